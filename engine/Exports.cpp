@@ -1,0 +1,42 @@
+// The library's boundary: eight functions with C++ linkage, so that their
+// symbols carry the parameter types the interceptor binds them by. Nothing
+// else is exported (see exports.map).
+#include "engine/Engine.h"
+
+#define ZEL_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+engine::Engine* g_engine = nullptr;
+
+// Process attach: the state is built before any export can run.
+__attribute__((constructor)) void AttachProcess() { g_engine = new engine::Engine(); }
+
+// Process detach. The copy's state stays allocated: other threads of a host
+// that is exiting may still be inside an export.
+__attribute__((destructor)) void DetachProcess()
+{
+    if (g_engine)
+        g_engine->Detach();
+}
+
+}  // namespace
+
+ZEL_EXPORT int Approve(unsigned int localPort, int direction, const char* remoteAddress, int protocol,
+                       unsigned int remotePort)
+{
+    return g_engine->Approve(localPort, direction, remoteAddress, protocol, remotePort);
+}
+
+ZEL_EXPORT int UserApprove(unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,
+                           int protocol, unsigned int remotePort)
+{
+    return g_engine->UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort);
+}
+
+ZEL_EXPORT int LoadRules() { return g_engine->LoadRules(); }
+ZEL_EXPORT bool IsBlockAll() { return g_engine->IsBlockAll(); }
+ZEL_EXPORT int IsInService() { return g_engine->IsInService(); }
+ZEL_EXPORT void WriteTraffic(int counterSelect, unsigned int byteCount) { g_engine->WriteTraffic(counterSelect, byteCount); }
+ZEL_EXPORT void GetUpdateString(char* buffer) { g_engine->GetUpdateString(buffer); }
+ZEL_EXPORT void PostUpdateDone() { g_engine->PostUpdateDone(); }

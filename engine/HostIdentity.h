@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace engine {
+
+struct HostIdentity {
+    std::string exePath;     // after the name clean-up
+    std::string exeName;     // upper-cased file part: the key into the rules file
+    bool isServiceHost = false;
+    std::string description; // FileDescription, or exeName
+    std::string company;     // CompanyName, or "Unknown"
+    std::string icon;        // icon name or path for the alert; empty for none
+};
+
+// A copy's file name such as "SETUP (2).EXE" names the program SETUP.EXE:
+// when the file part holds " (" with a "." after it, the text from " (" up to
+// the "." is removed.
+std::string CleanHostPath(std::string path);
+std::string HostExeName(std::string_view exePath);
+
+// Description, company and icon from the executable's desktop entry, with the
+// fall-backs of an executable that has none.
+void CompleteHostDescription(HostIdentity& host);
+
+}  // namespace engine

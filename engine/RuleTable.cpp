@@ -1,0 +1,178 @@
+#include "engine/RuleTable.h"
+
+#include "platform/Text.h"
+
+#include <pugixml.hpp>
+
+namespace engine {
+
+namespace {
+
+constexpr std::string_view kGeneralApp = "ANY";
+
+std::string_view TextOf(const pugi::xml_node& node) { return node.text().get(); }
+
+int ReadDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName)
+{
+    // The document element, not merely the first node: a declaration or a
+    // comment before the root must not leave the engine without rules.
+    const pugi::xml_node root = document.document_element();
+    if (!root)
+        return 0;
+    for (pugi::xml_node app = root.first_child(); app; app = app.next_sibling()) {
+        const pugi::xml_node nameNode = app.first_child();
+        if (!nameNode)
+            return 0;
+        const std::string_view name = TextOf(nameNode);
+        if (name != exeName && name != kGeneralApp)
+            continue;
+        bool stop = false;
+        if (const auto text = TextOf(app.child("INDEF")); !text.empty()) {
+            table.defaultIncoming = PermissionFromText(text);
+            stop = true;
+        }
+        if (const auto text = TextOf(app.child("OUTDEF")); !text.empty())
+            table.defaultOutgoing = PermissionFromText(text);
+        if (const pugi::xml_node rules = app.child("RULES")) {
+            for (pugi::xml_node rule = rules.first_child(); rule; rule = rule.next_sibling()) {
+                const pugi::xml_node state = rule.child("STATE");
+                if (!state)
+                    return 0;
+                if (TextOf(state) != "1")
+                    continue;
+                const pugi::xml_node permissionNode = rule.child("PERMISSION");
+                if (!permissionNode)
+                    return 0;
+                const int permission = PermissionFromText(TextOf(permissionNode));
+                const pugi::xml_node directionNode = rule.child("DIRECTION");
+                if (!directionNode)
+                    return 0;
+                const int direction = DirectionFromText(TextOf(directionNode));
+                const pugi::xml_node ports = rule.child("PORTS");
+                if (!ports)
+                    continue;
+                for (pugi::xml_node port = ports.first_child(); port; port = port.next_sibling()) {
+                    const pugi::xml_node number = port.child("NUMBER");
+                    if (!number)
+                        return 0;
+                    const int portNumber = static_cast<int>(platform::ParseDecimal(TextOf(number)));
+                    if (const pugi::xml_node ips = port.child("IPS")) {
+                        for (pugi::xml_node ip = ips.first_child(); ip; ip = ip.next_sibling())
+                            table.AddEntry(portNumber, direction, permission, ip.text().get());
+                    } else {
+                        table.AddEntry(portNumber, direction, permission, nullptr);
+                    }
+                }
+            }
+        }
+        if (stop)
+            return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseIpv4(std::string_view text)
+{
+    uint32_t value = 0;
+    int parts = 0;
+    size_t i = 0;
+    while (parts < 4) {
+        uint32_t part = 0;
+        size_t digits = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            if (++digits > 4)
+                return std::nullopt;
+            part = part * 10 + static_cast<uint32_t>(text[i] - '0');
+            ++i;
+        }
+        if (digits == 0)
+            return std::nullopt;
+        value = (value << 8) + part; // a part above 255 carries into the next, mod 2^32
+        ++parts;
+        if (parts < 4) {
+            if (i >= text.size() || text[i] != '.')
+                return std::nullopt;
+            ++i;
+        }
+    }
+    if (i != text.size())
+        return std::nullopt;
+    return value;
+}
+
+int PermissionFromText(std::string_view text)
+{
+    if (text == "PERMIT")
+        return kPermit;
+    if (text == "ASK")
+        return kAsk;
+    return kDeny;
+}
+
+int DirectionFromText(std::string_view text) { return text == "INCOMING" ? kIncoming : kOutgoing; }
+
+bool RuleTable::AddEntry(int port, int direction, int permission, const char* addressText)
+{
+    RuleEntry entry;
+    entry.port = port;
+    entry.direction = direction;
+    entry.permission = permission;
+    if (addressText) {
+        const std::string_view text = addressText;
+        const size_t dash = text.find('-');
+        const auto first = ParseIpv4(text.substr(0, dash));
+        const auto last = dash == std::string_view::npos ? first : ParseIpv4(text.substr(dash + 1));
+        if (!first || !last)
+            return false;
+        entry.addressRanges.emplace(*last, *first);
+    }
+    entries.push_back(std::move(entry));
+    return true;
+}
+
+void RuleTable::Clear()
+{
+    entries.clear();
+    defaultIncoming = kAsk;
+    defaultOutgoing = kAsk;
+}
+
+int RuleTable::MatchRules(int direction, int port, std::string_view addressText) const
+{
+    const std::optional<uint32_t> value = ParseIpv4(addressText);
+    for (const RuleEntry& entry : entries) {
+        if (entry.direction != direction || (entry.port != port && entry.port != 0))
+            continue;
+        if (entry.addressRanges.empty())
+            return entry.permission;
+        // An address that is not IPv4 (an IPv6 peer) never falls in a range.
+        if (!value)
+            continue;
+        const auto range = entry.addressRanges.lower_bound(*value);
+        if (range != entry.addressRanges.end() && range->second <= *value)
+            return entry.permission;
+    }
+    return direction != kIncoming ? defaultOutgoing : defaultIncoming;
+}
+
+int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)
+{
+    if (path.empty())
+        return 0;
+    pugi::xml_document document;
+    if (!document.load_file(path.c_str()))
+        return 0;
+    return ReadDocument(document, *this, exeName);
+}
+
+int RuleTable::LoadRulesFromText(std::string_view text, std::string_view exeName)
+{
+    pugi::xml_document document;
+    if (!document.load_buffer(text.data(), text.size()))
+        return 0;
+    return ReadDocument(document, *this, exeName);
+}
+
+}  // namespace engine

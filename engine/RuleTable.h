@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+enum Decision : int { kDeny = 0, kPermit = 1, kAsk = 2 };
+enum Direction : int { kIncoming = 0, kOutgoing = 1 };
+
+struct RuleEntry {
+    int permission = kDeny;
+    int direction = kOutgoing;
+    int port = 0; // 0 matches every port
+    // Key: last address of a range; value: its first address. Empty: every address.
+    std::map<uint32_t, uint32_t> addressRanges;
+};
+
+// The rules of one executable: two defaults and the entries, first match wins.
+class RuleTable {
+public:
+    int defaultIncoming = kAsk;
+    int defaultOutgoing = kAsk;
+    std::vector<RuleEntry> entries;
+
+    // Appends the defaults and entries of the rules file at path that apply to
+    // exeName. Returns 1 when an entry with a non-empty INDEF ended the
+    // reading, else 0. Reading stops at the first malformed element; what was
+    // read before it stays.
+    int LoadRulesFor(const std::string& path, std::string_view exeName);
+    // The same from a document held in memory.
+    int LoadRulesFromText(std::string_view text, std::string_view exeName);
+
+    // Adds one entry; an address text that is not an IPv4 address or range
+    // rejects the entry (returns false).
+    bool AddEntry(int port, int direction, int permission, const char* addressText);
+
+    void Clear();
+
+    // The first matching entry's permission, else the default of the direction.
+    int MatchRules(int direction, int port, std::string_view addressText) const;
+};
+
+// Dotted quad of four decimal parts of 1 to 4 digits to a·2^24 + b·2^16 + c·2^8 + d
+// (mod 2^32); nullopt for any other text.
+std::optional<uint32_t> ParseIpv4(std::string_view text);
+int PermissionFromText(std::string_view text);
+int DirectionFromText(std::string_view text);
+
+}  // namespace engine

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+// Names the engine, the interceptor and the control panel agree on.
+namespace platform {
+
+// The control panel's main window and its message picture box.
+inline constexpr const char* kMainWindowTitle = " Tessary - Korvel Personal FireWall";
+inline constexpr const char* kPictureBoxClass = "ThunderRT6PictureBoxDC";
+inline constexpr const char* kPictureBoxClassOld = "ThunderPictureBoxDC";
+
+// Image names: upper-cased executable file names.
+inline constexpr const char* kControlPanelImage = "ZEL";
+inline constexpr const char* kInterceptorImage = "ZELCONN";
+
+// Codes of the messages posted to the message picture box.
+enum MessageCode : uint16_t {
+    kCodeTrayIcon = 0,
+    kCodeIncomingBlocked = 1,
+    kCodeIncomingPermitted = 2,
+    kCodeOutgoingBlocked = 3,
+    kCodeOutgoingPermitted = 4,
+    kCodeApplicationFinished = 5,
+    kCodeRestoreWindow = 6,
+    kCodeIncomingTraffic = 10,
+    kCodeOutgoingTraffic = 11,
+};
+
+}  // namespace platform

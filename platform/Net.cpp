@@ -1,0 +1,50 @@
+#include "platform/Net.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <set>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform::net {
+
+std::string OwnAddress()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &result) != 0 || !result)
+        return {};
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+    ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+    ::freeaddrinfo(result);
+    return text;
+}
+
+std::vector<std::string> AdapterAddresses()
+{
+    std::vector<std::string> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    std::set<std::string> seen;
+    for (const ifaddrs* item = list; item; item = item->ifa_next) {
+        if (!item->ifa_addr || item->ifa_addr->sa_family != AF_INET || !seen.insert(item->ifa_name).second)
+            continue;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(item->ifa_addr)->sin_addr, text, sizeof text);
+        addresses.emplace_back(text);
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+}  // namespace platform::net

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+// The process table, read from /proc. The proc root is a parameter so that
+// tests can build a process table of their own in a temporary folder.
+namespace platform::processes {
+
+inline constexpr const char* kProcRoot = "/proc";
+
+struct ProcessEntry {
+    pid_t pid = 0;
+    pid_t parentPid = 0;
+    std::string exePath;   // empty when the executable cannot be read ("does not open")
+    std::string imageName; // upper-cased file part of exePath; empty with it
+};
+
+std::optional<ProcessEntry> ReadProcess(const std::string& procRoot, pid_t pid);
+std::vector<ProcessEntry> Snapshot(const std::string& procRoot = kProcRoot);
+
+// The full path of the process's executable, without a trailing " (deleted)".
+std::string ExecutablePath(const std::string& procRoot, pid_t pid);
+std::string OwnExecutablePath();
+
+// True when a process whose image name equals imageName exactly runs.
+bool IsImageRunning(const std::string& procRoot, std::string_view imageName);
+
+// The service manager (pid 1) started the process as a system service: its
+// cgroup is a unit under system.slice; without such cgroups, its parent is
+// pid 1 and it runs under a system account.
+bool IsSystemService(const std::string& procRoot, pid_t pid);
+
+}  // namespace platform::processes

@@ -1,0 +1,255 @@
+#include "platform/Registry.h"
+
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::registry {
+
+namespace {
+
+constexpr size_t kMaxValueBytes = 64 * 1024;
+
+std::string_view RootFolderName(RootKey root)
+{
+    switch (root) {
+    case RootKey::LocalMachine:
+        return "HKEY_LOCAL_MACHINE";
+    }
+    return "HKEY_LOCAL_MACHINE";
+}
+
+std::vector<std::string> SplitKey(std::string_view subKey)
+{
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : subKey) {
+        if (c == '\\' || c == '/') {
+            if (!current.empty())
+                parts.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty())
+        parts.push_back(std::move(current));
+    return parts;
+}
+
+bool IsTempName(std::string_view name) { return name.starts_with(".tmp."); }
+
+// The entry of folder whose name equals name without regard to case, or
+// nullopt. The exact name is tried first: that is the common case.
+std::optional<std::string> FindEntry(const std::string& folder, const std::string& name)
+{
+    struct stat st {};
+    if (::lstat((folder + "/" + name).c_str(), &st) == 0)
+        return name;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return std::nullopt;
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, name)) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// The folder of an existing key, with the stored spelling of every part.
+std::optional<std::string> ResolveKey(RootKey root, std::string_view subKey)
+{
+    std::string folder = RegistryRoot() + "/" + std::string(RootFolderName(root));
+    for (const std::string& part : SplitKey(subKey)) {
+        auto entry = FindEntry(folder, part);
+        if (!entry)
+            return std::nullopt;
+        folder += "/" + *entry;
+    }
+    return folder;
+}
+
+// Like ResolveKey, creating the parts that are missing.
+std::optional<std::string> CreateKey(RootKey root, std::string_view subKey)
+{
+    std::string folder = RegistryRoot() + "/" + std::string(RootFolderName(root));
+    if (!MakeDirectories(folder, 0755))
+        return std::nullopt;
+    for (const std::string& part : SplitKey(subKey)) {
+        if (!IsValidName(part))
+            return std::nullopt;
+        auto entry = FindEntry(folder, part);
+        folder += "/" + (entry ? *entry : part);
+        if (!entry && ::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+            return std::nullopt;
+    }
+    return folder;
+}
+
+std::string UpToNul(std::string text)
+{
+    if (const size_t nul = text.find('\0'); nul != std::string::npos)
+        text.resize(nul);
+    return text;
+}
+
+}  // namespace
+
+std::optional<RootKey> ParseRootKey(std::string_view name)
+{
+    if (EqualsNoCase(name, "HKLM") || EqualsNoCase(name, "HKEY_LOCAL_MACHINE"))
+        return RootKey::LocalMachine;
+    return std::nullopt;
+}
+
+bool IsValidName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && !IsTempName(name)
+        && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+Value::Value(RootKey root, std::string_view subKey, std::string_view valueName)
+    : root_(root), subKey_(subKey), name_(valueName)
+{
+    std::string folder = RegistryRoot() + "/" + std::string(RootFolderName(root));
+    for (const std::string& part : SplitKey(subKey))
+        folder += "/" + part;
+    exactPath_ = folder + "/" + name_;
+}
+
+int Value::Open() const
+{
+    if (!IsValidName(name_))
+        return -1;
+    int fd = ::open(exactPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    // Spelled differently on disk: resolve every part without regard to case.
+    const auto folder = ResolveKey(root_, subKey_);
+    if (!folder)
+        return -1;
+    const auto entry = FindEntry(*folder, name_);
+    if (!entry)
+        return -1;
+    return ::open((*folder + "/" + *entry).c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+bool Value::ReadInto(char* buffer, size_t size) const
+{
+    const int fd = Open();
+    if (fd < 0)
+        return false;
+    size_t used = 0;
+    while (size > 0 && used < size - 1) {
+        const ssize_t n = ::read(fd, buffer + used, size - 1 - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        used += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (size > 0)
+        buffer[used] = '\0';
+    return true;
+}
+
+std::optional<std::string> Value::Read() const
+{
+    const int fd = Open();
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char chunk[512];
+    while (text.size() < kMaxValueBytes) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return UpToNul(std::move(text));
+}
+
+bool Value::Exists() const
+{
+    const int fd = Open();
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+std::optional<std::string> Query(RootKey root, std::string_view subKey, std::string_view valueName)
+{
+    return Value(root, subKey, valueName).Read();
+}
+
+std::string GetString(RootKey root, std::string_view subKey, std::string_view valueName)
+{
+    return Query(root, subKey, valueName).value_or(std::string());
+}
+
+bool SetString(RootKey root, std::string_view subKey, std::string_view valueName, std::string_view text)
+{
+    if (!IsValidName(valueName))
+        return false;
+    const auto folder = CreateKey(root, subKey);
+    if (!folder)
+        return false;
+    const auto entry = FindEntry(*folder, std::string(valueName));
+    return WriteFileAtomically(*folder + "/" + (entry ? *entry : std::string(valueName)), text);
+}
+
+bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueName)
+{
+    if (!IsValidName(valueName))
+        return false;
+    const auto folder = ResolveKey(root, subKey);
+    if (!folder)
+        return true;
+    const auto entry = FindEntry(*folder, std::string(valueName));
+    if (!entry)
+        return true;
+    return ::unlink((*folder + "/" + *entry).c_str()) == 0 || errno == ENOENT;
+}
+
+std::vector<std::pair<std::string, std::string>> ListValues(RootKey root, std::string_view subKey)
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    const auto folder = ResolveKey(root, subKey);
+    if (!folder)
+        return values;
+    DIR* dir = ::opendir(folder->c_str());
+    if (!dir)
+        return values;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsValidName(name))
+            continue;
+        struct stat st {};
+        if (::stat((*folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (auto text = ReadFile(*folder + "/" + name, kMaxValueBytes))
+            values.emplace_back(name, UpToNul(std::move(*text)));
+    }
+    ::closedir(dir);
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+}  // namespace platform::registry

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Decimal conversion as the settings readers expect it: leading blanks, an
+// optional sign, then digits; conversion stops at the first other character
+// and no digits give 0. Saturates instead of overflowing.
+int64_t ParseDecimal(std::string_view text);
+
+std::string ToUpper(std::string_view text);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// The part after the last '/', or the whole text when there is none.
+std::string_view FileNamePart(std::string_view path);
+
+}  // namespace platform

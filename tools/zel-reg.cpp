@@ -1,0 +1,116 @@
+// zel-reg: reads and writes the settings store from the command line, in the
+// manner of reg.exe:
+//   zel-reg query  KEY [/v NAME]
+//   zel-reg set    KEY /v NAME /d DATA     ("add" is accepted too)
+//   zel-reg delete KEY /v NAME
+// KEY starts with HKLM or HKEY_LOCAL_MACHINE; "\" or "/" separate its parts.
+#include "platform/Registry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace platform::registry;
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: zel-reg query KEY [/v NAME]\n"
+                 "       zel-reg set KEY /v NAME /d DATA\n"
+                 "       zel-reg delete KEY /v NAME\n"
+                 "KEY: HKLM\\Software\\KORVEL\\QRB (\"/\" may stand for \"\\\")\n");
+    return 2;
+}
+
+bool IsOption(std::string_view arg, char letter)
+{
+    return arg.size() == 2 && (arg[0] == '/' || arg[0] == '-') && (arg[1] == letter || arg[1] == letter - 'a' + 'A');
+}
+
+std::string DisplayKey(std::string_view subKey)
+{
+    std::string text = "HKEY_LOCAL_MACHINE";
+    if (!subKey.empty())
+        text += "\\";
+    for (char c : subKey)
+        text += c == '/' ? '\\' : c;
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return Usage();
+    const std::string_view command = argv[1];
+    const std::string_view key = argv[2];
+    const size_t split = key.find_first_of("\\/");
+    const auto root = ParseRootKey(key.substr(0, split));
+    if (!root) {
+        std::fprintf(stderr, "zel-reg: only HKLM (HKEY_LOCAL_MACHINE) is kept: %.*s\n", static_cast<int>(key.size()),
+                     key.data());
+        return 2;
+    }
+    const std::string_view subKey = split == std::string_view::npos ? std::string_view() : key.substr(split + 1);
+
+    std::optional<std::string> name;
+    std::optional<std::string> data;
+    for (int i = 3; i < argc; ++i) {
+        if (IsOption(argv[i], 'v') && i + 1 < argc)
+            name = argv[++i];
+        else if (IsOption(argv[i], 'd') && i + 1 < argc)
+            data = argv[++i];
+        else if (IsOption(argv[i], 'f'))
+            continue; // reg.exe's "force": we never ask
+        else
+            return Usage();
+    }
+
+    if (command == "query") {
+        if (name) {
+            const auto text = Query(*root, subKey, *name);
+            if (!text) {
+                std::fprintf(stderr, "zel-reg: the value %s does not exist under %s\n", name->c_str(),
+                             DisplayKey(subKey).c_str());
+                return 1;
+            }
+            std::printf("%s\n    %s    REG_SZ    %s\n", DisplayKey(subKey).c_str(), name->c_str(), text->c_str());
+            return 0;
+        }
+        std::printf("%s\n", DisplayKey(subKey).c_str());
+        for (const auto& [valueName, text] : ListValues(*root, subKey))
+            std::printf("    %s    REG_SZ    %s\n", valueName.c_str(), text.c_str());
+        return 0;
+    }
+    if (command == "set" || command == "add") {
+        if (!name || !data)
+            return Usage();
+        if (!SetString(*root, subKey, *name, *data)) {
+            std::fprintf(stderr, "zel-reg: cannot write %s under %s: %s\n", name->c_str(), DisplayKey(subKey).c_str(),
+                         IsValidName(*name) ? std::strerror(errno) : "not a valid value name");
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "delete") {
+        if (!name)
+            return Usage();
+        if (!Query(*root, subKey, *name)) {
+            std::fprintf(stderr, "zel-reg: the value %s does not exist under %s\n", name->c_str(),
+                         DisplayKey(subKey).c_str());
+            return 1;
+        }
+        if (!DeleteValue(*root, subKey, *name)) {
+            std::fprintf(stderr, "zel-reg: cannot delete %s: %s\n", name->c_str(), std::strerror(errno));
+            return 1;
+        }
+        return 0;
+    }
+    return Usage();
+}

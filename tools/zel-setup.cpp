@@ -1,0 +1,141 @@
+// zel-setup: does what an installer does. Creates every missing setting,
+// the log and error-log folders and, when no usable rules file exists, the
+// default rules document. Existing values are left alone, so it can run again.
+//   zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]
+#include "DefaultRules.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using namespace platform::registry;
+
+bool quiet = false;
+
+void Say(const char* format, const std::string& a, const std::string& b = {})
+{
+    if (!quiet)
+        std::printf(format, a.c_str(), b.c_str());
+}
+
+std::string Folder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string RealPath(const std::string& path)
+{
+    char real[PATH_MAX];
+    return ::realpath(path.c_str(), real) ? std::string(real) : path;
+}
+
+// Creates the value when it is missing; true when it was created.
+bool Ensure(std::string_view subKey, const char* name, const std::string& text, bool& failed)
+{
+    if (Query(RootKey::LocalMachine, subKey, name))
+        return false;
+    if (!SetString(RootKey::LocalMachine, subKey, name, text)) {
+        std::fprintf(stderr, "zel-setup: cannot write the setting %s\n", name);
+        failed = true;
+        return false;
+    }
+    Say("  set %s = %s\n", name, text);
+    return true;
+}
+
+bool WriteAutostartEntry(const std::string& program)
+{
+    const std::string folder = platform::ConfigHome() + "/autostart";
+    const std::string path = folder + "/korvel-firewall.desktop";
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return true;
+    const std::string entry = "[Desktop Entry]\nType=Application\nName=Korvel Firewall\n"
+                              "Comment=Tessary - Korvel Personal FireWall control panel\nExec="
+        + program + "\nIcon=security-high\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    return platform::MakeDirectories(folder) && platform::WriteFileAtomically(path, entry);
+}
+
+bool NeedsDefaultRules(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string self = platform::processes::OwnExecutablePath();
+    std::string binDir = Folder(self);
+    std::string installDir = RealPath(binDir + "/../" ZEL_PKG_DIR);
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--install-dir") && i + 1 < argc)
+            installDir = argv[++i];
+        else if (!std::strcmp(argv[i], "--bin-dir") && i + 1 < argc)
+            binDir = argv[++i];
+        else if (!std::strcmp(argv[i], "--quiet"))
+            quiet = true;
+        else {
+            std::fprintf(stderr, "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n");
+            return 2;
+        }
+    }
+    if (!installDir.empty() && installDir.back() != '/')
+        installDir += '/';
+
+    const std::string state = platform::StateHome() + "/korvel";
+    bool failed = false;
+    // A first installation has no settings at all; only then does it switch
+    // autostart on, so that a user who turned it off keeps it off.
+    const bool firstInstall = ListValues(RootKey::LocalMachine, kSettingsKey).empty();
+
+    Say("Settings in %s%s\n", platform::RegistryRoot(), "");
+    Ensure(kSettingsKey, "RulesFile", platform::ConfigHome() + "/korvel/Rules.xml", failed);
+    Ensure(kSettingsKey, "LogFilesPath", state + "/logs", failed);
+    Ensure(kSettingsKey, "LogFileCount", "30", failed);
+    Ensure(kSettingsKey, "SecurityStatus", "1", failed);
+    Ensure(kSettingsKey, "SecurityMode", "Normal", failed);
+    Ensure(kSettingsKey, "ErrLogs", state + "/errlogs", failed);
+    Ensure(kSettingsKey, "VRNFolder", installDir, failed);
+    Ensure(kSettingsKey, "UpdFullMode", "0", failed);
+    Ensure(kSettingsKey, "ApplySettings", "False", failed);
+    Ensure(kSettingsKey, "FirstClose", "1", failed);
+    Ensure(kSettingsKey, "DebugPrint", "0", failed);
+    if (firstInstall) {
+        const std::string program = binDir + "/zel";
+        if (Ensure(kRunKey, std::string(kAutostartValue).c_str(), program, failed) && !WriteAutostartEntry(program)) {
+            std::fprintf(stderr, "zel-setup: cannot write the autostart entry\n");
+            failed = true;
+        }
+    }
+
+    // The folders the settings name, whichever values they hold now.
+    for (const char* name : {"LogFilesPath", "ErrLogs"}) {
+        const std::string folder = GetString(RootKey::LocalMachine, kSettingsKey, name);
+        if (!folder.empty() && !platform::MakeDirectories(folder)) {
+            std::fprintf(stderr, "zel-setup: cannot create the folder %s\n", folder.c_str());
+            failed = true;
+        }
+    }
+    const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, "RulesFile");
+    if (!rules.empty() && NeedsDefaultRules(rules)) {
+        if (platform::MakeDirectories(Folder(rules)) && platform::WriteFileAtomically(rules, kDefaultRulesDocument))
+            Say("  wrote the default rules to %s%s\n", rules);
+        else {
+            std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", rules.c_str());
+            failed = true;
+        }
+    }
+    return failed ? 1 : 0;
+}
