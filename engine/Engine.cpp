@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace engine {
@@ -28,6 +29,11 @@ bool FormatPeerKey(char* buffer, size_t size, const char* address, unsigned port
     const int n = std::snprintf(buffer, size, "%s:%d", address, static_cast<int>(port));
     return n >= 0 && static_cast<size_t>(n) < size;
 }
+
+// The parsed document is several times the size of the table built from it
+// and is freed at once; hand those pages back so that the host does not
+// carry them for the rest of its life.
+void ReturnParserMemory() { ::malloc_trim(0); }
 
 }  // namespace
 
@@ -76,8 +82,11 @@ int Engine::LoadRules()
     std::lock_guard reload(reloadMutex_);
     RuleTable table = RulesSnapshot();
     table.LoadRulesFor(rulesPath_, host_.exeName);
-    std::unique_lock lock(tableMutex_);
-    table_ = std::move(table);
+    {
+        std::unique_lock lock(tableMutex_);
+        table_ = std::move(table);
+    }
+    ReturnParserMemory();
     return 0;
 }
 
@@ -90,6 +99,7 @@ void Engine::Reload()
         std::unique_lock lock(tableMutex_);
         table_ = std::move(table);
     }
+    ReturnParserMemory();
     rememberedIncoming_ = 0;
     rememberedOutgoing_ = 0;
 }

@@ -20,6 +20,9 @@ std::string TrafficLog::FileNameFor(std::time_t when) const
 
 void TrafficLog::AppendLogRecord(std::string_view body, std::time_t when) const
 {
+    // Without a log folder the name would land in the file system's root.
+    if (folder_.empty())
+        return;
     std::tm local {};
     ::localtime_r(&when, &local);
     char date[256];

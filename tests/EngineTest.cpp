@@ -1,0 +1,305 @@
+#include "engine/Engine.h"
+
+#include "../tools/DefaultRules.h"
+#include "Sandbox.h"
+#include "platform/Presence.h"
+#include "platform/SharedBlock.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using engine::Engine;
+using engine::EngineOptions;
+using testing_support::RulesDocument;
+using testing_support::Sandbox;
+
+namespace {
+
+constexpr int kTcp = 1;
+constexpr int kUdp = 2;
+constexpr int kIn = 0;
+constexpr int kOut = 1;
+
+EngineOptions TestOptions(std::string exePath = "/opt/apps/tool.exe")
+{
+    EngineOptions options;
+    options.exePath = std::move(exePath);
+    options.lookUpOwnAddress = false;
+    options.tickCount = [] { return 90000u; };
+    return options;
+}
+
+// The default document with its outgoing default replaced.
+std::string DefaultRulesWithOutgoing(const char* outDef)
+{
+    std::string document = kDefaultRulesDocument;
+    const size_t at = document.find("<OUTDEF>PERMIT</OUTDEF>");
+    return document.replace(at, 23, std::string("<OUTDEF>") + outDef + "</OUTDEF>");
+}
+
+class EngineDecision : public testing::Test {
+protected:
+    Sandbox sandbox;
+    void SetUp() override { sandbox.WriteRules(kDefaultRulesDocument); }
+};
+
+}  // namespace
+
+TEST_F(EngineDecision, DefaultDocumentDecidesByRulesAndDefaults)
+{
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 1u);
+    EXPECT_EQ(engine.Approve(40001, kOut, "10.0.0.5", kTcp, 8080), 1);
+    EXPECT_EQ(engine.Approve(139, kIn, "10.0.0.5", kTcp, 40000), 2);
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 2u); // the asked one is not logged by Approve
+    EXPECT_EQ(engine.Approve(68, kIn, "10.0.0.1", kUdp, 67), 1);
+}
+
+TEST_F(EngineDecision, OutgoingRuleMatchesRemotePortAndAddressNotLocalPort)
+{
+    sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(5000, kOut, "255.255.255.255", kUdp, 67), 1);
+    EXPECT_EQ(engine.Approve(5000, kOut, "10.0.0.255", kUdp, 67), 0);
+    EXPECT_EQ(engine.Approve(80, kOut, "10.0.0.1", kTcp, 5000), 0);
+}
+
+TEST_F(EngineDecision, PermittedDatagramPeerMayAnswerWhateverTheRules)
+{
+    sandbox.WriteRules(RulesDocument("<APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF>"
+                                     "</APPLICATION>"));
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(53000, kIn, "10.1.1.1", kUdp, 53), 0);
+    EXPECT_EQ(engine.Approve(53000, kOut, "10.1.1.1", kUdp, 53), 1);
+    EXPECT_TRUE(engine.HasDatagramPeer("10.1.1.1:53"));
+    EXPECT_EQ(engine.Approve(53000, kIn, "10.1.1.1", kUdp, 53), 1);
+    EXPECT_EQ(engine.Approve(53000, kIn, "10.1.1.1", kTcp, 53), 0); // TCP is not affected
+    EXPECT_EQ(engine.Approve(53000, kIn, "10.1.1.1", kUdp, 54), 0); // nor another port
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.2.2.2", kTcp, 80), 1);
+    EXPECT_FALSE(engine.HasDatagramPeer("10.2.2.2:80"));
+}
+
+TEST_F(EngineDecision, LocalAddressesPassUnloggedEvenWhenBlockingAll)
+{
+    sandbox.SetSetting("SecurityStatus", "0");
+    Engine engine(TestOptions());
+    for (const char* local : {"127.0.0.1", "0.0.0.0", "::1"})
+        EXPECT_EQ(engine.Approve(40000, kOut, local, kTcp, 9999), 1) << local;
+    EXPECT_TRUE(sandbox.ConnectionRecords().empty());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 0);
+    const auto records = sandbox.ConnectionRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
+}
+
+TEST_F(EngineDecision, BlockAllFollowsTheSecurityStatusText)
+{
+    Engine engine(TestOptions());
+    const std::pair<const char*, bool> cases[] = {{"0", true}, {"1", false}, {"2", false}, {"3", false},
+                                                  {"abc", true}, {" +0", true}, {"-1", false}, {"", true}};
+    for (const auto& [text, blockAll] : cases) {
+        sandbox.SetSetting("SecurityStatus", text);
+        EXPECT_EQ(engine.IsBlockAll(), blockAll) << '"' << text << '"';
+        EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), blockAll ? 0 : 1) << '"' << text << '"';
+    }
+    sandbox.DeleteSetting("SecurityStatus");
+    EXPECT_FALSE(engine.IsBlockAll());
+}
+
+TEST_F(EngineDecision, PassesEverythingUnloggedWhenTheFirewallIsNotMeantToRun)
+{
+    sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
+    sandbox.SetAutostart(false);
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 1);
+    EXPECT_EQ(engine.Approve(139, kIn, "10.0.0.5", kTcp, 40000), 1);
+    EXPECT_TRUE(sandbox.ConnectionRecords().empty());
+    EXPECT_EQ(engine.RulesSnapshot().entries.size(), 6u); // rules untouched
+}
+
+TEST_F(EngineDecision, PassesEverythingAfterTheControlPanelWasShutDownSinceBoot)
+{
+    sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
+    Engine engine(TestOptions()); // tick count 90000
+    sandbox.SetSetting("VRNTIMEEND", "5000");
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 1);
+    EXPECT_TRUE(sandbox.ConnectionRecords().empty());
+    sandbox.SetSetting("VRNTIMEEND", "900000"); // stamped before a restart
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    sandbox.DeleteSetting("VRNTIMEEND");
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    sandbox.SetSetting("VRNTIMEEND", "4294967295");
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 3u);
+}
+
+TEST_F(EngineDecision, RunningControlPanelMeansFilteringWhateverTheStamp)
+{
+    sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
+    sandbox.SetAutostart(false);
+    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    ASSERT_GE(lock, 0);
+    Engine engine(TestOptions());
+    EXPECT_TRUE(engine.IsControlPanelRunning());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    ::close(lock);
+    EXPECT_FALSE(engine.IsControlPanelRunning());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 1);
+}
+
+TEST_F(EngineDecision, WithoutRulesEveryConnectionIsAsked)
+{
+    sandbox.DeleteSetting("RulesFile");
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 2);
+    EXPECT_EQ(engine.Approve(22, kIn, "10.0.0.5", kTcp, 40000), 2);
+    EXPECT_EQ(engine.LoadRules(), 0);
+}
+
+TEST_F(EngineDecision, ConnectionRecordCarriesEveryFieldInOrder)
+{
+    Engine engine(TestOptions("/opt/apps/tool.exe"));
+    ASSERT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
+    const auto records = sandbox.ConnectionRecords();
+    ASSERT_EQ(records.size(), 1u);
+    const std::string body = "<EXEPATH>/opt/apps/tool.exe</EXEPATH><APPLICATION>TOOL.EXE</APPLICATION>"
+                             "<PROTOCOL>1</PROTOCOL><DIRECTION>1</DIRECTION><IP>10.0.0.5</IP><LOCALPORT>40000</LOCALPORT>"
+                             "<REMOTEPORT>80</REMOTEPORT><PERMISSION>1</PERMISSION><SERVICE>0</SERVICE>\r";
+    ASSERT_GE(records[0].size(), body.size());
+    EXPECT_EQ(records[0].substr(records[0].size() - body.size()), body);
+    EXPECT_EQ(records[0].rfind("<DATE>", 0), 0u);
+    EXPECT_NE(records[0].find("</DATE><TIME>"), std::string::npos);
+}
+
+TEST_F(EngineDecision, AskedConnectionWithoutAlertProgramIsDeniedAndLoggedOnce)
+{
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(139, kIn, "10.0.0.5", kTcp, 40000), 2);
+    EXPECT_EQ(engine.UserApprove(139, kIn, "10.0.0.5", "host1", kTcp, 40000), 0);
+    const auto records = sandbox.ConnectionRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("<IP>10.0.0.5</IP><LOCALPORT>139</LOCALPORT>"), std::string::npos);
+    EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
+}
+
+// The reload protocol, with a running control panel and a shared block.
+class EngineReload : public testing::Test {
+protected:
+    Sandbox sandbox;
+    int panelLock = -1;
+    platform::SharedBlock block;
+
+    void SetUp() override
+    {
+        sandbox.WriteRules(kDefaultRulesDocument);
+        panelLock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+        ASSERT_GE(panelLock, 0);
+        block = platform::SharedBlock::Create(platform::SharedBlock::DefaultPath());
+        ASSERT_TRUE(block);
+    }
+    void TearDown() override { ::close(panelLock); }
+
+    EngineOptions Options(std::string exePath, pid_t pid)
+    {
+        EngineOptions options = TestOptions(std::move(exePath));
+        options.pid = pid;
+        return options;
+    }
+};
+
+TEST_F(EngineReload, NamedHostsReloadAndAcknowledgeBySubstring)
+{
+    Engine iexplore(Options("/apps/IEXPLORE.EXE", 100));
+    Engine pad(Options("/apps/pad.exe", 200));
+    Engine other(Options("/apps/other.exe", 300));
+    for (Engine* engine : {&iexplore, &pad, &other})
+        EXPECT_EQ(engine->Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 1);
+
+    sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
+    block.SetUpdateString(" NOTEPAD.EXE IEXPLORE.EXE");
+    EXPECT_EQ(iexplore.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    EXPECT_EQ(pad.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    EXPECT_EQ(other.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 1);
+    EXPECT_EQ(block.AcknowledgementCount(), 2);
+    EXPECT_EQ(block.AcknowledgementSlot(1), 100u);
+    EXPECT_EQ(block.AcknowledgementSlot(2), 200u);
+
+    // While the string names it, every decision reloads and acknowledges again.
+    EXPECT_EQ(iexplore.Approve(40000, kOut, "10.0.0.5", kTcp, 8080), 0);
+    EXPECT_EQ(block.AcknowledgementCount(), 3);
+    // A reload replaces the table: no duplicated entries pile up.
+    EXPECT_EQ(iexplore.RulesSnapshot().entries.size(), 6u);
+}
+
+TEST_F(EngineReload, ExplicitLoadRulesAppendsWithoutChangingDecisions)
+{
+    Engine engine(Options("/apps/tool", 100));
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
+    EXPECT_EQ(engine.LoadRules(), 0);
+    EXPECT_EQ(engine.RulesSnapshot().entries.size(), 12u);
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
+}
+
+TEST_F(EngineReload, DatagramPeersSurviveAReload)
+{
+    Engine engine(Options("/apps/tool", 100));
+    EXPECT_EQ(engine.Approve(5353, kOut, "10.1.1.1", kUdp, 53), 1);
+    sandbox.WriteRules(RulesDocument("<APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF>"
+                                     "</APPLICATION>"));
+    block.SetUpdateString(" TOOL");
+    EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), 1);
+    EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.2", kUdp, 53), 0);
+}
+
+TEST_F(EngineReload, SharedBlockOperationsUseTheDocumentedSlots)
+{
+    Engine first(Options("/apps/a", 100));
+    Engine second(Options("/apps/b", 200));
+    first.Approve(1, kOut, "127.0.0.1", kTcp, 1); // opens the block
+    second.Approve(1, kOut, "127.0.0.1", kTcp, 1);
+    first.PostUpdateDone();
+    second.PostUpdateDone();
+    EXPECT_EQ(block.AcknowledgementCount(), 2);
+    EXPECT_EQ(block.AcknowledgementSlot(1), 100u);
+    EXPECT_EQ(block.AcknowledgementSlot(2), 200u);
+
+    const uint32_t a = block.CounterA(), b = block.CounterB();
+    first.WriteTraffic(1, 100);
+    first.WriteTraffic(0, 5);
+    EXPECT_EQ(block.CounterA() - a, 100u);
+    EXPECT_EQ(block.CounterB() - b, 5u);
+
+    block.SetUpdateString(" SOMETHING.EXE");
+    char buffer[512];
+    std::memset(buffer, 'x', sizeof buffer);
+    first.GetUpdateString(buffer);
+    EXPECT_STREQ(buffer, " SOMETHING.EXE");
+}
+
+TEST_F(EngineReload, AcknowledgementsPastTheLastSlotWriteNothing)
+{
+    Engine engine(Options("/apps/a", 4242));
+    engine.Approve(1, kOut, "127.0.0.1", kTcp, 1);
+    for (int i = 0; i < 300; ++i)
+        engine.PostUpdateDone();
+    EXPECT_EQ(block.AcknowledgementCount(), 300); // the count at offset 1544 was never overwritten by a slot
+    EXPECT_EQ(block.AcknowledgementSlot(256), 4242u);
+}
+
+TEST(EngineWithoutBlock, SharedBlockOperationsDoNothingAndNothingReloads)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
+    char buffer[512] = "untouched";
+    engine.GetUpdateString(buffer);
+    EXPECT_STREQ(buffer, "untouched");
+    engine.WriteTraffic(1, 100);
+    engine.PostUpdateDone();
+    EXPECT_EQ(engine.RulesSnapshot().entries.size(), 6u);
+    ::close(lock);
+}

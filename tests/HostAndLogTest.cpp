@@ -1,0 +1,181 @@
+#include "engine/Engine.h"
+#include "engine/HostIdentity.h"
+#include "engine/TrafficLog.h"
+
+#include "../tools/DefaultRules.h"
+#include "Sandbox.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+// A fake process table entry: stat with the parent, exe link, cgroup and uid.
+void AddProcess(const std::string& procRoot, int pid, int parent, const std::string& exe, const std::string& cgroup,
+                int uid = 1000)
+{
+    const std::string folder = procRoot + "/" + std::to_string(pid);
+    ::mkdir(procRoot.c_str(), 0755);
+    ::mkdir(folder.c_str(), 0755);
+    WriteText(folder + "/stat", std::to_string(pid) + " (a) b) S " + std::to_string(parent) + " 1 1 0 -1\n");
+    WriteText(folder + "/status", "Name:\ta\nUid:\t" + std::to_string(uid) + "\t" + std::to_string(uid) + "\n");
+    if (!cgroup.empty())
+        WriteText(folder + "/cgroup", cgroup);
+    ASSERT_EQ(::symlink(exe.c_str(), (folder + "/exe").c_str()), 0);
+}
+
+class FixedTimeZone : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TZ");
+        ::tzset();
+    }
+};
+
+}  // namespace
+
+TEST(HostIdentity, CopyNumbersAreCutFromTheFileName)
+{
+    EXPECT_EQ(engine::CleanHostPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
+    EXPECT_EQ(engine::CleanHostPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
+    EXPECT_EQ(engine::CleanHostPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
+    EXPECT_EQ(engine::CleanHostPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
+    EXPECT_EQ(engine::HostExeName("/apps/Tool.exe"), "TOOL.EXE");
+}
+
+TEST(HostIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    engine::EngineOptions options;
+    options.exePath = "/apps/Tool (2).exe";
+    options.lookUpOwnAddress = false;
+    engine::Engine engine(options);
+    EXPECT_EQ(engine.Host().exeName, "TOOL.EXE");
+    EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), 1);
+    EXPECT_EQ(engine.Host().description, "TOOL.EXE");
+    EXPECT_EQ(engine.Host().company, "Unknown");
+    const auto lines = sandbox.LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("<APPLICATIONSTART>/apps/Tool.exe</APPLICATIONSTART>"), std::string::npos);
+    EXPECT_NE(lines[1].find("<EXEPATH>/apps/Tool.exe</EXEPATH><APPLICATION>TOOL.EXE</APPLICATION>"), std::string::npos);
+    engine.Detach();
+    EXPECT_NE(sandbox.LogLines().back().find("<APPLICATIONEND>/apps/Tool.exe</APPLICATIONEND>"), std::string::npos);
+}
+
+TEST(HostIdentity, DesktopEntryNamesTheHost)
+{
+    Sandbox sandbox;
+    const std::string exe = sandbox.root + "/bin/viewer";
+    ::mkdir((sandbox.root + "/bin").c_str(), 0755);
+    WriteText(exe, "#!/bin/sh\n");
+    ::chmod(exe.c_str(), 0755);
+    ::mkdir((sandbox.root + "/data/applications").c_str(), 0755);
+    WriteText(sandbox.root + "/data/applications/viewer.desktop",
+              "[Desktop Entry]\nName[de]=Betrachter\nName=Picture Viewer\nExec=" + exe + " %U\nIcon=viewer\n");
+    engine::EngineOptions options;
+    options.exePath = exe;
+    options.lookUpOwnAddress = false;
+    engine::Engine engine(options);
+    engine.Approve(1, 1, "127.0.0.1", 1, 1);
+    EXPECT_EQ(engine.Host().description, "Picture Viewer");
+    EXPECT_EQ(engine.Host().company, "");
+    EXPECT_EQ(engine.Host().icon, "viewer");
+}
+
+TEST(HostIdentity, ServiceHostsAreThoseTheServiceManagerStarted)
+{
+    Sandbox sandbox;
+    const std::string proc = sandbox.root + "/proc";
+    AddProcess(proc, 1, 0, "/usr/lib/systemd/systemd", "0::/init.scope\n", 0);
+    AddProcess(proc, 500, 1, "/usr/sbin/sshd", "0::/system.slice/ssh.service\n", 0);
+    AddProcess(proc, 600, 1, "/usr/bin/firefox", "0::/user.slice/user-1000.slice/session-2.scope\n", 1000);
+    AddProcess(proc, 700, 1, "/usr/sbin/ntpd", "", 104);   // no cgroups: parent 1 and a system account
+    AddProcess(proc, 800, 1, "/usr/bin/editor", "", 1000); // double-forked desktop program
+    AddProcess(proc, 900, 600, "/usr/bin/helper", "0::/\n", 0); // cgroup namespace root: fall back
+    const std::pair<int, int> cases[] = {{500, 1}, {600, 0}, {700, 1}, {800, 0}, {900, 0}};
+    for (const auto& [pid, expected] : cases) {
+        engine::EngineOptions options;
+        options.procRoot = proc;
+        options.pid = pid;
+        options.exePath = "/usr/bin/x";
+        engine::Engine engine(options);
+        EXPECT_EQ(engine.IsInService(), expected) << pid;
+        EXPECT_EQ(engine.Host().isServiceHost, expected == 1) << pid;
+    }
+}
+
+TEST(HostIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    const std::string proc = sandbox.root + "/proc";
+    AddProcess(proc, 500, 1, "/usr/sbin/sshd", "0::/system.slice/ssh.service\n", 0);
+    engine::EngineOptions options;
+    options.procRoot = proc;
+    options.pid = 500;
+    options.lookUpOwnAddress = false;
+    engine::Engine engine(options);
+    EXPECT_EQ(engine.Host().exePath, "/usr/sbin/sshd");
+    EXPECT_EQ(engine.UserApprove(22, 0, "10.0.0.5", "host1", 1, 40000), 0);
+    const auto records = sandbox.ConnectionRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION><SERVICE>1</SERVICE>"), std::string::npos);
+}
+
+TEST_F(FixedTimeZone, RecordsAcrossMidnightLandInTwoDailyFiles)
+{
+    Sandbox sandbox;
+    engine::TrafficLog log(sandbox.logs);
+    const std::time_t beforeMidnight = 1796601599; // 2026-12-06 23:59:59 UTC
+    log.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", beforeMidnight);
+    log.AppendLogRecord("<APPLICATIONEND>/a</APPLICATIONEND>", beforeMidnight + 2);
+    EXPECT_EQ(log.FileNameFor(beforeMidnight), sandbox.logs + "/6_12_2026_qrb.log");
+    const std::string first = testing_support::ReadText(sandbox.logs + "/6_12_2026_qrb.log");
+    const std::string second = testing_support::ReadText(sandbox.logs + "/7_12_2026_qrb.log");
+    EXPECT_NE(first.find("<APPLICATIONSTART>/a</APPLICATIONSTART>\r\n"), std::string::npos);
+    EXPECT_EQ(first.find("APPLICATIONEND"), std::string::npos);
+    EXPECT_NE(second.find("<APPLICATIONEND>/a</APPLICATIONEND>\r\n"), std::string::npos);
+}
+
+TEST_F(FixedTimeZone, EngineUsesItsClockForTheFileOfTheDay)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    std::time_t now = 1796601599;
+    engine::EngineOptions options;
+    options.exePath = "/apps/tool";
+    options.lookUpOwnAddress = false;
+    options.now = [&now] { return now; };
+    engine::Engine engine(options);
+    engine.Approve(40000, 1, "10.0.0.5", 1, 80);
+    now += 2;
+    engine.Approve(40000, 1, "10.0.0.5", 1, 80);
+    EXPECT_EQ(testing_support::ReadText(sandbox.logs + "/6_12_2026_qrb.log").find("<EXEPATH>"),
+              testing_support::ReadText(sandbox.logs + "/6_12_2026_qrb.log").rfind("<EXEPATH>"));
+    EXPECT_NE(testing_support::ReadText(sandbox.logs + "/7_12_2026_qrb.log").find("<EXEPATH>"), std::string::npos);
+}
+
+TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)
+{
+    Sandbox sandbox;
+    engine::TrafficLog missing(sandbox.root + "/no/such/folder");
+    missing.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", std::time(nullptr));
+    engine::TrafficLog empty("");
+    empty.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", std::time(nullptr));
+    struct stat st {};
+    EXPECT_NE(::stat((sandbox.root + "/no").c_str(), &st), 0);
+    // An empty folder setting must not put files at the root of the file system.
+    EXPECT_NE(::stat(empty.FileNameFor(std::time(nullptr)).c_str(), &st), 0);
+}

@@ -1,0 +1,335 @@
+#include "Sandbox.h"
+#include "platform/Clock.h"
+#include "platform/FileInfo.h"
+#include "platform/Files.h"
+#include "platform/Net.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
+#include "platform/SharedBlock.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace platform;
+using registry::RootKey;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+// Runs a command, returns its exit status and standard output.
+std::pair<int, std::string> RunCommand(const std::string& command)
+{
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    std::string output;
+    char buffer[512];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    const int status = pipe ? ::pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+}  // namespace
+
+TEST(Registry, ValuesAreFilesFoundWithoutRegardToCase)
+{
+    Sandbox sandbox;
+    ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\Vendor\\App", "SomeValue", "text one"));
+    EXPECT_EQ(testing_support::ReadText(sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/Vendor/App/SomeValue"),
+              "text one");
+    EXPECT_EQ(registry::GetString(RootKey::LocalMachine, "software/VENDOR\\app", "somevalue"), "text one");
+    // Writing under another spelling replaces the same value.
+    ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "SOFTWARE\\vendor\\APP", "SOMEVALUE", "text two"));
+    const auto values = registry::ListValues(RootKey::LocalMachine, "Software\\Vendor\\App");
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].first, "SomeValue");
+    EXPECT_EQ(values[0].second, "text two");
+    registry::Value value(RootKey::LocalMachine, "software\\vendor\\app", "somevalue");
+    char buffer[5];
+    ASSERT_TRUE(value.ReadInto(buffer, sizeof buffer));
+    EXPECT_STREQ(buffer, "text"); // cut to fit
+}
+
+TEST(Registry, MissingEmptyAndDeletedValuesAreTold)
+{
+    Sandbox sandbox;
+    EXPECT_FALSE(registry::Query(RootKey::LocalMachine, "Software\\None", "Value").has_value());
+    EXPECT_EQ(registry::GetString(RootKey::LocalMachine, "Software\\None", "Value"), "");
+    ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\K", "Empty", ""));
+    EXPECT_EQ(registry::Query(RootKey::LocalMachine, "Software\\K", "Empty"), std::optional<std::string>(""));
+    EXPECT_TRUE(registry::Value(RootKey::LocalMachine, "Software\\K", "EMPTY").Exists());
+    ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\K", "Nul", std::string("ab\0cd", 5)));
+    EXPECT_EQ(registry::GetString(RootKey::LocalMachine, "Software\\K", "Nul"), "ab");
+    EXPECT_TRUE(registry::DeleteValue(RootKey::LocalMachine, "Software\\K", "empty"));
+    EXPECT_FALSE(registry::Value(RootKey::LocalMachine, "Software\\K", "Empty").Exists());
+    EXPECT_TRUE(registry::DeleteValue(RootKey::LocalMachine, "Software\\K", "Empty"));
+    for (const char* bad : {"", ".", "..", "a/b", ".tmp.x"})
+        EXPECT_FALSE(registry::SetString(RootKey::LocalMachine, "Software\\K", bad, "x")) << bad;
+}
+
+TEST(Registry, ReadersSeeTheOldOrTheNewTextNeverAMix)
+{
+    Sandbox sandbox;
+    const std::string a(3000, 'a'), b(3000, 'b');
+    ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\K", "V", a));
+    std::atomic<bool> stop {false};
+    std::atomic<int> mixed {0}, reads {0};
+    std::thread reader([&] {
+        registry::Value value(RootKey::LocalMachine, "Software\\K", "V");
+        while (!stop) {
+            const auto text = value.Read();
+            if (!text || (*text != a && *text != b))
+                ++mixed;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\K", "V", i % 2 ? a : b));
+    stop = true;
+    reader.join();
+    EXPECT_EQ(mixed.load(), 0) << "of " << reads.load();
+    // No temporary files are left behind.
+    EXPECT_EQ(registry::ListValues(RootKey::LocalMachine, "Software\\K").size(), 1u);
+}
+
+TEST(Registry, CommandLineToolQueriesSetsAndDeletes)
+{
+    Sandbox sandbox;
+    const std::string tool = ZEL_REG_PROGRAM;
+    EXPECT_EQ(RunCommand(tool + " set 'HKLM\\Software\\KORVEL\\QRB' /v SecurityStatus /d 0").first, 0);
+    EXPECT_EQ(registry::GetString(RootKey::LocalMachine, registry::kSettingsKey, "SecurityStatus"), "0");
+    auto [status, output] = RunCommand(tool + " query HKEY_LOCAL_MACHINE/Software/KORVEL/QRB /v securitystatus");
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(output.find("securitystatus    REG_SZ    0"), std::string::npos) << output;
+    std::tie(status, output) = RunCommand(tool + " query HKLM/Software/KORVEL/QRB");
+    EXPECT_NE(output.find("RulesFile    REG_SZ    " + sandbox.rulesFile), std::string::npos) << output;
+    EXPECT_EQ(RunCommand(tool + " delete HKLM/Software/KORVEL/QRB /v SecurityStatus").first, 0);
+    EXPECT_EQ(RunCommand(tool + " delete HKLM/Software/KORVEL/QRB /v SecurityStatus").first, 1);
+    EXPECT_EQ(RunCommand(tool + " query HKLM/Software/KORVEL/QRB /v SecurityStatus").first, 1);
+    EXPECT_EQ(RunCommand(tool + " query HKCU/Software /v X").first, 2);
+    EXPECT_EQ(RunCommand(tool + " set HKLM/Software/K /v Name").first, 2);
+}
+
+TEST(Setup, CreatesMissingSettingsFoldersAndRulesAndKeepsExistingOnes)
+{
+    Sandbox sandbox;
+    // A fresh installation: nothing in the store yet.
+    testing_support::RemoveTree(sandbox.registry);
+    ::mkdir(sandbox.registry.c_str(), 0700);
+    const std::string setup = std::string(ZEL_SETUP_PROGRAM) + " --quiet --install-dir /opt/korvel --bin-dir /opt/bin";
+    ASSERT_EQ(RunCommand(setup).first, 0);
+    const auto get = [](const char* name) { return registry::GetString(RootKey::LocalMachine, registry::kSettingsKey, name); };
+    for (const char* name : {"RulesFile", "LogFilesPath", "LogFileCount", "SecurityStatus", "SecurityMode", "ErrLogs",
+                             "VRNFolder", "UpdFullMode", "ApplySettings", "FirstClose", "DebugPrint"})
+        EXPECT_TRUE(registry::Query(RootKey::LocalMachine, registry::kSettingsKey, name).has_value()) << name;
+    EXPECT_EQ(get("VRNFolder"), "/opt/korvel/");
+    EXPECT_EQ(get("SecurityStatus"), "1");
+    EXPECT_EQ(get("SecurityMode"), "Normal");
+    EXPECT_EQ(get("UpdFullMode"), "0");
+    EXPECT_EQ(registry::GetString(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue), "/opt/bin/zel");
+    struct stat st {};
+    EXPECT_EQ(::stat((sandbox.root + "/config/autostart/korvel-firewall.desktop").c_str(), &st), 0);
+    EXPECT_EQ(::stat(get("LogFilesPath").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(::stat(get("ErrLogs").c_str(), &st), 0);
+    const std::string rules = testing_support::ReadText(get("RulesFile"));
+    EXPECT_EQ(rules.rfind("<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME>", 0), 0u);
+    EXPECT_EQ(rules.back(), '\n');
+
+    // Again, after the user changed things: nothing is overwritten, and
+    // autostart that the user switched off stays off.
+    registry::SetString(RootKey::LocalMachine, registry::kSettingsKey, "SecurityStatus", "0");
+    registry::DeleteValue(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue);
+    registry::DeleteValue(RootKey::LocalMachine, registry::kSettingsKey, "DebugPrint");
+    WriteText(get("RulesFile"), "<APPLICATIONS/>");
+    ASSERT_EQ(RunCommand(setup).first, 0);
+    EXPECT_EQ(get("SecurityStatus"), "0");
+    EXPECT_EQ(get("DebugPrint"), "0");
+    EXPECT_FALSE(registry::Query(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue));
+    EXPECT_EQ(testing_support::ReadText(get("RulesFile")), "<APPLICATIONS/>");
+    // An empty rules file is replaced by the default document.
+    WriteText(get("RulesFile"), "");
+    ASSERT_EQ(RunCommand(setup).first, 0);
+    EXPECT_EQ(testing_support::ReadText(get("RulesFile")), rules);
+}
+
+TEST(SharedBlockLayout, FieldsSitAtTheirDocumentedOffsets)
+{
+    Sandbox sandbox;
+    const std::string path = SharedBlock::DefaultPath();
+    SharedBlock owner = SharedBlock::Create(path);
+    ASSERT_TRUE(owner);
+    SharedBlock engine = SharedBlock::Open(path);
+    ASSERT_TRUE(engine);
+    owner.SetUpdateString(" NOTEPAD.EXE");
+    engine.AddTraffic(true, 0x01020304);
+    engine.AddTraffic(false, 5);
+    engine.PostAcknowledgement(100);
+    engine.PostAcknowledgement(200);
+    const std::string bytes = testing_support::ReadText(path);
+    ASSERT_EQ(bytes.size(), 1548u);
+    EXPECT_EQ(bytes.substr(0, 13), std::string(" NOTEPAD.EXE\0", 13));
+    const auto u32 = [&](size_t offset) {
+        uint32_t v;
+        std::memcpy(&v, bytes.data() + offset, 4);
+        return v;
+    };
+    EXPECT_EQ(u32(512), 0x01020304u);
+    EXPECT_EQ(u32(516), 5u);
+    EXPECT_EQ(u32(520), 100u);
+    EXPECT_EQ(u32(524), 200u);
+    EXPECT_EQ(u32(1544), 2u);
+    EXPECT_EQ(owner.TakeCounterA(), 0x01020304u);
+    EXPECT_EQ(owner.CounterA(), 0u);
+}
+
+TEST(SharedBlockLayout, UpdateStringIsCutAndAlwaysTerminated)
+{
+    Sandbox sandbox;
+    SharedBlock block = SharedBlock::Create(SharedBlock::DefaultPath());
+    ASSERT_TRUE(block);
+    block.SetUpdateString(std::string(600, 'A'));
+    char buffer[512];
+    block.CopyUpdateString(buffer);
+    EXPECT_EQ(std::strlen(buffer), 511u);
+    // Even a block whose text has no NUL at all reads as at most 511 characters.
+    std::string raw(1548, 'B');
+    WriteText(SharedBlock::DefaultPath(), raw);
+    SharedBlock reopened = SharedBlock::Open(SharedBlock::DefaultPath());
+    ASSERT_TRUE(reopened);
+    reopened.CopyUpdateString(buffer);
+    EXPECT_EQ(std::strlen(buffer), 511u);
+    // A file too small to be a block is not opened.
+    WriteText(sandbox.root + "/small", "x");
+    EXPECT_FALSE(SharedBlock::Open(sandbox.root + "/small"));
+    EXPECT_FALSE(SharedBlock::Open(sandbox.root + "/missing"));
+}
+
+TEST(ProcessTable, ReadsParentExecutableAndImageNames)
+{
+    Sandbox sandbox;
+    const std::string proc = sandbox.root + "/proc";
+    ::mkdir(proc.c_str(), 0755);
+    const auto add = [&](int pid, const std::string& stat, const std::string& exe) {
+        const std::string folder = proc + "/" + std::to_string(pid);
+        ::mkdir(folder.c_str(), 0755);
+        WriteText(folder + "/stat", stat);
+        if (!exe.empty()) {
+            ASSERT_EQ(::symlink(exe.c_str(), (folder + "/exe").c_str()), 0);
+        }
+    };
+    add(10, "10 (zel) S 1 10 10", "/usr/local/bin/zel");
+    add(11, "11 (odd ) name)) R 10 11 11", "/opt/hazel/bin/editor (deleted)");
+    add(12, "12 (kthread) S 2 0 0", "");
+    ::mkdir((proc + "/self").c_str(), 0755);
+    const auto entries = processes::Snapshot(proc);
+    ASSERT_EQ(entries.size(), 3u);
+    const auto odd = processes::ReadProcess(proc, 11);
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->parentPid, 10);
+    EXPECT_EQ(odd->exePath, "/opt/hazel/bin/editor");
+    EXPECT_EQ(odd->imageName, "EDITOR");
+    EXPECT_TRUE(processes::ReadProcess(proc, 12)->exePath.empty());
+    EXPECT_TRUE(processes::IsImageRunning(proc, "ZEL"));
+    // A folder called hazel does not hide a program called zel.
+    ::unlink((proc + "/10/exe").c_str());
+    EXPECT_FALSE(processes::IsImageRunning(proc, "ZEL"));
+    EXPECT_FALSE(processes::ReadProcess(proc, 99).has_value());
+}
+
+TEST(ProcessTable, OwnProcessIsFoundInTheRealTable)
+{
+    const auto self = processes::ReadProcess(processes::kProcRoot, ::getpid());
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->parentPid, ::getppid());
+    EXPECT_EQ(self->exePath, processes::OwnExecutablePath());
+    EXPECT_EQ(self->imageName, "PLATFORM_TESTS");
+}
+
+TEST(Clock, TickCountAdvancesInMilliseconds)
+{
+    const uint32_t first = GetTickCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const uint32_t elapsed = GetTickCount() - first;
+    EXPECT_GE(elapsed, 45u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(Clock, FormatsDateAndTimeWithoutChangingTheProcessLocale)
+{
+    std::tm time {};
+    time.tm_year = 126;
+    time.tm_mon = 11;
+    time.tm_mday = 6;
+    time.tm_hour = 23;
+    time.tm_min = 59;
+    time.tm_sec = 58;
+    char date[64], clock[64];
+    ::setenv("LC_ALL", "C", 1);
+    EXPECT_GT(FormatLocalDate(time, date, sizeof date), 0u);
+    EXPECT_GT(FormatLocalTime(time, clock, sizeof clock), 0u);
+    ::unsetenv("LC_ALL");
+    EXPECT_NE(std::string(date).find("06"), std::string::npos) << date;
+    EXPECT_EQ(std::string(clock), "23:59:58");
+    EXPECT_STREQ(std::setlocale(LC_TIME, nullptr), "C");
+}
+
+TEST(Text, DecimalConversionStopsAtTheFirstOtherCharacter)
+{
+    EXPECT_EQ(ParseDecimal("0"), 0);
+    EXPECT_EQ(ParseDecimal("  -12abc"), -12);
+    EXPECT_EQ(ParseDecimal("+7"), 7);
+    EXPECT_EQ(ParseDecimal("abc"), 0);
+    EXPECT_EQ(ParseDecimal(""), 0);
+    EXPECT_EQ(ParseDecimal("4294967295"), 4294967295LL);
+    EXPECT_EQ(ParseDecimal("99999999999999999999999"), INT64_MAX);
+    EXPECT_EQ(FileNamePart("/a/b/c.exe"), "c.exe");
+    EXPECT_EQ(FileNamePart("plain"), "plain");
+    EXPECT_TRUE(EqualsNoCase("ThunderRT6", "thunderrt6"));
+    EXPECT_FALSE(EqualsNoCase("abc", "abd"));
+}
+
+TEST(FileInfo, FindsTheDesktopEntryThatStartsTheExecutable)
+{
+    Sandbox sandbox;
+    const std::string bin = sandbox.root + "/bin";
+    ::mkdir(bin.c_str(), 0755);
+    for (const char* name : {"mail", "other"}) {
+        WriteText(bin + "/" + name, "#!/bin/sh\n");
+        ::chmod((bin + "/" + name).c_str(), 0755);
+    }
+    ASSERT_EQ(::symlink((bin + "/mail").c_str(), (bin + "/mail-link").c_str()), 0);
+    const std::string apps = sandbox.root + "/data/applications";
+    ::mkdir(apps.c_str(), 0755);
+    WriteText(apps + "/other.desktop", "[Desktop Entry]\nName=Other\nExec=" + bin + "/other\n");
+    WriteText(apps + "/mail.desktop", "[Desktop Action New]\nName=Wrong\n[Desktop Entry]\nName=Mail Reader\n"
+                                      "Exec=env LANG=C \"" + bin + "/mail-link\" %u\nIcon=mail-reader\n");
+    const auto info = file_info::LookupExecutable(bin + "/mail");
+    EXPECT_TRUE(info.found);
+    EXPECT_EQ(info.description, "Mail Reader");
+    EXPECT_EQ(info.icon, "mail-reader");
+    // A program found through PATH.
+    ::setenv("PATH", bin.c_str(), 1);
+    WriteText(apps + "/other.desktop", "[Desktop Entry]\nName=Other\nExec=other --flag\n");
+    EXPECT_EQ(file_info::LookupExecutable(bin + "/other").description, "Other");
+    ::setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+    EXPECT_FALSE(file_info::LookupExecutable(sandbox.root + "/missing").found);
+}
+
+TEST(Net, AddressesAreDottedQuads)
+{
+    const auto adapters = net::AdapterAddresses();
+    ASSERT_FALSE(adapters.empty()); // loopback at least
+    for (const auto& address : adapters)
+        EXPECT_EQ(std::count(address.begin(), address.end(), '.'), 3) << address;
+    const std::string own = net::OwnAddress();
+    EXPECT_TRUE(own.empty() || std::count(own.begin(), own.end(), '.') == 3) << own;
+}

@@ -1,0 +1,261 @@
+#include "engine/RuleTable.h"
+
+#include "../tools/DefaultRules.h"
+#include "Sandbox.h"
+
+#include <gtest/gtest.h>
+
+using engine::RuleTable;
+using testing_support::RulesDocument;
+
+namespace {
+
+std::string App(std::string_view name, std::string_view inDef, std::string_view outDef, std::string_view rules = {})
+{
+    std::string xml = "<APPLICATION><EXENAME>" + std::string(name) + "</EXENAME><ISSERVICE>0</ISSERVICE>";
+    xml += "<INDEF>" + std::string(inDef) + "</INDEF><OUTDEF>" + std::string(outDef) + "</OUTDEF>";
+    if (!rules.empty())
+        xml += "<RULES>" + std::string(rules) + "</RULES>";
+    return xml + "</APPLICATION>";
+}
+
+std::string Rule(std::string_view direction, std::string_view permission, std::string_view ports,
+                 std::string_view state = "1")
+{
+    std::string xml = "<RULE><RULENAME>r</RULENAME><DIRECTION>" + std::string(direction) + "</DIRECTION><PERMISSION>"
+        + std::string(permission) + "</PERMISSION><STATE>" + std::string(state) + "</STATE><ENABLE>1</ENABLE>";
+    if (!ports.empty())
+        xml += "<PORTS>" + std::string(ports) + "</PORTS>";
+    return xml + "</RULE>";
+}
+
+std::string Port(std::string_view number, std::string_view ips = {})
+{
+    std::string xml = "<PORT><NUMBER>" + std::string(number) + "</NUMBER>";
+    if (!ips.empty())
+        xml += "<IPS>" + std::string(ips) + "</IPS>";
+    return xml + "</PORT>";
+}
+
+RuleTable Load(const std::string& document, std::string_view exeName = "TOOL.EXE")
+{
+    RuleTable table;
+    table.LoadRulesFromText(document, exeName);
+    return table;
+}
+
+}  // namespace
+
+TEST(RuleTableLoading, DefaultDocumentGivesDefaultsAndSixEntriesInOrder)
+{
+    RuleTable table = Load(kDefaultRulesDocument, "ANYTHING.EXE");
+    EXPECT_EQ(table.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(table.defaultOutgoing, engine::kPermit);
+    struct Expected {
+        int direction, port;
+        bool limited;
+    };
+    const Expected expected[] = {{1, 67, true}, {0, 68, false}, {1, 53, false},
+                                 {1, 80, false}, {1, 25, false}, {1, 110, false}};
+    ASSERT_EQ(table.entries.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(table.entries[i].direction, expected[i].direction) << i;
+        EXPECT_EQ(table.entries[i].port, expected[i].port) << i;
+        EXPECT_EQ(table.entries[i].permission, engine::kPermit) << i;
+        EXPECT_EQ(table.entries[i].addressRanges.empty(), !expected[i].limited) << i;
+    }
+    EXPECT_EQ(table.entries[0].addressRanges.begin()->first, 0xFFFFFFFFu);
+}
+
+TEST(RuleTableLoading, RangeIsStoredAsLastAddressToFirst)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", Port("80", "<IP>10.0.0.1-10.0.0.255</IP>")))));
+    ASSERT_EQ(table.entries.size(), 1u);
+    ASSERT_EQ(table.entries[0].addressRanges.size(), 1u);
+    EXPECT_EQ(table.entries[0].addressRanges.begin()->first, 167772415u);
+    EXPECT_EQ(table.entries[0].addressRanges.begin()->second, 167772161u);
+}
+
+TEST(RuleTableLoading, EveryAddressOfAPortBecomesItsOwnEntry)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK",
+        Rule("INCOMING", "DENY", Port("22", "<IP>10.0.0.1</IP><IP>10.0.0.9</IP>") + Port("23")))));
+    ASSERT_EQ(table.entries.size(), 3u);
+    EXPECT_EQ(table.entries[0].direction, engine::kIncoming);
+    EXPECT_EQ(table.entries[1].addressRanges.begin()->second, 167772169u);
+    EXPECT_EQ(table.entries[2].port, 23);
+    EXPECT_TRUE(table.entries[2].addressRanges.empty());
+}
+
+TEST(RuleTableLoading, InactiveRulesRulesWithoutPortsAndEmptyIpsAddNothing)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK",
+        Rule("OUTGOING", "DENY", Port("1"), "0") + Rule("OUTGOING", "DENY", "") + Rule("OUTGOING", "DENY", Port("2", "")
+        + "<PORT><NUMBER>3</NUMBER><IPS></IPS></PORT>") + Rule("OUTGOING", "DENY", Port("4"), "yes"))));
+    ASSERT_EQ(table.entries.size(), 1u);
+    EXPECT_EQ(table.entries[0].port, 2); // the port with no IPS element at all
+}
+
+TEST(RuleTableLoading, OwnEntryWithoutIncomingDefaultLetsTheGeneralEntryFollow)
+{
+    RuleTable table = Load(RulesDocument(App("TOOL.EXE", "", "DENY", Rule("OUTGOING", "PERMIT", Port("443")))
+                                         + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "PERMIT", Port("53")))));
+    EXPECT_EQ(table.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(table.defaultOutgoing, engine::kPermit);
+    ASSERT_EQ(table.entries.size(), 2u);
+    EXPECT_EQ(table.entries[0].port, 443);
+    EXPECT_EQ(table.entries[1].port, 53);
+}
+
+TEST(RuleTableLoading, EntryWithIncomingDefaultEndsTheReading)
+{
+    RuleTable table;
+    const auto document = RulesDocument(App("TOOL.EXE", "DENY", "DENY", Rule("OUTGOING", "PERMIT", Port("443")))
+                                        + App("TOOL.EXE", "PERMIT", "PERMIT") + App("ANY", "ASK", "PERMIT"));
+    EXPECT_EQ(table.LoadRulesFromText(document, "TOOL.EXE"), 1);
+    EXPECT_EQ(table.defaultIncoming, engine::kDeny);
+    EXPECT_EQ(table.defaultOutgoing, engine::kDeny);
+    EXPECT_EQ(table.entries.size(), 1u);
+    // A general entry placed first contributes ahead of the own entry.
+    RuleTable other = Load(RulesDocument(App("ANY", "", "", Rule("OUTGOING", "DENY", Port("1")))
+                                         + App("TOOL.EXE", "PERMIT", "PERMIT", Rule("OUTGOING", "PERMIT", Port("2")))));
+    ASSERT_EQ(other.entries.size(), 2u);
+    EXPECT_EQ(other.entries[0].port, 1);
+}
+
+TEST(RuleTableLoading, NamesCompareExactlyAndLowerCaseNeverApplies)
+{
+    RuleTable table = Load(RulesDocument(App("tool.exe", "DENY", "DENY", Rule("OUTGOING", "DENY", Port("1")))));
+    EXPECT_TRUE(table.entries.empty());
+    EXPECT_EQ(table.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
+}
+
+TEST(RuleTableLoading, DeclarationOrCommentBeforeTheRootStillLoads)
+{
+    const std::string body = RulesDocument(App("ANY", "DENY", "PERMIT", Rule("OUTGOING", "PERMIT", Port("80"))));
+    for (const std::string& prefix : {std::string("<?xml version=\"1.0\"?>\n"), std::string("<!-- saved -->"),
+                                      std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><!-- x --><?pi x?>\n")}) {
+        RuleTable table = Load(prefix + body);
+        EXPECT_EQ(table.defaultIncoming, engine::kDeny) << prefix;
+        EXPECT_EQ(table.entries.size(), 1u) << prefix;
+    }
+}
+
+TEST(RuleTableLoading, MalformedElementStopsReadingButKeepsWhatCameBefore)
+{
+    // A rule without PERMISSION stops everything after it, defaults included.
+    const std::string broken = "<RULE><DIRECTION>OUTGOING</DIRECTION><STATE>1</STATE></RULE>";
+    RuleTable table = Load(RulesDocument(App("ANY", "", "DENY", Rule("OUTGOING", "PERMIT", Port("80")) + broken
+                                                                    + Rule("OUTGOING", "PERMIT", Port("81")))
+                                         + App("ANY", "PERMIT", "PERMIT")));
+    EXPECT_EQ(table.defaultOutgoing, engine::kDeny);
+    EXPECT_EQ(table.defaultIncoming, engine::kAsk);
+    ASSERT_EQ(table.entries.size(), 1u);
+    // A port without NUMBER and an application without children stop it too.
+    EXPECT_EQ(Load(RulesDocument(App("ANY", "", "", Rule("OUTGOING", "PERMIT", "<PORT><ALIAS>x</ALIAS></PORT>"))
+                                 + App("ANY", "DENY", "DENY"))).defaultIncoming, engine::kAsk);
+    EXPECT_EQ(Load(RulesDocument("<APPLICATION></APPLICATION>" + App("ANY", "DENY", "DENY"))).defaultIncoming,
+              engine::kAsk);
+}
+
+TEST(RuleTableLoading, UnknownWordsReadAsDenyOutgoingAndPortZero)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "permit", "MAYBE", Rule("SIDEWAYS", "Allow", Port("http")))));
+    EXPECT_EQ(table.defaultIncoming, engine::kDeny);
+    EXPECT_EQ(table.defaultOutgoing, engine::kDeny);
+    ASSERT_EQ(table.entries.size(), 1u);
+    EXPECT_EQ(table.entries[0].direction, engine::kOutgoing);
+    EXPECT_EQ(table.entries[0].permission, engine::kDeny);
+    EXPECT_EQ(table.entries[0].port, 0);
+}
+
+TEST(RuleTableLoading, AddressThatIsNotIpv4RejectsOnlyItsEntry)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "DENY",
+        Port("80", "<IP>10.0.0.1</IP><IP>example.org</IP><IP>1.2.3</IP><IP>10.0.0.1-</IP><IP>10.0.0.2</IP>")))));
+    ASSERT_EQ(table.entries.size(), 2u);
+    EXPECT_EQ(table.entries[1].addressRanges.begin()->first, 167772162u);
+}
+
+TEST(RuleTableLoading, UnreadableFilesLeaveNoEntriesAndAskDefaults)
+{
+    testing_support::Sandbox sandbox;
+    const std::string valid = RulesDocument(App("ANY", "PERMIT", "PERMIT", Rule("OUTGOING", "PERMIT", Port("80"))));
+    std::string huge = "<APPLICATIONS>";
+    while (huge.size() < 10 * 1024 * 1024)
+        huge += App("OTHER.EXE", "DENY", "DENY", Rule("OUTGOING", "DENY", Port("1")));
+    std::string binary(4096, '\0');
+    for (size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>((i * 131) & 0xFF);
+    const std::pair<const char*, std::string> cases[] = {
+        {"truncated", valid.substr(0, valid.size() / 2)},
+        {"not xml", "APPLICATIONS ANY PERMIT"},
+        {"binary", binary},
+        {"empty", ""},
+        {"huge and unterminated", huge},
+    };
+    for (const auto& [name, content] : cases) {
+        testing_support::WriteText(sandbox.rulesFile, content);
+        RuleTable table;
+        EXPECT_EQ(table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE"), 0) << name;
+        EXPECT_TRUE(table.entries.empty()) << name;
+        EXPECT_EQ(table.defaultIncoming, engine::kAsk) << name;
+        EXPECT_EQ(table.defaultOutgoing, engine::kAsk) << name;
+    }
+    RuleTable missing;
+    EXPECT_EQ(missing.LoadRulesFor(sandbox.root + "/no-such-file.xml", "TOOL.EXE"), 0);
+    EXPECT_EQ(missing.LoadRulesFor("", "TOOL.EXE"), 0);
+    // A huge but complete document loads: nothing in it applies to TOOL.EXE.
+    testing_support::WriteText(sandbox.rulesFile, huge + App("TOOL.EXE", "DENY", "PERMIT") + "</APPLICATIONS>");
+    RuleTable big;
+    EXPECT_EQ(big.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE"), 1);
+    EXPECT_EQ(big.defaultIncoming, engine::kDeny);
+}
+
+TEST(RuleMatching, PortZeroMatchesEveryPortAndTheFirstMatchWins)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "PERMIT",
+        Rule("OUTGOING", "DENY", Port("0")) + Rule("OUTGOING", "PERMIT", Port("80")))));
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.1"), engine::kDeny);
+    EXPECT_EQ(table.MatchRules(1, 12345, "10.0.0.1"), engine::kDeny);
+    EXPECT_EQ(table.MatchRules(0, 80, "10.0.0.1"), engine::kAsk); // other direction: its default
+}
+
+TEST(RuleMatching, AddressRangesIncludeBothEndsAndReversedRangesMatchNothing)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK",
+        Rule("OUTGOING", "PERMIT", Port("80", "<IP>10.0.0.1-10.0.0.255</IP>"))
+        + Rule("OUTGOING", "DENY", Port("81", "<IP>10.0.0.9-10.0.0.1</IP>"))
+        + Rule("OUTGOING", "DENY", Port("82", "<IP>192.168.1.1</IP>")))));
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.1"), engine::kPermit);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.255"), engine::kPermit);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.1.0"), engine::kAsk);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.0"), engine::kAsk);
+    EXPECT_EQ(table.MatchRules(1, 81, "10.0.0.5"), engine::kAsk);
+    EXPECT_EQ(table.MatchRules(1, 82, "192.168.1.1"), engine::kDeny);
+    EXPECT_EQ(table.MatchRules(1, 82, "192.168.1.2"), engine::kAsk);
+    // An IPv6 peer never falls in an IPv4 range.
+    EXPECT_EQ(table.MatchRules(1, 80, "2001:db8::1"), engine::kAsk);
+}
+
+TEST(Ipv4Parsing, AcceptsFourDecimalPartsOfUpToFourDigits)
+{
+    EXPECT_EQ(engine::ParseIpv4("255.255.255.255"), 0xFFFFFFFFu);
+    EXPECT_EQ(engine::ParseIpv4("10.0.0.1"), 167772161u);
+    EXPECT_EQ(engine::ParseIpv4("0.0.0.0"), 0u);
+    EXPECT_EQ(engine::ParseIpv4("0010.0.0.1"), 167772161u);
+    // Parts above 255 carry into the next part, modulo 2^32.
+    EXPECT_EQ(engine::ParseIpv4("1.0.0.256"), 16777472u);
+    EXPECT_EQ(engine::ParseIpv4("9999.0.0.0"), static_cast<uint32_t>(9999u << 24));
+}
+
+TEST(Ipv4Parsing, RejectsEverythingElse)
+{
+    for (const char* text : {"", "1.2.3", "1.2.3.4.5", "1.2.3.", ".1.2.3", "1..2.3", "10000.0.0.1", "a.b.c.d",
+                             " 1.2.3.4", "1.2.3.4 ", "1.2.3.-4", "::1", "1.2.3.4-5.6.7.8", "12345"})
+        EXPECT_FALSE(engine::ParseIpv4(text).has_value()) << text;
+    // Only the given text is read: a part that runs to the end of a view stops there.
+    const std::string_view cut = std::string_view("1.2.3.45678").substr(0, 7);
+    EXPECT_EQ(engine::ParseIpv4(cut), 16909060u);
+}

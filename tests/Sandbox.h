@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+// A private instance of everything the system touches: a fresh folder with
+// its own settings store, runtime folder, log folder, rules file and XDG
+// folders, set through the environment for the life of the object.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    std::string root;
+    std::string registry;
+    std::string runtime;
+    std::string logs;
+    std::string rulesFile;
+
+    void SetSetting(std::string_view name, std::string_view text) const;
+    void DeleteSetting(std::string_view name) const;
+    // The autostart value: present means the firewall is meant to run.
+    void SetAutostart(bool present) const;
+    void WriteRules(std::string_view document) const;
+
+    // Every line of every traffic log file, files in name order.
+    std::vector<std::string> LogLines() const;
+    // Lines holding a connection record.
+    std::vector<std::string> ConnectionRecords() const;
+};
+
+void WriteText(const std::string& path, std::string_view text);
+std::string ReadText(const std::string& path);
+void RemoveTree(const std::string& path);
+
+// A rules document with the given APPLICATION elements.
+std::string RulesDocument(std::string_view applications);
+
+}  // namespace testing_support

@@ -1,0 +1,118 @@
+#include "Sandbox.h"
+#include "platform/Constants.h"
+#include "platform/Presence.h"
+#include "platform/Windows.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace platform;
+using namespace platform::windows;
+
+TEST(Windows, PostedMessageReachesTheChildOfTheTitledWindow)
+{
+    testing_support::Sandbox sandbox;
+    auto window = Window::Register(kMainWindowTitle, {"ToolbarWndClass", kPictureBoxClass});
+    ASSERT_TRUE(window);
+    const std::string found = FindWindow(kMainWindowTitle);
+    EXPECT_EQ(found, window->Handle());
+    EXPECT_EQ(FindWindow("Tessary - Korvel Personal FireWall"), ""); // the title has its leading blank
+    const std::string box = FindChildWindow(found, kPictureBoxClass);
+    EXPECT_EQ(box, window->ChildHandle(1));
+    EXPECT_EQ(FindChildWindow(found, kPictureBoxClassOld), "");
+
+    EXPECT_FALSE(ReceiveMessage(window->ChildSocket(1)).has_value());
+    ASSERT_TRUE(PostMessage(box, WM_MOUSEMOVE, 0, MakeCodedParam(kCodeOutgoingPermitted, 1234)));
+    const auto message = ReceiveMessage(window->ChildSocket(1));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->message, WM_MOUSEMOVE);
+    EXPECT_EQ(message->lParam, 1234 + 4 * 65536);
+    EXPECT_FALSE(ReceiveMessage(window->ChildSocket(0)).has_value());
+}
+
+TEST(Windows, CodedParametersKeepTheDocumentedLowWordsAndLargeProcessIds)
+{
+    EXPECT_EQ(MakeCodedParam(3, 40000), 3 * 65536 + 40000);
+    EXPECT_EQ(ParamCode(MakeCodedParam(3, 40000)), 3);
+    EXPECT_EQ(ParamArgument(MakeCodedParam(3, 40000)), 40000u);
+    const int64_t big = MakeCodedParam(4, 4194000);
+    EXPECT_EQ(ParamCode(big), 4);
+    EXPECT_EQ(ParamArgument(big), 4194000u);
+    EXPECT_EQ(big & 0xFFFF, 4194000 & 0xFFFF); // what a 16-bit reader sees
+    EXPECT_EQ(MakeCodedParam(6, 0), 0x00060000);
+}
+
+TEST(Windows, WindowTextIsReplacedWhole)
+{
+    testing_support::Sandbox sandbox;
+    auto window = Window::Register("title", {kPictureBoxClass});
+    ASSERT_TRUE(window);
+    const std::string box = window->ChildHandle(0);
+    EXPECT_EQ(GetWindowText(box), std::optional<std::string>(""));
+    ASSERT_TRUE(SetWindowText(box, " NOTEPAD.EXE"));
+    ASSERT_TRUE(SetWindowText(box, " NOTEPAD.EXE IEXPLORE.EXE"));
+    EXPECT_EQ(GetWindowText(FindChildWindow(FindWindow("title"), kPictureBoxClass)),
+              std::optional<std::string>(" NOTEPAD.EXE IEXPLORE.EXE"));
+}
+
+TEST(Windows, WindowsOfEndedOwnersAreSkippedAndMissingOnesDropMessages)
+{
+    testing_support::Sandbox sandbox;
+    // A child process registers a window and dies without cleaning up.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        auto window = Window::Register("shared title", {kPictureBoxClass});
+        const bool registered = window != nullptr;
+        window.release(); // leak it: the owner vanishes with the registration in place
+        ::_exit(registered ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(FindWindows("shared title").empty());
+    EXPECT_FALSE(PostMessage(FindChildWindow(FindWindow("shared title"), kPictureBoxClass), WM_MOUSEMOVE, 0, 1));
+
+    auto first = Window::Register("shared title", {kPictureBoxClass});
+    auto second = Window::Register("shared title", {kPictureBoxClass});
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(FindWindows("shared title").size(), 2u);
+    const std::string handle = first->Handle();
+    first.reset();
+    EXPECT_EQ(FindWindows("shared title"), std::vector<std::string>{second->Handle()});
+    EXPECT_FALSE(PostMessage(handle + "/child.0", WM_MOUSEMOVE, 0, 1));
+}
+
+TEST(Windows, FullQueueDropsInsteadOfBlocking)
+{
+    testing_support::Sandbox sandbox;
+    auto window = Window::Register("busy", {kPictureBoxClass});
+    ASSERT_TRUE(window);
+    int queued = 0;
+    bool dropped = false;
+    for (int i = 0; i < 100000 && !dropped; ++i) {
+        if (PostMessage(window->ChildHandle(0), WM_MOUSEMOVE, 0, i))
+            ++queued;
+        else
+            dropped = true;
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_GT(queued, 0);
+    int received = 0;
+    while (ReceiveMessage(window->ChildSocket(0)) && received < 200000)
+        ++received;
+    EXPECT_EQ(received, queued);
+}
+
+TEST(Presence, ControlPanelLockTellsWhetherThePanelRuns)
+{
+    testing_support::Sandbox sandbox;
+    const std::string path = presence::ControlPanelLockPath();
+    EXPECT_FALSE(presence::IsControlPanelRunning(path));
+    const int held = presence::HoldControlPanelLock(path);
+    ASSERT_GE(held, 0);
+    EXPECT_TRUE(presence::IsControlPanelRunning(path));
+    EXPECT_EQ(presence::HoldControlPanelLock(path), -1); // a second panel cannot take it
+    ::close(held);
+    EXPECT_FALSE(presence::IsControlPanelRunning(path));
+}
