@@ -47,8 +47,8 @@ Engine::Engine(EngineOptions options)
       timeEnd_(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND"),
       sharedBlockPath_(options_.sharedBlockPath.empty() ? platform::SharedBlock::DefaultPath()
                                                         : options_.sharedBlockPath),
-      controlPanelLockPath_(options_.controlPanelLockPath.empty() ? platform::presence::ControlPanelLockPath()
-                                                                  : options_.controlPanelLockPath)
+      controlPanel_(options_.controlPanelLockPath.empty() ? platform::presence::ControlPanelLockPath()
+                                                          : options_.controlPanelLockPath)
 {
     if (!options_.tickCount)
         options_.tickCount = platform::GetTickCount;
@@ -110,7 +110,7 @@ RuleTable Engine::RulesSnapshot() const
     return table_;
 }
 
-bool Engine::IsControlPanelRunning() const { return platform::presence::IsControlPanelRunning(controlPanelLockPath_); }
+bool Engine::IsControlPanelRunning() const { return controlPanel_.IsRunning(); }
 
 bool Engine::IsPassThrough() const
 {
@@ -221,6 +221,8 @@ int Engine::RememberedAnswer(int direction) const
 void Engine::LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort,
                            unsigned remotePort, int permission)
 {
+    if (log_.Folder().empty())
+        return;
     const ConnectionRecord record {&host_.exePath, &host_.description, protocol, direction, remoteAddress,
                                    localPort, remotePort, permission, host_.isServiceHost};
     log_.AppendLogRecord(FormatConnectionBody(record), Now());

@@ -3,6 +3,7 @@
 #include "engine/HostIdentity.h"
 #include "engine/RuleTable.h"
 #include "engine/TrafficLog.h"
+#include "platform/Presence.h"
 #include "platform/Registry.h"
 #include "platform/SharedBlock.h"
 
@@ -86,7 +87,7 @@ private:
     platform::registry::Value autostart_;
     platform::registry::Value timeEnd_;
     std::string sharedBlockPath_;
-    std::string controlPanelLockPath_;
+    mutable platform::presence::ControlPanelWatch controlPanel_;
 
     std::once_flag firstUse_;
 

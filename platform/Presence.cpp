@@ -4,10 +4,34 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform::presence {
+
+namespace {
+
+// Open file description locks: held per open file, not per process, and
+// queried without being taken.
+bool IsHeldByOther(int fd)
+{
+    struct flock query {};
+    query.l_type = F_RDLCK;
+    query.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_GETLK, &query) != 0)
+        return false;
+    return query.l_type != F_UNLCK;
+}
+
+long long CoarseMilliseconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
 
 std::string ControlPanelLockPath() { return RuntimeDir() + "/zel.lock"; }
 
@@ -16,7 +40,10 @@ int HoldControlPanelLock(const std::string& lockPath)
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
         ::close(fd);
         return -1;
     }
@@ -28,10 +55,46 @@ bool IsControlPanelRunning(const std::string& lockPath)
     const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    // Closing the descriptor also drops the shared lock taken when nobody held it.
+    const bool held = IsHeldByOther(fd);
     ::close(fd);
     return held;
+}
+
+ControlPanelWatch::ControlPanelWatch(std::string lockPath) : lockPath_(std::move(lockPath)) {}
+
+ControlPanelWatch::~ControlPanelWatch()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int ControlPanelWatch::Revalidate()
+{
+    const long long now = CoarseMilliseconds();
+    if (fd_ >= 0 && now - checkedAt_.load() < 1000)
+        return fd_;
+    checkedAt_ = now;
+    struct stat onDisk {}, held {};
+    const bool exists = ::stat(lockPath_.c_str(), &onDisk) == 0;
+    if (fd_ >= 0 && exists && ::fstat(fd_, &held) == 0 && held.st_ino == onDisk.st_ino && held.st_dev == onDisk.st_dev)
+        return fd_;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = exists ? ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    return fd_;
+}
+
+bool ControlPanelWatch::IsRunning()
+{
+    {
+        // The common case: a descriptor checked less than a second ago.
+        std::shared_lock lock(mutex_);
+        if (fd_ >= 0 && CoarseMilliseconds() - checkedAt_.load() < 1000)
+            return IsHeldByOther(fd_);
+    }
+    std::unique_lock lock(mutex_);
+    const int fd = Revalidate();
+    return fd >= 0 && IsHeldByOther(fd);
 }
 
 }  // namespace platform::presence

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
-// Whether the control panel runs. The running panel holds an exclusive lock
-// on a file in the runtime folder for its whole life, so the question costs
-// one open and one lock attempt instead of a walk over every process.
+// Whether the control panel runs. The running panel holds a write lock on a
+// file in the runtime folder for its whole life, so the question costs one
+// lock query instead of a walk over every process.
 namespace platform::presence {
 
 std::string ControlPanelLockPath();
@@ -13,6 +16,27 @@ std::string ControlPanelLockPath();
 // open, or -1 when another control panel holds it (or it cannot be made).
 int HoldControlPanelLock(const std::string& lockPath);
 
+// One question, no state kept: opens, asks and closes.
 bool IsControlPanelRunning(const std::string& lockPath);
+
+// The same question asked again and again: the lock file stays open and is
+// looked up afresh about once a second, in case it was made anew. Thread-safe.
+class ControlPanelWatch {
+public:
+    explicit ControlPanelWatch(std::string lockPath);
+    ~ControlPanelWatch();
+    ControlPanelWatch(const ControlPanelWatch&) = delete;
+    ControlPanelWatch& operator=(const ControlPanelWatch&) = delete;
+
+    bool IsRunning();
+
+private:
+    int Revalidate();
+
+    std::string lockPath_;
+    std::shared_mutex mutex_;
+    int fd_ = -1;
+    std::atomic<long long> checkedAt_ {0}; // coarse monotonic milliseconds
+};
 
 }  // namespace platform::presence

@@ -123,55 +123,29 @@ bool IsValidName(std::string_view name)
 Value::Value(RootKey root, std::string_view subKey, std::string_view valueName)
     : root_(root), subKey_(subKey), name_(valueName)
 {
-    std::string folder = RegistryRoot() + "/" + std::string(RootFolderName(root));
+    keyFolder_ = RegistryRoot() + "/" + std::string(RootFolderName(root));
     for (const std::string& part : SplitKey(subKey))
-        folder += "/" + part;
-    exactPath_ = folder + "/" + name_;
+        keyFolder_ += "/" + part;
+    exactPath_ = keyFolder_ + "/" + name_;
 }
 
-int Value::Open() const
+Value::Identity Value::IdentityOf(const struct stat& st)
 {
-    if (!IsValidName(name_))
-        return -1;
-    int fd = ::open(exactPath_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT)
-        return fd;
-    // Spelled differently on disk: resolve every part without regard to case.
-    const auto folder = ResolveKey(root_, subKey_);
-    if (!folder)
-        return -1;
-    const auto entry = FindEntry(*folder, name_);
-    if (!entry)
-        return -1;
-    return ::open((*folder + "/" + *entry).c_str(), O_RDONLY | O_CLOEXEC);
+    return Identity {st.st_dev, st.st_ino, static_cast<long long>(st.st_size), static_cast<long long>(st.st_ctim.tv_sec),
+                     st.st_ctim.tv_nsec};
 }
 
-bool Value::ReadInto(char* buffer, size_t size) const
+bool Value::ReadFileAt(const std::string& path, std::string& text) const
 {
-    const int fd = Open();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    size_t used = 0;
-    while (size > 0 && used < size - 1) {
-        const ssize_t n = ::read(fd, buffer + used, size - 1 - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        used += static_cast<size_t>(n);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
     }
-    ::close(fd);
-    if (size > 0)
-        buffer[used] = '\0';
-    return true;
-}
-
-std::optional<std::string> Value::Read() const
-{
-    const int fd = Open();
-    if (fd < 0)
-        return std::nullopt;
-    std::string text;
+    text.clear();
     char chunk[512];
     while (text.size() < kMaxValueBytes) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -180,18 +154,104 @@ std::optional<std::string> Value::Read() const
         if (n <= 0)
             break;
         text.append(chunk, static_cast<size_t>(n));
+        // A short read of a regular file is its end: spare the extra call.
+        if (static_cast<size_t>(n) < sizeof chunk && text.size() >= static_cast<size_t>(st.st_size))
+            break;
     }
     ::close(fd);
-    return UpToNul(std::move(text));
+    text = UpToNul(std::move(text));
+    std::lock_guard lock(mutex_);
+    // Labelled with the identity of the file actually read: a later write
+    // makes a new file, so the next stat sees the change.
+    identity_ = IdentityOf(st);
+    text_ = text;
+    cached_ = true;
+    knownMissing_ = false;
+    return true;
+}
+
+std::optional<std::string> Value::Locate() const
+{
+    const auto folder = ResolveKey(root_, subKey_);
+    if (!folder)
+        return std::nullopt;
+    const auto entry = FindEntry(*folder, name_);
+    if (!entry)
+        return std::nullopt;
+    return *folder + "/" + *entry;
+}
+
+bool Value::Fetch(std::string& text) const
+{
+    if (!IsValidName(name_))
+        return false;
+    std::string path;
+    {
+        std::lock_guard lock(mutex_);
+        path = resolvedPath_.empty() ? exactPath_ : resolvedPath_;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        {
+            std::lock_guard lock(mutex_);
+            if (cached_ && identity_ == IdentityOf(st)) {
+                text = text_;
+                return true;
+            }
+        }
+        if (ReadFileAt(path, text))
+            return true;
+    }
+    // Not where it was: missing, or spelled differently on disk. While the
+    // key folder stays as it was when the value was last missing, it still is.
+    struct stat folder {};
+    const bool folderExists = ::stat(keyFolder_.c_str(), &folder) == 0;
+    {
+        std::lock_guard lock(mutex_);
+        resolvedPath_.clear();
+        cached_ = false;
+        if (folderExists && knownMissing_ && missingStamp_ == IdentityOf(folder))
+            return false;
+    }
+    if (const auto found = Locate()) {
+        {
+            std::lock_guard lock(mutex_);
+            if (*found != exactPath_)
+                resolvedPath_ = *found;
+        }
+        return ReadFileAt(*found, text);
+    }
+    std::lock_guard lock(mutex_);
+    knownMissing_ = folderExists;
+    missingStamp_ = folderExists ? IdentityOf(folder) : Identity {};
+    return false;
+}
+
+bool Value::ReadInto(char* buffer, size_t size) const
+{
+    std::string text;
+    if (!Fetch(text))
+        return false;
+    if (size > 0) {
+        const size_t n = std::min(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return true;
+}
+
+std::optional<std::string> Value::Read() const
+{
+    std::string text;
+    if (!Fetch(text))
+        return std::nullopt;
+    return text;
 }
 
 bool Value::Exists() const
 {
-    const int fd = Open();
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    std::string text;
+    return Fetch(text);
 }
 
 std::optional<std::string> Query(RootKey root, std::string_view subKey, std::string_view valueName)

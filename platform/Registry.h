@@ -1,8 +1,11 @@
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -20,11 +23,15 @@ inline constexpr std::string_view kAutostartValue = "Korvel Firewall";
 // Parses "HKLM", "HKEY_LOCAL_MACHINE" (any case); nullopt for other roots.
 std::optional<RootKey> ParseRootKey(std::string_view name);
 
-// A value whose location is resolved once, so that repeated reads cost one
-// open and one read. Cheap to copy.
+// A value read again and again, as the engine does at every decision. Its
+// location is worked out once, and its text is kept together with the
+// identity of the file it came from (a write replaces the file), so that a
+// repeated read costs one stat while the value stays the same. Thread-safe.
 class Value {
 public:
     Value(RootKey root, std::string_view subKey, std::string_view valueName);
+    Value(const Value&) = delete;
+    Value& operator=(const Value&) = delete;
 
     // The text up to its first NUL, or nullopt when the value is missing.
     std::optional<std::string> Read() const;
@@ -33,12 +40,33 @@ public:
     bool Exists() const;
 
 private:
-    int Open() const;
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        long long size = 0;
+        long long changeSeconds = 0;
+        long changeNanoseconds = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    static Identity IdentityOf(const struct stat& st);
+    // The current text into text; false when the value is missing.
+    bool Fetch(std::string& text) const;
+    bool ReadFileAt(const std::string& path, std::string& text) const;
+    std::optional<std::string> Locate() const;
 
     RootKey root_;
     std::string subKey_;
     std::string name_;
+    std::string keyFolder_;
     std::string exactPath_;
+
+    mutable std::mutex mutex_;
+    mutable bool cached_ = false;
+    mutable Identity identity_;
+    mutable std::string text_;
+    mutable std::string resolvedPath_; // the value's file when spelled differently on disk
+    mutable bool knownMissing_ = false;
+    mutable Identity missingStamp_;     // the key folder as it was when the value was missing
 };
 
 // Returns an empty text when the value is missing.

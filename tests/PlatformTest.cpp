@@ -75,6 +75,27 @@ TEST(Registry, MissingEmptyAndDeletedValuesAreTold)
         EXPECT_FALSE(registry::SetString(RootKey::LocalMachine, "Software\\K", bad, "x")) << bad;
 }
 
+TEST(Registry, RepeatedReadsFollowEveryChange)
+{
+    Sandbox sandbox;
+    registry::Value value(RootKey::LocalMachine, "Software\\K", "Watched");
+    EXPECT_FALSE(value.Exists());
+    EXPECT_FALSE(value.Exists()); // answered from the unchanged key folder
+    ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\K", "Watched", "1"));
+    EXPECT_EQ(value.Read(), std::optional<std::string>("1"));
+    for (const char* text : {"0", "1", "", "22"}) {
+        ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\K", "Watched", text));
+        EXPECT_EQ(value.Read(), std::optional<std::string>(text));
+    }
+    ASSERT_TRUE(registry::DeleteValue(RootKey::LocalMachine, "Software\\K", "Watched"));
+    EXPECT_FALSE(value.Exists());
+    // Stored under another spelling, by another writer.
+    WriteText(sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/K/WATCHED", "spelled");
+    EXPECT_EQ(value.Read(), std::optional<std::string>("spelled"));
+    ::unlink((sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/K/WATCHED").c_str());
+    EXPECT_FALSE(value.Exists());
+}
+
 TEST(Registry, ReadersSeeTheOldOrTheNewTextNeverAMix)
 {
     Sandbox sandbox;

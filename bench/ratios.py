@@ -1,0 +1,17 @@
+#!/usr/bin/env python3
+"""Reads Google Benchmark JSON and prints each result as a ratio of the
+loopback connect+accept measured in the same run."""
+import json
+import sys
+
+data = json.load(open(sys.argv[1]))
+times = {}
+for b in data["benchmarks"]:
+    if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+        continue
+    name = b.get("run_name", b["name"])
+    times[name] = b["real_time"] if b["time_unit"] == "ns" else b["real_time"] * {"us": 1e3, "ms": 1e6}[b["time_unit"]]
+base = times.get("BM_LoopbackConnectAccept")
+for name, ns in times.items():
+    ratio = f"{ns / base:.3f}" if base else "n/a"
+    print(f"{name:32s} {ns/1000:10.2f} us   ratio to loopback connect+accept: {ratio}")
