@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Sets everything up (see scripts/setup.sh), then runs the whole suite: the
+# unit and end-to-end tests, the concurrency test under ThreadSanitizer, a
+# bounded fuzzing run, and one short pass of the benchmarks.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+"$ROOT/scripts/setup.sh"
+BUILD_DIR=${ZEL_BUILD_DIR:-$ROOT/build}
+FUZZ_SECONDS=${ZEL_FUZZ_SECONDS:-30}
+JOBS=$(nproc)
+
+echo "== Tests"
+ctest --test-dir "$BUILD_DIR" -j"$JOBS" --output-on-failure --timeout 300
+
+echo "== Concurrency under ThreadSanitizer"
+TSAN_DIR="$BUILD_DIR-tsan"
+cmake -S "$ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=thread \
+  -DZEL_BUILD_BENCH=OFF >/dev/null
+cmake --build "$TSAN_DIR" -j"$JOBS" --target engine_tests platform_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*'
+TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/platform_tests" --gtest_filter='Registry.*:Presence.*'
+
+echo "== Fuzzing, ${FUZZ_SECONDS}s per target"
+FUZZ_DIR="$BUILD_DIR-fuzz"
+CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_FUZZ=ON \
+  -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
+cmake --build "$FUZZ_DIR" -j"$JOBS" --target fuzz_rules_loader fuzz_parse_ipv4
+for target in rules_loader:rules parse_ipv4:ipv4; do
+  name=${target%%:*}
+  corpus=$(mktemp -d)
+  cp "$ROOT/fuzz/corpus/${target##*:}"/* "$corpus/"
+  log="$FUZZ_DIR/fuzz_$name.log"
+  if ! "$FUZZ_DIR/fuzz/fuzz_$name" -max_total_time="$FUZZ_SECONDS" -max_len=65536 -print_final_stats=1 \
+      -artifact_prefix="$FUZZ_DIR/" "$corpus" >"$log" 2>&1; then
+    tail -40 "$log"
+    echo "fuzz_$name failed: see the input saved in $FUZZ_DIR"
+    exit 1
+  fi
+  echo "fuzz_$name: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
+  rm -rf "$corpus"
+done
+
+echo "== Benchmarks (one short pass; docs/performance.md has the measured figures)"
+"$BUILD_DIR/bench/approve_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/bench.json" \
+  --benchmark_out_format=json >/dev/null
+python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
+echo "== All checks passed"
