@@ -1,8 +1,10 @@
 #include "Sandbox.h"
 #include "platform/Constants.h"
 #include "platform/Presence.h"
+#include "platform/Processes.h"
 #include "platform/Windows.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,4 +117,40 @@ TEST(Presence, ControlPanelLockTellsWhetherThePanelRuns)
     EXPECT_EQ(presence::HoldControlPanelLock(path), -1); // a second panel cannot take it
     ::close(held);
     EXPECT_FALSE(presence::IsControlPanelRunning(path));
+}
+
+// The presence lock must agree with the definition it stands for: a process
+// whose image name is ZEL runs.
+TEST(Presence, LockAgreesWithTheProcessTable)
+{
+    testing_support::Sandbox sandbox;
+    const std::string program = sandbox.root + "/zel";
+    ASSERT_EQ(std::system(("cp '" PANEL_STAND_IN "' '" + program + "'").c_str()), 0);
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(toChild[0], STDIN_FILENO);
+        ::dup2(fromChild[1], STDOUT_FILENO);
+        // Only the duplicates stay open, or the child would never see its input end.
+        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+            ::close(fd);
+        ::execl(program.c_str(), "zel", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    char ready[6] = {};
+    ASSERT_EQ(::read(fromChild[0], ready, 5), 5);
+    EXPECT_STREQ(ready, "ready");
+    const std::string lock = presence::ControlPanelLockPath();
+    EXPECT_TRUE(presence::IsControlPanelRunning(lock));
+    EXPECT_TRUE(processes::IsImageRunning(processes::kProcRoot, kControlPanelImage));
+    ::close(toChild[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(fromChild[0]);
+    EXPECT_FALSE(presence::IsControlPanelRunning(lock));
+    EXPECT_FALSE(processes::IsImageRunning(processes::kProcRoot, kControlPanelImage));
 }
