@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include "engine/AlertLauncher.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Net.h"
@@ -265,11 +266,39 @@ void Engine::NotifyControlPanel(int alertCode) const
                                                                      static_cast<uint32_t>(pid_)));
 }
 
-int Engine::AskUser(unsigned, int, const char*, int, unsigned, bool& boxTicked)
+AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,
+                                     unsigned remotePort) const
 {
-    // No alert program yet: an asked connection is denied.
+    const bool outgoing = direction != kIncoming;
+    const char* protocolText = protocol == 1 ? "TCP" : "UDP";
+    char action[128];
+    std::snprintf(action, sizeof action,
+                  outgoing ? "create %s outgoing connection to" : "accept %s incoming connection from", protocolText);
+    AlertTexts texts;
+    texts.outgoing = outgoing;
+    texts.checkBox = "Apply my decision to all " + host_.description
+        + (outgoing ? " outgoing traffic" : " incoming traffic");
+    texts.message = host_.description + " created by " + host_.company + " is trying to " + action + " " + remoteName
+        + " through port:" + std::to_string(static_cast<int>(outgoing ? remotePort : localPort));
+    texts.peer = remoteName;
+    texts.caption = host_.description + " - " + protocolText + " Connection Alert!";
+    texts.icon = host_.icon;
+    return texts;
+}
+
+int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
+                    bool& boxTicked)
+{
     boxTicked = false;
-    return kDeny;
+    // An answer remembered for this direction closes the alert at once, as if
+    // its button was pressed, with the box unticked: no window is needed.
+    if (const int remembered = RememberedAnswer(direction); remembered != 0)
+        return remembered == 1 ? kPermit : kDeny;
+    const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, protocol, remotePort);
+    // Each alert keeps its own answer and tick state: several may be open at once.
+    const AlertResult result = RunAlert(texts, [this, direction] { return RememberedAnswer(direction); });
+    boxTicked = result.ticked && result.button != 0;
+    return result.button == 1 ? kPermit : kDeny;
 }
 
 int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,

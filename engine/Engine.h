@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/AlertLauncher.h"
 #include "engine/HostIdentity.h"
 #include "engine/RuleTable.h"
 #include "engine/TrafficLog.h"
@@ -73,6 +74,8 @@ private:
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission);
     void NotifyControlPanel(int alertCode) const;
+    AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,
+                                 unsigned remotePort) const;
     int AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
                 bool& boxTicked);
     std::time_t Now() const;

@@ -1,0 +1,219 @@
+#include "engine/Engine.h"
+
+#include "../tools/DefaultRules.h"
+#include "Sandbox.h"
+#include "platform/Constants.h"
+#include "platform/SharedBlock.h"
+#include "platform/Presence.h"
+#include "platform/Windows.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using engine::Engine;
+using testing_support::ReadText;
+using testing_support::Sandbox;
+
+namespace {
+
+constexpr int kTcp = 1;
+constexpr int kUdp = 2;
+
+// Every alert goes to the scripted answerer, which records what it showed.
+class EngineAlert : public testing::Test {
+protected:
+    Sandbox sandbox;
+    std::string record;
+
+    void SetUp() override
+    {
+        record = sandbox.root + "/alerts.txt";
+        ::setenv("ZEL_ALERT_PROGRAM", SCRIPTED_ALERT, 1);
+        ::setenv("ZEL_TEST_ALERT_RECORD", record.c_str(), 1);
+        ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=2", 1);
+        sandbox.WriteRules(kDefaultRulesDocument);
+    }
+    void TearDown() override
+    {
+        for (const char* name : {"ZEL_ALERT_PROGRAM", "ZEL_TEST_ALERT_RECORD", "ZEL_TEST_ALERT_SCRIPT"})
+            ::unsetenv(name);
+    }
+
+    static engine::EngineOptions Options()
+    {
+        engine::EngineOptions options;
+        options.exePath = "/opt/apps/tool.exe";
+        options.lookUpOwnAddress = false;
+        return options;
+    }
+
+    int AlertsShown() const
+    {
+        const std::string text = ReadText(record);
+        int count = 0;
+        for (size_t at = text.find("---\n"); at != std::string::npos; at = text.find("---\n", at + 4))
+            ++count;
+        return count;
+    }
+
+    static bool NoChildLeft()
+    {
+        int status;
+        return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+    }
+};
+
+}  // namespace
+
+TEST_F(EngineAlert, IncomingAlertTextsAreFormattedExactly)
+{
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", "host1", kTcp, 40000), 0);
+    const std::string shown = ReadText(record);
+    EXPECT_NE(shown.find("message\tTOOL.EXE created by Unknown is trying to accept TCP incoming connection from host1 "
+                         "through port:139\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("caption\tTOOL.EXE - TCP Connection Alert!\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("checkbox\tApply my decision to all TOOL.EXE incoming traffic\n"), std::string::npos);
+    EXPECT_NE(shown.find("peer\thost1\n"), std::string::npos);
+    EXPECT_NE(shown.find("direction\tincoming\n"), std::string::npos);
+}
+
+TEST_F(EngineAlert, OutgoingAlertNamesTheRemotePortAndTheProtocol)
+{
+    Engine engine(Options());
+    engine.UserApprove(40000, 1, "10.0.0.5", "example.org", kUdp, 8080);
+    const std::string shown = ReadText(record);
+    EXPECT_NE(shown.find("is trying to create UDP outgoing connection to example.org through port:8080\n"),
+              std::string::npos) << shown;
+    EXPECT_NE(shown.find("caption\tTOOL.EXE - UDP Connection Alert!\n"), std::string::npos);
+    EXPECT_NE(shown.find("checkbox\tApply my decision to all TOOL.EXE outgoing traffic\n"), std::string::npos);
+}
+
+TEST_F(EngineAlert, AllowedOutgoingDatagramLetsItsPeerAnswerWithoutAsking)
+{
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1", 1);
+    sandbox.WriteRules(testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION>"));
+    Engine engine(Options());
+    EXPECT_EQ(engine.Approve(5353, 1, "10.1.1.1", kUdp, 53), 2);
+    EXPECT_EQ(engine.UserApprove(5353, 1, "10.1.1.1", "dns-server", kUdp, 53), 1);
+    EXPECT_TRUE(engine.HasDatagramPeer("10.1.1.1:53"));
+    EXPECT_EQ(engine.Approve(5353, 0, "10.1.1.1", kUdp, 53), 1);
+    EXPECT_EQ(engine.Approve(5353, 0, "10.1.1.1", kTcp, 53), 2);
+    EXPECT_EQ(AlertsShown(), 1);
+}
+
+TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoingAlerts)
+{
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ASSERT_TRUE(window);
+    Engine engine(Options());
+    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1", kTcp, 8080), 1);
+    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
+    EXPECT_EQ(platform::windows::ParamCode(message->lParam), 4);
+    EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
+    if (::getpid() < 65536)
+        EXPECT_EQ(message->lParam, ::getpid() + 4 * 65536);
+    EXPECT_EQ(engine.RememberedAnswer(1), 1);
+
+    // Further outgoing alerts answer themselves, without a window or a notice.
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", "script:answer=2", kTcp, 8081), 1);
+    EXPECT_EQ(AlertsShown(), 1);
+    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+    // Incoming ones still ask.
+    EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.6", "script:answer=2", kTcp, 40000), 0);
+    EXPECT_EQ(AlertsShown(), 2);
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 3u);
+}
+
+TEST_F(EngineAlert, TickedBlockOnIncomingPostsCodeOneAndRemembersBlock)
+{
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle,
+                                                      {"Other", platform::kPictureBoxClassOld});
+    ASSERT_TRUE(window);
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", "script:answer=2,ticked=1", kTcp, 40000), 0);
+    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(1));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(platform::windows::ParamCode(message->lParam), 1);
+    EXPECT_EQ(engine.RememberedAnswer(0), 2);
+    EXPECT_EQ(engine.RememberedAnswer(1), 0);
+    EXPECT_EQ(engine.UserApprove(445, 0, "10.0.0.7", "script:answer=1", kTcp, 40000), 0);
+    EXPECT_EQ(AlertsShown(), 1);
+}
+
+TEST_F(EngineAlert, ReloadForgetsRememberedAnswers)
+{
+    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    auto block = platform::SharedBlock::Create(platform::SharedBlock::DefaultPath());
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1", kTcp, 8080), 1);
+    EXPECT_EQ(engine.RememberedAnswer(1), 1);
+    block.SetUpdateString(" TOOL.EXE");
+    engine.Approve(40000, 1, "10.0.0.5", kTcp, 80);
+    EXPECT_EQ(engine.RememberedAnswer(1), 0);
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=2", kTcp, 8080), 0);
+    EXPECT_EQ(AlertsShown(), 2);
+    ::close(lock);
+}
+
+TEST_F(EngineAlert, EveryAskedConnectionIsLoggedOnceWithItsAnswer)
+{
+    Engine engine(Options());
+    EXPECT_EQ(engine.Approve(139, 0, "10.0.0.5", kTcp, 40000), 2);
+    EXPECT_TRUE(sandbox.ConnectionRecords().empty());
+    EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", "script:answer=1", kTcp, 40000), 1);
+    const auto records = sandbox.ConnectionRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("<IP>10.0.0.5</IP><LOCALPORT>139</LOCALPORT><REMOTEPORT>40000</REMOTEPORT>"
+                              "<PERMISSION>1</PERMISSION><SERVICE>0</SERVICE>"), std::string::npos);
+}
+
+TEST_F(EngineAlert, AlertProgramRunsWithoutTheHook)
+{
+    ::setenv("LD_PRELOAD", "", 1);
+    Engine engine(Options());
+    engine.UserApprove(139, 0, "10.0.0.5", "host1", kTcp, 40000);
+    ::unsetenv("LD_PRELOAD");
+    EXPECT_NE(ReadText(record).find("preload\tunset\n"), std::string::npos);
+}
+
+TEST_F(EngineAlert, FailingAlertProgramMeansDenyAndLeavesNoProcessBehind)
+{
+    Engine engine(Options());
+    for (const char* script : {"script:exit", "script:crash", "script:kill", "script:answer=7"}) {
+        EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", script, kTcp, 8080), 0) << script;
+        EXPECT_TRUE(NoChildLeft()) << script;
+    }
+    ::setenv("ZEL_ALERT_PROGRAM", (sandbox.root + "/no-such-program").c_str(), 1);
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "host", kTcp, 8080), 0);
+    EXPECT_TRUE(NoChildLeft());
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 5u);
+}
+
+TEST_F(EngineAlert, TickingAllowInOneAlertClosesAnotherOpenOneWithAllow)
+{
+    Engine engine(Options());
+    using Clock = std::chrono::steady_clock;
+    auto waiting = std::async(std::launch::async, [&] {
+        const int answer = engine.UserApprove(40001, 1, "10.0.0.6", "script:wait", kTcp, 8081);
+        return std::make_pair(answer, Clock::now());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1,delay=300", kTcp, 8080), 1);
+    const auto ticked = Clock::now();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto [answer, closed] = waiting.get();
+    EXPECT_EQ(answer, 1);
+    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(closed - ticked).count();
+    EXPECT_LE(delay, 600);
+    RecordProperty("close_delay_ms", std::to_string(delay));
+    EXPECT_EQ(AlertsShown(), 2);
+}
