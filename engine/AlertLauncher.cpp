@@ -19,7 +19,9 @@ namespace engine {
 
 namespace {
 
-constexpr int kPressCheckMs = 500;
+// Checked more often than the window's own half-second animation step, so
+// that an answer remembered by another alert closes this one promptly.
+constexpr int kPressCheckMs = 100;
 constexpr int kExitGraceMs = 2000;
 
 bool SendAll(int fd, const std::string& data)

@@ -24,7 +24,7 @@ struct AlertResult {
 std::string AlertProgramPath();
 
 // Shows an alert through the alert program and waits on the calling thread
-// for its answer. Every 500 ms it asks pressRequest whether a button should
+// for its answer. Every 100 ms it asks pressRequest whether a button should
 // be pressed on the user's behalf (0: no) and tells the program so. The
 // engine never loads a GUI toolkit into its host: the window lives in a
 // program of its own, started without the hook in its environment.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <map>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <thread>
@@ -217,3 +218,23 @@ TEST_F(EngineAlert, TickingAllowInOneAlertClosesAnotherOpenOneWithAllow)
     RecordProperty("close_delay_ms", std::to_string(delay));
     EXPECT_EQ(AlertsShown(), 2);
 }
+
+#ifdef ZEL_ALERT
+TEST_F(EngineAlert, RealAlertProgramWithoutADisplayMeansDeny)
+{
+    ::setenv("ZEL_ALERT_PROGRAM", ZEL_ALERT, 1);
+    std::map<std::string, std::string> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(name))
+            saved[name] = value;
+        ::unsetenv(name);
+    }
+    Engine engine(Options());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_TRUE(NoChildLeft());
+    for (const auto& [name, value] : saved)
+        ::setenv(name.c_str(), value.c_str(), 1);
+}
+#endif
