@@ -40,7 +40,6 @@ void ReturnParserMemory() { ::malloc_trim(0); }
 
 Engine::Engine(EngineOptions options)
     : options_(std::move(options)),
-      pid_(options_.pid ? options_.pid : ::getpid()),
       rulesPath_(platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, "RulesFile")),
       log_(platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath")),
       securityStatus_(RootKey::LocalMachine, kSettingsKey, "SecurityStatus"),
@@ -54,17 +53,43 @@ Engine::Engine(EngineOptions options)
     if (!options_.tickCount)
         options_.tickCount = platform::GetTickCount;
     const std::string exePath = options_.exePath.empty()
-        ? platform::processes::ExecutablePath(options_.procRoot, pid_)
+        ? platform::processes::ExecutablePath(options_.procRoot, Pid())
         : options_.exePath;
     host_.exePath = CleanHostPath(exePath);
     host_.exeName = HostExeName(host_.exePath);
     log_.AppendLogRecord("<APPLICATIONSTART>" + host_.exePath + "</APPLICATIONSTART>", Now());
-    host_.isServiceHost = platform::processes::IsSystemService(options_.procRoot, pid_);
+    host_.isServiceHost = platform::processes::IsSystemService(options_.procRoot, Pid());
 }
 
 Engine::~Engine() = default;
 
 void Engine::Detach() { log_.AppendLogRecord("<APPLICATIONEND>" + host_.exePath + "</APPLICATIONEND>", Now()); }
+
+pid_t Engine::Pid() const { return options_.pid ? options_.pid : ::getpid(); }
+
+void Engine::LockForFork()
+{
+    reloadMutex_.lock();
+    tableMutex_.lock();
+    peersMutex_.lock();
+    blockMutex_.lock();
+    securityStatus_.LockForFork();
+    autostart_.LockForFork();
+    timeEnd_.LockForFork();
+    controlPanel_.LockForFork();
+}
+
+void Engine::UnlockAfterFork()
+{
+    controlPanel_.UnlockAfterFork();
+    timeEnd_.UnlockAfterFork();
+    autostart_.UnlockAfterFork();
+    securityStatus_.UnlockAfterFork();
+    blockMutex_.unlock();
+    peersMutex_.unlock();
+    tableMutex_.unlock();
+    reloadMutex_.unlock();
+}
 
 std::time_t Engine::Now() const { return options_.now ? options_.now() : std::time(nullptr); }
 
@@ -235,7 +260,7 @@ bool Engine::IsBlockAll() const
     return securityStatus_.ReadInto(text, sizeof text) && platform::ParseDecimal(text) == 0;
 }
 
-int Engine::IsInService() const { return platform::processes::IsSystemService(options_.procRoot, pid_) ? 1 : 0; }
+int Engine::IsInService() const { return platform::processes::IsSystemService(options_.procRoot, Pid()) ? 1 : 0; }
 
 void Engine::WriteTraffic(int counterSelect, unsigned byteCount)
 {
@@ -252,7 +277,7 @@ void Engine::GetUpdateString(char* buffer)
 void Engine::PostUpdateDone()
 {
     if (blockOpen_.load(std::memory_order_acquire))
-        block_.PostAcknowledgement(static_cast<uint32_t>(pid_));
+        block_.PostAcknowledgement(static_cast<uint32_t>(Pid()));
 }
 
 void Engine::NotifyControlPanel(int alertCode) const
@@ -263,7 +288,7 @@ void Engine::NotifyControlPanel(int alertCode) const
         box = platform::windows::FindChildWindow(window, platform::kPictureBoxClassOld);
     platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
                                    platform::windows::MakeCodedParam(static_cast<uint16_t>(alertCode),
-                                                                     static_cast<uint32_t>(pid_)));
+                                                                     static_cast<uint32_t>(Pid())));
 }
 
 AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,

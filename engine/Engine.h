@@ -54,6 +54,11 @@ public:
     // Process detach: logs the host's end.
     void Detach();
 
+    // Around fork(): every lock of the copy is taken before and released after,
+    // in the parent and in the child alike.
+    void LockForFork();
+    void UnlockAfterFork();
+
     // For tests and the interceptor's own checks.
     const HostIdentity& Host() const { return host_; }
     RuleTable RulesSnapshot() const;
@@ -79,9 +84,10 @@ private:
     int AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
                 bool& boxTicked);
     std::time_t Now() const;
+    // The host's process id: a forked child is a host of its own.
+    pid_t Pid() const;
 
     EngineOptions options_;
-    pid_t pid_;
     HostIdentity host_;
     std::string rulesPath_;
     TrafficLog log_;

@@ -3,14 +3,23 @@
 // else is exported (see exports.map).
 #include "engine/Engine.h"
 
+#include <pthread.h>
+
 #define ZEL_EXPORT __attribute__((visibility("default")))
 
 namespace {
 
 engine::Engine* g_engine = nullptr;
 
+void BeforeFork() { g_engine->LockForFork(); }
+void AfterFork() { g_engine->UnlockAfterFork(); }
+
 // Process attach: the state is built before any export can run.
-__attribute__((constructor)) void AttachProcess() { g_engine = new engine::Engine(); }
+__attribute__((constructor)) void AttachProcess()
+{
+    g_engine = new engine::Engine();
+    ::pthread_atfork(BeforeFork, AfterFork, AfterFork);
+}
 
 // Process detach. The copy's state stays allocated: other threads of a host
 // that is exiting may still be inside an export.

@@ -18,22 +18,6 @@ std::string CutTo(std::string text, size_t limit)
 
 }  // namespace
 
-std::string CleanHostPath(std::string path)
-{
-    const size_t slash = path.rfind('/');
-    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t open = path.find(" (", fileStart);
-    if (open == std::string::npos)
-        return path;
-    const size_t dot = path.find('.', open);
-    if (dot == std::string::npos)
-        return path;
-    path.erase(open, dot - open);
-    return path;
-}
-
-std::string HostExeName(std::string_view exePath) { return platform::ToUpper(platform::FileNamePart(exePath)); }
-
 void CompleteHostDescription(HostIdentity& host)
 {
     const platform::file_info::ExecutableInfo info = platform::file_info::LookupExecutable(host.exePath);

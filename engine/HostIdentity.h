@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Processes.h"
+
 #include <string>
 #include <string_view>
 
@@ -14,11 +16,8 @@ struct HostIdentity {
     std::string icon;        // icon name or path for the alert; empty for none
 };
 
-// A copy's file name such as "SETUP (2).EXE" names the program SETUP.EXE:
-// when the file part holds " (" with a "." after it, the text from " (" up to
-// the "." is removed.
-std::string CleanHostPath(std::string path);
-std::string HostExeName(std::string_view exePath);
+using platform::processes::CleanHostPath;
+using platform::processes::HostExeName;
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.

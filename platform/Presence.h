@@ -30,6 +30,10 @@ public:
 
     bool IsRunning();
 
+    // Held across fork(), as for every lock a host's child could inherit.
+    void LockForFork() { mutex_.lock(); }
+    void UnlockAfterFork() { mutex_.unlock(); }
+
 private:
     int Revalidate();
 

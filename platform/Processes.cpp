@@ -69,6 +69,22 @@ std::string ExecutablePath(const std::string& procRoot, pid_t pid)
     return path;
 }
 
+std::string CleanHostPath(std::string path)
+{
+    const size_t slash = path.rfind('/');
+    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t open = path.find(" (", fileStart);
+    if (open == std::string::npos)
+        return path;
+    const size_t dot = path.find('.', open);
+    if (dot == std::string::npos)
+        return path;
+    path.erase(open, dot - open);
+    return path;
+}
+
+std::string HostExeName(std::string_view exePath) { return ToUpper(FileNamePart(exePath)); }
+
 std::string OwnExecutablePath() { return ExecutablePath(kProcRoot, ::getpid()); }
 
 std::optional<ProcessEntry> ReadProcess(const std::string& procRoot, pid_t pid)

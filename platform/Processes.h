@@ -26,6 +26,13 @@ std::vector<ProcessEntry> Snapshot(const std::string& procRoot = kProcRoot);
 std::string ExecutablePath(const std::string& procRoot, pid_t pid);
 std::string OwnExecutablePath();
 
+// A copy's file name such as "SETUP (2).EXE" names the program SETUP.EXE:
+// when the file part holds " (" with a "." after it, the text from " (" up to
+// the "." is removed.
+std::string CleanHostPath(std::string path);
+// The upper-cased file part: the name the rules and the update string use.
+std::string HostExeName(std::string_view exePath);
+
 // True when a process whose image name equals imageName exactly runs.
 bool IsImageRunning(const std::string& procRoot, std::string_view imageName);
 

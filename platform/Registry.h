@@ -39,6 +39,11 @@ public:
     bool ReadInto(char* buffer, size_t size) const;
     bool Exists() const;
 
+    // Held across fork() so that the child never inherits a lock taken by
+    // another thread of the parent.
+    void LockForFork() const { mutex_.lock(); }
+    void UnlockAfterFork() const { mutex_.unlock(); }
+
 private:
     struct Identity {
         dev_t device = 0;

@@ -47,11 +47,11 @@ protected:
 
 TEST(HostIdentity, CopyNumbersAreCutFromTheFileName)
 {
-    EXPECT_EQ(engine::CleanHostPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
-    EXPECT_EQ(engine::CleanHostPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
-    EXPECT_EQ(engine::CleanHostPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
-    EXPECT_EQ(engine::CleanHostPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
-    EXPECT_EQ(engine::HostExeName("/apps/Tool.exe"), "TOOL.EXE");
+    EXPECT_EQ(platform::processes::CleanHostPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
+    EXPECT_EQ(platform::processes::CleanHostPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
+    EXPECT_EQ(platform::processes::CleanHostPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
+    EXPECT_EQ(platform::processes::CleanHostPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
+    EXPECT_EQ(platform::processes::HostExeName("/apps/Tool.exe"), "TOOL.EXE");
 }
 
 TEST(HostIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
