@@ -124,6 +124,25 @@ uint32_t SharedBlock::AcknowledgementSlot(size_t n) const
     return At<uint32_t>(base_, AckSlotOffset(n)).load();
 }
 
+std::vector<uint32_t> SharedBlock::TakeAcknowledgements()
+{
+    std::vector<uint32_t> pids;
+    const int32_t n = At<int32_t>(base_, kAckCountOffset).exchange(0);
+    const size_t slots = n < 0 ? 0 : std::min(static_cast<size_t>(n), kAckSlots);
+    for (size_t i = 1; i <= slots; ++i) {
+        auto slot = At<uint32_t>(base_, AckSlotOffset(i));
+        // The slot is stored just after the count was raised: wait briefly for it.
+        uint32_t pid = slot.exchange(0);
+        for (int spin = 0; pid == 0 && spin < 1000; ++spin) {
+            ::usleep(1);
+            pid = slot.exchange(0);
+        }
+        if (pid != 0)
+            pids.push_back(pid);
+    }
+    return pids;
+}
+
 void SharedBlock::ResetAcknowledgements()
 {
     for (size_t n = 1; n <= kAckSlots; ++n)

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -57,6 +58,9 @@ public:
     int32_t AcknowledgementCount() const;
     uint32_t AcknowledgementSlot(size_t n) const;
     void ResetAcknowledgements();
+    // The process ids acknowledged since the last call, with the count set
+    // back to zero in the same step so that none is lost or counted twice.
+    std::vector<uint32_t> TakeAcknowledgements();
 
 private:
     unsigned char* base_ = nullptr;

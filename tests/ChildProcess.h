@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testing_support {
+
+// A program started by a test, with its standard output read line by line.
+// Every wait is bounded; the destructor ends and reaps the program.
+class ChildProcess {
+public:
+    // extraEnv adds to (or, with an empty value, removes from) the test's environment.
+    ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnv = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    std::optional<std::string> ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The exit status, or -1 when it did not end in time (or was killed).
+    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    void Kill();
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string pending_;
+    bool reaped_ = false;
+    int status_ = -1;
+};
+
+}  // namespace testing_support

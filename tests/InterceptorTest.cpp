@@ -1,0 +1,326 @@
+// The interceptor end to end: real programs under the hook, servers on
+// 127.0.0.2 and up, clients bound to another loopback source.
+#include "ChildProcess.h"
+#include "Sandbox.h"
+#include "platform/Constants.h"
+#include "platform/Files.h"
+#include "platform/Presence.h"
+#include "platform/SharedBlock.h"
+#include "platform/Windows.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using testing_support::ChildProcess;
+using testing_support::RulesDocument;
+using testing_support::Sandbox;
+
+namespace {
+
+const std::map<std::string, std::string> kHooked = {
+    {"LD_PRELOAD", HOOK_LIBRARY}, {"ZEL_ENGINE_LIBRARY", ENGINE_LIBRARY}, {"ZEL_ALERT_PROGRAM", SCRIPTED_ALERT}};
+
+std::string App(const std::string& name, const std::string& inDef, const std::string& outDef, const std::string& rules = "")
+{
+    return "<APPLICATION><EXENAME>" + name + "</EXENAME><INDEF>" + inDef + "</INDEF><OUTDEF>" + outDef + "</OUTDEF>"
+        + (rules.empty() ? "" : "<RULES>" + rules + "</RULES>") + "</APPLICATION>";
+}
+
+std::string Rule(const std::string& direction, const std::string& permission, int port)
+{
+    return "<RULE><DIRECTION>" + direction + "</DIRECTION><PERMISSION>" + permission + "</PERMISSION><STATE>1</STATE>"
+           "<PORTS><PORT><NUMBER>" + std::to_string(port) + "</NUMBER></PORT></PORTS></RULE>";
+}
+
+std::string Port(int port) { return std::to_string(port); }
+
+class Interceptor : public testing::Test {
+protected:
+    Sandbox sandbox;
+
+    void WriteRules(const std::string& applications)
+    {
+        ASSERT_TRUE(platform::WriteFileAtomically(sandbox.rulesFile, RulesDocument(applications)));
+    }
+
+    // A server that is not under the firewall, ready when it says so.
+    std::unique_ptr<ChildProcess> Server(const std::vector<std::string>& args, bool hooked = false)
+    {
+        std::vector<std::string> argv = {NETPEER};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto server = std::make_unique<ChildProcess>(argv, hooked ? kHooked : std::map<std::string, std::string> {});
+        EXPECT_EQ(server->ReadLine(), std::optional<std::string>("listening"));
+        return server;
+    }
+
+    std::vector<std::string> Records(const std::string& needle) const
+    {
+        std::vector<std::string> found;
+        for (const auto& record : sandbox.ConnectionRecords())
+            if (record.find(needle) != std::string::npos)
+                found.push_back(record);
+        return found;
+    }
+};
+
+// The control panel as the interceptor sees it: its presence lock and its
+// message picture box.
+struct PanelStandIn {
+    int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    std::unique_ptr<platform::windows::Window> window =
+        platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ~PanelStandIn() { ::close(lock); }
+    std::string Box() const { return window->ChildHandle(0); }
+    int Socket() const { return window->ChildSocket(0); }
+};
+
+}  // namespace
+
+TEST_F(Interceptor, CurlPermittedByARuleConnectsAndIsLoggedOnce)
+{
+    WriteRules(App("CURL", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 21001)));
+    auto server = Server({"tcp-server", "127.0.0.2", "21001"});
+    ChildProcess curl({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21001/"}, kHooked);
+    EXPECT_EQ(server->ReadLine(), std::optional<std::string>("accepted 127.0.0.3"));
+    curl.Wait();
+    const auto records = Records("<REMOTEPORT>21001</REMOTEPORT>");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("<EXEPATH>/usr/bin/curl</EXEPATH><APPLICATION>CURL</APPLICATION><PROTOCOL>1</PROTOCOL>"
+                              "<DIRECTION>1</DIRECTION><IP>127.0.0.2</IP>"), std::string::npos) << records[0];
+    EXPECT_NE(records[0].find("<PERMISSION>1</PERMISSION><SERVICE>0</SERVICE>"), std::string::npos);
+}
+
+TEST_F(Interceptor, CurlDeniedGetsConnectionRefused)
+{
+    WriteRules(App("CURL", "DENY", "DENY"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21002"});
+    ChildProcess curl({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21002/"},
+                      {{"LD_PRELOAD", HOOK_LIBRARY}, {"ZEL_ENGINE_LIBRARY", ENGINE_LIBRARY}});
+    EXPECT_EQ(curl.Wait(), 7); // curl: failed to connect
+    EXPECT_FALSE(server->ReadLine(500ms).has_value());
+    const auto records = Records("<REMOTEPORT>21002</REMOTEPORT>");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
+}
+
+TEST_F(Interceptor, NonBlockingPythonConnectIsRefusedBeforeItStarts)
+{
+    WriteRules(App("ANY", "DENY", "DENY"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21003"});
+    ChildProcess python({"/usr/bin/python3", "-c",
+                         "import socket\n"
+                         "s = socket.create_connection(('127.0.0.2', 21003), timeout=3, source_address=('127.0.0.3', 0))\n"},
+                        kHooked);
+    EXPECT_NE(python.Wait(), 0);
+    EXPECT_FALSE(server->ReadLine(500ms).has_value());
+    EXPECT_EQ(Records("<REMOTEPORT>21003</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
+}
+
+TEST_F(Interceptor, IncomingConnectionToADeniedPortNeverReachesAccept)
+{
+    WriteRules(App("NETPEER", "DENY", "PERMIT", Rule("INCOMING", "PERMIT", 21005)));
+    auto denied = Server({"tcp-server", "127.0.0.2", "21004"}, true);
+    auto permitted = Server({"tcp-server", "127.0.0.2", "21005"}, true);
+    ChildProcess first({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21004"});
+    EXPECT_NE(first.ReadLine().value_or(""), "connected ok");
+    EXPECT_FALSE(denied->ReadLine(500ms).has_value());
+    ChildProcess second({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21005"});
+    EXPECT_EQ(second.ReadLine(), std::optional<std::string>("connected ok"));
+    EXPECT_EQ(permitted->ReadLine(), std::optional<std::string>("accepted 127.0.0.3"));
+    // The denied server still accepts what is permitted later: the call went on waiting.
+    EXPECT_EQ(Records("<LOCALPORT>21004</LOCALPORT>").size(), 1u);
+    EXPECT_EQ(Records("<LOCALPORT>21005</LOCALPORT>").size(), 1u);
+}
+
+TEST_F(Interceptor, UdpAnswerFromAPermittedPeerComesBack)
+{
+    WriteRules(App("NETPEER", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 21006)));
+    auto echo = Server({"udp-echo", "127.0.0.2", "21006"});
+    ChildProcess client({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21006"}, kHooked);
+    EXPECT_EQ(client.ReadLine(), std::optional<std::string>("reply"));
+    EXPECT_EQ(echo->ReadLine(), std::optional<std::string>("got 127.0.0.3"));
+    // To a port without a rule the datagram never leaves.
+    auto other = Server({"udp-echo", "127.0.0.2", "21007"});
+    ChildProcess denied({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21007"}, kHooked);
+    EXPECT_EQ(denied.ReadLine(), std::optional<std::string>("denied"));
+    EXPECT_FALSE(other->ReadLine(300ms).has_value());
+}
+
+TEST_F(Interceptor, UdpServerDropsDatagramsFromDeniedPeers)
+{
+    WriteRules(App("NETPEER", "DENY", "PERMIT"));
+    auto echo = Server({"udp-echo", "127.0.0.2", "21008"}, true);
+    ChildProcess client({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21008"});
+    EXPECT_EQ(client.ReadLine(3s), std::optional<std::string>("timeout"));
+    EXPECT_FALSE(echo->ReadLine(200ms).has_value());
+}
+
+TEST_F(Interceptor, BlockAllTakesEffectWhileTheProgramRuns)
+{
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21009"});
+    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21009", "60", "50"}, kHooked);
+    EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
+    sandbox.SetSetting("SecurityStatus", "0");
+    std::string line;
+    for (int i = 0; i < 20 && line != "refused"; ++i)
+        line = client.ReadLine().value_or("");
+    EXPECT_EQ(line, "refused");
+    sandbox.SetSetting("SecurityStatus", "1");
+    for (int i = 0; i < 20 && line != "ok"; ++i)
+        line = client.ReadLine().value_or("");
+    EXPECT_EQ(line, "ok");
+}
+
+TEST_F(Interceptor, AskedConnectionTakesTheUsersAnswer)
+{
+    WriteRules(App("CURL", "DENY", "DENY", Rule("OUTGOING", "ASK", 21010)));
+    auto server = Server({"tcp-server", "127.0.0.2", "21010"});
+    auto env = kHooked;
+    env["ZEL_TEST_ALERT_SCRIPT"] = "answer=1";
+    env["ZEL_TEST_ALERT_RECORD"] = sandbox.root + "/alerts.txt";
+    ChildProcess allowed({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21010/"}, env);
+    EXPECT_EQ(server->ReadLine(), std::optional<std::string>("accepted 127.0.0.3"));
+    allowed.Wait();
+    env["ZEL_TEST_ALERT_SCRIPT"] = "answer=2";
+    ChildProcess blocked({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21010/"}, env);
+    EXPECT_EQ(blocked.Wait(), 7);
+    EXPECT_NE(testing_support::ReadText(sandbox.root + "/alerts.txt").find("through port:21010"), std::string::npos);
+    EXPECT_EQ(Records("<REMOTEPORT>21010</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<REMOTEPORT>21010</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
+}
+
+TEST_F(Interceptor, MultithreadedClientHasEveryConnectionDecided)
+{
+    WriteRules(App("NETPEER", "DENY", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21012"});
+    ChildProcess client({NETPEER, "tcp-threads", "127.0.0.3", "127.0.0.2", "21012", "16", "200"}, kHooked);
+    EXPECT_EQ(client.ReadLine(30s), std::optional<std::string>("ok=3200 failed=0"));
+    EXPECT_EQ(client.Wait(), 0);
+    EXPECT_EQ(Records("<REMOTEPORT>21012</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 3200u);
+}
+
+TEST_F(Interceptor, ProgramsWithoutNetworkNeverLoadTheEngine)
+{
+    WriteRules(App("ANY", "DENY", "DENY"));
+    ChildProcess quiet({"/bin/sh", "-c", "echo hello > /dev/null"}, kHooked);
+    EXPECT_EQ(quiet.Wait(), 0);
+    EXPECT_TRUE(sandbox.LogLines().empty());
+    // Local sockets pass untouched, also with everything denied.
+    ChildProcess local({"/usr/bin/python3", "-c",
+                        "import socket\na, b = socket.socketpair()\na.sendall(b'x')\nassert b.recv(1) == b'x'\n"},
+                       kHooked);
+    EXPECT_EQ(local.Wait(), 0);
+}
+
+// With the interceptor's process and a stand-in control panel.
+class InterceptorWithListener : public Interceptor {
+protected:
+    std::unique_ptr<PanelStandIn> panel;
+    std::unique_ptr<ChildProcess> zelconn;
+
+    void SetUp() override
+    {
+        panel = std::make_unique<PanelStandIn>();
+        ASSERT_GE(panel->lock, 0);
+        ASSERT_TRUE(panel->window);
+        zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {ZELCONN});
+        for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
+            std::this_thread::sleep_for(10ms);
+    }
+
+    // Messages of one code that reached the panel within the time given.
+    std::vector<uint32_t> Collect(uint16_t code, std::chrono::milliseconds during)
+    {
+        std::vector<uint32_t> arguments;
+        const auto deadline = std::chrono::steady_clock::now() + during;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (auto message = platform::windows::ReceiveMessage(panel->Socket()))
+                if (platform::windows::ParamCode(message->lParam) == code)
+                    arguments.push_back(platform::windows::ParamArgument(message->lParam));
+            std::this_thread::sleep_for(20ms);
+        }
+        return arguments;
+    }
+};
+
+TEST_F(InterceptorWithListener, PublishedRuleChangeReachesARunningProgramOnce)
+{
+    WriteRules(App("NETPEER", "DENY", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21013"});
+    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21013", "100", "50"}, kHooked);
+    EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
+
+    WriteRules(App("NETPEER", "DENY", "DENY"));
+    ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), " NETPEER"));
+    const auto published = std::chrono::steady_clock::now();
+    std::string line;
+    for (int i = 0; i < 60 && line != "refused"; ++i)
+        line = client.ReadLine().value_or("");
+    EXPECT_EQ(line, "refused");
+    EXPECT_LT(std::chrono::steady_clock::now() - published, 2s);
+
+    // Once the program has reloaded, its name leaves the update string: later
+    // connections do not reload again.
+    auto block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+    ASSERT_TRUE(block);
+    char update[512] = "x";
+    for (int i = 0; i < 100 && update[0] != '\0'; ++i) {
+        block.CopyUpdateString(update);
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_STREQ(update, "");
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(client.ReadLine(), std::optional<std::string>("refused"));
+        block.CopyUpdateString(update);
+        EXPECT_STREQ(update, "");
+    }
+}
+
+TEST_F(InterceptorWithListener, TrafficOfATransferArrivesAsAmountsInTensOfBytes)
+{
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    constexpr long long kBytes = 10 * 1024 * 1024;
+    auto sink = Server({"sink", "127.0.0.2", "21014"});
+    ChildProcess sender({NETPEER, "send", "127.0.0.3", "127.0.0.2", "21014", std::to_string(kBytes)}, kHooked);
+    EXPECT_EQ(sender.ReadLine(), std::optional<std::string>("sent"));
+    // 16 messages of 655,350 bytes: more than a message queue takes at once.
+    const auto outgoing = Collect(platform::kCodeOutgoingTraffic, 3500ms);
+    long long bytes = 0;
+    for (uint32_t units : outgoing) {
+        EXPECT_LE(units, 65535u);
+        bytes += 10LL * units;
+    }
+    EXPECT_NEAR(static_cast<double>(bytes), static_cast<double>(kBytes), kBytes * 0.01);
+    RecordProperty("outgoing_bytes_reported", std::to_string(bytes));
+}
+
+TEST_F(InterceptorWithListener, EndedProgramIsReportedWithItsProcessId)
+{
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21015"});
+    ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21015"}, kHooked);
+    const pid_t pid = client.Pid();
+    EXPECT_EQ(client.Wait(), 0);
+    const auto finished = Collect(platform::kCodeApplicationFinished, 2500ms);
+    EXPECT_NE(std::find(finished.begin(), finished.end(), static_cast<uint32_t>(pid)), finished.end());
+}
+
+TEST(ListenControl, StartListenStartsOneInterceptorAndStopListenEndsIt)
+{
+    Sandbox sandbox;
+    void* library = ::dlopen(ZELCONN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    auto start = reinterpret_cast<int (*)()>(::dlsym(library, "StartListen"));
+    auto stop = reinterpret_cast<int (*)()>(::dlsym(library, "StopListen"));
+    ASSERT_TRUE(start && stop);
+    EXPECT_EQ(start(), 0);
+    EXPECT_TRUE(platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()));
+    EXPECT_EQ(start(), 0); // already running: nothing more starts
+    EXPECT_EQ(stop(), 0);
+    EXPECT_EQ(stop(), 0);
+    ::dlclose(library);
+}

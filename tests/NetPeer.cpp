@@ -1,0 +1,187 @@
+// netpeer: small TCP and UDP clients and servers for the interceptor's tests.
+// Every mode ends by itself within 30 seconds.
+//   tcp-server ADDR PORT          accept, print "accepted IP", answer "ok"
+//   tcp-client SRC DST PORT       print "connected" + the answer, or "refused"
+//   tcp-repeat SRC DST PORT N MS  N connections MS apart, one result line each
+//   tcp-threads SRC DST PORT T N  T threads x N connections: "ok=A failed=B"
+//   sink ADDR PORT                accept one connection, print the bytes read
+//   send SRC DST PORT BYTES       connect and send BYTES bytes
+//   udp-echo ADDR PORT            answer each datagram with "pong"
+//   udp-client SRC DST PORT       send "ping", print "reply" or "timeout"/"denied"
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+sockaddr_in Address(const char* ip, int port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, ip, &a.sin_addr);
+    return a;
+}
+
+int Bound(int type, const char* ip, int port)
+{
+    const int fd = ::socket(AF_INET, type, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = Address(ip, port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        std::perror("bind");
+        std::exit(3);
+    }
+    return fd;
+}
+
+void Say(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// One connection: 1 connected and answered, 0 refused, -1 other failure.
+int Connect(const char* src, const char* dst, int port, std::string* answer)
+{
+    const int fd = Bound(SOCK_STREAM, src, 0);
+    sockaddr_in to = Address(dst, port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error == ECONNREFUSED ? 0 : -1;
+    }
+    ::send(fd, "hello\n", 6, MSG_NOSIGNAL);
+    char buffer[64] = {};
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer - 1, 0);
+    ::close(fd);
+    if (answer)
+        *answer = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string("(no answer)");
+    return n > 0 ? 1 : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::alarm(30);
+    if (argc < 2)
+        return 2;
+    const std::string mode = argv[1];
+    if (mode == "tcp-server" && argc >= 4) {
+        const int fd = Bound(SOCK_STREAM, argv[2], std::atoi(argv[3]));
+        ::listen(fd, 64);
+        Say("listening");
+        for (;;) {
+            sockaddr_in from {};
+            socklen_t length = sizeof from;
+            const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
+            if (c < 0)
+                continue;
+            char ip[INET_ADDRSTRLEN];
+            ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+            Say(std::string("accepted ") + ip);
+            char buffer[64];
+            ::recv(c, buffer, sizeof buffer, 0);
+            ::send(c, "ok\n", 3, MSG_NOSIGNAL);
+            ::close(c);
+        }
+    }
+    if (mode == "tcp-client" && argc >= 5) {
+        std::string answer;
+        const int result = Connect(argv[2], argv[3], std::atoi(argv[4]), &answer);
+        Say(result == 1 ? "connected " + answer.substr(0, answer.find('\n')) : result == 0 ? "refused" : "failed");
+        return result == 1 ? 0 : 1;
+    }
+    if (mode == "tcp-repeat" && argc >= 7) {
+        for (int i = 0; i < std::atoi(argv[5]); ++i) {
+            const int result = Connect(argv[2], argv[3], std::atoi(argv[4]), nullptr);
+            Say(result == 1 ? "ok" : result == 0 ? "refused" : "failed");
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[6])));
+        }
+        return 0;
+    }
+    if (mode == "tcp-threads" && argc >= 7) {
+        std::atomic<int> ok {0}, failed {0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < std::atoi(argv[5]); ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < std::atoi(argv[6]); ++i)
+                    (Connect(argv[2], argv[3], std::atoi(argv[4]), nullptr) == 1 ? ok : failed)++;
+            });
+        for (auto& thread : threads)
+            thread.join();
+        Say("ok=" + std::to_string(ok.load()) + " failed=" + std::to_string(failed.load()));
+        return 0;
+    }
+    if (mode == "sink" && argc >= 4) {
+        const int fd = Bound(SOCK_STREAM, argv[2], std::atoi(argv[3]));
+        ::listen(fd, 4);
+        Say("listening");
+        const int c = ::accept(fd, nullptr, nullptr);
+        std::vector<char> buffer(1 << 16);
+        long long total = 0;
+        for (ssize_t n; (n = ::recv(c, buffer.data(), buffer.size(), 0)) > 0;)
+            total += n;
+        Say("received " + std::to_string(total));
+        return 0;
+    }
+    if (mode == "send" && argc >= 6) {
+        const int fd = Bound(SOCK_STREAM, argv[2], 0);
+        sockaddr_in to = Address(argv[3], std::atoi(argv[4]));
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+            return 1;
+        long long left = std::atoll(argv[5]);
+        std::vector<char> buffer(1 << 16, 'x');
+        while (left > 0) {
+            const ssize_t n = ::send(fd, buffer.data(), std::min<long long>(left, buffer.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                return 1;
+            left -= n;
+        }
+        ::close(fd);
+        Say("sent");
+        return 0;
+    }
+    if (mode == "udp-echo" && argc >= 4) {
+        const int fd = Bound(SOCK_DGRAM, argv[2], std::atoi(argv[3]));
+        Say("listening");
+        for (;;) {
+            char buffer[512];
+            sockaddr_in from {};
+            socklen_t length = sizeof from;
+            const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            if (n < 0)
+                continue;
+            char ip[INET_ADDRSTRLEN];
+            ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+            Say(std::string("got ") + ip);
+            ::sendto(fd, "pong", 4, 0, reinterpret_cast<sockaddr*>(&from), length);
+        }
+    }
+    if (mode == "udp-client" && argc >= 5) {
+        const int fd = Bound(SOCK_DGRAM, argv[2], 0);
+        timeval timeout {2, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in to = Address(argv[3], std::atoi(argv[4]));
+        if (::sendto(fd, "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+            Say("denied");
+            return 1;
+        }
+        char buffer[64];
+        const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, nullptr, nullptr);
+        Say(n > 0 ? "reply" : "timeout");
+        return n > 0 ? 0 : 1;
+    }
+    return 2;
+}
