@@ -42,13 +42,14 @@ Engine::Engine(EngineOptions options)
     : options_(std::move(options)),
       rulesPath_(platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, "RulesFile")),
       log_(platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath")),
-      securityStatus_(RootKey::LocalMachine, kSettingsKey, "SecurityStatus"),
-      autostart_(RootKey::LocalMachine, kRunKey, platform::registry::kAutostartValue),
-      timeEnd_(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND"),
+      securityStatus_(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", options_.settingsFreshnessMs),
+      autostart_(RootKey::LocalMachine, kRunKey, platform::registry::kAutostartValue, options_.settingsFreshnessMs),
+      timeEnd_(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND", options_.settingsFreshnessMs),
       sharedBlockPath_(options_.sharedBlockPath.empty() ? platform::SharedBlock::DefaultPath()
                                                         : options_.sharedBlockPath),
       controlPanel_(options_.controlPanelLockPath.empty() ? platform::presence::ControlPanelLockPath()
-                                                          : options_.controlPanelLockPath)
+                                                          : options_.controlPanelLockPath,
+                    options_.settingsFreshnessMs)
 {
     if (!options_.tickCount)
         options_.tickCount = platform::GetTickCount;
@@ -77,10 +78,12 @@ void Engine::LockForFork()
     autostart_.LockForFork();
     timeEnd_.LockForFork();
     controlPanel_.LockForFork();
+    log_.LockForFork();
 }
 
 void Engine::UnlockAfterFork()
 {
+    log_.UnlockAfterFork();
     controlPanel_.UnlockAfterFork();
     timeEnd_.UnlockAfterFork();
     autostart_.UnlockAfterFork();

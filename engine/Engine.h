@@ -30,6 +30,9 @@ struct EngineOptions {
     std::function<uint32_t()> tickCount;
     std::function<std::time_t()> now;
     bool lookUpOwnAddress = true;
+    // Settings and the control panel's presence are looked at again when
+    // older than this; 0 looks at every decision.
+    int settingsFreshnessMs = 20;
 };
 
 // The process-wide state of one loaded engine copy and what its exports do.

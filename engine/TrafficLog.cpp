@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace engine {
@@ -23,43 +25,71 @@ void TrafficLog::AppendLogRecord(std::string_view body, std::time_t when) const
     // Without a log folder the name would land in the file system's root.
     if (folder_.empty())
         return;
-    std::tm local {};
-    ::localtime_r(&when, &local);
-    char date[256];
-    char time[256];
-    platform::FormatLocalDate(local, date, sizeof date);
-    platform::FormatLocalTime(local, time, sizeof time);
-
-    char path[4096];
-    const int pathLength = std::snprintf(path, sizeof path, "%s/%d_%d_%d_qrb.log", folder_.c_str(), local.tm_mday,
-                                         local.tm_mon + 1, local.tm_year + 1900);
-    if (pathLength < 0 || static_cast<size_t>(pathLength) >= sizeof path)
-        return;
-
+    std::lock_guard lock(mutex_);
+    if (when != stampedAt_ || stampPath_.empty()) {
+        // Date, time and file name change once a second at most: made once.
+        std::tm local {};
+        ::localtime_r(&when, &local);
+        char date[256];
+        char time[256];
+        platform::FormatLocalDate(local, date, sizeof date);
+        platform::FormatLocalTime(local, time, sizeof time);
+        stampPrefix_ = std::string("<DATE>") + date + "</DATE><TIME>" + time + "</TIME>";
+        char name[64];
+        std::snprintf(name, sizeof name, "/%d_%d_%d_qrb.log", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
+        stampPath_ = folder_ + name;
+        stampedAt_ = when;
+    }
     // Built whole before the write: one write per record keeps records intact
     // when several processes append to the same file.
     char stackLine[2048];
     std::string heapLine;
-    const char* line = stackLine;
-    int length = std::snprintf(stackLine, sizeof stackLine, "<DATE>%s</DATE><TIME>%s</TIME>%.*s\r\n", date, time,
-                               static_cast<int>(body.size()), body.data());
-    if (length < 0)
-        return;
-    if (static_cast<size_t>(length) >= sizeof stackLine) {
-        heapLine.resize(static_cast<size_t>(length) + 1);
-        std::snprintf(heapLine.data(), heapLine.size(), "<DATE>%s</DATE><TIME>%s</TIME>%.*s\r\n", date, time,
-                      static_cast<int>(body.size()), body.data());
+    const size_t length = stampPrefix_.size() + body.size() + 2;
+    char* line = stackLine;
+    if (length > sizeof stackLine) {
+        heapLine.resize(length);
         line = heapLine.data();
     }
+    std::memcpy(line, stampPrefix_.data(), stampPrefix_.size());
+    std::memcpy(line + stampPrefix_.size(), body.data(), body.size());
+    line[length - 2] = '\r';
+    line[length - 1] = '\n';
 
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = Descriptor(stampPath_.c_str());
     if (fd < 0)
         return;
     ssize_t written;
     do {
-        written = ::write(fd, line, static_cast<size_t>(length));
+        written = ::write(fd, line, length);
     } while (written < 0 && errno == EINTR);
-    ::close(fd);
+}
+
+TrafficLog::~TrafficLog()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int TrafficLog::Descriptor(const char* path) const
+{
+    const long long now = platform::CoarseMilliseconds();
+    if (fd_ >= 0 && openPath_ == path) {
+        if (now - checkedAt_ < 1000)
+            return fd_;
+        // Still the file of that name? Someone may have removed or replaced it.
+        struct stat onDisk {}, held {};
+        if (::stat(path, &onDisk) == 0 && ::fstat(fd_, &held) == 0 && onDisk.st_ino == held.st_ino
+            && onDisk.st_dev == held.st_dev) {
+            checkedAt_ = now;
+            return fd_;
+        }
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    openPath_ = fd_ >= 0 ? path : "";
+    checkedAt_ = now;
+    return fd_;
 }
 
 std::string FormatConnectionBody(const ConnectionRecord& r)

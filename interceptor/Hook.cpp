@@ -49,11 +49,15 @@ Fn Next(const char* name)
 enum Kind : unsigned char { kUnknown = 0, kOther = 1, kTcpSocket = 2, kUdpSocket = 3 };
 constexpr int kTrackedDescriptors = 65536;
 std::atomic<unsigned char> g_kinds[kTrackedDescriptors];
+// The local port of listening sockets, so that accepting needs no extra call.
+std::atomic<uint16_t> g_listenPorts[kTrackedDescriptors];
 
 void SetKind(int fd, Kind kind)
 {
-    if (fd >= 0 && fd < kTrackedDescriptors)
+    if (fd >= 0 && fd < kTrackedDescriptors) {
         g_kinds[fd].store(kind, std::memory_order_relaxed);
+        g_listenPorts[fd].store(0, std::memory_order_relaxed);
+    }
 }
 
 Kind KnownKind(int fd)
@@ -98,6 +102,7 @@ std::mutex g_loadMutex;
 std::atomic<int> g_engineState {0}; // 0 not tried, 1 loaded, 2 unavailable
 EngineBinding g_engine;
 std::atomic<pid_t> g_registeredPid {0};
+std::atomic<pid_t> g_pid {0}; // the process's id, kept so that no call needs asking
 int g_registration = -1;
 
 std::string HookFolder()
@@ -116,7 +121,7 @@ std::string HookFolder()
 // its reloads and reports its end. Done again in a forked child.
 void RegisterHost()
 {
-    const pid_t pid = ::getpid();
+    const pid_t pid = g_pid.load(std::memory_order_relaxed);
     if (g_registeredPid.load() == pid)
         return;
     std::lock_guard lock(g_loadMutex);
@@ -226,11 +231,23 @@ unsigned LocalPort(int fd)
     return DescribePeer(reinterpret_cast<sockaddr*>(&local), peer) ? peer.port : 0;
 }
 
+unsigned ListeningPort(int listener)
+{
+    if (listener < 0 || listener >= kTrackedDescriptors)
+        return LocalPort(listener);
+    unsigned port = g_listenPorts[listener].load(std::memory_order_relaxed);
+    if (port == 0) {
+        port = LocalPort(listener);
+        g_listenPorts[listener].store(static_cast<uint16_t>(port), std::memory_order_relaxed);
+    }
+    return port;
+}
+
 // The engine's verdict: ask it, and ask the user when it says so.
-bool Permits(int fd, int direction, const Peer& peer, int protocol)
+bool Permits(int fd, int direction, const Peer& peer, int protocol, unsigned knownLocalPort = 0)
 {
     Inside inside;
-    const unsigned localPort = LocalPort(fd);
+    const unsigned localPort = knownLocalPort ? knownLocalPort : LocalPort(fd);
     int result = g_engine.Approve(localPort, direction, peer.address, protocol, peer.port);
     if (result == 2) {
         const std::string name = NameOf(peer.address);
@@ -314,7 +331,17 @@ void UnlockAll()
     g_loadMutex.unlock();
 }
 
-__attribute__((constructor)) void HookAttach() { ::pthread_atfork(LockAll, UnlockAll, UnlockAll); }
+void UnlockInChild()
+{
+    g_pid = ::getpid();
+    UnlockAll();
+}
+
+__attribute__((constructor)) void HookAttach()
+{
+    g_pid = ::getpid();
+    ::pthread_atfork(LockAll, UnlockAll, UnlockInChild);
+}
 
 // Receives one datagram the way recvmsg does, skipping those from denied
 // peers; message->msg_name gets the peer when the caller asked for it.
@@ -449,7 +476,7 @@ ZEL_HOOK int accept4(int fd, sockaddr* address, socklen_t* length, int flags)
         SetKind(connection, kTcpSocket);
         Peer peer;
         if (!DescribePeer(reinterpret_cast<sockaddr*>(&from), peer) || !EnsureEngine()
-            || Permits(connection, kIncoming, peer, kTcp)) {
+            || Permits(connection, kIncoming, peer, kTcp, ListeningPort(fd))) {
             if (address && length) {
                 std::memcpy(address, &from, std::min(*length, fromLength));
                 *length = fromLength;

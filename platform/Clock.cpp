@@ -36,6 +36,13 @@ uint32_t GetTickCount()
     return static_cast<uint32_t>(ms);
 }
 
+long long CoarseMilliseconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 size_t FormatLocalDate(const std::tm& time, char* buffer, size_t size) { return Format("%x", time, buffer, size); }
 size_t FormatLocalTime(const std::tm& time, char* buffer, size_t size) { return Format("%X", time, buffer, size); }
 

@@ -1,5 +1,6 @@
 #include "platform/Presence.h"
 
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -22,13 +23,6 @@ bool IsHeldByOther(int fd)
     if (::fcntl(fd, F_OFD_GETLK, &query) != 0)
         return false;
     return query.l_type != F_UNLCK;
-}
-
-long long CoarseMilliseconds()
-{
-    timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 }  // namespace
@@ -60,7 +54,10 @@ bool IsControlPanelRunning(const std::string& lockPath)
     return held;
 }
 
-ControlPanelWatch::ControlPanelWatch(std::string lockPath) : lockPath_(std::move(lockPath)) {}
+ControlPanelWatch::ControlPanelWatch(std::string lockPath, int freshnessMs)
+    : lockPath_(std::move(lockPath)), freshnessMs_(freshnessMs)
+{
+}
 
 ControlPanelWatch::~ControlPanelWatch()
 {
@@ -86,15 +83,30 @@ int ControlPanelWatch::Revalidate()
 
 bool ControlPanelWatch::IsRunning()
 {
+    const long long now = CoarseMilliseconds();
+    if (freshnessMs_ > 0 && now - answeredAt_.load(std::memory_order_relaxed) < freshnessMs_)
+        return answer_.load(std::memory_order_relaxed);
+    bool running;
     {
-        // The common case: a descriptor checked less than a second ago.
         std::shared_lock lock(mutex_);
-        if (fd_ >= 0 && CoarseMilliseconds() - checkedAt_.load() < 1000)
-            return IsHeldByOther(fd_);
+        // The common case: a descriptor checked less than a second ago.
+        if (fd_ >= 0 && now - checkedAt_.load() < 1000) {
+            running = IsHeldByOther(fd_);
+            Remember(running, now);
+            return running;
+        }
     }
     std::unique_lock lock(mutex_);
     const int fd = Revalidate();
-    return fd >= 0 && IsHeldByOther(fd);
+    running = fd >= 0 && IsHeldByOther(fd);
+    Remember(running, now);
+    return running;
+}
+
+void ControlPanelWatch::Remember(bool running, long long now)
+{
+    answer_.store(running, std::memory_order_relaxed);
+    answeredAt_.store(now, std::memory_order_relaxed);
 }
 
 }  // namespace platform::presence

@@ -20,10 +20,11 @@ int HoldControlPanelLock(const std::string& lockPath);
 bool IsControlPanelRunning(const std::string& lockPath);
 
 // The same question asked again and again: the lock file stays open and is
-// looked up afresh about once a second, in case it was made anew. Thread-safe.
+// looked up afresh about once a second, in case it was made anew; an answer
+// younger than freshnessMs is given again without asking. Thread-safe.
 class ControlPanelWatch {
 public:
-    explicit ControlPanelWatch(std::string lockPath);
+    explicit ControlPanelWatch(std::string lockPath, int freshnessMs = 0);
     ~ControlPanelWatch();
     ControlPanelWatch(const ControlPanelWatch&) = delete;
     ControlPanelWatch& operator=(const ControlPanelWatch&) = delete;
@@ -36,11 +37,15 @@ public:
 
 private:
     int Revalidate();
+    void Remember(bool running, long long now);
 
     std::string lockPath_;
     std::shared_mutex mutex_;
     int fd_ = -1;
     std::atomic<long long> checkedAt_ {0}; // coarse monotonic milliseconds
+    int freshnessMs_;
+    std::atomic<bool> answer_ {false};
+    std::atomic<long long> answeredAt_ {-1000000};
 };
 
 }  // namespace platform::presence

@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -120,8 +121,8 @@ bool IsValidName(std::string_view name)
         && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-Value::Value(RootKey root, std::string_view subKey, std::string_view valueName)
-    : root_(root), subKey_(subKey), name_(valueName)
+Value::Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs)
+    : root_(root), subKey_(subKey), name_(valueName), freshnessMs_(freshnessMs)
 {
     keyFolder_ = RegistryRoot() + "/" + std::string(RootFolderName(root));
     for (const std::string& part : SplitKey(subKey))
@@ -185,9 +186,16 @@ bool Value::Fetch(std::string& text) const
 {
     if (!IsValidName(name_))
         return false;
+    const long long now = freshnessMs_ > 0 ? CoarseMilliseconds() : 0;
     std::string path;
     {
         std::lock_guard lock(mutex_);
+        if (freshnessMs_ > 0 && now - checkedAt_ < freshnessMs_ && (cached_ || knownMissing_)) {
+            if (cached_)
+                text = text_;
+            return cached_;
+        }
+        checkedAt_ = now;
         path = resolvedPath_.empty() ? exactPath_ : resolvedPath_;
     }
     struct stat st {};

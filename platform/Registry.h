@@ -29,7 +29,9 @@ std::optional<RootKey> ParseRootKey(std::string_view name);
 // repeated read costs one stat while the value stays the same. Thread-safe.
 class Value {
 public:
-    Value(RootKey root, std::string_view subKey, std::string_view valueName);
+    // freshnessMs: a text (or its absence) checked less than this long ago is
+    // given again without looking; 0 looks every time.
+    Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs = 0);
     Value(const Value&) = delete;
     Value& operator=(const Value&) = delete;
 
@@ -72,6 +74,8 @@ private:
     mutable std::string resolvedPath_; // the value's file when spelled differently on disk
     mutable bool knownMissing_ = false;
     mutable Identity missingStamp_;     // the key folder as it was when the value was missing
+    int freshnessMs_;
+    mutable long long checkedAt_ = -1000000;
 };
 
 // Returns an empty text when the value is missing.

@@ -50,6 +50,7 @@ protected:
         engine::EngineOptions options;
         options.exePath = "/opt/apps/tool.exe";
         options.lookUpOwnAddress = false;
+        options.settingsFreshnessMs = 0;
         return options;
     }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -87,6 +88,8 @@ TEST(EngineLibrary, DecidesThroughTheMangledExports)
     EXPECT_EQ(loadRules(), 0);
     EXPECT_FALSE(isBlockAll());
     sandbox.SetSetting("SecurityStatus", "0");
+    // Settings are looked at again once they are 20 ms old.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_TRUE(isBlockAll());
     EXPECT_EQ(isInService(), 0);
     char buffer[512] = "untouched";

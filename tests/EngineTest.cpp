@@ -26,6 +26,7 @@ EngineOptions TestOptions(std::string exePath = "/opt/apps/tool.exe")
     EngineOptions options;
     options.exePath = std::move(exePath);
     options.lookUpOwnAddress = false;
+    options.settingsFreshnessMs = 0;
     options.tickCount = [] { return 90000u; };
     return options;
 }

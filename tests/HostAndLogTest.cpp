@@ -61,6 +61,7 @@ TEST(HostIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
     engine::EngineOptions options;
     options.exePath = "/apps/Tool (2).exe";
     options.lookUpOwnAddress = false;
+    options.settingsFreshnessMs = 0;
     engine::Engine engine(options);
     EXPECT_EQ(engine.Host().exeName, "TOOL.EXE");
     EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), 1);
@@ -87,6 +88,7 @@ TEST(HostIdentity, DesktopEntryNamesTheHost)
     engine::EngineOptions options;
     options.exePath = exe;
     options.lookUpOwnAddress = false;
+    options.settingsFreshnessMs = 0;
     engine::Engine engine(options);
     engine.Approve(1, 1, "127.0.0.1", 1, 1);
     EXPECT_EQ(engine.Host().description, "Picture Viewer");
@@ -126,6 +128,7 @@ TEST(HostIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
     options.procRoot = proc;
     options.pid = 500;
     options.lookUpOwnAddress = false;
+    options.settingsFreshnessMs = 0;
     engine::Engine engine(options);
     EXPECT_EQ(engine.Host().exePath, "/usr/sbin/sshd");
     EXPECT_EQ(engine.UserApprove(22, 0, "10.0.0.5", "host1", 1, 40000), 0);
@@ -157,6 +160,7 @@ TEST_F(FixedTimeZone, EngineUsesItsClockForTheFileOfTheDay)
     engine::EngineOptions options;
     options.exePath = "/apps/tool";
     options.lookUpOwnAddress = false;
+    options.settingsFreshnessMs = 0;
     options.now = [&now] { return now; };
     engine::Engine engine(options);
     engine.Approve(40000, 1, "10.0.0.5", 1, 80);
