@@ -10,8 +10,14 @@ if [ -x "$PREFIX/bin/zel" ]; then
 fi
 cat <<MSG
 
-The rule engine is installed in $PREFIX/lib/korvel/libqrbruler.so and the
-settings are in place ("$PREFIX/bin/zel-reg query HKLM/Software/KORVEL/QRB"
-shows them). The control panel and the program launcher are not built yet,
-so nothing runs under the firewall so far.
+The firewall is installed under $PREFIX; the control panel is not built yet.
+Run a program under the firewall with zel-run, for example:
+
+    $PREFIX/bin/zel-run curl https://example.org/
+
+Its connections are decided by the rules in
+    $(${PREFIX}/bin/zel-reg query HKLM/Software/KORVEL/QRB /v RulesFile 2>/dev/null | awk '/REG_SZ/ {print \$3}')
+and logged, one file per day, in
+    $(${PREFIX}/bin/zel-reg query HKLM/Software/KORVEL/QRB /v LogFilesPath 2>/dev/null | awk '/REG_SZ/ {print \$3}')
+Block everything: $PREFIX/bin/zel-reg set HKLM/Software/KORVEL/QRB /v SecurityStatus /d 0
 MSG

@@ -16,10 +16,11 @@ echo "== Concurrency under ThreadSanitizer"
 TSAN_DIR="$BUILD_DIR-tsan"
 cmake -S "$ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE=thread \
   -DZEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$TSAN_DIR" -j"$JOBS" --target engine_tests platform_tests
+cmake --build "$TSAN_DIR" -j"$JOBS" --target engine_tests platform_tests zelhook qrbruler netpeer zel-reg
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*'
+  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*:EngineAlert.Ticking*'
 TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/platform_tests" --gtest_filter='Registry.*:Presence.*'
+"$ROOT/tests/hook_under_tsan.sh" "$TSAN_DIR"
 
 echo "== Fuzzing, ${FUZZ_SECONDS}s per target"
 FUZZ_DIR="$BUILD_DIR-fuzz"
@@ -45,4 +46,5 @@ echo "== Benchmarks (one short pass; docs/performance.md has the measured figure
 "$BUILD_DIR/bench/approve_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/bench.json" \
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
+"$ROOT/bench/hook_ratio.sh" "$BUILD_DIR" 3
 echo "== All checks passed"

@@ -94,8 +94,7 @@ void SharedBlock::SetUpdateString(const std::string& text)
     // Terminate first so that a reader never runs into stale bytes past the new end.
     At<unsigned char>(base_, kUpdateStringOffset + n).store(0, std::memory_order_relaxed);
     for (size_t i = 0; i < n; ++i)
-        At<unsigned char>(base_, kUpdateStringOffset + i).store(static_cast<unsigned char>(text[i]), std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+        At<unsigned char>(base_, kUpdateStringOffset + i).store(static_cast<unsigned char>(text[i]), std::memory_order_release);
 }
 
 void SharedBlock::AddTraffic(bool counterA, uint32_t byteCount)
