@@ -3,6 +3,7 @@
 // by "end") and may later write "press 1" or "press 2"; the answer goes back
 // on standard output as "answer BUTTON TICKED".
 #include "AlertDialog.h"
+#include "platform/Text.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -28,20 +29,6 @@ bool ReadLine(std::string& line)
     }
 }
 
-QString Unescape(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        out += next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
-    }
-    return QString::fromStdString(out);
-}
-
 void Say(const char* line)
 {
     std::fputs(line, stdout);
@@ -63,7 +50,7 @@ int main(int argc, char** argv)
         if (tab == std::string::npos)
             continue;
         const std::string key = line.substr(0, tab);
-        const QString value = Unescape(line.substr(tab + 1));
+        const QString value = QString::fromStdString(platform::UnescapeLine(line.substr(tab + 1)));
         if (key == "caption")
             content.caption = value;
         else if (key == "message")

@@ -1,19 +1,17 @@
 // What a decision costs next to what it guards: a loopback TCP connect and
 // accept is the baseline; Approve is measured with 1,000 rule entries that
 // it must walk before the default permits, with and without its log record.
+#include "LoopbackPair.h"
 #include "engine/Engine.h"
 #include "platform/Files.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
 #include "platform/SharedBlock.h"
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -78,30 +76,7 @@ BenchEnvironment& Environment()
     return environment;
 }
 
-void BM_LoopbackConnectAccept(benchmark::State& state)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 64) != 0
-        || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        state.SkipWithError("cannot listen on loopback");
-        return;
-    }
-    for (auto _ : state) {
-        const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            state.SkipWithError("connect failed");
-            break;
-        }
-        const int accepted = ::accept(listener, nullptr, nullptr);
-        ::close(accepted);
-        ::close(client);
-    }
-    ::close(listener);
-}
+void BM_LoopbackConnectAccept(benchmark::State& state) { RunConnectAccept(state, "127.0.0.1", nullptr); }
 BENCHMARK(BM_LoopbackConnectAccept);
 
 void BM_ApproveWithLog(benchmark::State& state)

@@ -7,14 +7,7 @@ BUILD=${1:?build folder}
 REPS=${2:-5}
 WORK=$(mktemp -d /tmp/zel-hookbench-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
-export ZEL_REGISTRY_ROOT=$WORK/registry ZEL_RUNTIME_DIR=$WORK/runtime
-mkdir -p "$WORK/logs"
-reg() { "$BUILD/tools/zel-reg" set "$@" >/dev/null; }
-reg HKLM/Software/KORVEL/QRB /v RulesFile /d "$WORK/Rules.xml"
-reg HKLM/Software/KORVEL/QRB /v LogFilesPath /d "$WORK/logs"
-reg HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1
-reg HKLM/Software/Microsoft/Windows/CurrentVersion/Run /v "Korvel Firewall" /d zel
-echo '<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>' > "$WORK/Rules.xml"
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/sandbox-settings.sh"
 ARGS=(--benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true --benchmark_format=json)
 median() { python3 -c 'import json,sys; d=json.load(sys.stdin); print([b["real_time"] for b in d["benchmarks"] if b.get("aggregate_name")=="median"][0])'; }
 # Alternate the two so that both see the same machine.

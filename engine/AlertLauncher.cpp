@@ -1,5 +1,7 @@
 #include "engine/AlertLauncher.h"
 
+#include "platform/Text.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -82,39 +84,6 @@ bool ParseAnswer(const std::string& line, AlertResult& result)
 
 }  // namespace
 
-std::string EscapeAlertText(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string UnescapeAlertText(const std::string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        out += next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
-    }
-    return out;
-}
-
 std::string AlertProgramPath()
 {
     if (const char* program = std::getenv("ZEL_ALERT_PROGRAM"); program && *program)
@@ -171,11 +140,11 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     }
 
     std::string request;
-    request += "caption\t" + EscapeAlertText(texts.caption) + "\n";
-    request += "message\t" + EscapeAlertText(texts.message) + "\n";
-    request += "checkbox\t" + EscapeAlertText(texts.checkBox) + "\n";
-    request += "peer\t" + EscapeAlertText(texts.peer) + "\n";
-    request += "icon\t" + EscapeAlertText(texts.icon) + "\n";
+    request += "caption\t" + platform::EscapeLine(texts.caption) + "\n";
+    request += "message\t" + platform::EscapeLine(texts.message) + "\n";
+    request += "checkbox\t" + platform::EscapeLine(texts.checkBox) + "\n";
+    request += "peer\t" + platform::EscapeLine(texts.peer) + "\n";
+    request += "icon\t" + platform::EscapeLine(texts.icon) + "\n";
     request += std::string("direction\t") + (texts.outgoing ? "outgoing" : "incoming") + "\n";
     request += "end\n";
     bool open = SendAll(ours, request);

@@ -30,9 +30,4 @@ std::string AlertProgramPath();
 // program of its own, started without the hook in its environment.
 AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest);
 
-// The wire form shared with the alert program: "key<TAB>value" lines with
-// backslash, newline and tab escaped, closed by "end".
-std::string EscapeAlertText(const std::string& text);
-std::string UnescapeAlertText(const std::string& text);
-
 }  // namespace engine

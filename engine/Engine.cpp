@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <malloc.h>
+#include <new>
 #include <unistd.h>
 
 namespace engine {
@@ -81,16 +82,21 @@ void Engine::LockForFork()
     log_.LockForFork();
 }
 
-void Engine::UnlockAfterFork()
+void Engine::UnlockAfterFork(bool inChild)
 {
     log_.UnlockAfterFork();
-    controlPanel_.UnlockAfterFork();
+    controlPanel_.UnlockAfterFork(inChild);
     timeEnd_.UnlockAfterFork();
     autostart_.UnlockAfterFork();
     securityStatus_.UnlockAfterFork();
     blockMutex_.unlock();
     peersMutex_.unlock();
-    tableMutex_.unlock();
+    // A read-write lock knows its writer by thread id, which the child's one
+    // thread does not share: the child starts with a fresh lock instead.
+    if (inChild)
+        new (&tableMutex_) std::shared_mutex();
+    else
+        tableMutex_.unlock();
     reloadMutex_.unlock();
 }
 

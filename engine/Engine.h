@@ -60,7 +60,7 @@ public:
     // Around fork(): every lock of the copy is taken before and released after,
     // in the parent and in the child alike.
     void LockForFork();
-    void UnlockAfterFork();
+    void UnlockAfterFork(bool inChild);
 
     // For tests and the interceptor's own checks.
     const HostIdentity& Host() const { return host_; }

@@ -12,13 +12,14 @@ namespace {
 engine::Engine* g_engine = nullptr;
 
 void BeforeFork() { g_engine->LockForFork(); }
-void AfterFork() { g_engine->UnlockAfterFork(); }
+void AfterForkInParent() { g_engine->UnlockAfterFork(false); }
+void AfterForkInChild() { g_engine->UnlockAfterFork(true); }
 
 // Process attach: the state is built before any export can run.
 __attribute__((constructor)) void AttachProcess()
 {
     g_engine = new engine::Engine();
-    ::pthread_atfork(BeforeFork, AfterFork, AfterFork);
+    ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
 }
 
 // Process detach. The copy's state stays allocated: other threads of a host

@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Presence.h"
 #include "platform/Text.h"
 
 #include <fcntl.h>
@@ -14,15 +15,7 @@ std::string LockPath() { return platform::RuntimeDir() + "/zelconn.lock"; }
 pid_t RunningPid()
 {
     const std::string path = LockPath();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    struct flock query {};
-    query.l_type = F_RDLCK;
-    query.l_whence = SEEK_SET;
-    const bool held = ::fcntl(fd, F_OFD_GETLK, &query) == 0 && query.l_type != F_UNLCK;
-    ::close(fd);
-    if (!held)
+    if (!platform::presence::IsLockFileHeld(path))
         return 0;
     const auto text = platform::ReadFile(path, 64);
     const auto pid = static_cast<pid_t>(platform::ParseDecimal(text.value_or("")));

@@ -7,6 +7,7 @@
 #include "UpdateRelay.h"
 #include "platform/Constants.h"
 #include "platform/HostRegistry.h"
+#include "platform/Presence.h"
 #include "platform/Registry.h"
 #include "platform/SharedBlock.h"
 #include "platform/Windows.h"
@@ -81,17 +82,9 @@ FileIdentity IdentityOf(const std::string& path)
 
 int TakeLock()
 {
-    const std::string path = listener::LockPath();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = platform::presence::HoldLockFile(listener::LockPath());
     if (fd < 0)
         return -1;
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        ::close(fd);
-        return -1;
-    }
     const std::string pid = std::to_string(::getpid());
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
         ::close(fd);

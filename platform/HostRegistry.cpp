@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Presence.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,14 +19,11 @@ int RegisterHost(pid_t pid, const std::string& exeName)
     const std::string folder = HostsFolder();
     if (!MakeDirectories(folder, 0700))
         return -1;
-    const std::string path = folder + "/" + std::to_string(pid);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = presence::HoldLockFile(folder + "/" + std::to_string(pid));
     if (fd < 0)
         return -1;
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0 || ::write(fd, exeName.data(), exeName.size()) < 0) {
+    // A process id used again after a crash finds the old name: replace it.
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, exeName.data(), exeName.size(), 0) < 0) {
         ::close(fd);
         return -1;
     }
@@ -45,16 +43,9 @@ std::vector<HostRecord> ListHosts()
         if (pid <= 0 || *end != '\0')
             continue;
         const std::string path = folder + "/" + entry->d_name;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct flock query {};
-        query.l_type = F_RDLCK;
-        query.l_whence = SEEK_SET;
         HostRecord record;
         record.pid = static_cast<pid_t>(pid);
-        record.alive = ::fcntl(fd, F_OFD_GETLK, &query) == 0 && query.l_type != F_UNLCK;
-        ::close(fd);
+        record.alive = presence::IsLockFileHeld(path);
         record.exeName = ReadFile(path, 4096).value_or(std::string());
         hosts.push_back(std::move(record));
     }

@@ -11,10 +11,6 @@
 
 namespace platform::presence {
 
-namespace {
-
-// Open file description locks: held per open file, not per process, and
-// queried without being taken.
 bool IsHeldByOther(int fd)
 {
     struct flock query {};
@@ -25,13 +21,9 @@ bool IsHeldByOther(int fd)
     return query.l_type != F_UNLCK;
 }
 
-}  // namespace
-
-std::string ControlPanelLockPath() { return RuntimeDir() + "/zel.lock"; }
-
-int HoldControlPanelLock(const std::string& lockPath)
+int HoldLockFile(const std::string& path)
 {
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
     struct flock lock {};
@@ -44,15 +36,21 @@ int HoldControlPanelLock(const std::string& lockPath)
     return fd;
 }
 
-bool IsControlPanelRunning(const std::string& lockPath)
+bool IsLockFileHeld(const std::string& path)
 {
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool held = IsHeldByOther(fd);
     ::close(fd);
     return held;
 }
+
+std::string ControlPanelLockPath() { return RuntimeDir() + "/zel.lock"; }
+
+int HoldControlPanelLock(const std::string& lockPath) { return HoldLockFile(lockPath); }
+
+bool IsControlPanelRunning(const std::string& lockPath) { return IsLockFileHeld(lockPath); }
 
 ControlPanelWatch::ControlPanelWatch(std::string lockPath, int freshnessMs)
     : lockPath_(std::move(lockPath)), freshnessMs_(freshnessMs)
@@ -101,6 +99,16 @@ bool ControlPanelWatch::IsRunning()
     running = fd >= 0 && IsHeldByOther(fd);
     Remember(running, now);
     return running;
+}
+
+void ControlPanelWatch::UnlockAfterFork(bool inChild)
+{
+    // A read-write lock knows its writer by thread id, which the child's one
+    // thread does not share: the child starts with a fresh lock instead.
+    if (inChild)
+        new (&mutex_) std::shared_mutex();
+    else
+        mutex_.unlock();
 }
 
 void ControlPanelWatch::Remember(bool running, long long now)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <string>
 
@@ -9,6 +10,15 @@
 // file in the runtime folder for its whole life, so the question costs one
 // lock query instead of a walk over every process.
 namespace platform::presence {
+
+// A lock file held for a process's whole life says that the process runs.
+// Open file description locks: queried without being taken, and released
+// when the last descriptor of the holder closes, also when it crashes.
+// HoldLockFile returns the descriptor to keep open, or -1 when another
+// process holds the lock (or the file cannot be made).
+int HoldLockFile(const std::string& path);
+bool IsLockFileHeld(const std::string& path);
+bool IsHeldByOther(int fd);
 
 std::string ControlPanelLockPath();
 
@@ -33,7 +43,7 @@ public:
 
     // Held across fork(), as for every lock a host's child could inherit.
     void LockForFork() { mutex_.lock(); }
-    void UnlockAfterFork() { mutex_.unlock(); }
+    void UnlockAfterFork(bool inChild);
 
 private:
     int Revalidate();

@@ -17,4 +17,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // The part after the last '/', or the whole text when there is none.
 std::string_view FileNamePart(std::string_view path);
 
+// One line of text as the alert program's input carries it: backslash,
+// newline, carriage return and tab escaped with a backslash.
+std::string EscapeLine(std::string_view text);
+std::string UnescapeLine(std::string_view text);
+
 }  // namespace platform

@@ -121,8 +121,9 @@ TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoing
     EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
     EXPECT_EQ(platform::windows::ParamCode(message->lParam), 4);
     EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
-    if (::getpid() < 65536)
+    if (::getpid() < 65536) {
         EXPECT_EQ(message->lParam, ::getpid() + 4 * 65536);
+    }
     EXPECT_EQ(engine.RememberedAnswer(1), 1);
 
     // Further outgoing alerts answer themselves, without a window or a notice.

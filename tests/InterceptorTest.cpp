@@ -9,6 +9,7 @@
 #include "platform/Windows.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -34,8 +35,6 @@ std::string Rule(const std::string& direction, const std::string& permission, in
     return "<RULE><DIRECTION>" + direction + "</DIRECTION><PERMISSION>" + permission + "</PERMISSION><STATE>1</STATE>"
            "<PORTS><PORT><NUMBER>" + std::to_string(port) + "</NUMBER></PORT></PORTS></RULE>";
 }
-
-std::string Port(int port) { return std::to_string(port); }
 
 class Interceptor : public testing::Test {
 protected:
@@ -201,6 +200,30 @@ TEST_F(Interceptor, MultithreadedClientHasEveryConnectionDecided)
     EXPECT_EQ(client.ReadLine(30s), std::optional<std::string>("ok=3200 failed=0"));
     EXPECT_EQ(client.Wait(), 0);
     EXPECT_EQ(Records("<REMOTEPORT>21012</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 3200u);
+}
+
+TEST_F(Interceptor, ForkedChildIsDecidedAsAHostOfItsOwn)
+{
+    WriteRules(App("ANY", "DENY", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21016"});
+    ChildProcess python({"/usr/bin/python3", "-c",
+                         "import os, socket, threading\n"
+                         "def connect():\n"
+                         "    s = socket.socket(); s.bind(('127.0.0.3', 0)); s.connect(('127.0.0.2', 21016)); s.close()\n"
+                         "connect()\n"
+                         "t = threading.Thread(target=connect); t.start()\n"
+                         "pid = os.fork()\n"
+                         "if pid == 0:\n"
+                         "    connect(); os._exit(0)\n"
+                         "t.join(); os.waitpid(pid, 0); print(pid, flush=True)\n"},
+                        kHooked);
+    const auto child = python.ReadLine();
+    ASSERT_TRUE(child.has_value());
+    EXPECT_EQ(python.Wait(), 0);
+    EXPECT_EQ(Records("<REMOTEPORT>21016</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 3u);
+    // The child registered itself as a host of its own.
+    struct stat st {};
+    EXPECT_EQ(::stat((sandbox.runtime + "/hosts/" + *child).c_str(), &st), 0);
 }
 
 TEST_F(Interceptor, ProgramsWithoutNetworkNeverLoadTheEngine)

@@ -354,3 +354,12 @@ TEST(Net, AddressesAreDottedQuads)
     const std::string own = net::OwnAddress();
     EXPECT_TRUE(own.empty() || std::count(own.begin(), own.end(), '.') == 3) << own;
 }
+
+TEST(Text, EscapedLinesComeBackWhole)
+{
+    const std::string text = "two\nlines\twith a \\ backslash\r";
+    const std::string escaped = EscapeLine(text);
+    EXPECT_EQ(escaped.find('\n'), std::string::npos);
+    EXPECT_EQ(UnescapeLine(escaped), text);
+    EXPECT_EQ(UnescapeLine("ends with \\"), "ends with \\");
+}

@@ -8,14 +8,7 @@ WORK=$(mktemp -d /tmp/zel-tsan-XXXXXX)
 SERVER=""
 cleanup() { [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null; rm -rf "$WORK"; }
 trap cleanup EXIT
-export ZEL_REGISTRY_ROOT=$WORK/registry ZEL_RUNTIME_DIR=$WORK/runtime
-mkdir -p "$WORK/logs"
-reg() { "$BUILD/tools/zel-reg" set "$@" >/dev/null; }
-reg HKLM/Software/KORVEL/QRB /v RulesFile /d "$WORK/Rules.xml"
-reg HKLM/Software/KORVEL/QRB /v LogFilesPath /d "$WORK/logs"
-reg HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1
-reg HKLM/Software/Microsoft/Windows/CurrentVersion/Run /v "Korvel Firewall" /d zel
-echo '<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>' >"$WORK/Rules.xml"
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/sandbox-settings.sh"
 "$BUILD/tests/netpeer" tcp-server 127.0.0.2 21098 >/dev/null &
 SERVER=$!
 sleep 0.3
