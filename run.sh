@@ -8,6 +8,9 @@ if [ "$(id -u)" -eq 0 ]; then PREFIX=${ZEL_PREFIX:-/usr/local}; else PREFIX=${ZE
 if [ -x "$PREFIX/bin/zel" ]; then
   exec "$PREFIX/bin/zel" "$@"
 fi
+setting() { "$PREFIX/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" 2>/dev/null | sed -n 's/.*REG_SZ    //p'; }
+RULES=$(setting RulesFile)
+LOGS=$(setting LogFilesPath)
 cat <<MSG
 
 The firewall is installed under $PREFIX; the control panel is not built yet.
@@ -16,8 +19,8 @@ Run a program under the firewall with zel-run, for example:
     $PREFIX/bin/zel-run curl https://example.org/
 
 Its connections are decided by the rules in
-    $(${PREFIX}/bin/zel-reg query HKLM/Software/KORVEL/QRB /v RulesFile 2>/dev/null | awk '/REG_SZ/ {print \$3}')
+    $RULES
 and logged, one file per day, in
-    $(${PREFIX}/bin/zel-reg query HKLM/Software/KORVEL/QRB /v LogFilesPath 2>/dev/null | awk '/REG_SZ/ {print \$3}')
+    $LOGS
 Block everything: $PREFIX/bin/zel-reg set HKLM/Software/KORVEL/QRB /v SecurityStatus /d 0
 MSG
