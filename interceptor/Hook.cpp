@@ -616,9 +616,14 @@ ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, 
 ZEL_HOOK ssize_t read(int fd, void* buffer, size_t length)
 {
     REAL(read);
-    const Kind kind = KnownKind(fd);
-    if (kind == kUdpSocket && t_inside == 0)
-        return ReceiveDatagramInto(fd, buffer, length, 0, nullptr, nullptr);
+    Kind kind = KnownKind(fd);
+    if (kind == kUdpSocket && t_inside == 0) {
+        const ssize_t n = ReceiveDatagramInto(fd, buffer, length, 0, nullptr, nullptr);
+        if (n >= 0 || errno != ENOTSOCK)
+            return n;
+        // Closed behind our back (close_range, a raw system call) and reused for a file.
+        SetKind(fd, kind = kOther);
+    }
     const ssize_t n = real_read(fd, buffer, length);
     if (kind == kTcpSocket)
         CountTraffic(fd, kReceivedCounter, n);

@@ -355,3 +355,21 @@ TEST(ListenControl, StartListenStartsOneInterceptorAndStopListenEndsIt)
     EXPECT_EQ(stop(), 0);
     ::dlclose(library);
 }
+
+TEST_F(Interceptor, DescriptorReusedAfterAnUnseenCloseReadsAsAFile)
+{
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    // The socket is closed with a raw system call the hook does not see; the
+    // same descriptor number then belongs to a file.
+    ChildProcess python({"/usr/bin/python3", "-c",
+                         "import os, socket, ctypes\n"
+                         "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                         "fd = s.detach()\n"
+                         "ctypes.CDLL(None).syscall(3, fd)\n"
+                         "f = os.open('/usr/bin/python3', os.O_RDONLY)\n"
+                         "assert f == fd, (f, fd)\n"
+                         "print(len(os.read(f, 100)) > 0, flush=True)\n"},
+                        kHooked);
+    EXPECT_EQ(python.ReadLine(), std::optional<std::string>("True"));
+    EXPECT_EQ(python.Wait(), 0);
+}
