@@ -301,10 +301,13 @@ bool PermitsDatagram(int fd, int direction, const sockaddr* address)
     return permitted;
 }
 
-void CountTraffic(int fd, int counter, ssize_t bytes)
+// Bytes moved on an IP socket go to the engine's traffic counters; the
+// result of the call is handed back unchanged.
+ssize_t CountTraffic(int fd, int counter, ssize_t bytes)
 {
     if (bytes > 0 && t_inside == 0 && IsIpSocket(KnownKind(fd)) && g_engineState.load(std::memory_order_relaxed) == 1)
         g_engine.WriteTraffic(counter, static_cast<unsigned>(bytes));
+    return bytes;
 }
 
 bool IsNonBlocking(int fd, int flags)
@@ -512,17 +515,13 @@ ZEL_HOOK ssize_t sendto(int fd, const void* buffer, size_t length, int flags, co
             return -1;
         }
     }
-    const ssize_t n = real_sendto(fd, buffer, length, flags, to, toLength);
-    CountTraffic(fd, kSentCounter, n);
-    return n;
+    return CountTraffic(fd, kSentCounter, real_sendto(fd, buffer, length, flags, to, toLength));
 }
 
 ZEL_HOOK ssize_t send(int fd, const void* buffer, size_t length, int flags)
 {
     REAL(send);
-    const ssize_t n = real_send(fd, buffer, length, flags);
-    CountTraffic(fd, kSentCounter, n);
-    return n;
+    return CountTraffic(fd, kSentCounter, real_send(fd, buffer, length, flags));
 }
 
 ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
@@ -533,9 +532,7 @@ ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
         errno = EPERM;
         return -1;
     }
-    const ssize_t n = real_sendmsg(fd, message, flags);
-    CountTraffic(fd, kSentCounter, n);
-    return n;
+    return CountTraffic(fd, kSentCounter, real_sendmsg(fd, message, flags));
 }
 
 ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
@@ -566,9 +563,7 @@ ZEL_HOOK ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockad
     REAL(recvfrom);
     if (IsDecidedDatagram(fd))
         return ReceiveDatagramInto(fd, buffer, length, flags, from, fromLength);
-    const ssize_t n = real_recvfrom(fd, buffer, length, flags, from, fromLength);
-    CountTraffic(fd, kReceivedCounter, n);
-    return n;
+    return CountTraffic(fd, kReceivedCounter, real_recvfrom(fd, buffer, length, flags, from, fromLength));
 }
 
 ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
@@ -576,9 +571,7 @@ ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
     REAL(recv);
     if (IsDecidedDatagram(fd))
         return ReceiveDatagramInto(fd, buffer, length, flags, nullptr, nullptr);
-    const ssize_t n = real_recv(fd, buffer, length, flags);
-    CountTraffic(fd, kReceivedCounter, n);
-    return n;
+    return CountTraffic(fd, kReceivedCounter, real_recv(fd, buffer, length, flags));
 }
 
 ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
@@ -586,9 +579,7 @@ ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
     REAL(recvmsg);
     if (message && IsDecidedDatagram(fd))
         return ReceiveDecided(fd, message, flags);
-    const ssize_t n = real_recvmsg(fd, message, flags);
-    CountTraffic(fd, kReceivedCounter, n);
-    return n;
+    return CountTraffic(fd, kReceivedCounter, real_recvmsg(fd, message, flags));
 }
 
 ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, struct timespec* timeout)
@@ -616,45 +607,32 @@ ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, 
 ZEL_HOOK ssize_t read(int fd, void* buffer, size_t length)
 {
     REAL(read);
-    Kind kind = KnownKind(fd);
-    if (kind == kUdpSocket && t_inside == 0) {
+    if (KnownKind(fd) == kUdpSocket && t_inside == 0) {
         const ssize_t n = ReceiveDatagramInto(fd, buffer, length, 0, nullptr, nullptr);
         if (n >= 0 || errno != ENOTSOCK)
             return n;
         // Closed behind our back (close_range, a raw system call) and reused for a file.
-        SetKind(fd, kind = kOther);
+        SetKind(fd, kOther);
     }
-    const ssize_t n = real_read(fd, buffer, length);
-    if (kind == kTcpSocket)
-        CountTraffic(fd, kReceivedCounter, n);
-    return n;
+    return CountTraffic(fd, kReceivedCounter, real_read(fd, buffer, length));
 }
 
 ZEL_HOOK ssize_t write(int fd, const void* buffer, size_t length)
 {
     REAL(write);
-    const ssize_t n = real_write(fd, buffer, length);
-    if (IsIpSocket(KnownKind(fd)))
-        CountTraffic(fd, kSentCounter, n);
-    return n;
+    return CountTraffic(fd, kSentCounter, real_write(fd, buffer, length));
 }
 
 ZEL_HOOK ssize_t readv(int fd, const iovec* parts, int count)
 {
     REAL(readv);
-    const ssize_t n = real_readv(fd, parts, count);
-    if (IsIpSocket(KnownKind(fd)))
-        CountTraffic(fd, kReceivedCounter, n);
-    return n;
+    return CountTraffic(fd, kReceivedCounter, real_readv(fd, parts, count));
 }
 
 ZEL_HOOK ssize_t writev(int fd, const iovec* parts, int count)
 {
     REAL(writev);
-    const ssize_t n = real_writev(fd, parts, count);
-    if (IsIpSocket(KnownKind(fd)))
-        CountTraffic(fd, kSentCounter, n);
-    return n;
+    return CountTraffic(fd, kSentCounter, real_writev(fd, parts, count));
 }
 
 ZEL_HOOK int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)

@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include "../tools/DefaultRules.h"
+#include "EngineTestOptions.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
 #include "platform/SharedBlock.h"
@@ -22,8 +23,8 @@ using testing_support::Sandbox;
 
 namespace {
 
-constexpr int kTcp = 1;
-constexpr int kUdp = 2;
+using testing_support::kTcp;
+using testing_support::kUdp;
 
 // Every alert goes to the scripted answerer, which records what it showed.
 class EngineAlert : public testing::Test {
@@ -45,14 +46,7 @@ protected:
             ::unsetenv(name);
     }
 
-    static engine::EngineOptions Options()
-    {
-        engine::EngineOptions options;
-        options.exePath = "/opt/apps/tool.exe";
-        options.lookUpOwnAddress = false;
-        options.settingsFreshnessMs = 0;
-        return options;
-    }
+    static engine::EngineOptions Options() { return testing_support::TestEngineOptions(); }
 
     int AlertsShown() const
     {

@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include "../tools/DefaultRules.h"
+#include "EngineTestOptions.h"
 #include "Sandbox.h"
 #include "platform/Presence.h"
 #include "platform/SharedBlock.h"
@@ -16,17 +17,14 @@ using testing_support::Sandbox;
 
 namespace {
 
-constexpr int kTcp = 1;
-constexpr int kUdp = 2;
+using testing_support::kTcp;
+using testing_support::kUdp;
 constexpr int kIn = 0;
 constexpr int kOut = 1;
 
 EngineOptions TestOptions(std::string exePath = "/opt/apps/tool.exe")
 {
-    EngineOptions options;
-    options.exePath = std::move(exePath);
-    options.lookUpOwnAddress = false;
-    options.settingsFreshnessMs = 0;
+    EngineOptions options = testing_support::TestEngineOptions(std::move(exePath));
     options.tickCount = [] { return 90000u; };
     return options;
 }

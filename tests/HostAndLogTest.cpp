@@ -3,6 +3,7 @@
 #include "engine/TrafficLog.h"
 
 #include "../tools/DefaultRules.h"
+#include "EngineTestOptions.h"
 #include "Sandbox.h"
 
 #include <cstdlib>
@@ -58,10 +59,7 @@ TEST(HostIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
 {
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
-    engine::EngineOptions options;
-    options.exePath = "/apps/Tool (2).exe";
-    options.lookUpOwnAddress = false;
-    options.settingsFreshnessMs = 0;
+    engine::EngineOptions options = testing_support::TestEngineOptions("/apps/Tool (2).exe");
     engine::Engine engine(options);
     EXPECT_EQ(engine.Host().exeName, "TOOL.EXE");
     EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), 1);
@@ -85,10 +83,7 @@ TEST(HostIdentity, DesktopEntryNamesTheHost)
     ::mkdir((sandbox.root + "/data/applications").c_str(), 0755);
     WriteText(sandbox.root + "/data/applications/viewer.desktop",
               "[Desktop Entry]\nName[de]=Betrachter\nName=Picture Viewer\nExec=" + exe + " %U\nIcon=viewer\n");
-    engine::EngineOptions options;
-    options.exePath = exe;
-    options.lookUpOwnAddress = false;
-    options.settingsFreshnessMs = 0;
+    engine::EngineOptions options = testing_support::TestEngineOptions(exe);
     engine::Engine engine(options);
     engine.Approve(1, 1, "127.0.0.1", 1, 1);
     EXPECT_EQ(engine.Host().description, "Picture Viewer");
@@ -124,11 +119,10 @@ TEST(HostIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
     sandbox.WriteRules(kDefaultRulesDocument);
     const std::string proc = sandbox.root + "/proc";
     AddProcess(proc, 500, 1, "/usr/sbin/sshd", "0::/system.slice/ssh.service\n", 0);
-    engine::EngineOptions options;
+    // The host's path comes from the fake process table.
+    engine::EngineOptions options = testing_support::TestEngineOptions("");
     options.procRoot = proc;
     options.pid = 500;
-    options.lookUpOwnAddress = false;
-    options.settingsFreshnessMs = 0;
     engine::Engine engine(options);
     EXPECT_EQ(engine.Host().exePath, "/usr/sbin/sshd");
     EXPECT_EQ(engine.UserApprove(22, 0, "10.0.0.5", "host1", 1, 40000), 0);
@@ -157,10 +151,7 @@ TEST_F(FixedTimeZone, EngineUsesItsClockForTheFileOfTheDay)
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
     std::time_t now = 1796601599;
-    engine::EngineOptions options;
-    options.exePath = "/apps/tool";
-    options.lookUpOwnAddress = false;
-    options.settingsFreshnessMs = 0;
+    engine::EngineOptions options = testing_support::TestEngineOptions("/apps/tool");
     options.now = [&now] { return now; };
     engine::Engine engine(options);
     engine.Approve(40000, 1, "10.0.0.5", 1, 80);
