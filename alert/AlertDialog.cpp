@@ -63,14 +63,20 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
 
     IconLabel(this, "1005", Units(7, 32, 21, 20), HostIcon(content.icon));
 
-    auto* message = new QLabel(content.message, this);
+    // Every text is shown as it stands: a description or a peer's name must
+    // never be read as markup that could hide the port or fake a look.
+    auto* message = new QLabel(this);
+    message->setTextFormat(Qt::PlainText);
+    message->setText(content.message);
     message->setObjectName("1004");
     message->setGeometry(Units(38, 24, 205, 43));
     message->setWordWrap(true);
     message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     IconLabel(this, "1003", Units(38, 74, 21, 20), alert_art::ComputerIcon(kIconPixels));
-    auto* myComputer = new QLabel("My Computer", this);
+    auto* myComputer = new QLabel(this);
+    myComputer->setTextFormat(Qt::PlainText);
+    myComputer->setText("My Computer");
     myComputer->setObjectName("myComputerLabel");
     // Wider than designed around the same centre: today's fonts run wider.
     myComputer->setGeometry(Units(26, 96, 44, 10).adjusted(-12, 0, 12, 0));
@@ -84,13 +90,16 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
     arrows_[2]->hide();
 
     IconLabel(this, "1002", Units(192, 73, 21, 20), alert_art::RemoteIcon(kIconPixels));
-    auto* peer = new QLabel(content.peer, this);
+    auto* peer = new QLabel(this);
+    peer->setTextFormat(Qt::PlainText);
+    peer->setText(content.peer);
     peer->setObjectName("1008");
     peer->setGeometry(Units(149, 97, 102, 26));
     peer->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     peer->setWordWrap(true);
 
-    applyToAll_ = new QCheckBox(content.checkBox, this);
+    // "&" would make the next letter a keyboard shortcut and vanish.
+    applyToAll_ = new QCheckBox(QString(content.checkBox).replace('&', "&&"), this);
     applyToAll_->setObjectName("1009");
     applyToAll_->setGeometry(Units(37, 125, 226, 10).adjusted(0, -2, 0, 2));
     applyToAll_->setChecked(false);

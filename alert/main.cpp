@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +87,11 @@ int main(int argc, char** argv)
         if (line.rfind("press ", 0) == 0)
             dialog.Press(std::atoi(line.c_str() + 6));
     });
+    // The engine waits for as long as the user takes, but only while the
+    // alert says now and then that it is still there.
+    QTimer alive;
+    QObject::connect(&alive, &QTimer::timeout, [] { Say("alive\n"); });
+    alive.start(500);
     dialog.Start();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "engine/AlertLauncher.h"
 
+#include "platform/Environment.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -21,10 +22,11 @@ namespace engine {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Checked more often than the window's own half-second animation step, so
 // that an answer remembered by another alert closes this one promptly.
 constexpr int kPressCheckMs = 100;
-constexpr int kExitGraceMs = 2000;
 
 bool SendAll(int fd, const std::string& data)
 {
@@ -53,22 +55,12 @@ std::vector<char*> AlertEnvironment()
     return env;
 }
 
-// Waits for the program to end; ends it when it lingers after answering.
+// The alert program has answered, gone or been given up: it ends now.
 void Reap(pid_t child)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitGraceMs);
+    ::kill(child, SIGKILL);
     int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
-        if (done == child || (done < 0 && errno != EINTR))
-            return;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(child, SIGKILL);
-            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
-            return;
-        }
-        ::usleep(5000);
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
 }
 
@@ -82,11 +74,36 @@ bool ParseAnswer(const std::string& line, AlertResult& result)
     return true;
 }
 
+// The signals to hold back while waiting: those whose handler asks for the
+// interrupted call to be restarted. The kernel would run such a handler and
+// go on waiting; holding them back for at most one check interval does the
+// same, while any other handler interrupts the wait at once.
+sigset_t RestartingSignals()
+{
+    sigset_t mask;
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    // The end of the alert program itself is ours to see, not the program's
+    // reason to give up waiting.
+    ::sigaddset(&mask, SIGCHLD);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (signal == SIGKILL || signal == SIGSTOP)
+            continue;
+        struct sigaction action {};
+        if (::sigaction(signal, nullptr, &action) != 0)
+            continue;
+        const bool handled = (action.sa_flags & SA_SIGINFO) ? action.sa_sigaction != nullptr
+                                                             : action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+        if (handled && (action.sa_flags & SA_RESTART))
+            ::sigaddset(&mask, signal);
+    }
+    return mask;
+}
+
 }  // namespace
 
 std::string AlertProgramPath()
 {
-    if (const char* program = std::getenv("ZEL_ALERT_PROGRAM"); program && *program)
+    if (const char* program = platform::GetEnv("ZEL_ALERT_PROGRAM"); program && *program)
         return program;
     Dl_info info {};
     if (::dladdr(reinterpret_cast<void*>(&AlertProgramPath), &info) && info.dli_fname) {
@@ -111,6 +128,9 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, theirs, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, theirs, STDOUT_FILENO);
+    // Nothing of the host's but the channel and its error output: a listening
+    // socket or a file of the host must not stay open while the alert shows.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The alert program starts with default signal handling, whatever the host set.
@@ -120,6 +140,7 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     sigaddset(&defaults, SIGCHLD);
     sigaddset(&defaults, SIGTERM);
     sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGHUP);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     sigset_t noneBlocked;
     sigemptyset(&noneBlocked);
@@ -149,16 +170,23 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     request += "end\n";
     bool open = SendAll(ours, request);
 
+    const sigset_t waitMask = RestartingSignals();
+    const timespec interval {0, kPressCheckMs * 1000000L};
+    auto heardAt = Clock::now();
     std::string pending;
     int pressed = 0;
     while (open && result.button == 0) {
         pollfd waiting {ours, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, kPressCheckMs);
-        if (ready < 0 && errno == EINTR)
-            continue;
+        const int ready = ::ppoll(&waiting, 1, &interval, &waitMask);
+        if (ready < 0 && errno == EINTR) {
+            result.interrupted = true;
+            break;
+        }
         if (ready < 0)
             break;
         if (ready == 0) {
+            if (Clock::now() - heardAt > std::chrono::milliseconds(kSilenceLimitMs))
+                break; // stopped or hung: no answer
             const int press = pressRequest ? pressRequest() : 0;
             if (press != 0 && press != pressed) {
                 pressed = press;
@@ -167,11 +195,12 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
             continue;
         }
         char buffer[256];
-        const ssize_t n = ::recv(ours, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
+        const ssize_t n = ::recv(ours, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0)
             break; // the program ended without an answer
+        heardAt = Clock::now();
         pending.append(buffer, static_cast<size_t>(n));
         for (size_t end; result.button == 0 && (end = pending.find('\n')) != std::string::npos;) {
             ParseAnswer(pending.substr(0, end), result);

@@ -16,8 +16,9 @@ struct AlertTexts {
 };
 
 struct AlertResult {
-    int button = 0;      // 1 Allow, 2 Block, 0 no answer (the program failed or closed)
-    bool ticked = false; // the "apply to all" box when the alert closed
+    int button = 0;           // 1 Allow, 2 Block, 0 no answer (the program failed, closed or went silent)
+    bool ticked = false;      // the "apply to all" box when the alert closed
+    bool interrupted = false; // a signal handler of the program interrupted the wait
 };
 
 // The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.
@@ -27,7 +28,16 @@ std::string AlertProgramPath();
 // for its answer. Every 100 ms it asks pressRequest whether a button should
 // be pressed on the user's behalf (0: no) and tells the program so. The
 // engine never loads a GUI toolkit into its host: the window lives in a
-// program of its own, started without the hook in its environment.
+// program of its own, started without the hook in its environment and with
+// no descriptor of the host but its own channel.
+//
+// The wait behaves as the program's own blocking call would: a signal whose
+// handler the program installed without SA_RESTART interrupts it (the alert
+// is closed, interrupted is set); one with SA_RESTART runs its handler and
+// the wait goes on. The alert program says it is alive every half second; an
+// alert that stays silent for kSilenceLimitMs (stopped, hung) counts as no
+// answer.
+inline constexpr int kSilenceLimitMs = 5000;
 AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest);
 
 }  // namespace engine

@@ -3,16 +3,21 @@
 #include "engine/AlertLauncher.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
+#include "platform/Descriptors.h"
+#include "platform/ErrorLog.h"
 #include "platform/Net.h"
+#include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
 #include "platform/Windows.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <malloc.h>
-#include <new>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace engine {
@@ -22,6 +27,7 @@ namespace {
 using platform::registry::kRunKey;
 using platform::registry::kSettingsKey;
 using platform::registry::RootKey;
+using Status = platform::registry::Value::Status;
 
 constexpr size_t kSettingBytes = 261; // settings texts are read as at most 260 bytes
 
@@ -37,12 +43,21 @@ bool FormatPeerKey(char* buffer, size_t size, const char* address, unsigned port
 // carry them for the rest of its life.
 void ReturnParserMemory() { ::malloc_trim(0); }
 
+// A setting naming a file or folder; nullopt when it cannot be read now.
+std::optional<std::string> ReadPathSetting(const char* name)
+{
+    std::string text;
+    const Status status = platform::registry::QueryStatus(RootKey::LocalMachine, kSettingsKey, name, text);
+    if (status == Status::kUnreadable)
+        return std::nullopt;
+    return status == Status::kFound ? platform::SettingPath(text) : std::string();
+}
+
 }  // namespace
 
 Engine::Engine(EngineOptions options)
     : options_(std::move(options)),
-      rulesPath_(platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, "RulesFile")),
-      log_(platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath")),
+      log_(std::string()),
       securityStatus_(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", options_.settingsFreshnessMs),
       autostart_(RootKey::LocalMachine, kRunKey, platform::registry::kAutostartValue, options_.settingsFreshnessMs),
       timeEnd_(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND", options_.settingsFreshnessMs),
@@ -54,25 +69,61 @@ Engine::Engine(EngineOptions options)
 {
     if (!options_.tickCount)
         options_.tickCount = platform::GetTickCount;
+    // Another user's (or an open) runtime folder would let others forge what
+    // the firewall reads there: the firewall then stays out of the way.
+    if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
+        runtimeUsable_ = !platform::RuntimeDir().empty();
     const std::string exePath = options_.exePath.empty()
         ? platform::processes::ExecutablePath(options_.procRoot, Pid())
         : options_.exePath;
     host_.exePath = CleanHostPath(exePath);
     host_.exeName = HostExeName(host_.exePath);
-    log_.AppendLogRecord("<APPLICATIONSTART>" + host_.exePath + "</APPLICATIONSTART>", Now());
+    host_.exePathForLog = platform::EscapeLogText(host_.exePath);
     host_.isServiceHost = platform::processes::IsSystemService(options_.procRoot, Pid());
+    ReadPaths();
+    LogHostEvent("APPLICATIONSTART");
 }
 
 Engine::~Engine() = default;
 
-void Engine::Detach() { log_.AppendLogRecord("<APPLICATIONEND>" + host_.exePath + "</APPLICATIONEND>", Now()); }
+void Engine::ReadPaths()
+{
+    if (pathsKnown_)
+        return;
+    const auto rules = ReadPathSetting("RulesFile");
+    const auto logs = ReadPathSetting("LogFilesPath");
+    if (rules)
+        rulesPath_ = *rules;
+    if (logs && log_.Folder().empty())
+        log_.SetFolder(*logs);
+    // Settings that cannot be read now (no descriptor left) are read again later.
+    pathsKnown_ = rules && logs;
+}
+
+void Engine::LogHostEvent(const char* tag)
+{
+    const bool start = std::strcmp(tag, "APPLICATIONSTART") == 0;
+    if (start)
+        startLogged_ = true;
+    if (log_.Folder().empty())
+        return;
+    log_.AppendLogRecord(std::string("<") + tag + ">" + host_.exePathForLog + "</" + tag + ">", Now());
+    if (start)
+        startedBy_ = Pid();
+}
+
+void Engine::Detach()
+{
+    // A forked child that never decided anything logged no start: no end either.
+    if (startLogged_.load() && startedBy_.load() == Pid())
+        LogHostEvent("APPLICATIONEND");
+}
 
 pid_t Engine::Pid() const { return options_.pid ? options_.pid : ::getpid(); }
 
 void Engine::LockForFork()
 {
     reloadMutex_.lock();
-    tableMutex_.lock();
     peersMutex_.lock();
     blockMutex_.lock();
     securityStatus_.LockForFork();
@@ -91,12 +142,11 @@ void Engine::UnlockAfterFork(bool inChild)
     securityStatus_.UnlockAfterFork();
     blockMutex_.unlock();
     peersMutex_.unlock();
-    // A read-write lock knows its writer by thread id, which the child's one
-    // thread does not share: the child starts with a fresh lock instead.
-    if (inChild)
-        new (&tableMutex_) std::shared_mutex();
-    else
-        tableMutex_.unlock();
+    if (inChild) {
+        // Readers of the parent's other threads may have held the table lock.
+        tableMutex_.RenewInChild();
+        startLogged_ = false;
+    }
     reloadMutex_.unlock();
 }
 
@@ -104,39 +154,68 @@ std::time_t Engine::Now() const { return options_.now ? options_.now() : std::ti
 
 void Engine::EnsureFirstUse()
 {
-    std::call_once(firstUse_, [this] {
-        CompleteHostDescription(host_);
-        if (options_.lookUpOwnAddress)
-            ownAddress_ = platform::net::OwnAddress();
-        LoadRules();
-    });
+    if (!firstUseDone_.load(std::memory_order_acquire)) {
+        std::lock_guard reload(reloadMutex_);
+        if (!firstUseDone_.load(std::memory_order_relaxed)) {
+            CompleteHostDescription(host_);
+            if (options_.lookUpOwnAddress)
+                ownAddress_ = platform::net::OwnAddress();
+            // Whatever the update string names now is in the file read next.
+            if (OpenSharedBlock())
+                seenSequence_ = block_.Sequence();
+            LoadTableLocked(false);
+            firstUseDone_.store(true, std::memory_order_release);
+        }
+    }
+    // A forked child is a host of its own: its start is logged with its first decision.
+    if (!startLogged_.load(std::memory_order_relaxed))
+        LogHostEvent("APPLICATIONSTART");
+}
+
+// Reads the rules file into a table: a new one (replace), or the current one
+// extended (an explicit LoadRules). A file that cannot be read whole leaves
+// the rules in force as they are, and is read again once it has changed.
+void Engine::LoadTableLocked(bool replace)
+{
+    ReadPaths();
+    RuleTable table = replace ? RuleTable() : RulesSnapshot();
+    LoadStatus status;
+    FileStamp stamp;
+    table.LoadRulesFor(rulesPath_, host_.exeName, status, stamp);
+    const bool whole = status == LoadStatus::kLoaded || status == LoadStatus::kMissing;
+    if (whole || !firstUseDone_.load(std::memory_order_relaxed)) {
+        std::unique_lock lock(tableMutex_);
+        table_ = std::move(table);
+    }
+    ReturnParserMemory();
+    loadStatus_ = status;
+    loadedStamp_ = stamp;
+    loadFailed_ = status != LoadStatus::kLoaded;
+    retryAt_ = platform::CoarseMilliseconds() + options_.rulesRetryMs;
+    reloads_.fetch_add(1, std::memory_order_release);
 }
 
 int Engine::LoadRules()
 {
+    EnsureFirstUse();
     std::lock_guard reload(reloadMutex_);
-    RuleTable table = RulesSnapshot();
-    table.LoadRulesFor(rulesPath_, host_.exeName);
-    {
-        std::unique_lock lock(tableMutex_);
-        table_ = std::move(table);
-    }
-    ReturnParserMemory();
+    LoadTableLocked(false);
     return 0;
 }
 
-void Engine::Reload()
+void Engine::RetryFailedLoad()
 {
+    if (!loadFailed_.load(std::memory_order_relaxed)
+        || platform::CoarseMilliseconds() < retryAt_.load(std::memory_order_relaxed))
+        return;
     std::lock_guard reload(reloadMutex_);
-    RuleTable table;
-    table.LoadRulesFor(rulesPath_, host_.exeName);
-    {
-        std::unique_lock lock(tableMutex_);
-        table_ = std::move(table);
-    }
-    ReturnParserMemory();
-    rememberedIncoming_ = 0;
-    rememberedOutgoing_ = 0;
+    if (!loadFailed_ || platform::CoarseMilliseconds() < retryAt_)
+        return;
+    // Read again only a file that changed since, or one that could not be read at all.
+    if (loadStatus_ == LoadStatus::kUnreadable || !pathsKnown_ || StampOf(rulesPath_) != loadedStamp_)
+        LoadTableLocked(true);
+    else
+        retryAt_ = platform::CoarseMilliseconds() + options_.rulesRetryMs;
 }
 
 RuleTable Engine::RulesSnapshot() const
@@ -149,11 +228,13 @@ bool Engine::IsControlPanelRunning() const { return controlPanel_.IsRunning(); }
 
 bool Engine::IsPassThrough() const
 {
-    if (!autostart_.Exists())
+    std::string text;
+    // Not readable now and never read: the firewall is taken to be meant to run.
+    if (autostart_.Fetch(text) == Status::kMissing)
         return true;
-    char text[kSettingBytes];
-    const uint32_t lastEnd = timeEnd_.ReadInto(text, sizeof text)
-        ? static_cast<uint32_t>(platform::ParseDecimal(text))
+    char stamp[kSettingBytes];
+    const uint32_t lastEnd = timeEnd_.ReadInto(stamp, sizeof stamp)
+        ? static_cast<uint32_t>(platform::ParseDecimal(stamp))
         : 0xFFFFFFFFu;
     return lastEnd < options_.tickCount();
 }
@@ -174,15 +255,27 @@ bool Engine::OpenSharedBlock()
 
 void Engine::RunReloadCheck()
 {
-    OpenSharedBlock();
-    // Without the block there is no update string: it counts as empty.
-    char update[platform::SharedBlock::kUpdateStringSize];
-    update[0] = '\0';
-    GetUpdateString(update);
-    if (host_.exeName.empty() || !std::strstr(update, host_.exeName.c_str()))
+    if (!OpenSharedBlock())
         return;
-    Reload();
-    PostUpdateDone();
+    // The common case costs one load: nothing was written since the last look.
+    const uint32_t sequence = block_.Sequence();
+    if (block_.HasExtension() && sequence == seenSequence_.load(std::memory_order_acquire))
+        return;
+    std::lock_guard reload(reloadMutex_);
+    platform::SharedBlock::UpdateView view;
+    if (!block_.ReadUpdate(view))
+        return; // a write is under way: the next decision looks again
+    if (view.extended && view.sequence == seenSequence_.load(std::memory_order_relaxed))
+        return; // another thread took this write meanwhile
+    if (platform::SharedBlock::IsDue(view, host_.exeName, seenSequence_.load(), options_.tickCount())) {
+        // Acknowledged before the file is read: whatever the interceptor
+        // publishes after seeing this acknowledgement is in the file read now.
+        PostUpdateDone();
+        LoadTableLocked(true);
+        rememberedIncoming_ = 0;
+        rememberedOutgoing_ = 0;
+    }
+    seenSequence_.store(view.sequence, std::memory_order_release);
 }
 
 bool Engine::IsLocalAddress(std::string_view remoteAddress) const
@@ -192,14 +285,25 @@ bool Engine::IsLocalAddress(std::string_view remoteAddress) const
         || remoteAddress == ownAddress_;
 }
 
+// The reload check, or the pass-through test; false when everything passes.
+bool Engine::IsFiltering()
+{
+    if (!runtimeUsable_)
+        return false;
+    if (IsControlPanelRunning())
+        RunReloadCheck();
+    else if (IsPassThrough())
+        return false;
+    RetryFailedLoad();
+    return true;
+}
+
 int Engine::Approve(unsigned localPort, int direction, const char* remoteAddress, int protocol, unsigned remotePort)
 {
     if (!remoteAddress)
         remoteAddress = "";
     EnsureFirstUse();
-    if (IsControlPanelRunning())
-        RunReloadCheck();
-    else if (IsPassThrough())
+    if (!IsFiltering())
         return kPermit;
     if (IsLocalAddress(remoteAddress))
         return kPermit;
@@ -258,7 +362,7 @@ void Engine::LogConnection(int protocol, int direction, const char* remoteAddres
 {
     if (log_.Folder().empty())
         return;
-    const ConnectionRecord record {&host_.exePath, &host_.description, protocol, direction, remoteAddress,
+    const ConnectionRecord record {&host_.exePathForLog, &host_.descriptionForLog, protocol, direction, remoteAddress,
                                    localPort, remotePort, permission, host_.isServiceHost};
     log_.AppendLogRecord(FormatConnectionBody(record), Now());
 }
@@ -279,7 +383,13 @@ void Engine::WriteTraffic(int counterSelect, unsigned byteCount)
 
 void Engine::GetUpdateString(char* buffer)
 {
-    if (buffer && blockOpen_.load(std::memory_order_acquire))
+    if (!buffer || !blockOpen_.load(std::memory_order_acquire))
+        return;
+    platform::SharedBlock::UpdateView view;
+    // A string left behind by an interceptor that ended names nothing any more.
+    if (block_.ReadUpdate(view) && platform::SharedBlock::RelayStopped(view, options_.tickCount()))
+        buffer[0] = '\0';
+    else
         block_.CopyUpdateString(buffer);
 }
 
@@ -287,6 +397,53 @@ void Engine::PostUpdateDone()
 {
     if (blockOpen_.load(std::memory_order_acquire))
         block_.PostAcknowledgement(static_cast<uint32_t>(Pid()));
+}
+
+uint32_t Engine::VerdictEpoch()
+{
+    const bool filtering = IsFiltering();
+    const uint32_t reloads = static_cast<uint32_t>(reloads_.load(std::memory_order_acquire));
+    return (reloads << 2) | (filtering && IsBlockAll() ? 2u : 0u) | (filtering ? 1u : 0u);
+}
+
+void Engine::PrepareForCredentialChange()
+{
+    // Everything a decision reads, opened or read now while it still may be:
+    // the rules, the settings (their folders stay open), the presence lock,
+    // the shared block and today's log file.
+    EnsureFirstUse();
+    std::string text;
+    securityStatus_.Fetch(text);
+    autostart_.Fetch(text);
+    timeEnd_.Fetch(text);
+    controlPanel_.IsRunning();
+    OpenSharedBlock();
+    log_.Prepare(Now());
+    if (errorLogFd_ < 0) {
+        const auto folder = ReadPathSetting("ErrLogs");
+        if (folder && !folder->empty())
+            errorLogFd_ = platform::OpenRegularFile(platform::ErrorLogFileName(*folder, Now()).c_str(),
+                                                    O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
+}
+
+void Engine::CredentialsChanged()
+{
+    const int fd = platform::OpenRegularFile(rulesPath_.c_str(), O_RDONLY);
+    if (fd >= 0)
+        ::close(fd);
+    else if ((errno == EACCES || errno == EPERM) && errorLogFd_ >= 0) {
+        const passwd* user = ::getpwuid(::geteuid());
+        const std::string description = host_.exePath + " (process " + std::to_string(Pid()) + ") now runs as "
+            + (user && user->pw_name ? std::string(user->pw_name) : "user " + std::to_string(::geteuid()))
+            + " and cannot read the rules file " + rulesPath_
+            + "; it keeps deciding by the rules it started with until it is restarted";
+        const std::string line = platform::ErrorLogLine("qrbruler : LoadRules", description, Now());
+        [[maybe_unused]] const ssize_t written = ::write(errorLogFd_, line.data(), line.size());
+    }
+    if (errorLogFd_ >= 0)
+        ::close(errorLogFd_);
+    errorLogFd_ = -1;
 }
 
 void Engine::NotifyControlPanel(int alertCode) const
@@ -321,9 +478,10 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
 }
 
 int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
-                    bool& boxTicked)
+                    bool& boxTicked, bool& interrupted)
 {
     boxTicked = false;
+    interrupted = false;
     // An answer remembered for this direction closes the alert at once, as if
     // its button was pressed, with the box unticked: no window is needed.
     if (const int remembered = RememberedAnswer(direction); remembered != 0)
@@ -331,6 +489,7 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, i
     const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, protocol, remotePort);
     // Each alert keeps its own answer and tick state: several may be open at once.
     const AlertResult result = RunAlert(texts, [this, direction] { return RememberedAnswer(direction); });
+    interrupted = result.interrupted;
     boxTicked = result.ticked && result.button != 0;
     return result.button == 1 ? kPermit : kDeny;
 }
@@ -344,10 +503,16 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
         remoteName = remoteAddress;
     EnsureFirstUse();
     int answer = kDeny;
+    bool interrupted = false;
     if (!host_.isServiceHost) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         bool boxTicked = false;
-        answer = AskUser(localPort, direction, remoteName, protocol, remotePort, boxTicked);
+        answer = AskUser(localPort, direction, remoteName, protocol, remotePort, boxTicked, interrupted);
+        if (interrupted) {
+            // Nothing was decided: the program's call fails as interrupted.
+            errno = EINTR;
+            return kDeny;
+        }
         if (answer == kPermit && protocol != 1 && outgoing)
             AddDatagramPeer(remoteAddress, remotePort);
         if (boxTicked) {
@@ -356,6 +521,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
         }
     }
     LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer);
+    errno = 0;
     return answer;
 }
 

@@ -4,6 +4,7 @@
 #include "engine/HostIdentity.h"
 #include "engine/RuleTable.h"
 #include "engine/TrafficLog.h"
+#include "platform/ForkableSharedMutex.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
 #include "platform/SharedBlock.h"
@@ -13,7 +14,6 @@
 #include <functional>
 #include <mutex>
 #include <set>
-#include <shared_mutex>
 #include <string>
 #include <sys/types.h>
 
@@ -33,6 +33,9 @@ struct EngineOptions {
     // Settings and the control panel's presence are looked at again when
     // older than this; 0 looks at every decision.
     int settingsFreshnessMs = 20;
+    // A rules file that could not be read whole is read again when it has
+    // changed, looked at no more often than this.
+    int rulesRetryMs = 1000;
 };
 
 // The process-wide state of one loaded engine copy and what its exports do.
@@ -54,13 +57,19 @@ public:
     void GetUpdateString(char* buffer);
     void PostUpdateDone();
 
-    // Process detach: logs the host's end.
+    // Process detach: logs the host's end, when this process logged its start.
     void Detach();
 
-    // Around fork(): every lock of the copy is taken before and released after,
-    // in the parent and in the child alike.
+    // Around fork(): the copy's locks are taken before and released after,
+    // in the parent and in the child alike. The child is a host of its own:
+    // it logs its start at its first decision.
     void LockForFork();
     void UnlockAfterFork(bool inChild);
+
+    // What the hook asks of the engine it loaded (see platform/HookLink.h).
+    uint32_t VerdictEpoch();
+    void PrepareForCredentialChange();
+    void CredentialsChanged();
 
     // For tests and the interceptor's own checks.
     const HostIdentity& Host() const { return host_; }
@@ -69,30 +78,37 @@ public:
     int RememberedAnswer(int direction) const;
     bool IsLocalAddress(std::string_view remoteAddress) const;
     bool IsControlPanelRunning() const;
+    int Reloads() const { return reloads_.load(); }
 
 private:
     void EnsureFirstUse();
+    void ReadPaths();
     bool IsPassThrough() const;
+    bool IsFiltering();
     void RunReloadCheck();
-    void Reload();
+    void RetryFailedLoad();
+    void LoadTableLocked(bool replace);
     bool OpenSharedBlock();
     int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, int protocol,
                          unsigned remotePort);
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission);
+    void LogHostEvent(const char* tag);
     void NotifyControlPanel(int alertCode) const;
     AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,
                                  unsigned remotePort) const;
     int AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
-                bool& boxTicked);
+                bool& boxTicked, bool& interrupted);
     std::time_t Now() const;
     // The host's process id: a forked child is a host of its own.
     pid_t Pid() const;
 
     EngineOptions options_;
     HostIdentity host_;
+    bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything passes
     std::string rulesPath_;
+    bool pathsKnown_ = false;   // the settings naming the rules and the log folder were read
     TrafficLog log_;
     std::string ownAddress_;
     platform::registry::Value securityStatus_;
@@ -101,14 +117,24 @@ private:
     std::string sharedBlockPath_;
     mutable platform::presence::ControlPanelWatch controlPanel_;
 
-    std::once_flag firstUse_;
+    // Guards loading and reloading, and the first use, which loads.
+    std::mutex reloadMutex_;
+    std::atomic<bool> firstUseDone_ {false};
+    std::atomic<bool> startLogged_ {false};
+    std::atomic<pid_t> startedBy_ {0};
 
     // Approve reads the table under a shared lock; a reload builds the new
     // table outside the lock and swaps it in under the exclusive lock, so no
     // decision ever sees a half-filled table and none waits for the parse.
-    mutable std::shared_mutex tableMutex_;
+    mutable platform::ForkableSharedMutex tableMutex_;
     RuleTable table_;
-    std::mutex reloadMutex_;
+    std::atomic<int> reloads_ {0};
+    // How the last reading of the rules file went; when it did not parse or
+    // could not be read, it is read again once the file changed.
+    LoadStatus loadStatus_ = LoadStatus::kMissing;
+    FileStamp loadedStamp_;
+    std::atomic<bool> loadFailed_ {false};
+    std::atomic<long long> retryAt_ {0};
 
     mutable std::mutex peersMutex_;
     std::set<std::string, std::less<>> datagramPeers_;
@@ -119,6 +145,12 @@ private:
     std::mutex blockMutex_;
     std::atomic<bool> blockOpen_ {false};
     platform::SharedBlock block_;
+    // The last write of the update string this copy has taken into account.
+    std::atomic<uint32_t> seenSequence_ {0};
+
+    // Open between PrepareForCredentialChange and CredentialsChanged: the
+    // error log, written to when the change cut the program off its rules.
+    int errorLogFd_ = -1;
 };
 
 }  // namespace engine

@@ -2,7 +2,11 @@
 // symbols carry the parameter types the interceptor binds them by. Nothing
 // else is exported (see exports.map).
 #include "engine/Engine.h"
+#include "platform/Descriptors.h"
+#include "platform/Environment.h"
+#include "platform/HookLink.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #define ZEL_EXPORT __attribute__((visibility("default")))
@@ -11,6 +15,19 @@ namespace {
 
 engine::Engine* g_engine = nullptr;
 
+uint32_t LinkVerdictEpoch() { return g_engine->VerdictEpoch(); }
+void LinkPrepareForCredentialChange() { g_engine->PrepareForCredentialChange(); }
+void LinkCredentialsChanged() { g_engine->CredentialsChanged(); }
+
+// The hook that loaded us, when there is one: it knows the environment the
+// program started with and guards the descriptors the engine keeps.
+platform::HookLink* FindHookLink()
+{
+    const auto find = reinterpret_cast<platform::HookLinkFn>(::dlsym(RTLD_DEFAULT, platform::kHookLinkSymbol));
+    platform::HookLink* link = find ? find() : nullptr;
+    return link && link->version == platform::HookLink::kVersion ? link : nullptr;
+}
+
 void BeforeFork() { g_engine->LockForFork(); }
 void AfterForkInParent() { g_engine->UnlockAfterFork(false); }
 void AfterForkInChild() { g_engine->UnlockAfterFork(true); }
@@ -18,8 +35,18 @@ void AfterForkInChild() { g_engine->UnlockAfterFork(true); }
 // Process attach: the state is built before any export can run.
 __attribute__((constructor)) void AttachProcess()
 {
+    platform::HookLink* link = FindHookLink();
+    if (link) {
+        platform::UseStartupEnvironment(link->startupEnvironment);
+        platform::SetDescriptorGuard(link->keepDescriptor, link->releaseDescriptor);
+    }
     g_engine = new engine::Engine();
     ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+    if (link) {
+        link->verdictEpoch = LinkVerdictEpoch;
+        link->prepareForCredentialChange = LinkPrepareForCredentialChange;
+        link->credentialsChanged = LinkCredentialsChanged;
+    }
 }
 
 // Process detach. The copy's state stays allocated: other threads of a host

@@ -21,15 +21,12 @@ std::string CutTo(std::string text, size_t limit)
 void CompleteHostDescription(HostIdentity& host)
 {
     const platform::file_info::ExecutableInfo info = platform::file_info::LookupExecutable(host.exePath);
-    if (!info.found) {
-        host.description = CutTo(host.exeName, kDescriptionLimit);
-        host.company = "Unknown";
-        host.icon.clear();
-        return;
-    }
-    host.description = CutTo(info.description, kDescriptionLimit);
-    host.company.clear(); // no company name source exists: "not found" leaves it empty
-    host.icon = info.icon;
+    host.description = CutTo(info.found ? info.description : host.exeName, kDescriptionLimit);
+    // Linux has no source for a maker's name: it is unknown, also when a
+    // desktop entry gives the description.
+    host.company = "Unknown";
+    host.icon = info.found ? info.icon : std::string();
+    host.descriptionForLog = platform::EscapeLogText(host.description);
 }
 
 }  // namespace engine

@@ -14,6 +14,9 @@ struct HostIdentity {
     std::string description; // FileDescription, or exeName
     std::string company;     // CompanyName, or "Unknown"
     std::string icon;        // icon name or path for the alert; empty for none
+    // The path and description as log records carry them: escaped once.
+    std::string exePathForLog;
+    std::string descriptionForLog;
 };
 
 using platform::processes::CleanHostPath;

@@ -1,6 +1,12 @@
 #include "engine/RuleTable.h"
 
+#include "platform/Descriptors.h"
 #include "platform/Text.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <pugixml.hpp>
 
@@ -11,6 +17,19 @@ namespace {
 constexpr std::string_view kGeneralApp = "ANY";
 
 std::string_view TextOf(const pugi::xml_node& node) { return node.text().get(); }
+
+std::string_view Trimmed(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Rules files larger than this are not read: no real one comes near it.
+constexpr size_t kMaxRulesBytes = 64u << 20;
 
 int ReadDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName)
 {
@@ -55,12 +74,14 @@ int ReadDocument(const pugi::xml_document& document, RuleTable& table, std::stri
                     const pugi::xml_node number = port.child("NUMBER");
                     if (!number)
                         return 0;
-                    const int portNumber = static_cast<int>(platform::ParseDecimal(TextOf(number)));
+                    const std::optional<int> portNumber = PortFromText(TextOf(number));
+                    if (!portNumber)
+                        continue;
                     if (const pugi::xml_node ips = port.child("IPS")) {
                         for (pugi::xml_node ip = ips.first_child(); ip; ip = ip.next_sibling())
-                            table.AddEntry(portNumber, direction, permission, ip.text().get());
+                            table.AddEntry(*portNumber, direction, permission, ip.text().get());
                     } else {
-                        table.AddEntry(portNumber, direction, permission, nullptr);
+                        table.AddEntry(*portNumber, direction, permission, nullptr);
                     }
                 }
             }
@@ -113,6 +134,18 @@ int PermissionFromText(std::string_view text)
 
 int DirectionFromText(std::string_view text) { return text == "INCOMING" ? kIncoming : kOutgoing; }
 
+std::optional<int> PortFromText(std::string_view text)
+{
+    text = Trimmed(text);
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const auto value = platform::ParseDecimal(text);
+    if (value > 65535)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+
 bool RuleTable::AddEntry(int port, int direction, int permission, const char* addressText)
 {
     RuleEntry entry;
@@ -122,8 +155,8 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
     if (addressText) {
         const std::string_view text = addressText;
         const size_t dash = text.find('-');
-        const auto first = ParseIpv4(text.substr(0, dash));
-        const auto last = dash == std::string_view::npos ? first : ParseIpv4(text.substr(dash + 1));
+        const auto first = ParseIpv4(Trimmed(text.substr(0, dash)));
+        const auto last = dash == std::string_view::npos ? first : ParseIpv4(Trimmed(text.substr(dash + 1)));
         if (!first || !last)
             return false;
         entry.addressRanges.emplace(*last, *first);
@@ -159,11 +192,47 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText)
 
 int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)
 {
+    LoadStatus status;
+    FileStamp stamp;
+    return LoadRulesFor(path, exeName, status, stamp);
+}
+
+int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp)
+{
+    stamp = {};
+    status = LoadStatus::kMissing;
     if (path.empty())
         return 0;
-    pugi::xml_document document;
-    if (!document.load_file(path.c_str()))
+    const int fd = platform::OpenRegularFile(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        status = errno == ENOENT || errno == ENOTDIR ? LoadStatus::kMissing : LoadStatus::kUnreadable;
         return 0;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) > kMaxRulesBytes) {
+        ::close(fd);
+        status = LoadStatus::kUnreadable;
+        return 0;
+    }
+    stamp = platform::StampOf(st);
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    text.resize(done);
+    pugi::xml_document document;
+    if (!document.load_buffer_inplace(text.data(), text.size())) {
+        status = LoadStatus::kMalformed;
+        return 0;
+    }
+    status = LoadStatus::kLoaded;
     return ReadDocument(document, *this, exeName);
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/Files.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace engine {
@@ -20,6 +23,17 @@ struct RuleEntry {
     std::map<uint32_t, uint32_t> addressRanges;
 };
 
+// How reading a rules file went.
+enum class LoadStatus {
+    kLoaded,     // the file parsed (whether or not it had rules for the program)
+    kMissing,    // no file at that path (or no path)
+    kMalformed,  // not a whole document: perhaps caught half-written
+    kUnreadable, // cannot be read now: no descriptor left, no permission, not a regular file
+};
+
+using platform::FileStamp;
+using platform::StampOf;
+
 // The rules of one executable: two defaults and the entries, first match wins.
 class RuleTable {
 public:
@@ -32,11 +46,15 @@ public:
     // reading, else 0. Reading stops at the first malformed element; what was
     // read before it stays.
     int LoadRulesFor(const std::string& path, std::string_view exeName);
+    // The same, telling how reading the file went and which version was read.
+    // The file is read only when it is a regular file, without ever waiting
+    // (a FIFO in its place must not hang the program).
+    int LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp);
     // The same from a document held in memory.
     int LoadRulesFromText(std::string_view text, std::string_view exeName);
 
     // Adds one entry; an address text that is not an IPv4 address or range
-    // rejects the entry (returns false).
+    // (blanks around the addresses aside) rejects the entry (returns false).
     bool AddEntry(int port, int direction, int permission, const char* addressText);
 
     void Clear();
@@ -49,6 +67,10 @@ public:
 // (mod 2^32); nullopt for any other text.
 std::optional<uint32_t> ParseIpv4(std::string_view text);
 int PermissionFromText(std::string_view text);
+// A port number as NUMBER holds it: decimal digits (blanks around them
+// aside) of a value up to 65535; nullopt for anything else, an empty text
+// included, so that a port entry nobody can read covers no port at all.
+std::optional<int> PortFromText(std::string_view text);
 int DirectionFromText(std::string_view text);
 
 }  // namespace engine

@@ -1,31 +1,54 @@
 #include "engine/TrafficLog.h"
 
 #include "platform/Clock.h"
+#include "platform/Text.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace engine {
 
+namespace {
+
+std::string DayFileName(const std::string& folder, const std::tm& local)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "/%d_%d_%d_qrb.log", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
+    return folder + name;
+}
+
+}  // namespace
+
 std::string TrafficLog::FileNameFor(std::time_t when) const
 {
     std::tm local {};
     ::localtime_r(&when, &local);
-    char name[64];
-    std::snprintf(name, sizeof name, "/%d_%d_%d_qrb.log", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
-    return folder_ + name;
+    return DayFileName(folder_, local);
 }
 
-void TrafficLog::AppendLogRecord(std::string_view body, std::time_t when) const
+void TrafficLog::SetFolder(std::string folder)
 {
-    // Without a log folder the name would land in the file system's root.
+    std::lock_guard lock(mutex_);
+    folder_ = std::move(folder);
+    stampPath_.clear();
+}
+
+void TrafficLog::Prepare(std::time_t when) const
+{
+    std::lock_guard lock(mutex_);
     if (folder_.empty())
         return;
-    std::lock_guard lock(mutex_);
+    Stamp(when);
+    Descriptor(stampPath_);
+}
+
+void TrafficLog::Stamp(std::time_t when) const
+{
     if (when != stampedAt_ || stampPath_.empty()) {
         // Date, time and file name change once a second at most: made once.
         std::tm local {};
@@ -34,12 +57,20 @@ void TrafficLog::AppendLogRecord(std::string_view body, std::time_t when) const
         char time[256];
         platform::FormatLocalDate(local, date, sizeof date);
         platform::FormatLocalTime(local, time, sizeof time);
-        stampPrefix_ = std::string("<DATE>") + date + "</DATE><TIME>" + time + "</TIME>";
-        char name[64];
-        std::snprintf(name, sizeof name, "/%d_%d_%d_qrb.log", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
-        stampPath_ = folder_ + name;
+        stampPrefix_ = "<DATE>" + platform::EscapeLogText(date) + "</DATE><TIME>" + platform::EscapeLogText(time)
+            + "</TIME>";
+        stampPath_ = DayFileName(folder_, local);
         stampedAt_ = when;
     }
+}
+
+void TrafficLog::AppendLogRecord(std::string_view body, std::time_t when) const
+{
+    std::lock_guard lock(mutex_);
+    // Without a log folder the name would land in the file system's root.
+    if (folder_.empty())
+        return;
+    Stamp(when);
     // Built whole before the write: one write per record keeps records intact
     // when several processes append to the same file.
     char stackLine[2048];
@@ -55,41 +86,84 @@ void TrafficLog::AppendLogRecord(std::string_view body, std::time_t when) const
     line[length - 2] = '\r';
     line[length - 1] = '\n';
 
-    const int fd = Descriptor(stampPath_.c_str());
-    if (fd < 0)
-        return;
+    const int fd = Descriptor(stampPath_);
+    if (fd >= 0)
+        WriteWhole(fd, line, length);
+}
+
+bool TrafficLog::WriteWhole(int fd, const char* line, size_t length) const
+{
+    if (sizeLimit_ != ~0ull) {
+        // Past the process's file size limit the write would raise SIGXFSZ,
+        // which ends the program: the record is dropped instead.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) + length > sizeLimit_)
+            return false;
+    }
     ssize_t written;
     do {
         written = ::write(fd, line, length);
     } while (written < 0 && errno == EINTR);
+    if (written < 0 || static_cast<size_t>(written) == length)
+        return written >= 0;
+    // A short write (the disk is full): the part written ends where the
+    // descriptor's offset is now. It is overwritten in place with blanks and
+    // a line break, which needs no new room, so that no torn record remains
+    // and the next one is not glued onto it.
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (end >= written && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_APPEND) == 0) {
+        char blanks[2048];
+        std::memset(blanks, ' ', sizeof blanks);
+        off_t at = end - written;
+        for (size_t left = static_cast<size_t>(written); left > 0;) {
+            const size_t part = left < sizeof blanks ? left : sizeof blanks;
+            if (part == left)
+                blanks[part - 1] = '\n';
+            if (::pwrite(fd, blanks, part, at) != static_cast<ssize_t>(part))
+                break;
+            at += static_cast<off_t>(part);
+            left -= part;
+        }
+        ::fcntl(fd, F_SETFL, flags);
+    }
+    return false;
 }
 
-TrafficLog::~TrafficLog()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-int TrafficLog::Descriptor(const char* path) const
+int TrafficLog::Descriptor(const std::string& path) const
 {
     const long long now = platform::CoarseMilliseconds();
-    if (fd_ >= 0 && openPath_ == path) {
-        if (now - checkedAt_ < 1000)
-            return fd_;
+    if (fd_.IsOpen() && openPath_ == path && now - checkedAt_ < 1000)
+        return fd_.Get();
+    checkedAt_ = now;
+    if (fd_.IsOpen() && !fd_.StillOurs())
+        fd_.Forget(); // closed and reused behind our back: that number is not ours
+    if (fd_.IsOpen() && openPath_ == path) {
         // Still the file of that name? Someone may have removed or replaced it.
         struct stat onDisk {}, held {};
-        if (::stat(path, &onDisk) == 0 && ::fstat(fd_, &held) == 0 && onDisk.st_ino == held.st_ino
-            && onDisk.st_dev == held.st_dev) {
-            checkedAt_ = now;
-            return fd_;
-        }
+        if (::stat(path.c_str(), &onDisk) == 0 && ::fstat(fd_.Get(), &held) == 0 && onDisk.st_ino == held.st_ino
+            && onDisk.st_dev == held.st_dev)
+            return fd_.Get();
     }
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    openPath_ = fd_ >= 0 ? path : "";
-    checkedAt_ = now;
-    return fd_;
+    const int fd = platform::OpenRegularFile(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) {
+        // Not allowed to make the new file (privileges dropped): go on in the
+        // open one. Out of descriptors: try again at the next record.
+        if (errno == EACCES && fd_.IsOpen())
+            return fd_.Get();
+        fd_.Close();
+        openPath_.clear();
+        return -1;
+    }
+    // O_NONBLOCK came with the safe opening; appending to a regular file never waits anyway.
+    ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+    fd_.Adopt(fd);
+    openPath_ = path;
+    rlimit limit {};
+    sizeLimit_ = ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        ? static_cast<unsigned long long>(limit.rlim_cur)
+        : ~0ull;
+    return fd_.Get();
 }
 
 std::string FormatConnectionBody(const ConnectionRecord& r)
@@ -98,9 +172,11 @@ std::string FormatConnectionBody(const ConnectionRecord& r)
     const char* format = "<EXEPATH>%s</EXEPATH><APPLICATION>%s</APPLICATION><PROTOCOL>%d</PROTOCOL>"
                          "<DIRECTION>%d</DIRECTION><IP>%s</IP><LOCALPORT>%u</LOCALPORT><REMOTEPORT>%u</REMOTEPORT>"
                          "<PERMISSION>%d</PERMISSION><SERVICE>%d</SERVICE>";
-    const char* address = r.remoteAddress ? r.remoteAddress : "";
+    std::string address;
+    if (r.remoteAddress)
+        platform::AppendEscapedLogText(address, r.remoteAddress);
     const int length = std::snprintf(stackBody, sizeof stackBody, format, r.exePath->c_str(), r.description->c_str(),
-                                     r.protocol, r.direction, address, r.localPort, r.remotePort, r.permission,
+                                     r.protocol, r.direction, address.c_str(), r.localPort, r.remotePort, r.permission,
                                      r.service ? 1 : 0);
     if (length < 0)
         return {};
@@ -108,7 +184,7 @@ std::string FormatConnectionBody(const ConnectionRecord& r)
         return std::string(stackBody, static_cast<size_t>(length));
     std::string body(static_cast<size_t>(length) + 1, '\0');
     std::snprintf(body.data(), body.size(), format, r.exePath->c_str(), r.description->c_str(), r.protocol,
-                  r.direction, address, r.localPort, r.remotePort, r.permission, r.service ? 1 : 0);
+                  r.direction, address.c_str(), r.localPort, r.remotePort, r.permission, r.service ? 1 : 0);
     body.resize(static_cast<size_t>(length));
     return body;
 }

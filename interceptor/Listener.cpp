@@ -10,14 +10,14 @@
 
 namespace listener {
 
-std::string LockPath() { return platform::RuntimeDir() + "/zelconn.lock"; }
+std::string LockPath() { return platform::RuntimePath("zelconn.lock"); }
 
 pid_t RunningPid()
 {
     const std::string path = LockPath();
-    if (!platform::presence::IsLockFileHeld(path))
+    if (path.empty() || !platform::presence::IsLockFileHeld(path))
         return 0;
-    const auto text = platform::ReadFile(path, 64);
+    const auto text = platform::ReadFile(path, 64, false);
     const auto pid = static_cast<pid_t>(platform::ParseDecimal(text.value_or("")));
     return pid > 0 ? pid : 0;
 }

@@ -1,7 +1,8 @@
 #include "UpdateRelay.h"
 
+#include "platform/SharedBlock.h"
+
 #include <algorithm>
-#include <cstring>
 
 std::vector<std::string> SplitNames(const std::string& list)
 {
@@ -20,20 +21,14 @@ void UpdateRelay::Enqueue(const std::string& name)
 {
     if (name.empty() || name.size() + 1 > kStringLimit)
         return;
-    if (std::find(queue_.begin(), queue_.end(), name) == queue_.end())
-        queue_.push_back(name);
+    if (std::find(pending_.begin(), pending_.end(), name) == pending_.end())
+        pending_.push_back(name);
 }
 
 void UpdateRelay::Observe(const std::string& publishedList, bool ruleFileChanged)
 {
-    if (firstLook_) {
-        // What was listed before we looked was taken by engines loading since.
-        firstLook_ = false;
-        lastList_ = publishedList;
-        return;
-    }
     const std::vector<std::string> now = SplitNames(publishedList);
-    if (ruleFileChanged) {
+    if (firstLook_ || ruleFileChanged) {
         for (const auto& name : now)
             Enqueue(name);
     } else if (publishedList != lastList_) {
@@ -42,38 +37,71 @@ void UpdateRelay::Observe(const std::string& publishedList, bool ruleFileChanged
             if (std::find(before.begin(), before.end(), name) == before.end())
                 Enqueue(name);
     }
+    firstLook_ = false;
     lastList_ = publishedList;
 }
 
-std::string UpdateRelay::Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acknowledged,
-                              Clock::time_point now)
+std::string UpdateRelay::Names() const
 {
-    if (!current_.empty()) {
+    std::string names;
+    for (const Entry& entry : entries_)
+        names += " " + entry.name;
+    return names;
+}
+
+bool UpdateRelay::Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
+                       Update& update)
+{
+    bool changed = false;
+    for (Entry& entry : entries_) {
         for (uint32_t pid : acknowledged)
-            waitingFor_.erase(static_cast<pid_t>(pid));
+            entry.waiting.erase(static_cast<pid_t>(pid));
         for (const Host& host : hosts)
             if (!host.alive)
-                waitingFor_.erase(host.pid);
-        if (waitingFor_.empty() || now - turnStart_ >= patience_) {
-            current_.clear();
-            waitingFor_.clear();
-        }
+                entry.waiting.erase(host.pid);
     }
-    while (current_.empty() && !queue_.empty()) {
-        // As many whole names as the string holds.
-        std::string next;
-        size_t taken = 0;
-        while (taken < queue_.size() && next.size() + 1 + queue_[taken].size() <= kStringLimit)
-            next += " " + queue_[taken++];
-        queue_.erase(queue_.begin(), queue_.begin() + static_cast<long>(taken));
-        // The engines that will reload: those whose name the string contains.
-        for (const Host& host : hosts)
-            if (host.alive && !host.exeName.empty() && std::strstr(next.c_str(), host.exeName.c_str()))
-                waitingFor_.insert(host.pid);
-        if (!waitingFor_.empty()) {
-            current_ = next;
-            turnStart_ = now;
-        }
+    const auto taken = std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.waiting.empty(); });
+    if (taken != entries_.end()) {
+        entries_.erase(taken, entries_.end());
+        changed = true;
     }
-    return current_;
+
+    if (!pending_.empty()) {
+        // A name published again is a new change: it moves to the end.
+        for (const std::string& name : pending_) {
+            entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.name == name; }),
+                           entries_.end());
+            entries_.push_back({name, nextSequence, {}});
+        }
+        pending_.clear();
+        // Room for the newest: the oldest names go, and the floor tells the
+        // engines that had not taken them to reload.
+        while (Names().size() > kStringLimit) {
+            if (platform::SequenceAfter(entries_.front().sequence, floor_))
+                floor_ = entries_.front().sequence;
+            entries_.erase(entries_.begin());
+        }
+        // The engines that will reload for the new names: those whose name the
+        // string contains there. A name without any is nobody's business.
+        const std::string names = Names();
+        for (size_t word = 0; word < entries_.size(); ++word) {
+            Entry& entry = entries_[word];
+            if (entry.sequence != nextSequence)
+                continue;
+            for (const Host& host : hosts)
+                if (host.alive && platform::SharedBlock::NamesWord(names, host.exeName, word))
+                    entry.waiting.insert(host.pid);
+        }
+        entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.waiting.empty(); }),
+                       entries_.end());
+        changed = true;
+    }
+    if (!changed)
+        return false;
+    update.names = Names();
+    update.wordSequences.clear();
+    for (const Entry& entry : entries_)
+        update.wordSequences.push_back(entry.sequence);
+    update.floor = floor_;
+    return true;
 }

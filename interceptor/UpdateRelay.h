@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -8,13 +7,15 @@
 #include <vector>
 
 // Hands the control panel's list of changed programs to the running engines
-// through the block's update string, so that every engine of a named program
-// reloads once per change: a name stays in the string only until each running
-// engine it names has acknowledged, or has ended. Lists longer than the
-// string holds go out in turns; nothing is dropped.
+// through the block's update string. A name stays in the string until every
+// running engine it names has acknowledged or ended, however long that takes,
+// and it carries the sequence of the write that published it, so that an
+// engine idle for a long time still reloads once for the change, and an
+// engine that has taken it never reloads for it again. When the string is
+// full, the oldest names make room and the block's floor tells the engines
+// that have not seen them to reload.
 class UpdateRelay {
 public:
-    using Clock = std::chrono::steady_clock;
     static constexpr size_t kStringLimit = 511;
 
     struct Host {
@@ -23,27 +24,43 @@ public:
         bool alive;
     };
 
-    explicit UpdateRelay(std::chrono::milliseconds patience = std::chrono::seconds(10)) : patience_(patience) {}
+    // What the block's update string must hold.
+    struct Update {
+        std::string names;
+        std::vector<uint32_t> wordSequences;
+        uint32_t floor = 0;
+    };
 
     // The panel's list as published now; ruleFileChanged: the rules were saved
-    // since the last look, so every name on the list is due again.
+    // since the last look, so every name on the list is due again. At the
+    // first look every listed name is due: engines may have missed it.
     void Observe(const std::string& publishedList, bool ruleFileChanged);
-    // Runs the turns; returns the update string the block must hold now.
-    std::string Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acknowledged, Clock::time_point now);
 
-    bool Idle() const { return current_.empty() && queue_.empty(); }
-    const std::vector<std::string>& Queue() const { return queue_; }
+    // Takes the acknowledgements (collected just before, so that they belong
+    // to what was published so far) and the hosts into account and publishes
+    // the names observed since. Returns true when the string must be written,
+    // with what to write in update; nextSequence is the sequence that write
+    // will have.
+    bool Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
+              Update& update);
+
+    bool Idle() const { return entries_.empty() && pending_.empty(); }
+    std::string Names() const;
 
 private:
+    struct Entry {
+        std::string name;
+        uint32_t sequence = 0;
+        std::set<pid_t> waiting; // engines that have not acknowledged since
+    };
+
     void Enqueue(const std::string& name);
 
-    std::chrono::milliseconds patience_;
     std::string lastList_;
     bool firstLook_ = true;
-    std::vector<std::string> queue_;
-    std::string current_;        // the string published for the current turn
-    std::set<pid_t> waitingFor_; // engines that have not reloaded yet
-    Clock::time_point turnStart_ {};
+    std::vector<std::string> pending_;
+    std::vector<Entry> entries_; // in string order, oldest first
+    uint32_t floor_ = 0;
 };
 
 std::vector<std::string> SplitNames(const std::string& list);

@@ -5,8 +5,11 @@
 //   zelconn [--daemon]
 #include "Listener.h"
 #include "UpdateRelay.h"
+#include "platform/Clock.h"
 #include "platform/Constants.h"
+#include "platform/Files.h"
 #include "platform/HostRegistry.h"
+#include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
 #include "platform/SharedBlock.h"
@@ -65,24 +68,10 @@ private:
     uint64_t bytes_ = 0;
 };
 
-struct FileIdentity {
-    ino_t inode = 0;
-    long long changed = 0;
-    long nanoseconds = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity IdentityOf(const std::string& path)
-{
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0)
-        return {};
-    return {st.st_ino, static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
-}
-
 int TakeLock()
 {
-    const int fd = platform::presence::HoldLockFile(listener::LockPath());
+    const std::string path = listener::LockPath();
+    const int fd = path.empty() ? -1 : platform::presence::HoldLockFile(path);
     if (fd < 0)
         return -1;
     const std::string pid = std::to_string(::getpid());
@@ -100,39 +89,47 @@ int Run()
         std::fprintf(stderr, "zelconn: cannot create the shared block %s\n", platform::SharedBlock::DefaultPath().c_str());
         return 1;
     }
-    block.SetUpdateString("");
+    // A string left by an interceptor that ended names nothing any more; the
+    // sequence goes on from where it was, since running engines remember it.
+    platform::SharedBlock::UpdateView left;
+    block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);
     block.ResetAcknowledgements();
     block.TakeCounterA();
     block.TakeCounterB();
+    block.StampRelay(platform::GetTickCount() | 1u);
 
     platform::registry::Value rulesFile(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
                                         "RulesFile");
     UpdateRelay relay;
     TrafficReport incoming, outgoing;
-    FileIdentity rules = IdentityOf(rulesFile.Read().value_or(""));
-    std::string published;
+    const auto rulesPath = [&rulesFile] { return platform::SettingPath(rulesFile.Read().value_or("")); };
+    platform::FileStamp rules = platform::StampOf(rulesPath());
     auto nextSecond = Clock::now() + std::chrono::seconds(1);
     auto nextLook = Clock::now();
     std::vector<UpdateRelay::Host> hosts;
 
     while (!g_stop) {
         const auto now = Clock::now();
+        // A beat of 0 would mean "no relay": the tick count is kept odd.
+        block.StampRelay(platform::GetTickCount() | 1u);
         if (now >= nextLook) {
             nextLook = now + std::chrono::milliseconds(100);
             const std::string box = MessageBox();
             const std::string list = platform::windows::GetWindowText(box).value_or("");
-            const FileIdentity current = IdentityOf(rulesFile.Read().value_or(""));
+            const platform::FileStamp current = platform::StampOf(rulesPath());
             relay.Observe(list, !(current == rules));
             rules = current;
+            // Read after the list: a program that registers later reads rules
+            // saved before the list was published.
             hosts.clear();
             for (const auto& record : platform::hosts::ListHosts())
                 hosts.push_back({record.pid, record.exeName, record.alive});
         }
-        const std::string update = relay.Step(hosts, block.TakeAcknowledgements(), now);
-        if (update != published) {
-            block.SetUpdateString(update);
-            published = update;
-        }
+        // Acknowledgements are taken right before anything new is published,
+        // so that each belongs to what the engine had seen.
+        UpdateRelay::Update update;
+        if (relay.Step(hosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update))
+            block.PublishUpdate(update.names, update.wordSequences, update.floor);
         if (now >= nextSecond) {
             nextSecond += std::chrono::seconds(1);
             const std::string box = MessageBox();
@@ -148,11 +145,11 @@ int Run()
                 platform::hosts::ForgetHost(record.pid);
             }
         }
-        // Acknowledgements are collected often while a turn runs, so that an
-        // engine stops reloading soon after it has.
-        std::this_thread::sleep_for(relay.Idle() ? std::chrono::milliseconds(50) : std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    block.SetUpdateString("");
+    // Ending in the middle of a turn: nothing stays named for the engines.
+    block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);
+    block.StampRelay(0);
     return 0;
 }
 
@@ -183,6 +180,10 @@ int main(int argc, char** argv)
             ::close(null);
         }
     }
+    if (platform::RuntimeDir().empty()) {
+        std::fprintf(stderr, "zelconn: %s\n", platform::RuntimeDirProblem().c_str());
+        return 1;
+    }
     const int lock = TakeLock();
     if (lock < 0) {
         std::fprintf(stderr, "zelconn: already running (pid %d)\n", static_cast<int>(listener::RunningPid()));
@@ -192,6 +193,7 @@ int main(int argc, char** argv)
     action.sa_handler = OnSignal;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
     const int status = Run();
     ::ftruncate(lock, 0);

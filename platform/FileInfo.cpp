@@ -1,5 +1,6 @@
 #include "platform/FileInfo.h"
 
+#include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -102,7 +103,7 @@ std::string Resolve(const std::string& program)
         return {};
     std::string candidate = program;
     if (program.find('/') == std::string::npos) {
-        const char* pathEnv = std::getenv("PATH");
+        const char* pathEnv = GetEnv("PATH");
         const std::string path = pathEnv ? pathEnv : "/usr/local/bin:/usr/bin:/bin";
         candidate.clear();
         size_t start = 0;
@@ -127,7 +128,7 @@ std::string Resolve(const std::string& program)
 std::vector<std::string> ApplicationFolders()
 {
     std::vector<std::string> folders {DataHome() + "/applications"};
-    const char* dirsEnv = std::getenv("XDG_DATA_DIRS");
+    const char* dirsEnv = GetEnv("XDG_DATA_DIRS");
     const std::string dirs = dirsEnv && *dirsEnv ? dirsEnv : "/usr/local/share:/usr/share";
     size_t start = 0;
     while (start <= dirs.size()) {

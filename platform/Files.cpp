@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/Descriptors.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -43,9 +45,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
     return false;
 }
 
-std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes)
+std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes, bool followLinks)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path.c_str(), O_RDONLY, 0, followLinks);
     if (fd < 0)
         return std::nullopt;
     std::string out;
@@ -64,6 +66,20 @@ std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes)
     }
     ::close(fd);
     return out;
+}
+
+FileStamp StampOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+            st.st_mtim.tv_nsec};
+}
+
+FileStamp StampOf(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return {};
+    return StampOf(st);
 }
 
 bool MakeDirectories(const std::string& path, mode_t mode)

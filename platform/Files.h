@@ -3,16 +3,32 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace platform {
+
+// What identifies one version of a file: a rewrite changes at least one field.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    long long size = -1;
+    long long modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file at path; an empty stamp when there is none.
+FileStamp StampOf(const std::string& path);
+FileStamp StampOf(const struct stat& st);
 
 // Replaces the file whole: a reader in another process sees the old or the
 // new content, never a mix, and a crash leaves the old content in place.
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644);
 
-// Reads at most maxBytes; nullopt when the file cannot be opened or read.
-std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes = 1 << 20);
+// Reads at most maxBytes of a regular file; nullopt when it cannot be opened
+// or read, or is not a regular file (a FIFO or a device is never waited on).
+// Without followLinks a symbolic link at the end of the path is refused.
+std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes = 1 << 20, bool followLinks = true);
 
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path, mode_t mode = 0755);

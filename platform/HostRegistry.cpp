@@ -1,39 +1,28 @@
 #include "platform/HostRegistry.h"
 
 #include "platform/Files.h"
+#include "platform/LockFiles.h"
 #include "platform/Paths.h"
-#include "platform/Presence.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace platform::hosts {
 
-std::string HostsFolder() { return RuntimeDir() + "/hosts"; }
+std::string HostsFolder() { return RuntimePath("hosts"); }
 
 int RegisterHost(pid_t pid, const std::string& exeName)
 {
-    const std::string folder = HostsFolder();
-    if (!MakeDirectories(folder, 0700))
-        return -1;
-    const int fd = presence::HoldLockFile(folder + "/" + std::to_string(pid));
-    if (fd < 0)
-        return -1;
-    // A process id used again after a crash finds the old name: replace it.
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, exeName.data(), exeName.size(), 0) < 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    const std::string folder = RuntimeDir();
+    return folder.empty() ? -1 : Register(folder.c_str(), pid, exeName.c_str());
 }
 
 std::vector<HostRecord> ListHosts()
 {
     std::vector<HostRecord> hosts;
     const std::string folder = HostsFolder();
+    if (folder.empty())
+        return hosts;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return hosts;
@@ -45,14 +34,19 @@ std::vector<HostRecord> ListHosts()
         const std::string path = folder + "/" + entry->d_name;
         HostRecord record;
         record.pid = static_cast<pid_t>(pid);
-        record.alive = presence::IsLockFileHeld(path);
-        record.exeName = ReadFile(path, 4096).value_or(std::string());
+        record.alive = IsLockFileHeld(path.c_str());
+        record.exeName = ReadFile(path, 4096, false).value_or(std::string());
         hosts.push_back(std::move(record));
     }
     ::closedir(dir);
     return hosts;
 }
 
-void ForgetHost(pid_t pid) { ::unlink((HostsFolder() + "/" + std::to_string(pid)).c_str()); }
+void ForgetHost(pid_t pid)
+{
+    const std::string folder = RuntimeDir();
+    if (!folder.empty())
+        Unregister(folder.c_str(), pid);
+}
 
 }  // namespace platform::hosts

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/HostRegistration.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-// The processes that have a rule engine loaded. Each registers itself with a
-// file in the runtime folder holding its program's name, and keeps a lock on
-// it for as long as it lives; the interceptor's process reads the folder to
-// know whose reloads to wait for and whose end to report, also after a crash.
+// The processes that have a rule engine loaded, as the interceptor's
+// process reads them (registration itself is in HostRegistration.h).
 namespace platform::hosts {
 
 struct HostRecord {
@@ -16,6 +16,7 @@ struct HostRecord {
     bool alive = false;
 };
 
+// Empty when the runtime folder is not safe to use.
 std::string HostsFolder();
 
 // Registers the calling process; returns the descriptor to keep open (-1 on failure).

@@ -1,10 +1,10 @@
 #include "platform/Paths.h"
 
-#include "platform/Files.h"
+#include "platform/Environment.h"
+#include "platform/RuntimeFolder.h"
 
-#include <cstdlib>
+#include <limits.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -13,18 +13,8 @@ namespace {
 
 std::string Env(const char* name)
 {
-    const char* value = std::getenv(name);
+    const char* value = GetEnv(name);
     return value ? std::string(value) : std::string();
-}
-
-std::string Home()
-{
-    std::string home = Env("HOME");
-    if (!home.empty())
-        return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return "/";
 }
 
 std::string XdgOr(const char* variable, const char* fallbackBelowHome)
@@ -33,10 +23,20 @@ std::string XdgOr(const char* variable, const char* fallbackBelowHome)
     // Relative values are invalid by the XDG rules and must be ignored.
     if (!value.empty() && value[0] == '/')
         return value;
-    return Home() + fallbackBelowHome;
+    return HomeFolder() + fallbackBelowHome;
 }
 
 }  // namespace
+
+std::string HomeFolder()
+{
+    std::string home = Env("HOME");
+    if (!home.empty() && home[0] == '/')
+        return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
+}
 
 std::string ConfigHome() { return XdgOr("XDG_CONFIG_HOME", "/.config"); }
 std::string StateHome() { return XdgOr("XDG_STATE_HOME", "/.local/state"); }
@@ -52,15 +52,44 @@ std::string RegistryRoot()
 
 std::string RuntimeDir()
 {
-    std::string dir = Env("ZEL_RUNTIME_DIR");
-    if (dir.empty()) {
-        const std::string xdg = Env("XDG_RUNTIME_DIR");
-        dir = !xdg.empty() && xdg[0] == '/' ? xdg + "/korvel" : "/tmp/korvel-" + std::to_string(::getuid());
-    }
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0 && MakeDirectories(dir, 0700))
-        ::chmod(dir.c_str(), 0700);
-    return dir;
+    char path[PATH_MAX];
+    return ResolveRuntimeFolder(path, sizeof path) == RuntimeFolderProblem::kNone ? std::string(path) : std::string();
+}
+
+std::string RuntimePath(std::string_view leaf)
+{
+    const std::string folder = RuntimeDir();
+    return folder.empty() ? folder : folder + "/" + std::string(leaf);
+}
+
+std::string RuntimeDirProblem()
+{
+    char path[PATH_MAX];
+    const RuntimeFolderProblem problem = ResolveRuntimeFolder(path, sizeof path);
+    if (problem == RuntimeFolderProblem::kNone)
+        return {};
+    char text[PATH_MAX + 256];
+    DescribeRuntimeFolderProblem(problem, path, text, sizeof text);
+    return text;
+}
+
+std::string SettingPath(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    if (text.empty() || text.front() == '/')
+        return std::string(text);
+    if (text == "~" || text == ".")
+        return HomeFolder();
+    if (text.starts_with("~/"))
+        text.remove_prefix(2);
+    else if (text.starts_with("./"))
+        text.remove_prefix(2);
+    const std::string home = HomeFolder();
+    return (home == "/" ? "" : home) + "/" + std::string(text);
 }
 
 }  // namespace platform

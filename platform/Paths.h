@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -9,13 +10,24 @@ namespace platform {
 std::string RegistryRoot();
 
 // Live objects of one running instance: ZEL_RUNTIME_DIR, else
-// $XDG_RUNTIME_DIR/korvel (or /tmp/korvel-$UID). Created with mode 0700 when
-// missing; returns the path whether or not creation succeeded.
+// $XDG_RUNTIME_DIR/korvel (or /tmp/korvel-$UID), created with mode 0700 when
+// missing. Empty when the folder is not safe to use (see RuntimeFolder.h).
 std::string RuntimeDir();
+// A file of the runtime folder; empty when the folder is not safe to use.
+std::string RuntimePath(std::string_view leaf);
+// Why the runtime folder is not used, as one line; empty when it is.
+std::string RuntimeDirProblem();
 
-// $XDG_CONFIG_HOME, $XDG_STATE_HOME, $XDG_DATA_HOME with their defaults.
+// $HOME (else the account's home folder), $XDG_CONFIG_HOME, $XDG_STATE_HOME,
+// $XDG_DATA_HOME with their defaults.
+std::string HomeFolder();
 std::string ConfigHome();
 std::string StateHome();
 std::string DataHome();
+
+// A path as a setting holds it, made usable: blanks and line breaks around
+// it removed, "~/" and a relative path taken from the home folder, so that
+// a path never depends on the working folder of the program that reads it.
+std::string SettingPath(std::string_view text);
 
 }  // namespace platform

@@ -4,79 +4,51 @@
 #include "platform/Paths.h"
 
 #include <cerrno>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace platform::presence {
 
-bool IsHeldByOther(int fd)
-{
-    struct flock query {};
-    query.l_type = F_RDLCK;
-    query.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_GETLK, &query) != 0)
-        return false;
-    return query.l_type != F_UNLCK;
-}
+std::string ControlPanelLockPath() { return RuntimePath("zel.lock"); }
 
-int HoldLockFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return -1;
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+int HoldControlPanelLock(const std::string& lockPath) { return lockPath.empty() ? -1 : HoldLockFile(lockPath); }
 
-bool IsLockFileHeld(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool held = IsHeldByOther(fd);
-    ::close(fd);
-    return held;
-}
-
-std::string ControlPanelLockPath() { return RuntimeDir() + "/zel.lock"; }
-
-int HoldControlPanelLock(const std::string& lockPath) { return HoldLockFile(lockPath); }
-
-bool IsControlPanelRunning(const std::string& lockPath) { return IsLockFileHeld(lockPath); }
+bool IsControlPanelRunning(const std::string& lockPath) { return !lockPath.empty() && IsLockFileHeld(lockPath); }
 
 ControlPanelWatch::ControlPanelWatch(std::string lockPath, int freshnessMs)
     : lockPath_(std::move(lockPath)), freshnessMs_(freshnessMs)
 {
 }
 
-ControlPanelWatch::~ControlPanelWatch()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 int ControlPanelWatch::Revalidate()
 {
     const long long now = CoarseMilliseconds();
-    if (fd_ >= 0 && now - checkedAt_.load() < 1000)
-        return fd_;
+    if (fd_.IsOpen() && now - checkedAt_.load() < 1000)
+        return fd_.Get();
     checkedAt_ = now;
+    if (fd_.IsOpen() && !fd_.StillOurs())
+        fd_.Forget(); // closed and reused behind our back: not ours to close
+    if (lockPath_.empty())
+        return -1;
     struct stat onDisk {}, held {};
-    const bool exists = ::stat(lockPath_.c_str(), &onDisk) == 0;
-    if (fd_ >= 0 && exists && ::fstat(fd_, &held) == 0 && held.st_ino == onDisk.st_ino && held.st_dev == onDisk.st_dev)
-        return fd_;
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = exists ? ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    return fd_;
+    if (::stat(lockPath_.c_str(), &onDisk) != 0) {
+        // Out of sight now (privileges dropped): the descriptor we have still answers.
+        if (errno == EACCES && fd_.IsOpen())
+            return fd_.Get();
+        fd_.Close();
+        return -1;
+    }
+    if (fd_.IsOpen() && ::fstat(fd_.Get(), &held) == 0 && held.st_ino == onDisk.st_ino && held.st_dev == onDisk.st_dev)
+        return fd_.Get();
+    const int fd = OpenRegularFile(lockPath_.c_str(), O_RDONLY, 0, false);
+    if (fd >= 0)
+        fd_.Adopt(fd);
+    else if (!IsTransientError(errno))
+        fd_.Close();
+    // No descriptor left for a moment: the one we had, if any, answers.
+    return fd_.Get();
 }
 
 bool ControlPanelWatch::IsRunning()
@@ -88,8 +60,8 @@ bool ControlPanelWatch::IsRunning()
     {
         std::shared_lock lock(mutex_);
         // The common case: a descriptor checked less than a second ago.
-        if (fd_ >= 0 && now - checkedAt_.load() < 1000) {
-            running = IsHeldByOther(fd_);
+        if (fd_.IsOpen() && now - checkedAt_.load() < 1000) {
+            running = IsHeldByOther(fd_.Get());
             Remember(running, now);
             return running;
         }
@@ -103,10 +75,8 @@ bool ControlPanelWatch::IsRunning()
 
 void ControlPanelWatch::UnlockAfterFork(bool inChild)
 {
-    // A read-write lock knows its writer by thread id, which the child's one
-    // thread does not share: the child starts with a fresh lock instead.
     if (inChild)
-        new (&mutex_) std::shared_mutex();
+        mutex_.RenewInChild();
     else
         mutex_.unlock();
 }

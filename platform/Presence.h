@@ -1,9 +1,10 @@
 #pragma once
 
+#include "platform/Descriptors.h"
+#include "platform/ForkableSharedMutex.h"
+#include "platform/LockFiles.h"
+
 #include <atomic>
-#include <mutex>
-#include <new>
-#include <shared_mutex>
 #include <string>
 
 // Whether the control panel runs. The running panel holds a write lock on a
@@ -11,15 +12,12 @@
 // lock query instead of a walk over every process.
 namespace platform::presence {
 
-// A lock file held for a process's whole life says that the process runs.
-// Open file description locks: queried without being taken, and released
-// when the last descriptor of the holder closes, also when it crashes.
-// HoldLockFile returns the descriptor to keep open, or -1 when another
-// process holds the lock (or the file cannot be made).
-int HoldLockFile(const std::string& path);
-bool IsLockFileHeld(const std::string& path);
-bool IsHeldByOther(int fd);
+using platform::IsHeldByOther;
 
+inline int HoldLockFile(const std::string& path) { return platform::HoldLockFile(path.c_str()); }
+inline bool IsLockFileHeld(const std::string& path) { return platform::IsLockFileHeld(path.c_str()); }
+
+// Empty when the runtime folder is not safe to use.
 std::string ControlPanelLockPath();
 
 // Takes the lock for the calling process; returns the descriptor to keep
@@ -31,11 +29,12 @@ bool IsControlPanelRunning(const std::string& lockPath);
 
 // The same question asked again and again: the lock file stays open and is
 // looked up afresh about once a second, in case it was made anew; an answer
-// younger than freshnessMs is given again without asking. Thread-safe.
+// younger than freshnessMs is given again without asking. A lock file that
+// cannot be looked up any more (the process dropped its privileges) keeps
+// the descriptor it has. Thread-safe.
 class ControlPanelWatch {
 public:
     explicit ControlPanelWatch(std::string lockPath, int freshnessMs = 0);
-    ~ControlPanelWatch();
     ControlPanelWatch(const ControlPanelWatch&) = delete;
     ControlPanelWatch& operator=(const ControlPanelWatch&) = delete;
 
@@ -50,8 +49,8 @@ private:
     void Remember(bool running, long long now);
 
     std::string lockPath_;
-    std::shared_mutex mutex_;
-    int fd_ = -1;
+    ForkableSharedMutex mutex_;
+    KeptDescriptor fd_;
     std::atomic<long long> checkedAt_ {0}; // coarse monotonic milliseconds
     int freshnessMs_;
     std::atomic<bool> answer_ {false};

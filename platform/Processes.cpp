@@ -1,6 +1,7 @@
 #include "platform/Processes.h"
 
 #include "platform/Files.h"
+#include "platform/HostName.h"
 #include "platform/Text.h"
 
 #include <cstdlib>
@@ -71,15 +72,7 @@ std::string ExecutablePath(const std::string& procRoot, pid_t pid)
 
 std::string CleanHostPath(std::string path)
 {
-    const size_t slash = path.rfind('/');
-    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t open = path.find(" (", fileStart);
-    if (open == std::string::npos)
-        return path;
-    const size_t dot = path.find('.', open);
-    if (dot == std::string::npos)
-        return path;
-    path.erase(open, dot - open);
+    path.resize(CleanHostPathInPlace(path.data()));
     return path;
 }
 

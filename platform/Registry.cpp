@@ -1,6 +1,7 @@
 #include "platform/Registry.h"
 
 #include "platform/Clock.h"
+#include "platform/Descriptors.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -66,6 +67,8 @@ std::optional<std::string> FindEntry(const std::string& folder, const std::strin
         }
     }
     ::closedir(dir);
+    if (!found)
+        errno = ENOENT;
     return found;
 }
 
@@ -106,6 +109,30 @@ std::string UpToNul(std::string text)
     return text;
 }
 
+// Reads an opened value file up to its first NUL; false on a read error.
+bool ReadValueFile(int fd, const struct stat& st, std::string& text)
+{
+    text.clear();
+    char chunk[512];
+    bool ok = true;
+    while (text.size() < kMaxValueBytes) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        text.append(chunk, static_cast<size_t>(n));
+        // A short read of a regular file is its end: spare the extra call.
+        if (static_cast<size_t>(n) < sizeof chunk && text.size() >= static_cast<size_t>(st.st_size))
+            break;
+    }
+    ::close(fd);
+    text = UpToNul(std::move(text));
+    return ok;
+}
+
 }  // namespace
 
 std::optional<RootKey> ParseRootKey(std::string_view name)
@@ -122,12 +149,8 @@ bool IsValidName(std::string_view name)
 }
 
 Value::Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs)
-    : root_(root), subKey_(subKey), name_(valueName), freshnessMs_(freshnessMs)
+    : root_(root), subKey_(subKey), name_(valueName), freshnessMs_(freshnessMs), leaf_(valueName)
 {
-    keyFolder_ = RegistryRoot() + "/" + std::string(RootFolderName(root));
-    for (const std::string& part : SplitKey(subKey))
-        keyFolder_ += "/" + part;
-    exactPath_ = keyFolder_ + "/" + name_;
 }
 
 Value::Identity Value::IdentityOf(const struct stat& st)
@@ -136,109 +159,115 @@ Value::Identity Value::IdentityOf(const struct stat& st)
                      st.st_ctim.tv_nsec};
 }
 
-bool Value::ReadFileAt(const std::string& path, std::string& text) const
+Value::Status Value::Known(std::string& text) const
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (state_ == Status::kFound)
+        text = text_;
+    return state_;
+}
+
+// The key's folder, kept open; looked up by path again when it was removed.
+bool Value::OpenFolder() const
+{
+    if (folder_.IsOpen()) {
+        struct stat st {};
+        if (folder_.StillOurs() && ::fstat(folder_.Get(), &st) == 0 && st.st_nlink > 0)
+            return true;
+        folder_.Close();
+    }
+    const auto path = ResolveKey(root_, subKey_);
+    if (!path)
+        return false;
+    const int fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    text.clear();
-    char chunk[512];
-    while (text.size() < kMaxValueBytes) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text.append(chunk, static_cast<size_t>(n));
-        // A short read of a regular file is its end: spare the extra call.
-        if (static_cast<size_t>(n) < sizeof chunk && text.size() >= static_cast<size_t>(st.st_size))
-            break;
-    }
-    ::close(fd);
-    text = UpToNul(std::move(text));
-    std::lock_guard lock(mutex_);
-    // Labelled with the identity of the file actually read: a later write
-    // makes a new file, so the next stat sees the change.
-    identity_ = IdentityOf(st);
-    text_ = text;
-    cached_ = true;
-    knownMissing_ = false;
+    folder_.Adopt(fd);
+    leaf_ = name_;
     return true;
 }
 
-std::optional<std::string> Value::Locate() const
+Value::Status Value::Look(std::string& text, int depth) const
 {
-    const auto folder = ResolveKey(root_, subKey_);
-    if (!folder)
-        return std::nullopt;
-    const auto entry = FindEntry(*folder, name_);
-    if (!entry)
-        return std::nullopt;
-    return *folder + "/" + *entry;
-}
-
-bool Value::Fetch(std::string& text) const
-{
-    if (!IsValidName(name_))
-        return false;
-    const long long now = freshnessMs_ > 0 ? CoarseMilliseconds() : 0;
-    std::string path;
-    {
-        std::lock_guard lock(mutex_);
-        if (freshnessMs_ > 0 && now - checkedAt_ < freshnessMs_ && (cached_ || knownMissing_)) {
-            if (cached_)
-                text = text_;
-            return cached_;
+    if (!OpenFolder()) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            state_ = Status::kMissing;
+            missingStamp_ = {};
+            return state_;
         }
-        checkedAt_ = now;
-        path = resolvedPath_.empty() ? exactPath_ : resolvedPath_;
+        return Known(text);
     }
+    const int folder = folder_.Get();
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        {
-            std::lock_guard lock(mutex_);
-            if (cached_ && identity_ == IdentityOf(st)) {
-                text = text_;
-                return true;
+    if (::fstatat(folder, leaf_.c_str(), &st, 0) == 0) {
+        if (S_ISREG(st.st_mode)) {
+            if (state_ == Status::kFound && identity_ == IdentityOf(st))
+                return Known(text);
+            const int fd = OpenRegularFileAt(folder, leaf_.c_str(), O_RDONLY);
+            if (fd >= 0) {
+                std::string read;
+                if (!ReadValueFile(fd, st, read))
+                    return Known(text);
+                // Labelled with the identity of the file actually read: a
+                // later write makes a new file, so the next stat sees the change.
+                identity_ = IdentityOf(st);
+                text_ = std::move(read);
+                state_ = Status::kFound;
+                return Known(text);
+            }
+            if (errno != ENOENT)
+                return Known(text);
+        }
+    } else if (errno != ENOENT) {
+        return Known(text);
+    }
+    // Not under the name it had: missing, or spelled differently on disk.
+    // While the folder stays as it was when the value was last missing, it still is.
+    struct stat dir {};
+    if (::fstat(folder, &dir) != 0)
+        return Known(text);
+    if (state_ == Status::kMissing && missingStamp_ == IdentityOf(dir))
+        return state_;
+    if (depth == 0) {
+        if (const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listing >= 0) {
+            std::optional<std::string> found;
+            if (DIR* entries = ::fdopendir(listing)) {
+                while (const dirent* entry = ::readdir(entries)) {
+                    if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, name_)) {
+                        found = entry->d_name;
+                        break;
+                    }
+                }
+                ::closedir(entries);
+            } else {
+                ::close(listing);
+            }
+            if (found && *found != leaf_) {
+                leaf_ = *found;
+                return Look(text, depth + 1);
             }
         }
-        if (ReadFileAt(path, text))
-            return true;
     }
-    // Not where it was: missing, or spelled differently on disk. While the
-    // key folder stays as it was when the value was last missing, it still is.
-    struct stat folder {};
-    const bool folderExists = ::stat(keyFolder_.c_str(), &folder) == 0;
-    {
-        std::lock_guard lock(mutex_);
-        resolvedPath_.clear();
-        cached_ = false;
-        if (folderExists && knownMissing_ && missingStamp_ == IdentityOf(folder))
-            return false;
-    }
-    if (const auto found = Locate()) {
-        {
-            std::lock_guard lock(mutex_);
-            if (*found != exactPath_)
-                resolvedPath_ = *found;
-        }
-        return ReadFileAt(*found, text);
-    }
+    state_ = Status::kMissing;
+    missingStamp_ = IdentityOf(dir);
+    return state_;
+}
+
+Value::Status Value::Fetch(std::string& text) const
+{
+    if (!IsValidName(name_))
+        return Status::kMissing;
+    const long long now = freshnessMs_ > 0 ? CoarseMilliseconds() : 0;
     std::lock_guard lock(mutex_);
-    knownMissing_ = folderExists;
-    missingStamp_ = folderExists ? IdentityOf(folder) : Identity {};
-    return false;
+    if (freshnessMs_ > 0 && now - checkedAt_ < freshnessMs_ && state_ != Status::kUnreadable)
+        return Known(text);
+    checkedAt_ = now;
+    return Look(text, 0);
 }
 
 bool Value::ReadInto(char* buffer, size_t size) const
 {
     std::string text;
-    if (!Fetch(text))
+    if (Fetch(text) != Status::kFound)
         return false;
     if (size > 0) {
         const size_t n = std::min(text.size(), size - 1);
@@ -248,23 +277,45 @@ bool Value::ReadInto(char* buffer, size_t size) const
     return true;
 }
 
+bool Value::Exists() const
+{
+    std::string text;
+    return Fetch(text) == Status::kFound;
+}
+
 std::optional<std::string> Value::Read() const
 {
     std::string text;
-    if (!Fetch(text))
+    if (Fetch(text) != Status::kFound)
         return std::nullopt;
     return text;
 }
 
-bool Value::Exists() const
+Value::Status QueryStatus(RootKey root, std::string_view subKey, std::string_view valueName, std::string& text)
 {
-    std::string text;
-    return Fetch(text);
+    if (!IsValidName(valueName))
+        return Value::Status::kMissing;
+    const auto folder = ResolveKey(root, subKey);
+    if (!folder)
+        return errno == ENOENT || errno == ENOTDIR ? Value::Status::kMissing : Value::Status::kUnreadable;
+    const auto entry = FindEntry(*folder, std::string(valueName));
+    if (!entry)
+        return errno == ENOENT || errno == ENOTDIR || errno == 0 ? Value::Status::kMissing : Value::Status::kUnreadable;
+    const int fd = OpenRegularFile((*folder + "/" + *entry).c_str(), O_RDONLY);
+    if (fd < 0)
+        return errno == ENOENT || errno == EINVAL ? Value::Status::kMissing : Value::Status::kUnreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !ReadValueFile(fd, st, text))
+        return Value::Status::kUnreadable;
+    return Value::Status::kFound;
 }
 
 std::optional<std::string> Query(RootKey root, std::string_view subKey, std::string_view valueName)
 {
-    return Value(root, subKey, valueName).Read();
+    std::string text;
+    if (QueryStatus(root, subKey, valueName, text) != Value::Status::kFound)
+        return std::nullopt;
+    return text;
 }
 
 std::string GetString(RootKey root, std::string_view subKey, std::string_view valueName)

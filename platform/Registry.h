@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Descriptors.h"
+
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,19 +25,30 @@ inline constexpr std::string_view kAutostartValue = "Korvel Firewall";
 // Parses "HKLM", "HKEY_LOCAL_MACHINE" (any case); nullopt for other roots.
 std::optional<RootKey> ParseRootKey(std::string_view name);
 
-// A value read again and again, as the engine does at every decision. Its
-// location is worked out once, and its text is kept together with the
+// A value read again and again, as the engine does at every decision. The
+// key's folder is kept open, and the value's text is kept together with the
 // identity of the file it came from (a write replaces the file), so that a
-// repeated read costs one stat while the value stays the same. Thread-safe.
+// repeated read costs one stat while the value stays the same, and the value
+// stays readable after the process gave up the rights to reach the folder by
+// its path (a server that drops its privileges). Thread-safe.
 class Value {
 public:
+    enum class Status {
+        kFound,
+        kMissing,
+        kUnreadable, // cannot be read now (no descriptor left, no permission) and nothing is known
+    };
+
     // freshnessMs: a text (or its absence) checked less than this long ago is
     // given again without looking; 0 looks every time.
     Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs = 0);
     Value(const Value&) = delete;
     Value& operator=(const Value&) = delete;
 
-    // The text up to its first NUL, or nullopt when the value is missing.
+    // The text up to its first NUL. When the value cannot be read now, the
+    // last text (or absence) seen is given again.
+    Status Fetch(std::string& text) const;
+    // The text, or nullopt when the value is missing or cannot be read.
     std::optional<std::string> Read() const;
     // The same into a caller's buffer (NUL-terminated, cut to fit); false when missing.
     bool ReadInto(char* buffer, size_t size) const;
@@ -56,31 +69,29 @@ private:
         bool operator==(const Identity&) const = default;
     };
     static Identity IdentityOf(const struct stat& st);
-    // The current text into text; false when the value is missing.
-    bool Fetch(std::string& text) const;
-    bool ReadFileAt(const std::string& path, std::string& text) const;
-    std::optional<std::string> Locate() const;
+    Status Look(std::string& text, int depth) const;
+    Status Known(std::string& text) const;
+    bool OpenFolder() const;
 
     RootKey root_;
     std::string subKey_;
     std::string name_;
-    std::string keyFolder_;
-    std::string exactPath_;
+    int freshnessMs_;
 
     mutable std::mutex mutex_;
-    mutable bool cached_ = false;
-    mutable Identity identity_;
+    mutable KeptDescriptor folder_;
+    mutable std::string leaf_;       // the value's file name as spelled on disk
+    mutable Status state_ = Status::kUnreadable; // nothing known yet
+    mutable Identity identity_;      // of the file the text came from
     mutable std::string text_;
-    mutable std::string resolvedPath_; // the value's file when spelled differently on disk
-    mutable bool knownMissing_ = false;
-    mutable Identity missingStamp_;     // the key folder as it was when the value was missing
-    int freshnessMs_;
+    mutable Identity missingStamp_;  // the folder as it was when the value was missing
     mutable long long checkedAt_ = -1000000;
 };
 
-// Returns an empty text when the value is missing.
+// One look at a value. Returns an empty text when the value is missing.
 std::string GetString(RootKey root, std::string_view subKey, std::string_view valueName);
 std::optional<std::string> Query(RootKey root, std::string_view subKey, std::string_view valueName);
+Value::Status QueryStatus(RootKey root, std::string_view subKey, std::string_view valueName, std::string& text);
 // Creates the key when needed; replaces the value atomically.
 bool SetString(RootKey root, std::string_view subKey, std::string_view valueName, std::string_view text);
 // True when the value is gone afterwards (also when it never existed).

@@ -92,4 +92,58 @@ std::string UnescapeLine(std::string_view text)
     return out;
 }
 
+void AppendEscapedLogText(std::string& out, std::string_view text)
+{
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '&')
+            out += "&amp;";
+        else if (byte < 0x20 || byte == 0x7F)
+            out += "&#" + std::to_string(byte) + ";";
+        else
+            out += c;
+    }
+}
+
+std::string EscapeLogText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    AppendEscapedLogText(out, text);
+    return out;
+}
+
+std::string UnescapeLogText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '&') {
+            out += text[i];
+            continue;
+        }
+        const size_t end = text.find(';', i);
+        const std::string_view entity = end == std::string_view::npos ? std::string_view() : text.substr(i + 1, end - i - 1);
+        if (entity == "lt")
+            out += '<';
+        else if (entity == "gt")
+            out += '>';
+        else if (entity == "amp")
+            out += '&';
+        else if (entity.size() >= 2 && entity.size() <= 4 && entity[0] == '#'
+                 && entity.find_first_not_of("0123456789", 1) == std::string_view::npos)
+            out += static_cast<char>(ParseDecimal(entity.substr(1)) & 0xFF);
+        else {
+            out += '&'; // not one of ours: kept as it stands
+            continue;
+        }
+        i = end;
+    }
+    return out;
+}
+
 }  // namespace platform

@@ -22,4 +22,12 @@ std::string_view FileNamePart(std::string_view path);
 std::string EscapeLine(std::string_view text);
 std::string UnescapeLine(std::string_view text);
 
+// Text that goes between the tags of a log record: "<", ">", "&" and control
+// characters become "&lt;", "&gt;", "&amp;" and "&#N;", so that no program
+// path, description or name can end a record or forge one. Every reader of
+// the log undoes it with UnescapeLogText.
+std::string EscapeLogText(std::string_view text);
+void AppendEscapedLogText(std::string& out, std::string_view text);
+std::string UnescapeLogText(std::string_view text);
+
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,7 +27,7 @@ struct WireMessage {
     int64_t lParam;
 };
 
-std::string WindowsFolder() { return RuntimeDir() + "/windows"; }
+std::string WindowsFolder() { return RuntimePath("windows"); }
 
 std::string ChildPath(const std::string& window, size_t index, const char* suffix)
 {
@@ -46,7 +48,7 @@ bool FillAddress(const std::string& path, sockaddr_un& address)
 // it lives; a lock we can take means the owner is gone.
 bool IsOwnerAlive(const std::string& window)
 {
-    const int fd = ::open((window + "/lock").c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open((window + "/lock").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     const bool alive = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -64,6 +66,30 @@ void RemoveFolder(const std::string& folder)
         ::closedir(dir);
     }
     ::rmdir(folder.c_str());
+}
+
+// Registrations whose owner is gone (it crashed, or was killed) are removed,
+// so that a later process given the same id can register.
+void RemoveAbandoned(const std::string& base)
+{
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> abandoned;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        const std::string folder = base + "/" + entry->d_name;
+        // One still being built has no lock yet: its maker's process id tells.
+        const bool building = std::strncmp(entry->d_name, ".new.", 5) == 0;
+        const bool gone = building ? ::kill(static_cast<pid_t>(std::atol(entry->d_name + 5)), 0) != 0 && errno == ESRCH
+                                   : !IsOwnerAlive(folder);
+        if (gone)
+            abandoned.push_back(folder);
+    }
+    ::closedir(dir);
+    for (const auto& folder : abandoned)
+        RemoveFolder(folder);
 }
 
 }  // namespace
@@ -86,15 +112,16 @@ std::unique_ptr<Window> Window::Register(std::string_view title, const std::vect
 {
     static std::atomic<unsigned> sequence {0};
     const std::string base = WindowsFolder();
-    if (!MakeDirectories(base, 0700))
+    if (base.empty() || !MakeDirectories(base, 0700))
         return nullptr;
+    RemoveAbandoned(base);
     const std::string id = std::to_string(::getpid()) + "." + std::to_string(sequence.fetch_add(1));
     const std::string building = base + "/.new." + id;
     std::unique_ptr<Window> window(new Window());
     window->folder_ = building;
     if (::mkdir(building.c_str(), 0700) != 0)
         return nullptr;
-    window->lockFd_ = ::open((building + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    window->lockFd_ = ::open((building + "/lock").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (window->lockFd_ < 0 || ::flock(window->lockFd_, LOCK_EX | LOCK_NB) != 0)
         return nullptr;
     if (!WriteFileAtomically(building + "/title", title, 0600))
@@ -146,14 +173,14 @@ std::vector<std::string> FindWindows(std::string_view title)
     };
     std::vector<Found> found;
     const std::string base = WindowsFolder();
-    DIR* dir = ::opendir(base.c_str());
+    DIR* dir = base.empty() ? nullptr : ::opendir(base.c_str());
     if (!dir)
         return {};
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue;
         const std::string folder = base + "/" + entry->d_name;
-        const auto text = ReadFile(folder + "/title", 4096);
+        const auto text = ReadFile(folder + "/title", 4096, false);
         if (!text || *text != title || !IsOwnerAlive(folder))
             continue;
         struct stat st {};
@@ -179,7 +206,7 @@ std::string FindChildWindow(const std::string& parent, std::string_view classNam
     if (parent.empty())
         return {};
     for (size_t i = 0;; ++i) {
-        const auto text = ReadFile(ChildPath(parent, i, ".class"), 4096);
+        const auto text = ReadFile(ChildPath(parent, i, ".class"), 4096, false);
         if (!text)
             return {};
         if (*text == className)
@@ -226,7 +253,7 @@ std::optional<std::string> GetWindowText(const std::string& child)
 {
     if (child.empty())
         return std::nullopt;
-    return ReadFile(child + ".text", 1 << 20);
+    return ReadFile(child + ".text", 1 << 20, false);
 }
 
 }  // namespace platform::windows

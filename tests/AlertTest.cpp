@@ -153,7 +153,7 @@ TEST_F(EngineAlert, ReloadForgetsRememberedAnswers)
     Engine engine(Options());
     EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1", kTcp, 8080), 1);
     EXPECT_EQ(engine.RememberedAnswer(1), 1);
-    block.SetUpdateString(" TOOL.EXE");
+    block.Publish(" TOOL.EXE");
     engine.Approve(40000, 1, "10.0.0.5", kTcp, 80);
     EXPECT_EQ(engine.RememberedAnswer(1), 0);
     EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=2", kTcp, 8080), 0);

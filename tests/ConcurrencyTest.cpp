@@ -77,10 +77,10 @@ TEST(Concurrency, ApproveDuringReloadsNeverSeesAHalfLoadedTable)
     while (Clock::now() < deadline) {
         ASSERT_TRUE(platform::WriteFileAtomically(sandbox.rulesFile, reloads % 2 ? RulesA() : RulesB()));
         const int32_t before = block.AcknowledgementCount();
-        block.SetUpdateString(" TOOL");
+        block.Publish(" TOOL");
         for (int wait = 0; wait < 1000 && block.AcknowledgementCount() == before; ++wait)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        block.SetUpdateString("");
+        block.Publish("");
         block.ResetAcknowledgements();
         ++reloads;
     }

@@ -87,7 +87,8 @@ TEST(HostIdentity, DesktopEntryNamesTheHost)
     engine::Engine engine(options);
     engine.Approve(1, 1, "127.0.0.1", 1, 1);
     EXPECT_EQ(engine.Host().description, "Picture Viewer");
-    EXPECT_EQ(engine.Host().company, "");
+    // A desktop entry names no maker: the alert says "created by Unknown".
+    EXPECT_EQ(engine.Host().company, "Unknown");
     EXPECT_EQ(engine.Host().icon, "viewer");
 }
 

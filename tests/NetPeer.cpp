@@ -1,6 +1,7 @@
 // netpeer: small TCP and UDP clients and servers for the interceptor's tests.
 // Every mode ends by itself within 30 seconds.
-//   tcp-server ADDR PORT          accept, print "accepted IP", answer "ok"
+//   tcp-server ADDR PORT          accept, read, print "accepted IP" and answer "ok",
+//                                 or print "reset IP" when the connection reads as reset
 //   tcp-client SRC DST PORT       print "connected" + the answer, or "refused"
 //   tcp-repeat SRC DST PORT N MS  N connections MS apart, one result line each
 //   tcp-threads SRC DST PORT T N  T threads x N connections: "ok=A failed=B"
@@ -90,10 +91,13 @@ int main(int argc, char** argv)
                 continue;
             char ip[INET_ADDRSTRLEN];
             ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-            Say(std::string("accepted ") + ip);
             char buffer[64];
-            ::recv(c, buffer, sizeof buffer, 0);
-            ::send(c, "ok\n", 3, MSG_NOSIGNAL);
+            if (::recv(c, buffer, sizeof buffer, 0) < 0 && errno == ECONNRESET) {
+                Say(std::string("reset ") + ip);
+            } else {
+                Say(std::string("accepted ") + ip);
+                ::send(c, "ok\n", 3, MSG_NOSIGNAL);
+            }
             ::close(c);
         }
     }

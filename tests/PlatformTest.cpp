@@ -196,7 +196,8 @@ TEST(SharedBlockLayout, FieldsSitAtTheirDocumentedOffsets)
     engine.PostAcknowledgement(100);
     engine.PostAcknowledgement(200);
     const std::string bytes = testing_support::ReadText(path);
-    ASSERT_EQ(bytes.size(), 1548u);
+    // The documented bytes first, then the update string's bookkeeping.
+    ASSERT_EQ(bytes.size(), SharedBlock::kExtendedSize);
     EXPECT_EQ(bytes.substr(0, 13), std::string(" NOTEPAD.EXE\0", 13));
     const auto u32 = [&](size_t offset) {
         uint32_t v;
@@ -222,7 +223,7 @@ TEST(SharedBlockLayout, UpdateStringIsCutAndAlwaysTerminated)
     block.CopyUpdateString(buffer);
     EXPECT_EQ(std::strlen(buffer), 511u);
     // Even a block whose text has no NUL at all reads as at most 511 characters.
-    std::string raw(1548, 'B');
+    std::string raw(SharedBlock::kExtendedSize, 'B');
     WriteText(SharedBlock::DefaultPath(), raw);
     SharedBlock reopened = SharedBlock::Open(SharedBlock::DefaultPath());
     ASSERT_TRUE(reopened);

@@ -4,6 +4,7 @@
 #include "Sandbox.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using engine::RuleTable;
 using testing_support::RulesDocument;
@@ -159,15 +160,44 @@ TEST(RuleTableLoading, MalformedElementStopsReadingButKeepsWhatCameBefore)
               engine::kAsk);
 }
 
-TEST(RuleTableLoading, UnknownWordsReadAsDenyOutgoingAndPortZero)
+TEST(RuleTableLoading, UnknownWordsReadAsDenyAndOutgoing)
 {
-    RuleTable table = Load(RulesDocument(App("ANY", "permit", "MAYBE", Rule("SIDEWAYS", "Allow", Port("http")))));
+    RuleTable table = Load(RulesDocument(App("ANY", "permit", "MAYBE", Rule("SIDEWAYS", "Allow", Port("25")))));
     EXPECT_EQ(table.defaultIncoming, engine::kDeny);
     EXPECT_EQ(table.defaultOutgoing, engine::kDeny);
     ASSERT_EQ(table.entries.size(), 1u);
     EXPECT_EQ(table.entries[0].direction, engine::kOutgoing);
     EXPECT_EQ(table.entries[0].permission, engine::kDeny);
-    EXPECT_EQ(table.entries[0].port, 0);
+}
+
+// A port nobody can read must not become "every port": a DENY with it would
+// block everything, a PERMIT let everything through.
+TEST(RuleTableLoading, PortThatIsNotANumberCoversNoPort)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"https", false}, {"", false}, {"8o", false}, {"-1", false}, {"65536", false}, {"123456", false},
+        {" 443 ", true},  {"0", true}, {"65535", true},
+    };
+    for (const auto& [number, kept] : cases) {
+        RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK",
+            Rule("OUTGOING", "DENY", Port(number)) + Rule("OUTGOING", "PERMIT", Port("80")))));
+        ASSERT_EQ(table.entries.size(), kept ? 2u : 1u) << '"' << number << '"';
+        EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.1"), kept && std::string_view(number) == "0" ? engine::kDeny : engine::kPermit)
+            << '"' << number << '"';
+        EXPECT_EQ(table.MatchRules(1, 8080, "10.0.0.1"), kept && std::string_view(number) == "0" ? engine::kDeny : engine::kAsk)
+            << '"' << number << '"';
+    }
+}
+
+TEST(RuleTableLoading, BlanksAroundAddressesAreNotPartOfThem)
+{
+    RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT",
+        Port("80", "<IP> 10.0.0.2</IP><IP>10.0.1.1 - 10.0.1.9</IP><IP>\n\t10.0.2.1\n</IP>")))));
+    ASSERT_EQ(table.entries.size(), 3u);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.2"), engine::kPermit);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.1.5"), engine::kPermit);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.2.1"), engine::kPermit);
+    EXPECT_EQ(table.MatchRules(1, 80, "10.0.1.10"), engine::kAsk);
 }
 
 TEST(RuleTableLoading, AddressThatIsNotIpv4RejectsOnlyItsEntry)
@@ -198,14 +228,27 @@ TEST(RuleTableLoading, UnreadableFilesLeaveNoEntriesAndAskDefaults)
     for (const auto& [name, content] : cases) {
         testing_support::WriteText(sandbox.rulesFile, content);
         RuleTable table;
-        EXPECT_EQ(table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE"), 0) << name;
+        engine::LoadStatus status;
+        engine::FileStamp stamp;
+        EXPECT_EQ(table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE", status, stamp), 0) << name;
+        // Told apart from a file that parsed: such a file is read again once it changed.
+        EXPECT_EQ(status, engine::LoadStatus::kMalformed) << name;
         EXPECT_TRUE(table.entries.empty()) << name;
         EXPECT_EQ(table.defaultIncoming, engine::kAsk) << name;
         EXPECT_EQ(table.defaultOutgoing, engine::kAsk) << name;
     }
     RuleTable missing;
-    EXPECT_EQ(missing.LoadRulesFor(sandbox.root + "/no-such-file.xml", "TOOL.EXE"), 0);
+    engine::LoadStatus status;
+    engine::FileStamp stamp;
+    EXPECT_EQ(missing.LoadRulesFor(sandbox.root + "/no-such-file.xml", "TOOL.EXE", status, stamp), 0);
+    EXPECT_EQ(status, engine::LoadStatus::kMissing);
     EXPECT_EQ(missing.LoadRulesFor("", "TOOL.EXE"), 0);
+    // Something else than a regular file is never read, and never waited on.
+    ASSERT_EQ(::mkfifo((sandbox.root + "/fifo.xml").c_str(), 0600), 0);
+    EXPECT_EQ(missing.LoadRulesFor(sandbox.root + "/fifo.xml", "TOOL.EXE", status, stamp), 0);
+    EXPECT_EQ(status, engine::LoadStatus::kUnreadable);
+    EXPECT_EQ(missing.LoadRulesFor(sandbox.root, "TOOL.EXE", status, stamp), 0);
+    EXPECT_EQ(status, engine::LoadStatus::kUnreadable);
     // A huge but complete document loads: nothing in it applies to TOOL.EXE.
     testing_support::WriteText(sandbox.rulesFile, huge + App("TOOL.EXE", "DENY", "PERMIT") + "</APPLICATIONS>");
     RuleTable big;

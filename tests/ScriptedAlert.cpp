@@ -6,12 +6,16 @@
 //   answer=N,ticked=T,delay=MS  answer after a pause
 //   wait                        answer only when told to press a button
 //   exit | crash | kill         end without answering
+//   stop                        stop itself (SIGSTOP) without answering
+// Like the real program it says "alive" every half second while it runs.
 #include <csignal>
+#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -36,6 +40,15 @@ int Field(const std::string& script, const char* name, int fallback)
     return at == std::string::npos ? fallback : std::atoi(script.c_str() + at + std::strlen(name));
 }
 
+std::mutex g_output;
+
+void Say(const std::string& line)
+{
+    std::lock_guard lock(g_output);
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main()
@@ -46,16 +59,36 @@ int main()
         if (tab != std::string::npos)
             texts[line.substr(0, tab)] = line.substr(tab + 1);
     }
+    // The descriptors it was started with, besides its channel on 0 and 1.
+    std::string inherited;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        const int own = ::dirfd(fds);
+        while (const dirent* entry = ::readdir(fds)) {
+            const int fd = std::atoi(entry->d_name);
+            if (entry->d_name[0] != '.' && fd > 2 && fd != own)
+                inherited += std::to_string(fd) + " ";
+        }
+        ::closedir(fds);
+    }
     if (const char* record = std::getenv("ZEL_TEST_ALERT_RECORD")) {
         std::ofstream out(record, std::ios::app);
         for (const auto& [key, value] : texts)
             out << key << '\t' << value << '\n';
-        out << "preload\t" << (std::getenv("LD_PRELOAD") ? "set" : "unset") << "\n---\n";
+        out << "preload\t" << (std::getenv("LD_PRELOAD") ? "set" : "unset") << "\n";
+        out << "inherited\t" << inherited << "\n---\n";
     }
     std::string script = std::getenv("ZEL_TEST_ALERT_SCRIPT") ? std::getenv("ZEL_TEST_ALERT_SCRIPT") : "answer=2";
     if (texts["peer"].rfind("script:", 0) == 0)
         script = texts["peer"].substr(7);
 
+    std::thread([] {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            Say("alive\n");
+        }
+    }).detach();
+    if (script == "stop")
+        ::raise(SIGSTOP);
     if (script == "exit")
         return 3;
     if (script == "crash")
@@ -75,7 +108,6 @@ int main()
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(Field(script, "delay=", 0)));
     }
-    std::printf("answer %d %d\n", button, ticked);
-    std::fflush(stdout);
+    Say("answer " + std::to_string(button) + " " + std::to_string(ticked) + "\n");
     return 0;
 }

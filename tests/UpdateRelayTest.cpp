@@ -1,91 +1,140 @@
 #include "UpdateRelay.h"
 
+#include "platform/SharedBlock.h"
+
 #include <gtest/gtest.h>
 
-using namespace std::chrono_literals;
 using Host = UpdateRelay::Host;
+using Update = UpdateRelay::Update;
 
 namespace {
-const auto t0 = UpdateRelay::Clock::now();
+
+// The relay's steps as the interceptor's process runs them, with the
+// sequence going up by two for every write.
+struct Relay {
+    UpdateRelay relay;
+    uint32_t sequence = 0;
+    Update last;
+
+    // The string after a step; unchanged when the step wrote nothing.
+    std::string Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acks = {})
+    {
+        Update update;
+        if (relay.Step(hosts, acks, sequence + 2, update)) {
+            sequence += 2;
+            last = update;
+        }
+        return last.names;
+    }
+    uint32_t SequenceOf(size_t word) const { return last.wordSequences.at(word); }
+};
+
+}  // namespace
+
+TEST(UpdateRelay, NameStaysUntilEveryEngineItNamesHasAcknowledgedOrEnded)
+{
+    Relay r;
+    r.relay.Observe("", false);
+    r.relay.Observe(" FIREFOX", false);
+    std::vector<Host> hosts = {{10, "FIREFOX", true}, {11, "FIREFOX", true}, {12, "CURL", true}, {13, "FIREFOX", true}};
+    EXPECT_EQ(r.Step(hosts), " FIREFOX");
+    EXPECT_EQ(r.Step(hosts, {10, 10}), " FIREFOX");
+    // However many steps an idle engine takes, the name waits for it.
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(r.Step(hosts), " FIREFOX");
+    EXPECT_EQ(r.Step(hosts, {11}), " FIREFOX");
+    hosts[3].alive = false;
+    EXPECT_EQ(r.Step(hosts), "");
+    EXPECT_TRUE(r.relay.Idle());
 }
 
-TEST(UpdateRelay, NameStaysUntilEveryEngineItNamesHasReloaded)
+TEST(UpdateRelay, NewNamesAndSavedRulesArePublishedWithTheirOwnSequence)
 {
-    UpdateRelay relay;
-    relay.Observe("", false);
-    relay.Observe(" FIREFOX", false);
-    const std::vector<Host> hosts = {{10, "FIREFOX", true}, {11, "FIREFOX", true}, {12, "CURL", true}};
-    EXPECT_EQ(relay.Step(hosts, {}, t0), " FIREFOX");
-    EXPECT_EQ(relay.Step(hosts, {10, 10}, t0 + 10ms), " FIREFOX");
-    EXPECT_EQ(relay.Step(hosts, {11}, t0 + 20ms), "");
-    EXPECT_TRUE(relay.Idle());
-}
-
-TEST(UpdateRelay, OnlyNewNamesOrSavedRulesStartATurn)
-{
-    UpdateRelay relay;
-    relay.Observe(" A.EXE", false); // already listed before the first look
+    Relay r;
     const std::vector<Host> hosts = {{1, "A.EXE", true}, {2, "B.EXE", true}};
-    EXPECT_EQ(relay.Step(hosts, {}, t0), "");
-    relay.Observe(" A.EXE B.EXE", false);
-    EXPECT_EQ(relay.Step(hosts, {}, t0), " B.EXE");
-    EXPECT_EQ(relay.Step(hosts, {2}, t0), "");
-    relay.Observe(" A.EXE B.EXE", false);
-    EXPECT_EQ(relay.Step(hosts, {}, t0), "");
+    // Listed before the first look: engines running since may have missed it.
+    r.relay.Observe(" A.EXE", false);
+    EXPECT_EQ(r.Step(hosts), " A.EXE");
+    const uint32_t first = r.SequenceOf(0);
+    r.relay.Observe(" A.EXE B.EXE", false);
+    EXPECT_EQ(r.Step(hosts), " A.EXE B.EXE");
+    EXPECT_EQ(r.SequenceOf(0), first); // taken already by whoever saw it: no reload again
+    EXPECT_GT(r.SequenceOf(1), first);
+    EXPECT_EQ(r.Step(hosts, {1, 2}), "");
+    r.relay.Observe(" A.EXE B.EXE", false);
+    EXPECT_EQ(r.Step(hosts), "");
     // The rules were saved again while both names stay listed: both are due.
-    relay.Observe(" A.EXE B.EXE", true);
-    EXPECT_EQ(relay.Step(hosts, {}, t0), " A.EXE B.EXE");
+    r.relay.Observe(" A.EXE B.EXE", true);
+    EXPECT_EQ(r.Step(hosts), " A.EXE B.EXE");
+    EXPECT_EQ(r.SequenceOf(0), r.sequence);
+    EXPECT_EQ(r.SequenceOf(1), r.sequence);
 }
 
-TEST(UpdateRelay, EndedOrSilentEnginesDoNotHoldTheNameForever)
+TEST(UpdateRelay, NamesWithoutARunningEngineAreNotPublished)
 {
-    UpdateRelay relay(1s);
-    relay.Observe("", false);
-    relay.Observe(" X", false);
-    std::vector<Host> hosts = {{5, "X", true}, {6, "X", true}};
-    EXPECT_EQ(relay.Step(hosts, {}, t0), " X");
-    hosts[0].alive = false;
-    EXPECT_EQ(relay.Step(hosts, {}, t0 + 100ms), " X");
-    EXPECT_EQ(relay.Step(hosts, {}, t0 + 1100ms), "");
-}
-
-TEST(UpdateRelay, NamesWithoutARunningEngineNeedNoTurn)
-{
-    UpdateRelay relay;
-    relay.Observe("", false);
-    relay.Observe(" NOTEPAD.EXE", false);
-    EXPECT_EQ(relay.Step({{1, "OTHER", true}}, {}, t0), "");
-    EXPECT_TRUE(relay.Idle());
+    Relay r;
+    r.relay.Observe("", false);
+    r.relay.Observe(" NOTEPAD.EXE", false);
+    EXPECT_EQ(r.Step({{1, "OTHER", true}}), "");
+    EXPECT_TRUE(r.relay.Idle());
     // A name inside another one reloads that engine too, so it is waited for.
-    relay.Observe(" NOTEPAD.EXE", true);
-    EXPECT_EQ(relay.Step({{2, "PAD.EXE", true}}, {}, t0), " NOTEPAD.EXE");
+    r.relay.Observe(" NOTEPAD.EXE", true);
+    EXPECT_EQ(r.Step({{2, "PAD.EXE", true}}), " NOTEPAD.EXE");
 }
 
-TEST(UpdateRelay, LongListsGoOutInTurnsWithoutLosingANames)
+TEST(UpdateRelay, FullStringMakesRoomAndRaisesTheFloorForWhatLeft)
 {
-    UpdateRelay relay;
-    relay.Observe("", false);
-    std::string list;
+    Relay r;
+    r.relay.Observe("", false);
     std::vector<Host> hosts;
+    std::string list;
     for (int i = 0; i < 60; ++i) {
         const std::string name = "PROGRAM" + std::to_string(100 + i) + ".EXE";
         list += " " + name;
         hosts.push_back({1000 + i, name, true});
     }
     ASSERT_GT(list.size(), 511u);
-    relay.Observe(list, false);
-    std::set<std::string> delivered;
-    for (int turn = 0; turn < 10 && !relay.Idle(); ++turn) {
-        const std::string update = relay.Step(hosts, {}, t0);
-        ASSERT_LE(update.size(), 511u);
-        std::vector<uint32_t> acks;
-        for (const auto& name : SplitNames(update)) {
-            delivered.insert(name);
-            for (const auto& host : hosts)
-                if (host.exeName == name)
-                    acks.push_back(static_cast<uint32_t>(host.pid));
-        }
-        relay.Step(hosts, acks, t0);
-    }
-    EXPECT_EQ(delivered.size(), 60u);
+    r.relay.Observe(list, false);
+    const std::string names = r.Step(hosts);
+    ASSERT_LE(names.size(), 511u);
+    // The newest names stay; engines of the ones that left reload by the floor.
+    EXPECT_NE(names.find("PROGRAM159.EXE"), std::string::npos);
+    EXPECT_EQ(names.find("PROGRAM100.EXE"), std::string::npos);
+    EXPECT_EQ(r.last.floor, r.sequence);
+    EXPECT_EQ(r.last.wordSequences.size(), SplitNames(names).size());
+}
+
+// The engine side of the same bookkeeping: which writes make an engine reload.
+TEST(UpdateRelay, EnginesReloadOncePerPublishedChange)
+{
+    using platform::SharedBlock;
+    SharedBlock::UpdateView view;
+    view.extended = true;
+    std::snprintf(view.names, sizeof view.names, " NOTEPAD.EXE IEXPLORE.EXE");
+    view.sequence = 10;
+    view.wordSequences[0] = 6;
+    view.wordSequences[1] = 10;
+    struct Case {
+        const char* exeName;
+        uint32_t seen;
+        bool due;
+    } cases[] = {
+        {"IEXPLORE.EXE", 8, true},   // published after what it saw
+        {"IEXPLORE.EXE", 10, false}, // taken already
+        {"NOTEPAD.EXE", 6, false},   // a later write of the string does not make it due again
+        {"NOTEPAD.EXE", 4, true},    // idle since before it was published
+        {"PAD.EXE", 4, true},        // named inside another name
+        {"OTHER", 0, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SharedBlock::IsDue(view, c.exeName, c.seen, 1000), c.due) << c.exeName << " seen " << c.seen;
+    // Names taken off for room: whoever had not seen them reloads.
+    view.floor = 8;
+    EXPECT_TRUE(SharedBlock::IsDue(view, "OTHER", 6, 1000));
+    EXPECT_FALSE(SharedBlock::IsDue(view, "OTHER", 8, 1000));
+    // A string left by an interceptor that stopped beating names nothing.
+    view.floor = 0;
+    view.relayBeat = 1001;
+    EXPECT_TRUE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 2000));
+    EXPECT_FALSE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 1001 + SharedBlock::kRelayBeatLimitMs + 1));
 }

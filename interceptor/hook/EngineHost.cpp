@@ -1,0 +1,324 @@
+#include "EngineHost.h"
+
+#include "SocketTable.h"
+#include "platform/Descriptors.h"
+#include "platform/Environment.h"
+#include "platform/HookLink.h"
+#include "platform/HostName.h"
+#include "platform/HostRegistration.h"
+#include "platform/LockFiles.h"
+#include "platform/RuntimeFolder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace hook {
+
+__attribute__((tls_model("initial-exec"))) thread_local int t_inside = 0;
+
+namespace {
+
+// ---- Start-up -------------------------------------------------------------
+
+bool g_secure = false;
+char g_environmentStore[16384];
+const char* g_environment[32];
+platform::HookLink g_link;
+std::atomic<pid_t> g_pid {0};
+
+// ---- The engine -----------------------------------------------------------
+
+pthread_mutex_t g_loadMutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<int> g_engineState {0}; // 0 not loaded, 1 loaded, 2 none to load
+EngineBinding g_engine;
+
+// ---- Guarded descriptors --------------------------------------------------
+
+constexpr int kGuardSlots = 32;
+pthread_mutex_t g_guardMutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<std::atomic<int>*> g_guarded[kGuardSlots];
+std::atomic<int> g_guardCount {0};
+
+void Keep(std::atomic<int>* holder)
+{
+    pthread_mutex_lock(&g_guardMutex);
+    for (auto& slot : g_guarded)
+        if (!slot.load()) {
+            slot.store(holder);
+            ++g_guardCount;
+            break;
+        }
+    pthread_mutex_unlock(&g_guardMutex);
+}
+
+void Release(std::atomic<int>* holder)
+{
+    pthread_mutex_lock(&g_guardMutex);
+    for (auto& slot : g_guarded)
+        if (slot.load() == holder) {
+            slot.store(nullptr);
+            --g_guardCount;
+            break;
+        }
+    pthread_mutex_unlock(&g_guardMutex);
+}
+
+// ---- Registration with the interceptor's process ----------------------------
+
+platform::KeptDescriptor g_registration;
+std::atomic<pid_t> g_registeredPid {0};
+char g_runtimeFolder[PATH_MAX];
+
+bool RuntimeFile(char* path, size_t size, const char* leaf)
+{
+    const int n = std::snprintf(path, size, "%s/%s", g_runtimeFolder, leaf);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+bool IsInterceptorRunning()
+{
+    char lock[PATH_MAX];
+    return RuntimeFile(lock, sizeof lock, "zelconn.lock") && platform::IsLockFileHeld(lock);
+}
+
+// Registrations of processes that ended while no interceptor process ran to
+// report them are removed now and then by the next program that registers.
+void RemoveEndedRegistrations()
+{
+    constexpr time_t kEverySeconds = 10;
+    char stamp[PATH_MAX];
+    if (!RuntimeFile(stamp, sizeof stamp, "hosts/.swept"))
+        return;
+    struct stat st {};
+    if (::stat(stamp, &st) == 0 && ::time(nullptr) - st.st_mtime < kEverySeconds)
+        return;
+    if (IsInterceptorRunning())
+        return;
+    platform::hosts::RemoveEnded(g_runtimeFolder);
+    const int fd = platform::OpenRegularFile(stamp, O_WRONLY | O_CREAT | O_TRUNC, 0600, false);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+// Tells the interceptor's process that this host has an engine: it waits for
+// its reloads and reports its end. A forked child registers on its own.
+void RegisterHost()
+{
+    const pid_t pid = g_pid.load(std::memory_order_relaxed);
+    if (g_registeredPid.load(std::memory_order_acquire) == pid)
+        return;
+    pthread_mutex_lock(&g_loadMutex);
+    if (g_registeredPid.load() != pid) {
+        g_registeredPid = pid;
+        if (platform::ResolveRuntimeFolder(g_runtimeFolder, sizeof g_runtimeFolder) == platform::RuntimeFolderProblem::kNone) {
+            char exe[PATH_MAX];
+            const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+            exe[n > 0 ? n : 0] = '\0';
+            if (char* deleted = std::strstr(exe, " (deleted)"); deleted && deleted[10] == '\0')
+                *deleted = '\0';
+            platform::CleanHostPathInPlace(exe);
+            char name[NAME_MAX + 1];
+            platform::UpperFileName(exe, name, sizeof name);
+            RemoveEndedRegistrations();
+            g_registration.Adopt(platform::hosts::Register(g_runtimeFolder, pid, name));
+        } else {
+            g_runtimeFolder[0] = '\0';
+        }
+    }
+    pthread_mutex_unlock(&g_loadMutex);
+}
+
+bool HookFolder(char* folder, size_t size)
+{
+    Dl_info info {};
+    if (!::dladdr(reinterpret_cast<void*>(&HookFolder), &info) || !info.dli_fname)
+        return false;
+    const char* slash = std::strrchr(info.dli_fname, '/');
+    const size_t length = slash ? static_cast<size_t>(slash - info.dli_fname) : 0;
+    if (length + 1 > size)
+        return false;
+    std::memcpy(folder, info.dli_fname, length);
+    folder[length] = '\0';
+    return true;
+}
+
+// ---- Fork and end ------------------------------------------------------------
+
+void BeforeFork()
+{
+    pthread_mutex_lock(&g_loadMutex);
+    pthread_mutex_lock(&g_guardMutex);
+}
+
+void AfterForkInParent()
+{
+    pthread_mutex_unlock(&g_guardMutex);
+    pthread_mutex_unlock(&g_loadMutex);
+}
+
+void AfterForkInChild()
+{
+    g_pid = ::getpid();
+    pthread_mutex_unlock(&g_guardMutex);
+    pthread_mutex_unlock(&g_loadMutex);
+    // The registration is the parent's: the child holding it would keep the
+    // parent alive in the interceptor's eyes. It registers on its own when it decides.
+    g_registration.Close();
+}
+
+__attribute__((destructor)) void HookDetach()
+{
+    // A program that ends normally takes its registration along when no
+    // interceptor process is there to report its end.
+    if (g_secure || g_registeredPid.load() != ::getpid() || !g_registration.IsOpen() || !g_runtimeFolder[0])
+        return;
+    if (!IsInterceptorRunning())
+        platform::hosts::Unregister(g_runtimeFolder, ::getpid());
+}
+
+}  // namespace
+
+void StartUp()
+{
+    g_secure = platform::IsSecureExecution();
+    if (g_secure)
+        return;
+    g_pid = ::getpid();
+    platform::CaptureStartupEnvironment(g_environmentStore, sizeof g_environmentStore, g_environment,
+                                        sizeof g_environment / sizeof g_environment[0]);
+    platform::UseStartupEnvironment(g_environment);
+    platform::SetDescriptorGuard(Keep, Release);
+    g_link.startupEnvironment = g_environment;
+    g_link.keepDescriptor = Keep;
+    g_link.releaseDescriptor = Release;
+    ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+}
+
+bool IsSecure() { return g_secure; }
+
+EngineState EnsureEngine()
+{
+    if (g_secure)
+        return EngineState::kPassThrough;
+    int state = g_engineState.load(std::memory_order_acquire);
+    if (state == 0) {
+        Inside inside;
+        pthread_mutex_lock(&g_loadMutex);
+        state = g_engineState.load();
+        if (state == 0) {
+            char path[PATH_MAX + 32];
+            const char* configured = platform::GetEnv("ZEL_ENGINE_LIBRARY");
+            char folder[PATH_MAX];
+            int written;
+            if (configured && *configured)
+                written = std::snprintf(path, sizeof path, "%s", configured);
+            else if (HookFolder(folder, sizeof folder))
+                written = std::snprintf(path, sizeof path, "%s/libqrbruler.so", folder);
+            else
+                written = std::snprintf(path, sizeof path, "libqrbruler.so");
+            if (written > 0 && static_cast<size_t>(written) < sizeof path && g_engine.Load(path)) {
+                state = 1;
+            } else {
+                // Out of descriptors or memory the engine cannot load now, but
+                // may at the next decision; anything else will never change.
+                const int probe = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                const int error = errno;
+                if (probe >= 0)
+                    ::close(probe);
+                state = probe < 0 && platform::IsTransientError(error) ? 0 : 2;
+            }
+            g_engineState.store(state, std::memory_order_release);
+        }
+        pthread_mutex_unlock(&g_loadMutex);
+        if (state == 0)
+            return EngineState::kUndecidable;
+    }
+    if (state != 1)
+        return EngineState::kPassThrough;
+    Inside inside;
+    RegisterHost();
+    return EngineState::kReady;
+}
+
+const EngineBinding& Engine() { return g_engine; }
+
+uint32_t VerdictEpoch()
+{
+    const auto epoch = g_link.verdictEpoch;
+    return epoch && g_engineState.load(std::memory_order_acquire) == 1 ? epoch() : 0;
+}
+
+void BeforeCredentialChange()
+{
+    // Only a program that uses the network needs its engine ready before it
+    // may no longer read the settings.
+    if (g_secure || !HasHadIpSocket())
+        return;
+    if (EnsureEngine() == EngineState::kReady && g_link.prepareForCredentialChange) {
+        Inside inside;
+        g_link.prepareForCredentialChange();
+    }
+}
+
+void AfterCredentialChange(bool changed)
+{
+    if (g_secure || g_engineState.load() != 1 || !g_link.credentialsChanged)
+        return;
+    Inside inside;
+    if (changed)
+        g_link.credentialsChanged();
+}
+
+bool IsGuarded(int fd)
+{
+    if (g_guardCount.load(std::memory_order_relaxed) == 0 || fd < 0)
+        return false;
+    for (const auto& slot : g_guarded)
+        if (std::atomic<int>* holder = slot.load(std::memory_order_acquire); holder && holder->load() == fd)
+            return true;
+    return false;
+}
+
+bool FirstGuardedIn(unsigned first, unsigned last, unsigned& fd)
+{
+    if (g_guardCount.load(std::memory_order_relaxed) == 0)
+        return false;
+    bool found = false;
+    for (const auto& slot : g_guarded)
+        if (std::atomic<int>* holder = slot.load(std::memory_order_acquire)) {
+            const int guarded = holder->load();
+            const auto number = static_cast<unsigned>(guarded);
+            if (guarded >= 0 && number >= first && number <= last && (!found || number < fd)) {
+                fd = number;
+                found = true;
+            }
+        }
+    return found;
+}
+
+void MoveGuardedAside(int fd)
+{
+    pthread_mutex_lock(&g_guardMutex);
+    for (const auto& slot : g_guarded)
+        if (std::atomic<int>* holder = slot.load(); holder && holder->load() == fd) {
+            const int moved = platform::MoveDescriptorHigh(::fcntl(fd, F_DUPFD_CLOEXEC, fd + 1));
+            if (moved >= 0)
+                holder->store(moved);
+            else
+                holder->store(-1); // nowhere to go: given up, the number is the program's
+        }
+    pthread_mutex_unlock(&g_guardMutex);
+}
+
+}  // namespace hook
+
+// The link the engine looks for when it is loaded (see platform/HookLink.h).
+extern "C" __attribute__((visibility("default"))) platform::HookLink* zel_hook_link() { return &hook::g_link; }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "../EngineBinding.h"
+
+#include <atomic>
+#include <cstdint>
+#include <sys/types.h>
+
+// The engine inside the program: loaded at the first decision (programs that
+// never use the network never carry it), linked with the hook, and told about
+// the program's life: its forks, its changes of user, its end.
+namespace hook {
+
+// Inside the hook's own work (loading the engine, asking the user): the
+// program's calls made from there are not decided again.
+extern __attribute__((tls_model("initial-exec"))) thread_local int t_inside;
+struct Inside {
+    Inside() { ++t_inside; }
+    ~Inside() { --t_inside; }
+};
+
+enum class EngineState {
+    kReady,       // decide
+    kPassThrough, // let everything pass: secure execution, or no engine installed
+    kUndecidable, // cannot load it now (no descriptor left): refuse, try again next time
+};
+
+// At the program's start: secure execution is told, the environment copied.
+void StartUp();
+// In secure execution the environment is the caller's: nothing is loaded,
+// nothing decided, nothing written.
+bool IsSecure();
+
+EngineState EnsureEngine();
+const EngineBinding& Engine();
+// The engine's verdict epoch (see platform/HookLink.h); 0 without one.
+uint32_t VerdictEpoch();
+
+// Around a change of the program's user or group.
+void BeforeCredentialChange();
+void AfterCredentialChange(bool changed);
+
+// Descriptors the hook and the engine keep: the program's close calls leave
+// them alone, and a program that wants one's number for itself (dup2) gets
+// it after ours moved elsewhere.
+bool IsGuarded(int fd);
+// The lowest guarded descriptor in [first, last], into fd.
+bool FirstGuardedIn(unsigned first, unsigned last, unsigned& fd);
+void MoveGuardedAside(int fd);
+
+}  // namespace hook

@@ -1,0 +1,729 @@
+// libzelhook.so: loaded into a program with LD_PRELOAD, it stands between the
+// program and the socket calls of the C library. Every TCP connection made or
+// accepted and every UDP datagram sent or received is put to the rule engine
+// before it happens; a denied one never reaches the network. Everything that
+// is not an IPv4 or IPv6 socket passes untouched.
+//
+// The hook is loaded into every program at its start, so it brings nothing
+// along: no C++ runtime, no allocation at start, nothing resolved before it
+// is needed. What a denial looks like to the program is what the kernel does
+// in the nearest case: a refused connect, a connection reset before it was
+// accepted, a datagram that never arrived.
+#include "Datagrams.h"
+#include "EngineHost.h"
+#include "Names.h"
+#include "Peer.h"
+#include "SocketTable.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/close_range.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#define ZEL_HOOK extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using namespace hook;
+
+constexpr int kIncoming = 0;
+constexpr int kOutgoing = 1;
+constexpr int kTcp = 1;
+constexpr int kUdp = 2;
+// Counter A takes what the host received, counter B what it sent.
+constexpr int kReceivedCounter = 1;
+constexpr int kSentCounter = 0;
+
+// The C library's own function, found at its first use: a program that never
+// calls it never pays for looking it up.
+#define REAL(name)                                                                  \
+    static std::atomic<void*> real_##name##_found {nullptr};                        \
+    void* real_##name##_address = real_##name##_found.load(std::memory_order_relaxed); \
+    if (!real_##name##_address) {                                                   \
+        real_##name##_address = ::dlsym(RTLD_NEXT, #name);                          \
+        real_##name##_found.store(real_##name##_address, std::memory_order_relaxed); \
+    }                                                                               \
+    const auto real_##name = reinterpret_cast<decltype(&::name)>(real_##name##_address)
+
+enum class Verdict { kPermitted, kDenied, kInterrupted };
+
+// The engine's verdict: ask it, and ask the user when it says so.
+Verdict Decide(int direction, const Peer& peer, int protocol, unsigned localPort)
+{
+    switch (EnsureEngine()) {
+    case EngineState::kPassThrough:
+        return Verdict::kPermitted;
+    case EngineState::kUndecidable:
+        return Verdict::kDenied; // asked again at the next decision
+    case EngineState::kReady:
+        break;
+    }
+    Inside inside;
+    const EngineBinding& engine = Engine();
+    int result = engine.Approve(localPort, direction, peer.address, protocol, peer.port);
+    if (result == 2) {
+        char name[256];
+        if (!NameOf(peer.address, name, sizeof name))
+            std::strcpy(name, peer.address);
+        errno = 0;
+        result = engine.UserApprove(localPort, direction, peer.address, name, protocol, peer.port);
+        if (result == 0 && errno == EINTR)
+            return Verdict::kInterrupted;
+    }
+    return result == 1 ? Verdict::kPermitted : Verdict::kDenied;
+}
+
+// One verdict per peer and direction of a datagram socket, for as long as
+// the engine's verdict epoch stays the same.
+Verdict PermitsDatagram(int fd, int direction, const Peer& peer)
+{
+    switch (EnsureEngine()) {
+    case EngineState::kPassThrough:
+        return Verdict::kPermitted;
+    case EngineState::kUndecidable:
+        return Verdict::kDenied;
+    case EngineState::kReady:
+        break;
+    }
+    uint32_t epoch;
+    {
+        Inside inside;
+        epoch = VerdictEpoch();
+    }
+    switch (RecallVerdict(fd, direction, peer, epoch)) {
+    case Recalled::kPermitted:
+        return Verdict::kPermitted;
+    case Recalled::kDenied:
+        return Verdict::kDenied;
+    case Recalled::kNothing:
+        break;
+    }
+    const Verdict verdict = Decide(direction, peer, kUdp, LocalPortOf(fd));
+    if (verdict != Verdict::kInterrupted)
+        RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
+    return verdict;
+}
+
+Verdict PermitsDatagramTo(int fd, const sockaddr* to)
+{
+    Peer peer;
+    return DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer) : Verdict::kPermitted;
+}
+
+// A datagram sent without an address goes to the socket's connected peer.
+Verdict PermitsConnectedDatagram(int fd)
+{
+    Peer peer;
+    if (!ConnectedPeer(fd, peer)) {
+        sockaddr_storage remote {};
+        socklen_t length = sizeof remote;
+        // Not connected: the kernel refuses the send by itself.
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0
+            || !DescribePeer(reinterpret_cast<sockaddr*>(&remote), peer))
+            return Verdict::kPermitted;
+        SetConnectedPeer(fd, peer);
+    }
+    return PermitsDatagram(fd, kOutgoing, peer);
+}
+
+// A TCP connection to peer, decided once however often connect() is called
+// for it (a non-blocking connect is finished by calling it again).
+Verdict PermitsConnection(int fd, const Peer& peer)
+{
+    const uint64_t key = PeerHash(peer);
+    if (DecidedPeer(fd) == key)
+        return Verdict::kPermitted;
+    const Verdict verdict = Decide(kOutgoing, peer, kTcp, LocalPortOf(fd));
+    if (verdict == Verdict::kPermitted)
+        SetDecidedPeer(fd, key);
+    return verdict;
+}
+
+int Refuse(Verdict verdict, int deniedError)
+{
+    errno = verdict == Verdict::kInterrupted ? EINTR : deniedError;
+    return -1;
+}
+
+// Bytes moved on an IP socket go to the engine's traffic counters; the
+// result of the call is handed back unchanged.
+ssize_t CountTraffic(int fd, int counter, ssize_t bytes)
+{
+    if (bytes > 0 && t_inside == 0 && IsIpSocket(KnownKind(fd)) && EnsureEngine() == EngineState::kReady)
+        Engine().WriteTraffic(counter, static_cast<unsigned>(bytes));
+    return bytes;
+}
+
+bool IsNonBlocking(int fd, int flags)
+{
+    if (flags & MSG_DONTWAIT)
+        return true;
+    const int status = ::fcntl(fd, F_GETFL);
+    return status >= 0 && (status & O_NONBLOCK);
+}
+
+long long NowMs()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The receive time-out a program set on a socket, in milliseconds; 0 none.
+long long ReceiveTimeoutMs(int fd)
+{
+    timeval timeout {};
+    socklen_t length = sizeof timeout;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0)
+        return 0;
+    return static_cast<long long>(timeout.tv_sec) * 1000 + timeout.tv_usec / 1000;
+}
+
+// Waits until the socket has something to read or the deadline passed
+// (deadline 0: no deadline). 1 readable, 0 time is up, -1 error (errno).
+int WaitReadable(int fd, long long deadline)
+{
+    const long long left = deadline ? deadline - NowMs() : -1;
+    if (deadline && left <= 0)
+        return 0;
+    pollfd waiting {fd, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, deadline ? static_cast<int>(left) : -1);
+    return ready < 0 ? -1 : ready > 0 ? 1 : 0;
+}
+
+// Receives one datagram the way recvmsg does, skipping those from denied
+// peers: they never arrived, as far as the program can tell. A blocking call
+// waits for the next one as the kernel does with a datagram it discards,
+// but never past the receive time-out the program set (deadlineMs: a
+// deadline of the caller's own; 0 none). message->msg_name gets the peer when
+// the caller asked for it.
+ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs = 0)
+{
+    REAL(recvmsg);
+    REAL(recv);
+    const long long start = NowMs();
+    bool timeoutKnown = deadlineMs != 0;
+    sockaddr_storage from {};
+    void* const callerName = message->msg_name;
+    const socklen_t callerLength = message->msg_namelen;
+    for (;;) {
+        message->msg_name = &from;
+        message->msg_namelen = sizeof from;
+        const ssize_t n = real_recvmsg(fd, message, flags);
+        const socklen_t fromLength = message->msg_namelen;
+        message->msg_name = callerName;
+        message->msg_namelen = callerLength;
+        if (n < 0)
+            return n;
+        Peer peer;
+        const Verdict verdict = DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)
+            ? PermitsDatagram(fd, kIncoming, peer)
+            : Verdict::kPermitted;
+        if (verdict == Verdict::kPermitted) {
+            if (callerName) {
+                std::memcpy(callerName, &from, callerLength < fromLength ? callerLength : fromLength);
+                message->msg_namelen = fromLength;
+            }
+            return CountTraffic(fd, kReceivedCounter, n);
+        }
+        if (flags & MSG_PEEK) {
+            // Peeked at a denied datagram: take it off the queue.
+            char discard;
+            real_recv(fd, &discard, 1, MSG_DONTWAIT);
+        }
+        if (verdict == Verdict::kInterrupted) {
+            errno = EINTR;
+            return -1;
+        }
+        // Non-blocking: the next real call says EAGAIN when nothing is left.
+        if (IsNonBlocking(fd, flags))
+            continue;
+        if (!timeoutKnown) {
+            timeoutKnown = true;
+            if (const long long timeout = ReceiveTimeoutMs(fd))
+                deadlineMs = start + timeout;
+        }
+        if (deadlineMs) {
+            const int ready = WaitReadable(fd, deadlineMs);
+            if (ready == 0)
+                errno = EAGAIN;
+            if (ready <= 0)
+                return -1;
+        }
+    }
+}
+
+ssize_t ReceiveDatagramInto(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength)
+{
+    iovec part {buffer, length};
+    msghdr message {};
+    message.msg_name = from;
+    message.msg_namelen = from && fromLength ? *fromLength : 0;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    const ssize_t n = ReceiveDecided(fd, &message, flags);
+    if (n >= 0 && from && fromLength)
+        *fromLength = message.msg_namelen;
+    return n;
+}
+
+bool IsDecidedDatagram(int fd) { return t_inside == 0 && KindOf(fd) == kUdpSocket; }
+bool IsKnownDatagram(int fd) { return t_inside == 0 && KnownKind(fd) == kUdpSocket; }
+
+void ForgetDescriptor(int fd)
+{
+    if (KnownKind(fd) == kUdpSocket)
+        ForgetDatagrams(fd);
+    Forget(fd);
+}
+
+void ForgetRange(unsigned first, unsigned last)
+{
+    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(kTrackedDescriptors); ++fd)
+        if (KnownKind(static_cast<int>(fd)) != kUnknown)
+            ForgetDescriptor(static_cast<int>(fd));
+}
+
+__attribute__((constructor)) void HookAttach() { StartUp(); }
+
+}  // namespace
+
+// ---- Descriptors ----------------------------------------------------------------
+
+ZEL_HOOK int socket(int domain, int type, int protocol) noexcept
+{
+    REAL(socket);
+    const int fd = real_socket(domain, type, protocol);
+    if (fd >= 0) {
+        ForgetDescriptor(fd);
+        const int base = type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const bool ip = domain == AF_INET || domain == AF_INET6;
+        SetKind(fd, !ip ? kOther : base == SOCK_STREAM ? kTcpSocket : base == SOCK_DGRAM ? kUdpSocket : kOther);
+        SetBoundPort(fd, 0, true);
+    }
+    return fd;
+}
+
+ZEL_HOOK int close(int fd)
+{
+    REAL(close);
+    // One of the firewall's own: whatever the program means to close, it
+    // never opened this one.
+    if (IsGuarded(fd))
+        return 0;
+    ForgetDescriptor(fd);
+    return real_close(fd);
+}
+
+ZEL_HOOK int close_range(unsigned int first, unsigned int last, int flags) noexcept
+{
+    REAL(close_range);
+    unsigned guarded = 0;
+    if ((flags & CLOSE_RANGE_CLOEXEC) || !FirstGuardedIn(first, last, guarded)) {
+        const int result = real_close_range(first, last, flags);
+        if (result == 0 && !(flags & CLOSE_RANGE_CLOEXEC))
+            ForgetRange(first, last);
+        return result;
+    }
+    // Closed around the firewall's own descriptors.
+    int result = 0;
+    for (unsigned from = first; result == 0 && from <= last;) {
+        if (!FirstGuardedIn(from, last, guarded)) {
+            result = real_close_range(from, last, flags);
+            break;
+        }
+        if (guarded > from)
+            result = real_close_range(from, guarded - 1, flags);
+        if (guarded == last)
+            break;
+        from = guarded + 1;
+    }
+    ForgetRange(first, last);
+    return result;
+}
+
+ZEL_HOOK void closefrom(int lowest) noexcept
+{
+    close_range(static_cast<unsigned>(lowest < 0 ? 0 : lowest), ~0u, 0);
+}
+
+ZEL_HOOK int dup2(int from, int to) noexcept
+{
+    REAL(dup2);
+    if (from != to && IsGuarded(to))
+        MoveGuardedAside(to);
+    const int result = real_dup2(from, to);
+    if (result >= 0 && from != to)
+        ForgetDescriptor(to);
+    return result;
+}
+
+ZEL_HOOK int dup3(int from, int to, int flags) noexcept
+{
+    REAL(dup3);
+    if (from != to && IsGuarded(to))
+        MoveGuardedAside(to);
+    const int result = real_dup3(from, to, flags);
+    if (result >= 0)
+        ForgetDescriptor(to);
+    return result;
+}
+
+ZEL_HOOK int bind(int fd, const sockaddr* address, socklen_t length) noexcept
+{
+    REAL(bind);
+    const int result = real_bind(fd, address, length);
+    Peer local;
+    if (result == 0 && DescribePeer(address, local))
+        SetBoundPort(fd, local.port, local.port != 0);
+    return result;
+}
+
+// ---- Connections -----------------------------------------------------------------
+
+ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
+{
+    REAL(connect);
+    Peer peer;
+    if (t_inside == 0 && address) {
+        if (address->sa_family == AF_UNSPEC) {
+            ForgetDatagrams(fd); // a datagram socket disconnected
+        } else if (DescribePeer(address, peer)) {
+            const Kind kind = KindOf(fd);
+            if (kind == kTcpSocket) {
+                if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
+                    return Refuse(verdict, ECONNREFUSED);
+            } else if (kind == kUdpSocket) {
+                if (const Verdict verdict = PermitsDatagram(fd, kOutgoing, peer); verdict != Verdict::kPermitted)
+                    return Refuse(verdict, ECONNREFUSED);
+                SetConnectedPeer(fd, peer);
+            }
+        }
+    }
+    return real_connect(fd, address, length);
+}
+
+ZEL_HOOK int accept4(int fd, sockaddr* address, socklen_t* length, int flags)
+{
+    REAL(accept4);
+    if (t_inside != 0 || KindOf(fd) != kTcpSocket)
+        return real_accept4(fd, address, length, flags);
+    sockaddr_storage from {};
+    socklen_t fromLength = sizeof from;
+    const int connection = real_accept4(fd, reinterpret_cast<sockaddr*>(&from), &fromLength, flags);
+    if (connection < 0)
+        return connection;
+    ForgetDescriptor(connection);
+    SetKind(connection, kTcpSocket);
+    const unsigned localPort = ListeningPort(fd);
+    SetBoundPort(connection, localPort, true);
+    Peer peer;
+    if (DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)) {
+        const Verdict verdict = Decide(kIncoming, peer, kTcp, localPort);
+        if (verdict != Verdict::kPermitted) {
+            // What the kernel does with a connection reset before it was
+            // accepted: accept hands it over and it reads as reset. Nothing of
+            // what the other side sent reaches the program, nothing the
+            // program writes reaches it, and the other side sees a reset.
+            REAL(connect);
+            sockaddr unspecified {};
+            unspecified.sa_family = AF_UNSPEC;
+            real_connect(connection, &unspecified, sizeof unspecified);
+            if (verdict == Verdict::kInterrupted) {
+                close(connection);
+                errno = EINTR;
+                return -1;
+            }
+        }
+    }
+    if (address && length) {
+        std::memcpy(address, &from, *length < fromLength ? *length : fromLength);
+        *length = fromLength;
+    }
+    return connection;
+}
+
+ZEL_HOOK int accept(int fd, sockaddr* address, socklen_t* length) { return accept4(fd, address, length, 0); }
+
+// ---- Sending -------------------------------------------------------------------------
+
+ZEL_HOOK ssize_t sendto(int fd, const void* buffer, size_t length, int flags, const sockaddr* to, socklen_t toLength)
+{
+    REAL(sendto);
+    if (t_inside == 0) {
+        const Kind kind = to ? KindOf(fd) : KnownKind(fd);
+        if (kind == kUdpSocket) {
+            const Verdict verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
+            if (verdict != Verdict::kPermitted)
+                return Refuse(verdict, EPERM);
+        }
+        Peer peer;
+        // A TCP Fast Open send is a connect.
+        if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && DescribePeer(to, peer))
+            if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
+                return Refuse(verdict, ECONNREFUSED);
+    }
+    return CountTraffic(fd, kSentCounter, real_sendto(fd, buffer, length, flags, to, toLength));
+}
+
+ZEL_HOOK ssize_t send(int fd, const void* buffer, size_t length, int flags)
+{
+    REAL(send);
+    if (IsKnownDatagram(fd))
+        if (const Verdict verdict = PermitsConnectedDatagram(fd); verdict != Verdict::kPermitted)
+            return Refuse(verdict, EPERM);
+    return CountTraffic(fd, kSentCounter, real_send(fd, buffer, length, flags));
+}
+
+ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
+{
+    REAL(sendmsg);
+    if (message && t_inside == 0) {
+        const auto* to = static_cast<const sockaddr*>(message->msg_name);
+        const Kind kind = to ? KindOf(fd) : KnownKind(fd);
+        if (kind == kUdpSocket) {
+            const Verdict verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
+            if (verdict != Verdict::kPermitted)
+                return Refuse(verdict, EPERM);
+        }
+        Peer peer;
+        if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && DescribePeer(to, peer))
+            if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
+                return Refuse(verdict, ECONNREFUSED);
+    }
+    return CountTraffic(fd, kSentCounter, real_sendmsg(fd, message, flags));
+}
+
+ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
+{
+    REAL(sendmmsg);
+    unsigned allowed = count;
+    Verdict refused = Verdict::kPermitted;
+    if (messages && t_inside == 0 && KindOf(fd) == kUdpSocket) {
+        for (unsigned i = 0; i < count; ++i) {
+            const auto* to = static_cast<const sockaddr*>(messages[i].msg_hdr.msg_name);
+            const Verdict verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
+            if (verdict != Verdict::kPermitted) {
+                allowed = i;
+                refused = verdict;
+                break;
+            }
+        }
+        if (allowed == 0 && count > 0)
+            return Refuse(refused, EPERM);
+    }
+    const int sent = real_sendmmsg(fd, messages, allowed, flags);
+    for (int i = 0; i < sent; ++i)
+        CountTraffic(fd, kSentCounter, messages[i].msg_len);
+    return sent;
+}
+
+ZEL_HOOK ssize_t write(int fd, const void* buffer, size_t length)
+{
+    REAL(write);
+    if (IsKnownDatagram(fd))
+        if (const Verdict verdict = PermitsConnectedDatagram(fd); verdict != Verdict::kPermitted)
+            return Refuse(verdict, EPERM);
+    return CountTraffic(fd, kSentCounter, real_write(fd, buffer, length));
+}
+
+ZEL_HOOK ssize_t writev(int fd, const iovec* parts, int count)
+{
+    REAL(writev);
+    if (IsKnownDatagram(fd))
+        if (const Verdict verdict = PermitsConnectedDatagram(fd); verdict != Verdict::kPermitted)
+            return Refuse(verdict, EPERM);
+    return CountTraffic(fd, kSentCounter, real_writev(fd, parts, count));
+}
+
+// ---- Receiving -------------------------------------------------------------------------
+
+ZEL_HOOK ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength)
+{
+    REAL(recvfrom);
+    if (IsDecidedDatagram(fd))
+        return ReceiveDatagramInto(fd, buffer, length, flags, from, fromLength);
+    return CountTraffic(fd, kReceivedCounter, real_recvfrom(fd, buffer, length, flags, from, fromLength));
+}
+
+ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
+{
+    REAL(recv);
+    if (IsDecidedDatagram(fd))
+        return ReceiveDatagramInto(fd, buffer, length, flags, nullptr, nullptr);
+    return CountTraffic(fd, kReceivedCounter, real_recv(fd, buffer, length, flags));
+}
+
+ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
+{
+    REAL(recvmsg);
+    if (message && IsDecidedDatagram(fd))
+        return ReceiveDecided(fd, message, flags);
+    return CountTraffic(fd, kReceivedCounter, real_recvmsg(fd, message, flags));
+}
+
+ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, struct timespec* timeout)
+{
+    REAL(recvmmsg);
+    if (!messages || !IsDecidedDatagram(fd))
+        return real_recvmmsg(fd, messages, count, flags, timeout);
+    // One datagram at a time, each decided, and never past the time-out.
+    const long long deadline = timeout ? NowMs() + timeout->tv_sec * 1000 + timeout->tv_nsec / 1000000 : 0;
+    const bool nonBlocking = IsNonBlocking(fd, flags);
+    unsigned received = 0;
+    int nextFlags = flags & ~MSG_WAITFORONE;
+    while (received < count) {
+        if (deadline && !nonBlocking && !(nextFlags & MSG_DONTWAIT)) {
+            const int ready = WaitReadable(fd, deadline);
+            if (ready <= 0) {
+                if (received > 0)
+                    break;
+                if (ready == 0)
+                    errno = EAGAIN;
+                return -1;
+            }
+        }
+        const ssize_t n = ReceiveDecided(fd, &messages[received].msg_hdr, nextFlags, deadline);
+        if (n < 0) {
+            if (received > 0)
+                break;
+            return -1;
+        }
+        messages[received++].msg_len = static_cast<unsigned>(n);
+        if (flags & MSG_WAITFORONE)
+            nextFlags |= MSG_DONTWAIT;
+    }
+    return static_cast<int>(received);
+}
+
+ZEL_HOOK ssize_t read(int fd, void* buffer, size_t length)
+{
+    REAL(read);
+    if (IsKnownDatagram(fd)) {
+        const ssize_t n = ReceiveDatagramInto(fd, buffer, length, 0, nullptr, nullptr);
+        if (n >= 0 || errno != ENOTSOCK)
+            return n;
+        // Closed behind our back (a raw system call) and reused for a file.
+        SetKind(fd, kOther);
+    }
+    return CountTraffic(fd, kReceivedCounter, real_read(fd, buffer, length));
+}
+
+ZEL_HOOK ssize_t readv(int fd, const iovec* parts, int count)
+{
+    REAL(readv);
+    if (IsKnownDatagram(fd)) {
+        msghdr message {};
+        message.msg_iov = const_cast<iovec*>(parts);
+        message.msg_iovlen = static_cast<size_t>(count);
+        const ssize_t n = ReceiveDecided(fd, &message, 0);
+        if (n >= 0 || errno != ENOTSOCK)
+            return n;
+        SetKind(fd, kOther);
+    }
+    return CountTraffic(fd, kReceivedCounter, real_readv(fd, parts, count));
+}
+
+// ---- Names the program looks up ----------------------------------------------------------
+
+ZEL_HOOK int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+{
+    REAL(getaddrinfo);
+    const int status = real_getaddrinfo(node, service, hints, result);
+    if (status == 0 && node && result && t_inside == 0 && !IsSecure())
+        for (const addrinfo* item = *result; item; item = item->ai_next)
+            RememberName(node, item->ai_addr);
+    return status;
+}
+
+ZEL_HOOK hostent* gethostbyname(const char* name)
+{
+    REAL(gethostbyname);
+    hostent* entry = real_gethostbyname(name);
+    if (entry && t_inside == 0 && !IsSecure() && entry->h_addrtype == AF_INET) {
+        for (char** address = entry->h_addr_list; *address; ++address) {
+            sockaddr_in in {};
+            in.sin_family = AF_INET;
+            std::memcpy(&in.sin_addr, *address, sizeof in.sin_addr);
+            RememberName(name, reinterpret_cast<sockaddr*>(&in));
+        }
+    }
+    return entry;
+}
+
+// ---- Changes of user and group -----------------------------------------------------------
+// A server that starts as one user and runs as another (often with its
+// environment cleared) has its engine made ready first, while the settings
+// can still be read.
+
+#define CREDENTIAL_CHANGE(call)                  \
+    BeforeCredentialChange();                    \
+    const int result = call;                     \
+    const int error = errno;                     \
+    AfterCredentialChange(result == 0);          \
+    errno = error;                               \
+    return result
+
+ZEL_HOOK int setuid(uid_t uid) noexcept
+{
+    REAL(setuid);
+    CREDENTIAL_CHANGE(real_setuid(uid));
+}
+
+ZEL_HOOK int seteuid(uid_t uid) noexcept
+{
+    REAL(seteuid);
+    CREDENTIAL_CHANGE(real_seteuid(uid));
+}
+
+ZEL_HOOK int setreuid(uid_t real, uid_t effective) noexcept
+{
+    REAL(setreuid);
+    CREDENTIAL_CHANGE(real_setreuid(real, effective));
+}
+
+ZEL_HOOK int setresuid(uid_t real, uid_t effective, uid_t saved) noexcept
+{
+    REAL(setresuid);
+    CREDENTIAL_CHANGE(real_setresuid(real, effective, saved));
+}
+
+ZEL_HOOK int setgid(gid_t gid) noexcept
+{
+    REAL(setgid);
+    CREDENTIAL_CHANGE(real_setgid(gid));
+}
+
+ZEL_HOOK int setegid(gid_t gid) noexcept
+{
+    REAL(setegid);
+    CREDENTIAL_CHANGE(real_setegid(gid));
+}
+
+ZEL_HOOK int setregid(gid_t real, gid_t effective) noexcept
+{
+    REAL(setregid);
+    CREDENTIAL_CHANGE(real_setregid(real, effective));
+}
+
+ZEL_HOOK int setresgid(gid_t real, gid_t effective, gid_t saved) noexcept
+{
+    REAL(setresgid);
+    CREDENTIAL_CHANGE(real_setresgid(real, effective, saved));
+}
+
+ZEL_HOOK int setgroups(size_t count, const gid_t* groups) noexcept
+{
+    REAL(setgroups);
+    CREDENTIAL_CHANGE(real_setgroups(count, groups));
+}

@@ -1,0 +1,70 @@
+#include "Names.h"
+
+#include "Peer.h"
+
+#include <cstring>
+#include <pthread.h>
+
+namespace hook {
+
+namespace {
+
+constexpr unsigned kSlots = 512;
+constexpr unsigned kNameSize = 256;
+
+struct Slot {
+    char address[INET6_ADDRSTRLEN];
+    char name[kNameSize];
+};
+
+pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
+Slot g_slots[kSlots];
+unsigned g_next = 0; // the slot the next new address takes: the oldest
+
+void Copy(char* to, const char* from, unsigned size)
+{
+    std::strncpy(to, from, size - 1);
+    to[size - 1] = '\0';
+}
+
+}  // namespace
+
+void RememberName(const char* name, const sockaddr* address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!name || !*name || !AddressText(address, text, sizeof text) || std::strcmp(text, name) == 0)
+        return;
+    pthread_mutex_lock(&g_mutex);
+    Slot* slot = nullptr;
+    for (Slot& candidate : g_slots)
+        if (std::strcmp(candidate.address, text) == 0) {
+            slot = &candidate;
+            break;
+        }
+    if (!slot) {
+        slot = &g_slots[g_next];
+        g_next = (g_next + 1) % kSlots;
+        Copy(slot->address, text, sizeof slot->address);
+    }
+    Copy(slot->name, name, sizeof slot->name);
+    pthread_mutex_unlock(&g_mutex);
+}
+
+bool NameOf(const char* address, char* name, unsigned size)
+{
+    bool found = false;
+    pthread_mutex_lock(&g_mutex);
+    for (const Slot& slot : g_slots)
+        if (slot.address[0] && std::strcmp(slot.address, address) == 0) {
+            Copy(name, slot.name, size);
+            found = true;
+            break;
+        }
+    pthread_mutex_unlock(&g_mutex);
+    return found;
+}
+
+void LockNamesForFork() { pthread_mutex_lock(&g_mutex); }
+void UnlockNamesAfterFork() { pthread_mutex_unlock(&g_mutex); }
+
+}  // namespace hook
