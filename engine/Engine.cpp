@@ -401,6 +401,8 @@ void Engine::PostUpdateDone()
 
 uint32_t Engine::VerdictEpoch()
 {
+    // The first load and any reload due now are counted before the verdict is taken.
+    EnsureFirstUse();
     const bool filtering = IsFiltering();
     const uint32_t reloads = static_cast<uint32_t>(reloads_.load(std::memory_order_acquire));
     return (reloads << 2) | (filtering && IsBlockAll() ? 2u : 0u) | (filtering ? 1u : 0u);

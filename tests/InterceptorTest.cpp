@@ -1,12 +1,7 @@
 // The interceptor end to end: real programs under the hook, servers on
 // 127.0.0.2 and up, clients bound to another loopback source.
-#include "ChildProcess.h"
-#include "Sandbox.h"
-#include "platform/Constants.h"
-#include "platform/Files.h"
-#include "platform/Presence.h"
+#include "InterceptorFixture.h"
 #include "platform/SharedBlock.h"
-#include "platform/Windows.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -21,60 +16,10 @@ using testing_support::Sandbox;
 
 namespace {
 
-const std::map<std::string, std::string> kHooked = {
-    {"LD_PRELOAD", HOOK_LIBRARY}, {"ZEL_ENGINE_LIBRARY", ENGINE_LIBRARY}, {"ZEL_ALERT_PROGRAM", SCRIPTED_ALERT}};
-
-std::string App(const std::string& name, const std::string& inDef, const std::string& outDef, const std::string& rules = "")
-{
-    return "<APPLICATION><EXENAME>" + name + "</EXENAME><INDEF>" + inDef + "</INDEF><OUTDEF>" + outDef + "</OUTDEF>"
-        + (rules.empty() ? "" : "<RULES>" + rules + "</RULES>") + "</APPLICATION>";
-}
-
-std::string Rule(const std::string& direction, const std::string& permission, int port)
-{
-    return "<RULE><DIRECTION>" + direction + "</DIRECTION><PERMISSION>" + permission + "</PERMISSION><STATE>1</STATE>"
-           "<PORTS><PORT><NUMBER>" + std::to_string(port) + "</NUMBER></PORT></PORTS></RULE>";
-}
-
-class Interceptor : public testing::Test {
-protected:
-    Sandbox sandbox;
-
-    void WriteRules(const std::string& applications)
-    {
-        ASSERT_TRUE(platform::WriteFileAtomically(sandbox.rulesFile, RulesDocument(applications)));
-    }
-
-    // A server that is not under the firewall, ready when it says so.
-    std::unique_ptr<ChildProcess> Server(const std::vector<std::string>& args, bool hooked = false)
-    {
-        std::vector<std::string> argv = {NETPEER};
-        argv.insert(argv.end(), args.begin(), args.end());
-        auto server = std::make_unique<ChildProcess>(argv, hooked ? kHooked : std::map<std::string, std::string> {});
-        EXPECT_EQ(server->ReadLine(), std::optional<std::string>("listening"));
-        return server;
-    }
-
-    std::vector<std::string> Records(const std::string& needle) const
-    {
-        std::vector<std::string> found;
-        for (const auto& record : sandbox.ConnectionRecords())
-            if (record.find(needle) != std::string::npos)
-                found.push_back(record);
-        return found;
-    }
-};
-
-// The control panel as the interceptor sees it: its presence lock and its
-// message picture box.
-struct PanelStandIn {
-    int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
-    std::unique_ptr<platform::windows::Window> window =
-        platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
-    ~PanelStandIn() { ::close(lock); }
-    std::string Box() const { return window->ChildHandle(0); }
-    int Socket() const { return window->ChildSocket(0); }
-};
+using testing_support::App;
+using testing_support::PanelStandIn;
+using testing_support::Rule;
+using Interceptor = testing_support::InterceptorTest;
 
 }  // namespace
 
@@ -82,7 +27,7 @@ TEST_F(Interceptor, CurlPermittedByARuleConnectsAndIsLoggedOnce)
 {
     WriteRules(App("CURL", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 21001)));
     auto server = Server({"tcp-server", "127.0.0.2", "21001"});
-    ChildProcess curl({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21001/"}, kHooked);
+    ChildProcess curl({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21001/"}, hooked);
     EXPECT_EQ(server->ReadLine(), std::optional<std::string>("accepted 127.0.0.3"));
     curl.Wait();
     const auto records = Records("<REMOTEPORT>21001</REMOTEPORT>");
@@ -97,7 +42,7 @@ TEST_F(Interceptor, CurlDeniedGetsConnectionRefused)
     WriteRules(App("CURL", "DENY", "DENY"));
     auto server = Server({"tcp-server", "127.0.0.2", "21002"});
     ChildProcess curl({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21002/"},
-                      {{"LD_PRELOAD", HOOK_LIBRARY}, {"ZEL_ENGINE_LIBRARY", ENGINE_LIBRARY}});
+                      {{"LD_PRELOAD", hooked.at("LD_PRELOAD")}, {"ZEL_ENGINE_LIBRARY", hooked.at("ZEL_ENGINE_LIBRARY")}});
     EXPECT_EQ(curl.Wait(), 7); // curl: failed to connect
     EXPECT_FALSE(server->ReadLine(500ms).has_value());
     const auto records = Records("<REMOTEPORT>21002</REMOTEPORT>");
@@ -112,7 +57,7 @@ TEST_F(Interceptor, NonBlockingPythonConnectIsRefusedBeforeItStarts)
     ChildProcess python({"/usr/bin/python3", "-c",
                          "import socket\n"
                          "s = socket.create_connection(('127.0.0.2', 21003), timeout=3, source_address=('127.0.0.3', 0))\n"},
-                        kHooked);
+                        hooked);
     EXPECT_NE(python.Wait(), 0);
     EXPECT_FALSE(server->ReadLine(500ms).has_value());
     EXPECT_EQ(Records("<REMOTEPORT>21003</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
@@ -139,12 +84,12 @@ TEST_F(Interceptor, UdpAnswerFromAPermittedPeerComesBack)
 {
     WriteRules(App("NETPEER", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 21006)));
     auto echo = Server({"udp-echo", "127.0.0.2", "21006"});
-    ChildProcess client({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21006"}, kHooked);
+    ChildProcess client({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21006"}, hooked);
     EXPECT_EQ(client.ReadLine(), std::optional<std::string>("reply"));
     EXPECT_EQ(echo->ReadLine(), std::optional<std::string>("got 127.0.0.3"));
     // To a port without a rule the datagram never leaves.
     auto other = Server({"udp-echo", "127.0.0.2", "21007"});
-    ChildProcess denied({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21007"}, kHooked);
+    ChildProcess denied({NETPEER, "udp-client", "127.0.0.3", "127.0.0.2", "21007"}, hooked);
     EXPECT_EQ(denied.ReadLine(), std::optional<std::string>("denied"));
     EXPECT_FALSE(other->ReadLine(300ms).has_value());
 }
@@ -162,7 +107,7 @@ TEST_F(Interceptor, BlockAllTakesEffectWhileTheProgramRuns)
 {
     WriteRules(App("ANY", "PERMIT", "PERMIT"));
     auto server = Server({"tcp-server", "127.0.0.2", "21009"});
-    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21009", "60", "50"}, kHooked);
+    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21009", "60", "50"}, hooked);
     EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
     sandbox.SetSetting("SecurityStatus", "0");
     std::string line;
@@ -179,7 +124,7 @@ TEST_F(Interceptor, AskedConnectionTakesTheUsersAnswer)
 {
     WriteRules(App("CURL", "DENY", "DENY", Rule("OUTGOING", "ASK", 21010)));
     auto server = Server({"tcp-server", "127.0.0.2", "21010"});
-    auto env = kHooked;
+    auto env = hooked;
     env["ZEL_TEST_ALERT_SCRIPT"] = "answer=1";
     env["ZEL_TEST_ALERT_RECORD"] = sandbox.root + "/alerts.txt";
     ChildProcess allowed({CURL, "-sS", "--interface", "127.0.0.3", "http://127.0.0.2:21010/"}, env);
@@ -197,7 +142,7 @@ TEST_F(Interceptor, MultithreadedClientHasEveryConnectionDecided)
 {
     WriteRules(App("NETPEER", "DENY", "PERMIT"));
     auto server = Server({"tcp-server", "127.0.0.2", "21012"});
-    ChildProcess client({NETPEER, "tcp-threads", "127.0.0.3", "127.0.0.2", "21012", "16", "200"}, kHooked);
+    ChildProcess client({NETPEER, "tcp-threads", "127.0.0.3", "127.0.0.2", "21012", "16", "200"}, hooked);
     EXPECT_EQ(client.ReadLine(30s), std::optional<std::string>("ok=3200 failed=0"));
     EXPECT_EQ(client.Wait(), 0);
     EXPECT_EQ(Records("<REMOTEPORT>21012</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 3200u);
@@ -217,7 +162,7 @@ TEST_F(Interceptor, ForkedChildIsDecidedAsAHostOfItsOwn)
                          "if pid == 0:\n"
                          "    connect(); os._exit(0)\n"
                          "t.join(); os.waitpid(pid, 0); print(pid, flush=True)\n"},
-                        kHooked);
+                        hooked);
     const auto child = python.ReadLine();
     ASSERT_TRUE(child.has_value());
     EXPECT_EQ(python.Wait(), 0);
@@ -230,13 +175,13 @@ TEST_F(Interceptor, ForkedChildIsDecidedAsAHostOfItsOwn)
 TEST_F(Interceptor, ProgramsWithoutNetworkNeverLoadTheEngine)
 {
     WriteRules(App("ANY", "DENY", "DENY"));
-    ChildProcess quiet({"/bin/sh", "-c", "echo hello > /dev/null"}, kHooked);
+    ChildProcess quiet({"/bin/sh", "-c", "echo hello > /dev/null"}, hooked);
     EXPECT_EQ(quiet.Wait(), 0);
     EXPECT_TRUE(sandbox.LogLines().empty());
     // Local sockets pass untouched, also with everything denied.
     ChildProcess local({"/usr/bin/python3", "-c",
                         "import socket\na, b = socket.socketpair()\na.sendall(b'x')\nassert b.recv(1) == b'x'\n"},
-                       kHooked);
+                       hooked);
     EXPECT_EQ(local.Wait(), 0);
 }
 
@@ -275,7 +220,7 @@ TEST_F(InterceptorWithListener, PublishedRuleChangeReachesARunningProgramOnce)
 {
     WriteRules(App("NETPEER", "DENY", "PERMIT"));
     auto server = Server({"tcp-server", "127.0.0.2", "21013"});
-    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21013", "100", "50"}, kHooked);
+    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21013", "100", "50"}, hooked);
     EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
 
     WriteRules(App("NETPEER", "DENY", "DENY"));
@@ -310,7 +255,7 @@ TEST_F(InterceptorWithListener, TrafficOfATransferArrivesAsAmountsInTensOfBytes)
     constexpr long long kBytes = 10 * 1024 * 1024;
     // Both ends under the hook: the sender's bytes count as outgoing, the sink's as incoming.
     auto sink = Server({"sink", "127.0.0.2", "21014"}, true);
-    ChildProcess sender({NETPEER, "send", "127.0.0.3", "127.0.0.2", "21014", std::to_string(kBytes)}, kHooked);
+    ChildProcess sender({NETPEER, "send", "127.0.0.3", "127.0.0.2", "21014", std::to_string(kBytes)}, hooked);
     EXPECT_EQ(sender.ReadLine(), std::optional<std::string>("sent"));
     EXPECT_EQ(sink->ReadLine(), std::optional<std::string>("received " + std::to_string(kBytes)));
     // 16 messages of 655,350 bytes each way: more than a message queue takes at once.
@@ -334,7 +279,7 @@ TEST_F(InterceptorWithListener, EndedProgramIsReportedWithItsProcessId)
 {
     WriteRules(App("ANY", "PERMIT", "PERMIT"));
     auto server = Server({"tcp-server", "127.0.0.2", "21015"});
-    ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21015"}, kHooked);
+    ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21015"}, hooked);
     const pid_t pid = client.Pid();
     EXPECT_EQ(client.Wait(), 0);
     const auto finished = Collect(platform::kCodeApplicationFinished, 2500ms);
@@ -370,7 +315,7 @@ TEST_F(Interceptor, DescriptorReusedAfterAnUnseenCloseReadsAsAFile)
                          "f = os.open('/usr/bin/python3', os.O_RDONLY)\n"
                          "assert f == fd, (f, fd)\n"
                          "print(len(os.read(f, 100)) > 0, flush=True)\n"},
-                        kHooked);
+                        hooked);
     EXPECT_EQ(python.ReadLine(), std::optional<std::string>("True"));
     EXPECT_EQ(python.Wait(), 0);
 }

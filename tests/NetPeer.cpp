@@ -9,6 +9,11 @@
 //   send SRC DST PORT BYTES       connect and send BYTES bytes
 //   udp-echo ADDR PORT            answer each datagram with "pong"
 //   udp-client SRC DST PORT       send "ping", print "reply" or "timeout"/"denied"
+//   udp-recvmmsg ADDR PORT N MS   one recvmmsg for N datagrams with a time-out of MS:
+//                                 "got COUNT after ELAPSED_MS"
+//   priv-server ADDR PORT N       as root: listen, then serve N connections as
+//                                 tcp-server does from a child that cleared its
+//                                 environment and became the user nobody
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -19,6 +24,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -172,6 +178,62 @@ int main(int argc, char** argv)
             Say(std::string("got ") + ip);
             ::sendto(fd, "pong", 4, 0, reinterpret_cast<sockaddr*>(&from), length);
         }
+    }
+    if (mode == "udp-recvmmsg" && argc >= 6) {
+        const int fd = Bound(SOCK_DGRAM, argv[2], std::atoi(argv[3]));
+        Say("listening");
+        const unsigned count = static_cast<unsigned>(std::atoi(argv[4]));
+        std::vector<mmsghdr> messages(count);
+        std::vector<std::vector<char>> buffers(count, std::vector<char>(512));
+        std::vector<iovec> parts(count);
+        for (unsigned i = 0; i < count; ++i) {
+            parts[i] = {buffers[i].data(), buffers[i].size()};
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int ms = std::atoi(argv[5]);
+        timespec timeout {ms / 1000, (ms % 1000) * 1000000L};
+        const auto start = std::chrono::steady_clock::now();
+        const int got = ::recvmmsg(fd, messages.data(), count, 0, &timeout);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        Say("got " + std::to_string(got) + " after " + std::to_string(elapsed.count()));
+        return 0;
+    }
+    if (mode == "priv-server" && argc >= 5) {
+        const int fd = Bound(SOCK_STREAM, argv[2], std::atoi(argv[3]));
+        ::listen(fd, 16);
+        Say("listening");
+        const pid_t worker = ::fork();
+        if (worker == 0) {
+            // As the workers of a server do: an environment of their own and no privileges.
+            ::clearenv();
+            ::alarm(30);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                Say("cannot drop privileges");
+                ::_exit(1);
+            }
+            for (int served = 0; served < std::atoi(argv[4]); ++served) {
+                sockaddr_in from {};
+                socklen_t length = sizeof from;
+                const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
+                if (c < 0)
+                    continue;
+                char ip[INET_ADDRSTRLEN];
+                ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+                char buffer[64];
+                if (::recv(c, buffer, sizeof buffer, 0) < 0 && errno == ECONNRESET) {
+                    Say(std::string("reset ") + ip);
+                } else {
+                    Say(std::string("accepted ") + ip);
+                    ::send(c, "ok\n", 3, MSG_NOSIGNAL);
+                }
+                ::close(c);
+            }
+            std::exit(0);
+        }
+        int status = 0;
+        ::waitpid(worker, &status, 0);
+        return 0;
     }
     if (mode == "udp-client" && argc >= 5) {
         const int fd = Bound(SOCK_DGRAM, argv[2], 0);
