@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@ namespace testing_support {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnv)
 {
+    // What the program starts and leaves behind comes back to the test to be reaped.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return;
@@ -36,6 +39,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::map<
     args.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
+        // A group of its own: whatever it starts ends with it.
+        ::setpgid(0, 0);
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::execve(args[0], args.data(), envp.data());
         ::_exit(127);
@@ -96,11 +101,19 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout)
 
 void ChildProcess::Kill()
 {
-    if (pid_ > 0 && !reaped_) {
+    if (pid_ <= 0)
+        return;
+    // The program and everything it started that is still there (forked
+    // workers, a server's children).
+    ::kill(-pid_, SIGKILL);
+    if (!reaped_) {
         ::kill(pid_, SIGKILL);
         int status;
         ::waitpid(pid_, &status, 0);
         reaped_ = true;
+    }
+    // All of them were killed: each comes back (to us, the subreaper) within moments.
+    for (int i = 0; i < 1000 && ::waitpid(-pid_, nullptr, 0) > 0; ++i) {
     }
 }
 

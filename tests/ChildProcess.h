@@ -10,7 +10,8 @@
 namespace testing_support {
 
 // A program started by a test, with its standard output read line by line.
-// Every wait is bounded; the destructor ends and reaps the program.
+// Every wait is bounded; the destructor ends and reaps the program, and ends
+// whatever it started (it runs in a process group of its own).
 class ChildProcess {
 public:
     // extraEnv adds to (or, with an empty value, removes from) the test's environment.

@@ -1,0 +1,179 @@
+// The hook in programs that run with other privileges than their caller's:
+// set-user-ID programs, and servers that start as root and serve as nobody.
+// These need root to set up; without it they are skipped.
+#include "InterceptorFixture.h"
+
+#include <chrono>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using testing_support::App;
+using testing_support::ChildProcess;
+using testing_support::Rule;
+
+namespace {
+
+using Privileges = testing_support::InterceptorTest;
+constexpr uid_t kNobody = 65534;
+
+std::optional<std::string> Line(const std::string& text) { return text; }
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void Copy(const std::string& from, const std::string& to, mode_t mode)
+{
+    testing_support::WriteText(to, testing_support::ReadText(from));
+    ASSERT_EQ(::chmod(to.c_str(), mode), 0) << to;
+}
+
+// The folder the C library was loaded from: one the loader trusts in secure execution.
+std::string TrustedLibraryFolder()
+{
+    Dl_info info {};
+    if (!::dladdr(reinterpret_cast<void*>(&::getpid), &info) || !info.dli_fname)
+        return {};
+    const std::string path = info.dli_fname;
+    return path.substr(0, path.rfind('/'));
+}
+
+std::string Nginx()
+{
+    for (const std::string& path : {std::string(TEST_PROGRAMS) + "/usr/sbin/nginx", std::string("/usr/sbin/nginx")})
+        if (::access(path.c_str(), X_OK) == 0)
+            return path;
+    return {};
+}
+
+// curl from a source address under no firewall: its exit status and output.
+std::pair<int, std::string> Fetch(const char* source, int port)
+{
+    ChildProcess curl({CURL, "-sS", "--max-time", "5", "--interface", source,
+                       "http://127.0.0.2:" + std::to_string(port) + "/"});
+    std::string output = curl.ReadLine(6s).value_or("");
+    return {curl.Wait(), output};
+}
+
+}  // namespace
+
+// A set-user-ID program runs with the caller's environment: the hook must
+// not load a library it names, nor write where it points.
+TEST_F(Privileges, SetUserIdProgramLoadsNothingAndDecidesNothing)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a set-user-ID program needs root";
+    WriteRules(App("ANY", "DENY", "DENY"));
+    auto server = Server({"tcp-server", "127.0.0.2", "22101"});
+    // Preloaded into set-user-ID programs only from a trusted folder, and only
+    // with its own set-user-ID bit: as a machine-wide preload would be.
+    const std::string library = "libzelhook-test-" + std::to_string(::getpid()) + ".so";
+    const std::string installed = TrustedLibraryFolder() + "/" + library;
+    Copy(hooked.at("LD_PRELOAD"), installed, 04755);
+    struct Remove {
+        std::string path;
+        ~Remove() { ::unlink(path.c_str()); }
+    } removeLater {installed};
+    // A folder everybody may write to, where the caller points the program.
+    char openPattern[] = "/tmp/zel-open-XXXXXX";
+    ASSERT_NE(::mkdtemp(openPattern), nullptr);
+    const std::string open = openPattern;
+    struct RemoveFolder {
+        std::string path;
+        ~RemoveFolder() { testing_support::RemoveTree(path); }
+    } removeFolderLater {open};
+    ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+    const std::string probe = sandbox.root + "/probe";
+    Copy(SECURE_PROBE, probe, 0755);
+    ASSERT_EQ(::chown(probe.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(probe.c_str(), 04755), 0);
+
+    ChildProcess program({probe, "22101"}, {{"LD_PRELOAD", library},
+                                            {"ZEL_ENGINE_LIBRARY", PLANTED_ENGINE},
+                                            {"ZEL_TEST_MARKER", open + "/marker"},
+                                            {"ZEL_RUNTIME_DIR", open + "/runtime"},
+                                            {"ZEL_ALERT_PROGRAM", open + "/alert"}});
+    EXPECT_EQ(program.ReadLine(), Line("hooked"));
+    EXPECT_EQ(program.ReadLine(), Line("connected")); // decided by nothing: passed
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_FALSE(Exists(open + "/marker")) << "the planted library was loaded";
+    EXPECT_FALSE(Exists(open + "/runtime")) << "the hook wrote where the caller pointed";
+    EXPECT_TRUE(Records("<REMOTEPORT>22101</REMOTEPORT>").empty());
+}
+
+// A server whose worker clears its environment and becomes nobody keeps
+// being decided by the rules and settings it started with, keeps logging,
+// follows block-all, and says once that it cannot read later rule changes.
+TEST_F(Privileges, ServerThatDropsItsPrivilegesStaysUnderItsRules)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changing to another user needs root";
+    WriteRules(App("ANY", "DENY", "PERMIT", Rule("INCOMING", "PERMIT", 22102, "127.0.0.4")));
+    const std::string errorLogs = sandbox.root + "/errlogs";
+    ::mkdir(errorLogs.c_str(), 0700);
+    sandbox.SetSetting("ErrLogs", errorLogs);
+    auto server = Server({"priv-server", "127.0.0.2", "22102", "3"}, true);
+    ChildProcess permitted({NETPEER, "tcp-client", "127.0.0.4", "127.0.0.2", "22102"});
+    EXPECT_EQ(server->ReadLine(), Line("accepted 127.0.0.4"));
+    ChildProcess denied({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22102"});
+    EXPECT_EQ(server->ReadLine(), Line("reset 127.0.0.3"));
+    sandbox.SetSetting("SecurityStatus", "0");
+    std::this_thread::sleep_for(100ms);
+    ChildProcess blocked({NETPEER, "tcp-client", "127.0.0.4", "127.0.0.2", "22102"});
+    EXPECT_EQ(server->ReadLine(), Line("reset 127.0.0.4"));
+
+    EXPECT_EQ(Records("<IP>127.0.0.4</IP><LOCALPORT>22102</LOCALPORT><REMOTEPORT>").size(), 2u);
+    EXPECT_EQ(Records("<PERMISSION>1</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<PERMISSION>0</PERMISSION>").size(), 2u);
+    std::string errors;
+    if (DIR* dir = ::opendir(errorLogs.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                errors += testing_support::ReadText(errorLogs + "/" + entry->d_name);
+        ::closedir(dir);
+    }
+    EXPECT_NE(errors.find("cannot read the rules file"), std::string::npos) << errors;
+}
+
+TEST_F(Privileges, NginxWorkersRunningAsNobodyStayUnderTheirRules)
+{
+    const std::string nginx = Nginx();
+    if (nginx.empty())
+        GTEST_SKIP() << "nginx is not here";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "nginx changes its workers' user only as root";
+    WriteRules(App("ANY", "DENY", "PERMIT", Rule("INCOMING", "PERMIT", 22103, "127.0.0.4")));
+    const std::string prefix = sandbox.root + "/nginx";
+    ::mkdir(prefix.c_str(), 0755);
+    testing_support::WriteText(prefix + "/nginx.conf", R"(
+daemon off; master_process on; worker_processes 2; user nobody nogroup;
+pid nginx.pid; error_log stderr;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path body; proxy_temp_path proxy; fastcgi_temp_path fastcgi;
+  uwsgi_temp_path uwsgi; scgi_temp_path scgi;
+  server { listen 127.0.0.2:22103; location / { return 200 "hello\n"; } }
+}
+)");
+    ChildProcess server({nginx, "-p", prefix, "-c", prefix + "/nginx.conf", "-e", "stderr"}, hooked);
+    std::pair<int, std::string> fetched {-1, ""};
+    for (int i = 0; i < 50 && fetched.first != 0; ++i) {
+        std::this_thread::sleep_for(100ms);
+        fetched = Fetch("127.0.0.4", 22103);
+    }
+    EXPECT_EQ(fetched, std::make_pair(0, std::string("hello")));
+    EXPECT_NE(Fetch("127.0.0.3", 22103).first, 0);
+    sandbox.SetSetting("SecurityStatus", "0");
+    std::this_thread::sleep_for(100ms);
+    EXPECT_NE(Fetch("127.0.0.4", 22103).first, 0);
+    EXPECT_GE(Records("<EXEPATH>" + nginx + "</EXEPATH>").size(), 3u);
+    EXPECT_EQ(Records("<IP>127.0.0.3</IP><LOCALPORT>22103</LOCALPORT>").size(), 1u);
+}
