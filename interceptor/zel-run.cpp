@@ -1,6 +1,8 @@
 // zel-run PROGRAM [ARGS...]: runs a program under the firewall. The hook is
 // put first in LD_PRELOAD, so the program and every program it starts have
 // their connections decided; the program's exit status is zel-run's.
+#include "platform/Paths.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,7 @@ int main(int argc, char** argv)
         return argc < 2 ? 2 : 0;
     }
     std::string hook;
-    if (const char* configured = std::getenv("ZEL_HOOK_LIBRARY"); configured && *configured) {
+    if (const char* configured = ::secure_getenv("ZEL_HOOK_LIBRARY"); configured && *configured) {
         hook = configured;
     } else {
         char self[PATH_MAX];
@@ -33,6 +35,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zel-run: the hook library %s cannot be read: %s\n", hook.c_str(), std::strerror(errno));
         return 127;
     }
+    // The program runs all the same, but nothing decides for it: say so.
+    if (const std::string problem = platform::RuntimeDirProblem(); !problem.empty())
+        std::fprintf(stderr, "zel-run: %s\n", problem.c_str());
     std::string preload = hook;
     if (const char* existing = std::getenv("LD_PRELOAD"); existing && *existing)
         preload += std::string(":") + existing;

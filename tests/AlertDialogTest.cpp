@@ -65,6 +65,23 @@ TEST(AlertWindow, ShowsItsTextsWithOnlyTheLeftArrow)
     EXPECT_EQ(dialog.Step(), 3);
 }
 
+// A description from a desktop entry or a peer's name could hold markup that
+// hides the port or fakes a look: every text shows as it stands.
+TEST(AlertWindow, TextsShowAsTheyStandNeverAsMarkup)
+{
+    AlertContent content = Content(true);
+    content.message = "<b>Trusted</b> <font color=white>created by R&amp;D</font> is trying to connect through port:22";
+    content.peer = "<img src=x>peer";
+    content.checkBox = "Apply my decision to all R&D Tool outgoing traffic";
+    AlertDialog dialog(content);
+    for (const char* name : {"1004", "1008", "myComputerLabel"})
+        EXPECT_EQ(Child<QLabel>(dialog, name)->textFormat(), Qt::PlainText) << name;
+    EXPECT_EQ(Child<QLabel>(dialog, "1004")->text(), content.message);
+    EXPECT_EQ(Child<QLabel>(dialog, "1008")->text(), content.peer);
+    // "&" would turn the next letter into a shortcut and vanish from the text.
+    EXPECT_EQ(Child<QCheckBox>(dialog, "1009")->text(), "Apply my decision to all R&&D Tool outgoing traffic");
+}
+
 TEST(AlertWindow, OutgoingArrowWalksTowardsTheRemoteParty)
 {
     AlertDialog dialog(Content(true));

@@ -6,9 +6,19 @@
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
 
+#include "platform/Paths.h"
+#include "platform/Text.h"
+
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using testing_support::Sandbox;
@@ -174,4 +184,172 @@ TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)
     EXPECT_NE(::stat((sandbox.root + "/no").c_str(), &st), 0);
     // An empty folder setting must not put files at the root of the file system.
     EXPECT_NE(::stat(empty.FileNameFor(std::time(nullptr)).c_str(), &st), 0);
+}
+
+// A program's path, description or a peer's name is data: whatever it holds,
+// a record stays one line and no text can end it or start another.
+TEST(TrafficLog, RecordTextsAreEscapedSoNoProgramCanForgeARecord)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    const std::string forged = "/opt/evil\r\n<DATE>1</DATE><TIME>2</TIME><EXEPATH>/usr/bin/ssh</EXEPATH>&x/tool";
+    engine::Engine engine(testing_support::TestEngineOptions(forged));
+    EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), 1);
+    const auto lines = sandbox.LogLines();
+    ASSERT_EQ(lines.size(), 2u); // the start and the connection, one line each
+    const std::string& record = lines[1];
+    EXPECT_EQ(record.find("<EXEPATH>/usr/bin/ssh</EXEPATH>"), std::string::npos);
+    const size_t from = record.find("<EXEPATH>") + 9;
+    const std::string path = record.substr(from, record.find("</EXEPATH>") - from);
+    EXPECT_EQ(path.find_first_of("<>\r\n"), std::string::npos);
+    EXPECT_EQ(platform::UnescapeLogText(path), forged);
+    EXPECT_EQ(platform::UnescapeLogText(platform::EscapeLogText("a&amp;b<&#10;")), "a&amp;b<&#10;");
+}
+
+namespace {
+
+// Runs fn in a child process with a file system of its own where /mnt-like
+// folder is a tiny tmpfs: 0 when fn succeeded, 77 when no such file system
+// could be made (no user namespaces, no root).
+int WithTinyDisk(const std::string& folder, const std::function<bool()>& fn)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            ::_exit(77);
+        if (uid != 0) {
+            WriteText("/proc/self/setgroups", "deny");
+            WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+            WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+        }
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("none", folder.c_str(), "tmpfs", 0, "size=8k") != 0)
+            ::_exit(77);
+        ::_exit(fn() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// On a full disk a record is written whole or not at all: the part of one
+// cut short is blanked out, and the next record starts a line of its own.
+TEST(TrafficLog, RecordCutShortByAFullDiskIsBlankedOut)
+{
+    Sandbox sandbox;
+    const std::string disk = sandbox.root + "/disk";
+    ::mkdir(disk.c_str(), 0700);
+    const std::string body = "<EXEPATH>" + std::string(300, 'p') + "</EXEPATH><PERMISSION>1</PERMISSION>";
+    const int status = WithTinyDisk(disk, [&] {
+        // One page of the two taken by another file: the log has one page.
+        WriteText(disk + "/filler", std::string(4096, 'f'));
+        engine::TrafficLog log(disk);
+        for (int i = 0; i < 20; ++i)
+            log.AppendLogRecord(body, 1796601599);
+        ::unlink((disk + "/filler").c_str());
+        log.AppendLogRecord(body + "<LAST/>", 1796601599);
+        const std::string text = testing_support::ReadText(log.FileNameFor(1796601599));
+        size_t whole = 0, blank = 0, torn = 0;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("<DATE>", 0) == 0 && line.find(body) != std::string::npos && line.back() == '\r')
+                ++whole;
+            else if (line.find_first_not_of(' ') == std::string::npos)
+                ++blank;
+            else
+                ++torn;
+        }
+        std::fprintf(stderr, "whole %zu, blanked %zu, torn %zu\n", whole, blank, torn);
+        return torn == 0 && blank == 1 && whole >= 2 && text.find("<LAST/>") != std::string::npos;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no private tmpfs can be made here";
+    EXPECT_EQ(status, 0);
+}
+
+namespace {
+
+// Runs fn in a child that must finish within the time given: true when it did and returned true.
+bool FinishesWithin(std::chrono::seconds limit, const std::function<bool()>& fn)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(fn() ? 0 : 1);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return false;
+        }
+        ::usleep(10000);
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+// A FIFO where the rules file or a setting should be is never opened for
+// reading: opening one waits for a writer that never comes.
+TEST(EngineSettings, FifoWhereAFileShouldBeNeverHangsTheProgram)
+{
+    Sandbox sandbox;
+    ASSERT_EQ(::mkfifo(sandbox.rulesFile.c_str(), 0600), 0);
+    const std::string status = sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/KORVEL/QRB/SecurityStatus";
+    ::unlink(status.c_str());
+    ASSERT_EQ(::mkfifo(status.c_str(), 0600), 0);
+    EXPECT_TRUE(FinishesWithin(std::chrono::seconds(5), [] {
+        engine::Engine engine(testing_support::TestEngineOptions("/apps/tool"));
+        // No rules (so the user would be asked), and no block-all.
+        return engine.Approve(40000, 1, "10.0.0.5", 1, 80) == 2 && !engine.IsBlockAll();
+    }));
+}
+
+TEST(EngineSettings, PathSettingsAreTakenAsAUserMeansThem)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    // Written with a line break by "echo > file"; a log folder relative to the home folder.
+    sandbox.SetSetting("RulesFile", "  " + sandbox.rulesFile + "\n");
+    sandbox.SetSetting("LogFilesPath", "relative-logs");
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    ::setenv("HOME", sandbox.root.c_str(), 1);
+    ::mkdir((sandbox.root + "/relative-logs").c_str(), 0700);
+    {
+        engine::Engine engine(testing_support::TestEngineOptions("/apps/tool"));
+        EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 8080), 1); // the default document's outgoing default
+        EXPECT_EQ(engine.RulesSnapshot().entries.size(), 6u);
+    }
+    ::setenv("HOME", savedHome.c_str(), 1);
+    engine::TrafficLog log(sandbox.root + "/relative-logs");
+    EXPECT_NE(testing_support::ReadText(log.FileNameFor(std::time(nullptr))).find("<EXEPATH>/apps/tool"),
+              std::string::npos);
+    EXPECT_EQ(platform::SettingPath("~/a/b"), platform::HomeFolder() + "/a/b");
+    EXPECT_EQ(platform::SettingPath(" /abs/path\r\n"), "/abs/path");
+}
+
+// The hook keeps datagram verdicts while this number stays the same.
+TEST(EngineVerdictEpoch, ChangesWithReloadsBlockAllAndPassThrough)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    engine::Engine engine(testing_support::TestEngineOptions("/apps/tool"));
+    const uint32_t first = engine.VerdictEpoch();
+    EXPECT_EQ(engine.VerdictEpoch(), first);
+    sandbox.SetSetting("SecurityStatus", "0");
+    const uint32_t blocking = engine.VerdictEpoch();
+    EXPECT_NE(blocking, first);
+    sandbox.SetSetting("SecurityStatus", "1");
+    EXPECT_EQ(engine.VerdictEpoch(), first);
+    sandbox.SetAutostart(false); // the firewall is not meant to run: everything passes
+    EXPECT_NE(engine.VerdictEpoch(), first);
+    sandbox.SetAutostart(true);
+    engine.LoadRules();
+    EXPECT_NE(engine.VerdictEpoch(), first);
 }

@@ -3,7 +3,8 @@
 // What the interceptor's end-to-end tests share: real programs under the
 // hook, servers on 127.0.0.2 and up, clients bound to another loopback
 // source. ZEL_TEST_HOOK_LIBRARY and ZEL_TEST_ENGINE_LIBRARY put other builds
-// of the hook and the engine under the same tests.
+// of the hook and the engine under the same tests (and ZEL_TEST_ZELCONN of
+// the interceptor's process).
 #include "ChildProcess.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"

@@ -3,6 +3,7 @@
 #include "InterceptorFixture.h"
 #include "platform/SharedBlock.h"
 
+#include <csignal>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -196,7 +197,7 @@ protected:
         panel = std::make_unique<PanelStandIn>();
         ASSERT_GE(panel->lock, 0);
         ASSERT_TRUE(panel->window);
-        zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {ZELCONN});
+        zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {testing_support::TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
         for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
             std::this_thread::sleep_for(10ms);
     }
@@ -247,6 +248,65 @@ TEST_F(InterceptorWithListener, PublishedRuleChangeReachesARunningProgramOnce)
         block.CopyUpdateString(update);
         EXPECT_STREQ(update, "");
     }
+}
+
+// However long a program stays idle after a change, its next decision
+// follows the new rules (a turn used to give up on silent engines after 10 s).
+TEST_F(InterceptorWithListener, ChangeReachesAProgramIdleLongerThanATurnLasted)
+{
+    WriteRules(App("NETPEER", "DENY", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21020"});
+    ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21020", "2", "11000"}, hooked);
+    EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
+    WriteRules(App("NETPEER", "DENY", "DENY"));
+    ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), " NETPEER"));
+    EXPECT_EQ(client.ReadLine(15s), std::optional<std::string>("refused"));
+}
+
+// An interceptor process that ends while a name waits for an idle engine
+// leaves nothing named: cleared when it is told to end, seen as stale by the
+// engines when it is killed.
+TEST_F(InterceptorWithListener, EndedInterceptorLeavesNothingNamed)
+{
+    WriteRules(App("NETPEER", "DENY", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21021"});
+    ChildProcess idle({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21021", "2", "20000"}, hooked);
+    EXPECT_EQ(idle.ReadLine(), std::optional<std::string>("ok"));
+    auto block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+    ASSERT_TRUE(block);
+    const auto named = [&] {
+        char update[512];
+        block.CopyUpdateString(update);
+        return std::string(update);
+    };
+    const auto publish = [&] {
+        ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), ""));
+        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), " NETPEER"));
+        for (int i = 0; i < 100 && named() != " NETPEER"; ++i)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(named(), " NETPEER");
+    };
+    publish();
+    ::kill(zelconn->Pid(), SIGTERM);
+    EXPECT_EQ(zelconn->Wait(), 0);
+    EXPECT_EQ(named(), "");
+
+    zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {testing_support::TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
+    publish();
+    zelconn->Kill();
+    // The engine's own view of the string, through the library's export.
+    void* library = ::dlopen(hooked.at("ZEL_ENGINE_LIBRARY").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr);
+    const auto approve = reinterpret_cast<int (*)(unsigned, int, const char*, int, unsigned)>(
+        ::dlsym(library, "_Z7ApprovejiPKcij"));
+    const auto getUpdateString = reinterpret_cast<void (*)(char*)>(::dlsym(library, "_Z15GetUpdateStringPc"));
+    ASSERT_TRUE(approve && getUpdateString);
+    approve(1, 1, "127.0.0.1", 1, 1); // opens the block: the panel runs
+    std::this_thread::sleep_for(std::chrono::milliseconds(platform::SharedBlock::kRelayBeatLimitMs + 300));
+    char update[512] = "untouched";
+    getUpdateString(update);
+    EXPECT_STREQ(update, "");
 }
 
 TEST_F(InterceptorWithListener, TrafficOfATransferArrivesAsAmountsInTensOfBytes)

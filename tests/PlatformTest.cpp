@@ -1,5 +1,8 @@
 #include "Sandbox.h"
 #include "platform/Clock.h"
+#include "platform/Descriptors.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
 #include "platform/Net.h"
@@ -12,6 +15,7 @@
 #include <atomic>
 #include <cstring>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -363,4 +367,110 @@ TEST(Text, EscapedLinesComeBackWhole)
     EXPECT_EQ(escaped.find('\n'), std::string::npos);
     EXPECT_EQ(UnescapeLine(escaped), text);
     EXPECT_EQ(UnescapeLine("ends with \\"), "ends with \\");
+}
+
+// The runtime folder holds what other processes of the user trust: it is
+// used only when nobody else can have put anything into it.
+TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root + "/runtimes";
+    ::mkdir(base.c_str(), 0755);
+    const auto useFolder = [](const std::string& path) {
+        ::setenv("ZEL_RUNTIME_DIR", path.c_str(), 1);
+        return RuntimeDir();
+    };
+    // Missing: made private.
+    EXPECT_EQ(useFolder(base + "/new"), base + "/new");
+    struct stat st {};
+    ASSERT_EQ(::stat((base + "/new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // Open to others, a link to a private folder, a file: refused, and said why.
+    ::mkdir((base + "/open").c_str(), 0700);
+    ::chmod((base + "/open").c_str(), 0755);
+    ASSERT_EQ(::symlink((base + "/new").c_str(), (base + "/link").c_str()), 0);
+    WriteText(base + "/file", "");
+    for (const char* name : {"/open", "/link", "/file"}) {
+        EXPECT_EQ(useFolder(base + name), "") << name;
+        EXPECT_NE(RuntimeDirProblem().find(base + name), std::string::npos) << name;
+        EXPECT_EQ(SharedBlock::DefaultPath(), "") << name;
+    }
+    if (::geteuid() == 0) {
+        ::mkdir((base + "/foreign").c_str(), 0700);
+        ASSERT_EQ(::chown((base + "/foreign").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(useFolder(base + "/foreign"), "");
+        EXPECT_NE(RuntimeDirProblem().find("another user"), std::string::npos);
+    }
+    ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// Whatever sits where the shared block should be, an engine maps only a
+// whole block of its own user's: a shrunken one would fault at every access.
+TEST(SharedBlockLayout, OnlyAWholeBlockOfOursIsMapped)
+{
+    Sandbox sandbox;
+    const std::string path = SharedBlock::DefaultPath();
+    WriteText(sandbox.root + "/elsewhere", std::string(SharedBlock::kExtendedSize, '\0'));
+    ASSERT_EQ(::symlink((sandbox.root + "/elsewhere").c_str(), path.c_str()), 0);
+    EXPECT_FALSE(SharedBlock::Open(path));
+    EXPECT_FALSE(SharedBlock::Create(path)); // never made through a link either
+    ::unlink(path.c_str());
+    WriteText(path, std::string(100, '\0'));
+    EXPECT_FALSE(SharedBlock::Open(path));
+    if (::geteuid() == 0) {
+        WriteText(path, std::string(SharedBlock::kExtendedSize, '\0'));
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(SharedBlock::Open(path));
+    }
+}
+
+TEST(Environment, StartupCopyAnswersAfterTheProgramChangedItsOwn)
+{
+    Sandbox sandbox;
+    ::setenv("ZEL_REGISTRY_ROOT", "/started/with", 1);
+    char store[4096];
+    const char* list[32];
+    ASSERT_TRUE(CaptureStartupEnvironment(store, sizeof store, list, 32));
+    ::setenv("ZEL_REGISTRY_ROOT", "/changed/later", 1);
+    ::setenv("ZEL_RUNTIME_DIR", "/also/later", 1);
+    UseStartupEnvironment(list);
+    EXPECT_STREQ(GetEnv("ZEL_REGISTRY_ROOT"), "/started/with");
+    EXPECT_STREQ(GetEnv("ZEL_RUNTIME_DIR"), sandbox.runtime.c_str());
+    EXPECT_EQ(GetEnv("SHELL_OF_NOBODY"), nullptr); // only the firewall's own are kept
+    UseStartupEnvironment(nullptr);
+    EXPECT_STREQ(GetEnv("ZEL_REGISTRY_ROOT"), "/changed/later");
+    ::setenv("ZEL_REGISTRY_ROOT", sandbox.registry.c_str(), 1);
+    ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// A descriptor kept for a long time that the program closed and reused
+// behind our back is the program's: never closed or used as ours.
+TEST(KeptDescriptors, NumberClosedAndReusedBehindOurBackIsLeftAlone)
+{
+    Sandbox sandbox;
+    WriteText(sandbox.root + "/ours", "");
+    KeptDescriptor kept;
+    ASSERT_TRUE(kept.Adopt(::open((sandbox.root + "/ours").c_str(), O_RDONLY)));
+    const int number = kept.Get();
+    EXPECT_GT(number, 100); // far above what programs use
+    EXPECT_TRUE(::fcntl(number, F_GETFD) & FD_CLOEXEC);
+    EXPECT_TRUE(kept.StillOurs());
+    WriteText(sandbox.root + "/theirs", "");
+    const int theirs = ::open((sandbox.root + "/theirs").c_str(), O_RDONLY);
+    ASSERT_EQ(::dup2(theirs, number), number);
+    ::close(theirs);
+    EXPECT_FALSE(kept.StillOurs());
+    kept.Close();
+    EXPECT_EQ(kept.Get(), -1);
+    EXPECT_NE(::fcntl(number, F_GETFD), -1); // still open: it is theirs
+    ::close(number);
+}
+
+TEST(Text, LogTextComesBackWhole)
+{
+    const std::string text = std::string("a<b>c&d\r\n\t") + '\x01' + "\x7f" + "&#9;&amp;";
+    const std::string escaped = EscapeLogText(text);
+    EXPECT_EQ(escaped.find_first_of("<>\r\n\t\x01\x7f"), std::string::npos);
+    EXPECT_EQ(UnescapeLogText(escaped), text);
+    EXPECT_EQ(UnescapeLogText("odd & ends &unknown; &#;"), "odd & ends &unknown; &#;");
 }

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,6 +105,29 @@ TEST(Windows, FullQueueDropsInsteadOfBlocking)
     while (ReceiveMessage(window->ChildSocket(0)) && received < 200000)
         ++received;
     EXPECT_EQ(received, queued);
+}
+
+// A process that crashed leaves its registration behind; a later process
+// given the same process id must still be able to register its window.
+TEST(Windows, RegistrationsOfCrashedOwnersMakeWayForNewOnes)
+{
+    testing_support::Sandbox sandbox;
+    const std::string folder = sandbox.runtime + "/windows";
+    ::mkdir(folder.c_str(), 0700);
+    // What a crashed process with our id left: whole registrations, and one half built.
+    for (int i = 0; i < 100; ++i) {
+        const std::string left = folder + "/" + std::to_string(::getpid()) + "." + std::to_string(i);
+        ::mkdir(left.c_str(), 0700);
+        testing_support::WriteText(left + "/lock", "");
+        testing_support::WriteText(left + "/title", kMainWindowTitle);
+    }
+    const std::string halfBuilt = folder + "/.new.999999999.0";
+    ::mkdir(halfBuilt.c_str(), 0700);
+    auto window = Window::Register(kMainWindowTitle, {kPictureBoxClass});
+    ASSERT_TRUE(window);
+    EXPECT_EQ(FindWindows(kMainWindowTitle), std::vector<std::string> {window->Handle()});
+    struct stat st {};
+    EXPECT_NE(::stat(halfBuilt.c_str(), &st), 0);
 }
 
 TEST(Presence, ControlPanelLockTellsWhetherThePanelRuns)

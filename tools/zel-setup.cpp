@@ -137,5 +137,7 @@ int main(int argc, char** argv)
             failed = true;
         }
     }
+    if (const std::string problem = platform::RuntimeDirProblem(); !problem.empty())
+        std::fprintf(stderr, "zel-setup: %s\n", problem.c_str());
     return failed ? 1 : 0;
 }
