@@ -9,6 +9,8 @@ BUILD_DIR=${ZEL_BUILD_DIR:-$ROOT/build}
 FUZZ_SECONDS=${ZEL_FUZZ_SECONDS:-30}
 JOBS=$(nproc)
 
+"$ROOT/scripts/test-programs.sh" "$BUILD_DIR/test-programs"
+
 echo "== Tests"
 ctest --test-dir "$BUILD_DIR" -j"$JOBS" --output-on-failure --timeout 300
 
@@ -26,8 +28,8 @@ echo "== Fuzzing, ${FUZZ_SECONDS}s per target"
 FUZZ_DIR="$BUILD_DIR-fuzz"
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_FUZZ=ON \
   -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$FUZZ_DIR" -j"$JOBS" --target fuzz_rules_loader fuzz_parse_ipv4
-for target in rules_loader:rules parse_ipv4:ipv4; do
+cmake --build "$FUZZ_DIR" -j"$JOBS" --target fuzz_rules_loader fuzz_parse_ipv4 fuzz_log_text fuzz_update_string
+for target in rules_loader:rules parse_ipv4:ipv4 log_text:logtext update_string:update; do
   name=${target%%:*}
   corpus=$(mktemp -d)
   cp "$ROOT/fuzz/corpus/${target##*:}"/* "$corpus/"

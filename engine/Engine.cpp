@@ -285,17 +285,37 @@ bool Engine::IsLocalAddress(std::string_view remoteAddress) const
         || remoteAddress == ownAddress_;
 }
 
-// The reload check, or the pass-through test; false when everything passes.
-bool Engine::IsFiltering()
+uint32_t Engine::CurrentSettings()
+{
+    const long long now = options_.settingsFreshnessMs > 0 ? platform::CoarseMilliseconds() : 0;
+    if (options_.settingsFreshnessMs > 0) {
+        const uint32_t known = settings_.load(std::memory_order_acquire);
+        if ((known & kSettingsKnown) && now - settingsAt_.load(std::memory_order_relaxed) < options_.settingsFreshnessMs)
+            return known;
+    }
+    uint32_t settings = kSettingsKnown;
+    if (IsControlPanelRunning())
+        settings |= kPanelRunning;
+    else if (IsPassThrough())
+        settings |= kPassThrough;
+    if (IsBlockAll())
+        settings |= kBlockAll;
+    settingsAt_.store(now, std::memory_order_relaxed);
+    settings_.store(settings, std::memory_order_release);
+    return settings;
+}
+
+uint32_t Engine::Filtering()
 {
     if (!runtimeUsable_)
-        return false;
-    if (IsControlPanelRunning())
+        return 0;
+    const uint32_t settings = CurrentSettings();
+    if (settings & kPanelRunning)
         RunReloadCheck();
-    else if (IsPassThrough())
-        return false;
+    else if (settings & kPassThrough)
+        return 0;
     RetryFailedLoad();
-    return true;
+    return settings;
 }
 
 int Engine::Approve(unsigned localPort, int direction, const char* remoteAddress, int protocol, unsigned remotePort)
@@ -303,11 +323,13 @@ int Engine::Approve(unsigned localPort, int direction, const char* remoteAddress
     if (!remoteAddress)
         remoteAddress = "";
     EnsureFirstUse();
-    if (!IsFiltering())
+    const uint32_t settings = Filtering();
+    if (settings == 0)
         return kPermit;
     if (IsLocalAddress(remoteAddress))
         return kPermit;
-    const int result = IsBlockAll() ? kDeny : DecideConnection(localPort, direction, remoteAddress, protocol, remotePort);
+    const int result = (settings & kBlockAll) ? kDeny
+                                              : DecideConnection(localPort, direction, remoteAddress, protocol, remotePort);
     if (result != kAsk)
         LogConnection(protocol, direction, remoteAddress, localPort, remotePort, result);
     return result;
@@ -362,9 +384,11 @@ void Engine::LogConnection(int protocol, int direction, const char* remoteAddres
 {
     if (log_.Folder().empty())
         return;
-    const ConnectionRecord record {&host_.exePathForLog, &host_.descriptionForLog, protocol, direction, remoteAddress,
-                                   localPort, remotePort, permission, host_.isServiceHost};
-    log_.AppendLogRecord(FormatConnectionBody(record), Now());
+    const ConnectionRecord record {&host_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
+                                   permission, host_.isServiceHost};
+    RecordText body;
+    FormatConnectionBody(record, body);
+    log_.AppendLogRecord(body.View(), Now());
 }
 
 bool Engine::IsBlockAll() const
@@ -403,9 +427,9 @@ uint32_t Engine::VerdictEpoch()
 {
     // The first load and any reload due now are counted before the verdict is taken.
     EnsureFirstUse();
-    const bool filtering = IsFiltering();
+    const uint32_t settings = Filtering();
     const uint32_t reloads = static_cast<uint32_t>(reloads_.load(std::memory_order_acquire));
-    return (reloads << 2) | (filtering && IsBlockAll() ? 2u : 0u) | (filtering ? 1u : 0u);
+    return (reloads << 2) | ((settings & kBlockAll) ? 2u : 0u) | (settings ? 1u : 0u);
 }
 
 void Engine::PrepareForCredentialChange()

@@ -84,7 +84,14 @@ private:
     void EnsureFirstUse();
     void ReadPaths();
     bool IsPassThrough() const;
-    bool IsFiltering();
+    // What the settings and the control panel's presence say now: looked at
+    // again when older than the settings' freshness, so that a decision reads
+    // them with a few loads.
+    enum SettingsBits : uint32_t { kSettingsKnown = 1, kPanelRunning = 2, kPassThrough = 4, kBlockAll = 8 };
+    uint32_t CurrentSettings();
+    // The reload check, or the pass-through test: the settings, or 0 when
+    // everything passes unfiltered.
+    uint32_t Filtering();
     void RunReloadCheck();
     void RetryFailedLoad();
     void LoadTableLocked(bool replace);
@@ -116,6 +123,8 @@ private:
     platform::registry::Value timeEnd_;
     std::string sharedBlockPath_;
     mutable platform::presence::ControlPanelWatch controlPanel_;
+    std::atomic<uint32_t> settings_ {0};
+    std::atomic<long long> settingsAt_ {0};
 
     // Guards loading and reloading, and the first use, which loads.
     std::mutex reloadMutex_;

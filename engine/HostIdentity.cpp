@@ -1,5 +1,7 @@
 #include "engine/HostIdentity.h"
 
+#include "engine/TrafficLog.h"
+
 #include "platform/FileInfo.h"
 #include "platform/Text.h"
 
@@ -27,6 +29,7 @@ void CompleteHostDescription(HostIdentity& host)
     host.company = "Unknown";
     host.icon = info.found ? info.icon : std::string();
     host.descriptionForLog = platform::EscapeLogText(host.description);
+    host.recordHead = ConnectionRecordHead(host.exePathForLog, host.descriptionForLog);
 }
 
 }  // namespace engine

@@ -17,6 +17,7 @@ struct HostIdentity {
     // The path and description as log records carry them: escaped once.
     std::string exePathForLog;
     std::string descriptionForLog;
+    std::string recordHead; // the start of every connection record of the host
 };
 
 using platform::processes::CleanHostPath;

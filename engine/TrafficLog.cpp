@@ -166,27 +166,65 @@ int TrafficLog::Descriptor(const std::string& path) const
     return fd_.Get();
 }
 
-std::string FormatConnectionBody(const ConnectionRecord& r)
+void RecordText::Spill(std::string_view text)
 {
-    char stackBody[1024];
-    const char* format = "<EXEPATH>%s</EXEPATH><APPLICATION>%s</APPLICATION><PROTOCOL>%d</PROTOCOL>"
-                         "<DIRECTION>%d</DIRECTION><IP>%s</IP><LOCALPORT>%u</LOCALPORT><REMOTEPORT>%u</REMOTEPORT>"
-                         "<PERMISSION>%d</PERMISSION><SERVICE>%d</SERVICE>";
-    std::string address;
-    if (r.remoteAddress)
-        platform::AppendEscapedLogText(address, r.remoteAddress);
-    const int length = std::snprintf(stackBody, sizeof stackBody, format, r.exePath->c_str(), r.description->c_str(),
-                                     r.protocol, r.direction, address.c_str(), r.localPort, r.remotePort, r.permission,
-                                     r.service ? 1 : 0);
-    if (length < 0)
-        return {};
-    if (static_cast<size_t>(length) < sizeof stackBody)
-        return std::string(stackBody, static_cast<size_t>(length));
-    std::string body(static_cast<size_t>(length) + 1, '\0');
-    std::snprintf(body.data(), body.size(), format, r.exePath->c_str(), r.description->c_str(), r.protocol,
-                  r.direction, address.c_str(), r.localPort, r.remotePort, r.permission, r.service ? 1 : 0);
-    body.resize(static_cast<size_t>(length));
-    return body;
+    if (overflow_.empty())
+        overflow_.assign(inline_, size_);
+    overflow_.append(text);
+}
+
+std::string ConnectionRecordHead(const std::string& exePathForLog, const std::string& descriptionForLog)
+{
+    return "<EXEPATH>" + exePathForLog + "</EXEPATH><APPLICATION>" + descriptionForLog + "</APPLICATION><PROTOCOL>";
+}
+
+void RecordText::AppendNumber(long long value)
+{
+    // Most numbers of a record are a single digit.
+    if (value >= 0 && value < 10) {
+        const char digit = static_cast<char>('0' + value);
+        Append(std::string_view(&digit, 1));
+        return;
+    }
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* at = end;
+    const bool negative = value < 0;
+    unsigned long long magnitude = negative ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    if (magnitude <= 0xFFFFFFFFu) {
+        // Ports and the like: 32-bit division is cheaper.
+        for (auto small = static_cast<uint32_t>(magnitude); small; small /= 10)
+            *--at = static_cast<char>('0' + small % 10);
+    } else {
+        for (; magnitude; magnitude /= 10)
+            *--at = static_cast<char>('0' + magnitude % 10);
+    }
+    if (negative)
+        *--at = '-';
+    Append(std::string_view(at, static_cast<size_t>(end - at)));
+}
+
+void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
+{
+    body.Append(*r.head);
+    body.AppendNumber(r.protocol);
+    body.Append("</PROTOCOL><DIRECTION>");
+    body.AppendNumber(r.direction);
+    body.Append("</DIRECTION><IP>");
+    const std::string_view address = r.remoteAddress ? r.remoteAddress : "";
+    if (platform::NeedsLogEscaping(address))
+        body.Append(platform::EscapeLogText(address));
+    else
+        body.Append(address);
+    body.Append("</IP><LOCALPORT>");
+    body.AppendNumber(r.localPort);
+    body.Append("</LOCALPORT><REMOTEPORT>");
+    body.AppendNumber(r.remotePort);
+    body.Append("</REMOTEPORT><PERMISSION>");
+    body.AppendNumber(r.permission);
+    body.Append("</PERMISSION><SERVICE>");
+    body.AppendNumber(r.service ? 1 : 0);
+    body.Append("</SERVICE>");
 }
 
 }  // namespace engine

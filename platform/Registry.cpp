@@ -149,7 +149,8 @@ bool IsValidName(std::string_view name)
 }
 
 Value::Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs)
-    : root_(root), subKey_(subKey), name_(valueName), freshnessMs_(freshnessMs), leaf_(valueName)
+    : root_(root), subKey_(subKey), name_(valueName), validName_(IsValidName(valueName)), freshnessMs_(freshnessMs),
+      leaf_(valueName)
 {
 }
 
@@ -254,7 +255,7 @@ Value::Status Value::Look(std::string& text, int depth) const
 
 Value::Status Value::Fetch(std::string& text) const
 {
-    if (!IsValidName(name_))
+    if (!validName_)
         return Status::kMissing;
     const long long now = freshnessMs_ > 0 ? CoarseMilliseconds() : 0;
     std::lock_guard lock(mutex_);

@@ -76,6 +76,7 @@ private:
     RootKey root_;
     std::string subKey_;
     std::string name_;
+    bool validName_;
     int freshnessMs_;
 
     mutable std::mutex mutex_;

@@ -114,7 +114,7 @@ void SharedBlock::SetUpdateString(const std::string& text)
 {
     const size_t n = std::min(text.size(), kUpdateStringSize - 1);
     // Terminate first so that a reader never runs into stale bytes past the new end.
-    At<unsigned char>(base_, kUpdateStringOffset + n).store(0, std::memory_order_relaxed);
+    At<unsigned char>(base_, kUpdateStringOffset + n).store(0, std::memory_order_release);
     for (size_t i = 0; i < n; ++i)
         At<unsigned char>(base_, kUpdateStringOffset + i).store(static_cast<unsigned char>(text[i]), std::memory_order_release);
 }
@@ -134,12 +134,18 @@ bool SharedBlock::ReadUpdate(UpdateView& view) const
     const uint32_t before = At<uint32_t>(base_, kSequenceOffset).load(std::memory_order_acquire);
     if (before & 1u)
         return false;
-    CopyUpdateString(view.names);
-    view.floor = At<uint32_t>(base_, kFloorOffset).load(std::memory_order_relaxed);
-    view.relayBeat = At<uint32_t>(base_, kRelayBeatOffset).load(std::memory_order_relaxed);
+    // Acquire loads throughout: the second look at the sequence cannot come
+    // before any of them, so a write under way meanwhile is always noticed.
+    for (size_t i = 0; i + 1 < kUpdateStringSize; ++i) {
+        view.names[i] = static_cast<char>(At<unsigned char>(base_, kUpdateStringOffset + i).load(std::memory_order_acquire));
+        if (view.names[i] == '\0')
+            break;
+    }
+    view.names[kUpdateStringSize - 1] = '\0';
+    view.floor = At<uint32_t>(base_, kFloorOffset).load(std::memory_order_acquire);
+    view.relayBeat = At<uint32_t>(base_, kRelayBeatOffset).load(std::memory_order_acquire);
     for (size_t i = 0; i < kMaxWords; ++i)
-        view.wordSequences[i] = At<uint32_t>(base_, kWordSequencesOffset + 4 * i).load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+        view.wordSequences[i] = At<uint32_t>(base_, kWordSequencesOffset + 4 * i).load(std::memory_order_acquire);
     view.sequence = At<uint32_t>(base_, kSequenceOffset).load(std::memory_order_relaxed);
     return view.sequence == before;
 }
@@ -154,13 +160,13 @@ uint32_t SharedBlock::PublishUpdate(const std::string& names, const std::vector<
     auto sequence = At<uint32_t>(base_, kSequenceOffset);
     const uint32_t before = sequence.load(std::memory_order_relaxed) & ~1u;
     const uint32_t after = before + 2;
+    // Release stores throughout: none of them can come before the odd sequence.
     sequence.store(before + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     SetUpdateString(names);
-    At<uint32_t>(base_, kFloorOffset).store(floor, std::memory_order_relaxed);
+    At<uint32_t>(base_, kFloorOffset).store(floor, std::memory_order_release);
     for (size_t i = 0; i < kMaxWords; ++i) {
         const uint32_t word = i < wordSequences.size() ? (wordSequences[i] ? wordSequences[i] : after) : 0;
-        At<uint32_t>(base_, kWordSequencesOffset + 4 * i).store(word, std::memory_order_relaxed);
+        At<uint32_t>(base_, kWordSequencesOffset + 4 * i).store(word, std::memory_order_release);
     }
     sequence.store(after, std::memory_order_release);
     return after;

@@ -1,5 +1,6 @@
 #include "platform/Text.h"
 
+#include <array>
 #include <limits>
 
 namespace platform {
@@ -92,9 +93,36 @@ std::string UnescapeLine(std::string_view text)
     return out;
 }
 
+namespace {
+
+// Looked up for every character of every record: a table answers fastest.
+constexpr auto kPlainLogCharacters = [] {
+    std::array<bool, 256> plain {};
+    for (int c = 0x20; c < 256; ++c)
+        plain[static_cast<size_t>(c)] = c != 0x7F && c != '<' && c != '>' && c != '&';
+    return plain;
+}();
+
+bool IsPlainLogCharacter(char c) { return kPlainLogCharacters[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+bool NeedsLogEscaping(std::string_view text)
+{
+    for (const char c : text)
+        if (!IsPlainLogCharacter(c))
+            return true;
+    return false;
+}
+
 void AppendEscapedLogText(std::string& out, std::string_view text)
 {
-    for (const char c : text) {
+    // Addresses and most paths need nothing: copied whole.
+    size_t clean = 0;
+    while (clean < text.size() && IsPlainLogCharacter(text[clean]))
+        ++clean;
+    out.append(text.data(), clean);
+    for (const char c : text.substr(clean)) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '<')
             out += "&lt;";

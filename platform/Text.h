@@ -27,6 +27,7 @@ std::string UnescapeLine(std::string_view text);
 // path, description or name can end a record or forge one. Every reader of
 // the log undoes it with UnescapeLogText.
 std::string EscapeLogText(std::string_view text);
+bool NeedsLogEscaping(std::string_view text);
 void AppendEscapedLogText(std::string& out, std::string_view text);
 std::string UnescapeLogText(std::string_view text);
 

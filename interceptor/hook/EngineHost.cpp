@@ -46,6 +46,18 @@ constexpr int kGuardSlots = 32;
 pthread_mutex_t g_guardMutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<std::atomic<int>*> g_guarded[kGuardSlots];
 std::atomic<int> g_guardCount {0};
+// No guarded descriptor lies below this: most closes are answered by it alone.
+std::atomic<int> g_lowestGuarded {0};
+
+void UpdateLowestGuarded()
+{
+    int lowest = -1;
+    for (const auto& slot : g_guarded)
+        if (std::atomic<int>* holder = slot.load())
+            if (const int fd = holder->load(); fd >= 0 && (lowest < 0 || fd < lowest))
+                lowest = fd;
+    g_lowestGuarded.store(lowest < 0 ? 0 : lowest, std::memory_order_release);
+}
 
 void Keep(std::atomic<int>* holder)
 {
@@ -56,6 +68,7 @@ void Keep(std::atomic<int>* holder)
             ++g_guardCount;
             break;
         }
+    UpdateLowestGuarded();
     pthread_mutex_unlock(&g_guardMutex);
 }
 
@@ -68,6 +81,7 @@ void Release(std::atomic<int>* holder)
             --g_guardCount;
             break;
         }
+    UpdateLowestGuarded();
     pthread_mutex_unlock(&g_guardMutex);
 }
 
@@ -279,7 +293,7 @@ void AfterCredentialChange(bool changed)
 
 bool IsGuarded(int fd)
 {
-    if (g_guardCount.load(std::memory_order_relaxed) == 0 || fd < 0)
+    if (g_guardCount.load(std::memory_order_relaxed) == 0 || fd < g_lowestGuarded.load(std::memory_order_acquire))
         return false;
     for (const auto& slot : g_guarded)
         if (std::atomic<int>* holder = slot.load(std::memory_order_acquire); holder && holder->load() == fd)
@@ -315,6 +329,7 @@ void MoveGuardedAside(int fd)
             else
                 holder->store(-1); // nowhere to go: given up, the number is the program's
         }
+    UpdateLowestGuarded();
     pthread_mutex_unlock(&g_guardMutex);
 }
 

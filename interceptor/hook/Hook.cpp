@@ -383,9 +383,9 @@ ZEL_HOOK int bind(int fd, const sockaddr* address, socklen_t length) noexcept
 {
     REAL(bind);
     const int result = real_bind(fd, address, length);
-    Peer local;
-    if (result == 0 && DescribePeer(address, local))
-        SetBoundPort(fd, local.port, local.port != 0);
+    unsigned port = 0;
+    if (result == 0 && PortOf(address, port))
+        SetBoundPort(fd, port, port != 0);
     return result;
 }
 

@@ -23,8 +23,9 @@ unsigned g_next = 0; // the slot the next new address takes: the oldest
 
 void Copy(char* to, const char* from, unsigned size)
 {
-    std::strncpy(to, from, size - 1);
-    to[size - 1] = '\0';
+    const size_t length = strnlen(from, size - 1);
+    std::memcpy(to, from, length);
+    to[length] = '\0';
 }
 
 }  // namespace

@@ -16,6 +16,8 @@ struct Peer {
 bool DescribePeer(const sockaddr* address, Peer& peer);
 // The address alone, as DescribePeer writes it; false for other families.
 bool AddressText(const sockaddr* address, char* text, unsigned size);
+// The port alone; false for other families.
+bool PortOf(const sockaddr* address, unsigned& port);
 uint64_t PeerHash(const Peer& peer);
 bool SamePeer(const Peer& a, const Peer& b);
 
