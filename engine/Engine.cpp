@@ -44,10 +44,10 @@ bool FormatPeerKey(char* buffer, size_t size, const char* address, unsigned port
 void ReturnParserMemory() { ::malloc_trim(0); }
 
 // A setting naming a file or folder; nullopt when it cannot be read now.
-std::optional<std::string> ReadPathSetting(const char* name)
+std::optional<std::string> ReadPathSetting(const platform::registry::Value& setting)
 {
     std::string text;
-    const Status status = platform::registry::QueryStatus(RootKey::LocalMachine, kSettingsKey, name, text);
+    const Status status = setting.Fetch(text);
     if (status == Status::kUnreadable)
         return std::nullopt;
     return status == Status::kFound ? platform::SettingPath(text) : std::string();
@@ -58,6 +58,8 @@ std::optional<std::string> ReadPathSetting(const char* name)
 Engine::Engine(EngineOptions options)
     : options_(std::move(options)),
       log_(std::string()),
+      rulesFileSetting_(RootKey::LocalMachine, kSettingsKey, "RulesFile"),
+      logFolderSetting_(RootKey::LocalMachine, kSettingsKey, "LogFilesPath"),
       securityStatus_(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", options_.settingsFreshnessMs),
       autostart_(RootKey::LocalMachine, kRunKey, platform::registry::kAutostartValue, options_.settingsFreshnessMs),
       timeEnd_(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND", options_.settingsFreshnessMs),
@@ -90,8 +92,8 @@ void Engine::ReadPaths()
 {
     if (pathsKnown_)
         return;
-    const auto rules = ReadPathSetting("RulesFile");
-    const auto logs = ReadPathSetting("LogFilesPath");
+    const auto rules = ReadPathSetting(rulesFileSetting_);
+    const auto logs = ReadPathSetting(logFolderSetting_);
     if (rules)
         rulesPath_ = *rules;
     if (logs && log_.Folder().empty())
@@ -446,7 +448,8 @@ void Engine::PrepareForCredentialChange()
     OpenSharedBlock();
     log_.Prepare(Now());
     if (errorLogFd_ < 0) {
-        const auto folder = ReadPathSetting("ErrLogs");
+        const platform::registry::Value errorLogs(RootKey::LocalMachine, kSettingsKey, "ErrLogs");
+        const auto folder = ReadPathSetting(errorLogs);
         if (folder && !folder->empty())
             errorLogFd_ = platform::OpenRegularFile(platform::ErrorLogFileName(*folder, Now()).c_str(),
                                                     O_WRONLY | O_CREAT | O_APPEND, 0644);

@@ -118,6 +118,8 @@ private:
     bool pathsKnown_ = false;   // the settings naming the rules and the log folder were read
     TrafficLog log_;
     std::string ownAddress_;
+    platform::registry::Value rulesFileSetting_;
+    platform::registry::Value logFolderSetting_;
     platform::registry::Value securityStatus_;
     platform::registry::Value autostart_;
     platform::registry::Value timeEnd_;

@@ -15,6 +15,7 @@ namespace engine {
 class TrafficLog {
 public:
     explicit TrafficLog(std::string folder) : folder_(std::move(folder)) {}
+    ~TrafficLog() { fd_.Close(); }
     TrafficLog(const TrafficLog&) = delete;
     TrafficLog& operator=(const TrafficLog&) = delete;
 

@@ -1,6 +1,8 @@
 #include "platform/Clock.h"
 
 #include <clocale>
+#include <cstdlib>
+#include <string_view>
 #include <locale.h>
 #include <time.h>
 
@@ -8,11 +10,23 @@ namespace platform {
 
 namespace {
 
+// The locale the environment names for time, as the C library would pick it.
+const char* TimeLocaleName()
+{
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"})
+        if (const char* value = ::getenv(variable); value && *value)
+            return value;
+    return "C";
+}
+
 locale_t UserTimeLocale()
 {
-    // Built once; the host program's own locale stays as it is.
+    // Built once; the host program's own locale stays as it is. The C
+    // locale's dates are C.UTF-8's too, and it needs no locale files read.
     static const locale_t locale = [] {
-        locale_t l = ::newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+        const std::string_view name = TimeLocaleName();
+        const bool plain = name == "C" || name == "POSIX" || name.starts_with("C.");
+        locale_t l = ::newlocale(LC_TIME_MASK, plain ? "C" : "", static_cast<locale_t>(nullptr));
         return l ? l : ::newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
     }();
     return locale;

@@ -49,18 +49,17 @@ bool IsTransientError(int error) { return error == EMFILE || error == ENFILE || 
 
 int MoveDescriptorHigh(int fd)
 {
+    constexpr int kFloor = 900;
     if (fd < 0)
         return fd;
-    rlimit limit {};
-    long floor = 900;
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-        && static_cast<long>(limit.rlim_cur) - 64 < floor)
-        floor = static_cast<long>(limit.rlim_cur) - 64;
-    if (floor <= fd) {
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        return fd;
+    int moved = fd < kFloor ? ::fcntl(fd, F_DUPFD_CLOEXEC, kFloor) : -1;
+    if (moved < 0 && fd < kFloor) {
+        // A low descriptor limit: as high as it allows, some room left below it.
+        rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+            && static_cast<long>(limit.rlim_cur) - 64 > fd)
+            moved = ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(limit.rlim_cur) - 64);
     }
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(floor));
     if (moved < 0) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         return fd;

@@ -26,12 +26,13 @@ int MoveDescriptorHigh(int fd);
 // A descriptor kept for a long time in somebody else's program. It lives at a
 // high number with close-on-exec, remembers which file it is, and is put under
 // the guard (when there is one) that keeps the program's own close calls off it.
+// Its owner closes it: it has no destructor, so that one can sit in static
+// storage of the hook without anything to run at the program's start or end.
 class KeptDescriptor {
 public:
-    KeptDescriptor() = default;
+    constexpr KeptDescriptor() = default;
     KeptDescriptor(const KeptDescriptor&) = delete;
     KeptDescriptor& operator=(const KeptDescriptor&) = delete;
-    ~KeptDescriptor() { Close(); }
 
     // Takes fd over (it may be moved to another number); false when fd < 0.
     bool Adopt(int fd);

@@ -64,7 +64,10 @@ const char* GetEnv(const char* name)
 
 void UseStartupEnvironment(const char* const* entries) { g_startup.store(entries, std::memory_order_release); }
 
-bool CaptureStartupEnvironment(char* store, size_t storeSize, const char** list, size_t listSize)
+// Runs at every program's start: plain loops, no call into the C library,
+// whose functions would have to be looked up first (nor may the compiler
+// make its loops into such calls).
+__attribute__((optimize("no-tree-loop-distribute-patterns"))) bool CaptureStartupEnvironment(char* store, size_t storeSize, const char** list, size_t listSize)
 {
     size_t used = 0, count = 0;
     bool complete = true;
@@ -73,14 +76,17 @@ bool CaptureStartupEnvironment(char* store, size_t storeSize, const char** list,
     for (char** entry = environ; entry && *entry; ++entry) {
         if (!IsFirewallVariable(*entry))
             continue;
-        const size_t length = std::strlen(*entry) + 1;
-        if (count + 1 >= listSize || used + length > storeSize) {
+        size_t length = 0;
+        while ((*entry)[length])
+            ++length;
+        if (count + 1 >= listSize || used + length + 1 > storeSize) {
             complete = false;
             continue;
         }
-        std::memcpy(store + used, *entry, length);
+        for (size_t i = 0; i <= length; ++i)
+            store[used + i] = (*entry)[i];
         list[count++] = store + used;
-        used += length;
+        used += length + 1;
     }
     list[count] = nullptr;
     return complete;

@@ -3,10 +3,13 @@
 #include "platform/Environment.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <limits.h>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -142,6 +145,105 @@ std::vector<std::string> ApplicationFolders()
     return folders;
 }
 
+namespace {
+
+// What matters of one desktop entry, with its programs resolved.
+struct IndexedEntry {
+    std::string tryExec; // resolved, or empty
+    std::string exec;    // resolved, or empty
+    std::string name;
+    std::string icon;
+};
+
+// Every desktop entry of the application folders, in the order they are searched.
+std::vector<IndexedEntry> ScanEntries(const std::vector<std::string>& folders)
+{
+    std::vector<IndexedEntry> entries;
+    for (const std::string& folder : folders) {
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir)
+            continue;
+        std::vector<std::string> names;
+        while (const dirent* item = ::readdir(dir))
+            if (std::string_view(item->d_name).ends_with(".desktop"))
+                names.emplace_back(item->d_name);
+        ::closedir(dir);
+        for (const std::string& name : names) {
+            const auto text = ReadFile(folder + "/" + name, 256 * 1024);
+            if (!text)
+                continue;
+            const DesktopEntry entry = ParseDesktopEntry(*text);
+            if (entry.name.empty())
+                continue;
+            entries.push_back({entry.tryExec.empty() ? std::string() : Resolve(entry.tryExec),
+                               Resolve(ExecProgram(entry.exec)), entry.name, entry.icon});
+        }
+    }
+    return entries;
+}
+
+// What the index was made from: the folders as they were, and the PATH that
+// resolved the programs. A different header means the index is out of date.
+std::string IndexHeader(const std::vector<std::string>& folders)
+{
+    std::string header = "korvel desktop index 1\n";
+    for (const std::string& folder : folders) {
+        struct stat st {};
+        header += EscapeLine(folder) + "\t";
+        header += ::stat(folder.c_str(), &st) == 0
+            ? std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec)
+            : std::string("-");
+        header += "\n";
+    }
+    const char* path = GetEnv("PATH");
+    return header + "PATH\t" + EscapeLine(path ? path : "") + "\n\n";
+}
+
+std::optional<std::vector<IndexedEntry>> ReadIndex(const std::string& file, const std::string& header)
+{
+    constexpr time_t kLongestKeptSeconds = 300;
+    struct stat st {};
+    // Rewritten in place, an entry's folder does not change: an index is also
+    // made anew when it is some minutes old.
+    if (::stat(file.c_str(), &st) != 0 || std::time(nullptr) - st.st_mtime > kLongestKeptSeconds)
+        return std::nullopt;
+    const auto text = ReadFile(file, 8u << 20, false);
+    if (!text || text->compare(0, header.size(), header) != 0)
+        return std::nullopt;
+    std::vector<IndexedEntry> entries;
+    size_t start = header.size();
+    while (start < text->size()) {
+        size_t end = text->find('\n', start);
+        if (end == std::string::npos)
+            end = text->size();
+        const std::string_view line = std::string_view(*text).substr(start, end - start);
+        start = end + 1;
+        std::string_view fields[4];
+        size_t from = 0;
+        for (int i = 0; i < 4; ++i) {
+            const size_t tab = i < 3 ? line.find('\t', from) : line.size();
+            if (tab == std::string_view::npos)
+                return std::nullopt;
+            fields[i] = line.substr(from, tab - from);
+            from = tab + 1;
+        }
+        entries.push_back({UnescapeLine(fields[0]), UnescapeLine(fields[1]), UnescapeLine(fields[2]),
+                           UnescapeLine(fields[3])});
+    }
+    return entries;
+}
+
+void WriteIndex(const std::string& file, const std::string& header, const std::vector<IndexedEntry>& entries)
+{
+    std::string text = header;
+    for (const IndexedEntry& entry : entries)
+        text += EscapeLine(entry.tryExec) + "\t" + EscapeLine(entry.exec) + "\t" + EscapeLine(entry.name) + "\t"
+            + EscapeLine(entry.icon) + "\n";
+    WriteFileAtomically(file, text, 0600, false);
+}
+
+}  // namespace
+
 ExecutableInfo LookupExecutable(const std::string& exePath)
 {
     ExecutableInfo info;
@@ -149,29 +251,27 @@ ExecutableInfo LookupExecutable(const std::string& exePath)
     if (exePath.empty() || !::realpath(exePath.c_str(), real))
         return info;
     const std::string target = real;
-    for (const std::string& folder : ApplicationFolders()) {
-        DIR* dir = ::opendir(folder.c_str());
-        if (!dir)
-            continue;
-        while (const dirent* item = ::readdir(dir)) {
-            const std::string_view name = item->d_name;
-            if (!name.ends_with(".desktop"))
-                continue;
-            const auto text = ReadFile(folder + "/" + std::string(name), 256 * 1024);
-            if (!text)
-                continue;
-            const DesktopEntry entry = ParseDesktopEntry(*text);
-            if (entry.name.empty())
-                continue;
-            if ((!entry.tryExec.empty() && Resolve(entry.tryExec) == target) || Resolve(ExecProgram(entry.exec)) == target) {
-                info.found = true;
-                info.description = entry.name;
-                info.icon = entry.icon;
-                ::closedir(dir);
-                return info;
-            }
+    // Resolving every entry's program costs a walk along PATH each: the
+    // entries are kept, resolved, in an index in the user's runtime folder,
+    // and read from there while the folders stay as they were.
+    const std::vector<std::string> folders = ApplicationFolders();
+    const std::string index = RuntimePath("desktop-index");
+    const std::string header = IndexHeader(folders);
+    std::optional<std::vector<IndexedEntry>> entries;
+    if (!index.empty())
+        entries = ReadIndex(index, header);
+    if (!entries) {
+        entries = ScanEntries(folders);
+        if (!index.empty())
+            WriteIndex(index, header, *entries);
+    }
+    for (const IndexedEntry& entry : *entries) {
+        if (entry.tryExec == target || entry.exec == target) {
+            info.found = true;
+            info.description = entry.name;
+            info.icon = entry.icon;
+            break;
         }
-        ::closedir(dir);
     }
     return info;
 }

@@ -28,7 +28,7 @@ bool WriteAll(int fd, std::string_view data)
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode)
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, bool durable)
 {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -37,7 +37,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && (!durable || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
         return true;

@@ -23,7 +23,9 @@ FileStamp StampOf(const struct stat& st);
 
 // Replaces the file whole: a reader in another process sees the old or the
 // new content, never a mix, and a crash leaves the old content in place.
-bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644);
+// Without durable the data is not forced to the disk first: for what lives
+// in the runtime folder, which does not outlive the machine's run anyway.
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644, bool durable = true);
 
 // Reads at most maxBytes of a regular file; nullopt when it cannot be opened
 // or read, or is not a regular file (a FIFO or a device is never waited on).

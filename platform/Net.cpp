@@ -1,17 +1,52 @@
 #include "platform/Net.h"
 
+#include "platform/Files.h"
+#include "platform/Paths.h"
+
 #include <arpa/inet.h>
+#include <ctime>
 #include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <set>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform::net {
 
+namespace {
+
+constexpr time_t kKeptSeconds = 60;
+
+std::string HostName()
+{
+    char name[256] = {};
+    return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
+}  // namespace
+
 std::string OwnAddress()
+{
+    const std::string name = HostName();
+    const std::string kept = RuntimePath("own-address");
+    if (name.empty())
+        return {};
+    struct stat st {};
+    if (!kept.empty() && ::stat(kept.c_str(), &st) == 0 && std::time(nullptr) - st.st_mtime < kKeptSeconds) {
+        // "name<TAB>address": the answer for this name, also when it was none.
+        if (const auto text = ReadFile(kept, 1024, false); text && text->starts_with(name + "\t"))
+            return text->substr(name.size() + 1);
+    }
+    const std::string address = ResolveOwnAddress();
+    if (!kept.empty())
+        WriteFileAtomically(kept, name + "\t" + address, 0600, false);
+    return address;
+}
+
+std::string ResolveOwnAddress()
 {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0)

@@ -6,8 +6,12 @@
 namespace platform::net {
 
 // The first IPv4 address the local host name resolves to, as a dotted quad;
-// empty when the name or the lookup fails.
+// empty when the name or the lookup fails. Every networked program asks at
+// its first decision, and the lookup may go out to a name server: the answer
+// is kept in the user's runtime folder for a minute.
 std::string OwnAddress();
+// The same without the kept answer.
+std::string ResolveOwnAddress();
 
 // The first IPv4 address of every interface that has one, in system order.
 std::vector<std::string> AdapterAddresses();

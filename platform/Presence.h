@@ -35,6 +35,7 @@ bool IsControlPanelRunning(const std::string& lockPath);
 class ControlPanelWatch {
 public:
     explicit ControlPanelWatch(std::string lockPath, int freshnessMs = 0);
+    ~ControlPanelWatch() { fd_.Close(); }
     ControlPanelWatch(const ControlPanelWatch&) = delete;
     ControlPanelWatch& operator=(const ControlPanelWatch&) = delete;
 

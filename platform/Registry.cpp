@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,11 +149,74 @@ bool IsValidName(std::string_view name)
         && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
+// The folder of one key, kept open: values stay readable through it after
+// the process may no longer reach the folder by its path. Looked at again
+// (removed? closed behind our back?) at most once a second.
+class KeyFolder {
+public:
+    KeyFolder(RootKey root, std::string subKey) : root_(root), subKey_(std::move(subKey)) {}
+    ~KeyFolder() { fd_.Close(); }
+
+    int Get()
+    {
+        std::lock_guard lock(mutex_);
+        const long long now = CoarseMilliseconds();
+        if (fd_.IsOpen() && now - checkedAt_ < 1000)
+            return fd_.Get();
+        checkedAt_ = now;
+        if (fd_.IsOpen()) {
+            struct stat st {};
+            if (fd_.StillOurs() && ::fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0)
+                return fd_.Get();
+            fd_.Close();
+        }
+        const auto path = ResolveKey(root_, subKey_);
+        if (!path)
+            return -1;
+        const int fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        fd_.Adopt(fd);
+        return fd_.Get();
+    }
+
+private:
+    RootKey root_;
+    std::string subKey_;
+    std::mutex mutex_;
+    KeptDescriptor fd_;
+    long long checkedAt_ = 0;
+};
+
+namespace {
+
+// One folder per key and settings store for the whole process.
+std::shared_ptr<KeyFolder> SharedKeyFolder(RootKey root, std::string_view subKey)
+{
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<KeyFolder>> folders;
+    std::string name = RegistryRoot() + "|";
+    for (const std::string& part : SplitKey(subKey))
+        name += ToUpper(part) + "/";
+    std::lock_guard lock(mutex);
+    std::weak_ptr<KeyFolder>& slot = folders[name];
+    std::shared_ptr<KeyFolder> folder = slot.lock();
+    if (!folder) {
+        folder = std::make_shared<KeyFolder>(root, std::string(subKey));
+        slot = folder;
+    }
+    return folder;
+}
+
+}  // namespace
+
 Value::Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs)
     : root_(root), subKey_(subKey), name_(valueName), validName_(IsValidName(valueName)), freshnessMs_(freshnessMs),
-      leaf_(valueName)
+      key_(SharedKeyFolder(root, subKey)), leaf_(valueName)
 {
 }
+
+Value::~Value() = default;
 
 Value::Identity Value::IdentityOf(const struct stat& st)
 {
@@ -167,29 +231,12 @@ Value::Status Value::Known(std::string& text) const
     return state_;
 }
 
-// The key's folder, kept open; looked up by path again when it was removed.
-bool Value::OpenFolder() const
-{
-    if (folder_.IsOpen()) {
-        struct stat st {};
-        if (folder_.StillOurs() && ::fstat(folder_.Get(), &st) == 0 && st.st_nlink > 0)
-            return true;
-        folder_.Close();
-    }
-    const auto path = ResolveKey(root_, subKey_);
-    if (!path)
-        return false;
-    const int fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    folder_.Adopt(fd);
-    leaf_ = name_;
-    return true;
-}
+int Value::Folder() const { return key_->Get(); }
 
 Value::Status Value::Look(std::string& text, int depth) const
 {
-    if (!OpenFolder()) {
+    const int folder = Folder();
+    if (folder < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             state_ = Status::kMissing;
             missingStamp_ = {};
@@ -197,7 +244,6 @@ Value::Status Value::Look(std::string& text, int depth) const
         }
         return Known(text);
     }
-    const int folder = folder_.Get();
     struct stat st {};
     if (::fstatat(folder, leaf_.c_str(), &st, 0) == 0) {
         if (S_ISREG(st.st_mode)) {

@@ -2,6 +2,7 @@
 
 #include "platform/Descriptors.h"
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ public:
     // freshnessMs: a text (or its absence) checked less than this long ago is
     // given again without looking; 0 looks every time.
     Value(RootKey root, std::string_view subKey, std::string_view valueName, int freshnessMs = 0);
+    ~Value();
     Value(const Value&) = delete;
     Value& operator=(const Value&) = delete;
 
@@ -71,7 +73,8 @@ private:
     static Identity IdentityOf(const struct stat& st);
     Status Look(std::string& text, int depth) const;
     Status Known(std::string& text) const;
-    bool OpenFolder() const;
+    // The key's folder, open; -1 with errno when it cannot be had.
+    int Folder() const;
 
     RootKey root_;
     std::string subKey_;
@@ -80,7 +83,8 @@ private:
     int freshnessMs_;
 
     mutable std::mutex mutex_;
-    mutable KeptDescriptor folder_;
+    // Shared by every value of the key this process reads again and again.
+    std::shared_ptr<class KeyFolder> key_;
     mutable std::string leaf_;       // the value's file name as spelled on disk
     mutable Status state_ = Status::kUnreadable; // nothing known yet
     mutable Identity identity_;      // of the file the text came from

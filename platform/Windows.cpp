@@ -246,7 +246,7 @@ std::optional<Message> ReceiveMessage(int socket)
 
 bool SetWindowText(const std::string& child, std::string_view text)
 {
-    return !child.empty() && WriteFileAtomically(child + ".text", text, 0600);
+    return !child.empty() && WriteFileAtomically(child + ".text", text, 0600, false);
 }
 
 std::optional<std::string> GetWindowText(const std::string& child)

@@ -474,3 +474,29 @@ TEST(Text, LogTextComesBackWhole)
     EXPECT_EQ(UnescapeLogText(escaped), text);
     EXPECT_EQ(UnescapeLogText("odd & ends &unknown; &#;"), "odd & ends &unknown; &#;");
 }
+
+// Resolving every desktop entry's program walks PATH: the resolved entries
+// are kept in the runtime folder and made anew when the folders change.
+TEST(FileInfo, EntriesAreKeptUntilTheirFoldersChange)
+{
+    Sandbox sandbox;
+    const std::string bin = sandbox.root + "/bin";
+    ::mkdir(bin.c_str(), 0755);
+    WriteText(bin + "/tool", "#!/bin/sh\n");
+    ::chmod((bin + "/tool").c_str(), 0755);
+    const std::string apps = sandbox.root + "/data/applications";
+    ::mkdir(apps.c_str(), 0755);
+    WriteText(apps + "/tool.desktop", "[Desktop Entry]\nName=First Name\nExec=" + bin + "/tool\n");
+    EXPECT_EQ(file_info::LookupExecutable(bin + "/tool").description, "First Name");
+    struct stat st {};
+    ASSERT_EQ(::stat((sandbox.runtime + "/desktop-index").c_str(), &st), 0);
+    // Another program's lookup reads the kept entries: a planted change of
+    // the index itself shows it is what answers.
+    std::string index = testing_support::ReadText(sandbox.runtime + "/desktop-index");
+    index.replace(index.find("First Name"), 10, "Kept Name ");
+    WriteText(sandbox.runtime + "/desktop-index", index);
+    EXPECT_EQ(file_info::LookupExecutable(bin + "/tool").description, "Kept Name ");
+    // An entry replaced the way packages do (a new file renamed into place) is seen.
+    ASSERT_TRUE(WriteFileAtomically(apps + "/tool.desktop", "[Desktop Entry]\nName=New Name\nExec=" + bin + "/tool\n"));
+    EXPECT_EQ(file_info::LookupExecutable(bin + "/tool").description, "New Name");
+}

@@ -1,5 +1,6 @@
 #include "Datagrams.h"
 
+#include "Memory.h"
 #include "SocketTable.h"
 
 #include <atomic>
@@ -33,19 +34,25 @@ struct SocketPeers {
 };
 
 pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
-// Made when a socket first needs one and kept for the descriptor number
-// (cleared when it is closed): a datagram path never frees what another
-// thread may be reading.
-SocketPeers* g_sockets[kTrackedDescriptors];
+// A socket's peers are made when it first needs them and kept for the
+// descriptor number (cleared when it is closed): a datagram path never frees
+// what another thread may be reading.
+struct Sockets {
+    SocketPeers* peers[kTrackedDescriptors];
+};
+std::atomic<Sockets*> g_sockets {nullptr};
 
 SocketPeers* PeersOf(int fd, bool make)
 {
     if (fd < 0 || fd >= kTrackedDescriptors)
         return nullptr;
-    if (!g_sockets[fd] && make)
+    Sockets* sockets = make ? MapOnce(g_sockets) : g_sockets.load(std::memory_order_acquire);
+    if (!sockets)
+        return nullptr;
+    if (!sockets->peers[fd] && make)
         if (void* memory = std::malloc(sizeof(SocketPeers)))
-            g_sockets[fd] = new (memory) SocketPeers();
-    return g_sockets[fd];
+            sockets->peers[fd] = new (memory) SocketPeers();
+    return sockets->peers[fd];
 }
 
 Entry* Find(SocketPeers* peers, int direction, const Peer& peer)

@@ -28,11 +28,13 @@ namespace {
 
 // ---- Start-up -------------------------------------------------------------
 
-bool g_secure = false;
 char g_environmentStore[16384];
 const char* g_environment[32];
 platform::HookLink g_link;
 std::atomic<pid_t> g_pid {0};
+// What the hook learns when it is first needed, not at every program's start.
+pthread_mutex_t g_readyMutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<int> g_ready {0}; // 0 not yet, 1 ready, 2 secure execution
 
 // ---- The engine -----------------------------------------------------------
 
@@ -168,6 +170,7 @@ bool HookFolder(char* folder, size_t size)
 
 void BeforeFork()
 {
+    pthread_mutex_lock(&g_readyMutex);
     pthread_mutex_lock(&g_loadMutex);
     pthread_mutex_lock(&g_guardMutex);
 }
@@ -176,11 +179,13 @@ void AfterForkInParent()
 {
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);
+    pthread_mutex_unlock(&g_readyMutex);
 }
 
 void AfterForkInChild()
 {
     g_pid = ::getpid();
+    pthread_mutex_unlock(&g_readyMutex);
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);
     // The registration is the parent's: the child holding it would keep the
@@ -188,11 +193,41 @@ void AfterForkInChild()
     g_registration.Close();
 }
 
+// Everything the hook sets up the first time the program needs it: whether
+// this is secure execution, the start-up environment for the platform, the
+// guard over kept descriptors, the fork handlers.
+bool Ready()
+{
+    const int ready = g_ready.load(std::memory_order_acquire);
+    if (ready != 0)
+        return ready == 1;
+    pthread_mutex_lock(&g_readyMutex);
+    if (g_ready.load() == 0) {
+        if (platform::IsSecureExecution()) {
+            g_ready.store(2, std::memory_order_release);
+        } else {
+            g_pid = ::getpid();
+            platform::UseStartupEnvironment(g_environment);
+            platform::SetDescriptorGuard(Keep, Release);
+            g_link.startupEnvironment = g_environment;
+            g_link.keepDescriptor = Keep;
+            g_link.releaseDescriptor = Release;
+            g_ready.store(1, std::memory_order_release);
+            // Registered last: the handlers take the ready lock too.
+            pthread_mutex_unlock(&g_readyMutex);
+            ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+            return true;
+        }
+    }
+    pthread_mutex_unlock(&g_readyMutex);
+    return g_ready.load() == 1;
+}
+
 __attribute__((destructor)) void HookDetach()
 {
     // A program that ends normally takes its registration along when no
     // interceptor process is there to report its end.
-    if (g_secure || g_registeredPid.load() != ::getpid() || !g_registration.IsOpen() || !g_runtimeFolder[0])
+    if (g_ready.load() != 1 || g_registeredPid.load() != ::getpid() || !g_registration.IsOpen() || !g_runtimeFolder[0])
         return;
     if (!IsInterceptorRunning())
         platform::hosts::Unregister(g_runtimeFolder, ::getpid());
@@ -202,25 +237,17 @@ __attribute__((destructor)) void HookDetach()
 
 void StartUp()
 {
-    g_secure = platform::IsSecureExecution();
-    if (g_secure)
-        return;
-    g_pid = ::getpid();
+    // Copied now, whatever comes: a program may clear its environment before
+    // it first uses the network. Used only outside secure execution.
     platform::CaptureStartupEnvironment(g_environmentStore, sizeof g_environmentStore, g_environment,
                                         sizeof g_environment / sizeof g_environment[0]);
-    platform::UseStartupEnvironment(g_environment);
-    platform::SetDescriptorGuard(Keep, Release);
-    g_link.startupEnvironment = g_environment;
-    g_link.keepDescriptor = Keep;
-    g_link.releaseDescriptor = Release;
-    ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
 }
 
-bool IsSecure() { return g_secure; }
+bool IsSecure() { return !Ready(); }
 
 EngineState EnsureEngine()
 {
-    if (g_secure)
+    if (!Ready())
         return EngineState::kPassThrough;
     int state = g_engineState.load(std::memory_order_acquire);
     if (state == 0) {
@@ -274,7 +301,7 @@ void BeforeCredentialChange()
 {
     // Only a program that uses the network needs its engine ready before it
     // may no longer read the settings.
-    if (g_secure || !HasHadIpSocket())
+    if (!HasHadIpSocket() || !Ready())
         return;
     if (EnsureEngine() == EngineState::kReady && g_link.prepareForCredentialChange) {
         Inside inside;
@@ -284,7 +311,7 @@ void BeforeCredentialChange()
 
 void AfterCredentialChange(bool changed)
 {
-    if (g_secure || g_engineState.load() != 1 || !g_link.credentialsChanged)
+    if (g_engineState.load() != 1 || !g_link.credentialsChanged)
         return;
     Inside inside;
     if (changed)

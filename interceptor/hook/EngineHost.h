@@ -25,7 +25,8 @@ enum class EngineState {
     kUndecidable, // cannot load it now (no descriptor left): refuse, try again next time
 };
 
-// At the program's start: secure execution is told, the environment copied.
+// At the program's start: the environment is copied, and nothing else
+// happens until the program first needs the hook.
 void StartUp();
 // In secure execution the environment is the caller's: nothing is loaded,
 // nothing decided, nothing written.

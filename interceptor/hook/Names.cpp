@@ -1,6 +1,9 @@
 #include "Names.h"
 
+#include "Memory.h"
 #include "Peer.h"
+
+#include <atomic>
 
 #include <cstring>
 #include <pthread.h>
@@ -17,9 +20,13 @@ struct Slot {
     char name[kNameSize];
 };
 
+struct Memory {
+    Slot slots[kSlots];
+    unsigned next; // the slot the next new address takes: the oldest
+};
+
 pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
-Slot g_slots[kSlots];
-unsigned g_next = 0; // the slot the next new address takes: the oldest
+std::atomic<Memory*> g_memory {nullptr}; // made at the first name
 
 void Copy(char* to, const char* from, unsigned size)
 {
@@ -35,16 +42,19 @@ void RememberName(const char* name, const sockaddr* address)
     char text[INET6_ADDRSTRLEN] = {};
     if (!name || !*name || !AddressText(address, text, sizeof text) || std::strcmp(text, name) == 0)
         return;
+    Memory* memory = MapOnce(g_memory);
+    if (!memory)
+        return;
     pthread_mutex_lock(&g_mutex);
     Slot* slot = nullptr;
-    for (Slot& candidate : g_slots)
+    for (Slot& candidate : memory->slots)
         if (std::strcmp(candidate.address, text) == 0) {
             slot = &candidate;
             break;
         }
     if (!slot) {
-        slot = &g_slots[g_next];
-        g_next = (g_next + 1) % kSlots;
+        slot = &memory->slots[memory->next];
+        memory->next = (memory->next + 1) % kSlots;
         Copy(slot->address, text, sizeof slot->address);
     }
     Copy(slot->name, name, sizeof slot->name);
@@ -54,8 +64,11 @@ void RememberName(const char* name, const sockaddr* address)
 bool NameOf(const char* address, char* name, unsigned size)
 {
     bool found = false;
+    const Memory* memory = g_memory.load(std::memory_order_acquire);
+    if (!memory)
+        return false;
     pthread_mutex_lock(&g_mutex);
-    for (const Slot& slot : g_slots)
+    for (const Slot& slot : memory->slots)
         if (slot.address[0] && std::strcmp(slot.address, address) == 0) {
             Copy(name, slot.name, size);
             found = true;

@@ -1,5 +1,7 @@
 #include "SocketTable.h"
 
+#include "Memory.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -7,15 +9,29 @@ namespace hook {
 
 namespace {
 
-std::atomic<unsigned char> g_kinds[kTrackedDescriptors];
-// Bit 16: the port is known; bits 0..15: the port.
-std::atomic<uint32_t> g_ports[kTrackedDescriptors];
-std::atomic<uint64_t> g_decidedPeers[kTrackedDescriptors];
+struct Tables {
+    std::atomic<unsigned char> kinds[kTrackedDescriptors];
+    // Bit 16: the port is known; bits 0..15: the port.
+    std::atomic<uint32_t> ports[kTrackedDescriptors];
+    std::atomic<uint64_t> decidedPeers[kTrackedDescriptors];
+};
+
+// Made at the program's first socket: a program without any never pays for them.
+std::atomic<Tables*> g_tables {nullptr};
 std::atomic<bool> g_hadIpSocket {false};
 
 constexpr uint32_t kPortKnown = 1u << 16;
 
 bool Tracked(int fd) { return fd >= 0 && fd < kTrackedDescriptors; }
+
+Tables* Existing() { return g_tables.load(std::memory_order_acquire); }
+
+Tables* Made()
+{
+    if (Tables* tables = Existing())
+        return tables;
+    return MapOnce(g_tables);
+}
 
 unsigned AskLocalPort(int fd)
 {
@@ -37,12 +53,14 @@ void SetKind(int fd, Kind kind)
     if (IsIpSocket(kind))
         g_hadIpSocket.store(true, std::memory_order_relaxed);
     if (Tracked(fd))
-        g_kinds[fd].store(kind, std::memory_order_relaxed);
+        if (Tables* tables = kind == kUnknown ? Existing() : Made())
+            tables->kinds[fd].store(kind, std::memory_order_relaxed);
 }
 
 Kind KnownKind(int fd)
 {
-    return Tracked(fd) ? static_cast<Kind>(g_kinds[fd].load(std::memory_order_relaxed)) : kUnknown;
+    const Tables* tables = Existing();
+    return tables && Tracked(fd) ? static_cast<Kind>(tables->kinds[fd].load(std::memory_order_relaxed)) : kUnknown;
 }
 
 Kind KindOf(int fd)
@@ -59,8 +77,8 @@ Kind KindOf(int fd)
         ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length);
         kind = type == SOCK_STREAM ? kTcpSocket : type == SOCK_DGRAM ? kUdpSocket : kOther;
         // Made behind our back (inherited, or by a raw call): its port is asked when needed.
-        if (Tracked(fd))
-            g_ports[fd].store(0, std::memory_order_relaxed);
+        if (Tables* tables = Existing(); tables && Tracked(fd))
+            tables->ports[fd].store(0, std::memory_order_relaxed);
     }
     SetKind(fd, kind);
     return kind;
@@ -70,21 +88,22 @@ bool HasHadIpSocket() { return g_hadIpSocket.load(std::memory_order_relaxed); }
 
 void SetBoundPort(int fd, unsigned port, bool known)
 {
-    if (Tracked(fd))
-        g_ports[fd].store(known ? (kPortKnown | (port & 0xFFFFu)) : 0, std::memory_order_relaxed);
+    if (Tables* tables = Made(); tables && Tracked(fd))
+        tables->ports[fd].store(known ? (kPortKnown | (port & 0xFFFFu)) : 0, std::memory_order_relaxed);
 }
 
 unsigned LocalPortOf(int fd)
 {
-    if (!Tracked(fd))
+    Tables* tables = Existing();
+    if (!tables || !Tracked(fd))
         return AskLocalPort(fd);
-    const uint32_t port = g_ports[fd].load(std::memory_order_relaxed);
+    const uint32_t port = tables->ports[fd].load(std::memory_order_relaxed);
     if (port & kPortKnown)
         return port & 0xFFFFu;
     const unsigned asked = AskLocalPort(fd);
     // A port the kernel chose never changes; an unbound socket's 0 might.
     if (asked != 0)
-        g_ports[fd].store(kPortKnown | asked, std::memory_order_relaxed);
+        tables->ports[fd].store(kPortKnown | asked, std::memory_order_relaxed);
     return asked;
 }
 
@@ -92,19 +111,24 @@ unsigned ListeningPort(int fd) { return LocalPortOf(fd); }
 
 void SetDecidedPeer(int fd, uint64_t peer)
 {
-    if (Tracked(fd))
-        g_decidedPeers[fd].store(peer, std::memory_order_relaxed);
+    if (Tables* tables = peer ? Made() : Existing(); tables && Tracked(fd))
+        tables->decidedPeers[fd].store(peer, std::memory_order_relaxed);
 }
 
-uint64_t DecidedPeer(int fd) { return Tracked(fd) ? g_decidedPeers[fd].load(std::memory_order_relaxed) : 0; }
+uint64_t DecidedPeer(int fd)
+{
+    const Tables* tables = Existing();
+    return tables && Tracked(fd) ? tables->decidedPeers[fd].load(std::memory_order_relaxed) : 0;
+}
 
 void Forget(int fd)
 {
-    if (!Tracked(fd))
+    Tables* tables = Existing();
+    if (!tables || !Tracked(fd))
         return;
-    g_kinds[fd].store(kUnknown, std::memory_order_relaxed);
-    g_ports[fd].store(0, std::memory_order_relaxed);
-    g_decidedPeers[fd].store(0, std::memory_order_relaxed);
+    tables->kinds[fd].store(kUnknown, std::memory_order_relaxed);
+    tables->ports[fd].store(0, std::memory_order_relaxed);
+    tables->decidedPeers[fd].store(0, std::memory_order_relaxed);
 }
 
 }  // namespace hook
