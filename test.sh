@@ -49,4 +49,5 @@ echo "== Benchmarks (one short pass; docs/performance.md has the measured figure
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/hook_ratio.sh" "$BUILD_DIR" 3
+"$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" /bin/true
 echo "== All checks passed"

@@ -397,7 +397,9 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
     Peer peer;
     if (t_inside == 0 && address) {
         if (address->sa_family == AF_UNSPEC) {
-            ForgetDatagrams(fd); // a datagram socket disconnected
+            // A socket disconnected: whatever it connects to next is decided anew.
+            ForgetDatagrams(fd);
+            SetDecidedPeer(fd, 0);
         } else if (DescribePeer(address, peer)) {
             const Kind kind = KindOf(fd);
             if (kind == kTcpSocket) {
