@@ -5,6 +5,10 @@
 #include "SocketTable.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
+#include <dlfcn.h>
+#include <string>
+#include <vector>
 #include <gtest/gtest.h>
 
 using namespace hook;
@@ -98,4 +102,36 @@ TEST(HookSocketTable, WhatIsKnownOfADescriptorGoesWithIt)
     EXPECT_EQ(KnownKind(fd), kUnknown);
     EXPECT_EQ(DecidedPeer(fd), 0u);
     EXPECT_NE(PeerHash(MakePeer("10.0.0.1", 80)), PeerHash(MakePeer("10.0.0.1", 81)));
+}
+
+namespace {
+
+std::vector<std::string> CommandLines(const std::string& command)
+{
+    std::vector<std::string> lines;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char line[1024];
+    while (pipe && std::fgets(line, sizeof line, pipe))
+        lines.emplace_back(line);
+    if (pipe)
+        ::pclose(pipe);
+    return lines;
+}
+
+}  // namespace
+
+// Loaded into every program at its start: it brings nothing along but
+// itself, and puts nothing into the program's namespace but its wrappers.
+TEST(HookLibrary, NeedsOnlyTheCLibraryAndExportsOnlyItsWrappers)
+{
+    std::vector<std::string> needed;
+    for (const auto& line : CommandLines("readelf -d '" HOOK_LIBRARY "'"))
+        if (const size_t at = line.find("Shared library: ["); at != std::string::npos)
+            needed.push_back(line.substr(at + 17, line.find(']') - at - 17));
+    EXPECT_EQ(needed, std::vector<std::string> {"libc.so.6"});
+    for (const auto& line : CommandLines("nm -D --defined-only '" HOOK_LIBRARY "'")) {
+        const std::string name = line.substr(line.rfind(' ') + 1, line.size() - line.rfind(' ') - 2);
+        EXPECT_EQ(name.find("_Z"), std::string::npos) << name; // no C++ symbol
+        EXPECT_TRUE(::dlsym(RTLD_DEFAULT, name.c_str()) != nullptr || name == "zel_hook_link") << name;
+    }
 }

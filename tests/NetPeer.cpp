@@ -77,6 +77,21 @@ int Connect(const char* src, const char* dst, int port, std::string* answer)
     return n > 0 ? 1 : -1;
 }
 
+// Reads what the client sends and answers "ok", or says the connection was reset.
+void Serve(int connection, const sockaddr_in& from)
+{
+    char ip[INET_ADDRSTRLEN];
+    ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+    char buffer[64];
+    if (::recv(connection, buffer, sizeof buffer, 0) < 0 && errno == ECONNRESET) {
+        Say(std::string("reset ") + ip);
+    } else {
+        Say(std::string("accepted ") + ip);
+        ::send(connection, "ok\n", 3, MSG_NOSIGNAL);
+    }
+    ::close(connection);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -93,18 +108,8 @@ int main(int argc, char** argv)
             sockaddr_in from {};
             socklen_t length = sizeof from;
             const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
-            if (c < 0)
-                continue;
-            char ip[INET_ADDRSTRLEN];
-            ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-            char buffer[64];
-            if (::recv(c, buffer, sizeof buffer, 0) < 0 && errno == ECONNRESET) {
-                Say(std::string("reset ") + ip);
-            } else {
-                Say(std::string("accepted ") + ip);
-                ::send(c, "ok\n", 3, MSG_NOSIGNAL);
-            }
-            ::close(c);
+            if (c >= 0)
+                Serve(c, from);
         }
     }
     if (mode == "tcp-client" && argc >= 5) {
@@ -216,18 +221,8 @@ int main(int argc, char** argv)
                 sockaddr_in from {};
                 socklen_t length = sizeof from;
                 const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
-                if (c < 0)
-                    continue;
-                char ip[INET_ADDRSTRLEN];
-                ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-                char buffer[64];
-                if (::recv(c, buffer, sizeof buffer, 0) < 0 && errno == ECONNRESET) {
-                    Say(std::string("reset ") + ip);
-                } else {
-                    Say(std::string("accepted ") + ip);
-                    ::send(c, "ok\n", 3, MSG_NOSIGNAL);
-                }
-                ::close(c);
+                if (c >= 0)
+                    Serve(c, from);
             }
             std::exit(0);
         }

@@ -4,7 +4,6 @@
 #include "InterceptorFixture.h"
 
 #include <chrono>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -133,12 +132,8 @@ TEST_F(Privileges, ServerThatDropsItsPrivilegesStaysUnderItsRules)
     EXPECT_EQ(Records("<PERMISSION>1</PERMISSION>").size(), 1u);
     EXPECT_EQ(Records("<PERMISSION>0</PERMISSION>").size(), 2u);
     std::string errors;
-    if (DIR* dir = ::opendir(errorLogs.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (entry->d_name[0] != '.')
-                errors += testing_support::ReadText(errorLogs + "/" + entry->d_name);
-        ::closedir(dir);
-    }
+    for (const auto& name : testing_support::FolderEntries(errorLogs))
+        errors += testing_support::ReadText(errorLogs + "/" + name);
     EXPECT_NE(errors.find("cannot read the rules file"), std::string::npos) << errors;
 }
 

@@ -5,7 +5,6 @@
 #include "InterceptorFixture.h"
 
 #include <chrono>
-#include <dirent.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>
@@ -14,6 +13,7 @@
 using namespace std::chrono_literals;
 using testing_support::App;
 using testing_support::ChildProcess;
+using testing_support::FolderEntries;
 using testing_support::Rule;
 
 namespace {
@@ -36,18 +36,6 @@ bool ReadUntil(ChildProcess& program, const std::string& wanted, int lines = 100
         if (program.ReadLine(3s).value_or("\x04") == wanted)
             return true;
     return false;
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.emplace_back(entry->d_name);
-        ::closedir(dir);
-    }
-    return names;
 }
 
 }  // namespace

@@ -72,18 +72,23 @@ void Sandbox::SetAutostart(bool present) const
 
 void Sandbox::WriteRules(std::string_view document) const { WriteText(rulesFile, document); }
 
-std::vector<std::string> Sandbox::LogLines() const
+std::vector<std::string> FolderEntries(const std::string& folder)
 {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(logs.c_str())) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir))
             if (entry->d_name[0] != '.')
                 names.emplace_back(entry->d_name);
         ::closedir(dir);
     }
     std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> Sandbox::LogLines() const
+{
     std::vector<std::string> lines;
-    for (const auto& name : names) {
+    for (const auto& name : FolderEntries(logs)) {
         std::istringstream in(ReadText(logs + "/" + name));
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);

@@ -35,6 +35,8 @@ public:
 };
 
 void WriteText(const std::string& path, std::string_view text);
+// The names in a folder, hidden ones left out, in name order.
+std::vector<std::string> FolderEntries(const std::string& folder);
 std::string ReadText(const std::string& path);
 void RemoveTree(const std::string& path);
 

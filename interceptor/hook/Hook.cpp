@@ -668,64 +668,24 @@ ZEL_HOOK hostent* gethostbyname(const char* name)
 // environment cleared) has its engine made ready first, while the settings
 // can still be read.
 
-#define CREDENTIAL_CHANGE(call)                  \
-    BeforeCredentialChange();                    \
-    const int result = call;                     \
-    const int error = errno;                     \
-    AfterCredentialChange(result == 0);          \
-    errno = error;                               \
-    return result
+#define CREDENTIAL_CHANGE(name, parameters, arguments)   \
+    ZEL_HOOK int name parameters noexcept                 \
+    {                                                     \
+        REAL(name);                                       \
+        BeforeCredentialChange();                         \
+        const int result = real_##name arguments;         \
+        const int error = errno;                          \
+        AfterCredentialChange(result == 0);               \
+        errno = error;                                    \
+        return result;                                    \
+    }
 
-ZEL_HOOK int setuid(uid_t uid) noexcept
-{
-    REAL(setuid);
-    CREDENTIAL_CHANGE(real_setuid(uid));
-}
-
-ZEL_HOOK int seteuid(uid_t uid) noexcept
-{
-    REAL(seteuid);
-    CREDENTIAL_CHANGE(real_seteuid(uid));
-}
-
-ZEL_HOOK int setreuid(uid_t real, uid_t effective) noexcept
-{
-    REAL(setreuid);
-    CREDENTIAL_CHANGE(real_setreuid(real, effective));
-}
-
-ZEL_HOOK int setresuid(uid_t real, uid_t effective, uid_t saved) noexcept
-{
-    REAL(setresuid);
-    CREDENTIAL_CHANGE(real_setresuid(real, effective, saved));
-}
-
-ZEL_HOOK int setgid(gid_t gid) noexcept
-{
-    REAL(setgid);
-    CREDENTIAL_CHANGE(real_setgid(gid));
-}
-
-ZEL_HOOK int setegid(gid_t gid) noexcept
-{
-    REAL(setegid);
-    CREDENTIAL_CHANGE(real_setegid(gid));
-}
-
-ZEL_HOOK int setregid(gid_t real, gid_t effective) noexcept
-{
-    REAL(setregid);
-    CREDENTIAL_CHANGE(real_setregid(real, effective));
-}
-
-ZEL_HOOK int setresgid(gid_t real, gid_t effective, gid_t saved) noexcept
-{
-    REAL(setresgid);
-    CREDENTIAL_CHANGE(real_setresgid(real, effective, saved));
-}
-
-ZEL_HOOK int setgroups(size_t count, const gid_t* groups) noexcept
-{
-    REAL(setgroups);
-    CREDENTIAL_CHANGE(real_setgroups(count, groups));
-}
+CREDENTIAL_CHANGE(setuid, (uid_t uid), (uid))
+CREDENTIAL_CHANGE(seteuid, (uid_t uid), (uid))
+CREDENTIAL_CHANGE(setreuid, (uid_t real, uid_t effective), (real, effective))
+CREDENTIAL_CHANGE(setresuid, (uid_t real, uid_t effective, uid_t saved), (real, effective, saved))
+CREDENTIAL_CHANGE(setgid, (gid_t gid), (gid))
+CREDENTIAL_CHANGE(setegid, (gid_t gid), (gid))
+CREDENTIAL_CHANGE(setregid, (gid_t real, gid_t effective), (real, effective))
+CREDENTIAL_CHANGE(setresgid, (gid_t real, gid_t effective, gid_t saved), (real, effective, saved))
+CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups))
