@@ -83,6 +83,7 @@ Engine::Engine(EngineOptions options)
     host_.exePathForLog = platform::EscapeLogText(host_.exePath);
     host_.isServiceHost = platform::processes::IsSystemService(options_.procRoot, Pid());
     ReadPaths();
+    startLogged_ = true;
     LogHostEvent("APPLICATIONSTART");
 }
 
@@ -104,13 +105,10 @@ void Engine::ReadPaths()
 
 void Engine::LogHostEvent(const char* tag)
 {
-    const bool start = std::strcmp(tag, "APPLICATIONSTART") == 0;
-    if (start)
-        startLogged_ = true;
     if (log_.Folder().empty())
         return;
     log_.AppendLogRecord(std::string("<") + tag + ">" + host_.exePathForLog + "</" + tag + ">", Now());
-    if (start)
+    if (std::strcmp(tag, "APPLICATIONSTART") == 0)
         startedBy_ = Pid();
 }
 
@@ -170,7 +168,7 @@ void Engine::EnsureFirstUse()
         }
     }
     // A forked child is a host of its own: its start is logged with its first decision.
-    if (!startLogged_.load(std::memory_order_relaxed))
+    if (!startLogged_.load(std::memory_order_relaxed) && !startLogged_.exchange(true))
         LogHostEvent("APPLICATIONSTART");
 }
 
