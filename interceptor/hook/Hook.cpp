@@ -155,6 +155,26 @@ int Refuse(Verdict verdict, int deniedError)
     return -1;
 }
 
+// Whether a send with an optional destination is refused; errno is set when it is.
+// A datagram is decided per peer; a TCP Fast Open send is a connect.
+bool RefusesSend(int fd, const sockaddr* to, int flags)
+{
+    const Kind kind = to ? KindOf(fd) : KnownKind(fd);
+    Verdict verdict = Verdict::kPermitted;
+    int deniedError = EPERM;
+    Peer peer;
+    if (kind == kUdpSocket) {
+        verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
+    } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && DescribePeer(to, peer)) {
+        verdict = PermitsConnection(fd, peer);
+        deniedError = ECONNREFUSED;
+    }
+    if (verdict == Verdict::kPermitted)
+        return false;
+    Refuse(verdict, deniedError);
+    return true;
+}
+
 // Bytes moved on an IP socket go to the engine's traffic counters; the
 // result of the call is handed back unchanged.
 ssize_t CountTraffic(int fd, int counter, ssize_t bytes)
@@ -462,19 +482,8 @@ ZEL_HOOK int accept(int fd, sockaddr* address, socklen_t* length) { return accep
 ZEL_HOOK ssize_t sendto(int fd, const void* buffer, size_t length, int flags, const sockaddr* to, socklen_t toLength)
 {
     REAL(sendto);
-    if (t_inside == 0) {
-        const Kind kind = to ? KindOf(fd) : KnownKind(fd);
-        if (kind == kUdpSocket) {
-            const Verdict verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
-            if (verdict != Verdict::kPermitted)
-                return Refuse(verdict, EPERM);
-        }
-        Peer peer;
-        // A TCP Fast Open send is a connect.
-        if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && DescribePeer(to, peer))
-            if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
-                return Refuse(verdict, ECONNREFUSED);
-    }
+    if (t_inside == 0 && RefusesSend(fd, to, flags))
+        return -1;
     return CountTraffic(fd, kSentCounter, real_sendto(fd, buffer, length, flags, to, toLength));
 }
 
@@ -490,19 +499,8 @@ ZEL_HOOK ssize_t send(int fd, const void* buffer, size_t length, int flags)
 ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
 {
     REAL(sendmsg);
-    if (message && t_inside == 0) {
-        const auto* to = static_cast<const sockaddr*>(message->msg_name);
-        const Kind kind = to ? KindOf(fd) : KnownKind(fd);
-        if (kind == kUdpSocket) {
-            const Verdict verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
-            if (verdict != Verdict::kPermitted)
-                return Refuse(verdict, EPERM);
-        }
-        Peer peer;
-        if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && DescribePeer(to, peer))
-            if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
-                return Refuse(verdict, ECONNREFUSED);
-    }
+    if (message && t_inside == 0 && RefusesSend(fd, static_cast<const sockaddr*>(message->msg_name), flags))
+        return -1;
     return CountTraffic(fd, kSentCounter, real_sendmsg(fd, message, flags));
 }
 
