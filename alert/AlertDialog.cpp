@@ -1,12 +1,11 @@
 #include "AlertDialog.h"
 
-#include "AlertArt.h"
+#include "gui/Art.h"
+#include "gui/ProgramIcon.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -34,16 +33,6 @@ QLabel* IconLabel(QWidget* parent, const char* name, const QRect& cell, const QP
     return label;
 }
 
-QPixmap HostIcon(const QString& name)
-{
-    QIcon icon;
-    if (!name.isEmpty())
-        icon = QFileInfo(name).isAbsolute() ? QIcon(name) : QIcon::fromTheme(name);
-    if (icon.isNull())
-        icon = QIcon::fromTheme("application-x-executable");
-    return icon.isNull() ? alert_art::GenericProgramIcon(kIconPixels) : icon.pixmap(kIconPixels, kIconPixels);
-}
-
 }  // namespace
 
 AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
@@ -59,9 +48,9 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
     auto* banner = new QLabel(this);
     banner->setObjectName("banner107");
     banner->setGeometry(0, 0, width(), 20);
-    banner->setPixmap(alert_art::Banner(width(), 20));
+    banner->setPixmap(art::Banner(width(), 20));
 
-    IconLabel(this, "1005", Units(7, 32, 21, 20), HostIcon(content.icon));
+    IconLabel(this, "1005", Units(7, 32, 21, 20), gui::ProgramPixmap(content.icon, kIconPixels));
 
     // Every text is shown as it stands: a description or a peer's name must
     // never be read as markup that could hide the port or fake a look.
@@ -73,7 +62,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
     message->setWordWrap(true);
     message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    IconLabel(this, "1003", Units(38, 74, 21, 20), alert_art::ComputerIcon(kIconPixels));
+    IconLabel(this, "1003", Units(38, 74, 21, 20), art::ComputerIcon(kIconPixels));
     auto* myComputer = new QLabel(this);
     myComputer->setTextFormat(Qt::PlainText);
     myComputer->setText("My Computer");
@@ -82,14 +71,14 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
     myComputer->setGeometry(Units(26, 96, 44, 10).adjusted(-12, 0, 12, 0));
     myComputer->setAlignment(Qt::AlignCenter);
 
-    const QPixmap arrow = alert_art::ArrowIcon(kIconPixels, outgoing_);
+    const QPixmap arrow = art::ArrowIcon(kIconPixels, outgoing_);
     arrows_[0] = IconLabel(this, "1007", Units(79, 78, 21, 20), arrow);
     arrows_[1] = IconLabel(this, "1001", Units(115, 78, 21, 20), arrow);
     arrows_[2] = IconLabel(this, "1006", Units(151, 78, 21, 20), arrow);
     arrows_[1]->hide();
     arrows_[2]->hide();
 
-    IconLabel(this, "1002", Units(192, 73, 21, 20), alert_art::RemoteIcon(kIconPixels));
+    IconLabel(this, "1002", Units(192, 73, 21, 20), art::RemoteIcon(kIconPixels));
     auto* peer = new QLabel(this);
     peer->setTextFormat(Qt::PlainText);
     peer->setText(content.peer);

@@ -4,11 +4,12 @@
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Descriptors.h"
-#include "platform/ErrorLog.h"
+#include "platform/LogFiles.h"
 #include "platform/Net.h"
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Processes.h"
+#include "platform/Settings.h"
 #include "platform/Text.h"
 #include "platform/Windows.h"
 
@@ -58,11 +59,11 @@ std::optional<std::string> ReadPathSetting(const platform::registry::Value& sett
 Engine::Engine(EngineOptions options)
     : options_(std::move(options)),
       log_(std::string()),
-      rulesFileSetting_(RootKey::LocalMachine, kSettingsKey, "RulesFile"),
-      logFolderSetting_(RootKey::LocalMachine, kSettingsKey, "LogFilesPath"),
-      securityStatus_(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", options_.settingsFreshnessMs),
+      rulesFileSetting_(RootKey::LocalMachine, kSettingsKey, platform::settings::kRulesFile),
+      logFolderSetting_(RootKey::LocalMachine, kSettingsKey, platform::settings::kLogFilesPath),
+      securityStatus_(RootKey::LocalMachine, kSettingsKey, platform::settings::kSecurityStatus, options_.settingsFreshnessMs),
       autostart_(RootKey::LocalMachine, kRunKey, platform::registry::kAutostartValue, options_.settingsFreshnessMs),
-      timeEnd_(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND", options_.settingsFreshnessMs),
+      timeEnd_(RootKey::LocalMachine, kSettingsKey, platform::settings::kTimeEnd, options_.settingsFreshnessMs),
       sharedBlockPath_(options_.sharedBlockPath.empty() ? platform::SharedBlock::DefaultPath()
                                                         : options_.sharedBlockPath),
       controlPanel_(options_.controlPanelLockPath.empty() ? platform::presence::ControlPanelLockPath()
@@ -84,7 +85,7 @@ Engine::Engine(EngineOptions options)
     host_.isServiceHost = platform::processes::IsSystemService(options_.procRoot, Pid());
     ReadPaths();
     startLogged_ = true;
-    LogHostEvent("APPLICATIONSTART");
+    LogHostEvent(platform::kApplicationStartTag);
 }
 
 Engine::~Engine() = default;
@@ -107,8 +108,8 @@ void Engine::LogHostEvent(const char* tag)
 {
     if (log_.Folder().empty())
         return;
-    log_.AppendLogRecord(std::string("<") + tag + ">" + host_.exePathForLog + "</" + tag + ">", Now());
-    if (std::strcmp(tag, "APPLICATIONSTART") == 0)
+    log_.AppendLogRecord(platform::HostEventBody(tag, host_.exePathForLog), Now());
+    if (std::strcmp(tag, platform::kApplicationStartTag) == 0)
         startedBy_ = Pid();
 }
 
@@ -116,7 +117,7 @@ void Engine::Detach()
 {
     // A forked child that never decided anything logged no start: no end either.
     if (startLogged_.load() && startedBy_.load() == Pid())
-        LogHostEvent("APPLICATIONEND");
+        LogHostEvent(platform::kApplicationEndTag);
 }
 
 pid_t Engine::Pid() const { return options_.pid ? options_.pid : ::getpid(); }
@@ -169,7 +170,7 @@ void Engine::EnsureFirstUse()
     }
     // A forked child is a host of its own: its start is logged with its first decision.
     if (!startLogged_.load(std::memory_order_relaxed) && !startLogged_.exchange(true))
-        LogHostEvent("APPLICATIONSTART");
+        LogHostEvent(platform::kApplicationStartTag);
 }
 
 // Reads the rules file into a table: a new one (replace), or the current one
@@ -384,10 +385,10 @@ void Engine::LogConnection(int protocol, int direction, const char* remoteAddres
 {
     if (log_.Folder().empty())
         return;
-    const ConnectionRecord record {&host_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
+    const platform::ConnectionRecord record {&host_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
                                    permission, host_.isServiceHost};
-    RecordText body;
-    FormatConnectionBody(record, body);
+    platform::RecordText body;
+    platform::FormatConnectionBody(record, body);
     log_.AppendLogRecord(body.View(), Now());
 }
 
@@ -446,7 +447,7 @@ void Engine::PrepareForCredentialChange()
     OpenSharedBlock();
     log_.Prepare(Now());
     if (errorLogFd_ < 0) {
-        const platform::registry::Value errorLogs(RootKey::LocalMachine, kSettingsKey, "ErrLogs");
+        const platform::registry::Value errorLogs(RootKey::LocalMachine, kSettingsKey, platform::settings::kErrLogs);
         const auto folder = ReadPathSetting(errorLogs);
         if (folder && !folder->empty())
             errorLogFd_ = platform::OpenRegularFile(platform::ErrorLogFileName(*folder, Now()).c_str(),

@@ -29,7 +29,7 @@ void CompleteHostDescription(HostIdentity& host)
     host.company = "Unknown";
     host.icon = info.found ? info.icon : std::string();
     host.descriptionForLog = platform::EscapeLogText(host.description);
-    host.recordHead = ConnectionRecordHead(host.exePathForLog, host.descriptionForLog);
+    host.recordHead = platform::ConnectionRecordHead(host.exePathForLog, host.descriptionForLog);
 }
 
 }  // namespace engine

@@ -1,6 +1,7 @@
 #include "engine/RuleTable.h"
 
 #include "platform/Descriptors.h"
+#include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -12,9 +13,9 @@
 
 namespace engine {
 
-namespace {
+namespace rf = platform::rules_format;
 
-constexpr std::string_view kGeneralApp = "ANY";
+namespace {
 
 std::string_view TextOf(const pugi::xml_node& node) { return node.text().get(); }
 
@@ -43,41 +44,41 @@ int ReadDocument(const pugi::xml_document& document, RuleTable& table, std::stri
         if (!nameNode)
             return 0;
         const std::string_view name = TextOf(nameNode);
-        if (name != exeName && name != kGeneralApp)
+        if (name != exeName && name != rf::kGeneralApp)
             continue;
         bool stop = false;
-        if (const auto text = TextOf(app.child("INDEF")); !text.empty()) {
+        if (const auto text = TextOf(app.child(rf::kInDef)); !text.empty()) {
             table.defaultIncoming = PermissionFromText(text);
             stop = true;
         }
-        if (const auto text = TextOf(app.child("OUTDEF")); !text.empty())
+        if (const auto text = TextOf(app.child(rf::kOutDef)); !text.empty())
             table.defaultOutgoing = PermissionFromText(text);
-        if (const pugi::xml_node rules = app.child("RULES")) {
+        if (const pugi::xml_node rules = app.child(rf::kRules)) {
             for (pugi::xml_node rule = rules.first_child(); rule; rule = rule.next_sibling()) {
-                const pugi::xml_node state = rule.child("STATE");
+                const pugi::xml_node state = rule.child(rf::kState);
                 if (!state)
                     return 0;
                 if (TextOf(state) != "1")
                     continue;
-                const pugi::xml_node permissionNode = rule.child("PERMISSION");
+                const pugi::xml_node permissionNode = rule.child(rf::kPermission);
                 if (!permissionNode)
                     return 0;
                 const int permission = PermissionFromText(TextOf(permissionNode));
-                const pugi::xml_node directionNode = rule.child("DIRECTION");
+                const pugi::xml_node directionNode = rule.child(rf::kDirection);
                 if (!directionNode)
                     return 0;
                 const int direction = DirectionFromText(TextOf(directionNode));
-                const pugi::xml_node ports = rule.child("PORTS");
+                const pugi::xml_node ports = rule.child(rf::kPorts);
                 if (!ports)
                     continue;
                 for (pugi::xml_node port = ports.first_child(); port; port = port.next_sibling()) {
-                    const pugi::xml_node number = port.child("NUMBER");
+                    const pugi::xml_node number = port.child(rf::kNumber);
                     if (!number)
                         return 0;
                     const std::optional<int> portNumber = PortFromText(TextOf(number));
                     if (!portNumber)
                         continue;
-                    if (const pugi::xml_node ips = port.child("IPS")) {
+                    if (const pugi::xml_node ips = port.child(rf::kIps)) {
                         for (pugi::xml_node ip = ips.first_child(); ip; ip = ip.next_sibling())
                             table.AddEntry(*portNumber, direction, permission, ip.text().get());
                     } else {
@@ -125,14 +126,14 @@ std::optional<uint32_t> ParseIpv4(std::string_view text)
 
 int PermissionFromText(std::string_view text)
 {
-    if (text == "PERMIT")
+    if (text == rf::kPermit)
         return kPermit;
-    if (text == "ASK")
+    if (text == rf::kAsk)
         return kAsk;
     return kDeny;
 }
 
-int DirectionFromText(std::string_view text) { return text == "INCOMING" ? kIncoming : kOutgoing; }
+int DirectionFromText(std::string_view text) { return text == rf::kIncoming ? kIncoming : kOutgoing; }
 
 std::optional<int> PortFromText(std::string_view text)
 {

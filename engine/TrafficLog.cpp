@@ -13,22 +13,9 @@
 
 namespace engine {
 
-namespace {
-
-std::string DayFileName(const std::string& folder, const std::tm& local)
-{
-    char name[64];
-    std::snprintf(name, sizeof name, "/%d_%d_%d_qrb.log", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
-    return folder + name;
-}
-
-}  // namespace
-
 std::string TrafficLog::FileNameFor(std::time_t when) const
 {
-    std::tm local {};
-    ::localtime_r(&when, &local);
-    return DayFileName(folder_, local);
+    return platform::TrafficLogFileName(folder_, when);
 }
 
 void TrafficLog::SetFolder(std::string folder)
@@ -53,13 +40,8 @@ void TrafficLog::Stamp(std::time_t when) const
         // Date, time and file name change once a second at most: made once.
         std::tm local {};
         ::localtime_r(&when, &local);
-        char date[256];
-        char time[256];
-        platform::FormatLocalDate(local, date, sizeof date);
-        platform::FormatLocalTime(local, time, sizeof time);
-        stampPrefix_ = "<DATE>" + platform::EscapeLogText(date) + "</DATE><TIME>" + platform::EscapeLogText(time)
-            + "</TIME>";
-        stampPath_ = DayFileName(folder_, local);
+        stampPrefix_ = platform::RecordStamp(local);
+        stampPath_ = platform::TrafficLogFileName(folder_, local);
         stampedAt_ = when;
     }
 }
@@ -164,67 +146,6 @@ int TrafficLog::Descriptor(const std::string& path) const
         ? static_cast<unsigned long long>(limit.rlim_cur)
         : ~0ull;
     return fd_.Get();
-}
-
-void RecordText::Spill(std::string_view text)
-{
-    if (overflow_.empty())
-        overflow_.assign(inline_, size_);
-    overflow_.append(text);
-}
-
-std::string ConnectionRecordHead(const std::string& exePathForLog, const std::string& descriptionForLog)
-{
-    return "<EXEPATH>" + exePathForLog + "</EXEPATH><APPLICATION>" + descriptionForLog + "</APPLICATION><PROTOCOL>";
-}
-
-void RecordText::AppendNumber(long long value)
-{
-    // Most numbers of a record are a single digit.
-    if (value >= 0 && value < 10) {
-        const char digit = static_cast<char>('0' + value);
-        Append(std::string_view(&digit, 1));
-        return;
-    }
-    char digits[24];
-    char* const end = digits + sizeof digits;
-    char* at = end;
-    const bool negative = value < 0;
-    unsigned long long magnitude = negative ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-    if (magnitude <= 0xFFFFFFFFu) {
-        // Ports and the like: 32-bit division is cheaper.
-        for (auto small = static_cast<uint32_t>(magnitude); small; small /= 10)
-            *--at = static_cast<char>('0' + small % 10);
-    } else {
-        for (; magnitude; magnitude /= 10)
-            *--at = static_cast<char>('0' + magnitude % 10);
-    }
-    if (negative)
-        *--at = '-';
-    Append(std::string_view(at, static_cast<size_t>(end - at)));
-}
-
-void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
-{
-    body.Append(*r.head);
-    body.AppendNumber(r.protocol);
-    body.Append("</PROTOCOL><DIRECTION>");
-    body.AppendNumber(r.direction);
-    body.Append("</DIRECTION><IP>");
-    const std::string_view address = r.remoteAddress ? r.remoteAddress : "";
-    if (platform::NeedsLogEscaping(address))
-        body.Append(platform::EscapeLogText(address));
-    else
-        body.Append(address);
-    body.Append("</IP><LOCALPORT>");
-    body.AppendNumber(r.localPort);
-    body.Append("</LOCALPORT><REMOTEPORT>");
-    body.AppendNumber(r.remotePort);
-    body.Append("</REMOTEPORT><PERMISSION>");
-    body.AppendNumber(r.permission);
-    body.Append("</PERMISSION><SERVICE>");
-    body.AppendNumber(r.service ? 1 : 0);
-    body.Append("</SERVICE>");
 }
 
 }  // namespace engine

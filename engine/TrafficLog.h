@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Descriptors.h"
+#include "platform/LogFiles.h"
 
 #include <cstring>
 #include <ctime>
@@ -60,48 +61,5 @@ private:
     mutable std::string stampPrefix_; // "<DATE>..</DATE><TIME>..</TIME>" of stampedAt_
     mutable std::string stampPath_;   // the file of the day of stampedAt_
 };
-
-struct ConnectionRecord {
-    const std::string* head; // ConnectionRecordHead of the host
-    int protocol;
-    int direction;
-    const char* remoteAddress;
-    unsigned localPort;
-    unsigned remotePort;
-    int permission;
-    bool service;
-};
-
-// A record's text, built on the stack while it fits: this runs for every
-// connection decided, and a formatted print or a heap allocation would cost
-// more than the rest of the decision.
-class RecordText {
-public:
-    void Append(std::string_view text)
-    {
-        if (overflow_.empty() && size_ + text.size() <= sizeof inline_) {
-            std::memcpy(inline_ + size_, text.data(), text.size());
-            size_ += text.size();
-        } else {
-            Spill(text);
-        }
-    }
-    void AppendNumber(long long value);
-    std::string_view View() const { return overflow_.empty() ? std::string_view(inline_, size_) : overflow_; }
-
-private:
-    void Spill(std::string_view text);
-
-    char inline_[1024];
-    size_t size_ = 0;
-    std::string overflow_;
-};
-
-// The part of a connection record that is the same for every connection of
-// a host: made once.
-std::string ConnectionRecordHead(const std::string& exePathForLog, const std::string& descriptionForLog);
-
-// The body of a connection record; the remote address is escaped here.
-void FormatConnectionBody(const ConnectionRecord& record, RecordText& body);
 
 }  // namespace engine

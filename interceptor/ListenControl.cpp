@@ -3,6 +3,7 @@
 // on either way.
 #include "Listener.h"
 #include "platform/Registry.h"
+#include "platform/Settings.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,7 +22,7 @@ std::string ProgramPath()
 {
     // The installation folder ends in "/"; the program sits in it.
     const std::string folder = platform::registry::GetString(platform::registry::RootKey::LocalMachine,
-                                                             platform::registry::kSettingsKey, "VRNFolder");
+                                                             platform::registry::kSettingsKey, platform::settings::kVrnFolder);
     if (!folder.empty() && ::access((folder + "zelconn").c_str(), X_OK) == 0)
         return folder + "zelconn";
     Dl_info info {};

@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
+#include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Windows.h"
 
@@ -99,7 +100,7 @@ int Run()
     block.StampRelay(platform::GetTickCount() | 1u);
 
     platform::registry::Value rulesFile(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
-                                        "RulesFile");
+                                        platform::settings::kRulesFile);
     UpdateRelay relay;
     TrafficReport incoming, outgoing;
     const auto rulesPath = [&rulesFile] { return platform::SettingPath(rulesFile.Read().value_or("")); };

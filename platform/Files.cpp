@@ -31,7 +31,7 @@ bool WriteAll(int fd, std::string_view data)
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, bool durable)
 {
     const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string temp = folder + ".tmp." + name + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -39,9 +39,19 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
         return false;
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && (!durable || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
+        if (durable) {
+            // The rename itself reaches the disk with the folder.
+            if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+                ::fsync(dir);
+                ::close(dir);
+            }
+        }
         return true;
+    }
+    const int error = errno; // what failed, for the caller to report
     ::unlink(temp.c_str());
+    errno = error;
     return false;
 }
 

@@ -80,6 +80,19 @@ std::string HostExeName(std::string_view exePath) { return ToUpper(FileNamePart(
 
 std::string OwnExecutablePath() { return ExecutablePath(kProcRoot, ::getpid()); }
 
+std::string ServiceManagerImage(const std::string& procRoot)
+{
+    if (const std::string exe = ExecutablePath(procRoot, 1); !exe.empty())
+        return HostExeName(exe);
+    if (auto comm = ReadFile(procRoot + "/1/comm", 64)) {
+        while (!comm->empty() && (comm->back() == '\n' || comm->back() == ' '))
+            comm->pop_back();
+        if (!comm->empty())
+            return ToUpper(*comm);
+    }
+    return "INIT";
+}
+
 std::optional<ProcessEntry> ReadProcess(const std::string& procRoot, pid_t pid)
 {
     const auto parent = ParentPid(procRoot, pid);

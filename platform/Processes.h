@@ -36,6 +36,11 @@ std::string HostExeName(std::string_view exePath);
 // True when a process whose image name equals imageName exactly runs.
 bool IsImageRunning(const std::string& procRoot, std::string_view imageName);
 
+// The service manager's image name: the upper-cased file name of pid 1's
+// executable, or of its command name when the executable cannot be read
+// (another user's process); "INIT" when neither can.
+std::string ServiceManagerImage(const std::string& procRoot);
+
 // The service manager (pid 1) started the process as a system service: its
 // cgroup is a unit under system.slice; without such cgroups, its parent is
 // pid 1 and it runs under a system account.

@@ -372,8 +372,10 @@ std::string GetString(RootKey root, std::string_view subKey, std::string_view va
 
 bool SetString(RootKey root, std::string_view subKey, std::string_view valueName, std::string_view text)
 {
-    if (!IsValidName(valueName))
+    if (!IsValidName(valueName)) {
+        errno = EINVAL;
         return false;
+    }
     const auto folder = CreateKey(root, subKey);
     if (!folder)
         return false;
@@ -383,8 +385,10 @@ bool SetString(RootKey root, std::string_view subKey, std::string_view valueName
 
 bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueName)
 {
-    if (!IsValidName(valueName))
+    if (!IsValidName(valueName)) {
+        errno = EINVAL;
         return false;
+    }
     const auto folder = ResolveKey(root, subKey);
     if (!folder)
         return true;

@@ -1,6 +1,6 @@
 #include "engine/Engine.h"
 
-#include "../tools/DefaultRules.h"
+#include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
@@ -20,6 +20,8 @@
 using engine::Engine;
 using testing_support::ReadText;
 using testing_support::Sandbox;
+
+using platform::rules_format::kDefaultRulesDocument;
 
 namespace {
 

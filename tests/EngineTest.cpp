@@ -1,6 +1,6 @@
 #include "engine/Engine.h"
 
-#include "../tools/DefaultRules.h"
+#include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
 #include "platform/Presence.h"
@@ -14,6 +14,8 @@ using engine::Engine;
 using engine::EngineOptions;
 using testing_support::RulesDocument;
 using testing_support::Sandbox;
+
+using platform::rules_format::kDefaultRulesDocument;
 
 namespace {
 

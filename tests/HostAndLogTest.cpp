@@ -2,7 +2,7 @@
 #include "engine/HostIdentity.h"
 #include "engine/TrafficLog.h"
 
-#include "../tools/DefaultRules.h"
+#include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
 
@@ -23,6 +23,8 @@
 
 using testing_support::Sandbox;
 using testing_support::WriteText;
+
+using platform::rules_format::kDefaultRulesDocument;
 
 namespace {
 
@@ -206,35 +208,6 @@ TEST(TrafficLog, RecordTextsAreEscapedSoNoProgramCanForgeARecord)
     EXPECT_EQ(platform::UnescapeLogText(platform::EscapeLogText("a&amp;b<&#10;")), "a&amp;b<&#10;");
 }
 
-namespace {
-
-// Runs fn in a child process with a file system of its own where /mnt-like
-// folder is a tiny tmpfs: 0 when fn succeeded, 77 when no such file system
-// could be made (no user namespaces, no root).
-int WithTinyDisk(const std::string& folder, const std::function<bool()>& fn)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const uid_t uid = ::geteuid();
-        const gid_t gid = ::getegid();
-        if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            ::_exit(77);
-        if (uid != 0) {
-            WriteText("/proc/self/setgroups", "deny");
-            WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-            WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-        }
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || ::mount("none", folder.c_str(), "tmpfs", 0, "size=8k") != 0)
-            ::_exit(77);
-        ::_exit(fn() ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
 
 // On a full disk a record is written whole or not at all: the part of one
 // cut short is blanked out, and the next record starts a line of its own.
@@ -244,7 +217,7 @@ TEST(TrafficLog, RecordCutShortByAFullDiskIsBlankedOut)
     const std::string disk = sandbox.root + "/disk";
     ::mkdir(disk.c_str(), 0700);
     const std::string body = "<EXEPATH>" + std::string(300, 'p') + "</EXEPATH><PERMISSION>1</PERMISSION>";
-    const int status = WithTinyDisk(disk, [&] {
+    const int status = testing_support::WithTinyDisk(disk, "8k", [&] {
         // One page of the two taken by another file: the log has one page.
         WriteText(disk + "/filler", std::string(4096, 'f'));
         engine::TrafficLog log(disk);

@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
+#include "platform/LogFiles.h"
 #include "platform/Net.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
@@ -473,6 +474,41 @@ TEST(Text, LogTextComesBackWhole)
     EXPECT_EQ(escaped.find_first_of("<>\r\n\t\x01\x7f"), std::string::npos);
     EXPECT_EQ(UnescapeLogText(escaped), text);
     EXPECT_EQ(UnescapeLogText("odd & ends &unknown; &#;"), "odd & ends &unknown; &#;");
+}
+
+// What the engine writes, the log readers read back as it was meant.
+TEST(LogFiles, RecordsReadBackWithTheirTextsWhole)
+{
+    const std::string path = "/tmp/evil\n<DATE>1</DATE><EXEPATH>/usr/bin/ssh</EXEPATH>";
+    const std::string head = platform::ConnectionRecordHead(EscapeLogText(path), EscapeLogText("A & B"));
+    const platform::ConnectionRecord record {&head, 1, 0, "10.0.0.2", 8080, 51234, 2, true};
+    platform::RecordText body;
+    platform::FormatConnectionBody(record, body);
+    std::tm local {};
+    local.tm_year = 126;
+    local.tm_mon = 11;
+    local.tm_mday = 8;
+    const std::string line = platform::RecordStamp(local) + std::string(body.View()) + "\r\n";
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    const auto entry = platform::ParseLogLine(line);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->kind, platform::LogEntry::Kind::kConnection);
+    EXPECT_EQ(entry->exePath, path);
+    EXPECT_EQ(entry->application, "A & B");
+    EXPECT_EQ(entry->ip, "10.0.0.2");
+    EXPECT_EQ(entry->localPort, "8080");
+    EXPECT_EQ(entry->remotePort, "51234");
+    EXPECT_EQ(entry->permission, "2");
+    EXPECT_EQ(entry->service, "1");
+    EXPECT_FALSE(entry->date.empty());
+
+    const auto start = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>"
+                                              + platform::HostEventBody(platform::kApplicationEndTag, "/bin/x"));
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->kind, platform::LogEntry::Kind::kApplicationEnd);
+    EXPECT_EQ(start->exePath, "/bin/x");
+    for (const char* broken : {"", "      \r\n", "<DATE>d</DATE", "<DATE>d</TIME>", "text", "<IP>1</IP><APPLICATIONEND>x</APPLICATIONEND>"})
+        EXPECT_FALSE(platform::ParseLogLine(broken)) << broken;
 }
 
 // Resolving every desktop entry's program walks PATH: the resolved entries

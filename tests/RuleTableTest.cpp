@@ -1,6 +1,6 @@
 #include "engine/RuleTable.h"
 
-#include "../tools/DefaultRules.h"
+#include "platform/RulesFormat.h"
 #include "Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 
 using engine::RuleTable;
 using testing_support::RulesDocument;
+
+using platform::rules_format::kDefaultRulesDocument;
 
 namespace {
 

@@ -8,7 +8,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -71,6 +74,30 @@ void Sandbox::SetAutostart(bool present) const
 }
 
 void Sandbox::WriteRules(std::string_view document) const { WriteText(rulesFile, document); }
+
+int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            ::_exit(77);
+        if (uid != 0) {
+            WriteText("/proc/self/setgroups", "deny");
+            WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+            WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+        }
+        const std::string options = std::string("size=") + size;
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("none", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
+            ::_exit(77);
+        ::_exit(fn() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 std::vector<std::string> FolderEntries(const std::string& folder)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,11 @@ void WriteText(const std::string& path, std::string_view text);
 std::vector<std::string> FolderEntries(const std::string& folder);
 std::string ReadText(const std::string& path);
 void RemoveTree(const std::string& path);
+
+// Runs fn in a child process with a file system of its own in which folder
+// is a tmpfs of the given size ("8k"): 0 when fn succeeded, 1 when it did
+// not, 77 when no such file system could be made (no user namespaces, no root).
+int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn);
 
 // A rules document with the given APPLICATION elements.
 std::string RulesDocument(std::string_view applications);

@@ -2,11 +2,13 @@
 // the log and error-log folders and, when no usable rules file exists, the
 // default rules document. Existing values are left alone, so it can run again.
 //   zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]
-#include "DefaultRules.h"
+#include "platform/RulesFormat.h"
+#include "platform/Autostart.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
+#include "platform/Settings.h"
 
 #include <cstdio>
 #include <cstring>
@@ -53,19 +55,6 @@ bool Ensure(std::string_view subKey, const char* name, const std::string& text, 
     return true;
 }
 
-bool WriteAutostartEntry(const std::string& program)
-{
-    const std::string folder = platform::ConfigHome() + "/autostart";
-    const std::string path = folder + "/korvel-firewall.desktop";
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
-        return true;
-    const std::string entry = "[Desktop Entry]\nType=Application\nName=Korvel Firewall\n"
-                              "Comment=Tessary - Korvel Personal FireWall control panel\nExec="
-        + program + "\nIcon=security-high\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    return platform::MakeDirectories(folder) && platform::WriteFileAtomically(path, entry);
-}
-
 bool NeedsDefaultRules(const std::string& path)
 {
     struct stat st {};
@@ -101,36 +90,40 @@ int main(int argc, char** argv)
     const bool firstInstall = ListValues(RootKey::LocalMachine, kSettingsKey).empty();
 
     Say("Settings in %s%s\n", platform::RegistryRoot(), "");
-    Ensure(kSettingsKey, "RulesFile", platform::ConfigHome() + "/korvel/Rules.xml", failed);
-    Ensure(kSettingsKey, "LogFilesPath", state + "/logs", failed);
-    Ensure(kSettingsKey, "LogFileCount", "30", failed);
-    Ensure(kSettingsKey, "SecurityStatus", "1", failed);
-    Ensure(kSettingsKey, "SecurityMode", "Normal", failed);
-    Ensure(kSettingsKey, "ErrLogs", state + "/errlogs", failed);
-    Ensure(kSettingsKey, "VRNFolder", installDir, failed);
-    Ensure(kSettingsKey, "UpdFullMode", "0", failed);
-    Ensure(kSettingsKey, "ApplySettings", "False", failed);
-    Ensure(kSettingsKey, "FirstClose", "1", failed);
-    Ensure(kSettingsKey, "DebugPrint", "0", failed);
+    Ensure(kSettingsKey, platform::settings::kRulesFile, platform::ConfigHome() + "/korvel/Rules.xml", failed);
+    Ensure(kSettingsKey, platform::settings::kLogFilesPath, state + "/logs", failed);
+    Ensure(kSettingsKey, platform::settings::kLogFileCount, "30", failed);
+    Ensure(kSettingsKey, platform::settings::kSecurityStatus, "1", failed);
+    Ensure(kSettingsKey, platform::settings::kSecurityMode, "Normal", failed);
+    Ensure(kSettingsKey, platform::settings::kErrLogs, state + "/errlogs", failed);
+    Ensure(kSettingsKey, platform::settings::kVrnFolder, installDir, failed);
+    Ensure(kSettingsKey, platform::settings::kUpdFullMode, "0", failed);
+    Ensure(kSettingsKey, platform::settings::kApplySettings, "False", failed);
+    Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
+    Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
     if (firstInstall) {
         const std::string program = binDir + "/zel";
-        if (Ensure(kRunKey, std::string(kAutostartValue).c_str(), program, failed) && !WriteAutostartEntry(program)) {
-            std::fprintf(stderr, "zel-setup: cannot write the autostart entry\n");
-            failed = true;
+        if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {
+            if (platform::autostart::Enable(program)) {
+                Say("  set %s = %s\n", std::string(kAutostartValue), program);
+            } else {
+                std::fprintf(stderr, "zel-setup: cannot write the autostart entry\n");
+                failed = true;
+            }
         }
     }
 
     // The folders the settings name, whichever values they hold now.
-    for (const char* name : {"LogFilesPath", "ErrLogs"}) {
+    for (const char* name : {platform::settings::kLogFilesPath, platform::settings::kErrLogs}) {
         const std::string folder = GetString(RootKey::LocalMachine, kSettingsKey, name);
         if (!folder.empty() && !platform::MakeDirectories(folder)) {
             std::fprintf(stderr, "zel-setup: cannot create the folder %s\n", folder.c_str());
             failed = true;
         }
     }
-    const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, "RulesFile");
+    const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, platform::settings::kRulesFile);
     if (!rules.empty() && NeedsDefaultRules(rules)) {
-        if (platform::MakeDirectories(Folder(rules)) && platform::WriteFileAtomically(rules, kDefaultRulesDocument))
+        if (platform::MakeDirectories(Folder(rules)) && platform::WriteFileAtomically(rules, platform::rules_format::kDefaultRulesDocument))
             Say("  wrote the default rules to %s%s\n", rules);
         else {
             std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", rules.c_str());

@@ -1,11 +1,11 @@
-#include "AlertArt.h"
+#include "gui/Art.h"
 
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 
-namespace alert_art {
+namespace art {
 
 namespace {
 
@@ -128,4 +128,4 @@ QPixmap Banner(int width, int height)
     return pixmap;
 }
 
-}  // namespace alert_art
+}  // namespace art

@@ -1,0 +1,53 @@
+#include "platform/Autostart.h"
+
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace platform::autostart {
+
+using registry::RootKey;
+
+std::string EntryPath() { return ConfigHome() + "/autostart/korvel-firewall.desktop"; }
+
+std::string Program() { return registry::GetString(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue); }
+
+bool Enable(const std::string& program)
+{
+    const std::string folder = ConfigHome() + "/autostart";
+    // The program's path goes into an Exec line: quoted, so that blanks in it survive.
+    // Inside quotes '"', '`', '$' and '\\' take a backslash, which the entry's
+    // own escaping doubles; '%' is doubled for the field codes.
+    if (program.find_first_of("\n\r") != std::string::npos)
+        return false;
+    std::string exec = "\"";
+    for (const char c : program) {
+        if (c == '\\')
+            exec += "\\\\\\\\";
+        else if (c == '"' || c == '`' || c == '$')
+            exec += std::string("\\\\") + c;
+        else if (c == '%')
+            exec += "%%";
+        else
+            exec += c;
+    }
+    exec += '"';
+    const std::string entry = "[Desktop Entry]\nType=Application\nName=Korvel Firewall\n"
+                              "Comment=Tessary - Korvel Personal FireWall control panel\nExec="
+        + exec + "\nIcon=security-high\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    const bool value = registry::SetString(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue, program);
+    const bool file = MakeDirectories(folder) && WriteFileAtomically(EntryPath(), entry);
+    return value && file;
+}
+
+bool Disable()
+{
+    const bool value = registry::DeleteValue(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue);
+    const bool file = ::unlink(EntryPath().c_str()) == 0 || errno == ENOENT;
+    return value && file;
+}
+
+}  // namespace platform::autostart

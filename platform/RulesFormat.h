@@ -1,0 +1,58 @@
+#pragma once
+
+// The rules file: written by the control panel, read by every engine. The
+// words below are the file's vocabulary; both sides use these and no copy.
+namespace platform::rules_format {
+
+// Elements, in the order the control panel writes them.
+inline constexpr const char* kApplications = "APPLICATIONS";
+inline constexpr const char* kApplication = "APPLICATION";
+inline constexpr const char* kExeName = "EXENAME";
+inline constexpr const char* kDescription = "DESCRIPTION";
+inline constexpr const char* kAppPath = "APPPATH";
+inline constexpr const char* kIsService = "ISSERVICE";
+inline constexpr const char* kInDef = "INDEF";
+inline constexpr const char* kOutDef = "OUTDEF";
+inline constexpr const char* kRules = "RULES";
+inline constexpr const char* kRule = "RULE";
+inline constexpr const char* kRuleName = "RULENAME";
+inline constexpr const char* kDirection = "DIRECTION";
+inline constexpr const char* kPermission = "PERMISSION";
+inline constexpr const char* kState = "STATE";
+inline constexpr const char* kEnable = "ENABLE";
+inline constexpr const char* kPorts = "PORTS";
+inline constexpr const char* kPort = "PORT";
+inline constexpr const char* kAlias = "ALIAS";
+inline constexpr const char* kNumber = "NUMBER";
+inline constexpr const char* kIps = "IPS";
+inline constexpr const char* kIp = "IP";
+
+// Words of the values.
+inline constexpr const char* kPermit = "PERMIT";
+inline constexpr const char* kAsk = "ASK";
+inline constexpr const char* kDeny = "DENY";
+inline constexpr const char* kIncoming = "INCOMING";
+inline constexpr const char* kOutgoing = "OUTGOING";
+// The general application, whose entry applies to every program.
+inline constexpr const char* kGeneralApp = "ANY";
+
+// The rules document written when no usable rules file exists: the general
+// application "ANY" with its defaults and five rules, on one line.
+inline constexpr const char* kDefaultRulesDocument =
+    "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION>"
+    "<ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+    "<RULE><RULENAME>dhcp permit</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+    "<STATE>1</STATE><ENABLE>0</ENABLE><PORTS><PORT><NUMBER>67</NUMBER><IPS><IP>255.255.255.255</IP></IPS></PORT>"
+    "</PORTS></RULE>"
+    "<RULE><RULENAME>DHCP Incoming</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+    "<STATE>1</STATE><ENABLE>0</ENABLE><PORTS><PORT><ALIAS>dhcp</ALIAS><NUMBER>68</NUMBER></PORT></PORTS></RULE>"
+    "<RULE><RULENAME>dns</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+    "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>dns</ALIAS><NUMBER>53</NUMBER></PORT></PORTS></RULE>"
+    "<RULE><RULENAME>Web</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+    "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>HTTP</ALIAS><NUMBER>80</NUMBER></PORT></PORTS></RULE>"
+    "<RULE><RULENAME>Mail permission</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+    "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>mail</ALIAS><NUMBER>25</NUMBER></PORT>"
+    "<PORT><ALIAS>POP3</ALIAS><NUMBER>110</NUMBER></PORT></PORTS></RULE>"
+    "</RULES></APPLICATION></APPLICATIONS>\n";
+
+}  // namespace platform::rules_format

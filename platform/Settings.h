@@ -1,0 +1,21 @@
+#pragma once
+
+// Names of the values under the settings key (registry::kSettingsKey) that
+// the engine, the interceptor, the tools and the control panel share. All
+// values are texts; numbers and flags are decimal text.
+namespace platform::settings {
+
+inline constexpr const char* kRulesFile = "RulesFile";          // path of the rules file
+inline constexpr const char* kLogFilesPath = "LogFilesPath";    // folder of the daily traffic logs
+inline constexpr const char* kLogFileCount = "LogFileCount";    // days a traffic log is kept
+inline constexpr const char* kSecurityStatus = "SecurityStatus"; // "0" block all, "1" filtering
+inline constexpr const char* kSecurityMode = "SecurityMode";    // "Normal" or "Custom"
+inline constexpr const char* kErrLogs = "ErrLogs";              // folder of the daily error logs
+inline constexpr const char* kVrnFolder = "VRNFolder";          // installation folder, ending in "/"
+inline constexpr const char* kUpdFullMode = "UpdFullMode";      // sic: not "Udp"
+inline constexpr const char* kApplySettings = "ApplySettings";  // "True" or "False"
+inline constexpr const char* kFirstClose = "FirstClose";        // "1" while closing shows the tray notice
+inline constexpr const char* kDebugPrint = "DebugPrint";        // "1": errors also shown in a message box
+inline constexpr const char* kTimeEnd = "VRNTIMEEND";           // tick count at the panel's last end
+
+}  // namespace platform::settings
