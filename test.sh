@@ -28,8 +28,8 @@ echo "== Fuzzing, ${FUZZ_SECONDS}s per target"
 FUZZ_DIR="$BUILD_DIR-fuzz"
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_FUZZ=ON \
   -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$FUZZ_DIR" -j"$JOBS" --target fuzz_rules_loader fuzz_parse_ipv4 fuzz_log_text fuzz_update_string
-for target in rules_loader:rules parse_ipv4:ipv4 log_text:logtext update_string:update; do
+cmake --build "$FUZZ_DIR" -j"$JOBS" --target fuzz_rules_loader fuzz_parse_ipv4 fuzz_log_text fuzz_update_string fuzz_panel_rules
+for target in rules_loader:rules parse_ipv4:ipv4 log_text:logtext update_string:update panel_rules:rules; do
   name=${target%%:*}
   corpus=$(mktemp -d)
   cp "$ROOT/fuzz/corpus/${target##*:}"/* "$corpus/"
@@ -50,4 +50,7 @@ echo "== Benchmarks (one short pass; docs/performance.md has the measured figure
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/hook_ratio.sh" "$BUILD_DIR" 3
 "$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" /bin/true
+"$BUILD_DIR/bench/panel_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/panel_bench.json" \
+  --benchmark_out_format=json >/dev/null
+python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/panel_bench.json" BM_ReadAndReplaceBytes
 echo "== All checks passed"

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reads Google Benchmark JSON and prints each result as a ratio of the
-loopback connect+accept measured in the same run."""
+baseline measured in the same run (by default the loopback connect+accept;
+another one by name as the second argument)."""
 import json
 import sys
 
@@ -11,7 +12,8 @@ for b in data["benchmarks"]:
         continue
     name = b.get("run_name", b["name"])
     times[name] = b["real_time"] if b["time_unit"] == "ns" else b["real_time"] * {"us": 1e3, "ms": 1e6}[b["time_unit"]]
-base = times.get("BM_LoopbackConnectAccept")
+baseline = sys.argv[2] if len(sys.argv) > 2 else "BM_LoopbackConnectAccept"
+base = times.get(baseline)
 for name, ns in times.items():
     ratio = f"{ns / base:.3f}" if base else "n/a"
-    print(f"{name:32s} {ns/1000:10.2f} us   ratio to loopback connect+accept: {ratio}")
+    print(f"{name:32s} {ns/1000:10.2f} us   ratio to {baseline}: {ratio}")

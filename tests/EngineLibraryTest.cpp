@@ -1,6 +1,7 @@
 // The engine as the interceptor sees it: a shared library loaded with dlopen
 // whose eight exports are bound by their mangled names.
 #include "Sandbox.h"
+#include "settings/AppBuffer.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -104,6 +105,47 @@ TEST(EngineLibrary, DecidesThroughTheMangledExports)
     EXPECT_NE(lines.front().find("<APPLICATIONSTART>"), std::string::npos);
     EXPECT_NE(lines.back().find("<APPLICATIONEND>"), std::string::npos);
     EXPECT_EQ(sandbox.ConnectionRecords().size(), 3u);
+}
+
+// A rules file the control panel loaded and saved is decided by the library
+// exactly as the file the user wrote.
+TEST(EngineLibrary, DecidesRulesSavedByTheControlPanelAsTheOriginal)
+{
+    testing_support::Sandbox sandbox;
+    const std::string original = testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>ENGINE_LIBRARY_TESTS</EXENAME>\n  <OUTDEF>ASK</OUTDEF><INDEF>DENY</INDEF><RULES>"
+        "<RULE><STATE>1</STATE><PERMISSION>PERMIT</PERMISSION><DIRECTION>OUTGOING</DIRECTION><PORTS>"
+        "<PORT><NUMBER>443</NUMBER><IPS><IP>10.0.0.1-10.0.0.9</IP></IPS></PORT><PORT><NUMBER>https</NUMBER></PORT>"
+        "</PORTS></RULE><RULE><DIRECTION>INCOMING</DIRECTION><STATE>1</STATE><PERMISSION>PERMIT</PERMISSION><PORTS>"
+        "<PORT><NUMBER>22</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>");
+    panel::AppBuffer buffer;
+    ASSERT_TRUE(buffer.LoadFromText(original));
+    const std::string saved = buffer.ToText();
+    ASSERT_NE(saved, original);
+
+    struct Probe {
+        unsigned localPort;
+        int direction;
+        const char* address;
+        unsigned remotePort;
+    };
+    const Probe probes[] = {{40000, 1, "10.0.0.5", 443}, {40000, 1, "10.0.0.50", 443}, {40000, 1, "10.0.0.5", 80},
+                            {22, 0, "10.0.0.5", 40000},  {23, 0, "10.0.0.5", 40000}};
+    const auto decide = [&](const std::string& document) {
+        sandbox.WriteRules(document);
+        void* library = ::dlopen(ZEL_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        EXPECT_NE(library, nullptr) << ::dlerror();
+        auto approve = reinterpret_cast<ApproveFn>(::dlsym(library, "_Z7ApprovejiPKcij"));
+        std::vector<int> answers;
+        for (const Probe& p : probes)
+            answers.push_back(approve(p.localPort, p.direction, p.address, 1, p.remotePort));
+        ::dlclose(library);
+        return answers;
+    };
+    const std::vector<int> before = decide(original);
+    EXPECT_EQ(before, (std::vector<int> {1, 2, 2, 1, 0}));
+    EXPECT_EQ(decide(saved), before);
 }
 
 TEST(EngineLibrary, AddsNoThreadAndLittleMemoryToItsHost)

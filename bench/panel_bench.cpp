@@ -1,0 +1,79 @@
+// The control panel's rules file with 1,000 applications: loading it into
+// the rule buffer and saving it whole, next to reading and replacing the
+// same bytes, which is what any load and save must do at least.
+#include "settings/AppBuffer.h"
+#include "platform/Files.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct RulesFile {
+    std::string path;
+    std::string text;
+
+    RulesFile()
+    {
+        char pattern[] = "/tmp/zel-panel-bench-XXXXXX";
+        const std::string root = ::mkdtemp(pattern);
+        path = root + "/Rules.xml";
+        text = "<APPLICATIONS>";
+        for (int i = 0; i < 1000; ++i) {
+            const std::string name = "PROGRAM" + std::to_string(i);
+            text += "<APPLICATION><EXENAME>" + name + "</EXENAME><DESCRIPTION>" + name + " DESCRIPTION</DESCRIPTION>"
+                    "<APPPATH>/usr/bin/" + name + "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"
+                    "<RULES>";
+            for (int r = 0; r < 3; ++r)
+                text += "<RULE><RULENAME>rule " + std::to_string(r) + "</RULENAME><DIRECTION>OUTGOING</DIRECTION>"
+                        "<PERMISSION>DENY</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>web</ALIAS>"
+                        "<NUMBER>" + std::to_string(80 + r) + "</NUMBER><IPS><IP>10.0.0.1-10.0.0.9</IP><IP>192.168.1.1</IP>"
+                        "</IPS></PORT></PORTS></RULE>";
+            text += "</RULES></APPLICATION>";
+        }
+        text += "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE>"
+                "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>\n";
+        platform::WriteFileAtomically(path, text);
+    }
+};
+
+RulesFile& File()
+{
+    static RulesFile file;
+    return file;
+}
+
+void BM_ReadAndReplaceBytes(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto text = platform::ReadFile(File().path, 64u << 20);
+        benchmark::DoNotOptimize(text);
+        platform::WriteFileAtomically(File().path, *text);
+    }
+}
+BENCHMARK(BM_ReadAndReplaceBytes)->Unit(benchmark::kMillisecond);
+
+void BM_LoadRules(benchmark::State& state)
+{
+    for (auto _ : state) {
+        panel::AppBuffer buffer;
+        buffer.LoadRules(File().path);
+        benchmark::DoNotOptimize(buffer.AllRules.data());
+    }
+    state.counters["bytes"] = static_cast<double>(File().text.size());
+}
+BENCHMARK(BM_LoadRules)->Unit(benchmark::kMillisecond);
+
+void BM_SaveRules(benchmark::State& state)
+{
+    panel::AppBuffer buffer;
+    buffer.LoadRules(File().path);
+    for (auto _ : state)
+        buffer.SaveRulesToXmlFile(File().path);
+}
+BENCHMARK(BM_SaveRules)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

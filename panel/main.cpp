@@ -1,0 +1,106 @@
+// zel: the control panel. One copy per user: a second one asks the running
+// copy to show itself and ends.
+//   zel [--quit-after-start]   (the option ends once the window is shown: for timing start-up)
+#include "settings/GeneralMdl.h"
+#include "settings/InterceptorLibrary.h"
+#include "settings/PanelState.h"
+#include "settings/SingleInstance.h"
+#include "windows/MainForm.h"
+#include "platform/Clock.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ending by a signal (the session ends, the system shuts down) goes through
+// the same exit path as every other end.
+void QuitOnEndSignals(QApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool quitAfterStart = false;
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--quit-after-start"))
+            quitAfterStart = true;
+
+    panel::SingleInstance instance;
+    if (!instance.Acquire()) {
+        if (!instance.Problem().empty()) {
+            std::fprintf(stderr, "zel: %s\n", instance.Problem().c_str());
+            return 1;
+        }
+        panel::RestorePreviousInstance();
+        return 0;
+    }
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "zel: no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                             "Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.\n");
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    app.setApplicationName("Korvel Firewall");
+    app.setQuitOnLastWindowClosed(true);
+    QuitOnEndSignals(app);
+
+    panel::PanelState state;
+    MainForm form(state);
+    panel::TheErrorLog().SetMessageBox([&form](const std::string& text) {
+        QMessageBox::warning(&form, "Korvel Firewall", QString::fromStdString(text));
+    });
+    form.Form_Load();
+    if (!form.RegisterWindow()) {
+        QMessageBox::critical(nullptr, "Korvel Firewall",
+                              "The firewall cannot use its runtime folder, so programs cannot reach the control panel.");
+        return 1;
+    }
+    form.show();
+
+    panel::InterceptorLibrary interceptor(state.Settings.VRNFolder);
+    if (!quitAfterStart)
+        interceptor.StartListen();
+    // "VRNTIMEEND" is read and deleted at every start. After a restart of the
+    // machine the window would go to the tray; until the tray icon exists to
+    // bring it back, it stays shown.
+    state.StartHidden(platform::GetTickCount());
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] {
+        state.SaveOnExit(platform::GetTickCount());
+        interceptor.StopListen();
+    });
+    if (quitAfterStart)
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    return app.exec();
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/Registry.h"
+
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// What every part of the control panel uses: the settings store and the
+// error log. Errors never reach the caller: each procedure writes one line
+// with its label ("AppBuffer : LoadRules") and returns what it has.
+namespace panel {
+
+using platform::registry::RootKey;
+
+// The day's error log, opened once at start-up and kept open. Lines written
+// before it is opened are kept and written when it is, so that nothing said
+// during start-up is lost.
+class ErrorLog {
+public:
+    using MessageBox = std::function<void(const std::string& text)>;
+
+    ErrorLog() = default;
+    ~ErrorLog() { Close(); }
+    ErrorLog(const ErrorLog&) = delete;
+    ErrorLog& operator=(const ErrorLog&) = delete;
+
+    // Opens "<folder>/<day>_<month>_<year>_err.LOG" for appending, creating
+    // it; false when it cannot (errors are then only shown, if at all).
+    bool Open(const std::string& folder, std::time_t now);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+
+    // With "DebugPrint" "1" every error is also shown through the message box.
+    void SetDebugPrint(bool on) { debugPrint_ = on; }
+    void SetMessageBox(MessageBox show) { messageBox_ = std::move(show); }
+
+    void Write(std::string_view procName, std::string_view description);
+
+private:
+    void Append(const std::string& line);
+
+    int fd_ = -1;
+    std::string path_;
+    bool debugPrint_ = false;
+    MessageBox messageBox_;
+    std::deque<std::string> pending_;
+};
+
+// The control panel's one error log.
+ErrorLog& TheErrorLog();
+
+// The one way a procedure reports its error.
+void WriteErrLog(std::string_view procName, std::string_view description);
+// The same with the text of errno after what failed.
+void WriteErrLogErrno(std::string_view procName, std::string_view what, int error);
+
+// A value's text; empty when it is missing or cannot be read (logged).
+std::string GetString(RootKey root, std::string_view subKey, std::string_view valueName);
+// Writes a value whole; failures are logged under "GeneralMdl : SaveString".
+bool SaveString(RootKey root, std::string_view subKey, std::string_view valueName, std::string_view text);
+bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueName);
+
+// A setting's text read as a boolean: "True"/"False" in any case, or a
+// number (0 is false); nullopt for anything else.
+std::optional<bool> TextToBoolean(std::string_view text);
+// A whole decimal integer of 32 bits, blanks around it allowed.
+std::optional<int32_t> TextToInteger(std::string_view text);
+
+}  // namespace panel

@@ -1,0 +1,71 @@
+#include "settings/PanelSettings.h"
+
+#include "settings/GeneralMdl.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "platform/RulesFormat.h"
+#include "platform/Settings.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace panel {
+
+namespace names = platform::settings;
+using platform::registry::kSettingsKey;
+
+void GetFilesFromReg(PanelSettings& s)
+{
+    const auto read = [](const char* name) { return panel::GetString(RootKey::LocalMachine, kSettingsKey, name); };
+    s.XmlFilePath = platform::SettingPath(read(names::kRulesFile));
+    s.LogFilePath = platform::SettingPath(read(names::kLogFilesPath));
+    s.LOGFileCount = read(names::kLogFileCount);
+    s.SecurityStatus = read(names::kSecurityStatus);
+    s.LoadAtStartup = panel::GetString(RootKey::LocalMachine, platform::registry::kRunKey, platform::registry::kAutostartValue);
+    s.SecurityMode = read(names::kSecurityMode);
+    s.ErrLogsPath = platform::SettingPath(read(names::kErrLogs));
+    s.VRNFolder = platform::SettingPath(read(names::kVrnFolder));
+    if (!s.VRNFolder.empty() && s.VRNFolder.back() != '/')
+        s.VRNFolder += '/';
+    s.UdpMode = read(names::kUpdFullMode);
+    const std::string applySettings = read(names::kApplySettings);
+    const auto apply = TextToBoolean(applySettings);
+    if (!apply)
+        WriteErrLog("GeneralMdl : GetFilesFromReg",
+                    std::string(names::kApplySettings) + " \"" + applySettings + "\" is neither True nor False");
+    s.ApplySettingsMode = apply.value_or(false);
+    s.FirstClose = read(names::kFirstClose);
+    s.DebugPrint = read(names::kDebugPrint);
+}
+
+std::optional<bool> BlockAllPressed(const std::string& securityStatus)
+{
+    const auto status = TextToInteger(securityStatus);
+    if (!status) {
+        WriteErrLog("GeneralMdl : UpdateBlockAllButton",
+                    std::string(names::kSecurityStatus) + " \"" + securityStatus + "\" is not a number");
+        return std::nullopt;
+    }
+    return *status == 0;
+}
+
+bool CheckRulesFile(const std::string& xmlFilePath)
+{
+    if (xmlFilePath.empty()) {
+        WriteErrLog("GeneralMdl : CheckRulesFile", std::string(names::kRulesFile) + " is not set");
+        return false;
+    }
+    struct stat st {};
+    if (::stat(xmlFilePath.c_str(), &st) == 0 && st.st_size > 0)
+        return true;
+    const size_t slash = xmlFilePath.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        platform::MakeDirectories(xmlFilePath.substr(0, slash));
+    if (platform::WriteFileAtomically(xmlFilePath, platform::rules_format::kDefaultRulesDocument))
+        return true;
+    WriteErrLogErrno("GeneralMdl : CheckRulesFile", "cannot write the default rules to " + xmlFilePath, errno);
+    return false;
+}
+
+}  // namespace panel

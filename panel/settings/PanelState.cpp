@@ -1,0 +1,65 @@
+#include "settings/PanelState.h"
+
+#include "logs/LogCleanup.h"
+#include "settings/GeneralMdl.h"
+#include "platform/Registry.h"
+#include "platform/Settings.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace panel {
+
+namespace names = platform::settings;
+using platform::registry::kSettingsKey;
+
+namespace {
+
+// Error logs stay this many days.
+constexpr int kErrorLogDays = 5;
+
+}  // namespace
+
+void PanelState::LoadSettings(std::time_t now)
+{
+    AppConsts.ActivateConsts();
+    GetFilesFromReg(Settings);
+    CheckRulesFile(Settings.XmlFilePath);
+    ErrorLog& errors = TheErrorLog();
+    errors.SetDebugPrint(Settings.DebugPrint == "1");
+    if (!errors.Open(Settings.ErrLogsPath, now))
+        std::fprintf(stderr, "zel: the error log cannot be opened in \"%s\"\n", Settings.ErrLogsPath.c_str());
+    if (const auto days = TextToInteger(Settings.LOGFileCount))
+        DeleteOldLogFiles(Settings.LogFilePath, *days, now);
+    else
+        WriteErrLog("MainForm : Form_Load",
+                    std::string(names::kLogFileCount) + " \"" + Settings.LOGFileCount + "\" is not a number of days");
+    DeleteOldErrFiles(Settings.ErrLogsPath, kErrorLogDays, now);
+    SliderFirstTime = true;
+}
+
+void PanelState::LoadBuffer() { CurrBuffer.LoadRules(Settings.XmlFilePath); }
+
+bool PanelState::StartHidden(uint32_t tickCount)
+{
+    const std::string stored = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kTimeEnd);
+    bool hidden = false;
+    if (!stored.empty()) {
+        long long number = 0;
+        const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), number);
+        if (error == std::errc() && end == stored.data() + stored.size())
+            hidden = static_cast<long long>(tickCount) < number;
+        else
+            WriteErrLog("MainForm : Form_Load", std::string(names::kTimeEnd) + " \"" + stored + "\" is not a number");
+    }
+    panel::DeleteValue(RootKey::LocalMachine, kSettingsKey, names::kTimeEnd);
+    return hidden;
+}
+
+void PanelState::SaveOnExit(uint32_t tickCount)
+{
+    panel::SaveString(RootKey::LocalMachine, kSettingsKey, names::kSecurityMode, Settings.SecurityMode);
+    panel::SaveString(RootKey::LocalMachine, kSettingsKey, names::kTimeEnd, std::to_string(tickCount));
+}
+
+}  // namespace panel

@@ -1,0 +1,438 @@
+#include "settings/AppBuffer.h"
+#include "settings/GeneralMdl.h"
+
+#include "Sandbox.h"
+#include "engine/RuleTable.h"
+#include "platform/RulesFormat.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using panel::AppBuffer;
+using panel::AppPorts;
+using panel::AppRules;
+using panel::XmlStrRules;
+using testing_support::ReadText;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+// Pretty-printed, elements in another order than the panel writes them, a
+// namespace prefix, a comment, an entity, and the general application first.
+constexpr const char* kRichDocument = R"(<?xml version="1.0"?>
+<APPLICATIONS>
+  <APPLICATION>
+    <EXENAME>ANY</EXENAME>
+    <DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION>
+    <ISSERVICE>0</ISSERVICE>
+    <INDEF>ASK</INDEF>
+    <OUTDEF>PERMIT</OUTDEF>
+    <RULES>
+      <RULE><RULENAME>dns</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE>
+        <ENABLE>1</ENABLE><PORTS><PORT><ALIAS>dns</ALIAS><NUMBER>53</NUMBER></PORT></PORTS></RULE>
+    </RULES>
+  </APPLICATION>
+  <!-- the browser -->
+  <APPLICATION>
+    <EXENAME>firefox-esr</EXENAME>
+    <OUTDEF>ASK</OUTDEF>
+    <INDEF>DENY</INDEF>
+    <RULES>
+      <RULE>
+        <STATE>1</STATE><PERMISSION>PERMIT</PERMISSION><DIRECTION>OUTGOING</DIRECTION><RULENAME>Web &amp; mail</RULENAME>
+        <ENABLE>1</ENABLE>
+        <PORTS>
+          <PORT><NUMBER>443</NUMBER><ALIAS>HTTPS</ALIAS><IPS><IP>10.0.0.1-10.0.0.9</IP><IP>192.168.1.1</IP></IPS></PORT>
+          <PORT><NUMBER>80</NUMBER></PORT>
+        </PORTS>
+      </RULE>
+      <RULE><RULENAME>off</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>0</STATE><ENABLE>0</ENABLE></RULE>
+    </RULES>
+    <APPPATH>/usr/lib/firefox-esr/firefox-esr</APPPATH>
+    <x:DESCRIPTION xmlns:x="urn:x">Firefox Web Browser</x:DESCRIPTION>
+  </APPLICATION>
+  <APPLICATION><EXENAME>SSHD</EXENAME><ISSERVICE>1</ISSERVICE><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>
+</APPLICATIONS>
+)";
+
+// The same after the panel saved it: one line, its own element order, upper
+// case names and descriptions, the general application last.
+constexpr const char* kRichNormalised =
+    "<APPLICATIONS>"
+    "<APPLICATION><EXENAME>FIREFOX-ESR</EXENAME><DESCRIPTION>FIREFOX WEB BROWSER</DESCRIPTION>"
+    "<APPPATH>/usr/lib/firefox-esr/firefox-esr</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF>"
+    "<RULES><RULE><RULENAME>Web &amp; mail</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+    "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>HTTPS</ALIAS><NUMBER>443</NUMBER><IPS>"
+    "<IP>10.0.0.1-10.0.0.9</IP><IP>192.168.1.1</IP></IPS></PORT><PORT><NUMBER>80</NUMBER></PORT></PORTS></RULE>"
+    "<RULE><RULENAME>off</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>0</STATE>"
+    "<ENABLE>0</ENABLE></RULE></RULES></APPLICATION>"
+    "<APPLICATION><EXENAME>SSHD</EXENAME><ISSERVICE>1</ISSERVICE><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE>"
+    "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES><RULE><RULENAME>dns</RULENAME><DIRECTION>OUTGOING</DIRECTION>"
+    "<PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>dns</ALIAS><NUMBER>53</NUMBER>"
+    "</PORT></PORTS></RULE></RULES></APPLICATION>"
+    "</APPLICATIONS>\n";
+
+std::string RulesDocument(std::string_view applications)
+{
+    return "<APPLICATIONS>" + std::string(applications) + "</APPLICATIONS>";
+}
+
+AppBuffer Loaded(std::string_view document)
+{
+    AppBuffer buffer;
+    EXPECT_TRUE(buffer.LoadFromText(document));
+    return buffer;
+}
+
+std::vector<std::string> RuleNames(const XmlStrRules& app)
+{
+    std::vector<std::string> names;
+    for (const auto& rule : app.RULES)
+        names.push_back(rule->RuleName);
+    return names;
+}
+
+// Everything of a table that decides: defaults and entries in order.
+std::string Decisions(const engine::RuleTable& table)
+{
+    std::string text = std::to_string(table.defaultIncoming) + "/" + std::to_string(table.defaultOutgoing);
+    for (const auto& entry : table.entries) {
+        text += " " + std::to_string(entry.direction) + ":" + std::to_string(entry.permission) + ":"
+            + std::to_string(entry.port);
+        for (const auto& [last, first] : entry.addressRanges)
+            text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+    }
+    return text;
+}
+
+// The names in a folder, hidden ones included.
+std::vector<std::string> EveryEntry(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string_view(entry->d_name) != "." && std::string_view(entry->d_name) != "..")
+                names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// A folder of the sandbox holding the error log, opened for the test.
+class ErrorLogged : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = sandbox.root + "/errors";
+        ::mkdir(folder.c_str(), 0700);
+        ASSERT_TRUE(panel::TheErrorLog().Open(folder, std::time(nullptr)));
+    }
+    void TearDown() override { panel::TheErrorLog().Close(); }
+    std::string Errors() const { return ReadText(panel::TheErrorLog().Path()); }
+
+    Sandbox sandbox;
+    std::string folder;
+};
+
+using AppBufferFile = ErrorLogged;
+
+}  // namespace
+
+TEST(AppBufferLoading, RichFileIsSavedNormalisedAndSavesTheSameAgain)
+{
+    AppBuffer buffer = Loaded(kRichDocument);
+    ASSERT_EQ(buffer.AllRules.size(), 3u);
+    EXPECT_EQ(buffer.AllRules[1]->DescriptionFile, "Firefox Web Browser"); // prefixed element read by its local name
+    EXPECT_EQ(buffer.AllRules[1]->IsService, "");
+    const std::string saved = buffer.ToText();
+    EXPECT_EQ(saved, kRichNormalised);
+    EXPECT_EQ(buffer.AllRules[1]->IsService, "0"); // the record itself took the "0"
+    EXPECT_EQ(Loaded(saved).ToText(), saved);
+}
+
+TEST(AppBufferLoading, EngineDecidesTheSavedFileAsTheOriginal)
+{
+    // Names already upper case and the general application last, so that
+    // saving changes nothing the engine reads.
+    const std::string original = RulesDocument(
+        "<APPLICATION><EXENAME>CURL</EXENAME><DESCRIPTION>curl</DESCRIPTION><OUTDEF>ASK</OUTDEF><INDEF>DENY</INDEF>"
+        "<RULES><RULE><PERMISSION>DENY</PERMISSION><STATE>1</STATE><DIRECTION>OUTGOING</DIRECTION>"
+        "<PORTS><PORT><NUMBER>443</NUMBER><IPS><IP>10.0.0.1-10.0.0.9</IP><IP> 10.1.1.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>https</NUMBER></PORT><PORT><NUMBER>0</NUMBER></PORT></PORTS></RULE>"
+        "<RULE><STATE>0</STATE><PERMISSION>PERMIT</PERMISSION><DIRECTION>OUTGOING</DIRECTION></RULE></RULES></APPLICATION>"
+        "<APPLICATION><EXENAME>SSHD</EXENAME><INDEF></INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES><RULE>"
+        "<DIRECTION>INCOMING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>22</NUMBER>"
+        "</PORT></PORTS></RULE></RULES></APPLICATION>");
+    const std::string saved = Loaded(original).ToText();
+    for (const char* program : {"CURL", "SSHD", "OTHER"}) {
+        engine::RuleTable before, after;
+        before.LoadRulesFromText(original, program);
+        after.LoadRulesFromText(saved, program);
+        EXPECT_EQ(Decisions(after), Decisions(before)) << program;
+        EXPECT_FALSE(before.entries.empty()) << program;
+    }
+}
+
+TEST(AppBufferLoading, WhatTheFileLeavesOutIsLeftOutWhenSaved)
+{
+    AppBuffer buffer = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>A</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION>"
+        "<APPLICATION><EXENAME></EXENAME><INDEF>DENY</INDEF></APPLICATION>"
+        "<APPLICATION><EXENAME>B</EXENAME><RULES><RULE><RULENAME>no ports</RULENAME><ENABLE>1</ENABLE></RULE>"
+        "<RULE><RULENAME>no addresses</RULENAME><ENABLE>1</ENABLE><PORTS><PORT><NUMBER>25</NUMBER></PORT></PORTS></RULE>"
+        "</RULES></APPLICATION>"));
+    ASSERT_EQ(buffer.AllRules.size(), 2u); // the one without a name is not loaded
+    EXPECT_EQ(buffer.AllRules[1]->ExeName, "B");
+    EXPECT_EQ(buffer.ToText(),
+              "<APPLICATIONS><APPLICATION><EXENAME>A</EXENAME><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF>"
+              "</APPLICATION><APPLICATION><EXENAME>B</EXENAME><ISSERVICE>0</ISSERVICE><INDEF></INDEF><OUTDEF></OUTDEF><RULES><RULE>"
+              "<RULENAME>no ports</RULENAME><ENABLE>1</ENABLE></RULE><RULE><RULENAME>no addresses</RULENAME><ENABLE>1</ENABLE>"
+              "<PORTS><PORT><NUMBER>25</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION></APPLICATIONS>\n");
+}
+
+TEST(AppBufferLoading, EveryGeneralApplicationGoesLastOnceAndNothingIsLostOrDoubled)
+{
+    AppBuffer buffer = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>first</DESCRIPTION></APPLICATION>"
+        "<APPLICATION><EXENAME>TOOL</EXENAME><DESCRIPTION>any</DESCRIPTION></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>second</DESCRIPTION></APPLICATION>"
+        "<APPLICATION><EXENAME>any</EXENAME><DESCRIPTION>lower</DESCRIPTION></APPLICATION>"));
+    AppBuffer again = Loaded(buffer.ToText());
+    std::vector<std::string> order;
+    for (const auto& app : again.AllRules)
+        order.push_back(app->DescriptionFile);
+    // "any" in lower case is written as "ANY": it goes last with the others.
+    EXPECT_EQ(order, (std::vector<std::string> {"ANY", "FIRST", "SECOND", "LOWER"}));
+}
+
+TEST(AppBufferLookUp, FindsByNameOrDescriptionInAnyCase)
+{
+    AppBuffer buffer = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>FIREFOX-ESR</EXENAME><DESCRIPTION>Firefox Web Browser</DESCRIPTION>"
+        "<APPPATH>/usr/bin/firefox-esr</APPPATH><ISSERVICE>x</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION>"
+        "<APPLICATION><EXENAME>SSHD</EXENAME><ISSERVICE>1</ISSERVICE></APPLICATION>"));
+    EXPECT_EQ(buffer.GetItemNoByExeName("firefox-esr"), 1);
+    EXPECT_EQ(buffer.GetItemNoByExeName("FIREFOX WEB BROWSER"), 1);
+    EXPECT_EQ(buffer.GetItemNoByExeName("sshd"), 2);
+    EXPECT_EQ(buffer.GetItemNoByExeName("nothing"), 0);
+    EXPECT_EQ(buffer.GetAppFromBuffer("Sshd"), buffer.AllRules[1]); // the record itself
+    EXPECT_EQ(buffer.GetDesc_ExeName("FIREFOX-ESR"), "Firefox Web Browser");
+    EXPECT_EQ(buffer.GetDesc_ExeName("firefox-esr"), "FIREFOX-ESR"); // other case: the name, not the description
+    EXPECT_EQ(buffer.GetExeName("firefox web browser"), "FIREFOX-ESR");
+    EXPECT_EQ(buffer.GetExeFileName("firefox-esr"), "/usr/bin/firefox-esr");
+    EXPECT_EQ(buffer.GetExeInDef("firefox-esr"), "DENY");
+    EXPECT_EQ(buffer.GetExeOutDef("FIREFOX-ESR"), "ASK");
+    EXPECT_EQ(buffer.GetIsService("sshd"), 1);
+    EXPECT_EQ(buffer.GetIsService("firefox-esr"), 0);
+    EXPECT_EQ(buffer.GetIsService("nothing"), 0);
+    EXPECT_EQ(buffer.GetExeInDef("nothing"), "");
+    buffer.SetInDef("sshd", "PERMIT");
+    buffer.SetOutDef("sshd", "DENY");
+    EXPECT_EQ(buffer.AllRules[1]->InDef, "PERMIT");
+    EXPECT_EQ(buffer.AllRules[1]->OutDef, "DENY");
+}
+
+TEST(AppBufferEditing, RulesAndPortsAreAddedAndRemovedByPosition)
+{
+    AppBuffer buffer;
+    auto app = std::make_shared<XmlStrRules>();
+    app->ExeName = "CURL";
+    buffer.AddRuleToBuffer(app);
+    EXPECT_EQ(buffer.AddNewRuleToApp("curl", "OUTGOING", "DENY"), AppBuffer::kDone);
+    EXPECT_EQ(buffer.AddNewRuleToApp("curl", "INCOMING", "PERMIT"), AppBuffer::kDone);
+    EXPECT_EQ(buffer.AddNewRuleToApp("wget", "INCOMING", "PERMIT"), AppBuffer::kNotFound);
+    auto port = std::make_shared<AppPorts>();
+    port->nPort = 80;
+    EXPECT_EQ(buffer.AddPortToRule("CURL", 1, port), AppBuffer::kDone);
+    EXPECT_EQ(buffer.AddPortToRule("CURL", 3, port), AppBuffer::kOutOfRange);
+    EXPECT_EQ(buffer.ReturnPortFromApp("CURL", 1, 1), port);
+    EXPECT_EQ(buffer.ReturnPortFromApp("CURL", 1, 2), nullptr);
+    EXPECT_EQ(buffer.ReturnRuleFromApp("CURL", 2)->Direction, "INCOMING");
+    EXPECT_EQ(buffer.ReturnRuleFromApp("CURL", 0), nullptr);
+
+    // Out of range removes nothing and says so.
+    EXPECT_EQ(buffer.RemovePortFromRule("CURL", 1, 2), AppBuffer::kOutOfRange);
+    EXPECT_EQ(buffer.DeleteAppFromBuffer("CURL", 5, 0), AppBuffer::kOutOfRange);
+    EXPECT_EQ(app->RULES.size(), 2u);
+    EXPECT_EQ(buffer.DeleteAppFromBuffer("CURL", 1, 1), AppBuffer::kDone);
+    EXPECT_TRUE(app->RULES[0]->PORTS.empty());
+    EXPECT_EQ(buffer.DeleteAppFromBuffer("CURL", 1, 0), AppBuffer::kDone);
+    EXPECT_EQ(app->RULES.size(), 1u);
+    EXPECT_EQ(buffer.RemoveRuleFromApp("CURL", 1), AppBuffer::kDone);
+    EXPECT_EQ(buffer.DeleteAppFromBuffer("CURL", 0, 0), AppBuffer::kDone);
+    EXPECT_TRUE(buffer.AllRules.empty());
+    EXPECT_EQ(buffer.DeleteAppFromBuffer("CURL", 0, 0), AppBuffer::kNotFound);
+}
+
+TEST(AppBufferEditing, SwappingRulesReordersThemAsNewRecords)
+{
+    std::string rules;
+    for (int i = 1; i <= 150; ++i)
+        rules += "<RULE><RULENAME>" + std::to_string(i) + "</RULENAME><PORTS><PORT><NUMBER>" + std::to_string(i)
+            + "</NUMBER></PORT></PORTS></RULE>";
+    AppBuffer buffer = Loaded(RulesDocument("<APPLICATION><EXENAME>FOUR</EXENAME><RULES><RULE><RULENAME>1</RULENAME></RULE>"
+                                            "<RULE><RULENAME>2</RULENAME></RULE><RULE><RULENAME>3</RULENAME></RULE>"
+                                            "<RULE><RULENAME>4</RULENAME></RULE></RULES></APPLICATION>"
+                                            "<APPLICATION><EXENAME>MANY</EXENAME><RULES>"
+                                            + rules + "</RULES></APPLICATION>"));
+    const auto& four = *buffer.AllRules[0];
+    const auto oldSecond = four.RULES[1];
+    buffer.ReplaceRules("four", 1, 3);
+    EXPECT_EQ(RuleNames(four), (std::vector<std::string> {"3", "2", "1", "4"}));
+    EXPECT_NE(four.RULES[1], oldSecond);
+    buffer.ReplaceRules("four", 2, 9); // no rule 9: left as it was
+    EXPECT_EQ(RuleNames(four), (std::vector<std::string> {"3", "2", "1", "4"}));
+
+    // No limit on the number of rules.
+    const auto& many = *buffer.AllRules[1];
+    buffer.ReplaceRules("MANY", 1, 150);
+    EXPECT_EQ(many.RULES.front()->RuleName, "150");
+    EXPECT_EQ(many.RULES.back()->PORTS[0]->nPort, 1);
+    EXPECT_EQ(many.RULES.size(), 150u);
+}
+
+TEST(AppBufferEditing, CopiedApplicationSharesItsRulesCopiedRuleSharesNothing)
+{
+    AppBuffer buffer = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>A</EXENAME><DESCRIPTION>d</DESCRIPTION><INDEF>ASK</INDEF><RULES><RULE><RULENAME>r</RULENAME>"
+        "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>web</ALIAS><NUMBER>80</NUMBER><IPS><IP>10.0.0.1</IP></IPS>"
+        "</PORT></PORTS></RULE></RULES></APPLICATION>"));
+    const auto& source = *buffer.AllRules[0];
+    const auto copy = AppBuffer::CopyApp(source);
+    EXPECT_NE(copy, buffer.AllRules[0]);
+    EXPECT_EQ(copy->DescriptionFile, "d");
+    EXPECT_EQ(copy->RULES[0], source.RULES[0]); // the same rule record
+
+    const auto rule = AppBuffer::CopyRule(*source.RULES[0]);
+    EXPECT_NE(rule, source.RULES[0]);
+    EXPECT_NE(rule->PORTS[0], source.RULES[0]->PORTS[0]);
+    rule->PORTS[0]->Ips.push_back("10.0.0.2");
+    rule->PORTS[0]->nPort = 81;
+    EXPECT_EQ(source.RULES[0]->PORTS[0]->Ips.size(), 1u);
+    EXPECT_EQ(source.RULES[0]->PORTS[0]->nPort, 80);
+    EXPECT_EQ(rule->PORTS[0]->ALIAS, "web");
+    EXPECT_EQ(rule->State, "1");
+    EXPECT_EQ(rule->Enable, 1);
+}
+
+TEST_F(AppBufferFile, BadNumbersLoseOnlyTheirOwnEntryAndAreLogged)
+{
+    AppBuffer buffer = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>A</EXENAME><RULES>"
+        "<RULE><RULENAME>one</RULENAME><ENABLE>yes</ENABLE><PORTS><PORT><NUMBER>https</NUMBER></PORT>"
+        "<PORT><NUMBER>+8080</NUMBER></PORT><PORT><ALIAS>no number</ALIAS></PORT><PORT><NUMBER> 443 </NUMBER></PORT>"
+        "</PORTS></RULE>"
+        "<RULE><RULENAME>two</RULENAME><PORTS><PORT><NUMBER>25</NUMBER></PORT></PORTS></RULE>"
+        "</RULES></APPLICATION>"));
+    const auto& app = *buffer.AllRules[0];
+    ASSERT_EQ(app.RULES.size(), 2u);
+    EXPECT_EQ(app.RULES[0]->Enable, 1); // kept and shown
+    ASSERT_EQ(app.RULES[0]->PORTS.size(), 1u);
+    EXPECT_EQ(app.RULES[0]->PORTS[0]->nPort, 443);
+    EXPECT_EQ(app.RULES[1]->Enable, 1); // no ENABLE: shown
+    EXPECT_EQ(app.RULES[1]->PORTS[0]->nPort, 25);
+    const std::string errors = Errors();
+    EXPECT_NE(errors.find("AppBuffer : GetPortsCollection : a port of A has the number \"https\""), std::string::npos);
+    EXPECT_NE(errors.find("has no number"), std::string::npos);
+    EXPECT_NE(errors.find("AppBuffer : GetRulesCollection : the rule \"one\" of A has the flag \"yes\""), std::string::npos);
+}
+
+TEST_F(AppBufferFile, MissingEmptyOrBrokenFilesAreReplacedByTheDefaultsAndBrokenOnesKept)
+{
+    struct Case {
+        const char* name;
+        const char* content; // nullptr: no file
+        bool kept;
+    } cases[] = {
+        {"missing", nullptr, false},
+        {"not XML", "this is not a rules file", true},
+        {"cut short", "<APPLICATIONS><APPLICATION><EXENAME>A</EXE", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = sandbox.root + "/rules-" + std::to_string(&c - cases) + "/Rules.xml";
+        if (c.content) {
+            ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0700);
+            WriteText(path, c.content);
+        }
+        AppBuffer buffer;
+        buffer.LoadRules(path);
+        EXPECT_EQ(ReadText(path), platform::rules_format::kDefaultRulesDocument);
+        ASSERT_EQ(buffer.AllRules.size(), 1u);
+        EXPECT_EQ(buffer.AllRules[0]->ExeName, "ANY");
+        EXPECT_EQ(buffer.AllRules[0]->RULES.size(), 5u);
+        if (c.kept)
+            EXPECT_EQ(ReadText(path + ".bad"), c.content);
+        else
+            EXPECT_NE(::access((path + ".bad").c_str(), F_OK), 0);
+    }
+    // A second broken file does not push out the first one kept.
+    const std::string path = sandbox.root + "/rules-1/Rules.xml";
+    WriteText(path, "broken again");
+    AppBuffer buffer;
+    buffer.LoadRules(path);
+    EXPECT_EQ(ReadText(path + ".bad"), "this is not a rules file");
+    EXPECT_EQ(ReadText(path + ".bad.2"), "broken again");
+    EXPECT_NE(Errors().find("AppBuffer : LoadRules"), std::string::npos);
+}
+
+TEST_F(AppBufferFile, SaveReplacesTheFileWholeOrLeavesItAsItWas)
+{
+    const std::string path = sandbox.root + "/Rules.xml";
+    WriteText(path, platform::rules_format::kDefaultRulesDocument);
+    ::chmod(path.c_str(), 0640);
+    AppBuffer buffer;
+    buffer.LoadRules(path);
+    buffer.AllRules[0]->OutDef = "DENY";
+    ASSERT_TRUE(buffer.SaveRulesToXmlFile(path));
+    EXPECT_NE(ReadText(path).find("<OUTDEF>DENY</OUTDEF>"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A rules file kept elsewhere through a link stays a link.
+    const std::string linked = sandbox.root + "/Linked.xml";
+    ASSERT_EQ(::symlink(path.c_str(), linked.c_str()), 0);
+    buffer.AllRules[0]->InDef = "PERMIT";
+    ASSERT_TRUE(buffer.SaveRulesToXmlFile(linked));
+    ASSERT_EQ(::lstat(linked.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadText(path).find("<INDEF>PERMIT</INDEF>"), std::string::npos);
+
+    // A save that cannot be made leaves the file as it was and is logged.
+    const std::string before = ReadText(path);
+    const std::string blocked = sandbox.root + "/no-folder/Rules.xml";
+    EXPECT_FALSE(buffer.SaveRulesToXmlFile(blocked));
+    EXPECT_NE(Errors().find("AppBuffer : SaveRulesToXmlFile : cannot write " + blocked), std::string::npos);
+    EXPECT_EQ(ReadText(path), before);
+}
+
+TEST_F(AppBufferFile, FullDiskLeavesThePreviousRulesWhole)
+{
+    const std::string disk = sandbox.root + "/disk";
+    ::mkdir(disk.c_str(), 0700);
+    const int status = testing_support::WithTinyDisk(disk, "16k", [&] {
+        const std::string path = disk + "/Rules.xml";
+        WriteText(path, platform::rules_format::kDefaultRulesDocument);
+        AppBuffer buffer;
+        buffer.LoadRules(path);
+        for (int i = 0; i < 400; ++i) {
+            auto app = std::make_shared<XmlStrRules>();
+            app->ExeName = "PROGRAM" + std::to_string(i);
+            buffer.AddRuleToBuffer(app);
+        }
+        const bool failed = !buffer.SaveRulesToXmlFile(path);
+        // Only the rules file: no half-written copy left beside it.
+        return failed && ReadText(path) == platform::rules_format::kDefaultRulesDocument
+            && EveryEntry(disk) == std::vector<std::string> {"Rules.xml"};
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no private tmpfs can be made here";
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(Errors().find("No space left on device"), std::string::npos);
+}

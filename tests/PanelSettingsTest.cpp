@@ -1,0 +1,284 @@
+#include "logs/LogCleanup.h"
+#include "settings/GeneralMdl.h"
+#include "settings/PanelSettings.h"
+#include "settings/PanelState.h"
+#include "settings/SingleInstance.h"
+
+#include "Sandbox.h"
+#include "platform/Autostart.h"
+#include "platform/Constants.h"
+#include "platform/LogFiles.h"
+#include "platform/Registry.h"
+#include "platform/RulesFormat.h"
+#include "platform/Windows.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+using panel::RootKey;
+using platform::registry::kSettingsKey;
+using testing_support::ReadText;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+constexpr std::time_t kDay = 24 * 3600;
+
+// A sandbox whose error log is open in a folder of its own.
+class PanelSettings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        errors = sandbox.root + "/errors";
+        ::mkdir(errors.c_str(), 0700);
+        sandbox.SetSetting("ErrLogs", errors);
+    }
+    void TearDown() override
+    {
+        panel::TheErrorLog().Close();
+        panel::TheErrorLog().SetDebugPrint(false);
+        panel::TheErrorLog().SetMessageBox(nullptr);
+    }
+    std::string ErrorLogText() const { return ReadText(platform::ErrorLogFileName(errors, std::time(nullptr))); }
+    std::string Setting(const char* name) const
+    {
+        return platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, name);
+    }
+
+    Sandbox sandbox;
+    std::string errors;
+};
+
+void Touch(const std::string& path, std::time_t modified)
+{
+    WriteText(path, "x");
+    const utimbuf times {modified, modified};
+    ::utime(path.c_str(), &times);
+}
+
+}  // namespace
+
+TEST_F(PanelSettings, FailingWriteWithDebugPrintIsShownAndLoggedAfterDateAndTime)
+{
+    ASSERT_TRUE(panel::TheErrorLog().Open(errors, std::time(nullptr)));
+    std::vector<std::string> shown;
+    panel::TheErrorLog().SetMessageBox([&](const std::string& text) { shown.push_back(text); });
+    panel::TheErrorLog().SetDebugPrint(true);
+    // A file where the key's folder should be: the write cannot be made.
+    WriteText(sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/Blocked", "");
+    EXPECT_FALSE(panel::SaveString(RootKey::LocalMachine, "Software\\Blocked\\Key", "Value", "1"));
+
+    const std::string text = "GeneralMdl : SaveString : cannot write \"Value\": Not a directory";
+    ASSERT_EQ(shown, std::vector<std::string> {text});
+    const std::string line = ErrorLogText();
+    ASSERT_GT(line.size(), text.size() + 2);
+    EXPECT_EQ(line.substr(line.size() - text.size() - 2), text + "\r\n");
+    // "date:time " before it, and nothing else on the line.
+    const std::string stamp = line.substr(0, line.size() - text.size() - 2);
+    EXPECT_NE(stamp.find(':'), std::string::npos);
+    EXPECT_EQ(stamp.back(), ' ');
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+
+    // Without DebugPrint nothing is shown.
+    panel::TheErrorLog().SetDebugPrint(false);
+    panel::SaveString(RootKey::LocalMachine, "Software\\Blocked\\Key", "Value", "1");
+    EXPECT_EQ(shown.size(), 1u);
+}
+
+TEST_F(PanelSettings, ErrorsBeforeTheLogIsOpenAreWrittenWhenItIs)
+{
+    panel::WriteErrLog("MainForm : Form_Load", "said before the log was open");
+    ASSERT_TRUE(panel::TheErrorLog().Open(errors, std::time(nullptr)));
+    panel::WriteErrLog("MainForm : Form_Load", "said after");
+    const std::string text = ErrorLogText();
+    const size_t before = text.find("said before the log was open");
+    ASSERT_NE(before, std::string::npos);
+    EXPECT_LT(before, text.find("said after"));
+    struct stat st {};
+    ASSERT_EQ(::stat(panel::TheErrorLog().Path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u); // errors can hold paths of the user's files
+}
+
+TEST_F(PanelSettings, SettingsAreReadUnderTheirExactNamesAndPathsAsTheEngineTakesThem)
+{
+    sandbox.SetSetting("UpdFullMode", "1");
+    sandbox.SetSetting("UdpFullMode", "0");
+    sandbox.SetSetting("RulesFile", "  rules/Rules.xml\n");
+    sandbox.SetSetting("VRNFolder", "/opt/korvel");
+    sandbox.SetSetting("SecurityStatus", "0");
+    sandbox.SetSetting("FirstClose", "1");
+    sandbox.SetSetting("DebugPrint", "0");
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", sandbox.root.c_str(), 1);
+    struct Case {
+        const char* text;
+        bool expected;
+    } booleans[] = {{"True", true}, {"false", false}, {"1", true}, {"0", false}, {" TRUE ", true}, {"maybe", false}};
+    for (const Case& c : booleans) {
+        sandbox.SetSetting("ApplySettings", c.text);
+        panel::PanelSettings settings;
+        panel::GetFilesFromReg(settings);
+        EXPECT_EQ(settings.ApplySettingsMode, c.expected) << c.text;
+        EXPECT_EQ(settings.UdpMode, "1");
+        EXPECT_EQ(settings.XmlFilePath, sandbox.root + "/rules/Rules.xml");
+        EXPECT_EQ(settings.VRNFolder, "/opt/korvel/");
+        EXPECT_EQ(settings.LoadAtStartup, "/usr/local/bin/zel");
+        EXPECT_EQ(settings.SecurityStatus, "0");
+    }
+    ::setenv("HOME", home.c_str(), 1);
+    ASSERT_TRUE(panel::TheErrorLog().Open(errors, std::time(nullptr)));
+    EXPECT_NE(ErrorLogText().find("GeneralMdl : GetFilesFromReg : ApplySettings \"maybe\""), std::string::npos);
+}
+
+TEST_F(PanelSettings, BlockAllIsPressedOnlyForAStatusOfZero)
+{
+    struct Case {
+        const char* status;
+        std::optional<bool> pressed;
+    } cases[] = {{"0", true}, {" 0", true}, {"00", true}, {"1", false}, {"2", false}, {"-1", false},
+                 {"", std::nullopt}, {"off", std::nullopt}, {"0x", std::nullopt}};
+    for (const Case& c : cases)
+        EXPECT_EQ(panel::BlockAllPressed(c.status), c.pressed) << '"' << c.status << '"';
+    ASSERT_TRUE(panel::TheErrorLog().Open(errors, std::time(nullptr)));
+    EXPECT_NE(ErrorLogText().find("GeneralMdl : UpdateBlockAllButton : SecurityStatus \"off\" is not a number"),
+              std::string::npos);
+}
+
+TEST_F(PanelSettings, StartUpReplacesAnEmptyRulesFileBeforeLoadingAndCleansOldLogs)
+{
+    sandbox.SetSetting("LogFileCount", "3");
+    WriteText(sandbox.rulesFile, "");
+    const std::time_t now = std::time(nullptr);
+    const std::string oldLog = platform::TrafficLogFileName(sandbox.logs, now - 3 * kDay);
+    const std::string recentLog = platform::TrafficLogFileName(sandbox.logs, now - 2 * kDay);
+    const std::string oldError = platform::ErrorLogFileName(errors, now - 5 * kDay);
+    const std::string recentError = platform::ErrorLogFileName(errors, now - 4 * kDay);
+    Touch(oldLog, now - 3 * kDay);
+    Touch(recentLog, now - 2 * kDay);
+    Touch(oldError, now - 5 * kDay);
+    Touch(recentError, now - 4 * kDay);
+    Touch(sandbox.logs + "/notes.txt", now - 300 * kDay); // not a log: stays
+
+    panel::PanelState state;
+    state.LoadSettings(now);
+    EXPECT_EQ(ReadText(sandbox.rulesFile), platform::rules_format::kDefaultRulesDocument);
+    state.LoadBuffer();
+    ASSERT_EQ(state.CurrBuffer.AllRules.size(), 1u);
+    EXPECT_EQ(state.CurrBuffer.AllRules[0]->ExeName, "ANY");
+    EXPECT_TRUE(state.SliderFirstTime);
+    EXPECT_EQ(state.AppConsts.GENERAL_APP, "ANY");
+    EXPECT_EQ(state.AppConsts.UdpFullMode, "UpdFullMode");
+    EXPECT_TRUE(panel::TheErrorLog().IsOpen());
+    EXPECT_EQ(panel::TheErrorLog().Path(), platform::ErrorLogFileName(errors, now));
+
+    EXPECT_NE(::access(oldLog.c_str(), F_OK), 0);
+    EXPECT_EQ(::access(recentLog.c_str(), F_OK), 0);
+    EXPECT_NE(::access(oldError.c_str(), F_OK), 0);
+    EXPECT_EQ(::access(recentError.c_str(), F_OK), 0);
+    EXPECT_EQ(::access((sandbox.logs + "/notes.txt").c_str(), F_OK), 0);
+}
+
+TEST(LogCleanup, OnlyTheFirewallsOwnDailyFilesOldEnoughGo)
+{
+    Sandbox sandbox;
+    const std::time_t now = std::time(nullptr);
+    const std::string folder = sandbox.logs;
+    struct Case {
+        std::string name;
+        bool deleted;
+    } cases[] = {
+        {"1_1_2020_qrb.log", true},
+        {"31_12_2019_qrb.log", true},
+        {"01_1_2020_qrb.log", false}, // leading zero: not a name the engine writes
+        {"32_1_2020_qrb.log", false},
+        {"29_2_2021_qrb.log", false},
+        {"1_1_2020_err.LOG", false},  // an error log in the traffic log folder
+        {"1_1_2020_qrb.log.bak", false},
+        {"photo.jpg", false},
+    };
+    for (const Case& c : cases)
+        Touch(folder + "/" + c.name, now - 40 * kDay);
+    ASSERT_EQ(::symlink((folder + "/photo.jpg").c_str(), (folder + "/2_1_2020_qrb.log").c_str()), 0);
+    EXPECT_EQ(panel::DeleteOldLogFiles(folder, 0, now), 0); // less than a day keeps everything
+    EXPECT_EQ(panel::DeleteOldLogFiles(folder, 41, now), 0);
+    EXPECT_EQ(panel::DeleteOldLogFiles(folder, 40, now), 2);
+    for (const Case& c : cases)
+        EXPECT_EQ(::access((folder + "/" + c.name).c_str(), F_OK) != 0, c.deleted) << c.name;
+    EXPECT_EQ(::access((folder + "/photo.jpg").c_str(), F_OK), 0); // a link is not followed
+    EXPECT_EQ(panel::DeleteOldLogFiles(sandbox.root + "/missing", 1, now), 0);
+}
+
+TEST(LogCleanup, AgeCountsDayBoundariesNotHours)
+{
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    const std::time_t midnight = 1796601600; // 2026-12-07 00:00 UTC
+    EXPECT_EQ(panel::DayBoundariesBetween(midnight - 60, midnight + 60), 1);
+    EXPECT_EQ(panel::DayBoundariesBetween(midnight + 60, midnight + kDay - 60), 0);
+    EXPECT_EQ(panel::DayBoundariesBetween(midnight - kDay * 365, midnight), 365);
+    ::unsetenv("TZ");
+    ::tzset();
+}
+
+TEST_F(PanelSettings, StartsHiddenOnlyAfterARestartAndForgetsTheStamp)
+{
+    struct Case {
+        const char* stored; // nullptr: no value
+        uint32_t tick;
+        bool hidden;
+    } cases[] = {{"5000000", 1000, true}, {"1000", 5000000, false}, {nullptr, 1000, false}, {"soon", 1000, false},
+                 {"4294967295", 4294967294u, true}};
+    for (const Case& c : cases) {
+        if (c.stored)
+            sandbox.SetSetting("VRNTIMEEND", c.stored);
+        panel::PanelState state;
+        EXPECT_EQ(state.StartHidden(c.tick), c.hidden) << (c.stored ? c.stored : "none");
+        EXPECT_FALSE(platform::registry::Query(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND"));
+    }
+    panel::PanelState state;
+    state.Settings.SecurityMode = "Custom";
+    state.SaveOnExit(123456);
+    EXPECT_EQ(Setting("VRNTIMEEND"), "123456");
+    EXPECT_EQ(Setting("SecurityMode"), "Custom");
+}
+
+TEST(Autostart, ValueAndDesktopEntryComeAndGoTogether)
+{
+    Sandbox sandbox;
+    ASSERT_TRUE(platform::autostart::Disable());
+    EXPECT_EQ(platform::autostart::Program(), "");
+    const std::string program = "/opt/my \"firewall\"/bin/zel";
+    ASSERT_TRUE(platform::autostart::Enable(program));
+    EXPECT_EQ(platform::autostart::Program(), program);
+    const std::string entry = ReadText(platform::autostart::EntryPath());
+    EXPECT_NE(entry.find("\nExec=\"/opt/my \\\\\"firewall\\\\\"/bin/zel\"\n"), std::string::npos) << entry;
+    ASSERT_TRUE(platform::autostart::Disable());
+    EXPECT_EQ(platform::autostart::Program(), "");
+    EXPECT_NE(::access(platform::autostart::EntryPath().c_str(), F_OK), 0);
+    EXPECT_FALSE(platform::autostart::Enable("/bin/zel\nExec=/bin/sh"));
+}
+
+TEST(SingleInstance, SecondCopyFindsTheFirstAndReachesItsMessageBox)
+{
+    Sandbox sandbox;
+    panel::SingleInstance first;
+    ASSERT_TRUE(first.Acquire());
+    panel::SingleInstance second;
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_EQ(second.Problem(), "");
+
+    // A window with the title but no message box is passed over.
+    auto bare = platform::windows::Window::Register(platform::kMainWindowTitle, {"Other"});
+    EXPECT_FALSE(panel::RestorePreviousInstance());
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(panel::RestorePreviousInstance());
+    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
+    EXPECT_EQ(message->wParam, 0u);
+    EXPECT_EQ(message->lParam, 0x00060000);
+    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0))); // once
+}
