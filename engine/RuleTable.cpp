@@ -19,16 +19,6 @@ namespace {
 
 std::string_view TextOf(const pugi::xml_node& node) { return node.text().get(); }
 
-std::string_view Trimmed(std::string_view text)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // Rules files larger than this are not read: no real one comes near it.
 constexpr size_t kMaxRulesBytes = 64u << 20;
 
@@ -137,7 +127,7 @@ int DirectionFromText(std::string_view text) { return text == rf::kIncoming ? kI
 
 std::optional<int> PortFromText(std::string_view text)
 {
-    text = Trimmed(text);
+    text = platform::TrimBlanks(text);
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
     const auto value = platform::ParseDecimal(text);
@@ -156,8 +146,8 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
     if (addressText) {
         const std::string_view text = addressText;
         const size_t dash = text.find('-');
-        const auto first = ParseIpv4(Trimmed(text.substr(0, dash)));
-        const auto last = dash == std::string_view::npos ? first : ParseIpv4(Trimmed(text.substr(dash + 1)));
+        const auto first = ParseIpv4(platform::TrimBlanks(text.substr(0, dash)));
+        const auto last = dash == std::string_view::npos ? first : ParseIpv4(platform::TrimBlanks(text.substr(dash + 1)));
         if (!first || !last)
             return false;
         entry.addressRanges.emplace(*last, *first);

@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include "platform/Text.h"
+
 #include "platform/Environment.h"
 #include "platform/RuntimeFolder.h"
 
@@ -75,11 +77,7 @@ std::string RuntimeDirProblem()
 
 std::string SettingPath(std::string_view text)
 {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
+    text = TrimBlanks(text);
     if (text.empty() || text.front() == '/')
         return std::string(text);
     if (text == "~" || text == ".")

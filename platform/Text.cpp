@@ -31,6 +31,16 @@ int64_t ParseDecimal(std::string_view text)
     return negative ? -result : result;
 }
 
+std::string_view TrimBlanks(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 std::string ToUpper(std::string_view text)
 {
     std::string out(text);

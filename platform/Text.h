@@ -12,6 +12,8 @@ namespace platform {
 int64_t ParseDecimal(std::string_view text);
 
 std::string ToUpper(std::string_view text);
+// The text without the blanks and line breaks around it.
+std::string_view TrimBlanks(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // The part after the last '/', or the whole text when there is none.

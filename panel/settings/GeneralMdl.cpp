@@ -18,16 +18,6 @@ namespace {
 // every setting failing, not a flood.
 constexpr size_t kMaxPending = 200;
 
-std::string_view Trimmed(std::string_view text)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
 bool ErrorLog::Open(const std::string& folder, std::time_t now)
@@ -121,7 +111,7 @@ bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueNa
 
 std::optional<bool> TextToBoolean(std::string_view text)
 {
-    text = Trimmed(text);
+    text = platform::TrimBlanks(text);
     if (platform::EqualsNoCase(text, "True"))
         return true;
     if (platform::EqualsNoCase(text, "False"))
@@ -133,7 +123,7 @@ std::optional<bool> TextToBoolean(std::string_view text)
 
 std::optional<int32_t> TextToInteger(std::string_view text)
 {
-    text = Trimmed(text);
+    text = platform::TrimBlanks(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
     int32_t value = 0;
