@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <string>
+
 namespace art {
 
 namespace {
@@ -126,6 +128,132 @@ QPixmap Banner(int width, int height)
     p.setPen(Qt::white);
     p.drawText(pixmap.rect().adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, "Tessary - Korvel Personal FireWall");
     return pixmap;
+}
+
+QPixmap FirewallIcon(int size)
+{
+    QPixmap pixmap = Blank(size, size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    QPainterPath shield;
+    shield.moveTo(s * 0.5, s * 0.04);
+    shield.lineTo(s * 0.9, s * 0.18);
+    shield.cubicTo(s * 0.9, s * 0.62, s * 0.72, s * 0.84, s * 0.5, s * 0.96);
+    shield.cubicTo(s * 0.28, s * 0.84, s * 0.1, s * 0.62, s * 0.1, s * 0.18);
+    shield.closeSubpath();
+    QLinearGradient fill(0, 0, s, s);
+    fill.setColorAt(0, QColor(60, 140, 230));
+    fill.setColorAt(1, QColor(16, 60, 140));
+    p.setBrush(fill);
+    p.setPen(QPen(QColor(10, 40, 90), qMax<qreal>(1, s / 20)));
+    p.drawPath(shield);
+    // Bricks: a wall.
+    p.setClipPath(shield);
+    p.setPen(QPen(QColor(230, 240, 255, 200), qMax<qreal>(1, s / 24)));
+    for (int row = 1; row < 5; ++row) {
+        const qreal y = s * (0.18 + row * 0.15);
+        p.drawLine(QPointF(0, y), QPointF(s, y));
+        for (qreal x = (row % 2) ? s * 0.3 : s * 0.5; x < s; x += s * 0.4)
+            p.drawLine(QPointF(x, y - s * 0.15), QPointF(x, y));
+    }
+    return pixmap;
+}
+
+QPixmap StatusIcon(Mark mark, int size, bool pale)
+{
+    QPixmap pixmap = Blank(size, size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    QColor colour = mark == Mark::kAllow ? QColor(30, 160, 60) : mark == Mark::kBlock ? QColor(200, 40, 40) : QColor(230, 160, 0);
+    if (pale)
+        colour = colour.lighter(150);
+    p.setBrush(colour);
+    p.setPen(QPen(colour.darker(150), 1));
+    p.drawEllipse(QRectF(s * 0.06, s * 0.06, s * 0.88, s * 0.88));
+    QPen glyph(Qt::white, qMax<qreal>(1.5, s / 8), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(glyph);
+    p.setBrush(Qt::NoBrush);
+    if (mark == Mark::kAllow) {
+        QPainterPath tick;
+        tick.moveTo(s * 0.28, s * 0.52);
+        tick.lineTo(s * 0.44, s * 0.68);
+        tick.lineTo(s * 0.72, s * 0.34);
+        p.drawPath(tick);
+    } else if (mark == Mark::kBlock) {
+        p.drawLine(QPointF(s * 0.28, s * 0.5), QPointF(s * 0.72, s * 0.5));
+    } else {
+        QFont font = p.font();
+        font.setBold(true);
+        font.setPixelSize(qMax(6, size * 7 / 10));
+        p.setFont(font);
+        p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, "?");
+    }
+    return pixmap;
+}
+
+QPixmap FolderIcon(int size, const QColor& colour)
+{
+    QPixmap pixmap = Blank(size, size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    p.setPen(QPen(colour.darker(160), 1));
+    p.setBrush(colour.darker(115));
+    p.drawRoundedRect(QRectF(s * 0.08, s * 0.2, s * 0.38, s * 0.2), 1.5, 1.5);
+    p.setBrush(colour);
+    p.drawRoundedRect(QRectF(s * 0.08, s * 0.3, s * 0.84, s * 0.56), 2, 2);
+    return pixmap;
+}
+
+QPixmap LogIcon(int size)
+{
+    QPixmap pixmap = Blank(size, size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    p.setPen(QPen(QColor(80, 80, 90), 1));
+    p.setBrush(QColor(252, 252, 245));
+    p.drawRect(QRectF(s * 0.18, s * 0.08, s * 0.64, s * 0.84));
+    p.setPen(QPen(QColor(90, 110, 160), qMax<qreal>(1, s / 16)));
+    for (int line = 0; line < 4; ++line) {
+        const qreal y = s * (0.26 + line * 0.16);
+        p.drawLine(QPointF(s * 0.28, y), QPointF(s * 0.72, y));
+    }
+    return pixmap;
+}
+
+QPixmap ToolIcon(const char* key, int size)
+{
+    const std::string name = key;
+    if (name == "BlockAll")
+        return StatusIcon(Mark::kBlock, size);
+    if (name == "Logs")
+        return LogIcon(size);
+    if (name == "App" || name == "Help" || name == "ToolsSet") {
+        QPixmap pixmap = Blank(size, size);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size;
+        const QColor colour = name == "App" ? QColor(30, 140, 60) : name == "Help" ? QColor(40, 100, 200) : QColor(100, 100, 110);
+        p.setBrush(colour);
+        p.setPen(QPen(colour.darker(150), 1));
+        p.drawEllipse(QRectF(s * 0.06, s * 0.06, s * 0.88, s * 0.88));
+        p.setPen(QPen(Qt::white, qMax<qreal>(1.5, s / 8), Qt::SolidLine, Qt::RoundCap));
+        if (name == "App") {
+            p.drawLine(QPointF(s * 0.5, s * 0.26), QPointF(s * 0.5, s * 0.74));
+            p.drawLine(QPointF(s * 0.26, s * 0.5), QPointF(s * 0.74, s * 0.5));
+        } else {
+            QFont font = p.font();
+            font.setBold(true);
+            font.setPixelSize(qMax(6, size * 6 / 10));
+            p.setFont(font);
+            p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, name == "Help" ? "?" : "\u2699");
+        }
+        return pixmap;
+    }
+    return GenericProgramIcon(size);
 }
 
 }  // namespace art

@@ -13,4 +13,14 @@ QPixmap ArrowIcon(int size, bool towardsRemote);
 QPixmap GenericProgramIcon(int size);
 QPixmap Banner(int width, int height);
 
+// The firewall's own icon: a shield (window, tray).
+QPixmap FirewallIcon(int size);
+// A round status mark: a tick (allow), a bar (block) or a question mark (ask).
+enum class Mark { kAllow, kBlock, kAsk };
+QPixmap StatusIcon(Mark mark, int size, bool pale = false);
+QPixmap FolderIcon(int size, const QColor& colour);
+QPixmap LogIcon(int size);
+// Toolbar pictures: add, logs, settings, block all, help.
+QPixmap ToolIcon(const char* key, int size);
+
 }  // namespace art

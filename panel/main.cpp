@@ -37,7 +37,9 @@ void QuitOnEndSignals(QApplication& app)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    // exit(), not quit(): quit() first asks the windows to close, and the main
+    // window only hides when asked.
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::exit(0); });
     struct sigaction action {};
     action.sa_handler = OnEndSignal;
     sigemptyset(&action.sa_mask);
@@ -72,7 +74,8 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     app.setApplicationName("Korvel Firewall");
-    app.setQuitOnLastWindowClosed(true);
+    // Closing the window hides it to the tray: only the shutdown ends the program.
+    app.setQuitOnLastWindowClosed(false);
     QuitOnEndSignals(app);
 
     panel::PanelState state;
@@ -89,17 +92,17 @@ int main(int argc, char** argv)
     form.show();
 
     panel::InterceptorLibrary interceptor(state.Settings.VRNFolder);
+    form.SetInterceptor(&interceptor);
     if (!quitAfterStart)
         interceptor.StartListen();
-    // "VRNTIMEEND" is read and deleted at every start. After a restart of the
-    // machine the window would go to the tray; until the tray icon exists to
-    // bring it back, it stays shown.
-    state.StartHidden(platform::GetTickCount());
+    // After a restart of the machine the panel starts in the tray; without a
+    // tray icon to bring it back it stays shown. The stamp goes either way.
+    if (state.StartHidden(platform::GetTickCount()) && form.TrayIcon())
+        form.hide();
 
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&] {
-        state.SaveOnExit(platform::GetTickCount());
-        interceptor.StopListen();
-    });
+    // Every end (the tray's shutdown, the session ending, a signal) goes
+    // through the exit path once.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, &MainForm::EndOfProgram);
     if (quitAfterStart)
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     return app.exec();

@@ -2,6 +2,7 @@
 #include "settings/PanelState.h"
 #include "settings/SingleInstance.h"
 #include "windows/MainForm.h"
+#include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
 
 #include "ChildProcess.h"
@@ -11,6 +12,15 @@
 #include "platform/Windows.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
@@ -177,6 +187,249 @@ TEST_F(PanelWindow, SecondCopyPostsTheRestoreCodeAndEnds)
     // Its end went through the exit path.
     EXPECT_FALSE(Setting("VRNTIMEEND").empty());
     EXPECT_EQ(Setting("SecurityMode"), "Normal");
+}
+
+namespace {
+
+constexpr const char* kWindowRules =
+    "<APPLICATIONS>"
+    "<APPLICATION><EXENAME>BOTH.EXE</EXENAME><DESCRIPTION>INTERNET EXPLORER</DESCRIPTION><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>NONE</EXENAME><DESCRIPTION>NONE</DESCRIPTION><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>ASKER</EXENAME><DESCRIPTION>ASKER</DESCRIPTION><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+    "<RULE><RULENAME>first</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE>"
+    "<PORTS><PORT><NUMBER>80</NUMBER></PORT><PORT><NUMBER>8080</NUMBER><IPS><IP>10.0.0.1</IP><IP>10.0.0.2</IP></IPS></PORT></PORTS></RULE>"
+    "<RULE><RULENAME>hidden</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><ENABLE>0</ENABLE></RULE>"
+    "<RULE><RULENAME>third</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>0</STATE><ENABLE>1</ENABLE></RULE>"
+    "</RULES></APPLICATION>"
+    "<APPLICATION><EXENAME>ALLASK</EXENAME><DESCRIPTION>ALL ASK</DESCRIPTION><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>MIXED</EXENAME><DESCRIPTION>MIXED</DESCRIPTION><INDEF>PERMIT</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>FOLLOWER</EXENAME><DESCRIPTION>FOLLOWER</DESCRIPTION><INDEF></INDEF><OUTDEF></OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>SSHD</EXENAME><DESCRIPTION>SSHD</DESCRIPTION><ISSERVICE>1</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+    "</APPLICATIONS>";
+
+// The real main window over a rules file with one application of each kind.
+class MainWindow : public PanelWindow {
+protected:
+    void SetUp() override
+    {
+        sandbox.WriteRules(kWindowRules);
+        sandbox.SetSetting("SecurityStatus", "1");
+        form = std::make_unique<MainForm>(state);
+        form->Form_Load();
+        form->show();
+    }
+    QTreeWidgetItem* Node(const QString& text) const
+    {
+        const auto found = form->MainTreeView->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    QStringList Children(const QString& text) const
+    {
+        QStringList names;
+        if (QTreeWidgetItem* group = Node(text))
+            for (int i = 0; i < group->childCount(); ++i)
+                names << group->child(i)->text(0);
+        return names;
+    }
+    void Click(const QString& text) { form->MainTreeView_NodeClick(Node(text)); }
+    template <typename T>
+    T* Control(const char* name) const { return form->findChild<T*>(name); }
+
+    panel::PanelState state;
+    std::unique_ptr<MainForm> form;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, TreeGroupsApplicationsByTheirDefaults)
+{
+    EXPECT_EQ(Children("Approved Applications"), QStringList {"Internet explorer"});
+    EXPECT_EQ(Children("Denied Applications"), QStringList {"None"});
+    // ASK/PERMIT, ASK/ASK, PERMIT/DENY, and empty defaults that follow ASK/PERMIT.
+    EXPECT_EQ(Children("Combined Applications"), (QStringList {"Asker", "All ask", "Mixed", "Follower", "Sshd"}));
+    // "ANY" is never an application node: its only node is the root.
+    EXPECT_EQ(form->MainTreeView->findItems("System settings", Qt::MatchFixedString | Qt::MatchRecursive).size(), 1);
+    EXPECT_FALSE(Node("System settings")->parent());
+    EXPECT_EQ(Children("Logs"), (QStringList {"Permitted incoming connection", "Permitted outgoing connection",
+                                              "Denied incoming connection", "Denied outgoing connection"}));
+    // By the node's text, or by the executable name through its description.
+    EXPECT_EQ(form->NodeAt(form->GetNodeNoByName("BOTH.EXE")), Node("Internet explorer"));
+    EXPECT_EQ(form->NodeAt(form->GetNodeNoByName("internet EXPLORER")), Node("Internet explorer"));
+    EXPECT_EQ(form->GetNodeNoByName("nothing"), 0);
+}
+
+TEST_F(MainWindow, LogNodesShowTheirPortColumn)
+{
+    const auto headers = [&] {
+        QStringList names;
+        for (int i = 0; i < form->MainListView->columnCount(); ++i)
+            names << form->MainListView->headerItem()->text(i);
+        return names;
+    };
+    Click("Permitted outgoing connection");
+    EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port"}));
+    EXPECT_TRUE(form->MainListView->isColumnHidden(0));
+    Click("Denied incoming connection");
+    EXPECT_EQ(headers().last(), "Local port");
+    EXPECT_TRUE(form->SystemFrame->isHidden());
+}
+
+TEST_F(MainWindow, ApplicationViewShowsDefaultsAndListedRulesWithoutApplying)
+{
+    const std::string rulesBefore = testing_support::ReadText(sandbox.rulesFile);
+    Click("Asker");
+    EXPECT_TRUE(form->InAsk->isChecked());
+    EXPECT_TRUE(form->OutAllow->isChecked());
+    EXPECT_FALSE(form->ApplyCustomCheck->isChecked());
+    // Setting the buttons from the rules applied nothing.
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rulesBefore);
+    EXPECT_EQ(state.Pic2WindowText, "");
+
+    // Rule 2 is kept out of sight; rule 3 is still called 3.
+    ASSERT_EQ(form->MainListView->topLevelItemCount(), 2);
+    QTreeWidgetItem* first = form->MainListView->topLevelItem(0);
+    QTreeWidgetItem* third = form->MainListView->topLevelItem(1);
+    EXPECT_EQ(first->text(0), "1");
+    EXPECT_EQ(third->text(0), "3");
+    EXPECT_EQ(first->text(2), "PERMIT OUTGOING for : 80, 8080(10.0.0.1,10.0.0.2)");
+    EXPECT_EQ(third->text(2), "DENY INCOMING");
+    EXPECT_EQ(first->checkState(0), Qt::Checked);
+    EXPECT_TRUE(first->font(1).bold());
+    EXPECT_EQ(first->foreground(2).color(), QColor(0, 0, 255));
+    EXPECT_EQ(third->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(form->AdditionalRuleNote->text(), "There are additional rules at the advanced mode.");
+
+    // Unticking writes the rule's state to the file at once.
+    first->setCheckState(0, Qt::Unchecked);
+    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+    EXPECT_NE(rules.find("<RULENAME>first</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+                         "<STATE>0</STATE>"),
+              std::string::npos);
+    EXPECT_FALSE(first->font(1).bold());
+
+    Click("Follower");
+    EXPECT_FALSE(form->InAllow->isChecked() || form->InAsk->isChecked() || form->InBlock->isChecked());
+    EXPECT_TRUE(form->ApplyCustomCheck->isChecked());
+    Click("Sshd");
+    EXPECT_FALSE(form->InAsk->isEnabled());
+    EXPECT_FALSE(form->OutAsk->isEnabled());
+    EXPECT_EQ(form->BlockActive->text(), "");
+}
+
+TEST_F(MainWindow, ChoosingADefaultAppliesPublishesAndMovesTheApplication)
+{
+    Click("Internet explorer");
+    form->InBlock->click();
+    ASSERT_TRUE(form->InBlock->isChecked());
+    EXPECT_EQ(state.CurrBuffer.GetExeInDef("BOTH.EXE"), "DENY");
+    EXPECT_EQ(state.Pic2WindowText, " BOTH.EXE");
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>BOTH.EXE</EXENAME><DESCRIPTION>INTERNET EXPLORER"
+                                                                "</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF>"),
+              std::string::npos);
+    EXPECT_TRUE(Children("Combined Applications").contains("Internet explorer"));
+    EXPECT_EQ(form->MainTreeView->currentItem(), Node("Internet explorer"));
+    // Applying it again publishes it once.
+    form->OutBlock->click();
+    EXPECT_EQ(state.Pic2WindowText, " BOTH.EXE");
+    EXPECT_TRUE(Children("Denied Applications").contains("Internet explorer"));
+}
+
+TEST_F(MainWindow, SecurityLevelsAndBlockAllShowTheirStatus)
+{
+    Click("System settings");
+    EXPECT_EQ(form->SecSlider->value(), 1);
+    EXPECT_EQ(form->SecurityCombo->currentText(), "NORMAL");
+    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : Normal security "));
+    // Choosing High from the combo box stores its defaults on the system settings.
+    form->SecurityCombo->setCurrentIndex(0);
+    emit form->SecurityCombo->activated(0);
+    EXPECT_EQ(state.CurrBuffer.GetExeInDef("ANY"), "DENY");
+    EXPECT_EQ(state.CurrBuffer.GetExeOutDef("ANY"), "ASK");
+    EXPECT_EQ(form->SecSlider->value(), 0);
+    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : High security "));
+    EXPECT_EQ(state.Pic2WindowText, "");
+
+    QAction* blockAll = form->findChild<QAction*>("BlockAll");
+    blockAll->trigger();
+    EXPECT_EQ(form->SecurityCombo->placeholderText(), "BLOCK ALL");
+    EXPECT_FALSE(form->SecurityCombo->isEnabled());
+    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : BLOCK ALL NETWORK "));
+    Click("Asker");
+    EXPECT_EQ(form->BlockActive->text(), "Block all is now active.");
+    blockAll->trigger();
+    Click("System settings");
+    EXPECT_TRUE(form->SecurityCombo->isEnabled());
+    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : High security "));
+}
+
+TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
+{
+    const auto post = [&](uint16_t code, uint32_t argument) {
+        form->Picture2_MouseMove(0, platform::windows::MakeCodedParam(code, argument));
+    };
+    post(platform::kCodeIncomingTraffic, 100);
+    EXPECT_EQ(form->Traffic.Incoming(), 1000);
+    post(platform::kCodeOutgoingTraffic, 65535);
+    EXPECT_EQ(form->Traffic.Outgoing(), 655350);
+    form->Traffic = panel::TrafficStats();
+    for (int i = 0; i < 1024; ++i)
+        post(platform::kCodeIncomingTraffic, 10); // 102,400 bytes in a second
+    form->Timer1_Timer();
+    EXPECT_EQ(form->IncomingLabel->text(), "Incoming traffic : \n100.00 Kb/sec");
+    EXPECT_EQ(form->OutgoingLabel->text(), "Outgoing traffic : \n0.00 Kb/sec");
+    form->Timer1_Timer();
+    EXPECT_EQ(form->IncomingLabel->text(), "Incoming traffic : \n0.00 Kb/sec");
+    EXPECT_EQ(form->TChart1->NewestPosition(), 3);
+    EXPECT_DOUBLE_EQ(form->TChart1->Series(0)->at(1).y(), 100.0);
+    for (int i = 0; i < 58; ++i)
+        form->Timer1_Timer();
+    EXPECT_EQ(form->TChart1->NewestPosition(), 1);
+    EXPECT_EQ(form->TChart1->Series(0)->count(), 60);
+}
+
+TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
+{
+    form->showMinimized();
+    form->hide();
+    EXPECT_EQ(form->MouseMoveSub(0x0202), 0);
+    EXPECT_TRUE(form->isHidden());
+    EXPECT_EQ(form->MouseMoveSub(0x0205), 1);
+    EXPECT_EQ(form->MouseMoveSub(0x0203), 0);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->isMinimized());
+
+    state.CurrBuffer.GetAppFromBuffer("MIXED")->OutDef = "ASK";
+    state.Settings.SecurityMode = "Custom";
+    QAction* shutDown = form->findChild<QAction*>("ExitMnu");
+    ASSERT_TRUE(shutDown);
+    // The shutdown ends the program's event loop.
+    QTimer::singleShot(0, shutDown, &QAction::trigger);
+    QTimer limit; // gone with the test
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    limit.start(5000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>MIXED</EXENAME><DESCRIPTION>MIXED</DESCRIPTION>"
+                                                                "<ISSERVICE>0</ISSERVICE><INDEF>PERMIT</INDEF><OUTDEF>ASK"),
+              std::string::npos);
+    EXPECT_EQ(Setting("SecurityMode"), "Custom");
+    EXPECT_FALSE(Setting("VRNTIMEEND").empty());
+}
+
+TEST_F(MainWindow, NoticeRemembersNotToShowAgain)
+{
+    for (const bool tick : {false, true}) {
+        QTimer::singleShot(0, [&] {
+            auto* notice = form->findChild<QDialog*>("SysTrayMessage");
+            ASSERT_TRUE(notice);
+            EXPECT_EQ(notice->windowTitle(), "  Closing ZEL");
+            notice->findChild<QCheckBox*>("CheckNotToShow")->setChecked(tick);
+            notice->findChild<QPushButton*>("OkCmd")->click();
+        });
+        form->ShowTrayNotice();
+        EXPECT_EQ(Setting("FirstClose"), tick ? "0" : "1");
+    }
 }
 
 int main(int argc, char** argv)

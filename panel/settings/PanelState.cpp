@@ -4,6 +4,7 @@
 #include "settings/GeneralMdl.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
+#include "platform/Text.h"
 
 #include <charconv>
 #include <cstdio>
@@ -38,7 +39,28 @@ void PanelState::LoadSettings(std::time_t now)
     SliderFirstTime = true;
 }
 
-void PanelState::LoadBuffer() { CurrBuffer.LoadRules(Settings.XmlFilePath); }
+void PanelState::LoadBuffer()
+{
+    CurrBuffer.LoadRules(Settings.XmlFilePath);
+    // The entry named "ANY", not one that merely has that description.
+    GeneralApp = nullptr;
+    for (const AppRecord& app : CurrBuffer.AllRules)
+        if (!GeneralApp && platform::EqualsNoCase(app->ExeName, AppConsts.GENERAL_APP))
+            GeneralApp = app;
+    GenAppInDef = NormalStatIn = GeneralApp ? GeneralApp->InDef : std::string();
+    GenAppOutDef = NormalStatOut = GeneralApp ? GeneralApp->OutDef : std::string();
+    if (!GeneralApp)
+        WriteErrLog("MainForm : Form_Load", "the rules have no entry for the system settings (ANY)");
+}
+
+bool PanelState::SaveAndLoad()
+{
+    if (Settings.XmlFilePath.empty()) {
+        WriteErrLog("GeneralMdl : SaveAndLoad", std::string(names::kRulesFile) + " is not set");
+        return false;
+    }
+    return CurrBuffer.SaveRulesToXmlFile(Settings.XmlFilePath);
+}
 
 bool PanelState::StartHidden(uint32_t tickCount)
 {

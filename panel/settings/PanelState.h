@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 // What the main window owns for the whole control panel and every module
@@ -21,11 +22,42 @@ public:
     bool SliderFirstTime = false;
     std::string Pic2WindowText; // the published update list
 
+    // The general application's defaults as loaded, and as last applied.
+    AppRecord GeneralApp;
+    std::string GenAppInDef;
+    std::string GenAppOutDef;
+    std::string NormalStatIn;
+    std::string NormalStatOut;
+    // Defaults handed to the next application added from the tree.
+    std::string NewAppInDef;
+    std::string NewAppOutDef;
+    int LastSecurityConfig = -1;
+
+    // What the window shows.
+    std::string SelectedNode;    // upper-cased text of the selected node, or "SYSTEM SETTINGS"
+    std::string SelectedGroup;   // "General", "Applications" or "Logs"
+    std::string CurrAppToHandle; // the application the window's settings are for ("ANY": system settings)
+    std::string CurrKey;         // key of the selected node
+    std::string SelectedExeName;
+    std::string RightClickSelectedNode;
+    std::string SelectedListAppName;
+    bool EnteredLogMenu = false;
+    std::string NewAddedApp;
+    bool ApplySystemRules = false; // "Apply system rules" ticked
+
+    // Makes the update list known to the programs outside: the window sets it
+    // as its message box's text.
+    std::function<void(const std::string&)> PublishUpdateList;
+
     // Constants, settings, the rules-file check, the error log, and the
     // deletion of old traffic and error logs, in that order.
     void LoadSettings(std::time_t now);
-    // The rule buffer from the rules file.
+    // The rule buffer from the rules file, and the general application's
+    // defaults taken from it.
     void LoadBuffer();
+
+    // Writes the whole buffer to the rules file; every save goes through here.
+    bool SaveAndLoad();
 
     // Whether the window starts hidden: "VRNTIMEEND" holds a tick count above
     // the current one (the machine restarted since the panel last ended).

@@ -1,22 +1,47 @@
 #include "windows/MainForm.h"
 
+#include "gui/Art.h"
 #include "settings/GeneralMdl.h"
+#include "settings/InterceptorLibrary.h"
+#include "settings/SaveChanges.h"
+#include "settings/Security.h"
+#include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
+#include "platform/Clock.h"
 #include "platform/Constants.h"
+#include "platform/Net.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
 #include "platform/Windows.h"
 
 #include <QAction>
-#include <QActionGroup>
-#include <QIcon>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QSocketNotifier>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <ctime>
@@ -25,18 +50,46 @@ namespace windows = platform::windows;
 
 namespace {
 
-struct ToolButton {
-    const char* caption;
-    const char* key;
-    const char* icon;
+constexpr const char* kLogItems[][2] = {
+    {"Permitted incoming traffic", "Log1"},
+    {"Permitted outgoing traffic", "Log2"},
+    {"Denied incoming traffic", "Log3"},
+    {"Denied outgoing traffic", "Log4"},
 };
 
-constexpr ToolButton kLogItems[] = {
-    {"Permitted incoming traffic", "Log1", nullptr},
-    {"Permitted outgoing traffic", "Log2", nullptr},
-    {"Denied incoming traffic", "Log3", nullptr},
-    {"Denied outgoing traffic", "Log4", nullptr},
-};
+// The version shown as major.minor.revision.
+constexpr int kVersion[3] = {0, 1, 0};
+
+QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QRadioButton* OptionButton(const char* name, QWidget* parent)
+{
+    auto* button = new QRadioButton(parent);
+    button->setObjectName(name);
+    return button;
+}
+
+QColor ColourOf(uint32_t packed)
+{
+    return QColor(static_cast<int>(packed & 0xFF), static_cast<int>((packed >> 8) & 0xFF),
+                  static_cast<int>((packed >> 16) & 0xFF));
+}
+
+// The chosen level shows its colour as the background of its label: yellow
+// text on a light window would not be read.
+QString LevelLabelStyle(int level, bool chosen)
+{
+    if (!chosen)
+        return QString();
+    return QString("background-color: %1; color: black; font-weight: bold; padding: 1px 6px; border-radius: 3px;")
+        .arg(ColourOf(panel::PresetLevel(level).colour).name());
+}
 
 }  // namespace
 
@@ -44,36 +97,116 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
 {
     setObjectName("MainForm");
     setWindowTitle(platform::kMainWindowTitle);
+    setWindowIcon(QIcon(art::FirewallIcon(64)));
     BuildToolBar();
+
+    MainTreeView = new QTreeWidget(this);
+    MainTreeView->setObjectName("MainTreeView");
+    MainTreeView->setHeaderHidden(true);
+    MainTreeView->setIconSize(QSize(16, 16));
+    MainTreeView->setMinimumWidth(250);
+    // Long names scroll rather than being cut.
+    MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    MainTreeView->header()->setStretchLastSection(false);
+    connect(MainTreeView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { MainTreeView_NodeClick(node); });
+
+    // The right-hand side: one application or the system settings (Frame3),
+    // or the list of a group of applications (AppListView).
+    auto* right = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(6, 0, 0, 0);
+    Label7 = NamedLabel("Label7", "List of", right);
+    QFont heading = Label7->font();
+    heading.setBold(true);
+    heading.setPointSizeF(heading.pointSizeF() * 1.15);
+    Label7->setFont(heading);
+    AppListView = new QTreeWidget(right);
+    AppListView->setObjectName("AppListView");
+    AppListView->setRootIsDecorated(false);
+    AppListView->setIconSize(QSize(16, 16));
+    connect(AppListView, &QTreeWidget::itemDoubleClicked, this, &MainForm::AppListView_DblClick);
+    Frame3 = new QFrame(right);
+    Frame3->setObjectName("Frame3");
+    auto* frameLayout = new QVBoxLayout(Frame3);
+    frameLayout->setContentsMargins(0, 0, 0, 0);
+    auto* title = new QHBoxLayout;
+    AppIcon = NamedLabel("AppIcon", QString(), Frame3);
+    AppIcon->setFixedSize(32, 32);
+    AppName = NamedLabel("AppName", QString(), Frame3);
+    AppName->setFont(heading);
+    title->addWidget(AppIcon);
+    title->addWidget(AppName, 1);
+    frameLayout->addLayout(title);
+    frameLayout->addWidget(BuildSystemView());
+    frameLayout->addWidget(BuildApplicationView());
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(CmdAdvanced);
+    buttons->addWidget(ApplyBtn);
+    frameLayout->addLayout(buttons);
+    MainListView = new QTreeWidget(Frame3);
+    MainListView->setObjectName("MainListView");
+    MainListView->setRootIsDecorated(false);
+    MainListView->setAlternatingRowColors(true);
+    MainListView->header()->setSectionsClickable(true);
+    connect(MainListView->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { panel::SortMainListView(column + 1, 0, this); });
+    connect(MainListView, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column == 0)
+            MainListView_ItemCheck(item);
+    });
+    frameLayout->addWidget(MainListView, 1);
+    ShowServicesCheck = new QCheckBox("Show services", Frame3);
+    ShowServicesCheck->setObjectName("ShowServicesCheck");
+    frameLayout->addWidget(ShowServicesCheck);
+    auto* notes = new QHBoxLayout;
+    AdditionalRuleNote = NamedLabel("AdditionalRuleNote", QString(), Frame3);
+    BlockActive = NamedLabel("BlockActive", QString(), Frame3);
+    BlockActive->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
+    notes->addWidget(AdditionalRuleNote, 1);
+    notes->addWidget(BlockActive);
+    frameLayout->addLayout(notes);
+    AppStatFrame = new QGroupBox("  Application information", Frame3);
+    AppStatFrame->setObjectName("AppStatFrame");
+    auto* statLayout = new QVBoxLayout(AppStatFrame);
+    AppStatText = NamedLabel("AppStatText", QString(), AppStatFrame);
+    AppStatText->setWordWrap(true);
+    statLayout->addWidget(AppStatText);
+    frameLayout->addWidget(AppStatFrame);
+    rightLayout->addWidget(Label7);
+    rightLayout->addWidget(AppListView, 1);
+    rightLayout->addWidget(Frame3, 1);
+
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(MainTreeView);
+    splitter->addWidget(right);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({270, 600});
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
-    auto* listOf = new QLabel("List of", central);
-    listOf->setObjectName("Label7");
-    AppName = new QLabel(central);
-    AppName->setObjectName("AppName");
-    StatText = new QLabel(central);
-    StatText->setObjectName("StatText");
-    BlockActive = new QLabel(central);
-    BlockActive->setObjectName("BlockActive");
-    BlockActive->setStyleSheet("color: rgb(255, 0, 0);");
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(BuildStatusArea());
     // The message box is reached by other processes only; it shows nothing.
     Picture2 = new QWidget(central);
     Picture2->setObjectName("Picture2");
     Picture2->setFixedSize(0, 0);
-    for (QLabel* label : {listOf, AppName, StatText, BlockActive})
-        label->setTextFormat(Qt::PlainText);
-    layout->addWidget(listOf);
-    layout->addWidget(AppName);
-    layout->addWidget(StatText);
-    layout->addStretch(1);
-    layout->addWidget(BlockActive);
     layout->addWidget(Picture2);
     setCentralWidget(central);
-    resize(760, 520);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &MainForm::Timer1_Timer);
+
+    securityMenu_ = new QMenu("SecurityMenu", this);
+    securityMenu_->setObjectName("SecMEnu");
+    state_.PublishUpdateList = [this](const std::string& text) { SetPic2WindowText(text); };
+    resize(880, 640);
 }
 
-MainForm::~MainForm() = default;
+MainForm::~MainForm() { state_.PublishUpdateList = nullptr; }
 
 void MainForm::BuildToolBar()
 {
@@ -81,26 +214,173 @@ void MainForm::BuildToolBar()
     MainToolBar->setObjectName("MainToolBar");
     MainToolBar->setMovable(false);
     MainToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    const auto add = [this](const char* caption, const char* key, const char* icon) {
-        QAction* action = MainToolBar->addAction(QIcon::fromTheme(icon), caption);
+    MainToolBar->setIconSize(QSize(24, 24));
+    const auto add = [this](const char* caption, const char* key) {
+        QAction* action = MainToolBar->addAction(QIcon(art::ToolIcon(key, 48)), caption);
         action->setObjectName(key);
         return action;
     };
-    add("Add Application", "App", "list-add");
-    QAction* logs = add("Logs", "Logs", "text-x-generic");
+    add("Add Application", "App");
+    QAction* logs = add("Logs", "Logs");
     auto* logMenu = new QMenu(this);
-    for (const ToolButton& item : kLogItems)
-        logMenu->addAction(item.caption)->setObjectName(item.key);
+    for (const auto& item : kLogItems)
+        logMenu->addAction(item[0])->setObjectName(item[1]);
+    connect(logMenu, &QMenu::triggered, this, &MainForm::LogMenu_Click);
     logs->setMenu(logMenu);
     if (auto* button = qobject_cast<QToolButton*>(MainToolBar->widgetForAction(logs)))
         button->setPopupMode(QToolButton::InstantPopup);
-    add("Settings", "ToolsSet", "preferences-system");
+    add("Settings", "ToolsSet");
     MainToolBar->addSeparator();
-    blockAllButton_ = add("Block All", "BlockAll", "process-stop");
+    blockAllButton_ = add("Block All", "BlockAll");
     blockAllButton_->setCheckable(true);
     MainToolBar->addSeparator();
-    add("Help", "Help", "help-browser");
+    add("Help", "Help");
     connect(MainToolBar, &QToolBar::actionTriggered, this, &MainForm::MainToolBar_ButtonClick);
+}
+
+QWidget* MainForm::BuildSystemView()
+{
+    SystemFrame = new QGroupBox(this);
+    SystemFrame->setObjectName("SystemFrame");
+    auto* grid = new QGridLayout(SystemFrame);
+    grid->addWidget(NamedLabel("Label6", "Security Level :", SystemFrame), 0, 0);
+    SecurityCombo = new QComboBox(SystemFrame);
+    SecurityCombo->setObjectName("SecurityCombo");
+    SecurityCombo->addItems({"HIGH", "NORMAL", "LOW"});
+    grid->addWidget(SecurityCombo, 0, 1);
+    SecSlider = new QSlider(Qt::Horizontal, SystemFrame);
+    SecSlider->setObjectName("SecSlider");
+    SecSlider->setRange(0, 2);
+    SecSlider->setPageStep(1);
+    SecSlider->setTickPosition(QSlider::TicksBelow);
+    SecSlider->setTickInterval(1);
+    grid->addWidget(SecSlider, 1, 0, 1, 3);
+    auto* levels = new QHBoxLayout;
+    HighLabel = NamedLabel("HighLabel", "High", SystemFrame);
+    NormalLabel = NamedLabel("NormalLabel", "Normal", SystemFrame);
+    LowLabel = NamedLabel("LowLabel", "Low", SystemFrame);
+    NormalLabel->setAlignment(Qt::AlignCenter);
+    LowLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (QLabel* label : {HighLabel, NormalLabel, LowLabel})
+        levels->addWidget(label, 1);
+    grid->addLayout(levels, 2, 0, 1, 3);
+    SecInfoText = NamedLabel("SecInfoText", QString(), SystemFrame);
+    SecInfoText->setWordWrap(true);
+    SecInfoText->setMinimumHeight(80);
+    SecInfoText->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    grid->addWidget(SecInfoText, 3, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+    connect(SecSlider, &QSlider::valueChanged, this, &MainForm::SecSlider_Change);
+    connect(SecurityCombo, qOverload<int>(&QComboBox::activated), this, &MainForm::SecurityCombo_Click);
+    return SystemFrame;
+}
+
+QWidget* MainForm::BuildApplicationView()
+{
+    Frame2 = new QGroupBox("  Application settings  ", this);
+    Frame2->setObjectName("Frame2");
+    auto* outer = new QVBoxLayout(Frame2);
+    Frame5 = new QGroupBox("  Default application permission  ", Frame2);
+    Frame5->setObjectName("Frame5");
+    auto* grid = new QGridLayout(Frame5);
+    grid->addWidget(NamedLabel("Label3", "Allow          Ask           Block", Frame5), 0, 1, 1, 3);
+    grid->addWidget(NamedLabel("Label1", "Incoming network permission :", Frame5), 1, 0);
+    grid->addWidget(NamedLabel("Label2", "Outgoing network permission :", Frame5), 2, 0);
+    InAllow = OptionButton("InAllow", Frame5);
+    InAsk = OptionButton("InAsk", Frame5);
+    InBlock = OptionButton("InBlock", Frame5);
+    OutAllow = OptionButton("OutAllow", Frame5);
+    OutAsk = OptionButton("OutAsk", Frame5);
+    OutBlock = OptionButton("OutBlock", Frame5);
+    inGroup_ = new QButtonGroup(this);
+    outGroup_ = new QButtonGroup(this);
+    int column = 1;
+    for (QRadioButton* button : {InAllow, InAsk, InBlock}) {
+        inGroup_->addButton(button);
+        grid->addWidget(button, 1, column++);
+    }
+    column = 1;
+    for (QRadioButton* button : {OutAllow, OutAsk, OutBlock}) {
+        outGroup_->addButton(button);
+        grid->addWidget(button, 2, column++);
+    }
+    grid->setColumnStretch(4, 1);
+    connect(inGroup_, &QButtonGroup::buttonClicked, this, [this] { PermissionButton_Click("IN"); });
+    connect(outGroup_, &QButtonGroup::buttonClicked, this, [this] { PermissionButton_Click("OUT"); });
+    outer->addWidget(Frame5);
+    auto* row = new QHBoxLayout;
+    ApplyCustomCheck = new QCheckBox(Frame2);
+    ApplyCustomCheck->setObjectName("ApplyCustomCheck");
+    row->addWidget(ApplyCustomCheck);
+    row->addWidget(NamedLabel("ApplyCustomLabel", "Apply system rules", Frame2));
+    row->addStretch(1);
+    outer->addLayout(row);
+    CmdAdvanced = new QPushButton("Advanced...", this);
+    CmdAdvanced->setObjectName("CmdAdvanced");
+    ApplyBtn = new QPushButton("Apply", this);
+    ApplyBtn->setObjectName("ApplyBtn");
+    connect(ApplyCustomCheck, &QCheckBox::clicked, this, &MainForm::ApplyCustomCheck_Click);
+    connect(CmdAdvanced, &QPushButton::clicked, this, &MainForm::CmdAdvanced_Click);
+    connect(ApplyBtn, &QPushButton::clicked, this, &MainForm::ApplyBtn_Click);
+    return Frame2;
+}
+
+QWidget* MainForm::BuildStatusArea()
+{
+    auto* area = new QWidget(this);
+    auto* row = new QHBoxLayout(area);
+    row->setContentsMargins(0, 4, 0, 0);
+    Frame1 = new QGroupBox("  Traffic Status  ", area);
+    Frame1->setObjectName("Frame1");
+    auto* traffic = new QHBoxLayout(Frame1);
+    const QColor incoming(0, 192, 0);
+    const QColor outgoing(192, 0, 0);
+    TChart1 = new TrafficChart(incoming, outgoing, Frame1);
+    TChart1->setObjectName("TChart1");
+    TChart1->setMinimumSize(260, 110);
+    auto* rates = new QVBoxLayout;
+    IncomingLabel = NamedLabel("IncomingLabel", QString(), Frame1);
+    OutgoingLabel = NamedLabel("OutgoingLabel", QString(), Frame1);
+    IncomingLabel->setStyleSheet("color: rgb(0, 192, 0);");
+    OutgoingLabel->setStyleSheet("color: rgb(192, 0, 0);");
+    rates->addWidget(IncomingLabel);
+    rates->addWidget(OutgoingLabel);
+    rates->addStretch(1);
+    traffic->addWidget(TChart1, 1);
+    traffic->addLayout(rates);
+    row->addWidget(Frame1, 3);
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(NamedLabel("Label5", "Running processes :", area));
+    RunProcIconList = new QListWidget(area);
+    RunProcIconList->setObjectName("RunProcIconList");
+    RunProcIconList->setViewMode(QListView::IconMode);
+    RunProcIconList->setIconSize(QSize(16, 16));
+    RunProcIconList->setMaximumHeight(48);
+    side->addWidget(RunProcIconList);
+    auto* address = new QHBoxLayout;
+    address->addWidget(NamedLabel("LBLIP_A", "Local IP address :", area), 0, Qt::AlignTop);
+    LBLIP_B = NamedLabel("LBLIP_B", QString(), area);
+    address->addWidget(LBLIP_B, 1);
+    side->addLayout(address);
+    StatText = NamedLabel("StatText", QString(), area);
+    side->addWidget(StatText);
+    LBLVersion = NamedLabel("LBLVersion", QString(), area);
+    side->addWidget(LBLVersion);
+    auto* links = new QHBoxLayout;
+    HelpLink = NamedLabel("HelpLink", "help", area);
+    KorvelLink = NamedLabel("KorvelLink", QString(), area);
+    for (QLabel* link : {HelpLink, KorvelLink}) {
+        link->setCursor(Qt::PointingHandCursor);
+        link->setStyleSheet("color: rgb(0, 0, 192);");
+        link->installEventFilter(this);
+        links->addWidget(link);
+    }
+    links->addStretch(1);
+    side->addLayout(links);
+    side->addStretch(1);
+    row->addLayout(side, 2);
+    return area;
 }
 
 void MainForm::Form_Load()
@@ -108,9 +388,29 @@ void MainForm::Form_Load()
     state_.LoadSettings(std::time(nullptr));
     UpdateBlockAllButton();
     state_.LoadBuffer();
+    ApplyCustomCheckChangedByUser = true;
+    ButtonchangedByUser = true;
+    SetMainInfoText();
+    LoadTreeView();
     panel::CenterForm(this);
-    AppName->setText("SYSTEM SETTINGS");
-    StatText->setText(QString("Applications in the rules: %1").arg(state_.CurrBuffer.AllRules.size()));
+    state_.SelectedNode = "SYSTEM SETTINGS";
+    state_.SelectedGroup = "General";
+    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
+    SelectNodeByName("System settings");
+    AppName->setText("System settings");
+    LBLVersion->setText(QString("Current version : %1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2]));
+    KorvelLink->setText(QString::fromStdString(state_.AppConsts.KORVEL_LINK));
+    ApplyBtn->setEnabled(false);
+    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
+    // The chart starts with 60 empty seconds and the first one newest.
+    IncomingLabel->setText("Incoming traffic : \n0.00 Kb/sec");
+    OutgoingLabel->setText("Outgoing traffic : \n0.00 Kb/sec");
+    Timer1->start();
+    BuildTray();
+    QStringList addresses;
+    for (const std::string& address : platform::net::AdapterAddresses())
+        addresses << QString::fromStdString(address);
+    LBLIP_B->setText(addresses.join('\n'));
 }
 
 bool MainForm::RegisterWindow()
@@ -130,7 +430,7 @@ void MainForm::SetPic2WindowText(const std::string& text)
 {
     state_.Pic2WindowText = text;
     if (registration_ && !windows::SetWindowText(registration_->ChildHandle(0), text))
-        panel::WriteErrLog("MainForm : SetPic2WindowText", "the update list cannot be published");
+        panel::WriteErrLog("SaveChanges : UpdateAppChanges", "the update list cannot be published");
 }
 
 void MainForm::UpdateBlockAllButton()
@@ -150,37 +450,208 @@ void MainForm::RestoreWindow()
     activateWindow();
 }
 
+void MainForm::ApplyBtn_Click()
+{
+    if (state_.CurrAppToHandle.empty())
+        return;
+    if (state_.CurrAppToHandle != state_.AppConsts.GENERAL_APP)
+        state_.CurrAppToHandle = state_.CurrBuffer.GetExeName(state_.CurrAppToHandle);
+    const panel::ChosenDefaults chosen {ChosenDefault(inGroup_), ChosenDefault(outGroup_)};
+    panel::SaveNewSettings(state_, state_.CurrAppToHandle, chosen, state_.ApplySystemRules, SecSlider->value());
+    if (state_.CurrAppToHandle == state_.AppConsts.GENERAL_APP) {
+        SetNormalSecurity();
+        SetMainInfoText();
+    }
+    LoadTreeView();
+    SelectNodeByName(state_.SelectedNode);
+}
+
+void MainForm::PermissionButton_Click(const QString& direction)
+{
+    if (ButtonchangedByUser) {
+        ApplyCustomCheckChangedByUser = false;
+        ApplyCustomCheck->setChecked(false);
+        ApplyCustomCheckChangedByUser = true;
+        state_.ApplySystemRules = false;
+        const bool in = direction == "IN";
+        const std::string other = ChosenDefault(in ? outGroup_ : inGroup_);
+        const std::string def = panel::SetPermissionAfterSystemSettings(state_, direction.toStdString(), other,
+                                                                        state_.CurrAppToHandle);
+        if (!def.empty()) {
+            ButtonchangedByUser = false;
+            SelectDefault(in ? outGroup_ : inGroup_, def);
+            ButtonchangedByUser = true;
+        }
+        ApplyBtn_Click();
+    }
+    ButtonchangedByUser = true;
+}
+
+void MainForm::ApplyCustomCheck_Click()
+{
+    if (!ApplyCustomCheckChangedByUser) {
+        ApplyCustomCheckChangedByUser = true;
+        return;
+    }
+    state_.ApplySystemRules = ApplyCustomCheck->isChecked();
+    ApplyBtn_Click();
+    ReadSelectedNode(state_.CurrAppToHandle, state_.SelectedGroup, this, state_.CurrKey);
+}
+
+void MainForm::SecSlider_Change()
+{
+    if (!ButtonchangedByUser)
+        return;
+    state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
+    ApplyBtn_Click();
+}
+
+void MainForm::SecurityCombo_Click()
+{
+    const QString text = SecurityCombo->currentText();
+    const int level = text == "HIGH" ? 0 : text == "NORMAL" ? 1 : text == "LOW" ? 2 : -1;
+    if (level < 0)
+        return;
+    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
+    state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
+    {
+        // Moving the slider here is the combo box's doing: applied once, below.
+        ButtonchangedByUser = false;
+        SecSlider->setValue(level);
+        ButtonchangedByUser = true;
+    }
+    ApplyBtn_Click();
+}
+
+void MainForm::CmdAdvanced_Click()
+{
+    // The advanced rules window comes with the rule editing; until then the
+    // rules are listed and switched on and off here.
+    panel::WriteErrLog("MainForm : CmdAdvanced_Click", "the advanced rules window is not available in this version");
+}
+
+void MainForm::SetMainInfoText()
+{
+    const panel::SecurityDisplay display = panel::SetMainInfoText(state_);
+    SecInfoText->setStyleSheet(display.infoColour ? QString("color: %1;").arg(ColourOf(display.infoColour).name())
+                                                  : QString());
+    QLabel* labels[panel::kPresetLevels] = {HighLabel, NormalLabel, LowLabel};
+    if (display.level) {
+        for (int i = 0; i < panel::kPresetLevels; ++i)
+            labels[i]->setStyleSheet(LevelLabelStyle(i, i == *display.level));
+        ButtonchangedByUser = false;
+        SecSlider->setValue(*display.level);
+        ButtonchangedByUser = true;
+    }
+    if (display.blockAll)
+        for (QLabel* label : labels)
+            label->setStyleSheet("color: rgb(160, 160, 160);");
+    if (!display.infoText.empty()) {
+        SecInfoText->setText(QString::fromStdString(display.infoText));
+        const QSignalBlocker quiet(SecurityCombo);
+        // "CUSTOM" and "BLOCK ALL" are shown, not chosen: they are not in the list.
+        SecurityCombo->setPlaceholderText(QString::fromStdString(display.comboText));
+        SecurityCombo->setCurrentIndex(SecurityCombo->findText(QString::fromStdString(display.comboText)));
+        SecurityCombo->setProperty("tag", QString::fromStdString(display.comboTag));
+        SecurityCombo->setStyleSheet(QString("QComboBox { background-color: %1; color: black; }")
+                                         .arg(ColourOf(display.comboBack).name()));
+    }
+    SecurityCombo->setEnabled(display.comboEnabled);
+}
+
+void MainForm::SetNormalSecurity()
+{
+    const int slider = SecSlider->value();
+    QLabel* labels[panel::kPresetLevels] = {HighLabel, NormalLabel, LowLabel};
+    for (int i = 0; i < panel::kPresetLevels; ++i)
+        labels[i]->setStyleSheet(LevelLabelStyle(i, i == slider));
+    SecInfoText->setStyleSheet(QString());
+    SecInfoText->setText(QString::fromStdString(panel::LevelInfoText(slider)));
+}
+
 void MainForm::MainToolBar_ButtonClick(QAction* button)
 {
+    const QString key = button->objectName();
     if (button == blockAllButton_) {
         const bool down = blockAllButton_->isChecked();
-        state_.Settings.SecurityStatus = down ? "0" : "1";
+        state_.Settings.SecurityStatus = std::string(1, down ? '0' : '1');
         BlockActive->setText(down ? "Block all is now active." : "");
         panel::SaveString(panel::RootKey::LocalMachine, platform::registry::kSettingsKey,
                           platform::settings::kSecurityStatus, state_.Settings.SecurityStatus);
+        SetMainInfoText();
+    } else if (key == "Help") {
+        const QString page = QString::fromStdString(state_.AppConsts.HELP_LINK);
+        if (!QDesktopServices::openUrl(QUrl(page)))
+            panel::WriteErrLog("MainForm : MainToolBar_ButtonClick", "cannot open " + page.toStdString());
+    } else if (key == "App" || key == "ToolsSet") {
+        // The add-application wizard and the options dialog come with the
+        // rule editing and the logs.
+        state_.NewAppOutDef = state_.GenAppOutDef;
+        state_.NewAppInDef = state_.GenAppInDef;
+        panel::WriteErrLog("MainForm : MainToolBar_ButtonClick",
+                           button->text().toStdString() + " is not available in this version");
     }
 }
 
-void MainForm::Picture2_Messages()
+void MainForm::LogMenu_Click(QAction* item)
 {
-    // Everything queued now; a bounded number per wake-up keeps the window responsive.
-    for (int i = 0; i < 256; ++i) {
-        const auto message = windows::ReceiveMessage(registration_->ChildSocket(0));
-        if (!message)
-            return;
-        if (message->message == windows::WM_MOUSEMOVE)
-            MouseMoveSub(message->wParam, message->lParam);
-    }
+    state_.SelectedNode = item->text().toStdString();
+    AppName->setText(item->text());
+    ReadSelectedNode(item->text().toStdString(), "Logs", this, item->objectName().toStdString());
+    SelectNodeByName(item->objectName() == "Log1"   ? "Permitted incoming connection"
+                     : item->objectName() == "Log2" ? "Permitted outgoing connection"
+                     : item->objectName() == "Log3" ? "Denied incoming connection"
+                                                    : "Denied outgoing connection");
 }
 
-void MainForm::MouseMoveSub(uint32_t, int64_t lParam)
+bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    switch (windows::ParamCode(lParam)) {
-    case platform::kCodeRestoreWindow:
-        RestoreWindow();
-        break;
-    default:
-        // Not handled yet: alert answers, traffic amounts, ended programs, the tray.
-        break;
+    if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::MouseButtonRelease) {
+        const QString target = watched == HelpLink ? QString::fromStdString(state_.AppConsts.HELP_LINK) : KorvelLink->text();
+        if (!QDesktopServices::openUrl(QUrl(target)))
+            panel::WriteErrLog("MainForm : HelpLink_Click", "cannot open " + target.toStdString());
+        return true;
     }
+    if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::Enter)
+        static_cast<QLabel*>(watched)->setStyleSheet("color: rgb(255, 0, 255); text-decoration: underline;");
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    if (ended_ || shuttingDown_) {
+        event->accept();
+        return;
+    }
+    // The close box hides the window to the tray: the firewall keeps
+    // running. Without a tray there would be no way back: minimised instead.
+    event->ignore();
+    if (!trayIcon_) {
+        showMinimized();
+        return;
+    }
+    if (state_.Settings.FirstClose == "1")
+        ShowTrayNotice();
+    hide();
+}
+
+void MainForm::ShutDown()
+{
+    shuttingDown_ = true;
+    state_.SaveAndLoad();
+    if (trayIcon_)
+        trayIcon_->hide();
+    EndOfProgram();
+    QApplication::exit(0);
+}
+
+void MainForm::EndOfProgram()
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    state_.SaveOnExit(platform::GetTickCount());
+    panel::TheErrorLog().Close();
+    if (interceptor_)
+        interceptor_->StopListen();
 }

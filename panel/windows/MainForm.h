@@ -1,55 +1,202 @@
 #pragma once
 
 #include "settings/PanelState.h"
+#include "windows/TrafficStats.h"
 
 #include <QMainWindow>
 
 #include <memory>
 
 class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
 class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QSlider;
 class QSocketNotifier;
+class QSystemTrayIcon;
+class QTimer;
 class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TrafficChart;
+
+namespace panel {
+class InterceptorLibrary;
+}
 
 namespace platform::windows {
 class Window;
 }
 
-// The control panel's main window. Other processes find it by its title and
-// reach its message box (`Picture2`) through the window registry.
+// The control panel's main window and the owner of its state. Other
+// processes find it by its title and reach its message box (`Picture2`)
+// through the window registry. Controls carry the names the other windows
+// and modules (and the tests) find them by.
 class MainForm : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainForm(panel::PanelState& state, QWidget* parent = nullptr);
     ~MainForm() override;
 
-    // The load sequence: settings, error log, old logs, Block All, rules.
+    panel::PanelState& State() { return state_; }
+
+    // The load sequence, up to the window being ready to show.
     void Form_Load();
     // Registers the window and its message box with the window registry;
     // false (logged) when the runtime folder cannot hold it.
     bool RegisterWindow();
+    // The interceptor's library, started after the window is shown and
+    // stopped at every end.
+    void SetInterceptor(panel::InterceptorLibrary* interceptor) { interceptor_ = interceptor; }
 
+    // Apply: the shown application's defaults saved and published.
+    void ApplyBtn_Click();
     void UpdateBlockAllButton();
-    // Brought back by the tray or by a second copy of the program.
+    // Shown again, in normal state (tray, second copy).
     void RestoreWindow();
-    // Sets the message box's window text, which the interceptor relays to the engines.
+    // The ends of the program: the tray's shutdown saves the rules and takes
+    // the icon away; every end writes "SecurityMode" and "VRNTIMEEND" and
+    // stops the interceptor, once.
+    void ShutDown();
+    void EndOfProgram();
+
+    // Part of the message channel: one message of the message box.
+    void Picture2_MouseMove(uint32_t wParam, int64_t lParam);
+    // Tray events, as the message channel gets them (0x0203 double click,
+    // 0x0205 right button up); 1 when the tray menu is to be shown.
+    int MouseMoveSub(uint32_t mouseMessage);
+    // The once-a-second statistics tick.
+    void Timer1_Timer();
+
+    // Navigation tree.
+    void LoadTreeView();
+    int GetNodeNoByName(const QString& name) const;
+    QTreeWidgetItem* NodeAt(int number) const;
+    void SelectNodeByName(const std::string& name);
+    void MainTreeView_NodeClick(QTreeWidgetItem* node);
+    void UpdateListViewData(int view, int direction);
+
+    // Lists of the right-hand side.
+    void ReadSelectedNode(const std::string& name, const std::string& view, QWidget* form, const std::string& key);
+    void ShowAppRules(const std::string& exeName);
+    void SetAppListView(const QString& groupText);
+    void DeleteRule(int position, const std::string& exeName);
+
+    // Security levels.
+    void SetMainInfoText();
+    void CheckSecureMode() { SetMainInfoText(); }
+    void SetNormalSecurity();
     void SetPic2WindowText(const std::string& text);
 
-    panel::PanelState& State() { return state_; }
+    // The tray icon; null when the desktop has none.
+    QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+
+    // Controls, by the names the design gives them.
+    QToolBar* MainToolBar = nullptr;
+    QTreeWidget* MainTreeView = nullptr;
+    QTreeWidget* AppListView = nullptr;
+    QTreeWidget* MainListView = nullptr;
+    QFrame* Frame3 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* AppName = nullptr;
+    QLabel* AppIcon = nullptr;
+    QLabel* StatText = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame5 = nullptr;
+    QRadioButton* InAllow = nullptr;
+    QRadioButton* InAsk = nullptr;
+    QRadioButton* InBlock = nullptr;
+    QRadioButton* OutAllow = nullptr;
+    QRadioButton* OutAsk = nullptr;
+    QRadioButton* OutBlock = nullptr;
+    QCheckBox* ApplyCustomCheck = nullptr;
+    QPushButton* CmdAdvanced = nullptr;
+    QCheckBox* ShowServicesCheck = nullptr;
+    QLabel* AdditionalRuleNote = nullptr;
+    QGroupBox* AppStatFrame = nullptr;
+    QLabel* AppStatText = nullptr;
+    QGroupBox* SystemFrame = nullptr;
+    QComboBox* SecurityCombo = nullptr;
+    QSlider* SecSlider = nullptr;
+    QLabel* HighLabel = nullptr;
+    QLabel* NormalLabel = nullptr;
+    QLabel* LowLabel = nullptr;
+    QLabel* SecInfoText = nullptr;
+    QLabel* BlockActive = nullptr;
+    QPushButton* ApplyBtn = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    TrafficChart* TChart1 = nullptr;
+    QLabel* IncomingLabel = nullptr;
+    QLabel* OutgoingLabel = nullptr;
+    QTimer* Timer1 = nullptr;
+    QWidget* Picture2 = nullptr;
+    QListWidget* RunProcIconList = nullptr;
+    QLabel* LBLIP_B = nullptr;
+    QLabel* LBLVersion = nullptr;
+    QLabel* HelpLink = nullptr;
+    QLabel* KorvelLink = nullptr;
+
+    // Bytes since the last statistics tick.
+    panel::TrafficStats Traffic;
+
+    // True while a click comes from the user: code that sets the option
+    // buttons or the check box clears them so that their events do nothing.
+    bool ButtonchangedByUser = true;
+    bool ApplyCustomCheckChangedByUser = true;
+
+    // The notice shown when the close box hides the window.
+    void ShowTrayNotice();
+    // An alert's answer (codes 1 to 4) or an ended program (code 5).
+    void SetNewApp(int code, uint32_t processId);
+
+signals:
+    // Every half minute: the shown log and the statistics are read again.
+    void HalfMinute();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QWidget* BuildApplicationView();
+    QWidget* BuildSystemView();
+    QWidget* BuildStatusArea();
     void BuildToolBar();
+    void BuildTray();
     void MainToolBar_ButtonClick(QAction* button);
+    void LogMenu_Click(QAction* item);
+    void PermissionButton_Click(const QString& direction);
+    void ApplyCustomCheck_Click();
+    void SecSlider_Change();
+    void SecurityCombo_Click();
+    void CmdAdvanced_Click();
+    void MainListView_ItemCheck(QTreeWidgetItem* item);
+    void AppListView_DblClick(QTreeWidgetItem* item);
     void Picture2_Messages();
-    void MouseMoveSub(uint32_t wParam, int64_t lParam);
+    void SetAppListViewByDef(QTreeWidgetItem* group);
+    void SetStateLook(QTreeWidgetItem* item, bool on);
+    void SelectDefault(QButtonGroup* group, const std::string& def);
+    std::string ChosenDefault(const QButtonGroup* group) const;
+    QIcon TreeImage(const char* key) const;
 
     panel::PanelState& state_;
-    QToolBar* MainToolBar = nullptr;
+    panel::InterceptorLibrary* interceptor_ = nullptr;
     QAction* blockAllButton_ = nullptr;
-    QLabel* AppName = nullptr;
-    QLabel* StatText = nullptr;
-    QLabel* BlockActive = nullptr;
-    QWidget* Picture2 = nullptr;
+    QButtonGroup* inGroup_ = nullptr;
+    QButtonGroup* outGroup_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QMenu* securityMenu_ = nullptr;
+    QSystemTrayIcon* trayIcon_ = nullptr;
+    QWidget* currentForm_ = nullptr;
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
+    bool ended_ = false;
+    bool shuttingDown_ = false;
 };

@@ -1,0 +1,250 @@
+// The right-hand side of the main window: one application's defaults and
+// rules, the system settings, or the applications of a tree group.
+#include "windows/MainForm.h"
+
+#include "gui/ProgramIcon.h"
+#include "settings/GeneralMdl.h"
+#include "windows/RuleText.h"
+#include "windows/WindowTools.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int kKeyRole = Qt::UserRole;
+
+QString DefaultText(const std::string& def)
+{
+    return def == "PERMIT" ? "Allow" : def == "ASK" ? "Ask" : def == "DENY" ? "Deny" : QString();
+}
+
+const char* DefaultImage(const std::string& def)
+{
+    return def == "PERMIT" ? "Approve" : def == "ASK" ? "Ask" : def == "DENY" ? "Deny" : nullptr;
+}
+
+}  // namespace
+
+void MainForm::SelectDefault(QButtonGroup* group, const std::string& def)
+{
+    // A group with nothing selected says "no default of its own".
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons())
+        button->setChecked(false);
+    group->setExclusive(true);
+    const QString name = group == inGroup_ ? "In" : "Out";
+    const QString which = def == "PERMIT" ? "Allow" : def == "ASK" ? "Ask" : def == "DENY" ? "Block" : QString();
+    if (which.isEmpty())
+        return;
+    for (QAbstractButton* button : group->buttons())
+        if (button->objectName() == name + which)
+            button->setChecked(true);
+}
+
+std::string MainForm::ChosenDefault(const QButtonGroup* group) const
+{
+    const QAbstractButton* button = group->checkedButton();
+    if (!button)
+        return {};
+    const QString name = button->objectName();
+    return name.endsWith("Allow") ? "PERMIT" : name.endsWith("Ask") ? "ASK" : "DENY";
+}
+
+void MainForm::ReadSelectedNode(const std::string& name, const std::string& view, QWidget* form, const std::string& key)
+{
+    currentForm_ = form;
+    if (form != this) {
+        ShowAppRules(name);
+        return;
+    }
+    if (view == "Applications") {
+        if (name == state_.AppConsts.GENERAL_APP)
+            return;
+        state_.SelectedExeName = name;
+        UpdateListViewData(1, 0);
+        ShowAppRules(name);
+    } else if (view == "General") {
+        state_.SelectedExeName = state_.AppConsts.GENERAL_APP;
+        UpdateListViewData(0, 0);
+        CheckSecureMode();
+        ShowAppRules(state_.AppConsts.GENERAL_APP);
+    } else if (view == "Logs") {
+        const int direction = QString::fromStdString(name).contains("OUTGOING", Qt::CaseInsensitive) ? 1 : 2;
+        UpdateListViewData(2, direction);
+        // The log list itself is read from the day's logs by the log views.
+        MainListView->setProperty("logKey", QString::fromStdString(key));
+    }
+}
+
+void MainForm::ShowAppRules(const std::string& exeName)
+{
+    QWidget* form = currentForm_ ? currentForm_ : this;
+    auto* list = form->findChild<QTreeWidget*>("MainListView");
+    if (!list)
+        return;
+    const QSignalBlocker quietList(list);
+    list->clear();
+    const panel::AppRecord app = state_.CurrBuffer.GetAppFromBuffer(exeName);
+    const bool service = app && state_.CurrBuffer.GetIsService(exeName) == 1;
+    InAsk->setEnabled(!service);
+    OutAsk->setEnabled(!service);
+
+    ButtonchangedByUser = false;
+    ApplyCustomCheckChangedByUser = false;
+    {
+        const QSignalBlocker quietCheck(ApplyCustomCheck);
+        const std::string in = app ? app->InDef : std::string();
+        const std::string out = app ? app->OutDef : std::string();
+        if (app && in.empty() && out.empty()) {
+            ApplyCustomCheck->setChecked(true);
+        } else if (exeName != state_.AppConsts.GENERAL_APP) {
+            ApplyCustomCheck->setChecked(false);
+        }
+        state_.ApplySystemRules = ApplyCustomCheck->isChecked();
+        SelectDefault(inGroup_, in);
+        SelectDefault(outGroup_, out);
+    }
+    ButtonchangedByUser = true;
+    ApplyCustomCheckChangedByUser = true;
+
+    if (app && exeName != state_.AppConsts.GENERAL_APP) {
+        AppName->setText(NodeText(app->DescriptionFile.empty() ? app->ExeName : app->DescriptionFile));
+        AppIcon->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->AppPath), 32));
+    }
+    if (auto* edit = form->findChild<QPushButton*>("EditRuleBtn"))
+        edit->setEnabled(false);
+    if (auto* remove = form->findChild<QPushButton*>("DelRuleBtn"))
+        remove->setEnabled(false);
+
+    bool listed = false;
+    if (app) {
+        const QFont plain = list->font();
+        for (size_t i = 0; i < app->RULES.size(); ++i) {
+            const panel::AppRules& rule = *app->RULES[i];
+            if (rule.Enable != 1)
+                continue; // not listed, but counted
+            auto* item = new QTreeWidgetItem(list);
+            item->setText(0, QString::number(i + 1));
+            item->setData(0, kKeyRole, static_cast<int>(i + 1));
+            item->setText(1, QString::fromStdString(rule.RuleName));
+            item->setText(2, QString::fromStdString(panel::RuleDescription(rule)));
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            SetStateLook(item, rule.State == "1");
+            listed = true;
+        }
+    }
+    if (auto* edit = form->findChild<QPushButton*>("EditRuleBtn"))
+        edit->setEnabled(listed);
+    if (auto* remove = form->findChild<QPushButton*>("DelRuleBtn"))
+        remove->setEnabled(listed);
+    const auto status = panel::TextToInteger(state_.Settings.SecurityStatus);
+    BlockActive->setText(status && *status == 1 ? "" : "Block all is now active.");
+    AdditionalRuleNote->setText(app && !app->RULES.empty() ? "There are additional rules at the advanced mode." : "");
+    AppStatText->clear();
+}
+
+void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)
+{
+    item->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+    QFont font = item->font(0);
+    font.setBold(on);
+    for (int column = 0; column < 3; ++column) {
+        item->setFont(column, font);
+        item->setForeground(column, on ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    }
+}
+
+void MainForm::MainListView_ItemCheck(QTreeWidgetItem* item)
+{
+    if (state_.SelectedGroup == "Logs")
+        return;
+    const std::string name = state_.SelectedGroup == "General" ? state_.AppConsts.GENERAL_APP : state_.SelectedExeName;
+    const panel::RuleRecord rule = state_.CurrBuffer.ReturnRuleFromApp(name, item->data(0, kKeyRole).toInt());
+    if (!rule) {
+        panel::WriteErrLog("MainForm : MainListView_ItemCheck", "no such rule of " + name);
+        return;
+    }
+    const bool on = item->checkState(0) == Qt::Checked;
+    rule->State = std::string(1, on ? '1' : '0');
+    {
+        const QSignalBlocker quiet(MainListView);
+        SetStateLook(item, on);
+    }
+    state_.SaveAndLoad();
+}
+
+void MainForm::DeleteRule(int position, const std::string& exeName)
+{
+    if (state_.CurrBuffer.RemoveRuleFromApp(exeName, position) != panel::AppBuffer::kDone) {
+        panel::WriteErrLog("AppSettings : DeleteRule", "no rule " + std::to_string(position) + " of " + exeName);
+        return;
+    }
+    state_.SaveAndLoad();
+    ShowAppRules(exeName);
+}
+
+void MainForm::SetAppListView(const QString& groupText)
+{
+    AppListView->show();
+    Frame3->hide();
+    Label7->show();
+    AppListView->clear();
+    AppListView->setHeaderLabels({"Name", "Incoming", "Outgoing"});
+    const int width = AppListView->viewport()->width();
+    AppListView->setColumnWidth(0, width / 2);
+    AppListView->setColumnWidth(1, width / 4);
+    Label7->setText("List of " + groupText);
+    QTreeWidgetItem* selected = nullptr;
+    for (QTreeWidgetItem* node : MainTreeView->findItems(groupText, Qt::MatchExactly | Qt::MatchRecursive))
+        selected = node;
+    if (!selected)
+        return;
+    if (groupText == "Applications") {
+        for (int i = 0; i < selected->childCount(); ++i)
+            SetAppListViewByDef(selected->child(i));
+    } else {
+        SetAppListViewByDef(selected);
+    }
+}
+
+void MainForm::SetAppListViewByDef(QTreeWidgetItem* group)
+{
+    for (int i = 0; i < group->childCount(); ++i) {
+        QTreeWidgetItem* node = group->child(i);
+        const std::string exeName = node->data(0, kKeyRole).toString().toStdString();
+        std::string in = state_.CurrBuffer.GetExeInDef(exeName);
+        std::string out = state_.CurrBuffer.GetExeOutDef(exeName);
+        if (in.empty())
+            in = state_.GenAppInDef;
+        if (out.empty())
+            out = state_.GenAppOutDef;
+        auto* row = new QTreeWidgetItem(AppListView);
+        row->setText(0, node->text(0));
+        row->setIcon(0, node->icon(0));
+        row->setData(0, kKeyRole, node->data(0, kKeyRole));
+        row->setText(1, DefaultText(in));
+        row->setText(2, DefaultText(out));
+        if (const char* image = DefaultImage(in))
+            row->setIcon(1, TreeImage(image));
+        if (const char* image = DefaultImage(out))
+            row->setIcon(2, TreeImage(image));
+    }
+}
+
+void MainForm::AppListView_DblClick(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    SelectNodeByName(item->text(0).toStdString());
+    MainTreeView_NodeClick(MainTreeView->currentItem());
+}

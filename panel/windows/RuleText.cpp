@@ -1,0 +1,32 @@
+#include "windows/RuleText.h"
+
+namespace panel {
+
+std::string RuleDescription(const AppRules& rule)
+{
+    std::string text = rule.Permission + " " + rule.Direction;
+    if (rule.PORTS.empty())
+        return text;
+    text += " for : ";
+    for (size_t i = 0; i < rule.PORTS.size(); ++i) {
+        const AppPorts& port = *rule.PORTS[i];
+        if (i > 0)
+            text += ", ";
+        text += std::to_string(port.nPort);
+        if (!port.Ips.empty()) {
+            text += "(";
+            for (size_t j = 0; j < port.Ips.size(); ++j)
+                text += (j > 0 ? "," : "") + port.Ips[j];
+            text += ")";
+        }
+    }
+    return text;
+}
+
+}  // namespace panel
+
+QString NodeText(const std::string& description)
+{
+    const QString text = QString::fromStdString(description);
+    return text.left(1) + text.mid(1).toLower();
+}
