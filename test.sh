@@ -53,4 +53,7 @@ python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$BUILD_DIR/bench/panel_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/panel_bench.json" \
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/panel_bench.json" BM_ReadAndReplaceBytes
+"$BUILD_DIR/bench/panel_window_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/panel_window_bench.json" \
+  --benchmark_out_format=json >/dev/null
+python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/panel_window_bench.json" BM_LoadTreeViewDefaultRules
 echo "== All checks passed"

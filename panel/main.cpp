@@ -103,7 +103,9 @@ int main(int argc, char** argv)
     // Every end (the tray's shutdown, the session ending, a signal) goes
     // through the exit path once.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, &MainForm::EndOfProgram);
+    // At the end of the session the window closes instead of hiding.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &MainForm::AllowClose);
     if (quitAfterStart)
-        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
     return app.exec();
 }

@@ -17,6 +17,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineSeries>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -361,6 +362,26 @@ TEST_F(MainWindow, SecurityLevelsAndBlockAllShowTheirStatus)
     Click("System settings");
     EXPECT_TRUE(form->SecurityCombo->isEnabled());
     EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : High security "));
+}
+
+TEST_F(MainWindow, SecurityMenuChecksTheLevelAndSetsOnlyTheSystemSettings)
+{
+    QMenu* menu = form->SecurityMenu();
+    form->UpdateSecurityMenuChecks();
+    EXPECT_TRUE(menu->findChild<QAction*>("NormalMenu")->isChecked());
+    EXPECT_FALSE(menu->findChild<QAction*>("HighMenu")->isChecked());
+    menu->findChild<QAction*>("LowMenu")->trigger();
+    EXPECT_EQ(state.CurrBuffer.GetExeInDef("ANY"), "PERMIT");
+    EXPECT_EQ(state.CurrBuffer.GetExeOutDef("ANY"), "PERMIT");
+    EXPECT_EQ(state.CurrBuffer.GetExeInDef("NONE"), "DENY"); // others keep theirs
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS"
+                                                                "</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>PERMIT</INDEF>"),
+              std::string::npos);
+    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : Low security "));
+    state.Settings.SecurityMode = "Custom";
+    form->UpdateSecurityMenuChecks();
+    for (QAction* item : menu->actions())
+        EXPECT_FALSE(item->isChecked());
 }
 
 TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)

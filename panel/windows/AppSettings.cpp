@@ -151,6 +151,8 @@ void MainForm::ShowAppRules(const std::string& exeName)
     BlockActive->setText(status && *status == 1 ? "" : "Block all is now active.");
     AdditionalRuleNote->setText(app && !app->RULES.empty() ? "There are additional rules at the advanced mode." : "");
     AppStatText->clear();
+    // Shown when the statistics have something to say.
+    AppStatFrame->setVisible(!AppStatText->text().isEmpty());
 }
 
 void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)

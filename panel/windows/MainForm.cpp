@@ -202,6 +202,18 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
 
     securityMenu_ = new QMenu("SecurityMenu", this);
     securityMenu_->setObjectName("SecMEnu");
+    const char* levels[][2] = {{"HighMenu", "High"}, {"NormalMenu", "Normal"}, {"LowMenu", "Low"}};
+    for (int level = 0; level < panel::kPresetLevels; ++level) {
+        QAction* item = securityMenu_->addAction(levels[level][1]);
+        item->setObjectName(levels[level][0]);
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, level] { SecurityMenu_Click(level); });
+    }
+    SystemFrame->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(SystemFrame, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        UpdateSecurityMenuChecks();
+        securityMenu_->popup(SystemFrame->mapToGlobal(at));
+    });
     state_.PublishUpdateList = [this](const std::string& text) { SetPic2WindowText(text); };
     resize(880, 640);
 }
@@ -567,6 +579,26 @@ void MainForm::SetNormalSecurity()
         labels[i]->setStyleSheet(LevelLabelStyle(i, i == slider));
     SecInfoText->setStyleSheet(QString());
     SecInfoText->setText(QString::fromStdString(panel::LevelInfoText(slider)));
+}
+
+void MainForm::UpdateSecurityMenuChecks()
+{
+    const bool custom = state_.Settings.SecurityMode == state_.AppConsts.CustomSec;
+    const QList<QAction*> items = securityMenu_->actions();
+    for (int level = 0; level < items.size(); ++level)
+        items[level]->setChecked(!custom && level == SecSlider->value());
+}
+
+void MainForm::SecurityMenu_Click(int level)
+{
+    ButtonchangedByUser = false;
+    SecSlider->setValue(level);
+    ButtonchangedByUser = true;
+    const panel::SecurityLevel& preset = panel::PresetLevel(level);
+    panel::ApplyNewSecurityToRule(state_, state_.AppConsts.GENERAL_APP, false, preset.inDef, preset.outDef);
+    state_.SaveAndLoad();
+    state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
+    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
 }
 
 void MainForm::MainToolBar_ButtonClick(QAction* button)

@@ -95,6 +95,13 @@ public:
     void SetNormalSecurity();
     void SetPic2WindowText(const std::string& text);
 
+    // The security menu (High, Normal, Low) popped up over the system settings.
+    QMenu* SecurityMenu() const { return securityMenu_; }
+    void UpdateSecurityMenuChecks();
+    void SecurityMenu_Click(int level);
+    // The session is ending: the window closes instead of hiding.
+    void AllowClose() { shuttingDown_ = true; }
+
     // The tray icon; null when the desktop has none.
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
 

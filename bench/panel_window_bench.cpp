@@ -1,0 +1,106 @@
+// The main window with 1,000 applications: rebuilding the tree, and Apply
+// (the application's defaults stored, the rules file written whole and
+// flushed, the update list published, the tree rebuilt), next to the same
+// tree rebuilt with the default rules alone.
+#include "settings/PanelState.h"
+#include "windows/MainForm.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
+
+#include <QApplication>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+using platform::registry::RootKey;
+
+std::string RulesWith(int applications)
+{
+    std::string text = "<APPLICATIONS>";
+    for (int i = 0; i < applications; ++i) {
+        const std::string name = "PROGRAM" + std::to_string(i);
+        const char* defaults[][2] = {{"PERMIT", "PERMIT"}, {"DENY", "DENY"}, {"ASK", "PERMIT"}};
+        text += "<APPLICATION><EXENAME>" + name + "</EXENAME><DESCRIPTION>" + name + " DESCRIPTION</DESCRIPTION>"
+                "<APPPATH>/usr/bin/" + name + "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>" + defaults[i % 3][0]
+            + "</INDEF><OUTDEF>" + defaults[i % 3][1] + "</OUTDEF><RULES><RULE><RULENAME>web</RULENAME>"
+              "<DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS>"
+              "<PORT><NUMBER>80</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>";
+    }
+    return text + "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE>"
+                  "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>\n";
+}
+
+// A private settings store and a window loaded from a rules file.
+struct Window {
+    panel::PanelState state;
+    std::unique_ptr<MainForm> form;
+
+    explicit Window(int applications)
+    {
+        char pattern[] = "/tmp/zel-window-bench-XXXXXX";
+        const std::string root = ::mkdtemp(pattern);
+        ::setenv("ZEL_REGISTRY_ROOT", (root + "/registry").c_str(), 1);
+        ::setenv("ZEL_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
+        platform::MakeDirectories(root + "/logs");
+        platform::WriteFileAtomically(root + "/Rules.xml", RulesWith(applications));
+        const auto set = [](const char* name, const std::string& text) {
+            platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, name, text);
+        };
+        set("RulesFile", root + "/Rules.xml");
+        set("LogFilesPath", root + "/logs");
+        set("ErrLogs", root + "/logs");
+        set("LogFileCount", "30");
+        set("SecurityStatus", "1");
+        set("SecurityMode", "Normal");
+        form = std::make_unique<MainForm>(state);
+        form->Form_Load();
+    }
+};
+
+void BM_LoadTreeViewDefaultRules(benchmark::State& bench)
+{
+    Window window(0);
+    for (auto _ : bench)
+        window.form->LoadTreeView();
+}
+BENCHMARK(BM_LoadTreeViewDefaultRules)->Unit(benchmark::kMillisecond);
+
+void BM_LoadTreeView1000(benchmark::State& bench)
+{
+    Window window(1000);
+    for (auto _ : bench)
+        window.form->LoadTreeView();
+    bench.counters["nodes"] = window.form->MainTreeView->topLevelItem(1)->child(0)->childCount();
+}
+BENCHMARK(BM_LoadTreeView1000)->Unit(benchmark::kMillisecond);
+
+void BM_Apply1000(benchmark::State& bench)
+{
+    Window window(1000);
+    const auto nodes = window.form->MainTreeView->findItems("Program500 description", Qt::MatchExactly | Qt::MatchRecursive);
+    window.form->MainTreeView_NodeClick(nodes.value(0));
+    bool block = true;
+    for (auto _ : bench) {
+        (block ? window.form->OutBlock : window.form->OutAsk)->click();
+        block = !block;
+    }
+}
+BENCHMARK(BM_Apply1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
