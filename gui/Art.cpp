@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <cmath>
 #include <string>
 
 namespace art {
@@ -34,6 +35,32 @@ void DrawMonitor(QPainter& p, const QRectF& area, const QColor& top, const QColo
     p.setBrush(QColor(70, 72, 80));
     p.drawRect(QRectF(area.left() + w * 0.42, screen.bottom() + h * 0.04, w * 0.16, h * 0.12));
     p.drawRoundedRect(QRectF(area.left() + w * 0.25, area.top() + h * 0.84, w * 0.5, h * 0.08), 2, 2);
+}
+
+// A coloured disc with a white glyph drawn by glyph(painter, size).
+template <typename Glyph>
+QPixmap Disc(const QColor& colour, int size, Glyph glyph)
+{
+    QPixmap pixmap = Blank(size, size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size;
+    p.setBrush(colour);
+    p.setPen(QPen(colour.darker(150), 1));
+    p.drawEllipse(QRectF(s * 0.06, s * 0.06, s * 0.88, s * 0.88));
+    p.setPen(QPen(Qt::white, qMax<qreal>(1.5, s / 8), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    glyph(p, s);
+    return pixmap;
+}
+
+void DiscText(QPainter& p, qreal s, const QString& text)
+{
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(qMax(6, static_cast<int>(s * 0.65)));
+    p.setFont(font);
+    p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, text);
 }
 
 }  // namespace
@@ -162,35 +189,22 @@ QPixmap FirewallIcon(int size)
 
 QPixmap StatusIcon(Mark mark, int size, bool pale)
 {
-    QPixmap pixmap = Blank(size, size);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size;
     QColor colour = mark == Mark::kAllow ? QColor(30, 160, 60) : mark == Mark::kBlock ? QColor(200, 40, 40) : QColor(230, 160, 0);
     if (pale)
         colour = colour.lighter(150);
-    p.setBrush(colour);
-    p.setPen(QPen(colour.darker(150), 1));
-    p.drawEllipse(QRectF(s * 0.06, s * 0.06, s * 0.88, s * 0.88));
-    QPen glyph(Qt::white, qMax<qreal>(1.5, s / 8), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(glyph);
-    p.setBrush(Qt::NoBrush);
-    if (mark == Mark::kAllow) {
-        QPainterPath tick;
-        tick.moveTo(s * 0.28, s * 0.52);
-        tick.lineTo(s * 0.44, s * 0.68);
-        tick.lineTo(s * 0.72, s * 0.34);
-        p.drawPath(tick);
-    } else if (mark == Mark::kBlock) {
-        p.drawLine(QPointF(s * 0.28, s * 0.5), QPointF(s * 0.72, s * 0.5));
-    } else {
-        QFont font = p.font();
-        font.setBold(true);
-        font.setPixelSize(qMax(6, size * 7 / 10));
-        p.setFont(font);
-        p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, "?");
-    }
-    return pixmap;
+    return Disc(colour, size, [mark](QPainter& p, qreal s) {
+        if (mark == Mark::kAllow) {
+            QPainterPath tick;
+            tick.moveTo(s * 0.28, s * 0.52);
+            tick.lineTo(s * 0.44, s * 0.68);
+            tick.lineTo(s * 0.72, s * 0.34);
+            p.drawPath(tick);
+        } else if (mark == Mark::kBlock) {
+            p.drawLine(QPointF(s * 0.28, s * 0.5), QPointF(s * 0.72, s * 0.5));
+        } else {
+            DiscText(p, s, "?");
+        }
+    });
 }
 
 QPixmap FolderIcon(int size, const QColor& colour)
@@ -231,28 +245,23 @@ QPixmap ToolIcon(const char* key, int size)
         return StatusIcon(Mark::kBlock, size);
     if (name == "Logs")
         return LogIcon(size);
-    if (name == "App" || name == "Help" || name == "ToolsSet") {
-        QPixmap pixmap = Blank(size, size);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size;
-        const QColor colour = name == "App" ? QColor(30, 140, 60) : name == "Help" ? QColor(40, 100, 200) : QColor(100, 100, 110);
-        p.setBrush(colour);
-        p.setPen(QPen(colour.darker(150), 1));
-        p.drawEllipse(QRectF(s * 0.06, s * 0.06, s * 0.88, s * 0.88));
-        p.setPen(QPen(Qt::white, qMax<qreal>(1.5, s / 8), Qt::SolidLine, Qt::RoundCap));
-        if (name == "App") {
+    if (name == "App")
+        return Disc(QColor(30, 140, 60), size, [](QPainter& p, qreal s) {
             p.drawLine(QPointF(s * 0.5, s * 0.26), QPointF(s * 0.5, s * 0.74));
             p.drawLine(QPointF(s * 0.26, s * 0.5), QPointF(s * 0.74, s * 0.5));
-        } else {
-            QFont font = p.font();
-            font.setBold(true);
-            font.setPixelSize(qMax(6, size * 6 / 10));
-            p.setFont(font);
-            p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, name == "Help" ? "?" : "\u2699");
-        }
-        return pixmap;
-    }
+        });
+    if (name == "Help")
+        return Disc(QColor(40, 100, 200), size, [](QPainter& p, qreal s) { DiscText(p, s, "?"); });
+    if (name == "ToolsSet")
+        return Disc(QColor(100, 100, 110), size, [](QPainter& p, qreal s) {
+            // A wheel: a ring with spokes.
+            p.drawEllipse(QPointF(s * 0.5, s * 0.5), s * 0.16, s * 0.16);
+            for (int spoke = 0; spoke < 6; ++spoke) {
+                const qreal angle = spoke * 3.14159265 / 3;
+                p.drawLine(QPointF(s * (0.5 + 0.24 * std::cos(angle)), s * (0.5 + 0.24 * std::sin(angle))),
+                           QPointF(s * (0.5 + 0.34 * std::cos(angle)), s * (0.5 + 0.34 * std::sin(angle))));
+            }
+        });
     return GenericProgramIcon(size);
 }
 
