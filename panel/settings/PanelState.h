@@ -44,6 +44,10 @@ public:
     bool EnteredLogMenu = false;
     std::string NewAddedApp;
     bool ApplySystemRules = false; // "Apply system rules" ticked
+    // The application the wizard adds or the rule editor edits.
+    AppRecord NewAppToAdd;
+    // Where the process table is read (tests give one of their own).
+    std::string ProcRoot = "/proc";
 
     // Makes the update list known to the programs outside: the window sets it
     // as its message box's text.

@@ -2,6 +2,7 @@
 
 #include "settings/GeneralMdl.h"
 #include "settings/Security.h"
+#include "editing/ProcessList.h"
 #include "platform/Text.h"
 
 #include <sstream>
@@ -57,9 +58,12 @@ bool SaveNewSettings(PanelState& state, const std::string& exeName, const Chosen
             outDef = PresetLevel(sliderValue).outDef;
         }
         ApplyNewSecurityToRule(state, words.GENERAL_APP, state.Settings.ApplySettingsMode, inDef, outDef);
+        // Every running program follows the system settings it has no own entry against.
+        UpdateLspWithRelatedProcList(state, false, true, state.ProcRoot, std::time(nullptr));
         state.LastSecurityConfig = sliderValue;
     } else {
         ApplyNewSecurityToRule(state, words.GENERAL_APP, state.Settings.ApplySettingsMode, chosen.inDef, chosen.outDef);
+        UpdateLspWithRelatedProcList(state, false, true, state.ProcRoot, std::time(nullptr));
     }
     UpdateAppChanges(state, exeName, 1);
     return state.SaveAndLoad();
@@ -89,6 +93,14 @@ void UpdateAppChanges(PanelState& state, const std::string& exeName, int mode)
     }
     if (state.PublishUpdateList)
         state.PublishUpdateList(state.Pic2WindowText);
+}
+
+void PublishChange(PanelState& state, const std::string& exeName)
+{
+    if (exeName == state.AppConsts.GENERAL_APP)
+        UpdateLspWithRelatedProcList(state, false, true, state.ProcRoot, std::time(nullptr));
+    else
+        UpdateAppChanges(state, exeName, 1);
 }
 
 std::string SetPermissionAfterSystemSettings(const PanelState& state, const std::string& direction,

@@ -28,6 +28,11 @@ bool SaveNewSettings(PanelState& state, const std::string& exeName, const Chosen
 // (any other mode), then publishes the list. Names are compared whole.
 void UpdateAppChanges(PanelState& state, const std::string& exeName, int mode);
 
+// Tells the running engines that an application's rules changed: its name
+// goes on the update list; for the system settings ("ANY"), which apply to
+// every program, the names of the programs running now do.
+void PublishChange(PanelState& state, const std::string& exeName);
+
 // After the user chose a button in one direction ("IN" or "OUT"): when the
 // other group has no button selected, the default that group should show,
 // the inherited general one ("ASK" becomes "DENY" for a service); empty

@@ -4,6 +4,9 @@
 
 #include "gui/ProgramIcon.h"
 #include "settings/GeneralMdl.h"
+#include "editing/EditApp_Step4.h"
+#include "settings/SaveChanges.h"
+#include "windows/FormTools.h"
 #include "windows/RuleText.h"
 #include "windows/WindowTools.h"
 
@@ -35,31 +38,6 @@ const char* DefaultImage(const std::string& def)
 
 }  // namespace
 
-void MainForm::SelectDefault(QButtonGroup* group, const std::string& def)
-{
-    // A group with nothing selected says "no default of its own".
-    group->setExclusive(false);
-    for (QAbstractButton* button : group->buttons())
-        button->setChecked(false);
-    group->setExclusive(true);
-    const QString name = group == inGroup_ ? "In" : "Out";
-    const QString which = def == "PERMIT" ? "Allow" : def == "ASK" ? "Ask" : def == "DENY" ? "Block" : QString();
-    if (which.isEmpty())
-        return;
-    for (QAbstractButton* button : group->buttons())
-        if (button->objectName() == name + which)
-            button->setChecked(true);
-}
-
-std::string MainForm::ChosenDefault(const QButtonGroup* group) const
-{
-    const QAbstractButton* button = group->checkedButton();
-    if (!button)
-        return {};
-    const QString name = button->objectName();
-    return name.endsWith("Allow") ? "PERMIT" : name.endsWith("Ask") ? "ASK" : "DENY";
-}
-
 void MainForm::ReadSelectedNode(const std::string& name, const std::string& view, QWidget* form, const std::string& key)
 {
     currentForm_ = form;
@@ -88,47 +66,49 @@ void MainForm::ReadSelectedNode(const std::string& name, const std::string& view
 
 void MainForm::ShowAppRules(const std::string& exeName)
 {
-    QWidget* form = currentForm_ ? currentForm_ : this;
+    QWidget* form = currentForm_ ? currentForm_.data() : this;
     auto* list = form->findChild<QTreeWidget*>("MainListView");
     if (!list)
         return;
     const QSignalBlocker quietList(list);
     list->clear();
+    // Whose rules the list shows: a tick box changes that application's rule.
+    list->setProperty("exeName", QString::fromStdString(exeName));
     const panel::AppRecord app = state_.CurrBuffer.GetAppFromBuffer(exeName);
     const bool service = app && state_.CurrBuffer.GetIsService(exeName) == 1;
-    InAsk->setEnabled(!service);
-    OutAsk->setEnabled(!service);
+    for (const char* name : {"InAsk", "OutAsk"})
+        if (auto* ask = form->findChild<QRadioButton*>(name))
+            ask->setEnabled(!service);
 
     ButtonchangedByUser = false;
     ApplyCustomCheckChangedByUser = false;
+    auto* check = form->findChild<QCheckBox*>("ApplyCustomCheck");
     {
-        const QSignalBlocker quietCheck(ApplyCustomCheck);
+        const QSignalBlocker quietCheck(check);
         const std::string in = app ? app->InDef : std::string();
         const std::string out = app ? app->OutDef : std::string();
-        if (app && in.empty() && out.empty()) {
-            ApplyCustomCheck->setChecked(true);
-        } else if (exeName != state_.AppConsts.GENERAL_APP) {
-            ApplyCustomCheck->setChecked(false);
-        }
-        state_.ApplySystemRules = ApplyCustomCheck->isChecked();
-        SelectDefault(inGroup_, in);
-        SelectDefault(outGroup_, out);
+        if (app && in.empty() && out.empty())
+            check->setChecked(true);
+        else if (exeName != state_.AppConsts.GENERAL_APP)
+            check->setChecked(false);
+        if (form == this)
+            state_.ApplySystemRules = check->isChecked();
+        panel::SelectDefault(form, "In", in);
+        panel::SelectDefault(form, "Out", out);
     }
     ButtonchangedByUser = true;
     ApplyCustomCheckChangedByUser = true;
 
     if (app && exeName != state_.AppConsts.GENERAL_APP) {
-        AppName->setText(NodeText(app->DescriptionFile.empty() ? app->ExeName : app->DescriptionFile));
-        AppIcon->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->AppPath), 32));
+        if (auto* name = form->findChild<QLabel*>("AppName"))
+            name->setText(NodeText(app->DescriptionFile.empty() ? app->ExeName : app->DescriptionFile));
+        if (auto* icon = form->findChild<QLabel*>("AppIcon"))
+            icon->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->AppPath), 32));
     }
-    if (auto* edit = form->findChild<QPushButton*>("EditRuleBtn"))
-        edit->setEnabled(false);
-    if (auto* remove = form->findChild<QPushButton*>("DelRuleBtn"))
-        remove->setEnabled(false);
-
+    auto* edit = form->findChild<QPushButton*>("EditRuleBtn");
+    auto* remove = form->findChild<QPushButton*>("DelRuleBtn");
     bool listed = false;
     if (app) {
-        const QFont plain = list->font();
         for (size_t i = 0; i < app->RULES.size(); ++i) {
             const panel::AppRules& rule = *app->RULES[i];
             if (rule.Enable != 1)
@@ -143,16 +123,18 @@ void MainForm::ShowAppRules(const std::string& exeName)
             listed = true;
         }
     }
-    if (auto* edit = form->findChild<QPushButton*>("EditRuleBtn"))
+    if (edit)
         edit->setEnabled(listed);
-    if (auto* remove = form->findChild<QPushButton*>("DelRuleBtn"))
+    if (remove)
         remove->setEnabled(listed);
     const auto status = panel::TextToInteger(state_.Settings.SecurityStatus);
     BlockActive->setText(status && *status == 1 ? "" : "Block all is now active.");
     AdditionalRuleNote->setText(app && !app->RULES.empty() ? "There are additional rules at the advanced mode." : "");
-    AppStatText->clear();
-    // Shown when the statistics have something to say.
-    AppStatFrame->setVisible(!AppStatText->text().isEmpty());
+    if (form == this) {
+        AppStatText->clear();
+        // Shown when the statistics have something to say.
+        AppStatFrame->setVisible(!AppStatText->text().isEmpty());
+    }
 }
 
 void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)
@@ -168,9 +150,10 @@ void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)
 
 void MainForm::MainListView_ItemCheck(QTreeWidgetItem* item)
 {
-    if (state_.SelectedGroup == "Logs")
+    const QVariant shown = item->treeWidget()->property("exeName");
+    if (!shown.isValid() || (state_.SelectedGroup == "Logs" && item->treeWidget() == MainListView))
         return;
-    const std::string name = state_.SelectedGroup == "General" ? state_.AppConsts.GENERAL_APP : state_.SelectedExeName;
+    const std::string name = shown.toString().toStdString();
     const panel::RuleRecord rule = state_.CurrBuffer.ReturnRuleFromApp(name, item->data(0, kKeyRole).toInt());
     if (!rule) {
         panel::WriteErrLog("MainForm : MainListView_ItemCheck", "no such rule of " + name);
@@ -179,10 +162,31 @@ void MainForm::MainListView_ItemCheck(QTreeWidgetItem* item)
     const bool on = item->checkState(0) == Qt::Checked;
     rule->State = std::string(1, on ? '1' : '0');
     {
-        const QSignalBlocker quiet(MainListView);
+        const QSignalBlocker quiet(item->treeWidget());
         SetStateLook(item, on);
     }
     state_.SaveAndLoad();
+    panel::PublishChange(state_, name == state_.AppConsts.GENERAL_APP ? name : state_.CurrBuffer.GetExeName(name));
+}
+
+void MainForm::AddRule(const std::string& exeName) { OpenRuleEditor(state_.AppConsts.ADD_RULE, 0, exeName); }
+
+void MainForm::EditRule(int position, const std::string& exeName)
+{
+    OpenRuleEditor(state_.AppConsts.EDIT_RULE, position, exeName);
+}
+
+void MainForm::OpenRuleEditor(int mode, int position, const std::string& exeName)
+{
+    state_.NewAppToAdd = state_.CurrBuffer.GetAppFromBuffer(exeName);
+    if (!state_.NewAppToAdd) {
+        panel::WriteErrLog(mode == state_.AppConsts.EDIT_RULE ? "AppSettings : EditRule" : "AppSettings : AddRule",
+                           exeName + " is not in the rules");
+        return;
+    }
+    EditApp_Step4 editor(*this, currentForm_ ? currentForm_.data() : this);
+    editor.FirstSettings(mode, position);
+    ShowAppRules(exeName);
 }
 
 void MainForm::DeleteRule(int position, const std::string& exeName)
@@ -192,6 +196,7 @@ void MainForm::DeleteRule(int position, const std::string& exeName)
         return;
     }
     state_.SaveAndLoad();
+    panel::PublishChange(state_, state_.CurrBuffer.GetExeName(exeName));
     ShowAppRules(exeName);
 }
 

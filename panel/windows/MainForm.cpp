@@ -5,6 +5,9 @@
 #include "settings/InterceptorLibrary.h"
 #include "settings/SaveChanges.h"
 #include "settings/Security.h"
+#include "editing/AdvancedForm.h"
+#include "editing/CreateNewApp_Step1.h"
+#include "windows/FormTools.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
 #include "platform/Clock.h"
@@ -109,6 +112,8 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     MainTreeView->header()->setStretchLastSection(false);
     connect(MainTreeView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { MainTreeView_NodeClick(node); });
+    MainTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(MainTreeView, &QTreeWidget::customContextMenuRequested, this, &MainForm::MainTreeView_MouseDown);
 
     // The right-hand side: one application or the system settings (Frame3),
     // or the list of a group of applications (AppListView).
@@ -215,6 +220,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
         securityMenu_->popup(SystemFrame->mapToGlobal(at));
     });
     state_.PublishUpdateList = [this](const std::string& text) { SetPic2WindowText(text); };
+    BuildPopupMenus();
     resize(880, 640);
 }
 
@@ -423,6 +429,8 @@ void MainForm::Form_Load()
     for (const std::string& address : platform::net::AdapterAddresses())
         addresses << QString::fromStdString(address);
     LBLIP_B->setText(addresses.join('\n'));
+    RunningProcessesIcons();
+    connect(this, &MainForm::HalfMinute, this, &MainForm::RunningProcessesIcons);
 }
 
 bool MainForm::RegisterWindow()
@@ -468,7 +476,7 @@ void MainForm::ApplyBtn_Click()
         return;
     if (state_.CurrAppToHandle != state_.AppConsts.GENERAL_APP)
         state_.CurrAppToHandle = state_.CurrBuffer.GetExeName(state_.CurrAppToHandle);
-    const panel::ChosenDefaults chosen {ChosenDefault(inGroup_), ChosenDefault(outGroup_)};
+    const panel::ChosenDefaults chosen {panel::ChosenDefault(this, "In"), panel::ChosenDefault(this, "Out")};
     panel::SaveNewSettings(state_, state_.CurrAppToHandle, chosen, state_.ApplySystemRules, SecSlider->value());
     if (state_.CurrAppToHandle == state_.AppConsts.GENERAL_APP) {
         SetNormalSecurity();
@@ -486,12 +494,13 @@ void MainForm::PermissionButton_Click(const QString& direction)
         ApplyCustomCheckChangedByUser = true;
         state_.ApplySystemRules = false;
         const bool in = direction == "IN";
-        const std::string other = ChosenDefault(in ? outGroup_ : inGroup_);
+        const QString otherGroup = in ? "Out" : "In";
+        const std::string other = panel::ChosenDefault(this, otherGroup);
         const std::string def = panel::SetPermissionAfterSystemSettings(state_, direction.toStdString(), other,
                                                                         state_.CurrAppToHandle);
         if (!def.empty()) {
             ButtonchangedByUser = false;
-            SelectDefault(in ? outGroup_ : inGroup_, def);
+            panel::SelectDefault(this, otherGroup, def);
             ButtonchangedByUser = true;
         }
         ApplyBtn_Click();
@@ -537,9 +546,17 @@ void MainForm::SecurityCombo_Click()
 
 void MainForm::CmdAdvanced_Click()
 {
-    // The advanced rules window comes with the rule editing; until then the
-    // rules are listed and switched on and off here.
-    panel::WriteErrLog("MainForm : CmdAdvanced_Click", "the advanced rules window is not available in this version");
+    const std::string& node = state_.SelectedNode;
+    AdvancedForm advanced(*this, this);
+    if (node.empty() || node == state_.AppConsts.GENERAL_APP || node == "SYSTEM SETTINGS")
+        advanced.SetAdvancedForm(0, state_.AppConsts.GENERAL_APP);
+    else
+        advanced.SetAdvancedForm(1, state_.SelectedExeName);
+    SetCurrentForm(this);
+    ReadSelectedNode(state_.CurrAppToHandle == state_.AppConsts.GENERAL_APP ? state_.CurrAppToHandle : state_.SelectedExeName,
+                     state_.SelectedGroup, this, state_.CurrKey);
+    LoadTreeView();
+    SelectNodeByName(state_.SelectedNode);
 }
 
 void MainForm::SetMainInfoText()
@@ -597,6 +614,7 @@ void MainForm::SecurityMenu_Click(int level)
     const panel::SecurityLevel& preset = panel::PresetLevel(level);
     panel::ApplyNewSecurityToRule(state_, state_.AppConsts.GENERAL_APP, false, preset.inDef, preset.outDef);
     state_.SaveAndLoad();
+    panel::PublishChange(state_, state_.AppConsts.GENERAL_APP);
     state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
     ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
 }
@@ -615,13 +633,15 @@ void MainForm::MainToolBar_ButtonClick(QAction* button)
         const QString page = QString::fromStdString(state_.AppConsts.HELP_LINK);
         if (!QDesktopServices::openUrl(QUrl(page)))
             panel::WriteErrLog("MainForm : MainToolBar_ButtonClick", "cannot open " + page.toStdString());
-    } else if (key == "App" || key == "ToolsSet") {
-        // The add-application wizard and the options dialog come with the
-        // rule editing and the logs.
+    } else if (key == "App") {
         state_.NewAppOutDef = state_.GenAppOutDef;
         state_.NewAppInDef = state_.GenAppInDef;
-        panel::WriteErrLog("MainForm : MainToolBar_ButtonClick",
-                           button->text().toStdString() + " is not available in this version");
+        if (QTreeWidgetItem* node = MainTreeView->currentItem())
+            state_.NewAddedApp = node->text(0).toStdString();
+        OpenWizard();
+    } else if (key == "ToolsSet") {
+        // The options dialog comes with the logs.
+        panel::WriteErrLog("MainForm : MainToolBar_ButtonClick", "Settings is not available in this version");
     }
 }
 

@@ -4,6 +4,9 @@
 #include "windows/TrafficStats.h"
 
 #include <QMainWindow>
+#include <QPointer>
+
+#include <map>
 
 #include <memory>
 
@@ -88,6 +91,25 @@ public:
     void ShowAppRules(const std::string& exeName);
     void SetAppListView(const QString& groupText);
     void DeleteRule(int position, const std::string& exeName);
+    // The rule editor for a new rule or the rule at position; the list is
+    // shown again afterwards.
+    void AddRule(const std::string& exeName);
+    void EditRule(int position, const std::string& exeName);
+    // Rule check boxes of the main and the advanced window.
+    void MainListView_ItemCheck(QTreeWidgetItem* item);
+    // The window the rule lists are filled on (main or advanced).
+    void SetCurrentForm(QWidget* form) { currentForm_ = form; }
+    // The add-application wizard, with the defaults for a new application.
+    void OpenWizard();
+    // Right button in the tree: the menu of the node under the pointer.
+    void MainTreeView_MouseDown(const QPoint& at);
+    QMenu* PopupMenu() const { return popupMenu_; }
+    QMenu* AddNewMenu() const { return addNewMenu_; }
+    void SetPopUpMenuChecked(const std::string& text);
+    void SetAppPermission(bool incoming, const std::string& def);
+    void DelApp_Click();
+    // The strip of programs started today that still run.
+    void RunningProcessesIcons();
 
     // Security levels.
     void SetMainInfoText();
@@ -184,13 +206,13 @@ private:
     void SecSlider_Change();
     void SecurityCombo_Click();
     void CmdAdvanced_Click();
-    void MainListView_ItemCheck(QTreeWidgetItem* item);
     void AppListView_DblClick(QTreeWidgetItem* item);
     void Picture2_Messages();
     void SetAppListViewByDef(QTreeWidgetItem* group);
     void SetStateLook(QTreeWidgetItem* item, bool on);
-    void SelectDefault(QButtonGroup* group, const std::string& def);
-    std::string ChosenDefault(const QButtonGroup* group) const;
+    void OpenRuleEditor(int mode, int position, const std::string& exeName);
+    void RememberHosts();
+    void BuildPopupMenus();
     QIcon TreeImage(const char* key) const;
 
     panel::PanelState& state_;
@@ -201,7 +223,12 @@ private:
     QMenu* trayMenu_ = nullptr;
     QMenu* securityMenu_ = nullptr;
     QSystemTrayIcon* trayIcon_ = nullptr;
-    QWidget* currentForm_ = nullptr;
+    QPointer<QWidget> currentForm_;
+    QMenu* popupMenu_ = nullptr;
+    QMenu* addNewMenu_ = nullptr;
+    // Executable names of the programs with an engine, by process: an ended
+    // program's name is still known when its end is reported.
+    std::map<uint32_t, std::string> knownHosts_;
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
     bool ended_ = false;

@@ -2,9 +2,11 @@
 // and the once-a-second traffic statistics.
 #include "windows/MainForm.h"
 
+#include "editing/ProcessList.h"
 #include "settings/GeneralMdl.h"
 #include "windows/TrafficChart.h"
 #include "platform/Constants.h"
+#include "platform/HostRegistry.h"
 #include "platform/Windows.h"
 
 #include <QCursor>
@@ -59,9 +61,41 @@ void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam)
 
 void MainForm::SetNewApp(int code, uint32_t processId)
 {
-    // Taking an alert's answer into the rules comes with the process lists.
-    panel::WriteErrLog("ProcessMdl : SetNewApp", "code " + std::to_string(code) + " for process "
-                                                     + std::to_string(processId) + " is not taken into the rules yet");
+    if (code == platform::kCodeApplicationFinished) {
+        // The process is gone: its name is the one it registered with.
+        RememberHosts();
+        const auto known = knownHosts_.find(processId);
+        if (known == knownHosts_.end())
+            return;
+        const std::string name = known->second;
+        knownHosts_.erase(known);
+        for (const auto& [pid, other] : knownHosts_)
+            if (other == name)
+                return; // another copy still runs
+        panel::SetNewApp(state_, code, processId, state_.ProcRoot, name);
+        return;
+    }
+    const auto app = panel::SetNewApp(state_, code, processId, state_.ProcRoot);
+    if (!app)
+        return;
+    LoadTreeView();
+    state_.SelectedNode = app->exeName;
+    state_.CurrAppToHandle = app->exeName;
+    state_.SelectedGroup = "Applications";
+    ReadSelectedNode(app->exeName, "Applications", this, app->exeName);
+    RestoreWindow();
+    SelectNodeByName(app->exeName);
+}
+
+void MainForm::RememberHosts()
+{
+    // Names of ended programs wait for their end to be reported; a panel that
+    // never hears of them does not keep them for ever.
+    if (knownHosts_.size() > 4096)
+        knownHosts_.clear();
+    for (const platform::hosts::HostRecord& host : platform::hosts::ListHosts())
+        if (host.alive)
+            knownHosts_[static_cast<uint32_t>(host.pid)] = host.exeName;
 }
 
 void MainForm::Timer1_Timer()
@@ -72,6 +106,7 @@ void MainForm::Timer1_Timer()
         QString::fromStdString("Incoming traffic : \n" + panel::TrafficStats::RateText(tick.incomingKb) + " Kb/sec"));
     OutgoingLabel->setText(
         QString::fromStdString("Outgoing traffic : \n" + panel::TrafficStats::RateText(tick.outgoingKb) + " Kb/sec"));
+    RememberHosts();
     // Every half minute the shown log and statistics are read again (the
     // log views do their part when they are shown).
     if (QTime::currentTime().second() % 30 == 0)

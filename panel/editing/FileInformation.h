@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+// What the panel shows about an executable besides its name.
+namespace panel {
+
+// The description (the desktop entry's Name) of the executable; empty when
+// there is none, and callers then show the file name. There is no source
+// for a maker on Linux: field "CompanyName" always gives the empty text.
+std::string GetDisplayName(const std::string& path, const std::string& field = "");
+
+// A label of the running-programs strip: texts over 30 characters with a
+// blank at position 21 or later are cut to their first 25 characters plus
+// the rest of the word that reaches past them; without such a blank, to 25
+// characters.
+std::string StripLabel(const std::string& text);
+
+}  // namespace panel

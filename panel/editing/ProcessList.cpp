@@ -1,0 +1,147 @@
+#include "editing/ProcessList.h"
+
+#include "editing/FileInformation.h"
+#include "settings/GeneralMdl.h"
+#include "settings/SaveChanges.h"
+#include "platform/Constants.h"
+#include "platform/Files.h"
+#include "platform/LogFiles.h"
+#include "platform/Processes.h"
+#include "platform/Text.h"
+
+#include <sstream>
+
+namespace panel {
+
+namespace processes = platform::processes;
+
+namespace {
+
+// The words of a list, split at blanks and line breaks.
+std::vector<std::string> Words(const std::string& list)
+{
+    std::vector<std::string> words;
+    std::istringstream in(list);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+bool IsOwnProgram(const std::string& fileName)
+{
+    const std::string name = platform::ToUpper(fileName);
+    return name == platform::ToUpper(platform::kControlPanelImage) || name == platform::ToUpper(platform::kInterceptorImage);
+}
+
+}  // namespace
+
+std::string GetWindowsProcess(const std::string& separator, bool fullPaths, bool showSystem,
+                              const std::string& procRoot, bool keepCase)
+{
+    std::string list;
+    for (const processes::ProcessEntry& entry : processes::Snapshot(procRoot)) {
+        if (entry.exePath.empty())
+            continue; // cannot be examined
+        const std::string_view fileName = platform::FileNamePart(entry.exePath);
+        if (IsOwnProgram(std::string(fileName)))
+            continue;
+        const bool system = processes::IsSystemService(procRoot, entry.pid);
+        if (system && !showSystem)
+            continue;
+        const std::string name = fullPaths ? entry.exePath : std::string(fileName);
+        list += separator + (system ? "+" : "") + (keepCase ? name : platform::ToUpper(name));
+    }
+    return list;
+}
+
+std::string UpdateLspWithRelatedProcList(PanelState& state, bool fullPaths, bool showSystem,
+                                         const std::string& procRoot, std::time_t now)
+{
+    const std::vector<std::string> running = Words(GetWindowsProcess(" ", false, showSystem, procRoot));
+    const auto isRunning = [&](const std::string& fileName) {
+        for (std::string name : running) {
+            if (!name.empty() && name.front() == '+')
+                name.erase(0, 1);
+            if (platform::EqualsNoCase(name, fileName))
+                return true;
+        }
+        return false;
+    };
+    const auto text = platform::ReadFile(platform::TrafficLogFileName(state.Settings.LogFilePath, now), 64u << 20);
+    if (!text)
+        return {};
+    std::string result;
+    std::vector<std::string> listed;
+    std::istringstream lines(*text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto entry = platform::ParseLogLine(line);
+        if (!entry || entry->kind != platform::LogEntry::Kind::kApplicationStart)
+            continue;
+        const std::string& path = entry->exePath;
+        const std::string fileName(platform::FileNamePart(path));
+        if (!isRunning(fileName))
+            continue;
+        if (fullPaths) {
+            bool seen = false;
+            for (const std::string& known : listed)
+                seen = seen || platform::EqualsNoCase(known, path);
+            if (!seen) {
+                listed.push_back(path);
+                result += "$$" + path;
+            }
+        } else {
+            UpdateAppChanges(state, fileName, 1);
+        }
+    }
+    return result;
+}
+
+std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId, const std::string& procRoot,
+                                    const std::string& endedExeName)
+{
+    const ConstForApp& words = state.AppConsts;
+    if (alertCode == 5) {
+        if (!endedExeName.empty())
+            UpdateAppChanges(state, endedExeName, 0);
+        return std::nullopt;
+    }
+    if (alertCode < 1 || alertCode > 4) {
+        WriteErrLog("WindowsProcessList : SetNewApp", "unknown alert code " + std::to_string(alertCode));
+        return std::nullopt;
+    }
+    // The program as its engine names it, so that the entry applies to it.
+    const std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    if (path.empty()) {
+        WriteErrLog("WindowsProcessList : SetNewApp",
+                    "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
+        return std::nullopt;
+    }
+    const std::string exeName = processes::HostExeName(path);
+    std::string description = GetDisplayName(path);
+    if (description.empty())
+        description = exeName;
+
+    const bool incoming = alertCode <= 2;
+    const std::string answer = alertCode == 1 || alertCode == 3 ? words.DENY : words.PERMIT;
+    std::string carried = incoming ? state.GenAppOutDef : state.GenAppInDef;
+    const AppRecord existing = state.CurrBuffer.GetItemNoByExeName(exeName) > 0 ? state.CurrBuffer.GetAppFromBuffer(exeName)
+                                                                               : nullptr;
+    if (existing)
+        carried = incoming ? existing->OutDef : existing->InDef;
+
+    auto record = std::make_shared<XmlStrRules>();
+    record->ExeName = exeName;
+    record->DescriptionFile = description;
+    record->AppPath = path;
+    record->IsService = "0";
+    record->InDef = incoming ? answer : carried;
+    record->OutDef = incoming ? carried : answer;
+    if (existing)
+        state.CurrBuffer.DeleteAppFromBuffer(exeName, 0, 0);
+    state.CurrBuffer.AddRuleToBuffer(record);
+    UpdateAppChanges(state, exeName, 1);
+    state.SaveAndLoad();
+    return AlertedApp {exeName, description};
+}
+
+}  // namespace panel
