@@ -4,6 +4,7 @@
 // tree rebuilt with the default rules alone.
 #include "settings/PanelState.h"
 #include "windows/MainForm.h"
+#include "editing/CreateNewApp_Step1.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
 
@@ -12,6 +13,7 @@
 #include <QTreeWidget>
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -92,6 +94,35 @@ void BM_Apply1000(benchmark::State& bench)
     }
 }
 BENCHMARK(BM_Apply1000)->Unit(benchmark::kMillisecond);
+
+// A process table of 1,000 processes, none of them with an entry.
+std::string FakeProcesses(const std::string& root)
+{
+    const std::string proc = root + "/proc";
+    platform::MakeDirectories(proc);
+    for (int pid = 2; pid < 1002; ++pid) {
+        const std::string folder = proc + "/" + std::to_string(pid);
+        platform::MakeDirectories(folder);
+        const std::string name = "tool" + std::to_string(pid);
+        platform::WriteFileAtomically(folder + "/stat", std::to_string(pid) + " (" + name + ") S 1 1 1", 0644, false);
+        platform::WriteFileAtomically(folder + "/status", "Name:\t" + name + "\nUid:\t1000\t0\t0\t0\n", 0644, false);
+        platform::WriteFileAtomically(folder + "/cgroup", "0::/user.slice\n", 0644, false);
+        ::symlink(("/usr/bin/" + name).c_str(), (folder + "/exe").c_str());
+    }
+    return proc;
+}
+
+void BM_WizardList1000(benchmark::State& bench)
+{
+    Window window(0);
+    char pattern[] = "/tmp/zel-window-bench-XXXXXX";
+    window.state.ProcRoot = FakeProcesses(::mkdtemp(pattern));
+    for (auto _ : bench) {
+        CreateNewApp_Step1 wizard(*window.form, window.form.get());
+        benchmark::DoNotOptimize(wizard.lvw->topLevelItemCount());
+    }
+}
+BENCHMARK(BM_WizardList1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -82,3 +82,37 @@ TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
     }
     EXPECT_EQ(result, "refused");
 }
+
+// The whole journey of an alert: the program asks, the user allows with the
+// box ticked, the panel stores the answer as the program's own default,
+// saves and publishes, and the program's next connection is permitted by
+// its own entry without asking again.
+TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"tcp-server", "127.0.0.2", "21301"});
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "12", "300"},
+                         Hooked(Alerting("answer=1,ticked=1")));
+    EXPECT_EQ(NextResult(program), "ok");
+    // The answer reaches the window as a message: let it work until it is stored.
+    for (int i = 0; i < 100 && !state.CurrBuffer.GetAppFromBuffer("NETPEER"); ++i)
+        QTest::qWait(20);
+    const panel::AppRecord stored = state.CurrBuffer.GetAppFromBuffer("NETPEER");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->OutDef, "PERMIT");
+    EXPECT_EQ(stored->InDef, "ASK");
+    EXPECT_EQ(stored->AppPath, NETPEER);
+    EXPECT_EQ(state.Pic2WindowText, " NETPEER");
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>NETPEER</EXENAME>"), std::string::npos);
+    // A new process of the program: decided by its own entry, never asked.
+    ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "3", "50"},
+                       Hooked(Alerting("answer=2,ticked=0")));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(NextResult(again), "ok");
+    EXPECT_EQ(AlertsShown(), 1u);
+}

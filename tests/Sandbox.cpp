@@ -75,6 +75,21 @@ void Sandbox::SetAutostart(bool present) const
 
 void Sandbox::WriteRules(std::string_view document) const { WriteText(rulesFile, document); }
 
+FakeProcessTable::FakeProcessTable(std::string folder) : root_(std::move(folder)) { ::mkdir(root_.c_str(), 0755); }
+
+void FakeProcessTable::Add(int pid, int parent, const std::string& exe, bool service) const
+{
+    const std::string folder = root_ + "/" + std::to_string(pid);
+    ::mkdir(folder.c_str(), 0755);
+    const std::string name = exe.empty() ? "kthread" : exe.substr(exe.rfind('/') + 1);
+    WriteText(folder + "/stat", std::to_string(pid) + " (" + name + ") S " + std::to_string(parent) + " 1 1");
+    WriteText(folder + "/status", "Name:\t" + name + "\nUid:\t" + (service ? "0" : "1000") + "\t0\t0\t0\n");
+    WriteText(folder + "/cgroup", service ? "0::/system.slice/" + name + ".service\n" : "0::/user.slice/user-1000.slice\n");
+    if (!exe.empty()) {
+        EXPECT_EQ(::symlink(exe.c_str(), (folder + "/exe").c_str()), 0);
+    }
+}
+
 int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn)
 {
     const pid_t child = ::fork();

@@ -46,6 +46,19 @@ void RemoveTree(const std::string& path);
 // not, 77 when no such file system could be made (no user namespaces, no root).
 int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn);
 
+// A process table of its own in a folder, laid out as /proc is.
+class FakeProcessTable {
+public:
+    explicit FakeProcessTable(std::string folder);
+    const std::string& Root() const { return root_; }
+    // A process with its parent and executable (empty: one that cannot be
+    // examined); service: started by the service manager as a system service.
+    void Add(int pid, int parent, const std::string& exe, bool service = false) const;
+
+private:
+    std::string root_;
+};
+
 // A rules document with the given APPLICATION elements.
 std::string RulesDocument(std::string_view applications);
 

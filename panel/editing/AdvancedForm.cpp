@@ -89,7 +89,8 @@ AdvancedForm::AdvancedForm(MainForm& main, QWidget* parent) : QDialog(parent), m
     MainListView->setHeaderLabels({"Rule No.", "Rule Name.", "Rule description"});
     MainListView->setColumnWidth(0, 70);
     MainListView->setColumnWidth(1, 150);
-    MainListView->setMinimumSize(520, 200);
+    MainListView->setMinimumSize(560, 200);
+    MainListView->header()->setStretchLastSection(true);
     rulesLayout->addWidget(MainListView, 0, 0, 4, 1);
     MoveUpCmd = Named(new QPushButton(style()->standardIcon(QStyle::SP_ArrowUp), QString(), rules), "MoveUpCmd");
     MoveDownCmd = Named(new QPushButton(style()->standardIcon(QStyle::SP_ArrowDown), QString(), rules), "MoveDownCmd");
@@ -170,6 +171,7 @@ void AdvancedForm::Prepare(int mode, const std::string& name)
         EnableDefaults(true);
     }
     Refill();
+    resize(sizeHint().expandedTo(QSize(700, 560)));
     panel::CenterForm(this);
 }
 

@@ -101,8 +101,8 @@ CreateNewApp_Step1::CreateNewApp_Step1(MainForm& main, QWidget* parent) : QDialo
     connect(FinishBtn, &QPushButton::clicked, this, &CreateNewApp_Step1::FinishBtn_Click);
     connect(CancelBtn, &QPushButton::clicked, this, &CreateNewApp_Step1::CancelBtn_Click);
     resize(520, 480);
-    panel::CenterForm(this);
     GetCurrentProcList();
+    panel::CenterForm(this);
 }
 
 void CreateNewApp_Step1::GetCurrentProcList()

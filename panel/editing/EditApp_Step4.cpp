@@ -140,7 +140,6 @@ EditApp_Step4::EditApp_Step4(MainForm& main, QWidget* parent) : QDialog(parent),
 void EditApp_Step4::Prepare(int mode, int rulePosition)
 {
     panel::PanelState& state = main_.State();
-    panel::CenterForm(this);
     aliases_ = panel::LoadPortsFile(state.Settings.VRNFolder + state.AppConsts.PORTS_FILE_NAME);
     {
         const QSignalBlocker quiet(NewPort_alias);
@@ -177,6 +176,7 @@ void EditApp_Step4::Prepare(int mode, int rulePosition)
     }
     DisableButtons();
     RefreshForm();
+    panel::CenterForm(this);
 }
 
 void EditApp_Step4::FirstSettings(int mode, int rulePosition)

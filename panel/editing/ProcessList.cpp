@@ -9,6 +9,7 @@
 #include "platform/Processes.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace panel {
@@ -39,9 +40,13 @@ std::string GetWindowsProcess(const std::string& separator, bool fullPaths, bool
                               const std::string& procRoot, bool keepCase)
 {
     std::string list;
-    for (const processes::ProcessEntry& entry : processes::Snapshot(procRoot)) {
-        if (entry.exePath.empty())
-            continue; // cannot be examined
+    // In the order the processes started: the same list each time.
+    std::vector<processes::ProcessEntry> entries = processes::Snapshot(procRoot);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    for (const processes::ProcessEntry& entry : entries) {
+        // Not examinable, or not a file (a program run from memory).
+        if (entry.exePath.empty() || entry.exePath.front() != '/' || entry.exePath.starts_with("/memfd:"))
+            continue;
         const std::string_view fileName = platform::FileNamePart(entry.exePath);
         if (IsOwnProgram(std::string(fileName)))
             continue;

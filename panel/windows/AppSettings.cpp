@@ -118,6 +118,7 @@ void MainForm::ShowAppRules(const std::string& exeName)
             item->setData(0, kKeyRole, static_cast<int>(i + 1));
             item->setText(1, QString::fromStdString(rule.RuleName));
             item->setText(2, QString::fromStdString(panel::RuleDescription(rule)));
+            item->setToolTip(2, item->text(2));
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             SetStateLook(item, rule.State == "1");
             listed = true;

@@ -1,0 +1,167 @@
+#include "editing/FileInformation.h"
+#include "editing/ProcessList.h"
+#include "editing/RuleChecks.h"
+#include "settings/GeneralMdl.h"
+#include "settings/PanelState.h"
+
+#include "Sandbox.h"
+#include "engine/RuleTable.h"
+#include "platform/LogFiles.h"
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+using testing_support::FakeProcessTable;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+// A process table with a desktop program, a copy of it, the firewall's own
+// programs, a program under a folder named like the panel, a system
+// service and a process that cannot be examined.
+class RunningPrograms : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        table.Add(1, 0, "/usr/lib/systemd/systemd");
+        table.Add(100, 1, "/usr/bin/firefox-esr");
+        table.Add(101, 100, "/usr/bin/firefox-esr");
+        table.Add(102, 1, "/usr/local/bin/zel");
+        table.Add(103, 102, "/usr/local/lib/korvel/zelconn");
+        table.Add(104, 1, "/opt/hazel/bin/editor");
+        table.Add(105, 1, "/usr/sbin/sshd", true);
+        table.Add(106, 2, "");
+        sandbox.SetSetting("ErrLogs", sandbox.logs);
+        sandbox.SetSetting("SecurityMode", "Normal");
+        sandbox.WriteRules("<APPLICATIONS><APPLICATION><EXENAME>EDITOR</EXENAME><DESCRIPTION>EDITOR</DESCRIPTION>"
+                           "<INDEF>ASK</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE><RULENAME>r</RULENAME></RULE></RULES>"
+                           "</APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"
+                           "</APPLICATION></APPLICATIONS>");
+        state.ProcRoot = table.Root();
+        state.LoadSettings(std::time(nullptr));
+        state.LoadBuffer();
+    }
+    void TearDown() override { panel::TheErrorLog().Close(); }
+    void Log(const std::string& line) const
+    {
+        const std::string path = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+        WriteText(path, testing_support::ReadText(path) + "<DATE>d</DATE><TIME>t</TIME>" + line + "\r\n");
+    }
+
+    Sandbox sandbox;
+    FakeProcessTable table {sandbox.root + "/proc"};
+    panel::PanelState state;
+};
+
+}  // namespace
+
+TEST_F(RunningPrograms, ListHoldsPathsOrNamesAndServicesOnlyWhenAsked)
+{
+    EXPECT_EQ(panel::GetWindowsProcess(" ", true, false, table.Root()),
+              " /USR/LIB/SYSTEMD/SYSTEMD /USR/BIN/FIREFOX-ESR /USR/BIN/FIREFOX-ESR /OPT/HAZEL/BIN/EDITOR");
+    EXPECT_EQ(panel::GetWindowsProcess("\n", false, true, table.Root()),
+              "\nSYSTEMD\nFIREFOX-ESR\nFIREFOX-ESR\nEDITOR\n+SSHD");
+    // Paths as they are, for an entry that records them.
+    EXPECT_NE(panel::GetWindowsProcess(" ", true, false, table.Root(), true).find("/usr/bin/firefox-esr"), std::string::npos);
+}
+
+TEST_F(RunningPrograms, StartedProgramsStillRunningAreReportedOnce)
+{
+    Log("<APPLICATIONSTART>/usr/bin/firefox-esr</APPLICATIONSTART>");
+    Log("<APPLICATIONSTART>/usr/bin/firefox-esr</APPLICATIONSTART>");
+    Log("<APPLICATIONSTART>/usr/bin/gone</APPLICATIONSTART>");
+    Log("<APPLICATIONSTART>/opt/hazel/bin/editor</APPLICATIONSTART>");
+    Log("<APPLICATIONEND>/usr/bin/firefox-esr</APPLICATIONEND>");
+    const std::time_t now = std::time(nullptr);
+    EXPECT_EQ(panel::UpdateLspWithRelatedProcList(state, true, false, table.Root(), now),
+              "$$/usr/bin/firefox-esr$$/opt/hazel/bin/editor");
+    EXPECT_EQ(panel::UpdateLspWithRelatedProcList(state, false, false, table.Root(), now), "");
+    EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
+}
+
+TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
+{
+    // Code 3: outgoing blocked, for a program without an entry.
+    const auto added = panel::SetNewApp(state, 3, 100, table.Root());
+    ASSERT_TRUE(added);
+    EXPECT_EQ(added->exeName, "FIREFOX-ESR");
+    const panel::AppRecord firefox = state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR");
+    ASSERT_TRUE(firefox);
+    EXPECT_EQ(firefox->OutDef, "DENY");
+    EXPECT_EQ(firefox->InDef, "ASK"); // the general incoming default
+    EXPECT_EQ(firefox->AppPath, "/usr/bin/firefox-esr");
+    EXPECT_EQ(firefox->DescriptionFile, "FIREFOX-ESR"); // no desktop entry: its name
+
+    // Code 1: incoming blocked, for a program with an entry: the outgoing
+    // default stays, the rules go, the entry moves to the end.
+    ASSERT_TRUE(panel::SetNewApp(state, 1, 104, table.Root()));
+    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
+    EXPECT_EQ(editor->InDef, "DENY");
+    EXPECT_EQ(editor->OutDef, "DENY");
+    EXPECT_TRUE(editor->RULES.empty());
+    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 3u);
+    EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
+    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+    EXPECT_NE(rules.find("<EXENAME>EDITOR</EXENAME><DESCRIPTION>EDITOR</DESCRIPTION><APPPATH>/opt/hazel/bin/editor"
+                         "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"),
+              std::string::npos);
+
+    // A process that cannot be examined changes nothing.
+    EXPECT_FALSE(panel::SetNewApp(state, 4, 106, table.Root()));
+    EXPECT_FALSE(panel::SetNewApp(state, 4, 999, table.Root()));
+    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 3u);
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
+
+    // Code 5: the program ended, its name leaves the list.
+    EXPECT_FALSE(panel::SetNewApp(state, 5, 100, table.Root(), "FIREFOX-ESR"));
+    EXPECT_EQ(state.Pic2WindowText, " EDITOR");
+}
+
+TEST(FileInformation, StripLabelsAreCutAtAWord)
+{
+    EXPECT_EQ(panel::StripLabel("exactly thirty characters long"), "exactly thirty characters long");
+    EXPECT_EQ(panel::StripLabel("A forty character description of the app"), "A forty character description");
+    EXPECT_EQ(panel::StripLabel("Twenty-one characters plus-a-long-tail-without-blanks"), "Twenty-one characters plu");
+    EXPECT_EQ(panel::StripLabel("ThirtyOneCharactersWithoutAnyBlank"), "ThirtyOneCharactersWithoutAnyBlank");
+    EXPECT_EQ(panel::GetDisplayName("/usr/bin/nothing-here", "CompanyName"), "");
+}
+
+TEST(RuleChecks, AddressesAreThoseTheEngineReads)
+{
+    struct Case {
+        const char* text;
+        bool valid;
+    } cases[] = {
+        {"10.0.0.1,10.0.0.2", true}, {"10.0.0.1, 10.0.0.2", true}, {"10.0.0.1,10.0.0", false},
+        {"10.0.0.256", false},       {"10.0.0.1a", false},          {"1O.0.0.1", false},
+        {"", true},                  {"10 .0.0.1", false},          {" 192.168.1.1 ", true},
+        {"1.2.3.4.5", false},        {"1..2.3", false},             {"0.0.0.0", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(panel::CheckIpList(c.text), c.valid) << '"' << c.text << '"';
+    // What passes is read by the engine as typed, blanks and all.
+    engine::RuleTable table;
+    EXPECT_TRUE(table.AddEntry(80, engine::kOutgoing, engine::kDeny, " 10.0.0.2"));
+    EXPECT_EQ(table.MatchRules(engine::kOutgoing, 80, "10.0.0.2"), engine::kDeny);
+    EXPECT_LT(panel::longfromip("10.0.0.9"), panel::longfromip("10.0.1.0"));
+    EXPECT_EQ(panel::longfromip("255.255.255.255"), 4294967295.0);
+    EXPECT_TRUE(panel::CheckPortOk(""));
+    EXPECT_TRUE(panel::CheckPortOk("-5"));
+    EXPECT_FALSE(panel::CheckPortOk("http"));
+    EXPECT_FALSE(panel::CheckPortOk("99999999999"));
+}
+
+TEST(RuleChecks, PortsFileIsReadToItsLastLine)
+{
+    Sandbox sandbox;
+    const std::string path = sandbox.root + "/VrnPorts.txt";
+    WriteText(path, "dns 53\r\nhttp 80\r\nhttps-alt  8443 \r\n");
+    const auto ports = panel::LoadPortsFile(path);
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0], (std::pair<std::string, int> {"dns", 53}));
+    EXPECT_EQ(ports[2], (std::pair<std::string, int> {"https-alt", 8443}));
+    WriteText(path, "dns 53\r\nbroken line\r\nhttp 80\r\n");
+    EXPECT_EQ(panel::LoadPortsFile(path).size(), 1u); // reading stops at a line without a number
+    EXPECT_TRUE(panel::LoadPortsFile(sandbox.root + "/missing.txt").empty());
+}
