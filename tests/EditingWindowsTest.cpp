@@ -9,6 +9,7 @@
 
 #include "Sandbox.h"
 #include "platform/Files.h"
+#include "platform/LogFiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -336,4 +338,19 @@ TEST_F(Editing, AdvancedRulesMoveWithinBoundsAndCancelRestoresTheOrder)
     EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("CURL")->RULES[1]->State, "0");
     const std::string rules = ReadText(sandbox.rulesFile);
     EXPECT_LT(rules.find("<RULENAME>one</RULENAME>"), rules.find("<RULENAME>two</RULENAME>"));
+}
+
+TEST_F(Editing, RunningProgramsStripShowsSixAtMost)
+{
+    std::string log;
+    for (int i = 0; i < 8; ++i) {
+        const std::string path = "/opt/tools/tool" + std::to_string(i);
+        table.Add(200 + i, 1, path);
+        log += "<DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>" + path + "</APPLICATIONSTART>\r\n";
+    }
+    testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr)), log);
+    form->RunningProcessesIcons();
+    ASSERT_EQ(form->RunProcIconList->count(), 6);
+    EXPECT_EQ(form->RunProcIconList->item(0)->text(), "tool0");
+    EXPECT_EQ(form->RunProcIconList->item(5)->data(Qt::UserRole).toString(), "/opt/tools/tool5");
 }
