@@ -1,11 +1,15 @@
 // The control panel's rules file with 1,000 applications: loading it into
 // the rule buffer and saving it whole, next to reading and replacing the
 // same bytes, which is what any load and save must do at least.
+#include "LogFixture.h"
+#include "logs/LogListSettings.h"
 #include "settings/AppBuffer.h"
+#include "platform/LogFiles.h"
 #include "platform/Files.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -73,6 +77,44 @@ void BM_SaveRules(benchmark::State& state)
         buffer.SaveRulesToXmlFile(File().path);
 }
 BENCHMARK(BM_SaveRules)->Unit(benchmark::kMillisecond);
+
+const panel::PortNames& Ports()
+{
+    static const panel::PortNames ports = panel::PortNames::FromText(bench_support::kPortsText);
+    return ports;
+}
+
+void BM_ReadLogBytes(benchmark::State& state)
+{
+    for (auto _ : state) {
+        size_t bytes = 0;
+        for (int day = 0; day < bench_support::kLogDays; ++day)
+            bytes += platform::ReadFile(platform::TrafficLogFileName(bench_support::LogFolder(), std::time(nullptr) - day * 86400),
+                                        64u << 20)->size();
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+BENCHMARK(BM_ReadLogBytes)->Unit(benchmark::kMillisecond);
+
+void BM_FillLogView30Days(benchmark::State& state)
+{
+    size_t rows = 0;
+    for (auto _ : state) {
+        panel::LogReader reader; // nothing read before: every file parsed
+        rows = reader.FillLogView(bench_support::LogFolder(), "Log2", false, Ports(), "SYSTEMD").size();
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_FillLogView30Days)->Unit(benchmark::kMillisecond);
+
+void BM_RefreshUnchangedLogView(benchmark::State& state)
+{
+    panel::LogReader reader;
+    reader.FillLogView(bench_support::LogFolder(), "Log2", false, Ports(), "SYSTEMD");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(reader.FillLogView(bench_support::LogFolder(), "Log2", false, Ports(), "SYSTEMD").size());
+}
+BENCHMARK(BM_RefreshUnchangedLogView)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

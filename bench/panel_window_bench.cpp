@@ -1,7 +1,9 @@
 // The main window with 1,000 applications: rebuilding the tree, and Apply
 // (the application's defaults stored, the rules file written whole and
 // flushed, the update list published, the tree rebuilt), next to the same
-// tree rebuilt with the default rules alone.
+// tree rebuilt with the default rules alone. A log view filled from 30 days
+// of logs, the first time and again with nothing changed.
+#include "LogFixture.h"
 #include "settings/PanelState.h"
 #include "windows/MainForm.h"
 #include "editing/CreateNewApp_Step1.h"
@@ -43,7 +45,7 @@ struct Window {
     panel::PanelState state;
     std::unique_ptr<MainForm> form;
 
-    explicit Window(int applications)
+    explicit Window(int applications, const std::string& logs = {})
     {
         char pattern[] = "/tmp/zel-window-bench-XXXXXX";
         const std::string root = ::mkdtemp(pattern);
@@ -55,7 +57,9 @@ struct Window {
             platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, name, text);
         };
         set("RulesFile", root + "/Rules.xml");
-        set("LogFilesPath", root + "/logs");
+        set("LogFilesPath", logs.empty() ? root + "/logs" : logs);
+        platform::WriteFileAtomically(root + "/VrnPorts.txt", bench_support::kPortsText);
+        set("VRNFolder", root + "/");
         set("ErrLogs", root + "/logs");
         set("LogFileCount", "30");
         set("SecurityStatus", "1");
@@ -123,6 +127,31 @@ void BM_WizardList1000(benchmark::State& bench)
     }
 }
 BENCHMARK(BM_WizardList1000)->Unit(benchmark::kMillisecond);
+
+// Each time a new window, so that every file is read and parsed again.
+void BM_ShowLogView30Days(benchmark::State& bench)
+{
+    for (auto _ : bench) {
+        bench.PauseTiming();
+        auto window = std::make_unique<Window>(0, bench_support::LogFolder());
+        bench.ResumeTiming();
+        window->form->FillLogView("Log2");
+        bench.PauseTiming();
+        bench.counters["rows"] = window->form->MainListView->topLevelItemCount();
+        window.reset();
+        bench.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ShowLogView30Days)->Unit(benchmark::kMillisecond);
+
+void BM_RefreshUnchangedLogViewWindow(benchmark::State& bench)
+{
+    Window window(0, bench_support::LogFolder());
+    window.form->FillLogView("Log2");
+    for (auto _ : bench)
+        window.form->FillLogView("Log2");
+}
+BENCHMARK(BM_RefreshUnchangedLogViewWindow)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

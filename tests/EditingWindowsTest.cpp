@@ -53,14 +53,7 @@ class Editing : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string install = sandbox.root + "/install/";
-        platform::MakeDirectories(install);
-        testing_support::WriteText(install + "VrnPorts.txt", "dns 53\r\nhttp 80\r\nhttps 443\r\n");
-        sandbox.SetSetting("VRNFolder", install);
-        sandbox.SetSetting("ErrLogs", sandbox.logs);
-        sandbox.SetSetting("LogFileCount", "30");
-        sandbox.SetSetting("SecurityMode", "Normal");
-        sandbox.SetSetting("ApplySettings", "False");
+        sandbox.InstallPanel("dns 53\r\nhttp 80\r\nhttps 443\r\n");
         sandbox.WriteRules(kRules);
         table.Add(1, 0, "/usr/lib/systemd/systemd");
         table.Add(50, 1, "/usr/bin/curl");

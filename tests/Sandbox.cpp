@@ -1,5 +1,6 @@
 #include "Sandbox.h"
 
+#include "platform/Files.h"
 #include "platform/Registry.h"
 
 #include <algorithm>
@@ -74,6 +75,21 @@ void Sandbox::SetAutostart(bool present) const
 }
 
 void Sandbox::WriteRules(std::string_view document) const { WriteText(rulesFile, document); }
+
+void Sandbox::InstallPanel(std::string_view portsList) const
+{
+    const std::string install = root + "/install/";
+    platform::MakeDirectories(install);
+    WriteText(install + "VrnPorts.txt", portsList);
+    SetSetting("VRNFolder", install);
+    SetSetting("ErrLogs", logs);
+    SetSetting("LogFileCount", "30");
+    SetSetting("SecurityMode", "Normal");
+    SetSetting("ApplySettings", "False");
+    SetSetting("FirstClose", "1");
+    SetSetting("DebugPrint", "0");
+    SetSetting("UpdFullMode", "0");
+}
 
 FakeProcessTable::FakeProcessTable(std::string folder) : root_(std::move(folder)) { ::mkdir(root_.c_str(), 0755); }
 

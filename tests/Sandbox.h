@@ -28,6 +28,9 @@ public:
     // The autostart value: present means the firewall is meant to run.
     void SetAutostart(bool present) const;
     void WriteRules(std::string_view document) const;
+    // The settings a panel window starts with, and an installation folder
+    // ("VRNFolder") holding the given ports list.
+    void InstallPanel(std::string_view portsList) const;
 
     // Every line of every traffic log file, files in name order.
     std::vector<std::string> LogLines() const;

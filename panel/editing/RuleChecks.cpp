@@ -69,14 +69,19 @@ double longfromip(std::string_view text)
 
 std::vector<std::pair<std::string, int>> LoadPortsFile(const std::string& path)
 {
-    std::vector<std::pair<std::string, int>> ports;
     errno = 0;
     const auto text = platform::ReadFile(path, 1 << 20);
     if (!text) {
         WriteErrLogErrno("EditApp_Step4 : LoadPortsFile", "cannot read " + path, errno ? errno : EIO);
-        return ports;
+        return {};
     }
-    std::istringstream lines(*text);
+    return ParsePortsText(*text);
+}
+
+std::vector<std::pair<std::string, int>> ParsePortsText(const std::string& text)
+{
+    std::vector<std::pair<std::string, int>> ports;
+    std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();

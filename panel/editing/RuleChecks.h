@@ -22,5 +22,7 @@ double longfromip(std::string_view text);
 // The ports list: "name port" per line. Reading stops at the first line
 // that gives no number (a trailing empty line among them).
 std::vector<std::pair<std::string, int>> LoadPortsFile(const std::string& path);
+// The same from the file's text.
+std::vector<std::pair<std::string, int>> ParsePortsText(const std::string& text);
 
 }  // namespace panel

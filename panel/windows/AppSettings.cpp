@@ -59,8 +59,8 @@ void MainForm::ReadSelectedNode(const std::string& name, const std::string& view
     } else if (view == "Logs") {
         const int direction = QString::fromStdString(name).contains("OUTGOING", Qt::CaseInsensitive) ? 1 : 2;
         UpdateListViewData(2, direction);
-        // The log list itself is read from the day's logs by the log views.
-        MainListView->setProperty("logKey", QString::fromStdString(key));
+        state_.CurrKey = key;
+        FillLogView(key);
     }
 }
 
@@ -72,6 +72,7 @@ void MainForm::ShowAppRules(const std::string& exeName)
         return;
     const QSignalBlocker quietList(list);
     list->clear();
+    ForgetShownLog();
     // Whose rules the list shows: a tick box changes that application's rule.
     list->setProperty("exeName", QString::fromStdString(exeName));
     const panel::AppRecord app = state_.CurrBuffer.GetAppFromBuffer(exeName);
@@ -131,11 +132,8 @@ void MainForm::ShowAppRules(const std::string& exeName)
     const auto status = panel::TextToInteger(state_.Settings.SecurityStatus);
     BlockActive->setText(status && *status == 1 ? "" : "Block all is now active.");
     AdditionalRuleNote->setText(app && !app->RULES.empty() ? "There are additional rules at the advanced mode." : "");
-    if (form == this) {
-        AppStatText->clear();
-        // Shown when the statistics have something to say.
-        AppStatFrame->setVisible(!AppStatText->text().isEmpty());
-    }
+    if (form == this)
+        UpdateAppStatistics(exeName);
 }
 
 void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)

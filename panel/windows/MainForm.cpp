@@ -7,6 +7,7 @@
 #include "settings/Security.h"
 #include "editing/AdvancedForm.h"
 #include "editing/CreateNewApp_Step1.h"
+#include "editing/ToolsOption.h"
 #include "windows/FormTools.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
@@ -24,6 +25,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -430,6 +432,7 @@ void MainForm::Form_Load()
         addresses << QString::fromStdString(address);
     LBLIP_B->setText(addresses.join('\n'));
     RunningProcessesIcons();
+    SetStatLogInfo();
     connect(this, &MainForm::HalfMinute, this, &MainForm::RunningProcessesIcons);
 }
 
@@ -630,9 +633,9 @@ void MainForm::MainToolBar_ButtonClick(QAction* button)
                           platform::settings::kSecurityStatus, state_.Settings.SecurityStatus);
         SetMainInfoText();
     } else if (key == "Help") {
-        const QString page = QString::fromStdString(state_.AppConsts.HELP_LINK);
-        if (!QDesktopServices::openUrl(QUrl(page)))
-            panel::WriteErrLog("MainForm : MainToolBar_ButtonClick", "cannot open " + page.toStdString());
+        // Just below the button.
+        QWidget* widget = MainToolBar->widgetForAction(button);
+        helpMenu_->popup(widget ? widget->mapToGlobal(QPoint(0, widget->height())) : QCursor::pos());
     } else if (key == "App") {
         state_.NewAppOutDef = state_.GenAppOutDef;
         state_.NewAppInDef = state_.GenAppInDef;
@@ -640,27 +643,23 @@ void MainForm::MainToolBar_ButtonClick(QAction* button)
             state_.NewAddedApp = node->text(0).toStdString();
         OpenWizard();
     } else if (key == "ToolsSet") {
-        // The options dialog comes with the logs.
-        panel::WriteErrLog("MainForm : MainToolBar_ButtonClick", "Settings is not available in this version");
+        ToolsOption options(*this, this);
+        options.exec();
     }
 }
 
 void MainForm::LogMenu_Click(QAction* item)
 {
-    state_.SelectedNode = item->text().toStdString();
-    AppName->setText(item->text());
-    ReadSelectedNode(item->text().toStdString(), "Logs", this, item->objectName().toStdString());
-    SelectNodeByName(item->objectName() == "Log1"   ? "Permitted incoming connection"
-                     : item->objectName() == "Log2" ? "Permitted outgoing connection"
-                     : item->objectName() == "Log3" ? "Denied incoming connection"
-                                                    : "Denied outgoing connection");
+    // The toolbar's drop-down names the logs as "traffic", the tree as "connection".
+    const QString node = logMenu_->findChild<QAction*>(item->objectName())->text();
+    MenuSetLogWindow(item->objectName(), node.toUpper());
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::MouseButtonRelease) {
         const QString target = watched == HelpLink ? QString::fromStdString(state_.AppConsts.HELP_LINK) : KorvelLink->text();
-        if (!QDesktopServices::openUrl(QUrl(target)))
+        if (!OpenUrl(QUrl(target)))
             panel::WriteErrLog("MainForm : HelpLink_Click", "cannot open " + target.toStdString());
         return true;
     }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "settings/PanelState.h"
+#include "logs/LogListSettings.h"
 #include "windows/TrafficStats.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <map>
 
 #include <memory>
@@ -28,6 +30,7 @@ class QTimer;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QUrl;
 class TrafficChart;
 
 namespace panel {
@@ -110,6 +113,19 @@ public:
     void DelApp_Click();
     // The strip of programs started today that still run.
     void RunningProcessesIcons();
+
+    // Log views and statistics.
+    void FillLogView(const std::string& key);
+    void SetStatLogInfo();
+    void UpdateAppStatistics(const std::string& exeName);
+    void MenuSetLogWindow(const QString& key, const QString& caption);
+    // The application of the selected log row, with the general defaults.
+    void AddNewLogMnu_Click();
+    void MainListView_MouseDown(const QPoint& at);
+    QMenu* LogMenu() const { return logMenu_; }
+    QMenu* HelpMenu() const { return helpMenu_; }
+    // Opens a page or a mail link with the desktop's handler (tests record instead).
+    std::function<bool(const QUrl&)> OpenUrl;
 
     // Security levels.
     void SetMainInfoText();
@@ -213,6 +229,7 @@ private:
     void OpenRuleEditor(int mode, int position, const std::string& exeName);
     void RememberHosts();
     void BuildPopupMenus();
+    void BuildLogAndHelpMenus();
     QIcon TreeImage(const char* key) const;
 
     panel::PanelState& state_;
@@ -226,6 +243,17 @@ private:
     QPointer<QWidget> currentForm_;
     QMenu* popupMenu_ = nullptr;
     QMenu* addNewMenu_ = nullptr;
+    QMenu* logMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    std::unique_ptr<panel::LogReader> logReader_;
+    // The log rows the list shows, so that a refresh with nothing new leaves it be.
+    std::string shownLogKey_;
+    std::vector<panel::LogRow> shownLogRows_;
+    void ForgetShownLog()
+    {
+        shownLogKey_.clear();
+        shownLogRows_.clear();
+    }
     // Executable names of the programs with an engine, by process: an ended
     // program's name is still known when its end is reported.
     std::map<uint32_t, std::string> knownHosts_;

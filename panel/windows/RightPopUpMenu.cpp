@@ -29,16 +29,13 @@ constexpr PermissionItem kPermissionItems[] = {
 
 void MainForm::BuildPopupMenus()
 {
-    addNewMenu_ = new QMenu(this);
-    addNewMenu_->setObjectName("AddNewMenu");
-    QAction* addNew = addNewMenu_->addAction("Add new");
-    addNew->setObjectName("AddNewItem");
-    connect(addNew, &QAction::triggered, this, &MainForm::OpenWizard);
+    BuildLogAndHelpMenus();
 
     popupMenu_ = new QMenu(this);
     popupMenu_->setObjectName("MAinMenu");
     QAction* add = popupMenu_->addAction("Add new");
     add->setObjectName("AddNewMenu");
+    add->setProperty("wizard", true);
     connect(add, &QAction::triggered, this, &MainForm::OpenWizard);
     QAction* remove = popupMenu_->addAction("Delete");
     remove->setObjectName("DelApp");

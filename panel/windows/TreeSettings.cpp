@@ -211,6 +211,7 @@ void MainForm::UpdateListViewData(int view, int direction)
     AppListView->hide();
     Label7->hide();
     MainListView->clear();
+    ForgetShownLog();
     MainListView->setColumnCount(0);
     const auto show = [](std::initializer_list<QWidget*> widgets, bool visible) {
         for (QWidget* widget : widgets)
@@ -223,8 +224,9 @@ void MainForm::UpdateListViewData(int view, int direction)
                                        direction == 1 ? "Remote port" : "Local port"});
         const int width = MainListView->viewport()->width();
         MainListView->setColumnHidden(0, true);
-        const int widths[] = {0, width / 4 + 10, width / 4, width / 8, width / 4 - 7, width / 8 + 13};
-        for (int column = 1; column < 6; ++column)
+        // The port column takes what is left: "8080(http-alt)" must fit.
+        const int widths[] = {0, width * 22 / 100, width / 4, width / 10, width * 23 / 100};
+        for (int column = 1; column < 5; ++column)
             MainListView->setColumnWidth(column, widths[column]);
     } else if (view == 1) {
         show({Frame2, AppStatFrame, CmdAdvanced, AdditionalRuleNote, BlockActive, MainListView}, true);

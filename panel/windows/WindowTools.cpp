@@ -43,6 +43,7 @@ void SortMainListView(int column, int order, QWidget* window)
         direction = direction == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
     previousSortColumn = column;
     list->setProperty("sortOrder", static_cast<int>(direction));
+    list->setProperty("sortColumn", column - 1);
     list->sortItems(column - 1, direction);
     list->header()->setSortIndicator(column - 1, direction);
     list->header()->setSortIndicatorShown(true);

@@ -1,0 +1,39 @@
+// Any bytes as a ports list and a log: the readers must neither crash nor
+// read outside the text, and a line is a whole record or nothing.
+#include "editing/RuleChecks.h"
+#include "logs/LogListSettings.h"
+#include "platform/LogFiles.h"
+#include "platform/Text.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const size_t split = input.find('\0');
+    const std::string portsText = input.substr(0, split);
+    const std::string logText = split == std::string::npos ? input : input.substr(split + 1);
+    const panel::PortNames ports = panel::PortNames::FromText(portsText);
+    (void)panel::ParsePortsText(portsText);
+    size_t start = 0;
+    while (start <= logText.size()) {
+        size_t end = logText.find('\n', start);
+        if (end == std::string::npos)
+            end = logText.size();
+        const std::string line = logText.substr(start, end - start);
+        for (const char* tag : {"DATE", "PROTOCOL", "DIRECTION", "PERMISSION", "SERVICE", "IP", "REMOTEPORT"})
+            (void)panel::GetPhrase(line, tag);
+        if (const auto entry = platform::ParseLogLine(line)) {
+            (void)ports.NameOf(entry->remotePort);
+            // A record read back is whole: written again it reads the same.
+            if (entry->kind == platform::LogEntry::Kind::kConnection && !entry->exePath.empty()
+                && platform::ParseLogLine("<EXEPATH>" + platform::EscapeLogText(entry->exePath) + "</EXEPATH>")->exePath
+                    != entry->exePath)
+                __builtin_trap();
+        }
+        start = end + 1;
+    }
+    return 0;
+}

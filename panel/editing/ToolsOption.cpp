@@ -1,0 +1,152 @@
+#include "editing/ToolsOption.h"
+
+#include "logs/LogCleanup.h"
+#include "settings/GeneralMdl.h"
+#include "windows/MainForm.h"
+#include "windows/WindowTools.h"
+#include "platform/Autostart.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
+#include "platform/Settings.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <ctime>
+
+namespace {
+
+template <typename T>
+T* Named(T* widget, const char* name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+QGroupBox* Frame(const char* name, const char* caption, QWidget* parent)
+{
+    return Named(new QGroupBox(caption, parent), name);
+}
+
+}  // namespace
+
+ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), main_(main)
+{
+    setObjectName("ToolsOption");
+    setWindowTitle("  General Settings");
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    auto* tabs = Named(new QTabWidget(this), "SSTab1");
+    auto* general = new QWidget(tabs);
+    auto* page = new QVBoxLayout(general);
+    tabs->addTab(general, "General");
+
+    auto* frame1 = Frame("Frame1", "  General Korvel firewall settings", general);
+    StartupCheck = Named(new QCheckBox("Load Korvel firewall at startup", frame1), "StartupCheck");
+    (new QVBoxLayout(frame1))->addWidget(StartupCheck);
+    page->addWidget(frame1);
+
+    auto* frame2 = Frame("Frame2", "  Graph settings", general);
+    auto* graph = new QHBoxLayout(frame2);
+    graph->addWidget(Named(new QLabel("Update graph every :", frame2), "Label4"));
+    SecondOpt = Named(new QRadioButton("1 second", frame2), "SecondOpt");
+    SixtySecondOpt = Named(new QRadioButton("1 Minute", frame2), "SixtySecondOpt");
+    ThreeHundredSecondOpt = Named(new QRadioButton("5 Minutes", frame2), "ThreeHundredSecondOpt");
+    for (QRadioButton* option : {SecondOpt, SixtySecondOpt, ThreeHundredSecondOpt}) {
+        // Shown, not chosen here: the chart's second is part of its design.
+        option->setEnabled(false);
+        graph->addWidget(option);
+    }
+    graph->addStretch(1);
+    page->addWidget(frame2);
+
+    auto* frame3 = Frame("Frame3", "  Log file settings", general);
+    auto* logs = new QHBoxLayout(frame3);
+    LogFiles = Named(new QLineEdit(frame3), "LogFiles");
+    LogFiles->setMaximumWidth(80);
+    logs->addWidget(LogFiles);
+    logs->addWidget(Named(new QLabel("Number of days to save the log", frame3), "Label2"));
+    logs->addStretch(1);
+    page->addWidget(frame3);
+
+    auto* frame4 = Frame("Frame4", "  UDP mode", general);
+    UdpModeCheck = Named(new QCheckBox("Use udp full mode state", frame4), "UdpModeCheck");
+    (new QVBoxLayout(frame4))->addWidget(UdpModeCheck);
+    page->addWidget(frame4);
+
+    auto* frame5 = Frame("Frame5", "  Security settings", general);
+    ApplySettingsCheck = Named(new QCheckBox("Ask for applying system security settings to all applications", frame5),
+                               "ApplySettingsCheck");
+    (new QVBoxLayout(frame5))->addWidget(ApplySettingsCheck);
+    page->addWidget(frame5);
+    layout->addWidget(tabs);
+
+    auto* buttons = new QHBoxLayout;
+    OkBtn = Named(new QPushButton("OK", this), "OkBtn");
+    OkBtn->setDefault(true);
+    CancelBtn = Named(new QPushButton("Cancel", this), "CancelBtn");
+    buttons->addStretch(1);
+    buttons->addWidget(OkBtn);
+    buttons->addWidget(CancelBtn);
+    layout->addLayout(buttons);
+    connect(OkBtn, &QPushButton::clicked, this, &ToolsOption::OkBtn_Click);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    // Load, in the documented order.
+    const panel::PanelSettings& settings = main_.State().Settings;
+    const int interval = main_.Timer1->interval();
+    SecondOpt->setChecked(interval == 1000);
+    SixtySecondOpt->setChecked(interval == 60000);
+    ThreeHundredSecondOpt->setChecked(interval == 300000);
+    LogFiles->setText(QString::fromStdString(settings.LOGFileCount));
+    StartupCheck->setChecked(!settings.LoadAtStartup.empty());
+    UdpModeCheck->setChecked(settings.UdpMode == "1");
+    ApplySettingsCheck->setChecked(settings.ApplySettingsMode);
+    adjustSize();
+    panel::CenterForm(this);
+}
+
+void ToolsOption::OkBtn_Click()
+{
+    panel::PanelSettings& settings = main_.State().Settings;
+    using platform::registry::kSettingsKey;
+    namespace names = platform::settings;
+    const std::string days = LogFiles->text().toStdString();
+    panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kLogFileCount, days);
+    settings.LOGFileCount = days;
+    const auto count = panel::TextToInteger(days);
+    if (!count) {
+        panel::WriteErrLog("ToolsOption : OkBtn_Click", "\"" + days + "\" is not a number of days");
+        return;
+    }
+    panel::DeleteOldLogFiles(settings.LogFilePath, *count, std::time(nullptr));
+
+    settings.UdpMode = UdpModeCheck->isChecked() ? "1" : "0";
+    panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kUpdFullMode, settings.UdpMode);
+
+    if (StartupCheck->isChecked()) {
+        const std::string program = platform::processes::OwnExecutablePath();
+        if (!platform::autostart::Enable(program))
+            panel::WriteErrLog("ToolsOption : OkBtn_Click", "the autostart entry cannot be written");
+        settings.LoadAtStartup = program;
+    } else {
+        if (!platform::autostart::Disable())
+            panel::WriteErrLog("ToolsOption : OkBtn_Click", "the autostart entry cannot be removed");
+        settings.LoadAtStartup.clear();
+    }
+
+    if (ApplySettingsCheck->isChecked() != settings.ApplySettingsMode) {
+        settings.ApplySettingsMode = ApplySettingsCheck->isChecked();
+        panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kApplySettings,
+                          settings.ApplySettingsMode ? "True" : "False");
+    }
+    accept();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class MainForm;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The general settings: days of logs kept, start at login, UDP mode, the
+// question before a level is applied to every application, and the graph's
+// interval (shown, not stored).
+class ToolsOption : public QDialog {
+    Q_OBJECT
+public:
+    ToolsOption(MainForm& main, QWidget* parent);
+
+    void OkBtn_Click();
+
+    QCheckBox* StartupCheck = nullptr;
+    QRadioButton* SecondOpt = nullptr;
+    QRadioButton* SixtySecondOpt = nullptr;
+    QRadioButton* ThreeHundredSecondOpt = nullptr;
+    QLineEdit* LogFiles = nullptr;
+    QCheckBox* UdpModeCheck = nullptr;
+    QCheckBox* ApplySettingsCheck = nullptr;
+    QPushButton* OkBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+
+private:
+    MainForm& main_;
+};

@@ -1,0 +1,151 @@
+#include "editing/RuleChecks.h"
+#include "logs/LogListSettings.h"
+
+#include "Sandbox.h"
+#include "platform/LogFiles.h"
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using panel::LogRow;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+std::string Record(const std::string& path, const std::string& application, int direction, int permission,
+                   int localPort, int remotePort, int service = 0, const std::string& ip = "10.0.0.7",
+                   const std::string& time = "10:00:00")
+{
+    return "<DATE>08.12.2026</DATE><TIME>" + time + "</TIME><EXEPATH>" + platform::EscapeLogText(path)
+        + "</EXEPATH><APPLICATION>" + platform::EscapeLogText(application) + "</APPLICATION><PROTOCOL>1</PROTOCOL>"
+          "<DIRECTION>" + std::to_string(direction) + "</DIRECTION><IP>" + ip + "</IP><LOCALPORT>"
+        + std::to_string(localPort) + "</LOCALPORT><REMOTEPORT>" + std::to_string(remotePort)
+        + "</REMOTEPORT><PERMISSION>" + std::to_string(permission) + "</PERMISSION><SERVICE>" + std::to_string(service)
+        + "</SERVICE>\r\n";
+}
+
+std::vector<std::string> Column(const std::vector<LogRow>& rows, std::string LogRow::*field)
+{
+    std::vector<std::string> values;
+    for (const LogRow& row : rows)
+        values.push_back(row.*field);
+    return values;
+}
+
+// A log folder with today's file and one of an earlier day.
+class LogViews : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+        WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 3 * 86400),
+                  Record("/usr/bin/curl", "CURL", 1, 1, 0, 80));
+        WriteText(today, Record("/usr/bin/curl", "CURL", 1, 0, 0, 8) + Record("/usr/bin/ssh", "SSH", 1, 2, 0, 22)
+                             + "<DATE>08.12.2026</DATE><TIME>10:0" // cut short by a crash
+                             + "\r\n\x01\x02 binary noise\r\n<FOREIGN>line</FOREIGN>\r\n"
+                             + Record("/usr/sbin/sshd", "SSHD", 0, 0, 22, 40000)
+                             + Record("/usr/lib/systemd/systemd", "SYSTEMD", 0, 0, 67, 68)
+                             + Record("/opt/x/<b>tool</b>", "<i>Tool</i>", 0, 1, 8080, 5000, 1)
+                             + "<DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>/usr/bin/curl</APPLICATIONSTART>\r\n");
+        ports = panel::PortNames::FromText("http 80/tcp\r\nno number here\r\nssh 22\r\n");
+    }
+    std::vector<LogRow> View(const char* key, bool services = false)
+    {
+        return reader.FillLogView(sandbox.logs, key, services, ports, "SYSTEMD");
+    }
+
+    Sandbox sandbox;
+    std::string today;
+    panel::PortNames ports;
+    panel::LogReader reader;
+};
+
+}  // namespace
+
+TEST(LogPhrases, FieldsAreReadByTagWithTheirDisplayValues)
+{
+    const std::string line = Record("/usr/bin/a&b", "A", 0, 2, 22, 5000, 0);
+    EXPECT_EQ(panel::GetPhrase(line, "protocol"), "TCP");
+    EXPECT_EQ(panel::GetPhrase(line, "DIRECTION"), "Incoming");
+    EXPECT_EQ(panel::GetPhrase(line, "PERMISSION"), "Ask");
+    EXPECT_EQ(panel::GetPhrase(line, "EXEPATH"), "/usr/bin/a&b");
+    EXPECT_EQ(panel::GetPhrase(line, "SERVICE"), "0");
+    EXPECT_EQ(panel::GetPhrase("<SERVICE></SERVICE>", "SERVICE"), "0");
+    EXPECT_EQ(panel::GetPhrase("<IP>10.0.0.1", "IP"), "");
+    EXPECT_EQ(panel::GetPhrase(line, "NOTHING"), "");
+}
+
+TEST_F(LogViews, ViewsFilterByDirectionAndPermission)
+{
+    const auto deniedOut = View("Log4");
+    // Permission 2 (asked and denied) is listed as denied; port 8 has no name.
+    EXPECT_EQ(Column(deniedOut, &LogRow::application), (std::vector<std::string> {"CURL", "SSH"}));
+    EXPECT_EQ(Column(deniedOut, &LogRow::port), (std::vector<std::string> {"8", "22(ssh)"}));
+    EXPECT_EQ(Column(deniedOut, &LogRow::number), (std::vector<std::string> {"     1", "     2"}));
+    EXPECT_EQ(deniedOut[0].dateTime, "08.12.2026 10:00:00");
+    EXPECT_EQ(deniedOut[0].path, "/usr/bin/curl");
+    // Files by day: the earlier day first.
+    EXPECT_EQ(Column(View("Log2"), &LogRow::port), (std::vector<std::string> {"80(http)"}));
+    // The service manager's program counts as a service, shown only on request.
+    EXPECT_EQ(Column(View("Log3"), &LogRow::application), (std::vector<std::string> {"SSHD"}));
+    EXPECT_EQ(Column(View("Log3", true), &LogRow::application), (std::vector<std::string> {"SSHD", "SYSTEMD"}));
+    // Texts of a record stay texts.
+    const auto permittedIn = View("Log1", true);
+    ASSERT_EQ(permittedIn.size(), 1u);
+    EXPECT_EQ(permittedIn[0].application, "<i>Tool</i>");
+    EXPECT_EQ(permittedIn[0].path, "/opt/x/<b>tool</b>");
+    EXPECT_EQ(permittedIn[0].service, "1");
+}
+
+TEST_F(LogViews, ARefreshReadsOnlyWhatChanged)
+{
+    EXPECT_EQ(View("Log4").size(), 2u);
+    // The same file, changed in place: read again.
+    WriteText(today, testing_support::ReadText(today) + Record("/usr/bin/wget", "WGET", 1, 0, 0, 443));
+    EXPECT_EQ(View("Log4").size(), 3u);
+    // A file that left the folder leaves the view.
+    ::unlink(today.c_str());
+    EXPECT_TRUE(View("Log4").empty());
+}
+
+TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
+{
+    EXPECT_EQ(panel::CountBlockedIntruders(sandbox.logs, std::time(nullptr)), 2); // sshd and systemd
+    EXPECT_EQ(panel::CountBlockedIntruders(sandbox.root + "/none", std::time(nullptr)), 0);
+
+    std::string log;
+    for (int port = 1; port <= 6; ++port)
+        log += Record("/usr/bin/curl", "CURL", 1, 1, 40000 + port, port, 0, "10.0.0.7", "11:0" + std::to_string(port) + ":00");
+    log += Record("/usr/bin/curlish", "CURLISH", 1, 1, 0, 99, 0, "10.0.0.7", "12:00:00");
+    WriteText(today, log);
+    panel::XmlStrRules curl;
+    curl.ExeName = "CURL";
+    curl.AppPath = "/usr/bin/curl";
+    EXPECT_EQ(panel::AppStatistics(curl, false, sandbox.logs, std::time(nullptr)),
+              "Application last time accessed : 08.12.2026 11:06:00\n"
+              "Remote ports used : 1, 2, 3, 4\n"
+              "Local ports used : 40001, 40002, 40003, 40004\n");
+    panel::XmlStrRules sshd;
+    sshd.ExeName = "SSHD";
+    sshd.AppPath = "/usr/sbin/sshd";
+    EXPECT_EQ(panel::AppStatistics(sshd, true, sandbox.logs, std::time(nullptr)),
+              "Note : Application is a system service and will not allow ask as a permission.\n\n\n"
+              "No statistics are available at the moment");
+}
+
+TEST(LogMenus, ApplicationFromALogRowTakesTheGeneralDefaults)
+{
+    const auto app = panel::ApplicationFromLog("Curl", "/usr/bin/curl", "0", "ASK", "PERMIT", "SYSTEMD");
+    EXPECT_EQ(app->ExeName, "CURL");
+    EXPECT_EQ(app->DescriptionFile, "CURL");
+    EXPECT_EQ(app->AppPath, "/usr/bin/curl");
+    EXPECT_EQ(app->InDef, "ASK");
+    EXPECT_EQ(app->OutDef, "PERMIT");
+    const auto service = panel::ApplicationFromLog("sshd", "/usr/sbin/sshd", "1", "ASK", "ASK", "SYSTEMD");
+    EXPECT_EQ(service->IsService, "1");
+    EXPECT_EQ(service->InDef, "DENY");
+    EXPECT_EQ(service->OutDef, "DENY");
+    EXPECT_EQ(panel::ApplicationFromLog("init", "/usr/lib/systemd/systemd", "0", "ASK", "ASK", "SYSTEMD")->IsService, "1");
+}
