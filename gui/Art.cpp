@@ -187,6 +187,14 @@ QPixmap FirewallIcon(int size)
     return pixmap;
 }
 
+QIcon AppIcon()
+{
+    QIcon drawn;
+    for (const int size : kAppIconSizes)
+        drawn.addPixmap(FirewallIcon(size));
+    return QIcon::fromTheme("tessary", drawn);
+}
+
 QPixmap StatusIcon(Mark mark, int size, bool pale)
 {
     QColor colour = mark == Mark::kAllow ? QColor(30, 160, 60) : mark == Mark::kBlock ? QColor(200, 40, 40) : QColor(230, 160, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 
 // Pictures the alert and the control panel draw rather than ship: the local computer (102),
@@ -15,6 +16,11 @@ QPixmap Banner(int width, int height);
 
 // The firewall's own icon: a shield (window, tray).
 QPixmap FirewallIcon(int size);
+// The same as the windows' and the tray's icon: the installed theme icon
+// "tessary" when there is one (the user's theme may replace it), else drawn.
+QIcon AppIcon();
+// The sizes the icon is installed in (hicolor/NxN/apps/tessary.png).
+inline constexpr int kAppIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 // A round status mark: a tick (allow), a bar (block) or a question mark (ask).
 enum class Mark { kAllow, kBlock, kAsk };
 QPixmap StatusIcon(Mark mark, int size, bool pale = false);

@@ -7,6 +7,8 @@
 #include "settings/SingleInstance.h"
 #include "windows/MainForm.h"
 #include "platform/Clock.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -14,10 +16,12 @@
 #include <QTimer>
 
 #include <csignal>
+#include <spawn.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +52,24 @@ void QuitOnEndSignals(QApplication& app)
         ::sigaction(signal, &action, nullptr);
 }
 
+// A user's first start of a packaged firewall: nothing was set up for this
+// user (a package installs for everyone and runs nothing as root), so the
+// settings, folders and default rules are made now, as zel-setup does.
+void SetUpOnFirstStart()
+{
+    using namespace platform::registry;
+    if (!ListValues(RootKey::LocalMachine, kSettingsKey).empty())
+        return;
+    const std::string self = platform::processes::OwnExecutablePath();
+    const std::string setup = self.substr(0, self.rfind('/') + 1) + "zel-setup";
+    char* const arguments[] = {const_cast<char*>(setup.c_str()), const_cast<char*>("--quiet"), nullptr};
+    pid_t child = -1;
+    int status = 0;
+    if (::posix_spawn(&child, setup.c_str(), nullptr, nullptr, arguments, environ) != 0
+        || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "zel: the first set-up (%s) did not succeed\n", setup.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -72,6 +94,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    SetUpOnFirstStart();
     QApplication app(argc, argv);
     app.setApplicationName("Korvel Firewall");
     // Closing the window hides it to the tray: only the shutdown ends the program.

@@ -17,7 +17,7 @@ PACKAGES=(
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   clang libclang-rt-14-dev
-  xvfb xauth imagemagick xdotool trayer
+  xvfb xauth imagemagick xdotool trayer desktop-file-utils
   curl python3 binutils
 )
 

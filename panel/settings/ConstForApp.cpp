@@ -16,7 +16,7 @@ namespace settings = platform::settings;
 
 std::string HelpPagePath(const std::string& binFolder)
 {
-    const std::string path = binFolder + "/../share/doc/tessary/help.html";
+    const std::string path = binFolder + "/../share/tessary/help.html";
     char real[PATH_MAX];
     return ::realpath(path.c_str(), real) ? std::string(real) : path;
 }

@@ -102,7 +102,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
 {
     setObjectName("MainForm");
     setWindowTitle(platform::kMainWindowTitle);
-    setWindowIcon(QIcon(art::FirewallIcon(64)));
+    setWindowIcon(art::AppIcon());
     BuildToolBar();
 
     MainTreeView = new QTreeWidget(this);

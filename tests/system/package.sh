@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The Debian package made from a build folder: its files, desktop entries and
+# dependencies; installed into and removed from a private dpkg root (nothing
+# touches the system); and a user's first start from the unpacked files
+# making that user's settings.
+#   tests/system/package.sh BUILD_DIR
+set -euo pipefail
+BUILD=$(cd "${1:?build folder}" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+step() { echo "-- $*"; }
+
+step "package"
+(cd "$work" && cpack -G DEB -B "$work" --config "$BUILD/CPackConfig.cmake" >cpack.log 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/tessary_*.deb)
+echo "   $(basename "$deb"), $(du -k "$deb" | cut -f1) kB"
+
+step "files"
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg \
+            usr/lib/korvel/libqrbruler.so usr/lib/korvel/libzelhook.so usr/lib/korvel/libzelconn.so \
+            usr/lib/korvel/zelconn usr/lib/korvel/zel-alert usr/lib/korvel/VrnPorts.txt \
+            usr/share/tessary/help.html usr/share/applications/tessary.desktop \
+            usr/share/icons/hicolor/scalable/apps/tessary.svg usr/share/icons/hicolor/48x48/apps/tessary.png; do
+  [ -f "$root/$file" ] || fail "$file is not in the package"
+done
+outside=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
+[ -z "$outside" ] || fail "files outside /usr: $outside"
+# Nothing a test or a benchmark built.
+if (cd "$root" && find . -type f | grep -E 'test|bench|fuzz|zel-icons'); then fail "build-only files packaged"; fi
+
+step "desktop entries"
+desktop-file-validate "$root/usr/share/applications/tessary.desktop" || fail "menu entry"
+grep -qx 'Exec=zel' "$root/usr/share/applications/tessary.desktop" || fail "menu entry starts zel"
+
+step "dependencies"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "   $depends"
+names=$(tr ',' '\n' <<<"$depends" | awk '{print $1}')
+for package in libc6 libstdc++6 libpugixml1v5 libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6; do
+  grep -qxF -- "$package" <<<"$names" || fail "Depends lacks $package"
+done
+# Nothing of ours runs as root at installation: the only maintainer scripts
+# are the ldconfig calls every package with libraries under /usr/lib gets.
+dpkg-deb -e "$deb" "$work/control"
+for script in preinst postinst prerm postrm; do
+  [ -e "$work/control/$script" ] || continue
+  other=$(grep -vE '^(#!/bin/sh|set -e|if \[ "\$1" = "(configure|remove)" \]; then|[[:space:]]*ldconfig|fi|)$' "$work/control/$script" || true)
+  [ -z "$other" ] || fail "$script does more than ldconfig: $other"
+done
+
+step "install and remove in a private dpkg root"
+admin="$work/dpkg"
+mkdir -p "$admin/var/lib/dpkg/info" "$admin/var/lib/dpkg/updates" "$admin/var/lib/dpkg/triggers"
+touch "$admin/var/lib/dpkg/status" "$admin/var/lib/dpkg/available"
+# The package's ldconfig call must not rebuild this machine's cache.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/ldconfig"
+chmod +x "$work/bin/ldconfig"
+dpkg_private() {
+  PATH="$work/bin:$PATH" dpkg --root="$admin" --force-not-root --force-bad-path --force-depends --force-script-chrootless \
+    --log=/dev/null "$@" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg $*"; }
+}
+dpkg_private -i "$deb"
+[ -x "$admin/usr/bin/zel" ] || fail "installed: no zel"
+dpkg_private -r tessary
+left=$(cd "$admin" && find usr -type f 2>/dev/null || true)
+[ -z "$left" ] || fail "left after removal: $left"
+
+step "a user's first start from the package"
+home="$work/home"
+mkdir -p "$home"
+export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_STATE_HOME="$home/.state" XDG_DATA_HOME="$home/.data"
+export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR="$work/xdg-runtime"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+timeout 60 "$root/usr/bin/zel" --quit-after-start || fail "zel did not start"
+setting() { "$root/usr/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed -n 's/.*REG_SZ    //p'; }
+[ "$(setting VRNFolder)" = "$root/usr/lib/korvel/" ] || fail "VRNFolder is '$(setting VRNFolder)'"
+[ -s "$(setting RulesFile)" ] || fail "no rules file at '$(setting RulesFile)'"
+[ -d "$(setting LogFilesPath)" ] || fail "no log folder"
+desktop-file-validate "$XDG_CONFIG_HOME/autostart/korvel-firewall.desktop" || fail "autostart entry"
+# A second start, and a set-up after it, change nothing the user set.
+"$root/usr/bin/zel-reg" set HKLM/Software/KORVEL/QRB /v LogFileCount /d 9 >/dev/null
+timeout 60 "$root/usr/bin/zel" --quit-after-start || fail "zel did not start again"
+"$root/usr/bin/zel-setup" --quiet || fail "zel-setup"
+[ "$(setting LogFileCount)" = 9 ] || fail "a second set-up changed LogFileCount"
+"$root/usr/bin/zel-run" /bin/true || fail "zel-run from the package"
+echo "PASS"
