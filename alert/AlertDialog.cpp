@@ -106,6 +106,24 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
     connect(block, &QPushButton::clicked, this, [this] { Press(kBlock); });
     allow->setFocus();
 
+    // Nobody at the screen: Block after the time chosen in the options. The
+    // user touching the box is there, and the count stops.
+    if (content.timeoutSeconds > 0) {
+        secondsLeft_ = content.timeoutSeconds;
+        timeLeft_ = new QLabel(this);
+        timeLeft_->setObjectName("timeLeft");
+        timeLeft_->setTextFormat(Qt::PlainText);
+        timeLeft_->setGeometry(Units(4, 143, 66, 10));
+        timeLeft_->setText(QString("Block in %1 s").arg(secondsLeft_));
+        countdownTimer_.setInterval(1000);
+        connect(&countdownTimer_, &QTimer::timeout, this, &AlertDialog::CountDown);
+        connect(applyToAll_, &QCheckBox::clicked, this, [this] {
+            userPresent_ = true;
+            countdownTimer_.stop();
+            timeLeft_->hide();
+        });
+    }
+
     slideTimer_.setInterval(kSlideIntervalMs);
     arrowTimer_.setInterval(kArrowIntervalMs);
     connect(&slideTimer_, &QTimer::timeout, this, &AlertDialog::SlideStep);
@@ -125,6 +143,8 @@ void AlertDialog::Start()
     move(area.right() + 1 - width(), area.bottom() + 1);
     step_ = 3;
     slideTimer_.start();
+    if (secondsLeft_ > 0)
+        countdownTimer_.start();
     show();
     raise();
     activateWindow();
@@ -164,6 +184,19 @@ QString AlertDialog::VisibleArrow() const
     return {};
 }
 
+void AlertDialog::CountDown()
+{
+    if (answered_ || secondsLeft_ <= 0 || userPresent_)
+        return;
+    if (--secondsLeft_ > 0) {
+        timeLeft_->setText(QString("Block in %1 s").arg(secondsLeft_));
+        return;
+    }
+    timedOut_ = true;
+    applyToAll_->setChecked(false); // a time-out is never applied to all
+    Press(kBlock);
+}
+
 void AlertDialog::Press(int button)
 {
     if (answered_ || (button != kAllow && button != kBlock))
@@ -171,6 +204,7 @@ void AlertDialog::Press(int button)
     answered_ = true;
     slideTimer_.stop();
     arrowTimer_.stop();
+    countdownTimer_.stop();
     emit Answered(button, applyToAll_->isChecked());
     done(button);
 }

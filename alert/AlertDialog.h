@@ -15,6 +15,7 @@ struct AlertContent {
     QString peer;
     QString icon;
     bool outgoing = true;
+    int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
 };
 
 // The connection alert: a frameless, always-on-top window that slides up
@@ -45,6 +46,11 @@ public:
     QString VisibleArrow() const;
     bool IsSliding() const { return slideTimer_.isActive(); }
     bool IsAnimating() const { return arrowTimer_.isActive(); }
+    // Whether the alert answered Block because nobody did, and the seconds left.
+    bool TimedOut() const { return timedOut_; }
+    int SecondsLeft() const { return secondsLeft_; }
+    // One second of the time-out passing.
+    void CountDown();
 
 signals:
     void Answered(int button, bool ticked);
@@ -68,4 +74,9 @@ private:
     QTimer arrowTimer_;
     QLabel* arrows_[3] = {}; // 1007, 1001, 1006: left to right
     QCheckBox* applyToAll_ = nullptr;
+    QLabel* timeLeft_ = nullptr;
+    QTimer countdownTimer_;
+    int secondsLeft_ = 0;
+    bool timedOut_ = false;
+    bool userPresent_ = false;
 };

@@ -3,6 +3,7 @@
 // by "end") and may later write "press 1" or "press 2"; the answer goes back
 // on standard output as "answer BUTTON TICKED".
 #include "AlertDialog.h"
+#include "gui/Art.h"
 #include "platform/Text.h"
 
 #include <QApplication>
@@ -64,13 +65,16 @@ int main(int argc, char** argv)
             content.icon = value;
         else if (key == "direction")
             content.outgoing = value != "incoming";
+        else if (key == "timeout")
+            content.timeoutSeconds = qBound(0, value.toInt(), 3600);
     }
 
     QApplication app(argc, argv);
+    app.setWindowIcon(art::AppIcon());
     AlertDialog dialog(content);
     QObject::connect(&dialog, &AlertDialog::Shown, [] { Say("shown\n"); });
-    QObject::connect(&dialog, &AlertDialog::Answered, [&app](int button, bool ticked) {
-        std::printf("answer %d %d\n", button, ticked ? 1 : 0);
+    QObject::connect(&dialog, &AlertDialog::Answered, [&app, &dialog](int button, bool ticked) {
+        std::printf("answer %d %d%s\n", button, ticked ? 1 : 0, dialog.TimedOut() ? " timeout" : "");
         std::fflush(stdout);
         app.quit();
     });

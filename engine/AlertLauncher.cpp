@@ -66,11 +66,13 @@ void Reap(pid_t child)
 
 bool ParseAnswer(const std::string& line, AlertResult& result)
 {
-    int button = 0, ticked = 0;
-    if (std::sscanf(line.c_str(), "answer %d %d", &button, &ticked) != 2 || (button != 1 && button != 2))
+    int button = 0, ticked = 0, consumed = 0;
+    if (std::sscanf(line.c_str(), "answer %d %d%n", &button, &ticked, &consumed) != 2 || (button != 1 && button != 2))
         return false;
-    result.button = button;
-    result.ticked = ticked != 0;
+    result.timedOut = line.compare(static_cast<size_t>(consumed), std::string::npos, " timeout") == 0;
+    // A time-out is nobody's decision: Block for this connection only.
+    result.button = result.timedOut ? 2 : button;
+    result.ticked = ticked != 0 && !result.timedOut;
     return true;
 }
 
@@ -167,6 +169,8 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     request += "peer\t" + platform::EscapeLine(texts.peer) + "\n";
     request += "icon\t" + platform::EscapeLine(texts.icon) + "\n";
     request += std::string("direction\t") + (texts.outgoing ? "outgoing" : "incoming") + "\n";
+    if (texts.timeoutSeconds > 0)
+        request += "timeout\t" + std::to_string(texts.timeoutSeconds) + "\n";
     request += "end\n";
     bool open = SendAll(ours, request);
 

@@ -13,12 +13,14 @@ struct AlertTexts {
     std::string peer;
     std::string icon; // theme name or path of the host's icon; empty for none
     bool outgoing = true;
+    int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
 };
 
 struct AlertResult {
     int button = 0;           // 1 Allow, 2 Block, 0 no answer (the program failed, closed or went silent)
     bool ticked = false;      // the "apply to all" box when the alert closed
     bool interrupted = false; // a signal handler of the program interrupted the wait
+    bool timedOut = false;    // nobody answered: Block, never applied to all
 };
 
 // The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.

@@ -502,6 +502,11 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     texts.peer = remoteName;
     texts.caption = host_.description + " - " + protocolText + " Connection Alert!";
     texts.icon = host_.icon;
+    // Read at each alert, which is rare, rather than at every decision.
+    const platform::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAlertTimeout);
+    const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));
+    if (seconds >= 1 && seconds <= platform::settings::kMaxAlertTimeout)
+        texts.timeoutSeconds = static_cast<int>(seconds);
     return texts;
 }
 

@@ -17,5 +17,9 @@ inline constexpr const char* kApplySettings = "ApplySettings";  // "True" or "Fa
 inline constexpr const char* kFirstClose = "FirstClose";        // "1" while closing shows the tray notice
 inline constexpr const char* kDebugPrint = "DebugPrint";        // "1": errors also shown in a message box
 inline constexpr const char* kTimeEnd = "VRNTIMEEND";           // tick count at the panel's last end
+// Seconds after which an unanswered alert answers Block; missing, "0" or
+// anything but a number from 1 to kMaxAlertTimeout: alerts wait for the user.
+inline constexpr const char* kAlertTimeout = "AlertTimeout";
+inline constexpr int kMaxAlertTimeout = 3600;
 
 }  // namespace platform::settings

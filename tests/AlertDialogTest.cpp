@@ -149,6 +149,40 @@ TEST(AlertWindow, EnterAllowsEscapeBlocksAndThePressRequestAnswers)
     }
 }
 
+TEST(AlertWindow, UnansweredAlertBlocksWhenItsTimeRunsOutUnlessTheUserIsThere)
+{
+    AlertContent content = Content(true);
+    EXPECT_EQ(AlertDialog(content).findChild<QLabel*>("timeLeft"), nullptr); // no time-out: waits
+
+    content.timeoutSeconds = 2;
+    AlertDialog dialog(content);
+    QSignalSpy answered(&dialog, &AlertDialog::Answered);
+    dialog.Start();
+    auto* timeLeft = dialog.findChild<QLabel*>("timeLeft");
+    ASSERT_NE(timeLeft, nullptr);
+    EXPECT_EQ(timeLeft->text(), "Block in 2 s");
+    dialog.findChild<QCheckBox*>("1009")->setChecked(true); // not by the user's hand
+    dialog.CountDown();
+    EXPECT_EQ(timeLeft->text(), "Block in 1 s");
+    EXPECT_EQ(answered.count(), 0);
+    dialog.CountDown();
+    ASSERT_EQ(answered.count(), 1);
+    EXPECT_EQ(answered.at(0).at(0).toInt(), AlertDialog::kBlock);
+    EXPECT_FALSE(answered.at(0).at(1).toBool()); // never applied to all
+    EXPECT_TRUE(dialog.TimedOut());
+
+    // The user clicking the box is there: the count stops.
+    AlertDialog present(content);
+    QSignalSpy presentAnswered(&present, &AlertDialog::Answered);
+    present.Start();
+    QTest::mouseClick(present.findChild<QCheckBox*>("1009"), Qt::LeftButton, {}, QPoint(5, 5));
+    present.CountDown();
+    present.CountDown();
+    EXPECT_EQ(presentAnswered.count(), 0);
+    EXPECT_FALSE(present.TimedOut());
+    EXPECT_TRUE(present.findChild<QLabel*>("timeLeft")->isHidden());
+}
+
 TEST(AlertProgram, AnswersOnItsOutputAndFailsFastWithoutADisplay)
 {
     QProcess program;

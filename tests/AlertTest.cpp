@@ -148,6 +148,31 @@ TEST_F(EngineAlert, TickedBlockOnIncomingPostsCodeOneAndRemembersBlock)
     EXPECT_EQ(AlertsShown(), 1);
 }
 
+TEST_F(EngineAlert, TimedOutAlertBlocksThisConnectionOnlyAndIsLoggedAsDenied)
+{
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ASSERT_TRUE(window);
+    // The time the alert is given, only when it is a sensible number.
+    for (const char* setting : {"", "0", "-5", "seconds", "3601"}) {
+        sandbox.SetSetting("AlertTimeout", setting);
+        Engine engine(Options());
+        engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=2", kTcp, 8080);
+        EXPECT_EQ(ReadText(record).find("timeout\t"), std::string::npos) << setting;
+    }
+    sandbox.SetSetting("AlertTimeout", "30");
+    Engine engine(Options());
+    // Even an answer that claims Allow and a ticked box: a time-out is Block, once.
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1,timedout=1", kTcp, 8080), 0);
+    EXPECT_NE(ReadText(record).find("timeout\t30\n"), std::string::npos);
+    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+    EXPECT_EQ(engine.RememberedAnswer(1), 0);
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.5", "script:answer=1", kTcp, 8080), 1);
+    EXPECT_EQ(AlertsShown(), 7);
+    const auto records = sandbox.ConnectionRecords();
+    ASSERT_EQ(records.size(), 7u);
+    EXPECT_NE(records[5].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
+}
+
 TEST_F(EngineAlert, ReloadForgetsRememberedAnswers)
 {
     const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());

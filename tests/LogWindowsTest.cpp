@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -186,4 +187,28 @@ TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)
     EXPECT_EQ(Setting("UpdFullMode"), "1");
     EXPECT_EQ(Setting("ApplySettings"), "");
     EXPECT_NE(options.result(), QDialog::Accepted); // the dialog stays
+}
+
+TEST_F(LogWindow, AlertTimeOutIsOffUntilChosenAndKeptAsSeconds)
+{
+    {
+        ToolsOption options(*form, form.get());
+        EXPECT_FALSE(options.AlertTimeoutCheck->isChecked());
+        EXPECT_FALSE(options.AlertTimeoutSeconds->isEnabled());
+        options.OkBtn->click();
+    }
+    EXPECT_EQ(Setting("AlertTimeout"), ""); // nothing chosen, nothing written
+    {
+        ToolsOption options(*form, form.get());
+        options.AlertTimeoutCheck->setChecked(true);
+        options.AlertTimeoutSeconds->setValue(45);
+        options.OkBtn->click();
+    }
+    EXPECT_EQ(Setting("AlertTimeout"), "45");
+    ToolsOption options(*form, form.get());
+    EXPECT_TRUE(options.AlertTimeoutCheck->isChecked());
+    EXPECT_EQ(options.AlertTimeoutSeconds->value(), 45);
+    options.AlertTimeoutCheck->setChecked(false);
+    options.OkBtn->click();
+    EXPECT_EQ(Setting("AlertTimeout"), "0");
 }

@@ -4,6 +4,7 @@
 // script is the peer text when that starts with "script:", else
 // $ZEL_TEST_ALERT_SCRIPT:
 //   answer=N,ticked=T,delay=MS  answer after a pause
+//   ...,timedout=1              the answer says the time ran out
 //   wait                        answer only when told to press a button
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
@@ -108,6 +109,7 @@ int main()
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(Field(script, "delay=", 0)));
     }
-    Say("answer " + std::to_string(button) + " " + std::to_string(ticked) + "\n");
+    Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
+        + (Field(script, "timedout=", 0) ? " timeout" : "") + "\n");
     return 0;
 }

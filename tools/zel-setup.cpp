@@ -101,6 +101,7 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kApplySettings, "False", failed);
     Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
     Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
+    Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
     if (firstInstall) {
         const std::string program = binDir + "/zel";
         if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {

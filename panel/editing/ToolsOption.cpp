@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -85,7 +86,21 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     auto* frame5 = Frame("Frame5", "  Security settings", general);
     ApplySettingsCheck = Named(new QCheckBox("Ask for applying system security settings to all applications", frame5),
                                "ApplySettingsCheck");
-    (new QVBoxLayout(frame5))->addWidget(ApplySettingsCheck);
+    auto* security = new QVBoxLayout(frame5);
+    security->addWidget(ApplySettingsCheck);
+    // Off by default: an alert waits for the user. On, nobody at the screen
+    // does not hold a program up for ever; the answer is Block.
+    auto* timeout = new QHBoxLayout;
+    AlertTimeoutCheck = Named(new QCheckBox("Answer for me after", frame5), "AlertTimeoutCheck");
+    AlertTimeoutSeconds = Named(new QSpinBox(frame5), "AlertTimeoutSeconds");
+    AlertTimeoutSeconds->setRange(5, platform::settings::kMaxAlertTimeout);
+    AlertTimeoutSeconds->setValue(60);
+    timeout->addWidget(AlertTimeoutCheck);
+    timeout->addWidget(AlertTimeoutSeconds);
+    timeout->addWidget(Named(new QLabel("seconds (the answer is Block)", frame5), "AlertTimeoutLabel"));
+    timeout->addStretch(1);
+    security->addLayout(timeout);
+    connect(AlertTimeoutCheck, &QCheckBox::toggled, AlertTimeoutSeconds, &QWidget::setEnabled);
     page->addWidget(frame5);
     layout->addWidget(tabs);
 
@@ -110,6 +125,12 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     StartupCheck->setChecked(!settings.LoadAtStartup.empty());
     UdpModeCheck->setChecked(settings.UdpMode == "1");
     ApplySettingsCheck->setChecked(settings.ApplySettingsMode);
+    const auto seconds = panel::TextToInteger(settings.AlertTimeout);
+    const bool timesOut = seconds && *seconds >= 1 && *seconds <= platform::settings::kMaxAlertTimeout;
+    AlertTimeoutCheck->setChecked(timesOut);
+    AlertTimeoutSeconds->setEnabled(timesOut);
+    if (timesOut)
+        AlertTimeoutSeconds->setValue(*seconds);
     adjustSize();
     panel::CenterForm(this);
 }
@@ -147,6 +168,12 @@ void ToolsOption::OkBtn_Click()
         settings.ApplySettingsMode = ApplySettingsCheck->isChecked();
         panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kApplySettings,
                           settings.ApplySettingsMode ? "True" : "False");
+    }
+
+    const std::string timeout = AlertTimeoutCheck->isChecked() ? std::to_string(AlertTimeoutSeconds->value()) : "0";
+    if (timeout != settings.AlertTimeout && !(timeout == "0" && settings.AlertTimeout.empty())) {
+        settings.AlertTimeout = timeout;
+        panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kAlertTimeout, timeout);
     }
     accept();
 }

@@ -7,10 +7,12 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 // The general settings: days of logs kept, start at login, UDP mode, the
 // question before a level is applied to every application, and the graph's
-// interval (shown, not stored).
+// interval (shown, not stored), and whether an alert nobody answers blocks
+// after a time.
 class ToolsOption : public QDialog {
     Q_OBJECT
 public:
@@ -25,6 +27,8 @@ public:
     QLineEdit* LogFiles = nullptr;
     QCheckBox* UdpModeCheck = nullptr;
     QCheckBox* ApplySettingsCheck = nullptr;
+    QCheckBox* AlertTimeoutCheck = nullptr;
+    QSpinBox* AlertTimeoutSeconds = nullptr;
     QPushButton* OkBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 

@@ -37,6 +37,7 @@ void GetFilesFromReg(PanelSettings& s)
     s.ApplySettingsMode = apply.value_or(false);
     s.FirstClose = read(names::kFirstClose);
     s.DebugPrint = read(names::kDebugPrint);
+    s.AlertTimeout = read(names::kAlertTimeout);
 }
 
 std::optional<bool> BlockAllPressed(const std::string& securityStatus)

@@ -21,6 +21,7 @@ struct PanelSettings {
     bool ApplySettingsMode = false; // "ApplySettings"
     std::string FirstClose;     // "FirstClose"
     std::string DebugPrint;     // "DebugPrint"
+    std::string AlertTimeout;   // "AlertTimeout": seconds before an alert answers Block, "0" never
 };
 
 // Reads every setting, in the documented order. Paths are taken as the
