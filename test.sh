@@ -7,6 +7,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$ROOT/scripts/setup.sh"
 BUILD_DIR=${ZEL_BUILD_DIR:-$ROOT/build}
 FUZZ_SECONDS=${ZEL_FUZZ_SECONDS:-30}
+SOAK_SECONDS=${ZEL_SOAK_SECONDS:-60}
+SOAK_PROGRAMS=${ZEL_SOAK_PROGRAMS:-50}
 JOBS=$(nproc)
 
 "$ROOT/scripts/test-programs.sh" "$BUILD_DIR/test-programs"
@@ -23,6 +25,25 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*:EngineAlert.Ticking*'
 TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/platform_tests" --gtest_filter='Registry.*:Presence.*'
 "$ROOT/tests/hook_under_tsan.sh" "$TSAN_DIR"
+
+echo "== Memory errors and undefined behaviour under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_DIR="$BUILD_DIR-asan"
+# -O1, as the sanitizers' makers advise: quicker to build, errors found as well.
+cmake -S "$ROOT" -B "$ASAN_DIR" -DCMAKE_BUILD_TYPE= -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 \
+  -DZEL_SANITIZE=address,undefined -DZEL_BUILD_BENCH=OFF >/dev/null
+cmake --build "$ASAN_DIR" -j"$JOBS"
+"$ROOT/scripts/test-programs.sh" "$ASAN_DIR/test-programs" >/dev/null
+# Tests that preload the hook into programs built without the sanitizers
+# (curl, nginx, /bin/true) cannot run it there: the sanitizer's runtime must
+# come first in a process. The hook's own parts are tested in-process here.
+# The hook library's needed libraries then include the sanitizers', and the
+# engine's footprint in its host is theirs to multiply: those two checks are
+# for the real build.
+ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|Privileges|PanelWithHost)\.'
+ASAN_EXCLUDED+='|^HookLibrary\.NeedsOnly|^EngineLibrary\.AddsNoThread'
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp" \
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+  ctest --test-dir "$ASAN_DIR" -j"$JOBS" --output-on-failure --timeout 300 -E "$ASAN_EXCLUDED"
 
 echo "== Fuzzing, ${FUZZ_SECONDS}s per target"
 FUZZ_DIR="$BUILD_DIR-fuzz"
@@ -43,6 +64,9 @@ for target in rules_loader:rules parse_ipv4:ipv4 log_text:logtext update_string:
   echo "fuzz_$name: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
   rm -rf "$corpus"
 done
+
+echo "== Soak: ${SOAK_PROGRAMS} programs under the hook for ${SOAK_SECONDS}s, a rule change every second"
+"$ROOT/tests/system/soak.sh" "$BUILD_DIR" "$SOAK_SECONDS" "$SOAK_PROGRAMS"
 
 echo "== Benchmarks (one short pass; docs/performance.md has the measured figures)"
 "$BUILD_DIR/bench/approve_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/bench.json" \

@@ -108,8 +108,10 @@ int main(int argc, char** argv)
             sockaddr_in from {};
             socklen_t length = sizeof from;
             const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
-            if (c >= 0)
+            if (c >= 0) {
+                ::alarm(30); // ends 30 s after its last client, however long it served
                 Serve(c, from);
+            }
         }
     }
     if (mode == "tcp-client" && argc >= 5) {
@@ -119,6 +121,8 @@ int main(int argc, char** argv)
         return result == 1 ? 0 : 1;
     }
     if (mode == "tcp-repeat" && argc >= 7) {
+        // Long runs (a soak) get their own limit: the run's length and then some.
+        ::alarm(static_cast<unsigned>(std::atoi(argv[5])) * static_cast<unsigned>(std::atoi(argv[6])) / 1000 + 30);
         for (int i = 0; i < std::atoi(argv[5]); ++i) {
             const int result = Connect(argv[2], argv[3], std::atoi(argv[4]), nullptr);
             Say(result == 1 ? "ok" : result == 0 ? "refused" : "failed");

@@ -9,85 +9,28 @@
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 SHOTS=${2:-}
-if [ -z "${ZEL_TYPICAL_UNDER_X:-}" ]; then
-  export ZEL_TYPICAL_UNDER_X=1
-  exec timeout 240 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -f "$work/prefix" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "-- client:"; tail -5 "$work/client.out" 2>/dev/null || true
-  echo "FAIL: $*"
-  [ -z "$SHOTS" ] || import -window root "$SHOTS/typical-failure.png" || true
-  echo "-- error log:"; cat "$state"/errlogs/* 2>/dev/null || true
-  exit 1
-}
-step() { echo "[$(date +%T)] $*"; }
-# Waits up to the given number of tenths of a second for a command to succeed.
-wait_for() {
-  local tenths=$1; shift
-  for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-ended() { ! kill -0 "$1" 2>/dev/null; }
-shot() { [ -z "$SHOTS" ] || import -window root "$SHOTS/$1.png"; }
-
-step "installing into a private prefix, a private home and settings"
-prefix="$work/prefix"
-cmake --install "$BUILD" --prefix "$prefix" >/dev/null
-home="$work/home"
-state="$home/.state/korvel"
-mkdir -p "$home"
-export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_STATE_HOME="$home/.state" XDG_DATA_HOME="$home/.data"
-export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
-mkdir -m 0700 "$XDG_RUNTIME_DIR"
-"$prefix/bin/zel-setup" --quiet
-reg() { "$prefix/bin/zel-reg" "$@" >/dev/null; }
-setting() { "$prefix/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed -n 's/.*REG_SZ    //p'; }
+NAME=typical
+LIMIT=240
+source "$(dirname "$0")/desktop.sh"
 # The high level: every program is asked before it connects out.
-rules=$(setting RulesFile)
 cat >"$rules" <<'XML'
 <APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION></APPLICATIONS>
 XML
-logs=$(setting LogFilesPath)
-today="$logs/$(date +%-d_%-m_%Y)_qrb.log"
 records() { grep -c "<EXEPATH>$BUILD/tests/netpeer</EXEPATH>.*<PERMISSION>$1</PERMISSION>" "$today" 2>/dev/null || true; }
 # Checks for wait_for, read again at every try.
 has_records() { [ "$(records "$1")" -ge 1 ]; }
-setting_is() { [ "$(setting "$1")" = "$2" ]; }
 results_at_least() { [ "$(grep -c "^$1" "$work/client.out")" -ge "$2" ]; }
 # A result of the client after the given number of lines.
 result_after() { tail -n +$(($1 + 1)) "$work/client.out" | grep -q "^$2"; }
 
 step "a tray host and the control panel"
-trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 28 \
-  --transparent false --tint 0x333333 >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-start_panel() {
-  "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  panel=$!
-  pids+=($panel)
-  wait_for 150 pgrep -f "^$prefix/lib/korvel/zelconn" >/dev/null || fail "the panel did not start the interceptor"
-  wait_for 100 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null || fail "no panel window"
-}
+start_tray
 start_panel
 step "panel $panel up, interceptor running"
 shot typical-panel
 
 step "a server on 127.0.0.2 and a program under zel-run connecting to it once a second"
-port=$((21000 + RANDOM % 2000))
-"$BUILD/tests/netpeer" tcp-server 127.0.0.2 "$port" >"$work/server.out" 2>&1 &
-pids+=($!)
-wait_for 50 grep -q listening "$work/server.out" || fail "server"
+start_server
 "$prefix/bin/zel-run" "$BUILD/tests/netpeer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" 200 1000 >"$work/client.out" 2>&1 &
 client=$!
 pids+=($client)
@@ -117,7 +60,7 @@ wait_for 60 results_at_least ok $((before + 3)) || fail "next connections"
 grep -q "refused\|failed" "$work/client.out" && fail "a connection failed: $(cat "$work/client.out")"
 
 step "Block All from the toolbar denies the running program"
-eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name 'Korvel Personal FireWall' | head -1)")"
+panel_corner
 xdotool mousemove $((X + 267)) $((Y + 28)) click 1
 wait_for 50 setting_is SecurityStatus 0 || fail "SecurityStatus is $(setting SecurityStatus)"
 lines=$(wc -l <"$work/client.out")
