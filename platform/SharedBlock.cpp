@@ -199,7 +199,10 @@ bool SharedBlock::NamesWord(std::string_view names, std::string_view exeName, si
 bool SharedBlock::RelayStopped(const UpdateView& view, uint32_t now)
 {
     // A beat of 0: no relay stamps this block (one made by hand); its string counts.
-    return view.extended && view.relayBeat != 0 && now - view.relayBeat > kRelayBeatLimitMs;
+    // Signed: the relay may have stamped a beat after this process read the
+    // clock, and that beat is a little "ahead" of now, not ages behind it.
+    return view.extended && view.relayBeat != 0
+        && static_cast<int32_t>(now - view.relayBeat) > static_cast<int32_t>(kRelayBeatLimitMs);
 }
 
 bool SharedBlock::IsDue(const UpdateView& view, std::string_view exeName, uint32_t seen, uint32_t now)

@@ -137,4 +137,9 @@ TEST(UpdateRelay, EnginesReloadOncePerPublishedChange)
     view.relayBeat = 1001;
     EXPECT_TRUE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 2000));
     EXPECT_FALSE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 1001 + SharedBlock::kRelayBeatLimitMs + 1));
+    // A beat stamped just after this process read the clock is alive, not
+    // four billion milliseconds old: the change must not be passed over.
+    EXPECT_TRUE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 1000));
+    view.relayBeat = 5;
+    EXPECT_TRUE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 0xFFFFFFF0u)); // across the counter's wrap
 }
