@@ -23,12 +23,7 @@
 
 namespace {
 
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
+using panel::Named;
 
 }  // namespace
 

@@ -24,12 +24,7 @@
 
 namespace {
 
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
+using panel::Named;
 
 QLabel* Caption(const char* name, const QString& text, QWidget* parent)
 {

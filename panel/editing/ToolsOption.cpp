@@ -25,12 +25,7 @@
 
 namespace {
 
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
+using panel::Named;
 
 QGroupBox* Frame(const char* name, const char* caption, QWidget* parent)
 {

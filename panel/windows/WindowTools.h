@@ -1,9 +1,17 @@
 #pragma once
 
-class QWidget;
+#include <QWidget>
 
 // Small things every window of the control panel does.
 namespace panel {
+
+// A control with its object name: how tests and the windows' code find it.
+template <typename T>
+T* Named(T* widget, const char* name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
 
 // Moves the window so that its centre is the centre of the primary screen's
 // work area (the screen without panels and task bars).
