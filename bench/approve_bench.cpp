@@ -1,6 +1,7 @@
 // What a decision costs next to what it guards: a loopback TCP connect and
 // accept is the baseline; Approve is measured with 1,000 rule entries that
-// it must walk before the default permits, with and without its log record.
+// it must walk before the default permits, with and without its log record,
+// and with a name against 500 host patterns.
 #include "LoopbackPair.h"
 #include "engine/Engine.h"
 #include "platform/Files.h"
@@ -38,8 +39,18 @@ struct BenchEnvironment {
             rules += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
                      "<NUMBER>" + std::to_string(1000 + i) + "</NUMBER><IPS><IP>10.0.0.1-10.0.0.200</IP></IPS>"
                      "</PORT></PORTS></RULE>";
+        // A program of its own with 1,000 entries, half of them host names on
+        // every port (each one looked at by every decision), read before ANY.
+        std::string named;
+        for (int i = 0; i < 500; ++i)
+            named += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+                     "<NUMBER>" + std::to_string(1000 + i) + "</NUMBER><IPS><IP>10.0.0.1-10.0.0.200</IP></IPS></PORT>"
+                     "<PORT><NUMBER>0</NUMBER><HOSTS><HOST>" + (i % 2 ? "*.site" : "www.site") + std::to_string(i)
+                     + ".example.org</HOST></HOSTS></PORT></PORTS></RULE>";
         platform::WriteFileAtomically(root + "/Rules.xml",
-            "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            "<APPLICATIONS><APPLICATION><EXENAME>BENCH-NAMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            + named + "</RULES></APPLICATION>"
+            "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + rules + "</RULES></APPLICATION></APPLICATIONS>");
         platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile", root + "/Rules.xml");
         platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", "1");
@@ -57,14 +68,14 @@ struct BenchEnvironment {
             std::abort();
     }
 
-    std::unique_ptr<engine::Engine> MakeEngine(bool withLog)
+    std::unique_ptr<engine::Engine> MakeEngine(bool withLog, const char* exePath = "/usr/bin/bench-host")
     {
         if (withLog)
             platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath", root + "/logs");
         else
             platform::registry::DeleteValue(RootKey::LocalMachine, kSettingsKey, "LogFilesPath");
         engine::EngineOptions options;
-        options.exePath = "/usr/bin/bench-host";
+        options.exePath = exePath;
         options.lookUpOwnAddress = false;
         return std::make_unique<engine::Engine>(options);
     }
@@ -94,6 +105,19 @@ void BM_ApproveWithoutLog(benchmark::State& state)
         benchmark::DoNotOptimize(engine->Approve(40000, 1, "10.0.0.5", 1, 80));
 }
 BENCHMARK(BM_ApproveWithoutLog);
+
+// 1,000 entries, 500 of them host patterns looked at for every decision, and
+// a name that none of them matches: the walk ends at the default.
+void BM_ApproveNamedWithoutLog(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false, "/usr/bin/bench-named");
+    engine->ApproveNamed(40000, 1, "10.0.0.5", "www.unrelated.example.net", 1, 80);
+    if (engine->RulesSnapshot().entries.size() != 1000)
+        state.SkipWithError("the named program's rules did not load");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->ApproveNamed(40000, 1, "10.0.0.5", "www.unrelated.example.net", 1, 80));
+}
+BENCHMARK(BM_ApproveNamedWithoutLog);
 
 // The rules walk alone, for reading the figures above.
 void BM_MatchRules1000(benchmark::State& state)

@@ -4,7 +4,18 @@
 # turns, pinned to one processor, and each turn gives a ratio: the machine's
 # speed drifts between turns, so the figure is the median of those ratios.
 #   bench/hook_ratio.sh BUILD_DIR [TURNS] [HOOK_LIBRARY ENGINE_LIBRARY]
+# With ZEL_BENCH_NAMED=1 the program looks its peer up by a name first (from
+# a private hosts file in a mount namespace of its own), so that the hooked
+# connects carry a known name.
 set -euo pipefail
+if [ -n "${ZEL_BENCH_NAMED:-}" ] && [ -z "${ZEL_BENCH_PEER_NAME:-}" ]; then
+  hosts=$(mktemp)
+  printf '127.0.0.1 localhost\n127.0.0.2 peer.bench.example\n' >"$hosts"
+  flags=(-m)
+  [ "$(id -u)" -eq 0 ] || flags=(-Urm)
+  export ZEL_BENCH_PEER_NAME=peer.bench.example
+  exec unshare "${flags[@]}" sh -c 'mount --bind "$0" /etc/hosts && exec "$@"' "$hosts" "$0" "$@"
+fi
 BUILD=${1:?build folder}
 TURNS=${2:-7}
 HOOK=${3:-$BUILD/interceptor/libzelhook.so}

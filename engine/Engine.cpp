@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Processes.h"
+#include "platform/HostName.h"
 #include "platform/Settings.h"
 #include "platform/Text.h"
 #include "platform/Windows.h"
@@ -321,6 +322,12 @@ uint32_t Engine::Filtering()
 
 int Engine::Approve(unsigned localPort, int direction, const char* remoteAddress, int protocol, unsigned remotePort)
 {
+    return ApproveNamed(localPort, direction, remoteAddress, nullptr, protocol, remotePort);
+}
+
+int Engine::ApproveNamed(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                         int protocol, unsigned remotePort)
+{
     if (!remoteAddress)
         remoteAddress = "";
     EnsureFirstUse();
@@ -329,15 +336,21 @@ int Engine::Approve(unsigned localPort, int direction, const char* remoteAddress
         return kPermit;
     if (IsLocalAddress(remoteAddress))
         return kPermit;
-    const int result = (settings & kBlockAll) ? kDeny
-                                              : DecideConnection(localPort, direction, remoteAddress, protocol, remotePort);
+    // A name counts only in its normal form; anything else is no name.
+    char name[platform::kMaxHostName + 1];
+    const bool named = remoteName && direction != kIncoming
+        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
+    const char* hostName = named ? name : nullptr;
+    const int result = (settings & kBlockAll)
+        ? kDeny
+        : DecideConnection(localPort, direction, remoteAddress, hostName, protocol, remotePort);
     if (result != kAsk)
-        LogConnection(protocol, direction, remoteAddress, localPort, remotePort, result);
+        LogConnection(protocol, direction, remoteAddress, localPort, remotePort, result, hostName);
     return result;
 }
 
-int Engine::DecideConnection(unsigned localPort, int direction, const char* remoteAddress, int protocol,
-                             unsigned remotePort)
+int Engine::DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* hostName,
+                             int protocol, unsigned remotePort)
 {
     const bool datagram = protocol != 1;
     if (datagram) {
@@ -353,7 +366,13 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
     {
         std::shared_lock lock(tableMutex_);
         // Every direction other than incoming is outgoing, also in the rules.
-        result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress);
+        // The name is taken apart only when some entry names a host.
+        if (table_.HasHostEntries()) {
+            const HostKey key(hostName);
+            result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress, &key);
+        } else {
+            result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress);
+        }
     }
     if (result == kPermit && datagram)
         AddDatagramPeer(remoteAddress, remotePort);
@@ -381,12 +400,12 @@ int Engine::RememberedAnswer(int direction) const
 }
 
 void Engine::LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort,
-                           unsigned remotePort, int permission)
+                           unsigned remotePort, int permission, const char* hostName)
 {
     if (log_.Folder().empty())
         return;
     const platform::ConnectionRecord record {&host_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
-                                   permission, host_.isServiceHost};
+                                   permission, host_.isServiceHost, hostName};
     platform::RecordText body;
     platform::FormatConnectionBody(record, body);
     log_.AppendLogRecord(body.View(), Now());
@@ -553,7 +572,10 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
             (outgoing ? rememberedOutgoing_ : rememberedIncoming_) = 2 - answer;
         }
     }
-    LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer);
+    char name[platform::kMaxHostName + 1];
+    const bool named = direction != kIncoming && remoteName != remoteAddress
+        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
+    LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr);
     errno = 0;
     return answer;
 }

@@ -48,6 +48,10 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     int Approve(unsigned localPort, int direction, const char* remoteAddress, int protocol, unsigned remotePort);
+    // The same with the name the program looked the peer up as (null or
+    // empty: not known), for rules by host name and the log.
+    int ApproveNamed(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                     int protocol, unsigned remotePort);
     int UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName, int protocol,
                     unsigned remotePort);
     int LoadRules();
@@ -96,11 +100,11 @@ private:
     void RetryFailedLoad();
     void LoadTableLocked(bool replace);
     bool OpenSharedBlock();
-    int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, int protocol,
-                         unsigned remotePort);
+    int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* hostName,
+                         int protocol, unsigned remotePort);
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
-                       int permission);
+                       int permission, const char* hostName = nullptr);
     void LogHostEvent(const char* tag);
     void NotifyControlPanel(int alertCode) const;
     AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,

@@ -65,6 +65,14 @@ ZEL_EXPORT int Approve(unsigned int localPort, int direction, const char* remote
     return g_engine->Approve(localPort, direction, remoteAddress, protocol, remotePort);
 }
 
+// Beside the eight: Approve with the name the program looked the peer up as.
+// A hook that finds it passes names; one that does not still works.
+ZEL_EXPORT int ApproveNamed(unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,
+                            int protocol, unsigned int remotePort)
+{
+    return g_engine->ApproveNamed(localPort, direction, remoteAddress, remoteName, protocol, remotePort);
+}
+
 ZEL_EXPORT int UserApprove(unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,
                            int protocol, unsigned int remotePort)
 {

@@ -68,12 +68,18 @@ int ReadDocument(const pugi::xml_document& document, RuleTable& table, std::stri
                     const std::optional<int> portNumber = PortFromText(TextOf(number));
                     if (!portNumber)
                         continue;
-                    if (const pugi::xml_node ips = port.child(rf::kIps)) {
+                    const pugi::xml_node ips = port.child(rf::kIps);
+                    // An incoming peer has no name: incoming rules read their
+                    // ports as if they named no host.
+                    const pugi::xml_node hosts = direction == kIncoming ? pugi::xml_node() : port.child(rf::kHosts);
+                    if (ips) {
                         for (pugi::xml_node ip = ips.first_child(); ip; ip = ip.next_sibling())
                             table.AddEntry(*portNumber, direction, permission, ip.text().get());
-                    } else {
+                    } else if (!hosts) {
                         table.AddEntry(*portNumber, direction, permission, nullptr);
                     }
+                    for (pugi::xml_node host = hosts.first_child(); host; host = host.next_sibling())
+                        table.AddHostEntry(*portNumber, direction, permission, host.text().get());
                 }
             }
         }
@@ -152,33 +158,100 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
             return false;
         entry.addressRanges.emplace(*last, *first);
     }
+    addressEntries_.push_back(static_cast<uint32_t>(entries.size()));
     entries.push_back(std::move(entry));
+    return true;
+}
+
+bool RuleTable::AddHostEntry(int port, int direction, int permission, std::string_view pattern)
+{
+    auto parsed = HostPattern::Parse(pattern);
+    if (!parsed)
+        return false;
+    RuleEntry entry;
+    entry.port = port;
+    entry.direction = direction;
+    entry.permission = permission;
+    entry.host = std::move(*parsed);
+    const auto index = static_cast<uint32_t>(entries.size());
+    if (entry.host->kind == HostPattern::Kind::kExact || entry.host->kind == HostPattern::Kind::kSubdomains)
+        hostsByHash_[entry.host->hash].push_back(index);
+    else
+        anyHostEntries_.push_back(index);
+    entries.push_back(std::move(entry));
+    ++hostEntries_;
     return true;
 }
 
 void RuleTable::Clear()
 {
     entries.clear();
+    addressEntries_.clear();
+    hostsByHash_.clear();
+    anyHostEntries_.clear();
+    hostEntries_ = 0;
     defaultIncoming = kAsk;
     defaultOutgoing = kAsk;
 }
 
-int RuleTable::MatchRules(int direction, int port, std::string_view addressText) const
+namespace {
+
+bool Covers(const RuleEntry& entry, int direction, int port)
+{
+    return entry.direction == direction && (entry.port == port || entry.port == 0);
+}
+
+bool AddressMatches(const RuleEntry& entry, const std::optional<uint32_t>& value)
+{
+    if (entry.addressRanges.empty())
+        return true;
+    // An address that is not IPv4 (an IPv6 peer) never falls in a range.
+    if (!value)
+        return false;
+    const auto range = entry.addressRanges.lower_bound(*value);
+    return range != entry.addressRanges.end() && range->second <= *value;
+}
+
+}  // namespace
+
+int RuleTable::MatchRules(int direction, int port, std::string_view addressText, const HostKey* name) const
 {
     const std::optional<uint32_t> value = ParseIpv4(addressText);
-    for (const RuleEntry& entry : entries) {
-        if (entry.direction != direction || (entry.port != port && entry.port != 0))
-            continue;
-        if (entry.addressRanges.empty())
-            return entry.permission;
-        // An address that is not IPv4 (an IPv6 peer) never falls in a range.
-        if (!value)
-            continue;
-        const auto range = entry.addressRanges.lower_bound(*value);
-        if (range != entry.addressRanges.end() && range->second <= *value)
+    const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
+    if (hostEntries_ == 0) {
+        for (const RuleEntry& entry : entries)
+            if (Covers(entry, direction, port) && AddressMatches(entry, value))
+                return entry.permission;
+        return fallback;
+    }
+    // The first host entry that matches, found through the name's suffixes;
+    // then the address entries before it, in order: first match as ever.
+    const HostKey unknown(nullptr);
+    const HostKey& key = name ? *name : unknown;
+    uint32_t first = UINT32_MAX;
+    const auto consider = [&](const std::vector<uint32_t>& candidates) {
+        for (const uint32_t index : candidates) {
+            if (index >= first)
+                return;
+            const RuleEntry& entry = entries[index];
+            if (Covers(entry, direction, port) && key.Matches(*entry.host)) {
+                first = index;
+                return;
+            }
+        }
+    };
+    for (size_t k = 1; k <= key.Labels(); ++k)
+        if (const auto found = hostsByHash_.find(key.SuffixHash(k)); found != hostsByHash_.end())
+            consider(found->second);
+    consider(anyHostEntries_);
+    for (const uint32_t index : addressEntries_) {
+        if (index >= first)
+            break;
+        const RuleEntry& entry = entries[index];
+        if (Covers(entry, direction, port) && AddressMatches(entry, value))
             return entry.permission;
     }
-    return direction != kIncoming ? defaultOutgoing : defaultIncoming;
+    return first != UINT32_MAX ? entries[first].permission : fallback;
 }
 
 int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/HostPattern.h"
 #include "platform/Files.h"
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
 namespace engine {
@@ -19,8 +21,10 @@ struct RuleEntry {
     int permission = kDeny;
     int direction = kOutgoing;
     int port = 0; // 0 matches every port
-    // Key: last address of a range; value: its first address. Empty: every address.
+    // Key: last address of a range; value: its first address. Empty: every
+    // address, unless the entry names a host.
     std::map<uint32_t, uint32_t> addressRanges;
+    std::optional<HostPattern> host; // set: the entry covers the peers of that name, whatever their address
 };
 
 // How reading a rules file went.
@@ -56,11 +60,26 @@ public:
     // Adds one entry; an address text that is not an IPv4 address or range
     // (blanks around the addresses aside) rejects the entry (returns false).
     bool AddEntry(int port, int direction, int permission, const char* addressText);
+    // Adds one entry for a host pattern; false (nothing added) for a pattern
+    // that is not one.
+    bool AddHostEntry(int port, int direction, int permission, std::string_view pattern);
+    bool HasHostEntries() const { return hostEntries_ > 0; }
 
     void Clear();
 
     // The first matching entry's permission, else the default of the direction.
-    int MatchRules(int direction, int port, std::string_view addressText) const;
+    // name: what the program looked the peer up as (null: unknown); only
+    // entries with a host pattern look at it.
+    int MatchRules(int direction, int port, std::string_view addressText, const HostKey* name = nullptr) const;
+
+private:
+    // So that a decision need not look at every host entry: the entries by
+    // kind, in order. Host patterns of names and domains by their hash, so
+    // that a name finds the few that can match it; "*" and "?" apart.
+    std::vector<uint32_t> addressEntries_;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> hostsByHash_;
+    std::vector<uint32_t> anyHostEntries_;
+    size_t hostEntries_ = 0;
 };
 
 // Dotted quad of four decimal parts of 1 to 4 digits to a·2^24 + b·2^16 + c·2^8 + d

@@ -25,6 +25,7 @@ bool EngineBinding::Load(const char* path)
         && Bind(library, "_Z12WriteTrafficij", bound.WriteTraffic)
         && Bind(library, "_Z15GetUpdateStringPc", bound.GetUpdateString)
         && Bind(library, "_Z14PostUpdateDonev", bound.PostUpdateDone)) {
+        Bind(library, "_Z12ApproveNamedjiPKcS0_ij", bound.ApproveNamed);
         *this = bound;
         return true;
     }

@@ -31,4 +31,37 @@ void UpperFileName(const char* path, char* name, size_t size)
     name[i] = '\0';
 }
 
+size_t NormalizeHostName(const char* name, size_t length, char* out, size_t size)
+{
+    if (!name || !out || size < kMaxHostName + 1)
+        return 0;
+    if (length > 0 && name[length - 1] == '.')
+        --length;
+    if (length == 0 || length > kMaxHostName)
+        return 0;
+    size_t label = 0;
+    bool onlyDigitsAndDots = true;
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c == '.') {
+            if (label == 0)
+                return 0;
+            label = 0;
+        } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
+            if (++label > 63)
+                return 0;
+            onlyDigitsAndDots = onlyDigitsAndDots && c >= '0' && c <= '9';
+        } else {
+            return 0;
+        }
+        out[i] = c;
+    }
+    if (label == 0 || onlyDigitsAndDots)
+        return 0;
+    out[length] = '\0';
+    return length;
+}
+
 }  // namespace platform

@@ -14,4 +14,15 @@ size_t CleanHostPathInPlace(char* path);
 // The upper-cased file part of path (after the last '/'), cut to fit.
 void UpperFileName(const char* path, char* name, size_t size);
 
+// Host names as rules compare them: lower case, without a trailing dot, in
+// ASCII (an international name travels as punycode, "xn--..."). 253
+// characters at most, labels of 1 to 63 letters, digits, '-' or '_'.
+inline constexpr size_t kMaxHostName = 253;
+
+// Writes the normalised form of name into out (kMaxHostName + 1 bytes at
+// least) and returns its length, or 0 when name is no host name: empty,
+// too long, an empty label, a character outside the set above, or an IPv4
+// address written out (an address names no host).
+size_t NormalizeHostName(const char* name, size_t length, char* out, size_t size);
+
 }  // namespace platform

@@ -151,6 +151,13 @@ void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
     body.Append("</PERMISSION><SERVICE>");
     body.AppendNumber(r.service ? 1 : 0);
     body.Append("</SERVICE>");
+    // After the documented fields: readers that look fields up by tag pass
+    // over it. A normalised name holds nothing that needs escaping.
+    if (r.hostName && *r.hostName && !NeedsLogEscaping(r.hostName)) {
+        body.Append("<HOST>");
+        body.Append(r.hostName);
+        body.Append("</HOST>");
+    }
 }
 
 std::string HostEventBody(const char* tag, const std::string& exePathForLog)
@@ -208,6 +215,8 @@ std::optional<LogEntry> ParseLogLine(std::string_view line)
                 entry.permission = std::move(value);
             else if (tag == "SERVICE")
                 entry.service = std::move(value);
+            else if (tag == "HOST")
+                entry.host = std::move(value);
         }
     }
     if (!any || (connection && entry.kind != LogEntry::Kind::kConnection))

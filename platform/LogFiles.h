@@ -72,6 +72,7 @@ struct ConnectionRecord {
     unsigned remotePort;
     int permission;
     bool service;
+    const char* hostName = nullptr; // normalised; null when the program did not look the peer up
 };
 
 // The part of a connection record that is the same for every connection of
@@ -98,6 +99,7 @@ struct LogEntry {
     std::string remotePort;
     std::string permission;
     std::string service;
+    std::string host; // the name the program looked the peer up as; empty when not known
 };
 
 // nullopt for a line that is not a record (an empty or blanked-out line).

@@ -26,6 +26,14 @@ inline constexpr const char* kAlias = "ALIAS";
 inline constexpr const char* kNumber = "NUMBER";
 inline constexpr const char* kIps = "IPS";
 inline constexpr const char* kIp = "IP";
+// Optional, after IPS in a PORT: the host names the entry covers (outgoing
+// rules only). Readers that predate them read the port by NUMBER and IPS;
+// the panel writes such ports so that those never permit more: a permitting
+// port gets an address range that covers nothing (kNoAddress), a denying one
+// has no IPS beside its hosts.
+inline constexpr const char* kHosts = "HOSTS";
+inline constexpr const char* kHost = "HOST";
+inline constexpr const char* kNoAddress = "255.255.255.255-0.0.0.0";
 
 // Words of the values.
 inline constexpr const char* kPermit = "PERMIT";

@@ -18,7 +18,7 @@ PACKAGES=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   clang libclang-rt-14-dev
   xvfb xauth imagemagick xdotool trayer desktop-file-utils
-  curl python3 binutils
+  curl wget python3 binutils
 )
 
 missing=()

@@ -105,6 +105,8 @@ std::string Decisions(const engine::RuleTable& table)
             + std::to_string(entry.port);
         for (const auto& [last, first] : entry.addressRanges)
             text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        if (entry.host)
+            text += "{" + entry.host->text + "}";
     }
     return text;
 }
@@ -162,7 +164,9 @@ TEST(AppBufferLoading, EngineDecidesTheSavedFileAsTheOriginal)
         "<APPLICATION><EXENAME>CURL</EXENAME><DESCRIPTION>curl</DESCRIPTION><OUTDEF>ASK</OUTDEF><INDEF>DENY</INDEF>"
         "<RULES><RULE><PERMISSION>DENY</PERMISSION><STATE>1</STATE><DIRECTION>OUTGOING</DIRECTION>"
         "<PORTS><PORT><NUMBER>443</NUMBER><IPS><IP>10.0.0.1-10.0.0.9</IP><IP> 10.1.1.1</IP></IPS></PORT>"
-        "<PORT><NUMBER>https</NUMBER></PORT><PORT><NUMBER>0</NUMBER></PORT></PORTS></RULE>"
+        "<PORT><NUMBER>https</NUMBER></PORT><PORT><NUMBER>0</NUMBER></PORT>"
+        "<PORT><NUMBER>80</NUMBER><HOSTS><HOST>ads.example.net</HOST><HOST>*.tracker.example</HOST></HOSTS></PORT>"
+        "</PORTS></RULE>"
         "<RULE><STATE>0</STATE><PERMISSION>PERMIT</PERMISSION><DIRECTION>OUTGOING</DIRECTION></RULE></RULES></APPLICATION>"
         "<APPLICATION><EXENAME>SSHD</EXENAME><INDEF></INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
         "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES><RULE>"

@@ -70,10 +70,15 @@ Verdict Decide(int direction, const Peer& peer, int protocol, unsigned localPort
     }
     Inside inside;
     const EngineBinding& engine = Engine();
-    int result = engine.Approve(localPort, direction, peer.address, protocol, peer.port);
+    // The name the program looked the peer up as: for rules by host name,
+    // the log and the alert. An incoming peer has none.
+    char name[256];
+    const bool named = direction != 0 && NameOf(peer.address, name, sizeof name);
+    int result = engine.ApproveNamed
+        ? engine.ApproveNamed(localPort, direction, peer.address, named ? name : nullptr, protocol, peer.port)
+        : engine.Approve(localPort, direction, peer.address, protocol, peer.port);
     if (result == 2) {
-        char name[256];
-        if (!NameOf(peer.address, name, sizeof name))
+        if (!named && !NameOf(peer.address, name, sizeof name))
             std::strcpy(name, peer.address);
         errno = 0;
         result = engine.UserApprove(localPort, direction, peer.address, name, protocol, peer.port);

@@ -2,6 +2,7 @@
 
 #include "Memory.h"
 #include "Peer.h"
+#include "platform/HostName.h"
 
 #include <atomic>
 
@@ -37,10 +38,14 @@ void Copy(char* to, const char* from, unsigned size)
 
 }  // namespace
 
-void RememberName(const char* name, const sockaddr* address)
+void RememberName(const char* asked, const sockaddr* address)
 {
     char text[INET6_ADDRSTRLEN] = {};
-    if (!name || !*name || !AddressText(address, text, sizeof text) || std::strcmp(text, name) == 0)
+    // Kept as rules compare names (lower case, no trailing dot); what is no
+    // host name (an address written out, odd characters) is not kept.
+    char name[platform::kMaxHostName + 1];
+    if (!asked || platform::NormalizeHostName(asked, strnlen(asked, platform::kMaxHostName + 2), name, sizeof name) == 0
+        || !AddressText(address, text, sizeof text))
         return;
     Memory* memory = MapOnce(g_memory);
     if (!memory)

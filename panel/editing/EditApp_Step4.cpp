@@ -185,8 +185,10 @@ void EditApp_Step4::RefreshForm()
     PortsListView->clear();
     for (const panel::PortRecord& port : working_->PORTS) {
         QStringList addresses;
-        for (const std::string& ip : port->Ips)
+        for (const std::string& ip : port->WrittenIps())
             addresses << QString::fromStdString(ip);
+        for (const std::string& host : port->Hosts)
+            addresses << QString::fromStdString(host);
         new QTreeWidgetItem(PortsListView, {QString::number(port->nPort), QString::fromStdString(port->ALIAS),
                                             addresses.join(",")});
     }
@@ -269,8 +271,11 @@ void EditApp_Step4::EditPort_Click()
         panel::ShowMessage(this, "Problem with the Ip list syntax");
         return;
     }
+    const panel::PortRecord replaced = working_->PORTS[static_cast<size_t>(selectedRow_ - 1)];
     working_->PORTS.erase(working_->PORTS.begin() + (selectedRow_ - 1));
-    working_->PORTS.push_back(CreatePortCollection());
+    panel::PortRecord updated = CreatePortCollection();
+    panel::CarryHosts(*replaced, *updated);
+    working_->PORTS.push_back(updated);
     RefreshForm();
     ClearText();
     selectedRow_ = 0;
@@ -301,7 +306,7 @@ void EditApp_Step4::PortsListView_Click(QTreeWidgetItem* row)
     QStringList addresses;
     IpMinRange->clear();
     IpMaxRange->clear();
-    for (const std::string& ip : port.Ips) {
+    for (const std::string& ip : port.WrittenIps()) {
         const size_t dash = ip.find('-');
         if (dash != std::string::npos) {
             RemoteIpRange->setChecked(true);
@@ -311,7 +316,7 @@ void EditApp_Step4::PortsListView_Click(QTreeWidgetItem* row)
             addresses << QString::fromStdString(ip);
         }
     }
-    if (!addresses.isEmpty() || port.Ips.empty())
+    if (!addresses.isEmpty() || port.WrittenIps().empty())
         RemoteIp->setChecked(true);
     NewIpsList->setText(addresses.join(","));
     EditPort->setEnabled(true);

@@ -5,6 +5,7 @@
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -44,6 +45,7 @@ std::optional<int32_t> NumberOf(std::string_view text)
     return TextToInteger(text);
 }
 
+// The texts of an IPS or HOSTS element's children.
 std::vector<std::string> GetIpsCollection(const pugi::xml_node& ips)
 {
     std::vector<std::string> list;
@@ -69,6 +71,8 @@ std::vector<PortRecord> GetPortsCollection(const pugi::xml_node& ports, const st
                 port->ALIAS = TextOf(child);
             else if (name == rf::kIps)
                 port->Ips = GetIpsCollection(child);
+            else if (name == rf::kHosts)
+                port->Hosts = GetIpsCollection(child);
         }
         // A port entry without a usable number covers no port for the engine:
         // it is left out, and only it, so the rule keeps its other ports.
@@ -182,6 +186,11 @@ void GetNodeFromAppPorts(pugi::xml_node ports, const AppPorts& port)
         pugi::xml_node ips = node.append_child(rf::kIps);
         for (const std::string& ip : port.Ips)
             AddText(ips, rf::kIp, ip);
+    }
+    if (!port.Hosts.empty()) {
+        pugi::xml_node hosts = node.append_child(rf::kHosts);
+        for (const std::string& host : port.Hosts)
+            AddText(hosts, rf::kHost, host);
     }
 }
 
@@ -531,6 +540,23 @@ void AppBuffer::SetOutDef(std::string_view exeName, std::string_view value)
 {
     if (const AppRecord app = GetAppFromBuffer(exeName))
         app->OutDef = value;
+}
+
+std::vector<std::string> AppPorts::WrittenIps() const
+{
+    std::vector<std::string> written;
+    for (const std::string& ip : Ips)
+        if (ip != rf::kNoAddress)
+            written.push_back(ip);
+    return written;
+}
+
+void CarryHosts(const AppPorts& from, AppPorts& to)
+{
+    to.Hosts = from.Hosts;
+    const bool guarded = std::find(from.Ips.begin(), from.Ips.end(), rf::kNoAddress) != from.Ips.end();
+    if (!to.Hosts.empty() && guarded && to.Ips.empty())
+        to.Ips.push_back(rf::kNoAddress);
 }
 
 }  // namespace panel

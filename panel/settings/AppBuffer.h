@@ -17,7 +17,16 @@ struct AppPorts {
     int32_t nPort = 0;
     std::string ALIAS;
     std::vector<std::string> Ips; // remote addresses or ranges as written; none: every address
+    std::vector<std::string> Hosts; // host patterns as written (outgoing rules); kept through every save
+
+    // The addresses a person wrote: without the range that covers nothing,
+    // which only tells older readers not to permit a port of host names.
+    std::vector<std::string> WrittenIps() const;
 };
+
+// A port edited in place keeps the host names of the one it replaces, and
+// the range that guards them when it names no address of its own.
+void CarryHosts(const AppPorts& from, AppPorts& to);
 
 // One rule.
 struct AppRules {

@@ -13,10 +13,12 @@ std::string RuleDescription(const AppRules& rule)
         if (i > 0)
             text += ", ";
         text += std::to_string(port.nPort);
-        if (!port.Ips.empty()) {
+        std::vector<std::string> peers = port.WrittenIps();
+        peers.insert(peers.end(), port.Hosts.begin(), port.Hosts.end());
+        if (!peers.empty()) {
             text += "(";
-            for (size_t j = 0; j < port.Ips.size(); ++j)
-                text += (j > 0 ? "," : "") + port.Ips[j];
+            for (size_t j = 0; j < peers.size(); ++j)
+                text += (j > 0 ? "," : "") + peers[j];
             text += ")";
         }
     }

@@ -1,0 +1,212 @@
+// Rules by host name: the patterns, the rules file's HOSTS, matching in the
+// first-match walk, and what an engine that reads only NUMBER and IPS makes
+// of a file written with hosts.
+#include "engine/HostPattern.h"
+#include "engine/RuleTable.h"
+
+#include "platform/HostName.h"
+#include "platform/LogFiles.h"
+#include "platform/RulesFormat.h"
+#include "Sandbox.h"
+
+#include <gtest/gtest.h>
+
+using engine::HostKey;
+using engine::HostPattern;
+using engine::RuleTable;
+
+namespace {
+
+std::string Normal(std::string_view name)
+{
+    char out[platform::kMaxHostName + 1];
+    const size_t length = platform::NormalizeHostName(name.data(), name.size(), out, sizeof out);
+    return std::string(out, length);
+}
+
+bool Matches(std::string_view pattern, const char* name)
+{
+    const auto parsed = HostPattern::Parse(pattern);
+    EXPECT_TRUE(parsed) << pattern;
+    const std::string normal = name ? Normal(name) : std::string();
+    return parsed && HostKey(normal.c_str()).Matches(*parsed);
+}
+
+std::string HostPort(std::string_view number, std::string_view hosts, std::string_view ips = {})
+{
+    std::string xml = "<PORT><NUMBER>" + std::string(number) + "</NUMBER>";
+    if (!ips.empty())
+        xml += "<IPS>" + std::string(ips) + "</IPS>";
+    return xml + "<HOSTS>" + std::string(hosts) + "</HOSTS></PORT>";
+}
+
+std::string Document(std::string_view direction, std::string_view permission, std::string_view ports,
+                     std::string_view outDef = "DENY")
+{
+    return testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>CURL</EXENAME><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>" + std::string(outDef)
+        + "</OUTDEF><RULES><RULE><RULENAME>r</RULENAME><DIRECTION>" + std::string(direction) + "</DIRECTION><PERMISSION>"
+        + std::string(permission) + "</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS>" + std::string(ports)
+        + "</PORTS></RULE></RULES></APPLICATION>");
+}
+
+int Decide(const RuleTable& table, int port, const char* address, const char* name)
+{
+    const std::string normal = name ? Normal(name) : std::string();
+    const HostKey key(normal.c_str());
+    return table.MatchRules(engine::kOutgoing, port, address, &key);
+}
+
+}  // namespace
+
+TEST(HostNames, NormalFormIsLowerCaseWithoutTheTrailingDotAndOnlyHostCharacters)
+{
+    const struct {
+        const char* name;
+        const char* normal; // "" for no host name
+    } cases[] = {
+        {"API.Example.ORG.", "api.example.org"},
+        {"xn--bcher-kva.example", "xn--bcher-kva.example"},
+        {"_dmarc.example.org", "_dmarc.example.org"},
+        {"localhost", "localhost"},
+        {"10.0.0.1", ""},            // an address is no name
+        {"example..org", ""},        // empty label
+        {".example.org", ""},
+        {"ex ample.org", ""},
+        {"bücher.example", ""},      // Unicode travels as punycode
+        {"a<b>.org", ""},
+        {"", ""},
+        {".", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Normal(c.name), c.normal) << c.name;
+    EXPECT_EQ(Normal(std::string(63, 'a') + ".org"), std::string(63, 'a') + ".org");
+    EXPECT_EQ(Normal(std::string(64, 'a') + ".org"), "");
+    std::string longest;
+    while (longest.size() + 2 <= platform::kMaxHostName)
+        longest += longest.empty() ? "a" : ".a";
+    EXPECT_EQ(Normal(longest), longest);
+    EXPECT_EQ(Normal(longest + ".b"), "");
+}
+
+TEST(HostPatterns, NamesDomainsAnyAndUnknown)
+{
+    const struct {
+        const char* pattern;
+        const char* name; // nullptr: the program did not look the peer up
+        bool matches;
+    } cases[] = {
+        {"api.example.org", "api.example.org", true},
+        {"api.example.org", "API.EXAMPLE.ORG.", true},
+        {"API.Example.Org.", "api.example.org", true},
+        {"api.example.org", "example.org", false},
+        {"api.example.org", "xapi.example.org", false},
+        {"*.example.org", "api.example.org", true},
+        {"*.example.org", "a.b.example.org", true},
+        {"*.example.org", "example.org", false},      // the domain itself is its own entry
+        {"*.example.org", "badexample.org", false},   // on a label boundary only
+        {"*.example.org", "example.org.evil.net", false},
+        {"*.org", "example.org", true},
+        {"*", "example.org", true},
+        {"*", nullptr, false},
+        {"?", nullptr, true},
+        {"?", "example.org", false},
+        {"api.example.org", nullptr, false},
+        {"*.example.org", nullptr, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Matches(c.pattern, c.name), c.matches) << c.pattern << " / " << (c.name ? c.name : "(unknown)");
+    for (const char* bad : {"", "*.", "a.*.b", "*a.b", "**", "*.*", "10.0.0.1", "a b", "<x>", "?.org"})
+        EXPECT_FALSE(HostPattern::Parse(bad)) << bad;
+}
+
+TEST(HostRules, FirstMatchWalkWithNamesAndAddresses)
+{
+    // DENY ads.example.net, PERMIT *.example.org on 443 (written as the panel
+    // writes a permitting port: with an address range that covers nothing).
+    const std::string ports = HostPort("0", "<HOST>ads.example.net</HOST>");
+    RuleTable table;
+    table.LoadRulesFromText(Document("OUTGOING", "DENY", ports, "ASK"), "CURL");
+    RuleTable permit;
+    permit.LoadRulesFromText(Document("OUTGOING", "PERMIT",
+                                      HostPort("443", "<HOST>*.example.org</HOST><HOST>example.org</HOST>",
+                                               "<IP>255.255.255.255-0.0.0.0</IP>")),
+                             "CURL");
+    EXPECT_TRUE(table.HasHostEntries());
+    EXPECT_EQ(Decide(table, 80, "127.0.0.2", "ads.example.net"), engine::kDeny);
+    EXPECT_EQ(Decide(table, 80, "127.0.0.2", "news.example.net"), engine::kAsk);
+    EXPECT_EQ(Decide(table, 80, "127.0.0.2", nullptr), engine::kAsk); // the literal address: the documented miss
+    EXPECT_EQ(Decide(permit, 443, "127.0.0.3", "www.example.org"), engine::kPermit);
+    EXPECT_EQ(Decide(permit, 443, "127.0.0.3", "Example.Org."), engine::kPermit);
+    EXPECT_EQ(Decide(permit, 443, "127.0.0.3", "example.net"), engine::kDeny);
+    EXPECT_EQ(Decide(permit, 80, "127.0.0.3", "www.example.org"), engine::kDeny); // another port
+    EXPECT_EQ(Decide(permit, 443, "255.255.255.255", nullptr), engine::kDeny);
+    // Two names that share one address are told apart by name.
+    EXPECT_NE(Decide(table, 80, "127.0.0.5", "ads.example.net"), Decide(table, 80, "127.0.0.5", "www.example.net"));
+
+    // Order holds between address and host entries, and "*" and "?".
+    RuleTable mixed;
+    ASSERT_TRUE(mixed.AddEntry(443, engine::kOutgoing, engine::kDeny, "10.0.0.9"));
+    ASSERT_TRUE(mixed.AddHostEntry(443, engine::kOutgoing, engine::kPermit, "*.example.org"));
+    ASSERT_TRUE(mixed.AddHostEntry(0, engine::kOutgoing, engine::kDeny, "www.example.org"));
+    ASSERT_TRUE(mixed.AddEntry(0, engine::kOutgoing, engine::kPermit, "10.0.0.0-10.0.0.255"));
+    ASSERT_TRUE(mixed.AddHostEntry(0, engine::kOutgoing, engine::kAsk, "?"));
+    ASSERT_TRUE(mixed.AddHostEntry(0, engine::kOutgoing, engine::kDeny, "*"));
+    EXPECT_EQ(Decide(mixed, 443, "10.0.0.9", "www.example.org"), engine::kDeny);   // the address entry comes first
+    EXPECT_EQ(Decide(mixed, 443, "10.0.0.8", "www.example.org"), engine::kPermit); // then the domain
+    EXPECT_EQ(Decide(mixed, 80, "10.0.0.8", "www.example.org"), engine::kDeny);    // the name, before the range
+    EXPECT_EQ(Decide(mixed, 80, "10.0.0.8", "mail.example.org"), engine::kPermit); // the range
+    EXPECT_EQ(Decide(mixed, 80, "192.168.0.1", nullptr), engine::kAsk);            // no name: "?"
+    EXPECT_EQ(Decide(mixed, 80, "192.168.0.1", "other.example"), engine::kDeny);   // any name: "*"
+
+    // Incoming rules have no names: their ports read as without HOSTS.
+    RuleTable incoming;
+    incoming.LoadRulesFromText(Document("INCOMING", "PERMIT", HostPort("22", "<HOST>admin.example.org</HOST>")), "CURL");
+    EXPECT_FALSE(incoming.HasHostEntries());
+    EXPECT_EQ(incoming.MatchRules(engine::kIncoming, 22, "10.0.0.1"), engine::kPermit);
+
+    // Patterns that are none add nothing; the others of the port stay.
+    RuleTable bad;
+    bad.LoadRulesFromText(Document("OUTGOING", "PERMIT", HostPort("0", "<HOST>a.*.b</HOST><HOST>ok.example</HOST>")), "CURL");
+    ASSERT_EQ(bad.entries.size(), 1u);
+    EXPECT_EQ(Decide(bad, 80, "10.0.0.1", "ok.example"), engine::kPermit);
+}
+
+TEST(HostRules, AnEngineThatReadsOnlyNumberAndIpsNeverPermitsMore)
+{
+    // Such an engine is this one with the names unknown and HOSTS unread:
+    // a permitting port's address range covers nothing, a denying port
+    // without IPS covers every address.
+    const std::string permitting = Document("OUTGOING", "PERMIT",
+        HostPort("443", "<HOST>*.example.org</HOST>", "<IP>" + std::string(platform::rules_format::kNoAddress) + "</IP>"));
+    const std::string denying = Document("OUTGOING", "DENY", HostPort("0", "<HOST>ads.example.net</HOST>"), "PERMIT");
+    for (const std::string& document : {permitting, denying}) {
+        std::string old = document;
+        for (size_t at; (at = old.find("<HOSTS>")) != std::string::npos;)
+            old.erase(at, old.find("</HOSTS>") + 8 - at);
+        RuleTable before, now;
+        before.LoadRulesFromText(old, "CURL");
+        now.LoadRulesFromText(document, "CURL");
+        for (const char* name : {"www.example.org", "ads.example.net", "other.example"}) {
+            const int oldVerdict = before.MatchRules(engine::kOutgoing, 443, "127.0.0.2");
+            const int newVerdict = Decide(now, 443, "127.0.0.2", name);
+            EXPECT_FALSE(oldVerdict == engine::kPermit && newVerdict != engine::kPermit) << name;
+        }
+    }
+}
+
+TEST(HostRules, RecordCarriesTheNameAfterTheDocumentedFields)
+{
+    const std::string head = platform::ConnectionRecordHead("/usr/bin/curl", "CURL");
+    platform::RecordText body;
+    platform::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, "www.example.org"}, body);
+    const std::string line = "<DATE>08.12.2026</DATE><TIME>10:00:00</TIME>" + std::string(body.View());
+    EXPECT_NE(line.find("</SERVICE><HOST>www.example.org</HOST>"), std::string::npos);
+    const auto entry = platform::ParseLogLine(line);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->host, "www.example.org");
+    EXPECT_EQ(entry->remotePort, "443");
+    platform::RecordText unnamed;
+    platform::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, nullptr}, unnamed);
+    EXPECT_EQ(std::string(unnamed.View()).find("<HOST>"), std::string::npos);
+}
