@@ -105,6 +105,14 @@ TEST_F(LogViews, ARefreshReadsOnlyWhatChanged)
     // The same file, changed in place: read again.
     WriteText(today, testing_support::ReadText(today) + Record("/usr/bin/wget", "WGET", 1, 0, 0, 443));
     EXPECT_EQ(View("Log4").size(), 3u);
+    // A record with the name the program looked up: shown beside the address.
+    std::string named = Record("/usr/bin/wget", "WGET", 1, 0, 0, 443);
+    named.insert(named.find("\r\n"), "<HOST>ads.example.net</HOST>");
+    WriteText(today, testing_support::ReadText(today) + named);
+    const auto rows = View("Log4");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[3].host, "ads.example.net");
+    EXPECT_EQ(rows[2].host, "");
     // A file that left the folder leaves the view.
     ::unlink(today.c_str());
     EXPECT_TRUE(View("Log4").empty());
@@ -119,6 +127,9 @@ TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
     for (int port = 1; port <= 6; ++port)
         log += Record("/usr/bin/curl", "CURL", 1, 1, 40000 + port, port, 0, "10.0.0.7", "11:0" + std::to_string(port) + ":00");
     log += Record("/usr/bin/curlish", "CURLISH", 1, 1, 0, 99, 0, "10.0.0.7", "12:00:00");
+    std::string named = Record("/usr/bin/wget", "WGET", 1, 1, 0, 443);
+    named.insert(named.find("\r\n"), "<HOST>www.example.org</HOST>");
+    log += named;
     WriteText(today, log);
     panel::XmlStrRules curl;
     curl.ExeName = "CURL";
@@ -127,6 +138,14 @@ TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
               "Application last time accessed : 08.12.2026 11:06:00\n"
               "Remote ports used : 1, 2, 3, 4\n"
               "Local ports used : 40001, 40002, 40003, 40004\n");
+    panel::XmlStrRules wget;
+    wget.ExeName = "WGET";
+    wget.AppPath = "/usr/bin/wget";
+    EXPECT_EQ(panel::AppStatistics(wget, false, sandbox.logs, std::time(nullptr)),
+              "Application last time accessed : 08.12.2026 10:00:00\n"
+              "Remote ports used : 443\n"
+              "Local ports used : \n"
+              "Remote hosts used : www.example.org\n");
     panel::XmlStrRules sshd;
     sshd.ExeName = "SSHD";
     sshd.AppPath = "/usr/sbin/sshd";

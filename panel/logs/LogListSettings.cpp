@@ -161,6 +161,7 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.incoming = entry->direction == "0";
             record.denied = PermissionText(entry->permission) != "Permit";
             record.service = entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
+            record.host = entry->host;
             if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
                 || record.ip.empty())
                 return;
@@ -201,6 +202,7 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
             row.port = port + ports.NameOf(port);
             row.path = record.path;
             row.service = record.service ? "1" : "0";
+            row.host = record.host;
             rows.push_back(std::move(row));
         }
     }
@@ -227,7 +229,7 @@ int CountBlockedIntruders(const std::string& folder, std::time_t now)
 std::string AppStatistics(const XmlStrRules& app, bool service, const std::string& folder, std::time_t now)
 {
     std::string lastAccess;
-    std::vector<std::string> remote, local;
+    std::vector<std::string> remote, local, hosts;
     const auto collect = [](std::vector<std::string>& list, const std::string& port) {
         if (!port.empty() && port != "0" && list.size() < 4 && std::find(list.begin(), list.end(), port) == list.end())
             list.push_back(port);
@@ -245,6 +247,8 @@ std::string AppStatistics(const XmlStrRules& app, bool service, const std::strin
             lastAccess = entry->date + " " + entry->time;
             collect(remote, entry->remotePort);
             collect(local, entry->localPort);
+            if (!entry->host.empty())
+                collect(hosts, entry->host);
         });
     }
     const auto joined = [](const std::vector<std::string>& list) {
@@ -258,6 +262,9 @@ std::string AppStatistics(const XmlStrRules& app, bool service, const std::strin
         statistics += "Application last time accessed : " + lastAccess + "\n";
         statistics += "Remote ports used : " + joined(remote) + "\n";
         statistics += "Local ports used : " + joined(local) + "\n";
+        // Only when the program looked its peers up by name.
+        if (!hosts.empty())
+            statistics += "Remote hosts used : " + joined(hosts) + "\n";
     }
     if (service)
         statistics += "Note : Application is a system service and will not allow ask as a permission.\n";

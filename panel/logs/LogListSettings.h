@@ -30,6 +30,7 @@ struct LogRow {
     std::string port; // the port, followed by its name: "80(http)"
     std::string path;
     std::string service;
+    std::string host; // the name the program looked the peer up as; empty when not known
 
     bool operator==(const LogRow&) const = default;
 };
@@ -70,6 +71,7 @@ private:
         std::string path;
         std::string localPort;
         std::string remotePort;
+        std::string host; // the name the program looked the peer up as, when known
         bool tcp = false;
         bool incoming = false;
         bool denied = false; // "Deny", and "Ask" shown as "Deny"

@@ -106,7 +106,8 @@ void MainForm::FillLogView(const std::string& key)
     for (const panel::LogRow& row : rows) {
         auto* item = new QTreeWidgetItem({QString::fromStdString(row.number), QString::fromStdString(row.dateTime),
                                           QString::fromStdString(row.application), QString::fromStdString(row.protocol),
-                                          QString::fromStdString(row.ip), QString::fromStdString(row.port)});
+                                          QString::fromStdString(row.ip), QString::fromStdString(row.port),
+                                          QString::fromStdString(row.host)});
         item->setData(0, kPathRole, QString::fromStdString(row.path));
         item->setData(0, kServiceRole, QString::fromStdString(row.service));
         items << item;
@@ -119,6 +120,10 @@ void MainForm::FillLogView(const std::string& key)
         MainListView->header()->setSortIndicator(column.toInt(), order);
         MainListView->header()->setSortIndicatorShown(true);
     }
+    // Columns as wide as what they show (Qt looks at the first thousand
+    // rows); the host column takes the rest.
+    for (int column = 1; column < MainListView->columnCount() - 1; ++column)
+        MainListView->resizeColumnToContents(column);
     MainListView->setUpdatesEnabled(true);
     shownLogKey_ = key;
     shownLogRows_ = std::move(rows);

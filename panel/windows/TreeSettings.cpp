@@ -220,13 +220,14 @@ void MainForm::UpdateListViewData(int view, int direction)
     if (view == 2) {
         show({SystemFrame, Frame2, AppStatFrame, CmdAdvanced, AdditionalRuleNote, BlockActive}, false);
         show({MainListView, ShowServicesCheck, AppName, AppIcon}, true);
+        // After the documented columns, the host name the program looked up.
         MainListView->setHeaderLabels({"ID", "Date", "Application", "Protocol", "Ip",
-                                       direction == 1 ? "Remote port" : "Local port"});
+                                       direction == 1 ? "Remote port" : "Local port", "Host"});
         const int width = MainListView->viewport()->width();
         MainListView->setColumnHidden(0, true);
-        // The port column takes what is left: "8080(http-alt)" must fit.
-        const int widths[] = {0, width * 22 / 100, width / 4, width / 10, width * 23 / 100};
-        for (int column = 1; column < 5; ++column)
+        // "8080(http-alt)" must fit; the host column takes what is left.
+        const int widths[] = {0, width / 5, width * 14 / 100, width * 9 / 100, width * 14 / 100, width * 15 / 100};
+        for (int column = 1; column < 6; ++column)
             MainListView->setColumnWidth(column, widths[column]);
     } else if (view == 1) {
         show({Frame2, AppStatFrame, CmdAdvanced, AdditionalRuleNote, BlockActive, MainListView}, true);
