@@ -1,7 +1,7 @@
 #include "engine/HostPattern.h"
 
 #include "platform/HostName.h"
-#include "platform/Text.h"
+#include "platform/HostPatterns.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,39 +27,28 @@ uint64_t HashFromEnd(std::string_view text)
 
 uint8_t Labels(std::string_view text) { return static_cast<uint8_t>(1 + std::count(text.begin(), text.end(), '.')); }
 
-std::optional<std::string> Normalized(std::string_view text)
-{
-    char out[platform::kMaxHostName + 1];
-    const size_t length = platform::NormalizeHostName(text.data(), text.size(), out, sizeof out);
-    if (length == 0)
-        return std::nullopt;
-    return std::string(out, length);
-}
-
 }  // namespace
 
 std::optional<HostPattern> HostPattern::Parse(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
+    const auto normal = platform::NormalizeHostPattern(text);
+    if (!normal)
+        return std::nullopt;
     HostPattern pattern;
-    if (text == "?") {
+    std::string_view name = *normal;
+    if (name == "?") {
         pattern.kind = Kind::kUnknown;
         return pattern;
     }
-    if (text == "*") {
+    if (name == "*") {
         pattern.kind = Kind::kAnyKnown;
         return pattern;
     }
-    if (text.size() > 2 && text.substr(0, 2) == "*.") {
+    if (name.substr(0, 2) == "*.") {
         pattern.kind = Kind::kSubdomains;
-        text.remove_prefix(2);
+        name.remove_prefix(2);
     }
-    if (text.find('*') != std::string_view::npos)
-        return std::nullopt;
-    auto name = Normalized(text);
-    if (!name)
-        return std::nullopt;
-    pattern.text = std::move(*name);
+    pattern.text = std::string(name);
     pattern.labels = Labels(pattern.text);
     pattern.hash = HashFromEnd(pattern.text);
     return pattern;

@@ -214,6 +214,33 @@ TEST(AppBufferLoading, EveryGeneralApplicationGoesLastOnceAndNothingIsLostOrDoub
     EXPECT_EQ(order, (std::vector<std::string> {"ANY", "FIRST", "SECOND", "LOWER"}));
 }
 
+TEST(AppBufferLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMore)
+{
+    const std::string original = RulesDocument(
+        "<APPLICATION><EXENAME>CURL</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+        "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS>"
+        "<PORT><NUMBER>443</NUMBER><HOSTS><HOST>*.example.org</HOST></HOSTS></PORT></PORTS></RULE>"
+        "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS>"
+        "<PORT><NUMBER>80</NUMBER><IPS><IP>10.0.0.1</IP></IPS><HOSTS><HOST>ads.example.net</HOST></HOSTS></PORT>"
+        "</PORTS></RULE></RULES></APPLICATION>");
+    const std::string saved = Loaded(original).ToText();
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><IPS><IP>255.255.255.255-0.0.0.0</IP></IPS><HOSTS>"), std::string::npos);
+    EXPECT_NE(saved.find("<PORT><NUMBER>80</NUMBER><IPS><IP>10.0.0.1</IP></IPS></PORT>"
+                         "<PORT><NUMBER>80</NUMBER><HOSTS><HOST>ads.example.net</HOST></HOSTS></PORT>"),
+              std::string::npos);
+    EXPECT_EQ(Loaded(saved).ToText(), saved);
+    // The engine decides the saved file as the original.
+    engine::RuleTable before, after;
+    before.LoadRulesFromText(original, "CURL");
+    after.LoadRulesFromText(saved, "CURL");
+    const engine::HostKey www("www.example.org"), ads("ads.example.net");
+    for (const engine::HostKey* key : {&www, &ads, static_cast<const engine::HostKey*>(nullptr)})
+        for (const int port : {80, 443})
+            for (const char* address : {"10.0.0.1", "10.0.0.2"})
+                EXPECT_EQ(after.MatchRules(1, port, address, key), before.MatchRules(1, port, address, key))
+                    << port << " " << address;
+}
+
 TEST(AppBufferLookUp, FindsByNameOrDescriptionInAnyCase)
 {
     AppBuffer buffer = Loaded(RulesDocument(

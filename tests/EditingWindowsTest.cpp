@@ -237,6 +237,52 @@ TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)
     EXPECT_EQ(ReadText(sandbox.rulesFile), rules);
 }
 
+TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
+{
+    state.NewAppToAdd = state.CurrBuffer.GetAppFromBuffer("CURL");
+    EditApp_Step4 editor(*form, form.get());
+    editor.Prepare(state.AppConsts.ADD_RULE, 0);
+    editor.RuleName->setText("web by name");
+    editor.DirectionCombo->setCurrentText("INCOMING");
+    EXPECT_FALSE(editor.RemoteHost->isEnabled()); // an incoming peer has no name
+    editor.DirectionCombo->setCurrentText("OUTGOING");
+    ASSERT_TRUE(editor.RemoteHost->isEnabled());
+
+    const struct {
+        const char* hosts;
+        const char* message; // nullptr: accepted
+    } cases[] = {
+        {"a.*.example.org", "Problem with the host name syntax"},
+        {"www.example.org,10.0.0.1", "Problem with the host name syntax"},
+        {"ex ample.org", "Problem with the host name syntax"},
+        {" *.Example.ORG. , bücher.example", nullptr},
+    };
+    for (const auto& c : cases) {
+        messages.clear();
+        editor.NewPortNum->setText("443");
+        editor.RemoteHost->setChecked(true);
+        editor.NewHostsList->setText(QString::fromUtf8(c.hosts));
+        editor.AddNew_Click();
+        EXPECT_EQ(messages, c.message ? QStringList {c.message} : QStringList {}) << c.hosts;
+    }
+    const auto& ports = editor.WorkingRule().PORTS;
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0]->Hosts, (std::vector<std::string> {"*.example.org", "xn--bcher-kva.example"}));
+    // The list shows the names; a click puts them back in their field.
+    EXPECT_EQ(editor.PortsListView->topLevelItem(0)->text(2), "*.example.org,xn--bcher-kva.example");
+    editor.NewHostsList->clear();
+    editor.PortsListView_Click(editor.PortsListView->topLevelItem(0));
+    EXPECT_TRUE(editor.RemoteHost->isChecked());
+    EXPECT_EQ(editor.NewHostsList->text(), "*.example.org,xn--bcher-kva.example");
+
+    // Saved so that a reader without names permits nothing more than meant.
+    editor.FinishCmd_Click();
+    const std::string rules = ReadText(sandbox.rulesFile);
+    EXPECT_NE(rules.find("<PORT><ALIAS>https</ALIAS><NUMBER>443</NUMBER><IPS><IP>255.255.255.255-0.0.0.0</IP></IPS><HOSTS>"
+                         "<HOST>*.example.org</HOST><HOST>xn--bcher-kva.example</HOST></HOSTS></PORT>"),
+              std::string::npos);
+}
+
 TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
 {
     state.RightClickSelectedNode = "CURL";

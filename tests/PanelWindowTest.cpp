@@ -269,10 +269,10 @@ TEST_F(MainWindow, LogNodesShowTheirPortColumn)
         return names;
     };
     Click("Permitted outgoing connection");
-    EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port"}));
+    EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port", "Host"}));
     EXPECT_TRUE(form->MainListView->isColumnHidden(0));
     Click("Denied incoming connection");
-    EXPECT_EQ(headers().last(), "Local port");
+    EXPECT_EQ(headers()[5], "Local port");
     EXPECT_TRUE(form->SystemFrame->isHidden());
 }
 

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -93,6 +94,12 @@ EditApp_Step4::EditApp_Step4(MainForm& main, QWidget* parent) : QDialog(parent),
     portsLayout->addWidget(IpMinRange, 3, 1, 1, 2);
     portsLayout->addWidget(Caption("Label3", "-", ports), 3, 3, Qt::AlignCenter);
     portsLayout->addWidget(IpMaxRange, 3, 4, 1, 2);
+    // Host names, for outgoing rules: the name the program looks the peer up as.
+    RemoteHost = Named(new QRadioButton("Remote host:", ports), "RemoteHost");
+    NewHostsList = Named(new QLineEdit(ports), "NewHostsList");
+    NewHostsList->setPlaceholderText("*.example.org,mail.example.net");
+    portsLayout->addWidget(RemoteHost, 4, 0);
+    portsLayout->addWidget(NewHostsList, 4, 1, 1, 5);
     auto* portButtons = new QHBoxLayout;
     AddPort = Named(new QPushButton("Add", ports), "AddPort");
     AddNew = Named(new QPushButton("Add", ports), "AddNew");
@@ -104,7 +111,7 @@ EditApp_Step4::EditApp_Step4(MainForm& main, QWidget* parent) : QDialog(parent),
     portButtons->addStretch(1);
     for (QPushButton* button : {AddNew, EditPort, DeletePort})
         portButtons->addWidget(button);
-    portsLayout->addLayout(portButtons, 4, 0, 1, 6);
+    portsLayout->addLayout(portButtons, 5, 0, 1, 6);
     layout->addWidget(ports);
 
     auto* buttons = new QHBoxLayout;
@@ -126,9 +133,11 @@ EditApp_Step4::EditApp_Step4(MainForm& main, QWidget* parent) : QDialog(parent),
     connect(NewPortNum, &QLineEdit::textChanged, this, &EditApp_Step4::NewPortNum_Change);
     connect(NewPort_alias, qOverload<int>(&QComboBox::activated), this, &EditApp_Step4::NewPort_alias_Click);
     connect(NewPort_alias, &QComboBox::editTextChanged, this, &EditApp_Step4::NewPort_alias_Complete);
-    for (QLineEdit* field : {NewIpsList, IpMinRange, IpMaxRange})
+    for (QLineEdit* field : {NewIpsList, IpMinRange, IpMaxRange, NewHostsList})
         connect(field, &QLineEdit::textChanged, this, &EditApp_Step4::AddressFields_Change);
-    connect(RemoteIp, &QRadioButton::toggled, this, &EditApp_Step4::RemoteChoice_Click);
+    for (QRadioButton* choice : {RemoteIp, RemoteIpRange, RemoteHost})
+        connect(choice, &QRadioButton::toggled, this, &EditApp_Step4::RemoteChoice_Click);
+    connect(DirectionCombo, &QComboBox::currentTextChanged, this, &EditApp_Step4::RemoteChoice_Click);
     resize(560, 520);
 }
 
@@ -198,7 +207,7 @@ void EditApp_Step4::RefreshForm()
 
 void EditApp_Step4::ClearText()
 {
-    for (QLineEdit* field : {NewPortNum, NewIpsList, IpMaxRange, IpMinRange})
+    for (QLineEdit* field : {NewPortNum, NewIpsList, IpMaxRange, IpMinRange, NewHostsList})
         field->clear();
     const QSignalBlocker quiet(NewPort_alias);
     NewPort_alias->setCurrentIndex(-1);
@@ -229,6 +238,8 @@ panel::PortRecord EditApp_Step4::CreatePortCollection()
             port->Ips.push_back(item.toStdString());
     } else if (RemoteIpRange->isChecked() && !IpMaxRange->text().isEmpty()) {
         port->Ips.push_back((IpMinRange->text() + "-" + IpMaxRange->text()).toStdString());
+    } else if (RemoteHost->isChecked() && !NewHostsList->text().isEmpty()) {
+        port->Hosts = HostPatterns().value_or(std::vector<std::string>());
     }
     return port;
 }
@@ -251,6 +262,10 @@ void EditApp_Step4::AddNew_Click()
         panel::ShowMessage(this, "Problem with the Ip list syntax");
         return;
     }
+    if (RemoteHost->isChecked() && !HostPatterns()) {
+        panel::ShowMessage(this, "Problem with the host name syntax");
+        return;
+    }
     working_->PORTS.push_back(CreatePortCollection());
     RefreshForm();
     ClearText();
@@ -271,10 +286,19 @@ void EditApp_Step4::EditPort_Click()
         panel::ShowMessage(this, "Problem with the Ip list syntax");
         return;
     }
+    if (RemoteHost->isChecked() && !HostPatterns()) {
+        panel::ShowMessage(this, "Problem with the host name syntax");
+        return;
+    }
     const panel::PortRecord replaced = working_->PORTS[static_cast<size_t>(selectedRow_ - 1)];
     working_->PORTS.erase(working_->PORTS.begin() + (selectedRow_ - 1));
     panel::PortRecord updated = CreatePortCollection();
-    panel::CarryHosts(*replaced, *updated);
+    // A port written with both addresses and names keeps the half the
+    // fields did not show.
+    if (RemoteHost->isChecked())
+        updated->Ips = replaced->WrittenIps();
+    else if (!replaced->WrittenIps().empty())
+        updated->Hosts = replaced->Hosts;
     working_->PORTS.push_back(updated);
     RefreshForm();
     ClearText();
@@ -316,7 +340,13 @@ void EditApp_Step4::PortsListView_Click(QTreeWidgetItem* row)
             addresses << QString::fromStdString(ip);
         }
     }
-    if (!addresses.isEmpty() || port.WrittenIps().empty())
+    QStringList hosts;
+    for (const std::string& host : port.Hosts)
+        hosts << QString::fromStdString(host);
+    NewHostsList->setText(hosts.join(","));
+    if (!hosts.isEmpty() && addresses.isEmpty() && IpMinRange->text().isEmpty())
+        RemoteHost->setChecked(true);
+    else if (!addresses.isEmpty() || port.WrittenIps().empty())
         RemoteIp->setChecked(true);
     NewIpsList->setText(addresses.join(","));
     EditPort->setEnabled(true);
@@ -326,7 +356,28 @@ void EditApp_Step4::PortsListView_Click(QTreeWidgetItem* row)
 bool EditApp_Step4::FieldsEmpty() const
 {
     return NewPortNum->text().isEmpty() && NewIpsList->text().isEmpty() && IpMaxRange->text().isEmpty()
-        && IpMinRange->text().isEmpty();
+        && IpMinRange->text().isEmpty() && NewHostsList->text().isEmpty();
+}
+
+std::optional<std::vector<std::string>> EditApp_Step4::HostPatterns() const
+{
+    // International names as typed ("bücher.example") become their ASCII
+    // form, which is what programs look up and the rules compare.
+    QStringList items;
+    for (QString item : NewHostsList->text().split(',')) {
+        item = item.trimmed();
+        const bool domain = item.startsWith("*.");
+        const QString name = domain ? item.mid(2) : item;
+        if (name == "*" || name == "?" || name.contains('*')) {
+            items << item;
+            continue;
+        }
+        const QByteArray ace = QUrl::toAce(name);
+        if (ace.isEmpty())
+            return std::nullopt;
+        items << (domain ? "*." : "") + QString::fromLatin1(ace);
+    }
+    return panel::CheckHostList(items.join(',').toStdString());
 }
 
 void EditApp_Step4::NewPortNum_Change()
@@ -388,7 +439,8 @@ void EditApp_Step4::AddressFields_Change()
 {
     const bool list = RemoteIp->isChecked() && !NewIpsList->text().isEmpty();
     const bool range = !IpMinRange->text().isEmpty() && !IpMaxRange->text().isEmpty();
-    if (list || range) {
+    const bool hosts = RemoteHost->isChecked() && !NewHostsList->text().isEmpty();
+    if (list || range || hosts) {
         AddNew->setEnabled(true);
         EditPort->setEnabled(selectedRow_ > 0);
     } else if (FieldsEmpty()) {
@@ -399,10 +451,17 @@ void EditApp_Step4::AddressFields_Change()
 
 void EditApp_Step4::RemoteChoice_Click()
 {
+    // An incoming peer has no name: host names are for outgoing rules.
+    const bool outgoing = DirectionCombo->currentText() != "INCOMING";
+    if (!outgoing && RemoteHost->isChecked())
+        RemoteIp->setChecked(true);
+    RemoteHost->setEnabled(outgoing);
     const bool list = RemoteIp->isChecked();
+    const bool hosts = RemoteHost->isChecked();
     NewIpsList->setEnabled(list);
-    IpMinRange->setEnabled(!list);
-    IpMaxRange->setEnabled(!list);
+    IpMinRange->setEnabled(!list && !hosts);
+    IpMaxRange->setEnabled(!list && !hosts);
+    NewHostsList->setEnabled(hosts);
 }
 
 void EditApp_Step4::FinishCmd_Click()

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +51,8 @@ public:
     QRadioButton* RemoteIp = nullptr;
     QRadioButton* RemoteIpRange = nullptr;
     QLineEdit* NewIpsList = nullptr;
+    QRadioButton* RemoteHost = nullptr;
+    QLineEdit* NewHostsList = nullptr;
     QLineEdit* IpMinRange = nullptr;
     QLineEdit* IpMaxRange = nullptr;
     QPushButton* AddNew = nullptr;
@@ -70,6 +74,8 @@ private:
     void NewPort_alias_Complete(const QString& typed);
     void AddressFields_Change();
     void RemoteChoice_Click();
+    // The host names field as patterns in ASCII form; nothing when an item is no pattern.
+    std::optional<std::vector<std::string>> HostPatterns() const;
     bool FieldsEmpty() const;
 
     MainForm& main_;

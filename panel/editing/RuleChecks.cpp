@@ -2,6 +2,7 @@
 
 #include "settings/GeneralMdl.h"
 #include "platform/Files.h"
+#include "platform/HostPatterns.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -49,6 +50,18 @@ bool CheckIpList(std::string_view text)
         if (!CheckSingleIp(item))
             return false;
     return true;
+}
+
+std::optional<std::vector<std::string>> CheckHostList(std::string_view text)
+{
+    std::vector<std::string> patterns;
+    for (const std::string_view item : Split(text, ',')) {
+        auto pattern = platform::NormalizeHostPattern(item);
+        if (!pattern)
+            return std::nullopt;
+        patterns.push_back(std::move(*pattern));
+    }
+    return patterns;
 }
 
 bool CheckPortOk(std::string_view text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,6 +15,10 @@ namespace panel {
 bool CheckSingleIp(std::string_view text);
 // Addresses separated by ",", each as CheckSingleIp wants it.
 bool CheckIpList(std::string_view text);
+// Host patterns separated by ",": "name", "*.domain", "*" or "?", names in
+// their ASCII form. The patterns as the rules file keeps them (lower case,
+// no trailing dot), or nothing when any item is none.
+std::optional<std::vector<std::string>> CheckHostList(std::string_view text);
 // Empty (port 0, every port) or a whole decimal number of 32 bits.
 bool CheckPortOk(std::string_view text);
 // a·2^24 + b·2^16 + c·2^8 + d of a dotted address (0 for the empty text).

@@ -208,8 +208,32 @@ void GetNodeFromappRules(pugi::xml_node rules, const AppRules& rule)
     AddText(node, rf::kEnable, std::to_string(rule.Enable));
     if (!rule.PORTS.empty()) {
         pugi::xml_node ports = node.append_child(rf::kPorts);
-        for (const PortRecord& port : rule.PORTS)
-            GetNodeFromAppPorts(ports, *port);
+        for (const PortRecord& port : rule.PORTS) {
+            if (port->Hosts.empty()) {
+                GetNodeFromAppPorts(ports, *port);
+                continue;
+            }
+            // A port with host names, written so that a reader that knows
+            // only NUMBER and IPS never permits more than meant: permitting,
+            // its addresses or else a range that covers nothing; denying or
+            // asking, its addresses and its names as two ports, the names'
+            // one without IPS, which such a reader takes as every address.
+            AppPorts named = *port;
+            named.Ips = port->WrittenIps();
+            if (rule.Permission == rf::kPermit) {
+                if (named.Ips.empty())
+                    named.Ips.push_back(rf::kNoAddress);
+                GetNodeFromAppPorts(ports, named);
+            } else {
+                if (!named.Ips.empty()) {
+                    AppPorts addresses = named;
+                    addresses.Hosts.clear();
+                    GetNodeFromAppPorts(ports, addresses);
+                    named.Ips.clear();
+                }
+                GetNodeFromAppPorts(ports, named);
+            }
+        }
     }
 }
 
@@ -551,12 +575,5 @@ std::vector<std::string> AppPorts::WrittenIps() const
     return written;
 }
 
-void CarryHosts(const AppPorts& from, AppPorts& to)
-{
-    to.Hosts = from.Hosts;
-    const bool guarded = std::find(from.Ips.begin(), from.Ips.end(), rf::kNoAddress) != from.Ips.end();
-    if (!to.Hosts.empty() && guarded && to.Ips.empty())
-        to.Ips.push_back(rf::kNoAddress);
-}
 
 }  // namespace panel

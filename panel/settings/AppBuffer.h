@@ -24,9 +24,6 @@ struct AppPorts {
     std::vector<std::string> WrittenIps() const;
 };
 
-// A port edited in place keeps the host names of the one it replaces, and
-// the range that guards them when it names no address of its own.
-void CarryHosts(const AppPorts& from, AppPorts& to);
 
 // One rule.
 struct AppRules {
