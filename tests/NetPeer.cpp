@@ -3,6 +3,8 @@
 //   tcp-server ADDR PORT          accept, read, print "accepted IP" and answer "ok",
 //                                 or print "reset IP" when the connection reads as reset
 //   tcp-client SRC DST PORT       print "connected" + the answer, or "refused"
+//   named-connect CALL NAME PORT  look NAME up with CALL (gethostbyname, gethostbyname2,
+//                                 or their _r forms), connect from 127.0.0.3: "ok" or "refused"
 //   tcp-repeat SRC DST PORT N MS  N connections MS apart, one result line each
 //   tcp-threads SRC DST PORT T N  T threads x N connections: "ok=A failed=B"
 //   sink ADDR PORT                accept one connection, print the bytes read
@@ -15,6 +17,7 @@
 //                                 tcp-server does from a child that cleared its
 //                                 environment and became the user nobody
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -113,6 +116,33 @@ int main(int argc, char** argv)
                 Serve(c, from);
             }
         }
+    }
+    if (mode == "named-connect" && argc >= 5) {
+        // Looks the name up with the given call of the C library, then
+        // connects to the address it gave, written out.
+        const std::string call = argv[2];
+        const char* name = argv[3];
+        hostent storage {};
+        hostent* entry = nullptr;
+        char buffer[8192];
+        int error = 0;
+        if (call == "gethostbyname")
+            entry = ::gethostbyname(name);
+        else if (call == "gethostbyname2")
+            entry = ::gethostbyname2(name, AF_INET);
+        else if (call == "gethostbyname_r")
+            ::gethostbyname_r(name, &storage, buffer, sizeof buffer, &entry, &error);
+        else if (call == "gethostbyname2_r")
+            ::gethostbyname2_r(name, AF_INET, &storage, buffer, sizeof buffer, &entry, &error);
+        if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) {
+            Say("not found");
+            return 2;
+        }
+        char address[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, entry->h_addr_list[0], address, sizeof address);
+        const int result = Connect("127.0.0.3", address, std::atoi(argv[4]), nullptr);
+        Say(result == 1 ? "ok" : result == 0 ? "refused" : "failed");
+        return result == 1 ? 0 : 1;
     }
     if (mode == "tcp-client" && argc >= 5) {
         std::string answer;

@@ -101,6 +101,12 @@ sys.exit(os.WEXITSTATUS(status))" "$1" "$port"
 expect passes "a forked child, name looked up by its parent" fork_child www.example.org
 expect denied "a forked child, the denied name looked up by its parent" fork_child ads.example.org
 
+step "the C library's older calls"
+for call in gethostbyname gethostbyname2 gethostbyname_r gethostbyname2_r; do
+  expect passes "www.example.org by $call" run "$BUILD/tests/netpeer" named-connect "$call" www.example.org "$port"
+  expect denied "ads.example.org by $call" run "$BUILD/tests/netpeer" named-connect "$call" ads.example.org "$port"
+done
+
 step "the log"
 grep -q "<HOST>www.example.org</HOST>" "$today" || fail "no record names www.example.org"
 grep -q "<PERMISSION>0</PERMISSION><SERVICE>0</SERVICE><HOST>ads.example.org</HOST>" "$today" || fail "no denied record names ads.example.org"
