@@ -5,6 +5,10 @@
 #include "SocketTable.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <cstdio>
 #include <dlfcn.h>
 #include <string>
@@ -43,6 +47,102 @@ TEST(HookNames, MappedAddressesKeepTheNameTheProgramLookedUp)
     ASSERT_TRUE(NameOf(peer.address, name, sizeof name));
     EXPECT_STREQ(name, "mail.example.org");
     EXPECT_FALSE(NameOf("10.1.2.4", name, sizeof name));
+}
+
+sockaddr_in V4(const std::string& text)
+{
+    sockaddr_in in {};
+    in.sin_family = AF_INET;
+    ::inet_pton(AF_INET, text.c_str(), &in.sin_addr);
+    return in;
+}
+
+std::string Known(const std::string& address)
+{
+    char name[256];
+    return NameOf(address.c_str(), name, sizeof name) ? std::string(name) : std::string();
+}
+
+TEST(HookNames, KeptInNormalFormAndTheLatestLookupCounts)
+{
+    sockaddr_in a = V4("10.2.0.1");
+    RememberName("WWW.Example.ORG.", reinterpret_cast<sockaddr*>(&a));
+    EXPECT_EQ(Known("10.2.0.1"), "www.example.org");
+    RememberName("cdn.example.net", reinterpret_cast<sockaddr*>(&a));
+    EXPECT_EQ(Known("10.2.0.1"), "cdn.example.net");
+    sockaddr_in b = V4("10.2.0.2");
+    for (const char* notAName : {"10.2.0.2", "bad name", "", "a..b"})
+        RememberName(notAName, reinterpret_cast<sockaddr*>(&b));
+    EXPECT_EQ(Known("10.2.0.2"), "");
+    EXPECT_EQ(Known("not an address"), "");
+}
+
+// More addresses than places: an address that gave way is unknown, never
+// named after another; the newest are known.
+TEST(HookNames, AddressesThatGiveWayAreUnknownNeverMisnamed)
+{
+    const auto address = [](int i) { return "10.3." + std::to_string(i / 256) + "." + std::to_string(i % 256); };
+    for (int i = 0; i < 5000; ++i) {
+        sockaddr_in in = V4(address(i));
+        RememberName(("host" + std::to_string(i) + ".example").c_str(), reinterpret_cast<sockaddr*>(&in));
+    }
+    int known = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string name = Known(address(i));
+        if (name.empty())
+            continue;
+        ++known;
+        EXPECT_EQ(name, "host" + std::to_string(i) + ".example") << address(i);
+    }
+    EXPECT_GT(known, 500);
+    EXPECT_EQ(Known(address(4999)), "host4999.example");
+}
+
+// Lookups racing decisions and forks: a reader sees a whole name of the
+// address it asked for, or none. Run under ThreadSanitizer by the test command.
+TEST(HookNames, ReadersRacingWritersAndForksSeeWholeNamesOnly)
+{
+    constexpr int kAddresses = 64;
+    std::atomic<bool> stop {false};
+    std::atomic<int> wrong {0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < 2; ++w)
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < 20000 && !stop; ++i) {
+                const int n = (i * 7 + w) % kAddresses;
+                sockaddr_in in = V4("10.4.0." + std::to_string(n));
+                const std::string name = "a" + std::to_string(n) + (i % 2 ? ".long-enough-name.example" : ".x");
+                RememberName(name.c_str(), reinterpret_cast<sockaddr*>(&in));
+            }
+        });
+    for (int r = 0; r < 2; ++r)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                const int n = i % kAddresses;
+                const std::string name = Known("10.4.0." + std::to_string(n));
+                const std::string prefix = "a" + std::to_string(n) + ".";
+                if (!name.empty() && name != prefix + "long-enough-name.example" && name != prefix + "x")
+                    ++wrong;
+            }
+        });
+    for (int f = 0; f < 5; ++f) {
+        LockNamesForFork();
+        const pid_t child = ::fork();
+        UnlockNamesAfterFork();
+        if (child == 0) {
+            // The child keeps its parent's names and may look more up.
+            sockaddr_in in = V4("10.4.1.1");
+            RememberName("child.example", reinterpret_cast<sockaddr*>(&in));
+            ::_exit(Known("10.4.1.1") == "child.example" ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(HookDatagrams, VerdictsArePerPeerAndHoldForTheirEpochOnly)
