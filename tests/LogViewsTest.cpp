@@ -131,25 +131,22 @@ TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
     named.insert(named.find("\r\n"), "<HOST>www.example.org</HOST>");
     log += named;
     WriteText(today, log);
-    panel::XmlStrRules curl;
-    curl.ExeName = "CURL";
-    curl.AppPath = "/usr/bin/curl";
-    EXPECT_EQ(panel::AppStatistics(curl, false, sandbox.logs, std::time(nullptr)),
+    const auto statistics = [&](const char* exeName, const char* path, bool service) {
+        panel::XmlStrRules app;
+        app.ExeName = exeName;
+        app.AppPath = path;
+        return panel::AppStatistics(app, service, sandbox.logs, std::time(nullptr));
+    };
+    EXPECT_EQ(statistics("CURL", "/usr/bin/curl", false),
               "Application last time accessed : 08.12.2026 11:06:00\n"
               "Remote ports used : 1, 2, 3, 4\n"
               "Local ports used : 40001, 40002, 40003, 40004\n");
-    panel::XmlStrRules wget;
-    wget.ExeName = "WGET";
-    wget.AppPath = "/usr/bin/wget";
-    EXPECT_EQ(panel::AppStatistics(wget, false, sandbox.logs, std::time(nullptr)),
+    EXPECT_EQ(statistics("WGET", "/usr/bin/wget", false),
               "Application last time accessed : 08.12.2026 10:00:00\n"
               "Remote ports used : 443\n"
               "Local ports used : \n"
               "Remote hosts used : www.example.org\n");
-    panel::XmlStrRules sshd;
-    sshd.ExeName = "SSHD";
-    sshd.AppPath = "/usr/sbin/sshd";
-    EXPECT_EQ(panel::AppStatistics(sshd, true, sandbox.logs, std::time(nullptr)),
+    EXPECT_EQ(statistics("SSHD", "/usr/sbin/sshd", true),
               "Note : Application is a system service and will not allow ask as a permission.\n\n\n"
               "No statistics are available at the moment");
 }

@@ -7,15 +7,20 @@ set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 if [ -z "${ZEL_HOSTS_IN_NAMESPACE:-}" ]; then
   export ZEL_HOSTS_IN_NAMESPACE=1
-  flags=(-m)
-  [ "$(id -u)" -eq 0 ] || flags=(-Urm)
+  # A mount namespace for the hosts file and a network namespace of its own
+  # for an IPv6 address on its loopback.
+  flags=(-mn)
+  [ "$(id -u)" -eq 0 ] || flags=(-Urmn)
   unshare "${flags[@]}" true 2>/dev/null || { echo "SKIP: no mount namespace"; exit 77; }
   exec timeout 120 unshare "${flags[@]}" "$0" "$@"
 fi
 
 work=$(mktemp -d)
 server=
-cleanup() { [ -z "$server" ] || kill "$server" 2>/dev/null || true; rm -rf "$work"; }
+cleanup() {
+  for pid in $server ${server6:-}; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "-- log:"; cat "$today" 2>/dev/null || true; exit 1; }
 step() { echo "-- $*"; }
@@ -24,6 +29,7 @@ cat >"$work/hosts" <<'HOSTS'
 127.0.0.1 localhost
 127.0.0.2 www.example.org ads.example.org example.org
 127.0.0.2 xn--bcher-kva.example.net
+fd00::2 v6.example.org
 HOSTS
 echo "hosts: files" >"$work/nsswitch.conf"
 # A container may give a namespace but no right to mount in it.
@@ -31,6 +37,10 @@ if ! mount --bind "$work/hosts" /etc/hosts 2>/dev/null || ! mount --bind "$work/
   echo "SKIP: cannot mount a hosts file here"
   exit 77
 fi
+
+ip link set lo up
+v6=yes
+ip -6 addr add fd00::2/128 dev lo 2>/dev/null || v6=
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/home/.state"
 export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
@@ -56,6 +66,12 @@ XML
 python3 -m http.server "$port" --bind 127.0.0.2 --directory "$work" >/dev/null 2>&1 &
 server=$!
 for _ in $(seq 1 50); do (exec 3<>/dev/tcp/127.0.0.2/"$port") 2>/dev/null && break; sleep 0.1; done
+server6=
+if [ -n "$v6" ]; then
+  python3 -m http.server "$port" --bind fd00::2 --directory "$work" >/dev/null 2>&1 &
+  server6=$!
+  sleep 0.5
+fi
 
 run() { "$BUILD/interceptor/zel-run" "$@" >/dev/null 2>&1; }
 curl_gets() { run curl -s -o /dev/null --max-time 5 "$@"; }
@@ -75,6 +91,10 @@ expect denied "127.0.0.2 written out (no name known: the default)" curl_gets "ht
 expect denied "--resolve (curl never asks the resolver: no name)" curl_gets --resolve "www.example.org:$port:127.0.0.2" "http://www.example.org:$port/"
 if curl -V | grep -qi idn; then
   expect passes "bücher.example.net (looked up as punycode)" curl_gets "http://bücher.example.net:$port/"
+fi
+if [ -n "$v6" ]; then
+  expect passes "v6.example.org on fd00::2 (an IPv6 peer, by name)" curl_gets -6 "http://v6.example.org:$port/"
+  expect denied "fd00::2 written out" curl_gets -6 "http://[fd00::2]:$port/"
 fi
 step "wget"
 expect passes "www.example.org" run wget -q -O /dev/null -t 1 -T 5 "http://www.example.org:$port/"
