@@ -251,21 +251,28 @@ bool EditApp_Step4::CheckRange()
     return panel::CheckSingleIp(high) && panel::CheckSingleIp(low) && panel::longfromip(low) <= panel::longfromip(high);
 }
 
-void EditApp_Step4::AddNew_Click()
+bool EditApp_Step4::PortFieldsValid()
 {
     if (!panel::CheckPortOk(NewPortNum->text().toStdString())) {
         panel::ShowMessage(this, "Problem with the Port number");
-        return;
+        return false;
     }
     if ((RemoteIp->isChecked() && !panel::CheckIpList(NewIpsList->text().toStdString()))
         || (RemoteIpRange->isChecked() && !CheckRange())) {
         panel::ShowMessage(this, "Problem with the Ip list syntax");
-        return;
+        return false;
     }
     if (RemoteHost->isChecked() && !HostPatterns()) {
         panel::ShowMessage(this, "Problem with the host name syntax");
-        return;
+        return false;
     }
+    return true;
+}
+
+void EditApp_Step4::AddNew_Click()
+{
+    if (!PortFieldsValid())
+        return;
     working_->PORTS.push_back(CreatePortCollection());
     RefreshForm();
     ClearText();
@@ -276,20 +283,9 @@ void EditApp_Step4::EditPort_Click()
 {
     if (selectedRow_ < 1 || static_cast<size_t>(selectedRow_) > working_->PORTS.size())
         return;
-    if (!panel::CheckPortOk(NewPortNum->text().toStdString())) {
-        panel::ShowMessage(this, "Problem with the Port number");
+    // Checked as Add checks: an update must not store what Add refuses.
+    if (!PortFieldsValid())
         return;
-    }
-    // The range is checked as well: an update must not store what Add refuses.
-    if ((RemoteIp->isChecked() && !panel::CheckIpList(NewIpsList->text().toStdString()))
-        || (RemoteIpRange->isChecked() && !CheckRange())) {
-        panel::ShowMessage(this, "Problem with the Ip list syntax");
-        return;
-    }
-    if (RemoteHost->isChecked() && !HostPatterns()) {
-        panel::ShowMessage(this, "Problem with the host name syntax");
-        return;
-    }
     const panel::PortRecord replaced = working_->PORTS[static_cast<size_t>(selectedRow_ - 1)];
     working_->PORTS.erase(working_->PORTS.begin() + (selectedRow_ - 1));
     panel::PortRecord updated = CreatePortCollection();

@@ -76,6 +76,8 @@ private:
     void RemoteChoice_Click();
     // The host names field as patterns in ASCII form; nothing when an item is no pattern.
     std::optional<std::vector<std::string>> HostPatterns() const;
+    // The port fields as Add and Update take them; a message names what is wrong.
+    bool PortFieldsValid();
     bool FieldsEmpty() const;
 
     MainForm& main_;
