@@ -40,7 +40,10 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(content.caption);
-    setFixedSize(Units(0, 0, 270, 162).size());
+    // A named peer adds a line: the choice to apply the answer to it alone.
+    const bool offerHost = outgoing_ && !content.host.isEmpty();
+    const int below = offerHost ? 12 : 0;
+    setFixedSize(Units(0, 0, 270, 162 + below).size());
     QFont dialogFont = font();
     dialogFont.setPointSize(8);
     setFont(dialogFont);
@@ -92,15 +95,27 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
     applyToAll_->setObjectName("1009");
     applyToAll_->setGeometry(Units(37, 125, 226, 10).adjusted(0, -2, 0, 2));
     applyToAll_->setChecked(false);
+    if (offerHost) {
+        const QRect cell = Units(47, 136, 216, 10).adjusted(0, -2, 0, 2);
+        const QString label = "Only for connections to " + content.host;
+        hostOnly_ = new QCheckBox(this);
+        hostOnly_->setObjectName("1010");
+        hostOnly_->setGeometry(cell);
+        // A long name is cut in its middle: both ends tell names apart.
+        hostOnly_->setText(hostOnly_->fontMetrics().elidedText(label, Qt::ElideMiddle, cell.width() - 24).replace('&', "&&"));
+        hostOnly_->setToolTip(label);
+        hostOnly_->setEnabled(false);
+        connect(applyToAll_, &QCheckBox::toggled, hostOnly_, &QCheckBox::setEnabled);
+    }
 
     auto* allow = new QPushButton("Allow", this);
     allow->setObjectName("1");
-    allow->setGeometry(Units(72, 141, 50, 14));
+    allow->setGeometry(Units(72, 141 + below, 50, 14));
     allow->setDefault(true);
     allow->setAutoDefault(true);
     auto* block = new QPushButton("Block", this);
     block->setObjectName("2");
-    block->setGeometry(Units(130, 141, 50, 14));
+    block->setGeometry(Units(130, 141 + below, 50, 14));
     block->setAutoDefault(false);
     connect(allow, &QPushButton::clicked, this, [this] { Press(kAllow); });
     connect(block, &QPushButton::clicked, this, [this] { Press(kBlock); });
@@ -113,15 +128,18 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
         timeLeft_ = new QLabel(this);
         timeLeft_->setObjectName("timeLeft");
         timeLeft_->setTextFormat(Qt::PlainText);
-        timeLeft_->setGeometry(Units(4, 143, 66, 10));
+        timeLeft_->setGeometry(Units(4, 143 + below, 66, 10));
         timeLeft_->setText(QString("Block in %1 s").arg(secondsLeft_));
         countdownTimer_.setInterval(1000);
         connect(&countdownTimer_, &QTimer::timeout, this, &AlertDialog::CountDown);
-        connect(applyToAll_, &QCheckBox::clicked, this, [this] {
+        const auto present = [this] {
             userPresent_ = true;
             countdownTimer_.stop();
             timeLeft_->hide();
-        });
+        };
+        connect(applyToAll_, &QCheckBox::clicked, this, present);
+        if (hostOnly_)
+            connect(hostOnly_, &QCheckBox::clicked, this, present);
     }
 
     slideTimer_.setInterval(kSlideIntervalMs);
@@ -196,6 +214,8 @@ void AlertDialog::CountDown()
     applyToAll_->setChecked(false); // a time-out is never applied to all
     Press(kBlock);
 }
+
+bool AlertDialog::HostOnly() const { return hostOnly_ && hostOnly_->isEnabled() && hostOnly_->isChecked(); }
 
 void AlertDialog::Press(int button)
 {

@@ -15,6 +15,7 @@ struct AlertContent {
     QString peer;
     QString icon;
     bool outgoing = true;
+    QString host; // the peer's name, offered as "this host only"; empty: not offered
     int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
 };
 
@@ -49,6 +50,8 @@ public:
     // Whether the alert answered Block because nobody did, and the seconds left.
     bool TimedOut() const { return timedOut_; }
     int SecondsLeft() const { return secondsLeft_; }
+    // Whether the user chose to apply the answer to the named host only.
+    bool HostOnly() const;
     // One second of the time-out passing.
     void CountDown();
 
@@ -74,6 +77,7 @@ private:
     QTimer arrowTimer_;
     QLabel* arrows_[3] = {}; // 1007, 1001, 1006: left to right
     QCheckBox* applyToAll_ = nullptr;
+    QCheckBox* hostOnly_ = nullptr; // only with a named peer
     QLabel* timeLeft_ = nullptr;
     QTimer countdownTimer_;
     int secondsLeft_ = 0;

@@ -1,7 +1,8 @@
 // zel-alert: shows one connection alert for the rule engine. The engine
 // writes the alert's texts on standard input ("key<TAB>value" lines closed
 // by "end") and may later write "press 1" or "press 2"; the answer goes back
-// on standard output as "answer BUTTON TICKED".
+// on standard output as "answer BUTTON TICKED", followed by " host" when the
+// answer applies to the named host only, or " timeout" when nobody gave it.
 #include "AlertDialog.h"
 #include "gui/Art.h"
 #include "platform/Text.h"
@@ -65,6 +66,8 @@ int main(int argc, char** argv)
             content.icon = value;
         else if (key == "direction")
             content.outgoing = value != "incoming";
+        else if (key == "host")
+            content.host = value;
         else if (key == "timeout")
             content.timeoutSeconds = qBound(0, value.toInt(), 3600);
     }
@@ -74,7 +77,8 @@ int main(int argc, char** argv)
     AlertDialog dialog(content);
     QObject::connect(&dialog, &AlertDialog::Shown, [] { Say("shown\n"); });
     QObject::connect(&dialog, &AlertDialog::Answered, [&app, &dialog](int button, bool ticked) {
-        std::printf("answer %d %d%s\n", button, ticked ? 1 : 0, dialog.TimedOut() ? " timeout" : "");
+        std::printf("answer %d %d%s\n", button, ticked ? 1 : 0,
+                    dialog.TimedOut() ? " timeout" : ticked && dialog.HostOnly() ? " host" : "");
         std::fflush(stdout);
         app.quit();
     });

@@ -69,10 +69,12 @@ bool ParseAnswer(const std::string& line, AlertResult& result)
     int button = 0, ticked = 0, consumed = 0;
     if (std::sscanf(line.c_str(), "answer %d %d%n", &button, &ticked, &consumed) != 2 || (button != 1 && button != 2))
         return false;
-    result.timedOut = line.compare(static_cast<size_t>(consumed), std::string::npos, " timeout") == 0;
+    const std::string_view rest = std::string_view(line).substr(static_cast<size_t>(consumed));
+    result.timedOut = rest == " timeout";
     // A time-out is nobody's decision: Block for this connection only.
     result.button = result.timedOut ? 2 : button;
     result.ticked = ticked != 0 && !result.timedOut;
+    result.hostOnly = result.ticked && rest == " host";
     return true;
 }
 
@@ -169,6 +171,8 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     request += "peer\t" + platform::EscapeLine(texts.peer) + "\n";
     request += "icon\t" + platform::EscapeLine(texts.icon) + "\n";
     request += std::string("direction\t") + (texts.outgoing ? "outgoing" : "incoming") + "\n";
+    if (!texts.host.empty())
+        request += "host\t" + platform::EscapeLine(texts.host) + "\n";
     if (texts.timeoutSeconds > 0)
         request += "timeout\t" + std::to_string(texts.timeoutSeconds) + "\n";
     request += "end\n";

@@ -13,6 +13,7 @@ struct AlertTexts {
     std::string peer;
     std::string icon; // theme name or path of the host's icon; empty for none
     bool outgoing = true;
+    std::string host;       // the peer's normalised name, offered as "this host only"; empty: none
     int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
 };
 
@@ -21,6 +22,7 @@ struct AlertResult {
     bool ticked = false;      // the "apply to all" box when the alert closed
     bool interrupted = false; // a signal handler of the program interrupted the wait
     bool timedOut = false;    // nobody answered: Block, never applied to all
+    bool hostOnly = false;    // ticked for the named host only
 };
 
 // The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.

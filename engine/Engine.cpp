@@ -276,6 +276,8 @@ void Engine::RunReloadCheck()
         LoadTableLocked(true);
         rememberedIncoming_ = 0;
         rememberedOutgoing_ = 0;
+        std::lock_guard peers(peersMutex_);
+        rememberedHosts_.clear();
     }
     seenSequence_.store(view.sequence, std::memory_order_release);
 }
@@ -394,6 +396,21 @@ void Engine::AddDatagramPeer(const char* remoteAddress, unsigned remotePort)
     datagramPeers_.emplace(key);
 }
 
+int Engine::RememberedHostAnswer(std::string_view hostName) const
+{
+    std::lock_guard lock(peersMutex_);
+    const auto found = rememberedHosts_.find(hostName);
+    return found == rememberedHosts_.end() ? 0 : found->second;
+}
+
+void Engine::RememberHostAnswer(std::string_view hostName, int remembered)
+{
+    std::lock_guard lock(peersMutex_);
+    if (rememberedHosts_.size() >= kMaxRememberedHosts)
+        rememberedHosts_.clear();
+    rememberedHosts_.insert_or_assign(std::string(hostName), remembered);
+}
+
 int Engine::RememberedAnswer(int direction) const
 {
     return direction == kIncoming ? rememberedIncoming_.load() : rememberedOutgoing_.load();
@@ -493,7 +510,7 @@ void Engine::CredentialsChanged()
     errorLogFd_ = -1;
 }
 
-void Engine::NotifyControlPanel(int alertCode) const
+void Engine::NotifyControlPanel(int alertCode, std::string_view data) const
 {
     const std::string window = platform::windows::FindWindow(platform::kMainWindowTitle);
     std::string box = platform::windows::FindChildWindow(window, platform::kPictureBoxClass);
@@ -501,11 +518,12 @@ void Engine::NotifyControlPanel(int alertCode) const
         box = platform::windows::FindChildWindow(window, platform::kPictureBoxClassOld);
     platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
                                    platform::windows::MakeCodedParam(static_cast<uint16_t>(alertCode),
-                                                                     static_cast<uint32_t>(Pid())));
+                                                                     static_cast<uint32_t>(Pid())),
+                                   data);
 }
 
-AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,
-                                     unsigned remotePort) const
+AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
+                                     int protocol, unsigned remotePort) const
 {
     const bool outgoing = direction != kIncoming;
     const char* protocolText = protocol == 1 ? "TCP" : "UDP";
@@ -519,6 +537,8 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     texts.message = host_.description + " created by " + host_.company + " is trying to " + action + " " + remoteName
         + " through port:" + std::to_string(static_cast<int>(outgoing ? remotePort : localPort));
     texts.peer = remoteName;
+    if (outgoing && hostName)
+        texts.host = hostName;
     texts.caption = host_.description + " - " + protocolText + " Connection Alert!";
     texts.icon = host_.icon;
     // Read at each alert, which is rare, rather than at every decision.
@@ -529,20 +549,25 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     return texts;
 }
 
-int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
-                    bool& boxTicked, bool& interrupted)
+int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
+                    unsigned remotePort, AlertChoice& choice)
 {
-    boxTicked = false;
-    interrupted = false;
-    // An answer remembered for this direction closes the alert at once, as if
-    // its button was pressed, with the box unticked: no window is needed.
-    if (const int remembered = RememberedAnswer(direction); remembered != 0)
-        return remembered == 1 ? kPermit : kDeny;
-    const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, protocol, remotePort);
+    choice = AlertChoice {};
+    // An answer remembered for this direction, or for this host, closes the
+    // alert at once, as if its button was pressed, with the box unticked: no
+    // window is needed.
+    const auto remembered = [this, direction, hostName] {
+        const int forAll = RememberedAnswer(direction);
+        return forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
+    };
+    if (const int answer = remembered(); answer != 0)
+        return answer == 1 ? kPermit : kDeny;
+    const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
     // Each alert keeps its own answer and tick state: several may be open at once.
-    const AlertResult result = RunAlert(texts, [this, direction] { return RememberedAnswer(direction); });
-    interrupted = result.interrupted;
-    boxTicked = result.ticked && result.button != 0;
+    const AlertResult result = RunAlert(texts, remembered);
+    choice.interrupted = result.interrupted;
+    choice.ticked = result.ticked && result.button != 0;
+    choice.hostOnly = choice.ticked && result.hostOnly && !texts.host.empty();
     return result.button == 1 ? kPermit : kDeny;
 }
 
@@ -554,27 +579,31 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     if (!remoteName)
         remoteName = remoteAddress;
     EnsureFirstUse();
+    char name[platform::kMaxHostName + 1];
+    const bool named = direction != kIncoming && remoteName != remoteAddress
+        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
     int answer = kDeny;
-    bool interrupted = false;
     if (!host_.isServiceHost) {
         const int outgoing = direction != kIncoming ? 1 : 0;
-        bool boxTicked = false;
-        answer = AskUser(localPort, direction, remoteName, protocol, remotePort, boxTicked, interrupted);
-        if (interrupted) {
+        AlertChoice choice;
+        answer = AskUser(localPort, direction, remoteName, named ? name : nullptr, protocol, remotePort, choice);
+        if (choice.interrupted) {
             // Nothing was decided: the program's call fails as interrupted.
             errno = EINTR;
             return kDeny;
         }
         if (answer == kPermit && protocol != 1 && outgoing)
             AddDatagramPeer(remoteAddress, remotePort);
-        if (boxTicked) {
+        if (choice.hostOnly) {
+            NotifyControlPanel(answer == kPermit ? platform::kCodeOutgoingHostPermitted
+                                                 : platform::kCodeOutgoingHostBlocked,
+                               name);
+            RememberHostAnswer(name, 2 - answer);
+        } else if (choice.ticked) {
             NotifyControlPanel(1 + answer + 2 * outgoing);
             (outgoing ? rememberedOutgoing_ : rememberedIncoming_) = 2 - answer;
         }
     }
-    char name[platform::kMaxHostName + 1];
-    const bool named = direction != kIncoming && remoteName != remoteAddress
-        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
     LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr);
     errno = 0;
     return answer;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -80,6 +81,9 @@ public:
     RuleTable RulesSnapshot() const;
     bool HasDatagramPeer(std::string_view key) const;
     int RememberedAnswer(int direction) const;
+    // An outgoing answer the user applied to one host (normalised name): 1
+    // Allow, 2 Block, 0 none.
+    int RememberedHostAnswer(std::string_view hostName) const;
     bool IsLocalAddress(std::string_view remoteAddress) const;
     bool IsControlPanelRunning() const;
     int Reloads() const { return reloads_.load(); }
@@ -106,11 +110,18 @@ private:
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName = nullptr);
     void LogHostEvent(const char* tag);
-    void NotifyControlPanel(int alertCode) const;
-    AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, int protocol,
-                                 unsigned remotePort) const;
-    int AskUser(unsigned localPort, int direction, const char* remoteName, int protocol, unsigned remotePort,
-                bool& boxTicked, bool& interrupted);
+    void NotifyControlPanel(int alertCode, std::string_view data = {}) const;
+    AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
+                                 int protocol, unsigned remotePort) const;
+    // What the user chose beside the button.
+    struct AlertChoice {
+        bool ticked = false;      // apply the answer to all of the direction's traffic...
+        bool hostOnly = false;    // ...or, for an outgoing connection to a known name, to that host
+        bool interrupted = false; // a signal ended the wait: nothing was decided
+    };
+    int AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
+                unsigned remotePort, AlertChoice& choice);
+    void RememberHostAnswer(std::string_view hostName, int remembered);
     std::time_t Now() const;
     // The host's process id: a forked child is a host of its own.
     pid_t Pid() const;
@@ -153,6 +164,10 @@ private:
 
     mutable std::mutex peersMutex_;
     std::set<std::string, std::less<>> datagramPeers_;
+    // Answers applied to one host, until the rules that the control panel
+    // writes for them are loaded; bounded, as a program may meet many hosts.
+    std::map<std::string, int, std::less<>> rememberedHosts_;
+    static constexpr size_t kMaxRememberedHosts = 256;
 
     std::atomic<int> rememberedIncoming_ {0};
     std::atomic<int> rememberedOutgoing_ {0};

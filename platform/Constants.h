@@ -23,6 +23,10 @@ enum MessageCode : uint16_t {
     kCodeOutgoingPermitted = 4,
     kCodeApplicationFinished = 5,
     kCodeRestoreWindow = 6,
+    // An outgoing answer applied to one host only; the message's data is the
+    // host's normalised name.
+    kCodeOutgoingHostBlocked = 7,
+    kCodeOutgoingHostPermitted = 8,
     kCodeIncomingTraffic = 10,
     kCodeOutgoingTraffic = 11,
 };

@@ -4,6 +4,7 @@
 #include "platform/HostName.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <limits.h>
@@ -121,6 +122,28 @@ std::vector<ProcessEntry> Snapshot(const std::string& procRoot)
     }
     ::closedir(dir);
     return entries;
+}
+
+std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std::string_view fileName)
+{
+    std::vector<pid_t> found;
+    DIR* dir = ::opendir(procRoot.c_str());
+    if (!dir)
+        return found;
+    const std::string replaced = "/" + std::string(fileName) + " (deleted)\n";
+    while (const dirent* item = ::readdir(dir)) {
+        if (!IsPidName(item->d_name))
+            continue;
+        const auto pid = static_cast<pid_t>(std::atol(item->d_name));
+        // The mapping's path is the line's last field; a large program's map
+        // runs to a few hundred kilobytes.
+        const auto maps = ReadFile(ProcPath(procRoot, pid, "maps"), 8 << 20);
+        if (maps && maps->find(replaced) != std::string::npos)
+            found.push_back(pid);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 bool IsImageRunning(const std::string& procRoot, std::string_view imageName)

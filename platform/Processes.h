@@ -33,6 +33,12 @@ std::string CleanHostPath(std::string path);
 // The upper-cased file part: the name the rules and the update string use.
 std::string HostExeName(std::string_view exePath);
 
+// The processes that run a copy of a library named fileName whose file has
+// since been replaced or removed (an upgrade installed a new one): they keep
+// the old code until they restart. Processes that cannot be examined are
+// left out.
+std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std::string_view fileName);
+
 // True when a process whose image name equals imageName exactly runs.
 bool IsImageRunning(const std::string& procRoot, std::string_view imageName);
 

@@ -214,33 +214,44 @@ std::string FindChildWindow(const std::string& parent, std::string_view classNam
     }
 }
 
-bool PostMessage(const std::string& child, uint32_t message, uint32_t wParam, int64_t lParam)
+bool PostMessage(const std::string& child, uint32_t message, uint32_t wParam, int64_t lParam, std::string_view data)
 {
     sockaddr_un address {};
-    if (child.empty() || !FillAddress(child + ".sock", address))
+    if (child.empty() || data.size() > kMaxMessageData || !FillAddress(child + ".sock", address))
         return false;
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
+    char datagram[sizeof(WireMessage) + kMaxMessageData];
     const WireMessage wire {message, wParam, lParam};
-    const ssize_t sent = ::sendto(fd, &wire, sizeof wire, MSG_DONTWAIT | MSG_NOSIGNAL,
+    std::memcpy(datagram, &wire, sizeof wire);
+    if (!data.empty())
+        std::memcpy(datagram + sizeof wire, data.data(), data.size());
+    const size_t length = sizeof wire + data.size();
+    const ssize_t sent = ::sendto(fd, datagram, length, MSG_DONTWAIT | MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
     ::close(fd);
-    return sent == static_cast<ssize_t>(sizeof wire);
+    return sent == static_cast<ssize_t>(length);
 }
 
 std::optional<Message> ReceiveMessage(int socket)
 {
-    WireMessage wire {};
+    // One byte more than the longest message, so that a longer one shows as
+    // cut short (MSG_TRUNC gives its real size) and is dropped.
+    char datagram[sizeof(WireMessage) + kMaxMessageData + 1];
     for (;;) {
-        const ssize_t n = ::recv(socket, &wire, sizeof wire, MSG_DONTWAIT);
+        const ssize_t n = ::recv(socket, datagram, sizeof datagram, MSG_DONTWAIT | MSG_TRUNC);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return std::nullopt;
-        if (n == static_cast<ssize_t>(sizeof wire))
-            return Message {wire.message, wire.wParam, wire.lParam};
-        // A datagram of another size is not ours: drop it and look at the next.
+        if (n >= static_cast<ssize_t>(sizeof(WireMessage)) && n <= static_cast<ssize_t>(sizeof datagram - 1)) {
+            WireMessage wire {};
+            std::memcpy(&wire, datagram, sizeof wire);
+            return Message {wire.message, wire.wParam, wire.lParam,
+                            std::string(datagram + sizeof wire, static_cast<size_t>(n) - sizeof wire)};
+        }
+        // Too short or too long to be ours: drop it and look at the next.
     }
 }
 

@@ -19,7 +19,12 @@ struct Message {
     uint32_t message = 0;
     uint32_t wParam = 0;
     int64_t lParam = 0;
+    std::string data; // bytes that travelled with the message, at most kMaxMessageData
 };
+
+// A message may carry a few bytes, as a copy-data message does; a receiver
+// that expects none ignores them.
+inline constexpr size_t kMaxMessageData = 512;
 
 // lParam of a coded message: the code in bits 16..31 and the argument's low 16
 // bits in bits 0..15, as receivers expect; process ids need more than 16 bits
@@ -55,8 +60,10 @@ std::string FindWindow(std::string_view title);
 std::string FindChildWindow(const std::string& parent, std::string_view className);
 
 // Queues one message without waiting; false when it could not be queued
-// (no such window, a full queue), and the message is then lost.
-bool PostMessage(const std::string& child, uint32_t message, uint32_t wParam, int64_t lParam);
+// (no such window, a full queue, data over kMaxMessageData), and the message
+// is then lost.
+bool PostMessage(const std::string& child, uint32_t message, uint32_t wParam, int64_t lParam,
+                 std::string_view data = {});
 // Takes the next message from a child's socket, nullopt when none waits.
 std::optional<Message> ReceiveMessage(int socket);
 

@@ -183,6 +183,41 @@ TEST(AlertWindow, UnansweredAlertBlocksWhenItsTimeRunsOutUnlessTheUserIsThere)
     EXPECT_TRUE(present.findChild<QLabel*>("timeLeft")->isHidden());
 }
 
+// A named outgoing peer adds "this host only", which means something only
+// once the answer applies beyond this connection.
+TEST(AlertWindow, OffersTheNamedHostOnlyWhenTheAnswerIsAppliedToAll)
+{
+    AlertContent content = Content(false);
+    content.host = "api.example.org";
+    EXPECT_EQ(AlertDialog(content).findChild<QCheckBox*>("1010"), nullptr); // incoming: no name
+    EXPECT_EQ(AlertDialog(Content(true)).findChild<QCheckBox*>("1010"), nullptr);
+
+    content.outgoing = true;
+    AlertDialog dialog(content);
+    auto* hostOnly = Child<QCheckBox>(dialog, "1010");
+    auto* applyToAll = Child<QCheckBox>(dialog, "1009");
+    ASSERT_TRUE(hostOnly && applyToAll);
+    EXPECT_EQ(hostOnly->text(), "Only for connections to api.example.org");
+    EXPECT_GT(dialog.height(), AlertDialog(Content(true)).height());
+    EXPECT_GT(Child<QPushButton>(dialog, "1")->geometry().top(), hostOnly->geometry().bottom());
+    EXPECT_FALSE(hostOnly->isEnabled());
+    hostOnly->setChecked(true);
+    EXPECT_FALSE(dialog.HostOnly());
+    applyToAll->setChecked(true);
+    EXPECT_TRUE(hostOnly->isEnabled());
+    EXPECT_TRUE(dialog.HostOnly());
+    applyToAll->setChecked(false);
+    EXPECT_FALSE(dialog.HostOnly());
+
+    // A long name is cut in its middle, whole in the tip.
+    content.host = QString(60, 'a') + ".tracker." + QString(60, 'b') + ".example";
+    AlertDialog longName(content);
+    const QString shown = Child<QCheckBox>(longName, "1010")->text();
+    EXPECT_LT(shown.size(), content.host.size());
+    EXPECT_TRUE(shown.endsWith("example"));
+    EXPECT_TRUE(Child<QCheckBox>(longName, "1010")->toolTip().endsWith(content.host));
+}
+
 TEST(AlertProgram, AnswersOnItsOutputAndFailsFastWithoutADisplay)
 {
     QProcess program;

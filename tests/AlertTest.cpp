@@ -132,6 +132,42 @@ TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoing
     EXPECT_EQ(sandbox.ConnectionRecords().size(), 3u);
 }
 
+// "This host only" is offered for a named outgoing peer; the answer is posted
+// with the name, and answers later alerts for that name alone.
+TEST_F(EngineAlert, AnswerForOneHostIsPostedWithItsNameAndAnswersThatHostOnly)
+{
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ASSERT_TRUE(window);
+    Engine engine(Options());
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=2,ticked=1,host=1", 1);
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "Ads.Example.NET.", kTcp, 443), 0);
+    EXPECT_NE(ReadText(record).find("host\tads.example.net\n"), std::string::npos);
+    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(platform::windows::ParamCode(message->lParam), platform::kCodeOutgoingHostBlocked);
+    EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(message->data, "ads.example.net");
+    EXPECT_EQ(engine.RememberedAnswer(1), 0);
+    EXPECT_EQ(engine.RememberedHostAnswer("ads.example.net"), 2);
+
+    // The same name at another address and port: answered without a window.
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1", 1);
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", "ads.example.net", kTcp, 80), 0);
+    EXPECT_EQ(AlertsShown(), 1);
+    // Another name still asks, with a choice of its own; an unnamed peer and
+    // an incoming peer ask without one.
+    EXPECT_EQ(engine.UserApprove(40002, 1, "10.0.0.5", "www.example.net", kTcp, 443), 1);
+    EXPECT_EQ(engine.UserApprove(40003, 1, "10.0.0.5", nullptr, kTcp, 443), 1);
+    EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", "ads.example.net", kTcp, 40000), 1);
+    EXPECT_EQ(AlertsShown(), 4);
+    const std::string shown = ReadText(record);
+    int offered = 0;
+    for (size_t at = shown.find("host\t"); at != std::string::npos; at = shown.find("host\t", at + 1))
+        ++offered;
+    EXPECT_EQ(offered, 2); // ads and www only
+    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+}
+
 TEST_F(EngineAlert, TickedBlockOnIncomingPostsCodeOneAndRemembersBlock)
 {
     auto window = platform::windows::Window::Register(platform::kMainWindowTitle,

@@ -5,11 +5,17 @@
 #include "settings/PanelState.h"
 
 #include "Sandbox.h"
+#include "engine/HostPattern.h"
 #include "engine/RuleTable.h"
 #include "platform/LogFiles.h"
+#include "platform/Processes.h"
 #include "platform/Text.h"
 
+#include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using testing_support::FakeProcessTable;
 using testing_support::Sandbox;
@@ -116,6 +122,81 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     // Code 5: the program ended, its name leaves the list.
     EXPECT_FALSE(panel::SetNewApp(state, 5, 100, table.Root(), "FIREFOX-ESR"));
     EXPECT_EQ(state.Pic2WindowText, " EDITOR");
+}
+
+TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
+{
+    // Code 8 for a program without an entry: one with the general defaults
+    // and the permitting rule for the host.
+    ASSERT_TRUE(panel::SetHostRule(state, 8, 100, table.Root(), "api.example.org"));
+    const panel::AppRecord firefox = state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR");
+    ASSERT_TRUE(firefox);
+    EXPECT_EQ(firefox->InDef, "ASK");
+    EXPECT_EQ(firefox->OutDef, "PERMIT");
+    ASSERT_EQ(firefox->RULES.size(), 1u);
+
+    // Code 7 for a program with rules: the blocking rule comes first, and a
+    // second answer for the same host replaces it.
+    ASSERT_TRUE(panel::SetHostRule(state, 7, 104, table.Root(), "ads.example.net"));
+    ASSERT_TRUE(panel::SetHostRule(state, 7, 104, table.Root(), "ads.example.net"));
+    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
+    ASSERT_EQ(editor->RULES.size(), 2u);
+    EXPECT_EQ(editor->RULES[0]->RuleName, "ads.example.net");
+    EXPECT_EQ(editor->RULES[0]->Permission, "DENY");
+    EXPECT_EQ(editor->RULES[1]->RuleName, "r");
+    EXPECT_EQ(editor->OutDef, "DENY");
+    EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
+
+    // The engine reads the stored rules as meant: the host on any port, no
+    // other host, no address without a name.
+    ASSERT_TRUE(panel::SetHostRule(state, 8, 104, table.Root(), "good.example.org"));
+    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+    engine::RuleTable engineTable;
+    ASSERT_GE(engineTable.LoadRulesFromText(rules, "EDITOR"), 0);
+    const engine::HostKey good("good.example.org"), other("www.example.org");
+    EXPECT_EQ(engineTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.2", &good), engine::kPermit);
+    EXPECT_EQ(engineTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.2", &other), engine::kDeny);
+    EXPECT_EQ(engineTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kDeny);
+
+    // The name comes from another process: only a plain normalised name is
+    // taken, and a wrong code or an unexaminable process changes nothing.
+    for (const char* name : {"", "*.example.org", "?", "*", "API.example.org", "a b.example", "10.0.0.2x/..",
+                             "example.org."})
+        EXPECT_FALSE(panel::SetHostRule(state, 8, 104, table.Root(), name)) << name;
+    EXPECT_FALSE(panel::SetHostRule(state, 4, 104, table.Root(), "example.org"));
+    EXPECT_FALSE(panel::SetHostRule(state, 8, 106, table.Root(), "example.org"));
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
+}
+
+// A program that loaded the engine before an upgrade replaced its file maps
+// a deleted file of that name; a file of another name does not count.
+TEST(RunningProgramsOnOldEngines, ProgramMappingAReplacedEngineIsNamed)
+{
+    Sandbox sandbox;
+    const auto mapDeleted = [&](const std::string& name) {
+        const std::string path = sandbox.root + "/" + name;
+        WriteText(path, std::string(4096, 'x'));
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        void* mapped = ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        EXPECT_NE(mapped, MAP_FAILED);
+        return std::pair {path, mapped};
+    };
+    const std::string self = platform::processes::HostExeName(
+        platform::processes::CleanHostPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    const auto listed = [&] {
+        const auto names = panel::ProgramsOnReplacedEngine("/proc");
+        return std::find(names.begin(), names.end(), self) != names.end();
+    };
+    const auto [other, otherMap] = mapDeleted("xlibqrbruler.so");
+    const auto [engine, engineMap] = mapDeleted("libqrbruler.so");
+    ::unlink(other.c_str());
+    EXPECT_FALSE(listed()); // the engine's file is still there
+    ::unlink(engine.c_str());
+    EXPECT_TRUE(listed());
+    ::munmap(engineMap, 4096);
+    EXPECT_FALSE(listed());
+    ::munmap(otherMap, 4096);
 }
 
 TEST(FileInformation, StripLabelsAreCutAtAWord)

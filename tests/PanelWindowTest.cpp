@@ -8,6 +8,7 @@
 #include "ChildProcess.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
+#include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/Windows.h"
 
@@ -407,6 +408,26 @@ TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
         form->Timer1_Timer();
     EXPECT_EQ(form->TChart1->NewestPosition(), 1);
     EXPECT_EQ(form->TChart1->Series(0)->count(), 60);
+}
+
+// An answer applied to one host reaches the window with the host's name and
+// shows the program with its new rule.
+TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
+{
+    const uint32_t self = static_cast<uint32_t>(::getpid());
+    const std::string exeName = platform::processes::HostExeName(
+        platform::processes::CleanHostPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    form->Picture2_MouseMove(0, platform::windows::MakeCodedParam(platform::kCodeOutgoingHostPermitted, self),
+                             "api.example.org");
+    const panel::AppRecord app = state.CurrBuffer.GetAppFromBuffer(exeName);
+    ASSERT_TRUE(app);
+    ASSERT_EQ(app->RULES.size(), 1u);
+    ASSERT_EQ(app->RULES[0]->PORTS.size(), 1u);
+    EXPECT_EQ(app->RULES[0]->PORTS[0]->Hosts, std::vector<std::string> {"api.example.org"});
+    EXPECT_EQ(state.SelectedNode, exeName);
+    // A pattern is never taken from a message.
+    form->Picture2_MouseMove(0, platform::windows::MakeCodedParam(platform::kCodeOutgoingHostBlocked, self), "*.org");
+    EXPECT_EQ(app->RULES.size(), 1u);
 }
 
 TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)

@@ -5,6 +5,7 @@
 // $ZEL_TEST_ALERT_SCRIPT:
 //   answer=N,ticked=T,delay=MS  answer after a pause
 //   ...,timedout=1              the answer says the time ran out
+//   ...,host=1                  the answer applies to the named host only
 //   wait                        answer only when told to press a button
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
@@ -110,6 +111,6 @@ int main()
         std::this_thread::sleep_for(std::chrono::milliseconds(Field(script, "delay=", 0)));
     }
     Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
-        + (Field(script, "timedout=", 0) ? " timeout" : "") + "\n");
+        + (Field(script, "timedout=", 0) ? " timeout" : Field(script, "host=", 0) ? " host" : "") + "\n");
     return 0;
 }

@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +34,46 @@ TEST(Windows, PostedMessageReachesTheChildOfTheTitledWindow)
     EXPECT_EQ(message->message, WM_MOUSEMOVE);
     EXPECT_EQ(message->lParam, 1234 + 4 * 65536);
     EXPECT_FALSE(ReceiveMessage(window->ChildSocket(0)).has_value());
+}
+
+// Data rides with a message up to its limit; datagrams of a size no sender
+// of ours makes (a stray write, a cut message) are dropped, not misread.
+TEST(Windows, MessagesCarryTheirDataAndOddDatagramsAreDropped)
+{
+    testing_support::Sandbox sandbox;
+    auto window = Window::Register(kMainWindowTitle, {kPictureBoxClass});
+    ASSERT_TRUE(window);
+    const std::string box = window->ChildHandle(0);
+    const std::string longest(kMaxMessageData, 'x');
+    EXPECT_FALSE(PostMessage(box, WM_MOUSEMOVE, 0, 1, longest + "x"));
+    ASSERT_TRUE(PostMessage(box, WM_MOUSEMOVE, 0, 2, "api.example.org"));
+    ASSERT_TRUE(PostMessage(box, WM_MOUSEMOVE, 0, 3, longest));
+
+    const int stray = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string path = box + ".sock";
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    const std::string tooLong(16 + kMaxMessageData + 1, 'y');
+    for (const std::string& odd : {std::string("short"), tooLong})
+        ASSERT_EQ(::sendto(stray, odd.data(), odd.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address),
+                  static_cast<ssize_t>(odd.size()));
+    ::close(stray);
+    ASSERT_TRUE(PostMessage(box, WM_MOUSEMOVE, 0, 4));
+
+    const auto named = ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->lParam, 2);
+    EXPECT_EQ(named->data, "api.example.org");
+    const auto full = ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->data, longest);
+    const auto plain = ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->lParam, 4);
+    EXPECT_EQ(plain->data, "");
+    EXPECT_FALSE(ReceiveMessage(window->ChildSocket(0)));
 }
 
 TEST(Windows, CodedParametersKeepTheDocumentedLowWordsAndLargeProcessIds)

@@ -5,6 +5,7 @@
 #include "settings/SaveChanges.h"
 #include "platform/Constants.h"
 #include "platform/Files.h"
+#include "platform/HostName.h"
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
@@ -101,6 +102,53 @@ std::string UpdateLspWithRelatedProcList(PanelState& state, bool fullPaths, bool
     return result;
 }
 
+std::vector<std::string> ProgramsOnReplacedEngine(const std::string& procRoot)
+{
+    std::vector<std::string> names;
+    for (const pid_t pid : processes::ProcessesWithReplacedLibrary(procRoot, "libqrbruler.so")) {
+        const std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, pid));
+        if (!path.empty())
+            names.push_back(processes::HostExeName(path));
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+namespace {
+
+// The program of an alerted process, as its engine names it, so that an
+// entry made for it applies to it.
+struct AlertedProgram {
+    std::string path;
+    std::string exeName;
+    std::string description;
+};
+
+std::optional<AlertedProgram> ProgramOf(uint32_t processId, const std::string& procRoot, const char* caller)
+{
+    AlertedProgram program;
+    program.path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    if (program.path.empty()) {
+        WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
+        return std::nullopt;
+    }
+    program.exeName = processes::HostExeName(program.path);
+    program.description = GetDisplayName(program.path);
+    if (program.description.empty())
+        program.description = program.exeName;
+    return program;
+}
+
+// Whether a rule is the one an answer for this host alone makes.
+bool IsHostOnlyRule(const AppRules& rule, const std::string& hostName)
+{
+    return rule.Direction == "OUTGOING" && rule.PORTS.size() == 1 && rule.PORTS[0]->nPort == 0
+        && rule.PORTS[0]->WrittenIps().empty() && rule.PORTS[0]->Hosts == std::vector<std::string> {hostName};
+}
+
+}  // namespace
+
 std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId, const std::string& procRoot,
                                     const std::string& endedExeName)
 {
@@ -114,17 +162,10 @@ std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t p
         WriteErrLog("WindowsProcessList : SetNewApp", "unknown alert code " + std::to_string(alertCode));
         return std::nullopt;
     }
-    // The program as its engine names it, so that the entry applies to it.
-    const std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
-    if (path.empty()) {
-        WriteErrLog("WindowsProcessList : SetNewApp",
-                    "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
+    const auto program = ProgramOf(processId, procRoot, "WindowsProcessList : SetNewApp");
+    if (!program)
         return std::nullopt;
-    }
-    const std::string exeName = processes::HostExeName(path);
-    std::string description = GetDisplayName(path);
-    if (description.empty())
-        description = exeName;
+    const std::string& exeName = program->exeName;
 
     const bool incoming = alertCode <= 2;
     const std::string answer = alertCode == 1 || alertCode == 3 ? words.DENY : words.PERMIT;
@@ -136,8 +177,8 @@ std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t p
 
     auto record = std::make_shared<XmlStrRules>();
     record->ExeName = exeName;
-    record->DescriptionFile = description;
-    record->AppPath = path;
+    record->DescriptionFile = program->description;
+    record->AppPath = program->path;
     record->IsService = "0";
     record->InDef = incoming ? answer : carried;
     record->OutDef = incoming ? carried : answer;
@@ -146,7 +187,62 @@ std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t p
     state.CurrBuffer.AddRuleToBuffer(record);
     UpdateAppChanges(state, exeName, 1);
     state.SaveAndLoad();
-    return AlertedApp {exeName, description};
+    return AlertedApp {exeName, program->description};
+}
+
+std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t processId,
+                                      const std::string& procRoot, const std::string& hostName)
+{
+    const char* caller = "WindowsProcessList : SetHostRule";
+    if (alertCode != platform::kCodeOutgoingHostBlocked && alertCode != platform::kCodeOutgoingHostPermitted) {
+        WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
+        return std::nullopt;
+    }
+    // The name comes from another process: only a name as the engine
+    // normalises it becomes a rule, never a pattern or a stray text.
+    char normal[platform::kMaxHostName + 1];
+    const size_t length = platform::NormalizeHostName(hostName.data(), hostName.size(), normal, sizeof normal);
+    if (length == 0 || std::string_view(normal, length) != hostName) {
+        WriteErrLog(caller, "the host name sent by process " + std::to_string(processId)
+                                + " is not a plain host name; the answer is not stored");
+        return std::nullopt;
+    }
+    const auto program = ProgramOf(processId, procRoot, caller);
+    if (!program)
+        return std::nullopt;
+    const std::string& exeName = program->exeName;
+
+    AppRecord app = state.CurrBuffer.GetItemNoByExeName(exeName) > 0 ? state.CurrBuffer.GetAppFromBuffer(exeName) : nullptr;
+    if (!app) {
+        auto record = std::make_shared<XmlStrRules>();
+        record->ExeName = exeName;
+        record->DescriptionFile = program->description;
+        record->AppPath = program->path;
+        record->IsService = "0";
+        record->InDef = state.GenAppInDef;
+        record->OutDef = state.GenAppOutDef;
+        state.CurrBuffer.AddRuleToBuffer(record);
+        app = state.CurrBuffer.GetAppFromBuffer(exeName);
+        if (!app)
+            return std::nullopt;
+    }
+    std::erase_if(app->RULES, [&hostName](const RuleRecord& rule) { return rule && IsHostOnlyRule(*rule, hostName); });
+    auto port = std::make_shared<AppPorts>();
+    port->nPort = 0;
+    port->Hosts = {hostName};
+    auto rule = std::make_shared<AppRules>();
+    rule->RuleName = hostName;
+    rule->Permission = alertCode == platform::kCodeOutgoingHostPermitted ? state.AppConsts.PERMIT : state.AppConsts.DENY;
+    rule->Direction = "OUTGOING";
+    rule->State = "1";
+    rule->Enable = 1;
+    rule->PORTS.push_back(std::move(port));
+    // First: the answer was asked for because no earlier rule decided, but a
+    // broader rule after it (an ASK for every address) would.
+    app->RULES.insert(app->RULES.begin(), std::move(rule));
+    UpdateAppChanges(state, exeName, 1);
+    state.SaveAndLoad();
+    return AlertedApp {exeName, program->description};
 }
 
 }  // namespace panel

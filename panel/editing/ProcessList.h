@@ -6,6 +6,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Which programs run, and what the engines' alert answers make of them.
 namespace panel {
@@ -26,6 +27,12 @@ std::string GetWindowsProcess(const std::string& separator, bool fullPaths, bool
 std::string UpdateLspWithRelatedProcList(PanelState& state, bool fullPaths, bool showSystem,
                                          const std::string& procRoot, std::time_t now);
 
+// The programs (names as the rules give them, each once, sorted) still
+// running a firewall engine whose file an upgrade replaced: they decide by
+// the rules as that engine reads them (rules by host name, for one, were
+// unknown to older engines, which then block more) until they restart.
+std::vector<std::string> ProgramsOnReplacedEngine(const std::string& procRoot);
+
 // What an alert's answer made of a program: the name and description the
 // window selects.
 struct AlertedApp {
@@ -40,5 +47,14 @@ struct AlertedApp {
 // process that cannot be examined changes nothing (logged).
 std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId,
                                     const std::string& procRoot, const std::string& endedExeName = "");
+
+// Codes 7 and 8: an outgoing answer the user applied to one host. The
+// program gets a rule, first among its rules, that blocks (7) or permits (8)
+// its outgoing connections to hostName on every port; an entry is made for a
+// program without one, with the general defaults. A rule made so earlier for
+// the same host gives way. hostName must be a normalised exact name; anything
+// else, like a process that cannot be examined, changes nothing (logged).
+std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t processId,
+                                      const std::string& procRoot, const std::string& hostName);
 
 }  // namespace panel

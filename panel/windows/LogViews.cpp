@@ -2,6 +2,7 @@
 // the add, log and help menus.
 #include "windows/MainForm.h"
 
+#include "editing/ProcessList.h"
 #include "settings/GeneralMdl.h"
 #include "settings/SaveChanges.h"
 #include "platform/Files.h"
@@ -78,6 +79,7 @@ void MainForm::BuildLogAndHelpMenus()
     connect(ShowServicesCheck, &QCheckBox::clicked, this, [this] { FillLogView(state_.CurrKey); });
     connect(this, &MainForm::HalfMinute, this, [this] {
         SetStatLogInfo();
+        ShowProgramsOnReplacedEngine();
         if (state_.SelectedGroup == "Logs")
             FillLogView(state_.CurrKey);
     });
@@ -136,6 +138,18 @@ void MainForm::SetStatLogInfo()
     StatText->setText(QString("Blocked intruders today : %1").arg(blocked));
     HelpLink->setText("Help");
     KorvelLink->setText(QString::fromStdString(state_.AppConsts.KORVEL_LINK));
+}
+
+void MainForm::ShowProgramsOnReplacedEngine()
+{
+    const std::vector<std::string> names = panel::ProgramsOnReplacedEngine(state_.ProcRoot);
+    QStringList shown;
+    for (const std::string& name : names)
+        shown << QString::fromStdString(name);
+    EngineNotice->setText("Restart " + shown.join(", ")
+                          + ": they still run the firewall engine an update replaced, which may block more than"
+                            " your rules say.");
+    EngineNotice->setVisible(!names.empty());
 }
 
 void MainForm::UpdateAppStatistics(const std::string& exeName)

@@ -385,6 +385,11 @@ QWidget* MainForm::BuildStatusArea()
     side->addLayout(address);
     StatText = NamedLabel("StatText", QString(), area);
     side->addWidget(StatText);
+    EngineNotice = NamedLabel("EngineNotice", QString(), area);
+    EngineNotice->setWordWrap(true);
+    EngineNotice->setStyleSheet("color: rgb(160, 0, 0);");
+    EngineNotice->hide();
+    side->addWidget(EngineNotice);
     LBLVersion = NamedLabel("LBLVersion", QString(), area);
     side->addWidget(LBLVersion);
     auto* links = new QHBoxLayout;
@@ -433,6 +438,7 @@ void MainForm::Form_Load()
     LBLIP_B->setText(addresses.join('\n'));
     RunningProcessesIcons();
     SetStatLogInfo();
+    ShowProgramsOnReplacedEngine();
     connect(this, &MainForm::HalfMinute, this, &MainForm::RunningProcessesIcons);
 }
 

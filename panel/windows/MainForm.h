@@ -74,7 +74,7 @@ public:
     void EndOfProgram();
 
     // Part of the message channel: one message of the message box.
-    void Picture2_MouseMove(uint32_t wParam, int64_t lParam);
+    void Picture2_MouseMove(uint32_t wParam, int64_t lParam, const std::string& messageData = {});
     // Tray events, as the message channel gets them (0x0203 double click,
     // 0x0205 right button up); 1 when the tray menu is to be shown.
     int MouseMoveSub(uint32_t mouseMessage);
@@ -117,6 +117,7 @@ public:
     // Log views and statistics.
     void FillLogView(const std::string& key);
     void SetStatLogInfo();
+    void ShowProgramsOnReplacedEngine();
     void UpdateAppStatistics(const std::string& exeName);
     void MenuSetLogWindow(const QString& key, const QString& caption);
     // The application of the selected log row, with the general defaults.
@@ -153,6 +154,7 @@ public:
     QLabel* AppName = nullptr;
     QLabel* AppIcon = nullptr;
     QLabel* StatText = nullptr;
+    QLabel* EngineNotice = nullptr; // programs still running a replaced engine; hidden when none
     QGroupBox* Frame2 = nullptr;
     QGroupBox* Frame5 = nullptr;
     QRadioButton* InAllow = nullptr;
@@ -199,7 +201,8 @@ public:
     // The notice shown when the close box hides the window.
     void ShowTrayNotice();
     // An alert's answer (codes 1 to 4) or an ended program (code 5).
-    void SetNewApp(int code, uint32_t processId);
+    void SetNewApp(int code, uint32_t processId, const std::string& hostName = {});
+    void ShowAlertedApp(const std::string& exeName);
 
 signals:
     // Every half minute: the shown log and the statistics are read again.

@@ -24,11 +24,11 @@ void MainForm::Picture2_Messages()
         if (!message)
             return;
         if (message->message == windows::WM_MOUSEMOVE)
-            Picture2_MouseMove(message->wParam, message->lParam);
+            Picture2_MouseMove(message->wParam, message->lParam, message->data);
     }
 }
 
-void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam)
+void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam, const std::string& messageData)
 {
     // The argument's low 16 bits are unsigned (0..65535); a process id goes
     // on above them.
@@ -43,7 +43,9 @@ void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam)
     case platform::kCodeOutgoingBlocked:
     case platform::kCodeOutgoingPermitted:
     case platform::kCodeApplicationFinished:
-        SetNewApp(windows::ParamCode(lParam), argument);
+    case platform::kCodeOutgoingHostBlocked:
+    case platform::kCodeOutgoingHostPermitted:
+        SetNewApp(windows::ParamCode(lParam), argument, messageData);
         break;
     case platform::kCodeRestoreWindow:
         RestoreWindow();
@@ -59,8 +61,13 @@ void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam)
     }
 }
 
-void MainForm::SetNewApp(int code, uint32_t processId)
+void MainForm::SetNewApp(int code, uint32_t processId, const std::string& hostName)
 {
+    if (code == platform::kCodeOutgoingHostBlocked || code == platform::kCodeOutgoingHostPermitted) {
+        if (const auto app = panel::SetHostRule(state_, code, processId, state_.ProcRoot, hostName))
+            ShowAlertedApp(app->exeName);
+        return;
+    }
     if (code == platform::kCodeApplicationFinished) {
         // The process is gone: its name is the one it registered with.
         RememberHosts();
@@ -75,16 +82,19 @@ void MainForm::SetNewApp(int code, uint32_t processId)
         panel::SetNewApp(state_, code, processId, state_.ProcRoot, name);
         return;
     }
-    const auto app = panel::SetNewApp(state_, code, processId, state_.ProcRoot);
-    if (!app)
-        return;
+    if (const auto app = panel::SetNewApp(state_, code, processId, state_.ProcRoot))
+        ShowAlertedApp(app->exeName);
+}
+
+void MainForm::ShowAlertedApp(const std::string& exeName)
+{
     LoadTreeView();
-    state_.SelectedNode = app->exeName;
-    state_.CurrAppToHandle = app->exeName;
+    state_.SelectedNode = exeName;
+    state_.CurrAppToHandle = exeName;
     state_.SelectedGroup = "Applications";
-    ReadSelectedNode(app->exeName, "Applications", this, app->exeName);
+    ReadSelectedNode(exeName, "Applications", this, exeName);
     RestoreWindow();
-    SelectNodeByName(app->exeName);
+    SelectNodeByName(exeName);
 }
 
 void MainForm::RememberHosts()

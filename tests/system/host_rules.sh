@@ -18,7 +18,7 @@ fi
 work=$(mktemp -d)
 server=
 cleanup() {
-  for pid in $server ${server6:-}; do kill "$pid" 2>/dev/null || true; done
+  for pid in $server ${server6:-} ${panel:-}; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -131,4 +131,23 @@ step "the log"
 grep -q "<HOST>www.example.org</HOST>" "$today" || fail "no record names www.example.org"
 grep -q "<PERMISSION>0</PERMISSION><SERVICE>0</SERVICE><HOST>ads.example.org</HOST>" "$today" || fail "no denied record names ads.example.org"
 grep "<IP>127.0.0.2</IP>" "$today" | grep -v "<HOST>" | grep -q "<PERMISSION>0</PERMISSION>" || fail "the nameless connection is not logged as denied"
+
+step "an alert's answer for one host"
+# Every program is asked now; the control panel stores what the alert
+# answers, ticked for the host alone.
+rules=$(setting RulesFile)
+echo "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION></APPLICATIONS>" >"$rules"
+QT_QPA_PLATFORM=offscreen "$BUILD/panel/zel" >"$work/zel.out" 2>&1 &
+panel=$!
+for _ in $(seq 1 100); do grep -q '<EXENAME>ANY' "$rules" && ls "$ZEL_RUNTIME_DIR"/windows/*/ 2>/dev/null | grep -q sock && break; sleep 0.1; done
+export ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" ZEL_TEST_ALERT_SCRIPT="answer=1,ticked=1,host=1"
+expect passes "www.example.org, allowed for this host only" curl_gets "http://www.example.org:$port/"
+for _ in $(seq 1 50); do grep -q '<HOST>www.example.org</HOST>' "$rules" && break; sleep 0.1; done
+grep -q '<EXENAME>CURL</EXENAME>.*<OUTDEF>ASK</OUTDEF>.*<RULENAME>www.example.org</RULENAME>' "$rules" \
+  || fail "the panel stored no rule for the host: $(cat "$rules")"
+export ZEL_TEST_ALERT_SCRIPT="answer=2"
+expect passes "www.example.org again: the stored rule, no alert" curl_gets "http://www.example.org:$port/"
+expect denied "ads.example.org on the same address: asked, blocked" curl_gets "http://ads.example.org:$port/"
+kill "$panel"
+
 echo "PASS: $(grep -c '<HOST>' "$today") records with a name, $(grep -c '<IP>' "$today") in all"
