@@ -1,10 +1,14 @@
 #include "engine/RuleTable.h"
 
+#include "engine/RulesReader.h"
+
 #include "platform/Descriptors.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,77 +21,8 @@ namespace rf = platform::rules_format;
 
 namespace {
 
-std::string_view TextOf(const pugi::xml_node& node) { return node.text().get(); }
-
 // Rules files larger than this are not read: no real one comes near it.
 constexpr size_t kMaxRulesBytes = 64u << 20;
-
-int ReadDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName)
-{
-    // The document element, not merely the first node: a declaration or a
-    // comment before the root must not leave the engine without rules.
-    const pugi::xml_node root = document.document_element();
-    if (!root)
-        return 0;
-    for (pugi::xml_node app = root.first_child(); app; app = app.next_sibling()) {
-        const pugi::xml_node nameNode = app.first_child();
-        if (!nameNode)
-            return 0;
-        const std::string_view name = TextOf(nameNode);
-        if (name != exeName && name != rf::kGeneralApp)
-            continue;
-        bool stop = false;
-        if (const auto text = TextOf(app.child(rf::kInDef)); !text.empty()) {
-            table.defaultIncoming = PermissionFromText(text);
-            stop = true;
-        }
-        if (const auto text = TextOf(app.child(rf::kOutDef)); !text.empty())
-            table.defaultOutgoing = PermissionFromText(text);
-        if (const pugi::xml_node rules = app.child(rf::kRules)) {
-            for (pugi::xml_node rule = rules.first_child(); rule; rule = rule.next_sibling()) {
-                const pugi::xml_node state = rule.child(rf::kState);
-                if (!state)
-                    return 0;
-                if (TextOf(state) != "1")
-                    continue;
-                const pugi::xml_node permissionNode = rule.child(rf::kPermission);
-                if (!permissionNode)
-                    return 0;
-                const int permission = PermissionFromText(TextOf(permissionNode));
-                const pugi::xml_node directionNode = rule.child(rf::kDirection);
-                if (!directionNode)
-                    return 0;
-                const int direction = DirectionFromText(TextOf(directionNode));
-                const pugi::xml_node ports = rule.child(rf::kPorts);
-                if (!ports)
-                    continue;
-                for (pugi::xml_node port = ports.first_child(); port; port = port.next_sibling()) {
-                    const pugi::xml_node number = port.child(rf::kNumber);
-                    if (!number)
-                        return 0;
-                    const std::optional<int> portNumber = PortFromText(TextOf(number));
-                    if (!portNumber)
-                        continue;
-                    const pugi::xml_node ips = port.child(rf::kIps);
-                    // An incoming peer has no name: incoming rules read their
-                    // ports as if they named no host.
-                    const pugi::xml_node hosts = direction == kIncoming ? pugi::xml_node() : port.child(rf::kHosts);
-                    if (ips) {
-                        for (pugi::xml_node ip = ips.first_child(); ip; ip = ip.next_sibling())
-                            table.AddEntry(*portNumber, direction, permission, ip.text().get());
-                    } else if (!hosts) {
-                        table.AddEntry(*portNumber, direction, permission, nullptr);
-                    }
-                    for (pugi::xml_node host = hosts.first_child(); host; host = host.next_sibling())
-                        table.AddHostEntry(*portNumber, direction, permission, host.text().get());
-                }
-            }
-        }
-        if (stop)
-            return 1;
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -279,10 +214,24 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         return 0;
     }
     stamp = platform::StampOf(st);
+    status = LoadStatus::kLoaded;
+    // Piece by piece first: a host keeps only what concerns it in memory.
+    const RulesSource source = [fd](char* buffer, size_t size) -> ssize_t {
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, size);
+            if (n >= 0 || errno != EINTR)
+                return n;
+        }
+    };
+    const StreamResult streamed = ReadRulesStream(source, *this, exeName);
+    if (streamed.outcome == StreamOutcome::kRead) {
+        ::close(fd);
+        return streamed.stopped;
+    }
     std::string text(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        const ssize_t n = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -296,16 +245,30 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         status = LoadStatus::kMalformed;
         return 0;
     }
-    status = LoadStatus::kLoaded;
-    return ReadDocument(document, *this, exeName);
+    return ReadRulesDocument(document, *this, exeName);
 }
 
 int RuleTable::LoadRulesFromText(std::string_view text, std::string_view exeName)
 {
+    size_t offset = 0;
+    const RulesSource source = [&text, &offset](char* buffer, size_t size) -> ssize_t {
+        const size_t count = std::min(size, text.size() - offset);
+        std::memcpy(buffer, text.data() + offset, count);
+        offset += count;
+        return static_cast<ssize_t>(count);
+    };
+    const StreamResult streamed = ReadRulesStream(source, *this, exeName);
+    if (streamed.outcome == StreamOutcome::kRead)
+        return streamed.stopped;
+    return LoadRulesFromDocument(text, exeName);
+}
+
+int RuleTable::LoadRulesFromDocument(std::string_view text, std::string_view exeName)
+{
     pugi::xml_document document;
     if (!document.load_buffer(text.data(), text.size()))
         return 0;
-    return ReadDocument(document, *this, exeName);
+    return ReadRulesDocument(document, *this, exeName);
 }
 
 }  // namespace engine

@@ -56,6 +56,10 @@ public:
     int LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp);
     // The same from a document held in memory.
     int LoadRulesFromText(std::string_view text, std::string_view exeName);
+    // The same, always building the whole document in memory: what the
+    // reading above falls back to for a document of an unusual shape, and
+    // what tests compare it with.
+    int LoadRulesFromDocument(std::string_view text, std::string_view exeName);
 
     // Adds one entry; an address text that is not an IPv4 address or range
     // (blanks around the addresses aside) rejects the entry (returns false).

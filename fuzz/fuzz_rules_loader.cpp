@@ -1,19 +1,68 @@
 // Any bytes as a rules file: the loader must neither crash nor read outside
-// the document, and whatever it keeps must be a usable table.
+// the document, whatever it keeps must be a usable table, and reading piece
+// by piece must keep exactly what reading the whole document keeps.
 #include "engine/RuleTable.h"
+#include "engine/RulesReader.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <pugixml.hpp>
 #include <string_view>
+
+namespace {
+
+bool SameTable(const engine::RuleTable& a, const engine::RuleTable& b)
+{
+    if (a.defaultIncoming != b.defaultIncoming || a.defaultOutgoing != b.defaultOutgoing
+        || a.entries.size() != b.entries.size())
+        return false;
+    for (size_t i = 0; i < a.entries.size(); ++i) {
+        const engine::RuleEntry& x = a.entries[i];
+        const engine::RuleEntry& y = b.entries[i];
+        if (x.permission != y.permission || x.direction != y.direction || x.port != y.port
+            || x.addressRanges != y.addressRanges || x.host.has_value() != y.host.has_value()
+            || (x.host && x.host->text != y.host->text))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    engine::RuleTable table;
-    table.LoadRulesFromText(text, "TOOL.EXE");
-    table.MatchRules(1, 80, "10.0.0.1");
-    table.MatchRules(0, 22, "not an address");
-    if (table.defaultIncoming < 0 || table.defaultIncoming > 2 || table.defaultOutgoing < 0 || table.defaultOutgoing > 2)
-        __builtin_trap();
+    for (const char* program : {"TOOL.EXE", "ANY", ""}) {
+        engine::RuleTable table;
+        const int loaded = table.LoadRulesFromText(text, program);
+        engine::RuleTable whole;
+        if (whole.LoadRulesFromDocument(text, program) != loaded || !SameTable(table, whole))
+            __builtin_trap();
+
+        // What the piecewise reader accepts, the document parser accepts too.
+        size_t offset = 0;
+        engine::RuleTable streamed;
+        const auto result = engine::ReadRulesStream(
+            [&](char* buffer, size_t room) -> ssize_t {
+                // Small pieces, so that tags and texts cross their ends.
+                const size_t count = std::min({room, text.size() - offset, size_t {7}});
+                std::memcpy(buffer, text.data() + offset, count);
+                offset += count;
+                return static_cast<ssize_t>(count);
+            },
+            streamed, program);
+        if (result.outcome == engine::StreamOutcome::kRead) {
+            pugi::xml_document document;
+            if (!document.load_buffer(text.data(), text.size()) || !SameTable(streamed, whole))
+                __builtin_trap();
+        }
+
+        table.MatchRules(1, 80, "10.0.0.1");
+        table.MatchRules(0, 22, "not an address");
+        if (table.defaultIncoming < 0 || table.defaultIncoming > 2 || table.defaultOutgoing < 0
+            || table.defaultOutgoing > 2)
+            __builtin_trap();
+    }
     return 0;
 }

@@ -1,8 +1,10 @@
 #include "engine/RuleTable.h"
+#include "engine/RulesReader.h"
 
 #include "platform/RulesFormat.h"
 #include "Sandbox.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -256,6 +258,75 @@ TEST(RuleTableLoading, UnreadableFilesLeaveNoEntriesAndAskDefaults)
     RuleTable big;
     EXPECT_EQ(big.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE"), 1);
     EXPECT_EQ(big.defaultIncoming, engine::kDeny);
+}
+
+// The piecewise reading takes the shape the control panel writes, and leaves
+// everything else to the whole document; either way a program's table is the
+// one the whole document gives.
+TEST(RuleTableLoading, PiecewiseReadingKeepsWhatTheWholeDocumentGives)
+{
+    const std::string tool = App("TOOL.EXE", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port("80", "<IP>10.0.0.1</IP>")));
+    const std::string other = App("OTHER", "PERMIT", "PERMIT", Rule("OUTGOING", "DENY", Port("22")));
+    const std::string any = App("ANY", "ASK", "PERMIT", Rule("INCOMING", "DENY", Port("139")));
+    const struct Case {
+        const char* name;
+        std::string document;
+        bool piecewise;
+    } cases[] = {
+        {"the panel's shape", RulesDocument(other + tool + any), true},
+        {"blanks, line breaks and comments", "\n<APPLICATIONS >\r\n <!-- a <comment> -->" + other + "\n\t" + tool
+             + "</APPLICATIONS >\n<!-- end -->\n", true},
+        {"a name with an entity", RulesDocument(App("TOOL&amp;CO", "DENY", "DENY") + tool), true},
+        {"a comment inside a name", RulesDocument("<APPLICATION><EXENAME>TOOL<!-- -->.EXE</EXENAME>"
+                                                  "<INDEF>PERMIT</INDEF></APPLICATION>" + tool), true},
+        {"an application without children first", RulesDocument("<APPLICATION/>" + tool), true},
+        {"an empty name first", RulesDocument("<APPLICATION><EXENAME/><INDEF>PERMIT</INDEF></APPLICATION>" + tool), true},
+        {"text before the name", RulesDocument("<APPLICATION>TOOL.EXE<INDEF>PERMIT</INDEF></APPLICATION>" + tool), true},
+        {"a stopping entry before other broken ones", RulesDocument(tool + "<APPLICATION><EXENAME>ANY</EXENAME>"
+                                                                    "<RULES><RULE/></RULES></APPLICATION>"), true},
+        {"an attribute", "<APPLICATIONS><APPLICATION id=\"1\"><EXENAME>X</EXENAME></APPLICATION>" + tool
+             + "</APPLICATIONS>", false},
+        {"a declaration", "<?xml version=\"1.0\"?>" + RulesDocument(tool), false},
+        {"CDATA", RulesDocument("<APPLICATION><EXENAME><![CDATA[TOOL.EXE]]></EXENAME></APPLICATION>" + tool), false},
+        {"text beside the applications", RulesDocument("stray" + tool), false},
+        {"two roots", RulesDocument(tool) + RulesDocument(any), false},
+        {"an unclosed element", RulesDocument(other + tool).substr(0, 200), false},
+        {"crossed elements", "<APPLICATIONS><APPLICATION></APPLICATIONS></APPLICATION>", false},
+        {"a comment that never ends", RulesDocument(tool) + "<!--", false},
+        {"a zero byte in a comment", RulesDocument(tool + std::string("<!--\0-->", 8)), false},
+        {"a non-ASCII element name", RulesDocument("<APPLICATIÖN><EXENAME>X</EXENAME></APPLICATIÖN>" + tool), false},
+    };
+    for (const Case& c : cases) {
+        for (const char* program : {"TOOL.EXE", "OTHER", "NOBODY"}) {
+            RuleTable whole;
+            const int wholeResult = whole.LoadRulesFromDocument(c.document, program);
+            RuleTable table;
+            size_t offset = 0;
+            // Three bytes at a time, so that every tag and text crosses a piece's end.
+            const auto result = engine::ReadRulesStream(
+                [&](char* buffer, size_t room) -> ssize_t {
+                    const size_t count = std::min({room, c.document.size() - offset, size_t {3}});
+                    c.document.copy(buffer, count, offset);
+                    offset += count;
+                    return static_cast<ssize_t>(count);
+                },
+                table, program);
+            EXPECT_EQ(result.outcome == engine::StreamOutcome::kRead, c.piecewise) << c.name;
+            if (result.outcome != engine::StreamOutcome::kRead) {
+                EXPECT_TRUE(table.entries.empty()) << c.name; // untouched
+                continue;
+            }
+            EXPECT_EQ(result.stopped, wholeResult) << c.name << " " << program;
+            EXPECT_EQ(table.defaultIncoming, whole.defaultIncoming) << c.name << " " << program;
+            EXPECT_EQ(table.defaultOutgoing, whole.defaultOutgoing) << c.name << " " << program;
+            ASSERT_EQ(table.entries.size(), whole.entries.size()) << c.name << " " << program;
+            for (size_t i = 0; i < table.entries.size(); ++i) {
+                EXPECT_EQ(table.entries[i].port, whole.entries[i].port) << c.name;
+                EXPECT_EQ(table.entries[i].permission, whole.entries[i].permission) << c.name;
+                EXPECT_EQ(table.entries[i].addressRanges, whole.entries[i].addressRanges) << c.name;
+            }
+        }
+    }
 }
 
 TEST(RuleMatching, PortZeroMatchesEveryPortAndTheFirstMatchWins)

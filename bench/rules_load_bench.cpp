@@ -1,0 +1,153 @@
+// What loading the rules costs a host as the file grows: a file of 10,000
+// applications (about 5 MB) and one of about 50 MB, the host's own entry and
+// "ANY" at the end, read piece by piece (as hosts do) and read as a whole
+// document (what the engine did before, and still does for a file of an
+// unusual shape). Peak heap is counted by this program's own allocator.
+#include "engine/RuleTable.h"
+#include "platform/Files.h"
+
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <malloc.h>
+#include <new>
+#include <pugixml.hpp>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<size_t> g_current {0};
+std::atomic<size_t> g_peak {0};
+
+// The document parser allocates through malloc, unless told otherwise.
+void* CountedMalloc(size_t size)
+{
+    void* block = std::malloc(size ? size : 1);
+    if (block) {
+        const size_t now = g_current += malloc_usable_size(block);
+        size_t peak = g_peak.load();
+        while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+        }
+    }
+    return block;
+}
+
+void CountedFree(void* block)
+{
+    if (block)
+        g_current -= malloc_usable_size(block);
+    std::free(block);
+}
+
+const bool g_parserCounted = (pugi::set_memory_management_functions(CountedMalloc, CountedFree), true);
+
+}  // namespace
+
+void* operator new(size_t size)
+{
+    void* block = CountedMalloc(size);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* block) noexcept { CountedFree(block); }
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete(void* block, size_t) noexcept { operator delete(block); }
+void operator delete[](void* block, size_t) noexcept { operator delete(block); }
+
+namespace {
+
+// n applications of about 500 bytes each, then the host's own and ANY.
+std::string RulesFile(int applications)
+{
+    std::string text = "<APPLICATIONS>";
+    const auto app = [](const std::string& name, int port) {
+        return "<APPLICATION><EXENAME>" + name + "</EXENAME><DESCRIPTION>" + name + " &amp; friends</DESCRIPTION>"
+            "<APPPATH>/usr/bin/" + name + "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"
+            "<RULES><RULE><RULENAME>web</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+            "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><NUMBER>" + std::to_string(port) + "</NUMBER><IPS>"
+            "<IP>10.0.0.1-10.0.0.200</IP></IPS></PORT><PORT><NUMBER>443</NUMBER><HOSTS><HOST>*.example.org</HOST>"
+            "</HOSTS></PORT></PORTS></RULE></RULES></APPLICATION>";
+    };
+    for (int i = 0; i < applications; ++i)
+        text += app("PROGRAM" + std::to_string(i), 1000 + i % 60000);
+    text += app("BENCH-HOST", 80);
+    text += "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION></APPLICATIONS>";
+    return text;
+}
+
+struct Files {
+    std::string folder;
+    std::string small, large;
+    size_t smallBytes = 0, largeBytes = 0;
+    Files()
+    {
+        char pattern[] = "/tmp/zel-bench-rules-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        const std::string smallText = RulesFile(10000), largeText = RulesFile(100000);
+        smallBytes = smallText.size();
+        largeBytes = largeText.size();
+        small = folder + "/Rules10000.xml";
+        large = folder + "/Rules100000.xml";
+        platform::WriteFileAtomically(small, smallText);
+        platform::WriteFileAtomically(large, largeText);
+    }
+    ~Files()
+    {
+        ::unlink(small.c_str());
+        ::unlink(large.c_str());
+        ::rmdir(folder.c_str());
+    }
+};
+
+Files& TheFiles()
+{
+    static Files files;
+    return files;
+}
+
+void Report(benchmark::State& state, size_t before, size_t fileBytes, size_t entries)
+{
+    state.counters["file_MB"] = static_cast<double>(fileBytes) / 1e6;
+    state.counters["peak_heap_kB"] = static_cast<double>(g_peak.load() - before) / 1024.0;
+    state.counters["entries"] = static_cast<double>(entries);
+}
+
+void Load(benchmark::State& state, bool large, bool whole)
+{
+    const Files& files = TheFiles();
+    const std::string& path = large ? files.large : files.small;
+    std::string text;
+    if (whole)
+        text = platform::ReadFile(path, 1u << 30).value_or("");
+    size_t entries = 0;
+    const size_t before = g_current.load();
+    g_peak = before;
+    for (auto _ : state) {
+        engine::RuleTable table;
+        if (whole)
+            table.LoadRulesFromDocument(text, "BENCH-HOST");
+        else
+            table.LoadRulesFor(path, "BENCH-HOST");
+        entries = table.entries.size();
+        benchmark::DoNotOptimize(entries);
+    }
+    if (entries != 2)
+        state.SkipWithError("the host's entries were not read");
+    Report(state, before, large ? files.largeBytes : files.smallBytes, entries);
+}
+
+void BM_LoadRules10000Piecewise(benchmark::State& state) { Load(state, false, false); }
+void BM_LoadRules10000WholeDocument(benchmark::State& state) { Load(state, false, true); }
+void BM_LoadRules100000Piecewise(benchmark::State& state) { Load(state, true, false); }
+void BM_LoadRules100000WholeDocument(benchmark::State& state) { Load(state, true, true); }
+BENCHMARK(BM_LoadRules10000Piecewise)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadRules10000WholeDocument)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadRules100000Piecewise)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadRules100000WholeDocument)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

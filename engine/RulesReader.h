@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <sys/types.h>
+
+namespace pugi {
+class xml_document;
+}
+
+namespace engine {
+
+class RuleTable;
+
+// Reads the defaults and entries of exeName's application and of "ANY" from
+// a whole parsed rules document into table, in document order. Returns 1
+// when an entry with a non-empty INDEF ended the reading, else 0; reading
+// stops at the first element that lacks what it must hold.
+int ReadRulesDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName);
+
+// The same, piece by piece: the document's structure is checked as it goes
+// by, and only the two applications that concern the program are built in
+// memory, so that a host's cost follows its own rules rather than the size
+// of the file. Anything outside the plain shape the control panel writes
+// (attributes, declarations, CDATA, text beside elements, non-ASCII names)
+// answers kUnusual, and the caller reads the document whole instead: the
+// two readings always agree. table is changed only when the answer is kRead.
+enum class StreamOutcome { kRead, kUnusual };
+struct StreamResult {
+    StreamOutcome outcome = StreamOutcome::kUnusual;
+    int stopped = 0; // what ReadRulesDocument would return
+};
+// source fills its buffer with up to size bytes: the count read, 0 at the
+// end, negative on an error.
+using RulesSource = std::function<ssize_t(char* buffer, size_t size)>;
+StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::string_view exeName);
+
+}  // namespace engine
