@@ -3,6 +3,7 @@
 // traffic the engines counted to the control panel once a second (codes 10
 // and 11, in units of 10 bytes) and the programs that ended (code 5).
 //   zelconn [--daemon]
+#include "HostTracker.h"
 #include "Listener.h"
 #include "UpdateRelay.h"
 #include "platform/Clock.h"
@@ -16,13 +17,14 @@
 #include "platform/SharedBlock.h"
 #include "platform/Windows.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -103,50 +105,84 @@ int Run()
                                         platform::settings::kRulesFile);
     UpdateRelay relay;
     TrafficReport incoming, outgoing;
+    HostTracker tracker;
     const auto rulesPath = [&rulesFile] { return platform::SettingPath(rulesFile.Read().value_or("")); };
     platform::FileStamp rules = platform::StampOf(rulesPath());
+    std::string box;
+    // The control panel's list and the rules file: looked at when the kernel
+    // tells of a change in their folders, and once a second in case it could not.
+    const auto lookAtPanel = [&] {
+        box = MessageBox();
+        const std::string list = platform::windows::GetWindowText(box).value_or("");
+        const std::string path = rulesPath();
+        const platform::FileStamp current = platform::StampOf(path);
+        relay.Observe(list, !(current == rules));
+        rules = current;
+        if (!box.empty())
+            tracker.WatchFolder(box.substr(0, box.rfind('/')));
+        if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
+            tracker.WatchFolder(path.substr(0, slash));
+    };
     auto nextSecond = Clock::now() + std::chrono::seconds(1);
-    auto nextLook = Clock::now();
-    std::vector<UpdateRelay::Host> hosts;
+    auto nextBeat = Clock::now();
+    bool lookNow = true;
+    std::vector<UpdateRelay::Host> stepHosts;
 
     while (!g_stop) {
-        const auto now = Clock::now();
-        // A beat of 0 would mean "no relay": the tick count is kept odd.
-        block.StampRelay(platform::GetTickCount() | 1u);
-        if (now >= nextLook) {
-            nextLook = now + std::chrono::milliseconds(100);
-            const std::string box = MessageBox();
-            const std::string list = platform::windows::GetWindowText(box).value_or("");
-            const platform::FileStamp current = platform::StampOf(rulesPath());
-            relay.Observe(list, !(current == rules));
-            rules = current;
-            // Read after the list: a program that registers later reads rules
-            // saved before the list was published.
-            hosts.clear();
-            for (const auto& record : platform::hosts::ListHosts())
-                hosts.push_back({record.pid, record.exeName, record.alive});
+        auto now = Clock::now();
+        if (now >= nextBeat) {
+            // A beat of 0 would mean "no relay": the tick count is kept odd.
+            block.StampRelay(platform::GetTickCount() | 1u);
+            nextBeat = now + std::chrono::milliseconds(platform::SharedBlock::kRelayBeatLimitMs / 4);
         }
-        // Acknowledgements are taken right before anything new is published,
-        // so that each belongs to what the engine had seen.
-        UpdateRelay::Update update;
-        if (relay.Step(hosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update))
-            block.PublishUpdate(update.names, update.wordSequences, update.floor);
+        bool hostsChanged = tracker.Refresh(now);
+        if (tracker.TakeWatchedChange() || lookNow) {
+            lookAtPanel();
+            // Hosts read after the list: a program that registers later reads
+            // rules saved before the list was published.
+            hostsChanged |= tracker.Refresh(now);
+            lookNow = false;
+        }
+        const std::vector<pid_t> ended = tracker.TakeEnded();
+        if (hostsChanged || !ended.empty() || !relay.Idle()) {
+            stepHosts = tracker.Hosts();
+            for (const pid_t pid : ended)
+                stepHosts.push_back({pid, std::string(), false});
+            // Acknowledgements are taken right before anything new is
+            // published, so that each belongs to what the engine had seen.
+            UpdateRelay::Update update;
+            if (relay.Step(stepHosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update))
+                block.PublishUpdate(update.names, update.wordSequences, update.floor);
+        }
+        for (const pid_t pid : ended) {
+            if (!box.empty())
+                Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
+            platform::hosts::ForgetHost(pid);
+        }
         if (now >= nextSecond) {
             nextSecond += std::chrono::seconds(1);
-            const std::string box = MessageBox();
+            if (nextSecond < now)
+                nextSecond = now + std::chrono::seconds(1); // after a suspend: no burst of reports
+            lookNow = true;
+            box = MessageBox();
             incoming.Add(block.TakeCounterA());
             outgoing.Add(block.TakeCounterB());
             incoming.PostTo(box, platform::kCodeIncomingTraffic);
             outgoing.PostTo(box, platform::kCodeOutgoingTraffic);
-            for (const auto& record : platform::hosts::ListHosts()) {
-                if (record.alive)
-                    continue;
-                if (!box.empty())
-                    Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(record.pid));
-                platform::hosts::ForgetHost(record.pid);
-            }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Asleep until something happens, the next report or the next beat;
+        // while engines still have to take a change, their acknowledgements
+        // are looked at every 20 ms. Without the kernel's notices, the
+        // registry is read every 100 ms as before.
+        now = Clock::now();
+        auto wake = std::min(nextSecond, nextBeat);
+        if (!relay.Idle())
+            wake = std::min(wake, now + std::chrono::milliseconds(20));
+        if (tracker.Fd() < 0)
+            wake = std::min(wake, now + std::chrono::milliseconds(100));
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+        pollfd waiting {tracker.Fd(), POLLIN, 0};
+        ::poll(&waiting, tracker.Fd() >= 0 ? 1 : 0, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
     }
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);

@@ -1,8 +1,17 @@
+#include "HostTracker.h"
 #include "UpdateRelay.h"
 
+#include "Sandbox.h"
+#include "platform/HostRegistry.h"
 #include "platform/SharedBlock.h"
 
+#include <chrono>
+#include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Host = UpdateRelay::Host;
 using Update = UpdateRelay::Update;
@@ -142,4 +151,69 @@ TEST(UpdateRelay, EnginesReloadOncePerPublishedChange)
     EXPECT_TRUE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 1000));
     view.relayBeat = 5;
     EXPECT_TRUE(SharedBlock::IsDue(view, "IEXPLORE.EXE", 8, 0xFFFFFFF0u)); // across the counter's wrap
+}
+
+// The interceptor learns of hosts from the kernel's notices: a new host is
+// seen once it is registered, its end within a fraction of a second (long
+// before the full reading every ten seconds), and a registration left by a
+// host that ended before the tracker started is reported at the start.
+TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
+{
+    testing_support::Sandbox sandbox;
+    {
+        // Ended before: a registration whose lock nobody holds.
+        const int fd = platform::hosts::RegisterHost(999999, "GONE");
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    HostTracker tracker;
+    ASSERT_GE(tracker.Fd(), 0);
+    tracker.Refresh(start);
+    EXPECT_TRUE(tracker.Hosts().empty());
+    EXPECT_EQ(tracker.TakeEnded(), std::vector<pid_t> {999999});
+
+    // Waits for the tracker's descriptor and refreshes, until done says so.
+    const auto until = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i) {
+            pollfd waiting {tracker.Fd(), POLLIN, 0};
+            ::poll(&waiting, 1, 10);
+            tracker.Refresh(start); // never due for a full reading
+        }
+        return done();
+    };
+    int ready[2], hold[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = platform::hosts::RegisterHost(::getpid(), "TOOL.EXE");
+        char byte = fd >= 0 ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+        n = ::read(hold[0], &byte, 1); // until the test lets go
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 'y');
+    EXPECT_TRUE(until([&] { return tracker.Hosts().size() == 1; }));
+    ASSERT_EQ(tracker.Hosts().size(), 1u);
+    EXPECT_EQ(tracker.Hosts()[0].pid, child);
+    EXPECT_EQ(tracker.Hosts()[0].exeName, "TOOL.EXE");
+    EXPECT_TRUE(tracker.TakeEnded().empty());
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const auto killed = std::chrono::steady_clock::now();
+    std::vector<pid_t> ended;
+    EXPECT_TRUE(until([&] {
+        for (const pid_t pid : tracker.TakeEnded())
+            ended.push_back(pid);
+        return !ended.empty();
+    }));
+    EXPECT_EQ(ended, std::vector<pid_t> {child});
+    EXPECT_TRUE(tracker.Hosts().empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
+    for (int fd : {ready[0], ready[1], hold[0], hold[1]})
+        ::close(fd);
 }
