@@ -47,8 +47,18 @@ struct BenchEnvironment {
                      "<NUMBER>" + std::to_string(1000 + i) + "</NUMBER><IPS><IP>10.0.0.1-10.0.0.200</IP></IPS></PORT>"
                      "<PORT><NUMBER>0</NUMBER><HOSTS><HOST>" + (i % 2 ? "*.site" : "www.site") + std::to_string(i)
                      + ".example.org</HOST></HOSTS></PORT></PORTS></RULE>";
+        // A program with 100,000 entries of its own: ports 1 to 65,535 with
+        // an address range each, then more of them on the same ports.
+        std::string big;
+        big.reserve(100000 * 200);
+        for (int i = 0; i < 100000; ++i)
+            big += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+                   "<NUMBER>" + std::to_string(1 + i % 65535) + "</NUMBER><IPS><IP>10.0." + std::to_string(i % 200)
+                   + ".1-10.0." + std::to_string(i % 200) + ".200</IP></IPS></PORT></PORTS></RULE>";
         platform::WriteFileAtomically(root + "/Rules.xml",
-            "<APPLICATIONS><APPLICATION><EXENAME>BENCH-NAMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            "<APPLICATIONS><APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            + big + "</RULES></APPLICATION>"
+            "<APPLICATION><EXENAME>BENCH-NAMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + named + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + rules + "</RULES></APPLICATION></APPLICATIONS>");
@@ -129,6 +139,42 @@ void BM_MatchRules1000(benchmark::State& state)
         benchmark::DoNotOptimize(table.MatchRules(1, 80, "10.0.0.5"));
 }
 BENCHMARK(BM_MatchRules1000);
+
+// 100,000 entries of the program's own: the decision looks only at those of
+// its port (two here) and of every port (none).
+void BM_ApproveWith100000Entries(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false, "/usr/bin/bench-big");
+    engine->Approve(40000, 1, "10.0.250.5", 1, 80);
+    if (engine->RulesSnapshot().entries.size() != 100000)
+        state.SkipWithError("the big program's rules did not load");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->Approve(40000, 1, "10.0.250.5", 1, 80));
+}
+BENCHMARK(BM_ApproveWith100000Entries);
+
+// The same table walked entry by entry, as decisions did before the index:
+// what the figure above is compared with.
+void BM_WalkEvery100000Entries(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false, "/usr/bin/bench-big");
+    engine->Approve(40000, 1, "10.0.250.5", 1, 80);
+    const engine::RuleTable table = engine->RulesSnapshot();
+    const auto value = engine::ParseIpv4("10.0.250.5");
+    const auto walk = [&](int direction, int port) {
+        for (const engine::RuleEntry& entry : table.entries) {
+            if (entry.direction != direction || (entry.port != port && entry.port != 0))
+                continue;
+            const auto range = entry.addressRanges.lower_bound(*value);
+            if (entry.addressRanges.empty() || (range != entry.addressRanges.end() && range->second <= *value))
+                return entry.permission;
+        }
+        return table.defaultOutgoing;
+    };
+    for (auto _ : state)
+        benchmark::DoNotOptimize(walk(1, 80));
+}
+BENCHMARK(BM_WalkEvery100000Entries);
 
 }  // namespace
 

@@ -93,7 +93,7 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
             return false;
         entry.addressRanges.emplace(*last, *first);
     }
-    addressEntries_.push_back(static_cast<uint32_t>(entries.size()));
+    addressesByPort_[PortKey(direction, port)].push_back(static_cast<uint32_t>(entries.size()));
     entries.push_back(std::move(entry));
     return true;
 }
@@ -121,7 +121,7 @@ bool RuleTable::AddHostEntry(int port, int direction, int permission, std::strin
 void RuleTable::Clear()
 {
     entries.clear();
-    addressEntries_.clear();
+    addressesByPort_.clear();
     hostsByHash_.clear();
     anyHostEntries_.clear();
     hostEntries_ = 0;
@@ -153,38 +153,46 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
 {
     const std::optional<uint32_t> value = ParseIpv4(addressText);
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
-    if (hostEntries_ == 0) {
-        for (const RuleEntry& entry : entries)
-            if (Covers(entry, direction, port) && AddressMatches(entry, value))
-                return entry.permission;
-        return fallback;
-    }
-    // The first host entry that matches, found through the name's suffixes;
-    // then the address entries before it, in order: first match as ever.
-    const HostKey unknown(nullptr);
-    const HostKey& key = name ? *name : unknown;
+    // The first host entry that matches, found through the name's suffixes.
     uint32_t first = UINT32_MAX;
-    const auto consider = [&](const std::vector<uint32_t>& candidates) {
-        for (const uint32_t index : candidates) {
-            if (index >= first)
-                return;
-            const RuleEntry& entry = entries[index];
-            if (Covers(entry, direction, port) && key.Matches(*entry.host)) {
-                first = index;
-                return;
+    if (hostEntries_ > 0) {
+        const HostKey unknown(nullptr);
+        const HostKey& key = name ? *name : unknown;
+        const auto consider = [&](const std::vector<uint32_t>& candidates) {
+            for (const uint32_t index : candidates) {
+                if (index >= first)
+                    return;
+                const RuleEntry& entry = entries[index];
+                if (Covers(entry, direction, port) && key.Matches(*entry.host)) {
+                    first = index;
+                    return;
+                }
             }
-        }
+        };
+        for (size_t k = 1; k <= key.Labels(); ++k)
+            if (const auto found = hostsByHash_.find(key.SuffixHash(k)); found != hostsByHash_.end())
+                consider(found->second);
+        consider(anyHostEntries_);
+    }
+    // Then the address entries of this port and of every port before it,
+    // merged in rule order: the first match wins as ever.
+    static const std::vector<uint32_t> none;
+    const auto listOf = [this](uint64_t key) -> const std::vector<uint32_t>& {
+        const auto found = addressesByPort_.find(key);
+        return found == addressesByPort_.end() ? none : found->second;
     };
-    for (size_t k = 1; k <= key.Labels(); ++k)
-        if (const auto found = hostsByHash_.find(key.SuffixHash(k)); found != hostsByHash_.end())
-            consider(found->second);
-    consider(anyHostEntries_);
-    for (const uint32_t index : addressEntries_) {
+    const std::vector<uint32_t>& own = listOf(PortKey(direction, port));
+    const std::vector<uint32_t>& every = port != 0 ? listOf(PortKey(direction, 0)) : none;
+    size_t i = 0, j = 0;
+    for (;;) {
+        const uint32_t a = i < own.size() ? own[i] : UINT32_MAX;
+        const uint32_t b = j < every.size() ? every[j] : UINT32_MAX;
+        const uint32_t index = std::min(a, b);
         if (index >= first)
             break;
-        const RuleEntry& entry = entries[index];
-        if (Covers(entry, direction, port) && AddressMatches(entry, value))
-            return entry.permission;
+        (index == a ? i : j)++;
+        if (AddressMatches(entries[index], value))
+            return entries[index].permission;
     }
     return first != UINT32_MAX ? entries[first].permission : fallback;
 }

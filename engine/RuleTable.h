@@ -80,7 +80,14 @@ private:
     // So that a decision need not look at every host entry: the entries by
     // kind, in order. Host patterns of names and domains by their hash, so
     // that a name finds the few that can match it; "*" and "?" apart.
-    std::vector<uint32_t> addressEntries_;
+    // Address entries by direction and port (port 0: every port), each list
+    // in rule order, so that a decision looks only at the entries that can
+    // cover its port, however many the program has.
+    static uint64_t PortKey(int direction, int port)
+    {
+        return (static_cast<uint64_t>(static_cast<uint32_t>(direction)) << 32) | static_cast<uint32_t>(port);
+    }
+    std::unordered_map<uint64_t, std::vector<uint32_t>> addressesByPort_;
     std::unordered_map<uint64_t, std::vector<uint32_t>> hostsByHash_;
     std::vector<uint32_t> anyHostEntries_;
     size_t hostEntries_ = 0;
