@@ -43,7 +43,8 @@ sleep 2
 echo "zelconn, $N idle hosts: $(measure "$zelconn")% of a CPU over ${SECONDS_MEASURED} s"
 
 # A host that ends: its registration is forgotten once zelconn noticed.
-victim=$(ls "$ZEL_RUNTIME_DIR/hosts" | head -1)
+registered=("$ZEL_RUNTIME_DIR"/hosts/*)
+victim=${registered[0]##*/}
 start=$(date +%s%N)
 kill -9 "$victim"
 for _ in $(seq 1 500); do [ -e "$ZEL_RUNTIME_DIR/hosts/$victim" ] || break; sleep 0.01; done
