@@ -127,6 +127,8 @@ int Run()
     auto nextBeat = Clock::now();
     bool lookNow = true;
     std::vector<UpdateRelay::Host> stepHosts;
+    auto publishedAt = Clock::now();
+    auto nextAcknowledgements = Clock::now();
 
     while (!g_stop) {
         auto now = Clock::now();
@@ -136,23 +138,36 @@ int Run()
             nextBeat = now + std::chrono::milliseconds(platform::SharedBlock::kRelayBeatLimitMs / 4);
         }
         bool hostsChanged = tracker.Refresh(now);
+        bool looked = false;
         if (tracker.TakeWatchedChange() || lookNow) {
             lookAtPanel();
+            looked = true;
             // Hosts read after the list: a program that registers later reads
             // rules saved before the list was published.
             hostsChanged |= tracker.Refresh(now);
             lookNow = false;
         }
         const std::vector<pid_t> ended = tracker.TakeEnded();
-        if (hostsChanged || !ended.empty() || !relay.Idle()) {
-            stepHosts = tracker.Hosts();
-            for (const pid_t pid : ended)
-                stepHosts.push_back({pid, std::string(), false});
+        if (hostsChanged || !ended.empty() || looked || (!relay.Idle() && now >= nextAcknowledgements)) {
+            const std::vector<UpdateRelay::Host>* hosts = &tracker.Hosts();
+            if (!ended.empty()) {
+                stepHosts = tracker.Hosts();
+                for (const pid_t pid : ended)
+                    stepHosts.push_back({pid, std::string(), false});
+                hosts = &stepHosts;
+            }
             // Acknowledgements are taken right before anything new is
             // published, so that each belongs to what the engine had seen.
             UpdateRelay::Update update;
-            if (relay.Step(stepHosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update))
+            if (relay.Step(*hosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update)) {
                 block.PublishUpdate(update.names, update.wordSequences, update.floor);
+                publishedAt = now;
+            }
+            // Engines acknowledge at their next decision, which for an idle
+            // program may be hours away: looked at often just after a
+            // change, then now and then.
+            nextAcknowledgements = now + (now - publishedAt < std::chrono::seconds(1) ? std::chrono::milliseconds(20)
+                                                                                        : std::chrono::milliseconds(250));
         }
         for (const pid_t pid : ended) {
             if (!box.empty())
@@ -171,13 +186,13 @@ int Run()
             outgoing.PostTo(box, platform::kCodeOutgoingTraffic);
         }
         // Asleep until something happens, the next report or the next beat;
-        // while engines still have to take a change, their acknowledgements
-        // are looked at every 20 ms. Without the kernel's notices, the
+        // while engines still have to take a change, until their
+        // acknowledgements are due. Without the kernel's notices, the
         // registry is read every 100 ms as before.
         now = Clock::now();
         auto wake = std::min(nextSecond, nextBeat);
         if (!relay.Idle())
-            wake = std::min(wake, now + std::chrono::milliseconds(20));
+            wake = std::min(wake, std::max(now, nextAcknowledgements));
         if (tracker.Fd() < 0)
             wake = std::min(wake, now + std::chrono::milliseconds(100));
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
