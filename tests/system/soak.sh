@@ -2,11 +2,12 @@
 # Many programs under the hook for a while, the panel changing their rule
 # every second by mouse: nothing crashes, every connection has its record,
 # no process gains descriptors, and the rules file parses at every moment.
-#   tests/system/soak.sh BUILD_DIR [SECONDS [PROGRAMS]]
+#   tests/system/soak.sh BUILD_DIR [SECONDS [PROGRAMS [INTERVAL_MS]]]
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 DURATION=${2:-60}
 PROGRAMS=${3:-50}
+INTERVAL=${4:-200}
 NAME=soak
 LIMIT=$((DURATION * 3 + 120))
 source "$(dirname "$0")/desktop.sh"
@@ -51,11 +52,11 @@ PY
 checker=$!
 pids+=($checker)
 
-step "$PROGRAMS programs under zel-run, each connecting every 200 ms for $DURATION s"
-attempts_each=$((DURATION * 5))
+step "$PROGRAMS programs under zel-run, each connecting every $INTERVAL ms for $DURATION s"
+attempts_each=$((DURATION * 1000 / INTERVAL))
 clients=()
 for ((i = 0; i < PROGRAMS; i++)); do
-  "$prefix/bin/zel-run" "$peer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" "$attempts_each" 200 >"$work/client.$i" 2>&1 &
+  "$prefix/bin/zel-run" "$peer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" "$attempts_each" "$INTERVAL" >"$work/client.$i" 2>&1 &
   clients+=($!)
   pids+=($!)
 done
@@ -97,6 +98,7 @@ logged_permitted=$(grep -c "<EXEPATH>$peer</EXEPATH>.*<PERMISSION>1</PERMISSION>
 broken=$(grep "<EXEPATH>$peer</EXEPATH>" "$today" | grep -vc '^<DATE>.*</SERVICE>' || true)
 parses=$(tail -1 "$work/parses.out")
 echo "   connections: $attempts ($permitted permitted, $refused refused); records: $logged ($logged_permitted permitted)"
+echo "   the day's log: $(stat -c %s "$today") bytes, $(( $(stat -c %s "$today") / (logged > 0 ? logged : 1) )) a record"
 echo "   rule changes: $changes; rules file: $parses; descriptors of $PROGRAMS programs, zelconn, panel: none grew"
 [ "$attempts" -eq $((PROGRAMS * attempts_each)) ] || fail "$attempts results for $((PROGRAMS * attempts_each)) attempts"
 [ "$broken" -eq 0 ] || fail "$broken records are not whole"
