@@ -75,6 +75,10 @@ echo "== Benchmarks (one short pass; docs/performance.md has the measured figure
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/hook_ratio.sh" "$BUILD_DIR" 3
+"$BUILD_DIR/bench/rules_load_bench" --benchmark_min_time=0.05
+"$ROOT/bench/zelconn_idle.sh" "$BUILD_DIR" 300 5
+"$ROOT/bench/reload_fanout.sh" "$BUILD_DIR" 100 500
+"$ROOT/bench/host_memory.sh" "$BUILD_DIR"
 "$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" /bin/true
 "$BUILD_DIR/bench/panel_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/panel_bench.json" \
   --benchmark_out_format=json >/dev/null

@@ -35,15 +35,19 @@ HostTracker::HostTracker() : folder_(platform::hosts::HostsFolder())
 {
     if (folder_.empty())
         return;
-    // Watched from the start, so that no registration goes unseen.
-    ::mkdir(folder_.c_str(), 0700);
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ >= 0)
-        hostsWatch_ = ::inotify_add_watch(fd_, folder_.c_str(), kHostEvents | IN_DELETE_SELF | IN_MOVE_SELF);
-    if (hostsWatch_ < 0 && fd_ >= 0) {
+    if (fd_ >= 0 && !WatchHosts()) {
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+bool HostTracker::WatchHosts()
+{
+    // Watched before anything is read, so that no registration goes unseen.
+    ::mkdir(folder_.c_str(), 0700);
+    hostsWatch_ = ::inotify_add_watch(fd_, folder_.c_str(), kHostEvents | IN_DELETE_SELF | IN_MOVE_SELF);
+    return hostsWatch_ >= 0;
 }
 
 HostTracker::~HostTracker()
@@ -90,8 +94,12 @@ bool HostTracker::Refresh(std::chrono::steady_clock::time_point now)
                 if (event->mask & IN_Q_OVERFLOW) {
                     readAll = true;
                 } else if (event->wd == hostsWatch_) {
-                    if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))
+                    if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                        // The folder went (or moved away): watch the one hosts register in now.
+                        ::inotify_rm_watch(fd_, hostsWatch_);
+                        WatchHosts();
                         readAll = true;
+                    }
                     else if (const auto pid = event->len ? PidOfName(event->name) : std::nullopt) {
                         Look(*pid, event->mask & kEndEvents);
                         changed = true;

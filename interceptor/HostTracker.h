@@ -40,6 +40,7 @@ public:
     static constexpr std::chrono::seconds kFullReading {10};
 
 private:
+    bool WatchHosts();
     void ReadAll();
     void Look(pid_t pid, bool mayHaveEnded);
     void Rebuild();

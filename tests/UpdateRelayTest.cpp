@@ -185,17 +185,22 @@ TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
     int ready[2], hold[2];
     ASSERT_EQ(::pipe(ready), 0);
     ASSERT_EQ(::pipe(hold), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int fd = platform::hosts::RegisterHost(::getpid(), "TOOL.EXE");
-        char byte = fd >= 0 ? 'y' : 'n';
-        [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
-        n = ::read(hold[0], &byte, 1); // until the test lets go
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ASSERT_EQ(byte, 'y');
+    // A host: registers, says so, and waits until the test lets go.
+    const auto startHost = [&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = platform::hosts::RegisterHost(::getpid(), "TOOL.EXE");
+            char byte = fd >= 0 ? 'y' : 'n';
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
+            n = ::read(hold[0], &byte, 1);
+            ::_exit(0);
+        }
+        char byte = 0;
+        EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+        EXPECT_EQ(byte, 'y');
+        return pid;
+    };
+    const pid_t child = startHost();
     EXPECT_TRUE(until([&] { return tracker.Hosts().size() == 1; }));
     ASSERT_EQ(tracker.Hosts().size(), 1u);
     EXPECT_EQ(tracker.Hosts()[0].pid, child);
@@ -214,6 +219,21 @@ TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
     EXPECT_EQ(ended, std::vector<pid_t> {child});
     EXPECT_TRUE(tracker.Hosts().empty());
     EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
+
+    // The folder removed (a cleaner of the runtime folder) and made again by
+    // the next registration: still watched.
+    for (const pid_t pid : {child, pid_t {999999}})
+        platform::hosts::ForgetHost(pid);
+    ASSERT_EQ(::rmdir(platform::hosts::HostsFolder().c_str()), 0);
+    for (int i = 0; i < 5; ++i) { // the notices of the removal
+        pollfd waiting {tracker.Fd(), POLLIN, 0};
+        ::poll(&waiting, 1, 10);
+        tracker.Refresh(start);
+    }
+    const pid_t next = startHost();
+    EXPECT_TRUE(until([&] { return tracker.Hosts().size() == 1; }));
+    ::kill(next, SIGKILL);
+    ::waitpid(next, nullptr, 0);
     for (int fd : {ready[0], ready[1], hold[0], hold[1]})
         ::close(fd);
 }
