@@ -17,6 +17,7 @@ PACKAGES=(
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   clang libclang-rt-14-dev
+  libbpf-dev bpftool liburing-dev iproute2 util-linux
   xvfb xauth imagemagick xdotool trayer desktop-file-utils
   curl wget python3 binutils
 )

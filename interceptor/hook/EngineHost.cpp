@@ -1,6 +1,7 @@
 #include "EngineHost.h"
 
 #include "SocketTable.h"
+#include "backstop/backstop.h"
 #include "platform/Descriptors.h"
 #include "platform/Environment.h"
 #include "platform/HookLink.h"
@@ -16,7 +17,9 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -245,12 +248,33 @@ void StartUp()
 
 bool IsSecure() { return !Ready(); }
 
+// Tells the kernel backstop, where one is installed, that this program image
+// has the hook in it: once, before its first connection is decided. A fork
+// stays registered in the kernel; an exec starts over. Without a backstop
+// the kernel answers ENOPROTOOPT and nothing changes. Raw system calls: the
+// program's own socket calls are the hook's.
+void RegisterWithBackstop()
+{
+    static std::atomic<bool> registered {false};
+    if (registered.exchange(true))
+        return;
+    const int saved = errno;
+    const long fd = ::syscall(SYS_socket, AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+        const int one = 1;
+        ::syscall(SYS_setsockopt, fd, ZEL_BACKSTOP_LEVEL, ZEL_BACKSTOP_REGISTER, &one, sizeof one);
+        ::syscall(SYS_close, fd);
+    }
+    errno = saved;
+}
+
 EngineState EnsureEngine()
 {
     if (!Ready())
         return EngineState::kPassThrough;
     int state = g_engineState.load(std::memory_order_acquire);
     if (state == 0) {
+        RegisterWithBackstop();
         Inside inside;
         pthread_mutex_lock(&g_loadMutex);
         state = g_engineState.load();

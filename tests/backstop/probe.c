@@ -1,0 +1,69 @@
+/* Connects the way programs the hook cannot enter do, and says what the
+ * kernel answered: "passed" (connected, refused by the peer, or a datagram
+ * sent), "denied" (EPERM), or "error N". Built dynamically and statically.
+ *   probe libc|raw|udp|uring ADDRESS PORT */
+#define _GNU_SOURCE
+#include <arpa/inet.h>
+#include <errno.h>
+#include <liburing.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+static int report(int error)
+{
+    if (error == 0 || error == ECONNREFUSED)
+        puts("passed");
+    else if (error == EPERM)
+        puts("denied");
+    else
+        printf("error %d\n", error);
+    return 0;
+}
+
+static int uring_connect(int fd, const struct sockaddr_in* to)
+{
+    struct io_uring ring;
+    if (io_uring_queue_init(4, &ring, 0) < 0)
+        return ENOSYS;
+    struct io_uring_sqe* sqe = io_uring_get_sqe(&ring);
+    io_uring_prep_connect(sqe, fd, (const struct sockaddr*)to, sizeof *to);
+    io_uring_submit(&ring);
+    struct io_uring_cqe* cqe;
+    int result = io_uring_wait_cqe(&ring, &cqe);
+    if (result == 0) {
+        result = cqe->res;
+        io_uring_cqe_seen(&ring, cqe);
+    }
+    io_uring_queue_exit(&ring);
+    return result < 0 ? -result : 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 4)
+        return 2;
+    struct sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    to.sin_port = htons((unsigned short)atoi(argv[3]));
+    if (inet_pton(AF_INET, argv[2], &to.sin_addr) != 1)
+        return 2;
+    const int udp = strcmp(argv[1], "udp") == 0;
+    const int fd = socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    if (fd < 0)
+        return 1;
+    if (strcmp(argv[1], "libc") == 0)
+        return report(connect(fd, (struct sockaddr*)&to, sizeof to) == 0 ? 0 : errno);
+    if (strcmp(argv[1], "raw") == 0)
+        return report(syscall(SYS_connect, fd, &to, sizeof to) == 0 ? 0 : errno);
+    if (udp)
+        return report(sendto(fd, "x", 1, 0, (struct sockaddr*)&to, sizeof to) == 1 ? 0 : errno);
+    if (strcmp(argv[1], "uring") == 0)
+        return report(uring_connect(fd, &to));
+    return 2;
+}
