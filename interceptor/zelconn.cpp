@@ -3,9 +3,11 @@
 // traffic the engines counted to the control panel once a second (codes 10
 // and 11, in units of 10 bytes) and the programs that ended (code 5).
 //   zelconn [--daemon]
+#include "BackstopNotices.h"
 #include "HostTracker.h"
 #include "Listener.h"
 #include "UpdateRelay.h"
+#include "engine/TrafficLog.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Files.h"
@@ -15,6 +17,7 @@
 #include "platform/Registry.h"
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
+#include "platform/Text.h"
 #include "platform/Windows.h"
 
 #include <algorithm>
@@ -71,6 +74,34 @@ private:
     uint64_t bytes_ = 0;
 };
 
+// A connection the kernel backstop reported: a record in the day's log
+// (marked as the backstop's, which readers that do not know it pass over)
+// and a notice to the control panel.
+void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::string& logFolder, const std::string& box)
+{
+    if (!logFolder.empty()) {
+        const engine::TrafficLog log(logFolder);
+        const std::string name = notice.program.substr(notice.program.rfind('/') + 1);
+        const std::string head = platform::ConnectionRecordHead(platform::EscapeLogText(notice.program),
+                                                                platform::EscapeLogText(name));
+        const platform::ConnectionRecord record {&head, notice.protocol, 1, notice.address.c_str(), 0, notice.port,
+                                                 notice.denied ? 0 : 1, false};
+        platform::RecordText body;
+        platform::FormatConnectionBody(record, body);
+        body.Append("<BACKSTOP>1</BACKSTOP>");
+        log.AppendLogRecord(body.View(), std::time(nullptr));
+    }
+    if (!box.empty()) {
+        std::string data = std::string(notice.denied ? "denied " : "passed ") + notice.address + " "
+            + std::to_string(notice.port) + " " + notice.program;
+        data.resize(std::min(data.size(), platform::windows::kMaxMessageData));
+        platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
+                                       platform::windows::MakeCodedParam(platform::kCodeBackstopNotice,
+                                                                         static_cast<uint32_t>(notice.pid)),
+                                       data);
+    }
+}
+
 int TakeLock()
 {
     const std::string path = listener::LockPath();
@@ -123,6 +154,9 @@ int Run()
         if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
             tracker.WatchFolder(path.substr(0, slash));
     };
+    platform::registry::Value logFolder(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                        platform::settings::kLogFilesPath);
+    BackstopNotices notices(BackstopNotices::SocketPath());
     auto nextSecond = Clock::now() + std::chrono::seconds(1);
     auto nextBeat = Clock::now();
     bool lookNow = true;
@@ -169,6 +203,8 @@ int Run()
             nextAcknowledgements = now + (now - publishedAt < std::chrono::seconds(1) ? std::chrono::milliseconds(20)
                                                                                         : std::chrono::milliseconds(250));
         }
+        while (const auto notice = notices.Next())
+            ReportBackstopNotice(*notice, platform::SettingPath(logFolder.Read().value_or("")), box);
         for (const pid_t pid : ended) {
             if (!box.empty())
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
@@ -196,8 +232,8 @@ int Run()
         if (tracker.Fd() < 0)
             wake = std::min(wake, now + std::chrono::milliseconds(100));
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-        pollfd waiting {tracker.Fd(), POLLIN, 0};
-        ::poll(&waiting, tracker.Fd() >= 0 ? 1 : 0, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
+        pollfd waiting[2] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}};
+        ::poll(waiting, 2, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
     }
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);

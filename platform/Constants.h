@@ -27,6 +27,9 @@ enum MessageCode : uint16_t {
     // host's normalised name.
     kCodeOutgoingHostBlocked = 7,
     kCodeOutgoingHostPermitted = 8,
+    // A connection of a program the hook is not in, as the kernel backstop
+    // reported it; the data is "denied|passed ADDRESS PORT PROGRAM".
+    kCodeBackstopNotice = 9,
     kCodeIncomingTraffic = 10,
     kCodeOutgoingTraffic = 11,
 };

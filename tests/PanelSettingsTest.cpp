@@ -1,4 +1,5 @@
 #include "logs/LogCleanup.h"
+#include "settings/BackstopNotice.h"
 #include "settings/GeneralMdl.h"
 #include "settings/PanelSettings.h"
 #include "settings/PanelState.h"
@@ -281,4 +282,23 @@ TEST(SingleInstance, SecondCopyFindsTheFirstAndReachesItsMessageBox)
     EXPECT_EQ(message->wParam, 0u);
     EXPECT_EQ(message->lParam, 0x00060000);
     EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0))); // once
+}
+
+// What the user reads of a program the backstop saw: what happened, to whom,
+// and how to have it decided; nothing is made of data of another shape.
+TEST(BackstopNotice, SaysWhatHappenedAndHowToRunTheProgramUnderTheFirewall)
+{
+    const auto denied = panel::ParseBackstopNotice("denied 10.0.0.7 443 /opt/tools/fetch");
+    ASSERT_TRUE(denied);
+    EXPECT_TRUE(denied->denied);
+    EXPECT_EQ(denied->title, "A program was blocked");
+    EXPECT_NE(denied->text.find("/opt/tools/fetch tried to connect to 10.0.0.7:443"), std::string::npos);
+    EXPECT_NE(denied->text.find("zel-run /opt/tools/fetch"), std::string::npos);
+    const auto passed = panel::ParseBackstopNotice("passed fd00::2 53 dig");
+    ASSERT_TRUE(passed);
+    EXPECT_NE(passed->text.find("dig connected to [fd00::2]:53"), std::string::npos);
+    EXPECT_NE(passed->text.find("no rule decided it"), std::string::npos);
+    for (const char* data : {"", "allowed 10.0.0.7 443 x", "denied 10.0.0.7 http x", "denied 10.0.0.7 443",
+                             "denied <b>x</b> 443 y", "denied 10.0.0.7 4430000 y"})
+        EXPECT_FALSE(panel::ParseBackstopNotice(data)) << data;
 }

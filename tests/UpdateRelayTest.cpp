@@ -1,3 +1,4 @@
+#include "BackstopNotices.h"
 #include "HostTracker.h"
 #include "UpdateRelay.h"
 
@@ -236,4 +237,25 @@ TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
     ::waitpid(next, nullptr, 0);
     for (int fd : {ready[0], ready[1], hold[0], hold[1]})
         ::close(fd);
+}
+
+// The backstop's lines come from a root service, but through a socket path
+// that could be another's: only well-formed notices are taken.
+TEST(BackstopNotices, OnlyWellFormedLinesAreNotices)
+{
+    const auto notice = BackstopNotices::Parse("denied 4242 10.0.0.7 443 TCP /opt/go tools/fetch");
+    ASSERT_TRUE(notice);
+    EXPECT_TRUE(notice->denied);
+    EXPECT_EQ(notice->pid, 4242);
+    EXPECT_EQ(notice->address, "10.0.0.7");
+    EXPECT_EQ(notice->port, 443u);
+    EXPECT_EQ(notice->protocol, 1);
+    EXPECT_EQ(notice->program, "/opt/go tools/fetch"); // blanks in a path kept
+    const auto datagram = BackstopNotices::Parse("passed 7 fd00::2 53 UDP dig");
+    ASSERT_TRUE(datagram);
+    EXPECT_FALSE(datagram->denied);
+    EXPECT_EQ(datagram->protocol, 2);
+    for (const char* line : {"", "blocked 1 10.0.0.1 80 TCP x", "denied 0 10.0.0.1 80 TCP x", "denied 1 10.0.0.1 99999 TCP x",
+                             "denied 1 10.0.0.1 80 ICMP x", "denied 1 10.0.0.1 80 TCP", "denied x 10.0.0.1 80 TCP y"})
+        EXPECT_FALSE(BackstopNotices::Parse(line)) << line;
 }

@@ -253,19 +253,42 @@ bool IsSecure() { return !Ready(); }
 // stays registered in the kernel; an exec starts over. Without a backstop
 // the kernel answers ENOPROTOOPT and nothing changes. Raw system calls: the
 // program's own socket calls are the hook's.
-void RegisterWithBackstop()
+namespace {
+
+std::atomic<bool> g_backstopAsked {false};
+std::atomic<bool> g_backstopTook {false};
+std::atomic<bool> g_backstopAskedAgain {false};
+
+bool AskBackstop()
 {
-    static std::atomic<bool> registered {false};
-    if (registered.exchange(true))
-        return;
     const int saved = errno;
+    bool took = false;
     const long fd = ::syscall(SYS_socket, AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd >= 0) {
         const int one = 1;
-        ::syscall(SYS_setsockopt, fd, ZEL_BACKSTOP_LEVEL, ZEL_BACKSTOP_REGISTER, &one, sizeof one);
+        took = ::syscall(SYS_setsockopt, fd, ZEL_BACKSTOP_LEVEL, ZEL_BACKSTOP_REGISTER, &one, sizeof one) == 0;
         ::syscall(SYS_close, fd);
     }
     errno = saved;
+    return took;
+}
+
+void RegisterWithBackstop()
+{
+    if (!g_backstopAsked.exchange(true))
+        g_backstopTook = AskBackstop();
+}
+
+}  // namespace
+
+bool RegisterAgainWithBackstop()
+{
+    // Only a program that found no backstop when it first asked: one was
+    // installed since. Once: a refusal after that is someone else's.
+    if (!Ready() || g_backstopTook.load() || g_backstopAskedAgain.exchange(true))
+        return false;
+    g_backstopTook = AskBackstop();
+    return g_backstopTook.load();
 }
 
 EngineState EnsureEngine()

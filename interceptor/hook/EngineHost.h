@@ -28,6 +28,10 @@ enum class EngineState {
 // At the program's start: the environment is copied, and nothing else
 // happens until the program first needs the hook.
 void StartUp();
+// A connection refused with EPERM in a program that found no kernel
+// backstop when it registered: registers once more; true when the
+// connection is worth trying again.
+bool RegisterAgainWithBackstop();
 // In secure execution the environment is the caller's: nothing is loaded,
 // nothing decided, nothing written.
 bool IsSecure();

@@ -437,7 +437,12 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
             }
         }
     }
-    return real_connect(fd, address, length);
+    const int result = real_connect(fd, address, length);
+    // Started before the kernel backstop was installed, the program had no
+    // registration for it to take: it registers now and tries once more.
+    if (result != 0 && errno == EPERM && t_inside == 0 && RegisterAgainWithBackstop())
+        return real_connect(fd, address, length);
+    return result;
 }
 
 ZEL_HOOK int accept4(int fd, sockaddr* address, socklen_t* length, int flags)

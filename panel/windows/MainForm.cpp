@@ -390,6 +390,11 @@ QWidget* MainForm::BuildStatusArea()
     EngineNotice->setStyleSheet("color: rgb(160, 0, 0);");
     EngineNotice->hide();
     side->addWidget(EngineNotice);
+    BackstopNoticeLabel = NamedLabel("BackstopNotice", QString(), area);
+    BackstopNoticeLabel->setWordWrap(true);
+    BackstopNoticeLabel->setStyleSheet("color: rgb(160, 0, 0);");
+    BackstopNoticeLabel->hide();
+    side->addWidget(BackstopNoticeLabel);
     LBLVersion = NamedLabel("LBLVersion", QString(), area);
     side->addWidget(LBLVersion);
     auto* links = new QHBoxLayout;

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include <memory>
 
@@ -155,6 +156,7 @@ public:
     QLabel* AppIcon = nullptr;
     QLabel* StatText = nullptr;
     QLabel* EngineNotice = nullptr; // programs still running a replaced engine; hidden when none
+    QLabel* BackstopNoticeLabel = nullptr; // the latest connection the kernel backstop reported; hidden until one
     QGroupBox* Frame2 = nullptr;
     QGroupBox* Frame5 = nullptr;
     QRadioButton* InAllow = nullptr;
@@ -203,6 +205,7 @@ public:
     // An alert's answer (codes 1 to 4) or an ended program (code 5).
     void SetNewApp(int code, uint32_t processId, const std::string& hostName = {});
     void ShowAlertedApp(const std::string& exeName);
+    void ShowBackstopNotice(const std::string& messageData);
 
 signals:
     // Every half minute: the shown log and the statistics are read again.
@@ -260,6 +263,7 @@ private:
     // Executable names of the programs with an engine, by process: an ended
     // program's name is still known when its end is reported.
     std::map<uint32_t, std::string> knownHosts_;
+    std::set<std::string> backstopNoticesShown_;
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
     bool ended_ = false;

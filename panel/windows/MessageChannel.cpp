@@ -3,6 +3,7 @@
 #include "windows/MainForm.h"
 
 #include "editing/ProcessList.h"
+#include "settings/BackstopNotice.h"
 #include "settings/GeneralMdl.h"
 #include "windows/TrafficChart.h"
 #include "platform/Constants.h"
@@ -10,6 +11,7 @@
 #include "platform/Windows.h"
 
 #include <QCursor>
+#include <QSystemTrayIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QTime>
@@ -49,6 +51,9 @@ void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam, const std::string& m
         break;
     case platform::kCodeRestoreWindow:
         RestoreWindow();
+        break;
+    case platform::kCodeBackstopNotice:
+        ShowBackstopNotice(messageData);
         break;
     case platform::kCodeIncomingTraffic:
         Traffic.AddIncoming(argument);
@@ -121,4 +126,20 @@ void MainForm::Timer1_Timer()
     // log views do their part when they are shown).
     if (QTime::currentTime().second() % 30 == 0)
         emit HalfMinute();
+}
+
+void MainForm::ShowBackstopNotice(const std::string& messageData)
+{
+    const auto notice = panel::ParseBackstopNotice(messageData);
+    if (!notice)
+        return;
+    // The side column keeps the latest; a balloon comes once per program
+    // while the panel runs (the backstop already says each program once in a
+    // while), so that a program retrying does not flood the desktop.
+    BackstopNoticeLabel->setText(QString::fromStdString(notice->text));
+    BackstopNoticeLabel->setToolTip(QString::fromStdString(notice->title));
+    BackstopNoticeLabel->show();
+    if (trayIcon_ && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
+        trayIcon_->showMessage(QString::fromStdString(notice->title), QString::fromStdString(notice->text),
+                               notice->denied ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
 }

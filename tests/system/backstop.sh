@@ -23,8 +23,9 @@ sock="$work/notices.sock"
 tuid=64998
 relay=
 listener=
+zelconn=
 cleanup() {
-  for pid in $relay $listener; do kill -9 "$pid" 2>/dev/null || true; done
+  for pid in $relay $listener $zelconn; do kill -9 "$pid" 2>/dev/null || true; done
   "$backstop" stop --pin "$pin" >/dev/null 2>&1 || true
   rmdir "$cg" 2>/dev/null || true
   rm -rf "$work"
@@ -62,12 +63,33 @@ user_env=(env HOME="$home" ZEL_REGISTRY_ROOT="$home/registry" ZEL_RUNTIME_DIR="$
 as_user "${user_env[@]}" "$BUILD/tools/zel-setup" --quiet --install-dir "$home/install" >/dev/null
 hooked=("${user_env[@]}" LD_PRELOAD="$BUILD/interceptor/libzelhook.so")
 
+# A hooked program that made its first connection before the backstop came:
+# it had nothing to register with then.
+touch "$work/go.wait" && chmod 666 "$work/go.wait"
+as_user "${hooked[@]}" /usr/bin/python3 -c "
+import errno, os, socket, sys, time
+socket.socket().connect_ex(('127.0.0.2', 7779))
+for _ in range(200):
+    if not os.path.exists(sys.argv[1]): break
+    time.sleep(0.05)
+result = socket.socket().connect_ex(('127.0.0.2', 7779))
+print({0: 'passed', errno.ECONNREFUSED: 'passed', errno.EPERM: 'denied'}.get(result, 'error %d' % result))" \
+  "$work/go.wait" >"$work/early.out" &
+early=$!
+sleep 1
+
 step "started in deny mode for uid $tuid on $cg"
 "$backstop" start --user "$tuid" --deny --cgroup "$cg" --pin "$pin" --socket "$sock" --detach \
   || { rc=$?; [ $rc -eq 3 ] && skip "the kernel did not take the programs"; exit $rc; }
 "$backstop" run --pin "$pin" --socket "$sock" >"$work/relay.out" 2>&1 &
 relay=$!
 for _ in $(seq 1 50); do [ -S "$sock" ] && break; sleep 0.1; done
+
+# The user's interceptor takes the notices: into the day's log, to the panel.
+as_user "${user_env[@]}" ZEL_BACKSTOP_SOCKET="$sock" "$BUILD/interceptor/zelconn" >/dev/null &
+zelconn=$!
+connected() { [ "$(ss -xH src "$sock" 2>/dev/null | wc -l)" -ge "$1" ]; }
+for _ in $(seq 1 80); do connected 1 && break; sleep 0.1; done
 
 step "programs the hook is not in are refused"
 check denied "a static program" "$(probe probe-static libc)"
@@ -81,6 +103,9 @@ check passed "root's own programs" "$("$work/probe-static" libc 127.0.0.2 7777)"
 check passed "127.0.0.1, this computer" "$(as_user "$work/probe-static" libc 127.0.0.1 7777)"
 
 step "hooked programs pass and are decided by the rules"
+rm -f "$work/go.wait"
+wait "$early" || true
+check passed "a hooked program started before the backstop" "$(cat "$work/early.out")"
 check passed "the probe under the hook" "$(as_user "${hooked[@]}" "$work/probe" libc 127.0.0.2 7777)"
 py() { as_user "${hooked[@]}" /usr/bin/python3 -c "$1" "$work/probe-static"; }
 forked=$(py "
@@ -99,9 +124,11 @@ check denied "exec from a hooked program into a static one" "$(py "
 import os, socket, sys
 socket.socket().connect_ex(('127.0.0.2', 7778))
 os.execv(sys.argv[1], [sys.argv[1], 'libc', '127.0.0.2', '7777'])")"
-log=$(ls "$home"/.local/state/tessary/logs/*_qrb.log "$home"/*/logs/*_qrb.log 2>/dev/null | head -1 || true)
-if [ -z "$log" ]; then log=$(find "$home" -name '*_qrb.log' | head -1); fi
+log=$(find "$home" -name '*_qrb.log' | head -1)
 check yes "the hook's decisions are in the user's log" "$( [ -n "$log" ] && grep -q '<REMOTEPORT>7778</REMOTEPORT>' "$log" && echo yes || echo no)"
+
+log=$(find "$home" -name '*_qrb.log' | head -1)
+check yes "the refusal is in the user's log, marked as the backstop's" "$(grep -q "<EXEPATH>$work/probe-static</EXEPATH>.*<PERMISSION>0</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log" && echo yes || echo no)"
 
 step "the service killed: the verdict stays"
 kill -9 "$relay"; wait "$relay" 2>/dev/null || true; relay=
@@ -114,6 +141,7 @@ step "notify mode: the same programs pass and are reported to the user"
 "$backstop" run --pin "$pin" --socket "$sock" >"$work/relay.out" 2>&1 &
 relay=$!
 for _ in $(seq 1 50); do [ -S "$sock" ] && break; sleep 0.1; done
+for _ in $(seq 1 80); do connected 1 && break; sleep 0.1; done # the interceptor again
 as_user /usr/bin/python3 -c "
 import socket, sys
 s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); s.settimeout(10)
@@ -133,6 +161,7 @@ try:
 except OSError:
     print('nothing')" "$sock" 2>&1)
 check 0 "another user's client is turned away" "$other"
+check yes "the pass is in the user's log" "$(grep -q "<EXEPATH>$work/probe-static</EXEPATH>.*<PERMISSION>1</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log" && echo yes || echo no)"
 
 step "stopped: nothing stays attached or pinned"
 kill "$relay" 2>/dev/null || true; wait "$relay" 2>/dev/null || true; relay=

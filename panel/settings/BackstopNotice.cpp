@@ -1,0 +1,40 @@
+#include "settings/BackstopNotice.h"
+
+#include <sstream>
+
+namespace panel {
+
+std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data)
+{
+    std::istringstream in(data);
+    std::string verdict, address, port;
+    if (!(in >> verdict >> address >> port) || (verdict != "denied" && verdict != "passed"))
+        return std::nullopt;
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    if (address.find_first_not_of("0123456789abcdefABCDEF.:") != std::string::npos)
+        return std::nullopt;
+    BackstopNotice notice;
+    std::getline(in >> std::ws, notice.program);
+    if (notice.program.empty() || notice.program.find_first_of("\r\n") != std::string::npos)
+        return std::nullopt;
+    notice.denied = verdict == "denied";
+    const std::string peer = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + port;
+    const std::string how = "Start it with \"zel-run " + notice.program + "\" to have your rules decide its connections.";
+    if (notice.denied) {
+        notice.title = "A program was blocked";
+        notice.text = notice.program + " tried to connect to " + peer
+            + " without the firewall in it (a static or set-user-ID program, or one started without it), and was"
+              " refused. "
+            + how;
+    } else {
+        notice.title = "A program connected without the firewall";
+        notice.text = notice.program + " connected to " + peer
+            + " without the firewall in it (a static or set-user-ID program, or one started without it): no rule"
+              " decided it. "
+            + how;
+    }
+    return notice;
+}
+
+}  // namespace panel
