@@ -79,6 +79,7 @@ python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/zelconn_idle.sh" "$BUILD_DIR" 300 5
 "$ROOT/bench/reload_fanout.sh" "$BUILD_DIR" 100 500
 "$ROOT/bench/host_memory.sh" "$BUILD_DIR"
+"$ROOT/bench/backstop_cost.sh" "$BUILD_DIR" 3 50000
 "$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" /bin/true
 "$BUILD_DIR/bench/panel_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/panel_bench.json" \
   --benchmark_out_format=json >/dev/null
