@@ -294,6 +294,7 @@ TEST(BackstopNotice, SaysWhatHappenedAndHowToRunTheProgramUnderTheFirewall)
     EXPECT_EQ(denied->title, "A program was blocked");
     EXPECT_NE(denied->text.find("/opt/tools/fetch tried to connect to 10.0.0.7:443"), std::string::npos);
     EXPECT_NE(denied->text.find("zel-run /opt/tools/fetch"), std::string::npos);
+    EXPECT_EQ(denied->summary, "Blocked, not under the firewall: /opt/tools/fetch to 10.0.0.7:443");
     const auto passed = panel::ParseBackstopNotice("passed fd00::2 53 dig");
     ASSERT_TRUE(passed);
     EXPECT_NE(passed->text.find("dig connected to [fd00::2]:53"), std::string::npos);

@@ -21,6 +21,8 @@ std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data)
     notice.denied = verdict == "denied";
     const std::string peer = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + port;
     const std::string how = "Start it with \"zel-run " + notice.program + "\" to have your rules decide its connections.";
+    notice.summary = (notice.denied ? "Blocked, not under the firewall: " : "Not under the firewall: ") + notice.program
+        + " to " + peer;
     if (notice.denied) {
         notice.title = "A program was blocked";
         notice.text = notice.program + " tried to connect to " + peer

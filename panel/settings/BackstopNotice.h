@@ -11,7 +11,8 @@ struct BackstopNotice {
     bool denied = false;
     std::string program; // the executable's path, or its command name
     std::string title;
-    std::string text;
+    std::string text;    // what happened and what to do
+    std::string summary; // one line for the side column
 };
 
 // From the message's data, "denied|passed ADDRESS PORT PROGRAM"; nullopt for

@@ -136,8 +136,8 @@ void MainForm::ShowBackstopNotice(const std::string& messageData)
     // The side column keeps the latest; a balloon comes once per program
     // while the panel runs (the backstop already says each program once in a
     // while), so that a program retrying does not flood the desktop.
-    BackstopNoticeLabel->setText(QString::fromStdString(notice->text));
-    BackstopNoticeLabel->setToolTip(QString::fromStdString(notice->title));
+    BackstopNoticeLabel->setText(QString::fromStdString(notice->summary));
+    BackstopNoticeLabel->setToolTip(QString::fromStdString(notice->text));
     BackstopNoticeLabel->show();
     if (trayIcon_ && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
         trayIcon_->showMessage(QString::fromStdString(notice->title), QString::fromStdString(notice->text),
