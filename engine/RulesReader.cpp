@@ -299,6 +299,19 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
     int stopped = 0;
     AppState app = AppState::kNone;
     std::string name;
+    // An application kept whole, read as the document reader reads it;
+    // false when the parser does not take it.
+    const auto readKept = [&] {
+        pugi::xml_document element;
+        if (!element.load_buffer(window.Kept().data(), window.Kept().size()))
+            return false;
+        const AppRead result = ReadApplication(element.document_element(), read, exeName);
+        if (result == AppRead::kFail || result == AppRead::kStop)
+            reading = false;
+        if (result == AppRead::kStop)
+            stopped = 1;
+        return true;
+    };
 
     for (;;) {
         // Text up to the next tag.
@@ -361,22 +374,8 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
                 app = AppState::kKept; // an application without children
             }
             if (open.size() == 1 && app != AppState::kNone) {
-                if (app == AppState::kKept && reading) {
-                    pugi::xml_document element;
-                    if (!element.load_buffer(window.Kept().data(), window.Kept().size()))
-                        return unusual;
-                    switch (ReadApplication(element.document_element(), read, exeName)) {
-                    case AppRead::kFail:
-                        reading = false;
-                        break;
-                    case AppRead::kStop:
-                        reading = false;
-                        stopped = 1;
-                        break;
-                    default:
-                        break;
-                    }
-                }
+                if (app == AppState::kKept && reading && !readKept())
+                    return unusual;
                 window.Drop();
                 app = AppState::kNone;
             }
@@ -403,13 +402,8 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
         window.Pass(tag->length);
         if (empty && open.size() == 1 && app != AppState::kNone) {
             // <APPLICATION/>: an application without children.
-            if (reading) {
-                pugi::xml_document element;
-                if (!element.load_buffer(window.Kept().data(), window.Kept().size()))
-                    return unusual;
-                if (ReadApplication(element.document_element(), read, exeName) == AppRead::kFail)
-                    reading = false;
-            }
+            if (reading && !readKept())
+                return unusual;
             window.Drop();
             app = AppState::kNone;
         }
