@@ -291,6 +291,7 @@ public:
         std::snprintf(link, sizeof link, "/proc/%u/exe", event.pid);
         char path[4096];
         const ssize_t length = ::readlink(link, path, sizeof path - 1);
+        // A program that ended already has only its command name left.
         std::string program = length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
         if (program.empty())
             program = std::string(event.comm, strnlen(event.comm, sizeof event.comm));
@@ -298,13 +299,15 @@ public:
         for (char& c : program)
             if (c == '\n' || c == '\r')
                 c = '?';
+        // Once a while per program and verdict: a change of mode is news.
+        const std::string key = std::to_string(event.mode) + " " + program;
         const auto now = std::chrono::steady_clock::now();
-        const auto last = lastNotice_.find(program);
+        const auto last = lastNotice_.find(key);
         if (last != lastNotice_.end() && now - last->second < kNoticeInterval)
             return;
         if (lastNotice_.size() > 4096)
             lastNotice_.clear();
-        lastNotice_[program] = now;
+        lastNotice_[key] = now;
 
         char address[INET6_ADDRSTRLEN] = "?";
         ::inet_ntop(event.family == 10 ? AF_INET6 : AF_INET, event.address, address, sizeof address);

@@ -510,12 +510,19 @@ void Engine::CredentialsChanged()
     errorLogFd_ = -1;
 }
 
-void Engine::NotifyControlPanel(int alertCode, std::string_view data) const
+void Engine::NotifyControlPanel(int alertCode, std::string_view hostName) const
 {
     const std::string window = platform::windows::FindWindow(platform::kMainWindowTitle);
     std::string box = platform::windows::FindChildWindow(window, platform::kPictureBoxClass);
     if (box.empty())
         box = platform::windows::FindChildWindow(window, platform::kPictureBoxClassOld);
+    // The host's name (for an answer about one host) and the program's path:
+    // the program may have ended by the time the panel reads the message,
+    // and its process can no longer tell. A path too long to travel is left
+    // out: the panel then asks the process.
+    std::string data(hostName);
+    if (data.size() + 1 + host_.exePath.size() <= platform::windows::kMaxMessageData)
+        data += "\n" + host_.exePath;
     platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
                                    platform::windows::MakeCodedParam(static_cast<uint16_t>(alertCode),
                                                                      static_cast<uint32_t>(Pid())),

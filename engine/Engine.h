@@ -110,7 +110,7 @@ private:
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName = nullptr);
     void LogHostEvent(const char* tag);
-    void NotifyControlPanel(int alertCode, std::string_view data = {}) const;
+    void NotifyControlPanel(int alertCode, std::string_view hostName = {}) const;
     AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
                                  int protocol, unsigned remotePort) const;
     // What the user chose beside the button.

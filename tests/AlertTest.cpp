@@ -117,6 +117,7 @@ TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoing
     EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
     EXPECT_EQ(platform::windows::ParamCode(message->lParam), 4);
     EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(message->data, "\n" + engine.Host().exePath);
     if (::getpid() < 65536) {
         EXPECT_EQ(message->lParam, ::getpid() + 4 * 65536);
     }
@@ -146,7 +147,9 @@ TEST_F(EngineAlert, AnswerForOneHostIsPostedWithItsNameAndAnswersThatHostOnly)
     ASSERT_TRUE(message);
     EXPECT_EQ(platform::windows::ParamCode(message->lParam), platform::kCodeOutgoingHostBlocked);
     EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
-    EXPECT_EQ(message->data, "ads.example.net");
+    // The name, then the program's path, for a panel that reads the message
+    // after the program ended.
+    EXPECT_EQ(message->data, "ads.example.net\n" + engine.Host().exePath);
     EXPECT_EQ(engine.RememberedAnswer(1), 0);
     EXPECT_EQ(engine.RememberedHostAnswer("ads.example.net"), 2);
 

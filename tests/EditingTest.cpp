@@ -113,11 +113,23 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
                          "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"),
               std::string::npos);
 
-    // A process that cannot be examined changes nothing.
+    // A process that cannot be examined changes nothing, unless its engine
+    // sent the program's path with the answer (it ended before it was read);
+    // only an absolute path of one line is taken.
     EXPECT_FALSE(panel::SetNewApp(state, 4, 106, table.Root()));
     EXPECT_FALSE(panel::SetNewApp(state, 4, 999, table.Root()));
+    for (const char* hint : {"gone-now", "/usr/bin/gone\nnow"})
+        EXPECT_FALSE(panel::SetNewApp(state, 4, 999, table.Root(), "", hint)) << hint;
     EXPECT_EQ(state.CurrBuffer.AllRules.size(), 3u);
     EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
+    const auto ended = panel::SetNewApp(state, 4, 999, table.Root(), "", "/usr/bin/gone-now");
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->exeName, "GONE-NOW");
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("GONE-NOW")->OutDef, "PERMIT");
+    // The process, while it runs, is asked before the path sent.
+    ASSERT_TRUE(panel::SetNewApp(state, 3, 100, table.Root(), "", "/usr/bin/gone-now"));
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("GONE-NOW")->OutDef, "PERMIT");
+    EXPECT_FALSE(panel::SetNewApp(state, 5, 999, table.Root(), "GONE-NOW")); // off the update list again
 
     // Code 5: the program ended, its name leaves the list.
     EXPECT_FALSE(panel::SetNewApp(state, 5, 100, table.Root(), "FIREFOX-ESR"));

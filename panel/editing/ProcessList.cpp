@@ -125,10 +125,17 @@ struct AlertedProgram {
     std::string description;
 };
 
-std::optional<AlertedProgram> ProgramOf(uint32_t processId, const std::string& procRoot, const char* caller)
+// pathHint: the path the program's engine sent with its answer, for a
+// program that ended before the message was read; the process is asked first.
+std::optional<AlertedProgram> ProgramOf(uint32_t processId, const std::string& procRoot, const char* caller,
+                                        const std::string& pathHint)
 {
     AlertedProgram program;
     program.path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    const bool hintUsable = !pathHint.empty() && pathHint.front() == '/' && pathHint.size() < 4096
+        && std::none_of(pathHint.begin(), pathHint.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (program.path.empty() && hintUsable)
+        program.path = processes::CleanHostPath(pathHint);
     if (program.path.empty()) {
         WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
         return std::nullopt;
@@ -150,7 +157,7 @@ bool IsHostOnlyRule(const AppRules& rule, const std::string& hostName)
 }  // namespace
 
 std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId, const std::string& procRoot,
-                                    const std::string& endedExeName)
+                                    const std::string& endedExeName, const std::string& pathHint)
 {
     const ConstForApp& words = state.AppConsts;
     if (alertCode == 5) {
@@ -162,7 +169,7 @@ std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t p
         WriteErrLog("WindowsProcessList : SetNewApp", "unknown alert code " + std::to_string(alertCode));
         return std::nullopt;
     }
-    const auto program = ProgramOf(processId, procRoot, "WindowsProcessList : SetNewApp");
+    const auto program = ProgramOf(processId, procRoot, "WindowsProcessList : SetNewApp", pathHint);
     if (!program)
         return std::nullopt;
     const std::string& exeName = program->exeName;
@@ -191,7 +198,8 @@ std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t p
 }
 
 std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t processId,
-                                      const std::string& procRoot, const std::string& hostName)
+                                      const std::string& procRoot, const std::string& hostName,
+                                      const std::string& pathHint)
 {
     const char* caller = "WindowsProcessList : SetHostRule";
     if (alertCode != platform::kCodeOutgoingHostBlocked && alertCode != platform::kCodeOutgoingHostPermitted) {
@@ -207,7 +215,7 @@ std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t
                                 + " is not a plain host name; the answer is not stored");
         return std::nullopt;
     }
-    const auto program = ProgramOf(processId, procRoot, caller);
+    const auto program = ProgramOf(processId, procRoot, caller, pathHint);
     if (!program)
         return std::nullopt;
     const std::string& exeName = program->exeName;

@@ -44,9 +44,11 @@ struct AlertedApp {
 // the answered direction's default (and the other direction's carried over),
 // replacing an entry it had; saved and published. Code 5 (the program ended)
 // takes exeName off the update list. nullopt when nothing was stored: a
-// process that cannot be examined changes nothing (logged).
+// process that cannot be examined changes nothing (logged). pathHint is the
+// program's path as its engine sent it, used when the process has ended.
 std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId,
-                                    const std::string& procRoot, const std::string& endedExeName = "");
+                                    const std::string& procRoot, const std::string& endedExeName = "",
+                                    const std::string& pathHint = "");
 
 // Codes 7 and 8: an outgoing answer the user applied to one host. The
 // program gets a rule, first among its rules, that blocks (7) or permits (8)
@@ -55,6 +57,7 @@ std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t p
 // the same host gives way. hostName must be a normalised exact name; anything
 // else, like a process that cannot be examined, changes nothing (logged).
 std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t processId,
-                                      const std::string& procRoot, const std::string& hostName);
+                                      const std::string& procRoot, const std::string& hostName,
+                                      const std::string& pathHint = "");
 
 }  // namespace panel

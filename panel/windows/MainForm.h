@@ -203,7 +203,7 @@ public:
     // The notice shown when the close box hides the window.
     void ShowTrayNotice();
     // An alert's answer (codes 1 to 4) or an ended program (code 5).
-    void SetNewApp(int code, uint32_t processId, const std::string& hostName = {});
+    void SetNewApp(int code, uint32_t processId, const std::string& messageData = {});
     void ShowAlertedApp(const std::string& exeName);
     void ShowBackstopNotice(const std::string& messageData);
 

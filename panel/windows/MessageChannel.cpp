@@ -66,10 +66,15 @@ void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam, const std::string& m
     }
 }
 
-void MainForm::SetNewApp(int code, uint32_t processId, const std::string& hostName)
+void MainForm::SetNewApp(int code, uint32_t processId, const std::string& messageData)
 {
+    // "HOST\nPATH": the host of an answer for one host (empty otherwise) and
+    // the program's path, for a program that ended before this was read.
+    const size_t lineEnd = messageData.find('\n');
+    const std::string hostName = messageData.substr(0, lineEnd);
+    const std::string pathHint = lineEnd == std::string::npos ? std::string() : messageData.substr(lineEnd + 1);
     if (code == platform::kCodeOutgoingHostBlocked || code == platform::kCodeOutgoingHostPermitted) {
-        if (const auto app = panel::SetHostRule(state_, code, processId, state_.ProcRoot, hostName))
+        if (const auto app = panel::SetHostRule(state_, code, processId, state_.ProcRoot, hostName, pathHint))
             ShowAlertedApp(app->exeName);
         return;
     }
@@ -87,7 +92,7 @@ void MainForm::SetNewApp(int code, uint32_t processId, const std::string& hostNa
         panel::SetNewApp(state_, code, processId, state_.ProcRoot, name);
         return;
     }
-    if (const auto app = panel::SetNewApp(state_, code, processId, state_.ProcRoot))
+    if (const auto app = panel::SetNewApp(state_, code, processId, state_.ProcRoot, "", pathHint))
         ShowAlertedApp(app->exeName);
 }
 

@@ -25,10 +25,13 @@ relay=
 listener=
 zelconn=
 cleanup() {
-  for pid in $relay $listener $zelconn; do kill -9 "$pid" 2>/dev/null || true; done
-  "$backstop" stop --pin "$pin" >/dev/null 2>&1 || true
-  rmdir "$cg" 2>/dev/null || true
-  rm -rf "$work"
+  set +e
+  for pid in $relay $listener $zelconn; do kill -9 "$pid" 2>/dev/null; done
+  for pid in $relay $listener $zelconn; do wait "$pid" 2>/dev/null; done
+  "$backstop" stop --pin "$pin" >/dev/null 2>&1
+  rmdir "$cg" 2>/dev/null
+  # A process of the test user may still be ending: its files go with a second try.
+  rm -rf "$work" 2>/dev/null || { sleep 0.5; rm -rf "$work"; }
 }
 trap cleanup EXIT
 passed=0 failed=0
@@ -128,7 +131,7 @@ log=$(find "$home" -name '*_qrb.log' | head -1)
 check yes "the hook's decisions are in the user's log" "$( [ -n "$log" ] && grep -q '<REMOTEPORT>7778</REMOTEPORT>' "$log" && echo yes || echo no)"
 
 log=$(find "$home" -name '*_qrb.log' | head -1)
-check yes "the refusal is in the user's log, marked as the backstop's" "$(grep -q "<EXEPATH>$work/probe-static</EXEPATH>.*<PERMISSION>0</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log" && echo yes || echo no)"
+check yes "the refusal is in the user's log, marked as the backstop's" "$(grep -q "<EXEPATH>[^<]*probe-static</EXEPATH>.*<PERMISSION>0</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log" && echo yes || echo no)"
 
 step "the service killed: the verdict stays"
 kill -9 "$relay"; wait "$relay" 2>/dev/null || true; relay=
@@ -161,7 +164,7 @@ try:
 except OSError:
     print('nothing')" "$sock" 2>&1)
 check 0 "another user's client is turned away" "$other"
-check yes "the pass is in the user's log" "$(grep -q "<EXEPATH>$work/probe-static</EXEPATH>.*<PERMISSION>1</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log" && echo yes || echo no)"
+check yes "the pass is in the user's log" "$(grep -q "<EXEPATH>[^<]*probe-static</EXEPATH>.*<PERMISSION>1</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log" && echo yes || echo no)"
 
 step "stopped: nothing stays attached or pinned"
 kill "$relay" 2>/dev/null || true; wait "$relay" 2>/dev/null || true; relay=
@@ -171,4 +174,5 @@ check none "programs on the cgroup" "$(bpftool cgroup show "$cg" 2>/dev/null | g
 check passed "a static program" "$(probe probe-static libc)"
 
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] || exit 1
+exit 0

@@ -18,8 +18,10 @@ fi
 work=$(mktemp -d)
 server=
 cleanup() {
-  for pid in $server ${server6:-} ${panel:-}; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
+  set +e
+  for pid in $server ${server6:-} ${panel:-}; do kill "$pid" 2>/dev/null; done
+  for pid in $server ${server6:-} ${panel:-}; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work" 2>/dev/null || { sleep 0.5; rm -rf "$work"; }
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "-- log:"; cat "$today" 2>/dev/null || true; exit 1; }
@@ -139,7 +141,10 @@ rules=$(setting RulesFile)
 echo "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION></APPLICATIONS>" >"$rules"
 QT_QPA_PLATFORM=offscreen "$BUILD/panel/zel" >"$work/zel.out" 2>&1 &
 panel=$!
-for _ in $(seq 1 100); do grep -q '<EXENAME>ANY' "$rules" && ls "$ZEL_RUNTIME_DIR"/windows/*/ 2>/dev/null | grep -q sock && break; sleep 0.1; done
+panel_up() { grep -qs "Korvel Personal FireWall" "$ZEL_RUNTIME_DIR"/windows/*/title; }
+for _ in $(seq 1 300); do panel_up && break; sleep 0.1; done
+panel_up || fail "the panel did not start: $(cat "$work/zel.out")"
+sleep 0.5 # its first look at the running programs and the rules
 export ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" ZEL_TEST_ALERT_SCRIPT="answer=1,ticked=1,host=1"
 expect passes "www.example.org, allowed for this host only" curl_gets "http://www.example.org:$port/"
 for _ in $(seq 1 50); do grep -q '<HOST>www.example.org</HOST>' "$rules" && break; sleep 0.1; done
