@@ -27,6 +27,14 @@ zelconn=
 cleanup() {
   set +e
   for pid in $relay $listener $zelconn; do kill -9 "$pid" 2>/dev/null; done
+  # Everything the test ran as its user is in the cgroup, however it was
+  # started: none of it outlives the test.
+  for _ in $(seq 1 50); do
+    members=$(cat "$cg/cgroup.procs" 2>/dev/null)
+    [ -z "$members" ] && break
+    kill -9 $members 2>/dev/null
+    sleep 0.1
+  done
   for pid in $relay $listener $zelconn; do wait "$pid" 2>/dev/null; done
   "$backstop" stop --pin "$pin" >/dev/null 2>&1
   rmdir "$cg" 2>/dev/null
