@@ -19,7 +19,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libbpf-dev bpftool liburing-dev iproute2 util-linux
   xvfb xauth imagemagick xdotool trayer desktop-file-utils
-  curl wget python3 binutils
+  curl wget python3 binutils strace
 )
 
 missing=()
