@@ -65,13 +65,14 @@ QString AlertContent::Details() const
         lines << "Started by: " + (parentPath.isEmpty() ? QString() : Visible(parentPath) + " ")
                      + "(process " + QString::number(parentPid) + ")";
     lines << QString();
-    QString asking = "The program asking is " + name + ".";
     // A helper program connects for the one the user started (git starts
     // git-remote-http): the answer is about the helper.
     const QString parentName = Visible(FileName(parentPath));
     if (!parentName.isEmpty() && parentName != name)
-        asking += " It was started by " + parentName + "; a rule for " + parentName + " does not cover " + name + ".";
-    lines << asking;
+        lines << "The program asking is " + name + ", started by " + parentName + ". Your answer is for " + name
+                + ": a rule for " + parentName + " does not cover it.";
+    else
+        lines << "The program asking is " + name + ".";
     return lines.join('\n');
 }
 

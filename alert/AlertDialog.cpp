@@ -27,7 +27,7 @@ QRect Units(int x, int y, int width, int height) { return QRect(Px(x), Py(y), Px
 constexpr int kIconPixels = 32;
 constexpr int kWidthUnits = 270;
 // The details' own height when the screen has room for it.
-constexpr int kDetailsUnits = 64;
+constexpr int kDetailsUnits = 76;
 constexpr int kDetailsMinimumUnits = 20;
 
 QLabel* IconLabel(QWidget* parent, const char* name, const QRect& cell)
@@ -161,6 +161,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     arrowTimer_.setInterval(kArrowIntervalMs);
     armTimer_.setInterval(kArmDelayMs);
     armTimer_.setSingleShot(true);
+    armTimer_.setTimerType(Qt::PreciseTimer);
     connect(&slideTimer_, &QTimer::timeout, this, &AlertDialog::SlideStep);
     connect(&arrowTimer_, &QTimer::timeout, this, &AlertDialog::AdvanceArrow);
     connect(&armTimer_, &QTimer::timeout, this, [this] {
@@ -298,6 +299,7 @@ void AlertDialog::Start()
     arrowTimer_.stop();
     slideTimer_.start();
     visibleFor_.start();
+    Arm();
     show();
     raise();
 }
@@ -424,7 +426,7 @@ bool AlertDialog::eventFilter(QObject* watched, QEvent* event)
         // Switched to after it showed a while unfocused: chosen. A window
         // manager that focuses it as it appears does so at once, and that
         // is no choice of the user's.
-        if (widget == this && visibleFor_.isValid() && visibleFor_.elapsed() >= kArmDelayMs)
+        if (widget == this && visibleFor_.isValid() && visibleFor_.elapsed() >= kForcedFocusMs)
             chosen_ = true;
         return false;
     case QEvent::ShortcutOverride:

@@ -36,6 +36,9 @@ public:
     static constexpr int kSlideStepPixels = 20;
     static constexpr int kArrowIntervalMs = 500;
     static constexpr int kArmDelayMs = 500;
+    // A window manager that focuses the window as it appears does so within
+    // this time; an activation later is the user switching to it.
+    static constexpr int kForcedFocusMs = 300;
 
     explicit AlertDialog(const AlertContent& content = {}, QWidget* parent = nullptr);
 

@@ -4,7 +4,9 @@
 # the alert programs for 20 s: how many run, their memory (the sum of their
 # proportional set sizes, so that shared libraries count once), the time to
 # the first alert window, and how many questions were decided without the
-# user (refused as a silent alert). Under xvfb-run with openbox.
+# user (refused as a silent alert). Then the user answers: a click on the
+# alert, W ("also for the waiting") and B; the time until every question is
+# decided. Under xvfb-run with openbox.
 #   bench/alert_burst.sh BUILD [QUESTIONS] [SECONDS]
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
@@ -70,3 +72,17 @@ echo "questions: $QUESTIONS at once, watched ${SECONDS_TO_WATCH} s, nobody answe
 echo "alert programs at the peak: $peak_programs, their memory at the peak: $((peak_kb / 1024)) MB PSS, $((peak_rss_kb / 1024)) MB RSS summed"
 echo "alert windows showing at the end: $windows; first window after: ${first_window:-none} ms"
 echo "questions decided without an answer: ${decided:-0}"
+
+window=$(xdotool search --onlyvisible --name "Connection Alert!" 2>/dev/null | head -1)
+[ -n "$window" ] || exit 0
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 120)) $((Y + 60)) click 1
+sleep 0.3
+answered=$(date +%s%N)
+xdotool key w b
+for _ in $(seq 1 600); do
+  [ "$(grep -c "<PERMISSION>" "$today" 2>/dev/null || true)" -ge "$QUESTIONS" ] && break
+  sleep 0.05
+done
+all=$(grep -c "<PERMISSION>" "$today" 2>/dev/null || true)
+echo "one answer for all: $all of $QUESTIONS decided $((($(date +%s%N) - answered) / 1000000)) ms after the key; client: $(cat "$work/client.out" | grep -v XDG)"

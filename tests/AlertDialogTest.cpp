@@ -167,8 +167,8 @@ TEST(AlertWindow, DetailsNameTheProcessItsUserCommandLineAndWhoStartedIt)
               "Command line: git-remote-http origin https://example.org/repo.git\n"
               "Started by: /usr/bin/git (process 4240)\n"
               "\n"
-              "The program asking is git-remote-http. It was started by git; a rule for git does not cover "
-              "git-remote-http.");
+              "The program asking is git-remote-http, started by git. Your answer is for git-remote-http: a rule "
+              "for git does not cover it.");
     // Started by a program of the same name, or by one that cannot be read:
     // nothing to warn about.
     AlertContent content = Content(true);
