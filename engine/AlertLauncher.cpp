@@ -37,7 +37,7 @@ constexpr int kPressCheckMs = 100;
 // finding or starting the alert program) before it shows a window of its own.
 constexpr int kRendezvousWaitMs = 2000;
 // A serving alert program leaves the process we started at once and goes on
-// in the background; one that serves a single question ends after answering.
+// in the background: that process ends within this time.
 constexpr int kStarterExitMs = 1000;
 // The descriptor a serving alert program finds its listening socket on.
 constexpr int kListenerDescriptor = 3;
@@ -422,6 +422,7 @@ public:
         pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
         return true;
     }
+    pid_t Pid() const { return pid_; }
     void End() const
     {
         if (pidfd_ >= 0)
@@ -529,11 +530,12 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
     }
 }
 
-// The program we started: a serving alert leaves it at once, one for a
-// single question ends after answering; whatever is left is ended.
-void ReapStarted(pid_t child, bool heard)
+// The program we started: a serving alert leaves it at once and speaks from
+// a process of its own; one that spoke itself served this question alone and
+// ends now, as does one that never spoke.
+void ReapStarted(pid_t child, pid_t speaker)
 {
-    if (heard) {
+    if (speaker > 0 && speaker != child) {
         const auto until = Clock::now() + std::chrono::milliseconds(kStarterExitMs);
         int status = 0;
         for (;;) {
@@ -639,7 +641,7 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
         if (channel.mode == Mode::kOwn && channel.child > 0)
             Reap(channel.child);
         if (channel.mode == Mode::kStarted)
-            ReapStarted(channel.child, conversation.heard);
+            ReapStarted(channel.child, speaker.Pid());
         if (conversation.ending == Ending::kMute && channel.mode != Mode::kOwn)
             GiveUpRendezvous(rendezvous, channel.socketId, waitMask);
         if (conversation.ending == Ending::kClosedEarly && channel.mode == Mode::kJoined)
