@@ -1,5 +1,6 @@
 // The alert window under the offscreen platform.
 #include "AlertDialog.h"
+#include "EventLoopWait.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +17,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using testing_support::WaitUntil;
 
 AlertContent Content(bool outgoing)
 {
@@ -51,16 +54,6 @@ std::vector<std::pair<int, QString>> Animate(AlertDialog& dialog, int steps)
         seen.emplace_back(step, dialog.VisibleArrow());
     }
     return seen;
-}
-
-// Waits, bounded, for a condition the event loop brings about.
-bool WaitUntil(const std::function<bool()>& done, int milliseconds = 3000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QTest::qWait(10);
-    return done();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // platform: each test plays the engines, on socket pairs or through the
 // rendezvous socket.
 #include "AlertDialog.h"
+#include "EventLoopWait.h"
 #include "AlertServer.h"
 #include "RendezvousListener.h"
 
@@ -26,14 +27,7 @@
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int milliseconds = 3000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QTest::qWait(10);
-    return done();
-}
+using testing_support::WaitUntil;
 
 // One engine's end of a question's channel.
 class Asker {

@@ -94,6 +94,8 @@ pids+=($!)
 wait_for 100 has_alert || fail "no alert"
 wait_for 30 settled_inside || fail "the alert did not settle inside the screen: $X,$Y ${WIDTH}x$HEIGHT"
 [ "$(xdotool getwindowfocus)" = "$terminal" ] || fail "the alert took the focus"
+# The hint that asks the window manager not to focus it as it appears.
+xprop -id "$(alert_window)" _NET_WM_USER_TIME | grep -q " = 0$" || fail "no user time of 0: $(xprop -id "$(alert_window)" _NET_WM_USER_TIME)"
 shot alert-beside-terminal
 step "   typing on: the Return goes to the terminal"
 xdotool type --delay 30 "typed while asked"
@@ -109,6 +111,15 @@ sleep 0.3
 xdotool key a
 wait_for 50 grep -q connected "$work/first.out" || fail "A did not allow: $(cat "$work/first.out")"
 wait_for 30 eval '! has_alert' || fail "the alert stayed"
+
+step "   a question whose program ends leaves with it"
+"$BUILD/interceptor/zel-run" "$BUILD/tests/netpeer" tcp-client 127.0.0.3 127.0.0.2 "$port" >"$work/ended.out" 2>&1 &
+asker=$!
+disown
+pids+=($asker)
+wait_for 100 has_alert || fail "no alert"
+kill -9 "$asker"
+wait_for 30 eval '! has_alert' || fail "the question of an ended program stayed"
 
 step "2. 20 questions from one program and one each from five others, at once"
 mkdir -p "$work/bin"
