@@ -22,7 +22,7 @@ cmake -S "$ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE
   -DZEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$TSAN_DIR" -j"$JOBS" --target engine_tests platform_tests hook_parts_tests zelhook qrbruler netpeer zel-reg
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*:EngineAlert.Ticking*'
+  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*:EngineAlert.Ticking*:EngineAlert.QuestionsAtOnce*'
 TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/platform_tests" --gtest_filter='Registry.*:Presence.*'
 TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/hook_parts_tests" --gtest_filter='HookNames.*:HookDatagrams.*'
 "$ROOT/tests/hook_under_tsan.sh" "$TSAN_DIR"

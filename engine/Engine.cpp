@@ -548,6 +548,9 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
         texts.host = hostName;
     texts.caption = host_.description + " - " + protocolText + " Connection Alert!";
     texts.icon = host_.icon;
+    // Who asks, for the alert's details: read now, as rarely as alerts show.
+    texts.path = host_.exePath;
+    texts.process = DescribeAskingProcess(platform::processes::kProcRoot, Pid());
     // Read at each alert, which is rare, rather than at every decision.
     const platform::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAlertTimeout);
     const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));
