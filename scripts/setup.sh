@@ -20,6 +20,7 @@ PACKAGES=(
   libbpf-dev bpftool liburing-dev iproute2 util-linux
   xvfb xauth imagemagick xdotool trayer desktop-file-utils
   curl wget python3 binutils
+  chromium iputils-ping
 )
 
 missing=()

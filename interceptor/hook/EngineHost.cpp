@@ -376,9 +376,9 @@ void BeforeCredentialChange()
     }
 }
 
-void AfterCredentialChange(bool changed)
+void AfterCredentialChange()
 {
-    if (!changed || !Ready())
+    if (!Ready())
         return;
     const int state = g_engineState.load();
     // No engine installed: nothing was ever decided. One that could not be

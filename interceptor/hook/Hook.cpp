@@ -941,28 +941,41 @@ ZEL_HOOK int gethostbyname2_r(const char* name, int family, hostent* entry, char
 }
 
 // ---- Changes of user and group -----------------------------------------------------------
-// A server that starts as one user and runs as another (often with its
-// environment cleared) has its engine made ready first, while the settings
-// can still be read.
+// A program that starts as one user and goes on as another (a server's
+// workers, apt's download methods, often with their environment cleared)
+// has its engine made ready before its effective user changes, while the
+// settings, the rules and the log can still be opened. Changes of group
+// leave the user's own files open to it, and so does a change to the user
+// it already is (ping as root): those cost nothing.
 
-#define CREDENTIAL_CHANGE(name, parameters, arguments)   \
-    ZEL_HOOK int name parameters noexcept                 \
-    {                                                     \
-        REAL(name);                                       \
-        BeforeCredentialChange();                         \
-        const int result = real_##name arguments;         \
-        const int error = errno;                          \
-        AfterCredentialChange(result == 0);               \
-        errno = error;                                    \
-        return result;                                    \
+namespace {
+
+constexpr uid_t kUnchanged = static_cast<uid_t>(-1);
+
+}  // namespace
+
+#define CREDENTIAL_CHANGE(name, parameters, arguments, effectiveUser)      \
+    ZEL_HOOK int name parameters noexcept                                   \
+    {                                                                       \
+        REAL(name);                                                         \
+        const uid_t wanted = effectiveUser;                                 \
+        const uid_t before = wanted == kUnchanged ? kUnchanged : ::geteuid(); \
+        if (wanted != kUnchanged && wanted != before)                       \
+            BeforeCredentialChange();                                       \
+        const int result = real_##name arguments;                           \
+        const int error = errno;                                            \
+        if (result == 0 && before != kUnchanged && ::geteuid() != before)   \
+            AfterCredentialChange();                                        \
+        errno = error;                                                      \
+        return result;                                                      \
     }
 
-CREDENTIAL_CHANGE(setuid, (uid_t uid), (uid))
-CREDENTIAL_CHANGE(seteuid, (uid_t uid), (uid))
-CREDENTIAL_CHANGE(setreuid, (uid_t real, uid_t effective), (real, effective))
-CREDENTIAL_CHANGE(setresuid, (uid_t real, uid_t effective, uid_t saved), (real, effective, saved))
-CREDENTIAL_CHANGE(setgid, (gid_t gid), (gid))
-CREDENTIAL_CHANGE(setegid, (gid_t gid), (gid))
-CREDENTIAL_CHANGE(setregid, (gid_t real, gid_t effective), (real, effective))
-CREDENTIAL_CHANGE(setresgid, (gid_t real, gid_t effective, gid_t saved), (real, effective, saved))
-CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups))
+CREDENTIAL_CHANGE(setuid, (uid_t uid), (uid), uid)
+CREDENTIAL_CHANGE(seteuid, (uid_t uid), (uid), uid)
+CREDENTIAL_CHANGE(setreuid, (uid_t real, uid_t effective), (real, effective), effective)
+CREDENTIAL_CHANGE(setresuid, (uid_t real, uid_t effective, uid_t saved), (real, effective, saved), effective)
+CREDENTIAL_CHANGE(setgid, (gid_t gid), (gid), kUnchanged)
+CREDENTIAL_CHANGE(setegid, (gid_t gid), (gid), kUnchanged)
+CREDENTIAL_CHANGE(setregid, (gid_t real, gid_t effective), (real, effective), kUnchanged)
+CREDENTIAL_CHANGE(setresgid, (gid_t real, gid_t effective, gid_t saved), (real, effective, saved), kUnchanged)
+CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups), kUnchanged)
