@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -130,17 +131,14 @@ Kind KindOf(int fd)
 
 bool HasHadIpSocket() { return g_hadIpSocket.load(std::memory_order_relaxed); }
 
-void LearnInheritedDescriptors()
+namespace {
+
+// Descriptors from first on, as /proc lists them.
+void LearnInheritedFromProc(int first)
 {
-    const int saved = errno;
     const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        // No /proc (a bare chroot): the descriptors a program usually inherits.
-        for (int fd = 0; fd < 64; ++fd)
-            LearnInherited(fd);
-        errno = saved;
+    if (folder < 0)
         return;
-    }
     alignas(8) char entries[2048];
     for (int rounds = 0; rounds < 1024; ++rounds) {
         const long length = ::syscall(SYS_getdents64, folder, entries, sizeof entries);
@@ -153,11 +151,35 @@ void LearnInheritedDescriptors()
             const char* digit = entry->d_name;
             for (; *digit >= '0' && *digit <= '9' && fd < (1 << 24); ++digit)
                 fd = fd * 10 + (*digit - '0');
-            if (*digit == '\0' && digit != entry->d_name && fd != folder)
+            if (*digit == '\0' && digit != entry->d_name && fd != folder && fd >= first)
                 LearnInherited(fd);
         }
     }
     ::close(folder);
+}
+
+}  // namespace
+
+void LearnInheritedDescriptors()
+{
+    // The first 64 descriptors in one call (poll marks the closed ones):
+    // what nearly every program inherits, for a few microseconds at its
+    // start. Only a program that has the last of them open too is looked at
+    // further, through /proc.
+    constexpr int kFirst = 64;
+    const int saved = errno;
+    pollfd descriptors[kFirst];
+    for (int fd = 0; fd < kFirst; ++fd)
+        descriptors[fd] = {fd, 0, 0};
+    if (::poll(descriptors, kFirst, 0) < 0) {
+        LearnInheritedFromProc(0);
+    } else {
+        for (int fd = 0; fd < kFirst; ++fd)
+            if (!(descriptors[fd].revents & POLLNVAL))
+                LearnInherited(fd);
+        if (!(descriptors[kFirst - 1].revents & POLLNVAL))
+            LearnInheritedFromProc(kFirst);
+    }
     errno = saved;
 }
 
