@@ -235,9 +235,9 @@ void StartDnsStream(int fd)
     if (!streams)
         return;
     pthread_mutex_lock(&g_streamsMutex);
-    Stream* stream = Find(streams, fd);
-    if (!stream)
-        stream = Find(streams, -1); // a free one; none free: this one teaches nothing
+    // Already followed (a second connect() finishing a non-blocking one):
+    // it goes on where it is.
+    Stream* stream = Find(streams, fd) ? nullptr : Find(streams, -1); // none free: this one teaches nothing
     if (stream) {
         stream->owner = fd + 1;
         stream->headBytes = 0;

@@ -23,7 +23,8 @@ unsigned LearnFromDnsDatagram(const iovec* parts, size_t count, size_t size);
 // DNS over TCP: each message goes with its length before it, and a read may
 // end anywhere. The bytes a program read from a connection it made to port
 // 53 are followed message by message (only the first kDnsAnswerBytes of
-// each are kept); a few connections at a time.
+// each are kept); a few connections at a time. Starting one already
+// followed changes nothing.
 void StartDnsStream(int fd);
 void FeedDnsStream(int fd, const iovec* parts, size_t count, size_t size);
 void EndDnsStream(int fd);
