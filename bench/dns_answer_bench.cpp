@@ -4,6 +4,7 @@
 // loopback in the same run.
 //   dns_answer_bench [benchmark options]; bench/ratios.py FILE BM_LoopbackDatagram
 #include "DnsAnswers.h"
+#include "DnsMessage.h"
 #include "Names.h"
 
 #include <arpa/inet.h>
@@ -15,56 +16,16 @@
 
 namespace {
 
-void U16(std::string& out, unsigned value)
-{
-    out += static_cast<char>(value >> 8);
-    out += static_cast<char>(value & 0xFF);
-}
-
-void Name(std::string& out, const std::string& name)
-{
-    size_t start = 0;
-    while (start < name.size()) {
-        const size_t dot = name.find('.', start);
-        const size_t end = dot == std::string::npos ? name.size() : dot;
-        out += static_cast<char>(end - start);
-        out += name.substr(start, end - start);
-        start = end + 1;
-    }
-    out += '\0';
-}
-
-void Record(std::string& out, const std::string& owner, unsigned type, const std::string& data)
-{
-    Name(out, owner);
-    U16(out, type);
-    U16(out, 1);
-    U16(out, 0);
-    U16(out, 300);
-    U16(out, static_cast<unsigned>(data.size()));
-    out += data;
-}
+using testing_support::DnsMessage;
 
 std::string TypicalAnswer()
 {
-    std::string m;
-    for (const unsigned value : {0x1234u, 0x8180u, 1u, 4u, 0u, 0u})
-        U16(m, value);
-    Name(m, "www.example.org");
-    U16(m, 1);
-    U16(m, 1);
-    std::string target;
-    Name(target, "www.example.org.cdn.example.net");
-    Record(m, "www.example.org", 5, target);
-    target.clear();
-    Name(target, "edge-7.cdn.example.net");
-    Record(m, "www.example.org.cdn.example.net", 5, target);
-    for (const char* address : {"10.9.0.1", "10.9.0.2"}) {
-        in_addr in {};
-        ::inet_pton(AF_INET, address, &in);
-        Record(m, "edge-7.cdn.example.net", 1, std::string(reinterpret_cast<const char*>(&in), 4));
-    }
-    return m;
+    DnsMessage m = DnsMessage::Answer("www.example.org", 4);
+    m.Record("www.example.org", 5, DnsMessage::Cname("www.example.org.cdn.example.net"));
+    m.Record("www.example.org.cdn.example.net", 5, DnsMessage::Cname("edge-7.cdn.example.net"));
+    for (const char* address : {"10.9.0.1", "10.9.0.2"})
+        m.Record("edge-7.cdn.example.net", 1, DnsMessage::A(address));
+    return m.bytes;
 }
 
 void BM_LearnFromDnsAnswer(benchmark::State& state)

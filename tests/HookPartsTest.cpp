@@ -1,6 +1,7 @@
 // What the hook remembers between calls, tested without a program around it.
 #include "Datagrams.h"
 #include "DnsAnswers.h"
+#include "DnsMessage.h"
 #include "Names.h"
 #include "Peer.h"
 #include "SocketTable.h"
@@ -192,68 +193,14 @@ TEST(HookNames, AnAddressKeepsEveryNameItWasLookedUpByWhateverTheOrder)
 
 namespace {
 
-struct DnsMessage {
-    std::string bytes;
+using testing_support::DnsMessage;
 
-    void U16(unsigned value)
-    {
-        bytes += static_cast<char>(value >> 8);
-        bytes += static_cast<char>(value & 0xFF);
-    }
-    void Name(const std::string& name)
-    {
-        size_t start = 0;
-        while (start < name.size()) {
-            const size_t dot = name.find('.', start);
-            const size_t end = dot == std::string::npos ? name.size() : dot;
-            bytes += static_cast<char>(end - start);
-            bytes += name.substr(start, end - start);
-            start = end + 1;
-        }
-        bytes += '\0';
-    }
-    // A record whose owner is the name at offset (compressed) or written out.
-    void Record(const std::string& owner, unsigned type, const std::string& data)
-    {
-        Name(owner);
-        U16(type);
-        U16(1);
-        U16(0);
-        U16(60);
-        U16(static_cast<unsigned>(data.size()));
-        bytes += data;
-    }
-};
-
-// An answer to a question for name with the given records.
 DnsMessage Answer(const std::string& name, unsigned records, unsigned flags = 0x8180)
 {
-    DnsMessage m;
-    m.U16(0x1234);
-    m.U16(flags);
-    m.U16(1);
-    m.U16(records);
-    m.U16(0);
-    m.U16(0);
-    m.Name(name);
-    m.U16(1);
-    m.U16(1);
-    return m;
+    return DnsMessage::Answer(name, records, flags);
 }
-
-std::string A(const char* address)
-{
-    in_addr in {};
-    ::inet_pton(AF_INET, address, &in);
-    return std::string(reinterpret_cast<const char*>(&in), 4);
-}
-
-std::string Cname(const std::string& target)
-{
-    DnsMessage m;
-    m.Name(target);
-    return m.bytes;
-}
+std::string A(const char* address) { return DnsMessage::A(address); }
+std::string Cname(const std::string& target) { return DnsMessage::Cname(target); }
 
 unsigned Learn(const std::string& bytes)
 {

@@ -21,6 +21,8 @@
 //   priv-server ADDR PORT N       as root: listen, then serve N connections as
 //                                 tcp-server does from a child that cleared its
 //                                 environment and became the user nobody
+#include "DnsMessage.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <atomic>
@@ -118,25 +120,6 @@ std::string Lower(std::string text)
     return text;
 }
 
-void PutName(std::string& out, const std::string& name)
-{
-    size_t start = 0;
-    while (start < name.size()) {
-        const size_t dot = name.find('.', start);
-        const size_t end = dot == std::string::npos ? name.size() : dot;
-        out += static_cast<char>(end - start);
-        out += name.substr(start, end - start);
-        start = end + 1;
-    }
-    out += '\0';
-}
-
-void Put16(std::string& out, unsigned value)
-{
-    out += static_cast<char>(value >> 8);
-    out += static_cast<char>(value & 0xFF);
-}
-
 // The answer to one query, or "" when it is not one.
 std::string DnsAnswer(const std::string& query, const std::multimap<std::string, DnsRecord>& records)
 {
@@ -155,7 +138,7 @@ std::string DnsAnswer(const std::string& query, const std::multimap<std::string,
         return {};
     const unsigned type = static_cast<unsigned char>(query[at + 1]) << 8 | static_cast<unsigned char>(query[at + 2]);
     const std::string question = query.substr(12, at + 5 - 12);
-    std::string answers;
+    testing_support::DnsMessage answers;
     unsigned count = 0;
     bool found = false;
     std::string current = Lower(name);
@@ -167,33 +150,22 @@ std::string DnsAnswer(const std::string& query, const std::multimap<std::string,
             const DnsRecord& record = it->second;
             if (record.type != 5 && static_cast<unsigned>(record.type) != type)
                 continue;
-            PutName(answers, current);
-            Put16(answers, static_cast<unsigned>(record.type));
-            Put16(answers, 1);
-            answers += std::string("\0\0\0\x3c", 4); // 60 s
-            std::string data;
-            if (record.type == 5) {
-                PutName(data, record.data);
+            answers.Record(current, static_cast<unsigned>(record.type),
+                           record.type == 5 ? testing_support::DnsMessage::Cname(record.data) : record.data);
+            if (record.type == 5)
                 next = record.data;
-            } else {
-                data = record.data;
-            }
-            Put16(answers, static_cast<unsigned>(data.size()));
-            answers += data;
             ++count;
         }
         if (next.empty())
             break;
         current = next;
     }
-    std::string answer = query.substr(0, 2);
-    answer += static_cast<char>(0x81);                  // an answer, recursion wanted
-    answer += static_cast<char>(found ? 0x80 : 0x83);   // recursion available; no such name
-    Put16(answer, 1);
-    Put16(answer, count);
-    Put16(answer, 0);
-    Put16(answer, 0);
-    return answer + question + answers;
+    testing_support::DnsMessage answer;
+    answer.bytes = query.substr(0, 2);
+    // An answer, recursion wanted and available; or no such name.
+    for (const unsigned value : {found ? 0x8180u : 0x8183u, 1u, count, 0u, 0u})
+        answer.U16(value);
+    return answer.bytes + question + answers.bytes;
 }
 
 int DnsServer(const char* address, int port, int argc, char** argv)
@@ -252,12 +224,13 @@ int DnsServer(const char* address, int port, int argc, char** argv)
                 if (::recv(c, query.data(), query.size(), MSG_WAITALL) != static_cast<ssize_t>(query.size()))
                     break;
                 const std::string answer = DnsAnswer(query, records);
-                std::string framed;
-                Put16(framed, static_cast<unsigned>(answer.size()));
-                framed += answer;
+                testing_support::DnsMessage framed;
+                framed.U16(static_cast<unsigned>(answer.size()));
+                framed.bytes += answer;
                 // In small pieces, as a slow network would deliver it.
-                for (size_t sent = 0; sent < framed.size(); sent += 7)
-                    ::send(c, framed.data() + sent, std::min<size_t>(7, framed.size() - sent), MSG_NOSIGNAL);
+                for (size_t sent = 0; sent < framed.bytes.size(); sent += 7)
+                    ::send(c, framed.bytes.data() + sent, std::min<size_t>(7, framed.bytes.size() - sent),
+                           MSG_NOSIGNAL);
             }
             ::close(c);
         }
