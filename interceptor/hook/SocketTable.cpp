@@ -101,8 +101,11 @@ void SetKind(int fd, Kind kind)
 {
     if (IsIpSocket(kind))
         g_hadIpSocket.store(true, std::memory_order_relaxed);
+    // Only an IP socket brings the tables: a program with local sockets
+    // alone (a sandboxed one among them) never maps them, and its
+    // descriptors stay of unknown kind, which costs it nothing either.
     if (Tracked(fd))
-        if (Tables* tables = kind == kUnknown ? Existing() : Made())
+        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing())
             tables->kinds[fd].store(kind, std::memory_order_relaxed);
 }
 
