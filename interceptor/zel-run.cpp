@@ -2,6 +2,7 @@
 // put first in LD_PRELOAD, so the program and every program it starts have
 // their connections decided; the program's exit status is zel-run's.
 #include "platform/Paths.h"
+#include "platform/SessionPreload.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,9 +39,10 @@ int main(int argc, char** argv)
     // The program runs all the same, but nothing decides for it: say so.
     if (const std::string problem = platform::RuntimeDirProblem(); !problem.empty())
         std::fprintf(stderr, "zel-run: %s\n", problem.c_str());
-    std::string preload = hook;
-    if (const char* existing = std::getenv("LD_PRELOAD"); existing && *existing)
-        preload += std::string(":") + existing;
+    // In a session whose programs start under the hook already it is named
+    // once: two hooks would each decide every connection.
+    const char* existing = std::getenv("LD_PRELOAD");
+    const std::string preload = platform::session::WithHookFirst(hook, existing ? existing : "");
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
     ::execvp(argv[1], argv + 1);
     std::fprintf(stderr, "zel-run: cannot run %s: %s\n", argv[1], std::strerror(errno));
