@@ -5,6 +5,7 @@
 // answer applies to the named host only, or " timeout" when nobody gave it.
 #include "AlertDialog.h"
 #include "gui/Art.h"
+#include "platform/SessionPreload.h"
 #include "platform/Text.h"
 
 #include <QApplication>
@@ -42,6 +43,7 @@ void Say(const char* line)
 
 int main(int argc, char** argv)
 {
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     // Without a display Qt would abort; end at once so the engine denies.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         std::fprintf(stderr, "zel-alert: no display to show the alert on\n");

@@ -9,6 +9,7 @@
 #include "editing/CreateNewApp_Step1.h"
 #include "editing/ToolsOption.h"
 #include "windows/FormTools.h"
+#include "windows/ProtectionView.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
 #include "platform/Clock.h"
@@ -183,6 +184,13 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     rightLayout->addWidget(Label7);
     rightLayout->addWidget(AppListView, 1);
     rightLayout->addWidget(Frame3, 1);
+    protection_ = new ProtectionView(state_.ProcRoot, right);
+    protection_->TakePlaceOf({Label7, AppListView, Frame3});
+    rightLayout->addWidget(protection_, 1);
+    connect(protection_, &ProtectionView::Requested, this, [this] {
+        SelectNodeByName("Protection");
+        protection_->show();
+    });
 
     auto* splitter = new QSplitter(this);
     splitter->addWidget(MainTreeView);
@@ -385,6 +393,8 @@ QWidget* MainForm::BuildStatusArea()
     side->addLayout(address);
     StatText = NamedLabel("StatText", QString(), area);
     side->addWidget(StatText);
+    side->addWidget(protection_->CoverageLabel);
+    side->addWidget(protection_->SummaryLabel);
     EngineNotice = NamedLabel("EngineNotice", QString(), area);
     EngineNotice->setWordWrap(true);
     EngineNotice->setStyleSheet("color: rgb(160, 0, 0);");
