@@ -52,9 +52,19 @@ std::string ServiceText(const std::string& program)
           "WantedBy=basic.target\n";
 }
 
+// Xsession runs its program as an unquoted word list: only a path that
+// neither splits nor expands can stand in it.
+bool FitsCommandWords(std::string_view path) { return path.find_first_of(" \t\n*?[\"'$`\\") == std::string_view::npos; }
+
 std::string XsessionBlock(const std::string& program)
 {
     const std::string word = ShellWord(program);
+    // A session program a display manager named is known here already: it
+    // starts through zel-session, which names the hook again after the
+    // set-group-ID ssh-agent Xsession may put in front of it cleared it.
+    const std::string wrap = FitsCommandWords(program)
+        ? "    if [ -n \"$STARTUP\" ]; then STARTUP=\"" + program + " --run $STARTUP\"; fi\n"
+        : std::string();
     return std::string(kBlockStart)
         + ": programs of this session start under the firewall (removed when \"Decide every program I start\" is off)\n"
           "if [ -x "
@@ -63,7 +73,8 @@ std::string XsessionBlock(const std::string& program)
           "  if [ -n \"$korvel_preload\" ]; then\n"
           "    LD_PRELOAD=$korvel_preload\n"
           "    export LD_PRELOAD\n"
-          "  fi\n"
+        + wrap
+        + "  fi\n"
           "  unset korvel_preload\n"
           "fi\n"
         + std::string(kBlockEnd) + "\n";

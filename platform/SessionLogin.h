@@ -17,7 +17,7 @@ namespace platform::session {
 // The generator's file name under <prefix>/lib/systemd/user-environment-generators.
 inline constexpr const char* kGeneratorName = "60-korvel-firewall";
 // The X session start-up file's name under /etc/X11/Xsession.d.
-inline constexpr const char* kXsessionSnippetName = "45korvel-firewall";
+inline constexpr const char* kXsessionSnippetName = "85korvel-firewall";
 inline constexpr const char* kUserServiceName = "korvel-firewall-session.service";
 
 // True when the installation whose folder is installDir (ending in "/", pkgDir

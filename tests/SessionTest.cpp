@@ -312,6 +312,20 @@ TEST_F(SessionProgram, StartUpFilesGetTheHookOnlyWhenTheOptionIsOnAndTheHookIsTh
     EXPECT_EQ(gone.status, 0);
 }
 
+TEST_F(SessionProgram, CommandRunsWithTheHookNamedAgain)
+{
+    // As after a set-group-ID program cleared LD_PRELOAD.
+    const std::vector<std::string> run {program, "--run", "/bin/sh", "-c", "echo \"preload=$LD_PRELOAD\""};
+    Option(true);
+    EXPECT_EQ(RunToEnd(run).output, "preload=" + hook + "\n");
+    Option(false);
+    EXPECT_EQ(RunToEnd(run, {{"LD_PRELOAD", mine}}).output, "preload=" + mine + "\n") << "off: left as it is";
+    Option(true);
+    ::unlink(hook.c_str());
+    EXPECT_EQ(RunToEnd(run).output, "preload=\n") << "no hook: the command runs all the same";
+    EXPECT_EQ(RunToEnd({program, "--run", sandbox.root + "/no-such-program"}).status, 127);
+}
+
 TEST_F(SessionProgram, RunningSessionGetsTheHookFirstAndLosesItAgain)
 {
     Option(true);
@@ -352,8 +366,12 @@ TEST_F(SessionProgram, XsessionrcBlockNamesTheHookAndNothingOnceTheInstallationI
     EXPECT_EQ(RunToEnd(source, {{"LD_PRELOAD", mine}}).output, "preload=" + hook + ":" + mine + "\n");
     Option(false);
     EXPECT_EQ(RunToEnd(source, {{"LD_PRELOAD", mine}}).output, "preload=" + mine + "\n");
+    // A session program a display manager named starts through zel-session.
     Option(true);
+    const std::vector<std::string> named {"/bin/sh", "-ec", "STARTUP='startxfce4 --x'; . \"$HOME/.xsessionrc\"; echo \"$STARTUP\""};
+    EXPECT_EQ(RunToEnd(named).output, program + " --run startxfce4 --x\n");
     ASSERT_EQ(::unlink(program.c_str()), 0);
+    EXPECT_EQ(RunToEnd(named).output, "startxfce4 --x\n");
     const Finished gone = RunToEnd(source, {{"LD_PRELOAD", ""}});
     EXPECT_EQ(gone.status, 0);
     EXPECT_EQ(gone.output, "preload=\n");

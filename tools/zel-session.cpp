@@ -6,6 +6,10 @@
 // that the loader would complain about.
 //   zel-session --generator     as a systemd user environment generator: LD_PRELOAD="..." or nothing
 //   zel-session --preload       for an X session's start-up file: the new LD_PRELOAD value, or nothing
+//   zel-session --run COMMAND [ARGS...]
+//                               runs the command with the hook named as --preload names it: an X
+//                               session starts through it after a set-group-ID ssh-agent, which
+//                               clears LD_PRELOAD for what it starts
 //   zel-session --update-session [--manager-only]
 //                               the running session: the systemd user manager (and, unless told
 //                               otherwise, the session bus) start services with the hook when the
@@ -142,6 +146,14 @@ int main(int argc, char** argv)
     }
     if (mode == "--update-session")
         return UpdateSession(argc > 2 && !std::strcmp(argv[2], "--manager-only"));
-    std::fprintf(stderr, "usage: zel-session --generator | --preload | --update-session [--manager-only]\n");
+    if (mode == "--run" && argc > 2) {
+        // Whatever happens here, the command runs: a session must start.
+        if (const auto value = session::SessionPreload(HookBesideMe(), CurrentPreload(), ::getuid()))
+            ::setenv("LD_PRELOAD", value->c_str(), 1);
+        ::execvp(argv[2], argv + 2);
+        std::fprintf(stderr, "zel-session: cannot run %s: %s\n", argv[2], std::strerror(errno));
+        return errno == ENOENT ? 127 : 126;
+    }
+    std::fprintf(stderr, "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n");
     return 2;
 }
