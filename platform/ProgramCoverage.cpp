@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <elf.h>
+#include <optional>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/auxv.h>
@@ -27,8 +29,10 @@ constexpr size_t kMaxSectionNames = 1 << 20;
 constexpr int kMaxAncestors = 64;
 
 // Reads a file of the proc root relative to dirFd, up to limit bytes;
-// false when it cannot be opened or read.
-bool ReadAt(int dirFd, const char* name, std::string& text, size_t limit = kSmallFile)
+// false when it cannot be opened or read. A record the kernel makes whole
+// at once (status, stat) ends at the first read that does not fill the
+// buffer: one system call less for every process.
+bool ReadAt(int dirFd, const char* name, std::string& text, size_t limit = kSmallFile, bool wholeRecord = false)
 {
     text.clear();
     const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -45,6 +49,8 @@ bool ReadAt(int dirFd, const char* name, std::string& text, size_t limit = kSmal
         if (n <= 0)
             break;
         text.append(buffer, static_cast<size_t>(n));
+        if (wholeRecord && static_cast<size_t>(n) < sizeof buffer)
+            break;
     }
     ::close(fd);
     return ok;
@@ -107,9 +113,12 @@ struct Process {
     std::string command;
 };
 
-bool ReadProcess(int dirFd, pid_t pid, Process& process, std::string& scratch)
+// The process's status, as "PID/status" below the proc root.
+bool ReadProcess(int rootFd, pid_t pid, Process& process, std::string& scratch)
 {
-    if (!ReadAt(dirFd, "status", scratch))
+    char name[32];
+    std::snprintf(name, sizeof name, "%d/status", static_cast<int>(pid));
+    if (!ReadAt(rootFd, name, scratch, kSmallFile, true))
         return false;
     process.pid = pid;
     process.command = std::string(Field(scratch, "Name"));
@@ -120,53 +129,87 @@ bool ReadProcess(int dirFd, pid_t pid, Process& process, std::string& scratch)
         && TwoIds(Field(scratch, "Gid"), process.realGid, process.effectiveGid);
 }
 
-struct InternetSockets {
-    std::unordered_set<uint64_t> inodes;
-    std::unordered_set<unsigned long> owners; // user ids the sockets were made under
-};
-
-// Every IPv4 and IPv6 socket the tables of the proc root list.
-InternetSockets ReadInternetSockets(const std::string& procRoot)
+// The whole word in a given column (1-based) of a table line, or empty.
+std::string_view Column(std::string_view line, int wanted)
 {
-    InternetSockets sockets;
-    const int net = ::open((procRoot + "/net").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (net < 0)
-        return sockets;
-    std::string text;
-    for (const char* table : {"tcp", "tcp6", "udp", "udp6", "udplite", "udplite6", "raw", "raw6", "icmp", "icmp6"}) {
-        if (!ReadAt(net, table, text, 64u << 20))
-            continue;
-        size_t at = text.find('\n'); // the heading
-        while (at != std::string::npos && at + 1 < text.size()) {
-            const size_t end = text.find('\n', at + 1);
-            const std::string_view line(text.data() + at + 1, (end == std::string::npos ? text.size() : end) - at - 1);
-            at = end;
-            // The eighth column is the owner, the tenth the inode.
-            size_t column = 0, pos = 0;
-            while (pos < line.size() && column < 10) {
-                while (pos < line.size() && line[pos] == ' ')
-                    ++pos;
-                const size_t start = pos;
-                while (pos < line.size() && line[pos] != ' ')
-                    ++pos;
-                if (pos == start)
-                    break;
-                const std::string word(line.substr(start, pos - start));
-                ++column;
-                if (column == 8)
-                    sockets.owners.insert(std::strtoul(word.c_str(), nullptr, 10));
-                else if (column == 10)
-                    sockets.inodes.insert(std::strtoull(word.c_str(), nullptr, 10));
-            }
-        }
+    size_t pos = 0;
+    for (int column = 1; pos < line.size(); ++column) {
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
+        const size_t start = pos;
+        while (pos < line.size() && line[pos] != ' ')
+            ++pos;
+        if (pos == start)
+            break;
+        if (column == wanted)
+            return line.substr(start, pos - start);
     }
-    ::close(net);
-    return sockets;
+    return {};
 }
 
-// How many of the process's descriptors are internet sockets; -1 when its
-// descriptors cannot be seen.
-int CountSockets(int dirFd, const std::unordered_set<uint64_t>& internet)
+// Calls take(line) for every line of a table of net/ after its heading.
+template <class Take>
+void ForEachRow(int netFd, const char* table, std::string& text, Take take)
+{
+    if (!ReadAt(netFd, table, text, 64u << 20))
+        return;
+    size_t at = text.find('\n');
+    while (at != std::string::npos && at + 1 < text.size()) {
+        const size_t end = text.find('\n', at + 1);
+        take(std::string_view(text.data() + at + 1, (end == std::string::npos ? text.size() : end) - at - 1));
+        at = end;
+    }
+}
+
+uint64_t Number(std::string_view word) { return std::strtoull(std::string(word).c_str(), nullptr, 10); }
+
+// The sockets of a network namespace that reach no network: local (unix)
+// sockets and the kernel's own (netlink); every other socket a program
+// holds counts as a network one. The internet tables would say so directly,
+// but reading them walks the kernel's whole connection table, which takes
+// milliseconds for each of them on a machine with much memory.
+std::unordered_set<uint64_t> LocalSockets(int netFd)
+{
+    std::unordered_set<uint64_t> inodes;
+    std::string text;
+    ForEachRow(netFd, "unix", text, [&](std::string_view line) { inodes.insert(Number(Column(line, 7))); });
+    ForEachRow(netFd, "netlink", text, [&](std::string_view line) { inodes.insert(Number(Column(line, 10))); });
+    return inodes;
+}
+
+// The user ids that own internet sockets in the proc root's namespace (the
+// slow tables: read only when a program's own descriptors cannot be seen).
+std::unordered_set<unsigned long> InternetOwners(const std::string& procRoot)
+{
+    std::unordered_set<unsigned long> owners;
+    const int net = ::open((procRoot + "/net").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (net < 0)
+        return owners;
+    std::string text;
+    for (const char* table : {"tcp", "tcp6", "udp", "udp6", "raw", "raw6"})
+        ForEachRow(net, table, text, [&](std::string_view line) { owners.insert(Number(Column(line, 8))); });
+    ::close(net);
+    return owners;
+}
+
+// When the process started, in clock ticks after boot: with its pid, what
+// tells it from a later process that got the same number.
+uint64_t StartTicks(int dirFd, std::string& scratch)
+{
+    if (!ReadAt(dirFd, "stat", scratch, kSmallFile, true))
+        return 0;
+    // The command name may hold anything, even ") ": the fields follow its last ')'.
+    size_t at = scratch.rfind(')');
+    for (int field = 2; field < 22 && at != std::string::npos; ++field)
+        at = scratch.find(' ', at + 1);
+    return at == std::string::npos ? 0 : std::strtoull(scratch.c_str() + at + 1, nullptr, 10);
+}
+
+// How many of the process's descriptors are network sockets; -1 when its
+// descriptors cannot be seen. localOf gives the local sockets of the
+// process's network namespace: asked only when it has a socket at all.
+template <class LocalOf>
+int CountSockets(int dirFd, LocalOf localOf)
 {
     const int fdDir = ::openat(dirFd, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdDir < 0)
@@ -176,6 +219,7 @@ int CountSockets(int dirFd, const std::unordered_set<uint64_t>& internet)
         ::close(fdDir);
         return -1;
     }
+    const std::unordered_set<uint64_t>* local = nullptr;
     int count = 0;
     errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
@@ -186,7 +230,9 @@ int CountSockets(int dirFd, const std::unordered_set<uint64_t>& internet)
         if (n <= 8 || std::memcmp(target, "socket:[", 8) != 0)
             continue;
         target[n] = '\0';
-        if (internet.contains(std::strtoull(target + 8, nullptr, 10)))
+        if (!local)
+            local = &localOf();
+        if (!local->contains(std::strtoull(target + 8, nullptr, 10)))
             ++count;
     }
     // Listing the descriptors of a process of another user fails at the
@@ -320,6 +366,30 @@ ExecutableKind ReadElf(int fd)
     return kind;
 }
 
+// Why the hook is not in a process (kNone: it is), from its folder of the
+// proc root. What it is to a program is settled when its image starts.
+Reason Classify(Scanner& scanner, int pidFd, const Process& process, uid_t uid, const std::string& exePath)
+{
+    ExecutableKind kind;
+    if (const int exe = ::openat(pidFd, "exe", O_RDONLY | O_CLOEXEC); exe >= 0) {
+        kind = scanner.KindOf(exe);
+        ::close(exe);
+    }
+    if (kind.isGo)
+        return Reason::kOwnSystemCalls;
+    if (kind.foreignClass)
+        return Reason::kForeignArchitecture;
+    if (kind.readable && kind.isStatic)
+        return Reason::kStatic;
+    if (IsSecureExecution(pidFd, process, uid))
+        return Reason::kSecureExecution;
+    if (HasHookMapped(pidFd))
+        return Reason::kNone;
+    if (IsSandboxed(pidFd, exePath))
+        return Reason::kSandboxed;
+    return WasStartedWithHook(pidFd) ? Reason::kHookNotLoaded : Reason::kStartedWithout;
+}
+
 }  // namespace
 
 ExecutableKind ReadExecutableKind(int fd)
@@ -352,6 +422,7 @@ ExecutableKind Scanner::KindOf(int fd)
 
 std::vector<Program> Scanner::Scan(const ScanSettings& settings)
 {
+    ++generation_;
     std::vector<Program> programs;
     const int root = ::open(settings.procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root < 0)
@@ -368,14 +439,10 @@ std::vector<Program> Scanner::Scan(const ScanSettings& settings)
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end != '\0' || pid == settings.self)
             continue;
-        const int pidFd = ::openat(root, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (pidFd < 0)
-            continue;
         Process process;
         // A process may end between the listing and the read: left out.
-        if (ReadProcess(pidFd, static_cast<pid_t>(pid), process, scratch))
+        if (ReadProcess(root, static_cast<pid_t>(pid), process, scratch))
             processes.push_back(std::move(process));
-        ::close(pidFd);
     }
     std::unordered_map<pid_t, const Process*> byPid;
     for (const Process& process : processes)
@@ -393,7 +460,25 @@ std::vector<Program> Scanner::Scan(const ScanSettings& settings)
         return false;
     };
 
-    const InternetSockets internet = ReadInternetSockets(settings.procRoot);
+    // The local sockets of the scanner's network namespace, and of others
+    // programs run in, each read once.
+    struct stat scanner {};
+    const ino_t ownNamespace = ::stat((settings.procRoot + "/self/ns/net").c_str(), &scanner) == 0 ? scanner.st_ino : 0;
+    std::unordered_map<ino_t, std::unordered_set<uint64_t>> local;
+    const auto localSockets = [&](int pidFd) -> const std::unordered_set<uint64_t>& {
+        struct stat st {};
+        const ino_t space = ::fstatat(pidFd, "ns/net", &st, 0) == 0 && st.st_ino != ownNamespace ? st.st_ino : 0;
+        auto found = local.find(space);
+        if (found == local.end()) {
+            const int net = space ? ::openat(pidFd, "net", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                  : ::openat(root, "net", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            found = local.emplace(space, net >= 0 ? LocalSockets(net) : std::unordered_set<uint64_t> {}).first;
+            if (net >= 0)
+                ::close(net);
+        }
+        return found->second;
+    };
+    std::optional<std::unordered_set<unsigned long>> owners;
     std::sort(processes.begin(), processes.end(), [](const Process& a, const Process& b) { return a.pid < b.pid; });
     for (const Process& process : processes) {
         const bool own = process.realUid == settings.uid;
@@ -406,16 +491,23 @@ std::vector<Program> Scanner::Scan(const ScanSettings& settings)
         program.pid = process.pid;
         program.uid = static_cast<uid_t>(process.realUid);
         program.command = process.command;
-        program.sockets = CountSockets(pidFd, internet.inodes);
+        program.sockets = CountSockets(pidFd, [&]() -> const auto& { return localSockets(pidFd); });
+        if (program.sockets == 0) {
+            ::close(pidFd);
+            continue;
+        }
         program.exePath = ExePath(pidFd);
-        const bool secure = own && IsSecureExecution(pidFd, process, settings.uid);
         // Sockets that cannot be seen are assumed only where the reason is
         // plain: a set-user-ID program of the user's, or another user's
         // program while that user (not root, whose services always have
         // some) holds sockets.
-        const bool assumed = own ? secure
-                                 : process.effectiveUid != 0 && internet.owners.contains(process.effectiveUid);
-        if (program.sockets == 0 || (program.sockets < 0 && !assumed)) {
+        const auto ownsSockets = [&] {
+            if (!owners)
+                owners = InternetOwners(settings.procRoot);
+            return owners->contains(process.effectiveUid);
+        };
+        if (program.sockets < 0
+            && !(own ? IsSecureExecution(pidFd, process, settings.uid) : process.effectiveUid != 0 && ownsSockets())) {
             ::close(pidFd);
             continue;
         }
@@ -425,25 +517,17 @@ std::vector<Program> Scanner::Scan(const ScanSettings& settings)
         } else if (program.registered) {
             program.state = State::kFirewall;
         } else {
-            ExecutableKind kind;
-            if (const int exe = ::openat(pidFd, "exe", O_RDONLY | O_CLOEXEC); exe >= 0) {
-                kind = KindOf(exe);
-                ::close(exe);
+            // Found out once per process and executable.
+            program.startTicks = StartTicks(pidFd, scratch);
+            Known& known = known_[process.pid];
+            if (!known.valid || known.startTicks != program.startTicks || known.exePath != program.exePath) {
+                known = {true, program.startTicks, program.exePath, Classify(*this, pidFd, process, settings.uid, program.exePath),
+                         generation_};
             }
-            if (kind.isGo)
-                program.reason = Reason::kOwnSystemCalls;
-            else if (kind.foreignClass)
-                program.reason = Reason::kForeignArchitecture;
-            else if (kind.readable && kind.isStatic)
-                program.reason = Reason::kStatic;
-            else if (secure)
-                program.reason = Reason::kSecureExecution;
-            else if (HasHookMapped(pidFd))
+            known.seen = generation_;
+            program.reason = known.reason;
+            if (known.reason == Reason::kNone)
                 program.state = State::kFirewall;
-            else if (IsSandboxed(pidFd, program.exePath))
-                program.reason = Reason::kSandboxed;
-            else
-                program.reason = WasStartedWithHook(pidFd) ? Reason::kHookNotLoaded : Reason::kStartedWithout;
         }
         if (program.state != State::kFirewall)
             program.state = settings.backstop && program.reason != Reason::kOtherUser ? State::kBackstop : State::kNotCovered;
@@ -451,6 +535,7 @@ std::vector<Program> Scanner::Scan(const ScanSettings& settings)
         programs.push_back(std::move(program));
     }
     ::closedir(dir);
+    std::erase_if(known_, [this](const auto& entry) { return entry.second.seen != generation_; });
     return programs;
 }
 

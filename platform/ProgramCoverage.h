@@ -5,9 +5,11 @@
 #include <set>
 #include <string>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
-// Which of the user's running programs with network sockets the firewall
+// Which of the user's running programs with network sockets (any socket but
+// a local or a netlink one) the firewall
 // decides, and why the others escape it: read from a proc root (a parameter,
 // so that tests can lay out a process table of their own).
 namespace platform::coverage {
@@ -36,7 +38,7 @@ struct Program {
     uid_t uid = 0;           // real user id
     std::string exePath;     // empty when it cannot be read
     std::string command;     // the kernel's short name of the process
-    int sockets = -1;        // IPv4 and IPv6 sockets; -1 when they cannot be seen
+    int sockets = -1;        // network sockets; -1 when they cannot be seen
     bool registered = false; // its engine registered with the interceptor
     State state = State::kNotCovered;
     Reason reason = Reason::kNone;
@@ -67,7 +69,7 @@ struct ExecutableKind {
 
 class Scanner {
 public:
-    // The user's programs with IPv4 or IPv6 sockets, and those whose sockets
+    // The user's programs with network sockets, and those whose sockets
     // cannot be seen but that escape the hook for a reason worth telling
     // (set-user-ID, another user's started from theirs); in process order.
     std::vector<Program> Scan(const ScanSettings& settings);
@@ -76,6 +78,17 @@ public:
     ExecutableKind KindOf(int fd);
 
 private:
+    // What was found out of a process whose image has not changed since.
+    struct Known {
+        bool valid = false;
+        uint64_t startTicks = 0;
+        std::string exePath;
+        Reason reason = Reason::kNone;
+        uint64_t seen = 0;
+    };
+    std::unordered_map<pid_t, Known> known_;
+    uint64_t generation_ = 0;
+
     struct FileKey {
         dev_t device;
         ino_t inode;

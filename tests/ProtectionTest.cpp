@@ -137,16 +137,30 @@ public:
     // A socket of the internet tables, made under uid.
     void Socket(const char* table, int inode, int uid) const
     {
-        const std::string path = root_ + "/net/" + table;
-        std::string text = testing_support::ReadText(path);
-        if (text.empty())
-            text = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
-        text += "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  " + std::to_string(uid)
-            + "        0 " + std::to_string(inode) + " 1 0000000000000000 100 0 0 10 0\n";
-        WriteText(path, text);
+        Append(table, "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n",
+               "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  " + std::to_string(uid)
+                   + "        0 " + std::to_string(inode) + " 1 0000000000000000 100 0 0 10 0\n");
+    }
+    // A local socket, and one of the kernel's own.
+    void LocalSocket(int inode) const
+    {
+        Append("unix", "Num       RefCount Protocol Flags    Type St Inode Path\n",
+               "0000000000000000: 00000002 00000000 00010000 0001 01 " + std::to_string(inode) + " /run/user/1000/bus\n");
+    }
+    void KernelSocket(int inode) const
+    {
+        Append("netlink", "sk               Eth Pid        Groups   Rmem     Wmem     Dump  Locks    Drops    Inode\n",
+               "0000000000000000 0   1234       00000000 0        0        0     2        0        " + std::to_string(inode) + "\n");
     }
 
 private:
+    void Append(const char* table, const std::string& heading, const std::string& line) const
+    {
+        const std::string path = root_ + "/net/" + table;
+        const std::string text = testing_support::ReadText(path);
+        WriteText(path, (text.empty() ? heading : text) + line);
+    }
+
     std::string root_;
 };
 
@@ -216,10 +230,12 @@ TEST(ProgramCoverage, EveryReasonIsToldFromTheProcessTable)
     proc.Add({.pid = 108, .exe = dynamic, .descriptors = {socket()},
               .cgroup = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-flatpak-org.example.App-9.scope\n"});
     proc.Add({.pid = 109, .parent = 102, .ids = "1001 1001 1001 1001", .exe = dynamic, .descriptors = {socket(1001)}});
-    // Not listed: no internet socket (a local socket's inode is in no table),
+    // Not listed: no network socket (a local one and one of the kernel's),
     // another user's program the user did not start, a program of the
     // user's whose descriptors cannot be seen for no plain reason.
-    proc.Add({.pid = 110, .exe = dynamic, .descriptors = {999}});
+    proc.LocalSocket(998);
+    proc.KernelSocket(999);
+    proc.Add({.pid = 110, .exe = dynamic, .descriptors = {998, 999}});
     proc.Add({.pid = 111, .parent = 1, .ids = "1001 1001 1001 1001", .exe = dynamic, .descriptors = {socket(1001)}});
     proc.Add({.pid = 112, .exe = dynamic, .hiddenDescriptors = true});
     // Listed without seeing their sockets: a set-user-ID program of the
