@@ -265,6 +265,7 @@ protected:
     std::string tools = sandbox.root + "/tools";
     std::string calls = sandbox.root + "/calls.txt";
     std::string mine = UsersLibrary();
+    std::string bus = "unix:path=/run/user/1000/bus";
 
     void SetUp() override
     {
@@ -288,7 +289,7 @@ protected:
     {
         std::vector<std::string> argv {program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return RunToEnd(argv, {{"LD_PRELOAD", preload}, {"PATH", tools + ":/usr/bin:/bin"}});
+        return RunToEnd(argv, {{"LD_PRELOAD", preload}, {"PATH", tools + ":/usr/bin:/bin"}, {"DBUS_SESSION_BUS_ADDRESS", bus}});
     }
     void Option(bool on) { sandbox.SetSetting(platform::settings::kDecideEveryProgram, on ? "1" : "0"); }
 };
@@ -348,6 +349,12 @@ TEST_F(SessionProgram, RunningSessionGetsTheHookFirstAndLosesItAgain)
     EXPECT_EQ(Session({"--update-session", "--manager-only"}).status, 0);
     EXPECT_EQ(ReadText(calls), "systemctl --user show-environment\nsystemctl --user unset-environment LD_PRELOAD\n")
         << "at login only the manager: the session bus starts after it";
+
+    ::unlink(calls.c_str());
+    bus.clear();
+    EXPECT_EQ(Session({"--update-session"}).status, 0);
+    EXPECT_EQ(ReadText(calls), "systemctl --user show-environment\nsystemctl --user unset-environment LD_PRELOAD\n")
+        << "no session bus named: none is started to be told";
 }
 
 TEST_F(SessionProgram, DesktopWithoutTheToolsIsLeftAlone)

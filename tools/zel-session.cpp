@@ -123,8 +123,10 @@ int UpdateSession(bool managerOnly)
                                         "systemctl --user set-environment");
     }
     // The session bus's own activation environment, for what it starts
-    // itself; it cannot be read back, so it is set whenever asked.
-    if (!managerOnly)
+    // itself; it cannot be read back, so it is set whenever asked. Without
+    // a session bus named there is none to tell (and none to start).
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!managerOnly && bus && *bus)
         ok = Succeeded(Run({"dbus-update-activation-environment", "LD_PRELOAD=" + wanted}),
                        "dbus-update-activation-environment")
             && ok;

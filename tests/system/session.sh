@@ -41,10 +41,12 @@ home="$work/home"
 mkdir -p "$home"
 # Everything of the user's lives in the private home: settings, rules, logs.
 unset ZEL_REGISTRY_ROOT ZEL_RUNTIME_DIR XDG_CONFIG_HOME XDG_STATE_HOME XDG_DATA_HOME LD_PRELOAD
-# No session bus of the machine's is ever reached; no agent of the
-# caller's: Xsession starts the set-group-ID ssh-agent in front of the
-# session, as on a machine where nothing started one before.
-unset DBUS_SESSION_BUS_ADDRESS SSH_AUTH_SOCK SSH_AGENT_PID
+# No session bus of the machine's is ever reached: the one named is no bus
+# at all, and its tool below a stand-in. No agent of the caller's: Xsession
+# starts the set-group-ID ssh-agent in front of the session, as on a machine
+# where nothing started one before.
+unset SSH_AUTH_SOCK SSH_AGENT_PID
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 export HOME="$home" XDG_RUNTIME_DIR="$work/xdg" QT_QPA_PLATFORM=offscreen
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 hook=$(find "$prefix" -name libzelhook.so | head -1)
