@@ -120,6 +120,12 @@ TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
 
     form.MainTreeView_NodeClick(TopNode(form, "Sys"));
     EXPECT_FALSE(page->isVisible());
+    // By keyboard: the node below, and Return.
+    form.MainTreeView->setCurrentItem(TopNode(form, "Sys"));
+    QTest::keyClick(form.MainTreeView, Qt::Key_Down);
+    QTest::keyClick(form.MainTreeView, Qt::Key_Return);
+    EXPECT_TRUE(page->isVisible());
+    form.MainTreeView_NodeClick(TopNode(form, "Sys"));
     EXPECT_TRUE(form.Frame3->isVisible());
     form.MainTreeView_NodeClick(TopNode(form, "App"));
     EXPECT_FALSE(page->isVisible());
@@ -201,7 +207,8 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     EXPECT_TRUE(row->text(3).startsWith("Started before protection")) << row->text(3).toStdString();
     view.ProgramList->setCurrentItem(row);
     EXPECT_TRUE(view.RestartBtn->isEnabled());
-    EXPECT_EQ(view.AdviceLabel->text(), "Restart it under the firewall, or log in again.");
+    EXPECT_TRUE(view.AdviceLabel->text().endsWith(" Restart it under the firewall, or log in again."))
+        << view.AdviceLabel->text().toStdString();
 
     view.RestartSelected();
     EXPECT_TRUE(asked.startsWith("Restart netpeer (process " + QString::number(before.Pid()) + ") under the firewall?"));

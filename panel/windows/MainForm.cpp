@@ -32,6 +32,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -115,6 +116,8 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     MainTreeView->header()->setStretchLastSection(false);
     connect(MainTreeView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { MainTreeView_NodeClick(node); });
+    // Return opens the node the keyboard is on, as a click does.
+    MainTreeView->installEventFilter(this);
     MainTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(MainTreeView, &QTreeWidget::customContextMenuRequested, this, &MainForm::MainTreeView_MouseDown);
 
@@ -678,6 +681,13 @@ void MainForm::LogMenu_Click(QAction* item)
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == MainTreeView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && MainTreeView->currentItem()) {
+            MainTreeView_NodeClick(MainTreeView->currentItem());
+            return true;
+        }
+    }
     if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::MouseButtonRelease) {
         const QString target = watched == HelpLink ? QString::fromStdString(state_.AppConsts.HELP_LINK) : KorvelLink->text();
         if (!OpenUrl(QUrl(target)))

@@ -7,6 +7,7 @@
 #include "platform/HostRegistry.h"
 #include "platform/Processes.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHash>
@@ -21,7 +22,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <pwd.h>
@@ -90,6 +93,23 @@ QIcon StateIcon(coverage::State state)
 
 int OpenPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
+double Luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+// The palette's link colour where it reads well on the window (a contrast
+// of 3 or more, as large text needs), else the window's text colour: a
+// dark theme that keeps the default dark blue links would hide the line.
+QColor ReadableLink(const QPalette& palette)
+{
+    const double a = Luminance(palette.color(QPalette::Link));
+    const double b = Luminance(palette.color(QPalette::Window));
+    const double contrast = (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+    return contrast >= 3.0 ? palette.color(QPalette::Link) : palette.color(QPalette::WindowText);
+}
+
 }  // namespace
 
 ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(parent), procRoot_(std::move(procRoot))
@@ -138,7 +158,10 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     SummaryLabel = Named(new QLabel, "ProtectionSummary");
     SummaryLabel->setTextFormat(Qt::PlainText);
     SummaryLabel->setWordWrap(true);
-    SummaryLabel->setForegroundRole(QPalette::Link);
+    QFont underlined = SummaryLabel->font();
+    underlined.setUnderline(true);
+    SummaryLabel->setFont(underlined);
+    ShowSummaryColour();
     SummaryLabel->setCursor(Qt::PointingHandCursor);
     SummaryLabel->setToolTip("Show which of your programs are protected");
     SummaryLabel->installEventFilter(this);
@@ -264,7 +287,7 @@ void ProtectionView::SelectionChanged()
             if (candidate.pid == item->data(0, kPidRole).toLongLong())
                 program = &candidate;
     RestartBtn->setEnabled(program && program->CanRestartUnderHook() && !ending_);
-    AdviceLabel->setText(program ? QString::fromStdString(panel::AdviceText(*program, backstop_))
+    AdviceLabel->setText(program ? item->text(0) + ": " + item->text(3) + " " + QString::fromStdString(panel::AdviceText(*program, backstop_))
                                  : QString("Select a program to see what covers it."));
 }
 
@@ -376,8 +399,17 @@ void ProtectionView::hideEvent(QHideEvent* event)
     pageTimer_->stop();
 }
 
+void ProtectionView::ShowSummaryColour()
+{
+    QPalette palette = SummaryLabel->palette();
+    palette.setColor(QPalette::WindowText, ReadableLink(QApplication::palette(SummaryLabel)));
+    SummaryLabel->setPalette(palette);
+}
+
 bool ProtectionView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == SummaryLabel && event->type() == QEvent::ApplicationPaletteChange)
+        ShowSummaryColour();
     if (watched == SummaryLabel && event->type() == QEvent::MouseButtonRelease) {
         emit Requested();
         return true;

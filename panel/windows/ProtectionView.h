@@ -77,6 +77,7 @@ protected:
 
 private:
     void ShowSession();
+    void ShowSummaryColour();
     void FillList();
     void SelectionChanged();
     void StartAgain(const platform::coverage::Launch& launch);
