@@ -40,6 +40,7 @@ constexpr int kPidRole = Qt::UserRole;
 constexpr int kPageRefreshMs = 2000;
 constexpr int kSummaryRefreshMs = 30000;
 constexpr int kEndWaitMs = 5000;
+constexpr int kFirstSummaryMs = 1500;
 
 QLabel* WrappedLabel(const char* name, QWidget* parent)
 {
@@ -213,8 +214,12 @@ void ProtectionView::SetSession(const std::string& installDir, bool startedUnder
     installDir_ = installDir;
     session_ = panel::ReadSessionFacts(installDir, startedUnderHook);
     ShowSession();
-    // The summary once the window is up, then every half minute.
-    QTimer::singleShot(0, this, &ProtectionView::Refresh);
+    // The summary a moment after the window is up (not in the way of the
+    // start), then every half minute.
+    QTimer::singleShot(kFirstSummaryMs, this, [this] {
+        if (!isVisible())
+            Refresh();
+    });
 }
 
 void ProtectionView::SessionOptionChanged(bool on)
