@@ -15,6 +15,7 @@
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
+#include "platform/SessionPreload.h"
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
@@ -245,6 +246,7 @@ int Run()
 
 int main(int argc, char** argv)
 {
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     const bool daemon = argc > 1 && !std::strcmp(argv[1], "--daemon");
     if (argc > 1 && !daemon) {
         std::fprintf(stderr, "usage: zelconn [--daemon]\n");

@@ -31,6 +31,7 @@ class QTimer;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class ProtectionView;
 class QUrl;
 class TrafficChart;
 
@@ -144,6 +145,8 @@ public:
 
     // The tray icon; null when the desktop has none.
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+    // The Protection page and its lines in the side column.
+    ProtectionView* Protection() const { return protection_; }
 
     // Controls, by the names the design gives them.
     QToolBar* MainToolBar = nullptr;
@@ -240,6 +243,7 @@ private:
 
     panel::PanelState& state_;
     panel::InterceptorLibrary* interceptor_ = nullptr;
+    ProtectionView* protection_ = nullptr;
     QAction* blockAllButton_ = nullptr;
     QButtonGroup* inGroup_ = nullptr;
     QButtonGroup* outGroup_ = nullptr;
