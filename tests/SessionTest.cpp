@@ -95,6 +95,20 @@ TEST(SessionPreload, HookGoesFirstOnceAndTheUsersEntriesStay)
     }
 }
 
+// zel-run is a static program of its own that cannot share the code: it
+// must still name the hook as the session does.
+TEST(SessionPreload, ZelRunNamesTheHookAsTheSessionDoes)
+{
+    const std::string hook = HOOK_LIBRARY;
+    for (const char* current : {"", "/usr/lib/libfoo.so", "/old/prefix/libzelhook.so:/a.so /b.so",
+                                "libfoo.so:libzelhook.so", ":: :", "/x/libzelhook.so.1:/y/not-libzelhook.so"}) {
+        const Finished run = RunToEnd({ZEL_RUN, "/usr/bin/printenv", "LD_PRELOAD"},
+                                      {{"ZEL_HOOK_LIBRARY", hook}, {"LD_PRELOAD", current}});
+        EXPECT_EQ(run.status, 0) << current;
+        EXPECT_EQ(run.output, WithHookFirst(hook, current) + "\n") << current;
+    }
+}
+
 TEST(SessionPreload, HookIsNamedOnlyWhenOnlyRootOrTheUserCanChangeIt)
 {
     if (!IsRoot())
