@@ -1,5 +1,6 @@
 #include "PinnedBackstop.h"
 
+#include "exe_name.h"
 #include "zel_backstop.skel.h"
 
 #include <bpf/bpf.h>
@@ -7,7 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -29,6 +33,12 @@ constexpr Pin kPins[] = {
     {"config", Kind::kMap, "config"},
     {"registered", Kind::kMap, "registered"},
     {"events", Kind::kMap, "events"},
+    {"images", Kind::kMap, "images"},
+    {"rules_state", Kind::kMap, "rules_state"},
+    {"programs", Kind::kMap, "programs"},
+    {"lists", Kind::kMap, "lists"},
+    {"intervals", Kind::kMap, "intervals"},
+    {"noticed", Kind::kMap, "noticed"},
     // Registrations are followed before any connection is looked at, so
     // that no hooked program is taken for an unhooked one.
     {"link-register", Kind::kCgroupLink, "register_program"},
@@ -121,6 +131,41 @@ bool WriteConfig(int mapFd, unsigned uid, unsigned mode)
     return bpf_map_update_elem(mapFd, &key, &settings, BPF_ANY) == 0;
 }
 
+// The programs of the processes that ran before the kernel programs were
+// there to see them executed. Those are already following executions: what
+// they wrote meanwhile is newer and stays. A process forked while the
+// folder was read may have been missed: a second pass finds it.
+void SeedImages(int mapFd)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        DIR* proc = ::opendir("/proc");
+        if (!proc)
+            return;
+        while (const dirent* entry = ::readdir(proc)) {
+            char* end = nullptr;
+            const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
+            if (*end != '\0' || pid == 0 || pid > 0xffffffffUL)
+                continue;
+            const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+            char path[4096];
+            const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
+            if (length <= 0)
+                continue; // a kernel thread, or gone
+            std::string_view name(path, static_cast<size_t>(length));
+            constexpr std::string_view deleted = " (deleted)";
+            if (name.ends_with(deleted))
+                name.remove_suffix(deleted.size());
+            name = name.substr(name.rfind('/') + 1);
+            zel_backstop_image image {};
+            std::memcpy(image.name, name.data(), std::min(name.size(), sizeof image.name - 1));
+            image.hash = zel_exe_name_hash(image.name);
+            const __u32 tgid = static_cast<__u32>(pid);
+            bpf_map_update_elem(mapFd, &tgid, &image, BPF_NOEXIST);
+        }
+        ::closedir(proc);
+    }
+}
+
 }  // namespace
 
 PinnedBackstop::Look PinnedBackstop::Inspect() const
@@ -148,7 +193,8 @@ PinnedBackstop::Look PinnedBackstop::Inspect() const
     return look;
 }
 
-bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgroup, std::string& error) const
+bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgroup, const Prepare& prepare,
+                            std::string& error) const
 {
     if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
         error = "cannot make " + folder_ + ": " + std::strerror(errno);
@@ -191,6 +237,10 @@ bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgro
         if (!whole)
             error = std::string("cannot attach and pin ") + pin.name + ": " + std::strerror(errno);
     }
+    if (whole)
+        SeedImages(bpf_map__fd(skeleton->maps.images));
+    if (whole && prepare)
+        whole = prepare(error);
     // Everything is in place: the verdict from now on.
     if (whole && !WriteConfig(configFd, uid, mode)) {
         whole = false;
