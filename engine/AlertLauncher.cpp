@@ -118,7 +118,7 @@ std::string AlertProgramPath()
     return "zel-alert";
 }
 
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest)
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& alertProgram)
 {
     AlertResult result;
     int channel[2];
@@ -151,7 +151,7 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     posix_spawnattr_setsigmask(&attributes, &noneBlocked);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-    const std::string program = AlertProgramPath();
+    const std::string program = alertProgram.empty() ? AlertProgramPath() : alertProgram;
     std::vector<char*> env = AlertEnvironment();
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     pid_t child = -1;

@@ -41,7 +41,9 @@ std::string AlertProgramPath();
 // the wait goes on. The alert program says it is alive every half second; an
 // alert that stays silent for kSilenceLimitMs (stopped, hung) counts as no
 // answer.
+//
+// program: the alert program to run; empty: AlertProgramPath().
 inline constexpr int kSilenceLimitMs = 5000;
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest);
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program = {});
 
 }  // namespace engine

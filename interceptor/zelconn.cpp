@@ -76,7 +76,8 @@ private:
 
 // A connection the kernel backstop reported: a record in the day's log
 // (marked as the backstop's, which readers that do not know it pass over)
-// and a notice to the control panel.
+// and a notice to the control panel, which asks the user when the rules
+// said ASK.
 void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::string& logFolder, const std::string& box)
 {
     if (!logFolder.empty()) {
@@ -92,7 +93,7 @@ void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::stri
         log.AppendLogRecord(body.View(), std::time(nullptr));
     }
     if (!box.empty()) {
-        std::string data = std::string(notice.denied ? "denied " : "passed ") + notice.address + " "
+        std::string data = std::string(notice.asked ? "asked " : notice.denied ? "denied " : "passed ") + notice.address + " "
             + std::to_string(notice.port) + " " + notice.program;
         data.resize(std::min(data.size(), platform::windows::kMaxMessageData));
         platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
