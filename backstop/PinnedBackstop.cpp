@@ -1,6 +1,5 @@
 #include "PinnedBackstop.h"
 
-#include "exe_name.h"
 #include "zel_backstop.skel.h"
 
 #include <bpf/bpf.h>
@@ -8,10 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -132,38 +128,21 @@ bool WriteConfig(int mapFd, unsigned uid, unsigned mode)
 }
 
 // The programs of the processes that ran before the kernel programs were
-// there to see them executed. Those are already following executions: what
-// they wrote meanwhile is newer and stays. A process forked while the
-// folder was read may have been missed: a second pass finds it.
-void SeedImages(int mapFd)
+// there to see them executed: the kernel's own walk of its tasks, in a
+// fixed number of calls whatever runs. Without it those are decided by the
+// general settings until they execute something.
+void SeedImages(zel_backstop* skeleton)
 {
-    for (int pass = 0; pass < 2; ++pass) {
-        DIR* proc = ::opendir("/proc");
-        if (!proc)
-            return;
-        while (const dirent* entry = ::readdir(proc)) {
-            char* end = nullptr;
-            const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
-            if (*end != '\0' || pid == 0 || pid > 0xffffffffUL)
-                continue;
-            const std::string link = std::string("/proc/") + entry->d_name + "/exe";
-            char path[4096];
-            const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
-            if (length <= 0)
-                continue; // a kernel thread, or gone
-            std::string_view name(path, static_cast<size_t>(length));
-            constexpr std::string_view deleted = " (deleted)";
-            if (name.ends_with(deleted))
-                name.remove_suffix(deleted.size());
-            name = name.substr(name.rfind('/') + 1);
-            zel_backstop_image image {};
-            std::memcpy(image.name, name.data(), std::min(name.size(), sizeof image.name - 1));
-            image.hash = zel_exe_name_hash(image.name);
-            const __u32 tgid = static_cast<__u32>(pid);
-            bpf_map_update_elem(mapFd, &tgid, &image, BPF_NOEXIST);
+    bpf_link* link = bpf_program__attach_iter(skeleton->progs.seed_images, nullptr);
+    if (!link)
+        return;
+    if (const int fd = bpf_iter_create(bpf_link__fd(link)); fd >= 0) {
+        char scrap[256];
+        while (::read(fd, scrap, sizeof scrap) > 0) {
         }
-        ::closedir(proc);
+        ::close(fd);
     }
+    bpf_link__destroy(link);
 }
 
 }  // namespace
@@ -238,7 +217,7 @@ bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgro
             error = std::string("cannot attach and pin ") + pin.name + ": " + std::strerror(errno);
     }
     if (whole)
-        SeedImages(bpf_map__fd(skeleton->maps.images));
+        SeedImages(skeleton);
     if (whole && prepare)
         whole = prepare(error);
     // Everything is in place: the verdict from now on.

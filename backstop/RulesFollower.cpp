@@ -176,8 +176,10 @@ bool RulesFollower::Refresh(std::string& error)
         path_ = look.rulesPath;
         stamp_ = look.stamp;
         textHash_ = hash;
-        Say("rules", "the rules of " + look.rulesPath + " are in force: " + std::to_string(compiled->programs.size() - 1)
-                         + " applications of their own, " + std::to_string(compiled->intervals.size())
+        const size_t own = compiled->programs.size() - 1;
+        Say("rules", "the rules of " + look.rulesPath + " are in force: " + std::to_string(own)
+                         + (own == 1 ? " application" : " applications") + " with rules of its own and every other"
+                         + " program by the general ones, " + std::to_string(compiled->intervals.size())
                          + " address intervals");
         break;
     }

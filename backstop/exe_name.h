@@ -22,34 +22,59 @@ static __always_inline unsigned long long zel_name_hash_step(unsigned long long 
     return (hash ^ c) * ZEL_NAME_HASH_PRIME;
 }
 
-/* The hash of an executable's file name as the engine names the program.
- * name: NUL-terminated within ZEL_NAME_SIZE bytes (a longer name is cut
- * there; file names are shorter). One pass, so that the kernel's checker
- * follows it in a few states per byte: whole hashes every byte, cut all but
- * those from the first " (" up to the next "." (which it keeps), and is the
- * name's when such a "." comes. */
-static __always_inline unsigned long long zel_exe_name_hash(const char* name)
+/* The hash of an executable's file name as the engine names the program,
+ * one byte at a time: whole hashes every byte, cut all but those from the
+ * first " (" up to the next "." (which it keeps), and is the name's when
+ * such a "." comes. The kernel programs feed it from a bpf_loop, so that
+ * their checker looks at one byte's step once, not at 256. */
+struct zel_name_hasher {
+    unsigned long long whole;
+    unsigned long long cut;
+    int phase; /* 0: before " (", 1: after it, 2: from the "." after it on */
+};
+
+static __always_inline void zel_name_hasher_start(struct zel_name_hasher* hasher)
 {
-    unsigned long long whole = ZEL_NAME_HASH_START, cut = ZEL_NAME_HASH_START;
-    int phase = 0; /* 0: before " (", 1: after it, 2: from the "." after it on */
-    for (unsigned int i = 0; i < ZEL_NAME_SIZE; i++) {
-        unsigned char c = (unsigned char)name[i];
-        if (c == 0)
-            break;
-        if (phase == 0 && c == ' ' && i + 1 < ZEL_NAME_SIZE && name[i + 1] == '(')
-            phase = 1;
-        else if (phase == 1 && c == '.')
-            phase = 2;
-        if (c >= 'a' && c <= 'z')
-            c = (unsigned char)(c - 'a' + 'A');
-        whole = zel_name_hash_step(whole, c);
-        if (phase != 1)
-            cut = zel_name_hash_step(cut, c);
-    }
-    return phase == 2 ? cut : whole;
+    hasher->whole = ZEL_NAME_HASH_START;
+    hasher->cut = ZEL_NAME_HASH_START;
+    hasher->phase = 0;
+}
+
+/* One byte c of the name, with the byte after it; 0 when c ends the name. */
+static __always_inline int zel_name_hasher_step(struct zel_name_hasher* hasher, unsigned char c, unsigned char next)
+{
+    if (c == 0)
+        return 0;
+    if (hasher->phase == 0 && c == ' ' && next == '(')
+        hasher->phase = 1;
+    else if (hasher->phase == 1 && c == '.')
+        hasher->phase = 2;
+    if (c >= 'a' && c <= 'z')
+        c = (unsigned char)(c - 'a' + 'A');
+    hasher->whole = zel_name_hash_step(hasher->whole, c);
+    if (hasher->phase != 1)
+        hasher->cut = zel_name_hash_step(hasher->cut, c);
+    return 1;
+}
+
+static __always_inline unsigned long long zel_name_hasher_end(const struct zel_name_hasher* hasher)
+{
+    return hasher->phase == 2 ? hasher->cut : hasher->whole;
 }
 
 #ifndef __bpf__
+/* The whole name at once. name: NUL-terminated within ZEL_NAME_SIZE bytes
+ * (a longer name is cut there; file names are shorter). */
+static inline unsigned long long zel_exe_name_hash(const char* name)
+{
+    struct zel_name_hasher hasher;
+    zel_name_hasher_start(&hasher);
+    for (unsigned int i = 0; i + 1 < ZEL_NAME_SIZE; i++)
+        if (!zel_name_hasher_step(&hasher, (unsigned char)name[i], (unsigned char)name[i + 1]))
+            break;
+    return zel_name_hasher_end(&hasher);
+}
+
 /* The hash of a name as the rules file spells it: the engine compares names
  * exactly, so a name matches a program only as zel_exe_name_hash gives it. */
 static inline unsigned long long zel_rules_name_hash(const char* text, unsigned long length)

@@ -350,7 +350,8 @@ int StatusOf(const std::string& pin, bool named)
         PinnedRules::State state;
         if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state))
             rules = !state.loaded ? ", no rules read yet (every program is asked)"
-                                  : ", the rules of " + std::to_string(state.programs - 1) + " applications and the general ones";
+                : ", the rules of " + std::to_string(state.programs - 1) + (state.programs == 2 ? " application" : " applications")
+                    + " and the general ones in force";
         if (state.blockAll)
             rules += ", Block All on";
         std::printf("zel-backstop: %srunning, %s for uid %u, %d programs attached, %d hooked programs registered%s\n",

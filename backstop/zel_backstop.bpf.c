@@ -12,9 +12,10 @@
  * other's, so each user's are decided by that user's backstop alone.
  *
  * Only what Debian 12's kernel (6.1) has: cgroup sock_addr and sockopt
- * programs, BTF tracepoints (5.5), bounded loops (5.3), ring buffers (5.8),
- * LRU hash maps, and the helpers map lookup and update, ringbuf, current
- * uid/pid/comm, ktime, probe_read_kernel(_str). */
+ * programs, BTF tracepoints (5.5), task iterators (5.8), bounded loops
+ * (5.3), ring buffers (5.8), LRU hash maps, and the helpers map lookup and
+ * update, ringbuf, current uid/pid/comm, ktime, probe_read_kernel(_str) and
+ * bpf_loop (5.17). */
 #include <linux/bpf.h>
 #include <bpf/bpf_helpers.h>
 #include <bpf/bpf_tracing.h>
@@ -55,9 +56,16 @@ struct mm_struct {
 } __attribute__((preserve_access_index));
 
 struct task_struct {
+    int pid;
     int tgid;
     struct signal_struct* signal;
     struct mm_struct* mm;
+} __attribute__((preserve_access_index));
+
+struct bpf_iter_meta;
+struct bpf_iter__task {
+    struct bpf_iter_meta* meta;
+    struct task_struct* task;
 } __attribute__((preserve_access_index));
 
 char LICENSE[] SEC("license") = "GPL";
@@ -192,23 +200,66 @@ int BPF_PROG(on_fork, struct task_struct* parent, struct task_struct* child)
     return 0;
 }
 
+struct name_walk {
+    struct zel_name_hasher hasher;
+    const char* name; /* ZEL_NAME_SIZE bytes, NUL-terminated */
+};
+
+static long hash_name_byte(__u32 index, void* data)
+{
+    struct name_walk* walk = data;
+    if (index >= ZEL_NAME_SIZE - 1)
+        return 1; /* the last byte is the NUL */
+    /* Both bytes read from one place the checker sees within the name. */
+    const char* here = walk->name + index;
+    return zel_name_hasher_step(&walk->hasher, (unsigned char)here[0], (unsigned char)here[1]) ? 0 : 1;
+}
+
+/* Notes the program a task runs now under its tgid (flags: BPF_ANY, or
+ * BPF_NOEXIST to leave a newer note be); a task that runs none (a kernel
+ * thread) has its note taken away. */
+static __always_inline void note_image(struct task_struct* task, __u32 tgid, __u64 flags)
+{
+    __u32 zero = 0;
+    struct zel_backstop_image* image = bpf_map_lookup_elem(&image_scratch, &zero);
+    if (!image)
+        return;
+    const unsigned char* name = BPF_CORE_READ(task, mm, exe_file, f_path.dentry, d_name.name);
+    if (!name || bpf_probe_read_kernel_str(image->name, sizeof image->name, name) <= 0) {
+        if (flags == BPF_ANY)
+            bpf_map_delete_elem(&images, &tgid);
+        return;
+    }
+    struct name_walk walk = {.name = image->name};
+    zel_name_hasher_start(&walk.hasher);
+    bpf_loop(ZEL_NAME_SIZE, hash_name_byte, &walk, 0);
+    image->hash = zel_name_hasher_end(&walk.hasher);
+    bpf_map_update_elem(&images, &tgid, image, flags);
+}
+
 SEC("tp_btf/sched_process_exec")
 int BPF_PROG(on_exec, struct task_struct* task)
 {
     /* A new image: the hook, if it is in it, registers again. */
     __u32 tgid = BPF_CORE_READ(task, tgid);
     bpf_map_delete_elem(&registered, &tgid);
-    __u32 zero = 0;
-    struct zel_backstop_image* image = bpf_map_lookup_elem(&image_scratch, &zero);
-    if (!image)
+    note_image(task, tgid, BPF_ANY);
+    return 0;
+}
+
+/* Run once by the service when it attaches: the programs of the processes
+ * that ran before these programs were there to see them executed. What
+ * on_exec and on_fork noted meanwhile is newer and stays. */
+SEC("iter/task")
+int seed_images(struct bpf_iter__task* ctx)
+{
+    struct task_struct* task = ctx->task;
+    if (!task)
         return 0;
-    const unsigned char* name = BPF_CORE_READ(task, mm, exe_file, f_path.dentry, d_name.name);
-    if (!name || bpf_probe_read_kernel_str(image->name, sizeof image->name, name) <= 0) {
-        bpf_map_delete_elem(&images, &tgid);
-        return 0;
-    }
-    image->hash = zel_exe_name_hash(image->name);
-    bpf_map_update_elem(&images, &tgid, image, BPF_ANY);
+    const __u32 tgid = BPF_CORE_READ(task, tgid);
+    if (BPF_CORE_READ(task, pid) != (int)tgid)
+        return 0; /* a thread: its process is noted by its leader */
+    note_image(task, tgid, BPF_NOEXIST);
     return 0;
 }
 

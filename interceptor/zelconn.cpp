@@ -204,8 +204,13 @@ int Run()
             nextAcknowledgements = now + (now - publishedAt < std::chrono::seconds(1) ? std::chrono::milliseconds(20)
                                                                                         : std::chrono::milliseconds(250));
         }
-        while (const auto notice = notices.Next())
+        while (const auto notice = notices.Next()) {
+            // A panel started within the last second is not known yet: a
+            // question must not be lost to it.
+            if (box.empty())
+                box = MessageBox();
             ReportBackstopNotice(*notice, platform::SettingPath(logFolder.Read().value_or("")), box);
+        }
         for (const pid_t pid : ended) {
             if (!box.empty())
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
