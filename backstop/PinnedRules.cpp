@@ -106,7 +106,10 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
     std::vector<zel_rules_program> programValues;
     for (const CompiledRules::Program& program : rules.programs) {
         programKeys.push_back({program.hash, target, 0});
-        programValues.push_back({program.index, program.outgoing});
+        zel_rules_list every = program.every;
+        if (every.count > 0)
+            every.offset += base;
+        programValues.push_back({program.index, program.outgoing, every});
     }
     if (!WriteAll(intervals.Fd(), places, rules.intervals) || !WriteAll(lists.Fd(), listKeys, listValues)
         || !WriteAll(programs.Fd(), programKeys, programValues)) {

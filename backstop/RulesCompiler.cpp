@@ -163,6 +163,7 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
     }
     // Checked whole before anything is added.
     std::vector<CompiledRules::List> lists;
+    zel_rules_list every {0, 0, ZEL_RULES_NONE, 0};
     std::vector<zel_rules_interval> intervals; // runs new to the rules, placed after theirs
     std::map<std::string, uint32_t, std::less<>> newRuns;
     for (const auto& [number, entries] : ports) {
@@ -178,7 +179,11 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
             intervals.insert(intervals.end(), run.begin(), run.end());
             newRuns.emplace(std::move(bytes), offset);
         }
-        lists.push_back({index, number, {offset, static_cast<uint32_t>(run.size()), entries.other, 0}});
+        const zel_rules_list list {offset, static_cast<uint32_t>(run.size()), entries.other, 0};
+        if (number == 0)
+            every = list;
+        else
+            lists.push_back({index, number, list});
     }
     if (rules_.intervals.size() + intervals.size() > ZEL_RULES_INTERVALS) {
         error = "the rules need more than " + std::to_string(ZEL_RULES_INTERVALS) + " address intervals";
@@ -194,6 +199,7 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
     const int outgoing = table.defaultOutgoing;
     rules_.programs.push_back({hash, index,
                                outgoing >= ZEL_RULES_DENY && outgoing <= ZEL_RULES_ASK ? static_cast<uint32_t>(outgoing)
-                                                                                      : ZEL_RULES_DENY});
+                                                                                      : ZEL_RULES_DENY,
+                               every});
     return true;
 }

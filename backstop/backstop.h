@@ -92,24 +92,26 @@ struct zel_rules_program_key {
     unsigned int pad;
 };
 
+/* A program's outgoing entries of one port (or of every port). */
+struct zel_rules_list {
+    unsigned int offset; /* of its intervals, the generation's half included */
+    unsigned int count;  /* 0: no entries; else the first interval starts at 0.0.0.0 */
+    unsigned int other;  /* the first match for a peer that is not an IPv4 address */
+    unsigned int pad;
+};
+
 struct zel_rules_program {
     unsigned int index;    /* of its lists */
     unsigned int outgoing; /* its outgoing default */
+    struct zel_rules_list every; /* its entries of every port (port 0), found with it */
 };
 
-/* A program's outgoing entries for one port; port 0 holds the entries of every port. */
+/* The lists of the ports a program's entries name. */
 struct zel_rules_list_key {
     unsigned int program;
     unsigned int port; /* the port, and the generation above it (bit 16) */
 };
 #define ZEL_RULES_LIST_PORT(port, generation) ((port) | ((generation) << 16))
-
-struct zel_rules_list {
-    unsigned int offset; /* of its intervals, the generation's half included */
-    unsigned int count;  /* at least 1: the first starts at 0.0.0.0 */
-    unsigned int other;  /* the first match for a peer that is not an IPv4 address */
-    unsigned int pad;
-};
 
 /* From start up to the next interval's start, the first matching entry is first. */
 struct zel_rules_interval {

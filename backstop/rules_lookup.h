@@ -15,7 +15,7 @@
  * its intervals that starts at or below the address, found by halving. */
 static __always_inline unsigned int zel_rules_search(const struct zel_rules_list* list, unsigned int address)
 {
-    if (!list)
+    if (!list || list->count == 0)
         return ZEL_RULES_NONE;
     unsigned int low = list->offset;
     unsigned int high = list->offset + list->count;
@@ -37,8 +37,9 @@ static __always_inline unsigned int zel_rules_search(const struct zel_rules_list
 
 /* The permission (ZEL_RULES_DENY, _PERMIT or _ASK) for an outgoing
  * connection of a program: the earlier of the first match among the
- * entries of the connection's port (own) and among those of every port
- * (every; none for port 0), else the program's default. ipv4: the peer is
+ * entries of the connection's port (own; for port 0, the program's entries
+ * of every port) and among those of every port (every; none for port 0),
+ * else the program's default. ipv4: the peer is
  * an IPv4 address (host order); any other peer is matched only by entries
  * that name no address, as the engine does. */
 static __always_inline unsigned int zel_rules_decide(const struct zel_rules_program* program,

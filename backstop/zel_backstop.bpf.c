@@ -347,14 +347,14 @@ static __always_inline int decide_by_rules(struct bpf_sock_addr* ctx, const stru
             program = bpf_map_lookup_elem(&programs, &key);
         }
         if (program) {
-            struct zel_rules_list_key own_key = {.program = program->index,
-                                                 .port = ZEL_RULES_LIST_PORT((__u32)peer->port, generation)};
-            const struct zel_rules_list* own = bpf_map_lookup_elem(&lists, &own_key);
+            /* Port 0 itself has the entries of every port alone. */
+            const struct zel_rules_list* own = &program->every;
             const struct zel_rules_list* every = 0;
             if (peer->port != 0) {
-                struct zel_rules_list_key every_key = {.program = program->index,
-                                                       .port = ZEL_RULES_LIST_PORT(0u, generation)};
-                every = bpf_map_lookup_elem(&lists, &every_key);
+                struct zel_rules_list_key own_key = {.program = program->index,
+                                                     .port = ZEL_RULES_LIST_PORT((__u32)peer->port, generation)};
+                own = bpf_map_lookup_elem(&lists, &own_key);
+                every = &program->every;
             }
             permission = zel_rules_decide(program, own, every, peer->ipv4, peer->address);
         }

@@ -46,9 +46,9 @@ public:
         EXPECT_NE(program, nullptr);
         if (!program)
             return 99;
-        const zel_rules_program kernelProgram {program->index, program->outgoing};
-        const zel_rules_list* own = List(program->index, port);
-        const zel_rules_list* every = port != 0 ? List(program->index, 0) : nullptr;
+        const zel_rules_program kernelProgram {program->index, program->outgoing, program->every};
+        const zel_rules_list* own = port != 0 ? List(program->index, port) : &kernelProgram.every;
+        const zel_rules_list* every = port != 0 ? &kernelProgram.every : nullptr;
         return zel_rules_decide(&kernelProgram, own, every, address.has_value(), address.value_or(0));
     }
     const CompiledRules& Rules() const { return rules_; }
