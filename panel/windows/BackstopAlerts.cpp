@@ -22,11 +22,10 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
     engine::AlertTexts texts;
     texts.outgoing = true;
     texts.caption = name + " - Connection Alert! (not under the firewall)";
+    // Short enough for the alert's five lines with a long path.
     texts.message = notice.program + " is trying to create outgoing connection to " + notice.address
-        + " through port:" + std::to_string(notice.port)
-        + " without the firewall in it (a static or set-user-ID program, or one started without it). It was"
-          " refused while you decide: Allow lets it connect to "
-        + (ipv6 ? "this port" : "this address and port") + " from now on, Block refuses it without asking.";
+        + " through port:" + std::to_string(notice.port) + " without the firewall in it. It was refused until you"
+        + " decide; your answer is kept for " + (ipv6 ? "this port." : "this address and port.");
     texts.checkBox = "Apply my decision to all " + name + " outgoing traffic";
     texts.peer = notice.address;
     return texts;
