@@ -3,6 +3,7 @@
 #include <bpf/bpf.h>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 #include <vector>
 
@@ -128,7 +129,8 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
     return true;
 }
 
-bool PinnedRules::SetBlockAll(bool on, std::string& error) const
+bool PinnedRules::ChangeState(const std::function<void(zel_rules_state&)>& change, const char* what,
+                              std::string& error) const
 {
     const PinnedMap state(Path("rules_state"));
     zel_rules_state current {};
@@ -136,28 +138,23 @@ bool PinnedRules::SetBlockAll(bool on, std::string& error) const
         error = "the rules' state is not pinned in " + folder_;
         return false;
     }
-    current.block_all = on ? 1 : 0;
+    change(current);
     if (!WriteState(state.Fd(), current)) {
-        error = std::string("cannot change Block All: ") + std::strerror(errno);
+        error = std::string("cannot write ") + what + ": " + std::strerror(errno);
         return false;
     }
     return true;
 }
 
+bool PinnedRules::SetBlockAll(bool on, std::string& error) const
+{
+    return ChangeState([on](zel_rules_state& state) { state.block_all = on ? 1 : 0; }, "Block All", error);
+}
+
 bool PinnedRules::SetOwnAddress(unsigned address, std::string& error) const
 {
-    const PinnedMap state(Path("rules_state"));
-    zel_rules_state current {};
-    if (!state || !ReadState(state.Fd(), current)) {
-        error = "the rules' state is not pinned in " + folder_;
-        return false;
-    }
-    current.own_address = address;
-    if (!WriteState(state.Fd(), current)) {
-        error = std::string("cannot write this computer's address: ") + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return ChangeState([address](zel_rules_state& state) { state.own_address = address; }, "this computer's address",
+                       error);
 }
 
 bool PinnedRules::Read(State& state) const

@@ -2,6 +2,7 @@
 
 #include "CompiledRules.h"
 
+#include <functional>
 #include <string>
 
 // The compiled rules and the rules' state (Block All, this computer's
@@ -30,6 +31,8 @@ public:
 
 private:
     std::string Path(const char* name) const { return folder_ + "/" + name; }
+    // Reads the state, changes it, writes it back (one writer: see above).
+    bool ChangeState(const std::function<void(zel_rules_state&)>& change, const char* what, std::string& error) const;
 
     std::string folder_;
 };

@@ -89,11 +89,12 @@ void RulesFollower::Step(std::chrono::steady_clock::time_point now)
                 break;
         }
         if (changed && due_ > now + kSettle)
-            due_ = now + kSettle;
+            due_ = std::max(now + kSettle, lookedAt_ + kLookAtMost);
     }
     if (now < due_)
         return;
     due_ = now + kLookEvery;
+    lookedAt_ = now;
     std::string error;
     Refresh(error);
 }

@@ -20,8 +20,10 @@ public:
     // After a change is seen, the settings are read this much later, so that
     // a write of several steps is read once.
     static constexpr std::chrono::milliseconds kSettle {10};
-    // Read this often whatever the kernel tells.
+    // Read this often whatever the kernel tells...
     static constexpr std::chrono::seconds kLookEvery {2};
+    // ...and at most this often, however busy the folders are.
+    static constexpr std::chrono::milliseconds kLookAtMost {50};
 
     // lockFolder: the folder whose lock keeps writers of the maps apart;
     // empty when the caller holds it.
@@ -50,6 +52,7 @@ private:
     int notify_ = -1;
     std::map<std::string, int> watches_; // folder → watch
     std::chrono::steady_clock::time_point due_ {};
+    std::chrono::steady_clock::time_point lookedAt_ {};
 
     // What is in force, as far as this follower put it.
     bool blockAllKnown_ = false;
