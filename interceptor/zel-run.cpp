@@ -84,7 +84,7 @@ int main(int argc, char** argv)
     for (const char* entry = existing ? existing : ""; fits && *entry;) {
         // The loader separates entries with colons and blanks.
         const size_t length = std::strcspn(entry, ": \t");
-        const char* slash = static_cast<const char*>(std::memrchr(entry, '/', length));
+        const char* slash = static_cast<const char*>(::memrchr(entry, '/', length));
         const char* fileName = slash ? slash + 1 : entry;
         const size_t nameLength = length - static_cast<size_t>(fileName - entry);
         const bool isHook = nameLength == std::strlen(kHookFileName) && std::memcmp(fileName, kHookFileName, nameLength) == 0;

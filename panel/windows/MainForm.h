@@ -37,7 +37,9 @@ class TrafficChart;
 
 namespace panel {
 class InterceptorLibrary;
+struct BackstopNotice;
 }
+class BackstopAlerts;
 
 namespace platform::windows {
 class Window;
@@ -209,6 +211,9 @@ public:
     void SetNewApp(int code, uint32_t processId, const std::string& messageData = {});
     void ShowAlertedApp(const std::string& exeName);
     void ShowBackstopNotice(const std::string& messageData);
+    // A question of the kernel backstop (its rules said ASK): asked in an
+    // alert, the answer stored as an alert's is.
+    void AskBackstopQuestion(const panel::BackstopNotice& notice);
 
 signals:
     // Every half minute: the shown log and the statistics are read again.
@@ -268,6 +273,7 @@ private:
     // program's name is still known when its end is reported.
     std::map<uint32_t, std::string> knownHosts_;
     std::set<std::string> backstopNoticesShown_;
+    std::shared_ptr<BackstopAlerts> backstopAlerts_;
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
     bool ended_ = false;
