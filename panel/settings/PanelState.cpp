@@ -39,9 +39,11 @@ void PanelState::LoadSettings(std::time_t now)
     SliderFirstTime = true;
 }
 
-void PanelState::LoadBuffer()
+AppBuffer::LoadResult PanelState::LoadBuffer()
 {
-    CurrBuffer.LoadRules(Settings.XmlFilePath);
+    const AppBuffer::LoadResult result = CurrBuffer.LoadRules(Settings.XmlFilePath);
+    if (result.outcome == AppBuffer::LoadOutcome::kUnreadable)
+        return result; // the last good copy (or none) stays as it is
     // The entry named "ANY", not one that merely has that description.
     GeneralApp = nullptr;
     for (const AppRecord& app : CurrBuffer.AllRules)
@@ -51,6 +53,7 @@ void PanelState::LoadBuffer()
     GenAppOutDef = NormalStatOut = GeneralApp ? GeneralApp->OutDef : std::string();
     if (!GeneralApp)
         WriteErrLog("MainForm : Form_Load", "the rules have no entry for the system settings (ANY)");
+    return result;
 }
 
 bool PanelState::SaveAndLoad()

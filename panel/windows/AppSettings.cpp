@@ -150,7 +150,7 @@ void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)
 void MainForm::MainListView_ItemCheck(QTreeWidgetItem* item)
 {
     const QVariant shown = item->treeWidget()->property("exeName");
-    if (!shown.isValid() || (state_.SelectedGroup == "Logs" && item->treeWidget() == MainListView))
+    if (!shown.isValid() || (state_.SelectedGroup == "Logs" && item->treeWidget() == MainListView) || !RulesEditable())
         return;
     const std::string name = shown.toString().toStdString();
     const panel::RuleRecord rule = state_.CurrBuffer.ReturnRuleFromApp(name, item->data(0, kKeyRole).toInt());

@@ -40,6 +40,7 @@
 #include <QSlider>
 #include <QSocketNotifier>
 #include <QSplitter>
+#include <QStyle>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -50,6 +51,7 @@
 #include <QVBoxLayout>
 
 #include <ctime>
+#include <utility>
 
 namespace windows = platform::windows;
 
@@ -193,6 +195,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(BuildRulesNotice());
     layout->addWidget(splitter, 1);
     layout->addWidget(BuildStatusArea());
     // The message box is reached by other processes only; it shows nothing.
@@ -201,6 +204,11 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     Picture2->setFixedSize(0, 0);
     layout->addWidget(Picture2);
     setCentralWidget(central);
+
+    RulesRetry = new QTimer(this);
+    RulesRetry->setObjectName("RulesRetry");
+    RulesRetry->setInterval(2000);
+    connect(RulesRetry, &QTimer::timeout, this, &MainForm::RetryRules);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -345,6 +353,28 @@ QWidget* MainForm::BuildApplicationView()
     return Frame2;
 }
 
+QWidget* MainForm::BuildRulesNotice()
+{
+    // Colours of the palette: legible in a light and in a dark theme.
+    RulesNotice = new QFrame(this);
+    RulesNotice->setObjectName("RulesNotice");
+    RulesNotice->setFrameShape(QFrame::StyledPanel);
+    RulesNotice->setBackgroundRole(QPalette::AlternateBase);
+    RulesNotice->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(RulesNotice);
+    auto* icon = new QLabel(RulesNotice);
+    const int side = fontMetrics().height() * 2;
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
+    icon->setAlignment(Qt::AlignTop);
+    RulesNoticeText = NamedLabel("RulesNoticeText", QString(), RulesNotice);
+    RulesNoticeText->setWordWrap(true);
+    RulesNoticeText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    row->addWidget(icon);
+    row->addWidget(RulesNoticeText, 1);
+    RulesNotice->hide();
+    return RulesNotice;
+}
+
 QWidget* MainForm::BuildStatusArea()
 {
     auto* area = new QWidget(this);
@@ -417,21 +447,14 @@ void MainForm::Form_Load()
 {
     state_.LoadSettings(std::time(nullptr));
     UpdateBlockAllButton();
-    state_.LoadBuffer();
+    const panel::AppBuffer::LoadResult loaded = state_.LoadBuffer();
     ApplyCustomCheckChangedByUser = true;
     ButtonchangedByUser = true;
-    SetMainInfoText();
-    LoadTreeView();
+    ShowLoadedRules();
     panel::CenterForm(this);
-    state_.SelectedNode = "SYSTEM SETTINGS";
-    state_.SelectedGroup = "General";
-    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
-    SelectNodeByName("System settings");
-    AppName->setText("System settings");
+    ShowRulesState(loaded);
     LBLVersion->setText(QString("Current version : %1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2]));
     KorvelLink->setText(QString::fromStdString(state_.AppConsts.KORVEL_LINK));
-    ApplyBtn->setEnabled(false);
-    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
     // The chart starts with 60 empty seconds and the first one newest.
     IncomingLabel->setText("Incoming traffic : \n0.00 Kb/sec");
     OutgoingLabel->setText("Outgoing traffic : \n0.00 Kb/sec");
@@ -445,6 +468,73 @@ void MainForm::Form_Load()
     SetStatLogInfo();
     ShowProgramsOnReplacedEngine();
     connect(this, &MainForm::HalfMinute, this, &MainForm::RunningProcessesIcons);
+}
+
+void MainForm::ShowLoadedRules()
+{
+    SetMainInfoText();
+    LoadTreeView();
+    state_.SelectedNode = "SYSTEM SETTINGS";
+    state_.SelectedGroup = "General";
+    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
+    SelectNodeByName("System settings");
+    AppName->setText("System settings");
+    ApplyBtn->setEnabled(false);
+    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
+}
+
+void MainForm::ShowRulesState(const panel::AppBuffer::LoadResult& loaded)
+{
+    using Outcome = panel::AppBuffer::LoadOutcome;
+    const QString path = QString::fromStdString(state_.Settings.XmlFilePath);
+    if (loaded.outcome == Outcome::kUnreadable) {
+        RulesNoticeText->setText(
+            QString("The rules file cannot be read: %1.\n%2\n\nThe rules in force stay as they are: programs are "
+                    "still decided by them. The rules cannot be shown or changed here until the file can be read; "
+                    "the firewall tries again every few seconds.")
+                .arg(QString::fromStdString(loaded.problem), path));
+        RulesNotice->show();
+        SetRulesEditing(false);
+        RulesRetry->start();
+        return;
+    }
+    RulesRetry->stop();
+    SetRulesEditing(true);
+    if (loaded.outcome == Outcome::kReplacedBad) {
+        RulesNoticeText->setText(QString("The rules file was not a rules document (%1). It is kept beside it as "
+                                         "\"%2.bad\", and the default rules are in force now.")
+                                     .arg(QString::fromStdString(loaded.problem), path));
+        RulesNotice->show();
+    } else {
+        RulesNotice->hide();
+    }
+}
+
+void MainForm::SetRulesEditing(bool enabled)
+{
+    // Without rules there is nothing to show in the lists: what could change
+    // them is switched off (the logs stay to be read).
+    for (QWidget* part : std::initializer_list<QWidget*> {SystemFrame, Frame2, CmdAdvanced})
+        part->setEnabled(enabled);
+    if (!enabled)
+        ApplyBtn->setEnabled(false);
+    if (QAction* add = MainToolBar->findChild<QAction*>("App"))
+        add->setEnabled(enabled);
+    MainTreeView->setContextMenuPolicy(enabled ? Qt::CustomContextMenu : Qt::NoContextMenu);
+}
+
+void MainForm::RetryRules()
+{
+    const panel::AppBuffer::LoadResult loaded = state_.LoadBuffer();
+    if (loaded.outcome == panel::AppBuffer::LoadOutcome::kUnreadable) {
+        ShowRulesState(loaded); // the reason may have changed
+        return;
+    }
+    panel::WriteErrLog("MainForm : RetryRules", "the rules file " + state_.Settings.XmlFilePath + " is read now");
+    ShowLoadedRules();
+    ShowRulesState(loaded);
+    if (!heldAnswers_.empty())
+        StoreAnswers(std::exchange(heldAnswers_, {}));
 }
 
 bool MainForm::RegisterWindow()
@@ -562,7 +652,9 @@ void MainForm::CmdAdvanced_Click()
 {
     const std::string& node = state_.SelectedNode;
     AdvancedForm advanced(*this, this);
-    if (node.empty() || node == state_.AppConsts.GENERAL_APP || node == "SYSTEM SETTINGS")
+    // The system settings by where they are selected, not by a text a
+    // program's description may read too.
+    if (node.empty() || node == state_.AppConsts.GENERAL_APP || state_.SelectedGroup == "General")
         advanced.SetAdvancedForm(0, state_.AppConsts.GENERAL_APP);
     else
         advanced.SetAdvancedForm(1, state_.SelectedExeName);

@@ -188,7 +188,9 @@ void MainForm::MainTreeView_NodeClick(QTreeWidgetItem* node)
     }
     state_.CurrAppToHandle = text.toStdString();
     state_.SelectedNode = text.toUpper().toStdString();
-    if (state_.SelectedNode != "SYSTEM SETTINGS") {
+    // The system settings are their node, not a text: a program may be
+    // described as "System Settings" too.
+    if (node->data(0, kKeyRole).toString() != "Sys") {
         const QString parent = node->parent() ? node->parent()->text(0) : QString();
         state_.SelectedGroup = parent.toStdString();
         if (parent == "Approved Applications" || parent == "Denied Applications" || parent == "Combined Applications")
