@@ -26,6 +26,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -50,7 +51,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <ctime>
+#include <unistd.h>
 #include <utility>
 
 namespace windows = platform::windows;
@@ -205,6 +208,13 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     layout->addWidget(Picture2);
     setCentralWidget(central);
 
+    interceptorCheck_ = new QTimer(this);
+    interceptorCheck_->setInterval(1000);
+    connect(interceptorCheck_, &QTimer::timeout, this, &MainForm::InterceptorEnded);
+    interceptorRestart_ = new QTimer(this);
+    interceptorRestart_->setSingleShot(true);
+    connect(interceptorRestart_, &QTimer::timeout, this, &MainForm::RestartInterceptor);
+
     RulesRetry = new QTimer(this);
     RulesRetry->setObjectName("RulesRetry");
     RulesRetry->setInterval(2000);
@@ -234,7 +244,11 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     resize(880, 640);
 }
 
-MainForm::~MainForm() { state_.PublishUpdateList = nullptr; }
+MainForm::~MainForm()
+{
+    StopWatchingInterceptor();
+    state_.PublishUpdateList = nullptr;
+}
 
 void MainForm::BuildToolBar()
 {
@@ -799,11 +813,79 @@ void MainForm::ShutDown()
     QApplication::exit(0);
 }
 
+void MainForm::WatchInterceptor()
+{
+    StopWatchingInterceptor();
+    if (!interceptor_ || ended_)
+        return;
+    // Only one that ran is kept running: without the library there is none.
+    const pid_t running = interceptor_->RunningPid();
+    if (running == 0 && watchedInterceptor_ == 0)
+        return;
+    if (running != 0)
+        watchedInterceptor_ = running;
+    if (const int fd = interceptor_->WatchEnd(); fd >= 0) {
+        interceptorEnd_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(interceptorEnd_, &QSocketNotifier::activated, this, &MainForm::InterceptorEnded);
+        return;
+    }
+    interceptorCheck_->start();
+}
+
+void MainForm::StopWatchingInterceptor()
+{
+    if (interceptorEnd_) {
+        const int fd = static_cast<int>(interceptorEnd_->socket());
+        delete interceptorEnd_;
+        interceptorEnd_ = nullptr;
+        ::close(fd);
+    }
+    interceptorCheck_->stop();
+}
+
+void MainForm::InterceptorEnded()
+{
+    const pid_t running = interceptor_ ? interceptor_->RunningPid() : 0;
+    if (running != 0 && running == watchedInterceptor_)
+        return; // looked at by the clock: still there
+    StopWatchingInterceptor();
+    if (running != 0) {
+        WatchInterceptor(); // another one took over
+        return;
+    }
+    // One that keeps ending at once is not started again in a tight loop;
+    // one that cannot be started is tried less and less often.
+    const bool soon = QDateTime::currentMSecsSinceEpoch() - interceptorStartedAt_ < 10000;
+    const int delay = interceptorFailures_ > 0 ? std::min(60000, 1000 << std::min(interceptorFailures_, 6))
+                                                : soon ? 1000 : 0;
+    interceptorRestart_->start(delay);
+}
+
+void MainForm::RestartInterceptor()
+{
+    if (!interceptor_ || ended_)
+        return;
+    interceptorStartedAt_ = QDateTime::currentMSecsSinceEpoch();
+    const bool started = (interceptorFailures_ == 0 ? interceptor_->Restart(watchedInterceptor_)
+                                                     : interceptor_->StartListen()) == 0;
+    interceptorFailures_ = started ? 0 : interceptorFailures_ + 1;
+    if (started) {
+        // What was published meanwhile reaches the new one: it reads the
+        // list when it starts, and the list is set again.
+        SetPic2WindowText(state_.Pic2WindowText);
+        WatchInterceptor();
+    } else {
+        InterceptorEnded();
+    }
+}
+
 void MainForm::EndOfProgram()
 {
     if (ended_)
         return;
     ended_ = true;
+    StopWatchingInterceptor();
+    interceptorRestart_->stop();
     state_.SaveOnExit(platform::GetTickCount());
     panel::TheErrorLog().Close();
     if (interceptor_)

@@ -64,6 +64,12 @@ public:
     // The interceptor's library, started after the window is shown and
     // stopped at every end.
     void SetInterceptor(panel::InterceptorLibrary* interceptor) { interceptor_ = interceptor; }
+    // Watches the interceptor's process from now on: when it ends while the
+    // panel runs, it is logged and started again at once (after a second
+    // when it ended soon after its start, later when starting fails), and
+    // the update list is published to the new one. Costs nothing while it
+    // runs: the kernel tells of its end.
+    void WatchInterceptor();
 
     // Apply: the shown application's defaults saved and published.
     void ApplyBtn_Click();
@@ -253,6 +259,9 @@ private:
     void SetStateLook(QTreeWidgetItem* item, bool on);
     void OpenRuleEditor(int mode, int position, const std::string& exeName);
     void RememberHosts();
+    void InterceptorEnded();
+    void RestartInterceptor();
+    void StopWatchingInterceptor();
     // The rules' part of the start: levels, tree and the system settings shown.
     void ShowLoadedRules();
     void SetRulesEditing(bool enabled);
@@ -289,6 +298,14 @@ private:
     std::vector<panel::AlertAnswer> heldAnswers_; // while the rules file cannot be read
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
+    // The interceptor's process: its end as a readable descriptor, or a
+    // look once a second where the system gives none.
+    QSocketNotifier* interceptorEnd_ = nullptr;
+    QTimer* interceptorCheck_ = nullptr;
+    QTimer* interceptorRestart_ = nullptr;
+    pid_t watchedInterceptor_ = 0;
+    qint64 interceptorStartedAt_ = 0;
+    int interceptorFailures_ = 0;
     bool ended_ = false;
     bool shuttingDown_ = false;
 };
