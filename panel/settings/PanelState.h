@@ -53,8 +53,9 @@ public:
     // as its message box's text.
     std::function<void(const std::string&)> PublishUpdateList;
 
-    // Constants, settings, the rules-file check, the error log, and the
-    // deletion of old traffic and error logs, in that order.
+    // Constants, settings, the rules-file check, the error log, the
+    // deletion of old traffic and error logs, and of what saves killed
+    // midway left beside the rules file, in that order.
     void LoadSettings(std::time_t now);
     // The rule buffer from the rules file, and the general application's
     // defaults taken from it. A file that cannot be read changes nothing
