@@ -1,6 +1,7 @@
 #include "windows/MainForm.h"
 
 #include "gui/Art.h"
+#include "gui/ProgramIconDelegate.h"
 #include "settings/GeneralMdl.h"
 #include "settings/InterceptorLibrary.h"
 #include "settings/SaveChanges.h"
@@ -115,6 +116,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     MainTreeView->setHeaderHidden(true);
     MainTreeView->setIconSize(QSize(16, 16));
     MainTreeView->setMinimumWidth(250);
+    MainTreeView->setItemDelegate(new gui::ProgramIconDelegate(MainTreeView));
     // Long names scroll rather than being cut.
     MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     MainTreeView->header()->setStretchLastSection(false);
@@ -136,6 +138,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     AppListView->setObjectName("AppListView");
     AppListView->setRootIsDecorated(false);
     AppListView->setIconSize(QSize(16, 16));
+    AppListView->setItemDelegate(new gui::ProgramIconDelegate(AppListView));
     connect(AppListView, &QTreeWidget::itemDoubleClicked, this, &MainForm::AppListView_DblClick);
     Frame3 = new QFrame(right);
     Frame3->setObjectName("Frame3");
