@@ -383,11 +383,18 @@ QWidget* MainForm::BuildRulesNotice()
     const int side = fontMetrics().height() * 2;
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
     icon->setAlignment(Qt::AlignTop);
+    RulesNoticeTitle = NamedLabel("RulesNoticeTitle", QString(), RulesNotice);
+    QFont bold = RulesNoticeTitle->font();
+    bold.setBold(true);
+    RulesNoticeTitle->setFont(bold);
     RulesNoticeText = NamedLabel("RulesNoticeText", QString(), RulesNotice);
     RulesNoticeText->setWordWrap(true);
     RulesNoticeText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(RulesNoticeTitle);
+    texts->addWidget(RulesNoticeText);
     row->addWidget(icon);
-    row->addWidget(RulesNoticeText, 1);
+    row->addLayout(texts, 1);
     RulesNotice->hide();
     return RulesNotice;
 }
@@ -505,11 +512,12 @@ void MainForm::ShowRulesState(const panel::AppBuffer::LoadResult& loaded)
     using Outcome = panel::AppBuffer::LoadOutcome;
     const QString path = QString::fromStdString(state_.Settings.XmlFilePath);
     if (loaded.outcome == Outcome::kUnreadable) {
+        RulesNoticeTitle->setText("The rules file cannot be read");
         RulesNoticeText->setText(
-            QString("The rules file cannot be read: %1.\n%2\n\nThe rules in force stay as they are: programs are "
-                    "still decided by them. The rules cannot be shown or changed here until the file can be read; "
-                    "the firewall tries again every few seconds.")
-                .arg(QString::fromStdString(loaded.problem), path));
+            QString("%1: %2.\nThe rules in force stay as they are: programs are still decided by them. They cannot "
+                    "be shown or changed here until the file can be read; the firewall tries again every few "
+                    "seconds.")
+                .arg(path, QString::fromStdString(loaded.problem)));
         RulesNotice->show();
         SetRulesEditing(false);
         RulesRetry->start();
@@ -518,9 +526,10 @@ void MainForm::ShowRulesState(const panel::AppBuffer::LoadResult& loaded)
     RulesRetry->stop();
     SetRulesEditing(true);
     if (loaded.outcome == Outcome::kReplacedBad) {
-        RulesNoticeText->setText(QString("The rules file was not a rules document (%1). It is kept beside it as "
-                                         "\"%2.bad\", and the default rules are in force now.")
-                                     .arg(QString::fromStdString(loaded.problem), path));
+        RulesNoticeTitle->setText("The rules file was not a rules document");
+        RulesNoticeText->setText(QString("%1: %2.\nIt is kept beside it as \"%1.bad\", and the default rules are "
+                                         "in force now.")
+                                     .arg(path, QString::fromStdString(loaded.problem)));
         RulesNotice->show();
     } else {
         RulesNotice->hide();
@@ -533,8 +542,18 @@ void MainForm::SetRulesEditing(bool enabled)
     // them is switched off (the logs stay to be read).
     for (QWidget* part : std::initializer_list<QWidget*> {SystemFrame, Frame2, CmdAdvanced})
         part->setEnabled(enabled);
-    if (!enabled)
+    // No level is known without the rules: none is shown.
+    for (QWidget* part : std::initializer_list<QWidget*> {SecSlider, HighLabel, NormalLabel, LowLabel})
+        part->setVisible(enabled);
+    if (!enabled) {
         ApplyBtn->setEnabled(false);
+        const QSignalBlocker quiet(SecurityCombo);
+        SecurityCombo->setPlaceholderText("UNKNOWN");
+        SecurityCombo->setCurrentIndex(-1);
+        SecurityCombo->setStyleSheet(QString());
+        SecInfoText->setStyleSheet(QString());
+        SecInfoText->setText("Status : not known until the rules file can be read.");
+    }
     if (QAction* add = MainToolBar->findChild<QAction*>("App"))
         add->setEnabled(enabled);
     MainTreeView->setContextMenuPolicy(enabled ? Qt::CustomContextMenu : Qt::NoContextMenu);

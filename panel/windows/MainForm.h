@@ -226,6 +226,7 @@ public:
     void RetryRules();
     bool RulesEditable() const { return state_.RulesReadable(); }
     QFrame* RulesNotice = nullptr;
+    QLabel* RulesNoticeTitle = nullptr;
     QLabel* RulesNoticeText = nullptr;
     QTimer* RulesRetry = nullptr;
     void ShowAlertedApp(const std::string& exeName);
