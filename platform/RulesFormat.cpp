@@ -154,17 +154,18 @@ std::string PathOfText(std::string_view text)
 
 std::string XmlSafeText(std::string_view text)
 {
-    if (IsPlain(text))
-        return std::string(text);
+    // Tab and line breaks are characters XML carries; the other control
+    // characters are not.
+    const auto carried = [](char c) { return !IsControl(c) || c == '\t' || c == '\n' || c == '\r' || c == 0x7F; };
     std::string out;
-    out.reserve(text.size() + 8);
+    out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         const size_t length = CharacterLength(text.substr(i));
-        if (length == 0) {
+        if (length == 0 || !carried(text[i])) {
             out += "\xEF\xBF\xBD";
             ++i;
         } else {
-            out += IsControl(text[i]) ? std::string_view(" ") : text.substr(i, length);
+            out.append(text.substr(i, length));
             i += length;
         }
     }

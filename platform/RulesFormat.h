@@ -99,8 +99,10 @@ bool EntryApplies(std::string_view entryName, std::string_view programName);
 std::string PathText(std::string_view path);
 std::string PathOfText(std::string_view text);
 
-// Free text (descriptions, rule and port names) as XML can carry it: bytes
-// outside UTF-8 become U+FFFD and control characters a blank.
+// Any other text (descriptions, rule and port names, addresses, host names)
+// as XML can carry it: bytes outside UTF-8 and control characters other
+// than tab and line breaks become U+FFFD. No text that held them meant
+// anything to a reader but words to show, and none can come to mean more.
 std::string XmlSafeText(std::string_view text);
 
 }  // namespace platform::rules_format

@@ -575,7 +575,9 @@ TEST(RulesFormat, NamesAndPathsAreEscapedOnlyWhereTheFileNeedsIt)
     }
     EXPECT_EQ(rf::PathText("/usr/bin/café"), "/usr/bin/café");
     EXPECT_EQ(rf::PathText("/opt/caf\xe9/tool"), "file:///opt/caf%E9/tool");
-    EXPECT_EQ(rf::XmlSafeText("Caf\xe9 \x01Tool"), "Caf\xEF\xBF\xBD  Tool");
+    EXPECT_EQ(rf::XmlSafeText("Caf\xe9 \x01Tool\tand\nmore"), "Caf\xEF\xBF\xBD \xEF\xBF\xBDTool\tand\nmore");
+    // An address with a control character never becomes one the engine reads.
+    EXPECT_EQ(rf::XmlSafeText("10.0.0.1\x02"), "10.0.0.1\xEF\xBF\xBD");
 }
 
 // Only nothing at all at the path is a missing rules file; every other
