@@ -334,8 +334,10 @@ AppBuffer::LoadResult AppBuffer::LoadRules(const std::string& fileToLoad)
         // Not read: neither the file nor the rules in force are touched,
         // and nothing is written until it has been read.
         const std::string reason = contents.status.Reason();
-        WriteErrLog(label, "the rules file " + fileToLoad + " cannot be read: " + reason
-                               + "; it is left as it is and read again later");
+        // Once per reason: the file is tried again every few seconds.
+        if (reason != readProblem_)
+            WriteErrLog(label, "the rules file " + fileToLoad + " cannot be read: " + reason
+                                   + "; it is left as it is and read again later");
         readProblem_ = reason;
         return {LoadOutcome::kUnreadable, reason};
     }
