@@ -22,9 +22,9 @@ cmake -S "$ROOT" -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_SANITIZE
   -DZEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$TSAN_DIR" -j"$JOBS" --target engine_tests platform_tests hook_parts_tests zelhook qrbruler netpeer zel-reg
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*:EngineAlert.Ticking*'
+  "$TSAN_DIR/tests/engine_tests" --gtest_filter='Concurrency.*:EngineReload.*:EngineAlert.Ticking*:EngineAlert.QuestionsAtOnce*'
 TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/platform_tests" --gtest_filter='Registry.*:Presence.*'
-TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/hook_parts_tests" --gtest_filter='HookNames.*:HookDatagrams.*'
+TSAN_OPTIONS="halt_on_error=1" "$TSAN_DIR/tests/hook_parts_tests" --gtest_filter='HookNames.*:HookDatagrams.*:HookDnsAnswers.*'
 "$ROOT/tests/hook_under_tsan.sh" "$TSAN_DIR"
 
 echo "== Memory errors and undefined behaviour under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -81,6 +81,10 @@ python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/host_memory.sh" "$BUILD_DIR"
 "$ROOT/bench/backstop_cost.sh" "$BUILD_DIR" 3 50000
 "$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" /bin/true
+"$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" --zel-run "$BUILD_DIR/interceptor/zel-run" /bin/true
+"$BUILD_DIR/bench/dns_answer_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/dns_answer_bench.json" \
+  --benchmark_out_format=json >/dev/null
+python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/dns_answer_bench.json" BM_LoopbackDatagram
 "$BUILD_DIR/bench/panel_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/panel_bench.json" \
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/panel_bench.json" BM_ReadAndReplaceBytes

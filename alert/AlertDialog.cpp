@@ -3,180 +3,324 @@
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolButton>
 
 namespace {
 
 // The layout is kept in dialog units, as the window was designed, and turned
 // into pixels with the base units of an 8-point dialog font.
-QRect Units(int x, int y, int width, int height)
-{
-    const auto px = [](int dlu) { return dlu * 3 / 2; };
-    const auto py = [](int dlu) { return dlu * 13 / 8; };
-    return QRect(px(x), py(y), px(width), py(height));
-}
+int Px(int dlu) { return dlu * 3 / 2; }
+int Py(int dlu) { return dlu * 13 / 8; }
+QRect Units(int x, int y, int width, int height) { return QRect(Px(x), Py(y), Px(width), Py(height)); }
 
 constexpr int kIconPixels = 32;
+constexpr int kWidthUnits = 270;
+// The details' own height when the screen has room for it.
+constexpr int kDetailsUnits = 76;
+constexpr int kDetailsMinimumUnits = 20;
 
-QLabel* IconLabel(QWidget* parent, const char* name, const QRect& cell, const QPixmap& pixmap)
+QLabel* IconLabel(QWidget* parent, const char* name, const QRect& cell)
 {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
     label->setGeometry(QRect(cell.topLeft(), QSize(kIconPixels, kIconPixels)));
-    label->setPixmap(pixmap);
     return label;
+}
+
+// Every text is shown as it stands: a description, a path or a peer's name
+// must never be read as markup that could hide the port or fake a look.
+QLabel* TextLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// "&" would make the next letter a keyboard shortcut and vanish.
+QString Literal(QString text) { return text.replace('&', "&&"); }
+
+QRect PointerScreenArea()
+{
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
 }  // namespace
 
-AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent)
-    : QDialog(parent), outgoing_(content.outgoing)
+AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setWindowTitle(content.caption);
-    // A named peer adds a line: the choice to apply the answer to it alone.
-    const bool offerHost = outgoing_ && !content.host.isEmpty();
-    const int below = offerHost ? 12 : 0;
-    setFixedSize(Units(0, 0, 270, 162 + below).size());
+    // Shown without taking the keyboard from the window the user types in:
+    // the window manager is told not to focus it (a user time of 0).
+    setAttribute(Qt::WA_ShowWithoutActivating);
     QFont dialogFont = font();
     dialogFont.setPointSize(8);
     setFont(dialogFont);
+    area_ = PointerScreenArea();
 
-    auto* banner = new QLabel(this);
-    banner->setObjectName("banner107");
-    banner->setGeometry(0, 0, width(), 20);
-    banner->setPixmap(art::Banner(width(), 20));
+    banner_ = new QLabel(this);
+    banner_->setObjectName("banner107");
+    banner_->setGeometry(0, 0, Px(kWidthUnits), 20);
+    banner_->setPixmap(art::Banner(Px(kWidthUnits), 20));
 
-    IconLabel(this, "1005", Units(7, 32, 21, 20), gui::ProgramPixmap(content.icon, kIconPixels));
+    programIcon_ = IconLabel(this, "1005", Units(7, 32, 21, 20));
+    message_ = TextLabel(this, "1004");
+    message_->setGeometry(Units(38, 24, 205, 43));
+    message_->setWordWrap(true);
+    message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    path_ = TextLabel(this, "path");
+    path_->setGeometry(Units(38, 68, 205, 10));
 
-    // Every text is shown as it stands: a description or a peer's name must
-    // never be read as markup that could hide the port or fake a look.
-    auto* message = new QLabel(this);
-    message->setTextFormat(Qt::PlainText);
-    message->setText(content.message);
-    message->setObjectName("1004");
-    message->setGeometry(Units(38, 24, 205, 43));
-    message->setWordWrap(true);
-    message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-
-    IconLabel(this, "1003", Units(38, 74, 21, 20), art::ComputerIcon(kIconPixels));
-    auto* myComputer = new QLabel(this);
-    myComputer->setTextFormat(Qt::PlainText);
-    myComputer->setText("My Computer");
-    myComputer->setObjectName("myComputerLabel");
+    computer_ = IconLabel(this, "1003", Units(38, 84, 21, 20));
+    computer_->setPixmap(art::ComputerIcon(kIconPixels));
+    myComputer_ = TextLabel(this, "myComputerLabel");
+    myComputer_->setText("My Computer");
     // Wider than designed around the same centre: today's fonts run wider.
-    myComputer->setGeometry(Units(26, 96, 44, 10).adjusted(-12, 0, 12, 0));
-    myComputer->setAlignment(Qt::AlignCenter);
+    myComputer_->setGeometry(Units(26, 106, 44, 10).adjusted(-12, 0, 12, 0));
+    myComputer_->setAlignment(Qt::AlignCenter);
+    arrows_[0] = IconLabel(this, "1007", Units(79, 88, 21, 20));
+    arrows_[1] = IconLabel(this, "1001", Units(115, 88, 21, 20));
+    arrows_[2] = IconLabel(this, "1006", Units(151, 88, 21, 20));
+    remote_ = IconLabel(this, "1002", Units(192, 83, 21, 20));
+    remote_->setPixmap(art::RemoteIcon(kIconPixels));
+    peer_ = TextLabel(this, "1008");
+    peer_->setGeometry(Units(149, 107, 102, 26));
+    peer_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    peer_->setWordWrap(true);
 
-    const QPixmap arrow = art::ArrowIcon(kIconPixels, outgoing_);
-    arrows_[0] = IconLabel(this, "1007", Units(79, 78, 21, 20), arrow);
-    arrows_[1] = IconLabel(this, "1001", Units(115, 78, 21, 20), arrow);
-    arrows_[2] = IconLabel(this, "1006", Units(151, 78, 21, 20), arrow);
-    arrows_[1]->hide();
-    arrows_[2]->hide();
-
-    IconLabel(this, "1002", Units(192, 73, 21, 20), art::RemoteIcon(kIconPixels));
-    auto* peer = new QLabel(this);
-    peer->setTextFormat(Qt::PlainText);
-    peer->setText(content.peer);
-    peer->setObjectName("1008");
-    peer->setGeometry(Units(149, 97, 102, 26));
-    peer->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    peer->setWordWrap(true);
-
-    // "&" would make the next letter a keyboard shortcut and vanish.
-    applyToAll_ = new QCheckBox(QString(content.checkBox).replace('&', "&&"), this);
+    applyToAll_ = new QCheckBox(this);
     applyToAll_->setObjectName("1009");
-    applyToAll_->setGeometry(Units(37, 125, 226, 10).adjusted(0, -2, 0, 2));
-    applyToAll_->setChecked(false);
-    if (offerHost) {
-        const QRect cell = Units(47, 136, 216, 10).adjusted(0, -2, 0, 2);
-        const QString label = "Only for connections to " + content.host;
-        hostOnly_ = new QCheckBox(this);
-        hostOnly_->setObjectName("1010");
-        hostOnly_->setGeometry(cell);
-        // A long name is cut in its middle: both ends tell names apart.
-        hostOnly_->setText(hostOnly_->fontMetrics().elidedText(label, Qt::ElideMiddle, cell.width() - 24).replace('&', "&&"));
-        hostOnly_->setToolTip(label);
-        hostOnly_->setEnabled(false);
-        connect(applyToAll_, &QCheckBox::toggled, hostOnly_, &QCheckBox::setEnabled);
-    }
+    hostOnly_ = new QCheckBox(this);
+    hostOnly_->setObjectName("1010");
+    connect(applyToAll_, &QCheckBox::toggled, hostOnly_, &QCheckBox::setEnabled);
+    alsoWaiting_ = new QCheckBox(this);
+    alsoWaiting_->setObjectName("alsoWaiting");
+    alsoWaiting_->hide();
 
-    auto* allow = new QPushButton("Allow", this);
-    allow->setObjectName("1");
-    allow->setGeometry(Units(72, 141 + below, 50, 14));
-    allow->setDefault(true);
-    allow->setAutoDefault(true);
-    auto* block = new QPushButton("Block", this);
-    block->setObjectName("2");
-    block->setGeometry(Units(130, 141 + below, 50, 14));
-    block->setAutoDefault(false);
-    connect(allow, &QPushButton::clicked, this, [this] { Press(kAllow); });
-    connect(block, &QPushButton::clicked, this, [this] { Press(kBlock); });
-    allow->setFocus();
+    detailsToggle_ = new QToolButton(this);
+    detailsToggle_->setObjectName("detailsToggle");
+    detailsToggle_->setText("&Details");
+    detailsToggle_->setCheckable(true);
+    detailsToggle_->setAutoRaise(true);
+    detailsToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    detailsToggle_->setArrowType(Qt::RightArrow);
+    details_ = new QPlainTextEdit(this);
+    details_->setObjectName("details");
+    details_->setReadOnly(true);
+    details_->setUndoRedoEnabled(false);
+    // A command line is one long word more often than not.
+    details_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    details_->setFocusPolicy(Qt::ClickFocus);
+    details_->hide();
+    connect(detailsToggle_, &QToolButton::toggled, this, [this](bool open) {
+        detailsToggle_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        details_->setVisible(open);
+        Relayout();
+        Place();
+    });
 
-    // Nobody at the screen: Block after the time chosen in the options. The
-    // user touching the box is there, and the count stops.
-    if (content.timeoutSeconds > 0) {
-        secondsLeft_ = content.timeoutSeconds;
-        timeLeft_ = new QLabel(this);
-        timeLeft_->setObjectName("timeLeft");
-        timeLeft_->setTextFormat(Qt::PlainText);
-        timeLeft_->setGeometry(Units(4, 143 + below, 66, 10));
-        timeLeft_->setText(QString("Block in %1 s").arg(secondsLeft_));
-        countdownTimer_.setInterval(1000);
-        connect(&countdownTimer_, &QTimer::timeout, this, &AlertDialog::CountDown);
-        const auto present = [this] {
-            userPresent_ = true;
-            countdownTimer_.stop();
-            timeLeft_->hide();
-        };
-        connect(applyToAll_, &QCheckBox::clicked, this, present);
-        if (hostOnly_)
-            connect(hostOnly_, &QCheckBox::clicked, this, present);
+    timeLeft_ = TextLabel(this, "timeLeft");
+    timeLeft_->hide();
+    moreWaiting_ = TextLabel(this, "moreWaiting");
+    moreWaiting_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    moreWaiting_->hide();
+
+    // No default button: Return never answers, whichever window it was meant for.
+    allow_ = new QPushButton("&Allow", this);
+    allow_->setObjectName("1");
+    block_ = new QPushButton("&Block", this);
+    block_->setObjectName("2");
+    for (QPushButton* button : {allow_, block_}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
     }
+    connect(allow_, &QPushButton::clicked, this, [this] { Press(kAllow); });
+    connect(block_, &QPushButton::clicked, this, [this] { Press(kBlock); });
+    setTabOrder(applyToAll_, hostOnly_);
+    setTabOrder(hostOnly_, alsoWaiting_);
+    setTabOrder(alsoWaiting_, detailsToggle_);
+    setTabOrder(detailsToggle_, details_);
+    setTabOrder(details_, allow_);
+    setTabOrder(allow_, block_);
 
     slideTimer_.setInterval(kSlideIntervalMs);
     arrowTimer_.setInterval(kArrowIntervalMs);
+    armTimer_.setInterval(kArmDelayMs);
+    armTimer_.setSingleShot(true);
+    armTimer_.setTimerType(Qt::PreciseTimer);
     connect(&slideTimer_, &QTimer::timeout, this, &AlertDialog::SlideStep);
     connect(&arrowTimer_, &QTimer::timeout, this, &AlertDialog::AdvanceArrow);
+    connect(&armTimer_, &QTimer::timeout, this, [this] {
+        armed_ = true;
+        allow_->setEnabled(true);
+        block_->setEnabled(true);
+    });
+    // Every key and click meant for this window passes here first.
+    qApp->installEventFilter(this);
+    SetQuestion(content);
 }
 
-QRect AlertDialog::ScreenArea() const
+void AlertDialog::SetQuestion(const AlertContent& content)
 {
-    // The whole desktop, task bar included.
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    answered_ = false;
+    outgoing_ = content.outgoing;
+    setWindowTitle(content.caption);
+    programIcon_->setPixmap(gui::ProgramPixmap(content.icon, kIconPixels));
+    message_->setText(content.message);
+    const QString path = AlertContent::Visible(content.path);
+    path_->setText(path_->fontMetrics().elidedText(path, Qt::ElideMiddle, path_->width()));
+    path_->setToolTip(path);
+    const QPixmap arrow = art::ArrowIcon(kIconPixels, outgoing_);
+    for (QLabel* label : arrows_)
+        label->setPixmap(arrow);
+    step_ = 3;
+    arrows_[0]->show();
+    arrows_[1]->hide();
+    arrows_[2]->hide();
+    peer_->setText(content.peer);
+    applyToAll_->setText(Literal(content.checkBox));
+    applyToAll_->setChecked(false);
+    // A named peer adds a line: the choice to apply the answer to it alone.
+    host_ = outgoing_ ? content.host : QString();
+    hostOnly_->setVisible(!host_.isEmpty());
+    hostOnly_->setChecked(false);
+    hostOnly_->setEnabled(false);
+    if (!host_.isEmpty()) {
+        const QString label = "Only for connections to " + host_;
+        // A long name is cut in its middle: both ends tell names apart.
+        hostOnly_->setText(Literal(hostOnly_->fontMetrics().elidedText(label, Qt::ElideMiddle, Px(216) - 24)));
+        hostOnly_->setToolTip(label);
+    }
+    alsoWaiting_->setChecked(false);
+    details_->setPlainText(content.Details());
+    Relayout();
+    Place();
+    Arm();
+}
+
+void AlertDialog::SetWaiting(int waiting, int sameProgram)
+{
+    moreWaiting_->setText(QString("%1 more waiting").arg(waiting));
+    moreWaiting_->setVisible(waiting > 0);
+    const bool offered = sameProgram > 0;
+    alsoWaiting_->setText(QString("Also for the %1 &waiting from this program").arg(sameProgram));
+    if (!offered)
+        alsoWaiting_->setChecked(false);
+    if (offered != !alsoWaiting_->isHidden()) {
+        alsoWaiting_->setVisible(offered);
+        Relayout();
+        Place();
+    }
+}
+
+void AlertDialog::SetSecondsLeft(int seconds)
+{
+    timeLeft_->setText(QString("Block in %1 s").arg(seconds));
+    timeLeft_->setVisible(seconds > 0);
+}
+
+void AlertDialog::Relayout()
+{
+    int row = 135;
+    applyToAll_->setGeometry(Units(37, row, 226, 10).adjusted(0, -2, 0, 2));
+    if (!hostOnly_->isHidden()) {
+        row += 11;
+        hostOnly_->setGeometry(Units(47, row, 216, 10).adjusted(0, -2, 0, 2));
+    }
+    if (!alsoWaiting_->isHidden()) {
+        row += 11;
+        alsoWaiting_->setGeometry(Units(37, row, 226, 10).adjusted(0, -2, 0, 2));
+    }
+    row += 12;
+    detailsToggle_->setGeometry(Units(35, row, 80, 11));
+    int top = Py(row + 13);
+    const int below = Py(2) + Py(14) + Py(7); // the buttons' row and the margin under it
+    if (!details_->isHidden()) {
+        // The window stays wholly on the screen: the details give way first.
+        const int room = area_.height() - top - Py(3) - below;
+        const int height = qMax(Py(kDetailsMinimumUnits), qMin(Py(kDetailsUnits), room));
+        details_->setGeometry(Px(37), top, Px(226), height);
+        top += height + Py(3);
+    }
+    const int buttons = top + Py(2);
+    allow_->setGeometry(Px(72), buttons, Px(50), Py(14));
+    block_->setGeometry(Px(130), buttons, Px(50), Py(14));
+    timeLeft_->setGeometry(Px(4), buttons + Py(2), Px(66), Py(10));
+    moreWaiting_->setGeometry(Px(184), buttons + Py(2), Px(82), Py(10));
+    setFixedSize(Px(kWidthUnits), top + below);
+}
+
+QRect AlertDialog::Target() const
+{
+    // The bottom-right corner of the available area (above a panel at the
+    // bottom), and never past its top or left edge.
+    const int x = qMax(area_.left(), area_.right() + 1 - width());
+    const int y = qMax(area_.top(), area_.bottom() + 1 - height());
+    return QRect(QPoint(x, y), size());
+}
+
+void AlertDialog::Place()
+{
+    if (!isVisible())
+        return;
+    const QRect target = Target();
+    move(target.x(), target.y() + (slideTimer_.isActive() ? slideOffset_ : 0));
 }
 
 void AlertDialog::Start()
 {
-    const QRect area = ScreenArea();
-    move(area.right() + 1 - width(), area.bottom() + 1);
-    step_ = 3;
+    if (isVisible()) {
+        Place();
+        return;
+    }
+    area_ = PointerScreenArea();
+    Relayout();
+    chosen_ = false;
+    // Just out of sight: under the bottom edge of the whole screen.
+    const QScreen* screen = QGuiApplication::screenAt(area_.center());
+    const int screenBottom = screen ? screen->geometry().bottom() : area_.bottom();
+    slideOffset_ = qMax(0, screenBottom + 1 - Target().y());
+    const QRect target = Target();
+    move(target.x(), target.y() + slideOffset_);
+    arrowTimer_.stop();
     slideTimer_.start();
-    if (secondsLeft_ > 0)
-        countdownTimer_.start();
+    visibleFor_.start();
+    Arm();
     show();
     raise();
-    activateWindow();
 }
 
 void AlertDialog::SlideStep()
 {
-    const QRect area = ScreenArea();
-    if (y() + height() > area.bottom() + 1) {
-        move(area.right() + 1 - width(), y() - kSlideStepPixels);
+    slideOffset_ = qMax(0, slideOffset_ - kSlideStepPixels);
+    const QRect target = Target();
+    move(target.x(), target.y() + slideOffset_);
+    if (slideOffset_ > 0)
         return;
-    }
     slideTimer_.stop();
     arrowTimer_.start();
+}
+
+void AlertDialog::Arm()
+{
+    armed_ = false;
+    allow_->setEnabled(false);
+    block_->setEnabled(false);
+    armTimer_.start();
 }
 
 void AlertDialog::AdvanceArrow()
@@ -202,40 +346,113 @@ QString AlertDialog::VisibleArrow() const
     return {};
 }
 
-void AlertDialog::CountDown()
+bool AlertDialog::HostOnly() const
 {
-    if (answered_ || secondsLeft_ <= 0 || userPresent_)
-        return;
-    if (--secondsLeft_ > 0) {
-        timeLeft_->setText(QString("Block in %1 s").arg(secondsLeft_));
-        return;
-    }
-    timedOut_ = true;
-    applyToAll_->setChecked(false); // a time-out is never applied to all
-    Press(kBlock);
+    return !host_.isEmpty() && hostOnly_->isEnabled() && hostOnly_->isChecked();
 }
 
-bool AlertDialog::HostOnly() const { return hostOnly_ && hostOnly_->isEnabled() && hostOnly_->isChecked(); }
+bool AlertDialog::DetailsShown() const { return !details_->isHidden(); }
 
 void AlertDialog::Press(int button)
 {
-    if (answered_ || (button != kAllow && button != kBlock))
+    if (!armed_ || (button != kAllow && button != kBlock))
+        return;
+    Answer(button);
+}
+
+void AlertDialog::Answer(int button)
+{
+    if (answered_)
         return;
     answered_ = true;
-    slideTimer_.stop();
-    arrowTimer_.stop();
-    countdownTimer_.stop();
-    emit Answered(button, applyToAll_->isChecked());
-    done(button);
+    emit Answered(button, applyToAll_->isChecked(), HostOnly(), !alsoWaiting_->isHidden() && alsoWaiting_->isChecked());
+}
+
+bool AlertDialog::HandleKey(QKeyEvent* key)
+{
+    // Not chosen yet, or a question just replaced: the key was meant for
+    // another window, or for the question before.
+    if (!chosen_ || !armed_)
+        return true;
+    emit UserPresent();
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    // A, Shift+A and the mnemonic's Alt+A; Ctrl+A still selects the details.
+    const bool letter = (modifiers & ~(Qt::ShiftModifier | Qt::AltModifier)) == Qt::NoModifier;
+    switch (key->key()) {
+    case Qt::Key_A:
+        if (!letter)
+            return false;
+        Press(kAllow);
+        return true;
+    case Qt::Key_B:
+        if (!letter)
+            return false;
+        Press(kBlock);
+        return true;
+    case Qt::Key_Escape:
+        Press(kBlock);
+        return true;
+    case Qt::Key_W:
+        if (!letter)
+            return false;
+        if (!alsoWaiting_->isHidden())
+            alsoWaiting_->toggle();
+        return true;
+    case Qt::Key_D:
+        if (!letter)
+            return false;
+        detailsToggle_->toggle();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool AlertDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        chosen_ = true;
+        emit UserPresent();
+        return false;
+    case QEvent::WindowActivate:
+        // Switched to after it showed a while unfocused: chosen. A window
+        // manager that focuses it as it appears does so at once, and that
+        // is no choice of the user's.
+        if (widget == this && visibleFor_.isValid() && visibleFor_.elapsed() >= kForcedFocusMs)
+            chosen_ = true;
+        return false;
+    case QEvent::ShortcutOverride:
+        // Every key comes as a key press, to HandleKey: no mnemonic answers
+        // behind the gate's back.
+        event->accept();
+        return true;
+    case QEvent::Shortcut:
+        return true;
+    case QEvent::KeyPress:
+        return HandleKey(static_cast<QKeyEvent*>(event));
+    case QEvent::KeyRelease:
+        return !chosen_ || !armed_;
+    default:
+        return false;
+    }
 }
 
 void AlertDialog::reject() { Press(kBlock); }
 
 void AlertDialog::closeEvent(QCloseEvent* event)
 {
-    // Closed by the window manager: nobody allowed anything.
-    Press(kBlock);
-    event->accept();
+    // Closed by the window manager: nobody allowed anything. The window
+    // stays for the questions that wait; the one who owns it hides it.
+    event->ignore();
+    Answer(kBlock);
 }
 
 void AlertDialog::paintEvent(QPaintEvent* event)
@@ -249,8 +466,12 @@ void AlertDialog::paintEvent(QPaintEvent* event)
 void AlertDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (!reportedShown_) {
-        reportedShown_ = true;
-        emit Shown();
-    }
+    emit Shown();
+}
+
+void AlertDialog::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    slideTimer_.stop();
+    arrowTimer_.stop();
 }

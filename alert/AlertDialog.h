@@ -1,28 +1,31 @@
 #pragma once
 
+#include "AlertContent.h"
+
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
 class QCheckBox;
+class QKeyEvent;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
-
-struct AlertContent {
-    QString caption;
-    QString message;
-    QString checkBox;
-    QString peer;
-    QString icon;
-    bool outgoing = true;
-    QString host; // the peer's name, offered as "this host only"; empty: not offered
-    int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
-};
+class QToolButton;
 
 // The connection alert: a frameless, always-on-top window that slides up
-// from just below the bottom-right corner of the screen and animates an
-// arrow between the local computer and the remote party until the user
-// answers. Controls carry their ids as object names ("1", "2", "1001".."1009").
+// into the bottom-right corner of the screen the pointer is on and animates
+// an arrow between the local computer and the remote party while it shows
+// one question; further questions wait behind it. Controls carry their ids
+// as object names ("1", "2", "1001".."1010").
+//
+// It never takes the keyboard: it shows without activation, has no default
+// button, and no key answers it until the user has chosen it (clicked it,
+// or switched to it once it was showing). Then A allows, B and Escape
+// block. After a new question appears, its buttons and keys wait
+// kArmDelayMs, so that a click or key meant for the one before never
+// answers it.
 class AlertDialog : public QDialog {
     Q_OBJECT
 
@@ -32,12 +35,25 @@ public:
     static constexpr int kSlideIntervalMs = 50;
     static constexpr int kSlideStepPixels = 20;
     static constexpr int kArrowIntervalMs = 500;
+    static constexpr int kArmDelayMs = 500;
+    // A window manager that focuses the window as it appears does so within
+    // this time; an activation later is the user switching to it.
+    static constexpr int kForcedFocusMs = 300;
 
-    explicit AlertDialog(const AlertContent& content, QWidget* parent = nullptr);
+    explicit AlertDialog(const AlertContent& content = {}, QWidget* parent = nullptr);
 
-    // Places the window just out of sight and starts sliding it in.
+    // Shows this question in place of the one before.
+    void SetQuestion(const AlertContent& content);
+    // How many questions wait behind this one, and how many of them come
+    // from the same program (and direction): those an answer can include.
+    void SetWaiting(int waiting, int sameProgram);
+    // The time-out's seconds left for the question shown; 0 hides the count.
+    void SetSecondsLeft(int seconds);
+
+    // Places the window just out of sight on the screen the pointer is on
+    // and slides it in; a window already showing stays where it is.
     void Start();
-    // Closes the alert as if button 1 or 2 was pressed; other ids are ignored.
+    // The user's answer, by button or key; ignored while the question is new.
     void Press(int button);
 
     // One step of the arrow animation.
@@ -47,40 +63,68 @@ public:
     QString VisibleArrow() const;
     bool IsSliding() const { return slideTimer_.isActive(); }
     bool IsAnimating() const { return arrowTimer_.isActive(); }
-    // Whether the alert answered Block because nobody did, and the seconds left.
-    bool TimedOut() const { return timedOut_; }
-    int SecondsLeft() const { return secondsLeft_; }
+    bool IsArmed() const { return armed_; }
+    bool IsChosen() const { return chosen_; }
     // Whether the user chose to apply the answer to the named host only.
     bool HostOnly() const;
-    // One second of the time-out passing.
-    void CountDown();
+    bool DetailsShown() const;
+    // The available area of the screen the window was placed on.
+    QRect ScreenArea() const { return area_; }
 
 signals:
-    void Answered(int button, bool ticked);
+    // ticked: "apply to all"; alsoWaiting: the same answer for the waiting
+    // questions of the same program.
+    void Answered(int button, bool ticked, bool hostOnly, bool alsoWaiting);
     void Shown();
+    // The user is at the screen (clicked or typed in the window): time-outs stop.
+    void UserPresent();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void reject() override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void SlideStep();
-    QRect ScreenArea() const;
+    void Arm();
+    void Relayout();
+    void Place();
+    QRect Target() const;
+    bool HandleKey(QKeyEvent* key);
+    void Answer(int button);
 
-    bool outgoing_;
+    bool outgoing_ = true;
     int step_ = 3;
     bool answered_ = false;
-    bool reportedShown_ = false;
+    bool armed_ = false;
+    bool chosen_ = false;
+    int slideOffset_ = 0;
+    QRect area_;
+    QElapsedTimer visibleFor_;
     QTimer slideTimer_;
     QTimer arrowTimer_;
+    QTimer armTimer_;
+    QLabel* banner_ = nullptr;
+    QLabel* programIcon_ = nullptr;
+    QLabel* message_ = nullptr;
+    QLabel* path_ = nullptr;
+    QLabel* computer_ = nullptr;
+    QLabel* myComputer_ = nullptr;
     QLabel* arrows_[3] = {}; // 1007, 1001, 1006: left to right
+    QLabel* remote_ = nullptr;
+    QLabel* peer_ = nullptr;
     QCheckBox* applyToAll_ = nullptr;
-    QCheckBox* hostOnly_ = nullptr; // only with a named peer
+    QCheckBox* hostOnly_ = nullptr;  // shown only with a named outgoing peer
+    QCheckBox* alsoWaiting_ = nullptr; // shown only while the program has more waiting
+    QToolButton* detailsToggle_ = nullptr;
+    QPlainTextEdit* details_ = nullptr;
     QLabel* timeLeft_ = nullptr;
-    QTimer countdownTimer_;
-    int secondsLeft_ = 0;
-    bool timedOut_ = false;
-    bool userPresent_ = false;
+    QLabel* moreWaiting_ = nullptr;
+    QPushButton* allow_ = nullptr;
+    QPushButton* block_ = nullptr;
+    QString host_;
+    int sameProgram_ = 0;
 };

@@ -1,105 +1,69 @@
-// zel-alert: shows one connection alert for the rule engine. The engine
-// writes the alert's texts on standard input ("key<TAB>value" lines closed
-// by "end") and may later write "press 1" or "press 2"; the answer goes back
-// on standard output as "answer BUTTON TICKED", followed by " host" when the
-// answer applies to the named host only, or " timeout" when nobody gave it.
+// zel-alert: shows the connection alerts of the rule engines. An engine
+// writes a question's texts on its channel ("key<TAB>value" lines closed by
+// "end") and may later write "press 1" or "press 2"; the answer goes back as
+// "answer BUTTON TICKED", followed by " host" when the answer applies to the
+// named host only, or " timeout" when nobody gave it. Meanwhile the program
+// says "alive" every half second, and "shown" once the question is on screen.
+//
+//   zel-alert                          one question, on standard input and output
+//   zel-alert --serve SOCKET LOCK      that one, then every question that connects
+//                                      to SOCKET (listening on descriptor 3), until
+//                                      none is left
 #include "AlertDialog.h"
+#include "AlertServer.h"
+#include "RendezvousListener.h"
 #include "gui/Art.h"
-#include "platform/Text.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
-#include <QTimer>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
+#include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
-bool ReadLine(std::string& line)
-{
-    line.clear();
-    char c;
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n <= 0)
-            return !line.empty();
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-}
+constexpr int kListenerDescriptor = 3;
 
-void Say(const char* line)
+// Every question holds a descriptor: many at once need more than the usual 1024.
+void AllowManyDescriptors()
 {
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 8192);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    // Without a display Qt would abort; end at once so the engine denies.
+    const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
+    // Without a display Qt would abort; end at once so the engines deny.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         std::fprintf(stderr, "zel-alert: no display to show the alert on\n");
         return 2;
     }
-    AlertContent content;
-    for (std::string line; ReadLine(line) && line != "end";) {
-        const size_t tab = line.find('\t');
-        if (tab == std::string::npos)
-            continue;
-        const std::string key = line.substr(0, tab);
-        const QString value = QString::fromStdString(platform::UnescapeLine(line.substr(tab + 1)));
-        if (key == "caption")
-            content.caption = value;
-        else if (key == "message")
-            content.message = value;
-        else if (key == "checkbox")
-            content.checkBox = value;
-        else if (key == "peer")
-            content.peer = value;
-        else if (key == "icon")
-            content.icon = value;
-        else if (key == "direction")
-            content.outgoing = value != "incoming";
-        else if (key == "host")
-            content.host = value;
-        else if (key == "timeout")
-            content.timeoutSeconds = qBound(0, value.toInt(), 3600);
-    }
+    // An engine that went away must not end the questions of the others.
+    std::signal(SIGPIPE, SIG_IGN);
+    bool serve = serveAsked && RendezvousListener::Detach();
+    if (serveAsked && !serve)
+        ::close(kListenerDescriptor); // this question only: the next one starts its own
+    AllowManyDescriptors();
 
     QApplication app(argc, argv);
     app.setWindowIcon(art::AppIcon());
-    AlertDialog dialog(content);
-    QObject::connect(&dialog, &AlertDialog::Shown, [] { Say("shown\n"); });
-    QObject::connect(&dialog, &AlertDialog::Answered, [&app, &dialog](int button, bool ticked) {
-        std::printf("answer %d %d%s\n", button, ticked ? 1 : 0,
-                    dialog.TimedOut() ? " timeout" : ticked && dialog.HostOnly() ? " host" : "");
-        std::fflush(stdout);
-        app.quit();
-    });
-    // Requests from the engine: a button pressed on the user's behalf.
-    QSocketNotifier requests(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&requests, &QSocketNotifier::activated, [&] {
-        std::string line;
-        if (!ReadLine(line)) {
-            // The engine is gone: nobody waits for an answer any more.
-            requests.setEnabled(false);
-            app.exit(1);
-            return;
-        }
-        if (line.rfind("press ", 0) == 0)
-            dialog.Press(std::atoi(line.c_str() + 6));
-    });
-    // The engine waits for as long as the user takes, but only while the
-    // alert says now and then that it is still there.
-    QTimer alive;
-    QObject::connect(&alive, &QTimer::timeout, [] { Say("alive\n"); });
-    alive.start(500);
-    dialog.Start();
+    app.setQuitOnLastWindowClosed(false);
+    AlertDialog dialog;
+    AlertServer server(dialog);
+    QObject::connect(&server, &AlertServer::Finished, &app, &QCoreApplication::quit);
+    server.AddChannel(STDIN_FILENO, STDOUT_FILENO);
+    if (serve)
+        server.Serve(std::make_unique<RendezvousListener>(kListenerDescriptor, argv[2], argv[3]));
     return app.exec();
 }

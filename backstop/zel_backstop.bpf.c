@@ -1,8 +1,13 @@
-/* The kernel side of the backstop: connections and datagrams of the desktop
+/* The kernel side of the backstop: connections and datagrams of the covered
  * user's programs that did not register (programs the hook is not in) get
  * the configured verdict and are reported. Registration is a socket option
  * a hooked program sets once per image; a fork inherits it, an exec loses
- * it, and it goes with the program's last thread. */
+ * it, and it goes with the program's last thread.
+ *
+ * One set of these programs per covered user, all attached at the cgroup v2
+ * root, where the kernel runs every one and lets a connection through only
+ * when all pass: each decides its own user's connections and passes every
+ * other's, so each user's are decided by that user's backstop alone. */
 #include <linux/bpf.h>
 #include <bpf/bpf_helpers.h>
 #include <bpf/bpf_tracing.h>
@@ -48,11 +53,19 @@ struct {
     __uint(max_entries, 256 * 1024);
 } events SEC(".maps");
 
+/* Each covered user has a backstop of their own; all of them see every
+ * registration. One takes only its own user's: a program of a user with no
+ * backstop then hears ENOPROTOOPT, as with none installed, and registers
+ * again when one comes. */
 SEC("cgroup/setsockopt")
 int register_program(struct bpf_sockopt *ctx)
 {
     if (ctx->level != ZEL_BACKSTOP_LEVEL)
         return 1; /* not ours: the kernel handles it */
+    __u32 key = 0;
+    const struct zel_backstop_config *settings = bpf_map_lookup_elem(&config, &key);
+    if (!settings || settings->uid != (__u32)bpf_get_current_uid_gid())
+        return 1; /* another user's program: another backstop's, or none */
     if (ctx->optname == ZEL_BACKSTOP_REGISTER) {
         __u32 tgid = bpf_get_current_pid_tgid() >> 32;
         __u8 yes = 1;

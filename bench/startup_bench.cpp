@@ -3,6 +3,9 @@
 // difference and a ratio. The machine's speed drifts, so the figures are the
 // medians of the pairs.
 //   startup_bench RUNS HOOK_LIBRARY PROGRAM [ARGS...]
+// With --zel-run, the pairs are the program with the hook preloaded and the
+// same program started by zel-run (with that hook): what the launcher adds.
+//   startup_bench RUNS HOOK_LIBRARY --zel-run ZEL_RUN PROGRAM [ARGS...]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -56,22 +59,35 @@ double Median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: startup_bench RUNS HOOK_LIBRARY PROGRAM [ARGS...]\n");
+    if (argc < 4 || (std::strcmp(argv[3], "--zel-run") == 0 && argc < 6)) {
+        std::fprintf(stderr, "usage: startup_bench RUNS HOOK_LIBRARY [--zel-run ZEL_RUN] PROGRAM [ARGS...]\n");
         return 2;
     }
     const int runs = std::max(3, std::atoi(argv[1]));
-    std::vector<char*> plainEnv = Environment(nullptr);
-    std::vector<char*> hookedEnv = Environment(argv[2]);
-    char** program = argv + 3;
+    const bool launcher = std::strcmp(argv[3], "--zel-run") == 0;
+    std::vector<char*> plainEnv = Environment(launcher ? argv[2] : nullptr);
+    std::vector<char*> hookedEnv = Environment(launcher ? nullptr : argv[2]);
+    char** program = argv + (launcher ? 5 : 3);
+    // zel-run PROGRAM..., told where the hook is.
+    std::vector<char*> launched;
+    static std::string hookSetting;
+    if (launcher) {
+        hookSetting = std::string("ZEL_HOOK_LIBRARY=") + argv[2];
+        hookedEnv.insert(hookedEnv.end() - 1, hookSetting.data());
+        launched.push_back(argv[4]);
+        for (char** arg = program; *arg; ++arg)
+            launched.push_back(*arg);
+        launched.push_back(nullptr);
+    }
+    char** measured = launcher ? launched.data() : program;
     RunOnce(program, plainEnv); // warm the caches for both
-    RunOnce(program, hookedEnv);
+    RunOnce(measured, hookedEnv);
     std::vector<double> plain, hooked, added, ratios;
     for (int i = 0; i < runs; ++i) {
         const double a = RunOnce(program, plainEnv);
-        const double b = RunOnce(program, hookedEnv);
+        const double b = RunOnce(measured, hookedEnv);
         if (a < 0 || b < 0) {
-            std::fprintf(stderr, "startup_bench: cannot run %s\n", program[0]);
+            std::fprintf(stderr, "startup_bench: cannot run %s\n", measured[0]);
             return 1;
         }
         plain.push_back(a);
@@ -79,7 +95,9 @@ int main(int argc, char** argv)
         added.push_back(b - a);
         ratios.push_back(b / a);
     }
-    std::printf("%s: %.0f us plain, %.0f us with the hook; added %.0f us, ratio %.3f (medians of %d pairs)\n",
+    std::printf(launcher ? "%s: %.0f us with the hook preloaded, %.0f us under zel-run; added %.0f us, ratio %.3f "
+                           "(medians of %d pairs)\n"
+                         : "%s: %.0f us plain, %.0f us with the hook; added %.0f us, ratio %.3f (medians of %d pairs)\n",
                 program[0], Median(plain), Median(hooked), Median(added), Median(ratios), runs);
     return 0;
 }

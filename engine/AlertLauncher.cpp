@@ -1,6 +1,7 @@
 #include "engine/AlertLauncher.h"
 
 #include "platform/Environment.h"
+#include "platform/Paths.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -9,9 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -27,6 +33,14 @@ using Clock = std::chrono::steady_clock;
 // Checked more often than the window's own half-second animation step, so
 // that an answer remembered by another alert closes this one promptly.
 constexpr int kPressCheckMs = 100;
+// How long a question waits for its turn at the rendezvous (another question
+// finding or starting the alert program) before it shows a window of its own.
+constexpr int kRendezvousWaitMs = 2000;
+// A serving alert program leaves the process we started at once and goes on
+// in the background: that process ends within this time.
+constexpr int kStarterExitMs = 1000;
+// The descriptor a serving alert program finds its listening socket on.
+constexpr int kListenerDescriptor = 3;
 
 bool SendAll(int fd, const std::string& data)
 {
@@ -55,13 +69,18 @@ std::vector<char*> AlertEnvironment()
     return env;
 }
 
+void WaitFor(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 // The alert program has answered, gone or been given up: it ends now.
 void Reap(pid_t child)
 {
     ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitFor(child);
 }
 
 bool ParseAnswer(const std::string& line, AlertResult& result)
@@ -103,38 +122,131 @@ sigset_t RestartingSignals()
     return mask;
 }
 
-}  // namespace
-
-std::string AlertProgramPath()
+// Sleeps, as the wait does: false when a signal interrupted it.
+bool Pause(int milliseconds, const sigset_t& mask)
 {
-    if (const char* program = platform::GetEnv("ZEL_ALERT_PROGRAM"); program && *program)
-        return program;
-    Dl_info info {};
-    if (::dladdr(reinterpret_cast<void*>(&AlertProgramPath), &info) && info.dli_fname) {
-        std::string path = info.dli_fname;
-        const size_t slash = path.rfind('/');
-        return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/zel-alert";
-    }
-    return "zel-alert";
+    const timespec pause {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    return !(::ppoll(nullptr, 0, &pause, &mask) < 0 && errno == EINTR);
 }
 
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest)
+// The desktop the questions are shown on: programs of one display share one
+// alert, another display (a nested or a forwarded one) has its own.
+std::string DesktopKey()
 {
-    AlertResult result;
-    int channel[2];
+    const char* display = platform::GetEnv("DISPLAY");
+    if (!display || !*display)
+        display = platform::GetEnv("WAYLAND_DISPLAY");
+    std::string key = display && *display ? display : "none";
+    // ":0.1" is screen 1 of display ":0": the same desktop.
+    if (const size_t colon = key.rfind(':'); colon != std::string::npos)
+        if (const size_t dot = key.find('.', colon); dot != std::string::npos)
+            key.resize(dot);
+    for (char& c : key)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'))
+            c = '_';
+    if (key.size() > 40)
+        key.resize(40);
+    return key;
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// The rendezvous lock, held while a question looks for the alert program or
+// starts one, so that questions arriving together start one program, not
+// many. Held for a connect or a start, never for the question's wait.
+class RendezvousLock {
+public:
+    RendezvousLock(const std::string& path, const sigset_t& mask)
+    {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        struct stat st {};
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()))
+            Release();
+        const auto until = Clock::now() + std::chrono::milliseconds(kRendezvousWaitMs);
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() > until) {
+                Release();
+            } else if (!Pause(2, mask)) {
+                interrupted_ = true;
+                Release();
+            }
+        }
+        held_ = fd_ >= 0;
+    }
+    ~RendezvousLock()
+    {
+        // Unlocked explicitly: a child the host forked meanwhile shares the
+        // descriptor, and must not keep the lock for as long as it lives.
+        if (held_)
+            ::flock(fd_, LOCK_UN);
+        Release();
+    }
+    RendezvousLock(const RendezvousLock&) = delete;
+    RendezvousLock& operator=(const RendezvousLock&) = delete;
+
+    bool Held() const { return held_; }
+    bool Interrupted() const { return interrupted_; }
+
+private:
+    void Release()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int fd_ = -1;
+    bool held_ = false;
+    bool interrupted_ = false;
+};
+
+// A descriptor moved above the standard ones and the listener's place, so
+// that placing one in the child never overwrites another.
+int MoveHigh(int fd)
+{
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    ::close(fd);
+    return high;
+}
+
+// One end of a new channel for us (told who writes to it), the other in theirs.
+int NewChannel(int& theirs)
+{
+    int pair[2];
     // One socket pair carries both directions; close-on-exec keeps it out of
     // programs that other threads of the host start meanwhile.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0)
-        return result;
-    const int ours = channel[0], theirs = channel[1];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return -1;
+    const int on = 1;
+    ::setsockopt(pair[0], SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    theirs = MoveHigh(pair[1]);
+    if (theirs < 0) {
+        ::close(pair[0]);
+        return -1;
+    }
+    return pair[0];
+}
 
+// Starts the alert program with theirs as its standard input and output;
+// with a listener, also as the alert that serves the later questions.
+pid_t SpawnAlert(int theirs, int listener, const AlertRendezvous& rendezvous)
+{
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, theirs, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, theirs, STDOUT_FILENO);
+    if (listener >= 0)
+        posix_spawn_file_actions_adddup2(&actions, listener, kListenerDescriptor);
     // Nothing of the host's but the channel and its error output: a listening
     // socket or a file of the host must not stay open while the alert shows.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawn_file_actions_addclosefrom_np(&actions, listener >= 0 ? kListenerDescriptor + 1 : STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The alert program starts with default signal handling, whatever the host set.
@@ -153,71 +265,390 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
 
     const std::string program = AlertProgramPath();
     std::vector<char*> env = AlertEnvironment();
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    std::vector<char*> argv {const_cast<char*>(program.c_str())};
+    if (listener >= 0) {
+        argv.push_back(const_cast<char*>("--serve"));
+        argv.push_back(const_cast<char*>(rendezvous.socketPath.c_str()));
+        argv.push_back(const_cast<char*>(rendezvous.lockPath.c_str()));
+    }
+    argv.push_back(nullptr);
     pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv, env.data());
+    const int spawned = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    ::close(theirs);
-    if (spawned != 0) {
-        ::close(ours);
-        return result;
+    return spawned == 0 ? child : -1;
+}
+
+enum class Mode {
+    kOwn,     // an alert program for this question alone, our child
+    kStarted, // the serving alert program, started by this question
+    kJoined,  // the serving alert program another question started
+};
+
+struct Channel {
+    int fd = -1;
+    Mode mode = Mode::kOwn;
+    pid_t child = -1;    // the program this call started, reaped before the call returns
+    ino_t socketId = 0;  // the rendezvous socket met, to give up one that stays mute
+};
+
+// Under the rendezvous lock: the running alert program, else a new serving
+// one. fd -1 with mode kOwn: the rendezvous is unusable, show a window of our
+// own; fd -1 with mode kStarted: the alert program could not be started.
+Channel Meet(const AlertRendezvous& rendezvous)
+{
+    Channel channel;
+    sockaddr_un address {};
+    if (!FillAddress(rendezvous.socketPath, address))
+        return channel;
+    struct stat st {};
+    if (::lstat(rendezvous.socketPath.c_str(), &st) == 0) {
+        // Only a socket of our own: nothing else belongs there.
+        if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid())
+            return channel;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return channel;
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            ucred peer {};
+            socklen_t size = sizeof peer;
+            if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {
+                ::close(fd);
+                return channel;
+            }
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return {fd, Mode::kJoined, -1, st.st_ino};
+        }
+        const int error = errno;
+        ::close(fd);
+        // Busy (its queue of connections full) or odd: a window of our own.
+        if (error != ECONNREFUSED)
+            return channel;
+        // Left by an alert program that ended without removing it.
+        ::unlink(rendezvous.socketPath.c_str());
+    } else if (errno != ENOENT) {
+        return channel;
     }
 
-    std::string request;
-    request += "caption\t" + platform::EscapeLine(texts.caption) + "\n";
-    request += "message\t" + platform::EscapeLine(texts.message) + "\n";
-    request += "checkbox\t" + platform::EscapeLine(texts.checkBox) + "\n";
-    request += "peer\t" + platform::EscapeLine(texts.peer) + "\n";
-    request += "icon\t" + platform::EscapeLine(texts.icon) + "\n";
-    request += std::string("direction\t") + (texts.outgoing ? "outgoing" : "incoming") + "\n";
-    if (!texts.host.empty())
-        request += "host\t" + platform::EscapeLine(texts.host) + "\n";
-    if (texts.timeoutSeconds > 0)
-        request += "timeout\t" + std::to_string(texts.timeoutSeconds) + "\n";
-    request += "end\n";
-    bool open = SendAll(ours, request);
+    // The later questions connect to this socket from now on and wait in its
+    // queue until the program we start takes them: nobody waits for it to start.
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0)
+        return channel;
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || ::listen(listener, SOMAXCONN) != 0 || ::lstat(rendezvous.socketPath.c_str(), &st) != 0
+        || (listener = MoveHigh(listener)) < 0) {
+        if (listener >= 0)
+            ::close(listener);
+        ::unlink(rendezvous.socketPath.c_str());
+        return channel;
+    }
+    channel.mode = Mode::kStarted;
+    channel.socketId = st.st_ino;
+    int theirs = -1;
+    channel.fd = NewChannel(theirs);
+    if (channel.fd >= 0) {
+        channel.child = SpawnAlert(theirs, listener, rendezvous);
+        ::close(theirs);
+    }
+    ::close(listener);
+    if (channel.child < 0) {
+        ::unlink(rendezvous.socketPath.c_str());
+        if (channel.fd >= 0)
+            ::close(channel.fd);
+        channel.fd = -1;
+    }
+    return channel;
+}
 
-    const sigset_t waitMask = RestartingSignals();
+Channel OpenChannel(const AlertRendezvous& rendezvous, const sigset_t& mask, bool& interrupted)
+{
+    if (!rendezvous.socketPath.empty()) {
+        const RendezvousLock lock(rendezvous.lockPath, mask);
+        if (lock.Interrupted()) {
+            interrupted = true;
+            return {};
+        }
+        if (lock.Held()) {
+            Channel channel = Meet(rendezvous);
+            if (channel.fd >= 0 || channel.mode == Mode::kStarted)
+                return channel;
+        }
+    }
+    Channel channel;
+    int theirs = -1;
+    channel.fd = NewChannel(theirs);
+    if (channel.fd < 0)
+        return channel;
+    channel.child = SpawnAlert(theirs, -1, rendezvous);
+    ::close(theirs);
+    if (channel.child < 0) {
+        ::close(channel.fd);
+        channel.fd = -1;
+    }
+    return channel;
+}
+
+// The rendezvous socket of an alert program that never spoke is removed, so
+// that the next question starts a working one: only when it is still the
+// socket this question met.
+void GiveUpRendezvous(const AlertRendezvous& rendezvous, ino_t socketId, const sigset_t& mask)
+{
+    const RendezvousLock lock(rendezvous.lockPath, mask);
+    struct stat st {};
+    if (lock.Held() && ::lstat(rendezvous.socketPath.c_str(), &st) == 0 && st.st_ino == socketId)
+        ::unlink(rendezvous.socketPath.c_str());
+}
+
+// The alert program that speaks on the channel, as the kernel vouches for it.
+class Speaker {
+public:
+    ~Speaker()
+    {
+        if (pidfd_ >= 0)
+            ::close(pidfd_);
+    }
+    // From the credentials of its first message: false when that came from
+    // another user's process.
+    bool Identify(const ucred& credentials)
+    {
+        if (credentials.uid != ::geteuid())
+            return false;
+        pid_ = credentials.pid;
+        // Held from now on, so that ending a silent alert can never reach a
+        // process that took its number after it ended.
+        pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+        return true;
+    }
+    pid_t Pid() const { return pid_; }
+    void End() const
+    {
+        if (pidfd_ >= 0)
+            ::syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0);
+        else if (pid_ > 0)
+            ::kill(pid_, SIGKILL);
+    }
+
+private:
+    pid_t pid_ = 0;
+    int pidfd_ = -1;
+};
+
+enum class Ending {
+    kAnswered,
+    kInterrupted,
+    kSilent,      // spoke, then fell silent: stopped or hung
+    kMute,        // never spoke within kFirstWordLimitMs
+    kClosedEarly, // closed the channel before its first word
+    kClosed,      // closed it later, or failed
+};
+
+struct Conversation {
+    Ending ending = Ending::kClosed;
+    bool heard = false;
+};
+
+Conversation Converse(int fd, const std::string& request, const std::function<int()>& pressRequest,
+                      const sigset_t& waitMask, Speaker& speaker, AlertResult& result)
+{
+    Conversation conversation;
+    if (!SendAll(fd, request))
+        return conversation;
     const timespec interval {0, kPressCheckMs * 1000000L};
-    auto heardAt = Clock::now();
+    const auto startedAt = Clock::now();
+    auto heardAt = startedAt;
     std::string pending;
     int pressed = 0;
-    while (open && result.button == 0) {
-        pollfd waiting {ours, POLLIN, 0};
+    for (;;) {
+        pollfd waiting {fd, POLLIN, 0};
         const int ready = ::ppoll(&waiting, 1, &interval, &waitMask);
         if (ready < 0 && errno == EINTR) {
-            result.interrupted = true;
-            break;
+            conversation.ending = Ending::kInterrupted;
+            return conversation;
         }
         if (ready < 0)
-            break;
+            return conversation;
         if (ready == 0) {
-            if (Clock::now() - heardAt > std::chrono::milliseconds(kSilenceLimitMs))
-                break; // stopped or hung: no answer
+            // Silence counts once the alert has spoken: a program still
+            // starting, or one busy taking many questions at once, has not.
+            const auto now = Clock::now();
+            if (conversation.heard && now - heardAt > std::chrono::milliseconds(kSilenceLimitMs)) {
+                conversation.ending = Ending::kSilent;
+                return conversation;
+            }
+            if (!conversation.heard && now - startedAt > std::chrono::milliseconds(kFirstWordLimitMs)) {
+                conversation.ending = Ending::kMute;
+                return conversation;
+            }
             const int press = pressRequest ? pressRequest() : 0;
             if (press != 0 && press != pressed) {
                 pressed = press;
-                open = SendAll(ours, "press " + std::to_string(press) + "\n");
+                if (!SendAll(fd, "press " + std::to_string(press) + "\n"))
+                    return conversation;
             }
             continue;
         }
         char buffer[256];
-        const ssize_t n = ::recv(ours, buffer, sizeof buffer, MSG_DONTWAIT);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        iovec data {buffer, sizeof buffer};
+        msghdr message {};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        if (n <= 0)
-            break; // the program ended without an answer
+        if (n <= 0) {
+            conversation.ending = conversation.heard ? Ending::kClosed : Ending::kClosedEarly;
+            return conversation;
+        }
+        if (!conversation.heard) {
+            const cmsghdr* header = CMSG_FIRSTHDR(&message);
+            ucred credentials {};
+            if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_CREDENTIALS)
+                return conversation;
+            std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
+            if (!speaker.Identify(credentials))
+                return conversation;
+            conversation.heard = true;
+        }
         heardAt = Clock::now();
         pending.append(buffer, static_cast<size_t>(n));
-        for (size_t end; result.button == 0 && (end = pending.find('\n')) != std::string::npos;) {
-            ParseAnswer(pending.substr(0, end), result);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            if (ParseAnswer(pending.substr(0, end), result)) {
+                conversation.ending = Ending::kAnswered;
+                return conversation;
+            }
             pending.erase(0, end + 1);
         }
+        // A line that never ends is no alert's.
+        if (pending.size() > 4096)
+            return conversation;
     }
-    ::close(ours);
+}
+
+// The program we started: a serving alert leaves it at once and speaks from
+// a process of its own; one that spoke itself served this question alone and
+// ends now, as does one that never spoke.
+void ReapStarted(pid_t child, pid_t speaker)
+{
+    if (speaker > 0 && speaker != child) {
+        const auto until = Clock::now() + std::chrono::milliseconds(kStarterExitMs);
+        int status = 0;
+        for (;;) {
+            const pid_t done = ::waitpid(child, &status, WNOHANG);
+            if (done == child || (done < 0 && errno != EINTR))
+                return;
+            if (Clock::now() > until)
+                break;
+            const timespec pause {0, 5 * 1000000L};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
     Reap(child);
-    return result;
+}
+
+std::string Request(const AlertTexts& texts)
+{
+    std::string request;
+    const auto add = [&request](const char* key, const std::string& value) {
+        request += key;
+        request += '\t';
+        request += platform::EscapeLine(value);
+        request += '\n';
+    };
+    add("caption", texts.caption);
+    add("message", texts.message);
+    add("checkbox", texts.checkBox);
+    add("peer", texts.peer);
+    add("icon", texts.icon);
+    add("direction", texts.outgoing ? "outgoing" : "incoming");
+    if (!texts.host.empty())
+        add("host", texts.host);
+    if (texts.timeoutSeconds > 0)
+        add("timeout", std::to_string(texts.timeoutSeconds));
+    if (!texts.path.empty())
+        add("path", texts.path);
+    if (texts.process.pid > 0)
+        add("pid", std::to_string(texts.process.pid));
+    if (!texts.process.user.empty())
+        add("user", texts.process.user);
+    if (!texts.process.commandLine.empty())
+        add("cmdline", texts.process.commandLine);
+    if (texts.process.parentPid > 0)
+        add("parentpid", std::to_string(texts.process.parentPid));
+    if (!texts.process.parentPath.empty())
+        add("parent", texts.process.parentPath);
+    request += "end\n";
+    return request;
+}
+
+}  // namespace
+
+std::string AlertProgramPath()
+{
+    if (const char* program = platform::GetEnv("ZEL_ALERT_PROGRAM"); program && *program)
+        return program;
+    Dl_info info {};
+    if (::dladdr(reinterpret_cast<void*>(&AlertProgramPath), &info) && info.dli_fname) {
+        std::string path = info.dli_fname;
+        const size_t slash = path.rfind('/');
+        return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/zel-alert";
+    }
+    return "zel-alert";
+}
+
+AlertRendezvous FindAlertRendezvous()
+{
+    const std::string folder = platform::RuntimeDir();
+    if (folder.empty())
+        return {};
+    const std::string base = folder + "/alert-" + DesktopKey();
+    if (base.size() + sizeof ".sock" > sizeof(sockaddr_un::sun_path))
+        return {};
+    return {base + ".sock", base + ".lock"};
+}
+
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest)
+{
+    const std::string request = Request(texts);
+    const sigset_t waitMask = RestartingSignals();
+    const AlertRendezvous rendezvous = FindAlertRendezvous();
+    // A second try only for a question that met an alert program just as it
+    // ended: it closes the question unheard, and the next one starts anew.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        AlertResult result;
+        bool interrupted = false;
+        const Channel channel = OpenChannel(rendezvous, waitMask, interrupted);
+        if (interrupted) {
+            result.interrupted = true;
+            return result;
+        }
+        if (channel.fd < 0)
+            return result;
+        Speaker speaker;
+        const Conversation conversation = Converse(channel.fd, request, pressRequest, waitMask, speaker, result);
+        // Closing the channel withdraws the question from the queue.
+        ::close(channel.fd);
+        if (conversation.ending != Ending::kAnswered)
+            result = AlertResult {};
+        result.interrupted = conversation.ending == Ending::kInterrupted;
+        if (conversation.ending == Ending::kSilent)
+            speaker.End();
+        if (channel.mode == Mode::kOwn && channel.child > 0)
+            Reap(channel.child);
+        if (channel.mode == Mode::kStarted)
+            ReapStarted(channel.child, speaker.Pid());
+        if (conversation.ending == Ending::kMute && channel.mode != Mode::kOwn)
+            GiveUpRendezvous(rendezvous, channel.socketId, waitMask);
+        if (conversation.ending == Ending::kClosedEarly && channel.mode == Mode::kJoined)
+            continue;
+        return result;
+    }
+    return {};
 }
 
 }  // namespace engine

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/AskingProcess.h"
+
 #include <functional>
 #include <string>
 
@@ -15,6 +17,8 @@ struct AlertTexts {
     bool outgoing = true;
     std::string host;       // the peer's normalised name, offered as "this host only"; empty: none
     int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
+    std::string path;       // the program's path, shown with the question
+    AskingProcess process;  // the details: process, user, command line, parent
 };
 
 struct AlertResult {
@@ -28,20 +32,39 @@ struct AlertResult {
 // The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.
 std::string AlertProgramPath();
 
-// Shows an alert through the alert program and waits on the calling thread
-// for its answer. Every 100 ms it asks pressRequest whether a button should
-// be pressed on the user's behalf (0: no) and tells the program so. The
-// engine never loads a GUI toolkit into its host: the window lives in a
-// program of its own, started without the hook in its environment and with
-// no descriptor of the host but its own channel.
+// Where the questions of every program on this desktop meet the one alert
+// program that shows them: a socket in the runtime folder, named after the
+// display, and the lock that orders finding it, starting it and its end.
+// Empty when the runtime folder cannot hold them.
+struct AlertRendezvous {
+    std::string socketPath;
+    std::string lockPath;
+};
+AlertRendezvous FindAlertRendezvous();
+
+// Shows an alert and waits on the calling thread for its answer. Every
+// 100 ms it asks pressRequest whether a button should be pressed on the
+// user's behalf (0: no) and tells the alert so. Any thread may call it, and
+// several at once.
+//
+// The question goes to the alert program already running on this desktop,
+// which shows the questions of every program one at a time; when none runs,
+// this call starts one that serves the later questions too (and, when the
+// rendezvous cannot be used, one for this question alone). The engine never
+// loads a GUI toolkit into its host: the window lives in a program of its
+// own, started without the hook in its environment and with no descriptor
+// of the host but its channel. Closing the channel withdraws the question.
 //
 // The wait behaves as the program's own blocking call would: a signal whose
-// handler the program installed without SA_RESTART interrupts it (the alert
-// is closed, interrupted is set); one with SA_RESTART runs its handler and
-// the wait goes on. The alert program says it is alive every half second; an
-// alert that stays silent for kSilenceLimitMs (stopped, hung) counts as no
-// answer.
+// handler the program installed without SA_RESTART interrupts it (the
+// question is withdrawn, interrupted is set); one with SA_RESTART runs its
+// handler and the wait goes on. The alert says it is alive every half
+// second; once it has spoken, silence for kSilenceLimitMs (stopped, hung)
+// counts as no answer and the silent alert program is ended. Before its
+// first word it may still be starting: only kFirstWordLimitMs without one
+// counts as no answer.
 inline constexpr int kSilenceLimitMs = 5000;
+inline constexpr int kFirstWordLimitMs = 30000;
 AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest);
 
 }  // namespace engine

@@ -330,6 +330,15 @@ int Engine::Approve(unsigned localPort, int direction, const char* remoteAddress
 int Engine::ApproveNamed(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
                          int protocol, unsigned remotePort)
 {
+    return ApproveNames(localPort, direction, remoteAddress, &remoteName, remoteName ? 1 : 0, protocol, remotePort,
+                        nullptr);
+}
+
+int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
+                         unsigned nameCount, int protocol, unsigned remotePort, int* usedName)
+{
+    if (usedName)
+        *usedName = -1;
     if (!remoteAddress)
         remoteAddress = "";
     EnsureFirstUse();
@@ -339,20 +348,34 @@ int Engine::ApproveNamed(unsigned localPort, int direction, const char* remoteAd
     if (IsLocalAddress(remoteAddress))
         return kPermit;
     // A name counts only in its normal form; anything else is no name.
-    char name[platform::kMaxHostName + 1];
-    const bool named = remoteName && direction != kIncoming
-        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
-    const char* hostName = named ? name : nullptr;
+    char names[kMaxPeerNames][platform::kMaxHostName + 1];
+    const char* normal[kMaxPeerNames] = {};
+    int given[kMaxPeerNames] = {};
+    unsigned count = 0;
+    for (unsigned i = 0; remoteNames && direction != kIncoming && i < nameCount && count < kMaxPeerNames; ++i)
+        if (const char* name = remoteNames[i];
+            name && platform::NormalizeHostName(name, strnlen(name, platform::kMaxHostName + 2), names[count],
+                                                sizeof names[count]) != 0) {
+            normal[count] = names[count];
+            given[count++] = static_cast<int>(i);
+        }
+    int matched = -1;
     const int result = (settings & kBlockAll)
         ? kDeny
-        : DecideConnection(localPort, direction, remoteAddress, hostName, protocol, remotePort);
+        : DecideConnection(localPort, direction, remoteAddress, normal, count, protocol, remotePort, &matched);
+    // The name a host entry decided by, else the one learnt last.
+    const int used = matched >= 0 ? matched : count > 0 ? 0 : -1;
+    if (usedName && used >= 0)
+        *usedName = given[used];
     if (result != kAsk)
-        LogConnection(protocol, direction, remoteAddress, localPort, remotePort, result, hostName);
+        LogConnection(protocol, direction, remoteAddress, localPort, remotePort, result,
+                      used >= 0 ? normal[used] : nullptr);
     return result;
 }
 
-int Engine::DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* hostName,
-                             int protocol, unsigned remotePort)
+int Engine::DecideConnection(unsigned localPort, int direction, const char* remoteAddress,
+                             const char* const* hostNames, unsigned nameCount, int protocol, unsigned remotePort,
+                             int* matchedName)
 {
     const bool datagram = protocol != 1;
     if (datagram) {
@@ -368,10 +391,15 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
     {
         std::shared_lock lock(tableMutex_);
         // Every direction other than incoming is outgoing, also in the rules.
-        // The name is taken apart only when some entry names a host.
+        // The names are taken apart only when some entry names a host.
         if (table_.HasHostEntries()) {
-            const HostKey key(hostName);
-            result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress, &key);
+            static_assert(kMaxPeerNames == 4);
+            const auto name = [&](unsigned i) { return i < nameCount ? hostNames[i] : nullptr; };
+            const HostKey keys[kMaxPeerNames] = {HostKey(name(0)), HostKey(name(1)), HostKey(name(2)),
+                                                 HostKey(name(3))};
+            result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress,
+                                       std::span<const HostKey>(keys, nameCount < kMaxPeerNames ? nameCount : kMaxPeerNames),
+                                       matchedName);
         } else {
             result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress);
         }
@@ -548,6 +576,9 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
         texts.host = hostName;
     texts.caption = host_.description + " - " + protocolText + " Connection Alert!";
     texts.icon = host_.icon;
+    // Who asks, for the alert's details: read now, as rarely as alerts show.
+    texts.path = host_.exePath;
+    texts.process = DescribeAskingProcess(platform::processes::kProcRoot, Pid());
     // Read at each alert, which is rare, rather than at every decision.
     const platform::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAlertTimeout);
     const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));

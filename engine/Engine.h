@@ -53,6 +53,13 @@ public:
     // empty: not known), for rules by host name and the log.
     int ApproveNamed(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
                      int protocol, unsigned remotePort);
+    // The same with every name the program knows the peer by (the most
+    // recently learnt first; at most kMaxPeerNames count). usedName gets the
+    // index of the name the decision went by (the one a host entry matched,
+    // else the first), -1 for none: the name to ask the user about.
+    int ApproveNames(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
+                     unsigned nameCount, int protocol, unsigned remotePort, int* usedName);
+    static constexpr unsigned kMaxPeerNames = 4;
     int UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName, int protocol,
                     unsigned remotePort);
     int LoadRules();
@@ -104,8 +111,8 @@ private:
     void RetryFailedLoad();
     void LoadTableLocked(bool replace);
     bool OpenSharedBlock();
-    int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* hostName,
-                         int protocol, unsigned remotePort);
+    int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* const* hostNames,
+                         unsigned nameCount, int protocol, unsigned remotePort, int* matchedName);
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName = nullptr);

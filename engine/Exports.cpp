@@ -73,6 +73,17 @@ ZEL_EXPORT int ApproveNamed(unsigned int localPort, int direction, const char* r
     return g_engine->ApproveNamed(localPort, direction, remoteAddress, remoteName, protocol, remotePort);
 }
 
+// Beside the eight: Approve with every name the program knows the peer by
+// (the most recently learnt first); usedName gets the index of the one the
+// decision went by, -1 for none.
+ZEL_EXPORT int ApproveNames(unsigned int localPort, int direction, const char* remoteAddress,
+                            const char* const* remoteNames, unsigned int nameCount, int protocol,
+                            unsigned int remotePort, int* usedName)
+{
+    return g_engine->ApproveNames(localPort, direction, remoteAddress, remoteNames, nameCount, protocol, remotePort,
+                                  usedName);
+}
+
 ZEL_EXPORT int UserApprove(unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,
                            int protocol, unsigned int remotePort)
 {

@@ -145,28 +145,45 @@ bool AddressMatches(const RuleEntry& entry, const std::optional<uint32_t>& value
 
 int RuleTable::MatchRules(int direction, int port, std::string_view addressText, const HostKey* name) const
 {
+    return name ? MatchRules(direction, port, addressText, std::span<const HostKey>(name, 1), nullptr)
+                : MatchRules(direction, port, addressText, std::span<const HostKey>(), nullptr);
+}
+
+int RuleTable::MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
+                          int* matchedName) const
+{
     const std::optional<uint32_t> value = ParseIpv4(addressText);
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
-    // The first host entry that matches, found through the name's suffixes.
+    if (matchedName)
+        *matchedName = -1;
+    // The first host entry that any of the names matches, found through
+    // each name's suffixes.
     uint32_t first = UINT32_MAX;
+    int firstName = -1;
     if (hostEntries_ > 0) {
         const HostKey unknown(nullptr);
-        const HostKey& key = name ? *name : unknown;
-        const auto consider = [&](const std::vector<uint32_t>& candidates) {
+        const auto consider = [&](const std::vector<uint32_t>& candidates, const HostKey& key, int keyIndex) {
             for (const uint32_t index : candidates) {
                 if (index >= first)
                     return;
                 const RuleEntry& entry = entries[index];
                 if (Covers(entry, direction, port) && key.Matches(*entry.host)) {
                     first = index;
+                    firstName = keyIndex;
                     return;
                 }
             }
         };
-        for (size_t k = 1; k <= key.Labels(); ++k)
-            if (const auto found = hostsByHash_.find(key.SuffixHash(k)); found != hostsByHash_.end())
-                consider(found->second);
-        consider(anyHostEntries_);
+        for (size_t i = 0; i < names.size(); ++i)
+            for (size_t k = 1; k <= names[i].Labels(); ++k)
+                if (const auto found = hostsByHash_.find(names[i].SuffixHash(k)); found != hostsByHash_.end())
+                    consider(found->second, names[i], static_cast<int>(i));
+        // "*" and "?" look at whether any name is known at all.
+        int knownIndex = -1;
+        for (size_t i = 0; i < names.size() && knownIndex < 0; ++i)
+            if (names[i].Known())
+                knownIndex = static_cast<int>(i);
+        consider(anyHostEntries_, knownIndex >= 0 ? names[static_cast<size_t>(knownIndex)] : unknown, knownIndex);
     }
     // Then the address entries of this port and of every port before it,
     // merged in rule order: the first match wins as ever.
@@ -188,7 +205,11 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
         if (AddressMatches(entries[index], value))
             return entries[index].permission;
     }
-    return first != UINT32_MAX ? entries[first].permission : fallback;
+    if (first == UINT32_MAX)
+        return fallback;
+    if (matchedName)
+        *matchedName = firstName;
+    return entries[first].permission;
 }
 
 int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -77,6 +78,13 @@ public:
     // name: what the program looked the peer up as (null: unknown); only
     // entries with a host pattern look at it.
     int MatchRules(int direction, int port, std::string_view addressText, const HostKey* name = nullptr) const;
+    // The same for a peer known by several names (none: unknown): a host
+    // entry covers the peer when any of its names matches, and the first
+    // entry in the rules' order decides, so the answer never depends on the
+    // order in which the names were learnt. matchedName gets the index of
+    // the name the deciding entry matched, or -1 when no host entry decided.
+    int MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
+                   int* matchedName) const;
 
 private:
     // So that a decision need not look at every host entry: the entries by

@@ -12,7 +12,7 @@
 std::string BackstopNotices::SocketPath()
 {
     const char* configured = platform::GetEnv("ZEL_BACKSTOP_SOCKET");
-    return configured && *configured ? configured : "/run/zel-backstop.sock";
+    return configured && *configured ? configured : "/run/zel-backstop/" + std::to_string(::getuid()) + ".sock";
 }
 
 BackstopNotices::~BackstopNotices()
@@ -36,7 +36,10 @@ int BackstopNotices::Fd(std::chrono::steady_clock::time_point now)
         return -1;
     // A blocking connect on a local socket is immediate; non-blocking it may
     // say EAGAIN when the service's queue is full: tried again later.
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != serviceUid_) {
         ::close(fd);
         return -1;
     }

@@ -6,8 +6,9 @@
 #include <sys/types.h>
 
 // What the kernel backstop (a root service, when installed) reports of this
-// user's programs that connected without the hook: read from its socket,
-// which it may open or close at any time.
+// user's programs that connected without the hook: read from the socket of
+// this user's backstop, which it may open or close at any time. Only a
+// service of the expected user (root) is listened to.
 class BackstopNotices {
 public:
     struct Notice {
@@ -19,10 +20,11 @@ public:
         std::string program; // the executable's path (or its command name)
     };
 
-    // ZEL_BACKSTOP_SOCKET, else the service's own path.
+    // ZEL_BACKSTOP_SOCKET, else this user's backstop's own path
+    // (/run/zel-backstop/UID.sock).
     static std::string SocketPath();
 
-    explicit BackstopNotices(std::string path) : path_(std::move(path)) {}
+    explicit BackstopNotices(std::string path, uid_t serviceUid = 0) : path_(std::move(path)), serviceUid_(serviceUid) {}
     ~BackstopNotices();
     BackstopNotices(const BackstopNotices&) = delete;
     BackstopNotices& operator=(const BackstopNotices&) = delete;
@@ -38,6 +40,7 @@ public:
 
 private:
     std::string path_;
+    uid_t serviceUid_;
     int fd_ = -1;
     std::string pending_;
     std::chrono::steady_clock::time_point nextTry_ {};

@@ -26,6 +26,7 @@ bool EngineBinding::Load(const char* path)
         && Bind(library, "_Z15GetUpdateStringPc", bound.GetUpdateString)
         && Bind(library, "_Z14PostUpdateDonev", bound.PostUpdateDone)) {
         Bind(library, "_Z12ApproveNamedjiPKcS0_ij", bound.ApproveNamed);
+        Bind(library, "_Z12ApproveNamesjiPKcPKS0_jijPi", bound.ApproveNames);
         *this = bound;
         return true;
     }

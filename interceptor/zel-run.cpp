@@ -1,15 +1,45 @@
 // zel-run PROGRAM [ARGS...]: runs a program under the firewall. The hook is
 // put first in LD_PRELOAD, so the program and every program it starts have
 // their connections decided; the program's exit status is zel-run's.
-#include "platform/Paths.h"
+//
+// It stands in front of every program it starts, so it costs no more than
+// the preload it sets: a static program of its own (no dynamic loading, no
+// C++ runtime) that checks what it must and replaces itself at once.
+#include "platform/RuntimeFolder.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits.h>
-#include <string>
 #include <unistd.h>
+
+namespace {
+
+// The hook beside the installation: ZEL_HOOK_LIBRARY, else
+// BIN/../ZEL_PKG_DIR/libzelhook.so from where zel-run itself lies.
+bool HookLibrary(char* path, size_t size)
+{
+    if (const char* configured = ::secure_getenv("ZEL_HOOK_LIBRARY"); configured && *configured) {
+        const int n = std::snprintf(path, size, "%s", configured);
+        return n > 0 && static_cast<size_t>(n) < size;
+    }
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    self[n > 0 ? n : 0] = '\0';
+    char* slash = std::strrchr(self, '/');
+    if (slash)
+        *slash = '\0';
+    char relative[PATH_MAX + 64];
+    const int written = std::snprintf(relative, sizeof relative, "%s/../" ZEL_PKG_DIR "/libzelhook.so", self);
+    if (written <= 0 || static_cast<size_t>(written) >= sizeof relative)
+        return false;
+    char real[PATH_MAX];
+    const int copied = std::snprintf(path, size, "%s", ::realpath(relative, real) ? real : relative);
+    return copied > 0 && static_cast<size_t>(copied) < size;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -18,30 +48,29 @@ int main(int argc, char** argv)
                              "Runs PROGRAM with its network connections decided by the firewall.\n");
         return argc < 2 ? 2 : 0;
     }
-    std::string hook;
-    if (const char* configured = ::secure_getenv("ZEL_HOOK_LIBRARY"); configured && *configured) {
-        hook = configured;
-    } else {
-        char self[PATH_MAX];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        std::string folder = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
-        folder = folder.substr(0, folder.rfind('/'));
-        hook = folder + "/../" ZEL_PKG_DIR "/libzelhook.so";
-        char real[PATH_MAX];
-        if (::realpath(hook.c_str(), real))
-            hook = real;
-    }
-    if (::access(hook.c_str(), R_OK) != 0) {
-        std::fprintf(stderr, "zel-run: the hook library %s cannot be read: %s\n", hook.c_str(), std::strerror(errno));
+    char hook[PATH_MAX];
+    if (!HookLibrary(hook, sizeof hook) || ::access(hook, R_OK) != 0) {
+        std::fprintf(stderr, "zel-run: the hook library %s cannot be read: %s\n", hook,
+                     std::strerror(errno ? errno : ENAMETOOLONG));
         return 127;
     }
     // The program runs all the same, but nothing decides for it: say so.
-    if (const std::string problem = platform::RuntimeDirProblem(); !problem.empty())
-        std::fprintf(stderr, "zel-run: %s\n", problem.c_str());
-    std::string preload = hook;
-    if (const char* existing = std::getenv("LD_PRELOAD"); existing && *existing)
-        preload += std::string(":") + existing;
-    ::setenv("LD_PRELOAD", preload.c_str(), 1);
+    char folder[PATH_MAX];
+    if (const auto problem = platform::ResolveRuntimeFolder(folder, sizeof folder);
+        problem != platform::RuntimeFolderProblem::kNone) {
+        char text[PATH_MAX + 256];
+        platform::DescribeRuntimeFolderProblem(problem, folder, text, sizeof text);
+        std::fprintf(stderr, "zel-run: %s\n", text);
+    }
+    static char preload[2 * PATH_MAX + 4096];
+    const char* existing = std::getenv("LD_PRELOAD");
+    const int n = existing && *existing ? std::snprintf(preload, sizeof preload, "%s:%s", hook, existing)
+                                        : std::snprintf(preload, sizeof preload, "%s", hook);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof preload) {
+        std::fprintf(stderr, "zel-run: LD_PRELOAD is too long\n");
+        return 126;
+    }
+    ::setenv("LD_PRELOAD", preload, 1);
     ::execvp(argv[1], argv + 1);
     std::fprintf(stderr, "zel-run: cannot run %s: %s\n", argv[1], std::strerror(errno));
     return errno == ENOENT ? 127 : 126;

@@ -18,8 +18,9 @@ PACKAGES=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   clang libclang-rt-14-dev
   libbpf-dev bpftool liburing-dev iproute2 util-linux
-  xvfb xauth imagemagick xdotool trayer desktop-file-utils
-  curl wget python3 binutils
+  xvfb xauth imagemagick xdotool trayer desktop-file-utils openbox xterm
+  curl wget python3 binutils strace
+  chromium iputils-ping
 )
 
 missing=()

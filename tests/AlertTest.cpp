@@ -1,5 +1,8 @@
 #include "engine/Engine.h"
 
+#include "engine/AlertLauncher.h"
+#include "engine/AskingProcess.h"
+
 #include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
@@ -10,7 +13,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <future>
+#include <set>
+#include <sys/stat.h>
 #include <map>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -44,7 +50,14 @@ protected:
     }
     void TearDown() override
     {
-        for (const char* name : {"ZEL_ALERT_PROGRAM", "ZEL_TEST_ALERT_RECORD", "ZEL_TEST_ALERT_SCRIPT"})
+        // A serving stand-in leaves by itself once its questions are gone.
+        const std::string socket = engine::FindAlertRendezvous().socketPath;
+        struct stat st {};
+        const bool serving = std::getenv("ZEL_TEST_ALERT_SERVE") != nullptr;
+        for (int i = 0; i < 200 && serving && ::lstat(socket.c_str(), &st) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const char* name : {"ZEL_ALERT_PROGRAM", "ZEL_TEST_ALERT_RECORD", "ZEL_TEST_ALERT_SCRIPT",
+                                 "ZEL_TEST_ALERT_SERVE", "ZEL_TEST_ALERT_START_MS"})
             ::unsetenv(name);
     }
 
@@ -57,6 +70,18 @@ protected:
         for (size_t at = text.find("---\n"); at != std::string::npos; at = text.find("---\n", at + 4))
             ++count;
         return count;
+    }
+
+    // The values of key in the record, one per alert shown.
+    std::vector<std::string> Recorded(const std::string& key) const
+    {
+        std::vector<std::string> values;
+        const std::string text = ReadText(record);
+        const std::string prefix = key + "\t";
+        for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1))
+            if (at == 0 || text[at - 1] == '\n')
+                values.push_back(text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size()));
+        return values;
     }
 
     static bool NoChildLeft()
@@ -300,3 +325,165 @@ TEST_F(EngineAlert, RealAlertProgramWithoutADisplayMeansDeny)
         ::setenv(name.c_str(), value.c_str(), 1);
 }
 #endif
+
+// The details the alert shows come with every question: who asks, as the
+// process itself tells.
+TEST_F(EngineAlert, QuestionCarriesTheProgramsPathProcessUserCommandLineAndParent)
+{
+    Engine engine(Options());
+    engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080);
+    EXPECT_EQ(Recorded("path"), std::vector<std::string> {engine.Host().exePath});
+    EXPECT_EQ(Recorded("pid"), std::vector<std::string> {std::to_string(::getpid())});
+    EXPECT_EQ(Recorded("parentpid"), std::vector<std::string> {std::to_string(::getppid())});
+    ASSERT_EQ(Recorded("user").size(), 1u);
+    EXPECT_NE(Recorded("user")[0].find("(" + std::to_string(::geteuid()) + ")"), std::string::npos);
+    ASSERT_EQ(Recorded("cmdline").size(), 1u);
+    EXPECT_NE(Recorded("cmdline")[0].find("engine_tests"), std::string::npos) << Recorded("cmdline")[0];
+    ASSERT_EQ(Recorded("parent").size(), 1u);
+    EXPECT_FALSE(Recorded("parent")[0].empty());
+}
+
+// A command line as /proc holds it, NUL bytes included.
+template <size_t N>
+std::string Raw(const char (&text)[N])
+{
+    return std::string(text, N - 1);
+}
+
+TEST(AskingProcess, ReadsTheCommandLineAndTheParentFromTheProcessTable)
+{
+    Sandbox sandbox;
+    testing_support::FakeProcessTable table(sandbox.root + "/proc");
+    table.Add(100, 1, "/usr/bin/git");
+    table.Add(200, 100, "/usr/lib/git-core/git-remote-http");
+    testing_support::WriteText(table.Root() + "/200/cmdline", Raw("git-remote-http\0origin\0https://example.org/r.git\0"));
+    const engine::AskingProcess process = engine::DescribeAskingProcess(table.Root(), 200);
+    EXPECT_EQ(process.pid, 200);
+    EXPECT_EQ(process.commandLine, "git-remote-http origin https://example.org/r.git");
+    EXPECT_EQ(process.parentPid, 100);
+    EXPECT_EQ(process.parentPath, "/usr/bin/git");
+    // A parent that cannot be examined: its number alone.
+    table.Add(300, 250, "/usr/bin/curl");
+    const engine::AskingProcess orphan = engine::DescribeAskingProcess(table.Root(), 300);
+    EXPECT_EQ(orphan.parentPid, 250);
+    EXPECT_EQ(orphan.parentPath, "");
+    EXPECT_EQ(orphan.commandLine, "");
+}
+
+// Read back as a shell would, one line whatever the arguments hold.
+TEST(AskingProcess, CommandLineQuotesWhatAShellWouldNeedAndSpellsOutControlCharacters)
+{
+    struct Case {
+        std::string raw;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {Raw("curl\0-s\0https://example.org/a?b=1\0"), "curl -s 'https://example.org/a?b=1'"},
+        {Raw("sh\0-c\0echo it's\0"), "sh -c 'echo it'\\''s'"},
+        {Raw("a\0\0b\0"), "a '' b"},
+        {Raw("printf\0line\nfake: line\0"), "printf $'line\\nfake: line'"},
+        {Raw("x\0\x1b[2Jcleared\0"), "x $'\\x1b[2Jcleared'"},
+        {Raw("caf\xc3\xa9\0"), "caf\xc3\xa9"},
+        {Raw("no-terminator"), "no-terminator"},
+        {std::string(), ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(engine::FormatCommandLine(c.raw), c.shown) << c.shown;
+    const std::string longLine = engine::FormatCommandLine(std::string(5000, 'x') + '\0', 4096);
+    EXPECT_EQ(longLine.size(), 4096u + 3);
+    EXPECT_TRUE(longLine.ends_with("..."));
+}
+
+// Questions asked at once from many threads (or programs) meet one alert
+// program: the first starts it, the others connect to it; every one is
+// answered, none refused as silent.
+TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
+{
+    ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1,delay=300", 1);
+    Engine engine(Options());
+    constexpr int kQuestions = 40;
+    std::vector<std::future<int>> answers;
+    for (int i = 0; i < kQuestions; ++i)
+        answers.push_back(std::async(std::launch::async, [&engine, i] {
+            return engine.UserApprove(static_cast<unsigned>(41000 + i), 1, "10.0.0.5", "host1", kTcp, 8080);
+        }));
+    for (auto& answer : answers)
+        EXPECT_EQ(answer.get(), 1);
+    EXPECT_EQ(AlertsShown(), kQuestions);
+    const auto pids = Recorded("alertpid");
+    EXPECT_EQ(std::set<std::string>(pids.begin(), pids.end()).size(), 1u);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// Before its first word an alert program may still be starting: a program
+// that takes longer than the silence limit to speak is waited for.
+TEST_F(EngineAlert, SilenceCountsOnlyOnceTheAlertHasSpoken)
+{
+    ::setenv("ZEL_TEST_ALERT_START_MS", std::to_string(engine::kSilenceLimitMs + 700).c_str(), 1);
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1", 1);
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080), 1);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// A serving alert program that stopped (or hangs) after it spoke: its
+// questions count as no answer after the silence limit, it is ended, and the
+// next question starts a new one.
+TEST_F(EngineAlert, StoppedServingAlertIsEndedAndTheNextQuestionStartsAnother)
+{
+    ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
+    Engine engine(Options());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:stop", kTcp, 8080), 0);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(engine::kSilenceLimitMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(engine::kSilenceLimitMs + 3000));
+    const auto first = Recorded("alertpid");
+    ASSERT_EQ(first.size(), 1u);
+    // Ended: gone, or a zombie waiting for whoever adopted it.
+    const auto ended = [&first] {
+        const std::string stat = ReadText("/proc/" + first[0] + "/stat");
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    for (int i = 0; i < 100 && !ended(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(ended()) << ReadText("/proc/" + first[0] + "/stat");
+
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.5", "script:answer=1", kTcp, 8080), 1);
+    const auto both = Recorded("alertpid");
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NE(both[1], both[0]);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// Only a socket of the user's own is ever met at the rendezvous; anything
+// else there is left alone, and the question gets an alert of its own.
+TEST_F(EngineAlert, SomethingElseAtTheRendezvousIsLeftAloneAndTheQuestionStillAsked)
+{
+    ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
+    const engine::AlertRendezvous rendezvous = engine::FindAlertRendezvous();
+    ASSERT_FALSE(rendezvous.socketPath.empty());
+    EXPECT_EQ(rendezvous.socketPath.rfind(sandbox.runtime + "/alert-", 0), 0u) << rendezvous.socketPath;
+    testing_support::WriteText(rendezvous.socketPath, "planted");
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1", kTcp, 8080), 1);
+    EXPECT_EQ(ReadText(rendezvous.socketPath), "planted");
+    EXPECT_TRUE(NoChildLeft());
+    ::unlink(rendezvous.socketPath.c_str());
+}
+
+// A socket left by an alert program that ended is replaced; one that was
+// given up meanwhile by the alert program that now leaves is not its to keep.
+TEST_F(EngineAlert, SocketLeftByAnEndedAlertIsReplaced)
+{
+    ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:kill", kTcp, 8080), 0);
+    const engine::AlertRendezvous rendezvous = engine::FindAlertRendezvous();
+    struct stat st {};
+    ASSERT_EQ(::lstat(rendezvous.socketPath.c_str(), &st), 0); // left behind
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.5", "script:answer=1", kTcp, 8080), 1);
+    EXPECT_EQ(Recorded("alertpid").size(), 2u);
+    EXPECT_TRUE(NoChildLeft());
+}

@@ -25,6 +25,7 @@ const std::set<std::string> kExports = {
     "_Z7ApprovejiPKcij", "_Z11UserApprovejiPKcS0_ij", "_Z9LoadRulesv",       "_Z10IsBlockAllv",
     "_Z11IsInServicev",  "_Z12WriteTrafficij",        "_Z15GetUpdateStringPc", "_Z14PostUpdateDonev",
     "_Z12ApproveNamedjiPKcS0_ij", // beside the eight: decisions with the peer's name
+    "_Z12ApproveNamesjiPKcPKS0_jijPi", // and with every name it is known by
 };
 
 long StatusField(const char* field)

@@ -1,18 +1,24 @@
 // What the hook remembers between calls, tested without a program around it.
 #include "Datagrams.h"
+#include "DnsAnswers.h"
+#include "DnsMessage.h"
 #include "Names.h"
 #include "Peer.h"
 #include "SocketTable.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <atomic>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <cstdio>
 #include <dlfcn.h>
+#include <set>
 #include <string>
 #include <vector>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace hook;
@@ -145,6 +151,171 @@ TEST(HookNames, ReadersRacingWritersAndForksSeeWholeNamesOnly)
     EXPECT_EQ(wrong.load(), 0);
 }
 
+TEST(HookNames, AnAddressKeepsEveryNameItWasLookedUpByWhateverTheOrder)
+{
+    // Two threads look one address up by two names over and over: both are
+    // known afterwards, however their lookups interleaved.
+    for (int round = 0; round < 20; ++round) {
+        const std::string address = "10.5.0." + std::to_string(round);
+        sockaddr_in in = V4(address);
+        std::atomic<int> go {0};
+        std::vector<std::thread> threads;
+        for (const char* name : {"www.example.org", "ads.example.org"})
+            threads.emplace_back([&, name] {
+                ++go;
+                while (go < 2) {
+                }
+                for (int i = 0; i < 200; ++i)
+                    RememberName(name, reinterpret_cast<sockaddr*>(&in));
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        KnownNames known;
+        NamesOf(address.c_str(), known);
+        ASSERT_EQ(known.count, 2u) << address;
+        const std::set<std::string> names {known.names[0], known.names[1]};
+        EXPECT_EQ(names, (std::set<std::string> {"www.example.org", "ads.example.org"}));
+    }
+    // A fifth name pushes out the one learnt longest ago; a name learnt
+    // again moves to the front.
+    sockaddr_in in = V4("10.5.1.1");
+    for (const char* name : {"a.example", "b.example", "c.example", "d.example", "a.example", "e.example"})
+        RememberName(name, reinterpret_cast<sockaddr*>(&in));
+    KnownNames known;
+    NamesOf("10.5.1.1", known);
+    ASSERT_EQ(known.count, kNamesPerAddress);
+    EXPECT_STREQ(known.names[0], "e.example");
+    EXPECT_STREQ(known.names[1], "a.example");
+    EXPECT_STREQ(known.names[3], "c.example"); // b.example gave way
+}
+
+// ---- DNS answers -------------------------------------------------------------------
+
+namespace {
+
+using testing_support::DnsMessage;
+
+DnsMessage Answer(const std::string& name, unsigned records, unsigned flags = 0x8180)
+{
+    return DnsMessage::Answer(name, records, flags);
+}
+std::string A(const char* address) { return DnsMessage::A(address); }
+std::string Cname(const std::string& target) { return DnsMessage::Cname(target); }
+
+unsigned Learn(const std::string& bytes)
+{
+    return LearnFromDnsAnswer(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::set<std::string> NamesFor(const char* address)
+{
+    KnownNames known;
+    NamesOf(address, known);
+    std::set<std::string> names;
+    for (unsigned i = 0; i < known.count; ++i)
+        names.insert(known.names[i]);
+    return names;
+}
+
+}  // namespace
+
+TEST(HookDnsAnswers, AddressesAreKnownByTheNameAskedForAndItsChain)
+{
+    DnsMessage chain = Answer("WWW.Example.org", 3);
+    chain.Record("www.example.org", 5, Cname("edge.cdn.example.net"));
+    chain.Record("edge.cdn.example.net", 5, Cname("e1.cdn.example.net"));
+    chain.Record("e1.cdn.example.net", 1, A("10.6.0.1"));
+    EXPECT_EQ(Learn(chain.bytes), 1u);
+    EXPECT_EQ(NamesFor("10.6.0.1"),
+              (std::set<std::string> {"www.example.org", "edge.cdn.example.net", "e1.cdn.example.net"}));
+    char first[kNameSize];
+    ASSERT_TRUE(NameOf("10.6.0.1", first, sizeof first));
+    EXPECT_STREQ(first, "www.example.org"); // the name asked for is the one an address is shown by
+
+    // Compressed owners (a pointer to the question's name), two addresses,
+    // an IPv6 one, and a record about another name passed over.
+    DnsMessage compressed = Answer("api.example.org", 4);
+    for (const char* address : {"10.6.0.2", "10.6.0.3"}) {
+        compressed.U16(0xC00C);
+        compressed.U16(1);
+        compressed.U16(1);
+        compressed.U16(0);
+        compressed.U16(60);
+        compressed.U16(4);
+        compressed.bytes += A(address);
+    }
+    in6_addr v6 {};
+    ::inet_pton(AF_INET6, "fd00::6", &v6);
+    compressed.Record("api.example.org", 28, std::string(reinterpret_cast<const char*>(&v6), 16));
+    compressed.Record("elsewhere.example", 1, A("10.6.0.4"));
+    EXPECT_EQ(Learn(compressed.bytes), 3u);
+    EXPECT_EQ(NamesFor("10.6.0.2"), std::set<std::string> {"api.example.org"});
+    EXPECT_EQ(NamesFor("10.6.0.3"), std::set<std::string> {"api.example.org"});
+    EXPECT_EQ(NamesFor("fd00::6"), std::set<std::string> {"api.example.org"});
+    EXPECT_TRUE(NamesFor("10.6.0.4").empty());
+}
+
+TEST(HookDnsAnswers, WhatIsNoAnswerOrIsMalformedTeachesNothing)
+{
+    const auto withAddress = [](DnsMessage m, const char* address) {
+        m.Record("bad.example.org", 1, A(address));
+        return m.bytes;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* address;
+    };
+    DnsMessage loop = Answer("loop.example.org", 1);
+    loop.U16(0xC000 | static_cast<unsigned>(loop.bytes.size())); // a pointer to itself
+    loop.U16(1);
+    loop.U16(1);
+    loop.U16(0);
+    loop.U16(60);
+    loop.U16(4);
+    loop.bytes += A("10.7.0.5");
+    const std::string whole = withAddress(Answer("bad.example.org", 1), "10.7.0.6");
+    const Case cases[] = {
+        {"a query, not an answer", withAddress(Answer("bad.example.org", 1, 0x0100), "10.7.0.1"), "10.7.0.1"},
+        {"no such name", withAddress(Answer("bad.example.org", 1, 0x8183), "10.7.0.2"), "10.7.0.2"},
+        {"an odd character in the name", withAddress(Answer("bad<x>.example.org", 1), "10.7.0.3"), "10.7.0.3"},
+        {"cut inside the address", whole.substr(0, whole.size() - 2), "10.7.0.6"},
+        {"a pointer loop", loop.bytes, "10.7.0.5"},
+        {"too short for a header", std::string("\x12\x34\x81\x80", 4), "10.7.0.7"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Learn(c.bytes), 0u) << c.what;
+        EXPECT_TRUE(NamesFor(c.address).empty()) << c.what;
+    }
+}
+
+// DNS over TCP: a message goes with its length before it, and reads end
+// anywhere: the answers are followed across them, message after message.
+TEST(HookDnsAnswers, TcpAnswersAreFollowedAcrossReadsOfAnySize)
+{
+    std::string stream;
+    for (int i = 0; i < 3; ++i) {
+        DnsMessage m = Answer("n" + std::to_string(i) + ".example.org", 1);
+        m.Record("n" + std::to_string(i) + ".example.org", 1, A(("10.8.0." + std::to_string(i)).c_str()));
+        stream += static_cast<char>(m.bytes.size() >> 8);
+        stream += static_cast<char>(m.bytes.size() & 0xFF);
+        stream += m.bytes;
+    }
+    const int fd = 40010;
+    StartDnsStream(fd);
+    for (size_t at = 0, piece = 1; at < stream.size(); at += piece, piece = piece % 7 + 1) {
+        const size_t take = std::min(piece, stream.size() - at);
+        iovec parts[2] = {{stream.data() + at, take / 2}, {stream.data() + at + take / 2, take - take / 2}};
+        FeedDnsStream(fd, parts, 2, take);
+        if (at < stream.size() / 2 && at + take >= stream.size() / 2)
+            StartDnsStream(fd); // a second connect() finishing the first: nothing starts over
+    }
+    EndDnsStream(fd);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(NamesFor(("10.8.0." + std::to_string(i)).c_str()),
+                  std::set<std::string> {"n" + std::to_string(i) + ".example.org"});
+}
+
 TEST(HookDatagrams, VerdictsArePerPeerAndHoldForTheirEpochOnly)
 {
     const int fd = 40001;
@@ -202,6 +373,33 @@ TEST(HookSocketTable, WhatIsKnownOfADescriptorGoesWithIt)
     EXPECT_EQ(KnownKind(fd), kUnknown);
     EXPECT_EQ(DecidedPeer(fd), 0u);
     EXPECT_NE(PeerHash(MakePeer("10.0.0.1", 80)), PeerHash(MakePeer("10.0.0.1", 81)));
+}
+
+// What a descriptor is comes from how it was made, and goes with its copies.
+TEST(HookSocketTable, KindsFromHowSocketsAreMadeAndCopiesKnowTheSame)
+{
+    struct Case {
+        int domain, type, protocol;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {AF_INET, SOCK_STREAM, 0, kTcpSocket},           {AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP, kTcpSocket},
+        {AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0, kUdpSocket}, {AF_INET6, SOCK_DGRAM, IPPROTO_UDP, kUdpSocket},
+        {AF_INET, SOCK_DGRAM, IPPROTO_ICMP, kOther},     {AF_INET, SOCK_RAW, IPPROTO_ICMP, kOther},
+        {AF_UNIX, SOCK_STREAM, 0, kOther},               {AF_NETLINK, SOCK_DGRAM, 0, kOther},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KindFrom(c.domain, c.type, c.protocol), c.kind) << c.domain << " " << c.type << " " << c.protocol;
+    SetKind(40020, kUdpSocket);
+    SetBoundPort(40020, 53, true);
+    SetDnsStream(40020);
+    CopyKnowledge(40020, 40021);
+    EXPECT_EQ(KnownKind(40021), kUdpSocket);
+    EXPECT_EQ(LocalPortOf(40021), 53u);
+    EXPECT_TRUE(IsDnsStream(40021));
+    Forget(40021);
+    EXPECT_FALSE(IsDnsStream(40021));
+    EXPECT_EQ(KnownKind(40021), kUnknown);
 }
 
 namespace {

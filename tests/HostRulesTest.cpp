@@ -10,6 +10,7 @@
 #include "Sandbox.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 using engine::HostKey;
 using engine::HostPattern;
@@ -170,6 +171,55 @@ TEST(HostRules, FirstMatchWalkWithNamesAndAddresses)
     bad.LoadRulesFromText(Document("OUTGOING", "PERMIT", HostPort("0", "<HOST>a.*.b</HOST><HOST>ok.example</HOST>")), "CURL");
     ASSERT_EQ(bad.entries.size(), 1u);
     EXPECT_EQ(Decide(bad, 80, "10.0.0.1", "ok.example"), engine::kPermit);
+}
+
+// A peer known by several names (a shared address): a host entry covers it
+// when any of the names matches, the first entry in the rules' order
+// decides, and the order in which the names were learnt never matters.
+TEST(HostRules, SeveralNamesOfOnePeerFirstEntryInRuleOrderDecides)
+{
+    RuleTable table;
+    ASSERT_TRUE(table.AddHostEntry(443, engine::kOutgoing, engine::kDeny, "ads.example.org"));
+    ASSERT_TRUE(table.AddHostEntry(443, engine::kOutgoing, engine::kPermit, "*.example.org"));
+    ASSERT_TRUE(table.AddHostEntry(0, engine::kOutgoing, engine::kAsk, "*"));
+    ASSERT_TRUE(table.AddHostEntry(0, engine::kOutgoing, engine::kPermit, "?"));
+    table.defaultOutgoing = engine::kDeny;
+    struct Case {
+        std::vector<const char*> names; // the most recently learnt first
+        int port;
+        int verdict;
+        const char* decidedBy; // nullptr: no host entry decided
+    };
+    const Case cases[] = {
+        {{"www.example.org", "ads.example.org"}, 443, engine::kDeny, "ads.example.org"},
+        {{"ads.example.org", "www.example.org"}, 443, engine::kDeny, "ads.example.org"},
+        {{"cdn.example.net", "www.example.org"}, 443, engine::kPermit, "www.example.org"},
+        {{"www.example.org", "cdn.example.net"}, 443, engine::kPermit, "www.example.org"},
+        {{"cdn.example.net", "other.example"}, 443, engine::kAsk, "cdn.example.net"}, // "*": any known name
+        {{"www.example.org", "ads.example.org"}, 80, engine::kAsk, "www.example.org"},
+        {{}, 443, engine::kPermit, nullptr},                                          // "?": no name at all
+    };
+    for (const Case& c : cases) {
+        std::vector<HostKey> keys;
+        keys.reserve(c.names.size());
+        for (const char* name : c.names)
+            keys.emplace_back(name);
+        int matched = -2;
+        EXPECT_EQ(table.MatchRules(engine::kOutgoing, c.port, "10.0.0.1", keys, &matched), c.verdict)
+            << c.names.size() << " names on port " << c.port;
+        if (c.decidedBy)
+            EXPECT_TRUE(matched >= 0 && std::string(c.names[static_cast<size_t>(matched)]) == c.decidedBy);
+        else
+            EXPECT_EQ(matched, -1);
+    }
+    // "?" covers a peer none of whose names is known, not one with a name.
+    RuleTable unknownOnly;
+    ASSERT_TRUE(unknownOnly.AddHostEntry(0, engine::kOutgoing, engine::kPermit, "?"));
+    unknownOnly.defaultOutgoing = engine::kDeny;
+    const HostKey two[] = {HostKey(nullptr), HostKey("www.example.org")};
+    int matched = 0;
+    EXPECT_EQ(unknownOnly.MatchRules(engine::kOutgoing, 80, "10.0.0.1", two, &matched), engine::kDeny);
+    EXPECT_EQ(matched, -1);
 }
 
 TEST(HostRules, AnEngineThatReadsOnlyNumberAndIpsNeverPermitsMore)

@@ -13,9 +13,16 @@
 //   udp-client SRC DST PORT       send "ping", print "reply" or "timeout"/"denied"
 //   udp-recvmmsg ADDR PORT N MS   one recvmmsg for N datagrams with a time-out of MS:
 //                                 "got COUNT after ELAPSED_MS"
+//   dns-server ADDR PORT NAME=VALUE...
+//                                 answer DNS queries over UDP and TCP: VALUE is an
+//                                 IPv4 or IPv6 address, or cname:TARGET (A and AAAA
+//                                 queries follow the chain); other names: no such name.
+//                                 Ends 30 s after its last query
 //   priv-server ADDR PORT N       as root: listen, then serve N connections as
 //                                 tcp-server does from a child that cleared its
 //                                 environment and became the user nobody
+#include "DnsMessage.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <atomic>
@@ -23,7 +30,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 #include <netinet/in.h>
+#include <poll.h>
+#include <map>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -95,6 +105,138 @@ void Serve(int connection, const sockaddr_in& from)
     ::close(connection);
 }
 
+// ---- A small DNS server ----------------------------------------------------------
+
+struct DnsRecord {
+    std::string name;
+    int type = 1; // 1 A, 28 AAAA, 5 CNAME
+    std::string data;
+};
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The answer to one query, or "" when it is not one.
+std::string DnsAnswer(const std::string& query, const std::multimap<std::string, DnsRecord>& records)
+{
+    if (query.size() < 12)
+        return {};
+    std::string name;
+    size_t at = 12;
+    while (at < query.size() && query[at] != 0) {
+        const size_t length = static_cast<unsigned char>(query[at]);
+        if (!name.empty())
+            name += '.';
+        name += query.substr(at + 1, length);
+        at += length + 1;
+    }
+    if (at + 5 > query.size())
+        return {};
+    const unsigned type = static_cast<unsigned char>(query[at + 1]) << 8 | static_cast<unsigned char>(query[at + 2]);
+    const std::string question = query.substr(12, at + 5 - 12);
+    testing_support::DnsMessage answers;
+    unsigned count = 0;
+    bool found = false;
+    std::string current = Lower(name);
+    for (int link = 0; link < 8; ++link) {
+        const auto range = records.equal_range(current);
+        std::string next;
+        for (auto it = range.first; it != range.second; ++it) {
+            found = true;
+            const DnsRecord& record = it->second;
+            if (record.type != 5 && static_cast<unsigned>(record.type) != type)
+                continue;
+            answers.Record(current, static_cast<unsigned>(record.type),
+                           record.type == 5 ? testing_support::DnsMessage::Cname(record.data) : record.data);
+            if (record.type == 5)
+                next = record.data;
+            ++count;
+        }
+        if (next.empty())
+            break;
+        current = next;
+    }
+    testing_support::DnsMessage answer;
+    answer.bytes = query.substr(0, 2);
+    // An answer, recursion wanted and available; or no such name.
+    for (const unsigned value : {found ? 0x8180u : 0x8183u, 1u, count, 0u, 0u})
+        answer.U16(value);
+    return answer.bytes + question + answers.bytes;
+}
+
+int DnsServer(const char* address, int port, int argc, char** argv)
+{
+    std::multimap<std::string, DnsRecord> records;
+    for (int i = 0; i < argc; ++i) {
+        const std::string item = argv[i];
+        const size_t equals = item.find('=');
+        if (equals == std::string::npos)
+            return 2;
+        DnsRecord record;
+        record.name = Lower(item.substr(0, equals));
+        const std::string value = item.substr(equals + 1);
+        in_addr v4 {};
+        in6_addr v6 {};
+        if (value.rfind("cname:", 0) == 0) {
+            record.type = 5;
+            record.data = Lower(value.substr(6));
+        } else if (::inet_pton(AF_INET, value.c_str(), &v4) == 1) {
+            record.data.assign(reinterpret_cast<const char*>(&v4), 4);
+        } else if (::inet_pton(AF_INET6, value.c_str(), &v6) == 1) {
+            record.type = 28;
+            record.data.assign(reinterpret_cast<const char*>(&v6), 16);
+        } else {
+            return 2;
+        }
+        records.emplace(record.name, record);
+    }
+    const int udp = Bound(SOCK_DGRAM, address, port);
+    const int tcp = Bound(SOCK_STREAM, address, port);
+    ::listen(tcp, 8);
+    Say("listening");
+    for (;;) {
+        pollfd waiting[2] = {{udp, POLLIN, 0}, {tcp, POLLIN, 0}};
+        if (::poll(waiting, 2, -1) <= 0)
+            continue;
+        ::alarm(30);
+        if (waiting[0].revents & POLLIN) {
+            char buffer[1500];
+            sockaddr_storage from {};
+            socklen_t length = sizeof from;
+            const ssize_t n = ::recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            const std::string answer = n > 0 ? DnsAnswer(std::string(buffer, static_cast<size_t>(n)), records) : "";
+            if (!answer.empty())
+                ::sendto(udp, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+        }
+        if (waiting[1].revents & POLLIN) {
+            const int c = ::accept(tcp, nullptr, nullptr);
+            timeval timeout {2, 0};
+            ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+            for (;;) {
+                unsigned char head[2];
+                if (::recv(c, head, 2, MSG_WAITALL) != 2)
+                    break;
+                std::string query(static_cast<size_t>(head[0] << 8 | head[1]), '\0');
+                if (::recv(c, query.data(), query.size(), MSG_WAITALL) != static_cast<ssize_t>(query.size()))
+                    break;
+                const std::string answer = DnsAnswer(query, records);
+                testing_support::DnsMessage framed;
+                framed.U16(static_cast<unsigned>(answer.size()));
+                framed.bytes += answer;
+                // In small pieces, as a slow network would deliver it.
+                for (size_t sent = 0; sent < framed.bytes.size(); sent += 7)
+                    ::send(c, framed.bytes.data() + sent, std::min<size_t>(7, framed.bytes.size() - sent),
+                           MSG_NOSIGNAL);
+            }
+            ::close(c);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -117,6 +259,8 @@ int main(int argc, char** argv)
             }
         }
     }
+    if (mode == "dns-server" && argc >= 4)
+        return DnsServer(argv[2], std::atoi(argv[3]), argc - 4, argv + 4);
     if (mode == "named-connect" && argc >= 5) {
         // Looks the name up with the given call of the C library, then
         // connects to the address it gave, written out.

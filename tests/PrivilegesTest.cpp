@@ -172,3 +172,61 @@ http {
     EXPECT_GE(Records("<EXEPATH>" + nginx + "</EXEPATH>").size(), 3u);
     EXPECT_EQ(Records("<IP>127.0.0.3</IP><LOCALPORT>22103</LOCALPORT>").size(), 1u);
 }
+
+// A program that becomes another user before it ever made a socket (apt's
+// download methods, a script that drops root first) is still decided by
+// the rules it started under, and logs into the log it started with.
+TEST_F(Privileges, ProgramThatSwitchesUserBeforeItsFirstSocketStaysUnderItsRules)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changing to another user needs root";
+    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 22104, "127.0.0.2")));
+    auto permitted = Server({"tcp-server", "127.0.0.2", "22104"});
+    auto denied = Server({"tcp-server", "127.0.0.4", "22104"});
+    auto program = Python(R"(
+import os, socket
+os.setgroups([]); os.setgid(65534); os.setuid(65534)
+for address in ('127.0.0.2', '127.0.0.4'):
+    s = socket.socket(); s.bind(('127.0.0.3', 0))
+    try:
+        s.connect((address, 22104)); print('connected')
+    except ConnectionRefusedError:
+        print('refused')
+)");
+    EXPECT_EQ(program->ReadLine(), Line("connected"));
+    EXPECT_EQ(program->ReadLine(), Line("refused"));
+    EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(Records("<IP>127.0.0.2</IP><LOCALPORT>").size(), 1u);
+    EXPECT_EQ(Records("<IP>127.0.0.4</IP><LOCALPORT>").size(), 1u);
+}
+
+// When its engine cannot be made ready before the change (no descriptor
+// left), the program could no longer read its user's rules afterwards:
+// nothing it does passes.
+TEST_F(Privileges, ProgramThatSwitchesUserWithoutItsEngineIsRefusedEverything)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changing to another user needs root";
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "22105"});
+    auto program = Python(R"(
+import os, socket, resource
+resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+s = socket.socket(); s.bind(('127.0.0.3', 0))
+held = []
+try:
+    while True:
+        held.append(os.open('/dev/null', os.O_RDONLY))
+except OSError:
+    pass
+os.setgroups([]); os.setgid(65534); os.setuid(65534)
+for fd in held:
+    os.close(fd)
+try:
+    s.connect(('127.0.0.2', 22105)); print('connected')
+except ConnectionRefusedError:
+    print('refused')
+)");
+    EXPECT_EQ(program->ReadLine(), Line("refused"));
+    EXPECT_FALSE(server->ReadLine(300ms).has_value());
+}

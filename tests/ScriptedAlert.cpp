@@ -1,7 +1,7 @@
 // A stand-in for the alert program, so that engine tests run without a
-// display. It reads the alert as the real program does, appends what it was
-// shown to $ZEL_TEST_ALERT_RECORD, and then does what its script says. The
-// script is the peer text when that starts with "script:", else
+// display. It reads each question as the real program does, appends what it
+// was shown to $ZEL_TEST_ALERT_RECORD, and then does what its script says.
+// The script is the peer text when that starts with "script:", else
 // $ZEL_TEST_ALERT_SCRIPT:
 //   answer=N,ticked=T,delay=MS  answer after a pause
 //   ...,timedout=1              the answer says the time ran out
@@ -9,26 +9,45 @@
 //   wait                        answer only when told to press a button
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
-// Like the real program it says "alive" every half second while it runs.
+// Like the real program it says "alive" at once and every half second while
+// a question is open; with ZEL_TEST_ALERT_START_MS it first stays silent that
+// long, as a program that starts slowly does.
+//
+// Started with --serve (a listening socket on descriptor 3), it serves only
+// its own question by default, as an alert program that does not serve
+// others would: it closes the socket at once. With ZEL_TEST_ALERT_SERVE=1 it
+// serves every question that connects, each on a thread of its own, and
+// leaves as the real program does once none is left.
+#include "RendezvousListener.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
-#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-std::string ReadLine()
+constexpr int kListenerDescriptor = 3;
+
+std::string ReadLine(int fd)
 {
     std::string line;
     char c;
-    while (::read(STDIN_FILENO, &c, 1) == 1) {
+    while (::read(fd, &c, 1) == 1) {
         if (c == '\n')
             return line;
         line += c;
@@ -42,57 +61,85 @@ int Field(const std::string& script, const char* name, int fallback)
     return at == std::string::npos ? fallback : std::atoi(script.c_str() + at + std::strlen(name));
 }
 
-std::mutex g_output;
+std::mutex g_record;
+std::string g_inherited;
 
-void Say(const std::string& line)
+// One question's channel: what it says goes out whole, never mixed with
+// another thread's line.
+class Channel {
+public:
+    Channel(int in, int out) : in_(in), out_(out) {}
+    ~Channel()
+    {
+        Stop();
+        if (in_ > 2)
+            ::close(in_);
+    }
+    int In() const { return in_; }
+    void Say(const std::string& line)
+    {
+        std::lock_guard lock(mutex_);
+        if (::send(out_, line.data(), line.size(), MSG_NOSIGNAL) < 0 && errno == ENOTSOCK) {
+            [[maybe_unused]] const ssize_t written = ::write(out_, line.data(), line.size());
+        }
+    }
+    void KeepSayingAlive()
+    {
+        Say("alive\n");
+        alive_ = std::thread([this] {
+            std::unique_lock lock(stopMutex_);
+            while (!stopped_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stop_; }))
+                Say("alive\n");
+        });
+    }
+    void Stop()
+    {
+        {
+            std::lock_guard lock(stopMutex_);
+            stop_ = true;
+        }
+        stopped_.notify_all();
+        if (alive_.joinable())
+            alive_.join();
+    }
+
+private:
+    int in_;
+    int out_;
+    std::mutex mutex_;
+    std::mutex stopMutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+    std::thread alive_;
+};
+
+void Ask(int in, int out)
 {
-    std::lock_guard lock(g_output);
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
-}
-
-}  // namespace
-
-int main()
-{
+    Channel channel(in, out);
+    channel.KeepSayingAlive();
     std::map<std::string, std::string> texts;
-    for (std::string line = ReadLine(); line != "end" && line != "\x04"; line = ReadLine()) {
+    for (std::string line = ReadLine(in); line != "end" && line != "\x04"; line = ReadLine(in)) {
         const size_t tab = line.find('\t');
         if (tab != std::string::npos)
             texts[line.substr(0, tab)] = line.substr(tab + 1);
     }
-    // The descriptors it was started with, besides its channel on 0 and 1.
-    std::string inherited;
-    if (DIR* fds = ::opendir("/proc/self/fd")) {
-        const int own = ::dirfd(fds);
-        while (const dirent* entry = ::readdir(fds)) {
-            const int fd = std::atoi(entry->d_name);
-            if (entry->d_name[0] != '.' && fd > 2 && fd != own)
-                inherited += std::to_string(fd) + " ";
-        }
-        ::closedir(fds);
-    }
     if (const char* record = std::getenv("ZEL_TEST_ALERT_RECORD")) {
-        std::ofstream out(record, std::ios::app);
+        std::lock_guard lock(g_record);
+        std::ofstream file(record, std::ios::app);
         for (const auto& [key, value] : texts)
-            out << key << '\t' << value << '\n';
-        out << "preload\t" << (std::getenv("LD_PRELOAD") ? "set" : "unset") << "\n";
-        out << "inherited\t" << inherited << "\n---\n";
+            file << key << '\t' << value << '\n';
+        file << "preload\t" << (std::getenv("LD_PRELOAD") ? "set" : "unset") << "\n";
+        file << "alertpid\t" << ::getpid() << "\n";
+        file << "inherited\t" << g_inherited << "\n---\n";
     }
     std::string script = std::getenv("ZEL_TEST_ALERT_SCRIPT") ? std::getenv("ZEL_TEST_ALERT_SCRIPT") : "answer=2";
     if (texts["peer"].rfind("script:", 0) == 0)
         script = texts["peer"].substr(7);
 
-    std::thread([] {
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            Say("alive\n");
-        }
-    }).detach();
     if (script == "stop")
         ::raise(SIGSTOP);
     if (script == "exit")
-        return 3;
+        std::_Exit(3);
     if (script == "crash")
         std::abort();
     if (script == "kill")
@@ -100,7 +147,7 @@ int main()
     int button = Field(script, "answer=", 2);
     int ticked = Field(script, "ticked=", 0);
     if (script == "wait") {
-        for (std::string line = ReadLine(); line != "\x04"; line = ReadLine()) {
+        for (std::string line = ReadLine(in); line != "\x04"; line = ReadLine(in)) {
             if (line.rfind("press ", 0) == 0) {
                 button = std::atoi(line.c_str() + 6);
                 ticked = 0;
@@ -110,7 +157,74 @@ int main()
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(Field(script, "delay=", 0)));
     }
-    Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
-        + (Field(script, "timedout=", 0) ? " timeout" : Field(script, "host=", 0) ? " host" : "") + "\n");
+    channel.Stop();
+    channel.Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
+                + (Field(script, "timedout=", 0) ? " timeout" : Field(script, "host=", 0) ? " host" : "") + "\n");
+}
+
+// The descriptors it was started with, besides its channel on 0 and 1 and
+// the listening socket it was given to serve with.
+std::string Inherited(bool listening)
+{
+    std::string inherited;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        const int own = ::dirfd(fds);
+        while (const dirent* entry = ::readdir(fds)) {
+            const int fd = std::atoi(entry->d_name);
+            if (entry->d_name[0] != '.' && fd > 2 && fd != own && !(listening && fd == kListenerDescriptor))
+                inherited += std::to_string(fd) + " ";
+        }
+        ::closedir(fds);
+    }
+    return inherited;
+}
+
+// Every question that connects, each on a thread, until none is left.
+[[noreturn]] void Serve(RendezvousListener& listener)
+{
+    std::atomic<int> open {1};
+    std::thread([&open] {
+        Ask(STDIN_FILENO, STDOUT_FILENO);
+        --open;
+    }).detach();
+    const auto start = [&open](int fd) {
+        ++open;
+        std::thread([&open, fd] {
+            Ask(fd, fd);
+            --open;
+        }).detach();
+    };
+    for (;;) {
+        pollfd waiting {listener.Descriptor(), POLLIN, 0};
+        ::poll(&waiting, 1, 50);
+        for (int fd; (fd = listener.Accept()) >= 0;)
+            start(fd);
+        if (open.load() > 0)
+            continue;
+        std::vector<int> late;
+        const RendezvousListener::Retire retire = listener.TryRetire(late);
+        for (const int fd : late)
+            start(fd);
+        if (retire == RendezvousListener::Retire::kDone)
+            std::_Exit(0);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool listening = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
+    g_inherited = Inherited(listening);
+    if (const char* start = std::getenv("ZEL_TEST_ALERT_START_MS"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(start)));
+    const char* serve = std::getenv("ZEL_TEST_ALERT_SERVE");
+    if (listening && serve && std::strcmp(serve, "1") == 0 && RendezvousListener::Detach()) {
+        RendezvousListener listener(kListenerDescriptor, argv[2], argv[3]);
+        Serve(listener);
+    }
+    if (listening)
+        ::close(kListenerDescriptor);
+    Ask(STDIN_FILENO, STDOUT_FILENO);
     return 0;
 }

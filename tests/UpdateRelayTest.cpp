@@ -10,7 +10,10 @@
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <cstring>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -258,4 +261,41 @@ TEST(BackstopNotices, OnlyWellFormedLinesAreNotices)
     for (const char* line : {"", "blocked 1 10.0.0.1 80 TCP x", "denied 0 10.0.0.1 80 TCP x", "denied 1 10.0.0.1 99999 TCP x",
                              "denied 1 10.0.0.1 80 ICMP x", "denied 1 10.0.0.1 80 TCP", "denied x 10.0.0.1 80 TCP y"})
         EXPECT_FALSE(BackstopNotices::Parse(line)) << line;
+}
+
+// Each user hears their own backstop, on a socket named by their uid; a
+// socket whose listener is not the service's user (root) is not listened to,
+// whoever put it at the path.
+TEST(BackstopNotices, ListensOnlyToTheServiceOfThisUser)
+{
+    ::unsetenv("ZEL_BACKSTOP_SOCKET");
+    EXPECT_EQ(BackstopNotices::SocketPath(), "/run/zel-backstop/" + std::to_string(::getuid()) + ".sock");
+    testing_support::Sandbox sandbox;
+    const std::string path = sandbox.root + "/backstop.sock";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.data(), path.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    const auto now = std::chrono::steady_clock::now();
+
+    BackstopNotices impostor(path, ::getuid() + 1); // the listener here is not that user
+    EXPECT_LT(impostor.Fd(now), 0);
+    ::close(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)); // the connection it gave up
+
+    BackstopNotices service(path, ::getuid());
+    ASSERT_GE(service.Fd(now), 0);
+    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(accepted, 0);
+    const std::string line = "denied 42 10.0.0.7 443 TCP /opt/fetch\n";
+    ASSERT_EQ(::send(accepted, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
+    pollfd wait {service.Fd(now), POLLIN, 0};
+    ASSERT_EQ(::poll(&wait, 1, 5000), 1);
+    const auto notice = service.Next();
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->program, "/opt/fetch");
+    ::close(accepted);
+    ::close(listener);
 }

@@ -1,5 +1,8 @@
 #include "EngineHost.h"
 
+#include "Datagrams.h"
+#include "DnsAnswers.h"
+#include "Names.h"
 #include "SocketTable.h"
 #include "backstop/backstop.h"
 #include "platform/Descriptors.h"
@@ -43,6 +46,8 @@ std::atomic<int> g_ready {0}; // 0 not yet, 1 ready, 2 secure execution
 
 pthread_mutex_t g_loadMutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<int> g_engineState {0}; // 0 not loaded, 1 loaded, 2 none to load
+// The program changed its user or group while its engine could not be loaded.
+std::atomic<bool> g_changedUnprepared {false};
 EngineBinding g_engine;
 
 // ---- Guarded descriptors --------------------------------------------------
@@ -171,15 +176,23 @@ bool HookFolder(char* folder, size_t size)
 
 // ---- Fork and end ------------------------------------------------------------
 
+// The locks of what the hook remembers are taken around a fork too, so that
+// a child never finds one held by a thread it does not have.
 void BeforeFork()
 {
     pthread_mutex_lock(&g_readyMutex);
     pthread_mutex_lock(&g_loadMutex);
     pthread_mutex_lock(&g_guardMutex);
+    LockNamesForFork();
+    LockDatagramsForFork();
+    LockDnsStreamsForFork();
 }
 
 void AfterForkInParent()
 {
+    UnlockDnsStreamsAfterFork();
+    UnlockDatagramsAfterFork();
+    UnlockNamesAfterFork();
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);
     pthread_mutex_unlock(&g_readyMutex);
@@ -188,6 +201,9 @@ void AfterForkInParent()
 void AfterForkInChild()
 {
     g_pid = ::getpid();
+    UnlockDnsStreamsAfterFork();
+    UnlockDatagramsAfterFork();
+    UnlockNamesAfterFork();
     pthread_mutex_unlock(&g_readyMutex);
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);
@@ -295,6 +311,10 @@ EngineState EnsureEngine()
 {
     if (!Ready())
         return EngineState::kPassThrough;
+    // The program changed its user without an engine made ready before: it
+    // cannot be decided by its rules any more, so nothing it does passes.
+    if (g_changedUnprepared.load(std::memory_order_relaxed))
+        return EngineState::kUndecidable;
     int state = g_engineState.load(std::memory_order_acquire);
     if (state == 0) {
         RegisterWithBackstop();
@@ -336,6 +356,8 @@ EngineState EnsureEngine()
     return EngineState::kReady;
 }
 
+bool IsEngineLoaded() { return g_engineState.load(std::memory_order_acquire) == 1; }
+
 const EngineBinding& Engine() { return g_engine; }
 
 uint32_t VerdictEpoch()
@@ -346,9 +368,7 @@ uint32_t VerdictEpoch()
 
 void BeforeCredentialChange()
 {
-    // Only a program that uses the network needs its engine ready before it
-    // may no longer read the settings.
-    if (!HasHadIpSocket() || !Ready())
+    if (!Ready())
         return;
     if (EnsureEngine() == EngineState::kReady && g_link.prepareForCredentialChange) {
         Inside inside;
@@ -356,13 +376,20 @@ void BeforeCredentialChange()
     }
 }
 
-void AfterCredentialChange(bool changed)
+void AfterCredentialChange()
 {
-    if (g_engineState.load() != 1 || !g_link.credentialsChanged)
+    if (!Ready())
+        return;
+    const int state = g_engineState.load();
+    // No engine installed: nothing was ever decided. One that could not be
+    // loaded before the change (out of descriptors) would now be loaded as
+    // the new user, who cannot read this user's rules: everything is refused.
+    if (state == 0)
+        g_changedUnprepared.store(true, std::memory_order_relaxed);
+    if (state != 1 || !g_link.credentialsChanged)
         return;
     Inside inside;
-    if (changed)
-        g_link.credentialsChanged();
+    g_link.credentialsChanged();
 }
 
 bool IsGuarded(int fd)

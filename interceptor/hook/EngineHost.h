@@ -37,13 +37,20 @@ bool RegisterAgainWithBackstop();
 bool IsSecure();
 
 EngineState EnsureEngine();
+// Whether the engine is loaded, without loading it: counting traffic never
+// brings it into a program.
+bool IsEngineLoaded();
 const EngineBinding& Engine();
 // The engine's verdict epoch (see platform/HookLink.h); 0 without one.
 uint32_t VerdictEpoch();
 
-// Around a change of the program's user or group.
+// Around a change of the program's effective user. Whatever the program did
+// before, its engine is made ready first, while the settings, the rules and
+// the log it started with can still be opened: it is decided by them and
+// logs into that log as the new user. When that could not be done, nothing
+// it does after the change is let through (see EnsureEngine).
 void BeforeCredentialChange();
-void AfterCredentialChange(bool changed);
+void AfterCredentialChange();
 
 // Descriptors the hook and the engine keep: the program's close calls leave
 // them alone, and a program that wants one's number for itself (dup2) gets

@@ -10,12 +10,15 @@
 // in the nearest case: a refused connect, a connection reset before it was
 // accepted, a datagram that never arrived.
 #include "Datagrams.h"
+#include "DnsAnswers.h"
 #include "EngineHost.h"
 #include "Names.h"
 #include "Peer.h"
 #include "SocketTable.h"
+#include "platform/Environment.h"
 
 #include <atomic>
+#include <cstdarg>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -70,18 +73,30 @@ Verdict Decide(int direction, const Peer& peer, int protocol, unsigned localPort
     }
     Inside inside;
     const EngineBinding& engine = Engine();
-    // The name the program looked the peer up as: for rules by host name,
-    // the log and the alert. An incoming peer has none.
-    char name[256];
-    const bool named = direction != 0 && NameOf(peer.address, name, sizeof name);
-    int result = engine.ApproveNamed
-        ? engine.ApproveNamed(localPort, direction, peer.address, named ? name : nullptr, protocol, peer.port)
-        : engine.Approve(localPort, direction, peer.address, protocol, peer.port);
+    // Every name the program knows the peer by: for rules by host name, the
+    // log and the alert. The engine looks at all of them, so the verdict
+    // does not depend on which was learnt last. An incoming peer has none
+    // for the rules; the alert still names it when the program looked it up.
+    KnownNames known;
+    NamesOf(peer.address, known);
+    const char* names[kNamesPerAddress];
+    for (unsigned i = 0; i < known.count; ++i)
+        names[i] = known.names[i];
+    int used = known.count > 0 ? 0 : -1;
+    int result;
+    if (engine.ApproveNames)
+        result = engine.ApproveNames(localPort, direction, peer.address, names, known.count, protocol, peer.port, &used);
+    else if (engine.ApproveNamed)
+        result = engine.ApproveNamed(localPort, direction, peer.address, used >= 0 ? names[used] : nullptr, protocol,
+                                     peer.port);
+    else
+        result = engine.Approve(localPort, direction, peer.address, protocol, peer.port);
     if (result == 2) {
-        if (!named && !NameOf(peer.address, name, sizeof name))
-            std::strcpy(name, peer.address);
+        if (used < 0 && known.count > 0)
+            used = 0;
         errno = 0;
-        result = engine.UserApprove(localPort, direction, peer.address, name, protocol, peer.port);
+        result = engine.UserApprove(localPort, direction, peer.address, used >= 0 ? names[used] : peer.address,
+                                    protocol, peer.port);
         if (result == 0 && errno == EINTR)
             return Verdict::kInterrupted;
     }
@@ -117,12 +132,6 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer)
     if (verdict != Verdict::kInterrupted)
         RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
     return verdict;
-}
-
-Verdict PermitsDatagramTo(int fd, const sockaddr* to)
-{
-    Peer peer;
-    return DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer) : Verdict::kPermitted;
 }
 
 // A datagram sent without an address goes to the socket's connected peer.
@@ -161,16 +170,22 @@ int Refuse(Verdict verdict, int deniedError)
 }
 
 // Whether a send with an optional destination is refused; errno is set when it is.
-// A datagram is decided per peer; a TCP Fast Open send is a connect.
+// A datagram is decided per peer; a TCP Fast Open send is a connect. Only a
+// destination that is an IP peer makes the hook ask the kernel what the
+// socket is, when it did not see it made.
 bool RefusesSend(int fd, const sockaddr* to, int flags)
 {
-    const Kind kind = to ? KindOf(fd) : KnownKind(fd);
+    Peer peer;
+    const bool toPeer = to && DescribePeer(to, peer);
+    const Kind kind = toPeer ? KindOf(fd) : KnownKind(fd);
     Verdict verdict = Verdict::kPermitted;
     int deniedError = EPERM;
-    Peer peer;
     if (kind == kUdpSocket) {
-        verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
-    } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && DescribePeer(to, peer)) {
+        if (toPeer)
+            verdict = PermitsDatagram(fd, kOutgoing, peer);
+        else if (!to)
+            verdict = PermitsConnectedDatagram(fd);
+    } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && toPeer) {
         verdict = PermitsConnection(fd, peer);
         deniedError = ECONNREFUSED;
     }
@@ -180,12 +195,21 @@ bool RefusesSend(int fd, const sockaddr* to, int flags)
     return true;
 }
 
-// Bytes moved on an IP socket go to the engine's traffic counters; the
-// result of the call is handed back unchanged.
+// Bytes moved on an IP socket go to the engine's traffic counters, once it
+// is there (a program's first decision brings it); the result of the call
+// is handed back unchanged.
 ssize_t CountTraffic(int fd, int counter, ssize_t bytes)
 {
-    if (bytes > 0 && t_inside == 0 && IsIpSocket(KnownKind(fd)) && EnsureEngine() == EngineState::kReady)
+    if (bytes > 0 && t_inside == 0 && IsEngineLoaded() && IsIpSocket(KnownKind(fd)))
         Engine().WriteTraffic(counter, static_cast<unsigned>(bytes));
+    return bytes;
+}
+
+// What a TCP connection to port 53 answered teaches names.
+ssize_t FollowDnsStream(int fd, const iovec* parts, size_t count, ssize_t bytes)
+{
+    if (bytes > 0 && t_inside == 0 && IsDnsStream(fd))
+        FeedDnsStream(fd, parts, count, static_cast<size_t>(bytes));
     return bytes;
 }
 
@@ -226,45 +250,95 @@ int WaitReadable(int fd, long long deadline)
     return ready < 0 ? -1 : ready > 0 ? 1 : 0;
 }
 
-// Receives one datagram the way recvmsg does, skipping those from denied
-// peers: they never arrived, as far as the program can tell. A blocking call
-// waits for the next one as the kernel does with a datagram it discards,
-// but never past the receive time-out the program set (deadlineMs: a
-// deadline of the caller's own; 0 none). message->msg_name gets the peer when
-// the caller asked for it.
-ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs = 0)
+// Descriptors that came in a message's control data are new to the program:
+// whatever was known of their numbers is gone, and what they are is found
+// out from the calls made on them.
+void ForgetDescriptor(int fd);
+void LearnReceivedDescriptors(const msghdr* message, ssize_t received)
 {
-    REAL(recvmsg);
-    REAL(recv);
+    if (received < 0 || !message || !message->msg_control || message->msg_controllen < sizeof(cmsghdr))
+        return;
+    for (cmsghdr* part = CMSG_FIRSTHDR(const_cast<msghdr*>(message)); part;
+         part = CMSG_NXTHDR(const_cast<msghdr*>(message), part)) {
+        if (part->cmsg_level != SOL_SOCKET || part->cmsg_type != SCM_RIGHTS || part->cmsg_len < CMSG_LEN(0))
+            continue;
+        const size_t count = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        const auto* fds = reinterpret_cast<const unsigned char*>(CMSG_DATA(part));
+        for (size_t i = 0; i < count; ++i) {
+            int fd;
+            std::memcpy(&fd, fds + i * sizeof fd, sizeof fd);
+            ForgetDescriptor(fd);
+        }
+    }
+}
+
+// Receives one datagram the way the program's call does (receiveOnce makes
+// the same system call into message, with msg_name the hook's own), skipping
+// those from denied peers: they never arrived, as far as the program can
+// tell. A blocking call waits for the next one as the kernel does with a
+// datagram it discards, but never past the receive time-out the program set
+// (deadlineMs: a deadline of the caller's own; 0 none). message->msg_name
+// gets the peer when the caller asked for it.
+//
+// On a descriptor the hook did not see made, what the call returned tells
+// whether there is anything to decide: a sender with an IP address makes it
+// an IP datagram socket, anything else is handed over as it came, and no
+// system call of the hook's own is made for it.
+template <typename ReceiveOnce>
+ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs, ReceiveOnce receiveOnce)
+{
     const long long start = NowMs();
     bool timeoutKnown = deadlineMs != 0;
+    bool known = KnownKind(fd) == kUdpSocket;
     sockaddr_storage from {};
     void* const callerName = message->msg_name;
     const socklen_t callerLength = message->msg_namelen;
     for (;;) {
         message->msg_name = &from;
         message->msg_namelen = sizeof from;
-        const ssize_t n = real_recvmsg(fd, message, flags);
+        const ssize_t n = receiveOnce(message, flags);
         const socklen_t fromLength = message->msg_namelen;
         message->msg_name = callerName;
         message->msg_namelen = callerLength;
         if (n < 0)
             return n;
-        Peer peer;
-        const Verdict verdict = DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)
-            ? PermitsDatagram(fd, kIncoming, peer)
-            : Verdict::kPermitted;
-        if (verdict == Verdict::kPermitted) {
+        const auto deliver = [&] {
             if (callerName) {
                 std::memcpy(callerName, &from, callerLength < fromLength ? callerLength : fromLength);
                 message->msg_namelen = fromLength;
             }
+            return n;
+        };
+        Peer peer;
+        const bool fromPeer = fromLength > 0 && DescribePeer(reinterpret_cast<sockaddr*>(&from), peer);
+        if (!known) {
+            if (!fromPeer) {
+                if (fromLength > 0)
+                    SetKind(fd, kOther); // a local socket: nothing on it is ever decided
+                return deliver();
+            }
+            // From an IP peer: this is IP traffic, which is decided.
+            if (KindOf(fd) != kUdpSocket)
+                return deliver();
+            known = true;
+        }
+        const Verdict verdict = fromPeer ? PermitsDatagram(fd, kIncoming, peer) : Verdict::kPermitted;
+        if (verdict == Verdict::kPermitted) {
+            if (fromPeer && peer.port == 53 && !(flags & MSG_PEEK)) {
+                size_t room = 0;
+                for (size_t i = 0; i < message->msg_iovlen; ++i)
+                    room += message->msg_iov[i].iov_len;
+                LearnFromDnsDatagram(message->msg_iov, message->msg_iovlen,
+                                     static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room);
+            }
+            deliver();
             return CountTraffic(fd, kReceivedCounter, n);
         }
         if (flags & MSG_PEEK) {
             // Peeked at a denied datagram: take it off the queue.
+            REAL(recvfrom);
             char discard;
-            real_recv(fd, &discard, 1, MSG_DONTWAIT);
+            real_recvfrom(fd, &discard, 1, MSG_DONTWAIT, nullptr, nullptr);
         }
         if (verdict == Verdict::kInterrupted) {
             errno = EINTR;
@@ -288,27 +362,43 @@ ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs 
     }
 }
 
-ssize_t ReceiveDatagramInto(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength)
+ssize_t ReceiveByRecvmsg(int fd, msghdr* message, int flags, long long deadlineMs = 0)
 {
+    REAL(recvmsg);
+    return ReceiveDecided(fd, message, flags, deadlineMs,
+                          [&](msghdr* into, int how) { return real_recvmsg(fd, into, how); });
+}
+
+// recv and recvfrom are the same system call.
+ssize_t ReceiveByRecvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength)
+{
+    REAL(recvfrom);
     iovec part {buffer, length};
     msghdr message {};
     message.msg_name = from;
     message.msg_namelen = from && fromLength ? *fromLength : 0;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    const ssize_t n = ReceiveDecided(fd, &message, flags);
+    const ssize_t n = ReceiveDecided(fd, &message, flags, 0, [&](msghdr* into, int how) {
+        return real_recvfrom(fd, into->msg_iov[0].iov_base, into->msg_iov[0].iov_len, how,
+                             static_cast<sockaddr*>(into->msg_name), &into->msg_namelen);
+    });
     if (n >= 0 && from && fromLength)
         *fromLength = message.msg_namelen;
     return n;
 }
 
-bool IsDecidedDatagram(int fd) { return t_inside == 0 && KindOf(fd) == kUdpSocket; }
+// A receive on a socket the hook decides (a known datagram socket) or may
+// have to (one it did not see made).
+bool MayDecideReceive(Kind kind) { return t_inside == 0 && (kind == kUdpSocket || kind == kUnknown); }
 bool IsKnownDatagram(int fd) { return t_inside == 0 && KnownKind(fd) == kUdpSocket; }
 
 void ForgetDescriptor(int fd)
 {
     if (KnownKind(fd) == kUdpSocket)
         ForgetDatagrams(fd);
+    if (IsDnsStream(fd))
+        EndDnsStream(fd);
     Forget(fd);
 }
 
@@ -319,7 +409,82 @@ void ForgetRange(unsigned first, unsigned last)
             ForgetDescriptor(static_cast<int>(fd));
 }
 
-__attribute__((constructor)) void HookAttach() { StartUp(); }
+// A descriptor duplicated: what is known of the original holds for the copy.
+int Duplicated(int from, int to)
+{
+    if (to >= 0 && to != from) {
+        ForgetDescriptor(to);
+        CopyKnowledge(from, to);
+    }
+    return to;
+}
+
+// Accepts the way the program's call does (acceptOnce makes the same system
+// call into the hook's own address), and decides an incoming IP connection.
+template <typename AcceptOnce>
+int Accepted(int fd, sockaddr* address, socklen_t* length, AcceptOnce acceptOnce)
+{
+    const Kind kind = t_inside == 0 ? KnownKind(fd) : kOther;
+    if (kind == kOther || kind == kUdpSocket) {
+        const int connection = acceptOnce(address, length);
+        if (connection >= 0) {
+            ForgetDescriptor(connection);
+            SetKind(connection, kOther);
+        }
+        return connection;
+    }
+    sockaddr_storage from {};
+    socklen_t fromLength = sizeof from;
+    const int connection = acceptOnce(reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (connection < 0)
+        return connection;
+    ForgetDescriptor(connection);
+    const auto deliver = [&] {
+        if (address && length) {
+            std::memcpy(address, &from, *length < fromLength ? *length : fromLength);
+            *length = fromLength;
+        }
+        return connection;
+    };
+    Peer peer;
+    if (fromLength == 0 || !DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)) {
+        if (fromLength > 0)
+            SetKind(connection, kOther);
+        return deliver();
+    }
+    // A connection from an IP peer: the listener was a TCP socket all along.
+    if (kind == kUnknown)
+        SetKind(fd, kTcpSocket);
+    SetKind(connection, kTcpSocket);
+    const unsigned localPort = ListeningPort(fd);
+    SetBoundPort(connection, localPort, true);
+    const Verdict verdict = Decide(kIncoming, peer, kTcp, localPort);
+    if (verdict != Verdict::kPermitted) {
+        // What the kernel does with a connection reset before it was
+        // accepted: accept hands it over and it reads as reset. Nothing of
+        // what the other side sent reaches the program, nothing the
+        // program writes reaches it, and the other side sees a reset.
+        REAL(connect);
+        sockaddr unspecified {};
+        unspecified.sa_family = AF_UNSPEC;
+        real_connect(connection, &unspecified, sizeof unspecified);
+        if (verdict == Verdict::kInterrupted) {
+            close(connection);
+            errno = EINTR;
+            return -1;
+        }
+    }
+    return deliver();
+}
+
+__attribute__((constructor)) void HookAttach()
+{
+    StartUp();
+    // What the program inherited is looked at now, before it can have
+    // forbidden itself the calls that tell.
+    if (!platform::IsSecureExecution())
+        LearnInheritedDescriptors();
+}
 
 }  // namespace
 
@@ -331,12 +496,24 @@ ZEL_HOOK int socket(int domain, int type, int protocol) noexcept
     const int fd = real_socket(domain, type, protocol);
     if (fd >= 0) {
         ForgetDescriptor(fd);
-        const int base = type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC);
-        const bool ip = domain == AF_INET || domain == AF_INET6;
-        SetKind(fd, !ip ? kOther : base == SOCK_STREAM ? kTcpSocket : base == SOCK_DGRAM ? kUdpSocket : kOther);
-        SetBoundPort(fd, 0, true);
+        const Kind kind = KindFrom(domain, type, protocol);
+        SetKind(fd, kind);
+        if (IsIpSocket(kind))
+            SetBoundPort(fd, 0, true);
     }
     return fd;
+}
+
+ZEL_HOOK int socketpair(int domain, int type, int protocol, int fds[2]) noexcept
+{
+    REAL(socketpair);
+    const int result = real_socketpair(domain, type, protocol, fds);
+    if (result == 0)
+        for (int i = 0; i < 2; ++i) {
+            ForgetDescriptor(fds[i]);
+            SetKind(fds[i], kOther);
+        }
+    return result;
 }
 
 ZEL_HOOK int close(int fd)
@@ -382,15 +559,18 @@ ZEL_HOOK void closefrom(int lowest) noexcept
     close_range(static_cast<unsigned>(lowest < 0 ? 0 : lowest), ~0u, 0);
 }
 
+ZEL_HOOK int dup(int fd) noexcept
+{
+    REAL(dup);
+    return Duplicated(fd, real_dup(fd));
+}
+
 ZEL_HOOK int dup2(int from, int to) noexcept
 {
     REAL(dup2);
     if (from != to && IsGuarded(to))
         MoveGuardedAside(to);
-    const int result = real_dup2(from, to);
-    if (result >= 0 && from != to)
-        ForgetDescriptor(to);
-    return result;
+    return Duplicated(from, real_dup2(from, to));
 }
 
 ZEL_HOOK int dup3(int from, int to, int flags) noexcept
@@ -398,94 +578,90 @@ ZEL_HOOK int dup3(int from, int to, int flags) noexcept
     REAL(dup3);
     if (from != to && IsGuarded(to))
         MoveGuardedAside(to);
-    const int result = real_dup3(from, to, flags);
-    if (result >= 0)
-        ForgetDescriptor(to);
-    return result;
+    return Duplicated(from, real_dup3(from, to, flags));
 }
+
+// fcntl duplicates too (F_DUPFD); its third argument is passed on as the C
+// library reads it.
+#define FCNTL_WRAPPER(name)                                              \
+    ZEL_HOOK int name(int fd, int command, ...)                          \
+    {                                                                    \
+        REAL(name);                                                      \
+        va_list arguments;                                               \
+        va_start(arguments, command);                                    \
+        void* argument = va_arg(arguments, void*);                       \
+        va_end(arguments);                                               \
+        const int result = real_##name(fd, command, argument);           \
+        if (command == F_DUPFD || command == F_DUPFD_CLOEXEC)            \
+            Duplicated(fd, result);                                      \
+        return result;                                                   \
+    }
+
+FCNTL_WRAPPER(fcntl)
+FCNTL_WRAPPER(fcntl64)
 
 ZEL_HOOK int bind(int fd, const sockaddr* address, socklen_t length) noexcept
 {
     REAL(bind);
     const int result = real_bind(fd, address, length);
     unsigned port = 0;
-    if (result == 0 && PortOf(address, port))
+    if (result == 0 && IsIpSocket(KnownKind(fd)) && PortOf(address, port))
         SetBoundPort(fd, port, port != 0);
     return result;
 }
 
 // ---- Connections -----------------------------------------------------------------
 
+// A TCP connection is decided when it is made; a datagram socket's connect()
+// only names the peer its datagrams go to, and they are decided when they
+// leave or arrive: a socket connected only to learn a route (ping's probe, a
+// browser's look for its own address) sends nothing and is never decided.
 ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
 {
     REAL(connect);
     Peer peer;
-    if (t_inside == 0 && address) {
-        if (address->sa_family == AF_UNSPEC) {
-            // A socket disconnected: whatever it connects to next is decided anew.
-            ForgetDatagrams(fd);
-            SetDecidedPeer(fd, 0);
-        } else if (DescribePeer(address, peer)) {
-            const Kind kind = KindOf(fd);
-            if (kind == kTcpSocket) {
-                if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
-                    return Refuse(verdict, ECONNREFUSED);
-            } else if (kind == kUdpSocket) {
-                if (const Verdict verdict = PermitsDatagram(fd, kOutgoing, peer); verdict != Verdict::kPermitted)
-                    return Refuse(verdict, ECONNREFUSED);
-                SetConnectedPeer(fd, peer);
-            }
+    Kind kind = kUnknown;
+    const bool toPeer = t_inside == 0 && address && DescribePeer(address, peer);
+    if (t_inside == 0 && address && address->sa_family == AF_UNSPEC) {
+        // A socket disconnected: whatever it connects to next is decided anew.
+        ForgetDatagrams(fd);
+        SetDecidedPeer(fd, 0);
+    } else if (toPeer) {
+        kind = KindOf(fd);
+        if (kind == kTcpSocket) {
+            if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
+                return Refuse(verdict, ECONNREFUSED);
+        } else if (kind == kUdpSocket) {
+            SetConnectedPeer(fd, peer);
         }
     }
-    const int result = real_connect(fd, address, length);
+    int result = real_connect(fd, address, length);
     // Started before the kernel backstop was installed, the program had no
     // registration for it to take: it registers now and tries once more.
-    if (result != 0 && errno == EPERM && t_inside == 0 && RegisterAgainWithBackstop())
-        return real_connect(fd, address, length);
+    if (result != 0 && errno == EPERM && toPeer && RegisterAgainWithBackstop())
+        result = real_connect(fd, address, length);
+    if (kind == kTcpSocket && peer.port == 53 && (result == 0 || errno == EINPROGRESS)) {
+        const int error = errno;
+        SetDnsStream(fd);
+        StartDnsStream(fd);
+        errno = error;
+    }
     return result;
 }
 
 ZEL_HOOK int accept4(int fd, sockaddr* address, socklen_t* length, int flags)
 {
     REAL(accept4);
-    if (t_inside != 0 || KindOf(fd) != kTcpSocket)
-        return real_accept4(fd, address, length, flags);
-    sockaddr_storage from {};
-    socklen_t fromLength = sizeof from;
-    const int connection = real_accept4(fd, reinterpret_cast<sockaddr*>(&from), &fromLength, flags);
-    if (connection < 0)
-        return connection;
-    ForgetDescriptor(connection);
-    SetKind(connection, kTcpSocket);
-    const unsigned localPort = ListeningPort(fd);
-    SetBoundPort(connection, localPort, true);
-    Peer peer;
-    if (DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)) {
-        const Verdict verdict = Decide(kIncoming, peer, kTcp, localPort);
-        if (verdict != Verdict::kPermitted) {
-            // What the kernel does with a connection reset before it was
-            // accepted: accept hands it over and it reads as reset. Nothing of
-            // what the other side sent reaches the program, nothing the
-            // program writes reaches it, and the other side sees a reset.
-            REAL(connect);
-            sockaddr unspecified {};
-            unspecified.sa_family = AF_UNSPEC;
-            real_connect(connection, &unspecified, sizeof unspecified);
-            if (verdict == Verdict::kInterrupted) {
-                close(connection);
-                errno = EINTR;
-                return -1;
-            }
-        }
-    }
-    if (address && length) {
-        std::memcpy(address, &from, *length < fromLength ? *length : fromLength);
-        *length = fromLength;
-    }
-    return connection;
+    return Accepted(fd, address, length,
+                    [&](sockaddr* from, socklen_t* fromLength) { return real_accept4(fd, from, fromLength, flags); });
 }
 
-ZEL_HOOK int accept(int fd, sockaddr* address, socklen_t* length) { return accept4(fd, address, length, 0); }
+ZEL_HOOK int accept(int fd, sockaddr* address, socklen_t* length)
+{
+    REAL(accept);
+    return Accepted(fd, address, length,
+                    [&](sockaddr* from, socklen_t* fromLength) { return real_accept(fd, from, fromLength); });
+}
 
 // ---- Sending -------------------------------------------------------------------------
 
@@ -519,10 +695,18 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
     REAL(sendmmsg);
     unsigned allowed = count;
     Verdict refused = Verdict::kPermitted;
-    if (messages && t_inside == 0 && KindOf(fd) == kUdpSocket) {
+    Kind kind = t_inside == 0 ? KnownKind(fd) : kOther;
+    Peer first;
+    if (kind == kUnknown && messages && count > 0
+        && DescribePeer(static_cast<const sockaddr*>(messages[0].msg_hdr.msg_name), first))
+        kind = KindOf(fd); // sent to an IP peer: decided, so asked
+    if (messages && kind == kUdpSocket) {
         for (unsigned i = 0; i < count; ++i) {
             const auto* to = static_cast<const sockaddr*>(messages[i].msg_hdr.msg_name);
-            const Verdict verdict = to ? PermitsDatagramTo(fd, to) : PermitsConnectedDatagram(fd);
+            Peer peer;
+            const Verdict verdict = !to                      ? PermitsConnectedDatagram(fd)
+                                    : DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer)
+                                                             : Verdict::kPermitted;
             if (verdict != Verdict::kPermitted) {
                 allowed = i;
                 refused = verdict;
@@ -561,32 +745,63 @@ ZEL_HOOK ssize_t writev(int fd, const iovec* parts, int count)
 ZEL_HOOK ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength)
 {
     REAL(recvfrom);
-    if (IsDecidedDatagram(fd))
-        return ReceiveDatagramInto(fd, buffer, length, flags, from, fromLength);
-    return CountTraffic(fd, kReceivedCounter, real_recvfrom(fd, buffer, length, flags, from, fromLength));
+    if (MayDecideReceive(KnownKind(fd)))
+        return ReceiveByRecvfrom(fd, buffer, length, flags, from, fromLength);
+    const iovec part {buffer, length};
+    return CountTraffic(fd, kReceivedCounter,
+                        FollowDnsStream(fd, &part, 1, real_recvfrom(fd, buffer, length, flags, from, fromLength)));
 }
 
 ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
 {
     REAL(recv);
-    if (IsDecidedDatagram(fd))
-        return ReceiveDatagramInto(fd, buffer, length, flags, nullptr, nullptr);
-    return CountTraffic(fd, kReceivedCounter, real_recv(fd, buffer, length, flags));
+    if (MayDecideReceive(KnownKind(fd)))
+        return ReceiveByRecvfrom(fd, buffer, length, flags, nullptr, nullptr);
+    const iovec part {buffer, length};
+    return CountTraffic(fd, kReceivedCounter, FollowDnsStream(fd, &part, 1, real_recv(fd, buffer, length, flags)));
 }
 
 ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
 {
     REAL(recvmsg);
-    if (message && IsDecidedDatagram(fd))
-        return ReceiveDecided(fd, message, flags);
-    return CountTraffic(fd, kReceivedCounter, real_recvmsg(fd, message, flags));
+    if (message && MayDecideReceive(KnownKind(fd))) {
+        const ssize_t n = ReceiveByRecvmsg(fd, message, flags);
+        LearnReceivedDescriptors(message, n);
+        return n;
+    }
+    const ssize_t n = real_recvmsg(fd, message, flags);
+    LearnReceivedDescriptors(message, n);
+    if (message)
+        FollowDnsStream(fd, message->msg_iov, message->msg_iovlen, n);
+    return CountTraffic(fd, kReceivedCounter, n);
 }
 
 ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, struct timespec* timeout)
 {
     REAL(recvmmsg);
-    if (!messages || !IsDecidedDatagram(fd))
-        return real_recvmmsg(fd, messages, count, flags, timeout);
+    const Kind kind = KnownKind(fd);
+    if (!messages || count == 0 || !MayDecideReceive(kind)) {
+        const int received = real_recvmmsg(fd, messages, count, flags, timeout);
+        for (int i = 0; i < received; ++i)
+            LearnReceivedDescriptors(&messages[i].msg_hdr, messages[i].msg_len);
+        return received;
+    }
+    if (kind == kUnknown) {
+        // Not seen made: the first message, received as the program asked,
+        // tells what the socket is. It comes alone, as recvmmsg may return.
+        const ssize_t n = ReceiveDecided(fd, &messages[0].msg_hdr, flags & ~MSG_WAITFORONE, 0,
+                                         [&](msghdr* into, int how) {
+                                             mmsghdr one {*into, 0};
+                                             const int got = real_recvmmsg(fd, &one, 1, how, timeout);
+                                             *into = one.msg_hdr;
+                                             return got == 1 ? static_cast<ssize_t>(one.msg_len) : got;
+                                         });
+        if (n < 0)
+            return -1;
+        messages[0].msg_len = static_cast<unsigned>(n);
+        LearnReceivedDescriptors(&messages[0].msg_hdr, n);
+        return 1;
+    }
     // One datagram at a time, each decided, and never past the time-out.
     const long long deadline = timeout ? NowMs() + timeout->tv_sec * 1000 + timeout->tv_nsec / 1000000 : 0;
     const bool nonBlocking = IsNonBlocking(fd, flags);
@@ -603,7 +818,7 @@ ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, 
                 return -1;
             }
         }
-        const ssize_t n = ReceiveDecided(fd, &messages[received].msg_hdr, nextFlags, deadline);
+        const ssize_t n = ReceiveByRecvmsg(fd, &messages[received].msg_hdr, nextFlags, deadline);
         if (n < 0) {
             if (received > 0)
                 break;
@@ -616,17 +831,24 @@ ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, 
     return static_cast<int>(received);
 }
 
+// read and readv are decided only on a datagram socket the hook saw made:
+// on any other descriptor they go straight to the kernel.
 ZEL_HOOK ssize_t read(int fd, void* buffer, size_t length)
 {
     REAL(read);
     if (IsKnownDatagram(fd)) {
-        const ssize_t n = ReceiveDatagramInto(fd, buffer, length, 0, nullptr, nullptr);
+        iovec part {buffer, length};
+        msghdr message {};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        const ssize_t n = ReceiveByRecvmsg(fd, &message, 0);
         if (n >= 0 || errno != ENOTSOCK)
             return n;
         // Closed behind our back (a raw system call) and reused for a file.
         SetKind(fd, kOther);
     }
-    return CountTraffic(fd, kReceivedCounter, real_read(fd, buffer, length));
+    const iovec part {buffer, length};
+    return CountTraffic(fd, kReceivedCounter, FollowDnsStream(fd, &part, 1, real_read(fd, buffer, length)));
 }
 
 ZEL_HOOK ssize_t readv(int fd, const iovec* parts, int count)
@@ -636,12 +858,14 @@ ZEL_HOOK ssize_t readv(int fd, const iovec* parts, int count)
         msghdr message {};
         message.msg_iov = const_cast<iovec*>(parts);
         message.msg_iovlen = static_cast<size_t>(count);
-        const ssize_t n = ReceiveDecided(fd, &message, 0);
+        const ssize_t n = ReceiveByRecvmsg(fd, &message, 0);
         if (n >= 0 || errno != ENOTSOCK)
             return n;
         SetKind(fd, kOther);
     }
-    return CountTraffic(fd, kReceivedCounter, real_readv(fd, parts, count));
+    return CountTraffic(fd, kReceivedCounter,
+                        FollowDnsStream(fd, parts, count > 0 ? static_cast<size_t>(count) : 0,
+                                        real_readv(fd, parts, count)));
 }
 
 // ---- Names the program looks up ----------------------------------------------------------
@@ -717,28 +941,41 @@ ZEL_HOOK int gethostbyname2_r(const char* name, int family, hostent* entry, char
 }
 
 // ---- Changes of user and group -----------------------------------------------------------
-// A server that starts as one user and runs as another (often with its
-// environment cleared) has its engine made ready first, while the settings
-// can still be read.
+// A program that starts as one user and goes on as another (a server's
+// workers, apt's download methods, often with their environment cleared)
+// has its engine made ready before its effective user changes, while the
+// settings, the rules and the log can still be opened. Changes of group
+// leave the user's own files open to it, and so does a change to the user
+// it already is (ping as root): those cost nothing.
 
-#define CREDENTIAL_CHANGE(name, parameters, arguments)   \
-    ZEL_HOOK int name parameters noexcept                 \
-    {                                                     \
-        REAL(name);                                       \
-        BeforeCredentialChange();                         \
-        const int result = real_##name arguments;         \
-        const int error = errno;                          \
-        AfterCredentialChange(result == 0);               \
-        errno = error;                                    \
-        return result;                                    \
+namespace {
+
+constexpr uid_t kUnchanged = static_cast<uid_t>(-1);
+
+}  // namespace
+
+#define CREDENTIAL_CHANGE(name, parameters, arguments, effectiveUser)      \
+    ZEL_HOOK int name parameters noexcept                                   \
+    {                                                                       \
+        REAL(name);                                                         \
+        const uid_t wanted = effectiveUser;                                 \
+        const uid_t before = wanted == kUnchanged ? kUnchanged : ::geteuid(); \
+        if (wanted != kUnchanged && wanted != before)                       \
+            BeforeCredentialChange();                                       \
+        const int result = real_##name arguments;                           \
+        const int error = errno;                                            \
+        if (result == 0 && before != kUnchanged && ::geteuid() != before)   \
+            AfterCredentialChange();                                        \
+        errno = error;                                                      \
+        return result;                                                      \
     }
 
-CREDENTIAL_CHANGE(setuid, (uid_t uid), (uid))
-CREDENTIAL_CHANGE(seteuid, (uid_t uid), (uid))
-CREDENTIAL_CHANGE(setreuid, (uid_t real, uid_t effective), (real, effective))
-CREDENTIAL_CHANGE(setresuid, (uid_t real, uid_t effective, uid_t saved), (real, effective, saved))
-CREDENTIAL_CHANGE(setgid, (gid_t gid), (gid))
-CREDENTIAL_CHANGE(setegid, (gid_t gid), (gid))
-CREDENTIAL_CHANGE(setregid, (gid_t real, gid_t effective), (real, effective))
-CREDENTIAL_CHANGE(setresgid, (gid_t real, gid_t effective, gid_t saved), (real, effective, saved))
-CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups))
+CREDENTIAL_CHANGE(setuid, (uid_t uid), (uid), uid)
+CREDENTIAL_CHANGE(seteuid, (uid_t uid), (uid), uid)
+CREDENTIAL_CHANGE(setreuid, (uid_t real, uid_t effective), (real, effective), effective)
+CREDENTIAL_CHANGE(setresuid, (uid_t real, uid_t effective, uid_t saved), (real, effective, saved), effective)
+CREDENTIAL_CHANGE(setgid, (gid_t gid), (gid), kUnchanged)
+CREDENTIAL_CHANGE(setegid, (gid_t gid), (gid), kUnchanged)
+CREDENTIAL_CHANGE(setregid, (gid_t real, gid_t effective), (real, effective), kUnchanged)
+CREDENTIAL_CHANGE(setresgid, (gid_t real, gid_t effective, gid_t saved), (real, effective, saved), kUnchanged)
+CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups), kUnchanged)

@@ -2,7 +2,6 @@
 
 #include "Memory.h"
 #include "Peer.h"
-#include "platform/HostName.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,8 +12,8 @@ namespace hook {
 
 namespace {
 
-// 1,024 addresses (about 300 kB, touched only where names land), each at a
-// place its hash picks or one of the next few.
+// 1,024 addresses (about 1 MB of address space, touched only where names
+// land), each at a place its hash picks or one of the next few.
 // A decision reads without a lock or an allocation: each slot carries a
 // sequence, odd while a lookup of the program writes it, and a reader that
 // sees it change looks again. Bytes move as relaxed atomics so that a read
@@ -22,12 +21,13 @@ namespace {
 constexpr unsigned kSlots = 1024;
 constexpr unsigned kProbe = 8;
 constexpr unsigned kAddressSize = INET6_ADDRSTRLEN;
-constexpr unsigned kNameSize = platform::kMaxHostName + 1;
 
 struct Slot {
     std::atomic<uint32_t> sequence;
     std::atomic<char> address[kAddressSize];
-    std::atomic<char> name[kNameSize];
+    std::atomic<uint32_t> count;
+    // The most recently learnt first.
+    std::atomic<char> names[kNamesPerAddress][kNameSize];
 };
 
 struct Memory {
@@ -65,8 +65,9 @@ bool Load(const std::atomic<char>* from, char* to, unsigned size)
     return false;
 }
 
-// The slot's address and name as they were between two even, equal sequences.
-bool ReadSlot(const Slot& slot, char* address, char* name)
+// The slot's address as it was between two even, equal sequences, and its
+// names when names is given.
+bool ReadSlot(const Slot& slot, char* address, KnownNames* names)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
         const uint32_t before = slot.sequence.load(std::memory_order_acquire);
@@ -74,7 +75,14 @@ bool ReadSlot(const Slot& slot, char* address, char* name)
             return false; // never written
         if (before & 1u)
             continue;
-        const bool whole = Load(slot.address, address, kAddressSize) && Load(slot.name, name, kNameSize);
+        bool whole = Load(slot.address, address, kAddressSize);
+        if (whole && names) {
+            names->count = slot.count.load(std::memory_order_relaxed);
+            if (names->count > kNamesPerAddress)
+                whole = false;
+            for (unsigned i = 0; whole && i < names->count; ++i)
+                whole = Load(slot.names[i], names->names[i], kNameSize);
+        }
         std::atomic_thread_fence(std::memory_order_acquire);
         if (whole && slot.sequence.load(std::memory_order_relaxed) == before)
             return true;
@@ -82,16 +90,34 @@ bool ReadSlot(const Slot& slot, char* address, char* name)
     return false; // written over and over meanwhile: as if unknown
 }
 
+// Writers take turns: the slot's own sequence is even here.
+void Write(Slot& slot, const char* address, const KnownNames& names)
+{
+    const uint32_t sequence = slot.sequence.load(std::memory_order_relaxed);
+    slot.sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    Store(slot.address, address, kAddressSize);
+    slot.count.store(names.count, std::memory_order_relaxed);
+    for (unsigned i = 0; i < names.count; ++i)
+        Store(slot.names[i], names.names[i], kNameSize);
+    slot.sequence.store(sequence + 2, std::memory_order_release);
+}
+
 }  // namespace
 
 void RememberName(const char* asked, const sockaddr* address)
 {
-    char text[kAddressSize] = {};
     // Kept as rules compare names (lower case, no trailing dot); what is no
     // host name (an address written out, odd characters) is not kept.
     char name[kNameSize];
-    if (!asked || platform::NormalizeHostName(asked, strnlen(asked, platform::kMaxHostName + 2), name, sizeof name) == 0
-        || !AddressText(address, text, sizeof text))
+    if (asked && platform::NormalizeHostName(asked, strnlen(asked, platform::kMaxHostName + 2), name, sizeof name) != 0)
+        RememberNormalName(name, address);
+}
+
+void RememberNormalName(const char* name, const sockaddr* address)
+{
+    char text[kAddressSize] = {};
+    if (!name || !*name || !AddressText(address, text, sizeof text))
         return;
     Memory* memory = MapOnce(g_memory);
     if (!memory)
@@ -100,47 +126,62 @@ void RememberName(const char* asked, const sockaddr* address)
     const uint32_t home = Hash(text) % kSlots;
     Slot* slot = nullptr;
     char stored[kAddressSize];
-    char storedName[kNameSize];
+    KnownNames names;
     // The address's own slot, else an empty one, else one of the
     // neighbourhood in turn: only ever this address's place is written.
     for (unsigned i = 0; i < kProbe && !slot; ++i) {
         Slot& candidate = memory->slots[(home + i) % kSlots];
-        if (candidate.sequence.load(std::memory_order_relaxed) == 0
-            || (ReadSlot(candidate, stored, storedName) && std::strcmp(stored, text) == 0))
+        if (candidate.sequence.load(std::memory_order_relaxed) == 0) {
             slot = &candidate;
+            names.count = 0;
+        } else if (ReadSlot(candidate, stored, &names) && std::strcmp(stored, text) == 0) {
+            slot = &candidate;
+        }
     }
-    if (!slot)
+    if (!slot) {
         slot = &memory->slots[(home + memory->next++ % kProbe) % kSlots];
-    // Writers take turns, so the sequence is even here: odd while writing.
-    const uint32_t sequence = slot->sequence.load(std::memory_order_relaxed);
-    slot->sequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    Store(slot->address, text, kAddressSize);
-    Store(slot->name, name, kNameSize);
-    slot->sequence.store(sequence + 2, std::memory_order_release);
+        names.count = 0;
+    }
+    // The name goes first; an older copy of it, or the oldest name when all
+    // places are taken, gives way.
+    KnownNames updated;
+    updated.count = 1;
+    std::memcpy(updated.names[0], name, strnlen(name, kNameSize - 1) + 1);
+    for (unsigned i = 0; i < names.count && updated.count < kNamesPerAddress; ++i)
+        if (std::strcmp(names.names[i], name) != 0)
+            std::memcpy(updated.names[updated.count++], names.names[i], std::strlen(names.names[i]) + 1);
+    Write(*slot, text, updated);
     pthread_mutex_unlock(&g_writers);
+}
+
+void NamesOf(const char* address, KnownNames& known)
+{
+    known.count = 0;
+    const Memory* memory = g_memory.load(std::memory_order_acquire);
+    if (!memory || !address)
+        return;
+    const uint32_t home = Hash(address) % kSlots;
+    char stored[kAddressSize];
+    for (unsigned i = 0; i < kProbe; ++i) {
+        const Slot& slot = memory->slots[(home + i) % kSlots];
+        if (slot.sequence.load(std::memory_order_acquire) == 0)
+            break; // the probe ends at a slot never used
+        if (ReadSlot(slot, stored, &known) && std::strcmp(stored, address) == 0)
+            return;
+    }
+    known.count = 0;
 }
 
 bool NameOf(const char* address, char* name, unsigned size)
 {
-    const Memory* memory = g_memory.load(std::memory_order_acquire);
-    if (!memory || !address || size == 0)
+    KnownNames known;
+    NamesOf(address, known);
+    if (known.count == 0 || size == 0)
         return false;
-    const uint32_t home = Hash(address) % kSlots;
-    char stored[kAddressSize];
-    char storedName[kNameSize];
-    for (unsigned i = 0; i < kProbe; ++i) {
-        const Slot& slot = memory->slots[(home + i) % kSlots];
-        if (slot.sequence.load(std::memory_order_acquire) == 0)
-            return false; // the probe ends at a slot never used
-        if (ReadSlot(slot, stored, storedName) && std::strcmp(stored, address) == 0) {
-            const size_t length = strnlen(storedName, size - 1);
-            std::memcpy(name, storedName, length);
-            name[length] = '\0';
-            return true;
-        }
-    }
-    return false;
+    const size_t length = strnlen(known.names[0], size - 1);
+    std::memcpy(name, known.names[0], length);
+    name[length] = '\0';
+    return true;
 }
 
 void LockNamesForFork() { pthread_mutex_lock(&g_writers); }

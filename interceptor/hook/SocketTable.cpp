@@ -2,19 +2,29 @@
 
 #include "Memory.h"
 
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace hook {
 
 namespace {
 
 struct Tables {
+    // Bits 0..1: the kind; bit 7: a TCP connection to port 53.
     std::atomic<unsigned char> kinds[kTrackedDescriptors];
     // Bit 16: the port is known; bits 0..15: the port.
     std::atomic<uint32_t> ports[kTrackedDescriptors];
     std::atomic<uint64_t> decidedPeers[kTrackedDescriptors];
 };
+
+constexpr unsigned char kKindBits = 0x03;
+constexpr unsigned char kDnsStreamBit = 0x80;
 
 // Made at the program's first socket: a program without any never pays for them.
 std::atomic<Tables*> g_tables {nullptr};
@@ -46,21 +56,65 @@ unsigned AskLocalPort(int fd)
     return 0;
 }
 
+// What the kernel says the descriptor is; kUnknown when it is no socket.
+Kind AskKind(int fd)
+{
+    int domain = 0, type = 0, protocol = 0;
+    socklen_t length = sizeof domain;
+    if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0)
+        return kUnknown;
+    if (domain != AF_INET && domain != AF_INET6)
+        return kOther;
+    length = sizeof type;
+    ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length);
+    length = sizeof protocol;
+    ::getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &protocol, &length);
+    return KindFrom(domain, type, protocol);
+}
+
+// An inherited socket: learnt as made, its port asked when needed. Other
+// descriptors stay unknown, which costs a program without sockets nothing.
+void LearnInherited(int fd)
+{
+    const Kind kind = AskKind(fd);
+    if (IsIpSocket(kind)) {
+        SetKind(fd, kind);
+        SetBoundPort(fd, 0, false);
+    }
+}
+
 }  // namespace
+
+Kind KindFrom(int domain, int type, int protocol)
+{
+    if (domain != AF_INET && domain != AF_INET6)
+        return kOther;
+    const int base = type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (base == SOCK_STREAM && (protocol == 0 || protocol == IPPROTO_TCP))
+        return kTcpSocket;
+    if (base == SOCK_DGRAM && (protocol == 0 || protocol == IPPROTO_UDP || protocol == IPPROTO_UDPLITE))
+        return kUdpSocket;
+    return kOther;
+}
 
 void SetKind(int fd, Kind kind)
 {
     if (IsIpSocket(kind))
         g_hadIpSocket.store(true, std::memory_order_relaxed);
+    // Only an IP socket brings the tables: a program with local sockets
+    // alone (a sandboxed one among them) never maps them, and its
+    // descriptors stay of unknown kind, which costs it nothing either.
     if (Tracked(fd))
-        if (Tables* tables = kind == kUnknown ? Existing() : Made())
+        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing())
             tables->kinds[fd].store(kind, std::memory_order_relaxed);
 }
 
 Kind KnownKind(int fd)
 {
     const Tables* tables = Existing();
-    return tables && Tracked(fd) ? static_cast<Kind>(tables->kinds[fd].load(std::memory_order_relaxed)) : kUnknown;
+    return tables && Tracked(fd)
+        ? static_cast<Kind>(tables->kinds[fd].load(std::memory_order_relaxed) & kKindBits)
+        : kUnknown;
 }
 
 Kind KindOf(int fd)
@@ -68,23 +122,96 @@ Kind KindOf(int fd)
     Kind kind = KnownKind(fd);
     if (kind != kUnknown)
         return kind;
-    int domain = 0, type = 0;
-    socklen_t length = sizeof domain;
-    if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0 || (domain != AF_INET && domain != AF_INET6)) {
+    kind = AskKind(fd);
+    if (kind == kUnknown)
         kind = kOther;
-    } else {
-        length = sizeof type;
-        ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length);
-        kind = type == SOCK_STREAM ? kTcpSocket : type == SOCK_DGRAM ? kUdpSocket : kOther;
-        // Made behind our back (inherited, or by a raw call): its port is asked when needed.
-        if (Tables* tables = Existing(); tables && Tracked(fd))
-            tables->ports[fd].store(0, std::memory_order_relaxed);
-    }
+    // Made behind our back: its port is asked when needed.
+    if (Tables* tables = Existing(); tables && Tracked(fd))
+        tables->ports[fd].store(0, std::memory_order_relaxed);
     SetKind(fd, kind);
     return kind;
 }
 
 bool HasHadIpSocket() { return g_hadIpSocket.load(std::memory_order_relaxed); }
+
+namespace {
+
+// Descriptors from first on, as /proc lists them.
+void LearnInheritedFromProc(int first)
+{
+    const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    alignas(8) char entries[2048];
+    for (int rounds = 0; rounds < 1024; ++rounds) {
+        const long length = ::syscall(SYS_getdents64, folder, entries, sizeof entries);
+        if (length <= 0)
+            break;
+        for (long at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            at += entry->d_reclen;
+            int fd = 0;
+            const char* digit = entry->d_name;
+            for (; *digit >= '0' && *digit <= '9' && fd < (1 << 24); ++digit)
+                fd = fd * 10 + (*digit - '0');
+            if (*digit == '\0' && digit != entry->d_name && fd != folder && fd >= first)
+                LearnInherited(fd);
+        }
+    }
+    ::close(folder);
+}
+
+}  // namespace
+
+void LearnInheritedDescriptors()
+{
+    // The first 64 descriptors in one call (poll marks the closed ones):
+    // what nearly every program inherits, for a few microseconds at its
+    // start. Only a program that has the last of them open too is looked at
+    // further, through /proc.
+    constexpr int kFirst = 64;
+    const int saved = errno;
+    pollfd descriptors[kFirst];
+    for (int fd = 0; fd < kFirst; ++fd)
+        descriptors[fd] = {fd, 0, 0};
+    if (::poll(descriptors, kFirst, 0) < 0) {
+        LearnInheritedFromProc(0);
+    } else {
+        for (int fd = 0; fd < kFirst; ++fd)
+            if (!(descriptors[fd].revents & POLLNVAL))
+                LearnInherited(fd);
+        if (!(descriptors[kFirst - 1].revents & POLLNVAL))
+            LearnInheritedFromProc(kFirst);
+    }
+    errno = saved;
+}
+
+void CopyKnowledge(int from, int to)
+{
+    Tables* tables = Existing();
+    if (!tables || !Tracked(to))
+        return;
+    if (!Tracked(from)) {
+        Forget(to);
+        return;
+    }
+    tables->kinds[to].store(tables->kinds[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    tables->ports[to].store(tables->ports[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    tables->decidedPeers[to].store(tables->decidedPeers[from].load(std::memory_order_relaxed),
+                                   std::memory_order_relaxed);
+}
+
+void SetDnsStream(int fd)
+{
+    if (Tables* tables = Existing(); tables && Tracked(fd))
+        tables->kinds[fd].fetch_or(kDnsStreamBit, std::memory_order_relaxed);
+}
+
+bool IsDnsStream(int fd)
+{
+    const Tables* tables = Existing();
+    return tables && Tracked(fd) && (tables->kinds[fd].load(std::memory_order_relaxed) & kDnsStreamBit);
+}
 
 void SetBoundPort(int fd, unsigned port, bool known)
 {

@@ -5,7 +5,16 @@
 
 // What the hook knows about each descriptor of its program, kept in flat
 // tables indexed by descriptor number so that asking costs a memory load.
-// Descriptors past the tables are asked of the kernel every time.
+//
+// A descriptor's kind is learnt when it is made or enters the program: a
+// socket made, a connection accepted, a descriptor duplicated, the sockets
+// the program inherited (looked at once when the hook is loaded, before the
+// program can have sandboxed itself). A descriptor the hook did not see made
+// (received from another process, made by a raw system call, past the
+// tables) is of unknown kind: the hook finds out what it is only from what
+// the program's own call returns, or asks the kernel once the call names an
+// IP peer and so must be decided anyway. A program that forbade itself
+// system calls (seccomp) never meets one of the hook's own on the way.
 namespace hook {
 
 enum Kind : unsigned char { kUnknown = 0, kOther = 1, kTcpSocket = 2, kUdpSocket = 3 };
@@ -16,10 +25,23 @@ constexpr int kTrackedDescriptors = 65536;
 
 void SetKind(int fd, Kind kind);
 Kind KnownKind(int fd);
-// The kind, asking the kernel when the descriptor was made behind our back.
+// The kind, asking the kernel when the hook does not know it: only for a
+// call that already involves an IP peer (it is decided, which reads the
+// rules and may write the log).
 Kind KindOf(int fd);
+// The kind of a socket by its domain, type and protocol: UDP is what the
+// rules call UDP (not ICMP "ping" datagrams, not raw sockets).
+Kind KindFrom(int domain, int type, int protocol);
 // True once the program has had an IP socket: it is a program the firewall decides for.
 bool HasHadIpSocket();
+// Learns the kinds of the sockets the program inherited: once, at load.
+void LearnInheritedDescriptors();
+// Everything known about from goes to to as well (dup, dup2, F_DUPFD).
+void CopyKnowledge(int from, int to);
+
+// A TCP connection the program made to port 53: its answers teach names.
+void SetDnsStream(int fd);
+bool IsDnsStream(int fd);
 
 // The local port a socket was bound to, when known without asking (0: not
 // bound, or bound to a port the kernel chose and not asked yet).

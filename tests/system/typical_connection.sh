@@ -36,15 +36,15 @@ client=$!
 pids+=($client)
 
 step "the alert slides in"
-wait_for 100 xdotool search --name "Connection Alert!" >/dev/null || fail "no alert"
-alert=$(xdotool search --name "Connection Alert!" | head -1)
+wait_for 100 xdotool search --onlyvisible --name "Connection Alert!" >/dev/null || fail "no alert"
+alert=$(xdotool search --onlyvisible --name "Connection Alert!" | head -1)
 sleep 1.5 # until it has slid up
 shot typical-alert
 eval "$(xdotool getwindowgeometry --shell "$alert")"
 step "alert at $X,$Y: ticking the box and pressing Allow"
-xdotool mousemove $((X + 62)) $((Y + 211)) click 1
+xdotool mousemove $((X + 62)) $((Y + 227)) click 1
 sleep 0.3
-xdotool mousemove $((X + 145)) $((Y + 240)) click 1
+xdotool mousemove $((X + 145)) $((Y + 274)) click 1
 wait_for 50 grep -q ok "$work/client.out" || fail "the connection was not let through: $(cat "$work/client.out")"
 
 step "the log holds the permitted record"
@@ -56,7 +56,7 @@ shot typical-stored
 step "the next connections pass by the program's own entry, without an alert"
 before=$(grep -c ok "$work/client.out")
 wait_for 60 results_at_least ok $((before + 3)) || fail "next connections"
-! xdotool search --name "Connection Alert!" >/dev/null || fail "a second alert"
+! xdotool search --onlyvisible --name "Connection Alert!" >/dev/null || fail "a second alert"
 grep -q "refused\|failed" "$work/client.out" && fail "a connection failed: $(cat "$work/client.out")"
 
 step "Block All from the toolbar denies the running program"

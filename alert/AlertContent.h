@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+// One question as the engine sends it ("key<TAB>value" lines). Every text
+// comes from the program that asks or from its files: it is shown as it
+// stands, never read as markup.
+struct AlertContent {
+    QString caption;
+    QString message;
+    QString checkBox;
+    QString peer;
+    QString icon;
+    bool outgoing = true;
+    QString host; // the peer's name, offered as "this host only"; empty: not offered
+    int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
+
+    // Who asks: the details under the question.
+    QString path;
+    qint64 pid = 0;
+    QString user;
+    QString commandLine;
+    qint64 parentPid = 0;
+    QString parentPath;
+
+    // Takes one line's key and (unescaped) value; unknown keys are ignored,
+    // so that an engine newer than this program still gets its question shown.
+    void Set(const std::string& key, const QString& value);
+
+    // Questions with the same key may be answered together: one process, one
+    // direction.
+    QString ProgramKey() const;
+    // The program's file name, else the caption.
+    QString ProgramName() const;
+    // The details as lines of plain text, with a sentence naming the program
+    // that asks, and the one that started it when that is another program.
+    QString Details() const;
+
+    // Characters that could hide or reorder what is shown (control and
+    // format characters, such as a right-to-left override in a file name)
+    // spelled out as \x1b or \u{202e}.
+    static QString Visible(const QString& text);
+};

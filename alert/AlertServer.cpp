@@ -1,0 +1,221 @@
+#include "AlertServer.h"
+
+#include "AlertDialog.h"
+#include "QuestionChannel.h"
+#include "RendezvousListener.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+
+AlertServer::AlertServer(AlertDialog& dialog, QObject* parent) : QObject(parent), dialog_(dialog)
+{
+    connect(&dialog_, &AlertDialog::Answered, this, &AlertServer::Answered);
+    connect(&dialog_, &AlertDialog::UserPresent, this, &AlertServer::UserPresent);
+    connect(&dialog_, &AlertDialog::Shown, this, [this] {
+        if (shown_)
+            shown_->Say("shown\n");
+    });
+    alive_.setInterval(kAliveIntervalMs);
+    connect(&alive_, &QTimer::timeout, this, &AlertServer::SayAlive);
+    alive_.start();
+    countdown_.setInterval(1000);
+    connect(&countdown_, &QTimer::timeout, this, &AlertServer::CountDown);
+    countdown_.start();
+    linger_.setSingleShot(true);
+    connect(&linger_, &QTimer::timeout, this, &AlertServer::TryRetire);
+}
+
+AlertServer::~AlertServer()
+{
+    if (accepting_)
+        accepting_->setEnabled(false);
+}
+
+void AlertServer::AddChannel(int in, int out)
+{
+    auto* channel = new QuestionChannel(in, out, this);
+    channels_.push_back(channel);
+    connect(channel, &QuestionChannel::Completed, this, [this, channel] { Completed(channel); });
+    connect(channel, &QuestionChannel::Closed, this, [this, channel] { Withdrawn(channel); });
+    connect(channel, &QuestionChannel::PressRequested, this,
+            [this, channel](int button) { PressRequested(channel, button); });
+    linger_.stop();
+    // The first word at once: the engine counts silence from here on.
+    channel->Say("alive\n", true);
+}
+
+void AlertServer::Serve(std::unique_ptr<RendezvousListener> listener)
+{
+    listener_ = std::move(listener);
+    accepting_ = new QSocketNotifier(listener_->Descriptor(), QSocketNotifier::Read, this);
+    connect(accepting_, &QSocketNotifier::activated, this, &AlertServer::AcceptWaiting);
+    AcceptWaiting();
+}
+
+void AlertServer::AcceptWaiting()
+{
+    while (listener_ && channels_.size() < kChannelLimit) {
+        const int fd = listener_->Accept();
+        if (fd < 0)
+            return;
+        AddChannel(fd, fd);
+    }
+    // Full: the rest wait in the socket's queue, and their engines with them.
+    if (accepting_)
+        accepting_->setEnabled(false);
+}
+
+void AlertServer::Completed(QuestionChannel* channel)
+{
+    queue_.push_back({channel, channel->Content().timeoutSeconds});
+    ShowCurrent();
+}
+
+void AlertServer::Withdrawn(QuestionChannel* channel)
+{
+    Forget(channel);
+    channel->deleteLater();
+    ShowCurrent();
+}
+
+void AlertServer::PressRequested(QuestionChannel* channel, int button)
+{
+    if (button != AlertDialog::kAllow && button != AlertDialog::kBlock)
+        return;
+    const bool waiting = std::any_of(queue_.begin(), queue_.end(), [channel](const Question& q) { return q.channel == channel; });
+    if (!waiting)
+        return;
+    Answer(channel, "answer " + QByteArray::number(button) + " 0\n");
+    ShowCurrent();
+}
+
+void AlertServer::Answered(int button, bool ticked, bool hostOnly, bool alsoWaiting)
+{
+    QuestionChannel* current = shown_;
+    if (!current)
+        return;
+    if (alsoWaiting) {
+        // The same answer for this program's other questions, for their
+        // connections only: the box "apply to all" is the shown one's.
+        const QString program = current->Content().ProgramKey();
+        std::vector<QuestionChannel*> same;
+        for (const Question& question : queue_)
+            if (question.channel != current && question.channel->Content().ProgramKey() == program)
+                same.push_back(question.channel);
+        for (QuestionChannel* channel : same)
+            Answer(channel, "answer " + QByteArray::number(button) + " 0\n");
+    }
+    Answer(current, "answer " + QByteArray::number(button) + (ticked ? " 1" : " 0") + (ticked && hostOnly ? " host" : "")
+                        + "\n");
+    ShowCurrent();
+}
+
+void AlertServer::UserPresent()
+{
+    // Somebody is at the screen: nothing times out that waits now.
+    for (Question& question : queue_)
+        question.secondsLeft = 0;
+    dialog_.SetSecondsLeft(0);
+}
+
+void AlertServer::CountDown()
+{
+    std::vector<QuestionChannel*> expired;
+    for (Question& question : queue_)
+        if (question.secondsLeft > 0 && --question.secondsLeft == 0)
+            expired.push_back(question.channel);
+    for (QuestionChannel* channel : expired)
+        Answer(channel, "answer 2 0 timeout\n");
+    if (!queue_.empty() || !expired.empty())
+        ShowCurrent();
+}
+
+void AlertServer::Answer(QuestionChannel* channel, const QByteArray& line)
+{
+    Forget(channel);
+    // It closes and goes once the line has left.
+    channel->Finish(line);
+}
+
+void AlertServer::Forget(QuestionChannel* channel)
+{
+    disconnect(channel, nullptr, this, nullptr);
+    channels_.erase(std::remove(channels_.begin(), channels_.end(), channel), channels_.end());
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [channel](const Question& q) { return q.channel == channel; }),
+                 queue_.end());
+    if (shown_ == channel)
+        shown_ = nullptr;
+    if (accepting_ && listener_ && channels_.size() < kChannelLimit)
+        accepting_->setEnabled(true);
+}
+
+void AlertServer::ShowCurrent()
+{
+    if (queue_.empty()) {
+        shown_ = nullptr;
+        dialog_.hide();
+        CheckIdle();
+        return;
+    }
+    const Question& current = queue_.front();
+    const QString program = current.channel->Content().ProgramKey();
+    const int same = static_cast<int>(std::count_if(queue_.begin() + 1, queue_.end(), [&program](const Question& q) {
+        return q.channel->Content().ProgramKey() == program;
+    }));
+    const bool replaced = current.channel != shown_;
+    if (replaced) {
+        shown_ = current.channel;
+        dialog_.SetQuestion(shown_->Content());
+    }
+    dialog_.SetWaiting(static_cast<int>(queue_.size()) - 1, same);
+    dialog_.SetSecondsLeft(current.secondsLeft);
+    if (!dialog_.isVisible())
+        dialog_.Start(); // says "shown" once it shows
+    else if (replaced)
+        shown_->Say("shown\n");
+}
+
+void AlertServer::SayAlive()
+{
+    for (QuestionChannel* channel : channels_)
+        channel->Say("alive\n", true);
+}
+
+void AlertServer::CheckIdle()
+{
+    if (!channels_.empty())
+        return;
+    if (!listener_) {
+        emit Finished();
+        return;
+    }
+    if (!linger_.isActive())
+        linger_.start(kLingerMs);
+}
+
+void AlertServer::TryRetire()
+{
+    if (!listener_ || !channels_.empty())
+        return;
+    // The socket may close under the lock: its notifier goes first.
+    accepting_->setEnabled(false);
+    std::vector<int> late;
+    switch (listener_->TryRetire(late)) {
+    case RendezvousListener::Retire::kBusy:
+        accepting_->setEnabled(true);
+        linger_.start(kRetireRetryMs);
+        return;
+    case RendezvousListener::Retire::kLateQuestions:
+        accepting_->setEnabled(true);
+        for (const int fd : late)
+            AddChannel(fd, fd);
+        return;
+    case RendezvousListener::Retire::kDone:
+        delete accepting_;
+        accepting_ = nullptr;
+        listener_.reset();
+        emit Finished();
+        return;
+    }
+}

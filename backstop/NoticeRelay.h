@@ -1,0 +1,48 @@
+#pragma once
+
+#include "backstop.h"
+
+#include <chrono>
+#include <map>
+#include <poll.h>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// One covered user's notices: to the journal (standard output) and to that
+// user's clients (the interceptor), connected to a socket of the user's own,
+// once per program in a while. The socket belongs to the user, mode 0600,
+// in a folder only root may write; a client whose peer credentials are not
+// the user's or root's is turned away, so no user hears another's programs.
+class NoticeRelay {
+public:
+    static constexpr size_t kMaxClients = 16;
+
+    NoticeRelay(std::string socketPath, uid_t uid) : path_(std::move(socketPath)), uid_(uid) {}
+    ~NoticeRelay();
+    NoticeRelay(const NoticeRelay&) = delete;
+    NoticeRelay& operator=(const NoticeRelay&) = delete;
+
+    // Makes the socket (replacing a stale one); error says why not.
+    bool Listen(std::string& error);
+    // What to wait on: the listener, then each client. A client never
+    // speaks, so a client readable has closed (or misbehaves): it goes.
+    std::vector<pollfd> Waits() const;
+    // After the wait on Waits(): newcomers taken, closed clients let go.
+    void Served(const pollfd* waits, size_t count);
+    void Tell(const zel_backstop_event& event);
+    size_t Clients() const { return clients_.size(); }
+
+private:
+    void Accept();
+    void Prune();
+    void Drop(size_t index);
+
+    std::string path_;
+    uid_t uid_;
+    int listener_ = -1;
+    dev_t device_ = 0; // the socket file made, to remove only that one
+    ino_t inode_ = 0;
+    std::vector<int> clients_;
+    std::map<std::string, std::chrono::steady_clock::time_point> lastNotice_;
+};

@@ -1,0 +1,69 @@
+// What learning names from a DNS answer costs the program that received it:
+// one typical answer (a name through a CNAME chain of two to two addresses)
+// parsed and its names remembered, against receiving that answer over
+// loopback in the same run.
+//   dns_answer_bench [benchmark options]; bench/ratios.py FILE BM_LoopbackDatagram
+#include "DnsAnswers.h"
+#include "DnsMessage.h"
+#include "Names.h"
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using testing_support::DnsMessage;
+
+std::string TypicalAnswer()
+{
+    DnsMessage m = DnsMessage::Answer("www.example.org", 4);
+    m.Record("www.example.org", 5, DnsMessage::Cname("www.example.org.cdn.example.net"));
+    m.Record("www.example.org.cdn.example.net", 5, DnsMessage::Cname("edge-7.cdn.example.net"));
+    for (const char* address : {"10.9.0.1", "10.9.0.2"})
+        m.Record("edge-7.cdn.example.net", 1, DnsMessage::A(address));
+    return m.bytes;
+}
+
+void BM_LearnFromDnsAnswer(benchmark::State& state)
+{
+    const std::string answer = TypicalAnswer();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            hook::LearnFromDnsAnswer(reinterpret_cast<const unsigned char*>(answer.data()), answer.size()));
+    if (hook::LearnFromDnsAnswer(reinterpret_cast<const unsigned char*>(answer.data()), answer.size()) != 2)
+        state.SkipWithError("the answer taught nothing");
+}
+BENCHMARK(BM_LearnFromDnsAnswer);
+
+// The baseline: the same answer sent and received over loopback.
+void BM_LoopbackDatagram(benchmark::State& state)
+{
+    const std::string answer = TypicalAnswer();
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    socklen_t length = sizeof address;
+    if (::bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        state.SkipWithError("cannot bind on loopback");
+        return;
+    }
+    char buffer[1500];
+    for (auto _ : state) {
+        ::sendto(sender, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        benchmark::DoNotOptimize(::recv(receiver, buffer, sizeof buffer, 0));
+    }
+    ::close(sender);
+    ::close(receiver);
+}
+BENCHMARK(BM_LoopbackDatagram);
+
+}  // namespace
+
+BENCHMARK_MAIN();
