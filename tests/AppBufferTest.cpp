@@ -522,6 +522,32 @@ TEST_F(AppBufferFile, FileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
     }
 }
 
+// No rules file, and none can be made (its folder cannot be): nothing is
+// held to save over it later, and the reason is told once however often it
+// is tried.
+TEST_F(AppBufferFile, MissingFileThatCannotBeMadeIsToldOnce)
+{
+    const std::string closed = sandbox.root + "/closed";
+    ::mkdir(closed.c_str(), 0500);
+    const std::string path = closed + "/korvel/Rules.xml";
+    AppBuffer buffer;
+    AppBuffer::LoadResult result;
+    {
+        testing_support::FilePermissionsHold unprivileged;
+        result = buffer.LoadRules(path);
+        EXPECT_EQ(buffer.LoadRules(path).outcome, AppBuffer::LoadOutcome::kUnreadable);
+        EXPECT_FALSE(buffer.SaveRulesToXmlFile(path));
+    }
+    EXPECT_EQ(result.outcome, AppBuffer::LoadOutcome::kUnreadable);
+    EXPECT_NE(result.problem.find("the default rules cannot be written"), std::string::npos) << result.problem;
+    const std::string errors = Errors();
+    const std::string logged = "the rules file " + path + ": " + result.problem;
+    const size_t at = errors.find(logged);
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(errors.find(logged, at + 1), std::string::npos);
+    EXPECT_TRUE(EveryEntry(closed).empty());
+}
+
 // A broken file behind a link is kept beside the file the link leads to,
 // which takes the defaults: the link stays.
 TEST_F(AppBufferFile, BrokenFileBehindALinkIsKeptBesideItsTarget)

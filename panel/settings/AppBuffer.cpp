@@ -276,8 +276,8 @@ struct StringWriter : pugi::xml_writer {
 };
 
 // A file that does not parse is the user's data: kept under a name of its
-// own beside it. True when it no longer stands at path.
-bool KeepBadFile(const std::string& path)
+// own beside it. Empty when that is done, else why not.
+std::string KeepBadFile(const std::string& path)
 {
     std::string kept = path + ".bad";
     struct stat st {};
@@ -285,10 +285,9 @@ bool KeepBadFile(const std::string& path)
         kept = path + ".bad." + std::to_string(n);
     if (::rename(path.c_str(), kept.c_str()) == 0) {
         WriteErrLog("AppBuffer : LoadRules", "the rules file does not parse; it is kept as " + kept);
-        return true;
+        return {};
     }
-    WriteErrLogErrno("AppBuffer : LoadRules", "cannot keep the rules file that does not parse as " + kept, errno);
-    return false;
+    return "it cannot be kept aside as " + kept + " (" + std::strerror(errno) + "), so no default rules are written";
 }
 
 // The file a save or a default replaces: a link's target, so that a rules
@@ -341,30 +340,35 @@ AppBuffer::LoadResult AppBuffer::LoadRules(const std::string& fileToLoad)
         readProblem_ = reason;
         return {LoadOutcome::kUnreadable, reason};
     }
-    // Missing, or read whole and not a rules document: the defaults.
+    // Missing, or read whole and not a rules document: the defaults, once
+    // what is there is kept aside. What cannot be done is told once per
+    // reason: the file is tried again every few seconds.
     const bool missing = contents.status.Missing();
     const std::string why = missing ? contents.status.Reason() : problem;
     contents = {};
+    const auto refuse = [&](const std::string& reason) {
+        if (reason != readProblem_)
+            WriteErrLog(label, "the rules file " + fileToLoad + ": " + reason);
+        readProblem_ = reason;
+        return LoadResult {LoadOutcome::kUnreadable, reason};
+    };
     std::string target = fileToLoad;
     if (missing) {
-        WriteErrLog(label, fileToLoad + ": " + why + "; the default rules are written");
         const size_t slash = fileToLoad.rfind('/');
         if (slash != std::string::npos && slash > 0)
             platform::MakeDirectories(fileToLoad.substr(0, slash));
     } else {
-        WriteErrLog(label, fileToLoad + ": " + why);
         target = FileBehind(fileToLoad, label);
-        if (target.empty() || !KeepBadFile(target)) {
-            readProblem_ = "it does not parse, and cannot be kept aside to write the default rules";
-            return {LoadOutcome::kUnreadable, readProblem_};
-        }
+        if (target.empty())
+            return refuse("it does not parse (" + why + "), and it is a link that leads nowhere");
+        WriteErrLog(label, fileToLoad + ": " + why);
+        if (const std::string notKept = KeepBadFile(target); !notKept.empty())
+            return refuse("it does not parse (" + why + "); " + notKept);
     }
-    if (!platform::WriteFileAtomically(target, rf::kDefaultRulesDocument)) {
-        const int error = errno;
-        WriteErrLogErrno(label, "cannot write the default rules to " + target, error);
-        readProblem_ = "there is none, and the default rules cannot be written: " + std::string(std::strerror(error));
-        return {LoadOutcome::kUnreadable, readProblem_};
-    }
+    if (!platform::WriteFileAtomically(target, rf::kDefaultRulesDocument))
+        return refuse(why + ", and the default rules cannot be written to " + target + ": " + std::strerror(errno));
+    if (missing)
+        WriteErrLog(label, fileToLoad + ": " + why + "; the default rules are written");
     if (LoadFromText(rf::kDefaultRulesDocument))
         readProblem_.clear();
     return {missing ? LoadOutcome::kCreated : LoadOutcome::kReplacedBad, why};
