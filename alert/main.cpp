@@ -13,6 +13,7 @@
 #include "AlertServer.h"
 #include "RendezvousListener.h"
 #include "gui/Art.h"
+#include "platform/SessionPreload.h"
 
 #include <QApplication>
 
@@ -43,6 +44,7 @@ void AllowManyDescriptors()
 
 int main(int argc, char** argv)
 {
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
     // Without a display Qt would abort; end at once so the engines deny.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

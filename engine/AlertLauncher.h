@@ -39,6 +39,7 @@ std::string AlertProgramPath();
 struct AlertRendezvous {
     std::string socketPath;
     std::string lockPath;
+    std::string program; // the alert program started when none serves yet
 };
 AlertRendezvous FindAlertRendezvous();
 
@@ -65,6 +66,8 @@ AlertRendezvous FindAlertRendezvous();
 // counts as no answer.
 inline constexpr int kSilenceLimitMs = 5000;
 inline constexpr int kFirstWordLimitMs = 30000;
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest);
+//
+// program: the alert program to start; empty: AlertProgramPath().
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program = {});
 
 }  // namespace engine

@@ -21,5 +21,9 @@ inline constexpr const char* kTimeEnd = "VRNTIMEEND";           // tick count at
 // anything but a number from 1 to kMaxAlertTimeout: alerts wait for the user.
 inline constexpr const char* kAlertTimeout = "AlertTimeout";
 inline constexpr int kMaxAlertTimeout = 3600;
+// "1": every program the user starts runs under the firewall's hook (the
+// session's start-up files put it in LD_PRELOAD); missing or "0": only
+// programs started with zel-run.
+inline constexpr const char* kDecideEveryProgram = "DecideEveryProgram";
 
 }  // namespace platform::settings

@@ -1,3 +1,4 @@
+#include "editing/BackstopAnswer.h"
 #include "editing/FileInformation.h"
 #include "editing/ProcessList.h"
 #include "editing/RuleChecks.h"
@@ -310,6 +311,54 @@ TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
         EXPECT_FALSE(panel::SetHostRule(state, 8, 104, table.Root(), name)) << name;
     EXPECT_FALSE(panel::SetHostRule(state, 4, 104, table.Root(), "example.org"));
     EXPECT_FALSE(panel::SetHostRule(state, 8, 106, table.Root(), "example.org"));
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
+}
+
+TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
+{
+    // Allow, for the peer: a rule first among the program's rules, for that
+    // address and port; the same answer again replaces it.
+    const panel::BackstopAnswer allow {"/opt/hazel/bin/editor", "10.0.0.2", 8443, true, false};
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, allow));
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, allow));
+    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
+    ASSERT_EQ(editor->RULES.size(), 2u);
+    EXPECT_EQ(editor->RULES[0]->Permission, "PERMIT");
+    EXPECT_EQ(editor->RULES[0]->Direction, "OUTGOING");
+    EXPECT_EQ(editor->RULES[1]->RuleName, "r");
+    EXPECT_EQ(editor->OutDef, "DENY");
+    // Allow, for an IPv6 peer, which a rule names by its port alone.
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "fd00::9", 993, true, false}));
+    // Ticked, for a program the backstop named by its file name alone (it
+    // had ended), with no entry yet: its own, with the general incoming
+    // default and the answer as its outgoing one.
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"fetch (2).bin", "10.0.0.3", 80, false, true}));
+    const panel::AppRecord fetch = state.CurrBuffer.GetAppFromBuffer("FETCH.BIN");
+    ASSERT_TRUE(fetch);
+    EXPECT_EQ(fetch->InDef, "ASK");
+    EXPECT_EQ(fetch->OutDef, "DENY");
+    EXPECT_TRUE(fetch->RULES.empty());
+
+    // The engine (and so the backstop, which compiles the file with the
+    // engine's reader) decides the next attempts by them without asking.
+    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+    engine::RuleTable editorTable, fetchTable;
+    editorTable.LoadRulesFromText(rules, "EDITOR");
+    fetchTable.LoadRulesFromText(rules, "FETCH.BIN");
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kPermit);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.4"), engine::kDeny);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::9"), engine::kPermit);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
+    EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
+    EXPECT_EQ(state.Pic2WindowText, " EDITOR FETCH.BIN");
+
+    // What another process sent is taken only when it names a program and a peer plainly.
+    for (const panel::BackstopAnswer& odd : std::vector<panel::BackstopAnswer> {{"", "10.0.0.2", 80, true, false},
+                                                                                {"editor", "10.0.0", 80, true, false},
+                                                                                {"editor", "example.org", 80, true, false},
+                                                                                {"editor", "10.0.0.2", 0, true, false},
+                                                                                {"edi\ntor", "10.0.0.2", 80, true, false}})
+        EXPECT_FALSE(panel::StoreBackstopAnswer(state, odd)) << odd.program << " " << odd.address;
     EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
 }
 

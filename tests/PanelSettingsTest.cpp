@@ -299,6 +299,16 @@ TEST(BackstopNotice, SaysWhatHappenedAndHowToRunTheProgramUnderTheFirewall)
     ASSERT_TRUE(passed);
     EXPECT_NE(passed->text.find("dig connected to [fd00::2]:53"), std::string::npos);
     EXPECT_NE(passed->text.find("no rule decided it"), std::string::npos);
+    // A question: refused meanwhile, and what the answer is about.
+    const auto asked = panel::ParseBackstopNotice("asked 10.0.0.8 8443 /opt/tools/fetch");
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(asked->asked);
+    EXPECT_TRUE(asked->denied);
+    EXPECT_EQ(asked->address, "10.0.0.8");
+    EXPECT_EQ(asked->port, 8443u);
+    EXPECT_EQ(asked->summary, "Asked, not under the firewall: /opt/tools/fetch to 10.0.0.8:8443");
+    EXPECT_NE(asked->text.find("it was refused. Allow or block it"), std::string::npos);
+    EXPECT_FALSE(denied->asked);
     for (const char* data : {"", "allowed 10.0.0.7 443 x", "denied 10.0.0.7 http x", "denied 10.0.0.7 443",
                              "denied <b>x</b> 443 y", "denied 10.0.0.7 4430000 y"})
         EXPECT_FALSE(panel::ParseBackstopNotice(data)) << data;

@@ -83,7 +83,8 @@ int main(int argc, char** argv)
     const std::string state = platform::StateHome() + "/korvel";
     bool failed = false;
     // A first installation has no settings at all; only then does it switch
-    // autostart on, so that a user who turned it off keeps it off.
+    // autostart and the whole session's protection on, so that a user who
+    // turned them off keeps them off.
     const bool firstInstall = ListValues(RootKey::LocalMachine, kSettingsKey).empty();
 
     Say("Settings in %s%s\n", platform::RegistryRoot(), "");
@@ -100,6 +101,8 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
     Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
     if (firstInstall) {
+        // A new user has every program they start decided.
+        Ensure(kSettingsKey, platform::settings::kDecideEveryProgram, "1", failed);
         const std::string program = binDir + "/zel";
         if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {
             if (platform::autostart::Enable(program)) {

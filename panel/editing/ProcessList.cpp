@@ -150,44 +150,7 @@ std::string FirstOf(std::initializer_list<const std::string*> texts)
     return {};
 }
 
-// The program's own entry, by its name alone: a description that reads like
-// the name (the system settings' "SYSTEM SETTINGS", another program's) is
-// never taken for it. A new one, with the general defaults, when it has none.
-AppRecord EntryOf(PanelState& state, const AlertedProgram& program)
-{
-    for (const AppRecord& app : state.CurrBuffer.AllRules)
-        if (platform::EqualsNoCase(app->ExeName, program.exeName))
-            return app;
-    auto record = std::make_shared<XmlStrRules>();
-    record->ExeName = program.exeName;
-    record->DescriptionFile = program.description;
-    record->AppPath = program.path;
-    record->IsService = "0";
-    record->InDef = state.GenAppInDef;
-    record->OutDef = state.GenAppOutDef;
-    state.CurrBuffer.AddRuleToBuffer(record);
-    return record;
-}
 
-// Codes 1 to 4: the answered direction's default becomes the answer. The
-// other direction keeps the default that decided it until now: with an
-// incoming default the engine reads the program's entry alone, without one
-// it goes on to the system settings, whose defaults then win.
-void StoreDefault(PanelState& state, XmlStrRules& app, int alertCode)
-{
-    const ConstForApp& words = state.AppConsts;
-    const std::string answer = alertCode == 1 || alertCode == 3 ? words.DENY : words.PERMIT;
-    const bool followsSystem = app.InDef.empty();
-    if (alertCode <= 2) {
-        app.OutDef = followsSystem ? FirstOf({&state.GenAppOutDef, &app.OutDef, &words.ASK})
-                                   : FirstOf({&app.OutDef, &words.ASK});
-        app.InDef = answer;
-    } else {
-        if (followsSystem)
-            app.InDef = FirstOf({&state.GenAppInDef, &words.ASK});
-        app.OutDef = answer;
-    }
-}
 
 // Codes 7 and 8: a rule first among the program's rules for the host.
 void StoreHostRule(PanelState& state, XmlStrRules& app, int alertCode, const std::string& hostName)
@@ -222,6 +185,39 @@ bool IsPlainHostName(const std::string& hostName, uint32_t processId, const char
 }
 
 }  // namespace
+
+AppRecord ProgramEntry(PanelState& state, const std::string& exeName, const std::string& description,
+                       const std::string& path)
+{
+    for (const AppRecord& app : state.CurrBuffer.AllRules)
+        if (platform::EqualsNoCase(app->ExeName, exeName))
+            return app;
+    auto record = std::make_shared<XmlStrRules>();
+    record->ExeName = exeName;
+    record->DescriptionFile = ProgramDescription(description, exeName);
+    record->AppPath = path;
+    record->IsService = "0";
+    record->InDef = state.GenAppInDef;
+    record->OutDef = state.GenAppOutDef;
+    state.CurrBuffer.AddRuleToBuffer(record);
+    return record;
+}
+
+void SetAnsweredDefault(PanelState& state, XmlStrRules& app, int alertCode)
+{
+    const ConstForApp& words = state.AppConsts;
+    const std::string answer = alertCode == 1 || alertCode == 3 ? words.DENY : words.PERMIT;
+    const bool followsSystem = app.InDef.empty();
+    if (alertCode <= 2) {
+        app.OutDef = followsSystem ? FirstOf({&state.GenAppOutDef, &app.OutDef, &words.ASK})
+                                   : FirstOf({&app.OutDef, &words.ASK});
+        app.InDef = answer;
+    } else {
+        if (followsSystem)
+            app.InDef = FirstOf({&state.GenAppInDef, &words.ASK});
+        app.OutDef = answer;
+    }
+}
 
 std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot, const std::string& pathHint,
                                  const char* caller)
@@ -264,13 +260,13 @@ std::optional<AlertedApp> StoreAnswers(PanelState& state, const std::vector<Aler
         if (known == programs.end())
             known = programs.emplace(answer.path, ProgramAt(answer.path)).first;
         const AlertedProgram& program = known->second;
-        const AppRecord app = EntryOf(state, program);
+        const AppRecord app = ProgramEntry(state, program.exeName, program.description, program.path);
         if (app->AppPath.empty())
             app->AppPath = program.path;
         if (forHost)
             StoreHostRule(state, *app, answer.code, answer.hostName);
         else
-            StoreDefault(state, *app, answer.code);
+            SetAnsweredDefault(state, *app, answer.code);
         if (std::find(changed.begin(), changed.end(), app->ExeName) == changed.end())
             changed.push_back(app->ExeName);
         shown = AlertedApp {app->ExeName, app->DescriptionFile};

@@ -49,6 +49,18 @@ struct AlertAnswer {
     std::string hostName; // codes 7 and 8: the host the answer is for
 };
 
+// The program's own entry, found by its name alone (a description that
+// reads like it, the system settings' or another program's, never stands in
+// for it); a new one with the general defaults when it has none.
+AppRecord ProgramEntry(PanelState& state, const std::string& exeName, const std::string& description,
+                       const std::string& path);
+// An answer "for all" of codes 1 to 4 in the program's entry: the answered
+// direction's default becomes the answer, and the other direction keeps the
+// default that decided it until then (with an incoming default the engine
+// reads the program's entry alone; without one it goes on to the system
+// settings, whose defaults win). The rules stay.
+void SetAnsweredDefault(PanelState& state, XmlStrRules& app, int alertCode);
+
 // Whether the rules keep answers of this code (1 to 4, 7, 8).
 bool IsStoredAnswer(int alertCode);
 

@@ -9,7 +9,8 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
-// The general settings: days of logs kept, start at login, UDP mode, the
+// The general settings: days of logs kept, start at login, whether every
+// program the user starts runs under the firewall, UDP mode, the
 // question before a level is applied to every application, and the graph's
 // interval (shown, not stored), and whether an alert nobody answers blocks
 // after a time.
@@ -21,6 +22,7 @@ public:
     void OkBtn_Click();
 
     QCheckBox* StartupCheck = nullptr;
+    QCheckBox* DecideEveryProgramCheck = nullptr;
     QRadioButton* SecondOpt = nullptr;
     QRadioButton* SixtySecondOpt = nullptr;
     QRadioButton* ThreeHundredSecondOpt = nullptr;

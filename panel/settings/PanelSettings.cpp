@@ -7,6 +7,7 @@
 #include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Settings.h"
+#include "platform/Text.h"
 
 #include <cerrno>
 
@@ -38,6 +39,7 @@ void GetFilesFromReg(PanelSettings& s)
     s.FirstClose = read(names::kFirstClose);
     s.DebugPrint = read(names::kDebugPrint);
     s.AlertTimeout = read(names::kAlertTimeout);
+    s.DecideEveryProgram = platform::TrimBlanks(read(names::kDecideEveryProgram)) == "1";
 }
 
 std::optional<bool> BlockAllPressed(const std::string& securityStatus)

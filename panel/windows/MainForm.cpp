@@ -10,6 +10,7 @@
 #include "editing/CreateNewApp_Step1.h"
 #include "editing/ToolsOption.h"
 #include "windows/FormTools.h"
+#include "windows/ProtectionView.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
 #include "platform/Clock.h"
@@ -33,6 +34,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -121,6 +123,8 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     MainTreeView->header()->setStretchLastSection(false);
     connect(MainTreeView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { MainTreeView_NodeClick(node); });
+    // Return opens the node the keyboard is on, as a click does.
+    MainTreeView->installEventFilter(this);
     MainTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(MainTreeView, &QTreeWidget::customContextMenuRequested, this, &MainForm::MainTreeView_MouseDown);
 
@@ -191,6 +195,13 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     rightLayout->addWidget(Label7);
     rightLayout->addWidget(AppListView, 1);
     rightLayout->addWidget(Frame3, 1);
+    protection_ = new ProtectionView(state_.ProcRoot, right);
+    protection_->TakePlaceOf({Label7, AppListView, Frame3});
+    rightLayout->addWidget(protection_, 1);
+    connect(protection_, &ProtectionView::Requested, this, [this] {
+        SelectNodeByName("Protection");
+        protection_->show();
+    });
 
     auto* splitter = new QSplitter(this);
     splitter->addWidget(MainTreeView);
@@ -439,6 +450,8 @@ QWidget* MainForm::BuildStatusArea()
     side->addLayout(address);
     StatText = NamedLabel("StatText", QString(), area);
     side->addWidget(StatText);
+    side->addWidget(protection_->CoverageLabel);
+    side->addWidget(protection_->SummaryLabel);
     EngineNotice = NamedLabel("EngineNotice", QString(), area);
     EngineNotice->setWordWrap(true);
     EngineNotice->setStyleSheet("color: rgb(160, 0, 0);");
@@ -796,6 +809,13 @@ void MainForm::LogMenu_Click(QAction* item)
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == MainTreeView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && MainTreeView->currentItem()) {
+            MainTreeView_NodeClick(MainTreeView->currentItem());
+            return true;
+        }
+    }
     if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::MouseButtonRelease) {
         const QString target = watched == HelpLink ? QString::fromStdString(state_.AppConsts.HELP_LINK) : KorvelLink->text();
         if (!OpenUrl(QUrl(target)))

@@ -33,12 +33,15 @@ class QTimer;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class ProtectionView;
 class QUrl;
 class TrafficChart;
 
 namespace panel {
 class InterceptorLibrary;
+struct BackstopNotice;
 }
+class BackstopAlerts;
 
 namespace platform::windows {
 class Window;
@@ -152,6 +155,8 @@ public:
 
     // The tray icon; null when the desktop has none.
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+    // The Protection page and its lines in the side column.
+    ProtectionView* Protection() const { return protection_; }
 
     // Controls, by the names the design gives them.
     QToolBar* MainToolBar = nullptr;
@@ -231,6 +236,9 @@ public:
     QTimer* RulesRetry = nullptr;
     void ShowAlertedApp(const std::string& exeName);
     void ShowBackstopNotice(const std::string& messageData);
+    // A question of the kernel backstop (its rules said ASK): asked in an
+    // alert, the answer stored as an alert's is.
+    void AskBackstopQuestion(const panel::BackstopNotice& notice);
 
 signals:
     // Every half minute: the shown log and the statistics are read again.
@@ -272,6 +280,7 @@ private:
 
     panel::PanelState& state_;
     panel::InterceptorLibrary* interceptor_ = nullptr;
+    ProtectionView* protection_ = nullptr;
     QAction* blockAllButton_ = nullptr;
     QButtonGroup* inGroup_ = nullptr;
     QButtonGroup* outGroup_ = nullptr;
@@ -297,6 +306,7 @@ private:
     std::map<uint32_t, std::string> knownHosts_;
     std::set<std::string> backstopNoticesShown_;
     std::vector<panel::AlertAnswer> heldAnswers_; // while the rules file cannot be read
+    std::shared_ptr<BackstopAlerts> backstopAlerts_;
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
     // The interceptor's process: its end as a readable descriptor, or a

@@ -192,4 +192,6 @@ void MainForm::ShowBackstopNotice(const std::string& messageData)
     if (trayIcon_ && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
         trayIcon_->showMessage(QString::fromStdString(notice->title), QString::fromStdString(notice->text),
                                notice->denied ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
+    if (notice->asked)
+        AskBackstopQuestion(*notice);
 }

@@ -4,6 +4,7 @@
 #include "gui/Art.h"
 #include "gui/ProgramIconDelegate.h"
 #include "settings/GeneralMdl.h"
+#include "windows/ProtectionView.h"
 #include "windows/RuleText.h"
 
 #include <QCheckBox>
@@ -79,6 +80,8 @@ QIcon MainForm::TreeImage(const char* key) const
         pixmap = art::StatusIcon(art::Mark::kAsk, 32, name.endsWith("Yellow"));
     else if (name == "LogIcon")
         pixmap = art::LogIcon(32);
+    else if (name == "Protection")
+        pixmap = art::FirewallIcon(32);
     else if (name == "MyComp" || name == "MyComp2")
         pixmap = art::ComputerIcon(32);
     else if (name == "Img3")
@@ -96,6 +99,7 @@ void MainForm::LoadTreeView()
     const QSignalBlocker quiet(MainTreeView);
     MainTreeView->clear();
     AddNode(new QTreeWidgetItem(MainTreeView), "System settings", "Sys", TreeImage("MyComp2"));
+    AddNode(new QTreeWidgetItem(MainTreeView), "Protection", "Protection", TreeImage("Protection"));
     QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(MainTreeView), "Applications", "App", TreeImage("Img2"));
     QHash<QString, QTreeWidgetItem*> groups;
     for (const Node& group : kGroups)
@@ -168,6 +172,10 @@ void MainForm::MainTreeView_NodeClick(QTreeWidgetItem* node)
 {
     if (!node)
         return;
+    if (node->data(0, kKeyRole).toString() == "Protection") {
+        protection_->show();
+        return;
+    }
     const QString text = node->text(0);
     if (text == "Logs")
         return;
