@@ -341,16 +341,49 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
 
     // The engine (and so the backstop, which compiles the file with the
     // engine's reader) decides the next attempts by them without asking.
-    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+    const std::string stored = testing_support::ReadText(sandbox.rulesFile);
     engine::RuleTable editorTable, fetchTable;
-    editorTable.LoadRulesFromText(rules, "EDITOR");
-    fetchTable.LoadRulesFromText(rules, "FETCH.BIN");
+    editorTable.LoadRulesFromText(stored, "EDITOR");
+    fetchTable.LoadRulesFromText(stored, "FETCH.BIN");
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kPermit);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.4"), engine::kDeny);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::9"), engine::kPermit);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
     EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     EXPECT_EQ(state.Pic2WindowText, " EDITOR FETCH.BIN");
+    // Ticked for a program that follows the system settings: the answer holds
+    // (its incoming default is set too, or the system settings' outgoing one
+    // would still win), and its rules stay.
+    state.CurrBuffer.GetAppFromBuffer("EDITOR")->InDef.clear();
+    state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef.clear();
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "10.0.0.5", 25, false, true}));
+    engine::RuleTable following;
+    following.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
+    EXPECT_EQ(following.defaultOutgoing, engine::kDeny);
+    EXPECT_EQ(following.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(following.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kPermit);
+    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+
+    // Ticked, for a program whose file reads "any" and one named like the
+    // system settings' description: entries of their own, by name, the
+    // system settings untouched.
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, false, true}));
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/system settings", "10.0.0.3", 80, false, true}));
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("./ANY")->OutDef, "DENY");
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("ANY")->OutDef, "PERMIT");
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("ANY")->InDef, "ASK");
+    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 5u);
+    const std::string withAny = testing_support::ReadText(sandbox.rulesFile);
+    engine::RuleTable anyTable;
+    anyTable.LoadRulesFromText(withAny, "./ANY");
+    EXPECT_EQ(anyTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
+    // Nothing is stored while the rules file cannot be read: the backstop asks again.
+    testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, withAny);
+    state.LoadBuffer();
+    EXPECT_FALSE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, true, true}));
+    ::unlink(sandbox.rulesFile.c_str());
+    testing_support::WriteText(sandbox.rulesFile, rules);
+    state.LoadBuffer();
 
     // What another process sent is taken only when it names a program and a peer plainly.
     for (const panel::BackstopAnswer& odd : std::vector<panel::BackstopAnswer> {{"", "10.0.0.2", 80, true, false},
