@@ -19,6 +19,7 @@
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
+#include "platform/Version.h"
 #include "platform/Windows.h"
 
 #include <algorithm>
@@ -252,12 +253,17 @@ int Run()
 
 int main(int argc, char** argv)
 {
-    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zelconn");
     const bool daemon = argc > 1 && !std::strcmp(argv[1], "--daemon");
-    if (argc > 1 && !daemon) {
-        std::fprintf(stderr, "usage: zelconn [--daemon]\n");
-        return 2;
+    if (argc > 2 || (argc > 1 && !daemon)) {
+        const bool asked = platform::IsHelpOption(argv[1]);
+        std::fprintf(asked ? stdout : stderr, "usage: zelconn [--daemon]\n");
+        if (asked)
+            std::printf("The firewall's interceptor process; the control panel starts it.\n");
+        return asked ? 0 : 2;
     }
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     if (daemon) {
         // Leave the caller at once; the child carries on in a session of its own.
         const pid_t child = ::fork();

@@ -9,6 +9,7 @@
 #include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
+#include "platform/Version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -75,9 +76,15 @@ int main(int argc, char** argv)
             binDir = argv[++i];
         else if (!std::strcmp(argv[i], "--quiet"))
             quiet = true;
+        else if (platform::IsVersionOption(argv[i]))
+            return platform::PrintVersion("zel-setup");
         else {
-            std::fprintf(stderr, "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n");
-            return 2;
+            const bool asked = platform::IsHelpOption(argv[i]);
+            std::fprintf(asked ? stdout : stderr, "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n");
+            if (asked)
+                std::printf("Creates the settings, folders and default rules a user of the firewall needs;\n"
+                            "what exists already is left alone. See zel-setup(1).\n");
+            return asked ? 0 : 2;
         }
     }
     if (!installDir.empty() && installDir.back() != '/')
