@@ -609,7 +609,7 @@ AlertRendezvous FindAlertRendezvous()
     const std::string base = folder + "/alert-" + DesktopKey();
     if (base.size() + sizeof ".sock" > sizeof(sockaddr_un::sun_path))
         return {};
-    return {base + ".sock", base + ".lock"};
+    return {base + ".sock", base + ".lock", {}};
 }
 
 AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program)
