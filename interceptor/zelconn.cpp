@@ -1,10 +1,13 @@
 // zelconn: the interceptor's process. It owns the shared block, relays the
 // control panel's list of changed programs to the engines, reports the
 // traffic the engines counted to the control panel once a second (codes 10
-// and 11, in units of 10 bytes) and the programs that ended (code 5).
+// and 11, in units of 10 bytes) and the programs that ended (code 5), and,
+// with the option "JournalRecords", hands the day's log records to the
+// system journal.
 //   zelconn [--daemon]
 #include "BackstopNotices.h"
 #include "HostTracker.h"
+#include "JournalForwarder.h"
 #include "Listener.h"
 #include "UpdateRelay.h"
 #include "engine/TrafficLog.h"
@@ -160,6 +163,16 @@ int Run()
     platform::registry::Value logFolder(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
                                         platform::settings::kLogFilesPath);
     BackstopNotices notices(BackstopNotices::SocketPath());
+    // The records in the journal: the option and the folder looked at once a second.
+    platform::registry::Value journalRecords(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                             platform::settings::kJournalRecords);
+    JournalForwarder journal;
+    const auto configureJournal = [&] {
+        journal.Configure(journalRecords.Read().value_or("0") == "1", platform::SettingPath(logFolder.Read().value_or("")),
+                          std::time(nullptr));
+    };
+    configureJournal();
+    bool journalBehind = false;
     auto nextSecond = Clock::now() + std::chrono::seconds(1);
     auto nextBeat = Clock::now();
     bool lookNow = true;
@@ -218,7 +231,9 @@ int Run()
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
             platform::hosts::ForgetHost(pid);
         }
+        journalBehind = journal.Forward(std::time(nullptr));
         if (now >= nextSecond) {
+            configureJournal();
             nextSecond += std::chrono::seconds(1);
             if (nextSecond < now)
                 nextSecond = now + std::chrono::seconds(1); // after a suspend: no burst of reports
@@ -239,9 +254,12 @@ int Run()
             wake = std::min(wake, std::max(now, nextAcknowledgements));
         if (tracker.Fd() < 0)
             wake = std::min(wake, now + std::chrono::milliseconds(100));
+        if (journalBehind)
+            wake = now;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-        pollfd waiting[2] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}};
-        ::poll(waiting, 2, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
+        pollfd waiting[4] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}, {journal.WatchFd(), POLLIN, 0},
+                             {journal.BlockedFd(), POLLOUT, 0}};
+        ::poll(waiting, 4, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
     }
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);

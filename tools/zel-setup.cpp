@@ -110,6 +110,7 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
     Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
     Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
+    Ensure(kSettingsKey, platform::settings::kJournalRecords, "0", failed);
     if (firstInstall) {
         // A new user has every program they start decided.
         Ensure(kSettingsKey, platform::settings::kDecideEveryProgram, "1", failed);
