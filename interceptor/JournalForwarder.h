@@ -28,8 +28,8 @@ public:
     // true when more is waiting to be sent at once.
     bool Forward(std::time_t now);
 
-    // To wait on: readable when the folder changed; writable when the
-    // journal can take more after it was full (else -1).
+    // To wait on: readable when a daily file was made or replaced; writable
+    // when the journal can take more after it was full (else -1).
     int WatchFd() const { return follower_.Fd(); }
     int BlockedFd() const { return pendingState_ == JournalSocket::Sent::kBusy ? socket_.Fd() : -1; }
 
@@ -41,6 +41,9 @@ public:
     const Counts& Totals() const { return counts_; }
 
     static constexpr int kTurnRecords = 2000;
+    // While on, Forward is called at least this often: the log's growth is
+    // looked at on a timer, so that the programs writing it pay nothing.
+    static constexpr std::chrono::milliseconds kLookEvery {100};
 
 private:
     // Sends the pending entry; false when it has to wait.

@@ -15,7 +15,11 @@ namespace {
 // Read at a time; a line longer than kMaxLine is no record, and is passed over.
 constexpr size_t kChunk = 256 * 1024;
 constexpr size_t kMaxLine = 4 * 1024 * 1024;
-constexpr uint32_t kFolderEvents = IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM;
+// Files made, moved or removed; not IN_MODIFY: that would make every
+// engine's write of a record do work for the watcher (an event and a wake-up
+// in the writing program), and the growth of the file is looked at on a
+// timer instead.
+constexpr uint32_t kFolderEvents = IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM;
 
 }  // namespace
 

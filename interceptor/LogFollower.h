@@ -25,8 +25,9 @@ public:
     bool Following() const { return !folder_.empty(); }
     const std::string& Folder() const { return folder_; }
 
-    // The descriptor that turns readable when the folder changed (-1 while
-    // the folder cannot be watched: then Refresh must be called now and then).
+    // The descriptor that turns readable when a file of the folder was made,
+    // moved or removed (-1 while the folder cannot be watched). A file that
+    // grows says nothing: Refresh and Next are called on a timer.
     int Fd() const { return watch_; }
 
     // Takes the folder's news and the day's file of now into account.

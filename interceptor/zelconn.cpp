@@ -254,6 +254,8 @@ int Run()
             wake = std::min(wake, std::max(now, nextAcknowledgements));
         if (tracker.Fd() < 0)
             wake = std::min(wake, now + std::chrono::milliseconds(100));
+        if (journal.On())
+            wake = std::min(wake, now + JournalForwarder::kLookEvery);
         if (journalBehind)
             wake = now;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
