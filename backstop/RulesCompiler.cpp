@@ -112,14 +112,23 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         error = std::string("it does not parse: ") + result.description() + " at byte " + std::to_string(result.offset);
         return std::nullopt;
     }
+    namespace rf = platform::rules_format;
     RulesCompiler compiler;
     const std::vector<std::string> names = ApplicationNames(parsed);
+    std::unordered_set<std::string> programs;
     for (const std::string& name : names) {
-        if (name == platform::rules_format::kGeneralApp)
+        if (name == rf::kGeneralApp)
             continue; // the general settings: in every table, and alone in the one below
+        // Each program once, read under the name its engine has (an entry
+        // may spell it escaped, or raw as an older panel wrote it), and
+        // found by the file name the kernel hashes.
+        const std::string program = rf::ProgramName(rf::FileNameOfProgram(name));
+        if (!programs.insert(program).second)
+            continue;
         engine::RuleTable table;
-        engine::ReadRulesDocument(parsed, table, name);
-        if (!compiler.Add(zel_rules_name_hash(name.data(), name.size()), table, error))
+        engine::ReadRulesDocument(parsed, table, program);
+        const std::string fileName = rf::FileNameOfProgram(program);
+        if (!compiler.Add(zel_rules_name_hash(fileName.data(), fileName.size()), table, error))
             return std::nullopt;
     }
     // Every other program: read under a name no application has.

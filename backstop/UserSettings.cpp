@@ -1,6 +1,6 @@
 #include "UserSettings.h"
 
-#include "platform/Descriptors.h"
+#include "platform/RulesFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
@@ -178,17 +178,16 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
         keyFolder = registry::KeyFolderPath(registry::RootKey::LocalMachine, registry::kSettingsKey).value_or("");
         rulesPath = rulesFile == registry::Value::Status::kFound ? platform::SettingPath(rulesPath) : std::string();
         Rules rules = Rules::kMissing;
-        // Never waits: only a regular file is read.
-        const int file = rulesPath.empty() ? -1 : platform::OpenRegularFile(rulesPath.c_str(), O_RDONLY | O_CLOEXEC);
+        // As every reader opens it: only a regular file within the bound,
+        // never waited on; only nothing at the path is no rules file.
         struct stat st {};
-        if (rulesPath.empty() || (file < 0 && (errno == ENOENT || errno == ENOTDIR))) {
+        platform::rules_file::Status opened;
+        const int file = rulesPath.empty() ? -1 : platform::rules_file::Open(rulesPath, opened, st);
+        if (rulesPath.empty() || opened.Missing()) {
             rules = Rules::kMissing;
-        } else if (file < 0 || ::fstat(file, &st) != 0) {
+        } else if (file < 0) {
             rules = Rules::kUnreadable;
-            why = std::strerror(errno);
-        } else if (static_cast<uint64_t>(st.st_size) > kMaxRulesBytes) {
-            rules = Rules::kUnreadable;
-            why = "larger than " + std::to_string(kMaxRulesBytes >> 20) + " MiB";
+            why = opened.Reason();
         } else if (header.stamp = StampOf(st); rulesPath == knownPath && header.stamp == known) {
             rules = Rules::kUnchanged;
         } else {

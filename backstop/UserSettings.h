@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RulesFormat.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -12,7 +14,7 @@
 // answer is bounded in size and time.
 class UserSettings {
 public:
-    static constexpr size_t kMaxRulesBytes = 64u << 20; // as the engine bounds it
+    static constexpr size_t kMaxRulesBytes = platform::rules_format::kMaxRulesFileBytes; // every reader's bound
     static constexpr int kReadSeconds = 5;              // a reader that takes longer is killed
 
     // Which version of a file was read.
@@ -27,8 +29,9 @@ public:
     enum class Rules : uint8_t {
         kUnchanged,  // the file read last time (same path and stamp): not read again
         kRead,       // text holds it
-        kMissing,    // no rules file (or no setting naming one)
-        kUnreadable, // there, but cannot be read by the user (why says why)
+        kMissing,    // no rules file, nothing at its path (or no setting naming one)
+        kUnreadable, // cannot be read whole by the user (why says why): a link that leads
+                     // nowhere, a FIFO, over the bound, no permission, an error
     };
     struct Look {
         bool done = false;       // false: the reader failed (why says why); nothing else is known

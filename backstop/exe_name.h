@@ -75,8 +75,10 @@ static inline unsigned long long zel_exe_name_hash(const char* name)
     return zel_name_hasher_end(&hasher);
 }
 
-/* The hash of a name as the rules file spells it: the engine compares names
- * exactly, so a name matches a program only as zel_exe_name_hash gives it. */
+/* The hash of a program's upper-cased file name, as the rules file names it
+ * once unescaped (the service gives it rules_format::FileNameOfProgram of the
+ * entry's name): the engine compares names exactly, so a name matches a
+ * program only as zel_exe_name_hash gives it. */
 static inline unsigned long long zel_rules_name_hash(const char* text, unsigned long length)
 {
     unsigned long long hash = ZEL_NAME_HASH_START;

@@ -155,8 +155,10 @@ int main(int argc, char** argv)
 
     panel::InterceptorLibrary interceptor(state.Settings.VRNFolder);
     form.SetInterceptor(&interceptor);
-    if (!quitAfterStart)
+    if (!quitAfterStart) {
         interceptor.StartListen();
+        form.WatchInterceptor();
+    }
     // After a restart of the machine the panel starts in the tray; without a
     // tray icon to bring it back it stays shown. The stamp goes either way.
     if (state.StartHidden(platform::GetTickCount()) && form.TrayIcon())

@@ -75,13 +75,18 @@ TEST(BackstopUserSettings, ReadsAsTheUserWhatTheUserMayReadAndNoMore)
     const Case cases[] = {
         {"a link to a file only root may read", [&] { ::symlink(secret.c_str(), sandbox.rulesFile.c_str()); },
          "Permission denied"},
-        {"a FIFO", [&] { ::mkfifo(sandbox.rulesFile.c_str(), 0666); }, ""},
-        {"a file over 64 MiB", [&] {
+        {"a FIFO", [&] { ::mkfifo(sandbox.rulesFile.c_str(), 0666); }, "not a regular file"},
+        {"a file over every reader's limit", [&] {
              testing_support::WriteText(sandbox.rulesFile, "<");
-             ::truncate(sandbox.rulesFile.c_str(), (64 << 20) + 1);
+             ::truncate(sandbox.rulesFile.c_str(), UserSettings::kMaxRulesBytes + 1);
              ::chown(sandbox.rulesFile.c_str(), kUser, kUser);
          },
-         "larger than 64 MiB"},
+         "larger than the limit"},
+        // Not a missing file: the rules in force stay.
+        {"a link to a drive not mounted", [&] {
+             ::symlink((sandbox.root + "/unmounted/Rules.xml").c_str(), sandbox.rulesFile.c_str());
+         },
+         "target is missing"},
     };
     for (const Case& c : cases) {
         ::unlink(sandbox.rulesFile.c_str());

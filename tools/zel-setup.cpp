@@ -2,6 +2,7 @@
 // the log and error-log folders and, when no usable rules file exists, the
 // default rules document. Existing values are left alone, so it can run again.
 //   zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]
+#include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Autostart.h"
 #include "platform/Files.h"
@@ -56,11 +57,7 @@ bool Ensure(std::string_view subKey, const char* name, const std::string& text, 
     return true;
 }
 
-bool NeedsDefaultRules(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
-}
+
 
 }  // namespace
 
@@ -134,11 +131,13 @@ int main(int argc, char** argv)
         }
     }
     const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, platform::settings::kRulesFile);
-    if (!rules.empty() && NeedsDefaultRules(rules)) {
-        if (platform::MakeDirectories(Folder(rules)) && platform::WriteFileAtomically(rules, platform::rules_format::kDefaultRulesDocument))
-            Say("  wrote the default rules to %s%s\n", rules);
+    // Only where nothing is lost: no file at all (not even a link), or an empty one.
+    if (const std::string target = platform::rules_file::PlaceForDefault(rules); !target.empty()) {
+        if (platform::MakeDirectories(Folder(target))
+            && platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
+            Say("  wrote the default rules to %s%s\n", target);
         else {
-            std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", rules.c_str());
+            std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", target.c_str());
             failed = true;
         }
     }

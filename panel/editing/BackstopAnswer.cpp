@@ -3,6 +3,7 @@
 #include "editing/FileInformation.h"
 #include "settings/GeneralMdl.h"
 #include "settings/SaveChanges.h"
+#include "platform/Constants.h"
 #include "platform/Processes.h"
 
 #include <algorithm>
@@ -39,29 +40,17 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelState& state, const BackstopA
         WriteErrLog(caller, "the backstop's question names no program or peer a rule can hold; the answer is not stored");
         return std::nullopt;
     }
+    if (!state.RulesReadable()) {
+        WriteErrLog(caller, "the rules file could not be read; the answer is not stored (the backstop asks again)");
+        return std::nullopt;
+    }
     const std::string path = answer.program.front() == '/' ? platform::processes::CleanHostPath(answer.program) : std::string();
     const std::string exeName = platform::processes::HostExeName(platform::processes::CleanHostPath(answer.program));
-    std::string description = path.empty() ? std::string() : GetDisplayName(path);
-    if (description.empty())
-        description = exeName;
     const std::string& permission = answer.permit ? state.AppConsts.PERMIT : state.AppConsts.DENY;
 
-    AppRecord app = state.CurrBuffer.GetItemNoByExeName(exeName) > 0 ? state.CurrBuffer.GetAppFromBuffer(exeName) : nullptr;
-    if (!app) {
-        auto record = std::make_shared<XmlStrRules>();
-        record->ExeName = exeName;
-        record->DescriptionFile = description;
-        record->AppPath = path;
-        record->IsService = "0";
-        record->InDef = state.GenAppInDef;
-        record->OutDef = state.GenAppOutDef;
-        state.CurrBuffer.AddRuleToBuffer(record);
-        app = state.CurrBuffer.GetAppFromBuffer(exeName);
-        if (!app)
-            return std::nullopt;
-    }
+    const AppRecord app = ProgramEntry(state, exeName, path.empty() ? std::string() : GetDisplayName(path), path);
     if (answer.forAll) {
-        app->OutDef = permission;
+        SetAnsweredDefault(state, *app, answer.permit ? platform::kCodeOutgoingPermitted : platform::kCodeOutgoingBlocked);
     } else {
         const std::string name = RuleNameFor(answer, isIpv4);
         std::erase_if(app->RULES, [&name](const RuleRecord& rule) { return rule && IsAnswerRule(*rule, name); });
@@ -80,9 +69,9 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelState& state, const BackstopA
         // but a broader one after it (an ASK for every port) would.
         app->RULES.insert(app->RULES.begin(), std::move(rule));
     }
-    UpdateAppChanges(state, exeName, 1);
     state.SaveAndLoad();
-    return AlertedApp {exeName, description};
+    UpdateAppChanges(state, app->ExeName, 1);
+    return AlertedApp {app->ExeName, app->DescriptionFile};
 }
 
 }  // namespace panel

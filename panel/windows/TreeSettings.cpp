@@ -2,7 +2,7 @@
 #include "windows/MainForm.h"
 
 #include "gui/Art.h"
-#include "gui/ProgramIcon.h"
+#include "gui/ProgramIconDelegate.h"
 #include "settings/GeneralMdl.h"
 #include "windows/ProtectionView.h"
 #include "windows/RuleText.h"
@@ -61,18 +61,6 @@ std::vector<QTreeWidgetItem*> NodesInTreeOrder(const QTreeWidget* tree)
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
         CollectNodes(tree->topLevelItem(i), nodes);
     return nodes;
-}
-
-// The application's icon, looked up once per executable for the life of
-// the program: a rebuild of the tree reuses it.
-QIcon ApplicationIcon(const std::string& appPath)
-{
-    static QHash<QString, QIcon> icons;
-    const QString path = QString::fromStdString(appPath);
-    auto found = icons.find(path);
-    if (found == icons.end())
-        found = icons.insert(path, QIcon(gui::ExecutablePixmap(path, 16)));
-    return *found;
 }
 
 }  // namespace
@@ -138,8 +126,10 @@ void MainForm::LoadTreeView()
         }
         // An entry without a description is shown by its name.
         const std::string& shown = app->DescriptionFile.empty() ? app->ExeName : app->DescriptionFile;
-        AddNode(new QTreeWidgetItem(groups.value(group)), NodeText(shown), QString::fromStdString(app->ExeName),
-                ApplicationIcon(app->AppPath));
+        // The program's own icon comes when its node is first drawn.
+        QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(group)), NodeText(shown),
+                                        QString::fromStdString(app->ExeName), gui::ProgramIconDelegate::Placeholder());
+        node->setData(0, gui::ProgramIconDelegate::kPathRole, QString::fromStdString(app->AppPath));
     }
     for (QTreeWidgetItem* group : groups)
         group->setExpanded(true);
@@ -196,7 +186,9 @@ void MainForm::MainTreeView_NodeClick(QTreeWidgetItem* node)
     }
     state_.CurrAppToHandle = text.toStdString();
     state_.SelectedNode = text.toUpper().toStdString();
-    if (state_.SelectedNode != "SYSTEM SETTINGS") {
+    // The system settings are their node, not a text: a program may be
+    // described as "System Settings" too.
+    if (node->data(0, kKeyRole).toString() != "Sys") {
         const QString parent = node->parent() ? node->parent()->text(0) : QString();
         state_.SelectedGroup = parent.toStdString();
         if (parent == "Approved Applications" || parent == "Denied Applications" || parent == "Combined Applications")
