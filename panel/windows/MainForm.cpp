@@ -40,6 +40,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSocketNotifier>
@@ -255,7 +256,11 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     });
     state_.PublishUpdateList = [this](const std::string& text) { SetPic2WindowText(text); };
     BuildPopupMenus();
-    resize(880, 640);
+    // As large as its contents ask, within the screen it opens on.
+    QSize size = sizeHint().expandedTo(QSize(880, 640));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+    resize(size);
 }
 
 MainForm::~MainForm()
