@@ -160,13 +160,12 @@ void BM_WalkEvery100000Entries(benchmark::State& state)
     auto engine = Environment().MakeEngine(false, "/usr/bin/bench-big");
     engine->Approve(40000, 1, "10.0.250.5", 1, 80);
     const engine::RuleTable table = engine->RulesSnapshot();
-    const auto value = engine::ParseIpv4("10.0.250.5");
+    const auto peer = *platform::ParseAddress("10.0.250.5");
     const auto walk = [&](int direction, int port) {
         for (const engine::RuleEntry& entry : table.entries) {
             if (entry.direction != direction || (entry.port != port && entry.port != 0))
                 continue;
-            const auto range = entry.addressRanges.lower_bound(*value);
-            if (entry.addressRanges.empty() || (range != entry.addressRanges.end() && range->second <= *value))
+            if (!entry.addresses || entry.addresses->Covers(peer))
                 return entry.permission;
         }
         return table.defaultOutgoing;

@@ -104,8 +104,10 @@ std::string Decisions(const engine::RuleTable& table)
     for (const auto& entry : table.entries) {
         text += " " + std::to_string(entry.direction) + ":" + std::to_string(entry.permission) + ":"
             + std::to_string(entry.port);
-        for (const auto& [last, first] : entry.addressRanges)
-            text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        if (const auto& range = entry.addresses)
+            text += "[" + std::to_string(static_cast<int>(range->family)) + ":" + std::to_string(range->first.high) + "."
+                + std::to_string(range->first.low) + "-" + std::to_string(range->last.high) + "."
+                + std::to_string(range->last.low) + "]";
         if (entry.host)
             text += "{" + entry.host->text + "}";
     }
