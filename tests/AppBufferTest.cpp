@@ -3,10 +3,13 @@
 
 #include "Sandbox.h"
 #include "engine/RuleTable.h"
+#include "platform/AddressRange.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
 #include <dirent.h>
+#include <pugixml.hpp>
+#include <sstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -242,6 +245,82 @@ TEST(AppBufferLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMor
             for (const char* address : {"10.0.0.1", "10.0.0.2"})
                 EXPECT_EQ(after.MatchRules(1, port, address, key), before.MatchRules(1, port, address, key))
                     << port << " " << address;
+}
+
+// What an engine that predates IPv6 and prefixes reads of a document: it
+// knows no ADDRESSES, and an IP item it cannot read adds nothing (every
+// earlier engine's reader, as our history has it).
+std::string AsAnOlderEngineReadsIt(const std::string& document)
+{
+    pugi::xml_document xml;
+    EXPECT_TRUE(xml.load_string(document.c_str()));
+    for (const pugi::xpath_node port : xml.select_nodes("//PORT")) {
+        port.node().remove_child("ADDRESSES");
+        pugi::xml_node ips = port.node().child("IPS");
+        for (pugi::xml_node ip = ips.first_child(); ip;) {
+            const pugi::xml_node next = ip.next_sibling();
+            if (!platform::IsIpv4Item(ip.text().get()))
+                ips.remove_child(ip);
+            ip = next;
+        }
+    }
+    std::ostringstream text;
+    xml.save(text, "", pugi::format_raw);
+    return text.str();
+}
+
+TEST(AppBufferLoading, AddressesAreWrittenSoThatEnginesWithoutThemNeverPermitMore)
+{
+    const std::string ports =
+        "<PORTS><PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>22</NUMBER><IPS><IP>fd00::/8</IP></IPS><HOSTS><HOST>*.example.org</HOST></HOSTS></PORT>"
+        "<PORT><NUMBER>25</NUMBER><IPS><IP>10.3.0.1-10.3.0.9</IP></IPS></PORT>"
+        "<PORT><NUMBER>80</NUMBER><IPS><IP>2001:db8::/32</IP><IP>192.168.0.0/16</IP><IP>10.2.0.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::9</IP></IPS></PORT></PORTS>";
+    std::string apps;
+    for (const char* permission : {"PERMIT", "DENY", "ASK"})
+        for (const char* outDef : {"PERMIT", "DENY"})
+            apps += std::string("<APPLICATION><EXENAME>") + permission + "-" + outDef + "</EXENAME><INDEF>DENY</INDEF>"
+                + "<OUTDEF>" + outDef + "</OUTDEF><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>" + permission
+                + "</PERMISSION><STATE>1</STATE>" + ports + "</RULE></RULES></APPLICATION>";
+    const std::string original = RulesDocument(apps);
+    const std::string saved = Loaded(original).ToText();
+    // Denying and asking ports of such items go under ADDRESSES; permitting
+    // ones and ports of IPv4 items alone stay as they were.
+    EXPECT_NE(saved.find("<EXENAME>DENY-DENY</EXENAME>"), std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><ADDRESSES><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP>"
+                         "</ADDRESSES></PORT>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP></IPS></PORT>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>25</NUMBER><IPS><IP>10.3.0.1-10.3.0.9</IP></IPS></PORT>"), std::string::npos);
+    EXPECT_EQ(saved.find("<ADDRESSES><IP>10.3.0.1"), std::string::npos);
+    // The panel reads it back as the person wrote it.
+    const AppBuffer again = Loaded(saved);
+    EXPECT_EQ(again.ReturnPortFromApp("DENY-PERMIT", 1, 1)->Ips,
+              (std::vector<std::string> {"2001:db8::1", "10.0.0.0/8", "10.1.1.1"}));
+    EXPECT_EQ(Loaded(saved).ToText(), saved);
+
+    const std::string older = AsAnOlderEngineReadsIt(saved);
+    for (const char* permission : {"PERMIT", "DENY", "ASK"}) {
+        for (const char* outDef : {"PERMIT", "DENY"}) {
+            const std::string program = std::string(permission) + "-" + outDef;
+            engine::RuleTable before, after, old;
+            before.LoadRulesFromText(original, program);
+            after.LoadRulesFromText(saved, program);
+            old.LoadRulesFromText(older, program);
+            for (const int port : {22, 25, 80, 443, 8080, 9}) {
+                for (const char* peer : {"2001:db8::1", "2001:db8::2", "fd00::1", "fd00::a", "10.0.0.5", "10.1.1.1",
+                                         "11.0.0.1", "192.168.1.1", "10.2.0.1", "10.3.0.5"}) {
+                    const int decided = after.MatchRules(1, port, peer);
+                    EXPECT_EQ(decided, before.MatchRules(1, port, peer)) << program << " " << port << " " << peer;
+                    if (old.MatchRules(1, port, peer) == engine::kPermit) {
+                        EXPECT_EQ(decided, engine::kPermit) << program << " " << port << " " << peer;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(AppBufferLookUp, FindsByNameOrDescriptionInAnyCase)
