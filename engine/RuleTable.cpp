@@ -119,33 +119,42 @@ Wide WideOf(const platform::Address128& value) { return (static_cast<Wide>(value
 
 }  // namespace
 
+namespace {
+
+// The slots of a list, in rule order, up to the first whose entry is at or
+// past bound: those alone can come first.
+template <typename Slot>
+std::span<const Slot> Before(const std::vector<Slot>& slots, uint32_t bound)
+{
+    if (bound == UINT32_MAX || slots.empty() || slots.back().index < bound)
+        return slots;
+    const auto end = std::lower_bound(slots.begin(), slots.end(), bound,
+                                      [](const Slot& slot, uint32_t index) { return slot.index < index; });
+    return {slots.data(), static_cast<size_t>(end - slots.begin())};
+}
+
+}  // namespace
+
 uint32_t RuleTable::FirstAddressMatch(const PortEntries& lists, const std::optional<platform::PeerAddress>& peer,
                                       uint32_t bound)
 {
     // Each list is in rule order: its first entry that covers the peer is
-    // its first match, and one at or past bound cannot come first.
+    // its first match.
     if (!peer) {
         const uint32_t index = lists.everyAddress.empty() ? UINT32_MAX : lists.everyAddress.front();
         return std::min(index, bound);
     }
     if (peer->family == platform::AddressFamily::kIpv4) {
         const auto value = static_cast<uint32_t>(peer->value.low);
-        for (const Ipv4Slot& slot : lists.ipv4) {
-            if (slot.index >= bound)
-                break;
-            // Below first, the difference wraps past every span.
-            if (value - slot.first <= slot.span)
+        for (const Ipv4Slot& slot : Before(lists.ipv4, bound))
+            if (value - slot.first <= slot.span) // below first, the difference wraps past every span
                 return slot.index;
-        }
         return bound;
     }
     const Wide value = WideOf(peer->value);
-    for (const Ipv6Slot& slot : lists.ipv6) {
-        if (slot.index >= bound)
-            break;
+    for (const Ipv6Slot& slot : Before(lists.ipv6, bound))
         if (value - WideOf(slot.first) <= WideOf(slot.span))
             return slot.index;
-    }
     return bound;
 }
 
