@@ -327,8 +327,10 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editor->RULES[0]->Direction, "OUTGOING");
     EXPECT_EQ(editor->RULES[1]->RuleName, "r");
     EXPECT_EQ(editor->OutDef, "DENY");
-    // Allow, for an IPv6 peer, which a rule names by its port alone.
+    // Allow, for an IPv6 peer: that address alone.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "fd00::9", 993, true, false}));
+    EXPECT_EQ(editor->RULES[0]->RuleName, "Backstop: fd00::9 port 993");
+    EXPECT_EQ(editor->RULES[0]->PORTS[0]->Ips, std::vector<std::string> {"fd00::9"});
     // Ticked, for a program the backstop named by its file name alone (it
     // had ended), with no entry yet: its own, with the general incoming
     // default and the answer as its outgoing one.
@@ -349,6 +351,7 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.4"), engine::kDeny);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::9"), engine::kPermit);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::8"), engine::kDeny);
     EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     EXPECT_EQ(state.Pic2WindowText, " EDITOR FETCH.BIN");
     // Ticked for a program that follows the system settings: the answer holds
