@@ -3,6 +3,7 @@
 // engines read keep the meaning they had there.
 #include "engine/RuleTable.h"
 #include "platform/AddressRange.h"
+#include "platform/Text.h"
 
 #include <arpa/inet.h>
 #include <cstddef>
