@@ -300,6 +300,14 @@ TEST(AppBufferLoading, AddressesAreWrittenSoThatEnginesWithoutThemNeverPermitMor
     EXPECT_EQ(again.ReturnPortFromApp("DENY-PERMIT", 1, 1)->Ips,
               (std::vector<std::string> {"2001:db8::1", "10.0.0.0/8", "10.1.1.1"}));
     EXPECT_EQ(Loaded(saved).ToText(), saved);
+    // An item is judged as it is written: one with a control character is
+    // written with U+FFFD in its place, no address for any reader.
+    const std::string odd = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>ODD</EXENAME><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION>"
+        "<STATE>1</STATE><PORTS><PORT><NUMBER>80</NUMBER><IPS><IP>\x0c::</IP></IPS></PORT></PORTS></RULE></RULES>"
+        "</APPLICATION>")).ToText();
+    EXPECT_NE(odd.find("<IPS><IP>\xEF\xBF\xBD::</IP></IPS>"), std::string::npos) << odd;
+    EXPECT_EQ(Loaded(odd).ToText(), odd);
 
     const std::string older = AsAnOlderEngineReadsIt(saved);
     for (const char* permission : {"PERMIT", "DENY", "ASK"}) {

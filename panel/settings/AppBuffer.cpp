@@ -201,8 +201,10 @@ const char* AddressElement(const AppRules& rule, const AppPorts& port)
 {
     if (rule.Permission == rf::kPermit)
         return rf::kIps;
+    // Judged as the item is written, which readers see.
     const bool unreadable = std::any_of(port.Ips.begin(), port.Ips.end(), [](const std::string& ip) {
-        return !platform::IsIpv4Item(ip) && platform::ParseAddressRange(ip);
+        const std::string written = rf::XmlSafeText(ip);
+        return !platform::IsIpv4Item(written) && platform::ParseAddressRange(written);
     });
     return unreadable ? rf::kAddresses : rf::kIps;
 }
