@@ -382,6 +382,19 @@ TEST(BackstopRules, RulesTheMapsCannotHoldAreRefusedWhole)
         wide.AddEntry(1 + static_cast<int>(i % 60000), engine::kOutgoing, engine::kPermit,
                       Dotted(0x0c000000u + 2 * i).c_str());
     EXPECT_FALSE(intervals.Add(1, wide, error));
-    EXPECT_NE(error.find("intervals"), std::string::npos) << error;
+    EXPECT_NE(error.find("IPv4 address intervals"), std::string::npos) << error;
     EXPECT_TRUE(intervals.Rules().intervals.empty());
+
+    // The same of IPv6 addresses, whose map is of its own size.
+    RulesCompiler intervals6;
+    engine::RuleTable wide6;
+    for (uint32_t i = 0; i < ZEL_RULES_INTERVALS6 / 2 + 1; ++i) {
+        char address[48];
+        std::snprintf(address, sizeof address, "fd00::%x:%x", (2 * i) >> 16, (2 * i) & 0xffff);
+        wide6.AddEntry(1 + static_cast<int>(i % 60000), engine::kOutgoing, engine::kPermit, address);
+    }
+    EXPECT_FALSE(intervals6.Add(1, wide6, error));
+    EXPECT_NE(error.find("IPv6 address intervals"), std::string::npos) << error;
+    EXPECT_TRUE(intervals6.Rules().intervals6.empty());
+    EXPECT_TRUE(intervals6.Rules().lists.empty());
 }
