@@ -117,10 +117,6 @@ __extension__ typedef unsigned __int128 Wide;
 
 Wide WideOf(const platform::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
 
-}  // namespace
-
-namespace {
-
 // The slots of a list, in rule order, up to the first whose entry is at or
 // past bound: those alone can come first.
 template <typename Slot>
