@@ -3,40 +3,15 @@
 // next save) and parse for the engine, and an engine that predates IPv6 and
 // prefixes in rules must never permit what this one does not.
 #include "engine/RuleTable.h"
-#include "platform/AddressRange.h"
 #include "settings/AppBuffer.h"
+#include "tests/OlderEngineView.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <string_view>
 
 #include <pugixml.hpp>
-
-namespace {
-
-// The document as such an engine reads it: no ADDRESSES, and no IP item of
-// IPS that it cannot read (it adds no entry for one).
-std::string AsAnOlderEngineReadsIt(pugi::xml_document& document)
-{
-    for (const pugi::xpath_node port : document.select_nodes("//PORT")) {
-        while (port.node().remove_child("ADDRESSES")) {
-        }
-        for (pugi::xml_node ips = port.node().child("IPS"); ips; ips = ips.next_sibling("IPS"))
-            for (pugi::xml_node ip = ips.first_child(); ip;) {
-                const pugi::xml_node next = ip.next_sibling();
-                if (!platform::IsIpv4Item(ip.text().get()))
-                    ips.remove_child(ip);
-                ip = next;
-            }
-    }
-    std::ostringstream text;
-    document.save(text, "", pugi::format_raw);
-    return text.str();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -54,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string program = buffer.AllRules.empty() ? "TOOL" : buffer.AllRules.front()->ExeName;
     engine::RuleTable table, older;
     table.LoadRulesFromText(saved, program);
-    older.LoadRulesFromText(AsAnOlderEngineReadsIt(document), program);
+    older.LoadRulesFromText(testing_support::AsAnOlderEngineReadsIt(document), program);
     for (const int direction : {0, 1})
         for (const int port : {0, 22, 80, 443})
             for (const char* peer : {"10.0.0.1", "10.1.2.3", "192.168.1.7", "fd00::1", "2001:db8::1", "::ffff:10.0.0.1"})

@@ -1,15 +1,14 @@
 #include "settings/AppBuffer.h"
 #include "settings/GeneralMdl.h"
 
+#include "OlderEngineView.h"
 #include "Sandbox.h"
 #include "engine/RuleTable.h"
-#include "platform/AddressRange.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
 #include <dirent.h>
 #include <pugixml.hpp>
-#include <sstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -247,28 +246,6 @@ TEST(AppBufferLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMor
                     << port << " " << address;
 }
 
-// What an engine that predates IPv6 and prefixes reads of a document: it
-// knows no ADDRESSES, and an IP item it cannot read adds nothing (every
-// earlier engine's reader, as our history has it).
-std::string AsAnOlderEngineReadsIt(const std::string& document)
-{
-    pugi::xml_document xml;
-    EXPECT_TRUE(xml.load_string(document.c_str()));
-    for (const pugi::xpath_node port : xml.select_nodes("//PORT")) {
-        port.node().remove_child("ADDRESSES");
-        pugi::xml_node ips = port.node().child("IPS");
-        for (pugi::xml_node ip = ips.first_child(); ip;) {
-            const pugi::xml_node next = ip.next_sibling();
-            if (!platform::IsIpv4Item(ip.text().get()))
-                ips.remove_child(ip);
-            ip = next;
-        }
-    }
-    std::ostringstream text;
-    xml.save(text, "", pugi::format_raw);
-    return text.str();
-}
-
 TEST(AppBufferLoading, AddressesAreWrittenSoThatEnginesWithoutThemNeverPermitMore)
 {
     const std::string ports =
@@ -309,7 +286,9 @@ TEST(AppBufferLoading, AddressesAreWrittenSoThatEnginesWithoutThemNeverPermitMor
     EXPECT_NE(odd.find("<IPS><IP>\xEF\xBF\xBD::</IP></IPS>"), std::string::npos) << odd;
     EXPECT_EQ(Loaded(odd).ToText(), odd);
 
-    const std::string older = AsAnOlderEngineReadsIt(saved);
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(saved.c_str()));
+    const std::string older = testing_support::AsAnOlderEngineReadsIt(document);
     for (const char* permission : {"PERMIT", "DENY", "ASK"}) {
         for (const char* outDef : {"PERMIT", "DENY"}) {
             const std::string program = std::string(permission) + "-" + outDef;
