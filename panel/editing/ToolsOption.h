@@ -12,8 +12,8 @@ class QSpinBox;
 // The general settings: days of logs kept, start at login, whether every
 // program the user starts runs under the firewall, UDP mode, the
 // question before a level is applied to every application, and the graph's
-// interval (shown, not stored), and whether an alert nobody answers blocks
-// after a time.
+// interval (shown, not stored), whether an alert nobody answers blocks
+// after a time, and whether the log's records also go to the journal.
 class ToolsOption : public QDialog {
     Q_OBJECT
 public:
@@ -31,6 +31,7 @@ public:
     QCheckBox* ApplySettingsCheck = nullptr;
     QCheckBox* AlertTimeoutCheck = nullptr;
     QSpinBox* AlertTimeoutSeconds = nullptr;
+    QCheckBox* JournalRecordsCheck = nullptr;
     QPushButton* OkBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
