@@ -63,12 +63,14 @@ AppRead ReadApplication(const pugi::xml_node& app, RuleTable& table, std::string
                 if (!portNumber)
                     continue;
                 const pugi::xml_node ips = port.child(rf::kIps);
+                const pugi::xml_node addresses = port.child(rf::kAddresses);
                 // An incoming peer has no name: incoming rules read their
                 // ports as if they named no host.
                 const pugi::xml_node hosts = direction == kIncoming ? pugi::xml_node() : port.child(rf::kHosts);
-                if (ips) {
-                    for (pugi::xml_node ip = ips.first_child(); ip; ip = ip.next_sibling())
-                        table.AddEntry(*portNumber, direction, permission, ip.text().get());
+                if (ips || addresses) {
+                    for (const pugi::xml_node list : {ips, addresses})
+                        for (pugi::xml_node ip = list.first_child(); ip; ip = ip.next_sibling())
+                            table.AddEntry(*portNumber, direction, permission, ip.text().get());
                 } else if (!hosts) {
                     table.AddEntry(*portNumber, direction, permission, nullptr);
                 }

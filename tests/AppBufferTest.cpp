@@ -1,12 +1,14 @@
 #include "settings/AppBuffer.h"
 #include "settings/GeneralMdl.h"
 
+#include "OlderEngineView.h"
 #include "Sandbox.h"
 #include "engine/RuleTable.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
 #include <dirent.h>
+#include <pugixml.hpp>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,8 +106,10 @@ std::string Decisions(const engine::RuleTable& table)
     for (const auto& entry : table.entries) {
         text += " " + std::to_string(entry.direction) + ":" + std::to_string(entry.permission) + ":"
             + std::to_string(entry.port);
-        for (const auto& [last, first] : entry.addressRanges)
-            text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        if (const auto& range = entry.addresses)
+            text += "[" + std::to_string(static_cast<int>(range->family)) + ":" + std::to_string(range->first.high) + "."
+                + std::to_string(range->first.low) + "-" + std::to_string(range->last.high) + "."
+                + std::to_string(range->last.low) + "]";
         if (entry.host)
             text += "{" + entry.host->text + "}";
     }
@@ -240,6 +244,70 @@ TEST(AppBufferLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMor
             for (const char* address : {"10.0.0.1", "10.0.0.2"})
                 EXPECT_EQ(after.MatchRules(1, port, address, key), before.MatchRules(1, port, address, key))
                     << port << " " << address;
+}
+
+TEST(AppBufferLoading, AddressesAreWrittenSoThatEnginesWithoutThemNeverPermitMore)
+{
+    const std::string ports =
+        "<PORTS><PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>22</NUMBER><IPS><IP>fd00::/8</IP></IPS><HOSTS><HOST>*.example.org</HOST></HOSTS></PORT>"
+        "<PORT><NUMBER>25</NUMBER><IPS><IP>10.3.0.1-10.3.0.9</IP></IPS></PORT>"
+        "<PORT><NUMBER>80</NUMBER><IPS><IP>2001:db8::/32</IP><IP>192.168.0.0/16</IP><IP>10.2.0.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::9</IP></IPS></PORT></PORTS>";
+    std::string apps;
+    for (const char* permission : {"PERMIT", "DENY", "ASK"})
+        for (const char* outDef : {"PERMIT", "DENY"})
+            apps += std::string("<APPLICATION><EXENAME>") + permission + "-" + outDef + "</EXENAME><INDEF>DENY</INDEF>"
+                + "<OUTDEF>" + outDef + "</OUTDEF><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>" + permission
+                + "</PERMISSION><STATE>1</STATE>" + ports + "</RULE></RULES></APPLICATION>";
+    const std::string original = RulesDocument(apps);
+    const std::string saved = Loaded(original).ToText();
+    // Denying and asking ports of such items go under ADDRESSES; permitting
+    // ones and ports of IPv4 items alone stay as they were.
+    EXPECT_NE(saved.find("<EXENAME>DENY-DENY</EXENAME>"), std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><ADDRESSES><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP>"
+                         "</ADDRESSES></PORT>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP></IPS></PORT>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>25</NUMBER><IPS><IP>10.3.0.1-10.3.0.9</IP></IPS></PORT>"), std::string::npos);
+    EXPECT_EQ(saved.find("<ADDRESSES><IP>10.3.0.1"), std::string::npos);
+    // The panel reads it back as the person wrote it.
+    const AppBuffer again = Loaded(saved);
+    EXPECT_EQ(again.ReturnPortFromApp("DENY-PERMIT", 1, 1)->Ips,
+              (std::vector<std::string> {"2001:db8::1", "10.0.0.0/8", "10.1.1.1"}));
+    EXPECT_EQ(Loaded(saved).ToText(), saved);
+    // An item is judged as it is written: one with a control character is
+    // written with U+FFFD in its place, no address for any reader.
+    const std::string odd = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>ODD</EXENAME><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION>"
+        "<STATE>1</STATE><PORTS><PORT><NUMBER>80</NUMBER><IPS><IP>\x0c::</IP></IPS></PORT></PORTS></RULE></RULES>"
+        "</APPLICATION>")).ToText();
+    EXPECT_NE(odd.find("<IPS><IP>\xEF\xBF\xBD::</IP></IPS>"), std::string::npos) << odd;
+    EXPECT_EQ(Loaded(odd).ToText(), odd);
+
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(saved.c_str()));
+    const std::string older = testing_support::AsAnOlderEngineReadsIt(document);
+    for (const char* permission : {"PERMIT", "DENY", "ASK"}) {
+        for (const char* outDef : {"PERMIT", "DENY"}) {
+            const std::string program = std::string(permission) + "-" + outDef;
+            engine::RuleTable before, after, old;
+            before.LoadRulesFromText(original, program);
+            after.LoadRulesFromText(saved, program);
+            old.LoadRulesFromText(older, program);
+            for (const int port : {22, 25, 80, 443, 8080, 9}) {
+                for (const char* peer : {"2001:db8::1", "2001:db8::2", "fd00::1", "fd00::a", "10.0.0.5", "10.1.1.1",
+                                         "11.0.0.1", "192.168.1.1", "10.2.0.1", "10.3.0.5"}) {
+                    const int decided = after.MatchRules(1, port, peer);
+                    EXPECT_EQ(decided, before.MatchRules(1, port, peer)) << program << " " << port << " " << peer;
+                    if (old.MatchRules(1, port, peer) == engine::kPermit) {
+                        EXPECT_EQ(decided, engine::kPermit) << program << " " << port << " " << peer;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(AppBufferLookUp, FindsByNameOrDescriptionInAnyCase)

@@ -327,8 +327,10 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editor->RULES[0]->Direction, "OUTGOING");
     EXPECT_EQ(editor->RULES[1]->RuleName, "r");
     EXPECT_EQ(editor->OutDef, "DENY");
-    // Allow, for an IPv6 peer, which a rule names by its port alone.
+    // Allow, for an IPv6 peer: that address alone.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "fd00::9", 993, true, false}));
+    EXPECT_EQ(editor->RULES[0]->RuleName, "Backstop: fd00::9 port 993");
+    EXPECT_EQ(editor->RULES[0]->PORTS[0]->Ips, std::vector<std::string> {"fd00::9"});
     // Ticked, for a program the backstop named by its file name alone (it
     // had ended), with no entry yet: its own, with the general incoming
     // default and the answer as its outgoing one.
@@ -349,6 +351,7 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.4"), engine::kDeny);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::9"), engine::kPermit);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::8"), engine::kDeny);
     EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     EXPECT_EQ(state.Pic2WindowText, " EDITOR FETCH.BIN");
     // Ticked for a program that follows the system settings: the answer holds
@@ -445,9 +448,34 @@ TEST(RuleChecks, AddressesAreThoseTheEngineReads)
         {"10.0.0.256", false},       {"10.0.0.1a", false},          {"1O.0.0.1", false},
         {"", true},                  {"10 .0.0.1", false},          {" 192.168.1.1 ", true},
         {"1.2.3.4.5", false},        {"1..2.3", false},             {"0.0.0.0", true},
+        // IPv6 and prefixes of both families.
+        {"2001:db8::1", true},       {" fd00::2 , 10.0.0.1", true}, {"::ffff:10.0.0.1", true},
+        {"10.0.0.0/8", true},        {"2001:db8::/32", true},       {"10.0.0.0/8, fd00::/64", true},
+        {"10.0.0.0/33", false},      {"2001:db8::/129", false},     {"10.0.0.256/8", false},
+        {"fd00::1::2", false},       {"fd00::g", false},            {"fd00::1%lo", false},
+        {"fd00::1-fd00::9", false},  {"10.0.0.0/", false},          {"/8", false},
+        {"2001:db8::1,", true},      {"[fd00::1]", false},          {"fd00 ::1", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(panel::CheckIpList(c.text), c.valid) << '"' << c.text << '"';
+    // Each accepted item is one the engine takes.
+    for (const char* item : {"2001:db8::1", " fd00::2 ", "::ffff:10.0.0.1", "10.0.0.0/8", "2001:db8::/32"}) {
+        engine::RuleTable table;
+        EXPECT_TRUE(table.AddEntry(80, engine::kOutgoing, engine::kDeny, item)) << item;
+    }
+    const struct {
+        const char* low;
+        const char* high;
+        bool valid;
+    } ranges[] = {
+        {"10.0.0.1", "10.0.0.9", true},   {"10.0.0.9", "10.0.0.1", false},   {"10.0.0.5", "10.0.0.5", true},
+        {"", "10.0.0.1", true},           {"fd00::1", "fd00::ff", true},     {"fd00::ff", "fd00::1", false},
+        {"fd00::1", "fd00::1", true},     {"10.0.0.1", "fd00::1", false},    {"fd00::1", "10.0.0.1", false},
+        {"", "fd00::1", false},           {"::ffff:10.0.0.1", "10.0.0.9", true}, {"fd00::/64", "fd00::1:0", false},
+        {"10.0.0.0/8", "10.0.0.1", false}, {"fd00::1::", "fd00::2", false},
+    };
+    for (const auto& r : ranges)
+        EXPECT_EQ(panel::CheckIpRange(r.low, r.high), r.valid) << '"' << r.low << "\" - \"" << r.high << '"';
     // What passes is read by the engine as typed, blanks and all.
     engine::RuleTable table;
     EXPECT_TRUE(table.AddEntry(80, engine::kOutgoing, engine::kDeny, " 10.0.0.2"));

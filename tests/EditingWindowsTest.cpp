@@ -283,6 +283,69 @@ TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
               std::string::npos);
 }
 
+TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
+{
+    state.NewAppToAdd = state.CurrBuffer.GetAppFromBuffer("CURL");
+    EditApp_Step4 editor(*form, form.get());
+    editor.Prepare(state.AppConsts.ADD_RULE, 0);
+    editor.RuleName->setText("v6");
+    editor.PermissionCombo->setCurrentText("DENY");
+    const struct {
+        bool range;
+        const char* list;
+        const char* low;
+        const char* high;
+        const char* message; // nullptr: accepted
+    } cases[] = {
+        {false, "2001:db8::1", "", "", nullptr},
+        {false, "10.0.0.0/8,2001:db8::/32", "", "", nullptr},
+        {true, "", "fd00::1", "fd00::ff", nullptr},
+        {false, "fd00::1::2", "", "", "Problem with the Ip list syntax"},
+        {false, "2001:db8::/129", "", "", "Problem with the Ip list syntax"},
+        {false, "10.0.0.0/33", "", "", "Problem with the Ip list syntax"},
+        {false, "fd00::1-fd00::9", "", "", "Problem with the Ip list syntax"},
+        {true, "", "fd00::ff", "fd00::1", "Problem with the Ip list syntax"},
+        {true, "", "10.0.0.1", "fd00::1", "Problem with the Ip list syntax"},
+        {true, "", "fd00::/64", "fd00::1:0", "Problem with the Ip list syntax"},
+    };
+    for (const auto& c : cases) {
+        messages.clear();
+        editor.NewPortNum->setText("443");
+        (c.range ? editor.RemoteIpRange : editor.RemoteIp)->setChecked(true);
+        editor.NewIpsList->setText(c.list);
+        editor.IpMinRange->setText(c.low);
+        editor.IpMaxRange->setText(c.high);
+        editor.AddNew_Click();
+        EXPECT_EQ(messages, c.message ? QStringList {c.message} : QStringList {}) << c.list << c.low << c.high;
+        if (c.message) {
+            EXPECT_EQ(editor.NewIpsList->text(), c.list); // kept, to be put right
+        }
+    }
+    const auto& ports = editor.WorkingRule().PORTS;
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0]->Ips, std::vector<std::string> {"2001:db8::1"});
+    EXPECT_EQ(ports[1]->Ips, (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
+    EXPECT_EQ(ports[2]->Ips, std::vector<std::string> {"fd00::1-fd00::ff"});
+    EXPECT_EQ(Rows(editor.PortsListView, 2), (QStringList {"2001:db8::1", "10.0.0.0/8,2001:db8::/32", "fd00::1-fd00::ff"}));
+    // A click puts an IPv6 range back into the range fields.
+    editor.PortsListView_Click(editor.PortsListView->topLevelItem(2));
+    EXPECT_TRUE(editor.RemoteIpRange->isChecked());
+    EXPECT_EQ(editor.IpMinRange->text(), "fd00::1");
+    EXPECT_EQ(editor.IpMaxRange->text(), "fd00::ff");
+
+    // Stored as written, where engines that cannot read them take the
+    // denying ports as every address, and read back the same.
+    editor.FinishCmd_Click();
+    const std::string rules = ReadText(sandbox.rulesFile);
+    EXPECT_NE(rules.find("<NUMBER>443</NUMBER><ADDRESSES><IP>10.0.0.0/8</IP><IP>2001:db8::/32</IP></ADDRESSES></PORT>"),
+              std::string::npos);
+    EXPECT_NE(rules.find("<ADDRESSES><IP>fd00::1-fd00::ff</IP></ADDRESSES>"), std::string::npos);
+    panel::AppBuffer reloaded;
+    ASSERT_TRUE(reloaded.LoadFromText(rules));
+    EXPECT_EQ(reloaded.GetAppFromBuffer("CURL")->RULES.back()->PORTS[1]->Ips,
+              (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
+}
+
 TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
 {
     state.RightClickSelectedNode = "CURL";

@@ -118,6 +118,32 @@ TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)
     EXPECT_EQ(Applications(), (QStringList {"WGET", "NC"}));
 }
 
+TEST_F(LogWindow, AddressColumnSortsByFamilyThenValue)
+{
+    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    std::string log;
+    for (const char* address : {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}) {
+        std::string record = Record("/usr/bin/wget", "WGET", 1, 0, 443);
+        record.replace(record.find("10.0.0.9"), 8, address);
+        log += record;
+    }
+    testing_support::WriteText(today, log);
+    form->LogMenu()->findChild<QAction*>("Log4")->trigger();
+    const auto addresses = [&] {
+        QStringList shown;
+        for (int i = 0; i < form->MainListView->topLevelItemCount(); ++i)
+            shown << form->MainListView->topLevelItem(i)->text(4);
+        return shown;
+    };
+    panel::SortMainListView(5, 1, form.get());
+    EXPECT_EQ(addresses(), (QStringList {"9.1.1.1", "10.0.0.9", "10.0.0.10", "2001:db8::2", "fd00::9", "fd00::10"}));
+    panel::SortMainListView(5, 2, form.get());
+    EXPECT_EQ(addresses(), (QStringList {"fd00::10", "fd00::9", "2001:db8::2", "10.0.0.10", "10.0.0.9", "9.1.1.1"}));
+    // Other columns sort as they did.
+    panel::SortMainListView(1, 1, form.get());
+    EXPECT_EQ(addresses(), (QStringList {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}));
+}
+
 TEST_F(LogWindow, AddingTheProgramOfALogRow)
 {
     form->LogMenu()->findChild<QAction*>("Log3")->trigger();

@@ -2,6 +2,7 @@
 #include "settings/PanelState.h"
 #include "settings/SingleInstance.h"
 #include "windows/MainForm.h"
+#include "windows/RuleText.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
 #include "gui/ProgramIconDelegate.h"
@@ -183,6 +184,29 @@ TEST(PanelWindowTools, SortingTwiceByTheSameColumnFlips)
     EXPECT_EQ(first(), "c");
     panel::SortMainListView(9, 0, &window); // no such column: nothing happens
     EXPECT_EQ(first(), "c");
+}
+
+TEST(RuleDescriptions, AddressesOfEveryFormAsWrittenWhereverTheFileKeepsThem)
+{
+    // A denying rule's IPv6 items and prefixes go under ADDRESSES in the
+    // file; read back, the rule reads as it was written.
+    panel::AppBuffer buffer;
+    ASSERT_TRUE(buffer.LoadFromText(
+        "<APPLICATIONS><APPLICATION><EXENAME>CURL</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+        "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS>"
+        "<PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP></IPS></PORT>"
+        "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::ff</IP></IPS><HOSTS><HOST>x.example.org</HOST></HOSTS></PORT>"
+        "</PORTS></RULE></RULES></APPLICATION></APPLICATIONS>"));
+    const std::string written = "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff,x.example.org)";
+    EXPECT_EQ(panel::RuleDescription(*buffer.ReturnRuleFromApp("CURL", 1)), written);
+    panel::AppBuffer again;
+    const std::string saved = buffer.ToText();
+    ASSERT_NE(saved.find("<ADDRESSES>"), std::string::npos);
+    ASSERT_TRUE(again.LoadFromText(saved));
+    const panel::RuleRecord rule = again.ReturnRuleFromApp("CURL", 1);
+    // The port of names and addresses is written as two, as before.
+    EXPECT_EQ(panel::RuleDescription(*rule),
+              "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff), 8080(x.example.org)");
 }
 
 TEST(PanelWindowTools, CenteredOnTheScreensWorkArea)

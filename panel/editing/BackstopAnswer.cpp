@@ -14,9 +14,9 @@ namespace panel {
 namespace {
 
 // The rule an answer for this peer makes, named so that the rule lists say what it is for.
-std::string RuleNameFor(const BackstopAnswer& answer, bool ipv4)
+std::string RuleNameFor(const BackstopAnswer& answer)
 {
-    return "Backstop: " + (ipv4 ? answer.address : std::string("IPv6")) + " port " + std::to_string(answer.port);
+    return "Backstop: " + answer.address + " port " + std::to_string(answer.port);
 }
 
 bool IsAnswerRule(const AppRules& rule, const std::string& name)
@@ -52,12 +52,11 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelState& state, const BackstopA
     if (answer.forAll) {
         SetAnsweredDefault(state, *app, answer.permit ? platform::kCodeOutgoingPermitted : platform::kCodeOutgoingBlocked);
     } else {
-        const std::string name = RuleNameFor(answer, isIpv4);
+        const std::string name = RuleNameFor(answer);
         std::erase_if(app->RULES, [&name](const RuleRecord& rule) { return rule && IsAnswerRule(*rule, name); });
         auto port = std::make_shared<AppPorts>();
         port->nPort = static_cast<int32_t>(answer.port);
-        if (isIpv4)
-            port->Ips = {answer.address};
+        port->Ips = {answer.address}; // IPv4 or IPv6: the rule covers that peer alone
         auto rule = std::make_shared<AppRules>();
         rule->RuleName = name;
         rule->Permission = permission;

@@ -84,7 +84,7 @@ EditApp_Step4::EditApp_Step4(MainForm& main, QWidget* parent) : QDialog(parent),
     portsLayout->addWidget(NewPort_alias, 1, 3, 1, 3);
     RemoteIp = Named(new QRadioButton("Remote IP:", ports), "RemoteIp");
     NewIpsList = Named(new QLineEdit(ports), "NewIpsList");
-    NewIpsList->setPlaceholderText("10.0.0.1,10.0.0.2");
+    NewIpsList->setPlaceholderText("10.0.0.1,10.1.0.0/16,2001:db8::1");
     portsLayout->addWidget(RemoteIp, 2, 0);
     portsLayout->addWidget(NewIpsList, 2, 1, 1, 5);
     RemoteIpRange = Named(new QRadioButton("Remote IP Range:", ports), "RemoteIpRange");
@@ -246,9 +246,7 @@ panel::PortRecord EditApp_Step4::CreatePortCollection()
 
 bool EditApp_Step4::CheckRange()
 {
-    const std::string low = IpMinRange->text().toStdString();
-    const std::string high = IpMaxRange->text().toStdString();
-    return panel::CheckSingleIp(high) && panel::CheckSingleIp(low) && panel::longfromip(low) <= panel::longfromip(high);
+    return panel::CheckIpRange(IpMinRange->text().toStdString(), IpMaxRange->text().toStdString());
 }
 
 bool EditApp_Step4::PortFieldsValid()

@@ -35,6 +35,11 @@ struct LogRow {
     bool operator==(const LogRow&) const = default;
 };
 
+// What the address column sorts by: by family (IPv4 first), then by value,
+// so that 10.0.0.9 comes before 10.0.0.10 and 2001:db8::9 before
+// 2001:db8::10; a text that is no address after every address.
+std::string AddressSortKey(std::string_view address);
+
 // The ports list's names by number, for "80(http)".
 class PortNames {
 public:

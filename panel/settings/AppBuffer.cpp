@@ -1,6 +1,7 @@
 #include "settings/AppBuffer.h"
 
 #include "settings/GeneralMdl.h"
+#include "platform/AddressRange.h"
 #include "platform/Files.h"
 #include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
@@ -61,6 +62,7 @@ std::vector<PortRecord> GetPortsCollection(const pugi::xml_node& ports, const st
             continue;
         auto port = std::make_shared<AppPorts>();
         std::optional<std::string> numberText;
+        std::vector<std::string> addresses; // written apart for older readers: the port's addresses all the same
         for (const pugi::xml_node child : portNode.children()) {
             const std::string_view name = LocalName(child);
             if (name == rf::kNumber)
@@ -69,9 +71,12 @@ std::vector<PortRecord> GetPortsCollection(const pugi::xml_node& ports, const st
                 port->ALIAS = TextOf(child);
             else if (name == rf::kIps)
                 port->Ips = GetIpsCollection(child);
+            else if (name == rf::kAddresses)
+                addresses = GetIpsCollection(child);
             else if (name == rf::kHosts)
                 port->Hosts = GetIpsCollection(child);
         }
+        port->Ips.insert(port->Ips.end(), addresses.begin(), addresses.end());
         // A port entry without a usable number covers no port for the engine:
         // it is left out, and only it, so the rule keeps its other ports.
         const auto number = numberText ? NumberOf(*numberText) : std::nullopt;
@@ -186,14 +191,32 @@ void AddText(pugi::xml_node parent, const char* name, const std::string& text)
     parent.append_child(name).text().set(rf::XmlSafeText(text).c_str());
 }
 
-void GetNodeFromAppPorts(pugi::xml_node ports, const AppPorts& port)
+// Where a port's addresses are written: IPS, unless the rule does not
+// permit and an item is of a form that engines predating IPv6 and prefixes
+// cannot read. Such an engine skips that item, so it would deny or ask less
+// and permit what the rule does not; under ADDRESSES, with no IPS, it takes
+// the port as every address instead. A permitting port stays in IPS, where
+// such an engine permits only the items it reads.
+const char* AddressElement(const AppRules& rule, const AppPorts& port)
+{
+    if (rule.Permission == rf::kPermit)
+        return rf::kIps;
+    // Judged as the item is written, which readers see.
+    const bool unreadable = std::any_of(port.Ips.begin(), port.Ips.end(), [](const std::string& ip) {
+        const std::string written = rf::XmlSafeText(ip);
+        return !platform::IsIpv4Item(written) && platform::ParseAddressRange(written);
+    });
+    return unreadable ? rf::kAddresses : rf::kIps;
+}
+
+void GetNodeFromAppPorts(pugi::xml_node ports, const AppPorts& port, const AppRules& rule)
 {
     pugi::xml_node node = ports.append_child(rf::kPort);
     if (!port.ALIAS.empty())
         AddText(node, rf::kAlias, port.ALIAS);
     AddText(node, rf::kNumber, std::to_string(port.nPort));
     if (!port.Ips.empty()) {
-        pugi::xml_node ips = node.append_child(rf::kIps);
+        pugi::xml_node ips = node.append_child(AddressElement(rule, port));
         for (const std::string& ip : port.Ips)
             AddText(ips, rf::kIp, ip);
     }
@@ -220,7 +243,7 @@ void GetNodeFromappRules(pugi::xml_node rules, const AppRules& rule)
         pugi::xml_node ports = node.append_child(rf::kPorts);
         for (const PortRecord& port : rule.PORTS) {
             if (port->Hosts.empty()) {
-                GetNodeFromAppPorts(ports, *port);
+                GetNodeFromAppPorts(ports, *port, rule);
                 continue;
             }
             // A port with host names, written so that a reader that knows
@@ -233,15 +256,15 @@ void GetNodeFromappRules(pugi::xml_node rules, const AppRules& rule)
             if (rule.Permission == rf::kPermit) {
                 if (named.Ips.empty())
                     named.Ips.push_back(rf::kNoAddress);
-                GetNodeFromAppPorts(ports, named);
+                GetNodeFromAppPorts(ports, named, rule);
             } else {
                 if (!named.Ips.empty()) {
                     AppPorts addresses = named;
                     addresses.Hosts.clear();
-                    GetNodeFromAppPorts(ports, addresses);
+                    GetNodeFromAppPorts(ports, addresses, rule);
                     named.Ips.clear();
                 }
-                GetNodeFromAppPorts(ports, named);
+                GetNodeFromAppPorts(ports, named, rule);
             }
         }
     }
