@@ -21,5 +21,12 @@ inline constexpr const char* kTimeEnd = "VRNTIMEEND";           // tick count at
 // anything but a number from 1 to kMaxAlertTimeout: alerts wait for the user.
 inline constexpr const char* kAlertTimeout = "AlertTimeout";
 inline constexpr int kMaxAlertTimeout = 3600;
+// A question nobody can see (the screen locked, no display): "1" Allow or
+// "2" Block (anything else: Block), answered after AwayTimeout seconds
+// (0 to kMaxAlertTimeout; missing or unreadable: kDefaultAwayTimeout) while
+// the screen stays locked, at once when there is no display at all.
+inline constexpr const char* kAwayAnswer = "AwayAnswer";
+inline constexpr const char* kAwayTimeout = "AwayTimeout";
+inline constexpr int kDefaultAwayTimeout = 30;
 
 }  // namespace platform::settings

@@ -7,6 +7,9 @@
 //   ...,timedout=1              the answer says the time ran out
 //   ...,host=1                  the answer applies to the named host only
 //   wait                        answer only when told to press a button
+//   cue=PATH                    answer once the file PATH exists: "1" Allow, else Block
+//                               (or when told to press a button); a question its
+//                               engine withdraws is added to $ZEL_TEST_ALERT_RECORD.withdrawn
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
 // Like the real program it says "alive" at once and every half second while
@@ -152,6 +155,33 @@ void Ask(int in, int out)
                 button = std::atoi(line.c_str() + 6);
                 ticked = 0;
                 break;
+            }
+        }
+    } else if (script.rfind("cue=", 0) == 0) {
+        const std::string cue = script.substr(4);
+        for (;;) {
+            if (std::ifstream file {cue}) {
+                std::string text;
+                std::getline(file, text);
+                button = text == "1" ? 1 : 2;
+                ticked = 0;
+                break;
+            }
+            pollfd closed {in, POLLIN, 0};
+            if (::poll(&closed, 1, 20) > 0) {
+                const std::string line = ReadLine(in);
+                if (line == "\x04") {
+                    if (const char* record = std::getenv("ZEL_TEST_ALERT_RECORD")) {
+                        std::lock_guard lock(g_record);
+                        std::ofstream(std::string(record) + ".withdrawn", std::ios::app) << texts["peer"] << '\n';
+                    }
+                    return;
+                }
+                if (line.rfind("press ", 0) == 0) {
+                    button = std::atoi(line.c_str() + 6);
+                    ticked = 0;
+                    break;
+                }
             }
         }
     } else {

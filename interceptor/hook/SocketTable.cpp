@@ -13,10 +13,13 @@
 
 namespace hook {
 
+std::atomic<int> g_markedDescriptors {0};
+
 namespace {
 
 struct Tables {
-    // Bits 0..1: the kind; bit 7: a TCP connection to port 53.
+    // Bits 0..1: the kind; bits 4..6: marks (SocketTable.h); bit 7: a TCP
+    // connection to port 53.
     std::atomic<unsigned char> kinds[kTrackedDescriptors];
     // Bit 16: the port is known; bits 0..15: the port.
     std::atomic<uint32_t> ports[kTrackedDescriptors];
@@ -25,6 +28,12 @@ struct Tables {
 
 constexpr unsigned char kKindBits = 0x03;
 constexpr unsigned char kDnsStreamBit = 0x80;
+constexpr unsigned char kMarkBits = kMarkRefused | kMarkKept | kMarkStandsIn;
+
+int CountMarks(unsigned char bits)
+{
+    return ((bits & kMarkRefused) != 0) + ((bits & kMarkKept) != 0) + ((bits & kMarkStandsIn) != 0);
+}
 
 // Made at the program's first socket: a program without any never pays for them.
 std::atomic<Tables*> g_tables {nullptr};
@@ -105,8 +114,13 @@ void SetKind(int fd, Kind kind)
     // alone (a sandboxed one among them) never maps them, and its
     // descriptors stay of unknown kind, which costs it nothing either.
     if (Tracked(fd))
-        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing())
-            tables->kinds[fd].store(kind, std::memory_order_relaxed);
+        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing()) {
+            // Marks stay: they are the firewall's, not the program's.
+            unsigned char old = tables->kinds[fd].load(std::memory_order_relaxed);
+            while (!tables->kinds[fd].compare_exchange_weak(old, static_cast<unsigned char>((old & kMarkBits) | kind),
+                                                            std::memory_order_relaxed)) {
+            }
+        }
 }
 
 Kind KnownKind(int fd)
@@ -195,7 +209,9 @@ void CopyKnowledge(int from, int to)
         Forget(to);
         return;
     }
-    tables->kinds[to].store(tables->kinds[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    const unsigned char copied = tables->kinds[from].load(std::memory_order_relaxed) & ~kMarkBits;
+    const unsigned char old = tables->kinds[to].exchange(copied, std::memory_order_relaxed);
+    g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_relaxed);
     tables->ports[to].store(tables->ports[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
     tables->decidedPeers[to].store(tables->decidedPeers[from].load(std::memory_order_relaxed),
                                    std::memory_order_relaxed);
@@ -253,9 +269,51 @@ void Forget(int fd)
     Tables* tables = Existing();
     if (!tables || !Tracked(fd))
         return;
-    tables->kinds[fd].store(kUnknown, std::memory_order_relaxed);
+    const unsigned char old = tables->kinds[fd].exchange(kUnknown, std::memory_order_relaxed);
+    if (old & kMarkBits)
+        g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_relaxed);
     tables->ports[fd].store(0, std::memory_order_relaxed);
     tables->decidedPeers[fd].store(0, std::memory_order_relaxed);
+}
+
+unsigned char MarksOf(int fd)
+{
+    const Tables* tables = Existing();
+    return tables && Tracked(fd) ? tables->kinds[fd].load(std::memory_order_relaxed) & kMarkBits : 0;
+}
+
+bool SetMark(int fd, Mark mark)
+{
+    Tables* tables = Tracked(fd) ? Made() : nullptr;
+    if (!tables)
+        return false;
+    if (!(tables->kinds[fd].fetch_or(mark, std::memory_order_relaxed) & mark))
+        g_markedDescriptors.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool ClearMark(int fd, Mark mark)
+{
+    Tables* tables = Existing();
+    if (!tables || !Tracked(fd))
+        return false;
+    const bool was = tables->kinds[fd].fetch_and(static_cast<unsigned char>(~mark), std::memory_order_relaxed) & mark;
+    if (was)
+        g_markedDescriptors.fetch_sub(1, std::memory_order_relaxed);
+    return was;
+}
+
+bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd)
+{
+    const Tables* tables = Existing();
+    if (!tables || !AnyMarks())
+        return false;
+    for (unsigned at = first; at <= last && at < static_cast<unsigned>(kTrackedDescriptors); ++at)
+        if (tables->kinds[at].load(std::memory_order_relaxed) & mark) {
+            fd = at;
+            return true;
+        }
+    return false;
 }
 
 }  // namespace hook
