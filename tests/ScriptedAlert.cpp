@@ -6,6 +6,7 @@
 //   answer=N,ticked=T,delay=MS  answer after a pause
 //   ...,timedout=1              the answer says the time ran out
 //   ...,host=1                  the answer applies to the named host only
+//   ...,away=1                  the answer says the away setting gave it
 //   wait                        answer only when told to press a button
 //   cue=PATH                    answer once the file PATH exists: "1" Allow, else Block
 //                               (or when told to press a button); a question its
@@ -189,7 +190,11 @@ void Ask(int in, int out)
     }
     channel.Stop();
     channel.Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
-                + (Field(script, "timedout=", 0) ? " timeout" : Field(script, "host=", 0) ? " host" : "") + "\n");
+                + (Field(script, "timedout=", 0) ? " timeout"
+                   : Field(script, "host=", 0)   ? " host"
+                   : Field(script, "away=", 0)   ? " away"
+                                                 : "")
+                + "\n");
 }
 
 // The descriptors it was started with, besides its channel on 0 and 1 and

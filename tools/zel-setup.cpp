@@ -102,6 +102,9 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
     Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
     Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
+    // Nobody at the screen: Block after 30 seconds.
+    Ensure(kSettingsKey, platform::settings::kAwayAnswer, "2", failed);
+    Ensure(kSettingsKey, platform::settings::kAwayTimeout, std::to_string(platform::settings::kDefaultAwayTimeout), failed);
     if (firstInstall) {
         const std::string program = binDir + "/zel";
         if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {

@@ -2,8 +2,11 @@
 
 #include <QDialog>
 
+#include <string>
+
 class MainForm;
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -11,8 +14,9 @@ class QSpinBox;
 
 // The general settings: days of logs kept, start at login, UDP mode, the
 // question before a level is applied to every application, and the graph's
-// interval (shown, not stored), and whether an alert nobody answers blocks
-// after a time.
+// interval (shown, not stored), whether an alert nobody answers blocks
+// after a time, and what answers a question nobody can see (the screen
+// locked, no display).
 class ToolsOption : public QDialog {
     Q_OBJECT
 public:
@@ -29,9 +33,14 @@ public:
     QCheckBox* ApplySettingsCheck = nullptr;
     QCheckBox* AlertTimeoutCheck = nullptr;
     QSpinBox* AlertTimeoutSeconds = nullptr;
+    QComboBox* AwayAnswerCombo = nullptr; // "Block", "Allow"
+    QSpinBox* AwayTimeoutSeconds = nullptr;
     QPushButton* OkBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
 private:
     MainForm& main_;
+    // The away settings as they were read.
+    std::string awayAnswer_;
+    std::string awayTimeout_;
 };
