@@ -16,6 +16,7 @@
 #include "AlertServer.h"
 #include "RendezvousListener.h"
 #include "gui/Art.h"
+#include "platform/SessionPreload.h"
 #include "platform/Text.h"
 
 #include <QApplication>
@@ -83,6 +84,7 @@ bool AnswerWithoutDisplay()
 
 int main(int argc, char** argv)
 {
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
     // Without a display Qt would abort, and nobody could see the question:
     // the away setting answers it, and the next question starts anew.

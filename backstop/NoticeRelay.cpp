@@ -138,31 +138,50 @@ void NoticeRelay::Drop(size_t index)
 
 void NoticeRelay::Tell(const zel_backstop_event& event)
 {
+    // The program by the name the kernel took when it was executed; its
+    // whole path while the process still runs it. A program that ended
+    // already is named by its file name alone (or, run before the backstop
+    // and never seen executed, by its command name).
+    const std::string name = event.named ? std::string(event.name, strnlen(event.name, sizeof event.name)) : std::string();
     char link[64];
     std::snprintf(link, sizeof link, "/proc/%u/exe", event.pid);
     char path[4096];
     const ssize_t length = ::readlink(link, path, sizeof path - 1);
-    // A program that ended already has only its command name left.
     std::string program = length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+    if (program.ends_with(" (deleted)"))
+        program.resize(program.size() - 10);
+    if (!name.empty() && program.substr(program.rfind('/') + 1) != name)
+        program = name;
     if (program.empty())
         program = std::string(event.comm, strnlen(event.comm, sizeof event.comm));
     // A program's name is shown on a line of its own: no line breaks in it.
     for (char& c : program)
         if (c == '\n' || c == '\r')
             c = '?';
-    // Once a while per program and verdict: a change of mode is news.
-    const std::string key = std::to_string(event.mode) + " " + program;
-    const auto now = std::chrono::steady_clock::now();
-    const auto last = lastNotice_.find(key);
-    if (last != lastNotice_.end() && now - last->second < kNoticeInterval)
-        return;
-    if (lastNotice_.size() > 4096)
-        lastNotice_.clear();
-    lastNotice_[key] = now;
+    const char* verdict = event.verdict == ZEL_VERDICT_ASKED ? "asked"
+        : event.verdict == ZEL_VERDICT_DENIED               ? "denied"
+                                                            : "passed";
+    // Once a while per program and verdict: a change of mode is news. A
+    // question is the kernel's to space out: each one counts.
+    if (event.verdict != ZEL_VERDICT_ASKED) {
+        const std::string key = std::to_string(event.mode) + " " + verdict + " " + program;
+        const auto now = std::chrono::steady_clock::now();
+        const auto last = lastNotice_.find(key);
+        if (last != lastNotice_.end() && now - last->second < kNoticeInterval)
+            return;
+        if (lastNotice_.size() > 4096)
+            lastNotice_.clear();
+        lastNotice_[key] = now;
+    }
 
+    // An IPv4 address mapped into IPv6 is written as the IPv4 address, as the hook names it.
+    static constexpr unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    const bool mapped = event.family == AF_INET6 && std::memcmp(event.address, kMapped, sizeof kMapped) == 0;
     char address[INET6_ADDRSTRLEN] = "?";
-    ::inet_ntop(event.family == AF_INET6 ? AF_INET6 : AF_INET, event.address, address, sizeof address);
-    const char* verdict = event.mode == ZEL_BACKSTOP_DENY ? "denied" : "passed";
+    if (event.family == AF_INET6 && !mapped)
+        ::inet_ntop(AF_INET6, event.address, address, sizeof address);
+    else
+        ::inet_ntop(AF_INET, mapped ? event.address + 12 : event.address, address, sizeof address);
     char head[256];
     std::snprintf(head, sizeof head, "%s %u %s %u %s ", verdict, event.pid, address, event.port,
                   event.protocol == 17 ? "UDP" : "TCP");

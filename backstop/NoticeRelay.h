@@ -11,7 +11,8 @@
 
 // One covered user's notices: to the journal (standard output) and to that
 // user's clients (the interceptor), connected to a socket of the user's own,
-// once per program in a while. The socket belongs to the user, mode 0600,
+// once per program and verdict in a while; every question the kernel raises
+// (it spaces them out itself). The socket belongs to the user, mode 0600,
 // in a folder only root may write; a client whose peer credentials are not
 // the user's or root's is turned away, so no user hears another's programs.
 class NoticeRelay {

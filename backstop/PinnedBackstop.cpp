@@ -29,6 +29,12 @@ constexpr Pin kPins[] = {
     {"config", Kind::kMap, "config"},
     {"registered", Kind::kMap, "registered"},
     {"events", Kind::kMap, "events"},
+    {"images", Kind::kMap, "images"},
+    {"rules_state", Kind::kMap, "rules_state"},
+    {"programs", Kind::kMap, "programs"},
+    {"lists", Kind::kMap, "lists"},
+    {"intervals", Kind::kMap, "intervals"},
+    {"noticed", Kind::kMap, "noticed"},
     // Registrations are followed before any connection is looked at, so
     // that no hooked program is taken for an unhooked one.
     {"link-register", Kind::kCgroupLink, "register_program"},
@@ -121,6 +127,24 @@ bool WriteConfig(int mapFd, unsigned uid, unsigned mode)
     return bpf_map_update_elem(mapFd, &key, &settings, BPF_ANY) == 0;
 }
 
+// The programs of the processes that ran before the kernel programs were
+// there to see them executed: the kernel's own walk of its tasks, in a
+// fixed number of calls whatever runs. Without it those are decided by the
+// general settings until they execute something.
+void SeedImages(zel_backstop* skeleton)
+{
+    bpf_link* link = bpf_program__attach_iter(skeleton->progs.seed_images, nullptr);
+    if (!link)
+        return;
+    if (const int fd = bpf_iter_create(bpf_link__fd(link)); fd >= 0) {
+        char scrap[256];
+        while (::read(fd, scrap, sizeof scrap) > 0) {
+        }
+        ::close(fd);
+    }
+    bpf_link__destroy(link);
+}
+
 }  // namespace
 
 PinnedBackstop::Look PinnedBackstop::Inspect() const
@@ -148,7 +172,8 @@ PinnedBackstop::Look PinnedBackstop::Inspect() const
     return look;
 }
 
-bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgroup, std::string& error) const
+bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgroup, const Prepare& prepare,
+                            std::string& error) const
 {
     if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
         error = "cannot make " + folder_ + ": " + std::strerror(errno);
@@ -191,6 +216,10 @@ bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgro
         if (!whole)
             error = std::string("cannot attach and pin ") + pin.name + ": " + std::strerror(errno);
     }
+    if (whole)
+        SeedImages(skeleton);
+    if (whole && prepare)
+        whole = prepare(error);
     // Everything is in place: the verdict from now on.
     if (whole && !WriteConfig(configFd, uid, mode)) {
         whole = false;

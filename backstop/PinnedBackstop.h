@@ -2,6 +2,7 @@
 
 #include "backstop.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,16 @@ public:
     const std::string& Folder() const { return folder_; }
 
     Look Inspect() const;
-    // Loads, attaches to the cgroup and pins everything for uid, then puts
-    // the verdict in force; on any failure takes away all it made and says
-    // in error why, and whether anything is left. The folder holds nothing
-    // of the backstop's beforehand.
-    bool Attach(unsigned uid, unsigned mode, const std::string& cgroup, std::string& error) const;
+    // What is done when everything is pinned, before the verdict is put in
+    // force (the rules written); false (error says why) fails the attach.
+    using Prepare = std::function<bool(std::string& error)>;
+    // Loads, attaches to the cgroup and pins everything for uid, learns the
+    // programs of the processes that run already, prepares, then puts the
+    // verdict in force; on any failure takes away all it made and says in
+    // error why, and whether anything is left. The folder holds nothing of
+    // the backstop's beforehand.
+    bool Attach(unsigned uid, unsigned mode, const std::string& cgroup, const Prepare& prepare,
+                std::string& error) const;
     // The verdict of a whole backstop, which must be uid's.
     bool SetMode(unsigned uid, unsigned mode, std::string& error) const;
     // Turns the verdict off, then unpins everything of the backstop's (and

@@ -1,14 +1,19 @@
 // zel-backstop: the optional kernel layer, run as root. It attaches kernel
 // programs that give a covered user's connections from programs the hook is
 // not in (static programs, direct system calls, set-user-ID programs,
-// programs started without the preload) a verdict: let them pass and tell
-// (notify), or refuse them (deny). Each covered user has a backstop of their
-// own, with its own pins, socket and lifetime (zel-backstop@UID.service):
-// their kernel programs sit side by side at the cgroup v2 root, each
-// deciding only its own user's connections. The attachments are pinned, so
-// the verdict holds if the service dies; "stop" removes what it pinned.
-//   zel-backstop start --user UID [--notify|--deny] [--cgroup DIR] [--pin DIR] [--socket PATH] [--detach]
-//   zel-backstop run (--user UID | --pin DIR) [--socket PATH]     relay the notices only
+// programs started without the preload) a verdict: decide them by the
+// user's own rules, compiled into the kernel (rules), let them pass and
+// tell (notify), or refuse them (deny). Each covered user has a backstop of
+// their own, with its own pins, socket and lifetime
+// (zel-backstop@UID.service): their kernel programs sit side by side at the
+// cgroup v2 root, each deciding only its own user's connections. The
+// attachments are pinned, so the verdict holds if the service dies; "stop"
+// removes what it pinned. While it runs, the service relays the notices and,
+// deciding by rules, follows the user's rules and Block All (read from the
+// user's settings store, or the one --settings names).
+//   zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]
+//                      [--socket PATH] [--detach]
+//   zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]   relay (and follow) only
 //   zel-backstop stop (--user UID | --pin DIR)
 //   zel-backstop status [--user UID | --pin DIR]
 // start and stop hold a lock on the pin folder's parent while they work, and
@@ -18,8 +23,15 @@
 #include "FolderLock.h"
 #include "NoticeRelay.h"
 #include "PinnedBackstop.h"
+#include "PinnedRules.h"
+#include "RulesFollower.h"
+#include "UserSettings.h"
 #include "backstop.h"
 
+#include "platform/Net.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
 #include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <cerrno>
@@ -31,6 +43,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <memory>
 #include <linux/magic.h>
 #include <sstream>
 #include <string>
@@ -67,14 +80,16 @@ struct Options {
     std::string cgroup;
     std::string pin;
     std::string socket;
+    std::string settings; // the user's settings store; empty: their own
     bool detach = false;
 };
 
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: zel-backstop start --user UID [--notify|--deny] [--cgroup DIR] [--pin DIR] [--socket PATH] [--detach]\n"
-                 "       zel-backstop run (--user UID | --pin DIR) [--socket PATH]\n"
+                 "usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]\n"
+                 "                          [--socket PATH] [--detach]\n"
+                 "       zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]\n"
                  "       zel-backstop stop (--user UID | --pin DIR)\n"
                  "       zel-backstop status [--user UID | --pin DIR]\n");
     return 2;
@@ -88,13 +103,15 @@ bool ParseOptions(int argc, char** argv, Options& options)
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--notify") {
+        if (arg == "--rules") {
+            options.mode = ZEL_BACKSTOP_RULES;
+        } else if (arg == "--notify") {
             options.mode = ZEL_BACKSTOP_NOTIFY;
         } else if (arg == "--deny") {
             options.mode = ZEL_BACKSTOP_DENY;
         } else if (arg == "--detach") {
             options.detach = true;
-        } else if (arg == "--user" || arg == "--cgroup" || arg == "--pin" || arg == "--socket") {
+        } else if (arg == "--user" || arg == "--cgroup" || arg == "--pin" || arg == "--socket" || arg == "--settings") {
             const char* text = value();
             if (!text || !*text)
                 return false;
@@ -105,7 +122,10 @@ bool ParseOptions(int argc, char** argv, Options& options)
                 if (errno != 0 || *end != '\0' || options.uid < 0 || options.uid > 0x7fffffff)
                     return false;
             } else {
-                std::string& target = arg == "--cgroup" ? options.cgroup : arg == "--pin" ? options.pin : options.socket;
+                std::string& target = arg == "--cgroup" ? options.cgroup
+                    : arg == "--pin"                    ? options.pin
+                    : arg == "--settings"               ? options.settings
+                                                        : options.socket;
                 target = text;
                 // "DIR/" names DIR.
                 while (target.size() > 1 && target.back() == '/')
@@ -199,7 +219,10 @@ int Fail(const std::string& why)
 
 const char* ModeName(unsigned mode)
 {
-    return mode == ZEL_BACKSTOP_DENY ? "deny" : mode == ZEL_BACKSTOP_NOTIFY ? "notify" : "off";
+    return mode == ZEL_BACKSTOP_RULES ? "rules"
+        : mode == ZEL_BACKSTOP_DENY   ? "deny"
+        : mode == ZEL_BACKSTOP_NOTIFY ? "notify"
+                                      : "off";
 }
 
 void SayForeign(const PinnedBackstop& backstop, const PinnedBackstop::Look& look, const char* what)
@@ -219,12 +242,23 @@ bool SayRemoval(const PinnedBackstop& backstop, const PinnedBackstop::Removal& r
     return removal.failed.empty() && removal.programsLeft == 0;
 }
 
+// This computer's address as its name resolves (network order), which the
+// engine holds as local as 127.0.0.1; 0 when it does not resolve.
+unsigned OwnAddress()
+{
+    in_addr address {};
+    const std::string text = platform::net::ResolveOwnAddress();
+    return !text.empty() && ::inet_pton(AF_INET, text.c_str(), &address) == 1 ? address.s_addr : 0;
+}
+
 int Start(const Options& options)
 {
     const std::string pin = PinFolder(options);
     const std::string cgroup = options.cgroup.empty() ? CgroupTwoMount() : options.cgroup;
     if (cgroup.empty())
         return Fail("no cgroup v2 hierarchy is mounted");
+    // Found before the lock is taken: the lookup may wait on the resolver.
+    const unsigned ownAddress = OwnAddress();
     std::string error;
     if (!PrepareParent(pin, error))
         return Fail(error);
@@ -240,9 +274,24 @@ int Start(const Options& options)
     }
     if (look.configured && look.settings.uid != uid)
         return Fail(pin + " holds the backstop of uid " + std::to_string(look.settings.uid) + ": not started");
+    // Before the verdict: this computer's address and, deciding by rules,
+    // the rules and Block All as the user's settings say now. Rules that
+    // cannot be read leave every program asked, as the engine does, until
+    // the service reads them.
+    const auto prepare = [&](std::string& why) {
+        const PinnedRules rules(pin);
+        if (!rules.SetOwnAddress(ownAddress, why))
+            return false;
+        if (options.mode == ZEL_BACKSTOP_RULES) {
+            RulesFollower follower(pin, UserSettings(uid, options.settings), std::string());
+            if (std::string unread; !follower.Refresh(unread))
+                std::printf("zel-backstop: uid %u: %s\n", uid, unread.c_str());
+        }
+        return true;
+    };
     if (look.state == PinnedBackstop::State::kWhole) {
         // Already attached (a restart of the service): the verdict may change.
-        if (!backstop.SetMode(uid, options.mode, error))
+        if (!prepare(error) || !backstop.SetMode(uid, options.mode, error))
             return Fail(error);
         std::printf("zel-backstop: already attached; now %s for uid %u\n", ModeName(options.mode), uid);
         return 0;
@@ -252,7 +301,7 @@ int Start(const Options& options)
         if (!SayRemoval(backstop, backstop.Remove()))
             return kFailed;
     }
-    if (!backstop.Attach(uid, options.mode, cgroup, error))
+    if (!backstop.Attach(uid, options.mode, cgroup, prepare, error))
         return Fail(error);
     std::printf("zel-backstop: %s for uid %u on %s, pinned in %s\n", ModeName(options.mode), uid, cgroup.c_str(), pin.c_str());
     std::fflush(stdout);
@@ -296,11 +345,20 @@ int StatusOf(const std::string& pin, bool named)
     }
     const std::string prefix = named ? pin + ": " : std::string();
     switch (look.state) {
-    case PinnedBackstop::State::kWhole:
-        std::printf("zel-backstop: %srunning, %s for uid %u, %d programs attached, %d hooked programs registered\n",
+    case PinnedBackstop::State::kWhole: {
+        std::string rules;
+        PinnedRules::State state;
+        if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state))
+            rules = !state.loaded ? ", no rules read yet (every program is asked)"
+                : ", the rules of " + std::to_string(state.programs - 1) + (state.programs == 2 ? " application" : " applications")
+                    + " and the general ones in force";
+        if (state.blockAll)
+            rules += ", Block All on";
+        std::printf("zel-backstop: %srunning, %s for uid %u, %d programs attached, %d hooked programs registered%s\n",
                     prefix.c_str(), ModeName(look.settings.mode), look.settings.uid, backstop.AttachedCount(),
-                    backstop.RegisteredCount());
+                    backstop.RegisteredCount(), rules.c_str());
         return 0;
+    }
     case PinnedBackstop::State::kPartial:
         std::printf("zel-backstop: %spartly attached (a start or stop did not finish): start or stop it again\n",
                     prefix.c_str());
@@ -392,30 +450,47 @@ int Run(const Options& options)
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
     // Still this backstop: stopped, its configuration goes (or is turned off
-    // first); started anew, it is another map.
+    // first); started anew, it is another map. Its mode, or off.
     const auto stillServing = [&] {
         zel_backstop_config settings {};
         const __u32 key = 0;
         const int fd = bpf_obj_get(configPath.c_str());
-        const bool on = MapId(fd) == configId && bpf_map_lookup_elem(fd, &key, &settings) == 0
-            && settings.mode != ZEL_BACKSTOP_OFF;
+        const bool on = MapId(fd) == configId && bpf_map_lookup_elem(fd, &key, &settings) == 0;
         if (fd >= 0)
             ::close(fd);
-        return on;
+        return on ? settings.mode : static_cast<unsigned>(ZEL_BACKSTOP_OFF);
     };
+    // Deciding by rules, the user's settings are followed while this runs.
+    std::unique_ptr<RulesFollower> follower;
     auto nextCheck = std::chrono::steady_clock::now();
     while (!g_stop) {
-        const auto now = std::chrono::steady_clock::now();
+        auto now = std::chrono::steady_clock::now();
         if (now >= nextCheck) {
-            if (!stillServing())
+            const unsigned mode = stillServing();
+            if (mode == ZEL_BACKSTOP_OFF)
                 break;
+            if (mode == ZEL_BACKSTOP_RULES && !follower)
+                follower = std::make_unique<RulesFollower>(pin, UserSettings(look.settings.uid, options.settings),
+                                                           ParentOf(pin));
+            else if (mode != ZEL_BACKSTOP_RULES)
+                follower.reset();
             nextCheck = now + std::chrono::seconds(1);
         }
+        if (follower)
+            follower->Step(now);
         std::vector<pollfd> waits {{ring_buffer__epoll_fd(ring), POLLIN, 0}};
+        if (follower && follower->Fd() >= 0)
+            waits.push_back({follower->Fd(), POLLIN, 0});
+        const size_t servedFrom = waits.size();
         const std::vector<pollfd> served = relay.Waits();
         waits.insert(waits.end(), served.begin(), served.end());
-        ::poll(waits.data(), waits.size(), 1000);
-        relay.Served(waits.data() + 1, waits.size() - 1);
+        now = std::chrono::steady_clock::now();
+        auto wake = nextCheck;
+        if (follower)
+            wake = std::min(wake, follower->Due());
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+        ::poll(waits.data(), waits.size(), static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
+        relay.Served(waits.data() + servedFrom, waits.size() - servedFrom);
         ring_buffer__consume(ring);
     }
     ring_buffer__free(ring);

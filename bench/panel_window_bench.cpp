@@ -2,11 +2,16 @@
 // (the application's defaults stored, the rules file written whole and
 // flushed, the update list published, the tree rebuilt), next to the same
 // tree rebuilt with the default rules alone. A log view filled from 30 days
-// of logs, the first time and again with nothing changed.
+// of logs, the first time and again with nothing changed. The window's
+// start with 5,000 programs that exist on disk, next to looking up the icon
+// of each (what the start did before icons came when drawn). 2,000 alert
+// answers read together, next to the same answers stored one by one.
 #include "LogFixture.h"
 #include "settings/PanelState.h"
 #include "windows/MainForm.h"
 #include "editing/CreateNewApp_Step1.h"
+#include "gui/ProgramIcon.h"
+#include "gui/ProgramIconDelegate.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
 
@@ -19,19 +24,20 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 using platform::registry::RootKey;
 
-std::string RulesWith(int applications)
+std::string RulesWith(int applications, const std::string& folder = "/usr/bin/")
 {
     std::string text = "<APPLICATIONS>";
     for (int i = 0; i < applications; ++i) {
         const std::string name = "PROGRAM" + std::to_string(i);
         const char* defaults[][2] = {{"PERMIT", "PERMIT"}, {"DENY", "DENY"}, {"ASK", "PERMIT"}};
         text += "<APPLICATION><EXENAME>" + name + "</EXENAME><DESCRIPTION>" + name + " DESCRIPTION</DESCRIPTION>"
-                "<APPPATH>/usr/bin/" + name + "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>" + defaults[i % 3][0]
+                "<APPPATH>" + folder + name + "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>" + defaults[i % 3][0]
             + "</INDEF><OUTDEF>" + defaults[i % 3][1] + "</OUTDEF><RULES><RULE><RULENAME>web</RULENAME>"
               "<DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS>"
               "<PORT><NUMBER>80</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>";
@@ -45,14 +51,32 @@ struct Window {
     panel::PanelState state;
     std::unique_ptr<MainForm> form;
 
-    explicit Window(int applications, const std::string& logs = {})
+    std::string root;
+
+    // programsOnDisk: every application's path is a file (made here), as
+    // they are on a user's machine, so that looking its icon up costs what it does there.
+    explicit Window(int applications, const std::string& logs = {}, bool programsOnDisk = false, bool load = true)
     {
         char pattern[] = "/tmp/zel-window-bench-XXXXXX";
-        const std::string root = ::mkdtemp(pattern);
+        root = ::mkdtemp(pattern);
         ::setenv("ZEL_REGISTRY_ROOT", (root + "/registry").c_str(), 1);
         ::setenv("ZEL_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
         platform::MakeDirectories(root + "/logs");
-        platform::WriteFileAtomically(root + "/Rules.xml", RulesWith(applications));
+        platform::MakeDirectories(root + "/bin");
+        if (programsOnDisk) {
+            for (int i = 0; i < applications; ++i)
+                platform::WriteFileAtomically(root + "/bin/PROGRAM" + std::to_string(i), "#!/bin/sh\n", 0755, false);
+            // A desktop's worth of desktop entries: 300, some of them for these programs.
+            platform::MakeDirectories(root + "/data/applications");
+            for (int i = 0; i < 300; ++i)
+                platform::WriteFileAtomically(root + "/data/applications/program" + std::to_string(i) + ".desktop",
+                                              "[Desktop Entry]\nType=Application\nName=Program " + std::to_string(i)
+                                                  + "\nExec=" + root + "/bin/PROGRAM" + std::to_string(i * 16)
+                                                  + " %U\nIcon=utilities-terminal\n",
+                                              0644, false);
+            ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+        }
+        platform::WriteFileAtomically(root + "/Rules.xml", RulesWith(applications, root + "/bin/"));
         const auto set = [](const char* name, const std::string& text) {
             platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, name, text);
         };
@@ -64,8 +88,21 @@ struct Window {
         set("LogFileCount", "30");
         set("SecurityStatus", "1");
         set("SecurityMode", "Normal");
+        if (load)
+            Start();
+    }
+    ~Window() { std::system(("rm -rf '" + root + "'").c_str()); }
+
+    // The start as the program makes it; shown: up to the window drawn.
+    void Start(bool shown = false)
+    {
         form = std::make_unique<MainForm>(state);
         form->Form_Load();
+        if (!shown)
+            return;
+        form->show();
+        QCoreApplication::processEvents();
+        form->repaint();
     }
 };
 
@@ -152,6 +189,63 @@ void BM_RefreshUnchangedLogViewWindow(benchmark::State& bench)
         window.form->FillLogView("Log2");
 }
 BENCHMARK(BM_RefreshUnchangedLogViewWindow)->Unit(benchmark::kMillisecond);
+
+void BM_StartWindow5000(benchmark::State& bench)
+{
+    for (auto _ : bench) {
+        bench.PauseTiming();
+        auto window = std::make_unique<Window>(5000, std::string(), true, false);
+        const int before = gui::ProgramIconDelegate::LookUps();
+        bench.ResumeTiming();
+        window->Start(true);
+        bench.PauseTiming();
+        bench.counters["icons looked up"] = gui::ProgramIconDelegate::LookUps() - before;
+        window.reset();
+        bench.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StartWindow5000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The baseline: one icon look-up for each of the 5,000 programs.
+void BM_EveryProgramIcon5000(benchmark::State& bench)
+{
+    Window window(5000, std::string(), true, false);
+    for (auto _ : bench)
+        for (int i = 0; i < 5000; ++i)
+            benchmark::DoNotOptimize(
+                gui::ExecutablePixmap(QString::fromStdString(window.root + "/bin/PROGRAM" + std::to_string(i)), 16));
+}
+BENCHMARK(BM_EveryProgramIcon5000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Answers of one program: its outgoing default each time.
+std::vector<panel::AlertAnswer> Answers(int count)
+{
+    std::vector<panel::AlertAnswer> answers;
+    for (int i = 0; i < count; ++i)
+        answers.push_back({3 + i % 2, static_cast<uint32_t>(::getpid()), "/usr/bin/PROGRAM500", {}});
+    return answers;
+}
+
+void BM_Answers2000Together(benchmark::State& bench)
+{
+    Window window(1000);
+    const auto answers = Answers(2000);
+    for (auto _ : bench)
+        window.form->StoreAnswers(answers);
+}
+BENCHMARK(BM_Answers2000Together)->Unit(benchmark::kMillisecond);
+
+// The baseline: each answer stored, saved and shown on its own, as every
+// answer was before (200 of them: 2,000 take a minute and more).
+void BM_Answers200OneByOne(benchmark::State& bench)
+{
+    Window window(1000);
+    const auto answers = Answers(200);
+    for (auto _ : bench)
+        for (const panel::AlertAnswer& answer : answers)
+            window.form->StoreAnswers({answer});
+}
+BENCHMARK(BM_Answers200OneByOne)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -265,7 +265,7 @@ pid_t SpawnAlert(int theirs, int listener, const AlertRendezvous& rendezvous)
     posix_spawnattr_setsigmask(&attributes, &noneBlocked);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-    const std::string program = AlertProgramPath();
+    const std::string& program = rendezvous.program;
     std::vector<char*> env = AlertEnvironment();
     std::vector<char*> argv {const_cast<char*>(program.c_str())};
     if (listener >= 0) {
@@ -617,14 +617,16 @@ AlertRendezvous FindAlertRendezvous()
     const std::string base = folder + "/alert-" + DesktopKey();
     if (base.size() + sizeof ".sock" > sizeof(sockaddr_un::sun_path))
         return {};
-    return {base + ".sock", base + ".lock"};
+    return {base + ".sock", base + ".lock", {}};
 }
 
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, int withdrawFd)
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program,
+                     int withdrawFd)
 {
     const std::string request = Request(texts);
     const sigset_t waitMask = RestartingSignals();
-    const AlertRendezvous rendezvous = FindAlertRendezvous();
+    AlertRendezvous rendezvous = FindAlertRendezvous();
+    rendezvous.program = program.empty() ? AlertProgramPath() : program;
     // A second try only for a question that met an alert program just as it
     // ended: it closes the question unheard, and the next one starts anew.
     for (int attempt = 0; attempt < 2; ++attempt) {

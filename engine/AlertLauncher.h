@@ -45,6 +45,7 @@ std::string AlertProgramPath();
 struct AlertRendezvous {
     std::string socketPath;
     std::string lockPath;
+    std::string program; // the alert program started when none serves yet
 };
 AlertRendezvous FindAlertRendezvous();
 
@@ -74,6 +75,9 @@ AlertRendezvous FindAlertRendezvous();
 // the program that asked without waiting closed the socket it was about.
 inline constexpr int kSilenceLimitMs = 5000;
 inline constexpr int kFirstWordLimitMs = 30000;
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, int withdrawFd = -1);
+//
+// program: the alert program to start; empty: AlertProgramPath().
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program = {},
+                     int withdrawFd = -1);
 
 }  // namespace engine

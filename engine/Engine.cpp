@@ -629,7 +629,7 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, c
         return answer == 1 ? kPermit : kDeny;
     const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
     // Each alert keeps its own answer and tick state: several may be open at once.
-    const AlertResult result = RunAlert(texts, remembered, withdrawFd);
+    const AlertResult result = RunAlert(texts, remembered, {}, withdrawFd);
     choice.interrupted = result.interrupted;
     choice.withdrawn = result.withdrawn;
     choice.away = result.away && result.button != 0;

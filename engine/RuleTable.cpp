@@ -3,6 +3,7 @@
 #include "engine/RulesReader.h"
 
 #include "platform/Descriptors.h"
+#include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
@@ -18,13 +19,6 @@
 namespace engine {
 
 namespace rf = platform::rules_format;
-
-namespace {
-
-// Rules files larger than this are not read: no real one comes near it.
-constexpr size_t kMaxRulesBytes = 64u << 20;
-
-}  // namespace
 
 std::optional<uint32_t> ParseIpv4(std::string_view text)
 {
@@ -227,34 +221,46 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)
 
 int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp)
 {
+    namespace rules_file = platform::rules_file;
     stamp = {};
     status = LoadStatus::kMissing;
-    if (path.empty())
-        return 0;
-    const int fd = platform::OpenRegularFile(path.c_str(), O_RDONLY);
+    rules_file::Status opened;
+    struct stat st {};
+    const int fd = rules_file::Open(path, opened, st);
     if (fd < 0) {
-        status = errno == ENOENT || errno == ENOTDIR ? LoadStatus::kMissing : LoadStatus::kUnreadable;
+        status = opened.Missing() ? LoadStatus::kMissing : LoadStatus::kUnreadable;
         return 0;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || static_cast<size_t>(st.st_size) > kMaxRulesBytes) {
+    stamp = platform::StampOf(st);
+    // Piece by piece first: a host keeps only what concerns it in memory.
+    // Whatever the file holds past the limit (it grew meanwhile), or an
+    // error on the way, and nothing read counts.
+    size_t passed = 0;
+    bool failed = false;
+    const RulesSource source = [fd, &passed, &failed](char* buffer, size_t size) -> ssize_t {
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            failed = failed || n < 0;
+            passed += n > 0 ? static_cast<size_t>(n) : 0;
+            if (passed > rf::kMaxRulesFileBytes) {
+                failed = true;
+                return -1;
+            }
+            return n;
+        }
+    };
+    // The table changes only when the reading was whole (kRead).
+    const StreamResult streamed = ReadRulesStream(source, *this, exeName);
+    if (failed) {
         ::close(fd);
         status = LoadStatus::kUnreadable;
         return 0;
     }
-    stamp = platform::StampOf(st);
-    status = LoadStatus::kLoaded;
-    // Piece by piece first: a host keeps only what concerns it in memory.
-    const RulesSource source = [fd](char* buffer, size_t size) -> ssize_t {
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, size);
-            if (n >= 0 || errno != EINTR)
-                return n;
-        }
-    };
-    const StreamResult streamed = ReadRulesStream(source, *this, exeName);
     if (streamed.outcome == StreamOutcome::kRead) {
         ::close(fd);
+        status = LoadStatus::kLoaded;
         return streamed.stopped;
     }
     std::string text(static_cast<size_t>(st.st_size), '\0');
@@ -268,12 +274,17 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         done += static_cast<size_t>(n);
     }
     ::close(fd);
-    text.resize(done);
+    // A part of the file is not the file.
+    if (done < text.size()) {
+        status = LoadStatus::kUnreadable;
+        return 0;
+    }
     pugi::xml_document document;
     if (!document.load_buffer_inplace(text.data(), text.size())) {
         status = LoadStatus::kMalformed;
         return 0;
     }
+    status = LoadStatus::kLoaded;
     return ReadRulesDocument(document, *this, exeName);
 }
 

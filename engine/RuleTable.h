@@ -31,9 +31,10 @@ struct RuleEntry {
 // How reading a rules file went.
 enum class LoadStatus {
     kLoaded,     // the file parsed (whether or not it had rules for the program)
-    kMissing,    // no file at that path (or no path)
+    kMissing,    // nothing at that path, not even a link (or no path)
     kMalformed,  // not a whole document: perhaps caught half-written
-    kUnreadable, // cannot be read now: no descriptor left, no permission, not a regular file
+    kUnreadable, // cannot be read whole now: no descriptor left, no permission, a link leading
+                 // nowhere, not a regular file, larger than the limit, an error on the way
 };
 
 using platform::FileStamp;
@@ -52,8 +53,9 @@ public:
     // read before it stays.
     int LoadRulesFor(const std::string& path, std::string_view exeName);
     // The same, telling how reading the file went and which version was read.
-    // The file is read only when it is a regular file, without ever waiting
-    // (a FIFO in its place must not hang the program).
+    // The file is read only when it is a regular file within the format's
+    // size limit, without ever waiting (a FIFO in its place must not hang
+    // the program), and whole: a file that cannot be read whole adds nothing.
     int LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp);
     // The same from a document held in memory.
     int LoadRulesFromText(std::string_view text, std::string_view exeName);

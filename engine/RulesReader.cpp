@@ -28,8 +28,7 @@ AppRead ReadApplication(const pugi::xml_node& app, RuleTable& table, std::string
     const pugi::xml_node nameNode = app.first_child();
     if (!nameNode)
         return AppRead::kFail;
-    const std::string_view name = TextOf(nameNode);
-    if (name != exeName && name != rf::kGeneralApp)
+    if (!rf::EntryApplies(TextOf(nameNode), exeName))
         return AppRead::kSkipped;
     bool stop = false;
     if (const auto text = TextOf(app.child(rf::kInDef)); !text.empty()) {
@@ -364,7 +363,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
                 // The name is whole: an application of another program is passed.
                 const bool plain = !name.empty() && !std::all_of(name.begin(), name.end(), IsSpace)
                     && name.find_first_of("&\r") == std::string::npos;
-                if (plain && name != exeName && name != platform::rules_format::kGeneralApp) {
+                if (plain && !rf::EntryApplies(name, exeName)) {
                     app = AppState::kPassed;
                     window.Drop();
                 } else {

@@ -12,8 +12,9 @@ namespace engine {
 
 class RuleTable;
 
-// Reads the defaults and entries of exeName's application and of "ANY" from
-// a whole parsed rules document into table, in document order. Returns 1
+// Reads the defaults and entries of the entries that apply to the program
+// named exeName (rules_format::EntryApplies: its own and "ANY") from a whole
+// parsed rules document into table, in document order. Returns 1
 // when an entry with a non-empty INDEF ended the reading, else 0; reading
 // stops at the first element that lacks what it must hold.
 int ReadRulesDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName);

@@ -1,6 +1,7 @@
 #include "engine/TrafficLog.h"
 
 #include "platform/Clock.h"
+#include "platform/DirectCalls.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -12,6 +13,10 @@
 #include <unistd.h>
 
 namespace engine {
+
+// Straight to the kernel: the program's end record is written as it exits,
+// when other libraries' wrappers of these calls may be gone.
+namespace direct = platform::direct;
 
 std::string TrafficLog::FileNameFor(std::time_t when) const
 {
@@ -79,12 +84,12 @@ bool TrafficLog::WriteWhole(int fd, const char* line, size_t length) const
         // Past the process's file size limit the write would raise SIGXFSZ,
         // which ends the program: the record is dropped instead.
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) + length > sizeLimit_)
+        if (direct::Fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) + length > sizeLimit_)
             return false;
     }
     ssize_t written;
     do {
-        written = ::write(fd, line, length);
+        written = direct::Write(fd, line, length);
     } while (written < 0 && errno == EINTR);
     if (written < 0 || static_cast<size_t>(written) == length)
         return written >= 0;
@@ -92,9 +97,9 @@ bool TrafficLog::WriteWhole(int fd, const char* line, size_t length) const
     // descriptor's offset is now. It is overwritten in place with blanks and
     // a line break, which needs no new room, so that no torn record remains
     // and the next one is not glued onto it.
-    const off_t end = ::lseek(fd, 0, SEEK_CUR);
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (end >= written && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_APPEND) == 0) {
+    const off_t end = direct::Seek(fd, 0, SEEK_CUR);
+    const int flags = direct::Fcntl(fd, F_GETFL);
+    if (end >= written && flags >= 0 && direct::Fcntl(fd, F_SETFL, flags & ~O_APPEND) == 0) {
         char blanks[2048];
         std::memset(blanks, ' ', sizeof blanks);
         off_t at = end - written;
@@ -102,12 +107,12 @@ bool TrafficLog::WriteWhole(int fd, const char* line, size_t length) const
             const size_t part = left < sizeof blanks ? left : sizeof blanks;
             if (part == left)
                 blanks[part - 1] = '\n';
-            if (::pwrite(fd, blanks, part, at) != static_cast<ssize_t>(part))
+            if (direct::WriteAt(fd, blanks, part, at) != static_cast<ssize_t>(part))
                 break;
             at += static_cast<off_t>(part);
             left -= part;
         }
-        ::fcntl(fd, F_SETFL, flags);
+        direct::Fcntl(fd, F_SETFL, flags);
     }
     return false;
 }
@@ -123,7 +128,7 @@ int TrafficLog::Descriptor(const std::string& path) const
     if (fd_.IsOpen() && openPath_ == path) {
         // Still the file of that name? Someone may have removed or replaced it.
         struct stat onDisk {}, held {};
-        if (::stat(path.c_str(), &onDisk) == 0 && ::fstat(fd_.Get(), &held) == 0 && onDisk.st_ino == held.st_ino
+        if (direct::Stat(path.c_str(), &onDisk) == 0 && direct::Fstat(fd_.Get(), &held) == 0 && onDisk.st_ino == held.st_ino
             && onDisk.st_dev == held.st_dev)
             return fd_.Get();
     }
@@ -138,11 +143,11 @@ int TrafficLog::Descriptor(const std::string& path) const
         return -1;
     }
     // O_NONBLOCK came with the safe opening; appending to a regular file never waits anyway.
-    ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+    direct::Fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
     fd_.Adopt(fd);
     openPath_ = path;
     rlimit limit {};
-    sizeLimit_ = ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+    sizeLimit_ = direct::GetLimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
         ? static_cast<unsigned long long>(limit.rlim_cur)
         : ~0ull;
     return fd_.Get();

@@ -82,10 +82,12 @@ std::optional<BackstopNotices::Notice> BackstopNotices::Parse(const std::string&
     std::string verdict, protocol;
     Notice notice;
     long pid = 0;
-    if (!(in >> verdict >> pid >> notice.address >> notice.port >> protocol) || (verdict != "denied" && verdict != "passed")
+    if (!(in >> verdict >> pid >> notice.address >> notice.port >> protocol)
+        || (verdict != "denied" && verdict != "passed" && verdict != "asked")
         || pid <= 0 || notice.port > 65535 || (protocol != "TCP" && protocol != "UDP"))
         return std::nullopt;
-    notice.denied = verdict == "denied";
+    notice.asked = verdict == "asked";
+    notice.denied = verdict != "passed";
     notice.pid = static_cast<pid_t>(pid);
     notice.protocol = protocol == "TCP" ? 1 : 2;
     std::getline(in >> std::ws, notice.program);

@@ -6,13 +6,15 @@
 #include <sys/types.h>
 
 // What the kernel backstop (a root service, when installed) reports of this
-// user's programs that connected without the hook: read from the socket of
+// user's programs that connected without the hook (and the questions it
+// raises for them): read from the socket of
 // this user's backstop, which it may open or close at any time. Only a
 // service of the expected user (root) is listened to.
 class BackstopNotices {
 public:
     struct Notice {
-        bool denied = false;
+        bool denied = false; // refused (also when asked)
+        bool asked = false;  // refused because the user's rules say ASK: the user is asked
         pid_t pid = 0;
         std::string address;
         unsigned port = 0;
@@ -35,7 +37,7 @@ public:
     // The next whole notice read, nullopt when none waits.
     std::optional<Notice> Next();
 
-    // One line of the service's: "denied|passed PID ADDRESS PORT TCP|UDP PROGRAM".
+    // One line of the service's: "denied|passed|asked PID ADDRESS PORT TCP|UDP PROGRAM".
     static std::optional<Notice> Parse(const std::string& line);
 
 private:

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr const char* kHookFileName = "libzelhook.so";
+
 // The hook beside the installation: ZEL_HOOK_LIBRARY, else
 // BIN/../ZEL_PKG_DIR/libzelhook.so from where zel-run itself lies.
 bool HookLibrary(char* path, size_t size)
@@ -31,7 +33,7 @@ bool HookLibrary(char* path, size_t size)
     if (slash)
         *slash = '\0';
     char relative[PATH_MAX + 64];
-    const int written = std::snprintf(relative, sizeof relative, "%s/../" ZEL_PKG_DIR "/libzelhook.so", self);
+    const int written = std::snprintf(relative, sizeof relative, "%s/../" ZEL_PKG_DIR "/%s", self, kHookFileName);
     if (written <= 0 || static_cast<size_t>(written) >= sizeof relative)
         return false;
     char real[PATH_MAX];
@@ -62,11 +64,36 @@ int main(int argc, char** argv)
         platform::DescribeRuntimeFolderProblem(problem, folder, text, sizeof text);
         std::fprintf(stderr, "zel-run: %s\n", text);
     }
+    // In a session whose programs start under the hook already it is named
+    // once: two hooks would each decide every connection. The user's other
+    // entries stay, after it.
     static char preload[2 * PATH_MAX + 4096];
+    size_t used = 0;
+    const auto append = [&](const char* text, size_t length) {
+        if (used + length + 2 > sizeof preload)
+            return false;
+        if (used > 0)
+            preload[used++] = ':';
+        std::memcpy(preload + used, text, length);
+        used += length;
+        preload[used] = '\0';
+        return true;
+    };
+    bool fits = append(hook, std::strlen(hook));
     const char* existing = std::getenv("LD_PRELOAD");
-    const int n = existing && *existing ? std::snprintf(preload, sizeof preload, "%s:%s", hook, existing)
-                                        : std::snprintf(preload, sizeof preload, "%s", hook);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof preload) {
+    for (const char* entry = existing ? existing : ""; fits && *entry;) {
+        // The loader separates entries with colons and blanks.
+        const size_t length = std::strcspn(entry, ": \t");
+        const char* slash = static_cast<const char*>(::memrchr(entry, '/', length));
+        const char* fileName = slash ? slash + 1 : entry;
+        const size_t nameLength = length - static_cast<size_t>(fileName - entry);
+        const bool isHook = nameLength == std::strlen(kHookFileName) && std::memcmp(fileName, kHookFileName, nameLength) == 0;
+        if (length > 0 && !isHook)
+            fits = append(entry, length);
+        entry += length;
+        entry += std::strspn(entry, ": \t");
+    }
+    if (!fits) {
         std::fprintf(stderr, "zel-run: LD_PRELOAD is too long\n");
         return 126;
     }

@@ -15,6 +15,7 @@
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
+#include "platform/SessionPreload.h"
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
@@ -76,7 +77,8 @@ private:
 
 // A connection the kernel backstop reported: a record in the day's log
 // (marked as the backstop's, which readers that do not know it pass over)
-// and a notice to the control panel.
+// and a notice to the control panel, which asks the user when the rules
+// said ASK.
 void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::string& logFolder, const std::string& box)
 {
     if (!logFolder.empty()) {
@@ -92,7 +94,7 @@ void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::stri
         log.AppendLogRecord(body.View(), std::time(nullptr));
     }
     if (!box.empty()) {
-        std::string data = std::string(notice.denied ? "denied " : "passed ") + notice.address + " "
+        std::string data = std::string(notice.asked ? "asked " : notice.denied ? "denied " : "passed ") + notice.address + " "
             + std::to_string(notice.port) + " " + notice.program;
         data.resize(std::min(data.size(), platform::windows::kMaxMessageData));
         platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
@@ -203,8 +205,13 @@ int Run()
             nextAcknowledgements = now + (now - publishedAt < std::chrono::seconds(1) ? std::chrono::milliseconds(20)
                                                                                         : std::chrono::milliseconds(250));
         }
-        while (const auto notice = notices.Next())
+        while (const auto notice = notices.Next()) {
+            // A panel started within the last second is not known yet: a
+            // question must not be lost to it.
+            if (box.empty())
+                box = MessageBox();
             ReportBackstopNotice(*notice, platform::SettingPath(logFolder.Read().value_or("")), box);
+        }
         for (const pid_t pid : ended) {
             if (!box.empty())
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
@@ -245,6 +252,7 @@ int Run()
 
 int main(int argc, char** argv)
 {
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     const bool daemon = argc > 1 && !std::strcmp(argv[1], "--daemon");
     if (argc > 1 && !daemon) {
         std::fprintf(stderr, "usage: zelconn [--daemon]\n");

@@ -4,11 +4,14 @@
 #include "settings/GeneralMdl.h"
 #include "settings/InterceptorLibrary.h"
 #include "settings/PanelState.h"
+#include "settings/SessionCoverage.h"
 #include "settings/SingleInstance.h"
 #include "windows/MainForm.h"
+#include "windows/ProtectionView.h"
 #include "platform/Clock.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
+#include "platform/SessionPreload.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -74,6 +77,10 @@ void SetUpOnFirstStart()
 
 int main(int argc, char** argv)
 {
+    // The panel, and the interceptor's process it starts, never run under
+    // the hook: a desktop that names it for every program restarts the
+    // panel without it first. Whether it did tells what the session covers.
+    const bool startedUnderHook = platform::session::StartedUnderHook(argv);
     bool quitAfterStart = false;
     for (int i = 1; i < argc; ++i)
         if (!std::strcmp(argv[i], "--quit-after-start"))
@@ -113,11 +120,19 @@ int main(int argc, char** argv)
         return 1;
     }
     form.show();
+    // "Decide every program I start": the start-up files of the next login
+    // follow the choice, and a session that did not start with it has its
+    // services started with it from now on.
+    form.Protection()->SetSession(state.Settings.VRNFolder, startedUnderHook);
+    if (state.Settings.DecideEveryProgram && !quitAfterStart)
+        panel::ApplySessionOption(true, state.Settings.VRNFolder, !startedUnderHook);
 
     panel::InterceptorLibrary interceptor(state.Settings.VRNFolder);
     form.SetInterceptor(&interceptor);
-    if (!quitAfterStart)
+    if (!quitAfterStart) {
         interceptor.StartListen();
+        form.WatchInterceptor();
+    }
     // After a restart of the machine the panel starts in the tray; without a
     // tray icon to bring it back it stays shown. The stamp goes either way.
     if (state.StartHidden(platform::GetTickCount()) && form.TrayIcon())

@@ -1,5 +1,7 @@
 #include "platform/Descriptors.h"
 
+#include "platform/DirectCalls.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -18,8 +20,8 @@ int CheckRegular(int fd)
     if (fd < 0)
         return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (direct::Fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        direct::Close(fd);
         errno = EINVAL;
         return -1;
     }
@@ -37,12 +39,12 @@ int Flags(int flags, bool followLinks)
 
 int OpenRegularFile(const char* path, int flags, mode_t mode, bool followLinks)
 {
-    return CheckRegular(::open(path, Flags(flags, followLinks), mode));
+    return CheckRegular(direct::OpenAt(AT_FDCWD, path, Flags(flags, followLinks), mode));
 }
 
 int OpenRegularFileAt(int folder, const char* name, int flags, mode_t mode, bool followLinks)
 {
-    return CheckRegular(::openat(folder, name, Flags(flags, followLinks), mode));
+    return CheckRegular(direct::OpenAt(folder, name, Flags(flags, followLinks), mode));
 }
 
 bool IsTransientError(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN; }
@@ -52,19 +54,19 @@ int MoveDescriptorHigh(int fd)
     constexpr int kFloor = 900;
     if (fd < 0)
         return fd;
-    int moved = fd < kFloor ? ::fcntl(fd, F_DUPFD_CLOEXEC, kFloor) : -1;
+    int moved = fd < kFloor ? direct::Fcntl(fd, F_DUPFD_CLOEXEC, kFloor) : -1;
     if (moved < 0 && fd < kFloor) {
         // A low descriptor limit: as high as it allows, some room left below it.
         rlimit limit {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        if (direct::GetLimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
             && static_cast<long>(limit.rlim_cur) - 64 > fd)
-            moved = ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(limit.rlim_cur) - 64);
+            moved = direct::Fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(limit.rlim_cur) - 64);
     }
     if (moved < 0) {
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        direct::Fcntl(fd, F_SETFD, FD_CLOEXEC);
         return fd;
     }
-    ::close(fd);
+    direct::Close(fd);
     return moved;
 }
 
@@ -75,7 +77,7 @@ bool KeptDescriptor::Adopt(int fd)
         return false;
     fd = MoveDescriptorHigh(fd);
     struct stat st {};
-    if (::fstat(fd, &st) == 0) {
+    if (direct::Fstat(fd, &st) == 0) {
         device_ = st.st_dev;
         inode_ = st.st_ino;
     }
@@ -89,7 +91,7 @@ bool KeptDescriptor::StillOurs() const
 {
     const int fd = Get();
     struct stat st {};
-    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+    return fd >= 0 && direct::Fstat(fd, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
 void KeptDescriptor::Forget()
@@ -110,7 +112,7 @@ void KeptDescriptor::Close()
     const bool ours = StillOurs();
     Forget();
     if (ours)
-        ::close(fd);
+        direct::Close(fd);
 }
 
 void SetDescriptorGuard(DescriptorGuardFn keep, DescriptorGuardFn release)

@@ -2,8 +2,11 @@
 
 #include "platform/Descriptors.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,14 +29,24 @@ bool WriteAll(int fd, std::string_view data)
     return true;
 }
 
+// The folder (ending in '/') and the name of path.
+std::pair<std::string, std::string> SplitPath(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {"./", path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+std::string TemporaryPrefix(const std::string& name) { return ".tmp." + name + "."; }
+constexpr size_t kTemporarySuffix = 6; // mkostemp's XXXXXX
+
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, bool durable)
 {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + ".tmp." + name + ".XXXXXX";
+    const auto [folder, name] = SplitPath(path);
+    std::string temp = folder + TemporaryPrefix(name) + std::string(kTemporarySuffix, 'X');
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -53,6 +66,37 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
     ::unlink(temp.c_str());
     errno = error;
     return false;
+}
+
+int RemoveStaleTemporaries(const std::string& path)
+{
+    const auto [folder, name] = SplitPath(path);
+    if (name.empty())
+        return 0;
+    const std::string prefix = TemporaryPrefix(name);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view entryName = entry->d_name;
+        if (entryName.size() != prefix.size() + kTemporarySuffix || !entryName.starts_with(prefix)
+            || !std::all_of(entryName.begin() + static_cast<std::ptrdiff_t>(prefix.size()), entryName.end(),
+                            [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+            continue;
+        struct stat st {};
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || st.st_uid != ::geteuid())
+            continue;
+        removed += ::unlinkat(dirFd, entry->d_name, 0) == 0;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes, bool followLinks)

@@ -27,6 +27,12 @@ FileStamp StampOf(const struct stat& st);
 // in the runtime folder, which does not outlive the machine's run anyway.
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644, bool durable = true);
 
+// Removes the temporary files WriteFileAtomically left beside path when a
+// writer was killed midway: only regular files of the calling user named as
+// it names them (".tmp.<name>.XXXXXX"), only in path's folder, never
+// following a link. Returns how many were removed.
+int RemoveStaleTemporaries(const std::string& path);
+
 // Reads at most maxBytes of a regular file; nullopt when it cannot be opened
 // or read, or is not a regular file (a FIFO or a device is never waited on).
 // Without followLinks a symbolic link at the end of the path is refused.

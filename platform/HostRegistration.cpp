@@ -1,6 +1,7 @@
 #include "platform/HostRegistration.h"
 
 #include "platform/Descriptors.h"
+#include "platform/DirectCalls.h"
 #include "platform/LockFiles.h"
 
 #include <cerrno>
@@ -66,8 +67,9 @@ void Unregister(const char* runtimeFolder, pid_t pid)
     char path[PATH_MAX];
     char name[24];
     std::snprintf(name, sizeof name, "%d", static_cast<int>(pid));
+    // Called as the program ends, when other libraries' wrappers may be gone.
     if (EntryPath(path, sizeof path, runtimeFolder, name))
-        ::unlink(path);
+        direct::Unlink(path);
 }
 
 int RemoveEnded(const char* runtimeFolder)

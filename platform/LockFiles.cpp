@@ -1,6 +1,7 @@
 #include "platform/LockFiles.h"
 
 #include "platform/Descriptors.h"
+#include "platform/DirectCalls.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@ bool IsHeldByOther(int fd)
     struct flock query {};
     query.l_type = F_RDLCK;
     query.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_GETLK, &query) != 0)
+    if (direct::Fcntl(fd, F_OFD_GETLK, reinterpret_cast<long>(&query)) != 0)
         return false;
     return query.l_type != F_UNLCK;
 }
@@ -25,8 +26,8 @@ int HoldLockFile(const char* path)
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        ::close(fd);
+    if (direct::Fcntl(fd, F_OFD_SETLK, reinterpret_cast<long>(&lock)) != 0) {
+        direct::Close(fd);
         return -1;
     }
     return fd;
@@ -38,7 +39,7 @@ bool IsLockFileHeld(const char* path)
     if (fd < 0)
         return false;
     const bool held = IsHeldByOther(fd);
-    ::close(fd);
+    direct::Close(fd);
     return held;
 }
 

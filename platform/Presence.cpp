@@ -1,7 +1,9 @@
 #include "platform/Presence.h"
 
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 #include <cerrno>
 #include <mutex>
@@ -12,6 +14,18 @@
 namespace platform::presence {
 
 std::string ControlPanelLockPath() { return RuntimePath("zel.lock"); }
+
+std::string InterceptorLockPath() { return RuntimePath("zelconn.lock"); }
+
+pid_t InterceptorPid()
+{
+    const std::string path = InterceptorLockPath();
+    if (path.empty() || !IsLockFileHeld(path))
+        return 0;
+    const auto text = ReadFile(path, 64, false);
+    const auto pid = static_cast<pid_t>(ParseDecimal(text.value_or("")));
+    return pid > 0 ? pid : 0;
+}
 
 int HoldControlPanelLock(const std::string& lockPath) { return lockPath.empty() ? -1 : HoldLockFile(lockPath); }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <sys/types.h>
 
 // Whether the control panel runs. The running panel holds a write lock on a
 // file in the runtime folder for its whole life, so the question costs one
@@ -19,6 +20,12 @@ inline bool IsLockFileHeld(const std::string& path) { return platform::IsLockFil
 
 // Empty when the runtime folder is not safe to use.
 std::string ControlPanelLockPath();
+
+// The interceptor's process (zelconn) is one per runtime folder: it holds a
+// lock on this file, which also names its process id. Empty as above.
+std::string InterceptorLockPath();
+// The pid of the running interceptor process, or 0.
+pid_t InterceptorPid();
 
 // Takes the lock for the calling process; returns the descriptor to keep
 // open, or -1 when another control panel holds it (or it cannot be made).

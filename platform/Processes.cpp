@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/HostName.h"
+#include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -77,7 +78,7 @@ std::string CleanHostPath(std::string path)
     return path;
 }
 
-std::string HostExeName(std::string_view exePath) { return ToUpper(FileNamePart(exePath)); }
+std::string HostExeName(std::string_view exePath) { return rules_format::ProgramName(FileNamePart(exePath)); }
 
 std::string OwnExecutablePath() { return ExecutablePath(kProcRoot, ::getpid()); }
 

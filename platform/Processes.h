@@ -30,7 +30,8 @@ std::string OwnExecutablePath();
 // when the file part holds " (" with a "." after it, the text from " (" up to
 // the "." is removed.
 std::string CleanHostPath(std::string path);
-// The upper-cased file part: the name the rules and the update string use.
+// The upper-cased file part: the name the rules and the update string use,
+// escaped where the rules file needs it (rules_format::ProgramName).
 std::string HostExeName(std::string_view exePath);
 
 // The processes that run a copy of a library named fileName whose file has

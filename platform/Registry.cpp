@@ -398,6 +398,8 @@ bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueNa
     return ::unlink((*folder + "/" + *entry).c_str()) == 0 || errno == ENOENT;
 }
 
+std::optional<std::string> KeyFolderPath(RootKey root, std::string_view subKey) { return ResolveKey(root, subKey); }
+
 std::vector<std::pair<std::string, std::string>> ListValues(RootKey root, std::string_view subKey)
 {
     std::vector<std::pair<std::string, std::string>> values;

@@ -104,6 +104,10 @@ bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueNa
 // Values of a key in name order; empty when the key is missing.
 std::vector<std::pair<std::string, std::string>> ListValues(RootKey root, std::string_view subKey);
 
+// The folder that holds a key's values, as the store spells it; nullopt
+// when the key does not exist.
+std::optional<std::string> KeyFolderPath(RootKey root, std::string_view subKey);
+
 // A value name the store can hold: not empty, no '/', no NUL, not "." or "..".
 bool IsValidName(std::string_view name);
 

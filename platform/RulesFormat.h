@@ -1,8 +1,18 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+
 // The rules file: written by the control panel, read by every engine. The
 // words below are the file's vocabulary; both sides use these and no copy.
 namespace platform::rules_format {
+
+// No reader takes a rules file larger than this, and the panel writes none:
+// a larger one is refused whole (left as it is, never cut, never replaced).
+// A file of 5,000 programs with a few rules each is about 3 MB; reading one
+// at the limit costs the panel about 8 times its size in memory.
+inline constexpr size_t kMaxRulesFileBytes = 32u << 20;
 
 // Elements, in the order the control panel writes them.
 inline constexpr const char* kApplications = "APPLICATIONS";
@@ -41,8 +51,10 @@ inline constexpr const char* kAsk = "ASK";
 inline constexpr const char* kDeny = "DENY";
 inline constexpr const char* kIncoming = "INCOMING";
 inline constexpr const char* kOutgoing = "OUTGOING";
-// The general application, whose entry applies to every program.
+// The general application, whose entry applies to every program, and the
+// description it is shown by.
 inline constexpr const char* kGeneralApp = "ANY";
+inline constexpr const char* kGeneralAppDescription = "SYSTEM SETTINGS";
 
 // The rules document written when no usable rules file exists: the general
 // application "ANY" with its defaults and five rules, on one line.
@@ -62,5 +74,35 @@ inline constexpr const char* kDefaultRulesDocument =
     "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><ALIAS>mail</ALIAS><NUMBER>25</NUMBER></PORT>"
     "<PORT><ALIAS>POP3</ALIAS><NUMBER>110</NUMBER></PORT></PORTS></RULE>"
     "</RULES></APPLICATION></APPLICATIONS>\n";
+
+// Names and paths of programs in the file. A program's EXENAME is its
+// upper-cased file name, as the engine names its host, unless that name
+// cannot stand in the file as it is: a program whose file name reads "any"
+// (the general application's name) and a name that is not UTF-8 or holds a
+// control character are written escaped, as "./" followed by the name with
+// '%', each control character and each byte outside UTF-8 as %XX (upper-case
+// hexadecimal). A file name never holds '/', so an escaped name never
+// equals a plain one, and files written before keep their meaning.
+std::string ProgramName(std::string_view fileName);
+// The upper-cased file name an EXENAME stands for: an escaped name decoded,
+// any other text as it is.
+std::string FileNameOfProgram(std::string_view programName);
+// Whether the entry named entryName applies to the program named
+// programName (as ProgramName gives it): its own entry, the general
+// application's, or its own as a panel wrote it before names were escaped.
+bool EntryApplies(std::string_view entryName, std::string_view programName);
+
+// An APPPATH: the path as it is when it is UTF-8 without control characters
+// (every path written before), otherwise a "file://" URL of it with those
+// bytes and '%' as %XX. PathOfText undoes it; a text that is no such URL is
+// the path itself.
+std::string PathText(std::string_view path);
+std::string PathOfText(std::string_view text);
+
+// Any other text (descriptions, rule and port names, addresses, host names)
+// as XML can carry it: bytes outside UTF-8 and control characters other
+// than tab and line breaks become U+FFFD. No text that held them meant
+// anything to a reader but words to show, and none can come to mean more.
+std::string XmlSafeText(std::string_view text);
 
 }  // namespace platform::rules_format

@@ -28,5 +28,9 @@ inline constexpr int kMaxAlertTimeout = 3600;
 inline constexpr const char* kAwayAnswer = "AwayAnswer";
 inline constexpr const char* kAwayTimeout = "AwayTimeout";
 inline constexpr int kDefaultAwayTimeout = 30;
+// "1": every program the user starts runs under the firewall's hook (the
+// session's start-up files put it in LD_PRELOAD); missing or "0": only
+// programs started with zel-run.
+inline constexpr const char* kDecideEveryProgram = "DecideEveryProgram";
 
 }  // namespace platform::settings

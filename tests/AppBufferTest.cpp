@@ -4,6 +4,7 @@
 #include "Sandbox.h"
 #include "engine/RuleTable.h"
 #include "platform/RulesFormat.h"
+#include "platform/Text.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -268,6 +269,68 @@ TEST(AppBufferLookUp, FindsByNameOrDescriptionInAnyCase)
     EXPECT_EQ(buffer.AllRules[1]->OutDef, "DENY");
 }
 
+// A name is found before a description; the system settings are found by
+// their own name or description only, never by a program's description
+// that reads the same.
+TEST(AppBufferLookUp, NamesComeBeforeDescriptionsAndTheSystemSettingsAreOnlyThemselves)
+{
+    AppBuffer buffer = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>KDE</EXENAME><DESCRIPTION>System Settings</DESCRIPTION></APPLICATION>"
+        "<APPLICATION><EXENAME>TOOL</EXENAME><DESCRIPTION>ANY</DESCRIPTION></APPLICATION>"
+        "<APPLICATION><EXENAME>EDITOR</EXENAME><DESCRIPTION>TOOL</DESCRIPTION></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION></APPLICATION>"));
+    const struct {
+        const char* name;
+        int found;
+    } cases[] = {{"ANY", 4}, {"any", 4}, {"SYSTEM SETTINGS", 4}, {"tool", 2}, {"KDE", 1}, {"./ANY", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(buffer.GetItemNoByExeName(c.name), c.found) << c.name;
+    // Without the system settings, a description never stands in for them.
+    buffer.AllRules.pop_back();
+    EXPECT_EQ(buffer.GetItemNoByExeName("ANY"), 0);
+    // A program's description never reads like the system settings'.
+    EXPECT_EQ(panel::ProgramDescription("System Settings", "SYSTEMSETTINGS"), "SYSTEMSETTINGS");
+    EXPECT_EQ(panel::ProgramDescription("any", "./ANY"), "./ANY");
+    EXPECT_EQ(panel::ProgramDescription("", "TOOL"), "TOOL");
+    EXPECT_EQ(panel::ProgramDescription("Anything", "TOOL"), "Anything");
+}
+
+// Program paths and names are bytes: whatever they hold, the file stays
+// well-formed XML, reads back the same, and the engine finds the program.
+TEST(AppBufferLoading, NamesAndPathsOutsideUtf8KeepTheFileWellFormed)
+{
+    namespace rf = platform::rules_format;
+    const std::string path = "/opt/caf\xe9/line\nbreak \x01tool";
+    AppBuffer buffer;
+    auto app = std::make_shared<XmlStrRules>();
+    app->ExeName = rf::ProgramName("line\nbreak \x01tool");
+    app->DescriptionFile = "Caf\xe9 \x02Tool";
+    app->AppPath = path;
+    app->InDef = "DENY";
+    app->OutDef = "DENY";
+    auto rule = std::make_shared<AppRules>();
+    rule->RuleName = "r\xff";
+    rule->State = "0";
+    app->RULES.push_back(rule);
+    buffer.AddRuleToBuffer(app);
+    const std::string text = buffer.ToText();
+    // Well-formed: UTF-8 throughout, and no character XML 1.0 cannot carry.
+    EXPECT_EQ(rf::XmlSafeText(text.substr(0, text.size() - 1)), text.substr(0, text.size() - 1));
+    EXPECT_EQ(text.find("&#"), std::string::npos);
+    AppBuffer again = Loaded(text);
+    ASSERT_EQ(again.AllRules.size(), 1u);
+    EXPECT_EQ(again.AllRules[0]->AppPath, path);
+    EXPECT_EQ(again.AllRules[0]->ExeName, app->ExeName);
+    EXPECT_EQ(again.ToText(), text);
+    engine::RuleTable table;
+    EXPECT_EQ(table.LoadRulesFromText(text, "./LINE%0ABREAK %01TOOL"), 1);
+    EXPECT_EQ(table.defaultIncoming, engine::kDeny);
+
+    // A name an older panel wrote raw is found under the name the program has now.
+    AppBuffer old = Loaded(RulesDocument("<APPLICATION><EXENAME>CAF\xE9</EXENAME><INDEF>DENY</INDEF></APPLICATION>"));
+    EXPECT_EQ(old.GetItemNoByExeName(rf::ProgramName("caf\xe9")), 1);
+}
+
 TEST(AppBufferEditing, RulesAndPortsAreAddedAndRemovedByPosition)
 {
     AppBuffer buffer;
@@ -410,6 +473,96 @@ TEST_F(AppBufferFile, MissingEmptyOrBrokenFilesAreReplacedByTheDefaultsAndBroken
     EXPECT_EQ(ReadText(path + ".bad"), "this is not a rules file");
     EXPECT_EQ(ReadText(path + ".bad.2"), "broken again");
     EXPECT_NE(Errors().find("AppBuffer : LoadRules"), std::string::npos);
+}
+
+// A file that cannot be read is not one that does not parse: it stays as it
+// is (and a link stays a link), the rules held stay, nothing is written
+// over it until it has been read, and the reason is logged.
+TEST_F(AppBufferFile, FileThatCannotBeReadIsLeftAloneAndNeverWrittenOver)
+{
+    const std::string document = RulesDocument("<APPLICATION><EXENAME>TOOL</EXENAME><INDEF>DENY</INDEF>"
+                                               "<OUTDEF>DENY</OUTDEF></APPLICATION>");
+    for (const auto& failure : testing_support::kReadFailures) {
+        SCOPED_TRACE(failure.name);
+        WriteText(sandbox.rulesFile, document);
+        AppBuffer buffer;
+        ASSERT_EQ(buffer.LoadRules(sandbox.rulesFile).outcome, AppBuffer::LoadOutcome::kLoaded);
+        testing_support::MakeUnreadable(sandbox.rulesFile, failure.kind, document);
+        const std::string before = testing_support::PathState(sandbox.rulesFile);
+        const std::vector<std::string> entries = EveryEntry(sandbox.root);
+        AppBuffer::LoadResult result;
+        {
+            testing_support::FilePermissionsHold unprivileged;
+            result = buffer.LoadRules(sandbox.rulesFile);
+            EXPECT_EQ(result.outcome, AppBuffer::LoadOutcome::kUnreadable);
+            EXPECT_EQ(buffer.LoadRules(sandbox.rulesFile).outcome, AppBuffer::LoadOutcome::kUnreadable); // tried again
+            buffer.AllRules[0]->OutDef = "PERMIT";
+            EXPECT_FALSE(buffer.SaveRulesToXmlFile(sandbox.rulesFile));
+        }
+        EXPECT_NE(result.problem.find(failure.reason), std::string::npos) << result.problem;
+        EXPECT_EQ(buffer.ReadProblem(), result.problem);
+        ASSERT_EQ(buffer.AllRules.size(), 1u); // the last good copy
+        EXPECT_EQ(testing_support::PathState(sandbox.rulesFile), before);
+        EXPECT_EQ(EveryEntry(sandbox.root), entries); // no .bad, no default written anywhere
+        const std::string errors = Errors();
+        const std::string logged = "AppBuffer : LoadRules : the rules file " + sandbox.rulesFile + " cannot be read: "
+            + result.problem;
+        const size_t at = errors.find(logged);
+        EXPECT_NE(at, std::string::npos);
+        EXPECT_EQ(errors.find(logged, at + 1), std::string::npos); // once, however often it is tried
+        EXPECT_NE(errors.find("AppBuffer : SaveRulesToXmlFile : the rules file " + sandbox.rulesFile
+                              + " could not be read"),
+                  std::string::npos);
+        // Once it can be read, it is the file's rules again, and saving works.
+        ::unlink(sandbox.rulesFile.c_str());
+        WriteText(sandbox.rulesFile, document);
+        EXPECT_EQ(buffer.LoadRules(sandbox.rulesFile).outcome, AppBuffer::LoadOutcome::kLoaded);
+        EXPECT_TRUE(buffer.ReadProblem().empty());
+        EXPECT_TRUE(buffer.SaveRulesToXmlFile(sandbox.rulesFile));
+    }
+}
+
+// No rules file, and none can be made (its folder cannot be): nothing is
+// held to save over it later, and the reason is told once however often it
+// is tried.
+TEST_F(AppBufferFile, MissingFileThatCannotBeMadeIsToldOnce)
+{
+    const std::string closed = sandbox.root + "/closed";
+    ::mkdir(closed.c_str(), 0500);
+    const std::string path = closed + "/korvel/Rules.xml";
+    AppBuffer buffer;
+    AppBuffer::LoadResult result;
+    {
+        testing_support::FilePermissionsHold unprivileged;
+        result = buffer.LoadRules(path);
+        EXPECT_EQ(buffer.LoadRules(path).outcome, AppBuffer::LoadOutcome::kUnreadable);
+        EXPECT_FALSE(buffer.SaveRulesToXmlFile(path));
+    }
+    EXPECT_EQ(result.outcome, AppBuffer::LoadOutcome::kUnreadable);
+    EXPECT_NE(result.problem.find("the default rules cannot be written"), std::string::npos) << result.problem;
+    const std::string errors = Errors();
+    const std::string logged = "the rules file " + path + ": " + result.problem;
+    const size_t at = errors.find(logged);
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(errors.find(logged, at + 1), std::string::npos);
+    EXPECT_TRUE(EveryEntry(closed).empty());
+}
+
+// A broken file behind a link is kept beside the file the link leads to,
+// which takes the defaults: the link stays.
+TEST_F(AppBufferFile, BrokenFileBehindALinkIsKeptBesideItsTarget)
+{
+    const std::string target = sandbox.root + "/drive/Rules.xml";
+    ::mkdir((sandbox.root + "/drive").c_str(), 0700);
+    WriteText(target, "not rules");
+    ASSERT_EQ(::symlink(target.c_str(), sandbox.rulesFile.c_str()), 0);
+    AppBuffer buffer;
+    EXPECT_EQ(buffer.LoadRules(sandbox.rulesFile).outcome, AppBuffer::LoadOutcome::kReplacedBad);
+    struct stat st {};
+    ASSERT_EQ(::lstat(sandbox.rulesFile.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadText(target + ".bad"), "not rules");
+    EXPECT_EQ(ReadText(target), platform::rules_format::kDefaultRulesDocument);
 }
 
 TEST_F(AppBufferFile, SaveReplacesTheFileWholeOrLeavesItAsItWas)

@@ -1,4 +1,5 @@
 #include "editing/AwayAnswers.h"
+#include "editing/BackstopAnswer.h"
 #include "editing/FileInformation.h"
 #include "editing/ProcessList.h"
 #include "editing/RuleChecks.h"
@@ -8,6 +9,7 @@
 #include "Sandbox.h"
 #include "engine/HostPattern.h"
 #include "engine/RuleTable.h"
+#include "platform/Constants.h"
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -100,18 +103,21 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     EXPECT_EQ(firefox->AppPath, "/usr/bin/firefox-esr");
     EXPECT_EQ(firefox->DescriptionFile, "FIREFOX-ESR"); // no desktop entry: its name
 
-    // Code 1: incoming blocked, for a program with an entry: the outgoing
-    // default stays, the rules go, the entry moves to the end.
+    // Code 1: incoming blocked, for a program with an entry: only the
+    // incoming default changes; the outgoing one, the rules and the entry's
+    // place stay (its path, unknown so far, is filled in).
     ASSERT_TRUE(panel::SetNewApp(state, 1, 104, table.Root()));
     const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
     EXPECT_EQ(editor->InDef, "DENY");
     EXPECT_EQ(editor->OutDef, "DENY");
-    EXPECT_TRUE(editor->RULES.empty());
+    EXPECT_EQ(editor->RULES.size(), 1u);
     EXPECT_EQ(state.CurrBuffer.AllRules.size(), 3u);
+    EXPECT_EQ(state.CurrBuffer.AllRules[0], editor);
     EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
     const std::string rules = testing_support::ReadText(sandbox.rulesFile);
     EXPECT_NE(rules.find("<EXENAME>EDITOR</EXENAME><DESCRIPTION>EDITOR</DESCRIPTION><APPPATH>/opt/hazel/bin/editor"
-                         "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"),
+                         "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE>"
+                         "<RULENAME>r</RULENAME>"),
               std::string::npos);
 
     // A process that cannot be examined changes nothing, unless its engine
@@ -135,6 +141,134 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     // Code 5: the program ended, its name leaves the list.
     EXPECT_FALSE(panel::SetNewApp(state, 5, 100, table.Root(), "FIREFOX-ESR"));
     EXPECT_EQ(state.Pic2WindowText, " EDITOR");
+}
+
+// A ticked answer sets the default of the direction it answered, and only
+// that: what decided the program's other direction and its rules before
+// still does, whether the entry had its own defaults or followed the
+// system settings.
+TEST_F(RunningPrograms, TickedAnswerChangesOnlyTheAnsweredDirection)
+{
+    const std::string rules = "<RULES><RULE><RULENAME>block 7002</RULENAME><DIRECTION>OUTGOING</DIRECTION>"
+                              "<PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>7002</NUMBER></PORT>"
+                              "</PORTS></RULE><RULE><RULENAME>allow 7001</RULENAME><DIRECTION>OUTGOING</DIRECTION>"
+                              "<PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>7001</NUMBER>"
+                              "</PORT></PORTS></RULE></RULES>";
+    struct Case {
+        const char* inDef;
+        const char* outDef;
+    } entries[] = {{"ASK", "DENY"}, {"DENY", "PERMIT"}, {"", ""}, {"", "DENY"}, {"PERMIT", ""}};
+    for (const Case& entry : entries) {
+        for (int code = 1; code <= 4; ++code) {
+            SCOPED_TRACE(std::string("in \"") + entry.inDef + "\" out \"" + entry.outDef + "\" code "
+                         + std::to_string(code));
+            sandbox.WriteRules(std::string("<APPLICATIONS><APPLICATION><EXENAME>EDITOR</EXENAME><INDEF>") + entry.inDef
+                               + "</INDEF><OUTDEF>" + entry.outDef + "</OUTDEF>" + rules
+                               + "</APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF>"
+                                 "<OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>");
+            state.LoadBuffer();
+            engine::RuleTable before, after;
+            before.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
+            ASSERT_TRUE(panel::SetNewApp(state, code, 104, table.Root()));
+            after.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
+            const int answer = code == 1 || code == 3 ? engine::kDeny : engine::kPermit;
+            if (code <= 2) {
+                EXPECT_EQ(after.defaultIncoming, answer);
+                EXPECT_EQ(after.defaultOutgoing, before.defaultOutgoing);
+            } else {
+                EXPECT_EQ(after.defaultOutgoing, answer);
+                EXPECT_EQ(after.defaultIncoming, before.defaultIncoming);
+            }
+            // The program's rules stay, first.
+            EXPECT_EQ(after.MatchRules(engine::kOutgoing, 7002, "10.0.0.2"), engine::kDeny);
+            EXPECT_EQ(after.MatchRules(engine::kOutgoing, 7001, "10.0.0.2"), engine::kPermit);
+            EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->RULES.size(), 2u);
+            // The system settings are not touched.
+            const panel::AppRecord general = state.CurrBuffer.GetAppFromBuffer("ANY");
+            EXPECT_EQ(general->InDef, "DENY");
+            EXPECT_EQ(general->OutDef, "PERMIT");
+        }
+    }
+}
+
+// A program whose file reads "any" (in any case) or whose name or
+// description reads like the system settings' gets an entry of its own: the
+// system settings never change for it, and the engine gives that entry to
+// that program alone.
+TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
+{
+    table.Add(110, 1, "/usr/local/bin/any");
+    table.Add(111, 1, "/opt/tools/Any");
+    table.Add(112, 1, "/opt/tools/system settings");
+    ASSERT_TRUE(panel::SetNewApp(state, 3, 110, table.Root())); // outgoing blocked
+    ASSERT_TRUE(panel::SetNewApp(state, 2, 111, table.Root())); // incoming permitted: the same program name
+    ASSERT_TRUE(panel::SetNewApp(state, 1, 112, table.Root()));
+    const panel::AppRecord general = state.CurrBuffer.GetAppFromBuffer("ANY");
+    ASSERT_TRUE(general);
+    EXPECT_EQ(general->InDef, "ASK");
+    EXPECT_EQ(general->OutDef, "PERMIT");
+    const std::string anyName = platform::processes::HostExeName("/usr/local/bin/any");
+    EXPECT_EQ(anyName, "./ANY");
+    const panel::AppRecord any = state.CurrBuffer.GetAppFromBuffer(anyName);
+    ASSERT_TRUE(any);
+    EXPECT_NE(any, general);
+    EXPECT_EQ(any->InDef, "PERMIT");
+    EXPECT_EQ(any->OutDef, "DENY");
+    EXPECT_EQ(any->DescriptionFile, "./ANY");
+    // A program named like the system settings' description is found by its name.
+    const panel::AppRecord named = state.CurrBuffer.GetAppFromBuffer("SYSTEM SETTINGS");
+    ASSERT_TRUE(named);
+    EXPECT_NE(named, general);
+    EXPECT_EQ(named->InDef, "DENY");
+    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 4u);
+
+    const std::string file = testing_support::ReadText(sandbox.rulesFile);
+    EXPECT_NE(file.find("<EXENAME>./ANY</EXENAME>"), std::string::npos);
+    // Read by the engines as meant: "any" by its own entry, everyone else by the system settings.
+    engine::RuleTable anyTable, otherTable, namedTable;
+    anyTable.LoadRulesFromText(file, anyName);
+    otherTable.LoadRulesFromText(file, "FIREFOX-ESR");
+    namedTable.LoadRulesFromText(file, platform::processes::HostExeName("/opt/tools/system settings"));
+    EXPECT_EQ(anyTable.defaultOutgoing, engine::kDeny);
+    EXPECT_EQ(anyTable.defaultIncoming, engine::kPermit);
+    EXPECT_EQ(otherTable.defaultOutgoing, engine::kPermit);
+    EXPECT_EQ(otherTable.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(namedTable.defaultIncoming, engine::kDeny);
+    // The system settings' entry is written as it was.
+    EXPECT_NE(file.find("<EXENAME>ANY</EXENAME><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"),
+              std::string::npos);
+}
+
+// Many answers read at once are stored in order with one save.
+TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
+{
+    const std::string folder = sandbox.rulesFile.substr(0, sandbox.rulesFile.rfind('/'));
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO), 0);
+    std::vector<panel::AlertAnswer> answers;
+    for (int i = 0; i < 1000; ++i) {
+        const uint32_t pid = i % 2 ? 100 : 104;
+        answers.push_back({1 + i % 4, pid, i % 2 ? "/usr/bin/firefox-esr" : "/opt/hazel/bin/editor", {}});
+    }
+    answers.push_back({platform::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"});
+    const auto shown = panel::StoreAnswers(state, answers);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->exeName, "FIREFOX-ESR");
+    int saves = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+        for (char* at = events; at < events + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            saves += std::string(reinterpret_cast<inotify_event*>(at)->name) == "Rules.xml";
+    ::close(watch);
+    EXPECT_EQ(saves, 1);
+    // The last answer of each direction holds: 998 and 999 for the outgoing side.
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef, "DENY");   // code 3
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->InDef, "DENY");    // code 1
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->OutDef, "PERMIT"); // code 4
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->InDef, "PERMIT");  // code 2
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->RULES.size(), 1u);
+    EXPECT_EQ(state.Pic2WindowText, " EDITOR FIREFOX-ESR");
 }
 
 // What was decided while nobody was there becomes a rule on Allow, for the
@@ -235,6 +369,87 @@ TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
         EXPECT_FALSE(panel::SetHostRule(state, 8, 104, table.Root(), name)) << name;
     EXPECT_FALSE(panel::SetHostRule(state, 4, 104, table.Root(), "example.org"));
     EXPECT_FALSE(panel::SetHostRule(state, 8, 106, table.Root(), "example.org"));
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
+}
+
+TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
+{
+    // Allow, for the peer: a rule first among the program's rules, for that
+    // address and port; the same answer again replaces it.
+    const panel::BackstopAnswer allow {"/opt/hazel/bin/editor", "10.0.0.2", 8443, true, false};
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, allow));
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, allow));
+    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
+    ASSERT_EQ(editor->RULES.size(), 2u);
+    EXPECT_EQ(editor->RULES[0]->Permission, "PERMIT");
+    EXPECT_EQ(editor->RULES[0]->Direction, "OUTGOING");
+    EXPECT_EQ(editor->RULES[1]->RuleName, "r");
+    EXPECT_EQ(editor->OutDef, "DENY");
+    // Allow, for an IPv6 peer, which a rule names by its port alone.
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "fd00::9", 993, true, false}));
+    // Ticked, for a program the backstop named by its file name alone (it
+    // had ended), with no entry yet: its own, with the general incoming
+    // default and the answer as its outgoing one.
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"fetch (2).bin", "10.0.0.3", 80, false, true}));
+    const panel::AppRecord fetch = state.CurrBuffer.GetAppFromBuffer("FETCH.BIN");
+    ASSERT_TRUE(fetch);
+    EXPECT_EQ(fetch->InDef, "ASK");
+    EXPECT_EQ(fetch->OutDef, "DENY");
+    EXPECT_TRUE(fetch->RULES.empty());
+
+    // The engine (and so the backstop, which compiles the file with the
+    // engine's reader) decides the next attempts by them without asking.
+    const std::string stored = testing_support::ReadText(sandbox.rulesFile);
+    engine::RuleTable editorTable, fetchTable;
+    editorTable.LoadRulesFromText(stored, "EDITOR");
+    fetchTable.LoadRulesFromText(stored, "FETCH.BIN");
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kPermit);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.4"), engine::kDeny);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::9"), engine::kPermit);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
+    EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
+    EXPECT_EQ(state.Pic2WindowText, " EDITOR FETCH.BIN");
+    // Ticked for a program that follows the system settings: the answer holds
+    // (its incoming default is set too, or the system settings' outgoing one
+    // would still win), and its rules stay.
+    state.CurrBuffer.GetAppFromBuffer("EDITOR")->InDef.clear();
+    state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef.clear();
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "10.0.0.5", 25, false, true}));
+    engine::RuleTable following;
+    following.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
+    EXPECT_EQ(following.defaultOutgoing, engine::kDeny);
+    EXPECT_EQ(following.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(following.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kPermit);
+    const std::string rules = testing_support::ReadText(sandbox.rulesFile);
+
+    // Ticked, for a program whose file reads "any" and one named like the
+    // system settings' description: entries of their own, by name, the
+    // system settings untouched.
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, false, true}));
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/system settings", "10.0.0.3", 80, false, true}));
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("./ANY")->OutDef, "DENY");
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("ANY")->OutDef, "PERMIT");
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("ANY")->InDef, "ASK");
+    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 5u);
+    const std::string withAny = testing_support::ReadText(sandbox.rulesFile);
+    engine::RuleTable anyTable;
+    anyTable.LoadRulesFromText(withAny, "./ANY");
+    EXPECT_EQ(anyTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
+    // Nothing is stored while the rules file cannot be read: the backstop asks again.
+    testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, withAny);
+    state.LoadBuffer();
+    EXPECT_FALSE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, true, true}));
+    ::unlink(sandbox.rulesFile.c_str());
+    testing_support::WriteText(sandbox.rulesFile, rules);
+    state.LoadBuffer();
+
+    // What another process sent is taken only when it names a program and a peer plainly.
+    for (const panel::BackstopAnswer& odd : std::vector<panel::BackstopAnswer> {{"", "10.0.0.2", 80, true, false},
+                                                                                {"editor", "10.0.0", 80, true, false},
+                                                                                {"editor", "example.org", 80, true, false},
+                                                                                {"editor", "10.0.0.2", 0, true, false},
+                                                                                {"edi\ntor", "10.0.0.2", 80, true, false}})
+        EXPECT_FALSE(panel::StoreBackstopAnswer(state, odd)) << odd.program << " " << odd.address;
     EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
 }
 

@@ -379,3 +379,19 @@ TEST_F(Interceptor, DescriptorReusedAfterAnUnseenCloseReadsAsAFile)
     EXPECT_EQ(python.ReadLine(), std::optional<std::string>("True"));
     EXPECT_EQ(python.Wait(), 0);
 }
+
+// Another preloaded library whose file-call wrappers stop working once the
+// program's exit destroyed its state: the program still ends well under the
+// firewall, and its end record is written (the engine and the hook do their
+// last I/O straight to the kernel).
+TEST_F(Interceptor, ProgramEndsWellBesideALibraryThatEndedBeforeIt)
+{
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "21410"});
+    auto preloads = Hooked({});
+    preloads["LD_PRELOAD"] = testing_support::TestLibrary("ZEL_TEST_HOOK_LIBRARY", HOOK_LIBRARY) + ":" + FRAGILE_PRELOAD;
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21410", "1", "10"}, preloads);
+    EXPECT_EQ(program.ReadLine(), std::optional<std::string>("ok"));
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_EQ(LogLinesWith("<APPLICATIONEND>" NETPEER "</APPLICATIONEND>"), 1u);
+}

@@ -299,7 +299,61 @@ TEST(BackstopNotice, SaysWhatHappenedAndHowToRunTheProgramUnderTheFirewall)
     ASSERT_TRUE(passed);
     EXPECT_NE(passed->text.find("dig connected to [fd00::2]:53"), std::string::npos);
     EXPECT_NE(passed->text.find("no rule decided it"), std::string::npos);
+    // A question: refused meanwhile, and what the answer is about.
+    const auto asked = panel::ParseBackstopNotice("asked 10.0.0.8 8443 /opt/tools/fetch");
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(asked->asked);
+    EXPECT_TRUE(asked->denied);
+    EXPECT_EQ(asked->address, "10.0.0.8");
+    EXPECT_EQ(asked->port, 8443u);
+    EXPECT_EQ(asked->summary, "Asked, not under the firewall: /opt/tools/fetch to 10.0.0.8:8443");
+    EXPECT_NE(asked->text.find("it was refused. Allow or block it"), std::string::npos);
+    EXPECT_FALSE(denied->asked);
     for (const char* data : {"", "allowed 10.0.0.7 443 x", "denied 10.0.0.7 http x", "denied 10.0.0.7 443",
                              "denied <b>x</b> 443 y", "denied 10.0.0.7 4430000 y"})
         EXPECT_FALSE(panel::ParseBackstopNotice(data)) << data;
+}
+
+// Saves killed midway leave ".tmp.Rules.xml.XXXXXX" beside the rules file:
+// the start removes those (also beside the file a link leads to), and
+// nothing else: not another file's, not a link named so, not a folder.
+TEST_F(PanelSettings, StartUpRemovesWhatKilledSavesLeftAndNothingElse)
+{
+    const std::string drive = sandbox.root + "/drive";
+    ::mkdir(drive.c_str(), 0700);
+    WriteText(drive + "/Rules.xml", platform::rules_format::kDefaultRulesDocument);
+    ASSERT_EQ(::symlink((drive + "/Rules.xml").c_str(), sandbox.rulesFile.c_str()), 0);
+    WriteText(sandbox.root + "/precious", "keep me");
+    const struct {
+        std::string path;
+        bool removed;
+    } cases[] = {
+        {sandbox.root + "/.tmp.Rules.xml.a1B2c3", true},
+        {drive + "/.tmp.Rules.xml.Zz9Yy8", true},
+        {sandbox.root + "/.tmp.Rules.xml.short", false},
+        {sandbox.root + "/.tmp.Rules.xml.a1B2c3d", false},
+        {sandbox.root + "/.tmp.Rules.xml.a-B2c3", false},
+        {sandbox.root + "/.tmp.Other.xml.a1B2c3", false},
+        {sandbox.root + "/Rules.xml.a1B2c3", false},
+        {sandbox.root + "/.tmp.Rules.xml.LINK00", false}, // a link: neither it nor its target goes
+        {sandbox.root + "/.tmp.Rules.xml.DIR000", false}, // a folder
+    };
+    for (const auto& c : cases) {
+        if (c.path.ends_with("LINK00"))
+            ASSERT_EQ(::symlink((sandbox.root + "/precious").c_str(), c.path.c_str()), 0);
+        else if (c.path.ends_with("DIR000"))
+            ASSERT_EQ(::mkdir(c.path.c_str(), 0700), 0);
+        else
+            WriteText(c.path, "<APPLICATIONS><APPLI");
+    }
+    panel::PanelState state;
+    state.LoadSettings(std::time(nullptr));
+    for (const auto& c : cases) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(c.path.c_str(), &st) != 0, c.removed) << c.path;
+    }
+    EXPECT_EQ(ReadText(sandbox.root + "/precious"), "keep me");
+    EXPECT_EQ(ReadText(sandbox.rulesFile), platform::rules_format::kDefaultRulesDocument);
+    EXPECT_NE(ErrorLogText().find("removed 1 unfinished copies of the rules file beside " + sandbox.rulesFile),
+              std::string::npos);
 }

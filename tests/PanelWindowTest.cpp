@@ -4,6 +4,7 @@
 #include "windows/MainForm.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
+#include "gui/ProgramIconDelegate.h"
 
 #include "ChildProcess.h"
 #include "Sandbox.h"
@@ -82,6 +83,46 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
 }
 
 }  // namespace
+
+// With thousands of programs the window opens without looking their icons
+// up: only the rows drawn get theirs, a few at a time afterwards.
+TEST_F(PanelWindow, ProgramIconsAreLookedUpOnlyForRowsDrawn)
+{
+    std::string applications;
+    ::mkdir((sandbox.root + "/bin").c_str(), 0700);
+    for (int i = 0; i < 600; ++i) {
+        const std::string name = "PROGRAM" + std::to_string(i);
+        testing_support::WriteText(sandbox.root + "/bin/" + name, "");
+        applications += "<APPLICATION><EXENAME>" + name + "</EXENAME><APPPATH>" + sandbox.root + "/bin/" + name
+            + "</APPPATH><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>";
+    }
+    sandbox.WriteRules(testing_support::RulesDocument(applications + "<APPLICATION><EXENAME>ANY</EXENAME>"
+                                                                     "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"));
+    panel::PanelState state;
+    MainForm form(state);
+    const int before = gui::ProgramIconDelegate::LookUps();
+    form.Form_Load();
+    form.resize(880, 640);
+    form.show();
+    EXPECT_EQ(gui::ProgramIconDelegate::LookUps(), before); // none on the way to the window
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    // The rows drawn get theirs; the look-ups settle.
+    int seen = -1;
+    ASSERT_TRUE(WaitFor([&] {
+        const int now = gui::ProgramIconDelegate::LookUps();
+        const bool settled = now == seen && now > before;
+        seen = now;
+        QTest::qWait(50);
+        return settled;
+    }));
+    const int rows = form.MainTreeView->viewport()->height() / form.MainTreeView->sizeHintForRow(0) + 1;
+    EXPECT_GT(seen - before, 0);
+    EXPECT_LE(seen - before, rows);
+    // Scrolled to the end: those rows get theirs.
+    form.MainTreeView->scrollToBottom();
+    EXPECT_TRUE(WaitFor([&] { return gui::ProgramIconDelegate::LookUps() > seen; }));
+    EXPECT_LT(gui::ProgramIconDelegate::LookUps() - before, 2 * rows + 2);
+}
 
 TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
 {

@@ -1,6 +1,7 @@
 // The control panel and a real program under the firewall: what the user
 // does in the window reaches the program's next connection.
 #include "settings/GeneralMdl.h"
+#include "settings/InterceptorLibrary.h"
 #include "settings/SingleInstance.h"
 #include "windows/AwayDecisionsWindow.h"
 #include "windows/AwayNotice.h"
@@ -8,21 +9,28 @@
 
 #include "InterceptorFixture.h"
 #include "platform/AwayDecisions.h"
+#include "platform/Presence.h"
 #include "platform/SharedBlock.h"
 
 #include <QAction>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
 #include <thread>
 
 using namespace std::chrono_literals;
 using testing_support::App;
 using testing_support::ChildProcess;
+using testing_support::Rule;
 
 namespace {
 
@@ -46,6 +54,23 @@ protected:
     {
         QTest::qWait(10);
         return program.ReadLine(5s).value_or("none");
+    }
+
+    // Lets the window work until ready() or about ten seconds passed.
+    static bool WaitFor(const std::function<bool()>& ready)
+    {
+        for (int i = 0; i < 500 && !ready(); ++i)
+            QTest::qWait(20);
+        return ready();
+    }
+
+    std::string Errors() const
+    {
+        std::string text;
+        for (const auto& name : testing_support::FolderEntries(sandbox.logs))
+            if (name.find("qrb") == std::string::npos)
+                text += testing_support::ReadText(sandbox.logs + "/" + name);
+        return text;
     }
 
     panel::SingleInstance instance;
@@ -120,6 +145,202 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(NextResult(again), "ok");
     EXPECT_EQ(AlertsShown(), 1u);
+}
+
+// The mailer: a program with a rule blocking port 7002 and one allowing
+// 7001 asks about 7005, and the user allows it with the box ticked. Its
+// outgoing default becomes Allow; its rules stay, so 7002 stays refused, by
+// the copy that was running all along and by a new one.
+TEST_F(PanelWithHost, TickedAnswerKeepsTheProgramsRules)
+{
+    WriteRules(App("NETPEER", "ASK", "ASK", Rule("OUTGOING", "DENY", 7002) + Rule("OUTGOING", "PERMIT", 7001))
+               + App("ANY", "ASK", "ASK"));
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto allowed = Server({"tcp-server", "127.0.0.2", "7001"});
+    auto blocked = Server({"tcp-server", "127.0.0.2", "7002"});
+    auto asked = Server({"tcp-server", "127.0.0.2", "7005"});
+    ChildProcess running({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7002", "150", "50"}, hooked);
+    EXPECT_EQ(NextResult(running), "refused");
+
+    ChildProcess asking({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7005", "1", "10"},
+                        Hooked(Alerting("answer=1,ticked=1")));
+    EXPECT_EQ(NextResult(asking), "ok");
+    ASSERT_TRUE(WaitFor([&] {
+        const panel::AppRecord app = state.CurrBuffer.GetAppFromBuffer("NETPEER");
+        return app && app->OutDef == "PERMIT";
+    }));
+    const panel::AppRecord stored = state.CurrBuffer.GetAppFromBuffer("NETPEER");
+    EXPECT_EQ(stored->InDef, "ASK");
+    ASSERT_EQ(stored->RULES.size(), 2u);
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<NUMBER>7002</NUMBER>"), std::string::npos);
+    EXPECT_EQ(state.Pic2WindowText, " NETPEER");
+
+    // The running copy has been told to read its rules again: still refused.
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(NextResult(running), "refused");
+    // A new copy: 7002 refused, 7001 and 7005 let through, nothing asked.
+    for (const auto& [port, result] : {std::pair {"7002", "refused"}, {"7001", "ok"}, {"7005", "ok"}}) {
+        ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", port, "1", "10"},
+                           Hooked(Alerting("answer=2,ticked=0")));
+        EXPECT_EQ(NextResult(again), result) << port;
+    }
+    EXPECT_EQ(AlertsShown(), 1u);
+}
+
+// A program whose file is named "any" asks and the user blocks it with the
+// box ticked: it gets an entry of its own, and the system settings (the
+// general application "ANY") stay as they were for every other program.
+TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
+{
+    const std::string any = sandbox.root + "/bin/any";
+    std::filesystem::create_directories(sandbox.root + "/bin");
+    std::filesystem::copy_file(NETPEER, any);
+    WriteRules(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", 7010)));
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"tcp-server", "127.0.0.2", "7011"});
+    ChildProcess asking({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
+                        Hooked(Alerting("answer=2,ticked=1")));
+    EXPECT_EQ(NextResult(asking), "refused");
+    ASSERT_TRUE(WaitFor([&] { return state.CurrBuffer.GetAppFromBuffer("./ANY") != nullptr; }));
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("./ANY")->OutDef, "DENY");
+    const panel::AppRecord general = state.CurrBuffer.GetAppFromBuffer("ANY");
+    ASSERT_TRUE(general);
+    EXPECT_EQ(general->InDef, "ASK");
+    EXPECT_EQ(general->OutDef, "ASK");
+    EXPECT_EQ(general->RULES.size(), 1u);
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>ANY</EXENAME><ISSERVICE>0</ISSERVICE>"
+                                                                "<INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><RULES>"),
+              std::string::npos);
+    // "any" is refused by its own entry without asking; another program is
+    // still asked, as the system settings say.
+    ChildProcess again({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
+                       Hooked(Alerting("answer=1,ticked=0")));
+    EXPECT_EQ(NextResult(again), "refused");
+    EXPECT_EQ(AlertsShown(), 1u);
+    ChildProcess other({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
+                       Hooked(Alerting("answer=1,ticked=0")));
+    EXPECT_EQ(NextResult(other), "ok");
+    EXPECT_EQ(AlertsShown(), 2u);
+}
+
+// A rules file that cannot be read when the panel starts (as a user without
+// privileges would find it) is left as it is, link and all; the rules in
+// force still decide; the reason is in the error log and in the window,
+// which changes nothing meanwhile and shows the rules once the file can be
+// read again.
+TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
+{
+    const std::string document = testing_support::RulesDocument(App("NETPEER", "ASK", "DENY") + App("ANY", "PERMIT", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "7020"});
+    for (const auto& failure : testing_support::kReadFailures) {
+        SCOPED_TRACE(failure.name);
+        ::unlink(sandbox.rulesFile.c_str());
+        testing_support::WriteText(sandbox.rulesFile, document);
+        ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7020", "300", "50"}, hooked);
+        EXPECT_EQ(NextResult(program), "refused");
+        testing_support::MakeUnreadable(sandbox.rulesFile, failure.kind, document);
+        const std::string before = testing_support::PathState(sandbox.rulesFile);
+        const auto entries = testing_support::FolderEntries(sandbox.root);
+        {
+            testing_support::FilePermissionsHold unprivileged;
+            panel::PanelState state;
+            MainForm form(state);
+            form.Form_Load();
+            ASSERT_TRUE(form.RegisterWindow());
+            form.show();
+            EXPECT_TRUE(form.RulesNotice->isVisible());
+            const std::string shown = form.RulesNoticeText->text().toStdString();
+            EXPECT_NE(shown.find(failure.reason), std::string::npos) << shown;
+            EXPECT_NE(shown.find(sandbox.rulesFile), std::string::npos) << shown;
+            EXPECT_NE(Errors().find("the rules file " + sandbox.rulesFile + " cannot be read: "), std::string::npos);
+            EXPECT_FALSE(form.SystemFrame->isEnabled());
+            EXPECT_FALSE(form.Frame2->isEnabled());
+            // Nothing the window does writes over the file: not a save, not
+            // an answer, not the shutdown.
+            EXPECT_FALSE(state.SaveAndLoad());
+            form.SetNewApp(3, static_cast<uint32_t>(program.Pid()), "\n" NETPEER);
+            for (int i = 0; i < 5; ++i)
+                EXPECT_EQ(NextResult(program), "refused");
+            form.EndOfProgram();
+            panel::TheErrorLog().Open(sandbox.logs, std::time(nullptr));
+        }
+        EXPECT_EQ(testing_support::PathState(sandbox.rulesFile), before);
+        EXPECT_EQ(testing_support::FolderEntries(sandbox.root), entries);
+    }
+    // Once it can be read, the window shows its rules and works as usual,
+    // and an answer that came meanwhile is stored then.
+    testing_support::FilePermissionsHold unprivileged;
+    testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kPermission, document);
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    ASSERT_TRUE(form.RulesNotice->isVisible());
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7020", "1", "10"}, hooked);
+    EXPECT_EQ(NextResult(program), "refused");
+    ::chmod(sandbox.rulesFile.c_str(), 0600);
+    form.SetNewApp(4, static_cast<uint32_t>(program.Pid()), "\n" NETPEER);
+    ASSERT_TRUE(WaitFor([&] { return !form.RulesNotice->isVisible(); }));
+    EXPECT_TRUE(form.SystemFrame->isEnabled());
+    EXPECT_EQ(form.MainTreeView->findItems("Netpeer", Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("NETPEER")->OutDef, "PERMIT");
+    EXPECT_NE(Errors().find("MainForm : RetryRules : the rules file " + sandbox.rulesFile + " is read now"),
+              std::string::npos);
+}
+
+// The interceptor's process killed: the panel starts a new one within two
+// seconds and logs it, and a change the user makes right after reaches a
+// program that runs all along.
+TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
+{
+    WriteRules(App("NETPEER", "ASK", "PERMIT") + App("ANY", "ASK", "PERMIT"));
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    const std::string library = ZELCONN_LIBRARY;
+    panel::InterceptorLibrary interceptor(library.substr(0, library.rfind('/') + 1));
+    form.SetInterceptor(&interceptor);
+    ASSERT_EQ(interceptor.StartListen(), 0);
+    form.WatchInterceptor();
+    auto server = Server({"tcp-server", "127.0.0.2", "7030"});
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7030", "300", "50"}, hooked);
+    EXPECT_EQ(NextResult(program), "ok");
+
+    const pid_t first = platform::presence::InterceptorPid();
+    ASSERT_GT(first, 0);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(first, SIGKILL), 0);
+    ::waitpid(first, nullptr, 0); // reaped here when it ended up a child of the test
+    // Right after: the user blocks the program.
+    const auto nodes = form.MainTreeView->findItems("Netpeer", Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(nodes.size(), 1);
+    form.MainTreeView_NodeClick(nodes.first());
+    form.OutBlock->click();
+    ASSERT_TRUE(WaitFor([&] {
+        const pid_t now = platform::presence::InterceptorPid();
+        return now != 0 && now != first;
+    }));
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 2s);
+    EXPECT_NE(Errors().find("MainForm : WatchInterceptor : the interceptor (zelconn, process " + std::to_string(first)
+                            + ") ended; it is started again"),
+              std::string::npos);
+    std::string result;
+    for (int i = 0; i < 60 && (result = NextResult(program)) == "ok"; ++i) {
+    }
+    EXPECT_EQ(result, "refused");
+    form.EndOfProgram();
+    EXPECT_EQ(platform::presence::InterceptorPid(), 0);
 }
 
 // Nobody can see a question (no display): the away setting answers it at

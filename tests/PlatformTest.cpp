@@ -9,6 +9,8 @@
 #include "platform/Net.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
+#include "platform/RulesFile.h"
+#include "platform/RulesFormat.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
 
@@ -538,4 +540,93 @@ TEST(FileInfo, EntriesAreKeptUntilTheirFoldersChange)
     // An entry replaced the way packages do (a new file renamed into place) is seen.
     ASSERT_TRUE(WriteFileAtomically(apps + "/tool.desktop", "[Desktop Entry]\nName=New Name\nExec=" + bin + "/tool\n"));
     EXPECT_EQ(file_info::LookupExecutable(bin + "/tool").description, "New Name");
+}
+
+// Names and paths the rules file cannot carry as they are come back whole
+// from their escaped form; everything a panel wrote before stays as it is.
+TEST(RulesFormat, NamesAndPathsAreEscapedOnlyWhereTheFileNeedsIt)
+{
+    namespace rf = platform::rules_format;
+    const struct {
+        const char* fileName;
+        const char* programName;
+    } names[] = {
+        {"notepad.exe", "NOTEPAD.EXE"}, {"100%", "100%"},     {"café", "CAFé"},         {"any", "./ANY"},
+        {"Any", "./ANY"},               {"ANY", "./ANY"},     {"anyone", "ANYONE"},     {"caf\xe9", "./CAF%E9"},
+        {"tab\there", "./TAB%09HERE"},  {"a%\x01", "./A%25%01"}, {"x\xef\xbf\xbe", "./X%EF%BF%BE"},
+        {"\xed\xa0\x80", "./%ED%A0%80"}, {"cut\xc3", "./CUT%C3"},
+    };
+    for (const auto& name : names) {
+        EXPECT_EQ(rf::ProgramName(name.fileName), name.programName) << name.fileName;
+        EXPECT_EQ(rf::FileNameOfProgram(name.programName), platform::ToUpper(name.fileName)) << name.fileName;
+        EXPECT_TRUE(rf::EntryApplies(name.programName, rf::ProgramName(name.fileName))) << name.fileName;
+    }
+    EXPECT_EQ(rf::FileNameOfProgram("100%41"), "100%41"); // only an escaped name is decoded
+    // The system settings apply to every program; a raw name written before
+    // to its program; nothing else to another one.
+    EXPECT_TRUE(rf::EntryApplies("ANY", "./ANY"));
+    EXPECT_TRUE(rf::EntryApplies("CAF\xE9", "./CAF%E9"));
+    EXPECT_FALSE(rf::EntryApplies("./ANY", "ANYONE"));
+    EXPECT_FALSE(rf::EntryApplies("CAF", "./CAF%E9"));
+    EXPECT_FALSE(rf::EntryApplies("./CAF%E9", "CAF\xE9"));
+
+    for (const char* path : {"/usr/bin/firefox-esr", "/opt/caf\xe9/tool", "/opt/50%/line\nbreak", "file:///usr/bin/x",
+                             "/usr/bin/café"}) {
+        const std::string text = rf::PathText(path);
+        EXPECT_EQ(rf::PathOfText(text), path) << path;
+        EXPECT_EQ(rf::XmlSafeText(text), text) << path;
+    }
+    EXPECT_EQ(rf::PathText("/usr/bin/café"), "/usr/bin/café");
+    EXPECT_EQ(rf::PathText("/opt/caf\xe9/tool"), "file:///opt/caf%E9/tool");
+    EXPECT_EQ(rf::XmlSafeText("Caf\xe9 \x01Tool\tand\nmore"), "Caf\xEF\xBF\xBD \xEF\xBF\xBDTool\tand\nmore");
+    // An address with a control character never becomes one the engine reads.
+    EXPECT_EQ(rf::XmlSafeText("10.0.0.1\x02"), "10.0.0.1\xEF\xBF\xBD");
+}
+
+// Only nothing at all at the path is a missing rules file; every other
+// failure to read it whole is told with its reason and changes nothing.
+TEST(RulesFile, FailuresToReadAreToldApartFromAMissingFile)
+{
+    Sandbox sandbox;
+    const std::string document = testing_support::RulesDocument("<APPLICATION><EXENAME>A</EXENAME></APPLICATION>");
+    for (const auto& failure : testing_support::kReadFailures) {
+        SCOPED_TRACE(failure.name);
+        testing_support::MakeUnreadable(sandbox.rulesFile, failure.kind, document);
+        const std::string before = testing_support::PathState(sandbox.rulesFile);
+        rules_file::Contents contents;
+        {
+            testing_support::FilePermissionsHold unprivileged;
+            contents = rules_file::Read(sandbox.rulesFile);
+            EXPECT_EQ(rules_file::PlaceForDefault(sandbox.rulesFile), "");
+        }
+        EXPECT_FALSE(contents.status.Read());
+        EXPECT_FALSE(contents.status.Missing());
+        EXPECT_NE(contents.status.Reason().find(failure.reason), std::string::npos) << contents.status.Reason();
+        EXPECT_TRUE(contents.text.empty());
+        EXPECT_EQ(testing_support::PathState(sandbox.rulesFile), before);
+    }
+    // A folder on the way that is a link to nothing is not a missing file either.
+    ::unlink(sandbox.rulesFile.c_str());
+    const std::string linkedFolder = sandbox.root + "/korvel";
+    ASSERT_EQ(::symlink((sandbox.root + "/unmounted").c_str(), linkedFolder.c_str()), 0);
+    EXPECT_EQ(rules_file::Read(linkedFolder + "/Rules.xml").status.problem, rules_file::Problem::kDanglingLink);
+    EXPECT_EQ(rules_file::PlaceForDefault(linkedFolder + "/Rules.xml"), "");
+    EXPECT_EQ(rules_file::Read(sandbox.root).status.problem, rules_file::Problem::kNotRegular);
+    // Missing: the default may go there. An empty file: it may go into it,
+    // through a link too, which stays.
+    EXPECT_TRUE(rules_file::Read(sandbox.rulesFile).status.Missing());
+    EXPECT_TRUE(rules_file::Read(sandbox.root + "/no-folder/Rules.xml").status.Missing());
+    EXPECT_EQ(rules_file::PlaceForDefault(sandbox.rulesFile), sandbox.rulesFile);
+    WriteText(sandbox.root + "/empty.xml", "");
+    ASSERT_EQ(::symlink((sandbox.root + "/empty.xml").c_str(), sandbox.rulesFile.c_str()), 0);
+    EXPECT_EQ(rules_file::PlaceForDefault(sandbox.rulesFile), sandbox.root + "/empty.xml");
+    // A file at the limit is read whole.
+    ::unlink(sandbox.rulesFile.c_str());
+    std::string full = document;
+    full.insert(full.size() - 15, rules_format::kMaxRulesFileBytes - document.size(), ' ');
+    WriteText(sandbox.rulesFile, full);
+    const rules_file::Contents whole = rules_file::Read(sandbox.rulesFile);
+    EXPECT_TRUE(whole.status.Read());
+    EXPECT_EQ(whole.text.size(), rules_format::kMaxRulesFileBytes);
+    EXPECT_TRUE(whole.text == full);
 }

@@ -295,9 +295,11 @@ TEST(RuleTableLoading, PiecewiseReadingKeepsWhatTheWholeDocumentGives)
         {"a comment that never ends", RulesDocument(tool) + "<!--", false},
         {"a zero byte in a comment", RulesDocument(tool + std::string("<!--\0-->", 8)), false},
         {"a non-ASCII element name", RulesDocument("<APPLICATIÖN><EXENAME>X</EXENAME></APPLICATIÖN>" + tool), false},
+        {"escaped names beside a name written raw", RulesDocument(App("./ANY", "DENY", "DENY") + App("CAF\xE9", "DENY",
+             "PERMIT", Rule("OUTGOING", "DENY", Port("25"))) + App("./CAF%E9", "PERMIT", "PERMIT") + any), true},
     };
     for (const Case& c : cases) {
-        for (const char* program : {"TOOL.EXE", "OTHER", "NOBODY"}) {
+        for (const char* program : {"TOOL.EXE", "OTHER", "NOBODY", "./ANY", "./CAF%E9"}) {
             RuleTable whole;
             const int wholeResult = whole.LoadRulesFromDocument(c.document, program);
             RuleTable table;
@@ -327,6 +329,61 @@ TEST(RuleTableLoading, PiecewiseReadingKeepsWhatTheWholeDocumentGives)
             }
         }
     }
+}
+
+// A program named "any" has its own entry, not the system settings'; a name
+// the file cannot carry as it is is escaped, and an entry an older panel
+// wrote with the raw bytes still applies to its program.
+TEST(RuleTableLoading, EscapedNamesApplyToTheirProgramAndRawOnesStill)
+{
+    namespace rf = platform::rules_format;
+    const std::string any = App("ANY", "ASK", "PERMIT");
+    const std::string document = RulesDocument(App("./ANY", "DENY", "DENY") + App("TOOL.EXE", "PERMIT", "DENY") + any);
+    const RuleTable program = Load(document, rf::ProgramName("any"));
+    EXPECT_EQ(program.defaultIncoming, engine::kDeny);
+    EXPECT_EQ(program.defaultOutgoing, engine::kDeny);
+    const RuleTable other = Load(document, rf::ProgramName("netcat"));
+    EXPECT_EQ(other.defaultIncoming, engine::kAsk);
+    EXPECT_EQ(other.defaultOutgoing, engine::kPermit);
+    // Before names were escaped, "any" shared the system settings: it still does with such a file.
+    EXPECT_EQ(Load(RulesDocument(any), rf::ProgramName("Any")).defaultOutgoing, engine::kPermit);
+
+    const std::string raw = RulesDocument(App("CAF\xE9", "DENY", "PERMIT") + any);
+    const std::string escaped = RulesDocument(App("./CAF%E9", "PERMIT", "DENY") + any);
+    EXPECT_EQ(Load(raw, rf::ProgramName("caf\xe9")).defaultIncoming, engine::kDeny);
+    EXPECT_EQ(Load(escaped, rf::ProgramName("caf\xe9")).defaultIncoming, engine::kPermit);
+    EXPECT_EQ(Load(escaped, "CAF").defaultIncoming, engine::kAsk);
+    EXPECT_EQ(Load(escaped, "./CAF").defaultIncoming, engine::kAsk);
+}
+
+// Whatever keeps a file from being read whole leaves the table as it was and
+// is told apart from a missing file: the rules in force stay.
+TEST(RuleTableLoading, FileThatCannotBeReadWholeChangesNothing)
+{
+    testing_support::Sandbox sandbox;
+    const std::string document = RulesDocument(App("TOOL.EXE", "DENY", "DENY", Rule("OUTGOING", "PERMIT", Port("80"))));
+    for (const auto& failure : testing_support::kReadFailures) {
+        SCOPED_TRACE(failure.name);
+        testing_support::MakeUnreadable(sandbox.rulesFile, failure.kind, document);
+        RuleTable table = Load(RulesDocument(App("TOOL.EXE", "PERMIT", "ASK", Rule("INCOMING", "DENY", Port("22")))));
+        engine::LoadStatus status;
+        engine::FileStamp stamp;
+        {
+            testing_support::FilePermissionsHold unprivileged;
+            EXPECT_EQ(table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE", status, stamp), 0);
+        }
+        EXPECT_EQ(status, engine::LoadStatus::kUnreadable);
+        EXPECT_EQ(table.defaultIncoming, engine::kPermit);
+        EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
+        EXPECT_EQ(table.entries.size(), 1u);
+    }
+    // Only nothing at all is missing.
+    ::unlink(sandbox.rulesFile.c_str());
+    RuleTable table;
+    engine::LoadStatus status;
+    engine::FileStamp stamp;
+    table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE", status, stamp);
+    EXPECT_EQ(status, engine::LoadStatus::kMissing);
 }
 
 TEST(RuleMatching, PortZeroMatchesEveryPortAndTheFirstMatchWins)

@@ -2,16 +2,19 @@
 
 #include "platform/Files.h"
 #include "platform/Registry.h"
+#include "platform/RulesFormat.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sstream>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -190,6 +193,96 @@ void RemoveTree(const std::string& path)
 std::string RulesDocument(std::string_view applications)
 {
     return "<APPLICATIONS>" + std::string(applications) + "</APPLICATIONS>";
+}
+
+const ReadFailureCase kReadFailures[5] = {
+    {ReadFailure::kPermission, "permission", "Permission denied"},
+    {ReadFailure::kLinkLoop, "link loop", "loop of symbolic links"},
+    {ReadFailure::kDanglingLink, "dangling link", "symbolic link whose target is missing"},
+    {ReadFailure::kOverSize, "over the size limit", "larger than the limit"},
+    {ReadFailure::kFifo, "FIFO", "not a regular file"},
+};
+
+void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string& document)
+{
+    ::unlink(path.c_str());
+    switch (kind) {
+    case ReadFailure::kPermission:
+        WriteText(path, document);
+        ::chmod(path.c_str(), 0);
+        break;
+    case ReadFailure::kLinkLoop:
+        ASSERT_EQ(::symlink((path + ".loop").c_str(), path.c_str()), 0);
+        ::unlink((path + ".loop").c_str());
+        ASSERT_EQ(::symlink(path.c_str(), (path + ".loop").c_str()), 0);
+        break;
+    case ReadFailure::kDanglingLink:
+        // Kept on a drive that is not mounted.
+        ASSERT_EQ(::symlink((path + ".drive/korvel/Rules.xml").c_str(), path.c_str()), 0);
+        break;
+    case ReadFailure::kOverSize: {
+        const size_t close = document.rfind("</APPLICATIONS>");
+        ASSERT_NE(close, std::string::npos);
+        std::string padded = document.substr(0, close);
+        padded.append(platform::rules_format::kMaxRulesFileBytes + 1 - document.size(), ' ');
+        padded += document.substr(close);
+        WriteText(path, padded);
+        break;
+    }
+    case ReadFailure::kFifo:
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        break;
+    }
+}
+
+std::string PathState(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return "nothing";
+    std::string state = "mode " + std::to_string(st.st_mode) + " size " + std::to_string(st.st_size);
+    if (S_ISLNK(st.st_mode)) {
+        char target[4096];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+        state += " link to " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+    } else if (S_ISREG(st.st_mode)) {
+        state += " content " + std::to_string(std::hash<std::string> {}(ReadText(path)));
+    }
+    return state;
+}
+
+namespace {
+
+constexpr unsigned kOverridingCapabilities = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+bool Capabilities(__user_cap_data_struct (&data)[2], bool set)
+{
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+}  // namespace
+
+FilePermissionsHold::FilePermissionsHold()
+{
+    __user_cap_data_struct data[2] {};
+    if (!Capabilities(data, false) || !(data[0].effective & kOverridingCapabilities))
+        return;
+    effective_[0] = data[0].effective;
+    effective_[1] = data[1].effective;
+    data[0].effective &= ~kOverridingCapabilities;
+    changed_ = Capabilities(data, true);
+    EXPECT_TRUE(changed_) << "the capabilities that override file permissions cannot be given up";
+}
+
+FilePermissionsHold::~FilePermissionsHold()
+{
+    __user_cap_data_struct data[2] {};
+    if (!changed_ || !Capabilities(data, false))
+        return;
+    data[0].effective = effective_[0];
+    data[1].effective = effective_[1];
+    Capabilities(data, true);
 }
 
 }  // namespace testing_support

@@ -65,4 +65,36 @@ private:
 // A rules document with the given APPLICATION elements.
 std::string RulesDocument(std::string_view applications);
 
+// The ways a rules file fails to be read that every reader must tell from a
+// missing file and from one that does not parse.
+enum class ReadFailure { kPermission, kLinkLoop, kDanglingLink, kOverSize, kFifo };
+struct ReadFailureCase {
+    ReadFailure kind;
+    const char* name;
+    const char* reason; // a part of the reason a reader gives
+};
+extern const ReadFailureCase kReadFailures[5];
+// Puts what fails so at path in place of the file there, which holds
+// document (over the size limit: document padded with blanks). Whatever
+// else it needs lives beside path.
+void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string& document);
+// What is at path, to compare before and after: its type, a link's target
+// and a regular file's content.
+std::string PathState(const std::string& path);
+
+// For the life of the object the calling thread is held to the file
+// permissions as a user without privileges is (root gives up the
+// capabilities that override them); nothing changes for other users.
+class FilePermissionsHold {
+public:
+    FilePermissionsHold();
+    ~FilePermissionsHold();
+    FilePermissionsHold(const FilePermissionsHold&) = delete;
+    FilePermissionsHold& operator=(const FilePermissionsHold&) = delete;
+
+private:
+    unsigned effective_[2] = {0, 0};
+    bool changed_ = false;
+};
+
 }  // namespace testing_support

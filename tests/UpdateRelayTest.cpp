@@ -258,6 +258,12 @@ TEST(BackstopNotices, OnlyWellFormedLinesAreNotices)
     ASSERT_TRUE(datagram);
     EXPECT_FALSE(datagram->denied);
     EXPECT_EQ(datagram->protocol, 2);
+    // The rules said ASK: refused, and a question for the user.
+    const auto asked = BackstopNotices::Parse("asked 9 10.0.0.8 8443 TCP fetch");
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(asked->asked);
+    EXPECT_TRUE(asked->denied);
+    EXPECT_FALSE(notice->asked);
     for (const char* line : {"", "blocked 1 10.0.0.1 80 TCP x", "denied 0 10.0.0.1 80 TCP x", "denied 1 10.0.0.1 99999 TCP x",
                              "denied 1 10.0.0.1 80 ICMP x", "denied 1 10.0.0.1 80 TCP", "denied x 10.0.0.1 80 TCP y"})
         EXPECT_FALSE(BackstopNotices::Parse(line)) << line;

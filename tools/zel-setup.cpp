@@ -2,6 +2,7 @@
 // the log and error-log folders and, when no usable rules file exists, the
 // default rules document. Existing values are left alone, so it can run again.
 //   zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]
+#include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Autostart.h"
 #include "platform/Files.h"
@@ -55,11 +56,7 @@ bool Ensure(std::string_view subKey, const char* name, const std::string& text, 
     return true;
 }
 
-bool NeedsDefaultRules(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
-}
+
 
 }  // namespace
 
@@ -86,7 +83,8 @@ int main(int argc, char** argv)
     const std::string state = platform::StateHome() + "/korvel";
     bool failed = false;
     // A first installation has no settings at all; only then does it switch
-    // autostart on, so that a user who turned it off keeps it off.
+    // autostart and the whole session's protection on, so that a user who
+    // turned them off keeps them off.
     const bool firstInstall = ListValues(RootKey::LocalMachine, kSettingsKey).empty();
 
     Say("Settings in %s%s\n", platform::RegistryRoot(), "");
@@ -106,6 +104,8 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kAwayAnswer, "2", failed);
     Ensure(kSettingsKey, platform::settings::kAwayTimeout, std::to_string(platform::settings::kDefaultAwayTimeout), failed);
     if (firstInstall) {
+        // A new user has every program they start decided.
+        Ensure(kSettingsKey, platform::settings::kDecideEveryProgram, "1", failed);
         const std::string program = binDir + "/zel";
         if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {
             if (platform::autostart::Enable(program)) {
@@ -126,11 +126,13 @@ int main(int argc, char** argv)
         }
     }
     const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, platform::settings::kRulesFile);
-    if (!rules.empty() && NeedsDefaultRules(rules)) {
-        if (platform::MakeDirectories(Folder(rules)) && platform::WriteFileAtomically(rules, platform::rules_format::kDefaultRulesDocument))
-            Say("  wrote the default rules to %s%s\n", rules);
+    // Only where nothing is lost: no file at all (not even a link), or an empty one.
+    if (const std::string target = platform::rules_file::PlaceForDefault(rules); !target.empty()) {
+        if (platform::MakeDirectories(Folder(target))
+            && platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
+            Say("  wrote the default rules to %s%s\n", target);
         else {
-            std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", rules.c_str());
+            std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", target.c_str());
             failed = true;
         }
     }

@@ -7,6 +7,7 @@
 #include "windows/FormTools.h"
 #include "windows/MainForm.h"
 #include "windows/WindowTools.h"
+#include "platform/Processes.h"
 #include "platform/Text.h"
 
 #include <QCheckBox>
@@ -119,7 +120,7 @@ void CreateNewApp_Step1::GetCurrentProcList()
         if (offered.contains(list[position]))
             continue; // one row per program, however many copies run
         const std::string path = entry.front() == '+' ? entry.substr(1) : entry;
-        if (state.CurrBuffer.GetItemNoByExeName(platform::ToUpper(FileName(path))) != 0)
+        if (state.CurrBuffer.GetItemNoByExeName(platform::processes::HostExeName(path)) != 0)
             continue;
         std::string text = panel::GetDisplayName(path);
         if (text.empty())
@@ -169,20 +170,23 @@ void CreateNewApp_Step1::FinishBtn_Click()
             if (*def == state.AppConsts.ASK)
                 *def = state.AppConsts.DENY;
     }
-    const std::string exeName = TrimEnd(chosenFileName_);
-    const std::string description = TrimEnd(ChossenApp->text().toStdString());
+    // The name as the engine names the program: upper case, escaped where
+    // the rules file needs it (a program called "any" is not the system settings).
+    const std::string fileName = TrimEnd(chosenFileName_);
+    const std::string exeName = fileName.empty() ? std::string()
+        : platform::processes::HostExeName(path.empty() ? fileName : path);
     state.NewAppToAdd = std::make_shared<panel::XmlStrRules>();
     if (exeName.empty()) {
         panel::ShowMessage(this, "Please choose application");
         return;
     }
-    if (state.CurrBuffer.GetItemNoByExeName(platform::ToUpper(exeName)) > 0) {
+    if (state.CurrBuffer.GetItemNoByExeName(exeName) > 0) {
         panel::ShowMessage(this, "This Application already exists in the FireWall rules");
         return;
     }
+    const std::string description = panel::ProgramDescription(TrimEnd(ChossenApp->text().toStdString()), exeName);
     panel::XmlStrRules& app = *state.NewAppToAdd;
-    // The name as the engine names the program: upper case.
-    app.ExeName = platform::ToUpper(exeName);
+    app.ExeName = exeName;
     app.DescriptionFile = description;
     app.AppPath = path;
     app.IsService = service ? "1" : "0";

@@ -11,6 +11,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 namespace panel {
@@ -125,25 +126,12 @@ struct AlertedProgram {
     std::string description;
 };
 
-// pathHint: the path the program's engine sent with its answer, for a
-// program that ended before the message was read; the process is asked first.
-std::optional<AlertedProgram> ProgramOf(uint32_t processId, const std::string& procRoot, const char* caller,
-                                        const std::string& pathHint)
+AlertedProgram ProgramAt(const std::string& path)
 {
     AlertedProgram program;
-    program.path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
-    const bool hintUsable = !pathHint.empty() && pathHint.front() == '/' && pathHint.size() < 4096
-        && std::none_of(pathHint.begin(), pathHint.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-    if (program.path.empty() && hintUsable)
-        program.path = processes::CleanHostPath(pathHint);
-    if (program.path.empty()) {
-        WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
-        return std::nullopt;
-    }
-    program.exeName = processes::HostExeName(program.path);
-    program.description = GetDisplayName(program.path);
-    if (program.description.empty())
-        program.description = program.exeName;
+    program.path = path;
+    program.exeName = processes::HostExeName(path);
+    program.description = ProgramDescription(GetDisplayName(path), program.exeName);
     return program;
 }
 
@@ -154,87 +142,20 @@ bool IsHostOnlyRule(const AppRules& rule, const std::string& hostName)
         && rule.PORTS[0]->WrittenIps().empty() && rule.PORTS[0]->Hosts == std::vector<std::string> {hostName};
 }
 
-}  // namespace
-
-std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId, const std::string& procRoot,
-                                    const std::string& endedExeName, const std::string& pathHint)
+std::string FirstOf(std::initializer_list<const std::string*> texts)
 {
-    const ConstForApp& words = state.AppConsts;
-    if (alertCode == 5) {
-        if (!endedExeName.empty())
-            UpdateAppChanges(state, endedExeName, 0);
-        return std::nullopt;
-    }
-    if (alertCode < 1 || alertCode > 4) {
-        WriteErrLog("WindowsProcessList : SetNewApp", "unknown alert code " + std::to_string(alertCode));
-        return std::nullopt;
-    }
-    const auto program = ProgramOf(processId, procRoot, "WindowsProcessList : SetNewApp", pathHint);
-    if (!program)
-        return std::nullopt;
-    const std::string& exeName = program->exeName;
-
-    const bool incoming = alertCode <= 2;
-    const std::string answer = alertCode == 1 || alertCode == 3 ? words.DENY : words.PERMIT;
-    std::string carried = incoming ? state.GenAppOutDef : state.GenAppInDef;
-    const AppRecord existing = state.CurrBuffer.GetItemNoByExeName(exeName) > 0 ? state.CurrBuffer.GetAppFromBuffer(exeName)
-                                                                               : nullptr;
-    if (existing)
-        carried = incoming ? existing->OutDef : existing->InDef;
-
-    auto record = std::make_shared<XmlStrRules>();
-    record->ExeName = exeName;
-    record->DescriptionFile = program->description;
-    record->AppPath = program->path;
-    record->IsService = "0";
-    record->InDef = incoming ? answer : carried;
-    record->OutDef = incoming ? carried : answer;
-    if (existing)
-        state.CurrBuffer.DeleteAppFromBuffer(exeName, 0, 0);
-    state.CurrBuffer.AddRuleToBuffer(record);
-    UpdateAppChanges(state, exeName, 1);
-    state.SaveAndLoad();
-    return AlertedApp {exeName, program->description};
+    for (const std::string* text : texts)
+        if (!text->empty())
+            return *text;
+    return {};
 }
 
-std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t processId,
-                                      const std::string& procRoot, const std::string& hostName,
-                                      const std::string& pathHint)
-{
-    const char* caller = "WindowsProcessList : SetHostRule";
-    if (alertCode != platform::kCodeOutgoingHostBlocked && alertCode != platform::kCodeOutgoingHostPermitted) {
-        WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
-        return std::nullopt;
-    }
-    // The name comes from another process: only a name as the engine
-    // normalises it becomes a rule, never a pattern or a stray text.
-    char normal[platform::kMaxHostName + 1];
-    const size_t length = platform::NormalizeHostName(hostName.data(), hostName.size(), normal, sizeof normal);
-    if (length == 0 || std::string_view(normal, length) != hostName) {
-        WriteErrLog(caller, "the host name sent by process " + std::to_string(processId)
-                                + " is not a plain host name; the answer is not stored");
-        return std::nullopt;
-    }
-    const auto program = ProgramOf(processId, procRoot, caller, pathHint);
-    if (!program)
-        return std::nullopt;
-    const std::string& exeName = program->exeName;
 
-    AppRecord app = state.CurrBuffer.GetItemNoByExeName(exeName) > 0 ? state.CurrBuffer.GetAppFromBuffer(exeName) : nullptr;
-    if (!app) {
-        auto record = std::make_shared<XmlStrRules>();
-        record->ExeName = exeName;
-        record->DescriptionFile = program->description;
-        record->AppPath = program->path;
-        record->IsService = "0";
-        record->InDef = state.GenAppInDef;
-        record->OutDef = state.GenAppOutDef;
-        state.CurrBuffer.AddRuleToBuffer(record);
-        app = state.CurrBuffer.GetAppFromBuffer(exeName);
-        if (!app)
-            return std::nullopt;
-    }
-    std::erase_if(app->RULES, [&hostName](const RuleRecord& rule) { return rule && IsHostOnlyRule(*rule, hostName); });
+
+// Codes 7 and 8: a rule first among the program's rules for the host.
+void StoreHostRule(PanelState& state, XmlStrRules& app, int alertCode, const std::string& hostName)
+{
+    std::erase_if(app.RULES, [&hostName](const RuleRecord& rule) { return rule && IsHostOnlyRule(*rule, hostName); });
     auto port = std::make_shared<AppPorts>();
     port->nPort = 0;
     port->Hosts = {hostName};
@@ -247,10 +168,153 @@ std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t
     rule->PORTS.push_back(std::move(port));
     // First: the answer was asked for because no earlier rule decided, but a
     // broader rule after it (an ASK for every address) would.
-    app->RULES.insert(app->RULES.begin(), std::move(rule));
-    UpdateAppChanges(state, exeName, 1);
-    state.SaveAndLoad();
-    return AlertedApp {exeName, program->description};
+    app.RULES.insert(app.RULES.begin(), std::move(rule));
+}
+
+// Whether the host of an answer may become a rule: only a name as the
+// engine normalises it, never a pattern or a stray text (logged).
+bool IsPlainHostName(const std::string& hostName, uint32_t processId, const char* caller)
+{
+    char normal[platform::kMaxHostName + 1];
+    const size_t length = platform::NormalizeHostName(hostName.data(), hostName.size(), normal, sizeof normal);
+    if (length != 0 && std::string_view(normal, length) == hostName)
+        return true;
+    WriteErrLog(caller, "the host name sent by process " + std::to_string(processId)
+                            + " is not a plain host name; the answer is not stored");
+    return false;
+}
+
+}  // namespace
+
+AppRecord ProgramEntry(PanelState& state, const std::string& exeName, const std::string& description,
+                       const std::string& path)
+{
+    for (const AppRecord& app : state.CurrBuffer.AllRules)
+        if (platform::EqualsNoCase(app->ExeName, exeName))
+            return app;
+    auto record = std::make_shared<XmlStrRules>();
+    record->ExeName = exeName;
+    record->DescriptionFile = ProgramDescription(description, exeName);
+    record->AppPath = path;
+    record->IsService = "0";
+    record->InDef = state.GenAppInDef;
+    record->OutDef = state.GenAppOutDef;
+    state.CurrBuffer.AddRuleToBuffer(record);
+    return record;
+}
+
+void SetAnsweredDefault(PanelState& state, XmlStrRules& app, int alertCode)
+{
+    const ConstForApp& words = state.AppConsts;
+    const std::string answer = alertCode == 1 || alertCode == 3 ? words.DENY : words.PERMIT;
+    const bool followsSystem = app.InDef.empty();
+    if (alertCode <= 2) {
+        app.OutDef = followsSystem ? FirstOf({&state.GenAppOutDef, &app.OutDef, &words.ASK})
+                                   : FirstOf({&app.OutDef, &words.ASK});
+        app.InDef = answer;
+    } else {
+        if (followsSystem)
+            app.InDef = FirstOf({&state.GenAppInDef, &words.ASK});
+        app.OutDef = answer;
+    }
+}
+
+std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot, const std::string& pathHint,
+                                 const char* caller)
+{
+    std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    const bool hintUsable = !pathHint.empty() && pathHint.front() == '/' && pathHint.size() < 4096
+        && std::none_of(pathHint.begin(), pathHint.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (path.empty() && hintUsable)
+        path = processes::CleanHostPath(pathHint);
+    if (path.empty())
+        WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
+    return path;
+}
+
+bool IsStoredAnswer(int alertCode)
+{
+    return (alertCode >= 1 && alertCode <= 4) || alertCode == platform::kCodeOutgoingHostBlocked
+        || alertCode == platform::kCodeOutgoingHostPermitted;
+}
+
+std::optional<AlertedApp> StoreAnswers(PanelState& state, const std::vector<AlertAnswer>& answers)
+{
+    const char* caller = "WindowsProcessList : StoreAnswers";
+    std::optional<AlertedApp> shown;
+    // Programs asked about many times at once are looked up once.
+    std::map<std::string, AlertedProgram> programs;
+    std::vector<std::string> changed;
+    for (const AlertAnswer& answer : answers) {
+        if (!IsStoredAnswer(answer.code)) {
+            WriteErrLog(caller, "unknown alert code " + std::to_string(answer.code));
+            continue;
+        }
+        if (answer.path.empty())
+            continue;
+        const bool forHost = answer.code == platform::kCodeOutgoingHostBlocked
+            || answer.code == platform::kCodeOutgoingHostPermitted;
+        if (forHost && !IsPlainHostName(answer.hostName, answer.processId, caller))
+            continue;
+        auto known = programs.find(answer.path);
+        if (known == programs.end())
+            known = programs.emplace(answer.path, ProgramAt(answer.path)).first;
+        const AlertedProgram& program = known->second;
+        const AppRecord app = ProgramEntry(state, program.exeName, program.description, program.path);
+        if (app->AppPath.empty())
+            app->AppPath = program.path;
+        if (forHost)
+            StoreHostRule(state, *app, answer.code, answer.hostName);
+        else
+            SetAnsweredDefault(state, *app, answer.code);
+        if (std::find(changed.begin(), changed.end(), app->ExeName) == changed.end())
+            changed.push_back(app->ExeName);
+        shown = AlertedApp {app->ExeName, app->DescriptionFile};
+    }
+    if (!shown)
+        return shown;
+    if (!state.SaveAndLoad())
+        WriteErrLog(caller, "the answers are held in the window but not saved");
+    // Saved first: an engine told of its change reads the new file.
+    for (const std::string& name : changed)
+        UpdateAppChanges(state, name, 1);
+    return shown;
+}
+
+std::optional<AlertedApp> SetNewApp(PanelState& state, int alertCode, uint32_t processId, const std::string& procRoot,
+                                    const std::string& endedExeName, const std::string& pathHint)
+{
+    const char* caller = "WindowsProcessList : SetNewApp";
+    if (alertCode == platform::kCodeApplicationFinished) {
+        if (!endedExeName.empty())
+            UpdateAppChanges(state, endedExeName, 0);
+        return std::nullopt;
+    }
+    if (alertCode < 1 || alertCode > 4) {
+        WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
+        return std::nullopt;
+    }
+    const std::string path = AnsweringProgramPath(processId, procRoot, pathHint, caller);
+    if (path.empty())
+        return std::nullopt;
+    return StoreAnswers(state, {{alertCode, processId, path, {}}});
+}
+
+std::optional<AlertedApp> SetHostRule(PanelState& state, int alertCode, uint32_t processId,
+                                      const std::string& procRoot, const std::string& hostName,
+                                      const std::string& pathHint)
+{
+    const char* caller = "WindowsProcessList : SetHostRule";
+    if (alertCode != platform::kCodeOutgoingHostBlocked && alertCode != platform::kCodeOutgoingHostPermitted) {
+        WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
+        return std::nullopt;
+    }
+    if (!IsPlainHostName(hostName, processId, caller))
+        return std::nullopt;
+    const std::string path = AnsweringProgramPath(processId, procRoot, pathHint, caller);
+    if (path.empty())
+        return std::nullopt;
+    return StoreAnswers(state, {{alertCode, processId, path, hostName}});
 }
 
 }  // namespace panel

@@ -2,7 +2,9 @@
 
 #include "logs/LogCleanup.h"
 #include "settings/GeneralMdl.h"
+#include "settings/SessionCoverage.h"
 #include "windows/MainForm.h"
+#include "windows/ProtectionView.h"
 #include "windows/WindowTools.h"
 #include "platform/Autostart.h"
 #include "platform/Processes.h"
@@ -48,7 +50,12 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
 
     auto* frame1 = Frame("Frame1", "  General Korvel firewall settings", general);
     StartupCheck = Named(new QCheckBox("Load Korvel firewall at startup", frame1), "StartupCheck");
-    (new QVBoxLayout(frame1))->addWidget(StartupCheck);
+    DecideEveryProgramCheck = Named(new QCheckBox("Decide every program I start", frame1), "DecideEveryProgramCheck");
+    DecideEveryProgramCheck->setToolTip("Programs of your session and your services start under the firewall "
+                                        "(from now on, and at every login); otherwise only programs started with zel-run.");
+    auto* general1 = new QVBoxLayout(frame1);
+    general1->addWidget(StartupCheck);
+    general1->addWidget(DecideEveryProgramCheck);
     page->addWidget(frame1);
 
     auto* frame2 = Frame("Frame2", "  Graph settings", general);
@@ -138,6 +145,7 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     ThreeHundredSecondOpt->setChecked(interval == 300000);
     LogFiles->setText(QString::fromStdString(settings.LOGFileCount));
     StartupCheck->setChecked(!settings.LoadAtStartup.empty());
+    DecideEveryProgramCheck->setChecked(settings.DecideEveryProgram);
     UdpModeCheck->setChecked(settings.UdpMode == "1");
     ApplySettingsCheck->setChecked(settings.ApplySettingsMode);
     const auto seconds = panel::TextToInteger(settings.AlertTimeout);
@@ -185,6 +193,14 @@ void ToolsOption::OkBtn_Click()
         if (!platform::autostart::Disable())
             panel::WriteErrLog("ToolsOption : OkBtn_Click", "the autostart entry cannot be removed");
         settings.LoadAtStartup.clear();
+    }
+
+    if (const bool decide = DecideEveryProgramCheck->isChecked(); decide != settings.DecideEveryProgram) {
+        if (panel::SaveSessionOption(decide)) {
+            settings.DecideEveryProgram = decide;
+            panel::ApplySessionOption(decide, settings.VRNFolder, true);
+            main_.Protection()->SessionOptionChanged(decide);
+        }
     }
 
     if (ApplySettingsCheck->isChecked() != settings.ApplySettingsMode) {

@@ -12,7 +12,8 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
-// The general settings: days of logs kept, start at login, UDP mode, the
+// The general settings: days of logs kept, start at login, whether every
+// program the user starts runs under the firewall, UDP mode, the
 // question before a level is applied to every application, and the graph's
 // interval (shown, not stored), whether an alert nobody answers blocks
 // after a time, and what answers a question nobody can see (the screen
@@ -25,6 +26,7 @@ public:
     void OkBtn_Click();
 
     QCheckBox* StartupCheck = nullptr;
+    QCheckBox* DecideEveryProgramCheck = nullptr;
     QRadioButton* SecondOpt = nullptr;
     QRadioButton* SixtySecondOpt = nullptr;
     QRadioButton* ThreeHundredSecondOpt = nullptr;

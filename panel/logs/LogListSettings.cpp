@@ -280,7 +280,7 @@ AppRecord ApplicationFromLog(const std::string& application, const std::string& 
     // Named as the engine names the program; the path kept as it is, since
     // Linux file names are case-sensitive.
     app->ExeName = platform::processes::HostExeName(platform::processes::CleanHostPath(path));
-    app->DescriptionFile = platform::ToUpper(application);
+    app->DescriptionFile = ProgramDescription(platform::ToUpper(application), app->ExeName);
     app->AppPath = path;
     app->IsService = service == "1" || IsServiceManager(path, serviceManager) ? "1" : "0";
     const auto own = [&](const std::string& def) { return app->IsService == "1" && def == "ASK" ? std::string("DENY") : def; };

@@ -2,6 +2,7 @@
 
 #include "settings/GeneralMdl.h"
 #include "platform/Files.h"
+#include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
@@ -19,9 +20,6 @@ namespace panel {
 namespace rf = platform::rules_format;
 
 namespace {
-
-// Rules files larger than this are not read: no real one comes near it.
-constexpr size_t kMaxRulesBytes = 64u << 20;
 
 // The element's name without a namespace prefix.
 std::string_view LocalName(const pugi::xml_node& node)
@@ -124,13 +122,24 @@ std::vector<RuleRecord> GetRulesCollection(const pugi::xml_node& rules, const st
     return list;
 }
 
-std::optional<std::vector<AppRecord>> ReadApplications(std::string_view document, std::string& problem)
+// The name an entry is known by: the general application's as it is; any
+// other as the engine names a program now, so that a name a panel wrote raw
+// before (bytes outside UTF-8) is found under the name the program has.
+std::string NormalName(std::string text)
+{
+    if (platform::EqualsNoCase(text, rf::kGeneralApp))
+        return text;
+    return rf::ProgramName(rf::FileNameOfProgram(text));
+}
+
+// document is parsed in place: it is changed.
+std::optional<std::vector<AppRecord>> ReadApplications(std::string& document, std::string& problem)
 {
     pugi::xml_document xml;
     // A text of blanks alone is kept: a name or a description made of blanks
     // is still the user's, and saving must not turn it into nothing.
-    const pugi::xml_parse_result result
-        = xml.load_buffer(document.data(), document.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+    const pugi::xml_parse_result result = xml.load_buffer_inplace(document.data(), document.size(),
+                                                                  pugi::parse_default | pugi::parse_ws_pcdata_single);
     if (!result) {
         problem = std::string(result.description()) + " at byte " + std::to_string(result.offset);
         return std::nullopt;
@@ -149,11 +158,11 @@ std::optional<std::vector<AppRecord>> ReadApplications(std::string_view document
         for (const pugi::xml_node child : appNode.children()) {
             const std::string_view name = LocalName(child);
             if (name == rf::kExeName)
-                app->ExeName = TextOf(child);
+                app->ExeName = NormalName(TextOf(child));
             else if (name == rf::kDescription)
                 app->DescriptionFile = TextOf(child);
             else if (name == rf::kAppPath)
-                app->AppPath = TextOf(child);
+                app->AppPath = rf::PathOfText(TextOf(child));
             else if (name == rf::kIsService)
                 app->IsService = TextOf(child);
             else if (name == rf::kInDef)
@@ -171,9 +180,10 @@ std::optional<std::vector<AppRecord>> ReadApplications(std::string_view document
     return apps;
 }
 
+// Every text goes in as XML can carry it, whatever bytes it holds.
 void AddText(pugi::xml_node parent, const char* name, const std::string& text)
 {
-    parent.append_child(name).text().set(text.c_str());
+    parent.append_child(name).text().set(rf::XmlSafeText(text).c_str());
 }
 
 void GetNodeFromAppPorts(pugi::xml_node ports, const AppPorts& port)
@@ -241,13 +251,13 @@ void SaveCurrRule(pugi::xml_node root, XmlStrRules& app)
 {
     pugi::xml_node node = root.append_child(rf::kApplication);
     // Upper case as the engine compares: it upper-cases a program's file name
-    // the same way.
+    // the same way (and escapes it where the file needs that).
     if (!app.ExeName.empty())
-        AddText(node, rf::kExeName, platform::ToUpper(app.ExeName));
+        AddText(node, rf::kExeName, platform::ToUpper(NormalName(app.ExeName)));
     if (!app.DescriptionFile.empty())
         AddText(node, rf::kDescription, platform::ToUpper(app.DescriptionFile));
     if (!app.AppPath.empty())
-        AddText(node, rf::kAppPath, app.AppPath);
+        AddText(node, rf::kAppPath, rf::PathText(app.AppPath));
     if (app.IsService.empty())
         app.IsService = "0";
     AddText(node, rf::kIsService, app.IsService);
@@ -265,17 +275,34 @@ struct StringWriter : pugi::xml_writer {
     void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
 };
 
-// A file that does not parse is the user's data: kept under a name of its own.
-void KeepBadFile(const std::string& path)
+// A file that does not parse is the user's data: kept under a name of its
+// own beside it. Empty when that is done, else why not.
+std::string KeepBadFile(const std::string& path)
 {
     std::string kept = path + ".bad";
     struct stat st {};
     for (int n = 2; ::lstat(kept.c_str(), &st) == 0 && n < 1000; ++n)
         kept = path + ".bad." + std::to_string(n);
-    if (::rename(path.c_str(), kept.c_str()) == 0)
+    if (::rename(path.c_str(), kept.c_str()) == 0) {
         WriteErrLog("AppBuffer : LoadRules", "the rules file does not parse; it is kept as " + kept);
-    else
-        WriteErrLogErrno("AppBuffer : LoadRules", "cannot keep the rules file that does not parse as " + kept, errno);
+        return {};
+    }
+    return "it cannot be kept aside as " + kept + " (" + std::strerror(errno) + "), so no default rules are written";
+}
+
+// The file a save or a default replaces: a link's target, so that a rules
+// file kept elsewhere through a link stays a link. Empty (logged) when the
+// link leads nowhere: the link is never written over.
+std::string FileBehind(const std::string& path, const char* label)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real))
+        return real;
+    WriteErrLogErrno(label, "the rules file " + path + " is a link that leads nowhere; it is left as it is", errno);
+    return {};
 }
 
 }  // namespace
@@ -283,42 +310,68 @@ void KeepBadFile(const std::string& path)
 bool AppBuffer::LoadFromText(std::string_view document)
 {
     std::string problem;
-    auto apps = ReadApplications(document, problem);
+    std::string text(document);
+    auto apps = ReadApplications(text, problem);
     if (!apps)
         return false;
     AllRules = std::move(*apps);
     return true;
 }
 
-void AppBuffer::LoadRules(const std::string& fileToLoad)
+AppBuffer::LoadResult AppBuffer::LoadRules(const std::string& fileToLoad)
 {
-    errno = 0;
-    const auto text = platform::ReadFile(fileToLoad, kMaxRulesBytes);
-    const bool missing = !text && errno == ENOENT;
-    std::string problem = text ? std::string() : std::string(std::strerror(errno ? errno : EIO));
-    if (text) {
-        if (auto apps = ReadApplications(*text, problem)) {
+    const char* label = "AppBuffer : LoadRules";
+    platform::rules_file::Contents contents = platform::rules_file::Read(fileToLoad);
+    std::string problem;
+    if (contents.status.Read()) {
+        if (auto apps = ReadApplications(contents.text, problem)) {
             AllRules = std::move(*apps);
-            return;
+            readProblem_.clear();
+            return {LoadOutcome::kLoaded, {}};
         }
+    } else if (!contents.status.Missing()) {
+        // Not read: neither the file nor the rules in force are touched,
+        // and nothing is written until it has been read.
+        const std::string reason = contents.status.Reason();
+        // Once per reason: the file is tried again every few seconds.
+        if (reason != readProblem_)
+            WriteErrLog(label, "the rules file " + fileToLoad + " cannot be read: " + reason
+                                   + "; it is left as it is and read again later");
+        readProblem_ = reason;
+        return {LoadOutcome::kUnreadable, reason};
     }
-    WriteErrLog("AppBuffer : LoadRules", fileToLoad + ": " + problem);
-    if (!missing) {
-        KeepBadFile(fileToLoad);
-        struct stat st {};
-        if (::lstat(fileToLoad.c_str(), &st) == 0)
-            return; // still there: never written over
+    // Missing, or read whole and not a rules document: the defaults, once
+    // what is there is kept aside. What cannot be done is told once per
+    // reason: the file is tried again every few seconds.
+    const bool missing = contents.status.Missing();
+    const std::string why = missing ? contents.status.Reason() : problem;
+    contents = {};
+    const auto refuse = [&](const std::string& reason) {
+        if (reason != readProblem_)
+            WriteErrLog(label, "the rules file " + fileToLoad + ": " + reason);
+        readProblem_ = reason;
+        return LoadResult {LoadOutcome::kUnreadable, reason};
+    };
+    std::string target = fileToLoad;
+    if (missing) {
+        const size_t slash = fileToLoad.rfind('/');
+        if (slash != std::string::npos && slash > 0)
+            platform::MakeDirectories(fileToLoad.substr(0, slash));
+    } else {
+        target = FileBehind(fileToLoad, label);
+        if (target.empty())
+            return refuse("it does not parse (" + why + "), and it is a link that leads nowhere");
+        WriteErrLog(label, fileToLoad + ": " + why);
+        if (const std::string notKept = KeepBadFile(target); !notKept.empty())
+            return refuse("it does not parse (" + why + "); " + notKept);
     }
-    const size_t slash = fileToLoad.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        platform::MakeDirectories(fileToLoad.substr(0, slash));
-    if (!platform::WriteFileAtomically(fileToLoad, rf::kDefaultRulesDocument)) {
-        WriteErrLogErrno("AppBuffer : LoadRules", "cannot write the default rules to " + fileToLoad, errno);
-        return;
-    }
-    if (const auto written = platform::ReadFile(fileToLoad, kMaxRulesBytes); written && LoadFromText(*written))
-        return;
-    WriteErrLog("AppBuffer : LoadRules", "the default rules written to " + fileToLoad + " cannot be read back");
+    if (!platform::WriteFileAtomically(target, rf::kDefaultRulesDocument))
+        return refuse(why + ", and the default rules cannot be written to " + target + ": " + std::strerror(errno));
+    if (missing)
+        WriteErrLog(label, fileToLoad + ": " + why + "; the default rules are written");
+    if (LoadFromText(rf::kDefaultRulesDocument))
+        readProblem_.clear();
+    return {missing ? LoadOutcome::kCreated : LoadOutcome::kReplacedBad, why};
 }
 
 std::string AppBuffer::ToText()
@@ -342,16 +395,22 @@ std::string AppBuffer::ToText()
 
 bool AppBuffer::SaveRulesToXmlFile(const std::string& filePath)
 {
-    const std::string document = ToText();
-    // A rules file that is a link to one kept elsewhere stays a link: the
-    // file it points to is replaced.
-    std::string target = filePath;
-    struct stat st {};
-    if (::lstat(filePath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char real[PATH_MAX];
-        if (::realpath(filePath.c_str(), real))
-            target = real;
+    const char* label = "AppBuffer : SaveRulesToXmlFile";
+    if (!readProblem_.empty()) {
+        WriteErrLog(label, "the rules file " + filePath + " could not be read (" + readProblem_
+                               + "); nothing is written over it until it has been");
+        return false;
     }
+    const std::string document = ToText();
+    if (document.size() > rf::kMaxRulesFileBytes) {
+        WriteErrLog(label, "the rules would be larger than the limit of "
+                               + std::to_string(rf::kMaxRulesFileBytes >> 20) + " MB; they are not written");
+        return false;
+    }
+    const std::string target = FileBehind(filePath, label);
+    if (target.empty())
+        return false;
+    struct stat st {};
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     if (platform::WriteFileAtomically(target, document, mode))
         return true;
@@ -361,11 +420,30 @@ bool AppBuffer::SaveRulesToXmlFile(const std::string& filePath)
 
 int AppBuffer::GetItemNoByExeName(std::string_view exeName) const
 {
+    // A name first: no description stands in front of the entry it names.
     for (size_t i = 0; i < AllRules.size(); ++i)
-        if (platform::EqualsNoCase(AllRules[i]->ExeName, exeName)
-            || platform::EqualsNoCase(AllRules[i]->DescriptionFile, exeName))
+        if (platform::EqualsNoCase(AllRules[i]->ExeName, exeName))
+            return static_cast<int>(i + 1);
+    // The general application is only ever found by its own name or its own
+    // description, never by a program's description that reads the same.
+    if (platform::EqualsNoCase(exeName, rf::kGeneralApp))
+        return 0;
+    for (size_t i = 0; i < AllRules.size(); ++i)
+        if (platform::EqualsNoCase(AllRules[i]->ExeName, rf::kGeneralApp)
+            && platform::EqualsNoCase(AllRules[i]->DescriptionFile, exeName))
+            return static_cast<int>(i + 1);
+    for (size_t i = 0; i < AllRules.size(); ++i)
+        if (platform::EqualsNoCase(AllRules[i]->DescriptionFile, exeName))
             return static_cast<int>(i + 1);
     return 0;
+}
+
+std::string ProgramDescription(std::string_view description, std::string_view exeName)
+{
+    if (description.empty() || platform::EqualsNoCase(description, rf::kGeneralApp)
+        || platform::EqualsNoCase(description, rf::kGeneralAppDescription))
+        return std::string(exeName);
+    return std::string(description);
 }
 
 AppRecord AppBuffer::GetAppFromBuffer(std::string_view exeName) const

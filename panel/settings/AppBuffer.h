@@ -57,24 +57,43 @@ public:
 
     std::vector<AppRecord> AllRules;
 
+    enum class LoadOutcome {
+        kLoaded,      // the file's applications
+        kCreated,     // there was none: the default document, written and loaded
+        kReplacedBad, // read whole, it did not parse: kept aside, the defaults written and loaded
+        kUnreadable,  // not read (or no default could be written): nothing changed
+    };
+    struct LoadResult {
+        LoadOutcome outcome = LoadOutcome::kUnreadable;
+        std::string problem; // why it was not loaded as it was, in words
+    };
     // Replaces AllRules with the file's applications. A file that is missing
-    // or does not parse is replaced by the default document, and loaded from
-    // it; one that does not parse is kept beside it first, as
-    // "<file>.bad" (or "<file>.bad.N" when that is taken).
-    void LoadRules(const std::string& fileToLoad);
+    // or is read whole and does not parse is replaced by the default
+    // document, and loaded from it; one that does not parse is kept beside
+    // it first, as "<file>.bad" (or "<file>.bad.N" when that is taken; for a
+    // link, beside the file it leads to, which the defaults then replace). A
+    // file that cannot be read (rules_file::Status) is left alone with
+    // AllRules as they were, and saving is refused until a load succeeds.
+    LoadResult LoadRules(const std::string& fileToLoad);
+    // Why the rules file could not be read at the last load; empty when it was.
+    const std::string& ReadProblem() const { return readProblem_; }
     // Loads from text, as LoadRules does from a file; false when it does not parse.
     bool LoadFromText(std::string_view document);
 
     // Writes the whole buffer: every application but "ANY" in buffer order,
     // then "ANY". The file is replaced at once (a reader sees the old or the
-    // new file), keeping its permissions; false when it could not be (the
-    // old file is then left as it was).
+    // new file), keeping its permissions, and a link stays a link; false when
+    // it could not be (the old file is then left as it was), when the last
+    // load could not read the file, or when the document would be larger
+    // than the format's limit.
     bool SaveRulesToXmlFile(const std::string& filePath);
     // The document SaveRulesToXmlFile writes.
     std::string ToText();
 
-    // The first application whose ExeName or DescriptionFile equals exeName,
-    // ignoring letter case; 0 when there is none.
+    // The first application whose ExeName equals exeName, ignoring letter
+    // case, else the first whose DescriptionFile does (the general
+    // application first: its description is its own); "ANY" is never found
+    // by a description. 0 when there is none.
     int GetItemNoByExeName(std::string_view exeName) const;
     AppRecord GetAppFromBuffer(std::string_view exeName) const;
     void AddRuleToBuffer(AppRecord currApp);
@@ -111,6 +130,14 @@ public:
 
 private:
     RuleRecord RuleAt(const XmlStrRules& app, int ruleNo, const char* label) const;
+
+    std::string readProblem_;
 };
+
+// The description a program's entry gets: never one the system settings are
+// known by ("ANY", "SYSTEM SETTINGS", in any case) or none, so that a look-up
+// by description cannot take one for the other; the program's name stands
+// for it then.
+std::string ProgramDescription(std::string_view description, std::string_view exeName);
 
 }  // namespace panel

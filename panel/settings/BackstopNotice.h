@@ -6,16 +6,20 @@
 namespace panel {
 
 // What the user is told of a connection the kernel backstop reported: a
-// program the hook is not in connected (notify) or was refused (deny).
+// program the hook is not in connected (notify), was refused (deny, or a
+// rule), or was refused because the rules say ASK (asked: the user answers).
 struct BackstopNotice {
-    bool denied = false;
-    std::string program; // the executable's path, or its command name
+    bool denied = false; // refused, also when asked
+    bool asked = false;
+    std::string program; // the executable's path, or its file or command name
+    std::string address; // the peer
+    unsigned port = 0;
     std::string title;
     std::string text;    // what happened and what to do
     std::string summary; // one line for the side column
 };
 
-// From the message's data, "denied|passed ADDRESS PORT PROGRAM"; nullopt for
+// From the message's data, "denied|passed|asked ADDRESS PORT PROGRAM"; nullopt for
 // anything else (the data comes from another process).
 std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data);
 

@@ -1,8 +1,12 @@
 #include "settings/InterceptorLibrary.h"
 
 #include "settings/GeneralMdl.h"
+#include "platform/Presence.h"
 
+#include <cerrno>
 #include <dlfcn.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace panel {
 
@@ -48,6 +52,32 @@ int InterceptorLibrary::StopListen()
     if (!handle_ || !stop_)
         return -1;
     return stop_();
+}
+
+pid_t InterceptorLibrary::RunningPid() const { return platform::presence::InterceptorPid(); }
+
+int InterceptorLibrary::WatchEnd() const
+{
+    const pid_t pid = RunningPid();
+    if (pid == 0)
+        return -1;
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return -1;
+    // Still the interceptor: the number was not taken by another process
+    // between the look at the lock and the opening.
+    if (RunningPid() != pid) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int InterceptorLibrary::Restart(pid_t ended)
+{
+    WriteErrLog("MainForm : WatchInterceptor", "the interceptor (zelconn, process " + std::to_string(ended)
+                                                   + ") ended; it is started again");
+    return StartListen();
 }
 
 }  // namespace panel

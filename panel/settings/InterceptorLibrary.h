@@ -1,9 +1,12 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 // The interceptor's library (libzelconn.so in the installation folder),
-// bound by name when first used; the control panel runs without it.
+// bound by name when first used; the control panel runs without it. The
+// panel watches the process the library starts and starts it again when it
+// ends while the panel runs.
 namespace panel {
 
 class InterceptorLibrary {
@@ -16,6 +19,14 @@ public:
     // 0 when done; -1 when the call failed or the library is missing (logged).
     int StartListen();
     int StopListen();
+
+    // A descriptor that becomes readable when the running interceptor
+    // process ends (its pidfd; the caller closes it), or -1 when none runs
+    // or the system gives none (then RunningPid is asked now and then).
+    int WatchEnd() const;
+    pid_t RunningPid() const;
+    // After the process ended: logged and started again. 0 when it runs.
+    int Restart(pid_t ended);
 
 private:
     bool Bind();

@@ -4,11 +4,12 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Settings.h"
+#include "platform/Text.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace panel {
 
@@ -38,6 +39,7 @@ void GetFilesFromReg(PanelSettings& s)
     s.FirstClose = read(names::kFirstClose);
     s.DebugPrint = read(names::kDebugPrint);
     s.AlertTimeout = read(names::kAlertTimeout);
+    s.DecideEveryProgram = platform::TrimBlanks(read(names::kDecideEveryProgram)) == "1";
 }
 
 std::optional<bool> BlockAllPressed(const std::string& securityStatus)
@@ -57,15 +59,17 @@ bool CheckRulesFile(const std::string& xmlFilePath)
         WriteErrLog("GeneralMdl : CheckRulesFile", std::string(names::kRulesFile) + " is not set");
         return false;
     }
-    struct stat st {};
-    if (::stat(xmlFilePath.c_str(), &st) == 0 && st.st_size > 0)
+    // Only where nothing is lost: no file at all, or an empty one. Anything
+    // else, readable or not, is the loading's to judge.
+    const std::string target = platform::rules_file::PlaceForDefault(xmlFilePath);
+    if (target.empty())
         return true;
-    const size_t slash = xmlFilePath.rfind('/');
+    const size_t slash = target.rfind('/');
     if (slash != std::string::npos && slash > 0)
-        platform::MakeDirectories(xmlFilePath.substr(0, slash));
-    if (platform::WriteFileAtomically(xmlFilePath, platform::rules_format::kDefaultRulesDocument))
+        platform::MakeDirectories(target.substr(0, slash));
+    if (platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
         return true;
-    WriteErrLogErrno("GeneralMdl : CheckRulesFile", "cannot write the default rules to " + xmlFilePath, errno);
+    WriteErrLogErrno("GeneralMdl : CheckRulesFile", "cannot write the default rules to " + target, errno);
     return false;
 }
 

@@ -2,12 +2,16 @@
 
 #include "logs/LogCleanup.h"
 #include "settings/GeneralMdl.h"
+#include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
 #include "platform/Text.h"
 
 #include <charconv>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace panel {
 
@@ -18,6 +22,22 @@ namespace {
 
 // Error logs stay this many days.
 constexpr int kErrorLogDays = 5;
+
+// What saves killed midway (the panel ended by force) left beside the rules
+// file, and beside the file it leads to when it is a link: saves write there.
+void RemoveStaleSaves(const std::string& rulesFile)
+{
+    if (rulesFile.empty())
+        return;
+    std::vector<std::string> files = {rulesFile};
+    char real[PATH_MAX];
+    if (::realpath(rulesFile.c_str(), real) && real != rulesFile)
+        files.emplace_back(real);
+    for (const std::string& file : files)
+        if (const int removed = platform::RemoveStaleTemporaries(file); removed > 0)
+            WriteErrLog("MainForm : Form_Load", "removed " + std::to_string(removed)
+                                                    + " unfinished copies of the rules file beside " + file);
+}
 
 }  // namespace
 
@@ -36,12 +56,15 @@ void PanelState::LoadSettings(std::time_t now)
         WriteErrLog("MainForm : Form_Load",
                     std::string(names::kLogFileCount) + " \"" + Settings.LOGFileCount + "\" is not a number of days");
     DeleteOldErrFiles(Settings.ErrLogsPath, kErrorLogDays, now);
+    RemoveStaleSaves(Settings.XmlFilePath);
     SliderFirstTime = true;
 }
 
-void PanelState::LoadBuffer()
+AppBuffer::LoadResult PanelState::LoadBuffer()
 {
-    CurrBuffer.LoadRules(Settings.XmlFilePath);
+    const AppBuffer::LoadResult result = CurrBuffer.LoadRules(Settings.XmlFilePath);
+    if (result.outcome == AppBuffer::LoadOutcome::kUnreadable)
+        return result; // the last good copy (or none) stays as it is
     // The entry named "ANY", not one that merely has that description.
     GeneralApp = nullptr;
     for (const AppRecord& app : CurrBuffer.AllRules)
@@ -51,6 +74,7 @@ void PanelState::LoadBuffer()
     GenAppOutDef = NormalStatOut = GeneralApp ? GeneralApp->OutDef : std::string();
     if (!GeneralApp)
         WriteErrLog("MainForm : Form_Load", "the rules have no entry for the system settings (ANY)");
+    return result;
 }
 
 bool PanelState::SaveAndLoad()

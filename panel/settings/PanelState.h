@@ -53,12 +53,17 @@ public:
     // as its message box's text.
     std::function<void(const std::string&)> PublishUpdateList;
 
-    // Constants, settings, the rules-file check, the error log, and the
-    // deletion of old traffic and error logs, in that order.
+    // Constants, settings, the rules-file check, the error log, the
+    // deletion of old traffic and error logs, and of what saves killed
+    // midway left beside the rules file, in that order.
     void LoadSettings(std::time_t now);
     // The rule buffer from the rules file, and the general application's
-    // defaults taken from it.
-    void LoadBuffer();
+    // defaults taken from it. A file that cannot be read changes nothing
+    // (the outcome says so, and saving is refused until it has been read).
+    AppBuffer::LoadResult LoadBuffer();
+    // Whether the rules are held as the file has them: false while the file
+    // could not be read, when nothing may be saved over it.
+    bool RulesReadable() const { return CurrBuffer.ReadProblem().empty(); }
 
     // Writes the whole buffer to the rules file; every save goes through here.
     bool SaveAndLoad();

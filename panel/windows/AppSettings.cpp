@@ -3,6 +3,7 @@
 #include "windows/MainForm.h"
 
 #include "gui/ProgramIcon.h"
+#include "gui/ProgramIconDelegate.h"
 #include "settings/GeneralMdl.h"
 #include "editing/EditApp_Step4.h"
 #include "settings/SaveChanges.h"
@@ -150,7 +151,7 @@ void MainForm::SetStateLook(QTreeWidgetItem* item, bool on)
 void MainForm::MainListView_ItemCheck(QTreeWidgetItem* item)
 {
     const QVariant shown = item->treeWidget()->property("exeName");
-    if (!shown.isValid() || (state_.SelectedGroup == "Logs" && item->treeWidget() == MainListView))
+    if (!shown.isValid() || (state_.SelectedGroup == "Logs" && item->treeWidget() == MainListView) || !RulesEditable())
         return;
     const std::string name = shown.toString().toStdString();
     const panel::RuleRecord rule = state_.CurrBuffer.ReturnRuleFromApp(name, item->data(0, kKeyRole).toInt());
@@ -237,6 +238,7 @@ void MainForm::SetAppListViewByDef(QTreeWidgetItem* group)
         auto* row = new QTreeWidgetItem(AppListView);
         row->setText(0, node->text(0));
         row->setIcon(0, node->icon(0));
+        row->setData(0, gui::ProgramIconDelegate::kPathRole, node->data(0, gui::ProgramIconDelegate::kPathRole));
         row->setData(0, kKeyRole, node->data(0, kKeyRole));
         row->setText(1, DefaultText(in));
         row->setText(2, DefaultText(out));

@@ -202,6 +202,8 @@ void MainForm::AddNewLogMnu_Click()
         panel::WriteErrLog("AddNewRightclick : AddNewLogMnu_Click", "no log row is selected");
         return;
     }
+    if (!RulesEditable())
+        return; // the window says why
     const panel::AppRecord app = panel::ApplicationFromLog(
         row->text(2).toStdString(), row->data(0, kPathRole).toString().toStdString(),
         row->data(0, kServiceRole).toString().toStdString(), state_.GenAppInDef, state_.GenAppOutDef,

@@ -1,6 +1,7 @@
 #include "windows/MainForm.h"
 
 #include "gui/Art.h"
+#include "gui/ProgramIconDelegate.h"
 #include "settings/GeneralMdl.h"
 #include "settings/InterceptorLibrary.h"
 #include "settings/SaveChanges.h"
@@ -10,6 +11,7 @@
 #include "editing/ToolsOption.h"
 #include "windows/AwayNotice.h"
 #include "windows/FormTools.h"
+#include "windows/ProtectionView.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
 #include "platform/AwayDecisions.h"
@@ -28,11 +30,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -42,6 +46,7 @@
 #include <QSlider>
 #include <QSocketNotifier>
 #include <QSplitter>
+#include <QStyle>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -51,7 +56,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <ctime>
+#include <unistd.h>
+#include <utility>
 
 namespace windows = platform::windows;
 
@@ -112,10 +120,13 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     MainTreeView->setHeaderHidden(true);
     MainTreeView->setIconSize(QSize(16, 16));
     MainTreeView->setMinimumWidth(250);
+    MainTreeView->setItemDelegate(new gui::ProgramIconDelegate(MainTreeView));
     // Long names scroll rather than being cut.
     MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     MainTreeView->header()->setStretchLastSection(false);
     connect(MainTreeView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { MainTreeView_NodeClick(node); });
+    // Return opens the node the keyboard is on, as a click does.
+    MainTreeView->installEventFilter(this);
     MainTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(MainTreeView, &QTreeWidget::customContextMenuRequested, this, &MainForm::MainTreeView_MouseDown);
 
@@ -133,6 +144,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     AppListView->setObjectName("AppListView");
     AppListView->setRootIsDecorated(false);
     AppListView->setIconSize(QSize(16, 16));
+    AppListView->setItemDelegate(new gui::ProgramIconDelegate(AppListView));
     connect(AppListView, &QTreeWidget::itemDoubleClicked, this, &MainForm::AppListView_DblClick);
     Frame3 = new QFrame(right);
     Frame3->setObjectName("Frame3");
@@ -185,6 +197,13 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     rightLayout->addWidget(Label7);
     rightLayout->addWidget(AppListView, 1);
     rightLayout->addWidget(Frame3, 1);
+    protection_ = new ProtectionView(state_.ProcRoot, right);
+    protection_->TakePlaceOf({Label7, AppListView, Frame3});
+    rightLayout->addWidget(protection_, 1);
+    connect(protection_, &ProtectionView::Requested, this, [this] {
+        SelectNodeByName("Protection");
+        protection_->show();
+    });
 
     auto* splitter = new QSplitter(this);
     splitter->addWidget(MainTreeView);
@@ -195,6 +214,7 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(BuildRulesNotice());
     layout->addWidget(splitter, 1);
     layout->addWidget(BuildStatusArea());
     // The message box is reached by other processes only; it shows nothing.
@@ -203,6 +223,18 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     Picture2->setFixedSize(0, 0);
     layout->addWidget(Picture2);
     setCentralWidget(central);
+
+    interceptorCheck_ = new QTimer(this);
+    interceptorCheck_->setInterval(1000);
+    connect(interceptorCheck_, &QTimer::timeout, this, &MainForm::InterceptorEnded);
+    interceptorRestart_ = new QTimer(this);
+    interceptorRestart_->setSingleShot(true);
+    connect(interceptorRestart_, &QTimer::timeout, this, &MainForm::RestartInterceptor);
+
+    RulesRetry = new QTimer(this);
+    RulesRetry->setObjectName("RulesRetry");
+    RulesRetry->setInterval(2000);
+    connect(RulesRetry, &QTimer::timeout, this, &MainForm::RetryRules);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -228,7 +260,11 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     resize(880, 640);
 }
 
-MainForm::~MainForm() { state_.PublishUpdateList = nullptr; }
+MainForm::~MainForm()
+{
+    StopWatchingInterceptor();
+    state_.PublishUpdateList = nullptr;
+}
 
 void MainForm::BuildToolBar()
 {
@@ -347,6 +383,35 @@ QWidget* MainForm::BuildApplicationView()
     return Frame2;
 }
 
+QWidget* MainForm::BuildRulesNotice()
+{
+    // Colours of the palette: legible in a light and in a dark theme.
+    RulesNotice = new QFrame(this);
+    RulesNotice->setObjectName("RulesNotice");
+    RulesNotice->setFrameShape(QFrame::StyledPanel);
+    RulesNotice->setBackgroundRole(QPalette::AlternateBase);
+    RulesNotice->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(RulesNotice);
+    auto* icon = new QLabel(RulesNotice);
+    const int side = fontMetrics().height() * 2;
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
+    icon->setAlignment(Qt::AlignTop);
+    RulesNoticeTitle = NamedLabel("RulesNoticeTitle", QString(), RulesNotice);
+    QFont bold = RulesNoticeTitle->font();
+    bold.setBold(true);
+    RulesNoticeTitle->setFont(bold);
+    RulesNoticeText = NamedLabel("RulesNoticeText", QString(), RulesNotice);
+    RulesNoticeText->setWordWrap(true);
+    RulesNoticeText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(RulesNoticeTitle);
+    texts->addWidget(RulesNoticeText);
+    row->addWidget(icon);
+    row->addLayout(texts, 1);
+    RulesNotice->hide();
+    return RulesNotice;
+}
+
 QWidget* MainForm::BuildStatusArea()
 {
     auto* area = new QWidget(this);
@@ -387,6 +452,8 @@ QWidget* MainForm::BuildStatusArea()
     side->addLayout(address);
     StatText = NamedLabel("StatText", QString(), area);
     side->addWidget(StatText);
+    side->addWidget(protection_->CoverageLabel);
+    side->addWidget(protection_->SummaryLabel);
     EngineNotice = NamedLabel("EngineNotice", QString(), area);
     EngineNotice->setWordWrap(true);
     EngineNotice->setStyleSheet("color: rgb(160, 0, 0);");
@@ -421,21 +488,14 @@ void MainForm::Form_Load()
 {
     state_.LoadSettings(std::time(nullptr));
     UpdateBlockAllButton();
-    state_.LoadBuffer();
+    const panel::AppBuffer::LoadResult loaded = state_.LoadBuffer();
     ApplyCustomCheckChangedByUser = true;
     ButtonchangedByUser = true;
-    SetMainInfoText();
-    LoadTreeView();
+    ShowLoadedRules();
     panel::CenterForm(this);
-    state_.SelectedNode = "SYSTEM SETTINGS";
-    state_.SelectedGroup = "General";
-    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
-    SelectNodeByName("System settings");
-    AppName->setText("System settings");
+    ShowRulesState(loaded);
     LBLVersion->setText(QString("Current version : %1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2]));
     KorvelLink->setText(QString::fromStdString(state_.AppConsts.KORVEL_LINK));
-    ApplyBtn->setEnabled(false);
-    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
     // The chart starts with 60 empty seconds and the first one newest.
     IncomingLabel->setText("Incoming traffic : \n0.00 Kb/sec");
     OutgoingLabel->setText("Outgoing traffic : \n0.00 Kb/sec");
@@ -449,6 +509,85 @@ void MainForm::Form_Load()
     SetStatLogInfo();
     ShowProgramsOnReplacedEngine();
     connect(this, &MainForm::HalfMinute, this, &MainForm::RunningProcessesIcons);
+}
+
+void MainForm::ShowLoadedRules()
+{
+    SetMainInfoText();
+    LoadTreeView();
+    state_.SelectedNode = "SYSTEM SETTINGS";
+    state_.SelectedGroup = "General";
+    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
+    SelectNodeByName("System settings");
+    AppName->setText("System settings");
+    ApplyBtn->setEnabled(false);
+    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
+}
+
+void MainForm::ShowRulesState(const panel::AppBuffer::LoadResult& loaded)
+{
+    using Outcome = panel::AppBuffer::LoadOutcome;
+    const QString path = QString::fromStdString(state_.Settings.XmlFilePath);
+    if (loaded.outcome == Outcome::kUnreadable) {
+        RulesNoticeTitle->setText("The rules file cannot be read");
+        RulesNoticeText->setText(
+            QString("%1: %2.\nThe rules in force stay as they are: programs are still decided by them. They cannot "
+                    "be shown or changed here until the file can be read; the firewall tries again every few "
+                    "seconds.")
+                .arg(path, QString::fromStdString(loaded.problem)));
+        RulesNotice->show();
+        SetRulesEditing(false);
+        RulesRetry->start();
+        return;
+    }
+    RulesRetry->stop();
+    SetRulesEditing(true);
+    if (loaded.outcome == Outcome::kReplacedBad) {
+        RulesNoticeTitle->setText("The rules file was not a rules document");
+        RulesNoticeText->setText(QString("%1: %2.\nIt is kept beside it as \"%1.bad\", and the default rules are "
+                                         "in force now.")
+                                     .arg(path, QString::fromStdString(loaded.problem)));
+        RulesNotice->show();
+    } else {
+        RulesNotice->hide();
+    }
+}
+
+void MainForm::SetRulesEditing(bool enabled)
+{
+    // Without rules there is nothing to show in the lists: what could change
+    // them is switched off (the logs stay to be read).
+    for (QWidget* part : std::initializer_list<QWidget*> {SystemFrame, Frame2, CmdAdvanced})
+        part->setEnabled(enabled);
+    // No level is known without the rules: none is shown.
+    for (QWidget* part : std::initializer_list<QWidget*> {SecSlider, HighLabel, NormalLabel, LowLabel})
+        part->setVisible(enabled);
+    if (!enabled) {
+        ApplyBtn->setEnabled(false);
+        const QSignalBlocker quiet(SecurityCombo);
+        SecurityCombo->setPlaceholderText("UNKNOWN");
+        SecurityCombo->setCurrentIndex(-1);
+        SecurityCombo->setStyleSheet(QString());
+        SecInfoText->setStyleSheet(QString());
+        SecInfoText->setText("Status : not known until the rules file can be read.");
+    }
+    if (QAction* add = MainToolBar->findChild<QAction*>("App"))
+        add->setEnabled(enabled);
+    MainTreeView->setContextMenuPolicy(enabled ? Qt::CustomContextMenu : Qt::NoContextMenu);
+}
+
+void MainForm::RetryRules()
+{
+    const panel::AppBuffer::LoadResult loaded = state_.LoadBuffer();
+    if (loaded.outcome == panel::AppBuffer::LoadOutcome::kUnreadable) {
+        ShowRulesState(loaded); // the reason may have changed
+        return;
+    }
+    panel::WriteErrLog("MainForm : RetryRules", "the rules file " + state_.Settings.XmlFilePath + " is read now");
+    ShowLoadedRules();
+    ShowRulesState(loaded);
+    if (!heldAnswers_.empty())
+        StoreAnswers(std::exchange(heldAnswers_, {}));
 }
 
 bool MainForm::RegisterWindow()
@@ -566,7 +705,9 @@ void MainForm::CmdAdvanced_Click()
 {
     const std::string& node = state_.SelectedNode;
     AdvancedForm advanced(*this, this);
-    if (node.empty() || node == state_.AppConsts.GENERAL_APP || node == "SYSTEM SETTINGS")
+    // The system settings by where they are selected, not by a text a
+    // program's description may read too.
+    if (node.empty() || node == state_.AppConsts.GENERAL_APP || state_.SelectedGroup == "General")
         advanced.SetAdvancedForm(0, state_.AppConsts.GENERAL_APP);
     else
         advanced.SetAdvancedForm(1, state_.SelectedExeName);
@@ -672,6 +813,13 @@ void MainForm::LogMenu_Click(QAction* item)
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == MainTreeView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && MainTreeView->currentItem()) {
+            MainTreeView_NodeClick(MainTreeView->currentItem());
+            return true;
+        }
+    }
     if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::MouseButtonRelease) {
         const QString target = watched == HelpLink ? QString::fromStdString(state_.AppConsts.HELP_LINK) : KorvelLink->text();
         if (!OpenUrl(QUrl(target)))
@@ -711,11 +859,79 @@ void MainForm::ShutDown()
     QApplication::exit(0);
 }
 
+void MainForm::WatchInterceptor()
+{
+    StopWatchingInterceptor();
+    if (!interceptor_ || ended_)
+        return;
+    // Only one that ran is kept running: without the library there is none.
+    const pid_t running = interceptor_->RunningPid();
+    if (running == 0 && watchedInterceptor_ == 0)
+        return;
+    if (running != 0)
+        watchedInterceptor_ = running;
+    if (const int fd = interceptor_->WatchEnd(); fd >= 0) {
+        interceptorEnd_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(interceptorEnd_, &QSocketNotifier::activated, this, &MainForm::InterceptorEnded);
+        return;
+    }
+    interceptorCheck_->start();
+}
+
+void MainForm::StopWatchingInterceptor()
+{
+    if (interceptorEnd_) {
+        const int fd = static_cast<int>(interceptorEnd_->socket());
+        delete interceptorEnd_;
+        interceptorEnd_ = nullptr;
+        ::close(fd);
+    }
+    interceptorCheck_->stop();
+}
+
+void MainForm::InterceptorEnded()
+{
+    const pid_t running = interceptor_ ? interceptor_->RunningPid() : 0;
+    if (running != 0 && running == watchedInterceptor_)
+        return; // looked at by the clock: still there
+    StopWatchingInterceptor();
+    if (running != 0) {
+        WatchInterceptor(); // another one took over
+        return;
+    }
+    // One that keeps ending at once is not started again in a tight loop;
+    // one that cannot be started is tried less and less often.
+    const bool soon = QDateTime::currentMSecsSinceEpoch() - interceptorStartedAt_ < 10000;
+    const int delay = interceptorFailures_ > 0 ? std::min(60000, 1000 << std::min(interceptorFailures_, 6))
+                                                : soon ? 1000 : 0;
+    interceptorRestart_->start(delay);
+}
+
+void MainForm::RestartInterceptor()
+{
+    if (!interceptor_ || ended_)
+        return;
+    interceptorStartedAt_ = QDateTime::currentMSecsSinceEpoch();
+    const bool started = (interceptorFailures_ == 0 ? interceptor_->Restart(watchedInterceptor_)
+                                                     : interceptor_->StartListen()) == 0;
+    interceptorFailures_ = started ? 0 : interceptorFailures_ + 1;
+    if (started) {
+        // What was published meanwhile reaches the new one: it reads the
+        // list when it starts, and the list is set again.
+        SetPic2WindowText(state_.Pic2WindowText);
+        WatchInterceptor();
+    } else {
+        InterceptorEnded();
+    }
+}
+
 void MainForm::EndOfProgram()
 {
     if (ended_)
         return;
     ended_ = true;
+    StopWatchingInterceptor();
+    interceptorRestart_->stop();
     state_.SaveOnExit(platform::GetTickCount());
     panel::TheErrorLog().Close();
     if (interceptor_)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editing/ProcessList.h"
 #include "settings/PanelState.h"
 #include "logs/LogListSettings.h"
 #include "windows/TrafficStats.h"
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include <memory>
@@ -31,13 +33,16 @@ class QTimer;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class ProtectionView;
 class QUrl;
 class AwayNotice;
 class TrafficChart;
 
 namespace panel {
 class InterceptorLibrary;
+struct BackstopNotice;
 }
+class BackstopAlerts;
 
 namespace platform::windows {
 class Window;
@@ -63,6 +68,12 @@ public:
     // The interceptor's library, started after the window is shown and
     // stopped at every end.
     void SetInterceptor(panel::InterceptorLibrary* interceptor) { interceptor_ = interceptor; }
+    // Watches the interceptor's process from now on: when it ends while the
+    // panel runs, it is logged and started again at once (after a second
+    // when it ended soon after its start, later when starting fails), and
+    // the update list is published to the new one. Costs nothing while it
+    // runs: the kernel tells of its end.
+    void WatchInterceptor();
 
     // Apply: the shown application's defaults saved and published.
     void ApplyBtn_Click();
@@ -145,6 +156,8 @@ public:
 
     // The tray icon; null when the desktop has none.
     QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+    // The Protection page and its lines in the side column.
+    ProtectionView* Protection() const { return protection_; }
 
     // Controls, by the names the design gives them.
     QToolBar* MainToolBar = nullptr;
@@ -206,8 +219,28 @@ public:
     void ShowTrayNotice();
     // An alert's answer (codes 1 to 4) or an ended program (code 5).
     void SetNewApp(int code, uint32_t processId, const std::string& messageData = {});
+    // Answers that arrived together: stored with one save and one rebuild of
+    // the tree; held until the rules file has been read when it cannot be.
+    void StoreAnswers(std::vector<panel::AlertAnswer> answers);
+    // An answer's message as the rules keep it, its program found now;
+    // nullopt (logged) when the program cannot be found.
+    std::optional<panel::AlertAnswer> TakeAnswer(int code, uint32_t processId, const std::string& messageData);
+
+    // The rules file that could not be read: what the window says and
+    // refuses meanwhile, and the next try (every few seconds until it is
+    // read, when the window shows the rules and works as usual).
+    void ShowRulesState(const panel::AppBuffer::LoadResult& loaded);
+    void RetryRules();
+    bool RulesEditable() const { return state_.RulesReadable(); }
+    QFrame* RulesNotice = nullptr;
+    QLabel* RulesNoticeTitle = nullptr;
+    QLabel* RulesNoticeText = nullptr;
+    QTimer* RulesRetry = nullptr;
     void ShowAlertedApp(const std::string& exeName);
     void ShowBackstopNotice(const std::string& messageData);
+    // A question of the kernel backstop (its rules said ASK): asked in an
+    // alert, the answer stored as an alert's is.
+    void AskBackstopQuestion(const panel::BackstopNotice& notice);
 
 signals:
     // Every half minute: the shown log and the statistics are read again.
@@ -221,6 +254,7 @@ private:
     QWidget* BuildApplicationView();
     QWidget* BuildSystemView();
     QWidget* BuildStatusArea();
+    QWidget* BuildRulesNotice();
     void BuildToolBar();
     void BuildTray();
     void MainToolBar_ButtonClick(QAction* button);
@@ -236,12 +270,19 @@ private:
     void SetStateLook(QTreeWidgetItem* item, bool on);
     void OpenRuleEditor(int mode, int position, const std::string& exeName);
     void RememberHosts();
+    void InterceptorEnded();
+    void RestartInterceptor();
+    void StopWatchingInterceptor();
+    // The rules' part of the start: levels, tree and the system settings shown.
+    void ShowLoadedRules();
+    void SetRulesEditing(bool enabled);
     void BuildPopupMenus();
     void BuildLogAndHelpMenus();
     QIcon TreeImage(const char* key) const;
 
     panel::PanelState& state_;
     panel::InterceptorLibrary* interceptor_ = nullptr;
+    ProtectionView* protection_ = nullptr;
     QAction* blockAllButton_ = nullptr;
     QButtonGroup* inGroup_ = nullptr;
     QButtonGroup* outGroup_ = nullptr;
@@ -266,8 +307,18 @@ private:
     // program's name is still known when its end is reported.
     std::map<uint32_t, std::string> knownHosts_;
     std::set<std::string> backstopNoticesShown_;
+    std::vector<panel::AlertAnswer> heldAnswers_; // while the rules file cannot be read
+    std::shared_ptr<BackstopAlerts> backstopAlerts_;
     std::unique_ptr<platform::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
+    // The interceptor's process: its end as a readable descriptor, or a
+    // look once a second where the system gives none.
+    QSocketNotifier* interceptorEnd_ = nullptr;
+    QTimer* interceptorCheck_ = nullptr;
+    QTimer* interceptorRestart_ = nullptr;
+    pid_t watchedInterceptor_ = 0;
+    qint64 interceptorStartedAt_ = 0;
+    int interceptorFailures_ = 0;
     bool ended_ = false;
     bool shuttingDown_ = false;
 };

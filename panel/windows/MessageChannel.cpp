@@ -8,26 +8,78 @@
 #include "windows/TrafficChart.h"
 #include "platform/Constants.h"
 #include "platform/HostRegistry.h"
+#include "platform/RulesFormat.h"
 #include "platform/Windows.h"
 
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QSystemTrayIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QTime>
 
+#include <utility>
+
 namespace windows = platform::windows;
 
 void MainForm::Picture2_Messages()
 {
-    // What is queued now; a bounded number per wake-up keeps the window responsive.
-    for (int i = 0; i < 256; ++i) {
+    // What is queued now, bounded in count and time per wake-up so that the
+    // window stays responsive. Answers are gathered and stored together: one
+    // save and one rebuild of the tree for all of them.
+    constexpr int kMostMessages = 4096;
+    const QDeadlineTimer budget(100);
+    std::vector<panel::AlertAnswer> answers;
+    for (int i = 0; i < kMostMessages && !budget.hasExpired(); ++i) {
         const auto message = windows::ReceiveMessage(registration_->ChildSocket(0));
         if (!message)
-            return;
-        if (message->message == windows::WM_MOUSEMOVE)
-            Picture2_MouseMove(message->wParam, message->lParam, message->data);
+            break;
+        if (message->message != windows::WM_MOUSEMOVE)
+            continue;
+        const int code = windows::ParamCode(message->lParam);
+        if (panel::IsStoredAnswer(code)) {
+            if (auto answer = TakeAnswer(code, windows::ParamArgument(message->lParam), message->data))
+                answers.push_back(std::move(*answer));
+            continue;
+        }
+        // An ended program leaves the update list after the answers before it.
+        if (code == platform::kCodeApplicationFinished && !answers.empty())
+            StoreAnswers(std::exchange(answers, {}));
+        Picture2_MouseMove(message->wParam, message->lParam, message->data);
     }
+    if (!answers.empty())
+        StoreAnswers(std::move(answers));
+}
+
+std::optional<panel::AlertAnswer> MainForm::TakeAnswer(int code, uint32_t processId, const std::string& messageData)
+{
+    // "HOST\nPATH": the host of an answer for one host (empty otherwise) and
+    // the program's path, for a program that ended before this was read.
+    const size_t lineEnd = messageData.find('\n');
+    panel::AlertAnswer answer;
+    answer.code = code;
+    answer.processId = processId;
+    answer.hostName = messageData.substr(0, lineEnd);
+    const std::string pathHint = lineEnd == std::string::npos ? std::string() : messageData.substr(lineEnd + 1);
+    // Found now: the process may be gone by the time the answer is stored.
+    answer.path = panel::AnsweringProgramPath(processId, state_.ProcRoot, pathHint, "MainForm : SetNewApp");
+    if (answer.path.empty())
+        return std::nullopt;
+    return answer;
+}
+
+void MainForm::StoreAnswers(std::vector<panel::AlertAnswer> answers)
+{
+    if (!RulesEditable()) {
+        // Kept for when the rules can be read; a flood is not kept for ever.
+        constexpr size_t kMostHeld = 10000;
+        for (panel::AlertAnswer& answer : answers)
+            if (heldAnswers_.size() < kMostHeld)
+                heldAnswers_.push_back(std::move(answer));
+        return;
+    }
+    if (const auto app = panel::StoreAnswers(state_, answers))
+        ShowAlertedApp(app->exeName);
 }
 
 void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam, const std::string& messageData)
@@ -68,16 +120,6 @@ void MainForm::Picture2_MouseMove(uint32_t, int64_t lParam, const std::string& m
 
 void MainForm::SetNewApp(int code, uint32_t processId, const std::string& messageData)
 {
-    // "HOST\nPATH": the host of an answer for one host (empty otherwise) and
-    // the program's path, for a program that ended before this was read.
-    const size_t lineEnd = messageData.find('\n');
-    const std::string hostName = messageData.substr(0, lineEnd);
-    const std::string pathHint = lineEnd == std::string::npos ? std::string() : messageData.substr(lineEnd + 1);
-    if (code == platform::kCodeOutgoingHostBlocked || code == platform::kCodeOutgoingHostPermitted) {
-        if (const auto app = panel::SetHostRule(state_, code, processId, state_.ProcRoot, hostName, pathHint))
-            ShowAlertedApp(app->exeName);
-        return;
-    }
     if (code == platform::kCodeApplicationFinished) {
         // The process is gone: its name is the one it registered with.
         RememberHosts();
@@ -92,8 +134,10 @@ void MainForm::SetNewApp(int code, uint32_t processId, const std::string& messag
         panel::SetNewApp(state_, code, processId, state_.ProcRoot, name);
         return;
     }
-    if (const auto app = panel::SetNewApp(state_, code, processId, state_.ProcRoot, "", pathHint))
-        ShowAlertedApp(app->exeName);
+    if (!panel::IsStoredAnswer(code))
+        return;
+    if (auto answer = TakeAnswer(code, processId, messageData))
+        StoreAnswers({std::move(*answer)});
 }
 
 void MainForm::ShowAlertedApp(const std::string& exeName)
@@ -113,9 +157,10 @@ void MainForm::RememberHosts()
     // never hears of them does not keep them for ever.
     if (knownHosts_.size() > 4096)
         knownHosts_.clear();
+    // Registered by the file name; kept by the name the rules give it.
     for (const platform::hosts::HostRecord& host : platform::hosts::ListHosts())
         if (host.alive)
-            knownHosts_[static_cast<uint32_t>(host.pid)] = host.exeName;
+            knownHosts_[static_cast<uint32_t>(host.pid)] = platform::rules_format::ProgramName(host.exeName);
 }
 
 void MainForm::Timer1_Timer()
@@ -147,4 +192,6 @@ void MainForm::ShowBackstopNotice(const std::string& messageData)
     if (trayIcon_ && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
         trayIcon_->showMessage(QString::fromStdString(notice->title), QString::fromStdString(notice->text),
                                notice->denied ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
+    if (notice->asked)
+        AskBackstopQuestion(*notice);
 }

@@ -132,6 +132,8 @@ void MainForm::DelApp_Click()
 
 void MainForm::OpenWizard()
 {
+    if (!RulesEditable())
+        return; // the window says why
     CreateNewApp_Step1 wizard(*this, this);
     wizard.exec();
 }

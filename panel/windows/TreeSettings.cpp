@@ -2,8 +2,9 @@
 #include "windows/MainForm.h"
 
 #include "gui/Art.h"
-#include "gui/ProgramIcon.h"
+#include "gui/ProgramIconDelegate.h"
 #include "settings/GeneralMdl.h"
+#include "windows/ProtectionView.h"
 #include "windows/RuleText.h"
 
 #include <QCheckBox>
@@ -62,18 +63,6 @@ std::vector<QTreeWidgetItem*> NodesInTreeOrder(const QTreeWidget* tree)
     return nodes;
 }
 
-// The application's icon, looked up once per executable for the life of
-// the program: a rebuild of the tree reuses it.
-QIcon ApplicationIcon(const std::string& appPath)
-{
-    static QHash<QString, QIcon> icons;
-    const QString path = QString::fromStdString(appPath);
-    auto found = icons.find(path);
-    if (found == icons.end())
-        found = icons.insert(path, QIcon(gui::ExecutablePixmap(path, 16)));
-    return *found;
-}
-
 }  // namespace
 
 QIcon MainForm::TreeImage(const char* key) const
@@ -91,6 +80,8 @@ QIcon MainForm::TreeImage(const char* key) const
         pixmap = art::StatusIcon(art::Mark::kAsk, 32, name.endsWith("Yellow"));
     else if (name == "LogIcon")
         pixmap = art::LogIcon(32);
+    else if (name == "Protection")
+        pixmap = art::FirewallIcon(32);
     else if (name == "MyComp" || name == "MyComp2")
         pixmap = art::ComputerIcon(32);
     else if (name == "Img3")
@@ -108,6 +99,7 @@ void MainForm::LoadTreeView()
     const QSignalBlocker quiet(MainTreeView);
     MainTreeView->clear();
     AddNode(new QTreeWidgetItem(MainTreeView), "System settings", "Sys", TreeImage("MyComp2"));
+    AddNode(new QTreeWidgetItem(MainTreeView), "Protection", "Protection", TreeImage("Protection"));
     QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(MainTreeView), "Applications", "App", TreeImage("Img2"));
     QHash<QString, QTreeWidgetItem*> groups;
     for (const Node& group : kGroups)
@@ -134,8 +126,10 @@ void MainForm::LoadTreeView()
         }
         // An entry without a description is shown by its name.
         const std::string& shown = app->DescriptionFile.empty() ? app->ExeName : app->DescriptionFile;
-        AddNode(new QTreeWidgetItem(groups.value(group)), NodeText(shown), QString::fromStdString(app->ExeName),
-                ApplicationIcon(app->AppPath));
+        // The program's own icon comes when its node is first drawn.
+        QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(group)), NodeText(shown),
+                                        QString::fromStdString(app->ExeName), gui::ProgramIconDelegate::Placeholder());
+        node->setData(0, gui::ProgramIconDelegate::kPathRole, QString::fromStdString(app->AppPath));
     }
     for (QTreeWidgetItem* group : groups)
         group->setExpanded(true);
@@ -178,6 +172,10 @@ void MainForm::MainTreeView_NodeClick(QTreeWidgetItem* node)
 {
     if (!node)
         return;
+    if (node->data(0, kKeyRole).toString() == "Protection") {
+        protection_->show();
+        return;
+    }
     const QString text = node->text(0);
     if (text == "Logs")
         return;
@@ -188,7 +186,9 @@ void MainForm::MainTreeView_NodeClick(QTreeWidgetItem* node)
     }
     state_.CurrAppToHandle = text.toStdString();
     state_.SelectedNode = text.toUpper().toStdString();
-    if (state_.SelectedNode != "SYSTEM SETTINGS") {
+    // The system settings are their node, not a text: a program may be
+    // described as "System Settings" too.
+    if (node->data(0, kKeyRole).toString() != "Sys") {
         const QString parent = node->parent() ? node->parent()->text(0) : QString();
         state_.SelectedGroup = parent.toStdString();
         if (parent == "Approved Applications" || parent == "Denied Applications" || parent == "Combined Applications")

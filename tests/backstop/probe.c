@@ -1,7 +1,12 @@
 /* Connects the way programs the hook cannot enter do, and says what the
  * kernel answered: "passed" (connected, refused by the peer, or a datagram
  * sent), "denied" (EPERM), or "error N". Built dynamically and statically.
- *   probe libc|raw|udp|uring ADDRESS PORT */
+ *   probe libc|raw|udp|uring ADDRESS PORT
+ *   probe libc IPV6-ADDRESS PORT
+ * Or connects every millisecond until the kernel answers as WANTED, saying
+ * "ready" at its first answer and then when (wall clock, nanoseconds) it
+ * saw the wanted one, or "timeout" after MS milliseconds:
+ *   probe until-passed|until-denied ADDRESS PORT MS */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <errno.h>
@@ -12,6 +17,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 static int report(int error)
@@ -22,6 +28,41 @@ static int report(int error)
         puts("denied");
     else
         printf("error %d\n", error);
+    return 0;
+}
+
+static const char* verdict(int error)
+{
+    return error == 0 || error == ECONNREFUSED ? "passed" : error == EPERM ? "denied" : "error";
+}
+
+static long long now_ns(clockid_t clock)
+{
+    struct timespec at;
+    clock_gettime(clock, &at);
+    return at.tv_sec * 1000000000LL + at.tv_nsec;
+}
+
+static int until(const char* wanted, const struct sockaddr_in* to, long milliseconds)
+{
+    const long long end = now_ns(CLOCK_MONOTONIC) + milliseconds * 1000000LL;
+    for (int tries = 0; now_ns(CLOCK_MONOTONIC) < end; ++tries) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            return 1;
+        const int error = connect(fd, (const struct sockaddr*)to, sizeof *to) == 0 ? 0 : errno;
+        close(fd);
+        if (strcmp(verdict(error), wanted) == 0) {
+            printf("%s %lld\n", wanted, now_ns(CLOCK_REALTIME));
+            return 0;
+        }
+        if (tries == 0) {
+            puts("ready");
+            fflush(stdout);
+        }
+        usleep(1000);
+    }
+    puts("timeout");
     return 0;
 }
 
@@ -45,14 +86,27 @@ static int uring_connect(int fd, const struct sockaddr_in* to)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4)
+    const int waiting = argc > 1 && strncmp(argv[1], "until-", 6) == 0;
+    if (argc != (waiting ? 5 : 4))
         return 2;
+    if (strchr(argv[2], ':') && strcmp(argv[1], "libc") == 0) {
+        struct sockaddr_in6 to6;
+        memset(&to6, 0, sizeof to6);
+        to6.sin6_family = AF_INET6;
+        to6.sin6_port = htons((unsigned short)atoi(argv[3]));
+        const int fd6 = socket(AF_INET6, SOCK_STREAM, 0);
+        if (inet_pton(AF_INET6, argv[2], &to6.sin6_addr) != 1 || fd6 < 0)
+            return 2;
+        return report(connect(fd6, (struct sockaddr*)&to6, sizeof to6) == 0 ? 0 : errno);
+    }
     struct sockaddr_in to;
     memset(&to, 0, sizeof to);
     to.sin_family = AF_INET;
     to.sin_port = htons((unsigned short)atoi(argv[3]));
     if (inet_pton(AF_INET, argv[2], &to.sin_addr) != 1)
         return 2;
+    if (waiting)
+        return until(argv[1] + 6, &to, atol(argv[4]));
     const int udp = strcmp(argv[1], "udp") == 0;
     const int fd = socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
     if (fd < 0)

@@ -3,7 +3,8 @@
 # run as test users with no account, each in a network namespace of its own
 # with only loopback. EPERM is the backstop's refusal, ECONNREFUSED a pass
 # (nothing listens), so no server is needed. Two users have a backstop each,
-# side by side, as two instances of the service would.
+# side by side, as two instances of the service would. User A's decides by
+# A's rules for a while, with A's control panel answering its question.
 #   tests/system/backstop.sh BUILD_DIR     (exit 77: this machine or kernel cannot)
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
@@ -26,11 +27,11 @@ buid=64995 # user B: deny
 ouid=64997 # a user with no backstop
 pinA="$pins/$auid" pinB="$pins/$buid"
 sockA="$work/a.sock" sockB="$work/b.sock"
-relayA= relayB= zelconn=
+relayA= relayB= zelconn= panelA=
 cleanup() {
   set +e
   exec 2>/dev/null # the shell's word on each process killed here
-  for pid in $relayA $relayB $zelconn; do kill -9 "$pid" 2>/dev/null; done
+  for pid in $relayA $relayB $zelconn $panelA; do kill -9 "$pid" 2>/dev/null; done
   # Everything the test ran as its users is in the cgroup, however it was
   # started: none of it outlives the test.
   for _ in $(seq 1 50); do
@@ -39,7 +40,7 @@ cleanup() {
     kill -9 $members 2>/dev/null
     sleep 0.1
   done
-  for pid in $relayA $relayB $zelconn; do wait "$pid" 2>/dev/null; done
+  for pid in $relayA $relayB $zelconn $panelA; do wait "$pid" 2>/dev/null; done
   "$backstop" stop --pin "$pinA" >/dev/null 2>&1
   "$backstop" stop --pin "$pinB" >/dev/null 2>&1
   rm -f "$pinA/foreign"
@@ -68,7 +69,7 @@ gcc -O2 -o "$work/probe" "$source_file" -luring
 gcc -O2 -static -o "$work/probe-static" "$source_file" -luring
 cp "$work/probe-static" "$work/probe-setuid"
 chmod 4755 "$work/probe-setuid"
-for name in a-static b-static b-static-2 b-static-3; do cp "$work/probe-static" "$work/$name"; done
+for name in a-static b-static b-static-2 b-static-3 ruled; do cp "$work/probe-static" "$work/$name"; done
 mkdir -p "$cg"
 
 # Runs a command as a test user inside the cgroup, in a network namespace
@@ -162,8 +163,12 @@ earlyA=$early_pid
 step "started in deny mode for uid $auid on $cg"
 "$backstop" start --user "$auid" --deny --cgroup "$cg" --pin "$pinA" --socket "$sockA" --detach \
   || { rc=$?; [ $rc -eq 3 ] && skip "the kernel did not take the programs"; exit $rc; }
-relay_a() {
-  "$backstop" run --pin "$pinA" --socket "$sockA" >"$work/relayA.out" 2>&1 &
+# The images map has BTF: its value is shown with the name as text.
+key=$(printf '%08x' $$ | sed 's/\(..\)\(..\)\(..\)\(..\)/\4 \3 \2 \1/')
+check yes "a process that ran before the backstop is known by its program" \
+  "$(yes_no sh -c "bpftool map lookup pinned '$pinA/images' key hex $key | grep -q '\"bash\"'")"
+relay_a() { # follows user A's settings whenever A's backstop decides by rules
+  "$backstop" run --pin "$pinA" --socket "$sockA" --settings "$work/home-$auid/registry" >"$work/relayA.out" 2>&1 &
   relayA=$!
   wait_until 5 serving "$relayA" 0 || true
 }
@@ -270,6 +275,86 @@ check "passed a-static" "user A's client hears user A's program" "$(awk '{ print
 check "denied b-static" "user B's client hears user B's program, only" "$(awk '{ print $1, $NF }' "$work/heard-b2.out" | sed 's|/.*/||')"
 check yes "user B's notices reach neither user A's relay nor the log" \
   "$(yes_no sh -c "! grep -q b-static '$work/relayA.out' && ! grep -q 'b-static</EXEPATH>' '$log'")"
+
+step "user A's backstop decides by A's rules"
+# A's rules: RULED may reach port 7781, not 7782, and is asked about the
+# rest; every other program gets the general settings, which permit.
+setting_a() { setpriv --reuid=$auid --regid=$auid --clear-groups env "${envA[@]}" "$BUILD/tools/zel-reg" "$@"; }
+rulesA=$(setting_a query HKLM/Software/KORVEL/QRB /v RulesFile | sed -n 's/.*REG_SZ    //p')
+app() { # NAME INDEF OUTDEF RULES...
+  local name=$1 in=$2 out=$3; shift 3
+  echo -n "<APPLICATION><EXENAME>$name</EXENAME><DESCRIPTION>$name</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>$in</INDEF><OUTDEF>$out</OUTDEF><RULES>$*</RULES></APPLICATION>"
+}
+rule() { # PERMISSION PORT [ADDRESS]
+  echo -n "<RULE><RULENAME>r$2</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>$1</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><NUMBER>$2</NUMBER>${3:+<IPS><IP>$3</IP></IPS>}</PORT></PORTS></RULE>"
+}
+run_a() { local name=$1; shift; as_user "$work/$name" "$@"; }
+put_rules() { # DOCUMENT: written beside the file and renamed into place by the user, as the panel does
+  printf '%s\n' "$1" | setpriv --reuid=$auid --regid=$auid --clear-groups sh -c 'cat >"$1.new" && mv -f "$1.new" "$1"' sh "$rulesA"
+}
+put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule PERMIT 7781 127.0.0.2)$(rule DENY 7782)")$(app ANY ASK PERMIT)</APPLICATIONS>"
+# A's control panel, whose alerts answer Allow after a moment.
+: >"$work/alerts-a"; chown $auid "$work/alerts-a"
+as_user env "${envA[@]}" QT_QPA_PLATFORM=offscreen ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" \
+  ZEL_TEST_ALERT_SCRIPT="answer=1,delay=400" ZEL_TEST_ALERT_RECORD="$work/alerts-a" "$BUILD/panel/zel" >"$work/panelA.out" &
+panelA=$!
+"$backstop" start --user "$auid" --rules --settings "$home/registry" --cgroup "$cg" --pin "$pinA" --socket "$sockA" \
+  --detach >"$work/start-rules.out"
+check yes "the relay follows A's rules" "$(yes_no wait_until 5 grep -q "are in force" "$work/relayA.out")"
+check passed "RULED to the address and port its rule permits" "$(run_a ruled libc 127.0.0.2 7781)"
+check denied "RULED to the port its rule denies" "$(run_a ruled libc 127.0.0.2 7782)"
+check passed "another static program: the general settings" "$(run_a a-static libc 127.0.0.2 7782)"
+check passed "RULED to that address in IPv6 form" "$(run_a ruled libc ::ffff:127.0.0.2 7781)"
+panel_up() { grep -qs "Korvel Personal FireWall" "$home"/runtime/windows/*/title; }
+check yes "A's control panel is up" "$(yes_no wait_until 20 panel_up)"
+
+step "ASK: refused, asked once, answered in the panel; the next attempt passes"
+check "denied denied" "RULED to a port its rules ask about, twice" "$(run_a ruled libc 127.0.0.2 7783) $(run_a ruled libc 127.0.0.2 7783)"
+check yes "the panel stored the answer" "$(yes_no wait_until 10 grep -q "<NUMBER>7783</NUMBER><IPS><IP>127.0.0.2</IP>" "$rulesA")"
+check passed "RULED to that port now" "$(run_a ruled until-passed 127.0.0.2 7783 1000 | tail -1 | cut -d' ' -f1)"
+check 1 "questions raised" "$(grep -c "^asked [0-9]* 127.0.0.2 7783 TCP .*ruled" "$work/relayA.out" || true)"
+check 1 "alerts shown" "$(grep -c "^peer	127.0.0.2" "$work/alerts-a" || true)"
+check yes "the question named the program and port" "$(yes_no grep -q "ruled is trying to create outgoing connection to 127.0.0.2 through port:7783" "$work/alerts-a")"
+check yes "the refusal is in A's log" \
+  "$(yes_no grep -q "<EXEPATH>[^<]*ruled</EXEPATH>.*<REMOTEPORT>7783</REMOTEPORT>.*<PERMISSION>0</PERMISSION>.*<BACKSTOP>1</BACKSTOP>" "$log")"
+kill "$panelA"; wait "$panelA" 2>/dev/null || true; panelA=
+
+# Runs PROGRAM until the kernel answers WANTED, the change made meanwhile:
+# how long, in milliseconds, from the change to that answer.
+time_to() { # WANTED PROGRAM PORT CHANGE...
+  local wanted=$1 program=$2 port=$3; shift 3
+  run_a "$program" "until-$wanted" 127.0.0.2 "$port" 3000 >"$work/until.out" &
+  local waiter=$!
+  wait_until 5 grep -q ready "$work/until.out" || true
+  local start; start=$(date +%s%N)
+  "$@"
+  wait "$waiter" || true
+  awk -v start="$start" -v wanted="$wanted" '$1 == wanted { printf "%d", ($2 - start) / 1000000; found = 1 } END { if (!found) print "never" }' "$work/until.out"
+}
+within() { [ "$2" != never ] && [ "$2" -le "$1" ] && echo yes || echo "no ($2 ms)"; }
+step "a change of A's rules, and Block All, reach the kernel"
+took=$(time_to denied ruled 7781 put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule DENY 7781)$(rule DENY 7782)")$(app ANY ASK PERMIT)</APPLICATIONS>")
+echo "   (a rules change: $took ms)"
+check yes "RULED refused its port within 1 s of the change" "$(within 1000 "$took")"
+took=$(time_to denied a-static 7783 setting_a add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 0)
+echo "   (Block All: $took ms)"
+check yes "Block All refuses another static program within 100 ms" "$(within 100 "$took")"
+setting_a add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 >/dev/null
+check passed "Block All off: the general settings again" "$(run_a a-static until-passed 127.0.0.2 7783 2000 | tail -1 | cut -d' ' -f1)"
+
+step "A's rules are read as A, and only whole"
+# A rules file only root may read, that would permit RULED: A may point the
+# setting at it, through a link, but the backstop reads as A and cannot.
+echo "<APPLICATIONS>$(app RULED DENY PERMIT)</APPLICATIONS>" >"$work/root-only.xml"
+chmod 600 "$work/root-only.xml"
+setpriv --reuid=$auid --regid=$auid --clear-groups ln -sfn "$work/root-only.xml" "$rulesA"
+check yes "the link to a file A cannot read is refused" "$(yes_no wait_until 5 grep -q "cannot be read as the user (Permission denied)" "$work/relayA.out")"
+check denied "RULED, by the rules in force" "$(run_a ruled libc 127.0.0.2 7782)"
+setpriv --reuid=$auid --regid=$auid --clear-groups rm -f "$rulesA"
+put_rules "<APPLICATIONS><APPLICATION><EXENAME>RULED</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT"
+check yes "a file that does not parse is not used" "$(yes_no wait_until 5 grep -q "is not used: it does not parse" "$work/relayA.out")"
+check denied "RULED, by the rules in force" "$(run_a ruled libc 127.0.0.2 7782)"
+check "rules for uid $auid" "status" "$("$backstop" status --pin "$pinA" | cut -d, -f2 | sed 's/^ //')"
 
 step "user A's backstop stopped: user B's stays whole"
 "$backstop" stop --pin "$pinA" >/dev/null

@@ -42,6 +42,9 @@ mkdir -p "$home"
 export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_STATE_HOME="$home/.state" XDG_DATA_HOME="$home/.data"
 export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
+# The panel tells the running session's bus about "Decide every program I
+# start": never the bus of the machine's own session.
+unset DBUS_SESSION_BUS_ADDRESS
 "$prefix/bin/zel-setup" --quiet
 reg() { "$prefix/bin/zel-reg" "$@" >/dev/null; }
 setting() { "$prefix/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed -n 's/.*REG_SZ    //p'; }

@@ -21,13 +21,20 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg \
             usr/lib/korvel/libqrbruler.so usr/lib/korvel/libzelhook.so usr/lib/korvel/libzelconn.so \
-            usr/lib/korvel/zelconn usr/lib/korvel/zel-alert usr/lib/korvel/VrnPorts.txt \
+            usr/lib/korvel/zelconn usr/lib/korvel/zel-alert usr/lib/korvel/VrnPorts.txt usr/lib/korvel/zel-session \
+            usr/lib/systemd/user-environment-generators/60-korvel-firewall etc/X11/Xsession.d/85korvel-firewall \
             usr/share/tessary/help.html usr/share/applications/tessary.desktop \
             usr/share/icons/hicolor/scalable/apps/tessary.svg usr/share/icons/hicolor/48x48/apps/tessary.png; do
   [ -f "$root/$file" ] || fail "$file is not in the package"
 done
-outside=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
+# Outside /usr only the X session's start-up file: Xsession reads no other folder.
+outside=$(cd "$root" && find . -mindepth 1 ! -path './usr*' ! -path ./etc ! -path ./etc/X11 ! -path ./etc/X11/Xsession.d \
+  ! -path ./etc/X11/Xsession.d/85korvel-firewall)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
+grep -qF "exec '/usr/lib/korvel/zel-session' --generator" "$root/usr/lib/systemd/user-environment-generators/60-korvel-firewall" \
+  || fail "the generator does not call the installed zel-session"
+grep -qF "STARTUP=\"/usr/lib/korvel/zel-session --run \$STARTUP\"" "$root/etc/X11/Xsession.d/85korvel-firewall" \
+  || fail "the Xsession.d file does not start the session through the installed zel-session"
 # Nothing a test or a benchmark built.
 if (cd "$root" && find . -type f | grep -E 'test|bench|fuzz|zel-icons'); then fail "build-only files packaged"; fi
 
@@ -66,7 +73,7 @@ dpkg_private() {
 dpkg_private -i "$deb"
 [ -x "$admin/usr/bin/zel" ] || fail "installed: no zel"
 dpkg_private -r tessary
-left=$(cd "$admin" && find usr -type f 2>/dev/null || true)
+left=$(cd "$admin" && find usr etc -type f 2>/dev/null || true)
 [ -z "$left" ] || fail "left after removal: $left"
 
 step "a user's first start from the package"
@@ -81,6 +88,7 @@ setting() { "$root/usr/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed
 [ "$(setting VRNFolder)" = "$root/usr/lib/korvel/" ] || fail "VRNFolder is '$(setting VRNFolder)'"
 [ -s "$(setting RulesFile)" ] || fail "no rules file at '$(setting RulesFile)'"
 [ -d "$(setting LogFilesPath)" ] || fail "no log folder"
+[ "$(setting DecideEveryProgram)" = 1 ] || fail "a new user's programs are not all decided"
 desktop-file-validate "$XDG_CONFIG_HOME/autostart/korvel-firewall.desktop" || fail "autostart entry"
 # A second start, and a set-up after it, change nothing the user set.
 "$root/usr/bin/zel-reg" set HKLM/Software/KORVEL/QRB /v LogFileCount /d 9 >/dev/null

@@ -1,0 +1,174 @@
+#include "PinnedRules.h"
+
+#include <bpf/bpf.h>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A pinned map, open while this lives.
+class PinnedMap {
+public:
+    explicit PinnedMap(const std::string& path) : fd_(bpf_obj_get(path.c_str())) {}
+    ~PinnedMap()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    PinnedMap(const PinnedMap&) = delete;
+    PinnedMap& operator=(const PinnedMap&) = delete;
+    int Fd() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// Writes count keys and values, many in one call where the kernel can.
+template <typename Key, typename Value>
+bool WriteAll(int fd, const std::vector<Key>& keys, const std::vector<Value>& values)
+{
+    size_t done = 0;
+    while (done < keys.size()) {
+        __u32 count = static_cast<__u32>(std::min<size_t>(keys.size() - done, 4096));
+        if (bpf_map_update_batch(fd, &keys[done], &values[done], &count, nullptr) != 0)
+            break; // not taken in batches here: one by one below
+        done += count;
+    }
+    for (; done < keys.size(); ++done)
+        if (bpf_map_update_elem(fd, &keys[done], &values[done], BPF_ANY) != 0)
+            return false;
+    return true;
+}
+
+// The keys of a hash map of the rules that belong to a generation.
+template <typename Key, typename Belongs>
+std::vector<Key> KeysOf(int fd, Belongs belongs)
+{
+    std::vector<Key> found;
+    Key current {}, next {};
+    bool first = true;
+    // Bounded: the map holds at most this many.
+    for (int i = 0; i < 4 * ZEL_RULES_LISTS && bpf_map_get_next_key(fd, first ? nullptr : &current, &next) == 0; ++i) {
+        if (belongs(next))
+            found.push_back(next);
+        current = next;
+        first = false;
+    }
+    return found;
+}
+
+bool ReadState(int fd, zel_rules_state& state)
+{
+    const __u32 key = 0;
+    return bpf_map_lookup_elem(fd, &key, &state) == 0;
+}
+
+bool WriteState(int fd, const zel_rules_state& state)
+{
+    const __u32 key = 0;
+    return bpf_map_update_elem(fd, &key, &state, BPF_ANY) == 0;
+}
+
+}  // namespace
+
+bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
+{
+    const PinnedMap state(Path("rules_state")), programs(Path("programs")), lists(Path("lists")),
+        intervals(Path("intervals"));
+    zel_rules_state current {};
+    if (!state || !programs || !lists || !intervals || !ReadState(state.Fd(), current)) {
+        error = "the rules' maps are not pinned in " + folder_;
+        return false;
+    }
+    const unsigned target = (current.generation & 1) ^ 1;
+    // What the generation held a change ago goes first: no decision reads it now.
+    for (const auto& key : KeysOf<zel_rules_program_key>(programs.Fd(), [&](const auto& k) { return k.generation == target; }))
+        bpf_map_delete_elem(programs.Fd(), &key);
+    for (const auto& key : KeysOf<zel_rules_list_key>(lists.Fd(), [&](const auto& k) { return (k.port >> 16) == target; }))
+        bpf_map_delete_elem(lists.Fd(), &key);
+
+    const __u32 base = target * ZEL_RULES_INTERVALS;
+    std::vector<__u32> places(rules.intervals.size());
+    for (size_t i = 0; i < places.size(); ++i)
+        places[i] = base + static_cast<__u32>(i);
+    std::vector<zel_rules_list_key> listKeys;
+    std::vector<zel_rules_list> listValues;
+    for (const CompiledRules::List& list : rules.lists) {
+        listKeys.push_back({list.program, ZEL_RULES_LIST_PORT(list.port, target)});
+        zel_rules_list value = list.list;
+        value.offset += base;
+        listValues.push_back(value);
+    }
+    std::vector<zel_rules_program_key> programKeys;
+    std::vector<zel_rules_program> programValues;
+    for (const CompiledRules::Program& program : rules.programs) {
+        programKeys.push_back({program.hash, target, 0});
+        zel_rules_list every = program.every;
+        if (every.count > 0)
+            every.offset += base;
+        programValues.push_back({program.index, program.outgoing, every});
+    }
+    if (!WriteAll(intervals.Fd(), places, rules.intervals) || !WriteAll(lists.Fd(), listKeys, listValues)
+        || !WriteAll(programs.Fd(), programKeys, programValues)) {
+        error = std::string("cannot write the rules into the kernel's maps: ") + std::strerror(errno);
+        return false;
+    }
+    // In force from here on. The state is read again: only this writer
+    // changes the generation, but Block All may have been set meanwhile.
+    ReadState(state.Fd(), current);
+    current.generation = target;
+    current.loaded = 1;
+    if (!WriteState(state.Fd(), current)) {
+        error = std::string("cannot put the rules in force: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool PinnedRules::ChangeState(const std::function<void(zel_rules_state&)>& change, const char* what,
+                              std::string& error) const
+{
+    const PinnedMap state(Path("rules_state"));
+    zel_rules_state current {};
+    if (!state || !ReadState(state.Fd(), current)) {
+        error = "the rules' state is not pinned in " + folder_;
+        return false;
+    }
+    change(current);
+    if (!WriteState(state.Fd(), current)) {
+        error = std::string("cannot write ") + what + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool PinnedRules::SetBlockAll(bool on, std::string& error) const
+{
+    return ChangeState([on](zel_rules_state& state) { state.block_all = on ? 1 : 0; }, "Block All", error);
+}
+
+bool PinnedRules::SetOwnAddress(unsigned address, std::string& error) const
+{
+    return ChangeState([address](zel_rules_state& state) { state.own_address = address; }, "this computer's address",
+                       error);
+}
+
+bool PinnedRules::Read(State& state) const
+{
+    const PinnedMap stateMap(Path("rules_state")), programs(Path("programs"));
+    zel_rules_state current {};
+    if (!stateMap || !programs || !ReadState(stateMap.Fd(), current))
+        return false;
+    state.loaded = current.loaded != 0;
+    state.blockAll = current.block_all != 0;
+    const unsigned generation = current.generation & 1;
+    state.programs = state.loaded ? static_cast<unsigned>(
+                         KeysOf<zel_rules_program_key>(programs.Fd(), [&](const auto& k) { return k.generation == generation; })
+                             .size())
+                                  : 0;
+    return true;
+}

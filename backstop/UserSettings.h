@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/RulesFormat.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// What the root service reads of a covered user's settings: Block All and
+// the rules file. Everything is read by a child process that has taken the
+// user's identity (user and groups) before it opens anything, so that a
+// link the user points at a file only root may read is refused as it would
+// be for the user; the service itself opens none of the user's files. The
+// answer is bounded in size and time.
+class UserSettings {
+public:
+    static constexpr size_t kMaxRulesBytes = platform::rules_format::kMaxRulesFileBytes; // every reader's bound
+    static constexpr int kReadSeconds = 5;              // a reader that takes longer is killed
+
+    // Which version of a file was read.
+    struct Stamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        long long size = -1;
+        long long modified = 0; // nanoseconds
+        long long changed = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    enum class Rules : uint8_t {
+        kUnchanged,  // the file read last time (same path and stamp): not read again
+        kRead,       // text holds it
+        kMissing,    // no rules file, nothing at its path (or no setting naming one)
+        kUnreadable, // cannot be read whole by the user (why says why): a link that leads
+                     // nowhere, a FIFO, over the bound, no permission, an error
+    };
+    struct Look {
+        bool done = false;       // false: the reader failed (why says why); nothing else is known
+        bool blockAll = false;   // "SecurityStatus" "0"
+        std::string keyFolder;   // the settings key's folder, to watch; empty when there is none yet
+        std::string rulesPath;   // the rules file, as the setting names it
+        Rules rules = Rules::kMissing;
+        Stamp stamp;
+        std::string text;
+        std::string why;
+    };
+
+    // store: the user's settings store (what ZEL_REGISTRY_ROOT names); empty:
+    // the user's own, under their home folder.
+    UserSettings(uid_t uid, std::string store);
+
+    // known, knownPath: the rules file read last time; its text is read
+    // again only when the file is another one now.
+    Look Read(const Stamp& known, const std::string& knownPath) const;
+
+    uid_t Uid() const { return uid_; }
+    const std::string& Store() const { return store_; }
+
+private:
+    // In the child, as the user: the look, written to fd.
+    [[noreturn]] void ReadAsUser(int fd, const Stamp& known, const std::string& knownPath) const;
+
+    uid_t uid_;
+    gid_t gid_;
+    std::string name_; // the account's, for its groups; empty: no account
+    std::string home_;
+    std::string store_;
+};

@@ -1,0 +1,77 @@
+#include "editing/BackstopAnswer.h"
+
+#include "editing/FileInformation.h"
+#include "settings/GeneralMdl.h"
+#include "settings/SaveChanges.h"
+#include "platform/Constants.h"
+#include "platform/Processes.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+
+namespace panel {
+
+namespace {
+
+// The rule an answer for this peer makes, named so that the rule lists say what it is for.
+std::string RuleNameFor(const BackstopAnswer& answer, bool ipv4)
+{
+    return "Backstop: " + (ipv4 ? answer.address : std::string("IPv6")) + " port " + std::to_string(answer.port);
+}
+
+bool IsAnswerRule(const AppRules& rule, const std::string& name)
+{
+    return rule.RuleName == name && rule.Direction == "OUTGOING" && rule.PORTS.size() == 1;
+}
+
+}  // namespace
+
+std::optional<AlertedApp> StoreBackstopAnswer(PanelState& state, const BackstopAnswer& answer)
+{
+    const char* caller = "BackstopAnswer : StoreBackstopAnswer";
+    // From another process: only what names a program and a peer plainly.
+    const bool plain = !answer.program.empty() && answer.program.size() < 4096
+        && std::none_of(answer.program.begin(), answer.program.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    in_addr ipv4 {};
+    in6_addr ipv6 {};
+    const bool isIpv4 = ::inet_pton(AF_INET, answer.address.c_str(), &ipv4) == 1;
+    const bool isIpv6 = !isIpv4 && ::inet_pton(AF_INET6, answer.address.c_str(), &ipv6) == 1;
+    if (!plain || (!isIpv4 && !isIpv6) || answer.port == 0 || answer.port > 65535) {
+        WriteErrLog(caller, "the backstop's question names no program or peer a rule can hold; the answer is not stored");
+        return std::nullopt;
+    }
+    if (!state.RulesReadable()) {
+        WriteErrLog(caller, "the rules file could not be read; the answer is not stored (the backstop asks again)");
+        return std::nullopt;
+    }
+    const std::string path = answer.program.front() == '/' ? platform::processes::CleanHostPath(answer.program) : std::string();
+    const std::string exeName = platform::processes::HostExeName(platform::processes::CleanHostPath(answer.program));
+    const std::string& permission = answer.permit ? state.AppConsts.PERMIT : state.AppConsts.DENY;
+
+    const AppRecord app = ProgramEntry(state, exeName, path.empty() ? std::string() : GetDisplayName(path), path);
+    if (answer.forAll) {
+        SetAnsweredDefault(state, *app, answer.permit ? platform::kCodeOutgoingPermitted : platform::kCodeOutgoingBlocked);
+    } else {
+        const std::string name = RuleNameFor(answer, isIpv4);
+        std::erase_if(app->RULES, [&name](const RuleRecord& rule) { return rule && IsAnswerRule(*rule, name); });
+        auto port = std::make_shared<AppPorts>();
+        port->nPort = static_cast<int32_t>(answer.port);
+        if (isIpv4)
+            port->Ips = {answer.address};
+        auto rule = std::make_shared<AppRules>();
+        rule->RuleName = name;
+        rule->Permission = permission;
+        rule->Direction = "OUTGOING";
+        rule->State = "1";
+        rule->Enable = 1;
+        rule->PORTS.push_back(std::move(port));
+        // First: the question was raised because no earlier rule decided,
+        // but a broader one after it (an ASK for every port) would.
+        app->RULES.insert(app->RULES.begin(), std::move(rule));
+    }
+    state.SaveAndLoad();
+    UpdateAppChanges(state, app->ExeName, 1);
+    return AlertedApp {app->ExeName, app->DescriptionFile};
+}
+
+}  // namespace panel

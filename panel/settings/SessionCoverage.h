@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/ProgramCoverage.h"
+#include "platform/SessionPreload.h"
+
+#include <string>
+#include <vector>
+
+// "Decide every program I start": what the choice covers now, in words for
+// the main window, and making the session's start-up files and the running
+// session follow it.
+namespace panel {
+
+struct SessionFacts {
+    bool optionOn = false;
+    std::string hook; // the installation's hook
+    platform::session::HookProblem problem = platform::session::HookProblem::kNone;
+    // The panel itself was started with the hook named: the desktop that
+    // started it gives it to what it starts.
+    bool startedUnderHook = false;
+    // Switched on while the panel runs: programs already running started without it.
+    bool switchedOnNow = false;
+};
+
+enum class Coverage {
+    kOff,          // only programs started with zel-run
+    kHookUnusable, // on, but the hook cannot be named
+    kFromNow,      // on; this session's programs that already run started without it
+    kWholeSession, // on, and this session started with it
+};
+
+// The facts for the installation folder (ending in "/").
+SessionFacts ReadSessionFacts(const std::string& installDir, bool startedUnderHook);
+Coverage CoverageOf(const SessionFacts& facts);
+// What is decided now, as one or two sentences for the main window.
+std::string CoverageText(const SessionFacts& facts);
+
+// Stores the choice ("DecideEveryProgram"); false (logged) when it could not be.
+bool SaveSessionOption(bool on);
+
+// Makes the user's start-up files follow the choice (an installation for
+// the machine brings its own, so the user's are taken away) and, when asked,
+// starts zel-session to update the running session's services without
+// waiting for it. False (logged) when a file could not be written or removed.
+bool ApplySessionOption(bool on, const std::string& installDir, bool updateRunningSession);
+
+// The words of the Protection view for a program's state, the reason the
+// hook is not in it (owner: the user name of another user's program), what
+// fixes it, and the one line that sums up all programs.
+std::string StateText(platform::coverage::State state);
+std::string ReasonText(const platform::coverage::Program& program, const std::string& owner);
+std::string AdviceText(const platform::coverage::Program& program, bool backstopRunning);
+std::string SummaryText(const std::vector<platform::coverage::Program>& programs);
+// The backstop's line: what it covers, or what installing it would.
+std::string BackstopText(bool running);
+
+}  // namespace panel

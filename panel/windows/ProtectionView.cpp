@@ -1,0 +1,425 @@
+#include "windows/ProtectionView.h"
+
+#include "editing/FileInformation.h"
+#include "gui/Art.h"
+#include "gui/ProgramIcon.h"
+#include "windows/WindowTools.h"
+#include "platform/HostRegistry.h"
+#include "platform/Processes.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <pwd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+using panel::Named;
+namespace coverage = platform::coverage;
+
+constexpr int kPidRole = Qt::UserRole;
+constexpr int kPageRefreshMs = 2000;
+constexpr int kSummaryRefreshMs = 30000;
+constexpr int kEndWaitMs = 5000;
+constexpr int kFirstSummaryMs = 1500;
+
+QLabel* WrappedLabel(const char* name, QWidget* parent)
+{
+    auto* label = Named(new QLabel(parent), name);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+std::string UserName(uid_t uid)
+{
+    passwd entry {};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+        return found->pw_name;
+    return "user " + std::to_string(uid);
+}
+
+// The name the user knows the program by: its menu entry's, else its file's.
+QString ProgramName(const coverage::Program& program)
+{
+    static QHash<QString, QString> names;
+    const QString path = QString::fromStdString(program.exePath);
+    if (path.isEmpty())
+        return QString::fromStdString(program.command);
+    auto found = names.find(path);
+    if (found == names.end()) {
+        const std::string display = panel::GetDisplayName(program.exePath);
+        found = names.insert(path, display.empty() ? path.section('/', -1) : QString::fromStdString(display));
+    }
+    return *found;
+}
+
+QIcon ProgramIcon(const std::string& exePath)
+{
+    static QHash<QString, QIcon> icons;
+    const QString path = QString::fromStdString(exePath);
+    auto found = icons.find(path);
+    if (found == icons.end())
+        found = icons.insert(path, QIcon(gui::ExecutablePixmap(path, 16)));
+    return *found;
+}
+
+QIcon StateIcon(coverage::State state)
+{
+    static const QIcon icons[] = {QIcon(art::StatusIcon(art::Mark::kAllow, 32)), QIcon(art::StatusIcon(art::Mark::kAsk, 32)),
+                                  QIcon(art::StatusIcon(art::Mark::kBlock, 32))};
+    return icons[static_cast<int>(state)];
+}
+
+int OpenPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+double Luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+// The palette's link colour where it reads well on the window (a contrast
+// of 3 or more, as large text needs), else the window's text colour: a
+// dark theme that keeps the default dark blue links would hide the line.
+QColor ReadableLink(const QPalette& palette)
+{
+    const double a = Luminance(palette.color(QPalette::Link));
+    const double b = Luminance(palette.color(QPalette::Window));
+    const double contrast = (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+    return contrast >= 3.0 ? palette.color(QPalette::Link) : palette.color(QPalette::WindowText);
+}
+
+}  // namespace
+
+ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(parent), procRoot_(std::move(procRoot))
+{
+    setObjectName("ProtectionView");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* heading = Named(new QLabel("Protection", this), "ProtectionHeading");
+    QFont bold = heading->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.15);
+    heading->setFont(bold);
+    layout->addWidget(heading);
+    PageCoverage = WrappedLabel("PageCoverage", this);
+    layout->addWidget(PageCoverage);
+    BackstopLabel = WrappedLabel("BackstopState", this);
+    layout->addWidget(BackstopLabel);
+
+    ProgramList = Named(new QTreeWidget(this), "ProgramList");
+    ProgramList->setRootIsDecorated(false);
+    ProgramList->setUniformRowHeights(true);
+    ProgramList->setIconSize(QSize(16, 16));
+    ProgramList->setHeaderLabels({"Program", "Process", "Decided by", "Why"});
+    ProgramList->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    ProgramList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    ProgramList->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    ProgramList->header()->setStretchLastSection(true);
+    ProgramList->setWordWrap(false);
+    layout->addWidget(ProgramList, 1);
+    connect(ProgramList, &QTreeWidget::currentItemChanged, this, &ProtectionView::SelectionChanged);
+    connect(ProgramList, &QTreeWidget::itemActivated, this, [this] {
+        if (RestartBtn->isEnabled())
+            RestartSelected();
+    });
+
+    auto* actions = new QHBoxLayout;
+    AdviceLabel = WrappedLabel("ProtectionAdvice", this);
+    RestartBtn = Named(new QPushButton("Restart under the firewall", this), "RestartUnderFirewall");
+    RestartBtn->setEnabled(false);
+    actions->addWidget(AdviceLabel, 1);
+    actions->addWidget(RestartBtn, 0, Qt::AlignTop);
+    layout->addLayout(actions);
+    connect(RestartBtn, &QPushButton::clicked, this, &ProtectionView::RestartSelected);
+
+    CoverageLabel = WrappedLabel("CoverageText", nullptr);
+    SummaryLabel = Named(new QLabel, "ProtectionSummary");
+    SummaryLabel->setTextFormat(Qt::PlainText);
+    SummaryLabel->setWordWrap(true);
+    QFont underlined = SummaryLabel->font();
+    underlined.setUnderline(true);
+    SummaryLabel->setFont(underlined);
+    ShowSummaryColour();
+    SummaryLabel->setCursor(Qt::PointingHandCursor);
+    SummaryLabel->setToolTip("Show which of your programs are protected");
+    SummaryLabel->installEventFilter(this);
+    sideCoverage_ = CoverageLabel;
+    sideSummary_ = SummaryLabel;
+
+    pageTimer_ = new QTimer(this);
+    pageTimer_->setInterval(kPageRefreshMs);
+    connect(pageTimer_, &QTimer::timeout, this, &ProtectionView::Refresh);
+    summaryTimer_ = new QTimer(this);
+    summaryTimer_->setInterval(kSummaryRefreshMs);
+    connect(summaryTimer_, &QTimer::timeout, this, [this] {
+        if (!isVisible())
+            Refresh();
+    });
+    summaryTimer_->start();
+    endingTimeout_ = new QTimer(this);
+    endingTimeout_->setSingleShot(true);
+
+    const std::string self = platform::processes::OwnExecutablePath();
+    ZelRunProgram = self.substr(0, self.rfind('/') + 1) + "zel-run";
+    Confirm = [this](const QString& question) {
+        return QMessageBox::question(this, "Restart under the firewall", question) == QMessageBox::Yes;
+    };
+    Tell = [this](const QString& text) { QMessageBox::warning(this, "Restart under the firewall", text); };
+    hide();
+}
+
+ProtectionView::~ProtectionView()
+{
+    // The side column's lines belong to the window whose layout took them.
+    for (const QPointer<QLabel>& line : {sideCoverage_, sideSummary_})
+        if (line && !line->parent())
+            delete line.data();
+    if (endingFd_ >= 0)
+        ::close(endingFd_);
+}
+
+void ProtectionView::TakePlaceOf(const QList<QWidget*>& others)
+{
+    for (QWidget* other : others) {
+        others_.append(other);
+        other->installEventFilter(this);
+    }
+}
+
+void ProtectionView::SetSession(const std::string& installDir, bool startedUnderHook)
+{
+    installDir_ = installDir;
+    session_ = panel::ReadSessionFacts(installDir, startedUnderHook);
+    ShowSession();
+    // The summary a moment after the window is up (not in the way of the
+    // start), then every half minute.
+    QTimer::singleShot(kFirstSummaryMs, this, [this] {
+        if (!isVisible())
+            Refresh();
+    });
+}
+
+void ProtectionView::SessionOptionChanged(bool on)
+{
+    const bool started = session_.startedUnderHook;
+    session_ = panel::ReadSessionFacts(installDir_, started);
+    session_.optionOn = on;
+    session_.switchedOnNow = on;
+    ShowSession();
+    Refresh();
+}
+
+void ProtectionView::ShowSession()
+{
+    const QString text = QString::fromStdString(panel::CoverageText(session_));
+    CoverageLabel->setText(text);
+    PageCoverage->setText(text);
+}
+
+void ProtectionView::Refresh()
+{
+    coverage::ScanSettings settings;
+    settings.procRoot = procRoot_;
+    settings.uid = ::getuid();
+    settings.self = ::getpid();
+    for (const platform::hosts::HostRecord& host : platform::hosts::ListHosts())
+        if (host.alive)
+            settings.registered.insert(host.pid);
+    backstop_ = coverage::BackstopRunning();
+    settings.backstop = backstop_;
+    programs_ = scanner_.Scan(settings);
+    SummaryLabel->setText(QString::fromStdString(panel::SummaryText(programs_)));
+    BackstopLabel->setText(QString::fromStdString(panel::BackstopText(backstop_)));
+    if (isVisible())
+        FillList();
+}
+
+void ProtectionView::FillList()
+{
+    const qint64 selected = ProgramList->currentItem() ? ProgramList->currentItem()->data(0, kPidRole).toLongLong() : 0;
+    const QSignalBlocker quiet(ProgramList);
+    ProgramList->setUpdatesEnabled(false);
+    ProgramList->clear();
+    QTreeWidgetItem* current = nullptr;
+    for (const coverage::Program& program : programs_) {
+        const std::string owner = program.reason == coverage::Reason::kOtherUser ? UserName(program.uid) : std::string();
+        auto* item = new QTreeWidgetItem(ProgramList, {ProgramName(program), QString::number(program.pid),
+                                                       QString::fromStdString(panel::StateText(program.state)),
+                                                       QString::fromStdString(panel::ReasonText(program, owner))});
+        item->setData(0, kPidRole, static_cast<qint64>(program.pid));
+        item->setIcon(0, ProgramIcon(program.exePath));
+        item->setIcon(2, StateIcon(program.state));
+        item->setToolTip(0, QString::fromStdString(program.exePath.empty() ? program.command : program.exePath));
+        item->setToolTip(3, item->text(3));
+        if (program.pid == selected)
+            current = item;
+    }
+    if (current)
+        ProgramList->setCurrentItem(current);
+    ProgramList->setUpdatesEnabled(true);
+    SelectionChanged();
+}
+
+void ProtectionView::SelectionChanged()
+{
+    const QTreeWidgetItem* item = ProgramList->currentItem();
+    const coverage::Program* program = nullptr;
+    if (item)
+        for (const coverage::Program& candidate : programs_)
+            if (candidate.pid == item->data(0, kPidRole).toLongLong())
+                program = &candidate;
+    RestartBtn->setEnabled(program && program->CanRestartUnderHook() && !ending_);
+    AdviceLabel->setText(program ? item->text(0) + ": " + item->text(3) + " " + QString::fromStdString(panel::AdviceText(*program, backstop_))
+                                 : QString("Select a program to see what covers it."));
+}
+
+void ProtectionView::RestartSelected()
+{
+    const QTreeWidgetItem* item = ProgramList->currentItem();
+    if (!item || ending_)
+        return;
+    const auto pid = static_cast<pid_t>(item->data(0, kPidRole).toLongLong());
+    const coverage::Program* program = nullptr;
+    for (const coverage::Program& candidate : programs_)
+        if (candidate.pid == pid)
+            program = &candidate;
+    if (!program || !program->CanRestartUnderHook())
+        return;
+    const QString name = ProgramName(*program);
+    // Held from here on, the process cannot be mistaken for a later one
+    // that got its number.
+    const int fd = OpenPidFd(pid);
+    if (fd < 0) {
+        Tell(name + " has ended.");
+        Refresh();
+        return;
+    }
+    const coverage::Launch launch = coverage::LaunchOf(procRoot_, pid);
+    if (launch.arguments.empty()) {
+        ::close(fd);
+        Tell("The command line of " + name + " cannot be read: start it again yourself.");
+        return;
+    }
+    const QString question = QString("Restart %1 (process %2) under the firewall?\n\nIt is ended and started again with "
+                                     "the same command line, in the same folder. Work not saved in it is lost.")
+                                 .arg(name)
+                                 .arg(pid);
+    if (!Confirm(question)) {
+        ::close(fd);
+        return;
+    }
+    if (::syscall(SYS_pidfd_send_signal, fd, SIGTERM, nullptr, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == ESRCH)
+            StartAgain(launch);
+        else
+            Tell(name + " cannot be ended: " + QString::fromLocal8Bit(std::strerror(error)));
+        return;
+    }
+    pending_ = launch;
+    endingFd_ = fd;
+    ending_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    const auto finish = [this](bool ended) {
+        endingTimeout_->stop();
+        ending_->deleteLater();
+        ending_ = nullptr;
+        ::close(endingFd_);
+        endingFd_ = -1;
+        if (ended)
+            StartAgain(pending_);
+        pending_ = {};
+        Refresh();
+    };
+    connect(ending_, &QSocketNotifier::activated, this, [finish] { finish(true); });
+    endingTimeout_->disconnect();
+    connect(endingTimeout_, &QTimer::timeout, this, [this, finish, name] {
+        finish(false);
+        Tell(name + " did not end within 5 seconds: it was not restarted.");
+    });
+    endingTimeout_->start(kEndWaitMs);
+    RestartBtn->setEnabled(false);
+}
+
+void ProtectionView::StartAgain(const coverage::Launch& launch)
+{
+    QProcess process;
+    process.setProgram(QString::fromStdString(ZelRunProgram));
+    QStringList arguments;
+    for (const std::string& argument : launch.arguments)
+        arguments << QString::fromStdString(argument);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(QString::fromStdString(launch.folder));
+    QProcessEnvironment environment;
+    for (const std::string& entry : launch.environment) {
+        const size_t equals = entry.find('=');
+        if (equals != std::string::npos && equals > 0)
+            environment.insert(QString::fromStdString(entry.substr(0, equals)), QString::fromStdString(entry.substr(equals + 1)));
+    }
+    process.setProcessEnvironment(environment);
+    qint64 pid = 0;
+    if (process.startDetached(&pid))
+        emit Restarted(pid);
+    else
+        Tell("It cannot be started again under the firewall: " + process.errorString());
+}
+
+void ProtectionView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        for (QWidget* other : others_)
+            if (other)
+                other->hide();
+    Refresh();
+    pageTimer_->start();
+}
+
+void ProtectionView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    pageTimer_->stop();
+}
+
+void ProtectionView::ShowSummaryColour()
+{
+    QPalette palette = SummaryLabel->palette();
+    palette.setColor(QPalette::WindowText, ReadableLink(QApplication::palette(SummaryLabel)));
+    SummaryLabel->setPalette(palette);
+}
+
+bool ProtectionView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == SummaryLabel && event->type() == QEvent::ApplicationPaletteChange)
+        ShowSummaryColour();
+    if (watched == SummaryLabel && event->type() == QEvent::MouseButtonRelease) {
+        emit Requested();
+        return true;
+    }
+    if (event->type() == QEvent::Show && !event->spontaneous() && watched != SummaryLabel)
+        hide();
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "settings/SessionCoverage.h"
+#include "platform/ProgramCoverage.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QSocketNotifier;
+class QTimer;
+class QTreeWidget;
+
+// The Protection page: the user's running programs that have network
+// connections, whether the firewall, the kernel backstop or nothing decides
+// them, why, and what fixes it. It also keeps the two lines of the main
+// window's side column: what "Decide every program I start" covers now, and
+// a one-line summary of the page. It takes the place of the main window's
+// right-hand side while shown, and reads the process table every 2 s then
+// (every 30 s for the summary otherwise).
+class ProtectionView : public QWidget {
+    Q_OBJECT
+public:
+    ProtectionView(std::string procRoot, QWidget* parent);
+    ~ProtectionView() override;
+
+    // The widgets the page shows instead of: it hides them when it shows,
+    // and hides itself when one of them is shown again.
+    void TakePlaceOf(const QList<QWidget*>& others);
+
+    // The installation folder (ending in "/") and whether the panel was
+    // started with the hook named; the side column's text follows.
+    void SetSession(const std::string& installDir, bool startedUnderHook);
+    // "Decide every program I start" was switched in Settings.
+    void SessionOptionChanged(bool on);
+    const panel::SessionFacts& Session() const { return session_; }
+
+    // Reads the process table now.
+    void Refresh();
+    const std::vector<platform::coverage::Program>& Programs() const { return programs_; }
+
+    // "Restart under the firewall" for the selected program, after asking.
+    void RestartSelected();
+
+    // The side column's lines, placed there by the main window.
+    QLabel* CoverageLabel = nullptr;
+    QLabel* SummaryLabel = nullptr;
+    // The page.
+    QLabel* PageCoverage = nullptr;
+    QLabel* BackstopLabel = nullptr;
+    QTreeWidget* ProgramList = nullptr;
+    QLabel* AdviceLabel = nullptr;
+    QPushButton* RestartBtn = nullptr;
+
+    // The launcher a restart goes through (zel-run beside the panel).
+    std::string ZelRunProgram;
+    // Asks the user; tests answer instead.
+    std::function<bool(const QString& question)> Confirm;
+    // Tells the user something went wrong; tests record instead.
+    std::function<void(const QString& text)> Tell;
+
+signals:
+    // The summary was clicked: the main window shows the page.
+    void Requested();
+    // A program was started again under the firewall (its new process).
+    void Restarted(qint64 pid);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ShowSession();
+    void ShowSummaryColour();
+    void FillList();
+    void SelectionChanged();
+    void StartAgain(const platform::coverage::Launch& launch);
+
+    std::string procRoot_;
+    std::string installDir_;
+    panel::SessionFacts session_;
+    platform::coverage::Scanner scanner_;
+    std::vector<platform::coverage::Program> programs_;
+    bool backstop_ = false;
+    QList<QPointer<QWidget>> others_;
+    QPointer<QLabel> sideCoverage_;
+    QPointer<QLabel> sideSummary_;
+    QTimer* pageTimer_ = nullptr;
+    QTimer* summaryTimer_ = nullptr;
+    // A restart in progress: the program's end is awaited.
+    QSocketNotifier* ending_ = nullptr;
+    QTimer* endingTimeout_ = nullptr;
+    int endingFd_ = -1;
+    platform::coverage::Launch pending_;
+};

@@ -1,0 +1,152 @@
+#include "platform/RulesFile.h"
+
+#include "platform/Descriptors.h"
+#include "platform/RulesFormat.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform::rules_file {
+
+namespace {
+
+// The folder path is in; empty for the root or a bare name.
+std::string ParentOf(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || path == "/")
+        return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// What ENOENT means for path: nothing there, or a link on the way that
+// leads nowhere. The nearest part of the path that exists decides.
+Problem WhyNotFound(const std::string& path)
+{
+    for (std::string part = path; !part.empty(); part = ParentOf(part)) {
+        struct stat st {};
+        if (::lstat(part.c_str(), &st) != 0)
+            continue;
+        struct stat target {};
+        return S_ISLNK(st.st_mode) && ::stat(part.c_str(), &target) != 0 ? Problem::kDanglingLink : Problem::kMissing;
+    }
+    return Problem::kMissing;
+}
+
+}  // namespace
+
+std::string Status::Reason() const
+{
+    switch (problem) {
+    case Problem::kNone:
+        return {};
+    case Problem::kMissing:
+        return "there is no such file";
+    case Problem::kDanglingLink:
+        return "it is a symbolic link whose target is missing (a drive not mounted?)";
+    case Problem::kTooLarge:
+        return "it is larger than the limit of " + std::to_string(rules_format::kMaxRulesFileBytes >> 20) + " MB";
+    case Problem::kNotRegular:
+        return "it is not a regular file (a FIFO, a device or a folder)";
+    case Problem::kSystemError:
+        if (error == ELOOP)
+            return "its path is a loop of symbolic links";
+        return std::strerror(error);
+    }
+    return {};
+}
+
+int Open(const std::string& path, Status& status, struct stat& st)
+{
+    status = {};
+    if (path.empty()) {
+        status.problem = Problem::kMissing;
+        return -1;
+    }
+    const int fd = OpenRegularFile(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            status.problem = WhyNotFound(path);
+        else if (error == EINVAL)
+            status.problem = Problem::kNotRegular;
+        else
+            status = {Problem::kSystemError, error};
+        errno = error;
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0) {
+        status = {Problem::kSystemError, errno};
+        ::close(fd);
+        return -1;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > rules_format::kMaxRulesFileBytes) {
+        status.problem = Problem::kTooLarge;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+Contents Read(const std::string& path)
+{
+    Contents contents;
+    struct stat st {};
+    const int fd = Open(path, contents.status, st);
+    if (fd < 0)
+        return contents;
+    contents.stamp = StampOf(st);
+    // One byte more than the limit: a file that grew past it is found so.
+    const size_t most = rules_format::kMaxRulesFileBytes + 1;
+    contents.text.resize(std::min(static_cast<size_t>(st.st_size) + 1, most));
+    size_t done = 0;
+    for (;;) {
+        if (done == contents.text.size()) {
+            if (done == most)
+                break;
+            contents.text.resize(std::min(done * 2 + 4096, most));
+        }
+        const ssize_t n = ::read(fd, contents.text.data() + done, contents.text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            contents.status = {Problem::kSystemError, errno};
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (contents.status.Read() && done > rules_format::kMaxRulesFileBytes)
+        contents.status.problem = Problem::kTooLarge;
+    if (!contents.status.Read()) {
+        contents.text.clear();
+        contents.text.shrink_to_fit();
+        return contents;
+    }
+    contents.text.resize(done);
+    return contents;
+}
+
+std::string PlaceForDefault(const std::string& path)
+{
+    if (path.empty())
+        return {};
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT && WhyNotFound(path) == Problem::kMissing ? path : std::string();
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)
+        return {};
+    char real[PATH_MAX];
+    return ::realpath(path.c_str(), real) ? std::string(real) : std::string();
+}
+
+}  // namespace platform::rules_file

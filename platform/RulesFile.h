@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/Files.h"
+
+#include <string>
+#include <sys/stat.h>
+
+// Reading the rules file whole, for every reader alike: a regular file no
+// larger than the format's limit, read to its end, or nothing. Only a path
+// with nothing at all behind it counts as missing; a link whose target is
+// gone (a drive not mounted), a link loop, a FIFO or a device, a file over
+// the limit and every error of the system are failures to read, which must
+// leave the file and the rules in force as they are.
+namespace platform::rules_file {
+
+enum class Problem {
+    kNone,
+    kMissing,      // nothing at the path, not even a link
+    kSystemError,  // the system refused (error holds errno)
+    kDanglingLink, // a symbolic link on the way leads nowhere
+    kTooLarge,     // larger than the format's limit
+    kNotRegular,   // a FIFO, a device or a folder
+};
+
+struct Status {
+    Problem problem = Problem::kNone;
+    int error = 0;
+    bool Read() const { return problem == Problem::kNone; }
+    bool Missing() const { return problem == Problem::kMissing; }
+    // Why it could not be read, in words for the user and the error log.
+    std::string Reason() const;
+};
+
+// Opens the rules file for reading (the descriptor is close-on-exec): a
+// regular file within the limit. -1 with status saying why otherwise; st
+// receives the opened file's status.
+int Open(const std::string& path, Status& status, struct stat& st);
+
+struct Contents {
+    Status status;
+    std::string text;
+    FileStamp stamp;
+};
+// The whole file, or a status saying why not (text is then empty).
+Contents Read(const std::string& path);
+
+// Where a default document may be written without losing anything: the
+// path when nothing is there at all, or the file a path (or a link) leads
+// to when that is an empty regular file. Empty otherwise.
+std::string PlaceForDefault(const std::string& path);
+
+}  // namespace platform::rules_file

@@ -1,0 +1,323 @@
+// The kernel backstop's rules: compiled from the rules file, and decided by
+// the very code the kernel programs run (rules_lookup.h) over the compiled
+// arrays, they must give what the engine gives for the same program and peer.
+#include "RulesCompiler.h"
+#include "exe_name.h"
+
+#include "engine/RuleTable.h"
+#include "platform/Processes.h"
+#include "platform/RulesFormat.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::vector<zel_rules_interval>* g_intervals = nullptr;
+
+const zel_rules_interval* IntervalAt(unsigned index)
+{
+    return index < g_intervals->size() ? &(*g_intervals)[index] : nullptr;
+}
+
+}  // namespace
+
+#define ZEL_INTERVAL_AT(index) IntervalAt(index)
+#include "rules_lookup.h"
+
+namespace {
+
+// The kernel's decision, step by step as zel_backstop.bpf.c takes it.
+class KernelView {
+public:
+    explicit KernelView(CompiledRules rules) : rules_(std::move(rules)) {}
+
+    // name: the program as the engine names it; address: an IPv4 address, or nullopt for another peer.
+    unsigned Decide(const std::string& name, unsigned port, std::optional<uint32_t> address) const
+    {
+        g_intervals = &rules_.intervals;
+        // The kernel knows the file name, not its escaped spelling.
+        const std::string fileName = platform::rules_format::FileNameOfProgram(name);
+        const uint64_t hash = zel_rules_name_hash(fileName.data(), fileName.size());
+        const CompiledRules::Program* program = Find(hash);
+        if (!program)
+            program = Find(ZEL_RULES_GENERAL);
+        EXPECT_NE(program, nullptr);
+        if (!program)
+            return 99;
+        const zel_rules_program kernelProgram {program->index, program->outgoing, program->every};
+        const zel_rules_list* own = port != 0 ? List(program->index, port) : &kernelProgram.every;
+        const zel_rules_list* every = port != 0 ? &kernelProgram.every : nullptr;
+        return zel_rules_decide(&kernelProgram, own, every, address.has_value(), address.value_or(0));
+    }
+    const CompiledRules& Rules() const { return rules_; }
+
+private:
+    const CompiledRules::Program* Find(uint64_t hash) const
+    {
+        for (const CompiledRules::Program& program : rules_.programs)
+            if (program.hash == hash)
+                return &program;
+        return nullptr;
+    }
+    const zel_rules_list* List(uint32_t program, uint32_t port) const
+    {
+        for (const CompiledRules::List& list : rules_.lists)
+            if (list.program == program && list.port == port)
+                return &list.list;
+        return nullptr;
+    }
+
+    CompiledRules rules_;
+};
+
+KernelView Compile(const std::string& document)
+{
+    std::string error;
+    auto rules = RulesCompiler::Compile(document, error);
+    EXPECT_TRUE(rules) << error;
+    return KernelView(rules.value_or(CompiledRules {}));
+}
+
+// The engine's decision for an outgoing connection of a program that never
+// looked the peer's name up.
+int EngineDecides(const std::string& document, const std::string& name, unsigned port, const std::string& address)
+{
+    engine::RuleTable table;
+    table.LoadRulesFromText(document, name);
+    const engine::HostKey unknown(nullptr);
+    return table.MatchRules(engine::kOutgoing, static_cast<int>(port), address, &unknown);
+}
+
+std::string App(const std::string& name, const std::string& inDef, const std::string& outDef, const std::string& rules)
+{
+    return "<APPLICATION><EXENAME>" + name + "</EXENAME><DESCRIPTION>d</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>"
+        + inDef + "</INDEF><OUTDEF>" + outDef + "</OUTDEF><RULES>" + rules + "</RULES></APPLICATION>";
+}
+
+std::string Rule(const std::string& direction, const std::string& permission, const std::string& ports)
+{
+    return "<RULE><RULENAME>r</RULENAME><DIRECTION>" + direction + "</DIRECTION><PERMISSION>" + permission
+        + "</PERMISSION><STATE>1</STATE><ENABLE>1</ENABLE><PORTS>" + ports + "</PORTS></RULE>";
+}
+
+std::string Port(unsigned number, const std::string& ips = "-", const std::string& hosts = "")
+{
+    std::string xml = "<PORT><NUMBER>" + std::to_string(number) + "</NUMBER>";
+    if (ips != "-")
+        xml += "<IPS>" + ips + "</IPS>";
+    if (!hosts.empty())
+        xml += "<HOSTS>" + hosts + "</HOSTS>";
+    return xml + "</PORT>";
+}
+
+std::string Document(const std::string& apps) { return "<APPLICATIONS>" + apps + "</APPLICATIONS>"; }
+
+std::string Dotted(uint32_t value)
+{
+    return std::to_string(value >> 24) + "." + std::to_string((value >> 16) & 255) + "." + std::to_string((value >> 8) & 255)
+        + "." + std::to_string(value & 255);
+}
+
+}  // namespace
+
+TEST(BackstopProgramNames, KernelNamesProgramsAsTheEngineDoes)
+{
+    // The file name as the kernel knows it, hashed as the kernel programs
+    // hash it, against the engine's name for the program at that path.
+    const std::string longName(255, 'q');
+    for (const std::string& name : std::vector<std::string> {"curl", "Firefox-bin", "setup (2).exe", "x (1).tar.gz", "a.b (c).d", "name (copy)",
+                                   " (.", "tool (", "(1).x", "a  (1) (2).b", "UPPER.EXE", "z-_9.~", "caf\xc3\xa9",
+                                   std::string("dots..") + " (x)", longName, "any", "Any", "caf\xe9", "tab\there"}) {
+        const std::string engineName = platform::processes::HostExeName(platform::processes::CleanHostPath("/opt/bin/" + name));
+        const std::string fileName = platform::rules_format::FileNameOfProgram(engineName);
+        char buffer[ZEL_NAME_SIZE] = {};
+        name.copy(buffer, sizeof buffer - 1);
+        EXPECT_EQ(zel_exe_name_hash(buffer), zel_rules_name_hash(fileName.data(), fileName.size()))
+            << name << " is " << engineName << " to the engine";
+    }
+    // Names the engine tells apart stay apart.
+    char tool[ZEL_NAME_SIZE] = "tool", toolCopy[ZEL_NAME_SIZE] = "tool (2)";
+    EXPECT_NE(zel_exe_name_hash(tool), zel_exe_name_hash(toolCopy));
+}
+
+TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
+{
+    // Documents of every shape the engine reads: applications before and
+    // after "ANY", defaults that stop the reading or not, rules by port and
+    // by every port, ranges that overlap, are reversed or cover nothing,
+    // host names the kernel cannot know and "?", incoming rules, rules
+    // switched off.
+    std::mt19937 random(20240523);
+    const auto pick = [&](auto... options) {
+        const std::string all[] = {options...};
+        return all[random() % sizeof...(options)];
+    };
+    const unsigned ports[] = {0, 53, 80, 443, 7781};
+    const auto address = [&] { return 0x0a000000u + (random() % 64); };
+    int compared = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string apps;
+        std::vector<std::string> names = {"TOOL", "OTHER", "NOBODY", "./ANY", "./CAF%E9"};
+        const int count = 1 + static_cast<int>(random() % 4);
+        for (int a = 0; a < count; ++a) {
+            std::string rules;
+            const int ruleCount = static_cast<int>(random() % 5);
+            for (int r = 0; r < ruleCount; ++r) {
+                std::string portXml;
+                const int portCount = 1 + static_cast<int>(random() % 3);
+                for (int p = 0; p < portCount; ++p) {
+                    std::string ips = "-";
+                    const int shape = static_cast<int>(random() % 6);
+                    if (shape == 1)
+                        ips = "<IP>" + Dotted(address()) + "</IP>";
+                    else if (shape == 2)
+                        ips = "<IP>" + Dotted(address()) + "-" + Dotted(address()) + "</IP><IP>" + Dotted(address()) + "</IP>";
+                    else if (shape == 3)
+                        ips = std::string("<IP>") + platform::rules_format::kNoAddress + "</IP>";
+                    else if (shape == 4)
+                        ips = "";
+                    const std::string hosts = random() % 4 == 0 ? "<HOST>" + pick("?", "*", "mail.example.org", "*.example.org") + "</HOST>" : "";
+                    portXml += Port(ports[random() % 5], ips, hosts);
+                }
+                std::string rule = Rule(pick("OUTGOING", "OUTGOING", "INCOMING"), pick("PERMIT", "DENY", "ASK"), portXml);
+                if (random() % 8 == 0)
+                    rule.replace(rule.find("<STATE>1"), 8, "<STATE>0");
+                rules += rule;
+            }
+            // Escaped names beside their raw spelling an older panel wrote.
+            apps += App(a == count - 1 && random() % 2 ? "ANY" : pick("TOOL", "OTHER", "ANY", "./ANY", "./CAF%E9", "CAF\xE9"),
+                        pick("", "ASK", "DENY"), pick("", "PERMIT", "DENY", "ASK"), rules);
+        }
+        const std::string document = Document(apps);
+        const KernelView kernel = Compile(document);
+        for (const std::string& name : names) {
+            for (int probe = 0; probe < 20; ++probe) {
+                const unsigned port = probe % 7 == 0 ? 8080 : ports[random() % 5];
+                if (probe % 5 == 0) {
+                    // A peer that is not an IPv4 address.
+                    EXPECT_EQ(kernel.Decide(name, port, std::nullopt), static_cast<unsigned>(EngineDecides(document, name, port, "fd00::7")))
+                        << name << " port " << port << " to fd00::7 by\n" << document;
+                } else {
+                    const uint32_t peer = address();
+                    EXPECT_EQ(kernel.Decide(name, port, peer), static_cast<unsigned>(EngineDecides(document, name, port, Dotted(peer))))
+                        << name << " port " << port << " to " << Dotted(peer) << " by\n" << document;
+                }
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 300 * 5 * 20);
+}
+
+TEST(BackstopRules, EdgesOfTheEnginesReadingHold)
+{
+    struct Case {
+        const char* what;
+        std::string document;
+        const char* program;
+        unsigned port;
+        std::optional<uint32_t> address;
+        unsigned expected;
+    };
+    const std::string tenNet = "<IP>10.0.0.1-10.0.0.255</IP>";
+    const Case cases[] = {
+        {"a rule of every port before one of the port: the first wins",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(0)) + Rule("OUTGOING", "PERMIT", Port(80))))
+             , "TOOL", 80, 0x0a000001, ZEL_RULES_DENY},
+        {"the port's rule before every port's",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(80)) + Rule("OUTGOING", "DENY", Port(0)))),
+         "TOOL", 80, 0x0a000001, ZEL_RULES_PERMIT},
+        {"an address in the range", Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(80, tenNet)))),
+         "TOOL", 80, 0x0a0000ff, ZEL_RULES_PERMIT},
+        {"an address past the range: the default", Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(80, tenNet)))),
+         "TOOL", 80, 0x0a000100, ZEL_RULES_ASK},
+        {"the range that covers nothing",
+         Document(App("TOOL", "DENY", "DENY", Rule("OUTGOING", "PERMIT", Port(80, "<IP>255.255.255.255-0.0.0.0</IP>")))),
+         "TOOL", 80, 0, ZEL_RULES_DENY},
+        {"an IPv6 peer passes a rule limited to addresses",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, tenNet)) + Rule("OUTGOING", "PERMIT", Port(80)))),
+         "TOOL", 80, std::nullopt, ZEL_RULES_PERMIT},
+        {"a named host is never known in the kernel",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "", "<HOST>*</HOST><HOST>x.example.org</HOST>")))),
+         "TOOL", 443, 0x0a000001, ZEL_RULES_ASK},
+        {"\"?\", a peer with no name, is every peer here",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "", "<HOST>?</HOST>")))),
+         "TOOL", 443, std::nullopt, ZEL_RULES_PERMIT},
+        {"incoming rules are not the kernel's",
+         Document(App("TOOL", "DENY", "PERMIT", Rule("INCOMING", "DENY", Port(0)))), "TOOL", 80, 0x0a000001, ZEL_RULES_PERMIT},
+        {"an application's INDEF ends the reading: the general rules after it do not count",
+         Document(App("TOOL", "DENY", "ASK", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
+         "TOOL", 80, 0x0a000001, ZEL_RULES_ASK},
+        {"without an INDEF the general ones follow, their defaults last",
+         Document(App("TOOL", "", "DENY", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
+         "TOOL", 81, 0x0a000001, ZEL_RULES_PERMIT},
+        {"a program with no application of its own: the general settings",
+         Document(App("TOOL", "DENY", "DENY", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
+         "CURL", 80, 0x0a000001, ZEL_RULES_DENY},
+        {"the name exactly as the engine names it",
+         Document(App("tool", "DENY", "DENY", "") + App("ANY", "ASK", "PERMIT", "")), "TOOL", 80, 0x0a000001, ZEL_RULES_PERMIT},
+        {"port 0 itself: the entries of every port only once",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, tenNet)))), "TOOL", 0, 0x0a000002, ZEL_RULES_PERMIT},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Compile(c.document).Decide(c.program, c.port, c.address), c.expected) << c.what;
+}
+
+TEST(BackstopRules, NoRulesFileAsksAndABrokenOneIsRefused)
+{
+    const KernelView none(RulesCompiler::NoRules());
+    EXPECT_EQ(none.Decide("ANYTHING", 80, 0x0a000001), static_cast<unsigned>(ZEL_RULES_ASK));
+    for (const std::string broken : {"", "<APPLICATIONS><APPLICATION>", "not xml", "<A></B>"}) {
+        std::string error;
+        EXPECT_FALSE(RulesCompiler::Compile(broken, error)) << broken;
+        EXPECT_NE(error.find("does not parse"), std::string::npos) << error;
+    }
+}
+
+TEST(BackstopRules, ManyEntriesOfAProgramAreFoundInAFewHalvings)
+{
+    // 1,000 entries on the connection's own port, each an address range,
+    // and the default after them: the kernel halves its way through about
+    // 2,000 intervals instead of walking the entries.
+    std::string rules;
+    for (uint32_t i = 0; i < 1000; ++i)
+        rules += Rule("OUTGOING", i % 2 ? "DENY" : "PERMIT",
+                      Port(9, "<IP>" + Dotted(0x0b000000u + 4 * i) + "-" + Dotted(0x0b000000u + 4 * i + 2) + "</IP>"));
+    const std::string document = Document(App("TOOL", "DENY", "PERMIT", rules));
+    const KernelView kernel = Compile(document);
+    EXPECT_LE(kernel.Rules().intervals.size(), 2001u);
+    for (uint32_t peer : {0x0b000000u, 0x0b000003u, 0x0b000005u, 0x0b000f9eu, 0x0b000fa0u, 0x7f000002u})
+        EXPECT_EQ(kernel.Decide("TOOL", 9, peer), static_cast<unsigned>(EngineDecides(document, "TOOL", 9, Dotted(peer))))
+            << Dotted(peer);
+    // Programs with the same entries share their intervals.
+    std::string apps;
+    for (int i = 0; i < 100; ++i)
+        apps += App("TOOL" + std::to_string(i), "DENY", "PERMIT", rules);
+    EXPECT_LE(Compile(Document(apps)).Rules().intervals.size(), 2001u);
+}
+
+TEST(BackstopRules, RulesTheMapsCannotHoldAreRefusedWhole)
+{
+    RulesCompiler compiler;
+    std::string error;
+    const engine::RuleTable empty;
+    for (uint64_t i = 0; i < ZEL_RULES_PROGRAMS; ++i)
+        ASSERT_TRUE(compiler.Add(i + 1, empty, error)) << error;
+    EXPECT_FALSE(compiler.Add(ZEL_RULES_PROGRAMS + 1, empty, error));
+    EXPECT_NE(error.find("applications"), std::string::npos) << error;
+    EXPECT_EQ(compiler.Rules().programs.size(), static_cast<size_t>(ZEL_RULES_PROGRAMS));
+
+    // Intervals: every entry a range of its own, on ports of their own.
+    RulesCompiler intervals;
+    engine::RuleTable wide;
+    for (uint32_t i = 0; i < ZEL_RULES_INTERVALS / 2 + 1; ++i)
+        wide.AddEntry(1 + static_cast<int>(i % 60000), engine::kOutgoing, engine::kPermit,
+                      Dotted(0x0c000000u + 2 * i).c_str());
+    EXPECT_FALSE(intervals.Add(1, wide, error));
+    EXPECT_NE(error.find("intervals"), std::string::npos) << error;
+    EXPECT_TRUE(intervals.Rules().intervals.empty());
+}

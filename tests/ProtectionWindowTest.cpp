@@ -1,0 +1,238 @@
+// The Protection page in the main window, the side column's lines, the
+// Settings switch "Decide every program I start", and a program started
+// again under the firewall from the page.
+#include "editing/ToolsOption.h"
+#include "settings/GeneralMdl.h"
+#include "settings/PanelState.h"
+#include "windows/MainForm.h"
+#include "windows/ProtectionView.h"
+
+#include "ChildProcess.h"
+#include "Sandbox.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
+#include "platform/SessionLogin.h"
+#include "platform/Settings.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using namespace std::chrono_literals;
+using testing_support::ChildProcess;
+using testing_support::ReadText;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+QTreeWidgetItem* TopNode(MainForm& form, const QString& key)
+{
+    for (int i = 0; i < form.MainTreeView->topLevelItemCount(); ++i)
+        if (form.MainTreeView->topLevelItem(i)->data(0, Qt::UserRole).toString() == key)
+            return form.MainTreeView->topLevelItem(i);
+    return nullptr;
+}
+
+QTreeWidgetItem* Row(ProtectionView& view, pid_t pid)
+{
+    for (int i = 0; i < view.ProgramList->topLevelItemCount(); ++i)
+        if (view.ProgramList->topLevelItem(i)->text(1) == QString::number(pid))
+            return view.ProgramList->topLevelItem(i);
+    return nullptr;
+}
+
+// A panel's settings with an installation folder holding the hook and a
+// stand-in for zel-session that records how it is called; HOME inside.
+class ProtectionWindow : public ::testing::Test {
+protected:
+    ProtectionWindow()
+    {
+        const char* home = std::getenv("HOME");
+        savedHome = home ? home : "";
+        ::mkdir((sandbox.root + "/home").c_str(), 0700);
+        ::setenv("HOME", (sandbox.root + "/home").c_str(), 1);
+        ::mkdir((sandbox.root + "/errors").c_str(), 0700);
+        sandbox.SetSetting("ErrLogs", sandbox.root + "/errors");
+        sandbox.SetSetting("LogFileCount", "30");
+        sandbox.SetSetting("SecurityMode", "Normal");
+        sandbox.SetSetting("VRNFolder", install);
+        sandbox.SetSetting("ApplySettings", "False");
+        sandbox.SetSetting("FirstClose", "1");
+        platform::MakeDirectories(install);
+        platform::WriteFileAtomically(install + "libzelhook.so", *platform::ReadFile(HOOK_LIBRARY, 64 << 20), 0644);
+        WriteText(install + "zel-session", "#!/bin/sh\necho \"$*\" >>'" + calls + "'\n");
+        ::chmod((install + "zel-session").c_str(), 0755);
+    }
+    ~ProtectionWindow() override
+    {
+        panel::TheErrorLog().Close();
+        ::setenv("HOME", savedHome.c_str(), 1);
+    }
+
+    Sandbox sandbox;
+    std::string install = sandbox.root + "/prefix/lib/korvel/";
+    std::string calls = sandbox.root + "/calls.txt";
+    std::string savedHome;
+};
+
+}  // namespace
+
+TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
+{
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    form.Protection()->SetSession(install, false);
+    form.show();
+    ProtectionView* page = form.Protection();
+    QTreeWidgetItem* node = TopNode(form, "Protection");
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(form.MainTreeView->indexOfTopLevelItem(node), 1) << "right below the system settings";
+    EXPECT_FALSE(page->isVisible());
+
+    form.MainTreeView_NodeClick(node);
+    EXPECT_TRUE(page->isVisible());
+    EXPECT_FALSE(form.Frame3->isVisible());
+    EXPECT_FALSE(form.AppListView->isVisible());
+    EXPECT_TRUE(page->BackstopLabel->text().startsWith("The kernel backstop"));
+
+    form.MainTreeView_NodeClick(TopNode(form, "Sys"));
+    EXPECT_FALSE(page->isVisible());
+    // By keyboard: the node below, and Return.
+    form.MainTreeView->setCurrentItem(TopNode(form, "Sys"));
+    QTest::keyClick(form.MainTreeView, Qt::Key_Down);
+    QTest::keyClick(form.MainTreeView, Qt::Key_Return);
+    EXPECT_TRUE(page->isVisible());
+    form.MainTreeView_NodeClick(TopNode(form, "Sys"));
+    EXPECT_TRUE(form.Frame3->isVisible());
+    form.MainTreeView_NodeClick(TopNode(form, "App"));
+    EXPECT_FALSE(page->isVisible());
+    EXPECT_TRUE(form.AppListView->isVisible());
+
+    // The side column: what is decided, and the summary that opens the page.
+    auto* coverage = form.findChild<QLabel*>("CoverageText");
+    auto* summary = form.findChild<QLabel*>("ProtectionSummary");
+    ASSERT_TRUE(coverage && summary);
+    EXPECT_TRUE(coverage->isVisible());
+    EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run are decided")) << coverage->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return summary->text().startsWith("Protection: "); }));
+    QTest::mouseClick(summary, Qt::LeftButton);
+    EXPECT_TRUE(page->isVisible());
+    EXPECT_EQ(form.MainTreeView->currentItem(), node);
+}
+
+TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
+{
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    form.Protection()->SetSession(install, false);
+    auto* coverage = form.findChild<QLabel*>("CoverageText");
+    {
+        ToolsOption options(form, &form);
+        ASSERT_TRUE(options.DecideEveryProgramCheck);
+        EXPECT_FALSE(options.DecideEveryProgramCheck->isChecked()) << "a user of before the option: off";
+        options.DecideEveryProgramCheck->setChecked(true);
+        options.OkBtn_Click();
+    }
+    EXPECT_EQ(platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                            platform::settings::kDecideEveryProgram),
+              "1");
+    EXPECT_TRUE(platform::session::HasLoginFiles()) << "an installation under a prefix of the user's";
+    EXPECT_EQ(coverage->text().toStdString(), "Programs you start from now on are decided by your rules; programs "
+                                              "already running are not: restart them or log in again");
+    EXPECT_EQ(form.Protection()->PageCoverage->text(), coverage->text());
+    ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n"; })) << ReadText(calls);
+
+    {
+        ToolsOption options(form, &form);
+        EXPECT_TRUE(options.DecideEveryProgramCheck->isChecked());
+        options.OkBtn_Click(); // unchanged: nothing is done again
+    }
+    {
+        ToolsOption options(form, &form);
+        options.DecideEveryProgramCheck->setChecked(false);
+        options.OkBtn_Click();
+    }
+    EXPECT_FALSE(platform::session::HasLoginFiles());
+    EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run"));
+    ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; })) << ReadText(calls);
+}
+
+TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFirewall)
+{
+    // zel-run finds the hook of the build through the program's own environment.
+    ChildProcess before({NETPEER, "tcp-server", "127.0.0.1", "0"}, {{"ZEL_HOOK_LIBRARY", HOOK_LIBRARY}});
+    ASSERT_EQ(before.ReadLine(), std::optional<std::string>("listening"));
+
+    ProtectionView view("/proc", nullptr);
+    view.ZelRunProgram = ZEL_RUN;
+    QString asked;
+    view.Confirm = [&](const QString& question) {
+        asked = question;
+        return true;
+    };
+    QStringList told;
+    view.Tell = [&](const QString& text) { told << text; };
+    qint64 again = 0;
+    QObject::connect(&view, &ProtectionView::Restarted, [&](qint64 pid) { again = pid; });
+    view.show();
+
+    QTreeWidgetItem* row = Row(view, before.Pid());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(0), "netpeer");
+    EXPECT_EQ(row->text(2), "Not covered");
+    EXPECT_TRUE(row->text(3).startsWith("Started before protection")) << row->text(3).toStdString();
+    view.ProgramList->setCurrentItem(row);
+    EXPECT_TRUE(view.RestartBtn->isEnabled());
+    EXPECT_TRUE(view.AdviceLabel->text().endsWith(" Restart it under the firewall, or log in again."))
+        << view.AdviceLabel->text().toStdString();
+
+    view.RestartSelected();
+    EXPECT_TRUE(asked.startsWith("Restart netpeer (process " + QString::number(before.Pid()) + ") under the firewall?"));
+    ASSERT_TRUE(WaitFor([&] { return again != 0; })) << told.join("; ").toStdString();
+    before.Wait(5s);
+    EXPECT_NE(::kill(before.Pid(), 0), 0) << "the old one ended";
+    const auto restarted = static_cast<pid_t>(again);
+    const std::string proc = "/proc/" + std::to_string(restarted);
+    // zel-run becomes the program: same command line, the hook in it.
+    EXPECT_TRUE(WaitFor([&] {
+        const std::string maps = ReadText(proc + "/maps");
+        return maps.find("/libzelhook.so\n") != std::string::npos && maps.find("netpeer") != std::string::npos;
+    }));
+    std::string command = ReadText(proc + "/cmdline");
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    EXPECT_EQ(command, std::string(NETPEER) + " tcp-server 127.0.0.1 0 ");
+    view.Refresh();
+    ASSERT_TRUE(WaitFor([&] {
+        view.Refresh();
+        const QTreeWidgetItem* now = Row(view, restarted);
+        return now && now->text(2) == "Firewall";
+    }));
+    EXPECT_TRUE(told.isEmpty()) << told.join("; ").toStdString();
+    // Started apart from the panel, it came back to the test to be reaped.
+    ::kill(restarted, SIGTERM);
+    EXPECT_TRUE(WaitFor([&] { return ::waitpid(restarted, nullptr, WNOHANG) == restarted; }));
+}

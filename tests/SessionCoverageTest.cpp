@@ -1,0 +1,145 @@
+// What the main window says "Decide every program I start" covers, the
+// Protection view's words, and the panel making the user's start-up files
+// and the running session follow the choice.
+#include "settings/SessionCoverage.h"
+
+#include "Sandbox.h"
+#include "platform/Files.h"
+#include "platform/SessionLogin.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace panel;
+using platform::coverage::Program;
+using platform::coverage::Reason;
+using platform::coverage::State;
+using platform::session::HookProblem;
+using testing_support::ReadText;
+using testing_support::Sandbox;
+using testing_support::WriteText;
+
+namespace {
+
+constexpr const char* kFromNow = "Programs you start from now on are decided by your rules; programs already running are "
+                                 "not: restart them or log in again";
+
+Program Row(State state, Reason reason)
+{
+    Program program;
+    program.state = state;
+    program.reason = reason;
+    return program;
+}
+
+}  // namespace
+
+TEST(SessionCoverage, TextSaysWhatIsDecidedNow)
+{
+    const struct {
+        bool on;
+        HookProblem problem;
+        bool underHook;
+        bool switchedNow;
+        Coverage coverage;
+        const char* text; // the start of it
+    } cases[] = {
+        {false, HookProblem::kNone, true, false, Coverage::kOff, "Only programs you start with zel-run are decided"},
+        {true, HookProblem::kMissing, false, false, Coverage::kHookUnusable,
+         "Programs you start are not decided: the firewall's hook /i/libzelhook.so is missing"},
+        {true, HookProblem::kWritableByOthers, true, false, Coverage::kHookUnusable,
+         "Programs you start are not decided: the firewall's hook /i/libzelhook.so could be changed by other users"},
+        {true, HookProblem::kNone, false, false, Coverage::kFromNow, kFromNow},
+        {true, HookProblem::kNone, false, true, Coverage::kFromNow, kFromNow},
+        // Off and on again: what started meanwhile started without it.
+        {true, HookProblem::kNone, true, true, Coverage::kFromNow, kFromNow},
+        {true, HookProblem::kNone, true, false, Coverage::kWholeSession, "Programs you start are decided by your rules."},
+    };
+    for (const auto& c : cases) {
+        const SessionFacts facts {c.on, "/i/libzelhook.so", c.problem, c.underHook, c.switchedNow};
+        EXPECT_EQ(CoverageOf(facts), c.coverage) << c.text;
+        EXPECT_EQ(CoverageText(facts).rfind(c.text, 0), 0u) << CoverageText(facts);
+    }
+}
+
+TEST(SessionCoverage, SummaryCountsProgramsByWhatDecidesThem)
+{
+    EXPECT_EQ(SummaryText({}), "Protection: no program of yours has a network connection.");
+    EXPECT_EQ(SummaryText({Row(State::kFirewall, Reason::kNone)}), "Protection: 1 program decided by your rules.");
+    EXPECT_EQ(SummaryText({Row(State::kFirewall, Reason::kNone), Row(State::kFirewall, Reason::kNone),
+                           Row(State::kNotCovered, Reason::kStatic), Row(State::kBackstop, Reason::kOwnSystemCalls)}),
+              "Protection: 2 programs decided by your rules, 1 by the kernel backstop, 1 not covered.");
+    EXPECT_EQ(SummaryText({Row(State::kNotCovered, Reason::kStartedWithout)}),
+              "Protection: 0 programs decided by your rules, 1 not covered.");
+}
+
+TEST(SessionCoverage, AdviceNamesWhatFixesAProgram)
+{
+    const struct {
+        Program program;
+        bool backstop;
+        const char* advice;
+    } cases[] = {
+        {Row(State::kFirewall, Reason::kNone), false, "Nothing to do."},
+        {Row(State::kNotCovered, Reason::kStartedWithout), false, "Restart it under the firewall, or log in again."},
+        {Row(State::kBackstop, Reason::kHookNotLoaded), true, "Restart it under the firewall, or log in again."},
+        {Row(State::kNotCovered, Reason::kStatic), false, "Install the kernel backstop (zel-backstop, as root) to cover it; see the README."},
+        {Row(State::kBackstop, Reason::kSandboxed), true, "The kernel backstop decides its connections."},
+        {Row(State::kNotCovered, Reason::kOtherUser), true, "Start it as yourself to have it decided by your rules."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AdviceText(c.program, c.backstop), c.advice);
+    Program other = Row(State::kNotCovered, Reason::kOtherUser);
+    EXPECT_EQ(ReasonText(other, "_apt"), "Another user's program (it runs as _apt): the firewall decides only your own programs.");
+}
+
+// The panel's side: the user's start-up files follow the choice, and the
+// running session is updated by the installation's zel-session.
+TEST(SessionCoverage, ChoiceWritesAndTakesAwayTheUsersStartUpFiles)
+{
+    Sandbox sandbox;
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    const std::string home = sandbox.root + "/home";
+    ::mkdir(home.c_str(), 0700);
+    ::setenv("HOME", home.c_str(), 1);
+    const std::string install = sandbox.root + "/prefix/lib/korvel/";
+    ASSERT_TRUE(platform::MakeDirectories(install));
+    const std::string calls = sandbox.root + "/calls.txt";
+    WriteText(install + "zel-session", "#!/bin/sh\necho \"$*\" >>'" + calls + "'\n");
+    ::chmod((install + "zel-session").c_str(), 0755);
+    const auto callsMade = [&](size_t wanted) {
+        for (int i = 0; i < 500; ++i) {
+            const std::string text = ReadText(calls);
+            if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= wanted)
+                return text;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return ReadText(calls);
+    };
+
+    ASSERT_TRUE(SaveSessionOption(true));
+    EXPECT_TRUE(platform::session::IsOptionOn());
+    ASSERT_TRUE(ApplySessionOption(true, install, true));
+    EXPECT_TRUE(platform::session::HasLoginFiles());
+    EXPECT_NE(ReadText(home + "/.xsessionrc").find("'" + install + "zel-session' --preload"), std::string::npos);
+    EXPECT_EQ(callsMade(1), "--update-session\n");
+
+    ASSERT_TRUE(SaveSessionOption(false));
+    ASSERT_TRUE(ApplySessionOption(false, install, true));
+    EXPECT_FALSE(platform::session::HasLoginFiles());
+    EXPECT_EQ(callsMade(2), "--update-session\n--update-session\n");
+
+    // Without being asked, the running session is left alone: the next
+    // call asked for is the third line.
+    ASSERT_TRUE(ApplySessionOption(true, install, false));
+    EXPECT_TRUE(platform::session::HasLoginFiles());
+    ASSERT_TRUE(ApplySessionOption(false, install, true));
+    EXPECT_EQ(callsMade(3), "--update-session\n--update-session\n--update-session\n");
+    ::setenv("HOME", savedHome.c_str(), 1);
+}
