@@ -106,7 +106,10 @@ TEST_F(OpenQuestions, CurlEndsAtItsOwnTimeLimit)
     WriteRules(App("ANY", "DENY", "ASK"));
     auto server = Server({"tcp-server", "127.0.0.2", "24002"});
     const auto start = std::chrono::steady_clock::now();
-    ChildProcess curl({CURL, "-s", "-m", "3", "http://127.0.0.2:24002/"}, Cued());
+    // An alert program that serves: it outlives the asker and sees the question taken back.
+    auto env = Cued();
+    env["ZEL_TEST_ALERT_SERVE"] = "1";
+    ChildProcess curl({CURL, "-s", "-m", "3", "http://127.0.0.2:24002/"}, env);
     EXPECT_EQ(curl.Wait(10s), 28); // its time-out
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, 2900ms);

@@ -367,7 +367,7 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
 
     form.AwayNoticeButton->Check();
     ASSERT_TRUE(form.AwayNoticeButton->isVisible());
-    EXPECT_EQ(form.AwayNoticeButton->text(), "1 connection was decided while you were away: review");
+    EXPECT_EQ(form.AwayNoticeButton->text(), "1 connection was decided while you were away: &review");
     AwayDecisionsWindow window(form, platform::away::ListPath(), &form);
     ASSERT_EQ(window.AwayList->topLevelItemCount(), 1);
     EXPECT_EQ(window.AwayList->topLevelItem(0)->text(1), "netpeer");

@@ -18,6 +18,9 @@
 //                              N blocking accepts with SO_RCVTIMEO of MS, each ending with
 //                              "accepted IP after ELAPSED_MS" or "again after ELAPSED_MS";
 //                              prints "listening" first
+//   questions SRC DST PORT T N T threads x N non-blocking connects, every other one closed
+//                              at once (its question withdrawn), the others waited on with
+//                              poll: "connected=A refused=B closed=C"
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -32,7 +35,10 @@
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
+#include <atomic>
 
 namespace {
 
@@ -202,6 +208,38 @@ int TimedAccept(const char* address, int port, int timeoutMs, int count)
     return 0;
 }
 
+int Questions(const char* source, const char* destination, int port, int threads, int count)
+{
+    std::atomic<int> connected {0}, refused {0}, closed {0};
+    const sockaddr_in to = Address(destination, port);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < count; ++i) {
+                const int fd = Socket(source);
+                ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+                const int started = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                if (started != 0 && errno == EINPROGRESS && (i + t) % 2 == 0) {
+                    ::close(fd);
+                    ++closed;
+                    continue;
+                }
+                pollfd waiting {fd, POLLOUT, 0};
+                ::poll(&waiting, 1, 10000);
+                int error = -1;
+                socklen_t size = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+                ++(error == 0 ? connected : refused);
+                ::close(fd);
+            }
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    Say("connected=" + std::to_string(connected) + " refused=" + std::to_string(refused)
+        + " closed=" + std::to_string(closed));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -212,6 +250,8 @@ int main(int argc, char** argv)
         return ConnectAndWait(argv[2], argv[3], argv[4], std::atoi(argv[5]));
     if (mode == "timed-connect" && argc >= 6)
         return TimedConnect(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
+    if (mode == "questions" && argc >= 7)
+        return Questions(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
     if (mode == "timed-accept" && argc >= 6)
         return TimedAccept(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     std::fprintf(stderr, "usage: see the top of WaitingPeer.cpp\n");

@@ -1,5 +1,6 @@
 #include "Datagrams.h"
 
+#include "Kernel.h"
 #include "Memory.h"
 #include "SocketTable.h"
 
@@ -10,8 +11,6 @@
 #include <ctime>
 #include <new>
 #include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace hook {
 
@@ -162,8 +161,9 @@ void Answered(uint64_t token, const Question& question, UserAnswer answer, int)
         if (Entry* entry = Find(peers, question.direction, peer); entry && entry->asking) {
             const uint32_t epoch = entry->epoch;
             if (const HeldDatagram* held = entry->held; held && answer == UserAnswer::kPermitted)
-                ::syscall(SYS_sendto, fd, held + 1, held->size, MSG_DONTWAIT | MSG_NOSIGNAL,
-                          held->toLength ? &held->to : nullptr, held->toLength);
+                kernel::SendTo(fd, held + 1, held->size, MSG_DONTWAIT | MSG_NOSIGNAL,
+                               held->toLength ? reinterpret_cast<const sockaddr*>(&held->to) : nullptr,
+                               held->toLength);
             std::free(entry->held);
             entry->held = nullptr;
             entry->used = false;

@@ -3,6 +3,7 @@
 #include "Kernel.h"
 #include "SocketTable.h"
 
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>

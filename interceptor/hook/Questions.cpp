@@ -58,7 +58,7 @@ int AskInBackground(const Question& question, AnsweredFn answered, uint64_t toke
     while (index < kMaxQuestions && g_slots[index].used)
         ++index;
     const int withdraw = index < kMaxQuestions
-        ? kernel::MoveHigh(static_cast<int>(::syscall(SYS_eventfd2, 0, EFD_CLOEXEC | EFD_NONBLOCK)))
+        ? kernel::MoveHigh(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
         : -1;
     if (withdraw < 0) {
         pthread_mutex_unlock(&g_mutex);

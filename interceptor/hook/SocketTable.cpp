@@ -210,8 +210,9 @@ void CopyKnowledge(int from, int to)
         return;
     }
     const unsigned char copied = tables->kinds[from].load(std::memory_order_relaxed) & ~kMarkBits;
-    const unsigned char old = tables->kinds[to].exchange(copied, std::memory_order_relaxed);
-    g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_relaxed);
+    const unsigned char old = tables->kinds[to].exchange(copied, std::memory_order_acq_rel);
+    if (old & kMarkBits)
+        g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
     tables->ports[to].store(tables->ports[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
     tables->decidedPeers[to].store(tables->decidedPeers[from].load(std::memory_order_relaxed),
                                    std::memory_order_relaxed);
@@ -269,9 +270,9 @@ void Forget(int fd)
     Tables* tables = Existing();
     if (!tables || !Tracked(fd))
         return;
-    const unsigned char old = tables->kinds[fd].exchange(kUnknown, std::memory_order_relaxed);
+    const unsigned char old = tables->kinds[fd].exchange(kUnknown, std::memory_order_acq_rel);
     if (old & kMarkBits)
-        g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_relaxed);
+        g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
     tables->ports[fd].store(0, std::memory_order_relaxed);
     tables->decidedPeers[fd].store(0, std::memory_order_relaxed);
 }
@@ -279,7 +280,7 @@ void Forget(int fd)
 unsigned char MarksOf(int fd)
 {
     const Tables* tables = Existing();
-    return tables && Tracked(fd) ? tables->kinds[fd].load(std::memory_order_relaxed) & kMarkBits : 0;
+    return tables && Tracked(fd) ? tables->kinds[fd].load(std::memory_order_acquire) & kMarkBits : 0;
 }
 
 bool SetMark(int fd, Mark mark)
@@ -287,8 +288,8 @@ bool SetMark(int fd, Mark mark)
     Tables* tables = Tracked(fd) ? Made() : nullptr;
     if (!tables)
         return false;
-    if (!(tables->kinds[fd].fetch_or(mark, std::memory_order_relaxed) & mark))
-        g_markedDescriptors.fetch_add(1, std::memory_order_relaxed);
+    if (!(tables->kinds[fd].fetch_or(mark, std::memory_order_acq_rel) & mark))
+        g_markedDescriptors.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
@@ -297,9 +298,9 @@ bool ClearMark(int fd, Mark mark)
     Tables* tables = Existing();
     if (!tables || !Tracked(fd))
         return false;
-    const bool was = tables->kinds[fd].fetch_and(static_cast<unsigned char>(~mark), std::memory_order_relaxed) & mark;
+    const bool was = tables->kinds[fd].fetch_and(static_cast<unsigned char>(~mark), std::memory_order_acq_rel) & mark;
     if (was)
-        g_markedDescriptors.fetch_sub(1, std::memory_order_relaxed);
+        g_markedDescriptors.fetch_sub(1, std::memory_order_acq_rel);
     return was;
 }
 

@@ -68,8 +68,10 @@ enum Mark : unsigned char {
     kMarkKept = 0x20,     // a socket or signal the firewall keeps aside: not the program's
     kMarkStandsIn = 0x40, // the number stands in for a socket kept aside
 };
+// Acquire: a thread that sees a mark go sees what was done before it went
+// (the socket put back under its number); a plain load on x86.
 extern std::atomic<int> g_markedDescriptors;
-inline bool AnyMarks() { return g_markedDescriptors.load(std::memory_order_relaxed) != 0; }
+inline bool AnyMarks() { return g_markedDescriptors.load(std::memory_order_acquire) != 0; }
 unsigned char MarksOf(int fd);
 // False when the descriptor is past the tables (or no memory for them).
 bool SetMark(int fd, Mark mark);

@@ -5,11 +5,15 @@
 #include "Kernel.h"
 #include "SocketTable.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace hook {
 
@@ -189,7 +193,7 @@ void PutSocketBack(StandIn& entry)
 bool MakeFullPipe(int& readEnd, int& writeEnd)
 {
     int ends[2];
-    if (::syscall(SYS_pipe2, ends, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     kernel::Fcntl(ends[1], F_SETPIPE_SZ, 4096); // the smallest: one page fills it
     static const char kPage[4096] = {};
@@ -440,8 +444,8 @@ bool HoldConnection(int listener, int connection, const sockaddr* peer, socklen_
     } else if (!entry && (entry = FreeEntry())) {
         // An epoll set of the firewall's stands in: readable when the socket is.
         const int real = kernel::MoveHigh(kernel::Fcntl(listener, F_DUPFD_CLOEXEC, 0));
-        const int signal = kernel::MoveHigh(static_cast<int>(::syscall(SYS_eventfd2, 0, EFD_CLOEXEC | EFD_NONBLOCK)));
-        const int set = static_cast<int>(::syscall(SYS_epoll_create1, EPOLL_CLOEXEC));
+        const int signal = kernel::MoveHigh(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        const int set = ::epoll_create1(EPOLL_CLOEXEC);
         epoll_event readable {};
         readable.events = EPOLLIN;
         made = real >= 0 && signal >= 0 && set >= 0 && kernel::EpollControl(set, EPOLL_CTL_ADD, real, &readable) == 0

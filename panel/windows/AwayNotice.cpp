@@ -13,7 +13,9 @@ AwayNotice::AwayNotice(MainForm& main, std::string listPath, QWidget* parent)
 {
     setObjectName("AwayNotice");
     setFlat(true);
-    setStyleSheet("color: rgb(160, 0, 0); text-align: left;");
+    // Red that reads on the palette's background, light or dark.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    setStyleSheet(dark ? "color: rgb(255, 120, 110); text-align: left;" : "color: rgb(160, 0, 0); text-align: left;");
     setCursor(Qt::PointingHandCursor);
     hide();
     connect(this, &QPushButton::clicked, this, &AwayNotice::OpenList);
@@ -35,8 +37,9 @@ void AwayNotice::Check()
     changed_ = changed;
     const int before = count_;
     count_ = exists ? static_cast<int>(platform::away::ReadAll(listPath_).size()) : 0;
-    setText(count_ == 1 ? "1 connection was decided while you were away: review"
-                        : QString::number(count_) + " connections were decided while you were away: review");
+    // Alt+R opens the list from anywhere in the window.
+    setText(count_ == 1 ? "1 connection was decided while you were away: &review"
+                        : QString::number(count_) + " connections were decided while you were away: &review");
     setVisible(count_ > 0);
     if (count_ > before && !main_.isVisible() && main_.TrayIcon())
         main_.TrayIcon()->showMessage("Decided while you were away",
