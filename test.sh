@@ -76,6 +76,7 @@ echo "== Benchmarks (one short pass; docs/performance.md has the measured figure
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/hook_ratio.sh" "$BUILD_DIR" 3
+"$ROOT/bench/event_loop_ratio.sh" "$BUILD_DIR" 2
 "$BUILD_DIR/bench/rules_load_bench" --benchmark_min_time=0.05
 "$ROOT/bench/zelconn_idle.sh" "$BUILD_DIR" 300 5
 "$ROOT/bench/reload_fanout.sh" "$BUILD_DIR" 100 500
