@@ -1,6 +1,7 @@
 #include "platform/AwayDecisions.h"
 
 #include "platform/Descriptors.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
@@ -40,37 +41,6 @@ public:
 private:
     int fd_ = -1;
 };
-
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string ReadWhole(int fd)
-{
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > 4 * kMaxBytes)
-            break;
-    }
-    return text;
-}
 
 std::vector<Decision> ParseAll(const std::string& text)
 {
@@ -165,7 +135,7 @@ std::vector<Decision> ReadAll(const std::string& path)
     if (path.empty())
         return {};
     const LockedFile file(path, O_RDONLY);
-    return file.Fd() < 0 ? std::vector<Decision> {} : ParseAll(ReadWhole(file.Fd()));
+    return file.Fd() < 0 ? std::vector<Decision> {} : ParseAll(ReadFrom(file.Fd(), 4 * kMaxBytes).value_or(""));
 }
 
 bool Remove(const std::string& path, const std::function<bool(const Decision&)>& drop)
@@ -178,7 +148,10 @@ bool Remove(const std::string& path, const std::function<bool(const Decision&)>&
     if (file.Fd() < 0)
         return errno == ENOENT;
     std::string kept;
-    for (const Decision& decision : ParseAll(ReadWhole(file.Fd())))
+    const auto text = ReadFrom(file.Fd(), 4 * kMaxBytes);
+    if (!text)
+        return false;
+    for (const Decision& decision : ParseAll(*text))
         if (!drop(decision))
             kept += FormatLine(decision);
     return ::ftruncate(file.Fd(), 0) == 0 && ::lseek(file.Fd(), 0, SEEK_SET) == 0 && WriteAll(file.Fd(), kept);

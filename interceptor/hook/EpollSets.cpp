@@ -1,18 +1,30 @@
 #include "EpollSets.h"
 
 #include "Kernel.h"
+#include "OpenDescriptors.h"
 #include "SocketTable.h"
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace hook {
 
 namespace {
+
+// value's decimal digits written at text, with the ending zero.
+void WriteNumber(char* text, unsigned value)
+{
+    char digits[12];
+    int length = 0;
+    do
+        digits[length++] = static_cast<char>('0' + value % 10);
+    while (value /= 10);
+    while (length > 0)
+        *text++ = digits[--length];
+    *text = '\0';
+}
 
 bool IsEpollSet(int folder, const char* name)
 {
@@ -65,14 +77,7 @@ void TakeLine(int epoll, const char* line, const char* end, int fd, unsigned lon
 void ReadSet(int epoll, int fd, unsigned long inode, EpollRegistrations& found)
 {
     char path[48] = "/proc/self/fdinfo/";
-    char digits[12];
-    int length = 0;
-    for (unsigned value = static_cast<unsigned>(epoll); length == 0 || value; value /= 10)
-        digits[length++] = static_cast<char>('0' + value % 10);
-    size_t at = std::strlen(path);
-    while (length > 0)
-        path[at++] = digits[--length];
-    path[at] = '\0';
+    WriteNumber(path + std::strlen(path), static_cast<unsigned>(epoll));
     const int info = ::open(path, O_RDONLY | O_CLOEXEC);
     if (info < 0)
         return;
@@ -119,29 +124,16 @@ void EpollRegistrations::Follow(int epoll, int op, const epoll_event* event)
 void FindEpollRegistrations(int fd, unsigned long inode, EpollRegistrations& found)
 {
     found.count = 0;
-    const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return;
-    alignas(8) char entries[4096];
-    for (int rounds = 0; rounds < 4096; ++rounds) {
-        const long length = ::syscall(SYS_getdents64, folder, entries, sizeof entries);
-        if (length <= 0)
-            break;
-        for (long at = 0; at < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
-            at += entry->d_reclen;
-            int number = 0;
-            const char* digit = entry->d_name;
-            for (; *digit >= '0' && *digit <= '9' && number < (1 << 24); ++digit)
-                number = number * 10 + (*digit - '0');
-            if (*digit != '\0' || digit == entry->d_name || number == folder || number == fd
-                || KnownKind(number) != kUnknown)
-                continue;
-            if (IsEpollSet(folder, entry->d_name))
-                ReadSet(number, fd, inode, found);
-        }
-    }
-    kernel::Close(folder);
+    struct Search {
+        int fd;
+        unsigned long inode;
+        EpollRegistrations& found;
+    } search {fd, inode, found};
+    ForEachOpenDescriptor(0, [](int number, int folder, const char* name, void* context) {
+        auto& wanted = *static_cast<Search*>(context);
+        if (number != wanted.fd && KnownKind(number) == kUnknown && IsEpollSet(folder, name))
+            ReadSet(number, wanted.fd, wanted.inode, wanted.found);
+    }, &search);
 }
 
 void LeaveEpollSets(int fd, const EpollRegistrations& registrations)

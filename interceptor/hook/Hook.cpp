@@ -12,6 +12,7 @@
 #include "Datagrams.h"
 #include "DnsAnswers.h"
 #include "EngineHost.h"
+#include "Kernel.h"
 #include "Names.h"
 #include "Peer.h"
 #include "Questions.h"
@@ -51,16 +52,6 @@ constexpr int kUdp = 2;
 constexpr int kReceivedCounter = 1;
 constexpr int kSentCounter = 0;
 
-// The C library's own function, found at its first use: a program that never
-// calls it never pays for looking it up.
-#define REAL(name)                                                                  \
-    static std::atomic<void*> real_##name##_found {nullptr};                        \
-    void* real_##name##_address = real_##name##_found.load(std::memory_order_relaxed); \
-    if (!real_##name##_address) {                                                   \
-        real_##name##_address = ::dlsym(RTLD_NEXT, #name);                          \
-        real_##name##_found.store(real_##name##_address, std::memory_order_relaxed); \
-    }                                                                               \
-    const auto real_##name = reinterpret_cast<decltype(&::name)>(real_##name##_address)
 
 // kUndecided: the user decides (Assess); kAsking: the user is being asked
 // and the program goes on meanwhile (see Questions.h).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <dlfcn.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -9,6 +11,18 @@
 // to the next definition after the hook's (the C library's, or a
 // sanitizer's in front of it), never through the program's calls that the
 // hook itself stands in for, which would take the same locks again.
+// real_NAME: the C library's function the hook's own NAME stands in front
+// of (the next definition after the hook's), found at its first use: a
+// program that never calls it never pays for looking it up.
+#define REAL(name)                                                                  \
+    static std::atomic<void*> real_##name##_found {nullptr};                        \
+    void* real_##name##_address = real_##name##_found.load(std::memory_order_relaxed); \
+    if (!real_##name##_address) {                                                   \
+        real_##name##_address = ::dlsym(RTLD_NEXT, #name);                          \
+        real_##name##_found.store(real_##name##_address, std::memory_order_relaxed); \
+    }                                                                               \
+    const auto real_##name = reinterpret_cast<decltype(&::name)>(real_##name##_address)
+
 namespace hook::kernel {
 
 int Close(int fd);

@@ -1,14 +1,13 @@
 #include "SocketTable.h"
 
 #include "Memory.h"
+#include "OpenDescriptors.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace hook {
@@ -153,26 +152,7 @@ namespace {
 // Descriptors from first on, as /proc lists them.
 void LearnInheritedFromProc(int first)
 {
-    const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return;
-    alignas(8) char entries[2048];
-    for (int rounds = 0; rounds < 1024; ++rounds) {
-        const long length = ::syscall(SYS_getdents64, folder, entries, sizeof entries);
-        if (length <= 0)
-            break;
-        for (long at = 0; at < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
-            at += entry->d_reclen;
-            int fd = 0;
-            const char* digit = entry->d_name;
-            for (; *digit >= '0' && *digit <= '9' && fd < (1 << 24); ++digit)
-                fd = fd * 10 + (*digit - '0');
-            if (*digit == '\0' && digit != entry->d_name && fd != folder && fd >= first)
-                LearnInherited(fd);
-        }
-    }
-    ::close(folder);
+    ForEachOpenDescriptor(first, [](int fd, int, const char*, void*) { LearnInherited(fd); }, nullptr);
 }
 
 }  // namespace
