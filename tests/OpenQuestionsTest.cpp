@@ -193,6 +193,43 @@ TEST_F(OpenQuestions, BlockingAcceptKeepsItsReceiveTimeOut)
     EXPECT_EQ(second->rfind("accepted 127.0.0.3 after ", 0), 0u) << *second;
 }
 
+// A blocking receive with a receive time-out ends at it (EAGAIN) while the
+// question about the sender is open; once permitted, the sender's next
+// datagram arrives.
+TEST_F(OpenQuestions, BlockingReceiveKeepsItsReceiveTimeOut)
+{
+    WriteRules(App("ANY", "ASK", "DENY"));
+    auto server = Python(R"(
+import socket, struct, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.2', 24008))
+s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVTIMEO, struct.pack('ll', 0, 800000))
+print('listening', flush=True)
+for i in range(2):
+    start = time.time()
+    try:
+        data, peer = s.recvfrom(100)
+        print('got %s from %s' % (data.decode(), peer[0]), flush=True)
+    except BlockingIOError:
+        print('again after %d' % ((time.time() - start) * 1000), flush=True)
+)", true, Alerting("cue=" + cue));
+    ASSERT_EQ(server->ReadLine(), Line("listening"));
+    auto sender = Python(R"(
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.3', 0))
+for i in range(100):
+    s.sendto(b'ping', ('127.0.0.2', 24008)); time.sleep(0.1)
+)", false);
+    const auto first = server->ReadLine();
+    ASSERT_TRUE(first.has_value());
+    int elapsed = 0;
+    ASSERT_EQ(std::sscanf(first->c_str(), "again after %d", &elapsed), 1) << *first;
+    EXPECT_GE(elapsed, 790);
+    EXPECT_LT(elapsed, 1500);
+    EXPECT_EQ(AlertsShown(), 1u);
+    Answer("1");
+    EXPECT_EQ(server->ReadLine(), Line("got ping from 127.0.0.3"));
+}
+
 // A datagram sent without waiting leaves once its peer is permitted, and
 // the answer comes back.
 TEST_F(OpenQuestions, DatagramLeavesOnceItsPeerIsPermitted)
