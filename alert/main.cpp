@@ -16,8 +16,10 @@
 #include "AlertServer.h"
 #include "RendezvousListener.h"
 #include "gui/Art.h"
+#include "gui/QtOptions.h"
 #include "platform/SessionPreload.h"
 #include "platform/Text.h"
+#include "platform/Version.h"
 
 #include <QApplication>
 
@@ -80,12 +82,31 @@ bool AnswerWithoutDisplay()
     return ::write(STDOUT_FILENO, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
 }
 
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out)
+{
+    std::fprintf(out, "usage: zel-alert [--serve SOCKET LOCK] [Qt options]\n");
+    if (out == stdout)
+        std::printf("Shows the firewall's connection alerts; the rule engines start it.\n");
+    return out == stdout ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    if (argc > 1 && platform::IsHelpOption(argv[1]))
+        return Usage(stdout);
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zel-alert");
     const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
+    for (int i = serveAsked ? 4 : 1; i < argc; ++i) {
+        const int qtOption = gui::QtOptionLength(argc, argv, i);
+        if (qtOption == 0)
+            return Usage(stderr);
+        i += qtOption - 1;
+    }
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     // Without a display Qt would abort, and nobody could see the question:
     // the away setting answers it, and the next question starts anew.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

@@ -10,7 +10,8 @@ TURNS=${2:-${DEFAULT_TURNS:-7}}
 HOOK=${3:-$BUILD/interceptor/libzelhook.so}
 ENGINE=${4:-$BUILD/engine/libqrbruler.so}
 WORK=$(mktemp -d /tmp/zel-bench-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+BESIDE=() # processes the benchmark runs beside the measured ones, ended at the end
+trap 'for pid in "${BESIDE[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$WORK"' EXIT
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/sandbox-settings.sh"
 PIN=()
 command -v taskset >/dev/null && taskset -c 1 true 2>/dev/null && PIN=(taskset -c 1)

@@ -32,5 +32,8 @@ inline constexpr int kDefaultAwayTimeout = 30;
 // session's start-up files put it in LD_PRELOAD); missing or "0": only
 // programs started with zel-run.
 inline constexpr const char* kDecideEveryProgram = "DecideEveryProgram";
+// "1": the interceptor's process also hands every record of the day's
+// traffic log to the system journal; missing or "0": only the daily file.
+inline constexpr const char* kJournalRecords = "JournalRecords";
 
 }  // namespace platform::settings

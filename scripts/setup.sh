@@ -21,6 +21,7 @@ PACKAGES=(
   xvfb xauth imagemagick xdotool trayer desktop-file-utils openbox xterm
   curl wget python3 binutils strace
   chromium iputils-ping firefox-esr dbus-daemon
+  scdoc man-db gzip appstream bash-completion
 )
 
 missing=()

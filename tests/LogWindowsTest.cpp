@@ -211,6 +211,27 @@ TEST_F(LogWindow, AwayAnswerIsChosenWithItsSeconds)
     EXPECT_EQ(options.AwayTimeoutSeconds->value(), 0);
 }
 
+TEST_F(LogWindow, JournalRecordsAreOffUntilChosen)
+{
+    {
+        ToolsOption options(*form, form.get());
+        EXPECT_FALSE(options.JournalRecordsCheck->isChecked());
+        options.OkBtn->click();
+    }
+    EXPECT_EQ(Setting("JournalRecords"), ""); // nothing chosen, nothing written
+    {
+        ToolsOption options(*form, form.get());
+        options.JournalRecordsCheck->setChecked(true);
+        options.OkBtn->click();
+    }
+    EXPECT_EQ(Setting("JournalRecords"), "1");
+    ToolsOption options(*form, form.get());
+    EXPECT_TRUE(options.JournalRecordsCheck->isChecked());
+    options.JournalRecordsCheck->setChecked(false);
+    options.OkBtn->click();
+    EXPECT_EQ(Setting("JournalRecords"), "0");
+}
+
 TEST_F(LogWindow, AlertTimeOutIsOffUntilChosenAndKeptAsSeconds)
 {
     {

@@ -165,6 +165,7 @@ TEST(Setup, CreatesMissingSettingsFoldersAndRulesAndKeepsExistingOnes)
     EXPECT_EQ(get("UpdFullMode"), "0");
     EXPECT_EQ(get("AwayAnswer"), "2");
     EXPECT_EQ(get("AwayTimeout"), "30");
+    EXPECT_EQ(get("JournalRecords"), "0"); // records go to the journal only when asked
     EXPECT_EQ(registry::GetString(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue), "/opt/bin/zel");
     struct stat st {};
     EXPECT_EQ(::stat((sandbox.root + "/config/autostart/korvel-firewall.desktop").c_str(), &st), 0);

@@ -73,12 +73,18 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     page->addWidget(frame2);
 
     auto* frame3 = Frame("Frame3", "  Log file settings", general);
-    auto* logs = new QHBoxLayout(frame3);
+    auto* logRows = new QVBoxLayout(frame3);
+    auto* logs = new QHBoxLayout;
+    logRows->addLayout(logs);
     LogFiles = Named(new QLineEdit(frame3), "LogFiles");
     LogFiles->setMaximumWidth(80);
     logs->addWidget(LogFiles);
     logs->addWidget(Named(new QLabel("Number of days to save the log", frame3), "Label2"));
     logs->addStretch(1);
+    JournalRecordsCheck = Named(new QCheckBox("Also send each record to the system journal", frame3), "JournalRecordsCheck");
+    JournalRecordsCheck->setToolTip("Every connection logged also goes to the journal (journalctl -t tessary), "
+                                    "so that the machine's log forwarding takes it; the daily log stays as it is.");
+    logRows->addWidget(JournalRecordsCheck);
     page->addWidget(frame3);
 
     auto* frame4 = Frame("Frame4", "  UDP mode", general);
@@ -162,6 +168,10 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     const auto awaySeconds = panel::TextToInteger(awayTimeout_);
     if (awaySeconds && *awaySeconds >= 0 && *awaySeconds <= platform::settings::kMaxAlertTimeout)
         AwayTimeoutSeconds->setValue(*awaySeconds);
+    JournalRecordsCheck->setChecked(platform::registry::GetString(platform::registry::RootKey::LocalMachine,
+                                                                  platform::registry::kSettingsKey,
+                                                                  platform::settings::kJournalRecords)
+                                    == "1");
     adjustSize();
     panel::CenterForm(this);
 }
@@ -221,5 +231,10 @@ void ToolsOption::OkBtn_Click()
     const std::string awayTimeout = std::to_string(AwayTimeoutSeconds->value());
     if (awayTimeout != awayTimeout_)
         panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kAwayTimeout, awayTimeout);
+
+    // Read by the interceptor's process within a second.
+    const bool journal = JournalRecordsCheck->isChecked();
+    if ((platform::registry::GetString(panel::RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1") != journal)
+        panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kJournalRecords, journal ? "1" : "0");
     accept();
 }

@@ -16,8 +16,8 @@ class QSpinBox;
 // program the user starts runs under the firewall, UDP mode, the
 // question before a level is applied to every application, and the graph's
 // interval (shown, not stored), whether an alert nobody answers blocks
-// after a time, and what answers a question nobody can see (the screen
-// locked, no display).
+// after a time, what answers a question nobody can see (the screen locked,
+// no display), and whether the log's records also go to the journal.
 class ToolsOption : public QDialog {
     Q_OBJECT
 public:
@@ -37,6 +37,7 @@ public:
     QSpinBox* AlertTimeoutSeconds = nullptr;
     QComboBox* AwayAnswerCombo = nullptr; // "Block", "Allow"
     QSpinBox* AwayTimeoutSeconds = nullptr;
+    QCheckBox* JournalRecordsCheck = nullptr;
     QPushButton* OkBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
