@@ -1,4 +1,4 @@
-// The library's boundary: eight functions with C++ linkage, so that their
+// The library's boundary: eight functions with C++ linkage (and a few beside them), so that their
 // symbols carry the parameter types the interceptor binds them by. Nothing
 // else is exported (see exports.map).
 #include "engine/Engine.h"
@@ -88,6 +88,15 @@ ZEL_EXPORT int UserApprove(unsigned int localPort, int direction, const char* re
                            int protocol, unsigned int remotePort)
 {
     return g_engine->UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort);
+}
+
+// Beside the eight: UserApprove that withdrawFd readable takes back (0 with
+// errno ECANCELED, nothing decided): for a question the program does not
+// wait for, withdrawn when it closes the socket.
+ZEL_EXPORT int UserApproveWithdrawable(unsigned int localPort, int direction, const char* remoteAddress,
+                                       const char* remoteName, int protocol, unsigned int remotePort, int withdrawFd)
+{
+    return g_engine->UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort, withdrawFd);
 }
 
 ZEL_EXPORT int LoadRules() { return g_engine->LoadRules(); }

@@ -27,6 +27,7 @@ bool EngineBinding::Load(const char* path)
         && Bind(library, "_Z14PostUpdateDonev", bound.PostUpdateDone)) {
         Bind(library, "_Z12ApproveNamedjiPKcS0_ij", bound.ApproveNamed);
         Bind(library, "_Z12ApproveNamesjiPKcPKS0_jijPi", bound.ApproveNames);
+        Bind(library, "_Z23UserApproveWithdrawablejiPKcS0_iji", bound.UserApproveWithdrawable);
         *this = bound;
         return true;
     }

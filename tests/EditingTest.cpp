@@ -1,3 +1,4 @@
+#include "editing/AwayAnswers.h"
 #include "editing/BackstopAnswer.h"
 #include "editing/FileInformation.h"
 #include "editing/ProcessList.h"
@@ -268,6 +269,63 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
     EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->InDef, "PERMIT");  // code 2
     EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->RULES.size(), 1u);
     EXPECT_EQ(state.Pic2WindowText, " EDITOR FIREFOX-ESR");
+}
+
+// What was decided while nobody was there becomes a rule on Allow, for the
+// program whose path its engine recorded (never whatever runs under its
+// process number now), and leaves the list with what the rule covers.
+TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
+{
+    const std::string list = platform::away::ListPath();
+    const auto decided = [](bool outgoing, const std::string& address, unsigned port, const std::string& host,
+                            const std::string& path) {
+        platform::away::Decision decision;
+        decision.time = std::time(nullptr);
+        decision.outgoing = outgoing;
+        decision.address = address;
+        decision.remotePort = port;
+        decision.localPort = 139;
+        decision.host = host;
+        decision.pid = 100; // now another program's process
+        decision.path = path;
+        return decision;
+    };
+    const auto toHost = decided(true, "10.0.0.8", 443, "good.example.org", "/opt/hazel/bin/editor");
+    const auto toHostAgain = decided(true, "10.0.0.8", 8080, "good.example.org", "/opt/hazel/bin/editor");
+    const auto toAddress = decided(true, "10.0.0.9", 443, "", "/opt/hazel/bin/editor");
+    const auto incoming = decided(false, "10.0.0.7", 5000, "", "/usr/bin/gone-now");
+    for (const auto& decision : {toHost, toHostAgain, toAddress, incoming})
+        ASSERT_TRUE(platform::away::Append(list, decision));
+
+    const panel::AwayLine line = panel::DescribeAway(toHost, std::time(nullptr));
+    EXPECT_EQ(line.program, "editor");
+    EXPECT_EQ(line.connection, "TCP to good.example.org (10.0.0.8) port 443");
+    EXPECT_EQ(line.decided, "Blocked");
+    EXPECT_EQ(line.when.size(), 5u); // today: the time alone
+    EXPECT_EQ(panel::DescribeAway(incoming, 0).connection, "TCP from 10.0.0.7 to port 139");
+
+    ASSERT_TRUE(panel::AllowAwayDecision(state, toHost, list));
+    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
+    ASSERT_EQ(editor->RULES.size(), 2u);
+    EXPECT_EQ(editor->RULES[0]->RuleName, "good.example.org");
+    EXPECT_EQ(editor->RULES[0]->Permission, "PERMIT");
+    EXPECT_EQ(editor->OutDef, "DENY");
+    EXPECT_FALSE(state.CurrBuffer.GetItemNoByExeName("FIREFOX-ESR") > 0);
+    EXPECT_EQ(platform::away::ReadAll(list), (std::vector<platform::away::Decision> {toAddress, incoming}));
+
+    ASSERT_TRUE(panel::AllowAwayDecision(state, toAddress, list));
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef, "PERMIT");
+    ASSERT_TRUE(panel::AllowAwayDecision(state, incoming, list));
+    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("GONE-NOW")->InDef, "PERMIT");
+    EXPECT_TRUE(platform::away::ReadAll(list).empty());
+
+    // A path that is no program's changes nothing and stays listed.
+    const auto odd = decided(true, "10.0.0.1", 1, "", "relative/path");
+    ASSERT_TRUE(platform::away::Append(list, odd));
+    EXPECT_FALSE(panel::AllowAwayDecision(state, odd, list));
+    EXPECT_EQ(platform::away::ReadAll(list).size(), 1u);
+    EXPECT_TRUE(panel::ClearAwayDecisions(list));
+    EXPECT_TRUE(platform::away::ReadAll(list).empty());
 }
 
 TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)

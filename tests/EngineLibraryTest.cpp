@@ -26,6 +26,7 @@ const std::set<std::string> kExports = {
     "_Z11IsInServicev",  "_Z12WriteTrafficij",        "_Z15GetUpdateStringPc", "_Z14PostUpdateDonev",
     "_Z12ApproveNamedjiPKcS0_ij", // beside the eight: decisions with the peer's name
     "_Z12ApproveNamesjiPKcPKS0_jijPi", // and with every name it is known by
+    "_Z23UserApproveWithdrawablejiPKcS0_iji", // and a question its program can take back
 };
 
 long StatusField(const char* field)

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -213,6 +214,27 @@ TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)
     EXPECT_EQ(Setting("UpdFullMode"), "1");
     EXPECT_EQ(Setting("ApplySettings"), "");
     EXPECT_NE(options.result(), QDialog::Accepted); // the dialog stays
+}
+
+// What answers a question nobody can see: shown as zel-setup made it
+// (Block after 30 s), written when the user changes it.
+TEST_F(LogWindow, AwayAnswerIsChosenWithItsSeconds)
+{
+    sandbox.SetSetting("AwayAnswer", "2");
+    sandbox.SetSetting("AwayTimeout", "30");
+    {
+        ToolsOption options(*form, form.get());
+        EXPECT_EQ(options.AwayAnswerCombo->currentText(), "Block");
+        EXPECT_EQ(options.AwayTimeoutSeconds->value(), 30);
+        options.AwayAnswerCombo->setCurrentIndex(1);
+        options.AwayTimeoutSeconds->setValue(0);
+        options.OkBtn->click();
+    }
+    EXPECT_EQ(Setting("AwayAnswer"), "1");
+    EXPECT_EQ(Setting("AwayTimeout"), "0");
+    ToolsOption options(*form, form.get());
+    EXPECT_EQ(options.AwayAnswerCombo->currentText(), "Allow");
+    EXPECT_EQ(options.AwayTimeoutSeconds->value(), 0);
 }
 
 TEST_F(LogWindow, JournalRecordsAreOffUntilChosen)

@@ -3,15 +3,19 @@
 #include "settings/GeneralMdl.h"
 #include "settings/InterceptorLibrary.h"
 #include "settings/SingleInstance.h"
+#include "windows/AwayDecisionsWindow.h"
+#include "windows/AwayNotice.h"
 #include "windows/MainForm.h"
 
 #include "InterceptorFixture.h"
+#include "platform/AwayDecisions.h"
 #include "platform/Presence.h"
 #include "platform/SharedBlock.h"
 
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -337,4 +341,48 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     EXPECT_EQ(result, "refused");
     form.EndOfProgram();
     EXPECT_EQ(platform::presence::InterceptorPid(), 0);
+}
+
+// Nobody can see a question (no display): the away setting answers it at
+// once, the panel lists it afterwards, and Allow there makes it a rule, so
+// that the program's next connection is not asked about again.
+TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    sandbox.SetSetting("AwayAnswer", "2");
+    sandbox.SetSetting("AwayTimeout", "30");
+    panel::PanelState state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    EXPECT_FALSE(form.AwayNoticeButton->isVisible());
+    auto server = Server({"tcp-server", "127.0.0.2", "21302"});
+    const std::map<std::string, std::string> noDisplay = Hooked(
+        {{"ZEL_ALERT_PROGRAM", ZEL_ALERT}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+    const auto start = std::chrono::steady_clock::now();
+    ChildProcess blocked({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
+    EXPECT_EQ(blocked.ReadLine(), std::optional<std::string>("refused"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s); // at once, not after the 30 s for a locked screen
+
+    form.AwayNoticeButton->Check();
+    ASSERT_TRUE(form.AwayNoticeButton->isVisible());
+    EXPECT_EQ(form.AwayNoticeButton->text(), "1 connection was decided while you were away: &review");
+    AwayDecisionsWindow window(form, platform::away::ListPath(), &form);
+    ASSERT_EQ(window.AwayList->topLevelItemCount(), 1);
+    EXPECT_EQ(window.AwayList->topLevelItem(0)->text(1), "netpeer");
+    EXPECT_EQ(window.AwayList->topLevelItem(0)->text(2), "TCP to 127.0.0.2 port 21302");
+    EXPECT_EQ(window.AwayList->topLevelItem(0)->text(3), "Blocked");
+    window.findChild<QPushButton*>("AllowAway0")->click();
+    const panel::AppRecord stored = state.CurrBuffer.GetAppFromBuffer("NETPEER");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->OutDef, "PERMIT");
+    EXPECT_EQ(window.AwayList->topLevelItemCount(), 0);
+    EXPECT_TRUE(window.EmptyNote->isVisibleTo(&window));
+    form.AwayNoticeButton->Check();
+    EXPECT_FALSE(form.AwayNoticeButton->isVisible());
+
+    ChildProcess again({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
+    EXPECT_EQ(again.ReadLine(), std::optional<std::string>("connected ok"));
+    EXPECT_TRUE(platform::away::ReadAll(platform::away::ListPath()).empty());
 }

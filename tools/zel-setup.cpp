@@ -107,6 +107,9 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
     Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
     Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
+    // Nobody at the screen: Block after 30 seconds.
+    Ensure(kSettingsKey, platform::settings::kAwayAnswer, "2", failed);
+    Ensure(kSettingsKey, platform::settings::kAwayTimeout, std::to_string(platform::settings::kDefaultAwayTimeout), failed);
     Ensure(kSettingsKey, platform::settings::kJournalRecords, "0", failed);
     if (firstInstall) {
         // A new user has every program they start decided.

@@ -12,6 +12,7 @@
 #include "platform/Settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -109,6 +110,25 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     timeout->addStretch(1);
     security->addLayout(timeout);
     connect(AlertTimeoutCheck, &QCheckBox::toggled, AlertTimeoutSeconds, &QWidget::setEnabled);
+    // Nobody can see the question (the screen locked, no display): the
+    // program is not held up until somebody comes back.
+    auto* away = new QHBoxLayout;
+    auto* awayLabel = Named(new QLabel("When nobody is at the screen, &answer", frame5), "AwayAnswerLabel");
+    AwayAnswerCombo = Named(new QComboBox(frame5), "AwayAnswerCombo");
+    AwayAnswerCombo->addItems({"Block", "Allow"});
+    awayLabel->setBuddy(AwayAnswerCombo);
+    auto* afterLabel = Named(new QLabel("a&fter", frame5), "AwayAfterLabel");
+    AwayTimeoutSeconds = Named(new QSpinBox(frame5), "AwayTimeoutSeconds");
+    AwayTimeoutSeconds->setRange(0, platform::settings::kMaxAlertTimeout);
+    AwayTimeoutSeconds->setValue(platform::settings::kDefaultAwayTimeout);
+    afterLabel->setBuddy(AwayTimeoutSeconds);
+    away->addWidget(awayLabel);
+    away->addWidget(AwayAnswerCombo);
+    away->addWidget(afterLabel);
+    away->addWidget(AwayTimeoutSeconds);
+    away->addWidget(Named(new QLabel("seconds", frame5), "AwaySecondsLabel"));
+    away->addStretch(1);
+    security->addLayout(away);
     page->addWidget(frame5);
     layout->addWidget(tabs);
 
@@ -140,6 +160,14 @@ ToolsOption::ToolsOption(MainForm& main, QWidget* parent) : QDialog(parent), mai
     AlertTimeoutSeconds->setEnabled(timesOut);
     if (timesOut)
         AlertTimeoutSeconds->setValue(*seconds);
+    awayAnswer_ = panel::GetString(panel::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                   platform::settings::kAwayAnswer);
+    awayTimeout_ = panel::GetString(panel::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                    platform::settings::kAwayTimeout);
+    AwayAnswerCombo->setCurrentIndex(awayAnswer_ == "1" ? 1 : 0);
+    const auto awaySeconds = panel::TextToInteger(awayTimeout_);
+    if (awaySeconds && *awaySeconds >= 0 && *awaySeconds <= platform::settings::kMaxAlertTimeout)
+        AwayTimeoutSeconds->setValue(*awaySeconds);
     JournalRecordsCheck->setChecked(platform::registry::GetString(platform::registry::RootKey::LocalMachine,
                                                                   platform::registry::kSettingsKey,
                                                                   platform::settings::kJournalRecords)
@@ -196,6 +224,13 @@ void ToolsOption::OkBtn_Click()
         settings.AlertTimeout = timeout;
         panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kAlertTimeout, timeout);
     }
+    // Written when changed, or when it was not there: the engines read it at each alert.
+    const std::string awayAnswer = AwayAnswerCombo->currentIndex() == 1 ? "1" : "2";
+    if (awayAnswer != awayAnswer_)
+        panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kAwayAnswer, awayAnswer);
+    const std::string awayTimeout = std::to_string(AwayTimeoutSeconds->value());
+    if (awayTimeout != awayTimeout_)
+        panel::SaveString(panel::RootKey::LocalMachine, kSettingsKey, names::kAwayTimeout, awayTimeout);
 
     // Read by the interceptor's process within a second.
     const bool journal = JournalRecordsCheck->isChecked();

@@ -9,10 +9,12 @@
 #include "editing/AdvancedForm.h"
 #include "editing/CreateNewApp_Step1.h"
 #include "editing/ToolsOption.h"
+#include "windows/AwayNotice.h"
 #include "windows/FormTools.h"
 #include "windows/ProtectionView.h"
 #include "windows/TrafficChart.h"
 #include "windows/WindowTools.h"
+#include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Net.h"
@@ -467,6 +469,8 @@ QWidget* MainForm::BuildStatusArea()
     BackstopNoticeLabel->setStyleSheet("color: rgb(160, 0, 0);");
     BackstopNoticeLabel->hide();
     side->addWidget(BackstopNoticeLabel);
+    AwayNoticeButton = new AwayNotice(*this, platform::away::ListPath(), area);
+    side->addWidget(AwayNoticeButton);
     LBLVersion = NamedLabel("LBLVersion", QString(), area);
     side->addWidget(LBLVersion);
     auto* links = new QHBoxLayout;

@@ -35,6 +35,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class ProtectionView;
 class QUrl;
+class AwayNotice;
 class TrafficChart;
 
 namespace panel {
@@ -170,6 +171,7 @@ public:
     QLabel* StatText = nullptr;
     QLabel* EngineNotice = nullptr; // programs still running a replaced engine; hidden when none
     QLabel* BackstopNoticeLabel = nullptr; // the latest connection the kernel backstop reported; hidden until one
+    AwayNotice* AwayNoticeButton = nullptr;  // what was decided while nobody was there; hidden while nothing was
     QGroupBox* Frame2 = nullptr;
     QGroupBox* Frame5 = nullptr;
     QRadioButton* InAllow = nullptr;
