@@ -273,9 +273,9 @@ void ConnectionAnswered(uint64_t token, const Question&, UserAnswer answer, int 
         }
     } else if (entry.fd >= 0) {
         // Denied (or no answer could be had): back unconnected, refused.
-        const int fd = entry.fd;
+        // Marked before it goes back: a program woken by its return asks at once.
+        SetMark(entry.fd, kMarkRefused);
         PutSocketBack(entry);
-        SetMark(fd, kMarkRefused);
     }
     // Emptied once the socket is back: whoever waited on the pipe looks again.
     if (entry.fd < 0 && entry.real < 0) {
@@ -427,7 +427,11 @@ bool ConnectAgain(int fd, int& result)
     return true;
 }
 
-bool TakeRefusal(int fd) { return AnyMarks() && ClearMark(fd, kMarkRefused); }
+// Taken only once the socket is back: while it stands in, the connection is pending.
+bool TakeRefusal(int fd)
+{
+    return AnyMarks() && !(MarksOf(fd) & kMarkStandsIn) && ClearMark(fd, kMarkRefused);
+}
 
 // ---- Listeners --------------------------------------------------------------------------
 
