@@ -106,11 +106,5 @@ private:
 // Dotted quad of four decimal parts of 1 to 4 digits to a·2^24 + b·2^16 + c·2^8 + d
 // (mod 2^32); nullopt for any other text.
 std::optional<uint32_t> ParseIpv4(std::string_view text);
-int PermissionFromText(std::string_view text);
-// A port number as NUMBER holds it: decimal digits (blanks around them
-// aside) of a value up to 65535; nullopt for anything else, an empty text
-// included, so that a port entry nobody can read covers no port at all.
-std::optional<int> PortFromText(std::string_view text);
-int DirectionFromText(std::string_view text);
 
 }  // namespace engine
