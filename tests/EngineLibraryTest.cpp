@@ -2,7 +2,7 @@
 // whose exports (engine/EngineExports.h) are bound by their mangled names.
 #include "Sandbox.h"
 #include "engine/EngineExports.h"
-#include "settings/AppBuffer.h"
+#include "core/RulesStore.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -133,9 +133,9 @@ TEST(EngineLibrary, DecidesRulesSavedByTheControlPanelAsTheOriginal)
         "</PORTS></RULE><RULE><DIRECTION>INCOMING</DIRECTION><STATE>1</STATE><PERMISSION>PERMIT</PERMISSION><PORTS>"
         "<PORT><NUMBER>22</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>"
         "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>");
-    panel::AppBuffer buffer;
-    ASSERT_TRUE(buffer.LoadFromText(original));
-    const std::string saved = buffer.ToText();
+    panel::RulesStore buffer;
+    ASSERT_TRUE(buffer.LoadText(original));
+    const std::string saved = buffer.Text();
     ASSERT_NE(saved, original);
 
     struct Probe {
