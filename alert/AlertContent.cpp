@@ -20,6 +20,13 @@ void AlertContent::Set(const std::string& key, const QString& value)
         host = value;
     else if (key == "timeout")
         timeoutSeconds = qBound(0, value.toInt(), 3600);
+    else if (key == "away") {
+        // "BUTTON SECONDS"
+        const QStringList parts = value.split(' ');
+        const int button = parts.value(0).toInt();
+        awayButton = button == 1 || button == 2 ? button : 0;
+        awaySeconds = qBound(0, parts.value(1).toInt(), 3600);
+    }
     else if (key == "path")
         path = value;
     else if (key == "pid")

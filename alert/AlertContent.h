@@ -16,6 +16,10 @@ struct AlertContent {
     bool outgoing = true;
     QString host; // the peer's name, offered as "this host only"; empty: not offered
     int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
+    // Nobody at the screen: answered with awayButton (1 Allow, 2 Block; 0:
+    // the engine did not say, the question waits) after awaySeconds.
+    int awayButton = 0;
+    int awaySeconds = 0;
 
     // Who asks: the details under the question.
     QString path;

@@ -24,6 +24,7 @@ AlertServer::AlertServer(AlertDialog& dialog, QObject* parent) : QObject(parent)
     countdown_.start();
     linger_.setSingleShot(true);
     connect(&linger_, &QTimer::timeout, this, &AlertServer::TryRetire);
+    connect(&presence_, &ScreenPresence::Changed, this, &AlertServer::PresenceChanged);
 }
 
 AlertServer::~AlertServer()
@@ -68,7 +69,38 @@ void AlertServer::AcceptWaiting()
 
 void AlertServer::Completed(QuestionChannel* channel)
 {
-    queue_.push_back({channel, channel->Content().timeoutSeconds});
+    queue_.push_back({channel, channel->Content().timeoutSeconds, -1});
+    if (presence_.Away()) {
+        StartAwayCount(queue_.back());
+        if (queue_.back().awaySecondsLeft == 0)
+            AnswerAway(channel);
+    }
+    ShowCurrent();
+}
+
+void AlertServer::StartAwayCount(Question& question)
+{
+    question.awaySecondsLeft = question.channel->Content().awayButton != 0 ? question.channel->Content().awaySeconds : -1;
+}
+
+void AlertServer::AnswerAway(QuestionChannel* channel)
+{
+    Answer(channel, "answer " + QByteArray::number(channel->Content().awayButton) + " 0 away\n");
+}
+
+void AlertServer::PresenceChanged(bool away)
+{
+    std::vector<QuestionChannel*> due;
+    for (Question& question : queue_) {
+        if (away)
+            StartAwayCount(question);
+        else
+            question.awaySecondsLeft = -1; // somebody is back: the question waits for them
+        if (question.awaySecondsLeft == 0)
+            due.push_back(question.channel);
+    }
+    for (QuestionChannel* channel : due)
+        AnswerAway(channel);
     ShowCurrent();
 }
 
@@ -122,12 +154,23 @@ void AlertServer::UserPresent()
 void AlertServer::CountDown()
 {
     std::vector<QuestionChannel*> expired;
-    for (Question& question : queue_)
-        if (question.secondsLeft > 0 && --question.secondsLeft == 0)
+    std::vector<QuestionChannel*> away;
+    for (Question& question : queue_) {
+        // Nobody there: the away setting's count runs, the time-out waits.
+        if (presence_.Away() && question.awaySecondsLeft >= 0) {
+            if (question.awaySecondsLeft <= 1)
+                away.push_back(question.channel);
+            else
+                --question.awaySecondsLeft;
+        } else if (question.secondsLeft > 0 && --question.secondsLeft == 0) {
             expired.push_back(question.channel);
+        }
+    }
     for (QuestionChannel* channel : expired)
         Answer(channel, "answer 2 0 timeout\n");
-    if (!queue_.empty() || !expired.empty())
+    for (QuestionChannel* channel : away)
+        AnswerAway(channel);
+    if (!queue_.empty() || !expired.empty() || !away.empty())
         ShowCurrent();
 }
 
@@ -152,6 +195,7 @@ void AlertServer::Forget(QuestionChannel* channel)
 
 void AlertServer::ShowCurrent()
 {
+    presence_.Watch(!queue_.empty());
     if (queue_.empty()) {
         shown_ = nullptr;
         dialog_.hide();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ScreenPresence.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
@@ -17,6 +19,9 @@ class RendezvousListener;
 // question keeps its own channel: "alive" every half second from the moment
 // it arrives (so that its engine counts silence only once we have spoken),
 // its own time-out, and its withdrawal when its engine closes the channel.
+// While nobody is at the screen (see ScreenPresence) a question's time-out
+// waits and the away setting its engine sent answers it instead, after its
+// seconds (counted from when nobody was there, or from its arrival).
 class AlertServer : public QObject {
     Q_OBJECT
 
@@ -44,6 +49,7 @@ public:
     // Questions complete and waiting, the one shown included.
     int Waiting() const { return static_cast<int>(queue_.size()); }
     int OpenChannels() const { return static_cast<int>(channels_.size()); }
+    ScreenPresence& Presence() { return presence_; }
 
 signals:
     // Nothing is left to ask and no question can reach us: the program may end.
@@ -52,7 +58,8 @@ signals:
 private:
     struct Question {
         QuestionChannel* channel;
-        int secondsLeft; // 0: no time-out
+        int secondsLeft;     // 0: no time-out
+        int awaySecondsLeft; // while nobody is there; -1: not counting
     };
 
     void Completed(QuestionChannel* channel);
@@ -60,6 +67,10 @@ private:
     void PressRequested(QuestionChannel* channel, int button);
     void Answered(int button, bool ticked, bool hostOnly, bool alsoWaiting);
     void UserPresent();
+    void PresenceChanged(bool away);
+    // Counting from now while nobody is there; answered at once at 0.
+    void StartAwayCount(Question& question);
+    void AnswerAway(QuestionChannel* channel);
     // Sends the answer and lets the question go.
     void Answer(QuestionChannel* channel, const QByteArray& line);
     void Forget(QuestionChannel* channel);
@@ -78,4 +89,5 @@ private:
     QTimer alive_;
     QTimer countdown_;
     QTimer linger_;
+    ScreenPresence presence_;
 };

@@ -2,18 +2,24 @@
 // writes a question's texts on its channel ("key<TAB>value" lines closed by
 // "end") and may later write "press 1" or "press 2"; the answer goes back as
 // "answer BUTTON TICKED", followed by " host" when the answer applies to the
-// named host only, or " timeout" when nobody gave it. Meanwhile the program
-// says "alive" every half second, and "shown" once the question is on screen.
+// named host only, " timeout" when nobody gave it, or " away" when the away
+// setting gave it because nobody could see the question. Meanwhile the
+// program says "alive" every half second, and "shown" once the question is
+// on screen.
 //
 //   zel-alert                          one question, on standard input and output
 //   zel-alert --serve SOCKET LOCK      that one, then every question that connects
 //                                      to SOCKET (listening on descriptor 3), until
 //                                      none is left
+#include "AlertContent.h"
 #include "AlertDialog.h"
 #include "AlertServer.h"
 #include "RendezvousListener.h"
 #include "gui/Art.h"
+#include "gui/QtOptions.h"
 #include "platform/SessionPreload.h"
+#include "platform/Text.h"
+#include "platform/Version.h"
 
 #include <QApplication>
 
@@ -23,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -40,14 +47,73 @@ void AllowManyDescriptors()
     }
 }
 
+// With no display nobody can see a question: the away setting the engine
+// sent answers the one on standard input at once. False when it sent none
+// (an older engine): the question fails as before.
+bool AnswerWithoutDisplay()
+{
+    AlertContent content;
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const size_t end = pending.find('\n');
+        if (end == std::string::npos) {
+            // The engine writes the question as soon as it starts us.
+            pollfd input {STDIN_FILENO, POLLIN, 0};
+            if (::poll(&input, 1, 10000) <= 0)
+                return false;
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0 || pending.size() > 65536)
+                return false;
+            pending.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        const std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (line == "end")
+            break;
+        const size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+            content.Set(line.substr(0, tab), QString::fromStdString(platform::UnescapeLine(line.substr(tab + 1))));
+    }
+    if (content.awayButton == 0)
+        return false;
+    const std::string answer = "answer " + std::to_string(content.awayButton) + " 0 away\n";
+    return ::write(STDOUT_FILENO, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
+}
+
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out)
+{
+    std::fprintf(out, "usage: zel-alert [--serve SOCKET LOCK] [Qt options]\n");
+    if (out == stdout)
+        std::printf("Shows the firewall's connection alerts; the rule engines start it.\n");
+    return out == stdout ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    if (argc > 1 && platform::IsHelpOption(argv[1]))
+        return Usage(stdout);
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zel-alert");
     const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
-    // Without a display Qt would abort; end at once so the engines deny.
+    for (int i = serveAsked ? 4 : 1; i < argc; ++i) {
+        const int qtOption = gui::QtOptionLength(argc, argv, i);
+        if (qtOption == 0)
+            return Usage(stderr);
+        i += qtOption - 1;
+    }
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    // Without a display Qt would abort, and nobody could see the question:
+    // the away setting answers it, and the next question starts anew.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+        if (serveAsked)
+            ::close(kListenerDescriptor);
+        if (AnswerWithoutDisplay())
+            return 0;
         std::fprintf(stderr, "zel-alert: no display to show the alert on\n");
         return 2;
     }

@@ -13,7 +13,7 @@ struct CompiledRules {
         uint64_t hash = ZEL_RULES_GENERAL; // of the application's name (exe_name.h)
         uint32_t index = 0;                // of its lists
         uint32_t outgoing = ZEL_RULES_ASK; // its outgoing default
-        zel_rules_list every {0, 0, ZEL_RULES_NONE, 0}; // its entries of every port
+        zel_rules_list every {0, 0, 0, 0}; // its entries of every port
     };
     struct List {
         uint32_t program = 0;
@@ -23,4 +23,5 @@ struct CompiledRules {
     std::vector<Program> programs; // one has the hash ZEL_RULES_GENERAL
     std::vector<List> lists;
     std::vector<zel_rules_interval> intervals;
+    std::vector<zel_rules_interval6> intervals6;
 };

@@ -34,6 +34,7 @@ constexpr Pin kPins[] = {
     {"programs", Kind::kMap, "programs"},
     {"lists", Kind::kMap, "lists"},
     {"intervals", Kind::kMap, "intervals"},
+    {"intervals6", Kind::kMap, "intervals6"},
     {"noticed", Kind::kMap, "noticed"},
     // Registrations are followed before any connection is looked at, so
     // that no hooked program is taken for an unhooked one.

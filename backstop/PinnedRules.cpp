@@ -78,9 +78,9 @@ bool WriteState(int fd, const zel_rules_state& state)
 bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
 {
     const PinnedMap state(Path("rules_state")), programs(Path("programs")), lists(Path("lists")),
-        intervals(Path("intervals"));
+        intervals(Path("intervals")), intervals6(Path("intervals6"));
     zel_rules_state current {};
-    if (!state || !programs || !lists || !intervals || !ReadState(state.Fd(), current)) {
+    if (!state || !programs || !lists || !intervals || !intervals6 || !ReadState(state.Fd(), current)) {
         error = "the rules' maps are not pinned in " + folder_;
         return false;
     }
@@ -91,29 +91,36 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
     for (const auto& key : KeysOf<zel_rules_list_key>(lists.Fd(), [&](const auto& k) { return (k.port >> 16) == target; }))
         bpf_map_delete_elem(lists.Fd(), &key);
 
-    const __u32 base = target * ZEL_RULES_INTERVALS;
-    std::vector<__u32> places(rules.intervals.size());
-    for (size_t i = 0; i < places.size(); ++i)
-        places[i] = base + static_cast<__u32>(i);
+    const __u32 base = target * ZEL_RULES_INTERVALS, base6 = target * ZEL_RULES_INTERVALS6;
+    const auto placesFrom = [](__u32 from, size_t count) {
+        std::vector<__u32> places(count);
+        for (size_t i = 0; i < count; ++i)
+            places[i] = from + static_cast<__u32>(i);
+        return places;
+    };
+    // Offsets into the generation's halves of the interval maps.
+    const auto placed = [&](zel_rules_list list) {
+        if (list.count > 0)
+            list.offset += base;
+        if (list.count6 > 0)
+            list.offset6 += base6;
+        return list;
+    };
     std::vector<zel_rules_list_key> listKeys;
     std::vector<zel_rules_list> listValues;
     for (const CompiledRules::List& list : rules.lists) {
         listKeys.push_back({list.program, ZEL_RULES_LIST_PORT(list.port, target)});
-        zel_rules_list value = list.list;
-        value.offset += base;
-        listValues.push_back(value);
+        listValues.push_back(placed(list.list));
     }
     std::vector<zel_rules_program_key> programKeys;
     std::vector<zel_rules_program> programValues;
     for (const CompiledRules::Program& program : rules.programs) {
         programKeys.push_back({program.hash, target, 0});
-        zel_rules_list every = program.every;
-        if (every.count > 0)
-            every.offset += base;
-        programValues.push_back({program.index, program.outgoing, every});
+        programValues.push_back({program.index, program.outgoing, placed(program.every)});
     }
-    if (!WriteAll(intervals.Fd(), places, rules.intervals) || !WriteAll(lists.Fd(), listKeys, listValues)
-        || !WriteAll(programs.Fd(), programKeys, programValues)) {
+    if (!WriteAll(intervals.Fd(), placesFrom(base, rules.intervals.size()), rules.intervals)
+        || !WriteAll(intervals6.Fd(), placesFrom(base6, rules.intervals6.size()), rules.intervals6)
+        || !WriteAll(lists.Fd(), listKeys, listValues) || !WriteAll(programs.Fd(), programKeys, programValues)) {
         error = std::string("cannot write the rules into the kernel's maps: ") + std::strerror(errno);
         return false;
     }

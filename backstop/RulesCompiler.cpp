@@ -5,6 +5,7 @@
 #include "engine/HostPattern.h"
 #include "engine/RuleTable.h"
 #include "engine/RulesReader.h"
+#include "platform/AddressRange.h"
 #include "platform/RulesFormat.h"
 #include "rules/DocumentReader.h"
 
@@ -16,54 +17,48 @@
 
 namespace {
 
-// Addresses [low, last] where an entry matches, and the match it gives.
+__extension__ typedef unsigned __int128 Wide;
+
+Wide WideOf(const platform::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
+
+// Addresses [low, last] of one family where an entry matches, and the match it gives.
+template <typename Value>
 struct Span {
-    uint64_t low;
-    uint64_t last;
+    Value low;
+    Value last;
     uint32_t match;
 };
 
-// One port's entries of a program, in order.
+// One port's entries of a program, in order, by the family they cover.
 struct PortEntries {
-    std::vector<Span> spans;
-    uint32_t other = ZEL_RULES_NONE; // the first that matches a peer that is not an IPv4 address
+    std::vector<Span<uint32_t>> ipv4;
+    std::vector<Span<Wide>> ipv6;
 };
 
-// Where AddressMatches finds an entry's ranges: a value falls to the range
-// with the least last address not below it, and matches when the range's
-// first address is not above it.
-void AddRanges(const engine::RuleEntry& entry, uint32_t match, PortEntries& port)
+// The first match at every address of a family: from its first address on,
+// a new interval where it changes. None when no entry covers the family.
+template <typename Value>
+std::vector<std::pair<Value, uint32_t>> Intervals(const std::vector<Span<Value>>& spans)
 {
-    uint64_t low = 0;
-    for (const auto& [last, first] : entry.addressRanges) {
-        const uint64_t from = std::max<uint64_t>(low, first);
-        if (from <= last)
-            port.spans.push_back({from, last, match});
-        low = static_cast<uint64_t>(last) + 1;
-    }
-}
-
-// The first match at every address: from 0.0.0.0 on, a new interval where
-// it changes.
-std::vector<zel_rules_interval> Intervals(const std::vector<Span>& spans)
-{
+    if (spans.empty())
+        return {};
     struct Change {
-        uint64_t at;
+        Value at;
         bool begins;
         uint32_t match;
     };
     std::vector<Change> changes;
     changes.reserve(spans.size() * 2);
-    for (const Span& span : spans) {
+    for (const Span<Value>& span : spans) {
         changes.push_back({span.low, true, span.match});
-        if (span.last < 0xffffffffull)
-            changes.push_back({span.last + 1, false, span.match});
+        if (span.last != static_cast<Value>(~static_cast<Value>(0)))
+            changes.push_back({static_cast<Value>(span.last + 1), false, span.match});
     }
     std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.at < b.at; });
     std::multiset<uint32_t> covering;
-    std::vector<zel_rules_interval> intervals {{0, ZEL_RULES_NONE}};
+    std::vector<std::pair<Value, uint32_t>> intervals {{0, ZEL_RULES_NONE}};
     for (size_t i = 0; i < changes.size();) {
-        const uint64_t at = changes[i].at;
+        const Value at = changes[i].at;
         for (; i < changes.size() && changes[i].at == at; ++i) {
             if (changes[i].begins)
                 covering.insert(changes[i].match);
@@ -72,11 +67,47 @@ std::vector<zel_rules_interval> Intervals(const std::vector<Span>& spans)
         }
         const uint32_t first = covering.empty() ? ZEL_RULES_NONE : *covering.begin();
         if (at == 0)
-            intervals.front().first = first;
-        else if (first != intervals.back().first)
-            intervals.push_back({static_cast<uint32_t>(at), first});
+            intervals.front().second = first;
+        else if (first != intervals.back().second)
+            intervals.emplace_back(at, first);
     }
     return intervals;
+}
+
+std::vector<zel_rules_interval> KernelIntervals(const std::vector<Span<uint32_t>>& spans)
+{
+    std::vector<zel_rules_interval> run;
+    for (const auto& [start, first] : Intervals(spans))
+        run.push_back({start, first});
+    return run;
+}
+
+std::vector<zel_rules_interval6> KernelIntervals(const std::vector<Span<Wide>>& spans)
+{
+    std::vector<zel_rules_interval6> run;
+    for (const auto& [start, first] : Intervals(spans))
+        run.push_back({static_cast<uint64_t>(start >> 64), static_cast<uint64_t>(start), first, 0});
+    return run;
+}
+
+// Where a run of intervals starts among all of the rules': where the same
+// run was placed before (runs alike are shared), else after what is there
+// and what was added meanwhile (pending).
+template <typename Interval>
+uint32_t Place(const std::vector<Interval>& run, const std::map<std::string, uint32_t, std::less<>>& known,
+               std::map<std::string, uint32_t, std::less<>>& fresh, size_t placed, std::vector<Interval>& pending)
+{
+    if (run.empty())
+        return 0;
+    std::string bytes(reinterpret_cast<const char*>(run.data()), run.size() * sizeof run[0]);
+    if (const auto found = known.find(bytes); found != known.end())
+        return found->second;
+    if (const auto found = fresh.find(bytes); found != fresh.end())
+        return found->second;
+    const auto offset = static_cast<uint32_t>(placed + pending.size());
+    pending.insert(pending.end(), run.begin(), run.end());
+    fresh.emplace(std::move(bytes), offset);
+    return offset;
 }
 
 // Names of the document's applications, as the reader meets them.
@@ -162,39 +193,41 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
             continue; // a name the kernel cannot know: matches no peer here
         const uint32_t match = ZEL_RULES_MATCH(static_cast<uint32_t>(i), static_cast<uint32_t>(entry.permission) & 3u);
         PortEntries& port = ports[static_cast<uint32_t>(entry.port)];
-        if (entry.host || entry.addressRanges.empty()) {
-            port.spans.push_back({0, 0xffffffffull, match});
-            port.other = std::min(port.other, match);
+        if (entry.host || !entry.addresses) {
+            port.ipv4.push_back({0, UINT32_MAX, match});
+            port.ipv6.push_back({0, ~static_cast<Wide>(0), match});
+        } else if (const platform::AddressRange& range = *entry.addresses; range.first > range.last) {
+            continue; // written backwards: covers nothing
+        } else if (range.family == platform::AddressFamily::kIpv4) {
+            port.ipv4.push_back({static_cast<uint32_t>(range.first.low), static_cast<uint32_t>(range.last.low), match});
         } else {
-            AddRanges(entry, match, port);
+            port.ipv6.push_back({WideOf(range.first), WideOf(range.last), match});
         }
     }
     // Checked whole before anything is added.
     std::vector<CompiledRules::List> lists;
-    zel_rules_list every {0, 0, ZEL_RULES_NONE, 0};
+    zel_rules_list every {0, 0, 0, 0};
     std::vector<zel_rules_interval> intervals; // runs new to the rules, placed after theirs
-    std::map<std::string, uint32_t, std::less<>> newRuns;
+    std::vector<zel_rules_interval6> intervals6;
+    std::map<std::string, uint32_t, std::less<>> newRuns, newRuns6;
     for (const auto& [number, entries] : ports) {
-        const std::vector<zel_rules_interval> run = Intervals(entries.spans);
-        std::string bytes(reinterpret_cast<const char*>(run.data()), run.size() * sizeof run[0]);
-        uint32_t offset;
-        if (const auto known = runs_.find(bytes); known != runs_.end()) {
-            offset = known->second;
-        } else if (const auto fresh = newRuns.find(bytes); fresh != newRuns.end()) {
-            offset = fresh->second;
-        } else {
-            offset = static_cast<uint32_t>(rules_.intervals.size() + intervals.size());
-            intervals.insert(intervals.end(), run.begin(), run.end());
-            newRuns.emplace(std::move(bytes), offset);
-        }
-        const zel_rules_list list {offset, static_cast<uint32_t>(run.size()), entries.other, 0};
+        const std::vector<zel_rules_interval> run = KernelIntervals(entries.ipv4);
+        const std::vector<zel_rules_interval6> run6 = KernelIntervals(entries.ipv6);
+        const zel_rules_list list {Place(run, runs_, newRuns, rules_.intervals.size(), intervals),
+                                   static_cast<uint32_t>(run.size()),
+                                   Place(run6, runs6_, newRuns6, rules_.intervals6.size(), intervals6),
+                                   static_cast<uint32_t>(run6.size())};
         if (number == 0)
             every = list;
         else
             lists.push_back({index, number, list});
     }
     if (rules_.intervals.size() + intervals.size() > ZEL_RULES_INTERVALS) {
-        error = "the rules need more than " + std::to_string(ZEL_RULES_INTERVALS) + " address intervals";
+        error = "the rules need more than " + std::to_string(ZEL_RULES_INTERVALS) + " IPv4 address intervals";
+        return false;
+    }
+    if (rules_.intervals6.size() + intervals6.size() > ZEL_RULES_INTERVALS6) {
+        error = "the rules need more than " + std::to_string(ZEL_RULES_INTERVALS6) + " IPv6 address intervals";
         return false;
     }
     if (rules_.lists.size() + lists.size() > ZEL_RULES_LISTS) {
@@ -202,8 +235,10 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
         return false;
     }
     rules_.intervals.insert(rules_.intervals.end(), intervals.begin(), intervals.end());
+    rules_.intervals6.insert(rules_.intervals6.end(), intervals6.begin(), intervals6.end());
     rules_.lists.insert(rules_.lists.end(), lists.begin(), lists.end());
     runs_.merge(newRuns);
+    runs6_.merge(newRuns6);
     const int outgoing = table.defaultOutgoing;
     rules_.programs.push_back({hash, index,
                                outgoing >= ZEL_RULES_DENY && outgoing <= ZEL_RULES_ASK ? static_cast<uint32_t>(outgoing)

@@ -18,11 +18,12 @@ class RuleTable;
 // the file differently; of a table, the compiler looks only at the outgoing
 // default and the entries, in order.
 //
-// Each (program, port) list of entries becomes address intervals, each
-// holding the first entry that matches there, so that the kernel finds a
-// decision in a few halvings however many entries the program has. Host-name
-// entries are decided as for a peer whose name is not known, which is all
-// the kernel can know: "?" covers every address, other names none.
+// Each (program, port) list of entries becomes address intervals of each
+// family, IPv4 and IPv6, each holding the first entry that matches there, so
+// that the kernel finds a decision in a few halvings however many entries the
+// program has. Host-name entries are decided as for a peer whose name is not
+// known, which is all the kernel can know: "?" covers every address, other
+// names none.
 class RulesCompiler {
 public:
     // The whole document; nullopt (error says why) when it does not parse or
@@ -40,5 +41,5 @@ public:
 private:
     CompiledRules rules_;
     // Lists alike share their intervals: by their bytes, the place they start.
-    std::map<std::string, uint32_t, std::less<>> runs_;
+    std::map<std::string, uint32_t, std::less<>> runs_, runs6_;
 };

@@ -59,7 +59,8 @@ struct zel_backstop_event {
  * force by one write of the state, so that no decision sees half of it. */
 #define ZEL_RULES_PROGRAMS 8192   /* applications of a generation */
 #define ZEL_RULES_LISTS 65536     /* (application, port) lists of a generation */
-#define ZEL_RULES_INTERVALS 131072 /* address intervals of a generation: 2^17 */
+#define ZEL_RULES_INTERVALS 131072 /* IPv4 address intervals of a generation: 2^17 */
+#define ZEL_RULES_INTERVALS6 65536 /* IPv6 address intervals of a generation: 2^16 */
 #define ZEL_RULES_SEARCH_STEPS 17 /* halvings that find one among ZEL_RULES_INTERVALS */
 
 /* The first matching entry of a list for an address: its place among the
@@ -92,12 +93,12 @@ struct zel_rules_program_key {
     unsigned int pad;
 };
 
-/* A program's outgoing entries of one port (or of every port). */
+/* A program's outgoing entries of one port (or of every port), by family. */
 struct zel_rules_list {
-    unsigned int offset; /* of its intervals, the generation's half included */
-    unsigned int count;  /* 0: no entries; else the first interval starts at 0.0.0.0 */
-    unsigned int other;  /* the first match for a peer that is not an IPv4 address */
-    unsigned int pad;
+    unsigned int offset;  /* of its IPv4 intervals, the generation's half included */
+    unsigned int count;   /* 0: none; else the first interval starts at 0.0.0.0 */
+    unsigned int offset6; /* of its IPv6 intervals, the generation's half included */
+    unsigned int count6;  /* 0: none; else the first interval starts at :: */
 };
 
 struct zel_rules_program {
@@ -117,6 +118,14 @@ struct zel_rules_list_key {
 struct zel_rules_interval {
     unsigned int start; /* host order */
     unsigned int first;
+};
+
+/* The same for IPv6 addresses, as two numbers of 64 bits. */
+struct zel_rules_interval6 {
+    unsigned long long start_high; /* the address's first 8 bytes, as a number */
+    unsigned long long start_low;  /* its last 8 */
+    unsigned int first;
+    unsigned int pad;
 };
 
 /* Notices the kernel already gave: not given again for a while. */

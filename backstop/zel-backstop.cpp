@@ -29,6 +29,7 @@
 #include "backstop.h"
 
 #include "platform/Net.h"
+#include "platform/Version.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -84,15 +85,16 @@ struct Options {
     bool detach = false;
 };
 
-int Usage()
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]\n"
                  "                          [--socket PATH] [--detach]\n"
                  "       zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]\n"
                  "       zel-backstop stop (--user UID | --pin DIR)\n"
                  "       zel-backstop status [--user UID | --pin DIR]\n");
-    return 2;
+    return out == stdout ? 0 : 2;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options)
@@ -502,11 +504,16 @@ int Run(const Options& options)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && platform::IsHelpOption(argv[1]))
+        return Usage(stdout);
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zel-backstop");
     Options options;
     if (!ParseOptions(argc, argv, options))
         return Usage();
     const bool named = options.uid >= 0 || !options.pin.empty();
-    if ((options.command == "start" && options.uid < 0) || ((options.command == "run" || options.command == "stop") && !named))
+    const bool known = options.command == "start" || options.command == "run" || options.command == "stop" || options.command == "status";
+    if (!known || (options.command == "start" && options.uid < 0) || ((options.command == "run" || options.command == "stop") && !named))
         return Usage();
     if (::geteuid() != 0) {
         std::fprintf(stderr, "zel-backstop: must run as root\n");

@@ -109,8 +109,8 @@ struct {
 } image_scratch SEC(".maps");
 
 /* The compiled rules (see backstop.h): which generation is in force, Block
- * All; the programs by name hash; their lists by port; the lists' address
- * intervals, the two generations' halves one after the other. */
+ * All; the programs by name hash; their lists by port; the lists' IPv4 and
+ * IPv6 address intervals, the two generations' halves one after the other. */
 struct {
     __uint(type, BPF_MAP_TYPE_ARRAY);
     __uint(max_entries, 1);
@@ -141,6 +141,13 @@ struct {
     __type(value, struct zel_rules_interval);
 } intervals SEC(".maps");
 
+struct {
+    __uint(type, BPF_MAP_TYPE_ARRAY);
+    __uint(max_entries, 2 * ZEL_RULES_INTERVALS6);
+    __type(key, __u32);
+    __type(value, struct zel_rules_interval6);
+} intervals6 SEC(".maps");
+
 /* When each notice was last given, so that a program retrying does not
  * flood the ring: the same question (program, peer, port) is asked once a
  * minute at most, a program's refusals are told once in ten seconds. */
@@ -159,6 +166,12 @@ static __always_inline const struct zel_rules_interval* interval_at(__u32 index)
     return bpf_map_lookup_elem(&intervals, &index);
 }
 #define ZEL_INTERVAL_AT(index) interval_at(index)
+
+static __always_inline const struct zel_rules_interval6* interval6_at(__u32 index)
+{
+    return bpf_map_lookup_elem(&intervals6, &index);
+}
+#define ZEL_INTERVAL6_AT(index) interval6_at(index)
 #include "rules_lookup.h"
 
 /* Each covered user has a backstop of their own; all of them see every
@@ -280,6 +293,7 @@ struct peer {
     unsigned short port;   /* host order */
     int ipv4;              /* an IPv4 address (also one mapped into IPv6) */
     __u32 address;         /* then: host order */
+    __u64 high, low;       /* else the IPv6 address, as two numbers */
 };
 
 /* Whether a notice was given for key lately; if not, it is now. */
@@ -356,7 +370,7 @@ static __always_inline int decide_by_rules(struct bpf_sock_addr* ctx, const stru
                 own = bpf_map_lookup_elem(&lists, &own_key);
                 every = &program->every;
             }
-            permission = zel_rules_decide(program, own, every, peer->ipv4, peer->address);
+            permission = zel_rules_decide(program, own, every, peer->ipv4, peer->address, peer->high, peer->low);
         }
     }
     if (permission == ZEL_RULES_PERMIT)
@@ -430,6 +444,8 @@ static __always_inline int decide6(struct bpf_sock_addr* ctx)
     struct peer peer = {.family = AF_INET6, .port = bpf_ntohs((__u16)ctx->user_port)};
     const __u32 a = ctx->user_ip6[0], b = ctx->user_ip6[1], c = ctx->user_ip6[2], d = ctx->user_ip6[3];
     int loopback = a == 0 && b == 0 && c == 0 && d == bpf_htonl(1);
+    peer.high = ((__u64)bpf_ntohl(a) << 32) | bpf_ntohl(b);
+    peer.low = ((__u64)bpf_ntohl(c) << 32) | bpf_ntohl(d);
     /* An IPv4 address mapped into IPv6 is that IPv4 address, as the hook gives it to the engine. */
     if (a == 0 && b == 0 && c == bpf_htonl(0xffff)) {
         peer.ipv4 = 1;

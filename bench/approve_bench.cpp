@@ -1,7 +1,8 @@
 // What a decision costs next to what it guards: a loopback TCP connect and
 // accept is the baseline; Approve is measured with 1,000 rule entries that
 // it must walk before the default permits, with and without its log record,
-// and with a name against 500 host patterns.
+// with 1,000 entries of every address form of both families, and with a
+// name against 500 host patterns.
 #include "LoopbackPair.h"
 #include "engine/Engine.h"
 #include "platform/Files.h"
@@ -55,9 +56,25 @@ struct BenchEnvironment {
             big += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
                    "<NUMBER>" + std::to_string(1 + i % 65535) + "</NUMBER><IPS><IP>10.0." + std::to_string(i % 200)
                    + ".1-10.0." + std::to_string(i % 200) + ".200</IP></IPS></PORT></PORTS></RULE>";
+        // A program with 1,000 entries of every address form, IPv4 and IPv6
+        // addresses, ranges and prefixes, half of them on the decision's
+        // port and half on every port, none of which holds the peers below:
+        // a decision walks all of its family's before the default permits.
+        std::string mixed;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string n = std::to_string(i % 250);
+            const std::string items[] = {"10.1." + n + ".1", "10.2." + n + ".1-10.2." + n + ".9", "10." + n + ".0.0/16",
+                                         "2001:db8:" + n + "::1", "2001:db8:1::" + n + "-2001:db8:1::1:0",
+                                         "fd00:" + n + "::/32"};
+            mixed += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+                     "<NUMBER>" + std::string(i / 6 % 2 ? "443" : "0") + "</NUMBER><IPS><IP>" + items[i % 6]
+                     + "</IP></IPS></PORT></PORTS></RULE>";
+        }
         platform::WriteFileAtomically(root + "/Rules.xml",
             "<APPLICATIONS><APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + big + "</RULES></APPLICATION>"
+            "<APPLICATION><EXENAME>BENCH-MIXED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            + mixed + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>BENCH-NAMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + named + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
@@ -129,6 +146,21 @@ void BM_ApproveNamedWithoutLog(benchmark::State& state)
 }
 BENCHMARK(BM_ApproveNamedWithoutLog);
 
+// 1,000 entries of every address form: an IPv4 peer and an IPv6 one that
+// none of them holds.
+void ApproveMixed(benchmark::State& state, const char* peer)
+{
+    auto engine = Environment().MakeEngine(false, "/usr/bin/bench-mixed");
+    if (engine->Approve(40000, 1, peer, 1, 443) != engine::kPermit || engine->RulesSnapshot().entries.size() != 1000)
+        state.SkipWithError("the mixed program's rules did not load");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->Approve(40000, 1, peer, 1, 443));
+}
+void BM_ApproveMixedIpv4WithoutLog(benchmark::State& state) { ApproveMixed(state, "192.0.2.7"); }
+BENCHMARK(BM_ApproveMixedIpv4WithoutLog);
+void BM_ApproveMixedIpv6WithoutLog(benchmark::State& state) { ApproveMixed(state, "2001:db9::7"); }
+BENCHMARK(BM_ApproveMixedIpv6WithoutLog);
+
 // The rules walk alone, for reading the figures above.
 void BM_MatchRules1000(benchmark::State& state)
 {
@@ -160,13 +192,12 @@ void BM_WalkEvery100000Entries(benchmark::State& state)
     auto engine = Environment().MakeEngine(false, "/usr/bin/bench-big");
     engine->Approve(40000, 1, "10.0.250.5", 1, 80);
     const engine::RuleTable table = engine->RulesSnapshot();
-    const auto value = engine::ParseIpv4("10.0.250.5");
+    const auto peer = *platform::ParseAddress("10.0.250.5");
     const auto walk = [&](int direction, int port) {
         for (const engine::RuleEntry& entry : table.entries) {
             if (entry.direction != direction || (entry.port != port && entry.port != 0))
                 continue;
-            const auto range = entry.addressRanges.lower_bound(*value);
-            if (entry.addressRanges.empty() || (range != entry.addressRanges.end() && range->second <= *value))
+            if (!entry.addresses || entry.addresses->Covers(peer))
                 return entry.permission;
         }
         return table.defaultOutgoing;

@@ -6,7 +6,9 @@
 #   bench/hook_ratio.sh BUILD_DIR [TURNS] [HOOK_LIBRARY ENGINE_LIBRARY]
 # With ZEL_BENCH_NAMED=1 the program looks its peer up by a name first (from
 # a private hosts file in a mount namespace of its own), so that the hooked
-# connects carry a known name.
+# connects carry a known name. With ZEL_BENCH_JOURNAL=1 zelconn runs beside
+# them with the option "JournalRecords" on, handing every record to a
+# stand-in journal socket as they are written.
 set -euo pipefail
 if [ -n "${ZEL_BENCH_NAMED:-}" ] && [ -z "${ZEL_BENCH_PEER_NAME:-}" ]; then
   hosts=$(mktemp)
@@ -16,30 +18,27 @@ if [ -n "${ZEL_BENCH_NAMED:-}" ] && [ -z "${ZEL_BENCH_PEER_NAME:-}" ]; then
   export ZEL_BENCH_PEER_NAME=peer.bench.example
   exec unshare "${flags[@]}" sh -c 'mount --bind "$0" /etc/hosts && exec "$@"' "$hosts" "$0" "$@"
 fi
-BUILD=${1:?build folder}
-TURNS=${2:-7}
-HOOK=${3:-$BUILD/interceptor/libzelhook.so}
-ENGINE=${4:-$BUILD/engine/libqrbruler.so}
-WORK=$(mktemp -d /tmp/zel-hookbench-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/sandbox-settings.sh"
-PIN=()
-command -v taskset >/dev/null && taskset -c 1 true 2>/dev/null && PIN=(taskset -c 1)
-ARGS=(--benchmark_min_time=0.3 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=json)
-median() { python3 -c 'import json,sys; d=json.load(sys.stdin); print([b["real_time"] for b in d["benchmarks"] if b.get("aggregate_name")=="median"][0])'; }
-plain=() hooked=()
-for ((turn = 0; turn < TURNS; ++turn)); do
-  plain+=("$("${PIN[@]}" "$BUILD/bench/connect_bench" "${ARGS[@]}" 2>/dev/null | median)")
-  hooked+=("$("${PIN[@]}" env LD_PRELOAD="$HOOK" ZEL_ENGINE_LIBRARY="$ENGINE" \
-             "$BUILD/bench/connect_bench" "${ARGS[@]}" 2>/dev/null | median)")
-done
+DEFAULT_TURNS=7
+source "$(dirname "${BASH_SOURCE[0]}")/ratio_turns.sh"
+if [ -n "${ZEL_BENCH_JOURNAL:-}" ]; then
+  reg HKLM/Software/KORVEL/QRB /v JournalRecords /d 1
+  export ZEL_JOURNAL_SOCKET=$WORK/journal.sock
+  # On the other processor than the benchmark's: what is measured is what
+  # the program pays, not the two sharing one processor.
+  OTHER=()
+  [ ${#PIN[@]} -gt 0 ] && taskset -c 0 true 2>/dev/null && OTHER=(taskset -c 0)
+  "${OTHER[@]}" python3 -c 'import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind(sys.argv[1]); n = 0
+while True:
+    s.recv(1 << 20); n += 1
+    if n % 1000 == 0: open(sys.argv[1] + ".count", "w").write(str(n))' "$ZEL_JOURNAL_SOCKET" &
+  BESIDE+=($!)
+  "${OTHER[@]}" "$BUILD/interceptor/zelconn" >/dev/null 2>&1 &
+  BESIDE+=($!)
+  sleep 1
+fi
+turns "$BUILD/bench/connect_bench"
 records=$(cat "$WORK"/logs/* | grep -c '<EXEPATH>' || true)
-python3 - "${plain[*]}" "${hooked[*]}" "$records" <<'PY'
-import statistics, sys
-plain = list(map(float, sys.argv[1].split()))
-hooked = list(map(float, sys.argv[2].split()))
-ratios = sorted(h / p for p, h in zip(plain, hooked))
-print(f"connect+accept without the hook: {statistics.median(plain)/1000:8.2f} us (median of {len(plain)} turns)")
-print(f"connect+accept under the hook:   {statistics.median(hooked)/1000:8.2f} us (both ends decided and logged; {sys.argv[3]} records)")
-print(f"ratio: {statistics.median(ratios):.3f} (median of turns; lowest {ratios[0]:.3f}, highest {ratios[-1]:.3f})")
-PY
+[ -z "${ZEL_BENCH_JOURNAL:-}" ] || records+=", about $(cat "$WORK/journal.sock.count" 2>/dev/null || echo 0) in the journal"
+ratio "connect+accept without the hook" "connect+accept under the hook"
+echo "(under the hook both ends are decided and logged: $records records)"

@@ -90,9 +90,11 @@ bool ParseAnswer(const std::string& line, AlertResult& result)
         return false;
     const std::string_view rest = std::string_view(line).substr(static_cast<size_t>(consumed));
     result.timedOut = rest == " timeout";
-    // A time-out is nobody's decision: Block for this connection only.
+    result.away = rest == " away";
+    // A time-out is nobody's decision: Block for this connection only. The
+    // away answer is the user's setting, for this connection only too.
     result.button = result.timedOut ? 2 : button;
-    result.ticked = ticked != 0 && !result.timedOut;
+    result.ticked = ticked != 0 && !result.timedOut && !result.away;
     result.hostOnly = result.ticked && rest == " host";
     return true;
 }
@@ -439,6 +441,7 @@ private:
 enum class Ending {
     kAnswered,
     kInterrupted,
+    kWithdrawn,
     kSilent,      // spoke, then fell silent: stopped or hung
     kMute,        // never spoke within kFirstWordLimitMs
     kClosedEarly, // closed the channel before its first word
@@ -451,7 +454,7 @@ struct Conversation {
 };
 
 Conversation Converse(int fd, const std::string& request, const std::function<int()>& pressRequest,
-                      const sigset_t& waitMask, Speaker& speaker, AlertResult& result)
+                      const sigset_t& waitMask, int withdrawFd, Speaker& speaker, AlertResult& result)
 {
     Conversation conversation;
     if (!SendAll(fd, request))
@@ -462,14 +465,18 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
     std::string pending;
     int pressed = 0;
     for (;;) {
-        pollfd waiting {fd, POLLIN, 0};
-        const int ready = ::ppoll(&waiting, 1, &interval, &waitMask);
+        pollfd waiting[2] = {{fd, POLLIN, 0}, {withdrawFd, POLLIN, 0}};
+        const int ready = ::ppoll(waiting, withdrawFd >= 0 ? 2 : 1, &interval, &waitMask);
         if (ready < 0 && errno == EINTR) {
             conversation.ending = Ending::kInterrupted;
             return conversation;
         }
         if (ready < 0)
             return conversation;
+        if (withdrawFd >= 0 && waiting[1].revents) {
+            conversation.ending = Ending::kWithdrawn;
+            return conversation;
+        }
         if (ready == 0) {
             // Silence counts once the alert has spoken: a program still
             // starting, or one busy taking many questions at once, has not.
@@ -570,6 +577,7 @@ std::string Request(const AlertTexts& texts)
         add("host", texts.host);
     if (texts.timeoutSeconds > 0)
         add("timeout", std::to_string(texts.timeoutSeconds));
+    add("away", std::to_string(texts.awayButton) + " " + std::to_string(texts.awaySeconds));
     if (!texts.path.empty())
         add("path", texts.path);
     if (texts.process.pid > 0)
@@ -612,7 +620,8 @@ AlertRendezvous FindAlertRendezvous()
     return {base + ".sock", base + ".lock", {}};
 }
 
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program)
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program,
+                     int withdrawFd)
 {
     const std::string request = Request(texts);
     const sigset_t waitMask = RestartingSignals();
@@ -631,12 +640,14 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
         if (channel.fd < 0)
             return result;
         Speaker speaker;
-        const Conversation conversation = Converse(channel.fd, request, pressRequest, waitMask, speaker, result);
+        const Conversation conversation =
+            Converse(channel.fd, request, pressRequest, waitMask, withdrawFd, speaker, result);
         // Closing the channel withdraws the question from the queue.
         ::close(channel.fd);
         if (conversation.ending != Ending::kAnswered)
             result = AlertResult {};
         result.interrupted = conversation.ending == Ending::kInterrupted;
+        result.withdrawn = conversation.ending == Ending::kWithdrawn;
         if (conversation.ending == Ending::kSilent)
             speaker.End();
         if (channel.mode == Mode::kOwn && channel.child > 0)

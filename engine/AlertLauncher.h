@@ -17,6 +17,10 @@ struct AlertTexts {
     bool outgoing = true;
     std::string host;       // the peer's normalised name, offered as "this host only"; empty: none
     int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
+    // Nobody at the screen (locked): answered with awayButton (1 Allow, 2
+    // Block) after awaySeconds; with no display to show it on, at once.
+    int awayButton = 2;
+    int awaySeconds = 30;
     std::string path;       // the program's path, shown with the question
     AskingProcess process;  // the details: process, user, command line, parent
 };
@@ -27,6 +31,8 @@ struct AlertResult {
     bool interrupted = false; // a signal handler of the program interrupted the wait
     bool timedOut = false;    // nobody answered: Block, never applied to all
     bool hostOnly = false;    // ticked for the named host only
+    bool away = false;        // nobody was at the screen: the away answer, never applied to all
+    bool withdrawn = false;   // the asker took the question back: nothing was decided
 };
 
 // The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.
@@ -64,10 +70,14 @@ AlertRendezvous FindAlertRendezvous();
 // counts as no answer and the silent alert program is ended. Before its
 // first word it may still be starting: only kFirstWordLimitMs without one
 // counts as no answer.
+//
+// withdrawFd (-1: none) readable withdraws the question (withdrawn is set):
+// the program that asked without waiting closed the socket it was about.
 inline constexpr int kSilenceLimitMs = 5000;
 inline constexpr int kFirstWordLimitMs = 30000;
 //
 // program: the alert program to start; empty: AlertProgramPath().
-AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program = {});
+AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressRequest, const std::string& program = {},
+                     int withdrawFd = -1);
 
 }  // namespace engine

@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include "engine/AlertLauncher.h"
+#include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Descriptors.h"
@@ -538,6 +539,23 @@ void Engine::CredentialsChanged()
     errorLogFd_ = -1;
 }
 
+void Engine::RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
+                                unsigned localPort, const char* hostName, int answer) const
+{
+    platform::away::Decision decision;
+    decision.time = Now();
+    decision.outgoing = direction != kIncoming;
+    decision.protocol = protocol == 1 ? 1 : 2;
+    decision.address = remoteAddress;
+    decision.remotePort = remotePort;
+    decision.localPort = localPort;
+    decision.host = hostName ? hostName : "";
+    decision.permitted = answer == kPermit;
+    decision.pid = Pid();
+    decision.path = host_.exePath;
+    platform::away::Append(platform::away::ListPath(), decision);
+}
+
 void Engine::NotifyControlPanel(int alertCode, std::string_view hostName) const
 {
     const std::string window = platform::windows::FindWindow(platform::kMainWindowTitle);
@@ -584,11 +602,20 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));
     if (seconds >= 1 && seconds <= platform::settings::kMaxAlertTimeout)
         texts.timeoutSeconds = static_cast<int>(seconds);
+    const platform::registry::Value awayAnswer(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayAnswer);
+    texts.awayButton = platform::TrimBlanks(awayAnswer.Read().value_or("")) == "1" ? 1 : 2;
+    const platform::registry::Value awayTimeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayTimeout);
+    const std::optional<std::string> awayText = awayTimeout.Read();
+    const int64_t awaySeconds = platform::ParseDecimal(awayText.value_or(""));
+    texts.awaySeconds = awayText && !platform::TrimBlanks(*awayText).empty() && awaySeconds >= 0
+            && awaySeconds <= platform::settings::kMaxAlertTimeout
+        ? static_cast<int>(awaySeconds)
+        : platform::settings::kDefaultAwayTimeout;
     return texts;
 }
 
 int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
-                    unsigned remotePort, AlertChoice& choice)
+                    unsigned remotePort, int withdrawFd, AlertChoice& choice)
 {
     choice = AlertChoice {};
     // An answer remembered for this direction, or for this host, closes the
@@ -602,15 +629,17 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, c
         return answer == 1 ? kPermit : kDeny;
     const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
     // Each alert keeps its own answer and tick state: several may be open at once.
-    const AlertResult result = RunAlert(texts, remembered);
+    const AlertResult result = RunAlert(texts, remembered, {}, withdrawFd);
     choice.interrupted = result.interrupted;
+    choice.withdrawn = result.withdrawn;
+    choice.away = result.away && result.button != 0;
     choice.ticked = result.ticked && result.button != 0;
     choice.hostOnly = choice.ticked && result.hostOnly && !texts.host.empty();
     return result.button == 1 ? kPermit : kDeny;
 }
 
 int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
-                        int protocol, unsigned remotePort)
+                        int protocol, unsigned remotePort, int withdrawFd)
 {
     if (!remoteAddress)
         remoteAddress = "";
@@ -624,12 +653,20 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     if (!host_.isServiceHost) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
-        answer = AskUser(localPort, direction, remoteName, named ? name : nullptr, protocol, remotePort, choice);
+        answer = AskUser(localPort, direction, remoteName, named ? name : nullptr, protocol, remotePort, withdrawFd,
+                         choice);
         if (choice.interrupted) {
             // Nothing was decided: the program's call fails as interrupted.
             errno = EINTR;
             return kDeny;
         }
+        if (choice.withdrawn) {
+            errno = ECANCELED;
+            return kDeny;
+        }
+        if (choice.away)
+            RecordAwayDecision(direction, protocol, remoteAddress, remotePort, localPort, named ? name : nullptr,
+                               answer);
         if (answer == kPermit && protocol != 1 && outgoing)
             AddDatagramPeer(remoteAddress, remotePort);
         if (choice.hostOnly) {

@@ -60,8 +60,15 @@ public:
     int ApproveNames(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
                      unsigned nameCount, int protocol, unsigned remotePort, int* usedName);
     static constexpr unsigned kMaxPeerNames = 4;
+    // Asks the user. withdrawFd (-1: none) readable takes the question
+    // back: 0 with errno ECANCELED, nothing decided or logged.
     int UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName, int protocol,
-                    unsigned remotePort);
+                    unsigned remotePort, int withdrawFd = -1);
+    int UserApproveWithdrawable(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                                int protocol, unsigned remotePort, int withdrawFd)
+    {
+        return UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort, withdrawFd);
+    }
     int LoadRules();
     bool IsBlockAll() const;
     int IsInService() const;
@@ -125,9 +132,14 @@ private:
         bool ticked = false;      // apply the answer to all of the direction's traffic...
         bool hostOnly = false;    // ...or, for an outgoing connection to a known name, to that host
         bool interrupted = false; // a signal ended the wait: nothing was decided
+        bool withdrawn = false;   // the question was taken back: nothing was decided
+        bool away = false;        // nobody was at the screen: the away setting answered
     };
     int AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
-                unsigned remotePort, AlertChoice& choice);
+                unsigned remotePort, int withdrawFd, AlertChoice& choice);
+    // A decision made while nobody was at the screen, for the panel to list.
+    void RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
+                            unsigned localPort, const char* hostName, int answer) const;
     void RememberHostAnswer(std::string_view hostName, int remembered);
     std::time_t Now() const;
     // The host's process id: a forked child is a host of its own.

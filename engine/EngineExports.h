@@ -36,6 +36,12 @@
     X(ApproveNamed, int, (unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,  \
                           int protocol, unsigned int remotePort),                                                     \
       (localPort, direction, remoteAddress, remoteName, protocol, remotePort), _Z12ApproveNamedjiPKcS0_ij, 0)         \
+    /* UserApprove that withdrawFd readable takes back (0 with errno ECANCELED, nothing decided): for a question  \
+       the program does not wait for, withdrawn when it closes the socket. */                                        \
+    X(UserApproveWithdrawable, int, (unsigned int localPort, int direction, const char* remoteAddress,              \
+                                     const char* remoteName, int protocol, unsigned int remotePort, int withdrawFd), \
+      (localPort, direction, remoteAddress, remoteName, protocol, remotePort, withdrawFd),                           \
+      _Z23UserApproveWithdrawablejiPKcS0_iji, 0)                                                                      \
     /* Approve with every name the program knows the peer by (the most recently learnt first); usedName gets the   \
        index of the one the decision went by, -1 for none. */                                                         \
     X(ApproveNames, int, (unsigned int localPort, int direction, const char* remoteAddress,                         \

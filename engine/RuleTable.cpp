@@ -20,35 +20,6 @@ namespace engine {
 
 namespace rf = platform::rules_format;
 
-std::optional<uint32_t> ParseIpv4(std::string_view text)
-{
-    uint32_t value = 0;
-    int parts = 0;
-    size_t i = 0;
-    while (parts < 4) {
-        uint32_t part = 0;
-        size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-            if (++digits > 4)
-                return std::nullopt;
-            part = part * 10 + static_cast<uint32_t>(text[i] - '0');
-            ++i;
-        }
-        if (digits == 0)
-            return std::nullopt;
-        value = (value << 8) + part; // a part above 255 carries into the next, mod 2^32
-        ++parts;
-        if (parts < 4) {
-            if (i >= text.size() || text[i] != '.')
-                return std::nullopt;
-            ++i;
-        }
-    }
-    if (i != text.size())
-        return std::nullopt;
-    return value;
-}
-
 bool RuleTable::AddEntry(int port, int direction, int permission, const char* addressText)
 {
     RuleEntry entry;
@@ -56,15 +27,27 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
     entry.direction = direction;
     entry.permission = permission;
     if (addressText) {
-        const std::string_view text = addressText;
-        const size_t dash = text.find('-');
-        const auto first = ParseIpv4(platform::TrimBlanks(text.substr(0, dash)));
-        const auto last = dash == std::string_view::npos ? first : ParseIpv4(platform::TrimBlanks(text.substr(dash + 1)));
-        if (!first || !last)
+        entry.addresses = platform::ParseAddressRange(addressText);
+        if (!entry.addresses)
             return false;
-        entry.addressRanges.emplace(*last, *first);
     }
-    addressesByPort_[PortKey(direction, port)].push_back(static_cast<uint32_t>(entries.size()));
+    const auto index = static_cast<uint32_t>(entries.size());
+    PortEntries& lists = addressesByPort_[PortKey(direction, port)];
+    constexpr uint64_t kAll = ~0ull;
+    if (!entry.addresses) {
+        lists.ipv4.push_back({index, 0, UINT32_MAX});
+        lists.ipv6.push_back({index, {0, 0}, {kAll, kAll}});
+        lists.everyAddress.push_back(index);
+    } else if (const platform::AddressRange& range = *entry.addresses; range.first <= range.last) {
+        if (range.family == platform::AddressFamily::kIpv4) {
+            const auto first = static_cast<uint32_t>(range.first.low);
+            lists.ipv4.push_back({index, first, static_cast<uint32_t>(range.last.low) - first});
+        } else {
+            const uint64_t borrow = range.last.low < range.first.low ? 1 : 0;
+            lists.ipv6.push_back({index, range.first,
+                                  {range.last.high - range.first.high - borrow, range.last.low - range.first.low}});
+        }
+    }
     entries.push_back(std::move(entry));
     return true;
 }
@@ -107,18 +90,46 @@ bool Covers(const RuleEntry& entry, int direction, int port)
     return entry.direction == direction && (entry.port == port || entry.port == 0);
 }
 
-bool AddressMatches(const RuleEntry& entry, const std::optional<uint32_t>& value)
+__extension__ typedef unsigned __int128 Wide;
+
+Wide WideOf(const platform::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
+
+// The slots of a list, in rule order, up to the first whose entry is at or
+// past bound: those alone can come first.
+template <typename Slot>
+std::span<const Slot> Before(const std::vector<Slot>& slots, uint32_t bound)
 {
-    if (entry.addressRanges.empty())
-        return true;
-    // An address that is not IPv4 (an IPv6 peer) never falls in a range.
-    if (!value)
-        return false;
-    const auto range = entry.addressRanges.lower_bound(*value);
-    return range != entry.addressRanges.end() && range->second <= *value;
+    if (bound == UINT32_MAX || slots.empty() || slots.back().index < bound)
+        return slots;
+    const auto end = std::lower_bound(slots.begin(), slots.end(), bound,
+                                      [](const Slot& slot, uint32_t index) { return slot.index < index; });
+    return {slots.data(), static_cast<size_t>(end - slots.begin())};
 }
 
 }  // namespace
+
+uint32_t RuleTable::FirstAddressMatch(const PortEntries& lists, const std::optional<platform::PeerAddress>& peer,
+                                      uint32_t bound)
+{
+    // Each list is in rule order: its first entry that covers the peer is
+    // its first match.
+    if (!peer) {
+        const uint32_t index = lists.everyAddress.empty() ? UINT32_MAX : lists.everyAddress.front();
+        return std::min(index, bound);
+    }
+    if (peer->family == platform::AddressFamily::kIpv4) {
+        const auto value = static_cast<uint32_t>(peer->value.low);
+        for (const Ipv4Slot& slot : Before(lists.ipv4, bound))
+            if (value - slot.first <= slot.span) // below first, the difference wraps past every span
+                return slot.index;
+        return bound;
+    }
+    const Wide value = WideOf(peer->value);
+    for (const Ipv6Slot& slot : Before(lists.ipv6, bound))
+        if (value - WideOf(slot.first) <= WideOf(slot.span))
+            return slot.index;
+    return bound;
+}
 
 int RuleTable::MatchRules(int direction, int port, std::string_view addressText, const HostKey* name) const
 {
@@ -129,7 +140,7 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
 int RuleTable::MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
                           int* matchedName) const
 {
-    const std::optional<uint32_t> value = ParseIpv4(addressText);
+    const std::optional<platform::PeerAddress> peer = platform::ParseAddress(addressText);
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
     if (matchedName)
         *matchedName = -1;
@@ -162,31 +173,19 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
                 knownIndex = static_cast<int>(i);
         consider(anyHostEntries_, knownIndex >= 0 ? names[static_cast<size_t>(knownIndex)] : unknown, knownIndex);
     }
-    // Then the address entries of this port and of every port before it,
-    // merged in rule order: the first match wins as ever.
-    static const std::vector<uint32_t> none;
-    const auto listOf = [this](uint64_t key) -> const std::vector<uint32_t>& {
-        const auto found = addressesByPort_.find(key);
-        return found == addressesByPort_.end() ? none : found->second;
-    };
-    const std::vector<uint32_t>& own = listOf(PortKey(direction, port));
-    const std::vector<uint32_t>& every = port != 0 ? listOf(PortKey(direction, 0)) : none;
-    size_t i = 0, j = 0;
-    for (;;) {
-        const uint32_t a = i < own.size() ? own[i] : UINT32_MAX;
-        const uint32_t b = j < every.size() ? every[j] : UINT32_MAX;
-        const uint32_t index = std::min(a, b);
-        if (index >= first)
-            break;
-        (index == a ? i : j)++;
-        if (AddressMatches(entries[index], value))
-            return entries[index].permission;
-    }
-    if (first == UINT32_MAX)
+    // Then the address entries of this port and of every port before it:
+    // the earliest match wins, as ever.
+    uint32_t decided = first;
+    if (const auto own = addressesByPort_.find(PortKey(direction, port)); own != addressesByPort_.end())
+        decided = FirstAddressMatch(own->second, peer, decided);
+    if (port != 0)
+        if (const auto every = addressesByPort_.find(PortKey(direction, 0)); every != addressesByPort_.end())
+            decided = FirstAddressMatch(every->second, peer, decided);
+    if (decided == UINT32_MAX)
         return fallback;
-    if (matchedName)
+    if (matchedName && decided == first)
         *matchedName = firstName;
-    return entries[first].permission;
+    return entries[decided].permission;
 }
 
 int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)

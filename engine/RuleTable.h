@@ -1,10 +1,10 @@
 #pragma once
 
 #include "engine/HostPattern.h"
+#include "platform/AddressRange.h"
 #include "platform/Files.h"
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,9 +22,9 @@ struct RuleEntry {
     int permission = kDeny;
     int direction = kOutgoing;
     int port = 0; // 0 matches every port
-    // Key: last address of a range; value: its first address. Empty: every
-    // address, unless the entry names a host.
-    std::map<uint32_t, uint32_t> addressRanges;
+    // The addresses the entry covers, IPv4 or IPv6. None: every address,
+    // unless the entry names a host.
+    std::optional<platform::AddressRange> addresses;
     std::optional<HostPattern> host; // set: the entry covers the peers of that name, whatever their address
 };
 
@@ -64,8 +64,9 @@ public:
     // what tests compare it with.
     int LoadRulesFromDocument(std::string_view text, std::string_view exeName);
 
-    // Adds one entry; an address text that is not an IPv4 address or range
-    // (blanks around the addresses aside) rejects the entry (returns false).
+    // Adds one entry; an address text that is not an address, a range or a
+    // prefix of either family (platform::ParseAddressRange) rejects the
+    // entry (returns false).
     bool AddEntry(int port, int direction, int permission, const char* addressText);
     // Adds one entry for a host pattern; false (nothing added) for a pattern
     // that is not one.
@@ -75,8 +76,10 @@ public:
     void Clear();
 
     // The first matching entry's permission, else the default of the direction.
+    // addressText: the peer's address, IPv4 or IPv6 (an IPv4-mapped one is
+    // IPv4); any other text is matched only by entries that name no address.
     // name: what the program looked the peer up as (null: unknown); only
-    // entries with a host pattern look at it.
+    // entries with a host pattern look at it. Allocates nothing.
     int MatchRules(int direction, int port, std::string_view addressText, const HostKey* name = nullptr) const;
     // The same for a peer known by several names (none: unknown): a host
     // entry covers the peer when any of its names matches, and the first
@@ -92,19 +95,38 @@ private:
     // that a name finds the few that can match it; "*" and "?" apart.
     // Address entries by direction and port (port 0: every port), each list
     // in rule order, so that a decision looks only at the entries that can
-    // cover its port, however many the program has.
+    // cover its port, however many the program has. Each port's entries by
+    // the family they cover, with their addresses at hand: a peer looks only
+    // at its family's and at those of every address. An entry that covers
+    // nothing is in none of them.
     static uint64_t PortKey(int direction, int port)
     {
         return (static_cast<uint64_t>(static_cast<uint32_t>(direction)) << 32) | static_cast<uint32_t>(port);
     }
-    std::unordered_map<uint64_t, std::vector<uint32_t>> addressesByPort_;
+    struct Ipv4Slot {
+        uint32_t index; // of the entry
+        uint32_t first;
+        uint32_t span; // the entry covers first to first + span
+    };
+    struct Ipv6Slot {
+        uint32_t index;
+        platform::Address128 first;
+        platform::Address128 span;
+    };
+    struct PortEntries {
+        std::vector<Ipv4Slot> ipv4;
+        std::vector<Ipv6Slot> ipv6;
+        std::vector<uint32_t> everyAddress; // for a peer that is no address
+    };
+    // The first entry of lists below bound that covers peer, else bound.
+    static uint32_t FirstAddressMatch(const PortEntries& lists, const std::optional<platform::PeerAddress>& peer,
+                                      uint32_t bound);
+    std::unordered_map<uint64_t, PortEntries> addressesByPort_;
     std::unordered_map<uint64_t, std::vector<uint32_t>> hostsByHash_;
     std::vector<uint32_t> anyHostEntries_;
     size_t hostEntries_ = 0;
 };
 
-// Dotted quad of four decimal parts of 1 to 4 digits to a·2^24 + b·2^16 + c·2^8 + d
-// (mod 2^32); nullopt for any other text.
-std::optional<uint32_t> ParseIpv4(std::string_view text);
+using platform::ParseIpv4;
 
 }  // namespace engine

@@ -3,11 +3,15 @@
 // by piece must keep exactly what reading the whole document keeps.
 #include "engine/RuleTable.h"
 #include "engine/RulesReader.h"
+#include "platform/AddressRange.h"
 
+#include <arpa/inet.h>
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <pugixml.hpp>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,7 +26,7 @@ bool SameTable(const engine::RuleTable& a, const engine::RuleTable& b)
         const engine::RuleEntry& x = a.entries[i];
         const engine::RuleEntry& y = b.entries[i];
         if (x.permission != y.permission || x.direction != y.direction || x.port != y.port
-            || x.addressRanges != y.addressRanges || x.host.has_value() != y.host.has_value()
+            || x.addresses != y.addresses || x.host.has_value() != y.host.has_value()
             || (x.host && x.host->text != y.host->text))
             return false;
     }
@@ -34,24 +38,62 @@ bool SameTable(const engine::RuleTable& a, const engine::RuleTable& b)
 int Reference(const engine::RuleTable& table, int direction, int port, std::string_view address,
               const engine::HostKey* name)
 {
-    const auto value = engine::ParseIpv4(address);
+    const auto peer = platform::ParseAddress(address);
     const engine::HostKey unknown(nullptr);
     for (const engine::RuleEntry& entry : table.entries) {
         if (entry.direction != direction || (entry.port != port && entry.port != 0))
             continue;
         bool matches;
-        if (entry.host) {
+        if (entry.host)
             matches = (name ? *name : unknown).Matches(*entry.host);
-        } else if (entry.addressRanges.empty()) {
-            matches = true;
-        } else {
-            const auto range = value ? entry.addressRanges.lower_bound(*value) : entry.addressRanges.end();
-            matches = range != entry.addressRanges.end() && range->second <= *value;
-        }
+        else
+            matches = !entry.addresses || (peer && entry.addresses->Covers(*peer));
         if (matches)
             return entry.permission;
     }
     return direction != engine::kIncoming ? table.defaultOutgoing : table.defaultIncoming;
+}
+
+// An address as the hook writes a peer.
+std::string Text(platform::AddressFamily family, platform::Address128 value)
+{
+    char text[INET6_ADDRSTRLEN];
+    if (family == platform::AddressFamily::kIpv4) {
+        const auto v = static_cast<uint32_t>(value.low);
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u", v >> 24, (v >> 16) & 255, (v >> 8) & 255, v & 255);
+        return text;
+    }
+    unsigned char bytes[16];
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<unsigned char>(value.high >> (56 - 8 * i));
+        bytes[8 + i] = static_cast<unsigned char>(value.low >> (56 - 8 * i));
+    }
+    return ::inet_ntop(AF_INET6, bytes, text, sizeof text) ? text : "";
+}
+
+// Peers of both families, at and beside the ends of the entries' ranges,
+// where an indexed decision could differ from the walk.
+std::vector<std::string> Peers(const engine::RuleTable& table)
+{
+    std::vector<std::string> peers = {"10.0.0.1", "192.168.1.7", "::1", "fd00::7", "2001:db8::1", "::ffff:10.0.0.1",
+                                      "no address", ""};
+    for (size_t i = 0; i < table.entries.size() && i < 8; ++i) {
+        const auto& range = table.entries[i].addresses;
+        if (!range)
+            continue;
+        const bool ipv4 = range->family == platform::AddressFamily::kIpv4;
+        for (const platform::Address128 end : {range->first, range->last}) {
+            peers.push_back(Text(range->family, end));
+            // The neighbours, the 64 bits' carry included; IPv4 within its 32.
+            const platform::Address128 next {end.high + (end.low == UINT64_MAX), end.low + 1};
+            const platform::Address128 before {end.high - (end.low == 0), end.low - 1};
+            if (!ipv4 || end.low < UINT32_MAX)
+                peers.push_back(Text(range->family, next));
+            if (!ipv4 || end.low > 0)
+                peers.push_back(Text(range->family, before));
+        }
+    }
+    return peers;
 }
 
 void CheckDecisions(const engine::RuleTable& table)
@@ -60,9 +102,10 @@ void CheckDecisions(const engine::RuleTable& table)
     for (size_t i = 0; i < table.entries.size() && i < 8; ++i)
         ports.push_back(table.entries[i].port);
     const engine::HostKey named("www.example.org"), other("a.b");
+    const std::vector<std::string> peers = Peers(table);
     for (const int direction : {0, 1})
         for (const int port : ports)
-            for (const char* address : {"10.0.0.1", "192.168.1.7", "::1"})
+            for (const std::string& address : peers)
                 for (const engine::HostKey* name : {static_cast<const engine::HostKey*>(nullptr), &named, &other})
                     if (table.MatchRules(direction, port, address, name) != Reference(table, direction, port, address, name))
                         __builtin_trap();

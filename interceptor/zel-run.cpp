@@ -1,4 +1,4 @@
-// zel-run PROGRAM [ARGS...]: runs a program under the firewall. The hook is
+// zel-run [--] PROGRAM [ARGS...]: runs a program under the firewall. The hook is
 // put first in LD_PRELOAD, so the program and every program it starts have
 // their connections decided; the program's exit status is zel-run's.
 //
@@ -6,6 +6,7 @@
 // the preload it sets: a static program of its own (no dynamic loading, no
 // C++ runtime) that checks what it must and replaces itself at once.
 #include "platform/RuntimeFolder.h"
+#include "platform/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -41,15 +42,31 @@ bool HookLibrary(char* path, size_t size)
     return copied > 0 && static_cast<size_t>(copied) < size;
 }
 
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out)
+{
+    std::fprintf(out, "usage: zel-run [--] PROGRAM [ARGS...]\n"
+                      "Runs PROGRAM with its network connections decided by the firewall. See zel-run(1).\n");
+    return out == stdout ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        std::fprintf(stderr, "usage: zel-run PROGRAM [ARGS...]\n"
-                             "Runs PROGRAM with its network connections decided by the firewall.\n");
-        return argc < 2 ? 2 : 0;
-    }
+    // Only the first argument can be zel-run's own: everything from PROGRAM
+    // on is the program's.
+    int program = 1;
+    if (argc > 1 && platform::IsHelpOption(argv[1]))
+        return Usage(stdout);
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zel-run");
+    if (argc > 1 && !std::strcmp(argv[1], "--"))
+        program = 2;
+    else if (argc > 1 && argv[1][0] == '-')
+        return Usage(stderr);
+    if (program >= argc)
+        return Usage(stderr);
     char hook[PATH_MAX];
     if (!HookLibrary(hook, sizeof hook) || ::access(hook, R_OK) != 0) {
         std::fprintf(stderr, "zel-run: the hook library %s cannot be read: %s\n", hook,
@@ -98,7 +115,7 @@ int main(int argc, char** argv)
         return 126;
     }
     ::setenv("LD_PRELOAD", preload, 1);
-    ::execvp(argv[1], argv + 1);
-    std::fprintf(stderr, "zel-run: cannot run %s: %s\n", argv[1], std::strerror(errno));
+    ::execvp(argv[program], argv + program);
+    std::fprintf(stderr, "zel-run: cannot run %s: %s\n", argv[program], std::strerror(errno));
     return errno == ENOENT ? 127 : 126;
 }

@@ -1,10 +1,13 @@
 // zelconn: the interceptor's process. It owns the shared block, relays the
 // control panel's list of changed programs to the engines, reports the
 // traffic the engines counted to the control panel once a second (codes 10
-// and 11, in units of 10 bytes) and the programs that ended (code 5).
+// and 11, in units of 10 bytes) and the programs that ended (code 5), and,
+// with the option "JournalRecords", hands the day's log records to the
+// system journal.
 //   zelconn [--daemon]
 #include "BackstopNotices.h"
 #include "HostTracker.h"
+#include "JournalForwarder.h"
 #include "Listener.h"
 #include "UpdateRelay.h"
 #include "engine/TrafficLog.h"
@@ -19,6 +22,7 @@
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
+#include "platform/Version.h"
 #include "platform/Windows.h"
 
 #include <algorithm>
@@ -159,6 +163,16 @@ int Run()
     platform::registry::Value logFolder(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
                                         platform::settings::kLogFilesPath);
     BackstopNotices notices(BackstopNotices::SocketPath());
+    // The records in the journal: the option and the folder looked at once a second.
+    platform::registry::Value journalRecords(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                             platform::settings::kJournalRecords);
+    JournalForwarder journal;
+    const auto configureJournal = [&] {
+        journal.Configure(journalRecords.Read().value_or("0") == "1", platform::SettingPath(logFolder.Read().value_or("")),
+                          std::time(nullptr));
+    };
+    configureJournal();
+    bool journalBehind = false;
     auto nextSecond = Clock::now() + std::chrono::seconds(1);
     auto nextBeat = Clock::now();
     bool lookNow = true;
@@ -217,7 +231,9 @@ int Run()
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
             platform::hosts::ForgetHost(pid);
         }
+        journalBehind = journal.Forward(std::time(nullptr));
         if (now >= nextSecond) {
+            configureJournal();
             nextSecond += std::chrono::seconds(1);
             if (nextSecond < now)
                 nextSecond = now + std::chrono::seconds(1); // after a suspend: no burst of reports
@@ -238,9 +254,14 @@ int Run()
             wake = std::min(wake, std::max(now, nextAcknowledgements));
         if (tracker.Fd() < 0)
             wake = std::min(wake, now + std::chrono::milliseconds(100));
+        if (journal.On())
+            wake = std::min(wake, now + JournalForwarder::kLookEvery);
+        if (journalBehind)
+            wake = now;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-        pollfd waiting[2] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}};
-        ::poll(waiting, 2, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
+        pollfd waiting[4] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}, {journal.WatchFd(), POLLIN, 0},
+                             {journal.BlockedFd(), POLLOUT, 0}};
+        ::poll(waiting, 4, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
     }
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);
@@ -252,12 +273,17 @@ int Run()
 
 int main(int argc, char** argv)
 {
-    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zelconn");
     const bool daemon = argc > 1 && !std::strcmp(argv[1], "--daemon");
-    if (argc > 1 && !daemon) {
-        std::fprintf(stderr, "usage: zelconn [--daemon]\n");
-        return 2;
+    if (argc > 2 || (argc > 1 && !daemon)) {
+        const bool asked = platform::IsHelpOption(argv[1]);
+        std::fprintf(asked ? stdout : stderr, "usage: zelconn [--daemon]\n");
+        if (asked)
+            std::printf("The firewall's interceptor process; the control panel starts it.\n");
+        return asked ? 0 : 2;
     }
+    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
     if (daemon) {
         // Leave the caller at once; the child carries on in a session of its own.
         const pid_t child = ::fork();

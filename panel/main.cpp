@@ -1,6 +1,7 @@
 // zel: the control panel. One copy per user: a second one asks the running
 // copy to show itself and ends.
 //   zel [--quit-after-start]   (the option ends once the window is shown: for timing start-up)
+// and Qt's own options (-style, -platform, ...).
 #include "core/ErrorLog.h"
 #include "core/InterceptorLibrary.h"
 #include "core/PanelCore.h"
@@ -8,10 +9,12 @@
 #include "core/SingleInstance.h"
 #include "windows/MainForm.h"
 #include "windows/ProtectionView.h"
+#include "gui/QtOptions.h"
 #include "platform/Clock.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/SessionPreload.h"
+#include "platform/Version.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -73,10 +76,33 @@ void SetUpOnFirstStart()
         std::fprintf(stderr, "zel: the first set-up (%s) did not succeed\n", setup.c_str());
 }
 
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out)
+{
+    std::fprintf(out, "usage: zel [--quit-after-start] [Qt options]\n");
+    if (out == stdout)
+        std::printf("The firewall's control panel: programs, rules, logs and live traffic. See zel(1).\n"
+                    "  --quit-after-start  end as soon as the window is shown (for timing the start)\n");
+    return out == stdout ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // Answered before anything else: no display, settings or running copy needed.
+    for (int i = 1; i < argc; ++i) {
+        if (platform::IsHelpOption(argv[i]))
+            return Usage(stdout);
+        if (platform::IsVersionOption(argv[i]))
+            return platform::PrintVersion("zel");
+        if (std::strcmp(argv[i], "--quit-after-start") != 0) {
+            const int qtOption = gui::QtOptionLength(argc, argv, i);
+            if (qtOption == 0)
+                return Usage(stderr);
+            i += qtOption - 1;
+        }
+    }
     // The panel, and the interceptor's process it starts, never run under
     // the hook: a desktop that names it for every program restarts the
     // panel without it first. Whether it did tells what the session covers.

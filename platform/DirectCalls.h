@@ -19,7 +19,21 @@
 // not known here, the C library's are used.
 namespace platform::direct {
 
-#if defined(__x86_64__) || defined(__aarch64__)
+// Under ThreadSanitizer the C library's calls are used: it follows
+// descriptors through them, and one opened or closed behind its back makes
+// it report the next user of that number as a race.
+#if defined(__SANITIZE_THREAD__)
+#define ZEL_DIRECT_CALLS 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZEL_DIRECT_CALLS 0
+#endif
+#endif
+#if !defined(ZEL_DIRECT_CALLS) && (defined(__x86_64__) || defined(__aarch64__))
+#define ZEL_DIRECT_CALLS 1
+#endif
+
+#if ZEL_DIRECT_CALLS
 
 inline long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0)
 {

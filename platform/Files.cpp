@@ -13,8 +13,6 @@
 
 namespace platform {
 
-namespace {
-
 bool WriteAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
@@ -28,6 +26,26 @@ bool WriteAll(int fd, std::string_view data)
     }
     return true;
 }
+
+std::optional<std::string> ReadFrom(int fd, size_t maxBytes)
+{
+    std::string out;
+    char buffer[4096];
+    while (out.size() < maxBytes) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - out.size()));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+namespace {
 
 // The folder (ending in '/') and the name of path.
 std::pair<std::string, std::string> SplitPath(const std::string& path)
@@ -104,20 +122,7 @@ std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes, bo
     const int fd = OpenRegularFile(path.c_str(), O_RDONLY, 0, followLinks);
     if (fd < 0)
         return std::nullopt;
-    std::string out;
-    char buffer[4096];
-    while (out.size() < maxBytes) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - out.size()));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        out.append(buffer, static_cast<size_t>(n));
-    }
+    auto out = ReadFrom(fd, maxBytes);
     ::close(fd);
     return out;
 }

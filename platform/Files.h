@@ -38,6 +38,11 @@ int RemoveStaleTemporaries(const std::string& path);
 // Without followLinks a symbolic link at the end of the path is refused.
 std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes = 1 << 20, bool followLinks = true);
 
+// Writes all of data to fd, going on after interruptions; false on failure.
+bool WriteAll(int fd, std::string_view data);
+// Reads fd to its end, at most maxBytes; nullopt when a read fails.
+std::optional<std::string> ReadFrom(int fd, size_t maxBytes);
+
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path, mode_t mode = 0755);
 

@@ -217,6 +217,8 @@ std::optional<LogEntry> ParseLogLine(std::string_view line)
                 entry.service = std::move(value);
             else if (tag == "HOST")
                 entry.host = std::move(value);
+            else
+                entry.others.emplace_back(tag, std::move(value));
         }
     }
     if (!any || (connection && entry.kind != LogEntry::Kind::kConnection))

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The log files the engine writes and the control panel reads and cleans up:
 // their names, the traffic record's format and how it is read back.
@@ -100,6 +102,9 @@ struct LogEntry {
     std::string permission;
     std::string service;
     std::string host; // the name the program looked the peer up as; empty when not known
+    // Fields a writer put after the ones above (such as the backstop's
+    // BACKSTOP), in their order: tag and text.
+    std::vector<std::pair<std::string, std::string>> others;
 };
 
 // nullopt for a line that is not a record (an empty or blanked-out line).

@@ -34,8 +34,18 @@ inline constexpr const char* kPorts = "PORTS";
 inline constexpr const char* kPort = "PORT";
 inline constexpr const char* kAlias = "ALIAS";
 inline constexpr const char* kNumber = "NUMBER";
+// The addresses of a PORT, each IP item an address, a range "first-last" or
+// a prefix "address/length" of IPv4 or IPv6 (platform/AddressRange.h).
+// Readers that predate IPv6 and prefixes read only IPv4 addresses and ranges,
+// and an item they cannot read adds nothing for them.
 inline constexpr const char* kIps = "IPS";
 inline constexpr const char* kIp = "IP";
+// Optional, in a PORT without IPS: IP items of a denying or asking port
+// among which are some that older readers cannot read. Those readers take
+// such a port as every address (they deny or ask more, never permit more);
+// newer ones read its items as those of IPS. A permitting port keeps all its
+// items in IPS, where older readers skip what they cannot read.
+inline constexpr const char* kAddresses = "ADDRESSES";
 // Optional, after IPS in a PORT: the host names the entry covers (outgoing
 // rules only). Readers that predate them read the port by NUMBER and IPS;
 // the panel writes such ports so that those never permit more: a permitting

@@ -21,9 +21,19 @@ inline constexpr const char* kTimeEnd = "VRNTIMEEND";           // tick count at
 // anything but a number from 1 to kMaxAlertTimeout: alerts wait for the user.
 inline constexpr const char* kAlertTimeout = "AlertTimeout";
 inline constexpr int kMaxAlertTimeout = 3600;
+// A question nobody can see (the screen locked, no display): "1" Allow or
+// "2" Block (anything else: Block), answered after AwayTimeout seconds
+// (0 to kMaxAlertTimeout; missing or unreadable: kDefaultAwayTimeout) while
+// the screen stays locked, at once when there is no display at all.
+inline constexpr const char* kAwayAnswer = "AwayAnswer";
+inline constexpr const char* kAwayTimeout = "AwayTimeout";
+inline constexpr int kDefaultAwayTimeout = 30;
 // "1": every program the user starts runs under the firewall's hook (the
 // session's start-up files put it in LD_PRELOAD); missing or "0": only
 // programs started with zel-run.
 inline constexpr const char* kDecideEveryProgram = "DecideEveryProgram";
+// "1": the interceptor's process also hands every record of the day's
+// traffic log to the system journal; missing or "0": only the daily file.
+inline constexpr const char* kJournalRecords = "JournalRecords";
 
 }  // namespace platform::settings

@@ -50,7 +50,16 @@ Port ReadPort(const pugi::xml_node& node)
     Port port;
     port.alias = TextOf(node, rf::kAlias).value_or(std::string());
     port.number = TextOf(node, rf::kNumber);
+    // ADDRESSES holds the items of a port that engines predating IPv6 and
+    // prefixes must take as every address; to this reader they are more
+    // items of the port, after those of IPS.
     port.addresses = ItemsOf(node, rf::kIps);
+    if (auto more = ItemsOf(node, rf::kAddresses)) {
+        if (port.addresses)
+            port.addresses->insert(port.addresses->end(), more->begin(), more->end());
+        else
+            port.addresses = std::move(more);
+    }
     port.hosts = ItemsOf(node, rf::kHosts);
     return port;
 }

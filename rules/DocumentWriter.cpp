@@ -1,9 +1,12 @@
 #include "rules/DocumentWriter.h"
 
+#include "platform/AddressRange.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
 
 #include <pugixml.hpp>
+
+#include <algorithm>
 
 namespace rules {
 
@@ -38,7 +41,25 @@ void AddList(pugi::xml_node parent, const char* listName, const char* itemName, 
         AddText(list, itemName, ValueText(item));
 }
 
-void WritePort(pugi::xml_node ports, const Port& port)
+// Where a port's addresses are written: IPS, unless the rule does not
+// permit and an item is of a form that engines predating IPv6 and prefixes
+// cannot read. Such an engine skips that item, so it would deny or ask less
+// and permit what the rule does not; under ADDRESSES, with no IPS, it takes
+// the port as every address instead. A permitting port stays in IPS, where
+// such an engine permits only the items it reads.
+const char* AddressElement(const Rule& rule, const Port& port)
+{
+    if (rule.permission == Permission::kPermit)
+        return rf::kIps;
+    // Judged as the item is written, which readers see.
+    const bool unreadable = std::any_of(port.addresses->begin(), port.addresses->end(), [](const std::string& item) {
+        const std::string written = ValueText(item);
+        return !platform::IsIpv4Item(written) && platform::ParseAddressRange(written);
+    });
+    return unreadable ? rf::kAddresses : rf::kIps;
+}
+
+void WritePort(pugi::xml_node ports, const Port& port, const Rule& rule)
 {
     pugi::xml_node node = ports.append_child(rf::kPort);
     if (!port.alias.empty())
@@ -46,7 +67,7 @@ void WritePort(pugi::xml_node ports, const Port& port)
     if (port.number)
         AddText(node, rf::kNumber, ValueText(*port.number));
     if (port.addresses)
-        AddList(node, rf::kIps, rf::kIp, *port.addresses);
+        AddList(node, AddressElement(rule, port), rf::kIp, *port.addresses);
     if (port.hosts)
         AddList(node, rf::kHosts, rf::kHost, *port.hosts);
 }
@@ -66,8 +87,14 @@ void WriteRule(pugi::xml_node rules, const Rule& rule)
     if (rule.ports.empty())
         return;
     pugi::xml_node ports = node.append_child(rf::kPorts);
-    for (const Port& port : rule.ports)
-        WritePort(ports, port);
+    for (const Port& port : rule.ports) {
+        if (!rule.direction || !rule.permission) {
+            WritePort(ports, port, rule);
+            continue;
+        }
+        for (const Port& written : PortsForOlderReaders(port, *rule.direction, *rule.permission))
+            WritePort(ports, written, rule);
+    }
 }
 
 void WriteApplication(pugi::xml_node root, const Application& application)

@@ -24,4 +24,24 @@ std::vector<std::string> Port::ShownAddresses() const
     return shown;
 }
 
+std::vector<Port> PortsForOlderReaders(const Port& port, Direction direction,
+                                             Permission permission)
+{
+    if (!port.hosts || port.hosts->empty() || direction == Direction::kIncoming)
+        return {port};
+    Port named = port;
+    const std::vector<std::string> addresses = port.ShownAddresses();
+    if (permission == Permission::kPermit) {
+        named.addresses = addresses.empty() ? std::vector<std::string> {platform::rules_format::kNoAddress} : addresses;
+        return {named};
+    }
+    named.addresses.reset();
+    if (addresses.empty())
+        return {named};
+    Port numbered = port;
+    numbered.addresses = addresses;
+    numbered.hosts.reset();
+    return {numbered, named};
+}
+
 }  // namespace rules

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rules/Words.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,5 +35,16 @@ struct Port {
 
     bool operator==(const Port&) const = default;
 };
+
+// A port entry with host names as the rules file keeps it, so that an
+// engine that predates host names (it reads NUMBER and IPS alone) never
+// permits more than meant: for an outgoing rule that permits, the port's
+// addresses or else a range that covers nothing; for one that refuses or
+// asks, its addresses and its names as two entries, the names' one without
+// IPS, which such an engine takes for every address. A port without names,
+// and the ports of incoming rules (whose peers have no names), stay as
+// they are. The writer writes every port so; the panel makes its ports so,
+// that what it holds is what the file has.
+std::vector<Port> PortsForOlderReaders(const Port& port, Direction direction, Permission permission);
 
 }  // namespace rules

@@ -20,7 +20,8 @@ PACKAGES=(
   libbpf-dev bpftool liburing-dev iproute2 util-linux
   xvfb xauth imagemagick xdotool trayer desktop-file-utils openbox xterm
   curl wget python3 binutils strace
-  chromium iputils-ping
+  chromium iputils-ping firefox-esr dbus-daemon
+  scdoc man-db gzip appstream bash-completion
 )
 
 missing=()

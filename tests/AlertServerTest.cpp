@@ -35,7 +35,8 @@ public:
     explicit Asker(int fd) : fd_(fd) {}
     ~Asker() { Withdraw(); }
 
-    void Ask(const std::string& peer, long pid, int timeout = 0, const std::string& path = "/usr/bin/tool")
+    void Ask(const std::string& peer, long pid, int timeout = 0, const std::string& path = "/usr/bin/tool",
+             const std::string& away = "")
     {
         std::string texts = "caption\tTOOL - TCP Connection Alert!\nmessage\tTOOL created by Unknown is trying to "
                             "create TCP outgoing connection to "
@@ -43,6 +44,8 @@ public:
             + std::to_string(pid) + "\n";
         if (timeout)
             texts += "timeout\t" + std::to_string(timeout) + "\n";
+        if (!away.empty())
+            texts += "away\t" + away + "\n";
         Send(texts + "end\n");
     }
     void Send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size())); }
@@ -220,6 +223,42 @@ TEST_F(AlertQueue, APressRequestAnswersItsOwnQuestionOnly)
 // Each question's time-out runs from its arrival, shown or waiting, so that
 // no program waits longer because others asked first; once somebody is at
 // the screen, nothing that waits then times out.
+// Nobody at the screen: each question's away setting answers it after its
+// seconds, counted from when nobody was there; its time-out waits. Somebody
+// back in time finds the questions waiting for them.
+TEST_F(AlertQueue, NobodyThereAnswersWithTheAwaySetting)
+{
+    auto allowLater = Connect();
+    auto blockAtOnce = Connect();
+    auto waits = Connect();
+    auto backInTime = Connect();
+    allowLater->Ask("one.example", 10, 0, "/usr/bin/tool", "1 2");
+    waits->Ask("three.example", 30); // its engine sent no away setting
+    backInTime->Ask("four.example", 40, 1, "/usr/bin/tool", "2 3");
+    ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 3; }));
+    server.Presence().Report("test", true);
+    blockAtOnce->Ask("two.example", 20, 0, "/usr/bin/tool", "2 0");
+    ASSERT_TRUE(WaitUntil([&] { return !blockAtOnce->Answer().empty(); }));
+    EXPECT_EQ(blockAtOnce->Answer(), "answer 2 0 away");
+    server.CountDown();
+    EXPECT_EQ(allowLater->Answer(), "");
+    EXPECT_EQ(backInTime->Answer(), ""); // its one-second time-out waits too
+    server.CountDown();
+    EXPECT_EQ(allowLater->Answer(), "answer 1 0 away");
+    EXPECT_EQ(backInTime->Answer(), "");
+    server.Presence().Report("test", false);
+    EXPECT_EQ(backInTime->Answer(), "");
+    server.CountDown();
+    server.CountDown();
+    EXPECT_EQ(backInTime->Answer(), "answer 2 0 timeout"); // its own time-out again
+    EXPECT_EQ(waits->Answer(), "");
+    // Away again: counted afresh.
+    server.Presence().Report("test", true);
+    for (int i = 0; i < 5; ++i)
+        server.CountDown();
+    EXPECT_EQ(waits->Answer(), "");
+}
+
 TEST_F(AlertQueue, TimeOutsRunForEachQuestionUntilSomebodyIsThere)
 {
     auto first = Connect();

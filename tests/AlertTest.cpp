@@ -3,6 +3,7 @@
 #include "engine/AlertLauncher.h"
 #include "engine/AskingProcess.h"
 
+#include "platform/AwayDecisions.h"
 #include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <future>
 #include <set>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <map>
 #include <gtest/gtest.h>
@@ -235,6 +237,68 @@ TEST_F(EngineAlert, TimedOutAlertBlocksThisConnectionOnlyAndIsLoggedAsDenied)
     const auto records = sandbox.ConnectionRecords();
     ASSERT_EQ(records.size(), 7u);
     EXPECT_NE(records[5].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
+}
+
+// Nobody at the screen: the alert answers as the settings say; the decision
+// is logged, never applied to all, and listed for the panel.
+TEST_F(EngineAlert, AwayAnswersFollowTheSettingsAndAreListed)
+{
+    const struct {
+        const char* answer;
+        const char* timeout;
+        const char* sent;
+    } settings[] = {
+        {nullptr, nullptr, "2 30"}, // as zel-setup makes them
+        {"1", "5", "1 5"},
+        {"2", "0", "2 0"},
+        {"yes", "-3", "2 30"},
+        {"1", "3601", "1 30"},
+    };
+    for (const auto& setting : settings) {
+        if (setting.answer)
+            sandbox.SetSetting("AwayAnswer", setting.answer);
+        if (setting.timeout)
+            sandbox.SetSetting("AwayTimeout", setting.timeout);
+        Engine engine(Options());
+        engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=2", kTcp, 8080);
+        EXPECT_EQ(Recorded("away").back(), setting.sent);
+    }
+    Engine engine(Options());
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", "script:answer=1,ticked=1,away=1", kTcp, 8081), 1);
+    EXPECT_EQ(engine.RememberedAnswer(1), 0); // never applied to all
+    EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.7", "script:answer=2,away=1", kUdp, 40000), 0);
+    const auto listed = platform::away::ReadAll(platform::away::ListPath());
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_TRUE(listed[0].outgoing);
+    EXPECT_TRUE(listed[0].permitted);
+    EXPECT_EQ(listed[0].address, "10.0.0.6");
+    EXPECT_EQ(listed[0].remotePort, 8081u);
+    EXPECT_EQ(listed[0].pid, ::getpid());
+    EXPECT_EQ(listed[0].path, engine.Host().exePath);
+    EXPECT_FALSE(listed[1].outgoing);
+    EXPECT_FALSE(listed[1].permitted);
+    EXPECT_EQ(listed[1].protocol, 2);
+    EXPECT_EQ(listed[1].localPort, 139u);
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 7u);
+}
+
+// A question taken back (its program closed the socket) decides nothing.
+TEST_F(EngineAlert, WithdrawnQuestionDecidesAndLogsNothing)
+{
+    Engine engine(Options());
+    const int withdraw = ::eventfd(0, EFD_CLOEXEC);
+    std::thread closer([withdraw] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const uint64_t one = 1;
+        EXPECT_EQ(::write(withdraw, &one, sizeof one), 8);
+    });
+    errno = 0;
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:wait", kTcp, 8080, withdraw), 0);
+    EXPECT_EQ(errno, ECANCELED);
+    closer.join();
+    ::close(withdraw);
+    EXPECT_TRUE(sandbox.ConnectionRecords().empty());
+    EXPECT_TRUE(NoChildLeft());
 }
 
 TEST_F(EngineAlert, ReloadForgetsRememberedAnswers)

@@ -5,9 +5,11 @@
 #include "exe_name.h"
 
 #include "engine/RuleTable.h"
+#include "platform/AddressRange.h"
 #include "platform/Processes.h"
 #include "platform/RulesFormat.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <optional>
 #include <random>
@@ -17,15 +19,22 @@
 namespace {
 
 const std::vector<zel_rules_interval>* g_intervals = nullptr;
+const std::vector<zel_rules_interval6>* g_intervals6 = nullptr;
 
 const zel_rules_interval* IntervalAt(unsigned index)
 {
     return index < g_intervals->size() ? &(*g_intervals)[index] : nullptr;
 }
 
+const zel_rules_interval6* Interval6At(unsigned index)
+{
+    return index < g_intervals6->size() ? &(*g_intervals6)[index] : nullptr;
+}
+
 }  // namespace
 
 #define ZEL_INTERVAL_AT(index) IntervalAt(index)
+#define ZEL_INTERVAL6_AT(index) Interval6At(index)
 #include "rules_lookup.h"
 
 namespace {
@@ -35,10 +44,17 @@ class KernelView {
 public:
     explicit KernelView(CompiledRules rules) : rules_(std::move(rules)) {}
 
-    // name: the program as the engine names it; address: an IPv4 address, or nullopt for another peer.
-    unsigned Decide(const std::string& name, unsigned port, std::optional<uint32_t> address) const
+    // name: the program as the engine names it; peer: an IPv4 or IPv6 address.
+    unsigned Decide(const std::string& name, unsigned port, const std::string& peer) const
     {
         g_intervals = &rules_.intervals;
+        g_intervals6 = &rules_.intervals6;
+        // As the kernel programs take a peer: an IPv4-mapped one is IPv4.
+        const auto address = platform::ParseAddress(peer);
+        EXPECT_TRUE(address) << peer;
+        if (!address)
+            return 99;
+        const bool ipv4 = address->family == platform::AddressFamily::kIpv4;
         // The kernel knows the file name, not its escaped spelling.
         const std::string fileName = platform::rules_format::FileNameOfProgram(name);
         const uint64_t hash = zel_rules_name_hash(fileName.data(), fileName.size());
@@ -51,7 +67,8 @@ public:
         const zel_rules_program kernelProgram {program->index, program->outgoing, program->every};
         const zel_rules_list* own = port != 0 ? List(program->index, port) : &kernelProgram.every;
         const zel_rules_list* every = port != 0 ? &kernelProgram.every : nullptr;
-        return zel_rules_decide(&kernelProgram, own, every, address.has_value(), address.value_or(0));
+        return zel_rules_decide(&kernelProgram, own, every, ipv4, static_cast<uint32_t>(address->value.low),
+                                address->value.high, address->value.low);
     }
     const CompiledRules& Rules() const { return rules_; }
 
@@ -149,8 +166,9 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
     // Documents of every shape the engine reads: applications before and
     // after "ANY", defaults that stop the reading or not, rules by port and
     // by every port, ranges that overlap, are reversed or cover nothing,
-    // host names the kernel cannot know and "?", incoming rules, rules
-    // switched off.
+    // IPv6 addresses, ranges and prefixes of both families, peers of both
+    // (IPv4 also mapped into IPv6), host names the kernel cannot know and
+    // "?", incoming rules, rules switched off.
     std::mt19937 random(20240523);
     const auto pick = [&](auto... options) {
         const std::string all[] = {options...};
@@ -158,6 +176,11 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
     };
     const unsigned ports[] = {0, 53, 80, 443, 7781};
     const auto address = [&] { return 0x0a000000u + (random() % 64); };
+    const auto address6 = [&] {
+        char text[32];
+        std::snprintf(text, sizeof text, "fd00::%x", static_cast<unsigned>(random() % 64));
+        return std::string(text);
+    };
     int compared = 0;
     for (int round = 0; round < 300; ++round) {
         std::string apps;
@@ -171,7 +194,7 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
                 const int portCount = 1 + static_cast<int>(random() % 3);
                 for (int p = 0; p < portCount; ++p) {
                     std::string ips = "-";
-                    const int shape = static_cast<int>(random() % 6);
+                    const int shape = static_cast<int>(random() % 10);
                     if (shape == 1)
                         ips = "<IP>" + Dotted(address()) + "</IP>";
                     else if (shape == 2)
@@ -180,6 +203,13 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
                         ips = std::string("<IP>") + platform::rules_format::kNoAddress + "</IP>";
                     else if (shape == 4)
                         ips = "";
+                    else if (shape == 6)
+                        ips = "<IP>" + address6() + "</IP><IP>" + address6() + "-" + address6() + "</IP>";
+                    else if (shape == 7)
+                        ips = "<IP>" + Dotted(address()) + "/" + std::to_string(26 + random() % 7) + "</IP><IP>" + address6()
+                            + "/" + std::to_string(122 + random() % 7) + "</IP>";
+                    else if (shape == 8)
+                        ips = "<IP>fd00::/" + std::to_string(random() % 129) + "</IP><IP>::ffff:" + Dotted(address()) + "</IP>";
                     const std::string hosts = random() % 4 == 0 ? "<HOST>" + pick("?", "*", "mail.example.org", "*.example.org") + "</HOST>" : "";
                     portXml += Port(ports[random() % 5], ips, hosts);
                 }
@@ -197,15 +227,10 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
         for (const std::string& name : names) {
             for (int probe = 0; probe < 20; ++probe) {
                 const unsigned port = probe % 7 == 0 ? 8080 : ports[random() % 5];
-                if (probe % 5 == 0) {
-                    // A peer that is not an IPv4 address.
-                    EXPECT_EQ(kernel.Decide(name, port, std::nullopt), static_cast<unsigned>(EngineDecides(document, name, port, "fd00::7")))
-                        << name << " port " << port << " to fd00::7 by\n" << document;
-                } else {
-                    const uint32_t peer = address();
-                    EXPECT_EQ(kernel.Decide(name, port, peer), static_cast<unsigned>(EngineDecides(document, name, port, Dotted(peer))))
-                        << name << " port " << port << " to " << Dotted(peer) << " by\n" << document;
-                }
+                const int kind = probe % 5;
+                const std::string peer = kind == 0 ? address6() : kind == 1 ? "::ffff:" + Dotted(address()) : Dotted(address());
+                EXPECT_EQ(kernel.Decide(name, port, peer), static_cast<unsigned>(EngineDecides(document, name, port, peer)))
+                    << name << " port " << port << " to " << peer << " by\n" << document;
                 ++compared;
             }
         }
@@ -220,48 +245,87 @@ TEST(BackstopRules, EdgesOfTheEnginesReadingHold)
         std::string document;
         const char* program;
         unsigned port;
-        std::optional<uint32_t> address;
+        std::string address;
         unsigned expected;
     };
     const std::string tenNet = "<IP>10.0.0.1-10.0.0.255</IP>";
     const Case cases[] = {
         {"a rule of every port before one of the port: the first wins",
          Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(0)) + Rule("OUTGOING", "PERMIT", Port(80))))
-             , "TOOL", 80, 0x0a000001, ZEL_RULES_DENY},
+             , "TOOL", 80, "10.0.0.1", ZEL_RULES_DENY},
         {"the port's rule before every port's",
          Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(80)) + Rule("OUTGOING", "DENY", Port(0)))),
-         "TOOL", 80, 0x0a000001, ZEL_RULES_PERMIT},
+         "TOOL", 80, "10.0.0.1", ZEL_RULES_PERMIT},
         {"an address in the range", Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(80, tenNet)))),
-         "TOOL", 80, 0x0a0000ff, ZEL_RULES_PERMIT},
+         "TOOL", 80, "10.0.0.255", ZEL_RULES_PERMIT},
         {"an address past the range: the default", Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(80, tenNet)))),
-         "TOOL", 80, 0x0a000100, ZEL_RULES_ASK},
+         "TOOL", 80, "10.0.1.0", ZEL_RULES_ASK},
         {"the range that covers nothing",
          Document(App("TOOL", "DENY", "DENY", Rule("OUTGOING", "PERMIT", Port(80, "<IP>255.255.255.255-0.0.0.0</IP>")))),
-         "TOOL", 80, 0, ZEL_RULES_DENY},
+         "TOOL", 80, "0.0.0.0", ZEL_RULES_DENY},
         {"an IPv6 peer passes a rule limited to addresses",
          Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, tenNet)) + Rule("OUTGOING", "PERMIT", Port(80)))),
-         "TOOL", 80, std::nullopt, ZEL_RULES_PERMIT},
+         "TOOL", 80, "fd00::7", ZEL_RULES_PERMIT},
         {"a named host is never known in the kernel",
          Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "", "<HOST>*</HOST><HOST>x.example.org</HOST>")))),
-         "TOOL", 443, 0x0a000001, ZEL_RULES_ASK},
+         "TOOL", 443, "10.0.0.1", ZEL_RULES_ASK},
         {"\"?\", a peer with no name, is every peer here",
          Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "", "<HOST>?</HOST>")))),
-         "TOOL", 443, std::nullopt, ZEL_RULES_PERMIT},
+         "TOOL", 443, "fd00::7", ZEL_RULES_PERMIT},
         {"incoming rules are not the kernel's",
-         Document(App("TOOL", "DENY", "PERMIT", Rule("INCOMING", "DENY", Port(0)))), "TOOL", 80, 0x0a000001, ZEL_RULES_PERMIT},
+         Document(App("TOOL", "DENY", "PERMIT", Rule("INCOMING", "DENY", Port(0)))), "TOOL", 80, "10.0.0.1", ZEL_RULES_PERMIT},
         {"an application's INDEF ends the reading: the general rules after it do not count",
          Document(App("TOOL", "DENY", "ASK", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
-         "TOOL", 80, 0x0a000001, ZEL_RULES_ASK},
+         "TOOL", 80, "10.0.0.1", ZEL_RULES_ASK},
         {"without an INDEF the general ones follow, their defaults last",
          Document(App("TOOL", "", "DENY", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
-         "TOOL", 81, 0x0a000001, ZEL_RULES_PERMIT},
+         "TOOL", 81, "10.0.0.1", ZEL_RULES_PERMIT},
         {"a program with no application of its own: the general settings",
          Document(App("TOOL", "DENY", "DENY", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
-         "CURL", 80, 0x0a000001, ZEL_RULES_DENY},
+         "CURL", 80, "10.0.0.1", ZEL_RULES_DENY},
         {"the name exactly as the engine names it",
-         Document(App("tool", "DENY", "DENY", "") + App("ANY", "ASK", "PERMIT", "")), "TOOL", 80, 0x0a000001, ZEL_RULES_PERMIT},
+         Document(App("tool", "DENY", "DENY", "") + App("ANY", "ASK", "PERMIT", "")), "TOOL", 80, "10.0.0.1", ZEL_RULES_PERMIT},
         {"port 0 itself: the entries of every port only once",
-         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, tenNet)))), "TOOL", 0, 0x0a000002, ZEL_RULES_PERMIT},
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, tenNet)))), "TOOL", 0, "10.0.0.2", ZEL_RULES_PERMIT},
+        {"an IPv6 address", Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(443, "<IP>fd00::2</IP>")))),
+         "TOOL", 443, "fd00::2", ZEL_RULES_DENY},
+        {"beside the IPv6 address: the default",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(443, "<IP>fd00::2</IP>")))), "TOOL", 443,
+         "fd00::3", ZEL_RULES_ASK},
+        {"the last address of an IPv6 range",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, "<IP>fd00::10-fd00::1:0</IP>")))), "TOOL",
+         80, "fd00::1:0", ZEL_RULES_DENY},
+        {"past the IPv6 range",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, "<IP>fd00::10-fd00::1:0</IP>")))), "TOOL",
+         80, "fd00::1:1", ZEL_RULES_ASK},
+        {"an IPv6 prefix of every port",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "<IP>2001:db8::/32</IP>")))), "TOOL", 443,
+         "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", ZEL_RULES_PERMIT},
+        {"past the IPv6 prefix",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "<IP>2001:db8::/32</IP>")))), "TOOL", 443,
+         "2001:db9::", ZEL_RULES_ASK},
+        {"the very last IPv6 address",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, "<IP>ffff:ffff:ffff:ffff::/64</IP>")))),
+         "TOOL", 80, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", ZEL_RULES_DENY},
+        {"an IPv4 prefix", Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, "<IP>10.0.0.0/8</IP>")))),
+         "TOOL", 80, "10.255.255.255", ZEL_RULES_DENY},
+        {"past the IPv4 prefix",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, "<IP>10.0.0.0/8</IP>")))), "TOOL", 80,
+         "11.0.0.0", ZEL_RULES_ASK},
+        {"an IPv4-mapped peer is decided as IPv4",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, tenNet)))), "TOOL", 80, "::ffff:10.0.0.9",
+         ZEL_RULES_DENY},
+        {"every IPv6 address is no IPv4 one",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY", Port(80, "<IP>::/0</IP>")))), "TOOL", 80, "10.0.0.1",
+         ZEL_RULES_ASK},
+        {"the addresses an older engine takes as every address",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY",
+             "<PORT><NUMBER>80</NUMBER><ADDRESSES><IP>fd00::/64</IP><IP>10.0.0.1</IP></ADDRESSES></PORT>")
+             + Rule("OUTGOING", "PERMIT", Port(80)))), "TOOL", 80, "fd00::9", ZEL_RULES_DENY},
+        {"... and only those",
+         Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "DENY",
+             "<PORT><NUMBER>80</NUMBER><ADDRESSES><IP>fd00::/64</IP><IP>10.0.0.1</IP></ADDRESSES></PORT>")
+             + Rule("OUTGOING", "PERMIT", Port(80)))), "TOOL", 80, "10.0.0.2", ZEL_RULES_PERMIT},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Compile(c.document).Decide(c.program, c.port, c.address), c.expected) << c.what;
@@ -270,7 +334,7 @@ TEST(BackstopRules, EdgesOfTheEnginesReadingHold)
 TEST(BackstopRules, NoRulesFileAsksAndABrokenOneIsRefused)
 {
     const KernelView none(RulesCompiler::NoRules());
-    EXPECT_EQ(none.Decide("ANYTHING", 80, 0x0a000001), static_cast<unsigned>(ZEL_RULES_ASK));
+    EXPECT_EQ(none.Decide("ANYTHING", 80, "10.0.0.1"), static_cast<unsigned>(ZEL_RULES_ASK));
     for (const std::string broken : {"", "<APPLICATIONS><APPLICATION>", "not xml", "<A></B>"}) {
         std::string error;
         EXPECT_FALSE(RulesCompiler::Compile(broken, error)) << broken;
@@ -291,7 +355,7 @@ TEST(BackstopRules, ManyEntriesOfAProgramAreFoundInAFewHalvings)
     const KernelView kernel = Compile(document);
     EXPECT_LE(kernel.Rules().intervals.size(), 2001u);
     for (uint32_t peer : {0x0b000000u, 0x0b000003u, 0x0b000005u, 0x0b000f9eu, 0x0b000fa0u, 0x7f000002u})
-        EXPECT_EQ(kernel.Decide("TOOL", 9, peer), static_cast<unsigned>(EngineDecides(document, "TOOL", 9, Dotted(peer))))
+        EXPECT_EQ(kernel.Decide("TOOL", 9, Dotted(peer)), static_cast<unsigned>(EngineDecides(document, "TOOL", 9, Dotted(peer))))
             << Dotted(peer);
     // Programs with the same entries share their intervals.
     std::string apps;
@@ -318,6 +382,19 @@ TEST(BackstopRules, RulesTheMapsCannotHoldAreRefusedWhole)
         wide.AddEntry(1 + static_cast<int>(i % 60000), engine::kOutgoing, engine::kPermit,
                       Dotted(0x0c000000u + 2 * i).c_str());
     EXPECT_FALSE(intervals.Add(1, wide, error));
-    EXPECT_NE(error.find("intervals"), std::string::npos) << error;
+    EXPECT_NE(error.find("IPv4 address intervals"), std::string::npos) << error;
     EXPECT_TRUE(intervals.Rules().intervals.empty());
+
+    // The same of IPv6 addresses, whose map is of its own size.
+    RulesCompiler intervals6;
+    engine::RuleTable wide6;
+    for (uint32_t i = 0; i < ZEL_RULES_INTERVALS6 / 2 + 1; ++i) {
+        char address[48];
+        std::snprintf(address, sizeof address, "fd00::%x:%x", (2 * i) >> 16, (2 * i) & 0xffff);
+        wide6.AddEntry(1 + static_cast<int>(i % 60000), engine::kOutgoing, engine::kPermit, address);
+    }
+    EXPECT_FALSE(intervals6.Add(1, wide6, error));
+    EXPECT_NE(error.find("IPv6 address intervals"), std::string::npos) << error;
+    EXPECT_TRUE(intervals6.Rules().intervals6.empty());
+    EXPECT_TRUE(intervals6.Rules().lists.empty());
 }

@@ -1,4 +1,5 @@
 #include "core/AlertAnswers.h"
+#include "core/AwayAnswers.h"
 #include "core/BackstopAnswer.h"
 #include "core/ErrorLog.h"
 #include "core/FileInformation.h"
@@ -279,6 +280,64 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
     EXPECT_EQ(state.Updates().Text(), " EDITOR FIREFOX-ESR");
 }
 
+// What was decided while nobody was there becomes a rule on Allow, for the
+// program whose path its engine recorded (never whatever runs under its
+// process number now), and leaves the list with what the rule covers.
+TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
+{
+    const std::string list = platform::away::ListPath();
+    const auto decided = [](bool outgoing, const std::string& address, unsigned port, const std::string& host,
+                            const std::string& path) {
+        platform::away::Decision decision;
+        decision.time = std::time(nullptr);
+        decision.outgoing = outgoing;
+        decision.address = address;
+        decision.remotePort = port;
+        decision.localPort = 139;
+        decision.host = host;
+        decision.pid = 100; // now another program's process
+        decision.path = path;
+        return decision;
+    };
+    const auto toHost = decided(true, "10.0.0.8", 443, "good.example.org", "/opt/hazel/bin/editor");
+    const auto toHostAgain = decided(true, "10.0.0.8", 8080, "good.example.org", "/opt/hazel/bin/editor");
+    const auto toAddress = decided(true, "10.0.0.9", 443, "", "/opt/hazel/bin/editor");
+    const auto incoming = decided(false, "10.0.0.7", 5000, "", "/usr/bin/gone-now");
+    for (const auto& decision : {toHost, toHostAgain, toAddress, incoming})
+        ASSERT_TRUE(platform::away::Append(list, decision));
+
+    const panel::AwayLine line = panel::DescribeAway(toHost, std::time(nullptr));
+    EXPECT_EQ(line.program, "editor");
+    EXPECT_EQ(line.connection, "TCP to good.example.org (10.0.0.8) port 443");
+    EXPECT_EQ(line.decided, "Blocked");
+    EXPECT_EQ(line.when.size(), 5u); // today: the time alone
+    EXPECT_EQ(panel::DescribeAway(incoming, 0).connection, "TCP from 10.0.0.7 to port 139");
+
+    ASSERT_TRUE(panel::AllowAwayDecision(state, toHost, list));
+    const rules::Application* editor = state.Rules().Find("EDITOR");
+    ASSERT_TRUE(editor);
+    ASSERT_EQ(editor->rules.size(), 2u);
+    EXPECT_EQ(editor->rules[0].name, "good.example.org");
+    EXPECT_EQ(editor->rules[0].permission, rules::Permission::kPermit);
+    EXPECT_EQ(Out(editor), "DENY");
+    EXPECT_EQ(state.Rules().Find("FIREFOX-ESR"), nullptr);
+    EXPECT_EQ(platform::away::ReadAll(list), (std::vector<platform::away::Decision> {toAddress, incoming}));
+
+    ASSERT_TRUE(panel::AllowAwayDecision(state, toAddress, list));
+    EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
+    ASSERT_TRUE(panel::AllowAwayDecision(state, incoming, list));
+    EXPECT_EQ(In(state.Rules().Find("GONE-NOW")), "PERMIT");
+    EXPECT_TRUE(platform::away::ReadAll(list).empty());
+
+    // A path that is no program's changes nothing and stays listed.
+    const auto odd = decided(true, "10.0.0.1", 1, "", "relative/path");
+    ASSERT_TRUE(platform::away::Append(list, odd));
+    EXPECT_FALSE(panel::AllowAwayDecision(state, odd, list));
+    EXPECT_EQ(platform::away::ReadAll(list).size(), 1u);
+    EXPECT_TRUE(panel::ClearAwayDecisions(list));
+    EXPECT_TRUE(platform::away::ReadAll(list).empty());
+}
+
 TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
 {
     // Code 8 for a program without an entry: one with the general defaults
@@ -336,8 +395,11 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editor->rules[0].direction, rules::DirectionOf("OUTGOING"));
     EXPECT_EQ(editor->rules[1].name, "r");
     EXPECT_EQ(Out(editor), "DENY");
-    // Allow, for an IPv6 peer, which a rule names by its port alone.
+    // Allow, for an IPv6 peer: that address alone.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "fd00::9", 993, true, false}));
+    editor = state.Rules().Find("EDITOR");
+    EXPECT_EQ(editor->rules[0].name, "Backstop: fd00::9 port 993");
+    EXPECT_EQ(editor->rules[0].ports[0].addresses, std::vector<std::string> {"fd00::9"});
     // Ticked, for a program the backstop named by its file name alone (it
     // had ended), with no entry yet: its own, with the general incoming
     // default and the answer as its outgoing one.
@@ -358,6 +420,7 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 8443, "10.0.0.4"), engine::kDeny);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::9"), engine::kPermit);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
+    EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::8"), engine::kDeny);
     EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     EXPECT_EQ(state.Updates().Text(), " EDITOR FETCH.BIN");
     // Ticked for a program that follows the system settings: the answer holds
@@ -454,9 +517,34 @@ TEST(RuleChecks, AddressesAreThoseTheEngineReads)
         {"10.0.0.256", false},       {"10.0.0.1a", false},          {"1O.0.0.1", false},
         {"", true},                  {"10 .0.0.1", false},          {" 192.168.1.1 ", true},
         {"1.2.3.4.5", false},        {"1..2.3", false},             {"0.0.0.0", true},
+        // IPv6 and prefixes of both families.
+        {"2001:db8::1", true},       {" fd00::2 , 10.0.0.1", true}, {"::ffff:10.0.0.1", true},
+        {"10.0.0.0/8", true},        {"2001:db8::/32", true},       {"10.0.0.0/8, fd00::/64", true},
+        {"10.0.0.0/33", false},      {"2001:db8::/129", false},     {"10.0.0.256/8", false},
+        {"fd00::1::2", false},       {"fd00::g", false},            {"fd00::1%lo", false},
+        {"fd00::1-fd00::9", false},  {"10.0.0.0/", false},          {"/8", false},
+        {"2001:db8::1,", true},      {"[fd00::1]", false},          {"fd00 ::1", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(panel::CheckIpList(c.text), c.valid) << '"' << c.text << '"';
+    // Each accepted item is one the engine takes.
+    for (const char* item : {"2001:db8::1", " fd00::2 ", "::ffff:10.0.0.1", "10.0.0.0/8", "2001:db8::/32"}) {
+        engine::RuleTable table;
+        EXPECT_TRUE(table.AddEntry(80, engine::kOutgoing, engine::kDeny, item)) << item;
+    }
+    const struct {
+        const char* low;
+        const char* high;
+        bool valid;
+    } ranges[] = {
+        {"10.0.0.1", "10.0.0.9", true},   {"10.0.0.9", "10.0.0.1", false},   {"10.0.0.5", "10.0.0.5", true},
+        {"", "10.0.0.1", true},           {"fd00::1", "fd00::ff", true},     {"fd00::ff", "fd00::1", false},
+        {"fd00::1", "fd00::1", true},     {"10.0.0.1", "fd00::1", false},    {"fd00::1", "10.0.0.1", false},
+        {"", "fd00::1", false},           {"::ffff:10.0.0.1", "10.0.0.9", true}, {"fd00::/64", "fd00::1:0", false},
+        {"10.0.0.0/8", "10.0.0.1", false}, {"fd00::1::", "fd00::2", false},
+    };
+    for (const auto& r : ranges)
+        EXPECT_EQ(panel::CheckIpRange(r.low, r.high), r.valid) << '"' << r.low << "\" - \"" << r.high << '"';
     // What passes is read by the engine as typed, blanks and all.
     engine::RuleTable table;
     EXPECT_TRUE(table.AddEntry(80, engine::kOutgoing, engine::kDeny, " 10.0.0.2"));

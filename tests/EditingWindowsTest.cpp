@@ -353,6 +353,73 @@ TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
     EXPECT_EQ(rule.ports[0].alias, "https");
 }
 
+TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
+{
+    EditApp_Step4 editor(EditorInput(std::nullopt), form.get());
+    In<QLineEdit>(&editor, "RuleName")->setText("v6");
+    In<QComboBox>(&editor, "PermissionCombo")->setCurrentText("DENY");
+    auto* list = In<QLineEdit>(&editor, "NewIpsList");
+    auto* low = In<QLineEdit>(&editor, "IpMinRange");
+    auto* high = In<QLineEdit>(&editor, "IpMaxRange");
+    auto* range = In<QRadioButton>(&editor, "RemoteIpRange");
+    auto* portsList = In<QTreeWidget>(&editor, "PortsListView");
+    const struct {
+        bool range;
+        const char* list;
+        const char* low;
+        const char* high;
+        const char* message; // nullptr: accepted
+    } cases[] = {
+        {false, "2001:db8::1", "", "", nullptr},
+        {false, "10.0.0.0/8,2001:db8::/32", "", "", nullptr},
+        {true, "", "fd00::1", "fd00::ff", nullptr},
+        {false, "fd00::1::2", "", "", "Problem with the Ip list syntax"},
+        {false, "2001:db8::/129", "", "", "Problem with the Ip list syntax"},
+        {false, "10.0.0.0/33", "", "", "Problem with the Ip list syntax"},
+        {false, "fd00::1-fd00::9", "", "", "Problem with the Ip list syntax"},
+        {true, "", "fd00::ff", "fd00::1", "Problem with the Ip list syntax"},
+        {true, "", "10.0.0.1", "fd00::1", "Problem with the Ip list syntax"},
+        {true, "", "fd00::/64", "fd00::1:0", "Problem with the Ip list syntax"},
+    };
+    for (const auto& c : cases) {
+        messages.clear();
+        In<QLineEdit>(&editor, "NewPortNum")->setText("443");
+        (c.range ? range : In<QRadioButton>(&editor, "RemoteIp"))->setChecked(true);
+        list->setText(c.list);
+        low->setText(c.low);
+        high->setText(c.high);
+        Press(&editor, "AddNew");
+        EXPECT_EQ(messages, c.message ? QStringList {c.message} : QStringList {}) << c.list << c.low << c.high;
+        if (c.message) {
+            EXPECT_EQ(list->text(), c.list); // kept, to be put right
+        }
+    }
+    const rules::Rule rule = editor.Result();
+    const auto& ports = rule.ports;
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[0].addresses, std::vector<std::string> {"2001:db8::1"});
+    EXPECT_EQ(ports[1].addresses, (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
+    EXPECT_EQ(ports[2].addresses, std::vector<std::string> {"fd00::1-fd00::ff"});
+    EXPECT_EQ(Rows(portsList, 2), (QStringList {"2001:db8::1", "10.0.0.0/8,2001:db8::/32", "fd00::1-fd00::ff"}));
+    // A click puts an IPv6 range back into the range fields.
+    emit portsList->itemClicked(portsList->topLevelItem(2), 0);
+    EXPECT_TRUE(range->isChecked());
+    EXPECT_EQ(low->text(), "fd00::1");
+    EXPECT_EQ(high->text(), "fd00::ff");
+
+    // Stored as written, where engines that cannot read them take the
+    // denying ports as every address, and read back the same.
+    ASSERT_TRUE(core.PutRule("CURL", std::nullopt, rule));
+    const std::string rules = ReadText(sandbox.rulesFile);
+    EXPECT_NE(rules.find("<NUMBER>443</NUMBER><ADDRESSES><IP>10.0.0.0/8</IP><IP>2001:db8::/32</IP></ADDRESSES></PORT>"),
+              std::string::npos);
+    EXPECT_NE(rules.find("<ADDRESSES><IP>fd00::1-fd00::ff</IP></ADDRESSES>"), std::string::npos);
+    panel::RulesStore reloaded;
+    ASSERT_TRUE(reloaded.LoadText(rules));
+    EXPECT_EQ(reloaded.Find("CURL")->rules.back().ports[1].addresses,
+              (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
+}
+
 TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
 {
     auto* tree = testing_support::Tree(*form);

@@ -3,6 +3,7 @@
 #include "InterceptorFixture.h"
 #include "platform/SharedBlock.h"
 
+#include <algorithm>
 #include <csignal>
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -79,6 +80,59 @@ TEST_F(Interceptor, IncomingConnectionToADeniedPortArrivesReset)
     EXPECT_EQ(permitted->ReadLine(), std::optional<std::string>("accepted 127.0.0.3"));
     EXPECT_EQ(Records("<LOCALPORT>21004</LOCALPORT>").size(), 1u);
     EXPECT_EQ(Records("<LOCALPORT>21005</LOCALPORT>").size(), 1u);
+}
+
+// In a network of its own with IPv6 addresses on its loopback (::1 is as
+// local as 127.0.0.1 and always passes): rules by IPv6 address and by
+// prefixes of both families decide a program under the hook, in rule order,
+// and the records name the peers.
+TEST_F(Interceptor, Ipv6AddressesAndPrefixesDecideInRuleOrder)
+{
+    std::string why;
+    if (!testing_support::EnterPrivateNetwork({"fd00::2", "fd00::3"}, why))
+        GTEST_SKIP() << why;
+    WriteRules(App("NETPEER", "DENY", "DENY",
+                   Rule("OUTGOING", "DENY", 21031, "fd00::2") + Rule("OUTGOING", "PERMIT", 21031, "fd00::/64")
+                       + Rule("OUTGOING", "PERMIT", 21032, "fd00::/64") + Rule("OUTGOING", "PERMIT", 21033, "127.0.0.0/30")
+                       + Rule("OUTGOING", "PERMIT", 21034, "127.0.0.4/30")));
+    const struct {
+        const char* source;
+        const char* server;
+        const char* connect; // the address the client connects to
+        int port;
+        const char* answer;
+        const char* served; // what the server says: nullptr when nothing arrives
+        const char* logged; // the peer as the record has it
+        int permission;
+    } cases[] = {
+        // The address before the prefix; then the prefix.
+        {"fd00::3", "fd00::2", "fd00::2", 21031, "refused", nullptr, "fd00::2", 0},
+        {"fd00::3", "fd00::2", "fd00::2", 21032, "connected ok", "accepted fd00::3", "fd00::2", 1},
+        // An IPv4 prefix; outside it, the default.
+        {"127.0.0.3", "127.0.0.2", "127.0.0.2", 21033, "connected ok", "accepted 127.0.0.3", "127.0.0.2", 1},
+        {"127.0.0.3", "127.0.0.2", "127.0.0.2", 21034, "refused", nullptr, "127.0.0.2", 0},
+        // An IPv4 peer reached through an IPv6 socket is decided as IPv4.
+        {"::ffff:127.0.0.3", "127.0.0.2", "::ffff:127.0.0.2", 21033, "connected ok", "accepted 127.0.0.3", "127.0.0.2", 1},
+    };
+    for (const auto& c : cases) {
+        const std::string port = std::to_string(c.port);
+        auto server = Server({"tcp-server", c.server, port});
+        ChildProcess client({NETPEER, "tcp-client", c.source, c.connect, port}, hooked);
+        EXPECT_EQ(client.ReadLine(), std::optional<std::string>(c.answer)) << c.connect << " " << port;
+        if (c.served)
+            EXPECT_EQ(server->ReadLine(), std::optional<std::string>(c.served)) << port;
+        else
+            EXPECT_FALSE(server->ReadLine(300ms).has_value()) << port;
+        client.Wait();
+    }
+    for (const auto& c : cases) {
+        const auto records = Records("<IP>" + std::string(c.logged) + "</IP><LOCALPORT>");
+        const std::string tail = "<REMOTEPORT>" + std::to_string(c.port) + "</REMOTEPORT><PERMISSION>"
+            + std::to_string(c.permission) + "</PERMISSION>";
+        EXPECT_TRUE(std::any_of(records.begin(), records.end(),
+                                [&](const std::string& record) { return record.find(tail) != std::string::npos; }))
+            << c.logged << " " << tail;
+    }
 }
 
 TEST_F(Interceptor, UdpAnswerFromAPermittedPeerComesBack)

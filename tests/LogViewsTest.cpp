@@ -5,6 +5,7 @@
 #include "platform/LogFiles.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -170,4 +171,38 @@ TEST(LogMenus, ApplicationFromALogRowTakesTheGeneralDefaults)
     EXPECT_TRUE(panel::ApplicationFromLog("init", "/usr/lib/systemd/systemd", "0", Permission::kAsk, Permission::kAsk,
                                           "SYSTEMD")
                     .service);
+}
+
+TEST(LogAddresses, AddressesOrderByFamilyThenValue)
+{
+    const std::vector<std::string> ordered = {"0.0.0.1",   "9.0.0.0",       "10.0.0.9",         "10.0.0.10",
+                                              "10.0.0.100", "255.255.255.255", "::1",           "2001:db8::9",
+                                              "2001:db8::10", "2001:db8::a:0", "fd00::2",       "ffff::",
+                                              "",          "no address"};
+    std::vector<std::string> shuffled = {"2001:db8::10", "10.0.0.100", "no address", "ffff::", "10.0.0.9", "",
+                                         "::1",          "2001:db8::a:0", "9.0.0.0", "fd00::2", "255.255.255.255",
+                                         "0.0.0.1",      "10.0.0.10",    "2001:db8::9"};
+    std::sort(shuffled.begin(), shuffled.end(),
+              [](const std::string& a, const std::string& b) { return panel::AddressSortKey(a) < panel::AddressSortKey(b); });
+    EXPECT_EQ(shuffled, ordered);
+    // A peer mapped into IPv6 sorts as the IPv4 address it is.
+    EXPECT_EQ(panel::AddressSortKey("::ffff:10.0.0.9"), panel::AddressSortKey("10.0.0.9"));
+}
+
+TEST_F(LogViews, Ipv6PeersAreListedCountedAndInTheStatistics)
+{
+    WriteText(today, Record("/usr/bin/curl", "CURL", 1, 0, 40001, 443, 0, "2001:db8::1")
+                         + Record("/usr/sbin/sshd", "SSHD", 0, 0, 22, 40000, 0, "fd00::3")
+                         + Record("/usr/bin/curl", "CURL", 1, 1, 40002, 80, 0, "fd00::2", "11:00:00"));
+    EXPECT_EQ(Column(View("Log4"), &LogRow::ip), std::vector<std::string> {"2001:db8::1"});
+    EXPECT_EQ(Column(View("Log3"), &LogRow::ip), std::vector<std::string> {"fd00::3"});
+    EXPECT_EQ(Column(View("Log2"), &LogRow::ip), (std::vector<std::string> {"10.0.0.7", "fd00::2"}));
+    EXPECT_EQ(panel::CountBlockedIntruders(sandbox.logs, std::time(nullptr)), 1);
+    rules::Application app;
+    app.name = "CURL";
+    app.path = "/usr/bin/curl";
+    EXPECT_EQ(panel::AppStatistics(app, sandbox.logs, std::time(nullptr)),
+              "Application last time accessed : 08.12.2026 11:00:00\n"
+              "Remote ports used : 443, 80\n"
+              "Local ports used : 40001, 40002\n");
 }

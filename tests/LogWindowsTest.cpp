@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -135,6 +136,32 @@ TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)
     EXPECT_EQ(Applications(), (QStringList {"WGET", "NC"}));
 }
 
+TEST_F(LogWindow, AddressColumnSortsByFamilyThenValue)
+{
+    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    std::string log;
+    for (const char* address : {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}) {
+        std::string record = Record("/usr/bin/wget", "WGET", 1, 0, 443);
+        record.replace(record.find("10.0.0.9"), 8, address);
+        log += record;
+    }
+    testing_support::WriteText(today, log);
+    ChooseLog("Log4");
+    const auto addresses = [&] {
+        QStringList shown;
+        for (int i = 0; i < Log()->topLevelItemCount(); ++i)
+            shown << Log()->topLevelItem(i)->text(4);
+        return shown;
+    };
+    panel::SortList(Log(), 5, 1);
+    EXPECT_EQ(addresses(), (QStringList {"9.1.1.1", "10.0.0.9", "10.0.0.10", "2001:db8::2", "fd00::9", "fd00::10"}));
+    panel::SortList(Log(), 5, 2);
+    EXPECT_EQ(addresses(), (QStringList {"fd00::10", "fd00::9", "2001:db8::2", "10.0.0.10", "10.0.0.9", "9.1.1.1"}));
+    // Other columns sort as they did.
+    panel::SortList(Log(), 1, 1);
+    EXPECT_EQ(addresses(), (QStringList {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}));
+}
+
 TEST_F(LogWindow, AddingTheProgramOfALogRow)
 {
     ChooseLog("Log3");
@@ -208,6 +235,51 @@ TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)
     EXPECT_EQ(Setting("LogFileCount"), "a week");
     EXPECT_EQ(Setting("UpdFullMode"), "1");
     EXPECT_EQ(Setting("ApplySettings"), "");
+}
+
+// What answers a question nobody can see: shown as zel-setup made it
+// (Block after 30 s), written when the user changes it.
+TEST_F(LogWindow, AwayAnswerIsChosenWithItsSeconds)
+{
+    sandbox.SetSetting("AwayAnswer", "2");
+    sandbox.SetSetting("AwayTimeout", "30");
+    Options([&](QDialog* options) {
+        auto* answer = options->findChild<QComboBox*>("AwayAnswerCombo");
+        auto* seconds = options->findChild<QSpinBox*>("AwayTimeoutSeconds");
+        EXPECT_EQ(answer->currentText(), "Block");
+        EXPECT_EQ(seconds->value(), 30);
+        answer->setCurrentIndex(1);
+        seconds->setValue(0);
+        options->findChild<QPushButton*>("OkBtn")->click();
+    });
+    EXPECT_EQ(Setting("AwayAnswer"), "1");
+    EXPECT_EQ(Setting("AwayTimeout"), "0");
+    Options([&](QDialog* options) {
+        EXPECT_EQ(options->findChild<QComboBox*>("AwayAnswerCombo")->currentText(), "Allow");
+        EXPECT_EQ(options->findChild<QSpinBox*>("AwayTimeoutSeconds")->value(), 0);
+    });
+}
+
+TEST_F(LogWindow, JournalRecordsAreOffUntilChosen)
+{
+    const auto check = [](QDialog* options) { return options->findChild<QCheckBox*>("JournalRecordsCheck"); };
+    const auto ok = [](QDialog* options) { options->findChild<QPushButton*>("OkBtn")->click(); };
+    Options([&](QDialog* options) {
+        EXPECT_FALSE(check(options)->isChecked());
+        ok(options);
+    });
+    EXPECT_EQ(Setting("JournalRecords"), ""); // nothing chosen, nothing written
+    Options([&](QDialog* options) {
+        check(options)->setChecked(true);
+        ok(options);
+    });
+    EXPECT_EQ(Setting("JournalRecords"), "1");
+    Options([&](QDialog* options) {
+        EXPECT_TRUE(check(options)->isChecked());
+        check(options)->setChecked(false);
+        ok(options);
+    });
+    EXPECT_EQ(Setting("JournalRecords"), "0");
 }
 
 TEST_F(LogWindow, AlertTimeOutIsOffUntilChosenAndKeptAsSeconds)

@@ -1,5 +1,6 @@
 // netpeer: small TCP and UDP clients and servers for the interceptor's tests.
-// Every mode ends by itself within 30 seconds.
+// Every address may be IPv4 or IPv6. Every mode ends by itself within 30
+// seconds.
 //   tcp-server ADDR PORT          accept, read, print "accepted IP" and answer "ok",
 //                                 or print "reset IP" when the connection reads as reset
 //   tcp-client SRC DST PORT       print "connected" + the answer, or "refused"
@@ -43,22 +44,51 @@
 
 namespace {
 
-sockaddr_in Address(const char* ip, int port)
+// An IPv4 or IPv6 address (one with a ':') and a port.
+struct Endpoint {
+    sockaddr_storage storage {};
+    socklen_t length = sizeof storage;
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+    int family() const { return storage.ss_family; }
+};
+
+Endpoint Address(const char* ip, int port)
 {
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, ip, &a.sin_addr);
+    Endpoint a;
+    if (std::strchr(ip, ':')) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET6, ip, &in6->sin6_addr);
+        a.length = sizeof *in6;
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, ip, &in->sin_addr);
+        a.length = sizeof *in;
+    }
     return a;
+}
+
+// The address of an endpoint as text.
+std::string Text(const Endpoint& a)
+{
+    char ip[INET6_ADDRSTRLEN] = {};
+    if (a.family() == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&a.storage)->sin6_addr, ip, sizeof ip);
+    else
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&a.storage)->sin_addr, ip, sizeof ip);
+    return ip;
 }
 
 int Bound(int type, const char* ip, int port)
 {
-    const int fd = ::socket(AF_INET, type, 0);
+    Endpoint a = Address(ip, port);
+    const int fd = ::socket(a.family(), type, 0);
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = Address(ip, port);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (::bind(fd, a.get(), a.length) != 0) {
         std::perror("bind");
         std::exit(3);
     }
@@ -75,8 +105,8 @@ void Say(const std::string& line)
 int Connect(const char* src, const char* dst, int port, std::string* answer)
 {
     const int fd = Bound(SOCK_STREAM, src, 0);
-    sockaddr_in to = Address(dst, port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    Endpoint to = Address(dst, port);
+    if (::connect(fd, to.get(), to.length) != 0) {
         const int error = errno;
         ::close(fd);
         return error == ECONNREFUSED ? 0 : -1;
@@ -91,10 +121,9 @@ int Connect(const char* src, const char* dst, int port, std::string* answer)
 }
 
 // Reads what the client sends and answers "ok", or says the connection was reset.
-void Serve(int connection, const sockaddr_in& from)
+void Serve(int connection, const Endpoint& from)
 {
-    char ip[INET_ADDRSTRLEN];
-    ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+    const std::string ip = Text(from);
     char buffer[64];
     if (::recv(connection, buffer, sizeof buffer, 0) < 0 && errno == ECONNRESET) {
         Say(std::string("reset ") + ip);
@@ -250,9 +279,8 @@ int main(int argc, char** argv)
         ::listen(fd, 64);
         Say("listening");
         for (;;) {
-            sockaddr_in from {};
-            socklen_t length = sizeof from;
-            const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
+            Endpoint from;
+            const int c = ::accept(fd, from.get(), &from.length);
             if (c >= 0) {
                 ::alarm(30); // ends 30 s after its last client, however long it served
                 Serve(c, from);
@@ -331,8 +359,8 @@ int main(int argc, char** argv)
     }
     if (mode == "send" && argc >= 6) {
         const int fd = Bound(SOCK_STREAM, argv[2], 0);
-        sockaddr_in to = Address(argv[3], std::atoi(argv[4]));
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+        Endpoint to = Address(argv[3], std::atoi(argv[4]));
+        if (::connect(fd, to.get(), to.length) != 0)
             return 1;
         long long left = std::atoll(argv[5]);
         std::vector<char> buffer(1 << 16, 'x');
@@ -351,15 +379,12 @@ int main(int argc, char** argv)
         Say("listening");
         for (;;) {
             char buffer[512];
-            sockaddr_in from {};
-            socklen_t length = sizeof from;
-            const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            Endpoint from;
+            const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, from.get(), &from.length);
             if (n < 0)
                 continue;
-            char ip[INET_ADDRSTRLEN];
-            ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-            Say(std::string("got ") + ip);
-            ::sendto(fd, "pong", 4, 0, reinterpret_cast<sockaddr*>(&from), length);
+            Say("got " + Text(from));
+            ::sendto(fd, "pong", 4, 0, from.get(), from.length);
         }
     }
     if (mode == "udp-recvmmsg" && argc >= 6) {
@@ -396,9 +421,8 @@ int main(int argc, char** argv)
                 ::_exit(1);
             }
             for (int served = 0; served < std::atoi(argv[4]); ++served) {
-                sockaddr_in from {};
-                socklen_t length = sizeof from;
-                const int c = ::accept(fd, reinterpret_cast<sockaddr*>(&from), &length);
+                Endpoint from;
+                const int c = ::accept(fd, from.get(), &from.length);
                 if (c >= 0)
                     Serve(c, from);
             }
@@ -412,8 +436,8 @@ int main(int argc, char** argv)
         const int fd = Bound(SOCK_DGRAM, argv[2], 0);
         timeval timeout {2, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in to = Address(argv[3], std::atoi(argv[4]));
-        if (::sendto(fd, "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+        Endpoint to = Address(argv[3], std::atoi(argv[4]));
+        if (::sendto(fd, "ping", 4, 0, to.get(), to.length) < 0) {
             Say("denied");
             return 1;
         }

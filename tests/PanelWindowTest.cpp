@@ -1,5 +1,7 @@
 #include "core/ErrorLog.h"
 #include "core/PanelCore.h"
+#include "core/RuleDescription.h"
+#include "core/RulesStore.h"
 #include "core/SingleInstance.h"
 #include "dialogs/TrayNotice.h"
 #include "gui/ProgramIconDelegate.h"
@@ -198,6 +200,29 @@ TEST(PanelWindowTools, SortingTwiceByTheSameColumnFlips)
     new QTreeWidgetItem(&list, QStringList {"d", "x"});
     panel::SortAsBefore(&list);
     EXPECT_EQ(first(), "d");
+}
+
+TEST(RuleDescriptions, AddressesOfEveryFormAsWrittenWhereverTheFileKeepsThem)
+{
+    // A denying rule's IPv6 items and prefixes go under ADDRESSES in the
+    // file; read back, the rule reads as it was written.
+    panel::RulesStore store;
+    ASSERT_TRUE(store.LoadText(
+        "<APPLICATIONS><APPLICATION><EXENAME>CURL</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+        "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS>"
+        "<PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP></IPS></PORT>"
+        "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::ff</IP></IPS><HOSTS><HOST>x.example.org</HOST></HOSTS></PORT>"
+        "</PORTS></RULE></RULES></APPLICATION></APPLICATIONS>"));
+    const std::string written = "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff,x.example.org)";
+    ASSERT_TRUE(store.Find("CURL"));
+    EXPECT_EQ(panel::RuleDescription(store.Find("CURL")->rules.at(0)), written);
+    panel::RulesStore again;
+    const std::string saved = store.Text();
+    ASSERT_NE(saved.find("<ADDRESSES>"), std::string::npos);
+    ASSERT_TRUE(again.LoadText(saved));
+    // The port of names and addresses is written as two, as before.
+    EXPECT_EQ(panel::RuleDescription(again.Find("CURL")->rules.at(0)),
+              "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff), 8080(x.example.org)");
 }
 
 TEST(PanelWindowTools, CenteredOnTheScreensWorkArea)

@@ -3,6 +3,8 @@
 #include "core/ErrorLog.h"
 #include "core/InterceptorLibrary.h"
 #include "core/PanelCore.h"
+#include "dialogs/AwayDecisionsWindow.h"
+#include "windows/AwayNotice.h"
 #include "core/SingleInstance.h"
 #include "windows/MainForm.h"
 #include "control/MessageChannel.h"
@@ -10,6 +12,7 @@
 #include "PanelWindowDriver.h"
 
 #include "InterceptorFixture.h"
+#include "platform/AwayDecisions.h"
 #include "platform/Presence.h"
 #include "platform/SharedBlock.h"
 
@@ -17,6 +20,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -374,4 +378,51 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     EXPECT_EQ(result, "refused");
     form.EndOfProgram();
     EXPECT_EQ(platform::presence::InterceptorPid(), 0);
+}
+
+// Nobody can see a question (no display): the away setting answers it at
+// once, the panel lists it afterwards, and Allow there makes it a rule, so
+// that the program's next connection is not asked about again.
+TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    sandbox.SetSetting("AwayAnswer", "2");
+    sandbox.SetSetting("AwayTimeout", "30");
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto* notice = Part<AwayNotice>(form);
+    ASSERT_TRUE(notice);
+    EXPECT_FALSE(notice->isVisible());
+    auto server = Server({"tcp-server", "127.0.0.2", "21302"});
+    const std::map<std::string, std::string> noDisplay = Hooked(
+        {{"ZEL_ALERT_PROGRAM", ZEL_ALERT}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
+    const auto start = std::chrono::steady_clock::now();
+    ChildProcess blocked({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
+    EXPECT_EQ(blocked.ReadLine(), std::optional<std::string>("refused"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s); // at once, not after the 30 s for a locked screen
+
+    notice->Check();
+    ASSERT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), "1 connection was decided while you were away: &review");
+    AwayDecisionsWindow window(state, platform::away::ListPath(), &form);
+    auto* list = Part<QTreeWidget>(window, "AwayList");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "netpeer");
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "TCP to 127.0.0.2 port 21302");
+    EXPECT_EQ(list->topLevelItem(0)->text(3), "Blocked");
+    window.findChild<QPushButton*>("AllowAway0")->click();
+    const rules::Application* stored = state.Rules().Find("NETPEER");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(Part<QLabel>(window, "AwayEmpty")->isVisibleTo(&window));
+    notice->Check();
+    EXPECT_FALSE(notice->isVisible());
+
+    ChildProcess again({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
+    EXPECT_EQ(again.ReadLine(), std::optional<std::string>("connected ok"));
+    EXPECT_TRUE(platform::away::ReadAll(platform::away::ListPath()).empty());
 }

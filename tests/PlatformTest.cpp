@@ -156,12 +156,16 @@ TEST(Setup, CreatesMissingSettingsFoldersAndRulesAndKeepsExistingOnes)
     ASSERT_EQ(RunCommand(setup).first, 0);
     const auto get = [](const char* name) { return registry::GetString(RootKey::LocalMachine, registry::kSettingsKey, name); };
     for (const char* name : {"RulesFile", "LogFilesPath", "LogFileCount", "SecurityStatus", "SecurityMode", "ErrLogs",
-                             "VRNFolder", "UpdFullMode", "ApplySettings", "FirstClose", "DebugPrint"})
+                             "VRNFolder", "UpdFullMode", "ApplySettings", "FirstClose", "DebugPrint", "AwayAnswer",
+                             "AwayTimeout"})
         EXPECT_TRUE(registry::Query(RootKey::LocalMachine, registry::kSettingsKey, name).has_value()) << name;
     EXPECT_EQ(get("VRNFolder"), "/opt/korvel/");
     EXPECT_EQ(get("SecurityStatus"), "1");
     EXPECT_EQ(get("SecurityMode"), "Normal");
     EXPECT_EQ(get("UpdFullMode"), "0");
+    EXPECT_EQ(get("AwayAnswer"), "2");
+    EXPECT_EQ(get("AwayTimeout"), "30");
+    EXPECT_EQ(get("JournalRecords"), "0"); // records go to the journal only when asked
     EXPECT_EQ(registry::GetString(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue), "/opt/bin/zel");
     struct stat st {};
     EXPECT_EQ(::stat((sandbox.root + "/config/autostart/korvel-firewall.desktop").c_str(), &st), 0);

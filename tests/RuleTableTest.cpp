@@ -67,18 +67,19 @@ TEST(RuleTableLoading, DefaultDocumentGivesDefaultsAndSixEntriesInOrder)
         EXPECT_EQ(table.entries[i].direction, expected[i].direction) << i;
         EXPECT_EQ(table.entries[i].port, expected[i].port) << i;
         EXPECT_EQ(table.entries[i].permission, engine::kPermit) << i;
-        EXPECT_EQ(table.entries[i].addressRanges.empty(), !expected[i].limited) << i;
+        EXPECT_EQ(table.entries[i].addresses.has_value(), expected[i].limited) << i;
     }
-    EXPECT_EQ(table.entries[0].addressRanges.begin()->first, 0xFFFFFFFFu);
+    EXPECT_EQ(table.entries[0].addresses->last.low, 0xFFFFFFFFu);
 }
 
-TEST(RuleTableLoading, RangeIsStoredAsLastAddressToFirst)
+TEST(RuleTableLoading, RangeIsStoredFromItsFirstToItsLastAddress)
 {
     RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", Port("80", "<IP>10.0.0.1-10.0.0.255</IP>")))));
     ASSERT_EQ(table.entries.size(), 1u);
-    ASSERT_EQ(table.entries[0].addressRanges.size(), 1u);
-    EXPECT_EQ(table.entries[0].addressRanges.begin()->first, 167772415u);
-    EXPECT_EQ(table.entries[0].addressRanges.begin()->second, 167772161u);
+    ASSERT_TRUE(table.entries[0].addresses.has_value());
+    EXPECT_EQ(table.entries[0].addresses->family, platform::AddressFamily::kIpv4);
+    EXPECT_EQ(table.entries[0].addresses->first.low, 167772161u);
+    EXPECT_EQ(table.entries[0].addresses->last.low, 167772415u);
 }
 
 TEST(RuleTableLoading, EveryAddressOfAPortBecomesItsOwnEntry)
@@ -87,9 +88,9 @@ TEST(RuleTableLoading, EveryAddressOfAPortBecomesItsOwnEntry)
         Rule("INCOMING", "DENY", Port("22", "<IP>10.0.0.1</IP><IP>10.0.0.9</IP>") + Port("23")))));
     ASSERT_EQ(table.entries.size(), 3u);
     EXPECT_EQ(table.entries[0].direction, engine::kIncoming);
-    EXPECT_EQ(table.entries[1].addressRanges.begin()->second, 167772169u);
+    EXPECT_EQ(table.entries[1].addresses->first.low, 167772169u);
     EXPECT_EQ(table.entries[2].port, 23);
-    EXPECT_TRUE(table.entries[2].addressRanges.empty());
+    EXPECT_FALSE(table.entries[2].addresses.has_value());
 }
 
 TEST(RuleTableLoading, InactiveRulesRulesWithoutPortsAndEmptyIpsAddNothing)
@@ -204,12 +205,13 @@ TEST(RuleTableLoading, BlanksAroundAddressesAreNotPartOfThem)
     EXPECT_EQ(table.MatchRules(1, 80, "10.0.1.10"), engine::kAsk);
 }
 
-TEST(RuleTableLoading, AddressThatIsNotIpv4RejectsOnlyItsEntry)
+TEST(RuleTableLoading, AddressThatIsNoneRejectsOnlyItsEntry)
 {
     RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "DENY",
-        Port("80", "<IP>10.0.0.1</IP><IP>example.org</IP><IP>1.2.3</IP><IP>10.0.0.1-</IP><IP>10.0.0.2</IP>")))));
+        Port("80", "<IP>10.0.0.1</IP><IP>example.org</IP><IP>1.2.3</IP><IP>10.0.0.1-</IP><IP>fd00::1::2</IP>"
+                   "<IP>10.0.0.0/33</IP><IP>10.0.0.1-fd00::1</IP><IP>10.0.0.2</IP>")))));
     ASSERT_EQ(table.entries.size(), 2u);
-    EXPECT_EQ(table.entries[1].addressRanges.begin()->first, 167772162u);
+    EXPECT_EQ(table.entries[1].addresses->first.low, 167772162u);
 }
 
 TEST(RuleTableLoading, UnreadableFilesLeaveNoEntriesAndAskDefaults)
@@ -325,7 +327,7 @@ TEST(RuleTableLoading, PiecewiseReadingKeepsWhatTheWholeDocumentGives)
             for (size_t i = 0; i < table.entries.size(); ++i) {
                 EXPECT_EQ(table.entries[i].port, whole.entries[i].port) << c.name;
                 EXPECT_EQ(table.entries[i].permission, whole.entries[i].permission) << c.name;
-                EXPECT_EQ(table.entries[i].addressRanges, whole.entries[i].addressRanges) << c.name;
+                EXPECT_EQ(table.entries[i].addresses, whole.entries[i].addresses) << c.name;
             }
         }
     }

@@ -37,8 +37,13 @@ std::string Decisions(std::string_view text, std::string_view program)
     for (const auto& entry : table.entries) {
         out += " " + std::to_string(entry.direction) + ":" + std::to_string(entry.permission) + ":"
             + std::to_string(entry.port);
-        for (const auto& [last, first] : entry.addressRanges)
-            out += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        if (const auto& range = entry.addresses) {
+            if (range->family == platform::AddressFamily::kIpv4)
+                out += "[" + std::to_string(range->first.low) + "-" + std::to_string(range->last.low) + "]";
+            else
+                out += "[6:" + std::to_string(range->first.high) + "." + std::to_string(range->first.low) + "-"
+                    + std::to_string(range->last.high) + "." + std::to_string(range->last.low) + "]";
+        }
         if (entry.host)
             out += "{" + entry.host->text + "}";
     }

@@ -1,7 +1,7 @@
 #include "core/ErrorLog.h"
-#include "core/HostPorts.h"
 #include "core/RulesStore.h"
 
+#include "OlderEngineView.h"
 #include "Sandbox.h"
 #include "engine/RuleTable.h"
 #include "platform/RulesFormat.h"
@@ -9,6 +9,7 @@
 #include "rules/DocumentWriter.h"
 
 #include <dirent.h>
+#include <pugixml.hpp>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,8 +99,10 @@ std::string Decisions(const engine::RuleTable& table)
     for (const auto& entry : table.entries) {
         text += " " + std::to_string(entry.direction) + ":" + std::to_string(entry.permission) + ":"
             + std::to_string(entry.port);
-        for (const auto& [last, first] : entry.addressRanges)
-            text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        if (const auto& range = entry.addresses)
+            text += "[" + std::to_string(static_cast<int>(range->family)) + ":" + std::to_string(range->first.high) + "."
+                + std::to_string(range->first.low) + "-" + std::to_string(range->last.high) + "."
+                + std::to_string(range->last.low) + "]";
         if (entry.host)
             text += "{" + entry.host->text + "}";
     }
@@ -232,7 +235,7 @@ TEST(RulesStoreLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMo
 {
     rules::Port named = rules::Port::Numbered(443);
     named.hosts = std::vector<std::string> {"*.example.org"};
-    const auto permitted = panel::PortsForOlderReaders(named, rules::Direction::kOutgoing, rules::Permission::kPermit);
+    const auto permitted = rules::PortsForOlderReaders(named, rules::Direction::kOutgoing, rules::Permission::kPermit);
     ASSERT_EQ(permitted.size(), 1u);
     EXPECT_EQ(permitted[0].addresses, std::vector<std::string> {platform::rules_format::kNoAddress});
     EXPECT_TRUE(permitted[0].ShownAddresses().empty());
@@ -240,14 +243,14 @@ TEST(RulesStoreLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMo
     rules::Port mixed = rules::Port::Numbered(80);
     mixed.addresses = std::vector<std::string> {"10.0.0.1"};
     mixed.hosts = std::vector<std::string> {"ads.example.net"};
-    const auto denied = panel::PortsForOlderReaders(mixed, rules::Direction::kOutgoing, rules::Permission::kDeny);
+    const auto denied = rules::PortsForOlderReaders(mixed, rules::Direction::kOutgoing, rules::Permission::kDeny);
     ASSERT_EQ(denied.size(), 2u);
     EXPECT_EQ(denied[0].addresses, std::vector<std::string> {"10.0.0.1"});
     EXPECT_FALSE(denied[0].hosts);
     EXPECT_FALSE(denied[1].addresses);
     EXPECT_EQ(denied[1].hosts, std::vector<std::string> {"ads.example.net"});
     // An incoming peer has no name: such a port stays as it is.
-    EXPECT_EQ(panel::PortsForOlderReaders(mixed, rules::Direction::kIncoming, rules::Permission::kDeny),
+    EXPECT_EQ(rules::PortsForOlderReaders(mixed, rules::Direction::kIncoming, rules::Permission::kDeny),
               std::vector<rules::Port> {mixed});
 
     // Written so, the engine decides them as the ports meant.
@@ -276,6 +279,72 @@ TEST(RulesStoreLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMo
     EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.2", &ads), engine::kDeny);
     EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.1", nullptr), engine::kDeny);
     EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.2", nullptr), engine::kPermit);
+}
+
+TEST(RulesStoreLoading, AddressesAreWrittenSoThatEnginesWithoutThemNeverPermitMore)
+{
+    const std::string ports =
+        "<PORTS><PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>22</NUMBER><IPS><IP>fd00::/8</IP></IPS><HOSTS><HOST>*.example.org</HOST></HOSTS></PORT>"
+        "<PORT><NUMBER>25</NUMBER><IPS><IP>10.3.0.1-10.3.0.9</IP></IPS></PORT>"
+        "<PORT><NUMBER>80</NUMBER><IPS><IP>2001:db8::/32</IP><IP>192.168.0.0/16</IP><IP>10.2.0.1</IP></IPS></PORT>"
+        "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::9</IP></IPS></PORT></PORTS>";
+    std::string apps;
+    for (const char* permission : {"PERMIT", "DENY", "ASK"})
+        for (const char* outDef : {"PERMIT", "DENY"})
+            apps += std::string("<APPLICATION><EXENAME>") + permission + "-" + outDef + "</EXENAME><INDEF>DENY</INDEF>"
+                + "<OUTDEF>" + outDef + "</OUTDEF><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>" + permission
+                + "</PERMISSION><STATE>1</STATE>" + ports + "</RULE></RULES></APPLICATION>";
+    const std::string original = RulesDocument(apps);
+    const std::string saved = Loaded(original).Text();
+    // Denying and asking ports of such items go under ADDRESSES; permitting
+    // ones and ports of IPv4 items alone stay as they were.
+    EXPECT_NE(saved.find("<EXENAME>DENY-DENY</EXENAME>"), std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><ADDRESSES><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP>"
+                         "</ADDRESSES></PORT>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP><IP>10.1.1.1</IP></IPS></PORT>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<NUMBER>25</NUMBER><IPS><IP>10.3.0.1-10.3.0.9</IP></IPS></PORT>"), std::string::npos);
+    EXPECT_EQ(saved.find("<ADDRESSES><IP>10.3.0.1"), std::string::npos);
+    // The panel reads it back as the person wrote it.
+    const RulesStore again = Loaded(saved);
+    ASSERT_NE(again.Find("DENY-PERMIT"), nullptr);
+    EXPECT_EQ(again.Find("DENY-PERMIT")->rules.at(0).ports.at(0).addresses,
+              (std::vector<std::string> {"2001:db8::1", "10.0.0.0/8", "10.1.1.1"}));
+    EXPECT_EQ(Loaded(saved).Text(), saved);
+    // An item is judged as it is written: a form feed, a blank to every
+    // reader of addresses, is written as a blank, so the item stays the
+    // IPv6 address it was and goes under ADDRESSES.
+    const std::string odd = Loaded(RulesDocument(
+        "<APPLICATION><EXENAME>ODD</EXENAME><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION>"
+        "<STATE>1</STATE><PORTS><PORT><NUMBER>80</NUMBER><IPS><IP>\x0c::</IP></IPS></PORT></PORTS></RULE></RULES>"
+        "</APPLICATION>")).Text();
+    EXPECT_NE(odd.find("<ADDRESSES><IP> ::</IP></ADDRESSES>"), std::string::npos) << odd;
+    EXPECT_EQ(Loaded(odd).Text(), odd);
+
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(saved.c_str()));
+    const std::string older = testing_support::AsAnOlderEngineReadsIt(document);
+    for (const char* permission : {"PERMIT", "DENY", "ASK"}) {
+        for (const char* outDef : {"PERMIT", "DENY"}) {
+            const std::string program = std::string(permission) + "-" + outDef;
+            engine::RuleTable before, after, old;
+            before.LoadRulesFromText(original, program);
+            after.LoadRulesFromText(saved, program);
+            old.LoadRulesFromText(older, program);
+            for (const int port : {22, 25, 80, 443, 8080, 9}) {
+                for (const char* peer : {"2001:db8::1", "2001:db8::2", "fd00::1", "fd00::a", "10.0.0.5", "10.1.1.1",
+                                         "11.0.0.1", "192.168.1.1", "10.2.0.1", "10.3.0.5"}) {
+                    const int decided = after.MatchRules(1, port, peer);
+                    EXPECT_EQ(decided, before.MatchRules(1, port, peer)) << program << " " << port << " " << peer;
+                    if (old.MatchRules(1, port, peer) == engine::kPermit) {
+                        EXPECT_EQ(decided, engine::kPermit) << program << " " << port << " " << peer;
+                    }
+                }
+            }
+        }
+    }
 }
 
 // A program's entry is found by its name as the engine compares it: the

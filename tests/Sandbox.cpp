@@ -5,14 +5,21 @@
 #include "platform/RulesFormat.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <linux/ipv6.h>
+#include <net/if.h>
 #include <sstream>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -131,6 +138,50 @@ int WithTinyDisk(const std::string& folder, const char* size, const std::functio
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool EnterPrivateNetwork(const std::vector<std::string>& ipv6Addresses, std::string& why)
+{
+    const auto failed = [&why](const std::string& what) {
+        why = what + ": " + std::strerror(errno);
+        return false;
+    };
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (uid == 0) {
+        if (::unshare(CLONE_NEWNET) != 0)
+            return failed("no network namespace of its own");
+    } else {
+        // The same user inside, with the capabilities over its own namespaces.
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+            return failed("no user and network namespace of its own");
+        WriteText("/proc/self/setgroups", "deny");
+        WriteText("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
+        WriteText("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+    }
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return failed("no IPv6 socket");
+    ifreq loopback {};
+    std::strcpy(loopback.ifr_name, "lo");
+    bool done = ::ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags = static_cast<short>(loopback.ifr_flags | IFF_UP);
+    done = done && ::ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
+    if (!done) {
+        ::close(fd);
+        return failed("the loopback does not come up");
+    }
+    for (const std::string& address : ipv6Addresses) {
+        in6_ifreq request {};
+        request.ifr6_prefixlen = 128;
+        request.ifr6_ifindex = static_cast<int>(::if_nametoindex("lo"));
+        if (::inet_pton(AF_INET6, address.c_str(), &request.ifr6_addr) != 1 || ::ioctl(fd, SIOCSIFADDR, &request) != 0) {
+            ::close(fd);
+            return failed("cannot put " + address + " on the loopback");
+        }
+    }
+    ::close(fd);
+    return true;
 }
 
 std::vector<std::string> FolderEntries(const std::string& folder)

@@ -49,6 +49,13 @@ void RemoveTree(const std::string& path);
 // not, 77 when no such file system could be made (no user namespaces, no root).
 int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn);
 
+// Moves this process (and what it starts from now on) into a network
+// namespace of its own: its loopback up, with the given IPv6 addresses on it
+// besides ::1. As root, or else from a user namespace of its own, which the
+// kernel grants only to a process of one thread. false, why saying why, when
+// it cannot.
+bool EnterPrivateNetwork(const std::vector<std::string>& ipv6Addresses, std::string& why);
+
 // A process table of its own in a folder, laid out as /proc is.
 class FakeProcessTable {
 public:

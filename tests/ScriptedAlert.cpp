@@ -6,7 +6,11 @@
 //   answer=N,ticked=T,delay=MS  answer after a pause
 //   ...,timedout=1              the answer says the time ran out
 //   ...,host=1                  the answer applies to the named host only
+//   ...,away=1                  the answer says the away setting gave it
 //   wait                        answer only when told to press a button
+//   cue=PATH                    answer once the file PATH exists: "1" Allow, else Block
+//                               (or when told to press a button); a question its
+//                               engine withdraws is added to $ZEL_TEST_ALERT_RECORD.withdrawn
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
 // Like the real program it says "alive" at once and every half second while
@@ -154,12 +158,43 @@ void Ask(int in, int out)
                 break;
             }
         }
+    } else if (script.rfind("cue=", 0) == 0) {
+        const std::string cue = script.substr(4);
+        for (;;) {
+            if (std::ifstream file {cue}) {
+                std::string text;
+                std::getline(file, text);
+                button = text == "1" ? 1 : 2;
+                ticked = 0;
+                break;
+            }
+            pollfd closed {in, POLLIN, 0};
+            if (::poll(&closed, 1, 20) > 0) {
+                const std::string line = ReadLine(in);
+                if (line == "\x04") {
+                    if (const char* record = std::getenv("ZEL_TEST_ALERT_RECORD")) {
+                        std::lock_guard lock(g_record);
+                        std::ofstream(std::string(record) + ".withdrawn", std::ios::app) << texts["peer"] << '\n';
+                    }
+                    return;
+                }
+                if (line.rfind("press ", 0) == 0) {
+                    button = std::atoi(line.c_str() + 6);
+                    ticked = 0;
+                    break;
+                }
+            }
+        }
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(Field(script, "delay=", 0)));
     }
     channel.Stop();
     channel.Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
-                + (Field(script, "timedout=", 0) ? " timeout" : Field(script, "host=", 0) ? " host" : "") + "\n");
+                + (Field(script, "timedout=", 0) ? " timeout"
+                   : Field(script, "host=", 0)   ? " host"
+                   : Field(script, "away=", 0)   ? " away"
+                                                 : "")
+                + "\n");
 }
 
 // The descriptors it was started with, besides its channel on 0 and 1 and

@@ -5,6 +5,7 @@
 //   zel-reg delete KEY /v NAME
 // KEY starts with HKLM or HKEY_LOCAL_MACHINE; "\" or "/" separate its parts.
 #include "platform/Registry.h"
+#include "platform/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,14 +18,17 @@ namespace {
 
 using namespace platform::registry;
 
-int Usage()
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "usage: zel-reg query KEY [/v NAME]\n"
                  "       zel-reg set KEY /v NAME /d DATA\n"
                  "       zel-reg delete KEY /v NAME\n"
                  "KEY: HKLM\\Software\\KORVEL\\QRB (\"/\" may stand for \"\\\")\n");
-    return 2;
+    if (out == stdout)
+        std::fprintf(out, "Reads and changes the firewall's settings. See zel-reg(1).\n");
+    return out == stdout ? 0 : 2;
 }
 
 bool IsOption(std::string_view arg, char letter)
@@ -46,6 +50,10 @@ std::string DisplayKey(std::string_view subKey)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && platform::IsHelpOption(argv[1]))
+        return Usage(stdout);
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion("zel-reg");
     if (argc < 3)
         return Usage();
     const std::string_view command = argv[1];

@@ -18,6 +18,7 @@
 // status is 0 unless a running session's manager refused a change.
 #include "platform/Processes.h"
 #include "platform/SessionPreload.h"
+#include "platform/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -156,6 +157,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zel-session: cannot run %s: %s\n", argv[2], std::strerror(errno));
         return errno == ENOENT ? 127 : 126;
     }
-    std::fprintf(stderr, "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n");
-    return 2;
+    if (mode == "--version")
+        return platform::PrintVersion("zel-session");
+    const bool asked = mode == "--help" || mode == "-h";
+    std::fprintf(asked ? stdout : stderr,
+                 "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n");
+    if (asked)
+        std::printf("Puts the firewall's hook in front of the programs of the session when the user chose\n"
+                    "\"Decide every program I start\". See zel-session(1).\n");
+    return asked ? 0 : 2;
 }

@@ -10,6 +10,7 @@
 #include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
+#include "platform/Version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -72,9 +73,15 @@ int main(int argc, char** argv)
             binDir = argv[++i];
         else if (!std::strcmp(argv[i], "--quiet"))
             quiet = true;
+        else if (platform::IsVersionOption(argv[i]))
+            return platform::PrintVersion("zel-setup");
         else {
-            std::fprintf(stderr, "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n");
-            return 2;
+            const bool asked = platform::IsHelpOption(argv[i]);
+            std::fprintf(asked ? stdout : stderr, "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n");
+            if (asked)
+                std::printf("Creates the settings, folders and default rules a user of the firewall needs;\n"
+                            "what exists already is left alone. See zel-setup(1).\n");
+            return asked ? 0 : 2;
         }
     }
     if (!installDir.empty() && installDir.back() != '/')
@@ -100,6 +107,10 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
     Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
     Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
+    // Nobody at the screen: Block after 30 seconds.
+    Ensure(kSettingsKey, platform::settings::kAwayAnswer, "2", failed);
+    Ensure(kSettingsKey, platform::settings::kAwayTimeout, std::to_string(platform::settings::kDefaultAwayTimeout), failed);
+    Ensure(kSettingsKey, platform::settings::kJournalRecords, "0", failed);
     if (firstInstall) {
         // A new user has every program they start decided.
         Ensure(kSettingsKey, platform::settings::kDecideEveryProgram, "1", failed);

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "Peer.h"
+#include "Questions.h"
 
 #include <cstdint>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 // Datagram sockets exchange many datagrams with few peers: the verdict for
 // each peer and direction is remembered per socket, so that a stream is
@@ -12,10 +15,36 @@
 // answer: its peer is permitted out on that socket too.
 namespace hook {
 
-enum class Recalled { kNothing, kPermitted, kDenied };
+enum class Recalled { kNothing, kPermitted, kDenied, kAsking };
 
 Recalled RecallVerdict(int fd, int direction, const Peer& peer, uint32_t epoch);
 void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, uint32_t epoch);
+
+// A datagram the program sends while its peer is being asked about.
+struct OutgoingDatagram {
+    const iovec* parts = nullptr;
+    size_t count = 0;
+    const sockaddr* to = nullptr; // null: the connected peer
+    socklen_t toLength = 0;
+};
+
+// Asks the user about peer without waiting (see Questions.h): until the
+// answer the peer is being asked about, and its datagrams are held back, as
+// datagrams delayed on their way: the last one sent to the peer leaves once
+// the peer is permitted (sent is that one, or null), the others are lost, as
+// are those that came from the peer meanwhile (the program's own retries go
+// through after the answer). The answer is remembered as a verdict of epoch,
+// unless the socket was closed or disconnected meanwhile, which withdraws
+// the question. False when it could not be asked so (the caller asks and
+// waits).
+bool AskWithoutWaiting(int fd, int direction, const Peer& peer, uint32_t epoch, const Question& question,
+                       const OutgoingDatagram* sent);
+// Keeps sent as the datagram that leaves once peer is permitted, when peer
+// is being asked about; false otherwise.
+bool HoldBack(int fd, const Peer& peer, const OutgoingDatagram& sent);
+// Waits while peer is being asked about, until deadlineMs (CLOCK_MONOTONIC;
+// 0: no deadline); then what is remembered.
+Recalled WaitForVerdict(int fd, int direction, const Peer& peer, uint32_t epoch, long long deadlineMs);
 
 // The peer a connected datagram socket talks to (send, write without an address).
 void SetConnectedPeer(int fd, const Peer& peer);
@@ -23,6 +52,7 @@ bool ConnectedPeer(int fd, Peer& peer);
 
 void ForgetDatagrams(int fd);
 void LockDatagramsForFork();
-void UnlockDatagramsAfterFork();
+// In the child nothing is being asked: no thread answers there.
+void UnlockDatagramsAfterFork(bool inChild);
 
 }  // namespace hook

@@ -4,6 +4,7 @@
 #include "DnsAnswers.h"
 #include "Names.h"
 #include "SocketTable.h"
+#include "StandIns.h"
 #include "backstop/backstop.h"
 #include "platform/Descriptors.h"
 #include "platform/Environment.h"
@@ -185,13 +186,15 @@ void BeforeFork()
     pthread_mutex_lock(&g_guardMutex);
     LockNamesForFork();
     LockDatagramsForFork();
+    LockStandInsForFork();
     LockDnsStreamsForFork();
 }
 
 void AfterForkInParent()
 {
     UnlockDnsStreamsAfterFork();
-    UnlockDatagramsAfterFork();
+    UnlockStandInsAfterFork(false);
+    UnlockDatagramsAfterFork(false);
     UnlockNamesAfterFork();
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);
@@ -202,7 +205,8 @@ void AfterForkInChild()
 {
     g_pid = ::getpid();
     UnlockDnsStreamsAfterFork();
-    UnlockDatagramsAfterFork();
+    UnlockStandInsAfterFork(true);
+    UnlockDatagramsAfterFork(true);
     UnlockNamesAfterFork();
     pthread_mutex_unlock(&g_readyMutex);
     pthread_mutex_unlock(&g_guardMutex);

@@ -12,9 +12,12 @@
 #include "Datagrams.h"
 #include "DnsAnswers.h"
 #include "EngineHost.h"
+#include "Kernel.h"
 #include "Names.h"
 #include "Peer.h"
+#include "Questions.h"
 #include "SocketTable.h"
+#include "StandIns.h"
 #include "platform/Environment.h"
 
 #include <atomic>
@@ -29,6 +32,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -47,21 +52,14 @@ constexpr int kUdp = 2;
 constexpr int kReceivedCounter = 1;
 constexpr int kSentCounter = 0;
 
-// The C library's own function, found at its first use: a program that never
-// calls it never pays for looking it up.
-#define REAL(name)                                                                  \
-    static std::atomic<void*> real_##name##_found {nullptr};                        \
-    void* real_##name##_address = real_##name##_found.load(std::memory_order_relaxed); \
-    if (!real_##name##_address) {                                                   \
-        real_##name##_address = ::dlsym(RTLD_NEXT, #name);                          \
-        real_##name##_found.store(real_##name##_address, std::memory_order_relaxed); \
-    }                                                                               \
-    const auto real_##name = reinterpret_cast<decltype(&::name)>(real_##name##_address)
 
-enum class Verdict { kPermitted, kDenied, kInterrupted };
+// kUndecided: the user decides (Assess); kAsking: the user is being asked
+// and the program goes on meanwhile (see Questions.h).
+enum class Verdict { kPermitted, kDenied, kInterrupted, kUndecided, kAsking };
 
-// The engine's verdict: ask it, and ask the user when it says so.
-Verdict Decide(int direction, const Peer& peer, int protocol, unsigned localPort)
+// The engine's verdict without asking the user: kUndecided when the user
+// must answer, with the question to ask filled in.
+Verdict Assess(int direction, const Peer& peer, int protocol, unsigned localPort, Question& question)
 {
     switch (EnsureEngine()) {
     case EngineState::kPassThrough:
@@ -91,21 +89,89 @@ Verdict Decide(int direction, const Peer& peer, int protocol, unsigned localPort
                                      peer.port);
     else
         result = engine.Approve(localPort, direction, peer.address, protocol, peer.port);
-    if (result == 2) {
-        if (used < 0 && known.count > 0)
-            used = 0;
-        errno = 0;
-        result = engine.UserApprove(localPort, direction, peer.address, used >= 0 ? names[used] : peer.address,
-                                    protocol, peer.port);
-        if (result == 0 && errno == EINTR)
-            return Verdict::kInterrupted;
-    }
+    if (result != 2)
+        return result == 1 ? Verdict::kPermitted : Verdict::kDenied;
+    if (used < 0 && known.count > 0)
+        used = 0;
+    question.localPort = localPort;
+    question.direction = direction;
+    question.protocol = protocol;
+    question.remotePort = peer.port;
+    std::memcpy(question.address, peer.address, sizeof question.address);
+    question.name[0] = '\0';
+    if (used >= 0)
+        std::memcpy(question.name, names[used], sizeof question.name);
+    return Verdict::kUndecided;
+}
+
+// Asks the user and waits, on the calling thread.
+Verdict AskNow(const Question& question)
+{
+    Inside inside;
+    errno = 0;
+    const int result = Engine().UserApprove(question.localPort, question.direction, question.address,
+                                            question.name[0] ? question.name : question.address, question.protocol,
+                                            question.remotePort);
+    if (result == 0 && errno == EINTR)
+        return Verdict::kInterrupted;
     return result == 1 ? Verdict::kPermitted : Verdict::kDenied;
 }
 
+// How a question's thread asks (see Questions.h): withdrawn when the
+// program closes the socket, where the engine can take a question back.
+UserAnswer AskEngine(const Question& question, int withdrawFd)
+{
+    Inside inside;
+    const EngineBinding& engine = Engine();
+    const char* name = question.name[0] ? question.name : question.address;
+    errno = 0;
+    const int result = engine.UserApproveWithdrawable
+        ? engine.UserApproveWithdrawable(question.localPort, question.direction, question.address, name,
+                                         question.protocol, question.remotePort, withdrawFd)
+        : engine.UserApprove(question.localPort, question.direction, question.address, name, question.protocol,
+                             question.remotePort);
+    if (result == 0 && errno == ECANCELED)
+        return UserAnswer::kWithdrawn;
+    return result == 1 ? UserAnswer::kPermitted : UserAnswer::kDenied;
+}
+
+bool IsNonBlocking(int fd, int flags)
+{
+    if (flags & MSG_DONTWAIT)
+        return true;
+    const int status = ::fcntl(fd, F_GETFL);
+    return status >= 0 && (status & O_NONBLOCK);
+}
+
+long long NowMs()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// A time-out the program set on a socket (SO_RCVTIMEO, SO_SNDTIMEO), in
+// milliseconds; 0 none.
+long long TimeoutMs(int fd, int option)
+{
+    timeval timeout {};
+    socklen_t length = sizeof timeout;
+    if (::getsockopt(fd, SOL_SOCKET, option, &timeout, &length) != 0)
+        return 0;
+    return static_cast<long long>(timeout.tv_sec) * 1000 + (timeout.tv_usec + 999) / 1000;
+}
+
+long long ReceiveTimeoutMs(int fd) { return TimeoutMs(fd, SO_RCVTIMEO); }
+
 // One verdict per peer and direction of a datagram socket, for as long as
-// the engine's verdict epoch stays the same.
-Verdict PermitsDatagram(int fd, int direction, const Peer& peer)
+// the engine's verdict epoch stays the same. When the user must answer, a
+// call that waits (blocking, with no time-out of its own) waits for the
+// answer as before; any other asks without waiting, and the datagram is held
+// back (kAsking) while the question is open. A blocking receive with a
+// time-out (deadlineMs, 0: none) waits for the answer until then. sent: the
+// datagram that is being sent, held back while the peer is asked about.
+Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, long long deadlineMs = 0,
+                        const OutgoingDatagram* sent = nullptr)
 {
     switch (EnsureEngine()) {
     case EngineState::kPassThrough:
@@ -120,22 +186,50 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer)
         Inside inside;
         epoch = VerdictEpoch();
     }
-    switch (RecallVerdict(fd, direction, peer, epoch)) {
+    Recalled recalled = RecallVerdict(fd, direction, peer, epoch);
+    switch (recalled) {
     case Recalled::kPermitted:
         return Verdict::kPermitted;
     case Recalled::kDenied:
         return Verdict::kDenied;
+    case Recalled::kAsking:
     case Recalled::kNothing:
         break;
     }
-    const Verdict verdict = Decide(direction, peer, kUdp, LocalPortOf(fd));
-    if (verdict != Verdict::kInterrupted)
+    Question question;
+    Verdict verdict = recalled == Recalled::kAsking ? Verdict::kAsking
+                                                    : Assess(direction, peer, kUdp, LocalPortOf(fd), question);
+    if (verdict == Verdict::kAsking && sent)
+        HoldBack(fd, peer, *sent);
+    if (verdict != Verdict::kUndecided && verdict != Verdict::kAsking) {
         RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
-    return verdict;
+        return verdict;
+    }
+    const bool nonBlocking = IsNonBlocking(fd, flags);
+    if (verdict == Verdict::kUndecided) {
+        if ((nonBlocking || deadlineMs) && AskWithoutWaiting(fd, direction, peer, epoch, question, sent)) {
+            verdict = Verdict::kAsking;
+        } else {
+            verdict = AskNow(question);
+            if (verdict != Verdict::kInterrupted)
+                RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
+            return verdict;
+        }
+    }
+    if (nonBlocking)
+        return Verdict::kAsking;
+    switch (WaitForVerdict(fd, direction, peer, epoch, deadlineMs)) {
+    case Recalled::kPermitted:
+        return Verdict::kPermitted;
+    case Recalled::kDenied:
+        return Verdict::kDenied;
+    default:
+        return Verdict::kAsking;
+    }
 }
 
 // A datagram sent without an address goes to the socket's connected peer.
-Verdict PermitsConnectedDatagram(int fd)
+Verdict PermitsConnectedDatagram(int fd, int flags = 0, const OutgoingDatagram* sent = nullptr)
 {
     Peer peer;
     if (!ConnectedPeer(fd, peer)) {
@@ -147,19 +241,45 @@ Verdict PermitsConnectedDatagram(int fd)
             return Verdict::kPermitted;
         SetConnectedPeer(fd, peer);
     }
-    return PermitsDatagram(fd, kOutgoing, peer);
+    return PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
 }
 
 // A TCP connection to peer, decided once however often connect() is called
 // for it (a non-blocking connect is finished by calling it again).
-Verdict PermitsConnection(int fd, const Peer& peer)
+// kUndecided with the question when the user must answer.
+Verdict PermitsConnection(int fd, const Peer& peer, Question& question)
 {
     const uint64_t key = PeerHash(peer);
     if (DecidedPeer(fd) == key)
         return Verdict::kPermitted;
-    const Verdict verdict = Decide(kOutgoing, peer, kTcp, LocalPortOf(fd));
+    const Verdict verdict = Assess(kOutgoing, peer, kTcp, LocalPortOf(fd), question);
     if (verdict == Verdict::kPermitted)
         SetDecidedPeer(fd, key);
+    return verdict;
+}
+
+// A connection the user must decide. A program that does not wait for its
+// connect (a non-blocking socket, or a time-out it set) goes on while the
+// user decides (see StandIns.h): kAsking, and what the call returns is in
+// result. Otherwise the user is asked and the call waits, as before.
+Verdict AskAboutConnection(int fd, const sockaddr* address, socklen_t length, const Peer& peer,
+                           const Question& question, int flags, bool useTimeout, int& result)
+{
+    const bool nonBlocking = IsNonBlocking(fd, flags);
+    const long long timeout = nonBlocking || !useTimeout ? 0 : TimeoutMs(fd, SO_SNDTIMEO);
+    if ((nonBlocking || timeout)
+        && StandInForConnection(fd, address, length, question, PeerHash(peer), peer.port == 53)) {
+        if (nonBlocking) {
+            errno = EINPROGRESS;
+            result = -1;
+        } else {
+            result = AwaitConnection(fd, NowMs() + timeout);
+        }
+        return Verdict::kAsking;
+    }
+    const Verdict verdict = AskNow(question);
+    if (verdict == Verdict::kPermitted)
+        SetDecidedPeer(fd, PeerHash(peer));
     return verdict;
 }
 
@@ -169,11 +289,17 @@ int Refuse(Verdict verdict, int deniedError)
     return -1;
 }
 
-// Whether a send with an optional destination is refused; errno is set when it is.
+// What becomes of a send: made; refused (-1 with errno); made by the hook
+// already (a non-blocking Fast Open connect that waits for the user: -1
+// with EINPROGRESS); or held back while the user decides about a datagram's
+// peer, which looks to the program like a datagram lost on its way.
+enum class Send { kMake, kRefused, kStarted, kHeldBack };
+
 // A datagram is decided per peer; a TCP Fast Open send is a connect. Only a
 // destination that is an IP peer makes the hook ask the kernel what the
 // socket is, when it did not see it made.
-bool RefusesSend(int fd, const sockaddr* to, int flags)
+// sent: the datagram (null when it carries control data, which is not kept).
+Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const OutgoingDatagram* sent)
 {
     Peer peer;
     const bool toPeer = to && DescribePeer(to, peer);
@@ -182,16 +308,45 @@ bool RefusesSend(int fd, const sockaddr* to, int flags)
     int deniedError = EPERM;
     if (kind == kUdpSocket) {
         if (toPeer)
-            verdict = PermitsDatagram(fd, kOutgoing, peer);
+            verdict = PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
         else if (!to)
-            verdict = PermitsConnectedDatagram(fd);
+            verdict = PermitsConnectedDatagram(fd, flags, sent);
     } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && toPeer) {
-        verdict = PermitsConnection(fd, peer);
+        Question question;
+        verdict = PermitsConnection(fd, peer, question);
         deniedError = ECONNREFUSED;
+        int result = 0;
+        // Only a non-blocking one goes on meanwhile: a blocking Fast Open
+        // send waits for the user, as before.
+        if (verdict == Verdict::kUndecided
+            && (verdict = AskAboutConnection(fd, to, toLength, peer, question, flags, false, result)) == Verdict::kAsking)
+            return Send::kStarted;
     }
     if (verdict == Verdict::kPermitted)
-        return false;
+        return Send::kMake;
+    if (verdict == Verdict::kAsking)
+        return Send::kHeldBack;
     Refuse(verdict, deniedError);
+    return Send::kRefused;
+}
+
+size_t MessageBytes(const msghdr* message)
+{
+    size_t bytes = 0;
+    for (size_t i = 0; message && i < message->msg_iovlen; ++i)
+        bytes += message->msg_iov[i].iov_len;
+    return bytes;
+}
+
+// A message as a datagram the hook may hold back: not one with control data.
+bool AsOutgoing(const msghdr* message, OutgoingDatagram& sent)
+{
+    if (!message || message->msg_controllen > 0)
+        return false;
+    sent.parts = message->msg_iov;
+    sent.count = message->msg_iovlen;
+    sent.to = static_cast<const sockaddr*>(message->msg_name);
+    sent.toLength = message->msg_namelen;
     return true;
 }
 
@@ -211,31 +366,6 @@ ssize_t FollowDnsStream(int fd, const iovec* parts, size_t count, ssize_t bytes)
     if (bytes > 0 && t_inside == 0 && IsDnsStream(fd))
         FeedDnsStream(fd, parts, count, static_cast<size_t>(bytes));
     return bytes;
-}
-
-bool IsNonBlocking(int fd, int flags)
-{
-    if (flags & MSG_DONTWAIT)
-        return true;
-    const int status = ::fcntl(fd, F_GETFL);
-    return status >= 0 && (status & O_NONBLOCK);
-}
-
-long long NowMs()
-{
-    timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// The receive time-out a program set on a socket, in milliseconds; 0 none.
-long long ReceiveTimeoutMs(int fd)
-{
-    timeval timeout {};
-    socklen_t length = sizeof timeout;
-    if (::getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, &length) != 0)
-        return 0;
-    return static_cast<long long>(timeout.tv_sec) * 1000 + timeout.tv_usec / 1000;
 }
 
 // Waits until the socket has something to read or the deadline passed
@@ -322,7 +452,14 @@ ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs,
                 return deliver();
             known = true;
         }
-        const Verdict verdict = fromPeer ? PermitsDatagram(fd, kIncoming, peer) : Verdict::kPermitted;
+        // A blocking call waits for an open question's answer only as long
+        // as its time-out lets it.
+        if (fromPeer && !timeoutKnown && !IsNonBlocking(fd, flags)) {
+            timeoutKnown = true;
+            if (const long long timeout = ReceiveTimeoutMs(fd))
+                deadlineMs = start + timeout;
+        }
+        const Verdict verdict = fromPeer ? PermitsDatagram(fd, kIncoming, peer, flags, deadlineMs) : Verdict::kPermitted;
         if (verdict == Verdict::kPermitted) {
             if (fromPeer && peer.port == 53 && !(flags & MSG_PEEK)) {
                 size_t room = 0;
@@ -335,7 +472,7 @@ ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs,
             return CountTraffic(fd, kReceivedCounter, n);
         }
         if (flags & MSG_PEEK) {
-            // Peeked at a denied datagram: take it off the queue.
+            // Peeked at a datagram that is not let in (now): take it off the queue.
             REAL(recvfrom);
             char discard;
             real_recvfrom(fd, &discard, 1, MSG_DONTWAIT, nullptr, nullptr);
@@ -419,10 +556,39 @@ int Duplicated(int from, int to)
     return to;
 }
 
-// Accepts the way the program's call does (acceptOnce makes the same system
-// call into the hook's own address), and decides an incoming IP connection.
+// A call that reads or sets a socket's state, made on the socket a number
+// stands in for while the user decides about its connection.
+template <typename Call>
+auto OnSocket(int fd, Call call) -> decltype(call(fd))
+{
+    if (AnyMarks() && (MarksOf(fd) & kMarkStandsIn)) {
+        const int socket = HoldKeptSocket(fd);
+        if (socket >= 0) {
+            const auto result = call(socket);
+            const int error = errno;
+            ReleaseKeptSocket();
+            errno = error;
+            return result;
+        }
+    }
+    return call(fd);
+}
+
+// Before a call that moves data on fd: false when it must not be made (errno set).
+bool MayMoveData(int fd, bool sending, int flags)
+{
+    return !AnyMarks() || !(MarksOf(fd) & (kMarkStandsIn | kMarkRefused)) || BeforeData(fd, sending, flags) == 0;
+}
+
+// Accepts as the program's call does (acceptOnce makes the same system call
+// into the hook's own address; flags are accept4's), and decides an incoming
+// IP connection. A listener the program does not wait on (a
+// non-blocking one, or one with a receive time-out) never waits for the
+// user: a connection the user must decide is held back meanwhile (see
+// StandIns.h) and the call goes on to the next, or ends as the kernel's
+// would (EAGAIN, at once or at the time-out).
 template <typename AcceptOnce>
-int Accepted(int fd, sockaddr* address, socklen_t* length, AcceptOnce acceptOnce)
+int Accepted(int fd, sockaddr* address, socklen_t* length, int flags, AcceptOnce acceptOnce)
 {
     const Kind kind = t_inside == 0 ? KnownKind(fd) : kOther;
     if (kind == kOther || kind == kUdpSocket) {
@@ -433,53 +599,92 @@ int Accepted(int fd, sockaddr* address, socklen_t* length, AcceptOnce acceptOnce
         }
         return connection;
     }
-    sockaddr_storage from {};
-    socklen_t fromLength = sizeof from;
-    const int connection = acceptOnce(reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (connection < 0)
-        return connection;
-    ForgetDescriptor(connection);
-    const auto deliver = [&] {
-        if (address && length) {
-            std::memcpy(address, &from, *length < fromLength ? *length : fromLength);
-            *length = fromLength;
+    // A receive time-out counts from the call's start, as the kernel counts it.
+    const long long start = NowMs();
+    long long deadline = -1; // not looked at yet; 0: none
+    for (;;) {
+        sockaddr_storage from {};
+        socklen_t fromLength = sizeof from;
+        bool handedOver = false;
+        int connection = -2;
+        if (AnyMarks() && (MarksOf(fd) & kMarkStandsIn)) {
+            // A blocking listener waits for the stand-in to be readable: a
+            // connection in the queue, or one held back that was permitted.
+            if (!IsNonBlocking(fd, 0)) {
+                if (deadline < 0) {
+                    const long long timeout = ReceiveTimeoutMs(fd);
+                    deadline = timeout ? start + timeout : 0;
+                }
+                const int ready = WaitReadable(fd, deadline);
+                if (ready == 0)
+                    errno = EAGAIN;
+                if (ready <= 0)
+                    return -1;
+            }
+            connection = AcceptOnStandIn(fd, reinterpret_cast<sockaddr*>(&from), &fromLength, flags, handedOver);
         }
-        return connection;
-    };
-    Peer peer;
-    if (fromLength == 0 || !DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)) {
-        if (fromLength > 0)
-            SetKind(connection, kOther);
+        if (connection == -2)
+            connection = acceptOnce(reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (connection < 0)
+            return connection;
+        const auto deliver = [&] {
+            if (address && length) {
+                std::memcpy(address, &from, *length < fromLength ? *length : fromLength);
+                *length = fromLength;
+            }
+            return connection;
+        };
+        ForgetDescriptor(connection);
+        Peer peer;
+        if (fromLength == 0 || !DescribePeer(reinterpret_cast<sockaddr*>(&from), peer)) {
+            if (fromLength > 0)
+                SetKind(connection, kOther);
+            return deliver();
+        }
+        // A connection from an IP peer: the listener was a TCP socket all along.
+        if (kind == kUnknown)
+            SetKind(fd, kTcpSocket);
+        SetKind(connection, kTcpSocket);
+        const unsigned localPort = ListeningPort(fd);
+        SetBoundPort(connection, localPort, true);
+        if (handedOver)
+            return deliver(); // permitted while it was held back
+        Question question;
+        Verdict verdict = Assess(kIncoming, peer, kTcp, localPort, question);
+        if (verdict == Verdict::kUndecided) {
+            const bool nonBlocking = IsNonBlocking(fd, 0);
+            if (!nonBlocking && deadline < 0) {
+                const long long timeout = ReceiveTimeoutMs(fd);
+                deadline = timeout ? start + timeout : 0;
+            }
+            if ((nonBlocking || deadline > 0)
+                && HoldConnection(fd, connection, reinterpret_cast<sockaddr*>(&from), fromLength, question))
+                continue;
+            verdict = AskNow(question);
+        }
+        if (verdict != Verdict::kPermitted) {
+            // What the kernel does with a connection reset before it was
+            // accepted: accept hands it over and it reads as reset. Nothing of
+            // what the other side sent reaches the program, nothing the
+            // program writes reaches it, and the other side sees a reset.
+            REAL(connect);
+            sockaddr unspecified {};
+            unspecified.sa_family = AF_UNSPEC;
+            real_connect(connection, &unspecified, sizeof unspecified);
+            if (verdict == Verdict::kInterrupted) {
+                close(connection);
+                errno = EINTR;
+                return -1;
+            }
+        }
         return deliver();
     }
-    // A connection from an IP peer: the listener was a TCP socket all along.
-    if (kind == kUnknown)
-        SetKind(fd, kTcpSocket);
-    SetKind(connection, kTcpSocket);
-    const unsigned localPort = ListeningPort(fd);
-    SetBoundPort(connection, localPort, true);
-    const Verdict verdict = Decide(kIncoming, peer, kTcp, localPort);
-    if (verdict != Verdict::kPermitted) {
-        // What the kernel does with a connection reset before it was
-        // accepted: accept hands it over and it reads as reset. Nothing of
-        // what the other side sent reaches the program, nothing the
-        // program writes reaches it, and the other side sees a reset.
-        REAL(connect);
-        sockaddr unspecified {};
-        unspecified.sa_family = AF_UNSPEC;
-        real_connect(connection, &unspecified, sizeof unspecified);
-        if (verdict == Verdict::kInterrupted) {
-            close(connection);
-            errno = EINTR;
-            return -1;
-        }
-    }
-    return deliver();
 }
 
 __attribute__((constructor)) void HookAttach()
 {
     StartUp();
+    SetAsker(AskEngine);
     // What the program inherited is looked at now, before it can have
     // forbidden itself the calls that tell.
     if (!platform::IsSecureExecution())
@@ -523,15 +728,42 @@ ZEL_HOOK int close(int fd)
     // never opened this one.
     if (IsGuarded(fd))
         return 0;
+    if (AnyMarks()) {
+        const unsigned char marks = MarksOf(fd);
+        if (marks & kMarkKept)
+            return 0;
+        // Closing a number that stands in withdraws its questions.
+        if (marks & kMarkStandsIn)
+            Withdraw(fd);
+    }
     ForgetDescriptor(fd);
     return real_close(fd);
 }
+
+namespace {
+
+// The lowest descriptor in [first, last] the program's close calls must leave alone.
+bool FirstProtectedIn(unsigned first, unsigned last, unsigned& fd)
+{
+    unsigned guarded = 0, kept = 0;
+    const bool isGuarded = FirstGuardedIn(first, last, guarded);
+    const bool isKept = AnyMarks() && FirstMarkedIn(first, last, kMarkKept, kept);
+    if (!isGuarded && !isKept)
+        return false;
+    fd = !isKept || (isGuarded && guarded < kept) ? guarded : kept;
+    return true;
+}
+
+}  // namespace
 
 ZEL_HOOK int close_range(unsigned int first, unsigned int last, int flags) noexcept
 {
     REAL(close_range);
     unsigned guarded = 0;
-    if ((flags & CLOSE_RANGE_CLOEXEC) || !FirstGuardedIn(first, last, guarded)) {
+    if (!(flags & CLOSE_RANGE_CLOEXEC) && AnyMarks())
+        for (unsigned from = first; from <= last && FirstMarkedIn(from, last, kMarkStandsIn, guarded); from = guarded + 1)
+            Withdraw(static_cast<int>(guarded));
+    if ((flags & CLOSE_RANGE_CLOEXEC) || !FirstProtectedIn(first, last, guarded)) {
         const int result = real_close_range(first, last, flags);
         if (result == 0 && !(flags & CLOSE_RANGE_CLOEXEC))
             ForgetRange(first, last);
@@ -540,7 +772,7 @@ ZEL_HOOK int close_range(unsigned int first, unsigned int last, int flags) noexc
     // Closed around the firewall's own descriptors.
     int result = 0;
     for (unsigned from = first; result == 0 && from <= last;) {
-        if (!FirstGuardedIn(from, last, guarded)) {
+        if (!FirstProtectedIn(from, last, guarded)) {
             result = real_close_range(from, last, flags);
             break;
         }
@@ -559,55 +791,147 @@ ZEL_HOOK void closefrom(int lowest) noexcept
     close_range(static_cast<unsigned>(lowest < 0 ? 0 : lowest), ~0u, 0);
 }
 
+// A copy of a number that stands in is a copy of the socket itself.
 ZEL_HOOK int dup(int fd) noexcept
 {
     REAL(dup);
-    return Duplicated(fd, real_dup(fd));
+    return Duplicated(fd, OnSocket(fd, [&](int socket) { return real_dup(socket); }));
 }
+
+namespace {
+
+// The program puts a file under to: a descriptor of the firewall's there
+// moves, questions about a socket that stood in there are withdrawn.
+void Replacing(int from, int to)
+{
+    if (IsGuarded(to))
+        MoveGuardedAside(to);
+    if (AnyMarks()) {
+        const unsigned char marks = MarksOf(to);
+        if (marks & kMarkKept)
+            MoveKeptAside(to);
+        if (marks & kMarkStandsIn)
+            Withdraw(to);
+    }
+}
+
+}  // namespace
 
 ZEL_HOOK int dup2(int from, int to) noexcept
 {
     REAL(dup2);
-    if (from != to && IsGuarded(to))
-        MoveGuardedAside(to);
-    return Duplicated(from, real_dup2(from, to));
+    if (from == to)
+        return real_dup2(from, to);
+    Replacing(from, to);
+    return Duplicated(from, OnSocket(from, [&](int socket) { return real_dup2(socket, to); }));
 }
 
 ZEL_HOOK int dup3(int from, int to, int flags) noexcept
 {
     REAL(dup3);
-    if (from != to && IsGuarded(to))
-        MoveGuardedAside(to);
-    return Duplicated(from, real_dup3(from, to, flags));
+    if (from == to)
+        return real_dup3(from, to, flags);
+    Replacing(from, to);
+    return Duplicated(from, OnSocket(from, [&](int socket) { return real_dup3(socket, to, flags); }));
 }
 
 // fcntl duplicates too (F_DUPFD); its third argument is passed on as the C
-// library reads it.
-#define FCNTL_WRAPPER(name)                                              \
-    ZEL_HOOK int name(int fd, int command, ...)                          \
-    {                                                                    \
-        REAL(name);                                                      \
-        va_list arguments;                                               \
-        va_start(arguments, command);                                    \
-        void* argument = va_arg(arguments, void*);                       \
-        va_end(arguments);                                               \
-        const int result = real_##name(fd, command, argument);           \
-        if (command == F_DUPFD || command == F_DUPFD_CLOEXEC)            \
-            Duplicated(fd, result);                                      \
-        return result;                                                   \
+// library reads it. On a number that stands in, everything but the
+// number's own flags (close-on-exec) concerns the socket.
+#define FCNTL_WRAPPER(name)                                                                        \
+    ZEL_HOOK int name(int fd, int command, ...)                                                    \
+    {                                                                                              \
+        REAL(name);                                                                                \
+        va_list arguments;                                                                         \
+        va_start(arguments, command);                                                              \
+        void* argument = va_arg(arguments, void*);                                                 \
+        va_end(arguments);                                                                         \
+        const int result = command == F_GETFD || command == F_SETFD                                \
+            ? real_##name(fd, command, argument)                                                   \
+            : OnSocket(fd, [&](int socket) { return real_##name(socket, command, argument); });   \
+        if (command == F_DUPFD || command == F_DUPFD_CLOEXEC)                                      \
+            Duplicated(fd, result);                                                                \
+        return result;                                                                             \
     }
 
 FCNTL_WRAPPER(fcntl)
 FCNTL_WRAPPER(fcntl64)
 
+ZEL_HOOK int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    REAL(ioctl);
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (request == FIOCLEX || request == FIONCLEX)
+        return real_ioctl(fd, request, argument);
+    return OnSocket(fd, [&](int socket) { return real_ioctl(socket, request, argument); });
+}
+
 ZEL_HOOK int bind(int fd, const sockaddr* address, socklen_t length) noexcept
 {
     REAL(bind);
-    const int result = real_bind(fd, address, length);
+    const int result = OnSocket(fd, [&](int socket) { return real_bind(socket, address, length); });
     unsigned port = 0;
     if (result == 0 && IsIpSocket(KnownKind(fd)) && PortOf(address, port))
         SetBoundPort(fd, port, port != 0);
     return result;
+}
+
+ZEL_HOOK int listen(int fd, int backlog) noexcept
+{
+    REAL(listen);
+    return OnSocket(fd, [&](int socket) { return real_listen(socket, backlog); });
+}
+
+ZEL_HOOK int shutdown(int fd, int how) noexcept
+{
+    REAL(shutdown);
+    return OnSocket(fd, [&](int socket) { return real_shutdown(socket, how); });
+}
+
+ZEL_HOOK int getsockname(int fd, sockaddr* address, socklen_t* length) noexcept
+{
+    REAL(getsockname);
+    return OnSocket(fd, [&](int socket) { return real_getsockname(socket, address, length); });
+}
+
+ZEL_HOOK int getpeername(int fd, sockaddr* address, socklen_t* length) noexcept
+{
+    REAL(getpeername);
+    return OnSocket(fd, [&](int socket) { return real_getpeername(socket, address, length); });
+}
+
+// A connection the user refused reports it once, as a refused one does.
+ZEL_HOOK int getsockopt(int fd, int level, int name, void* value, socklen_t* length) noexcept
+{
+    REAL(getsockopt);
+    if (AnyMarks() && level == SOL_SOCKET && name == SO_ERROR && value && length && *length >= sizeof(int)
+        && TakeRefusal(fd)) {
+        const int refused = ECONNREFUSED;
+        std::memcpy(value, &refused, sizeof refused);
+        *length = sizeof refused;
+        return 0;
+    }
+    return OnSocket(fd, [&](int socket) { return real_getsockopt(socket, level, name, value, length); });
+}
+
+ZEL_HOOK int setsockopt(int fd, int level, int name, const void* value, socklen_t length) noexcept
+{
+    REAL(setsockopt);
+    return OnSocket(fd, [&](int socket) { return real_setsockopt(socket, level, name, value, length); });
+}
+
+// The program's epoll sets learn nothing of a stand-in: what it registers
+// for the number is followed, and the socket takes its place when it comes back.
+ZEL_HOOK int epoll_ctl(int epoll, int op, int fd, epoll_event* event) noexcept
+{
+    REAL(epoll_ctl);
+    int result;
+    if (AnyMarks() && (MarksOf(fd) & kMarkStandsIn) && EpollControl(epoll, op, fd, event, result))
+        return result;
+    return real_epoll_ctl(epoll, op, fd, event);
 }
 
 // ---- Connections -----------------------------------------------------------------
@@ -619,6 +943,15 @@ ZEL_HOOK int bind(int fd, const sockaddr* address, socklen_t length) noexcept
 ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
 {
     REAL(connect);
+    if (AnyMarks() && t_inside == 0) {
+        int result;
+        if (ConnectAgain(fd, result))
+            return result;
+        if (TakeRefusal(fd)) {
+            errno = ECONNREFUSED;
+            return -1;
+        }
+    }
     Peer peer;
     Kind kind = kUnknown;
     const bool toPeer = t_inside == 0 && address && DescribePeer(address, peer);
@@ -629,7 +962,13 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
     } else if (toPeer) {
         kind = KindOf(fd);
         if (kind == kTcpSocket) {
-            if (const Verdict verdict = PermitsConnection(fd, peer); verdict != Verdict::kPermitted)
+            Question question;
+            Verdict verdict = PermitsConnection(fd, peer, question);
+            int result = 0;
+            if (verdict == Verdict::kUndecided
+                && (verdict = AskAboutConnection(fd, address, length, peer, question, 0, true, result)) == Verdict::kAsking)
+                return result;
+            if (verdict != Verdict::kPermitted)
                 return Refuse(verdict, ECONNREFUSED);
         } else if (kind == kUdpSocket) {
             SetConnectedPeer(fd, peer);
@@ -652,14 +991,14 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
 ZEL_HOOK int accept4(int fd, sockaddr* address, socklen_t* length, int flags)
 {
     REAL(accept4);
-    return Accepted(fd, address, length,
+    return Accepted(fd, address, length, flags,
                     [&](sockaddr* from, socklen_t* fromLength) { return real_accept4(fd, from, fromLength, flags); });
 }
 
 ZEL_HOOK int accept(int fd, sockaddr* address, socklen_t* length)
 {
     REAL(accept);
-    return Accepted(fd, address, length,
+    return Accepted(fd, address, length, 0,
                     [&](sockaddr* from, socklen_t* fromLength) { return real_accept(fd, from, fromLength); });
 }
 
@@ -668,31 +1007,84 @@ ZEL_HOOK int accept(int fd, sockaddr* address, socklen_t* length)
 ZEL_HOOK ssize_t sendto(int fd, const void* buffer, size_t length, int flags, const sockaddr* to, socklen_t toLength)
 {
     REAL(sendto);
-    if (t_inside == 0 && RefusesSend(fd, to, flags))
+    if (!MayMoveData(fd, true, flags))
         return -1;
+    const iovec part {const_cast<void*>(buffer), length};
+    const OutgoingDatagram sent {&part, 1, to, toLength};
+    switch (t_inside == 0 ? DecideSend(fd, to, toLength, flags, &sent) : Send::kMake) {
+    case Send::kMake:
+        break;
+    case Send::kHeldBack:
+        return static_cast<ssize_t>(length);
+    case Send::kRefused:
+    case Send::kStarted:
+        return -1;
+    }
     return CountTraffic(fd, kSentCounter, real_sendto(fd, buffer, length, flags, to, toLength));
 }
+
+namespace {
+
+// A send on a connected datagram socket: made (true), or ended with result.
+bool MayMakeConnectedSend(int fd, int flags, const iovec* parts, size_t count, ssize_t& result)
+{
+    if (!MayMoveData(fd, true, flags)) {
+        result = -1;
+        return false;
+    }
+    if (!IsKnownDatagram(fd))
+        return true;
+    msghdr message {};
+    message.msg_iov = const_cast<iovec*>(parts);
+    message.msg_iovlen = count;
+    const auto length = static_cast<ssize_t>(MessageBytes(&message));
+    const OutgoingDatagram sent {parts, count, nullptr, 0};
+    const Verdict verdict = PermitsConnectedDatagram(fd, flags, &sent);
+    if (verdict == Verdict::kPermitted)
+        return true;
+    result = verdict == Verdict::kAsking ? length : Refuse(verdict, EPERM);
+    return false;
+}
+
+}  // namespace
 
 ZEL_HOOK ssize_t send(int fd, const void* buffer, size_t length, int flags)
 {
     REAL(send);
-    if (IsKnownDatagram(fd))
-        if (const Verdict verdict = PermitsConnectedDatagram(fd); verdict != Verdict::kPermitted)
-            return Refuse(verdict, EPERM);
+    const iovec part {const_cast<void*>(buffer), length};
+    ssize_t result;
+    if (!MayMakeConnectedSend(fd, flags, &part, 1, result))
+        return result;
     return CountTraffic(fd, kSentCounter, real_send(fd, buffer, length, flags));
 }
 
 ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
 {
     REAL(sendmsg);
-    if (message && t_inside == 0 && RefusesSend(fd, static_cast<const sockaddr*>(message->msg_name), flags))
+    if (!MayMoveData(fd, true, flags))
         return -1;
+    if (message && t_inside == 0) {
+        OutgoingDatagram sent;
+        const bool holdable = AsOutgoing(message, sent);
+        switch (DecideSend(fd, static_cast<const sockaddr*>(message->msg_name), message->msg_namelen, flags,
+                           holdable ? &sent : nullptr)) {
+        case Send::kMake:
+            break;
+        case Send::kHeldBack:
+            return static_cast<ssize_t>(MessageBytes(message));
+        case Send::kRefused:
+        case Send::kStarted:
+            return -1;
+        }
+    }
     return CountTraffic(fd, kSentCounter, real_sendmsg(fd, message, flags));
 }
 
 ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
 {
     REAL(sendmmsg);
+    if (!MayMoveData(fd, true, flags))
+        return -1;
     unsigned allowed = count;
     Verdict refused = Verdict::kPermitted;
     Kind kind = t_inside == 0 ? KnownKind(fd) : kOther;
@@ -704,8 +1096,10 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
         for (unsigned i = 0; i < count; ++i) {
             const auto* to = static_cast<const sockaddr*>(messages[i].msg_hdr.msg_name);
             Peer peer;
-            const Verdict verdict = !to                      ? PermitsConnectedDatagram(fd)
-                                    : DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer)
+            OutgoingDatagram message;
+            const OutgoingDatagram* sent = AsOutgoing(&messages[i].msg_hdr, message) ? &message : nullptr;
+            const Verdict verdict = !to                      ? PermitsConnectedDatagram(fd, flags, sent)
+                                    : DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent)
                                                              : Verdict::kPermitted;
             if (verdict != Verdict::kPermitted) {
                 allowed = i;
@@ -713,8 +1107,13 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
                 break;
             }
         }
-        if (allowed == 0 && count > 0)
-            return Refuse(refused, EPERM);
+        if (allowed == 0 && count > 0) {
+            if (refused != Verdict::kAsking)
+                return Refuse(refused, EPERM);
+            // Held back: as far as the program can tell, it left.
+            messages[0].msg_len = static_cast<unsigned>(MessageBytes(&messages[0].msg_hdr));
+            return 1;
+        }
     }
     const int sent = real_sendmmsg(fd, messages, allowed, flags);
     for (int i = 0; i < sent; ++i)
@@ -725,18 +1124,19 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
 ZEL_HOOK ssize_t write(int fd, const void* buffer, size_t length)
 {
     REAL(write);
-    if (IsKnownDatagram(fd))
-        if (const Verdict verdict = PermitsConnectedDatagram(fd); verdict != Verdict::kPermitted)
-            return Refuse(verdict, EPERM);
+    const iovec part {const_cast<void*>(buffer), length};
+    ssize_t result;
+    if (!MayMakeConnectedSend(fd, 0, &part, 1, result))
+        return result;
     return CountTraffic(fd, kSentCounter, real_write(fd, buffer, length));
 }
 
 ZEL_HOOK ssize_t writev(int fd, const iovec* parts, int count)
 {
     REAL(writev);
-    if (IsKnownDatagram(fd))
-        if (const Verdict verdict = PermitsConnectedDatagram(fd); verdict != Verdict::kPermitted)
-            return Refuse(verdict, EPERM);
+    ssize_t result;
+    if (!MayMakeConnectedSend(fd, 0, parts, count > 0 ? static_cast<size_t>(count) : 0, result))
+        return result;
     return CountTraffic(fd, kSentCounter, real_writev(fd, parts, count));
 }
 
@@ -745,6 +1145,8 @@ ZEL_HOOK ssize_t writev(int fd, const iovec* parts, int count)
 ZEL_HOOK ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength)
 {
     REAL(recvfrom);
+    if (!MayMoveData(fd, false, flags))
+        return -1;
     if (MayDecideReceive(KnownKind(fd)))
         return ReceiveByRecvfrom(fd, buffer, length, flags, from, fromLength);
     const iovec part {buffer, length};
@@ -755,6 +1157,8 @@ ZEL_HOOK ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockad
 ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
 {
     REAL(recv);
+    if (!MayMoveData(fd, false, flags))
+        return -1;
     if (MayDecideReceive(KnownKind(fd)))
         return ReceiveByRecvfrom(fd, buffer, length, flags, nullptr, nullptr);
     const iovec part {buffer, length};
@@ -764,6 +1168,8 @@ ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
 ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
 {
     REAL(recvmsg);
+    if (!MayMoveData(fd, false, flags))
+        return -1;
     if (message && MayDecideReceive(KnownKind(fd))) {
         const ssize_t n = ReceiveByRecvmsg(fd, message, flags);
         LearnReceivedDescriptors(message, n);
@@ -779,6 +1185,8 @@ ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
 ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, struct timespec* timeout)
 {
     REAL(recvmmsg);
+    if (!MayMoveData(fd, false, flags))
+        return -1;
     const Kind kind = KnownKind(fd);
     if (!messages || count == 0 || !MayDecideReceive(kind)) {
         const int received = real_recvmmsg(fd, messages, count, flags, timeout);
@@ -836,6 +1244,8 @@ ZEL_HOOK int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags, 
 ZEL_HOOK ssize_t read(int fd, void* buffer, size_t length)
 {
     REAL(read);
+    if (!MayMoveData(fd, false, 0))
+        return -1;
     if (IsKnownDatagram(fd)) {
         iovec part {buffer, length};
         msghdr message {};
@@ -854,6 +1264,8 @@ ZEL_HOOK ssize_t read(int fd, void* buffer, size_t length)
 ZEL_HOOK ssize_t readv(int fd, const iovec* parts, int count)
 {
     REAL(readv);
+    if (!MayMoveData(fd, false, 0))
+        return -1;
     if (IsKnownDatagram(fd)) {
         msghdr message {};
         message.msg_iov = const_cast<iovec*>(parts);

@@ -1,22 +1,24 @@
 #include "SocketTable.h"
 
 #include "Memory.h"
+#include "OpenDescriptors.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace hook {
 
+std::atomic<int> g_markedDescriptors {0};
+
 namespace {
 
 struct Tables {
-    // Bits 0..1: the kind; bit 7: a TCP connection to port 53.
+    // Bits 0..1: the kind; bits 4..6: marks (SocketTable.h); bit 7: a TCP
+    // connection to port 53.
     std::atomic<unsigned char> kinds[kTrackedDescriptors];
     // Bit 16: the port is known; bits 0..15: the port.
     std::atomic<uint32_t> ports[kTrackedDescriptors];
@@ -25,6 +27,12 @@ struct Tables {
 
 constexpr unsigned char kKindBits = 0x03;
 constexpr unsigned char kDnsStreamBit = 0x80;
+constexpr unsigned char kMarkBits = kMarkRefused | kMarkKept | kMarkStandsIn;
+
+int CountMarks(unsigned char bits)
+{
+    return ((bits & kMarkRefused) != 0) + ((bits & kMarkKept) != 0) + ((bits & kMarkStandsIn) != 0);
+}
 
 // Made at the program's first socket: a program without any never pays for them.
 std::atomic<Tables*> g_tables {nullptr};
@@ -105,8 +113,13 @@ void SetKind(int fd, Kind kind)
     // alone (a sandboxed one among them) never maps them, and its
     // descriptors stay of unknown kind, which costs it nothing either.
     if (Tracked(fd))
-        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing())
-            tables->kinds[fd].store(kind, std::memory_order_relaxed);
+        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing()) {
+            // Marks stay: they are the firewall's, not the program's.
+            unsigned char old = tables->kinds[fd].load(std::memory_order_relaxed);
+            while (!tables->kinds[fd].compare_exchange_weak(old, static_cast<unsigned char>((old & kMarkBits) | kind),
+                                                            std::memory_order_relaxed)) {
+            }
+        }
 }
 
 Kind KnownKind(int fd)
@@ -139,26 +152,7 @@ namespace {
 // Descriptors from first on, as /proc lists them.
 void LearnInheritedFromProc(int first)
 {
-    const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return;
-    alignas(8) char entries[2048];
-    for (int rounds = 0; rounds < 1024; ++rounds) {
-        const long length = ::syscall(SYS_getdents64, folder, entries, sizeof entries);
-        if (length <= 0)
-            break;
-        for (long at = 0; at < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
-            at += entry->d_reclen;
-            int fd = 0;
-            const char* digit = entry->d_name;
-            for (; *digit >= '0' && *digit <= '9' && fd < (1 << 24); ++digit)
-                fd = fd * 10 + (*digit - '0');
-            if (*digit == '\0' && digit != entry->d_name && fd != folder && fd >= first)
-                LearnInherited(fd);
-        }
-    }
-    ::close(folder);
+    ForEachOpenDescriptor(first, [](int fd, int, const char*, void*) { LearnInherited(fd); }, nullptr);
 }
 
 }  // namespace
@@ -195,7 +189,10 @@ void CopyKnowledge(int from, int to)
         Forget(to);
         return;
     }
-    tables->kinds[to].store(tables->kinds[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    const unsigned char copied = tables->kinds[from].load(std::memory_order_relaxed) & ~kMarkBits;
+    const unsigned char old = tables->kinds[to].exchange(copied, std::memory_order_acq_rel);
+    if (old & kMarkBits)
+        g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
     tables->ports[to].store(tables->ports[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
     tables->decidedPeers[to].store(tables->decidedPeers[from].load(std::memory_order_relaxed),
                                    std::memory_order_relaxed);
@@ -253,9 +250,51 @@ void Forget(int fd)
     Tables* tables = Existing();
     if (!tables || !Tracked(fd))
         return;
-    tables->kinds[fd].store(kUnknown, std::memory_order_relaxed);
+    const unsigned char old = tables->kinds[fd].exchange(kUnknown, std::memory_order_acq_rel);
+    if (old & kMarkBits)
+        g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
     tables->ports[fd].store(0, std::memory_order_relaxed);
     tables->decidedPeers[fd].store(0, std::memory_order_relaxed);
+}
+
+unsigned char MarksOf(int fd)
+{
+    const Tables* tables = Existing();
+    return tables && Tracked(fd) ? tables->kinds[fd].load(std::memory_order_acquire) & kMarkBits : 0;
+}
+
+bool SetMark(int fd, Mark mark)
+{
+    Tables* tables = Tracked(fd) ? Made() : nullptr;
+    if (!tables)
+        return false;
+    if (!(tables->kinds[fd].fetch_or(mark, std::memory_order_acq_rel) & mark))
+        g_markedDescriptors.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
+bool ClearMark(int fd, Mark mark)
+{
+    Tables* tables = Existing();
+    if (!tables || !Tracked(fd))
+        return false;
+    const bool was = tables->kinds[fd].fetch_and(static_cast<unsigned char>(~mark), std::memory_order_acq_rel) & mark;
+    if (was)
+        g_markedDescriptors.fetch_sub(1, std::memory_order_acq_rel);
+    return was;
+}
+
+bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd)
+{
+    const Tables* tables = Existing();
+    if (!tables || !AnyMarks())
+        return false;
+    for (unsigned at = first; at <= last && at < static_cast<unsigned>(kTrackedDescriptors); ++at)
+        if (tables->kinds[at].load(std::memory_order_relaxed) & mark) {
+            fd = at;
+            return true;
+        }
+    return false;
 }
 
 }  // namespace hook

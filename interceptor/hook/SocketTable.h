@@ -60,4 +60,24 @@ uint64_t DecidedPeer(int fd);
 // Everything known about a descriptor goes when it is closed or replaced.
 void Forget(int fd);
 
+// Marks of the firewall's own, set only while a question about a connection
+// is open or its answer is still to be told (see StandIns.h). A call on a
+// descriptor looks at them only when some descriptor has one: one load.
+enum Mark : unsigned char {
+    kMarkRefused = 0x10,  // a connection refused by the user, not reported yet
+    kMarkKept = 0x20,     // a socket or signal the firewall keeps aside: not the program's
+    kMarkStandsIn = 0x40, // the number stands in for a socket kept aside
+};
+// Acquire: a thread that sees a mark go sees what was done before it went
+// (the socket put back under its number); a plain load on x86.
+extern std::atomic<int> g_markedDescriptors;
+inline bool AnyMarks() { return g_markedDescriptors.load(std::memory_order_acquire) != 0; }
+unsigned char MarksOf(int fd);
+// False when the descriptor is past the tables (or no memory for them).
+bool SetMark(int fd, Mark mark);
+// Whether it was set.
+bool ClearMark(int fd, Mark mark);
+// The lowest descriptor in [first, last] with mark, into fd.
+bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd);
+
 }  // namespace hook

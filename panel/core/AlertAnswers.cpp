@@ -2,7 +2,6 @@
 
 #include "core/ErrorLog.h"
 #include "core/FileInformation.h"
-#include "core/HostPorts.h"
 #include "platform/Constants.h"
 #include "platform/HostName.h"
 #include "platform/Processes.h"
@@ -53,7 +52,7 @@ void StoreHostRule(rules::Application& app, int alertCode, const std::string& ho
     rule.permission = alertCode == platform::kCodeOutgoingHostPermitted ? Permission::kPermit : Permission::kDeny;
     rule.direction = Direction::kOutgoing;
     rule.inForce = true;
-    rule.ports = PortsForOlderReaders(port, *rule.direction, *rule.permission);
+    rule.ports = rules::PortsForOlderReaders(port, *rule.direction, *rule.permission);
     // First: the answer was asked for because no earlier rule decided, but a
     // broader rule after it (an ASK for every address) would.
     app.rules.insert(app.rules.begin(), std::move(rule));

@@ -13,9 +13,9 @@ namespace panel {
 namespace {
 
 // The rule an answer for this peer makes, named so that the rule lists say what it is for.
-std::string RuleNameFor(const BackstopAnswer& answer, bool ipv4)
+std::string RuleNameFor(const BackstopAnswer& answer)
 {
-    return "Backstop: " + (ipv4 ? answer.address : std::string("IPv6")) + " port " + std::to_string(answer.port);
+    return "Backstop: " + answer.address + " port " + std::to_string(answer.port);
 }
 
 bool IsAnswerRule(const rules::Rule& rule, const std::string& name)
@@ -51,11 +51,10 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelCore& core, const BackstopAns
     if (answer.forAll) {
         SetAnsweredDefault(core, app, answer.permit ? platform::kCodeOutgoingPermitted : platform::kCodeOutgoingBlocked);
     } else {
-        const std::string name = RuleNameFor(answer, isIpv4);
+        const std::string name = RuleNameFor(answer);
         std::erase_if(app.rules, [&name](const rules::Rule& rule) { return IsAnswerRule(rule, name); });
         rules::Port port = rules::Port::Numbered(static_cast<int>(answer.port));
-        if (isIpv4)
-            port.addresses = std::vector<std::string> {answer.address};
+        port.addresses = std::vector<std::string> {answer.address}; // IPv4 or IPv6: the rule covers that peer alone
         rules::Rule rule;
         rule.name = name;
         rule.permission = permission;

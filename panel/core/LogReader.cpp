@@ -3,6 +3,7 @@
 #include "core/ErrorLog.h"
 #include "core/RulesStore.h"
 #include "core/SettingValues.h"
+#include "platform/AddressRange.h"
 #include "platform/Files.h"
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
@@ -85,6 +86,20 @@ std::string GetPhrase(std::string_view line, std::string_view tag)
     if (name == "SERVICE")
         return value.empty() ? "0" : value;
     return value;
+}
+
+std::string AddressSortKey(std::string_view address)
+{
+    const auto parsed = platform::ParseAddress(address);
+    if (!parsed)
+        return "9" + std::string(address);
+    char key[40];
+    if (parsed->family == platform::AddressFamily::kIpv4)
+        std::snprintf(key, sizeof key, "4%08llx", static_cast<unsigned long long>(parsed->value.low));
+    else
+        std::snprintf(key, sizeof key, "6%016llx%016llx", static_cast<unsigned long long>(parsed->value.high),
+                      static_cast<unsigned long long>(parsed->value.low));
+    return key;
 }
 
 const LogReader::File& LogReader::Read(const std::string& path, const std::string& serviceManager)

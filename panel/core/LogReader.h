@@ -37,6 +37,11 @@ struct LogRow {
     bool operator==(const LogRow&) const = default;
 };
 
+// What the address column sorts by: by family (IPv4 first), then by value,
+// so that 10.0.0.9 comes before 10.0.0.10 and 2001:db8::9 before
+// 2001:db8::10; a text that is no address after every address.
+std::string AddressSortKey(std::string_view address);
+
 // Reads the log folder's daily files, each parsed once: a file read before
 // is read again only when its size or time changed, so a refresh of a view
 // whose logs did not change reads nothing. One per window.

@@ -25,6 +25,11 @@ Options Options::Of(const PanelSettings& settings)
     const auto seconds = TextToInteger(settings.AlertTimeout);
     if (seconds && *seconds >= 1 && *seconds <= names::kMaxAlertTimeout)
         options.alertTimeout = *seconds;
+    options.awayAllows = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kAwayAnswer) == "1";
+    const auto away = TextToInteger(panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kAwayTimeout));
+    if (away && *away >= 0 && *away <= names::kMaxAlertTimeout)
+        options.awaySeconds = *away;
+    options.journalRecords = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1";
     return options;
 }
 
@@ -72,6 +77,16 @@ OptionsStored StoreOptions(PanelSettings& settings, const Options& options, std:
         settings.AlertTimeout = timeout;
         SaveString(RootKey::LocalMachine, kSettingsKey, names::kAlertTimeout, timeout);
     }
+    // Written when changed, or when it was not there: the engines read it at each alert.
+    const auto storeChanged = [](const char* name, const std::string& value) {
+        if (panel::GetString(RootKey::LocalMachine, kSettingsKey, name) != value)
+            SaveString(RootKey::LocalMachine, kSettingsKey, name, value);
+    };
+    storeChanged(names::kAwayAnswer, options.awayAllows ? "1" : "2");
+    storeChanged(names::kAwayTimeout, std::to_string(options.awaySeconds));
+    // Read by the interceptor's process within a second; nothing written until chosen.
+    if ((panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1") != options.journalRecords)
+        SaveString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords, options.journalRecords ? "1" : "0");
     result.stored = true;
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/PanelSettings.h"
+#include "platform/Settings.h"
 
 #include <ctime>
 #include <optional>
@@ -16,6 +17,11 @@ struct Options {
     bool udpFullMode = false;      // "UpdFullMode"
     bool askBeforeApplyingToAll = false; // "ApplySettings"
     std::optional<int> alertTimeout; // "AlertTimeout": seconds before an alert answers Block; none: never
+    // What answers a question nobody can see (the screen locked, no
+    // display): "AwayAnswer" (Allow or Block) after "AwayTimeout" seconds.
+    bool awayAllows = false;
+    int awaySeconds = platform::settings::kDefaultAwayTimeout;
+    bool journalRecords = false; // "JournalRecords": each log record also goes to the system journal
 
     // What the settings hold now.
     static Options Of(const PanelSettings& settings);

@@ -2,6 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "core/SettingValues.h"
+#include "platform/AddressRange.h"
 #include "platform/Files.h"
 #include "platform/HostPatterns.h"
 #include "platform/Text.h"
@@ -33,6 +34,8 @@ bool CheckSingleIp(std::string_view text)
     text = platform::TrimBlanks(text);
     if (text.empty())
         return true;
+    if (text.find(':') != std::string_view::npos)
+        return platform::ParseAddress(text).has_value();
     const auto parts = Split(text, '.');
     if (parts.size() != 4)
         return false;
@@ -47,10 +50,23 @@ bool CheckSingleIp(std::string_view text)
 
 bool CheckIpList(std::string_view text)
 {
-    for (const std::string_view item : Split(text, ','))
-        if (!CheckSingleIp(item))
+    for (const std::string_view item : Split(text, ',')) {
+        const bool prefix = item.find('/') != std::string_view::npos;
+        if (prefix ? !platform::ParseAddressRange(item) : !CheckSingleIp(item))
             return false;
+    }
     return true;
+}
+
+bool CheckIpRange(std::string_view low, std::string_view high)
+{
+    if (!CheckSingleIp(low) || !CheckSingleIp(high))
+        return false;
+    const auto address = [](std::string_view text) {
+        return platform::TrimBlanks(text).empty() ? platform::ParseAddress("0.0.0.0") : platform::ParseAddress(text);
+    };
+    const auto first = address(low), last = address(high);
+    return first && last && first->family == last->family && first->value <= last->value;
 }
 
 std::optional<std::vector<std::string>> CheckHostList(std::string_view text)

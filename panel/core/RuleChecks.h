@@ -9,12 +9,17 @@
 // What the rule editor accepts, and the ports list it offers names from.
 namespace panel {
 
-// One dotted IPv4 address: four parts of digits from 0 to 255, blanks
-// allowed around the address but not inside it (the engine reads nothing
-// else); the empty text is valid (it stands for no address).
+// One address, blanks allowed around it but not inside it: dotted IPv4 in
+// four parts of digits from 0 to 255, or IPv6 in any of its written forms
+// (the engine reads no other); the empty text is valid (it stands for no
+// address).
 bool CheckSingleIp(std::string_view text);
-// Addresses separated by ",", each as CheckSingleIp wants it.
+// Items separated by ",", each an address as CheckSingleIp wants it or a
+// prefix "address/length" of either family ("10.0.0.0/8", "2001:db8::/32").
 bool CheckIpList(std::string_view text);
+// The bounds of a range "low-high": addresses as CheckSingleIp wants them
+// (an empty one is 0.0.0.0), of one family, low not above high.
+bool CheckIpRange(std::string_view low, std::string_view high);
 // Host patterns separated by ",": "name", "*.domain", "*" or "?", names in
 // their ASCII form. The patterns as the rules file keeps them (lower case,
 // no trailing dot), or nothing when any item is none.

@@ -1,6 +1,5 @@
 #include "dialogs/EditApp_Step4.h"
 
-#include "core/HostPorts.h"
 #include "core/RuleChecks.h"
 #include "core/SettingValues.h"
 #include "widgets/WindowTools.h"
@@ -83,7 +82,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     portsLayout->addWidget(alias_, 1, 3, 1, 3);
     remoteIp_ = Named(new QRadioButton("Remote IP:", ports), "RemoteIp");
     ips_ = Named(new QLineEdit(ports), "NewIpsList");
-    ips_->setPlaceholderText("10.0.0.1,10.0.0.2");
+    ips_->setPlaceholderText("10.0.0.1,10.1.0.0/16,2001:db8::1");
     portsLayout->addWidget(remoteIp_, 2, 0);
     portsLayout->addWidget(ips_, 2, 1, 1, 5);
     remoteIpRange_ = Named(new QRadioButton("Remote IP Range:", ports), "RemoteIpRange");
@@ -169,7 +168,7 @@ rules::Rule EditApp_Step4::Result() const
     rule.name = ruleName_->text().toStdString();
     rule.ports.clear();
     for (const rules::Port& port : working_.ports)
-        for (rules::Port& written : panel::PortsForOlderReaders(port, *rule.direction, *rule.permission))
+        for (rules::Port& written : rules::PortsForOlderReaders(port, *rule.direction, *rule.permission))
             rule.ports.push_back(std::move(written));
     return rule;
 }
@@ -225,9 +224,7 @@ rules::Port EditApp_Step4::CreatePort()
 
 bool EditApp_Step4::CheckRange()
 {
-    const std::string low = ipMin_->text().toStdString();
-    const std::string high = ipMax_->text().toStdString();
-    return panel::CheckSingleIp(high) && panel::CheckSingleIp(low) && panel::longfromip(low) <= panel::longfromip(high);
+    return panel::CheckIpRange(ipMin_->text().toStdString(), ipMax_->text().toStdString());
 }
 
 bool EditApp_Step4::PortFieldsValid()

@@ -4,6 +4,7 @@
 #include "platform/Settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -68,12 +69,18 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     page->addWidget(frame2);
 
     auto* frame3 = Frame("Frame3", "  Log file settings", general);
-    auto* logs = new QHBoxLayout(frame3);
+    auto* logRows = new QVBoxLayout(frame3);
+    auto* logs = new QHBoxLayout;
+    logRows->addLayout(logs);
     logDays_ = Named(new QLineEdit(frame3), "LogFiles");
     logDays_->setMaximumWidth(80);
     logs->addWidget(logDays_);
     logs->addWidget(Named(new QLabel("Number of days to save the log", frame3), "Label2"));
     logs->addStretch(1);
+    journalRecords_ = Named(new QCheckBox("Also send each record to the system journal", frame3), "JournalRecordsCheck");
+    journalRecords_->setToolTip("Every connection logged also goes to the journal (journalctl -t tessary), "
+                                "so that the machine's log forwarding takes it; the daily log stays as it is.");
+    logRows->addWidget(journalRecords_);
     page->addWidget(frame3);
 
     auto* frame4 = Frame("Frame4", "  UDP mode", general);
@@ -99,6 +106,24 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     timeout->addStretch(1);
     security->addLayout(timeout);
     connect(alertTimeout_, &QCheckBox::toggled, alertSeconds_, &QWidget::setEnabled);
+    // Nobody can see the question (the screen locked, no display): the
+    // program is not held up until somebody comes back.
+    auto* away = new QHBoxLayout;
+    auto* awayLabel = Named(new QLabel("When nobody is at the screen, &answer", frame5), "AwayAnswerLabel");
+    awayAnswer_ = Named(new QComboBox(frame5), "AwayAnswerCombo");
+    awayAnswer_->addItems({"Block", "Allow"});
+    awayLabel->setBuddy(awayAnswer_);
+    auto* afterLabel = Named(new QLabel("a&fter", frame5), "AwayAfterLabel");
+    awaySeconds_ = Named(new QSpinBox(frame5), "AwayTimeoutSeconds");
+    awaySeconds_->setRange(0, platform::settings::kMaxAlertTimeout);
+    afterLabel->setBuddy(awaySeconds_);
+    away->addWidget(awayLabel);
+    away->addWidget(awayAnswer_);
+    away->addWidget(afterLabel);
+    away->addWidget(awaySeconds_);
+    away->addWidget(Named(new QLabel("seconds", frame5), "AwaySecondsLabel"));
+    away->addStretch(1);
+    security->addLayout(away);
     page->addWidget(frame5);
     layout->addWidget(tabs);
 
@@ -119,6 +144,9 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     alertSeconds_->setEnabled(current.alertTimeout.has_value());
     if (current.alertTimeout)
         alertSeconds_->setValue(*current.alertTimeout);
+    awayAnswer_->setCurrentIndex(current.awayAllows ? 1 : 0);
+    awaySeconds_->setValue(current.awaySeconds);
+    journalRecords_->setChecked(current.journalRecords);
     adjustSize();
     panel::CenterForm(this);
 }
@@ -133,6 +161,9 @@ void ToolsOption::Ok()
     options.askBeforeApplyingToAll = askBeforeApplying_->isChecked();
     if (alertTimeout_->isChecked())
         options.alertTimeout = alertSeconds_->value();
+    options.awayAllows = awayAnswer_->currentIndex() == 1;
+    options.awaySeconds = awaySeconds_->value();
+    options.journalRecords = journalRecords_->isChecked();
     const panel::OptionsStored stored = store_(options);
     sessionChanged_ = sessionChanged_ || stored.sessionChanged;
     if (stored.stored)

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
@@ -14,8 +15,9 @@ class QSpinBox;
 // The general settings: days of logs kept, start at login, whether every
 // program the user starts runs under the firewall, UDP mode, the question
 // before a level is applied to every application, the graph's interval
-// (shown, not stored), and whether an alert nobody answers blocks after a
-// time. OK stores them through store; the dialog stays open when they were
+// (shown, not stored), whether an alert nobody answers blocks after a
+// time, what answers a question nobody can see (the screen locked, no
+// display), and whether the log's records also go to the journal. OK stores them through store; the dialog stays open when they were
 // not stored (the days are no number).
 class ToolsOption : public QDialog {
     Q_OBJECT
@@ -39,4 +41,7 @@ private:
     QCheckBox* askBeforeApplying_;
     QCheckBox* alertTimeout_;
     QSpinBox* alertSeconds_;
+    QComboBox* awayAnswer_; // "Block", "Allow"
+    QSpinBox* awaySeconds_;
+    QCheckBox* journalRecords_;
 };

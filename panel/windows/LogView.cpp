@@ -12,6 +12,20 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole + 1;
 constexpr int kServiceRole = Qt::UserRole + 2;
+constexpr int kSortKeyRole = Qt::UserRole + 3;
+constexpr int kAddressColumn = 4;
+
+// A log row: its address column sorts by address, not as text.
+class LogItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        if (treeWidget() && treeWidget()->sortColumn() == kAddressColumn)
+            return data(kAddressColumn, kSortKeyRole).toString() < other.data(kAddressColumn, kSortKeyRole).toString();
+        return QTreeWidgetItem::operator<(other);
+    }
+};
 
 }  // namespace
 
@@ -81,12 +95,13 @@ void LogView::Fill(const Source& source)
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<int>(rows.size()));
     for (const panel::LogRow& row : rows) {
-        auto* item = new QTreeWidgetItem({QString::fromStdString(row.number), QString::fromStdString(row.dateTime),
+        auto* item = new LogItem(QStringList {QString::fromStdString(row.number), QString::fromStdString(row.dateTime),
                                           QString::fromStdString(row.application), QString::fromStdString(row.protocol),
                                           QString::fromStdString(row.ip), QString::fromStdString(row.port),
                                           QString::fromStdString(row.host)});
         item->setData(0, kPathRole, QString::fromStdString(row.path));
         item->setData(0, kServiceRole, QString::fromStdString(row.service));
+        item->setData(kAddressColumn, kSortKeyRole, QString::fromStdString(panel::AddressSortKey(row.ip)));
         items << item;
     }
     addTopLevelItems(items);

@@ -8,12 +8,14 @@
 #include "core/Options.h"
 #include "core/ProcessList.h"
 #include "dialogs/AdvancedForm.h"
+#include "dialogs/AwayDecisionsWindow.h"
 #include "dialogs/CreateNewApp_Step1.h"
 #include "dialogs/ToolsOption.h"
 #include "dialogs/TrayNotice.h"
 #include "gui/Art.h"
 #include "windows/AddNewMenu.h"
 #include "windows/ApplicationPane.h"
+#include "windows/AwayNotice.h"
 #include "control/BackstopQuestions.h"
 #include "windows/GroupView.h"
 #include "windows/HelpMenu.h"
@@ -29,6 +31,7 @@
 #include "windows/StatusArea.h"
 #include "windows/TrayIcon.h"
 #include "widgets/WindowTools.h"
+#include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Net.h"
@@ -36,6 +39,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QScreen>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -89,7 +93,8 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     rulesNotice_ = new RulesNotice(this);
     layout->addWidget(rulesNotice_);
     layout->addWidget(splitter, 1);
-    status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), this);
+    away_ = new AwayNotice(platform::away::ListPath(), this);
+    status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
     layout->addWidget(status_);
     // The message box is reached by other processes only; it shows nothing.
     auto* box = panel::Named(new QWidget(central), "Picture2");
@@ -168,7 +173,27 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         RefreshSideColumn();
         pane_->RefreshLog();
     });
-    resize(880, 640);
+    connect(away_, &AwayNotice::ListRequested, this, &MainForm::OpenAwayDecisions);
+    connect(away_, &AwayNotice::MoreDecided, this, [this] {
+        if (!isVisible() && tray_)
+            tray_->ShowBalloon("Decided while you were away",
+                               "Programs asked while nobody was at the screen, and your setting answered. "
+                               "Open the control panel to review.",
+                               false);
+    });
+    // As large as its contents ask, within the screen it opens on.
+    QSize size = sizeHint().expandedTo(QSize(880, 640));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+    resize(size);
+}
+
+void MainForm::OpenAwayDecisions()
+{
+    AwayDecisionsWindow window(core_, platform::away::ListPath(), this);
+    connect(&window, &AwayDecisionsWindow::RuleMade, this, &MainForm::ReloadTree);
+    window.exec();
+    away_->Check();
 }
 
 MainForm::~MainForm() { core_.Updates().SetPublisher(nullptr); }

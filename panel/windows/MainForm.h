@@ -14,6 +14,7 @@
 
 class AddNewMenu;
 class ApplicationPane;
+class AwayNotice;
 class BackstopQuestions;
 class GroupView;
 class HelpMenu;
@@ -89,6 +90,7 @@ private:
     void OpenWizard();
     void OpenAdvanced();
     void OpenOptions();
+    void OpenAwayDecisions();
     void AddFromLog();
     void StoreAnswers(const std::vector<panel::AlertAnswer>& answers);
     void ShowBackstopNotice(const std::string& message);
@@ -104,6 +106,7 @@ private:
     ProtectionView* protection_;
     RulesNotice* rulesNotice_;
     StatusArea* status_;
+    AwayNotice* away_;
     MessageChannel* channel_;
     TrayIcon* tray_ = nullptr;
     InterceptorWatch* watch_;

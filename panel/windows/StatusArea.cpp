@@ -38,7 +38,7 @@ QLabel* Notice(const char* name, QWidget* parent)
 
 }  // namespace
 
-StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* parent) : QWidget(parent)
+StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget* parent) : QWidget(parent)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 4, 0, 0);
@@ -78,6 +78,7 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* parent) : QWi
     side->addWidget(engineNotice_);
     backstopNotice_ = Notice("BackstopNotice", this);
     side->addWidget(backstopNotice_);
+    side->addWidget(away);
     QLabel* version = panel::PlainLabel("LBLVersion", QString(), this);
     side->addWidget(version);
     auto* links = new QHBoxLayout;

@@ -19,8 +19,9 @@ class TrafficChart;
 class StatusArea : public QWidget {
     Q_OBJECT
 public:
-    // coverage and summary: the Protection page's two lines for the side column.
-    StatusArea(QLabel* coverage, QLabel* summary, QWidget* parent);
+    // coverage and summary: the Protection page's two lines for the side
+    // column; away: the line of what was decided while nobody was there.
+    StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget* parent);
 
     void ShowTraffic(const panel::TrafficStats::Tick& tick);
     void ShowRunning(const std::vector<std::string>& paths);

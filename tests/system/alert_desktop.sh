@@ -196,24 +196,8 @@ if [ -n "$SHOTS" ]; then
   step "3. screenshots in $SHOTS"
   look scale1
   QT_SCALE_FACTOR=2 look scale2
-  mkdir -p "$work/dark"
-  cat >"$work/dark/kdeglobals" <<'KDE'
-[Colors:Window]
-BackgroundNormal=49,54,59
-ForegroundNormal=239,240,241
-[Colors:View]
-BackgroundNormal=35,38,41
-ForegroundNormal=239,240,241
-[Colors:Button]
-BackgroundNormal=49,54,59
-ForegroundNormal=239,240,241
-[Colors:Selection]
-BackgroundNormal=61,174,233
-ForegroundNormal=252,252,252
-[Colors:Tooltip]
-BackgroundNormal=49,54,59
-ForegroundNormal=239,240,241
-KDE
+  source "$(dirname "${BASH_SOURCE[0]}")/dark_palette.sh"
+  dark_palette "$work/dark"
   XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark" look dark
 fi
 echo "PASS: the focus stayed with the terminal; one alert program, one window for 25 questions"

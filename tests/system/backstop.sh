@@ -73,10 +73,11 @@ for name in a-static b-static b-static-2 b-static-3 ruled; do cp "$work/probe-st
 mkdir -p "$cg"
 
 # Runs a command as a test user inside the cgroup, in a network namespace
-# of its own with loopback up.
+# of its own with loopback up and fd00::2 on it (nothing listens there
+# either: a pass is refused by the peer).
 as() { # UID COMMAND...
   local uid=$1; shift
-  sh -c 'echo $$ > "$1/cgroup.procs"; shift; exec unshare -n sh -c "ip link set lo up; exec setpriv --reuid='"$uid"' --regid='"$uid"' --clear-groups \"\$@\"" sh "$@"' \
+  sh -c 'echo $$ > "$1/cgroup.procs"; shift; exec unshare -n sh -c "ip link set lo up; ip -6 addr add fd00::2/128 dev lo nodad 2>/dev/null; exec setpriv --reuid='"$uid"' --regid='"$uid"' --clear-groups \"\$@\"" sh "$@"' \
     sh "$cg" "$@" 2>&1
 }
 as_user() { as "$auid" "$@"; }
@@ -292,7 +293,11 @@ run_a() { local name=$1; shift; as_user "$work/$name" "$@"; }
 put_rules() { # DOCUMENT: written beside the file and renamed into place by the user, as the panel does
   printf '%s\n' "$1" | setpriv --reuid=$auid --regid=$auid --clear-groups sh -c 'cat >"$1.new" && mv -f "$1.new" "$1"' sh "$rulesA"
 }
-put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule PERMIT 7781 127.0.0.2)$(rule DENY 7782)")$(app ANY ASK PERMIT)</APPLICATIONS>"
+# And by IPv6 addresses, ranges and prefixes of both families, first match first.
+by_address="$(rule DENY 7784 fd00::2)$(rule PERMIT 7784 fd00::/64)$(rule PERMIT 7784)$(rule PERMIT 7785 fd00::/64)$(rule DENY 7785)"
+by_address+="$(rule DENY 7786 127.0.0.4/30)$(rule PERMIT 7786)$(rule DENY 7787 127.0.0.0/30)$(rule PERMIT 7787)"
+by_address+="$(rule DENY 7788 fd00::1-fd00::3)$(rule PERMIT 7788)"
+put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule PERMIT 7781 127.0.0.2)$(rule DENY 7782)$by_address")$(app ANY ASK PERMIT)</APPLICATIONS>"
 # A's control panel, whose alerts answer Allow after a moment.
 : >"$work/alerts-a"; chown $auid "$work/alerts-a"
 as_user env "${envA[@]}" QT_QPA_PLATFORM=offscreen ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" \
@@ -305,6 +310,12 @@ check passed "RULED to the address and port its rule permits" "$(run_a ruled lib
 check denied "RULED to the port its rule denies" "$(run_a ruled libc 127.0.0.2 7782)"
 check passed "another static program: the general settings" "$(run_a a-static libc 127.0.0.2 7782)"
 check passed "RULED to that address in IPv6 form" "$(run_a ruled libc ::ffff:127.0.0.2 7781)"
+check denied "RULED to an IPv6 address its rule denies, before a prefix that holds it" "$(run_a ruled libc fd00::2 7784)"
+check passed "RULED to an IPv6 prefix its rule permits" "$(run_a ruled libc fd00::2 7785)"
+check denied "RULED to an IPv6 range its rule denies" "$(run_a ruled libc fd00::2 7788)"
+check passed "RULED past an IPv4 prefix its rule denies" "$(run_a ruled libc 127.0.0.2 7786)"
+check denied "RULED within an IPv4 prefix its rule denies" "$(run_a ruled libc 127.0.0.2 7787)"
+check denied "the same, in IPv6 form" "$(run_a ruled libc ::ffff:127.0.0.2 7787)"
 panel_up() { grep -qs "Korvel Personal FireWall" "$home"/runtime/windows/*/title; }
 check yes "A's control panel is up" "$(yes_no wait_until 20 panel_up)"
 

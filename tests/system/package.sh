@@ -24,7 +24,12 @@ for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg \
             usr/lib/korvel/zelconn usr/lib/korvel/zel-alert usr/lib/korvel/VrnPorts.txt usr/lib/korvel/zel-session \
             usr/lib/systemd/user-environment-generators/60-korvel-firewall etc/X11/Xsession.d/85korvel-firewall \
             usr/share/tessary/help.html usr/share/applications/tessary.desktop \
-            usr/share/icons/hicolor/scalable/apps/tessary.svg usr/share/icons/hicolor/48x48/apps/tessary.png; do
+            usr/share/icons/hicolor/scalable/apps/tessary.svg usr/share/icons/hicolor/48x48/apps/tessary.png \
+            usr/share/metainfo/org.tessary.tessary.metainfo.xml \
+            usr/share/man/man1/zel.1.gz usr/share/man/man1/zel-run.1.gz usr/share/man/man1/zel-reg.1.gz \
+            usr/share/man/man1/zel-setup.1.gz usr/share/man/man1/zel-session.1.gz usr/share/man/man5/tessary-rules.5.gz \
+            usr/share/bash-completion/completions/zel-run usr/share/bash-completion/completions/zel-reg \
+            usr/share/bash-completion/completions/zel-setup usr/share/bash-completion/completions/zel-session; do
   [ -f "$root/$file" ] || fail "$file is not in the package"
 done
 # Outside /usr only the X session's start-up file: Xsession reads no other folder.
@@ -41,6 +46,7 @@ if (cd "$root" && find . -type f | grep -E 'test|bench|fuzz|zel-icons'); then fa
 step "desktop entries"
 desktop-file-validate "$root/usr/share/applications/tessary.desktop" || fail "menu entry"
 grep -qx 'Exec=zel' "$root/usr/share/applications/tessary.desktop" || fail "menu entry starts zel"
+appstreamcli validate --no-net "$root/usr/share/metainfo/org.tessary.tessary.metainfo.xml" >/dev/null || fail "metainfo"
 
 step "dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -78,23 +78,7 @@ look() {
 }
 look protection-view QT_SCALE_FACTOR=1
 look protection-view-scale2 QT_SCALE_FACTOR=2
-mkdir -p "$work/dark"
-cat >"$work/dark/kdeglobals" <<'KDE'
-[Colors:Window]
-BackgroundNormal=49,54,59
-ForegroundNormal=239,240,241
-[Colors:View]
-BackgroundNormal=35,38,41
-ForegroundNormal=239,240,241
-[Colors:Button]
-BackgroundNormal=49,54,59
-ForegroundNormal=239,240,241
-[Colors:Selection]
-BackgroundNormal=61,174,233
-ForegroundNormal=252,252,252
-[Colors:Tooltip]
-BackgroundNormal=49,54,59
-ForegroundNormal=239,240,241
-KDE
+source "$(dirname "${BASH_SOURCE[0]}")/dark_palette.sh"
+dark_palette "$work/dark"
 look protection-view-dark XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark"
 echo "pictures in $SHOTS"

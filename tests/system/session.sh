@@ -142,9 +142,17 @@ EOF
     (cd "$home" && env -u LD_PRELOAD "$1" "$work/session-program") || true
     cat "$home/.xsession-errors"
   }
+  # Debian's own start-up files only: a machine-wide installation of the
+  # firewall on this machine (its Xsession.d file) must not take part.
+  user_xsession="$work/Xsession-debian"
+  mkdir -p "$work/xsession-debian.d" "$work/xsession.d"
+  for file in /etc/X11/Xsession.d/*; do
+    [ "$(basename "$file")" = "$(basename "$snippet")" ] || cp "$file" "$work/xsession-debian.d/"
+  done
+  sed "s|^SYSSESSIONDIR=.*|SYSSESSIONDIR=$work/xsession-debian.d|" /etc/X11/Xsession >"$user_xsession"
+  chmod +x "$user_xsession"
   system_xsession="$work/Xsession-with-ours"
-  mkdir -p "$work/xsession.d"
-  cp /etc/X11/Xsession.d/* "$work/xsession.d/"
+  cp "$work/xsession-debian.d/"* "$work/xsession.d/"
   cp "$snippet" "$work/xsession.d/"
   sed "s|^SYSSESSIONDIR=.*|SYSSESSIONDIR=$work/xsession.d|" /etc/X11/Xsession >"$system_xsession"
   chmod +x "$system_xsession"
@@ -152,7 +160,7 @@ EOF
   grep -qx use-ssh-agent /etc/X11/Xsession.options && echo "   (Xsession starts the session's program through ssh-agent)"
   step "an X session of the user's (~/.xsessionrc) starts its programs under the firewall"
   before=$(records)
-  xsession /etc/X11/Xsession >"$work/x1.out"
+  xsession "$user_xsession" >"$work/x1.out"
   grep -qx "preload=$hook" "$work/x1.out" || fail "Xsession: $(cat "$work/x1.out")"
   grep -qx ok "$work/x1.out" || fail "Xsession client: $(cat "$work/x1.out")"
   wait_for 50 records_at_least $((before + 1)) || fail "no record of the X session's connection"
@@ -172,7 +180,7 @@ step "option off: nothing is preloaded"
 "$prefix/bin/zel-reg" set HKLM/Software/KORVEL/QRB /v DecideEveryProgram /d 0 >/dev/null
 ! login_env env | grep -q '^LD_PRELOAD=' || fail "the generators still name the hook"
 if [ -x /etc/X11/Xsession ]; then
-  xsession /etc/X11/Xsession >"$work/x3.out"
+  xsession "$user_xsession" >"$work/x3.out"
   grep -qx "preload=" "$work/x3.out" || fail "Xsession with the option off: $(cat "$work/x3.out")"
   xsession "$system_xsession" >"$work/x4.out"
   grep -qx "preload=" "$work/x4.out" || fail "Xsession.d with the option off: $(cat "$work/x4.out")"
@@ -190,7 +198,7 @@ login_env "${client[@]}" >"$work/client.out" 2>&1 || true
 "$pkg/zel-session" --update-session --manager-only
 ! grep -q "set-environment" "$work/calls" || fail "the login service named a missing hook: $(cat "$work/calls")"
 if [ -x /etc/X11/Xsession ]; then
-  for session in /etc/X11/Xsession "$system_xsession"; do
+  for session in "$user_xsession" "$system_xsession"; do
     xsession "$session" >"$work/x5.out"
     grep -qx "preload=" "$work/x5.out" || fail "$session names a missing hook: $(cat "$work/x5.out")"
     ! grep -q "ld.so" "$work/x5.out" || fail "$session: loader error: $(cat "$work/x5.out")"
@@ -200,7 +208,7 @@ fi
 step "the installation deleted: the user's files and the Xsession.d file do nothing"
 rm -rf "$pkg"
 if [ -x /etc/X11/Xsession ]; then
-  for session in /etc/X11/Xsession "$system_xsession"; do
+  for session in "$user_xsession" "$system_xsession"; do
     xsession "$session" >"$work/x6.out"
     grep -qx "preload=" "$work/x6.out" || fail "$session without the installation: $(cat "$work/x6.out")"
     grep -qx ok "$work/x6.out" || fail "$session's program did not run: $(cat "$work/x6.out")"

@@ -29,8 +29,8 @@ start_server
 zelconn=$(pgrep -f "^$prefix/lib/korvel/zelconn" | head -1)
 panel_corner
 corner_x=$X corner_y=$Y
-# The program's node: the fifth row of the tree (under Combined Applications).
-xdotool mousemove $((corner_x + 116)) $((corner_y + 162)) click 1
+# The program's node: the sixth row of the tree (under Combined Applications).
+xdotool mousemove $((corner_x + 116)) $((corner_y + 180)) click 1
 sleep 0.5
 
 step "the rules file read and parsed every 20 ms from now on"

@@ -1,0 +1,42 @@
+#include "windows/AwayNotice.h"
+
+#include "control/PanelTimer.h"
+#include "platform/AwayDecisions.h"
+
+#include <sys/stat.h>
+
+AwayNotice::AwayNotice(std::string listPath, QWidget* parent)
+    : QPushButton(parent), listPath_(std::move(listPath)), timer_(new PanelTimer(this, kCheckMs))
+{
+    setObjectName("AwayNotice");
+    setFlat(true);
+    // Red that reads on the palette's background, light or dark.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    setStyleSheet(dark ? "color: rgb(255, 120, 110); text-align: left;" : "color: rgb(160, 0, 0); text-align: left;");
+    setCursor(Qt::PointingHandCursor);
+    hide();
+    connect(this, &QPushButton::clicked, this, &AwayNotice::ListRequested);
+    connect(timer_, &PanelTimer::timeout, this, &AwayNotice::Check);
+    timer_->start();
+    Check();
+}
+
+void AwayNotice::Check()
+{
+    struct stat st {};
+    const bool exists = !listPath_.empty() && ::stat(listPath_.c_str(), &st) == 0;
+    const off_t size = exists ? st.st_size : 0;
+    const long long changed = exists ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec : 0;
+    if (size == size_ && changed == changed_)
+        return;
+    size_ = size;
+    changed_ = changed;
+    const int before = count_;
+    count_ = exists ? static_cast<int>(platform::away::ReadAll(listPath_).size()) : 0;
+    // Alt+R opens the list from anywhere in the window.
+    setText(count_ == 1 ? "1 connection was decided while you were away: &review"
+                        : QString::number(count_) + " connections were decided while you were away: &review");
+    setVisible(count_ > 0);
+    if (count_ > before)
+        emit MoreDecided();
+}

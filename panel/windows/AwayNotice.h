@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QPushButton>
+
+#include <string>
+#include <sys/types.h>
+
+class PanelTimer;
+
+// The side column's line that tells how many connections were decided while
+// nobody was at the screen; a click (or Alt+R) asks for the list. Hidden
+// while the list is empty. It looks at the list every kCheckMs and reads it
+// only when it changed.
+class AwayNotice : public QPushButton {
+    Q_OBJECT
+public:
+    static constexpr int kCheckMs = 2000;
+
+    AwayNotice(std::string listPath, QWidget* parent);
+
+    // Looks at the list now.
+    void Check();
+    int Count() const { return count_; }
+
+signals:
+    // More decisions came than the last look found.
+    void MoreDecided();
+    void ListRequested();
+
+private:
+    std::string listPath_;
+    PanelTimer* timer_;
+    int count_ = 0;
+    // What the list was when last read: size and change time.
+    off_t size_ = -1;
+    long long changed_ = -1;
+};

@@ -1,0 +1,123 @@
+// Whether anyone can see the alerts, asked of a screen saver on a session
+// bus of the test's own (served by this process, so its event loop runs
+// while the test waits).
+#include "ChildProcess.h"
+#include "EventLoopWait.h"
+#include "ScreenPresence.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using testing_support::ChildProcess;
+using testing_support::WaitUntil;
+
+// org.freedesktop.ScreenSaver's GetActive, answering what the test says.
+class ScreenSaver : public QDBusVirtualObject {
+public:
+    bool active = false;
+    int asked = 0;
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.interface() != "org.freedesktop.ScreenSaver" || message.member() != "GetActive")
+            return false;
+        ++asked;
+        connection.send(message.createReply(QVariant(active)));
+        return true;
+    }
+};
+
+class Presence : public testing::Test {
+protected:
+    std::unique_ptr<ChildProcess> bus;
+    ScreenSaver saver;
+    QString previous = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+
+    void SetUp() override
+    {
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
+            GTEST_SKIP() << "no /usr/bin/dbus-daemon (Debian package dbus-daemon)";
+        bus = std::make_unique<ChildProcess>(
+            std::vector<std::string> {"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"});
+        const auto address = bus->ReadLine();
+        ASSERT_TRUE(address.has_value());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(*address));
+        QDBusConnection service = QDBusConnection::connectToBus(QString::fromStdString(*address), "screen-saver");
+        ASSERT_TRUE(service.isConnected());
+        ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/ScreenSaver", &saver));
+        ASSERT_TRUE(service.registerService("org.freedesktop.ScreenSaver"));
+    }
+    void TearDown() override
+    {
+        if (!bus)
+            return;
+        QDBusConnection::disconnectFromBus("screen-saver");
+        if (previous.isEmpty())
+            qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        else
+            qputenv("DBUS_SESSION_BUS_ADDRESS", previous.toUtf8());
+    }
+};
+
+}  // namespace
+
+TEST_F(Presence, ALockedScreenMeansNobodyIsThereUntilItUnlocks)
+{
+    constexpr int kIntervalMs = 100;
+    ScreenPresence presence(nullptr, kIntervalMs);
+    QSignalSpy changes(&presence, &ScreenPresence::Changed);
+    presence.Watch(true);
+    ASSERT_TRUE(WaitUntil([this] { return saver.asked >= 1; }));
+    EXPECT_FALSE(presence.Away());
+    saver.active = true;
+    ASSERT_TRUE(WaitUntil([&] { return presence.Away(); }, kIntervalMs * 20));
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_TRUE(changes.at(0).at(0).toBool());
+    saver.active = false;
+    EXPECT_TRUE(WaitUntil([&] { return !presence.Away(); }, kIntervalMs * 20));
+    // Not watching, nothing is asked.
+    presence.Watch(false);
+    const int asked = saver.asked;
+    QTest::qWait(kIntervalMs * 3);
+    EXPECT_EQ(saver.asked, asked);
+}
+
+// The alert program on a locked screen: the question shows, and the away
+// setting its engine sent answers it after its seconds.
+TEST_F(Presence, AlertProgramOnALockedScreenAnswersWithTheAwaySetting)
+{
+    saver.active = true;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(ZEL_ALERT, {});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    program.write("caption\tA - TCP Connection Alert!\npeer\thost1\ndirection\toutgoing\npath\t/usr/bin/a\npid\t77\n"
+                  "away\t1 1\nend\n");
+    QByteArray output;
+    QElapsedTimer waited;
+    waited.start();
+    // The event loop runs meanwhile: this process answers for the screen saver.
+    while (!output.contains("answer") && waited.elapsed() < 8000) {
+        QTest::qWait(20);
+        output += program.readAllStandardOutput();
+    }
+    EXPECT_TRUE(output.contains("shown\n")) << output.toStdString();
+    EXPECT_TRUE(output.endsWith("answer 1 0 away\n")) << output.toStdString();
+    EXPECT_GE(waited.elapsed(), 900);
+    EXPECT_GT(saver.asked, 0);
+    // It ends once nothing is left to ask (it may have already).
+    EXPECT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(5000));
+    EXPECT_EQ(program.exitCode(), 0);
+}

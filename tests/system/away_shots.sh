@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The pictures of what was decided while nobody was at the screen, taken as a
+# user sees them: the installed panel on a 1366x768 screen with openbox, the
+# list opened by keyboard (Alt+R) from the notice beside the traffic chart,
+# at scale 1, at scale 2 and in a dark palette; and the options dialog with
+# the away setting.
+#   tests/system/away_shots.sh BUILD_DIR FOLDER
+set -euo pipefail
+BUILD=$(cd "${1:?build folder}" && pwd)
+SHOTS=$(mkdir -p "${2:?folder for the pictures}" && cd "$2" && pwd)
+if [ -z "${ZEL_SHOTS_UNDER_X:-}" ]; then
+  export ZEL_SHOTS_UNDER_X=1
+  exec timeout 300 xvfb-run -a -s "-screen 0 1366x768x24" "$0" "$@"
+fi
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}" $(pgrep -f "$work/" || true); do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+wait_for() {
+  local tenths=$1; shift
+  for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+prefix="$work/prefix"
+cmake --install "$BUILD" --prefix "$prefix" >/dev/null
+export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
+mkdir -p "$HOME" && mkdir -m 0700 "$ZEL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
+unset DBUS_SESSION_BUS_ADDRESS
+"$prefix/bin/zel-setup" --quiet
+openbox >/dev/null 2>&1 &
+pids+=($!)
+# What the engines wrote while nobody was there (one line each, as they write them).
+now=$(date +%s)
+decided() { printf '%s\t%s\tTCP\t%s\t%s\t%s\t%s\t%s\t4242\t%s\n' "$((now - $1))" "$2" "$3" "$4" "$5" "$6" "$7" "$8"; }
+{
+  decided 1900 out 93.184.216.34 443 51234 www.example.org blocked /usr/bin/curl
+  decided 1300 out 198.51.100.7 8080 40500 "" blocked /usr/lib/thunderbird/thunderbird
+  decided 600 in 192.0.2.44 50022 22 "" blocked /usr/sbin/sshd
+  decided 20 out 203.0.113.9 993 41022 imap.example.net allowed /usr/lib/thunderbird/thunderbird
+} >"$ZEL_RUNTIME_DIR/away-decisions"
+
+look() {
+  local name=$1; shift
+  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
+  local panel=$!
+  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null
+  local window
+  window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  sleep 1.5
+  import -window root "$SHOTS/$name-notice.png"
+  xdotool key --window "$window" alt+r
+  wait_for 50 xdotool search --onlyvisible --name "Decided while you were away" >/dev/null
+  sleep 0.5
+  import -window root "$SHOTS/$name.png"
+  xdotool key Escape
+  if [ "$name" = away-decisions ]; then
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    xdotool mousemove $((X + 193)) $((Y + 30)) click 1
+    wait_for 50 xdotool search --onlyvisible --name "General Settings" >/dev/null
+    sleep 0.5
+    import -window "$(xdotool search --onlyvisible --name "General Settings" | head -1)" "$SHOTS/options.png"
+    xdotool key Escape
+  fi
+  kill "$panel"
+  wait "$panel" 2>/dev/null || true
+}
+look away-decisions QT_SCALE_FACTOR=1
+look away-decisions-scale2 QT_SCALE_FACTOR=2
+source "$(dirname "${BASH_SOURCE[0]}")/dark_palette.sh"
+dark_palette "$work/dark"
+look away-decisions-dark XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark"
+echo "pictures in $SHOTS"

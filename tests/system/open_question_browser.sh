@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Firefox (headless) under the hook, in a network and process namespace of the
+# test's own, while a question stays open: a page from a permitted server asks
+# for something from a server the user is being asked about, then, a second
+# later, for something from another permitted server. The second request must
+# arrive while the question is open (the browser's network thread goes on);
+# the first arrives once the user permits it.
+#   tests/system/open_question_browser.sh BUILD_DIR   (exit 77: cannot run here, said why)
+# ZEL_TEST_HOOK_LIBRARY puts another build of the hook under the same test.
+set -euo pipefail
+BUILD=$(cd "${1:?build folder}" && pwd)
+FIREFOX=${ZEL_TEST_FIREFOX:-/usr/bin/firefox-esr}
+skip() { echo "SKIP: $*"; exit 77; }
+if [ -z "${ZEL_BROWSER_IN_NAMESPACE:-}" ]; then
+  [ -x "$FIREFOX" ] || skip "no Firefox at $FIREFOX (Debian package firefox-esr)"
+  [ "$(id -u)" -eq 0 ] || skip "needs root: a network namespace of its own"
+  unshare -mnpf --mount-proc true 2>/dev/null || skip "no mount, network and process namespace here"
+  export ZEL_BROWSER_IN_NAMESPACE=1
+  # Whatever Firefox leaves running ends with the namespace.
+  exec timeout 150 unshare -mnpf --mount-proc "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/zel-firefox-XXXXXX)
+pids=()
+cleanup() {
+  set +e
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "-- log:"; cat "$work"/logs/* 2>/dev/null | tail -20; exit 1; }
+step() { echo "-- $*"; }
+# Waits (at most SECONDS) until file holds text.
+wait_for() { # FILE TEXT SECONDS
+  for _ in $(seq 1 $(($3 * 10))); do grep -q -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+
+ip link set lo up
+export WORK=$work BUILD
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
+rule() { echo "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>$1</NUMBER><IPS><IP>127.0.0.4</IP></IPS></PORT></PORTS></RULE>"; }
+cat >"$work/Rules.xml" <<XML
+<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><RULES>
+$(rule 8080)$(rule 8081)
+</RULES></APPLICATION></APPLICATIONS>
+XML
+
+mkdir -p "$work/site" "$work/home" "$work/profile"
+cat >"$work/site/index.html" <<'HTML'
+<html><body><p>permitted page</p><script>
+fetch('http://127.0.0.5:8080/asked', {mode: 'no-cors'});
+setTimeout(() => fetch('http://127.0.0.4:8081/second', {mode: 'no-cors'})
+  .then(() => fetch('/report?second-loaded')), 1000);
+</script></body></html>
+HTML
+# Quiet: nothing of its own to the network, no first-run pages.
+cat >"$work/profile/user.js" <<'JS'
+user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("network.captive-portal-service.enabled", false);
+user_pref("network.connectivity-service.enabled", false);
+user_pref("network.dns.disablePrefetch", true);
+user_pref("network.prefetch-next", false);
+user_pref("network.http.speculative-parallel-limit", 0);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("app.update.enabled", false);
+JS
+serve() { # ADDRESS PORT LOG
+  python3 -m http.server "$2" --bind "$1" --directory "$work/site" >"$3" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 1 50); do (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null && break; sleep 0.1; done
+}
+serve 127.0.0.4 8080 "$work/first.log"
+serve 127.0.0.4 8081 "$work/second.log"
+serve 127.0.0.5 8080 "$work/asked.log"
+
+step "Firefox without the firewall"
+mkdir -p "$work/profile-plain"
+HOME=$work/home timeout 40 "$FIREFOX" --headless --no-remote --profile "$work/profile-plain" \
+  "http://127.0.0.4:8080/" >"$work/plain.err" 2>&1 &
+plain=$!
+pids+=($plain)
+wait_for "$work/first.log" "report?second-loaded" 30 || skip "Firefox does not load pages here even without the firewall: $(tail -3 "$work/plain.err")"
+kill "$plain" 2>/dev/null || true
+wait "$plain" 2>/dev/null || true
+for log in first second asked; do : >"$work/$log.log"; done
+
+step "under the hook, with the question about 127.0.0.5 left open"
+HOME=$work/home LD_PRELOAD="${ZEL_TEST_HOOK_LIBRARY:-$BUILD/interceptor/libzelhook.so}" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
+  ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" ZEL_TEST_ALERT_SCRIPT="cue=$work/cue" \
+  ZEL_TEST_ALERT_RECORD="$work/alerts.txt" \
+  timeout 90 "$FIREFOX" --headless --no-remote --profile "$work/profile" "http://127.0.0.4:8080/" \
+  >"$work/firefox.err" 2>&1 &
+pids+=($!)
+wait_for "$work/alerts.txt" "peer	127.0.0.5" 40 || fail "no question about 127.0.0.5 was asked"
+wait_for "$work/second.log" "GET /second" 20 || fail "the permitted server's request did not arrive while the question was open"
+wait_for "$work/first.log" "report?second-loaded" 10 || fail "the page did not see its second request answered"
+if grep -q "GET" "$work/asked.log"; then fail "the server asked about was reached before the answer"; fi
+echo "   served by 127.0.0.4:8081 while the question was open"
+
+step "the user permits it: the request waiting for it goes out"
+echo 1 >"$work/cue"
+wait_for "$work/asked.log" "GET /asked" 20 || fail "the permitted request never reached 127.0.0.5"
+grep -q "<IP>127.0.0.5</IP>.*<PERMISSION>1</PERMISSION>" "$work"/logs/* || fail "no permitted record for 127.0.0.5"
+echo "PASS: $(grep -c '^---' "$work/alerts.txt") question(s) about 127.0.0.5; the page's other requests went on meanwhile"
