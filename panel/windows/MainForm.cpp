@@ -24,6 +24,7 @@
 #include "windows/MainToolBar.h"
 #include "control/MessageChannel.h"
 #include "control/PanelTimer.h"
+#include "control/RulesFileWatch.h"
 #include "windows/ProgramMenu.h"
 #include "windows/ProtectionView.h"
 #include "windows/RulesNotice.h"
@@ -110,6 +111,12 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     helpMenu_ = new HelpMenu(this);
     tick_ = new PanelTimer(this, kTickMs);
     rulesRetry_ = new PanelTimer(this, kRulesRetryMs);
+    // Another program's change of the rules file (zel-rules): shown as a load is.
+    rulesWatch_ = new RulesFileWatch(core_, this);
+    connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const panel::RulesStore::LoadResult& loaded) {
+        ShowLoadedRules();
+        ShowRulesState(loaded);
+    });
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
 
     connect(toolBar_, &MainToolBar::AddApplication, this, [this] {
@@ -206,6 +213,7 @@ void MainForm::Form_Load()
     ShowLoadedRules();
     panel::CenterForm(this);
     ShowRulesState(loaded);
+    rulesWatch_->Start();
     tick_->start();
     tray_ = new TrayIcon(windowIcon(), this);
     connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);
