@@ -113,8 +113,16 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     rulesRetry_ = new PanelTimer(this, kRulesRetryMs);
     // Another program's change of the rules file (zel-rules): shown as a load is.
     rulesWatch_ = new RulesFileWatch(core_, this);
+    // The page shown stays, unless it was of a program the change removed.
     connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const panel::RulesStore::LoadResult& loaded) {
-        ShowLoadedRules();
+        const panel::Selection& selected = core_.Selected();
+        if (selected.view == View::kApplication && !core_.Rules().Find(selected.application)) {
+            ShowLoadedRules();
+        } else {
+            pane_->ShowSecurity();
+            ReloadTree();
+            pane_->ShowSelection();
+        }
         ShowRulesState(loaded);
     });
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
