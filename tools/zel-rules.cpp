@@ -7,7 +7,7 @@
 #include "core/FileInformation.h"
 #include "core/OutsideChanges.h"
 #include "core/PanelCore.h"
-#include "platform/AddressRange.h"
+#include "core/RuleChecks.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Files.h"
@@ -338,8 +338,11 @@ std::optional<rules::Rule> RuleOf(const std::vector<std::string>& options, int& 
     rule.direction = direction;
     rule.permission = permission;
     rule.inForce = true;
+    // What the panel's rule editor accepts: an address, a prefix or a range.
     for (const std::string& address : addresses)
-        if (!platform::ParseAddressRange(address))
+        if (const size_t dash = address.find('-');
+            dash == std::string::npos ? !panel::CheckIpList(address)
+                                      : !panel::CheckIpRange(address.substr(0, dash), address.substr(dash + 1)))
             return Fail(kMisused, "\"" + address + "\" is no address, range or prefix"), std::nullopt;
     std::vector<std::string> patterns;
     for (const std::string& host : hosts) {
