@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -51,6 +52,15 @@ protected:
             QTest::qWait(20);
         }
         return -1;
+    }
+
+    // Lets the window work until ready() or about five seconds passed: the
+    // panel takes a change when the kernel tells it of the file.
+    static bool WaitFor(const std::function<bool()>& ready)
+    {
+        for (int i = 0; i < 250 && !ready(); ++i)
+            QTest::qWait(20);
+        return ready();
     }
 
     panel::SingleInstance instance;
@@ -103,12 +113,12 @@ TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
     form.show();
     ASSERT_FALSE(testing_support::Node(form, "Netpeer"));
     ASSERT_EQ(RunRules({"block", NETPEER, "--in"}), 0);
-    ASSERT_TRUE(state.Rules().Find("NETPEER"));
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find("NETPEER") != nullptr; }));
     EXPECT_EQ(state.Rules().Find("NETPEER")->incoming, rules::Permission::kDeny);
     EXPECT_EQ(state.Rules().Find("NETPEER")->path, NETPEER);
     EXPECT_TRUE(testing_support::Node(form, "Netpeer"));
     // Removed again: gone from the tree.
     ASSERT_EQ(RunRules({"remove", "NETPEER"}), 0);
-    EXPECT_FALSE(state.Rules().Find("NETPEER"));
+    EXPECT_TRUE(WaitFor([&] { return !state.Rules().Find("NETPEER"); }));
     EXPECT_FALSE(testing_support::Node(form, "Netpeer"));
 }
