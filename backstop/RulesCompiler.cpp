@@ -7,13 +7,13 @@
 #include "engine/RulesReader.h"
 #include "platform/AddressRange.h"
 #include "platform/RulesFormat.h"
+#include "rules/DocumentReader.h"
 
 #include <algorithm>
 #include <set>
 #include <unordered_set>
 #include <vector>
 
-#include <pugixml.hpp>
 
 namespace {
 
@@ -111,16 +111,15 @@ uint32_t Place(const std::vector<Interval>& run, const std::map<std::string, uin
 }
 
 // Names of the document's applications, as the reader meets them.
-std::vector<std::string> ApplicationNames(const pugi::xml_document& document)
+std::vector<std::string> ApplicationNames(const rules::Document& document)
 {
     std::vector<std::string> names;
     std::unordered_set<std::string> seen;
-    for (pugi::xml_node app = document.document_element().first_child(); app; app = app.next_sibling()) {
-        const pugi::xml_node name = app.first_child();
-        if (!name)
+    for (const rules::Application& app : document.applications) {
+        if (!app.name)
             break; // the reader stops here: nothing after it is read for any program
-        if (std::string text = name.text().get(); seen.insert(text).second)
-            names.push_back(std::move(text));
+        if (seen.insert(*app.name).second)
+            names.push_back(*app.name);
     }
     return names;
 }
@@ -137,15 +136,15 @@ CompiledRules RulesCompiler::NoRules()
 
 std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, std::string& error)
 {
-    pugi::xml_document parsed;
-    const pugi::xml_parse_result result = parsed.load_buffer(document.data(), document.size());
-    if (!result) {
-        error = std::string("it does not parse: ") + result.description() + " at byte " + std::to_string(result.offset);
+    std::string problem;
+    const std::optional<rules::Document> parsed = rules::ReadDocument(document, &problem);
+    if (!parsed) {
+        error = "it does not parse: " + problem;
         return std::nullopt;
     }
     namespace rf = platform::rules_format;
     RulesCompiler compiler;
-    const std::vector<std::string> names = ApplicationNames(parsed);
+    const std::vector<std::string> names = ApplicationNames(*parsed);
     std::unordered_set<std::string> programs;
     for (const std::string& name : names) {
         if (name == rf::kGeneralApp)
@@ -157,7 +156,7 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         if (!programs.insert(program).second)
             continue;
         engine::RuleTable table;
-        engine::ReadRulesDocument(parsed, table, program);
+        engine::ReadRulesDocument(*parsed, table, program);
         const std::string fileName = rf::FileNameOfProgram(program);
         if (!compiler.Add(zel_rules_name_hash(fileName.data(), fileName.size()), table, error))
             return std::nullopt;
@@ -167,7 +166,7 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
     while (std::find(names.begin(), names.end(), other) != names.end())
         other += '\x01';
     engine::RuleTable table;
-    engine::ReadRulesDocument(parsed, table, other);
+    engine::ReadRulesDocument(*parsed, table, other);
     if (!compiler.Add(ZEL_RULES_GENERAL, table, error))
         return std::nullopt;
     return std::move(compiler.rules_);

@@ -2,8 +2,8 @@
 // the rule buffer and saving it whole, next to reading and replacing the
 // same bytes, which is what any load and save must do at least.
 #include "LogFixture.h"
-#include "logs/LogListSettings.h"
-#include "settings/AppBuffer.h"
+#include "core/LogReader.h"
+#include "core/RulesStore.h"
 #include "platform/LogFiles.h"
 #include "platform/Files.h"
 
@@ -61,9 +61,9 @@ BENCHMARK(BM_ReadAndReplaceBytes)->Unit(benchmark::kMillisecond);
 void BM_LoadRules(benchmark::State& state)
 {
     for (auto _ : state) {
-        panel::AppBuffer buffer;
-        buffer.LoadRules(File().path);
-        benchmark::DoNotOptimize(buffer.AllRules.data());
+        panel::RulesStore buffer;
+        buffer.Load(File().path);
+        benchmark::DoNotOptimize(buffer.Document().applications.data());
     }
     state.counters["bytes"] = static_cast<double>(File().text.size());
 }
@@ -71,10 +71,10 @@ BENCHMARK(BM_LoadRules)->Unit(benchmark::kMillisecond);
 
 void BM_SaveRules(benchmark::State& state)
 {
-    panel::AppBuffer buffer;
-    buffer.LoadRules(File().path);
+    panel::RulesStore buffer;
+    buffer.Load(File().path);
     for (auto _ : state)
-        buffer.SaveRulesToXmlFile(File().path);
+        buffer.Save(File().path);
 }
 BENCHMARK(BM_SaveRules)->Unit(benchmark::kMillisecond);
 

@@ -7,9 +7,14 @@
 // of each (what the start did before icons came when drawn). 2,000 alert
 // answers read together, next to the same answers stored one by one.
 #include "LogFixture.h"
-#include "settings/PanelState.h"
+#include "core/PanelConstants.h"
+#include "core/PanelCore.h"
+#include "core/ProcessList.h"
+#include "dialogs/CreateNewApp_Step1.h"
+#include "windows/LogView.h"
 #include "windows/MainForm.h"
-#include "editing/CreateNewApp_Step1.h"
+#include "control/MessageChannel.h"
+#include "windows/NavigationTree.h"
 #include "gui/ProgramIcon.h"
 #include "gui/ProgramIconDelegate.h"
 #include "platform/Files.h"
@@ -48,7 +53,7 @@ std::string RulesWith(int applications, const std::string& folder = "/usr/bin/")
 
 // A private settings store and a window loaded from a rules file.
 struct Window {
-    panel::PanelState state;
+    panel::PanelCore core;
     std::unique_ptr<MainForm> form;
 
     std::string root;
@@ -96,7 +101,7 @@ struct Window {
     // The start as the program makes it; shown: up to the window drawn.
     void Start(bool shown = false)
     {
-        form = std::make_unique<MainForm>(state);
+        form = std::make_unique<MainForm>(core);
         form->Form_Load();
         if (!shown)
             return;
@@ -104,13 +109,29 @@ struct Window {
         QCoreApplication::processEvents();
         form->repaint();
     }
+    NavigationTree* Tree() const { return form->findChild<NavigationTree*>(); }
+    void LoadTree() const
+    {
+        Tree()->Load(core.Rules().Document(), core.GeneralDefault(rules::Direction::kIncoming),
+                     core.GeneralDefault(rules::Direction::kOutgoing));
+    }
+    LogView* Log() const { return form->findChild<LogView*>(); }
+    LogView::Source LogSource() const
+    {
+        const panel::PanelSettings& settings = core.Settings();
+        return {settings.LogFilePath, settings.VRNFolder + panel::kPortsFileName, core.ServiceManager(), false};
+    }
+    void StoreAnswers(const std::vector<panel::AlertAnswer>& answers) const
+    {
+        emit form->findChild<MessageChannel*>()->Answers(answers);
+    }
 };
 
 void BM_LoadTreeViewDefaultRules(benchmark::State& bench)
 {
     Window window(0);
     for (auto _ : bench)
-        window.form->LoadTreeView();
+        window.LoadTree();
 }
 BENCHMARK(BM_LoadTreeViewDefaultRules)->Unit(benchmark::kMillisecond);
 
@@ -118,8 +139,8 @@ void BM_LoadTreeView1000(benchmark::State& bench)
 {
     Window window(1000);
     for (auto _ : bench)
-        window.form->LoadTreeView();
-    const auto applications = window.form->MainTreeView->findItems("Applications", Qt::MatchExactly);
+        window.LoadTree();
+    const auto applications = window.Tree()->findItems("Applications", Qt::MatchExactly);
     if (applications.size() != 1 || applications[0]->childCount() == 0) {
         bench.SkipWithError("no applications node");
         return;
@@ -131,11 +152,13 @@ BENCHMARK(BM_LoadTreeView1000)->Unit(benchmark::kMillisecond);
 void BM_Apply1000(benchmark::State& bench)
 {
     Window window(1000);
-    const auto nodes = window.form->MainTreeView->findItems("Program500 description", Qt::MatchExactly | Qt::MatchRecursive);
-    window.form->MainTreeView_NodeClick(nodes.value(0));
+    const auto nodes = window.Tree()->findItems("Program500 description", Qt::MatchExactly | Qt::MatchRecursive);
+    emit window.Tree()->itemClicked(nodes.value(0), 0);
+    auto* outBlock = window.form->findChild<QRadioButton*>("OutBlock");
+    auto* outAsk = window.form->findChild<QRadioButton*>("OutAsk");
     bool block = true;
     for (auto _ : bench) {
-        (block ? window.form->OutBlock : window.form->OutAsk)->click();
+        (block ? outBlock : outAsk)->click();
         block = !block;
     }
 }
@@ -162,10 +185,15 @@ void BM_WizardList1000(benchmark::State& bench)
 {
     Window window(0);
     char pattern[] = "/tmp/zel-window-bench-XXXXXX";
-    window.state.ProcRoot = FakeProcesses(::mkdtemp(pattern));
+    const std::string procRoot = FakeProcesses(::mkdtemp(pattern));
     for (auto _ : bench) {
-        CreateNewApp_Step1 wizard(*window.form, window.form.get());
-        benchmark::DoNotOptimize(wizard.lvw->topLevelItemCount());
+        CreateNewApp_Step1::Input input;
+        input.runningPrograms = [&](bool showSystem) {
+            return panel::GetWindowsProcess("\n", true, showSystem, procRoot, true);
+        };
+        input.hasEntry = [&](const std::string& name) { return window.core.Rules().Find(name) != nullptr; };
+        CreateNewApp_Step1 wizard(std::move(input), window.form.get());
+        benchmark::DoNotOptimize(wizard.findChild<QTreeWidget*>("lvw")->topLevelItemCount());
     }
 }
 BENCHMARK(BM_WizardList1000)->Unit(benchmark::kMillisecond);
@@ -177,9 +205,9 @@ void BM_ShowLogView30Days(benchmark::State& bench)
         bench.PauseTiming();
         auto window = std::make_unique<Window>(0, bench_support::LogFolder());
         bench.ResumeTiming();
-        window->form->FillLogView("Log2");
+        window->Log()->Open("Log2", window->LogSource());
         bench.PauseTiming();
-        bench.counters["rows"] = window->form->MainListView->topLevelItemCount();
+        bench.counters["rows"] = window->Log()->topLevelItemCount();
         window.reset();
         bench.ResumeTiming();
     }
@@ -189,9 +217,9 @@ BENCHMARK(BM_ShowLogView30Days)->Unit(benchmark::kMillisecond);
 void BM_RefreshUnchangedLogViewWindow(benchmark::State& bench)
 {
     Window window(0, bench_support::LogFolder());
-    window.form->FillLogView("Log2");
+    window.Log()->Open("Log2", window.LogSource());
     for (auto _ : bench)
-        window.form->FillLogView("Log2");
+        window.Log()->Refresh(window.LogSource());
 }
 BENCHMARK(BM_RefreshUnchangedLogViewWindow)->Unit(benchmark::kMillisecond);
 
@@ -236,7 +264,7 @@ void BM_Answers2000Together(benchmark::State& bench)
     Window window(1000);
     const auto answers = Answers(2000);
     for (auto _ : bench)
-        window.form->StoreAnswers(answers);
+        window.StoreAnswers(answers);
 }
 BENCHMARK(BM_Answers2000Together)->Unit(benchmark::kMillisecond);
 
@@ -248,7 +276,7 @@ void BM_Answers200OneByOne(benchmark::State& bench)
     const auto answers = Answers(200);
     for (auto _ : bench)
         for (const panel::AlertAnswer& answer : answers)
-            window.form->StoreAnswers({answer});
+            window.StoreAnswers({answer});
 }
 BENCHMARK(BM_Answers200OneByOne)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -64,6 +64,11 @@ public:
     // back: 0 with errno ECANCELED, nothing decided or logged.
     int UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName, int protocol,
                     unsigned remotePort, int withdrawFd = -1);
+    int UserApproveWithdrawable(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                                int protocol, unsigned remotePort, int withdrawFd)
+    {
+        return UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort, withdrawFd);
+    }
     int LoadRules();
     bool IsBlockAll() const;
     int IsInService() const;

@@ -1,13 +1,19 @@
-// The library's boundary: eight functions with C++ linkage (and a few beside them), so that their
-// symbols carry the parameter types the interceptor binds them by. Nothing
-// else is exported (see exports.map).
+// The library's boundary: the functions of engine/EngineExports.h, with C++
+// linkage so that their symbols carry the parameter types the hook binds
+// them by. Nothing else is exported (exports.map is made from the same
+// list), and nothing thrown inside gets out: every export, the load and the
+// calls the hook makes through its link go through the guard.
 #include "engine/Engine.h"
+#include "engine/EngineExports.h"
+#include "engine/ExportGuard.h"
 #include "platform/Descriptors.h"
 #include "platform/Environment.h"
 #include "platform/HookLink.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <stdexcept>
+#include <type_traits>
 
 #define ZEL_EXPORT __attribute__((visibility("default")))
 
@@ -15,9 +21,40 @@ namespace {
 
 engine::Engine* g_engine = nullptr;
 
-uint32_t LinkVerdictEpoch() { return g_engine->VerdictEpoch(); }
-void LinkPrepareForCredentialChange() { g_engine->PrepareForCredentialChange(); }
-void LinkCredentialsChanged() { g_engine->CredentialsChanged(); }
+// The guard's slots: one per export, then the library's own calls.
+enum Slot : unsigned {
+#define ZEL_SLOT(name, result, parameters, arguments, symbol, required) kSlot##name,
+    ZEL_ENGINE_EXPORTS(ZEL_SLOT)
+#undef ZEL_SLOT
+    kSlotLoad,
+    kSlotLink,
+    kSlotFork,
+};
+static_assert(kSlotFork < engine::ExportGuard::kSlots);
+
+// The engine, which a failed load left without: every call is refused then.
+engine::Engine& TheEngine()
+{
+    if (!g_engine)
+        throw std::runtime_error("the engine could not be set up when the library was loaded");
+    return *g_engine;
+}
+
+// The epoch of a verdict taken while the engine fails: no remembered verdict has it.
+constexpr uint32_t kFailedEpoch = 0xFFFFFFFFu;
+
+uint32_t LinkVerdictEpoch()
+{
+    return engine::Guarded(kSlotLink, "VerdictEpoch", kFailedEpoch, [] { return TheEngine().VerdictEpoch(); });
+}
+void LinkPrepareForCredentialChange()
+{
+    engine::Guarded(kSlotLink, "PrepareForCredentialChange", [] { TheEngine().PrepareForCredentialChange(); });
+}
+void LinkCredentialsChanged()
+{
+    engine::Guarded(kSlotLink, "CredentialsChanged", [] { TheEngine().CredentialsChanged(); });
+}
 
 // The hook that loaded us, when there is one: it knows the environment the
 // program started with and guards the descriptors the engine keeps.
@@ -28,9 +65,18 @@ platform::HookLink* FindHookLink()
     return link && link->version == platform::HookLink::kVersion ? link : nullptr;
 }
 
-void BeforeFork() { g_engine->LockForFork(); }
-void AfterForkInParent() { g_engine->UnlockAfterFork(false); }
-void AfterForkInChild() { g_engine->UnlockAfterFork(true); }
+void BeforeFork()
+{
+    engine::Guarded(kSlotFork, "fork", [] { TheEngine().LockForFork(); });
+}
+void AfterForkInParent()
+{
+    engine::Guarded(kSlotFork, "fork", [] { TheEngine().UnlockAfterFork(false); });
+}
+void AfterForkInChild()
+{
+    engine::Guarded(kSlotFork, "fork", [] { TheEngine().UnlockAfterFork(true); });
+}
 
 // Process attach: the state is built before any export can run.
 __attribute__((constructor)) void AttachProcess()
@@ -40,7 +86,11 @@ __attribute__((constructor)) void AttachProcess()
         platform::UseStartupEnvironment(link->startupEnvironment);
         platform::SetDescriptorGuard(link->keepDescriptor, link->releaseDescriptor);
     }
-    g_engine = new engine::Engine();
+    engine::ExportGuard::Prepare();
+    g_engine = engine::Guarded(kSlotLoad, "load", static_cast<engine::Engine*>(nullptr),
+                               [] { return new engine::Engine(); });
+    if (!g_engine)
+        return;
     ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
     if (link) {
         link->verdictEpoch = LinkVerdictEpoch;
@@ -54,54 +104,26 @@ __attribute__((constructor)) void AttachProcess()
 __attribute__((destructor)) void DetachProcess()
 {
     if (g_engine)
-        g_engine->Detach();
+        engine::Guarded(kSlotLoad, "unload", [] { g_engine->Detach(); });
+}
+
+// An export's call: its safe answer, a refusal (0) where a decision was
+// asked and nothing otherwise, when it fails.
+template <typename Result, typename Call>
+Result Exported(unsigned slot, const char* name, Call&& call) noexcept
+{
+    if constexpr (std::is_void_v<Result>)
+        engine::Guarded(slot, name, call);
+    else
+        return engine::Guarded(slot, name, Result(), call);
 }
 
 }  // namespace
 
-ZEL_EXPORT int Approve(unsigned int localPort, int direction, const char* remoteAddress, int protocol,
-                       unsigned int remotePort)
-{
-    return g_engine->Approve(localPort, direction, remoteAddress, protocol, remotePort);
-}
-
-// Beside the eight: Approve with the name the program looked the peer up as.
-// A hook that finds it passes names; one that does not still works.
-ZEL_EXPORT int ApproveNamed(unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,
-                            int protocol, unsigned int remotePort)
-{
-    return g_engine->ApproveNamed(localPort, direction, remoteAddress, remoteName, protocol, remotePort);
-}
-
-// Beside the eight: Approve with every name the program knows the peer by
-// (the most recently learnt first); usedName gets the index of the one the
-// decision went by, -1 for none.
-ZEL_EXPORT int ApproveNames(unsigned int localPort, int direction, const char* remoteAddress,
-                            const char* const* remoteNames, unsigned int nameCount, int protocol,
-                            unsigned int remotePort, int* usedName)
-{
-    return g_engine->ApproveNames(localPort, direction, remoteAddress, remoteNames, nameCount, protocol, remotePort,
-                                  usedName);
-}
-
-ZEL_EXPORT int UserApprove(unsigned int localPort, int direction, const char* remoteAddress, const char* remoteName,
-                           int protocol, unsigned int remotePort)
-{
-    return g_engine->UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort);
-}
-
-// Beside the eight: UserApprove that withdrawFd readable takes back (0 with
-// errno ECANCELED, nothing decided): for a question the program does not
-// wait for, withdrawn when it closes the socket.
-ZEL_EXPORT int UserApproveWithdrawable(unsigned int localPort, int direction, const char* remoteAddress,
-                                       const char* remoteName, int protocol, unsigned int remotePort, int withdrawFd)
-{
-    return g_engine->UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort, withdrawFd);
-}
-
-ZEL_EXPORT int LoadRules() { return g_engine->LoadRules(); }
-ZEL_EXPORT bool IsBlockAll() { return g_engine->IsBlockAll(); }
-ZEL_EXPORT int IsInService() { return g_engine->IsInService(); }
-ZEL_EXPORT void WriteTraffic(int counterSelect, unsigned int byteCount) { g_engine->WriteTraffic(counterSelect, byteCount); }
-ZEL_EXPORT void GetUpdateString(char* buffer) { g_engine->GetUpdateString(buffer); }
-ZEL_EXPORT void PostUpdateDone() { g_engine->PostUpdateDone(); }
+#define ZEL_DEFINE_EXPORT(name, result, parameters, arguments, symbol, required)                                    \
+    ZEL_EXPORT result name parameters                                                                                 \
+    {                                                                                                                 \
+        return Exported<result>(kSlot##name, #name, [&] { return TheEngine().name arguments; });                      \
+    }
+ZEL_ENGINE_EXPORTS(ZEL_DEFINE_EXPORT)
+#undef ZEL_DEFINE_EXPORT

@@ -6,6 +6,7 @@
 #include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
+#include "rules/DocumentReader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,34 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <pugixml.hpp>
 
 namespace engine {
 
 namespace rf = platform::rules_format;
-
-int PermissionFromText(std::string_view text)
-{
-    if (text == rf::kPermit)
-        return kPermit;
-    if (text == rf::kAsk)
-        return kAsk;
-    return kDeny;
-}
-
-int DirectionFromText(std::string_view text) { return text == rf::kIncoming ? kIncoming : kOutgoing; }
-
-std::optional<int> PortFromText(std::string_view text)
-{
-    text = platform::TrimBlanks(text);
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
-        return std::nullopt;
-    const auto value = platform::ParseDecimal(text);
-    if (value > 65535)
-        return std::nullopt;
-    return static_cast<int>(value);
-}
-
 
 bool RuleTable::AddEntry(int port, int direction, int permission, const char* addressText)
 {
@@ -278,8 +255,8 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         status = LoadStatus::kUnreadable;
         return 0;
     }
-    pugi::xml_document document;
-    if (!document.load_buffer_inplace(text.data(), text.size())) {
+    rules::DocumentReader document;
+    if (!document.Parse(text)) {
         status = LoadStatus::kMalformed;
         return 0;
     }
@@ -304,8 +281,8 @@ int RuleTable::LoadRulesFromText(std::string_view text, std::string_view exeName
 
 int RuleTable::LoadRulesFromDocument(std::string_view text, std::string_view exeName)
 {
-    pugi::xml_document document;
-    if (!document.load_buffer(text.data(), text.size()))
+    rules::DocumentReader document;
+    if (!document.Parse(text))
         return 0;
     return ReadRulesDocument(document, *this, exeName);
 }

@@ -128,11 +128,5 @@ private:
 };
 
 using platform::ParseIpv4;
-int PermissionFromText(std::string_view text);
-// A port number as NUMBER holds it: decimal digits (blanks around them
-// aside) of a value up to 65535; nullopt for anything else, an empty text
-// included, so that a port entry nobody can read covers no port at all.
-std::optional<int> PortFromText(std::string_view text);
-int DirectionFromText(std::string_view text);
 
 }  // namespace engine

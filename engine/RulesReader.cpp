@@ -2,6 +2,8 @@
 
 #include "engine/RuleTable.h"
 #include "platform/RulesFormat.h"
+#include "rules/Document.h"
+#include "rules/DocumentReader.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <pugixml.hpp>
 
 namespace engine {
 
@@ -19,67 +20,53 @@ namespace rf = platform::rules_format;
 
 namespace {
 
-std::string_view TextOf(const pugi::xml_node& node) { return node.text().get(); }
+static_assert(static_cast<int>(rules::Permission::kDeny) == kDeny && static_cast<int>(rules::Permission::kPermit) == kPermit
+              && static_cast<int>(rules::Permission::kAsk) == kAsk);
+static_assert(static_cast<int>(rules::Direction::kIncoming) == kIncoming
+              && static_cast<int>(rules::Direction::kOutgoing) == kOutgoing);
 
 enum class AppRead { kSkipped, kRead, kStop, kFail };
 
-AppRead ReadApplication(const pugi::xml_node& app, RuleTable& table, std::string_view exeName)
+AppRead ReadApplication(const rules::Application& app, RuleTable& table, std::string_view exeName)
 {
-    const pugi::xml_node nameNode = app.first_child();
-    if (!nameNode)
+    if (!app.name)
         return AppRead::kFail;
-    if (!rf::EntryApplies(TextOf(nameNode), exeName))
+    if (!rf::EntryApplies(*app.name, exeName))
         return AppRead::kSkipped;
-    bool stop = false;
-    if (const auto text = TextOf(app.child(rf::kInDef)); !text.empty()) {
-        table.defaultIncoming = PermissionFromText(text);
-        stop = true;
-    }
-    if (const auto text = TextOf(app.child(rf::kOutDef)); !text.empty())
-        table.defaultOutgoing = PermissionFromText(text);
-    if (const pugi::xml_node rules = app.child(rf::kRules)) {
-        for (pugi::xml_node rule = rules.first_child(); rule; rule = rule.next_sibling()) {
-            const pugi::xml_node state = rule.child(rf::kState);
-            if (!state)
+    if (app.incoming)
+        table.defaultIncoming = static_cast<int>(*app.incoming);
+    if (app.outgoing)
+        table.defaultOutgoing = static_cast<int>(*app.outgoing);
+    for (const rules::Rule& rule : app.rules) {
+        if (!rule.inForce)
+            return AppRead::kFail;
+        if (!*rule.inForce)
+            continue;
+        if (!rule.permission || !rule.direction)
+            return AppRead::kFail;
+        const int permission = static_cast<int>(*rule.permission);
+        const int direction = static_cast<int>(*rule.direction);
+        for (const rules::Port& port : rule.ports) {
+            if (!port.number)
                 return AppRead::kFail;
-            if (TextOf(state) != "1")
+            const std::optional<int> number = port.Number();
+            if (!number)
                 continue;
-            const pugi::xml_node permissionNode = rule.child(rf::kPermission);
-            if (!permissionNode)
-                return AppRead::kFail;
-            const int permission = PermissionFromText(TextOf(permissionNode));
-            const pugi::xml_node directionNode = rule.child(rf::kDirection);
-            if (!directionNode)
-                return AppRead::kFail;
-            const int direction = DirectionFromText(TextOf(directionNode));
-            const pugi::xml_node ports = rule.child(rf::kPorts);
-            if (!ports)
-                continue;
-            for (pugi::xml_node port = ports.first_child(); port; port = port.next_sibling()) {
-                const pugi::xml_node number = port.child(rf::kNumber);
-                if (!number)
-                    return AppRead::kFail;
-                const std::optional<int> portNumber = PortFromText(TextOf(number));
-                if (!portNumber)
-                    continue;
-                const pugi::xml_node ips = port.child(rf::kIps);
-                const pugi::xml_node addresses = port.child(rf::kAddresses);
-                // An incoming peer has no name: incoming rules read their
-                // ports as if they named no host.
-                const pugi::xml_node hosts = direction == kIncoming ? pugi::xml_node() : port.child(rf::kHosts);
-                if (ips || addresses) {
-                    for (const pugi::xml_node list : {ips, addresses})
-                        for (pugi::xml_node ip = list.first_child(); ip; ip = ip.next_sibling())
-                            table.AddEntry(*portNumber, direction, permission, ip.text().get());
-                } else if (!hosts) {
-                    table.AddEntry(*portNumber, direction, permission, nullptr);
-                }
-                for (pugi::xml_node host = hosts.first_child(); host; host = host.next_sibling())
-                    table.AddHostEntry(*portNumber, direction, permission, host.text().get());
+            // An incoming peer has no name: incoming rules read their ports
+            // as if they named no host.
+            const std::vector<std::string>* hosts = direction == kIncoming || !port.hosts ? nullptr : &*port.hosts;
+            if (port.addresses) {
+                for (const std::string& address : *port.addresses)
+                    table.AddEntry(*number, direction, permission, address.c_str());
+            } else if (!hosts) {
+                table.AddEntry(*number, direction, permission, nullptr);
             }
+            if (hosts)
+                for (const std::string& host : *hosts)
+                    table.AddHostEntry(*number, direction, permission, host);
         }
     }
-    return stop ? AppRead::kStop : AppRead::kRead;
+    return app.incoming ? AppRead::kStop : AppRead::kRead;
 }
 
 // Character classes by table: the reader looks at every byte of a tag.
@@ -259,25 +246,24 @@ private:
 
 // What is known of the application element being passed.
 enum class AppState {
-    kNone,          // not inside one
-    kFirstChild,    // its start tag passed: its first child decides its name
-    kNameText,      // inside the first child, whose text is the name
-    kNameEnd,       // the name's text read: the first child must end now
-    kKept,          // kept whole, to be read from memory
-    kPassed,        // not the program's: passed
+    kNone,     // not inside one
+    kSeeking,  // inside one, kept until its EXENAME tells whose it is
+    kNameText, // inside its EXENAME, whose text is the name
+    kKept,     // kept whole, to be read from memory
+    kPassed,   // not the program's: passed
 };
 
-}  // namespace
-
-int ReadRulesDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName)
+// Reads the applications of a document in order until the reading ends;
+// nameAt gives an application's name without reading it whole.
+template <typename NameAt, typename ApplicationAt>
+int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& applicationAt, RuleTable& table,
+                     std::string_view exeName)
 {
-    // The document element, not merely the first node: a declaration or a
-    // comment before the root must not leave the engine without rules.
-    const pugi::xml_node root = document.document_element();
-    if (!root)
-        return 0;
-    for (pugi::xml_node app = root.first_child(); app; app = app.next_sibling()) {
-        switch (ReadApplication(app, table, exeName)) {
+    for (size_t i = 0; i < count; ++i) {
+        const std::optional<std::string> name = nameAt(i);
+        if (name && !rf::EntryApplies(*name, exeName))
+            continue;
+        switch (ReadApplication(applicationAt(i), table, exeName)) {
         case AppRead::kFail:
             return 0;
         case AppRead::kStop:
@@ -287,6 +273,23 @@ int ReadRulesDocument(const pugi::xml_document& document, RuleTable& table, std:
         }
     }
     return 0;
+}
+
+}  // namespace
+
+int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, std::string_view exeName)
+{
+    return ReadApplications(
+        document.Count(), [&](size_t i) { return document.NameAt(i); }, [&](size_t i) { return document.At(i); },
+        table, exeName);
+}
+
+int ReadRulesDocument(const rules::Document& document, RuleTable& table, std::string_view exeName)
+{
+    const auto& applications = document.applications;
+    return ReadApplications(
+        applications.size(), [&](size_t i) { return applications[i].name; },
+        [&](size_t i) -> const rules::Application& { return applications[i]; }, table, exeName);
 }
 
 StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::string_view exeName)
@@ -303,10 +306,10 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
     // An application kept whole, read as the document reader reads it;
     // false when the parser does not take it.
     const auto readKept = [&] {
-        pugi::xml_document element;
-        if (!element.load_buffer(window.Kept().data(), window.Kept().size()))
+        const std::optional<rules::Application> kept = rules::ReadApplication(window.Kept());
+        if (!kept)
             return false;
-        const AppRead result = ReadApplication(element.document_element(), read, exeName);
+        const AppRead result = ReadApplication(*kept, read, exeName);
         if (result == AppRead::kFail || result == AppRead::kStop)
             reading = false;
         if (result == AppRead::kStop)
@@ -325,16 +328,12 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
         if (run > 0) {
             if (std::memchr(text, '\0', run))
                 return unusual;
-            const bool blank = std::all_of(text, text + run, IsSpace);
             // Text beside the root or the applications is a node of its own
             // in the document: read whole.
-            if (!blank && open.size() <= 1)
+            if (open.size() <= 1 && !std::all_of(text, text + run, IsSpace))
                 return unusual;
-            if (app == AppState::kFirstChild && !blank)
-                app = AppState::kKept; // the name is text: let the document reader judge it
-            if (app == AppState::kNameText) {
+            if (app == AppState::kNameText)
                 name.append(text, run);
-            }
             window.Pass(run);
             continue;
         }
@@ -344,8 +343,8 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
         if (next == '!') {
             if (!window.Ensure(4) || std::memcmp(window.Here(), "<!--", 4) != 0)
                 return unusual;
-            if (app == AppState::kFirstChild || app == AppState::kNameText || app == AppState::kNameEnd)
-                app = AppState::kKept; // comments split texts: let the document reader judge it
+            if (app == AppState::kNameText)
+                app = AppState::kKept; // a comment splits the name: let the document reader judge it
             if (!PassComment(window))
                 return unusual;
             continue;
@@ -358,10 +357,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
                 return unusual;
             window.Pass(tag->length);
             open.pop_back();
-            if (app == AppState::kNameText) {
-                app = AppState::kNameEnd;
-            }
-            if (app == AppState::kNameEnd && open.size() == 2) {
+            if (app == AppState::kNameText && open.size() == 2) {
                 // The name is whole: an application of another program is passed.
                 const bool plain = !name.empty() && !std::all_of(name.begin(), name.end(), IsSpace)
                     && name.find_first_of("&\r") == std::string::npos;
@@ -371,11 +367,11 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
                 } else {
                     app = AppState::kKept;
                 }
-            } else if (app == AppState::kFirstChild && open.size() == 1) {
-                app = AppState::kKept; // an application without children
             }
             if (open.size() == 1 && app != AppState::kNone) {
-                if (app == AppState::kKept && reading && !readKept())
+                // An application without EXENAME is kept: the document
+                // reader stops at it.
+                if ((app == AppState::kKept || app == AppState::kSeeking) && reading && !readKept())
                     return unusual;
                 window.Drop();
                 app = AppState::kNone;
@@ -385,14 +381,14 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
         // A start tag.
         if (open.empty() && rootSeen)
             return unusual; // a second root
-        if (app == AppState::kNameText || app == AppState::kNameEnd)
+        if (app == AppState::kNameText)
             app = AppState::kKept; // the name element holds elements
         if (open.size() == 1) {
-            app = reading ? AppState::kFirstChild : AppState::kPassed;
+            app = reading ? AppState::kSeeking : AppState::kPassed;
             if (reading)
                 window.Keep();
             name.clear();
-        } else if (app == AppState::kFirstChild) {
+        } else if (app == AppState::kSeeking && open.size() == 2 && tag->name == rf::kExeName) {
             app = tag->empty ? AppState::kKept : AppState::kNameText;
         }
         if (open.empty())

@@ -4,20 +4,24 @@
 #include <string_view>
 #include <sys/types.h>
 
-namespace pugi {
-class xml_document;
-}
+namespace rules {
+class DocumentReader;
+struct Document;
+}  // namespace rules
 
 namespace engine {
 
 class RuleTable;
 
-// Reads the defaults and entries of the entries that apply to the program
-// named exeName (rules_format::EntryApplies: its own and "ANY") from a whole
-// parsed rules document into table, in document order. Returns 1
-// when an entry with a non-empty INDEF ended the reading, else 0; reading
-// stops at the first element that lacks what it must hold.
-int ReadRulesDocument(const pugi::xml_document& document, RuleTable& table, std::string_view exeName);
+// Reads the defaults and entries of the applications that apply to the
+// program named exeName (rules_format::EntryApplies: its own and "ANY")
+// into table, in document order. Returns 1 when an application with an
+// incoming default ended the reading, else 0; reading stops at the first
+// element that lacks what it must hold (rules::Document::Problems), what was
+// read before it staying. The reader's applications that do not apply are
+// looked at by their names alone.
+int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, std::string_view exeName);
+int ReadRulesDocument(const rules::Document& document, RuleTable& table, std::string_view exeName);
 
 // The same, piece by piece: the document's structure is checked as it goes
 // by, and only the two applications that concern the program are built in

@@ -1,7 +1,7 @@
 // Any bytes as a ports list and a log: the readers must neither crash nor
 // read outside the text, and a line is a whole record or nothing.
-#include "editing/RuleChecks.h"
-#include "logs/LogListSettings.h"
+#include "core/LogReader.h"
+#include "core/RuleChecks.h"
 #include "platform/LogFiles.h"
 #include "platform/Text.h"
 

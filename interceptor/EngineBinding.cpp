@@ -19,18 +19,16 @@ bool EngineBinding::Load(const char* path)
     if (!library)
         return false;
     EngineBinding bound;
-    if (Bind(library, "_Z7ApprovejiPKcij", bound.Approve) && Bind(library, "_Z11UserApprovejiPKcS0_ij", bound.UserApprove)
-        && Bind(library, "_Z9LoadRulesv", bound.LoadRules) && Bind(library, "_Z10IsBlockAllv", bound.IsBlockAll)
-        && Bind(library, "_Z11IsInServicev", bound.IsInService)
-        && Bind(library, "_Z12WriteTrafficij", bound.WriteTraffic)
-        && Bind(library, "_Z15GetUpdateStringPc", bound.GetUpdateString)
-        && Bind(library, "_Z14PostUpdateDonev", bound.PostUpdateDone)) {
-        Bind(library, "_Z12ApproveNamedjiPKcS0_ij", bound.ApproveNamed);
-        Bind(library, "_Z12ApproveNamesjiPKcPKS0_jijPi", bound.ApproveNames);
-        Bind(library, "_Z23UserApproveWithdrawablejiPKcS0_iji", bound.UserApproveWithdrawable);
-        *this = bound;
-        return true;
+    bool complete = true;
+#define ZEL_BIND(name, result, parameters, arguments, symbol, required)                                             \
+    if (!Bind(library, #symbol, bound.name) && required)                                                              \
+        complete = false;
+    ZEL_ENGINE_EXPORTS(ZEL_BIND)
+#undef ZEL_BIND
+    if (!complete) {
+        ::dlclose(library);
+        return false;
     }
-    ::dlclose(library);
-    return false;
+    *this = bound;
+    return true;
 }

@@ -2,11 +2,11 @@
 // copy to show itself and ends.
 //   zel [--quit-after-start]   (the option ends once the window is shown: for timing start-up)
 // and Qt's own options (-style, -platform, ...).
-#include "settings/GeneralMdl.h"
-#include "settings/InterceptorLibrary.h"
-#include "settings/PanelState.h"
-#include "settings/SessionCoverage.h"
-#include "settings/SingleInstance.h"
+#include "core/ErrorLog.h"
+#include "core/InterceptorLibrary.h"
+#include "core/PanelCore.h"
+#include "core/SessionCoverage.h"
+#include "core/SingleInstance.h"
 #include "windows/MainForm.h"
 #include "windows/ProtectionView.h"
 #include "gui/QtOptions.h"
@@ -134,8 +134,8 @@ int main(int argc, char** argv)
     app.setQuitOnLastWindowClosed(false);
     QuitOnEndSignals(app);
 
-    panel::PanelState state;
-    MainForm form(state);
+    panel::PanelCore core;
+    MainForm form(core);
     panel::TheErrorLog().SetMessageBox([&form](const std::string& text) {
         QMessageBox::warning(&form, "Korvel Firewall", QString::fromStdString(text));
     });
@@ -149,11 +149,11 @@ int main(int argc, char** argv)
     // "Decide every program I start": the start-up files of the next login
     // follow the choice, and a session that did not start with it has its
     // services started with it from now on.
-    form.Protection()->SetSession(state.Settings.VRNFolder, startedUnderHook);
-    if (state.Settings.DecideEveryProgram && !quitAfterStart)
-        panel::ApplySessionOption(true, state.Settings.VRNFolder, !startedUnderHook);
+    form.Protection()->SetSession(core.Settings().VRNFolder, startedUnderHook);
+    if (core.Settings().DecideEveryProgram && !quitAfterStart)
+        panel::ApplySessionOption(true, core.Settings().VRNFolder, !startedUnderHook);
 
-    panel::InterceptorLibrary interceptor(state.Settings.VRNFolder);
+    panel::InterceptorLibrary interceptor(core.Settings().VRNFolder);
     form.SetInterceptor(&interceptor);
     if (!quitAfterStart) {
         interceptor.StartListen();
@@ -161,7 +161,7 @@ int main(int argc, char** argv)
     }
     // After a restart of the machine the panel starts in the tray; without a
     // tray icon to bring it back it stays shown. The stamp goes either way.
-    if (state.StartHidden(platform::GetTickCount()) && form.TrayIcon())
+    if (core.StartHidden(platform::GetTickCount()) && form.HasTray())
         form.hide();
 
     // Every end (the tray's shutdown, the session ending, a signal) goes

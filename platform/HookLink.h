@@ -4,7 +4,7 @@
 #include <cstdint>
 
 // What the interceptor's hook and the engine it loads tell each other beyond
-// the engine's eight exports. The hook exports the function named
+// the engine's exports (engine/EngineExports.h). The hook exports the function named
 // kHookLinkSymbol returning its link; the engine looks it up in the process
 // when it is loaded, fills in its part, and runs on its own when there is none.
 //

@@ -111,12 +111,18 @@ std::string PercentDecoded(std::string_view text)
     return out;
 }
 
+// Blanks alone: the text of an element that readers drop.
+bool IsBlank(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
 }  // namespace
 
 std::string ProgramName(std::string_view fileName)
 {
     const std::string upper = ToUpper(fileName);
-    if (upper != kGeneralApp && IsPlain(upper))
+    if (upper != kGeneralApp && IsPlain(upper) && !IsBlank(upper))
         return upper;
     return std::string(kEscapedNamePrefix) + PercentEscaped(upper);
 }
@@ -135,6 +141,17 @@ bool EntryApplies(std::string_view entryName, std::string_view programName)
     // A name that needs escaping was written raw before: such an entry is
     // still the program's.
     return programName.starts_with(kEscapedNamePrefix) && entryName == FileNameOfProgram(programName);
+}
+
+std::string EntryName(std::string_view written)
+{
+    if (IsPlain(written))
+        return std::string(written);
+    // Only an upper-cased file name ever named a program: such a name
+    // written raw is the program's escaped name now.
+    if (ToUpper(written) == written)
+        return std::string(kEscapedNamePrefix) + PercentEscaped(written);
+    return XmlSafeText(written);
 }
 
 std::string PathText(std::string_view path)

@@ -88,7 +88,8 @@ inline constexpr const char* kDefaultRulesDocument =
 // Names and paths of programs in the file. A program's EXENAME is its
 // upper-cased file name, as the engine names its host, unless that name
 // cannot stand in the file as it is: a program whose file name reads "any"
-// (the general application's name) and a name that is not UTF-8 or holds a
+// (the general application's name), a name of blanks alone (which a
+// reader takes for no name) and a name that is not UTF-8 or holds a
 // control character are written escaped, as "./" followed by the name with
 // '%', each control character and each byte outside UTF-8 as %XX (upper-case
 // hexadecimal). A file name never holds '/', so an escaped name never
@@ -101,6 +102,13 @@ std::string FileNameOfProgram(std::string_view programName);
 // programName (as ProgramName gives it): its own entry, the general
 // application's, or its own as a panel wrote it before names were escaped.
 bool EntryApplies(std::string_view entryName, std::string_view programName);
+// The name an entry is known by, from its EXENAME as written: the general
+// application's name and every plain name as they are; a name an older
+// panel wrote raw (not UTF-8, or holding a control character) as
+// ProgramName writes it now where it was a program's name, and as a text
+// XML carries where it was none. An entry applies to the same programs under
+// either name, so that a file written back with it means what it meant.
+std::string EntryName(std::string_view written);
 
 // An APPPATH: the path as it is when it is UTF-8 without control characters
 // (every path written before), otherwise a "file://" URL of it with those

@@ -16,6 +16,21 @@ std::string ToUpper(std::string_view text);
 std::string_view TrimBlanks(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// Calls fn with each line of the text, without its '\n'; a last line
+// without one is a line too.
+template <typename Fn>
+void ForEachLine(std::string_view text, Fn&& fn)
+{
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        fn(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
 // The part after the last '/', or the whole text when there is none.
 std::string_view FileNamePart(std::string_view path);
 

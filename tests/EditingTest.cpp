@@ -1,10 +1,11 @@
-#include "editing/AwayAnswers.h"
-#include "editing/BackstopAnswer.h"
-#include "editing/FileInformation.h"
-#include "editing/ProcessList.h"
-#include "editing/RuleChecks.h"
-#include "settings/GeneralMdl.h"
-#include "settings/PanelState.h"
+#include "core/AlertAnswers.h"
+#include "core/AwayAnswers.h"
+#include "core/BackstopAnswer.h"
+#include "core/ErrorLog.h"
+#include "core/FileInformation.h"
+#include "core/PanelCore.h"
+#include "core/ProcessList.h"
+#include "core/RuleChecks.h"
 
 #include "Sandbox.h"
 #include "engine/HostPattern.h"
@@ -27,6 +28,14 @@ using testing_support::WriteText;
 
 namespace {
 
+// A default's word as the file has it; empty for none.
+std::string Word(std::optional<rules::Permission> permission)
+{
+    return permission ? rules::WordOf(*permission) : "";
+}
+std::string In(const rules::Application* app) { return Word(app->incoming); }
+std::string Out(const rules::Application* app) { return Word(app->outgoing); }
+
 // A process table with a desktop program, a copy of it, the firewall's own
 // programs, a program under a folder named like the panel, a system
 // service and a process that cannot be examined.
@@ -48,9 +57,9 @@ protected:
                            "<INDEF>ASK</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE><RULENAME>r</RULENAME></RULE></RULES>"
                            "</APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"
                            "</APPLICATION></APPLICATIONS>");
-        state.ProcRoot = table.Root();
+        state.SetProcRoot(table.Root());
         state.LoadSettings(std::time(nullptr));
-        state.LoadBuffer();
+        state.LoadRules();
     }
     void TearDown() override { panel::TheErrorLog().Close(); }
     void Log(const std::string& line) const
@@ -61,7 +70,7 @@ protected:
 
     Sandbox sandbox;
     FakeProcessTable table {sandbox.root + "/proc"};
-    panel::PanelState state;
+    panel::PanelCore state;
 };
 
 }  // namespace
@@ -84,10 +93,10 @@ TEST_F(RunningPrograms, StartedProgramsStillRunningAreReportedOnce)
     Log("<APPLICATIONSTART>/opt/hazel/bin/editor</APPLICATIONSTART>");
     Log("<APPLICATIONEND>/usr/bin/firefox-esr</APPLICATIONEND>");
     const std::time_t now = std::time(nullptr);
-    EXPECT_EQ(panel::UpdateLspWithRelatedProcList(state, true, false, table.Root(), now),
-              "$$/usr/bin/firefox-esr$$/opt/hazel/bin/editor");
-    EXPECT_EQ(panel::UpdateLspWithRelatedProcList(state, false, false, table.Root(), now), "");
-    EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
+    EXPECT_EQ(panel::StartedProgramsRunning(sandbox.logs, table.Root(), now, false),
+              (std::vector<std::string> {"/usr/bin/firefox-esr", "/opt/hazel/bin/editor"}));
+    state.PublishRunningPrograms(now);
+    EXPECT_EQ(state.Updates().Text(), " FIREFOX-ESR EDITOR");
 }
 
 TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
@@ -96,24 +105,24 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     const auto added = panel::SetNewApp(state, 3, 100, table.Root());
     ASSERT_TRUE(added);
     EXPECT_EQ(added->exeName, "FIREFOX-ESR");
-    const panel::AppRecord firefox = state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR");
+    const rules::Application* firefox = state.Rules().Find("FIREFOX-ESR");
     ASSERT_TRUE(firefox);
-    EXPECT_EQ(firefox->OutDef, "DENY");
-    EXPECT_EQ(firefox->InDef, "ASK"); // the general incoming default
-    EXPECT_EQ(firefox->AppPath, "/usr/bin/firefox-esr");
-    EXPECT_EQ(firefox->DescriptionFile, "FIREFOX-ESR"); // no desktop entry: its name
+    EXPECT_EQ(Out(firefox), "DENY");
+    EXPECT_EQ(In(firefox), "ASK"); // the general incoming default
+    EXPECT_EQ(firefox->path, "/usr/bin/firefox-esr");
+    EXPECT_EQ(firefox->description, "FIREFOX-ESR"); // no desktop entry: its name
 
     // Code 1: incoming blocked, for a program with an entry: only the
     // incoming default changes; the outgoing one, the rules and the entry's
     // place stay (its path, unknown so far, is filled in).
     ASSERT_TRUE(panel::SetNewApp(state, 1, 104, table.Root()));
-    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
-    EXPECT_EQ(editor->InDef, "DENY");
-    EXPECT_EQ(editor->OutDef, "DENY");
-    EXPECT_EQ(editor->RULES.size(), 1u);
-    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 3u);
-    EXPECT_EQ(state.CurrBuffer.AllRules[0], editor);
-    EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
+    const rules::Application* editor = state.Rules().Find("EDITOR");
+    EXPECT_EQ(In(editor), "DENY");
+    EXPECT_EQ(Out(editor), "DENY");
+    EXPECT_EQ(editor->rules.size(), 1u);
+    EXPECT_EQ(state.Rules().Document().applications.size(), 3u);
+    EXPECT_EQ(&state.Rules().Document().applications[0], editor);
+    EXPECT_EQ(state.Updates().Text(), " FIREFOX-ESR EDITOR");
     const std::string rules = testing_support::ReadText(sandbox.rulesFile);
     EXPECT_NE(rules.find("<EXENAME>EDITOR</EXENAME><DESCRIPTION>EDITOR</DESCRIPTION><APPPATH>/opt/hazel/bin/editor"
                          "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE>"
@@ -127,20 +136,20 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     EXPECT_FALSE(panel::SetNewApp(state, 4, 999, table.Root()));
     for (const char* hint : {"gone-now", "/usr/bin/gone\nnow"})
         EXPECT_FALSE(panel::SetNewApp(state, 4, 999, table.Root(), "", hint)) << hint;
-    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 3u);
+    EXPECT_EQ(state.Rules().Document().applications.size(), 3u);
     EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
     const auto ended = panel::SetNewApp(state, 4, 999, table.Root(), "", "/usr/bin/gone-now");
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->exeName, "GONE-NOW");
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("GONE-NOW")->OutDef, "PERMIT");
+    EXPECT_EQ(Out(state.Rules().Find("GONE-NOW")), "PERMIT");
     // The process, while it runs, is asked before the path sent.
     ASSERT_TRUE(panel::SetNewApp(state, 3, 100, table.Root(), "", "/usr/bin/gone-now"));
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("GONE-NOW")->OutDef, "PERMIT");
+    EXPECT_EQ(Out(state.Rules().Find("GONE-NOW")), "PERMIT");
     EXPECT_FALSE(panel::SetNewApp(state, 5, 999, table.Root(), "GONE-NOW")); // off the update list again
 
     // Code 5: the program ended, its name leaves the list.
     EXPECT_FALSE(panel::SetNewApp(state, 5, 100, table.Root(), "FIREFOX-ESR"));
-    EXPECT_EQ(state.Pic2WindowText, " EDITOR");
+    EXPECT_EQ(state.Updates().Text(), " EDITOR");
 }
 
 // A ticked answer sets the default of the direction it answered, and only
@@ -166,7 +175,7 @@ TEST_F(RunningPrograms, TickedAnswerChangesOnlyTheAnsweredDirection)
                                + "</INDEF><OUTDEF>" + entry.outDef + "</OUTDEF>" + rules
                                + "</APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF>"
                                  "<OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>");
-            state.LoadBuffer();
+            state.LoadRules();
             engine::RuleTable before, after;
             before.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
             ASSERT_TRUE(panel::SetNewApp(state, code, 104, table.Root()));
@@ -182,11 +191,11 @@ TEST_F(RunningPrograms, TickedAnswerChangesOnlyTheAnsweredDirection)
             // The program's rules stay, first.
             EXPECT_EQ(after.MatchRules(engine::kOutgoing, 7002, "10.0.0.2"), engine::kDeny);
             EXPECT_EQ(after.MatchRules(engine::kOutgoing, 7001, "10.0.0.2"), engine::kPermit);
-            EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->RULES.size(), 2u);
+            EXPECT_EQ(state.Rules().Find("EDITOR")->rules.size(), 2u);
             // The system settings are not touched.
-            const panel::AppRecord general = state.CurrBuffer.GetAppFromBuffer("ANY");
-            EXPECT_EQ(general->InDef, "DENY");
-            EXPECT_EQ(general->OutDef, "PERMIT");
+            const rules::Application* general = state.Rules().Find("ANY");
+            EXPECT_EQ(In(general), "DENY");
+            EXPECT_EQ(Out(general), "PERMIT");
         }
     }
 }
@@ -203,24 +212,24 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     ASSERT_TRUE(panel::SetNewApp(state, 3, 110, table.Root())); // outgoing blocked
     ASSERT_TRUE(panel::SetNewApp(state, 2, 111, table.Root())); // incoming permitted: the same program name
     ASSERT_TRUE(panel::SetNewApp(state, 1, 112, table.Root()));
-    const panel::AppRecord general = state.CurrBuffer.GetAppFromBuffer("ANY");
+    const rules::Application* general = state.Rules().Find("ANY");
     ASSERT_TRUE(general);
-    EXPECT_EQ(general->InDef, "ASK");
-    EXPECT_EQ(general->OutDef, "PERMIT");
+    EXPECT_EQ(In(general), "ASK");
+    EXPECT_EQ(Out(general), "PERMIT");
     const std::string anyName = platform::processes::HostExeName("/usr/local/bin/any");
     EXPECT_EQ(anyName, "./ANY");
-    const panel::AppRecord any = state.CurrBuffer.GetAppFromBuffer(anyName);
+    const rules::Application* any = state.Rules().Find(anyName);
     ASSERT_TRUE(any);
     EXPECT_NE(any, general);
-    EXPECT_EQ(any->InDef, "PERMIT");
-    EXPECT_EQ(any->OutDef, "DENY");
-    EXPECT_EQ(any->DescriptionFile, "./ANY");
+    EXPECT_EQ(In(any), "PERMIT");
+    EXPECT_EQ(Out(any), "DENY");
+    EXPECT_EQ(any->description, "./ANY");
     // A program named like the system settings' description is found by its name.
-    const panel::AppRecord named = state.CurrBuffer.GetAppFromBuffer("SYSTEM SETTINGS");
+    const rules::Application* named = state.Rules().Find("SYSTEM SETTINGS");
     ASSERT_TRUE(named);
     EXPECT_NE(named, general);
-    EXPECT_EQ(named->InDef, "DENY");
-    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 4u);
+    EXPECT_EQ(In(named), "DENY");
+    EXPECT_EQ(state.Rules().Document().applications.size(), 4u);
 
     const std::string file = testing_support::ReadText(sandbox.rulesFile);
     EXPECT_NE(file.find("<EXENAME>./ANY</EXENAME>"), std::string::npos);
@@ -263,12 +272,12 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
     ::close(watch);
     EXPECT_EQ(saves, 1);
     // The last answer of each direction holds: 998 and 999 for the outgoing side.
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef, "DENY");   // code 3
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->InDef, "DENY");    // code 1
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->OutDef, "PERMIT"); // code 4
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->InDef, "PERMIT");  // code 2
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR")->RULES.size(), 1u);
-    EXPECT_EQ(state.Pic2WindowText, " EDITOR FIREFOX-ESR");
+    EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "DENY");   // code 3
+    EXPECT_EQ(In(state.Rules().Find("EDITOR")), "DENY");    // code 1
+    EXPECT_EQ(Out(state.Rules().Find("FIREFOX-ESR")), "PERMIT"); // code 4
+    EXPECT_EQ(In(state.Rules().Find("FIREFOX-ESR")), "PERMIT");  // code 2
+    EXPECT_EQ(state.Rules().Find("FIREFOX-ESR")->rules.size(), 1u);
+    EXPECT_EQ(state.Updates().Text(), " EDITOR FIREFOX-ESR");
 }
 
 // What was decided while nobody was there becomes a rule on Allow, for the
@@ -305,18 +314,19 @@ TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
     EXPECT_EQ(panel::DescribeAway(incoming, 0).connection, "TCP from 10.0.0.7 to port 139");
 
     ASSERT_TRUE(panel::AllowAwayDecision(state, toHost, list));
-    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
-    ASSERT_EQ(editor->RULES.size(), 2u);
-    EXPECT_EQ(editor->RULES[0]->RuleName, "good.example.org");
-    EXPECT_EQ(editor->RULES[0]->Permission, "PERMIT");
-    EXPECT_EQ(editor->OutDef, "DENY");
-    EXPECT_FALSE(state.CurrBuffer.GetItemNoByExeName("FIREFOX-ESR") > 0);
+    const rules::Application* editor = state.Rules().Find("EDITOR");
+    ASSERT_TRUE(editor);
+    ASSERT_EQ(editor->rules.size(), 2u);
+    EXPECT_EQ(editor->rules[0].name, "good.example.org");
+    EXPECT_EQ(editor->rules[0].permission, rules::Permission::kPermit);
+    EXPECT_EQ(Out(editor), "DENY");
+    EXPECT_EQ(state.Rules().Find("FIREFOX-ESR"), nullptr);
     EXPECT_EQ(platform::away::ReadAll(list), (std::vector<platform::away::Decision> {toAddress, incoming}));
 
     ASSERT_TRUE(panel::AllowAwayDecision(state, toAddress, list));
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef, "PERMIT");
+    EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
     ASSERT_TRUE(panel::AllowAwayDecision(state, incoming, list));
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("GONE-NOW")->InDef, "PERMIT");
+    EXPECT_EQ(In(state.Rules().Find("GONE-NOW")), "PERMIT");
     EXPECT_TRUE(platform::away::ReadAll(list).empty());
 
     // A path that is no program's changes nothing and stays listed.
@@ -333,23 +343,23 @@ TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
     // Code 8 for a program without an entry: one with the general defaults
     // and the permitting rule for the host.
     ASSERT_TRUE(panel::SetHostRule(state, 8, 100, table.Root(), "api.example.org"));
-    const panel::AppRecord firefox = state.CurrBuffer.GetAppFromBuffer("FIREFOX-ESR");
+    const rules::Application* firefox = state.Rules().Find("FIREFOX-ESR");
     ASSERT_TRUE(firefox);
-    EXPECT_EQ(firefox->InDef, "ASK");
-    EXPECT_EQ(firefox->OutDef, "PERMIT");
-    ASSERT_EQ(firefox->RULES.size(), 1u);
+    EXPECT_EQ(In(firefox), "ASK");
+    EXPECT_EQ(Out(firefox), "PERMIT");
+    ASSERT_EQ(firefox->rules.size(), 1u);
 
     // Code 7 for a program with rules: the blocking rule comes first, and a
     // second answer for the same host replaces it.
     ASSERT_TRUE(panel::SetHostRule(state, 7, 104, table.Root(), "ads.example.net"));
     ASSERT_TRUE(panel::SetHostRule(state, 7, 104, table.Root(), "ads.example.net"));
-    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
-    ASSERT_EQ(editor->RULES.size(), 2u);
-    EXPECT_EQ(editor->RULES[0]->RuleName, "ads.example.net");
-    EXPECT_EQ(editor->RULES[0]->Permission, "DENY");
-    EXPECT_EQ(editor->RULES[1]->RuleName, "r");
-    EXPECT_EQ(editor->OutDef, "DENY");
-    EXPECT_EQ(state.Pic2WindowText, " FIREFOX-ESR EDITOR");
+    const rules::Application* editor = state.Rules().Find("EDITOR");
+    ASSERT_EQ(editor->rules.size(), 2u);
+    EXPECT_EQ(editor->rules[0].name, "ads.example.net");
+    EXPECT_EQ(editor->rules[0].permission, rules::PermissionOf("DENY"));
+    EXPECT_EQ(editor->rules[1].name, "r");
+    EXPECT_EQ(Out(editor), "DENY");
+    EXPECT_EQ(state.Updates().Text(), " FIREFOX-ESR EDITOR");
 
     // The engine reads the stored rules as meant: the host on any port, no
     // other host, no address without a name.
@@ -379,25 +389,26 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     const panel::BackstopAnswer allow {"/opt/hazel/bin/editor", "10.0.0.2", 8443, true, false};
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, allow));
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, allow));
-    const panel::AppRecord editor = state.CurrBuffer.GetAppFromBuffer("EDITOR");
-    ASSERT_EQ(editor->RULES.size(), 2u);
-    EXPECT_EQ(editor->RULES[0]->Permission, "PERMIT");
-    EXPECT_EQ(editor->RULES[0]->Direction, "OUTGOING");
-    EXPECT_EQ(editor->RULES[1]->RuleName, "r");
-    EXPECT_EQ(editor->OutDef, "DENY");
+    const rules::Application* editor = state.Rules().Find("EDITOR");
+    ASSERT_EQ(editor->rules.size(), 2u);
+    EXPECT_EQ(editor->rules[0].permission, rules::PermissionOf("PERMIT"));
+    EXPECT_EQ(editor->rules[0].direction, rules::DirectionOf("OUTGOING"));
+    EXPECT_EQ(editor->rules[1].name, "r");
+    EXPECT_EQ(Out(editor), "DENY");
     // Allow, for an IPv6 peer: that address alone.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "fd00::9", 993, true, false}));
-    EXPECT_EQ(editor->RULES[0]->RuleName, "Backstop: fd00::9 port 993");
-    EXPECT_EQ(editor->RULES[0]->PORTS[0]->Ips, std::vector<std::string> {"fd00::9"});
+    editor = state.Rules().Find("EDITOR");
+    EXPECT_EQ(editor->rules[0].name, "Backstop: fd00::9 port 993");
+    EXPECT_EQ(editor->rules[0].ports[0].addresses, std::vector<std::string> {"fd00::9"});
     // Ticked, for a program the backstop named by its file name alone (it
     // had ended), with no entry yet: its own, with the general incoming
     // default and the answer as its outgoing one.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"fetch (2).bin", "10.0.0.3", 80, false, true}));
-    const panel::AppRecord fetch = state.CurrBuffer.GetAppFromBuffer("FETCH.BIN");
+    const rules::Application* fetch = state.Rules().Find("FETCH.BIN");
     ASSERT_TRUE(fetch);
-    EXPECT_EQ(fetch->InDef, "ASK");
-    EXPECT_EQ(fetch->OutDef, "DENY");
-    EXPECT_TRUE(fetch->RULES.empty());
+    EXPECT_EQ(In(fetch), "ASK");
+    EXPECT_EQ(Out(fetch), "DENY");
+    EXPECT_TRUE(fetch->rules.empty());
 
     // The engine (and so the backstop, which compiles the file with the
     // engine's reader) decides the next attempts by them without asking.
@@ -411,12 +422,12 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 994, "fd00::9"), engine::kDeny);
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::8"), engine::kDeny);
     EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
-    EXPECT_EQ(state.Pic2WindowText, " EDITOR FETCH.BIN");
+    EXPECT_EQ(state.Updates().Text(), " EDITOR FETCH.BIN");
     // Ticked for a program that follows the system settings: the answer holds
     // (its incoming default is set too, or the system settings' outgoing one
     // would still win), and its rules stay.
-    state.CurrBuffer.GetAppFromBuffer("EDITOR")->InDef.clear();
-    state.CurrBuffer.GetAppFromBuffer("EDITOR")->OutDef.clear();
+    state.Rules().Find("EDITOR")->incoming.reset();
+    state.Rules().Find("EDITOR")->outgoing.reset();
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/hazel/bin/editor", "10.0.0.5", 25, false, true}));
     engine::RuleTable following;
     following.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
@@ -430,21 +441,21 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     // system settings untouched.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, false, true}));
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/system settings", "10.0.0.3", 80, false, true}));
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("./ANY")->OutDef, "DENY");
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("ANY")->OutDef, "PERMIT");
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("ANY")->InDef, "ASK");
-    EXPECT_EQ(state.CurrBuffer.AllRules.size(), 5u);
+    EXPECT_EQ(Out(state.Rules().Find("./ANY")), "DENY");
+    EXPECT_EQ(Out(state.Rules().Find("ANY")), "PERMIT");
+    EXPECT_EQ(In(state.Rules().Find("ANY")), "ASK");
+    EXPECT_EQ(state.Rules().Document().applications.size(), 5u);
     const std::string withAny = testing_support::ReadText(sandbox.rulesFile);
     engine::RuleTable anyTable;
     anyTable.LoadRulesFromText(withAny, "./ANY");
     EXPECT_EQ(anyTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     // Nothing is stored while the rules file cannot be read: the backstop asks again.
     testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, withAny);
-    state.LoadBuffer();
+    state.LoadRules();
     EXPECT_FALSE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, true, true}));
     ::unlink(sandbox.rulesFile.c_str());
     testing_support::WriteText(sandbox.rulesFile, rules);
-    state.LoadBuffer();
+    state.LoadRules();
 
     // What another process sent is taken only when it names a program and a peer plainly.
     for (const panel::BackstopAnswer& odd : std::vector<panel::BackstopAnswer> {{"", "10.0.0.2", 80, true, false},

@@ -1,12 +1,14 @@
 // The editing windows driven by their controls: the wizard, the rule editor,
-// the tree's menu and the advanced window.
-#include "editing/AdvancedForm.h"
-#include "editing/CreateNewApp_Step1.h"
-#include "editing/EditApp_Step4.h"
-#include "settings/GeneralMdl.h"
-#include "windows/FormTools.h"
+// the tree's menu and the advanced window, each opened as the user opens it.
+#include "core/ErrorLog.h"
+#include "core/PanelCore.h"
+#include "dialogs/AdvancedForm.h"
+#include "dialogs/CreateNewApp_Step1.h"
+#include "dialogs/EditApp_Step4.h"
 #include "windows/MainForm.h"
+#include "widgets/WindowTools.h"
 
+#include "PanelWindowDriver.h"
 #include "Sandbox.h"
 #include "platform/Files.h"
 #include "platform/LogFiles.h"
@@ -26,9 +28,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+using rules::Permission;
 using testing_support::FakeProcessTable;
+using testing_support::Part;
 using testing_support::ReadText;
 using testing_support::Sandbox;
+using testing_support::WithModal;
 
 namespace {
 
@@ -59,8 +64,8 @@ protected:
         table.Add(50, 1, "/usr/bin/curl");
         table.Add(51, 1, "/usr/bin/wget");
         table.Add(52, 1, "/usr/sbin/ntpd", true);
-        state.ProcRoot = table.Root();
-        form = std::make_unique<MainForm>(state);
+        core.SetProcRoot(table.Root());
+        form = std::make_unique<MainForm>(core);
         form->Form_Load();
         form->show();
         panel::SetMessageSink([this](const QString& text) { messages << text; });
@@ -70,11 +75,7 @@ protected:
         panel::SetMessageSink(nullptr);
         panel::TheErrorLog().Close();
     }
-    QTreeWidgetItem* Node(const QString& text) const
-    {
-        const auto found = form->MainTreeView->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-        return found.isEmpty() ? nullptr : found.first();
-    }
+    QTreeWidgetItem* Node(const QString& text) const { return testing_support::Node(*form, text); }
     QString GroupOf(const QString& text) const
     {
         QTreeWidgetItem* node = Node(text);
@@ -83,99 +84,138 @@ protected:
     std::vector<std::string> RuleNames(const char* app) const
     {
         std::vector<std::string> names;
-        for (const auto& rule : state.CurrBuffer.GetAppFromBuffer(app)->RULES)
-            names.push_back(rule->RuleName);
+        for (const auto& rule : core.Rules().Find(app)->rules)
+            names.push_back(rule.name);
         return names;
     }
-    QStringList Rows(const QTreeWidget* list, int column = 0) const
+    static QStringList Rows(const QTreeWidget* list, int column = 0)
     {
         QStringList rows;
         for (int i = 0; i < list->topLevelItemCount(); ++i)
             rows << list->topLevelItem(i)->text(column);
         return rows;
     }
+    template <typename T>
+    static T* In(QWidget* window, const char* name)
+    {
+        return window->findChild<T*>(name);
+    }
+    static void Press(QWidget* window, const char* name) { In<QAbstractButton>(window, name)->click(); }
+    // The advanced window of a node, opened as the user opens it.
+    void Advanced(const QString& node, const std::function<void(QDialog*)>& handle)
+    {
+        testing_support::Click(*form, node);
+        ASSERT_TRUE(WithModal([&] { Press(form.get(), "CmdAdvanced"); }, handle));
+    }
 
     Sandbox sandbox;
     FakeProcessTable table {sandbox.root + "/proc"};
-    panel::PanelState state;
+    panel::PanelCore core;
     std::unique_ptr<MainForm> form;
     QStringList messages;
 };
+
+// The rule editor as the advanced window gives it: CURL's rule 1, or a new one.
+EditApp_Step4::Input EditorInput(std::optional<rules::Rule> rule)
+{
+    EditApp_Step4::Input input;
+    input.application = "Curl";
+    input.rule = std::move(rule);
+    input.portNames = {{"dns", 53}, {"http", 80}, {"https", 443}};
+    return input;
+}
 
 }  // namespace
 
 TEST_F(Editing, WizardOffersRunningProgramsWithoutAnEntryAndAddsOne)
 {
-    state.NewAppInDef = "ASK";
-    state.NewAppOutDef = "PERMIT";
-    CreateNewApp_Step1 wizard(*form, form.get());
-    // The first process of the list is offered too; curl has an entry.
-    EXPECT_EQ(Rows(wizard.lvw), (QStringList {"systemd", "wget"}));
-    wizard.CheckShowSystem->click();
-    EXPECT_EQ(Rows(wizard.lvw), (QStringList {"systemd", "wget", "ntpd"}));
+    // Opened from the tree's "Combined Applications": its defaults, ASK both ways.
+    auto* tree = testing_support::Tree(*form);
+    QTreeWidgetItem* combined = Node("Combined Applications");
+    emit tree->customContextMenuRequested(tree->visualItemRect(combined).center());
+    auto* addNew = Part<QMenu>(*form, "AddNewMenu");
+    ASSERT_TRUE(addNew->isVisible());
+    addNew->hide();
+    ASSERT_TRUE(WithModal([&] { addNew->findChild<QAction*>("AddNewApp")->trigger(); }, [&](QDialog* wizard) {
+        auto* list = In<QTreeWidget>(wizard, "lvw");
+        // The first process of the list is offered too; curl has an entry.
+        EXPECT_EQ(Rows(list), (QStringList {"systemd", "wget"}));
+        Press(wizard, "CheckShowSystem");
+        EXPECT_EQ(Rows(list), (QStringList {"systemd", "wget", "ntpd"}));
 
-    wizard.FinishBtn->click();
-    EXPECT_EQ(messages, QStringList {"Please select an application"});
-    wizard.ChossenApp->setText("typed");
-    wizard.FinishBtn->click();
-    EXPECT_EQ(messages.last(), "Please choose application");
+        Press(wizard, "FinishBtn");
+        EXPECT_EQ(messages, QStringList {"Please select an application"});
+        In<QLineEdit>(wizard, "ChossenApp")->setText("typed");
+        Press(wizard, "FinishBtn");
+        EXPECT_EQ(messages.last(), "Please choose application");
 
-    // A service: its Ask defaults become Block.
-    wizard.lvw_Click(wizard.lvw->topLevelItem(2));
-    EXPECT_EQ(wizard.ChossenApp->text(), "ntpd");
-    wizard.FinishBtn->click();
-    const panel::AppRecord ntpd = state.CurrBuffer.GetAppFromBuffer("NTPD");
+        // A service: its Ask defaults become Block.
+        emit list->itemClicked(list->topLevelItem(2), 0);
+        EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "ntpd");
+        Press(wizard, "FinishBtn");
+    }));
+    const rules::Application* ntpd = core.Rules().Find("NTPD");
     ASSERT_TRUE(ntpd);
-    EXPECT_EQ(ntpd->IsService, "1");
-    EXPECT_EQ(ntpd->InDef, "DENY");
-    EXPECT_EQ(ntpd->OutDef, "PERMIT");
-    EXPECT_EQ(ntpd->AppPath, "/usr/sbin/ntpd");
-    EXPECT_EQ(state.Pic2WindowText, " NTPD");
+    EXPECT_TRUE(ntpd->service);
+    EXPECT_EQ(ntpd->incoming, Permission::kDeny);
+    EXPECT_EQ(ntpd->outgoing, Permission::kDeny);
+    EXPECT_EQ(ntpd->path, "/usr/sbin/ntpd");
+    EXPECT_EQ(core.Updates().Text(), " NTPD");
     EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>NTPD</EXENAME>"), std::string::npos);
     // Shown by its description, as chosen.
-    EXPECT_EQ(GroupOf("ntpd"), "Combined Applications");
-    EXPECT_EQ(form->MainTreeView->currentItem(), Node("ntpd"));
+    EXPECT_EQ(GroupOf("ntpd"), "Denied Applications");
+    EXPECT_EQ(testing_support::Tree(*form)->currentItem(), Node("ntpd"));
 }
 
 TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
 {
-    state.NewAppInDef = state.NewAppOutDef = "DENY";
-    CreateNewApp_Step1 wizard(*form, form.get());
-    wizard.ChooseFile = [] { return QString("/opt/tools/Backup-Tool"); };
-    wizard.BrowseBtn->click();
-    EXPECT_EQ(wizard.ChossenApp->text(), "Backup-Tool");
-    wizard.FinishBtn->click();
-    const panel::AppRecord tool = state.CurrBuffer.GetAppFromBuffer("BACKUP-TOOL");
+    // From the toolbar: the general defaults (ASK in, PERMIT out).
+    QAction* add = form->findChild<QAction*>("App");
+    ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
+        auto* wizard = static_cast<CreateNewApp_Step1*>(dialog);
+        wizard->ChooseFile = [] { return QString("/opt/tools/Backup-Tool"); };
+        Press(wizard, "BrowseBtn");
+        EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "Backup-Tool");
+        Press(wizard, "FinishBtn");
+    }));
+    const rules::Application* tool = core.Rules().Find("BACKUP-TOOL");
     ASSERT_TRUE(tool);
-    EXPECT_EQ(tool->DescriptionFile, "Backup-Tool");
-    EXPECT_EQ(tool->AppPath, "/opt/tools/Backup-Tool");
-    EXPECT_EQ(GroupOf("Backup-tool"), "Denied Applications");
+    EXPECT_EQ(tool->description, "Backup-Tool");
+    EXPECT_EQ(tool->path, "/opt/tools/Backup-Tool");
+    EXPECT_EQ(tool->incoming, Permission::kAsk);
+    EXPECT_EQ(tool->outgoing, Permission::kPermit);
+    EXPECT_EQ(GroupOf("Backup-tool"), "Combined Applications");
 
-    CreateNewApp_Step1 again(*form, form.get());
-    again.ChooseFile = [] { return QString("/usr/local/bin/cUrL"); };
-    again.BrowseBtn->click();
-    again.FinishBtn->click();
-    EXPECT_EQ(messages, QStringList {"This Application already exists in the FireWall rules"});
-    again.ChooseFile = [] { return QString(); }; // the dialog cancelled
-    again.BrowseBtn->click();
-    EXPECT_EQ(again.ChossenApp->text(), "");
+    ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
+        auto* wizard = static_cast<CreateNewApp_Step1*>(dialog);
+        wizard->ChooseFile = [] { return QString("/usr/local/bin/cUrL"); };
+        Press(wizard, "BrowseBtn");
+        Press(wizard, "FinishBtn");
+        EXPECT_EQ(messages, QStringList {"This Application already exists in the FireWall rules"});
+        wizard->ChooseFile = [] { return QString(); }; // the dialog cancelled
+        Press(wizard, "BrowseBtn");
+        EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "");
+        Press(wizard, "CancelBtn");
+    }));
+    EXPECT_EQ(core.Rules().Document().applications.size(), 5u);
 }
 
 TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)
 {
-    state.NewAppToAdd = state.CurrBuffer.GetAppFromBuffer("CURL");
-    EditApp_Step4 editor(*form, form.get());
-    editor.Prepare(state.AppConsts.EDIT_RULE, 1);
+    EditApp_Step4 editor(EditorInput(core.Rules().Find("CURL")->rules[0]), form.get());
     EXPECT_EQ(editor.windowTitle(), "Edit rule");
-    EXPECT_EQ(editor.RuleName->text(), "one");
-    EXPECT_EQ(Rows(editor.PortsListView), (QStringList {"80", "443", "8080"}));
+    EXPECT_EQ(In<QLineEdit>(&editor, "RuleName")->text(), "one");
+    auto* ports = In<QTreeWidget>(&editor, "PortsListView");
+    EXPECT_EQ(Rows(ports), (QStringList {"80", "443", "8080"}));
 
     // The ports list: 53 shows dns, choosing http writes 80.
-    editor.NewPortNum->setText("53");
-    EXPECT_EQ(editor.NewPort_alias->currentText(), "dns");
-    editor.NewPort_alias->setCurrentIndex(1);
-    emit editor.NewPort_alias->activated(1);
-    EXPECT_EQ(editor.NewPortNum->text(), "80");
+    auto* number = In<QLineEdit>(&editor, "NewPortNum");
+    auto* alias = In<QComboBox>(&editor, "NewPort_alias");
+    number->setText("53");
+    EXPECT_EQ(alias->currentText(), "dns");
+    alias->setCurrentIndex(1);
+    emit alias->activated(1);
+    EXPECT_EQ(number->text(), "80");
 
     struct Case {
         const char* port;
@@ -193,60 +233,93 @@ TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)
     };
     for (const Case& c : cases) {
         messages.clear();
-        editor.NewPortNum->setText(c.port);
-        (c.range ? editor.RemoteIpRange : editor.RemoteIp)->setChecked(true);
-        editor.NewIpsList->setText(c.list);
-        editor.IpMinRange->setText(c.low);
-        editor.IpMaxRange->setText(c.high);
-        editor.AddNew_Click();
+        number->setText(c.port);
+        In<QRadioButton>(&editor, c.range ? "RemoteIpRange" : "RemoteIp")->setChecked(true);
+        In<QLineEdit>(&editor, "NewIpsList")->setText(c.list);
+        In<QLineEdit>(&editor, "IpMinRange")->setText(c.low);
+        In<QLineEdit>(&editor, "IpMaxRange")->setText(c.high);
+        Press(&editor, "AddNew");
         EXPECT_EQ(messages, c.message ? QStringList {c.message} : QStringList {}) << c.port << c.list << c.low;
     }
-    const auto& ports = editor.WorkingRule().PORTS;
-    ASSERT_EQ(ports.size(), 5u);
-    EXPECT_EQ(ports[3]->Ips, std::vector<std::string> {"10.0.0.5-10.0.0.5"});
-    EXPECT_EQ(ports[4]->nPort, 0); // an empty port is every port
-    EXPECT_EQ(ports[4]->Ips, (std::vector<std::string> {"10.0.0.1", " 10.0.0.2"}));
+    const std::vector<rules::Port> added = editor.Result().ports;
+    ASSERT_EQ(added.size(), 5u);
+    EXPECT_EQ(added[3].addresses, std::vector<std::string> {"10.0.0.5-10.0.0.5"});
+    EXPECT_EQ(added[4].Number(), 0); // an empty port is every port
+    EXPECT_EQ(added[4].addresses, (std::vector<std::string> {"10.0.0.1", " 10.0.0.2"}));
 
     // Updating the first entry puts it last.
-    editor.PortsListView_Click(editor.PortsListView->topLevelItem(0));
-    EXPECT_EQ(editor.NewPortNum->text(), "80");
-    editor.NewPortNum->setText("81");
-    editor.EditPort_Click();
-    EXPECT_EQ(Rows(editor.PortsListView), (QStringList {"443", "8080", "25", "0", "81"}));
-    editor.PortsListView_Click(editor.PortsListView->topLevelItem(0));
-    editor.DeletePort_Click();
-    EXPECT_EQ(Rows(editor.PortsListView), (QStringList {"8080", "25", "0", "81"}));
+    emit ports->itemClicked(ports->topLevelItem(0), 0);
+    EXPECT_EQ(number->text(), "80");
+    number->setText("81");
+    Press(&editor, "EditPort");
+    EXPECT_EQ(Rows(ports), (QStringList {"443", "8080", "25", "0", "81"}));
+    emit ports->itemClicked(ports->topLevelItem(0), 0);
+    Press(&editor, "DeletePort");
+    EXPECT_EQ(Rows(ports), (QStringList {"8080", "25", "0", "81"}));
+}
 
-    // OK: the edited rule goes last, switched on, and the file is written.
-    editor.FinishCmd_Click();
-    EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "three", "one"}));
-    const std::string rules = ReadText(sandbox.rulesFile);
-    EXPECT_NE(rules.find("<RULENAME>one</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
-                         "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><NUMBER>8080</NUMBER></PORT>"),
-              std::string::npos);
-    EXPECT_NE(rules.find("<IPS><IP>10.0.0.5-10.0.0.5</IP></IPS>"), std::string::npos);
-    EXPECT_EQ(state.Pic2WindowText, " CURL");
+// Through the advanced window: OK puts the edited rule last, switched on,
+// saves and publishes; Cancel leaves the rules as they were.
+TEST_F(Editing, EditedRuleGoesLastAndACancelledOneChangesNothing)
+{
+    std::string rules;
+    Advanced("Curl", [&](QDialog* advanced) {
+        auto* list = In<QTreeWidget>(advanced, "MainListView");
+        emit list->itemClicked(list->topLevelItem(0), 0);
+        ASSERT_TRUE(WithModal([&] { Press(advanced, "EditRuleBtn"); }, [&](QDialog* editor) {
+            In<QLineEdit>(editor, "NewPortNum")->setText("25");
+            In<QRadioButton>(editor, "RemoteIpRange")->setChecked(true);
+            In<QLineEdit>(editor, "IpMinRange")->setText("10.0.0.5");
+            In<QLineEdit>(editor, "IpMaxRange")->setText("10.0.0.5");
+            Press(editor, "AddNew");
+            Press(editor, "FinishCmd");
+        }));
+        EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "three", "one"}));
+        rules = ReadText(sandbox.rulesFile);
+        EXPECT_NE(rules.find("<RULENAME>one</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
+                             "<STATE>1</STATE><ENABLE>1</ENABLE><PORTS><PORT><NUMBER>80</NUMBER></PORT>"),
+                  std::string::npos);
+        EXPECT_NE(rules.find("<IPS><IP>10.0.0.5-10.0.0.5</IP></IPS>"), std::string::npos);
+        EXPECT_EQ(core.Updates().Text(), " CURL");
+        EXPECT_EQ(Rows(list, 1), (QStringList {"two", "three", "one"}));
 
-    // Cancel leaves the rules as they were.
-    EditApp_Step4 cancelled(*form, form.get());
-    cancelled.Prepare(state.AppConsts.ADD_RULE, 0);
-    cancelled.NewPortNum->setText("9");
-    cancelled.AddNew_Click();
-    cancelled.CancelBtn->click();
-    EXPECT_EQ(RuleNames("CURL").size(), 3u);
-    EXPECT_EQ(ReadText(sandbox.rulesFile), rules);
+        // Cancel leaves the rules as they were.
+        ASSERT_TRUE(WithModal([&] { Press(advanced, "AddRuleBtn"); }, [&](QDialog* editor) {
+            EXPECT_EQ(editor->windowTitle(), "Add rule");
+            In<QLineEdit>(editor, "NewPortNum")->setText("9");
+            Press(editor, "AddNew");
+            Press(editor, "CancelBtn");
+        }));
+        EXPECT_EQ(RuleNames("CURL").size(), 3u);
+        EXPECT_EQ(ReadText(sandbox.rulesFile), rules);
+        Press(advanced, "CmdOk");
+    });
+}
+
+// An asking rule edited stays an asking rule: the editor offers what it is.
+TEST_F(Editing, RuleEditorKeepsAnAskingRuleAsking)
+{
+    rules::Rule asking = core.Rules().Find("CURL")->rules[1];
+    asking.permission = Permission::kAsk;
+    EditApp_Step4 editor(EditorInput(asking), form.get());
+    EXPECT_EQ(In<QComboBox>(&editor, "PermissionCombo")->currentText(), "ASK");
+    EXPECT_EQ(editor.Result().permission, Permission::kAsk);
+    EditApp_Step4 fresh(EditorInput(std::nullopt), form.get());
+    EXPECT_EQ(In<QComboBox>(&fresh, "PermissionCombo")->count(), 2); // PERMIT and DENY for a new one
 }
 
 TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
 {
-    state.NewAppToAdd = state.CurrBuffer.GetAppFromBuffer("CURL");
-    EditApp_Step4 editor(*form, form.get());
-    editor.Prepare(state.AppConsts.ADD_RULE, 0);
-    editor.RuleName->setText("web by name");
-    editor.DirectionCombo->setCurrentText("INCOMING");
-    EXPECT_FALSE(editor.RemoteHost->isEnabled()); // an incoming peer has no name
-    editor.DirectionCombo->setCurrentText("OUTGOING");
-    ASSERT_TRUE(editor.RemoteHost->isEnabled());
+    EditApp_Step4 editor(EditorInput(std::nullopt), form.get());
+    In<QLineEdit>(&editor, "RuleName")->setText("web by name");
+    auto* direction = In<QComboBox>(&editor, "DirectionCombo");
+    auto* remoteHost = In<QRadioButton>(&editor, "RemoteHost");
+    auto* hosts = In<QLineEdit>(&editor, "NewHostsList");
+    auto* ports = In<QTreeWidget>(&editor, "PortsListView");
+    direction->setCurrentText("INCOMING");
+    EXPECT_FALSE(remoteHost->isEnabled()); // an incoming peer has no name
+    direction->setCurrentText("OUTGOING");
+    ASSERT_TRUE(remoteHost->isEnabled());
 
     const struct {
         const char* hosts;
@@ -259,37 +332,37 @@ TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
     };
     for (const auto& c : cases) {
         messages.clear();
-        editor.NewPortNum->setText("443");
-        editor.RemoteHost->setChecked(true);
-        editor.NewHostsList->setText(QString::fromUtf8(c.hosts));
-        editor.AddNew_Click();
+        In<QLineEdit>(&editor, "NewPortNum")->setText("443");
+        remoteHost->setChecked(true);
+        hosts->setText(QString::fromUtf8(c.hosts));
+        Press(&editor, "AddNew");
         EXPECT_EQ(messages, c.message ? QStringList {c.message} : QStringList {}) << c.hosts;
     }
-    const auto& ports = editor.WorkingRule().PORTS;
-    ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports[0]->Hosts, (std::vector<std::string> {"*.example.org", "xn--bcher-kva.example"}));
     // The list shows the names; a click puts them back in their field.
-    EXPECT_EQ(editor.PortsListView->topLevelItem(0)->text(2), "*.example.org,xn--bcher-kva.example");
-    editor.NewHostsList->clear();
-    editor.PortsListView_Click(editor.PortsListView->topLevelItem(0));
-    EXPECT_TRUE(editor.RemoteHost->isChecked());
-    EXPECT_EQ(editor.NewHostsList->text(), "*.example.org,xn--bcher-kva.example");
+    EXPECT_EQ(ports->topLevelItem(0)->text(2), "*.example.org,xn--bcher-kva.example");
+    hosts->clear();
+    emit ports->itemClicked(ports->topLevelItem(0), 0);
+    EXPECT_TRUE(remoteHost->isChecked());
+    EXPECT_EQ(hosts->text(), "*.example.org,xn--bcher-kva.example");
 
-    // Saved so that a reader without names permits nothing more than meant.
-    editor.FinishCmd_Click();
-    const std::string rules = ReadText(sandbox.rulesFile);
-    EXPECT_NE(rules.find("<PORT><ALIAS>https</ALIAS><NUMBER>443</NUMBER><IPS><IP>255.255.255.255-0.0.0.0</IP></IPS><HOSTS>"
-                         "<HOST>*.example.org</HOST><HOST>xn--bcher-kva.example</HOST></HOSTS></PORT>"),
-              std::string::npos);
+    // Handed over so that a reader without names permits nothing more than meant.
+    const rules::Rule rule = editor.Result();
+    ASSERT_EQ(rule.ports.size(), 1u);
+    EXPECT_EQ(rule.ports[0].hosts, (std::vector<std::string> {"*.example.org", "xn--bcher-kva.example"}));
+    EXPECT_EQ(rule.ports[0].addresses, std::vector<std::string> {platform::rules_format::kNoAddress});
+    EXPECT_EQ(rule.ports[0].alias, "https");
 }
 
 TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
 {
-    state.NewAppToAdd = state.CurrBuffer.GetAppFromBuffer("CURL");
-    EditApp_Step4 editor(*form, form.get());
-    editor.Prepare(state.AppConsts.ADD_RULE, 0);
-    editor.RuleName->setText("v6");
-    editor.PermissionCombo->setCurrentText("DENY");
+    EditApp_Step4 editor(EditorInput(std::nullopt), form.get());
+    In<QLineEdit>(&editor, "RuleName")->setText("v6");
+    In<QComboBox>(&editor, "PermissionCombo")->setCurrentText("DENY");
+    auto* list = In<QLineEdit>(&editor, "NewIpsList");
+    auto* low = In<QLineEdit>(&editor, "IpMinRange");
+    auto* high = In<QLineEdit>(&editor, "IpMaxRange");
+    auto* range = In<QRadioButton>(&editor, "RemoteIpRange");
+    auto* portsList = In<QTreeWidget>(&editor, "PortsListView");
     const struct {
         bool range;
         const char* list;
@@ -310,136 +383,152 @@ TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
     };
     for (const auto& c : cases) {
         messages.clear();
-        editor.NewPortNum->setText("443");
-        (c.range ? editor.RemoteIpRange : editor.RemoteIp)->setChecked(true);
-        editor.NewIpsList->setText(c.list);
-        editor.IpMinRange->setText(c.low);
-        editor.IpMaxRange->setText(c.high);
-        editor.AddNew_Click();
+        In<QLineEdit>(&editor, "NewPortNum")->setText("443");
+        (c.range ? range : In<QRadioButton>(&editor, "RemoteIp"))->setChecked(true);
+        list->setText(c.list);
+        low->setText(c.low);
+        high->setText(c.high);
+        Press(&editor, "AddNew");
         EXPECT_EQ(messages, c.message ? QStringList {c.message} : QStringList {}) << c.list << c.low << c.high;
         if (c.message) {
-            EXPECT_EQ(editor.NewIpsList->text(), c.list); // kept, to be put right
+            EXPECT_EQ(list->text(), c.list); // kept, to be put right
         }
     }
-    const auto& ports = editor.WorkingRule().PORTS;
+    const rules::Rule rule = editor.Result();
+    const auto& ports = rule.ports;
     ASSERT_EQ(ports.size(), 3u);
-    EXPECT_EQ(ports[0]->Ips, std::vector<std::string> {"2001:db8::1"});
-    EXPECT_EQ(ports[1]->Ips, (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
-    EXPECT_EQ(ports[2]->Ips, std::vector<std::string> {"fd00::1-fd00::ff"});
-    EXPECT_EQ(Rows(editor.PortsListView, 2), (QStringList {"2001:db8::1", "10.0.0.0/8,2001:db8::/32", "fd00::1-fd00::ff"}));
+    EXPECT_EQ(ports[0].addresses, std::vector<std::string> {"2001:db8::1"});
+    EXPECT_EQ(ports[1].addresses, (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
+    EXPECT_EQ(ports[2].addresses, std::vector<std::string> {"fd00::1-fd00::ff"});
+    EXPECT_EQ(Rows(portsList, 2), (QStringList {"2001:db8::1", "10.0.0.0/8,2001:db8::/32", "fd00::1-fd00::ff"}));
     // A click puts an IPv6 range back into the range fields.
-    editor.PortsListView_Click(editor.PortsListView->topLevelItem(2));
-    EXPECT_TRUE(editor.RemoteIpRange->isChecked());
-    EXPECT_EQ(editor.IpMinRange->text(), "fd00::1");
-    EXPECT_EQ(editor.IpMaxRange->text(), "fd00::ff");
+    emit portsList->itemClicked(portsList->topLevelItem(2), 0);
+    EXPECT_TRUE(range->isChecked());
+    EXPECT_EQ(low->text(), "fd00::1");
+    EXPECT_EQ(high->text(), "fd00::ff");
 
     // Stored as written, where engines that cannot read them take the
     // denying ports as every address, and read back the same.
-    editor.FinishCmd_Click();
+    ASSERT_TRUE(core.PutRule("CURL", std::nullopt, rule));
     const std::string rules = ReadText(sandbox.rulesFile);
     EXPECT_NE(rules.find("<NUMBER>443</NUMBER><ADDRESSES><IP>10.0.0.0/8</IP><IP>2001:db8::/32</IP></ADDRESSES></PORT>"),
               std::string::npos);
     EXPECT_NE(rules.find("<ADDRESSES><IP>fd00::1-fd00::ff</IP></ADDRESSES>"), std::string::npos);
-    panel::AppBuffer reloaded;
-    ASSERT_TRUE(reloaded.LoadFromText(rules));
-    EXPECT_EQ(reloaded.GetAppFromBuffer("CURL")->RULES.back()->PORTS[1]->Ips,
+    panel::RulesStore reloaded;
+    ASSERT_TRUE(reloaded.LoadText(rules));
+    EXPECT_EQ(reloaded.Find("CURL")->rules.back().ports[1].addresses,
               (std::vector<std::string> {"10.0.0.0/8", "2001:db8::/32"}));
 }
 
 TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
 {
-    state.RightClickSelectedNode = "CURL";
-    form->SetPopUpMenuChecked("CURL");
-    QMenu* menu = form->PopupMenu();
+    auto* tree = testing_support::Tree(*form);
+    const auto openMenu = [&](const QString& node) {
+        emit tree->customContextMenuRequested(tree->visualItemRect(Node(node)).center());
+        auto* menu = Part<QMenu>(*form, "MAinMenu");
+        menu->hide();
+        return menu;
+    };
+    QMenu* menu = openMenu("Curl");
     EXPECT_TRUE(menu->findChild<QAction*>("AllowIn")->isChecked());
     EXPECT_TRUE(menu->findChild<QAction*>("AllowOut")->isChecked());
     EXPECT_FALSE(menu->findChild<QAction*>("BlockIn")->isChecked());
     menu->findChild<QAction*>("BlockIn")->trigger();
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("CURL"), "DENY");
+    EXPECT_EQ(core.Rules().Find("CURL")->incoming, Permission::kDeny);
     EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>CURL</EXENAME><DESCRIPTION>CURL</DESCRIPTION><APPPATH>/usr/bin/curl"
                                                "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT"),
               std::string::npos);
     EXPECT_EQ(GroupOf("Curl"), "Combined Applications");
-    menu->findChild<QAction*>("BlockOut")->trigger();
+    openMenu("Curl")->findChild<QAction*>("BlockOut")->trigger();
     EXPECT_EQ(GroupOf("Curl"), "Denied Applications");
     // An application that follows the system settings shows no mark.
-    state.RightClickSelectedNode = "FOLLOWER";
-    form->SetPopUpMenuChecked("FOLLOWER");
+    menu = openMenu("Follower");
     for (const char* item : {"AllowIn", "AskIn", "BlockIn", "AllowOut", "AskOut", "BlockOut"})
         EXPECT_FALSE(menu->findChild<QAction*>(item)->isChecked()) << item;
 
     menu->findChild<QAction*>("DelApp")->trigger();
-    EXPECT_FALSE(state.CurrBuffer.GetAppFromBuffer("FOLLOWER"));
+    EXPECT_FALSE(core.Rules().Find("FOLLOWER"));
     EXPECT_FALSE(Node("Follower"));
     EXPECT_EQ(ReadText(sandbox.rulesFile).find("FOLLOWER"), std::string::npos);
-    EXPECT_EQ(form->MainTreeView->currentItem(), Node("System settings"));
-    EXPECT_TRUE(form->SystemFrame->isVisibleTo(form.get()));
+    EXPECT_EQ(core.Updates().Text(), " CURL FOLLOWER");
+    EXPECT_EQ(tree->currentItem(), Node("System settings"));
+    EXPECT_TRUE(Part<QGroupBox>(*form, "SystemFrame")->isVisibleTo(form.get()));
 }
 
 TEST_F(Editing, AdvancedSystemSettingsFollowTheModeAndOkStoresCustom)
 {
-    AdvancedForm advanced(*form, form.get());
-    advanced.Prepare(0, "ANY");
-    EXPECT_FALSE(advanced.ApplyCustomCheck->isChecked());
-    EXPECT_FALSE(advanced.InAllow->isEnabled());
-    EXPECT_FALSE(advanced.Label1->isEnabled());
-    advanced.ApplyCustomCheck->click();
-    EXPECT_TRUE(advanced.InAllow->isEnabled());
-    advanced.InBlock->click();
-    advanced.OutAsk->click();
-    advanced.CmdOk->click();
-    EXPECT_EQ(state.Settings.SecurityMode, "Custom");
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("ANY"), "DENY");
-    EXPECT_EQ(state.CurrBuffer.GetExeOutDef("ANY"), "ASK");
+    core.SetMode(panel::SecurityMode::kNormal);
+    Advanced("System settings", [&](QDialog* advanced) {
+        auto* check = In<QCheckBox>(advanced, "ApplyCustomCheck");
+        EXPECT_FALSE(check->isChecked());
+        EXPECT_FALSE(In<QRadioButton>(advanced, "InAllow")->isEnabled());
+        EXPECT_FALSE(In<QLabel>(advanced, "Label1")->isEnabled());
+        check->click();
+        EXPECT_TRUE(In<QRadioButton>(advanced, "InAllow")->isEnabled());
+        Press(advanced, "InBlock");
+        Press(advanced, "OutAsk");
+        Press(advanced, "CmdOk");
+    });
+    EXPECT_EQ(core.Mode(), panel::SecurityMode::kCustom);
+    EXPECT_EQ(core.Rules().Find("ANY")->incoming, Permission::kDeny);
+    EXPECT_EQ(core.Rules().Find("ANY")->outgoing, Permission::kAsk);
 }
 
 TEST_F(Editing, AdvancedApplicationFollowsSystemRulesUntilAButtonIsChosen)
 {
-    AdvancedForm advanced(*form, form.get());
-    advanced.Prepare(1, "SSHD");
-    EXPECT_TRUE(advanced.ApplyCustomCheck->isChecked());
-    EXPECT_FALSE(advanced.InAsk->isEnabled()); // a service is never asked
-    advanced.InAllow->click();
-    EXPECT_FALSE(advanced.ApplyCustomCheck->isChecked());
-    // The outgoing group shows the general default (PERMIT).
-    EXPECT_TRUE(advanced.OutAllow->isChecked());
-    advanced.CmdOk->click();
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("SSHD"), "PERMIT");
-    EXPECT_EQ(state.CurrBuffer.GetExeOutDef("SSHD"), "PERMIT");
-    EXPECT_EQ(state.Pic2WindowText, " SSHD");
+    Advanced("Sshd", [&](QDialog* advanced) {
+        auto* check = In<QCheckBox>(advanced, "ApplyCustomCheck");
+        EXPECT_TRUE(check->isChecked());
+        EXPECT_FALSE(In<QRadioButton>(advanced, "InAsk")->isEnabled()); // a service is never asked
+        Press(advanced, "InAllow");
+        EXPECT_FALSE(check->isChecked());
+        // The outgoing group shows the general default (PERMIT).
+        EXPECT_TRUE(In<QRadioButton>(advanced, "OutAllow")->isChecked());
+        Press(advanced, "CmdOk");
+    });
+    EXPECT_EQ(core.Rules().Find("SSHD")->incoming, Permission::kPermit);
+    EXPECT_EQ(core.Rules().Find("SSHD")->outgoing, Permission::kPermit);
+    EXPECT_EQ(core.Updates().Text(), " SSHD");
 }
 
 TEST_F(Editing, AdvancedRulesMoveWithinBoundsAndCancelRestoresTheOrder)
 {
-    AdvancedForm advanced(*form, form.get());
-    advanced.Prepare(1, "CURL");
-    advanced.DelRuleBtn->click();
-    advanced.EditRuleBtn->click();
-    EXPECT_EQ(messages, (QStringList {"Please select a rule", "Please select a rule"}));
+    Advanced("Curl", [&](QDialog* dialog) {
+        auto* advanced = static_cast<AdvancedForm*>(dialog);
+        Press(advanced, "DelRuleBtn");
+        Press(advanced, "EditRuleBtn");
+        EXPECT_EQ(messages, (QStringList {"Please select a rule", "Please select a rule"}));
 
-    // A switched-off rule is written at once; it stays so after Cancel.
-    advanced.MainListView->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
-    EXPECT_NE(ReadText(sandbox.rulesFile).find("<RULENAME>two</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY"
-                                               "</PERMISSION><STATE>0</STATE>"),
-              std::string::npos);
+        // A switched-off rule is written at once; it stays so after Cancel.
+        auto* list = In<QTreeWidget>(advanced, "MainListView");
+        list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        EXPECT_NE(ReadText(sandbox.rulesFile).find("<RULENAME>two</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY"
+                                                   "</PERMISSION><STATE>0</STATE>"),
+                  std::string::npos);
 
-    advanced.MainListView_Click(advanced.MainListView->topLevelItem(0));
-    advanced.MoveUpCmd->click(); // the first goes no higher
+        emit list->itemClicked(list->topLevelItem(0), 0);
+        Press(advanced, "MoveUpCmd"); // the first goes no higher
+        EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"one", "two", "three"}));
+        Press(advanced, "MoveDownCmd");
+        EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "one", "three"}));
+        EXPECT_EQ(advanced->SelectedRule(), 1);
+        Press(advanced, "MoveDownCmd");
+        Press(advanced, "MoveDownCmd"); // the last goes no lower
+        EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "three", "one"}));
+        EXPECT_EQ(Rows(list, 1), (QStringList {"two", "three", "one"}));
+        // Switched on again after the moves: it stays on after Cancel too.
+        list->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        list->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+
+        // Cancel puts the order back.
+        Press(advanced, "CmdCancel");
+    });
     EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"one", "two", "three"}));
-    advanced.MoveDownCmd->click();
-    EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "one", "three"}));
-    EXPECT_EQ(advanced.SelectedRule(), 2);
-    advanced.MoveDownCmd->click();
-    advanced.MoveDownCmd->click(); // the last goes no lower
-    EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "three", "one"}));
-    EXPECT_EQ(Rows(advanced.MainListView, 1), (QStringList {"two", "three", "one"}));
-
-    // Cancel puts the order back.
-    advanced.CmdCancel->click();
-    EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"one", "two", "three"}));
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("CURL")->RULES[1]->State, "0");
+    EXPECT_EQ(core.Rules().Find("CURL")->rules[1].inForce, false);
     const std::string rules = ReadText(sandbox.rulesFile);
     EXPECT_LT(rules.find("<RULENAME>one</RULENAME>"), rules.find("<RULENAME>two</RULENAME>"));
+    // The application keeps its place.
+    EXPECT_EQ(core.Rules().Document().applications[0].name, "CURL");
 }
 
 TEST_F(Editing, RunningProgramsStripShowsSixAtMost)
@@ -451,8 +540,9 @@ TEST_F(Editing, RunningProgramsStripShowsSixAtMost)
         log += "<DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>" + path + "</APPLICATIONSTART>\r\n";
     }
     testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr)), log);
-    form->RunningProcessesIcons();
-    ASSERT_EQ(form->RunProcIconList->count(), 6);
-    EXPECT_EQ(form->RunProcIconList->item(0)->text(), "tool0");
-    EXPECT_EQ(form->RunProcIconList->item(5)->data(Qt::UserRole).toString(), "/opt/tools/tool5");
+    emit form->HalfMinute();
+    auto* strip = Part<QListWidget>(*form, "RunProcIconList");
+    ASSERT_EQ(strip->count(), 6);
+    EXPECT_EQ(strip->item(0)->text(), "tool0");
+    EXPECT_EQ(strip->item(5)->data(Qt::UserRole).toString(), "/opt/tools/tool5");
 }

@@ -1,32 +1,42 @@
 // The engine as the interceptor sees it: a shared library loaded with dlopen
-// whose eight exports are bound by their mangled names.
+// whose exports (engine/EngineExports.h) are bound by their mangled names.
 #include "Sandbox.h"
-#include "settings/AppBuffer.h"
+#include "engine/EngineExports.h"
+#include "core/RulesStore.h"
 
 #include <cstdio>
 #include <dlfcn.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <string>
 #include <thread>
 
 namespace {
 
-using ApproveFn = int (*)(unsigned int, int, const char*, int, unsigned int);
-using UserApproveFn = int (*)(unsigned int, int, const char*, const char*, int, unsigned int);
-using IntFn = int (*)();
-using BoolFn = bool (*)();
-using WriteTrafficFn = void (*)(int, unsigned int);
-using GetUpdateStringFn = void (*)(char*);
-using VoidFn = void (*)();
+#define ZEL_EXPORT_TYPE(name, result, parameters, arguments, symbol, required) using name##Fn = result(*) parameters;
+ZEL_ENGINE_EXPORTS(ZEL_EXPORT_TYPE)
+#undef ZEL_EXPORT_TYPE
 
 const std::set<std::string> kExports = {
-    "_Z7ApprovejiPKcij", "_Z11UserApprovejiPKcS0_ij", "_Z9LoadRulesv",       "_Z10IsBlockAllv",
-    "_Z11IsInServicev",  "_Z12WriteTrafficij",        "_Z15GetUpdateStringPc", "_Z14PostUpdateDonev",
-    "_Z12ApproveNamedjiPKcS0_ij", // beside the eight: decisions with the peer's name
-    "_Z12ApproveNamesjiPKcPKS0_jijPi", // and with every name it is known by
-    "_Z23UserApproveWithdrawablejiPKcS0_iji", // and a question its program can take back
+#define ZEL_EXPORT_SYMBOL(name, result, parameters, arguments, symbol, required) #symbol,
+    ZEL_ENGINE_EXPORTS(ZEL_EXPORT_SYMBOL)
+#undef ZEL_EXPORT_SYMBOL
+};
+
+// The library's exports, bound from the list as the hook binds them.
+struct Exports {
+#define ZEL_EXPORT_MEMBER(name, result, parameters, arguments, symbol, required) name##Fn name = nullptr;
+    ZEL_ENGINE_EXPORTS(ZEL_EXPORT_MEMBER)
+#undef ZEL_EXPORT_MEMBER
+    explicit Exports(void* library)
+    {
+#define ZEL_EXPORT_BIND(name, result, parameters, arguments, symbol, required)                                      \
+    name = reinterpret_cast<name##Fn>(::dlsym(library, #symbol));
+        ZEL_ENGINE_EXPORTS(ZEL_EXPORT_BIND)
+#undef ZEL_EXPORT_BIND
+    }
 };
 
 long StatusField(const char* field)
@@ -51,7 +61,7 @@ std::string ManyRules(int count)
 
 }  // namespace
 
-TEST(EngineLibrary, ExportsExactlyTheEightFunctions)
+TEST(EngineLibrary, ExportsExactlyTheListedFunctions)
 {
     FILE* pipe = ::popen("nm -D --defined-only '" ZEL_ENGINE_LIBRARY "'", "r");
     ASSERT_NE(pipe, nullptr);
@@ -74,14 +84,15 @@ TEST(EngineLibrary, DecidesThroughTheMangledExports)
     ASSERT_NE(library, nullptr) << ::dlerror();
     for (const auto& name : kExports)
         EXPECT_NE(::dlsym(library, name.c_str()), nullptr) << name;
-    auto approve = reinterpret_cast<ApproveFn>(::dlsym(library, "_Z7ApprovejiPKcij"));
-    auto userApprove = reinterpret_cast<UserApproveFn>(::dlsym(library, "_Z11UserApprovejiPKcS0_ij"));
-    auto loadRules = reinterpret_cast<IntFn>(::dlsym(library, "_Z9LoadRulesv"));
-    auto isBlockAll = reinterpret_cast<BoolFn>(::dlsym(library, "_Z10IsBlockAllv"));
-    auto isInService = reinterpret_cast<IntFn>(::dlsym(library, "_Z11IsInServicev"));
-    auto writeTraffic = reinterpret_cast<WriteTrafficFn>(::dlsym(library, "_Z12WriteTrafficij"));
-    auto getUpdateString = reinterpret_cast<GetUpdateStringFn>(::dlsym(library, "_Z15GetUpdateStringPc"));
-    auto postUpdateDone = reinterpret_cast<VoidFn>(::dlsym(library, "_Z14PostUpdateDonev"));
+    const Exports exports(library);
+    const auto approve = exports.Approve;
+    const auto userApprove = exports.UserApprove;
+    const auto loadRules = exports.LoadRules;
+    const auto isBlockAll = exports.IsBlockAll;
+    const auto isInService = exports.IsInService;
+    const auto writeTraffic = exports.WriteTraffic;
+    const auto getUpdateString = exports.GetUpdateString;
+    const auto postUpdateDone = exports.PostUpdateDone;
     ASSERT_TRUE(approve && userApprove && loadRules && isBlockAll && isInService && writeTraffic && getUpdateString
                 && postUpdateDone);
 
@@ -122,9 +133,9 @@ TEST(EngineLibrary, DecidesRulesSavedByTheControlPanelAsTheOriginal)
         "</PORTS></RULE><RULE><DIRECTION>INCOMING</DIRECTION><STATE>1</STATE><PERMISSION>PERMIT</PERMISSION><PORTS>"
         "<PORT><NUMBER>22</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>"
         "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>");
-    panel::AppBuffer buffer;
-    ASSERT_TRUE(buffer.LoadFromText(original));
-    const std::string saved = buffer.ToText();
+    panel::RulesStore buffer;
+    ASSERT_TRUE(buffer.LoadText(original));
+    const std::string saved = buffer.Text();
     ASSERT_NE(saved, original);
 
     struct Probe {
@@ -139,7 +150,7 @@ TEST(EngineLibrary, DecidesRulesSavedByTheControlPanelAsTheOriginal)
         sandbox.WriteRules(document);
         void* library = ::dlopen(ZEL_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         EXPECT_NE(library, nullptr) << ::dlerror();
-        auto approve = reinterpret_cast<ApproveFn>(::dlsym(library, "_Z7ApprovejiPKcij"));
+        const auto approve = Exports(library).Approve;
         std::vector<int> answers;
         for (const Probe& p : probes)
             answers.push_back(approve(p.localPort, p.direction, p.address, 1, p.remotePort));
@@ -159,7 +170,7 @@ TEST(EngineLibrary, AddsNoThreadAndLittleMemoryToItsHost)
     const long rssBefore = StatusField("VmRSS:");
     void* library = ::dlopen(ZEL_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << ::dlerror();
-    auto approve = reinterpret_cast<ApproveFn>(::dlsym(library, "_Z7ApprovejiPKcij"));
+    const auto approve = Exports(library).Approve;
     ASSERT_NE(approve, nullptr);
     EXPECT_EQ(approve(40000, 1, "10.0.0.5", 1, 1500), 0);
     for (int i = 0; i < 1000; ++i)
@@ -172,4 +183,52 @@ TEST(EngineLibrary, AddsNoThreadAndLittleMemoryToItsHost)
     EXPECT_EQ(threadsAfter, threadsBefore);
     EXPECT_LT(rssAfter - rssBefore, 2048);
     ::dlclose(library);
+}
+
+// Memory runs out inside the engine while it decides: the program is
+// refused (or the call does nothing) and goes on; the error log is told once
+// per export; once memory is there again, the engine decides as ever.
+TEST(EngineLibrary, FailureInsideAnExportRefusesAndTheProgramGoesOn)
+{
+#ifndef ZEL_FAILING_ENGINE_LIBRARY
+    GTEST_SKIP() << "the allocator that fails on cue is not built with a sanitizer's";
+#else
+    testing_support::Sandbox sandbox;
+    const std::string errors = sandbox.root + "/errors";
+    ASSERT_EQ(::mkdir(errors.c_str(), 0700), 0);
+    sandbox.SetSetting("ErrLogs", errors);
+    sandbox.WriteRules(testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"));
+    void* library = ::dlopen(ZEL_FAILING_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    const Exports exports(library);
+    const auto fail = reinterpret_cast<void (*)(int)>(::dlsym(library, "ZelTestFailAllocations"));
+    ASSERT_NE(fail, nullptr);
+
+    fail(1);
+    const char* names[] = {"peer.example.org"};
+    int used = 7;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(exports.Approve(40000, 1, "10.0.0.5", 1, 80), 0);
+        EXPECT_EQ(exports.ApproveNames(40000, 1, "10.0.0.5", names, 1, 1, 80, &used), 0);
+        EXPECT_EQ(exports.UserApprove(40000, 1, "10.0.0.5", "peer", 1, 80), 0);
+    }
+    EXPECT_EQ(exports.LoadRules(), 0);
+    char buffer[64] = "untouched";
+    exports.GetUpdateString(buffer);
+    EXPECT_STREQ(buffer, "untouched");
+    exports.WriteTraffic(1, 10);
+    fail(0);
+
+    EXPECT_EQ(exports.Approve(40000, 1, "10.0.0.5", 1, 80), 1);
+    std::string log;
+    for (const std::string& name : testing_support::FolderEntries(errors))
+        log += testing_support::ReadText(errors + "/" + name);
+    const std::string told = "qrbruler : Approve : the call failed (std::bad_alloc)";
+    const size_t at = log.find(told);
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find(told, at + 1), std::string::npos) << "told once";
+    EXPECT_NE(log.find("qrbruler : ApproveNames : the call failed"), std::string::npos);
+    ::dlclose(library);
+#endif
 }

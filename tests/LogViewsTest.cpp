@@ -1,5 +1,5 @@
-#include "editing/RuleChecks.h"
-#include "logs/LogListSettings.h"
+#include "core/LogReader.h"
+#include "core/RuleChecks.h"
 
 #include "Sandbox.h"
 #include "platform/LogFiles.h"
@@ -133,10 +133,11 @@ TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
     log += named;
     WriteText(today, log);
     const auto statistics = [&](const char* exeName, const char* path, bool service) {
-        panel::XmlStrRules app;
-        app.ExeName = exeName;
-        app.AppPath = path;
-        return panel::AppStatistics(app, service, sandbox.logs, std::time(nullptr));
+        rules::Application app;
+        app.name = exeName;
+        app.path = path;
+        app.service = service;
+        return panel::AppStatistics(app, sandbox.logs, std::time(nullptr));
     };
     EXPECT_EQ(statistics("CURL", "/usr/bin/curl", false),
               "Application last time accessed : 08.12.2026 11:06:00\n"
@@ -154,17 +155,22 @@ TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
 
 TEST(LogMenus, ApplicationFromALogRowTakesTheGeneralDefaults)
 {
-    const auto app = panel::ApplicationFromLog("Curl", "/usr/bin/curl", "0", "ASK", "PERMIT", "SYSTEMD");
-    EXPECT_EQ(app->ExeName, "CURL");
-    EXPECT_EQ(app->DescriptionFile, "CURL");
-    EXPECT_EQ(app->AppPath, "/usr/bin/curl");
-    EXPECT_EQ(app->InDef, "ASK");
-    EXPECT_EQ(app->OutDef, "PERMIT");
-    const auto service = panel::ApplicationFromLog("sshd", "/usr/sbin/sshd", "1", "ASK", "ASK", "SYSTEMD");
-    EXPECT_EQ(service->IsService, "1");
-    EXPECT_EQ(service->InDef, "DENY");
-    EXPECT_EQ(service->OutDef, "DENY");
-    EXPECT_EQ(panel::ApplicationFromLog("init", "/usr/lib/systemd/systemd", "0", "ASK", "ASK", "SYSTEMD")->IsService, "1");
+    using rules::Permission;
+    const auto app = panel::ApplicationFromLog("Curl", "/usr/bin/curl", "0", Permission::kAsk, Permission::kPermit,
+                                               "SYSTEMD");
+    EXPECT_EQ(app.name, "CURL");
+    EXPECT_EQ(app.description, "CURL");
+    EXPECT_EQ(app.path, "/usr/bin/curl");
+    EXPECT_EQ(app.incoming, Permission::kAsk);
+    EXPECT_EQ(app.outgoing, Permission::kPermit);
+    const auto service = panel::ApplicationFromLog("sshd", "/usr/sbin/sshd", "1", Permission::kAsk, Permission::kAsk,
+                                                   "SYSTEMD");
+    EXPECT_TRUE(service.service);
+    EXPECT_EQ(service.incoming, Permission::kDeny);
+    EXPECT_EQ(service.outgoing, Permission::kDeny);
+    EXPECT_TRUE(panel::ApplicationFromLog("init", "/usr/lib/systemd/systemd", "0", Permission::kAsk, Permission::kAsk,
+                                          "SYSTEMD")
+                    .service);
 }
 
 TEST(LogAddresses, AddressesOrderByFamilyThenValue)
@@ -192,10 +198,10 @@ TEST_F(LogViews, Ipv6PeersAreListedCountedAndInTheStatistics)
     EXPECT_EQ(Column(View("Log3"), &LogRow::ip), std::vector<std::string> {"fd00::3"});
     EXPECT_EQ(Column(View("Log2"), &LogRow::ip), (std::vector<std::string> {"10.0.0.7", "fd00::2"}));
     EXPECT_EQ(panel::CountBlockedIntruders(sandbox.logs, std::time(nullptr)), 1);
-    panel::XmlStrRules app;
-    app.ExeName = "CURL";
-    app.AppPath = "/usr/bin/curl";
-    EXPECT_EQ(panel::AppStatistics(app, false, sandbox.logs, std::time(nullptr)),
+    rules::Application app;
+    app.name = "CURL";
+    app.path = "/usr/bin/curl";
+    EXPECT_EQ(panel::AppStatistics(app, sandbox.logs, std::time(nullptr)),
               "Application last time accessed : 08.12.2026 11:00:00\n"
               "Remote ports used : 443, 80\n"
               "Local ports used : 40001, 40002\n");

@@ -1,9 +1,10 @@
-#include "logs/LogCleanup.h"
-#include "settings/BackstopNotice.h"
-#include "settings/GeneralMdl.h"
-#include "settings/PanelSettings.h"
-#include "settings/PanelState.h"
-#include "settings/SingleInstance.h"
+#include "core/BackstopNotice.h"
+#include "core/ErrorLog.h"
+#include "core/LogCleanup.h"
+#include "core/PanelCore.h"
+#include "core/PanelSettings.h"
+#include "core/SettingValues.h"
+#include "core/SingleInstance.h"
 
 #include "Sandbox.h"
 #include "platform/Autostart.h"
@@ -162,15 +163,12 @@ TEST_F(PanelSettings, StartUpReplacesAnEmptyRulesFileBeforeLoadingAndCleansOldLo
     Touch(recentError, now - 4 * kDay);
     Touch(sandbox.logs + "/notes.txt", now - 300 * kDay); // not a log: stays
 
-    panel::PanelState state;
+    panel::PanelCore state;
     state.LoadSettings(now);
     EXPECT_EQ(ReadText(sandbox.rulesFile), platform::rules_format::kDefaultRulesDocument);
-    state.LoadBuffer();
-    ASSERT_EQ(state.CurrBuffer.AllRules.size(), 1u);
-    EXPECT_EQ(state.CurrBuffer.AllRules[0]->ExeName, "ANY");
-    EXPECT_TRUE(state.SliderFirstTime);
-    EXPECT_EQ(state.AppConsts.GENERAL_APP, "ANY");
-    EXPECT_EQ(state.AppConsts.UdpFullMode, "UpdFullMode");
+    state.LoadRules();
+    ASSERT_EQ(state.Rules().Document().applications.size(), 1u);
+    EXPECT_EQ(state.Rules().Document().applications[0].name, "ANY");
     EXPECT_TRUE(panel::TheErrorLog().IsOpen());
     EXPECT_EQ(panel::TheErrorLog().Path(), platform::ErrorLogFileName(errors, now));
 
@@ -234,12 +232,12 @@ TEST_F(PanelSettings, StartsHiddenOnlyAfterARestartAndForgetsTheStamp)
     for (const Case& c : cases) {
         if (c.stored)
             sandbox.SetSetting("VRNTIMEEND", c.stored);
-        panel::PanelState state;
+        panel::PanelCore state;
         EXPECT_EQ(state.StartHidden(c.tick), c.hidden) << (c.stored ? c.stored : "none");
         EXPECT_FALSE(platform::registry::Query(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND"));
     }
-    panel::PanelState state;
-    state.Settings.SecurityMode = "Custom";
+    panel::PanelCore state;
+    state.SetMode(panel::SecurityMode::kCustom);
     state.SaveOnExit(123456);
     EXPECT_EQ(Setting("VRNTIMEEND"), "123456");
     EXPECT_EQ(Setting("SecurityMode"), "Custom");
@@ -346,7 +344,7 @@ TEST_F(PanelSettings, StartUpRemovesWhatKilledSavesLeftAndNothingElse)
         else
             WriteText(c.path, "<APPLICATIONS><APPLI");
     }
-    panel::PanelState state;
+    panel::PanelCore state;
     state.LoadSettings(std::time(nullptr));
     for (const auto& c : cases) {
         struct stat st {};

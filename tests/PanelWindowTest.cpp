@@ -1,13 +1,20 @@
-#include "settings/GeneralMdl.h"
-#include "settings/PanelState.h"
-#include "settings/SingleInstance.h"
-#include "windows/MainForm.h"
-#include "windows/RuleText.h"
-#include "windows/TrafficChart.h"
-#include "windows/WindowTools.h"
+#include "core/ErrorLog.h"
+#include "core/PanelCore.h"
+#include "core/RuleDescription.h"
+#include "core/RulesStore.h"
+#include "core/SingleInstance.h"
+#include "dialogs/TrayNotice.h"
 #include "gui/ProgramIconDelegate.h"
+#include "windows/MainForm.h"
+#include "control/MessageChannel.h"
+#include "control/PanelClock.h"
+#include "windows/SecurityLevelBox.h"
+#include "windows/TrafficChart.h"
+#include "windows/TrayIcon.h"
+#include "widgets/WindowTools.h"
 
 #include "ChildProcess.h"
+#include "PanelWindowDriver.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
 #include "platform/Processes.h"
@@ -34,12 +41,17 @@
 #include <QTreeWidget>
 
 #include <chrono>
+#include <optional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using testing_support::ChildProcess;
+using testing_support::Click;
+using testing_support::Node;
+using testing_support::Part;
 using testing_support::Sandbox;
+using testing_support::Tree;
 
 namespace {
 
@@ -72,6 +84,8 @@ protected:
 
 QAction* ToolButton(MainForm& form, const char* key) { return form.findChild<QAction*>(key); }
 
+QLabel* Label(QWidget& form, const char* name) { return form.findChild<QLabel*>(name); }
+
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -99,8 +113,8 @@ TEST_F(PanelWindow, ProgramIconsAreLookedUpOnlyForRowsDrawn)
     }
     sandbox.WriteRules(testing_support::RulesDocument(applications + "<APPLICATION><EXENAME>ANY</EXENAME>"
                                                                      "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"));
-    panel::PanelState state;
-    MainForm form(state);
+    panel::PanelCore core;
+    MainForm form(core);
     const int before = gui::ProgramIconDelegate::LookUps();
     form.Form_Load();
     form.resize(880, 640);
@@ -116,11 +130,11 @@ TEST_F(PanelWindow, ProgramIconsAreLookedUpOnlyForRowsDrawn)
         QTest::qWait(50);
         return settled;
     }));
-    const int rows = form.MainTreeView->viewport()->height() / form.MainTreeView->sizeHintForRow(0) + 1;
+    const int rows = Tree(form)->viewport()->height() / Tree(form)->sizeHintForRow(0) + 1;
     EXPECT_GT(seen - before, 0);
     EXPECT_LE(seen - before, rows);
     // Scrolled to the end: those rows get theirs.
-    form.MainTreeView->scrollToBottom();
+    Tree(form)->scrollToBottom();
     EXPECT_TRUE(WaitFor([&] { return gui::ProgramIconDelegate::LookUps() > seen; }));
     EXPECT_LT(gui::ProgramIconDelegate::LookUps() - before, 2 * rows + 2);
 }
@@ -129,8 +143,8 @@ TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
 {
     for (const char* status : {"0", "1", "7"}) {
         sandbox.SetSetting("SecurityStatus", status);
-        panel::PanelState state;
-        MainForm form(state);
+        panel::PanelCore core;
+        MainForm form(core);
         form.Form_Load();
         QAction* blockAll = ToolButton(form, "BlockAll");
         ASSERT_TRUE(blockAll);
@@ -138,8 +152,8 @@ TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
     }
 
     sandbox.SetSetting("SecurityStatus", "1");
-    panel::PanelState state;
-    MainForm form(state);
+    panel::PanelCore core;
+    MainForm form(core);
     form.Form_Load();
     EXPECT_EQ(form.windowTitle().toStdString(), platform::kMainWindowTitle);
     auto* label = form.findChild<QLabel*>("BlockActive");
@@ -153,8 +167,8 @@ TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
 
 TEST_F(PanelWindow, RestoreCodeBringsTheWindowBack)
 {
-    panel::PanelState state;
-    MainForm form(state);
+    panel::PanelCore core;
+    MainForm form(core);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.showMinimized();
@@ -166,46 +180,48 @@ TEST_F(PanelWindow, RestoreCodeBringsTheWindowBack)
 
 TEST(PanelWindowTools, SortingTwiceByTheSameColumnFlips)
 {
-    QWidget window;
-    auto* list = new QTreeWidget(&window);
-    list->setObjectName("MainListView");
-    list->setColumnCount(2);
+    QTreeWidget list;
+    list.setColumnCount(2);
     for (const char* name : {"b", "c", "a"})
-        new QTreeWidgetItem(list, QStringList {name, "x"});
-    const auto first = [&] { return list->topLevelItem(0)->text(0).toStdString(); };
-    panel::SortMainListView(1, 0, &window);
+        new QTreeWidgetItem(&list, QStringList {name, "x"});
+    const auto first = [&] { return list.topLevelItem(0)->text(0).toStdString(); };
+    panel::SortList(&list, 1, 0);
     EXPECT_EQ(first(), "a");
-    panel::SortMainListView(1, 0, &window);
+    panel::SortList(&list, 1, 0);
     EXPECT_EQ(first(), "c");
-    panel::SortMainListView(2, 0, &window); // another column keeps the direction
-    panel::SortMainListView(1, 1, &window);
+    panel::SortList(&list, 2, 0); // another column keeps the direction
+    panel::SortList(&list, 1, 1);
     EXPECT_EQ(first(), "a");
-    panel::SortMainListView(1, 2, &window);
+    panel::SortList(&list, 1, 2);
     EXPECT_EQ(first(), "c");
-    panel::SortMainListView(9, 0, &window); // no such column: nothing happens
+    panel::SortList(&list, 9, 0); // no such column: nothing happens
     EXPECT_EQ(first(), "c");
+    // Filled again, it is sorted as before.
+    new QTreeWidgetItem(&list, QStringList {"d", "x"});
+    panel::SortAsBefore(&list);
+    EXPECT_EQ(first(), "d");
 }
 
 TEST(RuleDescriptions, AddressesOfEveryFormAsWrittenWhereverTheFileKeepsThem)
 {
     // A denying rule's IPv6 items and prefixes go under ADDRESSES in the
     // file; read back, the rule reads as it was written.
-    panel::AppBuffer buffer;
-    ASSERT_TRUE(buffer.LoadFromText(
+    panel::RulesStore store;
+    ASSERT_TRUE(store.LoadText(
         "<APPLICATIONS><APPLICATION><EXENAME>CURL</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
         "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS>"
         "<PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP></IPS></PORT>"
         "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::ff</IP></IPS><HOSTS><HOST>x.example.org</HOST></HOSTS></PORT>"
         "</PORTS></RULE></RULES></APPLICATION></APPLICATIONS>"));
     const std::string written = "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff,x.example.org)";
-    EXPECT_EQ(panel::RuleDescription(*buffer.ReturnRuleFromApp("CURL", 1)), written);
-    panel::AppBuffer again;
-    const std::string saved = buffer.ToText();
+    ASSERT_TRUE(store.Find("CURL"));
+    EXPECT_EQ(panel::RuleDescription(store.Find("CURL")->rules.at(0)), written);
+    panel::RulesStore again;
+    const std::string saved = store.Text();
     ASSERT_NE(saved.find("<ADDRESSES>"), std::string::npos);
-    ASSERT_TRUE(again.LoadFromText(saved));
-    const panel::RuleRecord rule = again.ReturnRuleFromApp("CURL", 1);
+    ASSERT_TRUE(again.LoadText(saved));
     // The port of names and addresses is written as two, as before.
-    EXPECT_EQ(panel::RuleDescription(*rule),
+    EXPECT_EQ(panel::RuleDescription(again.Find("CURL")->rules.at(0)),
               "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff), 8080(x.example.org)");
 }
 
@@ -275,22 +291,21 @@ constexpr const char* kWindowRules =
     "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
     "</APPLICATIONS>";
 
-// The real main window over a rules file with one application of each kind.
+// The real main window over a rules file with one application of each
+// kind, on the panel's clock standing still until a test moves it.
 class MainWindow : public PanelWindow {
 protected:
+    void TearDown() override { PanelClock::Instance().UseRealTime(); }
     void SetUp() override
     {
+        PanelClock::Instance().UseManualTime();
         sandbox.WriteRules(kWindowRules);
         sandbox.SetSetting("SecurityStatus", "1");
-        form = std::make_unique<MainForm>(state);
+        form = std::make_unique<MainForm>(core);
         form->Form_Load();
         form->show();
     }
-    QTreeWidgetItem* Node(const QString& text) const
-    {
-        const auto found = form->MainTreeView->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-        return found.isEmpty() ? nullptr : found.first();
-    }
+    QTreeWidgetItem* Node(const QString& text) const { return testing_support::Node(*form, text); }
     QStringList Children(const QString& text) const
     {
         QStringList names;
@@ -299,13 +314,28 @@ protected:
                 names << group->child(i)->text(0);
         return names;
     }
-    void Click(const QString& text) { form->MainTreeView_NodeClick(Node(text)); }
+    void Click(const QString& text) { testing_support::Click(*form, text); }
     template <typename T>
     T* Control(const char* name) const { return form->findChild<T*>(name); }
+    QRadioButton* Button(const char* name) const { return Control<QRadioButton>(name); }
+    QTreeWidget* Rules() const { return Control<QTreeWidget>("MainListView"); }
+    std::optional<rules::Permission> Default(const char* app, rules::Direction direction) const
+    {
+        const rules::Application* found = core.Rules().Find(app);
+        return direction == rules::Direction::kIncoming ? found->incoming : found->outgoing;
+    }
+    // A message as another process posts it to the window's message box.
+    void Post(uint16_t code, uint32_t argument, const std::string& data = {})
+    {
+        Part<MessageChannel>(*form)->Handle(0, platform::windows::MakeCodedParam(code, argument), data);
+    }
 
-    panel::PanelState state;
+    panel::PanelCore core;
     std::unique_ptr<MainForm> form;
 };
+
+using rules::Direction;
+using rules::Permission;
 
 }  // namespace
 
@@ -316,47 +346,50 @@ TEST_F(MainWindow, TreeGroupsApplicationsByTheirDefaults)
     // ASK/PERMIT, ASK/ASK, PERMIT/DENY, and empty defaults that follow ASK/PERMIT.
     EXPECT_EQ(Children("Combined Applications"), (QStringList {"Asker", "All ask", "Mixed", "Follower", "Sshd"}));
     // "ANY" is never an application node: its only node is the root.
-    EXPECT_EQ(form->MainTreeView->findItems("System settings", Qt::MatchFixedString | Qt::MatchRecursive).size(), 1);
+    EXPECT_EQ(Tree(*form)->findItems("System settings", Qt::MatchFixedString | Qt::MatchRecursive).size(), 1);
     EXPECT_FALSE(Node("System settings")->parent());
     EXPECT_EQ(Children("Logs"), (QStringList {"Permitted incoming connection", "Permitted outgoing connection",
                                               "Denied incoming connection", "Denied outgoing connection"}));
-    // By the node's text, or by the executable name through its description.
-    EXPECT_EQ(form->NodeAt(form->GetNodeNoByName("BOTH.EXE")), Node("Internet explorer"));
-    EXPECT_EQ(form->NodeAt(form->GetNodeNoByName("internet EXPLORER")), Node("Internet explorer"));
-    EXPECT_EQ(form->GetNodeNoByName("nothing"), 0);
+    // By the application's name, or by the node's text in any case.
+    EXPECT_EQ(Tree(*form)->FindNode("BOTH.EXE"), Node("Internet explorer"));
+    EXPECT_EQ(Tree(*form)->FindNode("internet EXPLORER"), Node("Internet explorer"));
+    EXPECT_EQ(Tree(*form)->FindNode("nothing"), nullptr);
 }
 
 TEST_F(MainWindow, LogNodesShowTheirPortColumn)
 {
+    auto* log = Control<QTreeWidget>("LogListView");
     const auto headers = [&] {
         QStringList names;
-        for (int i = 0; i < form->MainListView->columnCount(); ++i)
-            names << form->MainListView->headerItem()->text(i);
+        for (int i = 0; i < log->columnCount(); ++i)
+            names << log->headerItem()->text(i);
         return names;
     };
     Click("Permitted outgoing connection");
     EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port", "Host"}));
-    EXPECT_TRUE(form->MainListView->isColumnHidden(0));
+    EXPECT_TRUE(log->isColumnHidden(0));
+    EXPECT_TRUE(log->isVisible());
+    EXPECT_FALSE(Rules()->isVisible());
     Click("Denied incoming connection");
     EXPECT_EQ(headers()[5], "Local port");
-    EXPECT_TRUE(form->SystemFrame->isHidden());
+    EXPECT_TRUE(Control<QGroupBox>("SystemFrame")->isHidden());
 }
 
 TEST_F(MainWindow, ApplicationViewShowsDefaultsAndListedRulesWithoutApplying)
 {
     const std::string rulesBefore = testing_support::ReadText(sandbox.rulesFile);
     Click("Asker");
-    EXPECT_TRUE(form->InAsk->isChecked());
-    EXPECT_TRUE(form->OutAllow->isChecked());
-    EXPECT_FALSE(form->ApplyCustomCheck->isChecked());
+    EXPECT_TRUE(Button("InAsk")->isChecked());
+    EXPECT_TRUE(Button("OutAllow")->isChecked());
+    EXPECT_FALSE(Control<QCheckBox>("ApplyCustomCheck")->isChecked());
     // Setting the buttons from the rules applied nothing.
     EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rulesBefore);
-    EXPECT_EQ(state.Pic2WindowText, "");
+    EXPECT_EQ(core.Updates().Text(), "");
 
     // Rule 2 is kept out of sight; rule 3 is still called 3.
-    ASSERT_EQ(form->MainListView->topLevelItemCount(), 2);
-    QTreeWidgetItem* first = form->MainListView->topLevelItem(0);
-    QTreeWidgetItem* third = form->MainListView->topLevelItem(1);
+    ASSERT_EQ(Rules()->topLevelItemCount(), 2);
+    QTreeWidgetItem* first = Rules()->topLevelItem(0);
+    QTreeWidgetItem* third = Rules()->topLevelItem(1);
     EXPECT_EQ(first->text(0), "1");
     EXPECT_EQ(third->text(0), "3");
     EXPECT_EQ(first->text(2), "PERMIT OUTGOING for : 80, 8080(10.0.0.1,10.0.0.2)");
@@ -365,114 +398,129 @@ TEST_F(MainWindow, ApplicationViewShowsDefaultsAndListedRulesWithoutApplying)
     EXPECT_TRUE(first->font(1).bold());
     EXPECT_EQ(first->foreground(2).color(), QColor(0, 0, 255));
     EXPECT_EQ(third->checkState(0), Qt::Unchecked);
-    EXPECT_EQ(form->AdditionalRuleNote->text(), "There are additional rules at the advanced mode.");
+    EXPECT_EQ(Label(*form, "AdditionalRuleNote")->text(), "There are additional rules at the advanced mode.");
 
-    // Unticking writes the rule's state to the file at once.
+    // Unticking writes the rule's state to the file at once, and publishes it.
     first->setCheckState(0, Qt::Unchecked);
     const std::string rules = testing_support::ReadText(sandbox.rulesFile);
     EXPECT_NE(rules.find("<RULENAME>first</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION>"
                          "<STATE>0</STATE>"),
               std::string::npos);
     EXPECT_FALSE(first->font(1).bold());
+    EXPECT_EQ(core.Updates().Text(), " ASKER");
 
     Click("Follower");
-    EXPECT_FALSE(form->InAllow->isChecked() || form->InAsk->isChecked() || form->InBlock->isChecked());
-    EXPECT_TRUE(form->ApplyCustomCheck->isChecked());
+    EXPECT_FALSE(Button("InAllow")->isChecked() || Button("InAsk")->isChecked() || Button("InBlock")->isChecked());
+    EXPECT_TRUE(Control<QCheckBox>("ApplyCustomCheck")->isChecked());
     Click("Sshd");
-    EXPECT_FALSE(form->InAsk->isEnabled());
-    EXPECT_FALSE(form->OutAsk->isEnabled());
-    EXPECT_EQ(form->BlockActive->text(), "");
+    EXPECT_FALSE(Button("InAsk")->isEnabled());
+    EXPECT_FALSE(Button("OutAsk")->isEnabled());
+    EXPECT_EQ(Label(*form, "BlockActive")->text(), "");
 }
 
 TEST_F(MainWindow, ChoosingADefaultAppliesPublishesAndMovesTheApplication)
 {
     Click("Internet explorer");
-    form->InBlock->click();
-    ASSERT_TRUE(form->InBlock->isChecked());
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("BOTH.EXE"), "DENY");
-    EXPECT_EQ(state.Pic2WindowText, " BOTH.EXE");
+    Button("InBlock")->click();
+    ASSERT_TRUE(Button("InBlock")->isChecked());
+    EXPECT_EQ(Default("BOTH.EXE", Direction::kIncoming), Permission::kDeny);
+    EXPECT_EQ(core.Updates().Text(), " BOTH.EXE");
     EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>BOTH.EXE</EXENAME><DESCRIPTION>INTERNET EXPLORER"
                                                                 "</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF>"),
               std::string::npos);
     EXPECT_TRUE(Children("Combined Applications").contains("Internet explorer"));
-    EXPECT_EQ(form->MainTreeView->currentItem(), Node("Internet explorer"));
+    EXPECT_EQ(Tree(*form)->currentItem(), Node("Internet explorer"));
     // Applying it again publishes it once.
-    form->OutBlock->click();
-    EXPECT_EQ(state.Pic2WindowText, " BOTH.EXE");
+    Button("OutBlock")->click();
+    EXPECT_EQ(core.Updates().Text(), " BOTH.EXE");
     EXPECT_TRUE(Children("Denied Applications").contains("Internet explorer"));
+    // "Apply system rules": the application follows the system settings.
+    Control<QCheckBox>("ApplyCustomCheck")->click();
+    EXPECT_FALSE(Default("BOTH.EXE", Direction::kIncoming));
+    EXPECT_TRUE(Children("Combined Applications").contains("Internet explorer"));
 }
 
 TEST_F(MainWindow, SecurityLevelsAndBlockAllShowTheirStatus)
 {
+    auto* slider = Control<QSlider>("SecSlider");
+    auto* combo = Control<QComboBox>("SecurityCombo");
+    QLabel* info = Label(*form, "SecInfoText");
     Click("System settings");
-    EXPECT_EQ(form->SecSlider->value(), 1);
-    EXPECT_EQ(form->SecurityCombo->currentText(), "NORMAL");
-    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : Normal security "));
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(combo->currentText(), "NORMAL");
+    EXPECT_TRUE(info->text().startsWith("Status : Normal security "));
     // Choosing High from the combo box stores its defaults on the system settings.
-    form->SecurityCombo->setCurrentIndex(0);
-    emit form->SecurityCombo->activated(0);
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("ANY"), "DENY");
-    EXPECT_EQ(state.CurrBuffer.GetExeOutDef("ANY"), "ASK");
-    EXPECT_EQ(form->SecSlider->value(), 0);
-    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : High security "));
-    EXPECT_EQ(state.Pic2WindowText, "");
+    combo->setCurrentIndex(0);
+    emit combo->activated(0);
+    EXPECT_EQ(Default("ANY", Direction::kIncoming), Permission::kDeny);
+    EXPECT_EQ(Default("ANY", Direction::kOutgoing), Permission::kAsk);
+    EXPECT_EQ(slider->value(), 0);
+    EXPECT_TRUE(info->text().startsWith("Status : High security "));
+    EXPECT_EQ(core.Updates().Text(), "");
+    // The slider moved by the user: Low.
+    slider->setValue(2);
+    EXPECT_EQ(Default("ANY", Direction::kIncoming), Permission::kPermit);
+    EXPECT_TRUE(info->text().startsWith("Status : Low security "));
+    combo->setCurrentIndex(0);
+    emit combo->activated(0);
 
     QAction* blockAll = form->findChild<QAction*>("BlockAll");
     blockAll->trigger();
-    EXPECT_EQ(form->SecurityCombo->placeholderText(), "BLOCK ALL");
-    EXPECT_FALSE(form->SecurityCombo->isEnabled());
-    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : BLOCK ALL NETWORK "));
+    EXPECT_EQ(combo->placeholderText(), "BLOCK ALL");
+    EXPECT_FALSE(combo->isEnabled());
+    EXPECT_TRUE(info->text().startsWith("Status : BLOCK ALL NETWORK "));
     Click("Asker");
-    EXPECT_EQ(form->BlockActive->text(), "Block all is now active.");
+    EXPECT_EQ(Label(*form, "BlockActive")->text(), "Block all is now active.");
     blockAll->trigger();
     Click("System settings");
-    EXPECT_TRUE(form->SecurityCombo->isEnabled());
-    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : High security "));
+    EXPECT_TRUE(combo->isEnabled());
+    EXPECT_TRUE(info->text().startsWith("Status : High security "));
 }
 
 TEST_F(MainWindow, SecurityMenuChecksTheLevelAndSetsOnlyTheSystemSettings)
 {
-    QMenu* menu = form->SecurityMenu();
-    form->UpdateSecurityMenuChecks();
+    auto* box = Part<SecurityLevelBox>(*form);
+    QMenu* menu = Control<QMenu>("SecMEnu");
+    emit box->customContextMenuRequested(QPoint(10, 10));
+    menu->hide();
     EXPECT_TRUE(menu->findChild<QAction*>("NormalMenu")->isChecked());
     EXPECT_FALSE(menu->findChild<QAction*>("HighMenu")->isChecked());
     menu->findChild<QAction*>("LowMenu")->trigger();
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("ANY"), "PERMIT");
-    EXPECT_EQ(state.CurrBuffer.GetExeOutDef("ANY"), "PERMIT");
-    EXPECT_EQ(state.CurrBuffer.GetExeInDef("NONE"), "DENY"); // others keep theirs
+    EXPECT_EQ(Default("ANY", Direction::kIncoming), Permission::kPermit);
+    EXPECT_EQ(Default("ANY", Direction::kOutgoing), Permission::kPermit);
+    EXPECT_EQ(Default("NONE", Direction::kIncoming), Permission::kDeny); // others keep theirs
     EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS"
                                                                 "</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>PERMIT</INDEF>"),
               std::string::npos);
-    EXPECT_TRUE(form->SecInfoText->text().startsWith("Status : Low security "));
-    state.Settings.SecurityMode = "Custom";
-    form->UpdateSecurityMenuChecks();
+    EXPECT_TRUE(Label(*form, "SecInfoText")->text().startsWith("Status : Low security "));
+    core.SetMode(panel::SecurityMode::kCustom);
+    emit box->customContextMenuRequested(QPoint(10, 10));
+    menu->hide();
     for (QAction* item : menu->actions())
         EXPECT_FALSE(item->isChecked());
 }
 
 TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
 {
-    const auto post = [&](uint16_t code, uint32_t argument) {
-        form->Picture2_MouseMove(0, platform::windows::MakeCodedParam(code, argument));
-    };
-    post(platform::kCodeIncomingTraffic, 100);
-    EXPECT_EQ(form->Traffic.Incoming(), 1000);
-    post(platform::kCodeOutgoingTraffic, 65535);
-    EXPECT_EQ(form->Traffic.Outgoing(), 655350);
-    form->Traffic = panel::TrafficStats();
+    QLabel* incoming = Label(*form, "IncomingLabel");
+    QLabel* outgoing = Label(*form, "OutgoingLabel");
+    auto* chart = Part<TrafficChart>(*form, "TChart1");
+    const int start = chart->NewestPosition();
     for (int i = 0; i < 1024; ++i)
-        post(platform::kCodeIncomingTraffic, 10); // 102,400 bytes in a second
-    form->Timer1_Timer();
-    EXPECT_EQ(form->IncomingLabel->text(), "Incoming traffic : \n100.00 Kb/sec");
-    EXPECT_EQ(form->OutgoingLabel->text(), "Outgoing traffic : \n0.00 Kb/sec");
-    form->Timer1_Timer();
-    EXPECT_EQ(form->IncomingLabel->text(), "Incoming traffic : \n0.00 Kb/sec");
-    EXPECT_EQ(form->TChart1->NewestPosition(), 3);
-    EXPECT_DOUBLE_EQ(form->TChart1->Series(0)->at(1).y(), 100.0);
-    for (int i = 0; i < 58; ++i)
-        form->Timer1_Timer();
-    EXPECT_EQ(form->TChart1->NewestPosition(), 1);
-    EXPECT_EQ(form->TChart1->Series(0)->count(), 60);
+        Post(platform::kCodeIncomingTraffic, 10); // 102,400 bytes in a second
+    Post(platform::kCodeOutgoingTraffic, 65535);  // 655,350 bytes
+    PanelClock::Instance().Advance(1000);
+    EXPECT_EQ(incoming->text(), "Incoming traffic : \n100.00 Kb/sec");
+    EXPECT_EQ(outgoing->text(), "Outgoing traffic : \n639.99 Kb/sec");
+    const int position = chart->NewestPosition();
+    EXPECT_EQ(position, start % 60 + 1);
+    EXPECT_DOUBLE_EQ(chart->Series(0)->at(position - 1).y(), 100.0);
+    PanelClock::Instance().Advance(1000);
+    EXPECT_EQ(incoming->text(), "Incoming traffic : \n0.00 Kb/sec");
+    EXPECT_EQ(chart->NewestPosition(), position % 60 + 1);
+    PanelClock::Instance().Advance(59 * 1000);
+    EXPECT_EQ(chart->NewestPosition(), position);
+    EXPECT_EQ(chart->Series(0)->count(), 60);
 }
 
 // An answer applied to one host reaches the window with the host's name and
@@ -482,32 +530,34 @@ TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
     const uint32_t self = static_cast<uint32_t>(::getpid());
     const std::string exeName = platform::processes::HostExeName(
         platform::processes::CleanHostPath(platform::processes::ExecutablePath("/proc", ::getpid())));
-    form->Picture2_MouseMove(0, platform::windows::MakeCodedParam(platform::kCodeOutgoingHostPermitted, self),
-                             "api.example.org");
-    const panel::AppRecord app = state.CurrBuffer.GetAppFromBuffer(exeName);
+    Post(platform::kCodeOutgoingHostPermitted, self, "api.example.org");
+    const rules::Application* app = core.Rules().Find(exeName);
     ASSERT_TRUE(app);
-    ASSERT_EQ(app->RULES.size(), 1u);
-    ASSERT_EQ(app->RULES[0]->PORTS.size(), 1u);
-    EXPECT_EQ(app->RULES[0]->PORTS[0]->Hosts, std::vector<std::string> {"api.example.org"});
-    EXPECT_EQ(state.SelectedNode, exeName);
+    ASSERT_EQ(app->rules.size(), 1u);
+    ASSERT_EQ(app->rules[0].ports.size(), 1u);
+    EXPECT_EQ(app->rules[0].ports[0].hosts, std::vector<std::string> {"api.example.org"});
+    EXPECT_EQ(core.Selected().application, exeName);
+    EXPECT_EQ(Tree(*form)->currentItem(), Tree(*form)->ApplicationNode(exeName));
     // A pattern is never taken from a message.
-    form->Picture2_MouseMove(0, platform::windows::MakeCodedParam(platform::kCodeOutgoingHostBlocked, self), "*.org");
-    EXPECT_EQ(app->RULES.size(), 1u);
+    Post(platform::kCodeOutgoingHostBlocked, self, "*.org");
+    EXPECT_EQ(core.Rules().Find(exeName)->rules.size(), 1u);
 }
 
 TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
 {
+    auto* tray = Part<TrayIcon>(*form);
+    ASSERT_TRUE(tray);
     form->showMinimized();
     form->hide();
-    EXPECT_EQ(form->MouseMoveSub(0x0202), 0);
+    EXPECT_EQ(tray->MouseMessage(0x0202), 0);
     EXPECT_TRUE(form->isHidden());
-    EXPECT_EQ(form->MouseMoveSub(0x0205), 1);
-    EXPECT_EQ(form->MouseMoveSub(0x0203), 0);
+    EXPECT_EQ(tray->MouseMessage(0x0205), 1);
+    EXPECT_EQ(tray->MouseMessage(0x0203), 0);
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isMinimized());
 
-    state.CurrBuffer.GetAppFromBuffer("MIXED")->OutDef = "ASK";
-    state.Settings.SecurityMode = "Custom";
+    core.Rules().Find("MIXED")->outgoing = Permission::kAsk;
+    core.SetMode(panel::SecurityMode::kCustom);
     QAction* shutDown = form->findChild<QAction*>("ExitMnu");
     ASSERT_TRUE(shutDown);
     // The shutdown ends the program's event loop.
@@ -527,14 +577,14 @@ TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
 TEST_F(MainWindow, NoticeRemembersNotToShowAgain)
 {
     for (const bool tick : {false, true}) {
-        QTimer::singleShot(0, [&] {
-            auto* notice = form->findChild<QDialog*>("SysTrayMessage");
-            ASSERT_TRUE(notice);
-            EXPECT_EQ(notice->windowTitle(), "  Closing ZEL");
-            notice->findChild<QCheckBox*>("CheckNotToShow")->setChecked(tick);
-            notice->findChild<QPushButton*>("OkCmd")->click();
-        });
-        form->ShowTrayNotice();
+        TrayNotice notice(form.get());
+        EXPECT_EQ(notice.windowTitle(), "  Closing ZEL");
+        notice.findChild<QCheckBox*>("CheckNotToShow")->setChecked(tick);
+        notice.show();
+        notice.findChild<QPushButton*>("OkCmd")->click();
+        EXPECT_EQ(notice.result(), QDialog::Accepted);
+        EXPECT_EQ(notice.ShowAgain(), !tick);
+        core.SetTrayNoticeShown(notice.ShowAgain());
         EXPECT_EQ(Setting("FirstClose"), tick ? "0" : "1");
     }
 }

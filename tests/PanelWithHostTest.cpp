@@ -1,11 +1,15 @@
 // The control panel and a real program under the firewall: what the user
 // does in the window reaches the program's next connection.
-#include "settings/GeneralMdl.h"
-#include "settings/InterceptorLibrary.h"
-#include "settings/SingleInstance.h"
-#include "windows/AwayDecisionsWindow.h"
+#include "core/ErrorLog.h"
+#include "core/InterceptorLibrary.h"
+#include "core/PanelCore.h"
+#include "dialogs/AwayDecisionsWindow.h"
 #include "windows/AwayNotice.h"
+#include "core/SingleInstance.h"
 #include "windows/MainForm.h"
+#include "control/MessageChannel.h"
+
+#include "PanelWindowDriver.h"
 
 #include "InterceptorFixture.h"
 #include "platform/AwayDecisions.h"
@@ -13,6 +17,7 @@
 #include "platform/SharedBlock.h"
 
 #include <QAction>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -30,6 +35,7 @@
 using namespace std::chrono_literals;
 using testing_support::App;
 using testing_support::ChildProcess;
+using testing_support::Part;
 using testing_support::Rule;
 
 namespace {
@@ -73,6 +79,13 @@ protected:
         return text;
     }
 
+    // An alert's answer as the program's engine posts it to the window's box.
+    static void PostAnswer(MainForm& form, uint16_t code, pid_t pid)
+    {
+        Part<MessageChannel>(form)->Handle(
+            0, platform::windows::MakeCodedParam(code, static_cast<uint32_t>(pid)), "\n" NETPEER);
+    }
+
     panel::SingleInstance instance;
     std::unique_ptr<ChildProcess> zelconn;
 };
@@ -82,7 +95,7 @@ protected:
 TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
 {
     WriteRules(App("NETPEER", "DENY", "PERMIT") + App("ANY", "ASK", "PERMIT"));
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
@@ -92,18 +105,17 @@ TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
     EXPECT_EQ(NextResult(program), "ok");
 
     // The user blocks the program's outgoing connections.
-    const auto nodes = form.MainTreeView->findItems("Netpeer", Qt::MatchExactly | Qt::MatchRecursive);
-    ASSERT_EQ(nodes.size(), 1);
-    form.MainTreeView_NodeClick(nodes.first());
-    form.OutBlock->click();
-    EXPECT_EQ(state.Pic2WindowText, " NETPEER");
+    ASSERT_TRUE(testing_support::Node(form, "Netpeer"));
+    testing_support::Click(form, "Netpeer");
+    Part<QRadioButton>(form, "OutBlock")->click();
+    EXPECT_EQ(state.Updates().Text(), " NETPEER");
     std::string result;
     for (int i = 0; i < 10 && (result = NextResult(program)) == "ok"; ++i) {
     }
     EXPECT_EQ(result, "refused");
 
     // Allowed again, then everything blocked from the toolbar.
-    form.OutAllow->click();
+    Part<QRadioButton>(form, "OutAllow")->click();
     for (int i = 0; i < 10 && (result = NextResult(program)) == "refused"; ++i) {
     }
     EXPECT_EQ(result, "ok");
@@ -113,6 +125,32 @@ TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
     EXPECT_EQ(result, "refused");
 }
 
+// A hand-written entry whose DESCRIPTION comes before its EXENAME: the
+// engine decides the program by its EXENAME, the window shows the entry so,
+// and the file the panel writes back is decided the same.
+TEST_F(PanelWithHost, HandWrittenEntryWithItsDescriptionFirstIsDecidedAndShownAlike)
+{
+    WriteRules("<APPLICATION><DESCRIPTION>NETPEER</DESCRIPTION><EXENAME>NETPEER</EXENAME><INDEF>PERMIT</INDEF>"
+               "<OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+               + App("ANY", "DENY", "DENY"));
+    auto server = Server({"tcp-server", "127.0.0.2", "7041"});
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7041", "1", "10"}, hooked);
+    EXPECT_EQ(NextResult(program), "ok");
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    form.show();
+    QTreeWidgetItem* node = testing_support::Node(form, "Netpeer");
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->parent()->text(0), "Approved Applications");
+    testing_support::Click(form, "Netpeer");
+    EXPECT_TRUE(Part<QRadioButton>(form, "InAllow")->isChecked());
+    EXPECT_TRUE(Part<QRadioButton>(form, "OutAllow")->isChecked());
+    ASSERT_TRUE(state.Save());
+    ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7041", "1", "10"}, hooked);
+    EXPECT_EQ(NextResult(again), "ok");
+}
+
 // The whole journey of an alert: the program asks, the user allows with the
 // box ticked, the panel stores the answer as the program's own default,
 // saves and publishes, and the program's next connection is permitted by
@@ -120,7 +158,7 @@ TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
 TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
 {
     WriteRules(App("ANY", "ASK", "ASK"));
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
@@ -130,14 +168,14 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
                          Hooked(Alerting("answer=1,ticked=1")));
     EXPECT_EQ(NextResult(program), "ok");
     // The answer reaches the window as a message: let it work until it is stored.
-    for (int i = 0; i < 100 && !state.CurrBuffer.GetAppFromBuffer("NETPEER"); ++i)
+    for (int i = 0; i < 100 && !state.Rules().Find("NETPEER"); ++i)
         QTest::qWait(20);
-    const panel::AppRecord stored = state.CurrBuffer.GetAppFromBuffer("NETPEER");
+    const rules::Application* stored = state.Rules().Find("NETPEER");
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->OutDef, "PERMIT");
-    EXPECT_EQ(stored->InDef, "ASK");
-    EXPECT_EQ(stored->AppPath, NETPEER);
-    EXPECT_EQ(state.Pic2WindowText, " NETPEER");
+    EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
+    EXPECT_EQ(stored->incoming, rules::Permission::kAsk);
+    EXPECT_EQ(stored->path, NETPEER);
+    EXPECT_EQ(state.Updates().Text(), " NETPEER");
     EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>NETPEER</EXENAME>"), std::string::npos);
     // A new process of the program: decided by its own entry, never asked.
     ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "3", "50"},
@@ -155,7 +193,7 @@ TEST_F(PanelWithHost, TickedAnswerKeepsTheProgramsRules)
 {
     WriteRules(App("NETPEER", "ASK", "ASK", Rule("OUTGOING", "DENY", 7002) + Rule("OUTGOING", "PERMIT", 7001))
                + App("ANY", "ASK", "ASK"));
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
@@ -170,14 +208,14 @@ TEST_F(PanelWithHost, TickedAnswerKeepsTheProgramsRules)
                         Hooked(Alerting("answer=1,ticked=1")));
     EXPECT_EQ(NextResult(asking), "ok");
     ASSERT_TRUE(WaitFor([&] {
-        const panel::AppRecord app = state.CurrBuffer.GetAppFromBuffer("NETPEER");
-        return app && app->OutDef == "PERMIT";
+        const rules::Application* app = state.Rules().Find("NETPEER");
+        return app && app->outgoing == rules::Permission::kPermit;
     }));
-    const panel::AppRecord stored = state.CurrBuffer.GetAppFromBuffer("NETPEER");
-    EXPECT_EQ(stored->InDef, "ASK");
-    ASSERT_EQ(stored->RULES.size(), 2u);
+    const rules::Application* stored = state.Rules().Find("NETPEER");
+    EXPECT_EQ(stored->incoming, rules::Permission::kAsk);
+    ASSERT_EQ(stored->rules.size(), 2u);
     EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<NUMBER>7002</NUMBER>"), std::string::npos);
-    EXPECT_EQ(state.Pic2WindowText, " NETPEER");
+    EXPECT_EQ(state.Updates().Text(), " NETPEER");
 
     // The running copy has been told to read its rules again: still refused.
     for (int i = 0; i < 20; ++i)
@@ -200,7 +238,7 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
     std::filesystem::create_directories(sandbox.root + "/bin");
     std::filesystem::copy_file(NETPEER, any);
     WriteRules(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", 7010)));
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
@@ -209,13 +247,13 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
     ChildProcess asking({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
                         Hooked(Alerting("answer=2,ticked=1")));
     EXPECT_EQ(NextResult(asking), "refused");
-    ASSERT_TRUE(WaitFor([&] { return state.CurrBuffer.GetAppFromBuffer("./ANY") != nullptr; }));
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("./ANY")->OutDef, "DENY");
-    const panel::AppRecord general = state.CurrBuffer.GetAppFromBuffer("ANY");
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find("./ANY") != nullptr; }));
+    EXPECT_EQ(state.Rules().Find("./ANY")->outgoing, rules::Permission::kDeny);
+    const rules::Application* general = state.Rules().Find("ANY");
     ASSERT_TRUE(general);
-    EXPECT_EQ(general->InDef, "ASK");
-    EXPECT_EQ(general->OutDef, "ASK");
-    EXPECT_EQ(general->RULES.size(), 1u);
+    EXPECT_EQ(general->incoming, rules::Permission::kAsk);
+    EXPECT_EQ(general->outgoing, rules::Permission::kAsk);
+    EXPECT_EQ(general->rules.size(), 1u);
     EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<EXENAME>ANY</EXENAME><ISSERVICE>0</ISSERVICE>"
                                                                 "<INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><RULES>"),
               std::string::npos);
@@ -251,22 +289,22 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
         const auto entries = testing_support::FolderEntries(sandbox.root);
         {
             testing_support::FilePermissionsHold unprivileged;
-            panel::PanelState state;
+            panel::PanelCore state;
             MainForm form(state);
             form.Form_Load();
             ASSERT_TRUE(form.RegisterWindow());
             form.show();
-            EXPECT_TRUE(form.RulesNotice->isVisible());
-            const std::string shown = form.RulesNoticeText->text().toStdString();
+            EXPECT_TRUE(Part<QFrame>(form, "RulesNotice")->isVisible());
+            const std::string shown = Part<QLabel>(form, "RulesNoticeText")->text().toStdString();
             EXPECT_NE(shown.find(failure.reason), std::string::npos) << shown;
             EXPECT_NE(shown.find(sandbox.rulesFile), std::string::npos) << shown;
             EXPECT_NE(Errors().find("the rules file " + sandbox.rulesFile + " cannot be read: "), std::string::npos);
-            EXPECT_FALSE(form.SystemFrame->isEnabled());
-            EXPECT_FALSE(form.Frame2->isEnabled());
+            EXPECT_FALSE(Part<QGroupBox>(form, "SystemFrame")->isEnabled());
+            EXPECT_FALSE(Part<QGroupBox>(form, "Frame2")->isEnabled());
             // Nothing the window does writes over the file: not a save, not
             // an answer, not the shutdown.
-            EXPECT_FALSE(state.SaveAndLoad());
-            form.SetNewApp(3, static_cast<uint32_t>(program.Pid()), "\n" NETPEER);
+            EXPECT_FALSE(state.Save());
+            PostAnswer(form, 3, program.Pid());
             for (int i = 0; i < 5; ++i)
                 EXPECT_EQ(NextResult(program), "refused");
             form.EndOfProgram();
@@ -279,20 +317,20 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
     // and an answer that came meanwhile is stored then.
     testing_support::FilePermissionsHold unprivileged;
     testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kPermission, document);
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
-    ASSERT_TRUE(form.RulesNotice->isVisible());
+    ASSERT_TRUE(Part<QFrame>(form, "RulesNotice")->isVisible());
     ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7020", "1", "10"}, hooked);
     EXPECT_EQ(NextResult(program), "refused");
     ::chmod(sandbox.rulesFile.c_str(), 0600);
-    form.SetNewApp(4, static_cast<uint32_t>(program.Pid()), "\n" NETPEER);
-    ASSERT_TRUE(WaitFor([&] { return !form.RulesNotice->isVisible(); }));
-    EXPECT_TRUE(form.SystemFrame->isEnabled());
-    EXPECT_EQ(form.MainTreeView->findItems("Netpeer", Qt::MatchExactly | Qt::MatchRecursive).size(), 1);
-    EXPECT_EQ(state.CurrBuffer.GetAppFromBuffer("NETPEER")->OutDef, "PERMIT");
+    PostAnswer(form, 4, program.Pid());
+    ASSERT_TRUE(WaitFor([&] { return !Part<QFrame>(form, "RulesNotice")->isVisible(); }));
+    EXPECT_TRUE(Part<QGroupBox>(form, "SystemFrame")->isEnabled());
+    EXPECT_TRUE(testing_support::Node(form, "Netpeer"));
+    EXPECT_EQ(state.Rules().Find("NETPEER")->outgoing, rules::Permission::kPermit);
     EXPECT_NE(Errors().find("MainForm : RetryRules : the rules file " + sandbox.rulesFile + " is read now"),
               std::string::npos);
 }
@@ -303,7 +341,7 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
 TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
 {
     WriteRules(App("NETPEER", "ASK", "PERMIT") + App("ANY", "ASK", "PERMIT"));
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
@@ -323,10 +361,9 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     ASSERT_EQ(::kill(first, SIGKILL), 0);
     ::waitpid(first, nullptr, 0); // reaped here when it ended up a child of the test
     // Right after: the user blocks the program.
-    const auto nodes = form.MainTreeView->findItems("Netpeer", Qt::MatchExactly | Qt::MatchRecursive);
-    ASSERT_EQ(nodes.size(), 1);
-    form.MainTreeView_NodeClick(nodes.first());
-    form.OutBlock->click();
+    ASSERT_TRUE(testing_support::Node(form, "Netpeer"));
+    testing_support::Click(form, "Netpeer");
+    Part<QRadioButton>(form, "OutBlock")->click();
     ASSERT_TRUE(WaitFor([&] {
         const pid_t now = platform::presence::InterceptorPid();
         return now != 0 && now != first;
@@ -351,12 +388,14 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     WriteRules(App("ANY", "ASK", "ASK"));
     sandbox.SetSetting("AwayAnswer", "2");
     sandbox.SetSetting("AwayTimeout", "30");
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
-    EXPECT_FALSE(form.AwayNoticeButton->isVisible());
+    auto* notice = Part<AwayNotice>(form);
+    ASSERT_TRUE(notice);
+    EXPECT_FALSE(notice->isVisible());
     auto server = Server({"tcp-server", "127.0.0.2", "21302"});
     const std::map<std::string, std::string> noDisplay = Hooked(
         {{"ZEL_ALERT_PROGRAM", ZEL_ALERT}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
@@ -365,22 +404,23 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     EXPECT_EQ(blocked.ReadLine(), std::optional<std::string>("refused"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s); // at once, not after the 30 s for a locked screen
 
-    form.AwayNoticeButton->Check();
-    ASSERT_TRUE(form.AwayNoticeButton->isVisible());
-    EXPECT_EQ(form.AwayNoticeButton->text(), "1 connection was decided while you were away: &review");
-    AwayDecisionsWindow window(form, platform::away::ListPath(), &form);
-    ASSERT_EQ(window.AwayList->topLevelItemCount(), 1);
-    EXPECT_EQ(window.AwayList->topLevelItem(0)->text(1), "netpeer");
-    EXPECT_EQ(window.AwayList->topLevelItem(0)->text(2), "TCP to 127.0.0.2 port 21302");
-    EXPECT_EQ(window.AwayList->topLevelItem(0)->text(3), "Blocked");
+    notice->Check();
+    ASSERT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), "1 connection was decided while you were away: &review");
+    AwayDecisionsWindow window(state, platform::away::ListPath(), &form);
+    auto* list = Part<QTreeWidget>(window, "AwayList");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "netpeer");
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "TCP to 127.0.0.2 port 21302");
+    EXPECT_EQ(list->topLevelItem(0)->text(3), "Blocked");
     window.findChild<QPushButton*>("AllowAway0")->click();
-    const panel::AppRecord stored = state.CurrBuffer.GetAppFromBuffer("NETPEER");
+    const rules::Application* stored = state.Rules().Find("NETPEER");
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->OutDef, "PERMIT");
-    EXPECT_EQ(window.AwayList->topLevelItemCount(), 0);
-    EXPECT_TRUE(window.EmptyNote->isVisibleTo(&window));
-    form.AwayNoticeButton->Check();
-    EXPECT_FALSE(form.AwayNoticeButton->isVisible());
+    EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(Part<QLabel>(window, "AwayEmpty")->isVisibleTo(&window));
+    notice->Check();
+    EXPECT_FALSE(notice->isVisible());
 
     ChildProcess again({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
     EXPECT_EQ(again.ReadLine(), std::optional<std::string>("connected ok"));

@@ -1,19 +1,20 @@
 // The Protection page in the main window, the side column's lines, the
 // Settings switch "Decide every program I start", and a program started
 // again under the firewall from the page.
-#include "editing/ToolsOption.h"
-#include "settings/GeneralMdl.h"
-#include "settings/PanelState.h"
+#include "core/ErrorLog.h"
+#include "core/PanelCore.h"
 #include "windows/MainForm.h"
 #include "windows/ProtectionView.h"
 
 #include "ChildProcess.h"
+#include "PanelWindowDriver.h"
 #include "Sandbox.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/SessionLogin.h"
 #include "platform/Settings.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
@@ -30,6 +31,8 @@
 
 using namespace std::chrono_literals;
 using testing_support::ChildProcess;
+using testing_support::Part;
+using testing_support::Tree;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WriteText;
@@ -49,17 +52,18 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
 
 QTreeWidgetItem* TopNode(MainForm& form, const QString& key)
 {
-    for (int i = 0; i < form.MainTreeView->topLevelItemCount(); ++i)
-        if (form.MainTreeView->topLevelItem(i)->data(0, Qt::UserRole).toString() == key)
-            return form.MainTreeView->topLevelItem(i);
+    for (int i = 0; i < Tree(form)->topLevelItemCount(); ++i)
+        if (Tree(form)->topLevelItem(i)->data(0, Qt::UserRole).toString() == key)
+            return Tree(form)->topLevelItem(i);
     return nullptr;
 }
 
 QTreeWidgetItem* Row(ProtectionView& view, pid_t pid)
 {
-    for (int i = 0; i < view.ProgramList->topLevelItemCount(); ++i)
-        if (view.ProgramList->topLevelItem(i)->text(1) == QString::number(pid))
-            return view.ProgramList->topLevelItem(i);
+    auto* list = view.findChild<QTreeWidget*>("ProgramList");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(1) == QString::number(pid))
+            return list->topLevelItem(i);
     return nullptr;
 }
 
@@ -101,7 +105,7 @@ protected:
 
 TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
 {
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     form.Protection()->SetSession(install, false);
@@ -109,27 +113,27 @@ TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
     ProtectionView* page = form.Protection();
     QTreeWidgetItem* node = TopNode(form, "Protection");
     ASSERT_NE(node, nullptr);
-    EXPECT_EQ(form.MainTreeView->indexOfTopLevelItem(node), 1) << "right below the system settings";
+    EXPECT_EQ(Tree(form)->indexOfTopLevelItem(node), 1) << "right below the system settings";
     EXPECT_FALSE(page->isVisible());
 
-    form.MainTreeView_NodeClick(node);
+    emit Tree(form)->itemClicked(node, 0);
     EXPECT_TRUE(page->isVisible());
-    EXPECT_FALSE(form.Frame3->isVisible());
-    EXPECT_FALSE(form.AppListView->isVisible());
-    EXPECT_TRUE(page->BackstopLabel->text().startsWith("The kernel backstop"));
+    EXPECT_FALSE(Part<QFrame>(form, "Frame3")->isVisible());
+    EXPECT_FALSE(Part<QTreeWidget>(form, "AppListView")->isVisible());
+    EXPECT_TRUE(page->findChild<QLabel*>("BackstopState")->text().startsWith("The kernel backstop"));
 
-    form.MainTreeView_NodeClick(TopNode(form, "Sys"));
+    emit Tree(form)->itemClicked(TopNode(form, "Sys"), 0);
     EXPECT_FALSE(page->isVisible());
     // By keyboard: the node below, and Return.
-    form.MainTreeView->setCurrentItem(TopNode(form, "Sys"));
-    QTest::keyClick(form.MainTreeView, Qt::Key_Down);
-    QTest::keyClick(form.MainTreeView, Qt::Key_Return);
+    Tree(form)->setCurrentItem(TopNode(form, "Sys"));
+    QTest::keyClick(Tree(form), Qt::Key_Down);
+    QTest::keyClick(Tree(form), Qt::Key_Return);
     EXPECT_TRUE(page->isVisible());
-    form.MainTreeView_NodeClick(TopNode(form, "Sys"));
-    EXPECT_TRUE(form.Frame3->isVisible());
-    form.MainTreeView_NodeClick(TopNode(form, "App"));
+    emit Tree(form)->itemClicked(TopNode(form, "Sys"), 0);
+    EXPECT_TRUE(Part<QFrame>(form, "Frame3")->isVisible());
+    emit Tree(form)->itemClicked(TopNode(form, "App"), 0);
     EXPECT_FALSE(page->isVisible());
-    EXPECT_TRUE(form.AppListView->isVisible());
+    EXPECT_TRUE(Part<QTreeWidget>(form, "AppListView")->isVisible());
 
     // The side column: what is decided, and the summary that opens the page.
     auto* coverage = form.findChild<QLabel*>("CoverageText");
@@ -140,42 +144,39 @@ TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
     ASSERT_TRUE(WaitFor([&] { return summary->text().startsWith("Protection: "); }));
     QTest::mouseClick(summary, Qt::LeftButton);
     EXPECT_TRUE(page->isVisible());
-    EXPECT_EQ(form.MainTreeView->currentItem(), node);
+    EXPECT_EQ(Tree(form)->currentItem(), node);
 }
 
 TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
 {
-    panel::PanelState state;
+    panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
     form.Protection()->SetSession(install, false);
     auto* coverage = form.findChild<QLabel*>("CoverageText");
-    {
-        ToolsOption options(form, &form);
-        ASSERT_TRUE(options.DecideEveryProgramCheck);
-        EXPECT_FALSE(options.DecideEveryProgramCheck->isChecked()) << "a user of before the option: off";
-        options.DecideEveryProgramCheck->setChecked(true);
-        options.OkBtn_Click();
-    }
+    // The options dialog, from the toolbar; its OK pressed.
+    const auto options = [&](const std::function<void(QCheckBox* decide)>& set) {
+        ASSERT_TRUE(testing_support::WithModal([&] { form.findChild<QAction*>("ToolsSet")->trigger(); },
+                                               [&](QDialog* dialog) {
+                                                   set(dialog->findChild<QCheckBox*>("DecideEveryProgramCheck"));
+                                                   dialog->findChild<QPushButton*>("OkBtn")->click();
+                                               }));
+    };
+    options([](QCheckBox* decide) {
+        EXPECT_FALSE(decide->isChecked()) << "a user of before the option: off";
+        decide->setChecked(true);
+    });
     EXPECT_EQ(platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
                                             platform::settings::kDecideEveryProgram),
               "1");
     EXPECT_TRUE(platform::session::HasLoginFiles()) << "an installation under a prefix of the user's";
     EXPECT_EQ(coverage->text().toStdString(), "Programs you start from now on are decided by your rules; programs "
                                               "already running are not: restart them or log in again");
-    EXPECT_EQ(form.Protection()->PageCoverage->text(), coverage->text());
+    EXPECT_EQ(form.Protection()->findChild<QLabel*>("PageCoverage")->text(), coverage->text());
     ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n"; })) << ReadText(calls);
 
-    {
-        ToolsOption options(form, &form);
-        EXPECT_TRUE(options.DecideEveryProgramCheck->isChecked());
-        options.OkBtn_Click(); // unchanged: nothing is done again
-    }
-    {
-        ToolsOption options(form, &form);
-        options.DecideEveryProgramCheck->setChecked(false);
-        options.OkBtn_Click();
-    }
+    options([](QCheckBox* decide) { EXPECT_TRUE(decide->isChecked()); }); // unchanged: nothing is done again
+    options([](QCheckBox* decide) { decide->setChecked(false); });
     EXPECT_FALSE(platform::session::HasLoginFiles());
     EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run"));
     ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; })) << ReadText(calls);
@@ -205,10 +206,10 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     EXPECT_EQ(row->text(0), "netpeer");
     EXPECT_EQ(row->text(2), "Not covered");
     EXPECT_TRUE(row->text(3).startsWith("Started before protection")) << row->text(3).toStdString();
-    view.ProgramList->setCurrentItem(row);
-    EXPECT_TRUE(view.RestartBtn->isEnabled());
-    EXPECT_TRUE(view.AdviceLabel->text().endsWith(" Restart it under the firewall, or log in again."))
-        << view.AdviceLabel->text().toStdString();
+    view.findChild<QTreeWidget*>("ProgramList")->setCurrentItem(row);
+    EXPECT_TRUE(view.findChild<QPushButton*>("RestartUnderFirewall")->isEnabled());
+    const QString advice = view.findChild<QLabel*>("ProtectionAdvice")->text();
+    EXPECT_TRUE(advice.endsWith(" Restart it under the firewall, or log in again.")) << advice.toStdString();
 
     view.RestartSelected();
     EXPECT_TRUE(asked.startsWith("Restart netpeer (process " + QString::number(before.Pid()) + ") under the firewall?"));

@@ -1,7 +1,7 @@
 // What the main window says "Decide every program I start" covers, the
 // Protection view's words, and the panel making the user's start-up files
 // and the running session follow the choice.
-#include "settings/SessionCoverage.h"
+#include "core/SessionCoverage.h"
 
 #include "Sandbox.h"
 #include "platform/Files.h"

@@ -1,15 +1,12 @@
 #include "windows/AwayNotice.h"
 
+#include "control/PanelTimer.h"
 #include "platform/AwayDecisions.h"
-#include "windows/AwayDecisionsWindow.h"
-#include "windows/MainForm.h"
-
-#include <QSystemTrayIcon>
 
 #include <sys/stat.h>
 
-AwayNotice::AwayNotice(MainForm& main, std::string listPath, QWidget* parent)
-    : QPushButton(parent), main_(main), listPath_(std::move(listPath))
+AwayNotice::AwayNotice(std::string listPath, QWidget* parent)
+    : QPushButton(parent), listPath_(std::move(listPath)), timer_(new PanelTimer(this, kCheckMs))
 {
     setObjectName("AwayNotice");
     setFlat(true);
@@ -18,10 +15,9 @@ AwayNotice::AwayNotice(MainForm& main, std::string listPath, QWidget* parent)
     setStyleSheet(dark ? "color: rgb(255, 120, 110); text-align: left;" : "color: rgb(160, 0, 0); text-align: left;");
     setCursor(Qt::PointingHandCursor);
     hide();
-    connect(this, &QPushButton::clicked, this, &AwayNotice::OpenList);
-    timer_.setInterval(kCheckMs);
-    connect(&timer_, &QTimer::timeout, this, &AwayNotice::Check);
-    timer_.start();
+    connect(this, &QPushButton::clicked, this, &AwayNotice::ListRequested);
+    connect(timer_, &PanelTimer::timeout, this, &AwayNotice::Check);
+    timer_->start();
     Check();
 }
 
@@ -41,16 +37,6 @@ void AwayNotice::Check()
     setText(count_ == 1 ? "1 connection was decided while you were away: &review"
                         : QString::number(count_) + " connections were decided while you were away: &review");
     setVisible(count_ > 0);
-    if (count_ > before && !main_.isVisible() && main_.TrayIcon())
-        main_.TrayIcon()->showMessage("Decided while you were away",
-                                      "Programs asked while nobody was at the screen, and your setting answered. "
-                                      "Open the control panel to review.",
-                                      QSystemTrayIcon::Information, 15000);
-}
-
-void AwayNotice::OpenList()
-{
-    AwayDecisionsWindow window(main_, listPath_, &main_);
-    window.exec();
-    Check();
+    if (count_ > before)
+        emit MoreDecided();
 }

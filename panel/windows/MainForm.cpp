@@ -1,213 +1,89 @@
 #include "windows/MainForm.h"
 
+#include "core/ApplicationEditing.h"
+#include "core/BackstopNotice.h"
+#include "core/ErrorLog.h"
+#include "core/InterceptorLibrary.h"
+#include "core/LogReader.h"
+#include "core/Options.h"
+#include "core/ProcessList.h"
+#include "dialogs/AdvancedForm.h"
+#include "dialogs/AwayDecisionsWindow.h"
+#include "dialogs/CreateNewApp_Step1.h"
+#include "dialogs/ToolsOption.h"
+#include "dialogs/TrayNotice.h"
 #include "gui/Art.h"
-#include "gui/ProgramIconDelegate.h"
-#include "settings/GeneralMdl.h"
-#include "settings/InterceptorLibrary.h"
-#include "settings/SaveChanges.h"
-#include "settings/Security.h"
-#include "editing/AdvancedForm.h"
-#include "editing/CreateNewApp_Step1.h"
-#include "editing/ToolsOption.h"
+#include "windows/AddNewMenu.h"
+#include "windows/ApplicationPane.h"
 #include "windows/AwayNotice.h"
-#include "windows/FormTools.h"
+#include "control/BackstopQuestions.h"
+#include "windows/GroupView.h"
+#include "windows/HelpMenu.h"
+#include "control/InterceptorWatch.h"
+#include "windows/LogView.h"
+#include "windows/MainToolBar.h"
+#include "control/MessageChannel.h"
+#include "control/PanelTimer.h"
+#include "control/RulesFileWatch.h"
+#include "windows/ProgramMenu.h"
 #include "windows/ProtectionView.h"
-#include "windows/TrafficChart.h"
-#include "windows/WindowTools.h"
+#include "windows/RulesNotice.h"
+#include "windows/SecurityLevelBox.h"
+#include "windows/StatusArea.h"
+#include "windows/TrayIcon.h"
+#include "widgets/WindowTools.h"
 #include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Net.h"
-#include "platform/Paths.h"
-#include "platform/Registry.h"
-#include "platform/Settings.h"
-#include "platform/Windows.h"
+#include "platform/RulesFormat.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QCursor>
-#include <QDateTime>
-#include <QDesktopServices>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QListWidget>
-#include <QMenu>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
-#include <QSignalBlocker>
-#include <QSlider>
-#include <QSocketNotifier>
 #include <QSplitter>
-#include <QStyle>
-#include <QStackedWidget>
-#include <QSystemTrayIcon>
-#include <QTimer>
-#include <QToolBar>
-#include <QToolButton>
-#include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <ctime>
-#include <unistd.h>
 #include <utility>
-
-namespace windows = platform::windows;
 
 namespace {
 
-constexpr const char* kLogItems[][2] = {
-    {"Permitted incoming traffic", "Log1"},
-    {"Permitted outgoing traffic", "Log2"},
-    {"Denied incoming traffic", "Log3"},
-    {"Denied outgoing traffic", "Log4"},
-};
+namespace rf = platform::rules_format;
+using View = panel::Selection::View;
 
-// The version shown as major.minor.revision.
-constexpr int kVersion[3] = {0, 1, 0};
-
-QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-QRadioButton* OptionButton(const char* name, QWidget* parent)
-{
-    auto* button = new QRadioButton(parent);
-    button->setObjectName(name);
-    return button;
-}
-
-QColor ColourOf(uint32_t packed)
-{
-    return QColor(static_cast<int>(packed & 0xFF), static_cast<int>((packed >> 8) & 0xFF),
-                  static_cast<int>((packed >> 16) & 0xFF));
-}
-
-// The chosen level shows its colour as the background of its label: yellow
-// text on a light window would not be read.
-QString LevelLabelStyle(int level, bool chosen)
-{
-    if (!chosen)
-        return QString();
-    return QString("background-color: %1; color: black; font-weight: bold; padding: 1px 6px; border-radius: 3px;")
-        .arg(ColourOf(panel::PresetLevel(level).colour).name());
-}
+constexpr int kTickMs = 1000;
+constexpr int kTicksPerHalfMinute = 30;
+constexpr int kRulesRetryMs = 2000;
+// Answers held while the rules file cannot be read: a flood is not kept for ever.
+constexpr size_t kMostHeldAnswers = 10000;
 
 }  // namespace
 
-MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(parent), state_(state)
+MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
 {
     setObjectName("MainForm");
     setWindowTitle(platform::kMainWindowTitle);
     setWindowIcon(art::AppIcon());
-    BuildToolBar();
+    toolBar_ = new MainToolBar(this);
+    addToolBar(toolBar_);
+    tree_ = new NavigationTree(this);
 
-    MainTreeView = new QTreeWidget(this);
-    MainTreeView->setObjectName("MainTreeView");
-    MainTreeView->setHeaderHidden(true);
-    MainTreeView->setIconSize(QSize(16, 16));
-    MainTreeView->setMinimumWidth(250);
-    MainTreeView->setItemDelegate(new gui::ProgramIconDelegate(MainTreeView));
-    // Long names scroll rather than being cut.
-    MainTreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    MainTreeView->header()->setStretchLastSection(false);
-    connect(MainTreeView, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { MainTreeView_NodeClick(node); });
-    // Return opens the node the keyboard is on, as a click does.
-    MainTreeView->installEventFilter(this);
-    MainTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(MainTreeView, &QTreeWidget::customContextMenuRequested, this, &MainForm::MainTreeView_MouseDown);
-
-    // The right-hand side: one application or the system settings (Frame3),
-    // or the list of a group of applications (AppListView).
+    // The right-hand side: a group of applications, one application, the
+    // system settings or a log, or the Protection page.
     auto* right = new QWidget(this);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(6, 0, 0, 0);
-    Label7 = NamedLabel("Label7", "List of", right);
-    QFont heading = Label7->font();
-    heading.setBold(true);
-    heading.setPointSizeF(heading.pointSizeF() * 1.15);
-    Label7->setFont(heading);
-    AppListView = new QTreeWidget(right);
-    AppListView->setObjectName("AppListView");
-    AppListView->setRootIsDecorated(false);
-    AppListView->setIconSize(QSize(16, 16));
-    AppListView->setItemDelegate(new gui::ProgramIconDelegate(AppListView));
-    connect(AppListView, &QTreeWidget::itemDoubleClicked, this, &MainForm::AppListView_DblClick);
-    Frame3 = new QFrame(right);
-    Frame3->setObjectName("Frame3");
-    auto* frameLayout = new QVBoxLayout(Frame3);
-    frameLayout->setContentsMargins(0, 0, 0, 0);
-    auto* title = new QHBoxLayout;
-    AppIcon = NamedLabel("AppIcon", QString(), Frame3);
-    AppIcon->setFixedSize(32, 32);
-    AppName = NamedLabel("AppName", QString(), Frame3);
-    AppName->setFont(heading);
-    title->addWidget(AppIcon);
-    title->addWidget(AppName, 1);
-    frameLayout->addLayout(title);
-    frameLayout->addWidget(BuildSystemView());
-    frameLayout->addWidget(BuildApplicationView());
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(CmdAdvanced);
-    buttons->addWidget(ApplyBtn);
-    frameLayout->addLayout(buttons);
-    MainListView = new QTreeWidget(Frame3);
-    MainListView->setObjectName("MainListView");
-    MainListView->setRootIsDecorated(false);
-    MainListView->setAlternatingRowColors(true);
-    MainListView->header()->setSectionsClickable(true);
-    connect(MainListView->header(), &QHeaderView::sectionClicked, this,
-            [this](int column) { panel::SortMainListView(column + 1, 0, this); });
-    connect(MainListView, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (column == 0)
-            MainListView_ItemCheck(item);
-    });
-    frameLayout->addWidget(MainListView, 1);
-    ShowServicesCheck = new QCheckBox("Show services", Frame3);
-    ShowServicesCheck->setObjectName("ShowServicesCheck");
-    frameLayout->addWidget(ShowServicesCheck);
-    auto* notes = new QHBoxLayout;
-    AdditionalRuleNote = NamedLabel("AdditionalRuleNote", QString(), Frame3);
-    BlockActive = NamedLabel("BlockActive", QString(), Frame3);
-    BlockActive->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
-    notes->addWidget(AdditionalRuleNote, 1);
-    notes->addWidget(BlockActive);
-    frameLayout->addLayout(notes);
-    AppStatFrame = new QGroupBox("  Application information", Frame3);
-    AppStatFrame->setObjectName("AppStatFrame");
-    auto* statLayout = new QVBoxLayout(AppStatFrame);
-    AppStatText = NamedLabel("AppStatText", QString(), AppStatFrame);
-    AppStatText->setWordWrap(true);
-    statLayout->addWidget(AppStatText);
-    frameLayout->addWidget(AppStatFrame);
-    rightLayout->addWidget(Label7);
-    rightLayout->addWidget(AppListView, 1);
-    rightLayout->addWidget(Frame3, 1);
-    protection_ = new ProtectionView(state_.ProcRoot, right);
-    protection_->TakePlaceOf({Label7, AppListView, Frame3});
+    group_ = new GroupView(right);
+    pane_ = new ApplicationPane(core_, right);
+    rightLayout->addWidget(group_, 1);
+    rightLayout->addWidget(pane_, 1);
+    protection_ = new ProtectionView(core_.ProcRoot(), right);
+    protection_->TakePlaceOf({group_, pane_});
     rightLayout->addWidget(protection_, 1);
-    connect(protection_, &ProtectionView::Requested, this, [this] {
-        SelectNodeByName("Protection");
-        protection_->show();
-    });
 
     auto* splitter = new QSplitter(this);
-    splitter->addWidget(MainTreeView);
+    splitter->addWidget(tree_);
     splitter->addWidget(right);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 600});
@@ -215,49 +91,111 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
-    layout->addWidget(BuildRulesNotice());
+    rulesNotice_ = new RulesNotice(this);
+    layout->addWidget(rulesNotice_);
     layout->addWidget(splitter, 1);
-    layout->addWidget(BuildStatusArea());
+    away_ = new AwayNotice(platform::away::ListPath(), this);
+    status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
+    layout->addWidget(status_);
     // The message box is reached by other processes only; it shows nothing.
-    Picture2 = new QWidget(central);
-    Picture2->setObjectName("Picture2");
-    Picture2->setFixedSize(0, 0);
-    layout->addWidget(Picture2);
+    auto* box = panel::Named(new QWidget(central), "Picture2");
+    box->setFixedSize(0, 0);
+    layout->addWidget(box);
     setCentralWidget(central);
 
-    interceptorCheck_ = new QTimer(this);
-    interceptorCheck_->setInterval(1000);
-    connect(interceptorCheck_, &QTimer::timeout, this, &MainForm::InterceptorEnded);
-    interceptorRestart_ = new QTimer(this);
-    interceptorRestart_->setSingleShot(true);
-    connect(interceptorRestart_, &QTimer::timeout, this, &MainForm::RestartInterceptor);
-
-    RulesRetry = new QTimer(this);
-    RulesRetry->setObjectName("RulesRetry");
-    RulesRetry->setInterval(2000);
-    connect(RulesRetry, &QTimer::timeout, this, &MainForm::RetryRules);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &MainForm::Timer1_Timer);
-
-    securityMenu_ = new QMenu("SecurityMenu", this);
-    securityMenu_->setObjectName("SecMEnu");
-    const char* levels[][2] = {{"HighMenu", "High"}, {"NormalMenu", "Normal"}, {"LowMenu", "Low"}};
-    for (int level = 0; level < panel::kPresetLevels; ++level) {
-        QAction* item = securityMenu_->addAction(levels[level][1]);
-        item->setObjectName(levels[level][0]);
-        item->setCheckable(true);
-        connect(item, &QAction::triggered, this, [this, level] { SecurityMenu_Click(level); });
-    }
-    SystemFrame->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(SystemFrame, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        UpdateSecurityMenuChecks();
-        securityMenu_->popup(SystemFrame->mapToGlobal(at));
+    channel_ = new MessageChannel(core_, this);
+    watch_ = new InterceptorWatch(this);
+    backstop_ = new BackstopQuestions(core_, this);
+    programMenu_ = new ProgramMenu(this);
+    addNewMenu_ = new AddNewMenu(this);
+    helpMenu_ = new HelpMenu(this);
+    tick_ = new PanelTimer(this, kTickMs);
+    rulesRetry_ = new PanelTimer(this, kRulesRetryMs);
+    // Another program's change of the rules file (zel-rules): shown as a load is.
+    rulesWatch_ = new RulesFileWatch(core_, this);
+    // The page shown stays, unless it was of a program the change removed.
+    connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const panel::RulesStore::LoadResult& loaded) {
+        const panel::Selection& selected = core_.Selected();
+        if (selected.view == View::kApplication && !core_.Rules().Find(selected.application)) {
+            ShowLoadedRules();
+        } else {
+            pane_->ShowSecurity();
+            ReloadTree();
+            pane_->ShowSelection();
+        }
+        ShowRulesState(loaded);
     });
-    state_.PublishUpdateList = [this](const std::string& text) { SetPic2WindowText(text); };
-    BuildPopupMenus();
+    core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
+
+    connect(toolBar_, &MainToolBar::AddApplication, this, [this] {
+        newIncoming_ = core_.GeneralDefault(rules::Direction::kIncoming);
+        newOutgoing_ = core_.GeneralDefault(rules::Direction::kOutgoing);
+        OpenWizard();
+    });
+    connect(toolBar_, &MainToolBar::LogChosen, this, [this](const std::string& key, const QString& caption) {
+        panel::Selection selection;
+        selection.view = View::kLog;
+        selection.logKey = key;
+        Show(selection, caption);
+    });
+    connect(toolBar_, &MainToolBar::Settings, this, &MainForm::OpenOptions);
+    connect(toolBar_, &MainToolBar::BlockAllToggled, this, [this](bool on) {
+        core_.SetBlockAll(on);
+        pane_->ShowBlockAll(on);
+        pane_->ShowSecurity();
+    });
+    connect(toolBar_, &MainToolBar::HelpRequested, this, [this](const QPoint& at) { helpMenu_->popup(at); });
+    connect(toolBar_, &MainToolBar::ShutDown, this, &MainForm::ShutDown);
+    connect(tree_, &NavigationTree::Activated, this, &MainForm::NodeActivated);
+    connect(tree_, &NavigationTree::MenuRequested, this, &MainForm::TreeMenuRequested);
+    connect(group_, &GroupView::Opened, this, &MainForm::ShowApplication);
+    connect(pane_, &ApplicationPane::RulesChanged, this, [this](const std::string&) { ReloadTree(); });
+    connect(pane_, &ApplicationPane::AdvancedRequested, this, &MainForm::OpenAdvanced);
+    connect(pane_->Log(), &LogView::ProgramMenuRequested, this, [this](const QPoint& at) { addNewMenu_->popup(at); });
+    connect(protection_, &ProtectionView::Requested, this, [this] {
+        tree_->Select(tree_->FindNode("Protection"));
+        protection_->show();
+    });
+    connect(programMenu_, &ProgramMenu::AddNew, this, &MainForm::OpenWizard);
+    connect(programMenu_, &ProgramMenu::Delete, this, [this] {
+        core_.RemoveApplication(menuProgram_);
+        ReloadTree();
+        ShowSystem();
+    });
+    connect(programMenu_, &ProgramMenu::DefaultChosen, this, [this](rules::Direction direction, rules::Permission permission) {
+        if (core_.SetDefault(menuProgram_, direction, permission)) {
+            ReloadTree();
+            ShowApplication(menuProgram_);
+        }
+    });
+    connect(addNewMenu_, &AddNewMenu::AddNew, this, &MainForm::OpenWizard);
+    connect(addNewMenu_, &AddNewMenu::AddFromLog, this, &MainForm::AddFromLog);
+    connect(channel_, &MessageChannel::Answers, this, &MainForm::StoreAnswers);
+    connect(channel_, &MessageChannel::RestoreRequested, this, &MainForm::RestoreWindow);
+    connect(channel_, &MessageChannel::BackstopNotice, this, &MainForm::ShowBackstopNotice);
+    connect(channel_, &MessageChannel::Traffic, this, [this](bool incoming, uint32_t amount) {
+        incoming ? traffic_.AddIncoming(amount) : traffic_.AddOutgoing(amount);
+    });
+    connect(watch_, &InterceptorWatch::Restarted, this, [this] { core_.Updates().Publish(); });
+    connect(backstop_, &BackstopQuestions::Stored, this, [this](const std::string& name) {
+        ReloadTree();
+        ShowApplication(name);
+        RestoreWindow();
+    });
+    connect(tick_, &PanelTimer::timeout, this, &MainForm::Tick);
+    connect(rulesRetry_, &PanelTimer::timeout, this, &MainForm::RetryRules);
+    connect(this, &MainForm::HalfMinute, this, [this] {
+        RefreshSideColumn();
+        pane_->RefreshLog();
+    });
+    connect(away_, &AwayNotice::ListRequested, this, &MainForm::OpenAwayDecisions);
+    connect(away_, &AwayNotice::MoreDecided, this, [this] {
+        if (!isVisible() && tray_)
+            tray_->ShowBalloon("Decided while you were away",
+                               "Programs asked while nobody was at the screen, and your setting answered. "
+                               "Open the control panel to review.",
+                               false);
+    });
     // As large as its contents ask, within the screen it opens on.
     QSize size = sizeHint().expandedTo(QSize(880, 640));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -265,364 +203,284 @@ MainForm::MainForm(panel::PanelState& state, QWidget* parent) : QMainWindow(pare
     resize(size);
 }
 
-MainForm::~MainForm()
+void MainForm::OpenAwayDecisions()
 {
-    StopWatchingInterceptor();
-    state_.PublishUpdateList = nullptr;
+    AwayDecisionsWindow window(core_, platform::away::ListPath(), this);
+    connect(&window, &AwayDecisionsWindow::RuleMade, this, &MainForm::ReloadTree);
+    window.exec();
+    away_->Check();
 }
 
-void MainForm::BuildToolBar()
-{
-    MainToolBar = addToolBar("MainToolBar");
-    MainToolBar->setObjectName("MainToolBar");
-    MainToolBar->setMovable(false);
-    MainToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    MainToolBar->setIconSize(QSize(24, 24));
-    const auto add = [this](const char* caption, const char* key) {
-        QAction* action = MainToolBar->addAction(QIcon(art::ToolIcon(key, 48)), caption);
-        action->setObjectName(key);
-        return action;
-    };
-    add("Add Application", "App");
-    QAction* logs = add("Logs", "Logs");
-    auto* logMenu = new QMenu(this);
-    for (const auto& item : kLogItems)
-        logMenu->addAction(item[0])->setObjectName(item[1]);
-    connect(logMenu, &QMenu::triggered, this, &MainForm::LogMenu_Click);
-    logs->setMenu(logMenu);
-    if (auto* button = qobject_cast<QToolButton*>(MainToolBar->widgetForAction(logs)))
-        button->setPopupMode(QToolButton::InstantPopup);
-    add("Settings", "ToolsSet");
-    MainToolBar->addSeparator();
-    blockAllButton_ = add("Block All", "BlockAll");
-    blockAllButton_->setCheckable(true);
-    MainToolBar->addSeparator();
-    add("Help", "Help");
-    connect(MainToolBar, &QToolBar::actionTriggered, this, &MainForm::MainToolBar_ButtonClick);
-}
-
-QWidget* MainForm::BuildSystemView()
-{
-    SystemFrame = new QGroupBox(this);
-    SystemFrame->setObjectName("SystemFrame");
-    auto* grid = new QGridLayout(SystemFrame);
-    grid->addWidget(NamedLabel("Label6", "Security Level :", SystemFrame), 0, 0);
-    SecurityCombo = new QComboBox(SystemFrame);
-    SecurityCombo->setObjectName("SecurityCombo");
-    SecurityCombo->addItems({"HIGH", "NORMAL", "LOW"});
-    grid->addWidget(SecurityCombo, 0, 1);
-    SecSlider = new QSlider(Qt::Horizontal, SystemFrame);
-    SecSlider->setObjectName("SecSlider");
-    SecSlider->setRange(0, 2);
-    SecSlider->setPageStep(1);
-    SecSlider->setTickPosition(QSlider::TicksBelow);
-    SecSlider->setTickInterval(1);
-    grid->addWidget(SecSlider, 1, 0, 1, 3);
-    auto* levels = new QHBoxLayout;
-    HighLabel = NamedLabel("HighLabel", "High", SystemFrame);
-    NormalLabel = NamedLabel("NormalLabel", "Normal", SystemFrame);
-    LowLabel = NamedLabel("LowLabel", "Low", SystemFrame);
-    NormalLabel->setAlignment(Qt::AlignCenter);
-    LowLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (QLabel* label : {HighLabel, NormalLabel, LowLabel})
-        levels->addWidget(label, 1);
-    grid->addLayout(levels, 2, 0, 1, 3);
-    SecInfoText = NamedLabel("SecInfoText", QString(), SystemFrame);
-    SecInfoText->setWordWrap(true);
-    SecInfoText->setMinimumHeight(80);
-    SecInfoText->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    grid->addWidget(SecInfoText, 3, 0, 1, 3);
-    grid->setColumnStretch(2, 1);
-    connect(SecSlider, &QSlider::valueChanged, this, &MainForm::SecSlider_Change);
-    connect(SecurityCombo, qOverload<int>(&QComboBox::activated), this, &MainForm::SecurityCombo_Click);
-    return SystemFrame;
-}
-
-QWidget* MainForm::BuildApplicationView()
-{
-    Frame2 = new QGroupBox("  Application settings  ", this);
-    Frame2->setObjectName("Frame2");
-    auto* outer = new QVBoxLayout(Frame2);
-    Frame5 = new QGroupBox("  Default application permission  ", Frame2);
-    Frame5->setObjectName("Frame5");
-    auto* grid = new QGridLayout(Frame5);
-    grid->addWidget(NamedLabel("Label3", "Allow          Ask           Block", Frame5), 0, 1, 1, 3);
-    grid->addWidget(NamedLabel("Label1", "Incoming network permission :", Frame5), 1, 0);
-    grid->addWidget(NamedLabel("Label2", "Outgoing network permission :", Frame5), 2, 0);
-    InAllow = OptionButton("InAllow", Frame5);
-    InAsk = OptionButton("InAsk", Frame5);
-    InBlock = OptionButton("InBlock", Frame5);
-    OutAllow = OptionButton("OutAllow", Frame5);
-    OutAsk = OptionButton("OutAsk", Frame5);
-    OutBlock = OptionButton("OutBlock", Frame5);
-    inGroup_ = new QButtonGroup(this);
-    outGroup_ = new QButtonGroup(this);
-    int column = 1;
-    for (QRadioButton* button : {InAllow, InAsk, InBlock}) {
-        inGroup_->addButton(button);
-        grid->addWidget(button, 1, column++);
-    }
-    column = 1;
-    for (QRadioButton* button : {OutAllow, OutAsk, OutBlock}) {
-        outGroup_->addButton(button);
-        grid->addWidget(button, 2, column++);
-    }
-    grid->setColumnStretch(4, 1);
-    connect(inGroup_, &QButtonGroup::buttonClicked, this, [this] { PermissionButton_Click("IN"); });
-    connect(outGroup_, &QButtonGroup::buttonClicked, this, [this] { PermissionButton_Click("OUT"); });
-    outer->addWidget(Frame5);
-    auto* row = new QHBoxLayout;
-    ApplyCustomCheck = new QCheckBox(Frame2);
-    ApplyCustomCheck->setObjectName("ApplyCustomCheck");
-    row->addWidget(ApplyCustomCheck);
-    row->addWidget(NamedLabel("ApplyCustomLabel", "Apply system rules", Frame2));
-    row->addStretch(1);
-    outer->addLayout(row);
-    CmdAdvanced = new QPushButton("Advanced...", this);
-    CmdAdvanced->setObjectName("CmdAdvanced");
-    ApplyBtn = new QPushButton("Apply", this);
-    ApplyBtn->setObjectName("ApplyBtn");
-    connect(ApplyCustomCheck, &QCheckBox::clicked, this, &MainForm::ApplyCustomCheck_Click);
-    connect(CmdAdvanced, &QPushButton::clicked, this, &MainForm::CmdAdvanced_Click);
-    connect(ApplyBtn, &QPushButton::clicked, this, &MainForm::ApplyBtn_Click);
-    return Frame2;
-}
-
-QWidget* MainForm::BuildRulesNotice()
-{
-    // Colours of the palette: legible in a light and in a dark theme.
-    RulesNotice = new QFrame(this);
-    RulesNotice->setObjectName("RulesNotice");
-    RulesNotice->setFrameShape(QFrame::StyledPanel);
-    RulesNotice->setBackgroundRole(QPalette::AlternateBase);
-    RulesNotice->setAutoFillBackground(true);
-    auto* row = new QHBoxLayout(RulesNotice);
-    auto* icon = new QLabel(RulesNotice);
-    const int side = fontMetrics().height() * 2;
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
-    icon->setAlignment(Qt::AlignTop);
-    RulesNoticeTitle = NamedLabel("RulesNoticeTitle", QString(), RulesNotice);
-    QFont bold = RulesNoticeTitle->font();
-    bold.setBold(true);
-    RulesNoticeTitle->setFont(bold);
-    RulesNoticeText = NamedLabel("RulesNoticeText", QString(), RulesNotice);
-    RulesNoticeText->setWordWrap(true);
-    RulesNoticeText->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* texts = new QVBoxLayout;
-    texts->addWidget(RulesNoticeTitle);
-    texts->addWidget(RulesNoticeText);
-    row->addWidget(icon);
-    row->addLayout(texts, 1);
-    RulesNotice->hide();
-    return RulesNotice;
-}
-
-QWidget* MainForm::BuildStatusArea()
-{
-    auto* area = new QWidget(this);
-    auto* row = new QHBoxLayout(area);
-    row->setContentsMargins(0, 4, 0, 0);
-    Frame1 = new QGroupBox("  Traffic Status  ", area);
-    Frame1->setObjectName("Frame1");
-    auto* traffic = new QHBoxLayout(Frame1);
-    const QColor incoming(0, 192, 0);
-    const QColor outgoing(192, 0, 0);
-    TChart1 = new TrafficChart(incoming, outgoing, Frame1);
-    TChart1->setObjectName("TChart1");
-    TChart1->setMinimumSize(260, 110);
-    auto* rates = new QVBoxLayout;
-    IncomingLabel = NamedLabel("IncomingLabel", QString(), Frame1);
-    OutgoingLabel = NamedLabel("OutgoingLabel", QString(), Frame1);
-    IncomingLabel->setStyleSheet("color: rgb(0, 192, 0);");
-    OutgoingLabel->setStyleSheet("color: rgb(192, 0, 0);");
-    rates->addWidget(IncomingLabel);
-    rates->addWidget(OutgoingLabel);
-    rates->addStretch(1);
-    traffic->addWidget(TChart1, 1);
-    traffic->addLayout(rates);
-    row->addWidget(Frame1, 3);
-
-    auto* side = new QVBoxLayout;
-    side->addWidget(NamedLabel("Label5", "Running processes :", area));
-    RunProcIconList = new QListWidget(area);
-    RunProcIconList->setObjectName("RunProcIconList");
-    RunProcIconList->setViewMode(QListView::IconMode);
-    RunProcIconList->setIconSize(QSize(16, 16));
-    RunProcIconList->setMaximumHeight(48);
-    side->addWidget(RunProcIconList);
-    auto* address = new QHBoxLayout;
-    address->addWidget(NamedLabel("LBLIP_A", "Local IP address :", area), 0, Qt::AlignTop);
-    LBLIP_B = NamedLabel("LBLIP_B", QString(), area);
-    address->addWidget(LBLIP_B, 1);
-    side->addLayout(address);
-    StatText = NamedLabel("StatText", QString(), area);
-    side->addWidget(StatText);
-    side->addWidget(protection_->CoverageLabel);
-    side->addWidget(protection_->SummaryLabel);
-    EngineNotice = NamedLabel("EngineNotice", QString(), area);
-    EngineNotice->setWordWrap(true);
-    EngineNotice->setStyleSheet("color: rgb(160, 0, 0);");
-    EngineNotice->hide();
-    side->addWidget(EngineNotice);
-    BackstopNoticeLabel = NamedLabel("BackstopNotice", QString(), area);
-    BackstopNoticeLabel->setWordWrap(true);
-    BackstopNoticeLabel->setStyleSheet("color: rgb(160, 0, 0);");
-    BackstopNoticeLabel->hide();
-    side->addWidget(BackstopNoticeLabel);
-    AwayNoticeButton = new AwayNotice(*this, platform::away::ListPath(), area);
-    side->addWidget(AwayNoticeButton);
-    LBLVersion = NamedLabel("LBLVersion", QString(), area);
-    side->addWidget(LBLVersion);
-    auto* links = new QHBoxLayout;
-    HelpLink = NamedLabel("HelpLink", "help", area);
-    KorvelLink = NamedLabel("KorvelLink", QString(), area);
-    for (QLabel* link : {HelpLink, KorvelLink}) {
-        link->setCursor(Qt::PointingHandCursor);
-        link->setStyleSheet("color: rgb(0, 0, 192);");
-        link->installEventFilter(this);
-        links->addWidget(link);
-    }
-    links->addStretch(1);
-    side->addLayout(links);
-    side->addStretch(1);
-    row->addLayout(side, 2);
-    return area;
-}
+MainForm::~MainForm() { core_.Updates().SetPublisher(nullptr); }
 
 void MainForm::Form_Load()
 {
-    state_.LoadSettings(std::time(nullptr));
-    UpdateBlockAllButton();
-    const panel::AppBuffer::LoadResult loaded = state_.LoadBuffer();
-    ApplyCustomCheckChangedByUser = true;
-    ButtonchangedByUser = true;
+    core_.LoadSettings(std::time(nullptr));
+    ShowBlockAll();
+    const panel::RulesStore::LoadResult loaded = core_.LoadRules();
     ShowLoadedRules();
     panel::CenterForm(this);
     ShowRulesState(loaded);
-    LBLVersion->setText(QString("Current version : %1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2]));
-    KorvelLink->setText(QString::fromStdString(state_.AppConsts.KORVEL_LINK));
-    // The chart starts with 60 empty seconds and the first one newest.
-    IncomingLabel->setText("Incoming traffic : \n0.00 Kb/sec");
-    OutgoingLabel->setText("Outgoing traffic : \n0.00 Kb/sec");
-    Timer1->start();
-    BuildTray();
+    rulesWatch_->Start();
+    tick_->start();
+    tray_ = new TrayIcon(windowIcon(), this);
+    connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);
+    connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::ShutDown);
+    connect(channel_, &MessageChannel::TrayMouse, tray_, [this](uint32_t message) {
+        if (tray_->MouseMessage(message) == 1)
+            tray_->PopUpMenu();
+    });
+    // Without a tray the window stays reachable (closing minimises it) and
+    // the shutdown is on the toolbar.
+    if (!tray_->Available())
+        toolBar_->AddShutDown();
     QStringList addresses;
     for (const std::string& address : platform::net::AdapterAddresses())
         addresses << QString::fromStdString(address);
-    LBLIP_B->setText(addresses.join('\n'));
-    RunningProcessesIcons();
-    SetStatLogInfo();
-    ShowProgramsOnReplacedEngine();
-    connect(this, &MainForm::HalfMinute, this, &MainForm::RunningProcessesIcons);
+    status_->ShowAddresses(addresses);
+    RefreshSideColumn();
 }
+
+bool MainForm::RegisterWindow() { return channel_->Register(); }
+
+void MainForm::SetInterceptor(panel::InterceptorLibrary* interceptor)
+{
+    interceptor_ = interceptor;
+    watch_->SetLibrary(interceptor);
+}
+
+void MainForm::WatchInterceptor() { watch_->Watch(); }
+
+bool MainForm::HasTray() const { return tray_ && tray_->Available(); }
 
 void MainForm::ShowLoadedRules()
 {
-    SetMainInfoText();
-    LoadTreeView();
-    state_.SelectedNode = "SYSTEM SETTINGS";
-    state_.SelectedGroup = "General";
-    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
-    SelectNodeByName("System settings");
-    AppName->setText("System settings");
-    ApplyBtn->setEnabled(false);
-    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
+    pane_->ShowSecurity();
+    ReloadTree();
+    ShowSystem();
 }
 
-void MainForm::ShowRulesState(const panel::AppBuffer::LoadResult& loaded)
+void MainForm::ShowRulesState(const panel::RulesStore::LoadResult& loaded)
 {
-    using Outcome = panel::AppBuffer::LoadOutcome;
-    const QString path = QString::fromStdString(state_.Settings.XmlFilePath);
-    if (loaded.outcome == Outcome::kUnreadable) {
-        RulesNoticeTitle->setText("The rules file cannot be read");
-        RulesNoticeText->setText(
-            QString("%1: %2.\nThe rules in force stay as they are: programs are still decided by them. They cannot "
-                    "be shown or changed here until the file can be read; the firewall tries again every few "
-                    "seconds.")
-                .arg(path, QString::fromStdString(loaded.problem)));
-        RulesNotice->show();
-        SetRulesEditing(false);
-        RulesRetry->start();
-        return;
-    }
-    RulesRetry->stop();
-    SetRulesEditing(true);
-    if (loaded.outcome == Outcome::kReplacedBad) {
-        RulesNoticeTitle->setText("The rules file was not a rules document");
-        RulesNoticeText->setText(QString("%1: %2.\nIt is kept beside it as \"%1.bad\", and the default rules are "
-                                         "in force now.")
-                                     .arg(path, QString::fromStdString(loaded.problem)));
-        RulesNotice->show();
-    } else {
-        RulesNotice->hide();
-    }
+    rulesNotice_->Show(QString::fromStdString(core_.Settings().XmlFilePath), loaded);
+    const bool readable = loaded.outcome != panel::RulesStore::LoadOutcome::kUnreadable;
+    SetRulesEditing(readable);
+    if (readable)
+        rulesRetry_->stop();
+    else
+        rulesRetry_->start();
 }
 
 void MainForm::SetRulesEditing(bool enabled)
 {
-    // Without rules there is nothing to show in the lists: what could change
-    // them is switched off (the logs stay to be read).
-    for (QWidget* part : std::initializer_list<QWidget*> {SystemFrame, Frame2, CmdAdvanced})
-        part->setEnabled(enabled);
-    // No level is known without the rules: none is shown.
-    for (QWidget* part : std::initializer_list<QWidget*> {SecSlider, HighLabel, NormalLabel, LowLabel})
-        part->setVisible(enabled);
-    if (!enabled) {
-        ApplyBtn->setEnabled(false);
-        const QSignalBlocker quiet(SecurityCombo);
-        SecurityCombo->setPlaceholderText("UNKNOWN");
-        SecurityCombo->setCurrentIndex(-1);
-        SecurityCombo->setStyleSheet(QString());
-        SecInfoText->setStyleSheet(QString());
-        SecInfoText->setText("Status : not known until the rules file can be read.");
-    }
-    if (QAction* add = MainToolBar->findChild<QAction*>("App"))
-        add->setEnabled(enabled);
-    MainTreeView->setContextMenuPolicy(enabled ? Qt::CustomContextMenu : Qt::NoContextMenu);
+    pane_->SetRulesEditing(enabled);
+    toolBar_->SetAddEnabled(enabled);
+    tree_->setContextMenuPolicy(enabled ? Qt::CustomContextMenu : Qt::NoContextMenu);
 }
 
 void MainForm::RetryRules()
 {
-    const panel::AppBuffer::LoadResult loaded = state_.LoadBuffer();
-    if (loaded.outcome == panel::AppBuffer::LoadOutcome::kUnreadable) {
+    const panel::RulesStore::LoadResult loaded = core_.LoadRules();
+    if (loaded.outcome == panel::RulesStore::LoadOutcome::kUnreadable) {
         ShowRulesState(loaded); // the reason may have changed
         return;
     }
-    panel::WriteErrLog("MainForm : RetryRules", "the rules file " + state_.Settings.XmlFilePath + " is read now");
+    panel::WriteErrLog("MainForm : RetryRules", "the rules file " + core_.Settings().XmlFilePath + " is read now");
     ShowLoadedRules();
     ShowRulesState(loaded);
     if (!heldAnswers_.empty())
         StoreAnswers(std::exchange(heldAnswers_, {}));
 }
 
-bool MainForm::RegisterWindow()
+void MainForm::ShowBlockAll()
 {
-    registration_ = windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
-    if (!registration_) {
-        panel::WriteErrLog("MainForm : Form_Load", "the window cannot be registered: " + platform::RuntimeDirProblem());
-        return false;
-    }
-    messages_ = new QSocketNotifier(registration_->ChildSocket(0), QSocketNotifier::Read, this);
-    connect(messages_, &QSocketNotifier::activated, this, &MainForm::Picture2_Messages);
-    SetPic2WindowText(state_.Pic2WindowText);
-    return true;
-}
-
-void MainForm::SetPic2WindowText(const std::string& text)
-{
-    state_.Pic2WindowText = text;
-    if (registration_ && !windows::SetWindowText(registration_->ChildHandle(0), text))
-        panel::WriteErrLog("SaveChanges : UpdateAppChanges", "the update list cannot be published");
-}
-
-void MainForm::UpdateBlockAllButton()
-{
-    const auto pressed = panel::BlockAllPressed(state_.Settings.SecurityStatus);
+    const std::optional<bool> pressed = core_.BlockAll();
     if (!pressed)
         return;
-    const QSignalBlocker quiet(blockAllButton_);
-    blockAllButton_->setChecked(*pressed);
-    BlockActive->setText(*pressed ? "Block all is now active." : "");
+    toolBar_->ShowBlockAll(*pressed);
+    pane_->ShowBlockAll(*pressed);
+}
+
+void MainForm::Show(const panel::Selection& selection, const QString& caption)
+{
+    core_.Selected() = selection;
+    group_->hide();
+    pane_->SetCaption(caption);
+    pane_->ShowSelection();
+    if (selection.view == View::kLog)
+        tree_->Select(tree_->LogNode(selection.logKey));
+    else if (selection.view == View::kApplication)
+        tree_->Select(tree_->ApplicationNode(selection.application));
+    else
+        tree_->Select(tree_->SystemNode());
+}
+
+void MainForm::ShowApplication(const std::string& name)
+{
+    panel::Selection selection;
+    selection.view = View::kApplication;
+    selection.application = name;
+    QTreeWidgetItem* node = tree_->ApplicationNode(name);
+    Show(selection, node ? node->text(0) : QString::fromStdString(name));
+}
+
+void MainForm::ShowSystem() { Show(panel::Selection {}, "System settings"); }
+
+void MainForm::NodeActivated(QTreeWidgetItem* node)
+{
+    const std::optional<panel::Selection> selection = NavigationTree::SelectionOf(node);
+    if (!selection)
+        return;
+    if (selection->view == View::kProtection) {
+        protection_->show();
+    } else if (selection->view == View::kGroup) {
+        group_->show();
+        pane_->hide();
+        group_->Show(node, core_.Rules().Document(), core_.GeneralDefault(rules::Direction::kIncoming),
+                     core_.GeneralDefault(rules::Direction::kOutgoing));
+    } else {
+        core_.Selected() = *selection;
+        group_->hide();
+        pane_->SetCaption(node->text(0));
+        pane_->ShowSelection();
+    }
+}
+
+void MainForm::ReloadTree()
+{
+    tree_->Load(core_.Rules().Document(), core_.GeneralDefault(rules::Direction::kIncoming),
+                core_.GeneralDefault(rules::Direction::kOutgoing));
+    const panel::Selection& selected = core_.Selected();
+    if (selected.view == View::kApplication)
+        tree_->Select(tree_->ApplicationNode(selected.application));
+    else if (selected.view == View::kLog)
+        tree_->Select(tree_->LogNode(selected.logKey));
+    else if (selected.view == View::kSystem)
+        tree_->Select(tree_->SystemNode());
+}
+
+void MainForm::TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTarget& target)
+{
+    using Kind = NavigationTree::MenuTarget::Kind;
+    newIncoming_ = target.defaults ? target.defaults : core_.GeneralDefault(rules::Direction::kIncoming);
+    newOutgoing_ = target.defaults ? target.defaults : core_.GeneralDefault(rules::Direction::kOutgoing);
+    if (target.kind != Kind::kProgram) {
+        addNewMenu_->popup(at);
+        return;
+    }
+    menuProgram_ = target.program;
+    programMenu_->ShowDefaults(core_.Rules().Find(menuProgram_));
+    programMenu_->popup(at);
+}
+
+void MainForm::OpenWizard()
+{
+    if (!core_.RulesReadable())
+        return; // the window says why
+    CreateNewApp_Step1::Input input;
+    const std::string procRoot = core_.ProcRoot();
+    input.runningPrograms = [procRoot](bool showSystem) {
+        return panel::GetWindowsProcess("\n", true, showSystem, procRoot, true);
+    };
+    input.hasEntry = [this](const std::string& name) { return core_.Rules().Find(name) != nullptr; };
+    input.incoming = newIncoming_;
+    input.outgoing = newOutgoing_;
+    CreateNewApp_Step1 wizard(std::move(input), this);
+    if (wizard.exec() != QDialog::Accepted || !wizard.Result())
+        return;
+    const std::string name = *wizard.Result()->name;
+    core_.AddApplication(*wizard.Result());
+    ReloadTree();
+    ShowApplication(name);
+}
+
+void MainForm::OpenAdvanced()
+{
+    const panel::Selection selected = core_.Selected();
+    // The system settings by where they are selected, not by a text a
+    // program's description may read too.
+    const std::string name = selected.view == View::kApplication ? selected.application : rf::kGeneralApp;
+    panel::ApplicationEditing editing(core_, name, pane_->Security()->Level());
+    AdvancedForm advanced(editing, this);
+    advanced.exec();
+    pane_->ShowSelection();
+    ReloadTree();
+}
+
+void MainForm::OpenOptions()
+{
+    const ToolsOption::Store store = [this](const panel::Options& options) {
+        return panel::StoreOptions(core_.Settings(), options, std::time(nullptr));
+    };
+    ToolsOption options(panel::Options::Of(core_.Settings()), tick_->interval(), store, this);
+    options.exec();
+    if (options.SessionOptionChanged())
+        protection_->SessionOptionChanged(core_.Settings().DecideEveryProgram);
+}
+
+void MainForm::AddFromLog()
+{
+    const std::optional<LogView::Program> program = pane_->Log()->SelectedProgram();
+    if (!core_.Selected().Shows(View::kLog) || !program) {
+        panel::WriteErrLog("AddNewRightclick : AddNewLogMnu_Click", "no log row is selected");
+        return;
+    }
+    if (!core_.RulesReadable())
+        return; // the window says why
+    const rules::Application app = panel::ApplicationFromLog(
+        program->application, program->path, program->service, core_.GeneralDefault(rules::Direction::kIncoming),
+        core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
+    core_.AddApplication(app);
+    ReloadTree();
+    ShowApplication(*app.name);
+}
+
+void MainForm::StoreAnswers(const std::vector<panel::AlertAnswer>& answers)
+{
+    if (!core_.RulesReadable()) {
+        // Kept for when the rules can be read.
+        for (const panel::AlertAnswer& answer : answers)
+            if (heldAnswers_.size() < kMostHeldAnswers)
+                heldAnswers_.push_back(answer);
+        return;
+    }
+    if (const auto app = panel::StoreAnswers(core_, answers)) {
+        ReloadTree();
+        ShowApplication(app->exeName);
+        RestoreWindow();
+    }
+}
+
+void MainForm::ShowBackstopNotice(const std::string& message)
+{
+    const auto notice = panel::ParseBackstopNotice(message);
+    if (!notice)
+        return;
+    // The side column keeps the latest; a balloon comes once per program
+    // while the panel runs (the backstop already says each program once in a
+    // while), so that a program retrying does not flood the desktop.
+    status_->ShowBackstopNotice(QString::fromStdString(notice->summary), QString::fromStdString(notice->text));
+    if (HasTray() && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
+        tray_->ShowBalloon(QString::fromStdString(notice->title), QString::fromStdString(notice->text),
+                           notice->denied);
+    if (notice->asked)
+        backstop_->Ask(*notice);
+}
+
+void MainForm::Tick()
+{
+    status_->ShowTraffic(traffic_.NextTick());
+    channel_->RememberCarriers();
+    if (++ticks_ % kTicksPerHalfMinute == 0)
+        emit HalfMinute();
+}
+
+void MainForm::RefreshSideColumn()
+{
+    const std::time_t now = std::time(nullptr);
+    status_->ShowRunning(panel::StartedProgramsRunning(core_.Settings().LogFilePath, core_.ProcRoot(), now, false));
+    status_->ShowBlockedIntruders(panel::CountBlockedIntruders(core_.Settings().LogFilePath, now));
+    status_->ShowReplacedEngine(panel::ProgramsOnReplacedEngine(core_.ProcRoot()));
 }
 
 void MainForm::RestoreWindow()
@@ -630,210 +488,6 @@ void MainForm::RestoreWindow()
     showNormal();
     raise();
     activateWindow();
-}
-
-void MainForm::ApplyBtn_Click()
-{
-    if (state_.CurrAppToHandle.empty())
-        return;
-    if (state_.CurrAppToHandle != state_.AppConsts.GENERAL_APP)
-        state_.CurrAppToHandle = state_.CurrBuffer.GetExeName(state_.CurrAppToHandle);
-    const panel::ChosenDefaults chosen {panel::ChosenDefault(this, "In"), panel::ChosenDefault(this, "Out")};
-    panel::SaveNewSettings(state_, state_.CurrAppToHandle, chosen, state_.ApplySystemRules, SecSlider->value());
-    if (state_.CurrAppToHandle == state_.AppConsts.GENERAL_APP) {
-        SetNormalSecurity();
-        SetMainInfoText();
-    }
-    LoadTreeView();
-    SelectNodeByName(state_.SelectedNode);
-}
-
-void MainForm::PermissionButton_Click(const QString& direction)
-{
-    if (ButtonchangedByUser) {
-        ApplyCustomCheckChangedByUser = false;
-        ApplyCustomCheck->setChecked(false);
-        ApplyCustomCheckChangedByUser = true;
-        state_.ApplySystemRules = false;
-        const bool in = direction == "IN";
-        const QString otherGroup = in ? "Out" : "In";
-        const std::string other = panel::ChosenDefault(this, otherGroup);
-        const std::string def = panel::SetPermissionAfterSystemSettings(state_, direction.toStdString(), other,
-                                                                        state_.CurrAppToHandle);
-        if (!def.empty()) {
-            ButtonchangedByUser = false;
-            panel::SelectDefault(this, otherGroup, def);
-            ButtonchangedByUser = true;
-        }
-        ApplyBtn_Click();
-    }
-    ButtonchangedByUser = true;
-}
-
-void MainForm::ApplyCustomCheck_Click()
-{
-    if (!ApplyCustomCheckChangedByUser) {
-        ApplyCustomCheckChangedByUser = true;
-        return;
-    }
-    state_.ApplySystemRules = ApplyCustomCheck->isChecked();
-    ApplyBtn_Click();
-    ReadSelectedNode(state_.CurrAppToHandle, state_.SelectedGroup, this, state_.CurrKey);
-}
-
-void MainForm::SecSlider_Change()
-{
-    if (!ButtonchangedByUser)
-        return;
-    state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
-    ApplyBtn_Click();
-}
-
-void MainForm::SecurityCombo_Click()
-{
-    const QString text = SecurityCombo->currentText();
-    const int level = text == "HIGH" ? 0 : text == "NORMAL" ? 1 : text == "LOW" ? 2 : -1;
-    if (level < 0)
-        return;
-    state_.CurrAppToHandle = state_.AppConsts.GENERAL_APP;
-    state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
-    {
-        // Moving the slider here is the combo box's doing: applied once, below.
-        ButtonchangedByUser = false;
-        SecSlider->setValue(level);
-        ButtonchangedByUser = true;
-    }
-    ApplyBtn_Click();
-}
-
-void MainForm::CmdAdvanced_Click()
-{
-    const std::string& node = state_.SelectedNode;
-    AdvancedForm advanced(*this, this);
-    // The system settings by where they are selected, not by a text a
-    // program's description may read too.
-    if (node.empty() || node == state_.AppConsts.GENERAL_APP || state_.SelectedGroup == "General")
-        advanced.SetAdvancedForm(0, state_.AppConsts.GENERAL_APP);
-    else
-        advanced.SetAdvancedForm(1, state_.SelectedExeName);
-    SetCurrentForm(this);
-    ReadSelectedNode(state_.CurrAppToHandle == state_.AppConsts.GENERAL_APP ? state_.CurrAppToHandle : state_.SelectedExeName,
-                     state_.SelectedGroup, this, state_.CurrKey);
-    LoadTreeView();
-    SelectNodeByName(state_.SelectedNode);
-}
-
-void MainForm::SetMainInfoText()
-{
-    const panel::SecurityDisplay display = panel::SetMainInfoText(state_);
-    SecInfoText->setStyleSheet(display.infoColour ? QString("color: %1;").arg(ColourOf(display.infoColour).name())
-                                                  : QString());
-    QLabel* labels[panel::kPresetLevels] = {HighLabel, NormalLabel, LowLabel};
-    if (display.level) {
-        for (int i = 0; i < panel::kPresetLevels; ++i)
-            labels[i]->setStyleSheet(LevelLabelStyle(i, i == *display.level));
-        ButtonchangedByUser = false;
-        SecSlider->setValue(*display.level);
-        ButtonchangedByUser = true;
-    }
-    if (display.blockAll)
-        for (QLabel* label : labels)
-            label->setStyleSheet("color: rgb(160, 160, 160);");
-    if (!display.infoText.empty()) {
-        SecInfoText->setText(QString::fromStdString(display.infoText));
-        const QSignalBlocker quiet(SecurityCombo);
-        // "CUSTOM" and "BLOCK ALL" are shown, not chosen: they are not in the list.
-        SecurityCombo->setPlaceholderText(QString::fromStdString(display.comboText));
-        SecurityCombo->setCurrentIndex(SecurityCombo->findText(QString::fromStdString(display.comboText)));
-        SecurityCombo->setProperty("tag", QString::fromStdString(display.comboTag));
-        SecurityCombo->setStyleSheet(QString("QComboBox { background-color: %1; color: black; }")
-                                         .arg(ColourOf(display.comboBack).name()));
-    }
-    SecurityCombo->setEnabled(display.comboEnabled);
-}
-
-void MainForm::SetNormalSecurity()
-{
-    const int slider = SecSlider->value();
-    QLabel* labels[panel::kPresetLevels] = {HighLabel, NormalLabel, LowLabel};
-    for (int i = 0; i < panel::kPresetLevels; ++i)
-        labels[i]->setStyleSheet(LevelLabelStyle(i, i == slider));
-    SecInfoText->setStyleSheet(QString());
-    SecInfoText->setText(QString::fromStdString(panel::LevelInfoText(slider)));
-}
-
-void MainForm::UpdateSecurityMenuChecks()
-{
-    const bool custom = state_.Settings.SecurityMode == state_.AppConsts.CustomSec;
-    const QList<QAction*> items = securityMenu_->actions();
-    for (int level = 0; level < items.size(); ++level)
-        items[level]->setChecked(!custom && level == SecSlider->value());
-}
-
-void MainForm::SecurityMenu_Click(int level)
-{
-    ButtonchangedByUser = false;
-    SecSlider->setValue(level);
-    ButtonchangedByUser = true;
-    const panel::SecurityLevel& preset = panel::PresetLevel(level);
-    panel::ApplyNewSecurityToRule(state_, state_.AppConsts.GENERAL_APP, false, preset.inDef, preset.outDef);
-    state_.SaveAndLoad();
-    panel::PublishChange(state_, state_.AppConsts.GENERAL_APP);
-    state_.Settings.SecurityMode = state_.AppConsts.NormalSec;
-    ReadSelectedNode(state_.AppConsts.GENERAL_APP, "General", this, "Sys");
-}
-
-void MainForm::MainToolBar_ButtonClick(QAction* button)
-{
-    const QString key = button->objectName();
-    if (button == blockAllButton_) {
-        const bool down = blockAllButton_->isChecked();
-        state_.Settings.SecurityStatus = std::string(1, down ? '0' : '1');
-        BlockActive->setText(down ? "Block all is now active." : "");
-        panel::SaveString(panel::RootKey::LocalMachine, platform::registry::kSettingsKey,
-                          platform::settings::kSecurityStatus, state_.Settings.SecurityStatus);
-        SetMainInfoText();
-    } else if (key == "Help") {
-        // Just below the button.
-        QWidget* widget = MainToolBar->widgetForAction(button);
-        helpMenu_->popup(widget ? widget->mapToGlobal(QPoint(0, widget->height())) : QCursor::pos());
-    } else if (key == "App") {
-        state_.NewAppOutDef = state_.GenAppOutDef;
-        state_.NewAppInDef = state_.GenAppInDef;
-        if (QTreeWidgetItem* node = MainTreeView->currentItem())
-            state_.NewAddedApp = node->text(0).toStdString();
-        OpenWizard();
-    } else if (key == "ToolsSet") {
-        ToolsOption options(*this, this);
-        options.exec();
-    }
-}
-
-void MainForm::LogMenu_Click(QAction* item)
-{
-    // The toolbar's drop-down names the logs as "traffic", the tree as "connection".
-    const QString node = logMenu_->findChild<QAction*>(item->objectName())->text();
-    MenuSetLogWindow(item->objectName(), node.toUpper());
-}
-
-bool MainForm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == MainTreeView && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && MainTreeView->currentItem()) {
-            MainTreeView_NodeClick(MainTreeView->currentItem());
-            return true;
-        }
-    }
-    if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::MouseButtonRelease) {
-        const QString target = watched == HelpLink ? QString::fromStdString(state_.AppConsts.HELP_LINK) : KorvelLink->text();
-        if (!OpenUrl(QUrl(target)))
-            panel::WriteErrLog("MainForm : HelpLink_Click", "cannot open " + target.toStdString());
-        return true;
-    }
-    if ((watched == HelpLink || watched == KorvelLink) && event->type() == QEvent::Enter)
-        static_cast<QLabel*>(watched)->setStyleSheet("color: rgb(255, 0, 255); text-decoration: underline;");
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainForm::closeEvent(QCloseEvent* event)
@@ -845,89 +499,30 @@ void MainForm::closeEvent(QCloseEvent* event)
     // The close box hides the window to the tray: the firewall keeps
     // running. Without a tray there would be no way back: minimised instead.
     event->ignore();
-    if (!trayIcon_) {
+    if (!HasTray()) {
         showMinimized();
         return;
     }
-    if (state_.Settings.FirstClose == "1")
+    if (core_.Settings().FirstClose == "1")
         ShowTrayNotice();
     hide();
+}
+
+void MainForm::ShowTrayNotice()
+{
+    TrayNotice notice(this);
+    if (notice.exec() == QDialog::Accepted)
+        core_.SetTrayNoticeShown(notice.ShowAgain());
 }
 
 void MainForm::ShutDown()
 {
     shuttingDown_ = true;
-    state_.SaveAndLoad();
-    if (trayIcon_)
-        trayIcon_->hide();
+    core_.Save();
+    if (tray_)
+        tray_->Hide();
     EndOfProgram();
     QApplication::exit(0);
-}
-
-void MainForm::WatchInterceptor()
-{
-    StopWatchingInterceptor();
-    if (!interceptor_ || ended_)
-        return;
-    // Only one that ran is kept running: without the library there is none.
-    const pid_t running = interceptor_->RunningPid();
-    if (running == 0 && watchedInterceptor_ == 0)
-        return;
-    if (running != 0)
-        watchedInterceptor_ = running;
-    if (const int fd = interceptor_->WatchEnd(); fd >= 0) {
-        interceptorEnd_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(interceptorEnd_, &QSocketNotifier::activated, this, &MainForm::InterceptorEnded);
-        return;
-    }
-    interceptorCheck_->start();
-}
-
-void MainForm::StopWatchingInterceptor()
-{
-    if (interceptorEnd_) {
-        const int fd = static_cast<int>(interceptorEnd_->socket());
-        delete interceptorEnd_;
-        interceptorEnd_ = nullptr;
-        ::close(fd);
-    }
-    interceptorCheck_->stop();
-}
-
-void MainForm::InterceptorEnded()
-{
-    const pid_t running = interceptor_ ? interceptor_->RunningPid() : 0;
-    if (running != 0 && running == watchedInterceptor_)
-        return; // looked at by the clock: still there
-    StopWatchingInterceptor();
-    if (running != 0) {
-        WatchInterceptor(); // another one took over
-        return;
-    }
-    // One that keeps ending at once is not started again in a tight loop;
-    // one that cannot be started is tried less and less often.
-    const bool soon = QDateTime::currentMSecsSinceEpoch() - interceptorStartedAt_ < 10000;
-    const int delay = interceptorFailures_ > 0 ? std::min(60000, 1000 << std::min(interceptorFailures_, 6))
-                                                : soon ? 1000 : 0;
-    interceptorRestart_->start(delay);
-}
-
-void MainForm::RestartInterceptor()
-{
-    if (!interceptor_ || ended_)
-        return;
-    interceptorStartedAt_ = QDateTime::currentMSecsSinceEpoch();
-    const bool started = (interceptorFailures_ == 0 ? interceptor_->Restart(watchedInterceptor_)
-                                                     : interceptor_->StartListen()) == 0;
-    interceptorFailures_ = started ? 0 : interceptorFailures_ + 1;
-    if (started) {
-        // What was published meanwhile reaches the new one: it reads the
-        // list when it starts, and the list is set again.
-        SetPic2WindowText(state_.Pic2WindowText);
-        WatchInterceptor();
-    } else {
-        InterceptorEnded();
-    }
 }
 
 void MainForm::EndOfProgram()
@@ -935,9 +530,8 @@ void MainForm::EndOfProgram()
     if (ended_)
         return;
     ended_ = true;
-    StopWatchingInterceptor();
-    interceptorRestart_->stop();
-    state_.SaveOnExit(platform::GetTickCount());
+    watch_->Stop();
+    core_.SaveOnExit(platform::GetTickCount());
     panel::TheErrorLog().Close();
     if (interceptor_)
         interceptor_->StopListen();

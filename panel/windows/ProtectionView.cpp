@@ -1,9 +1,10 @@
 #include "windows/ProtectionView.h"
 
-#include "editing/FileInformation.h"
+#include "core/FileInformation.h"
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"
-#include "windows/WindowTools.h"
+#include "control/PanelTimer.h"
+#include "widgets/WindowTools.h"
 #include "platform/HostRegistry.h"
 #include "platform/Processes.h"
 
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -124,63 +124,63 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     bold.setPointSizeF(bold.pointSizeF() * 1.15);
     heading->setFont(bold);
     layout->addWidget(heading);
-    PageCoverage = WrappedLabel("PageCoverage", this);
-    layout->addWidget(PageCoverage);
-    BackstopLabel = WrappedLabel("BackstopState", this);
-    layout->addWidget(BackstopLabel);
+    pageCoverage_ = WrappedLabel("PageCoverage", this);
+    layout->addWidget(pageCoverage_);
+    backstopState_ = WrappedLabel("BackstopState", this);
+    layout->addWidget(backstopState_);
 
-    ProgramList = Named(new QTreeWidget(this), "ProgramList");
-    ProgramList->setRootIsDecorated(false);
-    ProgramList->setUniformRowHeights(true);
-    ProgramList->setIconSize(QSize(16, 16));
-    ProgramList->setHeaderLabels({"Program", "Process", "Decided by", "Why"});
-    ProgramList->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    ProgramList->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    ProgramList->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
-    ProgramList->header()->setStretchLastSection(true);
-    ProgramList->setWordWrap(false);
-    layout->addWidget(ProgramList, 1);
-    connect(ProgramList, &QTreeWidget::currentItemChanged, this, &ProtectionView::SelectionChanged);
-    connect(ProgramList, &QTreeWidget::itemActivated, this, [this] {
-        if (RestartBtn->isEnabled())
+    programList_ = Named(new QTreeWidget(this), "ProgramList");
+    programList_->setRootIsDecorated(false);
+    programList_->setUniformRowHeights(true);
+    programList_->setIconSize(QSize(16, 16));
+    programList_->setHeaderLabels({"Program", "Process", "Decided by", "Why"});
+    programList_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    programList_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    programList_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    programList_->header()->setStretchLastSection(true);
+    programList_->setWordWrap(false);
+    layout->addWidget(programList_, 1);
+    connect(programList_, &QTreeWidget::currentItemChanged, this, &ProtectionView::SelectionChanged);
+    connect(programList_, &QTreeWidget::itemActivated, this, [this] {
+        if (restart_->isEnabled())
             RestartSelected();
     });
 
     auto* actions = new QHBoxLayout;
-    AdviceLabel = WrappedLabel("ProtectionAdvice", this);
-    RestartBtn = Named(new QPushButton("Restart under the firewall", this), "RestartUnderFirewall");
-    RestartBtn->setEnabled(false);
-    actions->addWidget(AdviceLabel, 1);
-    actions->addWidget(RestartBtn, 0, Qt::AlignTop);
+    advice_ = WrappedLabel("ProtectionAdvice", this);
+    restart_ = Named(new QPushButton("Restart under the firewall", this), "RestartUnderFirewall");
+    restart_->setEnabled(false);
+    actions->addWidget(advice_, 1);
+    actions->addWidget(restart_, 0, Qt::AlignTop);
     layout->addLayout(actions);
-    connect(RestartBtn, &QPushButton::clicked, this, &ProtectionView::RestartSelected);
+    connect(restart_, &QPushButton::clicked, this, &ProtectionView::RestartSelected);
 
-    CoverageLabel = WrappedLabel("CoverageText", nullptr);
-    SummaryLabel = Named(new QLabel, "ProtectionSummary");
-    SummaryLabel->setTextFormat(Qt::PlainText);
-    SummaryLabel->setWordWrap(true);
-    QFont underlined = SummaryLabel->font();
+    coverageLine_ = WrappedLabel("CoverageText", nullptr);
+    summaryLine_ = Named(new QLabel, "ProtectionSummary");
+    summaryLine_->setTextFormat(Qt::PlainText);
+    summaryLine_->setWordWrap(true);
+    QFont underlined = summaryLine_->font();
     underlined.setUnderline(true);
-    SummaryLabel->setFont(underlined);
+    summaryLine_->setFont(underlined);
     ShowSummaryColour();
-    SummaryLabel->setCursor(Qt::PointingHandCursor);
-    SummaryLabel->setToolTip("Show which of your programs are protected");
-    SummaryLabel->installEventFilter(this);
-    sideCoverage_ = CoverageLabel;
-    sideSummary_ = SummaryLabel;
+    summaryLine_->setCursor(Qt::PointingHandCursor);
+    summaryLine_->setToolTip("Show which of your programs are protected");
+    summaryLine_->installEventFilter(this);
+    sideCoverage_ = coverageLine_;
+    sideSummary_ = summaryLine_;
 
-    pageTimer_ = new QTimer(this);
-    pageTimer_->setInterval(kPageRefreshMs);
-    connect(pageTimer_, &QTimer::timeout, this, &ProtectionView::Refresh);
-    summaryTimer_ = new QTimer(this);
-    summaryTimer_->setInterval(kSummaryRefreshMs);
-    connect(summaryTimer_, &QTimer::timeout, this, [this] {
+    pageTimer_ = new PanelTimer(this, kPageRefreshMs);
+    connect(pageTimer_, &PanelTimer::timeout, this, &ProtectionView::Refresh);
+    const auto refreshSummary = [this] {
         if (!isVisible())
             Refresh();
-    });
+    };
+    summaryTimer_ = new PanelTimer(this, kSummaryRefreshMs);
+    connect(summaryTimer_, &PanelTimer::timeout, this, refreshSummary);
     summaryTimer_->start();
-    endingTimeout_ = new QTimer(this);
-    endingTimeout_->setSingleShot(true);
+    firstSummary_ = new PanelTimer(this, kFirstSummaryMs, true);
+    connect(firstSummary_, &PanelTimer::timeout, this, refreshSummary);
+    endingTimeout_ = new PanelTimer(this, kEndWaitMs, true);
 
     const std::string self = platform::processes::OwnExecutablePath();
     ZelRunProgram = self.substr(0, self.rfind('/') + 1) + "zel-run";
@@ -216,10 +216,7 @@ void ProtectionView::SetSession(const std::string& installDir, bool startedUnder
     ShowSession();
     // The summary a moment after the window is up (not in the way of the
     // start), then every half minute.
-    QTimer::singleShot(kFirstSummaryMs, this, [this] {
-        if (!isVisible())
-            Refresh();
-    });
+    firstSummary_->start();
 }
 
 void ProtectionView::SessionOptionChanged(bool on)
@@ -235,8 +232,8 @@ void ProtectionView::SessionOptionChanged(bool on)
 void ProtectionView::ShowSession()
 {
     const QString text = QString::fromStdString(panel::CoverageText(session_));
-    CoverageLabel->setText(text);
-    PageCoverage->setText(text);
+    coverageLine_->setText(text);
+    pageCoverage_->setText(text);
 }
 
 void ProtectionView::Refresh()
@@ -251,22 +248,22 @@ void ProtectionView::Refresh()
     backstop_ = coverage::BackstopRunning();
     settings.backstop = backstop_;
     programs_ = scanner_.Scan(settings);
-    SummaryLabel->setText(QString::fromStdString(panel::SummaryText(programs_)));
-    BackstopLabel->setText(QString::fromStdString(panel::BackstopText(backstop_)));
+    summaryLine_->setText(QString::fromStdString(panel::SummaryText(programs_)));
+    backstopState_->setText(QString::fromStdString(panel::BackstopText(backstop_)));
     if (isVisible())
         FillList();
 }
 
 void ProtectionView::FillList()
 {
-    const qint64 selected = ProgramList->currentItem() ? ProgramList->currentItem()->data(0, kPidRole).toLongLong() : 0;
-    const QSignalBlocker quiet(ProgramList);
-    ProgramList->setUpdatesEnabled(false);
-    ProgramList->clear();
+    const qint64 selected = programList_->currentItem() ? programList_->currentItem()->data(0, kPidRole).toLongLong() : 0;
+    const QSignalBlocker quiet(programList_);
+    programList_->setUpdatesEnabled(false);
+    programList_->clear();
     QTreeWidgetItem* current = nullptr;
     for (const coverage::Program& program : programs_) {
         const std::string owner = program.reason == coverage::Reason::kOtherUser ? UserName(program.uid) : std::string();
-        auto* item = new QTreeWidgetItem(ProgramList, {ProgramName(program), QString::number(program.pid),
+        auto* item = new QTreeWidgetItem(programList_, {ProgramName(program), QString::number(program.pid),
                                                        QString::fromStdString(panel::StateText(program.state)),
                                                        QString::fromStdString(panel::ReasonText(program, owner))});
         item->setData(0, kPidRole, static_cast<qint64>(program.pid));
@@ -278,27 +275,27 @@ void ProtectionView::FillList()
             current = item;
     }
     if (current)
-        ProgramList->setCurrentItem(current);
-    ProgramList->setUpdatesEnabled(true);
+        programList_->setCurrentItem(current);
+    programList_->setUpdatesEnabled(true);
     SelectionChanged();
 }
 
 void ProtectionView::SelectionChanged()
 {
-    const QTreeWidgetItem* item = ProgramList->currentItem();
+    const QTreeWidgetItem* item = programList_->currentItem();
     const coverage::Program* program = nullptr;
     if (item)
         for (const coverage::Program& candidate : programs_)
             if (candidate.pid == item->data(0, kPidRole).toLongLong())
                 program = &candidate;
-    RestartBtn->setEnabled(program && program->CanRestartUnderHook() && !ending_);
-    AdviceLabel->setText(program ? item->text(0) + ": " + item->text(3) + " " + QString::fromStdString(panel::AdviceText(*program, backstop_))
+    restart_->setEnabled(program && program->CanRestartUnderHook() && !ending_);
+    advice_->setText(program ? item->text(0) + ": " + item->text(3) + " " + QString::fromStdString(panel::AdviceText(*program, backstop_))
                                  : QString("Select a program to see what covers it."));
 }
 
 void ProtectionView::RestartSelected()
 {
-    const QTreeWidgetItem* item = ProgramList->currentItem();
+    const QTreeWidgetItem* item = programList_->currentItem();
     if (!item || ending_)
         return;
     const auto pid = static_cast<pid_t>(item->data(0, kPidRole).toLongLong());
@@ -356,12 +353,12 @@ void ProtectionView::RestartSelected()
     };
     connect(ending_, &QSocketNotifier::activated, this, [finish] { finish(true); });
     endingTimeout_->disconnect();
-    connect(endingTimeout_, &QTimer::timeout, this, [this, finish, name] {
+    connect(endingTimeout_, &PanelTimer::timeout, this, [this, finish, name] {
         finish(false);
         Tell(name + " did not end within 5 seconds: it was not restarted.");
     });
     endingTimeout_->start(kEndWaitMs);
-    RestartBtn->setEnabled(false);
+    restart_->setEnabled(false);
 }
 
 void ProtectionView::StartAgain(const coverage::Launch& launch)
@@ -406,20 +403,20 @@ void ProtectionView::hideEvent(QHideEvent* event)
 
 void ProtectionView::ShowSummaryColour()
 {
-    QPalette palette = SummaryLabel->palette();
-    palette.setColor(QPalette::WindowText, ReadableLink(QApplication::palette(SummaryLabel)));
-    SummaryLabel->setPalette(palette);
+    QPalette palette = summaryLine_->palette();
+    palette.setColor(QPalette::WindowText, ReadableLink(QApplication::palette(summaryLine_)));
+    summaryLine_->setPalette(palette);
 }
 
 bool ProtectionView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == SummaryLabel && event->type() == QEvent::ApplicationPaletteChange)
+    if (watched == summaryLine_ && event->type() == QEvent::ApplicationPaletteChange)
         ShowSummaryColour();
-    if (watched == SummaryLabel && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == summaryLine_ && event->type() == QEvent::MouseButtonRelease) {
         emit Requested();
         return true;
     }
-    if (event->type() == QEvent::Show && !event->spontaneous() && watched != SummaryLabel)
+    if (event->type() == QEvent::Show && !event->spontaneous() && watched != summaryLine_)
         hide();
     return QWidget::eventFilter(watched, event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/SessionCoverage.h"
+#include "core/SessionCoverage.h"
 #include "platform/ProgramCoverage.h"
 
 #include <QPointer>
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+class PanelTimer;
 class QLabel;
 class QPushButton;
 class QSocketNotifier;
-class QTimer;
 class QTreeWidget;
 
 // The Protection page: the user's running programs that have network
@@ -47,15 +47,9 @@ public:
     // "Restart under the firewall" for the selected program, after asking.
     void RestartSelected();
 
-    // The side column's lines, placed there by the main window.
-    QLabel* CoverageLabel = nullptr;
-    QLabel* SummaryLabel = nullptr;
-    // The page.
-    QLabel* PageCoverage = nullptr;
-    QLabel* BackstopLabel = nullptr;
-    QTreeWidget* ProgramList = nullptr;
-    QLabel* AdviceLabel = nullptr;
-    QPushButton* RestartBtn = nullptr;
+    // The side column's lines, for the main window to place.
+    QLabel* CoverageLine() const { return coverageLine_; }
+    QLabel* SummaryLine() const { return summaryLine_; }
 
     // The launcher a restart goes through (zel-run beside the panel).
     std::string ZelRunProgram;
@@ -82,6 +76,13 @@ private:
     void SelectionChanged();
     void StartAgain(const platform::coverage::Launch& launch);
 
+    QLabel* coverageLine_ = nullptr;
+    QLabel* summaryLine_ = nullptr;
+    QLabel* pageCoverage_ = nullptr;
+    QLabel* backstopState_ = nullptr;
+    QTreeWidget* programList_ = nullptr;
+    QLabel* advice_ = nullptr;
+    QPushButton* restart_ = nullptr;
     std::string procRoot_;
     std::string installDir_;
     panel::SessionFacts session_;
@@ -91,11 +92,12 @@ private:
     QList<QPointer<QWidget>> others_;
     QPointer<QLabel> sideCoverage_;
     QPointer<QLabel> sideSummary_;
-    QTimer* pageTimer_ = nullptr;
-    QTimer* summaryTimer_ = nullptr;
+    PanelTimer* pageTimer_ = nullptr;
+    PanelTimer* summaryTimer_ = nullptr;
+    PanelTimer* firstSummary_ = nullptr;
     // A restart in progress: the program's end is awaited.
     QSocketNotifier* ending_ = nullptr;
-    QTimer* endingTimeout_ = nullptr;
+    PanelTimer* endingTimeout_ = nullptr;
     int endingFd_ = -1;
     platform::coverage::Launch pending_;
 };

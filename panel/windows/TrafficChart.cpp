@@ -1,6 +1,6 @@
 #include "windows/TrafficChart.h"
 
-#include "windows/TrafficStats.h"
+#include "core/TrafficStats.h"
 
 #include <QChart>
 #include <QLineSeries>

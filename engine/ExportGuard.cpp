@@ -1,0 +1,69 @@
+#include "engine/ExportGuard.h"
+
+#include "platform/Clock.h"
+#include "platform/Descriptors.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "platform/Settings.h"
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace engine {
+
+namespace {
+
+char g_errorFolder[PATH_MAX];
+std::atomic<bool> g_told[ExportGuard::kSlots];
+
+}  // namespace
+
+void ExportGuard::Prepare() noexcept
+{
+    try {
+        using namespace platform::registry;
+        const std::string folder = platform::SettingPath(
+            GetString(RootKey::LocalMachine, kSettingsKey, platform::settings::kErrLogs));
+        if (folder.size() < sizeof g_errorFolder)
+            std::snprintf(g_errorFolder, sizeof g_errorFolder, "%s", folder.c_str());
+    } catch (...) {
+        // No folder: failures are not told, the calls still refused.
+    }
+}
+
+void ExportGuard::TellFailure(unsigned slot, const char* name, const char* what) noexcept
+{
+    if (slot >= kSlots || g_told[slot].exchange(true) || !g_errorFolder[0])
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char path[PATH_MAX + 64];
+    const int length = std::snprintf(path, sizeof path, "%s/%d_%d_%d_err.LOG", g_errorFolder, local.tm_mday,
+                                     local.tm_mon + 1, local.tm_year + 1900);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path)
+        return;
+    char date[64];
+    char time[64];
+    platform::FormatLocalDate(local, date, sizeof date);
+    platform::FormatLocalTime(local, time, sizeof time);
+    char line[768];
+    const int written = std::snprintf(line, sizeof line,
+                                      "%s:%s qrbruler : %s : the call failed (%s); it was refused, or did nothing, "
+                                      "and the program goes on\r\n",
+                                      date, time, name, what ? what : "");
+    if (written <= 0)
+        return;
+    const int fd = platform::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0)
+        return;
+    const size_t size = static_cast<size_t>(written) < sizeof line ? static_cast<size_t>(written) : sizeof line - 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd, line, size);
+    ::close(fd);
+}
+
+}  // namespace engine

@@ -1,0 +1,72 @@
+#include "control/BackstopAlerts.h"
+
+#include "platform/Processes.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+BackstopAlerts::~BackstopAlerts()
+{
+    // Each alert is told to close (Block pressed for it) at its next look,
+    // within a tenth of a second; what it answers is dropped.
+    closing_ = true;
+    for (Question& question : open_)
+        if (question.thread.joinable())
+            question.thread.join();
+}
+
+engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
+{
+    const std::string name = platform::processes::HostExeName(platform::processes::CleanHostPath(notice.program));
+    const bool ipv6 = notice.address.find(':') != std::string::npos;
+    engine::AlertTexts texts;
+    texts.outgoing = true;
+    texts.caption = name + " - Connection Alert! (not under the firewall)";
+    // Short enough for the alert's five lines with a long path.
+    texts.message = notice.program + " is trying to create outgoing connection to " + notice.address
+        + " through port:" + std::to_string(notice.port) + " without the firewall in it. It was refused until you"
+        + " decide; your answer is kept for " + (ipv6 ? "this port." : "this address and port.");
+    texts.checkBox = "Apply my decision to all " + name + " outgoing traffic";
+    texts.peer = notice.address;
+    return texts;
+}
+
+bool BackstopAlerts::Ask(const panel::BackstopNotice& notice, const std::string& alertProgram)
+{
+    const std::string key = platform::processes::HostExeName(platform::processes::CleanHostPath(notice.program)) + " "
+        + notice.address + " " + std::to_string(notice.port);
+    if (open_.size() >= kMaxOpen)
+        return false;
+    for (const Question& question : open_)
+        if (question.key == key)
+            return false;
+    const uint64_t id = nextId_++;
+    Question& question = open_.emplace_back(Question {id, key, {}});
+    const engine::AlertTexts texts = TextsFor(notice);
+    question.thread = std::thread([this, id, notice, texts, alertProgram] {
+        const engine::AlertResult result
+            = engine::RunAlert(texts, [this] { return closing_.load() ? 2 : 0; }, alertProgram);
+        if (closing_.load())
+            return;
+        QMetaObject::invokeMethod(
+            receiver_,
+            [this, id, notice, result] {
+                answered_(notice, result);
+                Finished(id);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void BackstopAlerts::Finished(uint64_t id)
+{
+    for (auto question = open_.begin(); question != open_.end(); ++question) {
+        if (question->id != id)
+            continue;
+        if (question->thread.joinable())
+            question->thread.join(); // it ends right after handing the answer over
+        open_.erase(question);
+        return;
+    }
+}

@@ -1,0 +1,204 @@
+#include "core/AlertAnswers.h"
+
+#include "core/ErrorLog.h"
+#include "core/FileInformation.h"
+#include "platform/Constants.h"
+#include "platform/HostName.h"
+#include "platform/Processes.h"
+
+#include <algorithm>
+#include <map>
+
+namespace panel {
+
+namespace processes = platform::processes;
+using rules::Direction;
+using rules::Permission;
+
+namespace {
+
+// The program of an alerted process, as its engine names it, so that an
+// entry made for it applies to it.
+struct AlertedProgram {
+    std::string path;
+    std::string exeName;
+    std::string description;
+};
+
+AlertedProgram ProgramAt(const std::string& path)
+{
+    AlertedProgram program;
+    program.path = path;
+    program.exeName = processes::HostExeName(path);
+    program.description = ProgramDescription(GetDisplayName(path), program.exeName);
+    return program;
+}
+
+// Whether a rule is the one an answer for this host alone makes.
+bool IsHostOnlyRule(const rules::Rule& rule, const std::string& hostName)
+{
+    return rule.direction == Direction::kOutgoing && rule.ports.size() == 1 && rule.ports[0].Number() == 0
+        && rule.ports[0].ShownAddresses().empty() && rule.ports[0].hosts == std::vector<std::string> {hostName};
+}
+
+// Codes 7 and 8: a rule first among the program's rules for the host.
+void StoreHostRule(rules::Application& app, int alertCode, const std::string& hostName)
+{
+    std::erase_if(app.rules, [&hostName](const rules::Rule& rule) { return IsHostOnlyRule(rule, hostName); });
+    rules::Port port = rules::Port::Numbered(0);
+    port.hosts = std::vector<std::string> {hostName};
+    rules::Rule rule;
+    rule.name = hostName;
+    rule.permission = alertCode == platform::kCodeOutgoingHostPermitted ? Permission::kPermit : Permission::kDeny;
+    rule.direction = Direction::kOutgoing;
+    rule.inForce = true;
+    rule.ports = rules::PortsForOlderReaders(port, *rule.direction, *rule.permission);
+    // First: the answer was asked for because no earlier rule decided, but a
+    // broader rule after it (an ASK for every address) would.
+    app.rules.insert(app.rules.begin(), std::move(rule));
+}
+
+// Whether the host of an answer may become a rule: only a name as the
+// engine normalises it, never a pattern or a stray text (logged).
+bool IsPlainHostName(const std::string& hostName, uint32_t processId, const char* caller)
+{
+    char normal[platform::kMaxHostName + 1];
+    const size_t length = platform::NormalizeHostName(hostName.data(), hostName.size(), normal, sizeof normal);
+    if (length != 0 && std::string_view(normal, length) == hostName)
+        return true;
+    WriteErrLog(caller, "the host name sent by process " + std::to_string(processId)
+                            + " is not a plain host name; the answer is not stored");
+    return false;
+}
+
+std::optional<Permission> FirstOf(std::initializer_list<std::optional<Permission>> permissions)
+{
+    for (const std::optional<Permission>& permission : permissions)
+        if (permission)
+            return permission;
+    return std::nullopt;
+}
+
+}  // namespace
+
+rules::Application& ProgramEntry(PanelCore& core, const std::string& exeName, const std::string& description,
+                                 const std::string& path)
+{
+    if (rules::Application* app = core.Rules().Find(exeName))
+        return *app;
+    return core.Rules().Document().Add(core.NewApplication(exeName, description, path, false));
+}
+
+void SetAnsweredDefault(const PanelCore& core, rules::Application& app, int alertCode)
+{
+    const Permission answer = alertCode == 1 || alertCode == 3 ? Permission::kDeny : Permission::kPermit;
+    const bool followsSystem = !app.incoming;
+    if (alertCode <= 2) {
+        app.outgoing = followsSystem ? FirstOf({core.GeneralDefault(Direction::kOutgoing), app.outgoing, Permission::kAsk})
+                                     : FirstOf({app.outgoing, Permission::kAsk});
+        app.incoming = answer;
+    } else {
+        if (followsSystem)
+            app.incoming = FirstOf({core.GeneralDefault(Direction::kIncoming), Permission::kAsk});
+        app.outgoing = answer;
+    }
+}
+
+std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot, const std::string& pathHint,
+                                 const char* caller)
+{
+    std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    const bool hintUsable = !pathHint.empty() && pathHint.front() == '/' && pathHint.size() < 4096
+        && std::none_of(pathHint.begin(), pathHint.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (path.empty() && hintUsable)
+        path = processes::CleanHostPath(pathHint);
+    if (path.empty())
+        WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
+    return path;
+}
+
+bool IsStoredAnswer(int alertCode)
+{
+    return (alertCode >= 1 && alertCode <= 4) || alertCode == platform::kCodeOutgoingHostBlocked
+        || alertCode == platform::kCodeOutgoingHostPermitted;
+}
+
+std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertAnswer>& answers)
+{
+    const char* caller = "WindowsProcessList : StoreAnswers";
+    std::optional<AlertedApp> shown;
+    // Programs asked about many times at once are looked up once.
+    std::map<std::string, AlertedProgram> programs;
+    std::vector<std::string> changed;
+    for (const AlertAnswer& answer : answers) {
+        if (!IsStoredAnswer(answer.code)) {
+            WriteErrLog(caller, "unknown alert code " + std::to_string(answer.code));
+            continue;
+        }
+        if (answer.path.empty())
+            continue;
+        const bool forHost = answer.code == platform::kCodeOutgoingHostBlocked
+            || answer.code == platform::kCodeOutgoingHostPermitted;
+        if (forHost && !IsPlainHostName(answer.hostName, answer.processId, caller))
+            continue;
+        auto known = programs.find(answer.path);
+        if (known == programs.end())
+            known = programs.emplace(answer.path, ProgramAt(answer.path)).first;
+        const AlertedProgram& program = known->second;
+        rules::Application& app = ProgramEntry(core, program.exeName, program.description, program.path);
+        if (app.path.empty())
+            app.path = program.path;
+        if (forHost)
+            StoreHostRule(app, answer.code, answer.hostName);
+        else
+            SetAnsweredDefault(core, app, answer.code);
+        if (std::find(changed.begin(), changed.end(), program.exeName) == changed.end())
+            changed.push_back(program.exeName);
+        shown = AlertedApp {program.exeName, app.description};
+    }
+    if (!shown)
+        return shown;
+    if (!core.Save())
+        WriteErrLog(caller, "the answers are held in the window but not saved");
+    // Saved first: an engine told of its change reads the new file.
+    for (const std::string& name : changed)
+        core.Updates().Add(name);
+    return shown;
+}
+
+std::optional<AlertedApp> SetNewApp(PanelCore& core, int alertCode, uint32_t processId, const std::string& procRoot,
+                                    const std::string& endedExeName, const std::string& pathHint)
+{
+    const char* caller = "WindowsProcessList : SetNewApp";
+    if (alertCode == platform::kCodeApplicationFinished) {
+        if (!endedExeName.empty())
+            core.Updates().Remove(endedExeName);
+        return std::nullopt;
+    }
+    if (alertCode < 1 || alertCode > 4) {
+        WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
+        return std::nullopt;
+    }
+    const std::string path = AnsweringProgramPath(processId, procRoot, pathHint, caller);
+    if (path.empty())
+        return std::nullopt;
+    return StoreAnswers(core, {{alertCode, processId, path, {}}});
+}
+
+std::optional<AlertedApp> SetHostRule(PanelCore& core, int alertCode, uint32_t processId, const std::string& procRoot,
+                                      const std::string& hostName, const std::string& pathHint)
+{
+    const char* caller = "WindowsProcessList : SetHostRule";
+    if (alertCode != platform::kCodeOutgoingHostBlocked && alertCode != platform::kCodeOutgoingHostPermitted) {
+        WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
+        return std::nullopt;
+    }
+    if (!IsPlainHostName(hostName, processId, caller))
+        return std::nullopt;
+    const std::string path = AnsweringProgramPath(processId, procRoot, pathHint, caller);
+    if (path.empty())
+        return std::nullopt;
+    return StoreAnswers(core, {{alertCode, processId, path, hostName}});
+}
+
+}  // namespace panel

@@ -1,0 +1,80 @@
+#include "core/AwayAnswers.h"
+
+#include "platform/Constants.h"
+#include "platform/HostName.h"
+#include "platform/Text.h"
+
+#include <ctime>
+
+namespace panel {
+
+namespace {
+
+using platform::away::Decision;
+
+// A rule for the host: the engine sent the name in the form rules use.
+bool ForHost(const Decision& decision)
+{
+    if (!decision.outgoing || decision.host.empty())
+        return false;
+    char normal[platform::kMaxHostName + 1];
+    const size_t length = platform::NormalizeHostName(decision.host.data(), decision.host.size(), normal, sizeof normal);
+    return length != 0 && std::string_view(normal, length) == decision.host;
+}
+
+std::string TimeText(std::time_t time, std::time_t now)
+{
+    tm at {};
+    tm today {};
+    ::localtime_r(&time, &at);
+    ::localtime_r(&now, &today);
+    char text[32];
+    const bool sameDay = at.tm_year == today.tm_year && at.tm_yday == today.tm_yday;
+    std::strftime(text, sizeof text, sameDay ? "%H:%M" : "%d %b %H:%M", &at);
+    return text;
+}
+
+}  // namespace
+
+AwayLine DescribeAway(const Decision& decision, std::time_t now)
+{
+    AwayLine line;
+    line.when = TimeText(decision.time, now);
+    line.program = std::string(platform::FileNamePart(decision.path));
+    if (line.program.empty())
+        line.program = decision.path;
+    const std::string protocol = decision.protocol == 2 ? "UDP" : "TCP";
+    const std::string peer = decision.host.empty() ? decision.address : decision.host + " (" + decision.address + ")";
+    line.connection = decision.outgoing
+        ? protocol + " to " + peer + " port " + std::to_string(decision.remotePort)
+        : protocol + " from " + peer + " to port " + std::to_string(decision.localPort);
+    line.decided = decision.permitted ? "Allowed" : "Blocked";
+    return line;
+}
+
+std::optional<AlertedApp> AllowAwayDecision(PanelCore& core, const Decision& decision, const std::string& listPath)
+{
+    // Process 0: the program is the one whose path its engine recorded,
+    // never whatever now runs under a reused process number.
+    const bool forHost = ForHost(decision);
+    const auto app = forHost
+        ? SetHostRule(core, platform::kCodeOutgoingHostPermitted, 0, core.ProcRoot(), decision.host, decision.path)
+        : SetNewApp(core, decision.outgoing ? platform::kCodeOutgoingPermitted : platform::kCodeIncomingPermitted, 0,
+                    core.ProcRoot(), "", decision.path);
+    if (!app)
+        return std::nullopt;
+    // What the rule covers leaves the list: that host of that program, or
+    // the whole direction of that program.
+    platform::away::Remove(listPath, [&](const Decision& other) {
+        return other.path == decision.path && other.outgoing == decision.outgoing
+            && (!forHost || other.host == decision.host);
+    });
+    return app;
+}
+
+bool ClearAwayDecisions(const std::string& listPath)
+{
+    return platform::away::Remove(listPath, [](const Decision&) { return true; });
+}
+
+}  // namespace panel

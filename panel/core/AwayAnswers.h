@@ -1,0 +1,33 @@
+#pragma once
+
+#include "core/AlertAnswers.h"
+#include "platform/AwayDecisions.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What was decided while nobody was at the screen, as the control panel
+// offers it afterwards: each decision can be allowed, which stores it as an
+// alert's answer is stored (a rule for the host when the program knew the
+// peer by name, else the program's default for the direction), and leaves
+// the list with every other decision that rule now covers.
+namespace panel {
+
+// One line of the list, as the window shows it.
+struct AwayLine {
+    std::string when;       // "14:05", or "12 Mar 14:05" when not today
+    std::string program;    // the file name
+    std::string connection; // "TCP to www.example.org (93.184.216.34) port 443"
+    std::string decided;    // "Blocked" or "Allowed"
+};
+AwayLine DescribeAway(const platform::away::Decision& decision, std::time_t now);
+
+// Makes decision a rule (see above); the program is named by the path its
+// engine recorded. nullopt when nothing could be stored (logged).
+std::optional<AlertedApp> AllowAwayDecision(PanelCore& core, const platform::away::Decision& decision,
+                                            const std::string& listPath);
+// Empties the list.
+bool ClearAwayDecisions(const std::string& listPath);
+
+}  // namespace panel

@@ -1,0 +1,28 @@
+#include "core/FileInformation.h"
+
+#include "platform/FileInfo.h"
+
+namespace panel {
+
+std::string GetDisplayName(const std::string& path, const std::string& field)
+{
+    if (field == "CompanyName" || path.empty())
+        return {};
+    const platform::file_info::ExecutableInfo info = platform::file_info::LookupExecutable(path);
+    return info.found ? info.description : std::string();
+}
+
+std::string StripLabel(const std::string& text)
+{
+    if (text.size() <= 30)
+        return text;
+    // Positions are 1-based as the label is counted: a blank at 21 or later.
+    if (text.find(' ', 20) == std::string::npos)
+        return text;
+    const size_t blank = text.find(' ', 25);
+    if (blank == std::string::npos)
+        return text.substr(0, 25);
+    return text.substr(0, blank);
+}
+
+}  // namespace panel

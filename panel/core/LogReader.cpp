@@ -1,0 +1,270 @@
+#include "core/LogReader.h"
+
+#include "core/ErrorLog.h"
+#include "core/RulesStore.h"
+#include "core/SettingValues.h"
+#include "platform/AddressRange.h"
+#include "platform/Files.h"
+#include "platform/LogFiles.h"
+#include "platform/Processes.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace panel {
+
+namespace {
+
+// Logs larger than this are read no further: a day of a busy machine is far below it.
+constexpr size_t kMaxLogBytes = 256u << 20;
+
+std::string Upper(std::string_view text) { return platform::ToUpper(text); }
+
+// The raw text between "<tag>" and "</tag>", found without regard to case.
+std::string_view RawField(std::string_view line, std::string_view tag)
+{
+    const std::string upperLine = Upper(line);
+    const std::string open = "<" + Upper(tag) + ">";
+    const size_t start = upperLine.find(open);
+    if (start == std::string::npos)
+        return {};
+    const size_t from = start + open.size();
+    const size_t end = upperLine.find("</" + Upper(tag) + ">", from);
+    if (end == std::string::npos)
+        return {};
+    return line.substr(from, end - from);
+}
+
+std::string PermissionText(std::string_view value)
+{
+    return value == "0" ? "Deny" : value == "1" ? "Permit" : "Ask";
+}
+
+bool IsServiceManager(const std::string& path, const std::string& serviceManager)
+{
+    return !serviceManager.empty() && Upper(platform::FileNamePart(path)) == serviceManager;
+}
+
+}  // namespace
+
+std::vector<std::string> DailyFiles(const std::string& folder)
+{
+    std::vector<std::pair<long long, std::string>> files;
+    DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
+    if (!dir)
+        return {};
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!platform::IsTrafficLogFileName(entry->d_name))
+            continue;
+        int day = 0, month = 0, year = 0;
+        std::sscanf(entry->d_name, "%d_%d_%d", &day, &month, &year);
+        files.emplace_back(year * 10000LL + month * 100 + day, folder + "/" + entry->d_name);
+    }
+    ::closedir(dir);
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> paths;
+    for (auto& [date, path] : files)
+        paths.push_back(std::move(path));
+    return paths;
+}
+
+std::string GetPhrase(std::string_view line, std::string_view tag)
+{
+    const std::string value = platform::UnescapeLogText(RawField(line, tag));
+    const std::string name = Upper(tag);
+    if (name == "PROTOCOL")
+        return value.empty() ? value : value == "1" ? "TCP" : "UDP";
+    if (name == "DIRECTION")
+        return value.empty() ? value : value == "0" ? "Incoming" : "Outgoing";
+    if (name == "PERMISSION")
+        return value.empty() ? value : PermissionText(value);
+    if (name == "SERVICE")
+        return value.empty() ? "0" : value;
+    return value;
+}
+
+std::string AddressSortKey(std::string_view address)
+{
+    const auto parsed = platform::ParseAddress(address);
+    if (!parsed)
+        return "9" + std::string(address);
+    char key[40];
+    if (parsed->family == platform::AddressFamily::kIpv4)
+        std::snprintf(key, sizeof key, "4%08llx", static_cast<unsigned long long>(parsed->value.low));
+    else
+        std::snprintf(key, sizeof key, "6%016llx%016llx", static_cast<unsigned long long>(parsed->value.high),
+                      static_cast<unsigned long long>(parsed->value.low));
+    return key;
+}
+
+const LogReader::File& LogReader::Read(const std::string& path, const std::string& serviceManager)
+{
+    struct stat st {};
+    std::shared_ptr<File>& cached = files_[path];
+    if (::stat(path.c_str(), &st) != 0) {
+        cached = std::make_shared<File>();
+        return *cached;
+    }
+    if (cached && cached->size == st.st_size && cached->modified == st.st_mtim.tv_sec
+        && cached->modifiedNanoseconds == st.st_mtim.tv_nsec)
+        return *cached;
+    auto file = std::make_shared<File>();
+    file->size = st.st_size;
+    file->modified = st.st_mtim.tv_sec;
+    file->modifiedNanoseconds = st.st_mtim.tv_nsec;
+    errno = 0;
+    if (const auto text = platform::ReadFile(path, kMaxLogBytes)) {
+        platform::ForEachLine(*text, [&](std::string_view line) {
+            // Only whole connection records: start and end records, cut or
+            // foreign lines are left out.
+            const auto entry = platform::ParseLogLine(line);
+            if (!entry || entry->kind != platform::LogEntry::Kind::kConnection)
+                return;
+            Record record;
+            record.dateTime = entry->date + " " + entry->time;
+            record.application = entry->application;
+            record.ip = entry->ip;
+            record.path = entry->exePath;
+            record.localPort = entry->localPort;
+            record.remotePort = entry->remotePort;
+            record.tcp = entry->protocol == "1";
+            record.incoming = entry->direction == "0";
+            record.denied = PermissionText(entry->permission) != "Permit";
+            record.service = entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
+            record.host = entry->host;
+            if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
+                || record.ip.empty())
+                return;
+            file->records.push_back(std::move(record));
+        });
+    } else {
+        WriteErrLogErrno("LogListSettings : FillLogView", "cannot read " + path, errno ? errno : EIO);
+    }
+    cached = std::move(file);
+    return *cached;
+}
+
+std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std::string& key, bool showServices,
+                                           const PortNames& ports, const std::string& serviceManager)
+{
+    const bool incoming = key == "Log1" || key == "Log3";
+    const bool denied = key == "Log3" || key == "Log4";
+    std::vector<LogRow> rows;
+    const std::vector<std::string> paths = DailyFiles(folder);
+    // Files that left the folder are forgotten.
+    for (auto it = files_.begin(); it != files_.end();)
+        it = std::find(paths.begin(), paths.end(), it->first) == paths.end() ? files_.erase(it) : std::next(it);
+    for (const std::string& path : paths) {
+        for (const Record& record : Read(path, serviceManager).records) {
+            if ((record.service && !showServices) || record.incoming != incoming || record.denied != denied)
+                continue;
+            const std::string& port = incoming ? record.localPort : record.remotePort;
+            if (port.empty())
+                continue;
+            LogRow row;
+            char number[16];
+            std::snprintf(number, sizeof number, "%6zu", rows.size() + 1);
+            row.number = number;
+            row.dateTime = record.dateTime;
+            row.application = record.application;
+            row.protocol = record.tcp ? "TCP" : "UDP";
+            row.ip = record.ip;
+            row.port = port + ports.NameOf(port);
+            row.path = record.path;
+            row.service = record.service ? "1" : "0";
+            row.host = record.host;
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
+int CountBlockedIntruders(const std::string& folder, std::time_t now)
+{
+    if (folder.empty())
+        return 0;
+    const auto text = platform::ReadFile(platform::TrafficLogFileName(folder, now), kMaxLogBytes);
+    if (!text)
+        return 0;
+    int count = 0;
+    platform::ForEachLine(*text, [&](std::string_view line) {
+        const auto entry = platform::ParseLogLine(line);
+        if (entry && entry->kind == platform::LogEntry::Kind::kConnection && entry->direction == "0"
+            && PermissionText(entry->permission) != "Permit")
+            ++count;
+    });
+    return count;
+}
+
+std::string AppStatistics(const rules::Application& app, const std::string& folder, std::time_t now)
+{
+    std::string lastAccess;
+    std::vector<std::string> remote, local, hosts;
+    const auto collect = [](std::vector<std::string>& list, const std::string& port) {
+        if (!port.empty() && port != "0" && list.size() < 4 && std::find(list.begin(), list.end(), port) == list.end())
+            list.push_back(port);
+    };
+    const std::string name = app.path.empty() ? app.name.value_or(std::string()) : std::string(platform::FileNamePart(app.path));
+    const auto text = folder.empty() ? std::nullopt
+                                     : platform::ReadFile(platform::TrafficLogFileName(folder, now), kMaxLogBytes);
+    if (text) {
+        platform::ForEachLine(*text, [&](std::string_view line) {
+            const auto entry = platform::ParseLogLine(line);
+            // The program's own records: its file name, whole.
+            if (!entry || entry->kind != platform::LogEntry::Kind::kConnection
+                || !platform::EqualsNoCase(platform::FileNamePart(entry->exePath), name))
+                return;
+            lastAccess = entry->date + " " + entry->time;
+            collect(remote, entry->remotePort);
+            collect(local, entry->localPort);
+            if (!entry->host.empty())
+                collect(hosts, entry->host);
+        });
+    }
+    const auto joined = [](const std::vector<std::string>& list) {
+        std::string items;
+        for (const std::string& item : list)
+            items += (items.empty() ? "" : ", ") + item;
+        return items;
+    };
+    std::string statistics;
+    if (!lastAccess.empty()) {
+        statistics += "Application last time accessed : " + lastAccess + "\n";
+        statistics += "Remote ports used : " + joined(remote) + "\n";
+        statistics += "Local ports used : " + joined(local) + "\n";
+        // Only when the program looked its peers up by name.
+        if (!hosts.empty())
+            statistics += "Remote hosts used : " + joined(hosts) + "\n";
+    }
+    if (app.service)
+        statistics += "Note : Application is a system service and will not allow ask as a permission.\n";
+    if (lastAccess.empty())
+        statistics += "\n\nNo statistics are available at the moment";
+    return statistics;
+}
+
+rules::Application ApplicationFromLog(const std::string& application, const std::string& path,
+                                      const std::string& service, std::optional<rules::Permission> generalIncoming,
+                                      std::optional<rules::Permission> generalOutgoing,
+                                      const std::string& serviceManager)
+{
+    rules::Application app;
+    // Named as the engine names the program; the path kept as it is, since
+    // Linux file names are case-sensitive.
+    app.name = platform::processes::HostExeName(platform::processes::CleanHostPath(path));
+    app.description = ProgramDescription(platform::ToUpper(application), *app.name);
+    app.path = path;
+    app.service = service == "1" || IsServiceManager(path, serviceManager);
+    const auto own = [&](std::optional<rules::Permission> permission) {
+        return app.service && permission == rules::Permission::kAsk ? rules::Permission::kDeny : permission;
+    };
+    app.incoming = own(generalIncoming);
+    app.outgoing = own(generalOutgoing);
+    return app;
+}
+
+}  // namespace panel

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "core/PortNames.h"
+#include "rules/Application.h"
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The daily traffic logs as the control panel shows them: four filtered
+// views, today's blocked intruders, an application's statistics.
+namespace panel {
+
+// A field of a log line by its tag, with the display values of the views:
+// PROTOCOL "TCP"/"UDP", DIRECTION "Incoming"/"Outgoing", PERMISSION
+// "Deny"/"Permit"/"Ask", SERVICE "1"/"0"; "" when the tag is missing.
+std::string GetPhrase(std::string_view line, std::string_view tag);
+
+// One row of a log view.
+struct LogRow {
+    std::string number; // the running number, right-aligned in 6 characters
+    std::string dateTime;
+    std::string application;
+    std::string protocol;
+    std::string ip;
+    std::string port; // the port, followed by its name: "80(http)"
+    std::string path;
+    std::string service;
+    std::string host; // the name the program looked the peer up as; empty when not known
+
+    bool operator==(const LogRow&) const = default;
+};
+
+// What the address column sorts by: by family (IPv4 first), then by value,
+// so that 10.0.0.9 comes before 10.0.0.10 and 2001:db8::9 before
+// 2001:db8::10; a text that is no address after every address.
+std::string AddressSortKey(std::string_view address);
+
+// Reads the log folder's daily files, each parsed once: a file read before
+// is read again only when its size or time changed, so a refresh of a view
+// whose logs did not change reads nothing. One per window.
+class LogReader {
+public:
+    // The rows of the view "Log1" (permitted incoming), "Log2" (permitted
+    // outgoing), "Log3" (denied incoming) or "Log4" (denied outgoing), files
+    // by date, records in file order. Service records only with showServices;
+    // servicePath names the service manager's executable file (upper case).
+    std::vector<LogRow> FillLogView(const std::string& folder, const std::string& key, bool showServices,
+                                    const PortNames& ports, const std::string& serviceManager);
+
+private:
+    // What the views need of one record, decoded once.
+    struct Record {
+        std::string dateTime;
+        std::string application;
+        std::string ip;
+        std::string path;
+        std::string localPort;
+        std::string remotePort;
+        std::string host; // the name the program looked the peer up as, when known
+        bool tcp = false;
+        bool incoming = false;
+        bool denied = false; // "Deny", and "Ask" shown as "Deny"
+        bool service = false;
+    };
+    struct File {
+        long long size = -1;
+        long long modified = 0;
+        long long modifiedNanoseconds = 0;
+        std::vector<Record> records;
+    };
+    const File& Read(const std::string& path, const std::string& serviceManager);
+
+    std::map<std::string, std::shared_ptr<File>> files_;
+};
+
+// The traffic logs of the folder (their names as IsTrafficLogFileName
+// knows them), oldest day first.
+std::vector<std::string> DailyFiles(const std::string& folder);
+
+// Incoming connections denied today, from the day's log.
+int CountBlockedIntruders(const std::string& folder, std::time_t now);
+
+// The statistics text of an application from today's log: last access,
+// up to four remote and four local ports, the service note; "No statistics
+// are available at the moment" when the log has nothing of it.
+std::string AppStatistics(const rules::Application& app, const std::string& folder, std::time_t now);
+
+// An application taken from a log row: named as the engine names the
+// program, described as the row names it, with the general defaults (a
+// service, by the row or as the service manager, is never asked).
+rules::Application ApplicationFromLog(const std::string& application, const std::string& path,
+                                      const std::string& service, std::optional<rules::Permission> generalIncoming,
+                                      std::optional<rules::Permission> generalOutgoing,
+                                      const std::string& serviceManager);
+
+}  // namespace panel

@@ -1,0 +1,94 @@
+#include "core/Options.h"
+
+#include "core/ErrorLog.h"
+#include "core/LogCleanup.h"
+#include "core/SessionCoverage.h"
+#include "core/SettingValues.h"
+#include "platform/Autostart.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
+#include "platform/Settings.h"
+
+namespace panel {
+
+namespace names = platform::settings;
+using platform::registry::kSettingsKey;
+
+Options Options::Of(const PanelSettings& settings)
+{
+    Options options;
+    options.logDays = settings.LOGFileCount;
+    options.startAtLogin = !settings.LoadAtStartup.empty();
+    options.decideEveryProgram = settings.DecideEveryProgram;
+    options.udpFullMode = settings.UdpMode == "1";
+    options.askBeforeApplyingToAll = settings.ApplySettingsMode;
+    const auto seconds = TextToInteger(settings.AlertTimeout);
+    if (seconds && *seconds >= 1 && *seconds <= names::kMaxAlertTimeout)
+        options.alertTimeout = *seconds;
+    options.awayAllows = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kAwayAnswer) == "1";
+    const auto away = TextToInteger(panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kAwayTimeout));
+    if (away && *away >= 0 && *away <= names::kMaxAlertTimeout)
+        options.awaySeconds = *away;
+    options.journalRecords = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1";
+    return options;
+}
+
+OptionsStored StoreOptions(PanelSettings& settings, const Options& options, std::time_t now)
+{
+    const char* label = "ToolsOption : OkBtn_Click";
+    OptionsStored result;
+    SaveString(RootKey::LocalMachine, kSettingsKey, names::kLogFileCount, options.logDays);
+    settings.LOGFileCount = options.logDays;
+    const auto count = TextToInteger(options.logDays);
+    if (!count) {
+        WriteErrLog(label, "\"" + options.logDays + "\" is not a number of days");
+        return result;
+    }
+    DeleteOldLogFiles(settings.LogFilePath, *count, now);
+
+    settings.UdpMode = options.udpFullMode ? "1" : "0";
+    SaveString(RootKey::LocalMachine, kSettingsKey, names::kUpdFullMode, settings.UdpMode);
+
+    if (options.startAtLogin) {
+        const std::string program = platform::processes::OwnExecutablePath();
+        if (!platform::autostart::Enable(program))
+            WriteErrLog(label, "the autostart entry cannot be written");
+        settings.LoadAtStartup = program;
+    } else {
+        if (!platform::autostart::Disable())
+            WriteErrLog(label, "the autostart entry cannot be removed");
+        settings.LoadAtStartup.clear();
+    }
+
+    if (options.decideEveryProgram != settings.DecideEveryProgram && SaveSessionOption(options.decideEveryProgram)) {
+        settings.DecideEveryProgram = options.decideEveryProgram;
+        ApplySessionOption(options.decideEveryProgram, settings.VRNFolder, true);
+        result.sessionChanged = true;
+    }
+
+    if (options.askBeforeApplyingToAll != settings.ApplySettingsMode) {
+        settings.ApplySettingsMode = options.askBeforeApplyingToAll;
+        SaveString(RootKey::LocalMachine, kSettingsKey, names::kApplySettings,
+                   settings.ApplySettingsMode ? "True" : "False");
+    }
+
+    const std::string timeout = options.alertTimeout ? std::to_string(*options.alertTimeout) : "0";
+    if (timeout != settings.AlertTimeout && !(timeout == "0" && settings.AlertTimeout.empty())) {
+        settings.AlertTimeout = timeout;
+        SaveString(RootKey::LocalMachine, kSettingsKey, names::kAlertTimeout, timeout);
+    }
+    // Written when changed, or when it was not there: the engines read it at each alert.
+    const auto storeChanged = [](const char* name, const std::string& value) {
+        if (panel::GetString(RootKey::LocalMachine, kSettingsKey, name) != value)
+            SaveString(RootKey::LocalMachine, kSettingsKey, name, value);
+    };
+    storeChanged(names::kAwayAnswer, options.awayAllows ? "1" : "2");
+    storeChanged(names::kAwayTimeout, std::to_string(options.awaySeconds));
+    // Read by the interceptor's process within a second; nothing written until chosen.
+    if ((panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1") != options.journalRecords)
+        SaveString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords, options.journalRecords ? "1" : "0");
+    result.stored = true;
+    return result;
+}
+
+}  // namespace panel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/PanelSettings.h"
+#include "platform/Settings.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+// The general settings the options dialog shows and stores.
+namespace panel {
+
+struct Options {
+    std::string logDays;           // "LogFileCount": days of logs kept, as typed
+    bool startAtLogin = false;     // the autostart entry
+    bool decideEveryProgram = false;
+    bool udpFullMode = false;      // "UpdFullMode"
+    bool askBeforeApplyingToAll = false; // "ApplySettings"
+    std::optional<int> alertTimeout; // "AlertTimeout": seconds before an alert answers Block; none: never
+    // What answers a question nobody can see (the screen locked, no
+    // display): "AwayAnswer" (Allow or Block) after "AwayTimeout" seconds.
+    bool awayAllows = false;
+    int awaySeconds = platform::settings::kDefaultAwayTimeout;
+    bool journalRecords = false; // "JournalRecords": each log record also goes to the system journal
+
+    // What the settings hold now.
+    static Options Of(const PanelSettings& settings);
+};
+
+struct OptionsStored {
+    bool stored = false;         // false: the days are no number (written, and nothing after them)
+    bool sessionChanged = false; // "Decide every program I start" was switched
+};
+
+// Stores the options in the documented order, and what follows from them:
+// old logs deleted, the autostart entry written or removed, the session's
+// start-up files made to follow "Decide every program I start".
+OptionsStored StoreOptions(PanelSettings& settings, const Options& options, std::time_t now);
+
+}  // namespace panel

@@ -1,0 +1,81 @@
+#include "core/PanelSettings.h"
+
+#include "core/ErrorLog.h"
+#include "core/SettingValues.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "platform/RulesFile.h"
+#include "platform/RulesFormat.h"
+#include "platform/Settings.h"
+#include "platform/Text.h"
+
+#include <cerrno>
+
+namespace panel {
+
+namespace names = platform::settings;
+using platform::registry::kSettingsKey;
+
+SecurityMode SecurityModeOf(std::string_view word) { return word == "Normal" ? SecurityMode::kNormal : SecurityMode::kCustom; }
+
+const char* WordOf(SecurityMode mode) { return mode == SecurityMode::kNormal ? "Normal" : "Custom"; }
+
+void GetFilesFromReg(PanelSettings& s)
+{
+    const auto read = [](const char* name) { return panel::GetString(RootKey::LocalMachine, kSettingsKey, name); };
+    s.XmlFilePath = platform::SettingPath(read(names::kRulesFile));
+    s.LogFilePath = platform::SettingPath(read(names::kLogFilesPath));
+    s.LOGFileCount = read(names::kLogFileCount);
+    s.SecurityStatus = read(names::kSecurityStatus);
+    s.LoadAtStartup = panel::GetString(RootKey::LocalMachine, platform::registry::kRunKey, platform::registry::kAutostartValue);
+    s.Mode = SecurityModeOf(read(names::kSecurityMode));
+    s.ErrLogsPath = platform::SettingPath(read(names::kErrLogs));
+    s.VRNFolder = platform::SettingPath(read(names::kVrnFolder));
+    if (!s.VRNFolder.empty() && s.VRNFolder.back() != '/')
+        s.VRNFolder += '/';
+    s.UdpMode = read(names::kUpdFullMode);
+    const std::string applySettings = read(names::kApplySettings);
+    const auto apply = TextToBoolean(applySettings);
+    if (!apply)
+        WriteErrLog("GeneralMdl : GetFilesFromReg",
+                    std::string(names::kApplySettings) + " \"" + applySettings + "\" is neither True nor False");
+    s.ApplySettingsMode = apply.value_or(false);
+    s.FirstClose = read(names::kFirstClose);
+    s.DebugPrint = read(names::kDebugPrint);
+    s.AlertTimeout = read(names::kAlertTimeout);
+    s.DecideEveryProgram = platform::TrimBlanks(read(names::kDecideEveryProgram)) == "1";
+}
+
+std::optional<bool> BlockAllPressed(const std::string& securityStatus)
+{
+    const auto status = TextToInteger(securityStatus);
+    if (!status) {
+        WriteErrLog("GeneralMdl : UpdateBlockAllButton",
+                    std::string(names::kSecurityStatus) + " \"" + securityStatus + "\" is not a number");
+        return std::nullopt;
+    }
+    return *status == 0;
+}
+
+bool CheckRulesFile(const std::string& xmlFilePath)
+{
+    if (xmlFilePath.empty()) {
+        WriteErrLog("GeneralMdl : CheckRulesFile", std::string(names::kRulesFile) + " is not set");
+        return false;
+    }
+    // Only where nothing is lost: no file at all, or an empty one. Anything
+    // else, readable or not, is the loading's to judge.
+    const std::string target = platform::rules_file::PlaceForDefault(xmlFilePath);
+    if (target.empty())
+        return true;
+    const size_t slash = target.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        platform::MakeDirectories(target.substr(0, slash));
+    if (platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
+        return true;
+    WriteErrLogErrno("GeneralMdl : CheckRulesFile", "cannot write the default rules to " + target, errno);
+    return false;
+}
+
+}  // namespace panel

@@ -1,0 +1,80 @@
+#include "core/SecurityLevels.h"
+
+#include "core/ErrorLog.h"
+#include "core/SettingValues.h"
+
+namespace panel {
+
+namespace {
+
+constexpr SecurityLevel kLevels[kPresetLevels] = {
+    {rules::Permission::kDeny, rules::Permission::kAsk, "Status : High security ",
+     "This status will block all the incoming network and will ask for permission for any outgoing application.",
+     255},
+    {rules::Permission::kAsk, rules::Permission::kPermit, "Status : Normal security ",
+     "This status will ask user permission for all the incoming network and will permit any outgoing application.",
+     65535},
+    {rules::Permission::kPermit, rules::Permission::kPermit, "Status : Low security ", "This status will permit any outgoing and icoming network.", 32768},
+};
+
+constexpr const char* kLevelNames[kPresetLevels] = {"HIGH", "NORMAL", "LOW"};
+constexpr uint32_t kCustomColour = 0x80C0FF;
+constexpr uint32_t kBlockAllColour = 255;
+
+std::string InfoText(const std::string& title, const std::string& description)
+{
+    return title + "\n\n\n" + description;
+}
+
+}  // namespace
+
+const SecurityLevel& PresetLevel(int slider) { return kLevels[slider < 0 ? 0 : slider >= kPresetLevels ? kPresetLevels - 1 : slider]; }
+
+std::string LevelInfoText(int slider)
+{
+    const SecurityLevel& level = PresetLevel(slider);
+    return InfoText(level.title, level.description);
+}
+
+SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permission> generalIncoming,
+                                 std::optional<rules::Permission> generalOutgoing, const std::string& securityStatus)
+{
+    SecurityDisplay display;
+    if (mode == SecurityMode::kNormal) {
+        for (int slider = 0; slider < kPresetLevels; ++slider) {
+            if (generalIncoming == kLevels[slider].incoming) {
+                display.level = slider;
+                display.infoText = LevelInfoText(slider);
+                display.comboText = kLevelNames[slider];
+                display.comboTag = std::to_string(slider);
+                display.comboBack = kLevels[slider].colour;
+            }
+        }
+    } else {
+        const auto word = [](std::optional<rules::Permission> permission) {
+            return permission ? std::string(rules::WordOf(*permission)) : std::string();
+        };
+        display.custom = true;
+        display.infoText = InfoText("Status : Custom security ", "Current security " + word(generalIncoming)
+                                        + " network for the incoming data and " + word(generalOutgoing)
+                                        + " network for the outgoing data.");
+        display.comboText = "CUSTOM";
+        display.comboTag = "3";
+        display.comboBack = kCustomColour;
+    }
+    if (const auto pressed = TextToInteger(securityStatus); !pressed) {
+        WriteErrLog("setSecurity : SetMainInfoText", "SecurityStatus \"" + securityStatus + "\" is not a number");
+    } else if (*pressed == 0) {
+        display.blockAll = true;
+        display.infoColour = kBlockAllColour;
+        display.infoText = InfoText("Status : BLOCK ALL NETWORK ",
+                                    "Current security will prevent any incoming or outgoing netwrok traffic.");
+        display.comboText = "BLOCK ALL";
+        display.comboTag = "4";
+        display.comboBack = kBlockAllColour;
+        display.comboEnabled = false;
+    }
+    return display;
+}
+
+}  // namespace panel

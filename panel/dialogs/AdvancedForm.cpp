@@ -1,0 +1,223 @@
+#include "dialogs/AdvancedForm.h"
+
+#include "core/ApplicationEditing.h"
+#include "dialogs/EditApp_Step4.h"
+#include "gui/Art.h"
+#include "gui/ProgramIcon.h"
+#include "widgets/DefaultsGroup.h"
+#include "widgets/RulesList.h"
+#include "widgets/TreeImages.h"
+#include "widgets/WindowTools.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+
+using panel::Named;
+using rules::Direction;
+
+}  // namespace
+
+AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) : QDialog(parent), editing_(editing)
+{
+    setObjectName("AdvancedForm");
+    setWindowTitle("  Advanced application permission");
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    auto* head = new QHBoxLayout;
+    icon_ = Named(new QLabel(this), "AppIcon");
+    icon_->setFixedSize(32, 32);
+    name_ = panel::PlainLabel("AppName", QString(), this);
+    QFont bold = name_->font();
+    bold.setBold(true);
+    name_->setFont(bold);
+    head->addWidget(icon_);
+    head->addWidget(name_, 1);
+    layout->addLayout(head);
+
+    defaults_ = new DefaultsGroup("  Default application permission  ", this);
+    auto* check = new QHBoxLayout;
+    check_ = Named(new QCheckBox(defaults_), "ApplyCustomCheck");
+    checkCaption_ = panel::PlainLabel("Label4", "Use system rules", defaults_);
+    check->addWidget(check_);
+    check->addWidget(checkCaption_);
+    check->addStretch(1);
+    defaults_->AddBelow(check);
+    layout->addWidget(defaults_);
+
+    auto* rules = Named(new QGroupBox(this), "Frame4");
+    auto* rulesLayout = new QGridLayout(rules);
+    rules_ = new RulesList(rules);
+    rules_->setMinimumSize(560, 200);
+    rules_->header()->setStretchLastSection(true);
+    rulesLayout->addWidget(rules_, 0, 0, 4, 1);
+    auto* up = Named(new QPushButton(style()->standardIcon(QStyle::SP_ArrowUp), QString(), rules), "MoveUpCmd");
+    auto* down = Named(new QPushButton(style()->standardIcon(QStyle::SP_ArrowDown), QString(), rules), "MoveDownCmd");
+    up->setToolTip("Move the rule up");
+    down->setToolTip("Move the rule down");
+    rulesLayout->addWidget(up, 0, 1);
+    rulesLayout->addWidget(down, 1, 1);
+    auto* ruleButtons = new QHBoxLayout;
+    auto* add = Named(new QPushButton("Add rule", rules), "AddRuleBtn");
+    edit_ = Named(new QPushButton("Edit rule", rules), "EditRuleBtn");
+    remove_ = Named(new QPushButton("Remove rule", rules), "DelRuleBtn");
+    for (QPushButton* button : {add, edit_, remove_})
+        ruleButtons->addWidget(button);
+    ruleButtons->addStretch(1);
+    rulesLayout->addLayout(ruleButtons, 4, 0, 1, 2);
+    layout->addWidget(rules, 1);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    Named(buttons->button(QDialogButtonBox::Ok), "CmdOk")->setDefault(true);
+    Named(buttons->button(QDialogButtonBox::Cancel), "CmdCancel");
+    layout->addWidget(buttons);
+
+    connect(check_, &QCheckBox::clicked, this, &AdvancedForm::FollowSystemClicked);
+    connect(defaults_, &DefaultsGroup::Picked, this, [this](Direction direction) { DefaultPicked(static_cast<int>(direction)); });
+    connect(rules_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) {
+        if (RulesList::RuleOf(row) >= 0)
+            selectedRule_ = RulesList::RuleOf(row);
+    });
+    connect(rules_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
+        if (RulesList::RuleOf(row) >= 0)
+            selectedRule_ = RulesList::RuleOf(row);
+        OpenRuleEditor(true);
+    });
+    connect(rules_, &RulesList::Switched, this, [this](int rule, bool inForce) {
+        editing_.SwitchRule(static_cast<size_t>(rule), inForce);
+    });
+    connect(up, &QPushButton::clicked, this, [this] { Move(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { Move(1); });
+    connect(add, &QPushButton::clicked, this, [this] { OpenRuleEditor(false); });
+    connect(edit_, &QPushButton::clicked, this, [this] { OpenRuleEditor(true); });
+    connect(remove_, &QPushButton::clicked, this, &AdvancedForm::RemoveRule);
+    connect(buttons, &QDialogButtonBox::accepted, this, &AdvancedForm::Accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::Cancel);
+
+    if (editing_.IsSystem()) {
+        setWindowTitle("  Advanced system settings permission");
+        defaults_->setTitle("  Advanced system permission");
+        checkCaption_->setText("Apply custom settings");
+        icon_->setPixmap(art::ComputerIcon(32));
+        name_->setText("System settings");
+        const bool normal = editing_.Settings().Mode == panel::SecurityMode::kNormal;
+        check_->setChecked(!normal);
+        if (!normal)
+            setWindowTitle("  Advanced application permission");
+        defaults_->SetButtonsEnabled(!normal);
+    } else {
+        checkCaption_->setText("Apply system rules");
+    }
+    Refill();
+    resize(sizeHint().expandedTo(QSize(700, 560)));
+    panel::CenterForm(this);
+}
+
+void AdvancedForm::Refill()
+{
+    const rules::Application* app = editing_.Application();
+    defaults_->SetAskEnabled(!(app && app->service));
+    if (app && !app->incoming && !app->outgoing)
+        check_->setChecked(true);
+    else if (!editing_.IsSystem())
+        check_->setChecked(false);
+    defaults_->Show(app ? app->incoming : std::nullopt, app ? app->outgoing : std::nullopt);
+    if (app && !editing_.IsSystem()) {
+        name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
+        icon_->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->path), 32));
+    }
+    const bool listed = rules_->Show(app);
+    edit_->setEnabled(listed);
+    remove_->setEnabled(listed);
+    selectedRule_ = -1;
+}
+
+void AdvancedForm::FollowSystemClicked()
+{
+    if (editing_.IsSystem()) {
+        defaults_->SetButtonsEnabled(check_->isChecked());
+        return;
+    }
+    editing_.FollowSystem(check_->isChecked());
+    Refill();
+}
+
+void AdvancedForm::DefaultPicked(int picked)
+{
+    if (editing_.IsSystem())
+        return;
+    check_->setChecked(false);
+    const Direction other = static_cast<Direction>(picked) == Direction::kIncoming ? Direction::kOutgoing
+                                                                                     : Direction::kIncoming;
+    if (!defaults_->Chosen(other))
+        defaults_->Show(other, editing_.DefaultToShow(other));
+}
+
+void AdvancedForm::Move(int by)
+{
+    const rules::Application* app = editing_.Application();
+    if (!app || selectedRule_ < 0)
+        return;
+    const int to = selectedRule_ + by;
+    if (to < 0 || static_cast<size_t>(to) >= app->rules.size())
+        return;
+    editing_.MoveRule(static_cast<size_t>(selectedRule_), static_cast<size_t>(to));
+    Refill();
+    rules_->SelectRule(to);
+    selectedRule_ = to;
+}
+
+void AdvancedForm::OpenRuleEditor(bool editSelected)
+{
+    if (editSelected && selectedRule_ < 0) {
+        panel::ShowMessage(this, "Please select a rule");
+        return;
+    }
+    const rules::Application* app = editing_.Application();
+    if (!app)
+        return;
+    EditApp_Step4::Input input;
+    input.application = panel::NodeText(app->description);
+    input.icon = editing_.IsSystem() ? art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
+    const std::optional<size_t> replaced
+        = editSelected ? std::optional<size_t>(static_cast<size_t>(selectedRule_)) : std::nullopt;
+    if (replaced && *replaced < app->rules.size())
+        input.rule = app->rules[*replaced];
+    input.portNames = editing_.PortNames();
+    EditApp_Step4 editor(input, this);
+    if (editor.exec() == QDialog::Accepted)
+        editing_.PutRule(replaced, editor.Result());
+    Refill();
+}
+
+void AdvancedForm::RemoveRule()
+{
+    if (selectedRule_ < 0) {
+        panel::ShowMessage(this, "Please select a rule");
+        return;
+    }
+    editing_.RemoveRule(static_cast<size_t>(selectedRule_));
+    Refill();
+}
+
+void AdvancedForm::Accept()
+{
+    editing_.Accept(defaults_->Chosen(), check_->isChecked());
+    accept();
+}
+
+void AdvancedForm::Cancel()
+{
+    editing_.Cancel();
+    reject();
+}

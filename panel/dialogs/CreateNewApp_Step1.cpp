@@ -1,0 +1,174 @@
+#include "dialogs/CreateNewApp_Step1.h"
+
+#include "core/FileInformation.h"
+#include "core/RulesStore.h"
+#include "gui/ProgramIcon.h"
+#include "widgets/WindowTools.h"
+#include "platform/Processes.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+using panel::Named;
+
+// The part after the last "/".
+std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string TrimEnd(std::string text)
+{
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+// Executable files only: on Linux that is the execute bit, not a suffix.
+QString BrowseForExecutable(QWidget* parent)
+{
+    QFileDialog dialog(parent, "Select an application", "/usr/bin");
+    dialog.setObjectName("SelectExeDialog");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter("Application files (*)");
+    dialog.setFilter(QDir::AllDirs | QDir::Executable | QDir::Files | QDir::NoDotAndDotDot);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
+                                                                                    : QString();
+}
+
+}  // namespace
+
+CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(parent), input_(std::move(input))
+{
+    setObjectName("CreateNewApp_Step1");
+    setWindowTitle("Add application");
+    setModal(true);
+    ChooseFile = [this] { return BrowseForExecutable(this); };
+    auto* layout = new QVBoxLayout(this);
+    auto* running = Named(new QGroupBox("  Current Running Application List  ", this), "Frame1");
+    auto* runningLayout = new QVBoxLayout(running);
+    list_ = Named(new QTreeWidget(running), "lvw");
+    list_->setHeaderLabels({"Process"});
+    list_->setRootIsDecorated(false);
+    list_->setIconSize(QSize(16, 16));
+    list_->setMinimumHeight(220);
+    showSystem_ = Named(new QCheckBox("Show system services", running), "CheckShowSystem");
+    runningLayout->addWidget(list_);
+    runningLayout->addWidget(showSystem_);
+    layout->addWidget(running);
+
+    auto* chosen = Named(new QGroupBox(this), "Frame2");
+    auto* chosenLayout = new QHBoxLayout(chosen);
+    chosen_ = Named(new QLineEdit(chosen), "ChossenApp");
+    auto* browse = Named(new QPushButton("Browse", chosen), "BrowseBtn");
+    chosenLayout->addWidget(Named(new QLabel("Selected Application :", chosen), "Label2"));
+    chosenLayout->addWidget(chosen_, 1);
+    chosenLayout->addWidget(browse);
+    layout->addWidget(chosen);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    Named(buttons->button(QDialogButtonBox::Ok), "FinishBtn")->setDefault(true);
+    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
+    layout->addWidget(buttons);
+
+    connect(showSystem_, &QCheckBox::clicked, this, &CreateNewApp_Step1::ListRunningPrograms);
+    connect(list_, &QTreeWidget::itemClicked, this, &CreateNewApp_Step1::ProgramClicked);
+    connect(browse, &QPushButton::clicked, this, &CreateNewApp_Step1::Browse);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CreateNewApp_Step1::Finish);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    resize(520, 480);
+    ListRunningPrograms();
+    panel::CenterForm(this);
+}
+
+void CreateNewApp_Step1::ListRunningPrograms()
+{
+    list_->clear();
+    const QStringList list = QString::fromStdString(input_.runningPrograms(showSystem_->isChecked()))
+                                 .split('\n', Qt::SkipEmptyParts);
+    QStringList offered;
+    // Every running program without an entry, the first one of the list included.
+    for (int position = 0; position < list.size(); ++position) {
+        const std::string entry = list[position].toStdString();
+        if (offered.contains(list[position]))
+            continue; // one row per program, however many copies run
+        const std::string path = entry.front() == '+' ? entry.substr(1) : entry;
+        if (input_.hasEntry(platform::processes::HostExeName(path)))
+            continue;
+        std::string text = panel::GetDisplayName(path);
+        if (text.empty())
+            text = FileName(path);
+        auto* row = new QTreeWidgetItem(list_, {QString::fromStdString(TrimEnd(text))});
+        row->setData(0, Qt::UserRole, list[position]);
+        row->setIcon(0, QIcon(gui::ExecutablePixmap(QString::fromStdString(path), 16)));
+        offered << list[position];
+    }
+}
+
+void CreateNewApp_Step1::ProgramClicked(QTreeWidgetItem* row)
+{
+    if (!row)
+        return;
+    chosen_->setText(QString::fromStdString(FileName(row->text(0).toStdString())));
+    chosenTag_ = row->data(0, Qt::UserRole).toString().toStdString();
+    chosenFileName_ = FileName(chosenTag_);
+    chosenFromList_ = true;
+}
+
+void CreateNewApp_Step1::Browse()
+{
+    browsedPath_ = ChooseFile().toStdString();
+    chosenFileName_ = browsedPath_.empty() ? std::string() : FileName(browsedPath_);
+    chosenFromList_ = false;
+    chosen_->setText(QString::fromStdString(chosenFileName_));
+}
+
+void CreateNewApp_Step1::Finish()
+{
+    if (chosen_->text().isEmpty()) {
+        panel::ShowMessage(this, "Please select an application");
+        return;
+    }
+    std::string path = chosenFromList_ ? TrimEnd(chosenTag_) : browsedPath_;
+    std::optional<rules::Permission> incoming = input_.incoming;
+    std::optional<rules::Permission> outgoing = input_.outgoing;
+    bool service = false;
+    if (!path.empty() && path.front() == '+') {
+        path.erase(0, path.find_first_not_of('+'));
+        service = true;
+        for (std::optional<rules::Permission>* permission : {&incoming, &outgoing})
+            if (*permission == rules::Permission::kAsk)
+                *permission = rules::Permission::kDeny;
+    }
+    // The name as the engine names the program: upper case, escaped where
+    // the rules file needs it (a program called "any" is not the system settings).
+    const std::string fileName = TrimEnd(chosenFileName_);
+    const std::string name
+        = fileName.empty() ? std::string() : platform::processes::HostExeName(path.empty() ? fileName : path);
+    if (name.empty()) {
+        panel::ShowMessage(this, "Please choose application");
+        return;
+    }
+    if (input_.hasEntry(name)) {
+        panel::ShowMessage(this, "This Application already exists in the FireWall rules");
+        return;
+    }
+    rules::Application app;
+    app.name = name;
+    app.description = panel::ProgramDescription(TrimEnd(chosen_->text().toStdString()), name);
+    app.path = path;
+    app.service = service;
+    app.incoming = incoming;
+    app.outgoing = outgoing;
+    result_ = app;
+    accept();
+}

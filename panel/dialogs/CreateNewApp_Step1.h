@@ -1,0 +1,55 @@
+#pragma once
+
+#include "rules/Application.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The add-application wizard: a running program without an entry, or an
+// executable found by browsing, becomes an application with the defaults
+// for new applications; OK hands it over (Result).
+class CreateNewApp_Step1 : public QDialog {
+    Q_OBJECT
+public:
+    struct Input {
+        // The running programs: full paths as they are, a system service's
+        // after "+" (those only with showSystem), one per line.
+        std::function<std::string(bool showSystem)> runningPrograms;
+        // Whether a program (by the name the rules give it) has an entry.
+        std::function<bool(const std::string& name)> hasEntry;
+        // The defaults of the new application ("ASK" made "DENY" for a service).
+        std::optional<rules::Permission> incoming;
+        std::optional<rules::Permission> outgoing;
+    };
+
+    CreateNewApp_Step1(Input input, QWidget* parent);
+
+    // Chooses the file a browse returns (tests give their own).
+    std::function<QString()> ChooseFile;
+    // The application OK made; none before.
+    const std::optional<rules::Application>& Result() const { return result_; }
+
+private:
+    void ListRunningPrograms();
+    void ProgramClicked(QTreeWidgetItem* row);
+    void Browse();
+    void Finish();
+
+    Input input_;
+    std::string chosenFileName_;
+    std::string browsedPath_;
+    std::string chosenTag_;
+    bool chosenFromList_ = false;
+    std::optional<rules::Application> result_;
+    QTreeWidget* list_;
+    QCheckBox* showSystem_;
+    QLineEdit* chosen_;
+};

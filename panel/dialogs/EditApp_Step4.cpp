@@ -1,0 +1,447 @@
+#include "dialogs/EditApp_Step4.h"
+
+#include "core/RuleChecks.h"
+#include "core/SettingValues.h"
+#include "widgets/WindowTools.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+using panel::Named;
+using panel::PlainLabel;
+using rules::Direction;
+using rules::Permission;
+
+QStringList Texts(const std::vector<std::string>& items)
+{
+    QStringList texts;
+    for (const std::string& item : items)
+        texts << QString::fromStdString(item);
+    return texts;
+}
+
+}  // namespace
+
+EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(parent), aliases_(input.portNames)
+{
+    setObjectName("EditApp_Step4");
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+
+    auto* head = new QHBoxLayout;
+    auto* icon = Named(new QLabel(this), "AppIcon");
+    icon->setFixedSize(32, 32);
+    auto* application = Named(new QLineEdit(this), "AppNameLabel");
+    application->setReadOnly(true);
+    head->addWidget(icon);
+    head->addWidget(application, 1);
+    layout->addLayout(head);
+
+    auto* defaults = Named(new QGroupBox("  Rule Default Settings  ", this), "Frame3");
+    auto* grid = new QGridLayout(defaults);
+    ruleName_ = Named(new QLineEdit(defaults), "RuleName");
+    permission_ = Named(new QComboBox(defaults), "PermissionCombo");
+    permission_->addItems({"PERMIT", "DENY"});
+    direction_ = Named(new QComboBox(defaults), "DirectionCombo");
+    direction_->addItems({"INCOMING", "OUTGOING"});
+    grid->addWidget(PlainLabel("Label6", "Rule name :", defaults), 0, 0);
+    grid->addWidget(ruleName_, 0, 1, 1, 3);
+    grid->addWidget(PlainLabel("Label4", "Permission :", defaults), 1, 0);
+    grid->addWidget(permission_, 1, 1);
+    grid->addWidget(PlainLabel("Label5", "Direction :", defaults), 1, 2);
+    grid->addWidget(direction_, 1, 3);
+    layout->addWidget(defaults);
+
+    auto* ports = Named(new QGroupBox("  Port Settings  ", this), "PortsListViewFrame");
+    auto* portsLayout = new QGridLayout(ports);
+    ports_ = Named(new QTreeWidget(ports), "PortsListView");
+    ports_->setRootIsDecorated(false);
+    ports_->setHeaderLabels({"Port Number", "Protocol", "Ip address"});
+    ports_->setMinimumHeight(120);
+    portsLayout->addWidget(ports_, 0, 0, 1, 6);
+    number_ = Named(new QLineEdit(ports), "NewPortNum");
+    alias_ = Named(new QComboBox(ports), "NewPort_alias");
+    alias_->setEditable(true);
+    alias_->setInsertPolicy(QComboBox::NoInsert);
+    alias_->setCompleter(nullptr);
+    portsLayout->addWidget(PlainLabel("Label1", "Port Number :", ports), 1, 0);
+    portsLayout->addWidget(number_, 1, 1);
+    portsLayout->addWidget(PlainLabel("Label2", "Protocol:", ports), 1, 2);
+    portsLayout->addWidget(alias_, 1, 3, 1, 3);
+    remoteIp_ = Named(new QRadioButton("Remote IP:", ports), "RemoteIp");
+    ips_ = Named(new QLineEdit(ports), "NewIpsList");
+    ips_->setPlaceholderText("10.0.0.1,10.1.0.0/16,2001:db8::1");
+    portsLayout->addWidget(remoteIp_, 2, 0);
+    portsLayout->addWidget(ips_, 2, 1, 1, 5);
+    remoteIpRange_ = Named(new QRadioButton("Remote IP Range:", ports), "RemoteIpRange");
+    ipMin_ = Named(new QLineEdit(ports), "IpMinRange");
+    ipMax_ = Named(new QLineEdit(ports), "IpMaxRange");
+    portsLayout->addWidget(remoteIpRange_, 3, 0);
+    portsLayout->addWidget(ipMin_, 3, 1, 1, 2);
+    portsLayout->addWidget(PlainLabel("Label3", "-", ports), 3, 3, Qt::AlignCenter);
+    portsLayout->addWidget(ipMax_, 3, 4, 1, 2);
+    // Host names, for outgoing rules: the name the program looks the peer up as.
+    remoteHost_ = Named(new QRadioButton("Remote host:", ports), "RemoteHost");
+    hosts_ = Named(new QLineEdit(ports), "NewHostsList");
+    hosts_->setPlaceholderText("*.example.org,mail.example.net");
+    portsLayout->addWidget(remoteHost_, 4, 0);
+    portsLayout->addWidget(hosts_, 4, 1, 1, 5);
+    auto* portButtons = new QHBoxLayout;
+    addNew_ = Named(new QPushButton("Add", ports), "AddNew");
+    editPort_ = Named(new QPushButton("Update", ports), "EditPort");
+    deletePort_ = Named(new QPushButton("Remove", ports), "DeletePort");
+    portButtons->addStretch(1);
+    for (QPushButton* button : {addNew_, editPort_, deletePort_})
+        portButtons->addWidget(button);
+    portsLayout->addLayout(portButtons, 5, 0, 1, 6);
+    layout->addWidget(ports);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    Named(buttons->button(QDialogButtonBox::Ok), "FinishCmd")->setDefault(true);
+    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
+    layout->addWidget(buttons);
+
+    connect(addNew_, &QPushButton::clicked, this, &EditApp_Step4::AddNewClicked);
+    connect(editPort_, &QPushButton::clicked, this, &EditApp_Step4::EditPortClicked);
+    connect(deletePort_, &QPushButton::clicked, this, &EditApp_Step4::DeletePortClicked);
+    connect(ports_, &QTreeWidget::itemClicked, this, &EditApp_Step4::PortClicked);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(number_, &QLineEdit::textChanged, this, &EditApp_Step4::NewPortNumChanged);
+    connect(alias_, qOverload<int>(&QComboBox::activated), this, &EditApp_Step4::AliasChosen);
+    connect(alias_, &QComboBox::editTextChanged, this, &EditApp_Step4::AliasTyped);
+    for (QLineEdit* field : {ips_, ipMin_, ipMax_, hosts_})
+        connect(field, &QLineEdit::textChanged, this, &EditApp_Step4::AddressFieldsChanged);
+    for (QRadioButton* choice : {remoteIp_, remoteIpRange_, remoteHost_})
+        connect(choice, &QRadioButton::toggled, this, &EditApp_Step4::RemoteChoiceChanged);
+    connect(direction_, &QComboBox::currentTextChanged, this, &EditApp_Step4::RemoteChoiceChanged);
+    resize(560, 520);
+
+    {
+        const QSignalBlocker quiet(alias_);
+        for (const auto& [name, number] : aliases_)
+            alias_->addItem(QString::fromStdString(name), number);
+        alias_->setCurrentIndex(-1);
+        alias_->setEditText(QString());
+    }
+    icon->setPixmap(input.icon);
+    application->setText(input.application);
+    const rules::Rule* edited = input.rule ? &*input.rule : nullptr;
+    // An asking rule stays one: the list offers what it is.
+    if (edited && edited->permission == Permission::kAsk)
+        permission_->addItem("ASK");
+    permission_->setCurrentText(edited && edited->permission ? rules::WordOf(*edited->permission) : "PERMIT");
+    direction_->setCurrentText(edited && edited->direction ? rules::WordOf(*edited->direction) : "OUTGOING");
+    remoteIp_->setChecked(true);
+    RemoteChoiceChanged();
+    if (edited) {
+        setWindowTitle("Edit rule");
+        working_ = *edited;
+        ruleName_->setText(QString::fromStdString(edited->name));
+    } else {
+        setWindowTitle("Add rule");
+    }
+    DisableButtons();
+    RefreshForm();
+    panel::CenterForm(this);
+}
+
+rules::Rule EditApp_Step4::Result() const
+{
+    rules::Rule rule = working_;
+    rule.direction = rules::DirectionOf(direction_->currentText().toStdString());
+    rule.permission = rules::PermissionOf(permission_->currentText().toStdString());
+    rule.inForce = true;
+    rule.listed = true;
+    rule.name = ruleName_->text().toStdString();
+    rule.ports.clear();
+    for (const rules::Port& port : working_.ports)
+        for (rules::Port& written : rules::PortsForOlderReaders(port, *rule.direction, *rule.permission))
+            rule.ports.push_back(std::move(written));
+    return rule;
+}
+
+void EditApp_Step4::RefreshForm()
+{
+    ports_->clear();
+    for (const rules::Port& port : working_.ports) {
+        QStringList addresses = Texts(port.ShownAddresses());
+        if (port.hosts)
+            addresses << Texts(*port.hosts);
+        const std::optional<int> number = port.Number();
+        new QTreeWidgetItem(ports_, {number ? QString::number(*number) : QString::fromStdString(port.number.value_or("")),
+                                     QString::fromStdString(port.alias), addresses.join(",")});
+    }
+    ports_->clearSelection();
+    DisableButtons();
+}
+
+void EditApp_Step4::ClearText()
+{
+    for (QLineEdit* field : {number_, ips_, ipMax_, ipMin_, hosts_})
+        field->clear();
+    const QSignalBlocker quiet(alias_);
+    alias_->setCurrentIndex(-1);
+    alias_->setEditText(QString());
+}
+
+void EditApp_Step4::DisableButtons()
+{
+    for (QPushButton* button : {deletePort_, editPort_, addNew_})
+        button->setEnabled(false);
+}
+
+rules::Port EditApp_Step4::CreatePort()
+{
+    if (number_->text().trimmed().isEmpty())
+        number_->setText("0");
+    rules::Port port = rules::Port::Numbered(panel::TextToInteger(number_->text().toStdString()).value_or(0));
+    port.alias = alias_->currentText().toStdString();
+    if (remoteIp_->isChecked() && !ips_->text().isEmpty()) {
+        std::vector<std::string> addresses;
+        for (const QString& item : ips_->text().split(','))
+            addresses.push_back(item.toStdString());
+        port.addresses = addresses;
+    } else if (remoteIpRange_->isChecked() && !ipMax_->text().isEmpty()) {
+        port.addresses = std::vector<std::string> {(ipMin_->text() + "-" + ipMax_->text()).toStdString()};
+    } else if (remoteHost_->isChecked() && !hosts_->text().isEmpty()) {
+        port.hosts = HostPatterns().value_or(std::vector<std::string>());
+    }
+    return port;
+}
+
+bool EditApp_Step4::CheckRange()
+{
+    return panel::CheckIpRange(ipMin_->text().toStdString(), ipMax_->text().toStdString());
+}
+
+bool EditApp_Step4::PortFieldsValid()
+{
+    if (!panel::CheckPortOk(number_->text().toStdString())) {
+        panel::ShowMessage(this, "Problem with the Port number");
+        return false;
+    }
+    if ((remoteIp_->isChecked() && !panel::CheckIpList(ips_->text().toStdString()))
+        || (remoteIpRange_->isChecked() && !CheckRange())) {
+        panel::ShowMessage(this, "Problem with the Ip list syntax");
+        return false;
+    }
+    if (remoteHost_->isChecked() && !HostPatterns()) {
+        panel::ShowMessage(this, "Problem with the host name syntax");
+        return false;
+    }
+    return true;
+}
+
+std::optional<size_t> EditApp_Step4::SelectedPort() const
+{
+    if (selectedRow_ < 1 || static_cast<size_t>(selectedRow_) > working_.ports.size())
+        return std::nullopt;
+    return static_cast<size_t>(selectedRow_ - 1);
+}
+
+void EditApp_Step4::PortsChanged()
+{
+    RefreshForm();
+    ClearText();
+    selectedRow_ = 0;
+}
+
+void EditApp_Step4::AddNewClicked()
+{
+    if (!PortFieldsValid())
+        return;
+    working_.ports.push_back(CreatePort());
+    PortsChanged();
+}
+
+void EditApp_Step4::EditPortClicked()
+{
+    const std::optional<size_t> selected = SelectedPort();
+    // Checked as Add checks: an update must not store what Add refuses.
+    if (!selected || !PortFieldsValid())
+        return;
+    const rules::Port replaced = working_.ports[*selected];
+    working_.ports.erase(working_.ports.begin() + static_cast<std::ptrdiff_t>(*selected));
+    rules::Port updated = CreatePort();
+    // A port written with both addresses and names keeps the half the
+    // fields did not show.
+    if (remoteHost_->isChecked()) {
+        if (const std::vector<std::string> addresses = replaced.ShownAddresses(); !addresses.empty())
+            updated.addresses = addresses;
+    } else if (!replaced.ShownAddresses().empty()) {
+        updated.hosts = replaced.hosts;
+    }
+    working_.ports.push_back(updated);
+    PortsChanged();
+}
+
+void EditApp_Step4::DeletePortClicked()
+{
+    const std::optional<size_t> selected = SelectedPort();
+    if (!selected)
+        return;
+    working_.ports.erase(working_.ports.begin() + static_cast<std::ptrdiff_t>(*selected));
+    PortsChanged();
+    DisableButtons();
+}
+
+void EditApp_Step4::PortClicked(QTreeWidgetItem* row)
+{
+    if (!row)
+        return;
+    selectedRow_ = ports_->indexOfTopLevelItem(row) + 1;
+    const rules::Port& port = working_.ports[static_cast<size_t>(selectedRow_ - 1)];
+    {
+        const QSignalBlocker quiet(alias_);
+        alias_->setEditText(QString::fromStdString(port.alias));
+    }
+    const std::optional<int> number = port.Number();
+    number_->setText(number ? QString::number(*number) : QString::fromStdString(port.number.value_or("")));
+    QStringList addresses;
+    ipMin_->clear();
+    ipMax_->clear();
+    const std::vector<std::string> shown = port.ShownAddresses();
+    for (const std::string& ip : shown) {
+        const size_t dash = ip.find('-');
+        if (dash != std::string::npos) {
+            remoteIpRange_->setChecked(true);
+            ipMin_->setText(QString::fromStdString(ip.substr(0, dash)));
+            ipMax_->setText(QString::fromStdString(ip.substr(dash + 1)));
+        } else {
+            addresses << QString::fromStdString(ip);
+        }
+    }
+    const QStringList hosts = port.hosts ? Texts(*port.hosts) : QStringList();
+    hosts_->setText(hosts.join(","));
+    if (!hosts.isEmpty() && addresses.isEmpty() && ipMin_->text().isEmpty())
+        remoteHost_->setChecked(true);
+    else if (!addresses.isEmpty() || shown.empty())
+        remoteIp_->setChecked(true);
+    ips_->setText(addresses.join(","));
+    editPort_->setEnabled(true);
+    deletePort_->setEnabled(true);
+}
+
+bool EditApp_Step4::FieldsEmpty() const
+{
+    return number_->text().isEmpty() && ips_->text().isEmpty() && ipMax_->text().isEmpty() && ipMin_->text().isEmpty()
+        && hosts_->text().isEmpty();
+}
+
+std::optional<std::vector<std::string>> EditApp_Step4::HostPatterns() const
+{
+    // International names as typed ("bücher.example") become their ASCII
+    // form, which is what programs look up and the rules compare.
+    QStringList items;
+    for (QString item : hosts_->text().split(',')) {
+        item = item.trimmed();
+        const bool domain = item.startsWith("*.");
+        const QString name = domain ? item.mid(2) : item;
+        if (name == "*" || name == "?" || name.contains('*')) {
+            items << item;
+            continue;
+        }
+        const QByteArray ace = QUrl::toAce(name);
+        if (ace.isEmpty())
+            return std::nullopt;
+        items << (domain ? "*." : "") + QString::fromLatin1(ace);
+    }
+    return panel::CheckHostList(items.join(',').toStdString());
+}
+
+void EditApp_Step4::NewPortNumChanged()
+{
+    if (FieldsEmpty()) {
+        addNew_->setEnabled(false);
+        editPort_->setEnabled(false);
+        return;
+    }
+    addNew_->setEnabled(true);
+    editPort_->setEnabled(selectedRow_ > 0);
+    const auto number = panel::TextToInteger(number_->text().toStdString());
+    if (!number)
+        return; // not a number: the alias stays
+    const QSignalBlocker quiet(alias_);
+    const int index = alias_->findData(*number);
+    alias_->setCurrentIndex(index);
+    if (index < 0)
+        alias_->setEditText(QString());
+}
+
+void EditApp_Step4::AliasChosen()
+{
+    const std::string shown = alias_->currentText().toStdString();
+    for (const auto& [name, number] : aliases_) {
+        if (name == shown) {
+            number_->setText(QString::number(number));
+            break;
+        }
+    }
+    const bool any = !number_->text().isEmpty();
+    addNew_->setEnabled(any);
+    if (!any)
+        number_->clear();
+}
+
+void EditApp_Step4::AliasTyped(const QString& typed)
+{
+    // Deleting (the text got shorter) does not complete again, so the user
+    // can take letters away.
+    const bool deleting = typed.size() < lastTyped_.size();
+    lastTyped_ = typed;
+    if (completing_ || deleting || typed.isEmpty())
+        return;
+    const int found = alias_->findText(typed, Qt::MatchStartsWith);
+    if (found < 0)
+        return;
+    completing_ = true;
+    const QString whole = alias_->itemText(found);
+    alias_->setCurrentIndex(found);
+    alias_->lineEdit()->setText(whole);
+    alias_->lineEdit()->setSelection(static_cast<int>(typed.size()), static_cast<int>(whole.size() - typed.size()));
+    lastTyped_ = typed;
+    completing_ = false;
+    AliasChosen();
+}
+
+void EditApp_Step4::AddressFieldsChanged()
+{
+    const bool list = remoteIp_->isChecked() && !ips_->text().isEmpty();
+    const bool range = !ipMin_->text().isEmpty() && !ipMax_->text().isEmpty();
+    const bool hosts = remoteHost_->isChecked() && !hosts_->text().isEmpty();
+    if (list || range || hosts) {
+        addNew_->setEnabled(true);
+        editPort_->setEnabled(selectedRow_ > 0);
+    } else if (FieldsEmpty()) {
+        addNew_->setEnabled(false);
+        editPort_->setEnabled(false);
+    }
+}
+
+void EditApp_Step4::RemoteChoiceChanged()
+{
+    // An incoming peer has no name: host names are for outgoing rules.
+    const bool outgoing = direction_->currentText() != "INCOMING";
+    if (!outgoing && remoteHost_->isChecked())
+        remoteIp_->setChecked(true);
+    remoteHost_->setEnabled(outgoing);
+    const bool list = remoteIp_->isChecked();
+    const bool hosts = remoteHost_->isChecked();
+    ips_->setEnabled(list);
+    ipMin_->setEnabled(!list && !hosts);
+    ipMax_->setEnabled(!list && !hosts);
+    hosts_->setEnabled(hosts);
+}

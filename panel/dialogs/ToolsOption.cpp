@@ -1,0 +1,171 @@
+#include "dialogs/ToolsOption.h"
+
+#include "widgets/WindowTools.h"
+#include "platform/Settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+using panel::Named;
+
+QGroupBox* Frame(const char* name, const char* caption, QWidget* parent)
+{
+    return Named(new QGroupBox(caption, parent), name);
+}
+
+}  // namespace
+
+ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Store store, QWidget* parent)
+    : QDialog(parent), store_(std::move(store))
+{
+    setObjectName("ToolsOption");
+    setWindowTitle("  General Settings");
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    auto* tabs = Named(new QTabWidget(this), "SSTab1");
+    auto* general = new QWidget(tabs);
+    auto* page = new QVBoxLayout(general);
+    tabs->addTab(general, "General");
+
+    auto* frame1 = Frame("Frame1", "  General Korvel firewall settings", general);
+    startup_ = Named(new QCheckBox("Load Korvel firewall at startup", frame1), "StartupCheck");
+    decideEveryProgram_ = Named(new QCheckBox("Decide every program I start", frame1), "DecideEveryProgramCheck");
+    decideEveryProgram_->setToolTip("Programs of your session and your services start under the firewall "
+                                    "(from now on, and at every login); otherwise only programs started with zel-run.");
+    auto* general1 = new QVBoxLayout(frame1);
+    general1->addWidget(startup_);
+    general1->addWidget(decideEveryProgram_);
+    page->addWidget(frame1);
+
+    auto* frame2 = Frame("Frame2", "  Graph settings", general);
+    auto* graph = new QHBoxLayout(frame2);
+    graph->addWidget(Named(new QLabel("Update graph every :", frame2), "Label4"));
+    const struct {
+        const char* name;
+        const char* caption;
+        int interval;
+    } intervals[] = {{"SecondOpt", "1 second", 1000}, {"SixtySecondOpt", "1 Minute", 60000},
+                     {"ThreeHundredSecondOpt", "5 Minutes", 300000}};
+    for (const auto& interval : intervals) {
+        auto* option = Named(new QRadioButton(interval.caption, frame2), interval.name);
+        // Shown, not chosen here: the chart's second is part of its design.
+        option->setEnabled(false);
+        option->setChecked(graphIntervalMs == interval.interval);
+        graph->addWidget(option);
+    }
+    graph->addStretch(1);
+    page->addWidget(frame2);
+
+    auto* frame3 = Frame("Frame3", "  Log file settings", general);
+    auto* logRows = new QVBoxLayout(frame3);
+    auto* logs = new QHBoxLayout;
+    logRows->addLayout(logs);
+    logDays_ = Named(new QLineEdit(frame3), "LogFiles");
+    logDays_->setMaximumWidth(80);
+    logs->addWidget(logDays_);
+    logs->addWidget(Named(new QLabel("Number of days to save the log", frame3), "Label2"));
+    logs->addStretch(1);
+    journalRecords_ = Named(new QCheckBox("Also send each record to the system journal", frame3), "JournalRecordsCheck");
+    journalRecords_->setToolTip("Every connection logged also goes to the journal (journalctl -t tessary), "
+                                "so that the machine's log forwarding takes it; the daily log stays as it is.");
+    logRows->addWidget(journalRecords_);
+    page->addWidget(frame3);
+
+    auto* frame4 = Frame("Frame4", "  UDP mode", general);
+    udpMode_ = Named(new QCheckBox("Use udp full mode state", frame4), "UdpModeCheck");
+    (new QVBoxLayout(frame4))->addWidget(udpMode_);
+    page->addWidget(frame4);
+
+    auto* frame5 = Frame("Frame5", "  Security settings", general);
+    askBeforeApplying_ = Named(new QCheckBox("Ask for applying system security settings to all applications", frame5),
+                               "ApplySettingsCheck");
+    auto* security = new QVBoxLayout(frame5);
+    security->addWidget(askBeforeApplying_);
+    // Off by default: an alert waits for the user. On, nobody at the screen
+    // does not hold a program up for ever; the answer is Block.
+    auto* timeout = new QHBoxLayout;
+    alertTimeout_ = Named(new QCheckBox("Answer for me after", frame5), "AlertTimeoutCheck");
+    alertSeconds_ = Named(new QSpinBox(frame5), "AlertTimeoutSeconds");
+    alertSeconds_->setRange(5, platform::settings::kMaxAlertTimeout);
+    alertSeconds_->setValue(60);
+    timeout->addWidget(alertTimeout_);
+    timeout->addWidget(alertSeconds_);
+    timeout->addWidget(Named(new QLabel("seconds (the answer is Block)", frame5), "AlertTimeoutLabel"));
+    timeout->addStretch(1);
+    security->addLayout(timeout);
+    connect(alertTimeout_, &QCheckBox::toggled, alertSeconds_, &QWidget::setEnabled);
+    // Nobody can see the question (the screen locked, no display): the
+    // program is not held up until somebody comes back.
+    auto* away = new QHBoxLayout;
+    auto* awayLabel = Named(new QLabel("When nobody is at the screen, &answer", frame5), "AwayAnswerLabel");
+    awayAnswer_ = Named(new QComboBox(frame5), "AwayAnswerCombo");
+    awayAnswer_->addItems({"Block", "Allow"});
+    awayLabel->setBuddy(awayAnswer_);
+    auto* afterLabel = Named(new QLabel("a&fter", frame5), "AwayAfterLabel");
+    awaySeconds_ = Named(new QSpinBox(frame5), "AwayTimeoutSeconds");
+    awaySeconds_->setRange(0, platform::settings::kMaxAlertTimeout);
+    afterLabel->setBuddy(awaySeconds_);
+    away->addWidget(awayLabel);
+    away->addWidget(awayAnswer_);
+    away->addWidget(afterLabel);
+    away->addWidget(awaySeconds_);
+    away->addWidget(Named(new QLabel("seconds", frame5), "AwaySecondsLabel"));
+    away->addStretch(1);
+    security->addLayout(away);
+    page->addWidget(frame5);
+    layout->addWidget(tabs);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    Named(buttons->button(QDialogButtonBox::Ok), "OkBtn")->setDefault(true);
+    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &ToolsOption::Ok);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    // Load, in the documented order.
+    logDays_->setText(QString::fromStdString(current.logDays));
+    startup_->setChecked(current.startAtLogin);
+    decideEveryProgram_->setChecked(current.decideEveryProgram);
+    udpMode_->setChecked(current.udpFullMode);
+    askBeforeApplying_->setChecked(current.askBeforeApplyingToAll);
+    alertTimeout_->setChecked(current.alertTimeout.has_value());
+    alertSeconds_->setEnabled(current.alertTimeout.has_value());
+    if (current.alertTimeout)
+        alertSeconds_->setValue(*current.alertTimeout);
+    awayAnswer_->setCurrentIndex(current.awayAllows ? 1 : 0);
+    awaySeconds_->setValue(current.awaySeconds);
+    journalRecords_->setChecked(current.journalRecords);
+    adjustSize();
+    panel::CenterForm(this);
+}
+
+void ToolsOption::Ok()
+{
+    panel::Options options;
+    options.logDays = logDays_->text().toStdString();
+    options.startAtLogin = startup_->isChecked();
+    options.decideEveryProgram = decideEveryProgram_->isChecked();
+    options.udpFullMode = udpMode_->isChecked();
+    options.askBeforeApplyingToAll = askBeforeApplying_->isChecked();
+    if (alertTimeout_->isChecked())
+        options.alertTimeout = alertSeconds_->value();
+    options.awayAllows = awayAnswer_->currentIndex() == 1;
+    options.awaySeconds = awaySeconds_->value();
+    options.journalRecords = journalRecords_->isChecked();
+    const panel::OptionsStored stored = store_(options);
+    sessionChanged_ = sessionChanged_ || stored.sessionChanged;
+    if (stored.stored)
+        accept();
+}

@@ -1,0 +1,92 @@
+#include "widgets/DefaultsGroup.h"
+
+#include "widgets/WindowTools.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QLabel>
+#include <QRadioButton>
+
+using rules::Direction;
+using rules::Permission;
+
+namespace {
+
+// The buttons of a row, in their order, with the permission each stands for.
+constexpr Permission kPermissions[3] = {Permission::kPermit, Permission::kAsk, Permission::kDeny};
+constexpr const char* kNames[2][3] = {{"InAllow", "InAsk", "InBlock"}, {"OutAllow", "OutAsk", "OutBlock"}};
+
+}  // namespace
+
+DefaultsGroup::DefaultsGroup(const QString& title, QWidget* parent) : QGroupBox(title, parent)
+{
+    setObjectName("Frame5");
+    grid_ = new QGridLayout(this);
+    captions_[0] = panel::PlainLabel("Label3", "Allow          Ask           Block", this);
+    captions_[1] = panel::PlainLabel("Label1", "Incoming network permission :", this);
+    captions_[2] = panel::PlainLabel("Label2", "Outgoing network permission :", this);
+    grid_->addWidget(captions_[0], 0, 1, 1, 3);
+    grid_->addWidget(captions_[1], 1, 0);
+    grid_->addWidget(captions_[2], 2, 0);
+    for (const Direction direction : {Direction::kIncoming, Direction::kOutgoing}) {
+        Row& row = RowOf(direction);
+        const int line = direction == Direction::kIncoming ? 0 : 1;
+        for (int i = 0; i < 3; ++i)
+            row.buttons[i] = panel::Named(new QRadioButton(this), kNames[line][i]);
+    }
+    // Made in the order the window has always had them, for the keyboard's.
+    for (const Direction direction : {Direction::kIncoming, Direction::kOutgoing}) {
+        Row& row = RowOf(direction);
+        row.group = new QButtonGroup(this);
+        for (int i = 0; i < 3; ++i) {
+            row.group->addButton(row.buttons[i]);
+            grid_->addWidget(row.buttons[i], direction == Direction::kIncoming ? 1 : 2, i + 1);
+        }
+        connect(row.group, &QButtonGroup::buttonClicked, this, [this, direction] { emit Picked(direction); });
+    }
+    grid_->setColumnStretch(4, 1);
+}
+
+void DefaultsGroup::Show(std::optional<Permission> incoming, std::optional<Permission> outgoing)
+{
+    Show(Direction::kIncoming, incoming);
+    Show(Direction::kOutgoing, outgoing);
+}
+
+void DefaultsGroup::Show(Direction direction, std::optional<Permission> permission)
+{
+    Row& row = RowOf(direction);
+    // A group with nothing selected says "no default of its own".
+    row.group->setExclusive(false);
+    for (int i = 0; i < 3; ++i)
+        row.buttons[i]->setChecked(permission == kPermissions[i]);
+    row.group->setExclusive(true);
+}
+
+std::optional<Permission> DefaultsGroup::Chosen(Direction direction) const
+{
+    const Row& row = RowOf(direction);
+    for (int i = 0; i < 3; ++i)
+        if (row.buttons[i]->isChecked())
+            return kPermissions[i];
+    return std::nullopt;
+}
+
+panel::ChosenDefaults DefaultsGroup::Chosen() const { return {Chosen(Direction::kIncoming), Chosen(Direction::kOutgoing)}; }
+
+void DefaultsGroup::SetAskEnabled(bool enabled)
+{
+    in_.buttons[1]->setEnabled(enabled);
+    out_.buttons[1]->setEnabled(enabled);
+}
+
+void DefaultsGroup::SetButtonsEnabled(bool enabled)
+{
+    for (const Row* row : {&in_, &out_})
+        for (QRadioButton* button : row->buttons)
+            button->setEnabled(enabled);
+    for (QLabel* caption : captions_)
+        caption->setEnabled(enabled);
+}
+
+void DefaultsGroup::AddBelow(QLayout* row) { grid_->addLayout(row, 3, 0, 1, 5); }

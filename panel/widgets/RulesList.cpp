@@ -1,0 +1,81 @@
+#include "widgets/RulesList.h"
+
+#include "core/RuleDescription.h"
+#include "widgets/WindowTools.h"
+
+#include <QHeaderView>
+#include <QSignalBlocker>
+
+namespace {
+
+constexpr int kRuleRole = Qt::UserRole;
+
+}  // namespace
+
+RulesList::RulesList(QWidget* parent) : QTreeWidget(parent)
+{
+    setObjectName("MainListView");
+    setRootIsDecorated(false);
+    setHeaderLabels({"Rule No.", "Rule Name.", "Rule description"});
+    setColumnWidth(0, 70);
+    setColumnWidth(1, 150);
+    header()->setSectionsClickable(true);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { panel::SortList(this, column + 1, 0); });
+    connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* row, int column) {
+        if (column != 0 || RuleOf(row) < 0)
+            return;
+        const bool on = row->checkState(0) == Qt::Checked;
+        {
+            const QSignalBlocker quiet(this);
+            ShowState(row, on);
+        }
+        emit Switched(RuleOf(row), on);
+    });
+}
+
+bool RulesList::Show(const rules::Application* app)
+{
+    const QSignalBlocker quiet(this);
+    clear();
+    if (!app)
+        return false;
+    bool listed = false;
+    for (size_t i = 0; i < app->rules.size(); ++i) {
+        const rules::Rule& rule = app->rules[i];
+        if (!rule.listed)
+            continue; // not listed, but counted
+        auto* row = new QTreeWidgetItem(this);
+        row->setText(0, QString::number(i + 1));
+        row->setData(0, kRuleRole, static_cast<int>(i));
+        row->setText(1, QString::fromStdString(rule.name));
+        row->setText(2, QString::fromStdString(panel::RuleDescription(rule)));
+        row->setToolTip(2, row->text(2));
+        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+        ShowState(row, rule.inForce.value_or(false));
+        listed = true;
+    }
+    return listed;
+}
+
+int RulesList::RuleOf(const QTreeWidgetItem* row)
+{
+    return row && row->data(0, kRuleRole).isValid() ? row->data(0, kRuleRole).toInt() : -1;
+}
+
+void RulesList::SelectRule(int rule)
+{
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (RuleOf(topLevelItem(i)) == rule)
+            setCurrentItem(topLevelItem(i));
+}
+
+void RulesList::ShowState(QTreeWidgetItem* row, bool inForce)
+{
+    row->setCheckState(0, inForce ? Qt::Checked : Qt::Unchecked);
+    QFont font = row->font(0);
+    font.setBold(inForce);
+    for (int column = 0; column < 3; ++column) {
+        row->setFont(column, font);
+        row->setForeground(column, inForce ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    }
+}

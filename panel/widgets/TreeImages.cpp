@@ -1,0 +1,75 @@
+#include "widgets/TreeImages.h"
+
+#include "gui/Art.h"
+
+#include <QColor>
+#include <QHash>
+#include <QPixmap>
+
+namespace panel {
+
+QIcon TreeImage(const char* key)
+{
+    static QHash<QString, QIcon> images;
+    const QString name = key;
+    if (auto found = images.find(name); found != images.end())
+        return *found;
+    QPixmap pixmap;
+    if (name == "Approve" || name == "ApproveYellow")
+        pixmap = art::StatusIcon(art::Mark::kAllow, 32, name.endsWith("Yellow"));
+    else if (name == "Deny" || name == "DenyYellow")
+        pixmap = art::StatusIcon(art::Mark::kBlock, 32, name.endsWith("Yellow"));
+    else if (name == "Ask" || name == "AskYellow")
+        pixmap = art::StatusIcon(art::Mark::kAsk, 32, name.endsWith("Yellow"));
+    else if (name == "LogIcon")
+        pixmap = art::LogIcon(32);
+    else if (name == "Protection")
+        pixmap = art::FirewallIcon(32);
+    else if (name == "MyComp" || name == "MyComp2")
+        pixmap = art::ComputerIcon(32);
+    else if (name == "Img3")
+        pixmap = art::FolderIcon(32, QColor(150, 170, 200));
+    else if (name == "Img1" || name == "Img2")
+        pixmap = art::FolderIcon(32, QColor(240, 200, 90));
+    else
+        pixmap = art::GenericProgramIcon(32);
+    return *images.insert(name, QIcon(pixmap));
+}
+
+const char* PermissionImage(std::optional<rules::Permission> permission)
+{
+    if (!permission)
+        return nullptr;
+    switch (*permission) {
+    case rules::Permission::kPermit:
+        return "Approve";
+    case rules::Permission::kAsk:
+        return "Ask";
+    case rules::Permission::kDeny:
+        break;
+    }
+    return "Deny";
+}
+
+QString PermissionText(std::optional<rules::Permission> permission)
+{
+    if (!permission)
+        return QString();
+    switch (*permission) {
+    case rules::Permission::kPermit:
+        return "Allow";
+    case rules::Permission::kAsk:
+        return "Ask";
+    case rules::Permission::kDeny:
+        break;
+    }
+    return "Deny";
+}
+
+QString NodeText(const std::string& description)
+{
+    const QString text = QString::fromStdString(description);
+    return text.left(1) + text.mid(1).toLower();
+}
+
+}  // namespace panel

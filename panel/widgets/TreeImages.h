@@ -1,0 +1,27 @@
+#pragma once
+
+#include "rules/Words.h"
+
+#include <QIcon>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+// The pictures and words of the navigation tree and the lists of
+// applications: drawn once, kept for the life of the program.
+namespace panel {
+
+// "Approve", "Deny", "Ask" (and their "Yellow" forms), "LogIcon",
+// "Protection", "MyComp", "MyComp2", "Img1" to "Img3"; anything else is a
+// generic program.
+QIcon TreeImage(const char* key);
+// The picture of a default; nullptr for none.
+const char* PermissionImage(std::optional<rules::Permission> permission);
+// "Allow", "Ask", "Deny", or nothing.
+QString PermissionText(std::optional<rules::Permission> permission);
+// An application's name in the tree: the description with its first
+// character as it is and the rest in lower case ("Internet explorer").
+QString NodeText(const std::string& description);
+
+}  // namespace panel

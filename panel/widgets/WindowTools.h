@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QTreeWidget;
+class QUrl;
+
+// Small things every window of the control panel does.
+namespace panel {
+
+// A control with its object name: how tests and the system tests find it.
+template <typename T>
+T* Named(T* widget, const char* name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+// A label that shows its text as it is (texts from programs are never markup).
+QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent);
+
+// Moves the window so that its centre is the centre of the primary screen's
+// work area (the screen without panels and task bars).
+void CenterForm(QWidget* window);
+
+// Sorts a list by the clicked column (1-based). order 1 sorts ascending, 2
+// descending; 0 flips the direction when the column is the one of the
+// previous call (by any list: one slot for the whole program) and keeps it
+// for another column. The list keeps its column and direction, so that it
+// can be sorted so again when it is filled again (SortAsBefore).
+void SortList(QTreeWidget* list, int column, int order);
+void SortAsBefore(QTreeWidget* list);
+
+// Opens a page or a mail link with the desktop's handler; false when it
+// cannot. Tests record instead (SetUrlOpener; nullptr restores the desktop's).
+bool OpenUrl(const QUrl& url);
+void SetUrlOpener(std::function<bool(const QUrl&)> opener);
+
+// A plain message with an OK button.
+void ShowMessage(QWidget* parent, const QString& text);
+// Where messages go instead of a message box (tests); nullptr restores the box.
+void SetMessageSink(std::function<void(const QString&)> sink);
+
+}  // namespace panel

@@ -1,0 +1,16 @@
+#include "windows/AddNewMenu.h"
+
+#include <QAction>
+
+AddNewMenu::AddNewMenu(QWidget* parent) : QMenu("AddNewMenu", parent)
+{
+    setObjectName("AddNewMenu");
+    QAction* addNew = addAction("Add new");
+    addNew->setObjectName("AddNewApp");
+    connect(addNew, &QAction::triggered, this, &AddNewMenu::AddNew);
+    QMenu* fromLog = addMenu("AddNewFromLog");
+    fromLog->setObjectName("AddFromLogMnu");
+    QAction* addFromLog = fromLog->addAction("Add application");
+    addFromLog->setObjectName("AddNewLogMnu");
+    connect(addFromLog, &QAction::triggered, this, &AddNewMenu::AddFromLog);
+}

@@ -1,0 +1,267 @@
+#include "windows/ApplicationPane.h"
+
+#include "core/LogReader.h"
+#include "core/PanelConstants.h"
+#include "core/SettingValues.h"
+#include "gui/ProgramIcon.h"
+#include "widgets/DefaultsGroup.h"
+#include "windows/LogView.h"
+#include "widgets/RulesList.h"
+#include "windows/SecurityLevelBox.h"
+#include "widgets/TreeImages.h"
+#include "widgets/WindowTools.h"
+#include "platform/RulesFormat.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <ctime>
+
+namespace {
+
+namespace rf = platform::rules_format;
+using View = panel::Selection::View;
+
+}  // namespace
+
+ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFrame(parent), core_(core)
+{
+    setObjectName("Frame3");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* title = new QHBoxLayout;
+    icon_ = panel::PlainLabel("AppIcon", QString(), this);
+    icon_->setFixedSize(32, 32);
+    name_ = panel::PlainLabel("AppName", QString(), this);
+    QFont heading = name_->font();
+    heading.setBold(true);
+    heading.setPointSizeF(heading.pointSizeF() * 1.15);
+    name_->setFont(heading);
+    title->addWidget(icon_);
+    title->addWidget(name_, 1);
+    layout->addLayout(title);
+
+    security_ = new SecurityLevelBox(this);
+    layout->addWidget(security_);
+    settings_ = panel::Named(new QGroupBox("  Application settings  ", this), "Frame2");
+    auto* outer = new QVBoxLayout(settings_);
+    defaults_ = new DefaultsGroup("  Default application permission  ", settings_);
+    outer->addWidget(defaults_);
+    auto* row = new QHBoxLayout;
+    followSystem_ = panel::Named(new QCheckBox(settings_), "ApplyCustomCheck");
+    row->addWidget(followSystem_);
+    row->addWidget(panel::PlainLabel("ApplyCustomLabel", "Apply system rules", settings_));
+    row->addStretch(1);
+    outer->addLayout(row);
+    layout->addWidget(settings_);
+    advanced_ = panel::Named(new QPushButton("Advanced...", this), "CmdAdvanced");
+    apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
+    // Every choice here applies at once: the button stays as the window has
+    // always shown it, and is never needed.
+    apply_->setEnabled(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(advanced_);
+    buttons->addWidget(apply_);
+    layout->addLayout(buttons);
+
+    rules_ = new RulesList(this);
+    rules_->setAlternatingRowColors(true);
+    layout->addWidget(rules_, 1);
+    log_ = new LogView(this);
+    log_->HasEntry = [this](const std::string& name) { return core_.Rules().Find(name) != nullptr; };
+    log_->hide();
+    layout->addWidget(log_, 1);
+    showServices_ = panel::Named(new QCheckBox("Show services", this), "ShowServicesCheck");
+    layout->addWidget(showServices_);
+    auto* notes = new QHBoxLayout;
+    note_ = panel::PlainLabel("AdditionalRuleNote", QString(), this);
+    blockActive_ = panel::PlainLabel("BlockActive", QString(), this);
+    blockActive_->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
+    notes->addWidget(note_, 1);
+    notes->addWidget(blockActive_);
+    layout->addLayout(notes);
+    statisticsFrame_ = panel::Named(new QGroupBox("  Application information", this), "AppStatFrame");
+    auto* statistics = new QVBoxLayout(statisticsFrame_);
+    statistics_ = panel::PlainLabel("AppStatText", QString(), statisticsFrame_);
+    statistics_->setWordWrap(true);
+    statistics->addWidget(statistics_);
+    layout->addWidget(statisticsFrame_);
+
+    connect(defaults_, &DefaultsGroup::Picked, this, &ApplicationPane::DefaultPicked);
+    connect(followSystem_, &QCheckBox::clicked, this, &ApplicationPane::FollowSystemClicked);
+    connect(advanced_, &QPushButton::clicked, this, &ApplicationPane::AdvancedRequested);
+    connect(apply_, &QPushButton::clicked, this, &ApplicationPane::Apply);
+    connect(security_, &SecurityLevelBox::LevelChosen, this, &ApplicationPane::LevelChosen);
+    connect(security_, &SecurityLevelBox::PresetChosen, this, &ApplicationPane::PresetChosen);
+    connect(security_, &SecurityLevelBox::MenuRequested, this, [this](const QPoint& at) {
+        security_->PopUpMenu(core_.Mode() == panel::SecurityMode::kCustom, at);
+    });
+    connect(rules_, &RulesList::Switched, this, &ApplicationPane::RuleSwitched);
+    connect(showServices_, &QCheckBox::clicked, this, &ApplicationPane::RefreshLog);
+}
+
+void ApplicationPane::SetCaption(const QString& caption) { name_->setText(caption); }
+
+void ApplicationPane::ShowParts(View view)
+{
+    const auto show = [](std::initializer_list<QWidget*> widgets, bool visible) {
+        for (QWidget* widget : widgets)
+            widget->setVisible(visible);
+    };
+    if (view == View::kLog) {
+        show({security_, settings_, statisticsFrame_, advanced_, note_, blockActive_, rules_}, false);
+        show({log_, showServices_, name_, icon_}, true);
+    } else if (view == View::kApplication) {
+        show({settings_, statisticsFrame_, advanced_, note_, blockActive_, rules_}, true);
+        show({showServices_, security_, log_}, false);
+        defaults_->SetAskEnabled(true);
+        rules_->setColumnWidth(0, 70);
+        rules_->setColumnWidth(1, 150);
+    } else {
+        show({rules_, log_, showServices_, settings_, statisticsFrame_, blockActive_}, false);
+        show({security_, advanced_, note_}, true);
+        icon_->setPixmap(panel::TreeImage("MyComp").pixmap(32, 32));
+    }
+    show({this}, true);
+}
+
+void ApplicationPane::ShowSelection()
+{
+    const panel::Selection& selected = core_.Selected();
+    ShowParts(selected.view);
+    if (selected.view == View::kLog) {
+        ShowLogView();
+    } else if (selected.view == View::kApplication) {
+        current_ = selected.application;
+        ShowApplication(current_);
+    } else {
+        current_ = rf::kGeneralApp;
+        ShowSecurity();
+        ShowApplication(current_);
+    }
+}
+
+void ApplicationPane::ShowSecurity() { security_->Show(core_.Security()); }
+
+void ApplicationPane::ShowApplication(const std::string& name)
+{
+    const rules::Application* app = core_.Rules().Find(name);
+    const bool general = name == rf::kGeneralApp;
+    defaults_->SetAskEnabled(!(app && app->service));
+    {
+        const QSignalBlocker quiet(followSystem_);
+        if (app && !app->incoming && !app->outgoing)
+            followSystem_->setChecked(true);
+        else if (!general)
+            followSystem_->setChecked(false);
+    }
+    defaults_->Show(app ? app->incoming : std::nullopt, app ? app->outgoing : std::nullopt);
+    if (app && !general) {
+        name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
+        icon_->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->path), 32));
+    }
+    rules_->Show(app);
+    const auto status = panel::TextToInteger(core_.Settings().SecurityStatus);
+    ShowBlockAll(!(status && *status == 1));
+    note_->setText(app && !app->rules.empty() ? "There are additional rules at the advanced mode." : "");
+    ShowStatistics(app && !general ? app : nullptr);
+}
+
+void ApplicationPane::ShowBlockAll(bool on) { blockActive_->setText(on ? "Block all is now active." : ""); }
+
+void ApplicationPane::ShowStatistics(const rules::Application* app)
+{
+    if (!app) {
+        statistics_->clear();
+        statisticsFrame_->hide();
+        return;
+    }
+    statistics_->setText(
+        QString::fromStdString(panel::AppStatistics(*app, core_.Settings().LogFilePath, std::time(nullptr))));
+    statisticsFrame_->show();
+}
+
+void ApplicationPane::ShowLogView()
+{
+    const panel::PanelSettings& settings = core_.Settings();
+    log_->Open(core_.Selected().logKey, {settings.LogFilePath, settings.VRNFolder + panel::kPortsFileName,
+                                         core_.ServiceManager(), showServices_->isChecked()});
+}
+
+void ApplicationPane::RefreshLog()
+{
+    if (!core_.Selected().Shows(View::kLog))
+        return;
+    const panel::PanelSettings& settings = core_.Settings();
+    log_->Refresh({settings.LogFilePath, settings.VRNFolder + panel::kPortsFileName, core_.ServiceManager(),
+                   showServices_->isChecked()});
+}
+
+void ApplicationPane::SetRulesEditing(bool enabled)
+{
+    // Without rules there is nothing to show in the lists: what could change
+    // them is switched off (the logs stay to be read); no level is known.
+    settings_->setEnabled(enabled);
+    advanced_->setEnabled(enabled);
+    security_->SetKnown(enabled);
+    if (!enabled)
+        apply_->setEnabled(false);
+}
+
+void ApplicationPane::Apply()
+{
+    if (current_.empty())
+        return;
+    core_.ApplyDefaults(current_, defaults_->Chosen(), followSystem_->isChecked(), security_->Level());
+    if (current_ == rf::kGeneralApp) {
+        security_->ShowSliderLevel();
+        ShowSecurity();
+    }
+    emit RulesChanged(current_);
+}
+
+void ApplicationPane::DefaultPicked(rules::Direction direction)
+{
+    {
+        const QSignalBlocker quiet(followSystem_);
+        followSystem_->setChecked(false);
+    }
+    const rules::Direction other
+        = direction == rules::Direction::kIncoming ? rules::Direction::kOutgoing : rules::Direction::kIncoming;
+    if (!defaults_->Chosen(other))
+        defaults_->Show(other, core_.DefaultToShow(current_, other));
+    Apply();
+}
+
+void ApplicationPane::FollowSystemClicked()
+{
+    Apply();
+    ShowSelection();
+}
+
+void ApplicationPane::LevelChosen(int)
+{
+    // The level is the system settings' (the box shows only with them).
+    current_ = rf::kGeneralApp;
+    core_.SetMode(panel::SecurityMode::kNormal);
+    Apply();
+}
+
+void ApplicationPane::PresetChosen(int level)
+{
+    core_.ApplyPreset(level);
+    ShowSelection();
+}
+
+void ApplicationPane::RuleSwitched(int rule, bool inForce)
+{
+    if (!core_.RulesReadable() || rule < 0)
+        return;
+    core_.SetRuleInForce(current_, static_cast<size_t>(rule), inForce);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "core/PanelCore.h"
+#include "core/Selection.h"
+
+#include <QFrame>
+
+#include <string>
+
+class DefaultsGroup;
+class LogView;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class RulesList;
+class SecurityLevelBox;
+
+// The main window's right-hand side for one node: the system settings and
+// their level, a program's defaults, rules and statistics, or a traffic
+// log. What the user changes here goes to the panel's core at once.
+class ApplicationPane : public QFrame {
+    Q_OBJECT
+public:
+    ApplicationPane(panel::PanelCore& core, QWidget* parent);
+
+    // Shows the core's selection (the system settings, a program, a log).
+    void ShowSelection();
+    // The name over the view ("System settings", a log's caption).
+    void SetCaption(const QString& caption);
+    // The log shown is read again (the half-minute refresh).
+    void RefreshLog();
+    // The level and status of the system settings, from the core.
+    void ShowSecurity();
+    // Block All as the toolbar's button says.
+    void ShowBlockAll(bool on);
+    // Without the rules nothing can be changed here (the logs stay).
+    void SetRulesEditing(bool enabled);
+
+    SecurityLevelBox* Security() const { return security_; }
+    LogView* Log() const { return log_; }
+
+signals:
+    // The rules changed here: the tree shows the application in its new group.
+    void RulesChanged(const std::string& name);
+    void AdvancedRequested();
+
+private:
+    void ShowApplication(const std::string& name);
+    void ShowParts(panel::Selection::View view);
+    void Apply();
+    void DefaultPicked(rules::Direction direction);
+    void FollowSystemClicked();
+    void LevelChosen(int level);
+    void PresetChosen(int level);
+    void RuleSwitched(int rule, bool inForce);
+    void ShowStatistics(const rules::Application* app);
+    void ShowLogView();
+
+    panel::PanelCore& core_;
+    // The application the settings are for: a program's name, or "ANY".
+    std::string current_;
+    QLabel* icon_;
+    QLabel* name_;
+    SecurityLevelBox* security_;
+    QGroupBox* settings_;
+    DefaultsGroup* defaults_;
+    QCheckBox* followSystem_;
+    QPushButton* advanced_;
+    QPushButton* apply_;
+    RulesList* rules_;
+    LogView* log_;
+    QCheckBox* showServices_;
+    QLabel* note_;
+    QLabel* blockActive_;
+    QGroupBox* statisticsFrame_;
+    QLabel* statistics_;
+};

@@ -1,0 +1,234 @@
+#include "windows/NavigationTree.h"
+
+#include "gui/ProgramIconDelegate.h"
+#include "widgets/TreeImages.h"
+
+#include <QHash>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+
+namespace {
+
+using rules::Permission;
+
+constexpr int kKeyRole = Qt::UserRole;
+
+struct Node {
+    const char* text;
+    const char* key;
+    const char* image;
+};
+
+constexpr Node kGroups[] = {
+    {"Approved Applications", "PERMIT", "Approve"},
+    {"Denied Applications", "DENY", "Deny"},
+    {"Combined Applications", "MIXED", "Ask"},
+};
+
+constexpr Node kLogs[] = {
+    {"Permitted incoming connection", "Log1", "LogIcon"},
+    {"Permitted outgoing connection", "Log2", "LogIcon"},
+    {"Denied incoming connection", "Log3", "LogIcon"},
+    {"Denied outgoing connection", "Log4", "LogIcon"},
+};
+
+QTreeWidgetItem* AddNode(QTreeWidgetItem* item, const QString& text, const QString& key, const QIcon& icon)
+{
+    item->setText(0, text);
+    item->setData(0, kKeyRole, key);
+    item->setIcon(0, icon);
+    return item;
+}
+
+QString KeyOf(const QTreeWidgetItem* node) { return node ? node->data(0, kKeyRole).toString() : QString(); }
+
+bool IsGroupKey(const QString& key) { return key == "PERMIT" || key == "DENY" || key == "MIXED"; }
+
+// The group of an application: the same default both ways when it allows or
+// blocks, else the combined one; none for defaults the tree does not know.
+const char* GroupOf(std::optional<Permission> in, std::optional<Permission> out)
+{
+    if (in == out && in != Permission::kAsk) {
+        if (in == Permission::kPermit)
+            return "PERMIT";
+        if (in == Permission::kDeny)
+            return "DENY";
+        return nullptr;
+    }
+    return "MIXED";
+}
+
+template <typename Visit>
+void ForEachNode(QTreeWidgetItem* node, const Visit& visit)
+{
+    visit(node);
+    for (int i = 0; i < node->childCount(); ++i)
+        ForEachNode(node->child(i), visit);
+}
+
+}  // namespace
+
+NavigationTree::NavigationTree(QWidget* parent) : QTreeWidget(parent)
+{
+    setObjectName("MainTreeView");
+    setHeaderHidden(true);
+    setIconSize(QSize(16, 16));
+    setMinimumWidth(250);
+    setItemDelegate(new gui::ProgramIconDelegate(this));
+    // Long names scroll rather than being cut.
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+    connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { emit Activated(node); });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QTreeWidget::customContextMenuRequested, this, &NavigationTree::RequestMenu);
+}
+
+void NavigationTree::Load(const rules::Document& document, std::optional<Permission> generalIncoming,
+                          std::optional<Permission> generalOutgoing)
+{
+    using panel::TreeImage;
+    const QSignalBlocker quiet(this);
+    clear();
+    AddNode(new QTreeWidgetItem(this), "System settings", "Sys", TreeImage("MyComp2"));
+    AddNode(new QTreeWidgetItem(this), "Protection", "Protection", TreeImage("Protection"));
+    QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(this), "Applications", "App", TreeImage("Img2"));
+    QHash<QString, QTreeWidgetItem*> groups;
+    for (const Node& group : kGroups)
+        groups.insert(group.key, AddNode(new QTreeWidgetItem(applications), group.text, group.key, TreeImage(group.image)));
+    applications->setExpanded(true);
+
+    for (const rules::Application& app : document.applications) {
+        if (!app.name || app.name->empty() || app.IsGeneral())
+            continue;
+        std::optional<Permission> in = app.incoming;
+        std::optional<Permission> out = app.outgoing;
+        if (!in && !out) {
+            in = generalIncoming;
+            out = generalOutgoing;
+        }
+        const char* group = GroupOf(in, out);
+        if (!group)
+            continue; // defaults the panel does not know: no node
+        // An entry without a description is shown by its name.
+        const std::string& shown = app.description.empty() ? *app.name : app.description;
+        // The program's own icon comes when its node is first drawn.
+        QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(group)), panel::NodeText(shown),
+                                        QString::fromStdString(*app.name), gui::ProgramIconDelegate::Placeholder());
+        node->setData(0, gui::ProgramIconDelegate::kPathRole, QString::fromStdString(app.path));
+    }
+    for (QTreeWidgetItem* group : groups)
+        group->setExpanded(true);
+
+    QTreeWidgetItem* logs = AddNode(new QTreeWidgetItem(this), "Logs", "Log", TreeImage("Img3"));
+    for (const Node& log : kLogs)
+        AddNode(new QTreeWidgetItem(logs), log.text, log.key, TreeImage(log.image));
+    logs->setExpanded(true);
+}
+
+QTreeWidgetItem* NavigationTree::SystemNode() const { return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr; }
+
+QTreeWidgetItem* NavigationTree::ApplicationNode(const std::string& name) const
+{
+    QTreeWidgetItem* found = nullptr;
+    const QString key = QString::fromStdString(name);
+    for (int i = 0; i < topLevelItemCount() && !found; ++i)
+        ForEachNode(topLevelItem(i), [&](QTreeWidgetItem* node) {
+            if (!found && node->parent() && IsGroupKey(KeyOf(node->parent())) && KeyOf(node) == key)
+                found = node;
+        });
+    return found;
+}
+
+QTreeWidgetItem* NavigationTree::LogNode(const std::string& key) const
+{
+    QTreeWidgetItem* found = nullptr;
+    for (int i = 0; i < topLevelItemCount() && !found; ++i)
+        ForEachNode(topLevelItem(i), [&](QTreeWidgetItem* node) {
+            if (!found && KeyOf(node) == QString::fromStdString(key) && KeyOf(node->parent()) == "Log")
+                found = node;
+        });
+    return found;
+}
+
+QTreeWidgetItem* NavigationTree::FindNode(const QString& keyOrText) const
+{
+    if (QTreeWidgetItem* node = ApplicationNode(keyOrText.toStdString()))
+        return node;
+    QTreeWidgetItem* found = nullptr;
+    for (int i = 0; i < topLevelItemCount() && !found; ++i)
+        ForEachNode(topLevelItem(i), [&](QTreeWidgetItem* node) {
+            if (!found && node->text(0).compare(keyOrText, Qt::CaseInsensitive) == 0)
+                found = node;
+        });
+    return found;
+}
+
+void NavigationTree::Select(QTreeWidgetItem* node)
+{
+    if (!node)
+        return;
+    const QSignalBlocker quiet(this);
+    setCurrentItem(node);
+}
+
+std::optional<panel::Selection> NavigationTree::SelectionOf(const QTreeWidgetItem* node)
+{
+    if (!node)
+        return std::nullopt;
+    using View = panel::Selection::View;
+    const QString key = KeyOf(node);
+    panel::Selection selection;
+    if (key == "Sys") {
+        selection.view = View::kSystem;
+    } else if (key == "Protection") {
+        selection.view = View::kProtection;
+    } else if (key == "App" || IsGroupKey(key)) {
+        selection.view = View::kGroup;
+        selection.group = node->text(0).toStdString();
+    } else if (node->parent() && IsGroupKey(KeyOf(node->parent()))) {
+        selection.view = View::kApplication;
+        selection.application = key.toStdString();
+    } else if (node->parent() && KeyOf(node->parent()) == "Log") {
+        selection.view = View::kLog;
+        selection.logKey = key.toStdString();
+    } else {
+        return std::nullopt; // the logs' root
+    }
+    return selection;
+}
+
+void NavigationTree::keyPressEvent(QKeyEvent* event)
+{
+    // Return opens the node the keyboard is on, as a click does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+        emit Activated(currentItem());
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void NavigationTree::RequestMenu(const QPoint& at)
+{
+    QTreeWidgetItem* node = itemAt(at);
+    if (!node)
+        return;
+    const QPoint where = viewport()->mapToGlobal(at);
+    MenuTarget target;
+    if (KeyOf(node) == "App") {
+        emit MenuRequested(where, target);
+        return;
+    }
+    const QString groupKey = IsGroupKey(KeyOf(node)) ? KeyOf(node) : KeyOf(node->parent());
+    if (!IsGroupKey(groupKey))
+        return; // the roots and the logs have no menu
+    target.defaults = groupKey == "PERMIT" ? Permission::kPermit : groupKey == "DENY" ? Permission::kDeny
+                                                                                      : Permission::kAsk;
+    if (IsGroupKey(KeyOf(node))) {
+        target.kind = MenuTarget::Kind::kGroup;
+    } else {
+        target.kind = MenuTarget::Kind::kProgram;
+        target.program = KeyOf(node).toStdString();
+    }
+    emit MenuRequested(where, target);
+}

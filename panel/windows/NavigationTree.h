@@ -1,0 +1,53 @@
+#pragma once
+
+#include "core/Selection.h"
+#include "rules/Document.h"
+
+#include <QTreeWidget>
+
+#include <optional>
+#include <string>
+
+// The main window's navigation: the system settings, the Protection page,
+// the applications grouped by their defaults, and the four logs. A click or
+// Return on a node asks the window to show it; the right button asks for a
+// node's menu.
+class NavigationTree : public QTreeWidget {
+    Q_OBJECT
+public:
+    // What the right button was pressed on.
+    struct MenuTarget {
+        enum class Kind { kApplications, kGroup, kProgram };
+        Kind kind = Kind::kApplications;
+        // The defaults a new application added there gets; none: the general ones.
+        std::optional<rules::Permission> defaults;
+        std::string program; // kProgram: its name as the rules give it
+    };
+
+    explicit NavigationTree(QWidget* parent);
+
+    // The nodes, the applications of the rules in their groups; an
+    // application without defaults of its own by the general ones.
+    void Load(const rules::Document& document, std::optional<rules::Permission> generalIncoming,
+              std::optional<rules::Permission> generalOutgoing);
+
+    QTreeWidgetItem* SystemNode() const;
+    QTreeWidgetItem* ApplicationNode(const std::string& name) const;
+    QTreeWidgetItem* LogNode(const std::string& key) const;
+    // A node by its key or, ignoring case, its text; nullptr when none.
+    QTreeWidgetItem* FindNode(const QString& keyOrText) const;
+    // Makes node the current one, telling nobody.
+    void Select(QTreeWidgetItem* node);
+    // What a node shows; nothing for a node that shows nothing of its own.
+    static std::optional<panel::Selection> SelectionOf(const QTreeWidgetItem* node);
+
+signals:
+    void Activated(QTreeWidgetItem* node);
+    void MenuRequested(const QPoint& globalPosition, const NavigationTree::MenuTarget& target);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void RequestMenu(const QPoint& at);
+};

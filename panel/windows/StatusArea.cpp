@@ -1,0 +1,166 @@
+#include "windows/StatusArea.h"
+
+#include "core/ErrorLog.h"
+#include "core/FileInformation.h"
+#include "core/PanelConstants.h"
+#include "gui/ProgramIcon.h"
+#include "windows/TrafficChart.h"
+#include "widgets/WindowTools.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+// The version shown as major.minor.revision.
+constexpr int kVersion[3] = {0, 1, 0};
+constexpr int kMostRunningShown = 6;
+
+QString RateText(const char* direction, double kb)
+{
+    return QString::fromStdString(std::string(direction) + " traffic : \n" + panel::TrafficStats::RateText(kb)
+                                  + " Kb/sec");
+}
+
+QLabel* Notice(const char* name, QWidget* parent)
+{
+    QLabel* notice = panel::PlainLabel(name, QString(), parent);
+    notice->setWordWrap(true);
+    notice->setStyleSheet("color: rgb(160, 0, 0);");
+    notice->hide();
+    return notice;
+}
+
+}  // namespace
+
+StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget* parent) : QWidget(parent)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 4, 0, 0);
+    auto* traffic = panel::Named(new QGroupBox("  Traffic Status  ", this), "Frame1");
+    auto* trafficLayout = new QHBoxLayout(traffic);
+    chart_ = panel::Named(new TrafficChart(QColor(0, 192, 0), QColor(192, 0, 0), traffic), "TChart1");
+    chart_->setMinimumSize(260, 110);
+    auto* rates = new QVBoxLayout;
+    incoming_ = panel::PlainLabel("IncomingLabel", QString(), traffic);
+    outgoing_ = panel::PlainLabel("OutgoingLabel", QString(), traffic);
+    incoming_->setStyleSheet("color: rgb(0, 192, 0);");
+    outgoing_->setStyleSheet("color: rgb(192, 0, 0);");
+    rates->addWidget(incoming_);
+    rates->addWidget(outgoing_);
+    rates->addStretch(1);
+    trafficLayout->addWidget(chart_, 1);
+    trafficLayout->addLayout(rates);
+    row->addWidget(traffic, 3);
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(panel::PlainLabel("Label5", "Running processes :", this));
+    running_ = panel::Named(new QListWidget(this), "RunProcIconList");
+    running_->setViewMode(QListView::IconMode);
+    running_->setIconSize(QSize(16, 16));
+    running_->setMaximumHeight(48);
+    side->addWidget(running_);
+    auto* address = new QHBoxLayout;
+    address->addWidget(panel::PlainLabel("LBLIP_A", "Local IP address :", this), 0, Qt::AlignTop);
+    addresses_ = panel::PlainLabel("LBLIP_B", QString(), this);
+    address->addWidget(addresses_, 1);
+    side->addLayout(address);
+    blocked_ = panel::PlainLabel("StatText", QString(), this);
+    side->addWidget(blocked_);
+    side->addWidget(coverage);
+    side->addWidget(summary);
+    engineNotice_ = Notice("EngineNotice", this);
+    side->addWidget(engineNotice_);
+    backstopNotice_ = Notice("BackstopNotice", this);
+    side->addWidget(backstopNotice_);
+    side->addWidget(away);
+    QLabel* version = panel::PlainLabel("LBLVersion", QString(), this);
+    side->addWidget(version);
+    auto* links = new QHBoxLayout;
+    helpLink_ = panel::PlainLabel("HelpLink", "help", this);
+    siteLink_ = panel::PlainLabel("KorvelLink", QString(), this);
+    for (QLabel* link : {helpLink_, siteLink_}) {
+        link->setCursor(Qt::PointingHandCursor);
+        link->setStyleSheet("color: rgb(0, 0, 192);");
+        link->installEventFilter(this);
+        links->addWidget(link);
+    }
+    links->addStretch(1);
+    side->addLayout(links);
+    side->addStretch(1);
+    row->addLayout(side, 2);
+
+    version->setText(QString("Current version : %1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2]));
+    siteLink_->setText(panel::kWebSite);
+    // The chart starts with 60 empty seconds and the first one newest.
+    incoming_->setText(RateText("Incoming", 0));
+    outgoing_->setText(RateText("Outgoing", 0));
+}
+
+void StatusArea::ShowTraffic(const panel::TrafficStats::Tick& tick)
+{
+    chart_->SetNewest(tick.position, tick.incomingKb, tick.outgoingKb);
+    incoming_->setText(RateText("Incoming", tick.incomingKb));
+    outgoing_->setText(RateText("Outgoing", tick.outgoingKb));
+}
+
+void StatusArea::ShowRunning(const std::vector<std::string>& paths)
+{
+    running_->clear();
+    for (size_t i = 0; i < paths.size() && i < kMostRunningShown; ++i) {
+        const std::string& path = paths[i];
+        std::string label = panel::GetDisplayName(path);
+        if (label.empty())
+            label = path.substr(path.rfind('/') + 1);
+        const QString text = QString::fromStdString(panel::StripLabel(label));
+        const QString file = QString::fromStdString(path);
+        auto* item = new QListWidgetItem(QIcon(gui::ExecutablePixmap(file, 16)), text, running_);
+        item->setToolTip(text);
+        item->setData(Qt::UserRole, file);
+    }
+}
+
+void StatusArea::ShowAddresses(const QStringList& addresses) { addresses_->setText(addresses.join('\n')); }
+
+void StatusArea::ShowBlockedIntruders(int count)
+{
+    blocked_->setText(QString("Blocked intruders today : %1").arg(count));
+    helpLink_->setText("Help");
+    siteLink_->setText(panel::kWebSite);
+}
+
+void StatusArea::ShowReplacedEngine(const std::vector<std::string>& names)
+{
+    QStringList shown;
+    for (const std::string& name : names)
+        shown << QString::fromStdString(name);
+    engineNotice_->setText("Restart " + shown.join(", ")
+                           + ": they still run the firewall engine an update replaced, which may block more than"
+                             " your rules say.");
+    engineNotice_->setVisible(!names.empty());
+}
+
+void StatusArea::ShowBackstopNotice(const QString& summary, const QString& text)
+{
+    backstopNotice_->setText(summary);
+    backstopNotice_->setToolTip(text);
+    backstopNotice_->show();
+}
+
+bool StatusArea::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((watched == helpLink_ || watched == siteLink_) && event->type() == QEvent::MouseButtonRelease) {
+        const QString target = watched == helpLink_ ? QString::fromStdString(panel::HelpPageUrl()) : siteLink_->text();
+        if (!panel::OpenUrl(QUrl(target)))
+            panel::WriteErrLog("MainForm : HelpLink_Click", "cannot open " + target.toStdString());
+        return true;
+    }
+    if ((watched == helpLink_ || watched == siteLink_) && event->type() == QEvent::Enter)
+        static_cast<QLabel*>(watched)->setStyleSheet("color: rgb(255, 0, 255); text-decoration: underline;");
+    return QWidget::eventFilter(watched, event);
+}

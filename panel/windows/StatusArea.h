@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/TrafficStats.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class TrafficChart;
+
+// The foot of the main window: the live traffic chart and rates, the
+// programs started today that still run, this computer's addresses,
+// today's blocked intruders, the lines of the Protection page and of what
+// needs the user's attention, the version and the links.
+class StatusArea : public QWidget {
+    Q_OBJECT
+public:
+    // coverage and summary: the Protection page's two lines for the side
+    // column; away: the line of what was decided while nobody was there.
+    StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget* parent);
+
+    void ShowTraffic(const panel::TrafficStats::Tick& tick);
+    void ShowRunning(const std::vector<std::string>& paths);
+    void ShowAddresses(const QStringList& addresses);
+    void ShowBlockedIntruders(int count);
+    // Programs still running an engine an update replaced; hidden when none.
+    void ShowReplacedEngine(const std::vector<std::string>& names);
+    // The latest connection the kernel backstop reported.
+    void ShowBackstopNotice(const QString& summary, const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    TrafficChart* chart_;
+    QLabel* incoming_;
+    QLabel* outgoing_;
+    QListWidget* running_;
+    QLabel* addresses_;
+    QLabel* blocked_;
+    QLabel* engineNotice_;
+    QLabel* backstopNotice_;
+    QLabel* helpLink_;
+    QLabel* siteLink_;
+};

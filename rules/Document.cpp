@@ -1,0 +1,95 @@
+#include "rules/Document.h"
+
+#include <algorithm>
+
+namespace rules {
+
+namespace {
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// What a rule lacks that stops the engine's reading at it, or nullptr.
+const char* RuleStop(const Rule& rule)
+{
+    if (!rule.inForce)
+        return "STATE";
+    if (!*rule.inForce)
+        return nullptr;
+    if (!rule.permission)
+        return "PERMISSION";
+    if (!rule.direction)
+        return "DIRECTION";
+    for (const Port& port : rule.ports)
+        if (!port.number)
+            return "NUMBER in a port";
+    return nullptr;
+}
+
+}  // namespace
+
+Application* Document::Find(std::string_view name)
+{
+    for (Application& application : applications)
+        if (application.IsNamed(name))
+            return &application;
+    return nullptr;
+}
+
+const Application* Document::Find(std::string_view name) const
+{
+    return const_cast<Document*>(this)->Find(name);
+}
+
+Application& Document::Add(Application application)
+{
+    const auto general = std::find_if(applications.begin(), applications.end(),
+                                      [](const Application& app) { return app.IsGeneral(); });
+    return *applications.insert(general, std::move(application));
+}
+
+bool Document::Remove(size_t index)
+{
+    if (index >= applications.size())
+        return false;
+    applications.erase(applications.begin() + static_cast<long>(index));
+    return true;
+}
+
+long Document::IndexOf(const Application& application) const
+{
+    for (size_t i = 0; i < applications.size(); ++i)
+        if (&applications[i] == &application)
+            return static_cast<long>(i);
+    return -1;
+}
+
+std::vector<std::string> Document::Problems() const
+{
+    std::vector<std::string> problems;
+    for (size_t i = 0; i < applications.size(); ++i) {
+        const Application& application = applications[i];
+        if (!application.name) {
+            problems.push_back("entry " + std::to_string(i + 1) + " has no EXENAME: every program is decided by "
+                               "the entries before it alone");
+            continue;
+        }
+        const std::string whose = application.IsGeneral() ? "every program" : "its program";
+        for (size_t r = 0; r < application.rules.size(); ++r) {
+            const Rule& rule = application.rules[r];
+            const std::string named = "rule " + std::to_string(r + 1) + " (" + Quoted(rule.name) + ") of "
+                + Quoted(*application.name);
+            if (const char* missing = RuleStop(rule)) {
+                problems.push_back(named + " has no " + missing + ": " + whose
+                                   + " is decided by what comes before it alone");
+                continue;
+            }
+            for (const Port& port : rule.ports)
+                if (port.number && !port.Number())
+                    problems.push_back(named + " has the port number " + Quoted(*port.number)
+                                       + ", which is none: that entry covers no port");
+        }
+    }
+    return problems;
+}
+
+}  // namespace rules
