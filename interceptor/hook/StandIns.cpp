@@ -427,10 +427,17 @@ bool ConnectAgain(int fd, int& result)
     return true;
 }
 
-// Taken only once the socket is back: while it stands in, the connection is pending.
+// Taken only once the socket is back: while it stands in, the connection is
+// pending. Under the lock, because the program may wake as soon as the socket
+// is back, before the answer's thread has cleared the stand-in's mark.
 bool TakeRefusal(int fd)
 {
-    return AnyMarks() && !(MarksOf(fd) & kMarkStandsIn) && ClearMark(fd, kMarkRefused);
+    if (!AnyMarks() || !(MarksOf(fd) & (kMarkRefused | kMarkStandsIn)))
+        return false;
+    pthread_mutex_lock(&g_mutex);
+    const bool taken = !(MarksOf(fd) & kMarkStandsIn) && ClearMark(fd, kMarkRefused);
+    pthread_mutex_unlock(&g_mutex);
+    return taken;
 }
 
 // ---- Listeners --------------------------------------------------------------------------
