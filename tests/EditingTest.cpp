@@ -1,4 +1,5 @@
 #include "core/AlertAnswers.h"
+#include "core/AnswerQueue.h"
 #include "core/AwayAnswers.h"
 #include "core/BackstopAnswer.h"
 #include "core/ErrorLog.h"
@@ -336,6 +337,28 @@ TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
     EXPECT_EQ(platform::away::ReadAll(list).size(), 1u);
     EXPECT_TRUE(panel::ClearAwayDecisions(list));
     EXPECT_TRUE(platform::away::ReadAll(list).empty());
+}
+
+// Answers that come while the rules file cannot be read are held, not lost
+// and not written over the file, and stored once it can be read again.
+TEST_F(RunningPrograms, AnswersWhileTheRulesCannotBeReadAreHeldAndStoredLater)
+{
+    const std::string before = testing_support::ReadText(sandbox.rulesFile);
+    testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, before);
+    state.LoadRules();
+    panel::AnswerQueue queue(state);
+    EXPECT_FALSE(queue.Store({{platform::kCodeOutgoingPermitted, 104, "/opt/hazel/bin/editor", {}}}));
+    EXPECT_FALSE(queue.StoreHeld()); // still unreadable: held on
+    EXPECT_EQ(queue.Held(), 1u);
+    ::unlink(sandbox.rulesFile.c_str());
+    testing_support::WriteText(sandbox.rulesFile, before);
+    state.LoadRules();
+    const auto shown = queue.StoreHeld();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->exeName, "EDITOR");
+    EXPECT_EQ(queue.Held(), 0u);
+    EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile), before);
 }
 
 TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)

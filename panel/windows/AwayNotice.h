@@ -7,8 +7,13 @@
 
 class PanelTimer;
 
+namespace panel {
+class PanelCore;
+}
+
 // The side column's line that tells how many connections were decided while
-// nobody was at the screen; a click (or Alt+R) asks for the list. Hidden
+// nobody was at the screen; a click (or Alt+R) opens the list
+// (AwayDecisionsWindow), where a line can become a rule. Hidden
 // while the list is empty. It looks at the list every kCheckMs and reads it
 // only when it changed.
 class AwayNotice : public QPushButton {
@@ -16,18 +21,21 @@ class AwayNotice : public QPushButton {
 public:
     static constexpr int kCheckMs = 2000;
 
-    AwayNotice(std::string listPath, QWidget* parent);
+    AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* parent);
 
     // Looks at the list now.
     void Check();
     int Count() const { return count_; }
+    void OpenList();
 
 signals:
     // More decisions came than the last look found.
     void MoreDecided();
-    void ListRequested();
+    // A line of the list became a rule.
+    void RuleMade();
 
 private:
+    panel::PanelCore& core_;
     std::string listPath_;
     PanelTimer* timer_;
     int count_ = 0;
