@@ -6,7 +6,7 @@
 // system journal.
 //   zelconn [--daemon]
 #include "BackstopNotices.h"
-#include "HostTracker.h"
+#include "CarrierTracker.h"
 #include "JournalForwarder.h"
 #include "Listener.h"
 #include "UpdateRelay.h"
@@ -14,7 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Files.h"
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
@@ -142,7 +142,7 @@ int Run()
                                         platform::settings::kRulesFile);
     UpdateRelay relay;
     TrafficReport incoming, outgoing;
-    HostTracker tracker;
+    CarrierTracker tracker;
     const auto rulesPath = [&rulesFile] { return platform::SettingPath(rulesFile.Read().value_or("")); };
     platform::FileStamp rules = platform::StampOf(rulesPath());
     std::string box;
@@ -176,7 +176,7 @@ int Run()
     auto nextSecond = Clock::now() + std::chrono::seconds(1);
     auto nextBeat = Clock::now();
     bool lookNow = true;
-    std::vector<UpdateRelay::Host> stepHosts;
+    std::vector<UpdateRelay::Carrier> stepCarriers;
     auto publishedAt = Clock::now();
     auto nextAcknowledgements = Clock::now();
 
@@ -199,12 +199,12 @@ int Run()
         }
         const std::vector<pid_t> ended = tracker.TakeEnded();
         if (hostsChanged || !ended.empty() || looked || (!relay.Idle() && now >= nextAcknowledgements)) {
-            const std::vector<UpdateRelay::Host>* hosts = &tracker.Hosts();
+            const std::vector<UpdateRelay::Carrier>* hosts = &tracker.Hosts();
             if (!ended.empty()) {
-                stepHosts = tracker.Hosts();
+                stepCarriers = tracker.Hosts();
                 for (const pid_t pid : ended)
-                    stepHosts.push_back({pid, std::string(), false});
-                hosts = &stepHosts;
+                    stepCarriers.push_back({pid, std::string(), false});
+                hosts = &stepCarriers;
             }
             // Acknowledgements are taken right before anything new is
             // published, so that each belongs to what the engine had seen.
@@ -229,7 +229,7 @@ int Run()
         for (const pid_t pid : ended) {
             if (!box.empty())
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
-            platform::hosts::ForgetHost(pid);
+            platform::carriers::ForgetCarrier(pid);
         }
         journalBehind = journal.Forward(std::time(nullptr));
         if (now >= nextSecond) {

@@ -217,7 +217,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     ASSERT_TRUE(general);
     EXPECT_EQ(In(general), "ASK");
     EXPECT_EQ(Out(general), "PERMIT");
-    const std::string anyName = platform::processes::HostExeName("/usr/local/bin/any");
+    const std::string anyName = platform::processes::CarrierExeName("/usr/local/bin/any");
     EXPECT_EQ(anyName, "./ANY");
     const rules::Application* any = state.Rules().Find(anyName);
     ASSERT_TRUE(any);
@@ -238,7 +238,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     engine::RuleTable anyTable, otherTable, namedTable;
     anyTable.LoadRulesFromText(file, anyName);
     otherTable.LoadRulesFromText(file, "FIREFOX-ESR");
-    namedTable.LoadRulesFromText(file, platform::processes::HostExeName("/opt/tools/system settings"));
+    namedTable.LoadRulesFromText(file, platform::processes::CarrierExeName("/opt/tools/system settings"));
     EXPECT_EQ(anyTable.defaultOutgoing, engine::kDeny);
     EXPECT_EQ(anyTable.defaultIncoming, engine::kPermit);
     EXPECT_EQ(otherTable.defaultOutgoing, engine::kPermit);
@@ -504,8 +504,8 @@ TEST(RunningProgramsOnOldEngines, ProgramMappingAReplacedEngineIsNamed)
         EXPECT_NE(mapped, MAP_FAILED);
         return std::pair {path, mapped};
     };
-    const std::string self = platform::processes::HostExeName(
-        platform::processes::CleanHostPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    const std::string self = platform::processes::CarrierExeName(
+        platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid())));
     const auto listed = [&] {
         const auto names = panel::ProgramsOnReplacedEngine("/proc");
         return std::find(names.begin(), names.end(), self) != names.end();
