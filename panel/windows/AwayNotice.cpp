@@ -44,8 +44,9 @@ void AwayNotice::Check()
 
 void AwayNotice::OpenList()
 {
-    AwayDecisionsWindow window(core_, listPath_, this);
-    connect(&window, &AwayDecisionsWindow::RuleMade, this, &AwayNotice::RuleMade);
-    window.exec();
+    // Parented to the main window: the notice's red would colour the whole list.
+    AwayDecisionsWindow list(core_, listPath_, window());
+    connect(&list, &AwayDecisionsWindow::RuleMade, this, &AwayNotice::RuleMade);
+    list.exec();
     Check();
 }
