@@ -57,6 +57,17 @@ void* operator new(size_t size)
     throw std::bad_alloc();
 }
 void* operator new[](size_t size) { return operator new(size); }
+// The library's nothrow forms (a temporary buffer of stable_sort) must come
+// from the same heap the replaced delete returns to.
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    if (t_counting)
+        ++t_allocations;
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, size_t) noexcept { std::free(block); }
