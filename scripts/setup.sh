@@ -14,7 +14,7 @@ fi
 
 PACKAGES=(
   build-essential cmake pkg-config
-  libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libpugixml-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev
   clang libclang-rt-14-dev
   libbpf-dev bpftool liburing-dev iproute2 util-linux

@@ -49,7 +49,8 @@ bool IsServiceManager(const std::string& path, const std::string& serviceManager
     return !serviceManager.empty() && Upper(platform::FileNamePart(path)) == serviceManager;
 }
 
-// The day's files of the folder, oldest day first.
+}  // namespace
+
 std::vector<std::string> DailyFiles(const std::string& folder)
 {
     std::vector<std::pair<long long, std::string>> files;
@@ -70,8 +71,6 @@ std::vector<std::string> DailyFiles(const std::string& folder)
         paths.push_back(std::move(path));
     return paths;
 }
-
-}  // namespace
 
 std::string GetPhrase(std::string_view line, std::string_view tag)
 {

@@ -80,6 +80,10 @@ private:
     std::map<std::string, std::shared_ptr<File>> files_;
 };
 
+// The traffic logs of the folder (their names as IsTrafficLogFileName
+// knows them), oldest day first.
+std::vector<std::string> DailyFiles(const std::string& folder);
+
 // Incoming connections denied today, from the day's log.
 int CountBlockedIntruders(const std::string& folder, std::time_t now);
 

@@ -4,6 +4,7 @@
 #include "control/InterceptorWatch.h"
 #include "control/MessageChannel.h"
 #include "control/PanelTimer.h"
+#include "control/RulesFileWatch.h"
 #include "core/ApplicationEditing.h"
 #include "core/BackstopNotice.h"
 #include "core/ErrorLog.h"
@@ -106,6 +107,19 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     helpMenu_ = new HelpMenu(this);
     tick_ = new PanelTimer(this, kTickMs);
     rulesRetry_ = new PanelTimer(this, kRulesRetryMs);
+    // Another program's change of the rules file (zel-rules): shown as a load is.
+    rulesWatch_ = new RulesFileWatch(core_, this);
+    // The page shown stays, unless it was of a program the change removed.
+    connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const panel::RulesStore::LoadResult& loaded) {
+        const panel::Selection& selected = core_.Selected();
+        pane_->ShowSecurity();
+        ReloadTree();
+        if (selected.view == View::kApplication && !core_.Rules().Find(selected.application))
+            ShowSystem();
+        else
+            pane_->ShowSelection();
+        ShowRulesState(loaded);
+    });
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
 
     connect(toolBar_, &MainToolBar::AddApplication, this, [this] {
@@ -159,11 +173,8 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         incoming ? traffic_.AddIncoming(amount) : traffic_.AddOutgoing(amount);
     });
     connect(watch_, &InterceptorWatch::Restarted, this, [this] { core_.Updates().Publish(); });
-    connect(backstop_, &BackstopQuestions::Stored, this, [this](const std::string& name) {
-        ReloadTree();
-        ShowApplication(name);
-        RestoreWindow();
-    });
+    connect(backstop_, &BackstopQuestions::Stored, this,
+            [this](const std::string& name) { ShowStored(panel::AlertedApp {name, {}}); });
     connect(tick_, &PanelTimer::timeout, this, &MainForm::Tick);
     connect(rulesRetry_, &PanelTimer::timeout, this, &MainForm::RetryRules);
     connect(this, &MainForm::HalfMinute, this, [this] {
@@ -173,10 +184,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     connect(away_, &AwayNotice::RuleMade, this, &MainForm::ReloadTree);
     connect(away_, &AwayNotice::MoreDecided, this, [this] {
         if (!isVisible() && tray_)
-            tray_->ShowBalloon("Decided while you were away",
-                               "Programs asked while nobody was at the screen, and your setting answered. "
-                               "Open the control panel to review.",
-                               false);
+            tray_->ShowBalloon(AwayNotice::kBalloonTitle, AwayNotice::kBalloonText, false);
     });
     panel::FitToScreen(this, QSize(880, 640));
 }
@@ -191,6 +199,7 @@ void MainForm::Form_Load()
     ShowLoadedRules();
     panel::CenterForm(this);
     ShowRulesState(loaded);
+    rulesWatch_->Start();
     tick_->start();
     tray_ = new TrayIcon(windowIcon(), this);
     connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);
@@ -275,12 +284,7 @@ void MainForm::Show(const panel::Selection& selection, const QString& caption)
     group_->hide();
     pane_->SetCaption(caption);
     pane_->ShowSelection();
-    if (selection.view == View::kLog)
-        tree_->Select(tree_->LogNode(selection.logKey));
-    else if (selection.view == View::kApplication)
-        tree_->Select(tree_->ApplicationNode(selection.application));
-    else
-        tree_->Select(tree_->SystemNode());
+    tree_->SelectShown(selection);
 }
 
 void MainForm::ShowApplication(const std::string& name)
@@ -318,13 +322,7 @@ void MainForm::ReloadTree()
 {
     tree_->Load(core_.Rules().Document(), core_.GeneralDefault(rules::Direction::kIncoming),
                 core_.GeneralDefault(rules::Direction::kOutgoing));
-    const panel::Selection& selected = core_.Selected();
-    if (selected.view == View::kApplication)
-        tree_->Select(tree_->ApplicationNode(selected.application));
-    else if (selected.view == View::kLog)
-        tree_->Select(tree_->LogNode(selected.logKey));
-    else if (selected.view == View::kSystem)
-        tree_->Select(tree_->SystemNode());
+    tree_->SelectShown(core_.Selected());
 }
 
 void MainForm::TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTarget& target)

@@ -24,6 +24,7 @@ class MessageChannel;
 class PanelTimer;
 class ProgramMenu;
 class ProtectionView;
+class RulesFileWatch;
 class RulesNotice;
 class StatusArea;
 class TrayIcon;
@@ -115,6 +116,7 @@ private:
     HelpMenu* helpMenu_;
     PanelTimer* tick_;
     PanelTimer* rulesRetry_;
+    RulesFileWatch* rulesWatch_;
     panel::InterceptorLibrary* interceptor_ = nullptr;
     panel::TrafficStats traffic_;
     int ticks_ = 0;

@@ -179,6 +179,17 @@ QTreeWidgetItem* NavigationTree::FindNode(const QString& keyOrText) const
     return found;
 }
 
+void NavigationTree::SelectShown(const panel::Selection& selection)
+{
+    using View = panel::Selection::View;
+    if (selection.view == View::kApplication)
+        Select(ApplicationNode(selection.application));
+    else if (selection.view == View::kLog)
+        Select(LogNode(selection.logKey));
+    else if (selection.view == View::kSystem)
+        Select(SystemNode());
+}
+
 void NavigationTree::Select(QTreeWidgetItem* node)
 {
     if (!node)

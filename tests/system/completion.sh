@@ -16,7 +16,7 @@ prefix="$work/prefix"
 cmake --install "$BUILD" --prefix "$prefix" >/dev/null
 cmake --install "$BUILD" --prefix "$prefix" --component backstop >/dev/null
 completions="$prefix/share/bash-completion/completions"
-for tool in zel-run zel-reg zel-setup zel-session zel-backstop; do
+for tool in zel-run zel-reg zel-rules zel-log zel-setup zel-session zel-backstop; do
   [ -f "$completions/$tool" ] || fail "no completion installed for $tool"
 done
 
@@ -80,6 +80,26 @@ expect zel-reg set HKLM/Software/KORVEL/QRB /v Journ == "JournalRecords"
 expect zel-reg delete HKLM/Software/KORVEL/QRB /v Journ == ""
 expect zel-reg set HKLM/Software/KORVEL/QRB /v JournalRecords /d "" == "0 1"
 expect zel-reg set HKLM/Software/KORVEL/QRB /v ApplySettings /d T == "True"
+
+step "zel-rules: commands, the programs in the rules, a command's options, files to import"
+ln -s "$BUILD/tools/zel-rules" "$work/bin/zel-rules"
+"$work/bin/zel-reg" set HKLM/Software/KORVEL/QRB /v RulesFile /d "$work/Rules.xml" >/dev/null
+"$work/bin/zel-rules" block "$work/bin/zzfirst" --in
+expect zel-rules "" == "--help --version add allow ask block export import list remove show"
+expect zel-rules a == "add allow ask"
+expect zel-rules show "" == "ANY ZZFIRST"
+expect zel-rules block Z == "ZZFIRST"
+expect zel-rules allow ZZFIRST -- == "--in --out"
+expect zel-rules add ZZFIRST --a == "--address --allow --ask"
+expect zel-rules add ZZFIRST --port "" == ""
+expect zel-rules import "$work/dirs/a" == "$work/dirs/afile $work/dirs/alpha"
+expect zel-rules export "" == ""
+
+step "zel-log: options, a date, the programs in the rules"
+expect zel-log --p == "--program"
+expect zel-log --denied --f == "--follow"
+expect zel-log --since "" == "$(date +%F)"
+expect zel-log --program "" == "ZZFIRST"
 
 step "zel-backstop: verbs, each verb's options, folders"
 expect zel-backstop st == "start status stop"

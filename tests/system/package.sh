@@ -19,7 +19,7 @@ echo "   $(basename "$deb"), $(du -k "$deb" | cut -f1) kB"
 step "files"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg \
+for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg usr/bin/zel-rules usr/bin/zel-log \
             usr/lib/korvel/libqrbruler.so usr/lib/korvel/libzelhook.so usr/lib/korvel/libzelconn.so \
             usr/lib/korvel/zelconn usr/lib/korvel/zel-alert usr/lib/korvel/VrnPorts.txt usr/lib/korvel/zel-session \
             usr/lib/systemd/user-environment-generators/60-korvel-firewall etc/X11/Xsession.d/85korvel-firewall \
@@ -28,8 +28,10 @@ for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg \
             usr/share/metainfo/org.tessary.tessary.metainfo.xml \
             usr/share/man/man1/zel.1.gz usr/share/man/man1/zel-run.1.gz usr/share/man/man1/zel-reg.1.gz \
             usr/share/man/man1/zel-setup.1.gz usr/share/man/man1/zel-session.1.gz usr/share/man/man5/tessary-rules.5.gz \
+            usr/share/man/man1/zel-rules.1.gz usr/share/man/man1/zel-log.1.gz \
             usr/share/bash-completion/completions/zel-run usr/share/bash-completion/completions/zel-reg \
-            usr/share/bash-completion/completions/zel-setup usr/share/bash-completion/completions/zel-session; do
+            usr/share/bash-completion/completions/zel-setup usr/share/bash-completion/completions/zel-session \
+            usr/share/bash-completion/completions/zel-rules usr/share/bash-completion/completions/zel-log; do
   [ -f "$root/$file" ] || fail "$file is not in the package"
 done
 # Outside /usr only the X session's start-up file: Xsession reads no other folder.

@@ -18,7 +18,7 @@ unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in the build's cache"
 
-programs=(tools/zel-reg tools/zel-setup tools/zel-session interceptor/zel-run interceptor/zelconn)
+programs=(tools/zel-reg tools/zel-rules tools/zel-log tools/zel-setup tools/zel-session interceptor/zel-run interceptor/zelconn)
 [ -x "$BUILD/panel/zel" ] && programs+=(panel/zel alert/zel-alert)
 [ -x "$BUILD/backstop/zel-backstop" ] && programs+=(backstop/zel-backstop)
 

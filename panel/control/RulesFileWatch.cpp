@@ -1,0 +1,28 @@
+#include "control/RulesFileWatch.h"
+
+#include "control/PanelTimer.h"
+
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+
+RulesFileWatch::RulesFileWatch(panel::PanelCore& core, QObject* parent)
+    : QObject(parent), core_(core), watcher_(new QFileSystemWatcher(this)), timer_(new PanelTimer(this, 1000))
+{
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &RulesFileWatch::Look);
+    connect(timer_, &PanelTimer::timeout, this, &RulesFileWatch::Look);
+}
+
+void RulesFileWatch::Start()
+{
+    changes_.Take(core_);
+    const QString path = QString::fromStdString(core_.Settings().XmlFilePath);
+    if (!path.isEmpty())
+        watcher_->addPath(QFileInfo(path).absolutePath());
+    timer_->start();
+}
+
+void RulesFileWatch::Look()
+{
+    if (const auto loaded = changes_.Take(core_))
+        emit Changed(*loaded);
+}

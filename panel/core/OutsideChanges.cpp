@@ -1,0 +1,53 @@
+#include "core/OutsideChanges.h"
+
+#include "core/PanelCore.h"
+#include "platform/RulesFormat.h"
+
+#include <algorithm>
+
+namespace panel {
+
+std::vector<std::string> ChangedEntries(const rules::Document& before, const rules::Document& after)
+{
+    std::vector<std::string> changed;
+    const auto look = [&](const rules::Document& one, const rules::Document& other) {
+        for (const rules::Application& app : one.applications) {
+            if (!app.name || std::find(changed.begin(), changed.end(), *app.name) != changed.end())
+                continue;
+            const rules::Application* counterpart = other.Find(*app.name);
+            if (!counterpart || !(*counterpart == *one.Find(*app.name)))
+                changed.push_back(*app.name);
+        }
+    };
+    look(before, after);
+    look(after, before);
+    if (changed.empty() && !(before == after))
+        changed.emplace_back(platform::rules_format::kGeneralApp);
+    return changed;
+}
+
+std::optional<RulesStore::LoadResult> OutsideChanges::Take(PanelCore& core)
+{
+    const platform::FileStamp stamp = platform::StampOf(core.Settings().XmlFilePath);
+    // The first look only learns the file the panel loaded at its start.
+    if (!looked_ || stamp == stamp_) {
+        looked_ = true;
+        stamp_ = stamp;
+        return std::nullopt;
+    }
+    stamp_ = stamp;
+    const rules::Document held = core.Rules().Document();
+    const bool wasReadable = core.RulesReadable();
+    const RulesStore::LoadResult loaded = core.LoadRules();
+    // A load may write the defaults in place of the file: its stamp then is that.
+    stamp_ = platform::StampOf(core.Settings().XmlFilePath);
+    if (loaded.outcome == RulesStore::LoadOutcome::kUnreadable)
+        return wasReadable ? std::optional(loaded) : std::nullopt;
+    if (wasReadable && held == core.Rules().Document())
+        return std::nullopt;
+    for (const std::string& name : ChangedEntries(held, core.Rules().Document()))
+        core.PublishChange(name);
+    return loaded;
+}
+
+}  // namespace panel

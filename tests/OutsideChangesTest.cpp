@@ -1,0 +1,102 @@
+// Changes another program makes to the rules file while the panel holds its
+// copy: which entries changed, and the panel taking them and publishing
+// their programs, never its own saves again.
+#include "core/ErrorLog.h"
+#include "core/OutsideChanges.h"
+#include "core/PanelCore.h"
+#include "rules/DocumentReader.h"
+
+#include "Sandbox.h"
+
+#include <gtest/gtest.h>
+
+using testing_support::RulesDocument;
+using testing_support::Sandbox;
+
+namespace {
+
+std::string Entry(const std::string& name, const std::string& in, const std::string& out = "ASK")
+{
+    return "<APPLICATION><EXENAME>" + name + "</EXENAME><INDEF>" + in + "</INDEF><OUTDEF>" + out
+        + "</OUTDEF></APPLICATION>";
+}
+
+rules::Document Read(const std::string& applications) { return *rules::ReadDocument(RulesDocument(applications)); }
+
+const std::string kBase = Entry("NOTEPAD", "ASK") + Entry("PAD", "PERMIT") + Entry("ANY", "ASK");
+
+struct ChangeCase {
+    const char* what;
+    std::string after;
+    std::vector<std::string> changed;
+};
+
+TEST(ChangedEntries, NamesTheEntriesThatDiffer)
+{
+    const ChangeCase cases[] = {
+        {"nothing", kBase, {}},
+        {"a default", Entry("NOTEPAD", "DENY") + Entry("PAD", "PERMIT") + Entry("ANY", "ASK"), {"NOTEPAD"}},
+        {"an entry added", kBase + Entry("CURL", "DENY"), {"CURL"}},
+        {"an entry removed", Entry("NOTEPAD", "ASK") + Entry("ANY", "ASK"), {"PAD"}},
+        {"the system settings", Entry("NOTEPAD", "ASK") + Entry("PAD", "PERMIT") + Entry("ANY", "DENY"), {"ANY"}},
+        {"the order alone", Entry("PAD", "PERMIT") + Entry("NOTEPAD", "ASK") + Entry("ANY", "ASK"), {"ANY"}},
+    };
+    for (const ChangeCase& c : cases)
+        EXPECT_EQ(panel::ChangedEntries(Read(kBase), Read(c.after)), c.changed) << c.what;
+}
+
+class OutsideChanges : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sandbox.WriteRules(RulesDocument(kBase));
+        sandbox.SetSetting("ErrLogs", sandbox.logs);
+        core.LoadSettings(std::time(nullptr));
+        core.LoadRules();
+        core.Updates().SetPublisher([this](const std::string& text) { published.push_back(text); });
+        EXPECT_FALSE(changes.Take(core)); // the first look learns the file
+    }
+    void TearDown() override { panel::TheErrorLog().Close(); }
+
+    Sandbox sandbox;
+    panel::PanelCore core;
+    panel::OutsideChanges changes;
+    std::vector<std::string> published;
+};
+
+TEST_F(OutsideChanges, AnotherWritersChangeIsTakenAndItsProgramsPublished)
+{
+    sandbox.WriteRules(RulesDocument(Entry("NOTEPAD", "ASK") + Entry("PAD", "DENY") + Entry("ANY", "ASK")
+                                     + Entry("CURL", "DENY")));
+    const auto loaded = changes.Take(core);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->outcome, panel::RulesStore::LoadOutcome::kLoaded);
+    EXPECT_EQ(core.Rules().Find("PAD")->incoming, rules::Permission::kDeny);
+    ASSERT_TRUE(core.Rules().Find("CURL"));
+    EXPECT_EQ(core.Updates().Text(), " PAD CURL");
+    // Looked at again without a change: nothing.
+    EXPECT_FALSE(changes.Take(core));
+}
+
+TEST_F(OutsideChanges, ThePanelsOwnSaveIsNotTakenAgain)
+{
+    core.Rules().Find("PAD")->incoming = rules::Permission::kDeny;
+    ASSERT_TRUE(core.Save());
+    EXPECT_FALSE(changes.Take(core));
+    EXPECT_TRUE(published.empty());
+    // A later change of another writer still is.
+    sandbox.WriteRules(RulesDocument(Entry("NOTEPAD", "DENY") + Entry("PAD", "DENY") + Entry("ANY", "ASK")));
+    ASSERT_TRUE(changes.Take(core));
+    EXPECT_EQ(core.Updates().Text(), " NOTEPAD");
+}
+
+TEST_F(OutsideChanges, AFileThatNoLongerParsesIsKeptAsideAsAtStart)
+{
+    sandbox.WriteRules("<APPLICATIONS><APPLICATION>");
+    const auto loaded = changes.Take(core);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->outcome, panel::RulesStore::LoadOutcome::kReplacedBad);
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile + ".bad"), "<APPLICATIONS><APPLICATION>");
+}
+
+}  // namespace

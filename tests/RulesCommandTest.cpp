@@ -1,0 +1,124 @@
+// zel-rules while the control panel runs and a program runs under the
+// firewall: the change reaches the program's next connection, and the
+// panel shows it.
+#include "core/ErrorLog.h"
+#include "core/PanelCore.h"
+#include "core/SingleInstance.h"
+#include "windows/MainForm.h"
+
+#include "PanelWindowDriver.h"
+
+#include "InterceptorFixture.h"
+#include "platform/SharedBlock.h"
+
+#include <QTest>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testing_support::App;
+using testing_support::ChildProcess;
+using testing_support::Part;
+
+namespace {
+
+class RulesCommand : public testing_support::InterceptorTest {
+protected:
+    void SetUp() override
+    {
+        sandbox.SetSetting("ErrLogs", sandbox.logs);
+        sandbox.SetSetting("LogFileCount", "30");
+        ASSERT_TRUE(instance.Acquire());
+        zelconn = std::make_unique<ChildProcess>(
+            std::vector<std::string> {testing_support::TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
+        for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
+            std::this_thread::sleep_for(10ms);
+    }
+    void TearDown() override { panel::TheErrorLog().Close(); }
+
+    // Runs zel-rules, letting the window work meanwhile; its exit status,
+    // -1 when it did not end within ten seconds.
+    static int RunRules(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv {ZEL_RULES};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess command(argv);
+        for (int i = 0; i < 500; ++i) {
+            if (const int status = command.Wait(0ms); status != -1)
+                return status;
+            QTest::qWait(20);
+        }
+        return -1;
+    }
+
+    // Lets the window work until ready() or about five seconds passed: the
+    // panel takes a change when the kernel tells it of the file.
+    static bool WaitFor(const std::function<bool()>& ready)
+    {
+        for (int i = 0; i < 250 && !ready(); ++i)
+            QTest::qWait(20);
+        return ready();
+    }
+
+    panel::SingleInstance instance;
+    std::unique_ptr<ChildProcess> zelconn;
+};
+
+}  // namespace
+
+TEST_F(RulesCommand, ARuleAddedWhileTheProgramRunsDecidesItsNextConnectionAndShowsInThePanel)
+{
+    WriteRules(App("NETPEER", "PERMIT", "PERMIT") + App("ANY", "ASK", "PERMIT"));
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    testing_support::Click(form, "Netpeer");
+    auto server = Server({"tcp-server", "127.0.0.2", "21310"});
+    // Two connections four seconds apart: the rule comes between them.
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21310", "2", "4000"}, hooked);
+    ASSERT_EQ(program.ReadLine(5s).value_or("none"), "ok");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunRules({"add", "netpeer", "--out", "--block", "--port", "21310", "--name", "from the terminal"}), 0);
+    ASSERT_LT(std::chrono::steady_clock::now() - start, 3500ms) << "zel-rules took too long for the test";
+    EXPECT_EQ(program.ReadLine(5s).value_or("none"), "refused");
+
+    // The panel holds and shows the rule, on the page it was showing.
+    const rules::Application* app = state.Rules().Find("NETPEER");
+    ASSERT_TRUE(app);
+    ASSERT_EQ(app->rules.size(), 1u);
+    EXPECT_EQ(app->rules[0].name, "from the terminal");
+    auto* list = form.findChild<QTreeWidget*>("MainListView");
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+
+    // The panel's next save keeps it: its copy is the file's.
+    testing_support::Click(form, "Netpeer");
+    ASSERT_TRUE(state.SetDefault("NETPEER", rules::Direction::kIncoming, rules::Permission::kDeny));
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("from the terminal"), std::string::npos);
+}
+
+TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
+{
+    WriteRules(App("ANY", "ASK", "PERMIT"));
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    ASSERT_FALSE(testing_support::Node(form, "Netpeer"));
+    ASSERT_EQ(RunRules({"block", NETPEER, "--in"}), 0);
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find("NETPEER") != nullptr; }));
+    EXPECT_EQ(state.Rules().Find("NETPEER")->incoming, rules::Permission::kDeny);
+    EXPECT_EQ(state.Rules().Find("NETPEER")->path, NETPEER);
+    EXPECT_TRUE(testing_support::Node(form, "Netpeer"));
+    // Removed again: gone from the tree.
+    ASSERT_EQ(RunRules({"remove", "NETPEER"}), 0);
+    EXPECT_TRUE(WaitFor([&] { return !state.Rules().Find("NETPEER"); }));
+    EXPECT_FALSE(testing_support::Node(form, "Netpeer"));
+}

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# zel-rules and zel-log as a user or a script calls them, in a sandbox of
+# their own: export and import give back the same rules; bad input is told
+# on standard error with the program's name and a status, and leaves the
+# rules file as it was; the log's filters on a prepared log folder.
+#   tests/system/command_line.sh BUILD_DIR
+set -euo pipefail
+BUILD=$(cd "${1:?build folder}" && pwd)
+work=$(mktemp -d)
+follower=
+trap '[ -n "$follower" ] && kill "$follower" 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+step() { echo "-- $*"; }
+export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
+mkdir -m 0700 "$ZEL_RUNTIME_DIR"
+rules() { "$BUILD/tools/zel-rules" "$@"; }
+zlog() { "$BUILD/tools/zel-log" "$@"; }
+use_rules_file() { "$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v RulesFile /d "$1" >/dev/null; }
+use_rules_file "$work/one/Rules.xml"
+
+step "changes from the command line, then the round trip into an empty file"
+rules list >"$work/list" || fail "list without a rules file"
+grep -q '^ANY ' "$work/list" || fail "the default rules have no ANY: $(cat "$work/list")"
+rules block /usr/bin/env --in
+rules add env --out --allow --port 443,80 --host '*.debian.org,deb.example'
+rules add env --out --block --address 192.0.2.0/24,2001:db8::1,10.0.0.1-10.0.0.9
+rules add env --in --ask --port 0 --name 'any port'
+rules ask ANY --out
+rules show env >"$work/show"
+grep -q 'incoming: block' "$work/show" || fail "show: $(cat "$work/show")"
+[ "$(grep -c '^  [0-9]' "$work/show")" = 3 ] || fail "show lists not three rules: $(cat "$work/show")"
+rules remove ENV 2
+[ "$(rules show env | grep -c '^  [0-9]')" = 2 ] || fail "remove did not take rule 2"
+rules export >"$work/first.json"
+use_rules_file "$work/two/Rules.xml"
+rules import "$work/first.json"
+rules export >"$work/second.json"
+cmp -s "$work/first.json" "$work/second.json" || fail "export, import, export differ: $(diff "$work/first.json" "$work/second.json")"
+cmp -s "$work/one/Rules.xml" "$work/two/Rules.xml" || fail "the rules files differ after the round trip"
+# From standard input too, into a third file.
+use_rules_file "$work/three/Rules.xml"
+rules import <"$work/first.json"
+[ "$(rules export)" = "$(cat "$work/first.json")" ] || fail "import from standard input"
+
+step "bad input: a clear error, a status, the rules file untouched"
+use_rules_file "$work/two/Rules.xml"
+before=$(sha256sum <"$work/two/Rules.xml")
+printf '{"applications": [' >"$work/cut.json"
+printf '{"applications": [{"name": "X", "rules": [{"direction": "SIDEWAYS"}]}]}' >"$work/word.json"
+printf '{"applications": [{"name": "X", "rules": [{"ports": [{"port": "70000"}]}]}]}' >"$work/port.json"
+printf '{"applications": [{"name": "X", "rules": [{"ports": [{"port": "1", "addresses": ["1.2.3"]}]}]}]}' >"$work/address.json"
+printf '{"applications": [{"name": "X", "colour": "red"}]}' >"$work/field.json"
+printf '[1, 2]' >"$work/list.json"
+# status|message part|arguments (one per field after the second)
+while IFS='|' read -r status message args; do
+  read -ra argv <<<"$args"
+  set +e
+  rules "${argv[@]}" >"$work/out" 2>"$work/err"
+  got=$?
+  set -e
+  [ "$got" = "$status" ] || fail "zel-rules $args: status $got, expected $status ($(cat "$work/err"))"
+  grep -q "^zel-rules: .*$message" "$work/err" || fail "zel-rules $args: '$(cat "$work/err")' does not say '$message'"
+  [ ! -s "$work/out" ] || fail "zel-rules $args wrote to standard output"
+  [ "$(sha256sum <"$work/two/Rules.xml")" = "$before" ] || fail "zel-rules $args changed the rules file"
+done <<EOF2
+2|no JSON document|import $work/cut.json
+2|must be one of INCOMING, OUTGOING|import $work/word.json
+2|no number from 0|import $work/port.json
+2|no address|import $work/address.json
+2|unknown field "colour"|import $work/field.json
+2|an object is expected|import $work/list.json
+1|cannot read|import $work/missing.json
+1|no program "nosuchprogram"|show nosuchprogram
+1|no program "nosuchprogram"|block nosuchprogram
+1|no program "nosuchprogram"|remove nosuchprogram 1
+1|has no rule 7|remove env 7
+2|no rule number|remove env first
+2|is no port|add env --out --allow --port 70000
+2|is no port|add env --out --allow --port http
+2|no address, range or prefix|add env --out --allow --address 300.1.1.1
+2|no host name or pattern|add env --out --allow --host a*b
+2|host names are for outgoing rules|add env --in --allow --host example.org
+2|needs a direction|add env --allow
+1|cannot be removed|remove ANY
+EOF2
+
+step "a rules file that does not parse is neither read nor replaced"
+use_rules_file "$work/bad/Rules.xml"
+mkdir -p "$work/bad" && printf '<APPLICATIONS><APPLICATION>' >"$work/bad/Rules.xml"
+set +e; rules block env 2>"$work/err"; got=$?; set -e
+[ "$got" = 1 ] && grep -q "does not parse" "$work/err" || fail "a bad rules file: status $got, $(cat "$work/err")"
+[ "$(cat "$work/bad/Rules.xml")" = '<APPLICATIONS><APPLICATION>' ] || fail "the bad rules file was changed"
+
+step "zel-log: the filters on a prepared log folder"
+logs="$work/logs"
+mkdir -p "$logs"
+"$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v LogFilesPath /d "$logs" >/dev/null
+record() { # DATE PATH NAME DIRECTION ADDRESS PERMISSION [HOST]
+  printf '<DATE>%s</DATE><TIME>10:00:00</TIME><EXEPATH>%s</EXEPATH><APPLICATION>%s</APPLICATION><PROTOCOL>1</PROTOCOL><DIRECTION>%s</DIRECTION><IP>%s</IP><LOCALPORT>4000</LOCALPORT><REMOTEPORT>443</REMOTEPORT><PERMISSION>%s</PERMISSION><SERVICE>0</SERVICE>%s\r\n' \
+    "$1" "$2" "$3" "$4" "$5" "$6" "${7:+<HOST>$7</HOST>}"
+}
+today="$logs/$(date +%-d_%-m_%Y)_qrb.log"
+{ record 1/1/2020 /usr/bin/curl curl 1 192.0.2.1 1 old.example
+  printf '<DATE>1/1/2020</DATE><TIME>10:00:01</TIME><APPLICATIONSTART>/usr/bin/curl</APPLICATIONSTART>\r\n'; } >"$logs/1_1_2020_qrb.log"
+{ record 2/1/2020 /usr/bin/wget wget 1 192.0.2.2 0
+  record 2/1/2020 /usr/sbin/sshd sshd 0 198.51.100.7 2; } >"$logs/2_1_2020_qrb.log"
+record today /usr/bin/curl curl 1 2001:db8::5 0 new.example >"$today"
+echo 'not a record' >>"$logs/2_1_2020_qrb.log"
+# expected count|arguments
+while IFS='|' read -r count args; do
+  read -ra argv <<<"$args"
+  got=$(zlog --json "${argv[@]}" | wc -l)
+  [ "$got" = "$count" ] || fail "zel-log $args: $got records, expected $count"
+done <<EOF2
+4|
+1|--today
+3|--since 2020-01-02
+1|--since 2020-01-02 --program curl
+2|--program /usr/bin/curl
+2|--program CURL
+3|--denied
+1|--denied --program curl
+0|--program nosuch
+EOF2
+zlog --json --today | grep -q '"program":"curl".*"direction":"out","verdict":"denied","protocol":"TCP","peer":"2001:db8::5","port":"443","host":"new.example"' \
+  || fail "the JSON record: $(zlog --json --today)"
+[ "$(zlog --program sshd | tail -n 1 | awk '{print $4, $5, $7, $8}')" = "in denied 198.51.100.7 4000" ] \
+  || fail "the table's row: $(zlog --program sshd)"
+set +e; zlog --since 2020-13-01 >/dev/null 2>"$work/err"; got=$?; set -e
+[ "$got" = 2 ] && grep -q '^zel-log: ' "$work/err" || fail "a bad date: status $got"
+
+step "zel-log --follow: a record written later shows"
+"$BUILD/tools/zel-log" --follow --json --program wget >"$work/followed" &
+follower=$!
+# What is there is shown first: the older day's record.
+for _ in $(seq 100); do grep -q 192.0.2.2 "$work/followed" && break; sleep 0.05; done
+record today /usr/bin/wget wget 1 192.0.2.9 1 >>"$today"
+for _ in $(seq 100); do grep -q 192.0.2.9 "$work/followed" && break; sleep 0.05; done
+kill "$follower"; wait "$follower" 2>/dev/null || true; follower=
+grep -q '"peer":"192.0.2.9"' "$work/followed" || fail "the followed record did not show: $(cat "$work/followed")"
+[ "$(grep -c . "$work/followed")" = 2 ] || fail "followed: $(cat "$work/followed")"
+echo "PASS"

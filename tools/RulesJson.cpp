@@ -1,0 +1,243 @@
+#include "RulesJson.h"
+
+#include "platform/AddressRange.h"
+#include "platform/HostPatterns.h"
+#include "platform/RulesFormat.h"
+
+#include <nlohmann/json.hpp>
+
+#include <initializer_list>
+
+namespace rules_json {
+
+namespace rf = platform::rules_format;
+using nlohmann::ordered_json;
+
+namespace {
+
+ordered_json Texts(const std::vector<std::string>& texts)
+{
+    ordered_json list = ordered_json::array();
+    for (const std::string& text : texts)
+        list.push_back(text);
+    return list;
+}
+
+ordered_json PortJson(const rules::Port& port)
+{
+    ordered_json out = ordered_json::object();
+    if (port.number)
+        out["port"] = *port.number;
+    out["alias"] = port.alias;
+    if (port.addresses)
+        out["addresses"] = Texts(*port.addresses);
+    if (port.hosts)
+        out["hosts"] = Texts(*port.hosts);
+    return out;
+}
+
+ordered_json RuleJson(const rules::Rule& rule)
+{
+    ordered_json out = ordered_json::object();
+    out["name"] = rule.name;
+    if (rule.direction)
+        out["direction"] = rules::WordOf(*rule.direction);
+    if (rule.permission)
+        out["permission"] = rules::WordOf(*rule.permission);
+    if (rule.inForce)
+        out["enabled"] = *rule.inForce;
+    out["listed"] = rule.listed;
+    out["ports"] = ordered_json::array();
+    for (const rules::Port& port : rule.ports)
+        out["ports"].push_back(PortJson(port));
+    return out;
+}
+
+ordered_json ApplicationJson(const rules::Application& app)
+{
+    ordered_json out = ordered_json::object();
+    if (app.name)
+        out["name"] = *app.name;
+    out["description"] = app.description;
+    out["path"] = app.path;
+    out["service"] = app.service;
+    if (app.incoming)
+        out["incoming"] = rules::WordOf(*app.incoming);
+    if (app.outgoing)
+        out["outgoing"] = rules::WordOf(*app.outgoing);
+    out["rules"] = ordered_json::array();
+    for (const rules::Rule& rule : app.rules)
+        out["rules"].push_back(RuleJson(rule));
+    return out;
+}
+
+// A fault in the imported text: where, and what.
+struct Fault {
+    std::string text;
+};
+
+// Reads one JSON object field by field, each known by name.
+class Fields {
+public:
+    Fields(const ordered_json& object, std::string where, std::initializer_list<const char*> known) : where_(std::move(where))
+    {
+        if (!object.is_object())
+            throw Fault {where_ + ": an object is expected"};
+        for (const auto& [key, value] : object.items()) {
+            bool isKnown = false;
+            for (const char* name : known)
+                isKnown = isKnown || key == name;
+            if (!isKnown)
+                throw Fault {where_ + ": unknown field \"" + key + "\""};
+        }
+        object_ = &object;
+    }
+    const std::string& Where() const { return where_; }
+    // nullptr when missing or null.
+    const ordered_json* Get(const char* name) const
+    {
+        const auto it = object_->find(name);
+        return it == object_->end() || it->is_null() ? nullptr : &*it;
+    }
+    std::optional<std::string> Text(const char* name) const
+    {
+        const ordered_json* value = Get(name);
+        if (!value)
+            return std::nullopt;
+        if (!value->is_string())
+            throw Fault {where_ + ": \"" + name + "\" must be a text"};
+        return value->get<std::string>();
+    }
+    std::optional<bool> Flag(const char* name) const
+    {
+        const ordered_json* value = Get(name);
+        if (!value)
+            return std::nullopt;
+        if (!value->is_boolean())
+            throw Fault {where_ + ": \"" + name + "\" must be true or false"};
+        return value->get<bool>();
+    }
+    const ordered_json& List(const char* name, bool required) const
+    {
+        static const ordered_json empty = ordered_json::array();
+        const ordered_json* value = Get(name);
+        if (!value && !required)
+            return empty;
+        if (!value || !value->is_array())
+            throw Fault {where_ + ": \"" + name + "\" must be a list"};
+        return *value;
+    }
+    std::optional<std::vector<std::string>> Texts(const char* name) const
+    {
+        if (!Get(name))
+            return std::nullopt;
+        std::vector<std::string> texts;
+        for (const ordered_json& item : List(name, true)) {
+            if (!item.is_string())
+                throw Fault {where_ + ": \"" + name + "\" must hold texts"};
+            texts.push_back(item.get<std::string>());
+        }
+        return texts;
+    }
+    template <typename Enum>
+    std::optional<Enum> Word(const char* name, std::initializer_list<const char*> words, Enum (*of)(std::string_view)) const
+    {
+        const std::optional<std::string> text = Text(name);
+        if (!text)
+            return std::nullopt;
+        for (const char* word : words)
+            if (*text == word)
+                return of(*text);
+        std::string allowed;
+        for (const char* word : words)
+            allowed += std::string(allowed.empty() ? "" : ", ") + word;
+        throw Fault {where_ + ": \"" + name + "\" is \"" + *text + "\"; it must be one of " + allowed};
+    }
+
+private:
+    const ordered_json* object_ = nullptr;
+    std::string where_;
+};
+
+rules::Port PortOfJson(const ordered_json& json, const std::string& where)
+{
+    const Fields fields(json, where, {"port", "alias", "addresses", "hosts"});
+    rules::Port port;
+    port.number = fields.Text("port");
+    if (port.number && !rules::PortOf(*port.number))
+        throw Fault {where + ": the port \"" + *port.number + "\" is no number from 0 (every port) to 65535"};
+    port.alias = fields.Text("alias").value_or("");
+    port.addresses = fields.Texts("addresses");
+    for (const std::string& address : port.addresses.value_or(std::vector<std::string> {}))
+        if (address != rf::kNoAddress && !platform::ParseAddressRange(address))
+            throw Fault {where + ": \"" + address + "\" is no address, range or prefix"};
+    port.hosts = fields.Texts("hosts");
+    for (const std::string& host : port.hosts.value_or(std::vector<std::string> {}))
+        if (!platform::NormalizeHostPattern(host))
+            throw Fault {where + ": \"" + host + "\" is no host name or pattern"};
+    return port;
+}
+
+rules::Rule RuleOfJson(const ordered_json& json, const std::string& where)
+{
+    const Fields fields(json, where, {"name", "direction", "permission", "enabled", "listed", "ports"});
+    rules::Rule rule;
+    rule.name = fields.Text("name").value_or("");
+    rule.direction = fields.Word("direction", {rf::kIncoming, rf::kOutgoing}, &rules::DirectionOf);
+    rule.permission = fields.Word("permission", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
+    rule.inForce = fields.Flag("enabled");
+    rule.listed = fields.Flag("listed").value_or(true);
+    const ordered_json& ports = fields.List("ports", false);
+    for (size_t i = 0; i < ports.size(); ++i)
+        rule.ports.push_back(PortOfJson(ports[i], where + ", port " + std::to_string(i + 1)));
+    return rule;
+}
+
+rules::Application ApplicationOfJson(const ordered_json& json, const std::string& where)
+{
+    const Fields fields(json, where, {"name", "description", "path", "service", "incoming", "outgoing", "rules"});
+    rules::Application app;
+    app.name = fields.Text("name");
+    const std::string named = app.name ? where + " (" + *app.name + ")" : where;
+    app.description = fields.Text("description").value_or("");
+    app.path = fields.Text("path").value_or("");
+    app.service = fields.Flag("service").value_or(false);
+    app.incoming = fields.Word("incoming", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
+    app.outgoing = fields.Word("outgoing", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
+    const ordered_json& list = fields.List("rules", false);
+    for (size_t i = 0; i < list.size(); ++i)
+        app.rules.push_back(RuleOfJson(list[i], named + ", rule " + std::to_string(i + 1)));
+    return app;
+}
+
+}  // namespace
+
+std::string Export(const rules::Document& document)
+{
+    ordered_json out = ordered_json::object();
+    out["applications"] = ordered_json::array();
+    for (const rules::Application& app : document.applications)
+        out["applications"].push_back(ApplicationJson(app));
+    // Texts that are not UTF-8 are written as they are read back: replaced.
+    return out.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::optional<rules::Document> Import(std::string_view text, std::string& problem)
+{
+    try {
+        const ordered_json json = ordered_json::parse(text);
+        const Fields fields(json, "the document", {"applications"});
+        rules::Document document;
+        const ordered_json& list = fields.List("applications", true);
+        for (size_t i = 0; i < list.size(); ++i)
+            document.applications.push_back(ApplicationOfJson(list[i], "application " + std::to_string(i + 1)));
+        return document;
+    } catch (const ordered_json::exception& error) {
+        problem = std::string("no JSON document: ") + error.what();
+    } catch (const Fault& fault) {
+        problem = fault.text;
+    }
+    return std::nullopt;
+}
+
+}  // namespace rules_json

@@ -1,0 +1,488 @@
+// zel-rules: the firewall's rules from the command line. It changes them
+// as the control panel does (the panel's own operations on the rules model,
+// the file replaced whole) and, while the panel runs, waits until the panel
+// has taken the change and told the running programs concerned.
+#include "RulesJson.h"
+
+#include "core/FileInformation.h"
+#include "core/OutsideChanges.h"
+#include "core/PanelCore.h"
+#include "core/RuleChecks.h"
+#include "platform/Clock.h"
+#include "platform/Constants.h"
+#include "platform/Files.h"
+#include "platform/HostPatterns.h"
+#include "platform/CarrierRegistry.h"
+#include "platform/Processes.h"
+#include "platform/RulesFile.h"
+#include "platform/RulesFormat.h"
+#include "platform/SharedBlock.h"
+#include "platform/Text.h"
+#include "platform/Version.h"
+#include "platform/Windows.h"
+#include "rules/DocumentReader.h"
+
+#include <chrono>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace rf = platform::rules_format;
+using rules::Direction;
+using rules::Permission;
+
+constexpr const char* kProgram = "zel-rules";
+constexpr int kFailed = 1;
+constexpr int kMisused = 2;
+
+int Usage(std::FILE* out = stderr)
+{
+    std::fprintf(out,
+                 "usage: zel-rules list\n"
+                 "       zel-rules show PROGRAM\n"
+                 "       zel-rules allow|block|ask PROGRAM [--in|--out]\n"
+                 "       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]\n"
+                 "                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]\n"
+                 "       zel-rules remove PROGRAM [N]\n"
+                 "       zel-rules export\n"
+                 "       zel-rules import [FILE]\n"
+                 "PROGRAM: a program's path or file name; ANY: the system settings.\n");
+    if (out == stdout)
+        std::fprintf(out, "Lists and changes the firewall's rules. See zel-rules(1).\n");
+    return out == stdout ? 0 : kMisused;
+}
+
+int Fail(int status, const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
+    return status;
+}
+
+const char* Verb(std::optional<Permission> permission)
+{
+    if (!permission)
+        return "system";
+    return *permission == Permission::kPermit ? "allow" : *permission == Permission::kAsk ? "ask" : "block";
+}
+
+std::optional<Permission> PermissionOfVerb(std::string_view verb)
+{
+    if (verb == "allow")
+        return Permission::kPermit;
+    if (verb == "block")
+        return Permission::kDeny;
+    if (verb == "ask")
+        return Permission::kAsk;
+    return std::nullopt;
+}
+
+std::vector<std::string> Items(std::string_view list, char separator = ',')
+{
+    std::vector<std::string> items;
+    std::istringstream in {std::string(list)};
+    for (std::string item; std::getline(in, item, separator);)
+        items.emplace_back(platform::TrimBlanks(item));
+    return items;
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ",") + item;
+    return text;
+}
+
+// The rules file, read as the engine reads it, with the panel's core on it.
+struct Rules {
+    panel::PanelCore core;
+    platform::FileStamp stamp;
+};
+
+// The settings, and the rules file read whole; a missing file holds the
+// default rules, as the panel starts one. nullopt (told) when it cannot be
+// read or does not parse: nothing is then changed.
+int Load(Rules& rules, bool missingIsEmpty = false)
+{
+    panel::GetFilesFromReg(rules.core.Settings());
+    const std::string& path = rules.core.Settings().XmlFilePath;
+    if (path.empty())
+        return Fail(kFailed, "the rules file is not set (the setting RulesFile; has zel-setup been run?)");
+    const platform::rules_file::Contents contents = platform::rules_file::Read(path);
+    rules.stamp = contents.stamp;
+    if (contents.status.Missing())
+        return rules.core.Rules().LoadText(missingIsEmpty ? std::string("<APPLICATIONS></APPLICATIONS>")
+                                                          : std::string(rf::kDefaultRulesDocument))
+            ? 0
+            : Fail(kFailed, "the default rules do not parse");
+    if (!contents.status.Read())
+        return Fail(kFailed, "cannot read the rules file " + path + ": " + contents.status.Reason());
+    std::string problem;
+    auto document = rules::ReadDocument(contents.text, &problem);
+    if (!document)
+        return Fail(kFailed, "the rules file " + path + " does not parse: " + problem);
+    rules.core.Rules().Document() = std::move(*document);
+    return 0;
+}
+
+// The name the rules know a program by, from what the user typed.
+std::string EntryNameOf(std::string_view program)
+{
+    if (platform::EqualsNoCase(program, rf::kGeneralApp))
+        return rf::kGeneralApp;
+    return platform::processes::CarrierExeName(program);
+}
+
+// The executable a program's new entry is for: a path as given (a link
+// followed to the file the engine sees), a bare name found on PATH.
+std::string ExecutableOf(const std::string& program)
+{
+    std::string candidate = program;
+    if (program.find('/') == std::string::npos) {
+        candidate.clear();
+        const char* path = std::getenv("PATH");
+        for (const std::string& folder : Items(path ? path : "", ':')) {
+            const std::string file = (folder.empty() ? "." : folder) + "/" + program;
+            if (::access(file.c_str(), X_OK) == 0) {
+                candidate = file;
+                break;
+            }
+        }
+    }
+    char real[PATH_MAX];
+    if (candidate.empty() || !::realpath(candidate.c_str(), real) || ::access(real, X_OK) != 0)
+        return {};
+    return real;
+}
+
+// The program's entry, made when it has none (as the panel's wizard makes
+// one, with the system's defaults). Empty (told) when there is no such program.
+std::string Entry(Rules& rules, const std::string& program)
+{
+    const std::string name = EntryNameOf(program);
+    if (rules.core.Rules().Find(name))
+        return name;
+    const std::string exe = ExecutableOf(program);
+    if (exe.empty()) {
+        Fail(kFailed, "no program \"" + program + "\" in the rules, nor an executable file of that name");
+        return {};
+    }
+    const std::string own = platform::processes::CarrierExeName(exe);
+    if (!rules.core.Rules().Find(own))
+        rules.core.Rules().Document().Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, false));
+    return own;
+}
+
+// An existing entry, by what the user typed; nullptr (told) when there is none.
+const rules::Application* Existing(Rules& rules, const std::string& program)
+{
+    const rules::Application* app = rules.core.Rules().Find(EntryNameOf(program));
+    if (!app && program.find('/') == std::string::npos) {
+        if (const std::string exe = ExecutableOf(program); !exe.empty())
+            app = rules.core.Rules().Find(platform::processes::CarrierExeName(exe));
+    }
+    if (!app)
+        Fail(kFailed, "no program \"" + program + "\" in the rules (see zel-rules list)");
+    return app;
+}
+
+// The programs running under the firewall whose engines must read the
+// rules again for these entries.
+std::vector<std::string> EnginesConcerned(const std::vector<std::string>& entries)
+{
+    std::vector<std::string> names;
+    for (const platform::carriers::CarrierRecord& carrier : platform::carriers::ListCarriers())
+        for (const std::string& entry : entries)
+            if (carrier.alive && (entry == rf::kGeneralApp || rf::EntryApplies(entry, carrier.exeName)))
+                names.push_back(carrier.exeName);
+    return names;
+}
+
+// While the panel runs, it takes the change from the file and publishes it,
+// and its interceptor process hands it to the engines: waited for (a few
+// seconds at most), so that a program's next connection after this command
+// is decided by the new rules. Without the panel nothing is waiting for it:
+// the panel tells the running programs when it starts.
+void WaitForEngines(const std::vector<std::string>& entries, uint32_t before)
+{
+    if (platform::windows::FindWindow(platform::kMainWindowTitle).empty())
+        return;
+    platform::SharedBlock block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+    if (!block || !block.HasExtension())
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<std::string> waiting = EnginesConcerned(entries);
+    while (!waiting.empty() && std::chrono::steady_clock::now() < deadline) {
+        platform::SharedBlock::UpdateView view;
+        if (block.ReadUpdate(view)) {
+            if (platform::SharedBlock::RelayStopped(view, platform::GetTickCount()))
+                return;
+            std::erase_if(waiting, [&](const std::string& name) {
+                return platform::SharedBlock::IsDue(view, name, before, platform::GetTickCount());
+            });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// Saves the rules changed by change(rules) on the file as it was read: read
+// again when another writer replaced it meanwhile, so nobody's change is lost.
+int Change(const std::function<int(Rules&)>& change, bool missingIsEmpty = false)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        Rules rules;
+        if (const int status = Load(rules, missingIsEmpty))
+            return status;
+        const rules::Document before = rules.core.Rules().Document();
+        if (const int status = change(rules))
+            return status;
+        const std::vector<std::string> changed = panel::ChangedEntries(before, rules.core.Rules().Document());
+        if (changed.empty())
+            return 0;
+        if (!(platform::StampOf(rules.core.Settings().XmlFilePath) == rules.stamp))
+            continue;
+        platform::SharedBlock block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+        const uint32_t sequence = block ? block.Sequence() : 0;
+        const std::string& path = rules.core.Settings().XmlFilePath;
+        if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
+            platform::MakeDirectories(path.substr(0, slash));
+        errno = 0;
+        if (!rules.core.Save())
+            return Fail(kFailed, "the rules file " + path + " could not be written (" + std::strerror(errno ? errno : EIO)
+                                     + "); it is left as it was");
+        WaitForEngines(changed, sequence);
+        return 0;
+    }
+    return Fail(kFailed, "the rules file keeps changing; nothing was changed");
+}
+
+void PrintList(const rules::Document& document)
+{
+    std::printf("%-24s %-6s %-6s %5s  %s\n", "PROGRAM", "IN", "OUT", "RULES", "PATH");
+    for (const rules::Application& app : document.applications)
+        std::printf("%-24s %-6s %-6s %5zu  %s\n", app.name.value_or("(none)").c_str(), Verb(app.incoming),
+                    Verb(app.outgoing), app.rules.size(), app.path.c_str());
+}
+
+std::string RuleLine(const rules::Rule& rule)
+{
+    std::string text = std::string(rule.direction == Direction::kIncoming ? "in " : "out") + "  "
+        + Verb(rule.permission);
+    for (const rules::Port& port : rule.ports) {
+        const std::optional<int> number = port.Number();
+        text += "  port " + (number == 0 ? std::string("any") : port.number.value_or("?"));
+        if (const std::vector<std::string> shown = port.ShownAddresses(); !shown.empty())
+            text += " address " + Joined(shown);
+        if (port.hosts)
+            text += " host " + Joined(*port.hosts);
+    }
+    if (rule.inForce != true)
+        text += "  (off)";
+    if (!rule.name.empty())
+        text += "  \"" + rule.name + "\"";
+    return text;
+}
+
+void PrintApplication(const rules::Application& app)
+{
+    std::printf("%s\n  description: %s\n  path: %s\n  service: %s\n  incoming: %s\n  outgoing: %s\n",
+                app.name.value_or("(none)").c_str(), app.description.c_str(), app.path.c_str(),
+                app.service ? "yes" : "no", Verb(app.incoming), Verb(app.outgoing));
+    for (size_t i = 0; i < app.rules.size(); ++i)
+        std::printf("  %zu  %s\n", i + 1, RuleLine(app.rules[i]).c_str());
+}
+
+// The rule "add" describes; nullopt (told) for a value that is none.
+std::optional<rules::Rule> RuleOf(const std::vector<std::string>& options, int& status)
+{
+    status = kMisused;
+    std::optional<Direction> direction;
+    std::optional<Permission> permission;
+    std::vector<std::string> ports {"0"}, addresses, hosts;
+    std::optional<std::string> name;
+    for (size_t i = 0; i < options.size(); ++i) {
+        const std::string& option = options[i];
+        const bool hasValue = i + 1 < options.size();
+        if (option == "--in" || option == "--out")
+            direction = option == "--in" ? Direction::kIncoming : Direction::kOutgoing;
+        else if (option.size() > 2 && PermissionOfVerb(option.substr(2)) && option.starts_with("--"))
+            permission = PermissionOfVerb(option.substr(2));
+        else if (option == "--port" && hasValue)
+            ports = Items(options[++i]);
+        else if (option == "--address" && hasValue)
+            addresses = Items(options[++i]);
+        else if (option == "--host" && hasValue)
+            hosts = Items(options[++i]);
+        else if (option == "--name" && hasValue)
+            name = options[++i];
+        else
+            return Usage(), std::nullopt;
+    }
+    if (!direction || !permission)
+        return Fail(kMisused, "add needs a direction (--in or --out) and what to do (--allow, --block or --ask)"),
+               std::nullopt;
+    rules::Rule rule;
+    rule.direction = direction;
+    rule.permission = permission;
+    rule.inForce = true;
+    // What the panel's rule editor accepts: an address, a prefix or a range.
+    for (const std::string& address : addresses)
+        if (const size_t dash = address.find('-');
+            dash == std::string::npos ? !panel::CheckIpList(address)
+                                      : !panel::CheckIpRange(address.substr(0, dash), address.substr(dash + 1)))
+            return Fail(kMisused, "\"" + address + "\" is no address, range or prefix"), std::nullopt;
+    std::vector<std::string> patterns;
+    for (const std::string& host : hosts) {
+        const auto pattern = platform::NormalizeHostPattern(host);
+        if (!pattern)
+            return Fail(kMisused, "\"" + host + "\" is no host name or pattern (name, *.domain, *)"), std::nullopt;
+        patterns.push_back(*pattern);
+    }
+    if (!patterns.empty() && direction == Direction::kIncoming)
+        return Fail(kMisused, "host names are for outgoing rules: the peers of incoming connections have none"),
+               std::nullopt;
+    for (const std::string& text : ports) {
+        const std::optional<int> number = rules::PortOf(text);
+        if (!number)
+            return Fail(kMisused, "\"" + text + "\" is no port (a number from 1 to 65535, 0 for every port)"),
+                   std::nullopt;
+        rules::Port port = rules::Port::Numbered(*number);
+        if (!addresses.empty())
+            port.addresses = addresses;
+        if (!patterns.empty())
+            port.hosts = patterns;
+        for (rules::Port& written : rules::PortsForOlderReaders(port, *direction, *permission))
+            rule.ports.push_back(std::move(written));
+    }
+    rule.name = name.value_or(std::string(Verb(permission)) + (direction == Direction::kIncoming ? " in " : " out ")
+                              + Joined(ports));
+    status = 0;
+    return rule;
+}
+
+int Import(const std::string& file)
+{
+    std::string text;
+    if (file.empty() || file == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        const auto read = platform::ReadFile(file, rf::kMaxRulesFileBytes * 4);
+        if (!read)
+            return Fail(kFailed, "cannot read " + file + ": " + std::strerror(errno ? errno : EIO));
+        text = *read;
+    }
+    std::string problem;
+    std::optional<rules::Document> document = rules_json::Import(text, problem);
+    if (!document)
+        return Fail(kMisused, (file.empty() ? std::string("standard input") : file) + ": " + problem);
+    return Change(
+        [&](Rules& rules) {
+            rules.core.Rules().Document() = *document;
+            return 0;
+        },
+        true);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && platform::IsHelpOption(argv[1]))
+        return Usage(stdout);
+    if (argc > 1 && platform::IsVersionOption(argv[1]))
+        return platform::PrintVersion(kProgram);
+    if (argc < 2)
+        return Usage();
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if ((command == "list" || command == "export") && args.empty()) {
+        Rules rules;
+        if (const int status = Load(rules))
+            return status;
+        if (command == "list")
+            PrintList(rules.core.Rules().Document());
+        else
+            std::fputs(rules_json::Export(rules.core.Rules().Document()).c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : kFailed;
+    }
+    if (command == "show" && args.size() == 1) {
+        Rules rules;
+        if (const int status = Load(rules))
+            return status;
+        const rules::Application* app = Existing(rules, args[0]);
+        if (!app)
+            return kFailed;
+        PrintApplication(*app);
+        return 0;
+    }
+    if (command == "import" && args.size() <= 1)
+        return Import(args.empty() ? std::string() : args[0]);
+    if (const auto permission = PermissionOfVerb(command);
+        permission && !args.empty() && args.size() <= 2 && (args.size() == 1 || args[1] == "--in" || args[1] == "--out")) {
+        return Change([&](Rules& rules) {
+            const std::string name = Entry(rules, args[0]);
+            if (name.empty())
+                return kFailed;
+            rules::Application& app = *rules.core.Rules().Find(name);
+            if (args.size() == 1 || args[1] == "--in")
+                app.incoming = *permission;
+            if (args.size() == 1 || args[1] == "--out")
+                app.outgoing = *permission;
+            return 0;
+        });
+    }
+    if (command == "add" && !args.empty()) {
+        int status = 0;
+        const std::optional<rules::Rule> rule = RuleOf({args.begin() + 1, args.end()}, status);
+        if (!rule)
+            return status;
+        return Change([&](Rules& rules) {
+            const std::string name = Entry(rules, args[0]);
+            if (name.empty())
+                return kFailed;
+            rules.core.Rules().Find(name)->rules.push_back(*rule);
+            return 0;
+        });
+    }
+    if (command == "remove" && (args.size() == 1 || args.size() == 2)) {
+        std::optional<size_t> number;
+        if (args.size() == 2) {
+            const std::optional<int> parsed = rules::PortOf(args[1]);
+            if (!parsed || *parsed < 1)
+                return Fail(kMisused, "\"" + args[1] + "\" is no rule number (as zel-rules show numbers them)");
+            number = static_cast<size_t>(*parsed);
+        }
+        return Change([&](Rules& rules) {
+            const rules::Application* app = Existing(rules, args[0]);
+            if (!app)
+                return kFailed;
+            rules::Document& document = rules.core.Rules().Document();
+            if (!number) {
+                if (app->IsGeneral())
+                    return Fail(kFailed, "the system settings (ANY) cannot be removed");
+                document.Remove(static_cast<size_t>(document.IndexOf(*app)));
+                return 0;
+            }
+            if (*number > app->rules.size())
+                return Fail(kFailed, *app->name + " has no rule " + std::to_string(*number) + " (it has "
+                                         + std::to_string(app->rules.size()) + ")");
+            rules::Application& changed = document.applications[static_cast<size_t>(document.IndexOf(*app))];
+            changed.rules.erase(changed.rules.begin() + static_cast<long>(*number - 1));
+            return 0;
+        });
+    }
+    return Usage();
+}
