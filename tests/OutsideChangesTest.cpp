@@ -8,7 +8,10 @@
 
 #include "Sandbox.h"
 
+#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using testing_support::RulesDocument;
 using testing_support::Sandbox;
@@ -90,13 +93,30 @@ TEST_F(OutsideChanges, ThePanelsOwnSaveIsNotTakenAgain)
     EXPECT_EQ(core.Updates().Text(), " NOTEPAD");
 }
 
-TEST_F(OutsideChanges, AFileThatNoLongerParsesIsKeptAsideAsAtStart)
+// Another writer's file that is gone or does not parse (maybe half-way
+// through its work) is not taken: the rules in force stay, nothing is put
+// aside or written in its place, and the file is taken once it is mended.
+TEST_F(OutsideChanges, AFileThatIsGoneOrDoesNotParseLeavesTheRulesInForce)
 {
-    sandbox.WriteRules("<APPLICATIONS><APPLICATION>");
-    const auto loaded = changes.Take(core);
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->outcome, panel::RulesStore::LoadOutcome::kReplacedBad);
-    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile + ".bad"), "<APPLICATIONS><APPLICATION>");
+    const std::function<void()> breakings[] = {
+        [&] { sandbox.WriteRules("<APPLICATIONS><APPLICATION>"); },
+        [&] { ASSERT_EQ(::unlink(sandbox.rulesFile.c_str()), 0); },
+    };
+    for (const auto& breakIt : breakings) {
+        breakIt();
+        const std::string left = testing_support::ReadText(sandbox.rulesFile);
+        EXPECT_FALSE(changes.Take(core));
+        ASSERT_TRUE(core.Rules().Find("PAD"));
+        EXPECT_EQ(core.Rules().Find("PAD")->incoming, rules::Permission::kPermit);
+        EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), left);
+        EXPECT_FALSE(std::filesystem::exists(sandbox.rulesFile + ".bad"));
+        EXPECT_TRUE(published.empty());
+        sandbox.WriteRules(RulesDocument(kBase));
+        EXPECT_FALSE(changes.Take(core)); // mended as it was: nothing changed
+    }
+    sandbox.WriteRules(RulesDocument(Entry("NOTEPAD", "ASK") + Entry("PAD", "DENY") + Entry("ANY", "ASK")));
+    ASSERT_TRUE(changes.Take(core));
+    EXPECT_EQ(core.Updates().Text(), " PAD");
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "core/OutsideChanges.h"
 
+#include "core/ErrorLog.h"
 #include "core/PanelCore.h"
+#include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
+#include "rules/DocumentReader.h"
 
 #include <algorithm>
 
@@ -36,6 +39,20 @@ std::optional<RulesStore::LoadResult> OutsideChanges::Take(PanelCore& core)
         return std::nullopt;
     }
     stamp_ = stamp;
+    // Another writer's file that is gone or does not parse is not taken:
+    // loading it as at the start would put it aside and write the defaults
+    // over the rules in force, maybe while that writer is still at work.
+    // The rules held stay, and so does the file, until it reads again.
+    const std::string& path = core.Settings().XmlFilePath;
+    const platform::rules_file::Contents contents = platform::rules_file::Read(path);
+    std::string problem = contents.status.Missing() ? "it is missing" : "";
+    if (contents.status.Read() && !rules::ReadDocument(contents.text, &problem))
+        problem = "it does not parse (" + problem + ")";
+    if (!problem.empty()) {
+        WriteErrLog("OutsideChanges : Take", "the rules file " + path + " was changed by another program and " + problem
+                                                 + "; the rules in force stay until it is mended");
+        return std::nullopt;
+    }
     const rules::Document held = core.Rules().Document();
     const bool wasReadable = core.RulesReadable();
     const RulesStore::LoadResult loaded = core.LoadRules();
