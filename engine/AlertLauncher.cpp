@@ -46,7 +46,7 @@ bool SendAll(int fd, const std::string& data)
 {
     size_t done = 0;
     while (done < data.size()) {
-        // MSG_NOSIGNAL: an alert program that died must not take the host with it.
+        // MSG_NOSIGNAL: an alert program that died must not take the carrier with it.
         const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
@@ -57,7 +57,7 @@ bool SendAll(int fd, const std::string& data)
     return true;
 }
 
-// The environment for the alert program: the host's, without the hook, so
+// The environment for the alert program: the carrier's, without the hook, so
 // that the alert never decides about itself.
 std::vector<char*> AlertEnvironment()
 {
@@ -185,7 +185,7 @@ public:
     }
     ~RendezvousLock()
     {
-        // Unlocked explicitly: a child the host forked meanwhile shares the
+        // Unlocked explicitly: a child the carrier forked meanwhile shares the
         // descriptor, and must not keep the lock for as long as it lives.
         if (held_)
             ::flock(fd_, LOCK_UN);
@@ -223,7 +223,7 @@ int NewChannel(int& theirs)
 {
     int pair[2];
     // One socket pair carries both directions; close-on-exec keeps it out of
-    // programs that other threads of the host start meanwhile.
+    // programs that other threads of the carrier start meanwhile.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return -1;
     const int on = 1;
@@ -246,12 +246,12 @@ pid_t SpawnAlert(int theirs, int listener, const AlertRendezvous& rendezvous)
     posix_spawn_file_actions_adddup2(&actions, theirs, STDOUT_FILENO);
     if (listener >= 0)
         posix_spawn_file_actions_adddup2(&actions, listener, kListenerDescriptor);
-    // Nothing of the host's but the channel and its error output: a listening
-    // socket or a file of the host must not stay open while the alert shows.
+    // Nothing of the carrier's but the channel and its error output: a listening
+    // socket or a file of the carrier must not stay open while the alert shows.
     posix_spawn_file_actions_addclosefrom_np(&actions, listener >= 0 ? kListenerDescriptor + 1 : STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    // The alert program starts with default signal handling, whatever the host set.
+    // The alert program starts with default signal handling, whatever the carrier set.
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);

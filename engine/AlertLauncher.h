@@ -13,7 +13,7 @@ struct AlertTexts {
     std::string message;
     std::string checkBox;
     std::string peer;
-    std::string icon; // theme name or path of the host's icon; empty for none
+    std::string icon; // theme name or path of the carrier's icon; empty for none
     bool outgoing = true;
     std::string host;       // the peer's normalised name, offered as "this host only"; empty: none
     int timeoutSeconds = 0; // unanswered this long: Block; 0 waits for the user
@@ -58,9 +58,9 @@ AlertRendezvous FindAlertRendezvous();
 // which shows the questions of every program one at a time; when none runs,
 // this call starts one that serves the later questions too (and, when the
 // rendezvous cannot be used, one for this question alone). The engine never
-// loads a GUI toolkit into its host: the window lives in a program of its
+// loads a GUI toolkit into its carrier: the window lives in a program of its
 // own, started without the hook in its environment and with no descriptor
-// of the host but its channel. Closing the channel withdraws the question.
+// of the carrier but its channel. Closing the channel withdraws the question.
 //
 // The wait behaves as the program's own blocking call would: a signal whose
 // handler the program installed without SA_RESTART interrupts it (the

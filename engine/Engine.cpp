@@ -42,7 +42,7 @@ bool FormatPeerKey(char* buffer, size_t size, const char* address, unsigned port
 }
 
 // The parsed document is several times the size of the table built from it
-// and is freed at once; hand those pages back so that the host does not
+// and is freed at once; hand those pages back so that the carrier does not
 // carry them for the rest of its life.
 void ReturnParserMemory() { ::malloc_trim(0); }
 
@@ -81,13 +81,13 @@ Engine::Engine(EngineOptions options)
     const std::string exePath = options_.exePath.empty()
         ? platform::processes::ExecutablePath(options_.procRoot, Pid())
         : options_.exePath;
-    host_.exePath = CleanHostPath(exePath);
-    host_.exeName = HostExeName(host_.exePath);
-    host_.exePathForLog = platform::EscapeLogText(host_.exePath);
-    host_.isServiceHost = platform::processes::IsSystemService(options_.procRoot, Pid());
+    carrier_.exePath = CleanCarrierPath(exePath);
+    carrier_.exeName = CarrierExeName(carrier_.exePath);
+    carrier_.exePathForLog = platform::EscapeLogText(carrier_.exePath);
+    carrier_.isServiceCarrier = platform::processes::IsSystemService(options_.procRoot, Pid());
     ReadPaths();
     startLogged_ = true;
-    LogHostEvent(platform::kApplicationStartTag);
+    LogCarrierEvent(platform::kApplicationStartTag);
 }
 
 Engine::~Engine() = default;
@@ -106,11 +106,11 @@ void Engine::ReadPaths()
     pathsKnown_ = rules && logs;
 }
 
-void Engine::LogHostEvent(const char* tag)
+void Engine::LogCarrierEvent(const char* tag)
 {
     if (log_.Folder().empty())
         return;
-    log_.AppendLogRecord(platform::HostEventBody(tag, host_.exePathForLog), Now());
+    log_.AppendLogRecord(platform::CarrierEventBody(tag, carrier_.exePathForLog), Now());
     if (std::strcmp(tag, platform::kApplicationStartTag) == 0)
         startedBy_ = Pid();
 }
@@ -119,7 +119,7 @@ void Engine::Detach()
 {
     // A forked child that never decided anything logged no start: no end either.
     if (startLogged_.load() && startedBy_.load() == Pid())
-        LogHostEvent(platform::kApplicationEndTag);
+        LogCarrierEvent(platform::kApplicationEndTag);
 }
 
 pid_t Engine::Pid() const { return options_.pid ? options_.pid : ::getpid(); }
@@ -160,7 +160,7 @@ void Engine::EnsureFirstUse()
     if (!firstUseDone_.load(std::memory_order_acquire)) {
         std::lock_guard reload(reloadMutex_);
         if (!firstUseDone_.load(std::memory_order_relaxed)) {
-            CompleteHostDescription(host_);
+            CompleteCarrierDescription(carrier_);
             if (options_.lookUpOwnAddress)
                 ownAddress_ = platform::net::OwnAddress();
             // Whatever the update string names now is in the file read next.
@@ -170,9 +170,9 @@ void Engine::EnsureFirstUse()
             firstUseDone_.store(true, std::memory_order_release);
         }
     }
-    // A forked child is a host of its own: its start is logged with its first decision.
+    // A forked child is a carrier of its own: its start is logged with its first decision.
     if (!startLogged_.load(std::memory_order_relaxed) && !startLogged_.exchange(true))
-        LogHostEvent(platform::kApplicationStartTag);
+        LogCarrierEvent(platform::kApplicationStartTag);
 }
 
 // Reads the rules file into a table: a new one (replace), or the current one
@@ -184,7 +184,7 @@ void Engine::LoadTableLocked(bool replace)
     RuleTable table = replace ? RuleTable() : RulesSnapshot();
     LoadStatus status;
     FileStamp stamp;
-    table.LoadRulesFor(rulesPath_, host_.exeName, status, stamp);
+    table.LoadRulesFor(rulesPath_, carrier_.exeName, status, stamp);
     const bool whole = status == LoadStatus::kLoaded || status == LoadStatus::kMissing;
     if (whole || !firstUseDone_.load(std::memory_order_relaxed)) {
         std::unique_lock lock(tableMutex_);
@@ -270,7 +270,7 @@ void Engine::RunReloadCheck()
         return; // a write is under way: the next decision looks again
     if (view.extended && view.sequence == seenSequence_.load(std::memory_order_relaxed))
         return; // another thread took this write meanwhile
-    if (platform::SharedBlock::IsDue(view, host_.exeName, seenSequence_.load(), options_.tickCount())) {
+    if (platform::SharedBlock::IsDue(view, carrier_.exeName, seenSequence_.load(), options_.tickCount())) {
         // Acknowledged before the file is read: whatever the interceptor
         // publishes after seeing this acknowledgement is in the file read now.
         PostUpdateDone();
@@ -450,8 +450,8 @@ void Engine::LogConnection(int protocol, int direction, const char* remoteAddres
 {
     if (log_.Folder().empty())
         return;
-    const platform::ConnectionRecord record {&host_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
-                                   permission, host_.isServiceHost, hostName};
+    const platform::ConnectionRecord record {&carrier_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
+                                   permission, carrier_.isServiceCarrier, hostName};
     platform::RecordText body;
     platform::FormatConnectionBody(record, body);
     log_.AppendLogRecord(body.View(), Now());
@@ -527,7 +527,7 @@ void Engine::CredentialsChanged()
         ::close(fd);
     else if ((errno == EACCES || errno == EPERM) && errorLogFd_ >= 0) {
         const passwd* user = ::getpwuid(::geteuid());
-        const std::string description = host_.exePath + " (process " + std::to_string(Pid()) + ") now runs as "
+        const std::string description = carrier_.exePath + " (process " + std::to_string(Pid()) + ") now runs as "
             + (user && user->pw_name ? std::string(user->pw_name) : "user " + std::to_string(::geteuid()))
             + " and cannot read the rules file " + rulesPath_
             + "; it keeps deciding by the rules it started with until it is restarted";
@@ -552,7 +552,7 @@ void Engine::RecordAwayDecision(int direction, int protocol, const char* remoteA
     decision.host = hostName ? hostName : "";
     decision.permitted = answer == kPermit;
     decision.pid = Pid();
-    decision.path = host_.exePath;
+    decision.path = carrier_.exePath;
     platform::away::Append(platform::away::ListPath(), decision);
 }
 
@@ -567,8 +567,8 @@ void Engine::NotifyControlPanel(int alertCode, std::string_view hostName) const
     // and its process can no longer tell. A path too long to travel is left
     // out: the panel then asks the process.
     std::string data(hostName);
-    if (data.size() + 1 + host_.exePath.size() <= platform::windows::kMaxMessageData)
-        data += "\n" + host_.exePath;
+    if (data.size() + 1 + carrier_.exePath.size() <= platform::windows::kMaxMessageData)
+        data += "\n" + carrier_.exePath;
     platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
                                    platform::windows::MakeCodedParam(static_cast<uint16_t>(alertCode),
                                                                      static_cast<uint32_t>(Pid())),
@@ -585,17 +585,17 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
                   outgoing ? "create %s outgoing connection to" : "accept %s incoming connection from", protocolText);
     AlertTexts texts;
     texts.outgoing = outgoing;
-    texts.checkBox = "Apply my decision to all " + host_.description
+    texts.checkBox = "Apply my decision to all " + carrier_.description
         + (outgoing ? " outgoing traffic" : " incoming traffic");
-    texts.message = host_.description + " created by " + host_.company + " is trying to " + action + " " + remoteName
+    texts.message = carrier_.description + " created by " + carrier_.company + " is trying to " + action + " " + remoteName
         + " through port:" + std::to_string(static_cast<int>(outgoing ? remotePort : localPort));
     texts.peer = remoteName;
     if (outgoing && hostName)
         texts.host = hostName;
-    texts.caption = host_.description + " - " + protocolText + " Connection Alert!";
-    texts.icon = host_.icon;
+    texts.caption = carrier_.description + " - " + protocolText + " Connection Alert!";
+    texts.icon = carrier_.icon;
     // Who asks, for the alert's details: read now, as rarely as alerts show.
-    texts.path = host_.exePath;
+    texts.path = carrier_.exePath;
     texts.process = DescribeAskingProcess(platform::processes::kProcRoot, Pid());
     // Read at each alert, which is rare, rather than at every decision.
     const platform::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAlertTimeout);
@@ -650,7 +650,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     const bool named = direction != kIncoming && remoteName != remoteAddress
         && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
     int answer = kDeny;
-    if (!host_.isServiceHost) {
+    if (!carrier_.isServiceCarrier) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
         answer = AskUser(localPort, direction, remoteName, named ? name : nullptr, protocol, remotePort, withdrawFd,

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/AlertLauncher.h"
-#include "engine/HostIdentity.h"
+#include "engine/CarrierIdentity.h"
 #include "engine/RuleTable.h"
 #include "engine/TrafficLog.h"
 #include "platform/ForkableSharedMutex.h"
@@ -21,7 +21,7 @@
 namespace engine {
 
 // Where one engine copy looks at the system. The library's copy uses the
-// defaults; tests replace the clock, the process table and the host.
+// defaults; tests replace the clock, the process table and the carrier.
 struct EngineOptions {
     std::string procRoot = "/proc";
     pid_t pid = 0;                    // 0: the calling process
@@ -76,11 +76,11 @@ public:
     void GetUpdateString(char* buffer);
     void PostUpdateDone();
 
-    // Process detach: logs the host's end, when this process logged its start.
+    // Process detach: logs the carrier's end, when this process logged its start.
     void Detach();
 
     // Around fork(): the copy's locks are taken before and released after,
-    // in the parent and in the child alike. The child is a host of its own:
+    // in the parent and in the child alike. The child is a carrier of its own:
     // it logs its start at its first decision.
     void LockForFork();
     void UnlockAfterFork(bool inChild);
@@ -91,7 +91,7 @@ public:
     void CredentialsChanged();
 
     // For tests and the interceptor's own checks.
-    const HostIdentity& Host() const { return host_; }
+    const CarrierIdentity& Carrier() const { return carrier_; }
     RuleTable RulesSnapshot() const;
     bool HasDatagramPeer(std::string_view key) const;
     int RememberedAnswer(int direction) const;
@@ -123,7 +123,7 @@ private:
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName = nullptr);
-    void LogHostEvent(const char* tag);
+    void LogCarrierEvent(const char* tag);
     void NotifyControlPanel(int alertCode, std::string_view hostName = {}) const;
     AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
                                  int protocol, unsigned remotePort) const;
@@ -142,11 +142,11 @@ private:
                             unsigned localPort, const char* hostName, int answer) const;
     void RememberHostAnswer(std::string_view hostName, int remembered);
     std::time_t Now() const;
-    // The host's process id: a forked child is a host of its own.
+    // The carrier's process id: a forked child is a carrier of its own.
     pid_t Pid() const;
 
     EngineOptions options_;
-    HostIdentity host_;
+    CarrierIdentity carrier_;
     bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything passes
     std::string rulesPath_;
     bool pathsKnown_ = false;   // the settings naming the rules and the log folder were read

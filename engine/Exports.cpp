@@ -99,7 +99,7 @@ __attribute__((constructor)) void AttachProcess()
     }
 }
 
-// Process detach. The copy's state stays allocated: other threads of a host
+// Process detach. The copy's state stays allocated: other threads of a carrier
 // that is exiting may still be inside an export.
 __attribute__((destructor)) void DetachProcess()
 {

@@ -208,7 +208,7 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         return 0;
     }
     stamp = platform::StampOf(st);
-    // Piece by piece first: a host keeps only what concerns it in memory.
+    // Piece by piece first: a carrier keeps only what concerns it in memory.
     // Whatever the file holds past the limit (it grew meanwhile), or an
     // error on the way, and nothing read counts.
     size_t passed = 0;

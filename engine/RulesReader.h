@@ -25,7 +25,7 @@ int ReadRulesDocument(const rules::Document& document, RuleTable& table, std::st
 
 // The same, piece by piece: the document's structure is checked as it goes
 // by, and only the two applications that concern the program are built in
-// memory, so that a host's cost follows its own rules rather than the size
+// memory, so that a carrier's cost follows its own rules rather than the size
 // of the file. Anything outside the plain shape the control panel writes
 // (attributes, declarations, CDATA, text beside elements, non-ASCII names)
 // answers kUnusual, and the caller reads the document whole instead: the

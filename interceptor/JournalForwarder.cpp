@@ -2,6 +2,7 @@
 
 #include "JournalEntry.h"
 #include "platform/LogFiles.h"
+#include "platform/TimeSource.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ bool JournalForwarder::Forward(std::time_t now)
     if (!follower_.Following())
         return false;
     follower_.Refresh(now);
-    const auto clock = std::chrono::steady_clock::now();
+    const auto clock = platform::MonotonicNow();
     std::string line;
     for (int sent = 0; sent < kTurnRecords; ++sent) {
         if (!hasPending_) {

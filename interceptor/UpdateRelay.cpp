@@ -49,14 +49,14 @@ std::string UpdateRelay::Names() const
     return names;
 }
 
-bool UpdateRelay::Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
+bool UpdateRelay::Step(const std::vector<Carrier>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
                        Update& update)
 {
     bool changed = false;
     for (Entry& entry : entries_) {
         for (uint32_t pid : acknowledged)
             entry.waiting.erase(static_cast<pid_t>(pid));
-        for (const Host& host : hosts)
+        for (const Carrier& host : hosts)
             if (!host.alive)
                 entry.waiting.erase(host.pid);
     }
@@ -88,7 +88,7 @@ bool UpdateRelay::Step(const std::vector<Host>& hosts, const std::vector<uint32_
             Entry& entry = entries_[word];
             if (entry.sequence != nextSequence)
                 continue;
-            for (const Host& host : hosts)
+            for (const Carrier& host : hosts)
                 if (host.alive && platform::SharedBlock::NamesWord(names, host.exeName, word))
                     entry.waiting.insert(host.pid);
         }

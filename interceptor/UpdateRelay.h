@@ -18,7 +18,7 @@ class UpdateRelay {
 public:
     static constexpr size_t kStringLimit = 511;
 
-    struct Host {
+    struct Carrier {
         pid_t pid;
         std::string exeName;
         bool alive;
@@ -41,7 +41,7 @@ public:
     // the names observed since. Returns true when the string must be written,
     // with what to write in update; nextSequence is the sequence that write
     // will have.
-    bool Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
+    bool Step(const std::vector<Carrier>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
               Update& update);
 
     bool Idle() const { return entries_.empty() && pending_.empty(); }

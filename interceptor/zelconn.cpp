@@ -6,15 +6,16 @@
 // system journal.
 //   zelconn [--daemon]
 #include "BackstopNotices.h"
-#include "HostTracker.h"
+#include "CarrierTracker.h"
 #include "JournalForwarder.h"
 #include "Listener.h"
+#include "LoopSchedule.h"
 #include "UpdateRelay.h"
 #include "engine/TrafficLog.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Files.h"
-#include "platform/HostRegistry.h"
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Registry.h"
@@ -22,6 +23,7 @@
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
+#include "platform/TimeSource.h"
 #include "platform/Version.h"
 #include "platform/Windows.h"
 
@@ -37,7 +39,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 volatile std::sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
@@ -142,7 +143,7 @@ int Run()
                                         platform::settings::kRulesFile);
     UpdateRelay relay;
     TrafficReport incoming, outgoing;
-    HostTracker tracker;
+    CarrierTracker tracker;
     const auto rulesPath = [&rulesFile] { return platform::SettingPath(rulesFile.Read().value_or("")); };
     platform::FileStamp rules = platform::StampOf(rulesPath());
     std::string box;
@@ -173,20 +174,16 @@ int Run()
     };
     configureJournal();
     bool journalBehind = false;
-    auto nextSecond = Clock::now() + std::chrono::seconds(1);
-    auto nextBeat = Clock::now();
+    LoopSchedule schedule(platform::MonotonicNow(),
+                          std::chrono::milliseconds(platform::SharedBlock::kRelayBeatLimitMs / 4));
     bool lookNow = true;
-    std::vector<UpdateRelay::Host> stepHosts;
-    auto publishedAt = Clock::now();
-    auto nextAcknowledgements = Clock::now();
+    std::vector<UpdateRelay::Carrier> stepCarriers;
 
     while (!g_stop) {
-        auto now = Clock::now();
-        if (now >= nextBeat) {
-            // A beat of 0 would mean "no relay": the tick count is kept odd.
+        auto now = platform::MonotonicNow();
+        // A beat of 0 would mean "no relay": the tick count is kept odd.
+        if (schedule.BeatDue(now))
             block.StampRelay(platform::GetTickCount() | 1u);
-            nextBeat = now + std::chrono::milliseconds(platform::SharedBlock::kRelayBeatLimitMs / 4);
-        }
         bool hostsChanged = tracker.Refresh(now);
         bool looked = false;
         if (tracker.TakeWatchedChange() || lookNow) {
@@ -198,26 +195,21 @@ int Run()
             lookNow = false;
         }
         const std::vector<pid_t> ended = tracker.TakeEnded();
-        if (hostsChanged || !ended.empty() || looked || (!relay.Idle() && now >= nextAcknowledgements)) {
-            const std::vector<UpdateRelay::Host>* hosts = &tracker.Hosts();
+        if (hostsChanged || !ended.empty() || looked || (!relay.Idle() && schedule.AcknowledgementsDue(now))) {
+            const std::vector<UpdateRelay::Carrier>* hosts = &tracker.Hosts();
             if (!ended.empty()) {
-                stepHosts = tracker.Hosts();
+                stepCarriers = tracker.Hosts();
                 for (const pid_t pid : ended)
-                    stepHosts.push_back({pid, std::string(), false});
-                hosts = &stepHosts;
+                    stepCarriers.push_back({pid, std::string(), false});
+                hosts = &stepCarriers;
             }
             // Acknowledgements are taken right before anything new is
             // published, so that each belongs to what the engine had seen.
             UpdateRelay::Update update;
-            if (relay.Step(*hosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update)) {
+            const bool published = relay.Step(*hosts, block.TakeAcknowledgements(), (block.Sequence() & ~1u) + 2, update);
+            if (published)
                 block.PublishUpdate(update.names, update.wordSequences, update.floor);
-                publishedAt = now;
-            }
-            // Engines acknowledge at their next decision, which for an idle
-            // program may be hours away: looked at often just after a
-            // change, then now and then.
-            nextAcknowledgements = now + (now - publishedAt < std::chrono::seconds(1) ? std::chrono::milliseconds(20)
-                                                                                        : std::chrono::milliseconds(250));
+            schedule.Stepped(now, published);
         }
         while (const auto notice = notices.Next()) {
             // A panel started within the last second is not known yet: a
@@ -229,14 +221,11 @@ int Run()
         for (const pid_t pid : ended) {
             if (!box.empty())
                 Post(box, platform::kCodeApplicationFinished, static_cast<uint32_t>(pid));
-            platform::hosts::ForgetHost(pid);
+            platform::carriers::ForgetCarrier(pid);
         }
         journalBehind = journal.Forward(std::time(nullptr));
-        if (now >= nextSecond) {
+        if (schedule.SecondDue(now)) {
             configureJournal();
-            nextSecond += std::chrono::seconds(1);
-            if (nextSecond < now)
-                nextSecond = now + std::chrono::seconds(1); // after a suspend: no burst of reports
             lookNow = true;
             box = MessageBox();
             incoming.Add(block.TakeCounterA());
@@ -248,20 +237,17 @@ int Run()
         // while engines still have to take a change, until their
         // acknowledgements are due. Without the kernel's notices, the
         // registry is read every 100 ms as before.
-        now = Clock::now();
-        auto wake = std::min(nextSecond, nextBeat);
-        if (!relay.Idle())
-            wake = std::min(wake, std::max(now, nextAcknowledgements));
-        if (tracker.Fd() < 0)
-            wake = std::min(wake, now + std::chrono::milliseconds(100));
-        if (journal.On())
-            wake = std::min(wake, now + JournalForwarder::kLookEvery);
-        if (journalBehind)
-            wake = now;
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-        pollfd waiting[4] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}, {journal.WatchFd(), POLLIN, 0},
+        now = platform::MonotonicNow();
+        LoopSchedule::Waiting waiting;
+        waiting.relayBusy = !relay.Idle();
+        waiting.polling = tracker.Fd() < 0;
+        waiting.journal = journal.On();
+        waiting.journalBehind = journalBehind;
+        waiting.journalEvery = JournalForwarder::kLookEvery;
+        const auto wait = schedule.Wait(now, waiting);
+        pollfd descriptors[4] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}, {journal.WatchFd(), POLLIN, 0},
                              {journal.BlockedFd(), POLLOUT, 0}};
-        ::poll(waiting, 4, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
+        ::poll(descriptors, 4, static_cast<int>(wait.count()));
     }
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);

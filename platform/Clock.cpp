@@ -21,7 +21,7 @@ const char* TimeLocaleName()
 
 locale_t UserTimeLocale()
 {
-    // Built once; the host program's own locale stays as it is. The C
+    // Built once; the carrier's own locale stays as it is. The C
     // locale's dates are C.UTF-8's too, and it needs no locale files read.
     static const locale_t locale = [] {
         const std::string_view name = TimeLocaleName();

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-size_t CleanHostPathInPlace(char* path)
+size_t CleanCarrierPathInPlace(char* path)
 {
     const size_t length = std::strlen(path);
     char* slash = std::strrchr(path, '/');

@@ -160,7 +160,7 @@ void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
     }
 }
 
-std::string HostEventBody(const char* tag, const std::string& exePathForLog)
+std::string CarrierEventBody(const char* tag, const std::string& exePathForLog)
 {
     return std::string("<") + tag + ">" + exePathForLog + "</" + tag + ">";
 }

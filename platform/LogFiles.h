@@ -66,7 +66,7 @@ private:
 };
 
 struct ConnectionRecord {
-    const std::string* head; // ConnectionRecordHead of the host
+    const std::string* head; // ConnectionRecordHead of the carrier
     int protocol;
     int direction;
     const char* remoteAddress;
@@ -84,7 +84,7 @@ std::string ConnectionRecordHead(const std::string& exePathForLog, const std::st
 // address is escaped here.
 void FormatConnectionBody(const ConnectionRecord& record, RecordText& body);
 // The body of a program's start or end record.
-std::string HostEventBody(const char* tag, const std::string& exePathForLog);
+std::string CarrierEventBody(const char* tag, const std::string& exePathForLog);
 
 // One line of a traffic log, read back with its texts unescaped.
 struct LogEntry {

@@ -48,7 +48,7 @@ public:
 
     bool IsRunning();
 
-    // Held across fork(), as for every lock a host's child could inherit.
+    // Held across fork(), as for every lock a carrier's child could inherit.
     void LockForFork() { mutex_.lock(); }
     void UnlockAfterFork(bool inChild);
 

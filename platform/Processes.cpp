@@ -72,20 +72,20 @@ std::string ExecutablePath(const std::string& procRoot, pid_t pid)
     return path;
 }
 
-std::string CleanHostPath(std::string path)
+std::string CleanCarrierPath(std::string path)
 {
-    path.resize(CleanHostPathInPlace(path.data()));
+    path.resize(CleanCarrierPathInPlace(path.data()));
     return path;
 }
 
-std::string HostExeName(std::string_view exePath) { return rules_format::ProgramName(FileNamePart(exePath)); }
+std::string CarrierExeName(std::string_view exePath) { return rules_format::ProgramName(FileNamePart(exePath)); }
 
 std::string OwnExecutablePath() { return ExecutablePath(kProcRoot, ::getpid()); }
 
 std::string ServiceManagerImage(const std::string& procRoot)
 {
     if (const std::string exe = ExecutablePath(procRoot, 1); !exe.empty())
-        return HostExeName(exe);
+        return CarrierExeName(exe);
     if (auto comm = ReadFile(procRoot + "/1/comm", 64)) {
         while (!comm->empty() && (comm->back() == '\n' || comm->back() == ' '))
             comm->pop_back();

@@ -29,10 +29,10 @@ std::string OwnExecutablePath();
 // A copy's file name such as "SETUP (2).EXE" names the program SETUP.EXE:
 // when the file part holds " (" with a "." after it, the text from " (" up to
 // the "." is removed.
-std::string CleanHostPath(std::string path);
+std::string CleanCarrierPath(std::string path);
 // The upper-cased file part: the name the rules and the update string use,
 // escaped where the rules file needs it (rules_format::ProgramName).
-std::string HostExeName(std::string_view exePath);
+std::string CarrierExeName(std::string_view exePath);
 
 // The processes that run a copy of a library named fileName whose file has
 // since been replaced or removed (an upgrade installed a new one): they keep

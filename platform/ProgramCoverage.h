@@ -54,7 +54,7 @@ struct Program {
 struct ScanSettings {
     std::string procRoot = "/proc";
     uid_t uid = 0;              // the user whose programs are shown
-    std::set<pid_t> registered = {}; // processes whose engine registered (alive entries of the host registry)
+    std::set<pid_t> registered = {}; // processes whose engine registered (alive entries of the carrier registry)
     bool backstop = false;      // the kernel backstop covers the user
     pid_t self = 0;             // left out (the caller)
 };

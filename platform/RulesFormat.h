@@ -86,7 +86,7 @@ inline constexpr const char* kDefaultRulesDocument =
     "</RULES></APPLICATION></APPLICATIONS>\n";
 
 // Names and paths of programs in the file. A program's EXENAME is its
-// upper-cased file name, as the engine names its host, unless that name
+// upper-cased file name, as the engine names its carrier, unless that name
 // cannot stand in the file as it is: a program whose file name reads "any"
 // (the general application's name), a name of blanks alone (which a
 // reader takes for no name) and a name that is not UTF-8 or holds a

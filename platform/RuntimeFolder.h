@@ -4,7 +4,7 @@
 #include <sys/types.h>
 
 // The runtime folder holds the live objects of one user's firewall (shared
-// block, presence lock, host registrations, message windows). Other users
+// block, presence lock, carrier registrations, message windows). Other users
 // must not be able to plant anything in it, so it is used only when it is a
 // directory (not a link) owned by the user with no access for anyone else.
 // Part of the platform core: no C++ runtime.

@@ -144,7 +144,7 @@ TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoing
     EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
     EXPECT_EQ(platform::windows::ParamCode(message->lParam), 4);
     EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
-    EXPECT_EQ(message->data, "\n" + engine.Host().exePath);
+    EXPECT_EQ(message->data, "\n" + engine.Carrier().exePath);
     if (::getpid() < 65536) {
         EXPECT_EQ(message->lParam, ::getpid() + 4 * 65536);
     }
@@ -176,7 +176,7 @@ TEST_F(EngineAlert, AnswerForOneHostIsPostedWithItsNameAndAnswersThatHostOnly)
     EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
     // The name, then the program's path, for a panel that reads the message
     // after the program ended.
-    EXPECT_EQ(message->data, "ads.example.net\n" + engine.Host().exePath);
+    EXPECT_EQ(message->data, "ads.example.net\n" + engine.Carrier().exePath);
     EXPECT_EQ(engine.RememberedAnswer(1), 0);
     EXPECT_EQ(engine.RememberedHostAnswer("ads.example.net"), 2);
 
@@ -274,7 +274,7 @@ TEST_F(EngineAlert, AwayAnswersFollowTheSettingsAndAreListed)
     EXPECT_EQ(listed[0].address, "10.0.0.6");
     EXPECT_EQ(listed[0].remotePort, 8081u);
     EXPECT_EQ(listed[0].pid, ::getpid());
-    EXPECT_EQ(listed[0].path, engine.Host().exePath);
+    EXPECT_EQ(listed[0].path, engine.Carrier().exePath);
     EXPECT_FALSE(listed[1].outgoing);
     EXPECT_FALSE(listed[1].permitted);
     EXPECT_EQ(listed[1].protocol, 2);
@@ -396,7 +396,7 @@ TEST_F(EngineAlert, QuestionCarriesTheProgramsPathProcessUserCommandLineAndParen
 {
     Engine engine(Options());
     engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080);
-    EXPECT_EQ(Recorded("path"), std::vector<std::string> {engine.Host().exePath});
+    EXPECT_EQ(Recorded("path"), std::vector<std::string> {engine.Carrier().exePath});
     EXPECT_EQ(Recorded("pid"), std::vector<std::string> {std::to_string(::getpid())});
     EXPECT_EQ(Recorded("parentpid"), std::vector<std::string> {std::to_string(::getppid())});
     ASSERT_EQ(Recorded("user").size(), 1u);

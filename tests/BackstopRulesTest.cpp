@@ -149,7 +149,7 @@ TEST(BackstopProgramNames, KernelNamesProgramsAsTheEngineDoes)
     for (const std::string& name : std::vector<std::string> {"curl", "Firefox-bin", "setup (2).exe", "x (1).tar.gz", "a.b (c).d", "name (copy)",
                                    " (.", "tool (", "(1).x", "a  (1) (2).b", "UPPER.EXE", "z-_9.~", "caf\xc3\xa9",
                                    std::string("dots..") + " (x)", longName, "any", "Any", "caf\xe9", "tab\there"}) {
-        const std::string engineName = platform::processes::HostExeName(platform::processes::CleanHostPath("/opt/bin/" + name));
+        const std::string engineName = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath("/opt/bin/" + name));
         const std::string fileName = platform::rules_format::FileNameOfProgram(engineName);
         char buffer[ZEL_NAME_SIZE] = {};
         name.copy(buffer, sizeof buffer - 1);

@@ -1,4 +1,5 @@
 #include "core/AlertAnswers.h"
+#include "core/AnswerQueue.h"
 #include "core/AwayAnswers.h"
 #include "core/BackstopAnswer.h"
 #include "core/ErrorLog.h"
@@ -216,7 +217,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     ASSERT_TRUE(general);
     EXPECT_EQ(In(general), "ASK");
     EXPECT_EQ(Out(general), "PERMIT");
-    const std::string anyName = platform::processes::HostExeName("/usr/local/bin/any");
+    const std::string anyName = platform::processes::CarrierExeName("/usr/local/bin/any");
     EXPECT_EQ(anyName, "./ANY");
     const rules::Application* any = state.Rules().Find(anyName);
     ASSERT_TRUE(any);
@@ -237,7 +238,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     engine::RuleTable anyTable, otherTable, namedTable;
     anyTable.LoadRulesFromText(file, anyName);
     otherTable.LoadRulesFromText(file, "FIREFOX-ESR");
-    namedTable.LoadRulesFromText(file, platform::processes::HostExeName("/opt/tools/system settings"));
+    namedTable.LoadRulesFromText(file, platform::processes::CarrierExeName("/opt/tools/system settings"));
     EXPECT_EQ(anyTable.defaultOutgoing, engine::kDeny);
     EXPECT_EQ(anyTable.defaultIncoming, engine::kPermit);
     EXPECT_EQ(otherTable.defaultOutgoing, engine::kPermit);
@@ -336,6 +337,28 @@ TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
     EXPECT_EQ(platform::away::ReadAll(list).size(), 1u);
     EXPECT_TRUE(panel::ClearAwayDecisions(list));
     EXPECT_TRUE(platform::away::ReadAll(list).empty());
+}
+
+// Answers that come while the rules file cannot be read are held, not lost
+// and not written over the file, and stored once it can be read again.
+TEST_F(RunningPrograms, AnswersWhileTheRulesCannotBeReadAreHeldAndStoredLater)
+{
+    const std::string before = testing_support::ReadText(sandbox.rulesFile);
+    testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, before);
+    state.LoadRules();
+    panel::AnswerQueue queue(state);
+    EXPECT_FALSE(queue.Store({{platform::kCodeOutgoingPermitted, 104, "/opt/hazel/bin/editor", {}}}));
+    EXPECT_FALSE(queue.StoreHeld()); // still unreadable: held on
+    EXPECT_EQ(queue.Held(), 1u);
+    ::unlink(sandbox.rulesFile.c_str());
+    testing_support::WriteText(sandbox.rulesFile, before);
+    state.LoadRules();
+    const auto shown = queue.StoreHeld();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->exeName, "EDITOR");
+    EXPECT_EQ(queue.Held(), 0u);
+    EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile), before);
 }
 
 TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
@@ -481,8 +504,8 @@ TEST(RunningProgramsOnOldEngines, ProgramMappingAReplacedEngineIsNamed)
         EXPECT_NE(mapped, MAP_FAILED);
         return std::pair {path, mapped};
     };
-    const std::string self = platform::processes::HostExeName(
-        platform::processes::CleanHostPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    const std::string self = platform::processes::CarrierExeName(
+        platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid())));
     const auto listed = [&] {
         const auto names = panel::ProgramsOnReplacedEngine("/proc");
         return std::find(names.begin(), names.end(), self) != names.end();

@@ -1,5 +1,5 @@
 #include "engine/Engine.h"
-#include "engine/HostIdentity.h"
+#include "engine/CarrierIdentity.h"
 #include "engine/TrafficLog.h"
 
 #include "platform/RulesFormat.h"
@@ -58,25 +58,25 @@ protected:
 
 }  // namespace
 
-TEST(HostIdentity, CopyNumbersAreCutFromTheFileName)
+TEST(CarrierIdentity, CopyNumbersAreCutFromTheFileName)
 {
-    EXPECT_EQ(platform::processes::CleanHostPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
-    EXPECT_EQ(platform::processes::CleanHostPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
-    EXPECT_EQ(platform::processes::CleanHostPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
-    EXPECT_EQ(platform::processes::CleanHostPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
-    EXPECT_EQ(platform::processes::HostExeName("/apps/Tool.exe"), "TOOL.EXE");
+    EXPECT_EQ(platform::processes::CleanCarrierPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
+    EXPECT_EQ(platform::processes::CleanCarrierPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
+    EXPECT_EQ(platform::processes::CleanCarrierPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
+    EXPECT_EQ(platform::processes::CleanCarrierPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
+    EXPECT_EQ(platform::processes::CarrierExeName("/apps/Tool.exe"), "TOOL.EXE");
 }
 
-TEST(HostIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
+TEST(CarrierIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
 {
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
     engine::EngineOptions options = testing_support::TestEngineOptions("/apps/Tool (2).exe");
     engine::Engine engine(options);
-    EXPECT_EQ(engine.Host().exeName, "TOOL.EXE");
+    EXPECT_EQ(engine.Carrier().exeName, "TOOL.EXE");
     EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), 1);
-    EXPECT_EQ(engine.Host().description, "TOOL.EXE");
-    EXPECT_EQ(engine.Host().company, "Unknown");
+    EXPECT_EQ(engine.Carrier().description, "TOOL.EXE");
+    EXPECT_EQ(engine.Carrier().company, "Unknown");
     const auto lines = sandbox.LogLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("<APPLICATIONSTART>/apps/Tool.exe</APPLICATIONSTART>"), std::string::npos);
@@ -85,7 +85,7 @@ TEST(HostIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
     EXPECT_NE(sandbox.LogLines().back().find("<APPLICATIONEND>/apps/Tool.exe</APPLICATIONEND>"), std::string::npos);
 }
 
-TEST(HostIdentity, DesktopEntryNamesTheHost)
+TEST(CarrierIdentity, DesktopEntryNamesTheHost)
 {
     Sandbox sandbox;
     const std::string exe = sandbox.root + "/bin/viewer";
@@ -98,13 +98,13 @@ TEST(HostIdentity, DesktopEntryNamesTheHost)
     engine::EngineOptions options = testing_support::TestEngineOptions(exe);
     engine::Engine engine(options);
     engine.Approve(1, 1, "127.0.0.1", 1, 1);
-    EXPECT_EQ(engine.Host().description, "Picture Viewer");
+    EXPECT_EQ(engine.Carrier().description, "Picture Viewer");
     // A desktop entry names no maker: the alert says "created by Unknown".
-    EXPECT_EQ(engine.Host().company, "Unknown");
-    EXPECT_EQ(engine.Host().icon, "viewer");
+    EXPECT_EQ(engine.Carrier().company, "Unknown");
+    EXPECT_EQ(engine.Carrier().icon, "viewer");
 }
 
-TEST(HostIdentity, ServiceHostsAreThoseTheServiceManagerStarted)
+TEST(CarrierIdentity, ServiceHostsAreThoseTheServiceManagerStarted)
 {
     Sandbox sandbox;
     const std::string proc = sandbox.root + "/proc";
@@ -122,11 +122,11 @@ TEST(HostIdentity, ServiceHostsAreThoseTheServiceManagerStarted)
         options.exePath = "/usr/bin/x";
         engine::Engine engine(options);
         EXPECT_EQ(engine.IsInService(), expected) << pid;
-        EXPECT_EQ(engine.Host().isServiceHost, expected == 1) << pid;
+        EXPECT_EQ(engine.Carrier().isServiceCarrier, expected == 1) << pid;
     }
 }
 
-TEST(HostIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
+TEST(CarrierIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
 {
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
@@ -137,7 +137,7 @@ TEST(HostIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
     options.procRoot = proc;
     options.pid = 500;
     engine::Engine engine(options);
-    EXPECT_EQ(engine.Host().exePath, "/usr/sbin/sshd");
+    EXPECT_EQ(engine.Carrier().exePath, "/usr/sbin/sshd");
     EXPECT_EQ(engine.UserApprove(22, 0, "10.0.0.5", "host1", 1, 40000), 0);
     const auto records = sandbox.ConnectionRecords();
     ASSERT_EQ(records.size(), 1u);

@@ -113,8 +113,8 @@ TEST_F(Journal, EachRecordBecomesAnEntryWithItsFields)
     log.AppendLogRecord(Body("/usr/sbin/sshd", "SSHD", 1, nullptr, 0, 2), kDay1);
     log.AppendLogRecord(Body("/usr/local/bin/static", "static", 0) + "<BACKSTOP>1</BACKSTOP>", kDay1);
     log.AppendLogRecord(Body("/usr/bin/wget", "WGET", 0) + "<REASON>no answer</REASON><FUTURE>x</FUTURE>", kDay1);
-    log.AppendLogRecord(platform::HostEventBody(platform::kApplicationStartTag, "/usr/bin/curl"), kDay1);
-    log.AppendLogRecord(platform::HostEventBody(platform::kApplicationEndTag, "/usr/bin/curl"), kDay1);
+    log.AppendLogRecord(platform::CarrierEventBody(platform::kApplicationStartTag, "/usr/bin/curl"), kDay1);
+    log.AppendLogRecord(platform::CarrierEventBody(platform::kApplicationEndTag, "/usr/bin/curl"), kDay1);
     const std::vector<Entry> entries = Pump(6, kDay1);
     ASSERT_EQ(entries.size(), 6u);
 

@@ -528,8 +528,8 @@ TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
 TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
 {
     const uint32_t self = static_cast<uint32_t>(::getpid());
-    const std::string exeName = platform::processes::HostExeName(
-        platform::processes::CleanHostPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    const std::string exeName = platform::processes::CarrierExeName(
+        platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid())));
     Post(platform::kCodeOutgoingHostPermitted, self, "api.example.org");
     const rules::Application* app = core.Rules().Find(exeName);
     ASSERT_TRUE(app);

@@ -509,7 +509,7 @@ TEST(LogFiles, RecordsReadBackWithTheirTextsWhole)
     EXPECT_FALSE(entry->date.empty());
 
     const auto start = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>"
-                                              + platform::HostEventBody(platform::kApplicationEndTag, "/bin/x"));
+                                              + platform::CarrierEventBody(platform::kApplicationEndTag, "/bin/x"));
     ASSERT_TRUE(start);
     EXPECT_EQ(start->kind, platform::LogEntry::Kind::kApplicationEnd);
     EXPECT_EQ(start->exePath, "/bin/x");

@@ -1,9 +1,9 @@
 #include "BackstopNotices.h"
-#include "HostTracker.h"
+#include "CarrierTracker.h"
 #include "UpdateRelay.h"
 
 #include "Sandbox.h"
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/SharedBlock.h"
 
 #include <chrono>
@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using Host = UpdateRelay::Host;
+using Carrier = UpdateRelay::Carrier;
 using Update = UpdateRelay::Update;
 
 namespace {
@@ -30,7 +30,7 @@ struct Relay {
     Update last;
 
     // The string after a step; unchanged when the step wrote nothing.
-    std::string Step(const std::vector<Host>& hosts, const std::vector<uint32_t>& acks = {})
+    std::string Step(const std::vector<Carrier>& hosts, const std::vector<uint32_t>& acks = {})
     {
         Update update;
         if (relay.Step(hosts, acks, sequence + 2, update)) {
@@ -49,7 +49,7 @@ TEST(UpdateRelay, NameStaysUntilEveryEngineItNamesHasAcknowledgedOrEnded)
     Relay r;
     r.relay.Observe("", false);
     r.relay.Observe(" FIREFOX", false);
-    std::vector<Host> hosts = {{10, "FIREFOX", true}, {11, "FIREFOX", true}, {12, "CURL", true}, {13, "FIREFOX", true}};
+    std::vector<Carrier> hosts = {{10, "FIREFOX", true}, {11, "FIREFOX", true}, {12, "CURL", true}, {13, "FIREFOX", true}};
     EXPECT_EQ(r.Step(hosts), " FIREFOX");
     EXPECT_EQ(r.Step(hosts, {10, 10}), " FIREFOX");
     // However many steps an idle engine takes, the name waits for it.
@@ -64,7 +64,7 @@ TEST(UpdateRelay, NameStaysUntilEveryEngineItNamesHasAcknowledgedOrEnded)
 TEST(UpdateRelay, NewNamesAndSavedRulesArePublishedWithTheirOwnSequence)
 {
     Relay r;
-    const std::vector<Host> hosts = {{1, "A.EXE", true}, {2, "B.EXE", true}};
+    const std::vector<Carrier> hosts = {{1, "A.EXE", true}, {2, "B.EXE", true}};
     // Listed before the first look: engines running since may have missed it.
     r.relay.Observe(" A.EXE", false);
     EXPECT_EQ(r.Step(hosts), " A.EXE");
@@ -99,7 +99,7 @@ TEST(UpdateRelay, FullStringMakesRoomAndRaisesTheFloorForWhatLeft)
 {
     Relay r;
     r.relay.Observe("", false);
-    std::vector<Host> hosts;
+    std::vector<Carrier> hosts;
     std::string list;
     for (int i = 0; i < 60; ++i) {
         const std::string name = "PROGRAM" + std::to_string(100 + i) + ".EXE";
@@ -161,17 +161,17 @@ TEST(UpdateRelay, EnginesReloadOncePerPublishedChange)
 // seen once it is registered, its end within a fraction of a second (long
 // before the full reading every ten seconds), and a registration left by a
 // host that ended before the tracker started is reported at the start.
-TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
+TEST(CarrierTracker, SeesHostsComeAndGoByTheKernelsNotices)
 {
     testing_support::Sandbox sandbox;
     {
         // Ended before: a registration whose lock nobody holds.
-        const int fd = platform::hosts::RegisterHost(999999, "GONE");
+        const int fd = platform::carriers::RegisterCarrier(999999, "GONE");
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
     const auto start = std::chrono::steady_clock::now();
-    HostTracker tracker;
+    CarrierTracker tracker;
     ASSERT_GE(tracker.Fd(), 0);
     tracker.Refresh(start);
     EXPECT_TRUE(tracker.Hosts().empty());
@@ -193,7 +193,7 @@ TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
     const auto startHost = [&] {
         const pid_t pid = ::fork();
         if (pid == 0) {
-            const int fd = platform::hosts::RegisterHost(::getpid(), "TOOL.EXE");
+            const int fd = platform::carriers::RegisterCarrier(::getpid(), "TOOL.EXE");
             char byte = fd >= 0 ? 'y' : 'n';
             [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
             n = ::read(hold[0], &byte, 1);
@@ -227,8 +227,8 @@ TEST(HostTracker, SeesHostsComeAndGoByTheKernelsNotices)
     // The folder removed (a cleaner of the runtime folder) and made again by
     // the next registration: still watched.
     for (const pid_t pid : {child, pid_t {999999}})
-        platform::hosts::ForgetHost(pid);
-    ASSERT_EQ(::rmdir(platform::hosts::HostsFolder().c_str()), 0);
+        platform::carriers::ForgetCarrier(pid);
+    ASSERT_EQ(::rmdir(platform::carriers::CarriersFolder().c_str()), 0);
     for (int i = 0; i < 5; ++i) { // the notices of the removal
         pollfd waiting {tracker.Fd(), POLLIN, 0};
         ::poll(&waiting, 1, 10);

@@ -68,7 +68,7 @@ bool Passes(const platform::LogEntry& entry, const Filter& filter)
     if (filter.denied && entry.permission == "1")
         return false;
     return filter.program.empty() || platform::ToUpper(entry.application) == filter.program
-        || platform::processes::HostExeName(entry.exePath) == filter.program;
+        || platform::processes::CarrierExeName(entry.exePath) == filter.program;
 }
 
 void Print(const platform::LogEntry& entry, const Filter& filter)
@@ -134,7 +134,7 @@ int main(int argc, char** argv)
             }
             filter.sinceDay = *day;
         } else if (arg == "--program" && i + 1 < argc) {
-            filter.program = platform::processes::HostExeName(argv[++i]);
+            filter.program = platform::processes::CarrierExeName(argv[++i]);
         } else if (arg == "--denied") {
             filter.denied = true;
         } else if (arg == "--follow" || arg == "-f") {

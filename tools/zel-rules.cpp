@@ -12,7 +12,7 @@
 #include "platform/Constants.h"
 #include "platform/Files.h"
 #include "platform/HostPatterns.h"
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/Processes.h"
 #include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
@@ -143,7 +143,7 @@ std::string EntryNameOf(std::string_view program)
 {
     if (platform::EqualsNoCase(program, rf::kGeneralApp))
         return rf::kGeneralApp;
-    return platform::processes::HostExeName(program);
+    return platform::processes::CarrierExeName(program);
 }
 
 // The executable a program's new entry is for: a path as given (a link
@@ -180,7 +180,7 @@ std::string Entry(Rules& rules, const std::string& program)
         Fail(kFailed, "no program \"" + program + "\" in the rules, nor an executable file of that name");
         return {};
     }
-    const std::string own = platform::processes::HostExeName(exe);
+    const std::string own = platform::processes::CarrierExeName(exe);
     if (!rules.core.Rules().Find(own))
         rules.core.Rules().Document().Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, false));
     return own;
@@ -192,7 +192,7 @@ const rules::Application* Existing(Rules& rules, const std::string& program)
     const rules::Application* app = rules.core.Rules().Find(EntryNameOf(program));
     if (!app && program.find('/') == std::string::npos) {
         if (const std::string exe = ExecutableOf(program); !exe.empty())
-            app = rules.core.Rules().Find(platform::processes::HostExeName(exe));
+            app = rules.core.Rules().Find(platform::processes::CarrierExeName(exe));
     }
     if (!app)
         Fail(kFailed, "no program \"" + program + "\" in the rules (see zel-rules list)");
@@ -204,10 +204,10 @@ const rules::Application* Existing(Rules& rules, const std::string& program)
 std::vector<std::string> EnginesConcerned(const std::vector<std::string>& entries)
 {
     std::vector<std::string> names;
-    for (const platform::hosts::HostRecord& host : platform::hosts::ListHosts())
+    for (const platform::carriers::CarrierRecord& carrier : platform::carriers::ListCarriers())
         for (const std::string& entry : entries)
-            if (host.alive && (entry == rf::kGeneralApp || rf::EntryApplies(entry, host.exeName)))
-                names.push_back(host.exeName);
+            if (carrier.alive && (entry == rf::kGeneralApp || rf::EntryApplies(entry, carrier.exeName)))
+                names.push_back(carrier.exeName);
     return names;
 }
 

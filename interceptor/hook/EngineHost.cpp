@@ -10,7 +10,7 @@
 #include "platform/Environment.h"
 #include "platform/HookLink.h"
 #include "platform/HostName.h"
-#include "platform/HostRegistration.h"
+#include "platform/CarrierRegistration.h"
 #include "platform/LockFiles.h"
 #include "platform/RuntimeFolder.h"
 
@@ -127,7 +127,7 @@ void RemoveEndedRegistrations()
         return;
     if (IsInterceptorRunning())
         return;
-    platform::hosts::RemoveEnded(g_runtimeFolder);
+    platform::carriers::RemoveEnded(g_runtimeFolder);
     const int fd = platform::OpenRegularFile(stamp, O_WRONLY | O_CREAT | O_TRUNC, 0600, false);
     if (fd >= 0)
         ::close(fd);
@@ -135,7 +135,7 @@ void RemoveEndedRegistrations()
 
 // Tells the interceptor's process that this host has an engine: it waits for
 // its reloads and reports its end. A forked child registers on its own.
-void RegisterHost()
+void RegisterCarrier()
 {
     const pid_t pid = g_pid.load(std::memory_order_relaxed);
     if (g_registeredPid.load(std::memory_order_acquire) == pid)
@@ -149,11 +149,11 @@ void RegisterHost()
             exe[n > 0 ? n : 0] = '\0';
             if (char* deleted = std::strstr(exe, " (deleted)"); deleted && deleted[10] == '\0')
                 *deleted = '\0';
-            platform::CleanHostPathInPlace(exe);
+            platform::CleanCarrierPathInPlace(exe);
             char name[NAME_MAX + 1];
             platform::UpperFileName(exe, name, sizeof name);
             RemoveEndedRegistrations();
-            g_registration.Adopt(platform::hosts::Register(g_runtimeFolder, pid, name));
+            g_registration.Adopt(platform::carriers::Register(g_runtimeFolder, pid, name));
         } else {
             g_runtimeFolder[0] = '\0';
         }
@@ -253,7 +253,7 @@ __attribute__((destructor)) void HookDetach()
     if (g_ready.load() != 1 || g_registeredPid.load() != ::getpid() || !g_registration.IsOpen() || !g_runtimeFolder[0])
         return;
     if (!IsInterceptorRunning())
-        platform::hosts::Unregister(g_runtimeFolder, ::getpid());
+        platform::carriers::Unregister(g_runtimeFolder, ::getpid());
 }
 
 }  // namespace
@@ -356,7 +356,7 @@ EngineState EnsureEngine()
     if (state != 1)
         return EngineState::kPassThrough;
     Inside inside;
-    RegisterHost();
+    RegisterCarrier();
     return EngineState::kReady;
 }
 

@@ -17,7 +17,7 @@ BackstopAlerts::~BackstopAlerts()
 
 engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
 {
-    const std::string name = platform::processes::HostExeName(platform::processes::CleanHostPath(notice.program));
+    const std::string name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(notice.program));
     const bool ipv6 = notice.address.find(':') != std::string::npos;
     engine::AlertTexts texts;
     texts.outgoing = true;
@@ -33,7 +33,7 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
 
 bool BackstopAlerts::Ask(const panel::BackstopNotice& notice, const std::string& alertProgram)
 {
-    const std::string key = platform::processes::HostExeName(platform::processes::CleanHostPath(notice.program)) + " "
+    const std::string key = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(notice.program)) + " "
         + notice.address + " " + std::to_string(notice.port);
     if (open_.size() >= kMaxOpen)
         return false;

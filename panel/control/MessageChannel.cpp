@@ -2,7 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "platform/Constants.h"
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/RulesFormat.h"
 #include "platform/Paths.h"
 #include "platform/Windows.h"
@@ -145,7 +145,7 @@ void MessageChannel::RememberCarriers()
     if (knownCarriers_.size() > 4096)
         knownCarriers_.clear();
     // Registered by the file name; kept by the name the rules give it.
-    for (const platform::hosts::HostRecord& carrier : platform::hosts::ListHosts())
+    for (const platform::carriers::CarrierRecord& carrier : platform::carriers::ListCarriers())
         if (carrier.alive)
             knownCarriers_[static_cast<uint32_t>(carrier.pid)] = platform::rules_format::ProgramName(carrier.exeName);
 }

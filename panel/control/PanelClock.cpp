@@ -1,9 +1,9 @@
 #include "control/PanelClock.h"
 
 #include "control/PanelTimer.h"
+#include "platform/TimeSource.h"
 
-#include <QElapsedTimer>
-
+#include <chrono>
 #include <limits>
 
 PanelClock& PanelClock::Instance()
@@ -12,29 +12,26 @@ PanelClock& PanelClock::Instance()
     return clock;
 }
 
+PanelClock::PanelClock() = default;
+PanelClock::~PanelClock() = default;
+
 qint64 PanelClock::Now() const
 {
-    if (manual_)
-        return now_;
-    static QElapsedTimer started = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return started.elapsed();
+    static const platform::TimePoint started = platform::MonotonicNow();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(platform::MonotonicNow() - started).count();
 }
 
 void PanelClock::UseManualTime()
 {
     if (manual_)
         return;
-    now_ = Now();
-    manual_ = true;
+    Now(); // the origin is taken in real time
+    manual_ = std::make_unique<platform::ManualTime>();
 }
 
 void PanelClock::UseRealTime()
 {
-    manual_ = false;
+    manual_.reset();
     for (const QPointer<PanelTimer>& timer : timers_)
         if (timer)
             timer->active_ = false;
@@ -51,7 +48,8 @@ void PanelClock::Advance(qint64 ms)
 {
     if (!manual_)
         return;
-    const qint64 target = now_ + ms;
+    const qint64 target = Now() + ms;
+    const auto moveTo = [this](qint64 when) { manual_->Advance(std::chrono::milliseconds(when - Now())); };
     for (int fired = 0; fired < 100000; ++fired) {
         PanelTimer* next = nullptr;
         qint64 due = std::numeric_limits<qint64>::max();
@@ -63,12 +61,13 @@ void PanelClock::Advance(qint64 ms)
             }
         if (!next)
             break;
-        now_ = due;
+        if (due > Now())
+            moveTo(due);
         if (next->singleShot_)
             next->active_ = false;
         else
             next->due_ = due + std::max(next->interval_, 1);
         emit next->timeout();
     }
-    now_ = target;
+    moveTo(target);
 }

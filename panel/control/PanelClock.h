@@ -4,16 +4,25 @@
 #include <QPointer>
 #include <QVector>
 
+#include <memory>
+
+namespace platform {
+class ManualTime;
+}
+
 class PanelTimer;
 
 // The clock the control panel's periodic work runs by: the statistics tick,
-// the rules file's retry, the interceptor's supervision and the Protection
-// page's refresh. Real time; or, in tests, a clock that stands still until
-// it is moved, firing what falls due on the way, so that a test never
-// waits for time to pass.
+// the rules file's retry, the interceptor's supervision, the away notice and
+// the Protection page's refresh. Its time is the firewall's one clock
+// (platform::MonotonicNow, which zelconn's loop runs by too); in tests a
+// clock that stands still until it is moved (a platform::ManualTime),
+// firing what falls due on the way, so that a test never waits for time to
+// pass.
 class PanelClock : public QObject {
     Q_OBJECT
 public:
+    ~PanelClock() override;
     static PanelClock& Instance();
 
     // Milliseconds on a monotonic clock.
@@ -22,16 +31,16 @@ public:
     // started from then on run by it. UseRealTime goes back.
     void UseManualTime();
     void UseRealTime();
-    bool Manual() const { return manual_; }
+    bool Manual() const { return manual_ != nullptr; }
     // Moves the time on by ms, firing each timer that falls due, in the
     // order they fall due (manual time only).
     void Advance(qint64 ms);
 
 private:
+    PanelClock();
     friend class PanelTimer;
     void Register(PanelTimer* timer);
 
-    bool manual_ = false;
-    qint64 now_ = 0;
+    std::unique_ptr<platform::ManualTime> manual_;
     QVector<QPointer<PanelTimer>> timers_;
 };

@@ -29,7 +29,7 @@ AlertedProgram ProgramAt(const std::string& path)
 {
     AlertedProgram program;
     program.path = path;
-    program.exeName = processes::HostExeName(path);
+    program.exeName = processes::CarrierExeName(path);
     program.description = ProgramDescription(GetDisplayName(path), program.exeName);
     return program;
 }
@@ -107,11 +107,11 @@ void SetAnsweredDefault(const PanelCore& core, rules::Application& app, int aler
 std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot, const std::string& pathHint,
                                  const char* caller)
 {
-    std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    std::string path = processes::CleanCarrierPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
     const bool hintUsable = !pathHint.empty() && pathHint.front() == '/' && pathHint.size() < 4096
         && std::none_of(pathHint.begin(), pathHint.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
     if (path.empty() && hintUsable)
-        path = processes::CleanHostPath(pathHint);
+        path = processes::CleanCarrierPath(pathHint);
     if (path.empty())
         WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
     return path;

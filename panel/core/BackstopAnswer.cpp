@@ -43,8 +43,8 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelCore& core, const BackstopAns
         WriteErrLog(caller, "the rules file could not be read; the answer is not stored (the backstop asks again)");
         return std::nullopt;
     }
-    const std::string path = answer.program.front() == '/' ? platform::processes::CleanHostPath(answer.program) : std::string();
-    const std::string exeName = platform::processes::HostExeName(platform::processes::CleanHostPath(answer.program));
+    const std::string path = answer.program.front() == '/' ? platform::processes::CleanCarrierPath(answer.program) : std::string();
+    const std::string exeName = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(answer.program));
     const rules::Permission permission = answer.permit ? rules::Permission::kPermit : rules::Permission::kDeny;
 
     rules::Application& app = ProgramEntry(core, exeName, path.empty() ? std::string() : GetDisplayName(path), path);

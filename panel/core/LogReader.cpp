@@ -255,7 +255,7 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
     rules::Application app;
     // Named as the engine names the program; the path kept as it is, since
     // Linux file names are case-sensitive.
-    app.name = platform::processes::HostExeName(platform::processes::CleanHostPath(path));
+    app.name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path));
     app.description = ProgramDescription(platform::ToUpper(application), *app.name);
     app.path = path;
     app.service = service == "1" || IsServiceManager(path, serviceManager);

@@ -308,7 +308,7 @@ void PanelCore::PublishChange(std::string_view name)
 void PanelCore::PublishRunningPrograms(std::time_t now)
 {
     for (const std::string& path : StartedProgramsRunning(settings_.LogFilePath, procRoot_, now, true))
-        updates_.Add(platform::processes::HostExeName(platform::processes::CleanHostPath(path)));
+        updates_.Add(platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path)));
 }
 
 bool PanelCore::StartHidden(uint32_t tickCount)

@@ -91,9 +91,9 @@ std::vector<std::string> ProgramsOnReplacedEngine(const std::string& procRoot)
 {
     std::vector<std::string> names;
     for (const pid_t pid : processes::ProcessesWithReplacedLibrary(procRoot, "libqrbruler.so")) {
-        const std::string path = processes::CleanHostPath(processes::ExecutablePath(procRoot, pid));
+        const std::string path = processes::CleanCarrierPath(processes::ExecutablePath(procRoot, pid));
         if (!path.empty())
-            names.push_back(processes::HostExeName(path));
+            names.push_back(processes::CarrierExeName(path));
     }
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());

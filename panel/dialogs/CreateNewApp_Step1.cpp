@@ -102,7 +102,7 @@ void CreateNewApp_Step1::ListRunningPrograms()
         if (offered.contains(list[position]))
             continue; // one row per program, however many copies run
         const std::string path = entry.front() == '+' ? entry.substr(1) : entry;
-        if (input_.hasEntry(platform::processes::HostExeName(path)))
+        if (input_.hasEntry(platform::processes::CarrierExeName(path)))
             continue;
         std::string text = panel::GetDisplayName(path);
         if (text.empty())
@@ -153,7 +153,7 @@ void CreateNewApp_Step1::Finish()
     // the rules file needs it (a program called "any" is not the system settings).
     const std::string fileName = TrimEnd(chosenFileName_);
     const std::string name
-        = fileName.empty() ? std::string() : platform::processes::HostExeName(path.empty() ? fileName : path);
+        = fileName.empty() ? std::string() : platform::processes::CarrierExeName(path.empty() ? fileName : path);
     if (name.empty()) {
         panel::ShowMessage(this, "Please choose application");
         return;

@@ -53,9 +53,9 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     auto* grid = new QGridLayout(defaults);
     ruleName_ = Named(new QLineEdit(defaults), "RuleName");
     permission_ = Named(new QComboBox(defaults), "PermissionCombo");
-    permission_->addItems({"PERMIT", "DENY"});
+    permission_->addItems({rules::WordOf(rules::Permission::kPermit), rules::WordOf(rules::Permission::kDeny)});
     direction_ = Named(new QComboBox(defaults), "DirectionCombo");
-    direction_->addItems({"INCOMING", "OUTGOING"});
+    direction_->addItems({rules::WordOf(rules::Direction::kIncoming), rules::WordOf(rules::Direction::kOutgoing)});
     grid->addWidget(PlainLabel("Label6", "Rule name :", defaults), 0, 0);
     grid->addWidget(ruleName_, 0, 1, 1, 3);
     grid->addWidget(PlainLabel("Label4", "Permission :", defaults), 1, 0);
@@ -80,11 +80,16 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     portsLayout->addWidget(number_, 1, 1);
     portsLayout->addWidget(PlainLabel("Label2", "Protocol:", ports), 1, 2);
     portsLayout->addWidget(alias_, 1, 3, 1, 3);
-    remoteIp_ = Named(new QRadioButton("Remote IP:", ports), "RemoteIp");
-    ips_ = Named(new QLineEdit(ports), "NewIpsList");
-    ips_->setPlaceholderText("10.0.0.1,10.1.0.0/16,2001:db8::1");
-    portsLayout->addWidget(remoteIp_, 2, 0);
-    portsLayout->addWidget(ips_, 2, 1, 1, 5);
+    // A choice of what the port covers with its one field: a list of items.
+    const auto listRow = [&](int row, const char* caption, const char* name, const char* field, const char* example,
+                             QRadioButton*& choice, QLineEdit*& edit) {
+        choice = Named(new QRadioButton(caption, ports), name);
+        edit = Named(new QLineEdit(ports), field);
+        edit->setPlaceholderText(example);
+        portsLayout->addWidget(choice, row, 0);
+        portsLayout->addWidget(edit, row, 1, 1, 5);
+    };
+    listRow(2, "Remote IP:", "RemoteIp", "NewIpsList", "10.0.0.1,10.1.0.0/16,2001:db8::1", remoteIp_, ips_);
     remoteIpRange_ = Named(new QRadioButton("Remote IP Range:", ports), "RemoteIpRange");
     ipMin_ = Named(new QLineEdit(ports), "IpMinRange");
     ipMax_ = Named(new QLineEdit(ports), "IpMaxRange");
@@ -93,11 +98,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     portsLayout->addWidget(PlainLabel("Label3", "-", ports), 3, 3, Qt::AlignCenter);
     portsLayout->addWidget(ipMax_, 3, 4, 1, 2);
     // Host names, for outgoing rules: the name the program looks the peer up as.
-    remoteHost_ = Named(new QRadioButton("Remote host:", ports), "RemoteHost");
-    hosts_ = Named(new QLineEdit(ports), "NewHostsList");
-    hosts_->setPlaceholderText("*.example.org,mail.example.net");
-    portsLayout->addWidget(remoteHost_, 4, 0);
-    portsLayout->addWidget(hosts_, 4, 1, 1, 5);
+    listRow(4, "Remote host:", "RemoteHost", "NewHostsList", "*.example.org,mail.example.net", remoteHost_, hosts_);
     auto* portButtons = new QHBoxLayout;
     addNew_ = Named(new QPushButton("Add", ports), "AddNew");
     editPort_ = Named(new QPushButton("Update", ports), "EditPort");
@@ -142,8 +143,8 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     // An asking rule stays one: the list offers what it is.
     if (edited && edited->permission == Permission::kAsk)
         permission_->addItem("ASK");
-    permission_->setCurrentText(edited && edited->permission ? rules::WordOf(*edited->permission) : "PERMIT");
-    direction_->setCurrentText(edited && edited->direction ? rules::WordOf(*edited->direction) : "OUTGOING");
+    permission_->setCurrentText(edited && edited->permission ? rules::WordOf(*edited->permission) : rules::WordOf(rules::Permission::kPermit));
+    direction_->setCurrentText(edited && edited->direction ? rules::WordOf(*edited->direction) : rules::WordOf(rules::Direction::kOutgoing));
     remoteIp_->setChecked(true);
     RemoteChoiceChanged();
     if (edited) {
@@ -434,7 +435,7 @@ void EditApp_Step4::AddressFieldsChanged()
 void EditApp_Step4::RemoteChoiceChanged()
 {
     // An incoming peer has no name: host names are for outgoing rules.
-    const bool outgoing = direction_->currentText() != "INCOMING";
+    const bool outgoing = rules::DirectionOf(direction_->currentText().toStdString()) == rules::Direction::kOutgoing;
     if (!outgoing && remoteHost_->isChecked())
         remoteIp_->setChecked(true);
     remoteHost_->setEnabled(outgoing);

@@ -41,6 +41,14 @@ QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent)
     return label;
 }
 
+void FitToScreen(QWidget* window, const QSize& least)
+{
+    QSize size = window->sizeHint().expandedTo(least);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
+    window->resize(size);
+}
+
 void CenterForm(QWidget* window)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();

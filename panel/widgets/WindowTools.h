@@ -26,6 +26,9 @@ QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent);
 // Moves the window so that its centre is the centre of the primary screen's
 // work area (the screen without panels and task bars).
 void CenterForm(QWidget* window);
+// Sizes the window as large as its contents ask, at least least, within the
+// primary screen's work area.
+void FitToScreen(QWidget* window, const QSize& least);
 
 // Sorts a list by the clicked column (1-based). order 1 sorts ascending, 2
 // descending; 0 flips the direction when the column is the one of the

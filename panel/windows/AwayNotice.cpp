@@ -1,12 +1,13 @@
 #include "windows/AwayNotice.h"
 
 #include "control/PanelTimer.h"
+#include "dialogs/AwayDecisionsWindow.h"
 #include "platform/AwayDecisions.h"
 
 #include <sys/stat.h>
 
-AwayNotice::AwayNotice(std::string listPath, QWidget* parent)
-    : QPushButton(parent), listPath_(std::move(listPath)), timer_(new PanelTimer(this, kCheckMs))
+AwayNotice::AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* parent)
+    : QPushButton(parent), core_(core), listPath_(std::move(listPath)), timer_(new PanelTimer(this, kCheckMs))
 {
     setObjectName("AwayNotice");
     setFlat(true);
@@ -15,7 +16,7 @@ AwayNotice::AwayNotice(std::string listPath, QWidget* parent)
     setStyleSheet(dark ? "color: rgb(255, 120, 110); text-align: left;" : "color: rgb(160, 0, 0); text-align: left;");
     setCursor(Qt::PointingHandCursor);
     hide();
-    connect(this, &QPushButton::clicked, this, &AwayNotice::ListRequested);
+    connect(this, &QPushButton::clicked, this, &AwayNotice::OpenList);
     connect(timer_, &PanelTimer::timeout, this, &AwayNotice::Check);
     timer_->start();
     Check();
@@ -39,4 +40,13 @@ void AwayNotice::Check()
     setVisible(count_ > 0);
     if (count_ > before)
         emit MoreDecided();
+}
+
+void AwayNotice::OpenList()
+{
+    // Parented to the main window: the notice's red would colour the whole list.
+    AwayDecisionsWindow list(core_, listPath_, window());
+    connect(&list, &AwayDecisionsWindow::RuleMade, this, &AwayNotice::RuleMade);
+    list.exec();
+    Check();
 }

@@ -7,27 +7,39 @@
 
 class PanelTimer;
 
+namespace panel {
+class PanelCore;
+}
+
 // The side column's line that tells how many connections were decided while
-// nobody was at the screen; a click (or Alt+R) asks for the list. Hidden
+// nobody was at the screen; a click (or Alt+R) opens the list
+// (AwayDecisionsWindow), where a line can become a rule. Hidden
 // while the list is empty. It looks at the list every kCheckMs and reads it
 // only when it changed.
 class AwayNotice : public QPushButton {
     Q_OBJECT
 public:
     static constexpr int kCheckMs = 2000;
+    // What the tray says when more came while the window was hidden.
+    static constexpr const char* kBalloonTitle = "Decided while you were away";
+    static constexpr const char* kBalloonText = "Programs asked while nobody was at the screen, and your setting "
+                                                "answered. Open the control panel to review.";
 
-    AwayNotice(std::string listPath, QWidget* parent);
+    AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* parent);
 
     // Looks at the list now.
     void Check();
     int Count() const { return count_; }
+    void OpenList();
 
 signals:
     // More decisions came than the last look found.
     void MoreDecided();
-    void ListRequested();
+    // A line of the list became a rule.
+    void RuleMade();
 
 private:
+    panel::PanelCore& core_;
     std::string listPath_;
     PanelTimer* timer_;
     int count_ = 0;

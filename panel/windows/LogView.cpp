@@ -44,7 +44,7 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
         setCurrentItem(row);
         // Only for a program that has no entry yet.
         const std::string path = row->data(0, kPathRole).toString().toStdString();
-        const std::string name = platform::processes::HostExeName(platform::processes::CleanHostPath(path));
+        const std::string name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path));
         if (HasEntry && HasEntry(name))
             return;
         emit ProgramMenuRequested(viewport()->mapToGlobal(at));

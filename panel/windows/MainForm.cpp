@@ -1,5 +1,10 @@
 #include "windows/MainForm.h"
 
+#include "control/BackstopQuestions.h"
+#include "control/InterceptorWatch.h"
+#include "control/MessageChannel.h"
+#include "control/PanelTimer.h"
+#include "control/RulesFileWatch.h"
 #include "core/ApplicationEditing.h"
 #include "core/BackstopNotice.h"
 #include "core/ErrorLog.h"
@@ -8,30 +13,24 @@
 #include "core/Options.h"
 #include "core/ProcessList.h"
 #include "dialogs/AdvancedForm.h"
-#include "dialogs/AwayDecisionsWindow.h"
 #include "dialogs/CreateNewApp_Step1.h"
 #include "dialogs/ToolsOption.h"
 #include "dialogs/TrayNotice.h"
 #include "gui/Art.h"
+#include "widgets/WindowTools.h"
 #include "windows/AddNewMenu.h"
 #include "windows/ApplicationPane.h"
 #include "windows/AwayNotice.h"
-#include "control/BackstopQuestions.h"
 #include "windows/GroupView.h"
 #include "windows/HelpMenu.h"
-#include "control/InterceptorWatch.h"
 #include "windows/LogView.h"
 #include "windows/MainToolBar.h"
-#include "control/MessageChannel.h"
-#include "control/PanelTimer.h"
-#include "control/RulesFileWatch.h"
 #include "windows/ProgramMenu.h"
 #include "windows/ProtectionView.h"
 #include "windows/RulesNotice.h"
 #include "windows/SecurityLevelBox.h"
 #include "windows/StatusArea.h"
 #include "windows/TrayIcon.h"
-#include "widgets/WindowTools.h"
 #include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
@@ -40,7 +39,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QScreen>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -55,8 +53,6 @@ using View = panel::Selection::View;
 constexpr int kTickMs = 1000;
 constexpr int kTicksPerHalfMinute = 30;
 constexpr int kRulesRetryMs = 2000;
-// Answers held while the rules file cannot be read: a flood is not kept for ever.
-constexpr size_t kMostHeldAnswers = 10000;
 
 }  // namespace
 
@@ -94,7 +90,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     rulesNotice_ = new RulesNotice(this);
     layout->addWidget(rulesNotice_);
     layout->addWidget(splitter, 1);
-    away_ = new AwayNotice(platform::away::ListPath(), this);
+    away_ = new AwayNotice(core_, platform::away::ListPath(), this);
     status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
     layout->addWidget(status_);
     // The message box is reached by other processes only; it shows nothing.
@@ -116,13 +112,12 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     // The page shown stays, unless it was of a program the change removed.
     connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const panel::RulesStore::LoadResult& loaded) {
         const panel::Selection& selected = core_.Selected();
-        if (selected.view == View::kApplication && !core_.Rules().Find(selected.application)) {
-            ShowLoadedRules();
-        } else {
-            pane_->ShowSecurity();
-            ReloadTree();
+        pane_->ShowSecurity();
+        ReloadTree();
+        if (selected.view == View::kApplication && !core_.Rules().Find(selected.application))
+            ShowSystem();
+        else
             pane_->ShowSelection();
-        }
         ShowRulesState(loaded);
     });
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
@@ -170,45 +165,28 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     });
     connect(addNewMenu_, &AddNewMenu::AddNew, this, &MainForm::OpenWizard);
     connect(addNewMenu_, &AddNewMenu::AddFromLog, this, &MainForm::AddFromLog);
-    connect(channel_, &MessageChannel::Answers, this, &MainForm::StoreAnswers);
+    connect(channel_, &MessageChannel::Answers, this,
+            [this](const std::vector<panel::AlertAnswer>& answers) { ShowStored(answers_.Store(answers)); });
     connect(channel_, &MessageChannel::RestoreRequested, this, &MainForm::RestoreWindow);
     connect(channel_, &MessageChannel::BackstopNotice, this, &MainForm::ShowBackstopNotice);
     connect(channel_, &MessageChannel::Traffic, this, [this](bool incoming, uint32_t amount) {
         incoming ? traffic_.AddIncoming(amount) : traffic_.AddOutgoing(amount);
     });
     connect(watch_, &InterceptorWatch::Restarted, this, [this] { core_.Updates().Publish(); });
-    connect(backstop_, &BackstopQuestions::Stored, this, [this](const std::string& name) {
-        ReloadTree();
-        ShowApplication(name);
-        RestoreWindow();
-    });
+    connect(backstop_, &BackstopQuestions::Stored, this,
+            [this](const std::string& name) { ShowStored(panel::AlertedApp {name, {}}); });
     connect(tick_, &PanelTimer::timeout, this, &MainForm::Tick);
     connect(rulesRetry_, &PanelTimer::timeout, this, &MainForm::RetryRules);
     connect(this, &MainForm::HalfMinute, this, [this] {
         RefreshSideColumn();
         pane_->RefreshLog();
     });
-    connect(away_, &AwayNotice::ListRequested, this, &MainForm::OpenAwayDecisions);
+    connect(away_, &AwayNotice::RuleMade, this, &MainForm::ReloadTree);
     connect(away_, &AwayNotice::MoreDecided, this, [this] {
         if (!isVisible() && tray_)
-            tray_->ShowBalloon("Decided while you were away",
-                               "Programs asked while nobody was at the screen, and your setting answered. "
-                               "Open the control panel to review.",
-                               false);
+            tray_->ShowBalloon(AwayNotice::kBalloonTitle, AwayNotice::kBalloonText, false);
     });
-    // As large as its contents ask, within the screen it opens on.
-    QSize size = sizeHint().expandedTo(QSize(880, 640));
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
-    resize(size);
-}
-
-void MainForm::OpenAwayDecisions()
-{
-    AwayDecisionsWindow window(core_, platform::away::ListPath(), this);
-    connect(&window, &AwayDecisionsWindow::RuleMade, this, &MainForm::ReloadTree);
-    window.exec();
-    away_->Check();
+    panel::FitToScreen(this, QSize(880, 640));
 }
 
 MainForm::~MainForm() { core_.Updates().SetPublisher(nullptr); }
@@ -288,8 +266,7 @@ void MainForm::RetryRules()
     panel::WriteErrLog("MainForm : RetryRules", "the rules file " + core_.Settings().XmlFilePath + " is read now");
     ShowLoadedRules();
     ShowRulesState(loaded);
-    if (!heldAnswers_.empty())
-        StoreAnswers(std::exchange(heldAnswers_, {}));
+    ShowStored(answers_.StoreHeld());
 }
 
 void MainForm::ShowBlockAll()
@@ -307,12 +284,7 @@ void MainForm::Show(const panel::Selection& selection, const QString& caption)
     group_->hide();
     pane_->SetCaption(caption);
     pane_->ShowSelection();
-    if (selection.view == View::kLog)
-        tree_->Select(tree_->LogNode(selection.logKey));
-    else if (selection.view == View::kApplication)
-        tree_->Select(tree_->ApplicationNode(selection.application));
-    else
-        tree_->Select(tree_->SystemNode());
+    tree_->SelectShown(selection);
 }
 
 void MainForm::ShowApplication(const std::string& name)
@@ -350,13 +322,7 @@ void MainForm::ReloadTree()
 {
     tree_->Load(core_.Rules().Document(), core_.GeneralDefault(rules::Direction::kIncoming),
                 core_.GeneralDefault(rules::Direction::kOutgoing));
-    const panel::Selection& selected = core_.Selected();
-    if (selected.view == View::kApplication)
-        tree_->Select(tree_->ApplicationNode(selected.application));
-    else if (selected.view == View::kLog)
-        tree_->Select(tree_->LogNode(selected.logKey));
-    else if (selected.view == View::kSystem)
-        tree_->Select(tree_->SystemNode());
+    tree_->SelectShown(core_.Selected());
 }
 
 void MainForm::TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTarget& target)
@@ -435,20 +401,13 @@ void MainForm::AddFromLog()
     ShowApplication(*app.name);
 }
 
-void MainForm::StoreAnswers(const std::vector<panel::AlertAnswer>& answers)
+void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)
 {
-    if (!core_.RulesReadable()) {
-        // Kept for when the rules can be read.
-        for (const panel::AlertAnswer& answer : answers)
-            if (heldAnswers_.size() < kMostHeldAnswers)
-                heldAnswers_.push_back(answer);
+    if (!app)
         return;
-    }
-    if (const auto app = panel::StoreAnswers(core_, answers)) {
-        ReloadTree();
-        ShowApplication(app->exeName);
-        RestoreWindow();
-    }
+    ReloadTree();
+    ShowApplication(app->exeName);
+    RestoreWindow();
 }
 
 void MainForm::ShowBackstopNotice(const std::string& message)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/AlertAnswers.h"
+#include "core/AnswerQueue.h"
 #include "core/PanelCore.h"
 #include "core/TrafficStats.h"
 #include "windows/NavigationTree.h"
@@ -91,9 +91,8 @@ private:
     void OpenWizard();
     void OpenAdvanced();
     void OpenOptions();
-    void OpenAwayDecisions();
     void AddFromLog();
-    void StoreAnswers(const std::vector<panel::AlertAnswer>& answers);
+    void ShowStored(const std::optional<panel::AlertedApp>& app);
     void ShowBackstopNotice(const std::string& message);
     void Tick();
     void RefreshSideColumn();
@@ -127,7 +126,7 @@ private:
     std::optional<rules::Permission> newOutgoing_;
     std::string menuProgram_;
     std::set<std::string> backstopNoticesShown_;
-    std::vector<panel::AlertAnswer> heldAnswers_; // while the rules file cannot be read
+    panel::AnswerQueue answers_ {core_};
     bool ended_ = false;
     bool shuttingDown_ = false;
 };

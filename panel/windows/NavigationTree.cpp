@@ -20,10 +20,17 @@ struct Node {
     const char* image;
 };
 
-constexpr Node kGroups[] = {
-    {"Approved Applications", "PERMIT", "Approve"},
-    {"Denied Applications", "DENY", "Deny"},
-    {"Combined Applications", "MIXED", "Ask"},
+// The groups of applications by their defaults: both permit, both deny, or
+// anything else (the defaults a new application made there starts with).
+struct Group {
+    Node node;
+    Permission defaults;
+};
+
+constexpr Group kGroups[] = {
+    {{"Approved Applications", "Approved", "Approve"}, Permission::kPermit},
+    {{"Denied Applications", "Denied", "Deny"}, Permission::kDeny},
+    {{"Combined Applications", "Combined", "Ask"}, Permission::kAsk},
 };
 
 constexpr Node kLogs[] = {
@@ -43,20 +50,27 @@ QTreeWidgetItem* AddNode(QTreeWidgetItem* item, const QString& text, const QStri
 
 QString KeyOf(const QTreeWidgetItem* node) { return node ? node->data(0, kKeyRole).toString() : QString(); }
 
-bool IsGroupKey(const QString& key) { return key == "PERMIT" || key == "DENY" || key == "MIXED"; }
+const Group* GroupByKey(const QString& key)
+{
+    for (const Group& group : kGroups)
+        if (key == group.node.key)
+            return &group;
+    return nullptr;
+}
+
+bool IsGroupKey(const QString& key) { return GroupByKey(key) != nullptr; }
 
 // The group of an application: the same default both ways when it allows or
 // blocks, else the combined one; none for defaults the tree does not know.
 const char* GroupOf(std::optional<Permission> in, std::optional<Permission> out)
 {
-    if (in == out && in != Permission::kAsk) {
-        if (in == Permission::kPermit)
-            return "PERMIT";
-        if (in == Permission::kDeny)
-            return "DENY";
+    if (in == out && !in)
         return nullptr;
-    }
-    return "MIXED";
+    const Permission both = in == out ? *in : Permission::kAsk;
+    for (const Group& group : kGroups)
+        if (group.defaults == both)
+            return group.node.key;
+    return nullptr;
 }
 
 template <typename Visit>
@@ -94,8 +108,9 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
     AddNode(new QTreeWidgetItem(this), "Protection", "Protection", TreeImage("Protection"));
     QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(this), "Applications", "App", TreeImage("Img2"));
     QHash<QString, QTreeWidgetItem*> groups;
-    for (const Node& group : kGroups)
-        groups.insert(group.key, AddNode(new QTreeWidgetItem(applications), group.text, group.key, TreeImage(group.image)));
+    for (const Group& group : kGroups)
+        groups.insert(group.node.key, AddNode(new QTreeWidgetItem(applications), group.node.text, group.node.key,
+                                              TreeImage(group.node.image)));
     applications->setExpanded(true);
 
     for (const rules::Application& app : document.applications) {
@@ -164,6 +179,17 @@ QTreeWidgetItem* NavigationTree::FindNode(const QString& keyOrText) const
     return found;
 }
 
+void NavigationTree::SelectShown(const panel::Selection& selection)
+{
+    using View = panel::Selection::View;
+    if (selection.view == View::kApplication)
+        Select(ApplicationNode(selection.application));
+    else if (selection.view == View::kLog)
+        Select(LogNode(selection.logKey));
+    else if (selection.view == View::kSystem)
+        Select(SystemNode());
+}
+
 void NavigationTree::Select(QTreeWidgetItem* node)
 {
     if (!node)
@@ -222,8 +248,7 @@ void NavigationTree::RequestMenu(const QPoint& at)
     const QString groupKey = IsGroupKey(KeyOf(node)) ? KeyOf(node) : KeyOf(node->parent());
     if (!IsGroupKey(groupKey))
         return; // the roots and the logs have no menu
-    target.defaults = groupKey == "PERMIT" ? Permission::kPermit : groupKey == "DENY" ? Permission::kDeny
-                                                                                      : Permission::kAsk;
+    target.defaults = GroupByKey(groupKey)->defaults;
     if (IsGroupKey(KeyOf(node))) {
         target.kind = MenuTarget::Kind::kGroup;
     } else {

@@ -38,6 +38,9 @@ public:
     QTreeWidgetItem* FindNode(const QString& keyOrText) const;
     // Makes node the current one, telling nobody.
     void Select(QTreeWidgetItem* node);
+    // Selects the node of what selection shows (a program, a log or the
+    // system settings); nothing for the other views.
+    void SelectShown(const panel::Selection& selection);
     // What a node shows; nothing for a node that shows nothing of its own.
     static std::optional<panel::Selection> SelectionOf(const QTreeWidgetItem* node);
 

@@ -5,7 +5,7 @@
 #include "gui/ProgramIcon.h"
 #include "control/PanelTimer.h"
 #include "widgets/WindowTools.h"
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/Processes.h"
 
 #include <QApplication>
@@ -242,7 +242,7 @@ void ProtectionView::Refresh()
     settings.procRoot = procRoot_;
     settings.uid = ::getuid();
     settings.self = ::getpid();
-    for (const platform::hosts::HostRecord& host : platform::hosts::ListHosts())
+    for (const platform::carriers::CarrierRecord& host : platform::carriers::ListCarriers())
         if (host.alive)
             settings.registered.insert(host.pid);
     backstop_ = coverage::BackstopRunning();

@@ -1,7 +1,7 @@
-#include "HostTracker.h"
+#include "CarrierTracker.h"
 
 #include "platform/Files.h"
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 #include "platform/LockFiles.h"
 
 #include <algorithm>
@@ -31,18 +31,18 @@ std::optional<pid_t> PidOfName(const char* name)
 
 }  // namespace
 
-HostTracker::HostTracker() : folder_(platform::hosts::HostsFolder())
+CarrierTracker::CarrierTracker() : folder_(platform::carriers::CarriersFolder())
 {
     if (folder_.empty())
         return;
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ >= 0 && !WatchHosts()) {
+    if (fd_ >= 0 && !WatchCarriers()) {
         ::close(fd_);
         fd_ = -1;
     }
 }
 
-bool HostTracker::WatchHosts()
+bool CarrierTracker::WatchCarriers()
 {
     // Watched before anything is read, so that no registration goes unseen.
     ::mkdir(folder_.c_str(), 0700);
@@ -50,13 +50,13 @@ bool HostTracker::WatchHosts()
     return hostsWatch_ >= 0;
 }
 
-HostTracker::~HostTracker()
+CarrierTracker::~CarrierTracker()
 {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-void HostTracker::WatchFolder(const std::string& folder)
+void CarrierTracker::WatchFolder(const std::string& folder)
 {
     if (fd_ < 0 || folder.empty())
         return;
@@ -68,14 +68,14 @@ void HostTracker::WatchFolder(const std::string& folder)
         watchedFolders_[watch] = folder;
 }
 
-bool HostTracker::TakeWatchedChange()
+bool CarrierTracker::TakeWatchedChange()
 {
     const bool changed = watchedChanged_;
     watchedChanged_ = false;
     return changed;
 }
 
-bool HostTracker::Refresh(std::chrono::steady_clock::time_point now)
+bool CarrierTracker::Refresh(std::chrono::steady_clock::time_point now)
 {
     const size_t before = list_.size();
     bool changed = false;
@@ -97,7 +97,7 @@ bool HostTracker::Refresh(std::chrono::steady_clock::time_point now)
                     if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                         // The folder went (or moved away): watch the one hosts register in now.
                         ::inotify_rm_watch(fd_, hostsWatch_);
-                        WatchHosts();
+                        WatchCarriers();
                         readAll = true;
                     }
                     else if (const auto pid = event->len ? PidOfName(event->name) : std::nullopt) {
@@ -122,7 +122,7 @@ bool HostTracker::Refresh(std::chrono::steady_clock::time_point now)
     return changed || list_.size() != before;
 }
 
-void HostTracker::Look(pid_t pid, bool mayHaveEnded)
+void CarrierTracker::Look(pid_t pid, bool mayHaveEnded)
 {
     const std::string path = folder_ + "/" + std::to_string(pid);
     const auto known = hosts_.find(pid);
@@ -143,10 +143,10 @@ void HostTracker::Look(pid_t pid, bool mayHaveEnded)
     hosts_[pid] = {pid, name, true};
 }
 
-void HostTracker::ReadAll()
+void CarrierTracker::ReadAll()
 {
-    std::map<pid_t, UpdateRelay::Host> now;
-    for (const auto& record : platform::hosts::ListHosts()) {
+    std::map<pid_t, UpdateRelay::Carrier> now;
+    for (const auto& record : platform::carriers::ListCarriers()) {
         if (record.alive)
             now[record.pid] = {record.pid, record.exeName, true};
         else
@@ -158,7 +158,7 @@ void HostTracker::ReadAll()
     hosts_ = std::move(now);
 }
 
-void HostTracker::Rebuild()
+void CarrierTracker::Rebuild()
 {
     list_.clear();
     list_.reserve(hosts_.size());
@@ -166,7 +166,7 @@ void HostTracker::Rebuild()
         list_.push_back(host);
 }
 
-std::vector<pid_t> HostTracker::TakeEnded()
+std::vector<pid_t> CarrierTracker::TakeEnded()
 {
     std::vector<pid_t> ended;
     ended.swap(ended_);

@@ -7,24 +7,27 @@
 
 namespace engine {
 
-struct HostIdentity {
+// The program this copy of the engine was loaded into: its carrier. In this
+// code "carrier" is always that program, and "host" (a host name, a host
+// rule) always the name of a peer, as the rules file's HOSTS have it.
+struct CarrierIdentity {
     std::string exePath;     // after the name clean-up
     std::string exeName;     // upper-cased file part: the key into the rules file
-    bool isServiceHost = false;
+    bool isServiceCarrier = false;
     std::string description; // FileDescription, or exeName
     std::string company;     // CompanyName, or "Unknown"
     std::string icon;        // icon name or path for the alert; empty for none
     // The path and description as log records carry them: escaped once.
     std::string exePathForLog;
     std::string descriptionForLog;
-    std::string recordHead; // the start of every connection record of the host
+    std::string recordHead; // the start of every connection record of the carrier
 };
 
-using platform::processes::CleanHostPath;
-using platform::processes::HostExeName;
+using platform::processes::CleanCarrierPath;
+using platform::processes::CarrierExeName;
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.
-void CompleteHostDescription(HostIdentity& host);
+void CompleteCarrierDescription(CarrierIdentity& carrier);
 
 }  // namespace engine

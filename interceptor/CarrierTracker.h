@@ -10,16 +10,16 @@
 
 // The running hosts, kept up to date by the kernel's notices on the
 // registry folder rather than by reading it over and over: a registration
-// made, rewritten or removed, and a host's end (its registration's last
+// made, rewritten or removed, and a carrier's end (its registration's last
 // descriptor closes, and with it the lock) each name the one file to look
 // at again. A full reading stays as a safety net, at long intervals and
 // whenever the kernel dropped notices.
-class HostTracker {
+class CarrierTracker {
 public:
-    HostTracker();
-    ~HostTracker();
-    HostTracker(const HostTracker&) = delete;
-    HostTracker& operator=(const HostTracker&) = delete;
+    CarrierTracker();
+    ~CarrierTracker();
+    CarrierTracker(const CarrierTracker&) = delete;
+    CarrierTracker& operator=(const CarrierTracker&) = delete;
 
     // The descriptor to wait on (readable when something changed); -1
     // without notices, and then Refresh reads the folder each time.
@@ -33,14 +33,14 @@ public:
     void WatchFolder(const std::string& folder);
     bool TakeWatchedChange();
 
-    const std::vector<UpdateRelay::Host>& Hosts() const { return list_; }
+    const std::vector<UpdateRelay::Carrier>& Hosts() const { return list_; }
     // Hosts that ended since the last call, to report and forget.
     std::vector<pid_t> TakeEnded();
 
     static constexpr std::chrono::seconds kFullReading {10};
 
 private:
-    bool WatchHosts();
+    bool WatchCarriers();
     void ReadAll();
     void Look(pid_t pid, bool mayHaveEnded);
     void Rebuild();
@@ -50,8 +50,8 @@ private:
     std::string folder_;
     std::map<int, std::string> watchedFolders_; // watch descriptor -> folder
     bool watchedChanged_ = false;
-    std::map<pid_t, UpdateRelay::Host> hosts_;
-    std::vector<UpdateRelay::Host> list_;
+    std::map<pid_t, UpdateRelay::Carrier> hosts_;
+    std::vector<UpdateRelay::Carrier> list_;
     std::vector<pid_t> ended_;
     std::chrono::steady_clock::time_point nextFullReading_ {};
 };

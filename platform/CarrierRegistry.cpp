@@ -1,4 +1,4 @@
-#include "platform/HostRegistry.h"
+#include "platform/CarrierRegistry.h"
 
 #include "platform/Files.h"
 #include "platform/LockFiles.h"
@@ -7,20 +7,20 @@
 #include <cstdlib>
 #include <dirent.h>
 
-namespace platform::hosts {
+namespace platform::carriers {
 
-std::string HostsFolder() { return RuntimePath("hosts"); }
+std::string CarriersFolder() { return RuntimePath("hosts"); }
 
-int RegisterHost(pid_t pid, const std::string& exeName)
+int RegisterCarrier(pid_t pid, const std::string& exeName)
 {
     const std::string folder = RuntimeDir();
     return folder.empty() ? -1 : Register(folder.c_str(), pid, exeName.c_str());
 }
 
-std::vector<HostRecord> ListHosts()
+std::vector<CarrierRecord> ListCarriers()
 {
-    std::vector<HostRecord> hosts;
-    const std::string folder = HostsFolder();
+    std::vector<CarrierRecord> hosts;
+    const std::string folder = CarriersFolder();
     if (folder.empty())
         return hosts;
     DIR* dir = ::opendir(folder.c_str());
@@ -32,7 +32,7 @@ std::vector<HostRecord> ListHosts()
         if (pid <= 0 || *end != '\0')
             continue;
         const std::string path = folder + "/" + entry->d_name;
-        HostRecord record;
+        CarrierRecord record;
         record.pid = static_cast<pid_t>(pid);
         record.alive = IsLockFileHeld(path.c_str());
         record.exeName = ReadFile(path, 4096, false).value_or(std::string());
@@ -42,11 +42,11 @@ std::vector<HostRecord> ListHosts()
     return hosts;
 }
 
-void ForgetHost(pid_t pid)
+void ForgetCarrier(pid_t pid)
 {
     const std::string folder = RuntimeDir();
     if (!folder.empty())
         Unregister(folder.c_str(), pid);
 }
 
-}  // namespace platform::hosts
+}  // namespace platform::carriers

@@ -6,7 +6,7 @@
 // process: a file "hosts/<pid>" in the runtime folder holding the program's
 // name, locked for as long as the process lives. Part of the platform core:
 // no C++ runtime (the hook registers).
-namespace platform::hosts {
+namespace platform::carriers {
 
 // Returns the descriptor that holds the registration, or -1.
 int Register(const char* runtimeFolder, pid_t pid, const char* exeName);
@@ -15,4 +15,4 @@ void Unregister(const char* runtimeFolder, pid_t pid);
 // Removes the registrations of processes that have ended; returns how many.
 int RemoveEnded(const char* runtimeFolder);
 
-}  // namespace platform::hosts
+}  // namespace platform::carriers

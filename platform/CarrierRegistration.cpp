@@ -1,4 +1,4 @@
-#include "platform/HostRegistration.h"
+#include "platform/CarrierRegistration.h"
 
 #include "platform/Descriptors.h"
 #include "platform/DirectCalls.h"
@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform::hosts {
+namespace platform::carriers {
 
 namespace {
 
@@ -93,4 +93,4 @@ int RemoveEnded(const char* runtimeFolder)
     return removed;
 }
 
-}  // namespace platform::hosts
+}  // namespace platform::carriers
