@@ -433,8 +433,9 @@ TEST_F(StandInsTest, ConcurrentQuestionsAnswersAndClosesLeaveNothingBehind)
                     Ready(fd, POLLOUT, 5000);
                     TakeRefusal(fd);
                 }
-                ::close(fd);
+                // As the hook's close does: forgotten before the number is free again.
                 Forget(fd);
+                ::close(fd);
             }
         });
     for (std::thread& program : programs)
