@@ -153,7 +153,7 @@ QPixmap Banner(int width, int height)
     font.setPixelSize(qMax(9, height * 6 / 10));
     p.setFont(font);
     p.setPen(Qt::white);
-    p.drawText(pixmap.rect().adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, "Tessary - Korvel Personal FireWall");
+    p.drawText(pixmap.rect().adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, "Korvel Firewall");
     return pixmap;
 }
 

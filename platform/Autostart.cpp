@@ -36,7 +36,7 @@ bool Enable(const std::string& program)
     }
     exec += '"';
     const std::string entry = "[Desktop Entry]\nType=Application\nName=Korvel Firewall\n"
-                              "Comment=Tessary - Korvel Personal FireWall control panel\nExec="
+                              "Comment=Korvel Firewall control panel\nExec="
         + exec + "\nIcon=tessary\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     const bool value = registry::SetString(RootKey::LocalMachine, registry::kRunKey, registry::kAutostartValue, program);
     const bool file = MakeDirectories(folder) && WriteFileAtomically(EntryPath(), entry);

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -163,7 +164,7 @@ TEST_F(Editing, WizardOffersRunningProgramsWithoutAnEntryAndAddsOne)
     EXPECT_EQ(core.Updates().Text(), " NTPD");
     EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>NTPD</EXENAME>"), std::string::npos);
     // Shown by its description, as chosen.
-    EXPECT_EQ(GroupOf("ntpd"), "Denied Applications");
+    EXPECT_EQ(GroupOf("ntpd"), "Blocked Applications");
     EXPECT_EQ(testing_support::Tree(*form)->currentItem(), Node("ntpd"));
 }
 
@@ -191,7 +192,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
         wizard->ChooseFile = [] { return QString("/usr/local/bin/cUrL"); };
         Press(wizard, "BrowseBtn");
         Press(wizard, "FinishBtn");
-        EXPECT_EQ(messages, QStringList {"This Application already exists in the FireWall rules"});
+        EXPECT_EQ(messages, QStringList {"This application already exists in the firewall rules"});
         wizard->ChooseFile = [] { return QString(); }; // the dialog cancelled
         Press(wizard, "BrowseBtn");
         EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "");
@@ -226,8 +227,8 @@ TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)
         const char* message; // nullptr: accepted
     } cases[] = {
         {"http", false, "", "", "", "Problem with the Port number"},
-        {"25", false, "10.0.0.1,10.0.0", "", "", "Problem with the Ip list syntax"},
-        {"25", true, "", "10.0.0.9", "10.0.0.1", "Problem with the Ip list syntax"},
+        {"25", false, "10.0.0.1,10.0.0", "", "", "Problem with the IP list syntax"},
+        {"25", true, "", "10.0.0.9", "10.0.0.1", "Problem with the IP list syntax"},
         {"25", true, "", "10.0.0.5", "10.0.0.5", nullptr},
         {"", false, "10.0.0.1, 10.0.0.2", "", "", nullptr},
     };
@@ -296,16 +297,78 @@ TEST_F(Editing, EditedRuleGoesLastAndACancelledOneChangesNothing)
     });
 }
 
+// OK takes what the port fields hold as Add (or Update, for the port chosen
+// in the list) would take it, with the same checks; a rule of no port is
+// refused. A refusal keeps the editor open with what was typed.
+TEST_F(Editing, RuleEditorSavesOnOkWhatWasTypedAndRefusesARuleOfNoPort)
+{
+    Advanced("Curl", [&](QDialog* advanced) {
+        const std::string before = ReadText(sandbox.rulesFile);
+        ASSERT_TRUE(WithModal([&] { Press(advanced, "AddRuleBtn"); }, [&](QDialog* editor) {
+            In<QLineEdit>(editor, "RuleName")->setText("nothing");
+            Press(editor, "FinishCmd");
+            EXPECT_EQ(messages, QStringList {"This rule covers no port: add a port first (leave the number empty for all ports)"});
+            EXPECT_TRUE(editor->isVisible());
+            Press(editor, "CancelBtn");
+        }));
+        EXPECT_EQ(RuleNames("CURL").size(), 3u);
+        EXPECT_EQ(ReadText(sandbox.rulesFile), before);
+
+        messages.clear();
+        ASSERT_TRUE(WithModal([&] { Press(advanced, "AddRuleBtn"); }, [&](QDialog* editor) {
+            In<QLineEdit>(editor, "RuleName")->setText("typed");
+            QTest::keyClicks(In<QLineEdit>(editor, "NewPortNum"), "25");
+            QTest::keyClicks(In<QLineEdit>(editor, "NewIpsList"), "10.0.0.7,10.0.0");
+            Press(editor, "FinishCmd");
+            EXPECT_EQ(messages, QStringList {"Problem with the IP list syntax"});
+            ASSERT_TRUE(editor->isVisible());
+            QTest::keyClicks(In<QLineEdit>(editor, "NewIpsList"), ".8");
+            Press(editor, "FinishCmd");
+            EXPECT_FALSE(editor->isVisible());
+        }));
+        EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"one", "two", "three", "typed"}));
+        const rules::Rule& typed = core.Rules().Find("CURL")->rules.back();
+        ASSERT_EQ(typed.ports.size(), 1u);
+        EXPECT_EQ(typed.ports[0].Number(), 25);
+        EXPECT_EQ(typed.ports[0].addresses, (std::vector<std::string> {"10.0.0.7", "10.0.0.8"}));
+        EXPECT_NE(ReadText(sandbox.rulesFile).find("<RULENAME>typed</RULENAME>"), std::string::npos);
+
+        // A port chosen in the list and changed without Update is updated;
+        // one chosen and left as it was is not added twice.
+        auto* list = In<QTreeWidget>(advanced, "MainListView");
+        emit list->itemClicked(list->topLevelItem(0), 0);
+        ASSERT_TRUE(WithModal([&] { Press(advanced, "EditRuleBtn"); }, [&](QDialog* editor) {
+            auto* ports = In<QTreeWidget>(editor, "PortsListView");
+            emit ports->itemClicked(ports->topLevelItem(0), 0);
+            auto* number = In<QLineEdit>(editor, "NewPortNum");
+            number->selectAll();
+            QTest::keyClicks(number, "81");
+            emit ports->itemClicked(ports->topLevelItem(1), 0);
+            emit ports->itemClicked(ports->topLevelItem(2), 0);
+            number->selectAll();
+            QTest::keyClicks(number, "8081");
+            Press(editor, "FinishCmd");
+        }));
+        const rules::Rule& edited = core.Rules().Find("CURL")->rules.back();
+        EXPECT_EQ(edited.name, "one");
+        std::vector<int> numbers;
+        for (const rules::Port& port : edited.ports)
+            numbers.push_back(port.Number().value_or(-1));
+        EXPECT_EQ(numbers, (std::vector<int> {80, 443, 8081}));
+        Press(advanced, "CmdOk");
+    });
+}
+
 // An asking rule edited stays an asking rule: the editor offers what it is.
 TEST_F(Editing, RuleEditorKeepsAnAskingRuleAsking)
 {
     rules::Rule asking = core.Rules().Find("CURL")->rules[1];
     asking.permission = Permission::kAsk;
     EditApp_Step4 editor(EditorInput(asking), form.get());
-    EXPECT_EQ(In<QComboBox>(&editor, "PermissionCombo")->currentText(), "ASK");
+    EXPECT_EQ(In<QComboBox>(&editor, "PermissionCombo")->currentText(), "Ask");
     EXPECT_EQ(editor.Result().permission, Permission::kAsk);
     EditApp_Step4 fresh(EditorInput(std::nullopt), form.get());
-    EXPECT_EQ(In<QComboBox>(&fresh, "PermissionCombo")->count(), 2); // PERMIT and DENY for a new one
+    EXPECT_EQ(In<QComboBox>(&fresh, "PermissionCombo")->count(), 2); // Allow and Block for a new one
 }
 
 TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
@@ -316,9 +379,9 @@ TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
     auto* remoteHost = In<QRadioButton>(&editor, "RemoteHost");
     auto* hosts = In<QLineEdit>(&editor, "NewHostsList");
     auto* ports = In<QTreeWidget>(&editor, "PortsListView");
-    direction->setCurrentText("INCOMING");
+    direction->setCurrentText("Incoming");
     EXPECT_FALSE(remoteHost->isEnabled()); // an incoming peer has no name
-    direction->setCurrentText("OUTGOING");
+    direction->setCurrentText("Outgoing");
     ASSERT_TRUE(remoteHost->isEnabled());
 
     const struct {
@@ -357,7 +420,7 @@ TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
 {
     EditApp_Step4 editor(EditorInput(std::nullopt), form.get());
     In<QLineEdit>(&editor, "RuleName")->setText("v6");
-    In<QComboBox>(&editor, "PermissionCombo")->setCurrentText("DENY");
+    In<QComboBox>(&editor, "PermissionCombo")->setCurrentText("Block");
     auto* list = In<QLineEdit>(&editor, "NewIpsList");
     auto* low = In<QLineEdit>(&editor, "IpMinRange");
     auto* high = In<QLineEdit>(&editor, "IpMaxRange");
@@ -373,13 +436,13 @@ TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
         {false, "2001:db8::1", "", "", nullptr},
         {false, "10.0.0.0/8,2001:db8::/32", "", "", nullptr},
         {true, "", "fd00::1", "fd00::ff", nullptr},
-        {false, "fd00::1::2", "", "", "Problem with the Ip list syntax"},
-        {false, "2001:db8::/129", "", "", "Problem with the Ip list syntax"},
-        {false, "10.0.0.0/33", "", "", "Problem with the Ip list syntax"},
-        {false, "fd00::1-fd00::9", "", "", "Problem with the Ip list syntax"},
-        {true, "", "fd00::ff", "fd00::1", "Problem with the Ip list syntax"},
-        {true, "", "10.0.0.1", "fd00::1", "Problem with the Ip list syntax"},
-        {true, "", "fd00::/64", "fd00::1:0", "Problem with the Ip list syntax"},
+        {false, "fd00::1::2", "", "", "Problem with the IP list syntax"},
+        {false, "2001:db8::/129", "", "", "Problem with the IP list syntax"},
+        {false, "10.0.0.0/33", "", "", "Problem with the IP list syntax"},
+        {false, "fd00::1-fd00::9", "", "", "Problem with the IP list syntax"},
+        {true, "", "fd00::ff", "fd00::1", "Problem with the IP list syntax"},
+        {true, "", "10.0.0.1", "fd00::1", "Problem with the IP list syntax"},
+        {true, "", "fd00::/64", "fd00::1:0", "Problem with the IP list syntax"},
     };
     for (const auto& c : cases) {
         messages.clear();
@@ -440,7 +503,7 @@ TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
               std::string::npos);
     EXPECT_EQ(GroupOf("Curl"), "Combined Applications");
     openMenu("Curl")->findChild<QAction*>("BlockOut")->trigger();
-    EXPECT_EQ(GroupOf("Curl"), "Denied Applications");
+    EXPECT_EQ(GroupOf("Curl"), "Blocked Applications");
     // An application that follows the system settings shows no mark.
     menu = openMenu("Follower");
     for (const char* item : {"AllowIn", "AskIn", "BlockIn", "AllowOut", "AskOut", "BlockOut"})

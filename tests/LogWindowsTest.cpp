@@ -104,8 +104,8 @@ protected:
 TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
 {
     ChooseLog("Log3");
-    EXPECT_EQ(Part<QLabel>(*form, "AppName")->text(), "DENIED INCOMING CONNECTION");
-    EXPECT_EQ(Current()->text(0), "Denied incoming connection");
+    EXPECT_EQ(Part<QLabel>(*form, "AppName")->text(), "BLOCKED INCOMING CONNECTION");
+    EXPECT_EQ(Current()->text(0), "Blocked incoming connection");
     EXPECT_EQ(Applications(), QStringList {"NC"}); // the service only with "Show services"
     Part<QCheckBox>(*form, "ShowServicesCheck")->click();
     EXPECT_EQ(Applications(), (QStringList {"SSHD", "NC"}));

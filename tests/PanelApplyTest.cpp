@@ -168,12 +168,11 @@ TEST_F(PanelApply, StatusTextFollowsModeDefaultsAndBlockAll)
         {panel::SecurityMode::kNormal, Permission::kAsk, Permission::kPermit, "1", 1, "NORMAL",
          "Status : Normal security \n\n\nThis status will ask"},
         {panel::SecurityMode::kNormal, Permission::kPermit, Permission::kPermit, "1", 2, "LOW",
-         "Status : Low security \n\n\nThis status will permit"},
+         "Status : Low security \n\n\nThis status will allow any outgoing and incoming network."},
         {panel::SecurityMode::kCustom, Permission::kAsk, Permission::kDeny, "1", std::nullopt, "CUSTOM",
-         "Status : Custom security \n\n\nCurrent security ASK network for the incoming data and DENY network for the "
-         "outgoing data."},
+         "Status : Custom security \n\n\nCurrent security : Ask for the incoming data and Block for the outgoing data."},
         {panel::SecurityMode::kNormal, Permission::kAsk, Permission::kPermit, "0", 1, "BLOCK ALL",
-         "Status : BLOCK ALL NETWORK \n\n\nCurrent security will prevent any incoming or outgoing netwrok traffic."},
+         "Status : BLOCK ALL NETWORK \n\n\nCurrent security will prevent any incoming or outgoing network traffic."},
     };
     for (const auto& c : cases) {
         const panel::SecurityDisplay display = panel::DescribeSecurity(c.mode, c.in, c.out, c.status);

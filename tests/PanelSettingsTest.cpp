@@ -305,7 +305,7 @@ TEST(BackstopNotice, SaysWhatHappenedAndHowToRunTheProgramUnderTheFirewall)
     EXPECT_EQ(asked->address, "10.0.0.8");
     EXPECT_EQ(asked->port, 8443u);
     EXPECT_EQ(asked->summary, "Asked, not under the firewall: /opt/tools/fetch to 10.0.0.8:8443");
-    EXPECT_NE(asked->text.find("it was refused. Allow or block it"), std::string::npos);
+    EXPECT_NE(asked->text.find("it was blocked. Allow or block it"), std::string::npos);
     EXPECT_FALSE(denied->asked);
     for (const char* data : {"", "allowed 10.0.0.7 443 x", "denied 10.0.0.7 http x", "denied 10.0.0.7 443",
                              "denied <b>x</b> 443 y", "denied 10.0.0.7 4430000 y"})

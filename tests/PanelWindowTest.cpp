@@ -213,7 +213,7 @@ TEST(RuleDescriptions, AddressesOfEveryFormAsWrittenWhereverTheFileKeepsThem)
         "<PORT><NUMBER>443</NUMBER><IPS><IP>2001:db8::1</IP><IP>10.0.0.0/8</IP></IPS></PORT>"
         "<PORT><NUMBER>8080</NUMBER><IPS><IP>fd00::1-fd00::ff</IP></IPS><HOSTS><HOST>x.example.org</HOST></HOSTS></PORT>"
         "</PORTS></RULE></RULES></APPLICATION></APPLICATIONS>"));
-    const std::string written = "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff,x.example.org)";
+    const std::string written = "Block outgoing for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff,x.example.org)";
     ASSERT_TRUE(store.Find("CURL"));
     EXPECT_EQ(panel::RuleDescription(store.Find("CURL")->rules.at(0)), written);
     panel::RulesStore again;
@@ -222,7 +222,45 @@ TEST(RuleDescriptions, AddressesOfEveryFormAsWrittenWhereverTheFileKeepsThem)
     ASSERT_TRUE(again.LoadText(saved));
     // The port of names and addresses is written as two, as before.
     EXPECT_EQ(panel::RuleDescription(again.Find("CURL")->rules.at(0)),
-              "DENY OUTGOING for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff), 8080(x.example.org)");
+              "Block outgoing for : 443(2001:db8::1,10.0.0.0/8), 8080(fd00::1-fd00::ff), 8080(x.example.org)");
+}
+
+// What a rule's row says it covers: "all ports" for port 0 alone, and a
+// rule or port that covers nothing says so.
+TEST(RuleDescriptions, SayWhatTheRuleCovers)
+{
+    const auto port = [](std::optional<std::string> number, std::optional<std::vector<std::string>> addresses = std::nullopt,
+                         std::optional<std::vector<std::string>> hosts = std::nullopt) {
+        rules::Port entry;
+        entry.number = std::move(number);
+        entry.addresses = std::move(addresses);
+        entry.hosts = std::move(hosts);
+        return entry;
+    };
+    const struct {
+        rules::Permission permission;
+        rules::Direction direction;
+        std::vector<rules::Port> ports;
+        const char* description;
+    } cases[] = {
+        {rules::Permission::kPermit, rules::Direction::kOutgoing, {}, "Allow outgoing for : nothing (no port)"},
+        {rules::Permission::kDeny, rules::Direction::kIncoming, {port("0")}, "Block incoming for : all ports"},
+        {rules::Permission::kPermit, rules::Direction::kOutgoing, {port("80"), port("0", {{"10.0.0.1"}})},
+         "Allow outgoing for : 80, all ports(10.0.0.1)"},
+        {rules::Permission::kAsk, rules::Direction::kOutgoing, {port("http")}, "Ask outgoing for : no port (\"http\")"},
+        {rules::Permission::kPermit, rules::Direction::kOutgoing, {port("443", std::vector<std::string> {})},
+         "Allow outgoing for : 443(no address)"},
+        {rules::Permission::kPermit, rules::Direction::kOutgoing,
+         {port("443", {{platform::rules_format::kNoAddress}}, {{"*.example.org"}})},
+         "Allow outgoing for : 443(*.example.org)"},
+    };
+    for (const auto& c : cases) {
+        rules::Rule rule;
+        rule.permission = c.permission;
+        rule.direction = c.direction;
+        rule.ports = c.ports;
+        EXPECT_EQ(panel::RuleDescription(rule), c.description);
+    }
 }
 
 TEST(PanelWindowTools, CenteredOnTheScreensWorkArea)
@@ -341,15 +379,15 @@ using rules::Permission;
 
 TEST_F(MainWindow, TreeGroupsApplicationsByTheirDefaults)
 {
-    EXPECT_EQ(Children("Approved Applications"), QStringList {"Internet explorer"});
-    EXPECT_EQ(Children("Denied Applications"), QStringList {"None"});
+    EXPECT_EQ(Children("Allowed Applications"), QStringList {"Internet explorer"});
+    EXPECT_EQ(Children("Blocked Applications"), QStringList {"None"});
     // ASK/PERMIT, ASK/ASK, PERMIT/DENY, and empty defaults that follow ASK/PERMIT.
     EXPECT_EQ(Children("Combined Applications"), (QStringList {"Asker", "All ask", "Mixed", "Follower", "Sshd"}));
     // "ANY" is never an application node: its only node is the root.
     EXPECT_EQ(Tree(*form)->findItems("System settings", Qt::MatchFixedString | Qt::MatchRecursive).size(), 1);
     EXPECT_FALSE(Node("System settings")->parent());
-    EXPECT_EQ(Children("Logs"), (QStringList {"Permitted incoming connection", "Permitted outgoing connection",
-                                              "Denied incoming connection", "Denied outgoing connection"}));
+    EXPECT_EQ(Children("Logs"), (QStringList {"Allowed incoming connection", "Allowed outgoing connection",
+                                              "Blocked incoming connection", "Blocked outgoing connection"}));
     // By the application's name, or by the node's text in any case.
     EXPECT_EQ(Tree(*form)->FindNode("BOTH.EXE"), Node("Internet explorer"));
     EXPECT_EQ(Tree(*form)->FindNode("internet EXPLORER"), Node("Internet explorer"));
@@ -365,12 +403,12 @@ TEST_F(MainWindow, LogNodesShowTheirPortColumn)
             names << log->headerItem()->text(i);
         return names;
     };
-    Click("Permitted outgoing connection");
+    Click("Allowed outgoing connection");
     EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port", "Host"}));
     EXPECT_TRUE(log->isColumnHidden(0));
     EXPECT_TRUE(log->isVisible());
     EXPECT_FALSE(Rules()->isVisible());
-    Click("Denied incoming connection");
+    Click("Blocked incoming connection");
     EXPECT_EQ(headers()[5], "Local port");
     EXPECT_TRUE(Control<QGroupBox>("SystemFrame")->isHidden());
 }
@@ -392,8 +430,8 @@ TEST_F(MainWindow, ApplicationViewShowsDefaultsAndListedRulesWithoutApplying)
     QTreeWidgetItem* third = Rules()->topLevelItem(1);
     EXPECT_EQ(first->text(0), "1");
     EXPECT_EQ(third->text(0), "3");
-    EXPECT_EQ(first->text(2), "PERMIT OUTGOING for : 80, 8080(10.0.0.1,10.0.0.2)");
-    EXPECT_EQ(third->text(2), "DENY INCOMING");
+    EXPECT_EQ(first->text(2), "Allow outgoing for : 80, 8080(10.0.0.1,10.0.0.2)");
+    EXPECT_EQ(third->text(2), "Block incoming for : nothing (no port)");
     EXPECT_EQ(first->checkState(0), Qt::Checked);
     EXPECT_TRUE(first->font(1).bold());
     EXPECT_EQ(first->foreground(2).color(), QColor(0, 0, 255));
@@ -433,7 +471,7 @@ TEST_F(MainWindow, ChoosingADefaultAppliesPublishesAndMovesTheApplication)
     // Applying it again publishes it once.
     Button("OutBlock")->click();
     EXPECT_EQ(core.Updates().Text(), " BOTH.EXE");
-    EXPECT_TRUE(Children("Denied Applications").contains("Internet explorer"));
+    EXPECT_TRUE(Children("Blocked Applications").contains("Internet explorer"));
     // "Apply system rules": the application follows the system settings.
     Control<QCheckBox>("ApplyCustomCheck")->click();
     EXPECT_FALSE(Default("BOTH.EXE", Direction::kIncoming));
@@ -578,7 +616,7 @@ TEST_F(MainWindow, NoticeRemembersNotToShowAgain)
 {
     for (const bool tick : {false, true}) {
         TrayNotice notice(form.get());
-        EXPECT_EQ(notice.windowTitle(), "  Closing ZEL");
+        EXPECT_EQ(notice.windowTitle(), "  Closing Korvel Firewall");
         notice.findChild<QCheckBox*>("CheckNotToShow")->setChecked(tick);
         notice.show();
         notice.findChild<QPushButton*>("OkCmd")->click();

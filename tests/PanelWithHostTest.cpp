@@ -142,7 +142,7 @@ TEST_F(PanelWithHost, HandWrittenEntryWithItsDescriptionFirstIsDecidedAndShownAl
     form.show();
     QTreeWidgetItem* node = testing_support::Node(form, "Netpeer");
     ASSERT_TRUE(node);
-    EXPECT_EQ(node->parent()->text(0), "Approved Applications");
+    EXPECT_EQ(node->parent()->text(0), "Allowed Applications");
     testing_support::Click(form, "Netpeer");
     EXPECT_TRUE(Part<QRadioButton>(form, "InAllow")->isChecked());
     EXPECT_TRUE(Part<QRadioButton>(form, "OutAllow")->isChecked());

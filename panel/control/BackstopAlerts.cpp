@@ -24,7 +24,7 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
     texts.caption = name + " - Connection Alert! (not under the firewall)";
     // Short enough for the alert's five lines with a long path.
     texts.message = notice.program + " is trying to create outgoing connection to " + notice.address
-        + " through port:" + std::to_string(notice.port) + " without the firewall in it. It was refused until you"
+        + " through port:" + std::to_string(notice.port) + " without the firewall in it. It was blocked until you"
         + " decide; your answer is kept for " + (ipv6 ? "this port." : "this address and port.");
     texts.checkBox = "Apply my decision to all " + name + " outgoing traffic";
     texts.peer = notice.address;

@@ -31,16 +31,16 @@ std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data)
                                           : "Not under the firewall: ")
         + notice.program + " to " + peer;
     if (notice.asked) {
-        notice.title = "A program was refused until you decide";
+        notice.title = "A program was blocked until you decide";
         notice.text = notice.program + " tried to connect to " + peer
             + " without the firewall in it (a static or set-user-ID program, or one started without it). Your rules"
-              " say to ask, and the kernel cannot wait for an answer: it was refused. Allow or block it from now on"
+              " say to ask, and the kernel cannot wait for an answer: it was blocked. Allow or block it from now on"
               " in the alert.";
     } else if (notice.denied) {
         notice.title = "A program was blocked";
         notice.text = notice.program + " tried to connect to " + peer
             + " without the firewall in it (a static or set-user-ID program, or one started without it), and was"
-              " refused. "
+              " blocked. "
             + how;
     } else {
         notice.title = "A program connected without the firewall";

@@ -1,6 +1,7 @@
 #include "core/SecurityLevels.h"
 
 #include "core/ErrorLog.h"
+#include "core/RuleDescription.h"
 #include "core/SettingValues.h"
 
 namespace panel {
@@ -12,9 +13,9 @@ constexpr SecurityLevel kLevels[kPresetLevels] = {
      "This status will block all the incoming network and will ask for permission for any outgoing application.",
      255},
     {rules::Permission::kAsk, rules::Permission::kPermit, "Status : Normal security ",
-     "This status will ask user permission for all the incoming network and will permit any outgoing application.",
+     "This status will ask user permission for all the incoming network and will allow any outgoing application.",
      65535},
-    {rules::Permission::kPermit, rules::Permission::kPermit, "Status : Low security ", "This status will permit any outgoing and icoming network.", 32768},
+    {rules::Permission::kPermit, rules::Permission::kPermit, "Status : Low security ", "This status will allow any outgoing and incoming network.", 32768},
 };
 
 constexpr const char* kLevelNames[kPresetLevels] = {"HIGH", "NORMAL", "LOW"};
@@ -52,12 +53,12 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
         }
     } else {
         const auto word = [](std::optional<rules::Permission> permission) {
-            return permission ? std::string(rules::WordOf(*permission)) : std::string();
+            return permission ? std::string(ShownWord(*permission)) : std::string();
         };
         display.custom = true;
-        display.infoText = InfoText("Status : Custom security ", "Current security " + word(generalIncoming)
-                                        + " network for the incoming data and " + word(generalOutgoing)
-                                        + " network for the outgoing data.");
+        display.infoText = InfoText("Status : Custom security ", "Current security : " + word(generalIncoming)
+                                        + " for the incoming data and " + word(generalOutgoing)
+                                        + " for the outgoing data.");
         display.comboText = "CUSTOM";
         display.comboTag = "3";
         display.comboBack = kCustomColour;
@@ -68,7 +69,7 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
         display.blockAll = true;
         display.infoColour = kBlockAllColour;
         display.infoText = InfoText("Status : BLOCK ALL NETWORK ",
-                                    "Current security will prevent any incoming or outgoing netwrok traffic.");
+                                    "Current security will prevent any incoming or outgoing network traffic.");
         display.comboText = "BLOCK ALL";
         display.comboTag = "4";
         display.comboBack = kBlockAllColour;

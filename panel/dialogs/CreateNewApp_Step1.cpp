@@ -159,7 +159,7 @@ void CreateNewApp_Step1::Finish()
         return;
     }
     if (input_.hasEntry(name)) {
-        panel::ShowMessage(this, "This Application already exists in the FireWall rules");
+        panel::ShowMessage(this, "This application already exists in the firewall rules");
         return;
     }
     rules::Application app;

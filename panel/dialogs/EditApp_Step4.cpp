@@ -1,6 +1,7 @@
 #include "dialogs/EditApp_Step4.h"
 
 #include "core/RuleChecks.h"
+#include "core/RuleDescription.h"
 #include "core/SettingValues.h"
 #include "widgets/WindowTools.h"
 
@@ -53,9 +54,12 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     auto* grid = new QGridLayout(defaults);
     ruleName_ = Named(new QLineEdit(defaults), "RuleName");
     permission_ = Named(new QComboBox(defaults), "PermissionCombo");
-    permission_->addItems({rules::WordOf(rules::Permission::kPermit), rules::WordOf(rules::Permission::kDeny)});
+    // The words users read; the file keeps its own (PERMIT, DENY, ...).
+    permission_->addItem(panel::ShownWord(Permission::kPermit), static_cast<int>(Permission::kPermit));
+    permission_->addItem(panel::ShownWord(Permission::kDeny), static_cast<int>(Permission::kDeny));
     direction_ = Named(new QComboBox(defaults), "DirectionCombo");
-    direction_->addItems({rules::WordOf(rules::Direction::kIncoming), rules::WordOf(rules::Direction::kOutgoing)});
+    direction_->addItem(panel::ShownWord(Direction::kIncoming), static_cast<int>(Direction::kIncoming));
+    direction_->addItem(panel::ShownWord(Direction::kOutgoing), static_cast<int>(Direction::kOutgoing));
     grid->addWidget(PlainLabel("Label6", "Rule name :", defaults), 0, 0);
     grid->addWidget(ruleName_, 0, 1, 1, 3);
     grid->addWidget(PlainLabel("Label4", "Permission :", defaults), 1, 0);
@@ -68,7 +72,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     auto* portsLayout = new QGridLayout(ports);
     ports_ = Named(new QTreeWidget(ports), "PortsListView");
     ports_->setRootIsDecorated(false);
-    ports_->setHeaderLabels({"Port Number", "Protocol", "Ip address"});
+    ports_->setHeaderLabels({"Port Number", "Protocol", "IP address"});
     ports_->setMinimumHeight(120);
     portsLayout->addWidget(ports_, 0, 0, 1, 6);
     number_ = Named(new QLineEdit(ports), "NewPortNum");
@@ -118,13 +122,17 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     connect(editPort_, &QPushButton::clicked, this, &EditApp_Step4::EditPortClicked);
     connect(deletePort_, &QPushButton::clicked, this, &EditApp_Step4::DeletePortClicked);
     connect(ports_, &QTreeWidget::itemClicked, this, &EditApp_Step4::PortClicked);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &EditApp_Step4::FinishClicked);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(number_, &QLineEdit::textChanged, this, &EditApp_Step4::NewPortNumChanged);
     connect(alias_, qOverload<int>(&QComboBox::activated), this, &EditApp_Step4::AliasChosen);
     connect(alias_, &QComboBox::editTextChanged, this, &EditApp_Step4::AliasTyped);
     for (QLineEdit* field : {ips_, ipMin_, ipMax_, hosts_})
         connect(field, &QLineEdit::textChanged, this, &EditApp_Step4::AddressFieldsChanged);
+    for (QLineEdit* field : {number_, ips_, ipMin_, ipMax_, hosts_})
+        connect(field, &QLineEdit::textEdited, this, &EditApp_Step4::FieldsTyped);
+    connect(alias_, &QComboBox::editTextChanged, this, &EditApp_Step4::FieldsTyped);
+    connect(alias_, qOverload<int>(&QComboBox::activated), this, &EditApp_Step4::FieldsTyped);
     for (QRadioButton* choice : {remoteIp_, remoteIpRange_, remoteHost_})
         connect(choice, &QRadioButton::toggled, this, &EditApp_Step4::RemoteChoiceChanged);
     connect(direction_, &QComboBox::currentTextChanged, this, &EditApp_Step4::RemoteChoiceChanged);
@@ -142,9 +150,11 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     const rules::Rule* edited = input.rule ? &*input.rule : nullptr;
     // An asking rule stays one: the list offers what it is.
     if (edited && edited->permission == Permission::kAsk)
-        permission_->addItem("ASK");
-    permission_->setCurrentText(edited && edited->permission ? rules::WordOf(*edited->permission) : rules::WordOf(rules::Permission::kPermit));
-    direction_->setCurrentText(edited && edited->direction ? rules::WordOf(*edited->direction) : rules::WordOf(rules::Direction::kOutgoing));
+        permission_->addItem(panel::ShownWord(Permission::kAsk), static_cast<int>(Permission::kAsk));
+    permission_->setCurrentIndex(permission_->findData(
+        static_cast<int>(edited && edited->permission ? *edited->permission : Permission::kPermit)));
+    direction_->setCurrentIndex(direction_->findData(
+        static_cast<int>(edited && edited->direction ? *edited->direction : Direction::kOutgoing)));
     remoteIp_->setChecked(true);
     RemoteChoiceChanged();
     if (edited) {
@@ -162,8 +172,8 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
 rules::Rule EditApp_Step4::Result() const
 {
     rules::Rule rule = working_;
-    rule.direction = rules::DirectionOf(direction_->currentText().toStdString());
-    rule.permission = rules::PermissionOf(permission_->currentText().toStdString());
+    rule.direction = static_cast<Direction>(direction_->currentData().toInt());
+    rule.permission = static_cast<Permission>(permission_->currentData().toInt());
     rule.inForce = true;
     rule.listed = true;
     rule.name = ruleName_->text().toStdString();
@@ -236,7 +246,7 @@ bool EditApp_Step4::PortFieldsValid()
     }
     if ((remoteIp_->isChecked() && !panel::CheckIpList(ips_->text().toStdString()))
         || (remoteIpRange_->isChecked() && !CheckRange())) {
-        panel::ShowMessage(this, "Problem with the Ip list syntax");
+        panel::ShowMessage(this, "Problem with the IP list syntax");
         return false;
     }
     if (remoteHost_->isChecked() && !HostPatterns()) {
@@ -258,6 +268,31 @@ void EditApp_Step4::PortsChanged()
     RefreshForm();
     ClearText();
     selectedRow_ = 0;
+    typed_ = false;
+}
+
+void EditApp_Step4::FieldsTyped()
+{
+    typed_ = true;
+}
+
+void EditApp_Step4::FinishClicked()
+{
+    if (typed_ && !FieldsEmpty()) {
+        if (SelectedPort())
+            EditPortClicked();
+        else
+            AddNewClicked();
+        // Still typed: refused, and its message said why; the user puts the
+        // fields right.
+        if (typed_)
+            return;
+    }
+    if (working_.ports.empty()) {
+        panel::ShowMessage(this, "This rule covers no port: add a port first (leave the number empty for all ports)");
+        return;
+    }
+    accept();
 }
 
 void EditApp_Step4::AddNewClicked()
@@ -334,6 +369,7 @@ void EditApp_Step4::PortClicked(QTreeWidgetItem* row)
     ips_->setText(addresses.join(","));
     editPort_->setEnabled(true);
     deletePort_->setEnabled(true);
+    typed_ = false;
 }
 
 bool EditApp_Step4::FieldsEmpty() const
@@ -435,7 +471,7 @@ void EditApp_Step4::AddressFieldsChanged()
 void EditApp_Step4::RemoteChoiceChanged()
 {
     // An incoming peer has no name: host names are for outgoing rules.
-    const bool outgoing = rules::DirectionOf(direction_->currentText().toStdString()) == rules::Direction::kOutgoing;
+    const bool outgoing = static_cast<Direction>(direction_->currentData().toInt()) == Direction::kOutgoing;
     if (!outgoing && remoteHost_->isChecked())
         remoteIp_->setChecked(true);
     remoteHost_->setEnabled(outgoing);

@@ -60,11 +60,17 @@ private:
     // The port fields as Add and Update take them; a message names what is wrong.
     bool PortFieldsValid();
     bool FieldsEmpty() const;
+    // OK: a port typed but not added goes in as Add (or Update, for the
+    // port chosen in the list) would put it; a rule that covers no port is
+    // refused. The dialog stays open on any refusal.
+    void FinishClicked();
+    void FieldsTyped();
 
     std::vector<std::pair<std::string, int>> aliases_;
     rules::Rule working_;
     int selectedRow_ = 0;
     bool completing_ = false; // while the alias box completes what was typed
+    bool typed_ = false;      // the port fields hold what the user typed since the list last changed or was clicked
     QString lastTyped_;
 
     QLineEdit* ruleName_;

@@ -39,8 +39,8 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     auto* page = new QVBoxLayout(general);
     tabs->addTab(general, "General");
 
-    auto* frame1 = Frame("Frame1", "  General Korvel firewall settings", general);
-    startup_ = Named(new QCheckBox("Load Korvel firewall at startup", frame1), "StartupCheck");
+    auto* frame1 = Frame("Frame1", "  General Korvel Firewall settings", general);
+    startup_ = Named(new QCheckBox("Load Korvel Firewall at startup", frame1), "StartupCheck");
     decideEveryProgram_ = Named(new QCheckBox("Decide every program I start", frame1), "DecideEveryProgramCheck");
     decideEveryProgram_->setToolTip("Programs of your session and your services start under the firewall "
                                     "(from now on, and at every login); otherwise only programs started with zel-run.");
@@ -84,7 +84,7 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     page->addWidget(frame3);
 
     auto* frame4 = Frame("Frame4", "  UDP mode", general);
-    udpMode_ = Named(new QCheckBox("Use udp full mode state", frame4), "UdpModeCheck");
+    udpMode_ = Named(new QCheckBox("Use UDP full mode state", frame4), "UdpModeCheck");
     (new QVBoxLayout(frame4))->addWidget(udpMode_);
     page->addWidget(frame4);
 

@@ -33,10 +33,10 @@ QPixmap TrayPicture()
 TrayNotice::TrayNotice(QWidget* parent) : QDialog(parent)
 {
     setObjectName("SysTrayMessage");
-    setWindowTitle("  Closing ZEL");
+    setWindowTitle("  Closing Korvel Firewall");
     auto* layout = new QVBoxLayout(this);
     QLabel* text = panel::PlainLabel("Label1",
-                                     "You have chossen to close Korvel Firewall Application.\nThe application's icon "
+                                     "You have chosen to close Korvel Firewall Application.\nThe application's icon "
                                      "will appear in the systray toolbar as shown in the picture below.",
                                      this);
     text->setWordWrap(true);

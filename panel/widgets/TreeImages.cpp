@@ -63,7 +63,7 @@ QString PermissionText(std::optional<rules::Permission> permission)
     case rules::Permission::kDeny:
         break;
     }
-    return "Deny";
+    return "Block";
 }
 
 QString NodeText(const std::string& description)

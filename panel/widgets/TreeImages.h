@@ -18,7 +18,7 @@ namespace panel {
 QIcon TreeImage(const char* key);
 // The picture of a default; nullptr for none.
 const char* PermissionImage(std::optional<rules::Permission> permission);
-// "Allow", "Ask", "Deny", or nothing.
+// "Allow", "Ask", "Block", or nothing.
 QString PermissionText(std::optional<rules::Permission> permission);
 // An application's name in the tree: the description with its first
 // character as it is and the rest in lower case ("Internet explorer").

@@ -16,10 +16,10 @@ struct LogItem {
 };
 
 constexpr LogItem kLogItems[] = {
-    {"Log1", "Permitted incoming traffic", "PERMITTED INCOMING CONNECTION"},
-    {"Log2", "Permitted outgoing traffic", "PERMITTED OUTGOING CONNECTION"},
-    {"Log3", "Denied incoming traffic", "DENIED INCOMING CONNECTION"},
-    {"Log4", "Denied outgoing traffic", "DENIED OUTGOING CONNECTION"},
+    {"Log1", "Allowed incoming traffic", "ALLOWED INCOMING CONNECTION"},
+    {"Log2", "Allowed outgoing traffic", "ALLOWED OUTGOING CONNECTION"},
+    {"Log3", "Blocked incoming traffic", "BLOCKED INCOMING CONNECTION"},
+    {"Log4", "Blocked outgoing traffic", "BLOCKED OUTGOING CONNECTION"},
 };
 
 }  // namespace
@@ -75,6 +75,6 @@ void MainToolBar::AddShutDown()
     addSeparator();
     QAction* shutDown = addAction(QIcon(art::StatusIcon(art::Mark::kBlock, 48)), "Shut down");
     shutDown->setObjectName("ExitBtn");
-    shutDown->setToolTip("ShutDown Korvel Firewall");
+    shutDown->setToolTip("Shut Down Korvel Firewall");
     connect(shutDown, &QAction::triggered, this, &MainToolBar::ShutDown);
 }

@@ -28,16 +28,16 @@ struct Group {
 };
 
 constexpr Group kGroups[] = {
-    {{"Approved Applications", "Approved", "Approve"}, Permission::kPermit},
-    {{"Denied Applications", "Denied", "Deny"}, Permission::kDeny},
+    {{"Allowed Applications", "Approved", "Approve"}, Permission::kPermit},
+    {{"Blocked Applications", "Denied", "Deny"}, Permission::kDeny},
     {{"Combined Applications", "Combined", "Ask"}, Permission::kAsk},
 };
 
 constexpr Node kLogs[] = {
-    {"Permitted incoming connection", "Log1", "LogIcon"},
-    {"Permitted outgoing connection", "Log2", "LogIcon"},
-    {"Denied incoming connection", "Log3", "LogIcon"},
-    {"Denied outgoing connection", "Log4", "LogIcon"},
+    {"Allowed incoming connection", "Log1", "LogIcon"},
+    {"Allowed outgoing connection", "Log2", "LogIcon"},
+    {"Blocked incoming connection", "Log3", "LogIcon"},
+    {"Blocked outgoing connection", "Log4", "LogIcon"},
 };
 
 QTreeWidgetItem* AddNode(QTreeWidgetItem* item, const QString& text, const QString& key, const QIcon& icon)

@@ -22,7 +22,7 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window)
     menu_->setObjectName("SysTrayMenu");
     QAction* show = menu_->addAction("View Korvel Firewall Settings");
     show->setObjectName("MaxMnu");
-    QAction* exit = menu_->addAction("ShutDown Korvel Firewall");
+    QAction* exit = menu_->addAction("Shut Down Korvel Firewall");
     exit->setObjectName("ExitMnu");
     connect(show, &QAction::triggered, this, &TrayIcon::RestoreRequested);
     connect(exit, &QAction::triggered, this, &TrayIcon::ShutDownRequested);
