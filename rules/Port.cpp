@@ -27,6 +27,13 @@ std::vector<std::string> Port::ShownAddresses() const
 std::vector<Port> PortsForOlderReaders(const Port& port, Direction direction,
                                              Permission permission)
 {
+    // An empty host list beside addresses adds nothing here, but a reader
+    // that knows no ADDRESSES would find the port covering nothing at all.
+    if (port.hosts && port.hosts->empty() && port.addresses && !port.addresses->empty()) {
+        Port addressed = port;
+        addressed.hosts.reset();
+        return {addressed};
+    }
     if (!port.hosts || port.hosts->empty() || direction == Direction::kIncoming)
         return {port};
     Port named = port;

@@ -253,6 +253,18 @@ TEST(RulesStoreLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMo
     EXPECT_EQ(rules::PortsForOlderReaders(mixed, rules::Direction::kIncoming, rules::Permission::kDeny),
               std::vector<rules::Port> {mixed});
 
+    // An empty host list beside addresses goes: a reader without ADDRESSES
+    // would find the port covering nothing, and so permit what it denies.
+    rules::Port emptyHosts = rules::Port::Numbered(80);
+    emptyHosts.addresses = std::vector<std::string> {"fd00::/8"};
+    emptyHosts.hosts = std::vector<std::string> {};
+    for (const auto direction : {rules::Direction::kOutgoing, rules::Direction::kIncoming}) {
+        const auto written = rules::PortsForOlderReaders(emptyHosts, direction, rules::Permission::kDeny);
+        ASSERT_EQ(written.size(), 1u);
+        EXPECT_EQ(written[0].addresses, emptyHosts.addresses);
+        EXPECT_FALSE(written[0].hosts);
+    }
+
     // Written so, the engine decides them as the ports meant.
     rules::Document document;
     rules::Application app;
