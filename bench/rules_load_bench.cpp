@@ -86,11 +86,11 @@ struct Files {
     {
         char pattern[] = "/tmp/zel-bench-rules-XXXXXX";
         folder = ::mkdtemp(pattern);
-        const std::string smallText = RulesFile(10000), largeText = RulesFile(100000);
+        const std::string smallText = RulesFile(10000), largeText = RulesFile(50000);
         smallBytes = smallText.size();
         largeBytes = largeText.size();
         small = folder + "/Rules10000.xml";
-        large = folder + "/Rules100000.xml";
+        large = folder + "/Rules50000.xml";
         platform::WriteFileAtomically(small, smallText);
         platform::WriteFileAtomically(large, largeText);
     }
@@ -141,12 +141,12 @@ void Load(benchmark::State& state, bool large, bool whole)
 
 void BM_LoadRules10000Piecewise(benchmark::State& state) { Load(state, false, false); }
 void BM_LoadRules10000WholeDocument(benchmark::State& state) { Load(state, false, true); }
-void BM_LoadRules100000Piecewise(benchmark::State& state) { Load(state, true, false); }
-void BM_LoadRules100000WholeDocument(benchmark::State& state) { Load(state, true, true); }
+void BM_LoadRules50000Piecewise(benchmark::State& state) { Load(state, true, false); }
+void BM_LoadRules50000WholeDocument(benchmark::State& state) { Load(state, true, true); }
 BENCHMARK(BM_LoadRules10000Piecewise)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadRules10000WholeDocument)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadRules100000Piecewise)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadRules100000WholeDocument)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadRules50000Piecewise)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadRules50000WholeDocument)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
