@@ -38,7 +38,16 @@ pids+=($client)
 step "the alert slides in"
 wait_for 100 xdotool search --onlyvisible --name "Connection Alert!" >/dev/null || fail "no alert"
 alert=$(xdotool search --onlyvisible --name "Connection Alert!" | head -1)
-sleep 1.5 # until it has slid up
+# Until it has stopped moving (it slides in) and takes clicks: the same
+# place in two looks 0.3 s apart, at least 1.5 s after it appeared.
+sleep 1.5
+last=""
+for ((look = 0; look < 30; look++)); do
+  now=$(xdotool getwindowgeometry "$alert" 2>/dev/null | grep Position)
+  [ -n "$now" ] && [ "$now" = "$last" ] && break
+  last=$now
+  sleep 0.3
+done
 shot typical-alert
 eval "$(xdotool getwindowgeometry --shell "$alert")"
 step "alert at $X,$Y: ticking the box and pressing Allow"
