@@ -5,29 +5,7 @@
 # at scale 1, at scale 2 and in a dark palette; and the options dialog with
 # the away setting.
 #   tests/system/away_shots.sh BUILD_DIR FOLDER
-set -euo pipefail
-BUILD=$(cd "${1:?build folder}" && pwd)
-SHOTS=$(mkdir -p "${2:?folder for the pictures}" && cd "$2" && pwd)
-if [ -z "${ZEL_SHOTS_UNDER_X:-}" ]; then
-  export ZEL_SHOTS_UNDER_X=1
-  exec timeout 300 xvfb-run -a -s "-screen 0 1366x768x24" "$0" "$@"
-fi
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}" $(pgrep -f "$work/" || true); do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wait_for() {
-  local tenths=$1; shift
-  for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-
-prefix="$work/prefix"
-cmake --install "$BUILD" --prefix "$prefix" >/dev/null
+. "$(dirname "${BASH_SOURCE[0]}")/shots_common.sh"
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
 mkdir -p "$HOME" && mkdir -m 0700 "$ZEL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS
