@@ -190,11 +190,13 @@ private:
 
 namespace {
 
-// One folder per key and settings store for the whole process.
+// One folder per key and settings store for the whole process. Never destroyed:
+// the hook's detached question threads may still look a key up while the program
+// runs its exit handlers.
 std::shared_ptr<KeyFolder> SharedKeyFolder(RootKey root, std::string_view subKey)
 {
-    static std::mutex mutex;
-    static std::map<std::string, std::weak_ptr<KeyFolder>> folders;
+    static std::mutex& mutex = *new std::mutex;
+    static auto& folders = *new std::map<std::string, std::weak_ptr<KeyFolder>>;
     std::string name = RegistryRoot() + "|";
     for (const std::string& part : SplitKey(subKey))
         name += ToUpper(part) + "/";
