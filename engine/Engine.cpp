@@ -184,7 +184,7 @@ void Engine::LoadTableLocked(bool replace)
     RuleTable table = replace ? RuleTable() : RulesSnapshot();
     LoadStatus status;
     FileStamp stamp;
-    table.LoadRulesFor(rulesPath_, carrier_.exeName, status, stamp);
+    table.LoadRulesFor(rulesPath_, {carrier_.exeName, carrier_.exePath}, status, stamp);
     const bool whole = status == LoadStatus::kLoaded || status == LoadStatus::kMissing;
     if (whole || !firstUseDone_.load(std::memory_order_relaxed)) {
         std::unique_lock lock(tableMutex_);

@@ -27,11 +27,11 @@ static_assert(static_cast<int>(rules::Direction::kIncoming) == kIncoming
 
 enum class AppRead { kSkipped, kRead, kStop, kFail };
 
-AppRead ReadApplication(const rules::Application& app, RuleTable& table, std::string_view exeName)
+AppRead ReadApplication(const rules::Application& app, RuleTable& table, ProgramIdentity program)
 {
     if (!app.name)
         return AppRead::kFail;
-    if (!rf::EntryApplies(*app.name, exeName))
+    if (program.everyPath ? !rf::EntryApplies(*app.name, program.name) : !app.AppliesTo(program.name, program.path))
         return AppRead::kSkipped;
     if (app.incoming)
         table.defaultIncoming = static_cast<int>(*app.incoming);
@@ -257,13 +257,13 @@ enum class AppState {
 // nameAt gives an application's name without reading it whole.
 template <typename NameAt, typename ApplicationAt>
 int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& applicationAt, RuleTable& table,
-                     std::string_view exeName)
+                     ProgramIdentity program)
 {
     for (size_t i = 0; i < count; ++i) {
         const std::optional<std::string> name = nameAt(i);
-        if (name && !rf::EntryApplies(*name, exeName))
+        if (name && !rf::EntryApplies(*name, program.name))
             continue;
-        switch (ReadApplication(applicationAt(i), table, exeName)) {
+        switch (ReadApplication(applicationAt(i), table, program)) {
         case AppRead::kFail:
             return 0;
         case AppRead::kStop:
@@ -277,22 +277,22 @@ int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& ap
 
 }  // namespace
 
-int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, std::string_view exeName)
+int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, ProgramIdentity program)
 {
     return ReadApplications(
         document.Count(), [&](size_t i) { return document.NameAt(i); }, [&](size_t i) { return document.At(i); },
-        table, exeName);
+        table, program);
 }
 
-int ReadRulesDocument(const rules::Document& document, RuleTable& table, std::string_view exeName)
+int ReadRulesDocument(const rules::Document& document, RuleTable& table, ProgramIdentity program)
 {
     const auto& applications = document.applications;
     return ReadApplications(
         applications.size(), [&](size_t i) { return applications[i].name; },
-        [&](size_t i) -> const rules::Application& { return applications[i]; }, table, exeName);
+        [&](size_t i) -> const rules::Application& { return applications[i]; }, table, program);
 }
 
-StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::string_view exeName)
+StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, ProgramIdentity program)
 {
     const StreamResult unusual;
     RuleTable read = table;
@@ -309,7 +309,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
         const std::optional<rules::Application> kept = rules::ReadApplication(window.Kept());
         if (!kept)
             return false;
-        const AppRead result = ReadApplication(*kept, read, exeName);
+        const AppRead result = ReadApplication(*kept, read, program);
         if (result == AppRead::kFail || result == AppRead::kStop)
             reading = false;
         if (result == AppRead::kStop)
@@ -361,7 +361,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
                 // The name is whole: an application of another program is passed.
                 const bool plain = !name.empty() && !std::all_of(name.begin(), name.end(), IsSpace)
                     && name.find_first_of("&\r") == std::string::npos;
-                if (plain && !rf::EntryApplies(name, exeName)) {
+                if (plain && !rf::EntryApplies(name, program.name)) {
                     app = AppState::kPassed;
                     window.Drop();
                 } else {

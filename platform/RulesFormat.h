@@ -20,6 +20,10 @@ inline constexpr const char* kApplication = "APPLICATION";
 inline constexpr const char* kExeName = "EXENAME";
 inline constexpr const char* kDescription = "DESCRIPTION";
 inline constexpr const char* kAppPath = "APPPATH";
+// "1": the entry applies only to the program at APPPATH, not to every
+// program of its name. Readers predating it pass over it and apply the
+// entry by name, as they always did.
+inline constexpr const char* kByPath = "BYPATH";
 inline constexpr const char* kIsService = "ISSERVICE";
 inline constexpr const char* kInDef = "INDEF";
 inline constexpr const char* kOutDef = "OUTDEF";

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <filesystem>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -168,9 +169,10 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
                          Hooked(Alerting("answer=1,ticked=1")));
     EXPECT_EQ(NextResult(program), "ok");
     // The answer reaches the window as a message: let it work until it is stored.
-    for (int i = 0; i < 100 && !state.Rules().Find("NETPEER"); ++i)
+    // Bound to the program's file: known by its path.
+    for (int i = 0; i < 100 && !state.Rules().Find(NETPEER); ++i)
         QTest::qWait(20);
-    const rules::Application* stored = state.Rules().Find("NETPEER");
+    const rules::Application* stored = state.Rules().Find(NETPEER);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
     EXPECT_EQ(stored->incoming, rules::Permission::kAsk);
@@ -183,6 +185,18 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(NextResult(again), "ok");
     EXPECT_EQ(AlertsShown(), 1u);
+    // A copy of the program elsewhere is another program: asked about (and
+    // blocked by this answer), while the original still is not.
+    const std::string copy = sandbox.root + "/netpeer";
+    std::filesystem::copy_file(NETPEER, copy);
+    ChildProcess copied({copy, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "1", "10"},
+                        Hooked(Alerting("answer=2,ticked=0")));
+    EXPECT_EQ(NextResult(copied), "refused");
+    EXPECT_EQ(AlertsShown(), 2u);
+    ChildProcess original({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "1", "10"},
+                          Hooked(Alerting("answer=2,ticked=0")));
+    EXPECT_EQ(NextResult(original), "ok");
+    EXPECT_EQ(AlertsShown(), 2u);
 }
 
 // The mailer: a program with a rule blocking port 7002 and one allowing
@@ -247,8 +261,9 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
     ChildProcess asking({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
                         Hooked(Alerting("answer=2,ticked=1")));
     EXPECT_EQ(NextResult(asking), "refused");
-    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find("./ANY") != nullptr; }));
-    EXPECT_EQ(state.Rules().Find("./ANY")->outgoing, rules::Permission::kDeny);
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(any) != nullptr; }));
+    EXPECT_EQ(state.Rules().Find(any)->name, "./ANY");
+    EXPECT_EQ(state.Rules().Find(any)->outgoing, rules::Permission::kDeny);
     const rules::Application* general = state.Rules().Find("ANY");
     ASSERT_TRUE(general);
     EXPECT_EQ(general->incoming, rules::Permission::kAsk);
@@ -414,7 +429,7 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     EXPECT_EQ(list->topLevelItem(0)->text(2), "TCP to 127.0.0.2 port 21302");
     EXPECT_EQ(list->topLevelItem(0)->text(3), "Blocked");
     window.findChild<QPushButton*>("AllowAway0")->click();
-    const rules::Application* stored = state.Rules().Find("NETPEER");
+    const rules::Application* stored = state.Rules().Find(NETPEER);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
     EXPECT_EQ(list->topLevelItemCount(), 0);

@@ -137,6 +137,47 @@ TEST(RuleTableLoading, NamesCompareExactlyAndLowerCaseNeverApplies)
     EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
 }
 
+// An entry bound to its path is the program at that path alone: a copy of
+// the program elsewhere reads past it (to the general entry, which asks), an
+// entry bound to another path or to none keeps its name's programs, and a
+// reader that knows no path (none given) applies no bound entry.
+TEST(RuleTableLoading, EntryBoundToAPathAppliesOnlyToTheProgramThere)
+{
+    const std::string bound = "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH><BYPATH>1</BYPATH>"
+                              "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
+    const std::string document = RulesDocument(bound + App("ANY", "ASK", "ASK"));
+    struct Case {
+        const char* path;
+        int outgoing;
+    };
+    for (const Case& c : {Case {"/usr/bin/curl", engine::kPermit}, Case {"/tmp/curl", engine::kAsk},
+                          Case {"/usr/bin/curl/", engine::kAsk}, Case {"", engine::kAsk}}) {
+        SCOPED_TRACE(c.path);
+        for (const bool streamed : {true, false}) {
+            RuleTable table;
+            if (streamed)
+                table.LoadRulesFromText(document, {"CURL", c.path});
+            else
+                table.LoadRulesFromDocument(document, {"CURL", c.path});
+            EXPECT_EQ(table.defaultOutgoing, c.outgoing);
+        }
+    }
+    // Two copies, each with its own entry; an entry with its path but no
+    // BYPATH, as every file written before had, applies by name.
+    const std::string tmpCopy = "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/tmp/curl</APPPATH><BYPATH>1</BYPATH>"
+                                "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>";
+    const std::string twoCopies = RulesDocument(bound + tmpCopy + App("ANY", "ASK", "ASK"));
+    EXPECT_EQ(Load(twoCopies, "CURL").defaultOutgoing, engine::kAsk);
+    RuleTable tmp;
+    tmp.LoadRulesFromText(twoCopies, {"CURL", "/tmp/curl"});
+    EXPECT_EQ(tmp.defaultOutgoing, engine::kDeny);
+    const std::string unbound = "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH>"
+                                "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
+    RuleTable byName;
+    byName.LoadRulesFromText(RulesDocument(unbound + App("ANY", "ASK", "ASK")), {"CURL", "/tmp/curl"});
+    EXPECT_EQ(byName.defaultOutgoing, engine::kPermit);
+}
+
 TEST(RuleTableLoading, DeclarationOrCommentBeforeTheRootStillLoads)
 {
     const std::string body = RulesDocument(App("ANY", "DENY", "PERMIT", Rule("OUTGOING", "PERMIT", Port("80"))));

@@ -84,7 +84,7 @@ std::optional<Permission> FirstOf(std::initializer_list<std::optional<Permission
 rules::Application& ProgramEntry(PanelCore& core, const std::string& exeName, const std::string& description,
                                  const std::string& path)
 {
-    if (rules::Application* app = core.Rules().Find(exeName))
+    if (rules::Application* app = core.Rules().Document().FindFor(exeName, path))
         return *app;
     return core.Rules().Document().Add(core.NewApplication(exeName, description, path, false));
 }
@@ -154,7 +154,7 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
             SetAnsweredDefault(core, app, answer.code);
         if (std::find(changed.begin(), changed.end(), program.exeName) == changed.end())
             changed.push_back(program.exeName);
-        shown = AlertedApp {program.exeName, app.description};
+        shown = AlertedApp {app.Key(), app.description};
     }
     if (!shown)
         return shown;

@@ -220,6 +220,7 @@ rules::Application PanelCore::NewApplication(std::string name, std::string descr
     app.description = ProgramDescription(description, name);
     app.name = std::move(name);
     app.path = std::move(path);
+    BindToPath(app);
     app.service = service;
     app.incoming = ForService(&app, GeneralDefault(Direction::kIncoming));
     app.outgoing = ForService(&app, GeneralDefault(Direction::kOutgoing));
@@ -228,14 +229,14 @@ rules::Application PanelCore::NewApplication(std::string name, std::string descr
 
 bool PanelCore::AddApplication(rules::Application application)
 {
-    if (!application.name || rules_.Find(*application.name)) {
+    if (!application.name || rules_.Find(application.Key())) {
         WriteErrLog("MainForm : AddApplication",
-                    application.name ? *application.name + " has an entry already" : "an entry without a name");
+                    application.name ? application.Key() + " has an entry already" : "an entry without a name");
         return false;
     }
-    const std::string name = *application.name;
+    const std::string key = application.Key();
     rules_.Document().Add(std::move(application));
-    return Commit(name);
+    return Commit(key);
 }
 
 bool PanelCore::RemoveApplication(std::string_view name)
@@ -250,11 +251,11 @@ bool PanelCore::RemoveApplication(std::string_view name)
 
 bool PanelCore::RestoreApplication(const rules::Application& saved)
 {
-    rules::Application* app = saved.name ? Changed(*saved.name, "AdvancedForm : CmdCancel_Click") : nullptr;
+    rules::Application* app = saved.name ? Changed(saved.Key(), "AdvancedForm : CmdCancel_Click") : nullptr;
     if (!app)
         return false;
     *app = saved;
-    return Commit(*saved.name);
+    return Commit(saved.Key());
 }
 
 bool PanelCore::SetRuleInForce(std::string_view name, size_t rule, bool inForce)
@@ -297,12 +298,14 @@ bool PanelCore::PutRule(std::string_view name, std::optional<size_t> replaced, r
     return Commit(name);
 }
 
-void PanelCore::PublishChange(std::string_view name)
+void PanelCore::PublishChange(std::string_view key)
 {
-    if (name == rf::kGeneralApp)
+    if (key == rf::kGeneralApp)
         PublishRunningPrograms(std::time(nullptr));
+    else if (rules::IsPathKey(key))
+        updates_.Add(platform::processes::CarrierExeName(key));
     else
-        updates_.Add(name);
+        updates_.Add(key);
 }
 
 void PanelCore::PublishRunningPrograms(std::time_t now)

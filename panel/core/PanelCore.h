@@ -87,7 +87,10 @@ public:
     // direction: the general default ("ASK" made "DENY" for a service).
     std::optional<rules::Permission> DefaultToShow(std::string_view name, rules::Direction direction) const;
 
-    // A new entry for a program, with the general defaults ("ASK" made
+    // Applications are known by their key (rules::Application::Key): the
+    // path of an entry bound to its program's file, the name otherwise.
+
+    // A new entry for a program, bound to its path (BindToPath), with the general defaults ("ASK" made
     // "DENY" for a service): what the wizard and the log add.
     rules::Application NewApplication(std::string name, std::string description, std::string path,
                                       bool service) const;

@@ -62,6 +62,7 @@ private:
     std::string current_;
     QLabel* icon_;
     QLabel* name_;
+    QLabel* path_;
     SecurityLevelBox* security_;
     QGroupBox* settings_;
     DefaultsGroup* defaults_;
