@@ -37,6 +37,11 @@ struct ProgramIdentity {
     std::string_view name;
     std::string_view path;
     bool everyPath = false;
+    // The digest of the program's file (platform::DigestText), asked for only
+    // when an entry that applies has a content check; null: unknown, so such
+    // an entry never permits without asking.
+    const std::string& (*digest)(void* context) = nullptr;
+    void* digestContext = nullptr;
     ProgramIdentity(std::string_view programName, std::string_view programPath = {})
         : name(programName), path(programPath)
     {

@@ -33,10 +33,20 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
         return AppRead::kFail;
     if (program.everyPath ? !rf::EntryApplies(*app.name, program.name) : !app.AppliesTo(program.name, program.path))
         return AppRead::kSkipped;
+    // A file that is not the one the entry was checked against (changed,
+    // replaced) is asked about where the entry would permit; what the entry
+    // blocks stays blocked. The kernel layer, which knows names alone, takes
+    // the entry as it stands.
+    const bool doubted = !program.everyPath && app.IsBound() && !app.fileHash.empty()
+        && (!program.digest || program.digest(program.digestContext) != app.fileHash);
+    const auto own = [doubted](rules::Permission permission) {
+        const int value = static_cast<int>(permission);
+        return doubted && value == kPermit ? kAsk : value;
+    };
     if (app.incoming)
-        table.defaultIncoming = static_cast<int>(*app.incoming);
+        table.defaultIncoming = own(*app.incoming);
     if (app.outgoing)
-        table.defaultOutgoing = static_cast<int>(*app.outgoing);
+        table.defaultOutgoing = own(*app.outgoing);
     for (const rules::Rule& rule : app.rules) {
         if (!rule.inForce)
             return AppRead::kFail;
@@ -44,7 +54,7 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
             continue;
         if (!rule.permission || !rule.direction)
             return AppRead::kFail;
-        const int permission = static_cast<int>(*rule.permission);
+        const int permission = own(*rule.permission);
         const int direction = static_cast<int>(*rule.direction);
         for (const rules::Port& port : rule.ports) {
             if (!port.number)

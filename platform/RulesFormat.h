@@ -24,6 +24,10 @@ inline constexpr const char* kAppPath = "APPPATH";
 // program of its name. Readers predating it pass over it and apply the
 // entry by name, as they always did.
 inline constexpr const char* kByPath = "BYPATH";
+// The content check of an entry bound to its path: "sha256:" and the file's
+// digest in hex. A program whose file differs is asked where the entry would
+// permit (its blocks stay), until an answer accepts the new file.
+inline constexpr const char* kFileHash = "FILEHASH";
 inline constexpr const char* kIsService = "ISSERVICE";
 inline constexpr const char* kInDef = "INDEF";
 inline constexpr const char* kOutDef = "OUTDEF";

@@ -25,6 +25,9 @@ struct Application {
     // program of the same name elsewhere is another program. Otherwise the
     // entry applies to every program of its name.
     bool byPath = false;
+    // FILEHASH (platform::DigestText of the file) of a bound entry; empty:
+    // no content check.
+    std::string fileHash;
     bool service = false;    // ISSERVICE "1": a system service, never asked
     // INDEF and OUTDEF; nullopt when empty or missing: no default of its own
     // for that direction. An INDEF ends the engine's reading after this

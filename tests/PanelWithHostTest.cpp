@@ -13,10 +13,12 @@
 
 #include "InterceptorFixture.h"
 #include "platform/AwayDecisions.h"
+#include "platform/FileDigest.h"
 #include "platform/Presence.h"
 #include "platform/SharedBlock.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -197,6 +200,47 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
                           Hooked(Alerting("answer=2,ticked=0")));
     EXPECT_EQ(NextResult(original), "ok");
     EXPECT_EQ(AlertsShown(), 2u);
+}
+
+// The content check: with it on, the program's file changed in place (as an
+// upgrade or a planted file would change it) is asked about again; the
+// user's Allow takes the new file, which then connects without a question.
+TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    const std::string tool = sandbox.root + "/tool";
+    std::filesystem::copy_file(NETPEER, tool);
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"tcp-server", "127.0.0.2", "21303"});
+    const auto run = [&](const char* script) {
+        ChildProcess program({tool, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "10"},
+                             Hooked(Alerting(script)));
+        return NextResult(program);
+    };
+    EXPECT_EQ(run("answer=1,ticked=1"), "ok");
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool) != nullptr; }));
+    // The answer's program is shown, with the check offered.
+    auto* check = Part<QCheckBox>(form, "ContentCheck");
+    ASSERT_TRUE(WaitFor([&] { return check->isVisibleTo(&form); }));
+    check->click();
+    ASSERT_EQ(state.Rules().Find(tool)->fileHash, platform::FileDigestText(tool));
+    EXPECT_EQ(run("answer=2,ticked=0"), "ok"); // the same file: never asked
+    EXPECT_EQ(AlertsShown(), 1u);
+
+    {
+        std::ofstream changed(tool, std::ios::app | std::ios::binary);
+        changed << "changed";
+    }
+    EXPECT_EQ(run("answer=2,ticked=0"), "refused"); // asked, and blocked once
+    EXPECT_EQ(AlertsShown(), 2u);
+    EXPECT_EQ(run("answer=1,ticked=1"), "ok");
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool)->fileHash == platform::FileDigestText(tool); }));
+    EXPECT_EQ(run("answer=2,ticked=0"), "ok"); // the new file is the program now
+    EXPECT_EQ(AlertsShown(), 3u);
 }
 
 // The mailer: a program with a rule blocking port 7002 and one allowing

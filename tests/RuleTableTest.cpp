@@ -178,6 +178,46 @@ TEST(RuleTableLoading, EntryBoundToAPathAppliesOnlyToTheProgramThere)
     EXPECT_EQ(byName.defaultOutgoing, engine::kPermit);
 }
 
+// An entry with a content check: the file it was checked against decides as
+// the entry says; another file (changed, replaced), or one whose digest is
+// unknown, is asked about wherever the entry would permit, and what it
+// blocks stays blocked.
+TEST(RuleTableLoading, ContentCheckTurnsPermitsIntoQuestionsForAnotherFile)
+{
+    const std::string document = RulesDocument(
+        "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH><BYPATH>1</BYPATH>"
+        "<FILEHASH>sha256:aa</FILEHASH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF>"
+        "<RULES>" + Rule("OUTGOING", "DENY", Port("25")) + Rule("OUTGOING", "PERMIT", Port("443")) + "</RULES>"
+        "</APPLICATION>" + App("ANY", "PERMIT", "PERMIT"));
+    struct Case {
+        const char* digest; // null: unknown
+        int outgoing, port443;
+    };
+    for (const Case& c : {Case {"sha256:aa", engine::kPermit, engine::kPermit},
+                          Case {"sha256:bb", engine::kAsk, engine::kAsk}, Case {"", engine::kAsk, engine::kAsk},
+                          Case {nullptr, engine::kAsk, engine::kAsk}}) {
+        SCOPED_TRACE(c.digest ? c.digest : "unknown");
+        std::string digest = c.digest ? c.digest : "";
+        engine::ProgramIdentity program("CURL", "/usr/bin/curl");
+        if (c.digest) {
+            program.digest = [](void* context) -> const std::string& { return *static_cast<std::string*>(context); };
+            program.digestContext = &digest;
+        }
+        RuleTable table;
+        table.LoadRulesFromText(document, program);
+        EXPECT_EQ(table.defaultOutgoing, c.outgoing);
+        EXPECT_EQ(table.defaultIncoming, engine::kDeny);
+        EXPECT_EQ(table.MatchRules(engine::kOutgoing, 25, "10.0.0.1"), engine::kDeny);
+        EXPECT_EQ(table.MatchRules(engine::kOutgoing, 443, "10.0.0.1"), c.port443);
+    }
+    // The kernel layer, which knows names alone, takes the entry as it stands.
+    engine::ProgramIdentity byName("CURL");
+    byName.everyPath = true;
+    RuleTable kernel;
+    kernel.LoadRulesFromText(document, byName);
+    EXPECT_EQ(kernel.defaultOutgoing, engine::kPermit);
+}
+
 TEST(RuleTableLoading, DeclarationOrCommentBeforeTheRootStillLoads)
 {
     const std::string body = RulesDocument(App("ANY", "DENY", "PERMIT", Rule("OUTGOING", "PERMIT", Port("80"))));

@@ -4,6 +4,7 @@
 #include "core/LogCleanup.h"
 #include "core/ProcessList.h"
 #include "core/SettingValues.h"
+#include "platform/FileDigest.h"
 #include "platform/Files.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
@@ -198,6 +199,23 @@ bool PanelCore::SetDefault(std::string_view name, Direction direction, Permissio
         return false;
     (direction == Direction::kIncoming ? app->incoming : app->outgoing) = permission;
     return Commit(name);
+}
+
+bool PanelCore::SetContentCheck(std::string_view key, bool on)
+{
+    rules::Application* app = Changed(key, "ApplicationPane : ContentCheck");
+    if (!app || !app->IsBound())
+        return false;
+    std::string digest;
+    if (on) {
+        digest = platform::FileDigestText(app->path);
+        if (digest.empty()) {
+            WriteErrLog("ApplicationPane : ContentCheck", app->path + " cannot be read; no content check");
+            return false;
+        }
+    }
+    app->fileHash = digest;
+    return Commit(key);
 }
 
 void PanelCore::ApplyPreset(int level)

@@ -67,6 +67,12 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     row->addWidget(panel::PlainLabel("ApplyCustomLabel", "Apply system rules", settings_));
     row->addStretch(1);
     outer->addLayout(row);
+    // For an entry bound to its file: a changed file (an upgrade, or
+    // something put in its place) is asked about before it may connect.
+    contentCheck_ = panel::Named(new QCheckBox("Ask again when the program's &file changes", settings_),
+                                 "ContentCheck");
+    contentCheck_->setToolTip("Compares the file's SHA-256 digest with the one taken now");
+    outer->addWidget(contentCheck_);
     layout->addWidget(settings_);
     advanced_ = panel::Named(new QPushButton("Advanced...", this), "CmdAdvanced");
     apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
@@ -106,6 +112,14 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
 
     connect(defaults_, &DefaultsGroup::Picked, this, &ApplicationPane::DefaultPicked);
     connect(followSystem_, &QCheckBox::clicked, this, &ApplicationPane::FollowSystemClicked);
+    connect(contentCheck_, &QCheckBox::clicked, this, [this](bool on) {
+        if (!core_.SetContentCheck(current_, on)) {
+            const QSignalBlocker quiet(contentCheck_);
+            contentCheck_->setChecked(!on);
+            if (on)
+                panel::ShowMessage(this, "The program's file cannot be read: its contents cannot be checked.");
+        }
+    });
     connect(advanced_, &QPushButton::clicked, this, &ApplicationPane::AdvancedRequested);
     connect(apply_, &QPushButton::clicked, this, &ApplicationPane::Apply);
     connect(security_, &SecurityLevelBox::LevelChosen, this, &ApplicationPane::LevelChosen);
@@ -174,6 +188,11 @@ void ApplicationPane::ShowApplication(const std::string& name)
     }
     defaults_->Show(app ? app->incoming : std::nullopt, app ? app->outgoing : std::nullopt);
     path_->setVisible(app && !general);
+    contentCheck_->setVisible(app && app->IsBound());
+    {
+        const QSignalBlocker quiet(contentCheck_);
+        contentCheck_->setChecked(app && !app->fileHash.empty());
+    }
     if (app && !general) {
         name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
         path_->setText(app->IsBound() ? QString::fromStdString(app->path)

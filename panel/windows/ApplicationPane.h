@@ -67,6 +67,7 @@ private:
     QGroupBox* settings_;
     DefaultsGroup* defaults_;
     QCheckBox* followSystem_;
+    QCheckBox* contentCheck_;
     QPushButton* advanced_;
     QPushButton* apply_;
     RulesList* rules_;
