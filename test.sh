@@ -79,6 +79,7 @@ python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/hook_ratio.sh" "$BUILD_DIR" 3
 "$ROOT/bench/event_loop_ratio.sh" "$BUILD_DIR" 2
 "$BUILD_DIR/bench/rules_load_bench" --benchmark_min_time=0.05
+"$BUILD_DIR/bench/digest_bench" --benchmark_min_time=0.05
 "$ROOT/bench/zelconn_idle.sh" "$BUILD_DIR" 300 5
 "$ROOT/bench/reload_fanout.sh" "$BUILD_DIR" 100 500
 "$ROOT/bench/host_memory.sh" "$BUILD_DIR"

@@ -155,8 +155,12 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         const std::string program = rf::ProgramName(rf::FileNameOfProgram(name));
         if (!programs.insert(program).second)
             continue;
+        // The kernel knows a program by its file name alone: an entry
+        // bound to a path is taken for every program of its name.
         engine::RuleTable table;
-        engine::ReadRulesDocument(*parsed, table, program);
+        engine::ProgramIdentity byName(program);
+        byName.everyPath = true;
+        engine::ReadRulesDocument(*parsed, table, byName);
         const std::string fileName = rf::FileNameOfProgram(program);
         if (!compiler.Add(zel_rules_name_hash(fileName.data(), fileName.size()), table, error))
             return std::nullopt;

@@ -191,7 +191,7 @@ void BM_WizardList1000(benchmark::State& bench)
         input.runningPrograms = [&](bool showSystem) {
             return panel::GetWindowsProcess("\n", true, showSystem, procRoot, true);
         };
-        input.hasEntry = [&](const std::string& name) { return window.core.Rules().Find(name) != nullptr; };
+        input.hasEntry = [&](const std::string& name, const std::string& path) { return window.core.Rules().Document().FindFor(name, path) != nullptr; };
         CreateNewApp_Step1 wizard(std::move(input), window.form.get());
         benchmark::DoNotOptimize(wizard.findChild<QTreeWidget*>("lvw")->topLevelItemCount());
     }

@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include "engine/AlertLauncher.h"
+#include "platform/FileDigest.h"
 #include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
@@ -91,6 +92,20 @@ Engine::Engine(EngineOptions options)
 }
 
 Engine::~Engine() = default;
+
+const std::string& Engine::CarrierDigest(void* context)
+{
+    // A file that could not be read (no descriptor left) is read again the
+    // next time; until then the entry asks.
+    auto* engine = static_cast<Engine*>(context);
+    if (engine->carrierDigest_.empty()) {
+        engine->carrierDigest_ = platform::FileDigestText(
+            engine->options_.exePath.empty()
+                ? engine->options_.procRoot + "/" + std::to_string(engine->Pid()) + "/exe"
+                : engine->options_.exePath);
+    }
+    return engine->carrierDigest_;
+}
 
 void Engine::ReadPaths()
 {
@@ -184,7 +199,10 @@ void Engine::LoadTableLocked(bool replace)
     RuleTable table = replace ? RuleTable() : RulesSnapshot();
     LoadStatus status;
     FileStamp stamp;
-    table.LoadRulesFor(rulesPath_, carrier_.exeName, status, stamp);
+    ProgramIdentity program(carrier_.exeName, carrier_.exePath);
+    program.digest = &Engine::CarrierDigest;
+    program.digestContext = this;
+    table.LoadRulesFor(rulesPath_, program, status, stamp);
     const bool whole = status == LoadStatus::kLoaded || status == LoadStatus::kMissing;
     if (whole || !firstUseDone_.load(std::memory_order_relaxed)) {
         std::unique_lock lock(tableMutex_);

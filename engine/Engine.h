@@ -162,6 +162,13 @@ private:
     std::atomic<uint32_t> settings_ {0};
     std::atomic<long long> settingsAt_ {0};
 
+    // The digest of the carrier's file, read (under reloadMutex_) the first
+    // time an entry with a content check applies; the running image's, so
+    // an upgrade that replaces the file under a running program changes
+    // nothing for it.
+    static const std::string& CarrierDigest(void* engine);
+    std::string carrierDigest_;
+
     // Guards loading and reloading, and the first use, which loads.
     std::mutex reloadMutex_;
     std::atomic<bool> firstUseDone_ {false};

@@ -188,14 +188,14 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
     return entries[decided].permission;
 }
 
-int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName)
+int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program)
 {
     LoadStatus status;
     FileStamp stamp;
-    return LoadRulesFor(path, exeName, status, stamp);
+    return LoadRulesFor(path, program, status, stamp);
 }
 
-int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp)
+int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, LoadStatus& status, FileStamp& stamp)
 {
     namespace rules_file = platform::rules_file;
     stamp = {};
@@ -228,7 +228,7 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         }
     };
     // The table changes only when the reading was whole (kRead).
-    const StreamResult streamed = ReadRulesStream(source, *this, exeName);
+    const StreamResult streamed = ReadRulesStream(source, *this, program);
     if (failed) {
         ::close(fd);
         status = LoadStatus::kUnreadable;
@@ -261,10 +261,10 @@ int RuleTable::LoadRulesFor(const std::string& path, std::string_view exeName, L
         return 0;
     }
     status = LoadStatus::kLoaded;
-    return ReadRulesDocument(document, *this, exeName);
+    return ReadRulesDocument(document, *this, program);
 }
 
-int RuleTable::LoadRulesFromText(std::string_view text, std::string_view exeName)
+int RuleTable::LoadRulesFromText(std::string_view text, ProgramIdentity program)
 {
     size_t offset = 0;
     const RulesSource source = [&text, &offset](char* buffer, size_t size) -> ssize_t {
@@ -273,18 +273,18 @@ int RuleTable::LoadRulesFromText(std::string_view text, std::string_view exeName
         offset += count;
         return static_cast<ssize_t>(count);
     };
-    const StreamResult streamed = ReadRulesStream(source, *this, exeName);
+    const StreamResult streamed = ReadRulesStream(source, *this, program);
     if (streamed.outcome == StreamOutcome::kRead)
         return streamed.stopped;
-    return LoadRulesFromDocument(text, exeName);
+    return LoadRulesFromDocument(text, program);
 }
 
-int RuleTable::LoadRulesFromDocument(std::string_view text, std::string_view exeName)
+int RuleTable::LoadRulesFromDocument(std::string_view text, ProgramIdentity program)
 {
     rules::DocumentReader document;
     if (!document.Parse(text))
         return 0;
-    return ReadRulesDocument(document, *this, exeName);
+    return ReadRulesDocument(document, *this, program);
 }
 
 }  // namespace engine

@@ -28,6 +28,28 @@ struct RuleEntry {
     std::optional<HostPattern> host; // set: the entry covers the peers of that name, whatever their address
 };
 
+// The program whose rules are read: its name as rules_format::ProgramName
+// gives it, and its executable's path. An entry bound to a path applies only
+// to the program at that path; without a path, bound entries apply to none,
+// unless everyPath says that the reader knows programs by name alone (the
+// kernel layer) and takes every entry of the name as its own.
+struct ProgramIdentity {
+    std::string_view name;
+    std::string_view path;
+    bool everyPath = false;
+    // The digest of the program's file (platform::DigestText), asked for only
+    // when an entry that applies has a content check; null: unknown, so such
+    // an entry never permits without asking.
+    const std::string& (*digest)(void* context) = nullptr;
+    void* digestContext = nullptr;
+    ProgramIdentity(std::string_view programName, std::string_view programPath = {})
+        : name(programName), path(programPath)
+    {
+    }
+    ProgramIdentity(const char* programName) : name(programName) {}
+    ProgramIdentity(const std::string& programName) : name(programName) {}
+};
+
 // How reading a rules file went.
 enum class LoadStatus {
     kLoaded,     // the file parsed (whether or not it had rules for the program)
@@ -48,21 +70,21 @@ public:
     std::vector<RuleEntry> entries;
 
     // Appends the defaults and entries of the rules file at path that apply to
-    // exeName. Returns 1 when an entry with a non-empty INDEF ended the
+    // program. Returns 1 when an entry with a non-empty INDEF ended the
     // reading, else 0. Reading stops at the first malformed element; what was
     // read before it stays.
-    int LoadRulesFor(const std::string& path, std::string_view exeName);
+    int LoadRulesFor(const std::string& path, ProgramIdentity program);
     // The same, telling how reading the file went and which version was read.
     // The file is read only when it is a regular file within the format's
     // size limit, without ever waiting (a FIFO in its place must not hang
     // the program), and whole: a file that cannot be read whole adds nothing.
-    int LoadRulesFor(const std::string& path, std::string_view exeName, LoadStatus& status, FileStamp& stamp);
+    int LoadRulesFor(const std::string& path, ProgramIdentity program, LoadStatus& status, FileStamp& stamp);
     // The same from a document held in memory.
-    int LoadRulesFromText(std::string_view text, std::string_view exeName);
+    int LoadRulesFromText(std::string_view text, ProgramIdentity program);
     // The same, always building the whole document in memory: what the
     // reading above falls back to for a document of an unusual shape, and
     // what tests compare it with.
-    int LoadRulesFromDocument(std::string_view text, std::string_view exeName);
+    int LoadRulesFromDocument(std::string_view text, ProgramIdentity program);
 
     // Adds one entry; an address text that is not an address, a range or a
     // prefix of either family (platform::ParseAddressRange) rejects the

@@ -27,16 +27,26 @@ static_assert(static_cast<int>(rules::Direction::kIncoming) == kIncoming
 
 enum class AppRead { kSkipped, kRead, kStop, kFail };
 
-AppRead ReadApplication(const rules::Application& app, RuleTable& table, std::string_view exeName)
+AppRead ReadApplication(const rules::Application& app, RuleTable& table, ProgramIdentity program)
 {
     if (!app.name)
         return AppRead::kFail;
-    if (!rf::EntryApplies(*app.name, exeName))
+    if (program.everyPath ? !rf::EntryApplies(*app.name, program.name) : !app.AppliesTo(program.name, program.path))
         return AppRead::kSkipped;
+    // A file that is not the one the entry was checked against (changed,
+    // replaced) is asked about where the entry would permit; what the entry
+    // blocks stays blocked. The kernel layer, which knows names alone, takes
+    // the entry as it stands.
+    const bool doubted = !program.everyPath && app.IsBound() && !app.fileHash.empty()
+        && (!program.digest || program.digest(program.digestContext) != app.fileHash);
+    const auto own = [doubted](rules::Permission permission) {
+        const int value = static_cast<int>(permission);
+        return doubted && value == kPermit ? kAsk : value;
+    };
     if (app.incoming)
-        table.defaultIncoming = static_cast<int>(*app.incoming);
+        table.defaultIncoming = own(*app.incoming);
     if (app.outgoing)
-        table.defaultOutgoing = static_cast<int>(*app.outgoing);
+        table.defaultOutgoing = own(*app.outgoing);
     for (const rules::Rule& rule : app.rules) {
         if (!rule.inForce)
             return AppRead::kFail;
@@ -44,7 +54,7 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, std::st
             continue;
         if (!rule.permission || !rule.direction)
             return AppRead::kFail;
-        const int permission = static_cast<int>(*rule.permission);
+        const int permission = own(*rule.permission);
         const int direction = static_cast<int>(*rule.direction);
         for (const rules::Port& port : rule.ports) {
             if (!port.number)
@@ -257,13 +267,13 @@ enum class AppState {
 // nameAt gives an application's name without reading it whole.
 template <typename NameAt, typename ApplicationAt>
 int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& applicationAt, RuleTable& table,
-                     std::string_view exeName)
+                     ProgramIdentity program)
 {
     for (size_t i = 0; i < count; ++i) {
         const std::optional<std::string> name = nameAt(i);
-        if (name && !rf::EntryApplies(*name, exeName))
+        if (name && !rf::EntryApplies(*name, program.name))
             continue;
-        switch (ReadApplication(applicationAt(i), table, exeName)) {
+        switch (ReadApplication(applicationAt(i), table, program)) {
         case AppRead::kFail:
             return 0;
         case AppRead::kStop:
@@ -277,22 +287,22 @@ int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& ap
 
 }  // namespace
 
-int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, std::string_view exeName)
+int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, ProgramIdentity program)
 {
     return ReadApplications(
         document.Count(), [&](size_t i) { return document.NameAt(i); }, [&](size_t i) { return document.At(i); },
-        table, exeName);
+        table, program);
 }
 
-int ReadRulesDocument(const rules::Document& document, RuleTable& table, std::string_view exeName)
+int ReadRulesDocument(const rules::Document& document, RuleTable& table, ProgramIdentity program)
 {
     const auto& applications = document.applications;
     return ReadApplications(
         applications.size(), [&](size_t i) { return applications[i].name; },
-        [&](size_t i) -> const rules::Application& { return applications[i]; }, table, exeName);
+        [&](size_t i) -> const rules::Application& { return applications[i]; }, table, program);
 }
 
-StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::string_view exeName)
+StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, ProgramIdentity program)
 {
     const StreamResult unusual;
     RuleTable read = table;
@@ -309,7 +319,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
         const std::optional<rules::Application> kept = rules::ReadApplication(window.Kept());
         if (!kept)
             return false;
-        const AppRead result = ReadApplication(*kept, read, exeName);
+        const AppRead result = ReadApplication(*kept, read, program);
         if (result == AppRead::kFail || result == AppRead::kStop)
             reading = false;
         if (result == AppRead::kStop)
@@ -361,7 +371,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::s
                 // The name is whole: an application of another program is passed.
                 const bool plain = !name.empty() && !std::all_of(name.begin(), name.end(), IsSpace)
                     && name.find_first_of("&\r") == std::string::npos;
-                if (plain && !rf::EntryApplies(name, exeName)) {
+                if (plain && !rf::EntryApplies(name, program.name)) {
                     app = AppState::kPassed;
                     window.Drop();
                 } else {

@@ -12,16 +12,17 @@ struct Document;
 namespace engine {
 
 class RuleTable;
+struct ProgramIdentity;
 
 // Reads the defaults and entries of the applications that apply to the
-// program named exeName (rules_format::EntryApplies: its own and "ANY")
+// program (rules::Application::AppliesTo: its own and "ANY")
 // into table, in document order. Returns 1 when an application with an
 // incoming default ended the reading, else 0; reading stops at the first
 // element that lacks what it must hold (rules::Document::Problems), what was
 // read before it staying. The reader's applications that do not apply are
 // looked at by their names alone.
-int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, std::string_view exeName);
-int ReadRulesDocument(const rules::Document& document, RuleTable& table, std::string_view exeName);
+int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, ProgramIdentity program);
+int ReadRulesDocument(const rules::Document& document, RuleTable& table, ProgramIdentity program);
 
 // The same, piece by piece: the document's structure is checked as it goes
 // by, and only the two applications that concern the program are built in
@@ -38,6 +39,6 @@ struct StreamResult {
 // source fills its buffer with up to size bytes: the count read, 0 at the
 // end, negative on an error.
 using RulesSource = std::function<ssize_t(char* buffer, size_t size)>;
-StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, std::string_view exeName);
+StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, ProgramIdentity program);
 
 }  // namespace engine

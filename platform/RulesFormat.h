@@ -20,6 +20,14 @@ inline constexpr const char* kApplication = "APPLICATION";
 inline constexpr const char* kExeName = "EXENAME";
 inline constexpr const char* kDescription = "DESCRIPTION";
 inline constexpr const char* kAppPath = "APPPATH";
+// "1": the entry applies only to the program at APPPATH, not to every
+// program of its name. Readers predating it pass over it and apply the
+// entry by name, as they always did.
+inline constexpr const char* kByPath = "BYPATH";
+// The content check of an entry bound to its path: "sha256:" and the file's
+// digest in hex. A program whose file differs is asked where the entry would
+// permit (its blocks stay), until an answer accepts the new file.
+inline constexpr const char* kFileHash = "FILEHASH";
 inline constexpr const char* kIsService = "ISSERVICE";
 inline constexpr const char* kInDef = "INDEF";
 inline constexpr const char* kOutDef = "OUTDEF";

@@ -9,6 +9,9 @@
 
 namespace rules {
 
+// Whether an application's key (Application::Key) is a path.
+inline bool IsPathKey(std::string_view key) { return !key.empty() && key.front() == '/'; }
+
 // One APPLICATION: a program's entry, or the general application "ANY"
 // whose entry applies to every program.
 struct Application {
@@ -18,6 +21,13 @@ struct Application {
     std::optional<std::string> name;
     std::string description; // DESCRIPTION, shown only
     std::string path;        // APPPATH, decoded
+    // BYPATH "1" with a path: the entry is the program at path alone; a
+    // program of the same name elsewhere is another program. Otherwise the
+    // entry applies to every program of its name.
+    bool byPath = false;
+    // FILEHASH (platform::DigestText of the file) of a bound entry; empty:
+    // no content check.
+    std::string fileHash;
     bool service = false;    // ISSERVICE "1": a system service, never asked
     // INDEF and OUTDEF; nullopt when empty or missing: no default of its own
     // for that direction. An INDEF ends the engine's reading after this
@@ -30,6 +40,19 @@ struct Application {
     bool IsNamed(std::string_view exactName) const { return name && *name == exactName; }
     // The general application, named "ANY".
     bool IsGeneral() const { return IsNamed(platform::rules_format::kGeneralApp); }
+    // Whether the entry is bound to the program at its path.
+    bool IsBound() const { return byPath && IsPathKey(path); }
+    // Whether the entry applies to the program named programName (as
+    // rules_format::ProgramName gives it) whose executable is programPath.
+    bool AppliesTo(std::string_view programName, std::string_view programPath) const
+    {
+        return name && platform::rules_format::EntryApplies(*name, programName)
+            && (!IsBound() || path == programPath);
+    }
+    // What the control panel knows the entry by: its path when it is bound
+    // (a path always starts with '/', a name never holds one), its name
+    // otherwise; empty for an entry without a name.
+    std::string Key() const { return IsBound() ? path : name.value_or(std::string()); }
 
     bool operator==(const Application&) const = default;
 };

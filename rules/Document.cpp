@@ -27,24 +27,39 @@ const char* RuleStop(const Rule& rule)
 
 }  // namespace
 
-Application* Document::Find(std::string_view name)
+Application* Document::Find(std::string_view key)
 {
+    const bool isPath = IsPathKey(key);
     for (Application& application : applications)
-        if (application.IsNamed(name))
+        if (isPath ? application.IsBound() && application.path == key : !application.IsBound() && application.IsNamed(key))
             return &application;
     return nullptr;
 }
 
-const Application* Document::Find(std::string_view name) const
+const Application* Document::Find(std::string_view key) const { return const_cast<Document*>(this)->Find(key); }
+
+Application* Document::FindFor(std::string_view name, std::string_view path)
 {
-    return const_cast<Document*>(this)->Find(name);
+    for (Application& application : applications)
+        if (!application.IsGeneral() && application.AppliesTo(name, path))
+            return &application;
+    return nullptr;
+}
+
+const Application* Document::FindFor(std::string_view name, std::string_view path) const
+{
+    return const_cast<Document*>(this)->FindFor(name, path);
 }
 
 Application& Document::Add(Application application)
 {
-    const auto general = std::find_if(applications.begin(), applications.end(),
-                                      [](const Application& app) { return app.IsGeneral(); });
-    return *applications.insert(general, std::move(application));
+    // An entry bound to a path goes before the entry of its name that binds
+    // none: read first, it decides for the program at its path.
+    const bool bound = application.IsBound();
+    const auto place = std::find_if(applications.begin(), applications.end(), [&](const Application& app) {
+        return app.IsGeneral() || (bound && !app.IsBound() && application.name && app.IsNamed(*application.name));
+    });
+    return *applications.insert(place, std::move(application));
 }
 
 bool Document::Remove(size_t index)

@@ -14,16 +14,24 @@ namespace rules {
 struct Document {
     std::vector<Application> applications;
 
-    // The first application named exactly name (a program's name as
-    // rules_format gives it, or "ANY"); nullptr when there is none.
-    Application* Find(std::string_view name);
-    const Application* Find(std::string_view name) const;
+    // The application known by key (Application::Key): for a path, the
+    // first entry bound to it; for a name (a program's name as rules_format
+    // gives it, or "ANY"), the first entry of that name bound to no path.
+    // nullptr when there is none.
+    Application* Find(std::string_view key);
+    const Application* Find(std::string_view key) const;
+    // The program's own entry as the engine reads it: the first one other
+    // than the general application's that applies to the program named
+    // name at path (Application::AppliesTo); nullptr when there is none.
+    Application* FindFor(std::string_view name, std::string_view path);
+    const Application* FindFor(std::string_view name, std::string_view path) const;
     // The general application (the first named "ANY"), or nullptr.
     Application* General() { return Find(platform::rules_format::kGeneralApp); }
     const Application* General() const { return Find(platform::rules_format::kGeneralApp); }
     // Adds an application where the engine reads it for its program: before
     // the first general application, whose defaults end the reading, or at
-    // the end when there is none. Returns it.
+    // the end when there is none; one bound to a path before the entry of
+    // its name that is bound to none, if that comes first. Returns it.
     Application& Add(Application application);
     // Removes the application at index; false when there is none.
     bool Remove(size_t index);

@@ -107,6 +107,10 @@ void WriteApplication(pugi::xml_node root, const Application& application)
         AddText(node, rf::kDescription, rf::XmlSafeText(platform::ToUpper(application.description)));
     if (!application.path.empty())
         AddText(node, rf::kAppPath, rf::PathText(application.path));
+    if (application.IsBound())
+        AddText(node, rf::kByPath, "1");
+    if (application.IsBound() && !application.fileHash.empty())
+        AddText(node, rf::kFileHash, ValueText(application.fileHash));
     AddText(node, rf::kIsService, application.service ? "1" : "0");
     AddText(node, rf::kInDef, application.incoming ? WordOf(*application.incoming) : "");
     AddText(node, rf::kOutDef, application.outgoing ? WordOf(*application.outgoing) : "");

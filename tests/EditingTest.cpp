@@ -105,9 +105,13 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     // Code 3: outgoing blocked, for a program without an entry.
     const auto added = panel::SetNewApp(state, 3, 100, table.Root());
     ASSERT_TRUE(added);
-    EXPECT_EQ(added->exeName, "FIREFOX-ESR");
-    const rules::Application* firefox = state.Rules().Find("FIREFOX-ESR");
+    // The new entry is bound to the program's file: known by its path.
+    EXPECT_EQ(added->key, "/usr/bin/firefox-esr");
+    EXPECT_FALSE(state.Rules().Find("FIREFOX-ESR"));
+    const rules::Application* firefox = state.Rules().Find("/usr/bin/firefox-esr");
     ASSERT_TRUE(firefox);
+    EXPECT_EQ(firefox->name, "FIREFOX-ESR");
+    EXPECT_TRUE(firefox->byPath);
     EXPECT_EQ(Out(firefox), "DENY");
     EXPECT_EQ(In(firefox), "ASK"); // the general incoming default
     EXPECT_EQ(firefox->path, "/usr/bin/firefox-esr");
@@ -115,7 +119,8 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
 
     // Code 1: incoming blocked, for a program with an entry: only the
     // incoming default changes; the outgoing one, the rules and the entry's
-    // place stay (its path, unknown so far, is filled in).
+    // place stay (its path, unknown so far, is filled in; the entry still
+    // applies by its name, as it did).
     ASSERT_TRUE(panel::SetNewApp(state, 1, 104, table.Root()));
     const rules::Application* editor = state.Rules().Find("EDITOR");
     EXPECT_EQ(In(editor), "DENY");
@@ -141,11 +146,11 @@ TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
     EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), rules);
     const auto ended = panel::SetNewApp(state, 4, 999, table.Root(), "", "/usr/bin/gone-now");
     ASSERT_TRUE(ended);
-    EXPECT_EQ(ended->exeName, "GONE-NOW");
-    EXPECT_EQ(Out(state.Rules().Find("GONE-NOW")), "PERMIT");
+    EXPECT_EQ(ended->key, "/usr/bin/gone-now");
+    EXPECT_EQ(Out(state.Rules().Find("/usr/bin/gone-now")), "PERMIT");
     // The process, while it runs, is asked before the path sent.
     ASSERT_TRUE(panel::SetNewApp(state, 3, 100, table.Root(), "", "/usr/bin/gone-now"));
-    EXPECT_EQ(Out(state.Rules().Find("GONE-NOW")), "PERMIT");
+    EXPECT_EQ(Out(state.Rules().Find("/usr/bin/gone-now")), "PERMIT");
     EXPECT_FALSE(panel::SetNewApp(state, 5, 999, table.Root(), "GONE-NOW")); // off the update list again
 
     // Code 5: the program ended, its name leaves the list.
@@ -211,7 +216,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     table.Add(111, 1, "/opt/tools/Any");
     table.Add(112, 1, "/opt/tools/system settings");
     ASSERT_TRUE(panel::SetNewApp(state, 3, 110, table.Root())); // outgoing blocked
-    ASSERT_TRUE(panel::SetNewApp(state, 2, 111, table.Root())); // incoming permitted: the same program name
+    ASSERT_TRUE(panel::SetNewApp(state, 2, 111, table.Root())); // incoming permitted: the same name, another file
     ASSERT_TRUE(panel::SetNewApp(state, 1, 112, table.Root()));
     const rules::Application* general = state.Rules().Find("ANY");
     ASSERT_TRUE(general);
@@ -219,28 +224,33 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     EXPECT_EQ(Out(general), "PERMIT");
     const std::string anyName = platform::processes::CarrierExeName("/usr/local/bin/any");
     EXPECT_EQ(anyName, "./ANY");
-    const rules::Application* any = state.Rules().Find(anyName);
+    const rules::Application* any = state.Rules().Find("/usr/local/bin/any");
     ASSERT_TRUE(any);
     EXPECT_NE(any, general);
-    EXPECT_EQ(In(any), "PERMIT");
+    EXPECT_EQ(In(any), "ASK");
     EXPECT_EQ(Out(any), "DENY");
     EXPECT_EQ(any->description, "./ANY");
-    // A program named like the system settings' description is found by its name.
-    const rules::Application* named = state.Rules().Find("SYSTEM SETTINGS");
+    const rules::Application* otherAny = state.Rules().Find("/opt/tools/Any");
+    ASSERT_TRUE(otherAny);
+    EXPECT_EQ(otherAny->name, anyName);
+    EXPECT_EQ(In(otherAny), "PERMIT");
+    // A program named like the system settings' description has its own entry.
+    const rules::Application* named = state.Rules().Find("/opt/tools/system settings");
     ASSERT_TRUE(named);
     EXPECT_NE(named, general);
     EXPECT_EQ(In(named), "DENY");
-    EXPECT_EQ(state.Rules().Document().applications.size(), 4u);
+    EXPECT_EQ(state.Rules().Document().applications.size(), 5u);
 
     const std::string file = testing_support::ReadText(sandbox.rulesFile);
     EXPECT_NE(file.find("<EXENAME>./ANY</EXENAME>"), std::string::npos);
     // Read by the engines as meant: "any" by its own entry, everyone else by the system settings.
     engine::RuleTable anyTable, otherTable, namedTable;
-    anyTable.LoadRulesFromText(file, anyName);
-    otherTable.LoadRulesFromText(file, "FIREFOX-ESR");
-    namedTable.LoadRulesFromText(file, platform::processes::CarrierExeName("/opt/tools/system settings"));
+    anyTable.LoadRulesFromText(file, {anyName, "/usr/local/bin/any"});
+    otherTable.LoadRulesFromText(file, {"FIREFOX-ESR", "/usr/bin/firefox-esr"});
+    namedTable.LoadRulesFromText(file, {platform::processes::CarrierExeName("/opt/tools/system settings"),
+                                        "/opt/tools/system settings"});
     EXPECT_EQ(anyTable.defaultOutgoing, engine::kDeny);
-    EXPECT_EQ(anyTable.defaultIncoming, engine::kPermit);
+    EXPECT_EQ(anyTable.defaultIncoming, engine::kAsk);
     EXPECT_EQ(otherTable.defaultOutgoing, engine::kPermit);
     EXPECT_EQ(otherTable.defaultIncoming, engine::kAsk);
     EXPECT_EQ(namedTable.defaultIncoming, engine::kDeny);
@@ -264,7 +274,7 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
     answers.push_back({platform::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"});
     const auto shown = panel::StoreAnswers(state, answers);
     ASSERT_TRUE(shown);
-    EXPECT_EQ(shown->exeName, "FIREFOX-ESR");
+    EXPECT_EQ(shown->key, "/usr/bin/firefox-esr");
     int saves = 0;
     alignas(inotify_event) char events[4096];
     for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
@@ -275,9 +285,10 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
     // The last answer of each direction holds: 998 and 999 for the outgoing side.
     EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "DENY");   // code 3
     EXPECT_EQ(In(state.Rules().Find("EDITOR")), "DENY");    // code 1
-    EXPECT_EQ(Out(state.Rules().Find("FIREFOX-ESR")), "PERMIT"); // code 4
-    EXPECT_EQ(In(state.Rules().Find("FIREFOX-ESR")), "PERMIT");  // code 2
-    EXPECT_EQ(state.Rules().Find("FIREFOX-ESR")->rules.size(), 1u);
+    const rules::Application* firefox = state.Rules().Find("/usr/bin/firefox-esr");
+    EXPECT_EQ(Out(firefox), "PERMIT"); // code 4
+    EXPECT_EQ(In(firefox), "PERMIT");  // code 2
+    EXPECT_EQ(firefox->rules.size(), 1u);
     EXPECT_EQ(state.Updates().Text(), " EDITOR FIREFOX-ESR");
 }
 
@@ -321,13 +332,13 @@ TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
     EXPECT_EQ(editor->rules[0].name, "good.example.org");
     EXPECT_EQ(editor->rules[0].permission, rules::Permission::kPermit);
     EXPECT_EQ(Out(editor), "DENY");
-    EXPECT_EQ(state.Rules().Find("FIREFOX-ESR"), nullptr);
+    EXPECT_EQ(state.Rules().Document().FindFor("FIREFOX-ESR", "/usr/bin/firefox-esr"), nullptr);
     EXPECT_EQ(platform::away::ReadAll(list), (std::vector<platform::away::Decision> {toAddress, incoming}));
 
     ASSERT_TRUE(panel::AllowAwayDecision(state, toAddress, list));
     EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
     ASSERT_TRUE(panel::AllowAwayDecision(state, incoming, list));
-    EXPECT_EQ(In(state.Rules().Find("GONE-NOW")), "PERMIT");
+    EXPECT_EQ(In(state.Rules().Find("/usr/bin/gone-now")), "PERMIT");
     EXPECT_TRUE(platform::away::ReadAll(list).empty());
 
     // A path that is no program's changes nothing and stays listed.
@@ -355,7 +366,7 @@ TEST_F(RunningPrograms, AnswersWhileTheRulesCannotBeReadAreHeldAndStoredLater)
     state.LoadRules();
     const auto shown = queue.StoreHeld();
     ASSERT_TRUE(shown);
-    EXPECT_EQ(shown->exeName, "EDITOR");
+    EXPECT_EQ(shown->key, "EDITOR");
     EXPECT_EQ(queue.Held(), 0u);
     EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
     EXPECT_NE(testing_support::ReadText(sandbox.rulesFile), before);
@@ -366,7 +377,7 @@ TEST_F(RunningPrograms, AnswerForOneHostBecomesTheProgramsFirstRule)
     // Code 8 for a program without an entry: one with the general defaults
     // and the permitting rule for the host.
     ASSERT_TRUE(panel::SetHostRule(state, 8, 100, table.Root(), "api.example.org"));
-    const rules::Application* firefox = state.Rules().Find("FIREFOX-ESR");
+    const rules::Application* firefox = state.Rules().Find("/usr/bin/firefox-esr");
     ASSERT_TRUE(firefox);
     EXPECT_EQ(In(firefox), "ASK");
     EXPECT_EQ(Out(firefox), "PERMIT");
@@ -464,13 +475,13 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     // system settings untouched.
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/Any", "10.0.0.3", 80, false, true}));
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/opt/x/system settings", "10.0.0.3", 80, false, true}));
-    EXPECT_EQ(Out(state.Rules().Find("./ANY")), "DENY");
+    EXPECT_EQ(Out(state.Rules().Find("/opt/x/Any")), "DENY");
     EXPECT_EQ(Out(state.Rules().Find("ANY")), "PERMIT");
     EXPECT_EQ(In(state.Rules().Find("ANY")), "ASK");
     EXPECT_EQ(state.Rules().Document().applications.size(), 5u);
     const std::string withAny = testing_support::ReadText(sandbox.rulesFile);
     engine::RuleTable anyTable;
-    anyTable.LoadRulesFromText(withAny, "./ANY");
+    anyTable.LoadRulesFromText(withAny, {"./ANY", "/opt/x/Any"});
     EXPECT_EQ(anyTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     // Nothing is stored while the rules file cannot be read: the backstop asks again.
     testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, withAny);

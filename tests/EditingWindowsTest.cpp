@@ -155,7 +155,8 @@ TEST_F(Editing, WizardOffersRunningProgramsWithoutAnEntryAndAddsOne)
         EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "ntpd");
         Press(wizard, "FinishBtn");
     }));
-    const rules::Application* ntpd = core.Rules().Find("NTPD");
+    // Bound to the program's file: known by its path.
+    const rules::Application* ntpd = core.Rules().Find("/usr/sbin/ntpd");
     ASSERT_TRUE(ntpd);
     EXPECT_TRUE(ntpd->service);
     EXPECT_EQ(ntpd->incoming, Permission::kDeny);
@@ -179,7 +180,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
         EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "Backup-Tool");
         Press(wizard, "FinishBtn");
     }));
-    const rules::Application* tool = core.Rules().Find("BACKUP-TOOL");
+    const rules::Application* tool = core.Rules().Find("/opt/tools/Backup-Tool");
     ASSERT_TRUE(tool);
     EXPECT_EQ(tool->description, "Backup-Tool");
     EXPECT_EQ(tool->path, "/opt/tools/Backup-Tool");

@@ -167,7 +167,7 @@ TEST_F(LogWindow, AddingTheProgramOfALogRow)
     ChooseLog("Log3");
     Log()->setCurrentItem(Log()->topLevelItem(0));
     form->findChild<QAction*>("AddNewLogMnu")->trigger();
-    const rules::Application* nc = core.Rules().Find("NC");
+    const rules::Application* nc = core.Rules().Find("/usr/bin/nc");
     ASSERT_TRUE(nc);
     EXPECT_EQ(nc->incoming, rules::Permission::kAsk);
     EXPECT_EQ(nc->outgoing, rules::Permission::kPermit);

@@ -566,19 +566,20 @@ TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
 TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
 {
     const uint32_t self = static_cast<uint32_t>(::getpid());
-    const std::string exeName = platform::processes::CarrierExeName(
-        platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    // The new entry is bound to the program's file: known by its path.
+    const std::string exePath
+        = platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid()));
     Post(platform::kCodeOutgoingHostPermitted, self, "api.example.org");
-    const rules::Application* app = core.Rules().Find(exeName);
+    const rules::Application* app = core.Rules().Find(exePath);
     ASSERT_TRUE(app);
     ASSERT_EQ(app->rules.size(), 1u);
     ASSERT_EQ(app->rules[0].ports.size(), 1u);
     EXPECT_EQ(app->rules[0].ports[0].hosts, std::vector<std::string> {"api.example.org"});
-    EXPECT_EQ(core.Selected().application, exeName);
-    EXPECT_EQ(Tree(*form)->currentItem(), Tree(*form)->ApplicationNode(exeName));
+    EXPECT_EQ(core.Selected().application, exePath);
+    EXPECT_EQ(Tree(*form)->currentItem(), Tree(*form)->ApplicationNode(exePath));
     // A pattern is never taken from a message.
     Post(platform::kCodeOutgoingHostBlocked, self, "*.org");
-    EXPECT_EQ(core.Rules().Find(exeName)->rules.size(), 1u);
+    EXPECT_EQ(core.Rules().Find(exePath)->rules.size(), 1u);
 }
 
 TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)

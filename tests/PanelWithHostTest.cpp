@@ -13,16 +13,20 @@
 
 #include "InterceptorFixture.h"
 #include "platform/AwayDecisions.h"
+#include "platform/FileDigest.h"
 #include "platform/Presence.h"
 #include "platform/SharedBlock.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -168,9 +172,10 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
                          Hooked(Alerting("answer=1,ticked=1")));
     EXPECT_EQ(NextResult(program), "ok");
     // The answer reaches the window as a message: let it work until it is stored.
-    for (int i = 0; i < 100 && !state.Rules().Find("NETPEER"); ++i)
+    // Bound to the program's file: known by its path.
+    for (int i = 0; i < 100 && !state.Rules().Find(NETPEER); ++i)
         QTest::qWait(20);
-    const rules::Application* stored = state.Rules().Find("NETPEER");
+    const rules::Application* stored = state.Rules().Find(NETPEER);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
     EXPECT_EQ(stored->incoming, rules::Permission::kAsk);
@@ -183,6 +188,59 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(NextResult(again), "ok");
     EXPECT_EQ(AlertsShown(), 1u);
+    // A copy of the program elsewhere is another program: asked about (and
+    // blocked by this answer), while the original still is not.
+    const std::string copy = sandbox.root + "/netpeer";
+    std::filesystem::copy_file(NETPEER, copy);
+    ChildProcess copied({copy, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "1", "10"},
+                        Hooked(Alerting("answer=2,ticked=0")));
+    EXPECT_EQ(NextResult(copied), "refused");
+    EXPECT_EQ(AlertsShown(), 2u);
+    ChildProcess original({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "1", "10"},
+                          Hooked(Alerting("answer=2,ticked=0")));
+    EXPECT_EQ(NextResult(original), "ok");
+    EXPECT_EQ(AlertsShown(), 2u);
+}
+
+// The content check: with it on, the program's file changed in place (as an
+// upgrade or a planted file would change it) is asked about again; the
+// user's Allow takes the new file, which then connects without a question.
+TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    const std::string tool = sandbox.root + "/tool";
+    std::filesystem::copy_file(NETPEER, tool);
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"tcp-server", "127.0.0.2", "21303"});
+    const auto run = [&](const char* script) {
+        ChildProcess program({tool, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "10"},
+                             Hooked(Alerting(script)));
+        return NextResult(program);
+    };
+    EXPECT_EQ(run("answer=1,ticked=1"), "ok");
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool) != nullptr; }));
+    // The answer's program is shown, with the check offered.
+    auto* check = Part<QCheckBox>(form, "ContentCheck");
+    ASSERT_TRUE(WaitFor([&] { return check->isVisibleTo(&form); }));
+    check->click();
+    ASSERT_EQ(state.Rules().Find(tool)->fileHash, platform::FileDigestText(tool));
+    EXPECT_EQ(run("answer=2,ticked=0"), "ok"); // the same file: never asked
+    EXPECT_EQ(AlertsShown(), 1u);
+
+    {
+        std::ofstream changed(tool, std::ios::app | std::ios::binary);
+        changed << "changed";
+    }
+    EXPECT_EQ(run("answer=2,ticked=0"), "refused"); // asked, and blocked once
+    EXPECT_EQ(AlertsShown(), 2u);
+    EXPECT_EQ(run("answer=1,ticked=1"), "ok");
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool)->fileHash == platform::FileDigestText(tool); }));
+    EXPECT_EQ(run("answer=2,ticked=0"), "ok"); // the new file is the program now
+    EXPECT_EQ(AlertsShown(), 3u);
 }
 
 // The mailer: a program with a rule blocking port 7002 and one allowing
@@ -247,8 +305,9 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
     ChildProcess asking({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
                         Hooked(Alerting("answer=2,ticked=1")));
     EXPECT_EQ(NextResult(asking), "refused");
-    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find("./ANY") != nullptr; }));
-    EXPECT_EQ(state.Rules().Find("./ANY")->outgoing, rules::Permission::kDeny);
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(any) != nullptr; }));
+    EXPECT_EQ(state.Rules().Find(any)->name, "./ANY");
+    EXPECT_EQ(state.Rules().Find(any)->outgoing, rules::Permission::kDeny);
     const rules::Application* general = state.Rules().Find("ANY");
     ASSERT_TRUE(general);
     EXPECT_EQ(general->incoming, rules::Permission::kAsk);
@@ -414,7 +473,7 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     EXPECT_EQ(list->topLevelItem(0)->text(2), "TCP to 127.0.0.2 port 21302");
     EXPECT_EQ(list->topLevelItem(0)->text(3), "Blocked");
     window.findChild<QPushButton*>("AllowAway0")->click();
-    const rules::Application* stored = state.Rules().Find("NETPEER");
+    const rules::Application* stored = state.Rules().Find(NETPEER);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);
     EXPECT_EQ(list->topLevelItemCount(), 0);

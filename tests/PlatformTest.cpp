@@ -2,6 +2,7 @@
 #include "platform/Clock.h"
 #include "platform/Descriptors.h"
 #include "platform/Environment.h"
+#include "platform/FileDigest.h"
 #include "platform/Paths.h"
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
@@ -630,4 +631,39 @@ TEST(RulesFile, FailuresToReadAreToldApartFromAMissingFile)
     EXPECT_TRUE(whole.status.Read());
     EXPECT_EQ(whole.text.size(), rules_format::kMaxRulesFileBytes);
     EXPECT_TRUE(whole.text == full);
+}
+
+// The content check's digest: the standard's test vectors, pieces of any
+// size, and a file read whole (never a FIFO, which would wait).
+TEST(FileDigest, Sha256OfTextsAndFiles)
+{
+    struct Case {
+        std::string data;
+        const char* digest;
+    };
+    const std::string million(1000000, 'a');
+    for (const Case& c : {Case {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+                          Case {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+                          Case {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                                "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+                          Case {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}}) {
+        EXPECT_EQ(platform::DigestText(c.data), std::string("sha256:") + c.digest) << c.data.size();
+        // Fed in pieces of 1, 63, 64 and 65 bytes: the same digest.
+        for (const size_t piece : {size_t {1}, size_t {63}, size_t {64}, size_t {65}}) {
+            if (c.data.size() > 100000 && piece < 63)
+                continue;
+            platform::Sha256 hash;
+            for (size_t at = 0; at < c.data.size(); at += piece)
+                hash.Add(c.data.data() + at, std::min(piece, c.data.size() - at));
+            EXPECT_EQ(platform::DigestText(hash.Finish()), std::string("sha256:") + c.digest) << piece;
+        }
+    }
+    testing_support::Sandbox sandbox;
+    const std::string file = sandbox.root + "/program";
+    testing_support::WriteText(file, million);
+    EXPECT_EQ(platform::FileDigestText(file), platform::DigestText(million));
+    const std::string fifo = sandbox.root + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(platform::FileDigestText(fifo), "");
+    EXPECT_EQ(platform::FileDigestText(sandbox.root + "/none"), "");
 }

@@ -137,6 +137,87 @@ TEST(RuleTableLoading, NamesCompareExactlyAndLowerCaseNeverApplies)
     EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
 }
 
+// An entry bound to its path is the program at that path alone: a copy of
+// the program elsewhere reads past it (to the general entry, which asks), an
+// entry bound to another path or to none keeps its name's programs, and a
+// reader that knows no path (none given) applies no bound entry.
+TEST(RuleTableLoading, EntryBoundToAPathAppliesOnlyToTheProgramThere)
+{
+    const std::string bound = "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH><BYPATH>1</BYPATH>"
+                              "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
+    const std::string document = RulesDocument(bound + App("ANY", "ASK", "ASK"));
+    struct Case {
+        const char* path;
+        int outgoing;
+    };
+    for (const Case& c : {Case {"/usr/bin/curl", engine::kPermit}, Case {"/tmp/curl", engine::kAsk},
+                          Case {"/usr/bin/curl/", engine::kAsk}, Case {"", engine::kAsk}}) {
+        SCOPED_TRACE(c.path);
+        for (const bool streamed : {true, false}) {
+            RuleTable table;
+            if (streamed)
+                table.LoadRulesFromText(document, {"CURL", c.path});
+            else
+                table.LoadRulesFromDocument(document, {"CURL", c.path});
+            EXPECT_EQ(table.defaultOutgoing, c.outgoing);
+        }
+    }
+    // Two copies, each with its own entry; an entry with its path but no
+    // BYPATH, as every file written before had, applies by name.
+    const std::string tmpCopy = "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/tmp/curl</APPPATH><BYPATH>1</BYPATH>"
+                                "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>";
+    const std::string twoCopies = RulesDocument(bound + tmpCopy + App("ANY", "ASK", "ASK"));
+    EXPECT_EQ(Load(twoCopies, "CURL").defaultOutgoing, engine::kAsk);
+    RuleTable tmp;
+    tmp.LoadRulesFromText(twoCopies, {"CURL", "/tmp/curl"});
+    EXPECT_EQ(tmp.defaultOutgoing, engine::kDeny);
+    const std::string unbound = "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH>"
+                                "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
+    RuleTable byName;
+    byName.LoadRulesFromText(RulesDocument(unbound + App("ANY", "ASK", "ASK")), {"CURL", "/tmp/curl"});
+    EXPECT_EQ(byName.defaultOutgoing, engine::kPermit);
+}
+
+// An entry with a content check: the file it was checked against decides as
+// the entry says; another file (changed, replaced), or one whose digest is
+// unknown, is asked about wherever the entry would permit, and what it
+// blocks stays blocked.
+TEST(RuleTableLoading, ContentCheckTurnsPermitsIntoQuestionsForAnotherFile)
+{
+    const std::string document = RulesDocument(
+        "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH><BYPATH>1</BYPATH>"
+        "<FILEHASH>sha256:aa</FILEHASH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF>"
+        "<RULES>" + Rule("OUTGOING", "DENY", Port("25")) + Rule("OUTGOING", "PERMIT", Port("443")) + "</RULES>"
+        "</APPLICATION>" + App("ANY", "PERMIT", "PERMIT"));
+    struct Case {
+        const char* digest; // null: unknown
+        int outgoing, port443;
+    };
+    for (const Case& c : {Case {"sha256:aa", engine::kPermit, engine::kPermit},
+                          Case {"sha256:bb", engine::kAsk, engine::kAsk}, Case {"", engine::kAsk, engine::kAsk},
+                          Case {nullptr, engine::kAsk, engine::kAsk}}) {
+        SCOPED_TRACE(c.digest ? c.digest : "unknown");
+        std::string digest = c.digest ? c.digest : "";
+        engine::ProgramIdentity program("CURL", "/usr/bin/curl");
+        if (c.digest) {
+            program.digest = [](void* context) -> const std::string& { return *static_cast<std::string*>(context); };
+            program.digestContext = &digest;
+        }
+        RuleTable table;
+        table.LoadRulesFromText(document, program);
+        EXPECT_EQ(table.defaultOutgoing, c.outgoing);
+        EXPECT_EQ(table.defaultIncoming, engine::kDeny);
+        EXPECT_EQ(table.MatchRules(engine::kOutgoing, 25, "10.0.0.1"), engine::kDeny);
+        EXPECT_EQ(table.MatchRules(engine::kOutgoing, 443, "10.0.0.1"), c.port443);
+    }
+    // The kernel layer, which knows names alone, takes the entry as it stands.
+    engine::ProgramIdentity byName("CURL");
+    byName.everyPath = true;
+    RuleTable kernel;
+    kernel.LoadRulesFromText(document, byName);
+    EXPECT_EQ(kernel.defaultOutgoing, engine::kPermit);
+}
+
 TEST(RuleTableLoading, DeclarationOrCommentBeforeTheRootStillLoads)
 {
     const std::string body = RulesDocument(App("ANY", "DENY", "PERMIT", Rule("OUTGOING", "PERMIT", Port("80"))));

@@ -113,12 +113,13 @@ TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
     form.show();
     ASSERT_FALSE(testing_support::Node(form, "Netpeer"));
     ASSERT_EQ(RunRules({"block", NETPEER, "--in"}), 0);
-    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find("NETPEER") != nullptr; }));
-    EXPECT_EQ(state.Rules().Find("NETPEER")->incoming, rules::Permission::kDeny);
-    EXPECT_EQ(state.Rules().Find("NETPEER")->path, NETPEER);
+    // Bound to the file: known by its path, and still by its name to the command.
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(NETPEER) != nullptr; }));
+    EXPECT_EQ(state.Rules().Find(NETPEER)->incoming, rules::Permission::kDeny);
+    EXPECT_EQ(state.Rules().Find(NETPEER)->name, "NETPEER");
     EXPECT_TRUE(testing_support::Node(form, "Netpeer"));
     // Removed again: gone from the tree.
     ASSERT_EQ(RunRules({"remove", "NETPEER"}), 0);
-    EXPECT_TRUE(WaitFor([&] { return !state.Rules().Find("NETPEER"); }));
+    EXPECT_TRUE(WaitFor([&] { return !state.Rules().Find(NETPEER); }));
     EXPECT_FALSE(testing_support::Node(form, "Netpeer"));
 }

@@ -288,6 +288,55 @@ TEST(RulesModel, OrderIsKeptAndNewApplicationsGoBeforeTheGeneralOne)
     EXPECT_EQ(empty.applications.size(), 1u);
 }
 
+// Entries bound to a path: written back with it, known by their path,
+// placed before the entry of their name that binds none (so that they
+// decide for their file), and the engine reads them so.
+TEST(RulesModel, EntriesBoundToAPathAreKnownByItAndReadFirst)
+{
+    const std::string text = Document(
+        "<APPLICATION><EXENAME>CURL</EXENAME><APPPATH>/usr/bin/curl</APPPATH><ISSERVICE>0</ISSERVICE>"
+        "<INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF>"
+        "</APPLICATION>");
+    rules::Document document = Read(text);
+    EXPECT_FALSE(document.applications[0].IsBound()); // files written before: by name
+    EXPECT_EQ(document.Find("CURL"), &document.applications[0]);
+    EXPECT_EQ(document.Find("/usr/bin/curl"), nullptr);
+
+    rules::Application copy;
+    copy.name = "CURL";
+    copy.path = "/tmp/curl";
+    copy.byPath = true;
+    copy.outgoing = Permission::kDeny;
+    copy.incoming = Permission::kDeny;
+    document.Add(copy);
+    ASSERT_EQ(document.applications.size(), 3u);
+    EXPECT_EQ(document.applications[0].path, "/tmp/curl");
+    EXPECT_EQ(document.Find("/tmp/curl"), &document.applications[0]);
+    EXPECT_EQ(document.Find("CURL"), &document.applications[1]);
+    EXPECT_EQ(document.FindFor("CURL", "/tmp/curl"), &document.applications[0]);
+    EXPECT_EQ(document.FindFor("CURL", "/usr/bin/curl"), &document.applications[1]);
+    EXPECT_EQ(document.applications[0].Key(), "/tmp/curl");
+    EXPECT_EQ(document.applications[1].Key(), "CURL");
+
+    const std::string written = rules::WriteDocument(document);
+    EXPECT_NE(written.find("<APPPATH>/tmp/curl</APPPATH><BYPATH>1</BYPATH><ISSERVICE>"), std::string::npos);
+    EXPECT_EQ(written.find("<APPPATH>/usr/bin/curl</APPPATH><BYPATH>"), std::string::npos);
+    EXPECT_EQ(Read(written), document);
+    engine::RuleTable copied, original;
+    copied.LoadRulesFromText(written, {"CURL", "/tmp/curl"});
+    original.LoadRulesFromText(written, {"CURL", "/usr/bin/curl"});
+    EXPECT_EQ(copied.defaultOutgoing, engine::kDeny);
+    EXPECT_EQ(original.defaultOutgoing, engine::kPermit);
+    // A mark without a path, or with one that is no absolute path, binds nothing.
+    for (const char* path : {"", "curl", "./curl"}) {
+        rules::Application odd = copy;
+        odd.path = path;
+        EXPECT_FALSE(odd.IsBound()) << path;
+        EXPECT_EQ(odd.Key(), "CURL") << path;
+    }
+}
+
 // Texts XML cannot carry: the file stays well-formed, and an address or a
 // number whose blanks the engine trims keeps its meaning.
 TEST(RulesModel, TextsOutsideXmlKeepTheFileWellFormedAndTheirMeaning)

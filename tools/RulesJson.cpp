@@ -60,6 +60,7 @@ ordered_json ApplicationJson(const rules::Application& app)
         out["name"] = *app.name;
     out["description"] = app.description;
     out["path"] = app.path;
+    out["bypath"] = app.byPath;
     out["service"] = app.service;
     if (app.incoming)
         out["incoming"] = rules::WordOf(*app.incoming);
@@ -195,12 +196,13 @@ rules::Rule RuleOfJson(const ordered_json& json, const std::string& where)
 
 rules::Application ApplicationOfJson(const ordered_json& json, const std::string& where)
 {
-    const Fields fields(json, where, {"name", "description", "path", "service", "incoming", "outgoing", "rules"});
+    const Fields fields(json, where, {"name", "description", "path", "bypath", "service", "incoming", "outgoing", "rules"});
     rules::Application app;
     app.name = fields.Text("name");
     const std::string named = app.name ? where + " (" + *app.name + ")" : where;
     app.description = fields.Text("description").value_or("");
     app.path = fields.Text("path").value_or("");
+    app.byPath = fields.Flag("bypath").value_or(false);
     app.service = fields.Flag("service").value_or(false);
     app.incoming = fields.Word("incoming", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
     app.outgoing = fields.Word("outgoing", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);

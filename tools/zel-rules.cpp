@@ -168,32 +168,55 @@ std::string ExecutableOf(const std::string& program)
     return real;
 }
 
+// The entry the engine reads for what the user typed: a name's entry bound
+// to no path ("ANY" included), or the one entry of that name bound to a path
+// (as list shows it), else the entry of the executable the name or path
+// leads to (its name's, or the one bound to its file); nullptr when there is
+// none. exe gets the executable, when there is one.
+rules::Application* EntryFor(Rules& rules, const std::string& program, std::string& exe)
+{
+    if (program.find('/') == std::string::npos) {
+        const std::string name = EntryNameOf(program);
+        if (rules::Application* app = rules.core.Rules().Find(name))
+            return app;
+        rules::Application* only = nullptr;
+        int bound = 0;
+        for (rules::Application& app : rules.core.Rules().Document().applications)
+            if (app.IsBound() && app.IsNamed(name) && ++bound == 1)
+                only = &app;
+        if (bound == 1)
+            return only;
+    }
+    exe = ExecutableOf(program);
+    if (exe.empty())
+        return nullptr;
+    return rules.core.Rules().Document().FindFor(platform::processes::CarrierExeName(exe), exe);
+}
+
 // The program's entry, made when it has none (as the panel's wizard makes
-// one, with the system's defaults). Empty (told) when there is no such program.
+// one, bound to the file, with the system's defaults): its key. Empty (told)
+// when there is no such program.
 std::string Entry(Rules& rules, const std::string& program)
 {
-    const std::string name = EntryNameOf(program);
-    if (rules.core.Rules().Find(name))
-        return name;
-    const std::string exe = ExecutableOf(program);
+    std::string exe;
+    if (const rules::Application* app = EntryFor(rules, program, exe))
+        return app->Key();
     if (exe.empty()) {
         Fail(kFailed, "no program \"" + program + "\" in the rules, nor an executable file of that name");
         return {};
     }
     const std::string own = platform::processes::CarrierExeName(exe);
-    if (!rules.core.Rules().Find(own))
-        rules.core.Rules().Document().Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, false));
-    return own;
+    return rules.core.Rules()
+        .Document()
+        .Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, false))
+        .Key();
 }
 
 // An existing entry, by what the user typed; nullptr (told) when there is none.
 const rules::Application* Existing(Rules& rules, const std::string& program)
 {
-    const rules::Application* app = rules.core.Rules().Find(EntryNameOf(program));
-    if (!app && program.find('/') == std::string::npos) {
-        if (const std::string exe = ExecutableOf(program); !exe.empty())
-            app = rules.core.Rules().Find(platform::processes::CarrierExeName(exe));
-    }
+    std::string exe;
+    const rules::Application* app = EntryFor(rules, program, exe);
     if (!app)
         Fail(kFailed, "no program \"" + program + "\" in the rules (see zel-rules list)");
     return app;
@@ -433,10 +456,10 @@ int main(int argc, char** argv)
     if (const auto permission = PermissionOfVerb(command);
         permission && !args.empty() && args.size() <= 2 && (args.size() == 1 || args[1] == "--in" || args[1] == "--out")) {
         return Change([&](Rules& rules) {
-            const std::string name = Entry(rules, args[0]);
-            if (name.empty())
+            const std::string key = Entry(rules, args[0]);
+            if (key.empty())
                 return kFailed;
-            rules::Application& app = *rules.core.Rules().Find(name);
+            rules::Application& app = *rules.core.Rules().Find(key);
             if (args.size() == 1 || args[1] == "--in")
                 app.incoming = *permission;
             if (args.size() == 1 || args[1] == "--out")
@@ -450,10 +473,10 @@ int main(int argc, char** argv)
         if (!rule)
             return status;
         return Change([&](Rules& rules) {
-            const std::string name = Entry(rules, args[0]);
-            if (name.empty())
+            const std::string key = Entry(rules, args[0]);
+            if (key.empty())
                 return kFailed;
-            rules.core.Rules().Find(name)->rules.push_back(*rule);
+            rules.core.Rules().Find(key)->rules.push_back(*rule);
             return 0;
         });
     }

@@ -19,7 +19,7 @@ void BackstopQuestions::Ask(const panel::BackstopNotice& notice)
             const panel::BackstopAnswer answer {asked.program, asked.address, asked.port, result.button == 1,
                                                 result.ticked};
             if (const auto app = panel::StoreBackstopAnswer(core_, answer))
-                emit Stored(app->exeName);
+                emit Stored(app->key);
         });
     }
     // The alert program beside the engine, in the installation folder.

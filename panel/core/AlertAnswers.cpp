@@ -2,6 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "core/FileInformation.h"
+#include "platform/FileDigest.h"
 #include "platform/Constants.h"
 #include "platform/HostName.h"
 #include "platform/Processes.h"
@@ -23,6 +24,7 @@ struct AlertedProgram {
     std::string path;
     std::string exeName;
     std::string description;
+    std::optional<std::string> digest; // read when first needed
 };
 
 AlertedProgram ProgramAt(const std::string& path)
@@ -84,7 +86,7 @@ std::optional<Permission> FirstOf(std::initializer_list<std::optional<Permission
 rules::Application& ProgramEntry(PanelCore& core, const std::string& exeName, const std::string& description,
                                  const std::string& path)
 {
-    if (rules::Application* app = core.Rules().Find(exeName))
+    if (rules::Application* app = core.Rules().Document().FindFor(exeName, path))
         return *app;
     return core.Rules().Document().Add(core.NewApplication(exeName, description, path, false));
 }
@@ -144,17 +146,25 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
         auto known = programs.find(answer.path);
         if (known == programs.end())
             known = programs.emplace(answer.path, ProgramAt(answer.path)).first;
-        const AlertedProgram& program = known->second;
+        AlertedProgram& program = known->second;
         rules::Application& app = ProgramEntry(core, program.exeName, program.description, program.path);
         if (app.path.empty())
             app.path = program.path;
+        // The answer is for the file that asked: a content check takes it
+        // as the program from now on.
+        if (!app.fileHash.empty()) {
+            if (!program.digest)
+                program.digest = platform::FileDigestText(program.path);
+            if (!program.digest->empty())
+                app.fileHash = *program.digest;
+        }
         if (forHost)
             StoreHostRule(app, answer.code, answer.hostName);
         else
             SetAnsweredDefault(core, app, answer.code);
         if (std::find(changed.begin(), changed.end(), program.exeName) == changed.end())
             changed.push_back(program.exeName);
-        shown = AlertedApp {program.exeName, app.description};
+        shown = AlertedApp {app.Key(), app.description};
     }
     if (!shown)
         return shown;

@@ -10,10 +10,10 @@
 // What the alerts' answers make of the rules.
 namespace panel {
 
-// What an alert's answer made of a program: the name and description the
-// window selects.
+// What an alert's answer made of a program: the key (Application::Key) and
+// description the window selects.
 struct AlertedApp {
-    std::string exeName;
+    std::string key;
     std::string description;
 };
 
@@ -26,9 +26,11 @@ struct AlertAnswer {
     std::string hostName; // codes 7 and 8: the host the answer is for
 };
 
-// The program's own entry, found by its name alone (a description that
-// reads like it, the system settings' or another program's, never stands in
-// for it); a new one with the general defaults when it has none.
+// The program's own entry: the one the engine reads for the program named
+// exeName at path (its name's, or the one bound to that path; a description
+// that reads like it, the system settings' or another program's, never
+// stands in for it); a new one bound to path, with the general defaults,
+// when it has none.
 rules::Application& ProgramEntry(PanelCore& core, const std::string& exeName, const std::string& description,
                                  const std::string& path);
 // An answer "for all" of codes 1 to 4 in the program's entry: the answered

@@ -65,7 +65,7 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelCore& core, const BackstopAns
         // but a broader one after it (an ASK for every port) would.
         app.rules.insert(app.rules.begin(), std::move(rule));
     }
-    const AlertedApp shown {exeName, app.description};
+    const AlertedApp shown {app.Key(), app.description};
     core.Save();
     core.Updates().Add(exeName);
     return shown;

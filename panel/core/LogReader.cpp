@@ -214,9 +214,11 @@ std::string AppStatistics(const rules::Application& app, const std::string& fold
     if (text) {
         platform::ForEachLine(*text, [&](std::string_view line) {
             const auto entry = platform::ParseLogLine(line);
-            // The program's own records: its file name, whole.
+            // The program's own records: its file's, for an entry bound to
+            // it; else those of its file name, whole.
             if (!entry || entry->kind != platform::LogEntry::Kind::kConnection
-                || !platform::EqualsNoCase(platform::FileNamePart(entry->exePath), name))
+                || (app.IsBound() ? entry->exePath != app.path
+                                  : !platform::EqualsNoCase(platform::FileNamePart(entry->exePath), name)))
                 return;
             lastAccess = entry->date + " " + entry->time;
             collect(remote, entry->remotePort);
@@ -258,6 +260,7 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
     app.name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path));
     app.description = ProgramDescription(platform::ToUpper(application), *app.name);
     app.path = path;
+    BindToPath(app);
     app.service = service == "1" || IsServiceManager(path, serviceManager);
     const auto own = [&](std::optional<rules::Permission> permission) {
         return app.service && permission == rules::Permission::kAsk ? rules::Permission::kDeny : permission;

@@ -13,12 +13,13 @@ namespace panel {
 std::vector<std::string> ChangedEntries(const rules::Document& before, const rules::Document& after)
 {
     std::vector<std::string> changed;
+    // Entries are compared by their keys; the engines are told by name.
     const auto look = [&](const rules::Document& one, const rules::Document& other) {
         for (const rules::Application& app : one.applications) {
             if (!app.name || std::find(changed.begin(), changed.end(), *app.name) != changed.end())
                 continue;
-            const rules::Application* counterpart = other.Find(*app.name);
-            if (!counterpart || !(*counterpart == *one.Find(*app.name)))
+            const rules::Application* counterpart = other.Find(app.Key());
+            if (!counterpart || !(*counterpart == *one.Find(app.Key())))
                 changed.push_back(*app.name);
         }
     };

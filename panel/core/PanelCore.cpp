@@ -4,6 +4,7 @@
 #include "core/LogCleanup.h"
 #include "core/ProcessList.h"
 #include "core/SettingValues.h"
+#include "platform/FileDigest.h"
 #include "platform/Files.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
@@ -200,6 +201,23 @@ bool PanelCore::SetDefault(std::string_view name, Direction direction, Permissio
     return Commit(name);
 }
 
+bool PanelCore::SetContentCheck(std::string_view key, bool on)
+{
+    rules::Application* app = Changed(key, "ApplicationPane : ContentCheck");
+    if (!app || !app->IsBound())
+        return false;
+    std::string digest;
+    if (on) {
+        digest = platform::FileDigestText(app->path);
+        if (digest.empty()) {
+            WriteErrLog("ApplicationPane : ContentCheck", app->path + " cannot be read; no content check");
+            return false;
+        }
+    }
+    app->fileHash = digest;
+    return Commit(key);
+}
+
 void PanelCore::ApplyPreset(int level)
 {
     const SecurityLevel& preset = PresetLevel(level);
@@ -220,6 +238,7 @@ rules::Application PanelCore::NewApplication(std::string name, std::string descr
     app.description = ProgramDescription(description, name);
     app.name = std::move(name);
     app.path = std::move(path);
+    BindToPath(app);
     app.service = service;
     app.incoming = ForService(&app, GeneralDefault(Direction::kIncoming));
     app.outgoing = ForService(&app, GeneralDefault(Direction::kOutgoing));
@@ -228,14 +247,14 @@ rules::Application PanelCore::NewApplication(std::string name, std::string descr
 
 bool PanelCore::AddApplication(rules::Application application)
 {
-    if (!application.name || rules_.Find(*application.name)) {
+    if (!application.name || rules_.Find(application.Key())) {
         WriteErrLog("MainForm : AddApplication",
-                    application.name ? *application.name + " has an entry already" : "an entry without a name");
+                    application.name ? application.Key() + " has an entry already" : "an entry without a name");
         return false;
     }
-    const std::string name = *application.name;
+    const std::string key = application.Key();
     rules_.Document().Add(std::move(application));
-    return Commit(name);
+    return Commit(key);
 }
 
 bool PanelCore::RemoveApplication(std::string_view name)
@@ -250,11 +269,11 @@ bool PanelCore::RemoveApplication(std::string_view name)
 
 bool PanelCore::RestoreApplication(const rules::Application& saved)
 {
-    rules::Application* app = saved.name ? Changed(*saved.name, "AdvancedForm : CmdCancel_Click") : nullptr;
+    rules::Application* app = saved.name ? Changed(saved.Key(), "AdvancedForm : CmdCancel_Click") : nullptr;
     if (!app)
         return false;
     *app = saved;
-    return Commit(*saved.name);
+    return Commit(saved.Key());
 }
 
 bool PanelCore::SetRuleInForce(std::string_view name, size_t rule, bool inForce)
@@ -297,12 +316,14 @@ bool PanelCore::PutRule(std::string_view name, std::optional<size_t> replaced, r
     return Commit(name);
 }
 
-void PanelCore::PublishChange(std::string_view name)
+void PanelCore::PublishChange(std::string_view key)
 {
-    if (name == rf::kGeneralApp)
+    if (key == rf::kGeneralApp)
         PublishRunningPrograms(std::time(nullptr));
+    else if (rules::IsPathKey(key))
+        updates_.Add(platform::processes::CarrierExeName(key));
     else
-        updates_.Add(name);
+        updates_.Add(key);
 }
 
 void PanelCore::PublishRunningPrograms(std::time_t now)

@@ -81,13 +81,21 @@ public:
     bool ApplyDefaults(std::string_view name, const ChosenDefaults& chosen, bool followSystem, int level);
     // One default of a program, as its menu in the tree sets it.
     bool SetDefault(std::string_view name, rules::Direction direction, rules::Permission permission);
+    // Switches the content check of an entry bound to its program's file on
+    // (the digest of the file at its path now) or off. False when the entry
+    // is not bound or the file cannot be read (nothing changes then) or the
+    // rules file could not be written.
+    bool SetContentCheck(std::string_view key, bool on);
     // The preset level on the system settings alone, in "Normal" mode.
     void ApplyPreset(int level);
     // What a group of the window with no button chosen shows for a
     // direction: the general default ("ASK" made "DENY" for a service).
     std::optional<rules::Permission> DefaultToShow(std::string_view name, rules::Direction direction) const;
 
-    // A new entry for a program, with the general defaults ("ASK" made
+    // Applications are known by their key (rules::Application::Key): the
+    // path of an entry bound to its program's file, the name otherwise.
+
+    // A new entry for a program, bound to its path (BindToPath), with the general defaults ("ASK" made
     // "DENY" for a service): what the wizard and the log add.
     rules::Application NewApplication(std::string name, std::string description, std::string path,
                                       bool service) const;

@@ -2,6 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "platform/Files.h"
+#include "platform/Processes.h"
 #include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
@@ -150,6 +151,24 @@ bool RulesStore::Save(const std::string& filePath)
         return true;
     WriteErrLogErrno("AppBuffer : SaveRulesToXmlFile", "cannot write " + target, errno);
     return false;
+}
+
+void BindToPath(rules::Application& application)
+{
+    if (!rules::IsPathKey(application.path))
+        return;
+    application.name = platform::processes::CarrierExeName(application.path);
+    application.byPath = true;
+}
+
+std::string RealFilePath(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return path;
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
 }
 
 std::string ProgramDescription(std::string_view description, std::string_view programName)

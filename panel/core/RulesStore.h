@@ -64,4 +64,14 @@ private:
 // for it then.
 std::string ProgramDescription(std::string_view description, std::string_view programName);
 
+// Binds an entry the panel makes to its program's file, so that a program of
+// the same name elsewhere is another program: its name becomes the one the
+// engine gives the file at its path. The path must be as the engine sees the
+// program run (a process's executable, or RealFilePath of a chosen file). A
+// path that is not absolute leaves the entry as it is, known by its name.
+void BindToPath(rules::Application& application);
+// The file path leads to, without links or "..": the path a program started
+// from it runs as. path itself when it cannot be resolved (gone).
+std::string RealFilePath(const std::string& path);
+
 }  // namespace panel

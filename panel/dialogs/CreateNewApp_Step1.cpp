@@ -102,7 +102,7 @@ void CreateNewApp_Step1::ListRunningPrograms()
         if (offered.contains(list[position]))
             continue; // one row per program, however many copies run
         const std::string path = entry.front() == '+' ? entry.substr(1) : entry;
-        if (input_.hasEntry(platform::processes::CarrierExeName(path)))
+        if (input_.hasEntry(platform::processes::CarrierExeName(path), path))
             continue;
         std::string text = panel::GetDisplayName(path);
         if (text.empty())
@@ -158,14 +158,17 @@ void CreateNewApp_Step1::Finish()
         panel::ShowMessage(this, "Please choose application");
         return;
     }
-    if (input_.hasEntry(name)) {
-        panel::ShowMessage(this, "This application already exists in the firewall rules");
-        return;
-    }
     rules::Application app;
     app.name = name;
     app.description = panel::ProgramDescription(TrimEnd(chosen_->text().toStdString()), name);
-    app.path = path;
+    // The file a link leads to is what the program runs as (and is named
+    // after, to the engine).
+    app.path = path.empty() ? path : panel::RealFilePath(path);
+    panel::BindToPath(app);
+    if (input_.hasEntry(*app.name, app.IsBound() ? app.path : std::string())) {
+        panel::ShowMessage(this, "This application already exists in the firewall rules");
+        return;
+    }
     app.service = service;
     app.incoming = incoming;
     app.outgoing = outgoing;

@@ -24,7 +24,8 @@ public:
         // after "+" (those only with showSystem), one per line.
         std::function<std::string(bool showSystem)> runningPrograms;
         // Whether a program (by the name the rules give it) has an entry.
-        std::function<bool(const std::string& name)> hasEntry;
+        // Whether an entry applies to the program named name at path already.
+        std::function<bool(const std::string& name, const std::string& path)> hasEntry;
         // The defaults of the new application ("ASK" made "DENY" for a service).
         std::optional<rules::Permission> incoming;
         std::optional<rules::Permission> outgoing;

@@ -42,8 +42,17 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     heading.setBold(true);
     heading.setPointSizeF(heading.pointSizeF() * 1.15);
     name_->setFont(heading);
+    // Which programs the entry is: the file it is bound to, or every
+    // program of its name.
+    path_ = panel::PlainLabel("AppPath", QString(), this);
+    path_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    path_->setWordWrap(true);
+    auto* naming = new QVBoxLayout;
+    naming->setSpacing(0);
+    naming->addWidget(name_);
+    naming->addWidget(path_);
     title->addWidget(icon_);
-    title->addWidget(name_, 1);
+    title->addLayout(naming, 1);
     layout->addLayout(title);
 
     security_ = new SecurityLevelBox(this);
@@ -58,6 +67,12 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     row->addWidget(panel::PlainLabel("ApplyCustomLabel", "Apply system rules", settings_));
     row->addStretch(1);
     outer->addLayout(row);
+    // For an entry bound to its file: a changed file (an upgrade, or
+    // something put in its place) is asked about before it may connect.
+    contentCheck_ = panel::Named(new QCheckBox("Ask again when the program's &file changes", settings_),
+                                 "ContentCheck");
+    contentCheck_->setToolTip("Compares the file's SHA-256 digest with the one taken now");
+    outer->addWidget(contentCheck_);
     layout->addWidget(settings_);
     advanced_ = panel::Named(new QPushButton("Advanced...", this), "CmdAdvanced");
     apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
@@ -74,7 +89,9 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     rules_->setAlternatingRowColors(true);
     layout->addWidget(rules_, 1);
     log_ = new LogView(this);
-    log_->HasEntry = [this](const std::string& name) { return core_.Rules().Find(name) != nullptr; };
+    log_->HasEntry = [this](const std::string& name, const std::string& path) {
+        return core_.Rules().Document().FindFor(name, path) != nullptr;
+    };
     log_->hide();
     layout->addWidget(log_, 1);
     showServices_ = panel::Named(new QCheckBox("Show services", this), "ShowServicesCheck");
@@ -95,6 +112,14 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
 
     connect(defaults_, &DefaultsGroup::Picked, this, &ApplicationPane::DefaultPicked);
     connect(followSystem_, &QCheckBox::clicked, this, &ApplicationPane::FollowSystemClicked);
+    connect(contentCheck_, &QCheckBox::clicked, this, [this](bool on) {
+        if (!core_.SetContentCheck(current_, on)) {
+            const QSignalBlocker quiet(contentCheck_);
+            contentCheck_->setChecked(!on);
+            if (on)
+                panel::ShowMessage(this, "The program's file cannot be read: its contents cannot be checked.");
+        }
+    });
     connect(advanced_, &QPushButton::clicked, this, &ApplicationPane::AdvancedRequested);
     connect(apply_, &QPushButton::clicked, this, &ApplicationPane::Apply);
     connect(security_, &SecurityLevelBox::LevelChosen, this, &ApplicationPane::LevelChosen);
@@ -115,7 +140,7 @@ void ApplicationPane::ShowParts(View view)
             widget->setVisible(visible);
     };
     if (view == View::kLog) {
-        show({security_, settings_, statisticsFrame_, advanced_, note_, blockActive_, rules_}, false);
+        show({security_, settings_, statisticsFrame_, advanced_, note_, blockActive_, rules_, path_}, false);
         show({log_, showServices_, name_, icon_}, true);
     } else if (view == View::kApplication) {
         show({settings_, statisticsFrame_, advanced_, note_, blockActive_, rules_}, true);
@@ -124,7 +149,7 @@ void ApplicationPane::ShowParts(View view)
         rules_->setColumnWidth(0, 70);
         rules_->setColumnWidth(1, 150);
     } else {
-        show({rules_, log_, showServices_, settings_, statisticsFrame_, blockActive_}, false);
+        show({rules_, log_, showServices_, settings_, statisticsFrame_, blockActive_, path_}, false);
         show({security_, advanced_, note_}, true);
         icon_->setPixmap(panel::TreeImage("MyComp").pixmap(32, 32));
     }
@@ -162,8 +187,16 @@ void ApplicationPane::ShowApplication(const std::string& name)
             followSystem_->setChecked(false);
     }
     defaults_->Show(app ? app->incoming : std::nullopt, app ? app->outgoing : std::nullopt);
+    path_->setVisible(app && !general);
+    contentCheck_->setVisible(app && app->IsBound());
+    {
+        const QSignalBlocker quiet(contentCheck_);
+        contentCheck_->setChecked(app && !app->fileHash.empty());
+    }
     if (app && !general) {
         name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
+        path_->setText(app->IsBound() ? QString::fromStdString(app->path)
+                                      : "Every program named " + QString::fromStdString(*app->name));
         icon_->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->path), 32));
     }
     rules_->Show(app);

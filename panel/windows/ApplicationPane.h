@@ -62,10 +62,12 @@ private:
     std::string current_;
     QLabel* icon_;
     QLabel* name_;
+    QLabel* path_;
     SecurityLevelBox* security_;
     QGroupBox* settings_;
     DefaultsGroup* defaults_;
     QCheckBox* followSystem_;
+    QCheckBox* contentCheck_;
     QPushButton* advanced_;
     QPushButton* apply_;
     RulesList* rules_;

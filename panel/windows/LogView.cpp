@@ -43,9 +43,8 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
             return;
         setCurrentItem(row);
         // Only for a program that has no entry yet.
-        const std::string path = row->data(0, kPathRole).toString().toStdString();
-        const std::string name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path));
-        if (HasEntry && HasEntry(name))
+        const std::string path = platform::processes::CleanCarrierPath(row->data(0, kPathRole).toString().toStdString());
+        if (HasEntry && HasEntry(platform::processes::CarrierExeName(path), path))
             return;
         emit ProgramMenuRequested(viewport()->mapToGlobal(at));
     });

@@ -41,9 +41,9 @@ public:
     const std::string& Key() const { return key_; }
     // The program of the selected row.
     std::optional<Program> SelectedProgram() const;
-    // Whether a program (by the name the rules give it) has an entry: its
-    // rows have no menu then.
-    std::function<bool(const std::string& name)> HasEntry;
+    // Whether an entry applies to a program (by the name the rules give it
+    // and its path): its rows have no menu then.
+    std::function<bool(const std::string& name, const std::string& path)> HasEntry;
 
 signals:
     // The menu for adding the program of the row under the pointer.

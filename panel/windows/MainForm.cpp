@@ -348,16 +348,18 @@ void MainForm::OpenWizard()
     input.runningPrograms = [procRoot](bool showSystem) {
         return panel::GetWindowsProcess("\n", true, showSystem, procRoot, true);
     };
-    input.hasEntry = [this](const std::string& name) { return core_.Rules().Find(name) != nullptr; };
+    input.hasEntry = [this](const std::string& name, const std::string& path) {
+        return core_.Rules().Document().FindFor(name, path) != nullptr;
+    };
     input.incoming = newIncoming_;
     input.outgoing = newOutgoing_;
     CreateNewApp_Step1 wizard(std::move(input), this);
     if (wizard.exec() != QDialog::Accepted || !wizard.Result())
         return;
-    const std::string name = *wizard.Result()->name;
+    const std::string key = wizard.Result()->Key();
     core_.AddApplication(*wizard.Result());
     ReloadTree();
-    ShowApplication(name);
+    ShowApplication(key);
 }
 
 void MainForm::OpenAdvanced()
@@ -398,7 +400,7 @@ void MainForm::AddFromLog()
         core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
     core_.AddApplication(app);
     ReloadTree();
-    ShowApplication(*app.name);
+    ShowApplication(app.Key());
 }
 
 void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)
@@ -406,7 +408,7 @@ void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)
     if (!app)
         return;
     ReloadTree();
-    ShowApplication(app->exeName);
+    ShowApplication(app->key);
     RestoreWindow();
 }
 

@@ -129,7 +129,7 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
         const std::string& shown = app.description.empty() ? *app.name : app.description;
         // The program's own icon comes when its node is first drawn.
         QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(group)), panel::NodeText(shown),
-                                        QString::fromStdString(*app.name), gui::ProgramIconDelegate::Placeholder());
+                                        QString::fromStdString(app.Key()), gui::ProgramIconDelegate::Placeholder());
         node->setData(0, gui::ProgramIconDelegate::kPathRole, QString::fromStdString(app.path));
     }
     for (QTreeWidgetItem* group : groups)
