@@ -120,3 +120,33 @@ TEST_F(OutsideChanges, AFileThatIsGoneOrDoesNotParseLeavesTheRulesInForce)
 }
 
 }  // namespace
+
+// The panel saves its own change before it has taken another writer's: the
+// other writer's entries are kept (never written over), the panel's change
+// goes in with them, and both writers' programs are told.
+TEST_F(OutsideChanges, APanelSaveBeforeTheTakeKeepsTheOtherWritersChange)
+{
+    sandbox.WriteRules(RulesDocument(Entry("NOTEPAD", "ASK") + Entry("PAD", "DENY") + Entry("ANY", "ASK")
+                                     + Entry("CURL", "DENY")));
+    core.Rules().Find("NOTEPAD")->incoming = rules::Permission::kPermit;
+    core.Rules().Document().Add(*Read(Entry("WGET", "DENY")).Find("WGET"));
+    ASSERT_TRUE(core.Save());
+    const rules::Document saved = *rules::ReadDocument(testing_support::ReadText(sandbox.rulesFile));
+    EXPECT_EQ(saved, core.Rules().Document());
+    EXPECT_EQ(saved.Find("NOTEPAD")->incoming, rules::Permission::kPermit); // the panel's
+    EXPECT_EQ(saved.Find("PAD")->incoming, rules::Permission::kDeny);       // the other writer's
+    ASSERT_TRUE(saved.Find("CURL"));
+    ASSERT_TRUE(saved.Find("WGET"));
+    EXPECT_LT(saved.IndexOf(*saved.Find("WGET")), saved.IndexOf(*saved.General()));
+    EXPECT_EQ(core.Updates().Text(), " PAD CURL");
+    // An entry the panel removed stays removed; one the other writer removed too.
+    core.Rules().Document().Remove(static_cast<size_t>(core.Rules().Document().IndexOf(*core.Rules().Find("WGET"))));
+    sandbox.WriteRules(RulesDocument(Entry("NOTEPAD", "PERMIT") + Entry("ANY", "ASK") + Entry("CURL", "DENY")
+                                     + Entry("WGET", "DENY")));
+    ASSERT_TRUE(core.Save());
+    EXPECT_FALSE(core.Rules().Find("WGET"));
+    EXPECT_FALSE(core.Rules().Find("PAD"));
+    EXPECT_TRUE(core.Rules().Find("CURL"));
+    // The file taken later is the panel's own save: nothing more to take.
+    EXPECT_FALSE(changes.Take(core));
+}

@@ -93,7 +93,12 @@ bool PanelCore::Save()
         WriteErrLog("GeneralMdl : SaveAndLoad", std::string(names::kRulesFile) + " is not set");
         return false;
     }
-    return rules_.Save(settings_.XmlFilePath);
+    std::vector<std::string> changedOutside;
+    const bool saved = rules_.Save(settings_.XmlFilePath, &changedOutside);
+    // Another writer's changes, taken into this save: told as their own.
+    for (const std::string& name : changedOutside)
+        PublishChange(name);
+    return saved;
 }
 
 std::optional<Permission> PanelCore::GeneralDefault(Direction direction) const

@@ -1,6 +1,7 @@
 #include "core/RulesStore.h"
 
 #include "core/ErrorLog.h"
+#include "core/OutsideChanges.h"
 #include "platform/Files.h"
 #include "platform/Processes.h"
 #include "platform/RulesFile.h"
@@ -9,6 +10,7 @@
 #include "rules/DocumentReader.h"
 #include "rules/DocumentWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -79,6 +81,9 @@ RulesStore::LoadResult RulesStore::Load(const std::string& fileToLoad)
             document_ = std::move(*document);
             readProblem_.clear();
             LogProblems(document_);
+            onFile_ = document_;
+            onFileStamp_ = contents.stamp;
+            onFileKnown_ = true;
             return {LoadOutcome::kLoaded, {}};
         }
     } else if (!contents.status.Missing()) {
@@ -123,18 +128,63 @@ RulesStore::LoadResult RulesStore::Load(const std::string& fileToLoad)
         WriteErrLog(label, fileToLoad + ": " + why + "; the default rules are written");
     if (LoadText(rf::kDefaultRulesDocument))
         readProblem_.clear();
+    KnowFile(fileToLoad);
     return {missing ? LoadOutcome::kCreated : LoadOutcome::kReplacedBad, why};
 }
 
 std::string RulesStore::Text() const { return rules::WriteDocument(document_); }
 
-bool RulesStore::Save(const std::string& filePath)
+void RulesStore::KnowFile(const std::string& path)
+{
+    onFile_ = document_;
+    onFileStamp_ = platform::StampOf(path);
+    onFileKnown_ = true;
+}
+
+void RulesStore::TakeOutsideDocument(rules::Document outside)
+{
+    // The entries changed here, by key: each goes into the file's document
+    // as it is here (in its place there, or where a new one goes), or
+    // leaves it when it was removed here.
+    std::vector<std::string> keys;
+    const auto note = [&keys](const rules::Application& app) {
+        if (app.name && std::find(keys.begin(), keys.end(), app.Key()) == keys.end())
+            keys.push_back(app.Key());
+    };
+    for (const rules::Application& app : document_.applications)
+        if (const rules::Application* before = onFile_.Find(app.Key()); !before || !(*before == app))
+            note(app);
+    for (const rules::Application& app : onFile_.applications)
+        if (!document_.Find(app.Key()))
+            note(app);
+    for (const std::string& key : keys) {
+        const rules::Application* here = document_.Find(key);
+        rules::Application* there = outside.Find(key);
+        if (here && there)
+            *there = *here;
+        else if (here)
+            outside.Add(*here);
+        else if (there)
+            outside.Remove(static_cast<size_t>(outside.IndexOf(*there)));
+    }
+    document_ = std::move(outside);
+}
+
+bool RulesStore::Save(const std::string& filePath, std::vector<std::string>* changedOutside)
 {
     const char* label = "AppBuffer : SaveRulesToXmlFile";
     if (!readProblem_.empty()) {
         WriteErrLog(label, "the rules file " + filePath + " could not be read (" + readProblem_
                                + "); nothing is written over it until it has been");
         return false;
+    }
+    if (onFileKnown_ && !(platform::StampOf(filePath) == onFileStamp_)) {
+        platform::rules_file::Contents contents = platform::rules_file::Read(filePath);
+        if (auto outside = contents.status.Read() ? rules::ReadDocument(contents.text) : std::nullopt) {
+            if (changedOutside)
+                *changedOutside = ChangedEntries(onFile_, *outside);
+            TakeOutsideDocument(std::move(*outside));
+        }
     }
     const std::string document = Text();
     if (document.size() > rf::kMaxRulesFileBytes) {
@@ -147,8 +197,10 @@ bool RulesStore::Save(const std::string& filePath)
         return false;
     struct stat st {};
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (platform::WriteFileAtomically(target, document, mode))
+    if (platform::WriteFileAtomically(target, document, mode)) {
+        KnowFile(filePath);
         return true;
+    }
     WriteErrLogErrno("AppBuffer : SaveRulesToXmlFile", "cannot write " + target, errno);
     return false;
 }

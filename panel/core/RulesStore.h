@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/Files.h"
 #include "rules/Document.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The control panel's copy of the rules file: the rules model (rules/) read
 // from it and written back to it whole.
@@ -42,7 +44,13 @@ public:
     // (the old file is then left as it was), when the last load could not
     // read the file, or when the document would be larger than the format's
     // limit.
-    bool Save(const std::string& path);
+    //
+    // A file changed by another writer (zel-rules, an editor) since it was
+    // last loaded or saved here is not written over: the entries changed
+    // here since then are put into the file's document, which becomes the
+    // one held; changedOutside (when given) gets the names of the entries
+    // the other writer changed, for the engines to be told.
+    bool Save(const std::string& path, std::vector<std::string>* changedOutside = nullptr);
     // The document Save writes.
     std::string Text() const;
 
@@ -54,6 +62,16 @@ public:
     const rules::Application* Find(std::string_view name) const { return document_.Find(name); }
 
 private:
+    // Puts the entries changed here since the file was last known into
+    // outside (the file's document now), which the store then holds.
+    void TakeOutsideDocument(rules::Document outside);
+    void KnowFile(const std::string& path);
+
+    // The document as the file last held it here, and the file's stamp then.
+    rules::Document onFile_;
+    platform::FileStamp onFileStamp_;
+    bool onFileKnown_ = false;
+
     rules::Document document_;
     std::string readProblem_;
 };
