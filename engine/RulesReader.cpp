@@ -37,6 +37,10 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, std::st
         table.defaultIncoming = static_cast<int>(*app.incoming);
     if (app.outgoing)
         table.defaultOutgoing = static_cast<int>(*app.outgoing);
+    // Those past their end too: the decision compares the end with the clock.
+    for (const rules::TimedAnswer& answer : app.timed)
+        if (auto held = HeldAnswer::Of(answer))
+            table.timedAnswers.Append(std::move(*held));
     for (const rules::Rule& rule : app.rules) {
         if (!rule.inForce)
             return AppRead::kFail;
