@@ -4,6 +4,7 @@
 #include "core/InterceptorLibrary.h"
 #include "core/PanelCore.h"
 #include "dialogs/AwayDecisionsWindow.h"
+#include "dialogs/TimedAnswersWindow.h"
 #include "windows/AwayNotice.h"
 #include "core/SingleInstance.h"
 #include "windows/MainForm.h"
@@ -425,4 +426,54 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     ChildProcess again({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
     EXPECT_EQ(again.ReadLine(), std::optional<std::string>("connected ok"));
     EXPECT_TRUE(platform::away::ReadAll(platform::away::ListPath()).empty());
+}
+
+// "For 1 hour, this port": the answer goes into the file with its end; a new
+// process of the program is let through by it without a question, and once
+// the user ends it in the list the next one is asked again; a running
+// process takes the end as any rule change.
+TEST_F(PanelWithHost, AnswerForATimeHoldsForNewProcessesUntilTheUserEndsIt)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"tcp-server", "127.0.0.2", "21303"});
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "50"},
+                         Hooked(Alerting("answer=1,for=timed,to=port")));
+    EXPECT_EQ(NextResult(program), "ok");
+    ASSERT_TRUE(WaitFor([&] {
+        const rules::Application* app = state.Rules().Find("NETPEER");
+        return app && !app->timed.empty();
+    }));
+    const rules::TimedAnswer stored = state.Rules().Find("NETPEER")->timed.at(0);
+    EXPECT_EQ(stored.port, 21303);
+    EXPECT_EQ(stored.permission, rules::Permission::kPermit);
+    EXPECT_NEAR(static_cast<double>(stored.until), static_cast<double>(std::time(nullptr) + 3600), 30);
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<TIMED><ANSWER>"), std::string::npos);
+    // The program's default is untouched: the answer is for its time only.
+    EXPECT_FALSE(state.Rules().Find("NETPEER")->outgoing == rules::Permission::kPermit);
+
+    ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "2", "50"},
+                       Hooked(Alerting("answer=2")));
+    EXPECT_EQ(NextResult(again), "ok");
+    EXPECT_EQ(NextResult(again), "ok");
+    EXPECT_EQ(AlertsShown(), 1u);
+
+    TimedAnswersWindow window(state, &form);
+    auto* list = Part<QTreeWidget>(window, "TimedList");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "Allow outgoing on port 21303, any host");
+    EXPECT_TRUE(list->topLevelItem(0)->text(2).endsWith("min")) << list->topLevelItem(0)->text(2).toStdString();
+    window.findChild<QPushButton*>("EndTimed")->click();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(state.Rules().Find("NETPEER")->timed.empty());
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile).find("<TIMED>"), std::string::npos);
+
+    ChildProcess asked({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "50"},
+                       Hooked(Alerting("answer=2")));
+    EXPECT_EQ(NextResult(asked), "refused");
+    EXPECT_EQ(AlertsShown(), 2u);
 }

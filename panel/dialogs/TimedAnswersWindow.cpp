@@ -1,5 +1,6 @@
 #include "dialogs/TimedAnswersWindow.h"
 
+#include "widgets/TreeImages.h"
 #include "widgets/WindowTools.h"
 
 #include <QDialogButtonBox>
@@ -64,8 +65,8 @@ void TimedAnswersWindow::Reload()
     entries_ = panel::ListTimedAnswers(core_);
     list_->clear();
     for (const panel::TimedEntry& entry : entries_) {
-        auto* item = new QTreeWidgetItem(list_, {QString::fromStdString(entry.description.empty() ? entry.exeName
-                                                                                                  : entry.description),
+        // Named as the tree names the program.
+        auto* item = new QTreeWidgetItem(list_, {panel::NodeText(entry.description.empty() ? entry.exeName : entry.description),
                                                  QString::fromStdString(panel::DescribeAnswer(entry.answer)), QString()});
         item->setToolTip(0, QString::fromStdString(entry.exeName));
     }
