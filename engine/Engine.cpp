@@ -673,21 +673,21 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     return texts;
 }
 
-int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
-                    unsigned remotePort, int withdrawFd, AlertChoice& choice)
+int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                    const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice)
 {
     choice = AlertChoice {};
     // An answer remembered for this direction, or for this host, closes the
     // alert at once, as if its button was pressed, with the box unticked: no
     // window is needed.
     const unsigned port = direction == kIncoming ? localPort : remotePort;
-    const auto remembered = [this, direction, hostName, port, remoteName] {
+    const auto remembered = [this, direction, hostName, port, remoteAddress] {
         const int forAll = RememberedAnswer(direction);
         const int forHost = forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
         if (forHost != 0)
             return forHost;
         // An answer for longer given to another of this process's questions.
-        const int held = HeldAnswer(direction, port, remoteName, &hostName, hostName ? 1 : 0);
+        const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0);
         return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
     if (const int answer = remembered(); answer != 0)
@@ -723,8 +723,8 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     if (!carrier_.isServiceCarrier) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
-        answer = AskUser(localPort, direction, remoteName, named ? name : nullptr, protocol, remotePort, withdrawFd,
-                         choice);
+        answer = AskUser(localPort, direction, remoteAddress, remoteName, named ? name : nullptr, protocol, remotePort,
+                         withdrawFd, choice);
         if (choice.interrupted) {
             // Nothing was decided: the program's call fails as interrupted.
             errno = EINTR;

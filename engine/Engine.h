@@ -148,8 +148,8 @@ private:
     // What the answers held by this process say to a question (kAsk: none).
     int HeldAnswer(int direction, unsigned port, const char* remoteAddress, const char* const* names,
                    unsigned nameCount) const;
-    int AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
-                unsigned remotePort, int withdrawFd, AlertChoice& choice);
+    int AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice);
     // A decision made while nobody was at the screen, for the panel to list.
     void RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
                             unsigned localPort, const char* hostName, int answer) const;

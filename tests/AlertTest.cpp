@@ -654,3 +654,28 @@ TEST_F(EngineAlert, TimedAnswerInTheFileEndsByTheEnginesClockAlone)
     EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", kTcp, 443), 2);
     EXPECT_EQ(engine.Reloads(), reloads); // no reload was needed to end them
 }
+
+// A lasting answer given in one alert answers this process's other open
+// questions it covers (another peer on that port), not those it does not.
+TEST_F(EngineAlert, LastingAnswerClosesTheOpenQuestionsItCovers)
+{
+    sandbox.WriteRules(kAskEverything);
+    Engine engine(Options());
+    auto covered = std::async(std::launch::async,
+                              [&] { return engine.UserApprove(40001, 1, "10.0.0.6", "script:wait", kTcp, 8080); });
+    auto other = std::async(std::launch::async,
+                            [&] { return engine.UserApprove(40002, 1, "10.0.0.6", "script:wait", kTcp, 8081); });
+    // Both shown before the answer is given.
+    for (int i = 0; i < 250 && AlertsShown() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(AlertsShown(), 2);
+    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,for=process,to=port,delay=100", kTcp, 8080), 1);
+    ASSERT_EQ(covered.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(covered.get(), 1);
+    EXPECT_EQ(other.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+    // Its own port's answer, Block until the program quits, closes it.
+    ASSERT_EQ(engine.UserApprove(40003, 1, "10.0.0.7", "script:answer=2,for=process,to=port", kTcp, 8081), 0);
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(other.get(), 0);
+    EXPECT_EQ(AlertsShown(), 4);
+}

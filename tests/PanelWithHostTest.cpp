@@ -5,6 +5,7 @@
 #include "core/PanelCore.h"
 #include "dialogs/AwayDecisionsWindow.h"
 #include "dialogs/TimedAnswersWindow.h"
+#include "dialogs/ToolsOption.h"
 #include "windows/AwayNotice.h"
 #include "core/SingleInstance.h"
 #include "windows/MainForm.h"
@@ -15,6 +16,7 @@
 #include "InterceptorFixture.h"
 #include "platform/AwayDecisions.h"
 #include "platform/Presence.h"
+#include "platform/Registry.h"
 #include "platform/SharedBlock.h"
 
 #include <QAction>
@@ -23,6 +25,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -476,4 +479,36 @@ TEST_F(PanelWithHost, AnswerForATimeHoldsForNewProcessesUntilTheUserEndsIt)
                        Hooked(Alerting("answer=2")));
     EXPECT_EQ(NextResult(asked), "refused");
     EXPECT_EQ(AlertsShown(), 2u);
+}
+
+// The length of an answer "for a time" is an option: shown, stored as
+// TimedAnswerMinutes (which every engine reads at each alert) and read back;
+// the list of the answers opens from beside it.
+TEST(TimedAnswerOptions, TheLengthIsStoredAndTheListOpensFromTheOptions)
+{
+    testing_support::Sandbox sandbox;
+    sandbox.SetSetting("LogFileCount", "30");
+    panel::PanelCore core;
+    core.LoadSettings(std::time(nullptr));
+    panel::Options current = panel::Options::Of(core.Settings());
+    EXPECT_EQ(current.timedAnswerMinutes, 60);
+    int listed = 0;
+    ToolsOption options(
+        current, 1000,
+        [&core](const panel::Options& chosen) { return panel::StoreOptions(core.Settings(), chosen, std::time(nullptr)); },
+        nullptr, [&listed](QWidget*) { ++listed; });
+    auto* minutes = Part<QSpinBox>(options, "TimedAnswerMinutes");
+    EXPECT_EQ(minutes->value(), 60);
+    EXPECT_EQ(minutes->maximum(), 7 * 24 * 60);
+    Part<QPushButton>(options, "TimedAnswersButton")->click();
+    EXPECT_EQ(listed, 1);
+    minutes->setValue(90);
+    Part<QPushButton>(options, "OkBtn")->click();
+    EXPECT_EQ(platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                            "TimedAnswerMinutes"),
+              "90");
+    EXPECT_EQ(panel::Options::Of(core.Settings()).timedAnswerMinutes, 90);
+    // A value no option allows reads as the default.
+    sandbox.SetSetting("TimedAnswerMinutes", "0");
+    EXPECT_EQ(panel::Options::Of(core.Settings()).timedAnswerMinutes, 60);
 }
