@@ -481,6 +481,11 @@ bool AlertDialog::eventFilter(QObject* watched, QEvent* event)
         if (widget == this && visibleFor_.isValid() && visibleFor_.elapsed() >= kForcedFocusMs)
             chosen_ = true;
         return false;
+    case QEvent::Wheel:
+        // A wheel turned over the alert on its way elsewhere never changes
+        // how long or for what an answer is: only a choice the user focused
+        // in the alert they chose.
+        return (widget == length_ || widget == scope_) && (!chosen_ || !armed_ || !widget->hasFocus());
     case QEvent::ShortcutOverride:
         // Every key comes as a key press, to HandleKey: no mnemonic answers
         // behind the gate's back.

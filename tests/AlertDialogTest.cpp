@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -398,6 +399,12 @@ TEST(AlertWindow, LengthAndScopeAreChosenByKeyboardOnceTheAlertIsChosen)
     ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
     QTest::keyClick(&dialog, Qt::Key_L);
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Down);
+    EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kOnce);
+    // Nor does a wheel turned over it.
+    auto* lengths = Child<QComboBox>(dialog, "1011");
+    QWheelEvent wheel(QPointF(5, 5), lengths->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(lengths, &wheel);
     EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kOnce);
     QTest::mouseClick(Child<QLabel>(dialog, "1004"), Qt::LeftButton);
     ASSERT_TRUE(dialog.IsChosen());
