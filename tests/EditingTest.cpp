@@ -678,3 +678,22 @@ TEST(TimedAnswerTexts, TimeLeftReadsInHoursMinutesAndSeconds)
     for (const auto& [seconds, text] : cases)
         EXPECT_EQ(panel::TimeLeftText(seconds), text) << seconds;
 }
+
+// Cancel in the advanced window puts the program back as it was when the
+// window opened, except its answers for a time: one that ended meanwhile
+// stays gone, one given meanwhile stays.
+TEST_F(RunningPrograms, CancelledEditKeepsTheTimedAnswersOfNow)
+{
+    const int64_t now = std::time(nullptr);
+    rules::Application* editor = state.Rules().Find("EDITOR");
+    ASSERT_TRUE(editor);
+    editor->timed = {{rules::Direction::kOutgoing, rules::Permission::kPermit, now + 60, 443, "", ""}};
+    const rules::Application saved = *editor;
+    editor->outgoing = rules::Permission::kPermit; // the edit
+    editor->timed = {{rules::Direction::kOutgoing, rules::Permission::kDeny, now + 3600, 25, "", ""}};
+    ASSERT_TRUE(state.RestoreApplication(saved));
+    editor = state.Rules().Find("EDITOR");
+    EXPECT_EQ(editor->outgoing, rules::Permission::kDeny);
+    ASSERT_EQ(editor->timed.size(), 1u);
+    EXPECT_EQ(editor->timed[0].port, 25);
+}
