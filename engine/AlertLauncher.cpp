@@ -94,21 +94,18 @@ bool ParseChoices(std::string_view rest, AlertResult& result)
     static constexpr std::pair<std::string_view, AnswerScope> kScopes[] = {
         {" to=peerport", AnswerScope::kPeerAndPort}, {" to=host", AnswerScope::kHost},
         {" to=port", AnswerScope::kPort}, {" to=any", AnswerScope::kAny}};
-    bool lengthKnown = false;
-    for (const auto& [word, length] : kLengths)
-        if (rest.starts_with(word)) {
-            result.length = length;
-            rest.remove_prefix(word.size());
-            lengthKnown = true;
-            break;
-        }
-    if (!lengthKnown)
+    // Both or neither: a line half understood is for this connection alone.
+    for (const auto& [lengthWord, length] : kLengths) {
+        if (!rest.starts_with(lengthWord))
+            continue;
+        for (const auto& [scopeWord, scope] : kScopes)
+            if (rest.substr(lengthWord.size()) == scopeWord) {
+                result.length = length;
+                result.scope = scope;
+                return true;
+            }
         return false;
-    for (const auto& [word, scope] : kScopes)
-        if (rest == word) {
-            result.scope = scope;
-            return true;
-        }
+    }
     return false;
 }
 
@@ -614,9 +611,11 @@ std::string Request(const AlertTexts& texts)
     add("direction", texts.outgoing ? "outgoing" : "incoming");
     if (!texts.host.empty())
         add("host", texts.host);
-    // This engine takes an answer's length and scope ("for=... to=...").
-    add("choices", std::to_string(texts.timedMinutes));
-    add("port", std::to_string(texts.port));
+    // The asker takes an answer's length and scope ("for=... to=...").
+    if (texts.timedMinutes > 0) {
+        add("choices", std::to_string(texts.timedMinutes));
+        add("port", std::to_string(texts.port));
+    }
     if (texts.timeoutSeconds > 0)
         add("timeout", std::to_string(texts.timeoutSeconds));
     add("away", std::to_string(texts.awayButton) + " " + std::to_string(texts.awaySeconds));

@@ -21,7 +21,10 @@ struct AlertTexts {
     // Block) after awaySeconds; with no display to show it on, at once.
     int awayButton = 2;
     int awaySeconds = 30;
-    int timedMinutes = 60;  // how long an answer "for a time" lasts
+    // How long an answer "for a time" lasts; 0: the asker takes no length or
+    // scope (the control panel's questions for the kernel backstop), and the
+    // alert offers this connection or always, for any connection or the host.
+    int timedMinutes = 0;
     int port = 0;           // the connection's port (the local one for incoming)
     std::string path;       // the program's path, shown with the question
     AskingProcess process;  // the details: process, user, command line, parent

@@ -679,3 +679,54 @@ TEST_F(EngineAlert, LastingAnswerClosesTheOpenQuestionsItCovers)
     EXPECT_EQ(other.get(), 0);
     EXPECT_EQ(AlertsShown(), 4);
 }
+
+// The control panel's own questions (for the kernel backstop) take no length
+// or scope: their alert is asked without "choices". An answer line's length
+// and scope read as the engine acts on them; always for any connection or
+// the host is the ticked answer an older alert gave.
+TEST_F(EngineAlert, AnswerLinesReadTheirLengthAndScope)
+{
+    engine::AlertTexts texts;
+    texts.caption = "ZEL - TCP Connection Alert!";
+    texts.peer = "10.0.0.5";
+    const auto ask = [&texts](const char* script) {
+        ::setenv("ZEL_TEST_ALERT_SCRIPT", script, 1);
+        return engine::RunAlert(texts, [] { return 0; });
+    };
+    engine::AlertResult result = ask("answer=1");
+    EXPECT_EQ(result.button, 1);
+    EXPECT_EQ(result.length, engine::AnswerLength::kOnce);
+    EXPECT_TRUE(Recorded("choices").empty());
+    EXPECT_TRUE(Recorded("port").empty());
+
+    texts.timedMinutes = 30;
+    texts.port = 443;
+    struct Case {
+        const char* script;
+        engine::AnswerLength length;
+        engine::AnswerScope scope;
+        bool ticked;
+        bool hostOnly;
+    };
+    using L = engine::AnswerLength;
+    using S = engine::AnswerScope;
+    const Case cases[] = {
+        {"answer=1,for=always,to=any", L::kAlways, S::kAny, true, false},
+        {"answer=1,for=always,to=host", L::kAlways, S::kHost, true, true},
+        {"answer=1,for=always,to=port", L::kAlways, S::kPort, false, false},
+        {"answer=2,for=timed,to=peerport", L::kTimed, S::kPeerAndPort, false, false},
+        {"answer=2,for=process,to=any", L::kProcess, S::kAny, false, false},
+        {"answer=2,for=never,to=any", L::kOnce, S::kPeerAndPort, false, false}, // unknown: this connection
+        {"answer=1,for=timed,to=all", L::kOnce, S::kPeerAndPort, false, false},
+        {"answer=1,ticked=1", L::kAlways, S::kAny, true, false},                  // an older alert's
+    };
+    for (const Case& c : cases) {
+        result = ask(c.script);
+        EXPECT_EQ(result.length, c.length) << c.script;
+        EXPECT_EQ(result.scope, c.scope) << c.script;
+        EXPECT_EQ(result.ticked, c.ticked) << c.script;
+        EXPECT_EQ(result.hostOnly, c.hostOnly) << c.script;
+    }
+    EXPECT_EQ(Recorded("choices").size(), std::size(cases));
+    EXPECT_EQ(Recorded("port").back(), "443");
+}
