@@ -387,17 +387,21 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
             return kPermit;
     }
     // What the rules leave to a question, the user's answers for a time
-    // (their end compared with the clock) and this process's answers decide.
-    const auto answerHeld = [&](int result) {
-        const unsigned port = direction == kIncoming ? localPort : remotePort;
-        if (result == kAsk && !table_.timedAnswers.Empty())
-            result = table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames,
-                                               nameCount, Now());
-        return result == kAsk ? HeldAnswer(direction, port, remoteAddress, hostNames, nameCount) : result;
+    // (their end compared with the clock, under the table's lock) and then
+    // this process's answers decide (under their own lock, never both held).
+    const unsigned port = direction == kIncoming ? localPort : remotePort;
+    const auto answerTimed = [&](int result) {
+        return result == kAsk && !table_.timedAnswers.Empty()
+            ? table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames, nameCount, Now())
+            : result;
     };
     if (direction == kIncoming) {
-        std::shared_lock lock(tableMutex_);
-        return answerHeld(table_.MatchRules(kIncoming, static_cast<int>(localPort), remoteAddress));
+        int result;
+        {
+            std::shared_lock lock(tableMutex_);
+            result = answerTimed(table_.MatchRules(kIncoming, static_cast<int>(localPort), remoteAddress));
+        }
+        return result == kAsk ? HeldAnswer(direction, port, remoteAddress, hostNames, nameCount) : result;
     }
     int result;
     {
@@ -415,8 +419,10 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
         } else {
             result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress);
         }
-        result = answerHeld(result);
+        result = answerTimed(result);
     }
+    if (result == kAsk)
+        result = HeldAnswer(direction, port, remoteAddress, hostNames, nameCount);
     if (result == kPermit && datagram)
         AddDatagramPeer(remoteAddress, remotePort);
     return result;
