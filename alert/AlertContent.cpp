@@ -27,6 +27,10 @@ void AlertContent::Set(const std::string& key, const QString& value)
         awayButton = button == 1 || button == 2 ? button : 0;
         awaySeconds = qBound(0, parts.value(1).toInt(), 3600);
     }
+    else if (key == "choices")
+        timedMinutes = qBound(0, value.toInt(), 7 * 24 * 60);
+    else if (key == "port")
+        port = qBound(0, value.toInt(), 65535);
     else if (key == "path")
         path = value;
     else if (key == "pid")

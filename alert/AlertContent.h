@@ -20,6 +20,11 @@ struct AlertContent {
     // the engine did not say, the question waits) after awaySeconds.
     int awayButton = 0;
     int awaySeconds = 0;
+    // The engine takes an answer's length and scope: the minutes of one "for
+    // a time" (0: an engine that predates them, which takes this connection
+    // or always, for every connection or the named host).
+    int timedMinutes = 0;
+    int port = 0; // the connection's port: the remote one, the local one for incoming
 
     // Who asks: the details under the question.
     QString path;

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -47,9 +48,6 @@ QLabel* TextLabel(QWidget* parent, const char* name)
     label->setTextFormat(Qt::PlainText);
     return label;
 }
-
-// "&" would make the next letter a keyboard shortcut and vanish.
-QString Literal(QString text) { return text.replace('&', "&&"); }
 
 QRect PointerScreenArea()
 {
@@ -102,11 +100,24 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     peer_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     peer_->setWordWrap(true);
 
-    applyToAll_ = new QCheckBox(this);
-    applyToAll_->setObjectName("1009");
-    hostOnly_ = new QCheckBox(this);
-    hostOnly_->setObjectName("1010");
-    connect(applyToAll_, &QCheckBox::toggled, hostOnly_, &QCheckBox::setEnabled);
+    lengthLabel_ = TextLabel(this, "lengthLabel");
+    lengthLabel_->setTextFormat(Qt::AutoText);
+    lengthLabel_->setText("How &long:");
+    length_ = new QComboBox(this);
+    length_->setObjectName("1011");
+    lengthLabel_->setBuddy(length_);
+    scopeLabel_ = TextLabel(this, "scopeLabel");
+    scopeLabel_->setTextFormat(Qt::AutoText);
+    scopeLabel_->setText("Applies &to:");
+    scope_ = new QComboBox(this);
+    scope_->setObjectName("1012");
+    scopeLabel_->setBuddy(scope_);
+    // The scope means nothing for this connection alone.
+    connect(length_, &QComboBox::currentIndexChanged, this, [this] {
+        const bool lasting = ChosenLength() != kOnce;
+        scope_->setEnabled(lasting);
+        scopeLabel_->setEnabled(lasting);
+    });
     alsoWaiting_ = new QCheckBox(this);
     alsoWaiting_->setObjectName("alsoWaiting");
     alsoWaiting_->hide();
@@ -150,8 +161,8 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     }
     connect(allow_, &QPushButton::clicked, this, [this] { Press(kAllow); });
     connect(block_, &QPushButton::clicked, this, [this] { Press(kBlock); });
-    setTabOrder(applyToAll_, hostOnly_);
-    setTabOrder(hostOnly_, alsoWaiting_);
+    setTabOrder(length_, scope_);
+    setTabOrder(scope_, alsoWaiting_);
     setTabOrder(alsoWaiting_, detailsToggle_);
     setTabOrder(detailsToggle_, details_);
     setTabOrder(details_, allow_);
@@ -192,19 +203,36 @@ void AlertDialog::SetQuestion(const AlertContent& content)
     arrows_[1]->hide();
     arrows_[2]->hide();
     peer_->setText(content.peer);
-    applyToAll_->setText(Literal(content.checkBox));
-    applyToAll_->setChecked(false);
-    // A named peer adds a line: the choice to apply the answer to it alone.
     host_ = outgoing_ ? content.host : QString();
-    hostOnly_->setVisible(!host_.isEmpty());
-    hostOnly_->setChecked(false);
-    hostOnly_->setEnabled(false);
-    if (!host_.isEmpty()) {
-        const QString label = "Only for connections to " + host_;
-        // A long name is cut in its middle: both ends tell names apart.
-        hostOnly_->setText(Literal(hostOnly_->fontMetrics().elidedText(label, Qt::ElideMiddle, Px(216) - 24)));
-        hostOnly_->setToolTip(label);
+    // An engine that predates lengths and scopes takes this connection or
+    // always, for every connection or (named) the host alone.
+    const bool choices = content.timedMinutes > 0;
+    length_->blockSignals(true);
+    length_->clear();
+    length_->addItem("this connection only", kOnce);
+    if (choices) {
+        length_->addItem("until the program quits", kProcess);
+        length_->addItem(TimedWords(content.timedMinutes), kTimed);
     }
+    length_->addItem("always", kAlways);
+    length_->setCurrentIndex(0);
+    length_->blockSignals(false);
+    scope_->clear();
+    // A peer's name or address, cut in its middle when long: both ends tell names apart.
+    const QString peer = host_.isEmpty() ? content.peer : host_;
+    const QString shownPeer = scope_->fontMetrics().elidedText(peer, Qt::ElideMiddle, Px(110));
+    const QString port = QString::number(content.port);
+    if (choices && content.port > 0)
+        scope_->addItem(shownPeer + ", port " + port, kPeerAndPort);
+    if (!host_.isEmpty())
+        scope_->addItem(shownPeer + ", any port", kHost);
+    if (choices && content.port > 0)
+        scope_->addItem("port " + port + ", any " + (outgoing_ ? "host" : "peer"), kPort);
+    scope_->addItem("any connection of " + AlertContent::Visible(content.ProgramName()), kAny);
+    scope_->setToolTip(content.checkBox);
+    scope_->setCurrentIndex(0);
+    scope_->setEnabled(false);
+    scopeLabel_->setEnabled(false);
     alsoWaiting_->setChecked(false);
     details_->setPlainText(content.Details());
     Relayout();
@@ -235,12 +263,13 @@ void AlertDialog::SetSecondsLeft(int seconds)
 
 void AlertDialog::Relayout()
 {
-    int row = 135;
-    applyToAll_->setGeometry(Units(37, row, 226, 10).adjusted(0, -2, 0, 2));
-    if (!hostOnly_->isHidden()) {
-        row += 11;
-        hostOnly_->setGeometry(Units(47, row, 216, 10).adjusted(0, -2, 0, 2));
-    }
+    int row = 134;
+    lengthLabel_->setGeometry(Units(37, row, 46, 12));
+    length_->setGeometry(Units(84, row, 179, 12));
+    row += 14;
+    scopeLabel_->setGeometry(Units(37, row, 46, 12));
+    scope_->setGeometry(Units(84, row, 179, 12));
+    row += 2;
     if (!alsoWaiting_->isHidden()) {
         row += 11;
         alsoWaiting_->setGeometry(Units(37, row, 226, 10).adjusted(0, -2, 0, 2));
@@ -346,9 +375,21 @@ QString AlertDialog::VisibleArrow() const
     return {};
 }
 
-bool AlertDialog::HostOnly() const
+AlertDialog::Length AlertDialog::ChosenLength() const
 {
-    return !host_.isEmpty() && hostOnly_->isEnabled() && hostOnly_->isChecked();
+    return static_cast<Length>(length_->currentData().toInt());
+}
+
+AlertDialog::Scope AlertDialog::ChosenScope() const
+{
+    return static_cast<Scope>(scope_->currentData().toInt());
+}
+
+QString AlertDialog::TimedWords(int minutes)
+{
+    if (minutes % 60 != 0)
+        return minutes == 1 ? QString("for 1 minute") : QString("for %1 minutes").arg(minutes);
+    return minutes == 60 ? QString("for 1 hour") : QString("for %1 hours").arg(minutes / 60);
 }
 
 bool AlertDialog::DetailsShown() const { return !details_->isHidden(); }
@@ -365,7 +406,7 @@ void AlertDialog::Answer(int button)
     if (answered_)
         return;
     answered_ = true;
-    emit Answered(button, applyToAll_->isChecked(), HostOnly(), !alsoWaiting_->isHidden() && alsoWaiting_->isChecked());
+    emit Answered(button, ChosenLength(), ChosenScope(), !alsoWaiting_->isHidden() && alsoWaiting_->isChecked());
 }
 
 bool AlertDialog::HandleKey(QKeyEvent* key)
@@ -403,6 +444,17 @@ bool AlertDialog::HandleKey(QKeyEvent* key)
             return false;
         detailsToggle_->toggle();
         return true;
+    case Qt::Key_L:
+        if (!letter)
+            return false;
+        length_->setFocus(Qt::ShortcutFocusReason);
+        return true;
+    case Qt::Key_T:
+        if (!letter)
+            return false;
+        if (scope_->isEnabled())
+            scope_->setFocus(Qt::ShortcutFocusReason);
+        return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return true;
@@ -429,6 +481,11 @@ bool AlertDialog::eventFilter(QObject* watched, QEvent* event)
         if (widget == this && visibleFor_.isValid() && visibleFor_.elapsed() >= kForcedFocusMs)
             chosen_ = true;
         return false;
+    case QEvent::Wheel:
+        // A wheel turned over the alert on its way elsewhere never changes
+        // how long or for what an answer is: only a choice the user focused
+        // in the alert they chose.
+        return (widget == length_ || widget == scope_) && (!chosen_ || !armed_ || !widget->hasFocus());
     case QEvent::ShortcutOverride:
         // Every key comes as a key press, to HandleKey: no mnemonic answers
         // behind the gate's back.

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 class QCheckBox;
+class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
@@ -32,6 +33,9 @@ class AlertDialog : public QDialog {
 public:
     static constexpr int kAllow = 1;
     static constexpr int kBlock = 2;
+    // How long an answer lasts and what it covers (the items' data).
+    enum Length { kOnce = 0, kProcess = 1, kTimed = 2, kAlways = 3 };
+    enum Scope { kPeerAndPort = 0, kHost = 1, kPort = 2, kAny = 3 };
     static constexpr int kSlideIntervalMs = 50;
     static constexpr int kSlideStepPixels = 20;
     static constexpr int kArrowIntervalMs = 500;
@@ -65,16 +69,19 @@ public:
     bool IsAnimating() const { return arrowTimer_.isActive(); }
     bool IsArmed() const { return armed_; }
     bool IsChosen() const { return chosen_; }
-    // Whether the user chose to apply the answer to the named host only.
-    bool HostOnly() const;
+    // The length and scope chosen (kOnce: the scope does not count).
+    Length ChosenLength() const;
+    Scope ChosenScope() const;
+    // "for 1 hour", "for 30 minutes": the timed length's words.
+    static QString TimedWords(int minutes);
     bool DetailsShown() const;
     // The available area of the screen the window was placed on.
     QRect ScreenArea() const { return area_; }
 
 signals:
-    // ticked: "apply to all"; alsoWaiting: the same answer for the waiting
-    // questions of the same program.
-    void Answered(int button, bool ticked, bool hostOnly, bool alsoWaiting);
+    // length and scope: the choices (Length, Scope); alsoWaiting: the same
+    // answer for the waiting questions of the same program.
+    void Answered(int button, int length, int scope, bool alsoWaiting);
     void Shown();
     // The user is at the screen (clicked or typed in the window): time-outs stop.
     void UserPresent();
@@ -116,8 +123,10 @@ private:
     QLabel* arrows_[3] = {}; // 1007, 1001, 1006: left to right
     QLabel* remote_ = nullptr;
     QLabel* peer_ = nullptr;
-    QCheckBox* applyToAll_ = nullptr;
-    QCheckBox* hostOnly_ = nullptr;  // shown only with a named outgoing peer
+    QLabel* lengthLabel_ = nullptr;
+    QComboBox* length_ = nullptr;
+    QLabel* scopeLabel_ = nullptr;
+    QComboBox* scope_ = nullptr; // chosen only for an answer that lasts
     QCheckBox* alsoWaiting_ = nullptr; // shown only while the program has more waiting
     QToolButton* detailsToggle_ = nullptr;
     QPlainTextEdit* details_ = nullptr;

@@ -122,7 +122,31 @@ void AlertServer::PressRequested(QuestionChannel* channel, int button)
     ShowCurrent();
 }
 
-void AlertServer::Answered(int button, bool ticked, bool hostOnly, bool alsoWaiting)
+namespace {
+
+// The answer's line: "for=LENGTH to=SCOPE" to an engine that takes them;
+// to one that predates them, "1" for always (" host" for the host alone),
+// and for anything else this connection alone.
+QByteArray AnswerLine(int button, int length, int scope, const AlertContent& content)
+{
+    const QByteArray head = "answer " + QByteArray::number(button);
+    if (content.timedMinutes > 0) {
+        static const char* const kLengths[] = {"once", "process", "timed", "always"};
+        static const char* const kScopes[] = {"peerport", "host", "port", "any"};
+        if (length < 0 || length > 3 || scope < 0 || scope > 3)
+            return head + " 0\n";
+        return head + " 0 for=" + kLengths[length] + " to=" + kScopes[scope] + "\n";
+    }
+    if (length == AlertDialog::kAlways && scope == AlertDialog::kAny)
+        return head + " 1\n";
+    if (length == AlertDialog::kAlways && scope == AlertDialog::kHost && !content.host.isEmpty())
+        return head + " 1 host\n";
+    return head + " 0\n";
+}
+
+}  // namespace
+
+void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
 {
     QuestionChannel* current = shown_;
     if (!current)
@@ -138,8 +162,7 @@ void AlertServer::Answered(int button, bool ticked, bool hostOnly, bool alsoWait
         for (QuestionChannel* channel : same)
             Answer(channel, "answer " + QByteArray::number(button) + " 0\n");
     }
-    Answer(current, "answer " + QByteArray::number(button) + (ticked ? " 1" : " 0") + (ticked && hostOnly ? " host" : "")
-                        + "\n");
+    Answer(current, AnswerLine(button, length, scope, current->Content()));
     ShowCurrent();
 }
 

@@ -65,7 +65,7 @@ private:
     void Completed(QuestionChannel* channel);
     void Withdrawn(QuestionChannel* channel);
     void PressRequested(QuestionChannel* channel, int button);
-    void Answered(int button, bool ticked, bool hostOnly, bool alsoWaiting);
+    void Answered(int button, int length, int scope, bool alsoWaiting);
     void UserPresent();
     void PresenceChanged(bool away);
     // Counting from now while nobody is there; answered at once at 0.

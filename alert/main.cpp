@@ -3,7 +3,9 @@
 // "end") and may later write "press 1" or "press 2"; the answer goes back as
 // "answer BUTTON TICKED", followed by " host" when the answer applies to the
 // named host only, " timeout" when nobody gave it, or " away" when the away
-// setting gave it because nobody could see the question. Meanwhile the
+// setting gave it because nobody could see the question. To an engine that
+// sent "choices" (it takes an answer's length and scope) a user's answer is
+// "answer BUTTON 0 for=LENGTH to=SCOPE". Meanwhile the
 // program says "alive" every half second, and "shown" once the question is
 // on screen.
 //

@@ -1,8 +1,9 @@
 // What a decision costs next to what it guards: a loopback TCP connect and
 // accept is the baseline; Approve is measured with 1,000 rule entries that
 // it must walk before the default permits, with and without its log record,
-// with 1,000 entries of every address form of both families, and with a
-// name against 500 host patterns.
+// with 1,000 entries of every address form of both families, with a
+// name against 500 host patterns, and answered by the last of 100 answers
+// for a time.
 #include "LoopbackPair.h"
 #include "engine/Engine.h"
 #include "platform/Files.h"
@@ -70,8 +71,18 @@ struct BenchEnvironment {
                      "<NUMBER>" + std::string(i / 6 % 2 ? "443" : "0") + "</NUMBER><IPS><IP>" + items[i % 6]
                      + "</IP></IPS></PORT></PORTS></RULE>";
         }
+        // A program whose rules ask, with 100 answers for a time of which
+        // only the last covers the decision's peer: the answers' worst walk.
+        std::string timed;
+        for (int i = 0; i < 100; ++i)
+            timed += "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>4000000000</UNTIL>"
+                     "<NUMBER>" + std::to_string(i == 99 ? 80 : 2000 + i) + "</NUMBER>"
+                     + (i % 2 && i != 99 ? "<HOST>www.site" + std::to_string(i) + ".example.org</HOST>" : "<IP>10.0.0." + std::to_string(i == 99 ? 5 : i) + "</IP>")
+                     + "</ANSWER>";
         platform::WriteFileAtomically(root + "/Rules.xml",
-            "<APPLICATIONS><APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            "<APPLICATIONS><APPLICATION><EXENAME>BENCH-TIMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><TIMED>"
+            + timed + "</TIMED></APPLICATION>"
+            "<APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + big + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>BENCH-MIXED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + mixed + "</RULES></APPLICATION>"
@@ -160,6 +171,18 @@ void BM_ApproveMixedIpv4WithoutLog(benchmark::State& state) { ApproveMixed(state
 BENCHMARK(BM_ApproveMixedIpv4WithoutLog);
 void BM_ApproveMixedIpv6WithoutLog(benchmark::State& state) { ApproveMixed(state, "2001:db9::7"); }
 BENCHMARK(BM_ApproveMixedIpv6WithoutLog);
+
+// The rules ask, and the 100th of the program's answers for a time permits
+// (its end compared with the clock): the cost an answer for a time adds.
+void BM_ApproveByTimedAnswerWithoutLog(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false, "/usr/bin/bench-timed");
+    if (engine->Approve(40000, 1, "10.0.0.5", 1, 80) != engine::kPermit || engine->RulesSnapshot().timedAnswers.Size() != 100)
+        state.SkipWithError("the timed program's rules did not load");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->Approve(40000, 1, "10.0.0.5", 1, 80));
+}
+BENCHMARK(BM_ApproveByTimedAnswerWithoutLog);
 
 // The rules walk alone, for reading the figures above.
 void BM_MatchRules1000(benchmark::State& state)

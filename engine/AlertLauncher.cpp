@@ -20,6 +20,8 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -83,6 +85,30 @@ void Reap(pid_t child)
     WaitFor(child);
 }
 
+// "for=LENGTH to=SCOPE" after an answer's button; false for anything else.
+bool ParseChoices(std::string_view rest, AlertResult& result)
+{
+    static constexpr std::pair<std::string_view, AnswerLength> kLengths[] = {
+        {" for=once", AnswerLength::kOnce}, {" for=process", AnswerLength::kProcess},
+        {" for=timed", AnswerLength::kTimed}, {" for=always", AnswerLength::kAlways}};
+    static constexpr std::pair<std::string_view, AnswerScope> kScopes[] = {
+        {" to=peerport", AnswerScope::kPeerAndPort}, {" to=host", AnswerScope::kHost},
+        {" to=port", AnswerScope::kPort}, {" to=any", AnswerScope::kAny}};
+    // Both or neither: a line half understood is for this connection alone.
+    for (const auto& [lengthWord, length] : kLengths) {
+        if (!rest.starts_with(lengthWord))
+            continue;
+        for (const auto& [scopeWord, scope] : kScopes)
+            if (rest.substr(lengthWord.size()) == scopeWord) {
+                result.length = length;
+                result.scope = scope;
+                return true;
+            }
+        return false;
+    }
+    return false;
+}
+
 bool ParseAnswer(const std::string& line, AlertResult& result)
 {
     int button = 0, ticked = 0, consumed = 0;
@@ -94,8 +120,18 @@ bool ParseAnswer(const std::string& line, AlertResult& result)
     // A time-out is nobody's decision: Block for this connection only. The
     // away answer is the user's setting, for this connection only too.
     result.button = result.timedOut ? 2 : button;
+    if (!result.timedOut && !result.away && ticked == 0 && ParseChoices(rest, result)) {
+        result.ticked = result.length == AnswerLength::kAlways
+            && (result.scope == AnswerScope::kAny || result.scope == AnswerScope::kHost);
+        result.hostOnly = result.ticked && result.scope == AnswerScope::kHost;
+        return true;
+    }
     result.ticked = ticked != 0 && !result.timedOut && !result.away;
     result.hostOnly = result.ticked && rest == " host";
+    if (result.ticked) {
+        result.length = AnswerLength::kAlways;
+        result.scope = result.hostOnly ? AnswerScope::kHost : AnswerScope::kAny;
+    }
     return true;
 }
 
@@ -575,6 +611,11 @@ std::string Request(const AlertTexts& texts)
     add("direction", texts.outgoing ? "outgoing" : "incoming");
     if (!texts.host.empty())
         add("host", texts.host);
+    // The asker takes an answer's length and scope ("for=... to=...").
+    if (texts.timedMinutes > 0) {
+        add("choices", std::to_string(texts.timedMinutes));
+        add("port", std::to_string(texts.port));
+    }
     if (texts.timeoutSeconds > 0)
         add("timeout", std::to_string(texts.timeoutSeconds));
     add("away", std::to_string(texts.awayButton) + " " + std::to_string(texts.awaySeconds));

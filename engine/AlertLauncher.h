@@ -21,9 +21,18 @@ struct AlertTexts {
     // Block) after awaySeconds; with no display to show it on, at once.
     int awayButton = 2;
     int awaySeconds = 30;
+    // How long an answer "for a time" lasts; 0: the asker takes no length or
+    // scope (the control panel's questions for the kernel backstop), and the
+    // alert offers this connection or always, for any connection or the host.
+    int timedMinutes = 0;
+    int port = 0;           // the connection's port (the local one for incoming)
     std::string path;       // the program's path, shown with the question
     AskingProcess process;  // the details: process, user, command line, parent
 };
+
+// How long an answer lasts, and what it covers: the alert's two choices.
+enum class AnswerLength { kOnce, kProcess, kTimed, kAlways };
+enum class AnswerScope { kPeerAndPort, kHost, kPort, kAny };
 
 struct AlertResult {
     int button = 0;           // 1 Allow, 2 Block, 0 no answer (the program failed, closed or went silent)
@@ -33,6 +42,11 @@ struct AlertResult {
     bool hostOnly = false;    // ticked for the named host only
     bool away = false;        // nobody was at the screen: the away answer, never applied to all
     bool withdrawn = false;   // the asker took the question back: nothing was decided
+    // The user's choices of length and scope; kOnce for every answer that
+    // is no choice of the user's (time-out, away, a pressed button).
+    // "Always" for any connection is also ticked, for this host hostOnly.
+    AnswerLength length = AnswerLength::kOnce;
+    AnswerScope scope = AnswerScope::kPeerAndPort;
 };
 
 // The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.

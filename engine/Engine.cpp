@@ -15,6 +15,7 @@
 #include "platform/Settings.h"
 #include "platform/Text.h"
 #include "platform/Windows.h"
+#include "rules/TimedAnswer.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -297,6 +298,7 @@ void Engine::RunReloadCheck()
         rememberedOutgoing_ = 0;
         std::lock_guard peers(peersMutex_);
         rememberedHosts_.clear();
+        sentAnswers_.Clear();
     }
     seenSequence_.store(view.sequence, std::memory_order_release);
 }
@@ -402,9 +404,22 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
         if (FormatPeerKey(key, sizeof key, remoteAddress, remotePort) && HasDatagramPeer(key))
             return kPermit;
     }
+    // What the rules leave to a question, the user's answers for a time
+    // (their end compared with the clock, under the table's lock) and then
+    // this process's answers decide (under their own lock, never both held).
+    const unsigned port = direction == kIncoming ? localPort : remotePort;
+    const auto answerTimed = [&](int result) {
+        return result == kAsk && !table_.timedAnswers.Empty()
+            ? table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames, nameCount, Now())
+            : result;
+    };
     if (direction == kIncoming) {
-        std::shared_lock lock(tableMutex_);
-        return table_.MatchRules(kIncoming, static_cast<int>(localPort), remoteAddress);
+        int result;
+        {
+            std::shared_lock lock(tableMutex_);
+            result = answerTimed(table_.MatchRules(kIncoming, static_cast<int>(localPort), remoteAddress));
+        }
+        return result == kAsk ? HeldAnswer(direction, port, remoteAddress, hostNames, nameCount) : result;
     }
     int result;
     {
@@ -422,7 +437,10 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
         } else {
             result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress);
         }
+        result = answerTimed(result);
     }
+    if (result == kAsk)
+        result = HeldAnswer(direction, port, remoteAddress, hostNames, nameCount);
     if (result == kPermit && datagram)
         AddDatagramPeer(remoteAddress, remotePort);
     return result;
@@ -456,6 +474,46 @@ void Engine::RememberHostAnswer(std::string_view hostName, int remembered)
     if (rememberedHosts_.size() >= kMaxRememberedHosts)
         rememberedHosts_.clear();
     rememberedHosts_.insert_or_assign(std::string(hostName), remembered);
+}
+
+int Engine::HeldAnswer(int direction, unsigned port, const char* remoteAddress, const char* const* names,
+                       unsigned nameCount) const
+{
+    std::lock_guard lock(peersMutex_);
+    if (processAnswers_.Empty() && sentAnswers_.Empty())
+        return kAsk;
+    const int64_t now = Now();
+    const int held = processAnswers_.Match(direction, static_cast<int>(port), remoteAddress, names, nameCount, now);
+    return held != kAsk ? held : sentAnswers_.Match(direction, static_cast<int>(port), remoteAddress, names, nameCount, now);
+}
+
+void Engine::KeepScopedAnswer(const AlertChoice& choice, int answer, int direction, unsigned localPort,
+                              unsigned remotePort, const char* remoteAddress, const char* hostName)
+{
+    rules::TimedAnswer scoped;
+    scoped.direction = direction == kIncoming ? rules::Direction::kIncoming : rules::Direction::kOutgoing;
+    scoped.permission = answer == kPermit ? rules::Permission::kPermit : rules::Permission::kDeny;
+    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kPort)
+        scoped.port = static_cast<int>(direction == kIncoming ? localPort : remotePort);
+    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kHost) {
+        if (hostName)
+            scoped.host = hostName;
+        else if (choice.scope == AnswerScope::kPeerAndPort)
+            scoped.address = remoteAddress;
+        else
+            return; // a host without a name is not offered
+    }
+    if (choice.length == AnswerLength::kTimed)
+        scoped.until = static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes;
+    std::optional<engine::HeldAnswer> held = engine::HeldAnswer::Of(scoped);
+    if (!held || (scoped.port == 0 && choice.scope != AnswerScope::kHost && choice.scope != AnswerScope::kAny))
+        return; // a peer that is no address, a port that is none: this connection only
+    {
+        std::lock_guard lock(peersMutex_);
+        (choice.length == AnswerLength::kProcess ? processAnswers_ : sentAnswers_).Add(std::move(*held));
+    }
+    if (choice.length != AnswerLength::kProcess)
+        NotifyControlPanel(platform::kCodeScopedAnswer, rules::AnswerText(scoped));
 }
 
 int Engine::RememberedAnswer(int direction) const
@@ -574,7 +632,7 @@ void Engine::RecordAwayDecision(int direction, int protocol, const char* remoteA
     platform::away::Append(platform::away::ListPath(), decision);
 }
 
-void Engine::NotifyControlPanel(int alertCode, std::string_view hostName) const
+void Engine::NotifyControlPanel(int alertCode, std::string_view firstLine) const
 {
     const std::string window = platform::windows::FindWindow(platform::kMainWindowTitle);
     std::string box = platform::windows::FindChildWindow(window, platform::kPictureBoxClass);
@@ -584,7 +642,7 @@ void Engine::NotifyControlPanel(int alertCode, std::string_view hostName) const
     // the program may have ended by the time the panel reads the message,
     // and its process can no longer tell. A path too long to travel is left
     // out: the panel then asks the process.
-    std::string data(hostName);
+    std::string data(firstLine);
     if (data.size() + 1 + carrier_.exePath.size() <= platform::windows::kMaxMessageData)
         data += "\n" + carrier_.exePath;
     platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
@@ -608,6 +666,7 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     texts.message = carrier_.description + " created by " + carrier_.company + " is trying to " + action + " " + remoteName
         + " through port:" + std::to_string(static_cast<int>(outgoing ? remotePort : localPort));
     texts.peer = remoteName;
+    texts.port = static_cast<int>(outgoing ? remotePort : localPort);
     if (outgoing && hostName)
         texts.host = hostName;
     texts.caption = carrier_.description + " - " + protocolText + " Connection Alert!";
@@ -620,6 +679,12 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));
     if (seconds >= 1 && seconds <= platform::settings::kMaxAlertTimeout)
         texts.timeoutSeconds = static_cast<int>(seconds);
+    const platform::registry::Value timedMinutes(RootKey::LocalMachine, kSettingsKey,
+                                                 platform::settings::kTimedAnswerMinutes);
+    const int64_t minutes = platform::ParseDecimal(timedMinutes.Read().value_or(""));
+    texts.timedMinutes = minutes >= 1 && minutes <= platform::settings::kMaxTimedAnswerMinutes
+        ? static_cast<int>(minutes)
+        : platform::settings::kDefaultTimedAnswerMinutes;
     const platform::registry::Value awayAnswer(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayAnswer);
     texts.awayButton = platform::TrimBlanks(awayAnswer.Read().value_or("")) == "1" ? 1 : 2;
     const platform::registry::Value awayTimeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayTimeout);
@@ -632,16 +697,22 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     return texts;
 }
 
-int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
-                    unsigned remotePort, int withdrawFd, AlertChoice& choice)
+int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                    const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice)
 {
     choice = AlertChoice {};
     // An answer remembered for this direction, or for this host, closes the
     // alert at once, as if its button was pressed, with the box unticked: no
     // window is needed.
-    const auto remembered = [this, direction, hostName] {
+    const unsigned port = direction == kIncoming ? localPort : remotePort;
+    const auto remembered = [this, direction, hostName, port, remoteAddress] {
         const int forAll = RememberedAnswer(direction);
-        return forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
+        const int forHost = forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
+        if (forHost != 0)
+            return forHost;
+        // An answer for longer given to another of this process's questions.
+        const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0);
+        return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
     if (const int answer = remembered(); answer != 0)
         return answer == 1 ? kPermit : kDeny;
@@ -653,6 +724,11 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteName, c
     choice.away = result.away && result.button != 0;
     choice.ticked = result.ticked && result.button != 0;
     choice.hostOnly = choice.ticked && result.hostOnly && !texts.host.empty();
+    if (result.button != 0 && !result.away && !result.timedOut) {
+        choice.length = result.length;
+        choice.scope = result.scope;
+        choice.timedMinutes = texts.timedMinutes;
+    }
     return result.button == 1 ? kPermit : kDeny;
 }
 
@@ -671,8 +747,8 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     if (!carrier_.isServiceCarrier) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
-        answer = AskUser(localPort, direction, remoteName, named ? name : nullptr, protocol, remotePort, withdrawFd,
-                         choice);
+        answer = AskUser(localPort, direction, remoteAddress, remoteName, named ? name : nullptr, protocol, remotePort,
+                         withdrawFd, choice);
         if (choice.interrupted) {
             // Nothing was decided: the program's call fails as interrupted.
             errno = EINTR;
@@ -695,6 +771,9 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
         } else if (choice.ticked) {
             NotifyControlPanel(1 + answer + 2 * outgoing);
             (outgoing ? rememberedOutgoing_ : rememberedIncoming_) = 2 - answer;
+        } else if (choice.length != AnswerLength::kOnce) {
+            KeepScopedAnswer(choice, answer, direction, localPort, remotePort, remoteAddress,
+                             named ? name : nullptr);
         }
     }
     LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr);

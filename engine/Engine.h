@@ -2,6 +2,7 @@
 
 #include "engine/AlertLauncher.h"
 #include "engine/CarrierIdentity.h"
+#include "engine/HeldAnswers.h"
 #include "engine/RuleTable.h"
 #include "engine/TrafficLog.h"
 #include "platform/ForkableSharedMutex.h"
@@ -124,7 +125,8 @@ private:
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName = nullptr);
     void LogCarrierEvent(const char* tag);
-    void NotifyControlPanel(int alertCode, std::string_view hostName = {}) const;
+    // firstLine: the message's first line of data (a host name, an answer).
+    void NotifyControlPanel(int alertCode, std::string_view firstLine = {}) const;
     AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
                                  int protocol, unsigned remotePort) const;
     // What the user chose beside the button.
@@ -134,9 +136,20 @@ private:
         bool interrupted = false; // a signal ended the wait: nothing was decided
         bool withdrawn = false;   // the question was taken back: nothing was decided
         bool away = false;        // nobody was at the screen: the away setting answered
+        AnswerLength length = AnswerLength::kOnce;
+        AnswerScope scope = AnswerScope::kPeerAndPort;
+        int timedMinutes = 0;
     };
-    int AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
-                unsigned remotePort, int withdrawFd, AlertChoice& choice);
+    // An answer for longer than one connection that is neither for all of
+    // a direction nor for one host always: held by this process, and sent to
+    // the control panel to store unless it lasts until the program quits.
+    void KeepScopedAnswer(const AlertChoice& choice, int answer, int direction, unsigned localPort,
+                          unsigned remotePort, const char* remoteAddress, const char* hostName);
+    // What the answers held by this process say to a question (kAsk: none).
+    int HeldAnswer(int direction, unsigned port, const char* remoteAddress, const char* const* names,
+                   unsigned nameCount) const;
+    int AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice);
     // A decision made while nobody was at the screen, for the panel to list.
     void RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
                             unsigned localPort, const char* hostName, int answer) const;
@@ -194,6 +207,11 @@ private:
     // writes for them are loaded; bounded, as a program may meet many hosts.
     std::map<std::string, int, std::less<>> rememberedHosts_;
     static constexpr size_t kMaxRememberedHosts = 256;
+    // Answers until the program quits, kept for the process's life; and
+    // answers sent to the control panel, held until the rules it writes for
+    // them are loaded (a timed one answers nothing past its end).
+    HeldAnswers processAnswers_;
+    HeldAnswers sentAnswers_;
 
     std::atomic<int> rememberedIncoming_ {0};
     std::atomic<int> rememberedOutgoing_ {0};

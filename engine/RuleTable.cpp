@@ -75,6 +75,7 @@ bool RuleTable::AddHostEntry(int port, int direction, int permission, std::strin
 void RuleTable::Clear()
 {
     entries.clear();
+    timedAnswers.Clear();
     addressesByPort_.clear();
     hostsByHash_.clear();
     anyHostEntries_.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/HeldAnswers.h"
 #include "engine/HostPattern.h"
 #include "platform/AddressRange.h"
 #include "platform/Files.h"
@@ -68,6 +69,9 @@ public:
     int defaultIncoming = kAsk;
     int defaultOutgoing = kAsk;
     std::vector<RuleEntry> entries;
+    // The user's answers for a time (the file's TIMED): they answer only
+    // what the entries and defaults leave to a question.
+    HeldAnswers timedAnswers;
 
     // Appends the defaults and entries of the rules file at path that apply to
     // program. Returns 1 when an entry with a non-empty INDEF ended the

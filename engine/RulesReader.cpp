@@ -47,6 +47,12 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
         table.defaultIncoming = own(*app.incoming);
     if (app.outgoing)
         table.defaultOutgoing = own(*app.outgoing);
+    // Those past their end too: the decision compares the end with the clock.
+    // A doubted file's are not its own: it is asked about.
+    if (!doubted)
+        for (const rules::TimedAnswer& answer : app.timed)
+            if (auto held = HeldAnswer::Of(answer))
+                table.timedAnswers.Append(std::move(*held));
     for (const rules::Rule& rule : app.rules) {
         if (!rule.inForce)
             return AppRead::kFail;

@@ -32,6 +32,9 @@ enum MessageCode : uint16_t {
     kCodeBackstopNotice = 9,
     kCodeIncomingTraffic = 10,
     kCodeOutgoingTraffic = 11,
+    // An answer for one peer, one port or both, for a time or always; the
+    // data's first line is ScopedAnswer's text (engine/ScopedAnswer.h).
+    kCodeScopedAnswer = 12,
 };
 
 }  // namespace platform

@@ -62,6 +62,16 @@ inline constexpr const char* kAddresses = "ADDRESSES";
 inline constexpr const char* kHosts = "HOSTS";
 inline constexpr const char* kHost = "HOST";
 inline constexpr const char* kNoAddress = "255.255.255.255-0.0.0.0";
+// Optional, in an APPLICATION after RULES: answers the user gave for a time,
+// each an ANSWER of DIRECTION, PERMISSION, UNTIL (its end, in seconds since
+// 1970 UTC), NUMBER (0: every port) and at most one IP or HOST (none: every
+// peer). They answer only the questions of the rules (what would be asked)
+// and nothing once UNTIL has passed. Readers that predate them never look
+// here (they read RULES' children as rules): to them a timed answer is
+// nothing, so it can never permit more, nor for longer.
+inline constexpr const char* kTimed = "TIMED";
+inline constexpr const char* kAnswer = "ANSWER";
+inline constexpr const char* kUntil = "UNTIL";
 
 // Words of the values.
 inline constexpr const char* kPermit = "PERMIT";

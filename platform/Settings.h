@@ -28,6 +28,11 @@ inline constexpr int kMaxAlertTimeout = 3600;
 inline constexpr const char* kAwayAnswer = "AwayAnswer";
 inline constexpr const char* kAwayTimeout = "AwayTimeout";
 inline constexpr int kDefaultAwayTimeout = 30;
+// Minutes an alert's answer "for a time" lasts (1 to kMaxTimedAnswerMinutes;
+// missing or anything else: kDefaultTimedAnswerMinutes).
+inline constexpr const char* kTimedAnswerMinutes = "TimedAnswerMinutes";
+inline constexpr int kDefaultTimedAnswerMinutes = 60;
+inline constexpr int kMaxTimedAnswerMinutes = 7 * 24 * 60;
 // "1": every program the user starts runs under the firewall's hook (the
 // session's start-up files put it in LD_PRELOAD); missing or "0": only
 // programs started with zel-run.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rules/Rule.h"
+#include "rules/TimedAnswer.h"
 #include "platform/RulesFormat.h"
 
 #include <optional>
@@ -35,6 +36,9 @@ struct Application {
     std::optional<Permission> incoming;
     std::optional<Permission> outgoing;
     std::vector<Rule> rules;
+    // TIMED: answers for a time, in the order given; readers drop those
+    // that lack a direction, a permission or an end.
+    std::vector<TimedAnswer> timed;
 
     // Whether exactName is this entry's name.
     bool IsNamed(std::string_view exactName) const { return name && *name == exactName; }

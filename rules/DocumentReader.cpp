@@ -85,6 +85,28 @@ Rule ReadRule(const pugi::xml_node& node)
     return rule;
 }
 
+// A timed answer; nullopt for one that lacks what it must hold or holds
+// what no answer is made of: it answers nothing.
+std::optional<TimedAnswer> ReadTimedAnswer(const pugi::xml_node& node)
+{
+    const auto direction = TextOf(node, rf::kDirection);
+    const auto permission = TextOf(node, rf::kPermission);
+    const auto until = WholeNumber(TextOf(node, rf::kUntil).value_or(std::string()));
+    const std::optional<int> port = PortOf(TextOf(node, rf::kNumber).value_or("0"));
+    if (!direction || !permission || !until || !port)
+        return std::nullopt;
+    TimedAnswer answer;
+    answer.direction = DirectionOf(*direction);
+    answer.permission = PermissionOf(*permission);
+    if (answer.permission == Permission::kAsk)
+        return std::nullopt;
+    answer.until = *until;
+    answer.port = *port;
+    answer.address = platform::TrimBlanks(TextOf(node, rf::kIp).value_or(std::string()));
+    answer.host = platform::TrimBlanks(TextOf(node, rf::kHost).value_or(std::string()));
+    return answer;
+}
+
 std::optional<Permission> DefaultOf(const pugi::xml_node& node, const char* name)
 {
     const std::string word = TextOf(node, name).value_or(std::string());
@@ -105,6 +127,9 @@ Application Read(const pugi::xml_node& node)
     application.outgoing = DefaultOf(node, rf::kOutDef);
     for (const pugi::xml_node rule : node.child(rf::kRules).children())
         application.rules.push_back(ReadRule(rule));
+    for (const pugi::xml_node answer : node.child(rf::kTimed).children(rf::kAnswer))
+        if (auto timed = ReadTimedAnswer(answer))
+            application.timed.push_back(std::move(*timed));
     return application;
 }
 

@@ -97,6 +97,19 @@ void WriteRule(pugi::xml_node rules, const Rule& rule)
     }
 }
 
+void WriteTimedAnswer(pugi::xml_node timed, const TimedAnswer& answer)
+{
+    pugi::xml_node node = timed.append_child(rf::kAnswer);
+    AddText(node, rf::kDirection, WordOf(answer.direction));
+    AddText(node, rf::kPermission, WordOf(answer.permission));
+    AddText(node, rf::kUntil, std::to_string(answer.until));
+    AddText(node, rf::kNumber, std::to_string(answer.port));
+    if (!answer.address.empty())
+        AddText(node, rf::kIp, ValueText(answer.address));
+    if (!answer.host.empty())
+        AddText(node, rf::kHost, ValueText(answer.host));
+}
+
 void WriteApplication(pugi::xml_node root, const Application& application)
 {
     pugi::xml_node node = root.append_child(rf::kApplication);
@@ -114,11 +127,17 @@ void WriteApplication(pugi::xml_node root, const Application& application)
     AddText(node, rf::kIsService, application.service ? "1" : "0");
     AddText(node, rf::kInDef, application.incoming ? WordOf(*application.incoming) : "");
     AddText(node, rf::kOutDef, application.outgoing ? WordOf(*application.outgoing) : "");
-    if (application.rules.empty())
-        return;
-    pugi::xml_node rules = node.append_child(rf::kRules);
-    for (const Rule& rule : application.rules)
-        WriteRule(rules, rule);
+    if (!application.rules.empty()) {
+        pugi::xml_node rules = node.append_child(rf::kRules);
+        for (const Rule& rule : application.rules)
+            WriteRule(rules, rule);
+    }
+    // Apart from RULES, where readers that predate timed answers never look.
+    if (!application.timed.empty()) {
+        pugi::xml_node timed = node.append_child(rf::kTimed);
+        for (const TimedAnswer& answer : application.timed)
+            WriteTimedAnswer(timed, answer);
+    }
 }
 
 struct StringWriter : pugi::xml_writer {

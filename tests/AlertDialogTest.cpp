@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -65,8 +67,9 @@ TEST(AlertWindow, ShowsItsTextsWithOnlyTheLeftArrow)
     EXPECT_EQ(Child<QLabel>(dialog, "1004")->text(), Content(false).message);
     EXPECT_EQ(Child<QLabel>(dialog, "1008")->text(), "host1");
     EXPECT_EQ(Child<QLabel>(dialog, "path")->text(), "/usr/lib/git-core/git-remote-http");
-    EXPECT_EQ(Child<QCheckBox>(dialog, "1009")->text(), Content(false).checkBox);
-    EXPECT_FALSE(Child<QCheckBox>(dialog, "1009")->isChecked());
+    // For this connection only unless chosen otherwise.
+    EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kOnce);
+    EXPECT_FALSE(Child<QComboBox>(dialog, "1012")->isEnabled());
     // The captions as they were, with their keys marked.
     EXPECT_EQ(Child<QPushButton>(dialog, "1")->text(), "&Allow");
     EXPECT_EQ(Child<QPushButton>(dialog, "2")->text(), "&Block");
@@ -101,8 +104,11 @@ TEST(AlertWindow, TextsShowAsTheyStandNeverAsMarkup)
     const QString details = Child<QPlainTextEdit>(dialog, "details")->toPlainText();
     EXPECT_TRUE(details.contains("Command line: evil '<i>arg</i>'")) << details.toStdString();
     EXPECT_TRUE(details.contains("\\u{202e}")) << details.toStdString();
-    // "&" would turn the next letter into a shortcut and vanish from the text.
-    EXPECT_EQ(Child<QCheckBox>(dialog, "1009")->text(), "Apply my decision to all R&&D Tool outgoing traffic");
+    // Choices show their texts as they stand too (a combo box's items are plain).
+    content.timedMinutes = 60;
+    content.port = 22;
+    dialog.SetQuestion(content);
+    EXPECT_EQ(Child<QComboBox>(dialog, "1012")->itemText(0), content.peer + ", port 22");
 }
 
 TEST(AlertWindow, OutgoingArrowWalksTowardsTheRemoteParty)
@@ -278,7 +284,7 @@ TEST(AlertWindow, TheWindowManagersCloseBlocks)
     dialog.close();
     ASSERT_EQ(answered.count(), 1);
     EXPECT_EQ(answered.at(0).at(0).toInt(), AlertDialog::kBlock);
-    EXPECT_FALSE(answered.at(0).at(1).toBool());
+    EXPECT_EQ(answered.at(0).at(1).toInt(), AlertDialog::kOnce);
 }
 
 TEST(AlertWindow, ShowsHowManyWaitAndOffersTheSameAnswerForTheProgramsOwn)
@@ -294,7 +300,7 @@ TEST(AlertWindow, ShowsHowManyWaitAndOffersTheSameAnswerForTheProgramsOwn)
     EXPECT_EQ(also->text(), "Also for the 3 &waiting from this program");
     EXPECT_GT(dialog.height(), plainHeight);
     EXPECT_GT(Child<QPushButton>(dialog, "1")->geometry().top(), also->geometry().bottom());
-    EXPECT_GT(also->geometry().top(), Child<QCheckBox>(dialog, "1009")->geometry().top() + 10);
+    EXPECT_GT(also->geometry().top(), Child<QComboBox>(dialog, "1012")->geometry().bottom());
 
     // Only another program's wait: the count, no offer.
     also->setChecked(true);
@@ -315,47 +321,108 @@ TEST(AlertWindow, ShowsHowManyWaitAndOffersTheSameAnswerForTheProgramsOwn)
     EXPECT_TRUE(answered.at(0).at(3).toBool());
 }
 
-// A named outgoing peer adds "this host only", which means something only
-// once the answer applies beyond this connection.
-TEST(AlertWindow, OffersTheNamedHostOnlyWhenTheAnswerIsAppliedToAll)
+// How long and for what: this connection, until the program quits, for the
+// options' time, always; the peer and port, the named host, the port, or
+// any connection. The scope counts only for an answer that lasts; an engine
+// that predates them is offered what it takes (this connection or always,
+// for any connection or the named host).
+TEST(AlertWindow, OffersLengthsAndScopesTheAskingEngineTakes)
 {
-    AlertContent content = Content(false);
+    const auto items = [](QComboBox* box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
+        return texts.join(" | ").toStdString();
+    };
+    AlertContent content = Content(true);
     content.host = "api.example.org";
-    EXPECT_TRUE(Child<QCheckBox>(*std::make_unique<AlertDialog>(content), "1010")->isHidden()); // incoming: no name
-    EXPECT_TRUE(Child<QCheckBox>(*std::make_unique<AlertDialog>(Content(true)), "1010")->isHidden());
-
-    content.outgoing = true;
+    content.port = 443;
+    content.timedMinutes = 60;
     AlertDialog dialog(content);
-    auto* hostOnly = Child<QCheckBox>(dialog, "1010");
-    auto* applyToAll = Child<QCheckBox>(dialog, "1009");
-    ASSERT_TRUE(hostOnly && applyToAll);
-    EXPECT_FALSE(hostOnly->isHidden());
-    EXPECT_EQ(hostOnly->text(), "Only for connections to api.example.org");
-    EXPECT_GT(dialog.height(), AlertDialog(Content(true)).height());
-    EXPECT_GT(Child<QPushButton>(dialog, "1")->geometry().top(), hostOnly->geometry().bottom());
-    EXPECT_FALSE(hostOnly->isEnabled());
-    hostOnly->setChecked(true);
-    EXPECT_FALSE(dialog.HostOnly());
-    applyToAll->setChecked(true);
-    EXPECT_TRUE(hostOnly->isEnabled());
-    EXPECT_TRUE(dialog.HostOnly());
-    applyToAll->setChecked(false);
-    EXPECT_FALSE(dialog.HostOnly());
+    auto* length = Child<QComboBox>(dialog, "1011");
+    auto* scope = Child<QComboBox>(dialog, "1012");
+    EXPECT_EQ(items(length), "this connection only | until the program quits | for 1 hour | always");
+    EXPECT_EQ(items(scope), "api.example.org, port 443 | api.example.org, any port | port 443, any host | "
+                            "any connection of git-remote-http");
+    EXPECT_GT(Child<QPushButton>(dialog, "1")->geometry().top(), scope->geometry().bottom());
+    EXPECT_FALSE(scope->isEnabled());
+    length->setCurrentIndex(2);
+    EXPECT_TRUE(scope->isEnabled());
+    scope->setCurrentIndex(2);
+    QSignalSpy answered(&dialog, &AlertDialog::Answered);
+    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    dialog.Press(AlertDialog::kAllow);
+    ASSERT_EQ(answered.count(), 1);
+    EXPECT_EQ(answered.at(0).at(1).toInt(), AlertDialog::kTimed);
+    EXPECT_EQ(answered.at(0).at(2).toInt(), AlertDialog::kPort);
 
-    // The next question without a name: the line goes, and its choice with it.
-    applyToAll->setChecked(true);
-    dialog.SetQuestion(Content(true));
-    EXPECT_TRUE(hostOnly->isHidden());
-    EXPECT_FALSE(applyToAll->isChecked());
-    EXPECT_FALSE(dialog.HostOnly());
+    // The next question starts over, without a name: no host-only scope.
+    content.host.clear();
+    content.peer = "10.0.0.5";
+    content.timedMinutes = 90;
+    dialog.SetQuestion(content);
+    EXPECT_EQ(length->currentIndex(), 0);
+    EXPECT_FALSE(scope->isEnabled());
+    EXPECT_EQ(items(length), "this connection only | until the program quits | for 90 minutes | always");
+    EXPECT_EQ(items(scope), "10.0.0.5, port 443 | port 443, any host | any connection of git-remote-http");
+    EXPECT_EQ(AlertDialog::TimedWords(120), "for 2 hours");
+    EXPECT_EQ(AlertDialog::TimedWords(1), "for 1 minute");
 
-    // A long name is cut in its middle, whole in the tip.
+    // An older engine.
+    content.host = "api.example.org";
+    content.timedMinutes = 0;
+    dialog.SetQuestion(content);
+    EXPECT_EQ(items(length), "this connection only | always");
+    EXPECT_EQ(items(scope), "api.example.org, any port | any connection of git-remote-http");
+
+    // A long name is cut in its middle.
     content.host = QString(60, 'a') + ".tracker." + QString(60, 'b') + ".example";
-    AlertDialog longName(content);
-    const QString shown = Child<QCheckBox>(longName, "1010")->text();
+    content.timedMinutes = 60;
+    dialog.SetQuestion(content);
+    const QString shown = scope->itemText(0);
     EXPECT_LT(shown.size(), content.host.size());
-    EXPECT_TRUE(shown.endsWith("example"));
-    EXPECT_TRUE(Child<QCheckBox>(longName, "1010")->toolTip().endsWith(content.host));
+    EXPECT_TRUE(shown.endsWith("example, port 443")) << shown.toStdString();
+}
+
+// Once chosen, L and T reach the two choices by keyboard; before, no key
+// changes them.
+TEST(AlertWindow, LengthAndScopeAreChosenByKeyboardOnceTheAlertIsChosen)
+{
+    AlertContent content = Content(true);
+    content.port = 443;
+    content.timedMinutes = 60;
+    AlertDialog dialog(content);
+    QSignalSpy answered(&dialog, &AlertDialog::Answered);
+    dialog.Start();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    QTest::keyClick(&dialog, Qt::Key_L);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Down);
+    EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kOnce);
+    // Nor does a wheel turned over it.
+    auto* lengths = Child<QComboBox>(dialog, "1011");
+    QWheelEvent wheel(QPointF(5, 5), lengths->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(lengths, &wheel);
+    EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kOnce);
+    QTest::mouseClick(Child<QLabel>(dialog, "1004"), Qt::LeftButton);
+    ASSERT_TRUE(dialog.IsChosen());
+    QTest::keyClick(&dialog, Qt::Key_L);
+    ASSERT_EQ(QApplication::focusWidget(), Child<QComboBox>(dialog, "1011"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kTimed);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_T);
+    ASSERT_EQ(QApplication::focusWidget(), Child<QComboBox>(dialog, "1012"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(dialog.ChosenScope(), AlertDialog::kPort);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // never answers
+    EXPECT_EQ(answered.count(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A);
+    ASSERT_EQ(answered.count(), 1);
+    EXPECT_EQ(answered.at(0).at(1).toInt(), AlertDialog::kTimed);
+    EXPECT_EQ(answered.at(0).at(2).toInt(), AlertDialog::kPort);
 }
 
 TEST(AlertProgram, AnswersOnItsOutputAndWithoutADisplayByTheAwaySetting)

@@ -7,6 +7,7 @@
 #include "RendezvousListener.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -150,10 +151,12 @@ TEST_F(AlertQueue, OneClickAnswersTheWaitingQuestionsOfTheSameProgramOnly)
     ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 22; }));
     EXPECT_EQ(More()->text(), "21 more waiting");
     EXPECT_EQ(AlsoWaiting()->text(), "Also for the 19 &waiting from this program");
-    QCheckBox* applyToAll = dialog.findChild<QCheckBox*>("1009");
+    // These engines predate lengths and scopes: always, for any connection.
+    QComboBox* length = dialog.findChild<QComboBox*>("1011");
+    ASSERT_TRUE(length);
     Click("alsoWaiting");
     EXPECT_TRUE(AlsoWaiting()->isChecked());
-    applyToAll->setChecked(true);
+    length->setCurrentIndex(length->findData(AlertDialog::kAlways));
     Click("1");
     for (auto& asker : same)
         EXPECT_TRUE(WaitUntil([&] { return !asker->Answer().empty(); }));
@@ -437,4 +440,41 @@ TEST_F(AlertQueue, AQuestionArrivingWhileItLingersIsServedByTheSameWindow)
     EXPECT_EQ(finished.count(), 0);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(Peer(), "later.example");
+}
+
+// An engine that takes lengths and scopes gets them as chosen; one that
+// predates them gets only what it understands, and a lasting answer it
+// cannot hold is for this connection alone, never more.
+TEST_F(AlertQueue, AnswersCarryTheLengthAndScopeTheAskingEngineTakes)
+{
+    const auto choose = [this](int length, int scope) {
+        auto* lengths = dialog.findChild<QComboBox*>("1011");
+        auto* scopes = dialog.findChild<QComboBox*>("1012");
+        lengths->setCurrentIndex(lengths->findData(length));
+        scopes->setCurrentIndex(scopes->findData(scope));
+    };
+    auto newer = Connect();
+    newer->Send("caption\tX\npeer\tapi.example.com\nhost\tapi.example.com\ndirection\toutgoing\npath\t/usr/bin/tool\n"
+                "pid\t10\nchoices\t60\nport\t443\nend\n");
+    ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 1; }));
+    choose(AlertDialog::kTimed, AlertDialog::kPeerAndPort);
+    Click("1");
+    ASSERT_TRUE(WaitUntil([&] { return !newer->Answer().empty(); }));
+    EXPECT_EQ(newer->Answer(), "answer 1 0 for=timed to=peerport");
+
+    const std::pair<std::pair<int, int>, const char*> older[] = {
+        {{AlertDialog::kAlways, AlertDialog::kHost}, "answer 2 1 host"},
+        {{AlertDialog::kAlways, AlertDialog::kAny}, "answer 2 1"},
+        {{AlertDialog::kOnce, AlertDialog::kAny}, "answer 2 0"},
+    };
+    for (const auto& [choice, line] : older) {
+        auto asker = Connect();
+        asker->Send("caption\tX\npeer\tapi.example.com\nhost\tapi.example.com\ndirection\toutgoing\n"
+                    "path\t/usr/bin/tool\npid\t11\nend\n");
+        ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 1; }));
+        choose(choice.first, choice.second);
+        Click("2");
+        ASSERT_TRUE(WaitUntil([&] { return !asker->Answer().empty(); }));
+        EXPECT_EQ(asker->Answer(), line);
+    }
 }

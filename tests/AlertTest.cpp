@@ -551,3 +551,182 @@ TEST_F(EngineAlert, SocketLeftByAnEndedAlertIsReplaced)
     EXPECT_EQ(Recorded("alertpid").size(), 2u);
     EXPECT_TRUE(NoChildLeft());
 }
+
+namespace {
+
+// Every connection asked about.
+constexpr const char* kAskEverything =
+    "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF>"
+    "<OUTDEF>ASK</OUTDEF></APPLICATION></APPLICATIONS>\n";
+
+}  // namespace
+
+// "Until the program quits": this process keeps the answer for what it
+// covers, tells the panel nothing, and the next run of the program asks again.
+TEST_F(EngineAlert, UntilTheProgramQuitsHoldsInThisProcessOnlyAndTheNextRunAsksAgain)
+{
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ASSERT_TRUE(window);
+    sandbox.WriteRules(kAskEverything);
+    {
+        Engine engine(Options());
+        ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1,for=process,to=port", 1);
+        EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", nullptr, kTcp, 8443), 1);
+        // The same port at another address: answered, without a window, by
+        // the rules' path as well as the question's.
+        ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=2", 1);
+        EXPECT_EQ(engine.Approve(40001, 1, "10.0.0.9", kTcp, 8443), 1);
+        EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.9", nullptr, kTcp, 8443), 1);
+        EXPECT_EQ(AlertsShown(), 1);
+        // Another port, or incoming on that port, still asks.
+        EXPECT_EQ(engine.UserApprove(40002, 1, "10.0.0.5", nullptr, kTcp, 8444), 0);
+        EXPECT_EQ(engine.UserApprove(8443, 0, "10.0.0.5", nullptr, kTcp, 40000), 0);
+        EXPECT_EQ(AlertsShown(), 3);
+        EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+    }
+    // The program's next run.
+    Engine next(Options());
+    EXPECT_EQ(next.Approve(40000, 1, "10.0.0.5", kTcp, 8443), 2);
+    EXPECT_EQ(next.UserApprove(40000, 1, "10.0.0.5", nullptr, kTcp, 8443), 0);
+    EXPECT_EQ(AlertsShown(), 4);
+}
+
+// "For 1 hour" (the options' length): posted to the panel with its end,
+// answering what it covers until then by this process's clock, and asked
+// again once the hour has passed.
+TEST_F(EngineAlert, ForAnHourIsPostedWithItsEndAndAskedAgainAfterTheHour)
+{
+    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    ASSERT_TRUE(window);
+    sandbox.WriteRules(kAskEverything);
+    std::time_t now = 1'800'000'000;
+    engine::EngineOptions options = Options();
+    options.now = [&now] { return now; };
+    Engine engine(options);
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1,for=timed,to=peerport", 1);
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "Api.Example.COM", kTcp, 443), 1);
+    EXPECT_EQ(Recorded("choices"), std::vector<std::string> {"60"});
+    EXPECT_EQ(Recorded("port"), std::vector<std::string> {"443"});
+    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(platform::windows::ParamCode(message->lParam), platform::kCodeScopedAnswer);
+    EXPECT_EQ(message->data, "OUTGOING PERMIT 1800003600 443 - api.example.com\n" + engine.Carrier().exePath);
+
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=2", 1);
+    const char* names[] = {"api.example.com"};
+    now += 3599;
+    EXPECT_EQ(engine.ApproveNames(40001, 1, "10.0.0.6", names, 1, kTcp, 443, nullptr), 1);
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", "api.example.com", kTcp, 443), 1);
+    EXPECT_EQ(engine.UserApprove(40002, 1, "10.0.0.6", "api.example.com", kTcp, 80), 0); // another port
+    EXPECT_EQ(AlertsShown(), 2);
+    now += 1;
+    EXPECT_EQ(engine.ApproveNames(40003, 1, "10.0.0.6", names, 1, kTcp, 443, nullptr), 2);
+    EXPECT_EQ(engine.UserApprove(40003, 1, "10.0.0.6", "api.example.com", kTcp, 443), 0);
+    EXPECT_EQ(AlertsShown(), 3);
+}
+
+// A timed answer in the rules file answers what the rules would ask until
+// its end, by the engine's own clock (no panel needs to run or remove it),
+// and never overrides what the rules decide.
+TEST_F(EngineAlert, TimedAnswerInTheFileEndsByTheEnginesClockAlone)
+{
+    sandbox.WriteRules(
+        "<APPLICATIONS><APPLICATION><EXENAME>TOOL.EXE</EXENAME><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF>"
+        "<OUTDEF>ASK</OUTDEF><RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE>"
+        "<ENABLE>1</ENABLE><PORTS><PORT><NUMBER>25</NUMBER></PORT></PORTS></RULE></RULES>"
+        "<TIMED><ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>1800000100</UNTIL>"
+        "<NUMBER>0</NUMBER></ANSWER>"
+        "<ANSWER><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><UNTIL>1800000050</UNTIL>"
+        "<NUMBER>22</NUMBER><IP>10.0.0.7</IP></ANSWER></TIMED></APPLICATION></APPLICATIONS>\n");
+    std::time_t now = 1'800'000'000;
+    engine::EngineOptions options = Options();
+    options.now = [&now] { return now; };
+    Engine engine(options);
+    EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", kTcp, 443), 1);
+    const int reloads = engine.Reloads();
+    EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", kTcp, 25), 0); // the rule decides
+    EXPECT_EQ(engine.Approve(22, 0, "10.0.0.7", kTcp, 40000), 0);
+    EXPECT_EQ(engine.Approve(22, 0, "10.0.0.8", kTcp, 40000), 2); // another peer
+    now = 1'800'000'050;
+    EXPECT_EQ(engine.Approve(22, 0, "10.0.0.7", kTcp, 40000), 2);
+    EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", kTcp, 443), 1);
+    now = 1'800'000'100;
+    EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", kTcp, 443), 2);
+    EXPECT_EQ(engine.Reloads(), reloads); // no reload was needed to end them
+}
+
+// A lasting answer given in one alert answers this process's other open
+// questions it covers (another peer on that port), not those it does not.
+TEST_F(EngineAlert, LastingAnswerClosesTheOpenQuestionsItCovers)
+{
+    sandbox.WriteRules(kAskEverything);
+    Engine engine(Options());
+    auto covered = std::async(std::launch::async,
+                              [&] { return engine.UserApprove(40001, 1, "10.0.0.6", "script:wait", kTcp, 8080); });
+    auto other = std::async(std::launch::async,
+                            [&] { return engine.UserApprove(40002, 1, "10.0.0.6", "script:wait", kTcp, 8081); });
+    // Both shown before the answer is given.
+    for (int i = 0; i < 250 && AlertsShown() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(AlertsShown(), 2);
+    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,for=process,to=port,delay=100", kTcp, 8080), 1);
+    ASSERT_EQ(covered.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(covered.get(), 1);
+    EXPECT_EQ(other.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+    // Its own port's answer, Block until the program quits, closes it.
+    ASSERT_EQ(engine.UserApprove(40003, 1, "10.0.0.7", "script:answer=2,for=process,to=port", kTcp, 8081), 0);
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(other.get(), 0);
+    EXPECT_EQ(AlertsShown(), 4);
+}
+
+// The control panel's own questions (for the kernel backstop) take no length
+// or scope: their alert is asked without "choices". An answer line's length
+// and scope read as the engine acts on them; always for any connection or
+// the host is the ticked answer an older alert gave.
+TEST_F(EngineAlert, AnswerLinesReadTheirLengthAndScope)
+{
+    engine::AlertTexts texts;
+    texts.caption = "ZEL - TCP Connection Alert!";
+    texts.peer = "10.0.0.5";
+    const auto ask = [&texts](const char* script) {
+        ::setenv("ZEL_TEST_ALERT_SCRIPT", script, 1);
+        return engine::RunAlert(texts, [] { return 0; });
+    };
+    engine::AlertResult result = ask("answer=1");
+    EXPECT_EQ(result.button, 1);
+    EXPECT_EQ(result.length, engine::AnswerLength::kOnce);
+    EXPECT_TRUE(Recorded("choices").empty());
+    EXPECT_TRUE(Recorded("port").empty());
+
+    texts.timedMinutes = 30;
+    texts.port = 443;
+    struct Case {
+        const char* script;
+        engine::AnswerLength length;
+        engine::AnswerScope scope;
+        bool ticked;
+        bool hostOnly;
+    };
+    using L = engine::AnswerLength;
+    using S = engine::AnswerScope;
+    const Case cases[] = {
+        {"answer=1,for=always,to=any", L::kAlways, S::kAny, true, false},
+        {"answer=1,for=always,to=host", L::kAlways, S::kHost, true, true},
+        {"answer=1,for=always,to=port", L::kAlways, S::kPort, false, false},
+        {"answer=2,for=timed,to=peerport", L::kTimed, S::kPeerAndPort, false, false},
+        {"answer=2,for=process,to=any", L::kProcess, S::kAny, false, false},
+        {"answer=2,for=never,to=any", L::kOnce, S::kPeerAndPort, false, false}, // unknown: this connection
+        {"answer=1,for=timed,to=all", L::kOnce, S::kPeerAndPort, false, false},
+        {"answer=1,ticked=1", L::kAlways, S::kAny, true, false},                  // an older alert's
+    };
+    for (const Case& c : cases) {
+        result = ask(c.script);
+        EXPECT_EQ(result.length, c.length) << c.script;
+        EXPECT_EQ(result.scope, c.scope) << c.script;
+        EXPECT_EQ(result.ticked, c.ticked) << c.script;
+        EXPECT_EQ(result.hostOnly, c.hostOnly) << c.script;
+    }
+    EXPECT_EQ(Recorded("choices").size(), std::size(cases));
+    EXPECT_EQ(Recorded("port").back(), "443");
+}

@@ -7,6 +7,7 @@
 #include "core/PanelCore.h"
 #include "core/ProcessList.h"
 #include "core/RuleChecks.h"
+#include "core/TimedAnswers.h"
 
 #include "Sandbox.h"
 #include "engine/HostPattern.h"
@@ -15,6 +16,7 @@
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
+#include "rules/DocumentReader.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -603,4 +605,106 @@ TEST(RuleChecks, PortsFileIsReadToItsLastLine)
     WriteText(path, "dns 53\r\nbroken line\r\nhttp 80\r\n");
     EXPECT_EQ(panel::LoadPortsFile(path).size(), 1u); // reading stops at a line without a number
     EXPECT_TRUE(panel::LoadPortsFile(sandbox.root + "/missing.txt").empty());
+}
+
+// Answers for a peer, a port or both (code 12): for a time they are stored
+// with their end where the panel lists them, always as a rule first among
+// the program's rules; one of the same scope gives way. Once ended they are
+// gone from the file, and each program concerned is told.
+TEST_F(RunningPrograms, TimedAnswersAreStoredWithTheirEndAndGoneFromTheFileAfterIt)
+{
+    const int64_t now = std::time(nullptr);
+    const std::string hour = std::to_string(now + 3600);
+    const std::string later = std::to_string(now + 7200);
+    const std::vector<panel::AlertAnswer> answers = {
+        {platform::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr", "OUTGOING PERMIT " + hour + " 443 - api.example.com"},
+        {platform::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr", "OUTGOING DENY " + later + " 443 - api.example.com"},
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "INCOMING DENY " + hour + " 22 10.0.0.7 -"},
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 8080 - -"},
+        // Not stored: ended already, a pattern for a name, an address that is none,
+        // always for every connection (that is the default's code), longer than any length.
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + std::to_string(now - 1) + " 1 - -"},
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + hour + " 2 - *.example.com"},
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + hour + " 3 10.0.0 -"},
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 0 - -"},
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor",
+         "OUTGOING PERMIT " + std::to_string(now + 8 * 24 * 3600) + " 4 - -"},
+    };
+    ASSERT_TRUE(panel::StoreAnswers(state, answers));
+    EXPECT_EQ(state.Updates().Text(), " FIREFOX-ESR EDITOR");
+
+    const auto reread = [this] {
+        const auto document = rules::ReadDocument(testing_support::ReadText(sandbox.rulesFile));
+        EXPECT_TRUE(document);
+        return document.value_or(rules::Document());
+    };
+    rules::Document file = reread();
+    const rules::Application* firefox = file.Find("/usr/bin/firefox-esr"); // new: bound to its file
+    ASSERT_TRUE(firefox);
+    ASSERT_EQ(firefox->timed.size(), 1u); // the later answer replaced the first
+    EXPECT_EQ(firefox->timed[0].permission, rules::Permission::kDeny);
+    EXPECT_EQ(firefox->timed[0].until, now + 7200);
+    EXPECT_EQ(firefox->timed[0].host, "api.example.com");
+    const rules::Application* editor = file.Find("EDITOR");
+    ASSERT_TRUE(editor);
+    ASSERT_EQ(editor->timed.size(), 1u);
+    EXPECT_EQ(editor->timed[0].address, "10.0.0.7");
+    EXPECT_EQ(editor->timed[0].direction, rules::Direction::kIncoming);
+    // Always for port 8080: a rule, first.
+    ASSERT_EQ(editor->rules.size(), 2u);
+    EXPECT_EQ(editor->rules[0].permission, rules::Permission::kPermit);
+    EXPECT_EQ(editor->rules[0].ports, std::vector<rules::Port> {rules::Port::Numbered(8080)});
+
+    const std::vector<panel::TimedEntry> listed = panel::ListTimedAnswers(state);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].exeName, "EDITOR"); // the first to end first
+    EXPECT_EQ(panel::DescribeAnswer(listed[0].answer), "Block incoming from 10.0.0.7, port 22");
+    EXPECT_EQ(panel::DescribeAnswer(listed[1].answer), "Block outgoing to api.example.com, port 443");
+    EXPECT_EQ(panel::NextAnswerEnd(state), now + 3600);
+
+    // Nothing has ended yet: nothing is written.
+    state.Updates().Remove("FIREFOX-ESR");
+    state.Updates().Remove("EDITOR");
+    EXPECT_EQ(panel::RemoveEndedAnswers(state, now + 3599), 0);
+    EXPECT_EQ(state.Updates().Text(), "");
+    EXPECT_EQ(panel::RemoveEndedAnswers(state, now + 3600), 1);
+    EXPECT_EQ(state.Updates().Text(), " EDITOR");
+    file = reread();
+    EXPECT_TRUE(file.Find("EDITOR")->timed.empty());
+    EXPECT_EQ(file.Find("EDITOR")->rules.size(), 2u);
+    EXPECT_EQ(file.Find("/usr/bin/firefox-esr")->timed.size(), 1u);
+    // The user ends the other one before its time.
+    ASSERT_TRUE(panel::EndTimedAnswer(state, panel::ListTimedAnswers(state).at(0)));
+    EXPECT_TRUE(reread().Find("/usr/bin/firefox-esr")->timed.empty());
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile).find("<TIMED>"), std::string::npos);
+    EXPECT_FALSE(panel::NextAnswerEnd(state));
+}
+
+TEST(TimedAnswerTexts, TimeLeftReadsInHoursMinutesAndSeconds)
+{
+    const std::pair<int64_t, const char*> cases[] = {
+        {-5, "ended"}, {0, "ended"}, {1, "1 s"}, {59, "59 s"}, {60, "1 min"}, {61, "2 min"},
+        {3599, "1 h 00 min"}, {3600, "1 h 00 min"}, {3661, "1 h 02 min"}, {36000, "10 h 00 min"},
+    };
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(panel::TimeLeftText(seconds), text) << seconds;
+}
+
+// Cancel in the advanced window puts the program back as it was when the
+// window opened, except its answers for a time: one that ended meanwhile
+// stays gone, one given meanwhile stays.
+TEST_F(RunningPrograms, CancelledEditKeepsTheTimedAnswersOfNow)
+{
+    const int64_t now = std::time(nullptr);
+    rules::Application* editor = state.Rules().Find("EDITOR");
+    ASSERT_TRUE(editor);
+    editor->timed = {{rules::Direction::kOutgoing, rules::Permission::kPermit, now + 60, 443, "", ""}};
+    const rules::Application saved = *editor;
+    editor->outgoing = rules::Permission::kPermit; // the edit
+    editor->timed = {{rules::Direction::kOutgoing, rules::Permission::kDeny, now + 3600, 25, "", ""}};
+    ASSERT_TRUE(state.RestoreApplication(saved));
+    editor = state.Rules().Find("EDITOR");
+    EXPECT_EQ(editor->outgoing, rules::Permission::kDeny);
+    ASSERT_EQ(editor->timed.size(), 1u);
+    EXPECT_EQ(editor->timed[0].port, 25);
 }

@@ -4,6 +4,8 @@
 #include "core/InterceptorLibrary.h"
 #include "core/PanelCore.h"
 #include "dialogs/AwayDecisionsWindow.h"
+#include "dialogs/TimedAnswersWindow.h"
+#include "dialogs/ToolsOption.h"
 #include "windows/AwayNotice.h"
 #include "core/SingleInstance.h"
 #include "windows/MainForm.h"
@@ -15,6 +17,7 @@
 #include "platform/AwayDecisions.h"
 #include "platform/FileDigest.h"
 #include "platform/Presence.h"
+#include "platform/Registry.h"
 #include "platform/SharedBlock.h"
 
 #include <QAction>
@@ -24,6 +27,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -484,4 +488,86 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     ChildProcess again({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
     EXPECT_EQ(again.ReadLine(), std::optional<std::string>("connected ok"));
     EXPECT_TRUE(platform::away::ReadAll(platform::away::ListPath()).empty());
+}
+
+// "For 1 hour, this port": the answer goes into the file with its end; a new
+// process of the program is let through by it without a question, and once
+// the user ends it in the list the next one is asked again; a running
+// process takes the end as any rule change.
+TEST_F(PanelWithHost, AnswerForATimeHoldsForNewProcessesUntilTheUserEndsIt)
+{
+    WriteRules(App("ANY", "ASK", "ASK"));
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"tcp-server", "127.0.0.2", "21303"});
+    ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "50"},
+                         Hooked(Alerting("answer=1,for=timed,to=port")));
+    EXPECT_EQ(NextResult(program), "ok");
+    ASSERT_TRUE(WaitFor([&] {
+        const rules::Application* app = state.Rules().Find(NETPEER);
+        return app && !app->timed.empty();
+    }));
+    const rules::TimedAnswer stored = state.Rules().Find(NETPEER)->timed.at(0);
+    EXPECT_EQ(stored.port, 21303);
+    EXPECT_EQ(stored.permission, rules::Permission::kPermit);
+    EXPECT_NEAR(static_cast<double>(stored.until), static_cast<double>(std::time(nullptr) + 3600), 30);
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<TIMED><ANSWER>"), std::string::npos);
+    // The program's default is untouched: the answer is for its time only.
+    EXPECT_FALSE(state.Rules().Find(NETPEER)->outgoing == rules::Permission::kPermit);
+
+    ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "2", "50"},
+                       Hooked(Alerting("answer=2")));
+    EXPECT_EQ(NextResult(again), "ok");
+    EXPECT_EQ(NextResult(again), "ok");
+    EXPECT_EQ(AlertsShown(), 1u);
+
+    TimedAnswersWindow window(state, &form);
+    auto* list = Part<QTreeWidget>(window, "TimedList");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "Allow outgoing on port 21303, any host");
+    EXPECT_TRUE(list->topLevelItem(0)->text(2).endsWith("min")) << list->topLevelItem(0)->text(2).toStdString();
+    window.findChild<QPushButton*>("EndTimed")->click();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(state.Rules().Find(NETPEER)->timed.empty());
+    EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile).find("<TIMED>"), std::string::npos);
+
+    ChildProcess asked({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "50"},
+                       Hooked(Alerting("answer=2")));
+    EXPECT_EQ(NextResult(asked), "refused");
+    EXPECT_EQ(AlertsShown(), 2u);
+}
+
+// The length of an answer "for a time" is an option: shown, stored as
+// TimedAnswerMinutes (which every engine reads at each alert) and read back;
+// the list of the answers opens from beside it.
+TEST(TimedAnswerOptions, TheLengthIsStoredAndTheListOpensFromTheOptions)
+{
+    testing_support::Sandbox sandbox;
+    sandbox.SetSetting("LogFileCount", "30");
+    panel::PanelCore core;
+    core.LoadSettings(std::time(nullptr));
+    panel::Options current = panel::Options::Of(core.Settings());
+    EXPECT_EQ(current.timedAnswerMinutes, 60);
+    int listed = 0;
+    ToolsOption options(
+        current, 1000,
+        [&core](const panel::Options& chosen) { return panel::StoreOptions(core.Settings(), chosen, std::time(nullptr)); },
+        nullptr, [&listed](QWidget*) { ++listed; });
+    auto* minutes = Part<QSpinBox>(options, "TimedAnswerMinutes");
+    EXPECT_EQ(minutes->value(), 60);
+    EXPECT_EQ(minutes->maximum(), 7 * 24 * 60);
+    Part<QPushButton>(options, "TimedAnswersButton")->click();
+    EXPECT_EQ(listed, 1);
+    minutes->setValue(90);
+    Part<QPushButton>(options, "OkBtn")->click();
+    EXPECT_EQ(platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+                                            "TimedAnswerMinutes"),
+              "90");
+    EXPECT_EQ(panel::Options::Of(core.Settings()).timedAnswerMinutes, 90);
+    // A value no option allows reads as the default.
+    sandbox.SetSetting("TimedAnswerMinutes", "0");
+    EXPECT_EQ(panel::Options::Of(core.Settings()).timedAnswerMinutes, 60);
 }

@@ -7,6 +7,9 @@
 #include "rules/DocumentWriter.h"
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <sstream>
 
 namespace rf = platform::rules_format;
 using rules::Direction;
@@ -369,4 +372,79 @@ TEST(RulesModel, TextsOutsideXmlKeepTheFileWellFormedAndTheirMeaning)
     table.LoadRulesFromText(text, *app.name);
     EXPECT_EQ(table.MatchRules(engine::kOutgoing, 443, "10.0.0.1"), engine::kDeny);
     EXPECT_EQ(table.MatchRules(engine::kOutgoing, 443, "10.0.0.2"), engine::kPermit);
+}
+
+// Timed answers live in TIMED, apart from RULES: they are read and written
+// back as they are, and one that lacks what it must hold answers nothing.
+TEST(RulesModel, TimedAnswersAreKeptWithTheirEndAndMalformedOnesAreDropped)
+{
+    const std::string text = Document(
+        "<APPLICATION><EXENAME>CURL</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><TIMED>"
+        "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>1800003600</UNTIL>"
+        "<NUMBER>443</NUMBER><HOST>api.example.com</HOST></ANSWER>"
+        "<ANSWER><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><UNTIL> 1800000060 </UNTIL>"
+        "<NUMBER>22</NUMBER><IP>10.0.0.7</IP></ANSWER>"
+        "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><NUMBER>80</NUMBER></ANSWER>"
+        "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>ASK</PERMISSION><UNTIL>1</UNTIL></ANSWER>"
+        "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>soon</UNTIL></ANSWER>"
+        "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>1</UNTIL>"
+        "<NUMBER>http</NUMBER></ANSWER>"
+        "</TIMED></APPLICATION>");
+    const rules::Document document = Read(text);
+    const rules::Application& curl = document.applications.at(0);
+    ASSERT_EQ(curl.timed.size(), 2u);
+    EXPECT_EQ(curl.timed[0], (rules::TimedAnswer {Direction::kOutgoing, Permission::kPermit, 1800003600, 443, "",
+                                                  "api.example.com"}));
+    EXPECT_EQ(curl.timed[1], (rules::TimedAnswer {Direction::kIncoming, Permission::kDeny, 1800000060, 22, "10.0.0.7", ""}));
+    EXPECT_EQ(Read(rules::WriteDocument(document)), document);
+    EXPECT_EQ(rules::AnswerOfText(rules::AnswerText(curl.timed[0])), curl.timed[0]);
+    EXPECT_EQ(rules::AnswerOfText(rules::AnswerText(curl.timed[1])), curl.timed[1]);
+    for (const char* bad : {"", "OUTGOING ASK 1 443 - -", "SIDEWAYS PERMIT 1 1 - -",
+                            "OUTGOING PERMIT -1 443 - -", "OUTGOING PERMIT 1 70000 - -", "OUTGOING PERMIT 1 1 1.2.3.4 a.b",
+                            "OUTGOING PERMIT 1 1 - - more"})
+        EXPECT_FALSE(rules::AnswerOfText(bad)) << bad;
+}
+
+// A reader that predates timed answers reads EXENAME, the defaults and
+// RULES: the file written with a timed Allow is, in all it reads, the file
+// written without it, so it never permits what the answer allowed, neither
+// during its time nor after it; today's engine permits it until its end only.
+TEST(RulesModel, AReaderThatPredatesTimedAnswersNeverPermitsWhatTheyAllow)
+{
+    rules::Document without = Read(Document(
+        "<APPLICATION><EXENAME>CURL</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><RULES><RULE><DIRECTION>OUTGOING"
+        "</DIRECTION><PERMISSION>ASK</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>0</NUMBER></PORT></PORTS></RULE>"
+        "</RULES></APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"
+        "</APPLICATION>"));
+    rules::Document with = without;
+    with.applications[0].timed = {{Direction::kOutgoing, Permission::kPermit, 1800003600, 443, "", ""},
+                                  {Direction::kIncoming, Permission::kPermit, 1800003600, 0, "", ""}};
+    const std::string withText = rules::WriteDocument(with);
+    const std::string withoutText = rules::WriteDocument(without);
+
+    // What an older reader looks at: everything but TIMED, found by name.
+    pugi::xml_document older;
+    ASSERT_TRUE(older.load_string(withText.c_str()));
+    for (pugi::xml_node application : older.document_element().children())
+        while (application.remove_child(rf::kTimed)) {
+        }
+    std::ostringstream olderText;
+    older.save(olderText, "", pugi::format_raw | pugi::format_no_declaration);
+    EXPECT_EQ(olderText.str() + "\n", withoutText);
+    EXPECT_NE(withText, withoutText);
+    EXPECT_EQ(Decisions(olderText.str(), "CURL"), Decisions(withoutText, "CURL"));
+
+    engine::RuleTable olderTable;
+    olderTable.LoadRulesFromText(olderText.str(), "CURL");
+    EXPECT_TRUE(olderTable.timedAnswers.Empty());
+    EXPECT_EQ(olderTable.MatchRules(engine::kOutgoing, 443, "10.0.0.5"), engine::kAsk);
+    EXPECT_EQ(olderTable.MatchRules(engine::kIncoming, 8080, "10.0.0.5"), engine::kAsk);
+
+    // Today's reader: the rules ask, the timed answer answers until its end.
+    engine::RuleTable table;
+    table.LoadRulesFromText(withText, "CURL");
+    EXPECT_EQ(table.MatchRules(engine::kOutgoing, 443, "10.0.0.5"), engine::kAsk);
+    EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 443, "10.0.0.5", nullptr, 0, 1800003599), engine::kPermit);
+    EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 443, "10.0.0.5", nullptr, 0, 1800003600), engine::kAsk);
+    EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 80, "10.0.0.5", nullptr, 0, 1800000000), engine::kAsk);
 }

@@ -7,6 +7,8 @@
 //   ...,timedout=1              the answer says the time ran out
 //   ...,host=1                  the answer applies to the named host only
 //   ...,away=1                  the answer says the away setting gave it
+//   ...,for=LENGTH,to=SCOPE     the answer's length and scope (once, process,
+//                               timed, always; peerport, host, port, any)
 //   wait                        answer only when told to press a button
 //   cue=PATH                    answer once the file PATH exists: "1" Allow, else Block
 //                               (or when told to press a button); a question its
@@ -189,6 +191,15 @@ void Ask(int in, int out)
         std::this_thread::sleep_for(std::chrono::milliseconds(Field(script, "delay=", 0)));
     }
     channel.Stop();
+    const auto word = [&script](const char* name) {
+        const size_t at = script.find(name);
+        return at == std::string::npos ? std::string()
+                                       : script.substr(at + std::strlen(name), script.find(',', at) - at - std::strlen(name));
+    };
+    if (!word("for=").empty()) {
+        channel.Say("answer " + std::to_string(button) + " 0 for=" + word("for=") + " to=" + word("to=") + "\n");
+        return;
+    }
     channel.Say("answer " + std::to_string(button) + " " + std::to_string(ticked)
                 + (Field(script, "timedout=", 0) ? " timeout"
                    : Field(script, "host=", 0)   ? " host"

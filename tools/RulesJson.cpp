@@ -1,6 +1,7 @@
 #include "RulesJson.h"
 
 #include "platform/AddressRange.h"
+#include "platform/HostName.h"
 #include "platform/HostPatterns.h"
 #include "platform/RulesFormat.h"
 
@@ -61,6 +62,8 @@ ordered_json ApplicationJson(const rules::Application& app)
     out["description"] = app.description;
     out["path"] = app.path;
     out["bypath"] = app.byPath;
+    if (!app.fileHash.empty())
+        out["filehash"] = app.fileHash;
     out["service"] = app.service;
     if (app.incoming)
         out["incoming"] = rules::WordOf(*app.incoming);
@@ -69,6 +72,19 @@ ordered_json ApplicationJson(const rules::Application& app)
     out["rules"] = ordered_json::array();
     for (const rules::Rule& rule : app.rules)
         out["rules"].push_back(RuleJson(rule));
+    // Answers for a time, only where there are some.
+    for (const rules::TimedAnswer& answer : app.timed) {
+        ordered_json timed = ordered_json::object();
+        timed["direction"] = rules::WordOf(answer.direction);
+        timed["permission"] = rules::WordOf(answer.permission);
+        timed["until"] = answer.until;
+        timed["port"] = answer.port;
+        if (!answer.address.empty())
+            timed["address"] = answer.address;
+        if (!answer.host.empty())
+            timed["host"] = answer.host;
+        out["timed"].push_back(std::move(timed));
+    }
     return out;
 }
 
@@ -194,21 +210,62 @@ rules::Rule RuleOfJson(const ordered_json& json, const std::string& where)
     return rule;
 }
 
+// A whole number within bounds.
+int64_t WholeOfJson(const Fields& fields, const char* name, int64_t most)
+{
+    const ordered_json* value = fields.Get(name);
+    if (!value || !value->is_number_integer() || value->get<int64_t>() < 0 || value->get<int64_t>() > most)
+        throw Fault {fields.Where() + ": \"" + name + "\" must be a whole number from 0 to " + std::to_string(most)};
+    return value->get<int64_t>();
+}
+
+rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& where)
+{
+    const Fields fields(json, where, {"direction", "permission", "until", "port", "address", "host"});
+    rules::TimedAnswer answer;
+    const auto direction = fields.Word("direction", {rf::kIncoming, rf::kOutgoing}, &rules::DirectionOf);
+    const auto permission = fields.Word("permission", {rf::kPermit, rf::kDeny}, &rules::PermissionOf);
+    if (!direction || !permission)
+        throw Fault {where + ": an answer for a time needs its direction and permission"};
+    answer.direction = *direction;
+    answer.permission = *permission;
+    answer.until = WholeOfJson(fields, "until", int64_t {1} << 40);
+    answer.port = static_cast<int>(WholeOfJson(fields, "port", 65535));
+    answer.address = fields.Text("address").value_or("");
+    answer.host = fields.Text("host").value_or("");
+    if (!answer.address.empty() && !platform::ParseAddress(answer.address))
+        throw Fault {where + ": \"" + answer.address + "\" is no address"};
+    if (!answer.host.empty()) {
+        char normal[platform::kMaxHostName + 1];
+        const size_t length = platform::NormalizeHostName(answer.host.data(), answer.host.size(), normal, sizeof normal);
+        if (length == 0 || std::string_view(normal, length) != answer.host)
+            throw Fault {where + ": \"" + answer.host + "\" is no host name as the engine writes one"};
+    }
+    if (!answer.address.empty() && !answer.host.empty())
+        throw Fault {where + ": an answer for a time is for an address or a host, not both"};
+    return answer;
+}
+
 rules::Application ApplicationOfJson(const ordered_json& json, const std::string& where)
 {
-    const Fields fields(json, where, {"name", "description", "path", "bypath", "service", "incoming", "outgoing", "rules"});
+    const Fields fields(json, where, {"name", "description", "path", "bypath", "filehash", "service", "incoming",
+                                      "outgoing", "rules", "timed"});
     rules::Application app;
     app.name = fields.Text("name");
     const std::string named = app.name ? where + " (" + *app.name + ")" : where;
     app.description = fields.Text("description").value_or("");
     app.path = fields.Text("path").value_or("");
     app.byPath = fields.Flag("bypath").value_or(false);
+    app.fileHash = fields.Text("filehash").value_or("");
     app.service = fields.Flag("service").value_or(false);
     app.incoming = fields.Word("incoming", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
     app.outgoing = fields.Word("outgoing", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
     const ordered_json& list = fields.List("rules", false);
     for (size_t i = 0; i < list.size(); ++i)
         app.rules.push_back(RuleOfJson(list[i], named + ", rule " + std::to_string(i + 1)));
+    const ordered_json& timed = fields.List("timed", false);
+    for (size_t i = 0; i < timed.size(); ++i)
+        app.timed.push_back(TimedOfJson(timed[i], named + ", answer for a time " + std::to_string(i + 1)));
     return app;
 }
 

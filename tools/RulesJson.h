@@ -15,7 +15,9 @@
 //     "rules": [{"name": "Web", "direction": "OUTGOING", "permission": "PERMIT",
 //       "enabled": true, "listed": true,
 //       "ports": [{"port": "443", "alias": "https",
-//                  "addresses": ["192.0.2.1", "10.0.0.0/8"], "hosts": ["*.example.org"]}]}]}]}
+//                  "addresses": ["192.0.2.1", "10.0.0.0/8"], "hosts": ["*.example.org"]}]}],
+//     "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 1800003600,
+//                "port": 443, "host": "api.example.org"}]}]}
 namespace rules_json {
 
 std::string Export(const rules::Document& document);

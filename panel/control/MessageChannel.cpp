@@ -103,6 +103,7 @@ void MessageChannel::Handle(uint32_t, int64_t lParam, const std::string& data)
     case platform::kCodeOutgoingPermitted:
     case platform::kCodeOutgoingHostBlocked:
     case platform::kCodeOutgoingHostPermitted:
+    case platform::kCodeScopedAnswer:
         if (auto answer = TakeAnswer(code, argument, data))
             emit Answers({std::move(*answer)});
         break;

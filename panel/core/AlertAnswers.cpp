@@ -5,9 +5,12 @@
 #include "platform/FileDigest.h"
 #include "platform/Constants.h"
 #include "platform/HostName.h"
+#include "platform/AddressRange.h"
 #include "platform/Processes.h"
+#include "platform/Settings.h"
 
 #include <algorithm>
+#include <ctime>
 #include <map>
 
 namespace panel {
@@ -73,6 +76,82 @@ bool IsPlainHostName(const std::string& hostName, uint32_t processId, const char
     return false;
 }
 
+// Whether two answers cover the same connections.
+bool SameScope(const rules::TimedAnswer& a, const rules::TimedAnswer& b)
+{
+    return a.direction == b.direction && a.port == b.port && a.address == b.address && a.host == b.host;
+}
+
+// The rule an answer "always" for a peer, a port or both makes.
+rules::Rule ScopedRule(const rules::TimedAnswer& answer)
+{
+    rules::Port port = rules::Port::Numbered(answer.port);
+    if (!answer.host.empty())
+        port.hosts = std::vector<std::string> {answer.host};
+    else if (!answer.address.empty())
+        port.addresses = std::vector<std::string> {answer.address};
+    rules::Rule rule;
+    rule.name = !answer.host.empty() ? answer.host : !answer.address.empty() ? answer.address : "port " + std::to_string(answer.port);
+    rule.permission = answer.permission;
+    rule.direction = answer.direction;
+    rule.inForce = true;
+    rule.ports = rules::PortsForOlderReaders(port, answer.direction, answer.permission);
+    return rule;
+}
+
+// Code 12: a timed answer first among the program's timed answers, or a
+// rule first among its rules for one that lasts always; either replaces an
+// earlier one of the same scope.
+void StoreScopedAnswer(rules::Application& app, const rules::TimedAnswer& answer)
+{
+    std::erase_if(app.timed, [&answer](const rules::TimedAnswer& held) { return SameScope(held, answer); });
+    if (answer.until != 0) {
+        app.timed.insert(app.timed.begin(), answer);
+        return;
+    }
+    rules::Rule rule = ScopedRule(answer);
+    std::erase_if(app.rules, [&rule](const rules::Rule& earlier) {
+        return earlier.direction == rule.direction && earlier.ports == rule.ports && earlier.name == rule.name;
+    });
+    // First, as an answer for one host is: see StoreHostRule.
+    app.rules.insert(app.rules.begin(), std::move(rule));
+}
+
+// The answer of a code 12 message, when it is one the rules may keep: a
+// peer that is a plain host name or one address, and a time not yet ended
+// nor further away than any length the options allow (logged otherwise).
+std::optional<rules::TimedAnswer> ScopedAnswerOf(const AlertAnswer& message, const char* caller)
+{
+    std::optional<rules::TimedAnswer> answer = rules::AnswerOfText(message.hostName);
+    const auto refuse = [&](const char* why) {
+        WriteErrLog(caller, "the answer sent by process " + std::to_string(message.processId) + " " + why
+                                + "; it is not stored");
+        return std::nullopt;
+    };
+    if (!answer)
+        return refuse("is not one");
+    if (!answer->host.empty()) {
+        char normal[platform::kMaxHostName + 1];
+        const size_t length = platform::NormalizeHostName(answer->host.data(), answer->host.size(), normal, sizeof normal);
+        if (length == 0 || std::string_view(normal, length) != answer->host
+            || answer->direction == Direction::kIncoming)
+            return refuse("names no plain host");
+    }
+    if (!answer->address.empty() && !platform::ParseAddress(answer->address))
+        return refuse("names no address");
+    // Always for every connection is the program's default (codes 1 to 4).
+    if (answer->until == 0 && answer->address.empty() && answer->host.empty() && answer->port == 0)
+        return refuse("covers every connection always");
+    const int64_t now = std::time(nullptr);
+    if (answer->until != 0
+        && (answer->until <= now || answer->until > now + int64_t {60} * platform::settings::kMaxTimedAnswerMinutes + 60)) {
+        if (answer->until <= now)
+            return std::nullopt; // ended before it arrived
+        return refuse("lasts longer than any answer may");
+    }
+    return answer;
+}
+
 std::optional<Permission> FirstOf(std::initializer_list<std::optional<Permission>> permissions)
 {
     for (const std::optional<Permission>& permission : permissions)
@@ -122,7 +201,7 @@ std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot
 bool IsStoredAnswer(int alertCode)
 {
     return (alertCode >= 1 && alertCode <= 4) || alertCode == platform::kCodeOutgoingHostBlocked
-        || alertCode == platform::kCodeOutgoingHostPermitted;
+        || alertCode == platform::kCodeOutgoingHostPermitted || alertCode == platform::kCodeScopedAnswer;
 }
 
 std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertAnswer>& answers)
@@ -143,6 +222,9 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
             || answer.code == platform::kCodeOutgoingHostPermitted;
         if (forHost && !IsPlainHostName(answer.hostName, answer.processId, caller))
             continue;
+        std::optional<rules::TimedAnswer> scoped;
+        if (answer.code == platform::kCodeScopedAnswer && !(scoped = ScopedAnswerOf(answer, caller)))
+            continue;
         auto known = programs.find(answer.path);
         if (known == programs.end())
             known = programs.emplace(answer.path, ProgramAt(answer.path)).first;
@@ -158,7 +240,9 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
             if (!program.digest->empty())
                 app.fileHash = *program.digest;
         }
-        if (forHost)
+        if (scoped)
+            StoreScopedAnswer(app, *scoped);
+        else if (forHost)
             StoreHostRule(app, answer.code, answer.hostName);
         else
             SetAnsweredDefault(core, app, answer.code);

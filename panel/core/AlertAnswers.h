@@ -23,7 +23,7 @@ struct AlertAnswer {
     int code = 0;
     uint32_t processId = 0;
     std::string path;     // AnsweringProgramPath
-    std::string hostName; // codes 7 and 8: the host the answer is for
+    std::string hostName; // codes 7 and 8: the host the answer is for; 12: the answer (rules::AnswerText)
 };
 
 // The program's own entry: the one the engine reads for the program named
@@ -57,7 +57,10 @@ std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot
 // the program's rules that blocks (7) or permits (8) its outgoing
 // connections to the host on every port; a rule made so earlier for the same
 // host gives way (a host name must be a normalised exact name; anything else
-// changes nothing, logged). Returns the last program stored, for the window
+// changes nothing, logged). Code 12 (an answer for a peer, a port or both)
+// puts a timed answer first among the program's timed answers, or, for one
+// that lasts always, a rule first among its rules; an earlier one of the same
+// scope gives way. Returns the last program stored, for the window
 // to show; nullopt when none was.
 std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertAnswer>& answers);
 

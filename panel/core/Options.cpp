@@ -29,6 +29,9 @@ Options Options::Of(const PanelSettings& settings)
     const auto away = TextToInteger(panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kAwayTimeout));
     if (away && *away >= 0 && *away <= names::kMaxAlertTimeout)
         options.awaySeconds = *away;
+    const auto minutes = TextToInteger(panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kTimedAnswerMinutes));
+    if (minutes && *minutes >= 1 && *minutes <= names::kMaxTimedAnswerMinutes)
+        options.timedAnswerMinutes = *minutes;
     options.journalRecords = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1";
     return options;
 }
@@ -84,6 +87,7 @@ OptionsStored StoreOptions(PanelSettings& settings, const Options& options, std:
     };
     storeChanged(names::kAwayAnswer, options.awayAllows ? "1" : "2");
     storeChanged(names::kAwayTimeout, std::to_string(options.awaySeconds));
+    storeChanged(names::kTimedAnswerMinutes, std::to_string(options.timedAnswerMinutes));
     // Read by the interceptor's process within a second; nothing written until chosen.
     if ((panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1") != options.journalRecords)
         SaveString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords, options.journalRecords ? "1" : "0");

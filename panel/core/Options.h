@@ -21,6 +21,8 @@ struct Options {
     // display): "AwayAnswer" (Allow or Block) after "AwayTimeout" seconds.
     bool awayAllows = false;
     int awaySeconds = platform::settings::kDefaultAwayTimeout;
+    // "TimedAnswerMinutes": how long an alert's answer "for a time" lasts.
+    int timedAnswerMinutes = platform::settings::kDefaultTimedAnswerMinutes;
     bool journalRecords = false; // "JournalRecords": each log record also goes to the system journal
 
     // What the settings hold now.

@@ -277,7 +277,11 @@ bool PanelCore::RestoreApplication(const rules::Application& saved)
     rules::Application* app = saved.name ? Changed(saved.Key(), "AdvancedForm : CmdCancel_Click") : nullptr;
     if (!app)
         return false;
+    // The answers for a time are the alerts' and the clock's, not the
+    // editor's: those given or ended while it was open stay so.
+    std::vector<rules::TimedAnswer> timed = std::move(app->timed);
     *app = saved;
+    app->timed = std::move(timed);
     return Commit(saved.Key());
 }
 

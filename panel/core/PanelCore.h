@@ -103,7 +103,8 @@ public:
     // when the program has an entry already (nothing is added then).
     bool AddApplication(rules::Application application);
     bool RemoveApplication(std::string_view name);
-    // Puts an application back as it was (kept from before a change), in its place.
+    // Puts an application back as it was (kept from before a change), in its
+    // place; its answers for a time stay as they are now.
     bool RestoreApplication(const rules::Application& saved);
 
     // The rules of an application, by their position (0-based).

@@ -27,7 +27,8 @@ QGroupBox* Frame(const char* name, const char* caption, QWidget* parent)
 
 }  // namespace
 
-ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Store store, QWidget* parent)
+ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Store store, QWidget* parent,
+                         std::function<void(QWidget*)> showTimedAnswers)
     : QDialog(parent), store_(std::move(store))
 {
     setObjectName("ToolsOption");
@@ -124,6 +125,24 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     away->addWidget(Named(new QLabel("seconds", frame5), "AwaySecondsLabel"));
     away->addStretch(1);
     security->addLayout(away);
+    // The alert's "for a time" lasts this long; the answers given so far
+    // are listed with their time left.
+    auto* timed = new QHBoxLayout;
+    auto* timedLabel = Named(new QLabel("An answer \"for a time\" &lasts", frame5), "TimedAnswerLabel");
+    timedMinutes_ = Named(new QSpinBox(frame5), "TimedAnswerMinutes");
+    timedMinutes_->setRange(1, platform::settings::kMaxTimedAnswerMinutes);
+    timedLabel->setBuddy(timedMinutes_);
+    timed->addWidget(timedLabel);
+    timed->addWidget(timedMinutes_);
+    timed->addWidget(Named(new QLabel("minutes", frame5), "TimedMinutesLabel"));
+    if (showTimedAnswers) {
+        auto* list = Named(new QPushButton("Answers for a &time...", frame5), "TimedAnswersButton");
+        list->setAutoDefault(false);
+        connect(list, &QPushButton::clicked, this, [this, showTimedAnswers] { showTimedAnswers(this); });
+        timed->addWidget(list);
+    }
+    timed->addStretch(1);
+    security->addLayout(timed);
     page->addWidget(frame5);
     layout->addWidget(tabs);
 
@@ -146,6 +165,7 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
         alertSeconds_->setValue(*current.alertTimeout);
     awayAnswer_->setCurrentIndex(current.awayAllows ? 1 : 0);
     awaySeconds_->setValue(current.awaySeconds);
+    timedMinutes_->setValue(current.timedAnswerMinutes);
     journalRecords_->setChecked(current.journalRecords);
     adjustSize();
     panel::CenterForm(this);
@@ -163,6 +183,7 @@ void ToolsOption::Ok()
         options.alertTimeout = alertSeconds_->value();
     options.awayAllows = awayAnswer_->currentIndex() == 1;
     options.awaySeconds = awaySeconds_->value();
+    options.timedAnswerMinutes = timedMinutes_->value();
     options.journalRecords = journalRecords_->isChecked();
     const panel::OptionsStored stored = store_(options);
     sessionChanged_ = sessionChanged_ || stored.sessionChanged;

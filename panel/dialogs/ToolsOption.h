@@ -17,14 +17,16 @@ class QSpinBox;
 // before a level is applied to every application, the graph's interval
 // (shown, not stored), whether an alert nobody answers blocks after a
 // time, what answers a question nobody can see (the screen locked, no
-// display), and whether the log's records also go to the journal. OK stores them through store; the dialog stays open when they were
+// display), how long an alert's answer "for a time" lasts, and whether the log's records also go to the journal. OK stores them through store; the dialog stays open when they were
 // not stored (the days are no number).
 class ToolsOption : public QDialog {
     Q_OBJECT
 public:
     using Store = std::function<panel::OptionsStored(const panel::Options& options)>;
 
-    ToolsOption(const panel::Options& current, int graphIntervalMs, Store store, QWidget* parent);
+    // showTimedAnswers opens the list of answers for a time (none: no button).
+    ToolsOption(const panel::Options& current, int graphIntervalMs, Store store, QWidget* parent,
+                std::function<void(QWidget*)> showTimedAnswers = {});
 
     // Whether "Decide every program I start" was switched by OK.
     bool SessionOptionChanged() const { return sessionChanged_; }
@@ -43,5 +45,6 @@ private:
     QSpinBox* alertSeconds_;
     QComboBox* awayAnswer_; // "Block", "Allow"
     QSpinBox* awaySeconds_;
+    QSpinBox* timedMinutes_;
     QCheckBox* journalRecords_;
 };

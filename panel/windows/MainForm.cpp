@@ -7,6 +7,7 @@
 #include "control/RulesFileWatch.h"
 #include "core/ApplicationEditing.h"
 #include "core/BackstopNotice.h"
+#include "core/TimedAnswers.h"
 #include "core/ErrorLog.h"
 #include "core/InterceptorLibrary.h"
 #include "core/LogReader.h"
@@ -14,6 +15,7 @@
 #include "core/ProcessList.h"
 #include "dialogs/AdvancedForm.h"
 #include "dialogs/CreateNewApp_Step1.h"
+#include "dialogs/TimedAnswersWindow.h"
 #include "dialogs/ToolsOption.h"
 #include "dialogs/TrayNotice.h"
 #include "gui/Art.h"
@@ -180,6 +182,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     connect(this, &MainForm::HalfMinute, this, [this] {
         RefreshSideColumn();
         pane_->RefreshLog();
+        RemoveEndedAnswers();
     });
     connect(away_, &AwayNotice::RuleMade, this, &MainForm::ReloadTree);
     connect(away_, &AwayNotice::MoreDecided, this, [this] {
@@ -199,6 +202,7 @@ void MainForm::Form_Load()
     ShowLoadedRules();
     panel::CenterForm(this);
     ShowRulesState(loaded);
+    RemoveEndedAnswers();
     rulesWatch_->Start();
     tick_->start();
     tray_ = new TrayIcon(windowIcon(), this);
@@ -375,12 +379,23 @@ void MainForm::OpenAdvanced()
     ReloadTree();
 }
 
+void MainForm::RemoveEndedAnswers()
+{
+    // Never written over a file that could not be read.
+    if (core_.RulesReadable())
+        panel::RemoveEndedAnswers(core_, std::time(nullptr));
+}
+
 void MainForm::OpenOptions()
 {
     const ToolsOption::Store store = [this](const panel::Options& options) {
         return panel::StoreOptions(core_.Settings(), options, std::time(nullptr));
     };
-    ToolsOption options(panel::Options::Of(core_.Settings()), tick_->interval(), store, this);
+    const auto showTimed = [this](QWidget* parent) {
+        TimedAnswersWindow timed(core_, parent);
+        timed.exec();
+    };
+    ToolsOption options(panel::Options::Of(core_.Settings()), tick_->interval(), store, this, showTimed);
     options.exec();
     if (options.SessionOptionChanged())
         protection_->SessionOptionChanged(core_.Settings().DecideEveryProgram);

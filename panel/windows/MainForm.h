@@ -91,6 +91,8 @@ private:
     void OpenWizard();
     void OpenAdvanced();
     void OpenOptions();
+    // Takes the timed answers that have ended out of the rules file.
+    void RemoveEndedAnswers();
     void AddFromLog();
     void ShowStored(const std::optional<panel::AlertedApp>& app);
     void ShowBackstopNotice(const std::string& message);

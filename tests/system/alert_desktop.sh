@@ -144,19 +144,20 @@ for ((round = 0; round < 12; round++)); do
   name=$(xdotool getwindowname "$window")
   sleep 0.6 # a new question ignores clicks for half a second
   if [ "$name" = "NETPEER - TCP Connection Alert!" ] && [ -z "$answered_threads" ]; then
-    # 1009 at 135 dialog units, "also for the waiting" one row below, the
-    # buttons under the Details row: 8-point dialog units of 1.5 x 1.625 px.
+    # "How long" at 134 dialog units, "Applies to" at 148, "also for the
+    # waiting" at 161, the buttons under the Details row: 8-point dialog
+    # units of 1.5 x 1.625 px.
     shot alert-waiting
-    xdotool mousemove $((X + 70)) $((Y + 246)) click 1
+    xdotool mousemove $((X + 70)) $((Y + 270)) click 1
     sleep 0.2
     shot alert-waiting-ticked
-    xdotool mousemove $((X + 145)) $((Y + 291)) click 1
+    xdotool mousemove $((X + 145)) $((Y + 315)) click 1
     answered_threads=$round
     wait_for 100 grep -q "ok=20 failed=0" "$work/threads.out" || fail "one click did not answer the 20: $(cat "$work/threads.out")"
     step "   one click allowed the program's 20 questions"
   else
     # Block, on a question with nothing of its program waiting.
-    xdotool mousemove $((X + 232)) $((Y + 274)) click 1
+    xdotool mousemove $((X + 232)) $((Y + 298)) click 1
   fi
   wait_for 30 eval '[ "$(alert_window)" != "$window" ] || [ "$(xdotool getwindowname "$window" 2>/dev/null)" != "$name" ]' || true
 done

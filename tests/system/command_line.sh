@@ -42,6 +42,17 @@ use_rules_file "$work/three/Rules.xml"
 rules import <"$work/first.json"
 [ "$(rules export)" = "$(cat "$work/first.json")" ] || fail "import from standard input"
 
+step "answers for a time go through export and import with their end"
+use_rules_file "$work/four/Rules.xml"
+printf '%s' '{"applications": [{"name": "CURL", "incoming": "ASK", "outgoing": "ASK", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 4000000000, "port": 443, "host": "api.example.org"}, {"direction": "INCOMING", "permission": "DENY", "until": 4000000060, "port": 22, "address": "192.0.2.44"}]}]}' >"$work/timed.json"
+rules import "$work/timed.json"
+grep -q "<TIMED><ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>4000000000</UNTIL><NUMBER>443</NUMBER><HOST>api.example.org</HOST></ANSWER>" "$work/four/Rules.xml" \
+  || fail "the timed answers are not in the file: $(cat "$work/four/Rules.xml")"
+rules export >"$work/timed-again.json"
+rules import "$work/timed-again.json"
+[ "$(rules export)" = "$(cat "$work/timed-again.json")" ] || fail "timed answers changed in the round trip"
+grep -q '"until": 4000000060' "$work/timed-again.json" || fail "export lacks the end: $(cat "$work/timed-again.json")"
+
 step "bad input: a clear error, a status, the rules file untouched"
 use_rules_file "$work/two/Rules.xml"
 before=$(sha256sum <"$work/two/Rules.xml")
@@ -51,6 +62,8 @@ printf '{"applications": [{"name": "X", "rules": [{"ports": [{"port": "70000"}]}
 printf '{"applications": [{"name": "X", "rules": [{"ports": [{"port": "1", "addresses": ["1.2.3"]}]}]}]}' >"$work/address.json"
 printf '{"applications": [{"name": "X", "colour": "red"}]}' >"$work/field.json"
 printf '[1, 2]' >"$work/list.json"
+printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 1, "port": 1, "host": "*.example.org"}]}]}' >"$work/timed-pattern.json"
+printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "ASK", "until": 1, "port": 1}]}]}' >"$work/timed-ask.json"
 # status|message part|arguments (one per field after the second)
 while IFS='|' read -r status message args; do
   read -ra argv <<<"$args"
@@ -69,6 +82,8 @@ done <<EOF2
 2|no address|import $work/address.json
 2|unknown field "colour"|import $work/field.json
 2|an object is expected|import $work/list.json
+2|no host name as the engine writes one|import $work/timed-pattern.json
+2|must be one of PERMIT, DENY|import $work/timed-ask.json
 1|cannot read|import $work/missing.json
 1|no program "nosuchprogram"|show nosuchprogram
 1|no program "nosuchprogram"|block nosuchprogram

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The typical connection, as a user meets it, with the installed programs:
 # the panel starts and listens; a program under zel-run asks; the alert
-# slides in and the user allows it with the box ticked, by mouse; the log,
+# slides in and the user allows it always for any connection, by mouse and keys; the log,
 # the rules file and the program's next connections follow; Block All denies
 # at once; the tray's shutdown stops filtering and logging; a new start of
 # the panel filters again. Runs itself under xvfb-run with a tray host.
@@ -50,10 +50,14 @@ for ((look = 0; look < 30; look++)); do
 done
 shot typical-alert
 eval "$(xdotool getwindowgeometry --shell "$alert")"
-step "alert at $X,$Y: ticking the box and pressing Allow"
-xdotool mousemove $((X + 62)) $((Y + 227)) click 1
+step "alert at $X,$Y: choosing always, for any connection, and pressing Allow"
+# Chosen by a click on its text; then L and T reach the two choices, End
+# picks the last of each ("always", "any connection of ...").
+xdotool mousemove $((X + 120)) $((Y + 60)) click 1
 sleep 0.3
-xdotool mousemove $((X + 145)) $((Y + 274)) click 1
+xdotool key l End t End
+sleep 0.3
+xdotool mousemove $((X + 145)) $((Y + 298)) click 1
 wait_for 50 grep -q ok "$work/client.out" || fail "the connection was not let through: $(cat "$work/client.out")"
 
 step "the log holds the permitted record"

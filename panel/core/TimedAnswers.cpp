@@ -1,0 +1,106 @@
+#include "core/TimedAnswers.h"
+
+#include "core/ErrorLog.h"
+#include "core/PanelCore.h"
+
+#include <algorithm>
+
+namespace panel {
+
+std::vector<TimedEntry> ListTimedAnswers(const PanelCore& core)
+{
+    std::vector<TimedEntry> entries;
+    for (const rules::Application& app : core.Rules().Document().applications)
+        if (app.name)
+            for (const rules::TimedAnswer& answer : app.timed)
+                entries.push_back({*app.name, app.Key(), app.description, answer});
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const TimedEntry& a, const TimedEntry& b) { return a.answer.until < b.answer.until; });
+    return entries;
+}
+
+std::optional<int64_t> NextAnswerEnd(const PanelCore& core)
+{
+    std::optional<int64_t> next;
+    for (const rules::Application& app : core.Rules().Document().applications)
+        for (const rules::TimedAnswer& answer : app.timed)
+            if (!next || answer.until < *next)
+                next = answer.until;
+    return next;
+}
+
+namespace {
+
+// Saved first: a program told of its change reads the new file.
+bool SaveAndTell(PanelCore& core, const std::vector<std::string>& changed, const char* caller)
+{
+    if (!core.Save()) {
+        WriteErrLog(caller, "the rules cannot be saved; the timed answers stay in the file until they can");
+        return false;
+    }
+    for (const std::string& name : changed)
+        core.Updates().Add(name);
+    return true;
+}
+
+}  // namespace
+
+bool EndTimedAnswer(PanelCore& core, const TimedEntry& entry)
+{
+    rules::Application* app = core.Rules().Find(entry.key);
+    if (!app)
+        return false;
+    const auto found = std::find(app->timed.begin(), app->timed.end(), entry.answer);
+    if (found == app->timed.end())
+        return false;
+    app->timed.erase(found);
+    return SaveAndTell(core, {entry.exeName}, "TimedAnswers : EndTimedAnswer");
+}
+
+int RemoveEndedAnswers(PanelCore& core, int64_t now)
+{
+    std::vector<std::string> changed;
+    int removed = 0;
+    for (rules::Application& app : core.Rules().Document().applications) {
+        const size_t ended = std::erase_if(app.timed, [now](const rules::TimedAnswer& answer) { return answer.EndedAt(now); });
+        if (ended == 0)
+            continue;
+        removed += static_cast<int>(ended);
+        if (app.name && std::find(changed.begin(), changed.end(), *app.name) == changed.end())
+            changed.push_back(*app.name);
+    }
+    if (removed > 0)
+        SaveAndTell(core, changed, "TimedAnswers : RemoveEndedAnswers");
+    return removed;
+}
+
+std::string DescribeAnswer(const rules::TimedAnswer& answer)
+{
+    const bool outgoing = answer.direction == rules::Direction::kOutgoing;
+    std::string text = answer.permission == rules::Permission::kPermit ? "Allow " : "Block ";
+    text += outgoing ? "outgoing" : "incoming";
+    const std::string peer = !answer.host.empty() ? answer.host : answer.address;
+    const std::string port = std::to_string(answer.port);
+    if (!peer.empty())
+        text += (outgoing ? " to " : " from ") + peer + (answer.port ? ", port " + port : ", any port");
+    else if (answer.port)
+        text += " on port " + port + (outgoing ? ", any host" : ", any peer");
+    else
+        text += ", any connection";
+    return text;
+}
+
+std::string TimeLeftText(int64_t secondsLeft)
+{
+    if (secondsLeft <= 0)
+        return "ended";
+    if (secondsLeft < 60)
+        return std::to_string(secondsLeft) + " s";
+    const int64_t minutes = (secondsLeft + 59) / 60;
+    if (minutes < 60)
+        return std::to_string(minutes) + " min";
+    const int64_t rest = minutes % 60;
+    return std::to_string(minutes / 60) + " h " + (rest < 10 ? "0" : "") + std::to_string(rest) + " min";
+}
+
+}  // namespace panel

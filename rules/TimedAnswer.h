@@ -1,0 +1,39 @@
+#pragma once
+
+#include "rules/Words.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace rules {
+
+// An answer the user gave for a time (the application's TIMED): it answers
+// the questions it covers, those the rules would ask, until its end.
+struct TimedAnswer {
+    Direction direction = Direction::kOutgoing;
+    Permission permission = Permission::kDeny; // kPermit or kDeny
+    int64_t until = 0;                         // seconds since 1970 UTC; at and after it, nothing
+    int port = 0;                              // 0: every port (the local one for incoming)
+    // The peer: an address (IP), or for outgoing answers a normalised host
+    // name (HOST); both empty: every peer.
+    std::string address;
+    std::string host;
+
+    bool EndedAt(int64_t now) const { return now >= until; }
+    bool operator==(const TimedAnswer&) const = default;
+};
+
+}  // namespace rules
+
+namespace rules {
+
+// An alert's answer as the engine sends it to the control panel (one line:
+// "DIRECTION PERMISSION UNTIL PORT ADDRESS HOST", "-" for an empty peer
+// part), where an UNTIL of 0 means always. nullopt for a text that is not
+// one, or that names both an address and a host.
+std::string AnswerText(const TimedAnswer& answer);
+std::optional<TimedAnswer> AnswerOfText(std::string_view text);
+
+}  // namespace rules
