@@ -119,10 +119,11 @@ private:
     void LoadTableLocked(bool replace);
     bool OpenSharedBlock();
     int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* const* hostNames,
-                         unsigned nameCount, int protocol, unsigned remotePort, int* matchedName);
+                         unsigned nameCount, int protocol, unsigned remotePort, int* matchedName,
+                         const char*& reason);
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
-                       int permission, const char* hostName = nullptr);
+                       int permission, const char* hostName, const char* reason);
     void LogCarrierEvent(const char* tag);
     void NotifyControlPanel(int alertCode, std::string_view hostName = {}) const;
     AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
@@ -134,6 +135,7 @@ private:
         bool interrupted = false; // a signal ended the wait: nothing was decided
         bool withdrawn = false;   // the question was taken back: nothing was decided
         bool away = false;        // nobody was at the screen: the away setting answered
+        const char* reason = nullptr; // why the answer is what it is (log_reason)
     };
     int AskUser(unsigned localPort, int direction, const char* remoteName, const char* hostName, int protocol,
                 unsigned remotePort, int withdrawFd, AlertChoice& choice);
