@@ -1,6 +1,7 @@
 #include "core/LogReader.h"
 
 #include "core/ErrorLog.h"
+#include "core/RuleDescription.h"
 #include "core/RulesStore.h"
 #include "core/SettingValues.h"
 #include "platform/AddressRange.h"
@@ -246,6 +247,7 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
             row.reason = record->reason;
             row.portNumber = port;
             row.outgoing = !incoming;
+            row.denied = denied;
             rows.push_back(std::move(row));
         }
     }
@@ -334,6 +336,30 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
     app.incoming = own(generalIncoming);
     app.outgoing = own(generalOutgoing);
     return app;
+}
+
+rules::Rule RuleFromLog(const LogRow& row)
+{
+    const bool denied = row.denied;
+    rules::Rule rule;
+    const bool byHost = row.outgoing && !row.host.empty();
+    const std::string& peer = byHost ? row.host : row.ip;
+    rule.direction = row.outgoing ? rules::Direction::kOutgoing : rules::Direction::kIncoming;
+    rule.permission = denied ? rules::Permission::kDeny : rules::Permission::kPermit;
+    // Named in the words the rule lists show: "Block example.org port 443".
+    rule.name = std::string(ShownWord(*rule.permission)) + " " + peer + " port " + row.portNumber;
+    rule.inForce = true;
+    rules::Port port;
+    port.number = row.portNumber;
+    // "443(https)" names the port "https".
+    if (const size_t open = row.port.find('('); open != std::string::npos && row.port.back() == ')')
+        port.alias = row.port.substr(open + 1, row.port.size() - open - 2);
+    if (byHost)
+        port.hosts = std::vector<std::string> {row.host};
+    else
+        port.addresses = std::vector<std::string> {row.ip};
+    rule.ports.push_back(std::move(port));
+    return rule;
 }
 
 }  // namespace panel

@@ -2,6 +2,7 @@
 
 #include "core/PortNames.h"
 #include "rules/Application.h"
+#include "rules/Rule.h"
 
 #include <cstdint>
 #include <ctime>
@@ -36,6 +37,7 @@ struct LogRow {
     std::string reason;     // why it was decided so (ReasonText); empty in older records
     std::string portNumber; // the port alone
     bool outgoing = false;
+    bool denied = false;
 
     bool operator==(const LogRow&) const = default;
 };
@@ -133,5 +135,12 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
                                       const std::string& service, std::optional<rules::Permission> generalIncoming,
                                       std::optional<rules::Permission> generalOutgoing,
                                       const std::string& serviceManager);
+
+// A rule for what a log row shows, as the rule editor opens with it: the
+// row's direction and decision, its port (the program's own for incoming
+// connections, the peer's for outgoing ones) and its peer, by the host name
+// the program looked it up as when there is one (outgoing only), else by
+// its address. In force and listed.
+rules::Rule RuleFromLog(const LogRow& row);
 
 }  // namespace panel

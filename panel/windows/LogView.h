@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-// One of the four traffic logs as a list: today's and the earlier days'
-// records of the view, a column the user sorted by staying sorted, and a
-// menu on the rows of programs that have no entry yet.
+class QMenu;
+
+// One of the four traffic logs as a list: the records of the view, newest
+// first, of one day or all and matching a search; a column the user sorted
+// by staying sorted; a menu on a row (by mouse, the Menu key or Shift+F10)
+// that makes a rule from it or adds its program.
 class LogView : public QTreeWidget {
     Q_OBJECT
 public:
@@ -32,28 +35,44 @@ public:
 
     explicit LogView(QWidget* parent);
 
-    // Shows the view of key ("Log1" to "Log4") afresh.
-    void Open(const std::string& key, const Source& source);
+    // Shows the view of key ("Log1" to "Log4") afresh, with those records
+    // that pass filter.
+    void Open(const std::string& key, const Source& source, const panel::LogFilter& filter = {});
     // Reads the shown view again; a log that has not changed leaves the
     // list as it is (quicker, and the user keeps the order, place and
     // selection).
     void Refresh(const Source& source);
+    // Shows only the records of a day and of a search (see LogFilter).
+    void SetFilter(const panel::LogFilter& filter);
+    const panel::LogFilter& Filter() const { return filter_; }
     const std::string& Key() const { return key_; }
     // The program of the selected row.
     std::optional<Program> SelectedProgram() const;
+    // The selected row.
+    std::optional<panel::LogRow> SelectedRow() const;
     // Whether a program (by the name the rules give it) has an entry: its
-    // rows have no menu then.
+    // rows offer no adding then.
     std::function<bool(const std::string& name)> HasEntry;
 
 signals:
-    // The menu for adding the program of the row under the pointer.
-    void ProgramMenuRequested(const QPoint& globalPosition);
+    // From the row's menu, for the selected row.
+    void MakeRuleRequested();
+    void AddProgramRequested();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Fill(const Source& source);
+    void Fill();
+    void PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition);
 
     std::unique_ptr<panel::LogReader> reader_;
     std::string key_;
+    Source source_;
+    panel::LogFilter filter_;
     std::string shownKey_;
     std::vector<panel::LogRow> shownRows_;
+    QMenu* rowMenu_;
+    QAction* addProgram_;
 };

@@ -14,9 +14,14 @@
 #include "core/ProcessList.h"
 #include "dialogs/AdvancedForm.h"
 #include "dialogs/CreateNewApp_Step1.h"
+#include "dialogs/EditApp_Step4.h"
 #include "dialogs/ToolsOption.h"
 #include "dialogs/TrayNotice.h"
 #include "gui/Art.h"
+#include "gui/ProgramIcon.h"
+#include "core/PanelConstants.h"
+#include "core/RuleChecks.h"
+#include "widgets/TreeImages.h"
 #include "widgets/WindowTools.h"
 #include "windows/AddNewMenu.h"
 #include "windows/ApplicationPane.h"
@@ -146,7 +151,8 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     connect(group_, &GroupView::Opened, this, &MainForm::ShowApplication);
     connect(pane_, &ApplicationPane::RulesChanged, this, [this](const std::string&) { ReloadTree(); });
     connect(pane_, &ApplicationPane::AdvancedRequested, this, &MainForm::OpenAdvanced);
-    connect(pane_->Log(), &LogView::ProgramMenuRequested, this, [this](const QPoint& at) { addNewMenu_->popup(at); });
+    connect(pane_->Log(), &LogView::AddProgramRequested, this, &MainForm::AddFromLog);
+    connect(pane_->Log(), &LogView::MakeRuleRequested, this, &MainForm::MakeRuleFromLog);
     connect(protection_, &ProtectionView::Requested, this, [this] {
         tree_->Select(tree_->FindNode("Protection"));
         protection_->show();
@@ -399,6 +405,36 @@ void MainForm::AddFromLog()
     core_.AddApplication(app);
     ReloadTree();
     ShowApplication(*app.name);
+}
+
+void MainForm::MakeRuleFromLog()
+{
+    const std::optional<panel::LogRow> row = pane_->Log()->SelectedRow();
+    if (!core_.Selected().Shows(View::kLog) || !row) {
+        panel::WriteErrLog("LogRowMenu : MakeRuleFromLog", "no log row is selected");
+        return;
+    }
+    if (!core_.RulesReadable())
+        return; // the window says why
+    const rules::Application made = panel::ApplicationFromLog(
+        row->application, row->path, row->service, core_.GeneralDefault(rules::Direction::kIncoming),
+        core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
+    const rules::Application* known = core_.Rules().Find(*made.name);
+    EditApp_Step4::Input input;
+    input.application = panel::NodeText(known && !known->description.empty() ? known->description : made.description);
+    input.icon = gui::ExecutablePixmap(QString::fromStdString(row->path), 32);
+    input.rule = panel::RuleFromLog(*row);
+    input.proposed = true;
+    input.portNames = panel::LoadPortsFile(core_.Settings().VRNFolder + panel::kPortsFileName);
+    EditApp_Step4 editor(input, this);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    // Nothing is added until the rule is: a cancelled editor leaves the rules as they were.
+    if (!known)
+        core_.AddApplication(made);
+    core_.PutFirstRule(*made.name, editor.Result());
+    ReloadTree();
+    ShowApplication(*made.name);
 }
 
 void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)

@@ -92,6 +92,10 @@ private:
     void OpenAdvanced();
     void OpenOptions();
     void AddFromLog();
+    // The rule editor with a rule for the selected log row; OK puts it
+    // first among the program's rules (adding the program when it has no
+    // entry yet).
+    void MakeRuleFromLog();
     void ShowStored(const std::optional<panel::AlertedApp>& app);
     void ShowBackstopNotice(const std::string& message);
     void Tick();
