@@ -29,7 +29,7 @@ LogPage::LogPage(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     auto* bar = new QHBoxLayout;
     search_ = panel::Named(new QLineEdit(this), "LogSearch");
-    search_->setPlaceholderText("Program, host, address or port");
+    search_->setPlaceholderText("Program, host, address, port");
     search_->setClearButtonEnabled(true);
     search_->setToolTip("Shows the records that match every word: a program's name or path, a host name or "
                         "address (a part of it), or a port number (Ctrl+F)");

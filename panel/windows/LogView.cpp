@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QSignalBlocker>
 
+#include <cstdlib>
+
 namespace {
 
 constexpr int kRowRole = Qt::UserRole + 1; // the row's place in the rows shown
@@ -42,6 +44,7 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
     setRootIsDecorated(false);
     setAlternatingRowColors(true);
     setUniformRowHeights(true);
+    MatchAlternateRows();
     header()->setSectionsClickable(true);
     header()->setStretchLastSection(true);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { panel::SortList(this, column + 1, 0); });
@@ -52,6 +55,27 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
     addProgram_ = rowMenu_->addAction("&Add the program");
     addProgram_->setObjectName("AddProgramFromLog");
     connect(addProgram_, &QAction::triggered, this, &LogView::AddProgramRequested);
+}
+
+void LogView::changeEvent(QEvent* event)
+{
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        MatchAlternateRows();
+}
+
+void LogView::MatchAlternateRows()
+{
+    QPalette colours = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor base = colours.color(group, QPalette::Base);
+        const QColor alternate = colours.color(group, QPalette::AlternateBase);
+        if (std::abs(base.lightness() - alternate.lightness()) <= 48)
+            continue;
+        colours.setColor(group, QPalette::AlternateBase, base.lightness() < 128 ? base.lighter(125) : base.darker(106));
+    }
+    if (colours != palette())
+        setPalette(colours);
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event)
@@ -158,8 +182,9 @@ void LogView::Fill()
     // Rows come newest first; a column the user sorted by stays sorted.
     panel::SortAsBefore(this);
     // Columns as wide as what they show (Qt looks at the first thousand
-    // rows); the host column takes the rest.
-    for (int column = 1; column < columnCount() - 1; ++column)
+    // rows), the host's too, so that scrolling reaches its end; the host
+    // column takes what room is left.
+    for (int column = 1; column < columnCount(); ++column)
         resizeColumnToContents(column);
     setUpdatesEnabled(true);
     shownKey_ = key_;

@@ -60,11 +60,15 @@ signals:
     void AddProgramRequested();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Fill();
+    // Every other row's colour from the palette's base when the theme gives
+    // none that goes with it (a dark palette without one: white rows).
+    void MatchAlternateRows();
     void PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition);
 
     std::unique_ptr<panel::LogReader> reader_;

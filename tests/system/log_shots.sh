@@ -23,18 +23,18 @@ look() {
   wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null
   local window
   window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  xdotool windowactivate --sync "$window" || true
   sleep 1
-  xdotool key --window "$window" End Return
+  xdotool key End Return
   sleep 1.5
-  if [ -n "$search" ]; then
-    xdotool key --window "$window" ctrl+f
-    xdotool type --window "$window" --delay 20 "$search"
-    xdotool key --window "$window" Down
-    sleep 1
-  fi
+  # Into the list through the search (typed into or not), its first row current.
+  xdotool key ctrl+f
+  [ -z "$search" ] || xdotool type --delay 30 "$search"
+  xdotool key Down
+  sleep 1
   import -window root "$SHOTS/$name.png"
   if [ "$name" = log-view ]; then
-    xdotool key --window "$window" Menu
+    xdotool key Menu
     sleep 0.5
     import -window root "$SHOTS/log-row-menu.png"
     xdotool key --window "$window" r
