@@ -177,8 +177,6 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             const bool backstop = std::any_of(entry->others.begin(), entry->others.end(),
                                               [](const auto& field) { return field.first == "BACKSTOP"; });
             record.reason = ReasonText(entry->reason, backstop);
-            record.searchText = Upper(record.application + "\n" + record.path + "\n" + record.host + "\n"
-                                                  + record.ip);
             if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
                 || record.ip.empty())
                 return;
@@ -193,6 +191,10 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
 
 bool LogReader::Matches(const Record& record, const std::string& port, const std::vector<std::string>& words)
 {
+    if (words.empty())
+        return true;
+    if (record.searchText.empty())
+        record.searchText = Upper(record.application + "\n" + record.path + "\n" + record.host + "\n" + record.ip);
     for (const std::string& word : words)
         if (word != port && record.searchText.find(word) == std::string::npos)
             return false;

@@ -97,8 +97,9 @@ private:
         std::string host; // the name the program looked the peer up as, when known
         std::string reason; // its text in the view
         // What a search looks in, in upper case: the program's name and path,
-        // the host and the address, one per line.
-        std::string searchText;
+        // the host and the address, one per line; made at the first search
+        // that reaches the record, so that a log only shown costs nothing more.
+        mutable std::string searchText;
         bool tcp = false;
         bool incoming = false;
         bool denied = false; // "Deny", and "Ask" shown as "Deny"
