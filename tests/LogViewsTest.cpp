@@ -289,3 +289,56 @@ TEST_F(LogViews, ReasonsAreShownAndOlderRecordsStillRead)
     for (const auto& [word, text] : texts)
         EXPECT_EQ(panel::ReasonText(word), text) << word;
 }
+
+// A rule made from a row: its direction and decision, its port (named as
+// the ports list names it) and its peer, by host name only for an outgoing
+// row that has one.
+TEST(LogRules, RuleFromARowTakesWhatTheRowShows)
+{
+    const auto row = [](bool outgoing, bool denied, const char* port, const char* number, const char* host) {
+        LogRow made;
+        made.outgoing = outgoing;
+        made.denied = denied;
+        made.port = port;
+        made.portNumber = number;
+        made.ip = "192.0.2.5";
+        made.host = host;
+        return made;
+    };
+    using rules::Direction;
+    using rules::Permission;
+    const struct {
+        LogRow row;
+        const char* name;
+        Direction direction;
+        Permission permission;
+        const char* alias;
+        bool byHost;
+    } cases[] = {
+        {row(true, true, "443(https)", "443", "ads.example.net"), "Block ads.example.net port 443", Direction::kOutgoing,
+         Permission::kDeny, "https", true},
+        {row(true, false, "8081", "8081", ""), "Allow 192.0.2.5 port 8081", Direction::kOutgoing, Permission::kPermit, "",
+         false},
+        {row(false, true, "22(ssh)", "22", "ignored.example"), "Block 192.0.2.5 port 22", Direction::kIncoming,
+         Permission::kDeny, "ssh", false},
+    };
+    for (const auto& c : cases) {
+        const rules::Rule rule = panel::RuleFromLog(c.row);
+        EXPECT_EQ(rule.name, c.name);
+        EXPECT_EQ(rule.direction, c.direction) << c.name;
+        EXPECT_EQ(rule.permission, c.permission) << c.name;
+        EXPECT_EQ(rule.inForce, true);
+        EXPECT_TRUE(rule.listed);
+        ASSERT_EQ(rule.ports.size(), 1u);
+        const rules::Port& port = rule.ports[0];
+        EXPECT_EQ(port.number, c.row.portNumber) << c.name;
+        EXPECT_EQ(port.alias, c.alias) << c.name;
+        if (c.byHost) {
+            EXPECT_EQ(port.hosts, std::vector<std::string> {c.row.host}) << c.name;
+            EXPECT_FALSE(port.addresses) << c.name;
+        } else {
+            EXPECT_EQ(port.addresses, std::vector<std::string> {"192.0.2.5"}) << c.name;
+            EXPECT_FALSE(port.hosts) << c.name;
+        }
+    }
+}
