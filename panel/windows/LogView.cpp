@@ -202,11 +202,3 @@ std::optional<panel::LogRow> LogView::SelectedRow() const
         return std::nullopt;
     return shownRows_[static_cast<size_t>(index)];
 }
-
-std::optional<LogView::Program> LogView::SelectedProgram() const
-{
-    const auto row = SelectedRow();
-    if (!row)
-        return std::nullopt;
-    return Program {row->application, row->path, row->service};
-}

@@ -26,12 +26,6 @@ public:
         std::string serviceManager; // its file name in upper case
         bool showServices = false;
     };
-    // The program a row records.
-    struct Program {
-        std::string application;
-        std::string path;
-        std::string service; // "1" for a system service
-    };
 
     explicit LogView(QWidget* parent);
 
@@ -46,8 +40,6 @@ public:
     void SetFilter(const panel::LogFilter& filter);
     const panel::LogFilter& Filter() const { return filter_; }
     const std::string& Key() const { return key_; }
-    // The program of the selected row.
-    std::optional<Program> SelectedProgram() const;
     // The selected row.
     std::optional<panel::LogRow> SelectedRow() const;
     // Whether a program (by the name the rules give it) has an entry: its

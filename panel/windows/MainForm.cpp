@@ -390,40 +390,43 @@ void MainForm::OpenOptions()
         protection_->SessionOptionChanged(core_.Settings().DecideEveryProgram);
 }
 
-void MainForm::AddFromLog()
+std::optional<rules::Application> MainForm::ProgramOfLogRow(const char* label, panel::LogRow* row)
 {
-    const std::optional<LogView::Program> program = pane_->Log()->SelectedProgram();
-    if (!core_.Selected().Shows(View::kLog) || !program) {
-        panel::WriteErrLog("AddNewRightclick : AddNewLogMnu_Click", "no log row is selected");
-        return;
+    const std::optional<panel::LogRow> selected = pane_->Log()->SelectedRow();
+    if (!core_.Selected().Shows(View::kLog) || !selected) {
+        panel::WriteErrLog(label, "no log row is selected");
+        return std::nullopt;
     }
     if (!core_.RulesReadable())
-        return; // the window says why
-    const rules::Application app = panel::ApplicationFromLog(
-        program->application, program->path, program->service, core_.GeneralDefault(rules::Direction::kIncoming),
-        core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
-    core_.AddApplication(app);
+        return std::nullopt; // the window says why
+    if (row)
+        *row = *selected;
+    return panel::ApplicationFromLog(selected->application, selected->path, selected->service,
+                                     core_.GeneralDefault(rules::Direction::kIncoming),
+                                     core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
+}
+
+void MainForm::AddFromLog()
+{
+    const std::optional<rules::Application> app = ProgramOfLogRow("AddNewRightclick : AddNewLogMnu_Click", nullptr);
+    if (!app)
+        return;
+    core_.AddApplication(*app);
     ReloadTree();
-    ShowApplication(*app.name);
+    ShowApplication(*app->name);
 }
 
 void MainForm::MakeRuleFromLog()
 {
-    const std::optional<panel::LogRow> row = pane_->Log()->SelectedRow();
-    if (!core_.Selected().Shows(View::kLog) || !row) {
-        panel::WriteErrLog("LogRowMenu : MakeRuleFromLog", "no log row is selected");
+    panel::LogRow row;
+    const std::optional<rules::Application> made = ProgramOfLogRow("LogRowMenu : MakeRuleFromLog", &row);
+    if (!made)
         return;
-    }
-    if (!core_.RulesReadable())
-        return; // the window says why
-    const rules::Application made = panel::ApplicationFromLog(
-        row->application, row->path, row->service, core_.GeneralDefault(rules::Direction::kIncoming),
-        core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
-    const rules::Application* known = core_.Rules().Find(*made.name);
+    const rules::Application* known = core_.Rules().Find(*made->name);
     EditApp_Step4::Input input;
-    input.application = panel::NodeText(known && !known->description.empty() ? known->description : made.description);
-    input.icon = gui::ExecutablePixmap(QString::fromStdString(row->path), 32);
-    input.rule = panel::RuleFromLog(*row);
+    input.application = panel::NodeText(known && !known->description.empty() ? known->description : made->description);
+    input.icon = gui::ExecutablePixmap(QString::fromStdString(row.path), 32);
+    input.rule = panel::RuleFromLog(row);
     input.proposed = true;
     input.portNames = panel::LoadPortsFile(core_.Settings().VRNFolder + panel::kPortsFileName);
     EditApp_Step4 editor(input, this);
@@ -431,10 +434,10 @@ void MainForm::MakeRuleFromLog()
         return;
     // Nothing is added until the rule is: a cancelled editor leaves the rules as they were.
     if (!known)
-        core_.AddApplication(made);
-    core_.PutFirstRule(*made.name, editor.Result());
+        core_.AddApplication(*made);
+    core_.PutFirstRule(*made->name, editor.Result());
     ReloadTree();
-    ShowApplication(*made.name);
+    ShowApplication(*made->name);
 }
 
 void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)

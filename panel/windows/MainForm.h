@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+struct LogRow;
+}
+
 class AddNewMenu;
 class ApplicationPane;
 class AwayNotice;
@@ -91,6 +95,10 @@ private:
     void OpenWizard();
     void OpenAdvanced();
     void OpenOptions();
+    // The program of the selected log row as a new entry would be made,
+    // its row in row when given; nothing (and why in the error log) when
+    // no row is selected or the rules cannot be changed.
+    std::optional<rules::Application> ProgramOfLogRow(const char* label, panel::LogRow* row);
     void AddFromLog();
     // The rule editor with a rule for the selected log row; OK puts it
     // first among the program's rules (adding the program when it has no
