@@ -116,6 +116,52 @@ void BM_RefreshUnchangedLogView(benchmark::State& state)
 }
 BENCHMARK(BM_RefreshUnchangedLogView)->Unit(benchmark::kMillisecond);
 
+// A search looks at every record of the 30 days: the four views together
+// hold all 100,000, each file parsed before (as once the log is open).
+void SearchAllRecords(benchmark::State& state, const char* search)
+{
+    panel::LogReader reader;
+    const char* const keys[] = {"Log1", "Log2", "Log3", "Log4"};
+    for (const char* key : keys)
+        reader.FillLogView(bench_support::LogFolder(), key, false, Ports(), "SYSTEMD");
+    size_t rows = 0;
+    for (auto _ : state) {
+        rows = 0;
+        for (const char* key : keys)
+            rows += reader.FillLogView(bench_support::LogFolder(), key, false, Ports(), "SYSTEMD", {"", search}).size();
+        benchmark::DoNotOptimize(rows);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+void BM_SearchAllRecordsProgram(benchmark::State& state) { SearchAllRecords(state, "program7"); }
+void BM_SearchAllRecordsAddress(benchmark::State& state) { SearchAllRecords(state, "10.0.0.17"); }
+void BM_SearchAllRecordsPort(benchmark::State& state) { SearchAllRecords(state, "443"); }
+void BM_SearchAllRecordsTwoWords(benchmark::State& state) { SearchAllRecords(state, "PROGRAM1 10.0.0.1"); }
+// The first search after the log was opened: each record's text to search
+// is made then.
+void BM_FirstSearchAllRecords(benchmark::State& state)
+{
+    const char* const keys[] = {"Log1", "Log2", "Log3", "Log4"};
+    size_t rows = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        panel::LogReader reader;
+        for (const char* key : keys)
+            reader.FillLogView(bench_support::LogFolder(), key, false, Ports(), "SYSTEMD");
+        state.ResumeTiming();
+        rows = 0;
+        for (const char* key : keys)
+            rows += reader.FillLogView(bench_support::LogFolder(), key, false, Ports(), "SYSTEMD", {"", "program7"}).size();
+        benchmark::DoNotOptimize(rows);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_FirstSearchAllRecords)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchAllRecordsProgram)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchAllRecordsAddress)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchAllRecordsPort)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchAllRecordsTwoWords)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -223,6 +223,35 @@ void BM_RefreshUnchangedLogViewWindow(benchmark::State& bench)
 }
 BENCHMARK(BM_RefreshUnchangedLogViewWindow)->Unit(benchmark::kMillisecond);
 
+// A search typed into the shown view (25,000 rows): the rows that match,
+// in the list. Two programs in turn, so that each search changes the list.
+void BM_SearchLogViewWindow(benchmark::State& bench)
+{
+    Window window(0, bench_support::LogFolder());
+    window.Log()->Open("Log2", window.LogSource());
+    int turn = 0;
+    for (auto _ : bench) {
+        window.Log()->SetFilter({"", ++turn % 2 ? "program7" : "program8"});
+        bench.counters["rows"] = window.Log()->topLevelItemCount();
+    }
+}
+BENCHMARK(BM_SearchLogViewWindow)->Unit(benchmark::kMillisecond);
+
+// The search emptied again: all 25,000 rows back in the list.
+void BM_ClearLogSearchWindow(benchmark::State& bench)
+{
+    Window window(0, bench_support::LogFolder());
+    window.Log()->Open("Log2", window.LogSource());
+    for (auto _ : bench) {
+        bench.PauseTiming();
+        window.Log()->SetFilter({"", "program7"});
+        bench.ResumeTiming();
+        window.Log()->SetFilter({});
+        bench.counters["rows"] = window.Log()->topLevelItemCount();
+    }
+}
+BENCHMARK(BM_ClearLogSearchWindow)->Unit(benchmark::kMillisecond);
+
 void BM_StartWindow5000(benchmark::State& bench)
 {
     for (auto _ : bench) {

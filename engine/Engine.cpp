@@ -381,45 +381,65 @@ int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAd
             given[count++] = static_cast<int>(i);
         }
     int matched = -1;
+    const char* reason = platform::log_reason::kBlockAll;
     const int result = (settings & kBlockAll)
         ? kDeny
-        : DecideConnection(localPort, direction, remoteAddress, normal, count, protocol, remotePort, &matched);
+        : DecideConnection(localPort, direction, remoteAddress, normal, count, protocol, remotePort, &matched, reason);
     // The name a host entry decided by, else the one learnt last.
     const int used = matched >= 0 ? matched : count > 0 ? 0 : -1;
     if (usedName && used >= 0)
         *usedName = given[used];
     if (result != kAsk)
         LogConnection(protocol, direction, remoteAddress, localPort, remotePort, result,
-                      used >= 0 ? normal[used] : nullptr);
+                      used >= 0 ? normal[used] : nullptr, reason);
     return result;
 }
 
 int Engine::DecideConnection(unsigned localPort, int direction, const char* remoteAddress,
                              const char* const* hostNames, unsigned nameCount, int protocol, unsigned remotePort,
-                             int* matchedName)
+                             int* matchedName, const char*& reason)
 {
     const bool datagram = protocol != 1;
     if (datagram) {
         char key[128];
-        if (FormatPeerKey(key, sizeof key, remoteAddress, remotePort) && HasDatagramPeer(key))
+        if (FormatPeerKey(key, sizeof key, remoteAddress, remotePort) && HasDatagramPeer(key)) {
+            reason = platform::log_reason::kPeer;
             return kPermit;
+        }
     }
     // What the rules leave to a question, the user's answers for a time
     // (their end compared with the clock, under the table's lock) and then
     // this process's answers decide (under their own lock, never both held).
     const unsigned port = direction == kIncoming ? localPort : remotePort;
+    bool byEntry = false;
+    bool byAnswer = false;
     const auto answerTimed = [&](int result) {
-        return result == kAsk && !table_.timedAnswers.Empty()
-            ? table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames, nameCount, Now())
-            : result;
+        if (result != kAsk || table_.timedAnswers.Empty())
+            return result;
+        result = table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames, nameCount, Now());
+        byAnswer = result != kAsk;
+        return result;
+    };
+    const auto answerHeld = [&](int result) {
+        if (result != kAsk)
+            return result;
+        result = HeldAnswer(direction, port, remoteAddress, hostNames, nameCount);
+        byAnswer = result != kAsk;
+        return result;
+    };
+    const auto decidedBy = [&reason, &byEntry, &byAnswer](int result) {
+        namespace why = platform::log_reason;
+        reason = result == kAsk ? nullptr : byAnswer ? why::kRemembered : byEntry ? why::kRule : why::kDefault;
+        return result;
     };
     if (direction == kIncoming) {
         int result;
         {
             std::shared_lock lock(tableMutex_);
-            result = answerTimed(table_.MatchRules(kIncoming, static_cast<int>(localPort), remoteAddress));
+            result = answerTimed(table_.MatchRules(kIncoming, static_cast<int>(localPort), remoteAddress,
+                                                   std::span<const HostKey>(), nullptr, &byEntry));
         }
-        return result == kAsk ? HeldAnswer(direction, port, remoteAddress, hostNames, nameCount) : result;
+        return decidedBy(answerHeld(result));
     }
     int result;
     {
@@ -433,17 +453,17 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
                                                  HostKey(name(3))};
             result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress,
                                        std::span<const HostKey>(keys, nameCount < kMaxPeerNames ? nameCount : kMaxPeerNames),
-                                       matchedName);
+                                       matchedName, &byEntry);
         } else {
-            result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress);
+            result = table_.MatchRules(kOutgoing, static_cast<int>(remotePort), remoteAddress,
+                                       std::span<const HostKey>(), nullptr, &byEntry);
         }
         result = answerTimed(result);
     }
-    if (result == kAsk)
-        result = HeldAnswer(direction, port, remoteAddress, hostNames, nameCount);
+    result = answerHeld(result);
     if (result == kPermit && datagram)
         AddDatagramPeer(remoteAddress, remotePort);
-    return result;
+    return decidedBy(result);
 }
 
 bool Engine::HasDatagramPeer(std::string_view key) const
@@ -522,12 +542,12 @@ int Engine::RememberedAnswer(int direction) const
 }
 
 void Engine::LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort,
-                           unsigned remotePort, int permission, const char* hostName)
+                           unsigned remotePort, int permission, const char* hostName, const char* reason)
 {
     if (log_.Folder().empty())
         return;
     const platform::ConnectionRecord record {&carrier_.recordHead, protocol, direction, remoteAddress, localPort, remotePort,
-                                   permission, carrier_.isServiceCarrier, hostName};
+                                   permission, carrier_.isServiceCarrier, hostName, reason};
     platform::RecordText body;
     platform::FormatConnectionBody(record, body);
     log_.AppendLogRecord(body.View(), Now());
@@ -714,8 +734,10 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress
         const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0);
         return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
-    if (const int answer = remembered(); answer != 0)
+    if (const int answer = remembered(); answer != 0) {
+        choice.reason = platform::log_reason::kRemembered;
         return answer == 1 ? kPermit : kDeny;
+    }
     const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
     // Each alert keeps its own answer and tick state: several may be open at once.
     const AlertResult result = RunAlert(texts, remembered, {}, withdrawFd);
@@ -729,6 +751,11 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress
         choice.scope = result.scope;
         choice.timedMinutes = texts.timedMinutes;
     }
+    namespace why = platform::log_reason;
+    choice.reason = result.timedOut ? why::kTimeout
+        : result.away               ? why::kAway
+        : result.button == 0        ? why::kNoAlert
+                                    : why::kAnswer;
     return result.button == 1 ? kPermit : kDeny;
 }
 
@@ -744,6 +771,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     const bool named = direction != kIncoming && remoteName != remoteAddress
         && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
     int answer = kDeny;
+    const char* reason = platform::log_reason::kService;
     if (!carrier_.isServiceCarrier) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
@@ -758,6 +786,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
             errno = ECANCELED;
             return kDeny;
         }
+        reason = choice.reason;
         if (choice.away)
             RecordAwayDecision(direction, protocol, remoteAddress, remotePort, localPort, named ? name : nullptr,
                                answer);
@@ -776,7 +805,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
                              named ? name : nullptr);
         }
     }
-    LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr);
+    LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr, reason);
     errno = 0;
     return answer;
 }

@@ -120,10 +120,11 @@ private:
     void LoadTableLocked(bool replace);
     bool OpenSharedBlock();
     int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* const* hostNames,
-                         unsigned nameCount, int protocol, unsigned remotePort, int* matchedName);
+                         unsigned nameCount, int protocol, unsigned remotePort, int* matchedName,
+                         const char*& reason);
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
-                       int permission, const char* hostName = nullptr);
+                       int permission, const char* hostName, const char* reason);
     void LogCarrierEvent(const char* tag);
     // firstLine: the message's first line of data (a host name, an answer).
     void NotifyControlPanel(int alertCode, std::string_view firstLine = {}) const;
@@ -139,6 +140,7 @@ private:
         AnswerLength length = AnswerLength::kOnce;
         AnswerScope scope = AnswerScope::kPeerAndPort;
         int timedMinutes = 0;
+        const char* reason = nullptr; // why the answer is what it is (log_reason)
     };
     // An answer for longer than one connection that is neither for all of
     // a direction nor for one host always: held by this process, and sent to

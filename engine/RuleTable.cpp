@@ -139,7 +139,7 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
 }
 
 int RuleTable::MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
-                          int* matchedName) const
+                          int* matchedName, bool* byEntry) const
 {
     const std::optional<platform::PeerAddress> peer = platform::ParseAddress(addressText);
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
@@ -182,6 +182,8 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
     if (port != 0)
         if (const auto every = addressesByPort_.find(PortKey(direction, 0)); every != addressesByPort_.end())
             decided = FirstAddressMatch(every->second, peer, decided);
+    if (byEntry)
+        *byEntry = decided != UINT32_MAX;
     if (decided == UINT32_MAX)
         return fallback;
     if (matchedName && decided == first)

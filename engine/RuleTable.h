@@ -112,8 +112,9 @@ public:
     // entry in the rules' order decides, so the answer never depends on the
     // order in which the names were learnt. matchedName gets the index of
     // the name the deciding entry matched, or -1 when no host entry decided.
+    // byEntry (when given) tells whether an entry decided, not the default.
     int MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
-                   int* matchedName) const;
+                   int* matchedName, bool* byEntry = nullptr) const;
 
 private:
     // So that a decision need not look at every host entry: the entries by

@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             (void)panel::GetPhrase(line, tag);
         if (const auto entry = platform::ParseLogLine(line)) {
             (void)ports.NameOf(entry->remotePort);
+            (void)panel::ReasonText(entry->reason, !entry->others.empty());
             // A record read back is whole: written again it reads the same.
             if (entry->kind == platform::LogEntry::Kind::kConnection && !entry->exePath.empty()
                 && platform::ParseLogLine("<EXEPATH>" + platform::EscapeLogText(entry->exePath) + "</EXEPATH>")->exePath

@@ -62,10 +62,7 @@ std::string Format(const platform::LogEntry& record)
     const std::string_view direction = Word(record.direction, "incoming", "outgoing");
     const std::string_view protocol = record.protocol == "1" ? "tcp" : "udp";
     const std::string_view verdict = Word(record.permission, "denied", "permitted");
-    std::string reason;
-    for (const auto& [tag, text] : record.others)
-        if (tag == "REASON")
-            reason = text;
+    std::string reason = record.reason;
     if (reason.empty())
         for (const auto& [tag, text] : record.others)
             if (tag == "BACKSTOP" && text == "1")

@@ -158,6 +158,12 @@ void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
         body.Append(r.hostName);
         body.Append("</HOST>");
     }
+    // Last, for the same reason; the words are plain letters.
+    if (r.reason && *r.reason) {
+        body.Append("<REASON>");
+        body.Append(r.reason);
+        body.Append("</REASON>");
+    }
 }
 
 std::string CarrierEventBody(const char* tag, const std::string& exePathForLog)
@@ -217,6 +223,8 @@ std::optional<LogEntry> ParseLogLine(std::string_view line)
                 entry.service = std::move(value);
             else if (tag == "HOST")
                 entry.host = std::move(value);
+            else if (tag == "REASON")
+                entry.reason = std::move(value);
             else
                 entry.others.emplace_back(tag, std::move(value));
         }

@@ -14,7 +14,10 @@
 // Traffic log: "<folder>/<day>_<month>_<year>_qrb.log", one record per line:
 //   <DATE>d</DATE><TIME>t</TIME><EXEPATH>p</EXEPATH><APPLICATION>a</APPLICATION>
 //   <PROTOCOL>1</PROTOCOL><DIRECTION>0</DIRECTION><IP>i</IP><LOCALPORT>n</LOCALPORT>
-//   <REMOTEPORT>n</REMOTEPORT><PERMISSION>n</PERMISSION><SERVICE>0</SERVICE>\r\n
+//   <REMOTEPORT>n</REMOTEPORT><PERMISSION>n</PERMISSION><SERVICE>0</SERVICE>
+//   [<HOST>name</HOST>][<REASON>why</REASON>]\r\n
+// (HOST and REASON come after the older fields, so that readers that look
+// fields up by tag, or stop after SERVICE, pass over them.)
 // or a program's start or end:
 //   <DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>p</APPLICATIONSTART>\r\n
 // Texts between tags are escaped (EscapeLogText).
@@ -25,6 +28,20 @@ namespace platform {
 
 inline constexpr const char* kApplicationStartTag = "APPLICATIONSTART";
 inline constexpr const char* kApplicationEndTag = "APPLICATIONEND";
+
+// Why a connection was decided as it was: the REASON of its record.
+namespace log_reason {
+inline constexpr const char* kRule = "rule";             // an entry of the program's rules
+inline constexpr const char* kDefault = "default";       // the program's default for the direction
+inline constexpr const char* kBlockAll = "blockall";     // Block All was on
+inline constexpr const char* kPeer = "peer";             // a datagram peer permitted before
+inline constexpr const char* kAnswer = "answer";         // the user's answer in the alert
+inline constexpr const char* kRemembered = "remembered"; // an answer given earlier for all of it, or for the host
+inline constexpr const char* kTimeout = "timeout";       // nobody answered the alert in time
+inline constexpr const char* kAway = "away";             // nobody was at the screen: the away answer
+inline constexpr const char* kNoAlert = "noalert";       // the alert could not be shown or ended unanswered
+inline constexpr const char* kService = "service";       // a service is never asked: denied
+}  // namespace log_reason
 
 std::string TrafficLogFileName(const std::string& folder, std::time_t when);
 std::string ErrorLogFileName(const std::string& folder, std::time_t when);
@@ -75,6 +92,7 @@ struct ConnectionRecord {
     int permission;
     bool service;
     const char* hostName = nullptr; // normalised; null when the program did not look the peer up
+    const char* reason = nullptr;   // one of log_reason; null: none written
 };
 
 // The part of a connection record that is the same for every connection of
@@ -102,6 +120,7 @@ struct LogEntry {
     std::string permission;
     std::string service;
     std::string host; // the name the program looked the peer up as; empty when not known
+    std::string reason; // log_reason's word; empty in records of older engines
     // Fields a writer put after the ones above (such as the backstop's
     // BACKSTOP), in their order: tag and text.
     std::vector<std::pair<std::string, std::string>> others;

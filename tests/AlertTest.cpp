@@ -9,6 +9,7 @@
 #include "Sandbox.h"
 #include "platform/Constants.h"
 #include "platform/SharedBlock.h"
+#include "platform/LogFiles.h"
 #include "platform/Presence.h"
 #include "platform/Windows.h"
 
@@ -326,6 +327,35 @@ TEST_F(EngineAlert, EveryAskedConnectionIsLoggedOnceWithItsAnswer)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_NE(records[0].find("<IP>10.0.0.5</IP><LOCALPORT>139</LOCALPORT><REMOTEPORT>40000</REMOTEPORT>"
                               "<PERMISSION>1</PERMISSION><SERVICE>0</SERVICE>"), std::string::npos);
+}
+
+// An asked connection's record says how the answer came: the user's button,
+// a time-out, the away answer, no alert at all, or an answer ticked before.
+TEST_F(EngineAlert, AskedDecisionsRecordHowTheAnswerCame)
+{
+    Engine engine(Options());
+    const struct {
+        const char* script;
+        int result;
+        const char* reason;
+    } cases[] = {
+        {"script:answer=1", 1, "answer"},
+        {"script:answer=2", 0, "answer"},
+        {"script:answer=1,timedout=1", 0, "timeout"},
+        {"script:answer=1,away=1", 1, "away"},
+        {"script:exit", 0, "noalert"},
+        {"script:answer=2,ticked=1", 0, "answer"},
+        {"script:answer=1", 0, "remembered"}, // the ticked Block answers without an alert
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", c.script, kTcp, 40000), c.result) << c.script;
+        const auto records = sandbox.ConnectionRecords();
+        ASSERT_FALSE(records.empty());
+        const auto entry = platform::ParseLogLine(records.back());
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->reason, c.reason) << c.script;
+    }
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), std::size(cases));
 }
 
 TEST_F(EngineAlert, AlertProgramRunsWithoutTheHook)

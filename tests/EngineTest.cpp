@@ -3,6 +3,7 @@
 #include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
 #include "Sandbox.h"
+#include "platform/LogFiles.h"
 #include "platform/Presence.h"
 #include "platform/SharedBlock.h"
 
@@ -167,11 +168,46 @@ TEST_F(EngineDecision, ConnectionRecordCarriesEveryFieldInOrder)
     ASSERT_EQ(records.size(), 1u);
     const std::string body = "<EXEPATH>/opt/apps/tool.exe</EXEPATH><APPLICATION>TOOL.EXE</APPLICATION>"
                              "<PROTOCOL>1</PROTOCOL><DIRECTION>1</DIRECTION><IP>10.0.0.5</IP><LOCALPORT>40000</LOCALPORT>"
-                             "<REMOTEPORT>80</REMOTEPORT><PERMISSION>1</PERMISSION><SERVICE>0</SERVICE>\r";
+                             "<REMOTEPORT>80</REMOTEPORT><PERMISSION>1</PERMISSION><SERVICE>0</SERVICE><REASON>rule</REASON>\r";
     ASSERT_GE(records[0].size(), body.size());
     EXPECT_EQ(records[0].substr(records[0].size() - body.size()), body);
     EXPECT_EQ(records[0].rfind("<DATE>", 0), 0u);
     EXPECT_NE(records[0].find("</DATE><TIME>"), std::string::npos);
+}
+
+// Each record says why: the entry that matched, the default, Block All, or
+// an earlier permitted datagram to the same peer.
+TEST_F(EngineDecision, EveryDecisionRecordsItsReason)
+{
+    sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
+    Engine engine(TestOptions());
+    const struct {
+        int direction, protocol;
+        unsigned localPort, remotePort;
+        const char* address;
+        const char* blockAll; // SecurityStatus
+        int result;
+        const char* reason;
+    } cases[] = {
+        {kOut, kTcp, 40000, 80, "10.0.0.5", "1", 1, "rule"},     // the "Web" entry
+        {kOut, kTcp, 40000, 8080, "10.0.0.5", "1", 0, "default"}, // no entry: the outgoing default
+        {kOut, kUdp, 5000, 53, "10.0.0.9", "1", 1, "rule"},      // "dns": the peer may answer now
+        {kIn, kUdp, 5000, 53, "10.0.0.9", "1", 1, "peer"},       // the answer of that peer
+        {kOut, kTcp, 40000, 80, "10.0.0.5", "0", 0, "blockall"},
+    };
+    for (const auto& c : cases) {
+        sandbox.SetSetting("SecurityStatus", c.blockAll);
+        ASSERT_EQ(engine.Approve(c.localPort, c.direction, c.address, c.protocol, c.remotePort), c.result) << c.reason;
+        const auto records = sandbox.ConnectionRecords();
+        ASSERT_FALSE(records.empty());
+        const auto entry = platform::ParseLogLine(records.back());
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->reason, c.reason) << records.back();
+    }
+    // An asked connection is logged by UserApprove alone, with its own reason.
+    sandbox.SetSetting("SecurityStatus", "1");
+    EXPECT_EQ(engine.Approve(139, kIn, "10.0.0.5", kTcp, 40000), 2);
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), std::size(cases));
 }
 
 TEST_F(EngineDecision, AskedConnectionWithoutAlertProgramIsDeniedAndLoggedOnce)

@@ -141,7 +141,8 @@ TEST(CarrierIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
     EXPECT_EQ(engine.UserApprove(22, 0, "10.0.0.5", "host1", 1, 40000), 0);
     const auto records = sandbox.ConnectionRecords();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION><SERVICE>1</SERVICE>"), std::string::npos);
+    EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION><SERVICE>1</SERVICE><REASON>service</REASON>"),
+              std::string::npos);
 }
 
 TEST_F(FixedTimeZone, RecordsAcrossMidnightLandInTwoDailyFiles)

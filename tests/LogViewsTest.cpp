@@ -82,16 +82,17 @@ TEST_F(LogViews, ViewsFilterByDirectionAndPermission)
 {
     const auto deniedOut = View("Log4");
     // Permission 2 (asked and denied) is listed as denied; port 8 has no name.
-    EXPECT_EQ(Column(deniedOut, &LogRow::application), (std::vector<std::string> {"CURL", "SSH"}));
-    EXPECT_EQ(Column(deniedOut, &LogRow::port), (std::vector<std::string> {"8", "22(ssh)"}));
+    EXPECT_EQ(Column(deniedOut, &LogRow::application), (std::vector<std::string> {"SSH", "CURL"}));
+    EXPECT_EQ(Column(deniedOut, &LogRow::port), (std::vector<std::string> {"22(ssh)", "8"}));
+    EXPECT_EQ(Column(deniedOut, &LogRow::portNumber), (std::vector<std::string> {"22", "8"}));
     EXPECT_EQ(Column(deniedOut, &LogRow::number), (std::vector<std::string> {"     1", "     2"}));
-    EXPECT_EQ(deniedOut[0].dateTime, "08.12.2026 10:00:00");
-    EXPECT_EQ(deniedOut[0].path, "/usr/bin/curl");
-    // Files by day: the earlier day first.
+    EXPECT_EQ(deniedOut[1].dateTime, "08.12.2026 10:00:00");
+    EXPECT_EQ(deniedOut[1].path, "/usr/bin/curl");
+    EXPECT_TRUE(deniedOut[1].outgoing);
     EXPECT_EQ(Column(View("Log2"), &LogRow::port), (std::vector<std::string> {"80(http)"}));
     // The service manager's program counts as a service, shown only on request.
     EXPECT_EQ(Column(View("Log3"), &LogRow::application), (std::vector<std::string> {"SSHD"}));
-    EXPECT_EQ(Column(View("Log3", true), &LogRow::application), (std::vector<std::string> {"SSHD", "SYSTEMD"}));
+    EXPECT_EQ(Column(View("Log3", true), &LogRow::application), (std::vector<std::string> {"SYSTEMD", "SSHD"}));
     // Texts of a record stay texts.
     const auto permittedIn = View("Log1", true);
     ASSERT_EQ(permittedIn.size(), 1u);
@@ -112,8 +113,8 @@ TEST_F(LogViews, ARefreshReadsOnlyWhatChanged)
     WriteText(today, testing_support::ReadText(today) + named);
     const auto rows = View("Log4");
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[3].host, "ads.example.net");
-    EXPECT_EQ(rows[2].host, "");
+    EXPECT_EQ(rows[0].host, "ads.example.net");
+    EXPECT_EQ(rows[1].host, "");
     // A file that left the folder leaves the view.
     ::unlink(today.c_str());
     EXPECT_TRUE(View("Log4").empty());
@@ -196,7 +197,7 @@ TEST_F(LogViews, Ipv6PeersAreListedCountedAndInTheStatistics)
                          + Record("/usr/bin/curl", "CURL", 1, 1, 40002, 80, 0, "fd00::2", "11:00:00"));
     EXPECT_EQ(Column(View("Log4"), &LogRow::ip), std::vector<std::string> {"2001:db8::1"});
     EXPECT_EQ(Column(View("Log3"), &LogRow::ip), std::vector<std::string> {"fd00::3"});
-    EXPECT_EQ(Column(View("Log2"), &LogRow::ip), (std::vector<std::string> {"10.0.0.7", "fd00::2"}));
+    EXPECT_EQ(Column(View("Log2"), &LogRow::ip), (std::vector<std::string> {"fd00::2", "10.0.0.7"}));
     EXPECT_EQ(panel::CountBlockedIntruders(sandbox.logs, std::time(nullptr)), 1);
     rules::Application app;
     app.name = "CURL";
@@ -205,4 +206,139 @@ TEST_F(LogViews, Ipv6PeersAreListedCountedAndInTheStatistics)
               "Application last time accessed : 08.12.2026 11:00:00\n"
               "Remote ports used : 443, 80\n"
               "Local ports used : 40001, 40002\n");
+}
+
+// The latest first: today's file before an earlier day's, a file's last
+// record before its first; the day chooser lists the days the same way.
+TEST_F(LogViews, NewestRecordsAndDaysComeFirst)
+{
+    WriteText(today, Record("/usr/bin/a", "A", 1, 1, 0, 1, 0, "10.0.0.1", "09:00:00")
+                         + Record("/usr/bin/b", "B", 1, 1, 0, 2, 0, "10.0.0.1", "10:00:00")
+                         + Record("/usr/bin/c", "C", 1, 1, 0, 3, 0, "10.0.0.1", "11:00:00"));
+    EXPECT_EQ(Column(View("Log2"), &LogRow::application), (std::vector<std::string> {"C", "B", "A", "CURL"}));
+    const auto days = panel::LogDays(sandbox.logs);
+    ASSERT_EQ(days.size(), 2u);
+    EXPECT_EQ(days[0].path, today);
+    std::tm local {};
+    const std::time_t earlier = std::time(nullptr) - 3 * 86400;
+    ::localtime_r(&earlier, &local);
+    EXPECT_EQ(days[1].day, local.tm_mday);
+    EXPECT_EQ(days[1].month, local.tm_mon + 1);
+    EXPECT_EQ(days[1].year, local.tm_year + 1900);
+    // One day alone.
+    EXPECT_EQ(Column(reader.FillLogView(sandbox.logs, "Log2", false, ports, "SYSTEMD", {days[1].path, ""}),
+                     &LogRow::application),
+              std::vector<std::string> {"CURL"});
+}
+
+// A search finds a program by name or path, a peer by host name or address
+// (a part of them, in any case), a port by its number; every word must match.
+TEST_F(LogViews, SearchMatchesProgramHostAddressAndPort)
+{
+    std::string named = Record("/opt/Browser/firefox-bin", "Firefox", 1, 1, 0, 443, 0, "192.0.2.44");
+    named.insert(named.find("\r\n"), "<HOST>www.Example.org</HOST>");
+    WriteText(today, named + Record("/usr/bin/wget", "WGET", 1, 1, 0, 80, 0, "198.51.100.4")
+                         + Record("/usr/bin/ssh", "SSH", 1, 1, 0, 4430, 0, "2001:db8::443"));
+    const struct {
+        const char* search;
+        std::vector<std::string> found;
+    } cases[] = {
+        {"", {"SSH", "WGET", "Firefox", "CURL"}},
+        {"firefox", {"Firefox"}},           // the program's name, in any case
+        {"/usr/bin/", {"SSH", "WGET", "CURL"}}, // its path
+        {"example.ORG", {"Firefox"}},       // the host
+        {"198.51", {"WGET"}},               // a part of an address
+        {"2001:db8::", {"SSH"}},
+        {"443", {"SSH", "Firefox"}},        // the port 443, and an address holding 443, not port 4430 alone
+        {"80", {"WGET", "CURL"}},
+        {"44", {"SSH", "Firefox"}},         // in addresses only: no port is 44
+        {"wget 80", {"WGET"}},              // every word
+        {"wget 443", {}},
+        {"  curl   ", {"CURL"}},
+        {"nothing", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Column(reader.FillLogView(sandbox.logs, "Log2", false, ports, "SYSTEMD", {"", c.search}),
+                         &LogRow::application),
+                  c.found)
+            << '"' << c.search << '"';
+}
+
+// The reason column: each word of the engine as its text; a record of an
+// older engine has none, the backstop's says it came from the kernel.
+TEST_F(LogViews, ReasonsAreShownAndOlderRecordsStillRead)
+{
+    const auto with = [](std::string record, const std::string& tail) {
+        return record.insert(record.find("\r\n"), tail);
+    };
+    WriteText(today, Record("/usr/bin/old", "OLD", 1, 0, 0, 1)
+                         + with(Record("/usr/bin/a", "A", 1, 0, 0, 2), "<REASON>rule</REASON>")
+                         + with(Record("/usr/bin/b", "B", 1, 0, 0, 3), "<HOST>b.example</HOST><REASON>blockall</REASON>")
+                         + with(Record("/usr/bin/c", "C", 1, 0, 0, 4), "<REASON>timeout</REASON><LATER>x</LATER>")
+                         + with(Record("/usr/bin/d", "D", 1, 0, 0, 5), "<BACKSTOP>1</BACKSTOP>")
+                         + with(Record("/usr/bin/e", "E", 1, 0, 0, 6), "<REASON>newword</REASON>"));
+    const auto rows = View("Log4");
+    EXPECT_EQ(Column(rows, &LogRow::application), (std::vector<std::string> {"E", "D", "C", "B", "A", "OLD"}));
+    EXPECT_EQ(Column(rows, &LogRow::reason),
+              (std::vector<std::string> {"newword", "Kernel backstop", "Time-out", "Block All", "Rule", ""}));
+    EXPECT_EQ(rows[3].host, "b.example");
+    const std::pair<const char*, const char*> texts[] = {
+        {"default", "Default"}, {"peer", "Reply to an allowed peer"}, {"answer", "Your answer"},
+        {"remembered", "Earlier answer"}, {"away", "Away answer"}, {"noalert", "No alert shown"},
+        {"service", "Service, never asked"}, {"", ""}};
+    for (const auto& [word, text] : texts)
+        EXPECT_EQ(panel::ReasonText(word), text) << word;
+}
+
+// A rule made from a row: its direction and decision, its port (named as
+// the ports list names it) and its peer, by host name only for an outgoing
+// row that has one.
+TEST(LogRules, RuleFromARowTakesWhatTheRowShows)
+{
+    const auto row = [](bool outgoing, bool denied, const char* port, const char* number, const char* host) {
+        LogRow made;
+        made.outgoing = outgoing;
+        made.denied = denied;
+        made.port = port;
+        made.portNumber = number;
+        made.ip = "192.0.2.5";
+        made.host = host;
+        return made;
+    };
+    using rules::Direction;
+    using rules::Permission;
+    const struct {
+        LogRow row;
+        const char* name;
+        Direction direction;
+        Permission permission;
+        const char* alias;
+        bool byHost;
+    } cases[] = {
+        {row(true, true, "443(https)", "443", "ads.example.net"), "Block ads.example.net port 443", Direction::kOutgoing,
+         Permission::kDeny, "https", true},
+        {row(true, false, "8081", "8081", ""), "Allow 192.0.2.5 port 8081", Direction::kOutgoing, Permission::kPermit, "",
+         false},
+        {row(false, true, "22(ssh)", "22", "ignored.example"), "Block 192.0.2.5 port 22", Direction::kIncoming,
+         Permission::kDeny, "ssh", false},
+    };
+    for (const auto& c : cases) {
+        const rules::Rule rule = panel::RuleFromLog(c.row);
+        EXPECT_EQ(rule.name, c.name);
+        EXPECT_EQ(rule.direction, c.direction) << c.name;
+        EXPECT_EQ(rule.permission, c.permission) << c.name;
+        EXPECT_EQ(rule.inForce, true);
+        EXPECT_TRUE(rule.listed);
+        ASSERT_EQ(rule.ports.size(), 1u);
+        const rules::Port& port = rule.ports[0];
+        EXPECT_EQ(port.number, c.row.portNumber) << c.name;
+        EXPECT_EQ(port.alias, c.alias) << c.name;
+        if (c.byHost) {
+            EXPECT_EQ(port.hosts, std::vector<std::string> {c.row.host}) << c.name;
+            EXPECT_FALSE(port.addresses) << c.name;
+        } else {
+            EXPECT_EQ(port.addresses, std::vector<std::string> {"192.0.2.5"}) << c.name;
+            EXPECT_FALSE(port.hosts) << c.name;
+        }
+    }
 }

@@ -14,6 +14,9 @@
 #include "platform/Registry.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QTest>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -108,8 +111,8 @@ TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
     EXPECT_EQ(Current()->text(0), "Blocked incoming connection");
     EXPECT_EQ(Applications(), QStringList {"NC"}); // the service only with "Show services"
     Part<QCheckBox>(*form, "ShowServicesCheck")->click();
-    EXPECT_EQ(Applications(), (QStringList {"SSHD", "NC"}));
-    EXPECT_EQ(Log()->topLevelItem(0)->text(5), "22(ssh)");
+    EXPECT_EQ(Applications(), (QStringList {"NC", "SSHD"})); // newest first
+    EXPECT_EQ(Log()->topLevelItem(1)->text(5), "22(ssh)");
     EXPECT_EQ(Part<QLabel>(*form, "StatText")->text(), "Blocked intruders today : 2");
 }
 
@@ -121,8 +124,8 @@ TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)
     testing_support::WriteText(today, ReadText(today) + Record("/usr/bin/nc", "NC", 1, 0, 25)
                                           + Record("/usr/bin/wget", "WGET", 1, 2, 443));
     emit form->HalfMinute();
-    ASSERT_EQ(Applications(), (QStringList {"NC", "WGET"}));
-    EXPECT_EQ(Log()->topLevelItem(1)->text(5), "443"); // no name in this ports list
+    ASSERT_EQ(Applications(), (QStringList {"WGET", "NC"}));
+    EXPECT_EQ(Log()->topLevelItem(0)->text(5), "443"); // no name in this ports list
 
     panel::SortList(Log(), 3, 2); // by application, descending
     Log()->setCurrentItem(Log()->topLevelItem(1));
@@ -157,8 +160,11 @@ TEST_F(LogWindow, AddressColumnSortsByFamilyThenValue)
     EXPECT_EQ(addresses(), (QStringList {"9.1.1.1", "10.0.0.9", "10.0.0.10", "2001:db8::2", "fd00::9", "fd00::10"}));
     panel::SortList(Log(), 5, 2);
     EXPECT_EQ(addresses(), (QStringList {"fd00::10", "fd00::9", "2001:db8::2", "10.0.0.10", "10.0.0.9", "9.1.1.1"}));
-    // Other columns sort as they did.
+    // Other columns sort as they did: the hidden first one is the order shown at first, newest first.
     panel::SortList(Log(), 1, 1);
+    EXPECT_EQ(addresses(), (QStringList {"9.1.1.1", "fd00::9", "10.0.0.9", "2001:db8::2", "10.0.0.10", "fd00::10"}));
+    // The date column sorts by when, oldest first when ascending.
+    panel::SortList(Log(), 2, 1);
     EXPECT_EQ(addresses(), (QStringList {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}));
 }
 
@@ -175,11 +181,161 @@ TEST_F(LogWindow, AddingTheProgramOfALogRow)
     EXPECT_EQ(core.Updates().Text(), " NC");
     EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>NC</EXENAME>"), std::string::npos);
     EXPECT_EQ(Current()->text(0), "Nc");
-    // A row of a program with an entry has no menu.
+    // The row's menu: adding only for a program without an entry; no
+    // internal names in any menu of the log.
     ChooseLog("Log3");
     auto* log = Log();
-    emit log->customContextMenuRequested(log->visualItemRect(log->topLevelItem(0)).center());
-    EXPECT_FALSE(Part<QMenu>(*form, "AddNewMenu")->isVisible());
+    auto* menu = Part<QMenu>(*form, "LogRowMenu");
+    const QPoint at = log->visualItemRect(log->topLevelItem(0)).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, log->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(log->viewport(), &click);
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_FALSE(form->findChild<QAction*>("AddProgramFromLog")->isVisible());
+    EXPECT_TRUE(form->findChild<QAction*>("MakeRuleFromLog")->isVisible());
+    menu->hide();
+    for (const QMenu* shown : {menu, Part<QMenu>(*form, "AddNewMenu")})
+        for (const QAction* action : shown->actions())
+            EXPECT_FALSE(action->text().contains("AddNew") || action->text().contains("Mnu")) << action->text().toStdString();
+    EXPECT_EQ(Part<QMenu>(*form, "AddFromLogMnu")->title(), "From the selected log row");
+}
+
+// Newest first, a reason for each decision, a search and a day chooser;
+// Ctrl+F reaches the search, Down the list.
+TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
+{
+    const auto with = [](std::string record, const std::string& address, const std::string& tail) {
+        record.replace(record.find("10.0.0.9"), 8, address);
+        return record.insert(record.find("\r\n"), tail);
+    };
+    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 86400),
+                               Record("/usr/bin/wget", "WGET", 1, 0, 21));
+    testing_support::WriteText(today, Record("/usr/bin/nc", "NC", 1, 0, 25)
+                                          + with(Record("/usr/bin/wget", "WGET", 1, 0, 443), "192.0.2.8",
+                                                 "<HOST>ads.example.net</HOST><REASON>rule</REASON>")
+                                          + with(Record("/usr/bin/curl", "CURL", 1, 2, 80), "198.51.100.3",
+                                                 "<REASON>timeout</REASON>"));
+    ChooseLog("Log4");
+    EXPECT_EQ(Applications(), (QStringList {"CURL", "WGET", "NC", "WGET"}));
+    EXPECT_EQ(Log()->headerItem()->text(6), "Reason");
+    EXPECT_EQ(Log()->topLevelItem(0)->text(6), "Time-out");
+    EXPECT_EQ(Log()->topLevelItem(1)->text(6), "Rule");
+    EXPECT_EQ(Log()->topLevelItem(2)->text(6), ""); // an older record
+    EXPECT_EQ(Log()->topLevelItem(1)->text(7), "ads.example.net");
+
+    auto* search = Part<QLineEdit>(*form, "LogSearch");
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Log()->setFocus();
+    QTest::keyClick(Log(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(search->hasFocus());
+    const std::pair<const char*, QStringList> searches[] = {
+        {"example.net", {"WGET"}}, {"198.51", {"CURL"}}, {"25", {"NC"}}, {"wget", {"WGET", "WGET"}}, {"", {"CURL", "WGET", "NC", "WGET"}}};
+    for (const auto& [text, found] : searches) {
+        search->selectAll();
+        QTest::keyClicks(search, text);
+        if (!*text)
+            QTest::keyClick(search, Qt::Key_Delete);
+        QTest::keyClick(search, Qt::Key_Return);
+        EXPECT_EQ(Applications(), found) << text;
+    }
+    EXPECT_TRUE(Log()->hasFocus());
+
+    auto* day = Part<QComboBox>(*form, "LogDay");
+    ASSERT_EQ(day->count(), 3); // all days, today, yesterday
+    EXPECT_EQ(day->itemText(0), "All days");
+    day->setCurrentIndex(2);
+    emit day->activated(2);
+    EXPECT_EQ(Applications(), QStringList {"WGET"});
+    // The day stays chosen across the refresh.
+    emit form->HalfMinute();
+    EXPECT_EQ(day->currentIndex(), 2);
+    EXPECT_EQ(Applications(), QStringList {"WGET"});
+}
+
+// The row's menu from the keyboard (the Menu key, Shift+F10), and a rule
+// made from a row: the editor opens with the row's direction, decision,
+// port and peer; OK puts the rule first (adding the program), Cancel
+// changes nothing.
+TEST_F(LogWindow, MakeARuleFromARowFillsTheEditor)
+{
+    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    std::string named = Record("/usr/bin/wget", "WGET", 1, 0, 80);
+    named.insert(named.find("\r\n"), "<HOST>ads.example.net</HOST>");
+    testing_support::WriteText(today, ReadText(today) + named);
+    ChooseLog("Log4");
+    ASSERT_EQ(Applications(), QStringList {"WGET"});
+    auto* log = Log();
+    log->setFocus();
+    log->setCurrentItem(log->topLevelItem(0));
+    auto* menu = Part<QMenu>(*form, "LogRowMenu");
+    for (const auto& [key, modifiers] : {std::pair {Qt::Key_Menu, Qt::NoModifier}, std::pair {Qt::Key_F10, Qt::ShiftModifier}}) {
+        if (key == Qt::Key_Menu) {
+            // What the Menu key sends to the focused list.
+            QContextMenuEvent press(QContextMenuEvent::Keyboard, QPoint(1, 1), log->viewport()->mapToGlobal(QPoint(1, 1)));
+            QApplication::sendEvent(log->viewport(), &press);
+        } else {
+            QTest::keyClick(log, key, modifiers);
+        }
+        EXPECT_TRUE(menu->isVisible()) << key;
+        EXPECT_TRUE(form->findChild<QAction*>("AddProgramFromLog")->isVisible());
+        menu->hide();
+    }
+
+    const auto editor = [&](const std::function<void(QDialog*)>& handle) {
+        ASSERT_TRUE(WithModal([&] { form->findChild<QAction*>("MakeRuleFromLog")->trigger(); }, handle));
+    };
+    // Cancelled: nothing added.
+    editor([](QDialog* dialog) { dialog->reject(); });
+    EXPECT_FALSE(core.Rules().Find("/usr/bin/wget"));
+    editor([](QDialog* dialog) {
+        EXPECT_EQ(dialog->windowTitle(), "Add rule");
+        EXPECT_EQ(dialog->findChild<QLineEdit*>("AppNameLabel")->text(), "Wget");
+        EXPECT_EQ(dialog->findChild<QLineEdit*>("RuleName")->text(), "Block ads.example.net port 80");
+        EXPECT_EQ(dialog->findChild<QComboBox*>("PermissionCombo")->currentText(), "Block");
+        EXPECT_EQ(dialog->findChild<QComboBox*>("DirectionCombo")->currentText(), "Outgoing");
+        auto* ports = dialog->findChild<QTreeWidget*>("PortsListView");
+        ASSERT_EQ(ports->topLevelItemCount(), 1);
+        EXPECT_EQ(ports->topLevelItem(0)->text(0), "80");
+        // Adjusted before saving: permitted instead.
+        auto* permission = dialog->findChild<QComboBox*>("PermissionCombo");
+        permission->setCurrentIndex(permission->findText("Allow"));
+        dialog->findChild<QPushButton*>("FinishCmd")->click();
+    });
+    const rules::Application* wget = core.Rules().Find("/usr/bin/wget");
+    ASSERT_TRUE(wget);
+    ASSERT_EQ(wget->rules.size(), 1u);
+    const rules::Rule& rule = wget->rules[0];
+    EXPECT_EQ(rule.direction, rules::Direction::kOutgoing);
+    EXPECT_EQ(rule.permission, rules::Permission::kPermit);
+    ASSERT_FALSE(rule.ports.empty());
+    EXPECT_EQ(rule.ports[0].number, "80");
+    ASSERT_TRUE(rule.ports[0].hosts);
+    EXPECT_EQ(*rule.ports[0].hosts, std::vector<std::string> {"ads.example.net"});
+    EXPECT_NE(ReadText(sandbox.rulesFile).find("ads.example.net"), std::string::npos);
+
+    // An incoming row of a program with rules: by its address, first among them.
+    ChooseLog("Log3");
+    ASSERT_EQ(Applications(), QStringList {"NC"});
+    Log()->setCurrentItem(Log()->topLevelItem(0));
+    editor([](QDialog* dialog) { dialog->findChild<QPushButton*>("FinishCmd")->click(); });
+    // Saved, the program's page shows its new rule; back to the log for another.
+    EXPECT_EQ(Current()->text(0), "Nc");
+    ChooseLog("Log3");
+    Log()->setCurrentItem(Log()->topLevelItem(0));
+    editor([](QDialog* dialog) {
+        EXPECT_EQ(dialog->findChild<QLineEdit*>("RuleName")->text(), "Block 10.0.0.9 port 5000");
+        EXPECT_EQ(dialog->findChild<QComboBox*>("DirectionCombo")->currentText(), "Incoming");
+        dialog->findChild<QLineEdit*>("RuleName")->setText("second");
+        dialog->findChild<QPushButton*>("FinishCmd")->click();
+    });
+    const rules::Application* nc = core.Rules().Find("/usr/bin/nc");
+    ASSERT_TRUE(nc);
+    ASSERT_EQ(nc->rules.size(), 2u);
+    EXPECT_EQ(nc->rules[0].name, "second");
+    EXPECT_EQ(nc->rules[0].direction, rules::Direction::kIncoming);
+    EXPECT_EQ(nc->rules[0].ports[0].number, "5000");
+    EXPECT_EQ(nc->rules[0].ports[0].addresses, std::vector<std::string> {"10.0.0.9"});
 }
 
 TEST_F(LogWindow, ApplicationViewShowsItsStatistics)

@@ -404,7 +404,7 @@ TEST_F(MainWindow, LogNodesShowTheirPortColumn)
         return names;
     };
     Click("Allowed outgoing connection");
-    EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port", "Host"}));
+    EXPECT_EQ(headers(), (QStringList {"ID", "Date", "Application", "Protocol", "Ip", "Remote port", "Reason", "Host"}));
     EXPECT_TRUE(log->isColumnHidden(0));
     EXPECT_TRUE(log->isVisible());
     EXPECT_FALSE(Rules()->isVisible());

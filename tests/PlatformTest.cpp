@@ -518,6 +518,32 @@ TEST(LogFiles, RecordsReadBackWithTheirTextsWhole)
         EXPECT_FALSE(platform::ParseLogLine(broken)) << broken;
 }
 
+// The reason comes last: a record of an older engine has none and reads as
+// before; a newer one reads with it, and an unknown field after it is kept.
+TEST(LogFiles, ReasonIsAnOptionalLastField)
+{
+    const std::string head = platform::ConnectionRecordHead("/usr/bin/curl", "curl");
+    platform::ConnectionRecord record {&head, 1, 1, "10.0.0.2", 40000, 443, 1, false, "example.org"};
+    platform::RecordText older;
+    platform::FormatConnectionBody(record, older);
+    record.reason = platform::log_reason::kRule;
+    platform::RecordText newer;
+    platform::FormatConnectionBody(record, newer);
+    EXPECT_EQ(std::string(newer.View()), std::string(older.View()) + "<REASON>rule</REASON>");
+    const auto old = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>" + std::string(older.View()));
+    const auto now = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>" + std::string(newer.View()) + "<NEXT>x</NEXT>");
+    ASSERT_TRUE(old && now);
+    EXPECT_EQ(old->reason, "");
+    EXPECT_EQ(now->reason, "rule");
+    for (const auto* entry : {&*old, &*now}) {
+        EXPECT_EQ(entry->host, "example.org");
+        EXPECT_EQ(entry->remotePort, "443");
+        EXPECT_EQ(entry->permission, "1");
+    }
+    ASSERT_EQ(now->others.size(), 1u);
+    EXPECT_EQ(now->others[0].first, "NEXT");
+}
+
 // Resolving every desktop entry's program walks PATH: the resolved entries
 // are kept in the runtime folder and made anew when the folders change.
 TEST(FileInfo, EntriesAreKeptUntilTheirFoldersChange)

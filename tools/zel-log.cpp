@@ -82,12 +82,15 @@ void Print(const platform::LogEntry& entry, const Filter& filter)
                                        {"program", entry.application}, {"path", entry.exePath},
                                        {"direction", incoming ? "in" : "out"}, {"verdict", verdict},
                                        {"protocol", protocol},      {"peer", entry.ip},
-                                       {"port", port},              {"host", entry.host}};
+                                       {"port", port},              {"host", entry.host},
+                                       {"reason", entry.reason}};
         std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     } else {
-        std::printf("%-10s %-8s %-20s %-3s %-7s %-3s %-39s %5s %s\n", entry.date.c_str(), entry.time.c_str(),
+        // A record of an older engine has no reason: "-" keeps the columns.
+        std::printf("%-10s %-8s %-20s %-3s %-7s %-3s %-39s %5s %-10s %s\n", entry.date.c_str(), entry.time.c_str(),
                     entry.application.c_str(), incoming ? "in" : "out", verdict.c_str(), protocol.c_str(),
-                    entry.ip.c_str(), port.c_str(), entry.host.c_str());
+                    entry.ip.c_str(), port.c_str(), entry.reason.empty() ? "-" : entry.reason.c_str(),
+                    entry.host.c_str());
     }
 }
 
@@ -154,8 +157,8 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!filter.json)
-        std::printf("%-10s %-8s %-20s %-3s %-7s %-3s %-39s %5s %s\n", "DATE", "TIME", "PROGRAM", "DIR", "VERDICT",
-                    "PRO", "PEER", "PORT", "HOST");
+        std::printf("%-10s %-8s %-20s %-3s %-7s %-3s %-39s %5s %-10s %s\n", "DATE", "TIME", "PROGRAM", "DIR", "VERDICT",
+                    "PRO", "PEER", "PORT", "REASON", "HOST");
     std::string last;
     long long offset = 0;
     for (const std::string& path : panel::DailyFiles(folder))

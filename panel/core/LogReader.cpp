@@ -1,6 +1,7 @@
 #include "core/LogReader.h"
 
 #include "core/ErrorLog.h"
+#include "core/RuleDescription.h"
 #include "core/RulesStore.h"
 #include "core/SettingValues.h"
 #include "platform/AddressRange.h"
@@ -72,6 +73,43 @@ std::vector<std::string> DailyFiles(const std::string& folder)
     return paths;
 }
 
+std::vector<LogDay> LogDays(const std::string& folder)
+{
+    std::vector<LogDay> days;
+    for (std::string& path : DailyFiles(folder)) {
+        LogDay day;
+        std::sscanf(platform::FileNamePart(path).data(), "%d_%d_%d", &day.day, &day.month, &day.year);
+        day.path = std::move(path);
+        days.push_back(std::move(day));
+    }
+    std::reverse(days.begin(), days.end());
+    return days;
+}
+
+std::string ReasonText(std::string_view reason, bool backstop)
+{
+    namespace why = platform::log_reason;
+    static const std::pair<const char*, const char*> texts[] = {
+        {why::kRule, "Rule"},
+        {why::kDefault, "Default"},
+        {why::kBlockAll, "Block All"},
+        {why::kPeer, "Reply to an allowed peer"},
+        {why::kAnswer, "Your answer"},
+        {why::kRemembered, "Earlier answer"},
+        {why::kTimeout, "Time-out"},
+        {why::kAway, "Away answer"},
+        {why::kNoAlert, "No alert shown"},
+        {why::kService, "Service, never asked"},
+    };
+    for (const auto& [word, text] : texts)
+        if (reason == word)
+            return text;
+    if (reason.empty() && backstop)
+        return "Kernel backstop";
+    // A word of a newer engine: shown as it is.
+    return std::string(reason);
+}
+
 std::string GetPhrase(std::string_view line, std::string_view tag)
 {
     const std::string value = platform::UnescapeLogText(RawField(line, tag));
@@ -136,6 +174,9 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.denied = PermissionText(entry->permission) != "Permit";
             record.service = entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
             record.host = entry->host;
+            const bool backstop = std::any_of(entry->others.begin(), entry->others.end(),
+                                              [](const auto& field) { return field.first == "BACKSTOP"; });
+            record.reason = ReasonText(entry->reason, backstop);
             if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
                 || record.ip.empty())
                 return;
@@ -148,35 +189,67 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
     return *cached;
 }
 
+bool LogReader::Matches(const Record& record, const std::string& port, const std::vector<std::string>& words)
+{
+    if (words.empty())
+        return true;
+    if (record.searchText.empty())
+        record.searchText = Upper(record.application + "\n" + record.path + "\n" + record.host + "\n" + record.ip);
+    for (const std::string& word : words)
+        if (word != port && record.searchText.find(word) == std::string::npos)
+            return false;
+    return true;
+}
+
 std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std::string& key, bool showServices,
-                                           const PortNames& ports, const std::string& serviceManager)
+                                           const PortNames& ports, const std::string& serviceManager,
+                                           const LogFilter& filter)
 {
     const bool incoming = key == "Log1" || key == "Log3";
     const bool denied = key == "Log3" || key == "Log4";
     std::vector<LogRow> rows;
-    const std::vector<std::string> paths = DailyFiles(folder);
+    std::vector<std::string> paths = DailyFiles(folder);
     // Files that left the folder are forgotten.
     for (auto it = files_.begin(); it != files_.end();)
         it = std::find(paths.begin(), paths.end(), it->first) == paths.end() ? files_.erase(it) : std::next(it);
+    std::vector<std::string> words;
+    for (size_t at = 0; at < filter.search.size();) {
+        const size_t end = std::min(filter.search.find_first_of(" \t", at), filter.search.size());
+        if (end > at)
+            words.push_back(Upper(std::string_view(filter.search).substr(at, end - at)));
+        at = end + 1;
+    }
+    std::reverse(paths.begin(), paths.end());
+    std::map<std::string, std::string, std::less<>> portTexts; // a port's name is looked up once
     for (const std::string& path : paths) {
-        for (const Record& record : Read(path, serviceManager).records) {
-            if ((record.service && !showServices) || record.incoming != incoming || record.denied != denied)
+        if (!filter.dayFile.empty() && path != filter.dayFile)
+            continue;
+        const std::vector<Record>& records = Read(path, serviceManager).records;
+        for (auto record = records.rbegin(); record != records.rend(); ++record) {
+            if ((record->service && !showServices) || record->incoming != incoming || record->denied != denied)
                 continue;
-            const std::string& port = incoming ? record.localPort : record.remotePort;
-            if (port.empty())
+            const std::string& port = incoming ? record->localPort : record->remotePort;
+            if (port.empty() || !Matches(*record, port, words))
                 continue;
             LogRow row;
             char number[16];
             std::snprintf(number, sizeof number, "%6zu", rows.size() + 1);
             row.number = number;
-            row.dateTime = record.dateTime;
-            row.application = record.application;
-            row.protocol = record.tcp ? "TCP" : "UDP";
-            row.ip = record.ip;
-            row.port = port + ports.NameOf(port);
-            row.path = record.path;
-            row.service = record.service ? "1" : "0";
-            row.host = record.host;
+            row.dateTime = record->dateTime;
+            row.application = record->application;
+            row.protocol = record->tcp ? "TCP" : "UDP";
+            row.ip = record->ip;
+            auto named = portTexts.find(port);
+            if (named == portTexts.end())
+                named = portTexts.emplace(port, port + ports.NameOf(port)).first;
+            row.port = named->second;
+            row.path = record->path;
+            row.service = record->service ? "1" : "0";
+            row.host = record->host;
+            row.reason = record->reason;
+            row.portNumber = port;
+            row.outgoing = !incoming;
+            row.denied = denied;
             rows.push_back(std::move(row));
         }
     }
@@ -268,6 +341,30 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
     app.incoming = own(generalIncoming);
     app.outgoing = own(generalOutgoing);
     return app;
+}
+
+rules::Rule RuleFromLog(const LogRow& row)
+{
+    const bool denied = row.denied;
+    rules::Rule rule;
+    const bool byHost = row.outgoing && !row.host.empty();
+    const std::string& peer = byHost ? row.host : row.ip;
+    rule.direction = row.outgoing ? rules::Direction::kOutgoing : rules::Direction::kIncoming;
+    rule.permission = denied ? rules::Permission::kDeny : rules::Permission::kPermit;
+    // Named in the words the rule lists show: "Block example.org port 443".
+    rule.name = std::string(ShownWord(*rule.permission)) + " " + peer + " port " + row.portNumber;
+    rule.inForce = true;
+    rules::Port port;
+    port.number = row.portNumber;
+    // "443(https)" names the port "https".
+    if (const size_t open = row.port.find('('); open != std::string::npos && row.port.back() == ')')
+        port.alias = row.port.substr(open + 1, row.port.size() - open - 2);
+    if (byHost)
+        port.hosts = std::vector<std::string> {row.host};
+    else
+        port.addresses = std::vector<std::string> {row.ip};
+    rule.ports.push_back(std::move(port));
+    return rule;
 }
 
 }  // namespace panel

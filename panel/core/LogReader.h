@@ -2,6 +2,7 @@
 
 #include "core/PortNames.h"
 #include "rules/Application.h"
+#include "rules/Rule.h"
 
 #include <cstdint>
 #include <ctime>
@@ -33,9 +34,37 @@ struct LogRow {
     std::string path;
     std::string service;
     std::string host; // the name the program looked the peer up as; empty when not known
+    std::string reason;     // why it was decided so (ReasonText); empty in older records
+    std::string portNumber; // the port alone
+    bool outgoing = false;
+    bool denied = false;
 
     bool operator==(const LogRow&) const = default;
 };
+
+// What a view shows of its records: those of one day or of all, and those
+// that match every word of a search.
+struct LogFilter {
+    std::string dayFile; // the path of one day's file (LogDay::path); empty: every day
+    // Words, each of which must match: a program (its name or path), a
+    // peer's host name or address (a part of any, without regard to case),
+    // or a port (the whole number).
+    std::string search;
+};
+
+// A day that has a traffic log.
+struct LogDay {
+    int year = 0, month = 0, day = 0;
+    std::string path;
+};
+
+// The traffic logs of the folder, newest day first.
+std::vector<LogDay> LogDays(const std::string& folder);
+
+// The text of a record's reason as the log column shows it: "Rule",
+// "Default", "Block All", "Your answer", "Time-out" and so on; "" for a
+// record without one (written by an older engine).
+std::string ReasonText(std::string_view reason, bool backstop = false);
 
 // What the address column sorts by: by family (IPv4 first), then by value,
 // so that 10.0.0.9 comes before 10.0.0.10 and 2001:db8::9 before
@@ -48,11 +77,13 @@ std::string AddressSortKey(std::string_view address);
 class LogReader {
 public:
     // The rows of the view "Log1" (permitted incoming), "Log2" (permitted
-    // outgoing), "Log3" (denied incoming) or "Log4" (denied outgoing), files
-    // by date, records in file order. Service records only with showServices;
-    // servicePath names the service manager's executable file (upper case).
+    // outgoing), "Log3" (denied incoming) or "Log4" (denied outgoing), newest
+    // first: the latest day's file first, each file's records from its end.
+    // Service records only with showServices; servicePath names the service
+    // manager's executable file (upper case).
     std::vector<LogRow> FillLogView(const std::string& folder, const std::string& key, bool showServices,
-                                    const PortNames& ports, const std::string& serviceManager);
+                                    const PortNames& ports, const std::string& serviceManager,
+                                    const LogFilter& filter = {});
 
 private:
     // What the views need of one record, decoded once.
@@ -64,6 +95,11 @@ private:
         std::string localPort;
         std::string remotePort;
         std::string host; // the name the program looked the peer up as, when known
+        std::string reason; // its text in the view
+        // What a search looks in, in upper case: the program's name and path,
+        // the host and the address, one per line; made at the first search
+        // that reaches the record, so that a log only shown costs nothing more.
+        mutable std::string searchText;
         bool tcp = false;
         bool incoming = false;
         bool denied = false; // "Deny", and "Ask" shown as "Deny"
@@ -76,6 +112,7 @@ private:
         std::vector<Record> records;
     };
     const File& Read(const std::string& path, const std::string& serviceManager);
+    static bool Matches(const Record& record, const std::string& port, const std::vector<std::string>& words);
 
     std::map<std::string, std::shared_ptr<File>> files_;
 };
@@ -99,5 +136,12 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
                                       const std::string& service, std::optional<rules::Permission> generalIncoming,
                                       std::optional<rules::Permission> generalOutgoing,
                                       const std::string& serviceManager);
+
+// A rule for what a log row shows, as the rule editor opens with it: the
+// row's direction and decision, its port (the program's own for incoming
+// connections, the peer's for outgoing ones) and its peer, by the host name
+// the program looked it up as when there is one (outgoing only), else by
+// its address. In force and listed.
+rules::Rule RuleFromLog(const LogRow& row);
 
 }  // namespace panel

@@ -325,6 +325,15 @@ bool PanelCore::PutRule(std::string_view name, std::optional<size_t> replaced, r
     return Commit(name);
 }
 
+bool PanelCore::PutFirstRule(std::string_view name, rules::Rule rule)
+{
+    rules::Application* app = Changed(name, "LogRowMenu : MakeRuleFromLog");
+    if (!app)
+        return false;
+    app->rules.insert(app->rules.begin(), std::move(rule));
+    return Commit(name);
+}
+
 void PanelCore::PublishChange(std::string_view key)
 {
     if (key == rf::kGeneralApp)

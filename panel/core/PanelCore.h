@@ -115,6 +115,10 @@ public:
     // The rule goes last among the application's rules, in place of the one
     // at replaced when there is one.
     bool PutRule(std::string_view name, std::optional<size_t> replaced, rules::Rule rule);
+    // The rule goes first, before every rule of the application: a rule
+    // made for one connection seen in the log decides it, whatever the
+    // broader rules after it say.
+    bool PutFirstRule(std::string_view name, rules::Rule rule);
 
     // Tells the running engines that an application's rules changed: its
     // name goes on the update list; for the system settings ("ANY"), which

@@ -158,7 +158,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     remoteIp_->setChecked(true);
     RemoteChoiceChanged();
     if (edited) {
-        setWindowTitle("Edit rule");
+        setWindowTitle(input.proposed ? "Add rule" : "Edit rule");
         working_ = *edited;
         ruleName_->setText(QString::fromStdString(edited->name));
     } else {

@@ -27,6 +27,7 @@ public:
         QString application; // as the window shows it
         QPixmap icon;
         std::optional<rules::Rule> rule; // the rule edited; none: a new rule
+        bool proposed = false;           // rule is a new one to start from (made from a log row)
         std::vector<std::pair<std::string, int>> portNames; // the ports list: names and numbers
     };
 

@@ -8,7 +8,8 @@ AddNewMenu::AddNewMenu(QWidget* parent) : QMenu("AddNewMenu", parent)
     QAction* addNew = addAction("Add new");
     addNew->setObjectName("AddNewApp");
     connect(addNew, &QAction::triggered, this, &AddNewMenu::AddNew);
-    QMenu* fromLog = addMenu("AddNewFromLog");
+    // Captioned for people: the menu's internal name never shows.
+    QMenu* fromLog = addMenu("From the selected log row");
     fromLog->setObjectName("AddFromLogMnu");
     QAction* addFromLog = fromLog->addAction("Add application");
     addFromLog->setObjectName("AddNewLogMnu");

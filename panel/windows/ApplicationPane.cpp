@@ -5,7 +5,7 @@
 #include "core/SettingValues.h"
 #include "gui/ProgramIcon.h"
 #include "widgets/DefaultsGroup.h"
-#include "windows/LogView.h"
+#include "windows/LogPage.h"
 #include "widgets/RulesList.h"
 #include "windows/SecurityLevelBox.h"
 #include "widgets/TreeImages.h"
@@ -88,8 +88,8 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     rules_ = new RulesList(this);
     rules_->setAlternatingRowColors(true);
     layout->addWidget(rules_, 1);
-    log_ = new LogView(this);
-    log_->HasEntry = [this](const std::string& name, const std::string& path) {
+    log_ = new LogPage(this);
+    log_->View()->HasEntry = [this](const std::string& name, const std::string& path) {
         return core_.Rules().Document().FindFor(name, path) != nullptr;
     };
     log_->hide();
@@ -130,6 +130,8 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     connect(rules_, &RulesList::Switched, this, &ApplicationPane::RuleSwitched);
     connect(showServices_, &QCheckBox::clicked, this, &ApplicationPane::RefreshLog);
 }
+
+LogView* ApplicationPane::Log() const { return log_->View(); }
 
 void ApplicationPane::SetCaption(const QString& caption) { name_->setText(caption); }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 class DefaultsGroup;
+class LogPage;
 class LogView;
 class QCheckBox;
 class QGroupBox;
@@ -38,7 +39,8 @@ public:
     void SetRulesEditing(bool enabled);
 
     SecurityLevelBox* Security() const { return security_; }
-    LogView* Log() const { return log_; }
+    LogView* Log() const;
+    LogPage* LogPart() const { return log_; }
 
 signals:
     // The rules changed here: the tree shows the application in its new group.
@@ -71,7 +73,7 @@ private:
     QPushButton* advanced_;
     QPushButton* apply_;
     RulesList* rules_;
-    LogView* log_;
+    LogPage* log_;
     QCheckBox* showServices_;
     QLabel* note_;
     QLabel* blockActive_;

@@ -5,24 +5,33 @@
 #include "platform/Processes.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QSignalBlocker>
+
+#include <cstdlib>
 
 namespace {
 
-constexpr int kPathRole = Qt::UserRole + 1;
-constexpr int kServiceRole = Qt::UserRole + 2;
+constexpr int kRowRole = Qt::UserRole + 1; // the row's place in the rows shown
 constexpr int kSortKeyRole = Qt::UserRole + 3;
+constexpr int kDateColumn = 1;
 constexpr int kAddressColumn = 4;
 
-// A log row: its address column sorts by address, not as text.
+// A log row: its address column sorts by address, its date by when it was
+// written (rows come newest first), the others as text.
 class LogItem : public QTreeWidgetItem {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
     bool operator<(const QTreeWidgetItem& other) const override
     {
-        if (treeWidget() && treeWidget()->sortColumn() == kAddressColumn)
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        if (column == kAddressColumn)
             return data(kAddressColumn, kSortKeyRole).toString() < other.data(kAddressColumn, kSortKeyRole).toString();
+        if (column == kDateColumn)
+            return data(0, kRowRole).toInt() > other.data(0, kRowRole).toInt();
         return QTreeWidgetItem::operator<(other);
     }
 };
@@ -34,56 +43,120 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
     setObjectName("LogListView");
     setRootIsDecorated(false);
     setAlternatingRowColors(true);
+    setUniformRowHeights(true);
+    MatchAlternateRows();
     header()->setSectionsClickable(true);
+    header()->setStretchLastSection(true);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { panel::SortList(this, column + 1, 0); });
-    setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(this, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        QTreeWidgetItem* row = itemAt(at);
-        if (!row)
-            return;
-        setCurrentItem(row);
-        // Only for a program that has no entry yet.
-        const std::string path = platform::processes::CleanCarrierPath(row->data(0, kPathRole).toString().toStdString());
-        if (HasEntry && HasEntry(platform::processes::CarrierExeName(path), path))
-            return;
-        emit ProgramMenuRequested(viewport()->mapToGlobal(at));
-    });
+    rowMenu_ = panel::Named(new QMenu(this), "LogRowMenu");
+    QAction* makeRule = rowMenu_->addAction("Make a &rule from this...");
+    makeRule->setObjectName("MakeRuleFromLog");
+    connect(makeRule, &QAction::triggered, this, &LogView::MakeRuleRequested);
+    addProgram_ = rowMenu_->addAction("&Add the program");
+    addProgram_->setObjectName("AddProgramFromLog");
+    connect(addProgram_, &QAction::triggered, this, &LogView::AddProgramRequested);
 }
 
-void LogView::Open(const std::string& key, const Source& source)
+void LogView::changeEvent(QEvent* event)
+{
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        MatchAlternateRows();
+}
+
+void LogView::MatchAlternateRows()
+{
+    QPalette colours = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor base = colours.color(group, QPalette::Base);
+        const QColor alternate = colours.color(group, QPalette::AlternateBase);
+        if (std::abs(base.lightness() - alternate.lightness()) <= 48)
+            continue;
+        colours.setColor(group, QPalette::AlternateBase, base.lightness() < 128 ? base.lighter(125) : base.darker(106));
+    }
+    if (colours != palette())
+        setPalette(colours);
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // From the keyboard the menu is for the current row, beside it.
+    const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;
+    QTreeWidgetItem* row = keyboard ? currentItem() : itemAt(event->pos());
+    if (!row)
+        return;
+    const QPoint at = keyboard ? viewport()->mapToGlobal(visualItemRect(row).center()) : event->globalPos();
+    PopUpRowMenu(row, at);
+    event->accept();
+}
+
+void LogView::keyPressEvent(QKeyEvent* event)
+{
+    // Shift+F10 opens the menu as the Menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        if (QTreeWidgetItem* row = currentItem()) {
+            scrollToItem(row);
+            PopUpRowMenu(row, viewport()->mapToGlobal(visualItemRect(row).center()));
+        }
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void LogView::PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition)
+{
+    setCurrentItem(row);
+    // Adding only for a program that has no entry yet.
+    const auto selected = SelectedRow();
+    const std::string path = selected ? platform::processes::CleanCarrierPath(selected->path) : std::string();
+    addProgram_->setVisible(!(HasEntry && HasEntry(platform::processes::CarrierExeName(path), path)));
+    rowMenu_->popup(globalPosition);
+}
+
+void LogView::Open(const std::string& key, const Source& source, const panel::LogFilter& filter)
 {
     key_ = key;
+    source_ = source;
+    filter_ = filter;
     shownKey_.clear();
     shownRows_.clear();
     clear();
     setColumnCount(0);
     const bool outgoing = key == "Log2" || key == "Log4";
-    // After the documented columns, the host name the program looked up.
-    setHeaderLabels({"ID", "Date", "Application", "Protocol", "Ip", outgoing ? "Remote port" : "Local port", "Host"});
-    const int width = viewport()->width();
+    // After the documented columns, why it was decided so and the host name
+    // the program looked up.
+    setHeaderLabels(
+        {"ID", "Date", "Application", "Protocol", "Ip", outgoing ? "Remote port" : "Local port", "Reason", "Host"});
     setColumnHidden(0, true);
-    // "8080(http-alt)" must fit; the host column takes what is left.
-    const int widths[] = {0, width / 5, width * 14 / 100, width * 9 / 100, width * 14 / 100, width * 15 / 100};
-    for (int column = 1; column < 6; ++column)
-        setColumnWidth(column, widths[column]);
-    Fill(source);
+    Fill();
 }
 
 void LogView::Refresh(const Source& source)
 {
+    source_ = source;
     if (!key_.empty())
-        Fill(source);
+        Fill();
 }
 
-void LogView::Fill(const Source& source)
+void LogView::SetFilter(const panel::LogFilter& filter)
+{
+    if (filter.dayFile == filter_.dayFile && filter.search == filter_.search)
+        return;
+    filter_ = filter;
+    if (!key_.empty())
+        Fill();
+}
+
+void LogView::Fill()
 {
     if (key_.rfind("Log", 0) != 0 || key_.size() != 4)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto text = platform::ReadFile(source.portsFile, 1 << 20);
+    const auto text = platform::ReadFile(source_.portsFile, 1 << 20);
     const panel::PortNames ports = panel::PortNames::FromText(text.value_or(std::string()));
     std::vector<panel::LogRow> rows
-        = reader_->FillLogView(source.folder, key_, source.showServices, ports, source.serviceManager);
+        = reader_->FillLogView(source_.folder, key_, source_.showServices, ports, source_.serviceManager, filter_);
     if (key_ == shownKey_ && rows == shownRows_) {
         QApplication::restoreOverrideCursor();
         return;
@@ -93,22 +166,23 @@ void LogView::Fill(const Source& source)
     clear();
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<int>(rows.size()));
-    for (const panel::LogRow& row : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const panel::LogRow& row = rows[i];
         auto* item = new LogItem(QStringList {QString::fromStdString(row.number), QString::fromStdString(row.dateTime),
                                           QString::fromStdString(row.application), QString::fromStdString(row.protocol),
                                           QString::fromStdString(row.ip), QString::fromStdString(row.port),
-                                          QString::fromStdString(row.host)});
-        item->setData(0, kPathRole, QString::fromStdString(row.path));
-        item->setData(0, kServiceRole, QString::fromStdString(row.service));
+                                          QString::fromStdString(row.reason), QString::fromStdString(row.host)});
+        item->setData(0, kRowRole, static_cast<int>(i));
         item->setData(kAddressColumn, kSortKeyRole, QString::fromStdString(panel::AddressSortKey(row.ip)));
         items << item;
     }
     addTopLevelItems(items);
-    // Rows come in file order; a column the user sorted by stays sorted.
+    // Rows come newest first; a column the user sorted by stays sorted.
     panel::SortAsBefore(this);
     // Columns as wide as what they show (Qt looks at the first thousand
-    // rows); the host column takes the rest.
-    for (int column = 1; column < columnCount() - 1; ++column)
+    // rows), the host's too, so that scrolling reaches its end; the host
+    // column takes what room is left.
+    for (int column = 1; column < columnCount(); ++column)
         resizeColumnToContents(column);
     setUpdatesEnabled(true);
     shownKey_ = key_;
@@ -116,11 +190,13 @@ void LogView::Fill(const Source& source)
     QApplication::restoreOverrideCursor();
 }
 
-std::optional<LogView::Program> LogView::SelectedProgram() const
+std::optional<panel::LogRow> LogView::SelectedRow() const
 {
     const QTreeWidgetItem* row = currentItem();
     if (!row)
         return std::nullopt;
-    return Program {row->text(2).toStdString(), row->data(0, kPathRole).toString().toStdString(),
-                    row->data(0, kServiceRole).toString().toStdString()};
+    const int index = row->data(0, kRowRole).toInt();
+    if (index < 0 || static_cast<size_t>(index) >= shownRows_.size())
+        return std::nullopt;
+    return shownRows_[static_cast<size_t>(index)];
 }

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-// One of the four traffic logs as a list: today's and the earlier days'
-// records of the view, a column the user sorted by staying sorted, and a
-// menu on the rows of programs that have no entry yet.
+class QMenu;
+
+// One of the four traffic logs as a list: the records of the view, newest
+// first, of one day or all and matching a search; a column the user sorted
+// by staying sorted; a menu on a row (by mouse, the Menu key or Shift+F10)
+// that makes a rule from it or adds its program.
 class LogView : public QTreeWidget {
     Q_OBJECT
 public:
@@ -23,37 +26,49 @@ public:
         std::string serviceManager; // its file name in upper case
         bool showServices = false;
     };
-    // The program a row records.
-    struct Program {
-        std::string application;
-        std::string path;
-        std::string service; // "1" for a system service
-    };
 
     explicit LogView(QWidget* parent);
 
-    // Shows the view of key ("Log1" to "Log4") afresh.
-    void Open(const std::string& key, const Source& source);
+    // Shows the view of key ("Log1" to "Log4") afresh, with those records
+    // that pass filter.
+    void Open(const std::string& key, const Source& source, const panel::LogFilter& filter = {});
     // Reads the shown view again; a log that has not changed leaves the
     // list as it is (quicker, and the user keeps the order, place and
     // selection).
     void Refresh(const Source& source);
+    // Shows only the records of a day and of a search (see LogFilter).
+    void SetFilter(const panel::LogFilter& filter);
+    const panel::LogFilter& Filter() const { return filter_; }
     const std::string& Key() const { return key_; }
-    // The program of the selected row.
-    std::optional<Program> SelectedProgram() const;
+    // The selected row.
+    std::optional<panel::LogRow> SelectedRow() const;
     // Whether an entry applies to a program (by the name the rules give it
-    // and its path): its rows have no menu then.
+    // and its path): its rows offer no adding then.
     std::function<bool(const std::string& name, const std::string& path)> HasEntry;
 
 signals:
-    // The menu for adding the program of the row under the pointer.
-    void ProgramMenuRequested(const QPoint& globalPosition);
+    // From the row's menu, for the selected row.
+    void MakeRuleRequested();
+    void AddProgramRequested();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Fill(const Source& source);
+    void Fill();
+    // Every other row's colour from the palette's base when the theme gives
+    // none that goes with it (a dark palette without one: white rows).
+    void MatchAlternateRows();
+    void PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition);
 
     std::unique_ptr<panel::LogReader> reader_;
     std::string key_;
+    Source source_;
+    panel::LogFilter filter_;
     std::string shownKey_;
     std::vector<panel::LogRow> shownRows_;
+    QMenu* rowMenu_;
+    QAction* addProgram_;
 };

@@ -15,10 +15,15 @@
 #include "core/ProcessList.h"
 #include "dialogs/AdvancedForm.h"
 #include "dialogs/CreateNewApp_Step1.h"
+#include "dialogs/EditApp_Step4.h"
 #include "dialogs/TimedAnswersWindow.h"
 #include "dialogs/ToolsOption.h"
 #include "dialogs/TrayNotice.h"
 #include "gui/Art.h"
+#include "gui/ProgramIcon.h"
+#include "core/PanelConstants.h"
+#include "core/RuleChecks.h"
+#include "widgets/TreeImages.h"
 #include "widgets/WindowTools.h"
 #include "windows/AddNewMenu.h"
 #include "windows/ApplicationPane.h"
@@ -148,7 +153,8 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     connect(group_, &GroupView::Opened, this, &MainForm::ShowApplication);
     connect(pane_, &ApplicationPane::RulesChanged, this, [this](const std::string&) { ReloadTree(); });
     connect(pane_, &ApplicationPane::AdvancedRequested, this, &MainForm::OpenAdvanced);
-    connect(pane_->Log(), &LogView::ProgramMenuRequested, this, [this](const QPoint& at) { addNewMenu_->popup(at); });
+    connect(pane_->Log(), &LogView::AddProgramRequested, this, &MainForm::AddFromLog);
+    connect(pane_->Log(), &LogView::MakeRuleRequested, this, &MainForm::MakeRuleFromLog);
     connect(protection_, &ProtectionView::Requested, this, [this] {
         tree_->Select(tree_->FindNode("Protection"));
         protection_->show();
@@ -401,21 +407,57 @@ void MainForm::OpenOptions()
         protection_->SessionOptionChanged(core_.Settings().DecideEveryProgram);
 }
 
-void MainForm::AddFromLog()
+std::optional<rules::Application> MainForm::ProgramOfLogRow(const char* label, panel::LogRow* row)
 {
-    const std::optional<LogView::Program> program = pane_->Log()->SelectedProgram();
-    if (!core_.Selected().Shows(View::kLog) || !program) {
-        panel::WriteErrLog("AddNewRightclick : AddNewLogMnu_Click", "no log row is selected");
-        return;
+    const std::optional<panel::LogRow> selected = pane_->Log()->SelectedRow();
+    if (!core_.Selected().Shows(View::kLog) || !selected) {
+        panel::WriteErrLog(label, "no log row is selected");
+        return std::nullopt;
     }
     if (!core_.RulesReadable())
-        return; // the window says why
-    const rules::Application app = panel::ApplicationFromLog(
-        program->application, program->path, program->service, core_.GeneralDefault(rules::Direction::kIncoming),
-        core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
-    core_.AddApplication(app);
+        return std::nullopt; // the window says why
+    if (row)
+        *row = *selected;
+    return panel::ApplicationFromLog(selected->application, selected->path, selected->service,
+                                     core_.GeneralDefault(rules::Direction::kIncoming),
+                                     core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
+}
+
+void MainForm::AddFromLog()
+{
+    const std::optional<rules::Application> app = ProgramOfLogRow("AddNewRightclick : AddNewLogMnu_Click", nullptr);
+    if (!app)
+        return;
+    core_.AddApplication(*app);
     ReloadTree();
-    ShowApplication(app.Key());
+    ShowApplication(app->Key());
+}
+
+void MainForm::MakeRuleFromLog()
+{
+    panel::LogRow row;
+    const std::optional<rules::Application> made = ProgramOfLogRow("LogRowMenu : MakeRuleFromLog", &row);
+    if (!made)
+        return;
+    // The entry the engine reads for the row's program, if it has one.
+    const rules::Application* known
+        = core_.Rules().Document().FindFor(*made->name, made->IsBound() ? made->path : std::string());
+    EditApp_Step4::Input input;
+    input.application = panel::NodeText(known && !known->description.empty() ? known->description : made->description);
+    input.icon = gui::ExecutablePixmap(QString::fromStdString(row.path), 32);
+    input.rule = panel::RuleFromLog(row);
+    input.proposed = true;
+    input.portNames = panel::LoadPortsFile(core_.Settings().VRNFolder + panel::kPortsFileName);
+    EditApp_Step4 editor(input, this);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    // Nothing is added until the rule is: a cancelled editor leaves the rules as they were.
+    const std::string key = known ? known->Key() : made->Key();
+    if (!known)
+        core_.AddApplication(*made);
+    core_.PutFirstRule(key, editor.Result());
+    ReloadTree();
+    ShowApplication(key);
 }
 
 void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)

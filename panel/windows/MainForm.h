@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+struct LogRow;
+}
+
 class AddNewMenu;
 class ApplicationPane;
 class AwayNotice;
@@ -93,7 +97,15 @@ private:
     void OpenOptions();
     // Takes the timed answers that have ended out of the rules file.
     void RemoveEndedAnswers();
+    // The program of the selected log row as a new entry would be made,
+    // its row in row when given; nothing (and why in the error log) when
+    // no row is selected or the rules cannot be changed.
+    std::optional<rules::Application> ProgramOfLogRow(const char* label, panel::LogRow* row);
     void AddFromLog();
+    // The rule editor with a rule for the selected log row; OK puts it
+    // first among the program's rules (adding the program when it has no
+    // entry yet).
+    void MakeRuleFromLog();
     void ShowStored(const std::optional<panel::AlertedApp>& app);
     void ShowBackstopNotice(const std::string& message);
     void Tick();

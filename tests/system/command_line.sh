@@ -110,16 +110,16 @@ step "zel-log: the filters on a prepared log folder"
 logs="$work/logs"
 mkdir -p "$logs"
 "$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v LogFilesPath /d "$logs" >/dev/null
-record() { # DATE PATH NAME DIRECTION ADDRESS PERMISSION [HOST]
-  printf '<DATE>%s</DATE><TIME>10:00:00</TIME><EXEPATH>%s</EXEPATH><APPLICATION>%s</APPLICATION><PROTOCOL>1</PROTOCOL><DIRECTION>%s</DIRECTION><IP>%s</IP><LOCALPORT>4000</LOCALPORT><REMOTEPORT>443</REMOTEPORT><PERMISSION>%s</PERMISSION><SERVICE>0</SERVICE>%s\r\n' \
-    "$1" "$2" "$3" "$4" "$5" "$6" "${7:+<HOST>$7</HOST>}"
+record() { # DATE PATH NAME DIRECTION ADDRESS PERMISSION [HOST] [REASON]
+  printf '<DATE>%s</DATE><TIME>10:00:00</TIME><EXEPATH>%s</EXEPATH><APPLICATION>%s</APPLICATION><PROTOCOL>1</PROTOCOL><DIRECTION>%s</DIRECTION><IP>%s</IP><LOCALPORT>4000</LOCALPORT><REMOTEPORT>443</REMOTEPORT><PERMISSION>%s</PERMISSION><SERVICE>0</SERVICE>%s%s\r\n' \
+    "$1" "$2" "$3" "$4" "$5" "$6" "${7:+<HOST>$7</HOST>}" "${8:+<REASON>$8</REASON>}"
 }
 today="$logs/$(date +%-d_%-m_%Y)_qrb.log"
 { record 1/1/2020 /usr/bin/curl curl 1 192.0.2.1 1 old.example
   printf '<DATE>1/1/2020</DATE><TIME>10:00:01</TIME><APPLICATIONSTART>/usr/bin/curl</APPLICATIONSTART>\r\n'; } >"$logs/1_1_2020_qrb.log"
 { record 2/1/2020 /usr/bin/wget wget 1 192.0.2.2 0
   record 2/1/2020 /usr/sbin/sshd sshd 0 198.51.100.7 2; } >"$logs/2_1_2020_qrb.log"
-record today /usr/bin/curl curl 1 2001:db8::5 0 new.example >"$today"
+record today /usr/bin/curl curl 1 2001:db8::5 0 new.example blockall >"$today"
 echo 'not a record' >>"$logs/2_1_2020_qrb.log"
 # expected count|arguments
 while IFS='|' read -r count args; do
@@ -137,10 +137,13 @@ done <<EOF2
 1|--denied --program curl
 0|--program nosuch
 EOF2
-zlog --json --today | grep -q '"program":"curl".*"direction":"out","verdict":"denied","protocol":"TCP","peer":"2001:db8::5","port":"443","host":"new.example"' \
+zlog --json --today | grep -q '"program":"curl".*"direction":"out","verdict":"denied","protocol":"TCP","peer":"2001:db8::5","port":"443","host":"new.example","reason":"blockall"' \
   || fail "the JSON record: $(zlog --json --today)"
 [ "$(zlog --program sshd | tail -n 1 | awk '{print $4, $5, $7, $8}')" = "in denied 198.51.100.7 4000" ] \
   || fail "the table's row: $(zlog --program sshd)"
+# The reason before the host; "-" for a record of an older engine.
+[ "$(zlog --today | tail -n 1 | awk '{print $9, $10}')" = "blockall new.example" ] \
+  && [ "$(zlog --program sshd | tail -n 1 | awk '{print $9}')" = "-" ] || fail "the reason column: $(zlog)"
 set +e; zlog --since 2020-13-01 >/dev/null 2>"$work/err"; got=$?; set -e
 [ "$got" = 2 ] && grep -q '^zel-log: ' "$work/err" || fail "a bad date: status $got"
 

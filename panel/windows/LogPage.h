@@ -1,0 +1,38 @@
+#pragma once
+
+#include "windows/LogView.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QLineEdit;
+class QTimer;
+
+// A traffic log as the main window shows it: a search field and a day
+// chooser over the list. Ctrl+F goes to the search while the log shows;
+// Down or Return there goes to the list.
+class LogPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit LogPage(QWidget* parent);
+
+    LogView* View() const { return view_; }
+    // Shows the view of key afresh, with the days the folder has now.
+    void Open(const std::string& key, const LogView::Source& source);
+    // Reads the view again (and the days).
+    void Refresh(const LogView::Source& source);
+    // Puts the cursor into the search, its text selected.
+    void FocusSearch();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ListDays(const std::string& folder);
+    void ApplyFilter();
+
+    QLineEdit* search_;
+    QComboBox* day_;
+    QTimer* typing_;
+    LogView* view_;
+};
