@@ -439,9 +439,12 @@ void MainForm::MakeRuleFromLog()
     const std::optional<rules::Application> made = ProgramOfLogRow("LogRowMenu : MakeRuleFromLog", &row);
     if (!made)
         return;
-    // The entry the engine reads for the row's program, if it has one.
+    // The entry the engine reads for the row's program, if it has one: by
+    // its key, since the rules may be read again while the editor is open.
     const rules::Application* known
         = core_.Rules().Document().FindFor(*made->name, made->IsBound() ? made->path : std::string());
+    const std::string key = known ? known->Key() : made->Key();
+    const bool isNew = !known;
     EditApp_Step4::Input input;
     input.application = panel::NodeText(known && !known->description.empty() ? known->description : made->description);
     input.icon = gui::ExecutablePixmap(QString::fromStdString(row.path), 32);
@@ -452,8 +455,7 @@ void MainForm::MakeRuleFromLog()
     if (editor.exec() != QDialog::Accepted)
         return;
     // Nothing is added until the rule is: a cancelled editor leaves the rules as they were.
-    const std::string key = known ? known->Key() : made->Key();
-    if (!known)
+    if (isNew && !core_.Rules().Find(key))
         core_.AddApplication(*made);
     core_.PutFirstRule(key, editor.Result());
     ReloadTree();
