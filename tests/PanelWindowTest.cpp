@@ -598,8 +598,11 @@ TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
     core.SetMode(panel::SecurityMode::kCustom);
     QAction* shutDown = form->findChild<QAction*>("ExitMnu");
     ASSERT_TRUE(shutDown);
-    // The shutdown ends the program's event loop.
-    QTimer::singleShot(0, shutDown, &QAction::trigger);
+    // The shutdown, once said yes to, ends the program's event loop.
+    QTimer::singleShot(0, shutDown, [shutDown] {
+        testing_support::WithModal([shutDown] { shutDown->trigger(); },
+                                   [](QDialog* question) { question->findChild<QPushButton*>("ShutDownYes")->click(); });
+    });
     QTimer limit; // gone with the test
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(1); });

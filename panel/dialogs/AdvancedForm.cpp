@@ -68,9 +68,9 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     rulesLayout->addWidget(up, 0, 1);
     rulesLayout->addWidget(down, 1, 1);
     auto* ruleButtons = new QHBoxLayout;
-    auto* add = Named(new QPushButton("Add rule", rules), "AddRuleBtn");
-    edit_ = Named(new QPushButton("Edit rule", rules), "EditRuleBtn");
-    remove_ = Named(new QPushButton("Remove rule", rules), "DelRuleBtn");
+    auto* add = Named(new QPushButton("&Add rule", rules), "AddRuleBtn");
+    edit_ = Named(new QPushButton("&Edit rule", rules), "EditRuleBtn");
+    remove_ = Named(new QPushButton("&Remove rule", rules), "DelRuleBtn");
     for (QPushButton* button : {add, edit_, remove_})
         ruleButtons->addWidget(button);
     ruleButtons->addStretch(1);
@@ -119,8 +119,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
         checkCaption_->setText("Apply system rules");
     }
     Refill();
-    resize(sizeHint().expandedTo(QSize(700, 560)));
-    panel::CenterForm(this);
+    panel::FitDialog(this, QSize(700, 560));
 }
 
 void AdvancedForm::Refill()

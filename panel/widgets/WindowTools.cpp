@@ -1,10 +1,16 @@
 #include "widgets/WindowTools.h"
 
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
@@ -32,6 +38,33 @@ std::function<bool(const QUrl&)>& Opener()
 
 bool OpenUrl(const QUrl& url) { return Opener() ? Opener()(url) : QDesktopServices::openUrl(url); }
 
+void OpenUrlOr(const QUrl& url, QObject* owner, std::function<void()> otherwise)
+{
+    if (Opener()) {
+        if (!Opener()(url))
+            otherwise();
+        return;
+    }
+    auto* opener = new QProcess(owner);
+    const auto failed = [opener, otherwise = std::move(otherwise)] {
+        opener->deleteLater();
+        otherwise();
+    };
+    QObject::connect(opener, &QProcess::finished, owner, [opener, failed](int code, QProcess::ExitStatus status) {
+        if (status != QProcess::NormalExit || code != 0)
+            failed();
+        else
+            opener->deleteLater();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, owner, [failed](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            failed();
+    });
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    opener->start("xdg-open", {url.toString()});
+}
+
 void SetUrlOpener(std::function<bool(const QUrl&)> opener) { Opener() = std::move(opener); }
 
 QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent)
@@ -41,12 +74,55 @@ QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent)
     return label;
 }
 
+QLabel* Buddy(QLabel* label, QWidget* field)
+{
+    label->setBuddy(field);
+    return label;
+}
+
 void FitToScreen(QWidget* window, const QSize& least)
 {
     QSize size = window->sizeHint().expandedTo(least);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
     window->resize(size);
+}
+
+void FitDialog(QDialog* dialog, const QSize& least)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QLayout* layout = dialog->layout();
+    if (!screen || !layout)
+        return;
+    // Room for the window manager's frame and title bar.
+    const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+    const QSize smallest = dialog->minimumSizeHint();
+    if (smallest.width() > room.width() || smallest.height() > room.height()) {
+        QDialogButtonBox* buttons = nullptr;
+        if (layout->count() > 0)
+            buttons = qobject_cast<QDialogButtonBox*>(layout->itemAt(layout->count() - 1)->widget());
+        if (buttons)
+            layout->removeWidget(buttons);
+        // The layout, with its widgets, moves into the scrolled part.
+        auto* body = new QWidget;
+        body->setLayout(layout);
+        auto* scroller = new QScrollArea(dialog);
+        scroller->setObjectName("DialogScroller");
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidget(body);
+        auto* outer = new QVBoxLayout(dialog);
+        outer->setContentsMargins(0, 0, 0, 0);
+        outer->addWidget(scroller, 1);
+        if (buttons) {
+            auto* row = new QHBoxLayout;
+            row->setContentsMargins(9, 0, 9, 9);
+            row->addWidget(buttons);
+            outer->addLayout(row);
+        }
+    }
+    dialog->resize(dialog->sizeHint().expandedTo(least).boundedTo(room));
+    CenterForm(dialog);
 }
 
 void CenterForm(QWidget* window)

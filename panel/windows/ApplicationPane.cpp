@@ -59,7 +59,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     row->addStretch(1);
     outer->addLayout(row);
     layout->addWidget(settings_);
-    advanced_ = panel::Named(new QPushButton("Advanced...", this), "CmdAdvanced");
+    advanced_ = panel::Named(new QPushButton("A&dvanced...", this), "CmdAdvanced");
     apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
     // Every choice here applies at once: the button stays as the window has
     // always shown it, and is never needed.
@@ -77,7 +77,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     log_->HasEntry = [this](const std::string& name) { return core_.Rules().Find(name) != nullptr; };
     log_->hide();
     layout->addWidget(log_, 1);
-    showServices_ = panel::Named(new QCheckBox("Show services", this), "ShowServicesCheck");
+    showServices_ = panel::Named(new QCheckBox("Show ser&vices", this), "ShowServicesCheck");
     layout->addWidget(showServices_);
     auto* notes = new QHBoxLayout;
     note_ = panel::PlainLabel("AdditionalRuleNote", QString(), this);

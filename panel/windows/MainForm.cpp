@@ -21,6 +21,7 @@
 #include "windows/AddNewMenu.h"
 #include "windows/ApplicationPane.h"
 #include "windows/AwayNotice.h"
+#include "windows/BlockAllBanner.h"
 #include "windows/GroupView.h"
 #include "windows/HelpMenu.h"
 #include "windows/LogView.h"
@@ -39,6 +40,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStyle>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -84,9 +90,17 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 600});
 
-    auto* central = new QWidget(this);
+    // Everything below the toolbar scrolls when the screen is smaller than
+    // the window would like (scale 2 on a small screen), so that the window
+    // itself always fits and opens inside the screen.
+    auto* scroller = panel::Named(new QScrollArea(this), "MainScroller");
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    auto* central = new QWidget(scroller);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
+    banner_ = new BlockAllBanner(this);
+    layout->addWidget(banner_);
     rulesNotice_ = new RulesNotice(this);
     layout->addWidget(rulesNotice_);
     layout->addWidget(splitter, 1);
@@ -97,7 +111,8 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     auto* box = panel::Named(new QWidget(central), "Picture2");
     box->setFixedSize(0, 0);
     layout->addWidget(box);
-    setCentralWidget(central);
+    scroller->setWidget(central);
+    setCentralWidget(scroller);
 
     channel_ = new MessageChannel(core_, this);
     watch_ = new InterceptorWatch(this);
@@ -119,6 +134,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         else
             pane_->ShowSelection();
         ShowRulesState(loaded);
+        ShowFiltering();
     });
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
 
@@ -134,13 +150,16 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         Show(selection, caption);
     });
     connect(toolBar_, &MainToolBar::Settings, this, &MainForm::OpenOptions);
-    connect(toolBar_, &MainToolBar::BlockAllToggled, this, [this](bool on) {
-        core_.SetBlockAll(on);
-        pane_->ShowBlockAll(on);
-        pane_->ShowSecurity();
-    });
+    connect(toolBar_, &MainToolBar::BlockAllToggled, this, &MainForm::SetBlockAll);
+    connect(toolBar_, &MainToolBar::FindInLogs, this, &MainForm::FindInLogs);
+    connect(banner_, &BlockAllBanner::TurnOff, this, [this] { SetBlockAll(false); });
     connect(toolBar_, &MainToolBar::HelpRequested, this, [this](const QPoint& at) { helpMenu_->popup(at); });
-    connect(toolBar_, &MainToolBar::ShutDown, this, &MainForm::ShutDown);
+    connect(toolBar_, &MainToolBar::ShutDown, this, &MainForm::AskShutDown);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, helpMenu_, &HelpMenu::OpenHelp);
+    // A level chosen in the window: the tray follows.
+    connect(pane_->Security(), &SecurityLevelBox::LevelChosen, this, &MainForm::ShowFiltering);
+    connect(pane_->Security(), &SecurityLevelBox::PresetChosen, this, &MainForm::ShowFiltering);
     connect(tree_, &NavigationTree::Activated, this, &MainForm::NodeActivated);
     connect(tree_, &NavigationTree::MenuRequested, this, &MainForm::TreeMenuRequested);
     connect(group_, &GroupView::Opened, this, &MainForm::ShowApplication);
@@ -186,7 +205,10 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         if (!isVisible() && tray_)
             tray_->ShowBalloon(AwayNotice::kBalloonTitle, AwayNotice::kBalloonText, false);
     });
-    panel::FitToScreen(this, QSize(880, 640));
+    // As large as the parts would like, within the screen.
+    const QSize wanted = central->sizeHint()
+        + QSize(style()->pixelMetric(QStyle::PM_ScrollBarExtent), toolBar_->sizeHint().height());
+    panel::FitToScreen(this, wanted.expandedTo(QSize(880, 640)));
 }
 
 MainForm::~MainForm() { core_.Updates().SetPublisher(nullptr); }
@@ -203,7 +225,10 @@ void MainForm::Form_Load()
     tick_->start();
     tray_ = new TrayIcon(windowIcon(), this);
     connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);
-    connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::ShutDown);
+    connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::AskShutDown);
+    connect(tray_, &TrayIcon::BlockAllToggled, this, &MainForm::SetBlockAll);
+    connect(tray_, &TrayIcon::LevelChosen, this, &MainForm::ChooseLevel);
+    ShowFiltering();
     connect(channel_, &MessageChannel::TrayMouse, tray_, [this](uint32_t message) {
         if (tray_->MouseMessage(message) == 1)
             tray_->PopUpMenu();
@@ -276,6 +301,52 @@ void MainForm::ShowBlockAll()
         return;
     toolBar_->ShowBlockAll(*pressed);
     pane_->ShowBlockAll(*pressed);
+    banner_->setVisible(*pressed);
+}
+
+void MainForm::SetBlockAll(bool on)
+{
+    core_.SetBlockAll(on);
+    toolBar_->ShowBlockAll(on);
+    pane_->ShowBlockAll(on);
+    pane_->ShowSecurity();
+    ShowFiltering();
+}
+
+panel::FilterState MainForm::Filtering() const { return panel::DescribeFiltering(core_.Security(), stopped_); }
+
+void MainForm::ShowFiltering()
+{
+    const panel::FilterState state = Filtering();
+    banner_->setVisible(state.filtering == panel::Filtering::kBlockAll);
+    if (tray_)
+        tray_->ShowState(state);
+}
+
+void MainForm::ChooseLevel(int level)
+{
+    if (!core_.RulesReadable())
+        return; // the window says why
+    core_.SetMode(panel::SecurityMode::kNormal);
+    core_.ApplyPreset(level);
+    pane_->ShowSecurity();
+    pane_->ShowSelection();
+    ReloadTree();
+    ShowFiltering();
+}
+
+void MainForm::FindInLogs()
+{
+    // The log shown stays; otherwise the blocked outgoing connections, the
+    // usual question ("why can this program not connect?").
+    if (!core_.Selected().Shows(View::kLog)) {
+        panel::Selection selection;
+        selection.view = View::kLog;
+        selection.logKey = "Log4";
+        Show(selection, "BLOCKED OUTGOING CONNECTION");
+    }
+    RestoreWindow();
+    pane_->Log()->setFocus(Qt::ShortcutFocusReason);
 }
 
 void MainForm::Show(const panel::Selection& selection, const QString& caption)
@@ -474,9 +545,28 @@ void MainForm::ShowTrayNotice()
         core_.SetTrayNoticeShown(notice.ShowAgain());
 }
 
+void MainForm::AskShutDown()
+{
+    QMessageBox question(QMessageBox::Question, "Shut Down Korvel Firewall",
+                         "Shut down the firewall?\n\nPrograms are no longer filtered until the control panel "
+                         "starts again.",
+                         QMessageBox::NoButton, this);
+    question.setObjectName("ShutDownQuestion");
+    QPushButton* yes = question.addButton("&Shut Down", QMessageBox::DestructiveRole);
+    yes->setObjectName("ShutDownYes");
+    QPushButton* no = question.addButton(QMessageBox::Cancel);
+    question.setDefaultButton(no);
+    question.setEscapeButton(no);
+    question.exec();
+    if (question.clickedButton() == yes)
+        ShutDown();
+}
+
 void MainForm::ShutDown()
 {
     shuttingDown_ = true;
+    stopped_ = true;
+    ShowFiltering();
     core_.Save();
     if (tray_)
         tray_->Hide();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/AnswerQueue.h"
+#include "core/FilterState.h"
 #include "core/PanelCore.h"
 #include "core/TrafficStats.h"
 #include "windows/NavigationTree.h"
@@ -15,6 +16,7 @@
 class AddNewMenu;
 class ApplicationPane;
 class AwayNotice;
+class BlockAllBanner;
 class BackstopQuestions;
 class GroupView;
 class HelpMenu;
@@ -60,11 +62,16 @@ public:
     // the icon away; every end writes "SecurityMode" and "VRNTIMEEND" and
     // stops the interceptor, once.
     void ShutDown();
+    // Shut down as the tray and the toolbar offer it: only once the user
+    // has said yes, since it stops the filtering.
+    void AskShutDown();
     void EndOfProgram();
     // The session is ending: the window closes instead of hiding.
     void AllowClose() { shuttingDown_ = true; }
 
     bool HasTray() const;
+    // What the firewall does, as the tray shows it.
+    panel::FilterState Filtering() const;
     // The Protection page and its lines in the side column.
     ProtectionView* Protection() const { return protection_; }
 
@@ -74,6 +81,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // No menu to hide the toolbar with.
+    QMenu* createPopupMenu() override { return nullptr; }
 
 private:
     void ShowLoadedRules();
@@ -81,6 +90,12 @@ private:
     void SetRulesEditing(bool enabled);
     void RetryRules();
     void ShowBlockAll();
+    // Block All switched by the user (toolbar, banner, tray, shortcut).
+    void SetBlockAll(bool on);
+    // The tray, the banner and the toolbar after Block All and the level.
+    void ShowFiltering();
+    void ChooseLevel(int level);
+    void FindInLogs();
     // Shows a selection on the right-hand side and marks its node.
     void Show(const panel::Selection& selection, const QString& caption);
     void ShowApplication(const std::string& name);
@@ -105,6 +120,7 @@ private:
     ApplicationPane* pane_;
     ProtectionView* protection_;
     RulesNotice* rulesNotice_;
+    BlockAllBanner* banner_;
     StatusArea* status_;
     AwayNotice* away_;
     MessageChannel* channel_;
@@ -129,4 +145,5 @@ private:
     panel::AnswerQueue answers_ {core_};
     bool ended_ = false;
     bool shuttingDown_ = false;
+    bool stopped_ = false;
 };
