@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -174,6 +177,20 @@ TEST_F(Everyday, TrayIconDiffersBetweenTheStates)
     EXPECT_NE(image(panel::Filtering::kAtLevel), image(panel::Filtering::kBlockAll));
     EXPECT_NE(image(panel::Filtering::kAtLevel), image(panel::Filtering::kStopped));
     EXPECT_NE(image(panel::Filtering::kBlockAll), image(panel::Filtering::kStopped));
+    // For the documentation: the three side by side at the tray's size (the
+    // last is seen only while the panel shuts down).
+    if (const char* folder = std::getenv("ZEL_PICTURES")) {
+        QImage row(3 * 32, 32, QImage::Format_ARGB32);
+        row.fill(QColor(51, 51, 51));
+        QPainter painter(&row);
+        int x = 0;
+        for (const auto state : {panel::Filtering::kAtLevel, panel::Filtering::kBlockAll, panel::Filtering::kStopped}) {
+            painter.drawPixmap(x + 5, 5, Tray()->StateIcon(state).pixmap(22));
+            x += 32;
+        }
+        painter.end();
+        EXPECT_TRUE(row.scaled(row.size() * 2).save(QString(folder) + "/tray-states.png"));
+    }
 }
 
 TEST_F(Everyday, TrayLevelMenuSetsThePresetAndShowsIt)

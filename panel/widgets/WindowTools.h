@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QColor;
 class QDialog;
 class QLabel;
 class QTreeWidget;
@@ -41,6 +42,13 @@ void SortAsBefore(QTreeWidget* list);
 
 // The label's mnemonic (its "&" letter) puts the focus in field.
 QLabel* Buddy(QLabel* label, QWidget* field);
+
+// The colour, lightened on a dark background or darkened on a light one
+// until text in it reads there (a contrast of 4.5, as for body text): the
+// window's own colours (a rule in force, traffic, warnings) on any palette.
+QColor Readable(const QColor& colour, const QColor& background);
+// The same as a style sheet's "color: #rrggbb;" against the widget's window.
+QString ReadableStyle(const QWidget* widget, const QColor& colour);
 
 // A dialog at its size (at least least), within the screen and centred on
 // it; where even its smallest size does not fit (scale 2 on a small

@@ -20,6 +20,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -61,9 +62,10 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     layout->addWidget(settings_);
     advanced_ = panel::Named(new QPushButton("A&dvanced...", this), "CmdAdvanced");
     apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
-    // Every choice here applies at once: the button stays as the window has
-    // always shown it, and is never needed.
+    // Every choice here applies at once: the button would never be needed,
+    // and a button that can never be pressed only puzzles.
     apply_->setEnabled(false);
+    apply_->hide();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(advanced_);
@@ -82,7 +84,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     auto* notes = new QHBoxLayout;
     note_ = panel::PlainLabel("AdditionalRuleNote", QString(), this);
     blockActive_ = panel::PlainLabel("BlockActive", QString(), this);
-    blockActive_->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
+    blockActive_->setStyleSheet(panel::ReadableStyle(this, QColor(255, 0, 0)) + " font-weight: bold;");
     notes->addWidget(note_, 1);
     notes->addWidget(blockActive_);
     layout->addLayout(notes);
@@ -169,7 +171,11 @@ void ApplicationPane::ShowApplication(const std::string& name)
     rules_->Show(app);
     const auto status = panel::TextToInteger(core_.Settings().SecurityStatus);
     ShowBlockAll(!(status && *status == 1));
-    note_->setText(app && !app->rules.empty() ? "There are additional rules at the advanced mode." : "");
+    // Only when the list leaves some out: the rest are seen in the advanced window.
+    const bool unlisted = app && std::any_of(app->rules.begin(), app->rules.end(), [](const rules::Rule& rule) {
+        return !rule.listed;
+    });
+    note_->setText(unlisted ? "There are additional rules at the advanced mode." : "");
     ShowStatistics(app && !general ? app : nullptr);
 }
 

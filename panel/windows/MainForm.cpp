@@ -48,6 +48,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <ctime>
 #include <utility>
 
@@ -58,6 +59,7 @@ using View = panel::Selection::View;
 
 constexpr int kTickMs = 1000;
 constexpr int kTicksPerHalfMinute = 30;
+constexpr int kTicksPerRunningCheck = 3;
 constexpr int kRulesRetryMs = 2000;
 
 }  // namespace
@@ -84,35 +86,44 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     protection_->TakePlaceOf({group_, pane_});
     rightLayout->addWidget(protection_, 1);
 
+    // What the window holds scrolls where the screen is smaller than it
+    // would like (scale 2 on a small screen), so that the window itself
+    // always fits and opens inside the screen: the page on the right and the
+    // status area each on their own; the divider between them moves.
+    const auto scrolled = [this](QWidget* inside, const char* name) {
+        auto* scroller = panel::Named(new QScrollArea(this), name);
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidget(inside);
+        return scroller;
+    };
     auto* splitter = new QSplitter(this);
     splitter->addWidget(tree_);
-    splitter->addWidget(right);
+    splitter->addWidget(scrolled(right, "PageScroller"));
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 600});
 
-    // Everything below the toolbar scrolls when the screen is smaller than
-    // the window would like (scale 2 on a small screen), so that the window
-    // itself always fits and opens inside the screen.
-    auto* scroller = panel::Named(new QScrollArea(this), "MainScroller");
-    scroller->setWidgetResizable(true);
-    scroller->setFrameShape(QFrame::NoFrame);
-    auto* central = new QWidget(scroller);
+    auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
     banner_ = new BlockAllBanner(this);
     layout->addWidget(banner_);
     rulesNotice_ = new RulesNotice(this);
     layout->addWidget(rulesNotice_);
-    layout->addWidget(splitter, 1);
     away_ = new AwayNotice(core_, platform::away::ListPath(), this);
     status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
-    layout->addWidget(status_);
+    auto* parts = panel::Named(new QSplitter(Qt::Vertical, this), "PartsSplitter");
+    parts->setChildrenCollapsible(false);
+    parts->addWidget(splitter);
+    parts->addWidget(scrolled(status_, "StatusScroller"));
+    parts->setStretchFactor(0, 1);
+    parts->setStretchFactor(1, 0);
+    layout->addWidget(parts, 1);
     // The message box is reached by other processes only; it shows nothing.
     auto* box = panel::Named(new QWidget(central), "Picture2");
     box->setFixedSize(0, 0);
     layout->addWidget(box);
-    scroller->setWidget(central);
-    setCentralWidget(scroller);
+    setCentralWidget(central);
 
     channel_ = new MessageChannel(core_, this);
     watch_ = new InterceptorWatch(this);
@@ -206,9 +217,13 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
             tray_->ShowBalloon(AwayNotice::kBalloonTitle, AwayNotice::kBalloonText, false);
     });
     // As large as the parts would like, within the screen.
-    const QSize wanted = central->sizeHint()
-        + QSize(style()->pixelMetric(QStyle::PM_ScrollBarExtent), toolBar_->sizeHint().height());
+    const int statusHeight = status_->sizeHint().height();
+    const QSize wanted(central->sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                       toolBar_->sizeHint().height() + right->sizeHint().height() + statusHeight + 24);
     panel::FitToScreen(this, wanted.expandedTo(QSize(880, 640)));
+    const int room = height() - toolBar_->sizeHint().height() - 24;
+    // The page is what the user came for: the status area gets at most a third.
+    parts->setSizes({room - std::min(statusHeight, room / 3), std::min(statusHeight, room / 3)});
 }
 
 MainForm::~MainForm() { core_.Updates().SetPublisher(nullptr); }
@@ -242,6 +257,8 @@ void MainForm::Form_Load()
         addresses << QString::fromStdString(address);
     status_->ShowAddresses(addresses);
     RefreshSideColumn();
+    // The keyboard starts in the tree; Tab goes on to the page, Shift+Tab to the toolbar.
+    tree_->setFocus(Qt::OtherFocusReason);
 }
 
 bool MainForm::RegisterWindow() { return channel_->Register(); }
@@ -503,12 +520,17 @@ void MainForm::Tick()
     channel_->RememberCarriers();
     if (++ticks_ % kTicksPerHalfMinute == 0)
         emit HalfMinute();
+    else if (ticks_ % kTicksPerRunningCheck == 0)
+        // A program that ended leaves the list within seconds, without the
+        // day's log being read again.
+        status_->ShowRunning(panel::StillRunning(startedRunning_, core_.ProcRoot()));
 }
 
 void MainForm::RefreshSideColumn()
 {
     const std::time_t now = std::time(nullptr);
-    status_->ShowRunning(panel::StartedProgramsRunning(core_.Settings().LogFilePath, core_.ProcRoot(), now, false));
+    startedRunning_ = panel::StartedProgramsRunning(core_.Settings().LogFilePath, core_.ProcRoot(), now, false);
+    status_->ShowRunning(panel::StillRunning(startedRunning_, core_.ProcRoot()));
     status_->ShowBlockedIntruders(panel::CountBlockedIntruders(core_.Settings().LogFilePath, now));
     status_->ShowReplacedEngine(panel::ProgramsOnReplacedEngine(core_.ProcRoot()));
 }

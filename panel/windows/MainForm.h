@@ -142,6 +142,8 @@ private:
     std::optional<rules::Permission> newOutgoing_;
     std::string menuProgram_;
     std::set<std::string> backstopNoticesShown_;
+    // The programs today's log says were started and were running at the last look.
+    std::vector<std::string> startedRunning_;
     panel::AnswerQueue answers_ {core_};
     bool ended_ = false;
     bool shuttingDown_ = false;

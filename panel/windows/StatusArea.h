@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,4 +47,5 @@ private:
     QLabel* backstopNotice_;
     QLabel* helpLink_;
     QLabel* siteLink_;
+    std::optional<std::vector<std::string>> shownRunning_;
 };

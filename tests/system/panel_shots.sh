@@ -48,6 +48,14 @@ window_shot() { # title file
   import -window "$(xdotool search --onlyvisible --name "$1" | tail -1)" "$SHOTS/$2.png"
 }
 keys() { xdotool key --delay 120 "$@"; sleep 0.5; }
+# The tray's corner with the icon's tip, the mouse resting on the icon.
+tray_shot() {
+  xdotool mousemove 1354 754
+  sleep 2
+  import -window root -crop 420x120+946+648 "$SHOTS/$1.png"
+  xdotool mousemove 600 10
+  sleep 0.3
+}
 
 # One round of pictures with the given suffix and environment.
 round() {
@@ -65,9 +73,9 @@ round() {
   window_shot "Korvel Personal FireWall" "panel-system$suffix"
   # Tree: System settings, Protection, Applications, Allowed, ssh, Blocked,
   # netcat, Combined, curl.
-  keys Down Down Down Down
-  window_shot "Korvel Personal FireWall" "panel-allowed-group$suffix"
-  keys Down Down Down Down Down
+  keys Down Down
+  window_shot "Korvel Personal FireWall" "panel-applications$suffix"
+  keys Down Down Down Down Down Down
   window_shot "Korvel Personal FireWall" "panel-application$suffix"
   # The advanced window (Alt+D) and its rule editor (Alt+A: Add rule).
   keys alt+d
@@ -78,11 +86,19 @@ round() {
   # Block All by its shortcut: the banner.
   keys ctrl+shift+b
   window_shot "Korvel Personal FireWall" "panel-block-all$suffix"
-  if [ -z "$suffix" ]; then
-    import -window root -crop 140x40+1226+728 "$SHOTS/tray-block-all.png"
-  fi
+  [ -n "$suffix" ] || tray_shot tray-block-all
   keys ctrl+shift+b
-  [ -z "$suffix" ] && import -window root -crop 140x40+1226+728 "$SHOTS/tray-filtering.png"
+  if [ -z "$suffix" ]; then
+    tray_shot tray-filtering
+    # The tray's menu (the mouse, as the tray has no keyboard), and Shut
+    # down from it: asked first.
+    xdotool mousemove 1354 754 click 3
+    sleep 1
+    import -window root -crop 420x260+946+508 "$SHOTS/tray-menu.png"
+    keys Up Return
+    window_shot "Shut Down Korvel Firewall" "shut-down-question"
+    keys Escape
+  fi
   # Add Application (Ctrl+N).
   keys ctrl+n
   window_shot "Add application" "add-application$suffix"
@@ -97,7 +113,6 @@ round() {
   window_shot "Closing Korvel Firewall" "tray-notice$suffix"
   keys Return
   sleep 0.5
-  # Shut down from the tray's menu: asked first.
   kill "$panel"
   wait "$panel" 2>/dev/null || true
 }
