@@ -102,7 +102,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     connect(edit_, &QPushButton::clicked, this, [this] { OpenRuleEditor(true); });
     connect(remove_, &QPushButton::clicked, this, &AdvancedForm::RemoveRule);
     connect(buttons, &QDialogButtonBox::accepted, this, &AdvancedForm::Accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::Cancel);
+    connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::reject);
 
     if (editing_.IsSystem()) {
         setWindowTitle("  Advanced system settings permission");
@@ -215,8 +215,8 @@ void AdvancedForm::Accept()
     accept();
 }
 
-void AdvancedForm::Cancel()
+void AdvancedForm::reject()
 {
     editing_.Cancel();
-    reject();
+    QDialog::reject();
 }

@@ -3,6 +3,7 @@
 #include "core/FileInformation.h"
 #include "core/RulesStore.h"
 #include "gui/ProgramIcon.h"
+#include "widgets/PlainFileIcons.h"
 #include "widgets/WindowTools.h"
 #include "platform/Processes.h"
 
@@ -35,12 +36,16 @@ std::string TrimEnd(std::string text)
 // Executable files only: on Linux that is the execute bit, not a suffix.
 QString BrowseForExecutable(QWidget* parent)
 {
+    // Listed at once, not after every program's content was read for its
+    // icon; made first, as the dialog's file list uses it to its end.
+    PlainFileIcons icons;
     QFileDialog dialog(parent, "Select an application", "/usr/bin");
     dialog.setObjectName("SelectExeDialog");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter("Application files (*)");
     dialog.setFilter(QDir::AllDirs | QDir::Executable | QDir::Files | QDir::NoDotAndDotDot);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setIconProvider(&icons);
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                     : QString();
 }

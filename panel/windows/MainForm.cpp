@@ -166,6 +166,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     connect(banner_, &BlockAllBanner::TurnOff, this, [this] { SetBlockAll(false); });
     connect(toolBar_, &MainToolBar::HelpRequested, this, [this](const QPoint& at) { helpMenu_->popup(at); });
     connect(toolBar_, &MainToolBar::ShutDown, this, &MainForm::AskShutDown);
+    connect(status_, &StatusArea::HelpRequested, helpMenu_, &HelpMenu::OpenHelp);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, helpMenu_, &HelpMenu::OpenHelp);
     // A level chosen in the window: the tray follows.

@@ -159,7 +159,11 @@ void StatusArea::ShowBackstopNotice(const QString& summary, const QString& text)
 bool StatusArea::eventFilter(QObject* watched, QEvent* event)
 {
     if ((watched == helpLink_ || watched == siteLink_) && event->type() == QEvent::MouseButtonRelease) {
-        const QString target = watched == helpLink_ ? QString::fromStdString(panel::HelpPageUrl()) : siteLink_->text();
+        if (watched == helpLink_) {
+            emit HelpRequested(); // the page, in a window of the panel where no browser opens it
+            return true;
+        }
+        const QString target = siteLink_->text();
         if (!panel::OpenUrl(QUrl(target)))
             panel::WriteErrLog("MainForm : HelpLink_Click", "cannot open " + target.toStdString());
         return true;

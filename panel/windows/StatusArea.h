@@ -33,6 +33,10 @@ public:
     // The latest connection the kernel backstop reported.
     void ShowBackstopNotice(const QString& summary, const QString& text);
 
+signals:
+    // The "help" link: the help page, as F1 opens it.
+    void HelpRequested();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
