@@ -48,7 +48,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     defaults_ = new DefaultsGroup("  Default application permission  ", this);
     auto* check = new QHBoxLayout;
     check_ = Named(new QCheckBox(defaults_), "ApplyCustomCheck");
-    checkCaption_ = panel::PlainLabel("Label4", "Use system rules", defaults_);
+    checkCaption_ = panel::Buddy(panel::PlainLabel("Label4", "Use &system rules", defaults_), check_);
     check->addWidget(check_);
     check->addWidget(checkCaption_);
     check->addStretch(1);
@@ -107,7 +107,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     if (editing_.IsSystem()) {
         setWindowTitle("  Advanced system settings permission");
         defaults_->setTitle("  Advanced system permission");
-        checkCaption_->setText("Apply custom settings");
+        checkCaption_->setText("Apply &custom settings");
         icon_->setPixmap(art::ComputerIcon(32));
         name_->setText("System settings");
         const bool normal = editing_.Settings().Mode == panel::SecurityMode::kNormal;
@@ -116,7 +116,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
             setWindowTitle("  Advanced application permission");
         defaults_->SetButtonsEnabled(!normal);
     } else {
-        checkCaption_->setText("Apply system rules");
+        checkCaption_->setText("Apply &system rules");
     }
     Refill();
     panel::FitDialog(this, QSize(700, 560));

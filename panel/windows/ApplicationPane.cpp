@@ -56,7 +56,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     auto* row = new QHBoxLayout;
     followSystem_ = panel::Named(new QCheckBox(settings_), "ApplyCustomCheck");
     row->addWidget(followSystem_);
-    row->addWidget(panel::PlainLabel("ApplyCustomLabel", "Apply system rules", settings_));
+    row->addWidget(panel::Buddy(panel::PlainLabel("ApplyCustomLabel", "Apply &system rules", settings_), followSystem_));
     row->addStretch(1);
     outer->addLayout(row);
     layout->addWidget(settings_);

@@ -94,6 +94,8 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         auto* scroller = panel::Named(new QScrollArea(this), name);
         scroller->setWidgetResizable(true);
         scroller->setFrameShape(QFrame::NoFrame);
+        // No stop of its own for Tab: the focus moving inside scrolls to it.
+        scroller->setFocusPolicy(Qt::NoFocus);
         scroller->setWidget(inside);
         return scroller;
     };

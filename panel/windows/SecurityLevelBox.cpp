@@ -36,8 +36,8 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
 {
     setObjectName("SystemFrame");
     auto* grid = new QGridLayout(this);
-    grid->addWidget(panel::PlainLabel("Label6", "Security Level :", this), 0, 0);
     combo_ = panel::Named(new QComboBox(this), "SecurityCombo");
+    grid->addWidget(panel::Buddy(panel::PlainLabel("Label6", "Security &Level :", this), combo_), 0, 0);
     combo_->addItems({"HIGH", "NORMAL", "LOW"});
     grid->addWidget(combo_, 0, 1);
     slider_ = panel::Named(new QSlider(Qt::Horizontal, this), "SecSlider");
