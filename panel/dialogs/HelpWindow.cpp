@@ -17,6 +17,12 @@ HelpWindow::HelpWindow(const QString& pagePath, QWidget* parent) : QDialog(paren
     page_ = panel::Named(new QTextBrowser(this), "HelpPage");
     page_->setOpenExternalLinks(false);
     page_->setOpenLinks(true);
+    // The page sets its own dark text, made for a light page: it keeps one
+    // whatever the desktop's palette.
+    QPalette light = page_->palette();
+    light.setColor(QPalette::Base, Qt::white);
+    light.setColor(QPalette::Text, Qt::black);
+    page_->setPalette(light);
     if (QFileInfo::exists(pagePath))
         page_->setSource(QUrl::fromLocalFile(pagePath));
     else

@@ -94,6 +94,9 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     statistics_->setWordWrap(true);
     statistics->addWidget(statistics_);
     layout->addWidget(statisticsFrame_);
+    // Takes the room left below the system settings, which have nothing
+    // that grows: they stay together at the top.
+    layout->addStretch(0);
 
     connect(defaults_, &DefaultsGroup::Picked, this, &ApplicationPane::DefaultPicked);
     connect(followSystem_, &QCheckBox::clicked, this, &ApplicationPane::FollowSystemClicked);
@@ -130,6 +133,8 @@ void ApplicationPane::ShowParts(View view)
         show({security_, advanced_, note_}, true);
         icon_->setPixmap(panel::TreeImage("MyComp").pixmap(32, 32));
     }
+    auto* column = static_cast<QVBoxLayout*>(layout());
+    column->setStretch(column->count() - 1, view == View::kLog || view == View::kApplication ? 0 : 1);
     show({this}, true);
 }
 
