@@ -100,14 +100,14 @@ double Luminance(const QColor& colour)
     return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
 }
 
+}  // namespace
+
 double Contrast(const QColor& a, const QColor& b)
 {
     const double la = Luminance(a);
     const double lb = Luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
-
-}  // namespace
 
 QColor Readable(const QColor& colour, const QColor& background)
 {

@@ -47,6 +47,8 @@ QLabel* Buddy(QLabel* label, QWidget* field);
 // until text in it reads there (a contrast of 4.5, as for body text): the
 // window's own colours (a rule in force, traffic, warnings) on any palette.
 QColor Readable(const QColor& colour, const QColor& background);
+// The contrast ratio of two colours (1 to 21), as text legibility rules count it.
+double Contrast(const QColor& a, const QColor& b);
 // The same as a style sheet's "color: #rrggbb;" against the widget's window.
 QString ReadableStyle(const QWidget* widget, const QColor& colour);
 
