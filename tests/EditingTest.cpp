@@ -102,6 +102,16 @@ TEST_F(RunningPrograms, StartedProgramsStillRunningAreReportedOnce)
     EXPECT_EQ(state.Updates().Text(), " FIREFOX-ESR EDITOR");
 }
 
+// The side column's list: the very executables, not others of their names.
+TEST_F(RunningPrograms, StillRunningMeansTheSameExecutable)
+{
+    EXPECT_EQ(panel::StillRunning({"/usr/bin/firefox-esr", "/usr/local/bin/firefox-esr", "/usr/bin/gone",
+                                   "/opt/hazel/bin/editor", "/USR/BIN/FIREFOX-ESR"},
+                                  table.Root()),
+              (std::vector<std::string> {"/usr/bin/firefox-esr", "/opt/hazel/bin/editor"}));
+    EXPECT_TRUE(panel::StillRunning({}, table.Root()).empty());
+}
+
 TEST_F(RunningPrograms, AlertAnswersBecomeTheProgramsOwnEntry)
 {
     // Code 3: outgoing blocked, for a program without an entry.

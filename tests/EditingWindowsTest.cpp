@@ -595,6 +595,22 @@ TEST_F(Editing, AdvancedRulesMoveWithinBoundsAndCancelRestoresTheOrder)
     EXPECT_EQ(core.Rules().Document().applications[0].name, "CURL");
 }
 
+// Escape and the close box say Cancel: they put the order back as the button does.
+TEST_F(Editing, AdvancedEscapeCancelsAsTheButtonDoes)
+{
+    Advanced("Curl", [&](QDialog* dialog) {
+        auto* list = In<QTreeWidget>(dialog, "MainListView");
+        emit list->itemClicked(list->topLevelItem(0), 0);
+        Press(dialog, "MoveDownCmd");
+        EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"two", "one", "three"}));
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        EXPECT_FALSE(dialog->isVisible());
+    });
+    EXPECT_EQ(RuleNames("CURL"), (std::vector<std::string> {"one", "two", "three"}));
+    const std::string rules = ReadText(sandbox.rulesFile);
+    EXPECT_LT(rules.find("<RULENAME>one</RULENAME>"), rules.find("<RULENAME>two</RULENAME>"));
+}
+
 TEST_F(Editing, RunningProgramsStripShowsSixAtMost)
 {
     std::string log;

@@ -434,7 +434,7 @@ TEST_F(MainWindow, ApplicationViewShowsDefaultsAndListedRulesWithoutApplying)
     EXPECT_EQ(third->text(2), "Block incoming for : nothing (no port)");
     EXPECT_EQ(first->checkState(0), Qt::Checked);
     EXPECT_TRUE(first->font(1).bold());
-    EXPECT_EQ(first->foreground(2).color(), QColor(0, 0, 255));
+    EXPECT_EQ(first->foreground(2).color(), panel::Readable(QColor(0, 0, 255), Rules()->palette().color(QPalette::Base)));
     EXPECT_EQ(third->checkState(0), Qt::Unchecked);
     EXPECT_EQ(Label(*form, "AdditionalRuleNote")->text(), "There are additional rules at the advanced mode.");
 
@@ -599,8 +599,11 @@ TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
     core.SetMode(panel::SecurityMode::kCustom);
     QAction* shutDown = form->findChild<QAction*>("ExitMnu");
     ASSERT_TRUE(shutDown);
-    // The shutdown ends the program's event loop.
-    QTimer::singleShot(0, shutDown, &QAction::trigger);
+    // The shutdown, once said yes to, ends the program's event loop.
+    QTimer::singleShot(0, shutDown, [shutDown] {
+        testing_support::WithModal([shutDown] { shutDown->trigger(); },
+                                   [](QDialog* question) { question->findChild<QPushButton*>("ShutDownYes")->click(); });
+    });
     QTimer limit; // gone with the test
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(1); });

@@ -87,6 +87,19 @@ std::vector<std::string> StartedProgramsRunning(const std::string& logFolder, co
     return listed;
 }
 
+std::vector<std::string> StillRunning(const std::vector<std::string>& paths, const std::string& procRoot)
+{
+    std::vector<std::string> running;
+    for (const processes::ProcessEntry& entry : processes::Snapshot(procRoot))
+        running.push_back(entry.exePath);
+    std::sort(running.begin(), running.end());
+    std::vector<std::string> still;
+    for (const std::string& path : paths)
+        if (std::binary_search(running.begin(), running.end(), path))
+            still.push_back(path);
+    return still;
+}
+
 std::vector<std::string> ProgramsOnReplacedEngine(const std::string& procRoot)
 {
     std::vector<std::string> names;

@@ -24,6 +24,11 @@ std::string GetWindowsProcess(const std::string& separator, bool fullPaths, bool
 std::vector<std::string> StartedProgramsRunning(const std::string& logFolder, const std::string& procRoot,
                                                 std::time_t now, bool withServices);
 
+// Of the paths, those a running process was started from (its executable
+// exactly), in their order: a program that ended, or another of the same
+// name, is not the one the log names.
+std::vector<std::string> StillRunning(const std::vector<std::string>& paths, const std::string& procRoot);
+
 // The programs (names as the rules give them, each once, sorted) still
 // running a firewall engine whose file an upgrade replaced: they decide by
 // the rules as that engine reads them (rules by host name, for one, were

@@ -48,7 +48,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     defaults_ = new DefaultsGroup("  Default application permission  ", this);
     auto* check = new QHBoxLayout;
     check_ = Named(new QCheckBox(defaults_), "ApplyCustomCheck");
-    checkCaption_ = panel::PlainLabel("Label4", "Use system rules", defaults_);
+    checkCaption_ = panel::Buddy(panel::PlainLabel("Label4", "Use &system rules", defaults_), check_);
     check->addWidget(check_);
     check->addWidget(checkCaption_);
     check->addStretch(1);
@@ -68,9 +68,9 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     rulesLayout->addWidget(up, 0, 1);
     rulesLayout->addWidget(down, 1, 1);
     auto* ruleButtons = new QHBoxLayout;
-    auto* add = Named(new QPushButton("Add rule", rules), "AddRuleBtn");
-    edit_ = Named(new QPushButton("Edit rule", rules), "EditRuleBtn");
-    remove_ = Named(new QPushButton("Remove rule", rules), "DelRuleBtn");
+    auto* add = Named(new QPushButton("&Add rule", rules), "AddRuleBtn");
+    edit_ = Named(new QPushButton("&Edit rule", rules), "EditRuleBtn");
+    remove_ = Named(new QPushButton("&Remove rule", rules), "DelRuleBtn");
     for (QPushButton* button : {add, edit_, remove_})
         ruleButtons->addWidget(button);
     ruleButtons->addStretch(1);
@@ -102,12 +102,12 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     connect(edit_, &QPushButton::clicked, this, [this] { OpenRuleEditor(true); });
     connect(remove_, &QPushButton::clicked, this, &AdvancedForm::RemoveRule);
     connect(buttons, &QDialogButtonBox::accepted, this, &AdvancedForm::Accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::Cancel);
+    connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::reject);
 
     if (editing_.IsSystem()) {
         setWindowTitle("  Advanced system settings permission");
         defaults_->setTitle("  Advanced system permission");
-        checkCaption_->setText("Apply custom settings");
+        checkCaption_->setText("Apply &custom settings");
         icon_->setPixmap(art::ComputerIcon(32));
         name_->setText("System settings");
         const bool normal = editing_.Settings().Mode == panel::SecurityMode::kNormal;
@@ -116,11 +116,10 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
             setWindowTitle("  Advanced application permission");
         defaults_->SetButtonsEnabled(!normal);
     } else {
-        checkCaption_->setText("Apply system rules");
+        checkCaption_->setText("Apply &system rules");
     }
     Refill();
-    resize(sizeHint().expandedTo(QSize(700, 560)));
-    panel::CenterForm(this);
+    panel::FitDialog(this, QSize(700, 560));
 }
 
 void AdvancedForm::Refill()
@@ -216,8 +215,8 @@ void AdvancedForm::Accept()
     accept();
 }
 
-void AdvancedForm::Cancel()
+void AdvancedForm::reject()
 {
     editing_.Cancel();
-    reject();
+    QDialog::reject();
 }

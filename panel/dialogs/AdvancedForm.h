@@ -27,6 +27,9 @@ public:
     // the list was filled.
     int SelectedRule() const { return selectedRule_; }
 
+    // Cancel, Escape and the close box alike put the application back.
+    void reject() override;
+
 private:
     void Refill();
     void FollowSystemClicked();
@@ -35,7 +38,6 @@ private:
     void OpenRuleEditor(bool editSelected);
     void RemoveRule();
     void Accept();
-    void Cancel();
 
     panel::ApplicationEditing& editing_;
     int selectedRule_ = -1;

@@ -45,8 +45,7 @@ AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string lis
     connect(clear_, &QPushButton::clicked, this, &AwayDecisionsWindow::ClearList);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);
     Reload();
-    resize(sizeHint().expandedTo(QSize(640, 300)));
-    panel::CenterForm(this);
+    panel::FitDialog(this, QSize(640, 300));
 }
 
 void AwayDecisionsWindow::Reload()

@@ -3,6 +3,7 @@
 #include "core/FileInformation.h"
 #include "core/RulesStore.h"
 #include "gui/ProgramIcon.h"
+#include "widgets/PlainFileIcons.h"
 #include "widgets/WindowTools.h"
 #include "platform/Processes.h"
 
@@ -35,12 +36,16 @@ std::string TrimEnd(std::string text)
 // Executable files only: on Linux that is the execute bit, not a suffix.
 QString BrowseForExecutable(QWidget* parent)
 {
+    // Listed at once, not after every program's content was read for its
+    // icon; made first, as the dialog's file list uses it to its end.
+    PlainFileIcons icons;
     QFileDialog dialog(parent, "Select an application", "/usr/bin");
     dialog.setObjectName("SelectExeDialog");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter("Application files (*)");
     dialog.setFilter(QDir::AllDirs | QDir::Executable | QDir::Files | QDir::NoDotAndDotDot);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setIconProvider(&icons);
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                     : QString();
 }
@@ -61,7 +66,7 @@ CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(p
     list_->setRootIsDecorated(false);
     list_->setIconSize(QSize(16, 16));
     list_->setMinimumHeight(220);
-    showSystem_ = Named(new QCheckBox("Show system services", running), "CheckShowSystem");
+    showSystem_ = Named(new QCheckBox("Show &system services", running), "CheckShowSystem");
     runningLayout->addWidget(list_);
     runningLayout->addWidget(showSystem_);
     layout->addWidget(running);
@@ -69,8 +74,10 @@ CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(p
     auto* chosen = Named(new QGroupBox(this), "Frame2");
     auto* chosenLayout = new QHBoxLayout(chosen);
     chosen_ = Named(new QLineEdit(chosen), "ChossenApp");
-    auto* browse = Named(new QPushButton("Browse", chosen), "BrowseBtn");
-    chosenLayout->addWidget(Named(new QLabel("Selected Application :", chosen), "Label2"));
+    auto* browse = Named(new QPushButton("&Browse...", chosen), "BrowseBtn");
+    auto* chosenLabel = Named(new QLabel("Selected &Application :", chosen), "Label2");
+    chosenLabel->setBuddy(chosen_);
+    chosenLayout->addWidget(chosenLabel);
     chosenLayout->addWidget(chosen_, 1);
     chosenLayout->addWidget(browse);
     layout->addWidget(chosen);
@@ -85,9 +92,8 @@ CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(p
     connect(browse, &QPushButton::clicked, this, &CreateNewApp_Step1::Browse);
     connect(buttons, &QDialogButtonBox::accepted, this, &CreateNewApp_Step1::Finish);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    resize(520, 480);
     ListRunningPrograms();
-    panel::CenterForm(this);
+    panel::FitDialog(this, QSize(520, 480));
 }
 
 void CreateNewApp_Step1::ListRunningPrograms()

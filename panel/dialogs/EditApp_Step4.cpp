@@ -20,6 +20,7 @@
 
 namespace {
 
+using panel::Buddy;
 using panel::Named;
 using panel::PlainLabel;
 using rules::Direction;
@@ -60,11 +61,11 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     direction_ = Named(new QComboBox(defaults), "DirectionCombo");
     direction_->addItem(panel::ShownWord(Direction::kIncoming), static_cast<int>(Direction::kIncoming));
     direction_->addItem(panel::ShownWord(Direction::kOutgoing), static_cast<int>(Direction::kOutgoing));
-    grid->addWidget(PlainLabel("Label6", "Rule name :", defaults), 0, 0);
+    grid->addWidget(Buddy(PlainLabel("Label6", "Rule &name :", defaults), ruleName_), 0, 0);
     grid->addWidget(ruleName_, 0, 1, 1, 3);
-    grid->addWidget(PlainLabel("Label4", "Permission :", defaults), 1, 0);
+    grid->addWidget(Buddy(PlainLabel("Label4", "&Permission :", defaults), permission_), 1, 0);
     grid->addWidget(permission_, 1, 1);
-    grid->addWidget(PlainLabel("Label5", "Direction :", defaults), 1, 2);
+    grid->addWidget(Buddy(PlainLabel("Label5", "&Direction :", defaults), direction_), 1, 2);
     grid->addWidget(direction_, 1, 3);
     layout->addWidget(defaults);
 
@@ -80,9 +81,9 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     alias_->setEditable(true);
     alias_->setInsertPolicy(QComboBox::NoInsert);
     alias_->setCompleter(nullptr);
-    portsLayout->addWidget(PlainLabel("Label1", "Port Number :", ports), 1, 0);
+    portsLayout->addWidget(Buddy(PlainLabel("Label1", "Port n&umber :", ports), number_), 1, 0);
     portsLayout->addWidget(number_, 1, 1);
-    portsLayout->addWidget(PlainLabel("Label2", "Protocol:", ports), 1, 2);
+    portsLayout->addWidget(Buddy(PlainLabel("Label2", "Pro&tocol:", ports), alias_), 1, 2);
     portsLayout->addWidget(alias_, 1, 3, 1, 3);
     // A choice of what the port covers with its one field: a list of items.
     const auto listRow = [&](int row, const char* caption, const char* name, const char* field, const char* example,
@@ -93,8 +94,8 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
         portsLayout->addWidget(choice, row, 0);
         portsLayout->addWidget(edit, row, 1, 1, 5);
     };
-    listRow(2, "Remote IP:", "RemoteIp", "NewIpsList", "10.0.0.1,10.1.0.0/16,2001:db8::1", remoteIp_, ips_);
-    remoteIpRange_ = Named(new QRadioButton("Remote IP Range:", ports), "RemoteIpRange");
+    listRow(2, "Remote &IP:", "RemoteIp", "NewIpsList", "10.0.0.1,10.1.0.0/16,2001:db8::1", remoteIp_, ips_);
+    remoteIpRange_ = Named(new QRadioButton("Remote IP &Range:", ports), "RemoteIpRange");
     ipMin_ = Named(new QLineEdit(ports), "IpMinRange");
     ipMax_ = Named(new QLineEdit(ports), "IpMaxRange");
     portsLayout->addWidget(remoteIpRange_, 3, 0);
@@ -102,11 +103,11 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     portsLayout->addWidget(PlainLabel("Label3", "-", ports), 3, 3, Qt::AlignCenter);
     portsLayout->addWidget(ipMax_, 3, 4, 1, 2);
     // Host names, for outgoing rules: the name the program looks the peer up as.
-    listRow(4, "Remote host:", "RemoteHost", "NewHostsList", "*.example.org,mail.example.net", remoteHost_, hosts_);
+    listRow(4, "Remote &host:", "RemoteHost", "NewHostsList", "*.example.org,mail.example.net", remoteHost_, hosts_);
     auto* portButtons = new QHBoxLayout;
-    addNew_ = Named(new QPushButton("Add", ports), "AddNew");
-    editPort_ = Named(new QPushButton("Update", ports), "EditPort");
-    deletePort_ = Named(new QPushButton("Remove", ports), "DeletePort");
+    addNew_ = Named(new QPushButton("&Add", ports), "AddNew");
+    editPort_ = Named(new QPushButton("Updat&e", ports), "EditPort");
+    deletePort_ = Named(new QPushButton("Re&move", ports), "DeletePort");
     portButtons->addStretch(1);
     for (QPushButton* button : {addNew_, editPort_, deletePort_})
         portButtons->addWidget(button);
@@ -136,7 +137,6 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     for (QRadioButton* choice : {remoteIp_, remoteIpRange_, remoteHost_})
         connect(choice, &QRadioButton::toggled, this, &EditApp_Step4::RemoteChoiceChanged);
     connect(direction_, &QComboBox::currentTextChanged, this, &EditApp_Step4::RemoteChoiceChanged);
-    resize(560, 520);
 
     {
         const QSignalBlocker quiet(alias_);
@@ -166,7 +166,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     }
     DisableButtons();
     RefreshForm();
-    panel::CenterForm(this);
+    panel::FitDialog(this, QSize(560, 520));
 }
 
 rules::Rule EditApp_Step4::Result() const

@@ -53,8 +53,7 @@ TrayNotice::TrayNotice(QWidget* parent) : QDialog(parent)
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     setFixedWidth(420);
-    adjustSize();
-    panel::CenterForm(this);
+    panel::FitDialog(this, QSize(420, 0));
 }
 
 bool TrayNotice::ShowAgain() const { return !dontShow_->isChecked(); }

@@ -22,10 +22,15 @@ DefaultsGroup::DefaultsGroup(const QString& title, QWidget* parent) : QGroupBox(
 {
     setObjectName("Frame5");
     grid_ = new QGridLayout(this);
-    captions_[0] = panel::PlainLabel("Label3", "Allow          Ask           Block", this);
-    captions_[1] = panel::PlainLabel("Label1", "Incoming network permission :", this);
-    captions_[2] = panel::PlainLabel("Label2", "Outgoing network permission :", this);
-    grid_->addWidget(captions_[0], 0, 1, 1, 3);
+    // Each heading centred over its column of buttons, whatever the font.
+    captions_[0] = panel::PlainLabel("Label3", "Allow", this);
+    captions_[3] = panel::PlainLabel("Label3Ask", "Ask", this);
+    captions_[4] = panel::PlainLabel("Label3Block", "Block", this);
+    captions_[1] = panel::PlainLabel("Label1", "&Incoming network permission :", this);
+    captions_[2] = panel::PlainLabel("Label2", "&Outgoing network permission :", this);
+    grid_->addWidget(captions_[0], 0, 1, Qt::AlignHCenter);
+    grid_->addWidget(captions_[3], 0, 2, Qt::AlignHCenter);
+    grid_->addWidget(captions_[4], 0, 3, Qt::AlignHCenter);
     grid_->addWidget(captions_[1], 1, 0);
     grid_->addWidget(captions_[2], 2, 0);
     for (const Direction direction : {Direction::kIncoming, Direction::kOutgoing}) {
@@ -40,10 +45,13 @@ DefaultsGroup::DefaultsGroup(const QString& title, QWidget* parent) : QGroupBox(
         row.group = new QButtonGroup(this);
         for (int i = 0; i < 3; ++i) {
             row.group->addButton(row.buttons[i]);
-            grid_->addWidget(row.buttons[i], direction == Direction::kIncoming ? 1 : 2, i + 1);
+            grid_->addWidget(row.buttons[i], direction == Direction::kIncoming ? 1 : 2, i + 1, Qt::AlignHCenter);
         }
+        captions_[direction == Direction::kIncoming ? 1 : 2]->setBuddy(row.buttons[0]);
         connect(row.group, &QButtonGroup::buttonClicked, this, [this, direction] { emit Picked(direction); });
     }
+    for (int column = 1; column <= 3; ++column)
+        grid_->setColumnMinimumWidth(column, captions_[4]->sizeHint().width() + 16);
     grid_->setColumnStretch(4, 1);
 }
 

@@ -49,6 +49,6 @@ private:
 
     Row in_;
     Row out_;
-    QLabel* captions_[3] = {};
+    QLabel* captions_[5] = {};
     class QGridLayout* grid_ = nullptr;
 };

@@ -17,6 +17,15 @@ RulesList::RulesList(QWidget* parent) : QTreeWidget(parent)
     setObjectName("MainListView");
     setRootIsDecorated(false);
     setHeaderLabels({"Rule No.", "Rule Name.", "Rule description"});
+    // Every other row a shade off the list's own background: a theme that
+    // sets no alternate colour would give a white row on a dark list.
+    QPalette colours = palette();
+    const QColor base = colours.color(QPalette::Base);
+    const QColor text = colours.color(QPalette::Text);
+    colours.setColor(QPalette::AlternateBase,
+                     QColor::fromRgbF(base.redF() * 0.94f + text.redF() * 0.06f, base.greenF() * 0.94f + text.greenF() * 0.06f,
+                                      base.blueF() * 0.94f + text.blueF() * 0.06f));
+    setPalette(colours);
     setColumnWidth(0, 70);
     setColumnWidth(1, 150);
     header()->setSectionsClickable(true);
@@ -76,6 +85,10 @@ void RulesList::ShowState(QTreeWidgetItem* row, bool inForce)
     font.setBold(inForce);
     for (int column = 0; column < 3; ++column) {
         row->setFont(column, font);
-        row->setForeground(column, inForce ? QColor(0, 0, 255) : QColor(0, 0, 0));
+        // A rule in force in blue, one switched off in the list's own text colour.
+        if (inForce)
+            row->setForeground(column, panel::Readable(QColor(0, 0, 255), row->treeWidget() ? row->treeWidget()->palette().color(QPalette::Base) : QColor(Qt::white)));
+        else
+            row->setData(column, Qt::ForegroundRole, QVariant());
     }
 }

@@ -1,13 +1,23 @@
 #include "widgets/WindowTools.h"
 
+#include <QColor>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
+
+#include <algorithm>
+#include <cmath>
 
 namespace panel {
 
@@ -32,6 +42,33 @@ std::function<bool(const QUrl&)>& Opener()
 
 bool OpenUrl(const QUrl& url) { return Opener() ? Opener()(url) : QDesktopServices::openUrl(url); }
 
+void OpenUrlOr(const QUrl& url, QObject* owner, std::function<void()> otherwise)
+{
+    if (Opener()) {
+        if (!Opener()(url))
+            otherwise();
+        return;
+    }
+    auto* opener = new QProcess(owner);
+    const auto failed = [opener, otherwise = std::move(otherwise)] {
+        opener->deleteLater();
+        otherwise();
+    };
+    QObject::connect(opener, &QProcess::finished, owner, [opener, failed](int code, QProcess::ExitStatus status) {
+        if (status != QProcess::NormalExit || code != 0)
+            failed();
+        else
+            opener->deleteLater();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, owner, [failed](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            failed();
+    });
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    opener->start("xdg-open", {url.toString()});
+}
+
 void SetUrlOpener(std::function<bool(const QUrl&)> opener) { Opener() = std::move(opener); }
 
 QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent)
@@ -41,12 +78,92 @@ QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent)
     return label;
 }
 
+QLabel* Buddy(QLabel* label, QWidget* field)
+{
+    label->setBuddy(field);
+    return label;
+}
+
 void FitToScreen(QWidget* window, const QSize& least)
 {
     QSize size = window->sizeHint().expandedTo(least);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 48));
     window->resize(size);
+}
+
+namespace {
+
+double Luminance(const QColor& colour)
+{
+    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+}  // namespace
+
+double Contrast(const QColor& a, const QColor& b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor Readable(const QColor& colour, const QColor& background)
+{
+    constexpr double kEnough = 4.5;
+    const QColor towards = Luminance(background) < 0.18 ? QColor(Qt::white) : QColor(Qt::black);
+    QColor shown = colour.toRgb();
+    // Ten steps of a tenth towards white or black reach it in the end.
+    for (int step = 1; step <= 10 && Contrast(shown, background) < kEnough; ++step) {
+        const double t = step / 10.0;
+        shown = QColor::fromRgbF(static_cast<float>(colour.redF() + (towards.redF() - colour.redF()) * t),
+                                 static_cast<float>(colour.greenF() + (towards.greenF() - colour.greenF()) * t),
+                                 static_cast<float>(colour.blueF() + (towards.blueF() - colour.blueF()) * t));
+    }
+    return shown;
+}
+
+QString ReadableStyle(const QWidget* widget, const QColor& colour)
+{
+    return QString("color: %1;").arg(Readable(colour, widget->palette().color(QPalette::Window)).name());
+}
+
+void FitDialog(QDialog* dialog, const QSize& least)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QLayout* layout = dialog->layout();
+    if (!screen || !layout)
+        return;
+    // Room for the window manager's frame and title bar.
+    const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+    const QSize smallest = dialog->minimumSizeHint();
+    if (smallest.width() > room.width() || smallest.height() > room.height()) {
+        QDialogButtonBox* buttons = nullptr;
+        if (layout->count() > 0)
+            buttons = qobject_cast<QDialogButtonBox*>(layout->itemAt(layout->count() - 1)->widget());
+        if (buttons)
+            layout->removeWidget(buttons);
+        // The layout, with its widgets, moves into the scrolled part.
+        auto* body = new QWidget;
+        body->setLayout(layout);
+        auto* scroller = new QScrollArea(dialog);
+        scroller->setObjectName("DialogScroller");
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidget(body);
+        auto* outer = new QVBoxLayout(dialog);
+        outer->setContentsMargins(0, 0, 0, 0);
+        outer->addWidget(scroller, 1);
+        if (buttons) {
+            auto* row = new QHBoxLayout;
+            row->setContentsMargins(9, 0, 9, 9);
+            row->addWidget(buttons);
+            outer->addLayout(row);
+        }
+    }
+    dialog->resize(dialog->sizeHint().expandedTo(least).boundedTo(room));
+    CenterForm(dialog);
 }
 
 void CenterForm(QWidget* window)

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QColor;
+class QDialog;
 class QLabel;
 class QTreeWidget;
 class QUrl;
@@ -38,9 +40,30 @@ void FitToScreen(QWidget* window, const QSize& least);
 void SortList(QTreeWidget* list, int column, int order);
 void SortAsBefore(QTreeWidget* list);
 
+// The label's mnemonic (its "&" letter) puts the focus in field.
+QLabel* Buddy(QLabel* label, QWidget* field);
+
+// The colour, lightened on a dark background or darkened on a light one
+// until text in it reads there (a contrast of 4.5, as for body text): the
+// window's own colours (a rule in force, traffic, warnings) on any palette.
+QColor Readable(const QColor& colour, const QColor& background);
+// The contrast ratio of two colours (1 to 21), as text legibility rules count it.
+double Contrast(const QColor& a, const QColor& b);
+// The same as a style sheet's "color: #rrggbb;" against the widget's window.
+QString ReadableStyle(const QWidget* widget, const QColor& colour);
+
+// A dialog at its size (at least least), within the screen and centred on
+// it; where even its smallest size does not fit (scale 2 on a small
+// screen), all but its row of buttons scrolls.
+void FitDialog(QDialog* dialog, const QSize& least);
+
 // Opens a page or a mail link with the desktop's handler; false when it
 // cannot. Tests record instead (SetUrlOpener; nullptr restores the desktop's).
 bool OpenUrl(const QUrl& url);
+// The same, with otherwise run when no handler opened it: the desktop's
+// opener (xdg-open) missing or ending in failure, which it does when no
+// program is set for the page; a handler still running has opened it.
+void OpenUrlOr(const QUrl& url, QObject* owner, std::function<void()> otherwise);
 void SetUrlOpener(std::function<bool(const QUrl&)> opener);
 
 // A plain message with an OK button.

@@ -20,6 +20,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -64,7 +65,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     auto* row = new QHBoxLayout;
     followSystem_ = panel::Named(new QCheckBox(settings_), "ApplyCustomCheck");
     row->addWidget(followSystem_);
-    row->addWidget(panel::PlainLabel("ApplyCustomLabel", "Apply system rules", settings_));
+    row->addWidget(panel::Buddy(panel::PlainLabel("ApplyCustomLabel", "Apply &system rules", settings_), followSystem_));
     row->addStretch(1);
     outer->addLayout(row);
     // For an entry bound to its file: a changed file (an upgrade, or
@@ -74,11 +75,12 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     contentCheck_->setToolTip("Compares the file's SHA-256 digest with the one taken now");
     outer->addWidget(contentCheck_);
     layout->addWidget(settings_);
-    advanced_ = panel::Named(new QPushButton("Advanced...", this), "CmdAdvanced");
+    advanced_ = panel::Named(new QPushButton("A&dvanced...", this), "CmdAdvanced");
     apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
-    // Every choice here applies at once: the button stays as the window has
-    // always shown it, and is never needed.
+    // Every choice here applies at once: the button would never be needed,
+    // and a button that can never be pressed only puzzles.
     apply_->setEnabled(false);
+    apply_->hide();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(advanced_);
@@ -94,12 +96,12 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     };
     log_->hide();
     layout->addWidget(log_, 1);
-    showServices_ = panel::Named(new QCheckBox("Show services", this), "ShowServicesCheck");
+    showServices_ = panel::Named(new QCheckBox("Show ser&vices", this), "ShowServicesCheck");
     layout->addWidget(showServices_);
     auto* notes = new QHBoxLayout;
     note_ = panel::PlainLabel("AdditionalRuleNote", QString(), this);
     blockActive_ = panel::PlainLabel("BlockActive", QString(), this);
-    blockActive_->setStyleSheet("color: rgb(255, 0, 0); font-weight: bold;");
+    blockActive_->setStyleSheet(panel::ReadableStyle(this, QColor(255, 0, 0)) + " font-weight: bold;");
     notes->addWidget(note_, 1);
     notes->addWidget(blockActive_);
     layout->addLayout(notes);
@@ -109,6 +111,9 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     statistics_->setWordWrap(true);
     statistics->addWidget(statistics_);
     layout->addWidget(statisticsFrame_);
+    // Takes the room left below the system settings, which have nothing
+    // that grows: they stay together at the top.
+    layout->addStretch(0);
 
     connect(defaults_, &DefaultsGroup::Picked, this, &ApplicationPane::DefaultPicked);
     connect(followSystem_, &QCheckBox::clicked, this, &ApplicationPane::FollowSystemClicked);
@@ -155,6 +160,8 @@ void ApplicationPane::ShowParts(View view)
         show({security_, advanced_, note_}, true);
         icon_->setPixmap(panel::TreeImage("MyComp").pixmap(32, 32));
     }
+    auto* column = static_cast<QVBoxLayout*>(layout());
+    column->setStretch(column->count() - 1, view == View::kLog || view == View::kApplication ? 0 : 1);
     show({this}, true);
 }
 
@@ -204,7 +211,11 @@ void ApplicationPane::ShowApplication(const std::string& name)
     rules_->Show(app);
     const auto status = panel::TextToInteger(core_.Settings().SecurityStatus);
     ShowBlockAll(!(status && *status == 1));
-    note_->setText(app && !app->rules.empty() ? "There are additional rules at the advanced mode." : "");
+    // Only when the list leaves some out: the rest are seen in the advanced window.
+    const bool unlisted = app && std::any_of(app->rules.begin(), app->rules.end(), [](const rules::Rule& rule) {
+        return !rule.listed;
+    });
+    note_->setText(unlisted ? "There are additional rules at the advanced mode." : "");
     ShowStatistics(app && !general ? app : nullptr);
 }
 

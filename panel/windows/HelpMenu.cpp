@@ -2,6 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "core/PanelConstants.h"
+#include "dialogs/HelpWindow.h"
 #include "widgets/WindowTools.h"
 
 #include <QAction>
@@ -20,16 +21,38 @@ void Open(const std::string& address, const char* label)
 HelpMenu::HelpMenu(QWidget* parent) : QMenu("HelpMenu", parent)
 {
     setObjectName("HelpMnu");
-    QAction* help = addAction("Help");
+    QAction* help = addAction("&Help");
     help->setObjectName("HelpSiteMnu");
-    connect(help, &QAction::triggered, this, [] { Open(panel::HelpPageUrl(), "AddNewRightclick : HelpSiteMnu_Click"); });
-    QAction* site = addAction("Korvel Group Site");
+    connect(help, &QAction::triggered, this, &HelpMenu::OpenHelp);
+    QAction* site = addAction("Korvel Group &Site");
     site->setObjectName("HXSiteMnu");
     connect(site, &QAction::triggered, this, [] { Open(panel::kWebSite, "AddNewRightclick : HXSiteMnu_Click"); });
-    QAction* contact = addAction("Contact us");
+    QAction* contact = addAction("&Contact us");
     contact->setObjectName("ContactMnu");
     connect(contact, &QAction::triggered, this, [] {
         Open(std::string("mailto:") + panel::kContactAddress + "?subject=" + panel::kContactSubject,
              "AddNewRightclick : ContactMnu_Click");
     });
+}
+
+void HelpMenu::OpenHelp()
+{
+    const std::string address = panel::HelpPageUrl();
+    panel::OpenUrlOr(QUrl(QString::fromStdString(address)), this, [this, address] {
+        panel::WriteErrLog("AddNewRightclick : HelpSiteMnu_Click",
+                           "no program opens " + address + "; it is shown in the panel's own window");
+        ShowOwnWindow();
+    });
+}
+
+void HelpMenu::ShowOwnWindow()
+{
+    if (!window_) {
+        const QString path = QUrl(QString::fromStdString(panel::HelpPageUrl())).toLocalFile();
+        window_ = new HelpWindow(path, parentWidget());
+        window_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
 }

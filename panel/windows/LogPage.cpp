@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -67,9 +66,7 @@ LogPage::LogPage(QWidget* parent) : QWidget(parent)
     });
     connect(day_, &QComboBox::activated, this, &LogPage::ApplyFilter);
     search_->installEventFilter(this);
-    auto* find = new QShortcut(QKeySequence::Find, this);
-    find->setContext(Qt::WindowShortcut);
-    connect(find, &QShortcut::activated, this, &LogPage::FocusSearch);
+    // Ctrl+F is the main window's "Find in logs", which comes here.
 }
 
 bool LogPage::eventFilter(QObject* watched, QEvent* event)

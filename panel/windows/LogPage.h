@@ -9,7 +9,7 @@ class QLineEdit;
 class QTimer;
 
 // A traffic log as the main window shows it: a search field and a day
-// chooser over the list. Ctrl+F goes to the search while the log shows;
+// chooser over the list. The main window's Ctrl+F goes to the search;
 // Down or Return there goes to the list.
 class LogPage : public QWidget {
     Q_OBJECT

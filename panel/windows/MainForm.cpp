@@ -28,8 +28,10 @@
 #include "windows/AddNewMenu.h"
 #include "windows/ApplicationPane.h"
 #include "windows/AwayNotice.h"
+#include "windows/BlockAllBanner.h"
 #include "windows/GroupView.h"
 #include "windows/HelpMenu.h"
+#include "windows/LogPage.h"
 #include "windows/LogView.h"
 #include "windows/MainToolBar.h"
 #include "windows/ProgramMenu.h"
@@ -46,9 +48,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStyle>
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <ctime>
 #include <utility>
 
@@ -59,6 +67,7 @@ using View = panel::Selection::View;
 
 constexpr int kTickMs = 1000;
 constexpr int kTicksPerHalfMinute = 30;
+constexpr int kTicksPerRunningCheck = 3;
 constexpr int kRulesRetryMs = 2000;
 
 }  // namespace
@@ -85,21 +94,41 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     protection_->TakePlaceOf({group_, pane_});
     rightLayout->addWidget(protection_, 1);
 
+    // What the window holds scrolls where the screen is smaller than it
+    // would like (scale 2 on a small screen), so that the window itself
+    // always fits and opens inside the screen: the page on the right and the
+    // status area each on their own; the divider between them moves.
+    const auto scrolled = [this](QWidget* inside, const char* name) {
+        auto* scroller = panel::Named(new QScrollArea(this), name);
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        // No stop of its own for Tab: the focus moving inside scrolls to it.
+        scroller->setFocusPolicy(Qt::NoFocus);
+        scroller->setWidget(inside);
+        return scroller;
+    };
     auto* splitter = new QSplitter(this);
     splitter->addWidget(tree_);
-    splitter->addWidget(right);
+    splitter->addWidget(scrolled(right, "PageScroller"));
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 600});
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
+    banner_ = new BlockAllBanner(this);
+    layout->addWidget(banner_);
     rulesNotice_ = new RulesNotice(this);
     layout->addWidget(rulesNotice_);
-    layout->addWidget(splitter, 1);
     away_ = new AwayNotice(core_, platform::away::ListPath(), this);
     status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
-    layout->addWidget(status_);
+    auto* parts = panel::Named(new QSplitter(Qt::Vertical, this), "PartsSplitter");
+    parts->setChildrenCollapsible(false);
+    parts->addWidget(splitter);
+    parts->addWidget(scrolled(status_, "StatusScroller"));
+    parts->setStretchFactor(0, 1);
+    parts->setStretchFactor(1, 0);
+    layout->addWidget(parts, 1);
     // The message box is reached by other processes only; it shows nothing.
     auto* box = panel::Named(new QWidget(central), "Picture2");
     box->setFixedSize(0, 0);
@@ -126,6 +155,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         else
             pane_->ShowSelection();
         ShowRulesState(loaded);
+        ShowFiltering();
     });
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
 
@@ -141,13 +171,17 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         Show(selection, caption);
     });
     connect(toolBar_, &MainToolBar::Settings, this, &MainForm::OpenOptions);
-    connect(toolBar_, &MainToolBar::BlockAllToggled, this, [this](bool on) {
-        core_.SetBlockAll(on);
-        pane_->ShowBlockAll(on);
-        pane_->ShowSecurity();
-    });
+    connect(toolBar_, &MainToolBar::BlockAllToggled, this, &MainForm::SetBlockAll);
+    connect(toolBar_, &MainToolBar::FindInLogs, this, &MainForm::FindInLogs);
+    connect(banner_, &BlockAllBanner::TurnOff, this, [this] { SetBlockAll(false); });
     connect(toolBar_, &MainToolBar::HelpRequested, this, [this](const QPoint& at) { helpMenu_->popup(at); });
-    connect(toolBar_, &MainToolBar::ShutDown, this, &MainForm::ShutDown);
+    connect(toolBar_, &MainToolBar::ShutDown, this, &MainForm::AskShutDown);
+    connect(status_, &StatusArea::HelpRequested, helpMenu_, &HelpMenu::OpenHelp);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, helpMenu_, &HelpMenu::OpenHelp);
+    // A level chosen in the window: the tray follows.
+    connect(pane_->Security(), &SecurityLevelBox::LevelChosen, this, &MainForm::ShowFiltering);
+    connect(pane_->Security(), &SecurityLevelBox::PresetChosen, this, &MainForm::ShowFiltering);
     connect(tree_, &NavigationTree::Activated, this, &MainForm::NodeActivated);
     connect(tree_, &NavigationTree::MenuRequested, this, &MainForm::TreeMenuRequested);
     connect(group_, &GroupView::Opened, this, &MainForm::ShowApplication);
@@ -195,7 +229,14 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
         if (!isVisible() && tray_)
             tray_->ShowBalloon(AwayNotice::kBalloonTitle, AwayNotice::kBalloonText, false);
     });
-    panel::FitToScreen(this, QSize(880, 640));
+    // As large as the parts would like, within the screen.
+    const int statusHeight = status_->sizeHint().height();
+    const QSize wanted(central->sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                       toolBar_->sizeHint().height() + right->sizeHint().height() + statusHeight + 24);
+    panel::FitToScreen(this, wanted.expandedTo(QSize(880, 640)));
+    const int room = height() - toolBar_->sizeHint().height() - 24;
+    // The page is what the user came for: the status area gets at most a third.
+    parts->setSizes({room - std::min(statusHeight, room / 3), std::min(statusHeight, room / 3)});
 }
 
 MainForm::~MainForm() { core_.Updates().SetPublisher(nullptr); }
@@ -213,7 +254,10 @@ void MainForm::Form_Load()
     tick_->start();
     tray_ = new TrayIcon(windowIcon(), this);
     connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);
-    connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::ShutDown);
+    connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::AskShutDown);
+    connect(tray_, &TrayIcon::BlockAllToggled, this, &MainForm::SetBlockAll);
+    connect(tray_, &TrayIcon::LevelChosen, this, &MainForm::ChooseLevel);
+    ShowFiltering();
     connect(channel_, &MessageChannel::TrayMouse, tray_, [this](uint32_t message) {
         if (tray_->MouseMessage(message) == 1)
             tray_->PopUpMenu();
@@ -227,6 +271,8 @@ void MainForm::Form_Load()
         addresses << QString::fromStdString(address);
     status_->ShowAddresses(addresses);
     RefreshSideColumn();
+    // The keyboard starts in the tree; Tab goes on to the page, Shift+Tab to the toolbar.
+    tree_->setFocus(Qt::OtherFocusReason);
 }
 
 bool MainForm::RegisterWindow() { return channel_->Register(); }
@@ -286,6 +332,52 @@ void MainForm::ShowBlockAll()
         return;
     toolBar_->ShowBlockAll(*pressed);
     pane_->ShowBlockAll(*pressed);
+    banner_->setVisible(*pressed);
+}
+
+void MainForm::SetBlockAll(bool on)
+{
+    core_.SetBlockAll(on);
+    toolBar_->ShowBlockAll(on);
+    pane_->ShowBlockAll(on);
+    pane_->ShowSecurity();
+    ShowFiltering();
+}
+
+panel::FilterState MainForm::Filtering() const { return panel::DescribeFiltering(core_.Security(), stopped_); }
+
+void MainForm::ShowFiltering()
+{
+    const panel::FilterState state = Filtering();
+    banner_->setVisible(state.filtering == panel::Filtering::kBlockAll);
+    if (tray_)
+        tray_->ShowState(state);
+}
+
+void MainForm::ChooseLevel(int level)
+{
+    if (!core_.RulesReadable())
+        return; // the window says why
+    core_.SetMode(panel::SecurityMode::kNormal);
+    core_.ApplyPreset(level);
+    pane_->ShowSecurity();
+    pane_->ShowSelection();
+    ReloadTree();
+    ShowFiltering();
+}
+
+void MainForm::FindInLogs()
+{
+    // The log shown stays; otherwise the blocked outgoing connections, the
+    // usual question ("why can this program not connect?").
+    if (!core_.Selected().Shows(View::kLog)) {
+        panel::Selection selection;
+        selection.view = View::kLog;
+        selection.logKey = "Log4";
+        Show(selection, "BLOCKED OUTGOING CONNECTION");
+    }
+    RestoreWindow();
+    pane_->LogPart()->FocusSearch();
 }
 
 void MainForm::Show(const panel::Selection& selection, const QString& caption)
@@ -493,12 +585,17 @@ void MainForm::Tick()
     channel_->RememberCarriers();
     if (++ticks_ % kTicksPerHalfMinute == 0)
         emit HalfMinute();
+    else if (ticks_ % kTicksPerRunningCheck == 0)
+        // A program that ended leaves the list within seconds, without the
+        // day's log being read again.
+        status_->ShowRunning(panel::StillRunning(startedRunning_, core_.ProcRoot()));
 }
 
 void MainForm::RefreshSideColumn()
 {
     const std::time_t now = std::time(nullptr);
-    status_->ShowRunning(panel::StartedProgramsRunning(core_.Settings().LogFilePath, core_.ProcRoot(), now, false));
+    startedRunning_ = panel::StartedProgramsRunning(core_.Settings().LogFilePath, core_.ProcRoot(), now, false);
+    status_->ShowRunning(panel::StillRunning(startedRunning_, core_.ProcRoot()));
     status_->ShowBlockedIntruders(panel::CountBlockedIntruders(core_.Settings().LogFilePath, now));
     status_->ShowReplacedEngine(panel::ProgramsOnReplacedEngine(core_.ProcRoot()));
 }
@@ -535,9 +632,28 @@ void MainForm::ShowTrayNotice()
         core_.SetTrayNoticeShown(notice.ShowAgain());
 }
 
+void MainForm::AskShutDown()
+{
+    QMessageBox question(QMessageBox::Question, "Shut Down Korvel Firewall",
+                         "Shut down the firewall?\n\nPrograms are no longer filtered until the control panel "
+                         "starts again.",
+                         QMessageBox::NoButton, this);
+    question.setObjectName("ShutDownQuestion");
+    QPushButton* yes = question.addButton("&Shut Down", QMessageBox::DestructiveRole);
+    yes->setObjectName("ShutDownYes");
+    QPushButton* no = question.addButton(QMessageBox::Cancel);
+    question.setDefaultButton(no);
+    question.setEscapeButton(no);
+    question.exec();
+    if (question.clickedButton() == yes)
+        ShutDown();
+}
+
 void MainForm::ShutDown()
 {
     shuttingDown_ = true;
+    stopped_ = true;
+    ShowFiltering();
     core_.Save();
     if (tray_)
         tray_->Hide();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/AnswerQueue.h"
+#include "core/FilterState.h"
 #include "core/PanelCore.h"
 #include "core/TrafficStats.h"
 #include "windows/NavigationTree.h"
@@ -19,6 +20,7 @@ struct LogRow;
 class AddNewMenu;
 class ApplicationPane;
 class AwayNotice;
+class BlockAllBanner;
 class BackstopQuestions;
 class GroupView;
 class HelpMenu;
@@ -64,11 +66,16 @@ public:
     // the icon away; every end writes "SecurityMode" and "VRNTIMEEND" and
     // stops the interceptor, once.
     void ShutDown();
+    // Shut down as the tray and the toolbar offer it: only once the user
+    // has said yes, since it stops the filtering.
+    void AskShutDown();
     void EndOfProgram();
     // The session is ending: the window closes instead of hiding.
     void AllowClose() { shuttingDown_ = true; }
 
     bool HasTray() const;
+    // What the firewall does, as the tray shows it.
+    panel::FilterState Filtering() const;
     // The Protection page and its lines in the side column.
     ProtectionView* Protection() const { return protection_; }
 
@@ -78,6 +85,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // No menu to hide the toolbar with.
+    QMenu* createPopupMenu() override { return nullptr; }
 
 private:
     void ShowLoadedRules();
@@ -85,6 +94,12 @@ private:
     void SetRulesEditing(bool enabled);
     void RetryRules();
     void ShowBlockAll();
+    // Block All switched by the user (toolbar, banner, tray, shortcut).
+    void SetBlockAll(bool on);
+    // The tray, the banner and the toolbar after Block All and the level.
+    void ShowFiltering();
+    void ChooseLevel(int level);
+    void FindInLogs();
     // Shows a selection on the right-hand side and marks its node.
     void Show(const panel::Selection& selection, const QString& caption);
     void ShowApplication(const std::string& name);
@@ -119,6 +134,7 @@ private:
     ApplicationPane* pane_;
     ProtectionView* protection_;
     RulesNotice* rulesNotice_;
+    BlockAllBanner* banner_;
     StatusArea* status_;
     AwayNotice* away_;
     MessageChannel* channel_;
@@ -140,7 +156,10 @@ private:
     std::optional<rules::Permission> newOutgoing_;
     std::string menuProgram_;
     std::set<std::string> backstopNoticesShown_;
+    // The programs today's log says were started and were running at the last look.
+    std::vector<std::string> startedRunning_;
     panel::AnswerQueue answers_ {core_};
     bool ended_ = false;
     bool shuttingDown_ = false;
+    bool stopped_ = false;
 };

@@ -30,14 +30,25 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
     setMovable(false);
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     setIconSize(QSize(24, 24));
-    const auto add = [this](const char* caption, const char* key) {
+    // Not to be hidden: without it nothing could be added or blocked.
+    setFloatable(false);
+    setContextMenuPolicy(Qt::PreventContextMenu);
+    toggleViewAction()->setVisible(false);
+    // Each button is reached by Tab and by its shortcut, which its tip names.
+    const auto add = [this](const char* caption, const char* key, const QKeySequence& shortcut = {}) {
         QAction* action = addAction(QIcon(art::ToolIcon(key, 48)), caption);
         action->setObjectName(key);
+        if (!shortcut.isEmpty()) {
+            action->setShortcut(shortcut);
+            action->setToolTip(QString("%1 (%2)").arg(caption, shortcut.toString(QKeySequence::NativeText)));
+        }
+        if (QWidget* button = widgetForAction(action))
+            button->setFocusPolicy(Qt::TabFocus);
         return action;
     };
-    add_ = add("Add Application", "App");
+    add_ = add("Add Application", "App", QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(add_, &QAction::triggered, this, &MainToolBar::AddApplication);
-    QAction* logs = add("Logs", "Logs");
+    QAction* logs = add("Logs", "Logs", QKeySequence(Qt::CTRL | Qt::Key_L));
     auto* logMenu = new QMenu(this);
     logMenu->setObjectName("LogMnu");
     for (const LogItem& item : kLogItems) {
@@ -46,15 +57,26 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
         connect(action, &QAction::triggered, this, [this, item] { emit LogChosen(item.key, item.caption); });
     }
     logs->setMenu(logMenu);
-    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(logs)))
+    if (auto* button = qobject_cast<QToolButton*>(widgetForAction(logs))) {
         button->setPopupMode(QToolButton::InstantPopup);
-    connect(add("Settings", "ToolsSet"), &QAction::triggered, this, &MainToolBar::Settings);
+        // The shortcut opens the menu as a click does.
+        connect(logs, &QAction::triggered, button, &QToolButton::showMenu);
+    }
+    // No button of its own: the window holds it, so that it works wherever the focus is.
+    auto* find = new QAction("Find in logs", this);
+    find->setObjectName("FindInLogs");
+    find->setShortcuts(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    (parent ? parent : this)->addAction(find);
+    connect(find, &QAction::triggered, this, &MainToolBar::FindInLogs);
+    connect(add("Settings", "ToolsSet", QKeySequence(Qt::CTRL | Qt::Key_Comma)), &QAction::triggered, this, &MainToolBar::Settings);
     addSeparator();
-    blockAll_ = add("Block All", "BlockAll");
+    blockAll_ = add("Block All", "BlockAll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     blockAll_->setCheckable(true);
     connect(blockAll_, &QAction::triggered, this, &MainToolBar::BlockAllToggled);
     addSeparator();
     QAction* help = add("Help", "Help");
+    help->setToolTip("Help (the page: F1)");
     connect(help, &QAction::triggered, this, [this, help] {
         // Just below the button.
         QWidget* button = widgetForAction(help);
@@ -76,5 +98,7 @@ void MainToolBar::AddShutDown()
     QAction* shutDown = addAction(QIcon(art::StatusIcon(art::Mark::kBlock, 48)), "Shut down");
     shutDown->setObjectName("ExitBtn");
     shutDown->setToolTip("Shut Down Korvel Firewall");
+    if (QWidget* button = widgetForAction(shutDown))
+        button->setFocusPolicy(Qt::TabFocus);
     connect(shutDown, &QAction::triggered, this, &MainToolBar::ShutDown);
 }

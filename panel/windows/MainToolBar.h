@@ -8,7 +8,8 @@ class QAction;
 class QMenu;
 
 // The main window's toolbar: Add Application, the logs, Settings, Block All
-// and Help (and Shut down where the desktop has no tray).
+// and Help (and Shut down where the desktop has no tray). It stays: it has
+// no menu to hide it.
 class MainToolBar : public QToolBar {
     Q_OBJECT
 public:
@@ -26,6 +27,8 @@ signals:
     // A log chosen from the menu: its key ("Log1" to "Log4") and the caption the view gets.
     void LogChosen(const std::string& key, const QString& caption);
     void Settings();
+    // Ctrl+F: the logs, to look something up in them.
+    void FindInLogs();
     void BlockAllToggled(bool on);
     // Help pressed: its menu goes below the button.
     void HelpRequested(const QPoint& globalPosition);

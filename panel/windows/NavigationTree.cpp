@@ -4,9 +4,12 @@
 #include "widgets/TreeImages.h"
 
 #include <QHash>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QSignalBlocker>
+
+#include <utility>
 
 namespace {
 
@@ -93,7 +96,17 @@ NavigationTree::NavigationTree(QWidget* parent) : QTreeWidget(parent)
     // Long names scroll rather than being cut.
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     header()->setStretchLastSection(false);
-    connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) { emit Activated(node); });
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
+        if (!node)
+            return;
+        // A press shows the node at once; the click it ends with must not again.
+        shownByPress_ = QGuiApplication::mouseButtons() != Qt::NoButton ? node : nullptr;
+        emit Activated(node);
+    });
+    connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node) {
+        if (node != std::exchange(shownByPress_, nullptr))
+            emit Activated(node);
+    });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QTreeWidget::customContextMenuRequested, this, &NavigationTree::RequestMenu);
 }
@@ -224,8 +237,22 @@ std::optional<panel::Selection> NavigationTree::SelectionOf(const QTreeWidgetIte
     return selection;
 }
 
+void NavigationTree::mousePressEvent(QMouseEvent* event)
+{
+    shownByPress_ = nullptr;
+    QTreeWidget::mousePressEvent(event);
+}
+
 void NavigationTree::keyPressEvent(QKeyEvent* event)
 {
+    shownByPress_ = nullptr;
+    // The menu key and Shift+F10 open the current node's menu where it is.
+    const bool menuKey = event->key() == Qt::Key_Menu
+        || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey && currentItem() && contextMenuPolicy() == Qt::CustomContextMenu) {
+        RequestMenu(visualItemRect(currentItem()).center());
+        return;
+    }
     // Return opens the node the keyboard is on, as a click does.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
         emit Activated(currentItem());

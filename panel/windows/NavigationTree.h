@@ -9,9 +9,10 @@
 #include <string>
 
 // The main window's navigation: the system settings, the Protection page,
-// the applications grouped by their defaults, and the four logs. A click or
-// Return on a node asks the window to show it; the right button asks for a
-// node's menu.
+// the applications grouped by their defaults, and the four logs. A node made
+// current by the user (arrow keys, a click, typing its first letters), a
+// click on the current node or Return asks the window to show it; the right
+// button (or the menu key) asks for a node's menu.
 class NavigationTree : public QTreeWidget {
     Q_OBJECT
 public:
@@ -50,7 +51,12 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void RequestMenu(const QPoint& at);
+
+    // The node the press of a click has just shown, so that the click it
+    // ends with does not show it a second time.
+    QTreeWidgetItem* shownByPress_ = nullptr;
 };

@@ -94,21 +94,13 @@ QIcon StateIcon(coverage::State state)
 
 int OpenPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
-double Luminance(const QColor& colour)
-{
-    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
-}
-
 // The palette's link colour where it reads well on the window (a contrast
 // of 3 or more, as large text needs), else the window's text colour: a
 // dark theme that keeps the default dark blue links would hide the line.
 QColor ReadableLink(const QPalette& palette)
 {
-    const double a = Luminance(palette.color(QPalette::Link));
-    const double b = Luminance(palette.color(QPalette::Window));
-    const double contrast = (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
-    return contrast >= 3.0 ? palette.color(QPalette::Link) : palette.color(QPalette::WindowText);
+    const bool readable = panel::Contrast(palette.color(QPalette::Link), palette.color(QPalette::Window)) >= 3.0;
+    return readable ? palette.color(QPalette::Link) : palette.color(QPalette::WindowText);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
 {
     setObjectName("SystemFrame");
     auto* grid = new QGridLayout(this);
-    grid->addWidget(panel::PlainLabel("Label6", "Security Level :", this), 0, 0);
     combo_ = panel::Named(new QComboBox(this), "SecurityCombo");
+    grid->addWidget(panel::Buddy(panel::PlainLabel("Label6", "Security &Level :", this), combo_), 0, 0);
     combo_->addItems({"HIGH", "NORMAL", "LOW"});
     grid->addWidget(combo_, 0, 1);
     slider_ = panel::Named(new QSlider(Qt::Horizontal, this), "SecSlider");
@@ -99,8 +99,7 @@ int SecurityLevelBox::Level() const { return slider_->value(); }
 
 void SecurityLevelBox::Show(const panel::SecurityDisplay& display)
 {
-    info_->setStyleSheet(display.infoColour ? QString("color: %1;").arg(ColourOf(display.infoColour).name())
-                                            : QString());
+    info_->setStyleSheet(display.infoColour ? panel::ReadableStyle(this, ColourOf(display.infoColour)) : QString());
     if (display.level) {
         for (int i = 0; i < panel::kPresetLevels; ++i)
             levels_[i]->setStyleSheet(LevelLabelStyle(i, i == *display.level));
@@ -108,7 +107,7 @@ void SecurityLevelBox::Show(const panel::SecurityDisplay& display)
     }
     if (display.blockAll)
         for (QLabel* label : levels_)
-            label->setStyleSheet("color: rgb(160, 160, 160);");
+            label->setStyleSheet(QString("color: %1;").arg(palette().color(QPalette::Disabled, QPalette::WindowText).name()));
     if (!display.infoText.empty()) {
         info_->setText(QString::fromStdString(display.infoText));
         const QSignalBlocker quiet(combo_);

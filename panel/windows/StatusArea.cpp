@@ -31,7 +31,7 @@ QLabel* Notice(const char* name, QWidget* parent)
 {
     QLabel* notice = panel::PlainLabel(name, QString(), parent);
     notice->setWordWrap(true);
-    notice->setStyleSheet("color: rgb(160, 0, 0);");
+    notice->setStyleSheet(panel::ReadableStyle(parent, QColor(160, 0, 0)));
     notice->hide();
     return notice;
 }
@@ -49,8 +49,8 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     auto* rates = new QVBoxLayout;
     incoming_ = panel::PlainLabel("IncomingLabel", QString(), traffic);
     outgoing_ = panel::PlainLabel("OutgoingLabel", QString(), traffic);
-    incoming_->setStyleSheet("color: rgb(0, 192, 0);");
-    outgoing_->setStyleSheet("color: rgb(192, 0, 0);");
+    incoming_->setStyleSheet(panel::ReadableStyle(this, QColor(0, 192, 0)));
+    outgoing_->setStyleSheet(panel::ReadableStyle(this, QColor(192, 0, 0)));
     rates->addWidget(incoming_);
     rates->addWidget(outgoing_);
     rates->addStretch(1);
@@ -86,7 +86,7 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     siteLink_ = panel::PlainLabel("KorvelLink", QString(), this);
     for (QLabel* link : {helpLink_, siteLink_}) {
         link->setCursor(Qt::PointingHandCursor);
-        link->setStyleSheet("color: rgb(0, 0, 192);");
+        link->setStyleSheet(panel::ReadableStyle(this, QColor(0, 0, 192)));
         link->installEventFilter(this);
         links->addWidget(link);
     }
@@ -111,6 +111,10 @@ void StatusArea::ShowTraffic(const panel::TrafficStats::Tick& tick)
 
 void StatusArea::ShowRunning(const std::vector<std::string>& paths)
 {
+    // Asked every few seconds: the icons are made again only for a change.
+    if (shownRunning_ && *shownRunning_ == paths)
+        return;
+    shownRunning_ = paths;
     running_->clear();
     for (size_t i = 0; i < paths.size() && i < kMostRunningShown; ++i) {
         const std::string& path = paths[i];
@@ -155,12 +159,17 @@ void StatusArea::ShowBackstopNotice(const QString& summary, const QString& text)
 bool StatusArea::eventFilter(QObject* watched, QEvent* event)
 {
     if ((watched == helpLink_ || watched == siteLink_) && event->type() == QEvent::MouseButtonRelease) {
-        const QString target = watched == helpLink_ ? QString::fromStdString(panel::HelpPageUrl()) : siteLink_->text();
+        if (watched == helpLink_) {
+            emit HelpRequested(); // the page, in a window of the panel where no browser opens it
+            return true;
+        }
+        const QString target = siteLink_->text();
         if (!panel::OpenUrl(QUrl(target)))
             panel::WriteErrLog("MainForm : HelpLink_Click", "cannot open " + target.toStdString());
         return true;
     }
     if ((watched == helpLink_ || watched == siteLink_) && event->type() == QEvent::Enter)
-        static_cast<QLabel*>(watched)->setStyleSheet("color: rgb(255, 0, 255); text-decoration: underline;");
+        static_cast<QLabel*>(watched)->setStyleSheet(panel::ReadableStyle(this, QColor(255, 0, 255))
+                                                     + " text-decoration: underline;");
     return QWidget::eventFilter(watched, event);
 }

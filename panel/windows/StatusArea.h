@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ public:
     // The latest connection the kernel backstop reported.
     void ShowBackstopNotice(const QString& summary, const QString& text);
 
+signals:
+    // The "help" link: the help page, as F1 opens it.
+    void HelpRequested();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -46,4 +51,5 @@ private:
     QLabel* backstopNotice_;
     QLabel* helpLink_;
     QLabel* siteLink_;
+    std::optional<std::vector<std::string>> shownRunning_;
 };

@@ -1,30 +1,77 @@
 #include "windows/TrayIcon.h"
 
 #include "core/ErrorLog.h"
+#include "gui/Art.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCursor>
 #include <QIcon>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 
 namespace {
 
 constexpr uint32_t kDoubleClick = 0x0203;
 constexpr uint32_t kRightButtonUp = 0x0205;
+constexpr const char* kLevelTexts[panel::kPresetLevels] = {"&High", "&Normal", "&Low"};
+
+// The firewall's icon with the state's mark in its lower right corner:
+// none while filtering, the block mark for Block All, and for not filtering
+// the icon faded with a question mark, so that the three differ at 16 pixels.
+QPixmap Marked(const QIcon& base, panel::Filtering filtering, int size)
+{
+    QPixmap pixmap = base.pixmap(size, size);
+    if (filtering == panel::Filtering::kAtLevel)
+        return pixmap;
+    QPixmap marked(size, size);
+    marked.fill(Qt::transparent);
+    QPainter p(&marked);
+    if (filtering == panel::Filtering::kStopped)
+        p.setOpacity(0.35);
+    p.drawPixmap(0, 0, pixmap);
+    p.setOpacity(1);
+    const int mark = size * 5 / 8;
+    const art::Mark kind = filtering == panel::Filtering::kBlockAll ? art::Mark::kBlock : art::Mark::kAsk;
+    p.drawPixmap(size - mark, size - mark, art::StatusIcon(kind, mark));
+    return marked;
+}
 
 }  // namespace
 
-TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window)
+TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(icon)
 {
     setObjectName("TrayIcon");
     menu_ = new QMenu("SystrayMnu", window);
     menu_->setObjectName("SysTrayMenu");
-    QAction* show = menu_->addAction("View Korvel Firewall Settings");
+    QAction* show = menu_->addAction("&View Korvel Firewall Settings");
     show->setObjectName("MaxMnu");
-    QAction* exit = menu_->addAction("Shut Down Korvel Firewall");
+    menu_->setDefaultAction(show);
+    menu_->addSeparator();
+    blockAll_ = menu_->addAction("&Block All");
+    blockAll_->setObjectName("BlockAllMnu");
+    blockAll_->setCheckable(true);
+    levelMenu_ = menu_->addMenu("Security &level");
+    levelMenu_->setObjectName("LevelMnu");
+    auto* group = new QActionGroup(levelMenu_);
+    for (int level = 0; level < panel::kPresetLevels; ++level) {
+        levels_[level] = levelMenu_->addAction(kLevelTexts[level]);
+        levels_[level]->setCheckable(true);
+        levels_[level]->setObjectName(QString("LevelMnu%1").arg(level));
+        group->addAction(levels_[level]);
+        connect(levels_[level], &QAction::triggered, this, [this, level] { emit LevelChosen(level); });
+    }
+    // Custom defaults are set in the window; the menu only says so.
+    custom_ = levelMenu_->addAction("Custom");
+    custom_->setCheckable(true);
+    custom_->setEnabled(false);
+    group->addAction(custom_);
+    menu_->addSeparator();
+    QAction* exit = menu_->addAction("&Shut Down Korvel Firewall");
     exit->setObjectName("ExitMnu");
     connect(show, &QAction::triggered, this, &TrayIcon::RestoreRequested);
+    connect(blockAll_, &QAction::triggered, this, &TrayIcon::BlockAllToggled);
     connect(exit, &QAction::triggered, this, &TrayIcon::ShutDownRequested);
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         panel::WriteErrLog("SysTrayIcon : AddIcon",
@@ -64,4 +111,28 @@ void TrayIcon::ShowBalloon(const QString& title, const QString& text, bool warni
 {
     if (icon_)
         icon_->showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
+}
+
+QIcon TrayIcon::StateIcon(panel::Filtering filtering) const
+{
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64})
+        icon.addPixmap(Marked(base_, filtering, size));
+    return icon;
+}
+
+void TrayIcon::ShowState(const panel::FilterState& state)
+{
+    const bool iconChanged = state.filtering != state_.filtering;
+    state_ = state;
+    blockAll_->setChecked(state.filtering == panel::Filtering::kBlockAll);
+    // While everything is blocked the level does not apply; it can still be chosen.
+    for (int level = 0; level < panel::kPresetLevels; ++level)
+        levels_[level]->setChecked(state.level == QString(kLevelTexts[level]).remove('&').toStdString());
+    custom_->setChecked(state.level == "Custom");
+    if (!icon_)
+        return;
+    icon_->setToolTip(QString::fromStdString(state.tip));
+    if (iconChanged)
+        icon_->setIcon(StateIcon(state.filtering));
 }

@@ -1,17 +1,23 @@
 #pragma once
 
+#include "core/FilterState.h"
+
+#include <QIcon>
 #include <QObject>
 
 #include <cstdint>
 
-class QIcon;
+class QAction;
+class QActionGroup;
 class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 
-// The firewall in the desktop's tray: its icon, its menu (show the window,
-// shut down) and its balloons. Without a tray there is none of it, and the
-// window keeps a way to shut down of its own.
+// The firewall in the desktop's tray: its icon and tip, which say what the
+// firewall does (filtering at a level, Block All, not filtering), its menu
+// (show the window, Block All, the level, shut down) and its balloons.
+// Without a tray there is none of it, and the window keeps a way to shut
+// down of its own.
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
@@ -26,12 +32,27 @@ public:
     void PopUpMenu();
     void Hide();
     void ShowBalloon(const QString& title, const QString& text, bool warning);
+    // The icon, the tip and the menu's marks after the state.
+    void ShowState(const panel::FilterState& state);
+    const panel::FilterState& State() const { return state_; }
+    // The icon the tray shows for a state (a mark on the firewall's icon).
+    QIcon StateIcon(panel::Filtering filtering) const;
+    QMenu* Menu() const { return menu_; }
 
 signals:
     void RestoreRequested();
     void ShutDownRequested();
+    void BlockAllToggled(bool on);
+    // A preset level (0 High, 1 Normal, 2 Low) chosen from the menu.
+    void LevelChosen(int level);
 
 private:
+    QIcon base_;
     QMenu* menu_;
+    QAction* blockAll_;
+    QAction* levels_[panel::kPresetLevels];
+    QAction* custom_;
+    QMenu* levelMenu_;
     QSystemTrayIcon* icon_ = nullptr;
+    panel::FilterState state_;
 };

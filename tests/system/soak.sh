@@ -67,7 +67,7 @@ declare -A early
 for pid in "${clients[@]}" "$zelconn" "$panel"; do early[$pid]=$(fds "$pid"); done
 changes=0
 for ((second = 0; second < DURATION - 10; second++)); do
-  if ((second % 2 == 0)); then column=694; else column=580; fi
+  if ((second % 2 == 0)); then column=706; else column=596; fi
   xdotool mousemove $((corner_x + column - 72)) $((corner_y + 271 - 64)) click 1
   changes=$((changes + 1))
   sleep 1

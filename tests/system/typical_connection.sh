@@ -90,6 +90,12 @@ xdotool mousemove 1011 752 click 3
 sleep 0.5
 shot typical-traymenu
 xdotool key Up Return
+# The panel asks first, since shutting down stops the filtering: Alt+S says yes.
+wait_for 50 xdotool search --onlyvisible --name "Shut Down Korvel Firewall" >/dev/null || fail "no shutdown question"
+question=$(xdotool search --onlyvisible --name "Shut Down Korvel Firewall" | head -1)
+xdotool windowfocus --sync "$question" 2>/dev/null || true
+shot typical-shutdown-question
+xdotool key alt+s
 wait_for 100 ended $panel || fail "the panel did not end"
 reg set HKLM/Software/KORVEL/QRB /v SecurityStatus /d 0  # would deny, if anything filtered
 sleep 1.5

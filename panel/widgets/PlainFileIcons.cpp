@@ -1,0 +1,27 @@
+#include "widgets/PlainFileIcons.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QStyle>
+
+PlainFileIcons::PlainFileIcons()
+{
+    QStyle* style = QApplication::style();
+    folder_ = style->standardIcon(QStyle::SP_DirIcon);
+    program_ = QIcon::fromTheme("application-x-executable", style->standardIcon(QStyle::SP_FileIcon));
+    file_ = style->standardIcon(QStyle::SP_FileIcon);
+}
+
+QIcon PlainFileIcons::icon(const QFileInfo& info) const
+{
+    if (info.isDir())
+        return folder_;
+    return info.isExecutable() ? program_ : file_;
+}
+
+QString PlainFileIcons::type(const QFileInfo& info) const
+{
+    if (info.isDir())
+        return "Folder";
+    return info.isExecutable() ? "Program" : "File";
+}

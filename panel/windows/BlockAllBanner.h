@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QFrame>
+
+class QPushButton;
+
+// The strip across the top of the main window while Block All is on: no
+// program may connect, which a pressed toolbar button alone does not make
+// plain. It offers to turn Block All off.
+class BlockAllBanner : public QFrame {
+    Q_OBJECT
+public:
+    explicit BlockAllBanner(QWidget* parent);
+
+signals:
+    void TurnOff();
+
+private:
+    QPushButton* turnOff_;
+};
