@@ -367,6 +367,9 @@ TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)
         EXPECT_TRUE(options->findChild<QCheckBox*>("StartupCheck")->isChecked());
         EXPECT_FALSE(options->findChild<QCheckBox*>("UdpModeCheck")->isChecked());
         EXPECT_FALSE(options->findChild<QCheckBox*>("ApplySettingsCheck")->isChecked());
+        // Choices that change nothing are not offered; their settings stay as stored.
+        EXPECT_FALSE(options->findChild<QCheckBox*>("UdpModeCheck")->isVisibleTo(options));
+        EXPECT_FALSE(options->findChild<QRadioButton*>("SecondOpt")->isVisibleTo(options));
         // Unchanged ApplySettings is not written; autostart goes with its entry.
         sandbox.DeleteSetting("ApplySettings");
         options->findChild<QLineEdit*>("LogFiles")->setText("7");

@@ -68,6 +68,9 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     }
     graph->addStretch(1);
     page->addWidget(frame2);
+    // The chart moves every second by design: a choice that could never be
+    // made is not shown.
+    frame2->hide();
 
     auto* frame3 = Frame("Frame3", "  Log file settings", general);
     auto* logRows = new QVBoxLayout(frame3);
@@ -88,6 +91,9 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     udpMode_ = Named(new QCheckBox("Use UDP full mode state", frame4), "UdpModeCheck");
     (new QVBoxLayout(frame4))->addWidget(udpMode_);
     page->addWidget(frame4);
+    // Datagrams are decided per peer whatever it says: the setting is kept
+    // as stored, and not offered as if it changed anything.
+    frame4->hide();
 
     auto* frame5 = Frame("Frame5", "  Security settings", general);
     askBeforeApplying_ = Named(new QCheckBox("Ask for applying system security settings to all applications", frame5),
