@@ -1,5 +1,6 @@
 #include "AlertContent.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 void AlertContent::Set(const std::string& key, const QString& value)
@@ -33,6 +34,12 @@ void AlertContent::Set(const std::string& key, const QString& value)
         port = qBound(0, value.toInt(), 65535);
     else if (key == "path")
         path = value;
+    else if (key == "program")
+        program = value;
+    else if (key == "company")
+        company = value;
+    else if (key == "protocol")
+        protocol = value == "UDP" ? value : QString("TCP");
     else if (key == "pid")
         pid = qMax<qint64>(0, value.toLongLong());
     else if (key == "user")
@@ -62,28 +69,41 @@ QString AlertContent::ProgramName() const
     return name.isEmpty() ? caption : name;
 }
 
+QString AlertContent::ShownMessage() const
+{
+    if (program.isEmpty())
+        return message;
+    const QString text = outgoing
+        ? QCoreApplication::translate("AlertContent",
+                                      "%1 created by %2 is trying to create %3 outgoing connection to %4 through port:%5")
+        : QCoreApplication::translate("AlertContent",
+                                      "%1 created by %2 is trying to accept %3 incoming connection from %4 through port:%5");
+    return text.arg(program, company, protocol, peer, QString::number(port));
+}
+
 QString AlertContent::Details() const
 {
+    const auto tr = [](const char* text) { return QCoreApplication::translate("AlertContent", text); };
     QStringList lines;
     const QString name = Visible(ProgramName());
     if (!path.isEmpty())
-        lines << "Program: " + Visible(path);
+        lines << tr("Program: %1").arg(Visible(path));
     if (pid > 0)
-        lines << "Process: " + QString::number(pid) + (user.isEmpty() ? QString() : ", run by " + Visible(user));
+        lines << (user.isEmpty() ? tr("Process: %1").arg(pid) : tr("Process: %1, run by %2").arg(pid).arg(Visible(user)));
     if (!commandLine.isEmpty())
-        lines << "Command line: " + Visible(commandLine);
+        lines << tr("Command line: %1").arg(Visible(commandLine));
     if (parentPid > 0)
-        lines << "Started by: " + (parentPath.isEmpty() ? QString() : Visible(parentPath) + " ")
-                     + "(process " + QString::number(parentPid) + ")";
+        lines << (parentPath.isEmpty() ? tr("Started by: (process %1)").arg(parentPid)
+                                       : tr("Started by: %1 (process %2)").arg(Visible(parentPath)).arg(parentPid));
     lines << QString();
     // A helper program connects for the one the user started (git starts
     // git-remote-http): the answer is about the helper.
     const QString parentName = Visible(FileName(parentPath));
     if (!parentName.isEmpty() && parentName != name)
-        lines << "The program asking is " + name + ", started by " + parentName + ". Your answer is for " + name
-                + ": a rule for " + parentName + " does not cover it.";
+        lines << tr("The program asking is %1, started by %2. Your answer is for %1: a rule for %2 does not cover it.")
+                     .arg(name, parentName);
     else
-        lines << "The program asking is " + name + ".";
+        lines << tr("The program asking is %1.").arg(name);
     return lines.join('\n');
 }
 

@@ -26,6 +26,12 @@ struct AlertContent {
     int timedMinutes = 0;
     int port = 0; // the connection's port: the remote one, the local one for incoming
 
+    // The parts of the caption and message (empty: an engine that sends
+    // only their English).
+    QString program;
+    QString company;
+    QString protocol;
+
     // Who asks: the details under the question.
     QString path;
     qint64 pid = 0;
@@ -43,6 +49,9 @@ struct AlertContent {
     QString ProgramKey() const;
     // The program's file name, else the caption.
     QString ProgramName() const;
+    // The message in the user's language: in English, the engine's words
+    // exactly.
+    QString ShownMessage() const;
     // The details as lines of plain text, with a sentence naming the program
     // that asks, and the one that started it when that is another program.
     QString Details() const;

@@ -86,7 +86,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     computer_ = IconLabel(this, "1003", Units(38, 84, 21, 20));
     computer_->setPixmap(art::ComputerIcon(kIconPixels));
     myComputer_ = TextLabel(this, "myComputerLabel");
-    myComputer_->setText("My Computer");
+    myComputer_->setText(tr("My Computer"));
     // Wider than designed around the same centre: today's fonts run wider.
     myComputer_->setGeometry(Units(26, 106, 44, 10).adjusted(-12, 0, 12, 0));
     myComputer_->setAlignment(Qt::AlignCenter);
@@ -102,13 +102,13 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
 
     lengthLabel_ = TextLabel(this, "lengthLabel");
     lengthLabel_->setTextFormat(Qt::AutoText);
-    lengthLabel_->setText("How &long:");
+    lengthLabel_->setText(tr("How &long:"));
     length_ = new QComboBox(this);
     length_->setObjectName("1011");
     lengthLabel_->setBuddy(length_);
     scopeLabel_ = TextLabel(this, "scopeLabel");
     scopeLabel_->setTextFormat(Qt::AutoText);
-    scopeLabel_->setText("Applies &to:");
+    scopeLabel_->setText(tr("Applies &to:"));
     scope_ = new QComboBox(this);
     scope_->setObjectName("1012");
     scopeLabel_->setBuddy(scope_);
@@ -124,7 +124,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
 
     detailsToggle_ = new QToolButton(this);
     detailsToggle_->setObjectName("detailsToggle");
-    detailsToggle_->setText("&Details");
+    detailsToggle_->setText(tr("&Details"));
     detailsToggle_->setCheckable(true);
     detailsToggle_->setAutoRaise(true);
     detailsToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -151,9 +151,9 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     moreWaiting_->hide();
 
     // No default button: Return never answers, whichever window it was meant for.
-    allow_ = new QPushButton("&Allow", this);
+    allow_ = new QPushButton(tr("&Allow"), this);
     allow_->setObjectName("1");
-    block_ = new QPushButton("&Block", this);
+    block_ = new QPushButton(tr("&Block"), this);
     block_->setObjectName("2");
     for (QPushButton* button : {allow_, block_}) {
         button->setAutoDefault(false);
@@ -189,9 +189,11 @@ void AlertDialog::SetQuestion(const AlertContent& content)
 {
     answered_ = false;
     outgoing_ = content.outgoing;
+    // The window's name stays the engine's English: scripts and tools find
+    // the alert by it, and the window shows its own banner instead.
     setWindowTitle(content.caption);
     programIcon_->setPixmap(gui::ProgramPixmap(content.icon, kIconPixels));
-    message_->setText(content.message);
+    message_->setText(content.ShownMessage());
     const QString path = AlertContent::Visible(content.path);
     path_->setText(path_->fontMetrics().elidedText(path, Qt::ElideMiddle, path_->width()));
     path_->setToolTip(path);
@@ -209,12 +211,12 @@ void AlertDialog::SetQuestion(const AlertContent& content)
     const bool choices = content.timedMinutes > 0;
     length_->blockSignals(true);
     length_->clear();
-    length_->addItem("this connection only", kOnce);
+    length_->addItem(tr("this connection only"), kOnce);
     if (choices) {
-        length_->addItem("until the program quits", kProcess);
+        length_->addItem(tr("until the program quits"), kProcess);
         length_->addItem(TimedWords(content.timedMinutes), kTimed);
     }
-    length_->addItem("always", kAlways);
+    length_->addItem(tr("always"), kAlways);
     length_->setCurrentIndex(0);
     length_->blockSignals(false);
     scope_->clear();
@@ -223,13 +225,15 @@ void AlertDialog::SetQuestion(const AlertContent& content)
     const QString shownPeer = scope_->fontMetrics().elidedText(peer, Qt::ElideMiddle, Px(110));
     const QString port = QString::number(content.port);
     if (choices && content.port > 0)
-        scope_->addItem(shownPeer + ", port " + port, kPeerAndPort);
+        scope_->addItem(tr("%1, port %2").arg(shownPeer, port), kPeerAndPort);
     if (!host_.isEmpty())
-        scope_->addItem(shownPeer + ", any port", kHost);
+        scope_->addItem(tr("%1, any port").arg(shownPeer), kHost);
     if (choices && content.port > 0)
-        scope_->addItem("port " + port + ", any " + (outgoing_ ? "host" : "peer"), kPort);
-    scope_->addItem("any connection of " + AlertContent::Visible(content.ProgramName()), kAny);
-    scope_->setToolTip(content.checkBox);
+        scope_->addItem((outgoing_ ? tr("port %1, any host") : tr("port %1, any peer")).arg(port), kPort);
+    scope_->addItem(tr("any connection of %1").arg(AlertContent::Visible(content.ProgramName())), kAny);
+    scope_->setToolTip(content.program.isEmpty() ? content.checkBox
+                       : outgoing_ ? tr("Apply my decision to all %1 outgoing traffic").arg(content.program)
+                                   : tr("Apply my decision to all %1 incoming traffic").arg(content.program));
     scope_->setCurrentIndex(0);
     scope_->setEnabled(false);
     scopeLabel_->setEnabled(false);
@@ -242,10 +246,10 @@ void AlertDialog::SetQuestion(const AlertContent& content)
 
 void AlertDialog::SetWaiting(int waiting, int sameProgram)
 {
-    moreWaiting_->setText(QString("%1 more waiting").arg(waiting));
+    moreWaiting_->setText(tr("%n more waiting", nullptr, waiting));
     moreWaiting_->setVisible(waiting > 0);
     const bool offered = sameProgram > 0;
-    alsoWaiting_->setText(QString("Also for the %1 &waiting from this program").arg(sameProgram));
+    alsoWaiting_->setText(tr("Also for the %n &waiting from this program", nullptr, sameProgram));
     if (!offered)
         alsoWaiting_->setChecked(false);
     if (offered != !alsoWaiting_->isHidden()) {
@@ -257,7 +261,7 @@ void AlertDialog::SetWaiting(int waiting, int sameProgram)
 
 void AlertDialog::SetSecondsLeft(int seconds)
 {
-    timeLeft_->setText(QString("Block in %1 s").arg(seconds));
+    timeLeft_->setText(tr("Block in %n s", nullptr, seconds));
     timeLeft_->setVisible(seconds > 0);
 }
 
@@ -387,9 +391,11 @@ AlertDialog::Scope AlertDialog::ChosenScope() const
 
 QString AlertDialog::TimedWords(int minutes)
 {
+    // One apart: a translation's plural forms start at two.
     if (minutes % 60 != 0)
-        return minutes == 1 ? QString("for 1 minute") : QString("for %1 minutes").arg(minutes);
-    return minutes == 60 ? QString("for 1 hour") : QString("for %1 hours").arg(minutes / 60);
+        return minutes == 1 ? tr("for 1 minute") : tr("for %n minutes", nullptr, minutes);
+    const int hours = minutes / 60;
+    return hours == 1 ? tr("for 1 hour") : tr("for %n hours", nullptr, hours);
 }
 
 bool AlertDialog::DetailsShown() const { return !details_->isHidden(); }

@@ -17,6 +17,7 @@
 #include "AlertDialog.h"
 #include "AlertServer.h"
 #include "RendezvousListener.h"
+#include "gui/Translations.h"
 #include "gui/Art.h"
 #include "gui/QtOptions.h"
 #include "platform/SessionPreload.h"
@@ -127,6 +128,7 @@ int main(int argc, char** argv)
     AllowManyDescriptors();
 
     QApplication app(argc, argv);
+    gui::InstallTranslations("zel-alert");
     app.setWindowIcon(art::AppIcon());
     app.setQuitOnLastWindowClosed(false);
     AlertDialog dialog;

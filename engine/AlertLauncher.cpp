@@ -621,6 +621,14 @@ std::string Request(const AlertTexts& texts)
     add("away", std::to_string(texts.awayButton) + " " + std::to_string(texts.awaySeconds));
     if (!texts.path.empty())
         add("path", texts.path);
+    // An alert predating these words the caption and message as sent.
+    if (!texts.program.empty()) {
+        add("program", texts.program);
+        add("company", texts.company);
+        add("protocol", texts.protocol);
+        if (texts.timedMinutes <= 0)
+            add("port", std::to_string(texts.port));
+    }
     if (texts.process.pid > 0)
         add("pid", std::to_string(texts.process.pid));
     if (!texts.process.user.empty())

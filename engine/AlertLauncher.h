@@ -27,6 +27,11 @@ struct AlertTexts {
     int timedMinutes = 0;
     int port = 0;           // the connection's port (the local one for incoming)
     std::string path;       // the program's path, shown with the question
+    // The parts of the caption and message, for an alert that words them in
+    // the user's language (the two texts above are their English).
+    std::string program;    // the carrier's description
+    std::string company;
+    std::string protocol;   // "TCP" or "UDP"
     AskingProcess process;  // the details: process, user, command line, parent
 };
 

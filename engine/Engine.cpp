@@ -690,6 +690,9 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     if (outgoing && hostName)
         texts.host = hostName;
     texts.caption = carrier_.description + " - " + protocolText + " Connection Alert!";
+    texts.program = carrier_.description;
+    texts.company = carrier_.company;
+    texts.protocol = protocolText;
     texts.icon = carrier_.icon;
     // Who asks, for the alert's details: read now, as rarely as alerts show.
     texts.path = carrier_.exePath;

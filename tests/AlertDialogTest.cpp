@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 #include <QWheelEvent>
 #include <functional>
 #include <gtest/gtest.h>
@@ -423,6 +424,55 @@ TEST(AlertWindow, LengthAndScopeAreChosenByKeyboardOnceTheAlertIsChosen)
     ASSERT_EQ(answered.count(), 1);
     EXPECT_EQ(answered.at(0).at(1).toInt(), AlertDialog::kTimed);
     EXPECT_EQ(answered.at(0).at(2).toInt(), AlertDialog::kPort);
+}
+
+// The alert in the user's language: its own texts and the question's from
+// the parts the engine sends, plurals by their number. In English the
+// question reads exactly as the engine words it; an engine that sends only
+// the English is shown as it sends it.
+TEST(AlertWindow, SpeaksTheTranslationAndEnglishAsTheEngineWordsIt)
+{
+    AlertContent content = Content(true);
+    content.program = "curl";
+    content.company = "Unknown";
+    content.protocol = "TCP";
+    content.peer = "api.example.com";
+    content.port = 443;
+    EXPECT_EQ(content.ShownMessage(),
+              "curl created by Unknown is trying to create TCP outgoing connection to api.example.com through port:443");
+    content.outgoing = false;
+    EXPECT_EQ(content.ShownMessage(),
+              "curl created by Unknown is trying to accept TCP incoming connection from api.example.com through port:443");
+    const AlertContent older = Content(false);
+    EXPECT_EQ(older.ShownMessage(), older.message);
+    EXPECT_EQ(AlertDialog::TimedWords(120), "for 2 hours");
+
+    QTranslator german;
+    ASSERT_TRUE(german.load(":/translations/zel-alert_de.qm"));
+    ASSERT_TRUE(QCoreApplication::installTranslator(&german));
+    EXPECT_EQ(content.ShownMessage(),
+              "curl von Unknown versucht, eine eingehende TCP-Verbindung von api.example.com über Port 443 anzunehmen");
+    EXPECT_EQ(older.ShownMessage(), older.message);
+    struct Words {
+        int minutes;
+        const char* shown;
+    };
+    for (const Words& words : {Words {1, "für 1 Minute"}, Words {5, "für 5 Minuten"}, Words {60, "für 1 Stunde"},
+                               Words {120, "für 2 Stunden"}})
+        EXPECT_EQ(AlertDialog::TimedWords(words.minutes), QString::fromUtf8(words.shown)) << words.minutes;
+    {
+        AlertDialog dialog;
+        dialog.SetQuestion(content);
+        dialog.SetWaiting(1, 1);
+        EXPECT_EQ(Child<QPushButton>(dialog, "1")->text(), "Erl&auben");
+        EXPECT_EQ(Child<QLabel>(dialog, "moreWaiting")->text(), "1 weitere wartet");
+        dialog.SetWaiting(3, 2);
+        EXPECT_EQ(Child<QLabel>(dialog, "moreWaiting")->text(), "3 weitere warten");
+        EXPECT_EQ(Child<QCheckBox>(dialog, "alsoWaiting")->text(),
+                  QString::fromUtf8("Auch für die 2 &wartenden Fragen dieses Programms"));
+    }
+    QCoreApplication::removeTranslator(&german);
+    EXPECT_EQ(AlertDialog::TimedWords(120), "for 2 hours");
 }
 
 TEST(AlertProgram, AnswersOnItsOutputAndWithoutADisplayByTheAwaySetting)

@@ -169,8 +169,8 @@ step "   $shown questions shown in turn, the five others blocked one by one"
 wait_for 60 eval '[ -z "$(alert_programs)" ]' || fail "the alert program stayed: $(alert_programs)"
 
 # With a screenshot folder: the alert with questions waiting and its details
-# open, at scale 1, at scale 2 and in a dark palette (the KDE colours file
-# that Qt reads on a KDE desktop).
+# open, at scale 1, at scale 2, in a dark palette (the KDE colours file
+# that Qt reads on a KDE desktop) and in German.
 look() {
   local name=$1
   ask "$BUILD/tests/netpeer" tcp-threads 127.0.0.3 127.0.0.2 "$port" 3 1 >"$work/look.out" 2>&1 &
@@ -200,5 +200,8 @@ if [ -n "$SHOTS" ]; then
   source "$(dirname "${BASH_SOURCE[0]}")/dark_palette.sh"
   dark_palette "$work/dark"
   XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark" look dark
+  # In German, chosen by the locale of the program that asks first; the
+  # same keys answer (w: the waiting, b: Block).
+  LANG=de_DE.UTF-8 LC_ALL= LANGUAGE= look german
 fi
 echo "PASS: the focus stayed with the terminal; one alert program, one window for 25 questions"
