@@ -13,7 +13,7 @@
 
 #include "PanelWindowDriver.h"
 
-#include "InterceptorFixture.h"
+#include "PanelHostFixture.h"
 #include "platform/AwayDecisions.h"
 #include "platform/FileDigest.h"
 #include "platform/Presence.h"
@@ -48,34 +48,19 @@ using testing_support::Rule;
 
 namespace {
 
-class PanelWithHost : public testing_support::InterceptorTest {
+class PanelWithHost : public testing_support::PanelWithInterceptor {
 protected:
     void SetUp() override
     {
-        sandbox.SetSetting("ErrLogs", sandbox.logs);
         sandbox.SetSetting("SecurityMode", "Normal");
-        sandbox.SetSetting("LogFileCount", "30");
-        ASSERT_TRUE(instance.Acquire());
-        zelconn = std::make_unique<ChildProcess>(
-            std::vector<std::string> {testing_support::TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
-        for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
-            std::this_thread::sleep_for(10ms);
+        PanelWithInterceptor::SetUp();
     }
-    void TearDown() override { panel::TheErrorLog().Close(); }
 
     // The next result line of the program, letting the window work meanwhile.
     std::string NextResult(ChildProcess& program)
     {
         QTest::qWait(10);
         return program.ReadLine(5s).value_or("none");
-    }
-
-    // Lets the window work until ready() or about ten seconds passed.
-    static bool WaitFor(const std::function<bool()>& ready)
-    {
-        for (int i = 0; i < 500 && !ready(); ++i)
-            QTest::qWait(20);
-        return ready();
     }
 
     std::string Errors() const
@@ -94,8 +79,6 @@ protected:
             0, platform::windows::MakeCodedParam(code, static_cast<uint32_t>(pid)), "\n" NETPEER);
     }
 
-    panel::SingleInstance instance;
-    std::unique_ptr<ChildProcess> zelconn;
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "PanelWindowDriver.h"
 
-#include "InterceptorFixture.h"
+#include "PanelHostFixture.h"
 #include "platform/SharedBlock.h"
 
 #include <QTest>
@@ -25,20 +25,8 @@ using testing_support::Part;
 
 namespace {
 
-class RulesCommand : public testing_support::InterceptorTest {
+class RulesCommand : public testing_support::PanelWithInterceptor {
 protected:
-    void SetUp() override
-    {
-        sandbox.SetSetting("ErrLogs", sandbox.logs);
-        sandbox.SetSetting("LogFileCount", "30");
-        ASSERT_TRUE(instance.Acquire());
-        zelconn = std::make_unique<ChildProcess>(
-            std::vector<std::string> {testing_support::TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
-        for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
-            std::this_thread::sleep_for(10ms);
-    }
-    void TearDown() override { panel::TheErrorLog().Close(); }
-
     // Runs zel-rules, letting the window work meanwhile; its exit status,
     // -1 when it did not end within ten seconds.
     static int RunRules(const std::vector<std::string>& args)
@@ -53,18 +41,6 @@ protected:
         }
         return -1;
     }
-
-    // Lets the window work until ready() or about five seconds passed: the
-    // panel takes a change when the kernel tells it of the file.
-    static bool WaitFor(const std::function<bool()>& ready)
-    {
-        for (int i = 0; i < 250 && !ready(); ++i)
-            QTest::qWait(20);
-        return ready();
-    }
-
-    panel::SingleInstance instance;
-    std::unique_ptr<ChildProcess> zelconn;
 };
 
 }  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+// A control panel that runs beside a real interceptor process (zelconn) and
+// programs under the hook: the single instance taken, zelconn started and
+// its shared block open before a test begins.
+#include "core/ErrorLog.h"
+#include "core/SingleInstance.h"
+
+#include "InterceptorFixture.h"
+#include "platform/SharedBlock.h"
+
+#include <QTest>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace testing_support {
+
+class PanelWithInterceptor : public InterceptorTest {
+protected:
+    void SetUp() override
+    {
+        using namespace std::chrono_literals;
+        sandbox.SetSetting("ErrLogs", sandbox.logs);
+        sandbox.SetSetting("LogFileCount", "30");
+        ASSERT_TRUE(instance.Acquire());
+        zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
+        for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
+            std::this_thread::sleep_for(10ms);
+    }
+    void TearDown() override { panel::TheErrorLog().Close(); }
+
+    // Lets the window work until ready() or about ten seconds passed.
+    static bool WaitFor(const std::function<bool()>& ready)
+    {
+        for (int i = 0; i < 500 && !ready(); ++i)
+            QTest::qWait(20);
+        return ready();
+    }
+
+    panel::SingleInstance instance;
+    std::unique_ptr<ChildProcess> zelconn;
+};
+
+}  // namespace testing_support
