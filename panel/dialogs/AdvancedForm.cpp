@@ -31,7 +31,7 @@ using rules::Direction;
 AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) : QDialog(parent), editing_(editing)
 {
     setObjectName("AdvancedForm");
-    setWindowTitle("  Advanced application permission");
+    setWindowTitle(tr("  Advanced application permission"));
     setModal(true);
     auto* layout = new QVBoxLayout(this);
     auto* head = new QHBoxLayout;
@@ -48,7 +48,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     defaults_ = new DefaultsGroup("  Default application permission  ", this);
     auto* check = new QHBoxLayout;
     check_ = Named(new QCheckBox(defaults_), "ApplyCustomCheck");
-    checkCaption_ = panel::Buddy(panel::PlainLabel("Label4", "Use &system rules", defaults_), check_);
+    checkCaption_ = panel::Buddy(panel::PlainLabel("Label4", tr("Use &system rules"), defaults_), check_);
     check->addWidget(check_);
     check->addWidget(checkCaption_);
     check->addStretch(1);
@@ -63,14 +63,14 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     rulesLayout->addWidget(rules_, 0, 0, 4, 1);
     auto* up = Named(new QPushButton(style()->standardIcon(QStyle::SP_ArrowUp), QString(), rules), "MoveUpCmd");
     auto* down = Named(new QPushButton(style()->standardIcon(QStyle::SP_ArrowDown), QString(), rules), "MoveDownCmd");
-    up->setToolTip("Move the rule up");
-    down->setToolTip("Move the rule down");
+    up->setToolTip(tr("Move the rule up"));
+    down->setToolTip(tr("Move the rule down"));
     rulesLayout->addWidget(up, 0, 1);
     rulesLayout->addWidget(down, 1, 1);
     auto* ruleButtons = new QHBoxLayout;
-    auto* add = Named(new QPushButton("&Add rule", rules), "AddRuleBtn");
-    edit_ = Named(new QPushButton("&Edit rule", rules), "EditRuleBtn");
-    remove_ = Named(new QPushButton("&Remove rule", rules), "DelRuleBtn");
+    auto* add = Named(new QPushButton(tr("&Add rule"), rules), "AddRuleBtn");
+    edit_ = Named(new QPushButton(tr("&Edit rule"), rules), "EditRuleBtn");
+    remove_ = Named(new QPushButton(tr("&Remove rule"), rules), "DelRuleBtn");
     for (QPushButton* button : {add, edit_, remove_})
         ruleButtons->addWidget(button);
     ruleButtons->addStretch(1);
@@ -105,18 +105,18 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::reject);
 
     if (editing_.IsSystem()) {
-        setWindowTitle("  Advanced system settings permission");
-        defaults_->setTitle("  Advanced system permission");
-        checkCaption_->setText("Apply &custom settings");
+        setWindowTitle(tr("  Advanced system settings permission"));
+        defaults_->setTitle(tr("  Advanced system permission"));
+        checkCaption_->setText(tr("Apply &custom settings"));
         icon_->setPixmap(art::ComputerIcon(32));
-        name_->setText("System settings");
+        name_->setText(tr("System settings"));
         const bool normal = editing_.Settings().Mode == panel::SecurityMode::kNormal;
         check_->setChecked(!normal);
         if (!normal)
-            setWindowTitle("  Advanced application permission");
+            setWindowTitle(tr("  Advanced application permission"));
         defaults_->SetButtonsEnabled(!normal);
     } else {
-        checkCaption_->setText("Apply &system rules");
+        checkCaption_->setText(tr("Apply &system rules"));
     }
     Refill();
     panel::FitDialog(this, QSize(700, 560));
@@ -179,7 +179,7 @@ void AdvancedForm::Move(int by)
 void AdvancedForm::OpenRuleEditor(bool editSelected)
 {
     if (editSelected && selectedRule_ < 0) {
-        panel::ShowMessage(this, "Please select a rule");
+        panel::ShowMessage(this, tr("Please select a rule"));
         return;
     }
     const rules::Application* app = editing_.Application();
@@ -202,7 +202,7 @@ void AdvancedForm::OpenRuleEditor(bool editSelected)
 void AdvancedForm::RemoveRule()
 {
     if (selectedRule_ < 0) {
-        panel::ShowMessage(this, "Please select a rule");
+        panel::ShowMessage(this, tr("Please select a rule"));
         return;
     }
     editing_.RemoveRule(static_cast<size_t>(selectedRule_));

@@ -18,7 +18,7 @@ AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string lis
     : QDialog(parent), core_(core), listPath_(std::move(listPath))
 {
     setObjectName("AwayDecisionsWindow");
-    setWindowTitle("  Decided while you were away");
+    setWindowTitle(tr("  Decided while you were away"));
     auto* layout = new QVBoxLayout(this);
     auto* intro = Named(new QLabel("Nobody was at the screen when these programs asked, and your setting answered. "
                                    "Allow makes a rule, as answering the alert would have.",
@@ -28,14 +28,14 @@ AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string lis
     layout->addWidget(intro);
     list_ = Named(new QTreeWidget(this), "AwayList");
     list_->setColumnCount(5);
-    list_->setHeaderLabels({"When", "Program", "Connection", "Decided", ""});
+    list_->setHeaderLabels({tr("When"), tr("Program"), tr("Connection"), tr("Decided"), ""});
     list_->setRootIsDecorated(false);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->header()->setStretchLastSection(false);
     list_->setMinimumWidth(560);
     layout->addWidget(list_, 1);
-    emptyNote_ = Named(new QLabel("Nothing was decided while you were away.", this), "AwayEmpty");
+    emptyNote_ = Named(new QLabel(tr("Nothing was decided while you were away."), this), "AwayEmpty");
     layout->addWidget(emptyNote_);
     auto* buttons = new QDialogButtonBox(this);
     clear_ = Named(buttons->addButton("Clear list", QDialogButtonBox::ResetRole), "ClearAway");
@@ -61,8 +61,8 @@ void AwayDecisionsWindow::Reload()
                                                  QString::fromStdString(line.connection),
                                                  QString::fromStdString(line.decided)});
         item->setToolTip(1, QString::fromStdString(decision.path));
-        auto* allow = Named(new QPushButton("Allow", list_), ("AllowAway" + std::to_string(row)).c_str());
-        allow->setToolTip("Make a rule that allows this, as the alert's Allow would have");
+        auto* allow = Named(new QPushButton(tr("Allow"), list_), ("AllowAway" + std::to_string(row)).c_str());
+        allow->setToolTip(tr("Make a rule that allows this, as the alert's Allow would have"));
         connect(allow, &QPushButton::clicked, this, [this, row] { AllowLine(row); });
         list_->setItemWidget(item, 4, allow);
     }

@@ -55,18 +55,18 @@ QString BrowseForExecutable(QWidget* parent)
 CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(parent), input_(std::move(input))
 {
     setObjectName("CreateNewApp_Step1");
-    setWindowTitle("Add application");
+    setWindowTitle(tr("Add application"));
     setModal(true);
     ChooseFile = [this] { return BrowseForExecutable(this); };
     auto* layout = new QVBoxLayout(this);
-    auto* running = Named(new QGroupBox("  Current Running Application List  ", this), "Frame1");
+    auto* running = Named(new QGroupBox(tr("  Current Running Application List  "), this), "Frame1");
     auto* runningLayout = new QVBoxLayout(running);
     list_ = Named(new QTreeWidget(running), "lvw");
-    list_->setHeaderLabels({"Process"});
+    list_->setHeaderLabels({tr("Process")});
     list_->setRootIsDecorated(false);
     list_->setIconSize(QSize(16, 16));
     list_->setMinimumHeight(220);
-    showSystem_ = Named(new QCheckBox("Show &system services", running), "CheckShowSystem");
+    showSystem_ = Named(new QCheckBox(tr("Show &system services"), running), "CheckShowSystem");
     runningLayout->addWidget(list_);
     runningLayout->addWidget(showSystem_);
     layout->addWidget(running);
@@ -74,8 +74,8 @@ CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(p
     auto* chosen = Named(new QGroupBox(this), "Frame2");
     auto* chosenLayout = new QHBoxLayout(chosen);
     chosen_ = Named(new QLineEdit(chosen), "ChossenApp");
-    auto* browse = Named(new QPushButton("&Browse...", chosen), "BrowseBtn");
-    auto* chosenLabel = Named(new QLabel("Selected &Application :", chosen), "Label2");
+    auto* browse = Named(new QPushButton(tr("&Browse..."), chosen), "BrowseBtn");
+    auto* chosenLabel = Named(new QLabel(tr("Selected &Application :"), chosen), "Label2");
     chosenLabel->setBuddy(chosen_);
     chosenLayout->addWidget(chosenLabel);
     chosenLayout->addWidget(chosen_, 1);
@@ -141,7 +141,7 @@ void CreateNewApp_Step1::Browse()
 void CreateNewApp_Step1::Finish()
 {
     if (chosen_->text().isEmpty()) {
-        panel::ShowMessage(this, "Please select an application");
+        panel::ShowMessage(this, tr("Please select an application"));
         return;
     }
     std::string path = chosenFromList_ ? TrimEnd(chosenTag_) : browsedPath_;
@@ -161,7 +161,7 @@ void CreateNewApp_Step1::Finish()
     const std::string name
         = fileName.empty() ? std::string() : platform::processes::CarrierExeName(path.empty() ? fileName : path);
     if (name.empty()) {
-        panel::ShowMessage(this, "Please choose application");
+        panel::ShowMessage(this, tr("Please choose application"));
         return;
     }
     rules::Application app;
@@ -172,7 +172,7 @@ void CreateNewApp_Step1::Finish()
     app.path = path.empty() ? path : panel::RealFilePath(path);
     panel::BindToPath(app);
     if (input_.hasEntry(*app.name, app.IsBound() ? app.path : std::string())) {
-        panel::ShowMessage(this, "This application already exists in the firewall rules");
+        panel::ShowMessage(this, tr("This application already exists in the firewall rules"));
         return;
     }
     app.service = service;

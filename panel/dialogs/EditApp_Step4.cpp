@@ -51,7 +51,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     head->addWidget(application, 1);
     layout->addLayout(head);
 
-    auto* defaults = Named(new QGroupBox("  Rule Default Settings  ", this), "Frame3");
+    auto* defaults = Named(new QGroupBox(tr("  Rule Default Settings  "), this), "Frame3");
     auto* grid = new QGridLayout(defaults);
     ruleName_ = Named(new QLineEdit(defaults), "RuleName");
     permission_ = Named(new QComboBox(defaults), "PermissionCombo");
@@ -61,19 +61,19 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     direction_ = Named(new QComboBox(defaults), "DirectionCombo");
     direction_->addItem(panel::ShownWord(Direction::kIncoming), static_cast<int>(Direction::kIncoming));
     direction_->addItem(panel::ShownWord(Direction::kOutgoing), static_cast<int>(Direction::kOutgoing));
-    grid->addWidget(Buddy(PlainLabel("Label6", "Rule &name :", defaults), ruleName_), 0, 0);
+    grid->addWidget(Buddy(PlainLabel("Label6", tr("Rule &name :"), defaults), ruleName_), 0, 0);
     grid->addWidget(ruleName_, 0, 1, 1, 3);
-    grid->addWidget(Buddy(PlainLabel("Label4", "&Permission :", defaults), permission_), 1, 0);
+    grid->addWidget(Buddy(PlainLabel("Label4", tr("&Permission :"), defaults), permission_), 1, 0);
     grid->addWidget(permission_, 1, 1);
-    grid->addWidget(Buddy(PlainLabel("Label5", "&Direction :", defaults), direction_), 1, 2);
+    grid->addWidget(Buddy(PlainLabel("Label5", tr("&Direction :"), defaults), direction_), 1, 2);
     grid->addWidget(direction_, 1, 3);
     layout->addWidget(defaults);
 
-    auto* ports = Named(new QGroupBox("  Port Settings  ", this), "PortsListViewFrame");
+    auto* ports = Named(new QGroupBox(tr("  Port Settings  "), this), "PortsListViewFrame");
     auto* portsLayout = new QGridLayout(ports);
     ports_ = Named(new QTreeWidget(ports), "PortsListView");
     ports_->setRootIsDecorated(false);
-    ports_->setHeaderLabels({"Port Number", "Protocol", "IP address"});
+    ports_->setHeaderLabels({tr("Port Number"), tr("Protocol"), tr("IP address")});
     ports_->setMinimumHeight(120);
     portsLayout->addWidget(ports_, 0, 0, 1, 6);
     number_ = Named(new QLineEdit(ports), "NewPortNum");
@@ -81,9 +81,9 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     alias_->setEditable(true);
     alias_->setInsertPolicy(QComboBox::NoInsert);
     alias_->setCompleter(nullptr);
-    portsLayout->addWidget(Buddy(PlainLabel("Label1", "Port n&umber :", ports), number_), 1, 0);
+    portsLayout->addWidget(Buddy(PlainLabel("Label1", tr("Port n&umber :"), ports), number_), 1, 0);
     portsLayout->addWidget(number_, 1, 1);
-    portsLayout->addWidget(Buddy(PlainLabel("Label2", "Pro&tocol:", ports), alias_), 1, 2);
+    portsLayout->addWidget(Buddy(PlainLabel("Label2", tr("Pro&tocol:"), ports), alias_), 1, 2);
     portsLayout->addWidget(alias_, 1, 3, 1, 3);
     // A choice of what the port covers with its one field: a list of items.
     const auto listRow = [&](int row, const char* caption, const char* name, const char* field, const char* example,
@@ -95,7 +95,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
         portsLayout->addWidget(edit, row, 1, 1, 5);
     };
     listRow(2, "Remote &IP:", "RemoteIp", "NewIpsList", "10.0.0.1,10.1.0.0/16,2001:db8::1", remoteIp_, ips_);
-    remoteIpRange_ = Named(new QRadioButton("Remote IP &Range:", ports), "RemoteIpRange");
+    remoteIpRange_ = Named(new QRadioButton(tr("Remote IP &Range:"), ports), "RemoteIpRange");
     ipMin_ = Named(new QLineEdit(ports), "IpMinRange");
     ipMax_ = Named(new QLineEdit(ports), "IpMaxRange");
     portsLayout->addWidget(remoteIpRange_, 3, 0);
@@ -105,9 +105,9 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     // Host names, for outgoing rules: the name the program looks the peer up as.
     listRow(4, "Remote &host:", "RemoteHost", "NewHostsList", "*.example.org,mail.example.net", remoteHost_, hosts_);
     auto* portButtons = new QHBoxLayout;
-    addNew_ = Named(new QPushButton("&Add", ports), "AddNew");
-    editPort_ = Named(new QPushButton("Updat&e", ports), "EditPort");
-    deletePort_ = Named(new QPushButton("Re&move", ports), "DeletePort");
+    addNew_ = Named(new QPushButton(tr("&Add"), ports), "AddNew");
+    editPort_ = Named(new QPushButton(tr("Updat&e"), ports), "EditPort");
+    deletePort_ = Named(new QPushButton(tr("Re&move"), ports), "DeletePort");
     portButtons->addStretch(1);
     for (QPushButton* button : {addNew_, editPort_, deletePort_})
         portButtons->addWidget(button);
@@ -162,7 +162,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
         working_ = *edited;
         ruleName_->setText(QString::fromStdString(edited->name));
     } else {
-        setWindowTitle("Add rule");
+        setWindowTitle(tr("Add rule"));
     }
     DisableButtons();
     RefreshForm();
@@ -241,16 +241,16 @@ bool EditApp_Step4::CheckRange()
 bool EditApp_Step4::PortFieldsValid()
 {
     if (!panel::CheckPortOk(number_->text().toStdString())) {
-        panel::ShowMessage(this, "Problem with the Port number");
+        panel::ShowMessage(this, tr("Problem with the Port number"));
         return false;
     }
     if ((remoteIp_->isChecked() && !panel::CheckIpList(ips_->text().toStdString()))
         || (remoteIpRange_->isChecked() && !CheckRange())) {
-        panel::ShowMessage(this, "Problem with the IP list syntax");
+        panel::ShowMessage(this, tr("Problem with the IP list syntax"));
         return false;
     }
     if (remoteHost_->isChecked() && !HostPatterns()) {
-        panel::ShowMessage(this, "Problem with the host name syntax");
+        panel::ShowMessage(this, tr("Problem with the host name syntax"));
         return false;
     }
     return true;
@@ -289,7 +289,7 @@ void EditApp_Step4::FinishClicked()
             return;
     }
     if (working_.ports.empty()) {
-        panel::ShowMessage(this, "This rule covers no port: add a port first (leave the number empty for all ports)");
+        panel::ShowMessage(this, tr("This rule covers no port: add a port first (leave the number empty for all ports)"));
         return;
     }
     accept();

@@ -12,7 +12,7 @@
 HelpWindow::HelpWindow(const QString& pagePath, QWidget* parent) : QDialog(parent)
 {
     setObjectName("HelpWindow");
-    setWindowTitle("Korvel Firewall Help");
+    setWindowTitle(tr("Korvel Firewall Help"));
     auto* layout = new QVBoxLayout(this);
     page_ = panel::Named(new QTextBrowser(this), "HelpPage");
     page_->setOpenExternalLinks(false);
@@ -29,7 +29,7 @@ HelpWindow::HelpWindow(const QString& pagePath, QWidget* parent) : QDialog(paren
         page_->setPlainText("The help page " + pagePath + " is not installed.");
     layout->addWidget(page_, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    buttons->button(QDialogButtonBox::Close)->setText("&Close");
+    buttons->button(QDialogButtonBox::Close)->setText(tr("&Close"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     panel::FitDialog(this, QSize(640, 560));

@@ -19,7 +19,7 @@ TimedAnswersWindow::TimedAnswersWindow(panel::PanelCore& core, QWidget* parent, 
     : QDialog(parent), core_(core), now_(now ? std::move(now) : [] { return static_cast<int64_t>(std::time(nullptr)); })
 {
     setObjectName("TimedAnswersWindow");
-    setWindowTitle("  Answers for a time");
+    setWindowTitle(tr("  Answers for a time"));
     auto* layout = new QVBoxLayout(this);
     auto* intro = Named(new QLabel("Your answers to alerts that last for a time. Each ends by itself when its time is "
                                    "up; End takes it back now, and the program is asked again.",
@@ -29,17 +29,17 @@ TimedAnswersWindow::TimedAnswersWindow(panel::PanelCore& core, QWidget* parent, 
     layout->addWidget(intro);
     list_ = Named(new QTreeWidget(this), "TimedList");
     list_->setColumnCount(3);
-    list_->setHeaderLabels({"Program", "Answer", "Time left"});
+    list_->setHeaderLabels({tr("Program"), tr("Answer"), tr("Time left")});
     list_->setRootIsDecorated(false);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list_->setMinimumWidth(480);
     layout->addWidget(list_, 1);
-    emptyNote_ = Named(new QLabel("No answer for a time is in force.", this), "TimedEmpty");
+    emptyNote_ = Named(new QLabel(tr("No answer for a time is in force."), this), "TimedEmpty");
     layout->addWidget(emptyNote_);
     auto* buttons = new QDialogButtonBox(this);
     end_ = Named(buttons->addButton("&End", QDialogButtonBox::ActionRole), "EndTimed");
-    end_->setToolTip("Take the selected answer back now");
+    end_->setToolTip(tr("Take the selected answer back now"));
     auto* close = Named(buttons->addButton(QDialogButtonBox::Close), "CloseTimed");
     close->setDefault(true);
     layout->addWidget(buttons);

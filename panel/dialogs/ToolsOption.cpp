@@ -20,7 +20,7 @@ namespace {
 
 using panel::Named;
 
-QGroupBox* Frame(const char* name, const char* caption, QWidget* parent)
+QGroupBox* Frame(const char* name, const QString& caption, QWidget* parent)
 {
     return Named(new QGroupBox(caption, parent), name);
 }
@@ -32,17 +32,17 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     : QDialog(parent), store_(std::move(store))
 {
     setObjectName("ToolsOption");
-    setWindowTitle("  General Settings");
+    setWindowTitle(tr("  General Settings"));
     setModal(true);
     auto* layout = new QVBoxLayout(this);
     auto* tabs = Named(new QTabWidget(this), "SSTab1");
     auto* general = new QWidget(tabs);
     auto* page = new QVBoxLayout(general);
-    tabs->addTab(general, "General");
+    tabs->addTab(general, tr("General"));
 
-    auto* frame1 = Frame("Frame1", "  General Korvel Firewall settings", general);
-    startup_ = Named(new QCheckBox("Load Korvel Firewall at startup", frame1), "StartupCheck");
-    decideEveryProgram_ = Named(new QCheckBox("Decide every program I start", frame1), "DecideEveryProgramCheck");
+    auto* frame1 = Frame("Frame1", tr("  General Korvel Firewall settings"), general);
+    startup_ = Named(new QCheckBox(tr("Load Korvel Firewall at startup"), frame1), "StartupCheck");
+    decideEveryProgram_ = Named(new QCheckBox(tr("Decide every program I start"), frame1), "DecideEveryProgramCheck");
     decideEveryProgram_->setToolTip("Programs of your session and your services start under the firewall "
                                     "(from now on, and at every login); otherwise only programs started with zel-run.");
     auto* general1 = new QVBoxLayout(frame1);
@@ -50,9 +50,9 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     general1->addWidget(decideEveryProgram_);
     page->addWidget(frame1);
 
-    auto* frame2 = Frame("Frame2", "  Graph settings", general);
+    auto* frame2 = Frame("Frame2", tr("  Graph settings"), general);
     auto* graph = new QHBoxLayout(frame2);
-    graph->addWidget(Named(new QLabel("Update graph every :", frame2), "Label4"));
+    graph->addWidget(Named(new QLabel(tr("Update graph every :"), frame2), "Label4"));
     const struct {
         const char* name;
         const char* caption;
@@ -72,55 +72,55 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     // made is not shown.
     frame2->hide();
 
-    auto* frame3 = Frame("Frame3", "  Log file settings", general);
+    auto* frame3 = Frame("Frame3", tr("  Log file settings"), general);
     auto* logRows = new QVBoxLayout(frame3);
     auto* logs = new QHBoxLayout;
     logRows->addLayout(logs);
     logDays_ = Named(new QLineEdit(frame3), "LogFiles");
     logDays_->setMaximumWidth(80);
     logs->addWidget(logDays_);
-    logs->addWidget(Named(new QLabel("Number of days to save the log", frame3), "Label2"));
+    logs->addWidget(Named(new QLabel(tr("Number of days to save the log"), frame3), "Label2"));
     logs->addStretch(1);
-    journalRecords_ = Named(new QCheckBox("Also send each record to the system journal", frame3), "JournalRecordsCheck");
+    journalRecords_ = Named(new QCheckBox(tr("Also send each record to the system journal"), frame3), "JournalRecordsCheck");
     journalRecords_->setToolTip("Every connection logged also goes to the journal (journalctl -t tessary), "
                                 "so that the machine's log forwarding takes it; the daily log stays as it is.");
     logRows->addWidget(journalRecords_);
     page->addWidget(frame3);
 
-    auto* frame4 = Frame("Frame4", "  UDP mode", general);
-    udpMode_ = Named(new QCheckBox("Use UDP full mode state", frame4), "UdpModeCheck");
+    auto* frame4 = Frame("Frame4", tr("  UDP mode"), general);
+    udpMode_ = Named(new QCheckBox(tr("Use UDP full mode state"), frame4), "UdpModeCheck");
     (new QVBoxLayout(frame4))->addWidget(udpMode_);
     page->addWidget(frame4);
     // Datagrams are decided per peer whatever it says: the setting is kept
     // as stored, and not offered as if it changed anything.
     frame4->hide();
 
-    auto* frame5 = Frame("Frame5", "  Security settings", general);
-    askBeforeApplying_ = Named(new QCheckBox("Ask for applying system security settings to all applications", frame5),
+    auto* frame5 = Frame("Frame5", tr("  Security settings"), general);
+    askBeforeApplying_ = Named(new QCheckBox(tr("Ask for applying system security settings to all applications"), frame5),
                                "ApplySettingsCheck");
     auto* security = new QVBoxLayout(frame5);
     security->addWidget(askBeforeApplying_);
     // Off by default: an alert waits for the user. On, nobody at the screen
     // does not hold a program up for ever; the answer is Block.
     auto* timeout = new QHBoxLayout;
-    alertTimeout_ = Named(new QCheckBox("Answer for me after", frame5), "AlertTimeoutCheck");
+    alertTimeout_ = Named(new QCheckBox(tr("Answer for me after"), frame5), "AlertTimeoutCheck");
     alertSeconds_ = Named(new QSpinBox(frame5), "AlertTimeoutSeconds");
     alertSeconds_->setRange(5, platform::settings::kMaxAlertTimeout);
     alertSeconds_->setValue(60);
     timeout->addWidget(alertTimeout_);
     timeout->addWidget(alertSeconds_);
-    timeout->addWidget(Named(new QLabel("seconds (the answer is Block)", frame5), "AlertTimeoutLabel"));
+    timeout->addWidget(Named(new QLabel(tr("seconds (the answer is Block)"), frame5), "AlertTimeoutLabel"));
     timeout->addStretch(1);
     security->addLayout(timeout);
     connect(alertTimeout_, &QCheckBox::toggled, alertSeconds_, &QWidget::setEnabled);
     // Nobody can see the question (the screen locked, no display): the
     // program is not held up until somebody comes back.
     auto* away = new QHBoxLayout;
-    auto* awayLabel = Named(new QLabel("When nobody is at the screen, &answer", frame5), "AwayAnswerLabel");
+    auto* awayLabel = Named(new QLabel(tr("When nobody is at the screen, &answer"), frame5), "AwayAnswerLabel");
     awayAnswer_ = Named(new QComboBox(frame5), "AwayAnswerCombo");
-    awayAnswer_->addItems({"Block", "Allow"});
+    awayAnswer_->addItems({tr("Block"), tr("Allow")});
     awayLabel->setBuddy(awayAnswer_);
-    auto* afterLabel = Named(new QLabel("a&fter", frame5), "AwayAfterLabel");
+    auto* afterLabel = Named(new QLabel(tr("a&fter"), frame5), "AwayAfterLabel");
     awaySeconds_ = Named(new QSpinBox(frame5), "AwayTimeoutSeconds");
     awaySeconds_->setRange(0, platform::settings::kMaxAlertTimeout);
     afterLabel->setBuddy(awaySeconds_);
@@ -128,21 +128,21 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     away->addWidget(awayAnswer_);
     away->addWidget(afterLabel);
     away->addWidget(awaySeconds_);
-    away->addWidget(Named(new QLabel("seconds", frame5), "AwaySecondsLabel"));
+    away->addWidget(Named(new QLabel(tr("seconds"), frame5), "AwaySecondsLabel"));
     away->addStretch(1);
     security->addLayout(away);
     // The alert's "for a time" lasts this long; the answers given so far
     // are listed with their time left.
     auto* timed = new QHBoxLayout;
-    auto* timedLabel = Named(new QLabel("An answer \"for a time\" &lasts", frame5), "TimedAnswerLabel");
+    auto* timedLabel = Named(new QLabel(tr("An answer \"for a time\" &lasts"), frame5), "TimedAnswerLabel");
     timedMinutes_ = Named(new QSpinBox(frame5), "TimedAnswerMinutes");
     timedMinutes_->setRange(1, platform::settings::kMaxTimedAnswerMinutes);
     timedLabel->setBuddy(timedMinutes_);
     timed->addWidget(timedLabel);
     timed->addWidget(timedMinutes_);
-    timed->addWidget(Named(new QLabel("minutes", frame5), "TimedMinutesLabel"));
+    timed->addWidget(Named(new QLabel(tr("minutes"), frame5), "TimedMinutesLabel"));
     if (showTimedAnswers) {
-        auto* list = Named(new QPushButton("Answers for a &time...", frame5), "TimedAnswersButton");
+        auto* list = Named(new QPushButton(tr("Answers for a &time..."), frame5), "TimedAnswersButton");
         list->setAutoDefault(false);
         connect(list, &QPushButton::clicked, this, [this, showTimedAnswers] { showTimedAnswers(this); });
         timed->addWidget(list);

@@ -33,7 +33,7 @@ QPixmap TrayPicture()
 TrayNotice::TrayNotice(QWidget* parent) : QDialog(parent)
 {
     setObjectName("SysTrayMessage");
-    setWindowTitle("  Closing Korvel Firewall");
+    setWindowTitle(tr("  Closing Korvel Firewall"));
     auto* layout = new QVBoxLayout(this);
     QLabel* text = panel::PlainLabel("Label1",
                                      "You have chosen to close Korvel Firewall Application.\nThe application's icon "
@@ -43,7 +43,7 @@ TrayNotice::TrayNotice(QWidget* parent) : QDialog(parent)
     auto* picture = panel::Named(new QLabel(this), "Picture1");
     picture->setPixmap(TrayPicture());
     picture->setAlignment(Qt::AlignCenter);
-    dontShow_ = panel::Named(new QCheckBox("Don't show this message again", this), "CheckNotToShow");
+    dontShow_ = panel::Named(new QCheckBox(tr("Don't show this message again"), this), "CheckNotToShow");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     QPushButton* ok = panel::Named(buttons->button(QDialogButtonBox::Ok), "OkCmd");
     ok->setDefault(true);

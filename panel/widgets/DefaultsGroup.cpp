@@ -23,11 +23,11 @@ DefaultsGroup::DefaultsGroup(const QString& title, QWidget* parent) : QGroupBox(
     setObjectName("Frame5");
     grid_ = new QGridLayout(this);
     // Each heading centred over its column of buttons, whatever the font.
-    captions_[0] = panel::PlainLabel("Label3", "Allow", this);
-    captions_[3] = panel::PlainLabel("Label3Ask", "Ask", this);
-    captions_[4] = panel::PlainLabel("Label3Block", "Block", this);
-    captions_[1] = panel::PlainLabel("Label1", "&Incoming network permission :", this);
-    captions_[2] = panel::PlainLabel("Label2", "&Outgoing network permission :", this);
+    captions_[0] = panel::PlainLabel("Label3", tr("Allow"), this);
+    captions_[3] = panel::PlainLabel("Label3Ask", tr("Ask"), this);
+    captions_[4] = panel::PlainLabel("Label3Block", tr("Block"), this);
+    captions_[1] = panel::PlainLabel("Label1", tr("&Incoming network permission :"), this);
+    captions_[2] = panel::PlainLabel("Label2", tr("&Outgoing network permission :"), this);
     grid_->addWidget(captions_[0], 0, 1, Qt::AlignHCenter);
     grid_->addWidget(captions_[3], 0, 2, Qt::AlignHCenter);
     grid_->addWidget(captions_[4], 0, 3, Qt::AlignHCenter);

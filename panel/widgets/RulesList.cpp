@@ -16,7 +16,7 @@ RulesList::RulesList(QWidget* parent) : QTreeWidget(parent)
 {
     setObjectName("MainListView");
     setRootIsDecorated(false);
-    setHeaderLabels({"Rule No.", "Rule Name.", "Rule description"});
+    setHeaderLabels({tr("Rule No."), tr("Rule Name."), tr("Rule description")});
     // Every other row a shade off the list's own background: a theme that
     // sets no alternate colour would give a white row on a dark list.
     QPalette colours = palette();

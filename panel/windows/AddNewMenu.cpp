@@ -11,7 +11,7 @@ AddNewMenu::AddNewMenu(QWidget* parent) : QMenu("AddNewMenu", parent)
     // Captioned for people: the menu's internal name never shows.
     QMenu* fromLog = addMenu("From the selected log row");
     fromLog->setObjectName("AddFromLogMnu");
-    QAction* addFromLog = fromLog->addAction("Add application");
+    QAction* addFromLog = fromLog->addAction(tr("Add application"));
     addFromLog->setObjectName("AddNewLogMnu");
     connect(addFromLog, &QAction::triggered, this, &AddNewMenu::AddFromLog);
 }

@@ -58,25 +58,25 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
 
     security_ = new SecurityLevelBox(this);
     layout->addWidget(security_);
-    settings_ = panel::Named(new QGroupBox("  Application settings  ", this), "Frame2");
+    settings_ = panel::Named(new QGroupBox(tr("  Application settings  "), this), "Frame2");
     auto* outer = new QVBoxLayout(settings_);
     defaults_ = new DefaultsGroup("  Default application permission  ", settings_);
     outer->addWidget(defaults_);
     auto* row = new QHBoxLayout;
     followSystem_ = panel::Named(new QCheckBox(settings_), "ApplyCustomCheck");
     row->addWidget(followSystem_);
-    row->addWidget(panel::Buddy(panel::PlainLabel("ApplyCustomLabel", "Apply &system rules", settings_), followSystem_));
+    row->addWidget(panel::Buddy(panel::PlainLabel("ApplyCustomLabel", tr("Apply &system rules"), settings_), followSystem_));
     row->addStretch(1);
     outer->addLayout(row);
     // For an entry bound to its file: a changed file (an upgrade, or
     // something put in its place) is asked about before it may connect.
-    contentCheck_ = panel::Named(new QCheckBox("Ask again when the program's &file changes", settings_),
+    contentCheck_ = panel::Named(new QCheckBox(tr("Ask again when the program's &file changes"), settings_),
                                  "ContentCheck");
-    contentCheck_->setToolTip("Compares the file's SHA-256 digest with the one taken now");
+    contentCheck_->setToolTip(tr("Compares the file's SHA-256 digest with the one taken now"));
     outer->addWidget(contentCheck_);
     layout->addWidget(settings_);
-    advanced_ = panel::Named(new QPushButton("A&dvanced...", this), "CmdAdvanced");
-    apply_ = panel::Named(new QPushButton("Apply", this), "ApplyBtn");
+    advanced_ = panel::Named(new QPushButton(tr("A&dvanced..."), this), "CmdAdvanced");
+    apply_ = panel::Named(new QPushButton(tr("Apply"), this), "ApplyBtn");
     // Every choice here applies at once: the button would never be needed,
     // and a button that can never be pressed only puzzles.
     apply_->setEnabled(false);
@@ -96,7 +96,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     };
     log_->hide();
     layout->addWidget(log_, 1);
-    showServices_ = panel::Named(new QCheckBox("Show ser&vices", this), "ShowServicesCheck");
+    showServices_ = panel::Named(new QCheckBox(tr("Show ser&vices"), this), "ShowServicesCheck");
     layout->addWidget(showServices_);
     auto* notes = new QHBoxLayout;
     note_ = panel::PlainLabel("AdditionalRuleNote", QString(), this);
@@ -105,7 +105,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     notes->addWidget(note_, 1);
     notes->addWidget(blockActive_);
     layout->addLayout(notes);
-    statisticsFrame_ = panel::Named(new QGroupBox("  Application information", this), "AppStatFrame");
+    statisticsFrame_ = panel::Named(new QGroupBox(tr("  Application information"), this), "AppStatFrame");
     auto* statistics = new QVBoxLayout(statisticsFrame_);
     statistics_ = panel::PlainLabel("AppStatText", QString(), statisticsFrame_);
     statistics_->setWordWrap(true);
@@ -122,7 +122,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
             const QSignalBlocker quiet(contentCheck_);
             contentCheck_->setChecked(!on);
             if (on)
-                panel::ShowMessage(this, "The program's file cannot be read: its contents cannot be checked.");
+                panel::ShowMessage(this, tr("The program's file cannot be read: its contents cannot be checked."));
         }
     });
     connect(advanced_, &QPushButton::clicked, this, &ApplicationPane::AdvancedRequested);

@@ -22,13 +22,13 @@ BlockAllBanner::BlockAllBanner(QWidget* parent) : QFrame(parent)
     auto* mark = new QLabel(this);
     mark->setPixmap(art::StatusIcon(art::Mark::kBlock, 20));
     layout->addWidget(mark);
-    auto* text = panel::PlainLabel("BlockAllText", "Block All is on: every connection of every program is blocked.", this);
+    auto* text = panel::PlainLabel("BlockAllText", tr("Block All is on: every connection of every program is blocked."), this);
     QFont bold = text->font();
     bold.setBold(true);
     text->setFont(bold);
     text->setWordWrap(true);
     layout->addWidget(text, 1);
-    turnOff_ = panel::Named(new QPushButton("&Turn off Block All", this), "BlockAllOff");
+    turnOff_ = panel::Named(new QPushButton(tr("&Turn off Block All"), this), "BlockAllOff");
     turnOff_->setPalette(parent ? parent->palette() : QPalette());
     layout->addWidget(turnOff_);
     connect(turnOff_, &QPushButton::clicked, this, &BlockAllBanner::TurnOff);

@@ -18,7 +18,7 @@ GroupView::GroupView(QWidget* parent) : QWidget(parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    heading_ = panel::PlainLabel("Label7", "List of", this);
+    heading_ = panel::PlainLabel("Label7", tr("List of"), this);
     QFont heading = heading_->font();
     heading.setBold(true);
     heading.setPointSizeF(heading.pointSizeF() * 1.15);
@@ -50,7 +50,7 @@ void GroupView::Show(const QTreeWidgetItem* group, const rules::Document& docume
     }
     using panel::PermissionImage;
     list_->clear();
-    list_->setHeaderLabels({"Name", "Incoming", "Outgoing"});
+    list_->setHeaderLabels({tr("Name"), tr("Incoming"), tr("Outgoing")});
     const int width = list_->viewport()->width();
     list_->setColumnWidth(0, width / 2);
     list_->setColumnWidth(1, width / 4);

@@ -28,15 +28,15 @@ LogPage::LogPage(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     auto* bar = new QHBoxLayout;
     search_ = panel::Named(new QLineEdit(this), "LogSearch");
-    search_->setPlaceholderText("Program, host, address, port");
+    search_->setPlaceholderText(tr("Program, host, address, port"));
     search_->setClearButtonEnabled(true);
     search_->setToolTip("Shows the records that match every word: a program's name or path, a host name or "
                         "address (a part of it), or a port number (Ctrl+F)");
-    auto* searchLabel = new QLabel("&Search:", this);
+    auto* searchLabel = new QLabel(tr("&Search:"), this);
     searchLabel->setBuddy(search_);
     day_ = panel::Named(new QComboBox(this), "LogDay");
     day_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    auto* dayLabel = new QLabel("&Day:", this);
+    auto* dayLabel = new QLabel(tr("&Day:"), this);
     dayLabel->setBuddy(day_);
     bar->addWidget(searchLabel);
     bar->addWidget(search_, 1);
@@ -112,7 +112,7 @@ void LogPage::ListDays(const std::string& folder)
     const QString chosen = day_->currentData().toString();
     const QSignalBlocker quiet(day_);
     day_->clear();
-    day_->addItem("All days", QString());
+    day_->addItem(tr("All days"), QString());
     const QLocale locale;
     for (const panel::LogDay& day : panel::LogDays(folder)) {
         const QDate date(day.year, day.month, day.day);

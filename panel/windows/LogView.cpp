@@ -49,10 +49,10 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
     header()->setStretchLastSection(true);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { panel::SortList(this, column + 1, 0); });
     rowMenu_ = panel::Named(new QMenu(this), "LogRowMenu");
-    QAction* makeRule = rowMenu_->addAction("Make a &rule from this...");
+    QAction* makeRule = rowMenu_->addAction(tr("Make a &rule from this..."));
     makeRule->setObjectName("MakeRuleFromLog");
     connect(makeRule, &QAction::triggered, this, &LogView::MakeRuleRequested);
-    addProgram_ = rowMenu_->addAction("&Add the program");
+    addProgram_ = rowMenu_->addAction(tr("&Add the program"));
     addProgram_->setObjectName("AddProgramFromLog");
     connect(addProgram_, &QAction::triggered, this, &LogView::AddProgramRequested);
 }

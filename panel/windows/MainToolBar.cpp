@@ -63,7 +63,7 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
         connect(logs, &QAction::triggered, button, &QToolButton::showMenu);
     }
     // No button of its own: the window holds it, so that it works wherever the focus is.
-    auto* find = new QAction("Find in logs", this);
+    auto* find = new QAction(tr("Find in logs"), this);
     find->setObjectName("FindInLogs");
     find->setShortcuts(QKeySequence::Find);
     find->setShortcutContext(Qt::WindowShortcut);
@@ -76,7 +76,7 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
     connect(blockAll_, &QAction::triggered, this, &MainToolBar::BlockAllToggled);
     addSeparator();
     QAction* help = add("Help", "Help");
-    help->setToolTip("Help (the page: F1)");
+    help->setToolTip(tr("Help (the page: F1)"));
     connect(help, &QAction::triggered, this, [this, help] {
         // Just below the button.
         QWidget* button = widgetForAction(help);
@@ -97,7 +97,7 @@ void MainToolBar::AddShutDown()
     addSeparator();
     QAction* shutDown = addAction(QIcon(art::StatusIcon(art::Mark::kBlock, 48)), "Shut down");
     shutDown->setObjectName("ExitBtn");
-    shutDown->setToolTip("Shut Down Korvel Firewall");
+    shutDown->setToolTip(tr("Shut Down Korvel Firewall"));
     if (QWidget* button = widgetForAction(shutDown))
         button->setFocusPolicy(Qt::TabFocus);
     connect(shutDown, &QAction::triggered, this, &MainToolBar::ShutDown);

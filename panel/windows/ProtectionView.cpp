@@ -110,7 +110,7 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     setObjectName("ProtectionView");
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* heading = Named(new QLabel("Protection", this), "ProtectionHeading");
+    auto* heading = Named(new QLabel(tr("Protection"), this), "ProtectionHeading");
     QFont bold = heading->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.15);
@@ -125,7 +125,7 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     programList_->setRootIsDecorated(false);
     programList_->setUniformRowHeights(true);
     programList_->setIconSize(QSize(16, 16));
-    programList_->setHeaderLabels({"Program", "Process", "Decided by", "Why"});
+    programList_->setHeaderLabels({tr("Program"), tr("Process"), tr("Decided by"), tr("Why")});
     programList_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     programList_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     programList_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
@@ -140,7 +140,7 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
 
     auto* actions = new QHBoxLayout;
     advice_ = WrappedLabel("ProtectionAdvice", this);
-    restart_ = Named(new QPushButton("Restart under the firewall", this), "RestartUnderFirewall");
+    restart_ = Named(new QPushButton(tr("Restart under the firewall"), this), "RestartUnderFirewall");
     restart_->setEnabled(false);
     actions->addWidget(advice_, 1);
     actions->addWidget(restart_, 0, Qt::AlignTop);
@@ -156,7 +156,7 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     summaryLine_->setFont(underlined);
     ShowSummaryColour();
     summaryLine_->setCursor(Qt::PointingHandCursor);
-    summaryLine_->setToolTip("Show which of your programs are protected");
+    summaryLine_->setToolTip(tr("Show which of your programs are protected"));
     summaryLine_->installEventFilter(this);
     sideCoverage_ = coverageLine_;
     sideSummary_ = summaryLine_;

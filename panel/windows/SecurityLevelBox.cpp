@@ -37,8 +37,8 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
     setObjectName("SystemFrame");
     auto* grid = new QGridLayout(this);
     combo_ = panel::Named(new QComboBox(this), "SecurityCombo");
-    grid->addWidget(panel::Buddy(panel::PlainLabel("Label6", "Security &Level :", this), combo_), 0, 0);
-    combo_->addItems({"HIGH", "NORMAL", "LOW"});
+    grid->addWidget(panel::Buddy(panel::PlainLabel("Label6", tr("Security &Level :"), this), combo_), 0, 0);
+    combo_->addItems({tr("HIGH"), tr("NORMAL"), tr("LOW")});
     grid->addWidget(combo_, 0, 1);
     slider_ = panel::Named(new QSlider(Qt::Horizontal, this), "SecSlider");
     slider_->setRange(0, 2);
@@ -47,9 +47,9 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
     slider_->setTickInterval(1);
     grid->addWidget(slider_, 1, 0, 1, 3);
     auto* levels = new QHBoxLayout;
-    levels_[0] = panel::PlainLabel("HighLabel", "High", this);
-    levels_[1] = panel::PlainLabel("NormalLabel", "Normal", this);
-    levels_[2] = panel::PlainLabel("LowLabel", "Low", this);
+    levels_[0] = panel::PlainLabel("HighLabel", tr("High"), this);
+    levels_[1] = panel::PlainLabel("NormalLabel", tr("Normal"), this);
+    levels_[2] = panel::PlainLabel("LowLabel", tr("Low"), this);
     levels_[1]->setAlignment(Qt::AlignCenter);
     levels_[2]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     for (QLabel* label : levels_)
@@ -143,11 +143,11 @@ void SecurityLevelBox::SetKnown(bool known)
 void SecurityLevelBox::ShowUnknown()
 {
     const QSignalBlocker quiet(combo_);
-    combo_->setPlaceholderText("UNKNOWN");
+    combo_->setPlaceholderText(tr("UNKNOWN"));
     combo_->setCurrentIndex(-1);
     combo_->setStyleSheet(QString());
     info_->setStyleSheet(QString());
-    info_->setText("Status : not known until the rules file can be read.");
+    info_->setText(tr("Status : not known until the rules file can be read."));
 }
 
 void SecurityLevelBox::CheckMenu(bool custom)

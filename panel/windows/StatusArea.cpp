@@ -42,7 +42,7 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 4, 0, 0);
-    auto* traffic = panel::Named(new QGroupBox("  Traffic Status  ", this), "Frame1");
+    auto* traffic = panel::Named(new QGroupBox(tr("  Traffic Status  "), this), "Frame1");
     auto* trafficLayout = new QHBoxLayout(traffic);
     chart_ = panel::Named(new TrafficChart(QColor(0, 192, 0), QColor(192, 0, 0), traffic), "TChart1");
     chart_->setMinimumSize(260, 110);
@@ -59,14 +59,14 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     row->addWidget(traffic, 3);
 
     auto* side = new QVBoxLayout;
-    side->addWidget(panel::PlainLabel("Label5", "Running processes :", this));
+    side->addWidget(panel::PlainLabel("Label5", tr("Running processes :"), this));
     running_ = panel::Named(new QListWidget(this), "RunProcIconList");
     running_->setViewMode(QListView::IconMode);
     running_->setIconSize(QSize(16, 16));
     running_->setMaximumHeight(48);
     side->addWidget(running_);
     auto* address = new QHBoxLayout;
-    address->addWidget(panel::PlainLabel("LBLIP_A", "Local IP address :", this), 0, Qt::AlignTop);
+    address->addWidget(panel::PlainLabel("LBLIP_A", tr("Local IP address :"), this), 0, Qt::AlignTop);
     addresses_ = panel::PlainLabel("LBLIP_B", QString(), this);
     address->addWidget(addresses_, 1);
     side->addLayout(address);
@@ -82,7 +82,7 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     QLabel* version = panel::PlainLabel("LBLVersion", QString(), this);
     side->addWidget(version);
     auto* links = new QHBoxLayout;
-    helpLink_ = panel::PlainLabel("HelpLink", "help", this);
+    helpLink_ = panel::PlainLabel("HelpLink", tr("help"), this);
     siteLink_ = panel::PlainLabel("KorvelLink", QString(), this);
     for (QLabel* link : {helpLink_, siteLink_}) {
         link->setCursor(Qt::PointingHandCursor);
@@ -134,7 +134,7 @@ void StatusArea::ShowAddresses(const QStringList& addresses) { addresses_->setTe
 void StatusArea::ShowBlockedIntruders(int count)
 {
     blocked_->setText(QString("Blocked intruders today : %1").arg(count));
-    helpLink_->setText("Help");
+    helpLink_->setText(tr("Help"));
     siteLink_->setText(panel::kWebSite);
 }
 

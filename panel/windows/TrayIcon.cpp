@@ -45,14 +45,14 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(
     setObjectName("TrayIcon");
     menu_ = new QMenu("SystrayMnu", window);
     menu_->setObjectName("SysTrayMenu");
-    QAction* show = menu_->addAction("&View Korvel Firewall Settings");
+    QAction* show = menu_->addAction(tr("&View Korvel Firewall Settings"));
     show->setObjectName("MaxMnu");
     menu_->setDefaultAction(show);
     menu_->addSeparator();
-    blockAll_ = menu_->addAction("&Block All");
+    blockAll_ = menu_->addAction(tr("&Block All"));
     blockAll_->setObjectName("BlockAllMnu");
     blockAll_->setCheckable(true);
-    levelMenu_ = menu_->addMenu("Security &level");
+    levelMenu_ = menu_->addMenu(tr("Security &level"));
     levelMenu_->setObjectName("LevelMnu");
     auto* group = new QActionGroup(levelMenu_);
     for (int level = 0; level < panel::kPresetLevels; ++level) {
@@ -63,12 +63,12 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(
         connect(levels_[level], &QAction::triggered, this, [this, level] { emit LevelChosen(level); });
     }
     // Custom defaults are set in the window; the menu only says so.
-    custom_ = levelMenu_->addAction("Custom");
+    custom_ = levelMenu_->addAction(tr("Custom"));
     custom_->setCheckable(true);
     custom_->setEnabled(false);
     group->addAction(custom_);
     menu_->addSeparator();
-    QAction* exit = menu_->addAction("&Shut Down Korvel Firewall");
+    QAction* exit = menu_->addAction(tr("&Shut Down Korvel Firewall"));
     exit->setObjectName("ExitMnu");
     connect(show, &QAction::triggered, this, &TrayIcon::RestoreRequested);
     connect(blockAll_, &QAction::triggered, this, &TrayIcon::BlockAllToggled);
@@ -80,7 +80,7 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(
     }
     icon_ = new QSystemTrayIcon(icon, this);
     icon_->setObjectName("SystTrayIcon");
-    icon_->setToolTip("Korvel Firewall");
+    icon_->setToolTip(tr("Korvel Firewall"));
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick)
             MouseMessage(kDoubleClick);
