@@ -14,6 +14,7 @@
 #include "platform/RulesFormat.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +25,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 using namespace platform;
@@ -375,6 +377,32 @@ TEST(Text, EscapedLinesComeBackWhole)
     EXPECT_EQ(escaped.find('\n'), std::string::npos);
     EXPECT_EQ(UnescapeLine(escaped), text);
     EXPECT_EQ(UnescapeLine("ends with \\"), "ends with \\");
+}
+
+TEST(Text, ArgumentsAndCountsFillTheirPlacesOnce)
+{
+    struct Case { std::string_view text; std::vector<std::string> args; std::string expected; };
+    const Case cases[] = {
+        {"%1 of %2", {"a", "b"}, "a of b"},
+        {"%2 before %1", {"a", "b"}, "b before a"},
+        {"%1", {"%2"}, "%2"},                 // an argument is not searched again
+        {"100% sure, %3", {"a"}, "100% sure, %3"},  // no such argument: left as written
+        {"ends with %", {"a"}, "ends with %"},
+    };
+    for (const Case& c : cases) {
+        std::string result;
+        if (c.args.size() == 1)
+            result = Arg(c.text, {c.args[0]});
+        else
+            result = Arg(c.text, {c.args[0], c.args[1]});
+        EXPECT_EQ(result, c.expected) << c.text;
+    }
+    EXPECT_EQ(WithCount("%n programs, %n", 12), "12 programs, 12");
+    EXPECT_EQ(Tr("Context", "%n program(s)", nullptr, 1), "1 program(s)");
+    EXPECT_EQ(Tr("Context", "as written"), "as written");
+    SetTranslator([](const char*, const char* text, const char*, int n) { return WithCount(std::string("<") + text + ">", n); });
+    EXPECT_EQ(Tr("Context", "%n left", nullptr, 3), "<3 left>");
+    SetTranslator(nullptr);
 }
 
 // The runtime folder holds what other processes of the user trust: it is
