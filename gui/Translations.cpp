@@ -1,5 +1,7 @@
 #include "gui/Translations.h"
 
+#include "platform/Translate.h"
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -7,15 +9,41 @@
 
 namespace gui {
 
+namespace {
+
+// Lives as long as the process: platform::Tr may be called from any thread
+// until the very end.
+QTranslator* g_own = nullptr;
+
+std::string Translated(const char* context, const char* text, const char* disambiguation, int n)
+{
+    QString result = g_own->translate(context, text, disambiguation, n);
+    if (result.isEmpty())
+        result = QString::fromUtf8(text);
+    if (n >= 0)
+        result.replace(QLatin1String("%n"), QString::number(n));
+    return result.toStdString();
+}
+
+}  // namespace
+
+void LoadTranslations(const char* program)
+{
+    if (g_own)
+        return;
+    g_own = new QTranslator;
+    if (g_own->load(QLocale(), QString::fromUtf8(program), "_", ":/translations"))
+        platform::SetTranslator(Translated);
+}
+
 void InstallTranslations(const char* program)
 {
-    const QLocale locale;
-    // Owned by the application, which keeps them as long as it runs.
-    auto* own = new QTranslator(QCoreApplication::instance());
-    if (own->load(locale, QString::fromUtf8(program), "_", ":/translations"))
-        QCoreApplication::installTranslator(own);
+    LoadTranslations(program);
+    if (!g_own->isEmpty())
+        QCoreApplication::installTranslator(g_own);
+    // Owned by the application, which keeps it as long as it runs.
     auto* qt = new QTranslator(QCoreApplication::instance());
-    if (qt->load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qt->load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(qt);
 }
 

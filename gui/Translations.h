@@ -7,8 +7,14 @@
 // (rules, log records, settings) never go through a translation.
 namespace gui {
 
-// Installs the translations of program ("zel", "zel-alert") for the
-// locale; call it once the application object exists.
+// Loads the translations of program ("zel", "zel-alert") for the locale and
+// points platform::Tr, the words of code without Qt, at them. Callable
+// before the application object exists (for --help and start-up errors);
+// once is enough.
+void LoadTranslations(const char* program);
+
+// Loads them if not loaded yet and installs them, with Qt's own, in the
+// application; call once the application object exists.
 void InstallTranslations(const char* program);
 
 }  // namespace gui

@@ -10,10 +10,12 @@
 #include "windows/MainForm.h"
 #include "windows/ProtectionView.h"
 #include "gui/QtOptions.h"
+#include "gui/Translations.h"
 #include "platform/Clock.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/SessionPreload.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 
 #include <QApplication>
@@ -73,16 +75,18 @@ void SetUpOnFirstStart()
     int status = 0;
     if (::posix_spawn(&child, setup.c_str(), nullptr, nullptr, arguments, environ) != 0
         || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        std::fprintf(stderr, "zel: the first set-up (%s) did not succeed\n", setup.c_str());
+        std::fprintf(stderr, "zel: %s\n",
+                     platform::Arg(platform::Tr("zel", "the first set-up (%1) did not succeed"), {setup}).c_str());
 }
 
 // On standard error for a mistake (exit status 2), on standard output when asked for.
 int Usage(std::FILE* out)
 {
-    std::fprintf(out, "usage: zel [--quit-after-start] [Qt options]\n");
+    std::fprintf(out, "%s\n", platform::Tr("zel", "usage: zel [--quit-after-start] [Qt options]").c_str());
     if (out == stdout)
-        std::printf("The firewall's control panel: programs, rules, logs and live traffic. See zel(1).\n"
-                    "  --quit-after-start  end as soon as the window is shown (for timing the start)\n");
+        std::printf("%s\n", platform::Tr("zel", "The firewall's control panel: programs, rules, logs and live traffic. See zel(1).\n"
+                                                "  --quit-after-start  end as soon as the window is shown (for timing the start)")
+                                .c_str());
     return out == stdout ? 0 : 2;
 }
 
@@ -90,6 +94,7 @@ int Usage(std::FILE* out)
 
 int main(int argc, char** argv)
 {
+    gui::LoadTranslations("zel");
     // Answered before anything else: no display, settings or running copy needed.
     for (int i = 1; i < argc; ++i) {
         if (platform::IsHelpOption(argv[i]))
@@ -122,8 +127,10 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "zel: no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-                             "Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.\n");
+        std::fprintf(stderr, "zel: %s\n",
+                     platform::Tr("zel", "no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                                         "Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.")
+                         .c_str());
         return 2;
     }
 
@@ -133,6 +140,7 @@ int main(int argc, char** argv)
     // Closing the window hides it to the tray: only the shutdown ends the program.
     app.setQuitOnLastWindowClosed(false);
     QuitOnEndSignals(app);
+    gui::InstallTranslations("zel");
 
     panel::PanelCore core;
     MainForm form(core);
@@ -142,7 +150,8 @@ int main(int argc, char** argv)
     form.Form_Load();
     if (!form.RegisterWindow()) {
         QMessageBox::critical(nullptr, "Korvel Firewall",
-                              "The firewall cannot use its runtime folder, so programs cannot reach the control panel.");
+                              QCoreApplication::translate("zel", "The firewall cannot use its runtime folder, so programs "
+                                                                 "cannot reach the control panel."));
         return 1;
     }
     form.show();

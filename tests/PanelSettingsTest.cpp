@@ -1,6 +1,7 @@
 #include "core/BackstopNotice.h"
 #include "core/ErrorLog.h"
 #include "core/LogCleanup.h"
+#include "core/PanelConstants.h"
 #include "core/PanelCore.h"
 #include "core/PanelSettings.h"
 #include "core/SettingValues.h"
@@ -177,6 +178,23 @@ TEST_F(PanelSettings, StartUpReplacesAnEmptyRulesFileBeforeLoadingAndCleansOldLo
     EXPECT_NE(::access(oldError.c_str(), F_OK), 0);
     EXPECT_EQ(::access(recentError.c_str(), F_OK), 0);
     EXPECT_EQ(::access((sandbox.logs + "/notes.txt").c_str(), F_OK), 0);
+}
+
+TEST(HelpPage, TheUsersLanguageIsFollowedWhereThereIsAPage)
+{
+    Sandbox sandbox;
+    const std::string bin = sandbox.root + "/prefix/bin", share = sandbox.root + "/prefix/share/tessary";
+    ASSERT_EQ(::system(("mkdir -p " + bin + " " + share).c_str()), 0);
+    WriteText(share + "/help.html", "en");
+    WriteText(share + "/help.de.html", "de");
+    const std::pair<const char*, const char*> cases[] = {
+        {"de_DE.UTF-8", "/help.de.html"}, {"de_CH.UTF-8", "/help.de.html"}, {"fr_FR.UTF-8", "/help.html"}, {"C", "/help.html"}};
+    for (const auto& [locale, page] : cases) {
+        ::setenv("LC_ALL", locale, 1);
+        const std::string path = panel::HelpPagePath(bin);
+        EXPECT_TRUE(path.ends_with(page)) << locale << ": " << path;
+    }
+    ::unsetenv("LC_ALL");
 }
 
 TEST(LogCleanup, OnlyTheFirewallsOwnDailyFilesOldEnoughGo)

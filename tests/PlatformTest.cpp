@@ -405,6 +405,30 @@ TEST(Text, ArgumentsAndCountsFillTheirPlacesOnce)
     SetTranslator(nullptr);
 }
 
+// Which language a program speaks, read as gettext reads the locale.
+TEST(Text, MessageLanguagesFollowTheLocaleAsGettextReadsIt)
+{
+    struct Case { const char* language; const char* all; const char* messages; const char* lang; std::vector<std::string> expected; };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, "de_DE.UTF-8", {"de_DE", "de"}},
+        {nullptr, nullptr, "de_AT@euro", "en_GB.UTF-8", {"de_AT", "de"}},
+        {nullptr, "C.UTF-8", "de_DE.UTF-8", nullptr, {}},
+        {nullptr, nullptr, nullptr, "POSIX", {}},
+        {"fr:de", nullptr, nullptr, "de_DE.UTF-8", {"fr", "de"}},
+        {"de", nullptr, nullptr, "C", {}},  // the C locale ignores LANGUAGE
+        {nullptr, nullptr, nullptr, nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        const std::pair<const char*, const char*> settings[] = {
+            {"LANGUAGE", c.language}, {"LC_ALL", c.all}, {"LC_MESSAGES", c.messages}, {"LANG", c.lang}};
+        for (const auto& [name, value] : settings)
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        EXPECT_EQ(MessageLanguages(), c.expected) << (c.lang ? c.lang : "-");
+    }
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        ::unsetenv(name);
+}
+
 // The runtime folder holds what other processes of the user trust: it is
 // used only when nobody else can have put anything into it.
 TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)

@@ -647,4 +647,29 @@
         <translation type="unfinished"></translation>
     </message>
 </context>
+<context>
+    <name>zel</name>
+    <message>
+        <source>the first set-up (%1) did not succeed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>usage: zel [--quit-after-start] [Qt options]</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The firewall&apos;s control panel: programs, rules, logs and live traffic. See zel(1).
+  --quit-after-start  end as soon as the window is shown (for timing the start)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).
+Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The firewall cannot use its runtime folder, so programs cannot reach the control panel.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
 </TS>

@@ -1,6 +1,7 @@
 #include "core/PanelConstants.h"
 
 #include "platform/Processes.h"
+#include "platform/Translate.h"
 
 #include <climits>
 #include <cstdlib>
@@ -9,8 +10,13 @@ namespace panel {
 
 std::string HelpPagePath(const std::string& binFolder)
 {
-    const std::string path = binFolder + "/../share/tessary/help.html";
+    const std::string folder = binFolder + "/../share/tessary/";
     char real[PATH_MAX];
+    // The page in the user's language where there is one.
+    for (const std::string& language : platform::MessageLanguages())
+        if (::realpath((folder + "help." + language + ".html").c_str(), real))
+            return real;
+    const std::string path = folder + "help.html";
     return ::realpath(path.c_str(), real) ? std::string(real) : path;
 }
 
