@@ -2,6 +2,7 @@
 
 #include "platform/Processes.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 
@@ -21,12 +22,25 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
     const bool ipv6 = notice.address.find(':') != std::string::npos;
     engine::AlertTexts texts;
     texts.outgoing = true;
+    // The caption stays in English: it is what the alert window is found by.
     texts.caption = name + " - Connection Alert! (not under the firewall)";
     // Short enough for the alert's five lines with a long path.
-    texts.message = notice.program + " is trying to create outgoing connection to " + notice.address
-        + " through port:" + std::to_string(notice.port) + " without the firewall in it. It was blocked until you"
-        + " decide; your answer is kept for " + (ipv6 ? "this port." : "this address and port.");
-    texts.checkBox = "Apply my decision to all " + name + " outgoing traffic";
+    const QString program = QString::fromStdString(notice.program);
+    const QString address = QString::fromStdString(notice.address);
+    const QString port = QString::number(notice.port);
+    const QString message = ipv6
+        ? QCoreApplication::translate("BackstopAlerts",
+                                      "%1 is trying to create outgoing connection to %2 through port:%3 without the "
+                                      "firewall in it. It was blocked until you decide; your answer is kept for this "
+                                      "port.")
+        : QCoreApplication::translate("BackstopAlerts",
+                                      "%1 is trying to create outgoing connection to %2 through port:%3 without the "
+                                      "firewall in it. It was blocked until you decide; your answer is kept for this "
+                                      "address and port.");
+    texts.message = message.arg(program, address, port).toStdString();
+    texts.checkBox = QCoreApplication::translate("BackstopAlerts", "Apply my decision to all %1 outgoing traffic")
+                         .arg(QString::fromStdString(name))
+                         .toStdString();
     texts.peer = notice.address;
     return texts;
 }

@@ -1,6 +1,7 @@
 #include "widgets/PlainFileIcons.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QStyle>
 
@@ -22,6 +23,7 @@ QIcon PlainFileIcons::icon(const QFileInfo& info) const
 QString PlainFileIcons::type(const QFileInfo& info) const
 {
     if (info.isDir())
-        return "Folder";
-    return info.isExecutable() ? "Program" : "File";
+        return QCoreApplication::translate("PlainFileIcons", "Folder");
+    return info.isExecutable() ? QCoreApplication::translate("PlainFileIcons", "Program")
+                               : QCoreApplication::translate("PlainFileIcons", "File");
 }

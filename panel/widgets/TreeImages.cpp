@@ -3,6 +3,7 @@
 #include "gui/Art.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QHash>
 #include <QPixmap>
 
@@ -57,13 +58,13 @@ QString PermissionText(std::optional<rules::Permission> permission)
         return QString();
     switch (*permission) {
     case rules::Permission::kPermit:
-        return "Allow";
+        return QCoreApplication::translate("TreeImages", "Allow");
     case rules::Permission::kAsk:
-        return "Ask";
+        return QCoreApplication::translate("TreeImages", "Ask");
     case rules::Permission::kDeny:
         break;
     }
-    return "Block";
+    return QCoreApplication::translate("TreeImages", "Block");
 }
 
 QString NodeText(const std::string& description)

@@ -60,7 +60,7 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     layout->addWidget(security_);
     settings_ = panel::Named(new QGroupBox(tr("  Application settings  "), this), "Frame2");
     auto* outer = new QVBoxLayout(settings_);
-    defaults_ = new DefaultsGroup("  Default application permission  ", settings_);
+    defaults_ = new DefaultsGroup(tr("  Default application permission  "), settings_);
     outer->addWidget(defaults_);
     auto* row = new QHBoxLayout;
     followSystem_ = panel::Named(new QCheckBox(settings_), "ApplyCustomCheck");
@@ -205,7 +205,7 @@ void ApplicationPane::ShowApplication(const std::string& name)
     if (app && !general) {
         name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
         path_->setText(app->IsBound() ? QString::fromStdString(app->path)
-                                      : "Every program named " + QString::fromStdString(*app->name));
+                                      : tr("Every program named %1").arg(QString::fromStdString(*app->name)));
         icon_->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->path), 32));
     }
     rules_->Show(app);
@@ -215,11 +215,11 @@ void ApplicationPane::ShowApplication(const std::string& name)
     const bool unlisted = app && std::any_of(app->rules.begin(), app->rules.end(), [](const rules::Rule& rule) {
         return !rule.listed;
     });
-    note_->setText(unlisted ? "There are additional rules at the advanced mode." : "");
+    note_->setText(unlisted ? tr("There are additional rules at the advanced mode.") : QString());
     ShowStatistics(app && !general ? app : nullptr);
 }
 
-void ApplicationPane::ShowBlockAll(bool on) { blockActive_->setText(on ? "Block all is now active." : ""); }
+void ApplicationPane::ShowBlockAll(bool on) { blockActive_->setText(on ? tr("Block all is now active.") : QString()); }
 
 void ApplicationPane::ShowStatistics(const rules::Application* app)
 {

@@ -34,12 +34,21 @@ void AwayNotice::Check()
     changed_ = changed;
     const int before = count_;
     count_ = exists ? static_cast<int>(platform::away::ReadAll(listPath_).size()) : 0;
-    // Alt+R opens the list from anywhere in the window.
-    setText(count_ == 1 ? "1 connection was decided while you were away: &review"
-                        : QString::number(count_) + " connections were decided while you were away: &review");
+    // Alt+R opens the list from anywhere in the window. English has no
+    // translation of its own to pick its singular: that is a text apart.
+    setText(count_ == 1 ? tr("1 connection was decided while you were away: &review")
+                        : tr("%n connections were decided while you were away: &review", nullptr, count_));
     setVisible(count_ > 0);
     if (count_ > before)
         emit MoreDecided();
+}
+
+QString AwayNotice::BalloonTitle() { return tr("Decided while you were away"); }
+
+QString AwayNotice::BalloonText()
+{
+    return tr("Programs asked while nobody was at the screen, and your setting answered. Open the control panel to "
+              "review.");
 }
 
 void AwayNotice::OpenList()

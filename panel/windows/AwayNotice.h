@@ -21,9 +21,8 @@ class AwayNotice : public QPushButton {
 public:
     static constexpr int kCheckMs = 2000;
     // What the tray says when more came while the window was hidden.
-    static constexpr const char* kBalloonTitle = "Decided while you were away";
-    static constexpr const char* kBalloonText = "Programs asked while nobody was at the screen, and your setting "
-                                                "answered. Open the control panel to review.";
+    static QString BalloonTitle();
+    static QString BalloonText();
 
     AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* parent);
 

@@ -18,7 +18,7 @@ GroupView::GroupView(QWidget* parent) : QWidget(parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    heading_ = panel::PlainLabel("Label7", tr("List of"), this);
+    heading_ = panel::PlainLabel("Label7", QString(), this);
     QFont heading = heading_->font();
     heading.setBold(true);
     heading.setPointSizeF(heading.pointSizeF() * 1.15);
@@ -54,7 +54,7 @@ void GroupView::Show(const QTreeWidgetItem* group, const rules::Document& docume
     const int width = list_->viewport()->width();
     list_->setColumnWidth(0, width / 2);
     list_->setColumnWidth(1, width / 4);
-    heading_->setText("List of " + group->text(0));
+    heading_->setText(tr("List of %1").arg(group->text(0)));
     for (const QTreeWidgetItem* node : nodes) {
         const std::string name = node->data(0, kKeyRole).toString().toStdString();
         const rules::Application* app = document.Find(name);

@@ -21,13 +21,13 @@ void Open(const std::string& address, const char* label)
 HelpMenu::HelpMenu(QWidget* parent) : QMenu("HelpMenu", parent)
 {
     setObjectName("HelpMnu");
-    QAction* help = addAction("&Help");
+    QAction* help = addAction(tr("&Help"));
     help->setObjectName("HelpSiteMnu");
     connect(help, &QAction::triggered, this, &HelpMenu::OpenHelp);
-    QAction* site = addAction("Korvel Group &Site");
+    QAction* site = addAction(tr("Korvel Group &Site"));
     site->setObjectName("HXSiteMnu");
     connect(site, &QAction::triggered, this, [] { Open(panel::kWebSite, "AddNewRightclick : HXSiteMnu_Click"); });
-    QAction* contact = addAction("&Contact us");
+    QAction* contact = addAction(tr("&Contact us"));
     contact->setObjectName("ContactMnu");
     connect(contact, &QAction::triggered, this, [] {
         Open(std::string("mailto:") + panel::kContactAddress + "?subject=" + panel::kContactSubject,

@@ -30,8 +30,8 @@ LogPage::LogPage(QWidget* parent) : QWidget(parent)
     search_ = panel::Named(new QLineEdit(this), "LogSearch");
     search_->setPlaceholderText(tr("Program, host, address, port"));
     search_->setClearButtonEnabled(true);
-    search_->setToolTip("Shows the records that match every word: a program's name or path, a host name or "
-                        "address (a part of it), or a port number (Ctrl+F)");
+    search_->setToolTip(tr("Shows the records that match every word: a program's name or path, a host name or "
+                           "address (a part of it), or a port number (Ctrl+F)"));
     auto* searchLabel = new QLabel(tr("&Search:"), this);
     searchLabel->setBuddy(search_);
     day_ = panel::Named(new QComboBox(this), "LogDay");

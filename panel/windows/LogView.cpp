@@ -126,8 +126,8 @@ void LogView::Open(const std::string& key, const Source& source, const panel::Lo
     const bool outgoing = key == "Log2" || key == "Log4";
     // After the documented columns, why it was decided so and the host name
     // the program looked up.
-    setHeaderLabels(
-        {"ID", "Date", "Application", "Protocol", "Ip", outgoing ? "Remote port" : "Local port", "Reason", "Host"});
+    setHeaderLabels({tr("ID"), tr("Date"), tr("Application"), tr("Protocol"), tr("Ip"),
+                     outgoing ? tr("Remote port") : tr("Local port"), tr("Reason"), tr("Host")});
     setColumnHidden(0, true);
     Fill();
 }

@@ -227,7 +227,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     connect(away_, &AwayNotice::RuleMade, this, &MainForm::ReloadTree);
     connect(away_, &AwayNotice::MoreDecided, this, [this] {
         if (!isVisible() && tray_)
-            tray_->ShowBalloon(AwayNotice::kBalloonTitle, AwayNotice::kBalloonText, false);
+            tray_->ShowBalloon(AwayNotice::BalloonTitle(), AwayNotice::BalloonText(), false);
     });
     // As large as the parts would like, within the screen.
     const int statusHeight = status_->sizeHint().height();
@@ -374,7 +374,7 @@ void MainForm::FindInLogs()
         panel::Selection selection;
         selection.view = View::kLog;
         selection.logKey = "Log4";
-        Show(selection, "BLOCKED OUTGOING CONNECTION");
+        Show(selection, tr("BLOCKED OUTGOING CONNECTION"));
     }
     RestoreWindow();
     pane_->LogPart()->FocusSearch();
@@ -398,7 +398,7 @@ void MainForm::ShowApplication(const std::string& name)
     Show(selection, node ? node->text(0) : QString::fromStdString(name));
 }
 
-void MainForm::ShowSystem() { Show(panel::Selection {}, "System settings"); }
+void MainForm::ShowSystem() { Show(panel::Selection {}, tr("System settings")); }
 
 void MainForm::NodeActivated(QTreeWidgetItem* node)
 {
@@ -634,12 +634,12 @@ void MainForm::ShowTrayNotice()
 
 void MainForm::AskShutDown()
 {
-    QMessageBox question(QMessageBox::Question, "Shut Down Korvel Firewall",
-                         "Shut down the firewall?\n\nPrograms are no longer filtered until the control panel "
-                         "starts again.",
+    QMessageBox question(QMessageBox::Question, tr("Shut Down Korvel Firewall"),
+                         tr("Shut down the firewall?\n\nPrograms are no longer filtered until the control panel "
+                            "starts again."),
                          QMessageBox::NoButton, this);
     question.setObjectName("ShutDownQuestion");
-    QPushButton* yes = question.addButton("&Shut Down", QMessageBox::DestructiveRole);
+    QPushButton* yes = question.addButton(tr("&Shut Down"), QMessageBox::DestructiveRole);
     yes->setObjectName("ShutDownYes");
     QPushButton* no = question.addButton(QMessageBox::Cancel);
     question.setDefaultButton(no);

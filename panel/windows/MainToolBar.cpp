@@ -15,11 +15,16 @@ struct LogItem {
     const char* caption;  // ...the views as "connection"
 };
 
+// The texts are translated where they are shown.
 constexpr LogItem kLogItems[] = {
-    {"Log1", "Allowed incoming traffic", "ALLOWED INCOMING CONNECTION"},
-    {"Log2", "Allowed outgoing traffic", "ALLOWED OUTGOING CONNECTION"},
-    {"Log3", "Blocked incoming traffic", "BLOCKED INCOMING CONNECTION"},
-    {"Log4", "Blocked outgoing traffic", "BLOCKED OUTGOING CONNECTION"},
+    {"Log1", QT_TRANSLATE_NOOP("MainToolBar", "Allowed incoming traffic"),
+     QT_TRANSLATE_NOOP("MainToolBar", "ALLOWED INCOMING CONNECTION")},
+    {"Log2", QT_TRANSLATE_NOOP("MainToolBar", "Allowed outgoing traffic"),
+     QT_TRANSLATE_NOOP("MainToolBar", "ALLOWED OUTGOING CONNECTION")},
+    {"Log3", QT_TRANSLATE_NOOP("MainToolBar", "Blocked incoming traffic"),
+     QT_TRANSLATE_NOOP("MainToolBar", "BLOCKED INCOMING CONNECTION")},
+    {"Log4", QT_TRANSLATE_NOOP("MainToolBar", "Blocked outgoing traffic"),
+     QT_TRANSLATE_NOOP("MainToolBar", "BLOCKED OUTGOING CONNECTION")},
 };
 
 }  // namespace
@@ -35,7 +40,7 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
     setContextMenuPolicy(Qt::PreventContextMenu);
     toggleViewAction()->setVisible(false);
     // Each button is reached by Tab and by its shortcut, which its tip names.
-    const auto add = [this](const char* caption, const char* key, const QKeySequence& shortcut = {}) {
+    const auto add = [this](const QString& caption, const char* key, const QKeySequence& shortcut = {}) {
         QAction* action = addAction(QIcon(art::ToolIcon(key, 48)), caption);
         action->setObjectName(key);
         if (!shortcut.isEmpty()) {
@@ -46,15 +51,15 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
             button->setFocusPolicy(Qt::TabFocus);
         return action;
     };
-    add_ = add("Add Application", "App", QKeySequence(Qt::CTRL | Qt::Key_N));
+    add_ = add(tr("Add Application"), "App", QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(add_, &QAction::triggered, this, &MainToolBar::AddApplication);
-    QAction* logs = add("Logs", "Logs", QKeySequence(Qt::CTRL | Qt::Key_L));
+    QAction* logs = add(tr("Logs"), "Logs", QKeySequence(Qt::CTRL | Qt::Key_L));
     auto* logMenu = new QMenu(this);
     logMenu->setObjectName("LogMnu");
     for (const LogItem& item : kLogItems) {
-        QAction* action = logMenu->addAction(item.menuText);
+        QAction* action = logMenu->addAction(tr(item.menuText));
         action->setObjectName(item.key);
-        connect(action, &QAction::triggered, this, [this, item] { emit LogChosen(item.key, item.caption); });
+        connect(action, &QAction::triggered, this, [this, item] { emit LogChosen(item.key, tr(item.caption)); });
     }
     logs->setMenu(logMenu);
     if (auto* button = qobject_cast<QToolButton*>(widgetForAction(logs))) {
@@ -69,13 +74,13 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
     find->setShortcutContext(Qt::WindowShortcut);
     (parent ? parent : this)->addAction(find);
     connect(find, &QAction::triggered, this, &MainToolBar::FindInLogs);
-    connect(add("Settings", "ToolsSet", QKeySequence(Qt::CTRL | Qt::Key_Comma)), &QAction::triggered, this, &MainToolBar::Settings);
+    connect(add(tr("Settings"), "ToolsSet", QKeySequence(Qt::CTRL | Qt::Key_Comma)), &QAction::triggered, this, &MainToolBar::Settings);
     addSeparator();
-    blockAll_ = add("Block All", "BlockAll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
+    blockAll_ = add(tr("Block All"), "BlockAll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     blockAll_->setCheckable(true);
     connect(blockAll_, &QAction::triggered, this, &MainToolBar::BlockAllToggled);
     addSeparator();
-    QAction* help = add("Help", "Help");
+    QAction* help = add(tr("Help"), "Help");
     help->setToolTip(tr("Help (the page: F1)"));
     connect(help, &QAction::triggered, this, [this, help] {
         // Just below the button.
@@ -95,7 +100,7 @@ void MainToolBar::SetAddEnabled(bool enabled) { add_->setEnabled(enabled); }
 void MainToolBar::AddShutDown()
 {
     addSeparator();
-    QAction* shutDown = addAction(QIcon(art::StatusIcon(art::Mark::kBlock, 48)), "Shut down");
+    QAction* shutDown = addAction(QIcon(art::StatusIcon(art::Mark::kBlock, 48)), tr("Shut down"));
     shutDown->setObjectName("ExitBtn");
     shutDown->setToolTip(tr("Shut Down Korvel Firewall"));
     if (QWidget* button = widgetForAction(shutDown))

@@ -30,17 +30,18 @@ struct Group {
     Permission defaults;
 };
 
+// The captions are translated where the nodes are made.
 constexpr Group kGroups[] = {
-    {{"Allowed Applications", "Approved", "Approve"}, Permission::kPermit},
-    {{"Blocked Applications", "Denied", "Deny"}, Permission::kDeny},
-    {{"Combined Applications", "Combined", "Ask"}, Permission::kAsk},
+    {{QT_TRANSLATE_NOOP("NavigationTree", "Allowed Applications"), "Approved", "Approve"}, Permission::kPermit},
+    {{QT_TRANSLATE_NOOP("NavigationTree", "Blocked Applications"), "Denied", "Deny"}, Permission::kDeny},
+    {{QT_TRANSLATE_NOOP("NavigationTree", "Combined Applications"), "Combined", "Ask"}, Permission::kAsk},
 };
 
 constexpr Node kLogs[] = {
-    {"Allowed incoming connection", "Log1", "LogIcon"},
-    {"Allowed outgoing connection", "Log2", "LogIcon"},
-    {"Blocked incoming connection", "Log3", "LogIcon"},
-    {"Blocked outgoing connection", "Log4", "LogIcon"},
+    {QT_TRANSLATE_NOOP("NavigationTree", "Allowed incoming connection"), "Log1", "LogIcon"},
+    {QT_TRANSLATE_NOOP("NavigationTree", "Allowed outgoing connection"), "Log2", "LogIcon"},
+    {QT_TRANSLATE_NOOP("NavigationTree", "Blocked incoming connection"), "Log3", "LogIcon"},
+    {QT_TRANSLATE_NOOP("NavigationTree", "Blocked outgoing connection"), "Log4", "LogIcon"},
 };
 
 QTreeWidgetItem* AddNode(QTreeWidgetItem* item, const QString& text, const QString& key, const QIcon& icon)
@@ -117,12 +118,12 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
     using panel::TreeImage;
     const QSignalBlocker quiet(this);
     clear();
-    AddNode(new QTreeWidgetItem(this), "System settings", "Sys", TreeImage("MyComp2"));
-    AddNode(new QTreeWidgetItem(this), "Protection", "Protection", TreeImage("Protection"));
-    QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(this), "Applications", "App", TreeImage("Img2"));
+    AddNode(new QTreeWidgetItem(this), tr("System settings"), "Sys", TreeImage("MyComp2"));
+    AddNode(new QTreeWidgetItem(this), tr("Protection"), "Protection", TreeImage("Protection"));
+    QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(this), tr("Applications"), "App", TreeImage("Img2"));
     QHash<QString, QTreeWidgetItem*> groups;
     for (const Group& group : kGroups)
-        groups.insert(group.node.key, AddNode(new QTreeWidgetItem(applications), group.node.text, group.node.key,
+        groups.insert(group.node.key, AddNode(new QTreeWidgetItem(applications), tr(group.node.text), group.node.key,
                                               TreeImage(group.node.image)));
     applications->setExpanded(true);
 
@@ -148,9 +149,9 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
     for (QTreeWidgetItem* group : groups)
         group->setExpanded(true);
 
-    QTreeWidgetItem* logs = AddNode(new QTreeWidgetItem(this), "Logs", "Log", TreeImage("Img3"));
+    QTreeWidgetItem* logs = AddNode(new QTreeWidgetItem(this), tr("Logs"), "Log", TreeImage("Img3"));
     for (const Node& log : kLogs)
-        AddNode(new QTreeWidgetItem(logs), log.text, log.key, TreeImage(log.image));
+        AddNode(new QTreeWidgetItem(logs), tr(log.text), log.key, TreeImage(log.image));
     logs->setExpanded(true);
 }
 
@@ -186,7 +187,7 @@ QTreeWidgetItem* NavigationTree::FindNode(const QString& keyOrText) const
     QTreeWidgetItem* found = nullptr;
     for (int i = 0; i < topLevelItemCount() && !found; ++i)
         ForEachNode(topLevelItem(i), [&](QTreeWidgetItem* node) {
-            if (!found && node->text(0).compare(keyOrText, Qt::CaseInsensitive) == 0)
+            if (!found && (KeyOf(node) == keyOrText || node->text(0).compare(keyOrText, Qt::CaseInsensitive) == 0))
                 found = node;
         });
     return found;

@@ -14,13 +14,14 @@ struct PermissionItem {
     Permission permission;
 };
 
+// The captions are translated where the menu is made.
 constexpr PermissionItem kPermissionItems[] = {
-    {"AllowIn", "Allow", Direction::kIncoming, Permission::kPermit},
-    {"AskIn", "Ask", Direction::kIncoming, Permission::kAsk},
-    {"BlockIn", "Block", Direction::kIncoming, Permission::kDeny},
-    {"AllowOut", "Allow", Direction::kOutgoing, Permission::kPermit},
-    {"AskOut", "Ask", Direction::kOutgoing, Permission::kAsk},
-    {"BlockOut", "Block", Direction::kOutgoing, Permission::kDeny},
+    {"AllowIn", QT_TRANSLATE_NOOP("ProgramMenu", "Allow"), Direction::kIncoming, Permission::kPermit},
+    {"AskIn", QT_TRANSLATE_NOOP("ProgramMenu", "Ask"), Direction::kIncoming, Permission::kAsk},
+    {"BlockIn", QT_TRANSLATE_NOOP("ProgramMenu", "Block"), Direction::kIncoming, Permission::kDeny},
+    {"AllowOut", QT_TRANSLATE_NOOP("ProgramMenu", "Allow"), Direction::kOutgoing, Permission::kPermit},
+    {"AskOut", QT_TRANSLATE_NOOP("ProgramMenu", "Ask"), Direction::kOutgoing, Permission::kAsk},
+    {"BlockOut", QT_TRANSLATE_NOOP("ProgramMenu", "Block"), Direction::kOutgoing, Permission::kDeny},
 };
 
 }  // namespace
@@ -28,18 +29,18 @@ constexpr PermissionItem kPermissionItems[] = {
 ProgramMenu::ProgramMenu(QWidget* parent) : QMenu(parent)
 {
     setObjectName("MAinMenu");
-    QAction* add = addAction("Add new");
+    QAction* add = addAction(tr("Add new"));
     add->setObjectName("AddNewMenu");
     connect(add, &QAction::triggered, this, &ProgramMenu::AddNew);
-    QAction* remove = addAction("Delete");
+    QAction* remove = addAction(tr("Delete"));
     remove->setObjectName("DelApp");
     connect(remove, &QAction::triggered, this, &ProgramMenu::Delete);
-    QMenu* in = addMenu("Incoming network");
+    QMenu* in = addMenu(tr("Incoming network"));
     in->setObjectName("NetIn");
-    QMenu* out = addMenu("Outgoing network");
+    QMenu* out = addMenu(tr("Outgoing network"));
     out->setObjectName("NetOut");
     for (const PermissionItem& item : kPermissionItems) {
-        QAction* action = (item.direction == Direction::kIncoming ? in : out)->addAction(item.caption);
+        QAction* action = (item.direction == Direction::kIncoming ? in : out)->addAction(tr(item.caption));
         action->setObjectName(item.name);
         action->setCheckable(true);
         connect(action, &QAction::triggered, this,

@@ -9,6 +9,7 @@
 #include "platform/Processes.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHash>
@@ -57,7 +58,7 @@ std::string UserName(uid_t uid)
     char buffer[4096];
     if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
         return found->pw_name;
-    return "user " + std::to_string(uid);
+    return QCoreApplication::translate("ProtectionView", "user %1").arg(uid).toStdString();
 }
 
 // The name the user knows the program by: its menu entry's, else its file's.
@@ -177,9 +178,9 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     const std::string self = platform::processes::OwnExecutablePath();
     ZelRunProgram = self.substr(0, self.rfind('/') + 1) + "zel-run";
     Confirm = [this](const QString& question) {
-        return QMessageBox::question(this, "Restart under the firewall", question) == QMessageBox::Yes;
+        return QMessageBox::question(this, tr("Restart under the firewall"), question) == QMessageBox::Yes;
     };
-    Tell = [this](const QString& text) { QMessageBox::warning(this, "Restart under the firewall", text); };
+    Tell = [this](const QString& text) { QMessageBox::warning(this, tr("Restart under the firewall"), text); };
     hide();
 }
 
@@ -281,8 +282,10 @@ void ProtectionView::SelectionChanged()
             if (candidate.pid == item->data(0, kPidRole).toLongLong())
                 program = &candidate;
     restart_->setEnabled(program && program->CanRestartUnderHook() && !ending_);
-    advice_->setText(program ? item->text(0) + ": " + item->text(3) + " " + QString::fromStdString(panel::AdviceText(*program, backstop_))
-                                 : QString("Select a program to see what covers it."));
+    // The program, why it is decided so, and what to do about it.
+    advice_->setText(program ? tr("%1: %2 %3").arg(item->text(0), item->text(3),
+                                                   QString::fromStdString(panel::AdviceText(*program, backstop_)))
+                             : tr("Select a program to see what covers it."));
 }
 
 void ProtectionView::RestartSelected()
@@ -302,18 +305,18 @@ void ProtectionView::RestartSelected()
     // that got its number.
     const int fd = OpenPidFd(pid);
     if (fd < 0) {
-        Tell(name + " has ended.");
+        Tell(tr("%1 has ended.").arg(name));
         Refresh();
         return;
     }
     const coverage::Launch launch = coverage::LaunchOf(procRoot_, pid);
     if (launch.arguments.empty()) {
         ::close(fd);
-        Tell("The command line of " + name + " cannot be read: start it again yourself.");
+        Tell(tr("The command line of %1 cannot be read: start it again yourself.").arg(name));
         return;
     }
-    const QString question = QString("Restart %1 (process %2) under the firewall?\n\nIt is ended and started again with "
-                                     "the same command line, in the same folder. Work not saved in it is lost.")
+    const QString question = tr("Restart %1 (process %2) under the firewall?\n\nIt is ended and started again with "
+                                "the same command line, in the same folder. Work not saved in it is lost.")
                                  .arg(name)
                                  .arg(pid);
     if (!Confirm(question)) {
@@ -326,7 +329,7 @@ void ProtectionView::RestartSelected()
         if (error == ESRCH)
             StartAgain(launch);
         else
-            Tell(name + " cannot be ended: " + QString::fromLocal8Bit(std::strerror(error)));
+            Tell(tr("%1 cannot be ended: %2").arg(name, QString::fromLocal8Bit(std::strerror(error))));
         return;
     }
     pending_ = launch;
@@ -347,7 +350,7 @@ void ProtectionView::RestartSelected()
     endingTimeout_->disconnect();
     connect(endingTimeout_, &PanelTimer::timeout, this, [this, finish, name] {
         finish(false);
-        Tell(name + " did not end within 5 seconds: it was not restarted.");
+        Tell(tr("%1 did not end within %n seconds: it was not restarted.", nullptr, kEndWaitMs / 1000).arg(name));
     });
     endingTimeout_->start(kEndWaitMs);
     restart_->setEnabled(false);
@@ -373,7 +376,7 @@ void ProtectionView::StartAgain(const coverage::Launch& launch)
     if (process.startDetached(&pid))
         emit Restarted(pid);
     else
-        Tell("It cannot be started again under the firewall: " + process.errorString());
+        Tell(tr("It cannot be started again under the firewall: %1").arg(process.errorString()));
 }
 
 void ProtectionView::showEvent(QShowEvent* event)

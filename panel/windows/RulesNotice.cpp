@@ -40,14 +40,14 @@ void RulesNotice::Show(const QString& path, const panel::RulesStore::LoadResult&
     const QString problem = QString::fromStdString(loaded.problem);
     if (loaded.outcome == Outcome::kUnreadable) {
         title_->setText(tr("The rules file cannot be read"));
-        text_->setText(QString("%1: %2.\nThe rules in force stay as they are: programs are still decided by them. "
-                               "They cannot be shown or changed here until the file can be read; the firewall tries "
-                               "again every few seconds.")
+        text_->setText(tr("%1: %2.\nThe rules in force stay as they are: programs are still decided by them. "
+                          "They cannot be shown or changed here until the file can be read; the firewall tries "
+                          "again every few seconds.")
                            .arg(path, problem));
         show();
     } else if (loaded.outcome == Outcome::kReplacedBad) {
         title_->setText(tr("The rules file was not a rules document"));
-        text_->setText(QString("%1: %2.\nIt is kept beside it as \"%1.bad\", and the default rules are in force now.")
+        text_->setText(tr("%1: %2.\nIt is kept beside it as \"%1.bad\", and the default rules are in force now.")
                            .arg(path, problem));
         show();
     } else {

@@ -63,10 +63,10 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
     grid->setColumnStretch(2, 1);
     // The slider is set from code under a blocker: only the user moves it here.
     connect(slider_, &QSlider::valueChanged, this, [this](int level) { emit LevelChosen(level); });
+    // The list holds the levels in their order; its texts are the user's language.
     connect(combo_, qOverload<int>(&QComboBox::activated), this, [this] {
-        const QString text = combo_->currentText();
-        const int level = text == "HIGH" ? 0 : text == "NORMAL" ? 1 : text == "LOW" ? 2 : -1;
-        if (level < 0)
+        const int level = combo_->currentIndex();
+        if (level < 0 || level >= panel::kPresetLevels)
             return;
         SetSlider(level);
         emit LevelChosen(level);
@@ -74,9 +74,11 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
 
     menu_ = new QMenu("SecurityMenu", this);
     menu_->setObjectName("SecMEnu");
-    const char* items[][2] = {{"HighMenu", "High"}, {"NormalMenu", "Normal"}, {"LowMenu", "Low"}};
+    const char* items[][2] = {{"HighMenu", QT_TRANSLATE_NOOP("SecurityLevelBox", "High")},
+                              {"NormalMenu", QT_TRANSLATE_NOOP("SecurityLevelBox", "Normal")},
+                              {"LowMenu", QT_TRANSLATE_NOOP("SecurityLevelBox", "Low")}};
     for (int level = 0; level < panel::kPresetLevels; ++level) {
-        QAction* item = menu_->addAction(items[level][1]);
+        QAction* item = menu_->addAction(tr(items[level][1]));
         item->setObjectName(items[level][0]);
         item->setCheckable(true);
         connect(item, &QAction::triggered, this, [this, level] {
@@ -113,7 +115,11 @@ void SecurityLevelBox::Show(const panel::SecurityDisplay& display)
         const QSignalBlocker quiet(combo_);
         // "CUSTOM" and "BLOCK ALL" are shown, not chosen: they are not in the list.
         combo_->setPlaceholderText(QString::fromStdString(display.comboText));
-        combo_->setCurrentIndex(combo_->findText(QString::fromStdString(display.comboText)));
+        // A level by its tag, not its text: the list's words and the core's
+        // may be translated apart.
+        bool isNumber = false;
+        const int tag = QString::fromStdString(display.comboTag).toInt(&isNumber);
+        combo_->setCurrentIndex(isNumber && tag >= 0 && tag < panel::kPresetLevels ? tag : -1);
         combo_->setProperty("tag", QString::fromStdString(display.comboTag));
         combo_->setStyleSheet(QString("QComboBox { background-color: %1; color: black; }")
                                   .arg(ColourOf(display.comboBack).name()));

@@ -21,10 +21,14 @@ namespace {
 constexpr int kVersion[3] = {0, 1, 0};
 constexpr int kMostRunningShown = 6;
 
-QString RateText(const char* direction, double kb)
+QString IncomingRate(double kb)
 {
-    return QString::fromStdString(std::string(direction) + " traffic : \n" + panel::TrafficStats::RateText(kb)
-                                  + " Kb/sec");
+    return StatusArea::tr("Incoming traffic : \n%1 Kb/sec").arg(QString::fromStdString(panel::TrafficStats::RateText(kb)));
+}
+
+QString OutgoingRate(double kb)
+{
+    return StatusArea::tr("Outgoing traffic : \n%1 Kb/sec").arg(QString::fromStdString(panel::TrafficStats::RateText(kb)));
 }
 
 QLabel* Notice(const char* name, QWidget* parent)
@@ -95,18 +99,18 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     side->addStretch(1);
     row->addLayout(side, 2);
 
-    version->setText(QString("Current version : %1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2]));
+    version->setText(tr("Current version : %1").arg(QString("%1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2])));
     siteLink_->setText(panel::kWebSite);
     // The chart starts with 60 empty seconds and the first one newest.
-    incoming_->setText(RateText("Incoming", 0));
-    outgoing_->setText(RateText("Outgoing", 0));
+    incoming_->setText(IncomingRate(0));
+    outgoing_->setText(OutgoingRate(0));
 }
 
 void StatusArea::ShowTraffic(const panel::TrafficStats::Tick& tick)
 {
     chart_->SetNewest(tick.position, tick.incomingKb, tick.outgoingKb);
-    incoming_->setText(RateText("Incoming", tick.incomingKb));
-    outgoing_->setText(RateText("Outgoing", tick.outgoingKb));
+    incoming_->setText(IncomingRate(tick.incomingKb));
+    outgoing_->setText(OutgoingRate(tick.outgoingKb));
 }
 
 void StatusArea::ShowRunning(const std::vector<std::string>& paths)
@@ -133,7 +137,7 @@ void StatusArea::ShowAddresses(const QStringList& addresses) { addresses_->setTe
 
 void StatusArea::ShowBlockedIntruders(int count)
 {
-    blocked_->setText(QString("Blocked intruders today : %1").arg(count));
+    blocked_->setText(tr("Blocked intruders today : %n", nullptr, count));
     helpLink_->setText(tr("Help"));
     siteLink_->setText(panel::kWebSite);
 }
@@ -143,9 +147,10 @@ void StatusArea::ShowReplacedEngine(const std::vector<std::string>& names)
     QStringList shown;
     for (const std::string& name : names)
         shown << QString::fromStdString(name);
-    engineNotice_->setText("Restart " + shown.join(", ")
-                           + ": they still run the firewall engine an update replaced, which may block more than"
-                             " your rules say.");
+    engineNotice_->setText(tr("Restart %1: they still run the firewall engine an update replaced, which may block "
+                              "more than your rules say.",
+                              nullptr, static_cast<int>(names.size()))
+                               .arg(shown.join(", ")));
     engineNotice_->setVisible(!names.empty());
 }
 

@@ -15,7 +15,10 @@ namespace {
 
 constexpr uint32_t kDoubleClick = 0x0203;
 constexpr uint32_t kRightButtonUp = 0x0205;
-constexpr const char* kLevelTexts[panel::kPresetLevels] = {"&High", "&Normal", "&Low"};
+// Translated where the menu is made; the English is what the level is known by.
+constexpr const char* kLevelTexts[panel::kPresetLevels] = {QT_TRANSLATE_NOOP("TrayIcon", "&High"),
+                                                           QT_TRANSLATE_NOOP("TrayIcon", "&Normal"),
+                                                           QT_TRANSLATE_NOOP("TrayIcon", "&Low")};
 
 // The firewall's icon with the state's mark in its lower right corner:
 // none while filtering, the block mark for Block All, and for not filtering
@@ -56,7 +59,7 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(
     levelMenu_->setObjectName("LevelMnu");
     auto* group = new QActionGroup(levelMenu_);
     for (int level = 0; level < panel::kPresetLevels; ++level) {
-        levels_[level] = levelMenu_->addAction(kLevelTexts[level]);
+        levels_[level] = levelMenu_->addAction(tr(kLevelTexts[level]));
         levels_[level]->setCheckable(true);
         levels_[level]->setObjectName(QString("LevelMnu%1").arg(level));
         group->addAction(levels_[level]);
