@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QRadioButton>
 
+#include <algorithm>
+
 using rules::Direction;
 using rules::Permission;
 
@@ -15,6 +17,23 @@ namespace {
 // The buttons of a row, in their order, with the permission each stands for.
 constexpr Permission kPermissions[3] = {Permission::kPermit, Permission::kAsk, Permission::kDeny};
 constexpr const char* kNames[2][3] = {{"InAllow", "InAsk", "InBlock"}, {"OutAllow", "OutAsk", "OutBlock"}};
+
+// A row's caption: on one line where there is room, wrapped on a narrow page
+// (a small screen, a large scale, a longer language) rather than pushing
+// the buttons out of sight.
+class RowCaption : public QLabel {
+public:
+    RowCaption(const QString& text, QWidget* parent) : QLabel(text, parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+    }
+    QSize sizeHint() const override
+    {
+        const int oneLine = fontMetrics().horizontalAdvance(QString(text()).remove('&')) + 2 * (margin() + frameWidth()) + 2;
+        return {std::max(oneLine, QLabel::sizeHint().width()), heightForWidth(oneLine)};
+    }
+};
 
 }  // namespace
 
@@ -26,8 +45,8 @@ DefaultsGroup::DefaultsGroup(const QString& title, QWidget* parent) : QGroupBox(
     captions_[0] = panel::PlainLabel("Label3", tr("Allow"), this);
     captions_[3] = panel::PlainLabel("Label3Ask", tr("Ask"), this);
     captions_[4] = panel::PlainLabel("Label3Block", tr("Block"), this);
-    captions_[1] = panel::PlainLabel("Label1", tr("&Incoming network permission :"), this);
-    captions_[2] = panel::PlainLabel("Label2", tr("&Outgoing network permission :"), this);
+    captions_[1] = panel::Named(new RowCaption(tr("&Incoming network permission :"), this), "Label1");
+    captions_[2] = panel::Named(new RowCaption(tr("&Outgoing network permission :"), this), "Label2");
     grid_->addWidget(captions_[0], 0, 1, Qt::AlignHCenter);
     grid_->addWidget(captions_[3], 0, 2, Qt::AlignHCenter);
     grid_->addWidget(captions_[4], 0, 3, Qt::AlignHCenter);
