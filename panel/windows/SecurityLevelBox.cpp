@@ -64,8 +64,7 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
     // The slider is set from code under a blocker: only the user moves it here.
     connect(slider_, &QSlider::valueChanged, this, [this](int level) { emit LevelChosen(level); });
     connect(combo_, qOverload<int>(&QComboBox::activated), this, [this] {
-        const QString text = combo_->currentText();
-        const int level = text == "HIGH" ? 0 : text == "NORMAL" ? 1 : text == "LOW" ? 2 : -1;
+        const int level = combo_->currentIndex(); // HIGH, NORMAL, LOW
         if (level < 0)
             return;
         SetSlider(level);
@@ -113,7 +112,7 @@ void SecurityLevelBox::Show(const panel::SecurityDisplay& display)
         const QSignalBlocker quiet(combo_);
         // "CUSTOM" and "BLOCK ALL" are shown, not chosen: they are not in the list.
         combo_->setPlaceholderText(QString::fromStdString(display.comboText));
-        combo_->setCurrentIndex(combo_->findText(QString::fromStdString(display.comboText)));
+        combo_->setCurrentIndex(display.custom || display.blockAll ? -1 : display.level.value_or(-1));
         combo_->setProperty("tag", QString::fromStdString(display.comboTag));
         combo_->setStyleSheet(QString("QComboBox { background-color: %1; color: black; }")
                                   .arg(ColourOf(display.comboBack).name()));
