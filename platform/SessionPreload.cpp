@@ -117,21 +117,6 @@ HookProblem CheckHook(const std::string& path, uid_t uid)
     return HookProblem::kNone;
 }
 
-std::string HookProblemText(HookProblem problem, const std::string& path)
-{
-    switch (problem) {
-    case HookProblem::kNone:
-        return {};
-    case HookProblem::kMissing:
-        return "the firewall's hook " + path + " is missing";
-    case HookProblem::kUnusablePath:
-        return "the firewall's hook " + path + " lies in a folder whose name holds a blank, a colon or a sign the loader reads";
-    case HookProblem::kWritableByOthers:
-        return "the firewall's hook " + path + " could be changed by other users";
-    }
-    return {};
-}
-
 bool IsOptionOn()
 {
     return TrimBlanks(registry::GetString(registry::RootKey::LocalMachine, registry::kSettingsKey,

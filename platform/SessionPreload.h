@@ -36,8 +36,6 @@ enum class HookProblem {
 // only they can change (a folder others may write to counts only with the
 // sticky bit, as /tmp has). The path is taken as it is, links resolved.
 HookProblem CheckHook(const std::string& path, uid_t uid);
-// One line for the user: what is wrong with the hook at path.
-std::string HookProblemText(HookProblem problem, const std::string& path);
 
 // The user's choice, "Decide every program I start": the setting is "1".
 bool IsOptionOn();

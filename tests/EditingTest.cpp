@@ -4,9 +4,14 @@
 #include "core/BackstopAnswer.h"
 #include "core/ErrorLog.h"
 #include "core/FileInformation.h"
+#include "core/FilterState.h"
+#include "core/LogReader.h"
+#include "core/Options.h"
 #include "core/PanelCore.h"
 #include "core/ProcessList.h"
 #include "core/RuleChecks.h"
+#include "core/RuleDescription.h"
+#include "core/SecurityLevels.h"
 #include "core/TimedAnswers.h"
 
 #include "Sandbox.h"
@@ -16,9 +21,11 @@
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
+#include "platform/Translate.h"
 #include "rules/DocumentReader.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -717,4 +724,113 @@ TEST_F(RunningPrograms, CancelledEditKeepsTheTimedAnswersOfNow)
     EXPECT_EQ(editor->outgoing, rules::Permission::kDeny);
     ASSERT_EQ(editor->timed.size(), 1u);
     EXPECT_EQ(editor->timed[0].port, 25);
+}
+
+namespace {
+
+// Every text it is asked for, marked: what a language would change shows.
+std::string MarkedText(const char*, const char* text, const char*, int n)
+{
+    return "\u00ab" + platform::WithCount(text, n) + "\u00bb";
+}
+
+// Puts the marking translator in place for one test, whatever its end.
+struct MarkedLanguage {
+    MarkedLanguage() { platform::SetTranslator(MarkedText); }
+    ~MarkedLanguage() { platform::SetTranslator(nullptr); }
+};
+
+// The files under folder (every depth, but not under skipped) whose content holds text.
+std::vector<std::string> FilesHolding(const std::string& folder, const std::string& text,
+                                      const std::string& skipped = "")
+{
+    std::vector<std::string> found;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (!skipped.empty() && it->path() == skipped) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (!it->is_symlink(error) && it->is_regular_file(error)
+            && testing_support::ReadText(it->path()).find(text) != std::string::npos)
+            found.push_back(it->path());
+    }
+    return found;
+}
+
+}  // namespace
+
+// The user's language changes what the panel shows, never what it stores:
+// rules, settings and logs are read by the engine, the tools and the panel
+// in any language.
+TEST_F(RunningPrograms, TranslatedWordsNeverReachStoredFiles)
+{
+    const MarkedLanguage language;
+    const std::string mark = "\u00ab";
+    const int64_t now = std::time(nullptr);
+
+    // A program added from a log row, with a rule made from the row.
+    panel::LogRow row;
+    row.ip = "10.0.0.9";
+    row.port = "443(https)";
+    row.portNumber = "443";
+    row.outgoing = true;
+    row.denied = true;
+    const rules::Application curl
+        = panel::ApplicationFromLog("curl", "/usr/bin/curl", "0", state.GeneralDefault(rules::Direction::kIncoming),
+                                    state.GeneralDefault(rules::Direction::kOutgoing), state.ServiceManager());
+    const std::string key = curl.Key();
+    ASSERT_TRUE(state.AddApplication(curl));
+    const rules::Rule fromLog = panel::RuleFromLog(row);
+    ASSERT_TRUE(state.PutFirstRule(key, fromLog));
+    // Its rules and defaults changed.
+    ASSERT_TRUE(state.SetDefault(key, rules::Direction::kOutgoing, rules::Permission::kAsk));
+    ASSERT_TRUE(state.SetRuleInForce(key, 0, false));
+    // A security level, in both modes, and Block All.
+    state.ApplyPreset(0);
+    state.SetMode(panel::SecurityMode::kCustom);
+    ASSERT_TRUE(state.ApplyDefaults(platform::rules_format::kGeneralApp,
+                                    {rules::Permission::kDeny, rules::Permission::kPermit}, false, 1));
+    state.SetBlockAll(true);
+    // Alerts answered: a default, a host, one for a time, one the backstop asked.
+    const std::vector<panel::AlertAnswer> answers = {
+        {platform::kCodeIncomingBlocked, 104, "/opt/hazel/bin/editor", {}},
+        {platform::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"},
+        {platform::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr",
+         "OUTGOING PERMIT " + std::to_string(now + 3600) + " 443 - api.example.com"},
+        // Refused, and so logged.
+        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 0 - -"},
+    };
+    ASSERT_TRUE(panel::StoreAnswers(state, answers));
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/usr/bin/wget", "10.0.0.8", 80, true, false}));
+    // The options saved.
+    panel::Options options = panel::Options::Of(state.Settings());
+    options.logDays = "30";
+    options.alertTimeout = 90;
+    options.awayAllows = true;
+    ASSERT_TRUE(panel::StoreOptions(state.Settings(), options, now).stored);
+    // The answer for a time ended by the user.
+    const std::vector<panel::TimedEntry> timed = panel::ListTimedAnswers(state);
+    ASSERT_EQ(timed.size(), 1u);
+    const std::string describedAnswer = panel::DescribeAnswer(timed[0].answer);
+    ASSERT_TRUE(panel::EndTimedAnswer(state, timed[0]));
+    panel::TheErrorLog().Close();
+
+    // Stored: the rules file, the settings, the logs, the runtime folder, all in the sandbox.
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<RULENAME>Block 10.0.0.9 port 443</RULENAME>"),
+              std::string::npos);
+    // (The process table stands for the system's: its links lead to installed programs.)
+    EXPECT_EQ(FilesHolding(sandbox.root, mark, table.Root()), std::vector<std::string> {});
+    EXPECT_FALSE(FilesHolding(sandbox.logs, "it is not stored").empty()); // the refusal, in the error log
+    EXPECT_EQ(panel::Options::Of(state.Settings()).logDays, "30");
+
+    // Shown: in the language.
+    const panel::SecurityDisplay display = state.Security();
+    for (const std::string& shown :
+         {panel::LevelInfoText(0), display.infoText, display.comboText, panel::DescribeFiltering(display, false).tip,
+          panel::DescribeFiltering(display, true).level, panel::RuleDescription(fromLog),
+          panel::ShownWord(rules::Permission::kAsk), describedAnswer, panel::TimeLeftText(90),
+          panel::ReasonText(platform::log_reason::kRule)})
+        EXPECT_NE(shown.find(mark), std::string::npos) << shown;
 }

@@ -3,6 +3,7 @@
 #include "platform/Constants.h"
 #include "platform/HostName.h"
 #include "platform/Text.h"
+#include "platform/Translate.h"
 
 #include <ctime>
 
@@ -46,9 +47,12 @@ AwayLine DescribeAway(const Decision& decision, std::time_t now)
     const std::string protocol = decision.protocol == 2 ? "UDP" : "TCP";
     const std::string peer = decision.host.empty() ? decision.address : decision.host + " (" + decision.address + ")";
     line.connection = decision.outgoing
-        ? protocol + " to " + peer + " port " + std::to_string(decision.remotePort)
-        : protocol + " from " + peer + " to port " + std::to_string(decision.localPort);
-    line.decided = decision.permitted ? "Allowed" : "Blocked";
+        ? platform::Arg(platform::Tr("AwayAnswers", "%1 to %2 port %3"),
+                        {protocol, peer, std::to_string(decision.remotePort)})
+        : platform::Arg(platform::Tr("AwayAnswers", "%1 from %2 to port %3"),
+                        {protocol, peer, std::to_string(decision.localPort)});
+    // Shown only: the list keeps the decision as a flag.
+    line.decided = decision.permitted ? platform::Tr("AwayAnswers", "Allowed") : platform::Tr("AwayAnswers", "Blocked");
     return line;
 }
 

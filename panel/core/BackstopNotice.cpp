@@ -1,5 +1,7 @@
 #include "core/BackstopNotice.h"
 
+#include "platform/Translate.h"
+
 #include <sstream>
 
 namespace panel {
@@ -25,29 +27,31 @@ std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data)
     if (notice.port > 65535)
         return std::nullopt;
     const std::string peer = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + port;
-    const std::string how = "Start it with \"zel-run " + notice.program + "\" to have your rules decide its connections.";
-    notice.summary = (notice.asked ? "Asked, not under the firewall: "
-                          : notice.denied ? "Blocked, not under the firewall: "
-                                          : "Not under the firewall: ")
-        + notice.program + " to " + peer;
+    const auto say = [&](const char* text) {
+        return platform::Arg(platform::Tr("BackstopNotice", text), {notice.program, peer});
+    };
     if (notice.asked) {
-        notice.title = "A program was blocked until you decide";
-        notice.text = notice.program + " tried to connect to " + peer
-            + " without the firewall in it (a static or set-user-ID program, or one started without it). Your rules"
-              " say to ask, and the kernel cannot wait for an answer: it was blocked. Allow or block it from now on"
-              " in the alert.";
+        notice.summary = say(ZEL_TEXT_NOOP("BackstopNotice", "Asked, not under the firewall: %1 to %2"));
+        notice.title = platform::Tr("BackstopNotice", "A program was blocked until you decide");
+        notice.text = say(ZEL_TEXT_NOOP("BackstopNotice",
+                                        "%1 tried to connect to %2 without the firewall in it (a static or set-user-ID "
+                                        "program, or one started without it). Your rules say to ask, and the kernel "
+                                        "cannot wait for an answer: it was blocked. Allow or block it from now on in "
+                                        "the alert."));
     } else if (notice.denied) {
-        notice.title = "A program was blocked";
-        notice.text = notice.program + " tried to connect to " + peer
-            + " without the firewall in it (a static or set-user-ID program, or one started without it), and was"
-              " blocked. "
-            + how;
+        notice.summary = say(ZEL_TEXT_NOOP("BackstopNotice", "Blocked, not under the firewall: %1 to %2"));
+        notice.title = platform::Tr("BackstopNotice", "A program was blocked");
+        notice.text = say(ZEL_TEXT_NOOP("BackstopNotice",
+                                        "%1 tried to connect to %2 without the firewall in it (a static or set-user-ID "
+                                        "program, or one started without it), and was blocked. Start it with \"zel-run "
+                                        "%1\" to have your rules decide its connections."));
     } else {
-        notice.title = "A program connected without the firewall";
-        notice.text = notice.program + " connected to " + peer
-            + " without the firewall in it (a static or set-user-ID program, or one started without it): no rule"
-              " decided it. "
-            + how;
+        notice.summary = say(ZEL_TEXT_NOOP("BackstopNotice", "Not under the firewall: %1 to %2"));
+        notice.title = platform::Tr("BackstopNotice", "A program connected without the firewall");
+        notice.text = say(ZEL_TEXT_NOOP("BackstopNotice",
+                                        "%1 connected to %2 without the firewall in it (a static or set-user-ID program, "
+                                        "or one started without it): no rule decided it. Start it with \"zel-run %1\" "
+                                        "to have your rules decide its connections."));
     }
     return notice;
 }

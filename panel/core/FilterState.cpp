@@ -1,10 +1,17 @@
 #include "core/FilterState.h"
 
+#include "platform/Translate.h"
+
 namespace panel {
 
 namespace {
 
-constexpr const char* kLevelNames[kPresetLevels] = {"High", "Normal", "Low"};
+constexpr const char* kLevelNames[kPresetLevels] = {
+    ZEL_TEXT_NOOP("FilterState", "High"),
+    ZEL_TEXT_NOOP("FilterState", "Normal"),
+    ZEL_TEXT_NOOP("FilterState", "Low"),
+};
+// A name: the same in every language.
 constexpr const char* kProduct = "Korvel Firewall";
 
 }  // namespace
@@ -12,21 +19,24 @@ constexpr const char* kProduct = "Korvel Firewall";
 FilterState DescribeFiltering(const SecurityDisplay& display, bool stopped)
 {
     FilterState state;
-    if (display.custom)
-        state.level = "Custom";
-    else if (display.level && *display.level >= 0 && *display.level < kPresetLevels)
-        state.level = kLevelNames[*display.level];
+    state.custom = display.custom;
+    if (!display.custom && display.level && *display.level >= 0 && *display.level < kPresetLevels)
+        state.preset = *display.level;
+    if (state.custom)
+        state.level = platform::Tr("FilterState", "Custom");
+    else if (state.preset)
+        state.level = platform::Tr("FilterState", kLevelNames[*state.preset]);
     else
-        state.level = "unknown";
+        state.level = platform::Tr("FilterState", "unknown");
     const std::string head = std::string(kProduct) + "\n";
     if (stopped) {
         state.filtering = Filtering::kStopped;
-        state.tip = head + "Not filtering: shut down";
+        state.tip = head + platform::Tr("FilterState", "Not filtering: shut down");
     } else if (display.blockAll) {
         state.filtering = Filtering::kBlockAll;
-        state.tip = head + "Block All: every connection is blocked";
+        state.tip = head + platform::Tr("FilterState", "Block All: every connection is blocked");
     } else {
-        state.tip = head + "Filtering at level " + state.level;
+        state.tip = head + platform::Arg(platform::Tr("FilterState", "Filtering at level %1"), {state.level});
     }
     return state;
 }

@@ -2,6 +2,7 @@
 
 #include "core/SecurityLevels.h"
 
+#include <optional>
 #include <string>
 
 // What the firewall is doing, in the words the tray and the window show:
@@ -13,8 +14,12 @@ enum class Filtering { kAtLevel, kBlockAll, kStopped };
 
 struct FilterState {
     Filtering filtering = Filtering::kAtLevel;
-    // "High", "Normal", "Low", "Custom", or "unknown" when the rules file
-    // could not be read and no level is known.
+    // The preset in force (slider position 0, 1, 2: High, Normal, Low), or
+    // defaults set by hand; neither when the rules file could not be read
+    // and no level is known. What code compares: level is in the user's language.
+    std::optional<int> preset;
+    bool custom = false;
+    // "High", "Normal", "Low", "Custom" or "unknown", as shown.
     std::string level;
     // The tray's tip: the product's name, then what it does.
     std::string tip;

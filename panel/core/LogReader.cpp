@@ -1,7 +1,6 @@
 #include "core/LogReader.h"
 
 #include "core/ErrorLog.h"
-#include "core/RuleDescription.h"
 #include "core/RulesStore.h"
 #include "core/SettingValues.h"
 #include "platform/AddressRange.h"
@@ -9,6 +8,7 @@
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,9 +40,15 @@ std::string_view RawField(std::string_view line, std::string_view tag)
     return line.substr(from, end - from);
 }
 
+// A record's PERMISSION: "1" permitted; "0" denied, and anything else
+// (an "Ask" no answer decided) was not let through either.
+bool Permitted(std::string_view value) { return value == "1"; }
+
 std::string PermissionText(std::string_view value)
 {
-    return value == "0" ? "Deny" : value == "1" ? "Permit" : "Ask";
+    if (value == "0")
+        return platform::Tr("LogReader", "Deny");
+    return Permitted(value) ? platform::Tr("LogReader", "Permit") : platform::Tr("LogReader", "Ask");
 }
 
 bool IsServiceManager(const std::string& path, const std::string& serviceManager)
@@ -90,22 +96,22 @@ std::string ReasonText(std::string_view reason, bool backstop)
 {
     namespace why = platform::log_reason;
     static const std::pair<const char*, const char*> texts[] = {
-        {why::kRule, "Rule"},
-        {why::kDefault, "Default"},
-        {why::kBlockAll, "Block All"},
-        {why::kPeer, "Reply to an allowed peer"},
-        {why::kAnswer, "Your answer"},
-        {why::kRemembered, "Earlier answer"},
-        {why::kTimeout, "Time-out"},
-        {why::kAway, "Away answer"},
-        {why::kNoAlert, "No alert shown"},
-        {why::kService, "Service, never asked"},
+        {why::kRule, ZEL_TEXT_NOOP("LogReader", "Rule")},
+        {why::kDefault, ZEL_TEXT_NOOP("LogReader", "Default")},
+        {why::kBlockAll, ZEL_TEXT_NOOP("LogReader", "Block All")},
+        {why::kPeer, ZEL_TEXT_NOOP("LogReader", "Reply to an allowed peer")},
+        {why::kAnswer, ZEL_TEXT_NOOP("LogReader", "Your answer")},
+        {why::kRemembered, ZEL_TEXT_NOOP("LogReader", "Earlier answer")},
+        {why::kTimeout, ZEL_TEXT_NOOP("LogReader", "Time-out")},
+        {why::kAway, ZEL_TEXT_NOOP("LogReader", "Away answer")},
+        {why::kNoAlert, ZEL_TEXT_NOOP("LogReader", "No alert shown")},
+        {why::kService, ZEL_TEXT_NOOP("LogReader", "Service, never asked")},
     };
     for (const auto& [word, text] : texts)
         if (reason == word)
-            return text;
+            return platform::Tr("LogReader", text);
     if (reason.empty() && backstop)
-        return "Kernel backstop";
+        return platform::Tr("LogReader", "Kernel backstop");
     // A word of a newer engine: shown as it is.
     return std::string(reason);
 }
@@ -117,7 +123,9 @@ std::string GetPhrase(std::string_view line, std::string_view tag)
     if (name == "PROTOCOL")
         return value.empty() ? value : value == "1" ? "TCP" : "UDP";
     if (name == "DIRECTION")
-        return value.empty() ? value : value == "0" ? "Incoming" : "Outgoing";
+        return value.empty() ? value
+            : value == "0"   ? platform::Tr("LogReader", "Incoming")
+                             : platform::Tr("LogReader", "Outgoing");
     if (name == "PERMISSION")
         return value.empty() ? value : PermissionText(value);
     if (name == "SERVICE")
@@ -171,7 +179,7 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.remotePort = entry->remotePort;
             record.tcp = entry->protocol == "1";
             record.incoming = entry->direction == "0";
-            record.denied = PermissionText(entry->permission) != "Permit";
+            record.denied = !Permitted(entry->permission);
             record.service = entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
             record.host = entry->host;
             const bool backstop = std::any_of(entry->others.begin(), entry->others.end(),
@@ -267,7 +275,7 @@ int CountBlockedIntruders(const std::string& folder, std::time_t now)
     platform::ForEachLine(*text, [&](std::string_view line) {
         const auto entry = platform::ParseLogLine(line);
         if (entry && entry->kind == platform::LogEntry::Kind::kConnection && entry->direction == "0"
-            && PermissionText(entry->permission) != "Permit")
+            && !Permitted(entry->permission))
             ++count;
     });
     return count;
@@ -308,17 +316,19 @@ std::string AppStatistics(const rules::Application& app, const std::string& fold
     };
     std::string statistics;
     if (!lastAccess.empty()) {
-        statistics += "Application last time accessed : " + lastAccess + "\n";
-        statistics += "Remote ports used : " + joined(remote) + "\n";
-        statistics += "Local ports used : " + joined(local) + "\n";
+        statistics += platform::Arg(platform::Tr("LogReader", "Application last time accessed : %1"), {lastAccess}) + "\n";
+        statistics += platform::Arg(platform::Tr("LogReader", "Remote ports used : %1"), {joined(remote)}) + "\n";
+        statistics += platform::Arg(platform::Tr("LogReader", "Local ports used : %1"), {joined(local)}) + "\n";
         // Only when the program looked its peers up by name.
         if (!hosts.empty())
-            statistics += "Remote hosts used : " + joined(hosts) + "\n";
+            statistics += platform::Arg(platform::Tr("LogReader", "Remote hosts used : %1"), {joined(hosts)}) + "\n";
     }
     if (app.service)
-        statistics += "Note : Application is a system service and will not allow ask as a permission.\n";
+        statistics += platform::Tr("LogReader", "Note : Application is a system service and will not allow ask as a "
+                                                "permission.")
+            + "\n";
     if (lastAccess.empty())
-        statistics += "\n\nNo statistics are available at the moment";
+        statistics += "\n\n" + platform::Tr("LogReader", "No statistics are available at the moment");
     return statistics;
 }
 
@@ -351,8 +361,9 @@ rules::Rule RuleFromLog(const LogRow& row)
     const std::string& peer = byHost ? row.host : row.ip;
     rule.direction = row.outgoing ? rules::Direction::kOutgoing : rules::Direction::kIncoming;
     rule.permission = denied ? rules::Permission::kDeny : rules::Permission::kPermit;
-    // Named in the words the rule lists show: "Block example.org port 443".
-    rule.name = std::string(ShownWord(*rule.permission)) + " " + peer + " port " + row.portNumber;
+    // Named as the rule lists word a rule: "Block example.org port 443". In
+    // English whatever the user's language: the name is kept in the rules file.
+    rule.name = std::string(denied ? "Block" : "Allow") + " " + peer + " port " + row.portNumber;
     rule.inForce = true;
     rules::Port port;
     port.number = row.portNumber;

@@ -19,8 +19,9 @@
 namespace panel {
 
 // A field of a log line by its tag, with the display values of the views:
-// PROTOCOL "TCP"/"UDP", DIRECTION "Incoming"/"Outgoing", PERMISSION
-// "Deny"/"Permit"/"Ask", SERVICE "1"/"0"; "" when the tag is missing.
+// PROTOCOL "TCP"/"UDP", DIRECTION "Incoming"/"Outgoing" and PERMISSION
+// "Deny"/"Permit"/"Ask" in the user's language, SERVICE "1"/"0"; "" when
+// the tag is missing.
 std::string GetPhrase(std::string_view line, std::string_view tag);
 
 // One row of a log view.
@@ -61,9 +62,9 @@ struct LogDay {
 // The traffic logs of the folder, newest day first.
 std::vector<LogDay> LogDays(const std::string& folder);
 
-// The text of a record's reason as the log column shows it: "Rule",
-// "Default", "Block All", "Your answer", "Time-out" and so on; "" for a
-// record without one (written by an older engine).
+// The text of a record's reason as the log column shows it, in the user's
+// language: "Rule", "Default", "Block All", "Your answer", "Time-out" and
+// so on; "" for a record without one (written by an older engine).
 std::string ReasonText(std::string_view reason, bool backstop = false);
 
 // What the address column sorts by: by family (IPv4 first), then by value,
@@ -102,7 +103,7 @@ private:
         mutable std::string searchText;
         bool tcp = false;
         bool incoming = false;
-        bool denied = false; // "Deny", and "Ask" shown as "Deny"
+        bool denied = false; // not permitted: "Deny", and an "Ask" no answer decided
         bool service = false;
     };
     struct File {

@@ -1,5 +1,7 @@
 #include "core/RuleDescription.h"
 
+#include "platform/Translate.h"
+
 namespace panel {
 
 namespace {
@@ -10,9 +12,9 @@ std::string PortText(const rules::Port& port)
     const std::optional<int> number = port.Number();
     std::string text;
     if (!number)
-        text = "no port (\"" + port.number.value_or(std::string()) + "\")";
+        text = platform::Arg(platform::Tr("RuleDescription", "no port (\"%1\")"), {port.number.value_or(std::string())});
     else if (*number == 0)
-        text = "all ports";
+        text = platform::Tr("RuleDescription", "all ports");
     else
         text = std::to_string(*number);
     std::vector<std::string> peers = port.ShownAddresses();
@@ -24,43 +26,63 @@ std::string PortText(const rules::Port& port)
             text += (j > 0 ? "," : "") + peers[j];
         text += ")";
     } else if (port.addresses && !port.hosts) {
-        text += "(no address)"; // IPS written with nothing in it
+        text += platform::Tr("RuleDescription", "(no address)"); // IPS written with nothing in it
     }
     return text;
 }
 
 }  // namespace
 
-const char* ShownWord(rules::Permission permission)
+std::string ShownWord(rules::Permission permission)
 {
     switch (permission) {
     case rules::Permission::kPermit:
-        return "Allow";
+        return platform::Tr("RuleDescription", "Allow");
     case rules::Permission::kAsk:
-        return "Ask";
+        return platform::Tr("RuleDescription", "Ask");
     case rules::Permission::kDeny:
         break;
     }
-    return "Block";
+    return platform::Tr("RuleDescription", "Block");
 }
 
-const char* ShownWord(rules::Direction direction)
+std::string ShownWord(rules::Direction direction)
 {
-    return direction == rules::Direction::kIncoming ? "Incoming" : "Outgoing";
+    return direction == rules::Direction::kIncoming ? platform::Tr("RuleDescription", "Incoming")
+                                                    : platform::Tr("RuleDescription", "Outgoing");
 }
 
 std::string RuleDescription(const rules::Rule& rule)
 {
-    std::string text = std::string(rule.permission ? ShownWord(*rule.permission) : "") + " "
-        + (rule.direction ? (*rule.direction == rules::Direction::kIncoming ? "incoming" : "outgoing") : "");
+    // Whole sentences, so that a translation may put the words in its own order.
+    static constexpr const char* kSentences[3][2] = {
+        {ZEL_TEXT_NOOP("RuleDescription", "Block incoming for : %1"),
+         ZEL_TEXT_NOOP("RuleDescription", "Block outgoing for : %1")},
+        {ZEL_TEXT_NOOP("RuleDescription", "Allow incoming for : %1"),
+         ZEL_TEXT_NOOP("RuleDescription", "Allow outgoing for : %1")},
+        {ZEL_TEXT_NOOP("RuleDescription", "Ask incoming for : %1"),
+         ZEL_TEXT_NOOP("RuleDescription", "Ask outgoing for : %1")},
+    };
     // A rule without ports matches no connection: it must not read as one
     // that covers everything.
+    std::string ports;
     if (rule.ports.empty())
-        return text + " for : nothing (no port)";
-    text += " for : ";
+        ports = platform::Tr("RuleDescription", "nothing (no port)");
     for (size_t i = 0; i < rule.ports.size(); ++i)
-        text += (i > 0 ? ", " : "") + PortText(rule.ports[i]);
-    return text;
+        ports += (i > 0 ? ", " : "") + PortText(rule.ports[i]);
+    if (rule.permission && rule.direction) {
+        const size_t permission = *rule.permission == rules::Permission::kDeny     ? 0
+                                : *rule.permission == rules::Permission::kPermit ? 1
+                                                                                 : 2;
+        const size_t direction = *rule.direction == rules::Direction::kIncoming ? 0 : 1;
+        return platform::Arg(platform::Tr("RuleDescription", kSentences[permission][direction]), {ports});
+    }
+    // A rule the file left without a permission or a direction.
+    const std::string direction = !rule.direction ? std::string()
+        : *rule.direction == rules::Direction::kIncoming ? platform::Tr("RuleDescription", "incoming")
+                                                         : platform::Tr("RuleDescription", "outgoing");
+    return platform::Arg(platform::Tr("RuleDescription", "%1 %2 for : %3"),
+                         {rule.permission ? ShownWord(*rule.permission) : std::string(), direction, ports});
 }
 
 }  // namespace panel

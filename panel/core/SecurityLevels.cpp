@@ -3,22 +3,30 @@
 #include "core/ErrorLog.h"
 #include "core/RuleDescription.h"
 #include "core/SettingValues.h"
+#include "platform/Translate.h"
 
 namespace panel {
 
 namespace {
 
 constexpr SecurityLevel kLevels[kPresetLevels] = {
-    {rules::Permission::kDeny, rules::Permission::kAsk, "Status : High security ",
-     "This status will block all the incoming network and will ask for permission for any outgoing application.",
+    {rules::Permission::kDeny, rules::Permission::kAsk, ZEL_TEXT_NOOP("SecurityLevels", "Status : High security "),
+     ZEL_TEXT_NOOP("SecurityLevels",
+                   "This status will block all the incoming network and will ask for permission for any "
+                   "outgoing application."),
      255},
-    {rules::Permission::kAsk, rules::Permission::kPermit, "Status : Normal security ",
-     "This status will ask user permission for all the incoming network and will allow any outgoing application.",
+    {rules::Permission::kAsk, rules::Permission::kPermit, ZEL_TEXT_NOOP("SecurityLevels", "Status : Normal security "),
+     ZEL_TEXT_NOOP("SecurityLevels",
+                   "This status will ask user permission for all the incoming network and will allow any "
+                   "outgoing application."),
      65535},
-    {rules::Permission::kPermit, rules::Permission::kPermit, "Status : Low security ", "This status will allow any outgoing and incoming network.", 32768},
+    {rules::Permission::kPermit, rules::Permission::kPermit, ZEL_TEXT_NOOP("SecurityLevels", "Status : Low security "),
+     ZEL_TEXT_NOOP("SecurityLevels", "This status will allow any outgoing and incoming network."), 32768},
 };
 
-constexpr const char* kLevelNames[kPresetLevels] = {"HIGH", "NORMAL", "LOW"};
+constexpr const char* kLevelNames[kPresetLevels] = {ZEL_TEXT_NOOP("SecurityLevels", "HIGH"),
+                                                    ZEL_TEXT_NOOP("SecurityLevels", "NORMAL"),
+                                                    ZEL_TEXT_NOOP("SecurityLevels", "LOW")};
 constexpr uint32_t kCustomColour = 0x80C0FF;
 constexpr uint32_t kBlockAllColour = 255;
 
@@ -34,7 +42,7 @@ const SecurityLevel& PresetLevel(int slider) { return kLevels[slider < 0 ? 0 : s
 std::string LevelInfoText(int slider)
 {
     const SecurityLevel& level = PresetLevel(slider);
-    return InfoText(level.title, level.description);
+    return InfoText(platform::Tr("SecurityLevels", level.title), platform::Tr("SecurityLevels", level.description));
 }
 
 SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permission> generalIncoming,
@@ -46,20 +54,22 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
             if (generalIncoming == kLevels[slider].incoming) {
                 display.level = slider;
                 display.infoText = LevelInfoText(slider);
-                display.comboText = kLevelNames[slider];
+                display.comboText = platform::Tr("SecurityLevels", kLevelNames[slider]);
                 display.comboTag = std::to_string(slider);
                 display.comboBack = kLevels[slider].colour;
             }
         }
     } else {
         const auto word = [](std::optional<rules::Permission> permission) {
-            return permission ? std::string(ShownWord(*permission)) : std::string();
+            return permission ? ShownWord(*permission) : std::string();
         };
         display.custom = true;
-        display.infoText = InfoText("Status : Custom security ", "Current security : " + word(generalIncoming)
-                                        + " for the incoming data and " + word(generalOutgoing)
-                                        + " for the outgoing data.");
-        display.comboText = "CUSTOM";
+        display.infoText = InfoText(platform::Tr("SecurityLevels", "Status : Custom security "),
+                                    platform::Arg(platform::Tr("SecurityLevels", "Current security : %1 for the "
+                                                                                 "incoming data and %2 for the "
+                                                                                 "outgoing data."),
+                                                  {word(generalIncoming), word(generalOutgoing)}));
+        display.comboText = platform::Tr("SecurityLevels", "CUSTOM");
         display.comboTag = "3";
         display.comboBack = kCustomColour;
     }
@@ -68,9 +78,10 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
     } else if (*pressed == 0) {
         display.blockAll = true;
         display.infoColour = kBlockAllColour;
-        display.infoText = InfoText("Status : BLOCK ALL NETWORK ",
-                                    "Current security will prevent any incoming or outgoing network traffic.");
-        display.comboText = "BLOCK ALL";
+        display.infoText = InfoText(platform::Tr("SecurityLevels", "Status : BLOCK ALL NETWORK "),
+                                    platform::Tr("SecurityLevels", "Current security will prevent any incoming "
+                                                                   "or outgoing network traffic."));
+        display.comboText = platform::Tr("SecurityLevels", "BLOCK ALL");
         display.comboTag = "4";
         display.comboBack = kBlockAllColour;
         display.comboEnabled = false;

@@ -5,6 +5,7 @@
 #include "platform/Registry.h"
 #include "platform/SessionLogin.h"
 #include "platform/Settings.h"
+#include "platform/Translate.h"
 
 #include <cerrno>
 #include <spawn.h>
@@ -17,6 +18,34 @@ extern char** environ;
 namespace panel {
 
 namespace session = platform::session;
+
+namespace {
+
+// Why the hook cannot be named for the session's programs, as one sentence.
+std::string HookUnusableText(session::HookProblem problem, const std::string& hook)
+{
+    const char* text = "";
+    switch (problem) {
+    case session::HookProblem::kNone:
+        return {};
+    case session::HookProblem::kMissing:
+        text = ZEL_TEXT_NOOP("SessionCoverage", "Programs you start are not decided: the firewall's hook %1 is missing. "
+                                                "Install the firewall again.");
+        break;
+    case session::HookProblem::kUnusablePath:
+        text = ZEL_TEXT_NOOP("SessionCoverage", "Programs you start are not decided: the firewall's hook %1 lies in a "
+                                                "folder whose name holds a blank, a colon or a sign the loader reads. "
+                                                "Install the firewall again.");
+        break;
+    case session::HookProblem::kWritableByOthers:
+        text = ZEL_TEXT_NOOP("SessionCoverage", "Programs you start are not decided: the firewall's hook %1 could be "
+                                                "changed by other users. Install the firewall again.");
+        break;
+    }
+    return platform::Arg(platform::Tr("SessionCoverage", text), {hook});
+}
+
+}  // namespace
 
 SessionFacts ReadSessionFacts(const std::string& installDir, bool startedUnderHook)
 {
@@ -41,16 +70,16 @@ std::string CoverageText(const SessionFacts& facts)
 {
     switch (CoverageOf(facts)) {
     case Coverage::kOff:
-        return "Only programs you start with zel-run are decided by your rules. To have every program you start "
-               "decided, tick \"Decide every program I start\" in Settings.";
+        return platform::Tr("SessionCoverage", "Only programs you start with zel-run are decided by your rules. To have "
+                                               "every program you start decided, tick \"Decide every program I start\" "
+                                               "in Settings.");
     case Coverage::kHookUnusable:
-        return "Programs you start are not decided: " + session::HookProblemText(facts.problem, facts.hook)
-            + ". Install the firewall again.";
+        return HookUnusableText(facts.problem, facts.hook);
     case Coverage::kFromNow:
-        return "Programs you start from now on are decided by your rules; programs already running are not: "
-               "restart them or log in again";
+        return platform::Tr("SessionCoverage", "Programs you start from now on are decided by your rules; programs "
+                                               "already running are not: restart them or log in again");
     case Coverage::kWholeSession:
-        return "Programs you start are decided by your rules.";
+        return platform::Tr("SessionCoverage", "Programs you start are decided by your rules.");
     }
     return {};
 }
@@ -97,8 +126,7 @@ namespace {
 using platform::coverage::Program;
 using platform::coverage::Reason;
 using platform::coverage::State;
-
-std::string Programs(size_t count) { return std::to_string(count) + (count == 1 ? " program" : " programs"); }
+using platform::Tr;
 
 }  // namespace
 
@@ -106,11 +134,11 @@ std::string StateText(State state)
 {
     switch (state) {
     case State::kFirewall:
-        return "Firewall";
+        return Tr("SessionCoverage", "Firewall");
     case State::kBackstop:
-        return "Kernel backstop";
+        return Tr("SessionCoverage", "Kernel backstop");
     case State::kNotCovered:
-        return "Not covered";
+        return Tr("SessionCoverage", "Not covered");
     }
     return {};
 }
@@ -119,25 +147,33 @@ std::string ReasonText(const Program& program, const std::string& owner)
 {
     switch (program.reason) {
     case Reason::kNone:
-        return program.registered ? "Its connections are decided by your rules."
-                                  : "Under the firewall: its next connection is decided by your rules.";
+        return program.registered
+            ? Tr("SessionCoverage", "Its connections are decided by your rules.")
+            : Tr("SessionCoverage", "Under the firewall: its next connection is decided by your rules.");
     case Reason::kStartedWithout:
-        return "Started before protection was on (or by a program that was), so the firewall is not in it.";
+        return Tr("SessionCoverage",
+                  "Started before protection was on (or by a program that was), so the firewall is not in it.");
     case Reason::kHookNotLoaded:
-        return "The firewall was named for it but could not be loaded when it started.";
+        return Tr("SessionCoverage", "The firewall was named for it but could not be loaded when it started.");
     case Reason::kStatic:
-        return "Statically linked: the firewall cannot enter it.";
+        return Tr("SessionCoverage", "Statically linked: the firewall cannot enter it.");
     case Reason::kOwnSystemCalls:
-        return "Makes its own system calls (a Go program): the firewall does not see its connections.";
+        return Tr("SessionCoverage",
+                  "Makes its own system calls (a Go program): the firewall does not see its connections.");
     case Reason::kForeignArchitecture:
-        return "A program of another word size (32-bit): the firewall's hook is built for 64-bit programs.";
+        return Tr("SessionCoverage",
+                  "A program of another word size (32-bit): the firewall's hook is built for 64-bit programs.");
     case Reason::kSecureExecution:
-        return "Set-user-ID or with file capabilities: the system keeps the firewall out of it.";
+        return Tr("SessionCoverage", "Set-user-ID or with file capabilities: the system keeps the firewall out of it.");
     case Reason::kSandboxed:
-        return "A sandboxed bundle (Flatpak or Snap): it starts with a cleared environment, without the firewall.";
+        return Tr("SessionCoverage",
+                  "A sandboxed bundle (Flatpak or Snap): it starts with a cleared environment, without the firewall.");
     case Reason::kOtherUser:
-        return "Another user's program" + (owner.empty() ? std::string() : " (it runs as " + owner + ")")
-            + ": the firewall decides only your own programs.";
+        if (owner.empty())
+            return Tr("SessionCoverage", "Another user's program: the firewall decides only your own programs.");
+        return platform::Arg(
+            Tr("SessionCoverage", "Another user's program (it runs as %1): the firewall decides only your own programs."),
+            {owner});
     }
     return {};
 }
@@ -145,36 +181,44 @@ std::string ReasonText(const Program& program, const std::string& owner)
 std::string AdviceText(const Program& program, bool backstopRunning)
 {
     if (program.state == State::kFirewall)
-        return "Nothing to do.";
+        return Tr("SessionCoverage", "Nothing to do.");
     if (program.CanRestartUnderHook())
-        return "Restart it under the firewall, or log in again.";
+        return Tr("SessionCoverage", "Restart it under the firewall, or log in again.");
     if (program.reason == Reason::kOtherUser)
-        return "Start it as yourself to have it decided by your rules.";
+        return Tr("SessionCoverage", "Start it as yourself to have it decided by your rules.");
     if (backstopRunning)
-        return "The kernel backstop decides its connections.";
-    return "Install the kernel backstop (zel-backstop, as root) to cover it; see the README.";
+        return Tr("SessionCoverage", "The kernel backstop decides its connections.");
+    return Tr("SessionCoverage", "Install the kernel backstop (zel-backstop, as root) to cover it; see the README.");
 }
 
 std::string SummaryText(const std::vector<Program>& programs)
 {
-    size_t firewall = 0, backstop = 0, open = 0;
+    int firewall = 0, backstop = 0, open = 0;
     for (const Program& program : programs)
         (program.state == State::kFirewall ? firewall : program.state == State::kBackstop ? backstop : open)++;
     if (programs.empty())
-        return "Protection: no program of yours has a network connection.";
-    std::string text = "Protection: " + Programs(firewall) + " decided by your rules";
-    if (backstop)
-        text += ", " + std::to_string(backstop) + " by the kernel backstop";
-    if (open)
-        text += ", " + std::to_string(open) + " not covered";
-    return text + ".";
+        return Tr("SessionCoverage", "Protection: no program of yours has a network connection.");
+    // English words its singular apart, as it has no translation of its own;
+    // a translation gives the plural forms of the second.
+    const std::string decided = firewall == 1
+        ? Tr("SessionCoverage", "1 program decided by your rules")
+        : Tr("SessionCoverage", "%n programs decided by your rules", nullptr, firewall);
+    const std::string byBackstop = Tr("SessionCoverage", "%n by the kernel backstop", nullptr, backstop);
+    const std::string notCovered = Tr("SessionCoverage", "%n not covered", nullptr, open);
+    if (backstop && open)
+        return platform::Arg(Tr("SessionCoverage", "Protection: %1, %2, %3."), {decided, byBackstop, notCovered});
+    if (backstop || open)
+        return platform::Arg(Tr("SessionCoverage", "Protection: %1, %2."), {decided, backstop ? byBackstop : notCovered});
+    return platform::Arg(Tr("SessionCoverage", "Protection: %1."), {decided});
 }
 
 std::string BackstopText(bool running)
 {
-    return running ? "The kernel backstop runs: it covers your programs the firewall cannot enter."
-                   : "The kernel backstop is not installed: programs the firewall cannot enter (statically linked, "
-                     "Go, set-user-ID, sandboxed) are not covered. It installs as root: see the README.";
+    if (running)
+        return Tr("SessionCoverage", "The kernel backstop runs: it covers your programs the firewall cannot enter.");
+    return Tr("SessionCoverage", "The kernel backstop is not installed: programs the firewall cannot enter (statically "
+                                 "linked, Go, set-user-ID, sandboxed) are not covered. It installs as root: see the "
+                                 "README.");
 }
 
 }  // namespace panel

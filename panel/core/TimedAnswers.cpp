@@ -2,6 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "core/PanelCore.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 
@@ -76,31 +77,41 @@ int RemoveEndedAnswers(PanelCore& core, int64_t now)
 
 std::string DescribeAnswer(const rules::TimedAnswer& answer)
 {
+    using platform::Arg;
+    using platform::Tr;
     const bool outgoing = answer.direction == rules::Direction::kOutgoing;
-    std::string text = answer.permission == rules::Permission::kPermit ? "Allow " : "Block ";
-    text += outgoing ? "outgoing" : "incoming";
+    const bool allow = answer.permission == rules::Permission::kPermit;
+    const std::string action = outgoing
+        ? (allow ? Tr("TimedAnswers", "Allow outgoing") : Tr("TimedAnswers", "Block outgoing"))
+        : (allow ? Tr("TimedAnswers", "Allow incoming") : Tr("TimedAnswers", "Block incoming"));
     const std::string peer = !answer.host.empty() ? answer.host : answer.address;
     const std::string port = std::to_string(answer.port);
+    if (!peer.empty() && answer.port)
+        return Arg(outgoing ? Tr("TimedAnswers", "%1 to %2, port %3") : Tr("TimedAnswers", "%1 from %2, port %3"),
+                   {action, peer, port});
     if (!peer.empty())
-        text += (outgoing ? " to " : " from ") + peer + (answer.port ? ", port " + port : ", any port");
-    else if (answer.port)
-        text += " on port " + port + (outgoing ? ", any host" : ", any peer");
-    else
-        text += ", any connection";
-    return text;
+        return Arg(outgoing ? Tr("TimedAnswers", "%1 to %2, any port") : Tr("TimedAnswers", "%1 from %2, any port"),
+                   {action, peer});
+    if (answer.port)
+        return Arg(outgoing ? Tr("TimedAnswers", "%1 on port %2, any host") : Tr("TimedAnswers", "%1 on port %2, any peer"),
+                   {action, port});
+    return Arg(Tr("TimedAnswers", "%1, any connection"), {action});
 }
 
 std::string TimeLeftText(int64_t secondsLeft)
 {
+    using platform::Arg;
+    using platform::Tr;
     if (secondsLeft <= 0)
-        return "ended";
+        return Tr("TimedAnswers", "ended");
     if (secondsLeft < 60)
-        return std::to_string(secondsLeft) + " s";
+        return Arg(Tr("TimedAnswers", "%1 s"), {std::to_string(secondsLeft)});
     const int64_t minutes = (secondsLeft + 59) / 60;
     if (minutes < 60)
-        return std::to_string(minutes) + " min";
+        return Arg(Tr("TimedAnswers", "%1 min"), {std::to_string(minutes)});
     const int64_t rest = minutes % 60;
-    return std::to_string(minutes / 60) + " h " + (rest < 10 ? "0" : "") + std::to_string(rest) + " min";
+    return Arg(Tr("TimedAnswers", "%1 h %2 min"),
+               {std::to_string(minutes / 60), (rest < 10 ? "0" : "") + std::to_string(rest)});
 }
 
 }  // namespace panel

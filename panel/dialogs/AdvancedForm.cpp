@@ -45,7 +45,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     head->addWidget(name_, 1);
     layout->addLayout(head);
 
-    defaults_ = new DefaultsGroup("  Default application permission  ", this);
+    defaults_ = new DefaultsGroup(tr("  Default application permission  "), this);
     auto* check = new QHBoxLayout;
     check_ = Named(new QCheckBox(defaults_), "ApplyCustomCheck");
     checkCaption_ = panel::Buddy(panel::PlainLabel("Label4", tr("Use &system rules"), defaults_), check_);

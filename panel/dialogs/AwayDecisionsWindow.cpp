@@ -20,8 +20,8 @@ AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string lis
     setObjectName("AwayDecisionsWindow");
     setWindowTitle(tr("  Decided while you were away"));
     auto* layout = new QVBoxLayout(this);
-    auto* intro = Named(new QLabel("Nobody was at the screen when these programs asked, and your setting answered. "
-                                   "Allow makes a rule, as answering the alert would have.",
+    auto* intro = Named(new QLabel(tr("Nobody was at the screen when these programs asked, and your setting answered. "
+                                      "Allow makes a rule, as answering the alert would have."),
                                    this),
                         "AwayIntro");
     intro->setWordWrap(true);
@@ -38,7 +38,7 @@ AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string lis
     emptyNote_ = Named(new QLabel(tr("Nothing was decided while you were away."), this), "AwayEmpty");
     layout->addWidget(emptyNote_);
     auto* buttons = new QDialogButtonBox(this);
-    clear_ = Named(buttons->addButton("Clear list", QDialogButtonBox::ResetRole), "ClearAway");
+    clear_ = Named(buttons->addButton(tr("C&lear list"), QDialogButtonBox::ResetRole), "ClearAway");
     auto* close = Named(buttons->addButton(QDialogButtonBox::Close), "CloseAway");
     close->setDefault(true);
     layout->addWidget(buttons);

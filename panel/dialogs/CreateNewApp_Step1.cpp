@@ -39,10 +39,10 @@ QString BrowseForExecutable(QWidget* parent)
     // Listed at once, not after every program's content was read for its
     // icon; made first, as the dialog's file list uses it to its end.
     PlainFileIcons icons;
-    QFileDialog dialog(parent, "Select an application", "/usr/bin");
+    QFileDialog dialog(parent, CreateNewApp_Step1::tr("Select an application"), "/usr/bin");
     dialog.setObjectName("SelectExeDialog");
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter("Application files (*)");
+    dialog.setNameFilter(CreateNewApp_Step1::tr("Application files (*)"));
     dialog.setFilter(QDir::AllDirs | QDir::Executable | QDir::Files | QDir::NoDotAndDotDot);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setIconProvider(&icons);

@@ -26,6 +26,13 @@ using panel::PlainLabel;
 using rules::Direction;
 using rules::Permission;
 
+// The word users read for a permission or a direction.
+template <typename Word>
+QString Shown(Word word)
+{
+    return QString::fromStdString(panel::ShownWord(word));
+}
+
 QStringList Texts(const std::vector<std::string>& items)
 {
     QStringList texts;
@@ -56,11 +63,11 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     ruleName_ = Named(new QLineEdit(defaults), "RuleName");
     permission_ = Named(new QComboBox(defaults), "PermissionCombo");
     // The words users read; the file keeps its own (PERMIT, DENY, ...).
-    permission_->addItem(panel::ShownWord(Permission::kPermit), static_cast<int>(Permission::kPermit));
-    permission_->addItem(panel::ShownWord(Permission::kDeny), static_cast<int>(Permission::kDeny));
+    permission_->addItem(Shown(Permission::kPermit), static_cast<int>(Permission::kPermit));
+    permission_->addItem(Shown(Permission::kDeny), static_cast<int>(Permission::kDeny));
     direction_ = Named(new QComboBox(defaults), "DirectionCombo");
-    direction_->addItem(panel::ShownWord(Direction::kIncoming), static_cast<int>(Direction::kIncoming));
-    direction_->addItem(panel::ShownWord(Direction::kOutgoing), static_cast<int>(Direction::kOutgoing));
+    direction_->addItem(Shown(Direction::kIncoming), static_cast<int>(Direction::kIncoming));
+    direction_->addItem(Shown(Direction::kOutgoing), static_cast<int>(Direction::kOutgoing));
     grid->addWidget(Buddy(PlainLabel("Label6", tr("Rule &name :"), defaults), ruleName_), 0, 0);
     grid->addWidget(ruleName_, 0, 1, 1, 3);
     grid->addWidget(Buddy(PlainLabel("Label4", tr("&Permission :"), defaults), permission_), 1, 0);
@@ -88,13 +95,13 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     // A choice of what the port covers with its one field: a list of items.
     const auto listRow = [&](int row, const char* caption, const char* name, const char* field, const char* example,
                              QRadioButton*& choice, QLineEdit*& edit) {
-        choice = Named(new QRadioButton(caption, ports), name);
+        choice = Named(new QRadioButton(tr(caption), ports), name);
         edit = Named(new QLineEdit(ports), field);
         edit->setPlaceholderText(example);
         portsLayout->addWidget(choice, row, 0);
         portsLayout->addWidget(edit, row, 1, 1, 5);
     };
-    listRow(2, "Remote &IP:", "RemoteIp", "NewIpsList", "10.0.0.1,10.1.0.0/16,2001:db8::1", remoteIp_, ips_);
+    listRow(2, QT_TR_NOOP("Remote &IP:"), "RemoteIp", "NewIpsList", "10.0.0.1,10.1.0.0/16,2001:db8::1", remoteIp_, ips_);
     remoteIpRange_ = Named(new QRadioButton(tr("Remote IP &Range:"), ports), "RemoteIpRange");
     ipMin_ = Named(new QLineEdit(ports), "IpMinRange");
     ipMax_ = Named(new QLineEdit(ports), "IpMaxRange");
@@ -103,7 +110,8 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     portsLayout->addWidget(PlainLabel("Label3", "-", ports), 3, 3, Qt::AlignCenter);
     portsLayout->addWidget(ipMax_, 3, 4, 1, 2);
     // Host names, for outgoing rules: the name the program looks the peer up as.
-    listRow(4, "Remote &host:", "RemoteHost", "NewHostsList", "*.example.org,mail.example.net", remoteHost_, hosts_);
+    listRow(4, QT_TR_NOOP("Remote &host:"), "RemoteHost", "NewHostsList", "*.example.org,mail.example.net", remoteHost_,
+            hosts_);
     auto* portButtons = new QHBoxLayout;
     addNew_ = Named(new QPushButton(tr("&Add"), ports), "AddNew");
     editPort_ = Named(new QPushButton(tr("Updat&e"), ports), "EditPort");
@@ -150,7 +158,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     const rules::Rule* edited = input.rule ? &*input.rule : nullptr;
     // An asking rule stays one: the list offers what it is.
     if (edited && edited->permission == Permission::kAsk)
-        permission_->addItem(panel::ShownWord(Permission::kAsk), static_cast<int>(Permission::kAsk));
+        permission_->addItem(Shown(Permission::kAsk), static_cast<int>(Permission::kAsk));
     permission_->setCurrentIndex(permission_->findData(
         static_cast<int>(edited && edited->permission ? *edited->permission : Permission::kPermit)));
     direction_->setCurrentIndex(direction_->findData(
@@ -158,7 +166,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     remoteIp_->setChecked(true);
     RemoteChoiceChanged();
     if (edited) {
-        setWindowTitle(input.proposed ? "Add rule" : "Edit rule");
+        setWindowTitle(input.proposed ? tr("Add rule") : tr("Edit rule"));
         working_ = *edited;
         ruleName_->setText(QString::fromStdString(edited->name));
     } else {

@@ -26,7 +26,7 @@ HelpWindow::HelpWindow(const QString& pagePath, QWidget* parent) : QDialog(paren
     if (QFileInfo::exists(pagePath))
         page_->setSource(QUrl::fromLocalFile(pagePath));
     else
-        page_->setPlainText("The help page " + pagePath + " is not installed.");
+        page_->setPlainText(tr("The help page %1 is not installed.").arg(pagePath));
     layout->addWidget(page_, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(tr("&Close"));

@@ -21,8 +21,8 @@ TimedAnswersWindow::TimedAnswersWindow(panel::PanelCore& core, QWidget* parent, 
     setObjectName("TimedAnswersWindow");
     setWindowTitle(tr("  Answers for a time"));
     auto* layout = new QVBoxLayout(this);
-    auto* intro = Named(new QLabel("Your answers to alerts that last for a time. Each ends by itself when its time is "
-                                   "up; End takes it back now, and the program is asked again.",
+    auto* intro = Named(new QLabel(tr("Your answers to alerts that last for a time. Each ends by itself when its time is "
+                                      "up; End takes it back now, and the program is asked again."),
                                    this),
                         "TimedIntro");
     intro->setWordWrap(true);
@@ -38,7 +38,7 @@ TimedAnswersWindow::TimedAnswersWindow(panel::PanelCore& core, QWidget* parent, 
     emptyNote_ = Named(new QLabel(tr("No answer for a time is in force."), this), "TimedEmpty");
     layout->addWidget(emptyNote_);
     auto* buttons = new QDialogButtonBox(this);
-    end_ = Named(buttons->addButton("&End", QDialogButtonBox::ActionRole), "EndTimed");
+    end_ = Named(buttons->addButton(tr("&End"), QDialogButtonBox::ActionRole), "EndTimed");
     end_->setToolTip(tr("Take the selected answer back now"));
     auto* close = Named(buttons->addButton(QDialogButtonBox::Close), "CloseTimed");
     close->setDefault(true);

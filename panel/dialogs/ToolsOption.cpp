@@ -43,8 +43,8 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     auto* frame1 = Frame("Frame1", tr("  General Korvel Firewall settings"), general);
     startup_ = Named(new QCheckBox(tr("Load Korvel Firewall at startup"), frame1), "StartupCheck");
     decideEveryProgram_ = Named(new QCheckBox(tr("Decide every program I start"), frame1), "DecideEveryProgramCheck");
-    decideEveryProgram_->setToolTip("Programs of your session and your services start under the firewall "
-                                    "(from now on, and at every login); otherwise only programs started with zel-run.");
+    decideEveryProgram_->setToolTip(tr("Programs of your session and your services start under the firewall "
+                                       "(from now on, and at every login); otherwise only programs started with zel-run."));
     auto* general1 = new QVBoxLayout(frame1);
     general1->addWidget(startup_);
     general1->addWidget(decideEveryProgram_);
@@ -57,10 +57,10 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
         const char* name;
         const char* caption;
         int interval;
-    } intervals[] = {{"SecondOpt", "1 second", 1000}, {"SixtySecondOpt", "1 Minute", 60000},
-                     {"ThreeHundredSecondOpt", "5 Minutes", 300000}};
+    } intervals[] = {{"SecondOpt", QT_TR_NOOP("1 second"), 1000}, {"SixtySecondOpt", QT_TR_NOOP("1 Minute"), 60000},
+                     {"ThreeHundredSecondOpt", QT_TR_NOOP("5 Minutes"), 300000}};
     for (const auto& interval : intervals) {
-        auto* option = Named(new QRadioButton(interval.caption, frame2), interval.name);
+        auto* option = Named(new QRadioButton(tr(interval.caption), frame2), interval.name);
         // Shown, not chosen here: the chart's second is part of its design.
         option->setEnabled(false);
         option->setChecked(graphIntervalMs == interval.interval);
@@ -82,8 +82,8 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     logs->addWidget(Named(new QLabel(tr("Number of days to save the log"), frame3), "Label2"));
     logs->addStretch(1);
     journalRecords_ = Named(new QCheckBox(tr("Also send each record to the system journal"), frame3), "JournalRecordsCheck");
-    journalRecords_->setToolTip("Every connection logged also goes to the journal (journalctl -t tessary), "
-                                "so that the machine's log forwarding takes it; the daily log stays as it is.");
+    journalRecords_->setToolTip(tr("Every connection logged also goes to the journal (journalctl -t tessary), "
+                                   "so that the machine's log forwarding takes it; the daily log stays as it is."));
     logRows->addWidget(journalRecords_);
     page->addWidget(frame3);
 

@@ -36,8 +36,8 @@ TrayNotice::TrayNotice(QWidget* parent) : QDialog(parent)
     setWindowTitle(tr("  Closing Korvel Firewall"));
     auto* layout = new QVBoxLayout(this);
     QLabel* text = panel::PlainLabel("Label1",
-                                     "You have chosen to close Korvel Firewall Application.\nThe application's icon "
-                                     "will appear in the systray toolbar as shown in the picture below.",
+                                     tr("You have chosen to close Korvel Firewall Application.\nThe application's icon "
+                                        "will appear in the systray toolbar as shown in the picture below."),
                                      this);
     text->setWordWrap(true);
     auto* picture = panel::Named(new QLabel(this), "Picture1");

@@ -115,11 +115,7 @@ void SecurityLevelBox::Show(const panel::SecurityDisplay& display)
         const QSignalBlocker quiet(combo_);
         // "CUSTOM" and "BLOCK ALL" are shown, not chosen: they are not in the list.
         combo_->setPlaceholderText(QString::fromStdString(display.comboText));
-        // A level by its tag, not its text: the list's words and the core's
-        // may be translated apart.
-        bool isNumber = false;
-        const int tag = QString::fromStdString(display.comboTag).toInt(&isNumber);
-        combo_->setCurrentIndex(isNumber && tag >= 0 && tag < panel::kPresetLevels ? tag : -1);
+        combo_->setCurrentIndex(display.custom || display.blockAll ? -1 : display.level.value_or(-1));
         combo_->setProperty("tag", QString::fromStdString(display.comboTag));
         combo_->setStyleSheet(QString("QComboBox { background-color: %1; color: black; }")
                                   .arg(ColourOf(display.comboBack).name()));

@@ -131,8 +131,8 @@ void TrayIcon::ShowState(const panel::FilterState& state)
     blockAll_->setChecked(state.filtering == panel::Filtering::kBlockAll);
     // While everything is blocked the level does not apply; it can still be chosen.
     for (int level = 0; level < panel::kPresetLevels; ++level)
-        levels_[level]->setChecked(state.level == QString(kLevelTexts[level]).remove('&').toStdString());
-    custom_->setChecked(state.level == "Custom");
+        levels_[level]->setChecked(state.preset == level);
+    custom_->setChecked(state.custom);
     if (!icon_)
         return;
     icon_->setToolTip(QString::fromStdString(state.tip));
