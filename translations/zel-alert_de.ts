@@ -64,7 +64,7 @@
     </message>
     <message>
         <source>&amp;Allow</source>
-        <translation>Erl&amp;auben</translation>
+        <translation>Zul&amp;assen</translation>
     </message>
     <message>
         <source>&amp;Block</source>

@@ -5,671 +5,1663 @@
     <name>AddNewMenu</name>
     <message>
         <source>Add application</source>
-        <translation type="unfinished"></translation>
+        <translation>Anwendung hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add new</source>
+        <translation>Neu hinzufügen</translation>
+    </message>
+    <message>
+        <source>From the selected log row</source>
+        <translation>Aus der gewählten Protokollzeile</translation>
     </message>
 </context>
 <context>
     <name>AdvancedForm</name>
     <message>
         <source>  Advanced application permission</source>
-        <translation type="unfinished"></translation>
+        <translation>  Erweiterte Anwendungsberechtigung</translation>
     </message>
     <message>
         <source>Use &amp;system rules</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Systemregeln verwenden</translation>
     </message>
     <message>
         <source>Move the rule up</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel nach oben verschieben</translation>
     </message>
     <message>
         <source>Move the rule down</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel nach unten verschieben</translation>
     </message>
     <message>
         <source>&amp;Add rule</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel &amp;hinzufügen</translation>
     </message>
     <message>
         <source>&amp;Edit rule</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel &amp;bearbeiten</translation>
     </message>
     <message>
         <source>&amp;Remove rule</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel en&amp;tfernen</translation>
     </message>
     <message>
         <source>  Advanced system settings permission</source>
-        <translation type="unfinished"></translation>
+        <translation>  Erweiterte Berechtigung der Systemeinstellungen</translation>
     </message>
     <message>
         <source>  Advanced system permission</source>
-        <translation type="unfinished"></translation>
+        <translation>  Erweiterte Systemberechtigung</translation>
     </message>
     <message>
         <source>Apply &amp;custom settings</source>
-        <translation type="unfinished"></translation>
+        <translation>Eigene Einstellungen an&amp;wenden</translation>
     </message>
     <message>
         <source>System settings</source>
-        <translation type="unfinished"></translation>
+        <translation>Systemeinstellungen</translation>
     </message>
     <message>
         <source>Apply &amp;system rules</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Systemregeln anwenden</translation>
     </message>
     <message>
         <source>Please select a rule</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte wählen Sie eine Regel aus</translation>
+    </message>
+    <message>
+        <source>  Default application permission  </source>
+        <translation>  Standardberechtigung der Anwendung  </translation>
     </message>
 </context>
 <context>
     <name>ApplicationPane</name>
     <message>
         <source>  Application settings  </source>
-        <translation type="unfinished"></translation>
+        <translation>  Anwendungseinstellungen  </translation>
     </message>
     <message>
         <source>Apply &amp;system rules</source>
-        <translation type="unfinished"></translation>
+        <translation>System&amp;regeln anwenden</translation>
     </message>
     <message>
-        <source>Ask again when the program&apos;s &amp;file changes</source>
-        <translation type="unfinished"></translation>
+        <source>Ask again when the program's &amp;file changes</source>
+        <translation>Erneut fragen, wenn sich die Programm&amp;datei ändert</translation>
     </message>
     <message>
-        <source>Compares the file&apos;s SHA-256 digest with the one taken now</source>
-        <translation type="unfinished"></translation>
+        <source>Compares the file's SHA-256 digest with the one taken now</source>
+        <translation>Vergleicht die SHA-256-Prüfsumme der Datei mit der jetzt ermittelten</translation>
     </message>
     <message>
         <source>A&amp;dvanced...</source>
-        <translation type="unfinished"></translation>
+        <translation>Er&amp;weitert...</translation>
     </message>
     <message>
         <source>Apply</source>
-        <translation type="unfinished"></translation>
+        <translation>Anwenden</translation>
     </message>
     <message>
         <source>Show ser&amp;vices</source>
-        <translation type="unfinished"></translation>
+        <translation>Dienste an&amp;zeigen</translation>
     </message>
     <message>
         <source>  Application information</source>
-        <translation type="unfinished"></translation>
+        <translation>  Anwendungsinformationen</translation>
     </message>
     <message>
-        <source>The program&apos;s file cannot be read: its contents cannot be checked.</source>
-        <translation type="unfinished"></translation>
+        <source>The program's file cannot be read: its contents cannot be checked.</source>
+        <translation>Die Datei des Programms kann nicht gelesen werden: Ihr Inhalt kann nicht geprüft werden.</translation>
+    </message>
+    <message>
+        <source>  Default application permission  </source>
+        <translation>  Standardberechtigung  </translation>
+    </message>
+    <message>
+        <source>Every program named %1</source>
+        <translation>Jedes Programm namens %1</translation>
+    </message>
+    <message>
+        <source>There are additional rules at the advanced mode.</source>
+        <translation>Im erweiterten Modus gibt es weitere Regeln.</translation>
+    </message>
+    <message>
+        <source>Block all is now active.</source>
+        <translation>„Alles blockieren“ ist jetzt aktiv.</translation>
+    </message>
+</context>
+<context>
+    <name>AwayAnswers</name>
+    <message>
+        <source>%1 to %2 port %3</source>
+        <translation>%1 an %2 Port %3</translation>
+    </message>
+    <message>
+        <source>%1 from %2 to port %3</source>
+        <translation>%1 von %2 an Port %3</translation>
+    </message>
+    <message>
+        <source>Allowed</source>
+        <translation>Zugelassen</translation>
+    </message>
+    <message>
+        <source>Blocked</source>
+        <translation>Blockiert</translation>
     </message>
 </context>
 <context>
     <name>AwayDecisionsWindow</name>
     <message>
         <source>  Decided while you were away</source>
-        <translation type="unfinished"></translation>
+        <translation>  Während Ihrer Abwesenheit entschieden</translation>
     </message>
     <message>
         <source>When</source>
-        <translation type="unfinished"></translation>
+        <translation>Zeit</translation>
     </message>
     <message>
         <source>Program</source>
-        <translation type="unfinished"></translation>
+        <translation>Programm</translation>
     </message>
     <message>
         <source>Connection</source>
-        <translation type="unfinished"></translation>
+        <translation>Verbindung</translation>
     </message>
     <message>
         <source>Decided</source>
-        <translation type="unfinished"></translation>
+        <translation>Entscheidung</translation>
     </message>
     <message>
         <source>Nothing was decided while you were away.</source>
-        <translation type="unfinished"></translation>
+        <translation>Während Ihrer Abwesenheit wurde nichts entschieden.</translation>
     </message>
     <message>
         <source>Allow</source>
-        <translation type="unfinished"></translation>
+        <translation>Zulassen</translation>
     </message>
     <message>
-        <source>Make a rule that allows this, as the alert&apos;s Allow would have</source>
-        <translation type="unfinished"></translation>
+        <source>Make a rule that allows this, as the alert's Allow would have</source>
+        <translation>Eine Regel erstellen, die dies zulässt, wie es „Zulassen“ in der Warnung getan hätte</translation>
+    </message>
+    <message>
+        <source>Nobody was at the screen when these programs asked, and your setting answered. Allow makes a rule, as answering the alert would have.</source>
+        <translation>Niemand war am Bildschirm, als diese Programme fragten, und Ihre Einstellung hat geantwortet. „Zulassen“ erstellt eine Regel, wie es eine Antwort in der Warnung getan hätte.</translation>
+    </message>
+    <message>
+        <source>C&amp;lear list</source>
+        <translation>Liste &amp;leeren</translation>
+    </message>
+</context>
+<context>
+    <name>AwayNotice</name>
+    <message>
+        <source>1 connection was decided while you were away: &amp;review</source>
+        <translation>1 Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n connections were decided while you were away: &amp;review</source>
+        <translation><numerusform>%n Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform><numerusform>%n Verbindungen wurden in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform></translation>
+    </message>
+    <message>
+        <source>Decided while you were away</source>
+        <translation>In Ihrer Abwesenheit entschieden</translation>
+    </message>
+    <message>
+        <source>Programs asked while nobody was at the screen, and your setting answered. Open the control panel to review.</source>
+        <translation>Programme haben gefragt, während niemand am Bildschirm war, und Ihre Einstellung hat geantwortet. Öffnen Sie die Steuerzentrale, um das zu prüfen.</translation>
+    </message>
+</context>
+<context>
+    <name>BackstopAlerts</name>
+    <message>
+        <source>%1 is trying to create outgoing connection to %2 through port:%3 without the firewall in it. It was blocked until you decide; your answer is kept for this port.</source>
+        <translation>%1 versucht ohne die Firewall, eine ausgehende Verbindung zu %2 über Port %3 aufzubauen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diesen Port.</translation>
+    </message>
+    <message>
+        <source>%1 is trying to create outgoing connection to %2 through port:%3 without the firewall in it. It was blocked until you decide; your answer is kept for this address and port.</source>
+        <translation>%1 versucht ohne die Firewall, eine ausgehende Verbindung zu %2 über Port %3 aufzubauen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diese Adresse und diesen Port.</translation>
+    </message>
+    <message>
+        <source>Apply my decision to all %1 outgoing traffic</source>
+        <translation>Meine Entscheidung auf den gesamten ausgehenden Verkehr von %1 anwenden</translation>
+    </message>
+</context>
+<context>
+    <name>BackstopNotice</name>
+    <message>
+        <source>Asked, not under the firewall: %1 to %2</source>
+        <translation>Nachgefragt, nicht unter der Firewall: %1 an %2</translation>
+    </message>
+    <message>
+        <source>A program was blocked until you decide</source>
+        <translation>Ein Programm wurde bis zu Ihrer Entscheidung blockiert</translation>
+    </message>
+    <message>
+        <source>%1 tried to connect to %2 without the firewall in it (a static or set-user-ID program, or one started without it). Your rules say to ask, and the kernel cannot wait for an answer: it was blocked. Allow or block it from now on in the alert.</source>
+        <translation>%1 hat versucht, sich mit %2 zu verbinden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde). Ihre Regeln sagen „Fragen“, und der Kernel kann nicht auf eine Antwort warten: Die Verbindung wurde blockiert. Lassen Sie sie in der Warnung künftig zu oder blockieren Sie sie.</translation>
+    </message>
+    <message>
+        <source>Blocked, not under the firewall: %1 to %2</source>
+        <translation>Blockiert, nicht unter der Firewall: %1 an %2</translation>
+    </message>
+    <message>
+        <source>A program was blocked</source>
+        <translation>Ein Programm wurde blockiert</translation>
+    </message>
+    <message>
+        <source>%1 tried to connect to %2 without the firewall in it (a static or set-user-ID program, or one started without it), and was blocked. Start it with "zel-run %1" to have your rules decide its connections.</source>
+        <translation>%1 hat versucht, sich mit %2 zu verbinden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde), und wurde blockiert. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
+    </message>
+    <message>
+        <source>Not under the firewall: %1 to %2</source>
+        <translation>Nicht unter der Firewall: %1 an %2</translation>
+    </message>
+    <message>
+        <source>A program connected without the firewall</source>
+        <translation>Ein Programm hat sich ohne die Firewall verbunden</translation>
+    </message>
+    <message>
+        <source>%1 connected to %2 without the firewall in it (a static or set-user-ID program, or one started without it): no rule decided it. Start it with "zel-run %1" to have your rules decide its connections.</source>
+        <translation>%1 hat sich mit %2 verbunden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde): Keine Regel hat darüber entschieden. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
     </message>
 </context>
 <context>
     <name>BlockAllBanner</name>
     <message>
         <source>Block All is on: every connection of every program is blocked.</source>
-        <translation type="unfinished"></translation>
+        <translation>„Alles blockieren“ ist an: Jede Verbindung jedes Programms wird blockiert.</translation>
     </message>
     <message>
         <source>&amp;Turn off Block All</source>
-        <translation type="unfinished"></translation>
+        <translation>„Alles blockieren“ a&amp;usschalten</translation>
     </message>
 </context>
 <context>
     <name>CreateNewApp_Step1</name>
     <message>
         <source>Add application</source>
-        <translation type="unfinished"></translation>
+        <translation>Anwendung hinzufügen</translation>
     </message>
     <message>
         <source>  Current Running Application List  </source>
-        <translation type="unfinished"></translation>
+        <translation>  Derzeit laufende Anwendungen  </translation>
     </message>
     <message>
         <source>Process</source>
-        <translation type="unfinished"></translation>
+        <translation>Prozess</translation>
     </message>
     <message>
         <source>Show &amp;system services</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Systemdienste anzeigen</translation>
     </message>
     <message>
         <source>&amp;Browse...</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Durchsuchen …</translation>
     </message>
     <message>
         <source>Selected &amp;Application :</source>
-        <translation type="unfinished"></translation>
+        <translation>Ausgewählte A&amp;nwendung:</translation>
     </message>
     <message>
         <source>Please select an application</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte wählen Sie eine Anwendung aus</translation>
     </message>
     <message>
         <source>Please choose application</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte wählen Sie eine Anwendung</translation>
     </message>
     <message>
         <source>This application already exists in the firewall rules</source>
-        <translation type="unfinished"></translation>
+        <translation>Diese Anwendung ist bereits in den Firewall-Regeln enthalten</translation>
+    </message>
+    <message>
+        <source>Select an application</source>
+        <translation>Anwendung auswählen</translation>
+    </message>
+    <message>
+        <source>Application files (*)</source>
+        <translation>Anwendungsdateien (*)</translation>
     </message>
 </context>
 <context>
     <name>DefaultsGroup</name>
     <message>
         <source>Allow</source>
-        <translation type="unfinished"></translation>
+        <translation>Zulassen</translation>
     </message>
     <message>
         <source>Ask</source>
-        <translation type="unfinished"></translation>
+        <translation>Fragen</translation>
     </message>
     <message>
         <source>Block</source>
-        <translation type="unfinished"></translation>
+        <translation>Blockieren</translation>
     </message>
     <message>
         <source>&amp;Incoming network permission :</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Eingehend:</translation>
     </message>
     <message>
         <source>&amp;Outgoing network permission :</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Ausgehend:</translation>
     </message>
 </context>
 <context>
     <name>EditApp_Step4</name>
     <message>
         <source>  Rule Default Settings  </source>
-        <translation type="unfinished"></translation>
+        <translation>  Grundeinstellungen der Regel  </translation>
     </message>
     <message>
         <source>Rule &amp;name :</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel&amp;name:</translation>
     </message>
     <message>
         <source>&amp;Permission :</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Berechtigung:</translation>
     </message>
     <message>
         <source>&amp;Direction :</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Richtung:</translation>
     </message>
     <message>
         <source>  Port Settings  </source>
-        <translation type="unfinished"></translation>
+        <translation>  Port-Einstellungen  </translation>
     </message>
     <message>
         <source>Port Number</source>
-        <translation type="unfinished"></translation>
+        <translation>Portnummer</translation>
     </message>
     <message>
         <source>Protocol</source>
-        <translation type="unfinished"></translation>
+        <translation>Protokoll</translation>
     </message>
     <message>
         <source>IP address</source>
-        <translation type="unfinished"></translation>
+        <translation>IP-Adresse</translation>
     </message>
     <message>
         <source>Port n&amp;umber :</source>
-        <translation type="unfinished"></translation>
+        <translation>P&amp;ortnummer:</translation>
     </message>
     <message>
         <source>Pro&amp;tocol:</source>
-        <translation type="unfinished"></translation>
+        <translation>Pro&amp;tokoll:</translation>
     </message>
     <message>
         <source>Remote IP &amp;Range:</source>
-        <translation type="unfinished"></translation>
+        <translation>Entfernter IP-Berei&amp;ch:</translation>
     </message>
     <message>
         <source>&amp;Add</source>
-        <translation type="unfinished"></translation>
+        <translation>Hin&amp;zufügen</translation>
     </message>
     <message>
         <source>Updat&amp;e</source>
-        <translation type="unfinished"></translation>
+        <translation>A&amp;ktualisieren</translation>
     </message>
     <message>
         <source>Re&amp;move</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Entfernen</translation>
     </message>
     <message>
         <source>Add rule</source>
-        <translation type="unfinished"></translation>
+        <translation>Regel hinzufügen</translation>
     </message>
     <message>
         <source>Problem with the Port number</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Portnummer ist ungültig</translation>
     </message>
     <message>
         <source>Problem with the IP list syntax</source>
-        <translation type="unfinished"></translation>
+        <translation>Die IP-Liste ist fehlerhaft geschrieben</translation>
     </message>
     <message>
         <source>Problem with the host name syntax</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Hostnamen sind fehlerhaft geschrieben</translation>
     </message>
     <message>
         <source>This rule covers no port: add a port first (leave the number empty for all ports)</source>
-        <translation type="unfinished"></translation>
+        <translation>Diese Regel gilt für keinen Port: Fügen Sie zuerst einen Port hinzu (ohne Nummer gilt er für alle Ports)</translation>
+    </message>
+    <message>
+        <source>Remote &amp;IP:</source>
+        <translation>Entfernte &amp;IP:</translation>
+    </message>
+    <message>
+        <source>Remote &amp;host:</source>
+        <translation>Entfernter &amp;Host:</translation>
+    </message>
+    <message>
+        <source>Edit rule</source>
+        <translation>Regel bearbeiten</translation>
+    </message>
+</context>
+<context>
+    <name>FilterState</name>
+    <message>
+        <source>High</source>
+        <translation>Hoch</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>Low</source>
+        <translation>Niedrig</translation>
+    </message>
+    <message>
+        <source>Custom</source>
+        <translation>Benutzerdefiniert</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
+    <message>
+        <source>Not filtering: shut down</source>
+        <translation>Filtert nicht: beendet</translation>
+    </message>
+    <message>
+        <source>Block All: every connection is blocked</source>
+        <translation>Alles blockieren: Jede Verbindung wird blockiert</translation>
+    </message>
+    <message>
+        <source>Filtering at level %1</source>
+        <translation>Filtert mit Sicherheitsstufe %1</translation>
     </message>
 </context>
 <context>
     <name>GroupView</name>
     <message>
-        <source>List of</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Name</source>
-        <translation type="unfinished"></translation>
+        <translation>Name</translation>
     </message>
     <message>
         <source>Incoming</source>
-        <translation type="unfinished"></translation>
+        <translation>Eingehend</translation>
     </message>
     <message>
         <source>Outgoing</source>
-        <translation type="unfinished"></translation>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>List of %1</source>
+        <translation>Liste: %1</translation>
+    </message>
+</context>
+<context>
+    <name>HelpMenu</name>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Korvel Group &amp;Site</source>
+        <translation>&amp;Website der Korvel Group</translation>
+    </message>
+    <message>
+        <source>&amp;Contact us</source>
+        <translation>&amp;Kontakt</translation>
     </message>
 </context>
 <context>
     <name>HelpWindow</name>
     <message>
         <source>Korvel Firewall Help</source>
-        <translation type="unfinished"></translation>
+        <translation>Korvel Firewall – Hilfe</translation>
     </message>
     <message>
         <source>&amp;Close</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Schließen</translation>
+    </message>
+    <message>
+        <source>The help page %1 is not installed.</source>
+        <translation>Die Hilfeseite %1 ist nicht installiert.</translation>
     </message>
 </context>
 <context>
     <name>LogPage</name>
     <message>
         <source>Program, host, address, port</source>
-        <translation type="unfinished"></translation>
+        <translation>Programm, Host, Adresse, Port</translation>
     </message>
     <message>
         <source>&amp;Search:</source>
-        <translation type="unfinished"></translation>
+        <translation>Su&amp;che:</translation>
     </message>
     <message>
         <source>&amp;Day:</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Tag:</translation>
     </message>
     <message>
         <source>All days</source>
-        <translation type="unfinished"></translation>
+        <translation>Alle Tage</translation>
+    </message>
+    <message>
+        <source>Shows the records that match every word: a program's name or path, a host name or address (a part of it), or a port number (Ctrl+F)</source>
+        <translation>Zeigt die Einträge, auf die jedes Wort passt: Name oder Pfad eines Programms, Hostname oder Adresse (auch ein Teil davon) oder eine Portnummer (Strg+F)</translation>
+    </message>
+</context>
+<context>
+    <name>LogReader</name>
+    <message>
+        <source>Deny</source>
+        <translation>Blockieren</translation>
+    </message>
+    <message>
+        <source>Permit</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Rule</source>
+        <translation>Regel</translation>
+    </message>
+    <message>
+        <source>Default</source>
+        <translation>Standard</translation>
+    </message>
+    <message>
+        <source>Block All</source>
+        <translation>Alles blockieren</translation>
+    </message>
+    <message>
+        <source>Reply to an allowed peer</source>
+        <translation>Antwort an eine zugelassene Gegenstelle</translation>
+    </message>
+    <message>
+        <source>Your answer</source>
+        <translation>Ihre Antwort</translation>
+    </message>
+    <message>
+        <source>Earlier answer</source>
+        <translation>Frühere Antwort</translation>
+    </message>
+    <message>
+        <source>Time-out</source>
+        <translation>Zeitüberschreitung</translation>
+    </message>
+    <message>
+        <source>Away answer</source>
+        <translation>Antwort bei Abwesenheit</translation>
+    </message>
+    <message>
+        <source>No alert shown</source>
+        <translation>Keine Warnung angezeigt</translation>
+    </message>
+    <message>
+        <source>Service, never asked</source>
+        <translation>Dienst, wird nie gefragt</translation>
+    </message>
+    <message>
+        <source>Kernel backstop</source>
+        <translation>Kernel-Rückhalt</translation>
+    </message>
+    <message>
+        <source>Incoming</source>
+        <translation>Eingehend</translation>
+    </message>
+    <message>
+        <source>Outgoing</source>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>Application last time accessed : %1</source>
+        <translation>Letzter Netzwerkzugriff der Anwendung: %1</translation>
+    </message>
+    <message>
+        <source>Remote ports used : %1</source>
+        <translation>Verwendete entfernte Ports: %1</translation>
+    </message>
+    <message>
+        <source>Local ports used : %1</source>
+        <translation>Verwendete lokale Ports: %1</translation>
+    </message>
+    <message>
+        <source>Remote hosts used : %1</source>
+        <translation>Verwendete entfernte Hosts: %1</translation>
+    </message>
+    <message>
+        <source>Note : Application is a system service and will not allow ask as a permission.</source>
+        <translation>Hinweis: Die Anwendung ist ein Systemdienst und lässt „Fragen“ als Berechtigung nicht zu.</translation>
+    </message>
+    <message>
+        <source>No statistics are available at the moment</source>
+        <translation>Zurzeit sind keine Statistiken verfügbar</translation>
     </message>
 </context>
 <context>
     <name>LogView</name>
     <message>
         <source>Make a &amp;rule from this...</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Regel daraus erstellen...</translation>
     </message>
     <message>
         <source>&amp;Add the program</source>
-        <translation type="unfinished"></translation>
+        <translation>Programm &amp;hinzufügen</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation>Datum</translation>
+    </message>
+    <message>
+        <source>Application</source>
+        <translation>Anwendung</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>Ip</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>Remote port</source>
+        <translation>Entfernter Port</translation>
+    </message>
+    <message>
+        <source>Local port</source>
+        <translation>Lokaler Port</translation>
+    </message>
+    <message>
+        <source>Reason</source>
+        <translation>Grund</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Host</translation>
+    </message>
+</context>
+<context>
+    <name>MainForm</name>
+    <message>
+        <source>BLOCKED OUTGOING CONNECTION</source>
+        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>System settings</source>
+        <translation>Systemeinstellungen</translation>
+    </message>
+    <message>
+        <source>Shut Down Korvel Firewall</source>
+        <translation>Korvel Firewall beenden</translation>
+    </message>
+    <message>
+        <source>Shut down the firewall?
+
+Programs are no longer filtered until the control panel starts again.</source>
+        <translation>Die Firewall beenden?
+
+Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</translation>
+    </message>
+    <message>
+        <source>&amp;Shut Down</source>
+        <translation>&amp;Beenden</translation>
     </message>
 </context>
 <context>
     <name>MainToolBar</name>
     <message>
         <source>Find in logs</source>
-        <translation type="unfinished"></translation>
+        <translation>In Protokollen suchen</translation>
     </message>
     <message>
         <source>Help (the page: F1)</source>
-        <translation type="unfinished"></translation>
+        <translation>Hilfe (die Seite: F1)</translation>
     </message>
     <message>
         <source>Shut Down Korvel Firewall</source>
-        <translation type="unfinished"></translation>
+        <translation>Korvel Firewall beenden</translation>
+    </message>
+    <message>
+        <source>Allowed incoming traffic</source>
+        <translation>Zugelassener eingehender Verkehr</translation>
+    </message>
+    <message>
+        <source>ALLOWED INCOMING CONNECTION</source>
+        <translation>ZUGELASSENE EINGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Allowed outgoing traffic</source>
+        <translation>Zugelassener ausgehender Verkehr</translation>
+    </message>
+    <message>
+        <source>ALLOWED OUTGOING CONNECTION</source>
+        <translation>ZUGELASSENE AUSGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Blocked incoming traffic</source>
+        <translation>Blockierter eingehender Verkehr</translation>
+    </message>
+    <message>
+        <source>BLOCKED INCOMING CONNECTION</source>
+        <translation>BLOCKIERTE EINGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Blocked outgoing traffic</source>
+        <translation>Blockierter ausgehender Verkehr</translation>
+    </message>
+    <message>
+        <source>BLOCKED OUTGOING CONNECTION</source>
+        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Add Application</source>
+        <translation>Anwendung hinzufügen</translation>
+    </message>
+    <message>
+        <source>Logs</source>
+        <translation>Protokolle</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Block All</source>
+        <translation>Alles blockieren</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Shut down</source>
+        <translation>Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>NavigationTree</name>
+    <message>
+        <source>Allowed Applications</source>
+        <translation>Zugelassene Anwendungen</translation>
+    </message>
+    <message>
+        <source>Blocked Applications</source>
+        <translation>Blockierte Anwendungen</translation>
+    </message>
+    <message>
+        <source>Combined Applications</source>
+        <translation>Gemischte Anwendungen</translation>
+    </message>
+    <message>
+        <source>Allowed incoming connection</source>
+        <translation>Eingehend zugelassen</translation>
+    </message>
+    <message>
+        <source>Allowed outgoing connection</source>
+        <translation>Ausgehend zugelassen</translation>
+    </message>
+    <message>
+        <source>Blocked incoming connection</source>
+        <translation>Eingehend blockiert</translation>
+    </message>
+    <message>
+        <source>Blocked outgoing connection</source>
+        <translation>Ausgehend blockiert</translation>
+    </message>
+    <message>
+        <source>System settings</source>
+        <translation>Systemeinstellungen</translation>
+    </message>
+    <message>
+        <source>Protection</source>
+        <translation>Schutz</translation>
+    </message>
+    <message>
+        <source>Applications</source>
+        <translation>Anwendungen</translation>
+    </message>
+    <message>
+        <source>Logs</source>
+        <translation>Protokolle</translation>
+    </message>
+</context>
+<context>
+    <name>PlainFileIcons</name>
+    <message>
+        <source>Folder</source>
+        <translation>Ordner</translation>
+    </message>
+    <message>
+        <source>Program</source>
+        <translation>Programm</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+</context>
+<context>
+    <name>ProgramMenu</name>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
+    </message>
+    <message>
+        <source>Add new</source>
+        <translation>Neu hinzufügen</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Incoming network</source>
+        <translation>Eingehendes Netzwerk</translation>
+    </message>
+    <message>
+        <source>Outgoing network</source>
+        <translation>Ausgehendes Netzwerk</translation>
     </message>
 </context>
 <context>
     <name>ProtectionView</name>
     <message>
         <source>Protection</source>
-        <translation type="unfinished"></translation>
+        <translation>Schutz</translation>
     </message>
     <message>
         <source>Program</source>
-        <translation type="unfinished"></translation>
+        <translation>Programm</translation>
     </message>
     <message>
         <source>Process</source>
-        <translation type="unfinished"></translation>
+        <translation>Prozess</translation>
     </message>
     <message>
         <source>Decided by</source>
-        <translation type="unfinished"></translation>
+        <translation>Entschieden von</translation>
     </message>
     <message>
         <source>Why</source>
-        <translation type="unfinished"></translation>
+        <translation>Grund</translation>
     </message>
     <message>
         <source>Restart under the firewall</source>
-        <translation type="unfinished"></translation>
+        <translation>Unter der Firewall neu starten</translation>
     </message>
     <message>
         <source>Show which of your programs are protected</source>
-        <translation type="unfinished"></translation>
+        <translation>Zeigen, welche Ihrer Programme geschützt sind</translation>
+    </message>
+    <message>
+        <source>user %1</source>
+        <translation>Benutzer %1</translation>
+    </message>
+    <message>
+        <source>%1: %2 %3</source>
+        <translation>%1: %2 %3</translation>
+    </message>
+    <message>
+        <source>Select a program to see what covers it.</source>
+        <translation>Wählen Sie ein Programm, um zu sehen, wodurch es geschützt ist.</translation>
+    </message>
+    <message>
+        <source>%1 has ended.</source>
+        <translation>%1 ist beendet.</translation>
+    </message>
+    <message>
+        <source>The command line of %1 cannot be read: start it again yourself.</source>
+        <translation>Die Befehlszeile von %1 kann nicht gelesen werden: Starten Sie es selbst neu.</translation>
+    </message>
+    <message>
+        <source>Restart %1 (process %2) under the firewall?
+
+It is ended and started again with the same command line, in the same folder. Work not saved in it is lost.</source>
+        <translation>%1 (Prozess %2) unter der Firewall neu starten?
+
+Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet. Darin nicht gespeicherte Arbeit geht verloren.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be ended: %2</source>
+        <translation>%1 kann nicht beendet werden: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 did not end within %n seconds: it was not restarted.</source>
+        <translation><numerusform>%1 hat sich nicht innerhalb von %n Sekunde beendet: Es wurde nicht neu gestartet.</numerusform><numerusform>%1 hat sich nicht innerhalb von %n Sekunden beendet: Es wurde nicht neu gestartet.</numerusform></translation>
+    </message>
+    <message>
+        <source>It cannot be started again under the firewall: %1</source>
+        <translation>Es kann nicht wieder unter der Firewall gestartet werden: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RuleDescription</name>
+    <message>
+        <source>no port ("%1")</source>
+        <translation>kein Port („%1“)</translation>
+    </message>
+    <message>
+        <source>all ports</source>
+        <translation>alle Ports</translation>
+    </message>
+    <message>
+        <source>(no address)</source>
+        <translation>(keine Adresse)</translation>
+    </message>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
+    </message>
+    <message>
+        <source>Incoming</source>
+        <translation>Eingehend</translation>
+    </message>
+    <message>
+        <source>Outgoing</source>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>Block incoming for : %1</source>
+        <translation>Eingehend blockieren für: %1</translation>
+    </message>
+    <message>
+        <source>Block outgoing for : %1</source>
+        <translation>Ausgehend blockieren für: %1</translation>
+    </message>
+    <message>
+        <source>Allow incoming for : %1</source>
+        <translation>Eingehend zulassen für: %1</translation>
+    </message>
+    <message>
+        <source>Allow outgoing for : %1</source>
+        <translation>Ausgehend zulassen für: %1</translation>
+    </message>
+    <message>
+        <source>Ask incoming for : %1</source>
+        <translation>Eingehend fragen für: %1</translation>
+    </message>
+    <message>
+        <source>Ask outgoing for : %1</source>
+        <translation>Ausgehend fragen für: %1</translation>
+    </message>
+    <message>
+        <source>nothing (no port)</source>
+        <translation>nichts (kein Port)</translation>
+    </message>
+    <message>
+        <source>incoming</source>
+        <translation>eingehend</translation>
+    </message>
+    <message>
+        <source>outgoing</source>
+        <translation>ausgehend</translation>
+    </message>
+    <message>
+        <source>%1 %2 for : %3</source>
+        <translation>%1 %2 für: %3</translation>
     </message>
 </context>
 <context>
     <name>RulesList</name>
     <message>
         <source>Rule No.</source>
-        <translation type="unfinished"></translation>
+        <translation>Nr.</translation>
     </message>
     <message>
         <source>Rule Name.</source>
-        <translation type="unfinished"></translation>
+        <translation>Regelname</translation>
     </message>
     <message>
         <source>Rule description</source>
-        <translation type="unfinished"></translation>
+        <translation>Regelbeschreibung</translation>
     </message>
 </context>
 <context>
     <name>RulesNotice</name>
     <message>
         <source>The rules file cannot be read</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Regeldatei kann nicht gelesen werden</translation>
     </message>
     <message>
         <source>The rules file was not a rules document</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Regeldatei war kein Regeldokument</translation>
+    </message>
+    <message>
+        <source>%1: %2.
+The rules in force stay as they are: programs are still decided by them. They cannot be shown or changed here until the file can be read; the firewall tries again every few seconds.</source>
+        <translation>%1: %2.
+Die geltenden Regeln bleiben, wie sie sind: Programme werden weiterhin nach ihnen entschieden. Hier können sie erst angezeigt oder geändert werden, wenn die Datei lesbar ist; die Firewall versucht es alle paar Sekunden erneut.</translation>
+    </message>
+    <message>
+        <source>%1: %2.
+It is kept beside it as "%1.bad", and the default rules are in force now.</source>
+        <translation>%1: %2.
+Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</translation>
     </message>
 </context>
 <context>
     <name>SecurityLevelBox</name>
     <message>
         <source>Security &amp;Level :</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Sicherheitsstufe:</translation>
     </message>
     <message>
         <source>HIGH</source>
-        <translation type="unfinished"></translation>
+        <translation>HOCH</translation>
     </message>
     <message>
         <source>NORMAL</source>
-        <translation type="unfinished"></translation>
+        <translation>NORMAL</translation>
     </message>
     <message>
         <source>LOW</source>
-        <translation type="unfinished"></translation>
+        <translation>NIEDRIG</translation>
     </message>
     <message>
         <source>High</source>
-        <translation type="unfinished"></translation>
+        <translation>Hoch</translation>
     </message>
     <message>
         <source>Normal</source>
-        <translation type="unfinished"></translation>
+        <translation>Normal</translation>
     </message>
     <message>
         <source>Low</source>
-        <translation type="unfinished"></translation>
+        <translation>Niedrig</translation>
     </message>
     <message>
         <source>UNKNOWN</source>
-        <translation type="unfinished"></translation>
+        <translation>UNBEKANNT</translation>
     </message>
     <message>
         <source>Status : not known until the rules file can be read.</source>
-        <translation type="unfinished"></translation>
+        <translation>Status: unbekannt, bis die Regeldatei gelesen werden kann.</translation>
+    </message>
+</context>
+<context>
+    <name>SecurityLevels</name>
+    <message>
+        <source>Status : High security </source>
+        <translation>Status: Hohe Sicherheit </translation>
+    </message>
+    <message>
+        <source>This status will block all the incoming network and will ask for permission for any outgoing application.</source>
+        <translation>Diese Stufe blockiert jeden eingehenden Netzwerkverkehr und fragt bei jeder ausgehenden Anwendung um Erlaubnis.</translation>
+    </message>
+    <message>
+        <source>Status : Normal security </source>
+        <translation>Status: Normale Sicherheit </translation>
+    </message>
+    <message>
+        <source>This status will ask user permission for all the incoming network and will allow any outgoing application.</source>
+        <translation>Diese Stufe fragt bei jedem eingehenden Netzwerkverkehr um Ihre Erlaubnis und lässt jede ausgehende Anwendung zu.</translation>
+    </message>
+    <message>
+        <source>Status : Low security </source>
+        <translation>Status: Niedrige Sicherheit </translation>
+    </message>
+    <message>
+        <source>This status will allow any outgoing and incoming network.</source>
+        <translation>Diese Stufe lässt jeden ausgehenden und eingehenden Netzwerkverkehr zu.</translation>
+    </message>
+    <message>
+        <source>HIGH</source>
+        <translation>HOCH</translation>
+    </message>
+    <message>
+        <source>NORMAL</source>
+        <translation>NORMAL</translation>
+    </message>
+    <message>
+        <source>LOW</source>
+        <translation>NIEDRIG</translation>
+    </message>
+    <message>
+        <source>Status : Custom security </source>
+        <translation>Status: Benutzerdefinierte Sicherheit </translation>
+    </message>
+    <message>
+        <source>Current security : %1 for the incoming data and %2 for the outgoing data.</source>
+        <translation>Aktuelle Sicherheit: %1 für eingehende Daten und %2 für ausgehende Daten.</translation>
+    </message>
+    <message>
+        <source>CUSTOM</source>
+        <translation>BENUTZERDEFINIERT</translation>
+    </message>
+    <message>
+        <source>Status : BLOCK ALL NETWORK </source>
+        <translation>Status: GESAMTES NETZWERK BLOCKIERT </translation>
+    </message>
+    <message>
+        <source>Current security will prevent any incoming or outgoing network traffic.</source>
+        <translation>Die aktuelle Sicherheit verhindert jeden eingehenden und ausgehenden Netzwerkverkehr.</translation>
+    </message>
+    <message>
+        <source>BLOCK ALL</source>
+        <translation>ALLES BLOCKIEREN</translation>
+    </message>
+</context>
+<context>
+    <name>SessionCoverage</name>
+    <message>
+        <source>Programs you start are not decided: the firewall's hook %1 is missing. Install the firewall again.</source>
+        <translation>Programme, die Sie starten, werden nicht entschieden: Der Hook der Firewall %1 fehlt. Installieren Sie die Firewall erneut.</translation>
+    </message>
+    <message>
+        <source>Programs you start are not decided: the firewall's hook %1 lies in a folder whose name holds a blank, a colon or a sign the loader reads. Install the firewall again.</source>
+        <translation>Programme, die Sie starten, werden nicht entschieden: Der Hook der Firewall %1 liegt in einem Ordner, dessen Name ein Leerzeichen, einen Doppelpunkt oder ein Zeichen enthält, das der Lader auswertet. Installieren Sie die Firewall erneut.</translation>
+    </message>
+    <message>
+        <source>Programs you start are not decided: the firewall's hook %1 could be changed by other users. Install the firewall again.</source>
+        <translation>Programme, die Sie starten, werden nicht entschieden: Der Hook der Firewall %1 könnte von anderen Benutzern verändert werden. Installieren Sie die Firewall erneut.</translation>
+    </message>
+    <message>
+        <source>Only programs you start with zel-run are decided by your rules. To have every program you start decided, tick "Decide every program I start" in Settings.</source>
+        <translation>Nur über Programme, die Sie mit zel-run starten, entscheiden Ihre Regeln. Damit über jedes Programm entschieden wird, das Sie starten, aktivieren Sie „Jedes von mir gestartete Programm entscheiden“ in den Einstellungen.</translation>
+    </message>
+    <message>
+        <source>Programs you start from now on are decided by your rules; programs already running are not: restart them or log in again</source>
+        <translation>Über Programme, die Sie ab jetzt starten, entscheiden Ihre Regeln; über bereits laufende Programme nicht: Starten Sie diese neu oder melden Sie sich neu an</translation>
+    </message>
+    <message>
+        <source>Programs you start are decided by your rules.</source>
+        <translation>Über Programme, die Sie starten, entscheiden Ihre Regeln.</translation>
+    </message>
+    <message>
+        <source>Firewall</source>
+        <translation>Firewall</translation>
+    </message>
+    <message>
+        <source>Kernel backstop</source>
+        <translation>Kernel-Rückhalt</translation>
+    </message>
+    <message>
+        <source>Not covered</source>
+        <translation>Nicht abgedeckt</translation>
+    </message>
+    <message>
+        <source>Its connections are decided by your rules.</source>
+        <translation>Über seine Verbindungen entscheiden Ihre Regeln.</translation>
+    </message>
+    <message>
+        <source>Under the firewall: its next connection is decided by your rules.</source>
+        <translation>Unter der Firewall: Über seine nächste Verbindung entscheiden Ihre Regeln.</translation>
+    </message>
+    <message>
+        <source>Started before protection was on (or by a program that was), so the firewall is not in it.</source>
+        <translation>Gestartet, bevor der Schutz eingeschaltet war (oder von einem solchen Programm), daher läuft die Firewall nicht darin.</translation>
+    </message>
+    <message>
+        <source>The firewall was named for it but could not be loaded when it started.</source>
+        <translation>Die Firewall war für das Programm vorgesehen, konnte bei seinem Start aber nicht geladen werden.</translation>
+    </message>
+    <message>
+        <source>Statically linked: the firewall cannot enter it.</source>
+        <translation>Statisch gelinkt: Die Firewall kann nicht hinein.</translation>
+    </message>
+    <message>
+        <source>Makes its own system calls (a Go program): the firewall does not see its connections.</source>
+        <translation>Macht eigene Systemaufrufe (ein Go-Programm): Die Firewall sieht seine Verbindungen nicht.</translation>
+    </message>
+    <message>
+        <source>A program of another word size (32-bit): the firewall's hook is built for 64-bit programs.</source>
+        <translation>Ein Programm anderer Wortbreite (32 Bit): Der Hook der Firewall ist für 64-Bit-Programme gebaut.</translation>
+    </message>
+    <message>
+        <source>Set-user-ID or with file capabilities: the system keeps the firewall out of it.</source>
+        <translation>Set-User-ID oder mit Datei-Capabilities: Das System hält die Firewall heraus.</translation>
+    </message>
+    <message>
+        <source>A sandboxed bundle (Flatpak or Snap): it starts with a cleared environment, without the firewall.</source>
+        <translation>Ein Paket in einer Sandbox (Flatpak oder Snap): Es startet mit geleerter Umgebung, ohne die Firewall.</translation>
+    </message>
+    <message>
+        <source>Another user's program: the firewall decides only your own programs.</source>
+        <translation>Programm eines anderen Benutzers: Die Firewall entscheidet nur über Ihre eigenen Programme.</translation>
+    </message>
+    <message>
+        <source>Another user's program (it runs as %1): the firewall decides only your own programs.</source>
+        <translation>Programm eines anderen Benutzers (es läuft als %1): Die Firewall entscheidet nur über Ihre eigenen Programme.</translation>
+    </message>
+    <message>
+        <source>Nothing to do.</source>
+        <translation>Nichts zu tun.</translation>
+    </message>
+    <message>
+        <source>Restart it under the firewall, or log in again.</source>
+        <translation>Starten Sie es unter der Firewall neu oder melden Sie sich neu an.</translation>
+    </message>
+    <message>
+        <source>Start it as yourself to have it decided by your rules.</source>
+        <translation>Starten Sie es als Sie selbst, damit Ihre Regeln darüber entscheiden.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop decides its connections.</source>
+        <translation>Der Kernel-Rückhalt entscheidet über seine Verbindungen.</translation>
+    </message>
+    <message>
+        <source>Install the kernel backstop (zel-backstop, as root) to cover it; see the README.</source>
+        <translation>Installieren Sie den Kernel-Rückhalt (zel-backstop, als root), um es abzudecken; siehe README.</translation>
+    </message>
+    <message>
+        <source>Protection: no program of yours has a network connection.</source>
+        <translation>Schutz: Keines Ihrer Programme hat eine Netzwerkverbindung.</translation>
+    </message>
+    <message>
+        <source>1 program decided by your rules</source>
+        <translation>1 Programm von Ihren Regeln entschieden</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n programs decided by your rules</source>
+        <translation><numerusform>%n Programm von Ihren Regeln entschieden</numerusform><numerusform>%n Programme von Ihren Regeln entschieden</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n by the kernel backstop</source>
+        <translation><numerusform>%n durch den Kernel-Rückhalt</numerusform><numerusform>%n durch den Kernel-Rückhalt</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n not covered</source>
+        <translation><numerusform>%n nicht abgedeckt</numerusform><numerusform>%n nicht abgedeckt</numerusform></translation>
+    </message>
+    <message>
+        <source>Protection: %1, %2, %3.</source>
+        <translation>Schutz: %1, %2, %3.</translation>
+    </message>
+    <message>
+        <source>Protection: %1, %2.</source>
+        <translation>Schutz: %1, %2.</translation>
+    </message>
+    <message>
+        <source>Protection: %1.</source>
+        <translation>Schutz: %1.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop runs: it covers your programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt läuft: Er deckt Ihre Programme ab, in die die Firewall nicht hinein kann.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. It installs as root: see the README.</source>
+        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. Er wird als root installiert: siehe README.</translation>
     </message>
 </context>
 <context>
     <name>StatusArea</name>
     <message>
         <source>  Traffic Status  </source>
-        <translation type="unfinished"></translation>
+        <translation>  Datenverkehr  </translation>
     </message>
     <message>
         <source>Running processes :</source>
-        <translation type="unfinished"></translation>
+        <translation>Laufende Prozesse:</translation>
     </message>
     <message>
         <source>Local IP address :</source>
-        <translation type="unfinished"></translation>
+        <translation>Lokale IP-Adresse:</translation>
     </message>
     <message>
         <source>help</source>
-        <translation type="unfinished"></translation>
+        <translation>Hilfe</translation>
     </message>
     <message>
         <source>Help</source>
-        <translation type="unfinished"></translation>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Incoming traffic : 
+%1 Kb/sec</source>
+        <translation>Eingehend:
+%1 Kb/s</translation>
+    </message>
+    <message>
+        <source>Outgoing traffic : 
+%1 Kb/sec</source>
+        <translation>Ausgehend:
+%1 Kb/s</translation>
+    </message>
+    <message>
+        <source>Current version : %1</source>
+        <translation>Version: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>Blocked intruders today : %n</source>
+        <translation><numerusform>Heute blockierte Eindringlinge: %n</numerusform><numerusform>Heute blockierte Eindringlinge: %n</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Restart %1: they still run the firewall engine an update replaced, which may block more than your rules say.</source>
+        <translation><numerusform>Starten Sie %1 neu: Es nutzt noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform><numerusform>Starten Sie %1 neu: Sie nutzen noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform></translation>
+    </message>
+</context>
+<context>
+    <name>TimedAnswers</name>
+    <message>
+        <source>Allow outgoing</source>
+        <translation>Ausgehend zulassen</translation>
+    </message>
+    <message>
+        <source>Block outgoing</source>
+        <translation>Ausgehend blockieren</translation>
+    </message>
+    <message>
+        <source>Allow incoming</source>
+        <translation>Eingehend zulassen</translation>
+    </message>
+    <message>
+        <source>Block incoming</source>
+        <translation>Eingehend blockieren</translation>
+    </message>
+    <message>
+        <source>%1 to %2, port %3</source>
+        <translation>%1 an %2, Port %3</translation>
+    </message>
+    <message>
+        <source>%1 from %2, port %3</source>
+        <translation>%1 von %2, Port %3</translation>
+    </message>
+    <message>
+        <source>%1 to %2, any port</source>
+        <translation>%1 an %2, jeder Port</translation>
+    </message>
+    <message>
+        <source>%1 from %2, any port</source>
+        <translation>%1 von %2, jeder Port</translation>
+    </message>
+    <message>
+        <source>%1 on port %2, any host</source>
+        <translation>%1 auf Port %2, jeder Host</translation>
+    </message>
+    <message>
+        <source>%1 on port %2, any peer</source>
+        <translation>%1 auf Port %2, jede Gegenstelle</translation>
+    </message>
+    <message>
+        <source>%1, any connection</source>
+        <translation>%1, jede Verbindung</translation>
+    </message>
+    <message>
+        <source>ended</source>
+        <translation>abgelaufen</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
     </message>
 </context>
 <context>
     <name>TimedAnswersWindow</name>
     <message>
         <source>  Answers for a time</source>
-        <translation type="unfinished"></translation>
+        <translation>  Befristete Antworten</translation>
     </message>
     <message>
         <source>Program</source>
-        <translation type="unfinished"></translation>
+        <translation>Programm</translation>
     </message>
     <message>
         <source>Answer</source>
-        <translation type="unfinished"></translation>
+        <translation>Antwort</translation>
     </message>
     <message>
         <source>Time left</source>
-        <translation type="unfinished"></translation>
+        <translation>Verbleibende Zeit</translation>
     </message>
     <message>
         <source>No answer for a time is in force.</source>
-        <translation type="unfinished"></translation>
+        <translation>Zurzeit gilt keine befristete Antwort.</translation>
     </message>
     <message>
         <source>Take the selected answer back now</source>
-        <translation type="unfinished"></translation>
+        <translation>Die ausgewählte Antwort jetzt zurücknehmen</translation>
+    </message>
+    <message>
+        <source>Your answers to alerts that last for a time. Each ends by itself when its time is up; End takes it back now, and the program is asked again.</source>
+        <translation>Ihre Antworten auf Warnungen, die für eine gewisse Zeit gelten. Jede endet von selbst, wenn ihre Zeit abgelaufen ist; „Beenden“ nimmt sie sofort zurück, und das Programm wird erneut gefragt.</translation>
+    </message>
+    <message>
+        <source>&amp;End</source>
+        <translation>&amp;Beenden</translation>
     </message>
 </context>
 <context>
     <name>ToolsOption</name>
     <message>
         <source>  General Settings</source>
-        <translation type="unfinished"></translation>
+        <translation>  Allgemeine Einstellungen</translation>
     </message>
     <message>
         <source>General</source>
-        <translation type="unfinished"></translation>
+        <translation>Allgemein</translation>
     </message>
     <message>
         <source>  General Korvel Firewall settings</source>
-        <translation type="unfinished"></translation>
+        <translation>  Allgemeine Einstellungen der Korvel Firewall</translation>
     </message>
     <message>
         <source>Load Korvel Firewall at startup</source>
-        <translation type="unfinished"></translation>
+        <translation>Korvel Firewall beim Anmelden starten</translation>
     </message>
     <message>
         <source>Decide every program I start</source>
-        <translation type="unfinished"></translation>
+        <translation>Jedes von mir gestartete Programm entscheiden</translation>
     </message>
     <message>
         <source>  Graph settings</source>
-        <translation type="unfinished"></translation>
+        <translation>  Diagrammeinstellungen</translation>
     </message>
     <message>
         <source>Update graph every :</source>
-        <translation type="unfinished"></translation>
+        <translation>Diagramm aktualisieren alle:</translation>
     </message>
     <message>
         <source>  Log file settings</source>
-        <translation type="unfinished"></translation>
+        <translation>  Protokolleinstellungen</translation>
     </message>
     <message>
         <source>Number of days to save the log</source>
-        <translation type="unfinished"></translation>
+        <translation>Tage, die das Protokoll aufbewahrt wird</translation>
     </message>
     <message>
         <source>Also send each record to the system journal</source>
-        <translation type="unfinished"></translation>
+        <translation>Jeden Eintrag auch an das Systemjournal senden</translation>
     </message>
     <message>
         <source>  UDP mode</source>
-        <translation type="unfinished"></translation>
+        <translation>  UDP-Modus</translation>
     </message>
     <message>
         <source>Use UDP full mode state</source>
-        <translation type="unfinished"></translation>
+        <translation>Vollständigen UDP-Zustandsmodus verwenden</translation>
     </message>
     <message>
         <source>  Security settings</source>
-        <translation type="unfinished"></translation>
+        <translation>  Sicherheitseinstellungen</translation>
     </message>
     <message>
         <source>Ask for applying system security settings to all applications</source>
-        <translation type="unfinished"></translation>
+        <translation>Vor dem Anwenden der Sicherheitseinstellungen des Systems auf alle Anwendungen fragen</translation>
     </message>
     <message>
         <source>Answer for me after</source>
-        <translation type="unfinished"></translation>
+        <translation>Für mich antworten nach</translation>
     </message>
     <message>
         <source>seconds (the answer is Block)</source>
-        <translation type="unfinished"></translation>
+        <translation>Sekunden (die Antwort ist „Blockieren“)</translation>
     </message>
     <message>
         <source>When nobody is at the screen, &amp;answer</source>
-        <translation type="unfinished"></translation>
+        <translation>Wenn niemand am Bildschirm ist, &amp;antworten mit</translation>
     </message>
     <message>
         <source>Block</source>
-        <translation type="unfinished"></translation>
+        <translation>Blockieren</translation>
     </message>
     <message>
         <source>Allow</source>
-        <translation type="unfinished"></translation>
+        <translation>Zulassen</translation>
     </message>
     <message>
         <source>a&amp;fter</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;nach</translation>
     </message>
     <message>
         <source>seconds</source>
-        <translation type="unfinished"></translation>
+        <translation>Sekunden</translation>
     </message>
     <message>
-        <source>An answer &quot;for a time&quot; &amp;lasts</source>
-        <translation type="unfinished"></translation>
+        <source>An answer "for a time" &amp;lasts</source>
+        <translation>Eine befristete Antwort &amp;gilt</translation>
     </message>
     <message>
         <source>minutes</source>
-        <translation type="unfinished"></translation>
+        <translation>Minuten</translation>
     </message>
     <message>
         <source>Answers for a &amp;time...</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Befristete Antworten …</translation>
+    </message>
+    <message>
+        <source>Programs of your session and your services start under the firewall (from now on, and at every login); otherwise only programs started with zel-run.</source>
+        <translation>Die Programme Ihrer Sitzung und Ihre Dienste starten unter der Firewall (ab jetzt und bei jeder Anmeldung); sonst nur Programme, die mit zel-run gestartet werden.</translation>
+    </message>
+    <message>
+        <source>1 second</source>
+        <translation>1 Sekunde</translation>
+    </message>
+    <message>
+        <source>1 Minute</source>
+        <translation>1 Minute</translation>
+    </message>
+    <message>
+        <source>5 Minutes</source>
+        <translation>5 Minuten</translation>
+    </message>
+    <message>
+        <source>Every connection logged also goes to the journal (journalctl -t tessary), so that the machine's log forwarding takes it; the daily log stays as it is.</source>
+        <translation>Jede protokollierte Verbindung geht auch an das Journal (journalctl -t tessary), sodass die Protokollweiterleitung des Rechners sie übernimmt; das tägliche Protokoll bleibt unverändert.</translation>
     </message>
 </context>
 <context>
     <name>TrayIcon</name>
     <message>
         <source>&amp;View Korvel Firewall Settings</source>
-        <translation type="unfinished"></translation>
+        <translation>Korvel-Firewall-Einstellungen &amp;anzeigen</translation>
     </message>
     <message>
         <source>&amp;Block All</source>
-        <translation type="unfinished"></translation>
+        <translation>Alles &amp;blockieren</translation>
     </message>
     <message>
         <source>Security &amp;level</source>
-        <translation type="unfinished"></translation>
+        <translation>Sicherheits&amp;stufe</translation>
     </message>
     <message>
         <source>Custom</source>
-        <translation type="unfinished"></translation>
+        <translation>Benutzerdefiniert</translation>
     </message>
     <message>
         <source>&amp;Shut Down Korvel Firewall</source>
-        <translation type="unfinished"></translation>
+        <translation>Korvel Firewall b&amp;eenden</translation>
     </message>
     <message>
         <source>Korvel Firewall</source>
-        <translation type="unfinished"></translation>
+        <translation>Korvel Firewall</translation>
+    </message>
+    <message>
+        <source>&amp;High</source>
+        <translation>&amp;Hoch</translation>
+    </message>
+    <message>
+        <source>&amp;Normal</source>
+        <translation>&amp;Normal</translation>
+    </message>
+    <message>
+        <source>&amp;Low</source>
+        <translation>N&amp;iedrig</translation>
     </message>
 </context>
 <context>
     <name>TrayNotice</name>
     <message>
         <source>  Closing Korvel Firewall</source>
-        <translation type="unfinished"></translation>
+        <translation>  Korvel Firewall schließen</translation>
     </message>
     <message>
-        <source>Don&apos;t show this message again</source>
-        <translation type="unfinished"></translation>
+        <source>Don't show this message again</source>
+        <translation>Diese Meldung nicht mehr anzeigen</translation>
+    </message>
+    <message>
+        <source>You have chosen to close Korvel Firewall Application.
+The application's icon will appear in the systray toolbar as shown in the picture below.</source>
+        <translation>Sie haben die Anwendung Korvel Firewall geschlossen.
+Ihr Symbol erscheint im Systembereich der Kontrollleiste, wie im Bild unten gezeigt.</translation>
+    </message>
+</context>
+<context>
+    <name>TreeImages</name>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
     </message>
 </context>
 <context>
     <name>zel</name>
     <message>
         <source>the first set-up (%1) did not succeed</source>
-        <translation type="unfinished"></translation>
+        <translation>die erste Einrichtung (%1) ist nicht gelungen</translation>
     </message>
     <message>
         <source>usage: zel [--quit-after-start] [Qt options]</source>
-        <translation type="unfinished"></translation>
+        <translation>Aufruf: zel [--quit-after-start] [Qt-Optionen]</translation>
     </message>
     <message>
-        <source>The firewall&apos;s control panel: programs, rules, logs and live traffic. See zel(1).
+        <source>The firewall's control panel: programs, rules, logs and live traffic. See zel(1).
   --quit-after-start  end as soon as the window is shown (for timing the start)</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Steuerzentrale der Firewall: Programme, Regeln, Protokolle und laufender Datenverkehr. Siehe zel(1).
+  --quit-after-start  beenden, sobald das Fenster gezeigt ist (um den Start zu messen)</translation>
     </message>
     <message>
         <source>no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).
 Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.</source>
-        <translation type="unfinished"></translation>
+        <translation>kein Bildschirm, auf dem die Steuerzentrale erscheinen kann (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt).
+Starten Sie sie in einer Desktop-Sitzung oder mit QT_QPA_PLATFORM=offscreen, um sie ohne Bildschirm laufen zu lassen.</translation>
     </message>
     <message>
         <source>The firewall cannot use its runtime folder, so programs cannot reach the control panel.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Firewall kann ihren Laufzeitordner nicht benutzen; Programme erreichen die Steuerzentrale daher nicht.</translation>
     </message>
 </context>
 </TS>

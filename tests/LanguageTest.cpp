@@ -1,0 +1,237 @@
+// The control panel in German, as a user of that language meets it: every
+// page of the tree, the menus and the dialogs opened from the window. No
+// English may be left in them: neither a text the translation has in German
+// but the window shows as written, nor a sentence never marked for
+// translation (it gives itself away by its small English words).
+#include "core/ErrorLog.h"
+#include "core/PanelCore.h"
+#include "windows/MainForm.h"
+#include "widgets/WindowTools.h"
+
+#include "PanelWindowDriver.h"
+#include "Sandbox.h"
+#include "platform/LogFiles.h"
+#include "platform/Translate.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTextDocument>
+#include <QTranslator>
+#include <QTreeWidget>
+#include <QXmlStreamReader>
+
+#include <ctime>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+
+using testing_support::Sandbox;
+using testing_support::WithModal;
+
+namespace {
+
+// Names chosen without English words, so that only the panel's own texts can
+// be caught.
+constexpr const char* kRules =
+    "<APPLICATIONS>"
+    "<APPLICATION><EXENAME>CURL</EXENAME><DESCRIPTION>curl</DESCRIPTION><APPPATH>/usr/bin/curl</APPPATH>"
+    "<INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><RULES>"
+    "<RULE><RULENAME>Web</RULENAME><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE>"
+    "<ENABLE>1</ENABLE><PORTS><PORT><NUMBER>443</NUMBER><HOSTS><HOST>*.debian.org</HOST></HOSTS></PORT></PORTS></RULE>"
+    "<RULE><RULENAME>Mail</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE>"
+    "<ENABLE>1</ENABLE></RULE></RULES></APPLICATION>"
+    "<APPLICATION><EXENAME>SSH</EXENAME><DESCRIPTION>ssh</DESCRIPTION><APPPATH>/usr/bin/ssh</APPPATH>"
+    "<INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>SSHD</EXENAME><DESCRIPTION>sshd</DESCRIPTION><ISSERVICE>1</ISSERVICE>"
+    "<INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"
+    "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><INDEF>ASK</INDEF>"
+    "<OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+    "</APPLICATIONS>";
+
+std::string Record(const char* path, const char* name, int direction, int permission, int port, const char* reason)
+{
+    return std::string("<DATE>08.12.2026</DATE><TIME>09:30:00</TIME><EXEPATH>") + path + "</EXEPATH><APPLICATION>" + name
+        + "</APPLICATION><PROTOCOL>1</PROTOCOL><DIRECTION>" + std::to_string(direction)
+        + "</DIRECTION><IP>10.0.0.9</IP><LOCALPORT>" + std::to_string(direction == 0 ? port : 0) + "</LOCALPORT><REMOTEPORT>"
+        + std::to_string(direction == 0 ? 40000 : port) + "</REMOTEPORT><PERMISSION>" + std::to_string(permission)
+        + "</PERMISSION><SERVICE>0</SERVICE><REASON>" + reason + "</REASON>\r\n";
+}
+
+// The English texts the German file translates differently, read from it.
+std::set<QString> TranslatedSources()
+{
+    QFile file(ZEL_SOURCE_DIR "/translations/zel_de.ts");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    std::set<QString> sources;
+    QXmlStreamReader xml(&file);
+    QString source;
+    bool numerus = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == u"message") {
+            numerus = xml.attributes().value("numerus") == u"yes";
+        } else if (xml.name() == u"source") {
+            source = xml.readElementText();
+        } else if (xml.name() == u"translation" && !numerus) {
+            const QString german = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            if (!german.isEmpty() && german != source)
+                sources.insert(QString(source).remove('&'));
+        }
+    }
+    return sources;
+}
+
+// Where a text was met, and the text.
+using Seen = std::map<QString, QString>;
+
+void Add(Seen& seen, const QString& where, QString text)
+{
+    if (Qt::mightBeRichText(text)) {
+        QTextDocument document;
+        document.setHtml(text);
+        text = document.toPlainText();
+    }
+    text = text.remove('&').trimmed();
+    if (!text.isEmpty())
+        seen.emplace(text, where);
+}
+
+void Collect(QWidget* window, Seen& seen)
+{
+    const QString top = window->objectName();
+    Add(seen, top + " title", window->windowTitle());
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window))
+            continue;
+        const QString where = top + "/" + widget->objectName();
+        Add(seen, where + " tip", widget->toolTip());
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            Add(seen, where, label->text());
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            Add(seen, where, button->text());
+        if (auto* group = qobject_cast<QGroupBox*>(widget))
+            Add(seen, where, group->title());
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            Add(seen, where + " placeholder", edit->placeholderText());
+        if (auto* combo = qobject_cast<QComboBox*>(widget))
+            for (int i = 0; i < combo->count(); ++i)
+                Add(seen, where, combo->itemText(i));
+        if (auto* list = qobject_cast<QListWidget*>(widget))
+            for (int i = 0; i < list->count(); ++i)
+                Add(seen, where, list->item(i)->text());
+        if (auto* tree = qobject_cast<QTreeWidget*>(widget)) {
+            for (int column = 0; column < tree->columnCount(); ++column)
+                Add(seen, where + " header", tree->headerItem()->text(column));
+            for (QTreeWidgetItemIterator it(tree); *it; ++it)
+                for (int column = 0; column < tree->columnCount(); ++column) {
+                    Add(seen, where, (*it)->text(column));
+                    Add(seen, where + " tip", (*it)->toolTip(column));
+                }
+        }
+    }
+    for (QAction* action : window->findChildren<QAction*>()) {
+        Add(seen, top + "/" + action->objectName(), action->text());
+        Add(seen, top + "/" + action->objectName() + " tip", action->toolTip());
+    }
+    for (QMenu* menu : window->findChildren<QMenu*>())
+        Add(seen, top + "/" + menu->objectName() + " menu", menu->title());
+}
+
+class German : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(own.load(QLocale(QLocale::German, QLocale::Germany), "zel", "_", ":/translations"));
+        QCoreApplication::installTranslator(&own);
+        translator = &own;
+        platform::SetTranslator([](const char* context, const char* text, const char* disambiguation, int n) {
+            QString result = translator->translate(context, text, disambiguation, n);
+            if (result.isEmpty())
+                result = QString::fromUtf8(text);
+            return platform::WithCount(result.toStdString(), n);
+        });
+        sandbox.InstallPanel("http 80\r\nhttps 443\r\n");
+        sandbox.WriteRules(kRules);
+        testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr)),
+                                   Record("/usr/bin/curl", "CURL", 1, 1, 443, "answer") + Record("/usr/sbin/sshd", "SSHD", 0, 0, 22, "default")
+                                       + Record("/usr/bin/curl", "CURL", 1, 0, 25, "rule") + Record("/usr/bin/ssh", "SSH", 0, 1, 22, "peer"));
+        panel::SetMessageSink([this](const QString& text) { seen.emplace(text, "message"); });
+        form = std::make_unique<MainForm>(core);
+        form->Form_Load();
+        form->show();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        panel::SetMessageSink(nullptr);
+        platform::SetTranslator(nullptr);
+        QCoreApplication::removeTranslator(&own);
+        panel::TheErrorLog().Close();
+    }
+
+    static inline QTranslator* translator = nullptr;
+    QTranslator own;
+    Sandbox sandbox;
+    panel::PanelCore core;
+    std::unique_ptr<MainForm> form;
+    Seen seen;
+};
+
+}  // namespace
+
+TEST_F(German, NoEnglishIsLeftInTheWindows)
+{
+    NavigationTree* tree = testing_support::Tree(*form);
+    // The tree is built again as pages change: each node is found anew by its place.
+    const auto nodeAt = [tree](int index) {
+        QTreeWidgetItemIterator it(tree);
+        for (int i = 0; *it && i < index; ++i)
+            ++it;
+        return *it;
+    };
+    int visited = 0;
+    for (; visited < 60 && nodeAt(visited); ++visited) {
+        QTreeWidgetItem* node = nodeAt(visited);
+        tree->setCurrentItem(node);
+        emit tree->itemClicked(node, 0);
+        Collect(form.get(), seen);
+        // The advanced window of each program that has one.
+        if (auto* advanced = form->findChild<QAbstractButton*>("CmdAdvanced"); advanced && advanced->isVisible())
+            WithModal([&] { advanced->click(); }, [&](QDialog* dialog) {
+                Collect(dialog, seen);
+                if (auto* add = dialog->findChild<QAbstractButton*>("AddRuleBtn"))
+                    WithModal([&] { add->click(); }, [&](QDialog* editor) { Collect(editor, seen); });
+            });
+    }
+    EXPECT_GE(visited, 10);
+    WithModal([&] { form->findChild<QAction*>("ToolsSet")->trigger(); }, [&](QDialog* dialog) { Collect(dialog, seen); });
+    WithModal([&] { form->findChild<QAction*>("AddNewApp")->trigger(); }, [&](QDialog* dialog) { Collect(dialog, seen); });
+
+    const std::set<QString> translated = TranslatedSources();
+    ASSERT_GT(translated.size(), 300u);
+    // Words of English sentences that German never uses.
+    static const QRegularExpression english(
+        "\\b(the|and|of|is|are|to|with|for|from|this|your|you|its|will|cannot|every|when|only|rules?|programs?|"
+        "allow(ed)?|block(ed)?|incoming|outgoing|settings|connections?|network|add|delete|edit|show|today|used)\\b",
+        QRegularExpression::CaseInsensitiveOption);
+    static const std::set<QString> names = {"Korvel Personal FireWall", "Korvel Firewall", "SYSTEM SETTINGS"};
+    int checked = 0;
+    for (const auto& [text, where] : seen) {
+        if (names.count(text))
+            continue;
+        ++checked;
+        EXPECT_FALSE(translated.count(text)) << "shown untranslated at " << where.toStdString() << ": " << text.toStdString();
+        EXPECT_FALSE(english.match(text).hasMatch()) << "English at " << where.toStdString() << ": " << text.toStdString();
+    }
+    EXPECT_GT(checked, 150);
+}
