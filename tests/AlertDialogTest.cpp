@@ -464,7 +464,7 @@ TEST(AlertWindow, SpeaksTheTranslationAndEnglishAsTheEngineWordsIt)
         AlertDialog dialog;
         dialog.SetQuestion(content);
         dialog.SetWaiting(1, 1);
-        EXPECT_EQ(Child<QPushButton>(dialog, "1")->text(), "Erl&auben");
+        EXPECT_EQ(Child<QPushButton>(dialog, "1")->text(), "Zul&assen");
         EXPECT_EQ(Child<QLabel>(dialog, "moreWaiting")->text(), "1 weitere wartet");
         dialog.SetWaiting(3, 2);
         EXPECT_EQ(Child<QLabel>(dialog, "moreWaiting")->text(), "3 weitere warten");
