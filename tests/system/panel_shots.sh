@@ -42,7 +42,11 @@ on_screen() {
   fi
 }
 window_shot() { # title file
-  wait_for 50 xdotool search --onlyvisible --name "$1" >/dev/null || { echo "FAIL: no window \"$1\""; exit 1; }
+  wait_for 50 xdotool search --onlyvisible --name "$1" >/dev/null || {
+    echo "FAIL: no window \"$1\" (the screen: $SHOTS/failure.png)"
+    import -window root "$SHOTS/failure.png"
+    exit 1
+  }
   sleep 0.6
   on_screen "$1"
   import -window "$(xdotool search --onlyvisible --name "$1" | tail -1)" "$SHOTS/$2.png"
@@ -116,6 +120,38 @@ round() {
   kill "$panel"
   wait "$panel" 2>/dev/null || true
 }
+# The panel in German, chosen by the locale: its pages, the advanced window,
+# the rule editor, a log, the options and the help page (German keys).
+german() {
+  write_rules
+  "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 /f >/dev/null
+  LANG=de_DE.UTF-8 LC_ALL= LANGUAGE= "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
+  local panel=$!
+  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null || { echo "FAIL: no panel"; exit 1; }
+  xdotool windowactivate --sync "$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)" 2>/dev/null || true
+  sleep 1.5
+  window_shot "Korvel Personal FireWall" "panel-system-de"
+  keys Down
+  window_shot "Korvel Personal FireWall" "protection-view-de"
+  keys Down Down Down Down Down Down Down
+  window_shot "Korvel Personal FireWall" "panel-application-de"
+  keys alt+w
+  window_shot "Erweiterte" "advanced-window-de"
+  keys alt+h
+  window_shot "Regel hinzuf" "rule-editor-de"
+  keys Escape Escape
+  keys Down Down Down Down Down
+  window_shot "Korvel Personal FireWall" "panel-log-de"
+  keys ctrl+comma
+  window_shot "Allgemeine Einstellungen" "options-de"
+  keys Escape
+  keys F1
+  window_shot "Hilfe" "help-window-de"
+  keys Escape
+  kill "$panel"
+  wait "$panel" 2>/dev/null || true
+}
+german
 round "" QT_SCALE_FACTOR=1
 round "-scale2" QT_SCALE_FACTOR=2
 round "-dark" XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark"
