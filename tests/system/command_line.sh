@@ -175,7 +175,7 @@ de_DE.UTF-8|Aufruf: zel-rules list|$BUILD/tools/zel-rules --help
 C|usage: zel-rules list|$BUILD/tools/zel-rules --help
 de_DE.UTF-8|zel-rules: kein Programm „nosuch“ in den Regeln|$BUILD/tools/zel-rules show nosuch
 C|zel-rules: no program "nosuch" in the rules|$BUILD/tools/zel-rules show nosuch
-de_DE.UTF-8|zel-rules: das Dokument: ein Objekt wird erwartet|$BUILD/tools/zel-rules import $work/list.json
+de_DE.UTF-8|zel-rules: $work/list.json: das Dokument: ein Objekt wird erwartet|$BUILD/tools/zel-rules import $work/list.json
 de_DE.UTF-8|Aufruf: zel-log|$BUILD/tools/zel-log --help
 de_DE.UTF-8|Aufruf: zel-reg|$BUILD/tools/zel-reg --help
 de_DE.UTF-8|Aufruf: zel-setup|$BUILD/tools/zel-setup --help
