@@ -285,7 +285,8 @@ int Start(const Options& options)
         return kFailed;
     }
     if (look.configured && look.settings.uid != uid)
-        return Fail(Arg(Tr("zel-backstop", "%1 holds the backstop of uid %2: not started"), {pin, std::to_string(look.settings.uid)}));
+        return Fail(Arg(Tr("zel-backstop", "%1 holds the backstop of uid %2: not started"),
+                        {pin, std::to_string(look.settings.uid)}));
     // Before the verdict: this computer's address and, deciding by rules,
     // the rules and Block All as the user's settings say now. Rules that
     // cannot be read leave every program asked, as the engine does, until
@@ -305,7 +306,8 @@ int Start(const Options& options)
         // Already attached (a restart of the service): the verdict may change.
         if (!prepare(error) || !backstop.SetMode(uid, options.mode, error))
             return Fail(error);
-        Say(stdout, Arg(Tr("zel-backstop", "already attached; now %1 for uid %2"), {ModeName(options.mode), std::to_string(uid)}));
+        Say(stdout, Arg(Tr("zel-backstop", "already attached; now %1 for uid %2"),
+                        {ModeName(options.mode), std::to_string(uid)}));
         return 0;
     }
     if (look.state == PinnedBackstop::State::kPartial) {
@@ -315,7 +317,8 @@ int Start(const Options& options)
     }
     if (!backstop.Attach(uid, options.mode, cgroup, prepare, error))
         return Fail(error);
-    Say(stdout, Arg(Tr("zel-backstop", "%1 for uid %2 on %3, pinned in %4"), {ModeName(options.mode), std::to_string(uid), cgroup, pin}));
+    Say(stdout, Arg(Tr("zel-backstop", "%1 for uid %2 on %3, pinned in %4"),
+                    {ModeName(options.mode), std::to_string(uid), cgroup, pin}));
     std::fflush(stdout);
     return 0;
 }
@@ -452,7 +455,8 @@ int Run(const Options& options)
     const std::string socket = SocketPath(options, look.settings.uid);
     NoticeRelay relay(socket, look.settings.uid);
     if (std::string error; !relay.Listen(error))
-        Say(stderr, Arg(Tr("zel-backstop", "cannot listen on %1: %2 (notices go to the journal only)"), {socket, error}));
+        Say(stderr,
+            Arg(Tr("zel-backstop", "cannot listen on %1: %2 (notices go to the journal only)"), {socket, error}));
     ring_buffer* ring = ring_buffer__new(eventsFd, OnEvent, &relay, nullptr);
     if (!ring) {
         Say(stderr, Tr("zel-backstop", "cannot read the notices"));

@@ -45,7 +45,10 @@ enum Rule : unsigned char {
     kNewRule = 0xff,
 };
 
-uint32_t Read32(const unsigned char* at) { return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3]; }
+uint32_t Read32(const unsigned char* at)
+{
+    return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
+}
 unsigned Read16(const unsigned char* at) { return unsigned(at[0]) << 8 | at[1]; }
 
 // The hash lrelease sorts messages by (ELF's), over the text and the
@@ -106,8 +109,9 @@ long Utf8Of(const unsigned char* utf16, uint32_t bytes, char* out, size_t size)
     };
     for (uint32_t i = 0; i + 1 < bytes; i += 2) {
         uint32_t c = Read16(utf16 + i);
-        if (c >= 0xd800 && c < 0xdc00 && i + 3 < bytes && Read16(utf16 + i + 2) >= 0xdc00 && Read16(utf16 + i + 2) < 0xe000) {
-            c = 0x10000 + ((c - 0xd800) << 10) + (Read16(utf16 + i + 2) - 0xdc00);
+        const uint32_t next = i + 3 < bytes ? Read16(utf16 + i + 2) : 0;
+        if (c >= 0xd800 && c < 0xdc00 && next >= 0xdc00 && next < 0xe000) {
+            c = 0x10000 + ((c - 0xd800) << 10) + (next - 0xdc00);
             i += 2;
         } else if (c >= 0xd800 && c < 0xe000) {
             c = 0xfffd;
@@ -401,10 +405,11 @@ long QmCatalog::Find(const char* context, const char* text, const char* disambig
             else
                 high = middle;
         }
-        for (size_t i = low; i < entries && Read32(hashes_ + 8 * i) == hash; ++i)
-            if (const long length = Message(Read32(hashes_ + 8 * i + 4), context, text, disambiguation, form, out, size);
-                length >= 0)
+        for (size_t i = low; i < entries && Read32(hashes_ + 8 * i) == hash; ++i) {
+            const long length = Message(Read32(hashes_ + 8 * i + 4), context, text, disambiguation, form, out, size);
+            if (length >= 0)
                 return length;
+        }
         if (!*disambiguation)
             return -1;
         disambiguation = "";
