@@ -268,7 +268,7 @@ int Start(const Options& options)
     const std::string pin = PinFolder(options);
     const std::string cgroup = options.cgroup.empty() ? CgroupTwoMount() : options.cgroup;
     if (cgroup.empty())
-        return Fail("no cgroup v2 hierarchy is mounted");
+        return Fail(Tr("zel-backstop", "no cgroup v2 hierarchy is mounted"));
     // Found before the lock is taken: the lookup may wait on the resolver.
     const unsigned ownAddress = OwnAddress();
     std::string error;
@@ -366,25 +366,34 @@ int StatusOf(const std::string& pin, bool named)
     case PinnedBackstop::State::kWhole: {
         std::string rules;
         PinnedRules::State state;
-        if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state))
-            rules = !state.loaded ? ", no rules read yet (every program is asked)"
-                : ", the rules of " + std::to_string(state.programs - 1) + (state.programs == 2 ? " application" : " applications")
-                    + " and the general ones in force";
+        if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state)) {
+            // Besides the general entry (ANY).
+            const int applications = state.programs - 1;
+            if (!state.loaded)
+                rules = Tr("zel-backstop", ", no rules read yet (every program is asked)");
+            else if (applications == 1)
+                rules = Tr("zel-backstop", ", the rules of 1 application and the general ones in force");
+            else
+                rules = Tr("zel-backstop", ", the rules of %n applications and the general ones in force", nullptr,
+                           applications);
+        }
         if (state.blockAll)
-            rules += ", Block All on";
-        std::printf("zel-backstop: %srunning, %s for uid %u, %d programs attached, %d hooked programs registered%s\n",
-                    prefix.c_str(), ModeName(look.settings.mode), look.settings.uid, backstop.AttachedCount(),
-                    backstop.RegisteredCount(), rules.c_str());
+            rules += Tr("zel-backstop", ", Block All on");
+        // The mode keeps the word it is started with (rules, notify, deny).
+        Say(stdout, prefix
+                + Arg(Tr("zel-backstop", "running, %1 for uid %2, %3, %4%5"),
+                      {ModeName(look.settings.mode), std::to_string(look.settings.uid),
+                       Tr("zel-backstop", "%n programs attached", nullptr, backstop.AttachedCount()),
+                       Tr("zel-backstop", "%n hooked programs registered", nullptr, backstop.RegisteredCount()), rules}));
         return 0;
     }
     case PinnedBackstop::State::kPartial:
-        std::printf("zel-backstop: %spartly attached (a start or stop did not finish): start or stop it again\n",
-                    prefix.c_str());
+        Say(stdout, prefix + Tr("zel-backstop", "partly attached (a start or stop did not finish): start or stop it again"));
         return kPartial;
     case PinnedBackstop::State::kNone:
         break;
     }
-    std::printf("zel-backstop: %snot running\n", prefix.c_str());
+    Say(stdout, prefix + Tr("zel-backstop", "not running"));
     return kFailed;
 }
 
@@ -401,7 +410,7 @@ int Status(const Options& options)
         ::closedir(dir);
     }
     if (pins.empty()) {
-        std::printf("zel-backstop: not running\n");
+        Say(stdout, Tr("zel-backstop", "not running"));
         return kFailed;
     }
     int status = kFailed;

@@ -18,7 +18,7 @@
 </translation>
     </message>
     <message>
-        <source>%1 is not the backstop's: %2</source>
+        <source>%1 is not the backstop&apos;s: %2</source>
         <translation>%1 gehört nicht zum Backstop: %2</translation>
     </message>
     <message>
@@ -27,7 +27,10 @@
     </message>
     <message numerus="yes">
         <source>unpinned, but %n of its programs are still held by another process</source>
-        <translation><numerusform>gelöst, aber %n seiner Programme wird noch von einem anderen Prozess gehalten</numerusform><numerusform>gelöst, aber %n seiner Programme werden noch von einem anderen Prozess gehalten</numerusform></translation>
+        <translation>
+            <numerusform>gelöst, aber %n seiner Programme wird noch von einem anderen Prozess gehalten</numerusform>
+            <numerusform>gelöst, aber %n seiner Programme werden noch von einem anderen Prozess gehalten</numerusform>
+        </translation>
     </message>
     <message>
         <source>not started</source>
@@ -66,7 +69,7 @@
         <translation>gestoppt; nichts davon ist mehr angehängt</translation>
     </message>
     <message>
-        <source> (its folder is kept: it holds files that are not the backstop's)</source>
+        <source> (its folder is kept: it holds files that are not the backstop&apos;s)</source>
         <translation> (sein Ordner bleibt: Er enthält Dateien, die nicht zum Backstop gehören)</translation>
     </message>
     <message>
@@ -93,6 +96,55 @@
         <source>must run as root</source>
         <translation>muss als root laufen</translation>
     </message>
+    <message>
+        <source>no cgroup v2 hierarchy is mounted</source>
+        <translation>keine cgroup-v2-Hierarchie eingehängt</translation>
+    </message>
+    <message>
+        <source>, no rules read yet (every program is asked)</source>
+        <translation>, noch keine Regeln gelesen (jedes Programm wird erfragt)</translation>
+    </message>
+    <message>
+        <source>, the rules of 1 application and the general ones in force</source>
+        <translation>, die Regeln einer Anwendung und die allgemeinen in Kraft</translation>
+    </message>
+    <message>
+        <source>, Block All on</source>
+        <translation>, Alles blockieren an</translation>
+    </message>
+    <message>
+        <source>running, %1 for uid %2, %3, %4%5</source>
+        <translation>läuft, %1 für UID %2, %3, %4%5</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n programs attached</source>
+        <translation>
+            <numerusform>%n Programm angehängt</numerusform>
+            <numerusform>%n Programme angehängt</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n hooked programs registered</source>
+        <translation>
+            <numerusform>%n Programm mit Hook angemeldet</numerusform>
+            <numerusform>%n Programme mit Hook angemeldet</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>partly attached (a start or stop did not finish): start or stop it again</source>
+        <translation>teilweise angehängt (ein Start oder Stopp wurde nicht beendet): erneut starten oder stoppen</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>läuft nicht</translation>
+    </message>
+    <message numerus="yes">
+        <source>, the rules of %n applications and the general ones in force</source>
+        <translation>
+            <numerusform>, die Regeln von %n Anwendung und die allgemeinen in Kraft</numerusform>
+            <numerusform>, die Regeln von %n Anwendungen und die allgemeinen in Kraft</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>zel-log</name>
@@ -103,17 +155,17 @@
 </translation>
     </message>
     <message>
-        <source>Shows the firewall's traffic log. See zel-log(1).
+        <source>Shows the firewall&apos;s traffic log. See zel-log(1).
 </source>
         <translation>Zeigt das Verkehrsprotokoll der Firewall. Siehe zel-log(1).
 </translation>
     </message>
     <message>
-        <source>"%1" is no date (YYYY-MM-DD)</source>
+        <source>&quot;%1&quot; is no date (YYYY-MM-DD)</source>
         <translation>„%1“ ist kein Datum (JJJJ-MM-TT)</translation>
     </message>
     <message>
-        <source>no log folder "%1" (the setting LogFilesPath)</source>
+        <source>no log folder &quot;%1&quot; (the setting LogFilesPath)</source>
         <translation>kein Protokollordner „%1“ (die Einstellung LogFilesPath)</translation>
     </message>
 </context>
@@ -123,7 +175,7 @@
         <source>usage: zel-reg query KEY [/v NAME]
        zel-reg set KEY /v NAME /d DATA
        zel-reg delete KEY /v NAME
-KEY: HKLM\Software\KORVEL\QRB ("/" may stand for "\")
+KEY: HKLM\Software\KORVEL\QRB (&quot;/&quot; may stand for &quot;\&quot;)
 </source>
         <translation>Aufruf: zel-reg query SCHLÜSSEL [/v NAME]
         zel-reg set SCHLÜSSEL /v NAME /d DATEN
@@ -132,7 +184,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
 </translation>
     </message>
     <message>
-        <source>Reads and changes the firewall's settings. See zel-reg(1).
+        <source>Reads and changes the firewall&apos;s settings. See zel-reg(1).
 </source>
         <translation>Liest und ändert die Einstellungen der Firewall. Siehe zel-reg(1).
 </translation>
@@ -161,7 +213,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
 <context>
     <name>zel-rules</name>
     <message>
-        <source>Lists and changes the firewall's rules. See zel-rules(1).
+        <source>Lists and changes the firewall&apos;s rules. See zel-rules(1).
 </source>
         <translation>Zeigt und ändert die Regeln der Firewall. Siehe zel-rules(1).
 </translation>
@@ -183,11 +235,11 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <translation>die Regeldatei %1 lässt sich nicht lesen: %2</translation>
     </message>
     <message>
-        <source>no program "%1" in the rules, nor an executable file of that name</source>
+        <source>no program &quot;%1&quot; in the rules, nor an executable file of that name</source>
         <translation>kein Programm „%1“ in den Regeln und auch keine ausführbare Datei dieses Namens</translation>
     </message>
     <message>
-        <source>no program "%1" in the rules (see zel-rules list)</source>
+        <source>no program &quot;%1&quot; in the rules (see zel-rules list)</source>
         <translation>kein Programm „%1“ in den Regeln (siehe zel-rules list)</translation>
     </message>
     <message>
@@ -229,11 +281,11 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <translation>add braucht eine Richtung (--in oder --out) und was geschehen soll (--allow, --block oder --ask)</translation>
     </message>
     <message>
-        <source>"%1" is no address, range or prefix</source>
+        <source>&quot;%1&quot; is no address, range or prefix</source>
         <translation>„%1“ ist weder Adresse noch Bereich noch Präfix</translation>
     </message>
     <message>
-        <source>"%1" is no host name or pattern (name, *.domain, *)</source>
+        <source>&quot;%1&quot; is no host name or pattern (name, *.domain, *)</source>
         <translation>„%1“ ist kein Hostname und kein Muster (name, *.domain, *)</translation>
     </message>
     <message>
@@ -241,7 +293,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <translation>Hostnamen gelten für ausgehende Regeln: Die Gegenstellen eingehender Verbindungen haben keinen</translation>
     </message>
     <message>
-        <source>"%1" is no port (a number from 1 to 65535, 0 for every port)</source>
+        <source>&quot;%1&quot; is no port (a number from 1 to 65535, 0 for every port)</source>
         <translation>„%1“ ist kein Port (eine Zahl von 1 bis 65535, 0 für jeden Port)</translation>
     </message>
     <message>
@@ -253,7 +305,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <translation>Standardeingabe</translation>
     </message>
     <message>
-        <source>"%1" is no rule number (as zel-rules show numbers them)</source>
+        <source>&quot;%1&quot; is no rule number (as zel-rules show numbers them)</source>
         <translation>„%1“ ist keine Regelnummer (wie zel-rules show sie zählt)</translation>
     </message>
     <message>
@@ -262,7 +314,10 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
     </message>
     <message numerus="yes">
         <source>%1 has no rule %2 (it has %n)</source>
-        <translation><numerusform>%1 hat keine Regel %2 (es hat %n)</numerusform><numerusform>%1 hat keine Regel %2 (es hat %n)</numerusform></translation>
+        <translation>
+            <numerusform>%1 hat keine Regel %2 (es hat %n)</numerusform>
+            <numerusform>%1 hat keine Regel %2 (es hat %n)</numerusform>
+        </translation>
     </message>
     <message>
         <source>usage: zel-rules list
@@ -273,7 +328,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
        zel-rules remove PROGRAM [N]
        zel-rules export
        zel-rules import [FILE]
-PROGRAM: a program's path or file name; ANY: the system settings.
+PROGRAM: a program&apos;s path or file name; ANY: the system settings.
 </source>
         <translation>Aufruf: zel-rules list
         zel-rules show PROGRAMM
@@ -294,39 +349,39 @@ PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
         <translation>%1: ein Objekt wird erwartet</translation>
     </message>
     <message>
-        <source>%1: unknown field "%2"</source>
+        <source>%1: unknown field &quot;%2&quot;</source>
         <translation>%1: unbekanntes Feld „%2“</translation>
     </message>
     <message>
-        <source>%1: "%2" must be a text</source>
+        <source>%1: &quot;%2&quot; must be a text</source>
         <translation>%1: „%2“ muss ein Text sein</translation>
     </message>
     <message>
-        <source>%1: "%2" must be true or false</source>
+        <source>%1: &quot;%2&quot; must be true or false</source>
         <translation>%1: „%2“ muss true oder false sein</translation>
     </message>
     <message>
-        <source>%1: "%2" must be a list</source>
+        <source>%1: &quot;%2&quot; must be a list</source>
         <translation>%1: „%2“ muss eine Liste sein</translation>
     </message>
     <message>
-        <source>%1: "%2" must hold texts</source>
+        <source>%1: &quot;%2&quot; must hold texts</source>
         <translation>%1: „%2“ muss Texte enthalten</translation>
     </message>
     <message>
-        <source>%1: "%2" is "%3"; it must be one of %4</source>
+        <source>%1: &quot;%2&quot; is &quot;%3&quot;; it must be one of %4</source>
         <translation>%1: „%2“ ist „%3“; erlaubt ist eines von %4</translation>
     </message>
     <message>
-        <source>%1: the port "%2" is no number from 0 (every port) to 65535</source>
+        <source>%1: the port &quot;%2&quot; is no number from 0 (every port) to 65535</source>
         <translation>%1: der Port „%2“ ist keine Zahl von 0 (jeder Port) bis 65535</translation>
     </message>
     <message>
-        <source>%1: "%2" is no address, range or prefix</source>
+        <source>%1: &quot;%2&quot; is no address, range or prefix</source>
         <translation>%1: „%2“ ist weder Adresse noch Bereich noch Präfix</translation>
     </message>
     <message>
-        <source>%1: "%2" is no host name or pattern</source>
+        <source>%1: &quot;%2&quot; is no host name or pattern</source>
         <translation>%1: „%2“ ist kein Hostname und kein Muster</translation>
     </message>
     <message>
@@ -334,7 +389,7 @@ PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
         <translation>%1, Port %2</translation>
     </message>
     <message>
-        <source>%1: "%2" must be a whole number from 0 to %3</source>
+        <source>%1: &quot;%2&quot; must be a whole number from 0 to %3</source>
         <translation>%1: „%2“ muss eine ganze Zahl von 0 bis %3 sein</translation>
     </message>
     <message>
@@ -342,11 +397,11 @@ PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
         <translation>%1: eine befristete Antwort braucht Richtung und Erlaubnis</translation>
     </message>
     <message>
-        <source>%1: "%2" is no address</source>
+        <source>%1: &quot;%2&quot; is no address</source>
         <translation>%1: „%2“ ist keine Adresse</translation>
     </message>
     <message>
-        <source>%1: "%2" is no host name as the engine writes one</source>
+        <source>%1: &quot;%2&quot; is no host name as the engine writes one</source>
         <translation>%1: „%2“ ist kein Hostname, wie ihn die Regel-Engine schreibt</translation>
     </message>
     <message>
@@ -414,8 +469,8 @@ Startet PROGRAMM; über seine Netzwerkverbindungen entscheidet die Firewall. Sie
 </translation>
     </message>
     <message>
-        <source>Puts the firewall's hook in front of the programs of the session when the user chose
-"Decide every program I start". See zel-session(1).
+        <source>Puts the firewall&apos;s hook in front of the programs of the session when the user chose
+&quot;Decide every program I start&quot;. See zel-session(1).
 </source>
         <translation>Stellt den Hook der Firewall vor die Programme der Sitzung, wenn der Benutzer
 „Über jedes Programm entscheiden, das ich starte“ gewählt hat. Siehe zel-session(1).
