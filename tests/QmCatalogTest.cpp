@@ -117,7 +117,10 @@ TEST_P(QmCatalogAgainstQt, AnswersAsQTranslator)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, QmCatalogAgainstQt,
-                         testing::Values(Translation {TOOLS_TS, TOOLS_QM}, Translation {RUSSIAN_TS, RUSSIAN_QM}));
+                         testing::Values(Translation {TOOLS_TS, TOOLS_QM}, Translation {RUSSIAN_TS, RUSSIAN_QM}),
+                         [](const testing::TestParamInfo<Translation>& param) {
+                             return std::string(param.param.qm == std::string(TOOLS_QM) ? "ToolsGerman" : "Russian");
+                         });
 
 TEST(QmCatalog, PluralFormsAndCharactersBeyondTheBasicPlane)
 {
