@@ -29,6 +29,8 @@
 #include "backstop.h"
 
 #include "platform/Net.h"
+#include "platform/ToolTranslation.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 
 #include <algorithm>
@@ -85,15 +87,23 @@ struct Options {
     bool detach = false;
 };
 
+using platform::Arg;
+using platform::Tr;
+
+// A line after "zel-backstop: ", on standard output or error.
+void Say(std::FILE* out, const std::string& text) { std::fprintf(out, "zel-backstop: %s\n", text.c_str()); }
+
 // On standard error for a mistake (exit status 2), on standard output when asked for.
 int Usage(std::FILE* out = stderr)
 {
-    std::fprintf(out,
+    std::fputs(Tr("zel-backstop",
                  "usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]\n"
                  "                          [--socket PATH] [--detach]\n"
                  "       zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]\n"
                  "       zel-backstop stop (--user UID | --pin DIR)\n"
-                 "       zel-backstop status [--user UID | --pin DIR]\n");
+                 "       zel-backstop status [--user UID | --pin DIR]\n")
+                   .c_str(),
+               out);
     return out == stdout ? 0 : 2;
 }
 
@@ -230,17 +240,17 @@ const char* ModeName(unsigned mode)
 void SayForeign(const PinnedBackstop& backstop, const PinnedBackstop::Look& look, const char* what)
 {
     for (const std::string& name : look.foreign)
-        std::fprintf(stderr, "zel-backstop: %s/%s is not the backstop's: %s\n", backstop.Folder().c_str(), name.c_str(), what);
+        Say(stderr, Arg(Tr("zel-backstop", "%1 is not the backstop's: %2"), {backstop.Folder() + "/" + name, what}));
 }
 
 // Says what a removal did not do; true when it left nothing of the backstop's.
 bool SayRemoval(const PinnedBackstop& backstop, const PinnedBackstop::Removal& removal)
 {
     for (const std::string& failure : removal.failed)
-        std::fprintf(stderr, "zel-backstop: cannot remove %s/%s\n", backstop.Folder().c_str(), failure.c_str());
+        Say(stderr, Arg(Tr("zel-backstop", "cannot remove %1"), {backstop.Folder() + "/" + failure}));
     if (removal.programsLeft > 0)
-        std::fprintf(stderr, "zel-backstop: unpinned, but %d of its programs are still held by another process\n",
-                     removal.programsLeft);
+        Say(stderr, Tr("zel-backstop", "unpinned, but %n of its programs are still held by another process", nullptr,
+                       removal.programsLeft));
     return removal.failed.empty() && removal.programsLeft == 0;
 }
 
@@ -258,7 +268,7 @@ int Start(const Options& options)
     const std::string pin = PinFolder(options);
     const std::string cgroup = options.cgroup.empty() ? CgroupTwoMount() : options.cgroup;
     if (cgroup.empty())
-        return Fail("no cgroup v2 hierarchy is mounted");
+        return Fail(Tr("zel-backstop", "no cgroup v2 hierarchy is mounted"));
     // Found before the lock is taken: the lookup may wait on the resolver.
     const unsigned ownAddress = OwnAddress();
     std::string error;
@@ -271,11 +281,12 @@ int Start(const Options& options)
     const PinnedBackstop::Look look = backstop.Inspect();
     const auto uid = static_cast<unsigned>(options.uid);
     if (!look.foreign.empty()) {
-        SayForeign(backstop, look, "not started");
+        SayForeign(backstop, look, Tr("zel-backstop", "not started").c_str());
         return kFailed;
     }
     if (look.configured && look.settings.uid != uid)
-        return Fail(pin + " holds the backstop of uid " + std::to_string(look.settings.uid) + ": not started");
+        return Fail(Arg(Tr("zel-backstop", "%1 holds the backstop of uid %2: not started"),
+                        {pin, std::to_string(look.settings.uid)}));
     // Before the verdict: this computer's address and, deciding by rules,
     // the rules and Block All as the user's settings say now. Rules that
     // cannot be read leave every program asked, as the engine does, until
@@ -295,17 +306,19 @@ int Start(const Options& options)
         // Already attached (a restart of the service): the verdict may change.
         if (!prepare(error) || !backstop.SetMode(uid, options.mode, error))
             return Fail(error);
-        std::printf("zel-backstop: already attached; now %s for uid %u\n", ModeName(options.mode), uid);
+        Say(stdout, Arg(Tr("zel-backstop", "already attached; now %1 for uid %2"),
+                        {ModeName(options.mode), std::to_string(uid)}));
         return 0;
     }
     if (look.state == PinnedBackstop::State::kPartial) {
-        std::printf("zel-backstop: removing what an interrupted start or stop left in %s\n", pin.c_str());
+        Say(stdout, Arg(Tr("zel-backstop", "removing what an interrupted start or stop left in %1"), {pin}));
         if (!SayRemoval(backstop, backstop.Remove()))
             return kFailed;
     }
     if (!backstop.Attach(uid, options.mode, cgroup, prepare, error))
         return Fail(error);
-    std::printf("zel-backstop: %s for uid %u on %s, pinned in %s\n", ModeName(options.mode), uid, cgroup.c_str(), pin.c_str());
+    Say(stdout, Arg(Tr("zel-backstop", "%1 for uid %2 on %3, pinned in %4"),
+                    {ModeName(options.mode), std::to_string(uid), cgroup, pin}));
     std::fflush(stdout);
     return 0;
 }
@@ -314,7 +327,7 @@ int Stop(const Options& options)
 {
     const std::string pin = PinFolder(options);
     if (!OnBpfFilesystem(ParentOf(pin))) {
-        std::printf("zel-backstop: was not running\n");
+        Say(stdout, Tr("zel-backstop", "was not running"));
         return 0;
     }
     const FolderLock lock(ParentOf(pin), FolderLock::Mode::kExclusive, kLockWait);
@@ -322,17 +335,20 @@ int Stop(const Options& options)
         return Fail(lock.Error());
     const PinnedBackstop backstop(pin);
     const PinnedBackstop::Look look = backstop.Inspect();
-    SayForeign(backstop, look, "left as it is");
+    SayForeign(backstop, look, Tr("zel-backstop", "left as it is").c_str());
     const PinnedBackstop::Removal removal = backstop.Remove();
     if (!SayRemoval(backstop, removal))
         return kFailed;
     if (removal.removed == 0) {
-        std::printf("zel-backstop: was not running\n");
+        Say(stdout, Tr("zel-backstop", "was not running"));
         return 0;
     }
-    const std::string whose = look.configured ? " for uid " + std::to_string(look.settings.uid) : std::string();
-    std::printf("zel-backstop: stopped%s; nothing of it is attached any more%s\n", whose.c_str(),
-                removal.folderKept ? " (its folder is kept: it holds files that are not the backstop's)" : "");
+    std::string stopped = look.configured ? Arg(Tr("zel-backstop", "stopped for uid %1; nothing of it is attached any more"),
+                                                {std::to_string(look.settings.uid)})
+                                          : Tr("zel-backstop", "stopped; nothing of it is attached any more");
+    if (removal.folderKept)
+        stopped += Tr("zel-backstop", " (its folder is kept: it holds files that are not the backstop's)");
+    Say(stdout, stopped);
     return 0;
 }
 
@@ -350,25 +366,34 @@ int StatusOf(const std::string& pin, bool named)
     case PinnedBackstop::State::kWhole: {
         std::string rules;
         PinnedRules::State state;
-        if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state))
-            rules = !state.loaded ? ", no rules read yet (every program is asked)"
-                : ", the rules of " + std::to_string(state.programs - 1) + (state.programs == 2 ? " application" : " applications")
-                    + " and the general ones in force";
+        if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state)) {
+            // Besides the general entry (ANY).
+            const int applications = state.programs - 1;
+            if (!state.loaded)
+                rules = Tr("zel-backstop", ", no rules read yet (every program is asked)");
+            else if (applications == 1)
+                rules = Tr("zel-backstop", ", the rules of 1 application and the general ones in force");
+            else
+                rules = Tr("zel-backstop", ", the rules of %n applications and the general ones in force", nullptr,
+                           applications);
+        }
         if (state.blockAll)
-            rules += ", Block All on";
-        std::printf("zel-backstop: %srunning, %s for uid %u, %d programs attached, %d hooked programs registered%s\n",
-                    prefix.c_str(), ModeName(look.settings.mode), look.settings.uid, backstop.AttachedCount(),
-                    backstop.RegisteredCount(), rules.c_str());
+            rules += Tr("zel-backstop", ", Block All on");
+        // The mode keeps the word it is started with (rules, notify, deny).
+        Say(stdout, prefix
+                + Arg(Tr("zel-backstop", "running, %1 for uid %2, %3, %4%5"),
+                      {ModeName(look.settings.mode), std::to_string(look.settings.uid),
+                       Tr("zel-backstop", "%n programs attached", nullptr, backstop.AttachedCount()),
+                       Tr("zel-backstop", "%n hooked programs registered", nullptr, backstop.RegisteredCount()), rules}));
         return 0;
     }
     case PinnedBackstop::State::kPartial:
-        std::printf("zel-backstop: %spartly attached (a start or stop did not finish): start or stop it again\n",
-                    prefix.c_str());
+        Say(stdout, prefix + Tr("zel-backstop", "partly attached (a start or stop did not finish): start or stop it again"));
         return kPartial;
     case PinnedBackstop::State::kNone:
         break;
     }
-    std::printf("zel-backstop: %snot running\n", prefix.c_str());
+    Say(stdout, prefix + Tr("zel-backstop", "not running"));
     return kFailed;
 }
 
@@ -385,7 +410,7 @@ int Status(const Options& options)
         ::closedir(dir);
     }
     if (pins.empty()) {
-        std::printf("zel-backstop: not running\n");
+        Say(stdout, Tr("zel-backstop", "not running"));
         return kFailed;
     }
     int status = kFailed;
@@ -418,8 +443,8 @@ int Run(const Options& options)
     // One relay per backstop: its notices are read once.
     const FolderLock lock(pin, FolderLock::Mode::kExclusive, kRelayLockWait);
     if (!lock) {
-        std::fprintf(stderr, "zel-backstop: not relaying: %s\n",
-                     OnBpfFilesystem(pin) ? "another relay serves this backstop" : "not running");
+        Say(stderr, OnBpfFilesystem(pin) ? Tr("zel-backstop", "not relaying: another relay serves this backstop")
+                                         : Tr("zel-backstop", "not relaying: not running"));
         return kFailed;
     }
     const PinnedBackstop backstop(pin);
@@ -431,7 +456,7 @@ int Run(const Options& options)
         ::close(configFd);
     const int eventsFd = bpf_obj_get((pin + "/events").c_str());
     if (look.state != PinnedBackstop::State::kWhole || configId == 0 || eventsFd < 0) {
-        std::fprintf(stderr, "zel-backstop: not running (nothing whole pinned in %s)\n", pin.c_str());
+        Say(stderr, Arg(Tr("zel-backstop", "not running (nothing whole pinned in %1)"), {pin}));
         if (eventsFd >= 0)
             ::close(eventsFd);
         return kFailed;
@@ -439,11 +464,11 @@ int Run(const Options& options)
     const std::string socket = SocketPath(options, look.settings.uid);
     NoticeRelay relay(socket, look.settings.uid);
     if (std::string error; !relay.Listen(error))
-        std::fprintf(stderr, "zel-backstop: cannot listen on %s: %s (notices go to the journal only)\n", socket.c_str(),
-                     error.c_str());
+        Say(stderr,
+            Arg(Tr("zel-backstop", "cannot listen on %1: %2 (notices go to the journal only)"), {socket, error}));
     ring_buffer* ring = ring_buffer__new(eventsFd, OnEvent, &relay, nullptr);
     if (!ring) {
-        std::fprintf(stderr, "zel-backstop: cannot read the notices\n");
+        Say(stderr, Tr("zel-backstop", "cannot read the notices"));
         ::close(eventsFd);
         return kFailed;
     }
@@ -504,6 +529,9 @@ int Run(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // Run as root for another user: the words come from the installed
+    // translations only, never from a folder the environment names.
+    platform::UseToolTranslation("zel-tools", false);
     if (argc > 1 && platform::IsHelpOption(argv[1]))
         return Usage(stdout);
     if (argc > 1 && platform::IsVersionOption(argv[1]))
@@ -516,7 +544,7 @@ int main(int argc, char** argv)
     if (!known || (options.command == "start" && options.uid < 0) || ((options.command == "run" || options.command == "stop") && !named))
         return Usage();
     if (::geteuid() != 0) {
-        std::fprintf(stderr, "zel-backstop: must run as root\n");
+        Say(stderr, Tr("zel-backstop", "must run as root"));
         return 1;
     }
     libbpf_set_print([](enum libbpf_print_level level, const char* format, va_list args) {

@@ -5,6 +5,7 @@
 // It stands in front of every program it starts, so it costs no more than
 // the preload it sets: a static program of its own (no dynamic loading, no
 // C++ runtime) that checks what it must and replaces itself at once.
+#include "platform/QmCatalog.h"
 #include "platform/RuntimeFolder.h"
 #include "platform/Version.h"
 
@@ -42,11 +43,41 @@ bool HookLibrary(char* path, size_t size)
     return copied > 0 && static_cast<size_t>(copied) < size;
 }
 
+// zel-run's few words in the user's language. The translation is read only
+// when a text is shown: a program started the usual way pays nothing for it.
+const char* Tr(const char* context, const char* text)
+{
+    static platform::QmCatalog catalog;
+    static bool loaded = false;
+    static char translated[2048];
+    if (!loaded) {
+        loaded = true;
+        const char* folder = ::secure_getenv("ZEL_TRANSLATIONS_DIR");
+        catalog.LoadForLocale(folder && *folder ? folder : platform::QmCatalog::InstalledFolder(), "zel-tools");
+    }
+    const long length = catalog.Find(context, text, nullptr, -1, translated, sizeof translated);
+    return length >= 0 && static_cast<size_t>(length) < sizeof translated ? translated : text;
+}
+
+// A line on standard error after "zel-run: ", %1 and %2 in text replaced by first and second.
+void Complain(const char* text, const char* first = "", const char* second = "")
+{
+    std::fputs("zel-run: ", stderr);
+    for (const char* c = text; *c; ++c) {
+        if (c[0] == '%' && (c[1] == '1' || c[1] == '2'))
+            std::fputs(*++c == '1' ? first : second, stderr);
+        else
+            std::fputc(*c, stderr);
+    }
+    std::fputc('\n', stderr);
+}
+
 // On standard error for a mistake (exit status 2), on standard output when asked for.
 int Usage(std::FILE* out)
 {
-    std::fprintf(out, "usage: zel-run [--] PROGRAM [ARGS...]\n"
-                      "Runs PROGRAM with its network connections decided by the firewall. See zel-run(1).\n");
+    std::fputs(Tr("zel-run", "usage: zel-run [--] PROGRAM [ARGS...]\n"
+                             "Runs PROGRAM with its network connections decided by the firewall. See zel-run(1).\n"),
+               out);
     return out == stdout ? 0 : 2;
 }
 
@@ -69,8 +100,8 @@ int main(int argc, char** argv)
         return Usage(stderr);
     char hook[PATH_MAX];
     if (!HookLibrary(hook, sizeof hook) || ::access(hook, R_OK) != 0) {
-        std::fprintf(stderr, "zel-run: the hook library %s cannot be read: %s\n", hook,
-                     std::strerror(errno ? errno : ENAMETOOLONG));
+        const char* reason = std::strerror(errno ? errno : ENAMETOOLONG);
+        Complain(Tr("zel-run", "the hook library %1 cannot be read: %2"), hook, reason);
         return 127;
     }
     // The program runs all the same, but nothing decides for it: say so.
@@ -111,11 +142,12 @@ int main(int argc, char** argv)
         entry += std::strspn(entry, ": \t");
     }
     if (!fits) {
-        std::fprintf(stderr, "zel-run: LD_PRELOAD is too long\n");
+        Complain(Tr("zel-run", "LD_PRELOAD is too long"));
         return 126;
     }
     ::setenv("LD_PRELOAD", preload, 1);
     ::execvp(argv[program], argv + program);
-    std::fprintf(stderr, "zel-run: cannot run %s: %s\n", argv[program], std::strerror(errno));
-    return errno == ENOENT ? 127 : 126;
+    const int error = errno;
+    Complain(Tr("zel-run", "cannot run %1: %2"), argv[program], std::strerror(error));
+    return error == ENOENT ? 127 : 126;
 }

@@ -4,6 +4,7 @@
 #include "platform/HostName.h"
 #include "platform/HostPatterns.h"
 #include "platform/RulesFormat.h"
+#include "platform/Translate.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,6 +14,8 @@ namespace rules_json {
 
 namespace rf = platform::rules_format;
 using nlohmann::ordered_json;
+using platform::Arg;
+using platform::Tr;
 
 namespace {
 
@@ -99,13 +102,13 @@ public:
     Fields(const ordered_json& object, std::string where, std::initializer_list<const char*> known) : where_(std::move(where))
     {
         if (!object.is_object())
-            throw Fault {where_ + ": an object is expected"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: an object is expected"), {where_})};
         for (const auto& [key, value] : object.items()) {
             bool isKnown = false;
             for (const char* name : known)
                 isKnown = isKnown || key == name;
             if (!isKnown)
-                throw Fault {where_ + ": unknown field \"" + key + "\""};
+                throw Fault {Arg(Tr("zel-rules import", "%1: unknown field \"%2\""), {where_, key})};
         }
         object_ = &object;
     }
@@ -122,7 +125,7 @@ public:
         if (!value)
             return std::nullopt;
         if (!value->is_string())
-            throw Fault {where_ + ": \"" + name + "\" must be a text"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" must be a text"), {where_, name})};
         return value->get<std::string>();
     }
     std::optional<bool> Flag(const char* name) const
@@ -131,7 +134,7 @@ public:
         if (!value)
             return std::nullopt;
         if (!value->is_boolean())
-            throw Fault {where_ + ": \"" + name + "\" must be true or false"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" must be true or false"), {where_, name})};
         return value->get<bool>();
     }
     const ordered_json& List(const char* name, bool required) const
@@ -141,7 +144,7 @@ public:
         if (!value && !required)
             return empty;
         if (!value || !value->is_array())
-            throw Fault {where_ + ": \"" + name + "\" must be a list"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" must be a list"), {where_, name})};
         return *value;
     }
     std::optional<std::vector<std::string>> Texts(const char* name) const
@@ -151,7 +154,7 @@ public:
         std::vector<std::string> texts;
         for (const ordered_json& item : List(name, true)) {
             if (!item.is_string())
-                throw Fault {where_ + ": \"" + name + "\" must hold texts"};
+                throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" must hold texts"), {where_, name})};
             texts.push_back(item.get<std::string>());
         }
         return texts;
@@ -168,7 +171,7 @@ public:
         std::string allowed;
         for (const char* word : words)
             allowed += std::string(allowed.empty() ? "" : ", ") + word;
-        throw Fault {where_ + ": \"" + name + "\" is \"" + *text + "\"; it must be one of " + allowed};
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is \"%3\"; it must be one of %4"), {where_, name, *text, allowed})};
     }
 
 private:
@@ -182,16 +185,16 @@ rules::Port PortOfJson(const ordered_json& json, const std::string& where)
     rules::Port port;
     port.number = fields.Text("port");
     if (port.number && !rules::PortOf(*port.number))
-        throw Fault {where + ": the port \"" + *port.number + "\" is no number from 0 (every port) to 65535"};
+        throw Fault {Arg(Tr("zel-rules import", "%1: the port \"%2\" is no number from 0 (every port) to 65535"), {where, *port.number})};
     port.alias = fields.Text("alias").value_or("");
     port.addresses = fields.Texts("addresses");
     for (const std::string& address : port.addresses.value_or(std::vector<std::string> {}))
         if (address != rf::kNoAddress && !platform::ParseAddressRange(address))
-            throw Fault {where + ": \"" + address + "\" is no address, range or prefix"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no address, range or prefix"), {where, address})};
     port.hosts = fields.Texts("hosts");
     for (const std::string& host : port.hosts.value_or(std::vector<std::string> {}))
         if (!platform::NormalizeHostPattern(host))
-            throw Fault {where + ": \"" + host + "\" is no host name or pattern"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no host name or pattern"), {where, host})};
     return port;
 }
 
@@ -206,7 +209,7 @@ rules::Rule RuleOfJson(const ordered_json& json, const std::string& where)
     rule.listed = fields.Flag("listed").value_or(true);
     const ordered_json& ports = fields.List("ports", false);
     for (size_t i = 0; i < ports.size(); ++i)
-        rule.ports.push_back(PortOfJson(ports[i], where + ", port " + std::to_string(i + 1)));
+        rule.ports.push_back(PortOfJson(ports[i], Arg(Tr("zel-rules import", "%1, port %2"), {where, std::to_string(i + 1)})));
     return rule;
 }
 
@@ -215,7 +218,7 @@ int64_t WholeOfJson(const Fields& fields, const char* name, int64_t most)
 {
     const ordered_json* value = fields.Get(name);
     if (!value || !value->is_number_integer() || value->get<int64_t>() < 0 || value->get<int64_t>() > most)
-        throw Fault {fields.Where() + ": \"" + name + "\" must be a whole number from 0 to " + std::to_string(most)};
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" must be a whole number from 0 to %3"), {fields.Where(), name, std::to_string(most)})};
     return value->get<int64_t>();
 }
 
@@ -226,7 +229,7 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
     const auto direction = fields.Word("direction", {rf::kIncoming, rf::kOutgoing}, &rules::DirectionOf);
     const auto permission = fields.Word("permission", {rf::kPermit, rf::kDeny}, &rules::PermissionOf);
     if (!direction || !permission)
-        throw Fault {where + ": an answer for a time needs its direction and permission"};
+        throw Fault {Arg(Tr("zel-rules import", "%1: an answer for a time needs its direction and permission"), {where})};
     answer.direction = *direction;
     answer.permission = *permission;
     answer.until = WholeOfJson(fields, "until", int64_t {1} << 40);
@@ -234,15 +237,15 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
     answer.address = fields.Text("address").value_or("");
     answer.host = fields.Text("host").value_or("");
     if (!answer.address.empty() && !platform::ParseAddress(answer.address))
-        throw Fault {where + ": \"" + answer.address + "\" is no address"};
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no address"), {where, answer.address})};
     if (!answer.host.empty()) {
         char normal[platform::kMaxHostName + 1];
         const size_t length = platform::NormalizeHostName(answer.host.data(), answer.host.size(), normal, sizeof normal);
         if (length == 0 || std::string_view(normal, length) != answer.host)
-            throw Fault {where + ": \"" + answer.host + "\" is no host name as the engine writes one"};
+            throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no host name as the engine writes one"), {where, answer.host})};
     }
     if (!answer.address.empty() && !answer.host.empty())
-        throw Fault {where + ": an answer for a time is for an address or a host, not both"};
+        throw Fault {Arg(Tr("zel-rules import", "%1: an answer for a time is for an address or a host, not both"), {where})};
     return answer;
 }
 
@@ -262,10 +265,10 @@ rules::Application ApplicationOfJson(const ordered_json& json, const std::string
     app.outgoing = fields.Word("outgoing", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
     const ordered_json& list = fields.List("rules", false);
     for (size_t i = 0; i < list.size(); ++i)
-        app.rules.push_back(RuleOfJson(list[i], named + ", rule " + std::to_string(i + 1)));
+        app.rules.push_back(RuleOfJson(list[i], Arg(Tr("zel-rules import", "%1, rule %2"), {named, std::to_string(i + 1)})));
     const ordered_json& timed = fields.List("timed", false);
     for (size_t i = 0; i < timed.size(); ++i)
-        app.timed.push_back(TimedOfJson(timed[i], named + ", answer for a time " + std::to_string(i + 1)));
+        app.timed.push_back(TimedOfJson(timed[i], Arg(Tr("zel-rules import", "%1, answer for a time %2"), {named, std::to_string(i + 1)})));
     return app;
 }
 
@@ -285,14 +288,14 @@ std::optional<rules::Document> Import(std::string_view text, std::string& proble
 {
     try {
         const ordered_json json = ordered_json::parse(text);
-        const Fields fields(json, "the document", {"applications"});
+        const Fields fields(json, Tr("zel-rules import", "the document"), {"applications"});
         rules::Document document;
         const ordered_json& list = fields.List("applications", true);
         for (size_t i = 0; i < list.size(); ++i)
-            document.applications.push_back(ApplicationOfJson(list[i], "application " + std::to_string(i + 1)));
+            document.applications.push_back(ApplicationOfJson(list[i], Arg(Tr("zel-rules import", "application %1"), {std::to_string(i + 1)})));
         return document;
     } catch (const ordered_json::exception& error) {
-        problem = std::string("no JSON document: ") + error.what();
+        problem = Arg(Tr("zel-rules import", "no JSON document: %1"), {error.what()});
     } catch (const Fault& fault) {
         problem = fault.text;
     }

@@ -7,6 +7,8 @@
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
+#include "platform/ToolTranslation.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 
 #include <nlohmann/json.hpp>
@@ -28,9 +30,12 @@ void OnSignal(int) { g_stop = 1; }
 
 int Usage(std::FILE* out = stderr)
 {
-    std::fprintf(out, "usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]\n");
+    std::fputs(
+        platform::Tr("zel-log", "usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]\n")
+            .c_str(),
+        out);
     if (out == stdout)
-        std::fprintf(out, "Shows the firewall's traffic log. See zel-log(1).\n");
+        std::fputs(platform::Tr("zel-log", "Shows the firewall's traffic log. See zel-log(1).\n").c_str(), out);
     return out == stdout ? 0 : 2;
 }
 
@@ -116,6 +121,8 @@ long long PrintFrom(const std::string& path, long long offset, const Filter& fil
 
 int main(int argc, char** argv)
 {
+    // The records themselves stay as the engine wrote them, in any language.
+    platform::UseToolTranslation("zel-tools", true);
     if (argc > 1 && platform::IsHelpOption(argv[1]))
         return Usage(stdout);
     if (argc > 1 && platform::IsVersionOption(argv[1]))
@@ -132,7 +139,8 @@ int main(int argc, char** argv)
         } else if (arg == "--since" && i + 1 < argc) {
             const auto day = DayOfText(argv[++i]);
             if (!day) {
-                std::fprintf(stderr, "%s: \"%s\" is no date (YYYY-MM-DD)\n", kProgram, argv[i]);
+                std::fprintf(stderr, "%s: %s\n", kProgram,
+                             platform::Arg(platform::Tr("zel-log", "\"%1\" is no date (YYYY-MM-DD)"), {argv[i]}).c_str());
                 return 2;
             }
             filter.sinceDay = *day;
@@ -153,7 +161,9 @@ int main(int argc, char** argv)
     const std::string& folder = settings.LogFilePath;
     struct stat st {};
     if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "%s: no log folder \"%s\" (the setting LogFilesPath)\n", kProgram, folder.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     platform::Arg(platform::Tr("zel-log", "no log folder \"%1\" (the setting LogFilesPath)"), {folder})
+                         .c_str());
         return 1;
     }
     if (!filter.json)

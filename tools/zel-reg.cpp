@@ -5,6 +5,8 @@
 //   zel-reg delete KEY /v NAME
 // KEY starts with HKLM or HKEY_LOCAL_MACHINE; "\" or "/" separate its parts.
 #include "platform/Registry.h"
+#include "platform/ToolTranslation.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 
 #include <cerrno>
@@ -17,17 +19,24 @@
 namespace {
 
 using namespace platform::registry;
+using platform::Arg;
+using platform::Tr;
+
+// What went wrong, in the user's language; the values printed by query keep
+// their fixed form for the scripts that read them.
+void Complain(const std::string& text) { std::fprintf(stderr, "zel-reg: %s\n", text.c_str()); }
 
 // On standard error for a mistake (exit status 2), on standard output when asked for.
 int Usage(std::FILE* out = stderr)
 {
-    std::fprintf(out,
-                 "usage: zel-reg query KEY [/v NAME]\n"
-                 "       zel-reg set KEY /v NAME /d DATA\n"
-                 "       zel-reg delete KEY /v NAME\n"
-                 "KEY: HKLM\\Software\\KORVEL\\QRB (\"/\" may stand for \"\\\")\n");
+    std::fputs(Tr("zel-reg", "usage: zel-reg query KEY [/v NAME]\n"
+                             "       zel-reg set KEY /v NAME /d DATA\n"
+                             "       zel-reg delete KEY /v NAME\n"
+                             "KEY: HKLM\\Software\\KORVEL\\QRB (\"/\" may stand for \"\\\")\n")
+                   .c_str(),
+               out);
     if (out == stdout)
-        std::fprintf(out, "Reads and changes the firewall's settings. See zel-reg(1).\n");
+        std::fputs(Tr("zel-reg", "Reads and changes the firewall's settings. See zel-reg(1).\n").c_str(), out);
     return out == stdout ? 0 : 2;
 }
 
@@ -50,6 +59,7 @@ std::string DisplayKey(std::string_view subKey)
 
 int main(int argc, char** argv)
 {
+    platform::UseToolTranslation("zel-tools", true);
     if (argc > 1 && platform::IsHelpOption(argv[1]))
         return Usage(stdout);
     if (argc > 1 && platform::IsVersionOption(argv[1]))
@@ -61,8 +71,7 @@ int main(int argc, char** argv)
     const size_t split = key.find_first_of("\\/");
     const auto root = ParseRootKey(key.substr(0, split));
     if (!root) {
-        std::fprintf(stderr, "zel-reg: only HKLM (HKEY_LOCAL_MACHINE) is kept: %.*s\n", static_cast<int>(key.size()),
-                     key.data());
+        Complain(Arg(Tr("zel-reg", "only HKLM (HKEY_LOCAL_MACHINE) is kept: %1"), {key}));
         return 2;
     }
     const std::string_view subKey = split == std::string_view::npos ? std::string_view() : key.substr(split + 1);
@@ -84,8 +93,7 @@ int main(int argc, char** argv)
         if (name) {
             const auto text = Query(*root, subKey, *name);
             if (!text) {
-                std::fprintf(stderr, "zel-reg: the value %s does not exist under %s\n", name->c_str(),
-                             DisplayKey(subKey).c_str());
+                Complain(Arg(Tr("zel-reg", "the value %1 does not exist under %2"), {*name, DisplayKey(subKey)}));
                 return 1;
             }
             std::printf("%s\n    %s    REG_SZ    %s\n", DisplayKey(subKey).c_str(), name->c_str(), text->c_str());
@@ -100,8 +108,8 @@ int main(int argc, char** argv)
         if (!name || !data)
             return Usage();
         if (!SetString(*root, subKey, *name, *data)) {
-            std::fprintf(stderr, "zel-reg: cannot write %s under %s: %s\n", name->c_str(), DisplayKey(subKey).c_str(),
-                         IsValidName(*name) ? std::strerror(errno) : "not a valid value name");
+            const std::string reason = IsValidName(*name) ? std::strerror(errno) : Tr("zel-reg", "not a valid value name");
+            Complain(Arg(Tr("zel-reg", "cannot write %1 under %2: %3"), {*name, DisplayKey(subKey), reason}));
             return 1;
         }
         return 0;
@@ -110,12 +118,12 @@ int main(int argc, char** argv)
         if (!name)
             return Usage();
         if (!Query(*root, subKey, *name)) {
-            std::fprintf(stderr, "zel-reg: the value %s does not exist under %s\n", name->c_str(),
-                         DisplayKey(subKey).c_str());
+            Complain(Arg(Tr("zel-reg", "the value %1 does not exist under %2"), {*name, DisplayKey(subKey)}));
             return 1;
         }
         if (!DeleteValue(*root, subKey, *name)) {
-            std::fprintf(stderr, "zel-reg: cannot delete %s: %s\n", name->c_str(), std::strerror(errno));
+            const std::string reason = std::strerror(errno);
+            Complain(Arg(Tr("zel-reg", "cannot delete %1: %2"), {*name, reason}));
             return 1;
         }
         return 0;

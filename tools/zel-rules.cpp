@@ -18,6 +18,8 @@
 #include "platform/RulesFormat.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
+#include "platform/ToolTranslation.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 #include "platform/Windows.h"
 #include "rules/DocumentReader.h"
@@ -48,20 +50,25 @@ constexpr const char* kProgram = "zel-rules";
 constexpr int kFailed = 1;
 constexpr int kMisused = 2;
 
+using platform::Arg;
+using platform::Tr;
+
 int Usage(std::FILE* out = stderr)
 {
-    std::fprintf(out,
-                 "usage: zel-rules list\n"
-                 "       zel-rules show PROGRAM\n"
-                 "       zel-rules allow|block|ask PROGRAM [--in|--out]\n"
-                 "       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]\n"
-                 "                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]\n"
-                 "       zel-rules remove PROGRAM [N]\n"
-                 "       zel-rules export\n"
-                 "       zel-rules import [FILE]\n"
-                 "PROGRAM: a program's path or file name; ANY: the system settings.\n");
+    std::fputs(Tr("zel-rules",
+                  "usage: zel-rules list\n"
+                  "       zel-rules show PROGRAM\n"
+                  "       zel-rules allow|block|ask PROGRAM [--in|--out]\n"
+                  "       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]\n"
+                  "                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]\n"
+                  "       zel-rules remove PROGRAM [N]\n"
+                  "       zel-rules export\n"
+                  "       zel-rules import [FILE]\n"
+                  "PROGRAM: a program's path or file name; ANY: the system settings.\n")
+                   .c_str(),
+               out);
     if (out == stdout)
-        std::fprintf(out, "Lists and changes the firewall's rules. See zel-rules(1).\n");
+        std::fputs(Tr("zel-rules", "Lists and changes the firewall's rules. See zel-rules(1).\n").c_str(), out);
     return out == stdout ? 0 : kMisused;
 }
 
@@ -120,20 +127,20 @@ int Load(Rules& rules, bool missingIsEmpty = false)
     panel::GetFilesFromReg(rules.core.Settings());
     const std::string& path = rules.core.Settings().XmlFilePath;
     if (path.empty())
-        return Fail(kFailed, "the rules file is not set (the setting RulesFile; has zel-setup been run?)");
+        return Fail(kFailed, Tr("zel-rules", "the rules file is not set (the setting RulesFile; has zel-setup been run?)"));
     const platform::rules_file::Contents contents = platform::rules_file::Read(path);
     rules.stamp = contents.stamp;
     if (contents.status.Missing())
         return rules.core.Rules().LoadText(missingIsEmpty ? std::string("<APPLICATIONS></APPLICATIONS>")
                                                           : std::string(rf::kDefaultRulesDocument))
             ? 0
-            : Fail(kFailed, "the default rules do not parse");
+            : Fail(kFailed, Tr("zel-rules", "the default rules do not parse"));
     if (!contents.status.Read())
-        return Fail(kFailed, "cannot read the rules file " + path + ": " + contents.status.Reason());
+        return Fail(kFailed, Arg(Tr("zel-rules", "cannot read the rules file %1: %2"), {path, contents.status.Reason()}));
     std::string problem;
     auto document = rules::ReadDocument(contents.text, &problem);
     if (!document)
-        return Fail(kFailed, "the rules file " + path + " does not parse: " + problem);
+        return Fail(kFailed, Arg(Tr("zel-rules", "the rules file %1 does not parse: %2"), {path, problem}));
     rules.core.Rules().Document() = std::move(*document);
     return 0;
 }
@@ -202,7 +209,7 @@ std::string Entry(Rules& rules, const std::string& program)
     if (const rules::Application* app = EntryFor(rules, program, exe))
         return app->Key();
     if (exe.empty()) {
-        Fail(kFailed, "no program \"" + program + "\" in the rules, nor an executable file of that name");
+        Fail(kFailed, Arg(Tr("zel-rules", "no program \"%1\" in the rules, nor an executable file of that name"), {program}));
         return {};
     }
     const std::string own = platform::processes::CarrierExeName(exe);
@@ -218,7 +225,7 @@ const rules::Application* Existing(Rules& rules, const std::string& program)
     std::string exe;
     const rules::Application* app = EntryFor(rules, program, exe);
     if (!app)
-        Fail(kFailed, "no program \"" + program + "\" in the rules (see zel-rules list)");
+        Fail(kFailed, Arg(Tr("zel-rules", "no program \"%1\" in the rules (see zel-rules list)"), {program}));
     return app;
 }
 
@@ -283,13 +290,15 @@ int Change(const std::function<int(Rules&)>& change, bool missingIsEmpty = false
         if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
             platform::MakeDirectories(path.substr(0, slash));
         errno = 0;
-        if (!rules.core.Save())
-            return Fail(kFailed, "the rules file " + path + " could not be written (" + std::strerror(errno ? errno : EIO)
-                                     + "); it is left as it was");
+        if (!rules.core.Save()) {
+            const std::string reason = std::strerror(errno ? errno : EIO);
+            return Fail(kFailed, Arg(Tr("zel-rules", "the rules file %1 could not be written (%2); it is left as it was"),
+                                     {path, reason}));
+        }
         WaitForEngines(changed, sequence);
         return 0;
     }
-    return Fail(kFailed, "the rules file keeps changing; nothing was changed");
+    return Fail(kFailed, Tr("zel-rules", "the rules file keeps changing; nothing was changed"));
 }
 
 void PrintList(const rules::Document& document)
@@ -321,9 +330,13 @@ std::string RuleLine(const rules::Rule& rule)
 
 void PrintApplication(const rules::Application& app)
 {
-    std::printf("%s\n  description: %s\n  path: %s\n  service: %s\n  incoming: %s\n  outgoing: %s\n",
-                app.name.value_or("(none)").c_str(), app.description.c_str(), app.path.c_str(),
-                app.service ? "yes" : "no", Verb(app.incoming), Verb(app.outgoing));
+    // The words the user types back (allow, block, ask) stay as they are.
+    std::printf("%s\n", app.name ? app.name->c_str() : Tr("zel-rules", "(none)").c_str());
+    std::fputs(Arg(Tr("zel-rules", "  description: %1\n  path: %2\n  service: %3\n  incoming: %4\n  outgoing: %5\n"),
+                   {app.description, app.path, app.service ? Tr("zel-rules", "yes") : Tr("zel-rules", "no"), Verb(app.incoming),
+                    Verb(app.outgoing)})
+                   .c_str(),
+               stdout);
     for (size_t i = 0; i < app.rules.size(); ++i)
         std::printf("  %zu  %s\n", i + 1, RuleLine(app.rules[i]).c_str());
 }
@@ -355,7 +368,7 @@ std::optional<rules::Rule> RuleOf(const std::vector<std::string>& options, int& 
             return Usage(), std::nullopt;
     }
     if (!direction || !permission)
-        return Fail(kMisused, "add needs a direction (--in or --out) and what to do (--allow, --block or --ask)"),
+        return Fail(kMisused, Tr("zel-rules", "add needs a direction (--in or --out) and what to do (--allow, --block or --ask)")),
                std::nullopt;
     rules::Rule rule;
     rule.direction = direction;
@@ -366,21 +379,21 @@ std::optional<rules::Rule> RuleOf(const std::vector<std::string>& options, int& 
         if (const size_t dash = address.find('-');
             dash == std::string::npos ? !panel::CheckIpList(address)
                                       : !panel::CheckIpRange(address.substr(0, dash), address.substr(dash + 1)))
-            return Fail(kMisused, "\"" + address + "\" is no address, range or prefix"), std::nullopt;
+            return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no address, range or prefix"), {address})), std::nullopt;
     std::vector<std::string> patterns;
     for (const std::string& host : hosts) {
         const auto pattern = platform::NormalizeHostPattern(host);
         if (!pattern)
-            return Fail(kMisused, "\"" + host + "\" is no host name or pattern (name, *.domain, *)"), std::nullopt;
+            return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no host name or pattern (name, *.domain, *)"), {host})), std::nullopt;
         patterns.push_back(*pattern);
     }
     if (!patterns.empty() && direction == Direction::kIncoming)
-        return Fail(kMisused, "host names are for outgoing rules: the peers of incoming connections have none"),
+        return Fail(kMisused, Tr("zel-rules", "host names are for outgoing rules: the peers of incoming connections have none")),
                std::nullopt;
     for (const std::string& text : ports) {
         const std::optional<int> number = rules::PortOf(text);
         if (!number)
-            return Fail(kMisused, "\"" + text + "\" is no port (a number from 1 to 65535, 0 for every port)"),
+            return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no port (a number from 1 to 65535, 0 for every port)"), {text})),
                    std::nullopt;
         rules::Port port = rules::Port::Numbered(*number);
         if (!addresses.empty())
@@ -403,14 +416,16 @@ int Import(const std::string& file)
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else {
         const auto read = platform::ReadFile(file, rf::kMaxRulesFileBytes * 4);
-        if (!read)
-            return Fail(kFailed, "cannot read " + file + ": " + std::strerror(errno ? errno : EIO));
+        if (!read) {
+            const std::string reason = std::strerror(errno ? errno : EIO);
+            return Fail(kFailed, Arg(Tr("zel-rules", "cannot read %1: %2"), {file, reason}));
+        }
         text = *read;
     }
     std::string problem;
     std::optional<rules::Document> document = rules_json::Import(text, problem);
     if (!document)
-        return Fail(kMisused, (file.empty() ? std::string("standard input") : file) + ": " + problem);
+        return Fail(kMisused, (file.empty() ? Tr("zel-rules", "standard input") : file) + ": " + problem);
     return Change(
         [&](Rules& rules) {
             rules.core.Rules().Document() = *document;
@@ -423,6 +438,7 @@ int Import(const std::string& file)
 
 int main(int argc, char** argv)
 {
+    platform::UseToolTranslation("zel-tools", true);
     if (argc > 1 && platform::IsHelpOption(argv[1]))
         return Usage(stdout);
     if (argc > 1 && platform::IsVersionOption(argv[1]))
@@ -485,7 +501,7 @@ int main(int argc, char** argv)
         if (args.size() == 2) {
             const std::optional<int> parsed = rules::PortOf(args[1]);
             if (!parsed || *parsed < 1)
-                return Fail(kMisused, "\"" + args[1] + "\" is no rule number (as zel-rules show numbers them)");
+                return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no rule number (as zel-rules show numbers them)"), {args[1]}));
             number = static_cast<size_t>(*parsed);
         }
         return Change([&](Rules& rules) {
@@ -495,13 +511,13 @@ int main(int argc, char** argv)
             rules::Document& document = rules.core.Rules().Document();
             if (!number) {
                 if (app->IsGeneral())
-                    return Fail(kFailed, "the system settings (ANY) cannot be removed");
+                    return Fail(kFailed, Tr("zel-rules", "the system settings (ANY) cannot be removed"));
                 document.Remove(static_cast<size_t>(document.IndexOf(*app)));
                 return 0;
             }
             if (*number > app->rules.size())
-                return Fail(kFailed, *app->name + " has no rule " + std::to_string(*number) + " (it has "
-                                         + std::to_string(app->rules.size()) + ")");
+                return Fail(kFailed, Arg(Tr("zel-rules", "%1 has no rule %2 (it has %n)", nullptr, int(app->rules.size())),
+                                         {*app->name, std::to_string(*number)}));
             rules::Application& changed = document.applications[static_cast<size_t>(document.IndexOf(*app))];
             changed.rules.erase(changed.rules.begin() + static_cast<long>(*number - 1));
             return 0;

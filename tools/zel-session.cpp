@@ -18,6 +18,8 @@
 // status is 0 unless a running session's manager refused a change.
 #include "platform/Processes.h"
 #include "platform/SessionPreload.h"
+#include "platform/ToolTranslation.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 
 #include <cerrno>
@@ -100,7 +102,7 @@ bool Succeeded(const Outcome& outcome, const char* what)
     if (outcome.started && outcome.status == 0)
         return true;
     if (outcome.started)
-        std::fprintf(stderr, "zel-session: %s did not succeed\n", what);
+        std::fprintf(stderr, "zel-session: %s\n", platform::Arg(platform::Tr("zel-session", "%1 did not succeed"), {what}).c_str());
     // A desktop without the program has nothing of it to update.
     return !outcome.started;
 }
@@ -138,6 +140,7 @@ int UpdateSession(bool managerOnly)
 
 int main(int argc, char** argv)
 {
+    platform::UseToolTranslation("zel-tools", true);
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--generator" || mode == "--preload") {
         const auto value = session::SessionPreload(HookBesideMe(), CurrentPreload(), ::getuid());
@@ -154,16 +157,22 @@ int main(int argc, char** argv)
         if (const auto value = session::SessionPreload(HookBesideMe(), CurrentPreload(), ::getuid()))
             ::setenv("LD_PRELOAD", value->c_str(), 1);
         ::execvp(argv[2], argv + 2);
-        std::fprintf(stderr, "zel-session: cannot run %s: %s\n", argv[2], std::strerror(errno));
+        const std::string reason = std::strerror(errno);
+        std::fprintf(stderr, "zel-session: %s\n",
+                     platform::Arg(platform::Tr("zel-session", "cannot run %1: %2"), {argv[2], reason}).c_str());
         return errno == ENOENT ? 127 : 126;
     }
     if (mode == "--version")
         return platform::PrintVersion("zel-session");
     const bool asked = mode == "--help" || mode == "-h";
-    std::fprintf(asked ? stdout : stderr,
-                 "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n");
+    std::fputs(platform::Tr("zel-session",
+                            "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n")
+                   .c_str(),
+               asked ? stdout : stderr);
     if (asked)
-        std::printf("Puts the firewall's hook in front of the programs of the session when the user chose\n"
-                    "\"Decide every program I start\". See zel-session(1).\n");
+        std::fputs(platform::Tr("zel-session", "Puts the firewall's hook in front of the programs of the session when the user chose\n"
+                                               "\"Decide every program I start\". See zel-session(1).\n")
+                       .c_str(),
+                   stdout);
     return asked ? 0 : 2;
 }

@@ -10,6 +10,8 @@
 #include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
+#include "platform/ToolTranslation.h"
+#include "platform/Translate.h"
 #include "platform/Version.h"
 
 #include <cstdio>
@@ -25,11 +27,16 @@ using namespace platform::registry;
 
 bool quiet = false;
 
-void Say(const char* format, const std::string& a, const std::string& b = {})
+using platform::Arg;
+using platform::Tr;
+
+void Say(const std::string& text)
 {
     if (!quiet)
-        std::printf(format, a.c_str(), b.c_str());
+        std::fputs(text.c_str(), stdout);
 }
+
+void Complain(const std::string& text) { std::fprintf(stderr, "zel-setup: %s\n", text.c_str()); }
 
 std::string Folder(const std::string& path)
 {
@@ -49,11 +56,11 @@ bool Ensure(std::string_view subKey, const char* name, const std::string& text, 
     if (Query(RootKey::LocalMachine, subKey, name))
         return false;
     if (!SetString(RootKey::LocalMachine, subKey, name, text)) {
-        std::fprintf(stderr, "zel-setup: cannot write the setting %s\n", name);
+        Complain(Arg(Tr("zel-setup", "cannot write the setting %1"), {name}));
         failed = true;
         return false;
     }
-    Say("  set %s = %s\n", name, text);
+    Say(Arg(Tr("zel-setup", "  set %1 = %2\n"), {name, text}));
     return true;
 }
 
@@ -63,6 +70,7 @@ bool Ensure(std::string_view subKey, const char* name, const std::string& text, 
 
 int main(int argc, char** argv)
 {
+    platform::UseToolTranslation("zel-tools", true);
     const std::string self = platform::processes::OwnExecutablePath();
     std::string binDir = Folder(self);
     std::string installDir = RealPath(binDir + "/../" ZEL_PKG_DIR);
@@ -77,10 +85,13 @@ int main(int argc, char** argv)
             return platform::PrintVersion("zel-setup");
         else {
             const bool asked = platform::IsHelpOption(argv[i]);
-            std::fprintf(asked ? stdout : stderr, "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n");
+            std::fputs(Tr("zel-setup", "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n").c_str(),
+                       asked ? stdout : stderr);
             if (asked)
-                std::printf("Creates the settings, folders and default rules a user of the firewall needs;\n"
-                            "what exists already is left alone. See zel-setup(1).\n");
+                std::fputs(Tr("zel-setup", "Creates the settings, folders and default rules a user of the firewall needs;\n"
+                                           "what exists already is left alone. See zel-setup(1).\n")
+                               .c_str(),
+                           stdout);
             return asked ? 0 : 2;
         }
     }
@@ -94,7 +105,7 @@ int main(int argc, char** argv)
     // turned them off keeps them off.
     const bool firstInstall = ListValues(RootKey::LocalMachine, kSettingsKey).empty();
 
-    Say("Settings in %s%s\n", platform::RegistryRoot(), "");
+    Say(Arg(Tr("zel-setup", "Settings in %1\n"), {platform::RegistryRoot()}));
     Ensure(kSettingsKey, platform::settings::kRulesFile, platform::ConfigHome() + "/korvel/Rules.xml", failed);
     Ensure(kSettingsKey, platform::settings::kLogFilesPath, state + "/logs", failed);
     Ensure(kSettingsKey, platform::settings::kLogFileCount, "30", failed);
@@ -117,9 +128,9 @@ int main(int argc, char** argv)
         const std::string program = binDir + "/zel";
         if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {
             if (platform::autostart::Enable(program)) {
-                Say("  set %s = %s\n", std::string(kAutostartValue), program);
+                Say(Arg(Tr("zel-setup", "  set %1 = %2\n"), {kAutostartValue, program}));
             } else {
-                std::fprintf(stderr, "zel-setup: cannot write the autostart entry\n");
+                Complain(Tr("zel-setup", "cannot write the autostart entry"));
                 failed = true;
             }
         }
@@ -129,7 +140,7 @@ int main(int argc, char** argv)
     for (const char* name : {platform::settings::kLogFilesPath, platform::settings::kErrLogs}) {
         const std::string folder = GetString(RootKey::LocalMachine, kSettingsKey, name);
         if (!folder.empty() && !platform::MakeDirectories(folder)) {
-            std::fprintf(stderr, "zel-setup: cannot create the folder %s\n", folder.c_str());
+            Complain(Arg(Tr("zel-setup", "cannot create the folder %1"), {folder}));
             failed = true;
         }
     }
@@ -138,9 +149,9 @@ int main(int argc, char** argv)
     if (const std::string target = platform::rules_file::PlaceForDefault(rules); !target.empty()) {
         if (platform::MakeDirectories(Folder(target))
             && platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
-            Say("  wrote the default rules to %s%s\n", target);
+            Say(Arg(Tr("zel-setup", "  wrote the default rules to %1\n"), {target}));
         else {
-            std::fprintf(stderr, "zel-setup: cannot write the rules file %s\n", target.c_str());
+            Complain(Arg(Tr("zel-setup", "cannot write the rules file %1"), {target}));
             failed = true;
         }
     }

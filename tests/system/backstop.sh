@@ -7,6 +7,8 @@
 # A's rules for a while, with A's control panel answering its question.
 #   tests/system/backstop.sh BUILD_DIR     (exit 77: this machine or kernel cannot)
 set -euo pipefail
+# The words checked are the English ones, whatever the caller's language.
+export LC_ALL=C
 BUILD=$(cd "${1:?build folder}" && pwd)
 skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "the backstop needs root"

@@ -12,6 +12,8 @@ trap '[ -n "$follower" ] && kill "$follower" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 step() { echo "-- $*"; }
 export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
+# The messages checked are the English ones, whatever the caller's language.
+export LC_ALL=C
 mkdir -m 0700 "$ZEL_RUNTIME_DIR"
 rules() { "$BUILD/tools/zel-rules" "$@"; }
 zlog() { "$BUILD/tools/zel-log" "$@"; }
@@ -157,4 +159,52 @@ for _ in $(seq 100); do grep -q 192.0.2.9 "$work/followed" && break; sleep 0.05;
 kill "$follower"; wait "$follower" 2>/dev/null || true; follower=
 grep -q '"peer":"192.0.2.9"' "$work/followed" || fail "the followed record did not show: $(cat "$work/followed")"
 [ "$(grep -c . "$work/followed")" = 2 ] || fail "followed: $(cat "$work/followed")"
+step "the user's language: words in German, what scripts read the same in any language"
+export ZEL_TRANSLATIONS_DIR="$BUILD/translations"
+[ -s "$ZEL_TRANSLATIONS_DIR/zel-tools_de.qm" ] || fail "no German translation built"
+use_rules_file "$work/one/Rules.xml"
+in_locale() { local locale=$1; shift; env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="$locale" "$@"; }
+nohook="env ZEL_HOOK_LIBRARY=$work/nohook.so"
+# locale|the first line starts with|command
+while IFS='|' read -r locale first args; do
+  read -ra argv <<<"$args"
+  set +e; got=$(in_locale "$locale" "${argv[@]}" 2>&1 | head -n 1); set -e
+  [[ "$got" == "$first"* ]] || fail "LANG=$locale $args: '$got', expected '$first...'"
+done <<EOF2
+de_DE.UTF-8|Aufruf: zel-rules list|$BUILD/tools/zel-rules --help
+C|usage: zel-rules list|$BUILD/tools/zel-rules --help
+de_DE.UTF-8|zel-rules: kein Programm „nosuch“ in den Regeln|$BUILD/tools/zel-rules show nosuch
+C|zel-rules: no program "nosuch" in the rules|$BUILD/tools/zel-rules show nosuch
+de_DE.UTF-8|zel-rules: $work/list.json: das Dokument: ein Objekt wird erwartet|$BUILD/tools/zel-rules import $work/list.json
+de_DE.UTF-8|Aufruf: zel-log|$BUILD/tools/zel-log --help
+de_DE.UTF-8|Aufruf: zel-reg|$BUILD/tools/zel-reg --help
+de_DE.UTF-8|Aufruf: zel-setup|$BUILD/tools/zel-setup --help
+de_DE.UTF-8|Aufruf: zel-session|$BUILD/tools/zel-session --help
+de_DE.UTF-8|Aufruf: zel-run|$BUILD/interceptor/zel-run --help
+C|usage: zel-run|$BUILD/interceptor/zel-run --help
+de_DE.UTF-8|zel-run: die Hook-Bibliothek $work/nohook.so kann nicht gelesen werden|$nohook $BUILD/interceptor/zel-run true
+EOF2
+# Run as root for another user, the backstop reads only the installed
+# translations: the folder named here is not one of them.
+if [ -x "$BUILD/backstop/zel-backstop" ]; then
+  [[ "$(in_locale de_DE.UTF-8 "$BUILD/backstop/zel-backstop" --help | head -n 1)" == "usage: zel-backstop"* ]] \
+    || fail "zel-backstop took its words from ZEL_TRANSLATIONS_DIR"
+fi
+# Machine output never changes with the language: the rules as JSON, the
+# list, the log's records (its table too: scripts cut its columns).
+same() { # WHAT COMMAND...
+  local what=$1; shift
+  in_locale de_DE.UTF-8 "$@" >"$work/de.out"
+  in_locale C "$@" >"$work/c.out"
+  [ -s "$work/c.out" ] && cmp -s "$work/de.out" "$work/c.out" || fail "$what differs with the language"
+}
+same "zel-rules export" "$BUILD/tools/zel-rules" export
+same "zel-rules list" "$BUILD/tools/zel-rules" list
+same "zel-log --json" "$BUILD/tools/zel-log" --json
+same "zel-log" "$BUILD/tools/zel-log"
+# show: its labels in German, the rules' lines (the words typed back) as they are.
+in_locale de_DE.UTF-8 "$BUILD/tools/zel-rules" show env >"$work/de.out"
+in_locale C "$BUILD/tools/zel-rules" show env >"$work/c.out"
+grep -q '^  eingehend: block$' "$work/de.out" || fail "show in German: $(cat "$work/de.out")"
+[ "$(grep '^  [0-9]' "$work/de.out")" = "$(grep '^  [0-9]' "$work/c.out")" ] || fail "show's rules differ with the language"
 echo "PASS"

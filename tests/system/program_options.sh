@@ -11,6 +11,8 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 step() { echo "-- $*"; }
 export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
+# The words checked are the English ones, whatever the language of the caller.
+export LC_ALL=C
 mkdir -m 0700 "$ZEL_RUNTIME_DIR"
 # No display of any kind: the Qt programs must answer without one.
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM

@@ -1,0 +1,531 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>zel-backstop</name>
+    <message>
+        <source>usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]
+                          [--socket PATH] [--detach]
+       zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]
+       zel-backstop stop (--user UID | --pin DIR)
+       zel-backstop status [--user UID | --pin DIR]
+</source>
+        <translation>Aufruf: zel-backstop start --user UID [--rules|--notify|--deny] [--settings ORDNER] [--cgroup ORDNER] [--pin ORDNER]
+                           [--socket PFAD] [--detach]
+        zel-backstop run (--user UID | --pin ORDNER) [--settings ORDNER] [--socket PFAD]
+        zel-backstop stop (--user UID | --pin ORDNER)
+        zel-backstop status [--user UID | --pin ORDNER]
+</translation>
+    </message>
+    <message>
+        <source>%1 is not the backstop&apos;s: %2</source>
+        <translation>%1 gehört nicht zum Backstop: %2</translation>
+    </message>
+    <message>
+        <source>cannot remove %1</source>
+        <translation>%1 kann nicht entfernt werden</translation>
+    </message>
+    <message numerus="yes">
+        <source>unpinned, but %n of its programs are still held by another process</source>
+        <translation>
+            <numerusform>gelöst, aber %n seiner Programme wird noch von einem anderen Prozess gehalten</numerusform>
+            <numerusform>gelöst, aber %n seiner Programme werden noch von einem anderen Prozess gehalten</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>not started</source>
+        <translation>nicht gestartet</translation>
+    </message>
+    <message>
+        <source>%1 holds the backstop of uid %2: not started</source>
+        <translation>%1 enthält den Backstop von UID %2: nicht gestartet</translation>
+    </message>
+    <message>
+        <source>already attached; now %1 for uid %2</source>
+        <translation>bereits angehängt; jetzt %1 für UID %2</translation>
+    </message>
+    <message>
+        <source>removing what an interrupted start or stop left in %1</source>
+        <translation>entferne, was ein abgebrochener Start oder Stopp in %1 hinterlassen hat</translation>
+    </message>
+    <message>
+        <source>%1 for uid %2 on %3, pinned in %4</source>
+        <translation>%1 für UID %2 an %3, festgehalten in %4</translation>
+    </message>
+    <message>
+        <source>was not running</source>
+        <translation>lief nicht</translation>
+    </message>
+    <message>
+        <source>left as it is</source>
+        <translation>bleibt, wie es ist</translation>
+    </message>
+    <message>
+        <source>stopped for uid %1; nothing of it is attached any more</source>
+        <translation>für UID %1 gestoppt; nichts davon ist mehr angehängt</translation>
+    </message>
+    <message>
+        <source>stopped; nothing of it is attached any more</source>
+        <translation>gestoppt; nichts davon ist mehr angehängt</translation>
+    </message>
+    <message>
+        <source> (its folder is kept: it holds files that are not the backstop&apos;s)</source>
+        <translation> (sein Ordner bleibt: Er enthält Dateien, die nicht zum Backstop gehören)</translation>
+    </message>
+    <message>
+        <source>not relaying: another relay serves this backstop</source>
+        <translation>keine Weiterleitung: Ein anderer Weiterleiter bedient diesen Backstop</translation>
+    </message>
+    <message>
+        <source>not relaying: not running</source>
+        <translation>keine Weiterleitung: läuft nicht</translation>
+    </message>
+    <message>
+        <source>not running (nothing whole pinned in %1)</source>
+        <translation>läuft nicht (in %1 ist nichts vollständig festgehalten)</translation>
+    </message>
+    <message>
+        <source>cannot listen on %1: %2 (notices go to the journal only)</source>
+        <translation>kann nicht an %1 lauschen: %2 (Meldungen gehen nur ins Journal)</translation>
+    </message>
+    <message>
+        <source>cannot read the notices</source>
+        <translation>die Meldungen können nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>must run as root</source>
+        <translation>muss als root laufen</translation>
+    </message>
+    <message>
+        <source>no cgroup v2 hierarchy is mounted</source>
+        <translation>keine cgroup-v2-Hierarchie eingehängt</translation>
+    </message>
+    <message>
+        <source>, no rules read yet (every program is asked)</source>
+        <translation>, noch keine Regeln gelesen (jedes Programm wird erfragt)</translation>
+    </message>
+    <message>
+        <source>, the rules of 1 application and the general ones in force</source>
+        <translation>, die Regeln einer Anwendung und die allgemeinen in Kraft</translation>
+    </message>
+    <message>
+        <source>, Block All on</source>
+        <translation>, Alles blockieren an</translation>
+    </message>
+    <message>
+        <source>running, %1 for uid %2, %3, %4%5</source>
+        <translation>läuft, %1 für UID %2, %3, %4%5</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n programs attached</source>
+        <translation>
+            <numerusform>%n Programm angehängt</numerusform>
+            <numerusform>%n Programme angehängt</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n hooked programs registered</source>
+        <translation>
+            <numerusform>%n Programm mit Hook angemeldet</numerusform>
+            <numerusform>%n Programme mit Hook angemeldet</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>partly attached (a start or stop did not finish): start or stop it again</source>
+        <translation>teilweise angehängt (ein Start oder Stopp wurde nicht beendet): erneut starten oder stoppen</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>läuft nicht</translation>
+    </message>
+    <message numerus="yes">
+        <source>, the rules of %n applications and the general ones in force</source>
+        <translation>
+            <numerusform>, die Regeln von %n Anwendung und die allgemeinen in Kraft</numerusform>
+            <numerusform>, die Regeln von %n Anwendungen und die allgemeinen in Kraft</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>zel-log</name>
+    <message>
+        <source>usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]
+</source>
+        <translation>Aufruf: zel-log [--today | --since JJJJ-MM-TT] [--program NAME] [--denied] [--follow] [--json]
+</translation>
+    </message>
+    <message>
+        <source>Shows the firewall&apos;s traffic log. See zel-log(1).
+</source>
+        <translation>Zeigt das Verkehrsprotokoll der Firewall. Siehe zel-log(1).
+</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no date (YYYY-MM-DD)</source>
+        <translation>„%1“ ist kein Datum (JJJJ-MM-TT)</translation>
+    </message>
+    <message>
+        <source>no log folder &quot;%1&quot; (the setting LogFilesPath)</source>
+        <translation>kein Protokollordner „%1“ (die Einstellung LogFilesPath)</translation>
+    </message>
+</context>
+<context>
+    <name>zel-reg</name>
+    <message>
+        <source>usage: zel-reg query KEY [/v NAME]
+       zel-reg set KEY /v NAME /d DATA
+       zel-reg delete KEY /v NAME
+KEY: HKLM\Software\KORVEL\QRB (&quot;/&quot; may stand for &quot;\&quot;)
+</source>
+        <translation>Aufruf: zel-reg query SCHLÜSSEL [/v NAME]
+        zel-reg set SCHLÜSSEL /v NAME /d DATEN
+        zel-reg delete SCHLÜSSEL /v NAME
+SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
+</translation>
+    </message>
+    <message>
+        <source>Reads and changes the firewall&apos;s settings. See zel-reg(1).
+</source>
+        <translation>Liest und ändert die Einstellungen der Firewall. Siehe zel-reg(1).
+</translation>
+    </message>
+    <message>
+        <source>only HKLM (HKEY_LOCAL_MACHINE) is kept: %1</source>
+        <translation>nur HKLM (HKEY_LOCAL_MACHINE) wird geführt: %1</translation>
+    </message>
+    <message>
+        <source>the value %1 does not exist under %2</source>
+        <translation>den Wert %1 gibt es unter %2 nicht</translation>
+    </message>
+    <message>
+        <source>not a valid value name</source>
+        <translation>kein gültiger Wertname</translation>
+    </message>
+    <message>
+        <source>cannot write %1 under %2: %3</source>
+        <translation>%1 kann unter %2 nicht geschrieben werden: %3</translation>
+    </message>
+    <message>
+        <source>cannot delete %1: %2</source>
+        <translation>%1 kann nicht gelöscht werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>zel-rules</name>
+    <message>
+        <source>Lists and changes the firewall&apos;s rules. See zel-rules(1).
+</source>
+        <translation>Zeigt und ändert die Regeln der Firewall. Siehe zel-rules(1).
+</translation>
+    </message>
+    <message>
+        <source>the rules file is not set (the setting RulesFile; has zel-setup been run?)</source>
+        <translation>die Regeldatei ist nicht eingestellt (die Einstellung RulesFile; wurde zel-setup ausgeführt?)</translation>
+    </message>
+    <message>
+        <source>the default rules do not parse</source>
+        <translation>die Standardregeln lassen sich nicht lesen</translation>
+    </message>
+    <message>
+        <source>cannot read the rules file %1: %2</source>
+        <translation>die Regeldatei %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>the rules file %1 does not parse: %2</source>
+        <translation>die Regeldatei %1 lässt sich nicht lesen: %2</translation>
+    </message>
+    <message>
+        <source>no program &quot;%1&quot; in the rules, nor an executable file of that name</source>
+        <translation>kein Programm „%1“ in den Regeln und auch keine ausführbare Datei dieses Namens</translation>
+    </message>
+    <message>
+        <source>no program &quot;%1&quot; in the rules (see zel-rules list)</source>
+        <translation>kein Programm „%1“ in den Regeln (siehe zel-rules list)</translation>
+    </message>
+    <message>
+        <source>the rules file %1 could not be written (%2); it is left as it was</source>
+        <translation>die Regeldatei %1 konnte nicht geschrieben werden (%2); sie bleibt, wie sie war</translation>
+    </message>
+    <message>
+        <source>the rules file keeps changing; nothing was changed</source>
+        <translation>die Regeldatei ändert sich ständig; nichts wurde geändert</translation>
+    </message>
+    <message>
+        <source>(none)</source>
+        <translation>(keiner)</translation>
+    </message>
+    <message>
+        <source>  description: %1
+  path: %2
+  service: %3
+  incoming: %4
+  outgoing: %5
+</source>
+        <translation>  Beschreibung: %1
+  Pfad: %2
+  Dienst: %3
+  eingehend: %4
+  ausgehend: %5
+</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>ja</translation>
+    </message>
+    <message>
+        <source>no</source>
+        <translation>nein</translation>
+    </message>
+    <message>
+        <source>add needs a direction (--in or --out) and what to do (--allow, --block or --ask)</source>
+        <translation>add braucht eine Richtung (--in oder --out) und was geschehen soll (--allow, --block oder --ask)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no address, range or prefix</source>
+        <translation>„%1“ ist weder Adresse noch Bereich noch Präfix</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no host name or pattern (name, *.domain, *)</source>
+        <translation>„%1“ ist kein Hostname und kein Muster (name, *.domain, *)</translation>
+    </message>
+    <message>
+        <source>host names are for outgoing rules: the peers of incoming connections have none</source>
+        <translation>Hostnamen gelten für ausgehende Regeln: Die Gegenstellen eingehender Verbindungen haben keinen</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no port (a number from 1 to 65535, 0 for every port)</source>
+        <translation>„%1“ ist kein Port (eine Zahl von 1 bis 65535, 0 für jeden Port)</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>%1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>standard input</source>
+        <translation>Standardeingabe</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no rule number (as zel-rules show numbers them)</source>
+        <translation>„%1“ ist keine Regelnummer (wie zel-rules show sie zählt)</translation>
+    </message>
+    <message>
+        <source>the system settings (ANY) cannot be removed</source>
+        <translation>die Systemeinstellungen (ANY) können nicht entfernt werden</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 has no rule %2 (it has %n)</source>
+        <translation>
+            <numerusform>%1 hat keine Regel %2 (es hat %n)</numerusform>
+            <numerusform>%1 hat keine Regel %2 (es hat %n)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>usage: zel-rules list
+       zel-rules show PROGRAM
+       zel-rules allow|block|ask PROGRAM [--in|--out]
+       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]
+                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
+       zel-rules remove PROGRAM [N]
+       zel-rules export
+       zel-rules import [FILE]
+PROGRAM: a program&apos;s path or file name; ANY: the system settings.
+</source>
+        <translation>Aufruf: zel-rules list
+        zel-rules show PROGRAMM
+        zel-rules allow|block|ask PROGRAMM [--in|--out]
+        zel-rules add PROGRAMM --in|--out --allow|--block|--ask [--port P[,P...]]
+                  [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
+        zel-rules remove PROGRAMM [N]
+        zel-rules export
+        zel-rules import [DATEI]
+PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
+</translation>
+    </message>
+</context>
+<context>
+    <name>zel-rules import</name>
+    <message>
+        <source>%1: an object is expected</source>
+        <translation>%1: ein Objekt wird erwartet</translation>
+    </message>
+    <message>
+        <source>%1: unknown field &quot;%2&quot;</source>
+        <translation>%1: unbekanntes Feld „%2“</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; must be a text</source>
+        <translation>%1: „%2“ muss ein Text sein</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; must be true or false</source>
+        <translation>%1: „%2“ muss true oder false sein</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; must be a list</source>
+        <translation>%1: „%2“ muss eine Liste sein</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; must hold texts</source>
+        <translation>%1: „%2“ muss Texte enthalten</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; is &quot;%3&quot;; it must be one of %4</source>
+        <translation>%1: „%2“ ist „%3“; erlaubt ist eines von %4</translation>
+    </message>
+    <message>
+        <source>%1: the port &quot;%2&quot; is no number from 0 (every port) to 65535</source>
+        <translation>%1: der Port „%2“ ist keine Zahl von 0 (jeder Port) bis 65535</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; is no address, range or prefix</source>
+        <translation>%1: „%2“ ist weder Adresse noch Bereich noch Präfix</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; is no host name or pattern</source>
+        <translation>%1: „%2“ ist kein Hostname und kein Muster</translation>
+    </message>
+    <message>
+        <source>%1, port %2</source>
+        <translation>%1, Port %2</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; must be a whole number from 0 to %3</source>
+        <translation>%1: „%2“ muss eine ganze Zahl von 0 bis %3 sein</translation>
+    </message>
+    <message>
+        <source>%1: an answer for a time needs its direction and permission</source>
+        <translation>%1: eine befristete Antwort braucht Richtung und Erlaubnis</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; is no address</source>
+        <translation>%1: „%2“ ist keine Adresse</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; is no host name as the engine writes one</source>
+        <translation>%1: „%2“ ist kein Hostname, wie ihn die Regel-Engine schreibt</translation>
+    </message>
+    <message>
+        <source>%1: an answer for a time is for an address or a host, not both</source>
+        <translation>%1: eine befristete Antwort gilt einer Adresse oder einem Host, nicht beiden</translation>
+    </message>
+    <message>
+        <source>%1, rule %2</source>
+        <translation>%1, Regel %2</translation>
+    </message>
+    <message>
+        <source>%1, answer for a time %2</source>
+        <translation>%1, befristete Antwort %2</translation>
+    </message>
+    <message>
+        <source>the document</source>
+        <translation>das Dokument</translation>
+    </message>
+    <message>
+        <source>application %1</source>
+        <translation>Anwendung %1</translation>
+    </message>
+    <message>
+        <source>no JSON document: %1</source>
+        <translation>kein JSON-Dokument: %1</translation>
+    </message>
+</context>
+<context>
+    <name>zel-run</name>
+    <message>
+        <source>usage: zel-run [--] PROGRAM [ARGS...]
+Runs PROGRAM with its network connections decided by the firewall. See zel-run(1).
+</source>
+        <translation>Aufruf: zel-run [--] PROGRAMM [ARGUMENTE...]
+Startet PROGRAMM; über seine Netzwerkverbindungen entscheidet die Firewall. Siehe zel-run(1).
+</translation>
+    </message>
+    <message>
+        <source>the hook library %1 cannot be read: %2</source>
+        <translation>die Hook-Bibliothek %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>LD_PRELOAD is too long</source>
+        <translation>LD_PRELOAD ist zu lang</translation>
+    </message>
+    <message>
+        <source>cannot run %1: %2</source>
+        <translation>%1 kann nicht gestartet werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>zel-session</name>
+    <message>
+        <source>%1 did not succeed</source>
+        <translation>%1 ist nicht gelungen</translation>
+    </message>
+    <message>
+        <source>cannot run %1: %2</source>
+        <translation>%1 kann nicht gestartet werden: %2</translation>
+    </message>
+    <message>
+        <source>usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]
+</source>
+        <translation>Aufruf: zel-session --generator | --preload | --run BEFEHL [ARGUMENTE...] | --update-session [--manager-only]
+</translation>
+    </message>
+    <message>
+        <source>Puts the firewall&apos;s hook in front of the programs of the session when the user chose
+&quot;Decide every program I start&quot;. See zel-session(1).
+</source>
+        <translation>Stellt den Hook der Firewall vor die Programme der Sitzung, wenn der Benutzer
+„Über jedes Programm entscheiden, das ich starte“ gewählt hat. Siehe zel-session(1).
+</translation>
+    </message>
+</context>
+<context>
+    <name>zel-setup</name>
+    <message>
+        <source>cannot write the setting %1</source>
+        <translation>die Einstellung %1 kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>  set %1 = %2
+</source>
+        <translation>  gesetzt: %1 = %2
+</translation>
+    </message>
+    <message>
+        <source>usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]
+</source>
+        <translation>Aufruf: zel-setup [--install-dir ORDNER] [--bin-dir ORDNER] [--quiet]
+</translation>
+    </message>
+    <message>
+        <source>Creates the settings, folders and default rules a user of the firewall needs;
+what exists already is left alone. See zel-setup(1).
+</source>
+        <translation>Legt die Einstellungen, Ordner und Standardregeln an, die ein Benutzer der Firewall braucht;
+was schon da ist, bleibt unberührt. Siehe zel-setup(1).
+</translation>
+    </message>
+    <message>
+        <source>Settings in %1
+</source>
+        <translation>Einstellungen in %1
+</translation>
+    </message>
+    <message>
+        <source>cannot write the autostart entry</source>
+        <translation>der Autostart-Eintrag kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>cannot create the folder %1</source>
+        <translation>der Ordner %1 kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>  wrote the default rules to %1
+</source>
+        <translation>  Standardregeln geschrieben nach %1
+</translation>
+    </message>
+    <message>
+        <source>cannot write the rules file %1</source>
+        <translation>die Regeldatei %1 kann nicht geschrieben werden</translation>
+    </message>
+</context>
+</TS>
