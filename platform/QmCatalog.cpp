@@ -223,9 +223,8 @@ bool QmCatalog::Use(const unsigned char* data, size_t size)
     return true;
 }
 
-bool QmCatalog::LoadForLocale(const char* folder, const char* name)
+bool ForEachMessageLanguage(bool (*fn)(const char* language, void* context), void* context)
 {
-    Clear();
     const char* locale = nullptr;
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
         if (const char* value = std::getenv(variable); value && *value) {
@@ -246,9 +245,7 @@ bool QmCatalog::LoadForLocale(const char* folder, const char* name)
             // de_DE, then de.
             for (size_t cut = std::strlen(wanted); cut > 0;) {
                 wanted[cut] = '\0';
-                char path[4096];
-                const int n = std::snprintf(path, sizeof path, "%s/%s_%s.qm", folder, name, wanted);
-                if (n > 0 && size_t(n) < sizeof path && Load(path))
+                if (fn(wanted, context))
                     return true;
                 const char* underscore = static_cast<const char*>(::memrchr(wanted, '_', cut));
                 cut = underscore ? size_t(underscore - wanted) : 0;
@@ -259,6 +256,24 @@ bool QmCatalog::LoadForLocale(const char* folder, const char* name)
         entry += length;
         entry += *entry == ':';
     }
+}
+
+bool QmCatalog::LoadForLocale(const char* folder, const char* name)
+{
+    Clear();
+    struct Wanted {
+        QmCatalog* catalog;
+        const char* folder;
+        const char* name;
+    } wanted {this, folder, name};
+    return ForEachMessageLanguage(
+        [](const char* language, void* context) {
+            const auto& [catalog, where, program] = *static_cast<Wanted*>(context);
+            char path[4096];
+            const int n = std::snprintf(path, sizeof path, "%s/%s_%s.qm", where, program, language);
+            return n > 0 && size_t(n) < sizeof path && catalog->Load(path);
+        },
+        &wanted);
 }
 
 bool QmCatalog::ContextKnown(const char* context) const

@@ -58,4 +58,11 @@ private:
     uint32_t pluralsSize_ = 0;
 };
 
+// Calls fn with each language the user wants messages in, most wanted
+// first, until it returns true: the languages of LANGUAGE, then the locale of
+// messages (the first of LC_ALL, LC_MESSAGES and LANG that is set), each as
+// de_DE, then de; none for the C and POSIX locales, which mean the texts as
+// written. True when fn returned true.
+bool ForEachMessageLanguage(bool (*fn)(const char* language, void* context), void* context);
+
 }  // namespace platform

@@ -1,8 +1,9 @@
 #include "platform/Translate.h"
 
+#include "platform/QmCatalog.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 
 namespace platform {
 
@@ -33,35 +34,15 @@ std::string Tr(const char* context, const char* text, const char* disambiguation
 
 std::vector<std::string> MessageLanguages()
 {
-    const auto value = [](const char* name) -> std::string_view {
-        const char* text = std::getenv(name);
-        return text ? text : "";
-    };
-    std::string_view locale;
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        if (!(locale = value(name)).empty())
-            break;
-    if (locale.empty() || locale == "C" || locale == "POSIX" || locale.starts_with("C."))
-        return {};
     std::vector<std::string> languages;
-    const auto add = [&languages](std::string_view entry) {
-        // "de_AT.UTF-8@euro": the code set and the modifier do not choose a language.
-        entry = entry.substr(0, entry.find_first_of(".@"));
-        if (entry.empty() || entry == "C" || entry == "POSIX")
-            return;
-        for (std::string_view each : {entry, entry.substr(0, entry.find('_'))})
-            if (std::find(languages.begin(), languages.end(), each) == languages.end())
-                languages.emplace_back(each);
-    };
-    std::string_view list = value("LANGUAGE");
-    while (!list.empty()) {
-        const size_t colon = list.find(':');
-        add(list.substr(0, colon));
-        list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
-    }
-    // LANGUAGE, when it names any, stands instead of the locale.
-    if (languages.empty())
-        add(locale);
+    ForEachMessageLanguage(
+        [](const char* language, void* context) {
+            auto& found = *static_cast<std::vector<std::string>*>(context);
+            if (std::find(found.begin(), found.end(), language) == found.end())
+                found.emplace_back(language);
+            return false;
+        },
+        &languages);
     return languages;
 }
 

@@ -32,10 +32,8 @@ std::string Arg(std::string_view text, std::initializer_list<std::string_view> a
 // %n replaced by n, as Qt does for a text without translation.
 std::string WithCount(std::string text, int n);
 
-// The user's languages for messages, most wanted first, as gettext reads
-// them: LANGUAGE (a list), or else the first of LC_ALL, LC_MESSAGES and
-// LANG that is set. Each comes as "de_AT" followed by "de"; none for the C and
-// POSIX locales, which mean the texts as written.
+// The user's languages for messages, most wanted first, as
+// ForEachMessageLanguage gives them, each once.
 std::vector<std::string> MessageLanguages();
 
 }  // namespace platform

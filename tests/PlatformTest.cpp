@@ -414,7 +414,7 @@ TEST(Text, MessageLanguagesFollowTheLocaleAsGettextReadsIt)
         {nullptr, nullptr, "de_AT@euro", "en_GB.UTF-8", {"de_AT", "de"}},
         {nullptr, "C.UTF-8", "de_DE.UTF-8", nullptr, {}},
         {nullptr, nullptr, nullptr, "POSIX", {}},
-        {"fr:de", nullptr, nullptr, "de_DE.UTF-8", {"fr", "de"}},
+        {"fr:de", nullptr, nullptr, "de_DE.UTF-8", {"fr", "de", "de_DE"}},
         {"de", nullptr, nullptr, "C", {}},  // the C locale ignores LANGUAGE
         {nullptr, nullptr, nullptr, nullptr, {}},
     };

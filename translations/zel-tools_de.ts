@@ -473,7 +473,7 @@ Startet PROGRAMM; über seine Netzwerkverbindungen entscheidet die Firewall. Sie
 &quot;Decide every program I start&quot;. See zel-session(1).
 </source>
         <translation>Stellt den Hook der Firewall vor die Programme der Sitzung, wenn der Benutzer
-„Über jedes Programm entscheiden, das ich starte“ gewählt hat. Siehe zel-session(1).
+„Jedes von mir gestartete Programm entscheiden“ gewählt hat. Siehe zel-session(1).
 </translation>
     </message>
 </context>
