@@ -33,7 +33,8 @@ std::string HostRule(const std::string& permission, int port, const std::string&
 }
 
 // A DNS client of the program's own, in Python: a query over UDP or over
-// TCP (read back in small pieces) to the name server on 127.0.0.2.
+// TCP (read back in small pieces) to the name server at NAMESERVER. Each
+// test has a server address of its own: tests run side by side.
 const char* kOwnResolver = R"(
 import socket, struct
 def query(name):
@@ -43,10 +44,10 @@ def query(name):
     return q + b'\0' + struct.pack('>HH', 1, 1)
 def ask_udp(name):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(3)
-    s.sendto(query(name), ('127.0.0.2', 53)); answer = s.recv(1500); s.close()
+    s.sendto(query(name), (NAMESERVER, 53)); answer = s.recv(1500); s.close()
     return answer
 def ask_tcp(name):
-    s = socket.create_connection(('127.0.0.2', 53), timeout=3)
+    s = socket.create_connection((NAMESERVER, 53), timeout=3)
     q = query(name); s.sendall(struct.pack('>H', len(q)) + q)
     data = b''
     while len(data) < 2 or len(data) < 2 + struct.unpack('>H', data[:2])[0]:
@@ -155,7 +156,7 @@ TEST_F(Programs, NamesFromTheProgramsOwnDnsAnswersDecideByHost)
                          "edge.cdn.example.net=127.0.0.4", "ads.example.org=127.0.0.5"});
     auto first = Server({"tcp-server", "127.0.0.4", "22205"});
     auto second = Server({"tcp-server", "127.0.0.5", "22205"});
-    auto program = Python(std::string(kOwnResolver) + R"(
+    auto program = Python("NAMESERVER = '127.0.0.2'" + std::string(kOwnResolver) + R"(
 ask_udp('www.example.org'); print('www', connect('127.0.0.4', 22205))
 ask_tcp('ads.example.org'); print('ads', connect('127.0.0.5', 22205))
 print('never looked up', connect('127.0.0.6', 22205))
@@ -177,9 +178,9 @@ TEST_F(Programs, TwoNamesOfOneAddressDecideTheSameWhateverTheOrderOfLookups)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "a name server on port 53 needs root";
-    auto names = Server({"dns-server", "127.0.0.2", "53", "www.example.org=127.0.0.4", "ads.example.org=127.0.0.4"});
+    auto names = Server({"dns-server", "127.0.0.12", "53", "www.example.org=127.0.0.4", "ads.example.org=127.0.0.4"});
     auto server = Server({"tcp-server", "127.0.0.4", "22206"});
-    const std::string racing = std::string(kOwnResolver) + R"(
+    const std::string racing = "NAMESERVER = '127.0.0.12'" + std::string(kOwnResolver) + R"(
 import threading
 ask_udp('www.example.org'); ask_udp('ads.example.org')
 def lookups(name):
