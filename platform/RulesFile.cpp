@@ -2,6 +2,7 @@
 
 #include "platform/Descriptors.h"
 #include "platform/RulesFormat.h"
+#include "platform/Translate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,26 +43,38 @@ Problem WhyNotFound(const std::string& path)
 
 }  // namespace
 
-std::string Status::Reason() const
+namespace {
+
+// The words for a problem: as written for the error log, in the user's
+// language for a window.
+std::string Words(Problem problem, int error, bool shown)
 {
+    const auto say = [shown](const char* text) { return shown ? Tr("RulesFile", text) : std::string(text); };
     switch (problem) {
     case Problem::kNone:
         return {};
     case Problem::kMissing:
-        return "there is no such file";
+        return say(ZEL_TEXT_NOOP("RulesFile", "there is no such file"));
     case Problem::kDanglingLink:
-        return "it is a symbolic link whose target is missing (a drive not mounted?)";
+        return say(ZEL_TEXT_NOOP("RulesFile", "it is a symbolic link whose target is missing (a drive not mounted?)"));
     case Problem::kTooLarge:
-        return "it is larger than the limit of " + std::to_string(rules_format::kMaxRulesFileBytes >> 20) + " MB";
+        return Arg(say(ZEL_TEXT_NOOP("RulesFile", "it is larger than the limit of %1 MB")),
+                   {std::to_string(rules_format::kMaxRulesFileBytes >> 20)});
     case Problem::kNotRegular:
-        return "it is not a regular file (a FIFO, a device or a folder)";
+        return say(ZEL_TEXT_NOOP("RulesFile", "it is not a regular file (a FIFO, a device or a folder)"));
     case Problem::kSystemError:
         if (error == ELOOP)
-            return "its path is a loop of symbolic links";
+            return say(ZEL_TEXT_NOOP("RulesFile", "its path is a loop of symbolic links"));
         return std::strerror(error);
     }
     return {};
 }
+
+}  // namespace
+
+std::string Status::Reason() const { return Words(problem, error, false); }
+
+std::string Status::ShownReason() const { return Words(problem, error, true); }
 
 int Open(const std::string& path, Status& status, struct stat& st)
 {

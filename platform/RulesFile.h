@@ -27,8 +27,10 @@ struct Status {
     int error = 0;
     bool Read() const { return problem == Problem::kNone; }
     bool Missing() const { return problem == Problem::kMissing; }
-    // Why it could not be read, in words for the user and the error log.
+    // Why it could not be read, in words for the error log; ShownReason in
+    // the user's language, for a window.
     std::string Reason() const;
+    std::string ShownReason() const;
 };
 
 // Opens the rules file for reading (the descriptor is close-on-exec): a

@@ -5,6 +5,7 @@
 // translation (it gives itself away by its small English words).
 #include "core/ErrorLog.h"
 #include "core/PanelCore.h"
+#include "core/RulesStore.h"
 #include "windows/MainForm.h"
 #include "widgets/WindowTools.h"
 
@@ -32,6 +33,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 using testing_support::Sandbox;
 using testing_support::WithModal;
@@ -234,4 +236,22 @@ TEST_F(German, NoEnglishIsLeftInTheWindows)
         EXPECT_FALSE(english.match(text).hasMatch()) << "English at " << where.toStdString() << ": " << text.toStdString();
     }
     EXPECT_GT(checked, 150);
+}
+
+// A rules file that cannot be read: the window says why in German, the
+// error log (a stored file) in the words it always had.
+TEST_F(German, AnUnreadableRulesFileIsExplainedInTheLanguageAndLoggedAsWritten)
+{
+    const std::string fifo = sandbox.root + "/Rules.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    panel::RulesStore store;
+    const panel::RulesStore::LoadResult loaded = store.Load(fifo);
+    EXPECT_EQ(loaded.outcome, panel::RulesStore::LoadOutcome::kUnreadable);
+    EXPECT_NE(loaded.problem.find("keine gewöhnliche Datei"), std::string::npos) << loaded.problem;
+    panel::TheErrorLog().Close();
+    std::string logged;
+    for (const std::string& name : testing_support::FolderEntries(sandbox.logs))
+        logged += testing_support::ReadText(sandbox.logs + "/" + name);
+    EXPECT_NE(logged.find("it is not a regular file"), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("gewöhnliche"), std::string::npos);
 }

@@ -136,7 +136,7 @@ int Load(Rules& rules, bool missingIsEmpty = false)
             ? 0
             : Fail(kFailed, Tr("zel-rules", "the default rules do not parse"));
     if (!contents.status.Read())
-        return Fail(kFailed, Arg(Tr("zel-rules", "cannot read the rules file %1: %2"), {path, contents.status.Reason()}));
+        return Fail(kFailed, Arg(Tr("zel-rules", "cannot read the rules file %1: %2"), {path, contents.status.ShownReason()}));
     std::string problem;
     auto document = rules::ReadDocument(contents.text, &problem);
     if (!document)

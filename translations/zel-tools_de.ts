@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>RulesFile</name>
+    <message>
+        <source>there is no such file</source>
+        <translation>die Datei gibt es nicht</translation>
+    </message>
+    <message>
+        <source>it is a symbolic link whose target is missing (a drive not mounted?)</source>
+        <translation>sie ist ein symbolischer Link, dessen Ziel fehlt (ein Laufwerk nicht eingehängt?)</translation>
+    </message>
+    <message>
+        <source>it is larger than the limit of %1 MB</source>
+        <translation>sie ist größer als die Grenze von %1 MB</translation>
+    </message>
+    <message>
+        <source>it is not a regular file (a FIFO, a device or a folder)</source>
+        <translation>sie ist keine gewöhnliche Datei (ein FIFO, ein Gerät oder ein Ordner)</translation>
+    </message>
+    <message>
+        <source>its path is a loop of symbolic links</source>
+        <translation>ihr Pfad ist eine Schleife symbolischer Links</translation>
+    </message>
+</context>
+<context>
     <name>zel-backstop</name>
     <message>
         <source>usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]
@@ -473,7 +496,7 @@ Startet PROGRAMM; über seine Netzwerkverbindungen entscheidet die Firewall. Sie
 &quot;Decide every program I start&quot;. See zel-session(1).
 </source>
         <translation>Stellt den Hook der Firewall vor die Programme der Sitzung, wenn der Benutzer
-„Jedes von mir gestartete Programm entscheiden“ gewählt hat. Siehe zel-session(1).
+„Über jedes Programm entscheiden, das ich starte“ gewählt hat. Siehe zel-session(1).
 </translation>
     </message>
 </context>

@@ -86,11 +86,11 @@
         <translation>System&amp;regeln anwenden</translation>
     </message>
     <message>
-        <source>Ask again when the program's &amp;file changes</source>
+        <source>Ask again when the program&apos;s &amp;file changes</source>
         <translation>Erneut fragen, wenn sich die Programm&amp;datei ändert</translation>
     </message>
     <message>
-        <source>Compares the file's SHA-256 digest with the one taken now</source>
+        <source>Compares the file&apos;s SHA-256 digest with the one taken now</source>
         <translation>Vergleicht die SHA-256-Prüfsumme der Datei mit der jetzt ermittelten</translation>
     </message>
     <message>
@@ -110,7 +110,7 @@
         <translation>  Anwendungsinformationen</translation>
     </message>
     <message>
-        <source>The program's file cannot be read: its contents cannot be checked.</source>
+        <source>The program&apos;s file cannot be read: its contents cannot be checked.</source>
         <translation>Die Datei des Programms kann nicht gelesen werden: Ihr Inhalt kann nicht geprüft werden.</translation>
     </message>
     <message>
@@ -180,7 +180,7 @@
         <translation>Zulassen</translation>
     </message>
     <message>
-        <source>Make a rule that allows this, as the alert's Allow would have</source>
+        <source>Make a rule that allows this, as the alert&apos;s Allow would have</source>
         <translation>Eine Regel erstellen, die dies zulässt, wie es „Zulassen“ in der Warnung getan hätte</translation>
     </message>
     <message>
@@ -200,7 +200,10 @@
     </message>
     <message numerus="yes">
         <source>%n connections were decided while you were away: &amp;review</source>
-        <translation><numerusform>%n Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform><numerusform>%n Verbindungen wurden in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform></translation>
+        <translation>
+            <numerusform>%n Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform>
+            <numerusform>%n Verbindungen wurden in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform>
+        </translation>
     </message>
     <message>
         <source>Decided while you were away</source>
@@ -249,7 +252,7 @@
         <translation>Ein Programm wurde blockiert</translation>
     </message>
     <message>
-        <source>%1 tried to connect to %2 without the firewall in it (a static or set-user-ID program, or one started without it), and was blocked. Start it with "zel-run %1" to have your rules decide its connections.</source>
+        <source>%1 tried to connect to %2 without the firewall in it (a static or set-user-ID program, or one started without it), and was blocked. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
         <translation>%1 hat versucht, sich mit %2 zu verbinden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde), und wurde blockiert. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
     </message>
     <message>
@@ -261,7 +264,7 @@
         <translation>Ein Programm hat sich ohne die Firewall verbunden</translation>
     </message>
     <message>
-        <source>%1 connected to %2 without the firewall in it (a static or set-user-ID program, or one started without it): no rule decided it. Start it with "zel-run %1" to have your rules decide its connections.</source>
+        <source>%1 connected to %2 without the firewall in it (a static or set-user-ID program, or one started without it): no rule decided it. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
         <translation>%1 hat sich mit %2 verbunden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde): Keine Regel hat darüber entschieden. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
     </message>
 </context>
@@ -540,7 +543,7 @@
         <translation>Alle Tage</translation>
     </message>
     <message>
-        <source>Shows the records that match every word: a program's name or path, a host name or address (a part of it), or a port number (Ctrl+F)</source>
+        <source>Shows the records that match every word: a program&apos;s name or path, a host name or address (a part of it), or a port number (Ctrl+F)</source>
         <translation>Zeigt die Einträge, auf die jedes Wort passt: Name oder Pfad eines Programms, Hostname oder Adresse (auch ein Teil davon) oder eine Portnummer (Strg+F)</translation>
     </message>
 </context>
@@ -937,7 +940,10 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     </message>
     <message numerus="yes">
         <source>%1 did not end within %n seconds: it was not restarted.</source>
-        <translation><numerusform>%1 hat sich nicht innerhalb von %n Sekunde beendet: Es wurde nicht neu gestartet.</numerusform><numerusform>%1 hat sich nicht innerhalb von %n Sekunden beendet: Es wurde nicht neu gestartet.</numerusform></translation>
+        <translation>
+            <numerusform>%1 hat sich nicht innerhalb von %n Sekunde beendet: Es wurde nicht neu gestartet.</numerusform>
+            <numerusform>%1 hat sich nicht innerhalb von %n Sekunden beendet: Es wurde nicht neu gestartet.</numerusform>
+        </translation>
     </message>
     <message>
         <source>It cannot be started again under the firewall: %1</source>
@@ -947,7 +953,7 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
 <context>
     <name>RuleDescription</name>
     <message>
-        <source>no port ("%1")</source>
+        <source>no port (&quot;%1&quot;)</source>
         <translation>kein Port („%1“)</translation>
     </message>
     <message>
@@ -1020,6 +1026,29 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     </message>
 </context>
 <context>
+    <name>RulesFile</name>
+    <message>
+        <source>there is no such file</source>
+        <translation>die Datei gibt es nicht</translation>
+    </message>
+    <message>
+        <source>it is a symbolic link whose target is missing (a drive not mounted?)</source>
+        <translation>sie ist ein symbolischer Link, dessen Ziel fehlt (ein Laufwerk nicht eingehängt?)</translation>
+    </message>
+    <message>
+        <source>it is larger than the limit of %1 MB</source>
+        <translation>sie ist größer als die Grenze von %1 MB</translation>
+    </message>
+    <message>
+        <source>it is not a regular file (a FIFO, a device or a folder)</source>
+        <translation>sie ist keine gewöhnliche Datei (ein FIFO, ein Gerät oder ein Ordner)</translation>
+    </message>
+    <message>
+        <source>its path is a loop of symbolic links</source>
+        <translation>ihr Pfad ist eine Schleife symbolischer Links</translation>
+    </message>
+</context>
+<context>
     <name>RulesList</name>
     <message>
         <source>Rule No.</source>
@@ -1052,7 +1081,7 @@ Die geltenden Regeln bleiben, wie sie sind: Programme werden weiterhin nach ihne
     </message>
     <message>
         <source>%1: %2.
-It is kept beside it as "%1.bad", and the default rules are in force now.</source>
+It is kept beside it as &quot;%1.bad&quot;, and the default rules are in force now.</source>
         <translation>%1: %2.
 Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</translation>
     </message>
@@ -1162,19 +1191,19 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
 <context>
     <name>SessionCoverage</name>
     <message>
-        <source>Programs you start are not decided: the firewall's hook %1 is missing. Install the firewall again.</source>
+        <source>Programs you start are not decided: the firewall&apos;s hook %1 is missing. Install the firewall again.</source>
         <translation>Programme, die Sie starten, werden nicht entschieden: Der Hook der Firewall %1 fehlt. Installieren Sie die Firewall erneut.</translation>
     </message>
     <message>
-        <source>Programs you start are not decided: the firewall's hook %1 lies in a folder whose name holds a blank, a colon or a sign the loader reads. Install the firewall again.</source>
+        <source>Programs you start are not decided: the firewall&apos;s hook %1 lies in a folder whose name holds a blank, a colon or a sign the loader reads. Install the firewall again.</source>
         <translation>Programme, die Sie starten, werden nicht entschieden: Der Hook der Firewall %1 liegt in einem Ordner, dessen Name ein Leerzeichen, einen Doppelpunkt oder ein Zeichen enthält, das der Lader auswertet. Installieren Sie die Firewall erneut.</translation>
     </message>
     <message>
-        <source>Programs you start are not decided: the firewall's hook %1 could be changed by other users. Install the firewall again.</source>
+        <source>Programs you start are not decided: the firewall&apos;s hook %1 could be changed by other users. Install the firewall again.</source>
         <translation>Programme, die Sie starten, werden nicht entschieden: Der Hook der Firewall %1 könnte von anderen Benutzern verändert werden. Installieren Sie die Firewall erneut.</translation>
     </message>
     <message>
-        <source>Only programs you start with zel-run are decided by your rules. To have every program you start decided, tick "Decide every program I start" in Settings.</source>
+        <source>Only programs you start with zel-run are decided by your rules. To have every program you start decided, tick &quot;Decide every program I start&quot; in Settings.</source>
         <translation>Nur über Programme, die Sie mit zel-run starten, entscheiden Ihre Regeln. Damit über jedes Programm entschieden wird, das Sie starten, aktivieren Sie „Jedes von mir gestartete Programm entscheiden“ in den Einstellungen.</translation>
     </message>
     <message>
@@ -1222,7 +1251,7 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <translation>Macht eigene Systemaufrufe (ein Go-Programm): Die Firewall sieht seine Verbindungen nicht.</translation>
     </message>
     <message>
-        <source>A program of another word size (32-bit): the firewall's hook is built for 64-bit programs.</source>
+        <source>A program of another word size (32-bit): the firewall&apos;s hook is built for 64-bit programs.</source>
         <translation>Ein Programm anderer Wortbreite (32 Bit): Der Hook der Firewall ist für 64-Bit-Programme gebaut.</translation>
     </message>
     <message>
@@ -1234,11 +1263,11 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <translation>Ein Paket in einer Sandbox (Flatpak oder Snap): Es startet mit geleerter Umgebung, ohne die Firewall.</translation>
     </message>
     <message>
-        <source>Another user's program: the firewall decides only your own programs.</source>
+        <source>Another user&apos;s program: the firewall decides only your own programs.</source>
         <translation>Programm eines anderen Benutzers: Die Firewall entscheidet nur über Ihre eigenen Programme.</translation>
     </message>
     <message>
-        <source>Another user's program (it runs as %1): the firewall decides only your own programs.</source>
+        <source>Another user&apos;s program (it runs as %1): the firewall decides only your own programs.</source>
         <translation>Programm eines anderen Benutzers (es läuft als %1): Die Firewall entscheidet nur über Ihre eigenen Programme.</translation>
     </message>
     <message>
@@ -1271,15 +1300,24 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
     <message numerus="yes">
         <source>%n programs decided by your rules</source>
-        <translation><numerusform>%n Programm von Ihren Regeln entschieden</numerusform><numerusform>%n Programme von Ihren Regeln entschieden</numerusform></translation>
+        <translation>
+            <numerusform>%n Programm von Ihren Regeln entschieden</numerusform>
+            <numerusform>%n Programme von Ihren Regeln entschieden</numerusform>
+        </translation>
     </message>
     <message numerus="yes">
         <source>%n by the kernel backstop</source>
-        <translation><numerusform>%n durch den Kernel-Rückhalt</numerusform><numerusform>%n durch den Kernel-Rückhalt</numerusform></translation>
+        <translation>
+            <numerusform>%n durch den Kernel-Rückhalt</numerusform>
+            <numerusform>%n durch den Kernel-Rückhalt</numerusform>
+        </translation>
     </message>
     <message numerus="yes">
         <source>%n not covered</source>
-        <translation><numerusform>%n nicht abgedeckt</numerusform><numerusform>%n nicht abgedeckt</numerusform></translation>
+        <translation>
+            <numerusform>%n nicht abgedeckt</numerusform>
+            <numerusform>%n nicht abgedeckt</numerusform>
+        </translation>
     </message>
     <message>
         <source>Protection: %1, %2, %3.</source>
@@ -1342,11 +1380,17 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
     <message numerus="yes">
         <source>Blocked intruders today : %n</source>
-        <translation><numerusform>Heute blockierte Eindringlinge: %n</numerusform><numerusform>Heute blockierte Eindringlinge: %n</numerusform></translation>
+        <translation>
+            <numerusform>Heute blockierte Eindringlinge: %n</numerusform>
+            <numerusform>Heute blockierte Eindringlinge: %n</numerusform>
+        </translation>
     </message>
     <message numerus="yes">
         <source>Restart %1: they still run the firewall engine an update replaced, which may block more than your rules say.</source>
-        <translation><numerusform>Starten Sie %1 neu: Es nutzt noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform><numerusform>Starten Sie %1 neu: Sie nutzen noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform></translation>
+        <translation>
+            <numerusform>Starten Sie %1 neu: Es nutzt noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform>
+            <numerusform>Starten Sie %1 neu: Sie nutzen noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1534,7 +1578,7 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <translation>Sekunden</translation>
     </message>
     <message>
-        <source>An answer "for a time" &amp;lasts</source>
+        <source>An answer &quot;for a time&quot; &amp;lasts</source>
         <translation>Eine befristete Antwort &amp;gilt</translation>
     </message>
     <message>
@@ -1562,7 +1606,7 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <translation>5 Minuten</translation>
     </message>
     <message>
-        <source>Every connection logged also goes to the journal (journalctl -t tessary), so that the machine's log forwarding takes it; the daily log stays as it is.</source>
+        <source>Every connection logged also goes to the journal (journalctl -t tessary), so that the machine&apos;s log forwarding takes it; the daily log stays as it is.</source>
         <translation>Jede protokollierte Verbindung geht auch an das Journal (journalctl -t tessary), sodass die Protokollweiterleitung des Rechners sie übernimmt; das tägliche Protokoll bleibt unverändert.</translation>
     </message>
 </context>
@@ -1612,12 +1656,12 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <translation>  Korvel Firewall schließen</translation>
     </message>
     <message>
-        <source>Don't show this message again</source>
+        <source>Don&apos;t show this message again</source>
         <translation>Diese Meldung nicht mehr anzeigen</translation>
     </message>
     <message>
         <source>You have chosen to close Korvel Firewall Application.
-The application's icon will appear in the systray toolbar as shown in the picture below.</source>
+The application&apos;s icon will appear in the systray toolbar as shown in the picture below.</source>
         <translation>Sie haben die Anwendung Korvel Firewall geschlossen.
 Ihr Symbol erscheint im Systembereich der Kontrollleiste, wie im Bild unten gezeigt.</translation>
     </message>
@@ -1648,7 +1692,7 @@ Ihr Symbol erscheint im Systembereich der Kontrollleiste, wie im Bild unten geze
         <translation>Aufruf: zel [--quit-after-start] [Qt-Optionen]</translation>
     </message>
     <message>
-        <source>The firewall's control panel: programs, rules, logs and live traffic. See zel(1).
+        <source>The firewall&apos;s control panel: programs, rules, logs and live traffic. See zel(1).
   --quit-after-start  end as soon as the window is shown (for timing the start)</source>
         <translation>Die Steuerzentrale der Firewall: Programme, Regeln, Protokolle und laufender Datenverkehr. Siehe zel(1).
   --quit-after-start  beenden, sobald das Fenster gezeigt ist (um den Start zu messen)</translation>

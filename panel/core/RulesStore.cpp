@@ -95,7 +95,7 @@ RulesStore::LoadResult RulesStore::Load(const std::string& fileToLoad)
             WriteErrLog(label, "the rules file " + fileToLoad + " cannot be read: " + reason
                                    + "; it is left as it is and read again later");
         readProblem_ = reason;
-        return {LoadOutcome::kUnreadable, reason};
+        return {LoadOutcome::kUnreadable, contents.status.ShownReason()};
     }
     // Missing, or read whole and not a rules document: the defaults, once
     // what is there is kept aside. What cannot be done is told once per
