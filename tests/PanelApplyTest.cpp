@@ -237,6 +237,29 @@ TEST_F(PanelApply, CancelledEditingPutsTheApplicationBackKeepingTheSwitches)
     EXPECT_EQ(App("NOTEPAD").incoming, Permission::kAsk);
     EXPECT_EQ(ReadText(sandbox.rulesFile), core.Rules().Text());
 
+    // Another writer meanwhile (an alert's answer, zel-rules): what it
+    // changed stays; what the window changed goes back where nobody else
+    // touched it.
+    {
+        panel::ApplicationEditing theirsToo(core, "NOTEPAD", 1);
+        ASSERT_TRUE(theirsToo.RemoveRule(0));
+        ASSERT_TRUE(core.SetDefault("NOTEPAD", Direction::kIncoming, Permission::kDeny));
+        ASSERT_TRUE(theirsToo.Cancel());
+        EXPECT_EQ(RuleNames("NOTEPAD"), (std::vector<std::string> {"one", "two", "three"}));
+        EXPECT_EQ(App("NOTEPAD").incoming, Permission::kDeny);
+    }
+    {
+        panel::ApplicationEditing mixed(core, "NOTEPAD", 1);
+        ASSERT_TRUE(mixed.RemoveRule(2));
+        rules::Rule theirs;
+        theirs.name = "theirs";
+        ASSERT_TRUE(core.PutRule("NOTEPAD", std::nullopt, theirs));
+        ASSERT_TRUE(mixed.MoveRule(0, 1));
+        ASSERT_TRUE(mixed.Cancel());
+        EXPECT_EQ(RuleNames("NOTEPAD"), (std::vector<std::string> {"two", "one", "theirs"}));
+        EXPECT_EQ(ReadText(sandbox.rulesFile), core.Rules().Text());
+    }
+
     // OK: the chosen defaults; "Apply system rules" ticked, none of its own.
     panel::ApplicationEditing again(core, "NOTEPAD", 1);
     ASSERT_TRUE(again.Accept({Permission::kDeny, Permission::kPermit}, false));

@@ -12,7 +12,9 @@ namespace panel {
 // window changes them: each change of a rule is saved and published at
 // once; the defaults are applied on Accept. Cancel puts the application
 // back as it was when the editing began, with the rules switched on or off
-// since as they are now (that was saved and published at once, and says so).
+// since as they are now (that was saved and published at once, and says so);
+// a part another writer changed meanwhile (its rules, a default) stays as
+// that writer left it.
 class ApplicationEditing {
 public:
     // The application named name; "ANY" is the system settings. level: the
@@ -51,7 +53,14 @@ private:
     PanelCore& core_;
     std::string name_;
     int level_;
+    // What a change of another writer since the last change here touched.
+    void NoteOthers();
+    void Remember();
+
     std::optional<rules::Application> saved_;
+    // The application as this window's last change left it.
+    std::optional<rules::Application> last_;
+    bool othersRules_ = false, othersIncoming_ = false, othersOutgoing_ = false;
     // For each rule of the application now, its place among the saved ones; -1 for a new one.
     std::vector<long> origin_;
 };
