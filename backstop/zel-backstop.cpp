@@ -249,8 +249,10 @@ bool SayRemoval(const PinnedBackstop& backstop, const PinnedBackstop::Removal& r
     for (const std::string& failure : removal.failed)
         Say(stderr, Arg(Tr("zel-backstop", "cannot remove %1"), {backstop.Folder() + "/" + failure}));
     if (removal.programsLeft > 0)
-        Say(stderr, Tr("zel-backstop", "unpinned, but %n of its programs are still held by another process", nullptr,
-                       removal.programsLeft));
+        Say(stderr, removal.programsLeft == 1
+                        ? Tr("zel-backstop", "unpinned, but 1 of its programs is still held by another process")
+                        : Tr("zel-backstop", "unpinned, but %n of its programs are still held by another process", nullptr,
+                             removal.programsLeft));
     return removal.failed.empty() && removal.programsLeft == 0;
 }
 
@@ -383,8 +385,13 @@ int StatusOf(const std::string& pin, bool named)
         Say(stdout, prefix
                 + Arg(Tr("zel-backstop", "running, %1 for uid %2, %3, %4%5"),
                       {ModeName(look.settings.mode), std::to_string(look.settings.uid),
-                       Tr("zel-backstop", "%n programs attached", nullptr, backstop.AttachedCount()),
-                       Tr("zel-backstop", "%n hooked programs registered", nullptr, backstop.RegisteredCount()), rules}));
+                       backstop.AttachedCount() == 1
+                           ? Tr("zel-backstop", "1 program attached")
+                           : Tr("zel-backstop", "%n programs attached", nullptr, backstop.AttachedCount()),
+                       backstop.RegisteredCount() == 1
+                           ? Tr("zel-backstop", "1 hooked program registered")
+                           : Tr("zel-backstop", "%n hooked programs registered", nullptr, backstop.RegisteredCount()),
+                       rules}));
         return 0;
     }
     case PinnedBackstop::State::kPartial:

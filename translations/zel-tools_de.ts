@@ -168,6 +168,18 @@
             <numerusform>, die Regeln von %n Anwendungen und die allgemeinen in Kraft</numerusform>
         </translation>
     </message>
+    <message>
+        <source>unpinned, but 1 of its programs is still held by another process</source>
+        <translation>gelöst, aber 1 seiner Programme wird noch von einem anderen Prozess gehalten</translation>
+    </message>
+    <message>
+        <source>1 program attached</source>
+        <translation>1 Programm angehängt</translation>
+    </message>
+    <message>
+        <source>1 hooked program registered</source>
+        <translation>1 Programm mit Hook angemeldet</translation>
+    </message>
 </context>
 <context>
     <name>zel-log</name>
