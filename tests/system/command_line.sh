@@ -185,10 +185,15 @@ C|usage: zel-run|$BUILD/interceptor/zel-run --help
 de_DE.UTF-8|zel-run: die Hook-Bibliothek $work/nohook.so kann nicht gelesen werden|$nohook $BUILD/interceptor/zel-run true
 EOF2
 # Run as root for another user, the backstop reads only the installed
-# translations: the folder named here is not one of them.
+# translations: a folder named here (holding, under a language nothing
+# installs, the German) is not one of them.
 if [ -x "$BUILD/backstop/zel-backstop" ]; then
-  [[ "$(in_locale de_DE.UTF-8 "$BUILD/backstop/zel-backstop" --help | head -n 1)" == "usage: zel-backstop"* ]] \
-    || fail "zel-backstop took its words from ZEL_TRANSLATIONS_DIR"
+  mkdir -p "$work/planted"
+  cp "$ZEL_TRANSLATIONS_DIR/zel-tools_de.qm" "$work/planted/zel-tools_tlh.qm"
+  [[ "$(ZEL_TRANSLATIONS_DIR="$work/planted" in_locale tlh "$BUILD/backstop/zel-backstop" --help | head -n 1)" \
+      == "usage: zel-backstop"* ]] || fail "zel-backstop took its words from ZEL_TRANSLATIONS_DIR"
+  [[ "$(ZEL_TRANSLATIONS_DIR="$work/planted" in_locale tlh "$BUILD/tools/zel-reg" --help 2>&1 | head -n 1)" \
+      != "usage: zel-reg"* ]] || fail "the planted translation is not one a tool would take"
 fi
 # Machine output never changes with the language: the rules as JSON, the
 # list, the log's records (its table too: scripts cut its columns).
