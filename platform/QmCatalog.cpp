@@ -138,7 +138,8 @@ long Utf8Of(const unsigned char* utf16, uint32_t bytes, char* out, size_t size)
 }
 
 // "de_DE.UTF-8@euro" as "de_DE" into out; false for C and POSIX, which are
-// English.
+// English, and for anything but letters, digits, '_' and '-': the name
+// becomes part of a path.
 bool LanguageOf(const char* locale, size_t length, char* out, size_t size)
 {
     const size_t name = std::strcspn(locale, ".@:");
@@ -146,6 +147,11 @@ bool LanguageOf(const char* locale, size_t length, char* out, size_t size)
     if (length == 0 || length >= size || (length == 1 && locale[0] == 'C') ||
         (length == 5 && std::strncmp(locale, "POSIX", 5) == 0))
         return false;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = locale[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
+            return false;
+    }
     std::memcpy(out, locale, length);
     out[length] = '\0';
     return true;
@@ -168,7 +174,8 @@ void QmCatalog::Clear()
 bool QmCatalog::Load(const char* path)
 {
     Clear();
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO in its place must not hold the program up.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat info {};

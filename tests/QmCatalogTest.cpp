@@ -11,6 +11,8 @@
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -249,6 +251,9 @@ TEST(QmCatalog, ChoosesByTheLocale)
         // LANGUAGE is not read for the C locale (gettext's rule).
         {nullptr, nullptr, "C", "de", false},
         {nullptr, nullptr, "de_DE.UTF-8", "fr", true},
+        // A name is part of a path: only a language's letters make one.
+        {nullptr, nullptr, "de/../de", nullptr, false},
+        {nullptr, nullptr, "fr_FR.UTF-8", "../tools/../de", false},
     };
     const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
     std::vector<std::optional<std::string>> saved;
@@ -268,6 +273,14 @@ TEST(QmCatalog, ChoosesByTheLocale)
         saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
     platform::QmCatalog missing;
     EXPECT_FALSE(missing.Load(TRANSLATIONS_DIR "/no-such_de.qm"));
+    // A FIFO in a translation's place does not hold the program up.
+    char folder[] = "/tmp/qm-fifo-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    const std::string fifo = std::string(folder) + "/zel-tools_de.qm";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(missing.Load(fifo.c_str()));
+    ::unlink(fifo.c_str());
+    ::rmdir(folder);
     EXPECT_FALSE(missing.Load(TOOLS_TS)); // not a compiled translation
 }
 
