@@ -131,6 +131,12 @@ german() {
   xdotool windowactivate --sync "$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)" 2>/dev/null || true
   sleep 1.5
   window_shot "Korvel Personal FireWall" "panel-system-de"
+  tray_shot tray-filtering-de
+  xdotool mousemove 1354 754 click 3
+  sleep 1
+  import -window root -crop 420x260+946+508 "$SHOTS/tray-menu-de.png"
+  keys Escape
+  xdotool windowactivate --sync "$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)" 2>/dev/null || true
   keys Down
   window_shot "Korvel Personal FireWall" "protection-view-de"
   keys Down Down Down Down Down Down Down
