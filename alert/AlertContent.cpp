@@ -78,7 +78,10 @@ QString AlertContent::ShownMessage() const
                                       "%1 created by %2 is trying to create %3 outgoing connection to %4 through port:%5")
         : QCoreApplication::translate("AlertContent",
                                       "%1 created by %2 is trying to accept %3 incoming connection from %4 through port:%5");
-    return text.arg(program, company, protocol, peer, QString::number(port));
+    // The engine's word for a maker nobody knows reads in the user's language.
+    const QString maker =
+        company == QLatin1String("Unknown") ? QCoreApplication::translate("AlertContent", "Unknown") : company;
+    return text.arg(program, maker, protocol, peer, QString::number(port));
 }
 
 QString AlertContent::Details() const

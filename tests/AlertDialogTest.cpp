@@ -451,7 +451,7 @@ TEST(AlertWindow, SpeaksTheTranslationAndEnglishAsTheEngineWordsIt)
     ASSERT_TRUE(german.load(":/translations/zel-alert_de.qm"));
     ASSERT_TRUE(QCoreApplication::installTranslator(&german));
     EXPECT_EQ(content.ShownMessage(),
-              "curl von Unknown versucht, eine eingehende TCP-Verbindung von api.example.com über Port 443 anzunehmen");
+              "curl von Unbekannt versucht, eine eingehende TCP-Verbindung von api.example.com über Port 443 anzunehmen");
     EXPECT_EQ(older.ShownMessage(), older.message);
     struct Words {
         int minutes;

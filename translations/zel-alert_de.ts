@@ -43,6 +43,10 @@
         <source>The program asking is %1.</source>
         <translation>Es fragt das Programm %1.</translation>
     </message>
+    <message>
+        <source>Unknown</source>
+        <translation>Unbekannt</translation>
+    </message>
 </context>
 <context>
     <name>AlertDialog</name>
