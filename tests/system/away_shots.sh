@@ -24,11 +24,8 @@ decided() { printf '%s\t%s\tTCP\t%s\t%s\t%s\t%s\t%s\t4242\t%s\n' "$((now - $1))"
 
 look() {
   local name=$1; shift
-  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  local panel=$!
-  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null
-  local window
-  window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  local panel window
+  show_panel "$@"
   sleep 1.5
   import -window root "$SHOTS/$name-notice.png"
   xdotool key --window "$window" alt+r

@@ -18,11 +18,8 @@ pids+=($!)
 # keyboard, optionally a search typed.
 look() {
   local name=$1 search=$2; shift 2
-  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  local panel=$!
-  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null
-  local window
-  window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  local panel window
+  show_panel "$@"
   xdotool windowactivate --sync "$window" || true
   sleep 1
   xdotool key End Return

@@ -67,11 +67,9 @@ round() {
   write_rules
   "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 /f >/dev/null
   "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v FirstClose /d 1 /f >/dev/null
-  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  local panel=$!
-  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null || { echo "FAIL: no panel"; exit 1; }
-  local main
-  main=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  local panel window
+  show_panel "$@"
+  local main=$window
   xdotool windowactivate --sync "$main" 2>/dev/null || true
   sleep 1.5
   window_shot "Korvel Personal FireWall" "panel-system$suffix"
@@ -125,10 +123,9 @@ round() {
 german() {
   write_rules
   "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 /f >/dev/null
-  LANG=de_DE.UTF-8 LC_ALL= LANGUAGE= "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  local panel=$!
-  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null || { echo "FAIL: no panel"; exit 1; }
-  xdotool windowactivate --sync "$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)" 2>/dev/null || true
+  local panel window
+  show_panel LANG=de_DE.UTF-8 LC_ALL= LANGUAGE=
+  xdotool windowactivate --sync "$window" 2>/dev/null || true
   sleep 1.5
   window_shot "Korvel Personal FireWall" "panel-system-de"
   tray_shot tray-filtering-de

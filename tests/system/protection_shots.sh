@@ -31,11 +31,8 @@ fi
 # by keyboard, the first program selected.
 look() {
   local name=$1; shift
-  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  local panel=$!
-  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null
-  local window
-  window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  local panel window
+  show_panel "$@"
   sleep 1
   xdotool key --window "$window" Down Return
   sleep 2.5

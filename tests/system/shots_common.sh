@@ -25,3 +25,13 @@ wait_for() {
 
 prefix="$work/prefix"
 cmake --install "$BUILD" --prefix "$prefix" >/dev/null
+# Starts the installed panel with the given environment and waits for its
+# window: sets panel (its process) and window (the main window's id).
+show_panel() {
+  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
+  panel=$!
+  pids+=($panel)
+  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null \
+    || { echo "FAIL: no panel window: $(cat "$work/zel.out")"; exit 1; }
+  window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+}

@@ -27,11 +27,8 @@ app() { printf '<APPLICATION><EXENAME>%s</EXENAME><DESCRIPTION>%s</DESCRIPTION><
 
 look() {
   local name=$1; shift
-  env "$@" "$prefix/bin/zel" >"$work/zel.out" 2>&1 &
-  local panel=$!
-  wait_for 150 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null
-  local window
-  window=$(xdotool search --onlyvisible --name "Korvel Personal FireWall" | head -1)
+  local panel window
+  show_panel "$@"
   sleep 1.5
   eval "$(xdotool getwindowgeometry --shell "$window")"
   local scale=${QT_SCALE:-1}
