@@ -81,6 +81,7 @@ void AlertServer::Completed(QuestionChannel* channel)
 void AlertServer::StartAwayCount(Question& question)
 {
     question.awaySecondsLeft = question.channel->Content().awayButton != 0 ? question.channel->Content().awaySeconds : -1;
+    question.awayPartial = true;
 }
 
 void AlertServer::AnswerAway(QuestionChannel* channel)
@@ -181,12 +182,17 @@ void AlertServer::CountDown()
     for (Question& question : queue_) {
         // Nobody there: the away setting's count runs, the time-out waits.
         if (presence_.Away() && question.awaySecondsLeft >= 0) {
-            if (question.awaySecondsLeft <= 1)
+            if (question.awayPartial)
+                question.awayPartial = false;
+            else if (question.awaySecondsLeft <= 1)
                 away.push_back(question.channel);
             else
                 --question.awaySecondsLeft;
-        } else if (question.secondsLeft > 0 && --question.secondsLeft == 0) {
-            expired.push_back(question.channel);
+        } else if (question.secondsLeft > 0) {
+            if (question.timeoutPartial)
+                question.timeoutPartial = false;
+            else if (--question.secondsLeft == 0)
+                expired.push_back(question.channel);
         }
     }
     for (QuestionChannel* channel : expired)

@@ -60,6 +60,10 @@ private:
         QuestionChannel* channel;
         int secondsLeft;     // 0: no time-out
         int awaySecondsLeft; // while nobody is there; -1: not counting
+        // A count starts in the middle of a second of the countdown's: that
+        // part is not counted, so that no answer comes before its time.
+        bool timeoutPartial = true;
+        bool awayPartial = true;
     };
 
     void Completed(QuestionChannel* channel);

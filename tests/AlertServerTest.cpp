@@ -228,7 +228,8 @@ TEST_F(AlertQueue, APressRequestAnswersItsOwnQuestionOnly)
 // the screen, nothing that waits then times out.
 // Nobody at the screen: each question's away setting answers it after its
 // seconds, counted from when nobody was there; its time-out waits. Somebody
-// back in time finds the questions waiting for them.
+// back in time finds the questions waiting for them. A count starts at the
+// countdown's next whole second: the part it began in is not counted.
 TEST_F(AlertQueue, NobodyThereAnswersWithTheAwaySetting)
 {
     auto allowLater = Connect();
@@ -243,6 +244,7 @@ TEST_F(AlertQueue, NobodyThereAnswersWithTheAwaySetting)
     blockAtOnce->Ask("two.example", 20, 0, "/usr/bin/tool", "2 0");
     ASSERT_TRUE(WaitUntil([&] { return !blockAtOnce->Answer().empty(); }));
     EXPECT_EQ(blockAtOnce->Answer(), "answer 2 0 away");
+    server.CountDown(); // the second nobody left in
     server.CountDown();
     EXPECT_EQ(allowLater->Answer(), "");
     EXPECT_EQ(backInTime->Answer(), ""); // its one-second time-out waits too
@@ -251,7 +253,8 @@ TEST_F(AlertQueue, NobodyThereAnswersWithTheAwaySetting)
     EXPECT_EQ(backInTime->Answer(), "");
     server.Presence().Report("test", false);
     EXPECT_EQ(backInTime->Answer(), "");
-    server.CountDown();
+    server.CountDown(); // the second it arrived in
+    EXPECT_EQ(backInTime->Answer(), "");
     server.CountDown();
     EXPECT_EQ(backInTime->Answer(), "answer 2 0 timeout"); // its own time-out again
     EXPECT_EQ(waits->Answer(), "");
@@ -275,6 +278,9 @@ TEST_F(AlertQueue, TimeOutsRunForEachQuestionUntilSomebodyIsThere)
     auto* timeLeft = dialog.findChild<QLabel*>("timeLeft");
     EXPECT_EQ(timeLeft->text(), "Block in 3 s");
     EXPECT_FALSE(timeLeft->isHidden());
+    // The second they arrived in is not counted: no answer comes early.
+    server.CountDown();
+    EXPECT_EQ(timeLeft->text(), "Block in 3 s");
     server.CountDown();
     EXPECT_EQ(timeLeft->text(), "Block in 2 s");
     server.CountDown();
