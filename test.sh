@@ -60,10 +60,20 @@ for target in rules_loader:rules parse_ipv4:ipv4 log_text:logtext update_string:
   corpus=$(mktemp -d)
   cp "$ROOT/fuzz/corpus/${target##*:}"/* "$corpus/"
   log="$FUZZ_DIR/fuzz_$name.log"
+  found="$FUZZ_DIR/found-$name"
+  rm -rf "$found" && mkdir -p "$found"
   if ! "$FUZZ_DIR/fuzz/fuzz_$name" -max_total_time="$FUZZ_SECONDS" -max_len=65536 -print_final_stats=1 \
-      -artifact_prefix="$FUZZ_DIR/" "$corpus" >"$log" 2>&1; then
+      -artifact_prefix="$found/" "$corpus" >"$log" 2>&1; then
     tail -40 "$log"
-    echo "fuzz_$name failed: see the input saved in $FUZZ_DIR"
+    # The machine that found it may be gone with its files: the seed and the
+    # input go into the log, so the failure can be replayed anywhere.
+    grep -m1 -E '^INFO: Seed:' "$log" || true
+    for input in "$found"/*; do
+      [ -f "$input" ] || continue
+      echo "input $(basename "$input"), base64 (replay: base64 -d > FILE; fuzz_$name FILE):"
+      base64 -w 100 "$input"
+    done
+    echo "fuzz_$name failed: see the input saved in $found"
     exit 1
   fi
   echo "fuzz_$name: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') inputs, no failure"
