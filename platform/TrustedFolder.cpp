@@ -19,11 +19,8 @@ bool IsTrustedFolderStat(const struct stat& st, bool last)
         return false;
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
         return false;
-    if ((st.st_mode & S_IWGRP) && st.st_gid != ::getegid())
-        return false;
-    if ((st.st_mode & S_IWOTH) && (last || !(st.st_mode & S_ISVTX)))
-        return false;
-    return true;
+    const bool othersWrite = (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != ::getegid());
+    return !othersWrite || (!last && (st.st_mode & S_ISVTX));
 }
 
 // Whether the folder at path and those above it are safe; sticky says the

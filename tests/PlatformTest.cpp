@@ -492,6 +492,8 @@ TEST(TrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
         {"foreign-above", 0755, true, false, "inner", false},
         {"foreign-group-write", 0775, false, true, nullptr, false},
         {"foreign-group-read", 0755, false, true, nullptr, true},
+        // /tmp as a program sees it between its setgid and its setuid
+        {"sticky-group-above", 01775, false, true, "inner", true},
     };
     for (const Case& c : cases) {
         if ((c.foreignOwner || c.foreignGroup) && !root)
