@@ -12,7 +12,7 @@ namespace platform {
 namespace {
 
 // One folder of the chain; last says it is the folder itself rather than one
-// above it (then being sticky does not make up for being writable by all).
+// above it (then being sticky does not make up for being writable by others).
 bool IsTrustedFolderStat(const struct stat& st, bool last)
 {
     if (!S_ISDIR(st.st_mode))
