@@ -264,3 +264,29 @@ TEST_F(Privileges, EngineNamedByTheEnvironmentIsLoadedOnlyWhenOthersCouldNotHave
         EXPECT_EQ(Exists(marker), c.loaded) << c.folder;
     }
 }
+
+// A server that shuts itself into a folder before its first connection
+// (bind, postfix, ntpd) is still decided by its rules inside it.
+TEST_F(Privileges, ProgramShutIntoAFolderStaysUnderItsRules)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "chroot needs root";
+    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 22107, "127.0.0.2")));
+    auto permitted = Server({"tcp-server", "127.0.0.2", "22107"});
+    auto denied = Server({"tcp-server", "127.0.0.4", "22107"});
+    const std::string jail = sandbox.root + "/jail";
+    ASSERT_EQ(::mkdir(jail.c_str(), 0755), 0);
+    auto program = Python(R"(
+import os, socket
+os.chroot(')" + jail + R"(')
+for address in ('127.0.0.2', '127.0.0.4'):
+    s = socket.socket(); s.bind(('127.0.0.3', 0))
+    try:
+        s.connect((address, 22107)); print('connected')
+    except ConnectionRefusedError:
+        print('refused')
+)");
+    EXPECT_EQ(program->ReadLine(), Line("connected"));
+    EXPECT_EQ(program->ReadLine(), Line("refused"));
+    EXPECT_EQ(program->Wait(), 0);
+}
