@@ -289,4 +289,6 @@ for address in ('127.0.0.2', '127.0.0.4'):
     EXPECT_EQ(program->ReadLine(), Line("connected"));
     EXPECT_EQ(program->ReadLine(), Line("refused"));
     EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(Records("<IP>127.0.0.2</IP><LOCALPORT>").size(), 1u);
+    EXPECT_EQ(Records("<IP>127.0.0.4</IP><LOCALPORT>").size(), 1u);
 }
