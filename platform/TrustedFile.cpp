@@ -30,7 +30,10 @@ bool ResolveTrustedFile(const char* path, char* resolved, size_t size)
     struct stat st {};
     if (::lstat(real, &st) != 0 || !S_ISREG(st.st_mode) || !OwnedByUs(st) || WritableByOthers(st))
         return false;
-    // Every folder on the way, up to the root: no link is left in a resolved path.
+    // Every folder on the way, up to the root (no link is left in a resolved
+    // path): none that anyone may change, where a stranger could swap the
+    // file after this look. Folders of other owners are passed: a build tree
+    // under a shared or mounted folder must still be usable by root.
     char folder[PATH_MAX];
     std::memcpy(folder, real, length + 1);
     for (char* slash = std::strrchr(folder, '/'); slash; slash = std::strrchr(folder, '/')) {
@@ -38,8 +41,8 @@ bool ResolveTrustedFile(const char* path, char* resolved, size_t size)
             slash[1] = '\0';
         else
             *slash = '\0';
-        if (::lstat(folder, &st) != 0 || !S_ISDIR(st.st_mode) || !OwnedByUs(st)
-            || (WritableByOthers(st) && !(st.st_mode & S_ISVTX)))
+        if (::lstat(folder, &st) != 0 || !S_ISDIR(st.st_mode)
+            || ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX)))
             return false;
         if (slash == folder)
             break;
