@@ -3,6 +3,7 @@
 #include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "platform/TrustedFile.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -647,8 +649,13 @@ std::string Request(const AlertTexts& texts)
 
 std::string AlertProgramPath()
 {
-    if (const char* program = platform::GetEnv("ZEL_ALERT_PROGRAM"); program && *program)
-        return program;
+    // Started as the program's user, who may be root with a caller's
+    // environment (su, sudo -E): only a program others could not have
+    // written. Anything else is one that cannot start: the answer is deny.
+    if (const char* program = platform::GetEnv("ZEL_ALERT_PROGRAM"); program && *program) {
+        char resolved[PATH_MAX];
+        return platform::ResolveTrustedFile(program, resolved, sizeof resolved) ? std::string(resolved) : std::string();
+    }
     Dl_info info {};
     if (::dladdr(reinterpret_cast<void*>(&AlertProgramPath), &info) && info.dli_fname) {
         std::string path = info.dli_fname;

@@ -380,6 +380,33 @@ TEST_F(EngineAlert, FailingAlertProgramMeansDenyAndLeavesNoProcessBehind)
     EXPECT_EQ(sandbox.ConnectionRecords().size(), 5u);
 }
 
+// The alert program the environment names starts only from where nobody
+// but root and the user could have put it (the environment may be a less
+// privileged caller's): anything else starts nothing, and the answer is deny.
+TEST_F(EngineAlert, AlertProgramOthersCouldHaveWrittenIsNotStarted)
+{
+    Engine engine(Options());
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1", 1);
+    const struct {
+        const char* folder;
+        mode_t mode;
+        int answer;
+        int shown;
+    } cases[] = {{"private", 0755, 1, 1}, {"open", 0777, 0, 1}};
+    unsigned port = 8090;
+    for (const auto& c : cases) {
+        const std::string folder = sandbox.root + "/" + c.folder;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.mode), 0);
+        testing_support::WriteText(folder + "/alert", ReadText(SCRIPTED_ALERT));
+        ASSERT_EQ(::chmod((folder + "/alert").c_str(), 0755), 0);
+        ::setenv("ZEL_ALERT_PROGRAM", (folder + "/alert").c_str(), 1);
+        EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "host", kTcp, port++), c.answer) << c.folder;
+        EXPECT_EQ(AlertsShown(), c.shown) << c.folder;
+        EXPECT_TRUE(NoChildLeft()) << c.folder;
+    }
+}
+
 TEST_F(EngineAlert, TickingAllowInOneAlertClosesAnotherOpenOneWithAllow)
 {
     Engine engine(Options());

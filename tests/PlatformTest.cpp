@@ -15,6 +15,7 @@
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
 #include "platform/Translate.h"
+#include "platform/TrustedFile.h"
 #include "platform/TrustedFolder.h"
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -463,6 +465,62 @@ TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
         EXPECT_NE(RuntimeDirProblem().find("another user"), std::string::npos);
     }
     ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// A library or program the environment names is loaded or started only when
+// nobody but root and the user could have put it there or changed it: the
+// environment may come from a less privileged caller (su, sudo -E).
+TEST(TrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root + "/trust";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    const auto make = [&](const std::string& folder, mode_t folderMode, mode_t fileMode) {
+        const std::string path = base + "/" + folder;
+        ::mkdir(path.c_str(), 0700);
+        ::chmod(path.c_str(), folderMode);
+        WriteText(path + "/library.so", "");
+        ::chmod((path + "/library.so").c_str(), fileMode);
+        return path + "/library.so";
+    };
+    const struct {
+        const char* folder;
+        mode_t folderMode;
+        mode_t fileMode;
+        bool trusted;
+    } cases[] = {
+        {"private", 0700, 0644, true},
+        {"readable", 0755, 0755, true},
+        {"own-group", 0775, 0664, true},   // the folder's group is the user's own
+        {"sticky", 01777, 0644, true},     // others cannot replace what is ours
+        {"open", 0777, 0644, false},
+        {"open-file", 0755, 0646, false},
+    };
+    char resolved[PATH_MAX];
+    for (const auto& c : cases) {
+        const std::string file = make(c.folder, c.folderMode, c.fileMode);
+        EXPECT_EQ(ResolveTrustedFile(file.c_str(), resolved, sizeof resolved), c.trusted) << c.folder;
+    }
+    // A link is followed and judged by where it leads; the answer names the target.
+    ASSERT_EQ(::symlink((base + "/private/library.so").c_str(), (base + "/open/to-private").c_str()), 0);
+    ASSERT_TRUE(ResolveTrustedFile((base + "/open/to-private").c_str(), resolved, sizeof resolved));
+    EXPECT_EQ(std::string(resolved), base + "/private/library.so");
+    ASSERT_EQ(::symlink((base + "/open/library.so").c_str(), (base + "/private/to-open").c_str()), 0);
+    EXPECT_FALSE(ResolveTrustedFile((base + "/private/to-open").c_str(), resolved, sizeof resolved));
+    // Missing, a folder, too long an answer: not trusted.
+    EXPECT_FALSE(ResolveTrustedFile((base + "/private/missing.so").c_str(), resolved, sizeof resolved));
+    EXPECT_FALSE(ResolveTrustedFile((base + "/private").c_str(), resolved, sizeof resolved));
+    EXPECT_FALSE(ResolveTrustedFile((base + "/private/library.so").c_str(), resolved, 8));
+    if (::geteuid() == 0) {
+        // Another user's file, or a file in another user's folder.
+        const std::string foreign = make("foreign-file", 0755, 0644);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(ResolveTrustedFile(foreign.c_str(), resolved, sizeof resolved));
+        // A file group-writable for a group that is not the user's.
+        const std::string otherGroup = make("other-group", 0755, 0664);
+        ASSERT_EQ(::chown(otherGroup.c_str(), 0, 65534), 0);
+        EXPECT_FALSE(ResolveTrustedFile(otherGroup.c_str(), resolved, sizeof resolved));
+    }
 }
 
 // A folder counts as safe only when no other user can change it or any

@@ -230,3 +230,65 @@ except ConnectionRefusedError:
     EXPECT_EQ(program->ReadLine(), Line("refused"));
     EXPECT_FALSE(server->ReadLine(300ms).has_value());
 }
+
+// A program started by root with the environment of a user (su without a
+// login, sudo -E) loads only an engine nobody but root could have put
+// where the environment points, never one that user could write.
+TEST_F(Privileges, EngineNamedByTheEnvironmentIsLoadedOnlyWhenOthersCouldNotHaveWrittenIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of another user need root to make";
+    WriteRules(App("ANY", "PERMIT", "PERMIT"));
+    auto server = Server({"tcp-server", "127.0.0.2", "22106"});
+    const struct {
+        const char* folder;
+        uid_t owner;
+        mode_t folderMode;
+        bool loaded;
+    } cases[] = {
+        {"root-only", 0, 0755, true},
+        {"users-own", kNobody, 0755, false},
+        {"open-to-all", 0, 0777, false},
+    };
+    for (const auto& c : cases) {
+        const std::string folder = sandbox.root + "/" + c.folder;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.folderMode), 0);
+        Copy(PLANTED_ENGINE, folder + "/libqrbruler.so", 0755);
+        ASSERT_EQ(::chown(folder.c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(::chown((folder + "/libqrbruler.so").c_str(), c.owner, c.owner), 0);
+        const std::string marker = sandbox.root + "/marker-" + c.folder;
+        ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22106"},
+                            Hooked({{"ZEL_ENGINE_LIBRARY", folder + "/libqrbruler.so"}, {"ZEL_TEST_MARKER", marker}}));
+        EXPECT_EQ(client.Wait(), 0) << c.folder;
+        EXPECT_EQ(Exists(marker), c.loaded) << c.folder;
+    }
+}
+
+// A server that shuts itself into a folder before its first connection
+// (bind, postfix, ntpd) is still decided by its rules inside it.
+TEST_F(Privileges, ProgramShutIntoAFolderStaysUnderItsRules)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "chroot needs root";
+    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 22107, "127.0.0.2")));
+    auto permitted = Server({"tcp-server", "127.0.0.2", "22107"});
+    auto denied = Server({"tcp-server", "127.0.0.4", "22107"});
+    const std::string jail = sandbox.root + "/jail";
+    ASSERT_EQ(::mkdir(jail.c_str(), 0755), 0);
+    auto program = Python(R"(
+import os, socket
+os.chroot(')" + jail + R"(')
+for address in ('127.0.0.2', '127.0.0.4'):
+    s = socket.socket(); s.bind(('127.0.0.3', 0))
+    try:
+        s.connect((address, 22107)); print('connected')
+    except ConnectionRefusedError:
+        print('refused')
+)");
+    EXPECT_EQ(program->ReadLine(), Line("connected"));
+    EXPECT_EQ(program->ReadLine(), Line("refused"));
+    EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(Records("<IP>127.0.0.2</IP><LOCALPORT>").size(), 1u);
+    EXPECT_EQ(Records("<IP>127.0.0.4</IP><LOCALPORT>").size(), 1u);
+}

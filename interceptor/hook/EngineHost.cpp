@@ -13,6 +13,7 @@
 #include "platform/CarrierRegistration.h"
 #include "platform/LockFiles.h"
 #include "platform/RuntimeFolder.h"
+#include "platform/TrustedFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -330,8 +331,13 @@ EngineState EnsureEngine()
             const char* configured = platform::GetEnv("ZEL_ENGINE_LIBRARY");
             char folder[PATH_MAX];
             int written;
+            // The variable may come from a caller with fewer rights than the
+            // program (su, sudo -E): an engine it names is loaded only from
+            // where nobody but root and this user could have put it.
             if (configured && *configured)
-                written = std::snprintf(path, sizeof path, "%s", configured);
+                written = platform::ResolveTrustedFile(configured, path, sizeof path)
+                    ? static_cast<int>(std::strlen(path))
+                    : -1;
             else if (HookFolder(folder, sizeof folder))
                 written = std::snprintf(path, sizeof path, "%s/libqrbruler.so", folder);
             else

@@ -1391,3 +1391,19 @@ CREDENTIAL_CHANGE(setegid, (gid_t gid), (gid), kUnchanged)
 CREDENTIAL_CHANGE(setregid, (gid_t real, gid_t effective), (real, effective), kUnchanged)
 CREDENTIAL_CHANGE(setresgid, (gid_t real, gid_t effective, gid_t saved), (real, effective, saved), kUnchanged)
 CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups), kUnchanged)
+
+// A server that shuts itself into a folder (bind, postfix, ntpd) reaches
+// neither the engine nor its settings from inside: they are made ready
+// before, as for a change of user, and a program whose engine could not be
+// is refused everything after.
+ZEL_HOOK int chroot(const char* path) noexcept
+{
+    REAL(chroot);
+    BeforeCredentialChange();
+    const int result = real_chroot(path);
+    const int error = errno;
+    if (result == 0)
+        AfterCredentialChange();
+    errno = error;
+    return result;
+}
