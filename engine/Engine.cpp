@@ -76,6 +76,9 @@ Engine::Engine(EngineOptions options)
 {
     if (!options_.tickCount)
         options_.tickCount = platform::GetTickCount;
+    // A root program started with its caller's variables must not take its
+    // settings (nor the folder it writes its logs in) from the caller's store.
+    platform::registry::ReadOnlyTrustedStore();
     // Another user's (or an open) runtime folder would let others forge what
     // the firewall reads there: the firewall then stays out of the way.
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
@@ -612,7 +615,7 @@ void Engine::PrepareForCredentialChange()
         const auto folder = ReadPathSetting(errorLogs);
         if (folder && !folder->empty())
             errorLogFd_ = platform::OpenRegularFile(platform::ErrorLogFileName(*folder, Now()).c_str(),
-                                                    O_WRONLY | O_CREAT | O_APPEND, 0644);
+                                                    O_WRONLY | O_CREAT | O_APPEND, 0644, false);
     }
 }
 

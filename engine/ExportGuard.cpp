@@ -58,7 +58,7 @@ void ExportGuard::TellFailure(unsigned slot, const char* name, const char* what)
                                       date, time, name, what ? what : "");
     if (written <= 0)
         return;
-    const int fd = platform::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int fd = platform::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644, false);
     if (fd < 0)
         return;
     const size_t size = static_cast<size_t>(written) < sizeof line ? static_cast<size_t>(written) : sizeof line - 1;

@@ -132,7 +132,7 @@ int TrafficLog::Descriptor(const std::string& path) const
             && onDisk.st_dev == held.st_dev)
             return fd_.Get();
     }
-    const int fd = platform::OpenRegularFile(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int fd = platform::OpenRegularFile(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644, false);
     if (fd < 0) {
         // Not allowed to make the new file (privileges dropped): go on in the
         // open one. Out of descriptors: try again at the next record.

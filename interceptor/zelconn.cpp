@@ -270,6 +270,7 @@ int main(int argc, char** argv)
         return asked ? 0 : 2;
     }
     platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    platform::registry::ReadOnlyTrustedStore();
     if (daemon) {
         // Leave the caller at once; the child carries on in a session of its own.
         const pid_t child = ::fork();

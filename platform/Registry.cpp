@@ -5,8 +5,10 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
+#include "platform/TrustedFolder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -20,6 +22,8 @@ namespace platform::registry {
 namespace {
 
 constexpr size_t kMaxValueBytes = 64 * 1024;
+
+std::atomic<bool> g_trustedOnly {false};
 
 std::string_view RootFolderName(RootKey root)
 {
@@ -83,6 +87,11 @@ std::optional<std::string> ResolveKey(RootKey root, std::string_view subKey)
             return std::nullopt;
         folder += "/" + *entry;
     }
+    // Judged by the key's own folder: that covers the store and every folder above it.
+    if (g_trustedOnly.load(std::memory_order_relaxed) && !IsTrustedFolder(folder.c_str())) {
+        errno = ENOENT;
+        return std::nullopt;
+    }
     return folder;
 }
 
@@ -135,6 +144,8 @@ bool ReadValueFile(int fd, const struct stat& st, std::string& text)
 }
 
 }  // namespace
+
+void ReadOnlyTrustedStore() { g_trustedOnly.store(true, std::memory_order_relaxed); }
 
 std::optional<RootKey> ParseRootKey(std::string_view name)
 {

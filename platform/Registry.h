@@ -23,6 +23,12 @@ inline constexpr std::string_view kSettingsKey = "Software\\KORVEL\\QRB";
 inline constexpr std::string_view kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr std::string_view kAutostartValue = "Korvel Firewall";
 
+// From now on this process reads only a store that no other user can change
+// (see TrustedFolder.h); any other store reads as missing, as if there were
+// no store. Called by the programs that run with whatever environment their
+// caller gave them, possibly as root (the engine, the interceptor process).
+void ReadOnlyTrustedStore();
+
 // Parses "HKLM", "HKEY_LOCAL_MACHINE" (any case); nullopt for other roots.
 std::optional<RootKey> ParseRootKey(std::string_view name);
 

@@ -1,6 +1,7 @@
 #include "platform/RuntimeFolder.h"
 
 #include "platform/Environment.h"
+#include "platform/TrustedFolder.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,20 +17,6 @@ bool Format(char* path, size_t size, const char* a, const char* b)
 {
     const int n = std::snprintf(path, size, "%s%s", a, b);
     return n > 0 && static_cast<size_t>(n) < size;
-}
-
-// mkdir -p with the final folder private; parents keep their usual mode.
-bool MakeFolder(char* path)
-{
-    for (char* slash = std::strchr(path + 1, '/'); slash; slash = std::strchr(slash + 1, '/')) {
-        *slash = '\0';
-        const int made = ::mkdir(path, 0755);
-        const int error = errno;
-        *slash = '/';
-        if (made != 0 && error != EEXIST)
-            return false;
-    }
-    return ::mkdir(path, 0700) == 0 || errno == EEXIST;
 }
 
 }  // namespace
@@ -55,7 +42,14 @@ RuntimeFolderProblem ResolveRuntimeFolder(char* path, size_t size)
         return RuntimeFolderProblem::kTooLong;
     struct stat st {};
     if (::lstat(path, &st) != 0) {
-        if (errno != ENOENT || !MakeFolder(path) || ::lstat(path, &st) != 0)
+        // Made only inside folders no other user controls, so that a
+        // program run as root with its caller's variables makes nothing
+        // where the caller points it.
+        if (errno != ENOENT)
+            return RuntimeFolderProblem::kCannotCreate;
+        if (!MakeTrustedFolders(path, 0700))
+            return errno == EPERM ? RuntimeFolderProblem::kUnsafeParent : RuntimeFolderProblem::kCannotCreate;
+        if (::lstat(path, &st) != 0)
             return RuntimeFolderProblem::kCannotCreate;
         // Made by us just now: make sure no umask or inherited ACL opened it.
         if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 && ::chmod(path, 0700) == 0)
@@ -67,6 +61,8 @@ RuntimeFolderProblem ResolveRuntimeFolder(char* path, size_t size)
         return RuntimeFolderProblem::kForeignOwner;
     if ((st.st_mode & 077) != 0)
         return RuntimeFolderProblem::kOpenToOthers;
+    if (!IsTrustedFolder(path))
+        return RuntimeFolderProblem::kUnsafeParent;
     return RuntimeFolderProblem::kNone;
 }
 
@@ -80,6 +76,7 @@ void DescribeRuntimeFolderProblem(RuntimeFolderProblem problem, const char* path
     case RuntimeFolderProblem::kNotADirectory: why = "is not a directory (or is a symbolic link)"; break;
     case RuntimeFolderProblem::kForeignOwner: why = "belongs to another user"; break;
     case RuntimeFolderProblem::kOpenToOthers: why = "can be opened by other users (its mode must be 0700)"; break;
+    case RuntimeFolderProblem::kUnsafeParent: why = "lies in a folder another user owns or can write"; break;
     }
     std::snprintf(text, size,
                   "the runtime folder %s %s; the firewall does not use it and lets programs pass unfiltered. "

@@ -17,10 +17,12 @@ enum class RuntimeFolderProblem {
     kNotADirectory, // a file or a symbolic link sits there
     kForeignOwner,  // owned by another user
     kOpenToOthers,  // group or others have some access
+    kUnsafeParent,  // a folder above it is another user's, or writable by others
 };
 
 // ZEL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/korvel, else /tmp/korvel-$UID, made
-// with mode 0700 when missing, then checked. Writes the path into path in
+// with mode 0700 when missing (never inside a folder another user owns or
+// can write: see TrustedFolder.h), then checked. Writes the path into path in
 // any case; returns kNone when the folder may be used.
 RuntimeFolderProblem ResolveRuntimeFolder(char* path, size_t size);
 

@@ -189,6 +189,66 @@ TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)
     EXPECT_NE(::stat(empty.FileNameFor(std::time(nullptr)).c_str(), &st), 0);
 }
 
+// A link named as the day's file could make a program run as root write
+// into any file: the log does not follow it, and drops the record as it
+// does when it cannot open the file.
+TEST(TrafficLog, LinkInPlaceOfTheDaysFileIsNotFollowed)
+{
+    Sandbox sandbox;
+    const std::string target = sandbox.root + "/elsewhere";
+    testing_support::WriteText(target, "untouched\n");
+    engine::TrafficLog log(sandbox.logs);
+    const std::time_t now = std::time(nullptr);
+    ASSERT_EQ(::symlink(target.c_str(), log.FileNameFor(now).c_str()), 0);
+    log.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", now);
+    EXPECT_EQ(testing_support::ReadText(target), "untouched\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(log.FileNameFor(now).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// The settings store of a program started as root with its caller's
+// variables may be the caller's: a store another user owns or can write is
+// taken as no store at all (no settings, no log folder, nothing logged).
+TEST(EngineSettings, StoreAnotherUserControlsIsTakenAsNoStore)
+{
+    const auto run = [](const std::function<void(const Sandbox&)>& spoil, int& answer, size_t& lines) {
+        Sandbox sandbox;
+        sandbox.WriteRules(kDefaultRulesDocument);
+        spoil(sandbox);
+        engine::Engine engine(testing_support::TestEngineOptions("/apps/tool"));
+        answer = engine.Approve(40000, 1, "10.0.0.5", 1, 80);
+        lines = sandbox.LogLines().size();
+    };
+    int trustedAnswer = -1, noStoreAnswer = -1;
+    size_t trustedLines = 0, noStoreLines = 0;
+    run([](const Sandbox&) {}, trustedAnswer, trustedLines);
+    run([](const Sandbox& s) { testing_support::RemoveTree(s.registry); }, noStoreAnswer, noStoreLines);
+    ASSERT_GT(trustedLines, 0u); // a sound store: the start is logged
+    EXPECT_EQ(noStoreLines, 0u);
+    struct Case {
+        const char* name;
+        bool needsRoot;
+        std::function<void(const Sandbox&)> spoil;
+    };
+    const Case cases[] = {
+        {"store writable by all", false, [](const Sandbox& s) { ::chmod(s.registry.c_str(), 0777); }},
+        {"folder above writable by all", false, [](const Sandbox& s) { ::chmod(s.root.c_str(), 0777); }},
+        {"store of another user", true, [](const Sandbox& s) { ASSERT_EQ(::chown(s.registry.c_str(), 65534, 65534), 0); }},
+    };
+    for (const Case& c : cases) {
+        if (c.needsRoot && ::geteuid() != 0)
+            continue;
+        int answer = -1;
+        size_t lines = 99;
+        run(c.spoil, answer, lines);
+        EXPECT_EQ(answer, noStoreAnswer) << c.name;
+        EXPECT_EQ(lines, 0u) << c.name;
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a store of another user needs root to make";
+}
+
 // A program's path, description or a peer's name is data: whatever it holds,
 // a record stays one line and no text can end it or start another.
 TEST(TrafficLog, RecordTextsAreEscapedSoNoProgramCanForgeARecord)

@@ -16,6 +16,7 @@
 #include "platform/Text.h"
 #include "platform/Translate.h"
 #include "platform/TrustedFile.h"
+#include "platform/TrustedFolder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -520,6 +521,97 @@ TEST(TrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
         ASSERT_EQ(::chown(otherGroup.c_str(), 0, 65534), 0);
         EXPECT_FALSE(ResolveTrustedFile(otherGroup.c_str(), resolved, sizeof resolved));
     }
+}
+
+// A folder counts as safe only when no other user can change it or any
+// folder above it; sticky folders (/tmp) are passed on the way, not at the end.
+TEST(TrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root + "/trust";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* name;
+        mode_t mode;
+        bool foreignOwner; // owned by uid 65534 (as root only)
+        bool foreignGroup; // group 65534 (as root only)
+        const char* child; // a private folder of ours inside, judged instead
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"private", 0700, false, false, nullptr, true},
+        {"readable", 0755, false, false, nullptr, true},
+        {"open", 0777, false, false, nullptr, false},
+        {"sticky-end", 01777, false, false, nullptr, false},
+        {"open-above", 0777, false, false, "inner", false},
+        {"sticky-above", 01777, false, false, "inner", true},
+        {"foreign", 0755, true, false, nullptr, false},
+        {"foreign-above", 0755, true, false, "inner", false},
+        {"foreign-group-write", 0775, false, true, nullptr, false},
+        {"foreign-group-read", 0755, false, true, nullptr, true},
+        // /tmp as a program sees it between its setgid and its setuid
+        {"sticky-group-above", 01775, false, true, "inner", true},
+    };
+    for (const Case& c : cases) {
+        if ((c.foreignOwner || c.foreignGroup) && !root)
+            continue;
+        const std::string folder = base + "/" + c.name;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0) << c.name;
+        std::string judged = folder;
+        if (c.child) {
+            judged += std::string("/") + c.child;
+            ASSERT_EQ(::mkdir(judged.c_str(), 0700), 0) << c.name;
+        }
+        if (c.foreignOwner || c.foreignGroup) {
+            ASSERT_EQ(::chown(folder.c_str(), c.foreignOwner ? 65534 : 0, c.foreignGroup ? 65534 : 0), 0) << c.name;
+        }
+        ASSERT_EQ(::chmod(folder.c_str(), c.mode), 0) << c.name;
+        EXPECT_EQ(IsTrustedFolder(judged.c_str()), c.trusted) << c.name;
+    }
+    // Links are judged by where they lead; a missing folder is not trusted.
+    ASSERT_EQ(::symlink((base + "/private").c_str(), (base + "/to-private").c_str()), 0);
+    ASSERT_EQ(::symlink((base + "/open").c_str(), (base + "/to-open").c_str()), 0);
+    EXPECT_TRUE(IsTrustedFolder((base + "/to-private").c_str()));
+    EXPECT_FALSE(IsTrustedFolder((base + "/to-open").c_str()));
+    EXPECT_FALSE(IsTrustedFolder((base + "/missing").c_str()));
+    EXPECT_FALSE(IsTrustedFolder(""));
+}
+
+// A root program started with its caller's variables must not make folders
+// where the caller points it: nothing is made inside a folder other users
+// can write or own, and such a runtime folder is not used.
+TEST(RuntimeFolder, MadeOnlyInsideFoldersNoOtherUserControls)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root + "/runtimes";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((base + "/open").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((base + "/open").c_str(), 0777), 0);
+    std::vector<std::string> refused = {base + "/open/a/runtime", base + "/open/runtime"};
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mkdir((base + "/foreign").c_str(), 0755), 0);
+        ASSERT_EQ(::chown((base + "/foreign").c_str(), 65534, 65534), 0);
+        refused.push_back(base + "/foreign/runtime");
+    }
+    struct stat st {};
+    for (const std::string& path : refused) {
+        ::setenv("ZEL_RUNTIME_DIR", path.c_str(), 1);
+        EXPECT_EQ(RuntimeDir(), "") << path;
+        EXPECT_NE(RuntimeDirProblem().find("another user owns or can write"), std::string::npos) << path;
+        EXPECT_NE(::lstat(path.c_str(), &st), 0) << path;
+    }
+    EXPECT_NE(::lstat((base + "/open/a").c_str(), &st), 0);
+    // Made there before by someone else's doing: still not used.
+    ASSERT_EQ(::mkdir((base + "/open/made").c_str(), 0700), 0);
+    ::setenv("ZEL_RUNTIME_DIR", (base + "/open/made").c_str(), 1);
+    EXPECT_EQ(RuntimeDir(), "");
+    // Safe folders on the way are made as before.
+    ::setenv("ZEL_RUNTIME_DIR", (base + "/deep/er/runtime").c_str(), 1);
+    EXPECT_EQ(RuntimeDir(), base + "/deep/er/runtime");
+    ASSERT_EQ(::stat((base + "/deep/er/runtime").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
 }
 
 // Whatever sits where the shared block should be, an engine maps only a

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// A folder a process may take settings from, or make its files in, only if
+// no other user can change what is in it: the folder and every folder above
+// it belong to root or to the effective user, and none of them is writable
+// by anyone else (group write only for the effective group). A folder above
+// it may be open to all when it is sticky (/tmp): there others cannot move
+// or replace what is not theirs. Matters most in a program started as root
+// with its caller's environment (su without "-", sudo -E): it must not make
+// or write files where the caller decides. Part of the platform core: no
+// C++ runtime.
+namespace platform {
+
+// Whether the folder at path (links followed, as they are now) is such a folder.
+bool IsTrustedFolder(const char* path);
+
+// mkdir -p that makes folders only inside trusted ones, the last with mode
+// lastMode and those above it 0755. false, errno set, when a folder on the
+// way is missing and cannot be made, is not a folder, or is not trusted
+// (EPERM).
+bool MakeTrustedFolders(char* path, mode_t lastMode);
+
+}  // namespace platform
