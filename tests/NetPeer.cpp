@@ -12,6 +12,12 @@
 //   send SRC DST PORT BYTES       connect and send BYTES bytes
 //   udp-echo ADDR PORT            answer each datagram with "pong"
 //   udp-client SRC DST PORT       send "ping", print "reply" or "timeout"/"denied"
+//   udp-after-child SRC DST PORT WAY
+//                                 connect a UDP socket, send once, start a child that
+//                                 shares the memory (WAY: vfork-close, vfork-close-range,
+//                                 vfork-dup2, vfork-exec, posix-spawn), then send and write
+//                                 once each, and send on a copy (dup): "sent" or "refused"
+//                                 for each of the four
 //   udp-recvmmsg ADDR PORT N MS   one recvmmsg for N datagrams with a time-out of MS:
 //                                 "got COUNT after ELAPSED_MS"
 //   dns-server ADDR PORT NAME=VALUE...
@@ -36,6 +42,7 @@
 #include <poll.h>
 #include <map>
 #include <string>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <thread>
 #include <sys/wait.h>
@@ -266,6 +273,38 @@ int DnsServer(const char* address, int port, int argc, char** argv)
     }
 }
 
+// A child that runs in the parent's memory until it ends or execs, and
+// does to the socket's number what programs do before an exec.
+bool ChildInSharedMemory(const std::string& way, int fd)
+{
+    static const char* const kTrue[] = {"/bin/true", nullptr};
+    pid_t child = -1;
+    if (way == "posix-spawn") {
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addclose(&actions, fd);
+        const int error = ::posix_spawn(&child, kTrue[0], &actions, nullptr, const_cast<char**>(kTrue), environ);
+        ::posix_spawn_file_actions_destroy(&actions);
+        if (error != 0)
+            return false;
+    } else {
+        child = ::vfork();
+        if (child == 0) {
+            if (way == "vfork-close")
+                ::close(fd);
+            else if (way == "vfork-close-range")
+                ::close_range(3, ~0u, 0);
+            else if (way == "vfork-dup2")
+                ::dup2(2, fd);
+            else if (way == "vfork-exec" && ::close_range(3, ~0u, 0) == 0)
+                ::execve(kTrue[0], const_cast<char**>(kTrue), environ);
+            ::_exit(0);
+        }
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -386,6 +425,23 @@ int main(int argc, char** argv)
             Say("got " + Text(from));
             ::sendto(fd, "pong", 4, 0, from.get(), from.length);
         }
+    }
+    if (mode == "udp-after-child" && argc >= 6) {
+        const int fd = Bound(SOCK_DGRAM, argv[2], 0);
+        Endpoint to = Address(argv[3], std::atoi(argv[4]));
+        if (::connect(fd, to.get(), to.length) != 0)
+            return 1;
+        const auto sent = [](ssize_t n) { return n == 4 ? "sent" : errno == EPERM ? "refused" : "failed"; };
+        const std::string before = sent(::send(fd, "ping", 4, 0));
+        if (!ChildInSharedMemory(argv[5], fd)) {
+            Say("no child");
+            return 1;
+        }
+        const std::string afterSend = sent(::send(fd, "ping", 4, 0));
+        const std::string afterWrite = sent(::write(fd, "ping", 4));
+        // The parent's own calls change what the hook knows again: a copy is known as the socket.
+        Say(before + " " + afterSend + " " + afterWrite + " " + sent(::send(::dup(fd), "ping", 4, 0)));
+        return 0;
     }
     if (mode == "udp-recvmmsg" && argc >= 6) {
         const int fd = Bound(SOCK_DGRAM, argv[2], std::atoi(argv[3]));

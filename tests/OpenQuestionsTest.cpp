@@ -274,3 +274,29 @@ print('parent', s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR), flush=True)
     EXPECT_EQ(client->ReadLine(), Line("parent 0"));
     EXPECT_EQ(server->ReadLine(), Line("accepted 127.0.0.3"));
 }
+
+// A child started with vfork while the question is open (subprocess, which
+// closes every other descriptor before its program starts) closes its own
+// copy: the parent's question stays open and its connection is made once
+// permitted.
+TEST_F(OpenQuestions, ChildStartedMeanwhileLeavesTheQuestionOpen)
+{
+    WriteRules(App("ANY", "DENY", "ASK"));
+    auto server = Server({"tcp-server", "127.0.0.2", "24008"});
+    auto client = Python(R"(
+import socket, select, subprocess
+s = socket.socket(); s.bind(('127.0.0.3', 0)); s.setblocking(False)
+print(s.connect_ex(('127.0.0.2', 24008)), flush=True)
+subprocess.run(['/bin/true'], check=True)
+print('started', flush=True)
+select.select([], [s], [], 10)
+print('parent', s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR), flush=True)
+)", true, Alerting("cue=" + cue));
+    EXPECT_EQ(client->ReadLine(), Line("115")); // EINPROGRESS
+    EXPECT_EQ(client->ReadLine(), Line("started"));
+    ASSERT_TRUE(AlertsOpen(1));
+    Answer("1");
+    EXPECT_EQ(client->ReadLine(), Line("parent 0"));
+    EXPECT_EQ(server->ReadLine(), Line("accepted 127.0.0.3"));
+    EXPECT_EQ(Withdrawn(), "");
+}

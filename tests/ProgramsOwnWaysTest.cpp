@@ -142,6 +142,35 @@ except PermissionError:
     EXPECT_EQ(Records("<REMOTEPORT>22204</REMOTEPORT>").size(), 1u);
 }
 
+// A child started with vfork (as Python's subprocess does) runs in its
+// parent's memory until it execs: what it closes or replaces before that is
+// its own copy, and the parent's connected datagram socket is decided as
+// before. posix_spawn goes the same way inside the C library.
+TEST_F(Programs, ChildInTheParentsMemoryLeavesItsSocketsDecided)
+{
+    WriteRules(App("ANY", "DENY", "DENY"));
+    int port = 22210;
+    for (const char* way : {"vfork-close", "vfork-close-range", "vfork-dup2", "vfork-exec", "posix-spawn"}) {
+        SCOPED_TRACE(way);
+        ChildProcess program({NETPEER, "udp-after-child", "127.0.0.3", "127.0.0.2", std::to_string(port++), way},
+                             hooked);
+        EXPECT_EQ(program.ReadLine(), Line("refused refused refused refused"));
+        EXPECT_EQ(program.Wait(), 0);
+    }
+    auto python = Python(R"(
+import socket, subprocess
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.3', 0)); s.connect(('127.0.0.2', 22219))
+for turn in ('before', 'after'):
+    try:
+        s.send(b'x'); print(turn, 'sent')
+    except PermissionError:
+        print(turn, 'refused')
+    subprocess.run(['/bin/true'], check=True)
+)");
+    EXPECT_EQ(python->ReadLine(), Line("before refused"));
+    EXPECT_EQ(python->ReadLine(), Line("after refused"));
+}
+
 // A program with a resolver of its own: the names in the DNS answers it
 // receives (over UDP and over TCP, through a CNAME chain) are the names its
 // connections are decided and logged by.

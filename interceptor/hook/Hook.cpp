@@ -18,6 +18,7 @@
 #include "Questions.h"
 #include "SocketTable.h"
 #include "StandIns.h"
+#include "Vfork.h"
 #include "platform/Environment.h"
 
 #include <atomic>
@@ -530,8 +531,12 @@ ssize_t ReceiveByRecvfrom(int fd, void* buffer, size_t length, int flags, sockad
 bool MayDecideReceive(Kind kind) { return t_inside == 0 && (kind == kUdpSocket || kind == kUnknown); }
 bool IsKnownDatagram(int fd) { return t_inside == 0 && KnownKind(fd) == kUdpSocket; }
 
+// Not from a vfork child: what it closes or replaces is its own copy of the
+// number, and what the hook knows of it is the parent's (Vfork.h).
 void ForgetDescriptor(int fd)
 {
+    if (InParentsMemory())
+        return;
     if (KnownKind(fd) == kUdpSocket)
         ForgetDatagrams(fd);
     if (IsDnsStream(fd))
@@ -541,6 +546,8 @@ void ForgetDescriptor(int fd)
 
 void ForgetRange(unsigned first, unsigned last)
 {
+    if (InParentsMemory())
+        return;
     for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(kTrackedDescriptors); ++fd)
         if (KnownKind(static_cast<int>(fd)) != kUnknown)
             ForgetDescriptor(static_cast<int>(fd));
@@ -549,7 +556,7 @@ void ForgetRange(unsigned first, unsigned last)
 // A descriptor duplicated: what is known of the original holds for the copy.
 int Duplicated(int from, int to)
 {
-    if (to >= 0 && to != from) {
+    if (to >= 0 && to != from && !InParentsMemory()) {
         ForgetDescriptor(to);
         CopyKnowledge(from, to);
     }
@@ -699,7 +706,7 @@ ZEL_HOOK int socket(int domain, int type, int protocol) noexcept
 {
     REAL(socket);
     const int fd = real_socket(domain, type, protocol);
-    if (fd >= 0) {
+    if (fd >= 0 && !InParentsMemory()) {
         ForgetDescriptor(fd);
         const Kind kind = KindFrom(domain, type, protocol);
         SetKind(fd, kind);
@@ -713,7 +720,7 @@ ZEL_HOOK int socketpair(int domain, int type, int protocol, int fds[2]) noexcept
 {
     REAL(socketpair);
     const int result = real_socketpair(domain, type, protocol, fds);
-    if (result == 0)
+    if (result == 0 && !InParentsMemory())
         for (int i = 0; i < 2; ++i) {
             ForgetDescriptor(fds[i]);
             SetKind(fds[i], kOther);
@@ -732,8 +739,9 @@ ZEL_HOOK int close(int fd)
         const unsigned char marks = MarksOf(fd);
         if (marks & kMarkKept)
             return 0;
-        // Closing a number that stands in withdraws its questions.
-        if (marks & kMarkStandsIn)
+        // Closing a number that stands in withdraws its questions (the
+        // parent's, which a vfork child's close leaves alone).
+        if ((marks & kMarkStandsIn) && !InParentsMemory())
             Withdraw(fd);
     }
     ForgetDescriptor(fd);
@@ -760,7 +768,7 @@ ZEL_HOOK int close_range(unsigned int first, unsigned int last, int flags) noexc
 {
     REAL(close_range);
     unsigned guarded = 0;
-    if (!(flags & CLOSE_RANGE_CLOEXEC) && AnyMarks())
+    if (!(flags & CLOSE_RANGE_CLOEXEC) && AnyMarks() && !InParentsMemory())
         for (unsigned from = first; from <= last && FirstMarkedIn(from, last, kMarkStandsIn, guarded); from = guarded + 1)
             Withdraw(static_cast<int>(guarded));
     if ((flags & CLOSE_RANGE_CLOEXEC) || !FirstProtectedIn(first, last, guarded)) {
@@ -802,8 +810,11 @@ namespace {
 
 // The program puts a file under to: a descriptor of the firewall's there
 // moves, questions about a socket that stood in there are withdrawn.
+// A vfork child replaces its own copy: ours stay where the parent has them.
 void Replacing(int from, int to)
 {
+    if (InParentsMemory())
+        return;
     if (IsGuarded(to))
         MoveGuardedAside(to);
     if (AnyMarks()) {
@@ -1372,11 +1383,13 @@ constexpr uid_t kUnchanged = static_cast<uid_t>(-1);
         REAL(name);                                                         \
         const uid_t wanted = effectiveUser;                                 \
         const uid_t before = wanted == kUnchanged ? kUnchanged : ::geteuid(); \
-        if (wanted != kUnchanged && wanted != before)                       \
+        /* A vfork child's change is its own: the engine is the parent's. */ \
+        const bool changing = wanted != kUnchanged && wanted != before && !InParentsMemory(); \
+        if (changing)                                                       \
             BeforeCredentialChange();                                       \
         const int result = real_##name arguments;                           \
         const int error = errno;                                            \
-        if (result == 0 && before != kUnchanged && ::geteuid() != before)   \
+        if (result == 0 && changing && ::geteuid() != before)               \
             AfterCredentialChange();                                        \
         errno = error;                                                      \
         return result;                                                      \
@@ -1399,6 +1412,8 @@ CREDENTIAL_CHANGE(setgroups, (size_t count, const gid_t* groups), (count, groups
 ZEL_HOOK int chroot(const char* path) noexcept
 {
     REAL(chroot);
+    if (InParentsMemory())  // a vfork child's jail is its own
+        return real_chroot(path);
     BeforeCredentialChange();
     const int result = real_chroot(path);
     const int error = errno;
