@@ -3,6 +3,7 @@
 // These need root to set up; without it they are skipped.
 #include "InterceptorFixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <dlfcn.h>
 #include <fstream>
@@ -173,31 +174,49 @@ http {
     EXPECT_EQ(Records("<IP>127.0.0.3</IP><LOCALPORT>22103</LOCALPORT>").size(), 1u);
 }
 
-// A program that becomes another user before it ever made a socket (apt's
-// download methods, a script that drops root first) is still decided by
-// the rules it started under, and logs into the log it started with.
-TEST_F(Privileges, ProgramThatSwitchesUserBeforeItsFirstSocketStaysUnderItsRules)
+// A program that becomes another user (apt's download methods, a script
+// that drops root first) or shuts itself into a folder (bind, postfix,
+// ntpd) before it ever made a socket is still decided by the rules it
+// started under, and logs into the log it started with.
+TEST_F(Privileges, ProgramThatChangesUserOrFolderBeforeItsFirstSocketStaysUnderItsRules)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "changing to another user needs root";
-    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 22104, "127.0.0.2")));
-    auto permitted = Server({"tcp-server", "127.0.0.2", "22104"});
-    auto denied = Server({"tcp-server", "127.0.0.4", "22104"});
-    auto program = Python(R"(
-import os, socket
-os.setgroups([]); os.setgid(65534); os.setuid(65534)
+        GTEST_SKIP() << "changing to another user or folder needs root";
+    const std::string jail = sandbox.root + "/jail";
+    ASSERT_EQ(::mkdir(jail.c_str(), 0755), 0);
+    const struct {
+        std::string change;
+        int port;
+    } cases[] = {
+        {"os.setgroups([]); os.setgid(65534); os.setuid(65534)", 22104},
+        {"os.chroot('" + jail + "')", 22107},
+    };
+    for (const auto& c : cases) {
+        const std::string port = std::to_string(c.port);
+        WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", c.port, "127.0.0.2")));
+        auto permitted = Server({"tcp-server", "127.0.0.2", port});
+        auto denied = Server({"tcp-server", "127.0.0.4", port});
+        auto program = Python("import os, socket\n" + c.change + R"(
 for address in ('127.0.0.2', '127.0.0.4'):
     s = socket.socket(); s.bind(('127.0.0.3', 0))
     try:
-        s.connect((address, 22104)); print('connected')
+        s.connect((address, )" + port + R"()); print('connected')
     except ConnectionRefusedError:
         print('refused')
 )");
-    EXPECT_EQ(program->ReadLine(), Line("connected"));
-    EXPECT_EQ(program->ReadLine(), Line("refused"));
-    EXPECT_EQ(program->Wait(), 0);
-    EXPECT_EQ(Records("<IP>127.0.0.2</IP><LOCALPORT>").size(), 1u);
-    EXPECT_EQ(Records("<IP>127.0.0.4</IP><LOCALPORT>").size(), 1u);
+        EXPECT_EQ(program->ReadLine(), Line("connected")) << c.change;
+        EXPECT_EQ(program->ReadLine(), Line("refused")) << c.change;
+        EXPECT_EQ(program->Wait(), 0) << c.change;
+        for (const char* address : {"127.0.0.2", "127.0.0.4"}) {
+            const auto records = Records(std::string("<IP>") + address + "</IP><LOCALPORT>");
+            EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                                    [&](const std::string& record) {
+                                        return record.find("<REMOTEPORT>" + port + "</REMOTEPORT>") != std::string::npos;
+                                    }),
+                      1)
+                << c.change << " " << address;
+        }
+    }
 }
 
 // When its engine cannot be made ready before the change (no descriptor
@@ -263,32 +282,4 @@ TEST_F(Privileges, EngineNamedByTheEnvironmentIsLoadedOnlyWhenOthersCouldNotHave
         EXPECT_EQ(client.Wait(), 0) << c.folder;
         EXPECT_EQ(Exists(marker), c.loaded) << c.folder;
     }
-}
-
-// A server that shuts itself into a folder before its first connection
-// (bind, postfix, ntpd) is still decided by its rules inside it.
-TEST_F(Privileges, ProgramShutIntoAFolderStaysUnderItsRules)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "chroot needs root";
-    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 22107, "127.0.0.2")));
-    auto permitted = Server({"tcp-server", "127.0.0.2", "22107"});
-    auto denied = Server({"tcp-server", "127.0.0.4", "22107"});
-    const std::string jail = sandbox.root + "/jail";
-    ASSERT_EQ(::mkdir(jail.c_str(), 0755), 0);
-    auto program = Python(R"(
-import os, socket
-os.chroot(')" + jail + R"(')
-for address in ('127.0.0.2', '127.0.0.4'):
-    s = socket.socket(); s.bind(('127.0.0.3', 0))
-    try:
-        s.connect((address, 22107)); print('connected')
-    except ConnectionRefusedError:
-        print('refused')
-)");
-    EXPECT_EQ(program->ReadLine(), Line("connected"));
-    EXPECT_EQ(program->ReadLine(), Line("refused"));
-    EXPECT_EQ(program->Wait(), 0);
-    EXPECT_EQ(Records("<IP>127.0.0.2</IP><LOCALPORT>").size(), 1u);
-    EXPECT_EQ(Records("<IP>127.0.0.4</IP><LOCALPORT>").size(), 1u);
 }
