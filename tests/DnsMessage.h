@@ -41,16 +41,23 @@ struct DnsMessage {
     }
 
     // The header and question of an answer to an A query for name, with
-    // records answers to follow (flags: an answer without error).
-    static DnsMessage Answer(const std::string& name, unsigned records, unsigned flags = 0x8180)
+    // records answers to follow (flags: an answer without error); or of
+    // another query (its id, type and class).
+    static DnsMessage Answer(const std::string& name, unsigned records, unsigned flags = 0x8180, unsigned id = 0x1234,
+                             unsigned type = 1, unsigned dataClass = 1)
     {
         DnsMessage m;
-        for (const unsigned value : {0x1234u, flags, 1u, records, 0u, 0u})
+        for (const unsigned value : {id, flags, 1u, records, 0u, 0u})
             m.U16(value);
         m.Name(name);
-        m.U16(1);
-        m.U16(1);
+        m.U16(type);
+        m.U16(dataClass);
         return m;
+    }
+    // A query for name, recursion wanted.
+    static DnsMessage Query(const std::string& name, unsigned id = 0x1234, unsigned type = 1, unsigned dataClass = 1)
+    {
+        return Answer(name, 0, 0x0100, id, type, dataClass);
     }
     // The data of an A record, and of a CNAME record.
     static std::string A(const char* address)

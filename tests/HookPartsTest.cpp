@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <cstdio>
 #include <dlfcn.h>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -217,7 +218,150 @@ std::set<std::string> NamesFor(const char* address)
     return names;
 }
 
+// A datagram the program sent, and one it received, as its buffers hold them.
+void Sent(int fd, const Peer& to, const std::string& bytes)
+{
+    iovec part {const_cast<char*>(bytes.data()), bytes.size()};
+    NoteDnsQuery(fd, to, &part, 1);
+}
+unsigned Received(int fd, const Peer& from, const std::string& bytes)
+{
+    iovec part {const_cast<char*>(bytes.data()), bytes.size()};
+    return LearnFromDnsDatagram(fd, from, &part, 1, bytes.size());
+}
+
+// An answer of one A record for name to the query with id.
+std::string AnswerOf(const std::string& name, const char* address, unsigned id = 0x1234, unsigned type = 1,
+                     unsigned dataClass = 1)
+{
+    DnsMessage m = DnsMessage::Answer(name, 1, 0x8180, id, type, dataClass);
+    m.Record(name, 1, A(address));
+    return m.bytes;
+}
+
+// A message over TCP: its length first.
+std::string Framed(const std::string& message)
+{
+    return std::string {static_cast<char>(message.size() >> 8), static_cast<char>(message.size() & 0xFF)} + message;
+}
+
 }  // namespace
+
+// Over UDP an answer teaches only when it answers a query outstanding on the
+// socket it came to: from the address and port the query went to, with its
+// id and question. One that does not leaves the query to the true answer;
+// the first that does takes it, so a duplicate after it teaches nothing.
+TEST(HookDnsAnswers, OnlyTheAnswerToAQueryTheSocketSentTeachesAndOnlyOnce)
+{
+    const int fd = 40030;
+    const int other = 40031;
+    SetKind(fd, kUdpSocket);
+    SetKind(other, kUdpSocket);
+    const Peer server = MakePeer("10.53.0.1", 53);
+    struct Reply {
+        int fd;
+        Peer from;
+        unsigned id;
+        std::string name;
+        unsigned type;
+        unsigned dataClass;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Reply&)> change;
+        bool teaches;      // the reply
+        bool trueTeaches;  // the true answer after it
+    };
+    const Case cases[] = {
+        {"the true answer", [](Reply&) {}, true, false},
+        {"its name in other case", [](Reply& r) { r.name[0] = 'Q'; }, false, true},
+        {"another id", [](Reply& r) { r.id ^= 0x0100; }, false, true},
+        {"another name", [](Reply& r) { r.name = "www.evil.example"; }, false, true},
+        {"another type", [](Reply& r) { r.type = 28; }, false, true},
+        {"another class", [](Reply& r) { r.dataClass = 3; }, false, true},
+        {"on another socket", [&](Reply& r) { r.fd = other; }, false, true},
+        {"from another address", [](Reply& r) { r.from = MakePeer("10.53.0.2", 53); }, false, true},
+        {"from another port", [](Reply& r) { r.from = MakePeer("10.53.0.1", 5353); }, false, true},
+        {"the socket closed and its number given to another",
+         [&](Reply&) {
+             Forget(fd);
+             SetKind(fd, kUdpSocket);
+         },
+         false, false},
+    };
+    unsigned i = 0;
+    for (const Case& c : cases) {
+        ++i;
+        const std::string name = "q" + std::to_string(i) + ".good.example";
+        const std::string forged = "10.9.1." + std::to_string(i), genuine = "10.9.2." + std::to_string(i),
+                          late = "10.9.3." + std::to_string(i);
+        Sent(fd, server, DnsMessage::Query(name, 0x4000 + i).bytes);
+        Reply reply {fd, server, 0x4000 + i, name, 1, 1};
+        c.change(reply);
+        EXPECT_EQ(Received(reply.fd, reply.from, AnswerOf(reply.name, forged.c_str(), reply.id, reply.type,
+                                                          reply.dataClass)),
+                  c.teaches ? 1u : 0u)
+            << c.what;
+        EXPECT_EQ(NamesFor(forged.c_str()).size(), c.teaches ? 1u : 0u) << c.what;
+        EXPECT_EQ(Received(fd, server, AnswerOf(name, genuine.c_str(), 0x4000 + i)), c.trueTeaches ? 1u : 0u) << c.what;
+        EXPECT_EQ(Received(fd, server, AnswerOf(name, late.c_str(), 0x4000 + i)), 0u) << c.what << ": a late duplicate";
+        EXPECT_TRUE(NamesFor(late.c_str()).empty()) << c.what;
+    }
+}
+
+// Several queries outstanding on one socket (a resolver's A and AAAA, threads
+// sharing a socket) are answered each once, in any order; the same query
+// sent again is still one; a child made by fork asked none of its parent's.
+TEST(HookDnsAnswers, QueriesOutstandingTogetherAreAnsweredEachOnce)
+{
+    const int fd = 40032;
+    SetKind(fd, kUdpSocket);
+    const Peer server = MakePeer("10.53.0.3", 53);
+    Sent(fd, server, DnsMessage::Query("both.good.example", 0x5000, 1).bytes);
+    Sent(fd, server, DnsMessage::Query("both.good.example", 0x5000, 28).bytes);
+    Sent(fd, server, DnsMessage::Query("again.good.example", 0x5001).bytes);
+    Sent(fd, server, DnsMessage::Query("again.good.example", 0x5001).bytes); // a retry
+    in6_addr v6 {};
+    ::inet_pton(AF_INET6, "fd00::53", &v6);
+    DnsMessage aaaa = DnsMessage::Answer("both.good.example", 1, 0x8180, 0x5000, 28);
+    aaaa.Record("both.good.example", 28, std::string(reinterpret_cast<const char*>(&v6), 16));
+    EXPECT_EQ(Received(fd, server, aaaa.bytes), 1u);
+    EXPECT_EQ(Received(fd, server, AnswerOf("both.good.example", "10.9.4.1", 0x5000)), 1u);
+    EXPECT_EQ(Received(fd, server, AnswerOf("again.good.example", "10.9.4.2", 0x5001)), 1u);
+    EXPECT_EQ(Received(fd, server, AnswerOf("again.good.example", "10.9.4.3", 0x5001)), 0u);
+
+    // Two threads receiving the same answer at once: one of them learns.
+    for (unsigned round = 0; round < 50; ++round) {
+        Sent(fd, server, DnsMessage::Query("race.good.example", 0x6000 + round).bytes);
+        const std::string answer = AnswerOf("race.good.example", "10.9.4.4", 0x6000 + round);
+        std::atomic<unsigned> learnt {0};
+        std::thread racers[2];
+        for (std::thread& racer : racers)
+            racer = std::thread([&] { learnt += Received(fd, server, answer); });
+        for (std::thread& racer : racers)
+            racer.join();
+        ASSERT_EQ(learnt.load(), 1u) << round;
+    }
+
+    Sent(fd, server, DnsMessage::Query("forked.good.example", 0x5002).bytes);
+    LockDnsForFork();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        UnlockDnsAfterFork(true);
+        ::_exit(Received(fd, server, AnswerOf("forked.good.example", "10.9.4.5", 0x5002)) == 0 ? 0 : 1);
+    }
+    UnlockDnsAfterFork(false);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0) << "the child learnt from an answer to its parent's query";
+    EXPECT_EQ(Received(fd, server, AnswerOf("forked.good.example", "10.9.4.5", 0x5002)), 1u);
+
+    // Many outstanding: the one asked longest ago gave way, the newest is there.
+    for (unsigned n = 0; n < 300; ++n)
+        Sent(fd, server, DnsMessage::Query("many.good.example", 0x7000 + n).bytes);
+    EXPECT_EQ(Received(fd, server, AnswerOf("many.good.example", "10.9.4.6", 0x7000)), 0u);
+    EXPECT_EQ(Received(fd, server, AnswerOf("many.good.example", "10.9.4.7", 0x7000 + 299)), 1u);
+}
 
 TEST(HookDnsAnswers, AddressesAreKnownByTheNameAskedForAndItsChain)
 {
@@ -289,31 +433,47 @@ TEST(HookDnsAnswers, WhatIsNoAnswerOrIsMalformedTeachesNothing)
     }
 }
 
-// DNS over TCP: a message goes with its length before it, and reads end
-// anywhere: the answers are followed across them, message after message.
+// DNS over TCP: a message goes with its length before it, and writes and
+// reads end anywhere: the queries written and the answers read are followed
+// across them, message after message. Only an answer to a query written on
+// the connection teaches, once.
 TEST(HookDnsAnswers, TcpAnswersAreFollowedAcrossReadsOfAnySize)
 {
-    std::string stream;
+    std::string queries, answers;
     for (int i = 0; i < 3; ++i) {
-        DnsMessage m = Answer("n" + std::to_string(i) + ".example.org", 1);
-        m.Record("n" + std::to_string(i) + ".example.org", 1, A(("10.8.0." + std::to_string(i)).c_str()));
-        stream += static_cast<char>(m.bytes.size() >> 8);
-        stream += static_cast<char>(m.bytes.size() & 0xFF);
-        stream += m.bytes;
+        const std::string name = "n" + std::to_string(i) + ".example.org";
+        queries += Framed(DnsMessage::Query(name, 0x100 + i).bytes);
+        answers += Framed(AnswerOf(name, ("10.8.0." + std::to_string(i)).c_str(), 0x100 + i));
     }
-    const int fd = 40010;
+    // Nobody asked; another id; a duplicate; asked on another connection.
+    answers += Framed(AnswerOf("n3.example.org", "10.8.1.1", 0x103));
+    answers += Framed(AnswerOf("n0.example.org", "10.8.1.2", 0x1FF));
+    answers += Framed(AnswerOf("n1.example.org", "10.8.1.3", 0x101));
+    answers += Framed(AnswerOf("other.example.org", "10.8.1.4", 0x104));
+    const int fd = 40010, other = 40011;
     StartDnsStream(fd);
-    for (size_t at = 0, piece = 1; at < stream.size(); at += piece, piece = piece % 7 + 1) {
-        const size_t take = std::min(piece, stream.size() - at);
-        iovec parts[2] = {{stream.data() + at, take / 2}, {stream.data() + at + take / 2, take - take / 2}};
-        FeedDnsStream(fd, parts, 2, take);
-        if (at < stream.size() / 2 && at + take >= stream.size() / 2)
-            StartDnsStream(fd); // a second connect() finishing the first: nothing starts over
-    }
+    StartDnsStream(other);
+    const std::string elsewhere = Framed(DnsMessage::Query("other.example.org", 0x104).bytes);
+    iovec asked {const_cast<char*>(elsewhere.data()), elsewhere.size()};
+    FeedDnsQueries(other, &asked, 1, elsewhere.size());
+    const auto feed = [](int on, std::string& stream, auto into) {
+        for (size_t at = 0, piece = 1; at < stream.size(); at += piece, piece = piece % 7 + 1) {
+            const size_t take = std::min(piece, stream.size() - at);
+            iovec parts[2] = {{stream.data() + at, take / 2}, {stream.data() + at + take / 2, take - take / 2}};
+            into(on, parts, 2, take);
+            if (at < stream.size() / 2 && at + take >= stream.size() / 2)
+                StartDnsStream(on); // a second connect() finishing the first: nothing starts over
+        }
+    };
+    feed(fd, queries, FeedDnsQueries);
+    feed(fd, answers, FeedDnsStream);
     EndDnsStream(fd);
+    EndDnsStream(other);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(NamesFor(("10.8.0." + std::to_string(i)).c_str()),
                   std::set<std::string> {"n" + std::to_string(i) + ".example.org"});
+    for (const char* forged : {"10.8.1.1", "10.8.1.2", "10.8.1.3", "10.8.1.4"})
+        EXPECT_TRUE(NamesFor(forged).empty()) << forged;
 }
 
 TEST(HookDatagrams, VerdictsArePerPeerAndHoldForTheirEpochOnly)

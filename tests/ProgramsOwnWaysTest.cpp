@@ -2,11 +2,18 @@
 // themselves system calls (as browsers sandbox their processes), that use
 // sockets made by another process, that resolve names with a DNS client of
 // their own, that connect a datagram socket only to learn a route.
+#include "DnsMessage.h"
 #include "InterceptorFixture.h"
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -33,15 +40,34 @@ std::string HostRule(const std::string& permission, int port, const std::string&
 }
 
 // A DNS client of the program's own, in Python: a query over UDP or over
-// TCP (read back in small pieces) to the name server at NAMESERVER. Each
-// test has a server address of its own: tests run side by side.
+// TCP (read back in small pieces) to the name server at NAMESERVER, or an A
+// and an AAAA query on one connected socket at once (sendmmsg, recvmmsg), as
+// glibc's resolver asks. Each test has a server address of its own: tests
+// run side by side.
 const char* kOwnResolver = R"(
-import socket, struct
-def query(name):
-    q = struct.pack('>HHHHHH', 0x1234, 0x0100, 1, 0, 0, 0)
+import ctypes, socket, struct
+def query(name, qtype=1):
+    q = struct.pack('>HHHHHH', 0x1234 + qtype, 0x0100, 1, 0, 0, 0)
     for label in name.split('.'):
         q += bytes([len(label)]) + label.encode()
-    return q + b'\0' + struct.pack('>HH', 1, 1)
+    return q + b'\0' + struct.pack('>HH', qtype, 1)
+class iovec(ctypes.Structure):
+    _fields_ = [('base', ctypes.c_void_p), ('length', ctypes.c_size_t)]
+class mmsghdr(ctypes.Structure):
+    _fields_ = [('name', ctypes.c_void_p), ('namelen', ctypes.c_uint), ('iov', ctypes.POINTER(iovec)),
+                ('iovlen', ctypes.c_size_t), ('control', ctypes.c_void_p), ('controllen', ctypes.c_size_t),
+                ('flags', ctypes.c_int), ('padding', ctypes.c_int), ('length', ctypes.c_uint)]
+def ask_mmsg(name):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.connect((NAMESERVER, 53))
+    buffers = [ctypes.create_string_buffer(q, len(q)) for q in (query(name), query(name, 28))]
+    buffers += [ctypes.create_string_buffer(1500) for i in range(2)]
+    parts = [iovec(ctypes.addressof(b), len(b)) for b in buffers]
+    messages = [(mmsghdr * 2)(*[mmsghdr(iov=ctypes.pointer(p), iovlen=1) for p in pair]) for pair in (parts[:2], parts[2:])]
+    libc = ctypes.CDLL(None)
+    libc.sendmmsg(s.fileno(), messages[0], 2, 0)
+    got = libc.recvmmsg(s.fileno(), messages[1], 2, 0, ctypes.byref((ctypes.c_long * 2)(3, 0)))
+    s.close()
+    return got
 def ask_udp(name):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(3)
     s.sendto(query(name), (NAMESERVER, 53)); answer = s.recv(1500); s.close()
@@ -182,22 +208,209 @@ TEST_F(Programs, NamesFromTheProgramsOwnDnsAnswersDecideByHost)
                    Rule("OUTGOING", "PERMIT", 53) + HostRule("DENY", 22205, "ads.example.org")
                        + HostRule("PERMIT", 22205, "*.example.org")));
     auto names = Server({"dns-server", "127.0.0.2", "53", "www.example.org=cname:edge.cdn.example.net",
-                         "edge.cdn.example.net=127.0.0.4", "ads.example.org=127.0.0.5"});
+                         "edge.cdn.example.net=127.0.0.4", "ads.example.org=127.0.0.5", "api.example.org=127.0.0.7",
+                         "api.example.org=fd00::7"});
     auto first = Server({"tcp-server", "127.0.0.4", "22205"});
     auto second = Server({"tcp-server", "127.0.0.5", "22205"});
+    auto third = Server({"tcp-server", "127.0.0.7", "22205"});
     auto program = Python("NAMESERVER = '127.0.0.2'" + std::string(kOwnResolver) + R"(
 ask_udp('www.example.org'); print('www', connect('127.0.0.4', 22205))
 ask_tcp('ads.example.org'); print('ads', connect('127.0.0.5', 22205))
+print('api', ask_mmsg('api.example.org'), connect('127.0.0.7', 22205))
 print('never looked up', connect('127.0.0.6', 22205))
 )");
     EXPECT_EQ(program->ReadLine(), Line("www connected"));
     EXPECT_EQ(program->ReadLine(), Line("ads refused"));
+    EXPECT_EQ(program->ReadLine(), Line("api 2 connected"));
     EXPECT_EQ(program->ReadLine(), Line("never looked up refused"));
     EXPECT_EQ(Records("<IP>127.0.0.4</IP>").size(), 1u);
     EXPECT_EQ(Records("<PERMISSION>1</PERMISSION><SERVICE>0</SERVICE><HOST>www.example.org</HOST>").size(), 1u);
     EXPECT_EQ(Records("<PERMISSION>0</PERMISSION><SERVICE>0</SERVICE><HOST>ads.example.org</HOST>").size(), 1u);
     EXPECT_EQ(Records("<IP>127.0.0.6</IP>").size(), 1u);
     EXPECT_EQ(Records("<IP>127.0.0.6</IP>")[0].find("<HOST>"), std::string::npos);
+}
+
+namespace {
+
+using testing_support::DnsMessage;
+
+std::string AnswerOf(const std::string& name, unsigned id, const char* address)
+{
+    DnsMessage m = DnsMessage::Answer(name, 1, 0x8180, id);
+    m.Record(name, 1, DnsMessage::A(address));
+    return m.bytes;
+}
+
+// A name server on address:53 that answers truly, and forges after. Over
+// UDP www.good.example is 127.0.0.4, and an answer with another id (.5) and
+// a late duplicate (.6) follow; tc.good.example is answered truncated, and
+// then in full (.11). Over TCP an answer with another id (.9) comes before
+// the true one (.8 for tc.good.example) and a duplicate (.10) after.
+class ForgingNameServer {
+public:
+    explicit ForgingNameServer(const char* address)
+    {
+        for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+            const int fd = ::socket(AF_INET, type, 0);
+            const int on = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            sockaddr_in in {};
+            in.sin_family = AF_INET;
+            in.sin_port = htons(53);
+            ::inet_pton(AF_INET, address, &in.sin_addr);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0)
+                ::close(fd);
+            else
+                (type == SOCK_DGRAM ? udp_ : tcp_) = fd;
+        }
+        if (udp_ >= 0 && tcp_ >= 0 && ::listen(tcp_, 4) == 0)
+            serving_ = std::thread([this] { Serve(); });
+    }
+    ~ForgingNameServer()
+    {
+        stop_ = true;
+        if (serving_.joinable())
+            serving_.join();
+        ::close(udp_);
+        ::close(tcp_);
+    }
+    bool Serving() const { return serving_.joinable(); }
+
+private:
+    // The name and id of a query.
+    static std::pair<std::string, unsigned> Asked(const std::string& query)
+    {
+        std::string name;
+        for (size_t at = 12; at < query.size() && query[at] != 0; at += static_cast<unsigned char>(query[at]) + 1)
+            name += (name.empty() ? "" : ".") + query.substr(at + 1, static_cast<unsigned char>(query[at]));
+        const auto byte = [&](size_t at) { return at < query.size() ? static_cast<unsigned char>(query[at]) : 0u; };
+        return {name, byte(0) << 8 | byte(1)};
+    }
+
+    void Serve()
+    {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (!stop_ && std::chrono::steady_clock::now() < end) {
+            pollfd waiting[2] = {{udp_, POLLIN, 0}, {tcp_, POLLIN, 0}};
+            if (::poll(waiting, 2, 100) <= 0)
+                continue;
+            if (waiting[0].revents & POLLIN) {
+                char buffer[512];
+                sockaddr_storage from {};
+                socklen_t length = sizeof from;
+                const ssize_t n = ::recvfrom(udp_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+                const auto [name, id] = Asked(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0));
+                std::vector<std::string> replies;
+                if (name == "www.good.example")
+                    replies = {AnswerOf(name, id, "127.0.0.4"), AnswerOf(name, id ^ 0x5A5A, "127.0.0.5"),
+                               AnswerOf(name, id, "127.0.0.6")};
+                else if (name == "tc.good.example")
+                    replies = {DnsMessage::Answer(name, 0, 0x8380, id).bytes, AnswerOf(name, id, "127.0.0.11")};
+                for (const std::string& reply : replies)
+                    ::sendto(udp_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+            }
+            if (waiting[1].revents & POLLIN) {
+                const int connection = ::accept(tcp_, nullptr, nullptr);
+                timeval timeout {2, 0};
+                ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+                unsigned char head[2] = {};
+                std::string query(512, '\0');
+                const bool framed = ::recv(connection, head, 2, MSG_WAITALL) == 2;
+                const auto size = static_cast<ssize_t>(head[0] << 8 | head[1]);
+                if (framed && size <= 512
+                    && ::recv(connection, query.data(), static_cast<size_t>(size), MSG_WAITALL) == size) {
+                    const auto [name, id] = Asked(query);
+                    DnsMessage stream;
+                    for (const std::string& reply : {AnswerOf(name, id ^ 0x5A5A, "127.0.0.9"),
+                                                     AnswerOf(name, id, "127.0.0.8"), AnswerOf(name, id, "127.0.0.10")}) {
+                        stream.U16(static_cast<unsigned>(reply.size()));
+                        stream.bytes += reply;
+                    }
+                    ::send(connection, stream.bytes.data(), stream.bytes.size(), MSG_NOSIGNAL);
+                }
+                ::close(connection);
+            }
+        }
+    }
+
+    int udp_ = -1;
+    int tcp_ = -1;
+    std::atomic<bool> stop_ {false};
+    std::thread serving_;
+};
+
+}  // namespace
+
+using AttackForgedDnsAnswer = testing_support::InterceptorTest;
+
+// A program permitted only to *.good.example looks www.good.example up with
+// a resolver of its own. Only the name server's answer to its query teaches
+// the name: not a second answer with another id, a late duplicate, a full
+// answer after a truncated one, an answer on its TCP connection to no query
+// written there, nor one nobody asked for that another local user (who may
+// bind low ports) sends from the name server's own address and port to a
+// port the program listens on. Their addresses stay nameless, and refused.
+TEST_F(AttackForgedDnsAnswer, OnlyTheAnswerToTheProgramsQueryNamesAnAddress)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a name server on port 53 needs root";
+    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 53) + HostRule("PERMIT", 22207, "*.good.example")));
+    ForgingNameServer names("127.0.0.22");
+    ASSERT_TRUE(names.Serving());
+    auto www = Server({"tcp-server", "127.0.0.4", "22207"});
+    auto tc = Server({"tcp-server", "127.0.0.8", "22207"});
+    auto program = Python("NAMESERVER = '127.0.0.22'" + std::string(kOwnResolver) + R"(
+import os
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(5)
+s.sendto(query('www.good.example'), (NAMESERVER, 53))
+for i in range(3):
+    s.recv(1500)
+c = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); c.connect((NAMESERVER, 53))
+c.setsockopt(socket.SOL_SOCKET, socket.SO_RCVTIMEO, struct.pack('ll', 5, 0))
+os.write(c.fileno(), query('tc.good.example'))
+print('truncated', [struct.unpack('>H', os.read(c.fileno(), 1500)[2:4])[0] & 0x200 != 0 for i in range(2)])
+t = socket.create_connection((NAMESERVER, 53), timeout=5)
+q = query('tc.good.example'); t.sendall(struct.pack('>H', len(q)) + q)
+while t.recv(7):
+    pass
+listening = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); listening.bind(('127.0.0.3', 0)); listening.settimeout(5)
+print('port', listening.getsockname()[1])
+try:
+    listening.recv(1500); print('unsolicited arrived')
+except socket.timeout:
+    print('nothing arrived')
+for last in range(4, 12):
+    print('127.0.0.%d' % last, connect('127.0.0.%d' % last, 22207))
+)");
+    EXPECT_EQ(program->ReadLine(), Line("truncated [True, False]"));
+    const auto port = program->ReadLine();
+    ASSERT_TRUE(port && port->rfind("port ", 0) == 0) << port.value_or("(nothing)");
+    std::string unsolicited;
+    for (const unsigned char c : AnswerOf("www.good.example", 0x7777, "127.0.0.7")) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", c);
+        unsolicited += two;
+    }
+    testing_support::ChildProcess forger({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                          "--inh-caps=+net_bind_service", "--ambient-caps=+net_bind_service",
+                                          "/usr/bin/python3", "-c", R"(
+import os, socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(('127.0.0.22', 53)); s.sendto(bytes.fromhex(sys.argv[1]), ('127.0.0.3', int(sys.argv[2])))
+print('sent as', os.getuid())
+)", unsolicited, port->substr(5)});
+    EXPECT_EQ(forger.ReadLine(), Line("sent as 65534"));
+    EXPECT_EQ(program->ReadLine(), Line("unsolicited arrived"));
+    for (int last = 4; last <= 11; ++last) {
+        const bool genuine = last == 4 || last == 8;
+        const std::string address = "127.0.0." + std::to_string(last);
+        EXPECT_EQ(program->ReadLine(), Line(address + (genuine ? " connected" : " refused")));
+        const auto records = Records("<IP>" + address + "</IP>");
+        ASSERT_EQ(records.size(), 1u) << address;
+        EXPECT_NE(records[0].find(genuine ? "<PERMISSION>1</PERMISSION>" : "<PERMISSION>0</PERMISSION>"),
+                  std::string::npos) << records[0];
+        EXPECT_EQ(records[0].find("<HOST>") != std::string::npos, genuine) << records[0];
+    }
 }
 
 // Two names on one address, looked up over and over by two threads while a

@@ -2,6 +2,7 @@
 
 #include "Memory.h"
 #include "Names.h"
+#include "SocketTable.h"
 
 #include <atomic>
 #include <cstdint>
@@ -23,10 +24,11 @@ constexpr uint16_t kClassIn = 1;
 
 uint16_t Read16(const unsigned char* at) { return static_cast<uint16_t>(at[0] << 8 | at[1]); }
 
-// The name at offset, decompressed into out in normal form (lower case,
-// dots between labels, no trailing dot; "" for the root); at moves past the
-// name where it stands. False for anything malformed or no host name.
-bool ReadName(const unsigned char* message, size_t size, size_t& at, char* out)
+// The name at offset, decompressed into out in normal form (lower case
+// unless keepCase, dots between labels, no trailing dot; "" for the root);
+// at moves past the name where it stands. False for anything malformed or
+// no host name.
+bool ReadName(const unsigned char* message, size_t size, size_t& at, char* out, bool keepCase = false)
 {
     size_t position = at;
     size_t length = 0;
@@ -56,11 +58,10 @@ bool ReadName(const unsigned char* message, size_t size, size_t& at, char* out)
             out[length++] = '.';
         for (unsigned i = 0; i < label; ++i) {
             char c = static_cast<char>(message[position + i]);
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-            if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
+            const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            if (!((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9') || lower == '-' || lower == '_'))
                 return false;
-            out[length++] = c;
+            out[length++] = keepCase ? c : lower;
         }
         position += label;
     }
@@ -68,6 +69,44 @@ bool ReadName(const unsigned char* message, size_t size, size_t& at, char* out)
         at = position;
     out[length] = '\0';
     return true;
+}
+
+// What an answer must repeat of its query: the id and the question.
+struct DnsQuestion {
+    uint16_t id;
+    uint16_t type;
+    uint16_t dataClass;
+    char name[kNameSize]; // in normal form but for its case
+};
+
+// The id and question of a message: a query (answer false) or an answer to
+// one, with exactly one question, about a host name. at: past the question.
+bool ReadQuestion(const unsigned char* message, size_t size, bool answer, DnsQuestion& question, size_t& at)
+{
+    if (!message || size < 12)
+        return false;
+    const uint16_t flags = Read16(message + 2);
+    const bool isAnswer = flags & 0x8000;
+    const unsigned opcode = (flags >> 11) & 0x0F;
+    if (isAnswer != answer || opcode != 0 || Read16(message + 4) != 1)
+        return false;
+    at = 12;
+    if (!ReadName(message, size, at, question.name, true) || question.name[0] == '\0' || at + 4 > size)
+        return false;
+    question.id = Read16(message);
+    question.type = Read16(message + at);
+    question.dataClass = Read16(message + at + 2);
+    at += 4;
+    return true;
+}
+
+// The name as the query spelt it, case and all: an answer must copy its
+// question, and a resolver that varies the case of the names it asks for
+// (against forgers) takes no other. One the program would not take must not
+// teach, nor take the query from the answer it does take.
+bool SameQuestion(const DnsQuestion& a, const DnsQuestion& b)
+{
+    return a.id == b.id && a.type == b.type && a.dataClass == b.dataClass && std::strcmp(a.name, b.name) == 0;
 }
 
 struct Chain {
@@ -91,25 +130,56 @@ void Remember(const Chain& chain, const sockaddr* address)
         RememberNormalName(chain.names[i], address);
 }
 
+// The first bytes of a datagram spread over the program's buffers, in one
+// piece: where it already is when it is in one buffer, else gathered into
+// room. Returns where they are; filled: how many.
+const unsigned char* Gathered(const iovec* parts, size_t count, size_t size, unsigned char* room, size_t roomSize,
+                              size_t& filled)
+{
+    if (count >= 1 && parts[0].iov_len >= size) {
+        filled = size;
+        return static_cast<const unsigned char*>(parts[0].iov_base);
+    }
+    filled = 0;
+    for (size_t i = 0; i < count && filled < size && filled < roomSize; ++i) {
+        size_t take = parts[i].iov_len;
+        if (take > size - filled)
+            take = size - filled;
+        if (take > roomSize - filled)
+            take = roomSize - filled;
+        std::memcpy(room + filled, parts[i].iov_base, take);
+        filled += take;
+    }
+    return room;
+}
+
+// A query's header and question come first, well inside this.
+constexpr size_t kQueryBytes = 512;
+// The part of an answer spread over several buffers that is gathered: the
+// size of an answer over UDP that needs no fragments.
+constexpr size_t kGatheredAnswerBytes = 1232;
+
+// Serialises the queries and connections below. Taken after the stand-ins'
+// lock (a connection permitted while it stood in is followed from there)
+// and before the names' (an answer read from a connection is learnt under
+// it), the order the fork handlers take them in.
+pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
+
 }  // namespace
 
 unsigned LearnFromDnsAnswer(const unsigned char* message, size_t size)
 {
-    if (!message || size < 12)
-        return 0;
-    const uint16_t flags = Read16(message + 2);
-    const bool isAnswer = flags & 0x8000;
-    const unsigned opcode = (flags >> 11) & 0x0F;
-    const unsigned rcode = flags & 0x0F;
-    if (!isAnswer || opcode != 0 || rcode != 0 || Read16(message + 4) != 1)
-        return 0;
-    const unsigned records = Read16(message + 6);
     Chain chain;
-    size_t at = 12;
-    if (!ReadName(message, size, at, chain.names[0]) || chain.names[0][0] == '\0' || at + 4 > size)
-        return 0;
+    DnsQuestion question;
+    size_t at = 0;
+    if (!ReadQuestion(message, size, true, question, at) || (Read16(message + 2) & 0x0F) != 0)
+        return 0; // no answer, or no such name or another error
+    for (size_t i = 0; i == 0 || question.name[i - 1] != '\0'; ++i) {
+        const char c = question.name[i];
+        chain.names[0][i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
     chain.count = 1;
-    at += 4; // the question's type and class
+    const unsigned records = Read16(message + 6);
     unsigned learnt = 0;
     char owner[kNameSize];
     char target[kNameSize];
@@ -149,23 +219,109 @@ unsigned LearnFromDnsAnswer(const unsigned char* message, size_t size)
     return learnt;
 }
 
-unsigned LearnFromDnsDatagram(const iovec* parts, size_t count, size_t size)
+// ---- DNS over UDP ---------------------------------------------------------------
+
+namespace {
+
+// Queries outstanding over every datagram socket: a resolver has a few at a
+// time (glibc two on one socket, a browser some dozens); one not answered
+// stays until newer ones push it out.
+constexpr unsigned kOutstanding = 128;
+
+struct Outstanding {
+    int owner;           // the descriptor + 1; 0: free
+    uint32_t generation; // of the descriptor's number when the query left
+    uint32_t sent;       // when, on the table's clock
+    Peer peer;
+    DnsQuestion question;
+};
+
+struct Queries {
+    uint32_t clock;
+    unsigned used;
+    Outstanding entries[kOutstanding];
+};
+
+std::atomic<Queries*> g_queries {nullptr};
+
+bool IsFor(const Outstanding& entry, int fd, uint32_t generation, const Peer& peer, const DnsQuestion& question)
 {
-    if (count == 1 && parts[0].iov_len >= size)
-        return LearnFromDnsAnswer(static_cast<const unsigned char*>(parts[0].iov_base), size);
-    // Spread over several buffers: gathered, as much as is looked at.
-    unsigned char gathered[1232];
+    return entry.owner == fd + 1 && entry.generation == generation && SameQuestion(entry.question, question)
+        && SamePeer(entry.peer, peer);
+}
+
+}  // namespace
+
+void NoteDnsQuery(int fd, const Peer& peer, const iovec* parts, size_t count)
+{
+    uint32_t generation = 0;
+    if (!GenerationOf(fd, generation))
+        return; // past the tables: its answers teach nothing
+    size_t size = 0;
+    for (size_t i = 0; i < count && size < kQueryBytes; ++i)
+        size += parts[i].iov_len;
+    unsigned char room[kQueryBytes];
     size_t filled = 0;
-    for (size_t i = 0; i < count && filled < size && filled < sizeof gathered; ++i) {
-        size_t take = parts[i].iov_len;
-        if (take > size - filled)
-            take = size - filled;
-        if (take > sizeof gathered - filled)
-            take = sizeof gathered - filled;
-        std::memcpy(gathered + filled, parts[i].iov_base, take);
-        filled += take;
+    const unsigned char* message = Gathered(parts, count, size, room, sizeof room, filled);
+    DnsQuestion question;
+    size_t at = 0;
+    if (!ReadQuestion(message, filled, false, question, at))
+        return;
+    Queries* queries = MapOnce(g_queries);
+    if (!queries)
+        return;
+    pthread_mutex_lock(&g_mutex);
+    // The same query again (a resolver's retry) stays one: one answer.
+    Outstanding* entry = nullptr;
+    for (Outstanding& candidate : queries->entries)
+        if (IsFor(candidate, fd, generation, peer, question)) {
+            entry = &candidate;
+            break;
+        }
+    // Else a free place, else the one sent longest ago.
+    for (unsigned i = 0; !entry && i < kOutstanding; ++i)
+        if (queries->entries[i].owner == 0)
+            entry = &queries->entries[i];
+    if (!entry) {
+        entry = &queries->entries[0];
+        for (Outstanding& candidate : queries->entries)
+            if (queries->clock - candidate.sent > queries->clock - entry->sent)
+                entry = &candidate;
     }
-    return LearnFromDnsAnswer(gathered, filled);
+    if (entry->owner == 0)
+        ++queries->used;
+    entry->owner = fd + 1;
+    entry->generation = generation;
+    entry->sent = ++queries->clock;
+    entry->peer = peer;
+    entry->question = question;
+    pthread_mutex_unlock(&g_mutex);
+}
+
+unsigned LearnFromDnsDatagram(int fd, const Peer& peer, const iovec* parts, size_t count, size_t size)
+{
+    Queries* queries = g_queries.load(std::memory_order_acquire);
+    uint32_t generation = 0;
+    if (!queries || !GenerationOf(fd, generation))
+        return 0;
+    unsigned char room[kGatheredAnswerBytes];
+    size_t filled = 0;
+    const unsigned char* message = Gathered(parts, count, size, room, sizeof room, filled);
+    DnsQuestion question;
+    size_t at = 0;
+    if (!ReadQuestion(message, filled, true, question, at))
+        return 0;
+    bool asked = false;
+    pthread_mutex_lock(&g_mutex);
+    for (Outstanding& entry : queries->entries)
+        if (IsFor(entry, fd, generation, peer, question)) {
+            entry.owner = 0; // taken: the next answer to it teaches nothing
+            --queries->used;
+            asked = true;
+            break;
+        }
+    pthread_mutex_unlock(&g_mutex);
+    return asked ? LearnFromDnsAnswer(message, filled) : 0;
 }
 
 // ---- DNS over TCP ---------------------------------------------------------------
@@ -173,21 +329,32 @@ unsigned LearnFromDnsDatagram(const iovec* parts, size_t count, size_t size)
 namespace {
 
 constexpr unsigned kStreams = 8;
+// Queries written on one connection and not answered yet: a resolver
+// writes one or two (A and AAAA) and reads their answers.
+constexpr unsigned kQueriesPerStream = 8;
 
-struct Stream {
-    int owner;          // the descriptor + 1; 0: free
+// One direction of a connection: messages, each after its length.
+struct Framing {
     unsigned char head[2];
     unsigned headBytes; // of the length before the message
     size_t expected;    // the message's length
     size_t received;    // of it so far
-    unsigned char message[kDnsAnswerBytes];
+};
+
+struct Stream {
+    int owner; // the descriptor + 1; 0: free
+    unsigned asked;
+    DnsQuestion questions[kQueriesPerStream]; // written and not answered, the oldest first
+    Framing written;
+    Framing read;
+    unsigned char query[kQueryBytes];
+    unsigned char answer[kDnsAnswerBytes];
 };
 
 struct Streams {
     Stream streams[kStreams];
 };
 
-pthread_mutex_t g_streamsMutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<Streams*> g_streams {nullptr};
 
 Stream* Find(Streams* streams, int fd)
@@ -198,33 +365,85 @@ Stream* Find(Streams* streams, int fd)
     return nullptr;
 }
 
-void Consume(Stream& stream, const unsigned char* bytes, size_t size)
+// Follows bytes of one direction; whole(size) for each message completed,
+// with its first capacity bytes in kept.
+template <typename Whole>
+void Consume(Framing& framing, unsigned char* kept, size_t capacity, const unsigned char* bytes, size_t size,
+             Whole whole)
 {
     while (size > 0) {
-        if (stream.headBytes < 2) {
-            stream.head[stream.headBytes++] = *bytes++;
+        if (framing.headBytes < 2) {
+            framing.head[framing.headBytes++] = *bytes++;
             --size;
-            if (stream.headBytes == 2) {
-                stream.expected = Read16(stream.head);
-                stream.received = 0;
+            if (framing.headBytes == 2) {
+                framing.expected = Read16(framing.head);
+                framing.received = 0;
             }
             continue;
         }
-        size_t take = stream.expected - stream.received;
+        size_t take = framing.expected - framing.received;
         if (take > size)
             take = size;
-        if (stream.received < kDnsAnswerBytes) {
-            const size_t kept = stream.received + take > kDnsAnswerBytes ? kDnsAnswerBytes - stream.received : take;
-            std::memcpy(stream.message + stream.received, bytes, kept);
+        if (framing.received < capacity) {
+            const size_t keep = framing.received + take > capacity ? capacity - framing.received : take;
+            std::memcpy(kept + framing.received, bytes, keep);
         }
-        stream.received += take;
+        framing.received += take;
         bytes += take;
         size -= take;
-        if (stream.received == stream.expected) {
-            LearnFromDnsAnswer(stream.message, stream.expected < kDnsAnswerBytes ? stream.expected : kDnsAnswerBytes);
-            stream.headBytes = 0;
+        if (framing.received == framing.expected) {
+            whole(framing.expected < capacity ? framing.expected : capacity);
+            framing.headBytes = 0;
         }
     }
+}
+
+void Asked(Stream& stream, size_t size)
+{
+    DnsQuestion question;
+    size_t at = 0;
+    if (!ReadQuestion(stream.query, size, false, question, at))
+        return;
+    for (unsigned i = 0; i < stream.asked; ++i)
+        if (SameQuestion(stream.questions[i], question))
+            return;
+    if (stream.asked == kQueriesPerStream) {
+        std::memmove(&stream.questions[0], &stream.questions[1], sizeof stream.questions[0] * (kQueriesPerStream - 1));
+        --stream.asked;
+    }
+    stream.questions[stream.asked++] = question;
+}
+
+void Answered(Stream& stream, size_t size)
+{
+    DnsQuestion question;
+    size_t at = 0;
+    if (!ReadQuestion(stream.answer, size, true, question, at))
+        return;
+    for (unsigned i = 0; i < stream.asked; ++i)
+        if (SameQuestion(stream.questions[i], question)) {
+            std::memmove(&stream.questions[i], &stream.questions[i + 1],
+                         sizeof stream.questions[0] * (stream.asked - i - 1));
+            --stream.asked;
+            LearnFromDnsAnswer(stream.answer, size);
+            return;
+        }
+}
+
+template <typename Direction>
+void Feed(int fd, const iovec* parts, size_t count, size_t size, Direction direction)
+{
+    Streams* streams = g_streams.load(std::memory_order_acquire);
+    if (!streams)
+        return;
+    pthread_mutex_lock(&g_mutex);
+    if (Stream* stream = Find(streams, fd))
+        for (size_t i = 0; i < count && size > 0; ++i) {
+            const size_t take = parts[i].iov_len < size ? parts[i].iov_len : size;
+            direction(*stream, static_cast<const unsigned char*>(parts[i].iov_base), take);
+            size -= take;
+        }
+    pthread_mutex_unlock(&g_mutex);
 }
 
 }  // namespace
@@ -234,32 +453,33 @@ void StartDnsStream(int fd)
     Streams* streams = MapOnce(g_streams);
     if (!streams)
         return;
-    pthread_mutex_lock(&g_streamsMutex);
+    pthread_mutex_lock(&g_mutex);
     // Already followed (a second connect() finishing a non-blocking one):
     // it goes on where it is.
     Stream* stream = Find(streams, fd) ? nullptr : Find(streams, -1); // none free: this one teaches nothing
     if (stream) {
         stream->owner = fd + 1;
-        stream->headBytes = 0;
-        stream->expected = 0;
-        stream->received = 0;
+        stream->asked = 0;
+        stream->written = Framing();
+        stream->read = Framing();
     }
-    pthread_mutex_unlock(&g_streamsMutex);
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void FeedDnsQueries(int fd, const iovec* parts, size_t count, size_t size)
+{
+    Feed(fd, parts, count, size, [](Stream& stream, const unsigned char* bytes, size_t take) {
+        Consume(stream.written, stream.query, sizeof stream.query, bytes, take,
+                [&stream](size_t whole) { Asked(stream, whole); });
+    });
 }
 
 void FeedDnsStream(int fd, const iovec* parts, size_t count, size_t size)
 {
-    Streams* streams = g_streams.load(std::memory_order_acquire);
-    if (!streams)
-        return;
-    pthread_mutex_lock(&g_streamsMutex);
-    if (Stream* stream = Find(streams, fd))
-        for (size_t i = 0; i < count && size > 0; ++i) {
-            const size_t take = parts[i].iov_len < size ? parts[i].iov_len : size;
-            Consume(*stream, static_cast<const unsigned char*>(parts[i].iov_base), take);
-            size -= take;
-        }
-    pthread_mutex_unlock(&g_streamsMutex);
+    Feed(fd, parts, count, size, [](Stream& stream, const unsigned char* bytes, size_t take) {
+        Consume(stream.read, stream.answer, sizeof stream.answer, bytes, take,
+                [&stream](size_t whole) { Answered(stream, whole); });
+    });
 }
 
 void EndDnsStream(int fd)
@@ -267,13 +487,27 @@ void EndDnsStream(int fd)
     Streams* streams = g_streams.load(std::memory_order_acquire);
     if (!streams)
         return;
-    pthread_mutex_lock(&g_streamsMutex);
+    pthread_mutex_lock(&g_mutex);
     if (Stream* stream = Find(streams, fd))
         stream->owner = 0;
-    pthread_mutex_unlock(&g_streamsMutex);
+    pthread_mutex_unlock(&g_mutex);
 }
 
-void LockDnsStreamsForFork() { pthread_mutex_lock(&g_streamsMutex); }
-void UnlockDnsStreamsAfterFork() { pthread_mutex_unlock(&g_streamsMutex); }
+void LockDnsForFork() { pthread_mutex_lock(&g_mutex); }
+
+void UnlockDnsAfterFork(bool inChild)
+{
+    if (inChild) {
+        if (Queries* queries = g_queries.load(std::memory_order_acquire); queries && queries->used > 0) {
+            for (Outstanding& entry : queries->entries)
+                entry.owner = 0;
+            queries->used = 0;
+        }
+        if (Streams* streams = g_streams.load(std::memory_order_acquire))
+            for (Stream& stream : streams->streams)
+                stream.asked = 0;
+    }
+    pthread_mutex_unlock(&g_mutex);
+}
 
 }  // namespace hook

@@ -185,18 +185,22 @@ void BeforeFork()
     pthread_mutex_lock(&g_readyMutex);
     pthread_mutex_lock(&g_loadMutex);
     pthread_mutex_lock(&g_guardMutex);
-    LockNamesForFork();
+    // In the order they are taken in: a datagram's question is asked under
+    // the datagrams' lock, a connection permitted while it stood in is
+    // followed as DNS under the stand-ins', and an answer read from it is
+    // learnt under the DNS lock.
     LockDatagramsForFork();
     LockStandInsForFork();
-    LockDnsStreamsForFork();
+    LockDnsForFork();
+    LockNamesForFork();
 }
 
 void AfterForkInParent()
 {
-    UnlockDnsStreamsAfterFork();
+    UnlockNamesAfterFork();
+    UnlockDnsAfterFork(false);
     UnlockStandInsAfterFork(false);
     UnlockDatagramsAfterFork(false);
-    UnlockNamesAfterFork();
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);
     pthread_mutex_unlock(&g_readyMutex);
@@ -205,10 +209,10 @@ void AfterForkInParent()
 void AfterForkInChild()
 {
     g_pid = ::getpid();
-    UnlockDnsStreamsAfterFork();
+    UnlockNamesAfterFork();
+    UnlockDnsAfterFork(true);
     UnlockStandInsAfterFork(true);
     UnlockDatagramsAfterFork(true);
-    UnlockNamesAfterFork();
     pthread_mutex_unlock(&g_readyMutex);
     pthread_mutex_unlock(&g_guardMutex);
     pthread_mutex_unlock(&g_loadMutex);

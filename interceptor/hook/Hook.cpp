@@ -229,17 +229,19 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, 
     }
 }
 
-// A datagram sent without an address goes to the socket's connected peer.
-Verdict PermitsConnectedDatagram(int fd, int flags = 0, const OutgoingDatagram* sent = nullptr)
+// A datagram sent without an address goes to the socket's connected peer
+// (into peer; its port stays 0 when the socket is not connected).
+Verdict PermitsConnectedDatagram(int fd, Peer& peer, int flags = 0, const OutgoingDatagram* sent = nullptr)
 {
-    Peer peer;
     if (!ConnectedPeer(fd, peer)) {
         sockaddr_storage remote {};
         socklen_t length = sizeof remote;
         // Not connected: the kernel refuses the send by itself.
         if (::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0
-            || !DescribePeer(reinterpret_cast<sockaddr*>(&remote), peer))
+            || !DescribePeer(reinterpret_cast<sockaddr*>(&remote), peer)) {
+            peer = Peer();
             return Verdict::kPermitted;
+        }
         SetConnectedPeer(fd, peer);
     }
     return PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
@@ -300,7 +302,9 @@ enum class Send { kMake, kRefused, kStarted, kHeldBack };
 // destination that is an IP peer makes the hook ask the kernel what the
 // socket is, when it did not see it made.
 // sent: the datagram (null when it carries control data, which is not kept).
-Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const OutgoingDatagram* sent)
+// datagramPeer: where a datagram goes (port 0 for anything else).
+Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const OutgoingDatagram* sent,
+                Peer& datagramPeer)
 {
     Peer peer;
     const bool toPeer = to && DescribePeer(to, peer);
@@ -308,10 +312,12 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
     Verdict verdict = Verdict::kPermitted;
     int deniedError = EPERM;
     if (kind == kUdpSocket) {
-        if (toPeer)
+        if (toPeer) {
             verdict = PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
-        else if (!to)
-            verdict = PermitsConnectedDatagram(fd, flags, sent);
+            datagramPeer = peer;
+        } else if (!to) {
+            verdict = PermitsConnectedDatagram(fd, datagramPeer, flags, sent);
+        }
     } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && toPeer) {
         Question question;
         verdict = PermitsConnection(fd, peer, question);
@@ -361,11 +367,31 @@ ssize_t CountTraffic(int fd, int counter, ssize_t bytes)
     return bytes;
 }
 
-// What a TCP connection to port 53 answered teaches names.
-ssize_t FollowDnsStream(int fd, const iovec* parts, size_t count, ssize_t bytes)
+// What a TCP connection to port 53 answered teaches names, when it answers
+// a query the program wrote on it. Bytes peeked at are read again later.
+ssize_t FollowDnsStream(int fd, const iovec* parts, size_t count, ssize_t bytes, int flags = 0)
 {
-    if (bytes > 0 && t_inside == 0 && IsDnsStream(fd))
+    if (bytes > 0 && !(flags & MSG_PEEK) && IsDnsStream(fd) && t_inside == 0 && !InParentsMemory())
         FeedDnsStream(fd, parts, count, static_cast<size_t>(bytes));
+    return bytes;
+}
+
+// Only the answers to the program's own queries teach names (DnsAnswers.h);
+// a vfork child's are not the parent's. A query in a datagram the program
+// sends to a name server's port 53 (to: where it goes) is remembered before
+// it leaves, so that another thread reading its answer at once finds it.
+void NoteDnsDatagram(int fd, const Peer& to, const iovec* parts, size_t count)
+{
+    if (to.port == 53 && t_inside == 0 && !InParentsMemory())
+        NoteDnsQuery(fd, to, parts, count);
+}
+
+// The queries the program wrote on a TCP connection it made to port 53:
+// what was written, once it was.
+ssize_t FollowDnsQueries(int fd, const iovec* parts, size_t count, ssize_t bytes)
+{
+    if (bytes > 0 && IsDnsStream(fd) && t_inside == 0 && !InParentsMemory())
+        FeedDnsQueries(fd, parts, count, static_cast<size_t>(bytes));
     return bytes;
 }
 
@@ -462,11 +488,13 @@ ssize_t ReceiveDecided(int fd, msghdr* message, int flags, long long deadlineMs,
         }
         const Verdict verdict = fromPeer ? PermitsDatagram(fd, kIncoming, peer, flags, deadlineMs) : Verdict::kPermitted;
         if (verdict == Verdict::kPermitted) {
-            if (fromPeer && peer.port == 53 && !(flags & MSG_PEEK)) {
+            // An answer from a name server teaches when it answers a query
+            // this socket sent there (DnsAnswers.h).
+            if (fromPeer && peer.port == 53 && !(flags & MSG_PEEK) && !InParentsMemory()) {
                 size_t room = 0;
                 for (size_t i = 0; i < message->msg_iovlen; ++i)
                     room += message->msg_iov[i].iov_len;
-                LearnFromDnsDatagram(message->msg_iov, message->msg_iovlen,
+                LearnFromDnsDatagram(fd, peer, message->msg_iov, message->msg_iovlen,
                                      static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room);
             }
             deliver();
@@ -1022,16 +1050,21 @@ ZEL_HOOK ssize_t sendto(int fd, const void* buffer, size_t length, int flags, co
         return -1;
     const iovec part {const_cast<void*>(buffer), length};
     const OutgoingDatagram sent {&part, 1, to, toLength};
-    switch (t_inside == 0 ? DecideSend(fd, to, toLength, flags, &sent) : Send::kMake) {
+    Peer peer;
+    switch (t_inside == 0 ? DecideSend(fd, to, toLength, flags, &sent, peer) : Send::kMake) {
     case Send::kMake:
+        NoteDnsDatagram(fd, peer, &part, 1);
         break;
     case Send::kHeldBack:
+        // It leaves once its peer is permitted: its answer may come then.
+        NoteDnsDatagram(fd, peer, &part, 1);
         return static_cast<ssize_t>(length);
     case Send::kRefused:
     case Send::kStarted:
         return -1;
     }
-    return CountTraffic(fd, kSentCounter, real_sendto(fd, buffer, length, flags, to, toLength));
+    return CountTraffic(fd, kSentCounter,
+                        FollowDnsQueries(fd, &part, 1, real_sendto(fd, buffer, length, flags, to, toLength)));
 }
 
 namespace {
@@ -1050,7 +1083,10 @@ bool MayMakeConnectedSend(int fd, int flags, const iovec* parts, size_t count, s
     message.msg_iovlen = count;
     const auto length = static_cast<ssize_t>(MessageBytes(&message));
     const OutgoingDatagram sent {parts, count, nullptr, 0};
-    const Verdict verdict = PermitsConnectedDatagram(fd, flags, &sent);
+    Peer peer;
+    const Verdict verdict = PermitsConnectedDatagram(fd, peer, flags, &sent);
+    if (verdict == Verdict::kPermitted || verdict == Verdict::kAsking)
+        NoteDnsDatagram(fd, peer, parts, count);
     if (verdict == Verdict::kPermitted)
         return true;
     result = verdict == Verdict::kAsking ? length : Refuse(verdict, EPERM);
@@ -1066,7 +1102,7 @@ ZEL_HOOK ssize_t send(int fd, const void* buffer, size_t length, int flags)
     ssize_t result;
     if (!MayMakeConnectedSend(fd, flags, &part, 1, result))
         return result;
-    return CountTraffic(fd, kSentCounter, real_send(fd, buffer, length, flags));
+    return CountTraffic(fd, kSentCounter, FollowDnsQueries(fd, &part, 1, real_send(fd, buffer, length, flags)));
 }
 
 ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
@@ -1074,21 +1110,27 @@ ZEL_HOOK ssize_t sendmsg(int fd, const msghdr* message, int flags)
     REAL(sendmsg);
     if (!MayMoveData(fd, true, flags))
         return -1;
+    Peer peer; // where a datagram goes
     if (message && t_inside == 0) {
         OutgoingDatagram sent;
         const bool holdable = AsOutgoing(message, sent);
         switch (DecideSend(fd, static_cast<const sockaddr*>(message->msg_name), message->msg_namelen, flags,
-                           holdable ? &sent : nullptr)) {
+                           holdable ? &sent : nullptr, peer)) {
         case Send::kMake:
+            NoteDnsDatagram(fd, peer, message->msg_iov, message->msg_iovlen);
             break;
         case Send::kHeldBack:
+            NoteDnsDatagram(fd, peer, message->msg_iov, message->msg_iovlen);
             return static_cast<ssize_t>(MessageBytes(message));
         case Send::kRefused:
         case Send::kStarted:
             return -1;
         }
     }
-    return CountTraffic(fd, kSentCounter, real_sendmsg(fd, message, flags));
+    const ssize_t n = real_sendmsg(fd, message, flags);
+    if (message)
+        FollowDnsQueries(fd, message->msg_iov, message->msg_iovlen, n);
+    return CountTraffic(fd, kSentCounter, n);
 }
 
 ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
@@ -1105,13 +1147,17 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
         kind = KindOf(fd); // sent to an IP peer: decided, so asked
     if (messages && kind == kUdpSocket) {
         for (unsigned i = 0; i < count; ++i) {
-            const auto* to = static_cast<const sockaddr*>(messages[i].msg_hdr.msg_name);
+            const msghdr& header = messages[i].msg_hdr;
+            const auto* to = static_cast<const sockaddr*>(header.msg_name);
             Peer peer;
             OutgoingDatagram message;
-            const OutgoingDatagram* sent = AsOutgoing(&messages[i].msg_hdr, message) ? &message : nullptr;
-            const Verdict verdict = !to                      ? PermitsConnectedDatagram(fd, flags, sent)
+            const OutgoingDatagram* sent = AsOutgoing(&header, message) ? &message : nullptr;
+            const Verdict verdict = !to                      ? PermitsConnectedDatagram(fd, peer, flags, sent)
                                     : DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent)
                                                              : Verdict::kPermitted;
+            // The first one held back leaves as well (see below).
+            if (verdict == Verdict::kPermitted || (i == 0 && verdict == Verdict::kAsking))
+                NoteDnsDatagram(fd, peer, header.msg_iov, header.msg_iovlen);
             if (verdict != Verdict::kPermitted) {
                 allowed = i;
                 refused = verdict;
@@ -1127,8 +1173,11 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
         }
     }
     const int sent = real_sendmmsg(fd, messages, allowed, flags);
-    for (int i = 0; i < sent; ++i)
+    for (int i = 0; i < sent; ++i) {
+        const msghdr& message = messages[i].msg_hdr;
+        FollowDnsQueries(fd, message.msg_iov, message.msg_iovlen, messages[i].msg_len);
         CountTraffic(fd, kSentCounter, messages[i].msg_len);
+    }
     return sent;
 }
 
@@ -1139,16 +1188,17 @@ ZEL_HOOK ssize_t write(int fd, const void* buffer, size_t length)
     ssize_t result;
     if (!MayMakeConnectedSend(fd, 0, &part, 1, result))
         return result;
-    return CountTraffic(fd, kSentCounter, real_write(fd, buffer, length));
+    return CountTraffic(fd, kSentCounter, FollowDnsQueries(fd, &part, 1, real_write(fd, buffer, length)));
 }
 
 ZEL_HOOK ssize_t writev(int fd, const iovec* parts, int count)
 {
     REAL(writev);
     ssize_t result;
-    if (!MayMakeConnectedSend(fd, 0, parts, count > 0 ? static_cast<size_t>(count) : 0, result))
+    const size_t partCount = count > 0 ? static_cast<size_t>(count) : 0;
+    if (!MayMakeConnectedSend(fd, 0, parts, partCount, result))
         return result;
-    return CountTraffic(fd, kSentCounter, real_writev(fd, parts, count));
+    return CountTraffic(fd, kSentCounter, FollowDnsQueries(fd, parts, partCount, real_writev(fd, parts, count)));
 }
 
 // ---- Receiving -------------------------------------------------------------------------
@@ -1161,8 +1211,8 @@ ZEL_HOOK ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockad
     if (MayDecideReceive(KnownKind(fd)))
         return ReceiveByRecvfrom(fd, buffer, length, flags, from, fromLength);
     const iovec part {buffer, length};
-    return CountTraffic(fd, kReceivedCounter,
-                        FollowDnsStream(fd, &part, 1, real_recvfrom(fd, buffer, length, flags, from, fromLength)));
+    const ssize_t n = real_recvfrom(fd, buffer, length, flags, from, fromLength);
+    return CountTraffic(fd, kReceivedCounter, FollowDnsStream(fd, &part, 1, n, flags));
 }
 
 ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
@@ -1173,7 +1223,8 @@ ZEL_HOOK ssize_t recv(int fd, void* buffer, size_t length, int flags)
     if (MayDecideReceive(KnownKind(fd)))
         return ReceiveByRecvfrom(fd, buffer, length, flags, nullptr, nullptr);
     const iovec part {buffer, length};
-    return CountTraffic(fd, kReceivedCounter, FollowDnsStream(fd, &part, 1, real_recv(fd, buffer, length, flags)));
+    const ssize_t n = real_recv(fd, buffer, length, flags);
+    return CountTraffic(fd, kReceivedCounter, FollowDnsStream(fd, &part, 1, n, flags));
 }
 
 ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
@@ -1189,7 +1240,7 @@ ZEL_HOOK ssize_t recvmsg(int fd, msghdr* message, int flags)
     const ssize_t n = real_recvmsg(fd, message, flags);
     LearnReceivedDescriptors(message, n);
     if (message)
-        FollowDnsStream(fd, message->msg_iov, message->msg_iovlen, n);
+        FollowDnsStream(fd, message->msg_iov, message->msg_iovlen, n, flags);
     return CountTraffic(fd, kReceivedCounter, n);
 }
 

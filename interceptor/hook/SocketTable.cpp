@@ -23,6 +23,7 @@ struct Tables {
     // Bit 16: the port is known; bits 0..15: the port.
     std::atomic<uint32_t> ports[kTrackedDescriptors];
     std::atomic<uint64_t> decidedPeers[kTrackedDescriptors];
+    std::atomic<uint32_t> generations[kTrackedDescriptors];
 };
 
 constexpr unsigned char kKindBits = 0x03;
@@ -255,6 +256,16 @@ void Forget(int fd)
         g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
     tables->ports[fd].store(0, std::memory_order_relaxed);
     tables->decidedPeers[fd].store(0, std::memory_order_relaxed);
+    tables->generations[fd].fetch_add(1, std::memory_order_relaxed);
+}
+
+bool GenerationOf(int fd, uint32_t& generation)
+{
+    const Tables* tables = Existing();
+    if (!tables || !Tracked(fd))
+        return false;
+    generation = tables->generations[fd].load(std::memory_order_relaxed);
+    return true;
 }
 
 unsigned char MarksOf(int fd)

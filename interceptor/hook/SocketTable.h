@@ -59,6 +59,9 @@ uint64_t DecidedPeer(int fd);
 
 // Everything known about a descriptor goes when it is closed or replaced.
 void Forget(int fd);
+// Changes whenever the number is forgotten: it tells a socket under the
+// number from the next one given it. False past the tables.
+bool GenerationOf(int fd, uint32_t& generation);
 
 // Marks of the firewall's own, set only while a question about a connection
 // is open or its answer is still to be told (see StandIns.h). A call on a

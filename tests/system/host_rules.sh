@@ -72,7 +72,7 @@ server6=
 if [ -n "$v6" ]; then
   python3 -m http.server "$port" --bind fd00::2 --directory "$work" >/dev/null 2>&1 &
   server6=$!
-  sleep 0.5
+  for _ in $(seq 1 50); do (exec 3<>/dev/tcp/fd00::2/"$port") 2>/dev/null && break; sleep 0.1; done
 fi
 
 run() { "$BUILD/interceptor/zel-run" "$@" >/dev/null 2>&1; }
