@@ -4,6 +4,34 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+// The linker's bounds of every REAL's entry, in the hook and its parts.
+extern "C" {
+extern hook::RealFunction __start_zel_real_functions[] __attribute__((visibility("hidden")));
+extern hook::RealFunction __stop_zel_real_functions[] __attribute__((visibility("hidden")));
+}
+
+namespace hook {
+
+void* LookUp(RealFunction& function)
+{
+    void* address = ::dlsym(RTLD_NEXT, function.name);
+    function.address.store(address, std::memory_order_relaxed);
+    return address;
+}
+
+void LookUpAllRealFunctions()
+{
+    static std::atomic<bool> done {false};
+    if (done.load(std::memory_order_acquire))
+        return;
+    for (RealFunction* function = __start_zel_real_functions; function < __stop_zel_real_functions; ++function)
+        if (!function->address.load(std::memory_order_relaxed))
+            LookUp(*function);
+    done.store(true, std::memory_order_release);
+}
+
+}  // namespace hook
+
 namespace hook::kernel {
 
 int Close(int fd)
