@@ -294,9 +294,11 @@ void ForgetDatagrams(int fd)
 {
     pthread_mutex_lock(&g_mutex);
     if (SocketPeers* peers = PeersOf(fd, false)) {
+        bool dropped = false;
         for (Entry& entry : peers->entries) {
             if (entry.used && entry.asking) {
-                WithdrawQuestion(entry.question);
+                // One still waiting its turn is never answered: its waiters are told now.
+                dropped |= WithdrawQuestion(entry.question);
                 --g_asking;
             }
             std::free(entry.held);
@@ -304,6 +306,8 @@ void ForgetDatagrams(int fd)
         const uint32_t generation = peers->generation + 1;
         *peers = SocketPeers();
         peers->generation = generation;
+        if (dropped)
+            pthread_cond_broadcast(&g_answered);
     }
     pthread_mutex_unlock(&g_mutex);
 }
