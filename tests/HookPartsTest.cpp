@@ -562,6 +562,44 @@ TEST(HookSocketTable, KindsFromHowSocketsAreMadeAndCopiesKnowTheSame)
     EXPECT_EQ(KnownKind(40021), kUnknown);
 }
 
+// Descriptors past the first 65536 numbers, in a program whose limit of
+// open files is higher: what the hook knows of them is kept as of any other
+// (the kind that makes a connected datagram socket's sends decided, its
+// peer and verdicts, the marks of a number that stands in), and a close of
+// a range finds them. The tables take numbers, not open descriptors: the
+// limit where the tests run stays below these.
+TEST(AttackHighDescriptor, WhatIsKnownOfANumberPastTheFirst65536IsKept)
+{
+    const Peer peer = MakePeer("10.0.0.9", 53);
+    for (const int fd : {65536, 70000, 1 << 20, 0x7fffffff}) {
+        SCOPED_TRACE(fd);
+        SetKind(fd, kUdpSocket);
+        SetBoundPort(fd, 5353, true);
+        SetDecidedPeer(fd, 42);
+        EXPECT_EQ(KnownKind(fd), kUdpSocket);
+        EXPECT_EQ(LocalPortOf(fd), 5353u);
+        EXPECT_EQ(DecidedPeer(fd), 42u);
+        SetConnectedPeer(fd, peer);
+        Peer connected;
+        EXPECT_TRUE(ConnectedPeer(fd, connected));
+        RememberVerdict(fd, kOut, peer, false, 3);
+        EXPECT_EQ(RecallVerdict(fd, kOut, peer, 3), Recalled::kDenied);
+        CopyKnowledge(fd, fd - 1);
+        EXPECT_EQ(KnownKind(fd - 1), kUdpSocket);
+        EXPECT_TRUE(SetMark(fd, kMarkKept));
+        unsigned found = 0;
+        EXPECT_TRUE(FirstMarkedIn(65536, ~0u, kMarkKept, found));
+        EXPECT_EQ(found, static_cast<unsigned>(fd));
+        EXPECT_TRUE(ClearMark(fd, kMarkKept));
+        ForgetDatagrams(fd);
+        Forget(fd);
+        Forget(fd - 1);
+        EXPECT_EQ(KnownKind(fd), kUnknown);
+        EXPECT_FALSE(ConnectedPeer(fd, connected));
+    }
+    EXPECT_FALSE(AnyMarks());
+}
+
 namespace {
 
 std::vector<std::string> CommandLines(const std::string& command)

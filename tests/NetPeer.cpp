@@ -14,8 +14,9 @@
 //   udp-client SRC DST PORT       send "ping", print "reply" or "timeout"/"denied"
 //   udp-after-child SRC DST PORT WAY
 //                                 connect a UDP socket, send once, start a child that
-//                                 shares the memory (WAY: vfork-close, vfork-close-range,
-//                                 vfork-dup2, vfork-exec, posix-spawn), then send and write
+//                                 shares the memory (WAY: HOW-WHAT, HOW vfork, __vfork or
+//                                 clone with CLONE_VM|CLONE_VFORK; WHAT close, close-range,
+//                                 dup2 or exec; or posix-spawn), then send and write
 //                                 once each, and send on a copy (dup): "sent" or "refused"
 //                                 for each of the four
 //   udp-recvmmsg ADDR PORT N MS   one recvmmsg for N datagrams with a time-out of MS:
@@ -40,6 +41,7 @@
 #include <cctype>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <map>
 #include <string>
 #include <spawn.h>
@@ -273,12 +275,42 @@ int DnsServer(const char* address, int port, int argc, char** argv)
     }
 }
 
+extern "C" pid_t __vfork() __attribute__((returns_twice));
+
+// What a child in its parent's memory does to the socket's number before
+// it execs or ends.
+[[noreturn]] void InChild(const std::string& what, int fd)
+{
+    static const char* const kTrue[] = {"/bin/true", nullptr};
+    if (what == "close")
+        ::close(fd);
+    else if (what == "close-range")
+        ::close_range(3, ~0u, 0);
+    else if (what == "dup2")
+        ::dup2(2, fd);
+    else if (what == "exec" && ::close_range(3, ~0u, 0) == 0)
+        ::execve(kTrue[0], const_cast<char**>(kTrue), environ);
+    ::_exit(0);
+}
+
+struct ChildTask {
+    std::string what;
+    int fd;
+};
+
+int ClonedChild(void* task)
+{
+    InChild(static_cast<ChildTask*>(task)->what, static_cast<ChildTask*>(task)->fd);
+}
+
 // A child that runs in the parent's memory until it ends or execs, and
 // does to the socket's number what programs do before an exec.
 bool ChildInSharedMemory(const std::string& way, int fd)
 {
     static const char* const kTrue[] = {"/bin/true", nullptr};
     pid_t child = -1;
+    const std::string how = way.substr(0, way.find('-'));
+    const std::string what = way.substr(way.find('-') + 1);
     if (way == "posix-spawn") {
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
@@ -287,19 +319,15 @@ bool ChildInSharedMemory(const std::string& way, int fd)
         ::posix_spawn_file_actions_destroy(&actions);
         if (error != 0)
             return false;
-    } else {
-        child = ::vfork();
-        if (child == 0) {
-            if (way == "vfork-close")
-                ::close(fd);
-            else if (way == "vfork-close-range")
-                ::close_range(3, ~0u, 0);
-            else if (way == "vfork-dup2")
-                ::dup2(2, fd);
-            else if (way == "vfork-exec" && ::close_range(3, ~0u, 0) == 0)
-                ::execve(kTrue[0], const_cast<char**>(kTrue), environ);
-            ::_exit(0);
-        }
+    } else if (how == "clone") {
+        static char stack[256 * 1024];
+        ChildTask task {what, fd};
+        child = ::clone(ClonedChild, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, &task);
+    } else if (how == "__vfork") {
+        if ((child = ::__vfork()) == 0)
+            InChild(what, fd);
+    } else if ((child = ::vfork()) == 0) {
+        InChild(what, fd);
     }
     int status = 0;
     return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;

@@ -300,3 +300,34 @@ print('parent', s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR), flush=True)
     EXPECT_EQ(server->ReadLine(), Line("accepted 127.0.0.3"));
     EXPECT_EQ(Withdrawn(), "");
 }
+
+// A page that opens many connections at once under ASK: past the questions
+// asked at once the rest wait their turn, and still every connect returns
+// at once and the program's event loop keeps its pace. Each connection is
+// made once permitted, those that waited as the others' threads free up.
+using AttackQuestionFlood = OpenQuestions;
+TEST_F(AttackQuestionFlood, ManyConnectsAtOnceLeaveTheEventLoopRunning)
+{
+    WriteRules(App("ANY", "DENY", "ASK"));
+    auto server = Server({"tcp-server", "127.0.0.2", "24010"});
+    auto env = Cued();
+    env["ZEL_TEST_ALERT_SERVE"] = "1";
+    ChildProcess page({WAITPEER, "many", "127.0.0.3", "127.0.0.2", "24010", "60"}, env);
+    const auto started = page.ReadLine(5s);
+    ASSERT_TRUE(started.has_value());
+    int count = 0, ms = -1;
+    ASSERT_EQ(std::sscanf(started->c_str(), "started %d in %d", &count, &ms), 2) << *started;
+    EXPECT_EQ(count, 60);
+    EXPECT_LT(ms, 750); // a few milliseconds each on a busy machine, none waiting
+    const auto looped = page.ReadLine(5s);
+    ASSERT_TRUE(looped.has_value());
+    int ticks = 0, writable = -1;
+    ASSERT_EQ(std::sscanf(looped->c_str(), "ticks %d writable %d", &ticks, &writable), 2) << *looped;
+    EXPECT_GE(ticks, 10); // of 20: frozen, it would have none
+    EXPECT_EQ(writable, 0);
+    ASSERT_TRUE(AlertsOpen(32));
+    EXPECT_EQ(AlertsShown(), 32u); // the others wait their turn
+    Answer("1");
+    EXPECT_EQ(page.ReadLine(25s), Line("connected=60 refused=0"));
+    EXPECT_EQ(AlertsShown(), 60u);
+}

@@ -197,6 +197,38 @@ for turn in ('before', 'after'):
     EXPECT_EQ(python->ReadLine(), Line("after refused"));
 }
 
+// A child started by clone with the parent's memory, the parent waiting
+// (CLONE_VM|CLONE_VFORK, as vfork is made), or by the C library's other
+// name for vfork: what it closes or replaces is its own copy, and the
+// parent's connected datagram socket is decided as before.
+using AttackChildInTheParentsMemory = Programs;
+TEST_F(AttackChildInTheParentsMemory, CloneAndVforksOtherNameLeaveItsSocketsDecided)
+{
+    WriteRules(App("ANY", "DENY", "DENY"));
+    int port = 22230;
+    for (const char* way : {"clone-close", "clone-close-range", "clone-dup2", "clone-exec", "__vfork-close"}) {
+        SCOPED_TRACE(way);
+        ChildProcess program({NETPEER, "udp-after-child", "127.0.0.3", "127.0.0.2", std::to_string(port++), way},
+                             hooked);
+        EXPECT_EQ(program.ReadLine(), Line("refused refused refused refused"));
+        EXPECT_EQ(program.Wait(), 0);
+    }
+}
+
+// A signal handler's first write, close or send under the hook finds the
+// C library's call already looked up, however the handler was installed:
+// nothing that is no call for a handler (dlsym) runs in it.
+using AttackSignalHandler = Programs;
+TEST_F(AttackSignalHandler, FirstCallsInAHandlerLookNothingUp)
+{
+    for (const char* how : {"sigaction", "signal", "sysv_signal", "bsd_signal", "sigset"}) {
+        SCOPED_TRACE(how);
+        ChildProcess program({HANDLER_PROBE, how}, hooked);
+        EXPECT_EQ(program.ReadLine(), Line("looked up 0 in the handler"));
+        EXPECT_EQ(program.Wait(), 0);
+    }
+}
+
 // A program with a resolver of its own: the names in the DNS answers it
 // receives (over UDP and over TCP, through a CNAME chain) are the names its
 // connections are decided and logged by.

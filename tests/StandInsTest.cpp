@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -35,6 +36,7 @@ struct User {
     int answers[2] = {-1, -1};
     std::atomic<int> asked {0};
     std::atomic<int> withdrawn {0};
+    std::atomic<int> asking {0}, mostAtOnce {0};
     std::mutex mutex;
     std::vector<std::string> peers;
 
@@ -57,18 +59,25 @@ UserAnswer Ask(const Question& question, int withdrawFd)
         user.peers.push_back(std::string(question.address) + ":" + std::to_string(question.remotePort));
     }
     ++user.asked;
-    for (;;) {
-        pollfd waiting[2] = {{withdrawFd, POLLIN, 0}, {user.answers[0], POLLIN, 0}};
-        if (::poll(waiting, 2, 10000) <= 0)
-            return UserAnswer::kDenied; // nobody answered: a failing test ends
-        if (waiting[0].revents) {
-            ++user.withdrawn;
-            return UserAnswer::kWithdrawn;
-        }
-        char button = 0;
-        if (::read(user.answers[0], &button, 1) == 1)
-            return button == '1' ? UserAnswer::kPermitted : UserAnswer::kDenied;
+    const int atOnce = ++user.asking;
+    for (int most = user.mostAtOnce; atOnce > most && !user.mostAtOnce.compare_exchange_weak(most, atOnce);) {
     }
+    const auto answer = [&] {
+        for (;;) {
+            pollfd waiting[2] = {{withdrawFd, POLLIN, 0}, {user.answers[0], POLLIN, 0}};
+            if (::poll(waiting, 2, 10000) <= 0)
+                return UserAnswer::kDenied; // nobody answered: a failing test ends
+            if (waiting[0].revents) {
+                ++user.withdrawn;
+                return UserAnswer::kWithdrawn;
+            }
+            char button = 0;
+            if (::read(user.answers[0], &button, 1) == 1)
+                return button == '1' ? UserAnswer::kPermitted : UserAnswer::kDenied;
+        }
+    }();
+    --user.asking;
+    return answer;
 }
 
 sockaddr_in Loopback(unsigned port)
@@ -445,5 +454,53 @@ TEST_F(StandInsTest, ConcurrentQuestionsAnswersAndClosesLeaveNothingBehind)
     acceptor.join();
     answers.join();
     EXPECT_FALSE(AnyProgramNumberMarked());
+    ::close(listener);
+}
+
+// Past the questions asked at once the rest wait their turn, each taken up
+// as a thread is done with its own; one the program closes before its turn
+// goes at once, asked of nobody, with what was kept for it.
+TEST_F(StandInsTest, QuestionsPastTheAskersWaitTheirTurn)
+{
+    unsigned port = 0;
+    const int listener = Listener(port);
+    const sockaddr_in to = Loopback(port);
+    std::vector<int> fds;
+    for (int i = 0; i < 40; ++i) {
+        fds.push_back(Client());
+        ASSERT_TRUE(StandInForConnection(fds.back(), reinterpret_cast<const sockaddr*>(&to), sizeof to,
+                                         QuestionFor(port), 1, false)) << i;
+    }
+    EXPECT_EQ(OpenQuestions(), 40);
+    for (int i = 0; i < 500 && user.asked < 32; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms); // time for a 33rd, were there one
+    EXPECT_EQ(user.asked, 32);
+    const std::string folder = "/proc/self/fd";
+    const auto openDescriptors = [&folder] {
+        return std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
+    };
+    const auto before = openDescriptors();
+    for (int i = 36; i < 40; ++i) {
+        Withdraw(fds[i]);
+        Forget(fds[i]);
+        ::close(fds[i]);
+    }
+    EXPECT_EQ(OpenQuestions(), 36);
+    EXPECT_EQ(openDescriptors(), before - 4 * 3); // the number, the socket and the pipe kept aside
+    for (int i = 0; i < 36; ++i)
+        EXPECT_TRUE(user.Answer('2'));
+    for (int i = 0; i < 36; ++i) {
+        EXPECT_EQ(Ready(fds[i], POLLOUT, 5000), POLLOUT | POLLHUP) << i;
+        EXPECT_TRUE(TakeRefusal(fds[i])) << i;
+        ::close(fds[i]);
+        Forget(fds[i]);
+    }
+    EXPECT_TRUE(QuestionsEnd());
+    EXPECT_EQ(user.asked, 36);
+    EXPECT_EQ(user.withdrawn, 0);
+    EXPECT_EQ(user.mostAtOnce, 32);
+    EXPECT_FALSE(AnyProgramNumberMarked());
+    EXPECT_EQ(Ready(listener, POLLIN, 0), 0);
     ::close(listener);
 }

@@ -21,6 +21,11 @@
 //   questions SRC DST PORT T N T threads x N non-blocking connects, every other one closed
 //                              at once (its question withdrawn), the others waited on with
 //                              poll: "connected=A refused=B closed=C"
+//   many SRC DST PORT N        N non-blocking connects at once, as a page opens them:
+//                              "started N in MS"; then an event loop for a second (poll on
+//                              all of them, a timer ticking every 50 ms): "ticks T writable W";
+//                              then each socket waited on (20 s in all): "connected=A refused=B"
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -240,6 +245,50 @@ int Questions(const char* source, const char* destination, int port, int threads
     return 0;
 }
 
+int Many(const char* source, const char* destination, int port, int count)
+{
+    const sockaddr_in to = Address(destination, port);
+    std::vector<pollfd> sockets;
+    const long long start = NowMs();
+    for (int i = 0; i < count; ++i) {
+        const int fd = Socket(source);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
+            Say(ErrorText(errno));
+            return 1;
+        }
+        sockets.push_back({fd, POLLOUT, 0});
+    }
+    Say("started " + std::to_string(count) + " in " + std::to_string(NowMs() - start));
+    int ticks = 0, writable = 0;
+    const long long loop = NowMs();
+    for (long long next = loop + 50, now = loop; now < loop + 1000; now = NowMs()) {
+        if (::poll(sockets.data(), sockets.size(), static_cast<int>(next > now ? next - now : 0)) > 0)
+            for (pollfd& socket : sockets)
+                if (socket.revents) {
+                    ++writable;
+                    socket.events = 0;
+                }
+        if (NowMs() >= next) {
+            ++ticks;
+            next += 50;
+        }
+    }
+    Say("ticks " + std::to_string(ticks) + " writable " + std::to_string(writable));
+    int connected = 0, refused = 0;
+    const long long deadline = NowMs() + 20000;
+    for (pollfd& socket : sockets) {
+        socket.events = POLLOUT;
+        ::poll(&socket, 1, static_cast<int>(std::max(0LL, deadline - NowMs())));
+        int error = -1;
+        socklen_t size = sizeof error;
+        ::getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        ++(error == 0 ? connected : refused);
+    }
+    Say("connected=" + std::to_string(connected) + " refused=" + std::to_string(refused));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -252,6 +301,8 @@ int main(int argc, char** argv)
         return TimedConnect(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
     if (mode == "questions" && argc >= 7)
         return Questions(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+    if (mode == "many" && argc >= 6)
+        return Many(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
     if (mode == "timed-accept" && argc >= 6)
         return TimedAccept(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     std::fprintf(stderr, "usage: see the top of WaitingPeer.cpp\n");

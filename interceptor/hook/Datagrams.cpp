@@ -69,21 +69,20 @@ void MakeAnsweredCondition()
 // descriptor number (cleared when it is closed): a datagram path never frees
 // what another thread may be reading.
 struct Sockets {
-    SocketPeers* peers[kTrackedDescriptors];
+    SocketPeers* peers[kDescriptorsPerBlock];
 };
-std::atomic<Sockets*> g_sockets {nullptr};
+constinit DescriptorBlocks<Sockets> g_sockets;
 
 SocketPeers* PeersOf(int fd, bool make)
 {
-    if (fd < 0 || fd >= kTrackedDescriptors)
-        return nullptr;
-    Sockets* sockets = make ? MapOnce(g_sockets) : g_sockets.load(std::memory_order_acquire);
+    unsigned at = 0;
+    Sockets* sockets = make ? g_sockets.Made(fd, at) : g_sockets.Existing(fd, at);
     if (!sockets)
         return nullptr;
-    if (!sockets->peers[fd] && make)
+    if (!sockets->peers[at] && make)
         if (void* memory = std::malloc(sizeof(SocketPeers)))
-            sockets->peers[fd] = new (memory) SocketPeers();
-    return sockets->peers[fd];
+            sockets->peers[at] = new (memory) SocketPeers();
+    return sockets->peers[at];
 }
 
 Entry* Find(SocketPeers* peers, int direction, const Peer& peer)
@@ -295,9 +294,11 @@ void ForgetDatagrams(int fd)
 {
     pthread_mutex_lock(&g_mutex);
     if (SocketPeers* peers = PeersOf(fd, false)) {
+        bool dropped = false;
         for (Entry& entry : peers->entries) {
             if (entry.used && entry.asking) {
-                WithdrawQuestion(entry.question);
+                // One still waiting its turn is never answered: its waiters are told now.
+                dropped |= WithdrawQuestion(entry.question);
                 --g_asking;
             }
             std::free(entry.held);
@@ -305,6 +306,8 @@ void ForgetDatagrams(int fd)
         const uint32_t generation = peers->generation + 1;
         *peers = SocketPeers();
         peers->generation = generation;
+        if (dropped)
+            pthread_cond_broadcast(&g_answered);
     }
     pthread_mutex_unlock(&g_mutex);
 }
@@ -313,15 +316,16 @@ void LockDatagramsForFork() { pthread_mutex_lock(&g_mutex); }
 
 void UnlockDatagramsAfterFork(bool inChild)
 {
-    if (Sockets* sockets = inChild && g_asking > 0 ? g_sockets.load(std::memory_order_acquire) : nullptr) {
-        for (SocketPeers* peers : sockets->peers)
-            if (peers)
-                for (Entry& entry : peers->entries)
-                    if (entry.used && entry.asking) {
-                        std::free(entry.held);
-                        entry.held = nullptr;
-                        entry.used = false;
-                    }
+    if (inChild && g_asking > 0) {
+        for (unsigned block = 0; g_sockets.NextMade(block); ++block)
+            for (SocketPeers* peers : g_sockets.Numbered(block)->peers)
+                if (peers)
+                    for (Entry& entry : peers->entries)
+                        if (entry.used && entry.asking) {
+                            std::free(entry.held);
+                            entry.held = nullptr;
+                            entry.used = false;
+                        }
         g_asking = 0;
     }
     pthread_mutex_unlock(&g_mutex);

@@ -308,7 +308,7 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
 {
     Peer peer;
     const bool toPeer = to && DescribePeer(to, peer);
-    const Kind kind = toPeer ? KindOf(fd) : KnownKind(fd);
+    const Kind kind = toPeer ? KindOf(fd) : KindToDecide(fd);
     Verdict verdict = Verdict::kPermitted;
     int deniedError = EPERM;
     if (kind == kUdpSocket) {
@@ -557,7 +557,7 @@ ssize_t ReceiveByRecvfrom(int fd, void* buffer, size_t length, int flags, sockad
 // A receive on a socket the hook decides (a known datagram socket) or may
 // have to (one it did not see made).
 bool MayDecideReceive(Kind kind) { return t_inside == 0 && (kind == kUdpSocket || kind == kUnknown); }
-bool IsKnownDatagram(int fd) { return t_inside == 0 && KnownKind(fd) == kUdpSocket; }
+bool IsKnownDatagram(int fd) { return t_inside == 0 && KindToDecide(fd) == kUdpSocket; }
 
 // Not from a vfork child: what it closes or replaces is its own copy of the
 // number, and what the hook knows of it is the parent's (Vfork.h).
@@ -576,9 +576,9 @@ void ForgetRange(unsigned first, unsigned last)
 {
     if (InParentsMemory())
         return;
-    for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(kTrackedDescriptors); ++fd)
-        if (KnownKind(static_cast<int>(fd)) != kUnknown)
-            ForgetDescriptor(static_cast<int>(fd));
+    unsigned fd = 0;
+    for (unsigned from = first; from <= last && FirstKnownIn(from, last, fd); from = fd + 1)
+        ForgetDescriptor(static_cast<int>(fd));
 }
 
 // A descriptor duplicated: what is known of the original holds for the copy.
@@ -1140,7 +1140,7 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
         return -1;
     unsigned allowed = count;
     Verdict refused = Verdict::kPermitted;
-    Kind kind = t_inside == 0 ? KnownKind(fd) : kOther;
+    Kind kind = t_inside == 0 ? KindToDecide(fd) : kOther;
     Peer first;
     if (kind == kUnknown && messages && count > 0
         && DescribePeer(static_cast<const sockaddr*>(messages[0].msg_hdr.msg_name), first))

@@ -13,14 +13,30 @@
 // hook itself stands in for, which would take the same locks again.
 // real_NAME: the C library's function the hook's own NAME stands in front
 // of (the next definition after the hook's), found at its first use: a
-// program that never calls it never pays for looking it up.
-#define REAL(name)                                                                  \
-    static std::atomic<void*> real_##name##_found {nullptr};                        \
-    void* real_##name##_address = real_##name##_found.load(std::memory_order_relaxed); \
-    if (!real_##name##_address) {                                                   \
-        real_##name##_address = ::dlsym(RTLD_NEXT, #name);                          \
-        real_##name##_found.store(real_##name##_address, std::memory_order_relaxed); \
-    }                                                                               \
+// program that never calls it never pays for looking it up. Each use keeps
+// its address in a section of its own, so that all of them can be looked up
+// at once before the program installs a signal handler (see Signals.cpp):
+// a handler may call write or close, and dlsym is no call for a handler.
+namespace hook {
+
+struct alignas(16) RealFunction {
+    const char* name;
+    std::atomic<void*> address;
+};
+
+// Finds function's address (dlsym), keeps it and returns it.
+void* LookUp(RealFunction& function);
+// Every function of the hook's REAL uses not looked up yet: once.
+void LookUpAllRealFunctions();
+
+}  // namespace hook
+
+#define REAL(name)                                                                                     \
+    __attribute__((section("zel_real_functions"), used)) static constinit ::hook::RealFunction         \
+        real_##name##_function {#name, {nullptr}};                                                     \
+    void* real_##name##_address = real_##name##_function.address.load(std::memory_order_relaxed);    \
+    if (!real_##name##_address)                                                                        \
+        real_##name##_address = ::hook::LookUp(real_##name##_function);                                \
     const auto real_##name = reinterpret_cast<decltype(&::name)>(real_##name##_address)
 
 namespace hook::kernel {

@@ -4,6 +4,7 @@
 #include "OpenDescriptors.h"
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,14 +17,17 @@ std::atomic<int> g_markedDescriptors {0};
 
 namespace {
 
+// One block of descriptors (see DescriptorBlocks in Memory.h).
 struct Tables {
     // Bits 0..1: the kind; bits 4..6: marks (SocketTable.h); bit 7: a TCP
     // connection to port 53.
-    std::atomic<unsigned char> kinds[kTrackedDescriptors];
+    std::atomic<unsigned char> kinds[kDescriptorsPerBlock];
     // Bit 16: the port is known; bits 0..15: the port.
-    std::atomic<uint32_t> ports[kTrackedDescriptors];
-    std::atomic<uint64_t> decidedPeers[kTrackedDescriptors];
-    std::atomic<uint32_t> generations[kTrackedDescriptors];
+    std::atomic<uint32_t> ports[kDescriptorsPerBlock];
+    std::atomic<uint64_t> decidedPeers[kDescriptorsPerBlock];
+    // Counts the number's closes and reuses, so that what was remembered
+    // for a socket never holds for the next one given its number.
+    std::atomic<uint32_t> generations[kDescriptorsPerBlock];
 };
 
 constexpr unsigned char kKindBits = 0x03;
@@ -36,21 +40,16 @@ int CountMarks(unsigned char bits)
 }
 
 // Made at the program's first socket: a program without any never pays for them.
-std::atomic<Tables*> g_tables {nullptr};
+constinit DescriptorBlocks<Tables> g_tables;
 std::atomic<bool> g_hadIpSocket {false};
+// Set when what an IP socket is could not be kept (no memory for its block).
+std::atomic<bool> g_lostKinds {false};
 
 constexpr uint32_t kPortKnown = 1u << 16;
 
-bool Tracked(int fd) { return fd >= 0 && fd < kTrackedDescriptors; }
+Tables* Existing(int fd, unsigned& at) { return g_tables.Existing(fd, at); }
 
-Tables* Existing() { return g_tables.load(std::memory_order_acquire); }
-
-Tables* Made()
-{
-    if (Tables* tables = Existing())
-        return tables;
-    return MapOnce(g_tables);
-}
+Tables* Made(int fd, unsigned& at) { return g_tables.Made(fd, at); }
 
 unsigned AskLocalPort(int fd)
 {
@@ -113,22 +112,31 @@ void SetKind(int fd, Kind kind)
     // Only an IP socket brings the tables: a program with local sockets
     // alone (a sandboxed one among them) never maps them, and its
     // descriptors stay of unknown kind, which costs it nothing either.
-    if (Tracked(fd))
-        if (Tables* tables = IsIpSocket(kind) ? Made() : Existing()) {
-            // Marks stay: they are the firewall's, not the program's.
-            unsigned char old = tables->kinds[fd].load(std::memory_order_relaxed);
-            while (!tables->kinds[fd].compare_exchange_weak(old, static_cast<unsigned char>((old & kMarkBits) | kind),
-                                                            std::memory_order_relaxed)) {
-            }
-        }
+    unsigned at = 0;
+    Tables* tables = IsIpSocket(kind) ? Made(fd, at) : Existing(fd, at);
+    if (!tables) {
+        if (IsIpSocket(kind) && fd >= 0)
+            g_lostKinds.store(true, std::memory_order_relaxed);
+        return;
+    }
+    // Marks stay: they are the firewall's, not the program's.
+    unsigned char old = tables->kinds[at].load(std::memory_order_relaxed);
+    while (!tables->kinds[at].compare_exchange_weak(old, static_cast<unsigned char>((old & kMarkBits) | kind),
+                                                    std::memory_order_relaxed)) {
+    }
 }
 
 Kind KnownKind(int fd)
 {
-    const Tables* tables = Existing();
-    return tables && Tracked(fd)
-        ? static_cast<Kind>(tables->kinds[fd].load(std::memory_order_relaxed) & kKindBits)
-        : kUnknown;
+    unsigned at = 0;
+    const Tables* tables = Existing(fd, at);
+    return tables ? static_cast<Kind>(tables->kinds[at].load(std::memory_order_relaxed) & kKindBits) : kUnknown;
+}
+
+Kind KindToDecide(int fd)
+{
+    const Kind kind = KnownKind(fd);
+    return kind == kUnknown && g_lostKinds.load(std::memory_order_relaxed) ? KindOf(fd) : kind;
 }
 
 Kind KindOf(int fd)
@@ -140,8 +148,9 @@ Kind KindOf(int fd)
     if (kind == kUnknown)
         kind = kOther;
     // Made behind our back: its port is asked when needed.
-    if (Tables* tables = Existing(); tables && Tracked(fd))
-        tables->ports[fd].store(0, std::memory_order_relaxed);
+    unsigned at = 0;
+    if (Tables* tables = Existing(fd, at))
+        tables->ports[at].store(0, std::memory_order_relaxed);
     SetKind(fd, kind);
     return kind;
 }
@@ -183,52 +192,59 @@ void LearnInheritedDescriptors()
 
 void CopyKnowledge(int from, int to)
 {
-    Tables* tables = Existing();
-    if (!tables || !Tracked(to))
-        return;
-    if (!Tracked(from)) {
-        Forget(to);
+    unsigned fromAt = 0, toAt = 0;
+    const Tables* source = Existing(from, fromAt);
+    const unsigned char copied = source ? source->kinds[fromAt].load(std::memory_order_relaxed) & ~kMarkBits : 0;
+    const bool ip = IsIpSocket(static_cast<Kind>(copied & kKindBits));
+    Tables* target = ip ? Made(to, toAt) : Existing(to, toAt);
+    if (!target) {
+        if (ip && to >= 0)
+            g_lostKinds.store(true, std::memory_order_relaxed);
         return;
     }
-    const unsigned char copied = tables->kinds[from].load(std::memory_order_relaxed) & ~kMarkBits;
-    const unsigned char old = tables->kinds[to].exchange(copied, std::memory_order_acq_rel);
+    const unsigned char old = target->kinds[toAt].exchange(copied, std::memory_order_acq_rel);
     if (old & kMarkBits)
         g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
-    tables->ports[to].store(tables->ports[from].load(std::memory_order_relaxed), std::memory_order_relaxed);
-    tables->decidedPeers[to].store(tables->decidedPeers[from].load(std::memory_order_relaxed),
-                                   std::memory_order_relaxed);
+    target->ports[toAt].store(source ? source->ports[fromAt].load(std::memory_order_relaxed) : 0,
+                              std::memory_order_relaxed);
+    target->decidedPeers[toAt].store(source ? source->decidedPeers[fromAt].load(std::memory_order_relaxed) : 0,
+                                     std::memory_order_relaxed);
 }
 
 void SetDnsStream(int fd)
 {
-    if (Tables* tables = Existing(); tables && Tracked(fd))
-        tables->kinds[fd].fetch_or(kDnsStreamBit, std::memory_order_relaxed);
+    unsigned at = 0;
+    if (Tables* tables = Existing(fd, at))
+        tables->kinds[at].fetch_or(kDnsStreamBit, std::memory_order_relaxed);
 }
 
 bool IsDnsStream(int fd)
 {
-    const Tables* tables = Existing();
-    return tables && Tracked(fd) && (tables->kinds[fd].load(std::memory_order_relaxed) & kDnsStreamBit);
+    unsigned at = 0;
+    const Tables* tables = Existing(fd, at);
+    return tables && (tables->kinds[at].load(std::memory_order_relaxed) & kDnsStreamBit);
 }
 
 void SetBoundPort(int fd, unsigned port, bool known)
 {
-    if (Tables* tables = Made(); tables && Tracked(fd))
-        tables->ports[fd].store(known ? (kPortKnown | (port & 0xFFFFu)) : 0, std::memory_order_relaxed);
+    unsigned at = 0;
+    if (Tables* tables = Made(fd, at))
+        tables->ports[at].store(known ? (kPortKnown | (port & 0xFFFFu)) : 0, std::memory_order_relaxed);
 }
 
 unsigned LocalPortOf(int fd)
 {
-    Tables* tables = Existing();
-    if (!tables || !Tracked(fd))
+    unsigned at = 0;
+    Tables* tables = Existing(fd, at);
+    if (!tables)
         return AskLocalPort(fd);
-    const uint32_t port = tables->ports[fd].load(std::memory_order_relaxed);
+    const uint32_t port = tables->ports[at].load(std::memory_order_relaxed);
     if (port & kPortKnown)
         return port & 0xFFFFu;
     const unsigned asked = AskLocalPort(fd);
     // A port the kernel chose never changes; an unbound socket's 0 might.
     if (asked != 0)
-        tables->ports[fd].store(kPortKnown | asked, std::memory_order_relaxed);
+        tables->ports[at].store(kPortKnown | asked, std::memory_order_relaxed);
     return asked;
 }
 
@@ -236,76 +252,104 @@ unsigned ListeningPort(int fd) { return LocalPortOf(fd); }
 
 void SetDecidedPeer(int fd, uint64_t peer)
 {
-    if (Tables* tables = peer ? Made() : Existing(); tables && Tracked(fd))
-        tables->decidedPeers[fd].store(peer, std::memory_order_relaxed);
+    unsigned at = 0;
+    if (Tables* tables = peer ? Made(fd, at) : Existing(fd, at))
+        tables->decidedPeers[at].store(peer, std::memory_order_relaxed);
 }
 
 uint64_t DecidedPeer(int fd)
 {
-    const Tables* tables = Existing();
-    return tables && Tracked(fd) ? tables->decidedPeers[fd].load(std::memory_order_relaxed) : 0;
+    unsigned at = 0;
+    const Tables* tables = Existing(fd, at);
+    return tables ? tables->decidedPeers[at].load(std::memory_order_relaxed) : 0;
 }
 
 void Forget(int fd)
 {
-    Tables* tables = Existing();
-    if (!tables || !Tracked(fd))
+    unsigned at = 0;
+    Tables* tables = Existing(fd, at);
+    if (!tables)
         return;
-    const unsigned char old = tables->kinds[fd].exchange(kUnknown, std::memory_order_acq_rel);
+    const unsigned char old = tables->kinds[at].exchange(kUnknown, std::memory_order_acq_rel);
     if (old & kMarkBits)
         g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
-    tables->ports[fd].store(0, std::memory_order_relaxed);
-    tables->decidedPeers[fd].store(0, std::memory_order_relaxed);
-    tables->generations[fd].fetch_add(1, std::memory_order_relaxed);
+    tables->ports[at].store(0, std::memory_order_relaxed);
+    tables->decidedPeers[at].store(0, std::memory_order_relaxed);
+    tables->generations[at].fetch_add(1, std::memory_order_relaxed);
 }
 
 bool GenerationOf(int fd, uint32_t& generation)
 {
-    const Tables* tables = Existing();
-    if (!tables || !Tracked(fd))
+    unsigned at = 0;
+    const Tables* tables = Existing(fd, at);
+    if (!tables)
         return false;
-    generation = tables->generations[fd].load(std::memory_order_relaxed);
+    generation = tables->generations[at].load(std::memory_order_relaxed);
     return true;
 }
 
 unsigned char MarksOf(int fd)
 {
-    const Tables* tables = Existing();
-    return tables && Tracked(fd) ? tables->kinds[fd].load(std::memory_order_acquire) & kMarkBits : 0;
+    unsigned at = 0;
+    const Tables* tables = Existing(fd, at);
+    return tables ? tables->kinds[at].load(std::memory_order_acquire) & kMarkBits : 0;
 }
 
 bool SetMark(int fd, Mark mark)
 {
-    Tables* tables = Tracked(fd) ? Made() : nullptr;
+    unsigned at = 0;
+    Tables* tables = Made(fd, at);
     if (!tables)
         return false;
-    if (!(tables->kinds[fd].fetch_or(mark, std::memory_order_acq_rel) & mark))
+    if (!(tables->kinds[at].fetch_or(mark, std::memory_order_acq_rel) & mark))
         g_markedDescriptors.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
 bool ClearMark(int fd, Mark mark)
 {
-    Tables* tables = Existing();
-    if (!tables || !Tracked(fd))
+    unsigned at = 0;
+    Tables* tables = Existing(fd, at);
+    if (!tables)
         return false;
-    const bool was = tables->kinds[fd].fetch_and(static_cast<unsigned char>(~mark), std::memory_order_acq_rel) & mark;
+    const bool was = tables->kinds[at].fetch_and(static_cast<unsigned char>(~mark), std::memory_order_acq_rel) & mark;
     if (was)
         g_markedDescriptors.fetch_sub(1, std::memory_order_acq_rel);
     return was;
 }
 
-bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd)
+namespace {
+
+// The lowest descriptor in [first, last] with any of bits, looking only
+// at the blocks that were made.
+bool FirstWith(unsigned first, unsigned last, unsigned char bits, unsigned& fd)
 {
-    const Tables* tables = Existing();
-    if (!tables || !AnyMarks())
-        return false;
-    for (unsigned at = first; at <= last && at < static_cast<unsigned>(kTrackedDescriptors); ++at)
-        if (tables->kinds[at].load(std::memory_order_relaxed) & mark) {
-            fd = at;
-            return true;
-        }
+    if (last > static_cast<unsigned>(INT_MAX))
+        last = INT_MAX;
+    for (unsigned block = first / kDescriptorsPerBlock; first <= last && g_tables.NextMade(block); ++block) {
+        const unsigned from = block * kDescriptorsPerBlock > first ? block * kDescriptorsPerBlock : first;
+        const unsigned to = block * kDescriptorsPerBlock + (kDescriptorsPerBlock - 1) < last
+            ? block * kDescriptorsPerBlock + (kDescriptorsPerBlock - 1)
+            : last;
+        const Tables* tables = g_tables.Numbered(block);
+        for (unsigned at = from; at <= to && from <= to; ++at)
+            if (tables->kinds[at % kDescriptorsPerBlock].load(std::memory_order_relaxed) & bits) {
+                fd = at;
+                return true;
+            }
+        if (to == last)
+            break;
+    }
     return false;
 }
+
+}  // namespace
+
+bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd)
+{
+    return AnyMarks() && FirstWith(first, last, mark, fd);
+}
+
+bool FirstKnownIn(unsigned first, unsigned last, unsigned& fd) { return FirstWith(first, last, kKindBits, fd); }
 
 }  // namespace hook

@@ -4,16 +4,17 @@
 #include <cstdint>
 
 // What the hook knows about each descriptor of its program, kept in flat
-// tables indexed by descriptor number so that asking costs a memory load.
+// tables indexed by descriptor number so that asking costs a memory load
+// (past the first 65536 numbers, two: see DescriptorBlocks in Memory.h).
 //
 // A descriptor's kind is learnt when it is made or enters the program: a
 // socket made, a connection accepted, a descriptor duplicated, the sockets
 // the program inherited (looked at once when the hook is loaded, before the
 // program can have sandboxed itself). A descriptor the hook did not see made
-// (received from another process, made by a raw system call, past the
-// tables) is of unknown kind: the hook finds out what it is only from what
-// the program's own call returns, or asks the kernel once the call names an
-// IP peer and so must be decided anyway. A program that forbade itself
+// (received from another process, made by a raw system call) is of unknown
+// kind: the hook finds out what it is only from what the program's own call
+// returns, or asks the kernel once the call names an IP peer and so must be
+// decided anyway. A program that forbade itself
 // system calls (seccomp) never meets one of the hook's own on the way.
 namespace hook {
 
@@ -21,10 +22,13 @@ enum Kind : unsigned char { kUnknown = 0, kOther = 1, kTcpSocket = 2, kUdpSocket
 
 inline bool IsIpSocket(Kind kind) { return kind == kTcpSocket || kind == kUdpSocket; }
 
-constexpr int kTrackedDescriptors = 65536;
-
 void SetKind(int fd, Kind kind);
 Kind KnownKind(int fd);
+// The kind for a call decided by what the hook knows (a send without an
+// address): what it knows, or, once the kind of some IP socket could not be
+// kept (no memory for the tables), what the kernel says of one it does not
+// know. Never passed undecided for want of memory.
+Kind KindToDecide(int fd);
 // The kind, asking the kernel when the hook does not know it: only for a
 // call that already involves an IP peer (it is decided, which reads the
 // rules and may write the log).
@@ -76,11 +80,13 @@ enum Mark : unsigned char {
 extern std::atomic<int> g_markedDescriptors;
 inline bool AnyMarks() { return g_markedDescriptors.load(std::memory_order_acquire) != 0; }
 unsigned char MarksOf(int fd);
-// False when the descriptor is past the tables (or no memory for them).
+// False when there was no memory for the tables.
 bool SetMark(int fd, Mark mark);
 // Whether it was set.
 bool ClearMark(int fd, Mark mark);
 // The lowest descriptor in [first, last] with mark, into fd.
 bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd);
+// The lowest descriptor in [first, last] of known kind, into fd.
+bool FirstKnownIn(unsigned first, unsigned last, unsigned& fd);
 
 }  // namespace hook

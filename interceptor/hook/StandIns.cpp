@@ -3,6 +3,7 @@
 #include "DnsAnswers.h"
 #include "EpollSets.h"
 #include "Kernel.h"
+#include "Memory.h"
 #include "SocketTable.h"
 
 #include <cerrno>
@@ -19,7 +20,9 @@ namespace hook {
 
 namespace {
 
-constexpr int kMaxStandIns = 32;
+// Past this many at once in one program (a flood, not a user's questions)
+// a connection is asked about the old way, its call waiting for the answer.
+constexpr int kMaxStandIns = 1024;
 constexpr int kMaxHeld = 16;
 constexpr uint32_t kNoHeld = 0xFF;
 
@@ -55,9 +58,21 @@ struct StandIn {
     Held held[kMaxHeld];
 };
 
+struct Entries {
+    StandIn items[kMaxStandIns];
+};
+
 pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
-StandIn g_standIns[kMaxStandIns];
+// Made at the first stand-in: a few kilobytes for each one at a time.
+std::atomic<Entries*> g_standIns {nullptr};
+int g_used = 0; // entries past this one are free
 uint32_t g_generation = 0;
+
+// The entries that may be in use: none before the first was made.
+struct InUse {
+    StandIn* begin() const { return g_used > 0 ? g_standIns.load(std::memory_order_relaxed)->items : nullptr; }
+    StandIn* end() const { return begin() + g_used; }
+};
 
 // Read ends of pipes that stood in, closed a while after they were emptied:
 // a poll woken by the emptying looks at the number again, which is the
@@ -113,15 +128,15 @@ uint64_t Token(int index, uint32_t held, uint32_t generation)
 {
     return (static_cast<uint64_t>(index) << 40) | (static_cast<uint64_t>(held) << 32) | generation;
 }
-StandIn& EntryOf(uint64_t token) { return g_standIns[(token >> 40) & 0xFF]; }
+StandIn& EntryOf(uint64_t token) { return g_standIns.load(std::memory_order_relaxed)->items[(token >> 40) & 0xFFFFFF]; }
 uint32_t HeldOf(uint64_t token) { return static_cast<uint32_t>(token >> 32) & 0xFF; }
-int IndexOf(const StandIn& entry) { return static_cast<int>(&entry - g_standIns); }
+int IndexOf(const StandIn& entry) { return static_cast<int>(&entry - g_standIns.load(std::memory_order_relaxed)->items); }
 
 StandIn* Find(int fd)
 {
     if (!(MarksOf(fd) & kMarkStandsIn))
         return nullptr;
-    for (StandIn& entry : g_standIns)
+    for (StandIn& entry : InUse())
         if (entry.role != Role::kFree && entry.fd == fd)
             return &entry;
     return nullptr;
@@ -129,10 +144,22 @@ StandIn* Find(int fd)
 
 StandIn* FreeEntry()
 {
-    for (StandIn& entry : g_standIns)
-        if (entry.role == Role::kFree)
-            return &entry;
+    Entries* entries = MapOnce(g_standIns);
+    for (int index = 0; entries && index < kMaxStandIns; ++index)
+        if (entries->items[index].role == Role::kFree) {
+            if (index >= g_used)
+                g_used = index + 1;
+            return &entries->items[index];
+        }
     return nullptr;
+}
+
+void Release(StandIn& entry)
+{
+    entry.role = Role::kFree;
+    const StandIn* items = g_standIns.load(std::memory_order_relaxed)->items;
+    while (g_used > 0 && items[g_used - 1].role == Role::kFree)
+        --g_used;
 }
 
 int Dup3(int from, int to, int flags)
@@ -157,12 +184,11 @@ int CloseOnExecFlag(int fd)
 bool PutStandIn(StandIn& entry, int fd, int real, int standIn)
 {
     struct stat st {};
-    if (::fstat(real, &st) != 0)
+    if (::fstat(real, &st) != 0 || !SetMark(fd, kMarkStandsIn))
         return false;
     entry.fd = fd;
     entry.real = real;
     entry.generation = ++g_generation;
-    SetMark(fd, kMarkStandsIn);
     FindEpollRegistrations(fd, st.st_ino, entry.registrations);
     LeaveEpollSets(fd, entry.registrations);
     if (Dup3(standIn, fd, CloseOnExecFlag(fd)) < 0) {
@@ -239,7 +265,7 @@ void PutListenerBack(StandIn& entry)
         PutSocketBack(entry);
     CloseKept(entry.real);
     CloseKept(entry.signal);
-    entry.role = Role::kFree;
+    Release(entry);
 }
 
 // ---- On the question's thread ---------------------------------------------------------------
@@ -285,7 +311,7 @@ void ConnectionAnswered(uint64_t token, const Question&, UserAnswer answer, int 
     CloseKept(entry.real);
     CloseKept(entry.signal);
     entry.question = -1;
-    entry.role = Role::kFree;
+    Release(entry);
     pthread_mutex_unlock(&g_mutex);
 }
 
@@ -344,7 +370,7 @@ bool StandInForConnection(int fd, const sockaddr* address, socklen_t length, con
         }
         if (!standing) {
             CloseKept(entry->signal);
-            entry->role = Role::kFree;
+            Release(*entry);
         }
     } else if (real >= 0) {
         kernel::Close(real);
@@ -469,7 +495,7 @@ bool HoldConnection(int listener, int connection, const sockaddr* peer, socklen_
         if (made) {
             entry->signal = Kept(signal);
         } else {
-            entry->role = Role::kFree;
+            Release(*entry);
             if (real >= 0)
                 kernel::Close(real);
             if (signal >= 0)
@@ -622,23 +648,28 @@ void Withdraw(int fd)
         ClearMark(fd, kMarkStandsIn);
         entry->fd = -1;
         if (entry->role == Role::kConnecting) {
-            // Its thread closes what it kept; a connection it is making is aborted.
-            WithdrawQuestion(entry->question);
-            if (entry->phase == Phase::kConnecting)
+            // Its thread closes what it kept; a connection it is making is
+            // aborted. A question that never had its turn has no thread.
+            if (WithdrawQuestion(entry->question)) {
+                CloseKept(entry->real);
+                CloseKept(entry->signal);
+                entry->question = -1;
+                Release(*entry);
+            } else if (entry->phase == Phase::kConnecting) {
                 kernel::Shutdown(entry->real, SHUT_RDWR);
+            }
         } else {
             for (Held& held : entry->held) {
-                if (held.used && held.question >= 0) {
-                    WithdrawQuestion(held.question);
-                } else if (held.used) {
-                    Reset(held.socket);
-                    held.used = false;
-                }
+                if (!held.used || (held.question >= 0 && !WithdrawQuestion(held.question)))
+                    continue; // its thread resets it
+                held.question = -1;
+                Reset(held.socket);
+                held.used = false;
             }
             CloseKept(entry->real);
             CloseKept(entry->signal);
             if (!AnyHeld(*entry, false))
-                entry->role = Role::kFree;
+                Release(*entry);
         }
     }
     pthread_mutex_unlock(&g_mutex);
@@ -656,7 +687,7 @@ void MoveKeptAside(int fd)
         ClearMark(fd, kMarkKept);
         kept = Kept(moved);
     };
-    for (StandIn& entry : g_standIns) {
+    for (StandIn& entry : InUse()) {
         if (entry.role == Role::kFree)
             continue;
         move(entry.real);
@@ -681,7 +712,7 @@ void UnlockStandInsAfterFork(bool inChild)
     if (inChild) {
         // No thread answers here: the child's number is the socket itself,
         // shared with the parent, which goes on deciding about it.
-        for (StandIn& entry : g_standIns) {
+        for (StandIn& entry : InUse()) {
             if (entry.role == Role::kFree)
                 continue;
             if (entry.fd >= 0) {
@@ -698,6 +729,7 @@ void UnlockStandInsAfterFork(bool inChild)
                     }
             entry.role = Role::kFree;
         }
+        g_used = 0;
         for (Retired& retired : g_retired)
             CloseKept(retired.fd);
     }

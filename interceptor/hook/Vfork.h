@@ -7,8 +7,10 @@
 // change for the parent, whose descriptors are another table: the parent's
 // sockets would then pass undecided. Such a child changes nothing of it.
 //
-// The hook's vfork marks the calling thread while its child runs: the child
-// runs on that thread's memory, the parent's other threads are not marked.
+// The hook's vfork (also under its other name, __vfork, and clone with the
+// parent's memory and the parent waiting) marks the calling thread while its
+// child runs: the child runs on that thread's memory, the parent's other
+// threads are not marked.
 // No system call of the hook's own, which a sandboxed program (seccomp)
 // could forbid, and one load where something would change.
 namespace hook {
