@@ -99,3 +99,31 @@ TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
     EXPECT_TRUE(WaitFor([&] { return !state.Rules().Find(NETPEER); }));
     EXPECT_FALSE(testing_support::Node(form, "Netpeer"));
 }
+
+// A datagram socket the program keeps is decided again once the rule that
+// permitted its peer is removed: its verdict ends with the rules it was
+// taken by (in the hook and in the engine), as a TCP connection's does.
+class AttackDatagramVerdicts : public RulesCommand {};
+
+TEST_F(AttackDatagramVerdicts, AKeptSocketIsRefusedOnceTheRuleIsRemoved)
+{
+    WriteRules(App("NETPEER", "DENY", "DENY", testing_support::Rule("OUTGOING", "PERMIT", 21311))
+               + App("ANY", "ASK", "PERMIT"));
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ASSERT_TRUE(form.RegisterWindow());
+    form.show();
+    auto server = Server({"udp-echo", "127.0.0.2", "21311"});
+    ChildProcess program({NETPEER, "udp-repeat", "127.0.0.3", "127.0.0.2", "21311", "300", "20"}, hooked);
+    ASSERT_EQ(program.ReadLine(5s).value_or("none"), "sent");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunRules({"remove", "netpeer", "1"}), 0);
+    ASSERT_LT(std::chrono::steady_clock::now() - start, 3500ms) << "zel-rules took too long for the test";
+    const auto removed = std::chrono::steady_clock::now();
+    std::string line;
+    for (int i = 0; i < 300 && (line = program.ReadLine(2s).value_or("none")) == "sent"; ++i) {
+    }
+    EXPECT_EQ(line, "refused");
+    EXPECT_LT(std::chrono::steady_clock::now() - removed, 2s);
+}
