@@ -416,9 +416,22 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
     const uint32_t generation = datagram ? CurrentGeneration() : 0;
     if (datagram) {
         char key[128];
-        if (FormatPeerKey(key, sizeof key, remoteAddress, remotePort) && KnowsDatagramPeer(key, generation)) {
+        const KnownPeer known = FormatPeerKey(key, sizeof key, remoteAddress, remotePort)
+            ? DatagramPeer(key, generation)
+            : KnownPeer::kNone;
+        if (known == KnownPeer::kCurrent) {
             reason = platform::log_reason::kPeer;
             return kPermit;
+        }
+        // A peer this program sent to before the rules or the settings
+        // changed: its answer comes in while sending to it is still permitted.
+        if (known == KnownPeer::kFormer && direction == kIncoming) {
+            if (DecideConnection(localPort, kOutgoing, remoteAddress, nullptr, 0, protocol, remotePort, nullptr, reason)
+                == kPermit) {
+                reason = platform::log_reason::kPeer;
+                return kPermit;
+            }
+            ForgetDatagramPeer(key);
         }
     }
     // What the rules leave to a question, the user's answers for a time
@@ -507,13 +520,23 @@ void Engine::NoteVerdictEnd(int64_t until)
 
 bool Engine::HasDatagramPeer(std::string_view key) const
 {
-    return KnowsDatagramPeer(key, verdictGeneration_.load(std::memory_order_acquire));
+    return DatagramPeer(key, verdictGeneration_.load(std::memory_order_acquire)) == KnownPeer::kCurrent;
 }
 
-bool Engine::KnowsDatagramPeer(std::string_view key, uint32_t generation) const
+Engine::KnownPeer Engine::DatagramPeer(std::string_view key, uint32_t generation) const
 {
     std::lock_guard lock(peersMutex_);
-    return peersGeneration_ == generation && datagramPeers_.find(key) != datagramPeers_.end();
+    const auto found = datagramPeers_.find(key);
+    return found == datagramPeers_.end() ? KnownPeer::kNone
+        : found->second == generation    ? KnownPeer::kCurrent
+                                         : KnownPeer::kFormer;
+}
+
+void Engine::ForgetDatagramPeer(std::string_view key)
+{
+    std::lock_guard lock(peersMutex_);
+    if (const auto found = datagramPeers_.find(key); found != datagramPeers_.end())
+        datagramPeers_.erase(found);
 }
 
 void Engine::AddDatagramPeer(const char* remoteAddress, unsigned remotePort, uint32_t generation)
@@ -522,14 +545,10 @@ void Engine::AddDatagramPeer(const char* remoteAddress, unsigned remotePort, uin
     if (!FormatPeerKey(key, sizeof key, remoteAddress, remotePort))
         return;
     std::lock_guard lock(peersMutex_);
-    const auto ahead = static_cast<int32_t>(generation - peersGeneration_);
-    if (ahead < 0)
-        return; // decided by what no longer holds
-    if (ahead > 0) {
-        datagramPeers_.clear();
-        peersGeneration_ = generation;
-    }
-    datagramPeers_.emplace(key);
+    const auto [peer, fresh] = datagramPeers_.try_emplace(key, generation);
+    // A decision that began before a later one permitted the peer leaves it as that one did.
+    if (!fresh && static_cast<int32_t>(generation - peer->second) > 0)
+        peer->second = generation;
 }
 
 int Engine::RememberedHostAnswer(std::string_view hostName) const

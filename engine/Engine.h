@@ -133,10 +133,13 @@ private:
     void NewVerdictGeneration() { verdictGeneration_.fetch_add(1, std::memory_order_acq_rel); }
     // A verdict of the current generation came from an answer that ends at until.
     void NoteVerdictEnd(int64_t until);
-    // A peer permitted by a decision that began in generation (ignored when
-    // a newer one began meanwhile).
+    // A peer permitted by a decision that began in generation (a later
+    // generation's permission is kept).
     void AddDatagramPeer(const char* remoteAddress, unsigned remotePort, uint32_t generation);
-    bool KnowsDatagramPeer(std::string_view key, uint32_t generation) const;
+    // Whether key ("address:port") was permitted in generation, or only in an earlier one.
+    enum class KnownPeer { kNone, kFormer, kCurrent };
+    KnownPeer DatagramPeer(std::string_view key, uint32_t generation) const;
+    void ForgetDatagramPeer(std::string_view key);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName, const char* reason);
     void LogCarrierEvent(const char* tag);
@@ -226,10 +229,10 @@ private:
     std::atomic<int64_t> verdictEnd_ {kNoEnd};
 
     mutable std::mutex peersMutex_;
-    // The datagram peers permitted in one generation (peersGeneration_):
-    // their answers may come in whatever the rules say.
-    std::set<std::string, std::less<>> datagramPeers_;
-    uint32_t peersGeneration_ = 0;
+    // The datagram peers this process was permitted to send to, each with
+    // the generation it was last permitted in: their answers may come in
+    // whatever the rules say, while that generation lasts.
+    std::map<std::string, uint32_t, std::less<>> datagramPeers_;
     // Answers applied to one host, until the rules that the control panel
     // writes for them are loaded; bounded, as a program may meet many hosts.
     std::map<std::string, int, std::less<>> rememberedHosts_;

@@ -336,8 +336,9 @@ TEST_F(EngineReload, ExplicitLoadRulesAppendsWithoutChangingDecisions)
 // A datagram verdict (the peers here, and the hook's per socket, which
 // follows VerdictEpoch) holds while what it was taken by holds. Once the
 // rules are read again, block-all or filtering is switched, or the answer
-// for a time it came from ends, the next datagram is decided afresh: the
-// peer's answer is no longer let in, nor a datagram sent, by what was.
+// for a time it came from ends, the next datagram is decided afresh: sent
+// by what the rules say now, and the peer's answer let in only while
+// sending to the peer still is permitted.
 class AttackDatagramVerdicts : public EngineReload {};
 
 TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
@@ -353,7 +354,8 @@ TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
         const char* what;
         const std::string& rules;
         std::function<void(Engine&)> end;
-        int sent; // the next datagram sent to the peer
+        int answer; // the peer's next datagram
+        int sent;   // the next datagram sent to the peer
     } cases[] = {
         {"the rule removed", byRule,
          [&](Engine&) {
@@ -361,14 +363,14 @@ TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
                                               "</APPLICATION>"));
              block.Publish(" TOOL");
          },
-         0},
+         0, 0},
         {"block-all switched on and off", byRule,
          [&](Engine& engine) {
              sandbox.SetSetting("SecurityStatus", "0");
              engine.VerdictEpoch();
              sandbox.SetSetting("SecurityStatus", "1");
          },
-         1},
+         1, 1},
         {"filtering stopped and started", byRule,
          [&](Engine& engine) {
              ::close(panelLock);
@@ -377,8 +379,8 @@ TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
              sandbox.SetAutostart(true);
              panelLock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
          },
-         1},
-        {"the answer for a time ended", byAnswer, [&](Engine&) { now = 1'800'000'600; }, 2},
+         1, 1},
+        {"the answer for a time ended", byAnswer, [&](Engine&) { now = 1'800'000'600; }, 0, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -394,8 +396,9 @@ TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
         c.end(engine);
         EXPECT_NE(engine.VerdictEpoch(), epoch);
         EXPECT_FALSE(engine.HasDatagramPeer("10.1.1.1:53"));
-        EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), 0);
+        EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), c.answer);
         EXPECT_EQ(engine.Approve(5353, kOut, "10.1.1.1", kUdp, 53), c.sent);
+        EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), c.answer);
     }
 }
 
