@@ -16,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <sys/types.h>
 
