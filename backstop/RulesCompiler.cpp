@@ -117,7 +117,7 @@ std::vector<std::string> ApplicationNames(const rules::Document& document)
     std::unordered_set<std::string> seen;
     for (const rules::Application& app : document.applications) {
         if (!app.name)
-            break; // the reader stops here: nothing after it is read for any program
+            continue; // applies to no program: the reader passes over it
         if (seen.insert(*app.name).second)
             names.push_back(*app.name);
     }

@@ -2,8 +2,8 @@
 // accept is the baseline; Approve is measured with 1,000 rule entries that
 // it must walk before the default permits, with and without its log record,
 // with 1,000 entries of every address form of both families, with a
-// name against 500 host patterns, and answered by the last of 100 answers
-// for a time.
+// name against 500 host patterns, answered by the last of 100 answers for a
+// time, and for a datagram peer already permitted.
 #include "LoopbackPair.h"
 #include "engine/Engine.h"
 #include "platform/Files.h"
@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -73,9 +74,11 @@ struct BenchEnvironment {
         }
         // A program whose rules ask, with 100 answers for a time of which
         // only the last covers the decision's peer: the answers' worst walk.
+        // They end in an hour: an Allow further away than any answer may last answers nothing.
+        const std::string hour = std::to_string(std::time(nullptr) + 3600);
         std::string timed;
         for (int i = 0; i < 100; ++i)
-            timed += "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>4000000000</UNTIL>"
+            timed += "<ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>" + hour + "</UNTIL>"
                      "<NUMBER>" + std::to_string(i == 99 ? 80 : 2000 + i) + "</NUMBER>"
                      + (i % 2 && i != 99 ? "<HOST>www.site" + std::to_string(i) + ".example.org</HOST>" : "<IP>10.0.0." + std::to_string(i == 99 ? 5 : i) + "</IP>")
                      + "</ANSWER>";
@@ -183,6 +186,27 @@ void BM_ApproveByTimedAnswerWithoutLog(benchmark::State& state)
         benchmark::DoNotOptimize(engine->Approve(40000, 1, "10.0.0.5", 1, 80));
 }
 BENCHMARK(BM_ApproveByTimedAnswerWithoutLog);
+
+// The answer of a datagram peer the program was permitted to send to (its
+// memory of such peers, valid in the current generation of verdicts).
+void BM_ApproveDatagramPeerWithoutLog(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false);
+    if (engine->Approve(40000, 1, "10.0.0.5", 2, 53) != engine::kPermit || !engine->HasDatagramPeer("10.0.0.5:53"))
+        state.SkipWithError("the datagram peer was not permitted");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->Approve(40000, 0, "10.0.0.5", 2, 53));
+}
+BENCHMARK(BM_ApproveDatagramPeerWithoutLog);
+
+// What the hook asks before each datagram it lets through by a verdict it holds.
+void BM_VerdictEpoch(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->VerdictEpoch());
+}
+BENCHMARK(BM_VerdictEpoch);
 
 // The rules walk alone, for reading the figures above.
 void BM_MatchRules1000(benchmark::State& state)

@@ -212,6 +212,8 @@ void Engine::LoadTableLocked(bool replace)
         std::unique_lock lock(tableMutex_);
         table_ = std::move(table);
     }
+    // After the swap: a decision that sees the new generation sees the new table.
+    NewVerdictGeneration();
     ReturnParserMemory();
     loadStatus_ = status;
     loadedStamp_ = stamp;
@@ -299,9 +301,13 @@ void Engine::RunReloadCheck()
         LoadTableLocked(true);
         rememberedIncoming_ = 0;
         rememberedOutgoing_ = 0;
-        std::lock_guard peers(peersMutex_);
-        rememberedHosts_.clear();
-        sentAnswers_.Clear();
+        {
+            std::lock_guard peers(peersMutex_);
+            rememberedHosts_.clear();
+            sentAnswers_.Clear();
+        }
+        // Nothing a verdict was taken by during the reading holds either.
+        NewVerdictGeneration();
     }
     seenSequence_.store(view.sequence, std::memory_order_release);
 }
@@ -329,7 +335,10 @@ uint32_t Engine::CurrentSettings()
     if (IsBlockAll())
         settings |= kBlockAll;
     settingsAt_.store(now, std::memory_order_relaxed);
-    settings_.store(settings, std::memory_order_release);
+    const uint32_t previous = settings_.exchange(settings, std::memory_order_acq_rel);
+    // Block-all switched, filtering stopped or started: remembered verdicts are taken again.
+    if ((previous & kSettingsKnown) && ((previous ^ settings) & (kBlockAll | kPassThrough)))
+        NewVerdictGeneration();
     return settings;
 }
 
@@ -403,11 +412,26 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
                              int* matchedName, const char*& reason)
 {
     const bool datagram = protocol != 1;
+    // Taken before the rules are read: a verdict of rules that changed meanwhile is of the old generation.
+    const uint32_t generation = datagram ? CurrentGeneration() : 0;
     if (datagram) {
         char key[128];
-        if (FormatPeerKey(key, sizeof key, remoteAddress, remotePort) && HasDatagramPeer(key)) {
+        const KnownPeer known = FormatPeerKey(key, sizeof key, remoteAddress, remotePort)
+            ? DatagramPeer(key, generation)
+            : KnownPeer::kNone;
+        if (known == KnownPeer::kCurrent) {
             reason = platform::log_reason::kPeer;
             return kPermit;
+        }
+        // A peer this program sent to before the rules or the settings
+        // changed: its answer comes in while sending to it is still permitted.
+        if (known == KnownPeer::kFormer && direction == kIncoming) {
+            if (DecideConnection(localPort, kOutgoing, remoteAddress, nullptr, 0, protocol, remotePort, nullptr, reason)
+                == kPermit) {
+                reason = platform::log_reason::kPeer;
+                return kPermit;
+            }
+            ForgetDatagramPeer(key);
         }
     }
     // What the rules leave to a question, the user's answers for a time
@@ -416,23 +440,28 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
     const unsigned port = direction == kIncoming ? localPort : remotePort;
     bool byEntry = false;
     bool byAnswer = false;
+    int64_t answerEnd = 0;
     const auto answerTimed = [&](int result) {
         if (result != kAsk || table_.timedAnswers.Empty())
             return result;
-        result = table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames, nameCount, Now());
+        result = table_.timedAnswers.Match(direction, static_cast<int>(port), remoteAddress, hostNames, nameCount,
+                                           Now(), &answerEnd);
         byAnswer = result != kAsk;
         return result;
     };
     const auto answerHeld = [&](int result) {
         if (result != kAsk)
             return result;
-        result = HeldAnswer(direction, port, remoteAddress, hostNames, nameCount);
+        result = HeldAnswer(direction, port, remoteAddress, hostNames, nameCount, &answerEnd);
         byAnswer = result != kAsk;
         return result;
     };
-    const auto decidedBy = [&reason, &byEntry, &byAnswer](int result) {
+    const auto decidedBy = [&](int result) {
         namespace why = platform::log_reason;
         reason = result == kAsk ? nullptr : byAnswer ? why::kRemembered : byEntry ? why::kRule : why::kDefault;
+        // A datagram verdict (remembered here and by the hook) lasts no longer than the answer it came from.
+        if (datagram && byAnswer && answerEnd != 0)
+            NoteVerdictEnd(answerEnd);
         return result;
     };
     if (direction == kIncoming) {
@@ -463,25 +492,63 @@ int Engine::DecideConnection(unsigned localPort, int direction, const char* remo
         }
         result = answerTimed(result);
     }
-    result = answerHeld(result);
+    result = decidedBy(answerHeld(result));
     if (result == kPermit && datagram)
-        AddDatagramPeer(remoteAddress, remotePort);
-    return decidedBy(result);
+        AddDatagramPeer(remoteAddress, remotePort, generation);
+    return result;
+}
+
+uint32_t Engine::CurrentGeneration()
+{
+    const int64_t end = verdictEnd_.load(std::memory_order_acquire);
+    if (end != kNoEnd && Now() >= end) {
+        // The end is forgotten before the generation changes: an answer
+        // noted meanwhile decided a verdict of the generation that ends now.
+        int64_t expected = end;
+        if (verdictEnd_.compare_exchange_strong(expected, kNoEnd, std::memory_order_acq_rel))
+            NewVerdictGeneration();
+    }
+    return verdictGeneration_.load(std::memory_order_acquire);
+}
+
+void Engine::NoteVerdictEnd(int64_t until)
+{
+    int64_t known = verdictEnd_.load(std::memory_order_relaxed);
+    while (until < known && !verdictEnd_.compare_exchange_weak(known, until, std::memory_order_acq_rel)) {
+    }
 }
 
 bool Engine::HasDatagramPeer(std::string_view key) const
 {
-    std::lock_guard lock(peersMutex_);
-    return datagramPeers_.find(key) != datagramPeers_.end();
+    return DatagramPeer(key, verdictGeneration_.load(std::memory_order_acquire)) == KnownPeer::kCurrent;
 }
 
-void Engine::AddDatagramPeer(const char* remoteAddress, unsigned remotePort)
+Engine::KnownPeer Engine::DatagramPeer(std::string_view key, uint32_t generation) const
+{
+    std::lock_guard lock(peersMutex_);
+    const auto found = datagramPeers_.find(key);
+    return found == datagramPeers_.end() ? KnownPeer::kNone
+        : found->second == generation    ? KnownPeer::kCurrent
+                                         : KnownPeer::kFormer;
+}
+
+void Engine::ForgetDatagramPeer(std::string_view key)
+{
+    std::lock_guard lock(peersMutex_);
+    if (const auto found = datagramPeers_.find(key); found != datagramPeers_.end())
+        datagramPeers_.erase(found);
+}
+
+void Engine::AddDatagramPeer(const char* remoteAddress, unsigned remotePort, uint32_t generation)
 {
     char key[128];
     if (!FormatPeerKey(key, sizeof key, remoteAddress, remotePort))
         return;
     std::lock_guard lock(peersMutex_);
-    datagramPeers_.emplace(key);
+    const auto [peer, fresh] = datagramPeers_.try_emplace(key, generation);
+    // A decision that began before a later one permitted the peer leaves it as that one did.
+    if (!fresh && static_cast<int32_t>(generation - peer->second) > 0)
+        peer->second = generation;
 }
 
 int Engine::RememberedHostAnswer(std::string_view hostName) const
@@ -500,14 +567,16 @@ void Engine::RememberHostAnswer(std::string_view hostName, int remembered)
 }
 
 int Engine::HeldAnswer(int direction, unsigned port, const char* remoteAddress, const char* const* names,
-                       unsigned nameCount) const
+                       unsigned nameCount, int64_t* until) const
 {
     std::lock_guard lock(peersMutex_);
     if (processAnswers_.Empty() && sentAnswers_.Empty())
         return kAsk;
     const int64_t now = Now();
-    const int held = processAnswers_.Match(direction, static_cast<int>(port), remoteAddress, names, nameCount, now);
-    return held != kAsk ? held : sentAnswers_.Match(direction, static_cast<int>(port), remoteAddress, names, nameCount, now);
+    const int held = processAnswers_.Match(direction, static_cast<int>(port), remoteAddress, names, nameCount, now, until);
+    return held != kAsk
+        ? held
+        : sentAnswers_.Match(direction, static_cast<int>(port), remoteAddress, names, nameCount, now, until);
 }
 
 void Engine::KeepScopedAnswer(const AlertChoice& choice, int answer, int direction, unsigned localPort,
@@ -590,11 +659,12 @@ void Engine::PostUpdateDone()
 
 uint32_t Engine::VerdictEpoch()
 {
-    // The first load and any reload due now are counted before the verdict is taken.
+    // The first load, any reload due now and a change of the settings are
+    // counted before the verdict is taken.
     EnsureFirstUse();
-    const uint32_t settings = Filtering();
-    const uint32_t reloads = static_cast<uint32_t>(reloads_.load(std::memory_order_acquire));
-    return (reloads << 2) | ((settings & kBlockAll) ? 2u : 0u) | (settings ? 1u : 0u);
+    Filtering();
+    // Even: never the epoch of a verdict taken while the engine failed.
+    return CurrentGeneration() << 1;
 }
 
 void Engine::PrepareForCredentialChange()
@@ -731,17 +801,19 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress
     // alert at once, as if its button was pressed, with the box unticked: no
     // window is needed.
     const unsigned port = direction == kIncoming ? localPort : remotePort;
-    const auto remembered = [this, direction, hostName, port, remoteAddress] {
+    int64_t heldUntil = 0;
+    const auto remembered = [this, direction, hostName, port, remoteAddress, &heldUntil] {
         const int forAll = RememberedAnswer(direction);
         const int forHost = forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
         if (forHost != 0)
             return forHost;
         // An answer for longer given to another of this process's questions.
-        const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0);
+        const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0, &heldUntil);
         return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
     if (const int answer = remembered(); answer != 0) {
         choice.reason = platform::log_reason::kRemembered;
+        choice.heldUntil = heldUntil;
         return answer == 1 ? kPermit : kDeny;
     }
     const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
@@ -762,6 +834,8 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress
         : result.away               ? why::kAway
         : result.button == 0        ? why::kNoAlert
                                     : why::kAnswer;
+    // Closed by an answer held meanwhile: that answer's end is this one's.
+    choice.heldUntil = heldUntil;
     return result.button == 1 ? kPermit : kDeny;
 }
 
@@ -773,6 +847,8 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     if (!remoteName)
         remoteName = remoteAddress;
     EnsureFirstUse();
+    // Taken before the question: an answer given while the rules changed is of the old generation.
+    const uint32_t generation = CurrentGeneration();
     char name[platform::kMaxHostName + 1];
     const bool named = direction != kIncoming && remoteName != remoteAddress
         && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
@@ -797,7 +873,13 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
             RecordAwayDecision(direction, protocol, remoteAddress, remotePort, localPort, named ? name : nullptr,
                                answer);
         if (answer == kPermit && protocol != 1 && outgoing)
-            AddDatagramPeer(remoteAddress, remotePort);
+            AddDatagramPeer(remoteAddress, remotePort, generation);
+        // A datagram verdict lasts no longer than the answer it came from.
+        const int64_t until = choice.length == AnswerLength::kTimed
+            ? static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes
+            : choice.heldUntil;
+        if (protocol != 1 && until != 0)
+            NoteVerdictEnd(until);
         if (choice.hostOnly) {
             NotifyControlPanel(answer == kPermit ? platform::kCodeOutgoingHostPermitted
                                                  : platform::kCodeOutgoingHostBlocked,

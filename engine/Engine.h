@@ -11,11 +11,11 @@
 #include "platform/SharedBlock.h"
 
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <sys/types.h>
 
@@ -86,7 +86,8 @@ public:
     void LockForFork();
     void UnlockAfterFork(bool inChild);
 
-    // What the hook asks of the engine it loaded (see platform/HookLink.h).
+    // What the hook asks of the engine it loaded (see platform/HookLink.h):
+    // the generation of verdicts (below), never 0xFFFFFFFF.
     uint32_t VerdictEpoch();
     void PrepareForCredentialChange();
     void CredentialsChanged();
@@ -122,7 +123,22 @@ private:
     int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* const* hostNames,
                          unsigned nameCount, int protocol, unsigned remotePort, int* matchedName,
                          const char*& reason);
-    void AddDatagramPeer(const char* remoteAddress, unsigned remotePort);
+    // Verdicts remembered beyond one decision (the datagram peers here, the
+    // hook's datagram verdicts) belong to a generation: they hold only while
+    // it lasts. A new one begins when the rules are loaded again, when
+    // block-all or the pass-through state changes, and when an answer for a
+    // time that decided such a verdict ends.
+    uint32_t CurrentGeneration();
+    void NewVerdictGeneration() { verdictGeneration_.fetch_add(1, std::memory_order_acq_rel); }
+    // A verdict of the current generation came from an answer that ends at until.
+    void NoteVerdictEnd(int64_t until);
+    // A peer permitted by a decision that began in generation (a later
+    // generation's permission is kept).
+    void AddDatagramPeer(const char* remoteAddress, unsigned remotePort, uint32_t generation);
+    // Whether key ("address:port") was permitted in generation, or only in an earlier one.
+    enum class KnownPeer { kNone, kFormer, kCurrent };
+    KnownPeer DatagramPeer(std::string_view key, uint32_t generation) const;
+    void ForgetDatagramPeer(std::string_view key);
     void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
                        int permission, const char* hostName, const char* reason);
     void LogCarrierEvent(const char* tag);
@@ -140,6 +156,7 @@ private:
         AnswerLength length = AnswerLength::kOnce;
         AnswerScope scope = AnswerScope::kPeerAndPort;
         int timedMinutes = 0;
+        int64_t heldUntil = 0;        // the end of the held answer that answered (0: none)
         const char* reason = nullptr; // why the answer is what it is (log_reason)
     };
     // An answer for longer than one connection that is neither for all of
@@ -147,9 +164,10 @@ private:
     // the control panel to store unless it lasts until the program quits.
     void KeepScopedAnswer(const AlertChoice& choice, int answer, int direction, unsigned localPort,
                           unsigned remotePort, const char* remoteAddress, const char* hostName);
-    // What the answers held by this process say to a question (kAsk: none).
+    // What the answers held by this process say to a question (kAsk: none);
+    // until (when given) gets the deciding answer's end (0: none).
     int HeldAnswer(int direction, unsigned port, const char* remoteAddress, const char* const* names,
-                   unsigned nameCount) const;
+                   unsigned nameCount, int64_t* until = nullptr) const;
     int AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
                 const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice);
     // A decision made while nobody was at the screen, for the panel to list.
@@ -203,8 +221,17 @@ private:
     std::atomic<bool> loadFailed_ {false};
     std::atomic<long long> retryAt_ {0};
 
+    std::atomic<uint32_t> verdictGeneration_ {0};
+    // The earliest end of an answer for a time that decided a remembered
+    // verdict of this generation; kNoEnd: none.
+    static constexpr int64_t kNoEnd = INT64_MAX;
+    std::atomic<int64_t> verdictEnd_ {kNoEnd};
+
     mutable std::mutex peersMutex_;
-    std::set<std::string, std::less<>> datagramPeers_;
+    // The datagram peers this process was permitted to send to, each with
+    // the generation it was last permitted in: their answers may come in
+    // whatever the rules say, while that generation lasts.
+    std::map<std::string, uint32_t, std::less<>> datagramPeers_;
     // Answers applied to one host, until the rules that the control panel
     // writes for them are loaded; bounded, as a program may meet many hosts.
     std::map<std::string, int, std::less<>> rememberedHosts_;

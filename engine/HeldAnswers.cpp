@@ -41,7 +41,7 @@ void HeldAnswers::Append(HeldAnswer answer)
 }
 
 int HeldAnswers::Match(int direction, int port, std::string_view addressText, const char* const* names,
-                       unsigned nameCount, int64_t now) const
+                       unsigned nameCount, int64_t now, int64_t* until) const
 {
     if (answers_.empty())
         return kAsk;
@@ -51,7 +51,9 @@ int HeldAnswers::Match(int direction, int port, std::string_view addressText, co
     for (const HeldAnswer& answer : answers_) {
         if (answer.direction != direction || (answer.port != 0 && answer.port != port))
             continue;
-        if (answer.until != 0 && now >= answer.until)
+        if (answer.until != 0
+            && (now >= answer.until
+                || (answer.permission == kPermit && answer.until - now > rules::kLongestAnswerSeconds)))
             continue;
         if (answer.address) {
             if (!parsed) {
@@ -67,6 +69,8 @@ int HeldAnswers::Match(int direction, int port, std::string_view addressText, co
             if (!named)
                 continue;
         }
+        if (until)
+            *until = answer.until;
         return answer.permission;
     }
     return kAsk;

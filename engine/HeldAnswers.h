@@ -40,8 +40,11 @@ public:
     void Append(HeldAnswer answer);
     // kPermit or kDeny of the first answer that covers the question; kAsk
     // (engine::kAsk) when none does. names: the peer's normalised names.
+    // An Allow whose end is further away than any answer may last answers
+    // nothing (a Block so far away still blocks). until (when given) gets
+    // the deciding answer's end (0: none of its own).
     int Match(int direction, int port, std::string_view addressText, const char* const* names, unsigned nameCount,
-              int64_t now) const;
+              int64_t now, int64_t* until = nullptr) const;
     bool Empty() const { return answers_.empty(); }
     size_t Size() const { return answers_.size(); }
     void Clear() { answers_.clear(); }

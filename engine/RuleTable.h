@@ -75,8 +75,8 @@ public:
 
     // Appends the defaults and entries of the rules file at path that apply to
     // program. Returns 1 when an entry with a non-empty INDEF ended the
-    // reading, else 0. Reading stops at the first malformed element; what was
-    // read before it stays.
+    // reading, else 0. An element that lacks what it must hold is read as
+    // rules::MeaningOf says and the reading goes on (see RulesReader.h).
     int LoadRulesFor(const std::string& path, ProgramIdentity program);
     // The same, telling how reading the file went and which version was read.
     // The file is read only when it is a regular file within the format's

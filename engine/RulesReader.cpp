@@ -25,12 +25,32 @@ static_assert(static_cast<int>(rules::Permission::kDeny) == kDeny && static_cast
 static_assert(static_cast<int>(rules::Direction::kIncoming) == kIncoming
               && static_cast<int>(rules::Direction::kOutgoing) == kOutgoing);
 
-enum class AppRead { kSkipped, kRead, kStop, kFail };
+enum class AppRead { kSkipped, kRead, kStop };
+
+// One port of a rule as its entries: by address, by host name, or for
+// every peer.
+void AddPort(RuleTable& table, const rules::Port& port, int number, int direction, int permission)
+{
+    // An incoming peer has no name: incoming rules read their ports as if
+    // they named no host.
+    const std::vector<std::string>* hosts = direction == kIncoming || !port.hosts ? nullptr : &*port.hosts;
+    if (port.addresses) {
+        for (const std::string& address : *port.addresses)
+            table.AddEntry(number, direction, permission, address.c_str());
+    } else if (!hosts) {
+        table.AddEntry(number, direction, permission, nullptr);
+    }
+    if (hosts)
+        for (const std::string& host : *hosts)
+            table.AddHostEntry(number, direction, permission, host);
+}
 
 AppRead ReadApplication(const rules::Application& app, RuleTable& table, ProgramIdentity program)
 {
+    // An entry without a name applies to no program. Passed over, it takes
+    // nothing from those after it.
     if (!app.name)
-        return AppRead::kFail;
+        return AppRead::kSkipped;
     if (program.everyPath ? !rf::EntryApplies(*app.name, program.name) : !app.AppliesTo(program.name, program.path))
         return AppRead::kSkipped;
     // A file that is not the one the entry was checked against (changed,
@@ -48,38 +68,30 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
     if (app.outgoing)
         table.defaultOutgoing = own(*app.outgoing);
     // Those past their end too: the decision compares the end with the clock.
-    // A doubted file's are not its own: it is asked about.
+    // An end at or before 1970 is no end of its own, which a held answer's 0
+    // would be: it has ended. A doubted file's are not its own: it is asked about.
     if (!doubted)
         for (const rules::TimedAnswer& answer : app.timed)
-            if (auto held = HeldAnswer::Of(answer))
-                table.timedAnswers.Append(std::move(*held));
+            if (answer.until > 0)
+                if (auto held = HeldAnswer::Of(answer))
+                    table.timedAnswers.Append(std::move(*held));
+    // A rule that lacks what it must hold is read as no more than it could
+    // have meant (rules::MeaningOf), and the reading goes on.
     for (const rules::Rule& rule : app.rules) {
-        if (!rule.inForce)
-            return AppRead::kFail;
-        if (!*rule.inForce)
+        const rules::RuleMeaning meaning = rules::MeaningOf(rule);
+        if (!meaning.decides)
             continue;
-        if (!rule.permission || !rule.direction)
-            return AppRead::kFail;
-        const int permission = own(*rule.permission);
-        const int direction = static_cast<int>(*rule.direction);
         for (const rules::Port& port : rule.ports) {
-            if (!port.number)
-                return AppRead::kFail;
-            const std::optional<int> number = port.Number();
-            if (!number)
+            const rules::PortMeaning covered = rules::MeaningOf(port, meaning.permission);
+            if (!covered.number)
                 continue;
-            // An incoming peer has no name: incoming rules read their ports
-            // as if they named no host.
-            const std::vector<std::string>* hosts = direction == kIncoming || !port.hosts ? nullptr : &*port.hosts;
-            if (port.addresses) {
-                for (const std::string& address : *port.addresses)
-                    table.AddEntry(*number, direction, permission, address.c_str());
-            } else if (!hosts) {
-                table.AddEntry(*number, direction, permission, nullptr);
+            const int permission = own(covered.permission);
+            if (meaning.direction) {
+                AddPort(table, port, *covered.number, static_cast<int>(*meaning.direction), permission);
+            } else {
+                AddPort(table, port, *covered.number, kIncoming, permission);
+                AddPort(table, port, *covered.number, kOutgoing, permission);
             }
-            if (hosts)
-                for (const std::string& host : *hosts)
-                    table.AddHostEntry(*number, direction, permission, host);
         }
     }
     return app.incoming ? AppRead::kStop : AppRead::kRead;
@@ -279,14 +291,8 @@ int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& ap
         const std::optional<std::string> name = nameAt(i);
         if (name && !rf::EntryApplies(*name, program.name))
             continue;
-        switch (ReadApplication(applicationAt(i), table, program)) {
-        case AppRead::kFail:
-            return 0;
-        case AppRead::kStop:
+        if (ReadApplication(applicationAt(i), table, program) == AppRead::kStop)
             return 1;
-        default:
-            break;
-        }
     }
     return 0;
 }
@@ -325,11 +331,10 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, Progra
         const std::optional<rules::Application> kept = rules::ReadApplication(window.Kept());
         if (!kept)
             return false;
-        const AppRead result = ReadApplication(*kept, read, program);
-        if (result == AppRead::kFail || result == AppRead::kStop)
+        if (ReadApplication(*kept, read, program) == AppRead::kStop) {
             reading = false;
-        if (result == AppRead::kStop)
             stopped = 1;
+        }
         return true;
     };
 
@@ -386,7 +391,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, Progra
             }
             if (open.size() == 1 && app != AppState::kNone) {
                 // An application without EXENAME is kept: the document
-                // reader stops at it.
+                // reader passes over it, and so does this one.
                 if ((app == AppState::kKept || app == AppState::kSeeking) && reading && !readKept())
                     return unusual;
                 window.Drop();

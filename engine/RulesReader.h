@@ -17,10 +17,11 @@ struct ProgramIdentity;
 // Reads the defaults and entries of the applications that apply to the
 // program (rules::Application::AppliesTo: its own and "ANY")
 // into table, in document order. Returns 1 when an application with an
-// incoming default ended the reading, else 0; reading stops at the first
-// element that lacks what it must hold (rules::Document::Problems), what was
-// read before it staying. The reader's applications that do not apply are
-// looked at by their names alone.
+// incoming default ended the reading, else 0. An element that lacks what it
+// must hold never ends the reading: an application without a name applies
+// to no program, and a rule or a port is read as rules::MeaningOf says (a
+// broken denial still denies). The reader's applications that do not apply
+// are looked at by their names alone.
 int ReadRulesDocument(const rules::DocumentReader& document, RuleTable& table, ProgramIdentity program);
 int ReadRulesDocument(const rules::Document& document, RuleTable& table, ProgramIdentity program);
 

@@ -32,7 +32,8 @@ struct HookLink {
     // From the engine.
     // Changes whenever a verdict remembered outside the engine (the hook's
     // datagram verdicts) may no longer hold: the rules were loaded again,
-    // block-all or the pass-through state changed.
+    // block-all or the pass-through state changed, or an answer for a time
+    // that decided such a verdict ended. A verdict is remembered with the epoch read before it was taken.
     uint32_t (*verdictEpoch)() = nullptr;
     // The program is about to change its user or group: open now what the
     // engine will need and might not be allowed to open afterwards.

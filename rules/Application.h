@@ -17,8 +17,7 @@ inline bool IsPathKey(std::string_view key) { return !key.empty() && key.front()
 // whose entry applies to every program.
 struct Application {
     // EXENAME as platform::rules_format names programs (see EntryName);
-    // nullopt when it is missing, which stops the engine's reading there
-    // for every program.
+    // nullopt when it is missing: the entry applies to no program.
     std::optional<std::string> name;
     std::string description; // DESCRIPTION, shown only
     std::string path;        // APPPATH, decoded

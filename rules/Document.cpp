@@ -8,23 +8,6 @@ namespace {
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-// What a rule lacks that stops the engine's reading at it, or nullptr.
-const char* RuleStop(const Rule& rule)
-{
-    if (!rule.inForce)
-        return "STATE";
-    if (!*rule.inForce)
-        return nullptr;
-    if (!rule.permission)
-        return "PERMISSION";
-    if (!rule.direction)
-        return "DIRECTION";
-    for (const Port& port : rule.ports)
-        if (!port.number)
-            return "NUMBER in a port";
-    return nullptr;
-}
-
 }  // namespace
 
 Application* Document::Find(std::string_view key)
@@ -84,27 +67,46 @@ std::vector<std::string> Document::Problems() const
     for (size_t i = 0; i < applications.size(); ++i) {
         const Application& application = applications[i];
         if (!application.name) {
-            problems.push_back("entry " + std::to_string(i + 1) + " has no EXENAME: every program is decided by "
-                               "the entries before it alone");
+            problems.push_back("entry " + std::to_string(i + 1) + " has no EXENAME: it applies to no program and "
+                               "is passed over");
             continue;
         }
-        const std::string whose = application.IsGeneral() ? "every program" : "its program";
         for (size_t r = 0; r < application.rules.size(); ++r) {
             const Rule& rule = application.rules[r];
             const std::string named = "rule " + std::to_string(r + 1) + " (" + Quoted(rule.name) + ") of "
                 + Quoted(*application.name);
-            if (const char* missing = RuleStop(rule)) {
-                problems.push_back(named + " has no " + missing + ": " + whose
-                                   + " is decided by what comes before it alone");
-                continue;
+            const RuleMeaning meaning = MeaningOf(rule);
+            if (meaning.missing) {
+                problems.push_back(named + " has no " + meaning.missing
+                                   + (meaning.decides ? std::string(": it is read as a rule in force that denies")
+                                              + (meaning.direction ? "" : ", both ways")
+                                                      : std::string(": as it permits at most, it is passed over")));
             }
-            for (const Port& port : rule.ports)
-                if (port.number && !port.Number())
-                    problems.push_back(named + " has the port number " + Quoted(*port.number)
-                                       + ", which is none: that entry covers no port");
+            if (!meaning.decides)
+                continue;
+            for (const Port& port : rule.ports) {
+                const PortMeaning covered = MeaningOf(port, meaning.permission);
+                if (!covered.unreadable)
+                    continue;
+                problems.push_back(named + (port.number ? " has the port number " + Quoted(*port.number) + ", which is none"
+                                                        : std::string(" has a port without NUMBER"))
+                                   + (covered.number ? ": it is read as denying every port"
+                                                     : ": that entry covers no port"));
+            }
         }
     }
     return problems;
+}
+
+bool IsUsableName(std::string_view name)
+{
+    namespace rf = platform::rules_format;
+    if (name == rf::kGeneralApp)
+        return true;
+    // The name a program of that file name has, and no other spelling of it.
+    const std::string fileName = rf::FileNameOfProgram(name);
+    return !fileName.empty() && fileName != "." && fileName != ".." && fileName.find('/') == std::string::npos
+        && rf::ProgramName(fileName) == name;
 }
 
 }  // namespace rules

@@ -39,12 +39,19 @@ struct Document {
     long IndexOf(const Application& application) const;
 
     // What the engine does not read as the document looks, in words, one
-    // line each: where it stops reading (an application without a name, a
-    // rule or a port that lacks what it must hold) and ports whose number is
-    // none. Empty for every document the control panel writes of its own.
+    // line each: an application without a name (passed over), a rule or a
+    // port that lacks what it must hold and how it is read instead (see
+    // MeaningOf in Rule.h). Empty for every document the control panel
+    // writes of its own.
     std::vector<std::string> Problems() const;
 
     bool operator==(const Document&) const = default;
 };
+
+// Whether name is one a program has (rules_format::ProgramName of a file
+// name) or the general application's: what a document taken from a user
+// must name each application by, since an entry of any other name applies
+// to no program at all.
+bool IsUsableName(std::string_view name);
 
 }  // namespace rules

@@ -16,7 +16,7 @@ namespace rules {
 // document element's children are the applications, whatever their names;
 // within them every element is found by its name, in any order, and where
 // one occurs more than once the first counts. An element's text is its
-// first run of text. What the engine stops at (an application without
+// first run of text. What lacks what it must hold (an application without
 // EXENAME, a rule without STATE, a port without NUMBER, text where a rule or
 // a port belongs) is kept so, that a document written back from the model
 // means to the engine what it read.

@@ -1,5 +1,6 @@
 #include "rules/Port.h"
 
+#include "rules/Rule.h"
 #include "rules/Words.h"
 #include "platform/RulesFormat.h"
 
@@ -13,6 +14,44 @@ Port Port::Numbered(int number)
 }
 
 std::optional<int> Port::Number() const { return number ? PortOf(*number) : std::nullopt; }
+
+RuleMeaning MeaningOf(const Rule& rule)
+{
+    RuleMeaning meaning;
+    meaning.missing = !rule.inForce ? "STATE"
+        : !*rule.inForce            ? nullptr
+        : !rule.permission          ? "PERMISSION"
+        : !rule.direction           ? "DIRECTION"
+                                    : nullptr;
+    if (rule.inForce == false)
+        return meaning;
+    if (!meaning.missing) {
+        meaning.decides = true;
+        meaning.permission = *rule.permission;
+        meaning.direction = rule.direction;
+        return meaning;
+    }
+    // Whether it is in force, what it does or which way: unknown. What it
+    // could at most have done is permit: as a denial it never lets more through.
+    meaning.decides = rule.permission != Permission::kPermit;
+    meaning.direction = rule.direction;
+    return meaning;
+}
+
+PortMeaning MeaningOf(const Port& port, Permission rulePermission)
+{
+    PortMeaning meaning;
+    meaning.permission = rulePermission;
+    meaning.number = port.Number();
+    if (meaning.number)
+        return meaning;
+    meaning.unreadable = true;
+    if (rulePermission != Permission::kPermit) {
+        meaning.number = 0;
+        meaning.permission = Permission::kDeny;
+    }
+    return meaning;
+}
 
 std::vector<std::string> Port::ShownAddresses() const
 {

@@ -12,8 +12,8 @@ namespace rules {
 struct Port {
     std::string alias; // ALIAS: the port's name as the ports list gives it, shown only
     // NUMBER as written: a port number (see PortOf), "0" for every port;
-    // a text that is none covers no port. nullopt when the element is
-    // missing: the engine stops reading there.
+    // nullopt when the element is missing. One missing or none is read as
+    // MeaningOf (Rule.h) says.
     std::optional<std::string> number;
     // IPS: the addresses and ranges as written; every reader parses them.
     // nullopt when the port has no IPS (every address, unless it names

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rules/Words.h"
+#include "platform/Settings.h"
 
 #include <cstdint>
 #include <optional>
@@ -8,6 +9,11 @@
 #include <string_view>
 
 namespace rules {
+
+// The furthest end an answer may have from now: the longest length the
+// options offer, and a minute for the clocks of the engine that sent it and
+// the reader that compares it.
+inline constexpr int64_t kLongestAnswerSeconds = int64_t {60} * platform::settings::kMaxTimedAnswerMinutes + 60;
 
 // An answer the user gave for a time (the application's TIMED): it answers
 // the questions it covers, those the rules would ask, until its end.
@@ -22,6 +28,9 @@ struct TimedAnswer {
     std::string host;
 
     bool EndedAt(int64_t now) const { return now >= until; }
+    // Further away than any answer the user could have given now (a file
+    // written by hand, a clock set back): such an Allow answers nothing.
+    bool LongerThanAllowedAt(int64_t now) const { return until - now > kLongestAnswerSeconds; }
     bool operator==(const TimedAnswer&) const = default;
 };
 

@@ -680,6 +680,17 @@ TEST_F(EngineAlert, ForAnHourIsPostedWithItsEndAndAskedAgainAfterTheHour)
     EXPECT_EQ(engine.ApproveNames(40003, 1, "10.0.0.6", names, 1, kTcp, 443, nullptr), 2);
     EXPECT_EQ(engine.UserApprove(40003, 1, "10.0.0.6", "api.example.com", kTcp, 443), 0);
     EXPECT_EQ(AlertsShown(), 3);
+
+    // The datagram verdicts such an answer took (the hook's, per socket) are taken again at its end.
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1,for=timed,to=peerport", 1);
+    EXPECT_EQ(engine.UserApprove(40004, 1, "10.0.0.9", nullptr, kUdp, 53), 1);
+    const uint32_t epoch = engine.VerdictEpoch();
+    now += 3599;
+    EXPECT_EQ(engine.VerdictEpoch(), epoch);
+    EXPECT_TRUE(engine.HasDatagramPeer("10.0.0.9:53"));
+    now += 1;
+    EXPECT_NE(engine.VerdictEpoch(), epoch);
+    EXPECT_FALSE(engine.HasDatagramPeer("10.0.0.9:53"));
 }
 
 // A timed answer in the rules file answers what the rules would ask until

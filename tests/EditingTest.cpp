@@ -705,6 +705,14 @@ TEST(TimedAnswerTexts, TimeLeftReadsInHoursMinutesAndSeconds)
     };
     for (const auto& [seconds, text] : cases)
         EXPECT_EQ(panel::TimeLeftText(seconds), text) << seconds;
+    // An end further away than any answer may last (a file written by hand) says what it does.
+    const int64_t now = 1'800'000'000, far = now + 8 * 24 * 3600;
+    const rules::TimedAnswer allow {rules::Direction::kOutgoing, rules::Permission::kPermit, far, 0, "", ""};
+    const rules::TimedAnswer block {rules::Direction::kOutgoing, rules::Permission::kDeny, far, 0, "", ""};
+    EXPECT_EQ(panel::TimeLeftText(allow, now), "192 h 00 min (longer than any answer may last: it allows nothing)");
+    EXPECT_EQ(panel::TimeLeftText(block, now), "192 h 00 min (longer than any answer may last)");
+    EXPECT_EQ(panel::TimeLeftText(allow, far - 3600), "1 h 00 min");
+    EXPECT_EQ(panel::TimeLeftText(allow, far), "ended");
 }
 
 // Cancel in the advanced window puts the program back as it was when the

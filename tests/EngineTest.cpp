@@ -8,6 +8,7 @@
 #include "platform/SharedBlock.h"
 
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -332,15 +333,73 @@ TEST_F(EngineReload, ExplicitLoadRulesAppendsWithoutChangingDecisions)
     EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
 }
 
-TEST_F(EngineReload, DatagramPeersSurviveAReload)
+// A datagram verdict (the peers here, and the hook's per socket, which
+// follows VerdictEpoch) holds while what it was taken by holds. Once the
+// rules are read again, block-all or filtering is switched, or the answer
+// for a time it came from ends, the next datagram is decided afresh: sent
+// by what the rules say now, and the peer's answer let in only while
+// sending to the peer still is permitted.
+class AttackDatagramVerdicts : public EngineReload {};
+
+TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
 {
-    Engine engine(Options("/apps/tool", 100));
-    EXPECT_EQ(engine.Approve(5353, kOut, "10.1.1.1", kUdp, 53), 1);
-    sandbox.WriteRules(RulesDocument("<APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF>"
-                                     "</APPLICATION>"));
-    block.Publish(" TOOL");
-    EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), 1);
-    EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.2", kUdp, 53), 0);
+    const std::string byRule = "<APPLICATION><EXENAME>TOOL</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE>"
+                               "<DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+                               "<NUMBER>53</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>";
+    const std::string byAnswer = "<APPLICATION><EXENAME>TOOL</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><TIMED><ANSWER>"
+                                 "<DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>1800000600</UNTIL>"
+                                 "<NUMBER>53</NUMBER></ANSWER></TIMED></APPLICATION>";
+    std::time_t now = 1'800'000'000;
+    const struct {
+        const char* what;
+        const std::string& rules;
+        std::function<void(Engine&)> end;
+        int answer; // the peer's next datagram
+        int sent;   // the next datagram sent to the peer
+    } cases[] = {
+        {"the rule removed", byRule,
+         [&](Engine&) {
+             sandbox.WriteRules(RulesDocument("<APPLICATION><EXENAME>TOOL</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF>"
+                                              "</APPLICATION>"));
+             block.Publish(" TOOL");
+         },
+         0, 0},
+        {"block-all switched on and off", byRule,
+         [&](Engine& engine) {
+             sandbox.SetSetting("SecurityStatus", "0");
+             engine.VerdictEpoch();
+             sandbox.SetSetting("SecurityStatus", "1");
+         },
+         1, 1},
+        {"filtering stopped and started", byRule,
+         [&](Engine& engine) {
+             ::close(panelLock);
+             sandbox.SetAutostart(false);
+             engine.VerdictEpoch();
+             sandbox.SetAutostart(true);
+             panelLock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+         },
+         1, 1},
+        {"the answer for a time ended", byAnswer, [&](Engine&) { now = 1'800'000'600; }, 0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        now = 1'800'000'000;
+        sandbox.WriteRules(RulesDocument(c.rules));
+        EngineOptions options = Options("/apps/tool", 100);
+        options.now = [&now] { return now; };
+        Engine engine(options);
+        ASSERT_EQ(engine.Approve(5353, kOut, "10.1.1.1", kUdp, 53), 1);
+        ASSERT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), 1); // the peer's answer
+        const uint32_t epoch = engine.VerdictEpoch();
+        EXPECT_EQ(engine.VerdictEpoch(), epoch);
+        c.end(engine);
+        EXPECT_NE(engine.VerdictEpoch(), epoch);
+        EXPECT_FALSE(engine.HasDatagramPeer("10.1.1.1:53"));
+        EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), c.answer);
+        EXPECT_EQ(engine.Approve(5353, kOut, "10.1.1.1", kUdp, 53), c.sent);
+        EXPECT_EQ(engine.Approve(5353, kIn, "10.1.1.1", kUdp, 53), c.answer);
+    }
 }
 
 TEST_F(EngineReload, SharedBlockOperationsUseTheDocumentedSlots)

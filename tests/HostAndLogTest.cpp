@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <set>
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -368,22 +369,28 @@ TEST(EngineSettings, PathSettingsAreTakenAsAUserMeansThem)
     EXPECT_EQ(platform::SettingPath(" /abs/path\r\n"), "/abs/path");
 }
 
-// The hook keeps datagram verdicts while this number stays the same.
+// The hook keeps datagram verdicts while this number stays the same: each
+// change makes a new one, never one seen before (block-all switched off
+// again included), and never that of a failing engine.
 TEST(EngineVerdictEpoch, ChangesWithReloadsBlockAllAndPassThrough)
 {
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
     engine::Engine engine(testing_support::TestEngineOptions("/apps/tool"));
-    const uint32_t first = engine.VerdictEpoch();
-    EXPECT_EQ(engine.VerdictEpoch(), first);
-    sandbox.SetSetting("SecurityStatus", "0");
-    const uint32_t blocking = engine.VerdictEpoch();
-    EXPECT_NE(blocking, first);
-    sandbox.SetSetting("SecurityStatus", "1");
-    EXPECT_EQ(engine.VerdictEpoch(), first);
-    sandbox.SetAutostart(false); // the firewall is not meant to run: everything passes
-    EXPECT_NE(engine.VerdictEpoch(), first);
-    sandbox.SetAutostart(true);
-    engine.LoadRules();
-    EXPECT_NE(engine.VerdictEpoch(), first);
+    std::set<uint32_t> seen {engine.VerdictEpoch()};
+    EXPECT_EQ(engine.VerdictEpoch(), *seen.begin());
+    const std::function<void()> changes[] = {
+        [&] { sandbox.SetSetting("SecurityStatus", "0"); },
+        [&] { sandbox.SetSetting("SecurityStatus", "1"); },
+        [&] { sandbox.SetAutostart(false); }, // the firewall is not meant to run: everything passes
+        [&] { sandbox.SetAutostart(true); },
+        [&] { engine.LoadRules(); },
+    };
+    for (const auto& change : changes) {
+        change();
+        const uint32_t epoch = engine.VerdictEpoch();
+        EXPECT_TRUE(seen.insert(epoch).second) << epoch;
+        EXPECT_NE(epoch, 0xFFFFFFFFu);
+        EXPECT_EQ(engine.VerdictEpoch(), epoch);
+    }
 }

@@ -12,6 +12,7 @@
 //   send SRC DST PORT BYTES       connect and send BYTES bytes
 //   udp-echo ADDR PORT            answer each datagram with "pong"
 //   udp-client SRC DST PORT       send "ping", print "reply" or "timeout"/"denied"
+//   udp-repeat SRC DST PORT N MS  N datagrams MS apart from one socket: "sent" or "refused" each
 //   udp-after-child SRC DST PORT WAY
 //                                 connect a UDP socket, send once, start a child that
 //                                 shares the memory (WAY: HOW-WHAT, HOW vfork, __vfork or
@@ -453,6 +454,16 @@ int main(int argc, char** argv)
             Say("got " + Text(from));
             ::sendto(fd, "pong", 4, 0, from.get(), from.length);
         }
+    }
+    if (mode == "udp-repeat" && argc >= 7) {
+        const int fd = Bound(SOCK_DGRAM, argv[2], 0);
+        Endpoint to = Address(argv[3], std::atoi(argv[4]));
+        for (int i = 0; i < std::atoi(argv[5]); ++i) {
+            const ssize_t n = ::sendto(fd, "ping", 4, 0, to.get(), to.length);
+            Say(n == 4 ? "sent" : errno == EPERM ? "refused" : "failed");
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[6])));
+        }
+        return 0;
     }
     if (mode == "udp-after-child" && argc >= 6) {
         const int fd = Bound(SOCK_DGRAM, argv[2], 0);

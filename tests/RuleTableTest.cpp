@@ -229,21 +229,22 @@ TEST(RuleTableLoading, DeclarationOrCommentBeforeTheRootStillLoads)
     }
 }
 
-TEST(RuleTableLoading, MalformedElementStopsReadingButKeepsWhatCameBefore)
+TEST(RuleTableLoading, MalformedElementIsReadAsNoMoreThanItCouldMeanAndTheReadingGoesOn)
 {
-    // A rule without PERMISSION stops everything after it, defaults included.
+    // A rule without PERMISSION denies what it covers (here: nothing, it has
+    // no port); the rules and the defaults after it count.
     const std::string broken = "<RULE><DIRECTION>OUTGOING</DIRECTION><STATE>1</STATE></RULE>";
     RuleTable table = Load(RulesDocument(App("ANY", "", "DENY", Rule("OUTGOING", "PERMIT", Port("80")) + broken
                                                                     + Rule("OUTGOING", "PERMIT", Port("81")))
                                          + App("ANY", "PERMIT", "PERMIT")));
-    EXPECT_EQ(table.defaultOutgoing, engine::kDeny);
-    EXPECT_EQ(table.defaultIncoming, engine::kAsk);
-    ASSERT_EQ(table.entries.size(), 1u);
-    // A port without NUMBER and an application without children stop it too.
+    EXPECT_EQ(table.defaultOutgoing, engine::kPermit);
+    EXPECT_EQ(table.defaultIncoming, engine::kPermit);
+    ASSERT_EQ(table.entries.size(), 2u);
+    // A permitting port without NUMBER covers nothing, an application without children applies to none.
     EXPECT_EQ(Load(RulesDocument(App("ANY", "", "", Rule("OUTGOING", "PERMIT", "<PORT><ALIAS>x</ALIAS></PORT>"))
-                                 + App("ANY", "DENY", "DENY"))).defaultIncoming, engine::kAsk);
+                                 + App("ANY", "DENY", "DENY"))).entries.size(), 0u);
     EXPECT_EQ(Load(RulesDocument("<APPLICATION></APPLICATION>" + App("ANY", "DENY", "DENY"))).defaultIncoming,
-              engine::kAsk);
+              engine::kDeny);
 }
 
 TEST(RuleTableLoading, UnknownWordsReadAsDenyAndOutgoing)
@@ -256,22 +257,25 @@ TEST(RuleTableLoading, UnknownWordsReadAsDenyAndOutgoing)
     EXPECT_EQ(table.entries[0].permission, engine::kDeny);
 }
 
-// A port nobody can read must not become "every port": a DENY with it would
-// block everything, a PERMIT let everything through.
-TEST(RuleTableLoading, PortThatIsNotANumberCoversNoPort)
+// A port nobody can read never permits more: in a permitting rule it
+// covers no port (it must not let everything through), in a denying one
+// every port (what it was meant to block stays blocked, and the error log
+// says why the program is blocked more than it was meant to be).
+TEST(RuleTableLoading, PortThatIsNotANumberPermitsNoPortAndDeniesEvery)
 {
     const std::pair<const char*, bool> cases[] = {
         {"https", false}, {"", false}, {"8o", false}, {"-1", false}, {"65536", false}, {"123456", false},
         {" 443 ", true},  {"0", true}, {"65535", true},
     };
     for (const auto& [number, kept] : cases) {
+        const bool every = !kept || std::string_view(number) == "0";
         RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK",
             Rule("OUTGOING", "DENY", Port(number)) + Rule("OUTGOING", "PERMIT", Port("80")))));
-        ASSERT_EQ(table.entries.size(), kept ? 2u : 1u) << '"' << number << '"';
-        EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.1"), kept && std::string_view(number) == "0" ? engine::kDeny : engine::kPermit)
-            << '"' << number << '"';
-        EXPECT_EQ(table.MatchRules(1, 8080, "10.0.0.1"), kept && std::string_view(number) == "0" ? engine::kDeny : engine::kAsk)
-            << '"' << number << '"';
+        ASSERT_EQ(table.entries.size(), 2u) << '"' << number << '"';
+        EXPECT_EQ(table.MatchRules(1, 80, "10.0.0.1"), every ? engine::kDeny : engine::kPermit) << '"' << number << '"';
+        EXPECT_EQ(table.MatchRules(1, 8080, "10.0.0.1"), every ? engine::kDeny : engine::kAsk) << '"' << number << '"';
+        RuleTable permitting = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", Port(number)))));
+        EXPECT_EQ(permitting.entries.size(), kept ? 1u : 0u) << '"' << number << '"';
     }
 }
 

@@ -135,51 +135,77 @@ TEST(RulesModel, FilesThePanelWroteAreWrittenBackAsTheyAre)
     EXPECT_TRUE(document.Problems().empty());
 }
 
-// Where the engine stops reading (what comes before stays in force), the
-// document written back stops it in the same place, and the model says so.
-TEST(RulesModel, WhatTheEngineStopsAtStaysAStop)
+// An element that lacks what it must hold never ends the reading (once it
+// did, and a nameless entry put first left every program to be asked, or
+// a broken denial let its program fall back on a default that permits): a
+// nameless application applies to none, a broken rule is read as no more
+// than it could have meant (passed over when it permits, else a denial),
+// what comes after it counts, the document written back reads the same,
+// and the model says so.
+TEST(AttackUnreadableEntries, NeitherEndTheReadingNorPermitMore)
 {
-    const char* ending = "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE>"
-                         "<DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
-                         "<NUMBER>25</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>";
+    const char* general = "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES><RULE>"
+                          "<DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+                          "<NUMBER>25</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>";
+    const std::string blocked = "<APPLICATION><EXENAME>CURL</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF>";
+    const std::string allowed = "<APPLICATION><EXENAME>CURL</EXENAME><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF>";
+    const auto rule = [](const std::string& parts) { return "<RULES><RULE>" + parts + "</RULE></RULES></APPLICATION>"; };
+    const std::string out = "<DIRECTION>OUTGOING</DIRECTION>", on = "<STATE>1</STATE>";
+    const std::string port80 = "<PORTS><PORT><NUMBER>80</NUMBER></PORT></PORTS>";
     const struct {
         const char* name;
-        const char* curl; // CURL's application, before the general one
+        std::string curl;    // CURL's application, before the general one
+        const char* decided; // CURL's outgoing to port 80, to port 81, incoming on port 80
         const char* problem;
     } cases[] = {
-        {"no EXENAME", "<APPLICATION><DESCRIPTION>CURL</DESCRIPTION><OUTDEF>PERMIT</OUTDEF></APPLICATION>",
-         "has no EXENAME"},
-        {"no children", "<APPLICATION/>", "has no EXENAME"},
-        {"no STATE", "<APPLICATION><EXENAME>CURL</EXENAME><OUTDEF>PERMIT</OUTDEF><RULES><RULE><DIRECTION>OUTGOING"
-         "</DIRECTION><PERMISSION>DENY</PERMISSION></RULE></RULES></APPLICATION>", "has no STATE"},
-        {"text for a rule", "<APPLICATION><EXENAME>CURL</EXENAME><OUTDEF>PERMIT</OUTDEF><RULES>stray</RULES>"
-         "</APPLICATION>", "has no STATE"},
-        {"no PERMISSION", "<APPLICATION><EXENAME>CURL</EXENAME><OUTDEF>PERMIT</OUTDEF><RULES><RULE><STATE>1</STATE>"
-         "<DIRECTION>OUTGOING</DIRECTION></RULE></RULES></APPLICATION>", "has no PERMISSION"},
-        {"no DIRECTION", "<APPLICATION><EXENAME>CURL</EXENAME><OUTDEF>PERMIT</OUTDEF><RULES><RULE><STATE>1</STATE>"
-         "<PERMISSION>DENY</PERMISSION></RULE></RULES></APPLICATION>", "has no DIRECTION"},
-        {"no NUMBER", "<APPLICATION><EXENAME>CURL</EXENAME><OUTDEF>PERMIT</OUTDEF><RULES><RULE><STATE>1</STATE>"
-         "<PERMISSION>PERMIT</PERMISSION><DIRECTION>OUTGOING</DIRECTION><PORTS><PORT><NUMBER>80</NUMBER></PORT><PORT>"
-         "<ALIAS>web</ALIAS></PORT></PORTS></RULE></RULES></APPLICATION>", "has no NUMBER"},
-        {"text for a port", "<APPLICATION><EXENAME>CURL</EXENAME><OUTDEF>PERMIT</OUTDEF><RULES><RULE><STATE>1</STATE>"
-         "<PERMISSION>PERMIT</PERMISSION><DIRECTION>OUTGOING</DIRECTION><PORTS>80</PORTS></RULE></RULES></APPLICATION>",
-         "has no NUMBER"},
+        {"no EXENAME first", "<APPLICATION><DESCRIPTION>x</DESCRIPTION><OUTDEF>PERMIT</OUTDEF></APPLICATION>" + blocked
+         + "</APPLICATION>", "000", "has no EXENAME"},
+        {"no children first", "<APPLICATION/>" + blocked + "</APPLICATION>", "000", "has no EXENAME"},
+        {"a denial without STATE", allowed + rule(out + "<PERMISSION>DENY</PERMISSION>" + port80), "011", "has no STATE"},
+        {"an Allow without STATE", blocked + rule(out + "<PERMISSION>PERMIT</PERMISSION>" + port80), "000", "has no STATE"},
+        {"text for a rule", allowed + "<RULES>stray</RULES></APPLICATION>", "111", "has no STATE"},
+        {"no PERMISSION", allowed + rule(on + out + port80), "011", "has no PERMISSION"},
+        {"no DIRECTION: both ways", allowed + rule(on + "<PERMISSION>DENY</PERMISSION>" + port80), "010", "has no DIRECTION"},
+        {"a question without DIRECTION", allowed + rule(on + "<PERMISSION>ASK</PERMISSION>" + port80), "010", "has no DIRECTION"},
+        {"an Allow's port without NUMBER", blocked + rule(on + out + "<PERMISSION>PERMIT</PERMISSION><PORTS><PORT><NUMBER>80"
+                                                          "</NUMBER></PORT><PORT><ALIAS>web</ALIAS></PORT></PORTS>"),
+         "100", "has a port without NUMBER: that entry covers no port"},
+        {"a denial's port without NUMBER", allowed + rule(on + out + "<PERMISSION>DENY</PERMISSION><PORTS><PORT><ALIAS>web"
+                                                          "</ALIAS></PORT></PORTS>"),
+         "001", "read as denying every port"},
+        {"text for a port", allowed + rule(on + out + "<PERMISSION>DENY</PERMISSION><PORTS>80</PORTS>"), "001",
+         "has a port without NUMBER"},
+        {"a denial's port that is none", allowed + rule(on + out + "<PERMISSION>DENY</PERMISSION><PORTS><PORT><NUMBER>http"
+                                                        "</NUMBER></PORT></PORTS>"),
+         "001", "which is none: it is read as denying every port"},
+        {"the rules after a broken one", allowed + "<RULES><RULE>" + out + "<PERMISSION>PERMIT</PERMISSION>" + port80
+             + "</RULE><RULE>" + on + out + "<PERMISSION>DENY</PERMISSION><PORTS><PORT><NUMBER>81</NUMBER></PORT></PORTS>"
+             + "</RULE></RULES></APPLICATION>",
+         "101", "has no STATE"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string original = Document(std::string(c.curl) + ending);
+        const std::string original = Document(c.curl + general);
         const std::string written = WrittenBack(original);
         ExpectSameDecisions(original, written);
-        // The general application's deny rule is not read: the reading stopped before it.
         engine::RuleTable table;
         table.LoadRulesFromText(written, "CURL");
-        EXPECT_EQ(table.MatchRules(engine::kOutgoing, 25, "10.0.0.1"), table.defaultOutgoing);
+        std::string decided;
+        const std::pair<int, int> probes[] = {{engine::kOutgoing, 80}, {engine::kOutgoing, 81}, {engine::kIncoming, 80}};
+        for (const auto& [direction, port] : probes)
+            decided += std::to_string(table.MatchRules(direction, port, "10.0.0.1"));
+        EXPECT_EQ(decided, c.decided);
+        // Every other program still gets the general application.
+        engine::RuleTable other;
+        other.LoadRulesFromText(written, "OTHER");
+        EXPECT_EQ(other.MatchRules(engine::kOutgoing, 25, "10.0.0.1"), engine::kDeny);
+        EXPECT_EQ(other.defaultOutgoing, engine::kDeny);
         const std::vector<std::string> problems = Read(original).Problems();
         ASSERT_EQ(problems.size(), 1u);
         EXPECT_NE(problems[0].find(c.problem), std::string::npos) << problems[0];
         EXPECT_EQ(WrittenBack(written), written);
     }
-    // A switched-off rule without PERMISSION stops nothing.
+    // A switched-off rule without PERMISSION is no problem.
     const std::string off = Document("<APPLICATION><EXENAME>CURL</EXENAME><RULES><RULE><STATE>0</STATE></RULE></RULES>"
                                      "</APPLICATION>");
     EXPECT_TRUE(Read(off).Problems().empty());
@@ -222,8 +248,9 @@ TEST(RulesModel, ValuesMeanWhatTheEngineReadsThemAs)
     EXPECT_EQ(problems.size(), 2u); // the two numbers that are none
     const std::string written = WrittenBack(original);
     ExpectSameDecisions(original, written);
+    // The numbers that are none, in a rule that does not permit: every port.
     EXPECT_EQ(Decisions(written, "CURL"), "1 0/2 1:0:82[167772161-167772161] 1:0:82[167772162-167772162] "
-                                          "1:0:82[167772163-167772163] 1:0:80");
+                                          "1:0:82[167772163-167772163] 1:0:80 1:0:0 1:0:0");
 }
 
 // Names as the engine compares them: an entry applies to the same programs
@@ -447,4 +474,33 @@ TEST(RulesModel, AReaderThatPredatesTimedAnswersNeverPermitsWhatTheyAllow)
     EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 443, "10.0.0.5", nullptr, 0, 1800003599), engine::kPermit);
     EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 443, "10.0.0.5", nullptr, 0, 1800003600), engine::kAsk);
     EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 80, "10.0.0.5", nullptr, 0, 1800000000), engine::kAsk);
+}
+
+// An answer for a time never lasts longer than the user could have chosen:
+// an Allow whose end lies further away than the longest length the options
+// offer (written by hand, or imported) answers nothing, a Block that far
+// away still blocks, and an end of 0 (which an answer held in memory takes
+// for none) has passed long ago.
+TEST(AttackTimedAnswers, NoneAllowsLongerThanTheUserCouldHaveChosen)
+{
+    const int64_t now = 1'800'000'000;
+    const struct {
+        const char* permission;
+        const char* until;
+        int decided;
+    } cases[] = {
+        {"PERMIT", "1800003600", engine::kPermit}, {"PERMIT", "1800604860", engine::kPermit}, // a week and a minute
+        {"PERMIT", "1800604861", engine::kAsk},    {"PERMIT", "1099511627776", engine::kAsk}, // 2^40 s
+        {"PERMIT", "0", engine::kAsk},             {"DENY", "1099511627776", engine::kDeny},
+    };
+    for (const auto& c : cases) {
+        engine::RuleTable table;
+        table.LoadRulesFromText(Document(std::string("<APPLICATION><EXENAME>CURL</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK"
+                                                     "</OUTDEF><TIMED><ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>")
+                                         + c.permission + "</PERMISSION><UNTIL>" + c.until
+                                         + "</UNTIL><NUMBER>0</NUMBER></ANSWER></TIMED></APPLICATION>"),
+                                "CURL");
+        EXPECT_EQ(table.timedAnswers.Match(engine::kOutgoing, 443, "10.0.0.5", nullptr, 0, now), c.decided)
+            << c.permission << " until " << c.until;
+    }
 }

@@ -422,7 +422,7 @@ TEST(RulesStoreLoading, NamesAndPathsOutsideUtf8KeepTheFileWellFormed)
 
 // Numbers that are none are kept (they cover no port), a port without a
 // number stays one (the engine stops there), and both are told.
-TEST_F(RulesStoreFile, PortsThatCoverNothingOrStopTheReadingAreKeptAndLogged)
+TEST_F(RulesStoreFile, PortsAndRulesTheEngineCannotReadAsWrittenAreKeptAndLogged)
 {
     const std::string path = sandbox.root + "/Rules.xml";
     WriteText(path, RulesDocument(
@@ -443,9 +443,13 @@ TEST_F(RulesStoreFile, PortsThatCoverNothingOrStopTheReadingAreKeptAndLogged)
     EXPECT_FALSE(app.rules[0].ports[3].number);
     EXPECT_TRUE(app.rules[1].listed); // no ENABLE: shown
     const std::string errors = Errors();
-    EXPECT_NE(errors.find("AppBuffer : LoadRules : the rules file's rule 1 (\"one\") of \"A\" has no NUMBER in a port"),
+    EXPECT_NE(errors.find("AppBuffer : LoadRules : the rules file's rule 1 (\"one\") of \"A\" has a port without NUMBER: "
+                          "it is read as denying every port"),
               std::string::npos) << errors;
-    EXPECT_NE(errors.find("rule 2 (\"two\") of \"A\" has no STATE"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("rule 1 (\"one\") of \"A\" has the port number \"https\", which is none"), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("rule 2 (\"two\") of \"A\" has no STATE: it is read as a rule in force that denies, both ways"),
+              std::string::npos) << errors;
     // Written back, the engine decides it as before.
     engine::RuleTable before, after;
     before.LoadRulesFromText(ReadText(path), "A");

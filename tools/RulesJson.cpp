@@ -4,11 +4,13 @@
 #include "platform/HostName.h"
 #include "platform/HostPatterns.h"
 #include "platform/RulesFormat.h"
+#include "platform/Settings.h"
 #include "platform/Translate.h"
 
 #include <nlohmann/json.hpp>
 
 #include <initializer_list>
+#include <map>
 
 namespace rules_json {
 
@@ -210,6 +212,15 @@ rules::Rule RuleOfJson(const ordered_json& json, const std::string& where)
     const ordered_json& ports = fields.List("ports", false);
     for (size_t i = 0; i < ports.size(); ++i)
         rule.ports.push_back(PortOfJson(ports[i], Arg(Tr("zel-rules import", "%1, port %2"), {where, std::to_string(i + 1)})));
+    // What the engine could only read as less than written (rules::MeaningOf) is no rule a user means.
+    if (!rule.inForce)
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"enabled\" is missing (true: the rule is in force)"), {where})};
+    if (*rule.inForce && (!rule.direction || !rule.permission))
+        throw Fault {Arg(Tr("zel-rules import", "%1: a rule in force needs its direction and permission"), {where})};
+    for (size_t i = 0; *rule.inForce && i < rule.ports.size(); ++i)
+        if (!rule.ports[i].number)
+            throw Fault {Arg(Tr("zel-rules import", "%1, port %2: \"port\" is missing (0: every port)"),
+                             {where, std::to_string(i + 1)})};
     return rule;
 }
 
@@ -222,7 +233,7 @@ int64_t WholeOfJson(const Fields& fields, const char* name, int64_t most)
     return value->get<int64_t>();
 }
 
-rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& where)
+rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& where, int64_t now)
 {
     const Fields fields(json, where, {"direction", "permission", "until", "port", "address", "host"});
     rules::TimedAnswer answer;
@@ -233,6 +244,9 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
     answer.direction = *direction;
     answer.permission = *permission;
     answer.until = WholeOfJson(fields, "until", int64_t {1} << 40);
+    if (answer.LongerThanAllowedAt(now))
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"until\" is further away than the longest answer for a time (%2 days from now)"),
+                         {where, std::to_string(platform::settings::kMaxTimedAnswerMinutes / (24 * 60))})};
     answer.port = static_cast<int>(WholeOfJson(fields, "port", 65535));
     answer.address = fields.Text("address").value_or("");
     answer.host = fields.Text("host").value_or("");
@@ -249,13 +263,21 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
     return answer;
 }
 
-rules::Application ApplicationOfJson(const ordered_json& json, const std::string& where)
+rules::Application ApplicationOfJson(const ordered_json& json, const std::string& where, int64_t now)
 {
     const Fields fields(json, where, {"name", "description", "path", "bypath", "filehash", "service", "incoming",
                                       "outgoing", "rules", "timed"});
     rules::Application app;
     app.name = fields.Text("name");
-    const std::string named = app.name ? where + " (" + *app.name + ")" : where;
+    // An entry of any other name applies to no program: what it blocks would not be blocked.
+    if (!app.name)
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"name\" is missing (a program's name, as zel-rules list shows it, or ANY)"),
+                         {where})};
+    if (!rules::IsUsableName(*app.name))
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" names no program (a program's name is its file name in "
+                                                "capitals, as zel-rules list shows it; ANY is the system settings)"),
+                         {where, *app.name})};
+    const std::string named = where + " (" + *app.name + ")";
     app.description = fields.Text("description").value_or("");
     app.path = fields.Text("path").value_or("");
     app.byPath = fields.Flag("bypath").value_or(false);
@@ -268,7 +290,8 @@ rules::Application ApplicationOfJson(const ordered_json& json, const std::string
         app.rules.push_back(RuleOfJson(list[i], Arg(Tr("zel-rules import", "%1, rule %2"), {named, std::to_string(i + 1)})));
     const ordered_json& timed = fields.List("timed", false);
     for (size_t i = 0; i < timed.size(); ++i)
-        app.timed.push_back(TimedOfJson(timed[i], Arg(Tr("zel-rules import", "%1, answer for a time %2"), {named, std::to_string(i + 1)})));
+        app.timed.push_back(TimedOfJson(timed[i], Arg(Tr("zel-rules import", "%1, answer for a time %2"), {named, std::to_string(i + 1)}),
+                                        now));
     return app;
 }
 
@@ -284,15 +307,23 @@ std::string Export(const rules::Document& document)
     return out.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::optional<rules::Document> Import(std::string_view text, std::string& problem)
+std::optional<rules::Document> Import(std::string_view text, std::string& problem, int64_t now)
 {
     try {
         const ordered_json json = ordered_json::parse(text);
         const Fields fields(json, Tr("zel-rules import", "the document"), {"applications"});
         rules::Document document;
         const ordered_json& list = fields.List("applications", true);
-        for (size_t i = 0; i < list.size(); ++i)
-            document.applications.push_back(ApplicationOfJson(list[i], Arg(Tr("zel-rules import", "application %1"), {std::to_string(i + 1)})));
+        // Each program once: the engine would read both entries, the panel show one.
+        std::map<std::string, size_t> keys;
+        for (size_t i = 0; i < list.size(); ++i) {
+            document.applications.push_back(
+                ApplicationOfJson(list[i], Arg(Tr("zel-rules import", "application %1"), {std::to_string(i + 1)}), now));
+            const auto [first, fresh] = keys.emplace(document.applications.back().Key(), i);
+            if (!fresh)
+                throw Fault {Arg(Tr("zel-rules import", "applications %1 and %2 are both \"%3\": a program has one entry"),
+                                 {std::to_string(first->second + 1), std::to_string(i + 1), first->first})};
+        }
         return document;
     } catch (const ordered_json::exception& error) {
         problem = Arg(Tr("zel-rules import", "no JSON document: %1"), {error.what()});

@@ -2,6 +2,7 @@
 
 #include "rules/Document.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,7 +26,10 @@ std::string Export(const rules::Document& document);
 // The document, or nullopt with the first fault in problem (where it is and
 // what is wrong): text that is no JSON, a field of the wrong kind or unknown,
 // a word other than the file's, a port that is no number up to 65535, an
-// address or a host pattern the engine cannot read.
-std::optional<rules::Document> Import(std::string_view text, std::string& problem);
+// address or a host pattern the engine cannot read, an application without
+// a name a program has (or ANY), two entries of one program, a rule that
+// lacks what the engine must read, an answer for a time that ends further
+// from now (seconds since 1970) than the longest one allowed.
+std::optional<rules::Document> Import(std::string_view text, std::string& problem, int64_t now);
 
 }  // namespace rules_json

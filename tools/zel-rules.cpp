@@ -31,6 +31,7 @@
 #include <functional>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -303,10 +304,10 @@ int Change(const std::function<int(Rules&)>& change, bool missingIsEmpty = false
 
 void PrintList(const rules::Document& document)
 {
-    std::printf("%-24s %-6s %-6s %5s  %s\n", "PROGRAM", "IN", "OUT", "RULES", "PATH");
+    std::printf("%-24s %-6s %-6s %5s %5s  %s\n", "PROGRAM", "IN", "OUT", "RULES", "TIMED", "PATH");
     for (const rules::Application& app : document.applications)
-        std::printf("%-24s %-6s %-6s %5zu  %s\n", app.name.value_or("(none)").c_str(), Verb(app.incoming),
-                    Verb(app.outgoing), app.rules.size(), app.path.c_str());
+        std::printf("%-24s %-6s %-6s %5zu %5zu  %s\n", app.name.value_or("(none)").c_str(), Verb(app.incoming),
+                    Verb(app.outgoing), app.rules.size(), app.timed.size(), app.path.c_str());
 }
 
 std::string RuleLine(const rules::Rule& rule)
@@ -328,6 +329,31 @@ std::string RuleLine(const rules::Rule& rule)
     return text;
 }
 
+// An answer for a time in the words a rule's line has, with its end in local time.
+std::string AnswerLine(const rules::TimedAnswer& answer, int64_t now)
+{
+    std::string text = std::string(answer.direction == Direction::kIncoming ? "in " : "out") + "  "
+        + Verb(answer.permission) + "  port " + (answer.port == 0 ? std::string("any") : std::to_string(answer.port));
+    if (!answer.address.empty())
+        text += " address " + answer.address;
+    if (!answer.host.empty())
+        text += " host " + answer.host;
+    const auto until = static_cast<std::time_t>(answer.until);
+    std::tm local {};
+    char end[64];
+    if (::localtime_r(&until, &local) && std::strftime(end, sizeof end, "%Y-%m-%d %H:%M:%S %Z", &local) > 0)
+        text += std::string("  until ") + end;
+    else
+        text += "  until " + std::to_string(answer.until) + " s after 1970";
+    if (answer.EndedAt(now))
+        text += "  " + Tr("zel-rules", "(ended)");
+    else if (answer.LongerThanAllowedAt(now))
+        text += "  " + (answer.permission == Permission::kPermit
+                            ? Tr("zel-rules", "(longer than any answer may last: it allows nothing)")
+                            : Tr("zel-rules", "(longer than any answer may last)"));
+    return text;
+}
+
 void PrintApplication(const rules::Application& app)
 {
     // The words the user types back (allow, block, ask) stay as they are.
@@ -339,6 +365,12 @@ void PrintApplication(const rules::Application& app)
                stdout);
     for (size_t i = 0; i < app.rules.size(); ++i)
         std::printf("  %zu  %s\n", i + 1, RuleLine(app.rules[i]).c_str());
+    if (app.timed.empty())
+        return;
+    std::printf("%s\n", Tr("zel-rules", "  answers for a time:").c_str());
+    const int64_t now = std::time(nullptr);
+    for (const rules::TimedAnswer& answer : app.timed)
+        std::printf("    %s\n", AnswerLine(answer, now).c_str());
 }
 
 // The rule "add" describes; nullopt (told) for a value that is none.
@@ -423,7 +455,7 @@ int Import(const std::string& file)
         text = *read;
     }
     std::string problem;
-    std::optional<rules::Document> document = rules_json::Import(text, problem);
+    std::optional<rules::Document> document = rules_json::Import(text, problem, std::time(nullptr));
     if (!document)
         return Fail(kMisused, (file.empty() ? Tr("zel-rules", "standard input") : file) + ": " + problem);
     return Change(

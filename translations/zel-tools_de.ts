@@ -376,6 +376,22 @@ PROGRAM: a program&apos;s path or file name; ANY: the system settings.
 PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
 </translation>
     </message>
+    <message>
+        <source>(ended)</source>
+        <translation>(abgelaufen)</translation>
+    </message>
+    <message>
+        <source>(longer than any answer may last: it allows nothing)</source>
+        <translation>(länger, als eine Antwort dauern darf: sie lässt nichts zu)</translation>
+    </message>
+    <message>
+        <source>(longer than any answer may last)</source>
+        <translation>(länger, als eine Antwort dauern darf)</translation>
+    </message>
+    <message>
+        <source>  answers for a time:</source>
+        <translation>  befristete Antworten:</translation>
+    </message>
 </context>
 <context>
     <name>zel-rules import</name>
@@ -462,6 +478,34 @@ PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
     <message>
         <source>no JSON document: %1</source>
         <translation>kein JSON-Dokument: %1</translation>
+    </message>
+    <message>
+        <source>%1: &quot;enabled&quot; is missing (true: the rule is in force)</source>
+        <translation>%1: „enabled“ fehlt (true: die Regel gilt)</translation>
+    </message>
+    <message>
+        <source>%1: a rule in force needs its direction and permission</source>
+        <translation>%1: eine geltende Regel braucht Richtung und Erlaubnis</translation>
+    </message>
+    <message>
+        <source>%1, port %2: &quot;port&quot; is missing (0: every port)</source>
+        <translation>%1, Port %2: „port“ fehlt (0: jeder Port)</translation>
+    </message>
+    <message>
+        <source>%1: &quot;until&quot; is further away than the longest answer for a time (%2 days from now)</source>
+        <translation>%1: „until“ liegt weiter entfernt als die längste befristete Antwort (%2 Tage ab jetzt)</translation>
+    </message>
+    <message>
+        <source>%1: &quot;name&quot; is missing (a program&apos;s name, as zel-rules list shows it, or ANY)</source>
+        <translation>%1: „name“ fehlt (der Name eines Programms, wie zel-rules list ihn zeigt, oder ANY)</translation>
+    </message>
+    <message>
+        <source>%1: &quot;%2&quot; names no program (a program&apos;s name is its file name in capitals, as zel-rules list shows it; ANY is the system settings)</source>
+        <translation>%1: „%2“ benennt kein Programm (der Name eines Programms ist sein Dateiname in Großbuchstaben, wie zel-rules list ihn zeigt; ANY sind die Systemeinstellungen)</translation>
+    </message>
+    <message>
+        <source>applications %1 and %2 are both &quot;%3&quot;: a program has one entry</source>
+        <translation>die Anwendungen %1 und %2 sind beide „%3“: ein Programm hat einen Eintrag</translation>
     </message>
 </context>
 <context>

@@ -1455,6 +1455,14 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <source>%1 h %2 min</source>
         <translation>%1 h %2 min</translation>
     </message>
+    <message>
+        <source>%1 (longer than any answer may last: it allows nothing)</source>
+        <translation>%1 (länger, als eine Antwort dauern darf: sie lässt nichts zu)</translation>
+    </message>
+    <message>
+        <source>%1 (longer than any answer may last)</source>
+        <translation>%1 (länger, als eine Antwort dauern darf)</translation>
+    </message>
 </context>
 <context>
     <name>TimedAnswersWindow</name>

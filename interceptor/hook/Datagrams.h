@@ -11,7 +11,8 @@
 // each peer and direction is remembered per socket, so that a stream is
 // decided (and logged) once per peer. A verdict holds only while the engine's
 // verdict epoch stays the same (no reload, no change of block-all or of the
-// pass-through state). A datagram permitted in is an exchange the program may
+// pass-through state, no end of the answer for a time it came from; see
+// platform/HookLink.h). A datagram permitted in is an exchange the program may
 // answer: its peer is permitted out on that socket too.
 namespace hook {
 

@@ -7,7 +7,6 @@
 #include "platform/HostName.h"
 #include "platform/AddressRange.h"
 #include "platform/Processes.h"
-#include "platform/Settings.h"
 
 #include <algorithm>
 #include <ctime>
@@ -143,8 +142,7 @@ std::optional<rules::TimedAnswer> ScopedAnswerOf(const AlertAnswer& message, con
     if (answer->until == 0 && answer->address.empty() && answer->host.empty() && answer->port == 0)
         return refuse("covers every connection always");
     const int64_t now = std::time(nullptr);
-    if (answer->until != 0
-        && (answer->until <= now || answer->until > now + int64_t {60} * platform::settings::kMaxTimedAnswerMinutes + 60)) {
+    if (answer->until != 0 && (answer->EndedAt(now) || answer->LongerThanAllowedAt(now))) {
         if (answer->until <= now)
             return std::nullopt; // ended before it arrived
         return refuse("lasts longer than any answer may");

@@ -114,4 +114,17 @@ std::string TimeLeftText(int64_t secondsLeft)
                {std::to_string(minutes / 60), (rest < 10 ? "0" : "") + std::to_string(rest)});
 }
 
+std::string TimeLeftText(const rules::TimedAnswer& answer, int64_t now)
+{
+    using platform::Arg;
+    using platform::Tr;
+    const std::string left = TimeLeftText(answer.until - now);
+    if (answer.EndedAt(now) || !answer.LongerThanAllowedAt(now))
+        return left;
+    return Arg(answer.permission == rules::Permission::kPermit
+                   ? Tr("TimedAnswers", "%1 (longer than any answer may last: it allows nothing)")
+                   : Tr("TimedAnswers", "%1 (longer than any answer may last)"),
+               {left});
+}
+
 }  // namespace panel

@@ -37,5 +37,9 @@ int RemoveEndedAnswers(PanelCore& core, int64_t now);
 std::string DescribeAnswer(const rules::TimedAnswer& answer);
 // "1 h 05 min", "12 min", "40 s"; "ended" at or past the end.
 std::string TimeLeftText(int64_t secondsLeft);
+// The time left of answer at now, and for one whose end lies further away
+// than any answer may last (a file written by hand) what the engines make
+// of it: an Allow answers nothing, a Block blocks.
+std::string TimeLeftText(const rules::TimedAnswer& answer, int64_t now);
 
 }  // namespace panel

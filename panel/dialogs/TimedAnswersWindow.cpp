@@ -83,9 +83,9 @@ void TimedAnswersWindow::ShowTimesLeft()
     const int64_t now = now_();
     bool ended = false;
     for (int row = 0; row < static_cast<int>(entries_.size()); ++row) {
-        const int64_t left = entries_[static_cast<size_t>(row)].answer.until - now;
-        ended = ended || left <= 0;
-        list_->topLevelItem(row)->setText(2, QString::fromStdString(panel::TimeLeftText(left)));
+        const rules::TimedAnswer& answer = entries_[static_cast<size_t>(row)].answer;
+        ended = ended || answer.EndedAt(now);
+        list_->topLevelItem(row)->setText(2, QString::fromStdString(panel::TimeLeftText(answer, now)));
     }
     // An answer that ended leaves the file and the list.
     if (ended && panel::RemoveEndedAnswers(core_, now) > 0)

@@ -44,16 +44,21 @@ use_rules_file "$work/three/Rules.xml"
 rules import <"$work/first.json"
 [ "$(rules export)" = "$(cat "$work/first.json")" ] || fail "import from standard input"
 
-step "answers for a time go through export and import with their end"
+step "answers for a time go through export and import with their end, and show"
 use_rules_file "$work/four/Rules.xml"
-printf '%s' '{"applications": [{"name": "CURL", "incoming": "ASK", "outgoing": "ASK", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 4000000000, "port": 443, "host": "api.example.org"}, {"direction": "INCOMING", "permission": "DENY", "until": 4000000060, "port": 22, "address": "192.0.2.44"}]}]}' >"$work/timed.json"
+hour=$(($(date +%s) + 3600))
+printf '{"applications": [{"name": "CURL", "incoming": "ASK", "outgoing": "ASK", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": %s, "port": 443, "host": "api.example.org"}, {"direction": "INCOMING", "permission": "DENY", "until": %s, "port": 22, "address": "192.0.2.44"}]}]}' \
+  "$hour" "$((hour + 60))" >"$work/timed.json"
 rules import "$work/timed.json"
-grep -q "<TIMED><ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>4000000000</UNTIL><NUMBER>443</NUMBER><HOST>api.example.org</HOST></ANSWER>" "$work/four/Rules.xml" \
+grep -q "<TIMED><ANSWER><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><UNTIL>$hour</UNTIL><NUMBER>443</NUMBER><HOST>api.example.org</HOST></ANSWER>" "$work/four/Rules.xml" \
   || fail "the timed answers are not in the file: $(cat "$work/four/Rules.xml")"
 rules export >"$work/timed-again.json"
 rules import "$work/timed-again.json"
 [ "$(rules export)" = "$(cat "$work/timed-again.json")" ] || fail "timed answers changed in the round trip"
-grep -q '"until": 4000000060' "$work/timed-again.json" || fail "export lacks the end: $(cat "$work/timed-again.json")"
+grep -q "\"until\": $((hour + 60))" "$work/timed-again.json" || fail "export lacks the end: $(cat "$work/timed-again.json")"
+rules list | grep -q '^CURL  *ask  *ask  *0  *2 ' || fail "list does not count the answers: $(rules list)"
+rules show curl | grep -q "^    in   block  port 22 address 192.0.2.44  until $(date -d "@$((hour + 60))" '+%Y-%m-%d %H:%M:%S %Z')\$" \
+  || fail "show: $(rules show curl)"
 
 step "bad input: a clear error, a status, the rules file untouched"
 use_rules_file "$work/two/Rules.xml"
@@ -66,6 +71,14 @@ printf '{"applications": [{"name": "X", "colour": "red"}]}' >"$work/field.json"
 printf '[1, 2]' >"$work/list.json"
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 1, "port": 1, "host": "*.example.org"}]}]}' >"$work/timed-pattern.json"
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "ASK", "until": 1, "port": 1}]}]}' >"$work/timed-ask.json"
+printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "DENY", "until": %s, "port": 1}]}]}' \
+  "$(($(date +%s) + 8 * 86400))" >"$work/timed-far.json"
+printf '{"applications": [{"description": "no name"}, {"name": "X"}]}' >"$work/nameless.json"
+printf '{"applications": [{"name": "x"}]}' >"$work/lower.json"
+printf '{"applications": [{"name": "X"}, {"name": "ANY"}, {"name": "X", "path": "/usr/bin/x", "bypath": true}, {"name": "X"}]}' >"$work/twice.json"
+printf '{"applications": [{"name": "X", "rules": [{"direction": "OUTGOING", "permission": "DENY"}]}]}' >"$work/stateless.json"
+printf '{"applications": [{"name": "X", "rules": [{"permission": "DENY", "enabled": true}]}]}' >"$work/sideless.json"
+printf '{"applications": [{"name": "X", "rules": [{"direction": "OUTGOING", "permission": "DENY", "enabled": true, "ports": [{"alias": "web"}]}]}]}' >"$work/portless.json"
 # status|message part|arguments (one per field after the second)
 while IFS='|' read -r status message args; do
   read -ra argv <<<"$args"
@@ -86,6 +99,13 @@ done <<EOF2
 2|an object is expected|import $work/list.json
 2|no host name as the engine writes one|import $work/timed-pattern.json
 2|must be one of PERMIT, DENY|import $work/timed-ask.json
+2|answer for a time 1: "until" is further away than the longest answer for a time (7 days from now)|import $work/timed-far.json
+2|application 1: "name" is missing|import $work/nameless.json
+2|application 1: "x" names no program|import $work/lower.json
+2|applications 1 and 4 are both "X": a program has one entry|import $work/twice.json
+2|application 1 (X), rule 1: "enabled" is missing|import $work/stateless.json
+2|application 1 (X), rule 1: a rule in force needs its direction and permission|import $work/sideless.json
+2|application 1 (X), rule 1, port 1: "port" is missing|import $work/portless.json
 1|cannot read|import $work/missing.json
 1|no program "nosuchprogram"|show nosuchprogram
 1|no program "nosuchprogram"|block nosuchprogram
