@@ -45,7 +45,6 @@ ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|Privileges|
 ASAN_EXCLUDED+='|^HookLibrary\.NeedsOnly|^EngineLibrary\.AddsNoThread'
 ASAN_EXCLUDED+='|^AttackForgedDnsAnswer\.'
 ASAN_EXCLUDED+='|^AttackSignalHandler\.|^AttackChildInTheParentsMemory\.|^AttackQuestionFlood\.'
-ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore'
 ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^AttackDatagramVerdicts\.AKeptSocket|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore'
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
