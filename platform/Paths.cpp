@@ -64,15 +64,20 @@ std::string RuntimePath(std::string_view leaf)
     return folder.empty() ? folder : folder + "/" + std::string(leaf);
 }
 
-std::string RuntimeDirProblem()
+std::string RuntimeDirProblem() { return RuntimeDirState().problem; }
+
+RuntimeFolderState RuntimeDirState()
 {
     char path[PATH_MAX];
-    const RuntimeFolderProblem problem = ResolveRuntimeFolder(path, sizeof path);
-    if (problem == RuntimeFolderProblem::kNone)
-        return {};
-    char text[PATH_MAX + 256];
-    DescribeRuntimeFolderProblem(problem, path, text, sizeof text);
-    return text;
+    RuntimeFolderSource source = RuntimeFolderSource::kConfigured;
+    const RuntimeFolderProblem problem = ResolveRuntimeFolder(path, sizeof path, &source);
+    RuntimeFolderState state {path, {}, source == RuntimeFolderSource::kHome};
+    if (problem != RuntimeFolderProblem::kNone) {
+        char text[PATH_MAX + 512];
+        DescribeRuntimeFolderProblem(problem, source, path, text, sizeof text);
+        state.problem = text;
+    }
+    return state;
 }
 
 std::string SettingPath(std::string_view text)

@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -465,6 +466,65 @@ TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
         EXPECT_NE(RuntimeDirProblem().find("another user"), std::string::npos);
     }
     ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// Every program of the user finds the same folder from its variables alone:
+// without a session folder it lies under the home, one per machine, never
+// in /tmp (where another user could make it first), and a spoilt one is
+// refused rather than exchanged for another that other programs would not
+// find.
+TEST(RuntimeFolder, ChosenByTheVariablesAloneAndNeverInTmp)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root + "/runtimes";
+    ASSERT_EQ(::mkdir(base.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((base + "/xdg").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((base + "/home").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((base + "/spoilt").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((base + "/spoilt/korvel").c_str(), 0755), 0);
+    struct utsname names {};
+    ASSERT_EQ(::uname(&names), 0);
+    const std::string host = std::string("/korvel/run-") + names.nodename;
+    const std::string saved[] = {std::getenv("HOME") ? std::getenv("HOME") : "",
+                                 std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : ""};
+    struct Case {
+        const char* what;
+        const char* configured; // ZEL_RUNTIME_DIR, XDG_RUNTIME_DIR, XDG_STATE_HOME, HOME; null: unset
+        const char* session;
+        const char* state;
+        const char* home;
+        std::string expected; // empty: refused
+        bool underHome;
+    };
+    const Case cases[] = {
+        {"configured", "/c", "/xdg", "/state", "/home", base + "/c", false},
+        {"the session's", nullptr, "/xdg", "/state", "/home", base + "/xdg/korvel", false},
+        {"the state folder's", nullptr, nullptr, "/state", "/home", base + "/state" + host, true},
+        {"a relative session folder counts as none", nullptr, "xdg", "/state", "/home", base + "/state" + host, true},
+        {"below the home", nullptr, nullptr, nullptr, "/home", base + "/home/.local/state" + host, true},
+        {"a spoilt session folder: refused, not exchanged", nullptr, "/spoilt", "/state", "/home", "", false},
+    };
+    const auto set = [&base](const char* name, const char* value) {
+        value ? ::setenv(name, (value[0] == '/' ? base + value : std::string(value)).c_str(), 1) : ::unsetenv(name);
+    };
+    for (const Case& c : cases) {
+        set("ZEL_RUNTIME_DIR", c.configured);
+        set("XDG_RUNTIME_DIR", c.session);
+        set("XDG_STATE_HOME", c.state);
+        set("HOME", c.home);
+        const RuntimeFolderState state = RuntimeDirState();
+        EXPECT_EQ(RuntimeDir(), c.expected) << c.what;
+        EXPECT_EQ(state.problem.empty(), !c.expected.empty()) << c.what;
+        EXPECT_EQ(state.underHome, c.underHome) << c.what;
+        EXPECT_EQ(state.path.rfind("/tmp/korvel", 0), std::string::npos) << c.what;
+        if (c.expected.empty()) {
+            EXPECT_NE(state.problem.find("refuses your programs' connections"), std::string::npos) << c.what;
+        }
+    }
+    ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (sandbox.root + "/state").c_str(), 1);
+    saved[0].empty() ? ::unsetenv("HOME") : ::setenv("HOME", saved[0].c_str(), 1);
+    saved[1].empty() ? ::unsetenv("XDG_RUNTIME_DIR") : ::setenv("XDG_RUNTIME_DIR", saved[1].c_str(), 1);
 }
 
 // A library or program the environment names is loaded or started only when

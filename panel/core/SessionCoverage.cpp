@@ -221,4 +221,18 @@ std::string BackstopText(bool running)
                                  "README.");
 }
 
+std::string RuntimeFolderText(const platform::RuntimeFolderState& state)
+{
+    if (!state.problem.empty())
+        return platform::Arg(Tr("SessionCoverage", "Your programs' connections are refused while the firewall is on: "
+                                                   "it cannot use its runtime folder. In detail: %1"),
+                             {state.problem});
+    if (state.underHome)
+        return platform::Arg(Tr("SessionCoverage", "This session has no XDG_RUNTIME_DIR, so the firewall keeps its live "
+                                                   "files in %1, a folder of yours that only you can open (never in "
+                                                   "/tmp, where another user could make the folder first)."),
+                             {state.path});
+    return {};
+}
+
 }  // namespace panel
