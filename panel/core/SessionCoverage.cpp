@@ -94,13 +94,14 @@ bool ApplySessionOption(bool on, const std::string& installDir, bool updateRunni
 {
     const std::string program = installDir + session::kSessionProgramName;
     bool ok = true;
+    std::string why;
     if (on && !session::IsMachineWide(installDir, ZEL_PKG_DIR)) {
-        if (!session::WriteLoginFiles(program)) {
-            WriteErrLogErrno("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be written", errno);
+        if (!session::WriteLoginFiles(program, &why)) {
+            WriteErrLog("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be written: " + why);
             ok = false;
         }
-    } else if (session::HasLoginFiles() && !session::RemoveLoginFiles()) {
-        WriteErrLogErrno("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be removed", errno);
+    } else if (session::HasLoginFiles() && !session::RemoveLoginFiles(&why)) {
+        WriteErrLog("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be removed: " + why);
         ok = false;
     }
     if (!updateRunningSession || ::access(program.c_str(), X_OK) != 0)
