@@ -4,6 +4,7 @@
 #include "platform/TrustedFolder.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <pwd.h>
@@ -27,19 +28,29 @@ bool Format(char* path, size_t size, const char* a, const char* b, const char* c
 }
 
 // The machine's name as one safe file name part: machines that share a home
-// over the network keep their live objects apart by it.
+// over the network keep their live objects apart by it. A long name is cut
+// and a digest of the whole added, to keep the sockets' paths short.
 void HostPart(char* part, size_t size)
 {
+    constexpr size_t kKept = 11;
+    constexpr size_t kLongest = kKept + 9;
     struct utsname names {};
     const char* name = ::uname(&names) == 0 && names.nodename[0] ? names.nodename : "localhost";
+    size_t length = 0;
+    uint32_t digest = 2166136261u; // FNV-1a
+    for (; name[length]; ++length)
+        digest = (digest ^ static_cast<unsigned char>(name[length])) * 16777619u;
+    const size_t kept = length > kLongest ? kKept : length;
     size_t i = 0;
-    for (; name[i] && i + 1 < size; ++i) {
+    for (; i < kept && i + 1 < size; ++i) {
         const char c = name[i];
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
             || c == '-' || c == '_';
         part[i] = plain ? c : '_';
     }
     part[i] = '\0';
+    if (length > kLongest)
+        std::snprintf(part + i, size - i, "-%08x", static_cast<unsigned>(digest));
 }
 
 // The folder of a session without XDG_RUNTIME_DIR: under the state folder,
@@ -65,6 +76,10 @@ bool HomeFolderPath(char* path, size_t size, bool& noHome)
     char below[96];
     return Format(below, sizeof below, "/.local/state/korvel/run-", host, "") && Format(path, size, home, below);
 }
+
+// The longest folder whose sockets still fit a socket address (108 bytes):
+// a message window's ("/windows/.new.PID.SEQ/child.N.sock") takes 39 more.
+constexpr size_t kMaxSocketFolder = 68;
 
 }  // namespace
 
@@ -97,7 +112,7 @@ RuntimeFolderProblem ResolveRuntimeFolder(char* path, size_t size, RuntimeFolder
         path[0] = '\0';
         return RuntimeFolderProblem::kNoHome;
     }
-    if (!fits)
+    if (!fits || (chosen == RuntimeFolderSource::kHome && std::strlen(path) > kMaxSocketFolder))
         return RuntimeFolderProblem::kTooLong;
     struct stat st {};
     if (::lstat(path, &st) != 0) {
@@ -131,7 +146,7 @@ void DescribeRuntimeFolderProblem(RuntimeFolderProblem problem, RuntimeFolderSou
     const char* why = "";
     switch (problem) {
     case RuntimeFolderProblem::kNone: why = "is usable"; break;
-    case RuntimeFolderProblem::kTooLong: why = "is too long a path"; break;
+    case RuntimeFolderProblem::kTooLong: why = "is too long a path for the sockets in it"; break;
     case RuntimeFolderProblem::kCannotCreate: why = "cannot be created"; break;
     case RuntimeFolderProblem::kNotADirectory: why = "is not a directory (or is a symbolic link)"; break;
     case RuntimeFolderProblem::kForeignOwner: why = "belongs to another user"; break;
@@ -139,7 +154,9 @@ void DescribeRuntimeFolderProblem(RuntimeFolderProblem problem, RuntimeFolderSou
     case RuntimeFolderProblem::kUnsafeParent: why = "lies in a folder another user owns or can write"; break;
     case RuntimeFolderProblem::kNoHome: why = "has no place: XDG_RUNTIME_DIR and HOME are not set"; break;
     }
-    const char* mend = source == RuntimeFolderSource::kConfigured
+    const char* mend = problem == RuntimeFolderProblem::kTooLong
+        ? "Set XDG_RUNTIME_DIR to a folder of your own with a shorter path that only you can open (mode 0700)."
+        : source == RuntimeFolderSource::kConfigured
         ? "Set ZEL_RUNTIME_DIR to a folder of your own that only you can open (mode 0700)."
         : source == RuntimeFolderSource::kSession
         ? "Remove it, or set XDG_RUNTIME_DIR to a folder of your own that only you can open (mode 0700)."

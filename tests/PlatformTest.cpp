@@ -476,15 +476,16 @@ TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
 TEST(RuntimeFolder, ChosenByTheVariablesAloneAndNeverInTmp)
 {
     Sandbox sandbox;
-    const std::string base = sandbox.root + "/runtimes";
-    ASSERT_EQ(::mkdir(base.c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir((base + "/xdg").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir((base + "/home").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir((base + "/spoilt").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir((base + "/spoilt/korvel").c_str(), 0755), 0);
+    const std::string base = sandbox.root; // short: the sockets in the folder must fit their addresses
+    for (const char* folder : {"/x", "/h", "/s", "/deep-home-beyond-the-sockets-length-limit"})
+        ASSERT_EQ(::mkdir((base + folder).c_str(), 0700), 0) << folder;
+    ASSERT_EQ(::mkdir((base + "/s/korvel").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((base + "/s/korvel").c_str(), 0777), 0);
     struct utsname names {};
     ASSERT_EQ(::uname(&names), 0);
-    const std::string host = std::string("/korvel/run-") + names.nodename;
+    std::string host = names.nodename;
+    if (host.size() > 20)
+        host = host.substr(0, 11) + "-"; // and a digest of the whole name
     const std::string saved[] = {std::getenv("HOME") ? std::getenv("HOME") : "",
                                  std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : ""};
     struct Case {
@@ -493,16 +494,19 @@ TEST(RuntimeFolder, ChosenByTheVariablesAloneAndNeverInTmp)
         const char* session;
         const char* state;
         const char* home;
-        std::string expected; // empty: refused
+        std::string expected; // the start of the folder's path; empty: refused
         bool underHome;
+        const char* why = ""; // a part of the reason when refused
     };
     const Case cases[] = {
-        {"configured", "/c", "/xdg", "/state", "/home", base + "/c", false},
-        {"the session's", nullptr, "/xdg", "/state", "/home", base + "/xdg/korvel", false},
-        {"the state folder's", nullptr, nullptr, "/state", "/home", base + "/state" + host, true},
-        {"a relative session folder counts as none", nullptr, "xdg", "/state", "/home", base + "/state" + host, true},
-        {"below the home", nullptr, nullptr, nullptr, "/home", base + "/home/.local/state" + host, true},
-        {"a spoilt session folder: refused, not exchanged", nullptr, "/spoilt", "/state", "/home", "", false},
+        {"configured", "/c", "/x", "/state", "/h", base + "/c", false},
+        {"the session's", nullptr, "/x", "/state", "/h", base + "/x/korvel", false},
+        {"the state folder's", nullptr, nullptr, "/state", "/h", base + "/state/korvel/run-" + host, true},
+        {"a relative session folder counts as none", nullptr, "x", "/state", "/h", base + "/state/korvel/run-" + host, true},
+        {"below the home", nullptr, nullptr, nullptr, "/h", base + "/h/.local/state/korvel/run-" + host, true},
+        {"a spoilt one is refused, not exchanged", nullptr, nullptr, "/s", "/h", "", true, "another user owns or can write"},
+        {"too deep for its sockets", nullptr, nullptr, nullptr, "/deep-home-beyond-the-sockets-length-limit", "", true,
+         "too long a path"},
     };
     const auto set = [&base](const char* name, const char* value) {
         value ? ::setenv(name, (value[0] == '/' ? base + value : std::string(value)).c_str(), 1) : ::unsetenv(name);
@@ -513,10 +517,12 @@ TEST(RuntimeFolder, ChosenByTheVariablesAloneAndNeverInTmp)
         set("XDG_STATE_HOME", c.state);
         set("HOME", c.home);
         const RuntimeFolderState state = RuntimeDirState();
-        EXPECT_EQ(RuntimeDir(), c.expected) << c.what;
-        EXPECT_EQ(state.problem.empty(), !c.expected.empty()) << c.what;
+        const std::string used = RuntimeDir();
+        EXPECT_EQ(used.empty(), c.expected.empty()) << c.what << ": " << state.problem;
+        EXPECT_EQ(used.rfind(c.expected, 0), 0u) << c.what << ": " << used;
         EXPECT_EQ(state.underHome, c.underHome) << c.what;
         EXPECT_EQ(state.path.rfind("/tmp/korvel", 0), std::string::npos) << c.what;
+        EXPECT_NE(state.problem.find(c.why), std::string::npos) << c.what;
         if (c.expected.empty()) {
             EXPECT_NE(state.problem.find("refuses your programs' connections"), std::string::npos) << c.what;
         }
