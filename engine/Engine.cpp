@@ -80,7 +80,7 @@ Engine::Engine(EngineOptions options)
     // settings (nor the folder it writes its logs in) from the caller's store.
     platform::registry::ReadOnlyTrustedStore();
     // Another user's (or an open) runtime folder would let others forge what
-    // the firewall reads there: the firewall then stays out of the way.
+    // the firewall reads there: it is not used, and the program is refused.
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
         runtimeUsable_ = !platform::RuntimeDir().empty();
     const std::string exePath = options_.exePath.empty()
@@ -344,9 +344,12 @@ uint32_t Engine::CurrentSettings()
 
 uint32_t Engine::Filtering()
 {
-    if (!runtimeUsable_)
-        return 0;
     const uint32_t settings = CurrentSettings();
+    // Without its runtime folder the engine cannot know whether the panel
+    // runs nor hear of rule changes: what the firewall would decide, it
+    // refuses, and what the settings let pass (it is off) still passes.
+    if (!runtimeUsable_)
+        return (settings & kPassThrough) ? 0 : settings | kRuntimeRefused;
     if (settings & kPanelRunning)
         RunReloadCheck();
     else if (settings & kPassThrough)
@@ -393,8 +396,8 @@ int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAd
             given[count++] = static_cast<int>(i);
         }
     int matched = -1;
-    const char* reason = platform::log_reason::kBlockAll;
-    const int result = (settings & kBlockAll)
+    const char* reason = (settings & kRuntimeRefused) ? platform::log_reason::kRuntime : platform::log_reason::kBlockAll;
+    const int result = (settings & (kBlockAll | kRuntimeRefused))
         ? kDeny
         : DecideConnection(localPort, direction, remoteAddress, normal, count, protocol, remotePort, &matched, reason);
     // The name a host entry decided by, else the one learnt last.

@@ -111,7 +111,13 @@ private:
     // What the settings and the control panel's presence say now: looked at
     // again when older than the settings' freshness, so that a decision reads
     // them with a few loads.
-    enum SettingsBits : uint32_t { kSettingsKnown = 1, kPanelRunning = 2, kPassThrough = 4, kBlockAll = 8 };
+    enum SettingsBits : uint32_t {
+        kSettingsKnown = 1,
+        kPanelRunning = 2,
+        kPassThrough = 4,
+        kBlockAll = 8,
+        kRuntimeRefused = 16, // the runtime folder cannot be used: everything not local is denied
+    };
     uint32_t CurrentSettings();
     // The reload check, or the pass-through test: the settings, or 0 when
     // everything passes unfiltered.
@@ -180,7 +186,7 @@ private:
 
     EngineOptions options_;
     CarrierIdentity carrier_;
-    bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything passes
+    bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything not local is denied
     std::string rulesPath_;
     bool pathsKnown_ = false;   // the settings naming the rules and the log folder were read
     TrafficLog log_;

@@ -104,12 +104,13 @@ int main(int argc, char** argv)
         Complain(Tr("zel-run", "the hook library %1 cannot be read: %2"), hook, reason);
         return 127;
     }
-    // The program runs all the same, but nothing decides for it: say so.
+    // The program runs all the same, but its connections are refused: say why.
     char folder[PATH_MAX];
-    if (const auto problem = platform::ResolveRuntimeFolder(folder, sizeof folder);
+    platform::RuntimeFolderSource source {};
+    if (const auto problem = platform::ResolveRuntimeFolder(folder, sizeof folder, &source);
         problem != platform::RuntimeFolderProblem::kNone) {
-        char text[PATH_MAX + 256];
-        platform::DescribeRuntimeFolderProblem(problem, folder, text, sizeof text);
+        char text[PATH_MAX + 512];
+        platform::DescribeRuntimeFolderProblem(problem, source, folder, text, sizeof text);
         std::fprintf(stderr, "zel-run: %s\n", text);
     }
     // In a session whose programs start under the hook already it is named

@@ -12,6 +12,7 @@
 #include "gui/QtOptions.h"
 #include "gui/Translations.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "platform/SessionPreload.h"
@@ -117,16 +118,30 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[i], "--quit-after-start"))
             quitAfterStart = true;
 
+    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
     panel::SingleInstance instance;
     if (!instance.Acquire()) {
-        if (!instance.Problem().empty()) {
-            std::fprintf(stderr, "zel: %s\n", instance.Problem().c_str());
-            return 1;
+        if (instance.Problem().empty()) {
+            panel::RestorePreviousInstance();
+            return 0;
         }
-        panel::RestorePreviousInstance();
-        return 0;
+        std::fprintf(stderr, "zel: %s\n", instance.Problem().c_str());
+        // Started from the menu nobody reads standard error: said in a window too.
+        if (display) {
+            QApplication app(argc, argv);
+            gui::InstallTranslations("zel");
+            const platform::RuntimeFolderState runtime = platform::RuntimeDirState();
+            QMessageBox box(QMessageBox::Critical, "Korvel Firewall",
+                            QString::fromStdString(runtime.problem.empty() ? instance.Problem()
+                                                                           : panel::RuntimeFolderText(runtime)));
+            box.setObjectName("StartProblem");
+            if (quitAfterStart)
+                QTimer::singleShot(0, &box, &QMessageBox::accept);
+            box.exec();
+        }
+        return 1;
     }
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    if (!display) {
         std::fprintf(stderr, "zel: %s\n",
                      platform::Tr("zel", "no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
                                          "Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.")

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,26 +62,80 @@ constexpr size_t kTemporarySuffix = 6; // mkostemp's XXXXXX
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, bool durable)
+namespace {
+
+// The data in a new temporary file beside path, made with mode: its name
+// (empty when it could not be made whole; errno says why) and its stamp.
+std::string WriteTemporary(const std::string& folder, const std::string& name, std::string_view data, mode_t mode,
+                           bool durable, FileStamp* stamp)
 {
-    const auto [folder, name] = SplitPath(path);
     std::string temp = folder + TemporaryPrefix(name) + std::string(kTemporarySuffix, 'X');
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return {};
+    struct stat st {};
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && (!durable || ::fsync(fd) == 0);
+    if (ok && stamp)
+        ok = ::fstat(fd, &st) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
-        if (durable) {
-            // The rename itself reaches the disk with the folder.
-            if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-                ::fsync(dir);
-                ::close(dir);
-            }
-        }
+    if (!ok) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        errno = error;
+        return {};
+    }
+    if (stamp)
+        *stamp = StampOf(st);
+    return temp;
+}
+
+void SyncFolder(const std::string& folder)
+{
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, bool durable)
+{
+    const auto [folder, name] = SplitPath(path);
+    const std::string temp = WriteTemporary(folder, name, data, mode, durable, nullptr);
+    if (temp.empty())
+        return false;
+    if (::rename(temp.c_str(), path.c_str()) == 0) {
+        // The rename itself reaches the disk with the folder.
+        if (durable)
+            SyncFolder(folder);
         return true;
     }
     const int error = errno; // what failed, for the caller to report
+    ::unlink(temp.c_str());
+    errno = error;
+    return false;
+}
+
+bool ExchangeFile(const std::string& path, std::string_view data, mode_t mode, std::string& displaced,
+                  FileStamp& written)
+{
+    displaced.clear();
+    const auto [folder, name] = SplitPath(path);
+    const std::string temp = WriteTemporary(folder, name, data, mode, true, &written);
+    if (temp.empty())
+        return false;
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        displaced = temp;
+        SyncFolder(folder);
+        return true;
+    }
+    // No file in place, or a file system that cannot exchange: replaced.
+    if ((errno == ENOENT || errno == EINVAL || errno == ENOSYS) && ::rename(temp.c_str(), path.c_str()) == 0) {
+        SyncFolder(folder);
+        return true;
+    }
+    const int error = errno;
     ::unlink(temp.c_str());
     errno = error;
     return false;

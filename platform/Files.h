@@ -27,6 +27,16 @@ FileStamp StampOf(const struct stat& st);
 // in the runtime folder, which does not outlive the machine's run anyway.
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644, bool durable = true);
 
+// The same, durable, done by exchanging the new file with the one in place
+// where the file system can: displaced then names the file that was in
+// place (under a temporary name, for the caller to look at and remove), so
+// that a file another writer put there a moment before is never lost.
+// Where there was no file, or the file system cannot exchange (NFS), the
+// file is replaced and displaced is empty. written gets the new file's
+// stamp, taken before anyone else could replace it.
+bool ExchangeFile(const std::string& path, std::string_view data, mode_t mode, std::string& displaced,
+                  FileStamp& written);
+
 // Removes the temporary files WriteFileAtomically left beside path when a
 // writer was killed midway: only regular files of the calling user named as
 // it names them (".tmp.<name>.XXXXXX"), only in path's folder, never

@@ -41,6 +41,7 @@ inline constexpr const char* kTimeout = "timeout";       // nobody answered the 
 inline constexpr const char* kAway = "away";             // nobody was at the screen: the away answer
 inline constexpr const char* kNoAlert = "noalert";       // the alert could not be shown or ended unanswered
 inline constexpr const char* kService = "service";       // a service is never asked: denied
+inline constexpr const char* kRuntime = "runtime";       // the runtime folder cannot be trusted: denied
 }  // namespace log_reason
 
 std::string TrafficLogFileName(const std::string& folder, std::time_t when);

@@ -10,13 +10,22 @@ namespace platform {
 std::string RegistryRoot();
 
 // Live objects of one running instance: ZEL_RUNTIME_DIR, else
-// $XDG_RUNTIME_DIR/korvel (or /tmp/korvel-$UID), created with mode 0700 when
-// missing. Empty when the folder is not safe to use (see RuntimeFolder.h).
+// $XDG_RUNTIME_DIR/korvel, else $XDG_STATE_HOME/korvel/run-HOST, created with
+// mode 0700 when missing. Empty when the folder is not safe to use (see
+// RuntimeFolder.h).
 std::string RuntimeDir();
 // A file of the runtime folder; empty when the folder is not safe to use.
 std::string RuntimePath(std::string_view leaf);
 // Why the runtime folder is not used, as one line; empty when it is.
 std::string RuntimeDirProblem();
+// The runtime folder, why it is not used (empty when it is), and whether it
+// lies under the home because the session has no XDG_RUNTIME_DIR.
+struct RuntimeFolderState {
+    std::string path;
+    std::string problem;
+    bool underHome = false;
+};
+RuntimeFolderState RuntimeDirState();
 
 // $HOME (else the account's home folder), $XDG_CONFIG_HOME, $XDG_STATE_HOME,
 // $XDG_DATA_HOME with their defaults.

@@ -18,15 +18,31 @@ enum class RuntimeFolderProblem {
     kForeignOwner,  // owned by another user
     kOpenToOthers,  // group or others have some access
     kUnsafeParent,  // a folder above it is another user's, or writable by others
+    kNoHome,        // no session folder and no home folder to keep it in
 };
 
-// ZEL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/korvel, else /tmp/korvel-$UID, made
-// with mode 0700 when missing (never inside a folder another user owns or
-// can write: see TrustedFolder.h), then checked. Writes the path into path in
-// any case; returns kNone when the folder may be used.
-RuntimeFolderProblem ResolveRuntimeFolder(char* path, size_t size);
+// Which rule chose the folder.
+enum class RuntimeFolderSource {
+    kConfigured, // ZEL_RUNTIME_DIR
+    kSession,    // $XDG_RUNTIME_DIR/korvel
+    kHome,       // the session has no XDG_RUNTIME_DIR: a folder under the home
+};
 
-// One line a program can print about the problem, into text.
-void DescribeRuntimeFolderProblem(RuntimeFolderProblem problem, const char* path, char* text, size_t size);
+// ZEL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/korvel, else
+// $XDG_STATE_HOME/korvel/run-HOST (~/.local/state/korvel/run-HOST), HOST
+// being this machine's name: every program of the user finds the same
+// folder from its variables alone, whatever other users have made anywhere,
+// and machines that share a home over the network each have their own.
+// Never a folder in /tmp, which another user could make first. Made with
+// mode 0700 when missing (never inside a folder another user owns or can
+// write: see TrustedFolder.h), then checked. Writes the path into path in
+// any case (empty for kNoHome) and the rule into source when given; returns
+// kNone when the folder may be used.
+RuntimeFolderProblem ResolveRuntimeFolder(char* path, size_t size, RuntimeFolderSource* source = nullptr);
+
+// One line a program can print about the problem, into text: what is wrong,
+// that the user's programs are refused for it, and what mends it.
+void DescribeRuntimeFolderProblem(RuntimeFolderProblem problem, RuntimeFolderSource source, const char* path,
+                                  char* text, size_t size);
 
 }  // namespace platform

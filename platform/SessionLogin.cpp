@@ -4,6 +4,9 @@
 #include "platform/Paths.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +91,68 @@ bool Exists(const std::string& path)
 
 bool Remove(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
+// Larger than any start-up script; a file beyond it is left alone rather
+// than written back cut short.
+constexpr size_t kMaxXsessionrcBytes = 16 << 20;
+
+// ~/.xsessionrc read whole, and the file a change replaces: a link's target,
+// so that a linked file stays a link. problem says why it is left alone.
+struct SessionScript {
+    bool exists = false;
+    std::string text;
+    std::string target;
+    std::string problem;
+};
+
+SessionScript ReadSessionScript(const std::string& path)
+{
+    SessionScript script;
+    script.target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            script.problem = path + " cannot be looked at (" + std::strerror(errno) + "); it is left as it is";
+        return script;
+    }
+    script.exists = true;
+    if (S_ISLNK(st.st_mode)) {
+        char real[PATH_MAX];
+        if (!::realpath(path.c_str(), real)) {
+            script.problem = path + " is a link that leads nowhere (" + std::strerror(errno) + "); it is left as it is";
+            return script;
+        }
+        script.target = real;
+    }
+    const auto text = ReadFile(script.target, kMaxXsessionrcBytes + 1);
+    if (!text)
+        script.problem = path + " cannot be read (" + std::strerror(errno) + "); it is left as it is";
+    else if (text->size() > kMaxXsessionrcBytes)
+        script.problem = path + " is larger than " + std::to_string(kMaxXsessionrcBytes >> 20)
+            + " MB; it is left as it is";
+    else
+        script.text = *text;
+    return script;
+}
+
+bool WriteSessionScript(const SessionScript& script, const std::string& text, std::string* why)
+{
+    struct stat st {};
+    const mode_t mode = ::stat(script.target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    if (WriteFileAtomically(script.target, text, mode))
+        return true;
+    if (why)
+        *why = script.target + " cannot be written (" + std::strerror(errno) + ")";
+    return false;
+}
+
+bool Refuse(const SessionScript& script, std::string* why)
+{
+    if (why)
+        *why = script.problem;
+    errno = EINVAL;
+    return false;
+}
+
 }  // namespace
 
 bool IsMachineWide(std::string_view installDir, std::string_view pkgDir, const std::string& systemRoot)
@@ -144,9 +209,11 @@ std::string WithXsessionBlock(std::string_view text, std::string_view block)
     return out;
 }
 
-bool WriteLoginFiles(const std::string& sessionProgram)
+bool WriteLoginFiles(const std::string& sessionProgram, std::string* why)
 {
     if (!FitsUnitFile(sessionProgram) || sessionProgram.empty() || sessionProgram.front() != '/') {
+        if (why)
+            *why = sessionProgram + " cannot be named in a unit file";
         errno = EINVAL;
         return false;
     }
@@ -154,36 +221,45 @@ bool WriteLoginFiles(const std::string& sessionProgram)
     const std::string wants = files.wants.substr(0, files.wants.rfind('/'));
     const std::string service = ServiceText(sessionProgram);
     if (!MakeDirectories(wants)
-        || (ReadFile(files.service, 1 << 16) != service && !WriteFileAtomically(files.service, service)))
+        || (ReadFile(files.service, 1 << 16) != service && !WriteFileAtomically(files.service, service))
+        || (!Exists(files.wants)
+            && ::symlink(("../" + std::string(kUserServiceName)).c_str(), files.wants.c_str()) != 0)) {
+        if (why)
+            *why = files.service + " cannot be written (" + std::strerror(errno) + ")";
         return false;
-    if (!Exists(files.wants) && ::symlink(("../" + std::string(kUserServiceName)).c_str(), files.wants.c_str()) != 0)
-        return false;
-    const std::string current = ReadFile(files.xsessionrc, 1 << 20).value_or(std::string());
-    const std::string wanted = WithXsessionBlock(current, XsessionBlock(sessionProgram));
-    if (wanted == current)
-        return true;
-    struct stat st {};
-    const mode_t mode = ::stat(files.xsessionrc.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    return WriteFileAtomically(files.xsessionrc, wanted, mode);
+    }
+    const SessionScript script = ReadSessionScript(files.xsessionrc);
+    if (!script.problem.empty())
+        return Refuse(script, why);
+    const std::string wanted = WithXsessionBlock(script.text, XsessionBlock(sessionProgram));
+    return wanted == script.text || WriteSessionScript(script, wanted, why);
 }
 
-bool RemoveLoginFiles()
+bool RemoveLoginFiles(std::string* why)
 {
     const LoginFiles files = UserLoginFiles();
     bool ok = Remove(files.wants);
     ok = Remove(files.service) && ok;
-    const auto current = ReadFile(files.xsessionrc, 1 << 20);
-    if (!current)
-        return ok && !Exists(files.xsessionrc);
-    const std::string rest = WithXsessionBlock(*current, {});
-    if (rest == *current)
+    if (!ok && why)
+        *why = files.service + " cannot be removed (" + std::strerror(errno) + ")";
+    const SessionScript script = ReadSessionScript(files.xsessionrc);
+    if (!script.exists)
         return ok;
-    // A file that held only the block was the firewall's own.
-    if (rest.find_first_not_of(" \t\n") == std::string::npos)
-        return Remove(files.xsessionrc) && ok;
-    struct stat st {};
-    const mode_t mode = ::stat(files.xsessionrc.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    return WriteFileAtomically(files.xsessionrc, rest, mode) && ok;
+    if (!script.problem.empty())
+        return Refuse(script, why);
+    const std::string rest = WithXsessionBlock(script.text, {});
+    if (rest == script.text)
+        return ok;
+    // A file of its own that held only the block was the firewall's; a
+    // linked one is the user's, emptied through the link.
+    if (script.target == files.xsessionrc && rest.find_first_not_of(" \t\n") == std::string::npos) {
+        if (Remove(files.xsessionrc))
+            return ok;
+        if (why)
+            *why = files.xsessionrc + " cannot be removed (" + std::strerror(errno) + ")";
+        return false;
+    }
+    return WriteSessionScript(script, rest, why) && ok;
 }
 
 bool HasLoginFiles()
@@ -191,8 +267,9 @@ bool HasLoginFiles()
     const LoginFiles files = UserLoginFiles();
     if (Exists(files.service) || Exists(files.wants))
         return true;
-    const auto current = ReadFile(files.xsessionrc, 1 << 20);
-    return current && WithXsessionBlock(*current, {}) != *current;
+    // One that cannot be read whole may hold the block: said when it is to go.
+    const SessionScript script = ReadSessionScript(files.xsessionrc);
+    return script.exists && (!script.problem.empty() || WithXsessionBlock(script.text, {}) != script.text);
 }
 
 }  // namespace platform::session

@@ -34,12 +34,14 @@ struct LoginFiles {
 LoginFiles UserLoginFiles();
 
 // Writes the user's start-up files so that they call sessionProgram; false
-// (with errno) when one could not be written or the path cannot be written
-// into them safely.
-bool WriteLoginFiles(const std::string& sessionProgram);
+// (with errno, and why in words when given) when one could not be written or
+// the path cannot be written into them safely. ~/.xsessionrc is read whole
+// or left alone (larger than 16 MB, unreadable, a link that leads nowhere),
+// and a link keeps leading to its file, which is the one changed.
+bool WriteLoginFiles(const std::string& sessionProgram, std::string* why = nullptr);
 // Removes what WriteLoginFiles wrote, leaving the rest of ~/.xsessionrc as
-// it was; false when something of it is still there.
-bool RemoveLoginFiles();
+// it was; false (why as above) when something of it is still there.
+bool RemoveLoginFiles(std::string* why = nullptr);
 // True when any of them is there.
 bool HasLoginFiles();
 

@@ -23,17 +23,11 @@ bool IsTrustedFolderStat(const struct stat& st, bool last)
     return !othersWrite || (!last && (st.st_mode & S_ISVTX));
 }
 
-// Whether the folder at path and those above it are safe; sticky says the
-// folder itself may be open to all when sticky (it is only passed through,
-// or made in, not used).
-bool IsTrustedChain(const char* path, bool sticky)
+// Judges every folder of an absolute path from the root down, one look
+// each; a link on the way is not judged but said (link), for the caller to
+// go by the real names instead.
+bool JudgeChain(char* resolved, bool sticky, bool& link)
 {
-    if (!path || !*path)
-        return false;
-    char resolved[PATH_MAX];
-    if (!::realpath(path, resolved))
-        return false;
-    // Every folder from the root down, by its real name: no link is left to follow.
     const size_t length = std::strlen(resolved);
     struct stat st {};
     if (::lstat("/", &st) != 0 || !IsTrustedFolderStat(st, length == 1 && !sticky))
@@ -43,12 +37,61 @@ bool IsTrustedChain(const char* path, bool sticky)
             continue;
         const char kept = resolved[end];
         resolved[end] = '\0';
-        const bool trusted = ::lstat(resolved, &st) == 0 && IsTrustedFolderStat(st, end == length && !sticky);
+        const bool looked = ::lstat(resolved, &st) == 0;
         resolved[end] = kept;
-        if (!trusted)
+        link = looked && S_ISLNK(st.st_mode);
+        if (!looked || link || !IsTrustedFolderStat(st, end == length && !sticky))
             return false;
     }
     return true;
+}
+
+// An absolute path without ".", ".." or repeated slashes: when none of its
+// folders is a link either, it is its own real name.
+bool IsPlainPath(const char* path, size_t length)
+{
+    if (length == 0 || path[0] != '/' || length >= PATH_MAX)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (path[i] != '/')
+            continue;
+        size_t end = i + 1;
+        while (end < length && path[end] != '/')
+            ++end;
+        const size_t n = end - i - 1;
+        if ((n == 0 && end < length) || (n == 1 && path[i + 1] == '.')
+            || (n == 2 && path[i + 1] == '.' && path[i + 2] == '.'))
+            return false;
+    }
+    return true;
+}
+
+// Whether the folder at path and those above it are safe; sticky says the
+// folder itself may be open to all when sticky (it is only passed through,
+// or made in, not used). Every folder from the root down, by its real name:
+// no link is left to follow.
+bool IsTrustedChain(const char* path, bool sticky)
+{
+    if (!path || !*path)
+        return false;
+    char resolved[PATH_MAX];
+    bool link = false;
+    // Most paths hold no link: judged as named, without asking for the real
+    // names first (which costs a look at every folder more).
+    size_t length = std::strlen(path);
+    while (length > 1 && path[length - 1] == '/')
+        --length;
+    if (IsPlainPath(path, length)) {
+        std::memcpy(resolved, path, length);
+        resolved[length] = '\0';
+        if (JudgeChain(resolved, sticky, link))
+            return true;
+        if (!link)
+            return false;
+    }
+    if (!::realpath(path, resolved))
+        return false;
+    return JudgeChain(resolved, sticky, link);
 }
 
 }  // namespace

@@ -150,3 +150,104 @@ TEST_F(OutsideChanges, APanelSaveBeforeTheTakeKeepsTheOtherWritersChange)
     // The file taken later is the panel's own save: nothing more to take.
     EXPECT_FALSE(changes.Take(core));
 }
+
+// Another program replaces the file in the moment between the panel's look
+// at it and its own replacement (a click within milliseconds of a write):
+// what it wrote is found in the file the panel replaced and taken in, and
+// the panel's save written again with it; one that does not parse is kept
+// beside the file.
+TEST_F(OutsideChanges, AFileReplacedDuringTheSaveIsTakenInNotWrittenOver)
+{
+    struct Case {
+        const char* what;
+        std::string written; // by the other program during the save
+        bool taken;
+    };
+    const Case cases[] = {
+        {"a rules document", RulesDocument(Entry("NOTEPAD", "ASK") + Entry("PAD", "DENY") + Entry("ANY", "ASK")
+                                           + Entry("CURL", "DENY")),
+         true},
+        {"a file that does not parse", "<APPLICATIONS><APPLICATION>", false},
+    };
+    for (const Case& c : cases) {
+        sandbox.WriteRules(RulesDocument(kBase));
+        core.LoadRules();
+        core.Rules().Find("NOTEPAD")->incoming = rules::Permission::kDeny;
+        int calls = 0;
+        core.Rules().beforeReplace = [&] {
+            if (calls++ == 0)
+                testing_support::WriteText(sandbox.rulesFile, c.written);
+        };
+        ASSERT_TRUE(core.Save()) << c.what;
+        core.Rules().beforeReplace = nullptr;
+        const rules::Document saved = *rules::ReadDocument(testing_support::ReadText(sandbox.rulesFile));
+        EXPECT_EQ(saved, core.Rules().Document()) << c.what;
+        EXPECT_EQ(saved.Find("NOTEPAD")->incoming, rules::Permission::kDeny) << c.what;
+        EXPECT_EQ(saved.Find("PAD")->incoming, c.taken ? rules::Permission::kDeny : rules::Permission::kPermit) << c.what;
+        EXPECT_EQ(saved.Find("CURL") != nullptr, c.taken) << c.what;
+        EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile + ".bad"), c.taken ? "" : c.written) << c.what;
+        EXPECT_EQ(calls, c.taken ? 2 : 1) << c.what;
+    }
+    EXPECT_EQ(core.Updates().Text(), " PAD CURL");
+}
+
+// zel-rules saving while the panel saves waits for its turn (here it does
+// not wait, and is refused); its next try takes the panel's save in, so
+// both changes are in the file.
+TEST_F(OutsideChanges, WritersTakeTurnsAndNeitherChangeIsLost)
+{
+    panel::PanelCore other;
+    other.LoadSettings(std::time(nullptr));
+    other.LoadRules();
+    other.Rules().turnWaitMs = 0;
+    other.Rules().Find("PAD")->incoming = rules::Permission::kDeny;
+    core.Rules().Find("NOTEPAD")->incoming = rules::Permission::kDeny;
+    bool otherSaved = true;
+    core.Rules().beforeReplace = [&] { otherSaved = other.Save(); };
+    ASSERT_TRUE(core.Save());
+    EXPECT_FALSE(otherSaved) << "saved during the panel's save";
+    ASSERT_TRUE(other.Save());
+    const rules::Document saved = *rules::ReadDocument(testing_support::ReadText(sandbox.rulesFile));
+    EXPECT_EQ(saved.Find("NOTEPAD")->incoming, rules::Permission::kDeny);
+    EXPECT_EQ(saved.Find("PAD")->incoming, rules::Permission::kDeny);
+}
+
+// An entry changed here and by another writer gets both changes, part by
+// part; where both changed the same part (or one removed what the other
+// changed), the other writer's stays, in force already, and the error log
+// names the entry for the user to make the change again.
+TEST_F(OutsideChanges, AnEntryBothChangedGetsBothChangesOrTheClashIsNamed)
+{
+    struct Case {
+        const char* what;
+        std::function<void(panel::PanelCore&)> here;
+        std::string there;     // NOTEPAD as the other writer leaves it; empty: removed
+        std::string expected;  // NOTEPAD in the file after the save; empty: none
+        bool named;
+    };
+    const auto deny = [](panel::PanelCore& c) { c.Rules().Find("NOTEPAD")->incoming = rules::Permission::kDeny; };
+    const Case cases[] = {
+        {"different parts", deny, Entry("NOTEPAD", "ASK", "DENY"), Entry("NOTEPAD", "DENY", "DENY"), false},
+        {"the same part", deny, Entry("NOTEPAD", "PERMIT"), Entry("NOTEPAD", "PERMIT"), true},
+        {"changed here, removed there", deny, "", "", true},
+        {"removed here, changed there",
+         [](panel::PanelCore& c) {
+             c.Rules().Document().Remove(static_cast<size_t>(c.Rules().Document().IndexOf(*c.Rules().Find("NOTEPAD"))));
+         },
+         Entry("NOTEPAD", "PERMIT"), Entry("NOTEPAD", "PERMIT"), true},
+    };
+    for (const Case& c : cases) {
+        sandbox.WriteRules(RulesDocument(kBase));
+        core.LoadRules();
+        c.here(core);
+        sandbox.WriteRules(RulesDocument(c.there + Entry("PAD", "PERMIT") + Entry("ANY", "ASK")));
+        const size_t logged = testing_support::ReadText(panel::TheErrorLog().Path()).size();
+        ASSERT_TRUE(core.Save()) << c.what;
+        const rules::Document saved = *rules::ReadDocument(testing_support::ReadText(sandbox.rulesFile));
+        const rules::Document expected = Read(c.expected + Entry("PAD", "PERMIT") + Entry("ANY", "ASK"));
+        EXPECT_EQ(saved, expected) << c.what;
+        const std::string errors = testing_support::ReadText(panel::TheErrorLog().Path()).substr(logged);
+        EXPECT_EQ(errors.find("NOTEPAD was changed here and by another program at once") != std::string::npos, c.named)
+            << c.what << ": " << errors;
+    }
+}

@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -465,6 +466,71 @@ TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
         EXPECT_NE(RuntimeDirProblem().find("another user"), std::string::npos);
     }
     ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// Every program of the user finds the same folder from its variables alone:
+// without a session folder it lies under the home, one per machine, never
+// in /tmp (where another user could make it first), and a spoilt one is
+// refused rather than exchanged for another that other programs would not
+// find.
+TEST(RuntimeFolder, ChosenByTheVariablesAloneAndNeverInTmp)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root; // short: the sockets in the folder must fit their addresses
+    for (const char* folder : {"/x", "/h", "/s", "/deep-home-beyond-the-sockets-length-limit"})
+        ASSERT_EQ(::mkdir((base + folder).c_str(), 0700), 0) << folder;
+    ASSERT_EQ(::mkdir((base + "/s/korvel").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((base + "/s/korvel").c_str(), 0777), 0);
+    struct utsname names {};
+    ASSERT_EQ(::uname(&names), 0);
+    std::string host = names.nodename;
+    if (host.size() > 20)
+        host = host.substr(0, 11) + "-"; // and a digest of the whole name
+    const std::string saved[] = {std::getenv("HOME") ? std::getenv("HOME") : "",
+                                 std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : ""};
+    struct Case {
+        const char* what;
+        const char* configured; // ZEL_RUNTIME_DIR, XDG_RUNTIME_DIR, XDG_STATE_HOME, HOME; null: unset
+        const char* session;
+        const char* state;
+        const char* home;
+        std::string expected; // the start of the folder's path; empty: refused
+        bool underHome;
+        const char* why = ""; // a part of the reason when refused
+    };
+    const Case cases[] = {
+        {"configured", "/c", "/x", "/state", "/h", base + "/c", false},
+        {"the session's", nullptr, "/x", "/state", "/h", base + "/x/korvel", false},
+        {"the state folder's", nullptr, nullptr, "/state", "/h", base + "/state/korvel/run-" + host, true},
+        {"a relative session folder counts as none", nullptr, "x", "/state", "/h", base + "/state/korvel/run-" + host, true},
+        {"below the home", nullptr, nullptr, nullptr, "/h", base + "/h/.local/state/korvel/run-" + host, true},
+        {"a spoilt one is refused, not exchanged", nullptr, nullptr, "/s", "/h", "", true, "another user owns or can write"},
+        {"too deep for its sockets", nullptr, nullptr, nullptr, "/deep-home-beyond-the-sockets-length-limit", "", true,
+         "too long a path"},
+    };
+    const auto set = [&base](const char* name, const char* value) {
+        value ? ::setenv(name, (value[0] == '/' ? base + value : std::string(value)).c_str(), 1) : ::unsetenv(name);
+    };
+    for (const Case& c : cases) {
+        set("ZEL_RUNTIME_DIR", c.configured);
+        set("XDG_RUNTIME_DIR", c.session);
+        set("XDG_STATE_HOME", c.state);
+        set("HOME", c.home);
+        const RuntimeFolderState state = RuntimeDirState();
+        const std::string used = RuntimeDir();
+        EXPECT_EQ(used.empty(), c.expected.empty()) << c.what << ": " << state.problem;
+        EXPECT_EQ(used.rfind(c.expected, 0), 0u) << c.what << ": " << used;
+        EXPECT_EQ(state.underHome, c.underHome) << c.what;
+        EXPECT_EQ(state.path.rfind("/tmp/korvel", 0), std::string::npos) << c.what;
+        EXPECT_NE(state.problem.find(c.why), std::string::npos) << c.what;
+        if (c.expected.empty()) {
+            EXPECT_NE(state.problem.find("refuses your programs' connections"), std::string::npos) << c.what;
+        }
+    }
+    ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (sandbox.root + "/state").c_str(), 1);
+    saved[0].empty() ? ::unsetenv("HOME") : ::setenv("HOME", saved[0].c_str(), 1);
+    saved[1].empty() ? ::unsetenv("XDG_RUNTIME_DIR") : ::setenv("XDG_RUNTIME_DIR", saved[1].c_str(), 1);
 }
 
 // A library or program the environment names is loaded or started only when

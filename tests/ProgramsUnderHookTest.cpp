@@ -424,14 +424,49 @@ for s in (first, second):
 
 // ---- The runtime folder -------------------------------------------------------------------
 
+// A runtime folder others can open is not used: nothing is written where
+// others could have planted it, and the program is refused (it would
+// otherwise pass undecided), with the reason in its record.
 TEST_F(Programs, RuntimeFolderOthersCanOpenIsNotUsed)
 {
-    WriteRules(App("ANY", "DENY", "DENY"));
+    WriteRules(App("ANY", "DENY", "PERMIT"));
     ASSERT_EQ(::chmod(sandbox.runtime.c_str(), 0777), 0);
     auto server = Server({"tcp-server", "127.0.0.2", "22018"});
     ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22018"}, hooked);
-    // Nothing is decided, and nothing is written where others could have planted it.
-    EXPECT_EQ(client.ReadLine(), Line("connected ok"));
+    EXPECT_EQ(client.ReadLine(), Line("refused"));
     EXPECT_TRUE(FolderEntries(sandbox.runtime).empty());
-    EXPECT_TRUE(Records("<REMOTEPORT>22018</REMOTEPORT>").empty());
+    EXPECT_EQ(Records("<REMOTEPORT>22018</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<REASON>runtime</REASON>").size(), 1u);
+    // Switched off by its settings (no autostart), the firewall lets it pass as before.
+    sandbox.SetAutostart(false);
+    ChildProcess passing({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22018"}, hooked);
+    EXPECT_EQ(passing.ReadLine(), Line("connected ok"));
+}
+
+// Another user (65534) makes /tmp/korvel-UID before the user's programs
+// start in a session without XDG_RUNTIME_DIR; that folder was the user's
+// runtime folder, and one that is not the user's let every program pass
+// undecided and unlogged. In a /tmp of the test's own: the machine's is
+// never touched.
+using AttackSquattedRuntimeFolder = testing_support::InterceptorTest;
+
+TEST_F(AttackSquattedRuntimeFolder, ProgramsTheRulesRefuseAreStillRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a folder as another user needs root";
+    WriteRules(App("ANY", "DENY", "DENY"));
+    auto server = Server({"tcp-server", "127.0.0.2", "22019"});
+    const std::string squat = "/tmp/korvel-" + std::to_string(::getuid());
+    const int status = testing_support::WithPrivateTmp(sandbox.root, [&] {
+        if (::mkdir(squat.c_str(), 0777) != 0 || ::chmod(squat.c_str(), 0777) != 0
+            || ::chown(squat.c_str(), 65534, 65534) != 0)
+            return false;
+        ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22019"},
+                            Hooked({{"ZEL_RUNTIME_DIR", ""}, {"XDG_RUNTIME_DIR", ""}}));
+        return client.ReadLine() == Line("refused") && FolderEntries(squat).empty();
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace of its own";
+    EXPECT_EQ(status, 0) << "the program passed, or wrote into the other user's folder";
+    EXPECT_EQ(Records("<REMOTEPORT>22019</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
 }

@@ -237,3 +237,52 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     ::kill(restarted, SIGTERM);
     EXPECT_TRUE(WaitFor([&] { return ::waitpid(restarted, nullptr, WNOHANG) == restarted; }));
 }
+
+// The attack of AttackSquattedRuntimeFolder (interceptor tests) as the
+// control panel meets it: another user made /tmp/korvel-UID first in a
+// session without XDG_RUNTIME_DIR, and the panel ended with a line on
+// standard error that nobody who starts it from the menu sees. It starts
+// (in a /tmp of the test's own), and its Protection page says where the
+// firewall keeps its live files and why; a folder it cannot use at all is
+// said there too, and the panel's summary says the programs are refused.
+using AttackSquattedRuntimeFolderPanel = ProtectionWindow;
+
+TEST_F(AttackSquattedRuntimeFolderPanel, ThePanelStartsAndItsProtectionPageSaysWhereAndWhy)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a folder as another user needs root";
+    const std::string saved[] = {std::getenv("ZEL_RUNTIME_DIR"),
+                                 std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : ""};
+    const int status = testing_support::WithPrivateTmp(sandbox.root, [] {
+        const std::string squat = "/tmp/korvel-" + std::to_string(::getuid());
+        if (::mkdir(squat.c_str(), 0700) != 0 || ::chown(squat.c_str(), 65534, 65534) != 0)
+            return false;
+        ChildProcess panel({ZEL_PROGRAM, "--quit-after-start"},
+                           {{"QT_QPA_PLATFORM", "offscreen"}, {"ZEL_RUNTIME_DIR", ""}, {"XDG_RUNTIME_DIR", ""}});
+        return panel.Wait(20s) == 0;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace of its own";
+    ASSERT_EQ(status, 0) << "the panel did not start";
+
+    ::unsetenv("ZEL_RUNTIME_DIR");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Form_Load();
+    ProtectionView& view = *form.Protection();
+    view.Refresh();
+    const auto* line = view.findChild<QLabel*>("RuntimeFolderState");
+    ASSERT_NE(line, nullptr);
+    EXPECT_FALSE(line->isHidden());
+    EXPECT_TRUE(line->text().contains(QString::fromStdString(sandbox.root + "/state/korvel/run-"))) << line->text().toStdString();
+    EXPECT_TRUE(line->text().contains("no XDG_RUNTIME_DIR")) << line->text().toStdString();
+    // A folder it cannot use: the page says why, and the summary that programs are refused.
+    ASSERT_EQ(::chmod((sandbox.root + "/state/korvel").c_str(), 0777), 0);
+    view.Refresh();
+    EXPECT_TRUE(line->text().contains("lies in a folder another user owns or can write")) << line->text().toStdString();
+    EXPECT_TRUE(view.SummaryLine()->text().contains("refused"));
+    ::setenv("ZEL_RUNTIME_DIR", saved[0].c_str(), 1);
+    if (!saved[1].empty())
+        ::setenv("XDG_RUNTIME_DIR", saved[1].c_str(), 1);
+}

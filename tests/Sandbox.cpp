@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -116,7 +117,11 @@ void FakeProcessTable::Add(int pid, int parent, const std::string& exe, bool ser
     }
 }
 
-int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn)
+namespace {
+
+// keep: a folder inside folder that stays the one outside (empty: none).
+int WithOwnDisk(const std::string& folder, const std::string& options, const std::string& keep,
+                const std::function<bool()>& fn)
 {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -129,15 +134,31 @@ int WithTinyDisk(const std::string& folder, const char* size, const std::functio
             WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
             WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
         }
-        const std::string options = std::string("size=") + size;
+        const int kept = keep.empty() ? -1 : ::open(keep.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
             || ::mount("none", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
+            ::_exit(77);
+        if (!keep.empty()
+            && (kept < 0 || ::mkdir(keep.c_str(), 0700) != 0
+                || ::mount(("/proc/self/fd/" + std::to_string(kept)).c_str(), keep.c_str(), nullptr, MS_BIND, nullptr) != 0))
             ::_exit(77);
         ::_exit(fn() ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn)
+{
+    return WithOwnDisk(folder, std::string("size=") + size, {}, fn);
+}
+
+int WithPrivateTmp(const std::string& keep, const std::function<bool()>& fn)
+{
+    return WithOwnDisk("/tmp", "size=8m,mode=1777", keep, fn);
 }
 
 bool EnterPrivateNetwork(const std::vector<std::string>& ipv6Addresses, std::string& why)

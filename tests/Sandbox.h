@@ -48,6 +48,9 @@ void RemoveTree(const std::string& path);
 // is a tmpfs of the given size ("8k"): 0 when fn succeeded, 1 when it did
 // not, 77 when no such file system could be made (no user namespaces, no root).
 int WithTinyDisk(const std::string& folder, const char* size, const std::function<bool()>& fn);
+// The same with a /tmp of its own (the machine's is never touched) in which
+// keep, a folder directly in /tmp (a sandbox's root), is still the one outside.
+int WithPrivateTmp(const std::string& keep, const std::function<bool()>& fn);
 
 // Moves this process (and what it starts from now on) into a network
 // namespace of its own: its loopback up, with the given IPv6 addresses on it

@@ -235,6 +235,60 @@ TEST(SessionLogin, UserFilesCallTheProgramAndLeaveTheUsersOwnLinesAlone)
     EXPECT_NE(::access(files.xsessionrc.c_str(), F_OK), 0);
 }
 
+// ~/.xsessionrc is changed only when read whole, and through a link: one
+// too large, or a link that leads nowhere, is left as it is (and said why);
+// a linked one stays a link to the user's file, which is the one changed.
+TEST(SessionLogin, AnXsessionrcIsChangedWholeOrNotAtAllAndThroughItsLink)
+{
+    Sandbox sandbox;
+    PrivateHome home(sandbox);
+    const std::string rc = UserLoginFiles().xsessionrc;
+    const std::string program = "/home/u/.local/lib/korvel/zel-session";
+    const std::string dotfiles = sandbox.root + "/dotfiles";
+    ::mkdir(dotfiles.c_str(), 0700);
+    const std::string mine = "# mine\nexport EDITOR=vi\n";
+    struct Case {
+        const char* what;
+        std::string target; // what the link leads to; empty: a file of its own
+        std::string text;   // what the file holds at first; empty: no file
+        const char* refused; // a part of why it is left alone; null: changed
+    };
+    const Case cases[] = {
+        {"over 16 MB", "", mine + std::string(17 << 20, '#') + "\n", "larger than 16 MB"},
+        {"a link that leads nowhere", dotfiles + "/gone", "", "a link that leads nowhere"},
+        {"a link to the user's file", dotfiles + "/xsessionrc", mine, nullptr},
+        {"a link to a file that held only the block", dotfiles + "/only", "", nullptr},
+    };
+    for (const Case& c : cases) {
+        ::unlink(rc.c_str());
+        const std::string file = c.target.empty() ? rc : c.target;
+        if (!c.target.empty()) {
+            ASSERT_EQ(::symlink(c.target.c_str(), rc.c_str()), 0) << c.what;
+        }
+        if (!c.text.empty() || (!c.target.empty() && !c.refused))
+            WriteText(file, c.text);
+        const std::string before = testing_support::PathState(rc) + testing_support::PathState(file);
+        std::string why;
+        EXPECT_EQ(WriteLoginFiles(program, &why), !c.refused) << c.what;
+        if (c.refused) {
+            EXPECT_NE(why.find(c.refused), std::string::npos) << c.what << ": " << why;
+            EXPECT_FALSE(RemoveLoginFiles(&why)) << c.what;
+            EXPECT_EQ(testing_support::PathState(rc) + testing_support::PathState(file), before) << c.what;
+            continue;
+        }
+        struct stat st {};
+        ASSERT_EQ(::lstat(rc.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what << ": still a link";
+        const std::string written = ReadText(file);
+        EXPECT_EQ(written.rfind(c.text, 0), 0u) << c.what;
+        EXPECT_NE(written.find("' --preload"), std::string::npos) << c.what;
+        ASSERT_TRUE(RemoveLoginFiles(&why)) << c.what << ": " << why;
+        ASSERT_EQ(::lstat(rc.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what << ": still a link";
+        EXPECT_EQ(ReadText(file), c.text) << c.what;
+    }
+}
+
 TEST(SessionLogin, DamagedBlockNeverCostsTheUsersLines)
 {
     const std::string text = "a=1\n# >>> Korvel Firewall: old\nmine=2\n";

@@ -602,6 +602,10 @@
         <translation>Dienst, wird nie gefragt</translation>
     </message>
     <message>
+        <source>Runtime folder not safe</source>
+        <translation>Laufzeitordner nicht sicher</translation>
+    </message>
+    <message>
         <source>Kernel backstop</source>
         <translation>Kernel-Rückhalt</translation>
     </message>
@@ -878,6 +882,10 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
 </context>
 <context>
     <name>ProtectionView</name>
+    <message>
+        <source>Protection: your programs&apos; connections are refused, see why here.</source>
+        <translation>Schutz: Die Verbindungen Ihrer Programme werden abgewiesen, siehe hier, warum.</translation>
+    </message>
     <message>
         <source>Protection</source>
         <translation>Schutz</translation>
@@ -1330,6 +1338,14 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     <message>
         <source>Protection: %1.</source>
         <translation>Schutz: %1.</translation>
+    </message>
+    <message>
+        <source>Your programs&apos; connections are refused while the firewall is on: it cannot use its runtime folder. In detail: %1</source>
+        <translation>Die Verbindungen Ihrer Programme werden abgewiesen, solange die Firewall an ist: Sie kann ihren Laufzeitordner nicht benutzen. Im Einzelnen: %1</translation>
+    </message>
+    <message>
+        <source>This session has no XDG_RUNTIME_DIR, so the firewall keeps its live files in %1, a folder of yours that only you can open (never in /tmp, where another user could make the folder first).</source>
+        <translation>Diese Sitzung hat kein XDG_RUNTIME_DIR, daher legt die Firewall ihre laufenden Dateien in %1 ab, einem Ordner, den nur Sie öffnen können (nie in /tmp, wo ein anderer Benutzer den Ordner zuerst anlegen könnte).</translation>
     </message>
     <message>
         <source>The kernel backstop runs: it covers your programs the firewall cannot enter.</source>

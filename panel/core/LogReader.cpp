@@ -106,6 +106,7 @@ std::string ReasonText(std::string_view reason, bool backstop)
         {why::kAway, ZEL_TEXT_NOOP("LogReader", "Away answer")},
         {why::kNoAlert, ZEL_TEXT_NOOP("LogReader", "No alert shown")},
         {why::kService, ZEL_TEXT_NOOP("LogReader", "Service, never asked")},
+        {why::kRuntime, ZEL_TEXT_NOOP("LogReader", "Runtime folder not safe")},
     };
     for (const auto& [word, text] : texts)
         if (reason == word)

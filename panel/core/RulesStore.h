@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "rules/Document.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +50,19 @@ public:
     // last loaded or saved here is not written over: the entries changed
     // here since then are put into the file's document, which becomes the
     // one held; changedOutside (when given) gets the names of the entries
-    // the other writer changed, for the engines to be told.
+    // the other writer changed, for the engines to be told. An entry both
+    // changed gets the changes of both, part by part; where both changed
+    // one part the other writer's stays and the entry is named in the error
+    // log, for the user to make the change again. Writers that
+    // save through a store take turns (a lock file beside the file, waited
+    // for turnWaitMs at most: false when another holds it longer); a file
+    // another program puts in place during the save itself is found in the
+    // replaced file and taken in the same way, and the save written again.
     bool Save(const std::string& path, std::vector<std::string>* changedOutside = nullptr);
+    int turnWaitMs = 5000;
+    // Called between the look at the file and its replacement; tests act
+    // there as another writer would.
+    std::function<void()> beforeReplace;
     // The document Save writes.
     std::string Text() const;
 
@@ -63,8 +75,9 @@ public:
 
 private:
     // Puts the entries changed here since the file was last known into
-    // outside (the file's document now), which the store then holds.
-    void TakeOutsideDocument(rules::Document outside);
+    // outside (the file's document now), which the store then holds; the
+    // names of the entries whose change here had to give way.
+    std::vector<std::string> TakeOutsideDocument(rules::Document outside);
     void KnowFile(const std::string& path);
 
     // The document as the file last held it here, and the file's stamp then.

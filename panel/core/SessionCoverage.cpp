@@ -94,13 +94,14 @@ bool ApplySessionOption(bool on, const std::string& installDir, bool updateRunni
 {
     const std::string program = installDir + session::kSessionProgramName;
     bool ok = true;
+    std::string why;
     if (on && !session::IsMachineWide(installDir, ZEL_PKG_DIR)) {
-        if (!session::WriteLoginFiles(program)) {
-            WriteErrLogErrno("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be written", errno);
+        if (!session::WriteLoginFiles(program, &why)) {
+            WriteErrLog("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be written: " + why);
             ok = false;
         }
-    } else if (session::HasLoginFiles() && !session::RemoveLoginFiles()) {
-        WriteErrLogErrno("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be removed", errno);
+    } else if (session::HasLoginFiles() && !session::RemoveLoginFiles(&why)) {
+        WriteErrLog("SessionCoverage : ApplySessionOption", "the session's start-up files cannot be removed: " + why);
         ok = false;
     }
     if (!updateRunningSession || ::access(program.c_str(), X_OK) != 0)
@@ -219,6 +220,20 @@ std::string BackstopText(bool running)
     return Tr("SessionCoverage", "The kernel backstop is not installed: programs the firewall cannot enter (statically "
                                  "linked, Go, set-user-ID, sandboxed) are not covered. It installs as root: see the "
                                  "README.");
+}
+
+std::string RuntimeFolderText(const platform::RuntimeFolderState& state)
+{
+    if (!state.problem.empty())
+        return platform::Arg(Tr("SessionCoverage", "Your programs' connections are refused while the firewall is on: "
+                                                   "it cannot use its runtime folder. In detail: %1"),
+                             {state.problem});
+    if (state.underHome)
+        return platform::Arg(Tr("SessionCoverage", "This session has no XDG_RUNTIME_DIR, so the firewall keeps its live "
+                                                   "files in %1, a folder of yours that only you can open (never in "
+                                                   "/tmp, where another user could make the folder first)."),
+                             {state.path});
+    return {};
 }
 
 }  // namespace panel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Paths.h"
 #include "platform/ProgramCoverage.h"
 #include "platform/SessionPreload.h"
 
@@ -53,5 +54,8 @@ std::string AdviceText(const platform::coverage::Program& program, bool backstop
 std::string SummaryText(const std::vector<platform::coverage::Program>& programs);
 // The backstop's line: what it covers, or what installing it would.
 std::string BackstopText(bool running);
+// The runtime folder's line: why the user's programs are refused when it
+// cannot be used, where it is when the session gives none; empty otherwise.
+std::string RuntimeFolderText(const platform::RuntimeFolderState& state);
 
 }  // namespace panel

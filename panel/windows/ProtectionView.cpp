@@ -121,6 +121,9 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     layout->addWidget(pageCoverage_);
     backstopState_ = WrappedLabel("BackstopState", this);
     layout->addWidget(backstopState_);
+    runtimeState_ = WrappedLabel("RuntimeFolderState", this);
+    runtimeState_->hide();
+    layout->addWidget(runtimeState_);
 
     programList_ = Named(new QTreeWidget(this), "ProgramList");
     programList_->setRootIsDecorated(false);
@@ -241,8 +244,16 @@ void ProtectionView::Refresh()
     backstop_ = coverage::BackstopRunning();
     settings.backstop = backstop_;
     programs_ = scanner_.Scan(settings);
-    summaryLine_->setText(QString::fromStdString(panel::SummaryText(programs_)));
     backstopState_->setText(QString::fromStdString(panel::BackstopText(backstop_)));
+    // Looked at every time: a folder spoilt while the panel runs refuses
+    // the programs started since.
+    const platform::RuntimeFolderState runtime = platform::RuntimeDirState();
+    const QString runtimeText = QString::fromStdString(panel::RuntimeFolderText(runtime));
+    runtimeState_->setText(runtimeText);
+    runtimeState_->setVisible(!runtimeText.isEmpty());
+    summaryLine_->setText(runtime.problem.empty()
+                              ? QString::fromStdString(panel::SummaryText(programs_))
+                              : tr("Protection: your programs' connections are refused, see why here."));
     if (isVisible())
         FillList();
 }

@@ -18,11 +18,13 @@ class QTreeWidget;
 
 // The Protection page: the user's running programs that have network
 // connections, whether the firewall, the kernel backstop or nothing decides
-// them, why, and what fixes it. It also keeps the two lines of the main
-// window's side column: what "Decide every program I start" covers now, and
-// a one-line summary of the page. It takes the place of the main window's
-// right-hand side while shown, and reads the process table every 2 s then
-// (every 30 s for the summary otherwise).
+// them, why, and what fixes it; where the firewall keeps its live files when
+// the session names no place for them, or why it cannot keep them anywhere
+// (and refuses the user's programs). It also keeps the two lines of the
+// main window's side column: what "Decide every program I start" covers
+// now, and a one-line summary of the page. It takes the place of the main
+// window's right-hand side while shown, and reads the process table every
+// 2 s then (every 30 s for the summary otherwise).
 class ProtectionView : public QWidget {
     Q_OBJECT
 public:
@@ -80,6 +82,7 @@ private:
     QLabel* summaryLine_ = nullptr;
     QLabel* pageCoverage_ = nullptr;
     QLabel* backstopState_ = nullptr;
+    QLabel* runtimeState_ = nullptr;
     QTreeWidget* programList_ = nullptr;
     QLabel* advice_ = nullptr;
     QPushButton* restart_ = nullptr;
