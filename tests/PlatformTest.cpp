@@ -813,6 +813,33 @@ TEST(RulesFormat, NamesAndPathsAreEscapedOnlyWhereTheFileNeedsIt)
     EXPECT_EQ(rf::XmlSafeText("10.0.0.1\x02"), "10.0.0.1\xEF\xBF\xBD");
 }
 
+// The elements' limit counts what a document parser would build, in pieces
+// of any size: start tags, comments and declarations, attributes; end tags
+// and text count nothing.
+TEST(RulesFile, ElementsAreCountedInPiecesOfAnySize)
+{
+    const std::pair<const char*, size_t> cases[] = {
+        {"text only ", 0},
+        {"<a/>", 1},
+        {"<a></a>", 1},
+        {"<a b=\"1\" c='2'>x</a>", 3},
+        {"<?xml version=\"1.0\"?><!-- c --><A><B/>t</A>", 5},
+        {"<<</", 2},
+        {"a=b", 1},
+    };
+    for (const auto& [text, elements] : cases) {
+        std::string repeated; // across the reader's blocks of 16 bytes
+        for (int i = 0; i < 100; ++i)
+            repeated += text;
+        for (const size_t piece : {1, 2, 15, 17, 64 << 10}) {
+            rules_file::Markup markup;
+            for (size_t at = 0; at < repeated.size(); at += piece)
+                markup.Add(std::string_view(repeated).substr(at, piece));
+            EXPECT_EQ(markup.Elements(), elements * 100) << text << " in pieces of " << piece;
+        }
+    }
+}
+
 // Only nothing at all at the path is a missing rules file; every other
 // failure to read it whole is told with its reason and changes nothing.
 TEST(RulesFile, FailuresToReadAreToldApartFromAMissingFile)
