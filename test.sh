@@ -41,7 +41,7 @@ cmake --build "$ASAN_DIR" -j"$JOBS"
 # The hook library's needed libraries then include the sanitizers', and the
 # engine's footprint in its host is theirs to multiply: those two checks are
 # for the real build.
-ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|Privileges|PanelWithHost)\.'
+ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|AttackPrograms|Privileges|AttackPrivileges|PanelWithHost)\.'
 ASAN_EXCLUDED+='|^HookLibrary\.NeedsOnly|^EngineLibrary\.AddsNoThread'
 ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore'
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp" \

@@ -434,7 +434,7 @@ TEST(Text, MessageLanguagesFollowTheLocaleAsGettextReadsIt)
 
 // The runtime folder holds what other processes of the user trust: it is
 // used only when nobody else can have put anything into it.
-TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
+TEST(AttackRuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/runtimes";
@@ -470,7 +470,7 @@ TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
 // A library or program the environment names is loaded or started only when
 // nobody but root and the user could have put it there or changed it: the
 // environment may come from a less privileged caller (su, sudo -E).
-TEST(TrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
+TEST(AttackTrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/trust";
@@ -525,7 +525,7 @@ TEST(TrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
 
 // A folder counts as safe only when no other user can change it or any
 // folder above it; sticky folders (/tmp) are passed on the way, not at the end.
-TEST(TrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
+TEST(AttackTrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/trust";
@@ -581,7 +581,7 @@ TEST(TrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
 // A root program started with its caller's variables must not make folders
 // where the caller points it: nothing is made inside a folder other users
 // can write or own, and such a runtime folder is not used.
-TEST(RuntimeFolder, MadeOnlyInsideFoldersNoOtherUserControls)
+TEST(AttackRuntimeFolder, MadeOnlyInsideFoldersNoOtherUserControls)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/runtimes";

@@ -19,6 +19,7 @@ using testing_support::Rule;
 namespace {
 
 using Programs = testing_support::InterceptorTest;
+using AttackPrograms = testing_support::InterceptorTest;
 
 std::optional<std::string> Line(const std::string& text) { return text; }
 
@@ -424,7 +425,7 @@ for s in (first, second):
 
 // ---- The runtime folder -------------------------------------------------------------------
 
-TEST_F(Programs, RuntimeFolderOthersCanOpenIsNotUsed)
+TEST_F(AttackPrograms, RuntimeFolderOthersCanOpenIsNotUsed)
 {
     WriteRules(App("ANY", "DENY", "DENY"));
     ASSERT_EQ(::chmod(sandbox.runtime.c_str(), 0777), 0);
