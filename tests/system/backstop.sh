@@ -369,7 +369,10 @@ check yes "a file that does not parse is not used" "$(yes_no wait_until 5 grep -
 check denied "RULED, by the rules in force" "$(run_a ruled libc 127.0.0.2 7782)"
 # An attack: 8 MB of empty elements made the service build 600 MB at each
 # rewrite. The reader, as A, refuses them; the service neither grows nor
-# lets go of the rules in force.
+# lets go of the rules in force, which permit every other program.
+in_force=$(grep -c "are in force" "$work/relayA.out" || true)
+put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule DENY 7782)")$(app ANY ASK PERMIT)</APPLICATIONS>"
+wait_until 5 sh -c "[ \$(grep -c 'are in force' '$work/relayA.out') -gt $in_force ]" || true
 python3 -c 'import sys; sys.stdout.write("<APPLICATIONS>" + "<a/>" * (2 << 20) + "</APPLICATIONS>\n")' >"$work/elements.xml"
 chmod 644 "$work/elements.xml"
 setpriv --reuid=$auid --regid=$auid --clear-groups sh -c 'cat "$1" >"$2.new" && mv -f "$2.new" "$2"' sh "$work/elements.xml" "$rulesA"
