@@ -18,14 +18,6 @@ using testing_support::Sandbox;
 
 namespace {
 
-// The sanitizer's allocator reserves its memory up front and keeps what is
-// freed a while: memory is measured, and bounded, in the real build.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // A user with no account, as the system tests' users are.
 constexpr uid_t kUser = 64989;
 
@@ -118,9 +110,8 @@ TEST(BackstopUserSettings, ReadsAsTheUserWhatTheUserMayReadAndNoMore)
         const char* why;
         UserSettings::Rules rules;
         // The readers' peak so far (each case's is higher than the last's)
-        // stays under this in the real build; 0: not measured.
+        // stays under this; 0: not measured.
         long readersPeakMb = 0;
-        bool realBuildOnly = false;
     };
     const Case cases[] = {
         {"a link to a file only root may read", [&] { ::symlink(secret.c_str(), sandbox.rulesFile.c_str()); },
@@ -143,14 +134,12 @@ TEST(BackstopUserSettings, ReadsAsTheUserWhatTheUserMayReadAndNoMore)
              write(testing_support::RulesDocument(
                  Repeated("<APPLICATION><DESCRIPTION>" + std::string(200, 'x') + "</DESCRIPTION></APPLICATION>", 124000)));
          },
-         "needs more than 128 MB of memory", kRefused, 128 + 64, true},
+         "needs more than 128 MB of memory", kRefused, 128 + 64},
     };
     for (const Case& c : cases) {
-        if (c.realBuildOnly && kSanitized)
-            continue;
         ::unlink(sandbox.rulesFile.c_str());
         c.make();
-        const bool peakKnown = !kSanitized && testing_support::ResetPeakMemory();
+        const bool peakKnown = testing_support::ResetPeakMemory();
         const long before = testing_support::PeakMemoryKb();
         const auto start = std::chrono::steady_clock::now();
         const UserSettings::Look refused = settings.Read({}, "");
@@ -165,7 +154,7 @@ TEST(BackstopUserSettings, ReadsAsTheUserWhatTheUserMayReadAndNoMore)
         if (c.rules == kRefused) { // not read again until it changes
             EXPECT_EQ(settings.Read(refused.stamp, refused.rulesPath).rules, UserSettings::Rules::kUnchanged) << c.what;
         }
-        if (c.readersPeakMb > 0 && !kSanitized) {
+        if (c.readersPeakMb > 0) {
             rusage readers {};
             ::getrusage(RUSAGE_CHILDREN, &readers);
             EXPECT_LT(readers.ru_maxrss, c.readersPeakMb << 10) << c.what << " (kB)";
