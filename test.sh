@@ -41,9 +41,9 @@ cmake --build "$ASAN_DIR" -j"$JOBS"
 # The hook library's needed libraries then include the sanitizers', and the
 # engine's footprint in its host is theirs to multiply: those two checks are
 # for the real build.
-ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|Privileges|PanelWithHost|AttackSquattedRuntimeFolder)\.'
+ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|AttackPrograms|Privileges|AttackPrivileges|PanelWithHost|AttackSquattedRuntimeFolder)\.'
 ASAN_EXCLUDED+='|^HookLibrary\.NeedsOnly|^EngineLibrary\.AddsNoThread'
-ASAN_EXCLUDED+='|^AttackForgedDnsAnswer\.|^AttackSquattedRuntimeFolder\.'
+ASAN_EXCLUDED+='|^AttackForgedDnsAnswer\.'
 ASAN_EXCLUDED+='|^AttackSignalHandler\.|^AttackChildInTheParentsMemory\.|^AttackQuestionFlood\.'
 ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^AttackDatagramVerdicts\.AKeptSocket|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore'
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp" \

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -124,6 +125,47 @@ std::vector<std::string> ApplicationNames(const rules::Document& document)
     return names;
 }
 
+// The places of the applications the engine reads, by name: those before
+// the first without a name, where the engine's reading stops for every program.
+using Places = std::unordered_map<std::string, std::vector<size_t>>;
+Places ApplicationPlaces(const rules::Document& document)
+{
+    Places places;
+    for (size_t i = 0; i < document.applications.size() && document.applications[i].name; ++i)
+        places[*document.applications[i].name].push_back(i);
+    return places;
+}
+
+// Reads program's table as the engine would read the whole document, from
+// the applications that apply to it alone (rules_format::EntryApplies: its
+// name, the general one's, its raw name), so that compiling many programs
+// costs each its own applications rather than the whole document's.
+void ReadProgram(rules::Document& document, const Places& places, const engine::ProgramIdentity& program,
+                 engine::RuleTable& table)
+{
+    namespace rf = platform::rules_format;
+    std::vector<size_t> order;
+    const auto add = [&](const std::string& name) {
+        if (const auto found = places.find(name); found != places.end())
+            order.insert(order.end(), found->second.begin(), found->second.end());
+    };
+    const std::string name(program.name);
+    add(name);
+    if (name != rf::kGeneralApp)
+        add(rf::kGeneralApp);
+    if (const std::string raw = rf::FileNameOfProgram(name); raw != name && raw != rf::kGeneralApp)
+        add(raw);
+    std::sort(order.begin(), order.end());
+    // Lent to the program's own document and given back, in the file's order.
+    rules::Document own;
+    own.applications.reserve(order.size());
+    for (const size_t at : order)
+        own.applications.push_back(std::move(document.applications[at]));
+    engine::ReadRulesDocument(own, table, program);
+    for (size_t i = 0; i < order.size(); ++i)
+        document.applications[order[i]] = std::move(own.applications[i]);
+}
+
 }  // namespace
 
 CompiledRules RulesCompiler::NoRules()
@@ -137,7 +179,7 @@ CompiledRules RulesCompiler::NoRules()
 std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, std::string& error)
 {
     std::string problem;
-    const std::optional<rules::Document> parsed = rules::ReadDocument(document, &problem);
+    std::optional<rules::Document> parsed = rules::ReadDocument(document, &problem);
     if (!parsed) {
         error = "it does not parse: " + problem;
         return std::nullopt;
@@ -145,6 +187,7 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
     namespace rf = platform::rules_format;
     RulesCompiler compiler;
     const std::vector<std::string> names = ApplicationNames(*parsed);
+    const Places places = ApplicationPlaces(*parsed);
     std::unordered_set<std::string> programs;
     for (const std::string& name : names) {
         if (name == rf::kGeneralApp)
@@ -160,7 +203,7 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         engine::RuleTable table;
         engine::ProgramIdentity byName(program);
         byName.everyPath = true;
-        engine::ReadRulesDocument(*parsed, table, byName);
+        ReadProgram(*parsed, places, byName, table);
         const std::string fileName = rf::FileNameOfProgram(program);
         if (!compiler.Add(zel_rules_name_hash(fileName.data(), fileName.size()), table, error))
             return std::nullopt;
@@ -170,7 +213,7 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
     while (std::find(names.begin(), names.end(), other) != names.end())
         other += '\x01';
     engine::RuleTable table;
-    engine::ReadRulesDocument(*parsed, table, other);
+    ReadProgram(*parsed, places, other, table);
     if (!compiler.Add(ZEL_RULES_GENERAL, table, error))
         return std::nullopt;
     return std::move(compiler.rules_);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <set>
 #include <sys/inotify.h>
@@ -152,36 +151,34 @@ bool RulesFollower::Refresh(std::string& error)
         Say("rules", error + "; the rules in force stay");
         put = false;
         break;
+    case UserSettings::Rules::kRefused:
+        error = "the rules file " + look.rulesPath + " is not used: " + look.why;
+        Say("rules", error + "; the rules in force stay");
+        // Not read again until it changes.
+        path_ = look.rulesPath;
+        stamp_ = look.stamp;
+        put = false;
+        break;
     case UserSettings::Rules::kRead: {
-        const size_t hash = std::hash<std::string> {}(look.text);
-        if (source_ == Source::kFile && hash == textHash_ && look.rulesPath == path_) {
+        const CompiledRules& compiled = look.compiled;
+        const size_t own = compiled.programs.size() - 1;
+        const std::string inForce = "the rules of " + look.rulesPath + " are in force: " + std::to_string(own)
+            + (own == 1 ? " application" : " applications") + " with rules of its own and every other"
+            + " program by the general ones, " + std::to_string(compiled.intervals.size()) + " address intervals";
+        if (source_ == Source::kFile && look.textHash == textHash_ && look.rulesPath == path_) {
             stamp_ = look.stamp; // written again, the same
+            Say("rules", inForce);
             break;
         }
-        std::string why;
-        const auto compiled = RulesCompiler::Compile(look.text, why);
-        if (!compiled) {
-            error = "the rules file " + look.rulesPath + " is not used: " + why;
-            Say("rules", error + "; the rules in force stay");
-            // Not read again until it changes.
-            path_ = look.rulesPath;
-            stamp_ = look.stamp;
-            put = false;
-            break;
-        }
-        if (!rules_.Put(*compiled, error)) {
+        if (!rules_.Put(compiled, error)) {
             put = false;
             break;
         }
         source_ = Source::kFile;
         path_ = look.rulesPath;
         stamp_ = look.stamp;
-        textHash_ = hash;
-        const size_t own = compiled->programs.size() - 1;
-        Say("rules", "the rules of " + look.rulesPath + " are in force: " + std::to_string(own)
-                         + (own == 1 ? " application" : " applications") + " with rules of its own and every other"
-                         + " program by the general ones, " + std::to_string(compiled->intervals.size())
-                         + " address intervals");
+        textHash_ = look.textHash;
+        Say("rules", inForce);
         break;
     }
     }

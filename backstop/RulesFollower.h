@@ -8,12 +8,13 @@
 #include <string>
 
 // Keeps a backstop's compiled rules and Block All as the user's settings
-// say: reads them (as the user, see UserSettings) when the kernel tells of
-// a change in the settings key's folder or the rules file's folder (the
-// panel replaces both by rename), and every few seconds in case it could
-// not tell. A rules file that does not parse or cannot be read leaves the
-// rules in force; one that is gone leaves every program asked, as the
-// engine does. What it does is said on standard output, the service's
+// say: reads and compiles them (as the user, see UserSettings) when the
+// kernel tells of a change in the settings key's folder or the rules file's
+// folder (the panel replaces both by rename), and every few seconds in case
+// it could not tell. A rules file that cannot be read, does not parse or is
+// over a bound leaves the rules in force (one read but refused is not read
+// again until it changes); one that is gone leaves every program asked, as
+// the engine does. What it does is said on standard output, the service's
 // journal, once per change.
 class RulesFollower {
 public:
@@ -60,6 +61,6 @@ private:
     enum class Source { kNone, kNoFile, kFile } source_ = Source::kNone;
     std::string path_;
     UserSettings::Stamp stamp_;
-    size_t textHash_ = 0;
+    uint64_t textHash_ = 0;
     std::map<std::string, std::string> said_;
 };

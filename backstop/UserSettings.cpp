@@ -1,11 +1,14 @@
 #include "UserSettings.h"
 
+#include "RulesCompiler.h"
+
 #include "platform/RulesFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/Settings.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,27 +16,86 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
+#include <optional>
 #include <poll.h>
+#include <pugixml.hpp>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <type_traits>
 #include <unistd.h>
+#include <vector>
 
 namespace registry = platform::registry;
 
 namespace {
 
-// What the reader sends, then keyFolder, rulesPath, why and text.
+// What the reader sends, then keyFolder, rulesPath and why; when rules is
+// kRead, a Result follows once the text is compiled.
 struct Header {
     uint8_t done;
     uint8_t blockAll;
     uint8_t rules;
     uint8_t pad[5];
-    uint64_t lengths[4];
+    uint64_t lengths[3];
     UserSettings::Stamp stamp;
 };
+// Then why, and the compiled rules' programs, lists, intervals and
+// intervals6, as many as counts says.
+struct Result {
+    uint8_t compiled; // 0: refused, why says why
+    uint8_t pad[7];
+    uint64_t textHash;
+    uint64_t whyLength;
+    uint64_t counts[4];
+};
 constexpr uint64_t kMaxTextBytes = 64 << 10; // of the folders, path and reason
+constexpr int kCannotBound = 3;              // the reader's exit status when it cannot bound its memory
+// What the kernel's maps hold: more is not the compiler's.
+constexpr uint64_t kMaxCounts[4] = {ZEL_RULES_PROGRAMS, ZEL_RULES_LISTS, ZEL_RULES_INTERVALS, ZEL_RULES_INTERVALS6};
+
+template <typename Item>
+constexpr bool kPlain = std::is_trivially_copyable_v<Item>;
+static_assert(kPlain<CompiledRules::Program> && kPlain<CompiledRules::List> && kPlain<zel_rules_interval>
+              && kPlain<zel_rules_interval6>);
+
+// In the reader: set when it ran out of the memory it may have (the
+// document parser says so only as a parse error).
+bool g_outOfMemory = false;
+
+void* ParserAllocate(size_t size)
+{
+    void* block = std::malloc(size);
+    if (!block)
+        g_outOfMemory = true;
+    return block;
+}
+
+// The reader's address space: what it has now and budget more, less the
+// heap it took free from the service, which it may fill without growing;
+// false when that cannot be known or set.
+bool BoundAddressSpace(size_t budget)
+{
+    ::malloc_trim(0);
+    budget -= std::min(budget, ::mallinfo2().fordblks);
+    char text[128];
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
+    if (fd >= 0)
+        ::close(fd);
+    if (n <= 0)
+        return false;
+    text[n] = '\0';
+    const unsigned long long pages = std::strtoull(text, nullptr, 10);
+    if (pages == 0)
+        return false;
+    const rlim_t most = static_cast<rlim_t>(pages * static_cast<unsigned long long>(::sysconf(_SC_PAGESIZE)) + budget);
+    const rlimit limit {most, most};
+    return ::setrlimit(RLIMIT_AS, &limit) == 0;
+}
 
 bool WriteAll(int fd, const void* data, size_t size)
 {
@@ -75,12 +137,27 @@ bool ReadAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_po
     return true;
 }
 
+template <typename Item>
+bool ReadItems(int fd, std::vector<Item>& items, uint64_t count, std::chrono::steady_clock::time_point deadline)
+{
+    items.resize(count);
+    return ReadAll(fd, items.data(), count * sizeof(Item), deadline);
+}
+
+template <typename Item>
+bool WriteItems(int fd, const std::vector<Item>& items)
+{
+    return WriteAll(fd, items.data(), items.size() * sizeof(Item));
+}
+
 UserSettings::Stamp StampOf(const struct stat& st)
 {
     return {st.st_dev, st.st_ino, static_cast<long long>(st.st_size),
             static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
             static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec};
 }
+
+std::string Megabytes(size_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
 
 }  // namespace
 
@@ -92,6 +169,31 @@ UserSettings::UserSettings(uid_t uid, std::string store) : uid_(uid), gid_(stati
         if (account->pw_dir && account->pw_dir[0] == '/')
             home_ = account->pw_dir;
     }
+}
+
+bool UserSettings::TakeCompiled(int fd, std::chrono::steady_clock::time_point deadline, Look& look)
+{
+    Result result {};
+    if (!ReadAll(fd, &result, sizeof result, deadline) || result.whyLength > kMaxTextBytes)
+        return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (result.counts[i] > kMaxCounts[i])
+            return false;
+    look.why.resize(result.whyLength);
+    CompiledRules& rules = look.compiled;
+    if (!ReadAll(fd, look.why.data(), look.why.size(), deadline) || !ReadItems(fd, rules.programs, result.counts[0], deadline)
+        || !ReadItems(fd, rules.lists, result.counts[1], deadline)
+        || !ReadItems(fd, rules.intervals, result.counts[2], deadline)
+        || !ReadItems(fd, rules.intervals6, result.counts[3], deadline))
+        return false;
+    look.textHash = result.textHash;
+    if (result.compiled == 0 || rules.programs.empty()) {
+        look.rules = Rules::kRefused;
+        look.compiled = {};
+        if (look.why.empty())
+            look.why = "its reader compiled no rules";
+    }
+    return true;
 }
 
 UserSettings::Look UserSettings::Read(const Stamp& known, const std::string& knownPath) const
@@ -121,38 +223,57 @@ UserSettings::Look UserSettings::Read(const Stamp& known, const std::string& kno
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kReadSeconds);
     Header header {};
     bool whole = ReadAll(channel[0], &header, sizeof header, deadline);
-    std::string* texts[] = {&look.keyFolder, &look.rulesPath, &look.why, &look.text};
-    for (size_t i = 0; whole && i < 4; ++i) {
+    std::string* texts[] = {&look.keyFolder, &look.rulesPath, &look.why};
+    for (size_t i = 0; whole && i < 3; ++i) {
         const uint64_t length = header.lengths[i];
-        whole = length <= (i == 3 ? kMaxRulesBytes : kMaxTextBytes);
+        whole = length <= kMaxTextBytes;
         if (whole) {
             texts[i]->resize(length);
             whole = ReadAll(channel[0], texts[i]->data(), length, deadline);
         }
     }
+    look.rules = static_cast<Rules>(header.rules);
+    // The settings are known from here on; the rules, once compiled.
+    const bool compiling = whole && header.done != 0 && look.rules == Rules::kRead;
+    const bool compiled = compiling && TakeCompiled(channel[0], deadline, look);
+    const bool late = std::chrono::steady_clock::now() >= deadline;
     ::close(channel[0]);
-    if (!whole)
-        ::kill(child, SIGKILL); // late, or saying more than it may
+    if (!whole || (compiling && !compiled))
+        ::kill(child, SIGKILL); // late, or saying more than it may (one that ended keeps its status)
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!whole || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!whole || (!compiling && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))) {
         const std::string why = look.why;
         look = Look {};
         look.why = !why.empty() ? why
             : !whole          ? "the reader did not answer whole within " + std::to_string(kReadSeconds) + " s"
+            : WIFEXITED(status) && WEXITSTATUS(status) == kCannotBound ? "the reader could not bound its memory"
                               : "the reader could not take uid " + std::to_string(uid_) + "'s identity";
         return look;
     }
     look.done = header.done != 0;
     look.blockAll = header.blockAll != 0;
-    look.rules = static_cast<Rules>(header.rules);
     look.stamp = header.stamp;
+    if (compiling && !compiled) {
+        // The file itself is what cannot be read within the bounds: refused
+        // until it changes.
+        look.rules = Rules::kRefused;
+        look.compiled = {};
+        look.why = late ? "reading it takes more than " + std::to_string(kReadSeconds) + " s"
+            : WIFSIGNALED(status) && WTERMSIG(status) != SIGKILL
+            ? "its reader ended by signal " + std::to_string(WTERMSIG(status)) + " (reading it needs more than "
+                + Megabytes(kReadMemoryBytes) + " of memory?)"
+            : "its reader did not answer whole";
+    }
     return look;
 }
 
 void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& knownPath) const
 {
+    // Whatever the user's file makes it build, the reader fails, not the service.
+    if (!BoundAddressSpace(kReadMemoryBytes))
+        ::_exit(kCannotBound);
     // The user's identity, whole, before anything of theirs is opened.
     const bool groups = name_.empty() ? ::setgroups(0, nullptr) == 0 : ::initgroups(name_.c_str(), gid_) == 0;
     if (!groups || ::setresgid(gid_, gid_, gid_) != 0 || ::setresuid(uid_, uid_, uid_) != 0 || ::getuid() != uid_
@@ -164,7 +285,8 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
         ::setenv("ZEL_REGISTRY_ROOT", store_.c_str(), 1);
 
     Header header {};
-    std::string keyFolder, rulesPath, why, text;
+    std::string keyFolder, rulesPath, why;
+    platform::rules_file::Contents contents;
     std::string value;
     const auto blockAll = registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
                                                 platform::settings::kSecurityStatus, value);
@@ -178,7 +300,7 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
         keyFolder = registry::KeyFolderPath(registry::RootKey::LocalMachine, registry::kSettingsKey).value_or("");
         rulesPath = rulesFile == registry::Value::Status::kFound ? platform::SettingPath(rulesPath) : std::string();
         Rules rules = Rules::kMissing;
-        // As every reader opens it: only a regular file within the bound,
+        // As every reader reads it: only a regular file within the limits,
         // never waited on; only nothing at the path is no rules file.
         struct stat st {};
         platform::rules_file::Status opened;
@@ -190,43 +312,49 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
             why = opened.Reason();
         } else if (header.stamp = StampOf(st); rulesPath == knownPath && header.stamp == known) {
             rules = Rules::kUnchanged;
-        } else {
-            rules = Rules::kRead;
-            // As large as it said it was, and larger while it grows, up to the bound and a byte.
-            text.resize(std::min<size_t>(static_cast<size_t>(st.st_size) + 4096, kMaxRulesBytes + 1));
-            size_t done = 0;
-            for (;;) {
-                const ssize_t n = ::read(file, text.data() + done, text.size() - done);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    rules = Rules::kUnreadable;
-                    why = std::strerror(errno);
-                }
-                if (n <= 0)
-                    break;
-                done += static_cast<size_t>(n);
-                if (done == text.size()) {
-                    if (done > kMaxRulesBytes)
-                        break;
-                    text.resize(std::min<size_t>(text.size() * 2, kMaxRulesBytes + 1));
-                }
-            }
-            if (done > kMaxRulesBytes) {
-                rules = Rules::kUnreadable;
-                why = "larger than " + std::to_string(kMaxRulesBytes >> 20) + " MiB";
-            }
-            text.resize(rules == Rules::kRead ? done : 0);
-        }
-        if (file >= 0)
             ::close(file);
+        } else {
+            contents = platform::rules_file::ReadOpened(file, st);
+            rules = contents.status.Read() ? Rules::kRead
+                : contents.status.problem == platform::rules_file::Problem::kTooManyElements ? Rules::kRefused
+                                                                                           : Rules::kUnreadable;
+            why = contents.status.Reason();
+        }
         header.rules = static_cast<uint8_t>(rules);
     }
-    const std::string* texts[] = {&keyFolder, &rulesPath, &why, &text};
-    for (size_t i = 0; i < 4; ++i)
-        header.lengths[i] = std::min<uint64_t>(texts[i]->size(), i == 3 ? kMaxRulesBytes : kMaxTextBytes);
+    const std::string* texts[] = {&keyFolder, &rulesPath, &why};
+    for (size_t i = 0; i < 3; ++i)
+        header.lengths[i] = std::min<uint64_t>(texts[i]->size(), kMaxTextBytes);
     bool sent = WriteAll(fd, &header, sizeof header);
-    for (size_t i = 0; sent && i < 4; ++i)
+    for (size_t i = 0; sent && i < 3; ++i)
         sent = WriteAll(fd, texts[i]->data(), header.lengths[i]);
+    if (!sent || static_cast<Rules>(header.rules) != Rules::kRead)
+        ::_exit(sent ? 0 : 1);
+
+    // Compiled here, as the user and within the bounds: the service takes
+    // only what the kernel's maps can hold.
+    Result result {};
+    result.textHash = std::hash<std::string_view> {}(contents.text);
+    std::optional<CompiledRules> compiled;
+    std::string problem;
+    pugi::set_memory_management_functions(ParserAllocate, std::free);
+    try {
+        compiled = RulesCompiler::Compile(contents.text, problem);
+    } catch (const std::bad_alloc&) {
+        g_outOfMemory = true;
+    }
+    if (g_outOfMemory) {
+        compiled.reset();
+        problem = "reading it needs more than " + Megabytes(kReadMemoryBytes) + " of memory";
+    }
+    const CompiledRules none;
+    const CompiledRules& rules = compiled ? *compiled : none;
+    result.compiled = compiled ? 1 : 0;
+    result.whyLength = std::min<uint64_t>(problem.size(), kMaxTextBytes);
+    const uint64_t counts[4] = {rules.programs.size(), rules.lists.size(), rules.intervals.size(), rules.intervals6.size()};
+    std::copy(std::begin(counts), std::end(counts), result.counts);
+    sent = WriteAll(fd, &result, sizeof result) && WriteAll(fd, problem.data(), result.whyLength)
+        && WriteItems(fd, rules.programs) && WriteItems(fd, rules.lists) && WriteItems(fd, rules.intervals)
+        && WriteItems(fd, rules.intervals6);
     ::_exit(sent ? 0 : 1);
 }

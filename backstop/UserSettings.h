@@ -1,21 +1,31 @@
 #pragma once
 
+#include "CompiledRules.h"
+
 #include "platform/RulesFormat.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
 
 // What the root service reads of a covered user's settings: Block All and
-// the rules file. Everything is read by a child process that has taken the
-// user's identity (user and groups) before it opens anything, so that a
-// link the user points at a file only root may read is refused as it would
-// be for the user; the service itself opens none of the user's files. The
-// answer is bounded in size and time.
+// the rules file, compiled. Everything is read by a child process that has
+// taken the user's identity (user and groups) before it opens anything, so
+// that a link the user points at a file only root may read is refused as it
+// would be for the user; the service itself opens none of the user's files
+// and parses none of their text. The child is bounded in memory and time,
+// so that whatever a file makes a reader build, the child fails and the
+// service stays as small as the compiled rules; its answer is bounded by
+// what the kernel's maps hold.
 class UserSettings {
 public:
     static constexpr size_t kMaxRulesBytes = platform::rules_format::kMaxRulesFileBytes; // every reader's bound
     static constexpr int kReadSeconds = 5;              // a reader that takes longer is killed
+    // The reader's memory past what it started with: a file whose reading
+    // needs more is refused. Reading a file at the format's limits takes
+    // well under half of it.
+    static constexpr size_t kReadMemoryBytes = 128u << 20;
 
     // Which version of a file was read.
     struct Stamp {
@@ -28,10 +38,13 @@ public:
     };
     enum class Rules : uint8_t {
         kUnchanged,  // the file read last time (same path and stamp): not read again
-        kRead,       // text holds it
+        kRead,       // compiled holds it
         kMissing,    // no rules file, nothing at its path (or no setting naming one)
         kUnreadable, // cannot be read whole by the user (why says why): a link that leads
-                     // nowhere, a FIFO, over the bound, no permission, an error
+                     // nowhere, a FIFO, over the size limit, no permission, an error
+        kRefused,    // read, but not to be used (why says why): over the elements'
+                     // limit, does not parse, its reading takes more memory or time than
+                     // the reader has, or the kernel's maps cannot hold it
     };
     struct Look {
         bool done = false;       // false: the reader failed (why says why); nothing else is known
@@ -39,8 +52,9 @@ public:
         std::string keyFolder;   // the settings key's folder, to watch; empty when there is none yet
         std::string rulesPath;   // the rules file, as the setting names it
         Rules rules = Rules::kMissing;
-        Stamp stamp;
-        std::string text;
+        Stamp stamp;             // of the file read (kRead, kRefused)
+        CompiledRules compiled;  // kRead
+        uint64_t textHash = 0;   // of the text compiled
         std::string why;
     };
 
@@ -58,6 +72,9 @@ public:
 private:
     // In the child, as the user: the look, written to fd.
     [[noreturn]] void ReadAsUser(int fd, const Stamp& known, const std::string& knownPath) const;
+    // In the service: the rules the child compiled; false when it did not
+    // say them whole (look.why then says why when known).
+    static bool TakeCompiled(int fd, std::chrono::steady_clock::time_point deadline, Look& look);
 
     uid_t uid_;
     gid_t gid_;

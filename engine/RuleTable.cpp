@@ -212,18 +212,22 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
     }
     stamp = platform::StampOf(st);
     // Piece by piece first: a carrier keeps only what concerns it in memory.
-    // Whatever the file holds past the limit (it grew meanwhile), or an
-    // error on the way, and nothing read counts.
+    // Whatever the file holds past a limit (bytes, or elements, which an
+    // application kept whole would cost), or an error on the way, and
+    // nothing read counts.
     size_t passed = 0;
     bool failed = false;
-    const RulesSource source = [fd, &passed, &failed](char* buffer, size_t size) -> ssize_t {
+    rules_file::Markup markup;
+    const RulesSource source = [fd, &passed, &failed, &markup](char* buffer, size_t size) -> ssize_t {
         for (;;) {
             const ssize_t n = ::read(fd, buffer, size);
             if (n < 0 && errno == EINTR)
                 continue;
             failed = failed || n < 0;
             passed += n > 0 ? static_cast<size_t>(n) : 0;
-            if (passed > rf::kMaxRulesFileBytes) {
+            if (n > 0)
+                markup.Add(std::string_view(buffer, static_cast<size_t>(n)));
+            if (passed > rf::kMaxRulesFileBytes || markup.Over()) {
                 failed = true;
                 return -1;
             }
@@ -254,7 +258,9 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
     }
     ::close(fd);
     // A part of the file is not the file.
-    if (done < text.size()) {
+    markup = {};
+    markup.Add(text);
+    if (done < text.size() || markup.Over()) {
         status = LoadStatus::kUnreadable;
         return 0;
     }

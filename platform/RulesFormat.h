@@ -8,11 +8,17 @@
 // words below are the file's vocabulary; both sides use these and no copy.
 namespace platform::rules_format {
 
-// No reader takes a rules file larger than this, and the panel writes none:
-// a larger one is refused whole (left as it is, never cut, never replaced).
-// A file of 5,000 programs with a few rules each is about 3 MB; reading one
-// at the limit costs the panel about 8 times its size in memory.
+// No reader takes a rules file larger than this, or of more elements, and
+// the panel writes none: such a file is refused whole (left as it is, never
+// cut, never replaced). A file of 5,000 programs with a few rules each is
+// about 3 MB and 120,000 elements. What a reader builds follows the
+// elements more than the bytes (an empty element of 4 bytes costs the
+// document parser and the rules model about 280 bytes), so both are
+// bounded: reading a file within the limits takes the panel under 200 MB.
 inline constexpr size_t kMaxRulesFileBytes = 32u << 20;
+// Counted by rules_file::Markup: every '<' that opens anything but an end
+// tag (elements, comments, declarations) and every '=' (attributes).
+inline constexpr size_t kMaxRulesFileElements = 250000;
 
 // Elements, in the order the control panel writes them.
 inline constexpr const char* kApplications = "APPLICATIONS";

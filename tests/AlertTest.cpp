@@ -93,6 +93,7 @@ protected:
         return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
     }
 };
+using AttackEngineAlert = EngineAlert;
 
 }  // namespace
 
@@ -383,7 +384,7 @@ TEST_F(EngineAlert, FailingAlertProgramMeansDenyAndLeavesNoProcessBehind)
 // The alert program the environment names starts only from where nobody
 // but root and the user could have put it (the environment may be a less
 // privileged caller's): anything else starts nothing, and the answer is deny.
-TEST_F(EngineAlert, AlertProgramOthersCouldHaveWrittenIsNotStarted)
+TEST_F(AttackEngineAlert, AlertProgramOthersCouldHaveWrittenIsNotStarted)
 {
     Engine engine(Options());
     ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1", 1);

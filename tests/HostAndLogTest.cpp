@@ -193,7 +193,7 @@ TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)
 // A link named as the day's file could make a program run as root write
 // into any file: the log does not follow it, and drops the record as it
 // does when it cannot open the file.
-TEST(TrafficLog, LinkInPlaceOfTheDaysFileIsNotFollowed)
+TEST(AttackTrafficLog, LinkInPlaceOfTheDaysFileIsNotFollowed)
 {
     Sandbox sandbox;
     const std::string target = sandbox.root + "/elsewhere";
@@ -211,7 +211,7 @@ TEST(TrafficLog, LinkInPlaceOfTheDaysFileIsNotFollowed)
 // The settings store of a program started as root with its caller's
 // variables may be the caller's: a store another user owns or can write is
 // taken as no store at all (no settings, no log folder, nothing logged).
-TEST(EngineSettings, StoreAnotherUserControlsIsTakenAsNoStore)
+TEST(AttackEngineSettings, StoreAnotherUserControlsIsTakenAsNoStore)
 {
     const auto run = [](const std::function<void(const Sandbox&)>& spoil, int& answer, size_t& lines) {
         Sandbox sandbox;
@@ -252,7 +252,7 @@ TEST(EngineSettings, StoreAnotherUserControlsIsTakenAsNoStore)
 
 // A program's path, description or a peer's name is data: whatever it holds,
 // a record stays one line and no text can end it or start another.
-TEST(TrafficLog, RecordTextsAreEscapedSoNoProgramCanForgeARecord)
+TEST(AttackTrafficLog, RecordTextsAreEscapedSoNoProgramCanForgeARecord)
 {
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
@@ -331,7 +331,7 @@ bool FinishesWithin(std::chrono::seconds limit, const std::function<bool()>& fn)
 
 // A FIFO where the rules file or a setting should be is never opened for
 // reading: opening one waits for a writer that never comes.
-TEST(EngineSettings, FifoWhereAFileShouldBeNeverHangsTheProgram)
+TEST(AttackEngineSettings, FifoWhereAFileShouldBeNeverHangsTheProgram)
 {
     Sandbox sandbox;
     ASSERT_EQ(::mkfifo(sandbox.rulesFile.c_str(), 0600), 0);

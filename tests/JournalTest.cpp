@@ -103,6 +103,7 @@ protected:
         return paths;
     }
 };
+using AttackJournal = Journal;
 
 TEST_F(Journal, EachRecordBecomesAnEntryWithItsFields)
 {
@@ -152,7 +153,7 @@ TEST_F(Journal, EachRecordBecomesAnEntryWithItsFields)
     EXPECT_EQ(receiver.Malformed(), 0);
 }
 
-TEST_F(Journal, HostileTextsArriveByteForByte)
+TEST_F(AttackJournal, HostileTextsArriveByteForByte)
 {
     const std::vector<std::string> paths = {
         "/tmp/new\nline",

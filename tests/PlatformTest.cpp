@@ -435,7 +435,7 @@ TEST(Text, MessageLanguagesFollowTheLocaleAsGettextReadsIt)
 
 // The runtime folder holds what other processes of the user trust: it is
 // used only when nobody else can have put anything into it.
-TEST(RuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
+TEST(AttackRuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/runtimes";
@@ -536,7 +536,7 @@ TEST(RuntimeFolder, ChosenByTheVariablesAloneAndNeverInTmp)
 // A library or program the environment names is loaded or started only when
 // nobody but root and the user could have put it there or changed it: the
 // environment may come from a less privileged caller (su, sudo -E).
-TEST(TrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
+TEST(AttackTrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/trust";
@@ -591,7 +591,7 @@ TEST(TrustedFile, OnlyFilesNobodyElseCouldHaveWrittenAreTrusted)
 
 // A folder counts as safe only when no other user can change it or any
 // folder above it; sticky folders (/tmp) are passed on the way, not at the end.
-TEST(TrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
+TEST(AttackTrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/trust";
@@ -647,7 +647,7 @@ TEST(TrustedFolder, JudgedByTheOwnersAndWritersOfEveryFolderOnTheWay)
 // A root program started with its caller's variables must not make folders
 // where the caller points it: nothing is made inside a folder other users
 // can write or own, and such a runtime folder is not used.
-TEST(RuntimeFolder, MadeOnlyInsideFoldersNoOtherUserControls)
+TEST(AttackRuntimeFolder, MadeOnlyInsideFoldersNoOtherUserControls)
 {
     Sandbox sandbox;
     const std::string base = sandbox.root + "/runtimes";
@@ -877,6 +877,33 @@ TEST(RulesFormat, NamesAndPathsAreEscapedOnlyWhereTheFileNeedsIt)
     EXPECT_EQ(rf::XmlSafeText("Caf\xe9 \x01Tool\tand\nmore"), "Caf\xEF\xBF\xBD \xEF\xBF\xBDTool\tand\nmore");
     // An address with a control character never becomes one the engine reads.
     EXPECT_EQ(rf::XmlSafeText("10.0.0.1\x02"), "10.0.0.1\xEF\xBF\xBD");
+}
+
+// The elements' limit counts what a document parser would build, in pieces
+// of any size: start tags, comments and declarations, attributes; end tags
+// and text count nothing.
+TEST(RulesFile, ElementsAreCountedInPiecesOfAnySize)
+{
+    const std::pair<const char*, size_t> cases[] = {
+        {"text only ", 0},
+        {"<a/>", 1},
+        {"<a></a>", 1},
+        {"<a b=\"1\" c='2'>x</a>", 3},
+        {"<?xml version=\"1.0\"?><!-- c --><A><B/>t</A>", 5},
+        {"<<</", 2},
+        {"a=b", 1},
+    };
+    for (const auto& [text, elements] : cases) {
+        std::string repeated; // across the reader's blocks of 16 bytes
+        for (int i = 0; i < 100; ++i)
+            repeated += text;
+        for (const size_t piece : {1, 2, 15, 17, 64 << 10}) {
+            rules_file::Markup markup;
+            for (size_t at = 0; at < repeated.size(); at += piece)
+                markup.Add(std::string_view(repeated).substr(at, piece));
+            EXPECT_EQ(markup.Elements(), elements * 100) << text << " in pieces of " << piece;
+        }
+    }
 }
 
 // Only nothing at all at the path is a missing rules file; every other

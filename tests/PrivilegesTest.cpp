@@ -19,6 +19,7 @@ using testing_support::Rule;
 namespace {
 
 using Privileges = testing_support::InterceptorTest;
+using AttackPrivileges = testing_support::InterceptorTest;
 constexpr uid_t kNobody = 65534;
 
 std::optional<std::string> Line(const std::string& text) { return text; }
@@ -66,7 +67,7 @@ std::pair<int, std::string> Fetch(const char* source, int port)
 
 // A set-user-ID program runs with the caller's environment: the hook must
 // not load a library it names, nor write where it points.
-TEST_F(Privileges, SetUserIdProgramLoadsNothingAndDecidesNothing)
+TEST_F(AttackPrivileges, SetUserIdProgramLoadsNothingAndDecidesNothing)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "making a set-user-ID program needs root";
@@ -253,7 +254,7 @@ except ConnectionRefusedError:
 // A program started by root with the environment of a user (su without a
 // login, sudo -E) loads only an engine nobody but root could have put
 // where the environment points, never one that user could write.
-TEST_F(Privileges, EngineNamedByTheEnvironmentIsLoadedOnlyWhenOthersCouldNotHaveWrittenIt)
+TEST_F(AttackPrivileges, EngineNamedByTheEnvironmentIsLoadedOnlyWhenOthersCouldNotHaveWrittenIt)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "files of another user need root to make";

@@ -19,6 +19,7 @@ using testing_support::Rule;
 namespace {
 
 using Programs = testing_support::InterceptorTest;
+using AttackPrograms = testing_support::InterceptorTest;
 
 std::optional<std::string> Line(const std::string& text) { return text; }
 
@@ -427,7 +428,7 @@ for s in (first, second):
 // A runtime folder others can open is not used: nothing is written where
 // others could have planted it, and the program is refused (it would
 // otherwise pass undecided), with the reason in its record.
-TEST_F(Programs, RuntimeFolderOthersCanOpenIsNotUsed)
+TEST_F(AttackPrograms, RuntimeFolderOthersCanOpenIsNotUsed)
 {
     WriteRules(App("ANY", "DENY", "PERMIT"));
     ASSERT_EQ(::chmod(sandbox.runtime.c_str(), 0777), 0);

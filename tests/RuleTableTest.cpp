@@ -303,8 +303,8 @@ TEST(RuleTableLoading, UnreadableFilesLeaveNoEntriesAndAskDefaults)
 {
     testing_support::Sandbox sandbox;
     const std::string valid = RulesDocument(App("ANY", "PERMIT", "PERMIT", Rule("OUTGOING", "PERMIT", Port("80"))));
-    std::string huge = "<APPLICATIONS>";
-    while (huge.size() < 10 * 1024 * 1024)
+    std::string huge = "<APPLICATIONS>"; // within the limits: about 175,000 elements
+    while (huge.size() < 3 * 1024 * 1024)
         huge += App("OTHER.EXE", "DENY", "DENY", Rule("OUTGOING", "DENY", Port("1")));
     std::string binary(4096, '\0');
     for (size_t i = 0; i < binary.size(); ++i)
@@ -471,6 +471,30 @@ TEST(RuleTableLoading, FileThatCannotBeReadWholeChangesNothing)
     engine::FileStamp stamp;
     table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE", status, stamp);
     EXPECT_EQ(status, engine::LoadStatus::kMissing);
+}
+
+// An attack: an application of 8 MB of empty elements made every program of
+// the user build about 270 MB as it started. Past the elements' limit the
+// file is refused as it is read, before anything is built of it.
+TEST(AttackRulesFileOfEmptyElements, IsRefusedAsItIsReadBeforeTheEngineBuildsIt)
+{
+    testing_support::Sandbox sandbox;
+    std::string elements;
+    for (int i = 0; i < (2 << 20); ++i)
+        elements += "<r/>";
+    testing_support::WriteText(sandbox.rulesFile, RulesDocument(App("ANY", "PERMIT", "PERMIT", elements)));
+    elements = {};
+    RuleTable table = Load(RulesDocument(App("ANY", "DENY", "ASK")));
+    engine::LoadStatus status;
+    engine::FileStamp stamp;
+    const bool peakKnown = testing_support::ResetPeakMemory();
+    const long before = testing_support::PeakMemoryKb();
+    EXPECT_EQ(table.LoadRulesFor(sandbox.rulesFile, "TOOL.EXE", status, stamp), 0);
+    if (peakKnown) {
+        EXPECT_LT(testing_support::PeakMemoryKb() - before, 16 << 10) << "kB";
+    }
+    EXPECT_EQ(status, engine::LoadStatus::kUnreadable);
+    EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
 }
 
 TEST(RuleMatching, PortZeroMatchesEveryPortAndTheFirstMatchWins)

@@ -615,6 +615,15 @@ TEST_F(RulesStoreFile, SaveReplacesTheFileWholeOrLeavesItAsItWas)
     EXPECT_FALSE(buffer.Save(blocked));
     EXPECT_NE(Errors().find("AppBuffer : SaveRulesToXmlFile : cannot write " + blocked), std::string::npos);
     EXPECT_EQ(ReadText(path), before);
+
+    // Nor are rules of more elements than every reader takes.
+    rules::Application many;
+    many.name = "MANY";
+    many.rules.resize(platform::rules_format::kMaxRulesFileElements / 2); // each a RULE and its ENABLE
+    buffer.Document().applications.push_back(std::move(many));
+    EXPECT_FALSE(buffer.Save(path));
+    EXPECT_NE(Errors().find("more than the limit of 250000 elements; they are not written"), std::string::npos);
+    EXPECT_EQ(ReadText(path), before);
 }
 
 TEST_F(RulesStoreFile, FullDiskLeavesThePreviousRulesWhole)

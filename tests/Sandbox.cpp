@@ -267,12 +267,13 @@ std::string RulesDocument(std::string_view applications)
     return "<APPLICATIONS>" + std::string(applications) + "</APPLICATIONS>";
 }
 
-const ReadFailureCase kReadFailures[5] = {
+const ReadFailureCase kReadFailures[6] = {
     {ReadFailure::kPermission, "permission", "Permission denied"},
     {ReadFailure::kLinkLoop, "link loop", "loop of symbolic links"},
     {ReadFailure::kDanglingLink, "dangling link", "symbolic link whose target is missing"},
     {ReadFailure::kOverSize, "over the size limit", "larger than the limit"},
     {ReadFailure::kFifo, "FIFO", "not a regular file"},
+    {ReadFailure::kOverElements, "over the elements' limit", "more than the limit of"},
 };
 
 void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string& document)
@@ -304,7 +305,34 @@ void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string
     case ReadFailure::kFifo:
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         break;
+    case ReadFailure::kOverElements: {
+        const size_t close = document.rfind("</APPLICATIONS>");
+        ASSERT_NE(close, std::string::npos);
+        std::string padded = document.substr(0, close);
+        for (size_t i = 0; i <= platform::rules_format::kMaxRulesFileElements; ++i)
+            padded += "<!---->";
+        padded += document.substr(close);
+        WriteText(path, padded);
+        break;
     }
+    }
+}
+
+bool ResetPeakMemory()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.close();
+    return !clear.fail();
+}
+
+long PeakMemoryKb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
 }
 
 std::string PathState(const std::string& path)

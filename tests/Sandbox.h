@@ -77,20 +77,26 @@ std::string RulesDocument(std::string_view applications);
 
 // The ways a rules file fails to be read that every reader must tell from a
 // missing file and from one that does not parse.
-enum class ReadFailure { kPermission, kLinkLoop, kDanglingLink, kOverSize, kFifo };
+enum class ReadFailure { kPermission, kLinkLoop, kDanglingLink, kOverSize, kFifo, kOverElements };
 struct ReadFailureCase {
     ReadFailure kind;
     const char* name;
     const char* reason; // a part of the reason a reader gives
 };
-extern const ReadFailureCase kReadFailures[5];
+extern const ReadFailureCase kReadFailures[6];
 // Puts what fails so at path in place of the file there, which holds
-// document (over the size limit: document padded with blanks). Whatever
+// document (over the size limit: document padded with blanks; over the
+// elements' limit: with comments, which change nothing else). Whatever
 // else it needs lives beside path.
 void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string& document);
 // What is at path, to compare before and after: its type, a link's target
 // and a regular file's content.
 std::string PathState(const std::string& path);
+
+// This process's peak resident memory in kB since the last ResetPeakMemory
+// (VmHWM); ResetPeakMemory is false when the kernel cannot reset it.
+bool ResetPeakMemory();
+long PeakMemoryKb();
 
 // For the life of the object the calling thread is held to the file
 // permissions as a user without privileges is (root gives up the

@@ -272,7 +272,7 @@ TEST(BackstopNotices, OnlyWellFormedLinesAreNotices)
 // Each user hears their own backstop, on a socket named by their uid; a
 // socket whose listener is not the service's user (root) is not listened to,
 // whoever put it at the path.
-TEST(BackstopNotices, ListensOnlyToTheServiceOfThisUser)
+TEST(AttackBackstopNotices, ListensOnlyToTheServiceOfThisUser)
 {
     ::unsetenv("ZEL_BACKSTOP_SOCKET");
     EXPECT_EQ(BackstopNotices::SocketPath(), "/run/zel-backstop/" + std::to_string(::getuid()) + ".sock");

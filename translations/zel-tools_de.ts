@@ -20,6 +20,10 @@
         <translation>sie ist keine gewöhnliche Datei (ein FIFO, ein Gerät oder ein Ordner)</translation>
     </message>
     <message>
+        <source>it holds more than the limit of %1 elements</source>
+        <translation>sie enthält mehr Elemente als die Grenze von %1</translation>
+    </message>
+    <message>
         <source>its path is a loop of symbolic links</source>
         <translation>ihr Pfad ist eine Schleife symbolischer Links</translation>
     </message>

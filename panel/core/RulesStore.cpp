@@ -300,6 +300,13 @@ bool RulesStore::Save(const std::string& filePath, std::vector<std::string>* cha
                                    + std::to_string(rf::kMaxRulesFileBytes >> 20) + " MB; they are not written");
             return false;
         }
+        platform::rules_file::Markup markup;
+        markup.Add(document);
+        if (markup.Over()) {
+            WriteErrLog(label, "the rules would hold more than the limit of "
+                                   + std::to_string(rf::kMaxRulesFileElements) + " elements; they are not written");
+            return false;
+        }
         if (beforeReplace)
             beforeReplace();
         std::string displaced;

@@ -367,6 +367,22 @@ setpriv --reuid=$auid --regid=$auid --clear-groups rm -f "$rulesA"
 put_rules "<APPLICATIONS><APPLICATION><EXENAME>RULED</EXENAME><INDEF>DENY</INDEF><OUTDEF>PERMIT"
 check yes "a file that does not parse is not used" "$(yes_no wait_until 5 grep -q "is not used: it does not parse" "$work/relayA.out")"
 check denied "RULED, by the rules in force" "$(run_a ruled libc 127.0.0.2 7782)"
+# An attack: 8 MB of empty elements made the service build 600 MB at each
+# rewrite. The reader, as A, refuses them; the service neither grows nor
+# lets go of the rules in force, which permit every other program.
+in_force=$(grep -c "are in force" "$work/relayA.out" || true)
+put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule DENY 7782)")$(app ANY ASK PERMIT)</APPLICATIONS>"
+wait_until 5 sh -c "[ \$(grep -c 'are in force' '$work/relayA.out') -gt $in_force ]" || true
+python3 -c 'import sys; sys.stdout.write("<APPLICATIONS>" + "<a/>" * (2 << 20) + "</APPLICATIONS>\n")' >"$work/elements.xml"
+chmod 644 "$work/elements.xml"
+setpriv --reuid=$auid --regid=$auid --clear-groups sh -c 'cat "$1" >"$2.new" && mv -f "$2.new" "$2"' sh "$work/elements.xml" "$rulesA"
+check yes "8 MB of empty elements are not used" \
+  "$(yes_no wait_until 10 grep -q "is not used: it holds more than the limit of 250000 elements" "$work/relayA.out")"
+check passed "another static program, by the rules in force" "$(run_a a-static libc 127.0.0.2 7783)"
+check yes "the service runs on" "$(yes_no kill -0 "$relayA")"
+peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$relayA/status")
+echo "   (the service's peak: $peak kB)"
+check yes "the service's peak memory stayed under 64 MB" "$([ "${peak:-999999}" -lt 65536 ] && echo yes || echo "no ($peak kB)")"
 check "rules for uid $auid" "status" "$("$backstop" status --pin "$pinA" | cut -d, -f2 | sed 's/^ //')"
 
 step "user A's backstop stopped: user B's stays whole"
