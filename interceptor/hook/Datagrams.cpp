@@ -43,6 +43,7 @@ struct Entry {
 
 struct SocketPeers {
     uint32_t generation; // changes when the socket is closed or disconnected
+    bool shared;         // under another number too: its connected peer is never kept
     bool connected;
     Peer connectedPeer;
     uint32_t clock;
@@ -195,9 +196,27 @@ void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, ui
 void SetConnectedPeer(int fd, const Peer& peer)
 {
     pthread_mutex_lock(&g_mutex);
-    if (SocketPeers* peers = PeersOf(fd, true)) {
+    if (SocketPeers* peers = PeersOf(fd, true); peers && !peers->shared) {
         peers->connected = true;
         peers->connectedPeer = peer;
+    }
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void ForgetConnectedPeer(int fd)
+{
+    pthread_mutex_lock(&g_mutex);
+    if (SocketPeers* peers = PeersOf(fd, false))
+        peers->connected = false;
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void ShareDatagramSocket(int fd)
+{
+    pthread_mutex_lock(&g_mutex);
+    if (SocketPeers* peers = PeersOf(fd, true)) {
+        peers->shared = true;
+        peers->connected = false;
     }
     pthread_mutex_unlock(&g_mutex);
 }
@@ -290,7 +309,7 @@ Recalled WaitForVerdict(int fd, int direction, const Peer& peer, uint32_t epoch,
     return recalled;
 }
 
-void ForgetDatagrams(int fd)
+void ForgetDatagrams(int fd, bool closed)
 {
     pthread_mutex_lock(&g_mutex);
     if (SocketPeers* peers = PeersOf(fd, false)) {
@@ -304,8 +323,10 @@ void ForgetDatagrams(int fd)
             std::free(entry.held);
         }
         const uint32_t generation = peers->generation + 1;
+        const bool shared = peers->shared && !closed;
         *peers = SocketPeers();
         peers->generation = generation;
+        peers->shared = shared;
         if (dropped)
             pthread_cond_broadcast(&g_answered);
     }
