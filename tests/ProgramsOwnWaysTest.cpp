@@ -531,11 +531,13 @@ def sendfile():
 def splice():
     r, w = os.pipe(); os.write(w, b'x')
     return os.splice(r, udp('127.0.0.4').fileno(), 1)
+def pwritev2():
+    return libc.pwritev2(udp('127.0.0.4').fileno(), ctypes.byref(iovec(b'x', 1)), 1, ctypes.c_long(-1), 0)
 def fast_open():
     s = socket.socket(); s.bind(('127.0.0.3', 0)); kept.append(s)
     to = name(socket.AF_INET, '127.0.0.4')
     return libc.sendmmsg(s.fileno(), ctypes.byref(message(to, 16)), 1, 0x20000000)
-for way in (unspecified, zero_length_address, failed_connect, other_number, sendfile, splice, fast_open):
+for way in (unspecified, zero_length_address, failed_connect, other_number, sendfile, splice, pwritev2, fast_open):
     try:
         result = 'sent' if way() >= 0 else os.strerror(ctypes.get_errno())
     except OSError as e:
@@ -545,11 +547,13 @@ def receive(s, way):
     if way == 'splice':
         return os.splice(s.fileno(), os.pipe()[1], 10)
     buffer = ctypes.create_string_buffer(10)
+    if way == 'preadv2':
+        return libc.preadv2(s.fileno(), ctypes.byref(iovec(ctypes.cast(buffer, ctypes.c_char_p), 10)), 1, ctypes.c_long(-1), 0)
     call = {'__recvfrom_chk': lambda: libc.__recvfrom_chk(s.fileno(), buffer, 10, 10, 0, None, None),
             '__recv_chk': lambda: libc.__recv_chk(s.fileno(), buffer, 10, 10, 0),
             '__read_chk': lambda: libc.__read_chk(s.fileno(), buffer, 10, 10)}[way]
     return call()
-for way in ('__recvfrom_chk', '__recv_chk', '__read_chk', 'splice'):
+for way in ('__recvfrom_chk', '__recv_chk', '__read_chk', 'splice', 'preadv2'):
     s = udp(); s.setblocking(False)
     subprocess.run(['/usr/bin/python3', '-c', 'import socket, sys; t = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); '
                     't.bind(("127.0.0.4", 0)); t.sendto(b"in", ("127.0.0.3", int(sys.argv[1])))', str(s.getsockname()[1])], env={})
@@ -558,10 +562,11 @@ for way in ('__recvfrom_chk', '__recv_chk', '__read_chk', 'splice'):
     except OSError:
         print(way, 'nothing arrived')
 )");
-    for (const char* way : {"unspecified", "zero_length_address", "failed_connect", "other_number", "sendfile", "splice"})
+    for (const char* way : {"unspecified", "zero_length_address", "failed_connect", "other_number", "sendfile", "splice",
+                            "pwritev2"})
         EXPECT_EQ(program->ReadLine(), Line(std::string(way) + " Operation not permitted"));
     EXPECT_EQ(program->ReadLine(), Line("fast_open Connection refused"));
-    for (const char* way : {"__recvfrom_chk", "__recv_chk", "__read_chk", "splice"})
+    for (const char* way : {"__recvfrom_chk", "__recv_chk", "__read_chk", "splice", "preadv2"})
         EXPECT_EQ(program->ReadLine(), Line(std::string(way) + " nothing arrived"));
     // What did leave would have come before this one.
     Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"

@@ -1429,6 +1429,44 @@ ZEL_HOOK ssize_t __read_chk(int fd, void* buffer, size_t length, size_t size)
     return read(fd, buffer, length);
 }
 
+// preadv2 and pwritev2 at offset -1 read and write as readv and writev do:
+// on a datagram socket, a datagram received or sent.
+#define PREADV2_WRAPPER(name, offsetType)                                                                    \
+    ZEL_HOOK ssize_t name(int fd, const iovec* parts, int count, offsetType offset, int flags)              \
+    {                                                                                                        \
+        REAL(name);                                                                                          \
+        if (offset == -1 && count >= 0) {                                                                    \
+            if (!MayMoveData(fd, false, 0))                                                                  \
+                return -1;                                                                                   \
+            if (IsKnownDatagram(fd)) {                                                                       \
+                msghdr message {};                                                                           \
+                message.msg_iov = const_cast<iovec*>(parts);                                                 \
+                message.msg_iovlen = static_cast<size_t>(count);                                             \
+                const ssize_t n = ReceiveByRecvmsg(fd, &message, (flags & RWF_NOWAIT) ? MSG_DONTWAIT : 0);  \
+                if (n >= 0 || errno != ENOTSOCK)                                                             \
+                    return n;                                                                                \
+                SetKind(fd, kOther);                                                                         \
+            }                                                                                                \
+        }                                                                                                    \
+        return real_##name(fd, parts, count, offset, flags);                                                 \
+    }
+#define PWRITEV2_WRAPPER(name, offsetType)                                                                   \
+    ZEL_HOOK ssize_t name(int fd, const iovec* parts, int count, offsetType offset, int flags)              \
+    {                                                                                                        \
+        REAL(name);                                                                                          \
+        ssize_t result;                                                                                      \
+        if (offset == -1 && count >= 0                                                                       \
+            && !MayMakeConnectedSend(fd, (flags & RWF_NOWAIT) ? MSG_DONTWAIT : 0, parts,                    \
+                                     static_cast<size_t>(count), result))                                    \
+            return result;                                                                                   \
+        return real_##name(fd, parts, count, offset, flags);                                                 \
+    }
+
+PREADV2_WRAPPER(preadv2, off_t)
+PREADV2_WRAPPER(preadv64v2, off64_t)
+PWRITEV2_WRAPPER(pwritev2, off_t)
+PWRITEV2_WRAPPER(pwritev64v2, off64_t)
+
 // ---- Bytes the kernel moves itself (sendfile, splice) --------------------------------------
 // Into a datagram socket they leave as datagrams to its connected peer, out
 // of one they are datagrams received: decided as a send or a receive is.
