@@ -146,6 +146,18 @@ void StoreVerdict(SocketPeers* peers, int direction, const Peer& peer, bool perm
         Store(peers, kOutgoing, peer, true, epoch);
 }
 
+// A datagram held back for a connected peer leaves only while the socket is
+// still connected to it: connected elsewhere since (through any number of
+// it), the datagram would go to a peer nobody decided.
+bool StillConnectedTo(int fd, const Peer& peer)
+{
+    sockaddr_storage connected {};
+    socklen_t length = sizeof connected;
+    Peer now;
+    return kernel::GetPeerName(fd, reinterpret_cast<sockaddr*>(&connected), &length) == 0
+        && DescribePeer(reinterpret_cast<const sockaddr*>(&connected), now) && SamePeer(now, peer);
+}
+
 // The question's socket and its generation when asked.
 uint64_t Token(int fd, uint32_t generation) { return (static_cast<uint64_t>(fd) << 32) | generation; }
 
@@ -160,7 +172,8 @@ void Answered(uint64_t token, const Question& question, UserAnswer answer, int)
     if (SocketPeers* peers = PeersOf(fd, false); peers && peers->generation == static_cast<uint32_t>(token))
         if (Entry* entry = Find(peers, question.direction, peer); entry && entry->asking) {
             const uint32_t epoch = entry->epoch;
-            if (const HeldDatagram* held = entry->held; held && answer == UserAnswer::kPermitted)
+            if (const HeldDatagram* held = entry->held;
+                held && answer == UserAnswer::kPermitted && (held->toLength || StillConnectedTo(fd, peer)))
                 kernel::SendTo(fd, held + 1, held->size, MSG_DONTWAIT | MSG_NOSIGNAL,
                                held->toLength ? reinterpret_cast<const sockaddr*>(&held->to) : nullptr,
                                held->toLength);
