@@ -331,3 +331,33 @@ TEST_F(AttackQuestionFlood, ManyConnectsAtOnceLeaveTheEventLoopRunning)
     EXPECT_EQ(page.ReadLine(25s), Line("connected=60 refused=0"));
     EXPECT_EQ(AlertsShown(), 60u);
 }
+
+// A datagram held back while its connected peer is asked about leaves for
+// that peer alone: a socket connected elsewhere meanwhile (a client that
+// gave up on one server and tries the next) loses it, as a datagram lost
+// on its way, and the peer it now talks to is decided when it sends to it.
+using AttackHeldDatagram = OpenQuestions;
+TEST_F(AttackHeldDatagram, LeavesOnlyForThePeerItWasHeldFor)
+{
+    WriteRules(App("ANY", "DENY", "ASK", Rule("OUTGOING", "DENY", 24011, "127.0.0.4")));
+    auto denied = Server({"udp-echo", "127.0.0.4", "24011"});
+    auto client = Python(R"(
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.3', 0)); s.setblocking(False)
+s.connect(('127.0.0.2', 24011)); print('sent', s.send(b'held'), flush=True)
+s.connect(('127.0.0.4', 24011)); print('connected elsewhere', flush=True)
+time.sleep(20)
+)", true, Alerting("cue=" + cue));
+    EXPECT_EQ(client->ReadLine(), Line("sent 4"));
+    EXPECT_EQ(client->ReadLine(), Line("connected elsewhere"));
+    ASSERT_TRUE(AlertsOpen(1));
+    Answer("1");
+    // The answer is written down before the held datagram goes.
+    for (int i = 0; i < 500 && Records("<IP>127.0.0.2</IP>").empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(Records("<IP>127.0.0.2</IP>").size(), 1u);
+    // What reached the denied peer would have come before this one.
+    Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"
+           "s.sendto(b'x', ('127.0.0.4', 24011))\n", false)->Wait();
+    EXPECT_EQ(denied->ReadLine(), Line("got 127.0.0.5"));
+}

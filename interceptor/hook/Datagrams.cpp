@@ -43,6 +43,7 @@ struct Entry {
 
 struct SocketPeers {
     uint32_t generation; // changes when the socket is closed or disconnected
+    bool shared;         // under another number too: its connected peer is never kept
     bool connected;
     Peer connectedPeer;
     uint32_t clock;
@@ -145,6 +146,18 @@ void StoreVerdict(SocketPeers* peers, int direction, const Peer& peer, bool perm
         Store(peers, kOutgoing, peer, true, epoch);
 }
 
+// A datagram held back for a connected peer leaves only while the socket is
+// still connected to it: connected elsewhere since (through any number of
+// it), the datagram would go to a peer nobody decided.
+bool StillConnectedTo(int fd, const Peer& peer)
+{
+    sockaddr_storage connected {};
+    socklen_t length = sizeof connected;
+    Peer now;
+    return kernel::GetPeerName(fd, reinterpret_cast<sockaddr*>(&connected), &length) == 0
+        && DescribePeer(reinterpret_cast<const sockaddr*>(&connected), now) && SamePeer(now, peer);
+}
+
 // The question's socket and its generation when asked.
 uint64_t Token(int fd, uint32_t generation) { return (static_cast<uint64_t>(fd) << 32) | generation; }
 
@@ -159,7 +172,8 @@ void Answered(uint64_t token, const Question& question, UserAnswer answer, int)
     if (SocketPeers* peers = PeersOf(fd, false); peers && peers->generation == static_cast<uint32_t>(token))
         if (Entry* entry = Find(peers, question.direction, peer); entry && entry->asking) {
             const uint32_t epoch = entry->epoch;
-            if (const HeldDatagram* held = entry->held; held && answer == UserAnswer::kPermitted)
+            if (const HeldDatagram* held = entry->held;
+                held && answer == UserAnswer::kPermitted && (held->toLength || StillConnectedTo(fd, peer)))
                 kernel::SendTo(fd, held + 1, held->size, MSG_DONTWAIT | MSG_NOSIGNAL,
                                held->toLength ? reinterpret_cast<const sockaddr*>(&held->to) : nullptr,
                                held->toLength);
@@ -195,9 +209,27 @@ void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, ui
 void SetConnectedPeer(int fd, const Peer& peer)
 {
     pthread_mutex_lock(&g_mutex);
-    if (SocketPeers* peers = PeersOf(fd, true)) {
+    if (SocketPeers* peers = PeersOf(fd, true); peers && !peers->shared) {
         peers->connected = true;
         peers->connectedPeer = peer;
+    }
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void ForgetConnectedPeer(int fd)
+{
+    pthread_mutex_lock(&g_mutex);
+    if (SocketPeers* peers = PeersOf(fd, false))
+        peers->connected = false;
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void ShareDatagramSocket(int fd)
+{
+    pthread_mutex_lock(&g_mutex);
+    if (SocketPeers* peers = PeersOf(fd, true)) {
+        peers->shared = true;
+        peers->connected = false;
     }
     pthread_mutex_unlock(&g_mutex);
 }
@@ -290,7 +322,7 @@ Recalled WaitForVerdict(int fd, int direction, const Peer& peer, uint32_t epoch,
     return recalled;
 }
 
-void ForgetDatagrams(int fd)
+void ForgetDatagrams(int fd, bool closed)
 {
     pthread_mutex_lock(&g_mutex);
     if (SocketPeers* peers = PeersOf(fd, false)) {
@@ -304,8 +336,10 @@ void ForgetDatagrams(int fd)
             std::free(entry.held);
         }
         const uint32_t generation = peers->generation + 1;
+        const bool shared = peers->shared && !closed;
         *peers = SocketPeers();
         peers->generation = generation;
+        peers->shared = shared;
         if (dropped)
             pthread_cond_broadcast(&g_answered);
     }
