@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <new>
 #include <pthread.h>
@@ -246,14 +247,25 @@ bool ConnectedPeer(int fd, Peer& peer)
     return known;
 }
 
+size_t TotalBytes(const iovec* parts, size_t count)
+{
+    if (count > IOV_MAX)
+        return SIZE_MAX;
+    size_t size = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (parts[i].iov_len > SIZE_MAX - size)
+            return SIZE_MAX;
+        size += parts[i].iov_len;
+    }
+    return size;
+}
+
 bool HoldLocked(Entry* entry, const OutgoingDatagram& sent)
 {
     if (!entry || !entry->asking || entry->direction != kOutgoing
         || (sent.to && sent.toLength > static_cast<socklen_t>(sizeof(sockaddr_storage))))
         return false;
-    size_t size = 0;
-    for (size_t i = 0; i < sent.count; ++i)
-        size += sent.parts[i].iov_len;
+    const size_t size = TotalBytes(sent.parts, sent.count);
     if (size > kLargestDatagram)
         return false;
     auto* held = static_cast<HeldDatagram*>(std::malloc(sizeof(HeldDatagram) + size));

@@ -29,6 +29,11 @@ struct OutgoingDatagram {
     socklen_t toLength = 0;
 };
 
+// The bytes of parts together, counted without overflow: SIZE_MAX when
+// they are more than any send could carry (a program's lengths are not
+// trusted to add up).
+size_t TotalBytes(const iovec* parts, size_t count);
+
 // Asks the user about peer without waiting (see Questions.h): until the
 // answer the peer is being asked about, and its datagrams are held back, as
 // datagrams delayed on their way: the last one sent to the peer leaves once

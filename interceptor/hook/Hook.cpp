@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
@@ -376,12 +377,12 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
     return Send::kRefused;
 }
 
+// What a send held back reports as sent; never negative, whatever the
+// program's lengths add up to.
 size_t MessageBytes(const msghdr* message)
 {
-    size_t bytes = 0;
-    for (size_t i = 0; message && i < message->msg_iovlen; ++i)
-        bytes += message->msg_iov[i].iov_len;
-    return bytes;
+    const size_t bytes = message ? TotalBytes(message->msg_iov, message->msg_iovlen) : 0;
+    return bytes > SSIZE_MAX ? SSIZE_MAX : bytes;
 }
 
 // A message as a datagram the hook may hold back: not one with control data.
