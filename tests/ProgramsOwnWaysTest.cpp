@@ -573,3 +573,33 @@ for way in ('__recvfrom_chk', '__recv_chk', '__read_chk', 'splice', 'preadv2'):
            "s.sendto(b'x', ('127.0.0.4', 22230))\n", false)->Wait();
     EXPECT_EQ(denied->ReadLine(), Line("got 127.0.0.5"));
 }
+
+// The unspecified address names this host: a client bound to a local
+// address that connects or sends to 0.0.0.0 reaches that address, and is
+// decided as going there, not passed as going nowhere the rules name.
+using AttackUnspecifiedDestination = Programs;
+TEST_F(AttackUnspecifiedDestination, IsDecidedAsTheLocalAddressItReaches)
+{
+    WriteRules(App("ANY", "DENY", "PERMIT", Rule("OUTGOING", "DENY", 22231, "127.0.0.4")));
+    auto udp = Server({"udp-echo", "127.0.0.4", "22231"});
+    auto tcp = Server({"tcp-server", "127.0.0.4", "22231"});
+    auto program = Python(R"(
+import socket
+for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
+    s = socket.socket(socket.AF_INET, kind); s.bind(('127.0.0.4', 0))
+    try:
+        s.connect(('0.0.0.0', 22231)) if kind == socket.SOCK_STREAM else s.sendto(b'x', ('0.0.0.0', 22231))
+        print('passed')
+    except OSError as e:
+        print(e.strerror)
+)");
+    EXPECT_EQ(program->ReadLine(), Line("Connection refused"));
+    EXPECT_EQ(program->ReadLine(), Line("Operation not permitted"));
+    EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(Records("<IP>127.0.0.4</IP>").size(), 2u);
+    EXPECT_TRUE(Records("<IP>0.0.0.0</IP>").empty());
+    // What did leave would have come before this one.
+    Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"
+           "s.sendto(b'x', ('127.0.0.4', 22231))\n", false)->Wait();
+    EXPECT_EQ(udp->ReadLine(), Line("got 127.0.0.5"));
+}

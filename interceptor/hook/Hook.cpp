@@ -231,6 +231,28 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, 
     }
 }
 
+// A program naming the unspecified address (0.0.0.0, ::) as where to go
+// reaches this host: the kernel sends to the socket's own IPv4 address
+// when it has one, else to loopback. It is decided as where it arrives, so
+// that a rule about a local address cannot be passed by naming it so.
+bool DescribeDestination(int fd, const sockaddr* to, Peer& peer)
+{
+    if (!DescribePeer(to, peer))
+        return false;
+    if (std::strcmp(peer.address, "::") == 0) {
+        std::strcpy(peer.address, "::1");
+    } else if (std::strcmp(peer.address, "0.0.0.0") == 0) {
+        sockaddr_storage own {};
+        socklen_t length = sizeof own;
+        Peer bound;
+        const bool boundToOne = ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length) == 0
+            && AddressText(reinterpret_cast<const sockaddr*>(&own), bound.address, sizeof bound.address)
+            && !std::strchr(bound.address, ':') && std::strcmp(bound.address, "0.0.0.0") != 0;
+        std::strcpy(peer.address, boundToOne ? bound.address : "127.0.0.1");
+    }
+    return true;
+}
+
 // A datagram sent without an address goes to the socket's connected peer
 // (into peer; its port stays 0 when the socket is not connected).
 Verdict PermitsConnectedDatagram(int fd, Peer& peer, int flags = 0, const OutgoingDatagram* sent = nullptr)
@@ -259,7 +281,7 @@ Destination DatagramDestination(int fd, const sockaddr* to, socklen_t toLength, 
 {
     if (!to || toLength == 0)
         return Destination::kConnected;
-    if (DescribePeer(to, peer))
+    if (DescribeDestination(fd, to, peer))
         return Destination::kPeer;
     if (to->sa_family != AF_UNSPEC)
         return Destination::kNone;
@@ -272,7 +294,8 @@ Destination DatagramDestination(int fd, const sockaddr* to, socklen_t toLength, 
     sockaddr_in in {};
     std::memcpy(&in, to, sizeof in);
     in.sin_family = AF_INET;
-    return DescribePeer(reinterpret_cast<const sockaddr*>(&in), peer) ? Destination::kPeer : Destination::kNone;
+    return DescribeDestination(fd, reinterpret_cast<const sockaddr*>(&in), peer) ? Destination::kPeer
+                                                                                  : Destination::kNone;
 }
 
 // A datagram sent to to: decided for the peer it goes to.
@@ -351,7 +374,7 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
                 Peer& datagramPeer)
 {
     Peer peer;
-    const bool toPeer = to && toLength > 0 && DescribePeer(to, peer);
+    const bool toPeer = to && toLength > 0 && DescribeDestination(fd, to, peer);
     // An AF_UNSPEC address is an IPv4 one to an IPv4 datagram socket.
     const Kind kind = toPeer || (to && toLength > 0 && to->sa_family == AF_UNSPEC) ? KindOf(fd) : KindToDecide(fd);
     Verdict verdict = Verdict::kPermitted;
@@ -1037,7 +1060,7 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
     }
     Peer peer;
     Kind kind = kUnknown;
-    const bool toPeer = t_inside == 0 && address && DescribePeer(address, peer);
+    const bool toPeer = t_inside == 0 && address && DescribeDestination(fd, address, peer);
     if (t_inside == 0 && address && address->sa_family == AF_UNSPEC) {
         // A socket disconnected: whatever it connects to next is decided anew.
         ForgetDatagrams(fd, false);
