@@ -5,6 +5,7 @@
 #include "InterceptorFixture.h"
 
 #include <chrono>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -379,4 +380,38 @@ for i in range(2000):
     EXPECT_EQ(denied->ReadLine(), Line("got 127.0.0.5"));
     WriteText(cue + ".done", "");
     EXPECT_EQ(client->Wait(), 0);
+}
+
+// A blocking send to a peer already asked about waits for the answer and
+// then leaves once, beside the one held back before: the hook once kept it
+// too, and it left twice.
+TEST_F(AttackHeldDatagram, ABlockingSendMeanwhileLeavesOnce)
+{
+    WriteRules(App("ANY", "DENY", "ASK"));
+    auto server = Python(R"(
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.2', 24012)); print('listening', flush=True)
+for i in range(4):
+    print('got', s.recv(64).decode(), flush=True)
+)", false);
+    ASSERT_EQ(server->ReadLine(), Line("listening"));
+    auto client = Python(R"(
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.3', 0)); s.setblocking(False)
+s.connect(('127.0.0.2', 24012)); print('sent', s.send(b'held'), flush=True)
+s.setblocking(True); print('waited', s.send(b'after'), flush=True)
+)", true, Alerting("cue=" + cue));
+    EXPECT_EQ(client->ReadLine(), Line("sent 4"));
+    ASSERT_TRUE(AlertsOpen(1));
+    Answer("1");
+    EXPECT_EQ(client->ReadLine(), Line("waited 5"));
+    EXPECT_EQ(client->Wait(), 0);
+    std::multiset<std::string> got;
+    for (int i = 0; i < 2; ++i)
+        got.insert(server->ReadLine().value_or("nothing"));
+    EXPECT_EQ(got, (std::multiset<std::string> {"got held", "got after"}));
+    // A third from the program would have come before this one.
+    Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"
+           "s.sendto(b'marker', ('127.0.0.2', 24012))\n", false)->Wait();
+    EXPECT_EQ(server->ReadLine(), Line("got marker"));
 }

@@ -202,13 +202,15 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, 
     Question question;
     Verdict verdict = recalled == Recalled::kAsking ? Verdict::kAsking
                                                     : Assess(direction, peer, kUdp, LocalPortOf(fd), question);
-    if (verdict == Verdict::kAsking && sent)
+    const bool nonBlocking = IsNonBlocking(fd, flags);
+    // Only a send that does not wait leaves its datagram to the hook: one
+    // that waits sends it itself once permitted, so it leaves once.
+    if (verdict == Verdict::kAsking && sent && nonBlocking)
         HoldBack(fd, peer, *sent);
     if (verdict != Verdict::kUndecided && verdict != Verdict::kAsking) {
         RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
         return verdict;
     }
-    const bool nonBlocking = IsNonBlocking(fd, flags);
     if (verdict == Verdict::kUndecided) {
         if ((nonBlocking || deadlineMs) && AskWithoutWaiting(fd, direction, peer, epoch, question, sent)) {
             verdict = Verdict::kAsking;
