@@ -478,3 +478,128 @@ print(' '.join(sorted(set(results))), len(results))
     EXPECT_EQ(Python(racing)->ReadLine(20s), Line("connected 20"));
     EXPECT_EQ(Records("<PERMISSION>1</PERMISSION><SERVICE>0</SERVICE><HOST>www.example.org</HOST>").size(), 20u);
 }
+
+// Every other way a datagram leaves a program or reaches it is decided as
+// sendto and recvfrom are: an address of family AF_UNSPEC (an IPv4 address
+// to an IPv4 socket), a message whose address has length 0 (the connected
+// peer), a send after a connect that failed or after another number of the
+// socket connected it elsewhere, sendfile and splice, and the receives of a
+// program built with _FORTIFY_SOURCE. A Fast Open connect by sendmmsg is a
+// connect. Nothing reaches the denied peer, nothing from it arrives.
+using AttackDatagramPaths = Programs;
+TEST_F(AttackDatagramPaths, EveryWayADatagramLeavesOrArrivesIsDecided)
+{
+    WriteRules(App("ANY", "DENY", "DENY", Rule("OUTGOING", "PERMIT", 22230, "127.0.0.2")));
+    auto denied = Server({"udp-echo", "127.0.0.4", "22230"});
+    auto deniedTcp = Server({"tcp-server", "127.0.0.4", "22230"});
+    auto program = Python(R"(
+import ctypes, os, socket, struct, subprocess
+libc = ctypes.CDLL(None, use_errno=True)
+def name(family, address):
+    return ctypes.create_string_buffer(struct.pack('<H', family) + struct.pack('>H', 22230) + socket.inet_aton(address) + bytes(8), 16)
+kept = []
+def udp(peer=None):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.3', 0)); kept.append(s)
+    if peer:
+        s.connect((peer, 22230))
+    return s
+class iovec(ctypes.Structure):
+    _fields_ = [('base', ctypes.c_char_p), ('length', ctypes.c_size_t)]
+class msghdr(ctypes.Structure):
+    _fields_ = [('name', ctypes.c_void_p), ('namelen', ctypes.c_uint), ('iov', ctypes.POINTER(iovec)),
+                ('iovlen', ctypes.c_size_t), ('control', ctypes.c_void_p), ('controllen', ctypes.c_size_t),
+                ('flags', ctypes.c_int), ('length', ctypes.c_uint)]
+def message(to, length):
+    return msghdr(name=ctypes.addressof(to), namelen=length, iov=ctypes.pointer(iovec(b'x', 1)), iovlen=1)
+def unspecified():
+    return libc.sendto(udp().fileno(), b'x', 1, 0, name(0, '127.0.0.4'), 16)
+def zero_length_address():
+    to = name(socket.AF_INET, '127.0.0.2')
+    return libc.sendmsg(udp('127.0.0.4').fileno(), ctypes.byref(message(to, 0)), 0)
+def failed_connect():
+    s = udp('127.0.0.4')
+    elsewhere = struct.pack('<HHI', socket.AF_INET6, socket.htons(22230), 0) + socket.inet_pton(socket.AF_INET6, '::ffff:127.0.0.2') + bytes(4)
+    libc.connect(s.fileno(), elsewhere, len(elsewhere))
+    return libc.send(s.fileno(), b'x', 1, 0)
+def other_number():
+    s = udp('127.0.0.2')
+    libc.connect(os.dup(s.fileno()), name(socket.AF_INET, '127.0.0.4'), 16)
+    return libc.send(s.fileno(), b'x', 1, 0)
+def sendfile():
+    f = os.memfd_create('x'); os.write(f, b'x')
+    return os.sendfile(udp('127.0.0.4').fileno(), f, 0, 1)
+def splice():
+    r, w = os.pipe(); os.write(w, b'x')
+    return os.splice(r, udp('127.0.0.4').fileno(), 1)
+def pwritev2():
+    return libc.pwritev2(udp('127.0.0.4').fileno(), ctypes.byref(iovec(b'x', 1)), 1, ctypes.c_long(-1), 0)
+def fast_open():
+    s = socket.socket(); s.bind(('127.0.0.3', 0)); kept.append(s)
+    to = name(socket.AF_INET, '127.0.0.4')
+    return libc.sendmmsg(s.fileno(), ctypes.byref(message(to, 16)), 1, 0x20000000)
+for way in (unspecified, zero_length_address, failed_connect, other_number, sendfile, splice, pwritev2, fast_open):
+    try:
+        result = 'sent' if way() >= 0 else os.strerror(ctypes.get_errno())
+    except OSError as e:
+        result = e.strerror
+    print(way.__name__, result)
+def receive(s, way):
+    if way == 'splice':
+        return os.splice(s.fileno(), os.pipe()[1], 10)
+    buffer = ctypes.create_string_buffer(10)
+    if way == 'preadv2':
+        return libc.preadv2(s.fileno(), ctypes.byref(iovec(ctypes.cast(buffer, ctypes.c_char_p), 10)), 1, ctypes.c_long(-1), 0)
+    call = {'__recvfrom_chk': lambda: libc.__recvfrom_chk(s.fileno(), buffer, 10, 10, 0, None, None),
+            '__recv_chk': lambda: libc.__recv_chk(s.fileno(), buffer, 10, 10, 0),
+            '__read_chk': lambda: libc.__read_chk(s.fileno(), buffer, 10, 10)}[way]
+    return call()
+for way in ('__recvfrom_chk', '__recv_chk', '__read_chk', 'splice', 'preadv2'):
+    s = udp(); s.setblocking(False)
+    subprocess.run(['/usr/bin/python3', '-c', 'import socket, sys; t = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); '
+                    't.bind(("127.0.0.4", 0)); t.sendto(b"in", ("127.0.0.3", int(sys.argv[1])))', str(s.getsockname()[1])], env={})
+    try:
+        print(way, 'arrived' if receive(s, way) >= 0 else 'nothing arrived')
+    except OSError:
+        print(way, 'nothing arrived')
+)");
+    for (const char* way : {"unspecified", "zero_length_address", "failed_connect", "other_number", "sendfile", "splice",
+                            "pwritev2"})
+        EXPECT_EQ(program->ReadLine(), Line(std::string(way) + " Operation not permitted"));
+    EXPECT_EQ(program->ReadLine(), Line("fast_open Connection refused"));
+    for (const char* way : {"__recvfrom_chk", "__recv_chk", "__read_chk", "splice", "preadv2"})
+        EXPECT_EQ(program->ReadLine(), Line(std::string(way) + " nothing arrived"));
+    // What did leave would have come before this one.
+    Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"
+           "s.sendto(b'x', ('127.0.0.4', 22230))\n", false)->Wait();
+    EXPECT_EQ(denied->ReadLine(), Line("got 127.0.0.5"));
+}
+
+// The unspecified address names this host: a client bound to a local
+// address that connects or sends to 0.0.0.0 reaches that address, and is
+// decided as going there, not passed as going nowhere the rules name.
+using AttackUnspecifiedDestination = Programs;
+TEST_F(AttackUnspecifiedDestination, IsDecidedAsTheLocalAddressItReaches)
+{
+    WriteRules(App("ANY", "DENY", "PERMIT", Rule("OUTGOING", "DENY", 22231, "127.0.0.4")));
+    auto udp = Server({"udp-echo", "127.0.0.4", "22231"});
+    auto tcp = Server({"tcp-server", "127.0.0.4", "22231"});
+    auto program = Python(R"(
+import socket
+for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
+    s = socket.socket(socket.AF_INET, kind); s.bind(('127.0.0.4', 0))
+    try:
+        s.connect(('0.0.0.0', 22231)) if kind == socket.SOCK_STREAM else s.sendto(b'x', ('0.0.0.0', 22231))
+        print('passed')
+    except OSError as e:
+        print(e.strerror)
+)");
+    EXPECT_EQ(program->ReadLine(), Line("Connection refused"));
+    EXPECT_EQ(program->ReadLine(), Line("Operation not permitted"));
+    EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(Records("<IP>127.0.0.4</IP>").size(), 2u);
+    EXPECT_TRUE(Records("<IP>0.0.0.0</IP>").empty());
+    // What did leave would have come before this one.
+    Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"
+           "s.sendto(b'x', ('127.0.0.4', 22231))\n", false)->Wait();
+    EXPECT_EQ(udp->ReadLine(), Line("got 127.0.0.5"));
+}

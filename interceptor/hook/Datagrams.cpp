@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <new>
 #include <pthread.h>
@@ -43,6 +44,7 @@ struct Entry {
 
 struct SocketPeers {
     uint32_t generation; // changes when the socket is closed or disconnected
+    bool shared;         // under another number too: its connected peer is never kept
     bool connected;
     Peer connectedPeer;
     uint32_t clock;
@@ -145,6 +147,18 @@ void StoreVerdict(SocketPeers* peers, int direction, const Peer& peer, bool perm
         Store(peers, kOutgoing, peer, true, epoch);
 }
 
+// A datagram held back for a connected peer leaves only while the socket is
+// still connected to it: connected elsewhere since (through any number of
+// it), the datagram would go to a peer nobody decided.
+bool StillConnectedTo(int fd, const Peer& peer)
+{
+    sockaddr_storage connected {};
+    socklen_t length = sizeof connected;
+    Peer now;
+    return kernel::GetPeerName(fd, reinterpret_cast<sockaddr*>(&connected), &length) == 0
+        && DescribePeer(reinterpret_cast<const sockaddr*>(&connected), now) && SamePeer(now, peer);
+}
+
 // The question's socket and its generation when asked.
 uint64_t Token(int fd, uint32_t generation) { return (static_cast<uint64_t>(fd) << 32) | generation; }
 
@@ -159,7 +173,8 @@ void Answered(uint64_t token, const Question& question, UserAnswer answer, int)
     if (SocketPeers* peers = PeersOf(fd, false); peers && peers->generation == static_cast<uint32_t>(token))
         if (Entry* entry = Find(peers, question.direction, peer); entry && entry->asking) {
             const uint32_t epoch = entry->epoch;
-            if (const HeldDatagram* held = entry->held; held && answer == UserAnswer::kPermitted)
+            if (const HeldDatagram* held = entry->held;
+                held && answer == UserAnswer::kPermitted && (held->toLength || StillConnectedTo(fd, peer)))
                 kernel::SendTo(fd, held + 1, held->size, MSG_DONTWAIT | MSG_NOSIGNAL,
                                held->toLength ? reinterpret_cast<const sockaddr*>(&held->to) : nullptr,
                                held->toLength);
@@ -195,9 +210,27 @@ void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, ui
 void SetConnectedPeer(int fd, const Peer& peer)
 {
     pthread_mutex_lock(&g_mutex);
-    if (SocketPeers* peers = PeersOf(fd, true)) {
+    if (SocketPeers* peers = PeersOf(fd, true); peers && !peers->shared) {
         peers->connected = true;
         peers->connectedPeer = peer;
+    }
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void ForgetConnectedPeer(int fd)
+{
+    pthread_mutex_lock(&g_mutex);
+    if (SocketPeers* peers = PeersOf(fd, false))
+        peers->connected = false;
+    pthread_mutex_unlock(&g_mutex);
+}
+
+void ShareDatagramSocket(int fd)
+{
+    pthread_mutex_lock(&g_mutex);
+    if (SocketPeers* peers = PeersOf(fd, true)) {
+        peers->shared = true;
+        peers->connected = false;
     }
     pthread_mutex_unlock(&g_mutex);
 }
@@ -214,14 +247,25 @@ bool ConnectedPeer(int fd, Peer& peer)
     return known;
 }
 
+size_t TotalBytes(const iovec* parts, size_t count)
+{
+    if (count > IOV_MAX)
+        return SIZE_MAX;
+    size_t size = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (parts[i].iov_len > SIZE_MAX - size)
+            return SIZE_MAX;
+        size += parts[i].iov_len;
+    }
+    return size;
+}
+
 bool HoldLocked(Entry* entry, const OutgoingDatagram& sent)
 {
     if (!entry || !entry->asking || entry->direction != kOutgoing
         || (sent.to && sent.toLength > static_cast<socklen_t>(sizeof(sockaddr_storage))))
         return false;
-    size_t size = 0;
-    for (size_t i = 0; i < sent.count; ++i)
-        size += sent.parts[i].iov_len;
+    const size_t size = TotalBytes(sent.parts, sent.count);
     if (size > kLargestDatagram)
         return false;
     auto* held = static_cast<HeldDatagram*>(std::malloc(sizeof(HeldDatagram) + size));
@@ -290,7 +334,7 @@ Recalled WaitForVerdict(int fd, int direction, const Peer& peer, uint32_t epoch,
     return recalled;
 }
 
-void ForgetDatagrams(int fd)
+void ForgetDatagrams(int fd, bool closed)
 {
     pthread_mutex_lock(&g_mutex);
     if (SocketPeers* peers = PeersOf(fd, false)) {
@@ -304,8 +348,10 @@ void ForgetDatagrams(int fd)
             std::free(entry.held);
         }
         const uint32_t generation = peers->generation + 1;
+        const bool shared = peers->shared && !closed;
         *peers = SocketPeers();
         peers->generation = generation;
+        peers->shared = shared;
         if (dropped)
             pthread_cond_broadcast(&g_answered);
     }

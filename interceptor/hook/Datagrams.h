@@ -29,6 +29,11 @@ struct OutgoingDatagram {
     socklen_t toLength = 0;
 };
 
+// The bytes of parts together, counted without overflow: SIZE_MAX when
+// they are more than any send could carry (a program's lengths are not
+// trusted to add up).
+size_t TotalBytes(const iovec* parts, size_t count);
+
 // Asks the user about peer without waiting (see Questions.h): until the
 // answer the peer is being asked about, and its datagrams are held back, as
 // datagrams delayed on their way: the last one sent to the peer leaves once
@@ -47,11 +52,20 @@ bool HoldBack(int fd, const Peer& peer, const OutgoingDatagram& sent);
 // 0: no deadline); then what is remembered.
 Recalled WaitForVerdict(int fd, int direction, const Peer& peer, uint32_t epoch, long long deadlineMs);
 
-// The peer a connected datagram socket talks to (send, write without an address).
+// The peer a connected datagram socket talks to (send, write without an
+// address), as the hook saw it connected through this number: kept once the
+// connect succeeded, forgotten when it starts (a failed one may leave the
+// socket connected to its former peer, which the kernel then tells).
 void SetConnectedPeer(int fd, const Peer& peer);
+void ForgetConnectedPeer(int fd);
 bool ConnectedPeer(int fd, Peer& peer);
+// A socket under more than one number (dup): a connect through one changes
+// where the others send, so its connected peer is never kept for either and
+// is asked of the kernel at each send that names none.
+void ShareDatagramSocket(int fd);
 
-void ForgetDatagrams(int fd);
+// closed: the number is free (else disconnected, and still shared if it was).
+void ForgetDatagrams(int fd, bool closed = true);
 void LockDatagramsForFork();
 // In the child nothing is being asked: no thread answers there.
 void UnlockDatagramsAfterFork(bool inChild);

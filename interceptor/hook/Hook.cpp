@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
@@ -35,6 +36,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -200,13 +202,15 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, 
     Question question;
     Verdict verdict = recalled == Recalled::kAsking ? Verdict::kAsking
                                                     : Assess(direction, peer, kUdp, LocalPortOf(fd), question);
-    if (verdict == Verdict::kAsking && sent)
+    const bool nonBlocking = IsNonBlocking(fd, flags);
+    // Only a send that does not wait leaves its datagram to the hook: one
+    // that waits sends it itself once permitted, so it leaves once.
+    if (verdict == Verdict::kAsking && sent && nonBlocking)
         HoldBack(fd, peer, *sent);
     if (verdict != Verdict::kUndecided && verdict != Verdict::kAsking) {
         RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
         return verdict;
     }
-    const bool nonBlocking = IsNonBlocking(fd, flags);
     if (verdict == Verdict::kUndecided) {
         if ((nonBlocking || deadlineMs) && AskWithoutWaiting(fd, direction, peer, epoch, question, sent)) {
             verdict = Verdict::kAsking;
@@ -229,6 +233,28 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, 
     }
 }
 
+// A program naming the unspecified address (0.0.0.0, ::) as where to go
+// reaches this host: the kernel sends to the socket's own IPv4 address
+// when it has one, else to loopback. It is decided as where it arrives, so
+// that a rule about a local address cannot be passed by naming it so.
+bool DescribeDestination(int fd, const sockaddr* to, Peer& peer)
+{
+    if (!DescribePeer(to, peer))
+        return false;
+    if (std::strcmp(peer.address, "::") == 0) {
+        std::strcpy(peer.address, "::1");
+    } else if (std::strcmp(peer.address, "0.0.0.0") == 0) {
+        sockaddr_storage own {};
+        socklen_t length = sizeof own;
+        Peer bound;
+        const bool boundToOne = ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length) == 0
+            && AddressText(reinterpret_cast<const sockaddr*>(&own), bound.address, sizeof bound.address)
+            && !std::strchr(bound.address, ':') && std::strcmp(bound.address, "0.0.0.0") != 0;
+        std::strcpy(peer.address, boundToOne ? bound.address : "127.0.0.1");
+    }
+    return true;
+}
+
 // A datagram sent without an address goes to the socket's connected peer
 // (into peer; its port stays 0 when the socket is not connected).
 Verdict PermitsConnectedDatagram(int fd, Peer& peer, int flags = 0, const OutgoingDatagram* sent = nullptr)
@@ -245,6 +271,49 @@ Verdict PermitsConnectedDatagram(int fd, Peer& peer, int flags = 0, const Outgoi
         SetConnectedPeer(fd, peer);
     }
     return PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
+}
+
+// Where the kernel sends a datagram with address to (toLength bytes): to an
+// IP peer (into peer), to the socket's connected peer (kConnected: no
+// address, or a message's address of length 0, which the kernel passes
+// over), or nowhere (kNone: an address the kernel refuses). An address of
+// family AF_UNSPEC is an IPv4 one to an IPv4 socket and none to an IPv6 one.
+enum class Destination { kPeer, kConnected, kNone };
+Destination DatagramDestination(int fd, const sockaddr* to, socklen_t toLength, Peer& peer)
+{
+    if (!to || toLength == 0)
+        return Destination::kConnected;
+    if (DescribeDestination(fd, to, peer))
+        return Destination::kPeer;
+    if (to->sa_family != AF_UNSPEC)
+        return Destination::kNone;
+    int domain = 0;
+    socklen_t size = sizeof domain;
+    if (kernel::GetSocketOption(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 || domain != AF_INET)
+        return Destination::kConnected;
+    if (toLength < sizeof(sockaddr_in))
+        return Destination::kNone;
+    sockaddr_in in {};
+    std::memcpy(&in, to, sizeof in);
+    in.sin_family = AF_INET;
+    return DescribeDestination(fd, reinterpret_cast<const sockaddr*>(&in), peer) ? Destination::kPeer
+                                                                                  : Destination::kNone;
+}
+
+// A datagram sent to to: decided for the peer it goes to.
+Verdict PermitsDatagramTo(int fd, const sockaddr* to, socklen_t toLength, int flags, const OutgoingDatagram* sent,
+                          Peer& peer)
+{
+    switch (DatagramDestination(fd, to, toLength, peer)) {
+    case Destination::kPeer:
+        return PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
+    case Destination::kConnected:
+        return PermitsConnectedDatagram(fd, peer, flags, sent);
+    case Destination::kNone:
+        break;
+    }
+    peer = Peer();
+    return Verdict::kPermitted; // the kernel refuses it
 }
 
 // A TCP connection to peer, decided once however often connect() is called
@@ -307,17 +376,13 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
                 Peer& datagramPeer)
 {
     Peer peer;
-    const bool toPeer = to && DescribePeer(to, peer);
-    const Kind kind = toPeer ? KindOf(fd) : KindToDecide(fd);
+    const bool toPeer = to && toLength > 0 && DescribeDestination(fd, to, peer);
+    // An AF_UNSPEC address is an IPv4 one to an IPv4 datagram socket.
+    const Kind kind = toPeer || (to && toLength > 0 && to->sa_family == AF_UNSPEC) ? KindOf(fd) : KindToDecide(fd);
     Verdict verdict = Verdict::kPermitted;
     int deniedError = EPERM;
     if (kind == kUdpSocket) {
-        if (toPeer) {
-            verdict = PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent);
-            datagramPeer = peer;
-        } else if (!to) {
-            verdict = PermitsConnectedDatagram(fd, datagramPeer, flags, sent);
-        }
+        verdict = PermitsDatagramTo(fd, to, toLength, flags, sent, datagramPeer);
     } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && toPeer) {
         Question question;
         verdict = PermitsConnection(fd, peer, question);
@@ -337,12 +402,12 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
     return Send::kRefused;
 }
 
+// What a send held back reports as sent; never negative, whatever the
+// program's lengths add up to.
 size_t MessageBytes(const msghdr* message)
 {
-    size_t bytes = 0;
-    for (size_t i = 0; message && i < message->msg_iovlen; ++i)
-        bytes += message->msg_iov[i].iov_len;
-    return bytes;
+    const size_t bytes = message ? TotalBytes(message->msg_iov, message->msg_iovlen) : 0;
+    return bytes > SSIZE_MAX ? SSIZE_MAX : bytes;
 }
 
 // A message as a datagram the hook may hold back: not one with control data.
@@ -587,6 +652,10 @@ int Duplicated(int from, int to)
     if (to >= 0 && to != from && !InParentsMemory()) {
         ForgetDescriptor(to);
         CopyKnowledge(from, to);
+        if (KnownKind(from) == kUdpSocket) {
+            ShareDatagramSocket(from);
+            ShareDatagramSocket(to);
+        }
     }
     return to;
 }
@@ -993,10 +1062,10 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
     }
     Peer peer;
     Kind kind = kUnknown;
-    const bool toPeer = t_inside == 0 && address && DescribePeer(address, peer);
+    const bool toPeer = t_inside == 0 && address && DescribeDestination(fd, address, peer);
     if (t_inside == 0 && address && address->sa_family == AF_UNSPEC) {
         // A socket disconnected: whatever it connects to next is decided anew.
-        ForgetDatagrams(fd);
+        ForgetDatagrams(fd, false);
         SetDecidedPeer(fd, 0);
     } else if (toPeer) {
         kind = KindOf(fd);
@@ -1010,7 +1079,8 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
             if (verdict != Verdict::kPermitted)
                 return Refuse(verdict, ECONNREFUSED);
         } else if (kind == kUdpSocket) {
-            SetConnectedPeer(fd, peer);
+            // Until it is connected, its sends ask the kernel where they go.
+            ForgetConnectedPeer(fd);
         }
     }
     int result = real_connect(fd, address, length);
@@ -1018,6 +1088,8 @@ ZEL_HOOK int connect(int fd, const sockaddr* address, socklen_t length)
     // registration for it to take: it registers now and tries once more.
     if (result != 0 && errno == EPERM && toPeer && RegisterAgainWithBackstop())
         result = real_connect(fd, address, length);
+    if (kind == kUdpSocket && result == 0)
+        SetConnectedPeer(fd, peer);
     if (kind == kTcpSocket && peer.port == 53 && (result == 0 || errno == EINPROGRESS)) {
         const int error = errno;
         SetDnsStream(fd);
@@ -1142,19 +1214,32 @@ ZEL_HOOK int sendmmsg(int fd, mmsghdr* messages, unsigned int count, int flags)
     Verdict refused = Verdict::kPermitted;
     Kind kind = t_inside == 0 ? KindToDecide(fd) : kOther;
     Peer first;
-    if (kind == kUnknown && messages && count > 0
+    if (kind == kUnknown && messages && count > 0 && messages[0].msg_hdr.msg_namelen > 0
         && DescribePeer(static_cast<const sockaddr*>(messages[0].msg_hdr.msg_name), first))
         kind = KindOf(fd); // sent to an IP peer: decided, so asked
+    if (messages && count > 0 && kind == kTcpSocket && (flags & MSG_FASTOPEN)) {
+        // A Fast Open connect, made by the first message (the others find
+        // the socket connecting): decided as sendmsg decides it.
+        const msghdr& header = messages[0].msg_hdr;
+        Peer peer;
+        switch (DecideSend(fd, static_cast<const sockaddr*>(header.msg_name), header.msg_namelen, flags, nullptr,
+                           peer)) {
+        case Send::kMake:
+            break;
+        case Send::kHeldBack: // not for a connection
+        case Send::kRefused:
+        case Send::kStarted:
+            return -1;
+        }
+    }
     if (messages && kind == kUdpSocket) {
         for (unsigned i = 0; i < count; ++i) {
             const msghdr& header = messages[i].msg_hdr;
-            const auto* to = static_cast<const sockaddr*>(header.msg_name);
             Peer peer;
             OutgoingDatagram message;
             const OutgoingDatagram* sent = AsOutgoing(&header, message) ? &message : nullptr;
-            const Verdict verdict = !to                      ? PermitsConnectedDatagram(fd, peer, flags, sent)
-                                    : DescribePeer(to, peer) ? PermitsDatagram(fd, kOutgoing, peer, flags, 0, sent)
-                                                             : Verdict::kPermitted;
+            const Verdict verdict = PermitsDatagramTo(fd, static_cast<const sockaddr*>(header.msg_name),
+                                                      header.msg_namelen, flags, sent, peer);
             // The first one held back leaves as well (see below).
             if (verdict == Verdict::kPermitted || (i == 0 && verdict == Verdict::kAsking))
                 NoteDnsDatagram(fd, peer, header.msg_iov, header.msg_iovlen);
@@ -1340,6 +1425,140 @@ ZEL_HOOK ssize_t readv(int fd, const iovec* parts, int count)
     return CountTraffic(fd, kReceivedCounter,
                         FollowDnsStream(fd, parts, count > 0 ? static_cast<size_t>(count) : 0,
                                         real_readv(fd, parts, count)));
+}
+
+// A program built with _FORTIFY_SOURCE (as Debian builds its packages)
+// receives through these where the buffer's size is known: the C library
+// makes the call inside itself, out of the hook's reach, so they are the
+// calls above with the size checked first.
+extern "C" [[noreturn]] void __chk_fail();
+
+ZEL_HOOK ssize_t __recvfrom_chk(int fd, void* buffer, size_t length, size_t size, int flags, sockaddr* from,
+                                socklen_t* fromLength)
+{
+    if (length > size)
+        __chk_fail();
+    return recvfrom(fd, buffer, length, flags, from, fromLength);
+}
+
+ZEL_HOOK ssize_t __recv_chk(int fd, void* buffer, size_t length, size_t size, int flags)
+{
+    if (length > size)
+        __chk_fail();
+    return recv(fd, buffer, length, flags);
+}
+
+ZEL_HOOK ssize_t __read_chk(int fd, void* buffer, size_t length, size_t size)
+{
+    if (length > size)
+        __chk_fail();
+    return read(fd, buffer, length);
+}
+
+// preadv2 and pwritev2 at offset -1 read and write as readv and writev do:
+// on a datagram socket, a datagram received or sent.
+#define PREADV2_WRAPPER(name, offsetType)                                                                    \
+    ZEL_HOOK ssize_t name(int fd, const iovec* parts, int count, offsetType offset, int flags)              \
+    {                                                                                                        \
+        REAL(name);                                                                                          \
+        if (offset == -1 && count >= 0) {                                                                    \
+            if (!MayMoveData(fd, false, 0))                                                                  \
+                return -1;                                                                                   \
+            if (IsKnownDatagram(fd)) {                                                                       \
+                msghdr message {};                                                                           \
+                message.msg_iov = const_cast<iovec*>(parts);                                                 \
+                message.msg_iovlen = static_cast<size_t>(count);                                             \
+                const ssize_t n = ReceiveByRecvmsg(fd, &message, (flags & RWF_NOWAIT) ? MSG_DONTWAIT : 0);  \
+                if (n >= 0 || errno != ENOTSOCK)                                                             \
+                    return n;                                                                                \
+                SetKind(fd, kOther);                                                                         \
+            }                                                                                                \
+        }                                                                                                    \
+        return real_##name(fd, parts, count, offset, flags);                                                 \
+    }
+#define PWRITEV2_WRAPPER(name, offsetType)                                                                   \
+    ZEL_HOOK ssize_t name(int fd, const iovec* parts, int count, offsetType offset, int flags)              \
+    {                                                                                                        \
+        REAL(name);                                                                                          \
+        ssize_t result;                                                                                      \
+        if (offset == -1 && count >= 0                                                                       \
+            && !MayMakeConnectedSend(fd, (flags & RWF_NOWAIT) ? MSG_DONTWAIT : 0, parts,                    \
+                                     static_cast<size_t>(count), result))                                    \
+            return result;                                                                                   \
+        return real_##name(fd, parts, count, offset, flags);                                                 \
+    }
+
+PREADV2_WRAPPER(preadv2, off_t)
+PREADV2_WRAPPER(preadv64v2, off64_t)
+PWRITEV2_WRAPPER(pwritev2, off_t)
+PWRITEV2_WRAPPER(pwritev64v2, off64_t)
+
+// ---- Bytes the kernel moves itself (sendfile, splice) --------------------------------------
+// Into a datagram socket they leave as datagrams to its connected peer, out
+// of one they are datagrams received: decided as a send or a receive is.
+
+namespace {
+
+// A datagram the kernel is to send from a file or pipe cannot be held back
+// while the user decides: a call that does not wait hears "try again".
+bool MaySendFromKernel(int fd, bool nonBlocking)
+{
+    if (!MayMoveData(fd, true, 0))
+        return false;
+    if (!IsKnownDatagram(fd))
+        return true;
+    Peer peer;
+    const Verdict verdict = PermitsConnectedDatagram(fd, peer, nonBlocking ? MSG_DONTWAIT : 0);
+    if (verdict == Verdict::kPermitted)
+        return true;
+    if (verdict == Verdict::kAsking)
+        errno = EAGAIN;
+    else
+        Refuse(verdict, EPERM);
+    return false;
+}
+
+// The next datagram is looked at first (MSG_PEEK): one that is not let in is
+// taken off, as a receive does, and the kernel moves the next.
+bool MayReceiveIntoKernel(int fd, bool nonBlocking)
+{
+    if (!MayMoveData(fd, false, 0))
+        return false;
+    if (!IsKnownDatagram(fd))
+        return true;
+    char first;
+    iovec part {&first, 1};
+    msghdr message {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    return ReceiveByRecvmsg(fd, &message, MSG_PEEK | (nonBlocking ? MSG_DONTWAIT : 0)) >= 0;
+}
+
+}  // namespace
+
+ZEL_HOOK ssize_t sendfile(int out, int in, off_t* offset, size_t count) noexcept
+{
+    REAL(sendfile);
+    if (!MaySendFromKernel(out, false))
+        return -1;
+    return real_sendfile(out, in, offset, count);
+}
+
+ZEL_HOOK ssize_t sendfile64(int out, int in, off64_t* offset, size_t count) noexcept
+{
+    REAL(sendfile64);
+    if (!MaySendFromKernel(out, false))
+        return -1;
+    return real_sendfile64(out, in, offset, count);
+}
+
+ZEL_HOOK ssize_t splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t length, unsigned int flags)
+{
+    REAL(splice);
+    const bool nonBlocking = flags & SPLICE_F_NONBLOCK;
+    if (!MayReceiveIntoKernel(in, nonBlocking) || !MaySendFromKernel(out, nonBlocking))
+        return -1;
+    return real_splice(in, inOffset, out, outOffset, length, flags);
 }
 
 // ---- Names the program looks up ----------------------------------------------------------

@@ -60,6 +60,12 @@ int GetSocketOption(int fd, int level, int name, void* value, socklen_t* length)
     return real_getsockopt(fd, level, name, value, length);
 }
 
+int GetPeerName(int fd, sockaddr* address, socklen_t* length)
+{
+    REAL(getpeername);
+    return real_getpeername(fd, address, length);
+}
+
 int SetSocketOption(int fd, int level, int name, const void* value, socklen_t length)
 {
     REAL(setsockopt);

@@ -50,6 +50,7 @@ int EpollControl(int epoll, int op, int fd, epoll_event* event);
 int Connect(int fd, const sockaddr* address, socklen_t length);
 int Accept4(int fd, sockaddr* address, socklen_t* length, int flags);
 int GetSocketOption(int fd, int level, int name, void* value, socklen_t* length);
+int GetPeerName(int fd, sockaddr* address, socklen_t* length);
 int SetSocketOption(int fd, int level, int name, const void* value, socklen_t length);
 int Shutdown(int fd, int how);
 ssize_t SendTo(int fd, const void* buffer, size_t size, int flags, const sockaddr* to, socklen_t length);
