@@ -6,7 +6,9 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QHash>
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTextBlock>
@@ -17,6 +19,7 @@
 #include <QVBoxLayout>
 #include <QtMath>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -49,7 +52,10 @@ int NaturalWidth(QTextDocument* document, const QString& name)
     }
     if (picture.canConvert<QImage>())
         return picture.value<QImage>().width();
-    return QImage::fromData(picture.toByteArray()).width();
+    // The file's bytes: its header says the size, without decoding the picture.
+    QByteArray bytes = picture.toByteArray();
+    QBuffer file(&bytes);
+    return std::max(QImageReader(&file).size().width(), 0);
 }
 
 }  // namespace
@@ -109,6 +115,10 @@ void HelpWindow::Shown(const QUrl& shown)
         const int earlier = seen[anchor]++;
         if (earlier > 0)
             anchor += u'-' + QString::number(earlier);
+        // A link within the page keeps its document: naming the headings
+        // again would lay the whole page out again for nothing.
+        if (block.begin().fragment().charFormat().anchorNames().contains(anchor))
+            continue;
         QTextCursor cursor(block);
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
         QTextCharFormat named;
