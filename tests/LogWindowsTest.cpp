@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -350,10 +351,9 @@ TEST_F(LogWindow, HelpMenuOpensThePagesAndTheMail)
 {
     for (const char* item : {"HelpSiteMnu", "HXSiteMnu", "ContactMnu"})
         Part<QMenu>(*form, "HelpMnu")->findChild<QAction*>(item)->trigger();
-    ASSERT_EQ(opened.size(), 3);
-    EXPECT_TRUE(opened[0].startsWith("file:///")) << opened[0].toStdString();
-    EXPECT_EQ(opened[1], "https://tessary.org/");
-    EXPECT_EQ(opened[2], "mailto:support@tessary.org?subject=Korvel Personal Firewall");
+    // The user guide is the panel's own window; the web site and the mail the desktop's.
+    EXPECT_TRUE(form->findChild<QDialog*>("HelpWindow") && form->findChild<QDialog*>("HelpWindow")->isVisible());
+    EXPECT_EQ(opened, QStringList({"https://tessary.org/", "mailto:support@tessary.org?subject=Korvel Personal Firewall"}));
 }
 
 TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)

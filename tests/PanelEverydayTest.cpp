@@ -1,6 +1,6 @@
 // The main window used every day without a mouse: the tree's current node
 // shows its page, the shortcuts, the tray's state and menu, the Block All
-// banner, the shutdown that asks, the help page without a browser, and the
+// banner, the shutdown that asks, the user guide in the help window, and the
 // window within a small screen.
 #include "core/ErrorLog.h"
 #include "core/FilterState.h"
@@ -20,6 +20,11 @@
 #include <QPainter>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -236,27 +241,131 @@ TEST_F(Everyday, ShutDownAsksAndCancelKeepsFiltering)
     EXPECT_EQ(Tray()->State().tip, "Korvel Firewall\nNot filtering: shut down");
 }
 
-TEST_F(Everyday, F1ShowsTheHelpPageInTheWindowWhenNoBrowserOpensIt)
+TEST_F(Everyday, F1ShowsTheUserGuideInThePanelsOwnWindow)
 {
-    QStringList tried;
+    // A browser would show the guide's Markdown as text: none is asked.
+    QStringList opened;
     panel::SetUrlOpener([&](const QUrl& url) {
-        tried << url.toString();
-        return false;
+        opened << url.toString();
+        return true;
     });
     QTest::keyClick(form.get(), Qt::Key_F1);
-    ASSERT_EQ(tried.size(), 1);
-    EXPECT_TRUE(tried[0].endsWith("/share/tessary/help.html")) << tried[0].toStdString();
+    EXPECT_TRUE(opened.isEmpty()) << opened.join(' ').toStdString();
     auto* help = form->findChild<HelpWindow*>("HelpWindow");
     ASSERT_TRUE(help);
     EXPECT_TRUE(help->isVisible());
+    // Beside the test program nothing is installed: the window says which page it looked for.
+    const QString shown = help->findChild<QTextBrowser*>("HelpPage")->toPlainText();
+    EXPECT_TRUE(shown.contains("/share/tessary/help/user-guide.md")) << shown.toStdString();
     // A second F1 brings the same window forward.
     QTest::keyClick(form.get(), Qt::Key_F1);
     EXPECT_EQ(form->findChildren<HelpWindow*>().size(), 1);
-
-    panel::SetUrlOpener([&](const QUrl&) { return true; });
     help->close();
-    QTest::keyClick(form.get(), Qt::Key_F1);
-    EXPECT_TRUE(!form->findChild<HelpWindow*>() || !form->findChild<HelpWindow*>()->isVisible());
+    panel::SetUrlOpener(nullptr);
+}
+
+// Each guide as the help window shows it: Markdown with every picture it
+// names, none wider than the page; a link to a heading of another page
+// followed inside the window and scrolled to, Back returning; a link to
+// the web left to the desktop's browser.
+TEST(HelpWindowGuides, PicturesFitAndLinksAreFollowedInsideTheWindow)
+{
+    QStringList opened;
+    panel::SetUrlOpener([&](const QUrl& url) {
+        opened << url.toString();
+        return true;
+    });
+    for (const char* guide : {"docs/user-guide.md", "docs/de/user-guide.md"}) {
+        SCOPED_TRACE(guide);
+        const QUrl start = QUrl::fromLocalFile(QString(ZEL_SOURCE_DIR "/") + guide);
+        HelpWindow window(start.toLocalFile(), nullptr);
+        window.resize(640, 560);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        auto* page = window.findChild<QTextBrowser*>("HelpPage");
+        ASSERT_TRUE(page);
+        ASSERT_EQ(page->sourceType(), QTextDocument::MarkdownResource);
+
+        const auto pictures = [&] {
+            std::vector<std::pair<int, int>> shownAndNatural;
+            for (QTextBlock block = page->document()->begin(); block.isValid(); block = block.next())
+                for (auto it = block.begin(); !it.atEnd(); ++it)
+                    if (const QTextCharFormat format = it.fragment().charFormat(); format.isImageFormat()) {
+                        const QTextImageFormat picture = format.toImageFormat();
+                        const QPixmap natural =
+                            page->document()->resource(QTextDocument::ImageResource, QUrl(picture.name())).value<QPixmap>();
+                        EXPECT_FALSE(natural.isNull()) << picture.name().toStdString();
+                        const int shown = picture.hasProperty(QTextFormat::ImageWidth) ? qRound(picture.width()) : natural.width();
+                        shownAndNatural.emplace_back(shown, natural.width());
+                    }
+            return shownAndNatural;
+        };
+        const int room = page->viewport()->width();
+        const auto fitted = pictures();
+        EXPECT_GE(fitted.size(), 10u);
+        bool narrowed = false;
+        for (const auto& [shown, natural] : fitted) {
+            EXPECT_LE(shown, room);
+            narrowed = narrowed || shown < natural;
+        }
+        EXPECT_TRUE(narrowed) << "no screenshot wider than a 640-pixel window";
+        // Wide enough, every picture is shown at its own size again.
+        window.resize(1600, 900);
+        for (const auto& [shown, natural] : pictures())
+            EXPECT_EQ(shown, std::min(natural, page->viewport()->width()));
+
+        // Every heading of this page a link names, and each other page once
+        // (a heading of it where a link names one): leaving the page and
+        // coming Back loads it again, which is what takes the time.
+        QStringList hrefs;
+        for (QTextBlock block = page->document()->begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                if (const QString href = it.fragment().charFormat().anchorHref(); !href.isEmpty() && !hrefs.contains(href))
+                    hrefs << href;
+        std::vector<QUrl> links;
+        QStringList otherPages;
+        for (const bool withHeading : {true, false})
+            for (const QUrl link : hrefs) {
+                const QString other = link.adjusted(QUrl::RemoveFragment).toString();
+                if (other.isEmpty() ? withHeading : link.hasFragment() == withHeading && !otherPages.contains(other)) {
+                    links.push_back(link);
+                    if (!other.isEmpty())
+                        otherPages << other;
+                }
+            }
+        EXPECT_GE(links.size(), 8u);
+        EXPECT_GE(otherPages.size(), 3);
+        window.resize(640, 560);
+        auto* back = window.findChild<QPushButton*>("HelpBack");
+        ASSERT_TRUE(back);
+        bool scrolledToAHeading = false;
+        for (const QUrl& link : links) {
+            SCOPED_TRACE(link.toString().toStdString());
+            emit page->anchorClicked(link);
+            ASSERT_EQ(page->source(), start.resolved(link));
+            if (link.hasFragment()) {
+                QTextBlock heading;
+                for (QTextBlock block = page->document()->begin(); block.isValid() && !heading.isValid(); block = block.next())
+                    if (block.blockFormat().headingLevel() > 0
+                        && block.begin().fragment().charFormat().anchorNames().contains(link.fragment()))
+                        heading = block;
+                ASSERT_TRUE(heading.isValid()) << "no heading has the anchor";
+                const double top = page->document()->documentLayout()->blockBoundingRect(heading).top();
+                const int at = page->verticalScrollBar()->value();
+                // At the top of the window, unless the page ends before it could be.
+                EXPECT_TRUE(std::abs(at - top) < 30 || at == page->verticalScrollBar()->maximum()) << at << " " << top;
+                scrolledToAHeading = scrolledToAHeading || at > 0;
+            }
+            ASSERT_TRUE(back->isEnabled());
+            back->click();
+            ASSERT_EQ(page->source().adjusted(QUrl::RemoveFragment), start);
+        }
+        EXPECT_TRUE(scrolledToAHeading);
+        emit page->anchorClicked(QUrl("https://tessary.org/"));
+        EXPECT_EQ(page->source().adjusted(QUrl::RemoveFragment), start);
+    }
+    EXPECT_EQ(opened, QStringList({"https://tessary.org/", "https://tessary.org/"}));
+    panel::SetUrlOpener(nullptr);
 }
 
 TEST_F(Everyday, ShortcutsAddAndFindInLogs)

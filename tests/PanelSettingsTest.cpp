@@ -183,12 +183,14 @@ TEST_F(PanelSettings, StartUpReplacesAnEmptyRulesFileBeforeLoadingAndCleansOldLo
 TEST(HelpPage, TheUsersLanguageIsFollowedWhereThereIsAPage)
 {
     Sandbox sandbox;
-    const std::string bin = sandbox.root + "/prefix/bin", share = sandbox.root + "/prefix/share/tessary";
-    ASSERT_EQ(::system(("mkdir -p " + bin + " " + share).c_str()), 0);
-    WriteText(share + "/help.html", "en");
-    WriteText(share + "/help.de.html", "de");
-    const std::pair<const char*, const char*> cases[] = {
-        {"de_DE.UTF-8", "/help.de.html"}, {"de_CH.UTF-8", "/help.de.html"}, {"fr_FR.UTF-8", "/help.html"}, {"C", "/help.html"}};
+    const std::string bin = sandbox.root + "/prefix/bin", help = sandbox.root + "/prefix/share/tessary/help";
+    ASSERT_EQ(::system(("mkdir -p " + bin + " " + help + "/de").c_str()), 0);
+    WriteText(help + "/user-guide.md", "en");
+    WriteText(help + "/de/user-guide.md", "de");
+    const std::pair<const char*, const char*> cases[] = {{"de_DE.UTF-8", "/help/de/user-guide.md"},
+                                                         {"de_CH.UTF-8", "/help/de/user-guide.md"},
+                                                         {"fr_FR.UTF-8", "/help/user-guide.md"},
+                                                         {"C", "/help/user-guide.md"}};
     for (const auto& [locale, page] : cases) {
         ::setenv("LC_ALL", locale, 1);
         const std::string path = panel::HelpPagePath(bin);

@@ -520,6 +520,10 @@
         <translation>&amp;Schließen</translation>
     </message>
     <message>
+        <source>&amp;Back</source>
+        <translation>&amp;Zurück</translation>
+    </message>
+    <message>
         <source>The help page %1 is not installed.</source>
         <translation>Die Hilfeseite %1 ist nicht installiert.</translation>
     </message>

@@ -10,20 +10,20 @@ namespace panel {
 
 std::string HelpPagePath(const std::string& binFolder)
 {
-    const std::string folder = binFolder + "/../share/tessary/";
+    const std::string folder = binFolder + "/../share/tessary/help/";
     char real[PATH_MAX];
-    // The page in the user's language where there is one.
+    // The guide in the user's language where there is one.
     for (const std::string& language : platform::MessageLanguages())
-        if (::realpath((folder + "help." + language + ".html").c_str(), real))
+        if (::realpath((folder + language + "/user-guide.md").c_str(), real))
             return real;
-    const std::string path = folder + "help.html";
+    const std::string path = folder + "user-guide.md";
     return ::realpath(path.c_str(), real) ? std::string(real) : path;
 }
 
-std::string HelpPageUrl()
+std::string OwnHelpPagePath()
 {
     const std::string self = platform::processes::OwnExecutablePath();
-    return "file://" + HelpPagePath(self.substr(0, self.rfind('/')));
+    return HelpPagePath(self.substr(0, self.rfind('/')));
 }
 
 }  // namespace panel

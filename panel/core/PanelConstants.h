@@ -13,9 +13,11 @@ inline constexpr const char* kContactSubject = "Korvel Personal Firewall";
 // The ports list in the installation folder: "name port" per line.
 inline constexpr const char* kPortsFileName = "VrnPorts.txt";
 
-// Where the help page is installed, for a program in binFolder.
+// The user guide installed for a program in binFolder, in the user's
+// language where it is translated (share/tessary/help/LANGUAGE/), else
+// in English.
 std::string HelpPagePath(const std::string& binFolder);
-// The help page beside the running program, as a URL.
-std::string HelpPageUrl();
+// The user guide installed beside the running program.
+std::string OwnHelpPagePath();
 
 }  // namespace panel

@@ -11,7 +11,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QScreen>
 #include <QTreeWidget>
 #include <QUrl>
@@ -41,33 +40,6 @@ std::function<bool(const QUrl&)>& Opener()
 }  // namespace
 
 bool OpenUrl(const QUrl& url) { return Opener() ? Opener()(url) : QDesktopServices::openUrl(url); }
-
-void OpenUrlOr(const QUrl& url, QObject* owner, std::function<void()> otherwise)
-{
-    if (Opener()) {
-        if (!Opener()(url))
-            otherwise();
-        return;
-    }
-    auto* opener = new QProcess(owner);
-    const auto failed = [opener, otherwise = std::move(otherwise)] {
-        opener->deleteLater();
-        otherwise();
-    };
-    QObject::connect(opener, &QProcess::finished, owner, [opener, failed](int code, QProcess::ExitStatus status) {
-        if (status != QProcess::NormalExit || code != 0)
-            failed();
-        else
-            opener->deleteLater();
-    });
-    QObject::connect(opener, &QProcess::errorOccurred, owner, [failed](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            failed();
-    });
-    opener->setStandardOutputFile(QProcess::nullDevice());
-    opener->setStandardErrorFile(QProcess::nullDevice());
-    opener->start("xdg-open", {url.toString()});
-}
 
 void SetUrlOpener(std::function<bool(const QUrl&)> opener) { Opener() = std::move(opener); }
 

@@ -60,10 +60,6 @@ void FitDialog(QDialog* dialog, const QSize& least);
 // Opens a page or a mail link with the desktop's handler; false when it
 // cannot. Tests record instead (SetUrlOpener; nullptr restores the desktop's).
 bool OpenUrl(const QUrl& url);
-// The same, with otherwise run when no handler opened it: the desktop's
-// opener (xdg-open) missing or ending in failure, which it does when no
-// program is set for the page; a handler still running has opened it.
-void OpenUrlOr(const QUrl& url, QObject* owner, std::function<void()> otherwise);
 void SetUrlOpener(std::function<bool(const QUrl&)> opener);
 
 // A plain message with an OK button.

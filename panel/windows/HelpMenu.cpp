@@ -37,19 +37,8 @@ HelpMenu::HelpMenu(QWidget* parent) : QMenu("HelpMenu", parent)
 
 void HelpMenu::OpenHelp()
 {
-    const std::string address = panel::HelpPageUrl();
-    panel::OpenUrlOr(QUrl(QString::fromStdString(address)), this, [this, address] {
-        panel::WriteErrLog("AddNewRightclick : HelpSiteMnu_Click",
-                           "no program opens " + address + "; it is shown in the panel's own window");
-        ShowOwnWindow();
-    });
-}
-
-void HelpMenu::ShowOwnWindow()
-{
     if (!window_) {
-        const QString path = QUrl(QString::fromStdString(panel::HelpPageUrl())).toLocalFile();
-        window_ = new HelpWindow(path, parentWidget());
+        window_ = new HelpWindow(QString::fromStdString(panel::OwnHelpPagePath()), parentWidget());
         window_->setAttribute(Qt::WA_DeleteOnClose);
     }
     window_->show();

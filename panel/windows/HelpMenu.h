@@ -5,18 +5,16 @@
 
 class HelpWindow;
 
-// Help: the help page, the web site and a mail to the makers.
+// Help: the user guide, the web site and a mail to the makers.
 class HelpMenu : public QMenu {
     Q_OBJECT
 public:
     explicit HelpMenu(QWidget* parent);
 
-    // The help page in the desktop's browser, or in a window of the panel
-    // when none opens it (F1 and the menu's Help).
+    // The user guide in the panel's help window (F1 and the menu's Help):
+    // a browser would show its Markdown as text.
     void OpenHelp();
 
 private:
-    void ShowOwnWindow();
-
     QPointer<HelpWindow> window_;
 };

@@ -2,7 +2,8 @@
 # The manual pages as installed: every program installed where a user calls
 # it (bin/, sbin/) and zel-session have a page, so has the rules file
 # (section 5); each renders without a warning from man; each program's page
-# names every option its --help names; the pages they refer to are there.
+# names every option its --help names; the pages and the guides they refer
+# to are there.
 #   tests/system/manual_pages.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
@@ -61,6 +62,12 @@ for file in "$pages"/man*/*.gz; do
     name=${reference%(*}
     section=${reference#*(}; section=${section%)}
     [ -f "$pages/man$section/$name.$section.gz" ] || fail "$(basename "$file") refers to $reference, which is not installed"
+  done
+  # Each page points to the guides, installed as the panel's help.
+  guides=$(MANWIDTH=200 man -l "$file" 2>/dev/null | sed 's/‐/-/g' | { grep -oE 'tessary/help/[a-z/-]+[.]md' || true; } | sort -u)
+  [ -n "$guides" ] || fail "$(basename "$file") points to no guide"
+  for guide in $guides; do
+    [ -f "$prefix/share/$guide" ] || fail "$(basename "$file") points to $guide, which is not installed"
   done
 done
 echo "PASS"

@@ -23,7 +23,7 @@ for file in usr/bin/zel usr/bin/zel-run usr/bin/zel-setup usr/bin/zel-reg usr/bi
             usr/lib/korvel/libqrbruler.so usr/lib/korvel/libzelhook.so usr/lib/korvel/libzelconn.so \
             usr/lib/korvel/zelconn usr/lib/korvel/zel-alert usr/lib/korvel/VrnPorts.txt usr/lib/korvel/zel-session \
             usr/lib/systemd/user-environment-generators/60-korvel-firewall etc/X11/Xsession.d/85korvel-firewall \
-            usr/share/tessary/help.html usr/share/tessary/help.de.html \
+            usr/share/tessary/help/user-guide.md usr/share/tessary/help/de/user-guide.md usr/share/tessary/help/images/alert.png \
             usr/share/tessary/translations/zel-tools_de.qm usr/share/applications/tessary.desktop \
             usr/share/icons/hicolor/scalable/apps/tessary.svg usr/share/icons/hicolor/48x48/apps/tessary.png \
             usr/share/metainfo/org.tessary.tessary.metainfo.xml \
