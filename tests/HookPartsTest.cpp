@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <dlfcn.h>
 #include <functional>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -188,6 +189,37 @@ TEST(HookNames, AnAddressKeepsEveryNameItWasLookedUpByWhateverTheOrder)
     EXPECT_STREQ(known.names[0], "e.example");
     EXPECT_STREQ(known.names[1], "a.example");
     EXPECT_STREQ(known.names[3], "c.example"); // b.example gave way
+}
+
+// An address looked up again and again while a connection to it is decided
+// is never read as unknown for the moment its names are rewritten: a rule
+// denying one of its names would otherwise be passed by a lookup racing the
+// connect (the reader once gave up after four looks at a slot being written).
+TEST(AttackNamesUnderRewrite, AnAddressLookedUpAgainKeepsItsNamesForEveryReader)
+{
+    sockaddr_in in = V4("10.5.2.1");
+    RememberName("ads.example.org", reinterpret_cast<sockaddr*>(&in));
+    RememberName("www.example.org", reinterpret_cast<sockaddr*>(&in));
+    std::atomic<bool> done {false};
+    std::vector<std::thread> writers;
+    for (const char* name : {"www.example.org", "ads.example.org"})
+        writers.emplace_back([&, name] {
+            for (int i = 0; i < 200000 && !done; ++i)
+                RememberName(name, reinterpret_cast<sockaddr*>(&in));
+        });
+    int reads = 0, withoutAds = 0;
+    for (; reads < 200000; ++reads) {
+        KnownNames known;
+        NamesOf("10.5.2.1", known);
+        bool ads = false;
+        for (unsigned i = 0; i < known.count; ++i)
+            ads = ads || std::strcmp(known.names[i], "ads.example.org") == 0;
+        withoutAds += !ads;
+    }
+    done = true;
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(withoutAds, 0) << "of " << reads << " reads";
 }
 
 // ---- DNS answers -------------------------------------------------------------------

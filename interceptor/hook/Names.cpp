@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <pthread.h>
+#include <sched.h>
 
 namespace hook {
 
@@ -36,6 +37,9 @@ struct Memory {
 };
 
 pthread_mutex_t g_writers = PTHREAD_MUTEX_INITIALIZER;
+// Set while this thread writes a slot: a signal handler that decides a
+// connection meanwhile must not wait for the lock its own thread holds.
+__attribute__((tls_model("initial-exec"))) thread_local bool t_writing = false;
 std::atomic<Memory*> g_memory {nullptr}; // made at the first name
 
 uint32_t Hash(const char* text)
@@ -69,7 +73,11 @@ bool Load(const std::atomic<char>* from, char* to, unsigned size)
 // names when names is given.
 bool ReadSlot(const Slot& slot, char* address, KnownNames* names)
 {
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // A writer in the middle of the slot: let it finish (it may be the
+        // thread this one displaced on the processor).
+        if (attempt >= 4)
+            sched_yield();
         const uint32_t before = slot.sequence.load(std::memory_order_acquire);
         if (before == 0)
             return false; // never written
@@ -87,7 +95,7 @@ bool ReadSlot(const Slot& slot, char* address, KnownNames* names)
         if (whole && slot.sequence.load(std::memory_order_relaxed) == before)
             return true;
     }
-    return false; // written over and over meanwhile: as if unknown
+    return false; // written over and over meanwhile: the caller reads it under the writers' lock
 }
 
 // Writers take turns: the slot's own sequence is even here.
@@ -123,6 +131,7 @@ void RememberNormalName(const char* name, const sockaddr* address)
     if (!memory)
         return;
     pthread_mutex_lock(&g_writers);
+    t_writing = true;
     const uint32_t home = Hash(text) % kSlots;
     Slot* slot = nullptr;
     char stored[kAddressSize];
@@ -151,8 +160,36 @@ void RememberNormalName(const char* name, const sockaddr* address)
         if (std::strcmp(names.names[i], name) != 0)
             std::memcpy(updated.names[updated.count++], names.names[i], std::strlen(names.names[i]) + 1);
     Write(*slot, text, updated);
+    t_writing = false;
     pthread_mutex_unlock(&g_writers);
 }
+
+namespace {
+
+// Looks for the address's slot; false when a slot of its neighbourhood was
+// being written throughout, so that whether the address is known cannot
+// be told without the writers' lock.
+bool FindNames(const Memory& memory, const char* address, KnownNames& known)
+{
+    const uint32_t home = Hash(address) % kSlots;
+    char stored[kAddressSize];
+    for (unsigned i = 0; i < kProbe; ++i) {
+        const Slot& slot = memory.slots[(home + i) % kSlots];
+        if (slot.sequence.load(std::memory_order_acquire) == 0)
+            break; // the probe ends at a slot never used
+        if (ReadSlot(slot, stored, &known)) {
+            if (std::strcmp(stored, address) == 0)
+                return true;
+        } else {
+            known.count = 0;
+            return false;
+        }
+    }
+    known.count = 0;
+    return true;
+}
+
+}  // namespace
 
 void NamesOf(const char* address, KnownNames& known)
 {
@@ -160,16 +197,14 @@ void NamesOf(const char* address, KnownNames& known)
     const Memory* memory = g_memory.load(std::memory_order_acquire);
     if (!memory || !address)
         return;
-    const uint32_t home = Hash(address) % kSlots;
-    char stored[kAddressSize];
-    for (unsigned i = 0; i < kProbe; ++i) {
-        const Slot& slot = memory->slots[(home + i) % kSlots];
-        if (slot.sequence.load(std::memory_order_acquire) == 0)
-            break; // the probe ends at a slot never used
-        if (ReadSlot(slot, stored, &known) && std::strcmp(stored, address) == 0)
-            return;
-    }
-    known.count = 0;
+    // Read without a lock; only a reader that met a slot being rewritten
+    // over and over waits for the writers, rather than take the address as
+    // one of no name (which a rule about its name would then not hold for).
+    if (FindNames(*memory, address, known) || t_writing)
+        return;
+    pthread_mutex_lock(&g_writers);
+    FindNames(*memory, address, known);
+    pthread_mutex_unlock(&g_writers);
 }
 
 bool NameOf(const char* address, char* name, unsigned size)

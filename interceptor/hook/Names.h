@@ -10,7 +10,8 @@
 // was known by (a CDN's address serves many), so that a decision can look at
 // every one of them whatever the order in which threads looked them up.
 // Bounded: when an address's neighbourhood of places is full, one of them
-// gives way. Read without a lock or an allocation.
+// gives way. Read without an allocation, and without a lock unless a slot
+// is being rewritten throughout the read.
 namespace hook {
 
 constexpr unsigned kNamesPerAddress = 4;
