@@ -2,7 +2,7 @@
 # The software centre's description (AppStream metainfo) and the desktop
 # entry it names, as installed: valid (appstreamcli validate, without the
 # network; desktop-file-validate), naming each other, the release the build
-# is, and screenshots that are the README's pictures.
+# is, and screenshots that are pictures of the README or the user guide.
 #   tests/system/metainfo.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
@@ -45,14 +45,15 @@ assert newest.get("version") == sys.argv[2], newest.get("version")
 datetime.date.fromisoformat(newest.get("date"))
 PY
 
-step "screenshots are the README's pictures, on the project's site"
+step "screenshots are pictures of the README or the user guide, on the project's site"
 homepage=$(text "$metainfo" "./url[@type='homepage']")
 count=0
 for url in $(text "$metainfo" ./screenshots/screenshot/image); do
   case $url in "$homepage"*) ;; *) fail "screenshot $url is not under $homepage" ;; esac
   file=${url#"$homepage"}
   [ -f "$ROOT/$file" ] || fail "screenshot $url: no $file in the sources"
-  grep -qF "($file)" "$ROOT/README.md" || fail "screenshot $file is not one of the README's pictures"
+  grep -qF "($file)" "$ROOT/README.md" || grep -qF "(${file#docs/})" "$ROOT/docs/user-guide.md" \
+    || fail "screenshot $file is not one of the pictures of the README or the user guide"
   count=$((count + 1))
 done
 [ "$count" -ge 1 ] || fail "no screenshot"
