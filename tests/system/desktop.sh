@@ -67,9 +67,16 @@ start_panel() {
   wait_for 100 xdotool search --onlyvisible --name "Korvel Personal FireWall" >/dev/null || fail "no panel window"
 }
 # Sets X and Y to the panel window's top left corner.
-panel_corner() {
-  eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name 'Korvel Personal FireWall' | head -1)")"
+# The control panel's window: the first of that name that still exists when
+# asked (one closing meanwhile, such as a menu of the panel's, is passed over).
+panel_geometry() {
+  local window geometry
+  for window in $(xdotool search --onlyvisible --name 'Korvel Personal FireWall' 2>/dev/null); do
+    geometry=$(xdotool getwindowgeometry --shell "$window" 2>/dev/null) && eval "$geometry" && return 0
+  done
+  return 1
 }
+panel_corner() { wait_for 50 panel_geometry || fail "no control panel window"; }
 # A server of the build's test peer on 127.0.0.2; its port in $port.
 start_server() {
   port=$((21000 + RANDOM % 2000))
