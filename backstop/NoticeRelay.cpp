@@ -1,5 +1,7 @@
 #include "NoticeRelay.h"
 
+#include "platform/Net.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -26,9 +28,8 @@ bool Closed(int fd)
 
 bool NoticeRelay::Listen(std::string& error)
 {
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (path_.empty() || path_.size() >= sizeof address.sun_path) {
+    sockaddr_un address;
+    if (path_.empty() || !platform::net::UnixSocketAddress(path_, address)) {
         error = "the socket path is empty or too long";
         return false;
     }
@@ -55,7 +56,6 @@ bool NoticeRelay::Listen(std::string& error)
         error = std::strerror(errno);
         return false;
     }
-    std::memcpy(address.sun_path, path_.data(), path_.size());
     // Made root's and private (0600), then given to the user: no moment
     // when another may connect.
     const mode_t previous = ::umask(0177);

@@ -1,6 +1,7 @@
 #include "engine/AlertLauncher.h"
 
 #include "platform/Environment.h"
+#include "platform/Net.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "platform/TrustedFile.h"
@@ -189,16 +190,6 @@ std::string DesktopKey()
     return key;
 }
 
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
 // The rendezvous lock, held while a question looks for the alert program or
 // starts one, so that questions arriving together start one program, not
 // many. Held for a connect or a start, never for the question's wait.
@@ -339,7 +330,7 @@ Channel Meet(const AlertRendezvous& rendezvous)
 {
     Channel channel;
     sockaddr_un address {};
-    if (!FillAddress(rendezvous.socketPath, address))
+    if (!platform::net::UnixSocketAddress(rendezvous.socketPath, address))
         return channel;
     struct stat st {};
     if (::lstat(rendezvous.socketPath.c_str(), &st) == 0) {

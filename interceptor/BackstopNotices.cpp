@@ -1,6 +1,7 @@
 #include "BackstopNotices.h"
 
 #include "platform/Environment.h"
+#include "platform/Net.h"
 
 #include <cerrno>
 #include <cstring>
@@ -26,11 +27,9 @@ int BackstopNotices::Fd(std::chrono::steady_clock::time_point now)
     if (fd_ >= 0 || now < nextTry_)
         return fd_;
     nextTry_ = now + std::chrono::seconds(5);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (path_.size() >= sizeof address.sun_path)
+    sockaddr_un address;
+    if (!platform::net::UnixSocketAddress(path_, address))
         return -1;
-    std::memcpy(address.sun_path, path_.data(), path_.size());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;

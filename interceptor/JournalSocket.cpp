@@ -1,6 +1,7 @@
 #include "JournalSocket.h"
 
 #include "platform/Environment.h"
+#include "platform/Net.h"
 
 #include <cerrno>
 #include <cstring>
@@ -20,11 +21,9 @@ JournalSocket::~JournalSocket() { Disconnect(); }
 
 bool JournalSocket::Connect()
 {
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (path_.empty() || path_.size() >= sizeof address.sun_path)
+    sockaddr_un address;
+    if (path_.empty() || !platform::net::UnixSocketAddress(path_, address))
         return false;
-    std::memcpy(address.sun_path, path_.data(), path_.size());
     fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd_ < 0)
         return false;

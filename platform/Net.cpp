@@ -28,6 +28,16 @@ std::string HostName()
 
 }  // namespace
 
+bool UnixSocketAddress(const std::string& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
 std::string OwnAddress()
 {
     const std::string name = HostName();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/un.h>
 #include <vector>
 
 namespace platform::net {
@@ -12,6 +13,10 @@ namespace platform::net {
 std::string OwnAddress();
 // The same without the kept answer.
 std::string ResolveOwnAddress();
+
+// A local socket's address for path; false when the path is too long for
+// one (never cut short: a shorter path is another socket).
+bool UnixSocketAddress(const std::string& path, sockaddr_un& address);
 
 // The first IPv4 address of every interface that has one, in system order.
 std::vector<std::string> AdapterAddresses();

@@ -1,6 +1,7 @@
 #include "platform/Windows.h"
 
 #include "platform/Files.h"
+#include "platform/Net.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -32,16 +33,6 @@ std::string WindowsFolder() { return RuntimePath("windows"); }
 std::string ChildPath(const std::string& window, size_t index, const char* suffix)
 {
     return window + "/child." + std::to_string(index) + suffix;
-}
-
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
 }
 
 // The owner holds an exclusive lock on the window's lock file for as long as
@@ -136,7 +127,7 @@ std::unique_ptr<Window> Window::Register(std::string_view title, const std::vect
         window->sockets_.push_back(fd);
         sockaddr_un address {};
         // The socket is bound under its final name's folder length: check that one.
-        if (!FillAddress(ChildPath(base + "/" + id, i, ".sock"), address) || !FillAddress(ChildPath(building, i, ".sock"), address)
+        if (!net::UnixSocketAddress(ChildPath(base + "/" + id, i, ".sock"), address) || !net::UnixSocketAddress(ChildPath(building, i, ".sock"), address)
             || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
             return nullptr;
     }
@@ -217,7 +208,7 @@ std::string FindChildWindow(const std::string& parent, std::string_view classNam
 bool PostMessage(const std::string& child, uint32_t message, uint32_t wParam, int64_t lParam, std::string_view data)
 {
     sockaddr_un address {};
-    if (child.empty() || data.size() > kMaxMessageData || !FillAddress(child + ".sock", address))
+    if (child.empty() || data.size() > kMaxMessageData || !net::UnixSocketAddress(child + ".sock", address))
         return false;
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

@@ -41,7 +41,6 @@ int CountMarks(unsigned char bits)
 
 // Made at the program's first socket: a program without any never pays for them.
 constinit DescriptorBlocks<Tables> g_tables;
-std::atomic<bool> g_hadIpSocket {false};
 // Set when what an IP socket is could not be kept (no memory for its block).
 std::atomic<bool> g_lostKinds {false};
 
@@ -107,8 +106,6 @@ Kind KindFrom(int domain, int type, int protocol)
 
 void SetKind(int fd, Kind kind)
 {
-    if (IsIpSocket(kind))
-        g_hadIpSocket.store(true, std::memory_order_relaxed);
     // Only an IP socket brings the tables: a program with local sockets
     // alone (a sandboxed one among them) never maps them, and its
     // descriptors stay of unknown kind, which costs it nothing either.
@@ -155,7 +152,6 @@ Kind KindOf(int fd)
     return kind;
 }
 
-bool HasHadIpSocket() { return g_hadIpSocket.load(std::memory_order_relaxed); }
 
 namespace {
 

@@ -36,8 +36,6 @@ Kind KindOf(int fd);
 // The kind of a socket by its domain, type and protocol: UDP is what the
 // rules call UDP (not ICMP "ping" datagrams, not raw sockets).
 Kind KindFrom(int domain, int type, int protocol);
-// True once the program has had an IP socket: it is a program the firewall decides for.
-bool HasHadIpSocket();
 // Learns the kinds of the sockets the program inherited: once, at load.
 void LearnInheritedDescriptors();
 // Everything known about from goes to to as well (dup, dup2, F_DUPFD).
