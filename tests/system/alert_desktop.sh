@@ -9,6 +9,8 @@
 #     question in turn wholly on the screen; ticking "also for the waiting"
 #     and Allow answer the rest of the first program's with one click.
 #   tests/system/alert_desktop.sh BUILD_DIR [SCREENSHOT_FOLDER]
+# Its screenshots name the build's test programs and folders: the alert's
+# pictures in docs/images come from alert_shots.sh.
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 SHOTS=${2:-}
