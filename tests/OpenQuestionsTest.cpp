@@ -5,6 +5,7 @@
 #include "InterceptorFixture.h"
 
 #include <chrono>
+#include <csignal>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -344,10 +345,9 @@ TEST_F(AttackHeldDatagram, LeavesOnlyForThePeerItWasHeldFor)
 {
     WriteRules(App("ANY", "DENY", "ASK", Rule("OUTGOING", "DENY", 24011, "127.0.0.4")));
     auto denied = Server({"udp-echo", "127.0.0.4", "24011"});
-    auto done = Alerting("cue=" + cue);
-    done["DONE"] = cue + ".done";
     auto client = Python(R"(
-import socket, time
+import signal, socket
+signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGUSR1])  # waited for below, never lost
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.3', 0)); s.setblocking(False)
 s.connect(('127.0.0.2', 24011)); print('sent', s.send(b'held'), flush=True)
 import ctypes
@@ -360,11 +360,8 @@ parts = (iovec * 2)(iovec(at, 16), iovec(at, 2**64 - 8))
 libc = ctypes.CDLL(None, use_errno=True); libc.sendmsg.restype = ctypes.c_ssize_t
 print('wrapped sum survived', libc.sendmsg(s.fileno(), ctypes.byref(msghdr(None, 0, parts, 2, None, 0, 0)), 0) != 0, flush=True)
 s.connect(('127.0.0.4', 24011)); print('connected elsewhere', flush=True)
-import os
-for i in range(2000):
-    if os.path.exists(os.environ['DONE']): break
-    time.sleep(0.01)
-)", true, done);
+signal.sigtimedwait([signal.SIGUSR1], 20)
+)", true, Alerting("cue=" + cue));
     EXPECT_EQ(client->ReadLine(), Line("sent 4"));
     EXPECT_EQ(client->ReadLine(), Line("wrapped sum survived True"));
     EXPECT_EQ(client->ReadLine(), Line("connected elsewhere"));
@@ -378,7 +375,7 @@ for i in range(2000):
     Python("import socket\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(('127.0.0.5', 0))\n"
            "s.sendto(b'x', ('127.0.0.4', 24011))\n", false)->Wait();
     EXPECT_EQ(denied->ReadLine(), Line("got 127.0.0.5"));
-    WriteText(cue + ".done", "");
+    ::kill(client->Pid(), SIGUSR1);
     EXPECT_EQ(client->Wait(), 0);
 }
 
