@@ -31,6 +31,9 @@ void LookUpAllRealFunctions();
 
 }  // namespace hook
 
+// A function the hook puts in front of the C library's of the same name.
+#define ZEL_HOOK extern "C" __attribute__((visibility("default")))
+
 #define REAL(name)                                                                                     \
     __attribute__((section("zel_real_functions"), used)) static constinit ::hook::RealFunction         \
         real_##name##_function {#name, {nullptr}};                                                     \

@@ -11,8 +11,6 @@
 
 #include <csignal>
 
-#define ZEL_HOOK extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 void BeforeHandler(sighandler_t handler)

@@ -1,0 +1,223 @@
+// The engine asking the user: the alert's texts, the question put to the alert program
+// (or the answer given for nobody at the screen), the record of an answer
+// given while away, and the control panel's notice of a question.
+#include "engine/Engine.h"
+
+#include "engine/AlertLauncher.h"
+#include "platform/AwayDecisions.h"
+#include "platform/Clock.h"
+#include "platform/Constants.h"
+#include "platform/HostName.h"
+#include "platform/Paths.h"
+#include "platform/Presence.h"
+#include "platform/Processes.h"
+#include "platform/Settings.h"
+#include "platform/Text.h"
+#include "platform/Windows.h"
+#include "rules/TimedAnswer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace engine {
+
+namespace {
+
+using platform::registry::kSettingsKey;
+using platform::registry::RootKey;
+
+}  // namespace
+
+void Engine::RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
+                                unsigned localPort, const char* hostName, int answer) const
+{
+    platform::away::Decision decision;
+    decision.time = Now();
+    decision.outgoing = direction != kIncoming;
+    decision.protocol = protocol == 1 ? 1 : 2;
+    decision.address = remoteAddress;
+    decision.remotePort = remotePort;
+    decision.localPort = localPort;
+    decision.host = hostName ? hostName : "";
+    decision.permitted = answer == kPermit;
+    decision.pid = Pid();
+    decision.path = carrier_.exePath;
+    platform::away::Append(platform::away::ListPath(), decision);
+}
+
+void Engine::NotifyControlPanel(int alertCode, std::string_view firstLine) const
+{
+    const std::string window = platform::windows::FindWindow(platform::kMainWindowTitle);
+    std::string box = platform::windows::FindChildWindow(window, platform::kPictureBoxClass);
+    if (box.empty())
+        box = platform::windows::FindChildWindow(window, platform::kPictureBoxClassOld);
+    // The host's name (for an answer about one host) and the program's path:
+    // the program may have ended by the time the panel reads the message,
+    // and its process can no longer tell. A path too long to travel is left
+    // out: the panel then asks the process.
+    std::string data(firstLine);
+    if (data.size() + 1 + carrier_.exePath.size() <= platform::windows::kMaxMessageData)
+        data += "\n" + carrier_.exePath;
+    platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
+                                   platform::windows::MakeCodedParam(static_cast<uint16_t>(alertCode),
+                                                                     static_cast<uint32_t>(Pid())),
+                                   data);
+}
+
+AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
+                                     int protocol, unsigned remotePort) const
+{
+    const bool outgoing = direction != kIncoming;
+    const char* protocolText = protocol == 1 ? "TCP" : "UDP";
+    char action[128];
+    std::snprintf(action, sizeof action,
+                  outgoing ? "create %s outgoing connection to" : "accept %s incoming connection from", protocolText);
+    AlertTexts texts;
+    texts.outgoing = outgoing;
+    texts.checkBox = "Apply my decision to all " + carrier_.description
+        + (outgoing ? " outgoing traffic" : " incoming traffic");
+    texts.message = carrier_.description + " created by " + carrier_.company + " is trying to " + action + " " + remoteName
+        + " through port:" + std::to_string(static_cast<int>(outgoing ? remotePort : localPort));
+    texts.peer = remoteName;
+    texts.port = static_cast<int>(outgoing ? remotePort : localPort);
+    if (outgoing && hostName)
+        texts.host = hostName;
+    texts.caption = carrier_.description + " - " + protocolText + " Connection Alert!";
+    texts.program = carrier_.description;
+    texts.company = carrier_.company;
+    texts.protocol = protocolText;
+    texts.icon = carrier_.icon;
+    // Who asks, for the alert's details: read now, as rarely as alerts show.
+    texts.path = carrier_.exePath;
+    texts.process = DescribeAskingProcess(platform::processes::kProcRoot, Pid());
+    // Read at each alert, which is rare, rather than at every decision.
+    const platform::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAlertTimeout);
+    const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));
+    if (seconds >= 1 && seconds <= platform::settings::kMaxAlertTimeout)
+        texts.timeoutSeconds = static_cast<int>(seconds);
+    const platform::registry::Value timedMinutes(RootKey::LocalMachine, kSettingsKey,
+                                                 platform::settings::kTimedAnswerMinutes);
+    const int64_t minutes = platform::ParseDecimal(timedMinutes.Read().value_or(""));
+    texts.timedMinutes = minutes >= 1 && minutes <= platform::settings::kMaxTimedAnswerMinutes
+        ? static_cast<int>(minutes)
+        : platform::settings::kDefaultTimedAnswerMinutes;
+    const platform::registry::Value awayAnswer(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayAnswer);
+    texts.awayButton = platform::TrimBlanks(awayAnswer.Read().value_or("")) == "1" ? 1 : 2;
+    const platform::registry::Value awayTimeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayTimeout);
+    const std::optional<std::string> awayText = awayTimeout.Read();
+    const int64_t awaySeconds = platform::ParseDecimal(awayText.value_or(""));
+    texts.awaySeconds = awayText && !platform::TrimBlanks(*awayText).empty() && awaySeconds >= 0
+            && awaySeconds <= platform::settings::kMaxAlertTimeout
+        ? static_cast<int>(awaySeconds)
+        : platform::settings::kDefaultAwayTimeout;
+    return texts;
+}
+
+int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                    const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice)
+{
+    choice = AlertChoice {};
+    // An answer remembered for this direction, or for this host, closes the
+    // alert at once, as if its button was pressed, with the box unticked: no
+    // window is needed.
+    const unsigned port = direction == kIncoming ? localPort : remotePort;
+    int64_t heldUntil = 0;
+    const auto remembered = [this, direction, hostName, port, remoteAddress, &heldUntil] {
+        const int forAll = RememberedAnswer(direction);
+        const int forHost = forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
+        if (forHost != 0)
+            return forHost;
+        // An answer for longer given to another of this process's questions.
+        const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0, &heldUntil);
+        return held == kPermit ? 1 : held == kDeny ? 2 : 0;
+    };
+    if (const int answer = remembered(); answer != 0) {
+        choice.reason = platform::log_reason::kRemembered;
+        choice.heldUntil = heldUntil;
+        return answer == 1 ? kPermit : kDeny;
+    }
+    const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
+    // Each alert keeps its own answer and tick state: several may be open at once.
+    const AlertResult result = RunAlert(texts, remembered, {}, withdrawFd);
+    choice.interrupted = result.interrupted;
+    choice.withdrawn = result.withdrawn;
+    choice.away = result.away && result.button != 0;
+    choice.ticked = result.ticked && result.button != 0;
+    choice.hostOnly = choice.ticked && result.hostOnly && !texts.host.empty();
+    if (result.button != 0 && !result.away && !result.timedOut) {
+        choice.length = result.length;
+        choice.scope = result.scope;
+        choice.timedMinutes = texts.timedMinutes;
+    }
+    namespace why = platform::log_reason;
+    choice.reason = result.timedOut ? why::kTimeout
+        : result.away               ? why::kAway
+        : result.button == 0        ? why::kNoAlert
+                                    : why::kAnswer;
+    // Closed by an answer held meanwhile: that answer's end is this one's.
+    choice.heldUntil = heldUntil;
+    return result.button == 1 ? kPermit : kDeny;
+}
+
+int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                        int protocol, unsigned remotePort, int withdrawFd)
+{
+    if (!remoteAddress)
+        remoteAddress = "";
+    if (!remoteName)
+        remoteName = remoteAddress;
+    EnsureFirstUse();
+    // Taken before the question: an answer given while the rules changed is of the old generation.
+    const uint32_t generation = CurrentGeneration();
+    char name[platform::kMaxHostName + 1];
+    const bool named = direction != kIncoming && remoteName != remoteAddress
+        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
+    int answer = kDeny;
+    const char* reason = platform::log_reason::kService;
+    if (!carrier_.isServiceCarrier) {
+        const int outgoing = direction != kIncoming ? 1 : 0;
+        AlertChoice choice;
+        answer = AskUser(localPort, direction, remoteAddress, remoteName, named ? name : nullptr, protocol, remotePort,
+                         withdrawFd, choice);
+        if (choice.interrupted) {
+            // Nothing was decided: the program's call fails as interrupted.
+            errno = EINTR;
+            return kDeny;
+        }
+        if (choice.withdrawn) {
+            errno = ECANCELED;
+            return kDeny;
+        }
+        reason = choice.reason;
+        if (choice.away)
+            RecordAwayDecision(direction, protocol, remoteAddress, remotePort, localPort, named ? name : nullptr,
+                               answer);
+        if (answer == kPermit && protocol != 1 && outgoing)
+            AddDatagramPeer(remoteAddress, remotePort, generation);
+        // A datagram verdict lasts no longer than the answer it came from.
+        const int64_t until = choice.length == AnswerLength::kTimed
+            ? static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes
+            : choice.heldUntil;
+        if (protocol != 1 && until != 0)
+            NoteVerdictEnd(until);
+        if (choice.hostOnly) {
+            NotifyControlPanel(answer == kPermit ? platform::kCodeOutgoingHostPermitted
+                                                 : platform::kCodeOutgoingHostBlocked,
+                               name);
+            RememberHostAnswer(name, 2 - answer);
+        } else if (choice.ticked) {
+            NotifyControlPanel(1 + answer + 2 * outgoing);
+            (outgoing ? rememberedOutgoing_ : rememberedIncoming_) = 2 - answer;
+        } else if (choice.length != AnswerLength::kOnce) {
+            KeepScopedAnswer(choice, answer, direction, localPort, remotePort, remoteAddress,
+                             named ? name : nullptr);
+        }
+    }
+    LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr, reason);
+    errno = 0;
+    return answer;
+}
+
+}  // namespace engine
