@@ -268,6 +268,38 @@ TEST_F(Everyday, F1ShowsTheUserGuideInThePanelsOwnWindow)
 // names, none wider than the page; a link to a heading of another page
 // followed inside the window and scrolled to, Back returning; a link to
 // the web left to the desktop's browser.
+// On a dark page whose palette keeps the default dark blue, the guide's
+// links still read (once they did not show); and Enter with no link chosen
+// goes nowhere (Back took it, as the window's default button).
+TEST(HelpWindowGuides, LinksReadOnADarkPageAndEnterGoesNowhere)
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Base, QColor(35, 38, 41));
+    dark.setColor(QPalette::Text, QColor(239, 240, 241));
+    dark.setColor(QPalette::Link, QColor(16, 18, 155));
+    QApplication::setPalette(dark);
+    {
+        HelpWindow window(QString(ZEL_SOURCE_DIR "/docs/user-guide.md"), nullptr);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        auto* page = window.findChild<QTextBrowser*>("HelpPage");
+        ASSERT_TRUE(page);
+        int links = 0;
+        for (QTextBlock block = page->document()->begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                if (const QTextCharFormat format = it.fragment().charFormat(); format.isAnchor() && !format.anchorHref().isEmpty()) {
+                    ++links;
+                    EXPECT_GE(panel::Contrast(format.foreground().color(), dark.color(QPalette::Base)), 3.0)
+                        << format.anchorHref().toStdString();
+                }
+        EXPECT_GE(links, 10);
+        for (auto* button : window.findChildren<QPushButton*>())
+            EXPECT_FALSE(button->autoDefault() || button->isDefault()) << button->text().toStdString();
+    }
+    QApplication::setPalette(before);
+}
+
 TEST(HelpWindowGuides, PicturesFitAndLinksAreFollowedInsideTheWindow)
 {
     QStringList opened;

@@ -86,6 +86,10 @@ HelpWindow::HelpWindow(const QString& pagePath, QWidget* parent) : QDialog(paren
     buttons->button(QDialogButtonBox::Close)->setText(tr("&Close"));
     QPushButton* back = panel::Named(buttons->addButton(tr("&Back"), QDialogButtonBox::ActionRole), "HelpBack");
     back->setEnabled(false);
+    // Enter on the page follows the link chosen, or does nothing: no button
+    // of the window takes it (Back would otherwise, as the dialog's default).
+    back->setAutoDefault(false);
+    buttons->button(QDialogButtonBox::Close)->setAutoDefault(false);
     connect(page_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
     connect(back, &QPushButton::clicked, page_, &QTextBrowser::backward);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -126,11 +130,38 @@ void HelpWindow::Shown(const QUrl& shown)
         named.setAnchorNames({anchor});
         cursor.mergeCharFormat(named);
     }
+    ColourLinks();
     FitPictures();
     // The browser looked for the anchor before the headings had theirs.
     // (source() still names the page before: the history is pushed after.)
     if (shown.hasFragment())
         page_->scrollToAnchor(shown.fragment());
+}
+
+void HelpWindow::ColourLinks()
+{
+    // Links take the application's link colour as a page is read; on a dark
+    // page whose palette keeps the default dark blue they would not show.
+    const QColor readable = panel::ReadableLink(page_->palette(), QPalette::Base);
+    if (readable == page_->palette().color(QPalette::Link))
+        return;
+    QTextDocument* document = page_->document();
+    std::vector<std::pair<int, int>> links;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QTextCharFormat format = fragment.charFormat();
+            if (format.isAnchor() && !format.anchorHref().isEmpty() && format.foreground().color() != readable)
+                links.emplace_back(fragment.position(), fragment.length());
+        }
+    QTextCharFormat colour;
+    colour.setForeground(readable);
+    for (const auto& [at, length] : links) {
+        QTextCursor cursor(document);
+        cursor.setPosition(at);
+        cursor.setPosition(at + length, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(colour);
+    }
 }
 
 void HelpWindow::FitPictures()

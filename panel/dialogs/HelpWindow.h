@@ -18,6 +18,7 @@ public:
 private:
     void Follow(const QUrl& link);
     void Shown(const QUrl& shown);
+    void ColourLinks();
     void FitPictures();
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -81,6 +81,13 @@ double Contrast(const QColor& a, const QColor& b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+QColor ReadableLink(const QPalette& palette, QPalette::ColorRole background)
+{
+    const QPalette::ColorRole text = background == QPalette::Base ? QPalette::Text : QPalette::WindowText;
+    const bool readable = Contrast(palette.color(QPalette::Link), palette.color(background)) >= 3.0;
+    return readable ? palette.color(QPalette::Link) : palette.color(text);
+}
+
 QColor Readable(const QColor& colour, const QColor& background)
 {
     constexpr double kEnough = 4.5;

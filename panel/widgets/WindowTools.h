@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
@@ -49,6 +50,10 @@ QLabel* Buddy(QLabel* label, QWidget* field);
 QColor Readable(const QColor& colour, const QColor& background);
 // The contrast ratio of two colours (1 to 21), as text legibility rules count it.
 double Contrast(const QColor& a, const QColor& b);
+// The palette's link colour where it reads well on the background role (a
+// contrast of 3 or more, as large text needs), else that background's text
+// colour: a dark theme that keeps the default dark blue links would hide them.
+QColor ReadableLink(const QPalette& palette, QPalette::ColorRole background = QPalette::Window);
 // The same as a style sheet's "color: #rrggbb;" against the widget's window.
 QString ReadableStyle(const QWidget* widget, const QColor& colour);
 

@@ -95,14 +95,6 @@ QIcon StateIcon(coverage::State state)
 
 int OpenPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
-// The palette's link colour where it reads well on the window (a contrast
-// of 3 or more, as large text needs), else the window's text colour: a
-// dark theme that keeps the default dark blue links would hide the line.
-QColor ReadableLink(const QPalette& palette)
-{
-    const bool readable = panel::Contrast(palette.color(QPalette::Link), palette.color(QPalette::Window)) >= 3.0;
-    return readable ? palette.color(QPalette::Link) : palette.color(QPalette::WindowText);
-}
 
 }  // namespace
 
@@ -410,7 +402,7 @@ void ProtectionView::hideEvent(QHideEvent* event)
 void ProtectionView::ShowSummaryColour()
 {
     QPalette palette = summaryLine_->palette();
-    palette.setColor(QPalette::WindowText, ReadableLink(QApplication::palette(summaryLine_)));
+    palette.setColor(QPalette::WindowText, panel::ReadableLink(QApplication::palette(summaryLine_)));
     summaryLine_->setPalette(palette);
 }
 
