@@ -8,6 +8,7 @@
 #include "platform/RulesFormat.h"
 #include "rules/DocumentReader.h"
 #include "rules/DocumentWriter.h"
+#include "rules/Words.h"
 #include "tests/OlderEngineView.h"
 
 #include <algorithm>
@@ -89,6 +90,22 @@ void Shuffle(pugi::xml_node node, int depth, uint32_t seed)
             Shuffle(child, depth + 1, seed);
 }
 
+// A rule or port that lacks a piece is read more strictly by this engine
+// than by older ones (a denial in force where they passed it over), so the
+// older engines' reading is compared only where every rule is whole.
+bool EveryRuleWhole(const rules::Document& document)
+{
+    for (const rules::Application& application : document.applications)
+        for (const rules::Rule& rule : application.rules) {
+            if (!rule.inForce || (*rule.inForce && (!rule.direction || !rule.permission)))
+                return false;
+            for (const rules::Port& port : rule.ports)
+                if (!port.number || !rules::PortOf(*port.number))
+                    return false;
+        }
+    return true;
+}
+
 struct StringWriter : pugi::xml_writer {
     std::string text;
     void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
@@ -139,6 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     pugi::xml_document savedXml;
     if (!savedXml.load_buffer(saved.data(), saved.size()))
         __builtin_trap();
+    if (!EveryRuleWhole(*document))
+        return 0;
     const std::string older = testing_support::AsAnOlderEngineReadsIt(savedXml);
     for (const std::string& program : programs) {
         const Decided before = Decide(older, program);
