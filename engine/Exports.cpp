@@ -9,6 +9,7 @@
 #include "platform/Descriptors.h"
 #include "platform/Environment.h"
 #include "platform/HookLink.h"
+#include "platform/Registry.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -86,6 +87,10 @@ __attribute__((constructor)) void AttachProcess()
         platform::UseStartupEnvironment(link->startupEnvironment);
         platform::SetDescriptorGuard(link->keepDescriptor, link->releaseDescriptor);
     }
+    // Before anything reads a setting, the error-log folder too: a root
+    // program started with its caller's variables must not take it from the
+    // caller's store.
+    platform::registry::ReadOnlyTrustedStore();
     engine::ExportGuard::Prepare();
     g_engine = engine::Guarded(kSlotLoad, "load", static_cast<engine::Engine*>(nullptr),
                                [] { return new engine::Engine(); });

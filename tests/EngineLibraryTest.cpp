@@ -232,3 +232,30 @@ TEST(EngineLibrary, FailureInsideAnExportRefusesAndTheProgramGoesOn)
     ::dlclose(library);
 #endif
 }
+
+// A root program started with its caller's variables reads only a store no
+// one else can write: also the error-log folder the library's guard reads
+// when it is loaded, or a failure would append a root-owned file wherever
+// the caller's store names.
+TEST(AttackErrorFolderFromCallersStore, IsNotWrittenOnAFailure)
+{
+#ifndef ZEL_FAILING_ENGINE_LIBRARY
+    GTEST_SKIP() << "the allocator that fails on cue is not built with a sanitizer's";
+#else
+    testing_support::Sandbox sandbox;
+    const std::string errors = sandbox.root + "/errors";
+    ASSERT_EQ(::mkdir(errors.c_str(), 0700), 0);
+    sandbox.SetSetting("ErrLogs", errors);
+    ASSERT_EQ(::chmod(sandbox.registry.c_str(), 0777), 0); // anyone may write the store
+    void* library = ::dlopen(ZEL_FAILING_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    const Exports exports(library);
+    const auto fail = reinterpret_cast<void (*)(int)>(::dlsym(library, "ZelTestFailAllocations"));
+    ASSERT_NE(fail, nullptr);
+    fail(1);
+    EXPECT_EQ(exports.Approve(40000, 1, "10.0.0.5", 1, 80), 0);
+    fail(0);
+    EXPECT_TRUE(testing_support::FolderEntries(errors).empty());
+    ::dlclose(library);
+#endif
+}
