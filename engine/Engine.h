@@ -1,20 +1,20 @@
 #pragma once
 
 #include "engine/AlertLauncher.h"
+#include "engine/AnswerMemory.h"
 #include "engine/CarrierIdentity.h"
-#include "engine/HeldAnswers.h"
+#include "engine/Connection.h"
+#include "engine/DatagramPeers.h"
 #include "engine/RuleTable.h"
+#include "engine/SettingsCache.h"
 #include "engine/TrafficLog.h"
 #include "platform/ForkableSharedMutex.h"
-#include "platform/Presence.h"
-#include "platform/Registry.h"
 #include "platform/SharedBlock.h"
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -60,7 +60,7 @@ public:
     // else the first), -1 for none: the name to ask the user about.
     int ApproveNames(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
                      unsigned nameCount, int protocol, unsigned remotePort, int* usedName);
-    static constexpr unsigned kMaxPeerNames = 4;
+    static constexpr unsigned kMaxPeerNames = PeerNames::kMost;
     // Asks the user. withdrawFd (-1: none) readable takes the question
     // back: 0 with errno ECANCELED, nothing decided or logged.
     int UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName, int protocol,
@@ -71,7 +71,7 @@ public:
         return UserApprove(localPort, direction, remoteAddress, remoteName, protocol, remotePort, withdrawFd);
     }
     int LoadRules();
-    bool IsBlockAll() const;
+    bool IsBlockAll() const { return settings_.IsBlockAll(); }
     int IsInService() const;
     void WriteTraffic(int counterSelect, unsigned byteCount);
     void GetUpdateString(char* buffer);
@@ -95,40 +95,34 @@ public:
     // For tests and the interceptor's own checks.
     const CarrierIdentity& Carrier() const { return carrier_; }
     RuleTable RulesSnapshot() const;
+    // key: "address:port".
     bool HasDatagramPeer(std::string_view key) const;
-    int RememberedAnswer(int direction) const;
+    int RememberedAnswer(int direction) const { return answers_.ForDirection(direction); }
     // An outgoing answer the user applied to one host (normalised name): 1
     // Allow, 2 Block, 0 none.
-    int RememberedHostAnswer(std::string_view hostName) const;
+    int RememberedHostAnswer(std::string_view hostName) const { return answers_.ForHost(hostName); }
+    // By the text as given: a mapped loopback ("::ffff:127.0.0.1") is not
+    // local, the rules decide it.
     bool IsLocalAddress(std::string_view remoteAddress) const;
-    bool IsControlPanelRunning() const;
+    bool IsControlPanelRunning() const { return settings_.IsControlPanelRunning(); }
     int Reloads() const { return reloads_.load(); }
 
 private:
     void EnsureFirstUse();
-    void ReadPaths();
-    bool IsPassThrough() const;
-    // What the settings and the control panel's presence say now: looked at
-    // again when older than the settings' freshness, so that a decision reads
-    // them with a few loads.
-    enum SettingsBits : uint32_t {
-        kSettingsKnown = 1,
-        kPanelRunning = 2,
-        kPassThrough = 4,
-        kBlockAll = 8,
-        kRuntimeRefused = 16, // the runtime folder cannot be used: everything not local is denied
-    };
-    uint32_t CurrentSettings();
-    // The reload check, or the pass-through test: the settings, or 0 when
-    // everything passes unfiltered.
+    // The reload check, or the pass-through test: the settings
+    // (SettingsCache::Bits), or 0 when everything passes unfiltered.
     uint32_t Filtering();
     void RunReloadCheck();
     void RetryFailedLoad();
     void LoadTableLocked(bool replace);
     bool OpenSharedBlock();
-    int DecideConnection(unsigned localPort, int direction, const char* remoteAddress, const char* const* hostNames,
-                         unsigned nameCount, int protocol, unsigned remotePort, int* matchedName,
-                         const char*& reason);
+    // What the rules, then the answers held, say of a connection not local,
+    // with filtering on and neither block-all nor the runtime refusal in force.
+    Verdict Decide(const Connection& connection);
+    // The rules in force and the user's answers for a time (kAsk: neither
+    // decides); byEntry: an entry decided; answerEnd: the deciding answer's end.
+    int MatchTable(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
+                   int64_t& answerEnd) const;
     // Verdicts remembered beyond one decision (the datagram peers here, the
     // hook's datagram verdicts) belong to a generation: they hold only while
     // it lasts. A new one begins when the rules are loaded again, when
@@ -138,20 +132,12 @@ private:
     void NewVerdictGeneration() { verdictGeneration_.fetch_add(1, std::memory_order_acq_rel); }
     // A verdict of the current generation came from an answer that ends at until.
     void NoteVerdictEnd(int64_t until);
-    // A peer permitted by a decision that began in generation (a later
-    // generation's permission is kept).
-    void AddDatagramPeer(const char* remoteAddress, unsigned remotePort, uint32_t generation);
-    // Whether key ("address:port") was permitted in generation, or only in an earlier one.
-    enum class KnownPeer { kNone, kFormer, kCurrent };
-    KnownPeer DatagramPeer(std::string_view key, uint32_t generation) const;
-    void ForgetDatagramPeer(std::string_view key);
-    void LogConnection(int protocol, int direction, const char* remoteAddress, unsigned localPort, unsigned remotePort,
-                       int permission, const char* hostName, const char* reason);
+    // The record writes the address, ports and protocol as given.
+    void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
     void LogCarrierEvent(const char* tag);
     // firstLine: the message's first line of data (a host name, an answer).
     void NotifyControlPanel(int alertCode, std::string_view firstLine = {}) const;
-    AlertTexts PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
-                                 int protocol, unsigned remotePort) const;
+    AlertTexts PrepareAlertTexts(const Connection& connection, const char* remoteName, const char* hostName) const;
     // What the user chose beside the button.
     struct AlertChoice {
         bool ticked = false;      // apply the answer to all of the direction's traffic...
@@ -168,18 +154,11 @@ private:
     // An answer for longer than one connection that is neither for all of
     // a direction nor for one host always: held by this process, and sent to
     // the control panel to store unless it lasts until the program quits.
-    void KeepScopedAnswer(const AlertChoice& choice, int answer, int direction, unsigned localPort,
-                          unsigned remotePort, const char* remoteAddress, const char* hostName);
-    // What the answers held by this process say to a question (kAsk: none);
-    // until (when given) gets the deciding answer's end (0: none).
-    int HeldAnswer(int direction, unsigned port, const char* remoteAddress, const char* const* names,
-                   unsigned nameCount, int64_t* until = nullptr) const;
-    int AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
-                const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice);
+    void KeepScopedAnswer(const AlertChoice& choice, int answer, const Connection& connection, const char* hostName);
+    int AskUser(const Connection& connection, const char* remoteName, const char* hostName, int withdrawFd,
+                AlertChoice& choice);
     // A decision made while nobody was at the screen, for the panel to list.
-    void RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
-                            unsigned localPort, const char* hostName, int answer) const;
-    void RememberHostAnswer(std::string_view hostName, int remembered);
+    void RecordAwayDecision(const Connection& connection, const char* hostName, int answer) const;
     std::time_t Now() const;
     // The carrier's process id: a forked child is a carrier of its own.
     pid_t Pid() const;
@@ -187,19 +166,10 @@ private:
     EngineOptions options_;
     CarrierIdentity carrier_;
     bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything not local is denied
-    std::string rulesPath_;
-    bool pathsKnown_ = false;   // the settings naming the rules and the log folder were read
     TrafficLog log_;
     std::string ownAddress_;
-    platform::registry::Value rulesFileSetting_;
-    platform::registry::Value logFolderSetting_;
-    platform::registry::Value securityStatus_;
-    platform::registry::Value autostart_;
-    platform::registry::Value timeEnd_;
     std::string sharedBlockPath_;
-    mutable platform::presence::ControlPanelWatch controlPanel_;
-    std::atomic<uint32_t> settings_ {0};
-    std::atomic<long long> settingsAt_ {0};
+    SettingsCache settings_;
 
     // The digest of the carrier's file, read (under reloadMutex_) the first
     // time an entry with a content check applies; the running image's, so
@@ -233,23 +203,8 @@ private:
     static constexpr int64_t kNoEnd = INT64_MAX;
     std::atomic<int64_t> verdictEnd_ {kNoEnd};
 
-    mutable std::mutex peersMutex_;
-    // The datagram peers this process was permitted to send to, each with
-    // the generation it was last permitted in: their answers may come in
-    // whatever the rules say, while that generation lasts.
-    std::map<std::string, uint32_t, std::less<>> datagramPeers_;
-    // Answers applied to one host, until the rules that the control panel
-    // writes for them are loaded; bounded, as a program may meet many hosts.
-    std::map<std::string, int, std::less<>> rememberedHosts_;
-    static constexpr size_t kMaxRememberedHosts = 256;
-    // Answers until the program quits, kept for the process's life; and
-    // answers sent to the control panel, held until the rules it writes for
-    // them are loaded (a timed one answers nothing past its end).
-    HeldAnswers processAnswers_;
-    HeldAnswers sentAnswers_;
-
-    std::atomic<int> rememberedIncoming_ {0};
-    std::atomic<int> rememberedOutgoing_ {0};
+    DatagramPeers datagramPeers_;
+    AnswerMemory answers_;
 
     std::mutex blockMutex_;
     std::atomic<bool> blockOpen_ {false};

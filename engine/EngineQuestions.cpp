@@ -30,16 +30,15 @@ using platform::registry::RootKey;
 
 }  // namespace
 
-void Engine::RecordAwayDecision(int direction, int protocol, const char* remoteAddress, unsigned remotePort,
-                                unsigned localPort, const char* hostName, int answer) const
+void Engine::RecordAwayDecision(const Connection& connection, const char* hostName, int answer) const
 {
     platform::away::Decision decision;
     decision.time = Now();
-    decision.outgoing = direction != kIncoming;
-    decision.protocol = protocol == 1 ? 1 : 2;
-    decision.address = remoteAddress;
-    decision.remotePort = remotePort;
-    decision.localPort = localPort;
+    decision.outgoing = !connection.Incoming();
+    decision.protocol = connection.Datagram() ? 2 : 1;
+    decision.address = connection.addressText;
+    decision.remotePort = connection.remotePort;
+    decision.localPort = connection.localPort;
     decision.host = hostName ? hostName : "";
     decision.permitted = answer == kPermit;
     decision.pid = Pid();
@@ -66,11 +65,10 @@ void Engine::NotifyControlPanel(int alertCode, std::string_view firstLine) const
                                    data);
 }
 
-AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const char* remoteName, const char* hostName,
-                                     int protocol, unsigned remotePort) const
+AlertTexts Engine::PrepareAlertTexts(const Connection& connection, const char* remoteName, const char* hostName) const
 {
-    const bool outgoing = direction != kIncoming;
-    const char* protocolText = protocol == 1 ? "TCP" : "UDP";
+    const bool outgoing = !connection.Incoming();
+    const char* protocolText = connection.Datagram() ? "UDP" : "TCP";
     char action[128];
     std::snprintf(action, sizeof action,
                   outgoing ? "create %s outgoing connection to" : "accept %s incoming connection from", protocolText);
@@ -79,9 +77,9 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     texts.checkBox = "Apply my decision to all " + carrier_.description
         + (outgoing ? " outgoing traffic" : " incoming traffic");
     texts.message = carrier_.description + " created by " + carrier_.company + " is trying to " + action + " " + remoteName
-        + " through port:" + std::to_string(static_cast<int>(outgoing ? remotePort : localPort));
+        + " through port:" + std::to_string(static_cast<int>(connection.RulePort()));
     texts.peer = remoteName;
-    texts.port = static_cast<int>(outgoing ? remotePort : localPort);
+    texts.port = static_cast<int>(connection.RulePort());
     if (outgoing && hostName)
         texts.host = hostName;
     texts.caption = carrier_.description + " - " + protocolText + " Connection Alert!";
@@ -115,22 +113,22 @@ AlertTexts Engine::PrepareAlertTexts(unsigned localPort, int direction, const ch
     return texts;
 }
 
-int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
-                    const char* hostName, int protocol, unsigned remotePort, int withdrawFd, AlertChoice& choice)
+int Engine::AskUser(const Connection& connection, const char* remoteName, const char* hostName, int withdrawFd,
+                    AlertChoice& choice)
 {
     choice = AlertChoice {};
     // An answer remembered for this direction, or for this host, closes the
     // alert at once, as if its button was pressed, with the box unticked: no
     // window is needed.
-    const unsigned port = direction == kIncoming ? localPort : remotePort;
     int64_t heldUntil = 0;
-    const auto remembered = [this, direction, hostName, port, remoteAddress, &heldUntil] {
-        const int forAll = RememberedAnswer(direction);
-        const int forHost = forAll != 0 || !hostName ? forAll : RememberedHostAnswer(hostName);
+    const auto remembered = [this, &connection, hostName, &heldUntil] {
+        const int forAll = answers_.ForDirection(connection.direction);
+        const int forHost = forAll != 0 || !hostName ? forAll : answers_.ForHost(hostName);
         if (forHost != 0)
             return forHost;
         // An answer for longer given to another of this process's questions.
-        const int held = HeldAnswer(direction, port, remoteAddress, &hostName, hostName ? 1 : 0, &heldUntil);
+        const int held = answers_.Held(connection.direction, connection.RulePort(), connection.address, &hostName,
+                                       hostName ? 1 : 0, Now(), &heldUntil);
         return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
     if (const int answer = remembered(); answer != 0) {
@@ -138,7 +136,7 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress
         choice.heldUntil = heldUntil;
         return answer == 1 ? kPermit : kDeny;
     }
-    const AlertTexts texts = PrepareAlertTexts(localPort, direction, remoteName, hostName, protocol, remotePort);
+    const AlertTexts texts = PrepareAlertTexts(connection, remoteName, hostName);
     // Each alert keeps its own answer and tick state: several may be open at once.
     const AlertResult result = RunAlert(texts, remembered, {}, withdrawFd);
     choice.interrupted = result.interrupted;
@@ -164,8 +162,8 @@ int Engine::AskUser(unsigned localPort, int direction, const char* remoteAddress
 int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
                         int protocol, unsigned remotePort, int withdrawFd)
 {
-    if (!remoteAddress)
-        remoteAddress = "";
+    const Connection connection(localPort, direction, remoteAddress, protocol, remotePort);
+    remoteAddress = connection.addressText;
     if (!remoteName)
         remoteName = remoteAddress;
     EnsureFirstUse();
@@ -179,8 +177,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     if (!carrier_.isServiceCarrier) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
-        answer = AskUser(localPort, direction, remoteAddress, remoteName, named ? name : nullptr, protocol, remotePort,
-                         withdrawFd, choice);
+        answer = AskUser(connection, remoteName, named ? name : nullptr, withdrawFd, choice);
         if (choice.interrupted) {
             // Nothing was decided: the program's call fails as interrupted.
             errno = EINTR;
@@ -192,32 +189,56 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
         }
         reason = choice.reason;
         if (choice.away)
-            RecordAwayDecision(direction, protocol, remoteAddress, remotePort, localPort, named ? name : nullptr,
-                               answer);
-        if (answer == kPermit && protocol != 1 && outgoing)
-            AddDatagramPeer(remoteAddress, remotePort, generation);
+            RecordAwayDecision(connection, named ? name : nullptr, answer);
+        if (answer == kPermit && connection.Datagram() && outgoing)
+            datagramPeers_.Add(connection, generation);
         // A datagram verdict lasts no longer than the answer it came from.
         const int64_t until = choice.length == AnswerLength::kTimed
             ? static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes
             : choice.heldUntil;
-        if (protocol != 1 && until != 0)
+        if (connection.Datagram() && until != 0)
             NoteVerdictEnd(until);
         if (choice.hostOnly) {
             NotifyControlPanel(answer == kPermit ? platform::kCodeOutgoingHostPermitted
                                                  : platform::kCodeOutgoingHostBlocked,
                                name);
-            RememberHostAnswer(name, 2 - answer);
+            answers_.RememberForHost(name, 2 - answer);
         } else if (choice.ticked) {
             NotifyControlPanel(1 + answer + 2 * outgoing);
-            (outgoing ? rememberedOutgoing_ : rememberedIncoming_) = 2 - answer;
+            answers_.RememberForDirection(direction, 2 - answer);
         } else if (choice.length != AnswerLength::kOnce) {
-            KeepScopedAnswer(choice, answer, direction, localPort, remotePort, remoteAddress,
-                             named ? name : nullptr);
+            KeepScopedAnswer(choice, answer, connection, named ? name : nullptr);
         }
     }
-    LogConnection(protocol, direction, remoteAddress, localPort, remotePort, answer, named ? name : nullptr, reason);
+    LogConnection(connection, answer, named ? name : nullptr, reason);
     errno = 0;
     return answer;
+}
+
+void Engine::KeepScopedAnswer(const AlertChoice& choice, int answer, const Connection& connection,
+                              const char* hostName)
+{
+    rules::TimedAnswer scoped;
+    scoped.direction = connection.Incoming() ? rules::Direction::kIncoming : rules::Direction::kOutgoing;
+    scoped.permission = answer == kPermit ? rules::Permission::kPermit : rules::Permission::kDeny;
+    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kPort)
+        scoped.port = static_cast<int>(connection.RulePort());
+    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kHost) {
+        if (hostName)
+            scoped.host = hostName;
+        else if (choice.scope == AnswerScope::kPeerAndPort)
+            scoped.address = connection.addressText;
+        else
+            return; // a host without a name is not offered
+    }
+    if (choice.length == AnswerLength::kTimed)
+        scoped.until = static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes;
+    std::optional<HeldAnswer> held = HeldAnswer::Of(scoped);
+    if (!held || (scoped.port == 0 && choice.scope != AnswerScope::kHost && choice.scope != AnswerScope::kAny))
+        return; // a peer that is no address, a port that is none: this connection only
+    answers_.Hold(std::move(*held), choice.length == AnswerLength::kProcess);
+    if (choice.length != AnswerLength::kProcess)
+        NotifyControlPanel(platform::kCodeScopedAnswer, rules::AnswerText(scoped));
 }
 
 }  // namespace engine

@@ -43,11 +43,16 @@ void HeldAnswers::Append(HeldAnswer answer)
 int HeldAnswers::Match(int direction, int port, std::string_view addressText, const char* const* names,
                        unsigned nameCount, int64_t now, int64_t* until) const
 {
+    return answers_.empty() ? kAsk
+                            : Match(direction, port, platform::ParseAddress(addressText), names, nameCount, now, until);
+}
+
+int HeldAnswers::Match(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+                       const char* const* names, unsigned nameCount, int64_t now, int64_t* until) const
+{
     if (answers_.empty())
         return kAsk;
     direction = direction == kIncoming ? kIncoming : kOutgoing;
-    std::optional<platform::PeerAddress> peer;
-    bool parsed = false;
     for (const HeldAnswer& answer : answers_) {
         if (answer.direction != direction || (answer.port != 0 && answer.port != port))
             continue;
@@ -56,10 +61,6 @@ int HeldAnswers::Match(int direction, int port, std::string_view addressText, co
                 || (answer.permission == kPermit && answer.until - now > rules::kLongestAnswerSeconds)))
             continue;
         if (answer.address) {
-            if (!parsed) {
-                peer = platform::ParseAddress(addressText);
-                parsed = true;
-            }
             if (!peer || !(*peer == *answer.address))
                 continue;
         } else if (!answer.host.empty()) {

@@ -45,6 +45,9 @@ public:
     // the deciding answer's end (0: none of its own).
     int Match(int direction, int port, std::string_view addressText, const char* const* names, unsigned nameCount,
               int64_t now, int64_t* until = nullptr) const;
+    // The same for a peer whose address is parsed already (nullopt: no address).
+    int Match(int direction, int port, const std::optional<platform::PeerAddress>& peer, const char* const* names,
+              unsigned nameCount, int64_t now, int64_t* until = nullptr) const;
     bool Empty() const { return answers_.empty(); }
     size_t Size() const { return answers_.size(); }
     void Clear() { answers_.clear(); }

@@ -141,7 +141,12 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
 int RuleTable::MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
                           int* matchedName, bool* byEntry) const
 {
-    const std::optional<platform::PeerAddress> peer = platform::ParseAddress(addressText);
+    return MatchRules(direction, port, platform::ParseAddress(addressText), names, matchedName, byEntry);
+}
+
+int RuleTable::MatchRules(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+                          std::span<const HostKey> names, int* matchedName, bool* byEntry) const
+{
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
     if (matchedName)
         *matchedName = -1;

@@ -115,6 +115,9 @@ public:
     // byEntry (when given) tells whether an entry decided, not the default.
     int MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
                    int* matchedName, bool* byEntry = nullptr) const;
+    // The same for a peer whose address is parsed already (nullopt: no address).
+    int MatchRules(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+                   std::span<const HostKey> names, int* matchedName, bool* byEntry = nullptr) const;
 
 private:
     // So that a decision need not look at every host entry: the entries by

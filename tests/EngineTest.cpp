@@ -82,6 +82,14 @@ TEST_F(EngineDecision, PermittedDatagramPeerMayAnswerWhateverTheRules)
     EXPECT_EQ(engine.Approve(53000, kIn, "10.1.1.1", kUdp, 54), 0); // nor another port
     EXPECT_EQ(engine.Approve(40000, kOut, "10.2.2.2", kTcp, 80), 1);
     EXPECT_FALSE(engine.HasDatagramPeer("10.2.2.2:80"));
+    // A peer is its address however written; one that is no address, its text.
+    EXPECT_EQ(engine.Approve(53000, kOut, "fd00::1", kUdp, 53), 1);
+    EXPECT_EQ(engine.Approve(53000, kIn, "fd00:0::0:1", kUdp, 53), 1);
+    EXPECT_EQ(engine.Approve(53000, kIn, "fd00::2", kUdp, 53), 0);
+    EXPECT_EQ(engine.Approve(53000, kOut, "no-address", kUdp, 53), 1);
+    EXPECT_TRUE(engine.HasDatagramPeer("no-address:53"));
+    EXPECT_EQ(engine.Approve(53000, kIn, "no-address", kUdp, 53), 1);
+    EXPECT_EQ(engine.Approve(53000, kIn, "no-address", kUdp, 5), 0);
 }
 
 TEST_F(EngineDecision, LocalAddressesPassUnloggedEvenWhenBlockingAll)
@@ -92,9 +100,12 @@ TEST_F(EngineDecision, LocalAddressesPassUnloggedEvenWhenBlockingAll)
         EXPECT_EQ(engine.Approve(40000, kOut, local, kTcp, 9999), 1) << local;
     EXPECT_TRUE(sandbox.ConnectionRecords().empty());
     EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 0);
+    // Local by the text alone: a mapped loopback is decided, and logged as written.
+    EXPECT_EQ(engine.Approve(40000, kOut, "::ffff:127.0.0.1", kTcp, 9999), 0);
     const auto records = sandbox.ConnectionRecords();
-    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records.size(), 2u);
     EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
+    EXPECT_NE(records[1].find("<IP>::ffff:127.0.0.1</IP>"), std::string::npos);
 }
 
 TEST_F(EngineDecision, BlockAllFollowsTheSecurityStatusText)

@@ -1,0 +1,58 @@
+#include "engine/AnswerMemory.h"
+
+#include "engine/RuleTable.h"
+
+namespace engine {
+
+int AnswerMemory::ForDirection(int direction) const
+{
+    return direction == kIncoming ? incoming_.load() : outgoing_.load();
+}
+
+void AnswerMemory::RememberForDirection(int direction, int remembered)
+{
+    (direction == kIncoming ? incoming_ : outgoing_) = remembered;
+}
+
+int AnswerMemory::ForHost(std::string_view hostName) const
+{
+    std::lock_guard lock(mutex_);
+    const auto found = hosts_.find(hostName);
+    return found == hosts_.end() ? 0 : found->second;
+}
+
+void AnswerMemory::RememberForHost(std::string_view hostName, int remembered)
+{
+    std::lock_guard lock(mutex_);
+    if (hosts_.size() >= kMostHosts)
+        hosts_.clear();
+    hosts_.insert_or_assign(std::string(hostName), remembered);
+}
+
+int AnswerMemory::Held(int direction, unsigned port, const std::optional<platform::PeerAddress>& peer,
+                       const char* const* names, unsigned nameCount, int64_t now, int64_t* until) const
+{
+    std::lock_guard lock(mutex_);
+    if (untilQuit_.Empty() && sent_.Empty())
+        return kAsk;
+    const int portNumber = static_cast<int>(port);
+    const int held = untilQuit_.Match(direction, portNumber, peer, names, nameCount, now, until);
+    return held != kAsk ? held : sent_.Match(direction, portNumber, peer, names, nameCount, now, until);
+}
+
+void AnswerMemory::Hold(HeldAnswer answer, bool untilQuit)
+{
+    std::lock_guard lock(mutex_);
+    (untilQuit ? untilQuit_ : sent_).Add(std::move(answer));
+}
+
+void AnswerMemory::ForgetStored()
+{
+    incoming_ = 0;
+    outgoing_ = 0;
+    std::lock_guard lock(mutex_);
+    hosts_.clear();
+    sent_.Clear();
+}
+
+}  // namespace engine

@@ -1,0 +1,36 @@
+#include "engine/Connection.h"
+
+#include "engine/RuleTable.h"
+
+#include <cstring>
+
+namespace engine {
+
+void PeerNames::Take(const char* const* names, unsigned nameCount, bool incoming)
+{
+    count = 0;
+    for (unsigned i = 0; names && !incoming && i < nameCount && count < kMost; ++i)
+        if (const char* name = names[i];
+            name && platform::NormalizeHostName(name, strnlen(name, platform::kMaxHostName + 2), text[count],
+                                                sizeof text[count]) != 0) {
+            normal[count] = text[count];
+            given[count++] = static_cast<int>(i);
+        }
+}
+
+Connection::Connection(unsigned localPortGiven, int directionGiven, const char* remoteAddress, int protocolGiven,
+                       unsigned remotePortGiven)
+    : direction(directionGiven),
+      protocol(protocolGiven),
+      localPort(localPortGiven),
+      remotePort(remotePortGiven),
+      addressText(remoteAddress ? remoteAddress : ""),
+      address(platform::ParseAddress(addressText))
+{
+}
+
+bool Connection::Incoming() const { return direction == kIncoming; }
+
+unsigned Connection::RulePort() const { return Incoming() ? localPort : remotePort; }
+
+}  // namespace engine
