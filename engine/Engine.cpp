@@ -49,11 +49,10 @@ EngineOptions WithClocks(EngineOptions options)
 Engine::Engine(EngineOptions options)
     : options_(WithClocks(std::move(options))),
       log_(std::string()),
-      sharedBlockPath_(options_.sharedBlockPath.empty() ? platform::SharedBlock::DefaultPath()
-                                                        : options_.sharedBlockPath),
       settings_(options_.controlPanelLockPath.empty() ? platform::presence::ControlPanelLockPath()
                                                       : options_.controlPanelLockPath,
-                options_.settingsFreshnessMs, options_.tickCount)
+                options_.settingsFreshnessMs, options_.tickCount),
+      block_(options_.sharedBlockPath.empty() ? platform::SharedBlock::DefaultPath() : options_.sharedBlockPath)
 {
     // A root program started with its caller's variables must not take its
     // settings (nor the folder it writes its logs in) from the caller's store.
@@ -113,7 +112,7 @@ void Engine::LockForFork()
     reloadMutex_.lock();
     answers_.LockForFork();
     datagramPeers_.LockForFork();
-    blockMutex_.lock();
+    block_.LockForFork();
     settings_.LockForFork();
     log_.LockForFork();
 }
@@ -122,7 +121,7 @@ void Engine::UnlockAfterFork(bool inChild)
 {
     log_.UnlockAfterFork();
     settings_.UnlockAfterFork(inChild);
-    blockMutex_.unlock();
+    block_.UnlockAfterFork();
     datagramPeers_.UnlockAfterFork();
     answers_.UnlockAfterFork();
     if (inChild) {
@@ -144,8 +143,8 @@ void Engine::EnsureFirstUse()
             if (options_.lookUpOwnAddress)
                 ownAddress_ = platform::net::OwnAddress();
             // Whatever the update string names now is in the file read next.
-            if (OpenSharedBlock())
-                seenSequence_ = block_.Sequence();
+            if (block_.Open())
+                block_.TakeCurrentAsSeen();
             LoadTableLocked(false);
             firstUseDone_.store(true, std::memory_order_release);
         }
@@ -213,35 +212,16 @@ RuleTable Engine::RulesSnapshot() const
     return table_;
 }
 
-bool Engine::OpenSharedBlock()
-{
-    if (blockOpen_.load(std::memory_order_acquire))
-        return true;
-    std::lock_guard lock(blockMutex_);
-    if (!block_) {
-        block_ = platform::SharedBlock::Open(sharedBlockPath_);
-        if (!block_)
-            return false;
-        blockOpen_.store(true, std::memory_order_release);
-    }
-    return true;
-}
-
 void Engine::RunReloadCheck()
 {
-    if (!OpenSharedBlock())
-        return;
-    // The common case costs one load: nothing was written since the last look.
-    const uint32_t sequence = block_.Sequence();
-    if (block_.HasExtension() && sequence == seenSequence_.load(std::memory_order_acquire))
+    if (!block_.Open() || block_.Unchanged())
         return;
     std::lock_guard reload(reloadMutex_);
-    platform::SharedBlock::UpdateView view;
-    if (!block_.ReadUpdate(view))
-        return; // a write is under way: the next decision looks again
-    if (view.extended && view.sequence == seenSequence_.load(std::memory_order_relaxed))
-        return; // another thread took this write meanwhile
-    if (platform::SharedBlock::IsDue(view, carrier_.exeName, seenSequence_.load(), options_.tickCount())) {
+    uint32_t sequence = 0;
+    const SharedBlockLink::Update update = block_.Look(carrier_.exeName, options_.tickCount, sequence);
+    if (update == SharedBlockLink::Update::kBusy)
+        return;
+    if (update == SharedBlockLink::Update::kDue) {
         // Acknowledged before the file is read: whatever the interceptor
         // publishes after seeing this acknowledgement is in the file read now.
         PostUpdateDone();
@@ -250,7 +230,7 @@ void Engine::RunReloadCheck()
         // Nothing a verdict was taken by during the reading holds either.
         NewVerdictGeneration();
     }
-    seenSequence_.store(view.sequence, std::memory_order_release);
+    block_.Seen(sequence);
 }
 
 bool Engine::IsLocalAddress(std::string_view remoteAddress) const
@@ -431,29 +411,11 @@ void Engine::LogConnection(const Connection& connection, int permission, const c
 
 int Engine::IsInService() const { return platform::processes::IsSystemService(options_.procRoot, Pid()) ? 1 : 0; }
 
-void Engine::WriteTraffic(int counterSelect, unsigned byteCount)
-{
-    if (blockOpen_.load(std::memory_order_acquire))
-        block_.AddTraffic(counterSelect != 0, byteCount);
-}
+void Engine::WriteTraffic(int counterSelect, unsigned byteCount) { block_.AddTraffic(counterSelect != 0, byteCount); }
 
-void Engine::GetUpdateString(char* buffer)
-{
-    if (!buffer || !blockOpen_.load(std::memory_order_acquire))
-        return;
-    platform::SharedBlock::UpdateView view;
-    // A string left behind by an interceptor that ended names nothing any more.
-    if (block_.ReadUpdate(view) && platform::SharedBlock::RelayStopped(view, options_.tickCount()))
-        buffer[0] = '\0';
-    else
-        block_.CopyUpdateString(buffer);
-}
+void Engine::GetUpdateString(char* buffer) { block_.CopyUpdateString(buffer, options_.tickCount); }
 
-void Engine::PostUpdateDone()
-{
-    if (blockOpen_.load(std::memory_order_acquire))
-        block_.PostAcknowledgement(static_cast<uint32_t>(Pid()));
-}
+void Engine::PostUpdateDone() { block_.Acknowledge(Pid()); }
 
 uint32_t Engine::VerdictEpoch()
 {
@@ -472,7 +434,7 @@ void Engine::PrepareForCredentialChange()
     // the shared block and today's log file.
     EnsureFirstUse();
     settings_.Prepare();
-    OpenSharedBlock();
+    block_.Open();
     log_.Prepare(Now());
     if (errorLogFd_ < 0) {
         const platform::registry::Value errorLogs(RootKey::LocalMachine, kSettingsKey, platform::settings::kErrLogs);

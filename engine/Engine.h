@@ -7,9 +7,9 @@
 #include "engine/DatagramPeers.h"
 #include "engine/RuleTable.h"
 #include "engine/SettingsCache.h"
+#include "engine/SharedBlockLink.h"
 #include "engine/TrafficLog.h"
 #include "platform/ForkableSharedMutex.h"
-#include "platform/SharedBlock.h"
 
 #include <atomic>
 #include <cstdint>
@@ -115,7 +115,6 @@ private:
     void RunReloadCheck();
     void RetryFailedLoad();
     void LoadTableLocked(bool replace);
-    bool OpenSharedBlock();
     // What the rules, then the answers held, say of a connection not local,
     // with filtering on and neither block-all nor the runtime refusal in force.
     Verdict Decide(const Connection& connection);
@@ -168,7 +167,6 @@ private:
     bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything not local is denied
     TrafficLog log_;
     std::string ownAddress_;
-    std::string sharedBlockPath_;
     SettingsCache settings_;
 
     // The digest of the carrier's file, read (under reloadMutex_) the first
@@ -206,11 +204,7 @@ private:
     DatagramPeers datagramPeers_;
     AnswerMemory answers_;
 
-    std::mutex blockMutex_;
-    std::atomic<bool> blockOpen_ {false};
-    platform::SharedBlock block_;
-    // The last write of the update string this copy has taken into account.
-    std::atomic<uint32_t> seenSequence_ {0};
+    SharedBlockLink block_;
 
     // Open between PrepareForCredentialChange and CredentialsChanged: the
     // error log, written to when the change cut the program off its rules.
