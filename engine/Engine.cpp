@@ -1,8 +1,6 @@
 #include "engine/Engine.h"
 
-#include "engine/AlertLauncher.h"
 #include "platform/FileDigest.h"
-#include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
 #include "platform/Descriptors.h"
@@ -11,17 +9,12 @@
 #include "platform/Paths.h"
 #include "platform/Presence.h"
 #include "platform/Processes.h"
-#include "platform/HostName.h"
 #include "platform/Settings.h"
 #include "platform/Text.h"
-#include "platform/Windows.h"
-#include "rules/TimedAnswer.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -31,11 +24,6 @@ namespace {
 
 using platform::registry::kSettingsKey;
 using platform::registry::RootKey;
-
-// The parsed document is several times the size of the table built from it
-// and is freed at once; hand those pages back so that the carrier does not
-// carry them for the rest of its life.
-void ReturnParserMemory() { ::malloc_trim(0); }
 
 EngineOptions WithClocks(EngineOptions options)
 {
@@ -109,7 +97,7 @@ pid_t Engine::Pid() const { return options_.pid ? options_.pid : ::getpid(); }
 
 void Engine::LockForFork()
 {
-    reloadMutex_.lock();
+    rules_.LockForFork();
     answers_.LockForFork();
     datagramPeers_.LockForFork();
     block_.LockForFork();
@@ -124,12 +112,9 @@ void Engine::UnlockAfterFork(bool inChild)
     block_.UnlockAfterFork();
     datagramPeers_.UnlockAfterFork();
     answers_.UnlockAfterFork();
-    if (inChild) {
-        // Readers of the parent's other threads may have held the table lock.
-        tableMutex_.RenewInChild();
+    if (inChild)
         startLogged_ = false;
-    }
-    reloadMutex_.unlock();
+    rules_.UnlockAfterFork(inChild);
 }
 
 std::time_t Engine::Now() const { return options_.now ? options_.now() : std::time(nullptr); }
@@ -137,7 +122,7 @@ std::time_t Engine::Now() const { return options_.now ? options_.now() : std::ti
 void Engine::EnsureFirstUse()
 {
     if (!firstUseDone_.load(std::memory_order_acquire)) {
-        std::lock_guard reload(reloadMutex_);
+        std::lock_guard reload(rules_.ReloadLock());
         if (!firstUseDone_.load(std::memory_order_relaxed)) {
             CompleteCarrierDescription(carrier_);
             if (options_.lookUpOwnAddress)
@@ -160,63 +145,36 @@ void Engine::EnsureFirstUse()
 void Engine::LoadTableLocked(bool replace)
 {
     settings_.ReadPaths(log_);
-    RuleTable table = replace ? RuleTable() : RulesSnapshot();
-    LoadStatus status;
-    FileStamp stamp;
     ProgramIdentity program(carrier_.exeName, carrier_.exePath);
     program.digest = &Engine::CarrierDigest;
     program.digestContext = this;
-    table.LoadRulesFor(settings_.RulesPath(), program, status, stamp);
-    const bool whole = status == LoadStatus::kLoaded || status == LoadStatus::kMissing;
-    if (whole || !firstUseDone_.load(std::memory_order_relaxed)) {
-        std::unique_lock lock(tableMutex_);
-        table_ = std::move(table);
-    }
-    // After the swap: a decision that sees the new generation sees the new table.
-    NewVerdictGeneration();
-    ReturnParserMemory();
-    loadStatus_ = status;
-    loadedStamp_ = stamp;
-    loadFailed_ = status != LoadStatus::kLoaded;
-    retryAt_ = platform::CoarseMilliseconds() + options_.rulesRetryMs;
-    reloads_.fetch_add(1, std::memory_order_release);
+    rules_.LoadLocked(settings_.RulesPath(), program, replace, firstUseDone_.load(std::memory_order_relaxed));
 }
 
 int Engine::LoadRules()
 {
     EnsureFirstUse();
-    std::lock_guard reload(reloadMutex_);
+    std::lock_guard reload(rules_.ReloadLock());
     LoadTableLocked(false);
     return 0;
 }
 
 void Engine::RetryFailedLoad()
 {
-    if (!loadFailed_.load(std::memory_order_relaxed)
-        || platform::CoarseMilliseconds() < retryAt_.load(std::memory_order_relaxed))
+    if (!rules_.RetryDue())
         return;
-    std::lock_guard reload(reloadMutex_);
-    if (!loadFailed_ || platform::CoarseMilliseconds() < retryAt_)
-        return;
-    // Read again only a file that changed since, or one that could not be read at all.
-    if (loadStatus_ == LoadStatus::kUnreadable || !settings_.PathsKnown()
-        || StampOf(settings_.RulesPath()) != loadedStamp_)
+    std::lock_guard reload(rules_.ReloadLock());
+    if (rules_.RetryDue() && rules_.MustReadAgain(settings_.PathsKnown(), settings_.RulesPath()))
         LoadTableLocked(true);
-    else
-        retryAt_ = platform::CoarseMilliseconds() + options_.rulesRetryMs;
 }
 
-RuleTable Engine::RulesSnapshot() const
-{
-    std::shared_lock lock(tableMutex_);
-    return table_;
-}
+RuleTable Engine::RulesSnapshot() const { return rules_.Snapshot(); }
 
 void Engine::RunReloadCheck()
 {
     if (!block_.Open() || block_.Unchanged())
         return;
-    std::lock_guard reload(reloadMutex_);
+    std::lock_guard reload(rules_.ReloadLock());
     uint32_t sequence = 0;
     const SharedBlockLink::Update update = block_.Look(carrier_.exeName, options_.tickCount, sequence);
     if (update == SharedBlockLink::Update::kBusy)
@@ -345,28 +303,30 @@ int Engine::MatchTable(const Connection& connection, int* matchedName, bool& byE
                        int64_t& answerEnd) const
 {
     const int port = static_cast<int>(connection.RulePort());
-    std::shared_lock lock(tableMutex_);
-    int result;
-    // Every direction other than incoming is outgoing, also in the rules.
-    // The names are taken apart only when some entry names a host.
-    if (!connection.Incoming() && table_.HasHostEntries()) {
-        static_assert(PeerNames::kMost == 4);
-        const auto name = [&](unsigned i) { return i < connection.nameCount ? connection.names[i] : nullptr; };
-        const HostKey keys[PeerNames::kMost] = {HostKey(name(0)), HostKey(name(1)), HostKey(name(2)),
-                                                HostKey(name(3))};
-        result = table_.MatchRules(kOutgoing, port, connection.address,
-                                   std::span<const HostKey>(keys, std::min(connection.nameCount, PeerNames::kMost)),
-                                   matchedName, &byEntry);
-    } else {
-        result = table_.MatchRules(connection.Incoming() ? kIncoming : kOutgoing, port, connection.address,
-                                   std::span<const HostKey>(), nullptr, &byEntry);
-    }
-    if (result != kAsk || table_.timedAnswers.Empty())
+    return rules_.Reading([&](const RuleTable& table) {
+        int result;
+        // Every direction other than incoming is outgoing, also in the rules.
+        // The names are taken apart only when some entry names a host.
+        if (!connection.Incoming() && table.HasHostEntries()) {
+            static_assert(PeerNames::kMost == 4);
+            const auto name = [&](unsigned i) { return i < connection.nameCount ? connection.names[i] : nullptr; };
+            const HostKey keys[PeerNames::kMost] = {HostKey(name(0)), HostKey(name(1)), HostKey(name(2)),
+                                                    HostKey(name(3))};
+            result = table.MatchRules(
+                kOutgoing, port, connection.address,
+                std::span<const HostKey>(keys, std::min(connection.nameCount, PeerNames::kMost)), matchedName,
+                &byEntry);
+        } else {
+            result = table.MatchRules(connection.Incoming() ? kIncoming : kOutgoing, port, connection.address,
+                                      std::span<const HostKey>(), nullptr, &byEntry);
+        }
+        if (result != kAsk || table.timedAnswers.Empty())
+            return result;
+        result = table.timedAnswers.Match(connection.direction, port, connection.address, connection.names,
+                                          connection.nameCount, Now(), &answerEnd);
+        byAnswer = result != kAsk;
         return result;
-    result = table_.timedAnswers.Match(connection.direction, port, connection.address, connection.names,
-                                       connection.nameCount, Now(), &answerEnd);
-    byAnswer = result != kAsk;
-    return result;
+    });
 }
 
 uint32_t Engine::CurrentGeneration()

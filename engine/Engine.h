@@ -6,6 +6,7 @@
 #include "engine/Connection.h"
 #include "engine/DatagramPeers.h"
 #include "engine/RuleTable.h"
+#include "engine/RulesHolder.h"
 #include "engine/SettingsCache.h"
 #include "engine/SharedBlockLink.h"
 #include "engine/TrafficLog.h"
@@ -105,7 +106,7 @@ public:
     // local, the rules decide it.
     bool IsLocalAddress(std::string_view remoteAddress) const;
     bool IsControlPanelRunning() const { return settings_.IsControlPanelRunning(); }
-    int Reloads() const { return reloads_.load(); }
+    int Reloads() const { return rules_.Loads(); }
 
 private:
     void EnsureFirstUse();
@@ -169,37 +170,24 @@ private:
     std::string ownAddress_;
     SettingsCache settings_;
 
-    // The digest of the carrier's file, read (under reloadMutex_) the first
+    // The digest of the carrier's file, read (under rules_.ReloadLock()) the first
     // time an entry with a content check applies; the running image's, so
     // an upgrade that replaces the file under a running program changes
     // nothing for it.
     static const std::string& CarrierDigest(void* engine);
     std::string carrierDigest_;
 
-    // Guards loading and reloading, and the first use, which loads.
-    std::mutex reloadMutex_;
     std::atomic<bool> firstUseDone_ {false};
     std::atomic<bool> startLogged_ {false};
     std::atomic<pid_t> startedBy_ {0};
-
-    // Approve reads the table under a shared lock; a reload builds the new
-    // table outside the lock and swaps it in under the exclusive lock, so no
-    // decision ever sees a half-filled table and none waits for the parse.
-    mutable platform::ForkableSharedMutex tableMutex_;
-    RuleTable table_;
-    std::atomic<int> reloads_ {0};
-    // How the last reading of the rules file went; when it did not parse or
-    // could not be read, it is read again once the file changed.
-    LoadStatus loadStatus_ = LoadStatus::kMissing;
-    FileStamp loadedStamp_;
-    std::atomic<bool> loadFailed_ {false};
-    std::atomic<long long> retryAt_ {0};
 
     std::atomic<uint32_t> verdictGeneration_ {0};
     // The earliest end of an answer for a time that decided a remembered
     // verdict of this generation; kNoEnd: none.
     static constexpr int64_t kNoEnd = INT64_MAX;
     std::atomic<int64_t> verdictEnd_ {kNoEnd};
+
+    RulesHolder rules_ {verdictGeneration_, options_.rulesRetryMs};
 
     DatagramPeers datagramPeers_;
     AnswerMemory answers_;

@@ -4,6 +4,7 @@
 #include "engine/Engine.h"
 
 #include "engine/AlertLauncher.h"
+#include "engine/PanelNotices.h"
 #include "platform/AwayDecisions.h"
 #include "platform/Clock.h"
 #include "platform/Constants.h"
@@ -48,21 +49,7 @@ void Engine::RecordAwayDecision(const Connection& connection, const char* hostNa
 
 void Engine::NotifyControlPanel(int alertCode, std::string_view firstLine) const
 {
-    const std::string window = platform::windows::FindWindow(platform::kMainWindowTitle);
-    std::string box = platform::windows::FindChildWindow(window, platform::kPictureBoxClass);
-    if (box.empty())
-        box = platform::windows::FindChildWindow(window, platform::kPictureBoxClassOld);
-    // The host's name (for an answer about one host) and the program's path:
-    // the program may have ended by the time the panel reads the message,
-    // and its process can no longer tell. A path too long to travel is left
-    // out: the panel then asks the process.
-    std::string data(firstLine);
-    if (data.size() + 1 + carrier_.exePath.size() <= platform::windows::kMaxMessageData)
-        data += "\n" + carrier_.exePath;
-    platform::windows::PostMessage(box, platform::windows::WM_MOUSEMOVE, 0,
-                                   platform::windows::MakeCodedParam(static_cast<uint16_t>(alertCode),
-                                                                     static_cast<uint32_t>(Pid())),
-                                   data);
+    engine::NotifyControlPanel(alertCode, Pid(), carrier_.exePath, firstLine);
 }
 
 AlertTexts Engine::PrepareAlertTexts(const Connection& connection, const char* remoteName, const char* hostName) const
