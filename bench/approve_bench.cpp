@@ -16,6 +16,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -82,11 +83,13 @@ struct BenchEnvironment {
                      "<NUMBER>" + std::to_string(i == 99 ? 80 : 2000 + i) + "</NUMBER>"
                      + (i % 2 && i != 99 ? "<HOST>www.site" + std::to_string(i) + ".example.org</HOST>" : "<IP>10.0.0." + std::to_string(i == 99 ? 5 : i) + "</IP>")
                      + "</ANSWER>";
+        // The big program in a file of its own: a file over the format's limits must not keep the others from loading.
+        platform::WriteFileAtomically(root + "/Big.xml",
+            "<APPLICATIONS><APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
+            + big + "</RULES></APPLICATION></APPLICATIONS>");
         platform::WriteFileAtomically(root + "/Rules.xml",
             "<APPLICATIONS><APPLICATION><EXENAME>BENCH-TIMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><TIMED>"
             + timed + "</TIMED></APPLICATION>"
-            "<APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
-            + big + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>BENCH-MIXED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + mixed + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>BENCH-NAMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
@@ -115,6 +118,9 @@ struct BenchEnvironment {
             platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath", root + "/logs");
         else
             platform::registry::DeleteValue(RootKey::LocalMachine, kSettingsKey, "LogFilesPath");
+        const bool big = std::string_view(exePath).ends_with("-big");
+        platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile",
+                                      root + (big ? "/Big.xml" : "/Rules.xml"));
         engine::EngineOptions options;
         options.exePath = exePath;
         options.lookUpOwnAddress = false;
