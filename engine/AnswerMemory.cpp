@@ -1,7 +1,5 @@
 #include "engine/AnswerMemory.h"
 
-#include "engine/RuleTable.h"
-
 namespace engine {
 
 int AnswerMemory::ForDirection(int direction) const
@@ -29,15 +27,11 @@ void AnswerMemory::RememberForHost(std::string_view hostName, int remembered)
     hosts_.insert_or_assign(std::string(hostName), remembered);
 }
 
-int AnswerMemory::Held(int direction, unsigned port, const std::optional<platform::PeerAddress>& peer,
-                       const char* const* names, unsigned nameCount, int64_t now, int64_t* until) const
+int AnswerMemory::HeldLocked(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+                             const char* const* names, unsigned nameCount, int64_t now, int64_t* until) const
 {
-    std::lock_guard lock(mutex_);
-    if (untilQuit_.Empty() && sent_.Empty())
-        return kAsk;
-    const int portNumber = static_cast<int>(port);
-    const int held = untilQuit_.Match(direction, portNumber, peer, names, nameCount, now, until);
-    return held != kAsk ? held : sent_.Match(direction, portNumber, peer, names, nameCount, now, until);
+    const int held = untilQuit_.Match(direction, port, peer, names, nameCount, now, until);
+    return held != kAsk ? held : sent_.Match(direction, port, peer, names, nameCount, now, until);
 }
 
 void AnswerMemory::Hold(HeldAnswer answer, bool untilQuit)

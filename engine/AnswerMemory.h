@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/HeldAnswers.h"
+#include "engine/RuleTable.h"
 
 #include <atomic>
 #include <cstdint>
@@ -26,9 +27,17 @@ public:
     void RememberForHost(std::string_view hostName, int remembered);
 
     // What the held answers say to a question (kAsk: none); until (when
-    // given) gets the deciding answer's end (0: none).
+    // given) gets the deciding answer's end (0: none). now() is read only
+    // when some answer is held.
+    template <typename Clock>
     int Held(int direction, unsigned port, const std::optional<platform::PeerAddress>& peer, const char* const* names,
-             unsigned nameCount, int64_t now, int64_t* until = nullptr) const;
+             unsigned nameCount, Clock&& now, int64_t* until = nullptr) const
+    {
+        std::lock_guard lock(mutex_);
+        return untilQuit_.Empty() && sent_.Empty()
+            ? kAsk
+            : HeldLocked(direction, static_cast<int>(port), peer, names, nameCount, now(), until);
+    }
     // untilQuit: kept for the process's life; else held until a reload.
     void Hold(HeldAnswer answer, bool untilQuit);
 
@@ -39,6 +48,9 @@ public:
     void UnlockAfterFork() { mutex_.unlock(); }
 
 private:
+    int HeldLocked(int direction, int port, const std::optional<platform::PeerAddress>& peer, const char* const* names,
+                   unsigned nameCount, int64_t now, int64_t* until) const;
+
     std::atomic<int> incoming_ {0};
     std::atomic<int> outgoing_ {0};
     mutable std::mutex mutex_;

@@ -12,18 +12,11 @@
 #include "platform/Settings.h"
 #include "platform/Text.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace engine {
 
 namespace {
-
-using platform::registry::kSettingsKey;
-using platform::registry::RootKey;
 
 EngineOptions WithClocks(EngineOptions options)
 {
@@ -57,8 +50,7 @@ Engine::Engine(EngineOptions options)
     carrier_.exePathForLog = platform::EscapeLogText(carrier_.exePath);
     carrier_.isServiceCarrier = platform::processes::IsSystemService(options_.procRoot, Pid());
     settings_.ReadPaths(log_);
-    startLogged_ = true;
-    LogCarrierEvent(platform::kApplicationStartTag);
+    life_.LogStart(log_, Now());
 }
 
 Engine::~Engine() = default;
@@ -77,23 +69,7 @@ const std::string& Engine::CarrierDigest(void* context)
     return engine->carrierDigest_;
 }
 
-void Engine::LogCarrierEvent(const char* tag)
-{
-    if (log_.Folder().empty())
-        return;
-    log_.AppendLogRecord(platform::CarrierEventBody(tag, carrier_.exePathForLog), Now());
-    if (std::strcmp(tag, platform::kApplicationStartTag) == 0)
-        startedBy_ = Pid();
-}
-
-void Engine::Detach()
-{
-    // A forked child that never decided anything logged no start: no end either.
-    if (startLogged_.load() && startedBy_.load() == Pid())
-        LogCarrierEvent(platform::kApplicationEndTag);
-}
-
-pid_t Engine::Pid() const { return options_.pid ? options_.pid : ::getpid(); }
+void Engine::Detach() { life_.LogEnd(log_, Now()); }
 
 void Engine::LockForFork()
 {
@@ -113,7 +89,7 @@ void Engine::UnlockAfterFork(bool inChild)
     datagramPeers_.UnlockAfterFork();
     answers_.UnlockAfterFork();
     if (inChild)
-        startLogged_ = false;
+        life_.Forked();
     rules_.UnlockAfterFork(inChild);
 }
 
@@ -135,8 +111,8 @@ void Engine::EnsureFirstUse()
         }
     }
     // A forked child is a carrier of its own: its start is logged with its first decision.
-    if (!startLogged_.load(std::memory_order_relaxed) && !startLogged_.exchange(true))
-        LogCarrierEvent(platform::kApplicationStartTag);
+    if (!life_.StartLogged())
+        life_.LogStart(log_, Now());
 }
 
 // Reads the rules file into a table: a new one (replace), or the current one
@@ -286,11 +262,15 @@ Verdict Engine::Decide(const Connection& connection)
     verdict.result = MatchTable(connection, &verdict.matchedName, byEntry, byAnswer, answerEnd);
     if (verdict.result == kAsk) {
         verdict.result = answers_.Held(connection.direction, connection.RulePort(), connection.address,
-                                       connection.names, connection.nameCount, Now(), &answerEnd);
+                                       connection.names, connection.nameCount, [this] { return Now(); },
+                                       &answerEnd);
         byAnswer = verdict.result != kAsk;
     }
     namespace why = platform::log_reason;
-    verdict.reason = verdict.result == kAsk ? nullptr : byAnswer ? why::kRemembered : byEntry ? why::kRule : why::kDefault;
+    verdict.reason = verdict.result == kAsk ? nullptr
+        : byAnswer                          ? why::kRemembered
+        : byEntry                           ? why::kRule
+                                            : why::kDefault;
     // A datagram verdict (remembered here and by the hook) lasts no longer than the answer it came from.
     if (connection.Datagram() && byAnswer && answerEnd != 0)
         NoteVerdictEnd(answerEnd);
@@ -396,33 +376,9 @@ void Engine::PrepareForCredentialChange()
     settings_.Prepare();
     block_.Open();
     log_.Prepare(Now());
-    if (errorLogFd_ < 0) {
-        const platform::registry::Value errorLogs(RootKey::LocalMachine, kSettingsKey, platform::settings::kErrLogs);
-        const auto folder = ReadPathSetting(errorLogs);
-        if (folder && !folder->empty())
-            errorLogFd_ = platform::OpenRegularFile(platform::ErrorLogFileName(*folder, Now()).c_str(),
-                                                    O_WRONLY | O_CREAT | O_APPEND, 0644, false);
-    }
+    life_.PrepareForCredentialChange(Now());
 }
 
-void Engine::CredentialsChanged()
-{
-    const std::string& rulesPath = settings_.RulesPath();
-    const int fd = platform::OpenRegularFile(rulesPath.c_str(), O_RDONLY);
-    if (fd >= 0)
-        ::close(fd);
-    else if ((errno == EACCES || errno == EPERM) && errorLogFd_ >= 0) {
-        const passwd* user = ::getpwuid(::geteuid());
-        const std::string description = carrier_.exePath + " (process " + std::to_string(Pid()) + ") now runs as "
-            + (user && user->pw_name ? std::string(user->pw_name) : "user " + std::to_string(::geteuid()))
-            + " and cannot read the rules file " + rulesPath
-            + "; it keeps deciding by the rules it started with until it is restarted";
-        const std::string line = platform::ErrorLogLine("qrbruler : LoadRules", description, Now());
-        [[maybe_unused]] const ssize_t written = ::write(errorLogFd_, line.data(), line.size());
-    }
-    if (errorLogFd_ >= 0)
-        ::close(errorLogFd_);
-    errorLogFd_ = -1;
-}
+void Engine::CredentialsChanged() { life_.CredentialsChanged(settings_.RulesPath(), Now()); }
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include "engine/AlertLauncher.h"
 #include "engine/AnswerMemory.h"
 #include "engine/CarrierIdentity.h"
+#include "engine/CarrierLife.h"
 #include "engine/Connection.h"
 #include "engine/DatagramPeers.h"
 #include "engine/RuleTable.h"
@@ -134,7 +135,6 @@ private:
     void NoteVerdictEnd(int64_t until);
     // The record writes the address, ports and protocol as given.
     void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
-    void LogCarrierEvent(const char* tag);
     // firstLine: the message's first line of data (a host name, an answer).
     void NotifyControlPanel(int alertCode, std::string_view firstLine = {}) const;
     AlertTexts PrepareAlertTexts(const Connection& connection, const char* remoteName, const char* hostName) const;
@@ -161,10 +161,11 @@ private:
     void RecordAwayDecision(const Connection& connection, const char* hostName, int answer) const;
     std::time_t Now() const;
     // The carrier's process id: a forked child is a carrier of its own.
-    pid_t Pid() const;
+    pid_t Pid() const { return life_.Pid(); }
 
     EngineOptions options_;
     CarrierIdentity carrier_;
+    CarrierLife life_ {carrier_, options_.pid};
     bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything not local is denied
     TrafficLog log_;
     std::string ownAddress_;
@@ -178,8 +179,6 @@ private:
     std::string carrierDigest_;
 
     std::atomic<bool> firstUseDone_ {false};
-    std::atomic<bool> startLogged_ {false};
-    std::atomic<pid_t> startedBy_ {0};
 
     std::atomic<uint32_t> verdictGeneration_ {0};
     // The earliest end of an answer for a time that decided a remembered
@@ -194,9 +193,6 @@ private:
 
     SharedBlockLink block_;
 
-    // Open between PrepareForCredentialChange and CredentialsChanged: the
-    // error log, written to when the change cut the program off its rules.
-    int errorLogFd_ = -1;
 };
 
 }  // namespace engine

@@ -115,7 +115,7 @@ int Engine::AskUser(const Connection& connection, const char* remoteName, const 
             return forHost;
         // An answer for longer given to another of this process's questions.
         const int held = answers_.Held(connection.direction, connection.RulePort(), connection.address, &hostName,
-                                       hostName ? 1 : 0, Now(), &heldUntil);
+                                       hostName ? 1 : 0, [this] { return Now(); }, &heldUntil);
         return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
     if (const int answer = remembered(); answer != 0) {

@@ -16,7 +16,8 @@ bool SharedBlockLink::Open()
     return true;
 }
 
-SharedBlockLink::Update SharedBlockLink::Look(std::string_view exeName, const std::function<uint32_t()>& ticks, uint32_t& sequence) const
+SharedBlockLink::Update SharedBlockLink::Look(std::string_view exeName, const std::function<uint32_t()>& ticks,
+                                              uint32_t& sequence) const
 {
     platform::SharedBlock::UpdateView view;
     if (!block_.ReadUpdate(view))

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "engine/CarrierIdentity.h"
+#include "engine/TrafficLog.h"
+
+#include <atomic>
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace engine {
+
+// The carrier's life as its records tell it: its start and end, a forked
+// child that is a carrier of its own, and a change of user that cuts it off
+// its rules.
+class CarrierLife {
+public:
+    // pid 0: the calling process, whichever it is now.
+    CarrierLife(const CarrierIdentity& carrier, pid_t pid) : carrier_(carrier), pid_(pid) {}
+    CarrierLife(const CarrierLife&) = delete;
+    CarrierLife& operator=(const CarrierLife&) = delete;
+
+    pid_t Pid() const { return pid_ ? pid_ : ::getpid(); }
+
+    // Logs the start unless this process logged it already (one load then).
+    bool StartLogged() const { return started_.load(std::memory_order_relaxed); }
+    void LogStart(TrafficLog& log, std::time_t now);
+    // The end, when this process logged its start: a forked child that
+    // never decided anything logged none.
+    void LogEnd(TrafficLog& log, std::time_t now);
+    // In a forked child: it logs its own start at its first decision.
+    void Forked() { started_ = false; }
+
+    // Before a change of user: the error log, opened while it still may be;
+    // after it, told when the process can no longer read its rules.
+    void PrepareForCredentialChange(std::time_t now);
+    void CredentialsChanged(const std::string& rulesPath, std::time_t now);
+
+private:
+    void LogEvent(TrafficLog& log, const char* tag, std::time_t now);
+
+    const CarrierIdentity& carrier_;
+    pid_t pid_;
+    std::atomic<bool> started_ {false};
+    std::atomic<pid_t> startedBy_ {0};
+    // Open between PrepareForCredentialChange and CredentialsChanged.
+    int errorLogFd_ = -1;
+};
+
+}  // namespace engine
