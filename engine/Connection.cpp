@@ -29,8 +29,6 @@ Connection::Connection(unsigned localPortGiven, int directionGiven, const char* 
 {
 }
 
-bool Connection::Incoming() const { return direction == kIncoming; }
-
-unsigned Connection::RulePort() const { return Incoming() ? localPort : remotePort; }
+static_assert(kIncoming == 0, "Connection::Incoming compares with it");
 
 }  // namespace engine

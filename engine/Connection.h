@@ -39,10 +39,10 @@ struct Connection {
     Connection(unsigned localPortGiven, int directionGiven, const char* remoteAddress, int protocolGiven,
                unsigned remotePortGiven);
 
-    bool Incoming() const;
+    bool Incoming() const { return direction == 0; } // engine::kIncoming
     bool Datagram() const { return protocol != 1; }
     // The port rules look at: the local one for incoming, else the peer's.
-    unsigned RulePort() const;
+    unsigned RulePort() const { return Incoming() ? localPort : remotePort; }
     void UseNames(const PeerNames& peerNames)
     {
         names = peerNames.normal;

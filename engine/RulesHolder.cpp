@@ -36,10 +36,9 @@ void RulesHolder::LoadLocked(const std::string& path, const ProgramIdentity& pro
     reloads_.fetch_add(1, std::memory_order_release);
 }
 
-bool RulesHolder::RetryDue() const
+bool RulesHolder::RetryTimeCame() const
 {
-    return loadFailed_.load(std::memory_order_relaxed)
-        && platform::CoarseMilliseconds() >= retryAt_.load(std::memory_order_relaxed);
+    return platform::CoarseMilliseconds() >= retryAt_.load(std::memory_order_relaxed);
 }
 
 bool RulesHolder::MustReadAgain(bool pathKnown, const std::string& path)

@@ -34,7 +34,7 @@ public:
     // has changed.
     void LoadLocked(const std::string& path, const ProgramIdentity& program, bool replace, bool keepOnFailure);
     // Whether the last reading failed and its retry time has come.
-    bool RetryDue() const;
+    bool RetryDue() const { return loadFailed_.load(std::memory_order_relaxed) && RetryTimeCame(); }
     // Under ReloadLock, when RetryDue: whether the file must be read again
     // (it changed since, it could not be read at all, or its path is not
     // known yet); if not, the next look is put off.
@@ -60,6 +60,8 @@ public:
     }
 
 private:
+    bool RetryTimeCame() const;
+
     std::atomic<uint32_t>& verdictGeneration_;
     int retryMs_;
     std::mutex reloadMutex_;

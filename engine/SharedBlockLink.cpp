@@ -2,10 +2,8 @@
 
 namespace engine {
 
-bool SharedBlockLink::Open()
+bool SharedBlockLink::OpenNow()
 {
-    if (open_.load(std::memory_order_acquire))
-        return true;
     std::lock_guard lock(mutex_);
     if (!block_) {
         block_ = platform::SharedBlock::Open(path_);

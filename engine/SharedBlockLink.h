@@ -20,7 +20,7 @@ public:
     explicit SharedBlockLink(std::string path) : path_(std::move(path)) {}
 
     // False while the block cannot be opened (looked at again next time).
-    bool Open();
+    bool Open() { return IsOpen() || OpenNow(); }
     bool IsOpen() const { return open_.load(std::memory_order_acquire); }
 
     // Whatever the update string names now is taken as seen.
@@ -47,6 +47,8 @@ public:
     void UnlockAfterFork() { mutex_.unlock(); }
 
 private:
+    bool OpenNow();
+
     std::string path_;
     std::mutex mutex_;
     std::atomic<bool> open_ {false};
