@@ -17,6 +17,7 @@
 // Nothing is printed on success but what the start-up files read; the exit
 // status is 0 unless a running session's manager refused a change.
 #include "platform/Processes.h"
+#include "platform/Retry.h"
 #include "platform/SessionPreload.h"
 #include "platform/ToolStart.h"
 #include "platform/Translate.h"
@@ -79,17 +80,14 @@ Outcome Run(std::vector<std::string> arguments)
         outcome.started = true;
         char buffer[4096];
         for (;;) {
-            const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(out[0], buffer, sizeof buffer); });
             if (n <= 0)
                 break;
             if (outcome.output.size() < (1u << 20))
                 outcome.output.append(buffer, static_cast<size_t>(n));
         }
         int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ::close(out[0]);
