@@ -97,14 +97,14 @@ bool IsLastWord(std::string_view text, std::string_view word)
     return text.size() == word.size() + 1 && text.front() == ' ' && text.ends_with(word);
 }
 
-// The place of text after prefix among words; -1 for none.
+// The place among choices of what follows prefix in text; -1 for none.
 template <size_t N>
-int WordAfter(std::string_view text, std::string_view prefix, const std::string_view (&words)[N])
+int WordAfter(std::string_view text, std::string_view prefix, const std::string_view (&choices)[N])
 {
     if (!text.starts_with(prefix))
         return -1;
-    const auto found = std::find(words, words + N, text.substr(prefix.size()));
-    return found == words + N ? -1 : static_cast<int>(found - words);
+    const auto found = std::find(choices, choices + N, text.substr(prefix.size()));
+    return found == choices + N ? -1 : static_cast<int>(found - choices);
 }
 
 // " for=LENGTH to=SCOPE" after an answer's button; false for anything else.

@@ -19,7 +19,8 @@ bool WriteAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
         const ssize_t n = RetryOnInterrupt([&] { return ::write(fd, data.data(), data.size()); });
-        if (n < 0)
+        // Nothing written is a failure too, rather than a loop without end.
+        if (n <= 0)
             return false;
         data.remove_prefix(static_cast<size_t>(n));
     }
