@@ -1,54 +1,58 @@
 #include "AlertContent.h"
 
+#include "platform/AlertWords.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
+namespace words = platform::alert_words;
+
 void AlertContent::Set(const std::string& key, const QString& value)
 {
-    if (key == "caption")
+    if (key == words::kCaption)
         caption = value;
-    else if (key == "message")
+    else if (key == words::kMessage)
         message = value;
-    else if (key == "checkbox")
+    else if (key == words::kCheckBox)
         checkBox = value;
-    else if (key == "peer")
+    else if (key == words::kPeer)
         peer = value;
-    else if (key == "icon")
+    else if (key == words::kIcon)
         icon = value;
-    else if (key == "direction")
-        outgoing = value != "incoming";
-    else if (key == "host")
+    else if (key == words::kDirection)
+        outgoing = value != QLatin1String(words::kIncoming.data(), static_cast<qsizetype>(words::kIncoming.size()));
+    else if (key == words::kHost)
         host = value;
-    else if (key == "timeout")
+    else if (key == words::kTimeout)
         timeoutSeconds = qBound(0, value.toInt(), 3600);
-    else if (key == "away") {
+    else if (key == words::kAway) {
         // "BUTTON SECONDS"
         const QStringList parts = value.split(' ');
         const int button = parts.value(0).toInt();
         awayButton = button == 1 || button == 2 ? button : 0;
         awaySeconds = qBound(0, parts.value(1).toInt(), 3600);
     }
-    else if (key == "choices")
+    else if (key == words::kChoices)
         timedMinutes = qBound(0, value.toInt(), 7 * 24 * 60);
-    else if (key == "port")
+    else if (key == words::kPort)
         port = qBound(0, value.toInt(), 65535);
-    else if (key == "path")
+    else if (key == words::kPath)
         path = value;
-    else if (key == "program")
+    else if (key == words::kProgram)
         program = value;
-    else if (key == "company")
+    else if (key == words::kCompany)
         company = value;
-    else if (key == "protocol")
+    else if (key == words::kProtocol)
         protocol = value == "UDP" ? value : QString("TCP");
-    else if (key == "pid")
+    else if (key == words::kPid)
         pid = qMax<qint64>(0, value.toLongLong());
-    else if (key == "user")
+    else if (key == words::kUser)
         user = value;
-    else if (key == "cmdline")
+    else if (key == words::kCommandLine)
         commandLine = value;
-    else if (key == "parentpid")
+    else if (key == words::kParentPid)
         parentPid = qMax<qint64>(0, value.toLongLong());
-    else if (key == "parent")
+    else if (key == words::kParent)
         parentPath = value;
 }
 

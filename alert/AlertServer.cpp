@@ -6,7 +6,30 @@
 
 #include <QSocketNotifier>
 
+#include "platform/AlertWords.h"
+
 #include <algorithm>
+#include <iterator>
+
+namespace {
+
+namespace words = platform::alert_words;
+
+QByteArray Bytes(std::string_view word) { return QByteArray(word.data(), static_cast<qsizetype>(word.size())); }
+
+// A line of one word, as "alive".
+QByteArray Line(std::string_view word) { return Bytes(word) + '\n'; }
+
+// "answer BUTTON TICKED", then " " and last when there is one.
+QByteArray AnswerLine(int button, int ticked, const QByteArray& last = {})
+{
+    QByteArray line = Bytes(words::kAnswer) + ' ' + QByteArray::number(button) + ' ' + QByteArray::number(ticked);
+    if (!last.isEmpty())
+        line += ' ' + last;
+    return line + '\n';
+}
+
+}  // namespace
 
 AlertServer::AlertServer(AlertDialog& dialog, QObject* parent) : QObject(parent), dialog_(dialog)
 {
@@ -14,7 +37,7 @@ AlertServer::AlertServer(AlertDialog& dialog, QObject* parent) : QObject(parent)
     connect(&dialog_, &AlertDialog::UserPresent, this, &AlertServer::UserPresent);
     connect(&dialog_, &AlertDialog::Shown, this, [this] {
         if (shown_)
-            shown_->Say("shown\n");
+            shown_->Say(Line(words::kShown));
     });
     alive_.setInterval(kAliveIntervalMs);
     connect(&alive_, &QTimer::timeout, this, &AlertServer::SayAlive);
@@ -43,7 +66,7 @@ void AlertServer::AddChannel(int in, int out)
             [this, channel](int button) { PressRequested(channel, button); });
     linger_.stop();
     // The first word at once: the engine counts silence from here on.
-    channel->Say("alive\n", true);
+    channel->Say(Line(words::kAlive), true);
 }
 
 void AlertServer::Serve(std::unique_ptr<RendezvousListener> listener)
@@ -86,7 +109,7 @@ void AlertServer::StartAwayCount(Question& question)
 
 void AlertServer::AnswerAway(QuestionChannel* channel)
 {
-    Answer(channel, "answer " + QByteArray::number(channel->Content().awayButton) + " 0 away\n");
+    Answer(channel, AnswerLine(channel->Content().awayButton, 0, Bytes(words::kAway)));
 }
 
 void AlertServer::PresenceChanged(bool away)
@@ -119,7 +142,7 @@ void AlertServer::PressRequested(QuestionChannel* channel, int button)
     const bool waiting = std::any_of(queue_.begin(), queue_.end(), [channel](const Question& q) { return q.channel == channel; });
     if (!waiting)
         return;
-    Answer(channel, "answer " + QByteArray::number(button) + " 0\n");
+    Answer(channel, AnswerLine(button, 0));
     ShowCurrent();
 }
 
@@ -128,21 +151,20 @@ namespace {
 // The answer's line: "for=LENGTH to=SCOPE" to an engine that takes them;
 // to one that predates them, "1" for always (" host" for the host alone),
 // and for anything else this connection alone.
-QByteArray AnswerLine(int button, int length, int scope, const AlertContent& content)
+QByteArray UsersAnswer(int button, int length, int scope, const AlertContent& content)
 {
-    const QByteArray head = "answer " + QByteArray::number(button);
+    static_assert(std::size(words::kLengths) == 4 && std::size(words::kScopes) == 4);
     if (content.timedMinutes > 0) {
-        static const char* const kLengths[] = {"once", "process", "timed", "always"};
-        static const char* const kScopes[] = {"peerport", "host", "port", "any"};
         if (length < 0 || length > 3 || scope < 0 || scope > 3)
-            return head + " 0\n";
-        return head + " 0 for=" + kLengths[length] + " to=" + kScopes[scope] + "\n";
+            return AnswerLine(button, 0);
+        return AnswerLine(button, 0, Bytes(words::kFor) + Bytes(words::kLengths[length]) + ' ' + Bytes(words::kTo)
+                                         + Bytes(words::kScopes[scope]));
     }
     if (length == AlertDialog::kAlways && scope == AlertDialog::kAny)
-        return head + " 1\n";
+        return AnswerLine(button, 1);
     if (length == AlertDialog::kAlways && scope == AlertDialog::kHost && !content.host.isEmpty())
-        return head + " 1 host\n";
-    return head + " 0\n";
+        return AnswerLine(button, 1, Bytes(words::kHost));
+    return AnswerLine(button, 0);
 }
 
 }  // namespace
@@ -161,9 +183,9 @@ void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
             if (question.channel != current && question.channel->Content().ProgramKey() == program)
                 same.push_back(question.channel);
         for (QuestionChannel* channel : same)
-            Answer(channel, "answer " + QByteArray::number(button) + " 0\n");
+            Answer(channel, AnswerLine(button, 0));
     }
-    Answer(current, AnswerLine(button, length, scope, current->Content()));
+    Answer(current, UsersAnswer(button, length, scope, current->Content()));
     ShowCurrent();
 }
 
@@ -196,7 +218,7 @@ void AlertServer::CountDown()
         }
     }
     for (QuestionChannel* channel : expired)
-        Answer(channel, "answer 2 0 timeout\n");
+        Answer(channel, AnswerLine(AlertDialog::kBlock, 0, Bytes(words::kTimeout)));
     for (QuestionChannel* channel : away)
         AnswerAway(channel);
     if (!queue_.empty() || !expired.empty() || !away.empty())
@@ -246,13 +268,13 @@ void AlertServer::ShowCurrent()
     if (!dialog_.isVisible())
         dialog_.Start(); // says "shown" once it shows
     else if (replaced)
-        shown_->Say("shown\n");
+        shown_->Say(Line(words::kShown));
 }
 
 void AlertServer::SayAlive()
 {
     for (QuestionChannel* channel : channels_)
-        channel->Say("alive\n", true);
+        channel->Say(Line(words::kAlive), true);
 }
 
 void AlertServer::CheckIdle()

@@ -1,5 +1,7 @@
 #include "QuestionChannel.h"
 
+#include "platform/AlertWords.h"
+#include "platform/Retry.h"
 #include "platform/Text.h"
 
 #include <QSocketNotifier>
@@ -10,6 +12,8 @@
 #include <unistd.h>
 
 namespace {
+
+namespace words = platform::alert_words;
 
 // No engine sends more: a longer line, or more before "end", is no question.
 constexpr qsizetype kLineLimit = 64 * 1024;
@@ -66,9 +70,7 @@ void QuestionChannel::Read()
 {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(in_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(in_, buffer, sizeof buffer); });
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         if (n <= 0) {
@@ -95,11 +97,13 @@ void QuestionChannel::Read()
 void QuestionChannel::TakeLine(const QByteArray& line)
 {
     if (complete_) {
-        if (line.startsWith("press "))
-            emit PressRequested(line.mid(6).toInt());
+        // "press BUTTON"
+        const QByteArray press = QByteArray(words::kPress.data(), static_cast<qsizetype>(words::kPress.size())) + ' ';
+        if (line.startsWith(press))
+            emit PressRequested(line.mid(press.size()).toInt());
         return;
     }
-    if (line == "end") {
+    if (std::string_view(line.constData(), static_cast<size_t>(line.size())) == words::kEnd) {
         complete_ = true;
         emit Completed();
         return;
@@ -144,11 +148,10 @@ void QuestionChannel::Finish(const QByteArray& answer)
 void QuestionChannel::Flush()
 {
     while (out_ >= 0 && !unsent_.isEmpty()) {
-        ssize_t n = ::send(out_, unsent_.constData(), static_cast<size_t>(unsent_.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n < 0 && errno == ENOTSOCK)
-            n = ::write(out_, unsent_.constData(), static_cast<size_t>(unsent_.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = platform::RetryOnInterrupt([this] {
+            const ssize_t sent = ::send(out_, unsent_.constData(), static_cast<size_t>(unsent_.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+            return sent < 0 && errno == ENOTSOCK ? ::write(out_, unsent_.constData(), static_cast<size_t>(unsent_.size())) : sent;
+        });
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             writing_->setEnabled(true);
             return;

@@ -21,7 +21,6 @@ public:
     ~QuestionChannel() override;
 
     const AlertContent& Content() const { return content_; }
-    bool Complete() const { return complete_; }
     bool IsOpen() const { return in_ >= 0; }
 
     // A line for the engine, "\n" included. Droppable lines ("alive") are

@@ -1,5 +1,7 @@
 #include "RendezvousListener.h"
 
+#include "platform/Retry.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -29,8 +31,8 @@ RendezvousListener::~RendezvousListener()
 int RendezvousListener::Accept()
 {
     for (;;) {
-        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0 && (errno == EINTR || errno == ECONNABORTED))
+        const int fd = platform::RetryOnInterrupt([this] { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); });
+        if (fd < 0 && errno == ECONNABORTED)
             continue;
         if (fd < 0)
             return -1;

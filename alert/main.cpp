@@ -1,13 +1,6 @@
 // zel-alert: shows the connection alerts of the rule engines. An engine
-// writes a question's texts on its channel ("key<TAB>value" lines closed by
-// "end") and may later write "press 1" or "press 2"; the answer goes back as
-// "answer BUTTON TICKED", followed by " host" when the answer applies to the
-// named host only, " timeout" when nobody gave it, or " away" when the away
-// setting gave it because nobody could see the question. To an engine that
-// sent "choices" (it takes an answer's length and scope) a user's answer is
-// "answer BUTTON 0 for=LENGTH to=SCOPE". Meanwhile the
-// program says "alive" every half second, and "shown" once the question is
-// on screen.
+// writes a question on its channel and reads the answer back, in the words
+// of platform/AlertWords.h.
 //
 //   zel-alert                          one question, on standard input and output
 //   zel-alert --serve SOCKET LOCK      that one, then every question that connects
@@ -20,6 +13,7 @@
 #include "gui/Translations.h"
 #include "gui/Art.h"
 #include "gui/QtOptions.h"
+#include "platform/AlertWords.h"
 #include "platform/SessionPreload.h"
 #include "platform/Text.h"
 #include "platform/Version.h"
@@ -73,7 +67,7 @@ bool AnswerWithoutDisplay()
         }
         const std::string line = pending.substr(0, end);
         pending.erase(0, end + 1);
-        if (line == "end")
+        if (line == platform::alert_words::kEnd)
             break;
         const size_t tab = line.find('\t');
         if (tab != std::string::npos)
@@ -81,7 +75,9 @@ bool AnswerWithoutDisplay()
     }
     if (content.awayButton == 0)
         return false;
-    const std::string answer = "answer " + std::to_string(content.awayButton) + " 0 away\n";
+    namespace words = platform::alert_words;
+    const std::string answer = std::string(words::kAnswer) + ' ' + std::to_string(content.awayButton) + " 0 "
+        + std::string(words::kAway) + '\n';
     return ::write(STDOUT_FILENO, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
 }
 

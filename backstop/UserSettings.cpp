@@ -2,9 +2,11 @@
 
 #include "RulesCompiler.h"
 
+#include "platform/Files.h"
 #include "platform/RulesFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/Retry.h"
 #include "platform/Settings.h"
 #include "platform/Text.h"
 
@@ -99,17 +101,7 @@ bool BoundAddressSpace(size_t budget)
 
 bool WriteAll(int fd, const void* data, size_t size)
 {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return platform::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
 }
 
 // Reads size bytes before the deadline; false on an end, an error or the deadline.
@@ -126,9 +118,7 @@ bool ReadAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_po
             continue;
         if (ready <= 0)
             return false;
-        const ssize_t n = ::read(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(fd, bytes, size); });
         if (n <= 0)
             return false;
         bytes += n;
@@ -241,8 +231,7 @@ UserSettings::Look UserSettings::Read(const Stamp& known, const std::string& kno
     if (!whole || (compiling && !compiled))
         ::kill(child, SIGKILL); // late, or saying more than it may (one that ended keeps its status)
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
     if (!whole || (!compiling && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))) {
         const std::string why = look.why;
         look = Look {};

@@ -29,9 +29,8 @@
 #include "backstop.h"
 
 #include "platform/Net.h"
-#include "platform/ToolTranslation.h"
+#include "platform/ToolStart.h"
 #include "platform/Translate.h"
-#include "platform/Version.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -538,11 +537,8 @@ int main(int argc, char** argv)
 {
     // Run as root for another user: the words come from the installed
     // translations only, never from a folder the environment names.
-    platform::UseToolTranslation("zel-tools", false);
-    if (argc > 1 && platform::IsHelpOption(argv[1]))
-        return Usage(stdout);
-    if (argc > 1 && platform::IsVersionOption(argv[1]))
-        return platform::PrintVersion("zel-backstop");
+    if (const auto answered = platform::StartTool({"zel-backstop", argc, argv, Usage, false}))
+        return *answered;
     Options options;
     if (!ParseOptions(argc, argv, options))
         return Usage();

@@ -1,11 +1,14 @@
 #include "engine/AlertLauncher.h"
 
+#include "platform/AlertWords.h"
 #include "platform/Environment.h"
 #include "platform/Net.h"
 #include "platform/Paths.h"
+#include "platform/Retry.h"
 #include "platform/Text.h"
 #include "platform/TrustedFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <iterator>
 #include <limits.h>
 #include <poll.h>
 #include <spawn.h>
@@ -33,6 +37,8 @@ namespace engine {
 
 namespace {
 
+namespace words = platform::alert_words;
+
 using Clock = std::chrono::steady_clock;
 
 // Checked more often than the window's own half-second animation step, so
@@ -52,9 +58,7 @@ bool SendAll(int fd, const std::string& data)
     size_t done = 0;
     while (done < data.size()) {
         // MSG_NOSIGNAL: an alert program that died must not take the carrier with it.
-        const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = platform::RetryOnInterrupt([&] { return ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL); });
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -77,8 +81,7 @@ std::vector<char*> AlertEnvironment()
 void WaitFor(pid_t child)
 {
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
 }
 
 // The alert program has answered, gone or been given up: it ends now.
@@ -88,38 +91,49 @@ void Reap(pid_t child)
     WaitFor(child);
 }
 
-// "for=LENGTH to=SCOPE" after an answer's button; false for anything else.
+// Whether text is " " and word.
+bool IsLastWord(std::string_view text, std::string_view word)
+{
+    return text.size() == word.size() + 1 && text.front() == ' ' && text.ends_with(word);
+}
+
+// The place among choices of what follows prefix in text; -1 for none.
+template <size_t N>
+int WordAfter(std::string_view text, std::string_view prefix, const std::string_view (&choices)[N])
+{
+    if (!text.starts_with(prefix))
+        return -1;
+    const auto found = std::find(choices, choices + N, text.substr(prefix.size()));
+    return found == choices + N ? -1 : static_cast<int>(found - choices);
+}
+
+// " for=LENGTH to=SCOPE" after an answer's button; false for anything else.
 bool ParseChoices(std::string_view rest, AlertResult& result)
 {
-    static constexpr std::pair<std::string_view, AnswerLength> kLengths[] = {
-        {" for=once", AnswerLength::kOnce}, {" for=process", AnswerLength::kProcess},
-        {" for=timed", AnswerLength::kTimed}, {" for=always", AnswerLength::kAlways}};
-    static constexpr std::pair<std::string_view, AnswerScope> kScopes[] = {
-        {" to=peerport", AnswerScope::kPeerAndPort}, {" to=host", AnswerScope::kHost},
-        {" to=port", AnswerScope::kPort}, {" to=any", AnswerScope::kAny}};
+    static_assert(std::size(words::kLengths) == 4 && std::size(words::kScopes) == 4);
     // Both or neither: a line half understood is for this connection alone.
-    for (const auto& [lengthWord, length] : kLengths) {
-        if (!rest.starts_with(lengthWord))
-            continue;
-        for (const auto& [scopeWord, scope] : kScopes)
-            if (rest.substr(lengthWord.size()) == scopeWord) {
-                result.length = length;
-                result.scope = scope;
-                return true;
-            }
+    const size_t gap = rest.find(' ', 1);
+    if (!rest.starts_with(' ') || gap == std::string_view::npos)
         return false;
-    }
-    return false;
+    const int length = WordAfter(rest.substr(1, gap - 1), words::kFor, words::kLengths);
+    const int scope = WordAfter(rest.substr(gap + 1), words::kTo, words::kScopes);
+    if (length < 0 || scope < 0)
+        return false;
+    result.length = static_cast<AnswerLength>(length);
+    result.scope = static_cast<AnswerScope>(scope);
+    return true;
 }
 
 bool ParseAnswer(const std::string& line, AlertResult& result)
 {
     int button = 0, ticked = 0, consumed = 0;
-    if (std::sscanf(line.c_str(), "answer %d %d%n", &button, &ticked, &consumed) != 2 || (button != 1 && button != 2))
+    if (!std::string_view(line).starts_with(words::kAnswer)
+        || std::sscanf(line.c_str() + words::kAnswer.size(), " %d %d%n", &button, &ticked, &consumed) != 2
+        || (button != 1 && button != 2))
         return false;
-    const std::string_view rest = std::string_view(line).substr(static_cast<size_t>(consumed));
-    result.timedOut = rest == " timeout";
-    result.away = rest == " away";
+    const std::string_view rest = std::string_view(line).substr(words::kAnswer.size() + static_cast<size_t>(consumed));
+    result.timedOut = IsLastWord(rest, words::kTimeout);
+    result.away = IsLastWord(rest, words::kAway);
     // A time-out is nobody's decision: Block for this connection only. The
     // away answer is the user's setting, for this connection only too.
     result.button = result.timedOut ? 2 : button;
@@ -130,7 +144,7 @@ bool ParseAnswer(const std::string& line, AlertResult& result)
         return true;
     }
     result.ticked = ticked != 0 && !result.timedOut && !result.away;
-    result.hostOnly = result.ticked && rest == " host";
+    result.hostOnly = result.ticked && IsLastWord(rest, words::kHost);
     if (result.ticked) {
         result.length = AnswerLength::kAlways;
         result.scope = result.hostOnly ? AnswerScope::kHost : AnswerScope::kAny;
@@ -521,7 +535,7 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
             const int press = pressRequest ? pressRequest() : 0;
             if (press != 0 && press != pressed) {
                 pressed = press;
-                if (!SendAll(fd, "press " + std::to_string(press) + "\n"))
+                if (!SendAll(fd, std::string(words::kPress) + ' ' + std::to_string(press) + '\n'))
                     return conversation;
             }
             continue;
@@ -590,49 +604,50 @@ void ReapStarted(pid_t child, pid_t speaker)
 std::string Request(const AlertTexts& texts)
 {
     std::string request;
-    const auto add = [&request](const char* key, const std::string& value) {
+    const auto add = [&request](std::string_view key, std::string_view value) {
         request += key;
         request += '\t';
         request += platform::EscapeLine(value);
         request += '\n';
     };
-    add("caption", texts.caption);
-    add("message", texts.message);
-    add("checkbox", texts.checkBox);
-    add("peer", texts.peer);
-    add("icon", texts.icon);
-    add("direction", texts.outgoing ? "outgoing" : "incoming");
+    add(words::kCaption, texts.caption);
+    add(words::kMessage, texts.message);
+    add(words::kCheckBox, texts.checkBox);
+    add(words::kPeer, texts.peer);
+    add(words::kIcon, texts.icon);
+    add(words::kDirection, texts.outgoing ? words::kOutgoing : words::kIncoming);
     if (!texts.host.empty())
-        add("host", texts.host);
+        add(words::kHost, texts.host);
     // The asker takes an answer's length and scope ("for=... to=...").
     if (texts.timedMinutes > 0) {
-        add("choices", std::to_string(texts.timedMinutes));
-        add("port", std::to_string(texts.port));
+        add(words::kChoices, std::to_string(texts.timedMinutes));
+        add(words::kPort, std::to_string(texts.port));
     }
     if (texts.timeoutSeconds > 0)
-        add("timeout", std::to_string(texts.timeoutSeconds));
-    add("away", std::to_string(texts.awayButton) + " " + std::to_string(texts.awaySeconds));
+        add(words::kTimeout, std::to_string(texts.timeoutSeconds));
+    add(words::kAway, std::to_string(texts.awayButton) + " " + std::to_string(texts.awaySeconds));
     if (!texts.path.empty())
-        add("path", texts.path);
+        add(words::kPath, texts.path);
     // An alert predating these words the caption and message as sent.
     if (!texts.program.empty()) {
-        add("program", texts.program);
-        add("company", texts.company);
-        add("protocol", texts.protocol);
+        add(words::kProgram, texts.program);
+        add(words::kCompany, texts.company);
+        add(words::kProtocol, texts.protocol);
         if (texts.timedMinutes <= 0)
-            add("port", std::to_string(texts.port));
+            add(words::kPort, std::to_string(texts.port));
     }
     if (texts.process.pid > 0)
-        add("pid", std::to_string(texts.process.pid));
+        add(words::kPid, std::to_string(texts.process.pid));
     if (!texts.process.user.empty())
-        add("user", texts.process.user);
+        add(words::kUser, texts.process.user);
     if (!texts.process.commandLine.empty())
-        add("cmdline", texts.process.commandLine);
+        add(words::kCommandLine, texts.process.commandLine);
     if (texts.process.parentPid > 0)
-        add("parentpid", std::to_string(texts.process.parentPid));
+        add(words::kParentPid, std::to_string(texts.process.parentPid));
     if (!texts.process.parentPath.empty())
-        add("parent", texts.process.parentPath);
-    request += "end\n";
+        add(words::kParent, texts.process.parentPath);
+    request += words::kEnd;
+    request += '\n';
     return request;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/RulesReader.h"
 
 #include "platform/Descriptors.h"
+#include "platform/Retry.h"
 #include "platform/RulesFile.h"
 #include "platform/RulesFormat.h"
 #include "platform/Text.h"
@@ -224,20 +225,16 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
     bool failed = false;
     rules_file::Markup markup;
     const RulesSource source = [fd, &passed, &failed, &markup](char* buffer, size_t size) -> ssize_t {
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            failed = failed || n < 0;
-            passed += n > 0 ? static_cast<size_t>(n) : 0;
-            if (n > 0)
-                markup.Add(std::string_view(buffer, static_cast<size_t>(n)));
-            if (passed > rf::kMaxRulesFileBytes || markup.Over()) {
-                failed = true;
-                return -1;
-            }
-            return n;
+        const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(fd, buffer, size); });
+        failed = failed || n < 0;
+        passed += n > 0 ? static_cast<size_t>(n) : 0;
+        if (n > 0)
+            markup.Add(std::string_view(buffer, static_cast<size_t>(n)));
+        if (passed > rf::kMaxRulesFileBytes || markup.Over()) {
+            failed = true;
+            return -1;
         }
+        return n;
     };
     // The table changes only when the reading was whole (kRead).
     const StreamResult streamed = ReadRulesStream(source, *this, program);
@@ -254,9 +251,7 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
     std::string text(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = platform::RetryOnInterrupt([&] { return ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done)); });
         if (n <= 0)
             break;
         done += static_cast<size_t>(n);

@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DirectCalls.h"
+#include "platform/Retry.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -87,10 +88,7 @@ bool TrafficLog::WriteWhole(int fd, const char* line, size_t length) const
         if (direct::Fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) + length > sizeLimit_)
             return false;
     }
-    ssize_t written;
-    do {
-        written = direct::Write(fd, line, length);
-    } while (written < 0 && errno == EINTR);
+    const ssize_t written = platform::RetryOnInterrupt([&] { return direct::Write(fd, line, length); });
     if (written < 0 || static_cast<size_t>(written) == length)
         return written >= 0;
     // A short write (the disk is full): the part written ends where the

@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/CarrierRegistry.h"
 #include "platform/LockFiles.h"
+#include "platform/Retry.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -83,9 +84,7 @@ bool CarrierTracker::Refresh(std::chrono::steady_clock::time_point now)
     if (fd_ >= 0) {
         alignas(inotify_event) char buffer[16384];
         for (;;) {
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(fd_, buffer, sizeof buffer); });
             if (n <= 0)
                 break;
             for (ssize_t at = 0; at < n;) {

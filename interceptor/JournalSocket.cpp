@@ -1,7 +1,9 @@
 #include "JournalSocket.h"
 
 #include "platform/Environment.h"
+#include "platform/Files.h"
 #include "platform/Net.h"
+#include "platform/Retry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -47,10 +49,8 @@ JournalSocket::Sent JournalSocket::Send(std::string_view datagram)
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (fd_ < 0 && !Connect())
             return Sent::kAbsent;
-        ssize_t n;
-        do
-            n = ::send(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        while (n < 0 && errno == EINTR);
+        const ssize_t n = platform::RetryOnInterrupt(
+            [&] { return ::send(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT); });
         if (n >= 0)
             return Sent::kSent;
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)
@@ -71,16 +71,9 @@ JournalSocket::Sent JournalSocket::SendAsFile(std::string_view datagram)
     const int file = ::memfd_create("journal-entry", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (file < 0)
         return Sent::kRefused;
-    size_t written = 0;
-    while (written < datagram.size()) {
-        const ssize_t n = ::write(file, datagram.data() + written, datagram.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ::close(file);
-            return Sent::kRefused;
-        }
-        written += static_cast<size_t>(n);
+    if (!platform::WriteAll(file, datagram)) {
+        ::close(file);
+        return Sent::kRefused;
     }
     if (::fcntl(file, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
         ::close(file);
@@ -95,10 +88,7 @@ JournalSocket::Sent JournalSocket::SendAsFile(std::string_view datagram)
     header->cmsg_type = SCM_RIGHTS;
     header->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(header), &file, sizeof file);
-    ssize_t n;
-    do
-        n = ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = platform::RetryOnInterrupt([&] { return ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT); });
     const int error = errno;
     ::close(file);
     if (n >= 0)

@@ -3,6 +3,7 @@
 // on either way.
 #include "Listener.h"
 #include "platform/Registry.h"
+#include "platform/Retry.h"
 #include "platform/Settings.h"
 
 #include <cerrno>
@@ -45,8 +46,7 @@ extern "C" __attribute__((visibility("default"))) int StartListen()
     if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
         return -1;
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && listener::RunningPid() != 0 ? 0 : -1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Descriptors.h"
 #include "platform/LogFiles.h"
+#include "platform/Retry.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -149,10 +150,7 @@ bool LogFollower::Fill(File& file)
     const size_t want = static_cast<size_t>(std::min<off_t>(st.st_size - file.offset, static_cast<off_t>(kChunk)));
     const size_t had = file.buffer.size();
     file.buffer.resize(had + want);
-    ssize_t n;
-    do
-        n = ::pread(file.fd, file.buffer.data() + had, want, file.offset);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = platform::RetryOnInterrupt([&] { return ::pread(file.fd, file.buffer.data() + had, want, file.offset); });
     file.buffer.resize(had + static_cast<size_t>(n > 0 ? n : 0));
     if (n <= 0)
         return false;

@@ -1,5 +1,7 @@
 #include "platform/FileDigest.h"
 
+#include "platform/Retry.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -138,9 +140,7 @@ std::string FileDigestText(const std::string& path)
     uint8_t buffer[16 << 10];
     bool failed = false;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, buffer, sizeof buffer); });
         if (n < 0)
             failed = true;
         if (n <= 0)

@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include "platform/Descriptors.h"
+#include "platform/Retry.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,12 +18,10 @@ namespace platform {
 bool WriteAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::write(fd, data.data(), data.size()); });
+        // Nothing written is a failure too, rather than a loop without end.
+        if (n <= 0)
             return false;
-        }
         data.remove_prefix(static_cast<size_t>(n));
     }
     return true;
@@ -33,12 +32,9 @@ std::optional<std::string> ReadFrom(int fd, size_t maxBytes)
     std::string out;
     char buffer[4096];
     while (out.size() < maxBytes) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - out.size()));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, buffer, std::min(sizeof buffer, maxBytes - out.size())); });
+        if (n < 0)
             return std::nullopt;
-        }
         if (n == 0)
             break;
         out.append(buffer, static_cast<size_t>(n));

@@ -147,25 +147,6 @@ std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std
     return found;
 }
 
-bool IsImageRunning(const std::string& procRoot, std::string_view imageName)
-{
-    DIR* dir = ::opendir(procRoot.c_str());
-    if (!dir)
-        return false;
-    bool found = false;
-    while (const dirent* item = ::readdir(dir)) {
-        if (!IsPidName(item->d_name))
-            continue;
-        const std::string path = ExecutablePath(procRoot, static_cast<pid_t>(std::atol(item->d_name)));
-        if (!path.empty() && ToUpper(FileNamePart(path)) == imageName) {
-            found = true;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
-}
-
 bool IsSystemService(const std::string& procRoot, pid_t pid)
 {
     if (const auto cgroup = ReadFile(ProcPath(procRoot, pid, "cgroup"), 16384)) {

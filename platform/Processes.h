@@ -40,9 +40,6 @@ std::string CarrierExeName(std::string_view exePath);
 // left out.
 std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std::string_view fileName);
 
-// True when a process whose image name equals imageName exactly runs.
-bool IsImageRunning(const std::string& procRoot, std::string_view imageName);
-
 // The service manager's image name: the upper-cased file name of pid 1's
 // executable, or of its command name when the executable cannot be read
 // (another user's process); "INIT" when neither can.

@@ -1,5 +1,6 @@
 #include "platform/ProgramCoverage.h"
 
+#include "platform/Retry.h"
 #include "platform/SessionPreload.h"
 
 #include <algorithm>
@@ -41,9 +42,7 @@ bool ReadAt(int dirFd, const char* name, std::string& text, size_t limit = kSmal
     char buffer[8192];
     bool ok = true;
     while (text.size() < limit) {
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - text.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, buffer, std::min(sizeof buffer, limit - text.size())); });
         if (n < 0)
             ok = false;
         if (n <= 0)
@@ -60,9 +59,7 @@ bool ReadAll(int fd, uint64_t offset, void* data, size_t size)
 {
     auto* bytes = static_cast<char*>(data);
     while (size > 0) {
-        const ssize_t n = ::pread(fd, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::pread(fd, bytes, size, static_cast<off_t>(offset)); });
         if (n <= 0)
             return false;
         bytes += n;

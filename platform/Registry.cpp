@@ -4,6 +4,7 @@
 #include "platform/Descriptors.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Retry.h"
 #include "platform/Text.h"
 #include "platform/TrustedFolder.h"
 
@@ -126,9 +127,7 @@ bool ReadValueFile(int fd, const struct stat& st, std::string& text)
     char chunk[512];
     bool ok = true;
     while (text.size() < kMaxValueBytes) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, chunk, sizeof chunk); });
         if (n < 0)
             ok = false;
         if (n <= 0)

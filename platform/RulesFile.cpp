@@ -1,6 +1,7 @@
 #include "platform/RulesFile.h"
 
 #include "platform/Descriptors.h"
+#include "platform/Retry.h"
 #include "platform/RulesFormat.h"
 #include "platform/Translate.h"
 
@@ -186,9 +187,7 @@ Contents ReadOpened(int fd, const struct stat& st)
                 break;
             contents.text.resize(std::min(done * 2 + 4096, most));
         }
-        const ssize_t n = ::read(fd, contents.text.data() + done, contents.text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::read(fd, contents.text.data() + done, contents.text.size() - done); });
         if (n < 0) {
             contents.status = {Problem::kSystemError, errno};
             break;

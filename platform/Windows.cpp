@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/Net.h"
 #include "platform/Paths.h"
+#include "platform/Retry.h"
 
 #include <algorithm>
 #include <atomic>
@@ -231,9 +232,7 @@ std::optional<Message> ReceiveMessage(int socket)
     // cut short (MSG_TRUNC gives its real size) and is dropped.
     char datagram[sizeof(WireMessage) + kMaxMessageData + 1];
     for (;;) {
-        const ssize_t n = ::recv(socket, datagram, sizeof datagram, MSG_DONTWAIT | MSG_TRUNC);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = RetryOnInterrupt([&] { return ::recv(socket, datagram, sizeof datagram, MSG_DONTWAIT | MSG_TRUNC); });
         if (n < 0)
             return std::nullopt;
         if (n >= static_cast<ssize_t>(sizeof(WireMessage)) && n <= static_cast<ssize_t>(sizeof datagram - 1)) {

@@ -7,9 +7,8 @@
 #include "platform/LogFiles.h"
 #include "platform/Processes.h"
 #include "platform/Text.h"
-#include "platform/ToolTranslation.h"
+#include "platform/ToolStart.h"
 #include "platform/Translate.h"
-#include "platform/Version.h"
 
 #include <nlohmann/json.hpp>
 
@@ -122,11 +121,8 @@ long long PrintFrom(const std::string& path, long long offset, const Filter& fil
 int main(int argc, char** argv)
 {
     // The records themselves stay as the engine wrote them, in any language.
-    platform::UseToolTranslation("zel-tools", true);
-    if (argc > 1 && platform::IsHelpOption(argv[1]))
-        return Usage(stdout);
-    if (argc > 1 && platform::IsVersionOption(argv[1]))
-        return platform::PrintVersion(kProgram);
+    if (const auto answered = platform::StartTool({kProgram, argc, argv, Usage}))
+        return *answered;
     Filter filter;
     bool follow = false;
     const std::time_t now = std::time(nullptr);

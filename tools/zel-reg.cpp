@@ -5,9 +5,8 @@
 //   zel-reg delete KEY /v NAME
 // KEY starts with HKLM or HKEY_LOCAL_MACHINE; "\" or "/" separate its parts.
 #include "platform/Registry.h"
-#include "platform/ToolTranslation.h"
+#include "platform/ToolStart.h"
 #include "platform/Translate.h"
-#include "platform/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -59,11 +58,8 @@ std::string DisplayKey(std::string_view subKey)
 
 int main(int argc, char** argv)
 {
-    platform::UseToolTranslation("zel-tools", true);
-    if (argc > 1 && platform::IsHelpOption(argv[1]))
-        return Usage(stdout);
-    if (argc > 1 && platform::IsVersionOption(argv[1]))
-        return platform::PrintVersion("zel-reg");
+    if (const auto answered = platform::StartTool({"zel-reg", argc, argv, Usage}))
+        return *answered;
     if (argc < 3)
         return Usage();
     const std::string_view command = argv[1];

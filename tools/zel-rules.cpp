@@ -18,9 +18,8 @@
 #include "platform/RulesFormat.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
-#include "platform/ToolTranslation.h"
+#include "platform/ToolStart.h"
 #include "platform/Translate.h"
-#include "platform/Version.h"
 #include "platform/Windows.h"
 #include "rules/DocumentReader.h"
 
@@ -470,11 +469,8 @@ int Import(const std::string& file)
 
 int main(int argc, char** argv)
 {
-    platform::UseToolTranslation("zel-tools", true);
-    if (argc > 1 && platform::IsHelpOption(argv[1]))
-        return Usage(stdout);
-    if (argc > 1 && platform::IsVersionOption(argv[1]))
-        return platform::PrintVersion(kProgram);
+    if (const auto answered = platform::StartTool({kProgram, argc, argv, Usage}))
+        return *answered;
     if (argc < 2)
         return Usage();
     const std::string command = argv[1];

@@ -17,10 +17,10 @@
 // Nothing is printed on success but what the start-up files read; the exit
 // status is 0 unless a running session's manager refused a change.
 #include "platform/Processes.h"
+#include "platform/Retry.h"
 #include "platform/SessionPreload.h"
-#include "platform/ToolTranslation.h"
+#include "platform/ToolStart.h"
 #include "platform/Translate.h"
-#include "platform/Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -80,17 +80,14 @@ Outcome Run(std::vector<std::string> arguments)
         outcome.started = true;
         char buffer[4096];
         for (;;) {
-            const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(out[0], buffer, sizeof buffer); });
             if (n <= 0)
                 break;
             if (outcome.output.size() < (1u << 20))
                 outcome.output.append(buffer, static_cast<size_t>(n));
         }
         int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ::close(out[0]);
@@ -136,11 +133,27 @@ int UpdateSession(bool managerOnly)
     return ok ? 0 : 1;
 }
 
+// On standard error for a mistake (exit status 2), on standard output when asked for.
+int Usage(std::FILE* out = stderr)
+{
+    std::fputs(platform::Tr("zel-session",
+                            "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n")
+                   .c_str(),
+               out);
+    if (out == stdout)
+        std::fputs(platform::Tr("zel-session", "Puts the firewall's hook in front of the programs of the session when the user chose\n"
+                                               "\"Decide every program I start\". See zel-session(1).\n")
+                       .c_str(),
+                   out);
+    return out == stdout ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    platform::UseToolTranslation("zel-tools", true);
+    if (const auto answered = platform::StartTool({"zel-session", argc, argv, Usage}))
+        return *answered;
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--generator" || mode == "--preload") {
         const auto value = session::SessionPreload(HookBesideMe(), CurrentPreload(), ::getuid());
@@ -162,17 +175,5 @@ int main(int argc, char** argv)
                      platform::Arg(platform::Tr("zel-session", "cannot run %1: %2"), {argv[2], reason}).c_str());
         return errno == ENOENT ? 127 : 126;
     }
-    if (mode == "--version")
-        return platform::PrintVersion("zel-session");
-    const bool asked = mode == "--help" || mode == "-h";
-    std::fputs(platform::Tr("zel-session",
-                            "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n")
-                   .c_str(),
-               asked ? stdout : stderr);
-    if (asked)
-        std::fputs(platform::Tr("zel-session", "Puts the firewall's hook in front of the programs of the session when the user chose\n"
-                                               "\"Decide every program I start\". See zel-session(1).\n")
-                       .c_str(),
-                   stdout);
-    return asked ? 0 : 2;
+    return Usage();
 }

@@ -6,6 +6,8 @@
 #include "Memory.h"
 #include "SocketTable.h"
 
+#include "platform/Retry.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -164,6 +166,8 @@ void Release(StandIn& entry)
 
 int Dup3(int from, int to, int flags)
 {
+    // Not a plain retry: EBUSY is dup3's race with an open of the same number
+    // on another thread, which a few more tries get past.
     int result = -1;
     for (int attempt = 0; attempt < 8; ++attempt) {
         result = kernel::Dup3(from, to, flags);
@@ -284,8 +288,7 @@ void ConnectionAnswered(uint64_t token, const Question&, UserAnswer answer, int 
         const int made = kernel::Connect(real, reinterpret_cast<sockaddr*>(&to), length);
         if (made != 0 && (errno == EINPROGRESS || errno == EALREADY || errno == EINTR)) {
             pollfd waiting[2] = {{real, POLLOUT, 0}, {withdrawFd, POLLIN, 0}};
-            while (kernel::Poll(waiting, 2, -1) < 0 && errno == EINTR) {
-            }
+            platform::RetryOnInterrupt([&] { return kernel::Poll(waiting, 2, -1); });
         }
         pthread_mutex_lock(&g_mutex);
         if (entry.fd >= 0) {

@@ -2,6 +2,7 @@
 
 #include "platform/Descriptors.h"
 #include "platform/LogFiles.h"
+#include "platform/Retry.h"
 #include "platform/Text.h"
 
 #include <cerrno>
@@ -57,10 +58,7 @@ void ErrorLog::Append(const std::string& line)
 {
     // One write per line: lines of two copies never mix. A failing write has
     // nowhere to be reported.
-    ssize_t written;
-    do {
-        written = ::write(fd_, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
+    platform::RetryOnInterrupt([this, &line] { return ::write(fd_, line.data(), line.size()); });
 }
 
 ErrorLog& TheErrorLog()

@@ -3,6 +3,7 @@
 #include "core/ErrorLog.h"
 #include "core/SettingValues.h"
 #include "platform/Registry.h"
+#include "platform/Retry.h"
 #include "platform/SessionLogin.h"
 #include "platform/Settings.h"
 #include "platform/Translate.h"
@@ -116,8 +117,7 @@ bool ApplySessionOption(bool on, const std::string& installDir, bool updateRunni
     }
     std::thread([child] {
         int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
     }).detach();
     return ok;
 }
