@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,99 @@ bool IsValidName(std::string_view name)
         && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
+// Said by OpenTrustedKey when a folder of the key is a link: the key is then
+// judged by its real path from the root, as any other path is.
+constexpr int kKeyThroughLink = -2;
+
+// The folder of a key in a store only the user and root may change, opened
+// one folder at a time from the store's root: the root is judged from "/"
+// once and kept open, and each key's folders below it are judged as they are
+// passed (none may be a link, none writable by others), so that no key costs
+// a walk from "/" again. The root is used again only while its path still
+// leads to the very folder judged and that folder is still trusted: one
+// moved away and another (or a link) put in its place is judged afresh.
+// -1 with errno (ENOENT for a key missing or refused), or kKeyThroughLink.
+int OpenTrustedKey(RootKey root, std::string_view subKey)
+{
+    struct StoreRoot {
+        std::mutex mutex;
+        std::string path;
+        KeptDescriptor fd;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    // Never destroyed, as the key folders below.
+    static StoreRoot& kept = *new StoreRoot;
+    const std::string rootPath = RegistryRoot();
+    std::lock_guard lock(kept.mutex);
+    struct stat st {};
+    const bool same = kept.fd.IsOpen() && kept.path == rootPath && ::stat(rootPath.c_str(), &st) == 0
+        && st.st_dev == kept.device && st.st_ino == kept.inode && IsTrustedFolderStat(st, true) && kept.fd.StillOurs();
+    if (!same) {
+        kept.fd.Close();
+        const int fd = OpenTrustedFolder(rootPath.c_str(), &st);
+        if (fd < 0) {
+            if (errno == EPERM)
+                errno = ENOENT; // a store others control reads as no store
+            return -1;
+        }
+        kept.fd.Adopt(fd);
+        kept.path = rootPath;
+        kept.device = st.st_dev;
+        kept.inode = st.st_ino;
+    }
+    const int top = kept.fd.Get();
+    std::vector<std::string> parts = SplitKey(subKey);
+    parts.insert(parts.begin(), std::string(RootFolderName(root)));
+    std::string below;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string next = below.empty() ? parts[i] : below + "/" + parts[i];
+        if (::fstatat(top, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || i == 0)
+                return -1;
+            // Spelled otherwise on disk?
+            std::optional<std::string> found;
+            if (const int listing = ::openat(top, below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                listing >= 0) {
+                if (DIR* entries = ::fdopendir(listing)) {
+                    while (const dirent* entry = ::readdir(entries)) {
+                        if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, parts[i])) {
+                            found = entry->d_name;
+                            break;
+                        }
+                    }
+                    ::closedir(entries);
+                } else {
+                    ::close(listing);
+                }
+            }
+            if (!found) {
+                errno = ENOENT;
+                return -1;
+            }
+            next = below + "/" + *found;
+            if (::fstatat(top, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return -1;
+        }
+        if (S_ISLNK(st.st_mode))
+            return kKeyThroughLink;
+        if (!IsTrustedFolderStat(st, i + 1 == parts.size())) {
+            errno = ENOENT;
+            return -1;
+        }
+        below = std::move(next);
+    }
+    // The folder opened must be the one judged last.
+    const int fd = ::openat(top, below.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat opened {};
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)) {
+        ::close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    return fd;
+}
+
 // The folder of one key, kept open: values stay readable through it after
 // the process may no longer reach the folder by its path. Looked at again
 // (removed? closed behind our back?) at most once a second.
@@ -176,15 +270,22 @@ public:
             return fd_.Get();
         checkedAt_ = now;
         if (fd_.IsOpen()) {
+            // A kept folder stays in use while it is there and, in a
+            // trusted store, while no one else may write to it.
             struct stat st {};
-            if (fd_.StillOurs() && ::fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0)
+            const bool trustedOnly = g_trustedOnly.load(std::memory_order_relaxed);
+            if (fd_.StillOurs() && ::fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0
+                && (!trustedOnly || IsTrustedFolderStat(st, true)))
                 return fd_.Get();
             fd_.Close();
         }
-        const auto path = ResolveKey(root_, subKey_);
-        if (!path)
-            return -1;
-        const int fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        int fd = g_trustedOnly.load(std::memory_order_relaxed) ? OpenTrustedKey(root_, subKey_) : kKeyThroughLink;
+        if (fd == kKeyThroughLink) {
+            const auto path = ResolveKey(root_, subKey_);
+            if (!path)
+                return -1;
+            fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
         if (fd < 0)
             return -1;
         fd_.Adopt(fd);
