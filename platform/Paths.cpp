@@ -80,10 +80,10 @@ std::atomic_flag g_knownInUse = ATOMIC_FLAG_INIT;
 // of the walk from the root. A folder moved away and another (or a link) put
 // in its place has another identity and is checked again in full; a folder
 // above it cannot be swapped without that either.
-bool StillTheKnownFolder(const char* path, dev_t device, ino_t inode)
+bool StillTheKnownFolder(const char* path, uid_t user, dev_t device, ino_t inode)
 {
     struct stat st {};
-    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0
+    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user && (st.st_mode & 077) == 0
         && st.st_dev == device && st.st_ino == inode;
 }
 
@@ -94,7 +94,8 @@ std::string RuntimeDir()
     // A program's first decision looks the folder up several times (the
     // shared block, the panel's lock, the carrier's files): the walk from the
     // root is done once, later looks compare the folder with the one kept.
-    std::string key = std::to_string(::geteuid());
+    const uid_t user = ::geteuid();
+    std::string key = std::to_string(user);
     for (const char* name : {"ZEL_RUNTIME_DIR", "XDG_RUNTIME_DIR", "XDG_STATE_HOME", "HOME"}) {
         const char* value = GetEnv(name);
         key += value ? "\n=" + std::string(value) : "\n";
@@ -107,7 +108,7 @@ std::string RuntimeDir()
         if (known)
             std::memcpy(path, g_known.path, std::strlen(g_known.path) + 1);
         g_knownInUse.clear(std::memory_order_release);
-        if (known && StillTheKnownFolder(path, device, inode))
+        if (known && StillTheKnownFolder(path, user, device, inode))
             return path;
     }
     if (ResolveRuntimeFolder(path, sizeof path) != RuntimeFolderProblem::kNone)
@@ -115,7 +116,7 @@ std::string RuntimeDir()
     // Kept only when what is opened is the private folder just checked.
     const int fd = ::open(path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)) {
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_uid != user || (st.st_mode & 077) != 0)) {
         ::close(fd); // changed since the check: not used
         return std::string();
     }
