@@ -172,7 +172,8 @@ constexpr int kKeyThroughLink = -2;
 // a walk from "/" again. The root is used again only while its path still
 // leads to the very folder judged and that folder is still trusted: one
 // moved away and another (or a link) put in its place is judged afresh.
-// -1 with errno (ENOENT for a key missing or refused), or kKeyThroughLink.
+// -1 with errno (ENOENT for a key missing or refused), or kKeyThroughLink
+// (also when another thread walks from the root just now).
 int OpenTrustedKey(RootKey root, std::string_view subKey)
 {
     struct StoreRoot {
@@ -185,7 +186,11 @@ int OpenTrustedKey(RootKey root, std::string_view subKey)
     // Never destroyed, as the key folders below.
     static StoreRoot& kept = *new StoreRoot;
     const std::string rootPath = RegistryRoot();
-    std::lock_guard lock(kept.mutex);
+    // Never waited for: a thread that finds the root in use (or a forked
+    // child that finds it taken by a thread it lacks) takes the full walk.
+    std::unique_lock lock(kept.mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return kKeyThroughLink;
     struct stat st {};
     const bool same = kept.fd.IsOpen() && kept.path == rootPath && ::stat(rootPath.c_str(), &st) == 0
         && st.st_dev == kept.device && st.st_ino == kept.inode && IsTrustedFolderStat(st, true) && kept.fd.StillOurs();

@@ -514,6 +514,25 @@ TEST(AttackRuntimeFolder, KeptFolderReplacedOrOpenedIsRefusedAtOnce)
         c.mend();
     }
     EXPECT_EQ(RuntimeDir(), folder);
+    // Kept open for the process, never handed to a program it starts, and
+    // still the answer in a forked child.
+    int kept = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+        if (n > 0 && std::string(link, static_cast<size_t>(n)) == folder) {
+            ++kept;
+            EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << fd;
+        }
+    }
+    EXPECT_EQ(kept, 1);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(RuntimeDir() == folder ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
     ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
 }
 
