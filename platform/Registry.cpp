@@ -55,16 +55,17 @@ std::vector<std::string> SplitKey(std::string_view subKey)
 
 bool IsTempName(std::string_view name) { return name.starts_with(".tmp."); }
 
-// The entry of folder whose name equals name without regard to case, or
-// nullopt. The exact name is tried first: that is the common case.
-std::optional<std::string> FindEntry(const std::string& folder, const std::string& name)
+// The entry of the folder open as listing (taken over and closed) whose name
+// equals name without regard to case, or nullopt with errno.
+std::optional<std::string> ListedName(int listing, std::string_view name)
 {
-    struct stat st {};
-    if (::lstat((folder + "/" + name).c_str(), &st) == 0)
-        return name;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    if (listing < 0)
         return std::nullopt;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return std::nullopt;
+    }
     std::optional<std::string> found;
     while (const dirent* entry = ::readdir(dir)) {
         if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, name)) {
@@ -76,6 +77,16 @@ std::optional<std::string> FindEntry(const std::string& folder, const std::strin
     if (!found)
         errno = ENOENT;
     return found;
+}
+
+// The entry of folder whose name equals name without regard to case, or
+// nullopt. The exact name is tried first: that is the common case.
+std::optional<std::string> FindEntry(const std::string& folder, const std::string& name)
+{
+    struct stat st {};
+    if (::lstat((folder + "/" + name).c_str(), &st) == 0)
+        return name;
+    return ListedName(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), name);
 }
 
 // The folder of an existing key, with the stored spelling of every part.
@@ -217,21 +228,8 @@ int OpenTrustedKey(RootKey root, std::string_view subKey)
             if (errno != ENOENT || i == 0)
                 return -1;
             // Spelled otherwise on disk?
-            std::optional<std::string> found;
-            if (const int listing = ::openat(top, below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                listing >= 0) {
-                if (DIR* entries = ::fdopendir(listing)) {
-                    while (const dirent* entry = ::readdir(entries)) {
-                        if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, parts[i])) {
-                            found = entry->d_name;
-                            break;
-                        }
-                    }
-                    ::closedir(entries);
-                } else {
-                    ::close(listing);
-                }
-            }
+            const auto found
+                = ListedName(::openat(top, below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), parts[i]);
             if (!found) {
                 errno = ENOENT;
                 return -1;
@@ -394,23 +392,10 @@ Value::Status Value::Look(std::string& text, int depth) const
     if (state_ == Status::kMissing && missingStamp_ == IdentityOf(dir))
         return state_;
     if (depth == 0) {
-        if (const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listing >= 0) {
-            std::optional<std::string> found;
-            if (DIR* entries = ::fdopendir(listing)) {
-                while (const dirent* entry = ::readdir(entries)) {
-                    if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, name_)) {
-                        found = entry->d_name;
-                        break;
-                    }
-                }
-                ::closedir(entries);
-            } else {
-                ::close(listing);
-            }
-            if (found && *found != leaf_) {
-                leaf_ = *found;
-                return Look(text, depth + 1);
-            }
+        const auto found = ListedName(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), name_);
+        if (found && *found != leaf_) {
+            leaf_ = *found;
+            return Look(text, depth + 1);
         }
     }
     state_ = Status::kMissing;

@@ -596,7 +596,8 @@ TEST(AttackSettingsStore, KeptRootAndKeyFoldersAreJudgedAgainWhenChanged)
             registry::ReadOnlyTrustedStore();
             const bool first = registry::Value(RootKey::LocalMachine, "Software\\First", "V").Read() == "1";
             c.spoil(sandbox.registry, other);
-            const bool found = registry::Value(RootKey::LocalMachine, "Software\\Second", "V").Read() == "2";
+            // Spelled otherwise than on disk: found by listing the folders.
+            const bool found = registry::Value(RootKey::LocalMachine, "SOFTWARE\\second", "v").Read() == "2";
             ::_exit(first ? (found ? 1 : 0) : 3);
         }
         int status = 0;
