@@ -55,17 +55,12 @@ std::vector<std::string> SplitKey(std::string_view subKey)
 
 bool IsTempName(std::string_view name) { return name.starts_with(".tmp."); }
 
-// The entry of the folder open as listing (taken over and closed) whose name
+// The entry of the folder listed by dir (taken over and closed) whose name
 // equals name without regard to case, or nullopt with errno.
-std::optional<std::string> ListedName(int listing, std::string_view name)
+std::optional<std::string> ListedName(DIR* dir, std::string_view name)
 {
-    if (listing < 0)
+    if (!dir)
         return std::nullopt;
-    DIR* dir = ::fdopendir(listing);
-    if (!dir) {
-        ::close(listing);
-        return std::nullopt;
-    }
     std::optional<std::string> found;
     while (const dirent* entry = ::readdir(dir)) {
         if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, name)) {
@@ -79,6 +74,17 @@ std::optional<std::string> ListedName(int listing, std::string_view name)
     return found;
 }
 
+// The same for a folder open as listing (taken over).
+std::optional<std::string> ListedName(int listing, std::string_view name)
+{
+    if (listing < 0)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir)
+        ::close(listing);
+    return ListedName(dir, name);
+}
+
 // The entry of folder whose name equals name without regard to case, or
 // nullopt. The exact name is tried first: that is the common case.
 std::optional<std::string> FindEntry(const std::string& folder, const std::string& name)
@@ -86,7 +92,7 @@ std::optional<std::string> FindEntry(const std::string& folder, const std::strin
     struct stat st {};
     if (::lstat((folder + "/" + name).c_str(), &st) == 0)
         return name;
-    return ListedName(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), name);
+    return ListedName(::opendir(folder.c_str()), name);
 }
 
 // The folder of an existing key, with the stored spelling of every part.
