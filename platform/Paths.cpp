@@ -2,14 +2,16 @@
 
 #include "platform/Text.h"
 
-#include "platform/Clock.h"
+#include "platform/Descriptors.h"
 #include "platform/Environment.h"
 #include "platform/RuntimeFolder.h"
 
 #include <atomic>
 #include <cstring>
+#include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -57,49 +59,79 @@ std::string RegistryRoot()
 
 namespace {
 
-// The last answer, for the same variables and user, taken for a second. In
-// static storage without a destructor (a thread-local one would keep the
-// engine from being unloaded), and never waited for: a thread that finds it
-// in use (or a forked child that finds it taken by a thread it lacks) looks
-// the folder up itself.
+// The last folder found usable, for the same variables and user, kept open
+// (the descriptor pins it: no other folder can come to carry its identity
+// while it is held). In static storage without a destructor (a thread-local
+// one would keep the engine from being unloaded), and never waited for: a
+// thread that finds it in use (or a forked child that finds it taken by a
+// thread it lacks) looks the folder up itself.
 struct KnownFolder {
     char key[1024];
     char path[PATH_MAX];
-    long long at;
+    dev_t device;
+    ino_t inode;
     bool valid;
 };
 KnownFolder g_known;
+KeptDescriptor g_knownFolder;
 std::atomic_flag g_knownInUse = ATOMIC_FLAG_INIT;
+
+// Still the folder checked, at its path, and still private: one look instead
+// of the walk from the root. A folder moved away and another (or a link) put
+// in its place has another identity and is checked again in full; a folder
+// above it cannot be swapped without that either.
+bool StillTheKnownFolder(const char* path, uid_t user, dev_t device, ino_t inode)
+{
+    struct stat st {};
+    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user && (st.st_mode & 077) == 0
+        && st.st_dev == device && st.st_ino == inode;
+}
 
 }  // namespace
 
 std::string RuntimeDir()
 {
     // A program's first decision looks the folder up several times (the
-    // shared block, the panel's lock, the carrier's files).
-    std::string key = std::to_string(::geteuid());
+    // shared block, the panel's lock, the carrier's files): the walk from the
+    // root is done once, later looks compare the folder with the one kept.
+    const uid_t user = ::geteuid();
+    std::string key = std::to_string(user);
     for (const char* name : {"ZEL_RUNTIME_DIR", "XDG_RUNTIME_DIR", "XDG_STATE_HOME", "HOME"}) {
         const char* value = GetEnv(name);
         key += value ? "\n=" + std::string(value) : "\n";
     }
-    const long long now = CoarseMilliseconds();
+    char path[PATH_MAX];
     if (key.size() < sizeof g_known.key && !g_knownInUse.test_and_set(std::memory_order_acquire)) {
-        const bool known = g_known.valid && now - g_known.at < 1000 && key == g_known.key;
-        std::string path = known ? std::string(g_known.path) : std::string();
-        g_knownInUse.clear(std::memory_order_release);
+        const bool known = g_known.valid && key == g_known.key;
+        const dev_t device = g_known.device;
+        const ino_t inode = g_known.inode;
         if (known)
+            std::memcpy(path, g_known.path, std::strlen(g_known.path) + 1);
+        g_knownInUse.clear(std::memory_order_release);
+        if (known && StillTheKnownFolder(path, user, device, inode))
             return path;
     }
-    char path[PATH_MAX];
-    const bool usable = ResolveRuntimeFolder(path, sizeof path) == RuntimeFolderProblem::kNone;
-    if (key.size() < sizeof g_known.key && !g_knownInUse.test_and_set(std::memory_order_acquire)) {
+    if (ResolveRuntimeFolder(path, sizeof path) != RuntimeFolderProblem::kNone)
+        return std::string();
+    // Kept only when what is opened is the private folder just checked.
+    const int fd = ::open(path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_uid != user || (st.st_mode & 077) != 0)) {
+        ::close(fd); // changed since the check: not used
+        return std::string();
+    }
+    if (fd >= 0 && key.size() < sizeof g_known.key && !g_knownInUse.test_and_set(std::memory_order_acquire)) {
+        g_knownFolder.Adopt(fd);
         std::memcpy(g_known.key, key.c_str(), key.size() + 1);
-        std::memcpy(g_known.path, usable ? path : "", usable ? std::strlen(path) + 1 : 1);
-        g_known.at = now;
+        std::memcpy(g_known.path, path, std::strlen(path) + 1);
+        g_known.device = st.st_dev;
+        g_known.inode = st.st_ino;
         g_known.valid = true;
         g_knownInUse.clear(std::memory_order_release);
+    } else if (fd >= 0) {
+        ::close(fd);
     }
-    return usable ? std::string(path) : std::string();
+    return path;
 }
 
 std::string RuntimePath(std::string_view leaf)

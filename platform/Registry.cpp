@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,14 +56,10 @@ std::vector<std::string> SplitKey(std::string_view subKey)
 
 bool IsTempName(std::string_view name) { return name.starts_with(".tmp."); }
 
-// The entry of folder whose name equals name without regard to case, or
-// nullopt. The exact name is tried first: that is the common case.
-std::optional<std::string> FindEntry(const std::string& folder, const std::string& name)
+// The entry of the folder listed by dir (taken over and closed) whose name
+// equals name without regard to case, or nullopt with errno.
+std::optional<std::string> ListedName(DIR* dir, std::string_view name)
 {
-    struct stat st {};
-    if (::lstat((folder + "/" + name).c_str(), &st) == 0)
-        return name;
-    DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return std::nullopt;
     std::optional<std::string> found;
@@ -76,6 +73,27 @@ std::optional<std::string> FindEntry(const std::string& folder, const std::strin
     if (!found)
         errno = ENOENT;
     return found;
+}
+
+// The same for a folder open as listing (taken over).
+std::optional<std::string> ListedName(int listing, std::string_view name)
+{
+    if (listing < 0)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir)
+        ::close(listing);
+    return ListedName(dir, name);
+}
+
+// The entry of folder whose name equals name without regard to case, or
+// nullopt. The exact name is tried first: that is the common case.
+std::optional<std::string> FindEntry(const std::string& folder, const std::string& name)
+{
+    struct stat st {};
+    if (::lstat((folder + "/" + name).c_str(), &st) == 0)
+        return name;
+    return ListedName(::opendir(folder.c_str()), name);
 }
 
 // The folder of an existing key, with the stored spelling of every part.
@@ -159,6 +177,91 @@ bool IsValidName(std::string_view name)
         && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
+// Said by OpenTrustedKey when a folder of the key is a link: the key is then
+// judged by its real path from the root, as any other path is.
+constexpr int kKeyThroughLink = -2;
+
+// The folder of a key in a store only the user and root may change, opened
+// one folder at a time from the store's root: the root is judged from "/"
+// once and kept open, and each key's folders below it are judged as they are
+// passed (none may be a link, none writable by others), so that no key costs
+// a walk from "/" again. The root is used again only while its path still
+// leads to the very folder judged and that folder is still trusted: one
+// moved away and another (or a link) put in its place is judged afresh.
+// -1 with errno (ENOENT for a key missing or refused), or kKeyThroughLink
+// (also when another thread walks from the root just now).
+int OpenTrustedKey(RootKey root, std::string_view subKey)
+{
+    struct StoreRoot {
+        std::mutex mutex;
+        std::string path;
+        KeptDescriptor fd;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    // Never destroyed, as the key folders below.
+    static StoreRoot& kept = *new StoreRoot;
+    const std::string rootPath = RegistryRoot();
+    // Never waited for: a thread that finds the root in use (or a forked
+    // child that finds it taken by a thread it lacks) takes the full walk.
+    std::unique_lock lock(kept.mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return kKeyThroughLink;
+    struct stat st {};
+    const bool same = kept.fd.IsOpen() && kept.path == rootPath && ::stat(rootPath.c_str(), &st) == 0
+        && st.st_dev == kept.device && st.st_ino == kept.inode && IsTrustedFolderStat(st, true) && kept.fd.StillOurs();
+    if (!same) {
+        kept.fd.Close();
+        const int fd = OpenTrustedFolder(rootPath.c_str(), &st);
+        if (fd < 0) {
+            if (errno == EPERM)
+                errno = ENOENT; // a store others control reads as no store
+            return -1;
+        }
+        kept.fd.Adopt(fd);
+        kept.path = rootPath;
+        kept.device = st.st_dev;
+        kept.inode = st.st_ino;
+    }
+    const int top = kept.fd.Get();
+    std::vector<std::string> parts = SplitKey(subKey);
+    parts.insert(parts.begin(), std::string(RootFolderName(root)));
+    std::string below;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::string next = below.empty() ? parts[i] : below + "/" + parts[i];
+        if (::fstatat(top, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || i == 0)
+                return -1;
+            // Spelled otherwise on disk?
+            const auto found
+                = ListedName(::openat(top, below.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), parts[i]);
+            if (!found) {
+                errno = ENOENT;
+                return -1;
+            }
+            next = below + "/" + *found;
+            if (::fstatat(top, next.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return -1;
+        }
+        if (S_ISLNK(st.st_mode))
+            return kKeyThroughLink;
+        if (!IsTrustedFolderStat(st, i + 1 == parts.size())) {
+            errno = ENOENT;
+            return -1;
+        }
+        below = std::move(next);
+    }
+    // The folder opened must be the one judged last.
+    const int fd = ::openat(top, below.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat opened {};
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)) {
+        ::close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    return fd;
+}
+
 // The folder of one key, kept open: values stay readable through it after
 // the process may no longer reach the folder by its path. Looked at again
 // (removed? closed behind our back?) at most once a second.
@@ -175,15 +278,22 @@ public:
             return fd_.Get();
         checkedAt_ = now;
         if (fd_.IsOpen()) {
+            // A kept folder stays in use while it is there and, in a
+            // trusted store, while no one else may write to it.
             struct stat st {};
-            if (fd_.StillOurs() && ::fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0)
+            const bool trustedOnly = g_trustedOnly.load(std::memory_order_relaxed);
+            if (fd_.StillOurs() && ::fstat(fd_.Get(), &st) == 0 && st.st_nlink > 0
+                && (!trustedOnly || IsTrustedFolderStat(st, true)))
                 return fd_.Get();
             fd_.Close();
         }
-        const auto path = ResolveKey(root_, subKey_);
-        if (!path)
-            return -1;
-        const int fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        int fd = g_trustedOnly.load(std::memory_order_relaxed) ? OpenTrustedKey(root_, subKey_) : kKeyThroughLink;
+        if (fd == kKeyThroughLink) {
+            const auto path = ResolveKey(root_, subKey_);
+            if (!path)
+                return -1;
+            fd = ::open(path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
         if (fd < 0)
             return -1;
         fd_.Adopt(fd);
@@ -287,23 +397,10 @@ Value::Status Value::Look(std::string& text, int depth) const
     if (state_ == Status::kMissing && missingStamp_ == IdentityOf(dir))
         return state_;
     if (depth == 0) {
-        if (const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listing >= 0) {
-            std::optional<std::string> found;
-            if (DIR* entries = ::fdopendir(listing)) {
-                while (const dirent* entry = ::readdir(entries)) {
-                    if (!IsTempName(entry->d_name) && EqualsNoCase(entry->d_name, name_)) {
-                        found = entry->d_name;
-                        break;
-                    }
-                }
-                ::closedir(entries);
-            } else {
-                ::close(listing);
-            }
-            if (found && *found != leaf_) {
-                leaf_ = *found;
-                return Look(text, depth + 1);
-            }
+        const auto found = ListedName(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), name_);
+        if (found && *found != leaf_) {
+            leaf_ = *found;
+            return Look(text, depth + 1);
         }
     }
     state_ = Status::kMissing;

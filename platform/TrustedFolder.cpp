@@ -4,15 +4,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 
-namespace {
-
-// One folder of the chain; last says it is the folder itself rather than one
-// above it (then being sticky does not make up for being writable by others).
 bool IsTrustedFolderStat(const struct stat& st, bool last)
 {
     if (!S_ISDIR(st.st_mode))
@@ -22,6 +19,8 @@ bool IsTrustedFolderStat(const struct stat& st, bool last)
     const bool othersWrite = (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != ::getegid());
     return !othersWrite || (!last && (st.st_mode & S_ISVTX));
 }
+
+namespace {
 
 // Judges every folder of an absolute path from the root down, one look
 // each; a link on the way is not judged but said (link), for the caller to
@@ -97,6 +96,21 @@ bool IsTrustedChain(const char* path, bool sticky)
 }  // namespace
 
 bool IsTrustedFolder(const char* path) { return IsTrustedChain(path, false); }
+
+int OpenTrustedFolder(const char* path, struct stat* st)
+{
+    const int fd = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat atPath {};
+    if (!IsTrustedChain(path, false) || ::fstat(fd, st) != 0 || ::stat(path, &atPath) != 0
+        || atPath.st_dev != st->st_dev || atPath.st_ino != st->st_ino || !IsTrustedFolderStat(*st, true)) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
 
 bool MakeTrustedFolders(char* path, mode_t lastMode)
 {

@@ -17,6 +17,18 @@ namespace platform {
 // Whether the folder at path (links followed, as they are now) is such a folder.
 bool IsTrustedFolder(const char* path);
 
+// One folder judged by what stat told of it: owned by root or the effective
+// user and writable by nobody else; last says it is the folder itself rather
+// than one on the way (where being sticky makes up for being open to all).
+bool IsTrustedFolderStat(const struct stat& st, bool last);
+
+// The folder at path opened (O_PATH, close-on-exec) when it is trusted, and
+// only the very folder judged: it is opened first, judged by its path, and
+// then the path must still lead to it. Its identity goes into st. -1 with
+// errno (EPERM when not trusted) otherwise. Kept, the descriptor reaches
+// that folder whatever is later put at its path.
+int OpenTrustedFolder(const char* path, struct stat* st);
+
 // mkdir -p that makes folders only inside trusted ones, the last with mode
 // lastMode and those above it 0755. false, errno set, when a folder on the
 // way is missing and cannot be made, is not a folder, or is not trusted

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -466,6 +467,144 @@ TEST(AttackRuntimeFolder, UsedOnlyWhenItIsAPrivateFolderOfTheUser)
         EXPECT_NE(RuntimeDirProblem().find("another user"), std::string::npos);
     }
     ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// The folder found usable is kept (by descriptor) rather than walked from the
+// root again at every look: one moved away, opened to others or swapped for
+// a link after it was kept must be refused at the very next look, not used
+// for a while as it was.
+TEST(AttackRuntimeFolder, KeptFolderReplacedOrOpenedIsRefusedAtOnce)
+{
+    Sandbox sandbox;
+    const std::string base = sandbox.root + "/runtimes";
+    const std::string folder = base + "/kept";
+    ASSERT_EQ(::mkdir(base.c_str(), 0755), 0);
+    ::setenv("ZEL_RUNTIME_DIR", folder.c_str(), 1);
+    const struct {
+        const char* what;
+        std::function<void()> spoil, mend;
+    } cases[] = {
+        {"opened to others", [&] { ::chmod(folder.c_str(), 0755); }, [&] { ::chmod(folder.c_str(), 0700); }},
+        {"moved away, an open one in its place",
+         [&] {
+             ::rename(folder.c_str(), (folder + ".was").c_str());
+             ::mkdir(folder.c_str(), 0700);
+             ::chmod(folder.c_str(), 0777);
+         },
+         [&] {
+             ::rmdir(folder.c_str());
+             ::rename((folder + ".was").c_str(), folder.c_str());
+         }},
+        {"moved away, a link in its place",
+         [&] {
+             ::rename(folder.c_str(), (folder + ".was").c_str());
+             ASSERT_EQ(::symlink((folder + ".was").c_str(), folder.c_str()), 0);
+         },
+         [&] {
+             ::unlink(folder.c_str());
+             ::rename((folder + ".was").c_str(), folder.c_str());
+         }},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(RuntimeDir(), folder) << c.what;
+        ASSERT_EQ(RuntimeDir(), folder) << c.what; // the kept answer
+        c.spoil();
+        EXPECT_EQ(RuntimeDir(), "") << c.what;
+        EXPECT_EQ(SharedBlock::DefaultPath(), "") << c.what;
+        c.mend();
+    }
+    EXPECT_EQ(RuntimeDir(), folder);
+    // Kept open for the process, never handed to a program it starts, and
+    // still the answer in a forked child.
+    int kept = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+        if (n > 0 && std::string(link, static_cast<size_t>(n)) == folder) {
+            ++kept;
+            EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << fd;
+        }
+    }
+    EXPECT_EQ(kept, 1);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(RuntimeDir() == folder ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    ::setenv("ZEL_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
+}
+
+// A store only the user may change is judged from its root once and then
+// walked from the root kept open: a root or key folder replaced, linked
+// elsewhere or opened to others after the root was kept is still refused
+// (reads as no value), and a link inside the store to a private folder
+// still leads where it did.
+TEST(AttackSettingsStore, KeptRootAndKeyFoldersAreJudgedAgainWhenChanged)
+{
+    const std::string second = "/HKEY_LOCAL_MACHINE/Software/Second";
+    const struct {
+        const char* what;
+        std::function<void(const std::string& store, const std::string& other)> spoil;
+        bool found;
+    } cases[] = {
+        {"sound", [](const std::string&, const std::string&) {}, true},
+        {"root opened to others", [](const std::string& store, const std::string&) { ::chmod(store.c_str(), 0777); },
+         false},
+        {"root moved away, an open one in its place",
+         [](const std::string& store, const std::string& other) {
+             ::rename(store.c_str(), (store + ".was").c_str());
+             ::rename(other.c_str(), store.c_str());
+         },
+         false},
+        {"root swapped for a link to an open one",
+         [](const std::string& store, const std::string& other) {
+             ::rename(store.c_str(), (store + ".was").c_str());
+             ::symlink(other.c_str(), store.c_str());
+         },
+         false},
+        {"key folder opened to others",
+         [&](const std::string& store, const std::string&) { ::chmod((store + second).c_str(), 0777); }, false},
+        {"key folder swapped for a link to an open one",
+         [&](const std::string& store, const std::string& other) {
+             ::rename((store + second).c_str(), (store + second + ".was").c_str());
+             ::symlink((other + second).c_str(), (store + second).c_str());
+         },
+         false},
+        {"key folder a link to a private one",
+         [&](const std::string& store, const std::string&) {
+             ::rename((store + second).c_str(), (store + "/Second").c_str());
+             ::symlink((store + "/Second").c_str(), (store + second).c_str());
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        Sandbox sandbox;
+        // Another store, open to others, holding the same value.
+        const std::string other = sandbox.root + "/other";
+        ASSERT_TRUE(MakeDirectories(other + second));
+        WriteText(other + second + "/V", "2");
+        ::chmod(other.c_str(), 0777);
+        ::chmod((other + second).c_str(), 0777);
+        ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\First", "V", "1"));
+        ASSERT_TRUE(registry::SetString(RootKey::LocalMachine, "Software\\Second", "V", "2"));
+        // In a child: the switch to trusted stores lasts for the process.
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            registry::ReadOnlyTrustedStore();
+            const bool first = registry::Value(RootKey::LocalMachine, "Software\\First", "V").Read() == "1";
+            c.spoil(sandbox.registry, other);
+            // Spelled otherwise than on disk: found by listing the folders.
+            const bool found = registry::Value(RootKey::LocalMachine, "SOFTWARE\\second", "v").Read() == "2";
+            ::_exit(first ? (found ? 1 : 0) : 3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << c.what;
+        EXPECT_EQ(WEXITSTATUS(status), c.found ? 1 : 0) << c.what;
+    }
 }
 
 // Every program of the user finds the same folder from its variables alone:
