@@ -2,7 +2,7 @@
 
 #include "JournalEntry.h"
 #include "platform/LogFiles.h"
-#include "platform/TimeSource.h"
+#include "platform/Clock.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/TimeSource.h"
+#include "platform/Clock.h"
 
 #include <chrono>
 

@@ -23,7 +23,6 @@
 #include "platform/Settings.h"
 #include "platform/SharedBlock.h"
 #include "platform/Text.h"
-#include "platform/TimeSource.h"
 #include "platform/Version.h"
 #include "platform/Windows.h"
 

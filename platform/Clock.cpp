@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include <atomic>
 #include <clocale>
 #include <cstdlib>
 #include <string_view>
@@ -9,6 +10,23 @@
 namespace platform {
 
 namespace {
+
+std::atomic<const ManualTime*> g_manual {nullptr};
+
+uint32_t RealTickCount()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+long long RealCoarseMilliseconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 // The locale the environment names for time, as the C library would pick it.
 const char* TimeLocaleName()
@@ -42,19 +60,35 @@ size_t Format(const char* pattern, const std::tm& time, char* buffer, size_t siz
 
 }  // namespace
 
+TimePoint MonotonicNow()
+{
+    const ManualTime* manual = g_manual.load(std::memory_order_acquire);
+    return manual ? manual->Now() : std::chrono::steady_clock::now();
+}
+
 uint32_t GetTickCount()
 {
-    timespec ts {};
-    ::clock_gettime(CLOCK_BOOTTIME, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
+    const ManualTime* manual = g_manual.load(std::memory_order_acquire);
+    return manual ? manual->StartTicks() + static_cast<uint32_t>(manual->Moved()) : RealTickCount();
 }
 
 long long CoarseMilliseconds()
 {
-    timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    const ManualTime* manual = g_manual.load(std::memory_order_acquire);
+    return manual ? manual->StartCoarse() + manual->Moved() : RealCoarseMilliseconds();
+}
+
+ManualTime::ManualTime()
+    : start_(std::chrono::steady_clock::now()), now_(start_), startTicks_(RealTickCount()),
+      startCoarse_(RealCoarseMilliseconds())
+{
+    g_manual.store(this, std::memory_order_release);
+}
+
+ManualTime::~ManualTime()
+{
+    const ManualTime* self = this;
+    g_manual.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
 }
 
 size_t FormatLocalDate(const std::tm& time, char* buffer, size_t size) { return Format("%x", time, buffer, size); }

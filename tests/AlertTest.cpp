@@ -6,8 +6,10 @@
 #include "platform/AwayDecisions.h"
 #include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
+#include "EventWait.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
+#include "platform/Files.h"
 #include "platform/SharedBlock.h"
 #include "platform/LogFiles.h"
 #include "platform/Presence.h"
@@ -55,10 +57,11 @@ protected:
     {
         // A serving stand-in leaves by itself once its questions are gone.
         const std::string socket = engine::FindAlertRendezvous().socketPath;
-        struct stat st {};
-        const bool serving = std::getenv("ZEL_TEST_ALERT_SERVE") != nullptr;
-        for (int i = 0; i < 200 && serving && ::lstat(socket.c_str(), &st) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (std::getenv("ZEL_TEST_ALERT_SERVE"))
+            testing_support::WaitForFile(socket.substr(0, socket.rfind('/')), [&socket] {
+                struct stat st {};
+                return ::lstat(socket.c_str(), &st) != 0;
+            }, std::chrono::seconds(4));
         for (const char* name : {"ZEL_ALERT_PROGRAM", "ZEL_TEST_ALERT_RECORD", "ZEL_TEST_ALERT_SCRIPT",
                                  "ZEL_TEST_ALERT_SERVE", "ZEL_TEST_ALERT_START_MS"})
             ::unsetenv(name);
@@ -289,8 +292,9 @@ TEST_F(EngineAlert, WithdrawnQuestionDecidesAndLogsNothing)
 {
     Engine engine(Options());
     const int withdraw = ::eventfd(0, EFD_CLOEXEC);
-    std::thread closer([withdraw] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Taken back once the alert is showing it.
+    std::thread closer([this, withdraw] {
+        testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() >= 1; });
         const uint64_t one = 1;
         EXPECT_EQ(::write(withdraw, &one, sizeof one), 8);
     });
@@ -416,8 +420,8 @@ TEST_F(EngineAlert, TickingAllowInOneAlertClosesAnotherOpenOneWithAllow)
         const int answer = engine.UserApprove(40001, 1, "10.0.0.6", "script:wait", kTcp, 8081);
         return std::make_pair(answer, Clock::now());
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1,delay=300", kTcp, 8080), 1);
+    ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() >= 1; }));
+    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1", kTcp, 8080), 1);
     const auto ticked = Clock::now();
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     const auto [answer, closed] = waiting.get();
@@ -522,7 +526,9 @@ TEST(AskingProcess, CommandLineQuotesWhatAShellWouldNeedAndSpellsOutControlChara
 TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
 {
     ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
-    ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1,delay=300", 1);
+    // Answered once all of them are shown: the first answer cannot end the program before the last came.
+    const std::string cue = sandbox.root + "/cue";
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", ("cue=" + cue).c_str(), 1);
     Engine engine(Options());
     constexpr int kQuestions = 40;
     std::vector<std::future<int>> answers;
@@ -530,6 +536,9 @@ TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
         answers.push_back(std::async(std::launch::async, [&engine, i] {
             return engine.UserApprove(static_cast<unsigned>(41000 + i), 1, "10.0.0.5", "host1", kTcp, 8080);
         }));
+    EXPECT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() >= kQuestions; },
+                                             std::chrono::seconds(20)));
+    ASSERT_TRUE(platform::WriteFileAtomically(cue, "1", 0644, false)); // never seen half written
     for (auto& answer : answers)
         EXPECT_EQ(answer.get(), 1);
     EXPECT_EQ(AlertsShown(), kQuestions);
@@ -568,8 +577,7 @@ TEST_F(EngineAlert, StoppedServingAlertIsEndedAndTheNextQuestionStartsAnother)
         const std::string stat = ReadText("/proc/" + first[0] + "/stat");
         return stat.empty() || stat.find(") Z ") != std::string::npos;
     };
-    for (int i = 0; i < 100 && !ended(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testing_support::WaitProcessEnd(std::stoi(first[0]), std::chrono::seconds(2));
     EXPECT_TRUE(ended()) << ReadText("/proc/" + first[0] + "/stat");
 
     EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.5", "script:answer=1", kTcp, 8080), 1);
@@ -735,10 +743,9 @@ TEST_F(EngineAlert, LastingAnswerClosesTheOpenQuestionsItCovers)
     auto other = std::async(std::launch::async,
                             [&] { return engine.UserApprove(40002, 1, "10.0.0.6", "script:wait", kTcp, 8081); });
     // Both shown before the answer is given.
-    for (int i = 0; i < 250 && AlertsShown() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() >= 2; });
     ASSERT_EQ(AlertsShown(), 2);
-    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,for=process,to=port,delay=100", kTcp, 8080), 1);
+    ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,for=process,to=port", kTcp, 8080), 1);
     ASSERT_EQ(covered.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(covered.get(), 1);
     EXPECT_EQ(other.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);

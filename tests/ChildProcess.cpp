@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "EventWait.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -79,24 +81,22 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds time
     }
 }
 
+bool ChildProcess::LineReady()
+{
+    pollfd waiting {output_, POLLIN, 0};
+    return pending_.find('\n') != std::string::npos || (output_ >= 0 && ::poll(&waiting, 1, 0) > 0);
+}
+
 int ChildProcess::Wait(std::chrono::milliseconds timeout)
 {
     if (reaped_)
         return status_;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (pid_ > 0) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            reaped_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return status_;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return -1;
-        ::usleep(5000);
-    }
-    return -1;
+    int status = 0;
+    if (pid_ <= 0 || !WaitChild(pid_, status, timeout))
+        return -1;
+    reaped_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status_;
 }
 
 void ChildProcess::Kill()

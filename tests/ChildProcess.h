@@ -22,6 +22,9 @@ public:
 
     pid_t Pid() const { return pid_; }
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Whether ReadLine has a line to give at once (its output, to wait on).
+    bool LineReady();
+    int Output() const { return output_; }
     // The exit status, or -1 when it did not end in time (or was killed).
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void Kill();

@@ -4,6 +4,7 @@
 
 #include "platform/RulesFormat.h"
 #include "EngineTestOptions.h"
+#include "EventWait.h"
 #include "Sandbox.h"
 
 #include "platform/Paths.h"
@@ -314,15 +315,11 @@ bool FinishesWithin(std::chrono::seconds limit, const std::function<bool()>& fn)
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(fn() ? 0 : 1);
-    const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return false;
-        }
-        ::usleep(10000);
+    if (!testing_support::WaitChild(child, status, limit)) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        return false;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

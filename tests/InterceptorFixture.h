@@ -6,6 +6,7 @@
 // of the hook and the engine under the same tests (and ZEL_TEST_ZELCONN of
 // the interceptor's process).
 #include "ChildProcess.h"
+#include "EventWait.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
 #include "platform/Files.h"

@@ -1,7 +1,7 @@
 // zelconn's loop on a clock the test moves: its periodic work falls due
 // when it should, without the test waiting for time to pass.
 #include "LoopSchedule.h"
-#include "platform/TimeSource.h"
+#include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 

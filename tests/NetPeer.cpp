@@ -396,6 +396,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < std::atoi(argv[5]); ++i) {
             const int result = Connect(argv[2], argv[3], std::atoi(argv[4]), nullptr);
             Say(result == 1 ? "ok" : result == 0 ? "refused" : "failed");
+            // Fixed: the pace of a program the tests watch at work over time.
             std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[6])));
         }
         return 0;
@@ -461,6 +462,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < std::atoi(argv[5]); ++i) {
             const ssize_t n = ::sendto(fd, "ping", 4, 0, to.get(), to.length);
             Say(n == 4 ? "sent" : errno == EPERM ? "refused" : "failed");
+            // Fixed: the pace of a program the tests watch at work over time.
             std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[6])));
         }
         return 0;

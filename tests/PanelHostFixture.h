@@ -9,7 +9,7 @@
 #include "InterceptorFixture.h"
 #include "platform/SharedBlock.h"
 
-#include <QTest>
+#include "EventLoopWait.h"
 
 #include <chrono>
 #include <functional>
@@ -27,17 +27,16 @@ protected:
         sandbox.SetSetting("LogFileCount", "30");
         ASSERT_TRUE(instance.Acquire());
         zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
-        for (int i = 0; i < 200 && !platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()); ++i)
-            std::this_thread::sleep_for(10ms);
+        const std::string block = platform::SharedBlock::DefaultPath();
+        WaitForFile(block.substr(0, block.rfind('/')), [&block] { return bool(platform::SharedBlock::Open(block)); },
+                    2s);
     }
     void TearDown() override { panel::TheErrorLog().Close(); }
 
     // Lets the window work until ready() or about ten seconds passed.
     static bool WaitFor(const std::function<bool()>& ready)
     {
-        for (int i = 0; i < 500 && !ready(); ++i)
-            QTest::qWait(20);
-        return ready();
+        return WaitUntil(ready, 10000);
     }
 
     panel::SingleInstance instance;

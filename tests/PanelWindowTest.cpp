@@ -14,6 +14,7 @@
 #include "widgets/WindowTools.h"
 
 #include "ChildProcess.h"
+#include "EventLoopWait.h"
 #include "PanelWindowDriver.h"
 #include "Sandbox.h"
 #include "platform/Constants.h"
@@ -88,13 +89,7 @@ QLabel* Label(QWidget& form, const char* name) { return form.findChild<QLabel*>(
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 3s)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return testing_support::WaitUntil(done, limit);
 }
 
 }  // namespace
@@ -121,15 +116,17 @@ TEST_F(PanelWindow, ProgramIconsAreLookedUpOnlyForRowsDrawn)
     form.show();
     EXPECT_EQ(gui::ProgramIconDelegate::LookUps(), before); // none on the way to the window
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    // The rows drawn get theirs; the look-ups settle.
-    int seen = -1;
+    // The rows drawn get theirs; the look-ups settle: the delegate's next
+    // round is not due, and nothing the window has still to handle starts one.
+    const auto* delegate = dynamic_cast<gui::ProgramIconDelegate*>(Tree(form)->itemDelegate());
+    ASSERT_TRUE(delegate);
+    const QTimer* nextRound = delegate->findChild<QTimer*>();
+    ASSERT_TRUE(nextRound);
     ASSERT_TRUE(WaitFor([&] {
-        const int now = gui::ProgramIconDelegate::LookUps();
-        const bool settled = now == seen && now > before;
-        seen = now;
-        QTest::qWait(50);
-        return settled;
+        QCoreApplication::processEvents();
+        return gui::ProgramIconDelegate::LookUps() > before && !nextRound->isActive();
     }));
+    const int seen = gui::ProgramIconDelegate::LookUps();
     const int rows = Tree(form)->viewport()->height() / Tree(form)->sizeHintForRow(0) + 1;
     EXPECT_GT(seen - before, 0);
     EXPECT_LE(seen - before, rows);

@@ -59,7 +59,7 @@ protected:
     // The next result line of the program, letting the window work meanwhile.
     std::string NextResult(ChildProcess& program)
     {
-        QTest::qWait(10);
+        testing_support::WaitUntil([&program] { return program.LineReady(); }, 5000, program.Output());
         return program.ReadLine(5s).value_or("none");
     }
 
@@ -160,8 +160,7 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
     EXPECT_EQ(NextResult(program), "ok");
     // The answer reaches the window as a message: let it work until it is stored.
     // Bound to the program's file: known by its path.
-    for (int i = 0; i < 100 && !state.Rules().Find(NETPEER); ++i)
-        QTest::qWait(20);
+    testing_support::WaitUntil([&state] { return state.Rules().Find(NETPEER) != nullptr; }, 2000);
     const rules::Application* stored = state.Rules().Find(NETPEER);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->outgoing, rules::Permission::kPermit);

@@ -30,6 +30,7 @@
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <vector>
 #include <unistd.h>
 
@@ -297,11 +298,30 @@ TEST(ProcessTable, OwnProcessIsFoundInTheRealTable)
 
 TEST(Clock, TickCountAdvancesInMilliseconds)
 {
-    const uint32_t first = GetTickCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const uint32_t elapsed = GetTickCount() - first;
-    EXPECT_GE(elapsed, 45u);
-    EXPECT_LT(elapsed, 5000u);
+    // The real one: the boot-time clock in milliseconds, cut to 32 bits.
+    const auto bootMs = [] {
+        timespec ts {};
+        ::clock_gettime(CLOCK_BOOTTIME, &ts);
+        return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+    };
+    const uint32_t before = bootMs();
+    const uint32_t tick = GetTickCount();
+    const uint32_t after = bootMs();
+    EXPECT_LE(tick - before, after - before);
+    // A test's manual time moves every reading of the clock together, and only them.
+    {
+        ManualTime time;
+        const uint32_t first = GetTickCount();
+        const long long coarse = CoarseMilliseconds();
+        const TimePoint now = MonotonicNow();
+        time.Advance(std::chrono::milliseconds(50));
+        EXPECT_EQ(GetTickCount() - first, 50u);
+        EXPECT_EQ(CoarseMilliseconds() - coarse, 50);
+        EXPECT_EQ(MonotonicNow() - now, std::chrono::milliseconds(50));
+    }
+    const uint32_t real = bootMs();
+    const uint32_t again = GetTickCount();
+    EXPECT_LE(again - real, bootMs() - real); // real time again
 }
 
 TEST(Clock, FormatsDateAndTimeWithoutChangingTheProcessLocale)

@@ -161,11 +161,9 @@ http {
 }
 )");
     ChildProcess server({nginx, "-p", prefix, "-c", prefix + "/nginx.conf", "-e", "stderr"}, hooked);
-    std::pair<int, std::string> fetched {-1, ""};
-    for (int i = 0; i < 50 && fetched.first != 0; ++i) {
-        std::this_thread::sleep_for(100ms);
-        fetched = Fetch("127.0.0.4", 22103);
-    }
+    // Listening once it has written its pid file.
+    ASSERT_TRUE(testing_support::WaitForFile(prefix, [&prefix] { return ::access((prefix + "/nginx.pid").c_str(), F_OK) == 0; }));
+    std::pair<int, std::string> fetched = Fetch("127.0.0.4", 22103);
     EXPECT_EQ(fetched, std::make_pair(0, std::string("hello")));
     EXPECT_NE(Fetch("127.0.0.3", 22103).first, 0);
     sandbox.SetSetting("SecurityStatus", "0");

@@ -72,8 +72,12 @@ while served < 2 and time.time() < deadline:
             c.close()
 )");
     ASSERT_EQ(server->ReadLine(), Line("listening"));
-    auto denied = Client("127.0.0.3", 22001);
-    std::this_thread::sleep_for(200ms);
+    // The denied client first in the queue: it says so once the kernel has queued it.
+    auto denied = Python("import socket\ns = socket.socket(); s.bind(('127.0.0.3', 0)); s.settimeout(5)\n"
+                         "s.connect(('127.0.0.2', 22001)); print('queued')\ns.send(b'hello\\n')\n"
+                         "try:\n    s.recv(64)\nexcept OSError:\n    pass\n",
+                         false);
+    ASSERT_EQ(denied->ReadLine(), Line("queued"));
     auto permitted = Client("127.0.0.4", 22001);
     EXPECT_EQ(server->ReadLine(), Line("reset 127.0.0.3"));
     EXPECT_EQ(server->ReadLine(), Line("served 127.0.0.4"));
@@ -261,14 +265,20 @@ TEST_F(Programs, RestartingSignalLetsTheWaitForTheUserGoOn)
 {
     WriteRules(App("ANY", "DENY", "ASK"));
     auto server = Server({"tcp-server", "127.0.0.2", "22015"});
+    // The handler's signal is marked in a file the moment it arrives (Python's
+    // own handler writes to its wake-up descriptor), and the user answers then.
+    const std::string arrived = sandbox.root + "/alarm";
     auto client = Python(R"(
-import socket, signal
+import os, socket, signal
 signal.signal(signal.SIGALRM, lambda number, frame: print('tick'))
 signal.siginterrupt(signal.SIGALRM, False)
+signal.set_wakeup_fd(os.open(')" + arrived + R"(', os.O_WRONLY | os.O_CREAT | os.O_NONBLOCK, 0o600))
 s = socket.socket(); s.bind(('127.0.0.3', 0))
 signal.alarm(1)
 s.connect(('127.0.0.2', 22015)); print('connected')
-)", true, Alerting("answer=1,delay=2000"));
+)", true, Alerting("cue=" + sandbox.root + "/cue"));
+    ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [&arrived] { return !testing_support::ReadText(arrived).empty(); }, 5s));
+    ASSERT_TRUE(platform::WriteFileAtomically(sandbox.root + "/cue", "1", 0644, false)); // never seen half written
     EXPECT_EQ(client->ReadLine(5s), Line("tick"));
     EXPECT_EQ(client->ReadLine(5s), Line("connected"));
 }

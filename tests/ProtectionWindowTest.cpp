@@ -7,6 +7,7 @@
 #include "windows/ProtectionView.h"
 
 #include "ChildProcess.h"
+#include "EventLoopWait.h"
 #include "PanelWindowDriver.h"
 #include "Sandbox.h"
 #include "platform/Files.h"
@@ -41,6 +42,8 @@ namespace {
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
 {
+    // Fixed: what these tests wait for is mostly in /proc and in files other
+    // processes write, of which the event loop hears nothing.
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)

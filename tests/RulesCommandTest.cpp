@@ -36,12 +36,11 @@ protected:
         std::vector<std::string> argv {ZEL_RULES};
         argv.insert(argv.end(), args.begin(), args.end());
         ChildProcess command(argv);
-        for (int i = 0; i < 500; ++i) {
-            if (const int status = command.Wait(0ms); status != -1)
-                return status;
-            QTest::qWait(20);
-        }
-        return -1;
+        const int ended = testing_support::ProcessDescriptor(command.Pid());
+        int status = -1;
+        testing_support::WaitUntil([&] { return (status = command.Wait(0ms)) != -1; }, 10000, ended);
+        ::close(ended);
+        return status;
     }
 };
 

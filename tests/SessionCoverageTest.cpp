@@ -3,6 +3,7 @@
 // and the running session follow the choice.
 #include "core/SessionCoverage.h"
 
+#include "EventWait.h"
 #include "Sandbox.h"
 #include "platform/Files.h"
 #include "platform/SessionLogin.h"
@@ -114,12 +115,10 @@ TEST(SessionCoverage, ChoiceWritesAndTakesAwayTheUsersStartUpFiles)
     WriteText(install + "zel-session", "#!/bin/sh\necho \"$*\" >>'" + calls + "'\n");
     ::chmod((install + "zel-session").c_str(), 0755);
     const auto callsMade = [&](size_t wanted) {
-        for (int i = 0; i < 500; ++i) {
+        testing_support::WaitForFile(sandbox.root, [&] {
             const std::string text = ReadText(calls);
-            if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= wanted)
-                return text;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+            return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= wanted;
+        }, std::chrono::seconds(5));
         return ReadText(calls);
     };
 

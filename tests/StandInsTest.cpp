@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -38,6 +39,7 @@ struct User {
     std::atomic<int> withdrawn {0};
     std::atomic<int> asking {0}, mostAtOnce {0};
     std::mutex mutex;
+    std::condition_variable changed; // a question asked
     std::vector<std::string> peers;
 
     User() { EXPECT_EQ(::pipe2(answers, O_CLOEXEC), 0); ::fcntl(answers[1], F_SETFL, O_NONBLOCK); }
@@ -47,6 +49,12 @@ struct User {
         ::close(answers[1]);
     }
     bool Answer(char button) { return ::write(answers[1], &button, 1) == 1; }
+    // Waits, bounded, until at least count questions were asked.
+    bool Asked(int count)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, [&] { return asked >= count; });
+    }
 };
 
 User* g_user = nullptr;
@@ -57,8 +65,9 @@ UserAnswer Ask(const Question& question, int withdrawFd)
     {
         std::lock_guard lock(user.mutex);
         user.peers.push_back(std::string(question.address) + ":" + std::to_string(question.remotePort));
+        ++user.asked;
     }
-    ++user.asked;
+    user.changed.notify_all();
     const int atOnce = ++user.asking;
     for (int most = user.mostAtOnce; atOnce > most && !user.mostAtOnce.compare_exchange_weak(most, atOnce);) {
     }
@@ -146,6 +155,8 @@ bool AnyProgramNumberMarked()
 // Waits, bounded, until no question is open any more.
 bool QuestionsEnd()
 {
+    // Fixed: the count is the stand-ins' own, which tells nobody when it
+    // changes (a question ends after its asker has returned).
     for (int i = 0; i < 500 && OpenQuestions() > 0; ++i)
         std::this_thread::sleep_for(10ms);
     return OpenQuestions() == 0;
@@ -229,6 +240,8 @@ TEST_F(StandInsTest, DeniedConnectionComesBackRefusedOnce)
     const sockaddr_in to = Loopback(port);
     ASSERT_TRUE(StandInForConnection(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to, QuestionFor(port), 1, false));
     std::thread answer([this] {
+        // Fixed: the answer must come while the poll below waits, and nothing
+        // tells that the poll has begun.
         std::this_thread::sleep_for(200ms);
         EXPECT_TRUE(user.Answer('2'));
     });
@@ -254,8 +267,7 @@ TEST_F(StandInsTest, ClosingWithdrawsTheQuestion)
     const int fd = Client();
     const sockaddr_in to = Loopback(port);
     ASSERT_TRUE(StandInForConnection(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to, QuestionFor(port), 1, false));
-    for (int i = 0; i < 200 && user.asked == 0; ++i)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(user.Asked(1));
     Withdraw(fd);
     ::close(fd);
     Forget(fd);
@@ -418,10 +430,20 @@ TEST_F(StandInsTest, ConcurrentQuestionsAnswersAndClosesLeaveNothingBehind)
         }
     });
     std::thread answers([&] {
+        // One answer for each question asked, after a random moment.
         std::mt19937 random(7);
-        while (!done) {
-            user.Answer(random() % 2 ? '1' : '2');
-            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 5));
+        for (int answered = 0; !done;) {
+            int now = 0;
+            {
+                std::unique_lock lock(user.mutex);
+                user.changed.wait_for(lock, 20s, [&] { return user.asked > answered || done; });
+                now = user.asked;
+            }
+            for (; answered < now; ++answered) {
+                for (unsigned yields = random() % 64; yields > 0; --yields)
+                    std::this_thread::yield();
+                user.Answer(random() % 2 ? '1' : '2');
+            }
         }
     });
     std::vector<std::thread> programs;
@@ -436,7 +458,8 @@ TEST_F(StandInsTest, ConcurrentQuestionsAnswersAndClosesLeaveNothingBehind)
                     continue;
                 }
                 if (random() % 2) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 4));
+                    for (unsigned yields = random() % 256; yields > 0; --yields)
+                        std::this_thread::yield();
                     Withdraw(fd);
                 } else {
                     Ready(fd, POLLOUT, 5000);
@@ -450,7 +473,11 @@ TEST_F(StandInsTest, ConcurrentQuestionsAnswersAndClosesLeaveNothingBehind)
     for (std::thread& program : programs)
         program.join();
     EXPECT_TRUE(QuestionsEnd());
-    done = true;
+    {
+        std::lock_guard lock(user.mutex);
+        done = true;
+    }
+    user.changed.notify_all();
     acceptor.join();
     answers.join();
     EXPECT_FALSE(AnyProgramNumberMarked());
@@ -472,9 +499,8 @@ TEST_F(StandInsTest, QuestionsPastTheAskersWaitTheirTurn)
                                          QuestionFor(port), 1, false)) << i;
     }
     EXPECT_EQ(OpenQuestions(), 40);
-    for (int i = 0; i < 500 && user.asked < 32; ++i)
-        std::this_thread::sleep_for(10ms);
-    std::this_thread::sleep_for(100ms); // time for a 33rd, were there one
+    ASSERT_TRUE(user.Asked(32));
+    // No 33rd now, nor later: the most asked at once and the counts at the end show it.
     EXPECT_EQ(user.asked, 32);
     const std::string folder = "/proc/self/fd";
     const auto openDescriptors = [&folder] {

@@ -1,7 +1,7 @@
 #include "control/PanelClock.h"
 
 #include "control/PanelTimer.h"
-#include "platform/TimeSource.h"
+#include "platform/Clock.h"
 
 #include <chrono>
 #include <limits>
