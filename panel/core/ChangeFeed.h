@@ -44,6 +44,9 @@ public:
     };
 
     ChangeFeed();
+    // A copy (of a core) has listeners of its own: none at first.
+    ChangeFeed(const ChangeFeed&) : ChangeFeed() {}
+    ChangeFeed& operator=(const ChangeFeed&) { return *this; }
     [[nodiscard]] Subscription Subscribe(Listener listener);
     void Announce(const Change& change) const;
 
