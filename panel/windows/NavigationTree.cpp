@@ -116,6 +116,11 @@ NavigationTree::NavigationTree(QWidget* parent) : QTreeWidget(parent)
 void NavigationTree::Load(const rules::Document& document, std::optional<Permission> generalIncoming,
                           std::optional<Permission> generalOutgoing)
 {
+    Build(Entries(document, generalIncoming, generalOutgoing));
+}
+
+void NavigationTree::Build(std::vector<Entry> entries)
+{
     using panel::TreeImage;
     const QSignalBlocker quiet(this);
     clear();
@@ -128,7 +133,7 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
                                               TreeImage(group.node.image)));
     applications->setExpanded(true);
 
-    shown_ = Entries(document, generalIncoming, generalOutgoing);
+    shown_ = std::move(entries);
     for (const Entry& entry : *shown_) {
         // The program's own icon comes when its node is first drawn.
         QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(entry.group)), entry.text, entry.key,
@@ -174,11 +179,11 @@ void NavigationTree::Follow(const panel::PanelCore& core, const CoreSignals* cha
     // Loaded again only where what it shows changed: a reload opens every
     // group and makes the shown node current again.
     const auto reload = [this, &core] {
-        const auto in = core.GeneralDefault(rules::Direction::kIncoming);
-        const auto out = core.GeneralDefault(rules::Direction::kOutgoing);
-        if (Entries(core.Rules().Document(), in, out) == shown_)
+        std::vector<Entry> entries = Entries(core.Rules().Document(), core.GeneralDefault(rules::Direction::kIncoming),
+                                             core.GeneralDefault(rules::Direction::kOutgoing));
+        if (entries == shown_)
             return;
-        Load(core.Rules().Document(), in, out);
+        Build(std::move(entries));
         SelectShown(core.Selected());
     };
     connect(changes, &CoreSignals::ApplicationChanged, this, reload);

@@ -72,6 +72,7 @@ private:
     };
     static std::vector<Entry> Entries(const rules::Document& document, std::optional<rules::Permission> in,
                                       std::optional<rules::Permission> out);
+    void Build(std::vector<Entry> entries);
     void RequestMenu(const QPoint& at);
 
     // The programs' nodes as the last load made them; none before the first.
