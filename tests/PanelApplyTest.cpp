@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 using panel::ChosenDefaults;
 using panel::PanelCore;
 using rules::Direction;
@@ -274,4 +278,43 @@ TEST_F(PanelApply, CancelledEditingPutsTheApplicationBackKeepingTheSwitches)
     ASSERT_TRUE(system.Accept({}, false));
     EXPECT_EQ(core.Mode(), panel::SecurityMode::kNormal);
     EXPECT_EQ(App("ANY").incoming, Permission::kPermit); // the level given: Low
+}
+
+// Every change is announced once it is made (saved, for the rules), to
+// those subscribed then; a setting set to what it is is no change.
+TEST_F(PanelApply, ChangesAreAnnouncedAfterTheyAreMade)
+{
+    using Kind = panel::Change::Kind;
+    std::vector<std::pair<Kind, std::string>> heard;
+    bool saved = true;
+    panel::ChangeFeed::Subscription subscription = core.Changes().Subscribe([&](const panel::Change& change) {
+        heard.emplace_back(change.kind, change.name);
+        saved = saved && ReadText(sandbox.rulesFile) == core.Rules().Text();
+    });
+    const struct {
+        std::function<void()> change;
+        std::vector<std::pair<Kind, std::string>> announced;
+    } cases[] = {
+        {[&] { core.SetRuleInForce("NOTEPAD", 0, false); }, {{Kind::kApplicationChanged, "NOTEPAD"}}},
+        {[&] { core.SetDefault("PAD", Direction::kIncoming, Permission::kDeny); }, {{Kind::kApplicationChanged, "PAD"}}},
+        {[&] { core.RemoveApplication("SSHD"); }, {{Kind::kApplicationChanged, "SSHD"}}},
+        {[&] { core.RemoveApplication("SSHD"); }, {}}, // not there: nothing changed
+        {[&] { core.ApplyDefaults("ANY", {}, false, 1); }, {{Kind::kApplicationChanged, "ANY"}}},
+        {[&] { core.SetMode(panel::SecurityMode::kCustom); }, {{Kind::kSettingChanged, "SecurityMode"}}},
+        {[&] { core.SetMode(panel::SecurityMode::kCustom); }, {}},
+        {[&] { core.ApplyPreset(2); },
+         {{Kind::kSettingChanged, "SecurityMode"}, {Kind::kApplicationChanged, "ANY"}}},
+        {[&] { core.SetBlockAll(true); }, {{Kind::kSettingChanged, "SecurityStatus"}}},
+        {[&] { core.LoadRules(); }, {{Kind::kRulesReplaced, ""}}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        heard.clear();
+        cases[i].change();
+        EXPECT_EQ(heard, cases[i].announced) << "case " << i;
+    }
+    EXPECT_TRUE(saved);
+    subscription.Cancel();
+    heard.clear();
+    core.SetBlockAll(false);
+    EXPECT_TRUE(heard.empty());
 }

@@ -475,6 +475,24 @@ TEST_F(MainWindow, ChoosingADefaultAppliesPublishesAndMovesTheApplication)
     EXPECT_TRUE(Children("Combined Applications").contains("Internet explorer"));
 }
 
+// The parts follow the core's changes, whoever made them: the tree loads
+// again where what it shows changed and stays as the user left it otherwise.
+TEST_F(MainWindow, ChangesMadeOnTheCoreReachTheWindowsParts)
+{
+    Node("Combined Applications")->setExpanded(false);
+    ASSERT_TRUE(core.SetRuleInForce("ASKER", 0, false));
+    EXPECT_FALSE(Node("Combined Applications")->isExpanded());
+    ASSERT_TRUE(core.SetDefault("BOTH.EXE", Direction::kIncoming, Permission::kDeny));
+    EXPECT_TRUE(Children("Combined Applications").contains("Internet explorer"));
+    EXPECT_FALSE(Children("Allowed Applications").contains("Internet explorer"));
+    core.ApplyPreset(2); // a follower's group moves with the system settings
+    EXPECT_EQ(Children("Allowed Applications"), QStringList {"Follower"});
+    core.SetBlockAll(true);
+    EXPECT_TRUE(ToolButton(*form, "BlockAll")->isChecked());
+    EXPECT_TRUE(Control<QWidget>("BlockAllBanner")->isVisible());
+    EXPECT_EQ(Label(*form, "BlockActive")->text(), "Block all is now active.");
+}
+
 TEST_F(MainWindow, SecurityLevelsAndBlockAllShowTheirStatus)
 {
     auto* slider = Control<QSlider>("SecSlider");

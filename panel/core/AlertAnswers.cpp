@@ -255,6 +255,8 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
     // Saved first: an engine told of its change reads the new file.
     for (const std::string& name : changed)
         core.Updates().Add(name);
+    for (const std::string& name : changed)
+        core.Changes().Announce({Change::Kind::kApplicationChanged, name});
     return shown;
 }
 

@@ -68,6 +68,7 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelCore& core, const BackstopAns
     const AlertedApp shown {app.Key(), app.description};
     core.Save();
     core.Updates().Add(exeName);
+    core.Changes().Announce({Change::Kind::kApplicationChanged, shown.key});
     return shown;
 }
 

@@ -84,6 +84,8 @@ RulesStore::LoadResult PanelCore::LoadRules()
     const RulesStore::LoadResult result = rules_.Load(settings_.XmlFilePath);
     if (result.outcome != RulesStore::LoadOutcome::kUnreadable && !rules_.Document().General())
         WriteErrLog("MainForm : Form_Load", "the rules have no entry for the system settings (ANY)");
+    // Also when the file could not be read: what shows the rules shows why not.
+    changes_.Announce({Change::Kind::kRulesReplaced, {}});
     return result;
 }
 
@@ -121,6 +123,15 @@ void PanelCore::SetBlockAll(bool on)
 {
     settings_.SecurityStatus = on ? "0" : "1";
     SaveString(RootKey::LocalMachine, kSettingsKey, names::kSecurityStatus, settings_.SecurityStatus);
+    changes_.Announce({Change::Kind::kSettingChanged, names::kSecurityStatus});
+}
+
+void PanelCore::SetMode(SecurityMode mode)
+{
+    if (settings_.Mode == mode)
+        return;
+    settings_.Mode = mode;
+    changes_.Announce({Change::Kind::kSettingChanged, names::kSecurityMode});
 }
 
 void PanelCore::SetTrayNoticeShown(bool shown)
@@ -141,6 +152,7 @@ bool PanelCore::Commit(std::string_view name)
 {
     const bool saved = Save();
     PublishChange(name);
+    changes_.Announce({Change::Kind::kApplicationChanged, std::string(name)});
     return saved;
 }
 
@@ -193,6 +205,7 @@ bool PanelCore::ApplyDefaults(std::string_view name, const ChosenDefaults& chose
             if (app.name && !app.IsGeneral())
                 updates_.Add(*app.name);
     PublishChange(name);
+    changes_.Announce({Change::Kind::kApplicationChanged, std::string(name)});
     return saved;
 }
 
@@ -226,9 +239,11 @@ bool PanelCore::SetContentCheck(std::string_view key, bool on)
 void PanelCore::ApplyPreset(int level)
 {
     const SecurityLevel& preset = PresetLevel(level);
+    // The mode first, and the defaults saved before they are told of: those
+    // told of the change see the level as it now is.
+    SetMode(SecurityMode::kNormal);
     SetGeneralDefaults(preset.incoming, preset.outgoing, false);
     Commit(rf::kGeneralApp);
-    settings_.Mode = SecurityMode::kNormal;
 }
 
 std::optional<Permission> PanelCore::DefaultToShow(std::string_view name, Direction direction) const

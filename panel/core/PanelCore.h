@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ChangeFeed.h"
 #include "core/PanelSettings.h"
 #include "core/RulesStore.h"
 #include "core/SecurityLevels.h"
@@ -38,6 +39,9 @@ public:
     const UpdateList& Updates() const { return updates_; }
     Selection& Selected() { return selection_; }
     const Selection& Selected() const { return selection_; }
+    // Every change of an application, of the rules as a whole (a load) and of
+    // a setting the windows show is announced here, after it is made.
+    ChangeFeed& Changes() { return changes_; }
 
     // Where the process table is read (tests give one of their own).
     const std::string& ProcRoot() const { return procRoot_; }
@@ -63,7 +67,7 @@ public:
     std::optional<rules::Permission> GeneralDefault(rules::Direction direction) const;
     SecurityDisplay Security() const;
     SecurityMode Mode() const { return settings_.Mode; }
-    void SetMode(SecurityMode mode) { settings_.Mode = mode; }
+    void SetMode(SecurityMode mode);
     // Whether "Block All" shows pressed; nullopt (logged) when "SecurityStatus" is no number.
     std::optional<bool> BlockAll() const;
     // Stores "SecurityStatus" ("0" blocks all).
@@ -146,6 +150,7 @@ private:
     RulesStore rules_;
     UpdateList updates_;
     Selection selection_;
+    ChangeFeed changes_;
     std::string procRoot_ = "/proc";
     mutable std::string serviceManager_;
 };

@@ -41,6 +41,8 @@ bool SaveAndTell(PanelCore& core, const std::vector<std::string>& changed, const
     }
     for (const std::string& name : changed)
         core.Updates().Add(name);
+    for (const std::string& name : changed)
+        core.Changes().Announce({Change::Kind::kApplicationChanged, name});
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/WizardFlow.h"
 #include "rules/Application.h"
 
 #include <QDialog>
@@ -19,17 +20,7 @@ class QTreeWidgetItem;
 class CreateNewApp_Step1 : public QDialog {
     Q_OBJECT
 public:
-    struct Input {
-        // The running programs: full paths as they are, a system service's
-        // after "+" (those only with showSystem), one per line.
-        std::function<std::string(bool showSystem)> runningPrograms;
-        // Whether a program (by the name the rules give it) has an entry.
-        // Whether an entry applies to the program named name at path already.
-        std::function<bool(const std::string& name, const std::string& path)> hasEntry;
-        // The defaults of the new application ("ASK" made "DENY" for a service).
-        std::optional<rules::Permission> incoming;
-        std::optional<rules::Permission> outgoing;
-    };
+    using Input = panel::WizardInput;
 
     CreateNewApp_Step1(Input input, QWidget* parent);
 

@@ -145,6 +145,16 @@ void FitDialog(QDialog* dialog, const QSize& least)
     CenterForm(dialog);
 }
 
+QScrollArea* Scrolled(QWidget* parent, QWidget* inside, const char* name)
+{
+    auto* scroller = Named(new QScrollArea(parent), name);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidget(inside);
+    return scroller;
+}
+
 void CenterForm(QWidget* window)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();

@@ -9,6 +9,7 @@
 class QColor;
 class QDialog;
 class QLabel;
+class QScrollArea;
 class QTreeWidget;
 class QUrl;
 
@@ -29,6 +30,10 @@ QLabel* PlainLabel(const char* name, const QString& text, QWidget* parent);
 // Moves the window so that its centre is the centre of the primary screen's
 // work area (the screen without panels and task bars).
 void CenterForm(QWidget* window);
+// A scroll area around inside, as wide and high as inside would like where
+// the screen has the room, without a frame or a Tab stop of its own (the
+// focus moving inside scrolls to it).
+QScrollArea* Scrolled(QWidget* parent, QWidget* inside, const char* name);
 // Sizes the window as large as its contents ask, at least least, within the
 // primary screen's work area.
 void FitToScreen(QWidget* window, const QSize& least);

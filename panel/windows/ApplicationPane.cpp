@@ -1,5 +1,6 @@
 #include "windows/ApplicationPane.h"
 
+#include "control/CoreSignals.h"
 #include "core/LogReader.h"
 #include "core/PanelConstants.h"
 #include "core/SettingValues.h"
@@ -11,6 +12,7 @@
 #include "widgets/TreeImages.h"
 #include "widgets/WindowTools.h"
 #include "platform/RulesFormat.h"
+#include "platform/Settings.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -91,9 +93,11 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     rules_->setAlternatingRowColors(true);
     layout->addWidget(rules_, 1);
     log_ = new LogPage(this);
-    log_->View()->HasEntry = [this](const std::string& name, const std::string& path) {
+    log_->SetHasEntry([this](const std::string& name, const std::string& path) {
         return core_.Rules().Document().FindFor(name, path) != nullptr;
-    };
+    });
+    connect(log_, &LogPage::AddProgramRequested, this, &ApplicationPane::AddProgramRequested);
+    connect(log_, &LogPage::MakeRuleRequested, this, &ApplicationPane::MakeRuleRequested);
     log_->hide();
     layout->addWidget(log_, 1);
     showServices_ = panel::Named(new QCheckBox(tr("Show ser&vices"), this), "ShowServicesCheck");
@@ -136,7 +140,23 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
     connect(showServices_, &QCheckBox::clicked, this, &ApplicationPane::RefreshLog);
 }
 
-LogView* ApplicationPane::Log() const { return log_->View(); }
+void ApplicationPane::Follow(const CoreSignals* changes)
+{
+    connect(changes, &CoreSignals::RulesReplaced, this, &ApplicationPane::ShowSecurity);
+    connect(changes, &CoreSignals::SettingChanged, this, [this](const std::string& name) {
+        if (name != platform::settings::kSecurityStatus)
+            return;
+        if (const std::optional<bool> on = core_.BlockAll())
+            ShowBlockAll(*on);
+        ShowSecurity();
+    });
+}
+
+int ApplicationPane::Level() const { return security_->Level(); }
+
+std::optional<panel::LogRow> ApplicationPane::SelectedLogRow() const { return log_->SelectedRow(); }
+
+void ApplicationPane::FocusLogSearch() { log_->FocusSearch(); }
 
 void ApplicationPane::SetCaption(const QString& caption) { name_->setText(caption); }
 
@@ -269,7 +289,6 @@ void ApplicationPane::Apply()
         security_->ShowSliderLevel();
         ShowSecurity();
     }
-    emit RulesChanged(current_);
 }
 
 void ApplicationPane::DefaultPicked(rules::Direction direction)

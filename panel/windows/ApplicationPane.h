@@ -1,15 +1,17 @@
 #pragma once
 
 #include "core/PanelCore.h"
+#include "core/LogReader.h"
 #include "core/Selection.h"
 
 #include <QFrame>
 
+#include <optional>
 #include <string>
 
+class CoreSignals;
 class DefaultsGroup;
 class LogPage;
-class LogView;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -38,14 +40,20 @@ public:
     // Without the rules nothing can be changed here (the logs stay).
     void SetRulesEditing(bool enabled);
 
-    SecurityLevelBox* Security() const { return security_; }
-    LogView* Log() const;
-    LogPage* LogPart() const { return log_; }
+    // Shows what the core announces: the level and Block All as they change.
+    void Follow(const CoreSignals* changes);
+    // The level the slider shows.
+    int Level() const;
+    // The row selected in the log shown, if any.
+    std::optional<panel::LogRow> SelectedLogRow() const;
+    // The cursor into the log's search (Ctrl+F).
+    void FocusLogSearch();
 
 signals:
-    // The rules changed here: the tree shows the application in its new group.
-    void RulesChanged(const std::string& name);
     void AdvancedRequested();
+    // The log's menu: add the row's program, or make a rule from the row.
+    void AddProgramRequested();
+    void MakeRuleRequested();
 
 private:
     void ShowApplication(const std::string& name);

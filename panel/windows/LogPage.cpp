@@ -45,6 +45,8 @@ LogPage::LogPage(QWidget* parent) : QWidget(parent)
     bar->addWidget(day_);
     layout->addLayout(bar);
     view_ = new LogView(this);
+    connect(view_, &LogView::AddProgramRequested, this, &LogPage::AddProgramRequested);
+    connect(view_, &LogView::MakeRuleRequested, this, &LogPage::MakeRuleRequested);
     layout->addWidget(view_, 1);
     setFocusProxy(view_);
     setTabOrder(search_, day_);
@@ -92,6 +94,11 @@ void LogPage::FocusSearch()
 {
     search_->setFocus(Qt::ShortcutFocusReason);
     search_->selectAll();
+}
+
+void LogPage::SetHasEntry(std::function<bool(const std::string& name, const std::string& path)> hasEntry)
+{
+    view_->HasEntry = std::move(hasEntry);
 }
 
 void LogPage::Open(const std::string& key, const LogView::Source& source)

@@ -4,6 +4,10 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+#include <string>
+
 class QComboBox;
 class QLineEdit;
 class QTimer;
@@ -17,12 +21,20 @@ public:
     explicit LogPage(QWidget* parent);
 
     LogView* View() const { return view_; }
+    // Whether a program has an entry in the rules (the list's menu offers adding it when not).
+    void SetHasEntry(std::function<bool(const std::string& name, const std::string& path)> hasEntry);
+    std::optional<panel::LogRow> SelectedRow() const { return view_->SelectedRow(); }
     // Shows the view of key afresh, with the days the folder has now.
     void Open(const std::string& key, const LogView::Source& source);
     // Reads the view again (and the days).
     void Refresh(const LogView::Source& source);
     // Puts the cursor into the search, its text selected.
     void FocusSearch();
+
+signals:
+    // The list's menu: add the row's program, or make a rule from the row.
+    void AddProgramRequested();
+    void MakeRuleRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,49 +1,50 @@
 #pragma once
 
+#include "control/EndedAnswersFlow.h"
+#include "control/LogRuleFlow.h"
+#include "control/ShutdownFlow.h"
+#include "control/WizardFlow.h"
 #include "core/AnswerQueue.h"
 #include "core/FilterState.h"
 #include "core/PanelCore.h"
-#include "core/TrafficStats.h"
+#include "windows/MainDialogs.h"
 #include "windows/NavigationTree.h"
+#include "windows/Pages.h"
 
 #include <QMainWindow>
 
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
-
-namespace panel {
-struct LogRow;
-}
 
 class AddNewMenu;
 class ApplicationPane;
 class AwayNotice;
 class BlockAllBanner;
 class BackstopQuestions;
+class CoreSignals;
 class GroupView;
 class HelpMenu;
 class InterceptorWatch;
 class MainToolBar;
 class MessageChannel;
 class PanelTimer;
+class PeriodicWork;
 class ProgramMenu;
 class ProtectionView;
+class QSplitter;
 class RulesFileWatch;
 class RulesNotice;
 class StatusArea;
 class TrayIcon;
 
-namespace panel {
-class InterceptorLibrary;
-}
-
 // The control panel's main window: it assembles its parts (the toolbar, the
 // navigation tree, the application pane, the list of a group, the
 // Protection page, the status area, the tray and the message box) on the
-// panel's core, and shows what the user and other programs change. Other
-// processes find it by its title through the window registry.
+// panel's core, and hands the flows (control/) the dialogs they show. The
+// parts follow the core's changes themselves (CoreSignals). Other processes
+// find it by its title through the window registry.
 class MainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -62,16 +63,13 @@ public:
 
     // Shown again, in normal state (tray, second copy).
     void RestoreWindow();
-    // The ends of the program: the tray's shutdown saves the rules and takes
-    // the icon away; every end writes "SecurityMode" and "VRNTIMEEND" and
-    // stops the interceptor, once.
-    void ShutDown();
-    // Shut down as the tray and the toolbar offer it: only once the user
-    // has said yes, since it stops the filtering.
-    void AskShutDown();
-    void EndOfProgram();
+    // The ends of the program (ShutdownFlow): the shutdown, once the user
+    // has said yes (AskShutDown), and every end.
+    void ShutDown() { shutdown_->ShutDown(); }
+    void AskShutDown() { shutdown_->Ask(); }
+    void EndOfProgram() { shutdown_->End(); }
     // The session is ending: the window closes instead of hiding.
-    void AllowClose() { shuttingDown_ = true; }
+    void AllowClose() { shutdown_->AllowClose(); }
 
     bool HasTray() const;
     // What the firewall does, as the tray shows it.
@@ -89,50 +87,28 @@ protected:
     QMenu* createPopupMenu() override { return nullptr; }
 
 private:
-    void ShowLoadedRules();
+    void ConnectCore();
+    void ConnectCommands();
+    void ConnectChannel();
+    // As large as the parts would like, within the screen.
+    void FitToScreen(QWidget* central, QWidget* right, QSplitter* parts);
     void ShowRulesState(const panel::RulesStore::LoadResult& loaded);
-    void SetRulesEditing(bool enabled);
     void RetryRules();
-    void ShowBlockAll();
-    // Block All switched by the user (toolbar, banner, tray, shortcut).
-    void SetBlockAll(bool on);
-    // The tray, the banner and the toolbar after Block All and the level.
+    // The tray and the banner after Block All and the level.
     void ShowFiltering();
     void ChooseLevel(int level);
-    void FindInLogs();
-    // Shows a selection on the right-hand side and marks its node.
-    void Show(const panel::Selection& selection, const QString& caption);
-    void ShowApplication(const std::string& name);
-    void ShowSystem();
-    void NodeActivated(QTreeWidgetItem* node);
-    void ReloadTree();
     void TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTarget& target);
-    void OpenWizard();
-    void OpenAdvanced();
-    void OpenOptions();
-    // Takes the timed answers that have ended out of the rules file.
-    void RemoveEndedAnswers();
-    // The program of the selected log row as a new entry would be made,
-    // its row in row when given; nothing (and why in the error log) when
-    // no row is selected or the rules cannot be changed.
-    std::optional<rules::Application> ProgramOfLogRow(const char* label, panel::LogRow* row);
-    void AddFromLog();
-    // The rule editor with a rule for the selected log row; OK puts it
-    // first among the program's rules (adding the program when it has no
-    // entry yet).
-    void MakeRuleFromLog();
     void ShowStored(const std::optional<panel::AlertedApp>& app);
     void ShowBackstopNotice(const std::string& message);
-    void Tick();
-    void RefreshSideColumn();
-    void ShowTrayNotice();
 
     panel::PanelCore& core_;
+    CoreSignals* changes_;
     MainToolBar* toolBar_;
     NavigationTree* tree_;
     GroupView* group_;
     ApplicationPane* pane_;
     ProtectionView* protection_;
+    std::unique_ptr<Pages> pages_;
     RulesNotice* rulesNotice_;
     BlockAllBanner* banner_;
     StatusArea* status_;
@@ -144,22 +120,17 @@ private:
     ProgramMenu* programMenu_;
     AddNewMenu* addNewMenu_;
     HelpMenu* helpMenu_;
-    PanelTimer* tick_;
+    PeriodicWork* periodic_;
     PanelTimer* rulesRetry_;
     RulesFileWatch* rulesWatch_;
-    panel::InterceptorLibrary* interceptor_ = nullptr;
-    panel::TrafficStats traffic_;
-    int ticks_ = 0;
-    // What the tree's menu was opened on: the defaults a new application
-    // gets there, and the program of a program's menu.
-    std::optional<rules::Permission> newIncoming_;
-    std::optional<rules::Permission> newOutgoing_;
+    // The program of the tree's program menu.
     std::string menuProgram_;
     std::set<std::string> backstopNoticesShown_;
-    // The programs today's log says were started and were running at the last look.
-    std::vector<std::string> startedRunning_;
     panel::AnswerQueue answers_ {core_};
-    bool ended_ = false;
-    bool shuttingDown_ = false;
-    bool stopped_ = false;
+    // The flows, with the dialogs they show over the window.
+    panel::WizardFlow wizard_ {core_, [this](panel::WizardInput in) { return panel::RunWizard(this, std::move(in)); }};
+    panel::LogRuleFlow logRules_ {core_,
+                                  [this](const panel::RuleFromLogInput& in) { return panel::EditRuleFromLog(this, in); }};
+    panel::EndedAnswersFlow endedAnswers_ {core_};
+    std::unique_ptr<panel::ShutdownFlow> shutdown_;
 };

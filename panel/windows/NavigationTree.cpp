@@ -1,5 +1,6 @@
 #include "windows/NavigationTree.h"
 
+#include "control/CoreSignals.h"
 #include "gui/ProgramIconDelegate.h"
 #include "widgets/TreeImages.h"
 
@@ -115,6 +116,11 @@ NavigationTree::NavigationTree(QWidget* parent) : QTreeWidget(parent)
 void NavigationTree::Load(const rules::Document& document, std::optional<Permission> generalIncoming,
                           std::optional<Permission> generalOutgoing)
 {
+    Build(Entries(document, generalIncoming, generalOutgoing));
+}
+
+void NavigationTree::Build(std::vector<Entry> entries)
+{
     using panel::TreeImage;
     const QSignalBlocker quiet(this);
     clear();
@@ -127,6 +133,27 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
                                               TreeImage(group.node.image)));
     applications->setExpanded(true);
 
+    shown_ = std::move(entries);
+    for (const Entry& entry : *shown_) {
+        // The program's own icon comes when its node is first drawn.
+        QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(entry.group)), entry.text, entry.key,
+                                        gui::ProgramIconDelegate::Placeholder());
+        node->setData(0, gui::ProgramIconDelegate::kPathRole, entry.path);
+    }
+    for (QTreeWidgetItem* group : groups)
+        group->setExpanded(true);
+
+    QTreeWidgetItem* logs = AddNode(new QTreeWidgetItem(this), tr("Logs"), "Log", TreeImage("Img3"));
+    for (const Node& log : kLogs)
+        AddNode(new QTreeWidgetItem(logs), tr(log.text), log.key, TreeImage(log.image));
+    logs->setExpanded(true);
+}
+
+std::vector<NavigationTree::Entry> NavigationTree::Entries(const rules::Document& document,
+                                                          std::optional<Permission> generalIncoming,
+                                                          std::optional<Permission> generalOutgoing)
+{
+    std::vector<Entry> entries;
     for (const rules::Application& app : document.applications) {
         if (!app.name || app.name->empty() || app.IsGeneral())
             continue;
@@ -141,18 +168,26 @@ void NavigationTree::Load(const rules::Document& document, std::optional<Permiss
             continue; // defaults the panel does not know: no node
         // An entry without a description is shown by its name.
         const std::string& shown = app.description.empty() ? *app.name : app.description;
-        // The program's own icon comes when its node is first drawn.
-        QTreeWidgetItem* node = AddNode(new QTreeWidgetItem(groups.value(group)), panel::NodeText(shown),
-                                        QString::fromStdString(app.Key()), gui::ProgramIconDelegate::Placeholder());
-        node->setData(0, gui::ProgramIconDelegate::kPathRole, QString::fromStdString(app.path));
+        entries.push_back({group, panel::NodeText(shown), QString::fromStdString(app.Key()),
+                           QString::fromStdString(app.path)});
     }
-    for (QTreeWidgetItem* group : groups)
-        group->setExpanded(true);
+    return entries;
+}
 
-    QTreeWidgetItem* logs = AddNode(new QTreeWidgetItem(this), tr("Logs"), "Log", TreeImage("Img3"));
-    for (const Node& log : kLogs)
-        AddNode(new QTreeWidgetItem(logs), tr(log.text), log.key, TreeImage(log.image));
-    logs->setExpanded(true);
+void NavigationTree::Follow(const panel::PanelCore& core, const CoreSignals* changes)
+{
+    // Loaded again only where what it shows changed: a reload opens every
+    // group and makes the shown node current again.
+    const auto reload = [this, &core] {
+        std::vector<Entry> entries = Entries(core.Rules().Document(), core.GeneralDefault(rules::Direction::kIncoming),
+                                             core.GeneralDefault(rules::Direction::kOutgoing));
+        if (entries == shown_)
+            return;
+        Build(std::move(entries));
+        SelectShown(core.Selected());
+    };
+    connect(changes, &CoreSignals::ApplicationChanged, this, reload);
+    connect(changes, &CoreSignals::RulesReplaced, this, reload);
 }
 
 QTreeWidgetItem* NavigationTree::SystemNode() const { return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PanelCore.h"
 #include "core/Selection.h"
 #include "rules/Document.h"
 
@@ -7,6 +8,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+class CoreSignals;
 
 // The main window's navigation: the system settings, the Protection page,
 // the applications grouped by their defaults, and the four logs. A node made
@@ -32,6 +36,10 @@ public:
     void Load(const rules::Document& document, std::optional<rules::Permission> generalIncoming,
               std::optional<rules::Permission> generalOutgoing);
 
+    // Shows the core's rules as they change (Load, then the shown node made
+    // current), from the changes it is told of.
+    void Follow(const panel::PanelCore& core, const CoreSignals* changes);
+
     QTreeWidgetItem* SystemNode() const;
     QTreeWidgetItem* ApplicationNode(const std::string& name) const;
     QTreeWidgetItem* LogNode(const std::string& key) const;
@@ -54,7 +62,21 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    // A program's node: its group's key, its text, key and path.
+    struct Entry {
+        const char* group;
+        QString text;
+        QString key;
+        QString path;
+        bool operator==(const Entry&) const = default;
+    };
+    static std::vector<Entry> Entries(const rules::Document& document, std::optional<rules::Permission> in,
+                                      std::optional<rules::Permission> out);
+    void Build(std::vector<Entry> entries);
     void RequestMenu(const QPoint& at);
+
+    // The programs' nodes as the last load made them; none before the first.
+    std::optional<std::vector<Entry>> shown_;
 
     // The node the press of a click has just shown, so that the click it
     // ends with does not show it a second time.

@@ -1,0 +1,15 @@
+#include "control/EndedAnswersFlow.h"
+
+#include "core/TimedAnswers.h"
+
+#include <ctime>
+
+namespace panel {
+
+void EndedAnswersFlow::Run()
+{
+    if (core_.RulesReadable())
+        RemoveEndedAnswers(core_, std::time(nullptr));
+}
+
+}  // namespace panel

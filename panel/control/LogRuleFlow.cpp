@@ -1,0 +1,57 @@
+#include "control/LogRuleFlow.h"
+
+#include "core/ErrorLog.h"
+#include "core/PanelConstants.h"
+#include "core/RuleChecks.h"
+
+namespace panel {
+
+std::optional<rules::Application> LogRuleFlow::ProgramOf(const char* label, const std::optional<LogRow>& selected)
+{
+    if (!core_.Selected().Shows(Selection::View::kLog) || !selected) {
+        WriteErrLog(label, "no log row is selected");
+        return std::nullopt;
+    }
+    if (!core_.RulesReadable())
+        return std::nullopt; // the window says why
+    return ApplicationFromLog(selected->application, selected->path, selected->service,
+                              core_.GeneralDefault(rules::Direction::kIncoming),
+                              core_.GeneralDefault(rules::Direction::kOutgoing), core_.ServiceManager());
+}
+
+std::optional<std::string> LogRuleFlow::AddProgram(const std::optional<LogRow>& selected)
+{
+    const std::optional<rules::Application> app = ProgramOf("AddNewRightclick : AddNewLogMnu_Click", selected);
+    if (!app)
+        return std::nullopt;
+    core_.AddApplication(*app);
+    return app->Key();
+}
+
+std::optional<std::string> LogRuleFlow::MakeRule(const std::optional<LogRow>& selected)
+{
+    const std::optional<rules::Application> made = ProgramOf("LogRowMenu : MakeRuleFromLog", selected);
+    if (!made)
+        return std::nullopt;
+    // The entry the engine reads for the row's program, if it has one: by
+    // its key, since the rules may be read again while the editor is open.
+    const rules::Application* known
+        = core_.Rules().Document().FindFor(*made->name, made->IsBound() ? made->path : std::string());
+    const std::string key = known ? known->Key() : made->Key();
+    const bool isNew = !known;
+    RuleFromLogInput input;
+    input.description = known && !known->description.empty() ? known->description : made->description;
+    input.path = selected->path;
+    input.rule = RuleFromLog(*selected);
+    input.portNames = LoadPortsFile(core_.Settings().VRNFolder + kPortsFileName);
+    const std::optional<rules::Rule> rule = editor_(input);
+    if (!rule)
+        return std::nullopt;
+    // Nothing is added until the rule is: a cancelled editor leaves the rules as they were.
+    if (isNew && !core_.Rules().Find(key))
+        core_.AddApplication(*made);
+    core_.PutFirstRule(key, *rule);
+    return key;
+}
+
+}  // namespace panel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/PanelCore.h"
+#include "core/TrafficStats.h"
+
+#include <QObject>
+
+#include <string>
+#include <vector>
+
+class MessageChannel;
+class PanelTimer;
+
+// What the side column shows and what runs on the panel's clock: every
+// second the traffic rates (the amounts the interceptor posts) and the
+// carriers remembered; every few seconds which of today's started programs
+// still run; every half minute the rest (HalfMinute).
+class PeriodicWork : public QObject {
+    Q_OBJECT
+public:
+    PeriodicWork(panel::PanelCore& core, MessageChannel* channel, QObject* parent);
+
+    void Start();
+    int Interval() const;
+    // The programs started today and still running, the intruders blocked
+    // today, and the programs on an engine replaced since they started.
+    void Refresh();
+
+signals:
+    void Traffic(const panel::TrafficStats::Tick& tick);
+    void Running(const std::vector<std::string>& paths);
+    void BlockedIntruders(int count);
+    void ReplacedEngine(const std::vector<std::string>& names);
+    void HalfMinute();
+
+private:
+    void Tick();
+
+    panel::PanelCore& core_;
+    MessageChannel* channel_;
+    PanelTimer* tick_;
+    panel::TrafficStats traffic_;
+    int ticks_ = 0;
+    // The programs today's log says were started and were running at the last look.
+    std::vector<std::string> startedRunning_;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "core/PanelCore.h"
+
+#include <functional>
+#include <utility>
+
+class InterceptorWatch;
+
+namespace panel {
+
+class InterceptorLibrary;
+
+// The ends of the program: the tray's (or the toolbar's) shutdown, asked
+// first since it stops the filtering, saves the rules and takes the icon
+// away; every end writes "SecurityMode" and "VRNTIMEEND" and stops the
+// interceptor, once.
+class ShutdownFlow {
+public:
+    // What the window does for it: asks (true: shut down), shows the
+    // firewall stopped, takes the tray icon away.
+    struct Window {
+        std::function<bool()> ask;
+        std::function<void()> showStopped;
+        std::function<void()> hideTray;
+    };
+
+    ShutdownFlow(PanelCore& core, InterceptorWatch& watch, Window window)
+        : core_(core), watch_(watch), window_(std::move(window))
+    {
+    }
+
+    void SetInterceptor(InterceptorLibrary* interceptor) { interceptor_ = interceptor; }
+    void Ask();
+    void ShutDown();
+    void End();
+    // The session is ending: the window closes instead of hiding.
+    void AllowClose() { shuttingDown_ = true; }
+
+    bool Stopped() const { return stopped_; }
+    // Whether the window may close now rather than hide.
+    bool Closing() const { return ended_ || shuttingDown_; }
+
+private:
+    PanelCore& core_;
+    InterceptorWatch& watch_;
+    Window window_;
+    InterceptorLibrary* interceptor_ = nullptr;
+    bool ended_ = false;
+    bool shuttingDown_ = false;
+    bool stopped_ = false;
+};
+
+}  // namespace panel

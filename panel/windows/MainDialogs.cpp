@@ -1,0 +1,96 @@
+#include "windows/MainDialogs.h"
+
+#include "core/ApplicationEditing.h"
+#include "core/Options.h"
+#include "dialogs/AdvancedForm.h"
+#include "dialogs/CreateNewApp_Step1.h"
+#include "dialogs/EditApp_Step4.h"
+#include "dialogs/TimedAnswersWindow.h"
+#include "dialogs/ToolsOption.h"
+#include "dialogs/TrayNotice.h"
+#include "gui/ProgramIcon.h"
+#include "widgets/TreeImages.h"
+#include "platform/RulesFormat.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <ctime>
+#include <utility>
+
+namespace panel {
+
+std::optional<rules::Application> RunWizard(QWidget* parent, WizardInput input)
+{
+    CreateNewApp_Step1 wizard(std::move(input), parent);
+    if (wizard.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return wizard.Result();
+}
+
+std::optional<rules::Rule> EditRuleFromLog(QWidget* parent, const RuleFromLogInput& input)
+{
+    EditApp_Step4::Input shown;
+    shown.application = NodeText(input.description);
+    shown.icon = gui::ExecutablePixmap(QString::fromStdString(input.path), 32);
+    shown.rule = input.rule;
+    shown.proposed = true;
+    shown.portNames = input.portNames;
+    EditApp_Step4 editor(shown, parent);
+    if (editor.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return editor.Result();
+}
+
+bool AskToShutDown(QWidget* parent)
+{
+    QMessageBox question(QMessageBox::Question, QCoreApplication::translate("MainForm", "Shut Down Korvel Firewall"),
+                         QCoreApplication::translate("MainForm", "Shut down the firewall?\n\nPrograms are no longer "
+                                                                 "filtered until the control panel starts again."),
+                         QMessageBox::NoButton, parent);
+    question.setObjectName("ShutDownQuestion");
+    QPushButton* yes = question.addButton(QCoreApplication::translate("MainForm", "&Shut Down"),
+                                          QMessageBox::DestructiveRole);
+    yes->setObjectName("ShutDownYes");
+    QPushButton* no = question.addButton(QMessageBox::Cancel);
+    question.setDefaultButton(no);
+    question.setEscapeButton(no);
+    question.exec();
+    return question.clickedButton() == yes;
+}
+
+void OpenAdvanced(QWidget* parent, PanelCore& core, int level)
+{
+    const Selection selected = core.Selected();
+    // The system settings by where they are selected, not by a text a
+    // program's description may read too.
+    const std::string name = selected.view == Selection::View::kApplication ? selected.application
+                                                                           : platform::rules_format::kGeneralApp;
+    ApplicationEditing editing(core, name, level);
+    AdvancedForm advanced(editing, parent);
+    advanced.exec();
+}
+
+bool OpenOptions(QWidget* parent, PanelCore& core, int tickInterval)
+{
+    const ToolsOption::Store store = [&core](const Options& options) {
+        return StoreOptions(core.Settings(), options, std::time(nullptr));
+    };
+    const auto showTimed = [&core](QWidget* over) {
+        TimedAnswersWindow timed(core, over);
+        timed.exec();
+    };
+    ToolsOption options(Options::Of(core.Settings()), tickInterval, store, parent, showTimed);
+    options.exec();
+    return options.SessionOptionChanged();
+}
+
+void ShowTrayNotice(QWidget* parent, PanelCore& core)
+{
+    TrayNotice notice(parent);
+    if (notice.exec() == QDialog::Accepted)
+        core.SetTrayNoticeShown(notice.ShowAgain());
+}
+
+}  // namespace panel
