@@ -127,7 +127,7 @@ tracing_before=$(tracing)
 user_env() { # UID: the environment of that user's hooked programs
   local home="$work/home-$1"
   echo HOME="$home" ZEL_REGISTRY_ROOT="$home/registry" ZEL_RUNTIME_DIR="$home/runtime" \
-    ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
+    ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
     ZEL_ALERT_PROGRAM=/bin/false
 }
 for uid in $auid $buid; do
@@ -137,8 +137,8 @@ done
 home="$work/home-$auid"
 read -r -a envA <<<"$(user_env "$auid")"
 read -r -a envB <<<"$(user_env "$buid")"
-hooked=(env "${envA[@]}" LD_PRELOAD="$BUILD/interceptor/libzelhook.so")
-hookedB=(env "${envB[@]}" LD_PRELOAD="$BUILD/interceptor/libzelhook.so")
+hooked=(env "${envA[@]}" LD_PRELOAD="$BUILD/hook/libzelhook.so")
+hookedB=(env "${envB[@]}" LD_PRELOAD="$BUILD/hook/libzelhook.so")
 
 # A hooked program that made its first connection before its user's
 # backstop came (it had nothing to register with then), then connects again
@@ -181,7 +181,7 @@ early "$buid" earlyB "${hookedB[@]}"
 earlyB=$early_pid
 
 # The user's interceptor takes the notices: into the day's log, to the panel.
-as_user env "${envA[@]}" ZEL_BACKSTOP_SOCKET="$sockA" "$BUILD/interceptor/zelconn" >/dev/null &
+as_user env "${envA[@]}" ZEL_BACKSTOP_SOCKET="$sockA" "$BUILD/zelconn/zelconn" >/dev/null &
 zelconn=$!
 check yes "the interceptor connected" "$(yes_no wait_until 8 serving "$relayA" 1)"
 
@@ -300,10 +300,10 @@ by_address="$(rule DENY 7784 fd00::2)$(rule PERMIT 7784 fd00::/64)$(rule PERMIT 
 by_address+="$(rule DENY 7786 127.0.0.4/30)$(rule PERMIT 7786)$(rule DENY 7787 127.0.0.0/30)$(rule PERMIT 7787)"
 by_address+="$(rule DENY 7788 fd00::1-fd00::3)$(rule PERMIT 7788)"
 put_rules "<APPLICATIONS>$(app RULED DENY ASK "$(rule PERMIT 7781 127.0.0.2)$(rule DENY 7782)$by_address")$(app ANY ASK PERMIT)</APPLICATIONS>"
-# A's control panel, whose alerts answer Allow after a moment.
+# A's control panel, whose alerts answer Allow once told to (the cue file).
 : >"$work/alerts-a"; chown $auid "$work/alerts-a"
 as_user env "${envA[@]}" QT_QPA_PLATFORM=offscreen ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" \
-  ZEL_TEST_ALERT_SCRIPT="answer=1,delay=400" ZEL_TEST_ALERT_RECORD="$work/alerts-a" "$BUILD/panel/zel" >"$work/panelA.out" &
+  ZEL_TEST_ALERT_SCRIPT="cue=$work/cue-a" ZEL_TEST_ALERT_RECORD="$work/alerts-a" "$BUILD/panel/zel" >"$work/panelA.out" &
 panelA=$!
 "$backstop" start --user "$auid" --rules --settings "$home/registry" --cgroup "$cg" --pin "$pinA" --socket "$sockA" \
   --detach >"$work/start-rules.out"
@@ -323,6 +323,7 @@ check yes "A's control panel is up" "$(yes_no wait_until 20 panel_up)"
 
 step "ASK: refused, asked once, answered in the panel; the next attempt passes"
 check "denied denied" "RULED to a port its rules ask about, twice" "$(run_a ruled libc 127.0.0.2 7783) $(run_a ruled libc 127.0.0.2 7783)"
+printf 1 >"$work/cue-a.new"; chmod 644 "$work/cue-a.new"; mv -f "$work/cue-a.new" "$work/cue-a"
 check yes "the panel stored the answer" "$(yes_no wait_until 10 grep -q "<NUMBER>7783</NUMBER><IPS><IP>127.0.0.2</IP>" "$rulesA")"
 check passed "RULED to that port now" "$(run_a ruled until-passed 127.0.0.2 7783 1000 | tail -1 | cut -d' ' -f1)"
 check 1 "questions raised" "$(grep -c "^asked [0-9]* 127.0.0.2 7783 TCP .*ruled" "$work/relayA.out" || true)"
