@@ -97,8 +97,8 @@ python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/bench.json"
 "$ROOT/bench/reload_fanout.sh" "$BUILD_DIR" 100 500
 "$ROOT/bench/host_memory.sh" "$BUILD_DIR"
 "$ROOT/bench/backstop_cost.sh" "$BUILD_DIR" 3 50000
-"$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" /bin/true
-"$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/interceptor/libzelhook.so" --zel-run "$BUILD_DIR/interceptor/zel-run" /bin/true
+"$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/hook/libzelhook.so" /bin/true
+"$BUILD_DIR/bench/startup_bench" 100 "$BUILD_DIR/hook/libzelhook.so" --zel-run "$BUILD_DIR/tools/zel-run" /bin/true
 "$BUILD_DIR/bench/dns_answer_bench" --benchmark_min_time=0.05 --benchmark_out="$BUILD_DIR/dns_answer_bench.json" \
   --benchmark_out_format=json >/dev/null
 python3 "$ROOT/bench/ratios.py" "$BUILD_DIR/dns_answer_bench.json" BM_LoopbackDatagram

@@ -1,11 +1,11 @@
-#include "AlertContent.h"
+#include "alert/AlertContent.h"
 
-#include "platform/AlertWords.h"
+#include "protocol/AlertWords.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
-namespace words = platform::alert_words;
+namespace words = protocol::alert_words;
 
 void AlertContent::Set(const std::string& key, const QString& value)
 {

@@ -1,4 +1,4 @@
-#include "AlertDialog.h"
+#include "alert/AlertDialog.h"
 
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"

@@ -1,19 +1,19 @@
-#include "AlertServer.h"
+#include "alert/AlertServer.h"
 
-#include "AlertDialog.h"
-#include "QuestionChannel.h"
-#include "RendezvousListener.h"
+#include "alert/AlertDialog.h"
+#include "alert/QuestionChannel.h"
+#include "alert/RendezvousListener.h"
 
 #include <QSocketNotifier>
 
-#include "platform/AlertWords.h"
+#include "protocol/AlertWords.h"
 
 #include <algorithm>
 #include <iterator>
 
 namespace {
 
-namespace words = platform::alert_words;
+namespace words = protocol::alert_words;
 
 QByteArray Bytes(std::string_view word) { return QByteArray(word.data(), static_cast<qsizetype>(word.size())); }
 

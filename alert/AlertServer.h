@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScreenPresence.h"
+#include "alert/ScreenPresence.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,8 +1,8 @@
-#include "QuestionChannel.h"
+#include "alert/QuestionChannel.h"
 
-#include "platform/AlertWords.h"
-#include "platform/Retry.h"
-#include "platform/Text.h"
+#include "os/hooksafe/Retry.h"
+#include "protocol/AlertWords.h"
+#include "text/Strings.h"
 
 #include <QSocketNotifier>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-namespace words = platform::alert_words;
+namespace words = protocol::alert_words;
 
 // No engine sends more: a longer line, or more before "end", is no question.
 constexpr qsizetype kLineLimit = 64 * 1024;
@@ -70,7 +70,7 @@ void QuestionChannel::Read()
 {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(in_, buffer, sizeof buffer); });
+        const ssize_t n = os::RetryOnInterrupt([&] { return ::read(in_, buffer, sizeof buffer); });
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         if (n <= 0) {
@@ -112,7 +112,7 @@ void QuestionChannel::TakeLine(const QByteArray& line)
     if (tab < 0)
         return;
     content_.Set(line.left(tab).toStdString(),
-                 QString::fromStdString(platform::UnescapeLine(std::string_view(line.constData() + tab + 1,
+                 QString::fromStdString(text::UnescapeLine(std::string_view(line.constData() + tab + 1,
                                                                                 static_cast<size_t>(line.size() - tab - 1)))));
     // Counted as it comes: the texts together must stay small as well.
     if (content_.message.size() + content_.commandLine.size() + content_.path.size() + content_.peer.size()
@@ -148,7 +148,7 @@ void QuestionChannel::Finish(const QByteArray& answer)
 void QuestionChannel::Flush()
 {
     while (out_ >= 0 && !unsent_.isEmpty()) {
-        const ssize_t n = platform::RetryOnInterrupt([this] {
+        const ssize_t n = os::RetryOnInterrupt([this] {
             const ssize_t sent = ::send(out_, unsent_.constData(), static_cast<size_t>(unsent_.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
             return sent < 0 && errno == ENOTSOCK ? ::write(out_, unsent_.constData(), static_cast<size_t>(unsent_.size())) : sent;
         });

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AlertContent.h"
+#include "alert/AlertContent.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "RendezvousListener.h"
+#include "alert/RendezvousListener.h"
 
-#include "platform/Retry.h"
+#include "os/hooksafe/Retry.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,7 +31,7 @@ RendezvousListener::~RendezvousListener()
 int RendezvousListener::Accept()
 {
     for (;;) {
-        const int fd = platform::RetryOnInterrupt([this] { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); });
+        const int fd = os::RetryOnInterrupt([this] { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); });
         if (fd < 0 && errno == ECONNABORTED)
             continue;
         if (fd < 0)

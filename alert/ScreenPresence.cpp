@@ -1,4 +1,4 @@
-#include "ScreenPresence.h"
+#include "alert/ScreenPresence.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,22 +1,22 @@
 // zel-alert: shows the connection alerts of the rule engines. An engine
 // writes a question on its channel and reads the answer back, in the words
-// of platform/AlertWords.h.
+// of protocol/AlertWords.h.
 //
 //   zel-alert                          one question, on standard input and output
 //   zel-alert --serve SOCKET LOCK      that one, then every question that connects
 //                                      to SOCKET (listening on descriptor 3), until
 //                                      none is left
-#include "AlertContent.h"
-#include "AlertDialog.h"
-#include "AlertServer.h"
-#include "RendezvousListener.h"
-#include "gui/Translations.h"
+#include "alert/AlertContent.h"
+#include "alert/AlertDialog.h"
+#include "alert/AlertServer.h"
+#include "alert/RendezvousListener.h"
 #include "gui/Art.h"
 #include "gui/QtOptions.h"
-#include "platform/AlertWords.h"
-#include "platform/SessionPreload.h"
-#include "platform/Text.h"
-#include "platform/Version.h"
+#include "gui/Translations.h"
+#include "protocol/AlertWords.h"
+#include "session/SessionPreload.h"
+#include "text/Strings.h"
+#include "text/hooksafe/Version.h"
 
 #include <QApplication>
 
@@ -67,15 +67,15 @@ bool AnswerWithoutDisplay()
         }
         const std::string line = pending.substr(0, end);
         pending.erase(0, end + 1);
-        if (line == platform::alert_words::kEnd)
+        if (line == protocol::alert_words::kEnd)
             break;
         const size_t tab = line.find('\t');
         if (tab != std::string::npos)
-            content.Set(line.substr(0, tab), QString::fromStdString(platform::UnescapeLine(line.substr(tab + 1))));
+            content.Set(line.substr(0, tab), QString::fromStdString(text::UnescapeLine(line.substr(tab + 1))));
     }
     if (content.awayButton == 0)
         return false;
-    namespace words = platform::alert_words;
+    namespace words = protocol::alert_words;
     const std::string answer = std::string(words::kAnswer) + ' ' + std::to_string(content.awayButton) + " 0 "
         + std::string(words::kAway) + '\n';
     return ::write(STDOUT_FILENO, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
@@ -94,10 +94,10 @@ int Usage(std::FILE* out)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && platform::IsHelpOption(argv[1]))
+    if (argc > 1 && text::IsHelpOption(argv[1]))
         return Usage(stdout);
-    if (argc > 1 && platform::IsVersionOption(argv[1]))
-        return platform::PrintVersion("zel-alert");
+    if (argc > 1 && text::IsVersionOption(argv[1]))
+        return text::PrintVersion("zel-alert");
     const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
     for (int i = serveAsked ? 4 : 1; i < argc; ++i) {
         const int qtOption = gui::QtOptionLength(argc, argv, i);
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
             return Usage(stderr);
         i += qtOption - 1;
     }
-    platform::session::StartedUnderHook(argv); // never under the hook: restarted without it
+    session::StartedUnderHook(argv); // never under the hook: restarted without it
     // Without a display Qt would abort, and nobody could see the question:
     // the away setting answers it, and the next question starts anew.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

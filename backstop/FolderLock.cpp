@@ -1,4 +1,4 @@
-#include "FolderLock.h"
+#include "backstop/FolderLock.h"
 
 #include <cerrno>
 #include <chrono>

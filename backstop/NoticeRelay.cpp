@@ -1,6 +1,6 @@
-#include "NoticeRelay.h"
+#include "backstop/NoticeRelay.h"
 
-#include "platform/Net.h"
+#include "os/Net.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -29,7 +29,7 @@ bool Closed(int fd)
 bool NoticeRelay::Listen(std::string& error)
 {
     sockaddr_un address;
-    if (path_.empty() || !platform::net::UnixSocketAddress(path_, address)) {
+    if (path_.empty() || !os::net::UnixSocketAddress(path_, address)) {
         error = "the socket path is empty or too long";
         return false;
     }

@@ -1,4 +1,4 @@
-#include "PinnedBackstop.h"
+#include "backstop/PinnedBackstop.h"
 
 #include "zel_backstop.skel.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backstop.h"
+#include "backstop/backstop.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "PinnedRules.h"
+#include "backstop/PinnedRules.h"
 
 #include <bpf/bpf.h>
 #include <cerrno>

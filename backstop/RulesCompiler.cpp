@@ -1,13 +1,13 @@
-#include "RulesCompiler.h"
+#include "backstop/RulesCompiler.h"
 
-#include "exe_name.h"
+#include "backstop/exe_name.h"
 
 #include "engine/HostPattern.h"
 #include "engine/RuleTable.h"
 #include "engine/RulesReader.h"
-#include "platform/AddressRange.h"
-#include "platform/RulesFormat.h"
+#include "rules/AddressRange.h"
 #include "rules/DocumentReader.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 #include <set>
@@ -20,7 +20,7 @@ namespace {
 
 __extension__ typedef unsigned __int128 Wide;
 
-Wide WideOf(const platform::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
+Wide WideOf(const rules::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
 
 // Addresses [low, last] of one family where an entry matches, and the match it gives.
 template <typename Value>
@@ -143,7 +143,7 @@ Places ApplicationPlaces(const rules::Document& document)
 void ReadProgram(rules::Document& document, const Places& places, const engine::ProgramIdentity& program,
                  engine::RuleTable& table)
 {
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     std::vector<size_t> order;
     const auto add = [&](const std::string& name) {
         if (const auto found = places.find(name); found != places.end())
@@ -184,7 +184,7 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         error = "it does not parse: " + problem;
         return std::nullopt;
     }
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     RulesCompiler compiler;
     const std::vector<std::string> names = ApplicationNames(*parsed);
     const Places places = ApplicationPlaces(*parsed);
@@ -243,9 +243,9 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
         if (entry.host || !entry.addresses) {
             port.ipv4.push_back({0, UINT32_MAX, match});
             port.ipv6.push_back({0, ~static_cast<Wide>(0), match});
-        } else if (const platform::AddressRange& range = *entry.addresses; range.first > range.last) {
+        } else if (const rules::AddressRange& range = *entry.addresses; range.first > range.last) {
             continue; // written backwards: covers nothing
-        } else if (range.family == platform::AddressFamily::kIpv4) {
+        } else if (range.family == rules::AddressFamily::kIpv4) {
             port.ipv4.push_back({static_cast<uint32_t>(range.first.low), static_cast<uint32_t>(range.last.low), match});
         } else {
             port.ipv6.push_back({WideOf(range.first), WideOf(range.last), match});

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CompiledRules.h"
+#include "backstop/CompiledRules.h"
 
 #include <cstdint>
 #include <map>

@@ -1,7 +1,7 @@
-#include "RulesFollower.h"
+#include "backstop/RulesFollower.h"
 
-#include "FolderLock.h"
-#include "RulesCompiler.h"
+#include "backstop/FolderLock.h"
+#include "backstop/RulesCompiler.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PinnedRules.h"
-#include "UserSettings.h"
+#include "backstop/PinnedRules.h"
+#include "backstop/UserSettings.h"
 
 #include <chrono>
 #include <map>

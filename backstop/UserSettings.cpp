@@ -1,14 +1,14 @@
-#include "UserSettings.h"
+#include "backstop/UserSettings.h"
 
-#include "RulesCompiler.h"
+#include "backstop/RulesCompiler.h"
 
-#include "platform/Files.h"
-#include "platform/RulesFile.h"
-#include "platform/Paths.h"
-#include "platform/Registry.h"
-#include "platform/Retry.h"
-#include "platform/Settings.h"
-#include "platform/Text.h"
+#include "os/Files.h"
+#include "os/Paths.h"
+#include "os/hooksafe/Retry.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "rules/RulesFile.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,7 +31,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace registry = platform::registry;
+namespace registry = protocol::registry;
 
 namespace {
 
@@ -101,7 +101,7 @@ bool BoundAddressSpace(size_t budget)
 
 bool WriteAll(int fd, const void* data, size_t size)
 {
-    return platform::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
+    return os::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
 }
 
 // Reads size bytes before the deadline; false on an end, an error or the deadline.
@@ -118,7 +118,7 @@ bool ReadAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_po
             continue;
         if (ready <= 0)
             return false;
-        const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(fd, bytes, size); });
+        const ssize_t n = os::RetryOnInterrupt([&] { return ::read(fd, bytes, size); });
         if (n <= 0)
             return false;
         bytes += n;
@@ -231,7 +231,7 @@ UserSettings::Look UserSettings::Read(const Stamp& known, const std::string& kno
     if (!whole || (compiling && !compiled))
         ::kill(child, SIGKILL); // late, or saying more than it may (one that ended keeps its status)
     int status = 0;
-    platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
+    os::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
     if (!whole || (!compiling && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))) {
         const std::string why = look.why;
         look = Look {};
@@ -275,25 +275,25 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
 
     Header header {};
     std::string keyFolder, rulesPath, why;
-    platform::rules_file::Contents contents;
+    rules::rules_file::Contents contents;
     std::string value;
     const auto blockAll = registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
-                                                platform::settings::kSecurityStatus, value);
+                                                protocol::settings::kSecurityStatus, value);
     const auto rulesFile = registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
-                                                 platform::settings::kRulesFile, rulesPath);
+                                                 protocol::settings::kRulesFile, rulesPath);
     if (blockAll == registry::Value::Status::kUnreadable || rulesFile == registry::Value::Status::kUnreadable) {
-        why = "the settings in " + platform::RegistryRoot() + " cannot be read";
+        why = "the settings in " + os::RegistryRoot() + " cannot be read";
     } else {
         header.done = 1;
-        header.blockAll = blockAll == registry::Value::Status::kFound && platform::ParseDecimal(value) == 0;
+        header.blockAll = blockAll == registry::Value::Status::kFound && text::ParseDecimal(value) == 0;
         keyFolder = registry::KeyFolderPath(registry::RootKey::LocalMachine, registry::kSettingsKey).value_or("");
-        rulesPath = rulesFile == registry::Value::Status::kFound ? platform::SettingPath(rulesPath) : std::string();
+        rulesPath = rulesFile == registry::Value::Status::kFound ? os::SettingPath(rulesPath) : std::string();
         Rules rules = Rules::kMissing;
         // As every reader reads it: only a regular file within the limits,
         // never waited on; only nothing at the path is no rules file.
         struct stat st {};
-        platform::rules_file::Status opened;
-        const int file = rulesPath.empty() ? -1 : platform::rules_file::Open(rulesPath, opened, st);
+        rules::rules_file::Status opened;
+        const int file = rulesPath.empty() ? -1 : rules::rules_file::Open(rulesPath, opened, st);
         if (rulesPath.empty() || opened.Missing()) {
             rules = Rules::kMissing;
         } else if (file < 0) {
@@ -303,9 +303,9 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
             rules = Rules::kUnchanged;
             ::close(file);
         } else {
-            contents = platform::rules_file::ReadOpened(file, st);
+            contents = rules::rules_file::ReadOpened(file, st);
             rules = contents.status.Read() ? Rules::kRead
-                : contents.status.problem == platform::rules_file::Problem::kTooManyElements ? Rules::kRefused
+                : contents.status.problem == rules::rules_file::Problem::kTooManyElements ? Rules::kRefused
                                                                                            : Rules::kUnreadable;
             why = contents.status.Reason();
         }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CompiledRules.h"
+#include "backstop/CompiledRules.h"
 
-#include "platform/RulesFormat.h"
+#include "rules/RulesFormat.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,7 +20,7 @@
 // what the kernel's maps hold.
 class UserSettings {
 public:
-    static constexpr size_t kMaxRulesBytes = platform::rules_format::kMaxRulesFileBytes; // every reader's bound
+    static constexpr size_t kMaxRulesBytes = rules::rules_format::kMaxRulesFileBytes; // every reader's bound
     static constexpr int kReadSeconds = 5;              // a reader that takes longer is killed
     // The reader's memory past what it started with: a file whose reading
     // needs more is refused. Reading a file at the format's limits takes

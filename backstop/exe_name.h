@@ -7,7 +7,7 @@
 #ifndef ZEL_EXE_NAME_H
 #define ZEL_EXE_NAME_H
 
-#include "backstop.h"
+#include "backstop/backstop.h"
 
 #ifndef __always_inline
 #define __always_inline inline __attribute__((always_inline))

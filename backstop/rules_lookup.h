@@ -6,7 +6,7 @@
 #ifndef ZEL_RULES_LOOKUP_H
 #define ZEL_RULES_LOOKUP_H
 
-#include "backstop.h"
+#include "backstop/backstop.h"
 
 #ifndef __always_inline
 #define __always_inline inline __attribute__((always_inline))

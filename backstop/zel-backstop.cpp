@@ -20,17 +20,17 @@
 // finish what they begin or undo it. Exit status: 0 done (status: running),
 // 1 not root, 2 usage, 3 not done and nothing half done left (status: not
 // running), 4 (status) partly attached by a start or stop that was killed.
-#include "FolderLock.h"
-#include "NoticeRelay.h"
-#include "PinnedBackstop.h"
-#include "PinnedRules.h"
-#include "RulesFollower.h"
-#include "UserSettings.h"
-#include "backstop.h"
+#include "backstop/FolderLock.h"
+#include "backstop/NoticeRelay.h"
+#include "backstop/PinnedBackstop.h"
+#include "backstop/PinnedRules.h"
+#include "backstop/RulesFollower.h"
+#include "backstop/UserSettings.h"
+#include "backstop/backstop.h"
 
-#include "platform/Net.h"
-#include "platform/ToolStart.h"
-#include "platform/Translate.h"
+#include "os/Net.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -86,8 +86,8 @@ struct Options {
     bool detach = false;
 };
 
-using platform::Arg;
-using platform::Tr;
+using text::Arg;
+using text::Tr;
 
 // A line after "zel-backstop: ", on standard output or error.
 void Say(std::FILE* out, const std::string& text) { std::fprintf(out, "zel-backstop: %s\n", text.c_str()); }
@@ -260,7 +260,7 @@ bool SayRemoval(const PinnedBackstop& backstop, const PinnedBackstop::Removal& r
 unsigned OwnAddress()
 {
     in_addr address {};
-    const std::string text = platform::net::ResolveOwnAddress();
+    const std::string text = os::net::ResolveOwnAddress();
     return !text.empty() && ::inet_pton(AF_INET, text.c_str(), &address) == 1 ? address.s_addr : 0;
 }
 
@@ -537,7 +537,7 @@ int main(int argc, char** argv)
 {
     // Run as root for another user: the words come from the installed
     // translations only, never from a folder the environment names.
-    if (const auto answered = platform::StartTool({"zel-backstop", argc, argv, Usage, false}))
+    if (const auto answered = text::StartTool({"zel-backstop", argc, argv, Usage, false}))
         return *answered;
     Options options;
     if (!ParseOptions(argc, argv, options))

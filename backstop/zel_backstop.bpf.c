@@ -22,8 +22,8 @@
 #include <bpf/bpf_core_read.h>
 #include <bpf/bpf_endian.h>
 
-#include "backstop.h"
-#include "exe_name.h"
+#include "backstop/backstop.h"
+#include "backstop/exe_name.h"
 
 #define AF_INET 2
 #define AF_INET6 10
@@ -172,7 +172,7 @@ static __always_inline const struct zel_rules_interval6* interval6_at(__u32 inde
     return bpf_map_lookup_elem(&intervals6, &index);
 }
 #define ZEL_INTERVAL6_AT(index) interval6_at(index)
-#include "rules_lookup.h"
+#include "backstop/rules_lookup.h"
 
 /* Each covered user has a backstop of their own; all of them see every
  * registration. One takes only its own user's: a program of a user with no

@@ -2,8 +2,8 @@
 
 // 30 days of traffic logs, 100,000 connection records in all, a quarter of
 // them in each of the four views: made once per benchmark process.
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
+#include "os/Files.h"
+#include "protocol/LogFiles.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -30,7 +30,7 @@ inline const std::string& LogFolder()
                     + std::to_string(40000 + i % 1000) + "</LOCALPORT><REMOTEPORT>" + std::to_string(i % 1024)
                     + "</REMOTEPORT><PERMISSION>" + std::to_string((i / 2) % 2) + "</PERMISSION><SERVICE>0</SERVICE>\r\n";
             }
-            platform::WriteFileAtomically(platform::TrafficLogFileName(made, now - day * 86400), text, 0644, false);
+            os::WriteFileAtomically(protocol::TrafficLogFileName(made, now - day * 86400), text, 0644, false);
         }
         return made;
     }();

@@ -28,7 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
-export ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
 export ZEL_ALERT_PROGRAM="$BUILD/alert/zel-alert"
 mkdir -p "$HOME"
 "$BUILD/tools/zel-setup" --quiet --install-dir "$work/install"
@@ -46,7 +46,7 @@ for _ in $(seq 1 50); do grep -qs listening "$work/server.out" && break; sleep 0
 sleep 0.5
 
 start=$(date +%s%N)
-"$BUILD/interceptor/zel-run" "$BUILD/tests/netpeer" tcp-threads 127.0.0.3 127.0.0.2 "$port" "$QUESTIONS" 1 >"$work/client.out" 2>&1 &
+"$BUILD/tools/zel-run" "$BUILD/tests/netpeer" tcp-threads 127.0.0.3 127.0.0.2 "$port" "$QUESTIONS" 1 >"$work/client.out" 2>&1 &
 pids+=($!)
 peak_programs=0 peak_kb=0 peak_rss_kb=0 first_window=
 end=$((start + SECONDS_TO_WATCH * 1000000000))

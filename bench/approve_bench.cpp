@@ -4,12 +4,12 @@
 // with 1,000 entries of every address form of both families, with a
 // name against 500 host patterns, answered by the last of 100 answers for a
 // time, and for a datagram peer already permitted.
-#include "LoopbackPair.h"
+#include "bench/LoopbackPair.h"
 #include "engine/Engine.h"
-#include "platform/Files.h"
-#include "platform/Presence.h"
-#include "platform/Registry.h"
-#include "platform/SharedBlock.h"
+#include "os/Files.h"
+#include "protocol/Presence.h"
+#include "protocol/Registry.h"
+#include "protocol/SharedBlock.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -21,13 +21,13 @@
 
 namespace {
 
-using platform::registry::RootKey;
-using platform::registry::kSettingsKey;
+using protocol::registry::RootKey;
+using protocol::registry::kSettingsKey;
 
 struct BenchEnvironment {
     std::string root;
     int panelLock = -1;
-    platform::SharedBlock block;
+    protocol::SharedBlock block;
 
     BenchEnvironment()
     {
@@ -37,7 +37,7 @@ struct BenchEnvironment {
         ::setenv("ZEL_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
         ::setenv("XDG_DATA_DIRS", (root + "/data-dirs").c_str(), 1);
-        platform::MakeDirectories(root + "/logs");
+        os::MakeDirectories(root + "/logs");
         std::string rules;
         for (int i = 0; i < 1000; ++i)
             rules += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
@@ -84,10 +84,10 @@ struct BenchEnvironment {
                      + (i % 2 && i != 99 ? "<HOST>www.site" + std::to_string(i) + ".example.org</HOST>" : "<IP>10.0.0." + std::to_string(i == 99 ? 5 : i) + "</IP>")
                      + "</ANSWER>";
         // The big program in a file of its own: a file over the format's limits must not keep the others from loading.
-        platform::WriteFileAtomically(root + "/Big.xml",
+        os::WriteFileAtomically(root + "/Big.xml",
             "<APPLICATIONS><APPLICATION><EXENAME>BENCH-BIG</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + big + "</RULES></APPLICATION></APPLICATIONS>");
-        platform::WriteFileAtomically(root + "/Rules.xml",
+        os::WriteFileAtomically(root + "/Rules.xml",
             "<APPLICATIONS><APPLICATION><EXENAME>BENCH-TIMED</EXENAME><INDEF>ASK</INDEF><OUTDEF>ASK</OUTDEF><TIMED>"
             + timed + "</TIMED></APPLICATION>"
             "<APPLICATION><EXENAME>BENCH-MIXED</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
@@ -96,12 +96,12 @@ struct BenchEnvironment {
             + named + "</RULES></APPLICATION>"
             "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES>"
             + rules + "</RULES></APPLICATION></APPLICATIONS>");
-        platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile", root + "/Rules.xml");
-        platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", "1");
+        protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile", root + "/Rules.xml");
+        protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "SecurityStatus", "1");
         // A running control panel and an update string naming other programs:
         // every decision takes the reload check.
-        panelLock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
-        block = platform::SharedBlock::Create(platform::SharedBlock::DefaultPath());
+        panelLock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
+        block = protocol::SharedBlock::Create(protocol::SharedBlock::DefaultPath());
         block.SetUpdateString(" NOTEPAD.EXE FIREFOX.EXE");
     }
     ~BenchEnvironment()
@@ -115,11 +115,11 @@ struct BenchEnvironment {
     std::unique_ptr<engine::Engine> MakeEngine(bool withLog, const char* exePath = "/usr/bin/bench-host")
     {
         if (withLog)
-            platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath", root + "/logs");
+            protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath", root + "/logs");
         else
-            platform::registry::DeleteValue(RootKey::LocalMachine, kSettingsKey, "LogFilesPath");
+            protocol::registry::DeleteValue(RootKey::LocalMachine, kSettingsKey, "LogFilesPath");
         const bool big = std::string_view(exePath).ends_with("-big");
-        platform::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile",
+        protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile",
                                       root + (big ? "/Big.xml" : "/Rules.xml"));
         engine::EngineOptions options;
         options.exePath = exePath;
@@ -245,7 +245,7 @@ void BM_WalkEvery100000Entries(benchmark::State& state)
     auto engine = Environment().MakeEngine(false, "/usr/bin/bench-big");
     engine->Approve(40000, 1, "10.0.250.5", 1, 80);
     const engine::RuleTable table = engine->RulesSnapshot();
-    const auto peer = *platform::ParseAddress("10.0.250.5");
+    const auto peer = *rules::ParseAddress("10.0.250.5");
     const auto walk = [&](int direction, int port) {
         for (const engine::RuleEntry& entry : table.entries) {
             if (entry.direction != direction || (entry.port != port && entry.port != 0))

@@ -30,7 +30,7 @@ mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc-upper,workdir=$wor
 rm -f /etc/resolv.conf
 echo "nameserver 127.0.0.2" >/etc/resolv.conf
 echo '<html><body><p>page</p></body></html>' >"$work/site/index.html"
-cp "$BUILD/interceptor/libzelhook.so" "$BUILD/engine/libqrbruler.so" "$work/lib/"
+cp "$BUILD/hook/libzelhook.so" "$BUILD/engine/libqrbruler.so" "$work/lib/"
 export WORK=$work
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/sandbox-settings.sh"
 chmod 700 "$work/runtime"

@@ -3,7 +3,7 @@
 // Run it plain and under the hook to see what the firewall adds. With
 // ZEL_BENCH_PEER_NAME set, that name is looked up first (it must name
 // 127.0.0.2): under the hook every connect then carries a known name.
-#include "LoopbackPair.h"
+#include "bench/LoopbackPair.h"
 
 #include <cstdlib>
 #include <netdb.h>

@@ -1,7 +1,7 @@
 // The content check's cost: what a program with a checked entry pays, once,
 // at its first decision: its file's SHA-256 digest, against reading the same
 // file alone (the baseline in the same run).
-#include "platform/FileDigest.h"
+#include "os/FileDigest.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -50,7 +50,7 @@ void BM_FileDigest(benchmark::State& state)
 {
     const std::string path = FileOf(static_cast<size_t>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(platform::FileDigestText(path));
+        benchmark::DoNotOptimize(os::FileDigestText(path));
     state.SetBytesProcessed(state.iterations() * state.range(0) << 20);
 }
 

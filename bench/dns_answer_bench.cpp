@@ -4,10 +4,10 @@
 // and matched first, against receiving that answer over loopback in the
 // same run.
 //   dns_answer_bench [benchmark options]; bench/ratios.py FILE BM_LoopbackDatagram
-#include "DnsAnswers.h"
-#include "DnsMessage.h"
-#include "Names.h"
-#include "SocketTable.h"
+#include "hook/DnsAnswers.h"
+#include "hook/Names.h"
+#include "hook/SocketTable.h"
+#include "tests/DnsMessage.h"
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>

@@ -33,7 +33,7 @@ while True:
     s.recv(1 << 20); n += 1
     if n % 1000 == 0: open(sys.argv[1] + ".count", "w").write(str(n))' "$ZEL_JOURNAL_SOCKET" &
   BESIDE+=($!)
-  "${OTHER[@]}" "$BUILD/interceptor/zelconn" >/dev/null 2>&1 &
+  "${OTHER[@]}" "$BUILD/zelconn/zelconn" >/dev/null 2>&1 &
   BESIDE+=($!)
   sleep 1
 fi

@@ -10,7 +10,7 @@ server=
 cleanup() { [ -z "$server" ] || kill "$server" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
-export ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
 mkdir -p "$HOME"
 "$BUILD/tools/zel-setup" --quiet --install-dir "$work/install"
 port=$((28000 + RANDOM % 1000))
@@ -25,5 +25,5 @@ dirty() {
   wait "$pid" || true
 }
 plain=$(dirty "$BUILD/tests/netpeer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" 2 1000)
-hooked=$(dirty "$BUILD/interceptor/zel-run" "$BUILD/tests/netpeer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" 2 1000)
+hooked=$(dirty "$BUILD/tools/zel-run" "$BUILD/tests/netpeer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" 2 1000)
 echo "private memory: ${plain} kB without the hook, ${hooked} kB with it: $((hooked - plain)) kB added"

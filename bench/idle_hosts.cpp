@@ -2,7 +2,7 @@
 // register as a host, as an engine does at its first decision, and then do
 // nothing until this program's standard input closes (or it is signalled).
 //   idle_hosts N [NAME]     prints "ready" once all are registered
-#include "platform/CarrierRegistry.h"
+#include "protocol/CarrierRegistry.h"
 
 #include <csignal>
 #include <cstdio>
@@ -31,7 +31,7 @@ int main(int argc, char** argv)
             break;
         if (child == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive the run
-            const int fd = platform::carriers::RegisterCarrier(::getpid(), name);
+            const int fd = protocol::carriers::RegisterCarrier(::getpid(), name);
             const char byte = fd >= 0 ? 'y' : 'n';
             [[maybe_unused]] const ssize_t n = ::write(ready[1], &byte, 1);
             ::pause();

@@ -7,11 +7,11 @@
 //                                             count the entries with journalctl
 // RATE 0 writes as fast as it can. Settings, runtime folder and logs are a
 // temporary folder's.
-#include "engine/TrafficLog.h"
-#include "platform/LogFiles.h"
-#include "platform/Registry.h"
-#include "platform/Text.h"
+#include "protocol/LogFiles.h"
+#include "protocol/Registry.h"
+#include "protocol/TrafficLog.h"
 #include "tests/JournalReceiver.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -38,12 +38,12 @@ long long NowNs() { return std::chrono::duration_cast<std::chrono::nanoseconds>(
 
 std::string Body(long long sequence, long long writtenNs)
 {
-    const std::string head = platform::ConnectionRecordHead("/p/" + std::to_string(sequence) + "/" + std::to_string(writtenNs),
+    const std::string head = protocol::ConnectionRecordHead("/p/" + std::to_string(sequence) + "/" + std::to_string(writtenNs),
                                                             "SOAK");
-    const platform::ConnectionRecord record {&head, 1, 1, "192.0.2.7", 40000, 443, sequence % 2 ? 1 : 0, false,
+    const protocol::ConnectionRecord record {&head, 1, 1, "192.0.2.7", 40000, 443, sequence % 2 ? 1 : 0, false,
                                              sequence % 3 ? "host.example" : nullptr};
-    platform::RecordText body;
-    platform::FormatConnectionBody(record, body);
+    protocol::RecordText body;
+    protocol::FormatConnectionBody(record, body);
     return std::string(body.View());
 }
 
@@ -68,9 +68,9 @@ int main(int argc, char** argv)
         ::mkdir((root + sub).c_str(), 0700);
     ::setenv("ZEL_REGISTRY_ROOT", (root + "/registry").c_str(), 1);
     ::setenv("ZEL_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-    using platform::registry::RootKey;
-    platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, "LogFilesPath", root + "/logs");
-    platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, "JournalRecords", "1");
+    using protocol::registry::RootKey;
+    protocol::registry::SetString(RootKey::LocalMachine, protocol::registry::kSettingsKey, "LogFilesPath", root + "/logs");
+    protocol::registry::SetString(RootKey::LocalMachine, protocol::registry::kSettingsKey, "JournalRecords", "1");
     std::unique_ptr<testing_support::JournalReceiver> receiver;
     if (!system) {
         receiver = std::make_unique<testing_support::JournalReceiver>(root + "/journal.sock");
@@ -80,7 +80,7 @@ int main(int argc, char** argv)
     char* const arguments[] = {const_cast<char*>(zelconn), nullptr};
     if (::posix_spawn(&child, zelconn, nullptr, nullptr, arguments, environ) != 0)
         return 1;
-    const engine::TrafficLog log(root + "/logs");
+    const protocol::TrafficLog log(root + "/logs");
     // Following starts with zelconn's start: probes until one comes through
     // (or, with the system's journal, a moment).
     if (receiver) {

@@ -31,6 +31,6 @@ fi
 journald=$!
 trap 'kill $journald 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do [ -S /run/systemd/journal/socket ] && break; sleep 0.05; done
-"$BUILD/bench/journal_soak" "$BUILD/interceptor/zelconn" "$SECONDS_RUN" "$RATE" --system
+"$BUILD/bench/journal_soak" "$BUILD/zelconn/zelconn" "$SECONDS_RUN" "$RATE" --system
 kept=$(journalctl --directory=/run/log/journal -t tessary -o cat --no-pager | grep -c '^[a-z]* outgoing TCP connection of /p/[0-9]')
 echo "kept by the journal: $kept (rate limit: $RATELIMIT)"

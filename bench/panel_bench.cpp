@@ -1,11 +1,11 @@
 // The control panel's rules file with 1,000 applications: loading it into
 // the rule buffer and saving it whole, next to reading and replacing the
 // same bytes, which is what any load and save must do at least.
-#include "LogFixture.h"
-#include "core/LogReader.h"
-#include "core/RulesStore.h"
-#include "platform/LogFiles.h"
-#include "platform/Files.h"
+#include "bench/LogFixture.h"
+#include "os/Files.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/RulesStore.h"
+#include "protocol/LogFiles.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -38,7 +38,7 @@ struct RulesFile {
         }
         text += "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE>"
                 "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>\n";
-        platform::WriteFileAtomically(path, text);
+        os::WriteFileAtomically(path, text);
     }
 };
 
@@ -51,9 +51,9 @@ RulesFile& File()
 void BM_ReadAndReplaceBytes(benchmark::State& state)
 {
     for (auto _ : state) {
-        auto text = platform::ReadFile(File().path, 64u << 20);
+        auto text = os::ReadFile(File().path, 64u << 20);
         benchmark::DoNotOptimize(text);
-        platform::WriteFileAtomically(File().path, *text);
+        os::WriteFileAtomically(File().path, *text);
     }
 }
 BENCHMARK(BM_ReadAndReplaceBytes)->Unit(benchmark::kMillisecond);
@@ -89,7 +89,7 @@ void BM_ReadLogBytes(benchmark::State& state)
     for (auto _ : state) {
         size_t bytes = 0;
         for (int day = 0; day < bench_support::kLogDays; ++day)
-            bytes += platform::ReadFile(platform::TrafficLogFileName(bench_support::LogFolder(), std::time(nullptr) - day * 86400),
+            bytes += os::ReadFile(protocol::TrafficLogFileName(bench_support::LogFolder(), std::time(nullptr) - day * 86400),
                                         64u << 20)->size();
         benchmark::DoNotOptimize(bytes);
     }

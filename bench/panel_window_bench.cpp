@@ -8,20 +8,20 @@
 // answers read together, next to the same answers stored one by one. The
 // add-application window's Browse listing /usr/bin, next to the same with
 // the desktop's icon provider.
-#include "LogFixture.h"
-#include "core/PanelConstants.h"
-#include "core/PanelCore.h"
-#include "core/ProcessList.h"
-#include "dialogs/CreateNewApp_Step1.h"
-#include "windows/LogView.h"
-#include "windows/MainForm.h"
-#include "control/MessageChannel.h"
-#include "windows/NavigationTree.h"
-#include "widgets/PlainFileIcons.h"
+#include "bench/LogFixture.h"
 #include "gui/ProgramIcon.h"
 #include "gui/ProgramIconDelegate.h"
-#include "platform/Files.h"
-#include "platform/Registry.h"
+#include "os/Files.h"
+#include "panel/control/MessageChannel.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/ProcessList.h"
+#include "panel/dialogs/CreateNewApp_Step1.h"
+#include "panel/widgets/PlainFileIcons.h"
+#include "panel/windows/LogView.h"
+#include "panel/windows/MainForm.h"
+#include "panel/windows/NavigationTree.h"
+#include "protocol/Registry.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -39,7 +39,7 @@
 
 namespace {
 
-using platform::registry::RootKey;
+using protocol::registry::RootKey;
 
 std::string RulesWith(int applications, const std::string& folder = "/usr/bin/")
 {
@@ -72,28 +72,28 @@ struct Window {
         root = ::mkdtemp(pattern);
         ::setenv("ZEL_REGISTRY_ROOT", (root + "/registry").c_str(), 1);
         ::setenv("ZEL_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-        platform::MakeDirectories(root + "/logs");
-        platform::MakeDirectories(root + "/bin");
+        os::MakeDirectories(root + "/logs");
+        os::MakeDirectories(root + "/bin");
         if (programsOnDisk) {
             for (int i = 0; i < applications; ++i)
-                platform::WriteFileAtomically(root + "/bin/PROGRAM" + std::to_string(i), "#!/bin/sh\n", 0755, false);
+                os::WriteFileAtomically(root + "/bin/PROGRAM" + std::to_string(i), "#!/bin/sh\n", 0755, false);
             // A desktop's worth of desktop entries: 300, some of them for these programs.
-            platform::MakeDirectories(root + "/data/applications");
+            os::MakeDirectories(root + "/data/applications");
             for (int i = 0; i < 300; ++i)
-                platform::WriteFileAtomically(root + "/data/applications/program" + std::to_string(i) + ".desktop",
+                os::WriteFileAtomically(root + "/data/applications/program" + std::to_string(i) + ".desktop",
                                               "[Desktop Entry]\nType=Application\nName=Program " + std::to_string(i)
                                                   + "\nExec=" + root + "/bin/PROGRAM" + std::to_string(i * 16)
                                                   + " %U\nIcon=utilities-terminal\n",
                                               0644, false);
             ::setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
         }
-        platform::WriteFileAtomically(root + "/Rules.xml", RulesWith(applications, root + "/bin/"));
+        os::WriteFileAtomically(root + "/Rules.xml", RulesWith(applications, root + "/bin/"));
         const auto set = [](const char* name, const std::string& text) {
-            platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, name, text);
+            protocol::registry::SetString(RootKey::LocalMachine, protocol::registry::kSettingsKey, name, text);
         };
         set("RulesFile", root + "/Rules.xml");
         set("LogFilesPath", logs.empty() ? root + "/logs" : logs);
-        platform::WriteFileAtomically(root + "/VrnPorts.txt", bench_support::kPortsText);
+        os::WriteFileAtomically(root + "/VrnPorts.txt", bench_support::kPortsText);
         set("VRNFolder", root + "/");
         set("ErrLogs", root + "/logs");
         set("LogFileCount", "30");
@@ -174,14 +174,14 @@ BENCHMARK(BM_Apply1000)->Unit(benchmark::kMillisecond);
 std::string FakeProcesses(const std::string& root)
 {
     const std::string proc = root + "/proc";
-    platform::MakeDirectories(proc);
+    os::MakeDirectories(proc);
     for (int pid = 2; pid < 1002; ++pid) {
         const std::string folder = proc + "/" + std::to_string(pid);
-        platform::MakeDirectories(folder);
+        os::MakeDirectories(folder);
         const std::string name = "tool" + std::to_string(pid);
-        platform::WriteFileAtomically(folder + "/stat", std::to_string(pid) + " (" + name + ") S 1 1 1", 0644, false);
-        platform::WriteFileAtomically(folder + "/status", "Name:\t" + name + "\nUid:\t1000\t0\t0\t0\n", 0644, false);
-        platform::WriteFileAtomically(folder + "/cgroup", "0::/user.slice\n", 0644, false);
+        os::WriteFileAtomically(folder + "/stat", std::to_string(pid) + " (" + name + ") S 1 1 1", 0644, false);
+        os::WriteFileAtomically(folder + "/status", "Name:\t" + name + "\nUid:\t1000\t0\t0\t0\n", 0644, false);
+        os::WriteFileAtomically(folder + "/cgroup", "0::/user.slice\n", 0644, false);
         ::symlink(("/usr/bin/" + name).c_str(), (folder + "/exe").c_str());
     }
     return proc;

@@ -4,8 +4,8 @@
 // auxiliary vector, maps, cgroup, environment), next to the process
 // snapshot the panel takes for its strip of running programs (every
 // process's stat and executable link).
-#include "platform/ProgramCoverage.h"
-#include "platform/Processes.h"
+#include "os/Processes.h"
+#include "session/ProgramCoverage.h"
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -70,7 +70,7 @@ void BM_ProcessSnapshot(benchmark::State& state)
 {
     size_t processes = 0;
     for (auto _ : state) {
-        const auto snapshot = platform::processes::Snapshot();
+        const auto snapshot = os::processes::Snapshot();
         processes = snapshot.size();
         benchmark::DoNotOptimize(processes);
     }
@@ -80,8 +80,8 @@ BENCHMARK(BM_ProcessSnapshot)->Unit(benchmark::kMillisecond);
 
 void BM_ProtectionScan(benchmark::State& state)
 {
-    platform::coverage::Scanner scanner;
-    platform::coverage::ScanSettings settings;
+    session::coverage::Scanner scanner;
+    session::coverage::ScanSettings settings;
     settings.uid = ::getuid();
     settings.self = ::getpid();
     size_t listed = 0;
@@ -98,11 +98,11 @@ BENCHMARK(BM_ProtectionScan)->Unit(benchmark::kMillisecond);
 // auxiliary vector, maps, cgroup and environment read.
 void BM_ProtectionFirstScan(benchmark::State& state)
 {
-    platform::coverage::ScanSettings settings;
+    session::coverage::ScanSettings settings;
     settings.uid = ::getuid();
     settings.self = ::getpid();
     for (auto _ : state) {
-        platform::coverage::Scanner scanner;
+        session::coverage::Scanner scanner;
         benchmark::DoNotOptimize(scanner.Scan(settings));
     }
 }

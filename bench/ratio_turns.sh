@@ -7,7 +7,7 @@
 # of the turns' ratios (see `ratio`).
 BUILD=${1:?build folder}
 TURNS=${2:-${DEFAULT_TURNS:-7}}
-HOOK=${3:-$BUILD/interceptor/libzelhook.so}
+HOOK=${3:-$BUILD/hook/libzelhook.so}
 ENGINE=${4:-$BUILD/engine/libqrbruler.so}
 WORK=$(mktemp -d /tmp/zel-bench-XXXXXX)
 BESIDE=() # processes the benchmark runs beside the measured ones, ended at the end

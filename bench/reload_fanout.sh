@@ -18,7 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
-export ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
 export ZEL_ALERT_PROGRAM=/bin/false
 mkdir -p "$HOME"
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
@@ -34,7 +34,7 @@ write_rules PERMIT
 coproc PANEL { "$BUILD/tests/panel_stand_in" --window; }
 pids+=("$PANEL_PID")
 read -r _ <&"${PANEL[0]}"
-"$BUILD/interceptor/zelconn" >/dev/null 2>&1 &
+"$BUILD/zelconn/zelconn" >/dev/null 2>&1 &
 pids+=($!)
 port=$((26000 + RANDOM % 2000))
 python3 -c "
@@ -54,7 +54,7 @@ sleep 0.5
 
 attempts=$(( (30000 / INTERVAL) + 20 ))
 for ((i = 0; i < N; i++)); do
-  "$BUILD/interceptor/zel-run" "$peer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" "$attempts" "$INTERVAL" >"$work/client.$i" 2>&1 &
+  "$BUILD/tools/zel-run" "$peer" tcp-repeat 127.0.0.3 127.0.0.2 "$port" "$attempts" "$INTERVAL" >"$work/client.$i" 2>&1 &
   pids+=($!)
 done
 for _ in $(seq 1 600); do

@@ -6,8 +6,8 @@
 // does for a file of an unusual shape). Peak heap is counted by this
 // program's own allocator.
 #include "engine/RuleTable.h"
-#include "platform/Files.h"
-#include "platform/RulesFile.h"
+#include "os/Files.h"
+#include "rules/RulesFile.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -94,8 +94,8 @@ struct Files {
         largeBytes = largeText.size();
         small = folder + "/Rules10000.xml";
         large = folder + "/Rules50000.xml";
-        platform::WriteFileAtomically(small, smallText);
-        platform::WriteFileAtomically(large, largeText);
+        os::WriteFileAtomically(small, smallText);
+        os::WriteFileAtomically(large, largeText);
     }
     ~Files()
     {
@@ -124,7 +124,7 @@ void Load(benchmark::State& state, bool large, bool whole)
     const std::string& path = large ? files.large : files.small;
     std::string text;
     if (whole)
-        text = platform::ReadFile(path, 1u << 30).value_or("");
+        text = os::ReadFile(path, 1u << 30).value_or("");
     size_t entries = 0;
     const size_t before = g_current.load();
     g_peak = before;
@@ -147,10 +147,10 @@ void Load(benchmark::State& state, bool large, bool whole)
 // 10,000 applications counted in the reader's 64 kB pieces.
 void BM_CountElements10000(benchmark::State& state)
 {
-    const std::string text = platform::ReadFile(TheFiles().small, 1u << 30).value_or("");
+    const std::string text = os::ReadFile(TheFiles().small, 1u << 30).value_or("");
     size_t elements = 0;
     for (auto _ : state) {
-        platform::rules_file::Markup markup;
+        rules::rules_file::Markup markup;
         for (size_t at = 0; at < text.size(); at += 64 << 10)
             markup.Add(std::string_view(text).substr(at, 64 << 10));
         elements = markup.Elements();

@@ -8,7 +8,7 @@
 # to see which calls repeat.
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
-HOOK=${2:-$BUILD/interceptor/libzelhook.so}
+HOOK=${2:-$BUILD/hook/libzelhook.so}
 ENGINE=${3:-$BUILD/engine/libqrbruler.so}
 # The store and the runtime folder as deep as in a home (~/.config/korvel/):
 # a walk from the root costs a look per folder.

@@ -7,7 +7,7 @@ set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 N=${2:-1000}
 SECONDS_MEASURED=${3:-10}
-ZELCONN=${4:-$BUILD/interceptor/zelconn}
+ZELCONN=${4:-$BUILD/zelconn/zelconn}
 work=$(mktemp -d)
 pids=()
 cleanup() {

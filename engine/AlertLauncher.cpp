@@ -1,12 +1,12 @@
 #include "engine/AlertLauncher.h"
 
-#include "platform/AlertWords.h"
-#include "platform/Environment.h"
-#include "platform/Net.h"
-#include "platform/Paths.h"
-#include "platform/Retry.h"
-#include "platform/Text.h"
-#include "platform/TrustedFile.h"
+#include "os/Net.h"
+#include "os/Paths.h"
+#include "os/hooksafe/Environment.h"
+#include "os/hooksafe/Retry.h"
+#include "os/hooksafe/TrustedFile.h"
+#include "protocol/AlertWords.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,7 +37,7 @@ namespace engine {
 
 namespace {
 
-namespace words = platform::alert_words;
+namespace words = protocol::alert_words;
 
 using Clock = std::chrono::steady_clock;
 
@@ -58,7 +58,7 @@ bool SendAll(int fd, const std::string& data)
     size_t done = 0;
     while (done < data.size()) {
         // MSG_NOSIGNAL: an alert program that died must not take the carrier with it.
-        const ssize_t n = platform::RetryOnInterrupt([&] { return ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL); });
+        const ssize_t n = os::RetryOnInterrupt([&] { return ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL); });
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -81,7 +81,7 @@ std::vector<char*> AlertEnvironment()
 void WaitFor(pid_t child)
 {
     int status = 0;
-    platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
+    os::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
 }
 
 // The alert program has answered, gone or been given up: it ends now.
@@ -188,9 +188,9 @@ bool Pause(int milliseconds, const sigset_t& mask)
 // alert, another display (a nested or a forwarded one) has its own.
 std::string DesktopKey()
 {
-    const char* display = platform::GetEnv("DISPLAY");
+    const char* display = os::GetEnv("DISPLAY");
     if (!display || !*display)
-        display = platform::GetEnv("WAYLAND_DISPLAY");
+        display = os::GetEnv("WAYLAND_DISPLAY");
     std::string key = display && *display ? display : "none";
     // ":0.1" is screen 1 of display ":0": the same desktop.
     if (const size_t colon = key.rfind(':'); colon != std::string::npos)
@@ -344,7 +344,7 @@ Channel Meet(const AlertRendezvous& rendezvous)
 {
     Channel channel;
     sockaddr_un address {};
-    if (!platform::net::UnixSocketAddress(rendezvous.socketPath, address))
+    if (!os::net::UnixSocketAddress(rendezvous.socketPath, address))
         return channel;
     struct stat st {};
     if (::lstat(rendezvous.socketPath.c_str(), &st) == 0) {
@@ -607,7 +607,7 @@ std::string Request(const AlertTexts& texts)
     const auto add = [&request](std::string_view key, std::string_view value) {
         request += key;
         request += '\t';
-        request += platform::EscapeLine(value);
+        request += text::EscapeLine(value);
         request += '\n';
     };
     add(words::kCaption, texts.caption);
@@ -658,9 +658,9 @@ std::string AlertProgramPath()
     // Started as the program's user, who may be root with a caller's
     // environment (su, sudo -E): only a program others could not have
     // written. Anything else is one that cannot start: the answer is deny.
-    if (const char* program = platform::GetEnv("ZEL_ALERT_PROGRAM"); program && *program) {
+    if (const char* program = os::GetEnv("ZEL_ALERT_PROGRAM"); program && *program) {
         char resolved[PATH_MAX];
-        return platform::ResolveTrustedFile(program, resolved, sizeof resolved) ? std::string(resolved) : std::string();
+        return os::ResolveTrustedFile(program, resolved, sizeof resolved) ? std::string(resolved) : std::string();
     }
     Dl_info info {};
     if (::dladdr(reinterpret_cast<void*>(&AlertProgramPath), &info) && info.dli_fname) {
@@ -673,7 +673,7 @@ std::string AlertProgramPath()
 
 AlertRendezvous FindAlertRendezvous()
 {
-    const std::string folder = platform::RuntimeDir();
+    const std::string folder = os::RuntimeDir();
     if (folder.empty())
         return {};
     const std::string base = folder + "/alert-" + DesktopKey();

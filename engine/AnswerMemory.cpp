@@ -27,7 +27,7 @@ void AnswerMemory::RememberForHost(std::string_view hostName, int remembered)
     hosts_.insert_or_assign(std::string(hostName), remembered);
 }
 
-int AnswerMemory::HeldLocked(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+int AnswerMemory::HeldLocked(int direction, int port, const std::optional<rules::PeerAddress>& peer,
                              const char* const* names, unsigned nameCount, int64_t now, int64_t* until) const
 {
     const int held = untilQuit_.Match(direction, port, peer, names, nameCount, now, until);

@@ -30,7 +30,7 @@ public:
     // given) gets the deciding answer's end (0: none). now() is read only
     // when some answer is held.
     template <typename Clock>
-    int Held(int direction, unsigned port, const std::optional<platform::PeerAddress>& peer, const char* const* names,
+    int Held(int direction, unsigned port, const std::optional<rules::PeerAddress>& peer, const char* const* names,
              unsigned nameCount, Clock&& now, int64_t* until = nullptr) const
     {
         std::lock_guard lock(mutex_);
@@ -48,7 +48,7 @@ public:
     void UnlockAfterFork() { mutex_.unlock(); }
 
 private:
-    int HeldLocked(int direction, int port, const std::optional<platform::PeerAddress>& peer, const char* const* names,
+    int HeldLocked(int direction, int port, const std::optional<rules::PeerAddress>& peer, const char* const* names,
                    unsigned nameCount, int64_t now, int64_t* until) const;
 
     std::atomic<int> incoming_ {0};

@@ -1,8 +1,8 @@
 #include "engine/AskingProcess.h"
 
-#include "platform/Files.h"
-#include "platform/Processes.h"
-#include "platform/Text.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "text/Strings.h"
 
 #include <cstdio>
 #include <pwd.h>
@@ -109,17 +109,17 @@ AskingProcess DescribeAskingProcess(const std::string& procRoot, pid_t pid)
     process.user = UserName(::geteuid());
     const std::string folder = procRoot + "/" + std::to_string(pid);
     // More than a screen's worth is of no use in a window: the rest is cut.
-    if (const auto raw = platform::ReadFile(folder + "/cmdline", 16384))
+    if (const auto raw = os::ReadFile(folder + "/cmdline", 16384))
         process.commandLine = FormatCommandLine(*raw);
-    if (const auto stat = platform::ReadFile(folder + "/stat", 4096)) {
+    if (const auto stat = os::ReadFile(folder + "/stat", 4096)) {
         // The command name may hold blanks and parentheses: fields start after the last ')'.
         const size_t close = stat->rfind(')');
         const size_t field = close == std::string::npos ? close : stat->find(' ', close + 2);
         if (field != std::string::npos)
-            process.parentPid = static_cast<pid_t>(platform::ParseDecimal(std::string_view(*stat).substr(field + 1)));
+            process.parentPid = static_cast<pid_t>(text::ParseDecimal(std::string_view(*stat).substr(field + 1)));
     }
     if (process.parentPid > 0)
-        process.parentPath = platform::processes::ExecutablePath(procRoot, process.parentPid);
+        process.parentPath = os::processes::ExecutablePath(procRoot, process.parentPid);
     return process;
 }
 

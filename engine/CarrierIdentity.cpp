@@ -1,9 +1,9 @@
 #include "engine/CarrierIdentity.h"
 
-#include "engine/TrafficLog.h"
+#include "protocol/TrafficLog.h"
 
-#include "platform/FileInfo.h"
-#include "platform/Text.h"
+#include "os/FileInfo.h"
+#include "text/Strings.h"
 
 namespace engine {
 
@@ -22,14 +22,14 @@ std::string CutTo(std::string text, size_t limit)
 
 void CompleteCarrierDescription(CarrierIdentity& carrier)
 {
-    const platform::file_info::ExecutableInfo info = platform::file_info::LookupExecutable(carrier.exePath);
+    const os::file_info::ExecutableInfo info = os::file_info::LookupExecutable(carrier.exePath);
     carrier.description = CutTo(info.found ? info.description : carrier.exeName, kDescriptionLimit);
     // Linux has no source for a maker's name: it is unknown, also when a
     // desktop entry gives the description.
     carrier.company = "Unknown";
     carrier.icon = info.found ? info.icon : std::string();
-    carrier.descriptionForLog = platform::EscapeLogText(carrier.description);
-    carrier.recordHead = platform::ConnectionRecordHead(carrier.exePathForLog, carrier.descriptionForLog);
+    carrier.descriptionForLog = text::EscapeLogText(carrier.description);
+    carrier.recordHead = protocol::ConnectionRecordHead(carrier.exePathForLog, carrier.descriptionForLog);
 }
 
 }  // namespace engine

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/Processes.h"
+#include "os/Processes.h"
+#include "rules/RulesFormat.h"
 
 #include <string>
 #include <string_view>
@@ -23,8 +24,8 @@ struct CarrierIdentity {
     std::string recordHead; // the start of every connection record of the carrier
 };
 
-using platform::processes::CleanCarrierPath;
-using platform::processes::CarrierExeName;
+using rules::rules_format::CleanCarrierPath;
+using rules::rules_format::CarrierExeName;
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/CarrierIdentity.h"
-#include "engine/TrafficLog.h"
+#include "protocol/TrafficLog.h"
 
 #include <atomic>
 #include <ctime>
@@ -25,10 +25,10 @@ public:
 
     // Logs the start unless this process logged it already (one load then).
     bool StartLogged() const { return started_.load(std::memory_order_relaxed); }
-    void LogStart(TrafficLog& log, std::time_t now);
+    void LogStart(protocol::TrafficLog& log, std::time_t now);
     // The end, when this process logged its start: a forked child that
     // never decided anything logged none.
-    void LogEnd(TrafficLog& log, std::time_t now);
+    void LogEnd(protocol::TrafficLog& log, std::time_t now);
     // In a forked child: it logs its own start at its first decision.
     void Forked() { started_ = false; }
 
@@ -38,7 +38,7 @@ public:
     void CredentialsChanged(const std::string& rulesPath, std::time_t now);
 
 private:
-    void LogEvent(TrafficLog& log, const char* tag, std::time_t now);
+    void LogEvent(protocol::TrafficLog& log, const char* tag, std::time_t now);
 
     const CarrierIdentity& carrier_;
     pid_t pid_;

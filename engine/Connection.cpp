@@ -11,7 +11,7 @@ void PeerNames::Take(const char* const* names, unsigned nameCount, bool incoming
     count = 0;
     for (unsigned i = 0; names && !incoming && i < nameCount && count < kMost; ++i)
         if (const char* name = names[i];
-            name && platform::NormalizeHostName(name, strnlen(name, platform::kMaxHostName + 2), text[count],
+            name && rules::NormalizeHostName(name, strnlen(name, rules::kMaxHostName + 2), text[count],
                                                 sizeof text[count]) != 0) {
             normal[count] = text[count];
             given[count++] = static_cast<int>(i);
@@ -25,7 +25,7 @@ Connection::Connection(unsigned localPortGiven, int directionGiven, const char* 
       localPort(localPortGiven),
       remotePort(remotePortGiven),
       addressText(remoteAddress ? remoteAddress : ""),
-      address(platform::ParseAddress(addressText))
+      address(rules::ParseAddress(addressText))
 {
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/AddressRange.h"
-#include "platform/HostName.h"
+#include "rules/AddressRange.h"
+#include "rules/hooksafe/Names.h"
 
 #include <optional>
 #include <string_view>
@@ -13,7 +13,7 @@ namespace engine {
 // list the program gave. Lives on the stack.
 struct PeerNames {
     static constexpr unsigned kMost = 4;
-    char text[kMost][platform::kMaxHostName + 1];
+    char text[kMost][rules::kMaxHostName + 1];
     const char* normal[kMost] = {};
     int given[kMost] = {};
     unsigned count = 0;
@@ -32,7 +32,7 @@ struct Connection {
     unsigned localPort = 0;
     unsigned remotePort = 0;
     const char* addressText = ""; // never null
-    std::optional<platform::PeerAddress> address; // none: the peer is no address
+    std::optional<rules::PeerAddress> address; // none: the peer is no address
     const char* const* names = nullptr; // normalised
     unsigned nameCount = 0;
 

@@ -74,7 +74,7 @@ DatagramPeers::Known DatagramPeers::Find(std::string_view key, uint32_t generati
             return Known::kNone;
         port = port * 10 + static_cast<unsigned>(c - '0');
     }
-    if (const auto address = platform::ParseAddress(key.substr(0, colon))) {
+    if (const auto address = rules::ParseAddress(key.substr(0, colon))) {
         std::lock_guard lock(mutex_);
         return Look(byAddress_, KeyOf(*address, port), generation);
     }

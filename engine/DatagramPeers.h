@@ -38,7 +38,7 @@ private:
         unsigned port;
         auto operator<=>(const AddressKey&) const = default;
     };
-    static AddressKey KeyOf(const platform::PeerAddress& address, unsigned port)
+    static AddressKey KeyOf(const rules::PeerAddress& address, unsigned port)
     {
         return {static_cast<uint8_t>(address.family), address.value.high, address.value.low, port};
     }

@@ -1,16 +1,16 @@
 #include "engine/Engine.h"
 
-#include "platform/FileDigest.h"
-#include "platform/Clock.h"
-#include "platform/Constants.h"
-#include "platform/Descriptors.h"
-#include "platform/LogFiles.h"
-#include "platform/Net.h"
-#include "platform/Paths.h"
-#include "platform/Presence.h"
-#include "platform/Processes.h"
-#include "platform/Settings.h"
-#include "platform/Text.h"
+#include "os/Clock.h"
+#include "os/FileDigest.h"
+#include "os/Net.h"
+#include "os/Paths.h"
+#include "os/Processes.h"
+#include "os/hooksafe/Descriptors.h"
+#include "protocol/LogFiles.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/SettingNames.h"
+#include "text/Strings.h"
 
 #include <unistd.h>
 
@@ -21,7 +21,7 @@ namespace {
 EngineOptions WithClocks(EngineOptions options)
 {
     if (!options.tickCount)
-        options.tickCount = platform::GetTickCount;
+        options.tickCount = os::GetTickCount;
     return options;
 }
 
@@ -30,25 +30,25 @@ EngineOptions WithClocks(EngineOptions options)
 Engine::Engine(EngineOptions options)
     : options_(WithClocks(std::move(options))),
       log_(std::string()),
-      settings_(options_.controlPanelLockPath.empty() ? platform::presence::ControlPanelLockPath()
+      settings_(options_.controlPanelLockPath.empty() ? protocol::presence::ControlPanelLockPath()
                                                       : options_.controlPanelLockPath,
                 options_.settingsFreshnessMs, options_.tickCount),
-      block_(options_.sharedBlockPath.empty() ? platform::SharedBlock::DefaultPath() : options_.sharedBlockPath)
+      block_(options_.sharedBlockPath.empty() ? protocol::SharedBlock::DefaultPath() : options_.sharedBlockPath)
 {
     // A root program started with its caller's variables must not take its
     // settings (nor the folder it writes its logs in) from the caller's store.
-    platform::registry::ReadOnlyTrustedStore();
+    protocol::registry::ReadOnlyTrustedStore();
     // Another user's (or an open) runtime folder would let others forge what
     // the firewall reads there: it is not used, and the program is refused.
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
-        runtimeUsable_ = !platform::RuntimeDir().empty();
+        runtimeUsable_ = !os::RuntimeDir().empty();
     const std::string exePath = options_.exePath.empty()
-        ? platform::processes::ExecutablePath(options_.procRoot, Pid())
+        ? os::processes::ExecutablePath(options_.procRoot, Pid())
         : options_.exePath;
     carrier_.exePath = CleanCarrierPath(exePath);
     carrier_.exeName = CarrierExeName(carrier_.exePath);
-    carrier_.exePathForLog = platform::EscapeLogText(carrier_.exePath);
-    carrier_.isServiceCarrier = platform::processes::IsSystemService(options_.procRoot, Pid());
+    carrier_.exePathForLog = text::EscapeLogText(carrier_.exePath);
+    carrier_.isServiceCarrier = os::processes::IsSystemService(options_.procRoot, Pid());
     settings_.ReadPaths(log_);
     life_.LogStart(log_, Now());
 }
@@ -61,7 +61,7 @@ const std::string& Engine::CarrierDigest(void* context)
     // next time; until then the entry asks.
     auto* engine = static_cast<Engine*>(context);
     if (engine->carrierDigest_.empty()) {
-        engine->carrierDigest_ = platform::FileDigestText(
+        engine->carrierDigest_ = os::FileDigestText(
             engine->options_.exePath.empty()
                 ? engine->options_.procRoot + "/" + std::to_string(engine->Pid()) + "/exe"
                 : engine->options_.exePath);
@@ -102,7 +102,7 @@ void Engine::EnsureFirstUse()
         if (!firstUseDone_.load(std::memory_order_relaxed)) {
             CompleteCarrierDescription(carrier_);
             if (options_.lookUpOwnAddress)
-                ownAddress_ = platform::net::OwnAddress();
+                ownAddress_ = os::net::OwnAddress();
             // Whatever the update string names now is in the file read next.
             if (block_.Open())
                 block_.TakeCurrentAsSeen();
@@ -220,8 +220,8 @@ int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAd
     names.Take(remoteNames, nameCount, connection.Incoming());
     connection.UseNames(names);
     const Verdict verdict = (settings & (SettingsCache::kBlockAll | SettingsCache::kRuntimeRefused))
-        ? Verdict {kDeny, (settings & SettingsCache::kRuntimeRefused) ? platform::log_reason::kRuntime
-                                                                      : platform::log_reason::kBlockAll}
+        ? Verdict {kDeny, (settings & SettingsCache::kRuntimeRefused) ? protocol::log_reason::kRuntime
+                                                                      : protocol::log_reason::kBlockAll}
         : Decide(connection);
     // The name a host entry decided by, else the one learnt last.
     const int used = verdict.matchedName >= 0 ? verdict.matchedName : names.count > 0 ? 0 : -1;
@@ -239,7 +239,7 @@ Verdict Engine::Decide(const Connection& connection)
     if (connection.Datagram()) {
         const DatagramPeers::Known known = datagramPeers_.Find(connection, generation);
         if (known == DatagramPeers::Known::kCurrent)
-            return {kPermit, platform::log_reason::kPeer};
+            return {kPermit, protocol::log_reason::kPeer};
         // A peer this program sent to before the rules or the settings
         // changed: its answer comes in while sending to it is still permitted.
         if (known == DatagramPeers::Known::kFormer && connection.Incoming()) {
@@ -248,7 +248,7 @@ Verdict Engine::Decide(const Connection& connection)
             sending.names = nullptr;
             sending.nameCount = 0;
             if (Decide(sending).result == kPermit)
-                return {kPermit, platform::log_reason::kPeer};
+                return {kPermit, protocol::log_reason::kPeer};
             datagramPeers_.Forget(connection);
         }
     }
@@ -266,7 +266,7 @@ Verdict Engine::Decide(const Connection& connection)
                                        &answerEnd);
         byAnswer = verdict.result != kAsk;
     }
-    namespace why = platform::log_reason;
+    namespace why = protocol::log_reason;
     verdict.reason = verdict.result == kAsk ? nullptr
         : byAnswer                          ? why::kRemembered
         : byEntry                           ? why::kRule
@@ -339,17 +339,17 @@ void Engine::LogConnection(const Connection& connection, int permission, const c
 {
     if (log_.Folder().empty())
         return;
-    const platform::ConnectionRecord record {&carrier_.recordHead,     connection.protocol,
+    const protocol::ConnectionRecord record {&carrier_.recordHead,     connection.protocol,
                                              connection.direction,     connection.addressText,
                                              connection.localPort,     connection.remotePort,
                                              permission,               carrier_.isServiceCarrier,
                                              hostName,                 reason};
-    platform::RecordText body;
-    platform::FormatConnectionBody(record, body);
+    protocol::RecordText body;
+    protocol::FormatConnectionBody(record, body);
     log_.AppendLogRecord(body.View(), Now());
 }
 
-int Engine::IsInService() const { return platform::processes::IsSystemService(options_.procRoot, Pid()) ? 1 : 0; }
+int Engine::IsInService() const { return os::processes::IsSystemService(options_.procRoot, Pid()) ? 1 : 0; }
 
 void Engine::WriteTraffic(int counterSelect, unsigned byteCount) { block_.AddTraffic(counterSelect != 0, byteCount); }
 

@@ -10,8 +10,8 @@
 #include "engine/RulesHolder.h"
 #include "engine/SettingsCache.h"
 #include "engine/SharedBlockLink.h"
-#include "engine/TrafficLog.h"
-#include "platform/ForkableSharedMutex.h"
+#include "os/ForkableSharedMutex.h"
+#include "protocol/TrafficLog.h"
 
 #include <atomic>
 #include <cstdint>
@@ -88,7 +88,7 @@ public:
     void LockForFork();
     void UnlockAfterFork(bool inChild);
 
-    // What the hook asks of the engine it loaded (see platform/HookLink.h):
+    // What the hook asks of the engine it loaded (see protocol/hooksafe/HookLink.h):
     // the generation of verdicts (below), never 0xFFFFFFFF.
     uint32_t VerdictEpoch();
     void PrepareForCredentialChange();
@@ -167,7 +167,7 @@ private:
     CarrierIdentity carrier_;
     CarrierLife life_ {carrier_, options_.pid};
     bool runtimeUsable_ = true; // false: the runtime folder is not safe, everything not local is denied
-    TrafficLog log_;
+    protocol::TrafficLog log_;
     std::string ownAddress_;
     SettingsCache settings_;
 

@@ -3,7 +3,7 @@
 // The engine library's exports, written once. Everything else is made from
 // this list: the definitions (engine/Exports.cpp), the list of symbols the
 // library exports (exports.map, made at build time), the hook's binding
-// (interceptor/EngineBinding) and the tests' calls.
+// (hook/EngineBinding) and the tests' calls.
 //
 // X(name, result, parameters, arguments, symbol, required):
 // - symbol: the mangled name the function has with C++ linkage; a hook that

@@ -5,17 +5,17 @@
 
 #include "engine/AlertLauncher.h"
 #include "engine/PanelNotices.h"
-#include "platform/AwayDecisions.h"
-#include "platform/Clock.h"
-#include "platform/Constants.h"
-#include "platform/HostName.h"
-#include "platform/Paths.h"
-#include "platform/Presence.h"
-#include "platform/Processes.h"
-#include "platform/Settings.h"
-#include "platform/Text.h"
-#include "platform/Windows.h"
+#include "os/Clock.h"
+#include "os/Paths.h"
+#include "os/Processes.h"
+#include "protocol/AwayDecisions.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/SettingNames.h"
+#include "protocol/Windows.h"
 #include "rules/TimedAnswer.h"
+#include "rules/hooksafe/Names.h"
+#include "text/Strings.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,14 +26,14 @@ namespace engine {
 
 namespace {
 
-using platform::registry::kSettingsKey;
-using platform::registry::RootKey;
+using protocol::registry::kSettingsKey;
+using protocol::registry::RootKey;
 
 }  // namespace
 
 void Engine::RecordAwayDecision(const Connection& connection, const char* hostName, int answer) const
 {
-    platform::away::Decision decision;
+    protocol::away::Decision decision;
     decision.time = Now();
     decision.outgoing = !connection.Incoming();
     decision.protocol = connection.Datagram() ? 2 : 1;
@@ -44,7 +44,7 @@ void Engine::RecordAwayDecision(const Connection& connection, const char* hostNa
     decision.permitted = answer == kPermit;
     decision.pid = Pid();
     decision.path = carrier_.exePath;
-    platform::away::Append(platform::away::ListPath(), decision);
+    protocol::away::Append(protocol::away::ListPath(), decision);
 }
 
 void Engine::NotifyControlPanel(int alertCode, std::string_view firstLine) const
@@ -76,27 +76,27 @@ AlertTexts Engine::PrepareAlertTexts(const Connection& connection, const char* r
     texts.icon = carrier_.icon;
     // Who asks, for the alert's details: read now, as rarely as alerts show.
     texts.path = carrier_.exePath;
-    texts.process = DescribeAskingProcess(platform::processes::kProcRoot, Pid());
+    texts.process = DescribeAskingProcess(os::processes::kProcRoot, Pid());
     // Read at each alert, which is rare, rather than at every decision.
-    const platform::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAlertTimeout);
-    const int64_t seconds = platform::ParseDecimal(timeout.Read().value_or(""));
-    if (seconds >= 1 && seconds <= platform::settings::kMaxAlertTimeout)
+    const protocol::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAlertTimeout);
+    const int64_t seconds = text::ParseDecimal(timeout.Read().value_or(""));
+    if (seconds >= 1 && seconds <= protocol::settings::kMaxAlertTimeout)
         texts.timeoutSeconds = static_cast<int>(seconds);
-    const platform::registry::Value timedMinutes(RootKey::LocalMachine, kSettingsKey,
-                                                 platform::settings::kTimedAnswerMinutes);
-    const int64_t minutes = platform::ParseDecimal(timedMinutes.Read().value_or(""));
-    texts.timedMinutes = minutes >= 1 && minutes <= platform::settings::kMaxTimedAnswerMinutes
+    const protocol::registry::Value timedMinutes(RootKey::LocalMachine, kSettingsKey,
+                                                 protocol::settings::kTimedAnswerMinutes);
+    const int64_t minutes = text::ParseDecimal(timedMinutes.Read().value_or(""));
+    texts.timedMinutes = minutes >= 1 && minutes <= rules::kMaxTimedAnswerMinutes
         ? static_cast<int>(minutes)
-        : platform::settings::kDefaultTimedAnswerMinutes;
-    const platform::registry::Value awayAnswer(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayAnswer);
-    texts.awayButton = platform::TrimBlanks(awayAnswer.Read().value_or("")) == "1" ? 1 : 2;
-    const platform::registry::Value awayTimeout(RootKey::LocalMachine, kSettingsKey, platform::settings::kAwayTimeout);
+        : protocol::settings::kDefaultTimedAnswerMinutes;
+    const protocol::registry::Value awayAnswer(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAwayAnswer);
+    texts.awayButton = text::TrimBlanks(awayAnswer.Read().value_or("")) == "1" ? 1 : 2;
+    const protocol::registry::Value awayTimeout(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAwayTimeout);
     const std::optional<std::string> awayText = awayTimeout.Read();
-    const int64_t awaySeconds = platform::ParseDecimal(awayText.value_or(""));
-    texts.awaySeconds = awayText && !platform::TrimBlanks(*awayText).empty() && awaySeconds >= 0
-            && awaySeconds <= platform::settings::kMaxAlertTimeout
+    const int64_t awaySeconds = text::ParseDecimal(awayText.value_or(""));
+    texts.awaySeconds = awayText && !text::TrimBlanks(*awayText).empty() && awaySeconds >= 0
+            && awaySeconds <= protocol::settings::kMaxAlertTimeout
         ? static_cast<int>(awaySeconds)
-        : platform::settings::kDefaultAwayTimeout;
+        : protocol::settings::kDefaultAwayTimeout;
     return texts;
 }
 
@@ -119,7 +119,7 @@ int Engine::AskUser(const Connection& connection, const char* remoteName, const 
         return held == kPermit ? 1 : held == kDeny ? 2 : 0;
     };
     if (const int answer = remembered(); answer != 0) {
-        choice.reason = platform::log_reason::kRemembered;
+        choice.reason = protocol::log_reason::kRemembered;
         choice.heldUntil = heldUntil;
         return answer == 1 ? kPermit : kDeny;
     }
@@ -136,7 +136,7 @@ int Engine::AskUser(const Connection& connection, const char* remoteName, const 
         choice.scope = result.scope;
         choice.timedMinutes = texts.timedMinutes;
     }
-    namespace why = platform::log_reason;
+    namespace why = protocol::log_reason;
     choice.reason = result.timedOut ? why::kTimeout
         : result.away               ? why::kAway
         : result.button == 0        ? why::kNoAlert
@@ -156,11 +156,11 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
     EnsureFirstUse();
     // Taken before the question: an answer given while the rules changed is of the old generation.
     const uint32_t generation = CurrentGeneration();
-    char name[platform::kMaxHostName + 1];
+    char name[rules::kMaxHostName + 1];
     const bool named = direction != kIncoming && remoteName != remoteAddress
-        && platform::NormalizeHostName(remoteName, strnlen(remoteName, platform::kMaxHostName + 2), name, sizeof name) != 0;
+        && rules::NormalizeHostName(remoteName, strnlen(remoteName, rules::kMaxHostName + 2), name, sizeof name) != 0;
     int answer = kDeny;
-    const char* reason = platform::log_reason::kService;
+    const char* reason = protocol::log_reason::kService;
     if (!carrier_.isServiceCarrier) {
         const int outgoing = direction != kIncoming ? 1 : 0;
         AlertChoice choice;
@@ -186,8 +186,8 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
         if (connection.Datagram() && until != 0)
             NoteVerdictEnd(until);
         if (choice.hostOnly) {
-            NotifyControlPanel(answer == kPermit ? platform::kCodeOutgoingHostPermitted
-                                                 : platform::kCodeOutgoingHostBlocked,
+            NotifyControlPanel(answer == kPermit ? protocol::kCodeOutgoingHostPermitted
+                                                 : protocol::kCodeOutgoingHostBlocked,
                                name);
             answers_.RememberForHost(name, 2 - answer);
         } else if (choice.ticked) {
@@ -225,7 +225,7 @@ void Engine::KeepScopedAnswer(const AlertChoice& choice, int answer, const Conne
         return; // a peer that is no address, a port that is none: this connection only
     answers_.Hold(std::move(*held), choice.length == AnswerLength::kProcess);
     if (choice.length != AnswerLength::kProcess)
-        NotifyControlPanel(platform::kCodeScopedAnswer, rules::AnswerText(scoped));
+        NotifyControlPanel(protocol::kCodeScopedAnswer, rules::AnswerText(scoped));
 }
 
 }  // namespace engine

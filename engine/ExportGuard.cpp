@@ -1,10 +1,10 @@
 #include "engine/ExportGuard.h"
 
-#include "platform/Clock.h"
-#include "platform/Descriptors.h"
-#include "platform/Paths.h"
-#include "platform/Registry.h"
-#include "platform/Settings.h"
+#include "os/Clock.h"
+#include "os/Paths.h"
+#include "os/hooksafe/Descriptors.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
 
 #include <atomic>
 #include <climits>
@@ -25,9 +25,9 @@ std::atomic<bool> g_told[ExportGuard::kSlots];
 void ExportGuard::Prepare() noexcept
 {
     try {
-        using namespace platform::registry;
-        const std::string folder = platform::SettingPath(
-            GetString(RootKey::LocalMachine, kSettingsKey, platform::settings::kErrLogs));
+        using namespace protocol::registry;
+        const std::string folder = os::SettingPath(
+            GetString(RootKey::LocalMachine, kSettingsKey, protocol::settings::kErrLogs));
         if (folder.size() < sizeof g_errorFolder)
             std::snprintf(g_errorFolder, sizeof g_errorFolder, "%s", folder.c_str());
     } catch (...) {
@@ -49,8 +49,8 @@ void ExportGuard::TellFailure(unsigned slot, const char* name, const char* what)
         return;
     char date[64];
     char time[64];
-    platform::FormatLocalDate(local, date, sizeof date);
-    platform::FormatLocalTime(local, time, sizeof time);
+    os::FormatLocalDate(local, date, sizeof date);
+    os::FormatLocalTime(local, time, sizeof time);
     char line[768];
     const int written = std::snprintf(line, sizeof line,
                                       "%s:%s qrbruler : %s : the call failed (%s); it was refused, or did nothing, "
@@ -58,7 +58,7 @@ void ExportGuard::TellFailure(unsigned slot, const char* name, const char* what)
                                       date, time, name, what ? what : "");
     if (written <= 0)
         return;
-    const int fd = platform::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644, false);
+    const int fd = os::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644, false);
     if (fd < 0)
         return;
     const size_t size = static_cast<size_t>(written) < sizeof line ? static_cast<size_t>(written) : sizeof line - 1;

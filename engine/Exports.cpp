@@ -6,10 +6,10 @@
 #include "engine/Engine.h"
 #include "engine/EngineExports.h"
 #include "engine/ExportGuard.h"
-#include "platform/Descriptors.h"
-#include "platform/Environment.h"
-#include "platform/HookLink.h"
-#include "platform/Registry.h"
+#include "os/hooksafe/Descriptors.h"
+#include "os/hooksafe/Environment.h"
+#include "protocol/Registry.h"
+#include "protocol/hooksafe/HookLink.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -59,11 +59,11 @@ void LinkCredentialsChanged()
 
 // The hook that loaded us, when there is one: it knows the environment the
 // program started with and guards the descriptors the engine keeps.
-platform::HookLink* FindHookLink()
+protocol::HookLink* FindHookLink()
 {
-    const auto find = reinterpret_cast<platform::HookLinkFn>(::dlsym(RTLD_DEFAULT, platform::kHookLinkSymbol));
-    platform::HookLink* link = find ? find() : nullptr;
-    return link && link->version == platform::HookLink::kVersion ? link : nullptr;
+    const auto find = reinterpret_cast<protocol::HookLinkFn>(::dlsym(RTLD_DEFAULT, protocol::kHookLinkSymbol));
+    protocol::HookLink* link = find ? find() : nullptr;
+    return link && link->version == protocol::HookLink::kVersion ? link : nullptr;
 }
 
 void BeforeFork()
@@ -82,15 +82,15 @@ void AfterForkInChild()
 // Process attach: the state is built before any export can run.
 __attribute__((constructor)) void AttachProcess()
 {
-    platform::HookLink* link = FindHookLink();
+    protocol::HookLink* link = FindHookLink();
     if (link) {
-        platform::UseStartupEnvironment(link->startupEnvironment);
-        platform::SetDescriptorGuard(link->keepDescriptor, link->releaseDescriptor);
+        os::UseStartupEnvironment(link->startupEnvironment);
+        os::SetDescriptorGuard(link->keepDescriptor, link->releaseDescriptor);
     }
     // Before anything reads a setting, the error-log folder too: a root
     // program started with its caller's variables must not take it from the
     // caller's store.
-    platform::registry::ReadOnlyTrustedStore();
+    protocol::registry::ReadOnlyTrustedStore();
     engine::ExportGuard::Prepare();
     g_engine = engine::Guarded(kSlotLoad, "load", static_cast<engine::Engine*>(nullptr),
                                [] { return new engine::Engine(); });

@@ -15,7 +15,7 @@ std::optional<HeldAnswer> HeldAnswer::Of(const rules::TimedAnswer& answer)
     held.port = answer.port;
     held.until = answer.until;
     if (!answer.address.empty()) {
-        held.address = platform::ParseAddress(answer.address);
+        held.address = rules::ParseAddress(answer.address);
         if (!held.address)
             return std::nullopt;
     } else if (!answer.host.empty()) {
@@ -44,10 +44,10 @@ int HeldAnswers::Match(int direction, int port, std::string_view addressText, co
                        unsigned nameCount, int64_t now, int64_t* until) const
 {
     return answers_.empty() ? kAsk
-                            : Match(direction, port, platform::ParseAddress(addressText), names, nameCount, now, until);
+                            : Match(direction, port, rules::ParseAddress(addressText), names, nameCount, now, until);
 }
 
-int HeldAnswers::Match(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+int HeldAnswers::Match(int direction, int port, const std::optional<rules::PeerAddress>& peer,
                        const char* const* names, unsigned nameCount, int64_t now, int64_t* until) const
 {
     if (answers_.empty())

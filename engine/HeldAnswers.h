@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AddressRange.h"
+#include "rules/AddressRange.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,7 +21,7 @@ struct HeldAnswer {
     int direction = 1;  // engine::Direction
     int permission = 0; // kPermit or kDeny
     int port = 0;
-    std::optional<platform::PeerAddress> address;
+    std::optional<rules::PeerAddress> address;
     std::string host;
     int64_t until = 0; // seconds since 1970; 0: no end of its own
 
@@ -46,7 +46,7 @@ public:
     int Match(int direction, int port, std::string_view addressText, const char* const* names, unsigned nameCount,
               int64_t now, int64_t* until = nullptr) const;
     // The same for a peer whose address is parsed already (nullopt: no address).
-    int Match(int direction, int port, const std::optional<platform::PeerAddress>& peer, const char* const* names,
+    int Match(int direction, int port, const std::optional<rules::PeerAddress>& peer, const char* const* names,
               unsigned nameCount, int64_t now, int64_t* until = nullptr) const;
     bool Empty() const { return answers_.empty(); }
     size_t Size() const { return answers_.size(); }

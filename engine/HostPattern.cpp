@@ -1,7 +1,7 @@
 #include "engine/HostPattern.h"
 
-#include "platform/HostName.h"
-#include "platform/HostPatterns.h"
+#include "rules/HostPatterns.h"
+#include "rules/hooksafe/Names.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,7 +31,7 @@ uint8_t Labels(std::string_view text) { return static_cast<uint8_t>(1 + std::cou
 
 std::optional<HostPattern> HostPattern::Parse(std::string_view text)
 {
-    const auto normal = platform::NormalizeHostPattern(text);
+    const auto normal = rules::NormalizeHostPattern(text);
     if (!normal)
         return std::nullopt;
     HostPattern pattern;
@@ -58,8 +58,8 @@ HostKey::HostKey(const char* name)
 {
     if (!name)
         return;
-    const size_t length = strnlen(name, platform::kMaxHostName + 1);
-    if (length == 0 || length > platform::kMaxHostName)
+    const size_t length = strnlen(name, rules::kMaxHostName + 1);
+    if (length == 0 || length > rules::kMaxHostName)
         return;
     name_ = name;
     length_ = length;

@@ -31,7 +31,7 @@ struct HostPattern {
 // comparison or two. Lives on the stack; allocates nothing.
 class HostKey {
 public:
-    // name: normalised (platform::NormalizeHostName), or null or empty when
+    // name: normalised (rules::NormalizeHostName), or null or empty when
     // the program never looked the peer up.
     explicit HostKey(const char* name);
 

@@ -2,12 +2,12 @@
 
 #include "engine/RulesReader.h"
 
-#include "platform/Descriptors.h"
-#include "platform/Retry.h"
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
+#include "os/hooksafe/Descriptors.h"
+#include "os/hooksafe/Retry.h"
 #include "rules/DocumentReader.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,7 +19,7 @@
 
 namespace engine {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 
 bool RuleTable::AddEntry(int port, int direction, int permission, const char* addressText)
 {
@@ -28,7 +28,7 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
     entry.direction = direction;
     entry.permission = permission;
     if (addressText) {
-        entry.addresses = platform::ParseAddressRange(addressText);
+        entry.addresses = rules::ParseAddressRange(addressText);
         if (!entry.addresses)
             return false;
     }
@@ -39,8 +39,8 @@ bool RuleTable::AddEntry(int port, int direction, int permission, const char* ad
         lists.ipv4.push_back({index, 0, UINT32_MAX});
         lists.ipv6.push_back({index, {0, 0}, {kAll, kAll}});
         lists.everyAddress.push_back(index);
-    } else if (const platform::AddressRange& range = *entry.addresses; range.first <= range.last) {
-        if (range.family == platform::AddressFamily::kIpv4) {
+    } else if (const rules::AddressRange& range = *entry.addresses; range.first <= range.last) {
+        if (range.family == rules::AddressFamily::kIpv4) {
             const auto first = static_cast<uint32_t>(range.first.low);
             lists.ipv4.push_back({index, first, static_cast<uint32_t>(range.last.low) - first});
         } else {
@@ -94,7 +94,7 @@ bool Covers(const RuleEntry& entry, int direction, int port)
 
 __extension__ typedef unsigned __int128 Wide;
 
-Wide WideOf(const platform::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
+Wide WideOf(const rules::Address128& value) { return (static_cast<Wide>(value.high) << 64) | value.low; }
 
 // The slots of a list, in rule order, up to the first whose entry is at or
 // past bound: those alone can come first.
@@ -110,7 +110,7 @@ std::span<const Slot> Before(const std::vector<Slot>& slots, uint32_t bound)
 
 }  // namespace
 
-uint32_t RuleTable::FirstAddressMatch(const PortEntries& lists, const std::optional<platform::PeerAddress>& peer,
+uint32_t RuleTable::FirstAddressMatch(const PortEntries& lists, const std::optional<rules::PeerAddress>& peer,
                                       uint32_t bound)
 {
     // Each list is in rule order: its first entry that covers the peer is
@@ -119,7 +119,7 @@ uint32_t RuleTable::FirstAddressMatch(const PortEntries& lists, const std::optio
         const uint32_t index = lists.everyAddress.empty() ? UINT32_MAX : lists.everyAddress.front();
         return std::min(index, bound);
     }
-    if (peer->family == platform::AddressFamily::kIpv4) {
+    if (peer->family == rules::AddressFamily::kIpv4) {
         const auto value = static_cast<uint32_t>(peer->value.low);
         for (const Ipv4Slot& slot : Before(lists.ipv4, bound))
             if (value - slot.first <= slot.span) // below first, the difference wraps past every span
@@ -142,10 +142,10 @@ int RuleTable::MatchRules(int direction, int port, std::string_view addressText,
 int RuleTable::MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
                           int* matchedName, bool* byEntry) const
 {
-    return MatchRules(direction, port, platform::ParseAddress(addressText), names, matchedName, byEntry);
+    return MatchRules(direction, port, rules::ParseAddress(addressText), names, matchedName, byEntry);
 }
 
-int RuleTable::MatchRules(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+int RuleTable::MatchRules(int direction, int port, const std::optional<rules::PeerAddress>& peer,
                           std::span<const HostKey> names, int* matchedName, bool* byEntry) const
 {
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
@@ -206,7 +206,7 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program)
 
 int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, LoadStatus& status, FileStamp& stamp)
 {
-    namespace rules_file = platform::rules_file;
+    namespace rules_file = rules::rules_file;
     stamp = {};
     status = LoadStatus::kMissing;
     rules_file::Status opened;
@@ -216,7 +216,7 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
         status = opened.Missing() ? LoadStatus::kMissing : LoadStatus::kUnreadable;
         return 0;
     }
-    stamp = platform::StampOf(st);
+    stamp = os::StampOf(st);
     // Piece by piece first: a carrier keeps only what concerns it in memory.
     // Whatever the file holds past a limit (bytes, or elements, which an
     // application kept whole would cost), or an error on the way, and
@@ -225,7 +225,7 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
     bool failed = false;
     rules_file::Markup markup;
     const RulesSource source = [fd, &passed, &failed, &markup](char* buffer, size_t size) -> ssize_t {
-        const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(fd, buffer, size); });
+        const ssize_t n = os::RetryOnInterrupt([&] { return ::read(fd, buffer, size); });
         failed = failed || n < 0;
         passed += n > 0 ? static_cast<size_t>(n) : 0;
         if (n > 0)
@@ -251,7 +251,7 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
     std::string text(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = platform::RetryOnInterrupt([&] { return ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done)); });
+        const ssize_t n = os::RetryOnInterrupt([&] { return ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done)); });
         if (n <= 0)
             break;
         done += static_cast<size_t>(n);

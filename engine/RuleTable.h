@@ -2,8 +2,8 @@
 
 #include "engine/HeldAnswers.h"
 #include "engine/HostPattern.h"
-#include "platform/AddressRange.h"
-#include "platform/Files.h"
+#include "os/Files.h"
+#include "rules/AddressRange.h"
 
 #include <cstdint>
 #include <optional>
@@ -25,7 +25,7 @@ struct RuleEntry {
     int port = 0; // 0 matches every port
     // The addresses the entry covers, IPv4 or IPv6. None: every address,
     // unless the entry names a host.
-    std::optional<platform::AddressRange> addresses;
+    std::optional<rules::AddressRange> addresses;
     std::optional<HostPattern> host; // set: the entry covers the peers of that name, whatever their address
 };
 
@@ -38,7 +38,7 @@ struct ProgramIdentity {
     std::string_view name;
     std::string_view path;
     bool everyPath = false;
-    // The digest of the program's file (platform::DigestText), asked for only
+    // The digest of the program's file (os::DigestText), asked for only
     // when an entry that applies has a content check; null: unknown, so such
     // an entry never permits without asking.
     const std::string& (*digest)(void* context) = nullptr;
@@ -60,8 +60,8 @@ enum class LoadStatus {
                  // nowhere, not a regular file, larger than the limit, an error on the way
 };
 
-using platform::FileStamp;
-using platform::StampOf;
+using os::FileStamp;
+using os::StampOf;
 
 // The rules of one executable: two defaults and the entries, first match wins.
 class RuleTable {
@@ -91,7 +91,7 @@ public:
     int LoadRulesFromDocument(std::string_view text, ProgramIdentity program);
 
     // Adds one entry; an address text that is not an address, a range or a
-    // prefix of either family (platform::ParseAddressRange) rejects the
+    // prefix of either family (rules::ParseAddressRange) rejects the
     // entry (returns false).
     bool AddEntry(int port, int direction, int permission, const char* addressText);
     // Adds one entry for a host pattern; false (nothing added) for a pattern
@@ -116,7 +116,7 @@ public:
     int MatchRules(int direction, int port, std::string_view addressText, std::span<const HostKey> names,
                    int* matchedName, bool* byEntry = nullptr) const;
     // The same for a peer whose address is parsed already (nullopt: no address).
-    int MatchRules(int direction, int port, const std::optional<platform::PeerAddress>& peer,
+    int MatchRules(int direction, int port, const std::optional<rules::PeerAddress>& peer,
                    std::span<const HostKey> names, int* matchedName, bool* byEntry = nullptr) const;
 
 private:
@@ -140,8 +140,8 @@ private:
     };
     struct Ipv6Slot {
         uint32_t index;
-        platform::Address128 first;
-        platform::Address128 span;
+        rules::Address128 first;
+        rules::Address128 span;
     };
     struct PortEntries {
         std::vector<Ipv4Slot> ipv4;
@@ -149,7 +149,7 @@ private:
         std::vector<uint32_t> everyAddress; // for a peer that is no address
     };
     // The first entry of lists below bound that covers peer, else bound.
-    static uint32_t FirstAddressMatch(const PortEntries& lists, const std::optional<platform::PeerAddress>& peer,
+    static uint32_t FirstAddressMatch(const PortEntries& lists, const std::optional<rules::PeerAddress>& peer,
                                       uint32_t bound);
     std::unordered_map<uint64_t, PortEntries> addressesByPort_;
     std::unordered_map<uint64_t, std::vector<uint32_t>> hostsByHash_;
@@ -157,6 +157,6 @@ private:
     size_t hostEntries_ = 0;
 };
 
-using platform::ParseIpv4;
+using rules::ParseIpv4;
 
 }  // namespace engine

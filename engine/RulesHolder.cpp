@@ -1,6 +1,6 @@
 #include "engine/RulesHolder.h"
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 
 #include <malloc.h>
 
@@ -32,20 +32,20 @@ void RulesHolder::LoadLocked(const std::string& path, const ProgramIdentity& pro
     loadStatus_ = status;
     loadedStamp_ = stamp;
     loadFailed_ = status != LoadStatus::kLoaded;
-    retryAt_ = platform::CoarseMilliseconds() + retryMs_;
+    retryAt_ = os::CoarseMilliseconds() + retryMs_;
     reloads_.fetch_add(1, std::memory_order_release);
 }
 
 bool RulesHolder::RetryTimeCame() const
 {
-    return platform::CoarseMilliseconds() >= retryAt_.load(std::memory_order_relaxed);
+    return os::CoarseMilliseconds() >= retryAt_.load(std::memory_order_relaxed);
 }
 
 bool RulesHolder::MustReadAgain(bool pathKnown, const std::string& path)
 {
     if (loadStatus_ == LoadStatus::kUnreadable || !pathKnown || StampOf(path) != loadedStamp_)
         return true;
-    retryAt_ = platform::CoarseMilliseconds() + retryMs_;
+    retryAt_ = os::CoarseMilliseconds() + retryMs_;
     return false;
 }
 

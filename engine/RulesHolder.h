@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/RuleTable.h"
-#include "platform/ForkableSharedMutex.h"
+#include "os/ForkableSharedMutex.h"
 
 #include <atomic>
 #include <cstdint>
@@ -65,7 +65,7 @@ private:
     std::atomic<uint32_t>& verdictGeneration_;
     int retryMs_;
     std::mutex reloadMutex_;
-    mutable platform::ForkableSharedMutex tableMutex_;
+    mutable os::ForkableSharedMutex tableMutex_;
     RuleTable table_;
     std::atomic<int> reloads_ {0};
     // How the last reading went and which version of the file it read.

@@ -1,9 +1,9 @@
 #include "engine/RulesReader.h"
 
 #include "engine/RuleTable.h"
-#include "platform/RulesFormat.h"
 #include "rules/Document.h"
 #include "rules/DocumentReader.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 #include <array>
@@ -16,7 +16,7 @@
 
 namespace engine {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 
 namespace {
 

@@ -1,40 +1,40 @@
 #include "engine/SettingsCache.h"
 
-#include "platform/Clock.h"
-#include "platform/Paths.h"
-#include "platform/Settings.h"
-#include "platform/Text.h"
+#include "os/Clock.h"
+#include "os/Paths.h"
+#include "protocol/SettingNames.h"
+#include "text/Strings.h"
 
 namespace engine {
 
 namespace {
 
-using platform::registry::kRunKey;
-using platform::registry::kSettingsKey;
-using platform::registry::RootKey;
-using Status = platform::registry::Value::Status;
+using protocol::registry::kRunKey;
+using protocol::registry::kSettingsKey;
+using protocol::registry::RootKey;
+using Status = protocol::registry::Value::Status;
 
 constexpr size_t kSettingBytes = 261; // settings texts are read as at most 260 bytes
 
 }  // namespace
 
-std::optional<std::string> ReadPathSetting(const platform::registry::Value& setting)
+std::optional<std::string> ReadPathSetting(const protocol::registry::Value& setting)
 {
     std::string text;
     const Status status = setting.Fetch(text);
     if (status == Status::kUnreadable)
         return std::nullopt;
-    return status == Status::kFound ? platform::SettingPath(text) : std::string();
+    return status == Status::kFound ? os::SettingPath(text) : std::string();
 }
 
 SettingsCache::SettingsCache(std::string controlPanelLockPath, int freshnessMs, std::function<uint32_t()> tickCount)
     : freshnessMs_(freshnessMs),
       tickCount_(std::move(tickCount)),
-      rulesFileSetting_(RootKey::LocalMachine, kSettingsKey, platform::settings::kRulesFile),
-      logFolderSetting_(RootKey::LocalMachine, kSettingsKey, platform::settings::kLogFilesPath),
-      securityStatus_(RootKey::LocalMachine, kSettingsKey, platform::settings::kSecurityStatus, freshnessMs),
-      autostart_(RootKey::LocalMachine, kRunKey, platform::registry::kAutostartValue, freshnessMs),
-      timeEnd_(RootKey::LocalMachine, kSettingsKey, platform::settings::kTimeEnd, freshnessMs),
+      rulesFileSetting_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kRulesFile),
+      logFolderSetting_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kLogFilesPath),
+      securityStatus_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kSecurityStatus, freshnessMs),
+      autostart_(RootKey::LocalMachine, kRunKey, protocol::registry::kAutostartValue, freshnessMs),
+      timeEnd_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kTimeEnd, freshnessMs),
       controlPanel_(std::move(controlPanelLockPath), freshnessMs)
 {
 }
@@ -42,7 +42,7 @@ SettingsCache::SettingsCache(std::string controlPanelLockPath, int freshnessMs, 
 uint32_t SettingsCache::Current(bool& switched)
 {
     switched = false;
-    const long long now = freshnessMs_ > 0 ? platform::CoarseMilliseconds() : 0;
+    const long long now = freshnessMs_ > 0 ? os::CoarseMilliseconds() : 0;
     if (freshnessMs_ > 0) {
         const uint32_t known = settings_.load(std::memory_order_acquire);
         if ((known & kKnown) && now - settingsAt_.load(std::memory_order_relaxed) < freshnessMs_)
@@ -64,7 +64,7 @@ uint32_t SettingsCache::Current(bool& switched)
 bool SettingsCache::IsBlockAll() const
 {
     char text[kSettingBytes];
-    return securityStatus_.ReadInto(text, sizeof text) && platform::ParseDecimal(text) == 0;
+    return securityStatus_.ReadInto(text, sizeof text) && text::ParseDecimal(text) == 0;
 }
 
 bool SettingsCache::IsPassThrough() const
@@ -75,12 +75,12 @@ bool SettingsCache::IsPassThrough() const
         return true;
     char stamp[kSettingBytes];
     const uint32_t lastEnd = timeEnd_.ReadInto(stamp, sizeof stamp)
-        ? static_cast<uint32_t>(platform::ParseDecimal(stamp))
+        ? static_cast<uint32_t>(text::ParseDecimal(stamp))
         : 0xFFFFFFFFu;
     return lastEnd < tickCount_();
 }
 
-void SettingsCache::ReadPaths(TrafficLog& log)
+void SettingsCache::ReadPaths(protocol::TrafficLog& log)
 {
     if (pathsKnown_)
         return;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/TrafficLog.h"
-#include "platform/Presence.h"
-#include "platform/Registry.h"
+#include "protocol/Presence.h"
+#include "protocol/Registry.h"
+#include "protocol/TrafficLog.h"
 
 #include <atomic>
 #include <cstdint>
@@ -41,7 +41,7 @@ public:
     // descriptor left: read again later). Called under the engine's reload
     // lock, which guards RulesPath and PathsKnown; the log gets its folder
     // unless it has one.
-    void ReadPaths(TrafficLog& log);
+    void ReadPaths(protocol::TrafficLog& log);
     const std::string& RulesPath() const { return rulesPath_; }
     bool PathsKnown() const { return pathsKnown_; }
 
@@ -54,12 +54,12 @@ public:
 private:
     int freshnessMs_;
     std::function<uint32_t()> tickCount_;
-    platform::registry::Value rulesFileSetting_;
-    platform::registry::Value logFolderSetting_;
-    platform::registry::Value securityStatus_;
-    platform::registry::Value autostart_;
-    platform::registry::Value timeEnd_;
-    mutable platform::presence::ControlPanelWatch controlPanel_;
+    protocol::registry::Value rulesFileSetting_;
+    protocol::registry::Value logFolderSetting_;
+    protocol::registry::Value securityStatus_;
+    protocol::registry::Value autostart_;
+    protocol::registry::Value timeEnd_;
+    mutable protocol::presence::ControlPanelWatch controlPanel_;
     std::atomic<uint32_t> settings_ {0};
     std::atomic<long long> settingsAt_ {0};
     std::string rulesPath_;
@@ -67,6 +67,6 @@ private:
 };
 
 // A setting naming a file or folder; nullopt when it cannot be read now.
-std::optional<std::string> ReadPathSetting(const platform::registry::Value& setting);
+std::optional<std::string> ReadPathSetting(const protocol::registry::Value& setting);
 
 }  // namespace engine

@@ -6,7 +6,7 @@ bool SharedBlockLink::OpenNow()
 {
     std::lock_guard lock(mutex_);
     if (!block_) {
-        block_ = platform::SharedBlock::Open(path_);
+        block_ = protocol::SharedBlock::Open(path_);
         if (!block_)
             return false;
         open_.store(true, std::memory_order_release);
@@ -17,13 +17,13 @@ bool SharedBlockLink::OpenNow()
 SharedBlockLink::Update SharedBlockLink::Look(std::string_view exeName, const std::function<uint32_t()>& ticks,
                                               uint32_t& sequence) const
 {
-    platform::SharedBlock::UpdateView view;
+    protocol::SharedBlock::UpdateView view;
     if (!block_.ReadUpdate(view))
         return Update::kBusy; // a write is under way: the next decision looks again
     if (view.extended && view.sequence == seen_.load(std::memory_order_relaxed))
         return Update::kBusy; // another thread took this write meanwhile
     sequence = view.sequence;
-    return platform::SharedBlock::IsDue(view, exeName, seen_.load(), ticks()) ? Update::kDue : Update::kNone;
+    return protocol::SharedBlock::IsDue(view, exeName, seen_.load(), ticks()) ? Update::kDue : Update::kNone;
 }
 
 void SharedBlockLink::AddTraffic(bool received, unsigned byteCount)
@@ -36,9 +36,9 @@ void SharedBlockLink::CopyUpdateString(char* buffer, const std::function<uint32_
 {
     if (!buffer || !IsOpen())
         return;
-    platform::SharedBlock::UpdateView view;
+    protocol::SharedBlock::UpdateView view;
     // A string left behind by an interceptor that ended names nothing any more.
-    if (block_.ReadUpdate(view) && platform::SharedBlock::RelayStopped(view, ticks()))
+    if (block_.ReadUpdate(view) && protocol::SharedBlock::RelayStopped(view, ticks()))
         buffer[0] = '\0';
     else
         block_.CopyUpdateString(buffer);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SharedBlock.h"
+#include "protocol/SharedBlock.h"
 
 #include <atomic>
 #include <cstdint>
@@ -52,7 +52,7 @@ private:
     std::string path_;
     std::mutex mutex_;
     std::atomic<bool> open_ {false};
-    platform::SharedBlock block_;
+    protocol::SharedBlock block_;
     std::atomic<uint32_t> seen_ {0};
 };
 

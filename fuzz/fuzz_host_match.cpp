@@ -1,7 +1,7 @@
 // Any bytes as a host pattern and a peer name: parsing and matching neither
 // crash nor read outside the texts, and the answers hold together.
 #include "engine/HostPattern.h"
-#include "platform/HostName.h"
+#include "rules/hooksafe/Names.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t split = input.find('\n');
     const std::string patternText = input.substr(0, split);
     const std::string nameText = split == std::string::npos ? std::string() : input.substr(split + 1);
-    char name[platform::kMaxHostName + 1];
-    const size_t length = platform::NormalizeHostName(nameText.data(), nameText.size(), name, sizeof name);
+    char name[rules::kMaxHostName + 1];
+    const size_t length = rules::NormalizeHostName(nameText.data(), nameText.size(), name, sizeof name);
     const engine::HostKey key(length ? name : nullptr);
     const auto pattern = engine::HostPattern::Parse(patternText);
     if (pattern) {
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (length) {
         // A normal name is its own normal form, and names itself.
-        char again[platform::kMaxHostName + 1];
-        if (platform::NormalizeHostName(name, length, again, sizeof again) != length)
+        char again[rules::kMaxHostName + 1];
+        if (rules::NormalizeHostName(name, length, again, sizeof again) != length)
             __builtin_trap();
         const auto own = engine::HostPattern::Parse(std::string(name, length));
         if (!own || !key.Matches(*own))

@@ -1,9 +1,9 @@
 // Any bytes as a ports list and a log: the readers must neither crash nor
 // read outside the text, and a line is a whole record or nothing.
-#include "core/LogReader.h"
-#include "core/RuleChecks.h"
-#include "platform/LogFiles.h"
-#include "platform/Text.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/RuleChecks.h"
+#include "protocol/LogFiles.h"
+#include "text/Strings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,12 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string line = logText.substr(start, end - start);
         for (const char* tag : {"DATE", "PROTOCOL", "DIRECTION", "PERMISSION", "SERVICE", "IP", "REMOTEPORT"})
             (void)panel::GetPhrase(line, tag);
-        if (const auto entry = platform::ParseLogLine(line)) {
+        if (const auto entry = protocol::ParseLogLine(line)) {
             (void)ports.NameOf(entry->remotePort);
             (void)panel::ReasonText(entry->reason, !entry->others.empty());
             // A record read back is whole: written again it reads the same.
-            if (entry->kind == platform::LogEntry::Kind::kConnection && !entry->exePath.empty()
-                && platform::ParseLogLine("<EXEPATH>" + platform::EscapeLogText(entry->exePath) + "</EXEPATH>")->exePath
+            if (entry->kind == protocol::LogEntry::Kind::kConnection && !entry->exePath.empty()
+                && protocol::ParseLogLine("<EXEPATH>" + text::EscapeLogText(entry->exePath) + "</EXEPATH>")->exePath
                     != entry->exePath)
                 __builtin_trap();
         }

@@ -5,9 +5,9 @@
 // The saved file must read back to itself, and an engine that predates IPv6
 // and prefixes in rules must never permit by it what this one does not.
 #include "engine/RuleTable.h"
-#include "platform/RulesFormat.h"
 #include "rules/DocumentReader.h"
 #include "rules/DocumentWriter.h"
+#include "rules/RulesFormat.h"
 #include "rules/Words.h"
 #include "tests/OlderEngineView.h"
 
@@ -83,7 +83,7 @@ void Shuffle(pugi::xml_node node, int depth, uint32_t seed)
     }
     if (depth >= 5)
         return;
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     const char* list = depth == 1 ? rf::kRules : depth == 3 ? rf::kPorts : nullptr;
     for (pugi::xml_node child : node.children())
         if (!list || std::string_view(child.name()) == list)
@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Programs as the engine names them (rules_format::ProgramName): those
     // the document names, and others.
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     std::vector<std::string> programs = {rf::ProgramName("any"), rf::ProgramName("tool")};
     for (const rules::Application& application : document->applications)
         if (application.name && programs.size() < 12)

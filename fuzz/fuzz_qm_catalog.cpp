@@ -1,6 +1,6 @@
 // Any bytes as a compiled translation: never a read past them, and an
 // answer always ended within the buffer given.
-#include "platform/QmCatalog.h"
+#include "text/hooksafe/QmCatalog.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // A copy of exactly that size, so that the sanitizer sees any overread.
     const std::vector<unsigned char> bytes(data, data + size);
-    platform::QmCatalog catalog;
+    text::QmCatalog catalog;
     catalog.Use(bytes.data(), bytes.size());
     const char* keys[][3] = {{"files", "%n file(s) copied", ""}, {"files", "Open", "verb"}, {"files", "Open", "state"},
                              {"files", "Close", nullptr}, {"smile", "Smile", nullptr}, {"", "", ""}};

@@ -3,7 +3,7 @@
 // by piece must keep exactly what reading the whole document keeps.
 #include "engine/RuleTable.h"
 #include "engine/RulesReader.h"
-#include "platform/AddressRange.h"
+#include "rules/AddressRange.h"
 
 #include <arpa/inet.h>
 #include <cstddef>
@@ -38,7 +38,7 @@ bool SameTable(const engine::RuleTable& a, const engine::RuleTable& b)
 int Reference(const engine::RuleTable& table, int direction, int port, std::string_view address,
               const engine::HostKey* name)
 {
-    const auto peer = platform::ParseAddress(address);
+    const auto peer = rules::ParseAddress(address);
     const engine::HostKey unknown(nullptr);
     for (const engine::RuleEntry& entry : table.entries) {
         if (entry.direction != direction || (entry.port != port && entry.port != 0))
@@ -55,10 +55,10 @@ int Reference(const engine::RuleTable& table, int direction, int port, std::stri
 }
 
 // An address as the hook writes a peer.
-std::string Text(platform::AddressFamily family, platform::Address128 value)
+std::string Text(rules::AddressFamily family, rules::Address128 value)
 {
     char text[INET6_ADDRSTRLEN];
-    if (family == platform::AddressFamily::kIpv4) {
+    if (family == rules::AddressFamily::kIpv4) {
         const auto v = static_cast<uint32_t>(value.low);
         std::snprintf(text, sizeof text, "%u.%u.%u.%u", v >> 24, (v >> 16) & 255, (v >> 8) & 255, v & 255);
         return text;
@@ -81,12 +81,12 @@ std::vector<std::string> Peers(const engine::RuleTable& table)
         const auto& range = table.entries[i].addresses;
         if (!range)
             continue;
-        const bool ipv4 = range->family == platform::AddressFamily::kIpv4;
-        for (const platform::Address128 end : {range->first, range->last}) {
+        const bool ipv4 = range->family == rules::AddressFamily::kIpv4;
+        for (const rules::Address128 end : {range->first, range->last}) {
             peers.push_back(Text(range->family, end));
             // The neighbours, the 64 bits' carry included; IPv4 within its 32.
-            const platform::Address128 next {end.high + (end.low == UINT64_MAX), end.low + 1};
-            const platform::Address128 before {end.high - (end.low == 0), end.low - 1};
+            const rules::Address128 next {end.high + (end.low == UINT64_MAX), end.low + 1};
+            const rules::Address128 before {end.high - (end.low == 0), end.low - 1};
             if (!ipv4 || end.low < UINT32_MAX)
                 peers.push_back(Text(range->family, next));
             if (!ipv4 || end.low > 0)

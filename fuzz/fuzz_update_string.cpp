@@ -1,6 +1,6 @@
 // Any update string, program name and sequences, as an engine finds them in
 // the shared block: deciding whether to reload reads nothing past them.
-#include "platform/SharedBlock.h"
+#include "protocol/SharedBlock.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    using platform::SharedBlock;
+    using protocol::SharedBlock;
     if (size < 12)
         return 0;
     SharedBlock::UpdateView view;

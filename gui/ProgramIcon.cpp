@@ -1,7 +1,7 @@
 #include "gui/ProgramIcon.h"
 
 #include "gui/Art.h"
-#include "platform/FileInfo.h"
+#include "os/FileInfo.h"
 
 #include <QFileInfo>
 
@@ -19,7 +19,7 @@ QPixmap ProgramPixmap(const QString& iconName, int size)
 
 QPixmap ExecutablePixmap(const QString& exePath, int size)
 {
-    const auto info = platform::file_info::LookupExecutable(exePath.toStdString());
+    const auto info = os::file_info::LookupExecutable(exePath.toStdString());
     return ProgramPixmap(QString::fromStdString(info.icon), size);
 }
 

@@ -1,6 +1,6 @@
 #include "gui/Translations.h"
 
-#include "platform/Translate.h"
+#include "text/Translate.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -11,7 +11,7 @@ namespace gui {
 
 namespace {
 
-// Lives as long as the process: platform::Tr may be called from any thread
+// Lives as long as the process: text::Tr may be called from any thread
 // until the very end.
 QTranslator* g_own = nullptr;
 
@@ -33,7 +33,7 @@ void LoadTranslations(const char* program)
         return;
     g_own = new QTranslator;
     if (g_own->load(QLocale(), QString::fromUtf8(program), "_", ":/translations"))
-        platform::SetTranslator(Translated);
+        text::SetTranslator(Translated);
 }
 
 void InstallTranslations(const char* program)

@@ -8,7 +8,7 @@
 namespace gui {
 
 // Loads the translations of program ("zel", "zel-alert") for the locale and
-// points platform::Tr, the words of code without Qt, at them. Callable
+// points text::Tr, the words of code without Qt, at them. Callable
 // before the application object exists (for --help and start-up errors);
 // once is enough.
 void LoadTranslations(const char* program);

@@ -2,22 +2,22 @@
 // copy to show itself and ends.
 //   zel [--quit-after-start]   (the option ends once the window is shown: for timing start-up)
 // and Qt's own options (-style, -platform, ...).
-#include "core/ErrorLog.h"
-#include "core/InterceptorLibrary.h"
-#include "core/PanelCore.h"
-#include "core/SessionCoverage.h"
-#include "core/SingleInstance.h"
-#include "windows/MainForm.h"
-#include "windows/ProtectionView.h"
 #include "gui/QtOptions.h"
 #include "gui/Translations.h"
-#include "platform/Clock.h"
-#include "platform/Paths.h"
-#include "platform/Processes.h"
-#include "platform/Registry.h"
-#include "platform/SessionPreload.h"
-#include "platform/Translate.h"
-#include "platform/Version.h"
+#include "os/Clock.h"
+#include "os/Paths.h"
+#include "os/Processes.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/InterceptorLibrary.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/SessionCoverage.h"
+#include "panel/core/SingleInstance.h"
+#include "panel/windows/MainForm.h"
+#include "panel/windows/ProtectionView.h"
+#include "protocol/Registry.h"
+#include "session/SessionPreload.h"
+#include "text/Translate.h"
+#include "text/hooksafe/Version.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -66,10 +66,10 @@ void QuitOnEndSignals(QApplication& app)
 // settings, folders and default rules are made now, as zel-setup does.
 void SetUpOnFirstStart()
 {
-    using namespace platform::registry;
+    using namespace protocol::registry;
     if (!ListValues(RootKey::LocalMachine, kSettingsKey).empty())
         return;
-    const std::string self = platform::processes::OwnExecutablePath();
+    const std::string self = os::processes::OwnExecutablePath();
     const std::string setup = self.substr(0, self.rfind('/') + 1) + "zel-setup";
     char* const arguments[] = {const_cast<char*>(setup.c_str()), const_cast<char*>("--quiet"), nullptr};
     pid_t child = -1;
@@ -77,15 +77,15 @@ void SetUpOnFirstStart()
     if (::posix_spawn(&child, setup.c_str(), nullptr, nullptr, arguments, environ) != 0
         || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         std::fprintf(stderr, "zel: %s\n",
-                     platform::Arg(platform::Tr("zel", "the first set-up (%1) did not succeed"), {setup}).c_str());
+                     text::Arg(text::Tr("zel", "the first set-up (%1) did not succeed"), {setup}).c_str());
 }
 
 // On standard error for a mistake (exit status 2), on standard output when asked for.
 int Usage(std::FILE* out)
 {
-    std::fprintf(out, "%s\n", platform::Tr("zel", "usage: zel [--quit-after-start] [Qt options]").c_str());
+    std::fprintf(out, "%s\n", text::Tr("zel", "usage: zel [--quit-after-start] [Qt options]").c_str());
     if (out == stdout)
-        std::printf("%s\n", platform::Tr("zel", "The firewall's control panel: programs, rules, logs and live traffic. See zel(1).\n"
+        std::printf("%s\n", text::Tr("zel", "The firewall's control panel: programs, rules, logs and live traffic. See zel(1).\n"
                                                 "  --quit-after-start  end as soon as the window is shown (for timing the start)")
                                 .c_str());
     return out == stdout ? 0 : 2;
@@ -98,10 +98,10 @@ int main(int argc, char** argv)
     gui::LoadTranslations("zel");
     // Answered before anything else: no display, settings or running copy needed.
     for (int i = 1; i < argc; ++i) {
-        if (platform::IsHelpOption(argv[i]))
+        if (text::IsHelpOption(argv[i]))
             return Usage(stdout);
-        if (platform::IsVersionOption(argv[i]))
-            return platform::PrintVersion("zel");
+        if (text::IsVersionOption(argv[i]))
+            return text::PrintVersion("zel");
         if (std::strcmp(argv[i], "--quit-after-start") != 0) {
             const int qtOption = gui::QtOptionLength(argc, argv, i);
             if (qtOption == 0)
@@ -112,7 +112,7 @@ int main(int argc, char** argv)
     // The panel, and the interceptor's process it starts, never run under
     // the hook: a desktop that names it for every program restarts the
     // panel without it first. Whether it did tells what the session covers.
-    const bool startedUnderHook = platform::session::StartedUnderHook(argv);
+    const bool startedUnderHook = session::StartedUnderHook(argv);
     bool quitAfterStart = false;
     for (int i = 1; i < argc; ++i)
         if (!std::strcmp(argv[i], "--quit-after-start"))
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
         if (display) {
             QApplication app(argc, argv);
             gui::InstallTranslations("zel");
-            const platform::RuntimeFolderState runtime = platform::RuntimeDirState();
+            const os::RuntimeFolderState runtime = os::RuntimeDirState();
             QMessageBox box(QMessageBox::Critical, "Korvel Firewall",
                             QString::fromStdString(runtime.problem.empty() ? instance.Problem()
                                                                            : panel::RuntimeFolderText(runtime)));
@@ -143,7 +143,7 @@ int main(int argc, char** argv)
     }
     if (!display) {
         std::fprintf(stderr, "zel: %s\n",
-                     platform::Tr("zel", "no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                     text::Tr("zel", "no display to show the control panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
                                          "Run it in a desktop session, or with QT_QPA_PLATFORM=offscreen to run it without one.")
                          .c_str());
         return 2;
@@ -185,7 +185,7 @@ int main(int argc, char** argv)
     }
     // After a restart of the machine the panel starts in the tray; without a
     // tray icon to bring it back it stays shown. The stamp goes either way.
-    if (core.StartHidden(platform::GetTickCount()) && form.HasTray())
+    if (core.StartHidden(os::GetTickCount()) && form.HasTray())
         form.hide();
 
     // Every end (the tray's shutdown, the session ending, a signal) goes

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "rules/Rule.h"
+#include "rules/RulesFormat.h"
 #include "rules/TimedAnswer.h"
-#include "platform/RulesFormat.h"
 
 #include <optional>
 #include <string>
@@ -16,7 +16,7 @@ inline bool IsPathKey(std::string_view key) { return !key.empty() && key.front()
 // One APPLICATION: a program's entry, or the general application "ANY"
 // whose entry applies to every program.
 struct Application {
-    // EXENAME as platform::rules_format names programs (see EntryName);
+    // EXENAME as rules::rules_format names programs (see EntryName);
     // nullopt when it is missing: the entry applies to no program.
     std::optional<std::string> name;
     std::string description; // DESCRIPTION, shown only
@@ -25,7 +25,7 @@ struct Application {
     // program of the same name elsewhere is another program. Otherwise the
     // entry applies to every program of its name.
     bool byPath = false;
-    // FILEHASH (platform::DigestText of the file) of a bound entry; empty:
+    // FILEHASH (os::DigestText of the file) of a bound entry; empty:
     // no content check.
     std::string fileHash;
     bool service = false;    // ISSERVICE "1": a system service, never asked
@@ -42,14 +42,14 @@ struct Application {
     // Whether exactName is this entry's name.
     bool IsNamed(std::string_view exactName) const { return name && *name == exactName; }
     // The general application, named "ANY".
-    bool IsGeneral() const { return IsNamed(platform::rules_format::kGeneralApp); }
+    bool IsGeneral() const { return IsNamed(rules::rules_format::kGeneralApp); }
     // Whether the entry is bound to the program at its path.
     bool IsBound() const { return byPath && IsPathKey(path); }
     // Whether the entry applies to the program named programName (as
     // rules_format::ProgramName gives it) whose executable is programPath.
     bool AppliesTo(std::string_view programName, std::string_view programPath) const
     {
-        return name && platform::rules_format::EntryApplies(*name, programName)
+        return name && rules::rules_format::EntryApplies(*name, programName)
             && (!IsBound() || path == programPath);
     }
     // What the control panel knows the entry by: its path when it is bound

@@ -100,7 +100,7 @@ std::vector<std::string> Document::Problems() const
 
 bool IsUsableName(std::string_view name)
 {
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     if (name == rf::kGeneralApp)
         return true;
     // The name a program of that file name has, and no other spelling of it.

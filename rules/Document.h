@@ -1,7 +1,7 @@
 #pragma once
 
 #include "rules/Application.h"
-#include "platform/RulesFormat.h"
+#include "rules/RulesFormat.h"
 
 #include <string>
 #include <string_view>
@@ -26,8 +26,8 @@ struct Document {
     Application* FindFor(std::string_view name, std::string_view path);
     const Application* FindFor(std::string_view name, std::string_view path) const;
     // The general application (the first named "ANY"), or nullptr.
-    Application* General() { return Find(platform::rules_format::kGeneralApp); }
-    const Application* General() const { return Find(platform::rules_format::kGeneralApp); }
+    Application* General() { return Find(rules::rules_format::kGeneralApp); }
+    const Application* General() const { return Find(rules::rules_format::kGeneralApp); }
     // Adds an application where the engine reads it for its program: before
     // the first general application, whose defaults end the reading, or at
     // the end when there is none; one bound to a path before the entry of

@@ -1,11 +1,11 @@
 #include "rules/DocumentReader.h"
 
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 namespace rules {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 
 namespace {
 
@@ -35,13 +35,13 @@ std::optional<std::vector<std::string>> ItemsOf(const pugi::xml_node& parent, co
 // A whole decimal number, a sign and blanks around it allowed.
 std::optional<long long> WholeNumber(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
+    text = text::TrimBlanks(text);
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+'))
         text.remove_prefix(1);
     if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
-    const long long value = platform::ParseDecimal(text);
+    const long long value = text::ParseDecimal(text);
     return negative ? -value : value;
 }
 
@@ -102,8 +102,8 @@ std::optional<TimedAnswer> ReadTimedAnswer(const pugi::xml_node& node)
         return std::nullopt;
     answer.until = *until;
     answer.port = *port;
-    answer.address = platform::TrimBlanks(TextOf(node, rf::kIp).value_or(std::string()));
-    answer.host = platform::TrimBlanks(TextOf(node, rf::kHost).value_or(std::string()));
+    answer.address = text::TrimBlanks(TextOf(node, rf::kIp).value_or(std::string()));
+    answer.host = text::TrimBlanks(TextOf(node, rf::kHost).value_or(std::string()));
     return answer;
 }
 

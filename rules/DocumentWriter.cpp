@@ -1,8 +1,8 @@
 #include "rules/DocumentWriter.h"
 
-#include "platform/AddressRange.h"
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
+#include "rules/AddressRange.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 #include <pugixml.hpp>
 
@@ -10,12 +10,12 @@
 
 namespace rules {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 
 namespace {
 
 // Text XML carries. Vertical tab and form feed are blanks to the readers of
-// numbers, addresses and host names (platform::TrimBlanks): a blank keeps
+// numbers, addresses and host names (text::TrimBlanks): a blank keeps
 // their meaning where U+FFFD would take an entry away.
 std::string ValueText(std::string_view text)
 {
@@ -24,7 +24,7 @@ std::string ValueText(std::string_view text)
         if (c == '\v' || c == '\f')
             c = ' ';
     // Blanks alone are no text to a reader: written as none, they read back the same.
-    if (platform::TrimBlanks(blanked).empty())
+    if (text::TrimBlanks(blanked).empty())
         return {};
     return rf::XmlSafeText(blanked);
 }
@@ -54,7 +54,7 @@ const char* AddressElement(const Rule& rule, const Port& port)
     // Judged as the item is written, which readers see.
     const bool unreadable = std::any_of(port.addresses->begin(), port.addresses->end(), [](const std::string& item) {
         const std::string written = ValueText(item);
-        return !platform::IsIpv4Item(written) && platform::ParseAddressRange(written);
+        return !rules::IsIpv4Item(written) && rules::ParseAddressRange(written);
     });
     return unreadable ? rf::kAddresses : rf::kIps;
 }
@@ -117,7 +117,7 @@ void WriteApplication(pugi::xml_node root, const Application& application)
         AddText(node, rf::kExeName, rf::XmlSafeText(*application.name));
     // Descriptions in upper case, as the panel has always written them.
     if (!application.description.empty())
-        AddText(node, rf::kDescription, rf::XmlSafeText(platform::ToUpper(application.description)));
+        AddText(node, rf::kDescription, rf::XmlSafeText(text::ToUpper(application.description)));
     if (!application.path.empty())
         AddText(node, rf::kAppPath, rf::PathText(application.path));
     if (application.IsBound())

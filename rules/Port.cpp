@@ -1,8 +1,8 @@
 #include "rules/Port.h"
 
 #include "rules/Rule.h"
+#include "rules/RulesFormat.h"
 #include "rules/Words.h"
-#include "platform/RulesFormat.h"
 
 namespace rules {
 
@@ -58,7 +58,7 @@ std::vector<std::string> Port::ShownAddresses() const
     std::vector<std::string> shown;
     if (addresses)
         for (const std::string& address : *addresses)
-            if (!hosts || address != platform::rules_format::kNoAddress)
+            if (!hosts || address != rules::rules_format::kNoAddress)
                 shown.push_back(address);
     return shown;
 }
@@ -78,7 +78,7 @@ std::vector<Port> PortsForOlderReaders(const Port& port, Direction direction,
     Port named = port;
     const std::vector<std::string> addresses = port.ShownAddresses();
     if (permission == Permission::kPermit) {
-        named.addresses = addresses.empty() ? std::vector<std::string> {platform::rules_format::kNoAddress} : addresses;
+        named.addresses = addresses.empty() ? std::vector<std::string> {rules::rules_format::kNoAddress} : addresses;
         return {named};
     }
     named.addresses.reset();

@@ -1,6 +1,6 @@
 #include "rules/TimedAnswer.h"
 
-#include "platform/Text.h"
+#include "text/Strings.h"
 
 #include <sstream>
 
@@ -29,7 +29,7 @@ std::optional<TimedAnswer> AnswerOfText(std::string_view text)
     answer.permission = PermissionOf(permission);
     if (until.empty() || until.size() > 18 || until.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
-    answer.until = platform::ParseDecimal(until);
+    answer.until = text::ParseDecimal(until);
     const std::optional<int> number = PortOf(port);
     if (!number)
         return std::nullopt;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "rules/Words.h"
-#include "platform/Settings.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +12,10 @@ namespace rules {
 // The furthest end an answer may have from now: the longest length the
 // options offer, and a minute for the clocks of the engine that sent it and
 // the reader that compares it.
-inline constexpr int64_t kLongestAnswerSeconds = int64_t {60} * platform::settings::kMaxTimedAnswerMinutes + 60;
+// The longest an answer for a time may last: a week.
+inline constexpr int kMaxTimedAnswerMinutes = 7 * 24 * 60;
+
+inline constexpr int64_t kLongestAnswerSeconds = int64_t {60} * kMaxTimedAnswerMinutes + 60;
 
 // An answer the user gave for a time (the application's TIMED): it answers
 // the questions it covers, those the rules would ask, until its end.

@@ -1,11 +1,11 @@
 #include "rules/Words.h"
 
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 namespace rules {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 
 Permission PermissionOf(std::string_view word)
 {
@@ -35,10 +35,10 @@ const char* WordOf(Direction direction) { return direction == Direction::kIncomi
 
 std::optional<int> PortOf(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
+    text = text::TrimBlanks(text);
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
-    const auto value = platform::ParseDecimal(text);
+    const auto value = text::ParseDecimal(text);
     if (value > 65535)
         return std::nullopt;
     return static_cast<int>(value);

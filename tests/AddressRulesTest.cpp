@@ -3,8 +3,8 @@
 // over the entries in rule order.
 #include "engine/RuleTable.h"
 
-#include "Sandbox.h"
-#include "platform/AddressRange.h"
+#include "rules/AddressRange.h"
+#include "tests/Sandbox.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -12,8 +12,8 @@
 #include <vector>
 
 using engine::RuleTable;
-using platform::Address128;
-using platform::AddressFamily;
+using rules::Address128;
+using rules::AddressFamily;
 using testing_support::RulesDocument;
 
 namespace {
@@ -74,9 +74,9 @@ TEST(AddressItems, EachFormReadsAsTheAddressesItCovers)
         {"::ffff:0:0/95", AddressFamily::kIpv6, {0, 0xfffe00000000}, {0, 0xffffffffffff}},
     };
     for (const Case& c : cases) {
-        const auto range = platform::ParseAddressRange(c.text);
+        const auto range = rules::ParseAddressRange(c.text);
         ASSERT_TRUE(range) << c.text;
-        EXPECT_EQ(*range, (platform::AddressRange {c.family, c.first, c.last})) << c.text;
+        EXPECT_EQ(*range, (rules::AddressRange {c.family, c.first, c.last})) << c.text;
     }
 }
 
@@ -87,7 +87,7 @@ TEST(AddressItems, MalformedItemsAreNone)
                              "10.0.0.1-fd00::1", "fd00::1-10.0.0.1", "2001:db8::/129", "2001:db8::/1000", "fd00:::1",
                              "fd00::1::2", "fd00::g", "fd00::1%lo", "[fd00::1]", "fd00::1/", "fd00::1-", "-fd00::1",
                              "10.0.0.1-", "1:2:3:4:5:6:7:8:9", "::ffff:10.0.0.256", "example.org", "fd00::1 fd00::2"})
-        EXPECT_FALSE(platform::ParseAddressRange(text).has_value()) << '"' << text << '"';
+        EXPECT_FALSE(rules::ParseAddressRange(text).has_value()) << '"' << text << '"';
 }
 
 TEST(AddressItems, OnlyIpv4AddressesAndRangesAreReadByOlderEngines)
@@ -102,17 +102,17 @@ TEST(AddressItems, OnlyIpv4AddressesAndRangesAreReadByOlderEngines)
         {"example.org", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(platform::IsIpv4Item(c.text), c.older) << c.text;
+        EXPECT_EQ(rules::IsIpv4Item(c.text), c.older) << c.text;
 }
 
 TEST(AddressItems, PeersOfEitherFamilyAndMappedOnesAsIpv4)
 {
-    EXPECT_EQ(platform::ParseAddress("10.0.0.5"), (platform::PeerAddress {AddressFamily::kIpv4, V4(0x0a000005)}));
-    EXPECT_EQ(platform::ParseAddress("::ffff:10.0.0.5"), (platform::PeerAddress {AddressFamily::kIpv4, V4(0x0a000005)}));
-    EXPECT_EQ(platform::ParseAddress("fd00::2"),
-              (platform::PeerAddress {AddressFamily::kIpv6, {0xfd00000000000000, 2}}));
+    EXPECT_EQ(rules::ParseAddress("10.0.0.5"), (rules::PeerAddress {AddressFamily::kIpv4, V4(0x0a000005)}));
+    EXPECT_EQ(rules::ParseAddress("::ffff:10.0.0.5"), (rules::PeerAddress {AddressFamily::kIpv4, V4(0x0a000005)}));
+    EXPECT_EQ(rules::ParseAddress("fd00::2"),
+              (rules::PeerAddress {AddressFamily::kIpv6, {0xfd00000000000000, 2}}));
     for (const char* text : {"", "fd00::2/128", "fd00::1-fd00::2", "localhost", "10.0.0.5:80"})
-        EXPECT_FALSE(platform::ParseAddress(text).has_value()) << text;
+        EXPECT_FALSE(rules::ParseAddress(text).has_value()) << text;
 }
 
 TEST(AddressRules, EveryFormDecidesItsPeersInRuleOrder)
@@ -211,7 +211,7 @@ TEST(AddressRules, IndexedDecisionEqualsTheWalkOverTheEntries)
         for (int i = 0; i < 8; ++i)
             peers.push_back(i % 2 ? v4() : v6());
         for (const std::string& peer : peers) {
-            const auto address = platform::ParseAddress(peer);
+            const auto address = rules::ParseAddress(peer);
             for (const int direction : {0, 1}) {
                 for (const int port : {0, 80, 443, 8080}) {
                     int walked = direction ? table.defaultOutgoing : table.defaultIncoming;

@@ -1,6 +1,6 @@
 // The alert window under the offscreen platform.
-#include "AlertDialog.h"
-#include "EventLoopWait.h"
+#include "alert/AlertDialog.h"
+#include "tests/EventLoopWait.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // The queue of open questions behind the alert window, under the offscreen
 // platform: each test plays the engines, on socket pairs or through the
 // rendezvous socket.
-#include "AlertDialog.h"
-#include "EventLoopWait.h"
-#include "AlertServer.h"
-#include "RendezvousListener.h"
+#include "alert/AlertDialog.h"
+#include "alert/AlertServer.h"
+#include "alert/RendezvousListener.h"
+#include "tests/EventLoopWait.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,17 +3,17 @@
 #include "engine/AlertLauncher.h"
 #include "engine/AskingProcess.h"
 
-#include "platform/AwayDecisions.h"
-#include "platform/RulesFormat.h"
-#include "EngineTestOptions.h"
-#include "EventWait.h"
-#include "Sandbox.h"
-#include "platform/Constants.h"
-#include "platform/Files.h"
-#include "platform/SharedBlock.h"
-#include "platform/LogFiles.h"
-#include "platform/Presence.h"
-#include "platform/Windows.h"
+#include "os/Files.h"
+#include "protocol/AwayDecisions.h"
+#include "protocol/LogFiles.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/SharedBlock.h"
+#include "protocol/Windows.h"
+#include "rules/RulesFormat.h"
+#include "tests/EngineTestOptions.h"
+#include "tests/EventWait.h"
+#include "tests/Sandbox.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -32,7 +32,7 @@ using engine::Engine;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 
-using platform::rules_format::kDefaultRulesDocument;
+using rules::rules_format::kDefaultRulesDocument;
 
 namespace {
 
@@ -140,15 +140,15 @@ TEST_F(EngineAlert, AllowedOutgoingDatagramLetsItsPeerAnswerWithoutAsking)
 
 TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoingAlerts)
 {
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ASSERT_TRUE(window);
     Engine engine(Options());
     ASSERT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1", kTcp, 8080), 1);
-    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    const auto message = protocol::windows::ReceiveMessage(window->ChildSocket(0));
     ASSERT_TRUE(message);
-    EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
-    EXPECT_EQ(platform::windows::ParamCode(message->lParam), 4);
-    EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(message->message, protocol::windows::WM_MOUSEMOVE);
+    EXPECT_EQ(protocol::windows::ParamCode(message->lParam), 4);
+    EXPECT_EQ(protocol::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
     EXPECT_EQ(message->data, "\n" + engine.Carrier().exePath);
     if (::getpid() < 65536) {
         EXPECT_EQ(message->lParam, ::getpid() + 4 * 65536);
@@ -158,7 +158,7 @@ TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoing
     // Further outgoing alerts answer themselves, without a window or a notice.
     EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", "script:answer=2", kTcp, 8081), 1);
     EXPECT_EQ(AlertsShown(), 1);
-    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+    EXPECT_FALSE(protocol::windows::ReceiveMessage(window->ChildSocket(0)));
     // Incoming ones still ask.
     EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.6", "script:answer=2", kTcp, 40000), 0);
     EXPECT_EQ(AlertsShown(), 2);
@@ -169,16 +169,16 @@ TEST_F(EngineAlert, TickedAllowOnOutgoingNotifiesThePanelAndAnswersLaterOutgoing
 // with the name, and answers later alerts for that name alone.
 TEST_F(EngineAlert, AnswerForOneHostIsPostedWithItsNameAndAnswersThatHostOnly)
 {
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ASSERT_TRUE(window);
     Engine engine(Options());
     ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=2,ticked=1,host=1", 1);
     EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "Ads.Example.NET.", kTcp, 443), 0);
     EXPECT_NE(ReadText(record).find("host\tads.example.net\n"), std::string::npos);
-    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    const auto message = protocol::windows::ReceiveMessage(window->ChildSocket(0));
     ASSERT_TRUE(message);
-    EXPECT_EQ(platform::windows::ParamCode(message->lParam), platform::kCodeOutgoingHostBlocked);
-    EXPECT_EQ(platform::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(protocol::windows::ParamCode(message->lParam), protocol::kCodeOutgoingHostBlocked);
+    EXPECT_EQ(protocol::windows::ParamArgument(message->lParam), static_cast<uint32_t>(::getpid()));
     // The name, then the program's path, for a panel that reads the message
     // after the program ended.
     EXPECT_EQ(message->data, "ads.example.net\n" + engine.Carrier().exePath);
@@ -200,19 +200,19 @@ TEST_F(EngineAlert, AnswerForOneHostIsPostedWithItsNameAndAnswersThatHostOnly)
     for (size_t at = shown.find("host\t"); at != std::string::npos; at = shown.find("host\t", at + 1))
         ++offered;
     EXPECT_EQ(offered, 2); // ads and www only
-    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+    EXPECT_FALSE(protocol::windows::ReceiveMessage(window->ChildSocket(0)));
 }
 
 TEST_F(EngineAlert, TickedBlockOnIncomingPostsCodeOneAndRemembersBlock)
 {
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle,
-                                                      {"Other", platform::kPictureBoxClassOld});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle,
+                                                      {"Other", protocol::kPictureBoxClassOld});
     ASSERT_TRUE(window);
     Engine engine(Options());
     EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", "script:answer=2,ticked=1", kTcp, 40000), 0);
-    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(1));
+    const auto message = protocol::windows::ReceiveMessage(window->ChildSocket(1));
     ASSERT_TRUE(message);
-    EXPECT_EQ(platform::windows::ParamCode(message->lParam), 1);
+    EXPECT_EQ(protocol::windows::ParamCode(message->lParam), 1);
     EXPECT_EQ(engine.RememberedAnswer(0), 2);
     EXPECT_EQ(engine.RememberedAnswer(1), 0);
     EXPECT_EQ(engine.UserApprove(445, 0, "10.0.0.7", "script:answer=1", kTcp, 40000), 0);
@@ -221,7 +221,7 @@ TEST_F(EngineAlert, TickedBlockOnIncomingPostsCodeOneAndRemembersBlock)
 
 TEST_F(EngineAlert, TimedOutAlertBlocksThisConnectionOnlyAndIsLoggedAsDenied)
 {
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ASSERT_TRUE(window);
     // The time the alert is given, only when it is a sensible number.
     for (const char* setting : {"", "0", "-5", "seconds", "3601"}) {
@@ -235,7 +235,7 @@ TEST_F(EngineAlert, TimedOutAlertBlocksThisConnectionOnlyAndIsLoggedAsDenied)
     // Even an answer that claims Allow and a ticked box: a time-out is Block, once.
     EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1,timedout=1", kTcp, 8080), 0);
     EXPECT_NE(ReadText(record).find("timeout\t30\n"), std::string::npos);
-    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+    EXPECT_FALSE(protocol::windows::ReceiveMessage(window->ChildSocket(0)));
     EXPECT_EQ(engine.RememberedAnswer(1), 0);
     EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.5", "script:answer=1", kTcp, 8080), 1);
     EXPECT_EQ(AlertsShown(), 7);
@@ -272,7 +272,7 @@ TEST_F(EngineAlert, AwayAnswersFollowTheSettingsAndAreListed)
     EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", "script:answer=1,ticked=1,away=1", kTcp, 8081), 1);
     EXPECT_EQ(engine.RememberedAnswer(1), 0); // never applied to all
     EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.7", "script:answer=2,away=1", kUdp, 40000), 0);
-    const auto listed = platform::away::ReadAll(platform::away::ListPath());
+    const auto listed = protocol::away::ReadAll(protocol::away::ListPath());
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_TRUE(listed[0].outgoing);
     EXPECT_TRUE(listed[0].permitted);
@@ -309,8 +309,8 @@ TEST_F(EngineAlert, WithdrawnQuestionDecidesAndLogsNothing)
 
 TEST_F(EngineAlert, ReloadForgetsRememberedAnswers)
 {
-    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
-    auto block = platform::SharedBlock::Create(platform::SharedBlock::DefaultPath());
+    const int lock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
+    auto block = protocol::SharedBlock::Create(protocol::SharedBlock::DefaultPath());
     Engine engine(Options());
     EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1,ticked=1", kTcp, 8080), 1);
     EXPECT_EQ(engine.RememberedAnswer(1), 1);
@@ -356,7 +356,7 @@ TEST_F(EngineAlert, AskedDecisionsRecordHowTheAnswerCame)
         EXPECT_EQ(engine.UserApprove(139, 0, "10.0.0.5", c.script, kTcp, 40000), c.result) << c.script;
         const auto records = sandbox.ConnectionRecords();
         ASSERT_FALSE(records.empty());
-        const auto entry = platform::ParseLogLine(records.back());
+        const auto entry = protocol::ParseLogLine(records.back());
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->reason, c.reason) << c.script;
     }
@@ -538,7 +538,7 @@ TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
         }));
     EXPECT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() >= kQuestions; },
                                              std::chrono::seconds(20)));
-    ASSERT_TRUE(platform::WriteFileAtomically(cue, "1", 0644, false)); // never seen half written
+    ASSERT_TRUE(os::WriteFileAtomically(cue, "1", 0644, false)); // never seen half written
     for (auto& answer : answers)
         EXPECT_EQ(answer.get(), 1);
     EXPECT_EQ(AlertsShown(), kQuestions);
@@ -631,7 +631,7 @@ constexpr const char* kAskEverything =
 // covers, tells the panel nothing, and the next run of the program asks again.
 TEST_F(EngineAlert, UntilTheProgramQuitsHoldsInThisProcessOnlyAndTheNextRunAsksAgain)
 {
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ASSERT_TRUE(window);
     sandbox.WriteRules(kAskEverything);
     {
@@ -648,7 +648,7 @@ TEST_F(EngineAlert, UntilTheProgramQuitsHoldsInThisProcessOnlyAndTheNextRunAsksA
         EXPECT_EQ(engine.UserApprove(40002, 1, "10.0.0.5", nullptr, kTcp, 8444), 0);
         EXPECT_EQ(engine.UserApprove(8443, 0, "10.0.0.5", nullptr, kTcp, 40000), 0);
         EXPECT_EQ(AlertsShown(), 3);
-        EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0)));
+        EXPECT_FALSE(protocol::windows::ReceiveMessage(window->ChildSocket(0)));
     }
     // The program's next run.
     Engine next(Options());
@@ -662,7 +662,7 @@ TEST_F(EngineAlert, UntilTheProgramQuitsHoldsInThisProcessOnlyAndTheNextRunAsksA
 // again once the hour has passed.
 TEST_F(EngineAlert, ForAnHourIsPostedWithItsEndAndAskedAgainAfterTheHour)
 {
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ASSERT_TRUE(window);
     sandbox.WriteRules(kAskEverything);
     std::time_t now = 1'800'000'000;
@@ -673,9 +673,9 @@ TEST_F(EngineAlert, ForAnHourIsPostedWithItsEndAndAskedAgainAfterTheHour)
     EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "Api.Example.COM", kTcp, 443), 1);
     EXPECT_EQ(Recorded("choices"), std::vector<std::string> {"60"});
     EXPECT_EQ(Recorded("port"), std::vector<std::string> {"443"});
-    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    const auto message = protocol::windows::ReceiveMessage(window->ChildSocket(0));
     ASSERT_TRUE(message);
-    EXPECT_EQ(platform::windows::ParamCode(message->lParam), platform::kCodeScopedAnswer);
+    EXPECT_EQ(protocol::windows::ParamCode(message->lParam), protocol::kCodeScopedAnswer);
     EXPECT_EQ(message->data, "OUTGOING PERMIT 1800003600 443 - api.example.com\n" + engine.Carrier().exePath);
 
     ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=2", 1);

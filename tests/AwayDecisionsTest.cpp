@@ -1,6 +1,6 @@
 // The list of what was decided while nobody was at the screen.
-#include "Sandbox.h"
-#include "platform/AwayDecisions.h"
+#include "protocol/AwayDecisions.h"
+#include "tests/Sandbox.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-using namespace platform::away;
+using namespace protocol::away;
 using testing_support::Sandbox;
 
 namespace {

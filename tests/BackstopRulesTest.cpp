@@ -1,13 +1,13 @@
 // The kernel backstop's rules: compiled from the rules file, and decided by
 // the very code the kernel programs run (rules_lookup.h) over the compiled
 // arrays, they must give what the engine gives for the same program and peer.
-#include "RulesCompiler.h"
-#include "exe_name.h"
+#include "backstop/RulesCompiler.h"
+#include "backstop/exe_name.h"
 
 #include "engine/RuleTable.h"
-#include "platform/AddressRange.h"
-#include "platform/Processes.h"
-#include "platform/RulesFormat.h"
+#include "os/Processes.h"
+#include "rules/AddressRange.h"
+#include "rules/RulesFormat.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ const zel_rules_interval6* Interval6At(unsigned index)
 
 #define ZEL_INTERVAL_AT(index) IntervalAt(index)
 #define ZEL_INTERVAL6_AT(index) Interval6At(index)
-#include "rules_lookup.h"
+#include "backstop/rules_lookup.h"
 
 namespace {
 
@@ -50,13 +50,13 @@ public:
         g_intervals = &rules_.intervals;
         g_intervals6 = &rules_.intervals6;
         // As the kernel programs take a peer: an IPv4-mapped one is IPv4.
-        const auto address = platform::ParseAddress(peer);
+        const auto address = rules::ParseAddress(peer);
         EXPECT_TRUE(address) << peer;
         if (!address)
             return 99;
-        const bool ipv4 = address->family == platform::AddressFamily::kIpv4;
+        const bool ipv4 = address->family == rules::AddressFamily::kIpv4;
         // The kernel knows the file name, not its escaped spelling.
-        const std::string fileName = platform::rules_format::FileNameOfProgram(name);
+        const std::string fileName = rules::rules_format::FileNameOfProgram(name);
         const uint64_t hash = zel_rules_name_hash(fileName.data(), fileName.size());
         const CompiledRules::Program* program = Find(hash);
         if (!program)
@@ -149,8 +149,8 @@ TEST(BackstopProgramNames, KernelNamesProgramsAsTheEngineDoes)
     for (const std::string& name : std::vector<std::string> {"curl", "Firefox-bin", "setup (2).exe", "x (1).tar.gz", "a.b (c).d", "name (copy)",
                                    " (.", "tool (", "(1).x", "a  (1) (2).b", "UPPER.EXE", "z-_9.~", "caf\xc3\xa9",
                                    std::string("dots..") + " (x)", longName, "any", "Any", "caf\xe9", "tab\there"}) {
-        const std::string engineName = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath("/opt/bin/" + name));
-        const std::string fileName = platform::rules_format::FileNameOfProgram(engineName);
+        const std::string engineName = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath("/opt/bin/" + name));
+        const std::string fileName = rules::rules_format::FileNameOfProgram(engineName);
         char buffer[ZEL_NAME_SIZE] = {};
         name.copy(buffer, sizeof buffer - 1);
         EXPECT_EQ(zel_exe_name_hash(buffer), zel_rules_name_hash(fileName.data(), fileName.size()))
@@ -200,7 +200,7 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
                     else if (shape == 2)
                         ips = "<IP>" + Dotted(address()) + "-" + Dotted(address()) + "</IP><IP>" + Dotted(address()) + "</IP>";
                     else if (shape == 3)
-                        ips = std::string("<IP>") + platform::rules_format::kNoAddress + "</IP>";
+                        ips = std::string("<IP>") + rules::rules_format::kNoAddress + "</IP>";
                     else if (shape == 4)
                         ips = "";
                     else if (shape == 6)

@@ -1,10 +1,10 @@
 // What the kernel backstop's root service reads of a user's settings: as
 // the user, never more than the user may read, bounded, and never waiting.
-#include "UserSettings.h"
+#include "backstop/UserSettings.h"
 
-#include "RulesCompiler.h"
+#include "backstop/RulesCompiler.h"
 
-#include "Sandbox.h"
+#include "tests/Sandbox.h"
 
 #include <chrono>
 #include <cstring>

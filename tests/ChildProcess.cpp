@@ -1,6 +1,6 @@
-#include "ChildProcess.h"
+#include "tests/ChildProcess.h"
 
-#include "EventWait.h"
+#include "tests/EventWait.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,9 +1,9 @@
 #include "engine/Engine.h"
 
-#include "Sandbox.h"
-#include "platform/Files.h"
-#include "platform/Presence.h"
-#include "platform/SharedBlock.h"
+#include "os/Files.h"
+#include "protocol/Presence.h"
+#include "protocol/SharedBlock.h"
+#include "tests/Sandbox.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,10 +43,10 @@ TEST(Concurrency, ApproveDuringReloadsNeverSeesAHalfLoadedTable)
 {
     testing_support::Sandbox sandbox;
     sandbox.DeleteSetting("LogFilesPath"); // millions of records would only measure the disk
-    ASSERT_TRUE(platform::WriteFileAtomically(sandbox.rulesFile, RulesA()));
-    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    ASSERT_TRUE(os::WriteFileAtomically(sandbox.rulesFile, RulesA()));
+    const int lock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
     ASSERT_GE(lock, 0);
-    platform::SharedBlock block = platform::SharedBlock::Create(platform::SharedBlock::DefaultPath());
+    protocol::SharedBlock block = protocol::SharedBlock::Create(protocol::SharedBlock::DefaultPath());
     ASSERT_TRUE(block);
 
     engine::EngineOptions options;
@@ -75,7 +75,7 @@ TEST(Concurrency, ApproveDuringReloadsNeverSeesAHalfLoadedTable)
     }
     int reloads = 0;
     while (Clock::now() < deadline) {
-        ASSERT_TRUE(platform::WriteFileAtomically(sandbox.rulesFile, reloads % 2 ? RulesA() : RulesB()));
+        ASSERT_TRUE(os::WriteFileAtomically(sandbox.rulesFile, reloads % 2 ? RulesA() : RulesB()));
         const int32_t before = block.AcknowledgementCount();
         block.Publish(" TOOL");
         // Fixed: engines acknowledge in shared memory, which by design signals nobody.

@@ -4,8 +4,8 @@
 #include "engine/Engine.h"
 #include "engine/RuleTable.h"
 
-#include "EngineTestOptions.h"
-#include "Sandbox.h"
+#include "tests/EngineTestOptions.h"
+#include "tests/Sandbox.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -1,28 +1,29 @@
-#include "core/AlertAnswers.h"
-#include "core/AnswerQueue.h"
-#include "core/AwayAnswers.h"
-#include "core/BackstopAnswer.h"
-#include "core/ErrorLog.h"
-#include "core/FileInformation.h"
-#include "core/FilterState.h"
-#include "core/LogReader.h"
-#include "core/Options.h"
-#include "core/PanelCore.h"
-#include "core/ProcessList.h"
-#include "core/RuleChecks.h"
-#include "core/RuleDescription.h"
-#include "core/SecurityLevels.h"
-#include "core/TimedAnswers.h"
+#include "panel/core/AlertAnswers.h"
+#include "panel/core/AnswerQueue.h"
+#include "panel/core/AwayAnswers.h"
+#include "panel/core/BackstopAnswer.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/FileInformation.h"
+#include "panel/core/FilterState.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/Options.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/ProcessList.h"
+#include "panel/core/RuleChecks.h"
+#include "panel/core/RuleDescription.h"
+#include "panel/core/SecurityLevels.h"
+#include "panel/core/TimedAnswers.h"
 
-#include "Sandbox.h"
 #include "engine/HostPattern.h"
 #include "engine/RuleTable.h"
-#include "platform/Constants.h"
-#include "platform/LogFiles.h"
-#include "platform/Processes.h"
-#include "platform/Text.h"
-#include "platform/Translate.h"
+#include "os/Processes.h"
+#include "protocol/LogFiles.h"
+#include "protocol/PanelMessages.h"
 #include "rules/DocumentReader.h"
+#include "rules/RulesFormat.h"
+#include "tests/Sandbox.h"
+#include "text/Strings.h"
+#include "text/Translate.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -74,7 +75,7 @@ protected:
     void TearDown() override { panel::TheErrorLog().Close(); }
     void Log(const std::string& line) const
     {
-        const std::string path = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+        const std::string path = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
         WriteText(path, testing_support::ReadText(path) + "<DATE>d</DATE><TIME>t</TIME>" + line + "\r\n");
     }
 
@@ -241,7 +242,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     ASSERT_TRUE(general);
     EXPECT_EQ(In(general), "ASK");
     EXPECT_EQ(Out(general), "PERMIT");
-    const std::string anyName = platform::processes::CarrierExeName("/usr/local/bin/any");
+    const std::string anyName = rules::rules_format::CarrierExeName("/usr/local/bin/any");
     EXPECT_EQ(anyName, "./ANY");
     const rules::Application* any = state.Rules().Find("/usr/local/bin/any");
     ASSERT_TRUE(any);
@@ -266,7 +267,7 @@ TEST_F(RunningPrograms, ProgramsNamedLikeTheSystemSettingsGetEntriesOfTheirOwn)
     engine::RuleTable anyTable, otherTable, namedTable;
     anyTable.LoadRulesFromText(file, {anyName, "/usr/local/bin/any"});
     otherTable.LoadRulesFromText(file, {"FIREFOX-ESR", "/usr/bin/firefox-esr"});
-    namedTable.LoadRulesFromText(file, {platform::processes::CarrierExeName("/opt/tools/system settings"),
+    namedTable.LoadRulesFromText(file, {rules::rules_format::CarrierExeName("/opt/tools/system settings"),
                                         "/opt/tools/system settings"});
     EXPECT_EQ(anyTable.defaultOutgoing, engine::kDeny);
     EXPECT_EQ(anyTable.defaultIncoming, engine::kAsk);
@@ -290,7 +291,7 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
         const uint32_t pid = i % 2 ? 100 : 104;
         answers.push_back({1 + i % 4, pid, i % 2 ? "/usr/bin/firefox-esr" : "/opt/hazel/bin/editor", {}});
     }
-    answers.push_back({platform::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"});
+    answers.push_back({protocol::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"});
     const auto shown = panel::StoreAnswers(state, answers);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->key, "/usr/bin/firefox-esr");
@@ -316,10 +317,10 @@ TEST_F(RunningPrograms, AnswersArrivingTogetherAreSavedOnce)
 // process number now), and leaves the list with what the rule covers.
 TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
 {
-    const std::string list = platform::away::ListPath();
+    const std::string list = protocol::away::ListPath();
     const auto decided = [](bool outgoing, const std::string& address, unsigned port, const std::string& host,
                             const std::string& path) {
-        platform::away::Decision decision;
+        protocol::away::Decision decision;
         decision.time = std::time(nullptr);
         decision.outgoing = outgoing;
         decision.address = address;
@@ -335,7 +336,7 @@ TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
     const auto toAddress = decided(true, "10.0.0.9", 443, "", "/opt/hazel/bin/editor");
     const auto incoming = decided(false, "10.0.0.7", 5000, "", "/usr/bin/gone-now");
     for (const auto& decision : {toHost, toHostAgain, toAddress, incoming})
-        ASSERT_TRUE(platform::away::Append(list, decision));
+        ASSERT_TRUE(protocol::away::Append(list, decision));
 
     const panel::AwayLine line = panel::DescribeAway(toHost, std::time(nullptr));
     EXPECT_EQ(line.program, "editor");
@@ -352,21 +353,21 @@ TEST_F(RunningPrograms, AllowOnADecisionMadeWhileAwayMakesItARule)
     EXPECT_EQ(editor->rules[0].permission, rules::Permission::kPermit);
     EXPECT_EQ(Out(editor), "DENY");
     EXPECT_EQ(state.Rules().Document().FindFor("FIREFOX-ESR", "/usr/bin/firefox-esr"), nullptr);
-    EXPECT_EQ(platform::away::ReadAll(list), (std::vector<platform::away::Decision> {toAddress, incoming}));
+    EXPECT_EQ(protocol::away::ReadAll(list), (std::vector<protocol::away::Decision> {toAddress, incoming}));
 
     ASSERT_TRUE(panel::AllowAwayDecision(state, toAddress, list));
     EXPECT_EQ(Out(state.Rules().Find("EDITOR")), "PERMIT");
     ASSERT_TRUE(panel::AllowAwayDecision(state, incoming, list));
     EXPECT_EQ(In(state.Rules().Find("/usr/bin/gone-now")), "PERMIT");
-    EXPECT_TRUE(platform::away::ReadAll(list).empty());
+    EXPECT_TRUE(protocol::away::ReadAll(list).empty());
 
     // A path that is no program's changes nothing and stays listed.
     const auto odd = decided(true, "10.0.0.1", 1, "", "relative/path");
-    ASSERT_TRUE(platform::away::Append(list, odd));
+    ASSERT_TRUE(protocol::away::Append(list, odd));
     EXPECT_FALSE(panel::AllowAwayDecision(state, odd, list));
-    EXPECT_EQ(platform::away::ReadAll(list).size(), 1u);
+    EXPECT_EQ(protocol::away::ReadAll(list).size(), 1u);
     EXPECT_TRUE(panel::ClearAwayDecisions(list));
-    EXPECT_TRUE(platform::away::ReadAll(list).empty());
+    EXPECT_TRUE(protocol::away::ReadAll(list).empty());
 }
 
 // Answers that come while the rules file cannot be read are held, not lost
@@ -377,7 +378,7 @@ TEST_F(RunningPrograms, AnswersWhileTheRulesCannotBeReadAreHeldAndStoredLater)
     testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kFifo, before);
     state.LoadRules();
     panel::AnswerQueue queue(state);
-    EXPECT_FALSE(queue.Store({{platform::kCodeOutgoingPermitted, 104, "/opt/hazel/bin/editor", {}}}));
+    EXPECT_FALSE(queue.Store({{protocol::kCodeOutgoingPermitted, 104, "/opt/hazel/bin/editor", {}}}));
     EXPECT_FALSE(queue.StoreHeld()); // still unreadable: held on
     EXPECT_EQ(queue.Held(), 1u);
     ::unlink(sandbox.rulesFile.c_str());
@@ -534,8 +535,8 @@ TEST(RunningProgramsOnOldEngines, ProgramMappingAReplacedEngineIsNamed)
         EXPECT_NE(mapped, MAP_FAILED);
         return std::pair {path, mapped};
     };
-    const std::string self = platform::processes::CarrierExeName(
-        platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid())));
+    const std::string self = rules::rules_format::CarrierExeName(
+        rules::rules_format::CleanCarrierPath(os::processes::ExecutablePath("/proc", ::getpid())));
     const auto listed = [&] {
         const auto names = panel::ProgramsOnReplacedEngine("/proc");
         return std::find(names.begin(), names.end(), self) != names.end();
@@ -634,17 +635,17 @@ TEST_F(RunningPrograms, TimedAnswersAreStoredWithTheirEndAndGoneFromTheFileAfter
     const std::string hour = std::to_string(now + 3600);
     const std::string later = std::to_string(now + 7200);
     const std::vector<panel::AlertAnswer> answers = {
-        {platform::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr", "OUTGOING PERMIT " + hour + " 443 - api.example.com"},
-        {platform::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr", "OUTGOING DENY " + later + " 443 - api.example.com"},
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "INCOMING DENY " + hour + " 22 10.0.0.7 -"},
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 8080 - -"},
+        {protocol::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr", "OUTGOING PERMIT " + hour + " 443 - api.example.com"},
+        {protocol::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr", "OUTGOING DENY " + later + " 443 - api.example.com"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "INCOMING DENY " + hour + " 22 10.0.0.7 -"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 8080 - -"},
         // Not stored: ended already, a pattern for a name, an address that is none,
         // always for every connection (that is the default's code), longer than any length.
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + std::to_string(now - 1) + " 1 - -"},
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + hour + " 2 - *.example.com"},
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + hour + " 3 10.0.0 -"},
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 0 - -"},
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor",
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + std::to_string(now - 1) + " 1 - -"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + hour + " 2 - *.example.com"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT " + hour + " 3 10.0.0 -"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 0 - -"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor",
          "OUTGOING PERMIT " + std::to_string(now + 8 * 24 * 3600) + " 4 - -"},
     };
     ASSERT_TRUE(panel::StoreAnswers(state, answers));
@@ -739,13 +740,13 @@ namespace {
 // Every text it is asked for, marked: what a language would change shows.
 std::string MarkedText(const char*, const char* text, const char*, int n)
 {
-    return "\u00ab" + platform::WithCount(text, n) + "\u00bb";
+    return "\u00ab" + text::WithCount(text, n) + "\u00bb";
 }
 
 // Puts the marking translator in place for one test, whatever its end.
 struct MarkedLanguage {
-    MarkedLanguage() { platform::SetTranslator(MarkedText); }
-    ~MarkedLanguage() { platform::SetTranslator(nullptr); }
+    MarkedLanguage() { text::SetTranslator(MarkedText); }
+    ~MarkedLanguage() { text::SetTranslator(nullptr); }
 };
 
 // The files under folder (every depth, but not under skipped) whose content holds text.
@@ -798,17 +799,17 @@ TEST_F(RunningPrograms, TranslatedWordsNeverReachStoredFiles)
     // A security level, in both modes, and Block All.
     state.ApplyPreset(0);
     state.SetMode(panel::SecurityMode::kCustom);
-    ASSERT_TRUE(state.ApplyDefaults(platform::rules_format::kGeneralApp,
+    ASSERT_TRUE(state.ApplyDefaults(rules::rules_format::kGeneralApp,
                                     {rules::Permission::kDeny, rules::Permission::kPermit}, false, 1));
     state.SetBlockAll(true);
     // Alerts answered: a default, a host, one for a time, one the backstop asked.
     const std::vector<panel::AlertAnswer> answers = {
-        {platform::kCodeIncomingBlocked, 104, "/opt/hazel/bin/editor", {}},
-        {platform::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"},
-        {platform::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr",
+        {protocol::kCodeIncomingBlocked, 104, "/opt/hazel/bin/editor", {}},
+        {protocol::kCodeOutgoingHostBlocked, 100, "/usr/bin/firefox-esr", "ads.example.net"},
+        {protocol::kCodeScopedAnswer, 100, "/usr/bin/firefox-esr",
          "OUTGOING PERMIT " + std::to_string(now + 3600) + " 443 - api.example.com"},
         // Refused, and so logged.
-        {platform::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 0 - -"},
+        {protocol::kCodeScopedAnswer, 104, "/opt/hazel/bin/editor", "OUTGOING PERMIT 0 0 - -"},
     };
     ASSERT_TRUE(panel::StoreAnswers(state, answers));
     ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"/usr/bin/wget", "10.0.0.8", 80, true, false}));
@@ -839,6 +840,6 @@ TEST_F(RunningPrograms, TranslatedWordsNeverReachStoredFiles)
          {panel::LevelInfoText(0), display.infoText, display.comboText, panel::DescribeFiltering(display, false).tip,
           panel::DescribeFiltering(display, true).level, panel::RuleDescription(fromLog),
           panel::ShownWord(rules::Permission::kAsk), describedAnswer, panel::TimeLeftText(90),
-          panel::ReasonText(platform::log_reason::kRule)})
+          panel::ReasonText(protocol::log_reason::kRule)})
         EXPECT_NE(shown.find(mark), std::string::npos) << shown;
 }

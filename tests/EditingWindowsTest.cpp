@@ -1,17 +1,17 @@
 // The editing windows driven by their controls: the wizard, the rule editor,
 // the tree's menu and the advanced window, each opened as the user opens it.
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "dialogs/AdvancedForm.h"
-#include "dialogs/CreateNewApp_Step1.h"
-#include "dialogs/EditApp_Step4.h"
-#include "windows/MainForm.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/dialogs/AdvancedForm.h"
+#include "panel/dialogs/CreateNewApp_Step1.h"
+#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/MainForm.h"
 
-#include "PanelWindowDriver.h"
-#include "Sandbox.h"
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
+#include "os/Files.h"
+#include "protocol/LogFiles.h"
+#include "tests/PanelWindowDriver.h"
+#include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -413,7 +413,7 @@ TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
     const rules::Rule rule = editor.Result();
     ASSERT_EQ(rule.ports.size(), 1u);
     EXPECT_EQ(rule.ports[0].hosts, (std::vector<std::string> {"*.example.org", "xn--bcher-kva.example"}));
-    EXPECT_EQ(rule.ports[0].addresses, std::vector<std::string> {platform::rules_format::kNoAddress});
+    EXPECT_EQ(rule.ports[0].addresses, std::vector<std::string> {rules::rules_format::kNoAddress});
     EXPECT_EQ(rule.ports[0].alias, "https");
 }
 
@@ -619,7 +619,7 @@ TEST_F(Editing, RunningProgramsStripShowsSixAtMost)
         table.Add(200 + i, 1, path);
         log += "<DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>" + path + "</APPLICATIONSTART>\r\n";
     }
-    testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr)), log);
+    testing_support::WriteText(protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr)), log);
     emit form->HalfMinute();
     auto* strip = Part<QListWidget>(*form, "RunProcIconList");
     ASSERT_EQ(strip->count(), 6);

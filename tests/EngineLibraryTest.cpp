@@ -1,8 +1,8 @@
 // The engine as the interceptor sees it: a shared library loaded with dlopen
 // whose exports (engine/EngineExports.h) are bound by their mangled names.
-#include "Sandbox.h"
 #include "engine/EngineExports.h"
-#include "core/RulesStore.h"
+#include "panel/core/RulesStore.h"
+#include "tests/Sandbox.h"
 
 #include <cstdio>
 #include <dlfcn.h>

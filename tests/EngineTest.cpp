@@ -1,11 +1,11 @@
 #include "engine/Engine.h"
 
-#include "platform/RulesFormat.h"
-#include "EngineTestOptions.h"
-#include "Sandbox.h"
-#include "platform/LogFiles.h"
-#include "platform/Presence.h"
-#include "platform/SharedBlock.h"
+#include "protocol/LogFiles.h"
+#include "protocol/Presence.h"
+#include "protocol/SharedBlock.h"
+#include "rules/RulesFormat.h"
+#include "tests/EngineTestOptions.h"
+#include "tests/Sandbox.h"
 
 #include <cstring>
 #include <functional>
@@ -17,7 +17,7 @@ using engine::EngineOptions;
 using testing_support::RulesDocument;
 using testing_support::Sandbox;
 
-using platform::rules_format::kDefaultRulesDocument;
+using rules::rules_format::kDefaultRulesDocument;
 
 namespace {
 
@@ -153,7 +153,7 @@ TEST_F(EngineDecision, RunningControlPanelMeansFilteringWhateverTheStamp)
 {
     sandbox.WriteRules(DefaultRulesWithOutgoing("DENY"));
     sandbox.SetAutostart(false);
-    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    const int lock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
     ASSERT_GE(lock, 0);
     Engine engine(TestOptions());
     EXPECT_TRUE(engine.IsControlPanelRunning());
@@ -212,7 +212,7 @@ TEST_F(EngineDecision, EveryDecisionRecordsItsReason)
         ASSERT_EQ(engine.Approve(c.localPort, c.direction, c.address, c.protocol, c.remotePort), c.result) << c.reason;
         const auto records = sandbox.ConnectionRecords();
         ASSERT_FALSE(records.empty());
-        const auto entry = platform::ParseLogLine(records.back());
+        const auto entry = protocol::ParseLogLine(records.back());
         ASSERT_TRUE(entry);
         EXPECT_EQ(entry->reason, c.reason) << records.back();
     }
@@ -238,14 +238,14 @@ class EngineReload : public testing::Test {
 protected:
     Sandbox sandbox;
     int panelLock = -1;
-    platform::SharedBlock block;
+    protocol::SharedBlock block;
 
     void SetUp() override
     {
         sandbox.WriteRules(kDefaultRulesDocument);
-        panelLock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+        panelLock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
         ASSERT_GE(panelLock, 0);
-        block = platform::SharedBlock::Create(platform::SharedBlock::DefaultPath());
+        block = protocol::SharedBlock::Create(protocol::SharedBlock::DefaultPath());
         ASSERT_TRUE(block);
     }
     void TearDown() override { ::close(panelLock); }
@@ -388,7 +388,7 @@ TEST_F(AttackDatagramVerdicts, EndWithWhatTheyWereTakenBy)
              sandbox.SetAutostart(false);
              engine.VerdictEpoch();
              sandbox.SetAutostart(true);
-             panelLock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+             panelLock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
          },
          1, 1},
         {"the answer for a time ended", byAnswer, [&](Engine&) { now = 1'800'000'600; }, 0, 2},
@@ -452,7 +452,7 @@ TEST(EngineWithoutBlock, SharedBlockOperationsDoNothingAndNothingReloads)
 {
     Sandbox sandbox;
     sandbox.WriteRules(kDefaultRulesDocument);
-    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    const int lock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
     Engine engine(TestOptions());
     EXPECT_EQ(engine.Approve(40000, kOut, "10.0.0.5", kTcp, 80), 1);
     char buffer[512] = "untouched";

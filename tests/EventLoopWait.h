@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EventWait.h"
+#include "tests/EventWait.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 // What the hook remembers between calls, tested without a program around it.
-#include "Datagrams.h"
-#include "DnsAnswers.h"
-#include "DnsMessage.h"
-#include "Names.h"
-#include "Peer.h"
-#include "SocketTable.h"
+#include "hook/Datagrams.h"
+#include "hook/DnsAnswers.h"
+#include "hook/Names.h"
+#include "hook/Peer.h"
+#include "hook/SocketTable.h"
+#include "tests/DnsMessage.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,14 +1,14 @@
-#include "engine/Engine.h"
 #include "engine/CarrierIdentity.h"
-#include "engine/TrafficLog.h"
+#include "engine/Engine.h"
+#include "protocol/TrafficLog.h"
 
-#include "platform/RulesFormat.h"
-#include "EngineTestOptions.h"
-#include "EventWait.h"
-#include "Sandbox.h"
+#include "rules/RulesFormat.h"
+#include "tests/EngineTestOptions.h"
+#include "tests/EventWait.h"
+#include "tests/Sandbox.h"
 
-#include "platform/Paths.h"
-#include "platform/Text.h"
+#include "os/Paths.h"
+#include "text/Strings.h"
 
 #include <chrono>
 #include <csignal>
@@ -26,7 +26,7 @@
 using testing_support::Sandbox;
 using testing_support::WriteText;
 
-using platform::rules_format::kDefaultRulesDocument;
+using rules::rules_format::kDefaultRulesDocument;
 
 namespace {
 
@@ -62,11 +62,11 @@ protected:
 
 TEST(CarrierIdentity, CopyNumbersAreCutFromTheFileName)
 {
-    EXPECT_EQ(platform::processes::CleanCarrierPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
-    EXPECT_EQ(platform::processes::CleanCarrierPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
-    EXPECT_EQ(platform::processes::CleanCarrierPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
-    EXPECT_EQ(platform::processes::CleanCarrierPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
-    EXPECT_EQ(platform::processes::CarrierExeName("/apps/Tool.exe"), "TOOL.EXE");
+    EXPECT_EQ(rules::rules_format::CleanCarrierPath("/apps/Tool (2).exe"), "/apps/Tool.exe");
+    EXPECT_EQ(rules::rules_format::CleanCarrierPath("/apps/SETUP (2).EXE"), "/apps/SETUP.EXE");
+    EXPECT_EQ(rules::rules_format::CleanCarrierPath("/apps/tool (2)"), "/apps/tool (2)"); // no "." after it
+    EXPECT_EQ(rules::rules_format::CleanCarrierPath("/my (old).d/tool"), "/my (old).d/tool"); // only the file part counts
+    EXPECT_EQ(rules::rules_format::CarrierExeName("/apps/Tool.exe"), "TOOL.EXE");
 }
 
 TEST(CarrierIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
@@ -150,7 +150,7 @@ TEST(CarrierIdentity, ServiceHostsAreNeverAskedAndLogTheirService)
 TEST_F(FixedTimeZone, RecordsAcrossMidnightLandInTwoDailyFiles)
 {
     Sandbox sandbox;
-    engine::TrafficLog log(sandbox.logs);
+    protocol::TrafficLog log(sandbox.logs);
     const std::time_t beforeMidnight = 1796601599; // 2026-12-06 23:59:59 UTC
     log.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", beforeMidnight);
     log.AppendLogRecord("<APPLICATIONEND>/a</APPLICATIONEND>", beforeMidnight + 2);
@@ -181,9 +181,9 @@ TEST_F(FixedTimeZone, EngineUsesItsClockForTheFileOfTheDay)
 TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)
 {
     Sandbox sandbox;
-    engine::TrafficLog missing(sandbox.root + "/no/such/folder");
+    protocol::TrafficLog missing(sandbox.root + "/no/such/folder");
     missing.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", std::time(nullptr));
-    engine::TrafficLog empty("");
+    protocol::TrafficLog empty("");
     empty.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", std::time(nullptr));
     struct stat st {};
     EXPECT_NE(::stat((sandbox.root + "/no").c_str(), &st), 0);
@@ -199,7 +199,7 @@ TEST(AttackTrafficLog, LinkInPlaceOfTheDaysFileIsNotFollowed)
     Sandbox sandbox;
     const std::string target = sandbox.root + "/elsewhere";
     testing_support::WriteText(target, "untouched\n");
-    engine::TrafficLog log(sandbox.logs);
+    protocol::TrafficLog log(sandbox.logs);
     const std::time_t now = std::time(nullptr);
     ASSERT_EQ(::symlink(target.c_str(), log.FileNameFor(now).c_str()), 0);
     log.AppendLogRecord("<APPLICATIONSTART>/a</APPLICATIONSTART>", now);
@@ -267,8 +267,8 @@ TEST(AttackTrafficLog, RecordTextsAreEscapedSoNoProgramCanForgeARecord)
     const size_t from = record.find("<EXEPATH>") + 9;
     const std::string path = record.substr(from, record.find("</EXEPATH>") - from);
     EXPECT_EQ(path.find_first_of("<>\r\n"), std::string::npos);
-    EXPECT_EQ(platform::UnescapeLogText(path), forged);
-    EXPECT_EQ(platform::UnescapeLogText(platform::EscapeLogText("a&amp;b<&#10;")), "a&amp;b<&#10;");
+    EXPECT_EQ(text::UnescapeLogText(path), forged);
+    EXPECT_EQ(text::UnescapeLogText(text::EscapeLogText("a&amp;b<&#10;")), "a&amp;b<&#10;");
 }
 
 
@@ -283,7 +283,7 @@ TEST(TrafficLog, RecordCutShortByAFullDiskIsBlankedOut)
     const int status = testing_support::WithTinyDisk(disk, "8k", [&] {
         // One page of the two taken by another file: the log has one page.
         WriteText(disk + "/filler", std::string(4096, 'f'));
-        engine::TrafficLog log(disk);
+        protocol::TrafficLog log(disk);
         for (int i = 0; i < 20; ++i)
             log.AppendLogRecord(body, 1796601599);
         ::unlink((disk + "/filler").c_str());
@@ -359,11 +359,11 @@ TEST(EngineSettings, PathSettingsAreTakenAsAUserMeansThem)
         EXPECT_EQ(engine.RulesSnapshot().entries.size(), 6u);
     }
     ::setenv("HOME", savedHome.c_str(), 1);
-    engine::TrafficLog log(sandbox.root + "/relative-logs");
+    protocol::TrafficLog log(sandbox.root + "/relative-logs");
     EXPECT_NE(testing_support::ReadText(log.FileNameFor(std::time(nullptr))).find("<EXEPATH>/apps/tool"),
               std::string::npos);
-    EXPECT_EQ(platform::SettingPath("~/a/b"), platform::HomeFolder() + "/a/b");
-    EXPECT_EQ(platform::SettingPath(" /abs/path\r\n"), "/abs/path");
+    EXPECT_EQ(os::SettingPath("~/a/b"), os::HomeFolder() + "/a/b");
+    EXPECT_EQ(os::SettingPath(" /abs/path\r\n"), "/abs/path");
 }
 
 // The hook keeps datagram verdicts while this number stays the same: each

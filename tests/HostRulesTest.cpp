@@ -4,10 +4,10 @@
 #include "engine/HostPattern.h"
 #include "engine/RuleTable.h"
 
-#include "platform/HostName.h"
-#include "platform/LogFiles.h"
-#include "platform/RulesFormat.h"
-#include "Sandbox.h"
+#include "protocol/LogFiles.h"
+#include "rules/RulesFormat.h"
+#include "rules/hooksafe/Names.h"
+#include "tests/Sandbox.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -20,8 +20,8 @@ namespace {
 
 std::string Normal(std::string_view name)
 {
-    char out[platform::kMaxHostName + 1];
-    const size_t length = platform::NormalizeHostName(name.data(), name.size(), out, sizeof out);
+    char out[rules::kMaxHostName + 1];
+    const size_t length = rules::NormalizeHostName(name.data(), name.size(), out, sizeof out);
     return std::string(out, length);
 }
 
@@ -84,7 +84,7 @@ TEST(HostNames, NormalFormIsLowerCaseWithoutTheTrailingDotAndOnlyHostCharacters)
     EXPECT_EQ(Normal(std::string(63, 'a') + ".org"), std::string(63, 'a') + ".org");
     EXPECT_EQ(Normal(std::string(64, 'a') + ".org"), "");
     std::string longest;
-    while (longest.size() + 2 <= platform::kMaxHostName)
+    while (longest.size() + 2 <= rules::kMaxHostName)
         longest += longest.empty() ? "a" : ".a";
     EXPECT_EQ(Normal(longest), longest);
     EXPECT_EQ(Normal(longest + ".b"), "");
@@ -228,7 +228,7 @@ TEST(HostRules, AnEngineThatReadsOnlyNumberAndIpsNeverPermitsMore)
     // a permitting port's address range covers nothing, a denying port
     // without IPS covers every address.
     const std::string permitting = Document("OUTGOING", "PERMIT",
-        HostPort("443", "<HOST>*.example.org</HOST>", "<IP>" + std::string(platform::rules_format::kNoAddress) + "</IP>"));
+        HostPort("443", "<HOST>*.example.org</HOST>", "<IP>" + std::string(rules::rules_format::kNoAddress) + "</IP>"));
     const std::string denying = Document("OUTGOING", "DENY", HostPort("0", "<HOST>ads.example.net</HOST>"), "PERMIT");
     for (const std::string& document : {permitting, denying}) {
         std::string old = document;
@@ -247,16 +247,16 @@ TEST(HostRules, AnEngineThatReadsOnlyNumberAndIpsNeverPermitsMore)
 
 TEST(HostRules, RecordCarriesTheNameAfterTheDocumentedFields)
 {
-    const std::string head = platform::ConnectionRecordHead("/usr/bin/curl", "CURL");
-    platform::RecordText body;
-    platform::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, "www.example.org"}, body);
+    const std::string head = protocol::ConnectionRecordHead("/usr/bin/curl", "CURL");
+    protocol::RecordText body;
+    protocol::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, "www.example.org"}, body);
     const std::string line = "<DATE>08.12.2026</DATE><TIME>10:00:00</TIME>" + std::string(body.View());
     EXPECT_NE(line.find("</SERVICE><HOST>www.example.org</HOST>"), std::string::npos);
-    const auto entry = platform::ParseLogLine(line);
+    const auto entry = protocol::ParseLogLine(line);
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->host, "www.example.org");
     EXPECT_EQ(entry->remotePort, "443");
-    platform::RecordText unnamed;
-    platform::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, nullptr}, unnamed);
+    protocol::RecordText unnamed;
+    protocol::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, nullptr}, unnamed);
     EXPECT_EQ(std::string(unnamed.View()).find("<HOST>"), std::string::npos);
 }

@@ -5,13 +5,13 @@
 // source. ZEL_TEST_HOOK_LIBRARY and ZEL_TEST_ENGINE_LIBRARY put other builds
 // of the hook and the engine under the same tests (and ZEL_TEST_ZELCONN of
 // the interceptor's process).
-#include "ChildProcess.h"
-#include "EventWait.h"
-#include "Sandbox.h"
-#include "platform/Constants.h"
-#include "platform/Files.h"
-#include "platform/Presence.h"
-#include "platform/Windows.h"
+#include "os/Files.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/Windows.h"
+#include "tests/ChildProcess.h"
+#include "tests/EventWait.h"
+#include "tests/Sandbox.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -59,7 +59,7 @@ protected:
 
     void WriteRules(const std::string& applications)
     {
-        ASSERT_TRUE(platform::WriteFileAtomically(sandbox.rulesFile, RulesDocument(applications)));
+        ASSERT_TRUE(os::WriteFileAtomically(sandbox.rulesFile, RulesDocument(applications)));
     }
 
     // The hooked environment with more variables.
@@ -125,9 +125,9 @@ protected:
 // The control panel as the interceptor sees it: its presence lock and its
 // message picture box.
 struct PanelStandIn {
-    int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
-    std::unique_ptr<platform::windows::Window> window =
-        platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    int lock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
+    std::unique_ptr<protocol::windows::Window> window =
+        protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ~PanelStandIn() { ::close(lock); }
     std::string Box() const { return window->ChildHandle(0); }
     int Socket() const { return window->ChildSocket(0); }

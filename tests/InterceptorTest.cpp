@@ -1,8 +1,8 @@
 // The interceptor end to end: real programs under the hook, servers on
 // 127.0.0.2 and up, clients bound to another loopback source.
-#include "InterceptorFixture.h"
-#include "platform/Clock.h"
-#include "platform/SharedBlock.h"
+#include "os/Clock.h"
+#include "protocol/SharedBlock.h"
+#include "tests/InterceptorFixture.h"
 
 #include <algorithm>
 #include <csignal>
@@ -253,9 +253,9 @@ protected:
         ASSERT_GE(panel->lock, 0);
         ASSERT_TRUE(panel->window);
         zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {testing_support::TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
-        const std::string block = platform::SharedBlock::DefaultPath();
+        const std::string block = protocol::SharedBlock::DefaultPath();
         testing_support::WaitForFile(block.substr(0, block.rfind('/')),
-                                     [&block] { return bool(platform::SharedBlock::Open(block)); }, 2s);
+                                     [&block] { return bool(protocol::SharedBlock::Open(block)); }, 2s);
     }
 
     // Messages of one code that reached the panel within the time given.
@@ -264,9 +264,9 @@ protected:
         std::vector<uint32_t> arguments;
         const auto deadline = std::chrono::steady_clock::now() + during;
         do {
-            while (auto message = platform::windows::ReceiveMessage(panel->Socket()))
-                if (platform::windows::ParamCode(message->lParam) == code)
-                    arguments.push_back(platform::windows::ParamArgument(message->lParam));
+            while (auto message = protocol::windows::ReceiveMessage(panel->Socket()))
+                if (protocol::windows::ParamCode(message->lParam) == code)
+                    arguments.push_back(protocol::windows::ParamArgument(message->lParam));
         } while (testing_support::MillisecondsLeft(deadline) > 0
                  && testing_support::WaitReadable(panel->Socket(), std::chrono::milliseconds(
                                                                        testing_support::MillisecondsLeft(deadline))));
@@ -282,7 +282,7 @@ TEST_F(InterceptorWithListener, PublishedRuleChangeReachesARunningProgramOnce)
     EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
 
     WriteRules(App("NETPEER", "DENY", "DENY"));
-    ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), " NETPEER"));
+    ASSERT_TRUE(protocol::windows::SetWindowText(panel->Box(), " NETPEER"));
     const auto published = std::chrono::steady_clock::now();
     std::string line;
     for (int i = 0; i < 60 && line != "refused"; ++i)
@@ -292,7 +292,7 @@ TEST_F(InterceptorWithListener, PublishedRuleChangeReachesARunningProgramOnce)
 
     // Once the program has reloaded, its name leaves the update string: later
     // connections do not reload again.
-    auto block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+    auto block = protocol::SharedBlock::Open(protocol::SharedBlock::DefaultPath());
     ASSERT_TRUE(block);
     char update[512] = "x";
     // Fixed: the string is in shared memory, which tells nobody of a change.
@@ -317,7 +317,7 @@ TEST_F(InterceptorWithListener, ChangeReachesAProgramIdleLongerThanATurnLasted)
     ChildProcess client({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21020", "2", "11000"}, hooked);
     EXPECT_EQ(client.ReadLine(), std::optional<std::string>("ok"));
     WriteRules(App("NETPEER", "DENY", "DENY"));
-    ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), " NETPEER"));
+    ASSERT_TRUE(protocol::windows::SetWindowText(panel->Box(), " NETPEER"));
     EXPECT_EQ(client.ReadLine(15s), std::optional<std::string>("refused"));
 }
 
@@ -330,7 +330,7 @@ TEST_F(InterceptorWithListener, EndedInterceptorLeavesNothingNamed)
     auto server = Server({"tcp-server", "127.0.0.2", "21021"});
     ChildProcess idle({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21021", "2", "20000"}, hooked);
     EXPECT_EQ(idle.ReadLine(), std::optional<std::string>("ok"));
-    auto block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+    auto block = protocol::SharedBlock::Open(protocol::SharedBlock::DefaultPath());
     ASSERT_TRUE(block);
     const auto named = [&] {
         char update[512];
@@ -340,8 +340,8 @@ TEST_F(InterceptorWithListener, EndedInterceptorLeavesNothingNamed)
     const auto publish = [&] {
         // Named whichever the relay sees first: the empty text and then the
         // name (a name new to the list), or the name alone (its first look).
-        ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), ""));
-        ASSERT_TRUE(platform::windows::SetWindowText(panel->Box(), " NETPEER"));
+        ASSERT_TRUE(protocol::windows::SetWindowText(panel->Box(), ""));
+        ASSERT_TRUE(protocol::windows::SetWindowText(panel->Box(), " NETPEER"));
         // Fixed: the string is in shared memory, which tells nobody of a change.
         for (int i = 0; i < 100 && named() != " NETPEER"; ++i)
             std::this_thread::sleep_for(20ms);
@@ -364,7 +364,7 @@ TEST_F(InterceptorWithListener, EndedInterceptorLeavesNothingNamed)
     ASSERT_TRUE(approve && getUpdateString);
     approve(1, 1, "127.0.0.1", 1, 1); // opens the block: the panel runs
     // The relay's last beat, as old as one left by a relay that ended a while ago.
-    block.StampRelay((platform::GetTickCount() - platform::SharedBlock::kRelayBeatLimitMs - 300) | 1u);
+    block.StampRelay((os::GetTickCount() - protocol::SharedBlock::kRelayBeatLimitMs - 300) | 1u);
     char update[512] = "untouched";
     getUpdateString(update);
     EXPECT_STREQ(update, "");
@@ -383,18 +383,18 @@ TEST_F(InterceptorWithListener, TrafficOfATransferArrivesAsAmountsInTensOfBytes)
     std::map<uint16_t, long long> bytes;
     const auto deadline = std::chrono::steady_clock::now() + 4s;
     do {
-        while (auto message = platform::windows::ReceiveMessage(panel->Socket())) {
-            const uint16_t code = platform::windows::ParamCode(message->lParam);
-            EXPECT_LE(platform::windows::ParamArgument(message->lParam), 65535u);
-            bytes[code] += 10LL * platform::windows::ParamArgument(message->lParam);
+        while (auto message = protocol::windows::ReceiveMessage(panel->Socket())) {
+            const uint16_t code = protocol::windows::ParamCode(message->lParam);
+            EXPECT_LE(protocol::windows::ParamArgument(message->lParam), 65535u);
+            bytes[code] += 10LL * protocol::windows::ParamArgument(message->lParam);
         }
     } while (testing_support::MillisecondsLeft(deadline) > 0
              && testing_support::WaitReadable(panel->Socket(),
                                               std::chrono::milliseconds(testing_support::MillisecondsLeft(deadline))));
-    EXPECT_NEAR(static_cast<double>(bytes[platform::kCodeOutgoingTraffic]), static_cast<double>(kBytes), kBytes * 0.01);
-    EXPECT_NEAR(static_cast<double>(bytes[platform::kCodeIncomingTraffic]), static_cast<double>(kBytes), kBytes * 0.01);
-    RecordProperty("outgoing_bytes_reported", std::to_string(bytes[platform::kCodeOutgoingTraffic]));
-    RecordProperty("incoming_bytes_reported", std::to_string(bytes[platform::kCodeIncomingTraffic]));
+    EXPECT_NEAR(static_cast<double>(bytes[protocol::kCodeOutgoingTraffic]), static_cast<double>(kBytes), kBytes * 0.01);
+    EXPECT_NEAR(static_cast<double>(bytes[protocol::kCodeIncomingTraffic]), static_cast<double>(kBytes), kBytes * 0.01);
+    RecordProperty("outgoing_bytes_reported", std::to_string(bytes[protocol::kCodeOutgoingTraffic]));
+    RecordProperty("incoming_bytes_reported", std::to_string(bytes[protocol::kCodeIncomingTraffic]));
 }
 
 TEST_F(InterceptorWithListener, EndedProgramIsReportedWithItsProcessId)
@@ -404,7 +404,7 @@ TEST_F(InterceptorWithListener, EndedProgramIsReportedWithItsProcessId)
     ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21015"}, hooked);
     const pid_t pid = client.Pid();
     EXPECT_EQ(client.Wait(), 0);
-    const auto finished = Collect(platform::kCodeApplicationFinished, 2500ms);
+    const auto finished = Collect(protocol::kCodeApplicationFinished, 2500ms);
     EXPECT_NE(std::find(finished.begin(), finished.end(), static_cast<uint32_t>(pid)), finished.end());
 }
 
@@ -417,7 +417,7 @@ TEST(ListenControl, StartListenStartsOneInterceptorAndStopListenEndsIt)
     auto stop = reinterpret_cast<int (*)()>(::dlsym(library, "StopListen"));
     ASSERT_TRUE(start && stop);
     EXPECT_EQ(start(), 0);
-    EXPECT_TRUE(platform::SharedBlock::Open(platform::SharedBlock::DefaultPath()));
+    EXPECT_TRUE(protocol::SharedBlock::Open(protocol::SharedBlock::DefaultPath()));
     EXPECT_EQ(start(), 0); // already running: nothing more starts
     EXPECT_EQ(stop(), 0);
     EXPECT_EQ(stop(), 0);

@@ -1,4 +1,4 @@
-#include "JournalReceiver.h"
+#include "tests/JournalReceiver.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,21 +2,23 @@
 // hostile texts byte for byte, nothing lost or sent twice while the journal
 // is slow or away, the day's change, a truncated or replaced file, and the
 // interceptor's process doing it with the option on, 10,000 records whole.
-#include "ChildProcess.h"
-#include "JournalReceiver.h"
-#include "Sandbox.h"
+#include "tests/ChildProcess.h"
+#include "tests/JournalReceiver.h"
+#include "tests/Sandbox.h"
 
-#include "JournalEntry.h"
-#include "JournalForwarder.h"
-#include "engine/TrafficLog.h"
-#include "platform/LogFiles.h"
-#include "platform/SharedBlock.h"
-#include "platform/Text.h"
+#include "protocol/LogFiles.h"
+#include "protocol/SharedBlock.h"
+#include "protocol/TrafficLog.h"
+#include "text/Strings.h"
+#include "zelconn/JournalEntry.h"
+#include "zelconn/JournalForwarder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace zelconn;
 
 namespace {
 
@@ -48,10 +50,10 @@ const std::time_t kDay2 = At(2026, 12, 10, 0, 0, 1);
 std::string Body(const std::string& path, const std::string& application = "PROGRAM", int permission = 1,
                  const char* host = nullptr, int direction = 1, int protocol = 1)
 {
-    const std::string head = platform::ConnectionRecordHead(platform::EscapeLogText(path), platform::EscapeLogText(application));
-    const platform::ConnectionRecord record {&head, protocol, direction, "192.0.2.7", 40000, 443, permission, false, host};
-    platform::RecordText body;
-    platform::FormatConnectionBody(record, body);
+    const std::string head = protocol::ConnectionRecordHead(text::EscapeLogText(path), text::EscapeLogText(application));
+    const protocol::ConnectionRecord record {&head, protocol, direction, "192.0.2.7", 40000, 443, permission, false, host};
+    protocol::RecordText body;
+    protocol::FormatConnectionBody(record, body);
     return std::string(body.View());
 }
 
@@ -72,7 +74,7 @@ protected:
     JournalReceiver receiver {sandbox.root + "/journal.sock"};
     JournalForwarder forwarder {sandbox.root + "/journal.sock"};
 
-    std::string DayFile(std::time_t when) const { return platform::TrafficLogFileName(sandbox.logs, when); }
+    std::string DayFile(std::time_t when) const { return protocol::TrafficLogFileName(sandbox.logs, when); }
 
     // Forwards and receives until count entries came (or 10 s passed), then
     // looks 100 ms more for any entry too many.
@@ -109,13 +111,13 @@ TEST_F(Journal, EachRecordBecomesAnEntryWithItsFields)
 {
     ASSERT_TRUE(receiver.Bound());
     forwarder.Configure(true, sandbox.logs, kDay1);
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     log.AppendLogRecord(Body("/usr/bin/curl", "CURL", 0, "example.org"), kDay1);
     log.AppendLogRecord(Body("/usr/sbin/sshd", "SSHD", 1, nullptr, 0, 2), kDay1);
     log.AppendLogRecord(Body("/usr/local/bin/static", "static", 0) + "<BACKSTOP>1</BACKSTOP>", kDay1);
     log.AppendLogRecord(Body("/usr/bin/wget", "WGET", 0) + "<REASON>no answer</REASON><FUTURE>x</FUTURE>", kDay1);
-    log.AppendLogRecord(platform::CarrierEventBody(platform::kApplicationStartTag, "/usr/bin/curl"), kDay1);
-    log.AppendLogRecord(platform::CarrierEventBody(platform::kApplicationEndTag, "/usr/bin/curl"), kDay1);
+    log.AppendLogRecord(protocol::CarrierEventBody(protocol::kApplicationStartTag, "/usr/bin/curl"), kDay1);
+    log.AppendLogRecord(protocol::CarrierEventBody(protocol::kApplicationEndTag, "/usr/bin/curl"), kDay1);
     const std::vector<Entry> entries = Pump(6, kDay1);
     ASSERT_EQ(entries.size(), 6u);
 
@@ -166,7 +168,7 @@ TEST_F(AttackJournal, HostileTextsArriveByteForByte)
         "/tmp/\x1b[31mred",
     };
     forwarder.Configure(true, sandbox.logs, kDay1);
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     for (const std::string& path : paths)
         log.AppendLogRecord(Body(path, "desc\nof " + path), kDay1);
     const std::vector<Entry> entries = Pump(paths.size(), kDay1);
@@ -187,7 +189,7 @@ TEST_F(Journal, ASlowJournalLosesNothingAndGetsNothingTwice)
     // The journal reads nothing for a while: its queue fills, and the
     // records wait in the file.
     forwarder.Configure(true, sandbox.logs, kDay1);
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     constexpr int kRecords = 3000;
     for (int i = 0; i < kRecords; ++i)
         log.AppendLogRecord(Body("/p/" + std::to_string(i)), kDay1);
@@ -207,7 +209,7 @@ TEST_F(Journal, AJournalThatIsAwayGetsTheRecordsWhenItComes)
     const std::string elsewhere = sandbox.root + "/later.sock";
     JournalForwarder waiting(elsewhere);
     waiting.Configure(true, sandbox.logs, kDay1);
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     log.AppendLogRecord(Body("/p/before"), kDay1);
     EXPECT_FALSE(waiting.Forward(kDay1));
     JournalReceiver later(elsewhere);
@@ -242,7 +244,7 @@ TEST_F(Journal, WhatTheFileHeldBeforeIsNotSentNorALineHalfWritten)
 TEST_F(Journal, FollowsTheDaysChangeAndLateRecordsOfTheDayBefore)
 {
     forwarder.Configure(true, sandbox.logs, kDay1);
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     log.AppendLogRecord(Body("/p/day1"), kDay1Late);
     EXPECT_EQ(Paths(Pump(1, kDay1Late)), (std::vector<std::string> {"/p/day1"}));
     // Midnight: the new day's file from its start; a record stamped before
@@ -281,7 +283,7 @@ TEST_F(Journal, AnEntryTooBigForADatagramGoesAsAMemoryFile)
     forwarder.Configure(true, sandbox.logs, kDay1);
     // Bigger than the socket's buffer by default (wmem_default).
     const std::string description(2 << 20, 'x');
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     log.AppendLogRecord(Body("/p/big", description), kDay1);
     log.AppendLogRecord(Body("/p/small"), kDay1);
     const std::vector<Entry> entries = Pump(2, kDay1);
@@ -294,7 +296,7 @@ TEST_F(Journal, AnEntryTooBigForADatagramGoesAsAMemoryFile)
 TEST_F(Journal, OffSendsNothingAndOnAgainStartsFromThen)
 {
     forwarder.Configure(true, sandbox.logs, kDay1);
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     log.AppendLogRecord(Body("/p/on"), kDay1);
     EXPECT_EQ(Paths(Pump(1, kDay1)), (std::vector<std::string> {"/p/on"}));
     forwarder.Configure(false, sandbox.logs, kDay1);
@@ -315,7 +317,7 @@ TEST(JournalFromTheInterceptor, TenThousandRecordsSentWhole)
     sandbox.SetSetting("JournalRecords", "1");
     JournalReceiver receiver(sandbox.root + "/journal.sock");
     ChildProcess zelconn({ZELCONN}, {{"ZEL_JOURNAL_SOCKET", receiver.Path()}});
-    const engine::TrafficLog log(sandbox.logs);
+    const protocol::TrafficLog log(sandbox.logs);
     // Following starts with the process: a record written until one comes through.
     bool following = false;
     for (int i = 0; i < 100 && !following; ++i) {

@@ -3,16 +3,16 @@
 // English may be left in them: neither a text the translation has in German
 // but the window shows as written, nor a sentence never marked for
 // translation (it gives itself away by its small English words).
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "core/RulesStore.h"
-#include "windows/MainForm.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/RulesStore.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/MainForm.h"
 
-#include "PanelWindowDriver.h"
-#include "Sandbox.h"
-#include "platform/LogFiles.h"
-#include "platform/Translate.h"
+#include "protocol/LogFiles.h"
+#include "tests/PanelWindowDriver.h"
+#include "tests/Sandbox.h"
+#include "text/Translate.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -156,15 +156,15 @@ protected:
         ASSERT_TRUE(own.load(QLocale(QLocale::German, QLocale::Germany), "zel", "_", ":/translations"));
         QCoreApplication::installTranslator(&own);
         translator = &own;
-        platform::SetTranslator([](const char* context, const char* text, const char* disambiguation, int n) {
+        text::SetTranslator([](const char* context, const char* text, const char* disambiguation, int n) {
             QString result = translator->translate(context, text, disambiguation, n);
             if (result.isEmpty())
                 result = QString::fromUtf8(text);
-            return platform::WithCount(result.toStdString(), n);
+            return text::WithCount(result.toStdString(), n);
         });
         sandbox.InstallPanel("http 80\r\nhttps 443\r\n");
         sandbox.WriteRules(kRules);
-        testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr)),
+        testing_support::WriteText(protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr)),
                                    Record("/usr/bin/curl", "CURL", 1, 1, 443, "answer") + Record("/usr/sbin/sshd", "SSHD", 0, 0, 22, "default")
                                        + Record("/usr/bin/curl", "CURL", 1, 0, 25, "rule") + Record("/usr/bin/ssh", "SSH", 0, 1, 22, "peer"));
         panel::SetMessageSink([this](const QString& text) { seen.emplace(text, "message"); });
@@ -176,7 +176,7 @@ protected:
     {
         form.reset();
         panel::SetMessageSink(nullptr);
-        platform::SetTranslator(nullptr);
+        text::SetTranslator(nullptr);
         QCoreApplication::removeTranslator(&own);
         panel::TheErrorLog().Close();
     }

@@ -1,9 +1,9 @@
-#include "core/LogReader.h"
-#include "core/RuleChecks.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/RuleChecks.h"
 
-#include "Sandbox.h"
-#include "platform/LogFiles.h"
-#include "platform/Text.h"
+#include "protocol/LogFiles.h"
+#include "tests/Sandbox.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -19,8 +19,8 @@ std::string Record(const std::string& path, const std::string& application, int 
                    int localPort, int remotePort, int service = 0, const std::string& ip = "10.0.0.7",
                    const std::string& time = "10:00:00")
 {
-    return "<DATE>08.12.2026</DATE><TIME>" + time + "</TIME><EXEPATH>" + platform::EscapeLogText(path)
-        + "</EXEPATH><APPLICATION>" + platform::EscapeLogText(application) + "</APPLICATION><PROTOCOL>1</PROTOCOL>"
+    return "<DATE>08.12.2026</DATE><TIME>" + time + "</TIME><EXEPATH>" + text::EscapeLogText(path)
+        + "</EXEPATH><APPLICATION>" + text::EscapeLogText(application) + "</APPLICATION><PROTOCOL>1</PROTOCOL>"
           "<DIRECTION>" + std::to_string(direction) + "</DIRECTION><IP>" + ip + "</IP><LOCALPORT>"
         + std::to_string(localPort) + "</LOCALPORT><REMOTEPORT>" + std::to_string(remotePort)
         + "</REMOTEPORT><PERMISSION>" + std::to_string(permission) + "</PERMISSION><SERVICE>" + std::to_string(service)
@@ -40,8 +40,8 @@ class LogViews : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
-        WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 3 * 86400),
+        today = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+        WriteText(protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 3 * 86400),
                   Record("/usr/bin/curl", "CURL", 1, 1, 0, 80));
         WriteText(today, Record("/usr/bin/curl", "CURL", 1, 0, 0, 8) + Record("/usr/bin/ssh", "SSH", 1, 2, 0, 22)
                              + "<DATE>08.12.2026</DATE><TIME>10:0" // cut short by a crash

@@ -1,17 +1,17 @@
 // The log views, the statistics and the options dialog in the real window.
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "dialogs/ToolsOption.h"
-#include "windows/MainForm.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/dialogs/ToolsOption.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/MainForm.h"
 
-#include "PanelWindowDriver.h"
+#include "tests/PanelWindowDriver.h"
 
-#include "Sandbox.h"
-#include "platform/Autostart.h"
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
-#include "platform/Registry.h"
+#include "os/Files.h"
+#include "protocol/LogFiles.h"
+#include "protocol/Registry.h"
+#include "session/Autostart.h"
+#include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,7 +52,7 @@ std::string Record(const std::string& path, const std::string& application, int 
 
 std::string Setting(const char* name)
 {
-    return platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey, name);
+    return protocol::registry::GetString(protocol::registry::RootKey::LocalMachine, protocol::registry::kSettingsKey, name);
 }
 
 // The main window over today's log of a few programs.
@@ -65,7 +65,7 @@ protected:
                            "<APPPATH>/usr/bin/curl</APPPATH><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
                            "<APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
                            "</APPLICATIONS>");
-        testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr)),
+        testing_support::WriteText(protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr)),
                                    Record("/usr/bin/curl", "CURL", 1, 1, 80) + Record("/usr/sbin/sshd", "SSHD", 0, 0, 22, 1)
                                        + Record("/usr/bin/nc", "NC", 0, 2, 5000));
         panel::SetUrlOpener([this](const QUrl& url) {
@@ -121,7 +121,7 @@ TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)
 {
     ChooseLog("Log4");
     ASSERT_EQ(Applications(), QStringList {});
-    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    const std::string today = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
     testing_support::WriteText(today, ReadText(today) + Record("/usr/bin/nc", "NC", 1, 0, 25)
                                           + Record("/usr/bin/wget", "WGET", 1, 2, 443));
     emit form->HalfMinute();
@@ -142,7 +142,7 @@ TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)
 
 TEST_F(LogWindow, AddressColumnSortsByFamilyThenValue)
 {
-    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    const std::string today = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
     std::string log;
     for (const char* address : {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}) {
         std::string record = Record("/usr/bin/wget", "WGET", 1, 0, 443);
@@ -208,8 +208,8 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
         record.replace(record.find("10.0.0.9"), 8, address);
         return record.insert(record.find("\r\n"), tail);
     };
-    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
-    testing_support::WriteText(platform::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 86400),
+    const std::string today = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    testing_support::WriteText(protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 86400),
                                Record("/usr/bin/wget", "WGET", 1, 0, 21));
     testing_support::WriteText(today, Record("/usr/bin/nc", "NC", 1, 0, 25)
                                           + with(Record("/usr/bin/wget", "WGET", 1, 0, 443), "192.0.2.8",
@@ -260,7 +260,7 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
 // changes nothing.
 TEST_F(LogWindow, MakeARuleFromARowFillsTheEditor)
 {
-    const std::string today = platform::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    const std::string today = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
     std::string named = Record("/usr/bin/wget", "WGET", 1, 0, 80);
     named.insert(named.find("\r\n"), "<HOST>ads.example.net</HOST>");
     testing_support::WriteText(today, ReadText(today) + named);
@@ -358,7 +358,7 @@ TEST_F(LogWindow, HelpMenuOpensThePagesAndTheMail)
 
 TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)
 {
-    ASSERT_TRUE(platform::autostart::Enable("/usr/local/bin/zel"));
+    ASSERT_TRUE(session::autostart::Enable("/usr/local/bin/zel"));
     core.Settings().LoadAtStartup = "/usr/local/bin/zel";
     Options([&](QDialog* options) {
         EXPECT_EQ(options->windowTitle(), "  General Settings");
@@ -380,8 +380,8 @@ TEST_F(LogWindow, OptionsLoadAndStoreInTheirOrder)
     EXPECT_EQ(Setting("LogFileCount"), "7");
     EXPECT_EQ(Setting("UpdFullMode"), "1");
     EXPECT_EQ(Setting("ApplySettings"), "");
-    EXPECT_EQ(platform::autostart::Program(), "");
-    EXPECT_NE(::access(platform::autostart::EntryPath().c_str(), F_OK), 0);
+    EXPECT_EQ(session::autostart::Program(), "");
+    EXPECT_NE(::access(session::autostart::EntryPath().c_str(), F_OK), 0);
 
     // A number of days that is not a number: written, and nothing after it.
     Options([&](QDialog* options) {

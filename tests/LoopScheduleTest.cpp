@@ -1,9 +1,11 @@
 // zelconn's loop on a clock the test moves: its periodic work falls due
 // when it should, without the test waiting for time to pass.
-#include "LoopSchedule.h"
-#include "platform/Clock.h"
+#include "os/Clock.h"
+#include "zelconn/LoopSchedule.h"
 
 #include <gtest/gtest.h>
+
+using namespace zelconn;
 
 using namespace std::chrono_literals;
 
@@ -12,9 +14,9 @@ namespace {
 class Schedule : public ::testing::Test {
 protected:
     void Pass(std::chrono::milliseconds by) { time.Advance(by); }
-    platform::TimePoint Now() const { return platform::MonotonicNow(); }
+    os::TimePoint Now() const { return os::MonotonicNow(); }
 
-    platform::ManualTime time;
+    os::ManualTime time;
 };
 
 }  // namespace

@@ -30,7 +30,7 @@
 //   priv-server ADDR PORT N       as root: listen, then serve N connections as
 //                                 tcp-server does from a child that cleared its
 //                                 environment and became the user nobody
-#include "DnsMessage.h"
+#include "tests/DnsMessage.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

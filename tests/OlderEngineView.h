@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AddressRange.h"
+#include "rules/AddressRange.h"
 
 #include <pugixml.hpp>
 #include <sstream>
@@ -20,7 +20,7 @@ inline std::string AsAnOlderEngineReadsIt(pugi::xml_document& document)
         for (pugi::xml_node ips = port.node().child("IPS"); ips; ips = ips.next_sibling("IPS"))
             for (pugi::xml_node ip = ips.first_child(); ip;) {
                 const pugi::xml_node next = ip.next_sibling();
-                if (!platform::IsIpv4Item(ip.text().get()))
+                if (!rules::IsIpv4Item(ip.text().get()))
                     ips.remove_child(ip);
                 ip = next;
             }

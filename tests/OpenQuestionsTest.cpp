@@ -2,7 +2,7 @@
 // loops, timers and time-outs go on, their other connections are served, and
 // what they wait on becomes ready only with the answer. The scripted alert
 // holds each question until the test writes its answer into the cue file.
-#include "InterceptorFixture.h"
+#include "tests/InterceptorFixture.h"
 
 #include <chrono>
 #include <csignal>
@@ -31,7 +31,7 @@ protected:
     {
         return testing_support::WaitForFile(sandbox.root, [&] { return AlertsShown() >= count; });
     }
-    void Answer(const char* button) { ASSERT_TRUE(platform::WriteFileAtomically(cue, button, 0644, false)); }
+    void Answer(const char* button) { ASSERT_TRUE(os::WriteFileAtomically(cue, button, 0644, false)); }
     std::string Withdrawn() const { return ReadText(sandbox.root + "/alerts.txt.withdrawn"); }
 
     std::unique_ptr<ChildProcess> WaitPeer(const std::vector<std::string>& args)

@@ -1,12 +1,12 @@
 // Changes another program makes to the rules file while the panel holds its
 // copy: which entries changed, and the panel taking them and publishing
 // their programs, never its own saves again.
-#include "core/ErrorLog.h"
-#include "core/OutsideChanges.h"
-#include "core/PanelCore.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/OutsideChanges.h"
+#include "panel/core/PanelCore.h"
 #include "rules/DocumentReader.h"
 
-#include "Sandbox.h"
+#include "tests/Sandbox.h"
 
 #include <filesystem>
 #include <functional>

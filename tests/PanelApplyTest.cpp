@@ -1,11 +1,11 @@
 // The control panel's core: what the windows (and a command-line tool) do
 // to the rules, saved and then published; the system settings' levels.
-#include "core/ApplicationEditing.h"
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "core/SecurityLevels.h"
+#include "panel/core/ApplicationEditing.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/SecurityLevels.h"
 
-#include "Sandbox.h"
+#include "tests/Sandbox.h"
 
 #include <gtest/gtest.h>
 

@@ -2,17 +2,17 @@
 // shows its page, the shortcuts, the tray's state and menu, the Block All
 // banner, the shutdown that asks, the user guide in the help window, and the
 // window within a small screen.
-#include "core/ErrorLog.h"
-#include "core/FilterState.h"
-#include "core/PanelCore.h"
-#include "dialogs/HelpWindow.h"
-#include "widgets/WindowTools.h"
-#include "windows/BlockAllBanner.h"
-#include "windows/MainForm.h"
-#include "windows/TrayIcon.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/FilterState.h"
+#include "panel/core/PanelCore.h"
+#include "panel/dialogs/HelpWindow.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/BlockAllBanner.h"
+#include "panel/windows/MainForm.h"
+#include "panel/windows/TrayIcon.h"
 
-#include "PanelWindowDriver.h"
-#include "Sandbox.h"
+#include "tests/PanelWindowDriver.h"
+#include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,13 +3,13 @@
 // A control panel that runs beside a real interceptor process (zelconn) and
 // programs under the hook: the single instance taken, zelconn started and
 // its shared block open before a test begins.
-#include "core/ErrorLog.h"
-#include "core/SingleInstance.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/SingleInstance.h"
 
-#include "InterceptorFixture.h"
-#include "platform/SharedBlock.h"
+#include "protocol/SharedBlock.h"
+#include "tests/InterceptorFixture.h"
 
-#include "EventLoopWait.h"
+#include "tests/EventLoopWait.h"
 
 #include <chrono>
 #include <functional>
@@ -27,8 +27,8 @@ protected:
         sandbox.SetSetting("LogFileCount", "30");
         ASSERT_TRUE(instance.Acquire());
         zelconn = std::make_unique<ChildProcess>(std::vector<std::string> {TestLibrary("ZEL_TEST_ZELCONN", ZELCONN)});
-        const std::string block = platform::SharedBlock::DefaultPath();
-        WaitForFile(block.substr(0, block.rfind('/')), [&block] { return bool(platform::SharedBlock::Open(block)); },
+        const std::string block = protocol::SharedBlock::DefaultPath();
+        WaitForFile(block.substr(0, block.rfind('/')), [&block] { return bool(protocol::SharedBlock::Open(block)); },
                     2s);
     }
     void TearDown() override { panel::TheErrorLog().Close(); }

@@ -1,26 +1,26 @@
-#include "core/BackstopNotice.h"
-#include "core/ErrorLog.h"
-#include "core/LogCleanup.h"
-#include "core/PanelConstants.h"
-#include "core/PanelCore.h"
-#include "core/PanelSettings.h"
-#include "core/SettingValues.h"
-#include "core/SingleInstance.h"
+#include "panel/core/BackstopNotice.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/LogCleanup.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/PanelSettings.h"
+#include "panel/core/SettingValues.h"
+#include "panel/core/SingleInstance.h"
 
-#include "Sandbox.h"
-#include "platform/Autostart.h"
-#include "platform/Constants.h"
-#include "platform/LogFiles.h"
-#include "platform/Registry.h"
-#include "platform/RulesFormat.h"
-#include "platform/Windows.h"
+#include "protocol/LogFiles.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Registry.h"
+#include "protocol/Windows.h"
+#include "rules/RulesFormat.h"
+#include "session/Autostart.h"
+#include "tests/Sandbox.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
 
 using panel::RootKey;
-using platform::registry::kSettingsKey;
+using protocol::registry::kSettingsKey;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WriteText;
@@ -44,10 +44,10 @@ protected:
         panel::TheErrorLog().SetDebugPrint(false);
         panel::TheErrorLog().SetMessageBox(nullptr);
     }
-    std::string ErrorLogText() const { return ReadText(platform::ErrorLogFileName(errors, std::time(nullptr))); }
+    std::string ErrorLogText() const { return ReadText(protocol::ErrorLogFileName(errors, std::time(nullptr))); }
     std::string Setting(const char* name) const
     {
-        return platform::registry::GetString(RootKey::LocalMachine, kSettingsKey, name);
+        return protocol::registry::GetString(RootKey::LocalMachine, kSettingsKey, name);
     }
 
     Sandbox sandbox;
@@ -154,10 +154,10 @@ TEST_F(PanelSettings, StartUpReplacesAnEmptyRulesFileBeforeLoadingAndCleansOldLo
     sandbox.SetSetting("LogFileCount", "3");
     WriteText(sandbox.rulesFile, "");
     const std::time_t now = std::time(nullptr);
-    const std::string oldLog = platform::TrafficLogFileName(sandbox.logs, now - 3 * kDay);
-    const std::string recentLog = platform::TrafficLogFileName(sandbox.logs, now - 2 * kDay);
-    const std::string oldError = platform::ErrorLogFileName(errors, now - 5 * kDay);
-    const std::string recentError = platform::ErrorLogFileName(errors, now - 4 * kDay);
+    const std::string oldLog = protocol::TrafficLogFileName(sandbox.logs, now - 3 * kDay);
+    const std::string recentLog = protocol::TrafficLogFileName(sandbox.logs, now - 2 * kDay);
+    const std::string oldError = protocol::ErrorLogFileName(errors, now - 5 * kDay);
+    const std::string recentError = protocol::ErrorLogFileName(errors, now - 4 * kDay);
     Touch(oldLog, now - 3 * kDay);
     Touch(recentLog, now - 2 * kDay);
     Touch(oldError, now - 5 * kDay);
@@ -166,12 +166,12 @@ TEST_F(PanelSettings, StartUpReplacesAnEmptyRulesFileBeforeLoadingAndCleansOldLo
 
     panel::PanelCore state;
     state.LoadSettings(now);
-    EXPECT_EQ(ReadText(sandbox.rulesFile), platform::rules_format::kDefaultRulesDocument);
+    EXPECT_EQ(ReadText(sandbox.rulesFile), rules::rules_format::kDefaultRulesDocument);
     state.LoadRules();
     ASSERT_EQ(state.Rules().Document().applications.size(), 1u);
     EXPECT_EQ(state.Rules().Document().applications[0].name, "ANY");
     EXPECT_TRUE(panel::TheErrorLog().IsOpen());
-    EXPECT_EQ(panel::TheErrorLog().Path(), platform::ErrorLogFileName(errors, now));
+    EXPECT_EQ(panel::TheErrorLog().Path(), protocol::ErrorLogFileName(errors, now));
 
     EXPECT_NE(::access(oldLog.c_str(), F_OK), 0);
     EXPECT_EQ(::access(recentLog.c_str(), F_OK), 0);
@@ -254,7 +254,7 @@ TEST_F(PanelSettings, StartsHiddenOnlyAfterARestartAndForgetsTheStamp)
             sandbox.SetSetting("VRNTIMEEND", c.stored);
         panel::PanelCore state;
         EXPECT_EQ(state.StartHidden(c.tick), c.hidden) << (c.stored ? c.stored : "none");
-        EXPECT_FALSE(platform::registry::Query(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND"));
+        EXPECT_FALSE(protocol::registry::Query(RootKey::LocalMachine, kSettingsKey, "VRNTIMEEND"));
     }
     panel::PanelCore state;
     state.SetMode(panel::SecurityMode::kCustom);
@@ -266,17 +266,17 @@ TEST_F(PanelSettings, StartsHiddenOnlyAfterARestartAndForgetsTheStamp)
 TEST(Autostart, ValueAndDesktopEntryComeAndGoTogether)
 {
     Sandbox sandbox;
-    ASSERT_TRUE(platform::autostart::Disable());
-    EXPECT_EQ(platform::autostart::Program(), "");
+    ASSERT_TRUE(session::autostart::Disable());
+    EXPECT_EQ(session::autostart::Program(), "");
     const std::string program = "/opt/my \"firewall\"/bin/zel";
-    ASSERT_TRUE(platform::autostart::Enable(program));
-    EXPECT_EQ(platform::autostart::Program(), program);
-    const std::string entry = ReadText(platform::autostart::EntryPath());
+    ASSERT_TRUE(session::autostart::Enable(program));
+    EXPECT_EQ(session::autostart::Program(), program);
+    const std::string entry = ReadText(session::autostart::EntryPath());
     EXPECT_NE(entry.find("\nExec=\"/opt/my \\\\\"firewall\\\\\"/bin/zel\"\n"), std::string::npos) << entry;
-    ASSERT_TRUE(platform::autostart::Disable());
-    EXPECT_EQ(platform::autostart::Program(), "");
-    EXPECT_NE(::access(platform::autostart::EntryPath().c_str(), F_OK), 0);
-    EXPECT_FALSE(platform::autostart::Enable("/bin/zel\nExec=/bin/sh"));
+    ASSERT_TRUE(session::autostart::Disable());
+    EXPECT_EQ(session::autostart::Program(), "");
+    EXPECT_NE(::access(session::autostart::EntryPath().c_str(), F_OK), 0);
+    EXPECT_FALSE(session::autostart::Enable("/bin/zel\nExec=/bin/sh"));
 }
 
 TEST(SingleInstance, SecondCopyFindsTheFirstAndReachesItsMessageBox)
@@ -289,17 +289,17 @@ TEST(SingleInstance, SecondCopyFindsTheFirstAndReachesItsMessageBox)
     EXPECT_EQ(second.Problem(), "");
 
     // A window with the title but no message box is passed over.
-    auto bare = platform::windows::Window::Register(platform::kMainWindowTitle, {"Other"});
+    auto bare = protocol::windows::Window::Register(protocol::kMainWindowTitle, {"Other"});
     EXPECT_FALSE(panel::RestorePreviousInstance());
-    auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     ASSERT_TRUE(window);
     EXPECT_TRUE(panel::RestorePreviousInstance());
-    const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+    const auto message = protocol::windows::ReceiveMessage(window->ChildSocket(0));
     ASSERT_TRUE(message);
-    EXPECT_EQ(message->message, platform::windows::WM_MOUSEMOVE);
+    EXPECT_EQ(message->message, protocol::windows::WM_MOUSEMOVE);
     EXPECT_EQ(message->wParam, 0u);
     EXPECT_EQ(message->lParam, 0x00060000);
-    EXPECT_FALSE(platform::windows::ReceiveMessage(window->ChildSocket(0))); // once
+    EXPECT_FALSE(protocol::windows::ReceiveMessage(window->ChildSocket(0))); // once
 }
 
 // What the user reads of a program the backstop saw: what happened, to whom,
@@ -339,7 +339,7 @@ TEST_F(PanelSettings, StartUpRemovesWhatKilledSavesLeftAndNothingElse)
 {
     const std::string drive = sandbox.root + "/drive";
     ::mkdir(drive.c_str(), 0700);
-    WriteText(drive + "/Rules.xml", platform::rules_format::kDefaultRulesDocument);
+    WriteText(drive + "/Rules.xml", rules::rules_format::kDefaultRulesDocument);
     ASSERT_EQ(::symlink((drive + "/Rules.xml").c_str(), sandbox.rulesFile.c_str()), 0);
     WriteText(sandbox.root + "/precious", "keep me");
     const struct {
@@ -371,7 +371,7 @@ TEST_F(PanelSettings, StartUpRemovesWhatKilledSavesLeftAndNothingElse)
         EXPECT_EQ(::lstat(c.path.c_str(), &st) != 0, c.removed) << c.path;
     }
     EXPECT_EQ(ReadText(sandbox.root + "/precious"), "keep me");
-    EXPECT_EQ(ReadText(sandbox.rulesFile), platform::rules_format::kDefaultRulesDocument);
+    EXPECT_EQ(ReadText(sandbox.rulesFile), rules::rules_format::kDefaultRulesDocument);
     EXPECT_NE(ErrorLogText().find("removed 1 unfinished copies of the rules file beside " + sandbox.rulesFile),
               std::string::npos);
 }

@@ -3,9 +3,9 @@
 // it also registers the main window with its message box, and each line
 // "list NAMES" read meanwhile publishes NAMES as the box's text, as the
 // panel does after a change of rules.
-#include "platform/Constants.h"
-#include "platform/Presence.h"
-#include "platform/Windows.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/Windows.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,12 +15,12 @@
 
 int main(int argc, char** argv)
 {
-    const int lock = platform::presence::HoldControlPanelLock(platform::presence::ControlPanelLockPath());
+    const int lock = protocol::presence::HoldControlPanelLock(protocol::presence::ControlPanelLockPath());
     if (lock < 0)
         return 1;
-    std::unique_ptr<platform::windows::Window> window;
+    std::unique_ptr<protocol::windows::Window> window;
     if (argc > 1 && !std::strcmp(argv[1], "--window")) {
-        window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+        window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
         if (!window)
             return 1;
     }
@@ -34,7 +34,7 @@ int main(int argc, char** argv)
             continue;
         }
         if (window && line.rfind("list ", 0) == 0) {
-            platform::windows::SetWindowText(window->ChildHandle(0), line.substr(4));
+            protocol::windows::SetWindowText(window->ChildHandle(0), line.substr(4));
             std::printf("published\n");
             std::fflush(stdout);
         }

@@ -3,8 +3,8 @@
 // What the tests of the control panel's windows share: the main window's
 // parts found as a user meets them (by their object names), nodes of the
 // tree clicked, and modal dialogs handled when they open.
-#include "windows/MainForm.h"
-#include "windows/NavigationTree.h"
+#include "panel/windows/MainForm.h"
+#include "panel/windows/NavigationTree.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,26 +1,27 @@
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "core/RuleDescription.h"
-#include "core/RulesStore.h"
-#include "core/SingleInstance.h"
-#include "dialogs/TrayNotice.h"
+#include "gui/Clock.h"
 #include "gui/ProgramIconDelegate.h"
-#include "windows/MainForm.h"
-#include "control/MessageChannel.h"
-#include "control/PanelClock.h"
-#include "windows/SecurityLevelBox.h"
-#include "windows/TrafficChart.h"
-#include "windows/TrayIcon.h"
-#include "widgets/WindowTools.h"
+#include "panel/control/MessageChannel.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/RuleDescription.h"
+#include "panel/core/RulesStore.h"
+#include "panel/core/SingleInstance.h"
+#include "panel/dialogs/TrayNotice.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/MainForm.h"
+#include "panel/windows/SecurityLevelBox.h"
+#include "panel/windows/TrafficChart.h"
+#include "panel/windows/TrayIcon.h"
 
-#include "ChildProcess.h"
-#include "EventLoopWait.h"
-#include "PanelWindowDriver.h"
-#include "Sandbox.h"
-#include "platform/Constants.h"
-#include "platform/Processes.h"
-#include "platform/Registry.h"
-#include "platform/Windows.h"
+#include "os/Processes.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Registry.h"
+#include "protocol/Windows.h"
+#include "rules/RulesFormat.h"
+#include "tests/ChildProcess.h"
+#include "tests/EventLoopWait.h"
+#include "tests/PanelWindowDriver.h"
+#include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -58,7 +59,7 @@ namespace {
 
 std::string Setting(const char* name)
 {
-    return platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey, name);
+    return protocol::registry::GetString(protocol::registry::RootKey::LocalMachine, protocol::registry::kSettingsKey, name);
 }
 
 // A sandbox with every setting the installation makes.
@@ -152,7 +153,7 @@ TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
     panel::PanelCore core;
     MainForm form(core);
     form.Form_Load();
-    EXPECT_EQ(form.windowTitle().toStdString(), platform::kMainWindowTitle);
+    EXPECT_EQ(form.windowTitle().toStdString(), protocol::kMainWindowTitle);
     auto* label = form.findChild<QLabel*>("BlockActive");
     ToolButton(form, "BlockAll")->trigger();
     EXPECT_EQ(Setting("SecurityStatus"), "0");
@@ -248,7 +249,7 @@ TEST(RuleDescriptions, SayWhatTheRuleCovers)
         {rules::Permission::kPermit, rules::Direction::kOutgoing, {port("443", std::vector<std::string> {})},
          "Allow outgoing for : 443(no address)"},
         {rules::Permission::kPermit, rules::Direction::kOutgoing,
-         {port("443", {{platform::rules_format::kNoAddress}}, {{"*.example.org"}})},
+         {port("443", {{rules::rules_format::kNoAddress}}, {{"*.example.org"}})},
          "Allow outgoing for : 443(*.example.org)"},
     };
     for (const auto& c : cases) {
@@ -278,26 +279,26 @@ TEST_F(PanelWindow, SecondCopyPostsTheRestoreCodeAndEnds)
         // The first copy here is this test: it holds the lock and has the window.
         panel::SingleInstance first;
         ASSERT_TRUE(first.Acquire());
-        auto window = platform::windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+        auto window = protocol::windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
         ASSERT_TRUE(window);
         const auto start = std::chrono::steady_clock::now();
         ChildProcess second({ZEL_PROGRAM}, env);
         EXPECT_EQ(second.Wait(5s), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-        const auto message = platform::windows::ReceiveMessage(window->ChildSocket(0));
+        const auto message = protocol::windows::ReceiveMessage(window->ChildSocket(0));
         ASSERT_TRUE(message);
-        EXPECT_EQ(platform::windows::ParamCode(message->lParam), platform::kCodeRestoreWindow);
+        EXPECT_EQ(protocol::windows::ParamCode(message->lParam), protocol::kCodeRestoreWindow);
 
         // With no matching window it ends all the same, posting nothing.
         window.reset();
-        auto other = platform::windows::Window::Register(platform::kMainWindowTitle, {"SomethingElse"});
+        auto other = protocol::windows::Window::Register(protocol::kMainWindowTitle, {"SomethingElse"});
         ChildProcess third({ZEL_PROGRAM}, env);
         EXPECT_EQ(third.Wait(5s), 0);
-        EXPECT_FALSE(platform::windows::ReceiveMessage(other->ChildSocket(0)));
+        EXPECT_FALSE(protocol::windows::ReceiveMessage(other->ChildSocket(0)));
     }
     // The real first copy answers the real second one.
     ChildProcess first({ZEL_PROGRAM}, env);
-    ASSERT_TRUE(WaitFor([] { return !platform::windows::FindWindow(platform::kMainWindowTitle).empty(); }, 10s));
+    ASSERT_TRUE(WaitFor([] { return !protocol::windows::FindWindow(protocol::kMainWindowTitle).empty(); }, 10s));
     ChildProcess second({ZEL_PROGRAM}, env);
     EXPECT_EQ(second.Wait(5s), 0);
     ::kill(first.Pid(), SIGTERM);
@@ -330,10 +331,10 @@ constexpr const char* kWindowRules =
 // kind, on the panel's clock standing still until a test moves it.
 class MainWindow : public PanelWindow {
 protected:
-    void TearDown() override { PanelClock::Instance().UseRealTime(); }
+    void TearDown() override { gui::Clock::Instance().UseRealTime(); }
     void SetUp() override
     {
-        PanelClock::Instance().UseManualTime();
+        gui::Clock::Instance().UseManualTime();
         sandbox.WriteRules(kWindowRules);
         sandbox.SetSetting("SecurityStatus", "1");
         form = std::make_unique<MainForm>(core);
@@ -362,7 +363,7 @@ protected:
     // A message as another process posts it to the window's message box.
     void Post(uint16_t code, uint32_t argument, const std::string& data = {})
     {
-        Part<MessageChannel>(*form)->Handle(0, platform::windows::MakeCodedParam(code, argument), data);
+        Part<MessageChannel>(*form)->Handle(0, protocol::windows::MakeCodedParam(code, argument), data);
     }
 
     panel::PanelCore core;
@@ -560,18 +561,18 @@ TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
     auto* chart = Part<TrafficChart>(*form, "TChart1");
     const int start = chart->NewestPosition();
     for (int i = 0; i < 1024; ++i)
-        Post(platform::kCodeIncomingTraffic, 10); // 102,400 bytes in a second
-    Post(platform::kCodeOutgoingTraffic, 65535);  // 655,350 bytes
-    PanelClock::Instance().Advance(1000);
+        Post(protocol::kCodeIncomingTraffic, 10); // 102,400 bytes in a second
+    Post(protocol::kCodeOutgoingTraffic, 65535);  // 655,350 bytes
+    gui::Clock::Instance().Advance(1000);
     EXPECT_EQ(incoming->text(), "Incoming traffic : \n100.00 Kb/sec");
     EXPECT_EQ(outgoing->text(), "Outgoing traffic : \n639.99 Kb/sec");
     const int position = chart->NewestPosition();
     EXPECT_EQ(position, start % 60 + 1);
     EXPECT_DOUBLE_EQ(chart->Series(0)->at(position - 1).y(), 100.0);
-    PanelClock::Instance().Advance(1000);
+    gui::Clock::Instance().Advance(1000);
     EXPECT_EQ(incoming->text(), "Incoming traffic : \n0.00 Kb/sec");
     EXPECT_EQ(chart->NewestPosition(), position % 60 + 1);
-    PanelClock::Instance().Advance(59 * 1000);
+    gui::Clock::Instance().Advance(59 * 1000);
     EXPECT_EQ(chart->NewestPosition(), position);
     EXPECT_EQ(chart->Series(0)->count(), 60);
 }
@@ -583,8 +584,8 @@ TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
     const uint32_t self = static_cast<uint32_t>(::getpid());
     // The new entry is bound to the program's file: known by its path.
     const std::string exePath
-        = platform::processes::CleanCarrierPath(platform::processes::ExecutablePath("/proc", ::getpid()));
-    Post(platform::kCodeOutgoingHostPermitted, self, "api.example.org");
+        = rules::rules_format::CleanCarrierPath(os::processes::ExecutablePath("/proc", ::getpid()));
+    Post(protocol::kCodeOutgoingHostPermitted, self, "api.example.org");
     const rules::Application* app = core.Rules().Find(exePath);
     ASSERT_TRUE(app);
     ASSERT_EQ(app->rules.size(), 1u);
@@ -593,7 +594,7 @@ TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
     EXPECT_EQ(core.Selected().application, exePath);
     EXPECT_EQ(Tree(*form)->currentItem(), Tree(*form)->ApplicationNode(exePath));
     // A pattern is never taken from a message.
-    Post(platform::kCodeOutgoingHostBlocked, self, "*.org");
+    Post(protocol::kCodeOutgoingHostBlocked, self, "*.org");
     EXPECT_EQ(core.Rules().Find(exePath)->rules.size(), 1u);
 }
 

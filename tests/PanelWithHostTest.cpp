@@ -1,24 +1,24 @@
 // The control panel and a real program under the firewall: what the user
 // does in the window reaches the program's next connection.
-#include "core/ErrorLog.h"
-#include "core/InterceptorLibrary.h"
-#include "core/PanelCore.h"
-#include "dialogs/AwayDecisionsWindow.h"
-#include "dialogs/TimedAnswersWindow.h"
-#include "dialogs/ToolsOption.h"
-#include "windows/AwayNotice.h"
-#include "core/SingleInstance.h"
-#include "windows/MainForm.h"
-#include "control/MessageChannel.h"
+#include "panel/control/MessageChannel.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/InterceptorLibrary.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/SingleInstance.h"
+#include "panel/dialogs/AwayDecisionsWindow.h"
+#include "panel/dialogs/TimedAnswersWindow.h"
+#include "panel/dialogs/ToolsOption.h"
+#include "panel/windows/AwayNotice.h"
+#include "panel/windows/MainForm.h"
 
-#include "PanelWindowDriver.h"
+#include "tests/PanelWindowDriver.h"
 
-#include "PanelHostFixture.h"
-#include "platform/AwayDecisions.h"
-#include "platform/FileDigest.h"
-#include "platform/Presence.h"
-#include "platform/Registry.h"
-#include "platform/SharedBlock.h"
+#include "os/FileDigest.h"
+#include "protocol/AwayDecisions.h"
+#include "protocol/Presence.h"
+#include "protocol/Registry.h"
+#include "protocol/SharedBlock.h"
+#include "tests/PanelHostFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -76,7 +76,7 @@ protected:
     static void PostAnswer(MainForm& form, uint16_t code, pid_t pid)
     {
         Part<MessageChannel>(form)->Handle(
-            0, platform::windows::MakeCodedParam(code, static_cast<uint32_t>(pid)), "\n" NETPEER);
+            0, protocol::windows::MakeCodedParam(code, static_cast<uint32_t>(pid)), "\n" NETPEER);
     }
 
 };
@@ -213,7 +213,7 @@ TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
     auto* check = Part<QCheckBox>(form, "ContentCheck");
     ASSERT_TRUE(WaitFor([&] { return check->isVisibleTo(&form); }));
     check->click();
-    ASSERT_EQ(state.Rules().Find(tool)->fileHash, platform::FileDigestText(tool));
+    ASSERT_EQ(state.Rules().Find(tool)->fileHash, os::FileDigestText(tool));
     EXPECT_EQ(run("answer=2,ticked=0"), "ok"); // the same file: never asked
     EXPECT_EQ(AlertsShown(), 1u);
 
@@ -224,7 +224,7 @@ TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
     EXPECT_EQ(run("answer=2,ticked=0"), "refused"); // asked, and blocked once
     EXPECT_EQ(AlertsShown(), 2u);
     EXPECT_EQ(run("answer=1,ticked=1"), "ok");
-    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool)->fileHash == platform::FileDigestText(tool); }));
+    ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool)->fileHash == os::FileDigestText(tool); }));
     EXPECT_EQ(run("answer=2,ticked=0"), "ok"); // the new file is the program now
     EXPECT_EQ(AlertsShown(), 3u);
 }
@@ -400,7 +400,7 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7030", "300", "50"}, hooked);
     EXPECT_EQ(NextResult(program), "ok");
 
-    const pid_t first = platform::presence::InterceptorPid();
+    const pid_t first = protocol::presence::InterceptorPid();
     ASSERT_GT(first, 0);
     const auto killed = std::chrono::steady_clock::now();
     ASSERT_EQ(::kill(first, SIGKILL), 0);
@@ -410,7 +410,7 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     testing_support::Click(form, "Netpeer");
     Part<QRadioButton>(form, "OutBlock")->click();
     ASSERT_TRUE(WaitFor([&] {
-        const pid_t now = platform::presence::InterceptorPid();
+        const pid_t now = protocol::presence::InterceptorPid();
         return now != 0 && now != first;
     }));
     EXPECT_LT(std::chrono::steady_clock::now() - killed, 2s);
@@ -422,7 +422,7 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     }
     EXPECT_EQ(result, "refused");
     form.EndOfProgram();
-    EXPECT_EQ(platform::presence::InterceptorPid(), 0);
+    EXPECT_EQ(protocol::presence::InterceptorPid(), 0);
 }
 
 // Nobody can see a question (no display): the away setting answers it at
@@ -452,7 +452,7 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     notice->Check();
     ASSERT_TRUE(notice->isVisible());
     EXPECT_EQ(notice->text(), "1 connection was decided while you were away: &review");
-    AwayDecisionsWindow window(state, platform::away::ListPath(), &form);
+    AwayDecisionsWindow window(state, protocol::away::ListPath(), &form);
     auto* list = Part<QTreeWidget>(window, "AwayList");
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(list->topLevelItem(0)->text(1), "netpeer");
@@ -469,7 +469,7 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
 
     ChildProcess again({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "21302"}, noDisplay);
     EXPECT_EQ(again.ReadLine(), std::optional<std::string>("connected ok"));
-    EXPECT_TRUE(platform::away::ReadAll(platform::away::ListPath()).empty());
+    EXPECT_TRUE(protocol::away::ReadAll(protocol::away::ListPath()).empty());
 }
 
 // "For 1 hour, this port": the answer goes into the file with its end; a new
@@ -545,7 +545,7 @@ TEST(TimedAnswerOptions, TheLengthIsStoredAndTheListOpensFromTheOptions)
     EXPECT_EQ(listed, 1);
     minutes->setValue(90);
     Part<QPushButton>(options, "OkBtn")->click();
-    EXPECT_EQ(platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
+    EXPECT_EQ(protocol::registry::GetString(protocol::registry::RootKey::LocalMachine, protocol::registry::kSettingsKey,
                                             "TimedAnswerMinutes"),
               "90");
     EXPECT_EQ(panel::Options::Of(core.Settings()).timedAnswerMinutes, 90);

@@ -1,22 +1,22 @@
-#include "Sandbox.h"
-#include "platform/Clock.h"
-#include "platform/Descriptors.h"
-#include "platform/Environment.h"
-#include "platform/FileDigest.h"
-#include "platform/Paths.h"
-#include "platform/FileInfo.h"
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
-#include "platform/Net.h"
-#include "platform/Processes.h"
-#include "platform/Registry.h"
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
-#include "platform/SharedBlock.h"
-#include "platform/Text.h"
-#include "platform/Translate.h"
-#include "platform/TrustedFile.h"
-#include "platform/TrustedFolder.h"
+#include "os/Clock.h"
+#include "os/FileDigest.h"
+#include "os/FileInfo.h"
+#include "os/Files.h"
+#include "os/Net.h"
+#include "os/Paths.h"
+#include "os/Processes.h"
+#include "os/hooksafe/Descriptors.h"
+#include "os/hooksafe/Environment.h"
+#include "os/hooksafe/TrustedFile.h"
+#include "os/hooksafe/TrustedFolder.h"
+#include "protocol/LogFiles.h"
+#include "protocol/Registry.h"
+#include "protocol/SharedBlock.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "tests/Sandbox.h"
+#include "text/Strings.h"
+#include "text/Translate.h"
 
 #include <algorithm>
 #include <atomic>
@@ -34,7 +34,10 @@
 #include <vector>
 #include <unistd.h>
 
-using namespace platform;
+using namespace text;
+using namespace os;
+using namespace rules;
+using namespace protocol;
 using registry::RootKey;
 using testing_support::Sandbox;
 using testing_support::WriteText;
@@ -914,19 +917,19 @@ TEST(Text, LogTextComesBackWhole)
 TEST(LogFiles, RecordsReadBackWithTheirTextsWhole)
 {
     const std::string path = "/tmp/evil\n<DATE>1</DATE><EXEPATH>/usr/bin/ssh</EXEPATH>";
-    const std::string head = platform::ConnectionRecordHead(EscapeLogText(path), EscapeLogText("A & B"));
-    const platform::ConnectionRecord record {&head, 1, 0, "10.0.0.2", 8080, 51234, 2, true};
-    platform::RecordText body;
-    platform::FormatConnectionBody(record, body);
+    const std::string head = protocol::ConnectionRecordHead(EscapeLogText(path), EscapeLogText("A & B"));
+    const protocol::ConnectionRecord record {&head, 1, 0, "10.0.0.2", 8080, 51234, 2, true};
+    protocol::RecordText body;
+    protocol::FormatConnectionBody(record, body);
     std::tm local {};
     local.tm_year = 126;
     local.tm_mon = 11;
     local.tm_mday = 8;
-    const std::string line = platform::RecordStamp(local) + std::string(body.View()) + "\r\n";
+    const std::string line = protocol::RecordStamp(local) + std::string(body.View()) + "\r\n";
     EXPECT_EQ(line.find('\n'), line.size() - 1);
-    const auto entry = platform::ParseLogLine(line);
+    const auto entry = protocol::ParseLogLine(line);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->kind, platform::LogEntry::Kind::kConnection);
+    EXPECT_EQ(entry->kind, protocol::LogEntry::Kind::kConnection);
     EXPECT_EQ(entry->exePath, path);
     EXPECT_EQ(entry->application, "A & B");
     EXPECT_EQ(entry->ip, "10.0.0.2");
@@ -936,29 +939,29 @@ TEST(LogFiles, RecordsReadBackWithTheirTextsWhole)
     EXPECT_EQ(entry->service, "1");
     EXPECT_FALSE(entry->date.empty());
 
-    const auto start = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>"
-                                              + platform::CarrierEventBody(platform::kApplicationEndTag, "/bin/x"));
+    const auto start = protocol::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>"
+                                              + protocol::CarrierEventBody(protocol::kApplicationEndTag, "/bin/x"));
     ASSERT_TRUE(start);
-    EXPECT_EQ(start->kind, platform::LogEntry::Kind::kApplicationEnd);
+    EXPECT_EQ(start->kind, protocol::LogEntry::Kind::kApplicationEnd);
     EXPECT_EQ(start->exePath, "/bin/x");
     for (const char* broken : {"", "      \r\n", "<DATE>d</DATE", "<DATE>d</TIME>", "text", "<IP>1</IP><APPLICATIONEND>x</APPLICATIONEND>"})
-        EXPECT_FALSE(platform::ParseLogLine(broken)) << broken;
+        EXPECT_FALSE(protocol::ParseLogLine(broken)) << broken;
 }
 
 // The reason comes last: a record of an older engine has none and reads as
 // before; a newer one reads with it, and an unknown field after it is kept.
 TEST(LogFiles, ReasonIsAnOptionalLastField)
 {
-    const std::string head = platform::ConnectionRecordHead("/usr/bin/curl", "curl");
-    platform::ConnectionRecord record {&head, 1, 1, "10.0.0.2", 40000, 443, 1, false, "example.org"};
-    platform::RecordText older;
-    platform::FormatConnectionBody(record, older);
-    record.reason = platform::log_reason::kRule;
-    platform::RecordText newer;
-    platform::FormatConnectionBody(record, newer);
+    const std::string head = protocol::ConnectionRecordHead("/usr/bin/curl", "curl");
+    protocol::ConnectionRecord record {&head, 1, 1, "10.0.0.2", 40000, 443, 1, false, "example.org"};
+    protocol::RecordText older;
+    protocol::FormatConnectionBody(record, older);
+    record.reason = protocol::log_reason::kRule;
+    protocol::RecordText newer;
+    protocol::FormatConnectionBody(record, newer);
     EXPECT_EQ(std::string(newer.View()), std::string(older.View()) + "<REASON>rule</REASON>");
-    const auto old = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>" + std::string(older.View()));
-    const auto now = platform::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>" + std::string(newer.View()) + "<NEXT>x</NEXT>");
+    const auto old = protocol::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>" + std::string(older.View()));
+    const auto now = protocol::ParseLogLine("<DATE>d</DATE><TIME>t</TIME>" + std::string(newer.View()) + "<NEXT>x</NEXT>");
     ASSERT_TRUE(old && now);
     EXPECT_EQ(old->reason, "");
     EXPECT_EQ(now->reason, "rule");
@@ -1001,7 +1004,7 @@ TEST(FileInfo, EntriesAreKeptUntilTheirFoldersChange)
 // from their escaped form; everything a panel wrote before stays as it is.
 TEST(RulesFormat, NamesAndPathsAreEscapedOnlyWhereTheFileNeedsIt)
 {
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     const struct {
         const char* fileName;
         const char* programName;
@@ -1013,7 +1016,7 @@ TEST(RulesFormat, NamesAndPathsAreEscapedOnlyWhereTheFileNeedsIt)
     };
     for (const auto& name : names) {
         EXPECT_EQ(rf::ProgramName(name.fileName), name.programName) << name.fileName;
-        EXPECT_EQ(rf::FileNameOfProgram(name.programName), platform::ToUpper(name.fileName)) << name.fileName;
+        EXPECT_EQ(rf::FileNameOfProgram(name.programName), text::ToUpper(name.fileName)) << name.fileName;
         EXPECT_TRUE(rf::EntryApplies(name.programName, rf::ProgramName(name.fileName))) << name.fileName;
     }
     EXPECT_EQ(rf::FileNameOfProgram("100%41"), "100%41"); // only an escaped name is decoded
@@ -1127,23 +1130,23 @@ TEST(FileDigest, Sha256OfTextsAndFiles)
                           Case {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
                                 "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
                           Case {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}}) {
-        EXPECT_EQ(platform::DigestText(c.data), std::string("sha256:") + c.digest) << c.data.size();
+        EXPECT_EQ(os::DigestText(c.data), std::string("sha256:") + c.digest) << c.data.size();
         // Fed in pieces of 1, 63, 64 and 65 bytes: the same digest.
         for (const size_t piece : {size_t {1}, size_t {63}, size_t {64}, size_t {65}}) {
             if (c.data.size() > 100000 && piece < 63)
                 continue;
-            platform::Sha256 hash;
+            os::Sha256 hash;
             for (size_t at = 0; at < c.data.size(); at += piece)
                 hash.Add(c.data.data() + at, std::min(piece, c.data.size() - at));
-            EXPECT_EQ(platform::DigestText(hash.Finish()), std::string("sha256:") + c.digest) << piece;
+            EXPECT_EQ(os::DigestText(hash.Finish()), std::string("sha256:") + c.digest) << piece;
         }
     }
     testing_support::Sandbox sandbox;
     const std::string file = sandbox.root + "/program";
     testing_support::WriteText(file, million);
-    EXPECT_EQ(platform::FileDigestText(file), platform::DigestText(million));
+    EXPECT_EQ(os::FileDigestText(file), os::DigestText(million));
     const std::string fifo = sandbox.root + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(platform::FileDigestText(fifo), "");
-    EXPECT_EQ(platform::FileDigestText(sandbox.root + "/none"), "");
+    EXPECT_EQ(os::FileDigestText(fifo), "");
+    EXPECT_EQ(os::FileDigestText(sandbox.root + "/none"), "");
 }

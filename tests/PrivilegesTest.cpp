@@ -1,7 +1,7 @@
 // The hook in programs that run with other privileges than their caller's:
 // set-user-ID programs, and servers that start as root and serve as nobody.
 // These need root to set up; without it they are skipped.
-#include "InterceptorFixture.h"
+#include "tests/InterceptorFixture.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,8 +2,8 @@
 // themselves system calls (as browsers sandbox their processes), that use
 // sockets made by another process, that resolve names with a DNS client of
 // their own, that connect a datagram socket only to learn a route.
-#include "DnsMessage.h"
-#include "InterceptorFixture.h"
+#include "tests/DnsMessage.h"
+#include "tests/InterceptorFixture.h"
 
 #include <arpa/inet.h>
 #include <atomic>

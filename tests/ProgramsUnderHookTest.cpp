@@ -2,7 +2,7 @@
 // accept from event loops, clients that finish a connect twice, datagram
 // programs with many peers, programs that are interrupted, that fork, that
 // close every descriptor or run out of them.
-#include "InterceptorFixture.h"
+#include "tests/InterceptorFixture.h"
 
 #include <chrono>
 #include <fstream>
@@ -278,7 +278,7 @@ signal.alarm(1)
 s.connect(('127.0.0.2', 22015)); print('connected')
 )", true, Alerting("cue=" + sandbox.root + "/cue"));
     ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [&arrived] { return !testing_support::ReadText(arrived).empty(); }, 5s));
-    ASSERT_TRUE(platform::WriteFileAtomically(sandbox.root + "/cue", "1", 0644, false)); // never seen half written
+    ASSERT_TRUE(os::WriteFileAtomically(sandbox.root + "/cue", "1", 0644, false)); // never seen half written
     EXPECT_EQ(client->ReadLine(5s), Line("tick"));
     EXPECT_EQ(client->ReadLine(5s), Line("connected"));
 }

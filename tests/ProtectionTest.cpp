@@ -2,10 +2,10 @@
 // programs with network sockets the firewall decides, and why the others
 // escape it. A process table of the test's own for every reason, and the
 // real one with real programs.
-#include "ChildProcess.h"
-#include "Sandbox.h"
-#include "platform/Files.h"
-#include "platform/ProgramCoverage.h"
+#include "os/Files.h"
+#include "session/ProgramCoverage.h"
+#include "tests/ChildProcess.h"
+#include "tests/Sandbox.h"
 
 #include <cstring>
 #include <elf.h>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace platform::coverage;
+using namespace session::coverage;
 using testing_support::ChildProcess;
 using testing_support::Sandbox;
 using testing_support::WriteText;
@@ -91,7 +91,7 @@ ExecutableKind KindOfImage(const std::string& path, const std::string& image)
 // A process table laid out as /proc is, for the parts the scan reads.
 class FakeProc {
 public:
-    explicit FakeProc(std::string root) : root_(std::move(root)) { platform::MakeDirectories(root_ + "/net"); }
+    explicit FakeProc(std::string root) : root_(std::move(root)) { os::MakeDirectories(root_ + "/net"); }
     const std::string& Root() const { return root_; }
 
     struct Entry {
@@ -109,7 +109,7 @@ public:
     void Add(const Entry& entry) const
     {
         const std::string folder = root_ + "/" + std::to_string(entry.pid);
-        platform::MakeDirectories(folder);
+        os::MakeDirectories(folder);
         const std::string gid = entry.ids.substr(0, entry.ids.find(' '));
         WriteText(folder + "/status", "Name:\tprog" + std::to_string(entry.pid) + "\nPPid:\t" + std::to_string(entry.parent)
                                           + "\nUid:\t" + entry.ids + "\nGid:\t" + gid + " " + gid + " " + gid + " " + gid
@@ -119,7 +119,7 @@ public:
         if (entry.hiddenDescriptors) {
             WriteText(folder + "/fd", ""); // not a folder: cannot be listed
         } else {
-            platform::MakeDirectories(folder + "/fd");
+            os::MakeDirectories(folder + "/fd");
             ::symlink("/dev/null", (folder + "/fd/0").c_str());
             int fd = 3;
             for (const int inode : entry.descriptors)
@@ -301,7 +301,7 @@ TEST(ProgramCoverage, LaunchIsReadFromTheProcess)
 {
     Sandbox sandbox;
     const std::string folder = sandbox.root + "/proc/77";
-    platform::MakeDirectories(folder);
+    os::MakeDirectories(folder);
     WriteText(folder + "/cmdline", std::string("/usr/bin/prog\0--flag\0two words\0", 31));
     WriteText(folder + "/environ", std::string("HOME=/h\0DISPLAY=:1\0", 19));
     ::symlink("/work/folder", (folder + "/cwd").c_str());
@@ -343,7 +343,7 @@ TEST(ProgramCoverage, RealProgramsAreNamedWithTheirReasons)
 #endif
 
     const std::string setuid = sandbox.root + "/setuid-peer";
-    ASSERT_TRUE(platform::WriteFileAtomically(setuid, *platform::ReadFile(NETPEER, 64 << 20), 0755));
+    ASSERT_TRUE(os::WriteFileAtomically(setuid, *os::ReadFile(NETPEER, 64 << 20), 0755));
     ASSERT_EQ(::chown(setuid.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(setuid.c_str(), 04755), 0);
     auto privileged = server(setuid, {{"LD_PRELOAD", hook}});

@@ -1,19 +1,19 @@
 // The Protection page in the main window, the side column's lines, the
 // Settings switch "Decide every program I start", and a program started
 // again under the firewall from the page.
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "windows/MainForm.h"
-#include "windows/ProtectionView.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/windows/MainForm.h"
+#include "panel/windows/ProtectionView.h"
 
-#include "ChildProcess.h"
-#include "EventLoopWait.h"
-#include "PanelWindowDriver.h"
-#include "Sandbox.h"
-#include "platform/Files.h"
-#include "platform/Registry.h"
-#include "platform/SessionLogin.h"
-#include "platform/Settings.h"
+#include "os/Files.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "session/SessionLogin.h"
+#include "tests/ChildProcess.h"
+#include "tests/EventLoopWait.h"
+#include "tests/PanelWindowDriver.h"
+#include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -87,8 +87,8 @@ protected:
         sandbox.SetSetting("VRNFolder", install);
         sandbox.SetSetting("ApplySettings", "False");
         sandbox.SetSetting("FirstClose", "1");
-        platform::MakeDirectories(install);
-        platform::WriteFileAtomically(install + "libzelhook.so", *platform::ReadFile(HOOK_LIBRARY, 64 << 20), 0644);
+        os::MakeDirectories(install);
+        os::WriteFileAtomically(install + "libzelhook.so", *os::ReadFile(HOOK_LIBRARY, 64 << 20), 0644);
         WriteText(install + "zel-session", "#!/bin/sh\necho \"$*\" >>'" + calls + "'\n");
         ::chmod((install + "zel-session").c_str(), 0755);
     }
@@ -169,10 +169,10 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
         EXPECT_FALSE(decide->isChecked()) << "a user of before the option: off";
         decide->setChecked(true);
     });
-    EXPECT_EQ(platform::registry::GetString(platform::registry::RootKey::LocalMachine, platform::registry::kSettingsKey,
-                                            platform::settings::kDecideEveryProgram),
+    EXPECT_EQ(protocol::registry::GetString(protocol::registry::RootKey::LocalMachine, protocol::registry::kSettingsKey,
+                                            protocol::settings::kDecideEveryProgram),
               "1");
-    EXPECT_TRUE(platform::session::HasLoginFiles()) << "an installation under a prefix of the user's";
+    EXPECT_TRUE(session::HasLoginFiles()) << "an installation under a prefix of the user's";
     EXPECT_EQ(coverage->text().toStdString(), "Programs you start from now on are decided by your rules; programs "
                                               "already running are not: restart them or log in again");
     EXPECT_EQ(form.Protection()->findChild<QLabel*>("PageCoverage")->text(), coverage->text());
@@ -180,7 +180,7 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
 
     options([](QCheckBox* decide) { EXPECT_TRUE(decide->isChecked()); }); // unchanged: nothing is done again
     options([](QCheckBox* decide) { decide->setChecked(false); });
-    EXPECT_FALSE(platform::session::HasLoginFiles());
+    EXPECT_FALSE(session::HasLoginFiles());
     EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run"));
     ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; })) << ReadText(calls);
 }

@@ -2,7 +2,7 @@
 // on the same files (the tools' German one, and a small Russian one with
 // three plural forms and a table of contexts); damaged files; the choice of
 // the file by the locale's variables.
-#include "platform/QmCatalog.h"
+#include "text/hooksafe/QmCatalog.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -59,7 +59,7 @@ std::vector<unsigned char> Bytes(const char* path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::optional<std::string> Answer(const platform::QmCatalog& catalog, const Key& key, const char* disambiguation, int n)
+std::optional<std::string> Answer(const text::QmCatalog& catalog, const Key& key, const char* disambiguation, int n)
 {
     char out[4096];
     const long length = catalog.Find(key.context.c_str(), key.source.c_str(), disambiguation, n, out, sizeof out);
@@ -93,7 +93,7 @@ TEST_P(QmCatalogAgainstQt, AnswersAsQTranslator)
     ASSERT_GT(bytes.size(), 16u);
     QTranslator qt;
     ASSERT_TRUE(qt.load(bytes.data(), int(bytes.size())));
-    platform::QmCatalog catalog;
+    text::QmCatalog catalog;
     ASSERT_TRUE(catalog.Load(GetParam().qm));
     std::vector<Key> keys = MessagesOf(GetParam().ts);
     ASSERT_FALSE(keys.empty());
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Files, QmCatalogAgainstQt,
 
 TEST(QmCatalog, PluralFormsAndCharactersBeyondTheBasicPlane)
 {
-    platform::QmCatalog catalog;
+    text::QmCatalog catalog;
     ASSERT_TRUE(catalog.Load(RUSSIAN_QM));
     const Key files {"files", "%n file(s) copied", ""};
     const struct {
@@ -149,7 +149,7 @@ TEST(QmCatalog, PluralFormsAndCharactersBeyondTheBasicPlane)
 // As snprintf: the whole length told, as much as fits written, ended.
 TEST(QmCatalog, WritesAsSnprintfDoes)
 {
-    platform::QmCatalog catalog;
+    text::QmCatalog catalog;
     ASSERT_TRUE(catalog.Load(RUSSIAN_QM));
     const std::string whole = "Закрыть";
     for (size_t size : {size_t(0), size_t(1), size_t(4), whole.size(), whole.size() + 1}) {
@@ -184,7 +184,7 @@ TEST(QmCatalog, DamagedFilesAnswerNothingWrong)
     for (const Translation& translation : {Translation {TOOLS_TS, TOOLS_QM}, Translation {RUSSIAN_TS, RUSSIAN_QM}}) {
         const std::vector<unsigned char> whole = Bytes(translation.qm);
         const std::vector<Key> keys = MessagesOf(translation.ts);
-        platform::QmCatalog intact;
+        text::QmCatalog intact;
         ASSERT_TRUE(intact.Use(whole.data(), whole.size()));
         std::vector<std::vector<std::optional<std::string>>> expected;
         for (const Key& key : keys) {
@@ -199,7 +199,7 @@ TEST(QmCatalog, DamagedFilesAnswerNothingWrong)
                 if (keys[other].context == keys[k].context && keys[other].source == keys[k].source)
                     sameText[k].push_back(other);
         const auto check = [&](const std::vector<unsigned char>& bytes, bool mayChangeText, size_t where) {
-            platform::QmCatalog catalog;
+            text::QmCatalog catalog;
             catalog.Use(bytes.data(), bytes.size());
             for (size_t k = 0; k < keys.size(); ++k) {
                 for (int n : {-1, 0, 1, 2, 3, 5}) {
@@ -268,7 +268,7 @@ TEST(QmCatalog, ChoosesByTheLocale)
         const char* values[] = {c.lcAll, c.lcMessages, c.lang, c.language};
         for (int i = 0; i < 4; ++i)
             values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
-        platform::QmCatalog catalog;
+        text::QmCatalog catalog;
         EXPECT_EQ(catalog.LoadForLocale(TRANSLATIONS_DIR, "zel-tools"), c.german)
             << (c.lcAll ? c.lcAll : "-") << " " << (c.lcMessages ? c.lcMessages : "-") << " " << (c.lang ? c.lang : "-")
             << " " << (c.language ? c.language : "-");
@@ -276,7 +276,7 @@ TEST(QmCatalog, ChoosesByTheLocale)
     }
     for (int i = 0; i < 4; ++i)
         saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
-    platform::QmCatalog missing;
+    text::QmCatalog missing;
     EXPECT_FALSE(missing.Load(TRANSLATIONS_DIR "/no-such_de.qm"));
     // A FIFO in a translation's place does not hold the program up.
     char folder[] = "/tmp/qm-fifo-XXXXXX";

@@ -1,8 +1,8 @@
 #include "engine/RuleTable.h"
 #include "engine/RulesReader.h"
 
-#include "platform/RulesFormat.h"
-#include "Sandbox.h"
+#include "rules/RulesFormat.h"
+#include "tests/Sandbox.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 using engine::RuleTable;
 using testing_support::RulesDocument;
 
-using platform::rules_format::kDefaultRulesDocument;
+using rules::rules_format::kDefaultRulesDocument;
 
 namespace {
 
@@ -77,7 +77,7 @@ TEST(RuleTableLoading, RangeIsStoredFromItsFirstToItsLastAddress)
     RuleTable table = Load(RulesDocument(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", Port("80", "<IP>10.0.0.1-10.0.0.255</IP>")))));
     ASSERT_EQ(table.entries.size(), 1u);
     ASSERT_TRUE(table.entries[0].addresses.has_value());
-    EXPECT_EQ(table.entries[0].addresses->family, platform::AddressFamily::kIpv4);
+    EXPECT_EQ(table.entries[0].addresses->family, rules::AddressFamily::kIpv4);
     EXPECT_EQ(table.entries[0].addresses->first.low, 167772161u);
     EXPECT_EQ(table.entries[0].addresses->last.low, 167772415u);
 }
@@ -423,7 +423,7 @@ TEST(RuleTableLoading, PiecewiseReadingKeepsWhatTheWholeDocumentGives)
 // wrote with the raw bytes still applies to its program.
 TEST(RuleTableLoading, EscapedNamesApplyToTheirProgramAndRawOnesStill)
 {
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     const std::string any = App("ANY", "ASK", "PERMIT");
     const std::string document = RulesDocument(App("./ANY", "DENY", "DENY") + App("TOOL.EXE", "PERMIT", "DENY") + any);
     const RuleTable program = Load(document, rf::ProgramName("any"));

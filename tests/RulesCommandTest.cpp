@@ -1,15 +1,15 @@
 // zel-rules while the control panel runs and a program runs under the
 // firewall: the change reaches the program's next connection, and the
 // panel shows it.
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "core/SingleInstance.h"
-#include "windows/MainForm.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/SingleInstance.h"
+#include "panel/windows/MainForm.h"
 
-#include "PanelWindowDriver.h"
+#include "tests/PanelWindowDriver.h"
 
-#include "PanelHostFixture.h"
-#include "platform/SharedBlock.h"
+#include "protocol/SharedBlock.h"
+#include "tests/PanelHostFixture.h"
 
 #include <QTest>
 #include <QTreeWidget>

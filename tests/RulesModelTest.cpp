@@ -2,16 +2,16 @@
 // engine decides from a document and from the document written back from
 // the model is the same, whatever order the elements come in.
 #include "engine/RuleTable.h"
-#include "platform/RulesFormat.h"
 #include "rules/DocumentReader.h"
 #include "rules/DocumentWriter.h"
+#include "rules/RulesFormat.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include <sstream>
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 using rules::Direction;
 using rules::Permission;
 
@@ -41,7 +41,7 @@ std::string Decisions(std::string_view text, std::string_view program)
         out += " " + std::to_string(entry.direction) + ":" + std::to_string(entry.permission) + ":"
             + std::to_string(entry.port);
         if (const auto& range = entry.addresses) {
-            if (range->family == platform::AddressFamily::kIpv4)
+            if (range->family == rules::AddressFamily::kIpv4)
                 out += "[" + std::to_string(range->first.low) + "-" + std::to_string(range->last.low) + "]";
             else
                 out += "[6:" + std::to_string(range->first.high) + "." + std::to_string(range->first.low) + "-"

@@ -1,12 +1,12 @@
-#include "core/ErrorLog.h"
-#include "core/RulesStore.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/RulesStore.h"
 
-#include "OlderEngineView.h"
-#include "Sandbox.h"
 #include "engine/RuleTable.h"
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
 #include "rules/DocumentWriter.h"
+#include "rules/RulesFormat.h"
+#include "tests/OlderEngineView.h"
+#include "tests/Sandbox.h"
+#include "text/Strings.h"
 
 #include <dirent.h>
 #include <pugixml.hpp>
@@ -237,7 +237,7 @@ TEST(RulesStoreLoading, HostNamesAreWrittenSoThatReadersWithoutThemNeverPermitMo
     named.hosts = std::vector<std::string> {"*.example.org"};
     const auto permitted = rules::PortsForOlderReaders(named, rules::Direction::kOutgoing, rules::Permission::kPermit);
     ASSERT_EQ(permitted.size(), 1u);
-    EXPECT_EQ(permitted[0].addresses, std::vector<std::string> {platform::rules_format::kNoAddress});
+    EXPECT_EQ(permitted[0].addresses, std::vector<std::string> {rules::rules_format::kNoAddress});
     EXPECT_TRUE(permitted[0].ShownAddresses().empty());
 
     rules::Port mixed = rules::Port::Numbered(80);
@@ -388,7 +388,7 @@ TEST(RulesStoreLookUp, EntriesAreFoundByTheirNamesAsTheEngineComparesThem)
 // well-formed XML, reads back the same, and the engine finds the program.
 TEST(RulesStoreLoading, NamesAndPathsOutsideUtf8KeepTheFileWellFormed)
 {
-    namespace rf = platform::rules_format;
+    namespace rf = rules::rules_format;
     const std::string path = "/opt/caf\xe9/line\nbreak \x01tool";
     rules::Document document;
     rules::Application app;
@@ -477,7 +477,7 @@ TEST_F(RulesStoreFile, MissingEmptyOrBrokenFilesAreReplacedByTheDefaultsAndBroke
         }
         RulesStore buffer;
         buffer.Load(path);
-        EXPECT_EQ(ReadText(path), platform::rules_format::kDefaultRulesDocument);
+        EXPECT_EQ(ReadText(path), rules::rules_format::kDefaultRulesDocument);
         ASSERT_EQ(Apps(buffer).size(), 1u);
         EXPECT_EQ(Apps(buffer)[0].name, "ANY");
         EXPECT_EQ(Apps(buffer)[0].rules.size(), 5u);
@@ -583,13 +583,13 @@ TEST_F(RulesStoreFile, BrokenFileBehindALinkIsKeptBesideItsTarget)
     ASSERT_EQ(::lstat(sandbox.rulesFile.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ReadText(target + ".bad"), "not rules");
-    EXPECT_EQ(ReadText(target), platform::rules_format::kDefaultRulesDocument);
+    EXPECT_EQ(ReadText(target), rules::rules_format::kDefaultRulesDocument);
 }
 
 TEST_F(RulesStoreFile, SaveReplacesTheFileWholeOrLeavesItAsItWas)
 {
     const std::string path = sandbox.root + "/Rules.xml";
-    WriteText(path, platform::rules_format::kDefaultRulesDocument);
+    WriteText(path, rules::rules_format::kDefaultRulesDocument);
     ::chmod(path.c_str(), 0640);
     RulesStore buffer;
     buffer.Load(path);
@@ -619,7 +619,7 @@ TEST_F(RulesStoreFile, SaveReplacesTheFileWholeOrLeavesItAsItWas)
     // Nor are rules of more elements than every reader takes.
     rules::Application many;
     many.name = "MANY";
-    many.rules.resize(platform::rules_format::kMaxRulesFileElements / 2); // each a RULE and its ENABLE
+    many.rules.resize(rules::rules_format::kMaxRulesFileElements / 2); // each a RULE and its ENABLE
     buffer.Document().applications.push_back(std::move(many));
     EXPECT_FALSE(buffer.Save(path));
     EXPECT_NE(Errors().find("more than the limit of 250000 elements; they are not written"), std::string::npos);
@@ -632,7 +632,7 @@ TEST_F(RulesStoreFile, FullDiskLeavesThePreviousRulesWhole)
     ::mkdir(disk.c_str(), 0700);
     const int status = testing_support::WithTinyDisk(disk, "16k", [&] {
         const std::string path = disk + "/Rules.xml";
-        WriteText(path, platform::rules_format::kDefaultRulesDocument);
+        WriteText(path, rules::rules_format::kDefaultRulesDocument);
         RulesStore buffer;
         buffer.Load(path);
         for (int i = 0; i < 400; ++i) {
@@ -642,7 +642,7 @@ TEST_F(RulesStoreFile, FullDiskLeavesThePreviousRulesWhole)
         }
         const bool failed = !buffer.Save(path);
         // Only the rules file: no half-written copy left beside it.
-        return failed && ReadText(path) == platform::rules_format::kDefaultRulesDocument
+        return failed && ReadText(path) == rules::rules_format::kDefaultRulesDocument
             && EveryEntry(disk) == std::vector<std::string> {"Rules.xml"};
     });
     if (status == 77)

@@ -1,8 +1,8 @@
-#include "Sandbox.h"
+#include "tests/Sandbox.h"
 
-#include "platform/Files.h"
-#include "platform/Registry.h"
-#include "platform/RulesFormat.h"
+#include "os/Files.h"
+#include "protocol/Registry.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -28,7 +28,7 @@
 
 namespace testing_support {
 
-using platform::registry::RootKey;
+using protocol::registry::RootKey;
 
 Sandbox::Sandbox()
 {
@@ -68,17 +68,17 @@ Sandbox::~Sandbox()
 
 void Sandbox::SetSetting(std::string_view name, std::string_view text) const
 {
-    ASSERT_TRUE(platform::registry::SetString(RootKey::LocalMachine, platform::registry::kSettingsKey, name, text));
+    ASSERT_TRUE(protocol::registry::SetString(RootKey::LocalMachine, protocol::registry::kSettingsKey, name, text));
 }
 
 void Sandbox::DeleteSetting(std::string_view name) const
 {
-    platform::registry::DeleteValue(RootKey::LocalMachine, platform::registry::kSettingsKey, name);
+    protocol::registry::DeleteValue(RootKey::LocalMachine, protocol::registry::kSettingsKey, name);
 }
 
 void Sandbox::SetAutostart(bool present) const
 {
-    using namespace platform::registry;
+    using namespace protocol::registry;
     if (present)
         SetString(RootKey::LocalMachine, kRunKey, kAutostartValue, "/usr/local/bin/zel");
     else
@@ -90,7 +90,7 @@ void Sandbox::WriteRules(std::string_view document) const { WriteText(rulesFile,
 void Sandbox::InstallPanel(std::string_view portsList) const
 {
     const std::string install = root + "/install/";
-    platform::MakeDirectories(install);
+    os::MakeDirectories(install);
     WriteText(install + "VrnPorts.txt", portsList);
     SetSetting("VRNFolder", install);
     SetSetting("ErrLogs", logs);
@@ -297,7 +297,7 @@ void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string
         const size_t close = document.rfind("</APPLICATIONS>");
         ASSERT_NE(close, std::string::npos);
         std::string padded = document.substr(0, close);
-        padded.append(platform::rules_format::kMaxRulesFileBytes + 1 - document.size(), ' ');
+        padded.append(rules::rules_format::kMaxRulesFileBytes + 1 - document.size(), ' ');
         padded += document.substr(close);
         WriteText(path, padded);
         break;
@@ -309,7 +309,7 @@ void MakeUnreadable(const std::string& path, ReadFailure kind, const std::string
         const size_t close = document.rfind("</APPLICATIONS>");
         ASSERT_NE(close, std::string::npos);
         std::string padded = document.substr(0, close);
-        for (size_t i = 0; i <= platform::rules_format::kMaxRulesFileElements; ++i)
+        for (size_t i = 0; i <= rules::rules_format::kMaxRulesFileElements; ++i)
             padded += "<!---->";
         padded += document.substr(close);
         WriteText(path, padded);

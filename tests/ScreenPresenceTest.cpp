@@ -1,9 +1,9 @@
 // Whether anyone can see the alerts, asked of a screen saver on a session
 // bus of the test's own (served by this process, so its event loop runs
 // while the test waits).
-#include "ChildProcess.h"
-#include "EventLoopWait.h"
-#include "ScreenPresence.h"
+#include "alert/ScreenPresence.h"
+#include "tests/ChildProcess.h"
+#include "tests/EventLoopWait.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -24,7 +24,7 @@
 // others would: it closes the socket at once. With ZEL_TEST_ALERT_SERVE=1 it
 // serves every question that connects, each on a thread of its own, and
 // leaves as the real program does once none is left.
-#include "RendezvousListener.h"
+#include "alert/RendezvousListener.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,12 +1,12 @@
 // What the main window says "Decide every program I start" covers, the
 // Protection view's words, and the panel making the user's start-up files
 // and the running session follow the choice.
-#include "core/SessionCoverage.h"
+#include "panel/core/SessionCoverage.h"
 
-#include "EventWait.h"
-#include "Sandbox.h"
-#include "platform/Files.h"
-#include "platform/SessionLogin.h"
+#include "os/Files.h"
+#include "session/SessionLogin.h"
+#include "tests/EventWait.h"
+#include "tests/Sandbox.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,10 +17,10 @@
 #include <unistd.h>
 
 using namespace panel;
-using platform::coverage::Program;
-using platform::coverage::Reason;
-using platform::coverage::State;
-using platform::session::HookProblem;
+using session::coverage::Program;
+using session::coverage::Reason;
+using session::coverage::State;
+using session::HookProblem;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WriteText;
@@ -110,7 +110,7 @@ TEST(SessionCoverage, ChoiceWritesAndTakesAwayTheUsersStartUpFiles)
     ::mkdir(home.c_str(), 0700);
     ::setenv("HOME", home.c_str(), 1);
     const std::string install = sandbox.root + "/prefix/lib/korvel/";
-    ASSERT_TRUE(platform::MakeDirectories(install));
+    ASSERT_TRUE(os::MakeDirectories(install));
     const std::string calls = sandbox.root + "/calls.txt";
     WriteText(install + "zel-session", "#!/bin/sh\necho \"$*\" >>'" + calls + "'\n");
     ::chmod((install + "zel-session").c_str(), 0755);
@@ -123,21 +123,21 @@ TEST(SessionCoverage, ChoiceWritesAndTakesAwayTheUsersStartUpFiles)
     };
 
     ASSERT_TRUE(SaveSessionOption(true));
-    EXPECT_TRUE(platform::session::IsOptionOn());
+    EXPECT_TRUE(session::IsOptionOn());
     ASSERT_TRUE(ApplySessionOption(true, install, true));
-    EXPECT_TRUE(platform::session::HasLoginFiles());
+    EXPECT_TRUE(session::HasLoginFiles());
     EXPECT_NE(ReadText(home + "/.xsessionrc").find("'" + install + "zel-session' --preload"), std::string::npos);
     EXPECT_EQ(callsMade(1), "--update-session\n");
 
     ASSERT_TRUE(SaveSessionOption(false));
     ASSERT_TRUE(ApplySessionOption(false, install, true));
-    EXPECT_FALSE(platform::session::HasLoginFiles());
+    EXPECT_FALSE(session::HasLoginFiles());
     EXPECT_EQ(callsMade(2), "--update-session\n--update-session\n");
 
     // Without being asked, the running session is left alone: the next
     // call asked for is the third line.
     ASSERT_TRUE(ApplySessionOption(true, install, false));
-    EXPECT_TRUE(platform::session::HasLoginFiles());
+    EXPECT_TRUE(session::HasLoginFiles());
     ASSERT_TRUE(ApplySessionOption(false, install, true));
     EXPECT_EQ(callsMade(3), "--update-session\n--update-session\n--update-session\n");
     ::setenv("HOME", savedHome.c_str(), 1);

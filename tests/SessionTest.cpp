@@ -1,12 +1,12 @@
 // "Decide every program I start": the LD_PRELOAD value the session gets,
 // when the hook may be named, the user's start-up files, and zel-session as
 // the session's start-up files and the panel run it.
-#include "ChildProcess.h"
-#include "Sandbox.h"
-#include "platform/Files.h"
-#include "platform/SessionLogin.h"
-#include "platform/SessionPreload.h"
-#include "platform/Settings.h"
+#include "os/Files.h"
+#include "protocol/SettingNames.h"
+#include "session/SessionLogin.h"
+#include "session/SessionPreload.h"
+#include "tests/ChildProcess.h"
+#include "tests/Sandbox.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace platform::session;
+using namespace session;
 using testing_support::ChildProcess;
 using testing_support::ReadText;
 using testing_support::Sandbox;
@@ -158,12 +158,12 @@ TEST(SessionPreload, TheOptionDecidesWhetherTheSessionGetsTheHook)
     ::chmod(hook.c_str(), 0644);
     EXPECT_FALSE(IsOptionOn()) << "missing: off";
     EXPECT_EQ(SessionPreload(hook, "/a.so", ::getuid()), std::nullopt);
-    sandbox.SetSetting(platform::settings::kDecideEveryProgram, " 1\n");
+    sandbox.SetSetting(protocol::settings::kDecideEveryProgram, " 1\n");
     EXPECT_TRUE(IsOptionOn());
     EXPECT_EQ(SessionPreload(hook, "/a.so", ::getuid()), hook + ":/a.so");
-    sandbox.SetSetting(platform::settings::kDecideEveryProgram, "0");
+    sandbox.SetSetting(protocol::settings::kDecideEveryProgram, "0");
     EXPECT_EQ(SessionPreload(hook, "/a.so", ::getuid()), std::nullopt);
-    sandbox.SetSetting(platform::settings::kDecideEveryProgram, "1");
+    sandbox.SetSetting(protocol::settings::kDecideEveryProgram, "1");
     ::unlink(hook.c_str());
     EXPECT_EQ(SessionPreload(hook, "/a.so", ::getuid()), std::nullopt) << "no hook, nothing named";
 }
@@ -312,7 +312,7 @@ TEST(SessionLogin, MachineWideOnlyWhereSystemdRunsTheGenerator)
     Sandbox sandbox;
     const std::string root = sandbox.root + "/system";
     EXPECT_FALSE(IsMachineWide("/usr/lib/korvel/", "lib/korvel", root)) << "no generator installed";
-    ASSERT_TRUE(platform::MakeDirectories(root + "/usr/lib/systemd/user-environment-generators"));
+    ASSERT_TRUE(os::MakeDirectories(root + "/usr/lib/systemd/user-environment-generators"));
     WriteText(root + "/usr/lib/systemd/user-environment-generators/60-korvel-firewall", "#!/bin/sh\n");
     EXPECT_TRUE(IsMachineWide("/usr/lib/korvel/", "lib/korvel", root));
     EXPECT_TRUE(IsMachineWide("/usr/lib/korvel", "lib/korvel", root));
@@ -337,10 +337,10 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(platform::MakeDirectories(folder));
-        ASSERT_TRUE(platform::WriteFileAtomically(program, *platform::ReadFile(ZEL_SESSION_PROGRAM, 64 << 20), 0755));
-        ASSERT_TRUE(platform::WriteFileAtomically(hook, *platform::ReadFile(HOOK_LIBRARY, 64 << 20), 0644));
-        ASSERT_TRUE(platform::MakeDirectories(tools));
+        ASSERT_TRUE(os::MakeDirectories(folder));
+        ASSERT_TRUE(os::WriteFileAtomically(program, *os::ReadFile(ZEL_SESSION_PROGRAM, 64 << 20), 0755));
+        ASSERT_TRUE(os::WriteFileAtomically(hook, *os::ReadFile(HOOK_LIBRARY, 64 << 20), 0644));
+        ASSERT_TRUE(os::MakeDirectories(tools));
     }
 
     // Stand-ins for the desktop's tools: each records how it was called.
@@ -359,7 +359,7 @@ protected:
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return RunToEnd(argv, {{"LD_PRELOAD", preload}, {"PATH", tools + ":/usr/bin:/bin"}, {"DBUS_SESSION_BUS_ADDRESS", bus}});
     }
-    void Option(bool on) { sandbox.SetSetting(platform::settings::kDecideEveryProgram, on ? "1" : "0"); }
+    void Option(bool on) { sandbox.SetSetting(protocol::settings::kDecideEveryProgram, on ? "1" : "0"); }
 };
 
 TEST_F(SessionProgram, StartUpFilesGetTheHookOnlyWhenTheOptionIsOnAndTheHookIsThere)

@@ -1,10 +1,10 @@
 // Sockets that stand aside while the user decides, tested in-process with a
 // stand-in for the user: the kernel's view of the program's descriptor while
 // a question is open, and after its answer.
-#include "Datagrams.h"
-#include "Questions.h"
-#include "SocketTable.h"
-#include "StandIns.h"
+#include "hook/Datagrams.h"
+#include "hook/Questions.h"
+#include "hook/SocketTable.h"
+#include "hook/StandIns.h"
 
 #include <arpa/inet.h>
 #include <atomic>

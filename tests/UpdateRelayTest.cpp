@@ -1,10 +1,10 @@
-#include "BackstopNotices.h"
-#include "CarrierTracker.h"
-#include "UpdateRelay.h"
+#include "zelconn/BackstopNotices.h"
+#include "zelconn/CarrierTracker.h"
+#include "zelconn/UpdateRelay.h"
 
-#include "Sandbox.h"
-#include "platform/CarrierRegistry.h"
-#include "platform/SharedBlock.h"
+#include "protocol/CarrierRegistry.h"
+#include "protocol/SharedBlock.h"
+#include "tests/Sandbox.h"
 
 #include <chrono>
 #include <csignal>
@@ -16,6 +16,8 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace zelconn;
 
 using Carrier = UpdateRelay::Carrier;
 using Update = UpdateRelay::Update;
@@ -120,7 +122,7 @@ TEST(UpdateRelay, FullStringMakesRoomAndRaisesTheFloorForWhatLeft)
 // The engine side of the same bookkeeping: which writes make an engine reload.
 TEST(UpdateRelay, EnginesReloadOncePerPublishedChange)
 {
-    using platform::SharedBlock;
+    using protocol::SharedBlock;
     SharedBlock::UpdateView view;
     view.extended = true;
     std::snprintf(view.names, sizeof view.names, " NOTEPAD.EXE IEXPLORE.EXE");
@@ -166,7 +168,7 @@ TEST(CarrierTracker, SeesHostsComeAndGoByTheKernelsNotices)
     testing_support::Sandbox sandbox;
     {
         // Ended before: a registration whose lock nobody holds.
-        const int fd = platform::carriers::RegisterCarrier(999999, "GONE");
+        const int fd = protocol::carriers::RegisterCarrier(999999, "GONE");
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
@@ -193,7 +195,7 @@ TEST(CarrierTracker, SeesHostsComeAndGoByTheKernelsNotices)
     const auto startHost = [&] {
         const pid_t pid = ::fork();
         if (pid == 0) {
-            const int fd = platform::carriers::RegisterCarrier(::getpid(), "TOOL.EXE");
+            const int fd = protocol::carriers::RegisterCarrier(::getpid(), "TOOL.EXE");
             char byte = fd >= 0 ? 'y' : 'n';
             [[maybe_unused]] ssize_t n = ::write(ready[1], &byte, 1);
             n = ::read(hold[0], &byte, 1);
@@ -227,8 +229,8 @@ TEST(CarrierTracker, SeesHostsComeAndGoByTheKernelsNotices)
     // The folder removed (a cleaner of the runtime folder) and made again by
     // the next registration: still watched.
     for (const pid_t pid : {child, pid_t {999999}})
-        platform::carriers::ForgetCarrier(pid);
-    ASSERT_EQ(::rmdir(platform::carriers::CarriersFolder().c_str()), 0);
+        protocol::carriers::ForgetCarrier(pid);
+    ASSERT_EQ(::rmdir(protocol::carriers::CarriersFolder().c_str()), 0);
     for (int i = 0; i < 5; ++i) { // the notices of the removal
         pollfd waiting {tracker.Fd(), POLLIN, 0};
         ::poll(&waiting, 1, 10);

@@ -1,8 +1,8 @@
-#include "Sandbox.h"
-#include "platform/Constants.h"
-#include "platform/Presence.h"
-#include "platform/Processes.h"
-#include "platform/Windows.h"
+#include "os/Processes.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/Windows.h"
+#include "tests/Sandbox.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,8 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace platform;
-using namespace platform::windows;
+using namespace os;
+using namespace protocol;
+using namespace protocol::windows;
 
 TEST(Windows, PostedMessageReachesTheChildOfTheTitledWindow)
 {

@@ -13,7 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/sandbox-settings.sh"
 "$BUILD/tests/netpeer" tcp-server 127.0.0.2 21098 >/dev/null &
 SERVER=$!
 sleep 0.3
-result=$(TSAN_OPTIONS="halt_on_error=1 exitcode=66" LD_PRELOAD="$BUILD/interceptor/libzelhook.so" \
+result=$(TSAN_OPTIONS="halt_on_error=1 exitcode=66" LD_PRELOAD="$BUILD/hook/libzelhook.so" \
   ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" timeout 300 "$BUILD/tests/netpeer" tcp-threads 127.0.0.3 127.0.0.2 21098 16 200)
 records=$(cat "$WORK"/logs/* | grep -c '<EXEPATH>' || true)
 echo "hook under ThreadSanitizer: $result, $records records"
@@ -22,7 +22,7 @@ echo "hook under ThreadSanitizer: $result, $records records"
 # Questions the program does not wait for, from 4 threads at once: half of
 # the sockets closed while their question is open, the others answered.
 echo '<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION></APPLICATIONS>' >"$WORK/Rules.xml"
-asked=$(TSAN_OPTIONS="halt_on_error=1 exitcode=66" LD_PRELOAD="$BUILD/interceptor/libzelhook.so" \
+asked=$(TSAN_OPTIONS="halt_on_error=1 exitcode=66" LD_PRELOAD="$BUILD/hook/libzelhook.so" \
   ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" \
   ZEL_TEST_ALERT_SCRIPT="answer=1,delay=20" ZEL_TEST_ALERT_SERVE=1 \
   timeout 300 "$BUILD/tests/waitpeer" questions 127.0.0.3 127.0.0.2 21098 4 20)

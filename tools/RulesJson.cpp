@@ -1,11 +1,12 @@
-#include "RulesJson.h"
+#include "tools/RulesJson.h"
 
-#include "platform/AddressRange.h"
-#include "platform/HostName.h"
-#include "platform/HostPatterns.h"
-#include "platform/RulesFormat.h"
-#include "platform/Settings.h"
-#include "platform/Translate.h"
+#include "protocol/SettingNames.h"
+#include "rules/AddressRange.h"
+#include "rules/HostPatterns.h"
+#include "rules/RulesFormat.h"
+#include "rules/TimedAnswer.h"
+#include "rules/hooksafe/Names.h"
+#include "text/Translate.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,10 +15,10 @@
 
 namespace rules_json {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 using nlohmann::ordered_json;
-using platform::Arg;
-using platform::Tr;
+using text::Arg;
+using text::Tr;
 
 namespace {
 
@@ -191,11 +192,11 @@ rules::Port PortOfJson(const ordered_json& json, const std::string& where)
     port.alias = fields.Text("alias").value_or("");
     port.addresses = fields.Texts("addresses");
     for (const std::string& address : port.addresses.value_or(std::vector<std::string> {}))
-        if (address != rf::kNoAddress && !platform::ParseAddressRange(address))
+        if (address != rf::kNoAddress && !rules::ParseAddressRange(address))
             throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no address, range or prefix"), {where, address})};
     port.hosts = fields.Texts("hosts");
     for (const std::string& host : port.hosts.value_or(std::vector<std::string> {}))
-        if (!platform::NormalizeHostPattern(host))
+        if (!rules::NormalizeHostPattern(host))
             throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no host name or pattern"), {where, host})};
     return port;
 }
@@ -246,15 +247,15 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
     answer.until = WholeOfJson(fields, "until", int64_t {1} << 40);
     if (answer.LongerThanAllowedAt(now))
         throw Fault {Arg(Tr("zel-rules import", "%1: \"until\" is further away than the longest answer for a time (%2 days from now)"),
-                         {where, std::to_string(platform::settings::kMaxTimedAnswerMinutes / (24 * 60))})};
+                         {where, std::to_string(rules::kMaxTimedAnswerMinutes / (24 * 60))})};
     answer.port = static_cast<int>(WholeOfJson(fields, "port", 65535));
     answer.address = fields.Text("address").value_or("");
     answer.host = fields.Text("host").value_or("");
-    if (!answer.address.empty() && !platform::ParseAddress(answer.address))
+    if (!answer.address.empty() && !rules::ParseAddress(answer.address))
         throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no address"), {where, answer.address})};
     if (!answer.host.empty()) {
-        char normal[platform::kMaxHostName + 1];
-        const size_t length = platform::NormalizeHostName(answer.host.data(), answer.host.size(), normal, sizeof normal);
+        char normal[rules::kMaxHostName + 1];
+        const size_t length = rules::NormalizeHostName(answer.host.data(), answer.host.size(), normal, sizeof normal);
         if (length == 0 || std::string_view(normal, length) != answer.host)
             throw Fault {Arg(Tr("zel-rules import", "%1: \"%2\" is no host name as the engine writes one"), {where, answer.host})};
     }

@@ -1,14 +1,15 @@
 // zel-log: the firewall's daily traffic logs from the command line, read
 // as the control panel reads them (its list of daily files, the records
 // parsed by the platform's reader), as a table or as JSON lines.
-#include "core/LogReader.h"
-#include "core/PanelSettings.h"
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
-#include "platform/Processes.h"
-#include "platform/Text.h"
-#include "platform/ToolStart.h"
-#include "platform/Translate.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/PanelSettings.h"
+#include "protocol/LogFiles.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,11 +31,11 @@ void OnSignal(int) { g_stop = 1; }
 int Usage(std::FILE* out = stderr)
 {
     std::fputs(
-        platform::Tr("zel-log", "usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]\n")
+        text::Tr("zel-log", "usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]\n")
             .c_str(),
         out);
     if (out == stdout)
-        std::fputs(platform::Tr("zel-log", "Shows the firewall's traffic log. See zel-log(1).\n").c_str(), out);
+        std::fputs(text::Tr("zel-log", "Shows the firewall's traffic log. See zel-log(1).\n").c_str(), out);
     return out == stdout ? 0 : 2;
 }
 
@@ -51,7 +52,7 @@ long long DayKey(const std::tm& day) { return (day.tm_year + 1900) * 10000LL + (
 long long DayOfFile(const std::string& path)
 {
     int day = 0, month = 0, year = 0;
-    std::sscanf(std::string(platform::FileNamePart(path)).c_str(), "%d_%d_%d", &day, &month, &year);
+    std::sscanf(std::string(text::FileNamePart(path)).c_str(), "%d_%d_%d", &day, &month, &year);
     return year * 10000LL + month * 100 + day;
 }
 
@@ -65,17 +66,17 @@ std::optional<long long> DayOfText(std::string_view text)
     return year * 10000LL + month * 100 + day;
 }
 
-bool Passes(const platform::LogEntry& entry, const Filter& filter)
+bool Passes(const protocol::LogEntry& entry, const Filter& filter)
 {
-    if (entry.kind != platform::LogEntry::Kind::kConnection)
+    if (entry.kind != protocol::LogEntry::Kind::kConnection)
         return false;
     if (filter.denied && entry.permission == "1")
         return false;
-    return filter.program.empty() || platform::ToUpper(entry.application) == filter.program
-        || platform::processes::CarrierExeName(entry.exePath) == filter.program;
+    return filter.program.empty() || text::ToUpper(entry.application) == filter.program
+        || rules::rules_format::CarrierExeName(entry.exePath) == filter.program;
 }
 
-void Print(const platform::LogEntry& entry, const Filter& filter)
+void Print(const protocol::LogEntry& entry, const Filter& filter)
 {
     const bool incoming = entry.direction == "0";
     const std::string verdict = entry.permission == "1" ? "allowed" : "denied";
@@ -102,14 +103,14 @@ void Print(const platform::LogEntry& entry, const Filter& filter)
 // the last whole line.
 long long PrintFrom(const std::string& path, long long offset, const Filter& filter)
 {
-    const auto text = platform::ReadFile(path, 256u << 20);
+    const auto text = os::ReadFile(path, 256u << 20);
     if (!text || static_cast<long long>(text->size()) < offset)
         return text ? 0 : offset;
     const size_t end = text->rfind('\n');
     if (end == std::string::npos || static_cast<long long>(end) < offset)
         return offset;
-    platform::ForEachLine(std::string_view(*text).substr(offset, end + 1 - offset), [&](std::string_view line) {
-        if (const auto entry = platform::ParseLogLine(line); entry && Passes(*entry, filter))
+    text::ForEachLine(std::string_view(*text).substr(offset, end + 1 - offset), [&](std::string_view line) {
+        if (const auto entry = protocol::ParseLogLine(line); entry && Passes(*entry, filter))
             Print(*entry, filter);
     });
     std::fflush(stdout);
@@ -121,7 +122,7 @@ long long PrintFrom(const std::string& path, long long offset, const Filter& fil
 int main(int argc, char** argv)
 {
     // The records themselves stay as the engine wrote them, in any language.
-    if (const auto answered = platform::StartTool({kProgram, argc, argv, Usage}))
+    if (const auto answered = text::StartTool({kProgram, argc, argv, Usage}))
         return *answered;
     Filter filter;
     bool follow = false;
@@ -136,12 +137,12 @@ int main(int argc, char** argv)
             const auto day = DayOfText(argv[++i]);
             if (!day) {
                 std::fprintf(stderr, "%s: %s\n", kProgram,
-                             platform::Arg(platform::Tr("zel-log", "\"%1\" is no date (YYYY-MM-DD)"), {argv[i]}).c_str());
+                             text::Arg(text::Tr("zel-log", "\"%1\" is no date (YYYY-MM-DD)"), {argv[i]}).c_str());
                 return 2;
             }
             filter.sinceDay = *day;
         } else if (arg == "--program" && i + 1 < argc) {
-            filter.program = platform::processes::CarrierExeName(argv[++i]);
+            filter.program = rules::rules_format::CarrierExeName(argv[++i]);
         } else if (arg == "--denied") {
             filter.denied = true;
         } else if (arg == "--follow" || arg == "-f") {
@@ -158,7 +159,7 @@ int main(int argc, char** argv)
     struct stat st {};
     if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         std::fprintf(stderr, "%s: %s\n", kProgram,
-                     platform::Arg(platform::Tr("zel-log", "no log folder \"%1\" (the setting LogFilesPath)"), {folder})
+                     text::Arg(text::Tr("zel-log", "no log folder \"%1\" (the setting LogFilesPath)"), {folder})
                          .c_str());
         return 1;
     }
@@ -179,7 +180,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, OnSignal);
     // The day's file grows; at midnight the next day's begins.
     while (!g_stop) {
-        const std::string current = platform::TrafficLogFileName(folder, std::time(nullptr));
+        const std::string current = protocol::TrafficLogFileName(folder, std::time(nullptr));
         if (current != last) {
             last = current;
             offset = 0;

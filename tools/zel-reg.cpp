@@ -4,9 +4,9 @@
 //   zel-reg set    KEY /v NAME /d DATA     ("add" is accepted too)
 //   zel-reg delete KEY /v NAME
 // KEY starts with HKLM or HKEY_LOCAL_MACHINE; "\" or "/" separate its parts.
-#include "platform/Registry.h"
-#include "platform/ToolStart.h"
-#include "platform/Translate.h"
+#include "protocol/Registry.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,9 +17,9 @@
 
 namespace {
 
-using namespace platform::registry;
-using platform::Arg;
-using platform::Tr;
+using namespace protocol::registry;
+using text::Arg;
+using text::Tr;
 
 // What went wrong, in the user's language; the values printed by query keep
 // their fixed form for the scripts that read them.
@@ -58,7 +58,7 @@ std::string DisplayKey(std::string_view subKey)
 
 int main(int argc, char** argv)
 {
-    if (const auto answered = platform::StartTool({"zel-reg", argc, argv, Usage}))
+    if (const auto answered = text::StartTool({"zel-reg", argc, argv, Usage}))
         return *answered;
     if (argc < 3)
         return Usage();

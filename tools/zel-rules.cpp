@@ -2,26 +2,26 @@
 // as the control panel does (the panel's own operations on the rules model,
 // the file replaced whole) and, while the panel runs, waits until the panel
 // has taken the change and told the running programs concerned.
-#include "RulesJson.h"
+#include "tools/RulesJson.h"
 
-#include "core/FileInformation.h"
-#include "core/OutsideChanges.h"
-#include "core/PanelCore.h"
-#include "core/RuleChecks.h"
-#include "platform/Clock.h"
-#include "platform/Constants.h"
-#include "platform/Files.h"
-#include "platform/HostPatterns.h"
-#include "platform/CarrierRegistry.h"
-#include "platform/Processes.h"
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
-#include "platform/SharedBlock.h"
-#include "platform/Text.h"
-#include "platform/ToolStart.h"
-#include "platform/Translate.h"
-#include "platform/Windows.h"
+#include "os/Clock.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "panel/core/FileInformation.h"
+#include "panel/core/OutsideChanges.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/RuleChecks.h"
+#include "protocol/CarrierRegistry.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/SharedBlock.h"
+#include "protocol/Windows.h"
 #include "rules/DocumentReader.h"
+#include "rules/HostPatterns.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
 
 #include <chrono>
 #include <cerrno>
@@ -42,7 +42,7 @@
 
 namespace {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 using rules::Direction;
 using rules::Permission;
 
@@ -50,8 +50,8 @@ constexpr const char* kProgram = "zel-rules";
 constexpr int kFailed = 1;
 constexpr int kMisused = 2;
 
-using platform::Arg;
-using platform::Tr;
+using text::Arg;
+using text::Tr;
 
 int Usage(std::FILE* out = stderr)
 {
@@ -101,7 +101,7 @@ std::vector<std::string> Items(std::string_view list, char separator = ',')
     std::vector<std::string> items;
     std::istringstream in {std::string(list)};
     for (std::string item; std::getline(in, item, separator);)
-        items.emplace_back(platform::TrimBlanks(item));
+        items.emplace_back(text::TrimBlanks(item));
     return items;
 }
 
@@ -116,7 +116,7 @@ std::string Joined(const std::vector<std::string>& items)
 // The rules file, read as the engine reads it, with the panel's core on it.
 struct Rules {
     panel::PanelCore core;
-    platform::FileStamp stamp;
+    os::FileStamp stamp;
 };
 
 // The settings, and the rules file read whole; a missing file holds the
@@ -128,7 +128,7 @@ int Load(Rules& rules, bool missingIsEmpty = false)
     const std::string& path = rules.core.Settings().XmlFilePath;
     if (path.empty())
         return Fail(kFailed, Tr("zel-rules", "the rules file is not set (the setting RulesFile; has zel-setup been run?)"));
-    const platform::rules_file::Contents contents = platform::rules_file::Read(path);
+    const rules::rules_file::Contents contents = rules::rules_file::Read(path);
     rules.stamp = contents.stamp;
     if (contents.status.Missing())
         return rules.core.Rules().LoadText(missingIsEmpty ? std::string("<APPLICATIONS></APPLICATIONS>")
@@ -148,9 +148,9 @@ int Load(Rules& rules, bool missingIsEmpty = false)
 // The name the rules know a program by, from what the user typed.
 std::string EntryNameOf(std::string_view program)
 {
-    if (platform::EqualsNoCase(program, rf::kGeneralApp))
+    if (text::EqualsNoCase(program, rf::kGeneralApp))
         return rf::kGeneralApp;
-    return platform::processes::CarrierExeName(program);
+    return rules::rules_format::CarrierExeName(program);
 }
 
 // The executable a program's new entry is for: a path as given (a link
@@ -197,7 +197,7 @@ rules::Application* EntryFor(Rules& rules, const std::string& program, std::stri
     exe = ExecutableOf(program);
     if (exe.empty())
         return nullptr;
-    return rules.core.Rules().Document().FindFor(platform::processes::CarrierExeName(exe), exe);
+    return rules.core.Rules().Document().FindFor(rules::rules_format::CarrierExeName(exe), exe);
 }
 
 // The program's entry, made when it has none (as the panel's wizard makes
@@ -212,7 +212,7 @@ std::string Entry(Rules& rules, const std::string& program)
         Fail(kFailed, Arg(Tr("zel-rules", "no program \"%1\" in the rules, nor an executable file of that name"), {program}));
         return {};
     }
-    const std::string own = platform::processes::CarrierExeName(exe);
+    const std::string own = rules::rules_format::CarrierExeName(exe);
     return rules.core.Rules()
         .Document()
         .Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, false))
@@ -234,7 +234,7 @@ const rules::Application* Existing(Rules& rules, const std::string& program)
 std::vector<std::string> EnginesConcerned(const std::vector<std::string>& entries)
 {
     std::vector<std::string> names;
-    for (const platform::carriers::CarrierRecord& carrier : platform::carriers::ListCarriers())
+    for (const protocol::carriers::CarrierRecord& carrier : protocol::carriers::ListCarriers())
         for (const std::string& entry : entries)
             if (carrier.alive && (entry == rf::kGeneralApp || rf::EntryApplies(entry, carrier.exeName)))
                 names.push_back(carrier.exeName);
@@ -248,20 +248,20 @@ std::vector<std::string> EnginesConcerned(const std::vector<std::string>& entrie
 // the panel tells the running programs when it starts.
 void WaitForEngines(const std::vector<std::string>& entries, uint32_t before)
 {
-    if (platform::windows::FindWindow(platform::kMainWindowTitle).empty())
+    if (protocol::windows::FindWindow(protocol::kMainWindowTitle).empty())
         return;
-    platform::SharedBlock block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+    protocol::SharedBlock block = protocol::SharedBlock::Open(protocol::SharedBlock::DefaultPath());
     if (!block || !block.HasExtension())
         return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     std::vector<std::string> waiting = EnginesConcerned(entries);
     while (!waiting.empty() && std::chrono::steady_clock::now() < deadline) {
-        platform::SharedBlock::UpdateView view;
+        protocol::SharedBlock::UpdateView view;
         if (block.ReadUpdate(view)) {
-            if (platform::SharedBlock::RelayStopped(view, platform::GetTickCount()))
+            if (protocol::SharedBlock::RelayStopped(view, os::GetTickCount()))
                 return;
             std::erase_if(waiting, [&](const std::string& name) {
-                return platform::SharedBlock::IsDue(view, name, before, platform::GetTickCount());
+                return protocol::SharedBlock::IsDue(view, name, before, os::GetTickCount());
             });
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -282,13 +282,13 @@ int Change(const std::function<int(Rules&)>& change, bool missingIsEmpty = false
         const std::vector<std::string> changed = panel::ChangedEntries(before, rules.core.Rules().Document());
         if (changed.empty())
             return 0;
-        if (!(platform::StampOf(rules.core.Settings().XmlFilePath) == rules.stamp))
+        if (!(os::StampOf(rules.core.Settings().XmlFilePath) == rules.stamp))
             continue;
-        platform::SharedBlock block = platform::SharedBlock::Open(platform::SharedBlock::DefaultPath());
+        protocol::SharedBlock block = protocol::SharedBlock::Open(protocol::SharedBlock::DefaultPath());
         const uint32_t sequence = block ? block.Sequence() : 0;
         const std::string& path = rules.core.Settings().XmlFilePath;
         if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
-            platform::MakeDirectories(path.substr(0, slash));
+            os::MakeDirectories(path.substr(0, slash));
         errno = 0;
         if (!rules.core.Save()) {
             const std::string reason = std::strerror(errno ? errno : EIO);
@@ -413,7 +413,7 @@ std::optional<rules::Rule> RuleOf(const std::vector<std::string>& options, int& 
             return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no address, range or prefix"), {address})), std::nullopt;
     std::vector<std::string> patterns;
     for (const std::string& host : hosts) {
-        const auto pattern = platform::NormalizeHostPattern(host);
+        const auto pattern = rules::NormalizeHostPattern(host);
         if (!pattern)
             return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no host name or pattern (name, *.domain, *)"), {host})), std::nullopt;
         patterns.push_back(*pattern);
@@ -446,7 +446,7 @@ int Import(const std::string& file)
     if (file.empty() || file == "-") {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else {
-        const auto read = platform::ReadFile(file, rf::kMaxRulesFileBytes * 4);
+        const auto read = os::ReadFile(file, rf::kMaxRulesFileBytes * 4);
         if (!read) {
             const std::string reason = std::strerror(errno ? errno : EIO);
             return Fail(kFailed, Arg(Tr("zel-rules", "cannot read %1: %2"), {file, reason}));
@@ -469,7 +469,7 @@ int Import(const std::string& file)
 
 int main(int argc, char** argv)
 {
-    if (const auto answered = platform::StartTool({kProgram, argc, argv, Usage}))
+    if (const auto answered = text::StartTool({kProgram, argc, argv, Usage}))
         return *answered;
     if (argc < 2)
         return Usage();

@@ -16,11 +16,11 @@
 //                               option is on, and without it when it is off
 // Nothing is printed on success but what the start-up files read; the exit
 // status is 0 unless a running session's manager refused a change.
-#include "platform/Processes.h"
-#include "platform/Retry.h"
-#include "platform/SessionPreload.h"
-#include "platform/ToolStart.h"
-#include "platform/Translate.h"
+#include "os/Processes.h"
+#include "os/hooksafe/Retry.h"
+#include "session/SessionPreload.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,11 +38,11 @@ extern char** environ;
 
 namespace {
 
-namespace session = platform::session;
+namespace session = session;
 
 std::string HookBesideMe()
 {
-    const std::string self = platform::processes::OwnExecutablePath();
+    const std::string self = os::processes::OwnExecutablePath();
     return self.substr(0, self.rfind('/') + 1) + session::kHookFileName;
 }
 
@@ -80,14 +80,14 @@ Outcome Run(std::vector<std::string> arguments)
         outcome.started = true;
         char buffer[4096];
         for (;;) {
-            const ssize_t n = platform::RetryOnInterrupt([&] { return ::read(out[0], buffer, sizeof buffer); });
+            const ssize_t n = os::RetryOnInterrupt([&] { return ::read(out[0], buffer, sizeof buffer); });
             if (n <= 0)
                 break;
             if (outcome.output.size() < (1u << 20))
                 outcome.output.append(buffer, static_cast<size_t>(n));
         }
         int status = 0;
-        platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
+        os::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ::close(out[0]);
@@ -99,7 +99,7 @@ bool Succeeded(const Outcome& outcome, const char* what)
     if (outcome.started && outcome.status == 0)
         return true;
     if (outcome.started)
-        std::fprintf(stderr, "zel-session: %s\n", platform::Arg(platform::Tr("zel-session", "%1 did not succeed"), {what}).c_str());
+        std::fprintf(stderr, "zel-session: %s\n", text::Arg(text::Tr("zel-session", "%1 did not succeed"), {what}).c_str());
     // A desktop without the program has nothing of it to update.
     return !outcome.started;
 }
@@ -136,12 +136,12 @@ int UpdateSession(bool managerOnly)
 // On standard error for a mistake (exit status 2), on standard output when asked for.
 int Usage(std::FILE* out = stderr)
 {
-    std::fputs(platform::Tr("zel-session",
+    std::fputs(text::Tr("zel-session",
                             "usage: zel-session --generator | --preload | --run COMMAND [ARGS...] | --update-session [--manager-only]\n")
                    .c_str(),
                out);
     if (out == stdout)
-        std::fputs(platform::Tr("zel-session", "Puts the firewall's hook in front of the programs of the session when the user chose\n"
+        std::fputs(text::Tr("zel-session", "Puts the firewall's hook in front of the programs of the session when the user chose\n"
                                                "\"Decide every program I start\". See zel-session(1).\n")
                        .c_str(),
                    out);
@@ -152,7 +152,7 @@ int Usage(std::FILE* out = stderr)
 
 int main(int argc, char** argv)
 {
-    if (const auto answered = platform::StartTool({"zel-session", argc, argv, Usage}))
+    if (const auto answered = text::StartTool({"zel-session", argc, argv, Usage}))
         return *answered;
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--generator" || mode == "--preload") {
@@ -172,7 +172,7 @@ int main(int argc, char** argv)
         ::execvp(argv[2], argv + 2);
         const std::string reason = std::strerror(errno);
         std::fprintf(stderr, "zel-session: %s\n",
-                     platform::Arg(platform::Tr("zel-session", "cannot run %1: %2"), {argv[2], reason}).c_str());
+                     text::Arg(text::Tr("zel-session", "cannot run %1: %2"), {argv[2], reason}).c_str());
         return errno == ENOENT ? 127 : 126;
     }
     return Usage();

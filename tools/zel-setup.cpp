@@ -2,17 +2,17 @@
 // the log and error-log folders and, when no usable rules file exists, the
 // default rules document. Existing values are left alone, so it can run again.
 //   zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
-#include "platform/Autostart.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
-#include "platform/Processes.h"
-#include "platform/Registry.h"
-#include "platform/Settings.h"
-#include "platform/ToolTranslation.h"
-#include "platform/Translate.h"
-#include "platform/Version.h"
+#include "os/Files.h"
+#include "os/Paths.h"
+#include "os/Processes.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "session/Autostart.h"
+#include "text/ToolTranslation.h"
+#include "text/Translate.h"
+#include "text/hooksafe/Version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,12 +23,12 @@
 
 namespace {
 
-using namespace platform::registry;
+using namespace protocol::registry;
 
 bool quiet = false;
 
-using platform::Arg;
-using platform::Tr;
+using text::Arg;
+using text::Tr;
 
 void Say(const std::string& text)
 {
@@ -70,8 +70,8 @@ bool Ensure(std::string_view subKey, const char* name, const std::string& text, 
 
 int main(int argc, char** argv)
 {
-    platform::UseToolTranslation("zel-tools", true);
-    const std::string self = platform::processes::OwnExecutablePath();
+    text::UseToolTranslation("zel-tools", true);
+    const std::string self = os::processes::OwnExecutablePath();
     std::string binDir = Folder(self);
     std::string installDir = RealPath(binDir + "/../" ZEL_PKG_DIR);
     for (int i = 1; i < argc; ++i) {
@@ -81,10 +81,10 @@ int main(int argc, char** argv)
             binDir = argv[++i];
         else if (!std::strcmp(argv[i], "--quiet"))
             quiet = true;
-        else if (platform::IsVersionOption(argv[i]))
-            return platform::PrintVersion("zel-setup");
+        else if (text::IsVersionOption(argv[i]))
+            return text::PrintVersion("zel-setup");
         else {
-            const bool asked = platform::IsHelpOption(argv[i]);
+            const bool asked = text::IsHelpOption(argv[i]);
             std::fputs(Tr("zel-setup", "usage: zel-setup [--install-dir DIR] [--bin-dir DIR] [--quiet]\n").c_str(),
                        asked ? stdout : stderr);
             if (asked)
@@ -98,36 +98,36 @@ int main(int argc, char** argv)
     if (!installDir.empty() && installDir.back() != '/')
         installDir += '/';
 
-    const std::string state = platform::StateHome() + "/korvel";
+    const std::string state = os::StateHome() + "/korvel";
     bool failed = false;
     // A first installation has no settings at all; only then does it switch
     // autostart and the whole session's protection on, so that a user who
     // turned them off keeps them off.
     const bool firstInstall = ListValues(RootKey::LocalMachine, kSettingsKey).empty();
 
-    Say(Arg(Tr("zel-setup", "Settings in %1\n"), {platform::RegistryRoot()}));
-    Ensure(kSettingsKey, platform::settings::kRulesFile, platform::ConfigHome() + "/korvel/Rules.xml", failed);
-    Ensure(kSettingsKey, platform::settings::kLogFilesPath, state + "/logs", failed);
-    Ensure(kSettingsKey, platform::settings::kLogFileCount, "30", failed);
-    Ensure(kSettingsKey, platform::settings::kSecurityStatus, "1", failed);
-    Ensure(kSettingsKey, platform::settings::kSecurityMode, "Normal", failed);
-    Ensure(kSettingsKey, platform::settings::kErrLogs, state + "/errlogs", failed);
-    Ensure(kSettingsKey, platform::settings::kVrnFolder, installDir, failed);
-    Ensure(kSettingsKey, platform::settings::kUpdFullMode, "0", failed);
-    Ensure(kSettingsKey, platform::settings::kApplySettings, "False", failed);
-    Ensure(kSettingsKey, platform::settings::kFirstClose, "1", failed);
-    Ensure(kSettingsKey, platform::settings::kDebugPrint, "0", failed);
-    Ensure(kSettingsKey, platform::settings::kAlertTimeout, "0", failed);
+    Say(Arg(Tr("zel-setup", "Settings in %1\n"), {os::RegistryRoot()}));
+    Ensure(kSettingsKey, protocol::settings::kRulesFile, os::ConfigHome() + "/korvel/Rules.xml", failed);
+    Ensure(kSettingsKey, protocol::settings::kLogFilesPath, state + "/logs", failed);
+    Ensure(kSettingsKey, protocol::settings::kLogFileCount, "30", failed);
+    Ensure(kSettingsKey, protocol::settings::kSecurityStatus, "1", failed);
+    Ensure(kSettingsKey, protocol::settings::kSecurityMode, "Normal", failed);
+    Ensure(kSettingsKey, protocol::settings::kErrLogs, state + "/errlogs", failed);
+    Ensure(kSettingsKey, protocol::settings::kVrnFolder, installDir, failed);
+    Ensure(kSettingsKey, protocol::settings::kUpdFullMode, "0", failed);
+    Ensure(kSettingsKey, protocol::settings::kApplySettings, "False", failed);
+    Ensure(kSettingsKey, protocol::settings::kFirstClose, "1", failed);
+    Ensure(kSettingsKey, protocol::settings::kDebugPrint, "0", failed);
+    Ensure(kSettingsKey, protocol::settings::kAlertTimeout, "0", failed);
     // Nobody at the screen: Block after 30 seconds.
-    Ensure(kSettingsKey, platform::settings::kAwayAnswer, "2", failed);
-    Ensure(kSettingsKey, platform::settings::kAwayTimeout, std::to_string(platform::settings::kDefaultAwayTimeout), failed);
-    Ensure(kSettingsKey, platform::settings::kJournalRecords, "0", failed);
+    Ensure(kSettingsKey, protocol::settings::kAwayAnswer, "2", failed);
+    Ensure(kSettingsKey, protocol::settings::kAwayTimeout, std::to_string(protocol::settings::kDefaultAwayTimeout), failed);
+    Ensure(kSettingsKey, protocol::settings::kJournalRecords, "0", failed);
     if (firstInstall) {
         // A new user has every program they start decided.
-        Ensure(kSettingsKey, platform::settings::kDecideEveryProgram, "1", failed);
+        Ensure(kSettingsKey, protocol::settings::kDecideEveryProgram, "1", failed);
         const std::string program = binDir + "/zel";
         if (!Query(RootKey::LocalMachine, kRunKey, kAutostartValue)) {
-            if (platform::autostart::Enable(program)) {
+            if (session::autostart::Enable(program)) {
                 Say(Arg(Tr("zel-setup", "  set %1 = %2\n"), {kAutostartValue, program}));
             } else {
                 Complain(Tr("zel-setup", "cannot write the autostart entry"));
@@ -137,25 +137,25 @@ int main(int argc, char** argv)
     }
 
     // The folders the settings name, whichever values they hold now.
-    for (const char* name : {platform::settings::kLogFilesPath, platform::settings::kErrLogs}) {
+    for (const char* name : {protocol::settings::kLogFilesPath, protocol::settings::kErrLogs}) {
         const std::string folder = GetString(RootKey::LocalMachine, kSettingsKey, name);
-        if (!folder.empty() && !platform::MakeDirectories(folder)) {
+        if (!folder.empty() && !os::MakeDirectories(folder)) {
             Complain(Arg(Tr("zel-setup", "cannot create the folder %1"), {folder}));
             failed = true;
         }
     }
-    const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, platform::settings::kRulesFile);
+    const std::string rules = GetString(RootKey::LocalMachine, kSettingsKey, protocol::settings::kRulesFile);
     // Only where nothing is lost: no file at all (not even a link), or an empty one.
-    if (const std::string target = platform::rules_file::PlaceForDefault(rules); !target.empty()) {
-        if (platform::MakeDirectories(Folder(target))
-            && platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
+    if (const std::string target = rules::rules_file::PlaceForDefault(rules); !target.empty()) {
+        if (os::MakeDirectories(Folder(target))
+            && os::WriteFileAtomically(target, rules::rules_format::kDefaultRulesDocument))
             Say(Arg(Tr("zel-setup", "  wrote the default rules to %1\n"), {target}));
         else {
             Complain(Arg(Tr("zel-setup", "cannot write the rules file %1"), {target}));
             failed = true;
         }
     }
-    if (const std::string problem = platform::RuntimeDirProblem(); !problem.empty())
+    if (const std::string problem = os::RuntimeDirProblem(); !problem.empty())
         std::fprintf(stderr, "zel-setup: %s\n", problem.c_str());
     return failed ? 1 : 0;
 }

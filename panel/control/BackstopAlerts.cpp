@@ -1,6 +1,7 @@
-#include "control/BackstopAlerts.h"
+#include "panel/control/BackstopAlerts.h"
 
-#include "platform/Processes.h"
+#include "os/Processes.h"
+#include "rules/RulesFormat.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -18,7 +19,7 @@ BackstopAlerts::~BackstopAlerts()
 
 engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
 {
-    const std::string name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(notice.program));
+    const std::string name = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(notice.program));
     const bool ipv6 = notice.address.find(':') != std::string::npos;
     engine::AlertTexts texts;
     texts.outgoing = true;
@@ -47,7 +48,7 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
 
 bool BackstopAlerts::Ask(const panel::BackstopNotice& notice, const std::string& alertProgram)
 {
-    const std::string key = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(notice.program)) + " "
+    const std::string key = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(notice.program)) + " "
         + notice.address + " " + std::to_string(notice.port);
     if (open_.size() >= kMaxOpen)
         return false;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/AlertLauncher.h"
-#include "core/BackstopNotice.h"
+#include "panel/core/BackstopNotice.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "control/BackstopQuestions.h"
+#include "panel/control/BackstopQuestions.h"
 
-#include "core/BackstopAnswer.h"
-#include "control/BackstopAlerts.h"
-#include "platform/Environment.h"
+#include "os/hooksafe/Environment.h"
+#include "panel/control/BackstopAlerts.h"
+#include "panel/core/BackstopAnswer.h"
 
 BackstopQuestions::BackstopQuestions(panel::PanelCore& core, QObject* parent) : QObject(parent), core_(core) {}
 
@@ -23,6 +23,6 @@ void BackstopQuestions::Ask(const panel::BackstopNotice& notice)
         });
     }
     // The alert program beside the engine, in the installation folder.
-    const char* configured = platform::GetEnv("ZEL_ALERT_PROGRAM");
+    const char* configured = os::GetEnv("ZEL_ALERT_PROGRAM");
     alerts_->Ask(notice, configured && *configured ? configured : core_.Settings().VRNFolder + "zel-alert");
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/BackstopNotice.h"
-#include "core/PanelCore.h"
+#include "panel/core/BackstopNotice.h"
+#include "panel/core/PanelCore.h"
 
 #include <QObject>
 

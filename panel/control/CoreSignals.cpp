@@ -1,4 +1,4 @@
-#include "control/CoreSignals.h"
+#include "panel/control/CoreSignals.h"
 
 CoreSignals::CoreSignals(panel::PanelCore& core, QObject* parent) : QObject(parent)
 {

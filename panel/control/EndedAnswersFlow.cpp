@@ -1,6 +1,6 @@
-#include "control/EndedAnswersFlow.h"
+#include "panel/control/EndedAnswersFlow.h"
 
-#include "core/TimedAnswers.h"
+#include "panel/core/TimedAnswers.h"
 
 #include <ctime>
 

@@ -1,8 +1,8 @@
-#include "control/InterceptorWatch.h"
+#include "panel/control/InterceptorWatch.h"
 
-#include "core/InterceptorLibrary.h"
-#include "control/PanelClock.h"
-#include "control/PanelTimer.h"
+#include "gui/Clock.h"
+#include "gui/Timer.h"
+#include "panel/core/InterceptorLibrary.h"
 
 #include <QSocketNotifier>
 
@@ -11,10 +11,10 @@
 
 InterceptorWatch::InterceptorWatch(QObject* parent) : QObject(parent)
 {
-    check_ = new PanelTimer(this, 1000);
-    connect(check_, &PanelTimer::timeout, this, &InterceptorWatch::Ended);
-    restart_ = new PanelTimer(this, 0, true);
-    connect(restart_, &PanelTimer::timeout, this, &InterceptorWatch::Restart);
+    check_ = new gui::Timer(this, 1000);
+    connect(check_, &gui::Timer::timeout, this, &InterceptorWatch::Ended);
+    restart_ = new gui::Timer(this, 0, true);
+    connect(restart_, &gui::Timer::timeout, this, &InterceptorWatch::Restart);
 }
 
 InterceptorWatch::~InterceptorWatch() { StopWatching(); }
@@ -68,7 +68,7 @@ void InterceptorWatch::Ended()
     }
     // One that keeps ending at once is not started again in a tight loop;
     // one that cannot be started is tried less and less often.
-    const bool soon = PanelClock::Instance().Now() - startedAt_ < 10000;
+    const bool soon = gui::Clock::Instance().Now() - startedAt_ < 10000;
     const int delay = failures_ > 0 ? std::min(60000, 1000 << std::min(failures_, 6)) : soon ? 1000 : 0;
     restart_->start(delay);
 }
@@ -77,7 +77,7 @@ void InterceptorWatch::Restart()
 {
     if (!library_ || stopped_)
         return;
-    startedAt_ = PanelClock::Instance().Now();
+    startedAt_ = gui::Clock::Instance().Now();
     const bool started = (failures_ == 0 ? library_->Restart(watched_) : library_->StartListen()) == 0;
     failures_ = started ? 0 : failures_ + 1;
     if (started) {

@@ -4,8 +4,10 @@
 
 #include <sys/types.h>
 
-class PanelTimer;
 class QSocketNotifier;
+namespace gui {
+class Timer;
+}
 
 namespace panel {
 class InterceptorLibrary;
@@ -40,8 +42,8 @@ private:
 
     panel::InterceptorLibrary* library_ = nullptr;
     QSocketNotifier* end_ = nullptr;
-    PanelTimer* check_;
-    PanelTimer* restart_;
+    gui::Timer* check_;
+    gui::Timer* restart_;
     pid_t watched_ = 0;
     qint64 startedAt_ = -(qint64(1) << 40); // long ago: a first end is no quick end
     int failures_ = 0;

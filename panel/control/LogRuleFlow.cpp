@@ -1,8 +1,8 @@
-#include "control/LogRuleFlow.h"
+#include "panel/control/LogRuleFlow.h"
 
-#include "core/ErrorLog.h"
-#include "core/PanelConstants.h"
-#include "core/RuleChecks.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/core/RuleChecks.h"
 
 namespace panel {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/LogReader.h"
-#include "core/PanelCore.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/PanelCore.h"
 
 #include <functional>
 #include <optional>

@@ -1,18 +1,18 @@
-#include "control/MessageChannel.h"
+#include "panel/control/MessageChannel.h"
 
-#include "core/ErrorLog.h"
-#include "platform/Constants.h"
-#include "platform/CarrierRegistry.h"
-#include "platform/RulesFormat.h"
-#include "platform/Paths.h"
-#include "platform/Windows.h"
+#include "os/Paths.h"
+#include "panel/core/ErrorLog.h"
+#include "protocol/CarrierRegistry.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Windows.h"
+#include "rules/RulesFormat.h"
 
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
 
 #include <utility>
 
-namespace windows = platform::windows;
+namespace windows = protocol::windows;
 
 MessageChannel::MessageChannel(panel::PanelCore& core, QObject* parent) : QObject(parent), core_(core) {}
 
@@ -20,9 +20,9 @@ MessageChannel::~MessageChannel() = default;
 
 bool MessageChannel::Register()
 {
-    registration_ = windows::Window::Register(platform::kMainWindowTitle, {platform::kPictureBoxClass});
+    registration_ = windows::Window::Register(protocol::kMainWindowTitle, {protocol::kPictureBoxClass});
     if (!registration_) {
-        panel::WriteErrLog("MainForm : Form_Load", "the window cannot be registered: " + platform::RuntimeDirProblem());
+        panel::WriteErrLog("MainForm : Form_Load", "the window cannot be registered: " + os::RuntimeDirProblem());
         return false;
     }
     messages_ = new QSocketNotifier(registration_->ChildSocket(0), QSocketNotifier::Read, this);
@@ -59,7 +59,7 @@ void MessageChannel::ReadMessages()
             continue;
         }
         // An ended program leaves the update list after the answers before it.
-        if (code == platform::kCodeApplicationFinished && !answers.empty())
+        if (code == protocol::kCodeApplicationFinished && !answers.empty())
             emit Answers(std::exchange(answers, {}));
         Handle(message->wParam, message->lParam, message->data);
     }
@@ -91,32 +91,32 @@ void MessageChannel::Handle(uint32_t, int64_t lParam, const std::string& data)
     const uint32_t argument = windows::ParamArgument(lParam);
     const int code = windows::ParamCode(lParam);
     switch (code) {
-    case platform::kCodeTrayIcon:
+    case protocol::kCodeTrayIcon:
         emit TrayMouse(argument & 0xFFFF);
         break;
-    case platform::kCodeApplicationFinished:
+    case protocol::kCodeApplicationFinished:
         ProgramEnded(argument);
         break;
-    case platform::kCodeIncomingBlocked:
-    case platform::kCodeIncomingPermitted:
-    case platform::kCodeOutgoingBlocked:
-    case platform::kCodeOutgoingPermitted:
-    case platform::kCodeOutgoingHostBlocked:
-    case platform::kCodeOutgoingHostPermitted:
-    case platform::kCodeScopedAnswer:
+    case protocol::kCodeIncomingBlocked:
+    case protocol::kCodeIncomingPermitted:
+    case protocol::kCodeOutgoingBlocked:
+    case protocol::kCodeOutgoingPermitted:
+    case protocol::kCodeOutgoingHostBlocked:
+    case protocol::kCodeOutgoingHostPermitted:
+    case protocol::kCodeScopedAnswer:
         if (auto answer = TakeAnswer(code, argument, data))
             emit Answers({std::move(*answer)});
         break;
-    case platform::kCodeRestoreWindow:
+    case protocol::kCodeRestoreWindow:
         emit RestoreRequested();
         break;
-    case platform::kCodeBackstopNotice:
+    case protocol::kCodeBackstopNotice:
         emit BackstopNotice(data);
         break;
-    case platform::kCodeIncomingTraffic:
+    case protocol::kCodeIncomingTraffic:
         emit Traffic(true, argument);
         break;
-    case platform::kCodeOutgoingTraffic:
+    case protocol::kCodeOutgoingTraffic:
         emit Traffic(false, argument);
         break;
     default:
@@ -136,7 +136,7 @@ void MessageChannel::ProgramEnded(uint32_t processId)
     for (const auto& [pid, other] : knownCarriers_)
         if (other == name)
             return; // another copy still runs
-    panel::SetNewApp(core_, platform::kCodeApplicationFinished, processId, core_.ProcRoot(), name);
+    panel::SetNewApp(core_, protocol::kCodeApplicationFinished, processId, core_.ProcRoot(), name);
 }
 
 void MessageChannel::RememberCarriers()
@@ -146,7 +146,7 @@ void MessageChannel::RememberCarriers()
     if (knownCarriers_.size() > 4096)
         knownCarriers_.clear();
     // Registered by the file name; kept by the name the rules give it.
-    for (const platform::carriers::CarrierRecord& carrier : platform::carriers::ListCarriers())
+    for (const protocol::carriers::CarrierRecord& carrier : protocol::carriers::ListCarriers())
         if (carrier.alive)
-            knownCarriers_[static_cast<uint32_t>(carrier.pid)] = platform::rules_format::ProgramName(carrier.exeName);
+            knownCarriers_[static_cast<uint32_t>(carrier.pid)] = rules::rules_format::ProgramName(carrier.exeName);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AlertAnswers.h"
-#include "core/PanelCore.h"
+#include "panel/core/AlertAnswers.h"
+#include "panel/core/PanelCore.h"
 
 #include <QObject>
 
@@ -14,7 +14,7 @@
 
 class QSocketNotifier;
 
-namespace platform::windows {
+namespace protocol::windows {
 class Window;
 }
 
@@ -57,7 +57,7 @@ private:
     void ProgramEnded(uint32_t processId);
 
     panel::PanelCore& core_;
-    std::unique_ptr<platform::windows::Window> registration_;
+    std::unique_ptr<protocol::windows::Window> registration_;
     QSocketNotifier* messages_ = nullptr;
     std::string published_;
     // Names of the programs that carry an engine, by process.

@@ -1,9 +1,9 @@
-#include "control/PeriodicWork.h"
+#include "panel/control/PeriodicWork.h"
 
-#include "control/MessageChannel.h"
-#include "control/PanelTimer.h"
-#include "core/LogReader.h"
-#include "core/ProcessList.h"
+#include "gui/Timer.h"
+#include "panel/control/MessageChannel.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/ProcessList.h"
 
 #include <ctime>
 
@@ -16,9 +16,9 @@ constexpr int kTicksPerRunningCheck = 3;
 }  // namespace
 
 PeriodicWork::PeriodicWork(panel::PanelCore& core, MessageChannel* channel, QObject* parent)
-    : QObject(parent), core_(core), channel_(channel), tick_(new PanelTimer(this, kTickMs))
+    : QObject(parent), core_(core), channel_(channel), tick_(new gui::Timer(this, kTickMs))
 {
-    connect(tick_, &PanelTimer::timeout, this, &PeriodicWork::Tick);
+    connect(tick_, &gui::Timer::timeout, this, &PeriodicWork::Tick);
     connect(channel_, &MessageChannel::Traffic, this, [this](bool incoming, uint32_t amount) {
         incoming ? traffic_.AddIncoming(amount) : traffic_.AddOutgoing(amount);
     });

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/PanelCore.h"
-#include "core/TrafficStats.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/TrafficStats.h"
 
 #include <QObject>
 
@@ -9,7 +9,9 @@
 #include <vector>
 
 class MessageChannel;
-class PanelTimer;
+namespace gui {
+class Timer;
+}
 
 // What the side column shows and what runs on the panel's clock: every
 // second the traffic rates (the amounts the interceptor posts) and the
@@ -38,7 +40,7 @@ private:
 
     panel::PanelCore& core_;
     MessageChannel* channel_;
-    PanelTimer* tick_;
+    gui::Timer* tick_;
     panel::TrafficStats traffic_;
     int ticks_ = 0;
     // The programs today's log says were started and were running at the last look.

@@ -1,15 +1,15 @@
-#include "control/RulesFileWatch.h"
+#include "panel/control/RulesFileWatch.h"
 
-#include "control/PanelTimer.h"
+#include "gui/Timer.h"
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 
 RulesFileWatch::RulesFileWatch(panel::PanelCore& core, QObject* parent)
-    : QObject(parent), core_(core), watcher_(new QFileSystemWatcher(this)), timer_(new PanelTimer(this, 1000))
+    : QObject(parent), core_(core), watcher_(new QFileSystemWatcher(this)), timer_(new gui::Timer(this, 1000))
 {
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &RulesFileWatch::Look);
-    connect(timer_, &PanelTimer::timeout, this, &RulesFileWatch::Look);
+    connect(timer_, &gui::Timer::timeout, this, &RulesFileWatch::Look);
 }
 
 void RulesFileWatch::Start()

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "core/OutsideChanges.h"
-#include "core/PanelCore.h"
+#include "panel/core/OutsideChanges.h"
+#include "panel/core/PanelCore.h"
 
 #include <QObject>
 
-class PanelTimer;
 class QFileSystemWatcher;
+namespace gui {
+class Timer;
+}
 
 // Follows the rules file while the panel runs: a file replaced in its
 // folder (as every writer replaces it) is looked at at once, and the file
@@ -29,5 +31,5 @@ private:
     panel::PanelCore& core_;
     panel::OutsideChanges changes_;
     QFileSystemWatcher* watcher_;
-    PanelTimer* timer_;
+    gui::Timer* timer_;
 };

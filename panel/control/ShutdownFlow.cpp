@@ -1,9 +1,9 @@
-#include "control/ShutdownFlow.h"
+#include "panel/control/ShutdownFlow.h"
 
-#include "control/InterceptorWatch.h"
-#include "core/ErrorLog.h"
-#include "core/InterceptorLibrary.h"
-#include "platform/Clock.h"
+#include "os/Clock.h"
+#include "panel/control/InterceptorWatch.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/InterceptorLibrary.h"
 
 #include <QCoreApplication>
 
@@ -32,7 +32,7 @@ void ShutdownFlow::End()
         return;
     ended_ = true;
     watch_.Stop();
-    core_.SaveOnExit(platform::GetTickCount());
+    core_.SaveOnExit(os::GetTickCount());
     TheErrorLog().Close();
     if (interceptor_)
         interceptor_->StopListen();

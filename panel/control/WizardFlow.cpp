@@ -1,6 +1,6 @@
-#include "control/WizardFlow.h"
+#include "panel/control/WizardFlow.h"
 
-#include "core/ProcessList.h"
+#include "panel/core/ProcessList.h"
 
 namespace panel {
 

@@ -1,12 +1,13 @@
-#include "core/AlertAnswers.h"
+#include "panel/core/AlertAnswers.h"
 
-#include "core/ErrorLog.h"
-#include "core/FileInformation.h"
-#include "platform/FileDigest.h"
-#include "platform/Constants.h"
-#include "platform/HostName.h"
-#include "platform/AddressRange.h"
-#include "platform/Processes.h"
+#include "os/FileDigest.h"
+#include "os/Processes.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/FileInformation.h"
+#include "protocol/PanelMessages.h"
+#include "rules/AddressRange.h"
+#include "rules/RulesFormat.h"
+#include "rules/hooksafe/Names.h"
 
 #include <algorithm>
 #include <ctime>
@@ -14,7 +15,7 @@
 
 namespace panel {
 
-namespace processes = platform::processes;
+namespace processes = os::processes;
 using rules::Direction;
 using rules::Permission;
 
@@ -33,7 +34,7 @@ AlertedProgram ProgramAt(const std::string& path)
 {
     AlertedProgram program;
     program.path = path;
-    program.exeName = processes::CarrierExeName(path);
+    program.exeName = rules::rules_format::CarrierExeName(path);
     program.description = ProgramDescription(GetDisplayName(path), program.exeName);
     return program;
 }
@@ -53,7 +54,7 @@ void StoreHostRule(rules::Application& app, int alertCode, const std::string& ho
     port.hosts = std::vector<std::string> {hostName};
     rules::Rule rule;
     rule.name = hostName;
-    rule.permission = alertCode == platform::kCodeOutgoingHostPermitted ? Permission::kPermit : Permission::kDeny;
+    rule.permission = alertCode == protocol::kCodeOutgoingHostPermitted ? Permission::kPermit : Permission::kDeny;
     rule.direction = Direction::kOutgoing;
     rule.inForce = true;
     rule.ports = rules::PortsForOlderReaders(port, *rule.direction, *rule.permission);
@@ -66,8 +67,8 @@ void StoreHostRule(rules::Application& app, int alertCode, const std::string& ho
 // engine normalises it, never a pattern or a stray text (logged).
 bool IsPlainHostName(const std::string& hostName, uint32_t processId, const char* caller)
 {
-    char normal[platform::kMaxHostName + 1];
-    const size_t length = platform::NormalizeHostName(hostName.data(), hostName.size(), normal, sizeof normal);
+    char normal[rules::kMaxHostName + 1];
+    const size_t length = rules::NormalizeHostName(hostName.data(), hostName.size(), normal, sizeof normal);
     if (length != 0 && std::string_view(normal, length) == hostName)
         return true;
     WriteErrLog(caller, "the host name sent by process " + std::to_string(processId)
@@ -130,13 +131,13 @@ std::optional<rules::TimedAnswer> ScopedAnswerOf(const AlertAnswer& message, con
     if (!answer)
         return refuse("is not one");
     if (!answer->host.empty()) {
-        char normal[platform::kMaxHostName + 1];
-        const size_t length = platform::NormalizeHostName(answer->host.data(), answer->host.size(), normal, sizeof normal);
+        char normal[rules::kMaxHostName + 1];
+        const size_t length = rules::NormalizeHostName(answer->host.data(), answer->host.size(), normal, sizeof normal);
         if (length == 0 || std::string_view(normal, length) != answer->host
             || answer->direction == Direction::kIncoming)
             return refuse("names no plain host");
     }
-    if (!answer->address.empty() && !platform::ParseAddress(answer->address))
+    if (!answer->address.empty() && !rules::ParseAddress(answer->address))
         return refuse("names no address");
     // Always for every connection is the program's default (codes 1 to 4).
     if (answer->until == 0 && answer->address.empty() && answer->host.empty() && answer->port == 0)
@@ -186,11 +187,11 @@ void SetAnsweredDefault(const PanelCore& core, rules::Application& app, int aler
 std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot, const std::string& pathHint,
                                  const char* caller)
 {
-    std::string path = processes::CleanCarrierPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
+    std::string path = rules::rules_format::CleanCarrierPath(processes::ExecutablePath(procRoot, static_cast<pid_t>(processId)));
     const bool hintUsable = !pathHint.empty() && pathHint.front() == '/' && pathHint.size() < 4096
         && std::none_of(pathHint.begin(), pathHint.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
     if (path.empty() && hintUsable)
-        path = processes::CleanCarrierPath(pathHint);
+        path = rules::rules_format::CleanCarrierPath(pathHint);
     if (path.empty())
         WriteErrLog(caller, "process " + std::to_string(processId) + " cannot be examined; the answer is not stored");
     return path;
@@ -198,8 +199,8 @@ std::string AnsweringProgramPath(uint32_t processId, const std::string& procRoot
 
 bool IsStoredAnswer(int alertCode)
 {
-    return (alertCode >= 1 && alertCode <= 4) || alertCode == platform::kCodeOutgoingHostBlocked
-        || alertCode == platform::kCodeOutgoingHostPermitted || alertCode == platform::kCodeScopedAnswer;
+    return (alertCode >= 1 && alertCode <= 4) || alertCode == protocol::kCodeOutgoingHostBlocked
+        || alertCode == protocol::kCodeOutgoingHostPermitted || alertCode == protocol::kCodeScopedAnswer;
 }
 
 std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertAnswer>& answers)
@@ -216,12 +217,12 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
         }
         if (answer.path.empty())
             continue;
-        const bool forHost = answer.code == platform::kCodeOutgoingHostBlocked
-            || answer.code == platform::kCodeOutgoingHostPermitted;
+        const bool forHost = answer.code == protocol::kCodeOutgoingHostBlocked
+            || answer.code == protocol::kCodeOutgoingHostPermitted;
         if (forHost && !IsPlainHostName(answer.hostName, answer.processId, caller))
             continue;
         std::optional<rules::TimedAnswer> scoped;
-        if (answer.code == platform::kCodeScopedAnswer && !(scoped = ScopedAnswerOf(answer, caller)))
+        if (answer.code == protocol::kCodeScopedAnswer && !(scoped = ScopedAnswerOf(answer, caller)))
             continue;
         auto known = programs.find(answer.path);
         if (known == programs.end())
@@ -234,7 +235,7 @@ std::optional<AlertedApp> StoreAnswers(PanelCore& core, const std::vector<AlertA
         // as the program from now on.
         if (!app.fileHash.empty()) {
             if (!program.digest)
-                program.digest = platform::FileDigestText(program.path);
+                program.digest = os::FileDigestText(program.path);
             if (!program.digest->empty())
                 app.fileHash = *program.digest;
         }
@@ -264,7 +265,7 @@ std::optional<AlertedApp> SetNewApp(PanelCore& core, int alertCode, uint32_t pro
                                     const std::string& endedExeName, const std::string& pathHint)
 {
     const char* caller = "WindowsProcessList : SetNewApp";
-    if (alertCode == platform::kCodeApplicationFinished) {
+    if (alertCode == protocol::kCodeApplicationFinished) {
         if (!endedExeName.empty())
             core.Updates().Remove(endedExeName);
         return std::nullopt;
@@ -283,7 +284,7 @@ std::optional<AlertedApp> SetHostRule(PanelCore& core, int alertCode, uint32_t p
                                       const std::string& hostName, const std::string& pathHint)
 {
     const char* caller = "WindowsProcessList : SetHostRule";
-    if (alertCode != platform::kCodeOutgoingHostBlocked && alertCode != platform::kCodeOutgoingHostPermitted) {
+    if (alertCode != protocol::kCodeOutgoingHostBlocked && alertCode != protocol::kCodeOutgoingHostPermitted) {
         WriteErrLog(caller, "unknown alert code " + std::to_string(alertCode));
         return std::nullopt;
     }

@@ -1,4 +1,4 @@
-#include "core/AnswerQueue.h"
+#include "panel/core/AnswerQueue.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/AlertAnswers.h"
+#include "panel/core/AlertAnswers.h"
 
 #include <cstddef>
 #include <optional>

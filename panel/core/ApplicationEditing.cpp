@@ -1,8 +1,8 @@
-#include "core/ApplicationEditing.h"
+#include "panel/core/ApplicationEditing.h"
 
-#include "core/PanelConstants.h"
-#include "core/RuleChecks.h"
-#include "platform/RulesFormat.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/core/RuleChecks.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 #include <numeric>
@@ -20,7 +20,7 @@ ApplicationEditing::ApplicationEditing(PanelCore& core, std::string name, int le
     }
 }
 
-bool ApplicationEditing::IsSystem() const { return name_ == platform::rules_format::kGeneralApp; }
+bool ApplicationEditing::IsSystem() const { return name_ == rules::rules_format::kGeneralApp; }
 
 const rules::Application* ApplicationEditing::Application() const { return core_.Rules().Find(name_); }
 

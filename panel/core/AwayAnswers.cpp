@@ -1,9 +1,9 @@
-#include "core/AwayAnswers.h"
+#include "panel/core/AwayAnswers.h"
 
-#include "platform/Constants.h"
-#include "platform/HostName.h"
-#include "platform/Text.h"
-#include "platform/Translate.h"
+#include "protocol/PanelMessages.h"
+#include "rules/hooksafe/Names.h"
+#include "text/Strings.h"
+#include "text/Translate.h"
 
 #include <ctime>
 
@@ -11,15 +11,15 @@ namespace panel {
 
 namespace {
 
-using platform::away::Decision;
+using protocol::away::Decision;
 
 // A rule for the host: the engine sent the name in the form rules use.
 bool ForHost(const Decision& decision)
 {
     if (!decision.outgoing || decision.host.empty())
         return false;
-    char normal[platform::kMaxHostName + 1];
-    const size_t length = platform::NormalizeHostName(decision.host.data(), decision.host.size(), normal, sizeof normal);
+    char normal[rules::kMaxHostName + 1];
+    const size_t length = rules::NormalizeHostName(decision.host.data(), decision.host.size(), normal, sizeof normal);
     return length != 0 && std::string_view(normal, length) == decision.host;
 }
 
@@ -41,18 +41,18 @@ AwayLine DescribeAway(const Decision& decision, std::time_t now)
 {
     AwayLine line;
     line.when = TimeText(decision.time, now);
-    line.program = std::string(platform::FileNamePart(decision.path));
+    line.program = std::string(text::FileNamePart(decision.path));
     if (line.program.empty())
         line.program = decision.path;
     const std::string protocol = decision.protocol == 2 ? "UDP" : "TCP";
     const std::string peer = decision.host.empty() ? decision.address : decision.host + " (" + decision.address + ")";
     line.connection = decision.outgoing
-        ? platform::Arg(platform::Tr("AwayAnswers", "%1 to %2 port %3"),
+        ? text::Arg(text::Tr("AwayAnswers", "%1 to %2 port %3"),
                         {protocol, peer, std::to_string(decision.remotePort)})
-        : platform::Arg(platform::Tr("AwayAnswers", "%1 from %2 to port %3"),
+        : text::Arg(text::Tr("AwayAnswers", "%1 from %2 to port %3"),
                         {protocol, peer, std::to_string(decision.localPort)});
     // Shown only: the list keeps the decision as a flag.
-    line.decided = decision.permitted ? platform::Tr("AwayAnswers", "Allowed") : platform::Tr("AwayAnswers", "Blocked");
+    line.decided = decision.permitted ? text::Tr("AwayAnswers", "Allowed") : text::Tr("AwayAnswers", "Blocked");
     return line;
 }
 
@@ -62,14 +62,14 @@ std::optional<AlertedApp> AllowAwayDecision(PanelCore& core, const Decision& dec
     // never whatever now runs under a reused process number.
     const bool forHost = ForHost(decision);
     const auto app = forHost
-        ? SetHostRule(core, platform::kCodeOutgoingHostPermitted, 0, core.ProcRoot(), decision.host, decision.path)
-        : SetNewApp(core, decision.outgoing ? platform::kCodeOutgoingPermitted : platform::kCodeIncomingPermitted, 0,
+        ? SetHostRule(core, protocol::kCodeOutgoingHostPermitted, 0, core.ProcRoot(), decision.host, decision.path)
+        : SetNewApp(core, decision.outgoing ? protocol::kCodeOutgoingPermitted : protocol::kCodeIncomingPermitted, 0,
                     core.ProcRoot(), "", decision.path);
     if (!app)
         return std::nullopt;
     // What the rule covers leaves the list: that host of that program, or
     // the whole direction of that program.
-    platform::away::Remove(listPath, [&](const Decision& other) {
+    protocol::away::Remove(listPath, [&](const Decision& other) {
         return other.path == decision.path && other.outgoing == decision.outgoing
             && (!forHost || other.host == decision.host);
     });
@@ -78,7 +78,7 @@ std::optional<AlertedApp> AllowAwayDecision(PanelCore& core, const Decision& dec
 
 bool ClearAwayDecisions(const std::string& listPath)
 {
-    return platform::away::Remove(listPath, [](const Decision&) { return true; });
+    return protocol::away::Remove(listPath, [](const Decision&) { return true; });
 }
 
 }  // namespace panel

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AlertAnswers.h"
-#include "platform/AwayDecisions.h"
+#include "panel/core/AlertAnswers.h"
+#include "protocol/AwayDecisions.h"
 
 #include <optional>
 #include <string>
@@ -21,11 +21,11 @@ struct AwayLine {
     std::string connection; // "TCP to www.example.org (93.184.216.34) port 443"
     std::string decided;    // "Blocked" or "Allowed"
 };
-AwayLine DescribeAway(const platform::away::Decision& decision, std::time_t now);
+AwayLine DescribeAway(const protocol::away::Decision& decision, std::time_t now);
 
 // Makes decision a rule (see above); the program is named by the path its
 // engine recorded. nullopt when nothing could be stored (logged).
-std::optional<AlertedApp> AllowAwayDecision(PanelCore& core, const platform::away::Decision& decision,
+std::optional<AlertedApp> AllowAwayDecision(PanelCore& core, const protocol::away::Decision& decision,
                                             const std::string& listPath);
 // Empties the list.
 bool ClearAwayDecisions(const std::string& listPath);

@@ -1,9 +1,10 @@
-#include "core/BackstopAnswer.h"
+#include "panel/core/BackstopAnswer.h"
 
-#include "core/ErrorLog.h"
-#include "core/FileInformation.h"
-#include "platform/Constants.h"
-#include "platform/Processes.h"
+#include "os/Processes.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/FileInformation.h"
+#include "protocol/PanelMessages.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -43,13 +44,13 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelCore& core, const BackstopAns
         WriteErrLog(caller, "the rules file could not be read; the answer is not stored (the backstop asks again)");
         return std::nullopt;
     }
-    const std::string path = answer.program.front() == '/' ? platform::processes::CleanCarrierPath(answer.program) : std::string();
-    const std::string exeName = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(answer.program));
+    const std::string path = answer.program.front() == '/' ? rules::rules_format::CleanCarrierPath(answer.program) : std::string();
+    const std::string exeName = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(answer.program));
     const rules::Permission permission = answer.permit ? rules::Permission::kPermit : rules::Permission::kDeny;
 
     rules::Application& app = ProgramEntry(core, exeName, path.empty() ? std::string() : GetDisplayName(path), path);
     if (answer.forAll) {
-        SetAnsweredDefault(core, app, answer.permit ? platform::kCodeOutgoingPermitted : platform::kCodeOutgoingBlocked);
+        SetAnsweredDefault(core, app, answer.permit ? protocol::kCodeOutgoingPermitted : protocol::kCodeOutgoingBlocked);
     } else {
         const std::string name = RuleNameFor(answer);
         std::erase_if(app.rules, [&name](const rules::Rule& rule) { return IsAnswerRule(rule, name); });

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AlertAnswers.h"
-#include "core/PanelCore.h"
+#include "panel/core/AlertAnswers.h"
+#include "panel/core/PanelCore.h"
 
 #include <optional>
 #include <string>

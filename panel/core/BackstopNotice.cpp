@@ -1,6 +1,6 @@
-#include "core/BackstopNotice.h"
+#include "panel/core/BackstopNotice.h"
 
-#include "platform/Translate.h"
+#include "text/Translate.h"
 
 #include <sstream>
 
@@ -28,11 +28,11 @@ std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data)
         return std::nullopt;
     const std::string peer = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" + port;
     const auto say = [&](const char* text) {
-        return platform::Arg(platform::Tr("BackstopNotice", text), {notice.program, peer});
+        return text::Arg(text::Tr("BackstopNotice", text), {notice.program, peer});
     };
     if (notice.asked) {
         notice.summary = say(ZEL_TEXT_NOOP("BackstopNotice", "Asked, not under the firewall: %1 to %2"));
-        notice.title = platform::Tr("BackstopNotice", "A program was blocked until you decide");
+        notice.title = text::Tr("BackstopNotice", "A program was blocked until you decide");
         notice.text = say(ZEL_TEXT_NOOP("BackstopNotice",
                                         "%1 tried to connect to %2 without the firewall in it (a static or set-user-ID "
                                         "program, or one started without it). Your rules say to ask, and the kernel "
@@ -40,14 +40,14 @@ std::optional<BackstopNotice> ParseBackstopNotice(const std::string& data)
                                         "the alert."));
     } else if (notice.denied) {
         notice.summary = say(ZEL_TEXT_NOOP("BackstopNotice", "Blocked, not under the firewall: %1 to %2"));
-        notice.title = platform::Tr("BackstopNotice", "A program was blocked");
+        notice.title = text::Tr("BackstopNotice", "A program was blocked");
         notice.text = say(ZEL_TEXT_NOOP("BackstopNotice",
                                         "%1 tried to connect to %2 without the firewall in it (a static or set-user-ID "
                                         "program, or one started without it), and was blocked. Start it with \"zel-run "
                                         "%1\" to have your rules decide its connections."));
     } else {
         notice.summary = say(ZEL_TEXT_NOOP("BackstopNotice", "Not under the firewall: %1 to %2"));
-        notice.title = platform::Tr("BackstopNotice", "A program connected without the firewall");
+        notice.title = text::Tr("BackstopNotice", "A program connected without the firewall");
         notice.text = say(ZEL_TEXT_NOOP("BackstopNotice",
                                         "%1 connected to %2 without the firewall in it (a static or set-user-ID program, "
                                         "or one started without it): no rule decided it. Start it with \"zel-run %1\" "

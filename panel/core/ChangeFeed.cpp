@@ -1,4 +1,4 @@
-#include "core/ChangeFeed.h"
+#include "panel/core/ChangeFeed.h"
 
 #include <algorithm>
 

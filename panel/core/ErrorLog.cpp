@@ -1,9 +1,9 @@
-#include "core/ErrorLog.h"
+#include "panel/core/ErrorLog.h"
 
-#include "platform/Descriptors.h"
-#include "platform/LogFiles.h"
-#include "platform/Retry.h"
-#include "platform/Text.h"
+#include "os/hooksafe/Descriptors.h"
+#include "os/hooksafe/Retry.h"
+#include "protocol/LogFiles.h"
+#include "text/Strings.h"
 
 #include <cerrno>
 #include <cstring>
@@ -25,8 +25,8 @@ bool ErrorLog::Open(const std::string& folder, std::time_t now)
     Close();
     if (folder.empty())
         return false;
-    path_ = platform::ErrorLogFileName(folder, now);
-    fd_ = platform::OpenRegularFile(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    path_ = protocol::ErrorLogFileName(folder, now);
+    fd_ = os::OpenRegularFile(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (fd_ < 0)
         return false;
     ::fcntl(fd_, F_SETFL, O_WRONLY | O_APPEND);
@@ -47,7 +47,7 @@ void ErrorLog::Write(std::string_view procName, std::string_view description)
 {
     if (debugPrint_ && messageBox_)
         messageBox_(std::string(procName) + " : " + std::string(description));
-    const std::string line = platform::ErrorLogLine(procName, description, std::time(nullptr));
+    const std::string line = protocol::ErrorLogLine(procName, description, std::time(nullptr));
     if (fd_ >= 0)
         Append(line);
     else if (pending_.size() < kMaxPending)
@@ -58,7 +58,7 @@ void ErrorLog::Append(const std::string& line)
 {
     // One write per line: lines of two copies never mix. A failing write has
     // nowhere to be reported.
-    platform::RetryOnInterrupt([this, &line] { return ::write(fd_, line.data(), line.size()); });
+    os::RetryOnInterrupt([this, &line] { return ::write(fd_, line.data(), line.size()); });
 }
 
 ErrorLog& TheErrorLog()

@@ -1,6 +1,6 @@
-#include "core/FileInformation.h"
+#include "panel/core/FileInformation.h"
 
-#include "platform/FileInfo.h"
+#include "os/FileInfo.h"
 
 namespace panel {
 
@@ -8,7 +8,7 @@ std::string GetDisplayName(const std::string& path, const std::string& field)
 {
     if (field == "CompanyName" || path.empty())
         return {};
-    const platform::file_info::ExecutableInfo info = platform::file_info::LookupExecutable(path);
+    const os::file_info::ExecutableInfo info = os::file_info::LookupExecutable(path);
     return info.found ? info.description : std::string();
 }
 

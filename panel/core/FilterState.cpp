@@ -1,6 +1,6 @@
-#include "core/FilterState.h"
+#include "panel/core/FilterState.h"
 
-#include "platform/Translate.h"
+#include "text/Translate.h"
 
 namespace panel {
 
@@ -23,20 +23,20 @@ FilterState DescribeFiltering(const SecurityDisplay& display, bool stopped)
     if (!display.custom && display.level && *display.level >= 0 && *display.level < kPresetLevels)
         state.preset = *display.level;
     if (state.custom)
-        state.level = platform::Tr("FilterState", "Custom");
+        state.level = text::Tr("FilterState", "Custom");
     else if (state.preset)
-        state.level = platform::Tr("FilterState", kLevelNames[*state.preset]);
+        state.level = text::Tr("FilterState", kLevelNames[*state.preset]);
     else
-        state.level = platform::Tr("FilterState", "unknown");
+        state.level = text::Tr("FilterState", "unknown");
     const std::string head = std::string(kProduct) + "\n";
     if (stopped) {
         state.filtering = Filtering::kStopped;
-        state.tip = head + platform::Tr("FilterState", "Not filtering: shut down");
+        state.tip = head + text::Tr("FilterState", "Not filtering: shut down");
     } else if (display.blockAll) {
         state.filtering = Filtering::kBlockAll;
-        state.tip = head + platform::Tr("FilterState", "Block All: every connection is blocked");
+        state.tip = head + text::Tr("FilterState", "Block All: every connection is blocked");
     } else {
-        state.tip = head + platform::Arg(platform::Tr("FilterState", "Filtering at level %1"), {state.level});
+        state.tip = head + text::Arg(text::Tr("FilterState", "Filtering at level %1"), {state.level});
     }
     return state;
 }

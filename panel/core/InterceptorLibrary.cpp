@@ -1,7 +1,7 @@
-#include "core/InterceptorLibrary.h"
+#include "panel/core/InterceptorLibrary.h"
 
-#include "core/ErrorLog.h"
-#include "platform/Presence.h"
+#include "panel/core/ErrorLog.h"
+#include "protocol/Presence.h"
 
 #include <cerrno>
 #include <dlfcn.h>
@@ -54,7 +54,7 @@ int InterceptorLibrary::StopListen()
     return stop_();
 }
 
-pid_t InterceptorLibrary::RunningPid() const { return platform::presence::InterceptorPid(); }
+pid_t InterceptorLibrary::RunningPid() const { return protocol::presence::InterceptorPid(); }
 
 int InterceptorLibrary::WatchEnd() const
 {

@@ -1,7 +1,7 @@
-#include "core/LogCleanup.h"
+#include "panel/core/LogCleanup.h"
 
-#include "core/ErrorLog.h"
-#include "platform/LogFiles.h"
+#include "panel/core/ErrorLog.h"
+#include "protocol/LogFiles.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -75,12 +75,12 @@ int DayBoundariesBetween(std::time_t earlier, std::time_t later)
 
 int DeleteOldLogFiles(const std::string& logFolder, int days, std::time_t now)
 {
-    return DeleteOldFiles(logFolder, days, now, platform::IsTrafficLogFileName, "LogMdl : DeleteOldLogFiles");
+    return DeleteOldFiles(logFolder, days, now, protocol::IsTrafficLogFileName, "LogMdl : DeleteOldLogFiles");
 }
 
 int DeleteOldErrFiles(const std::string& errorFolder, int days, std::time_t now)
 {
-    return DeleteOldFiles(errorFolder, days, now, platform::IsErrorLogFileName, "LogMdl : DeleteOldErrFiles");
+    return DeleteOldFiles(errorFolder, days, now, protocol::IsErrorLogFileName, "LogMdl : DeleteOldErrFiles");
 }
 
 }  // namespace panel

@@ -1,14 +1,15 @@
-#include "core/LogReader.h"
+#include "panel/core/LogReader.h"
 
-#include "core/ErrorLog.h"
-#include "core/RulesStore.h"
-#include "core/SettingValues.h"
-#include "platform/AddressRange.h"
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
-#include "platform/Processes.h"
-#include "platform/Text.h"
-#include "platform/Translate.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/RulesStore.h"
+#include "panel/core/SettingValues.h"
+#include "protocol/LogFiles.h"
+#include "rules/AddressRange.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
+#include "text/Translate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +24,7 @@ namespace {
 // Logs larger than this are read no further: a day of a busy machine is far below it.
 constexpr size_t kMaxLogBytes = 256u << 20;
 
-std::string Upper(std::string_view text) { return platform::ToUpper(text); }
+std::string Upper(std::string_view text) { return text::ToUpper(text); }
 
 // The raw text between "<tag>" and "</tag>", found without regard to case.
 std::string_view RawField(std::string_view line, std::string_view tag)
@@ -47,13 +48,13 @@ bool Permitted(std::string_view value) { return value == "1"; }
 std::string PermissionText(std::string_view value)
 {
     if (value == "0")
-        return platform::Tr("LogReader", "Deny");
-    return Permitted(value) ? platform::Tr("LogReader", "Permit") : platform::Tr("LogReader", "Ask");
+        return text::Tr("LogReader", "Deny");
+    return Permitted(value) ? text::Tr("LogReader", "Permit") : text::Tr("LogReader", "Ask");
 }
 
 bool IsServiceManager(const std::string& path, const std::string& serviceManager)
 {
-    return !serviceManager.empty() && Upper(platform::FileNamePart(path)) == serviceManager;
+    return !serviceManager.empty() && Upper(text::FileNamePart(path)) == serviceManager;
 }
 
 }  // namespace
@@ -65,7 +66,7 @@ std::vector<std::string> DailyFiles(const std::string& folder)
     if (!dir)
         return {};
     while (const dirent* entry = ::readdir(dir)) {
-        if (!platform::IsTrafficLogFileName(entry->d_name))
+        if (!protocol::IsTrafficLogFileName(entry->d_name))
             continue;
         int day = 0, month = 0, year = 0;
         std::sscanf(entry->d_name, "%d_%d_%d", &day, &month, &year);
@@ -84,7 +85,7 @@ std::vector<LogDay> LogDays(const std::string& folder)
     std::vector<LogDay> days;
     for (std::string& path : DailyFiles(folder)) {
         LogDay day;
-        std::sscanf(platform::FileNamePart(path).data(), "%d_%d_%d", &day.day, &day.month, &day.year);
+        std::sscanf(text::FileNamePart(path).data(), "%d_%d_%d", &day.day, &day.month, &day.year);
         day.path = std::move(path);
         days.push_back(std::move(day));
     }
@@ -94,7 +95,7 @@ std::vector<LogDay> LogDays(const std::string& folder)
 
 std::string ReasonText(std::string_view reason, bool backstop)
 {
-    namespace why = platform::log_reason;
+    namespace why = protocol::log_reason;
     static const std::pair<const char*, const char*> texts[] = {
         {why::kRule, ZEL_TEXT_NOOP("LogReader", "Rule")},
         {why::kDefault, ZEL_TEXT_NOOP("LogReader", "Default")},
@@ -110,23 +111,23 @@ std::string ReasonText(std::string_view reason, bool backstop)
     };
     for (const auto& [word, text] : texts)
         if (reason == word)
-            return platform::Tr("LogReader", text);
+            return text::Tr("LogReader", text);
     if (reason.empty() && backstop)
-        return platform::Tr("LogReader", "Kernel backstop");
+        return text::Tr("LogReader", "Kernel backstop");
     // A word of a newer engine: shown as it is.
     return std::string(reason);
 }
 
 std::string GetPhrase(std::string_view line, std::string_view tag)
 {
-    const std::string value = platform::UnescapeLogText(RawField(line, tag));
+    const std::string value = text::UnescapeLogText(RawField(line, tag));
     const std::string name = Upper(tag);
     if (name == "PROTOCOL")
         return value.empty() ? value : value == "1" ? "TCP" : "UDP";
     if (name == "DIRECTION")
         return value.empty() ? value
-            : value == "0"   ? platform::Tr("LogReader", "Incoming")
-                             : platform::Tr("LogReader", "Outgoing");
+            : value == "0"   ? text::Tr("LogReader", "Incoming")
+                             : text::Tr("LogReader", "Outgoing");
     if (name == "PERMISSION")
         return value.empty() ? value : PermissionText(value);
     if (name == "SERVICE")
@@ -136,11 +137,11 @@ std::string GetPhrase(std::string_view line, std::string_view tag)
 
 std::string AddressSortKey(std::string_view address)
 {
-    const auto parsed = platform::ParseAddress(address);
+    const auto parsed = rules::ParseAddress(address);
     if (!parsed)
         return "9" + std::string(address);
     char key[40];
-    if (parsed->family == platform::AddressFamily::kIpv4)
+    if (parsed->family == rules::AddressFamily::kIpv4)
         std::snprintf(key, sizeof key, "4%08llx", static_cast<unsigned long long>(parsed->value.low));
     else
         std::snprintf(key, sizeof key, "6%016llx%016llx", static_cast<unsigned long long>(parsed->value.high),
@@ -164,12 +165,12 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
     file->modified = st.st_mtim.tv_sec;
     file->modifiedNanoseconds = st.st_mtim.tv_nsec;
     errno = 0;
-    if (const auto text = platform::ReadFile(path, kMaxLogBytes)) {
-        platform::ForEachLine(*text, [&](std::string_view line) {
+    if (const auto text = os::ReadFile(path, kMaxLogBytes)) {
+        text::ForEachLine(*text, [&](std::string_view line) {
             // Only whole connection records: start and end records, cut or
             // foreign lines are left out.
-            const auto entry = platform::ParseLogLine(line);
-            if (!entry || entry->kind != platform::LogEntry::Kind::kConnection)
+            const auto entry = protocol::ParseLogLine(line);
+            if (!entry || entry->kind != protocol::LogEntry::Kind::kConnection)
                 return;
             Record record;
             record.dateTime = entry->date + " " + entry->time;
@@ -269,13 +270,13 @@ int CountBlockedIntruders(const std::string& folder, std::time_t now)
 {
     if (folder.empty())
         return 0;
-    const auto text = platform::ReadFile(platform::TrafficLogFileName(folder, now), kMaxLogBytes);
+    const auto text = os::ReadFile(protocol::TrafficLogFileName(folder, now), kMaxLogBytes);
     if (!text)
         return 0;
     int count = 0;
-    platform::ForEachLine(*text, [&](std::string_view line) {
-        const auto entry = platform::ParseLogLine(line);
-        if (entry && entry->kind == platform::LogEntry::Kind::kConnection && entry->direction == "0"
+    text::ForEachLine(*text, [&](std::string_view line) {
+        const auto entry = protocol::ParseLogLine(line);
+        if (entry && entry->kind == protocol::LogEntry::Kind::kConnection && entry->direction == "0"
             && !Permitted(entry->permission))
             ++count;
     });
@@ -290,17 +291,17 @@ std::string AppStatistics(const rules::Application& app, const std::string& fold
         if (!port.empty() && port != "0" && list.size() < 4 && std::find(list.begin(), list.end(), port) == list.end())
             list.push_back(port);
     };
-    const std::string name = app.path.empty() ? app.name.value_or(std::string()) : std::string(platform::FileNamePart(app.path));
+    const std::string name = app.path.empty() ? app.name.value_or(std::string()) : std::string(text::FileNamePart(app.path));
     const auto text = folder.empty() ? std::nullopt
-                                     : platform::ReadFile(platform::TrafficLogFileName(folder, now), kMaxLogBytes);
+                                     : os::ReadFile(protocol::TrafficLogFileName(folder, now), kMaxLogBytes);
     if (text) {
-        platform::ForEachLine(*text, [&](std::string_view line) {
-            const auto entry = platform::ParseLogLine(line);
+        text::ForEachLine(*text, [&](std::string_view line) {
+            const auto entry = protocol::ParseLogLine(line);
             // The program's own records: its file's, for an entry bound to
             // it; else those of its file name, whole.
-            if (!entry || entry->kind != platform::LogEntry::Kind::kConnection
+            if (!entry || entry->kind != protocol::LogEntry::Kind::kConnection
                 || (app.IsBound() ? entry->exePath != app.path
-                                  : !platform::EqualsNoCase(platform::FileNamePart(entry->exePath), name)))
+                                  : !text::EqualsNoCase(text::FileNamePart(entry->exePath), name)))
                 return;
             lastAccess = entry->date + " " + entry->time;
             collect(remote, entry->remotePort);
@@ -317,19 +318,19 @@ std::string AppStatistics(const rules::Application& app, const std::string& fold
     };
     std::string statistics;
     if (!lastAccess.empty()) {
-        statistics += platform::Arg(platform::Tr("LogReader", "Application last time accessed : %1"), {lastAccess}) + "\n";
-        statistics += platform::Arg(platform::Tr("LogReader", "Remote ports used : %1"), {joined(remote)}) + "\n";
-        statistics += platform::Arg(platform::Tr("LogReader", "Local ports used : %1"), {joined(local)}) + "\n";
+        statistics += text::Arg(text::Tr("LogReader", "Application last time accessed : %1"), {lastAccess}) + "\n";
+        statistics += text::Arg(text::Tr("LogReader", "Remote ports used : %1"), {joined(remote)}) + "\n";
+        statistics += text::Arg(text::Tr("LogReader", "Local ports used : %1"), {joined(local)}) + "\n";
         // Only when the program looked its peers up by name.
         if (!hosts.empty())
-            statistics += platform::Arg(platform::Tr("LogReader", "Remote hosts used : %1"), {joined(hosts)}) + "\n";
+            statistics += text::Arg(text::Tr("LogReader", "Remote hosts used : %1"), {joined(hosts)}) + "\n";
     }
     if (app.service)
-        statistics += platform::Tr("LogReader", "Note : Application is a system service and will not allow ask as a "
+        statistics += text::Tr("LogReader", "Note : Application is a system service and will not allow ask as a "
                                                 "permission.")
             + "\n";
     if (lastAccess.empty())
-        statistics += "\n\n" + platform::Tr("LogReader", "No statistics are available at the moment");
+        statistics += "\n\n" + text::Tr("LogReader", "No statistics are available at the moment");
     return statistics;
 }
 
@@ -341,8 +342,8 @@ rules::Application ApplicationFromLog(const std::string& application, const std:
     rules::Application app;
     // Named as the engine names the program; the path kept as it is, since
     // Linux file names are case-sensitive.
-    app.name = platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path));
-    app.description = ProgramDescription(platform::ToUpper(application), *app.name);
+    app.name = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(path));
+    app.description = ProgramDescription(text::ToUpper(application), *app.name);
     app.path = path;
     BindToPath(app);
     app.service = service == "1" || IsServiceManager(path, serviceManager);

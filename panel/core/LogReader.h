@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/PortNames.h"
+#include "panel/core/PortNames.h"
 #include "rules/Application.h"
 #include "rules/Rule.h"
 

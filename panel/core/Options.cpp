@@ -1,18 +1,19 @@
-#include "core/Options.h"
+#include "panel/core/Options.h"
 
-#include "core/ErrorLog.h"
-#include "core/LogCleanup.h"
-#include "core/SessionCoverage.h"
-#include "core/SettingValues.h"
-#include "platform/Autostart.h"
-#include "platform/Processes.h"
-#include "platform/Registry.h"
-#include "platform/Settings.h"
+#include "os/Processes.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/LogCleanup.h"
+#include "panel/core/SessionCoverage.h"
+#include "panel/core/SettingValues.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "rules/TimedAnswer.h"
+#include "session/Autostart.h"
 
 namespace panel {
 
-namespace names = platform::settings;
-using platform::registry::kSettingsKey;
+namespace names = protocol::settings;
+using protocol::registry::kSettingsKey;
 
 Options Options::Of(const PanelSettings& settings)
 {
@@ -30,7 +31,7 @@ Options Options::Of(const PanelSettings& settings)
     if (away && *away >= 0 && *away <= names::kMaxAlertTimeout)
         options.awaySeconds = *away;
     const auto minutes = TextToInteger(panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kTimedAnswerMinutes));
-    if (minutes && *minutes >= 1 && *minutes <= names::kMaxTimedAnswerMinutes)
+    if (minutes && *minutes >= 1 && *minutes <= rules::kMaxTimedAnswerMinutes)
         options.timedAnswerMinutes = *minutes;
     options.journalRecords = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1";
     return options;
@@ -53,12 +54,12 @@ OptionsStored StoreOptions(PanelSettings& settings, const Options& options, std:
     SaveString(RootKey::LocalMachine, kSettingsKey, names::kUpdFullMode, settings.UdpMode);
 
     if (options.startAtLogin) {
-        const std::string program = platform::processes::OwnExecutablePath();
-        if (!platform::autostart::Enable(program))
+        const std::string program = os::processes::OwnExecutablePath();
+        if (!session::autostart::Enable(program))
             WriteErrLog(label, "the autostart entry cannot be written");
         settings.LoadAtStartup = program;
     } else {
-        if (!platform::autostart::Disable())
+        if (!session::autostart::Disable())
             WriteErrLog(label, "the autostart entry cannot be removed");
         settings.LoadAtStartup.clear();
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/PanelSettings.h"
-#include "platform/Settings.h"
+#include "panel/core/PanelSettings.h"
+#include "protocol/SettingNames.h"
 
 #include <ctime>
 #include <optional>
@@ -20,9 +20,9 @@ struct Options {
     // What answers a question nobody can see (the screen locked, no
     // display): "AwayAnswer" (Allow or Block) after "AwayTimeout" seconds.
     bool awayAllows = false;
-    int awaySeconds = platform::settings::kDefaultAwayTimeout;
+    int awaySeconds = protocol::settings::kDefaultAwayTimeout;
     // "TimedAnswerMinutes": how long an alert's answer "for a time" lasts.
-    int timedAnswerMinutes = platform::settings::kDefaultTimedAnswerMinutes;
+    int timedAnswerMinutes = protocol::settings::kDefaultTimedAnswerMinutes;
     bool journalRecords = false; // "JournalRecords": each log record also goes to the system journal
 
     // What the settings hold now.

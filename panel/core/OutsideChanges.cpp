@@ -1,10 +1,10 @@
-#include "core/OutsideChanges.h"
+#include "panel/core/OutsideChanges.h"
 
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
 #include "rules/DocumentReader.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 
@@ -26,13 +26,13 @@ std::vector<std::string> ChangedEntries(const rules::Document& before, const rul
     look(before, after);
     look(after, before);
     if (changed.empty() && !(before == after))
-        changed.emplace_back(platform::rules_format::kGeneralApp);
+        changed.emplace_back(rules::rules_format::kGeneralApp);
     return changed;
 }
 
 std::optional<RulesStore::LoadResult> OutsideChanges::Take(PanelCore& core)
 {
-    const platform::FileStamp stamp = platform::StampOf(core.Settings().XmlFilePath);
+    const os::FileStamp stamp = os::StampOf(core.Settings().XmlFilePath);
     // The first look only learns the file the panel loaded at its start.
     if (!looked_ || stamp == stamp_) {
         looked_ = true;
@@ -45,7 +45,7 @@ std::optional<RulesStore::LoadResult> OutsideChanges::Take(PanelCore& core)
     // over the rules in force, maybe while that writer is still at work.
     // The rules held stay, and so does the file, until it reads again.
     const std::string& path = core.Settings().XmlFilePath;
-    const platform::rules_file::Contents contents = platform::rules_file::Read(path);
+    const rules::rules_file::Contents contents = rules::rules_file::Read(path);
     std::string problem = contents.status.Missing() ? "it is missing" : "";
     if (contents.status.Read() && !rules::ReadDocument(contents.text, &problem))
         problem = "it does not parse (" + problem + ")";
@@ -58,7 +58,7 @@ std::optional<RulesStore::LoadResult> OutsideChanges::Take(PanelCore& core)
     const bool wasReadable = core.RulesReadable();
     const RulesStore::LoadResult loaded = core.LoadRules();
     // A load may write the defaults in place of the file: its stamp then is that.
-    stamp_ = platform::StampOf(core.Settings().XmlFilePath);
+    stamp_ = os::StampOf(core.Settings().XmlFilePath);
     if (loaded.outcome == RulesStore::LoadOutcome::kUnreadable)
         return wasReadable ? std::optional(loaded) : std::nullopt;
     if (wasReadable && held == core.Rules().Document())

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/RulesStore.h"
-#include "platform/Files.h"
+#include "os/Files.h"
+#include "panel/core/RulesStore.h"
 
 #include <optional>
 #include <string>
@@ -25,7 +25,7 @@ public:
     std::optional<RulesStore::LoadResult> Take(PanelCore& core);
 
 private:
-    platform::FileStamp stamp_;
+    os::FileStamp stamp_;
     bool looked_ = false;
 };
 

@@ -1,7 +1,7 @@
-#include "core/PanelConstants.h"
+#include "panel/core/PanelConstants.h"
 
-#include "platform/Processes.h"
-#include "platform/Translate.h"
+#include "os/Processes.h"
+#include "text/Translate.h"
 
 #include <climits>
 #include <cstdlib>
@@ -13,7 +13,7 @@ std::string HelpPagePath(const std::string& binFolder)
     const std::string folder = binFolder + "/../share/tessary/help/";
     char real[PATH_MAX];
     // The guide in the user's language where there is one.
-    for (const std::string& language : platform::MessageLanguages())
+    for (const std::string& language : text::MessageLanguages())
         if (::realpath((folder + language + "/user-guide.md").c_str(), real))
             return real;
     const std::string path = folder + "user-guide.md";
@@ -22,7 +22,7 @@ std::string HelpPagePath(const std::string& binFolder)
 
 std::string OwnHelpPagePath()
 {
-    const std::string self = platform::processes::OwnExecutablePath();
+    const std::string self = os::processes::OwnExecutablePath();
     return HelpPagePath(self.substr(0, self.rfind('/')));
 }
 

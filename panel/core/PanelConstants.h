@@ -3,8 +3,8 @@
 #include <string>
 
 // The control panel's own fixed texts, in one place. The words of the rules
-// file are platform::rules_format's, the names of the settings
-// platform::settings'.
+// file are rules::rules_format's, the names of the settings
+// protocol::settings'.
 namespace panel {
 
 inline constexpr const char* kWebSite = "https://tessary.org/";

@@ -1,15 +1,15 @@
-#include "core/PanelCore.h"
+#include "panel/core/PanelCore.h"
 
-#include "core/ErrorLog.h"
-#include "core/LogCleanup.h"
-#include "core/ProcessList.h"
-#include "core/SettingValues.h"
-#include "platform/FileDigest.h"
-#include "platform/Files.h"
-#include "platform/Processes.h"
-#include "platform/Registry.h"
-#include "platform/RulesFormat.h"
-#include "platform/Settings.h"
+#include "os/FileDigest.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/LogCleanup.h"
+#include "panel/core/ProcessList.h"
+#include "panel/core/SettingValues.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "rules/RulesFormat.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,9 +20,9 @@
 
 namespace panel {
 
-namespace names = platform::settings;
-namespace rf = platform::rules_format;
-using platform::registry::kSettingsKey;
+namespace names = protocol::settings;
+namespace rf = rules::rules_format;
+using protocol::registry::kSettingsKey;
 using rules::Direction;
 using rules::Permission;
 
@@ -42,7 +42,7 @@ void RemoveStaleSaves(const std::string& rulesFile)
     if (::realpath(rulesFile.c_str(), real) && real != rulesFile)
         files.emplace_back(real);
     for (const std::string& file : files)
-        if (const int removed = platform::RemoveStaleTemporaries(file); removed > 0)
+        if (const int removed = os::RemoveStaleTemporaries(file); removed > 0)
             WriteErrLog("MainForm : Form_Load", "removed " + std::to_string(removed)
                                                     + " unfinished copies of the rules file beside " + file);
 }
@@ -58,7 +58,7 @@ std::optional<Permission> ForService(const rules::Application* app, std::optiona
 const std::string& PanelCore::ServiceManager() const
 {
     if (serviceManager_.empty())
-        serviceManager_ = platform::processes::ServiceManagerImage(platform::processes::kProcRoot);
+        serviceManager_ = panel::ServiceManagerImage(os::processes::kProcRoot);
     return serviceManager_;
 }
 
@@ -226,7 +226,7 @@ bool PanelCore::SetContentCheck(std::string_view key, bool on)
         return false;
     std::string digest;
     if (on) {
-        digest = platform::FileDigestText(app->path);
+        digest = os::FileDigestText(app->path);
         if (digest.empty()) {
             WriteErrLog("ApplicationPane : ContentCheck", app->path + " cannot be read; no content check");
             return false;
@@ -354,7 +354,7 @@ void PanelCore::PublishChange(std::string_view key)
     if (key == rf::kGeneralApp)
         PublishRunningPrograms(std::time(nullptr));
     else if (rules::IsPathKey(key))
-        updates_.Add(platform::processes::CarrierExeName(key));
+        updates_.Add(rules::rules_format::CarrierExeName(key));
     else
         updates_.Add(key);
 }
@@ -362,7 +362,7 @@ void PanelCore::PublishChange(std::string_view key)
 void PanelCore::PublishRunningPrograms(std::time_t now)
 {
     for (const std::string& path : StartedProgramsRunning(settings_.LogFilePath, procRoot_, now, true))
-        updates_.Add(platform::processes::CarrierExeName(platform::processes::CleanCarrierPath(path)));
+        updates_.Add(rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(path)));
 }
 
 bool PanelCore::StartHidden(uint32_t tickCount)

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "core/ChangeFeed.h"
-#include "core/PanelSettings.h"
-#include "core/RulesStore.h"
-#include "core/SecurityLevels.h"
-#include "core/Selection.h"
-#include "core/UpdateList.h"
+#include "panel/core/ChangeFeed.h"
+#include "panel/core/PanelSettings.h"
+#include "panel/core/RulesStore.h"
+#include "panel/core/SecurityLevels.h"
+#include "panel/core/Selection.h"
+#include "panel/core/UpdateList.h"
 #include "rules/Words.h"
 
 #include <cstddef>

@@ -1,21 +1,21 @@
-#include "core/PanelSettings.h"
+#include "panel/core/PanelSettings.h"
 
-#include "core/ErrorLog.h"
-#include "core/SettingValues.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
-#include "platform/Registry.h"
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
-#include "platform/Settings.h"
-#include "platform/Text.h"
+#include "os/Files.h"
+#include "os/Paths.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/SettingValues.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 #include <cerrno>
 
 namespace panel {
 
-namespace names = platform::settings;
-using platform::registry::kSettingsKey;
+namespace names = protocol::settings;
+using protocol::registry::kSettingsKey;
 
 SecurityMode SecurityModeOf(std::string_view word) { return word == "Normal" ? SecurityMode::kNormal : SecurityMode::kCustom; }
 
@@ -24,14 +24,14 @@ const char* WordOf(SecurityMode mode) { return mode == SecurityMode::kNormal ? "
 void GetFilesFromReg(PanelSettings& s)
 {
     const auto read = [](const char* name) { return panel::GetString(RootKey::LocalMachine, kSettingsKey, name); };
-    s.XmlFilePath = platform::SettingPath(read(names::kRulesFile));
-    s.LogFilePath = platform::SettingPath(read(names::kLogFilesPath));
+    s.XmlFilePath = os::SettingPath(read(names::kRulesFile));
+    s.LogFilePath = os::SettingPath(read(names::kLogFilesPath));
     s.LOGFileCount = read(names::kLogFileCount);
     s.SecurityStatus = read(names::kSecurityStatus);
-    s.LoadAtStartup = panel::GetString(RootKey::LocalMachine, platform::registry::kRunKey, platform::registry::kAutostartValue);
+    s.LoadAtStartup = panel::GetString(RootKey::LocalMachine, protocol::registry::kRunKey, protocol::registry::kAutostartValue);
     s.Mode = SecurityModeOf(read(names::kSecurityMode));
-    s.ErrLogsPath = platform::SettingPath(read(names::kErrLogs));
-    s.VRNFolder = platform::SettingPath(read(names::kVrnFolder));
+    s.ErrLogsPath = os::SettingPath(read(names::kErrLogs));
+    s.VRNFolder = os::SettingPath(read(names::kVrnFolder));
     if (!s.VRNFolder.empty() && s.VRNFolder.back() != '/')
         s.VRNFolder += '/';
     s.UdpMode = read(names::kUpdFullMode);
@@ -44,7 +44,7 @@ void GetFilesFromReg(PanelSettings& s)
     s.FirstClose = read(names::kFirstClose);
     s.DebugPrint = read(names::kDebugPrint);
     s.AlertTimeout = read(names::kAlertTimeout);
-    s.DecideEveryProgram = platform::TrimBlanks(read(names::kDecideEveryProgram)) == "1";
+    s.DecideEveryProgram = text::TrimBlanks(read(names::kDecideEveryProgram)) == "1";
 }
 
 std::optional<bool> BlockAllPressed(const std::string& securityStatus)
@@ -66,13 +66,13 @@ bool CheckRulesFile(const std::string& xmlFilePath)
     }
     // Only where nothing is lost: no file at all, or an empty one. Anything
     // else, readable or not, is the loading's to judge.
-    const std::string target = platform::rules_file::PlaceForDefault(xmlFilePath);
+    const std::string target = rules::rules_file::PlaceForDefault(xmlFilePath);
     if (target.empty())
         return true;
     const size_t slash = target.rfind('/');
     if (slash != std::string::npos && slash > 0)
-        platform::MakeDirectories(target.substr(0, slash));
-    if (platform::WriteFileAtomically(target, platform::rules_format::kDefaultRulesDocument))
+        os::MakeDirectories(target.substr(0, slash));
+    if (os::WriteFileAtomically(target, rules::rules_format::kDefaultRulesDocument))
         return true;
     WriteErrLogErrno("GeneralMdl : CheckRulesFile", "cannot write the default rules to " + target, errno);
     return false;

@@ -1,14 +1,14 @@
-#include "core/PortNames.h"
+#include "panel/core/PortNames.h"
 
-#include "core/SettingValues.h"
-#include "platform/Text.h"
+#include "panel/core/SettingValues.h"
+#include "text/Strings.h"
 
 namespace panel {
 
 PortNames PortNames::FromText(const std::string& text)
 {
     std::vector<std::pair<std::string, int>> ports;
-    platform::ForEachLine(text, [&](std::string_view line) {
+    text::ForEachLine(text, [&](std::string_view line) {
         const size_t blank = line.find(' ');
         if (blank == std::string_view::npos || blank == 0)
             return;

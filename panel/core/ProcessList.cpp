@@ -1,17 +1,18 @@
-#include "core/ProcessList.h"
+#include "panel/core/ProcessList.h"
 
-#include "platform/Constants.h"
-#include "platform/Files.h"
-#include "platform/LogFiles.h"
-#include "platform/Processes.h"
-#include "platform/Text.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "protocol/LogFiles.h"
+#include "protocol/PanelMessages.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <sstream>
 
 namespace panel {
 
-namespace processes = platform::processes;
+namespace processes = os::processes;
 
 namespace {
 
@@ -27,8 +28,8 @@ std::vector<std::string> Words(const std::string& list)
 
 bool IsOwnProgram(const std::string& fileName)
 {
-    const std::string name = platform::ToUpper(fileName);
-    return name == platform::ToUpper(platform::kControlPanelImage) || name == platform::ToUpper(platform::kInterceptorImage);
+    const std::string name = text::ToUpper(fileName);
+    return name == text::ToUpper(protocol::kControlPanelImage) || name == text::ToUpper(protocol::kInterceptorImage);
 }
 
 }  // namespace
@@ -44,14 +45,14 @@ std::string GetWindowsProcess(const std::string& separator, bool fullPaths, bool
         // Not examinable, or not a file (a program run from memory).
         if (entry.exePath.empty() || entry.exePath.front() != '/' || entry.exePath.starts_with("/memfd:"))
             continue;
-        const std::string_view fileName = platform::FileNamePart(entry.exePath);
+        const std::string_view fileName = text::FileNamePart(entry.exePath);
         if (IsOwnProgram(std::string(fileName)))
             continue;
         const bool system = processes::IsSystemService(procRoot, entry.pid);
         if (system && !showSystem)
             continue;
         const std::string name = fullPaths ? entry.exePath : std::string(fileName);
-        list += separator + (system ? "+" : "") + (keepCase ? name : platform::ToUpper(name));
+        list += separator + (system ? "+" : "") + (keepCase ? name : text::ToUpper(name));
     }
     return list;
 }
@@ -64,24 +65,24 @@ std::vector<std::string> StartedProgramsRunning(const std::string& logFolder, co
         for (std::string_view name : running) {
             if (name.starts_with('+'))
                 name.remove_prefix(1);
-            if (platform::EqualsNoCase(name, fileName))
+            if (text::EqualsNoCase(name, fileName))
                 return true;
         }
         return false;
     };
-    const auto text = platform::ReadFile(platform::TrafficLogFileName(logFolder, now), 64u << 20);
+    const auto text = os::ReadFile(protocol::TrafficLogFileName(logFolder, now), 64u << 20);
     if (!text)
         return {};
     std::vector<std::string> listed;
     std::istringstream lines(*text);
     for (std::string line; std::getline(lines, line);) {
-        const auto entry = platform::ParseLogLine(line);
-        if (!entry || entry->kind != platform::LogEntry::Kind::kApplicationStart)
+        const auto entry = protocol::ParseLogLine(line);
+        if (!entry || entry->kind != protocol::LogEntry::Kind::kApplicationStart)
             continue;
         const std::string& path = entry->exePath;
-        if (!isRunning(std::string(platform::FileNamePart(path))))
+        if (!isRunning(std::string(text::FileNamePart(path))))
             continue;
-        if (std::none_of(listed.begin(), listed.end(), [&](const std::string& known) { return platform::EqualsNoCase(known, path); }))
+        if (std::none_of(listed.begin(), listed.end(), [&](const std::string& known) { return text::EqualsNoCase(known, path); }))
             listed.push_back(path);
     }
     return listed;
@@ -104,13 +105,26 @@ std::vector<std::string> ProgramsOnReplacedEngine(const std::string& procRoot)
 {
     std::vector<std::string> names;
     for (const pid_t pid : processes::ProcessesWithReplacedLibrary(procRoot, "libqrbruler.so")) {
-        const std::string path = processes::CleanCarrierPath(processes::ExecutablePath(procRoot, pid));
+        const std::string path = rules::rules_format::CleanCarrierPath(processes::ExecutablePath(procRoot, pid));
         if (!path.empty())
-            names.push_back(processes::CarrierExeName(path));
+            names.push_back(rules::rules_format::CarrierExeName(path));
     }
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
+}
+
+std::string ServiceManagerImage(const std::string& procRoot)
+{
+    if (const std::string exe = os::processes::ExecutablePath(procRoot, 1); !exe.empty())
+        return rules::rules_format::CarrierExeName(exe);
+    if (auto comm = os::ReadFile(procRoot + "/1/comm", 64)) {
+        while (!comm->empty() && (comm->back() == '\n' || comm->back() == ' '))
+            comm->pop_back();
+        if (!comm->empty())
+            return text::ToUpper(*comm);
+    }
+    return "INIT";
 }
 
 }  // namespace panel

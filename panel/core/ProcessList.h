@@ -35,4 +35,9 @@ std::vector<std::string> StillRunning(const std::vector<std::string>& paths, con
 // unknown to older engines, which then block more) until they restart.
 std::vector<std::string> ProgramsOnReplacedEngine(const std::string& procRoot);
 
+// The service manager's image name: the upper-cased file name of pid 1's
+// executable, or of its command name when the executable cannot be read
+// (another user's process); "INIT" when neither can.
+std::string ServiceManagerImage(const std::string& procRoot);
+
 }  // namespace panel

@@ -1,11 +1,11 @@
-#include "core/RuleChecks.h"
+#include "panel/core/RuleChecks.h"
 
-#include "core/ErrorLog.h"
-#include "core/SettingValues.h"
-#include "platform/AddressRange.h"
-#include "platform/Files.h"
-#include "platform/HostPatterns.h"
-#include "platform/Text.h"
+#include "os/Files.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/SettingValues.h"
+#include "rules/AddressRange.h"
+#include "rules/HostPatterns.h"
+#include "text/Strings.h"
 
 #include <cerrno>
 #include <cstring>
@@ -31,11 +31,11 @@ std::vector<std::string_view> Split(std::string_view text, char separator)
 
 bool CheckSingleIp(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
+    text = text::TrimBlanks(text);
     if (text.empty())
         return true;
     if (text.find(':') != std::string_view::npos)
-        return platform::ParseAddress(text).has_value();
+        return rules::ParseAddress(text).has_value();
     const auto parts = Split(text, '.');
     if (parts.size() != 4)
         return false;
@@ -52,7 +52,7 @@ bool CheckIpList(std::string_view text)
 {
     for (const std::string_view item : Split(text, ',')) {
         const bool prefix = item.find('/') != std::string_view::npos;
-        if (prefix ? !platform::ParseAddressRange(item) : !CheckSingleIp(item))
+        if (prefix ? !rules::ParseAddressRange(item) : !CheckSingleIp(item))
             return false;
     }
     return true;
@@ -63,7 +63,7 @@ bool CheckIpRange(std::string_view low, std::string_view high)
     if (!CheckSingleIp(low) || !CheckSingleIp(high))
         return false;
     const auto address = [](std::string_view text) {
-        return platform::TrimBlanks(text).empty() ? platform::ParseAddress("0.0.0.0") : platform::ParseAddress(text);
+        return text::TrimBlanks(text).empty() ? rules::ParseAddress("0.0.0.0") : rules::ParseAddress(text);
     };
     const auto first = address(low), last = address(high);
     return first && last && first->family == last->family && first->value <= last->value;
@@ -73,7 +73,7 @@ std::optional<std::vector<std::string>> CheckHostList(std::string_view text)
 {
     std::vector<std::string> patterns;
     for (const std::string_view item : Split(text, ',')) {
-        auto pattern = platform::NormalizeHostPattern(item);
+        auto pattern = rules::NormalizeHostPattern(item);
         if (!pattern)
             return std::nullopt;
         patterns.push_back(std::move(*pattern));
@@ -83,12 +83,12 @@ std::optional<std::vector<std::string>> CheckHostList(std::string_view text)
 
 bool CheckPortOk(std::string_view text)
 {
-    return platform::TrimBlanks(text).empty() || TextToInteger(text).has_value();
+    return text::TrimBlanks(text).empty() || TextToInteger(text).has_value();
 }
 
 double longfromip(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
+    text = text::TrimBlanks(text);
     if (text.empty())
         return 0;
     double value = 0;
@@ -100,7 +100,7 @@ double longfromip(std::string_view text)
 std::vector<std::pair<std::string, int>> LoadPortsFile(const std::string& path)
 {
     errno = 0;
-    const auto text = platform::ReadFile(path, 1 << 20);
+    const auto text = os::ReadFile(path, 1 << 20);
     if (!text) {
         WriteErrLogErrno("EditApp_Step4 : LoadPortsFile", "cannot read " + path, errno ? errno : EIO);
         return {};
@@ -116,7 +116,7 @@ std::vector<std::pair<std::string, int>> ParsePortsText(const std::string& text)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const size_t blank = line.find(' ');
-        const std::string name(platform::TrimBlanks(blank == std::string::npos ? std::string_view() : std::string_view(line).substr(0, blank)));
+        const std::string name(text::TrimBlanks(blank == std::string::npos ? std::string_view() : std::string_view(line).substr(0, blank)));
         // The number: the line without the name, wherever it stands.
         std::string rest = line;
         if (!name.empty())

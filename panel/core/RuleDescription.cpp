@@ -1,6 +1,6 @@
-#include "core/RuleDescription.h"
+#include "panel/core/RuleDescription.h"
 
-#include "platform/Translate.h"
+#include "text/Translate.h"
 
 namespace panel {
 
@@ -12,9 +12,9 @@ std::string PortText(const rules::Port& port)
     const std::optional<int> number = port.Number();
     std::string text;
     if (!number)
-        text = platform::Arg(platform::Tr("RuleDescription", "no port (\"%1\")"), {port.number.value_or(std::string())});
+        text = text::Arg(text::Tr("RuleDescription", "no port (\"%1\")"), {port.number.value_or(std::string())});
     else if (*number == 0)
-        text = platform::Tr("RuleDescription", "all ports");
+        text = text::Tr("RuleDescription", "all ports");
     else
         text = std::to_string(*number);
     std::vector<std::string> peers = port.ShownAddresses();
@@ -26,7 +26,7 @@ std::string PortText(const rules::Port& port)
             text += (j > 0 ? "," : "") + peers[j];
         text += ")";
     } else if (port.addresses && !port.hosts) {
-        text += platform::Tr("RuleDescription", "(no address)"); // IPS written with nothing in it
+        text += text::Tr("RuleDescription", "(no address)"); // IPS written with nothing in it
     }
     return text;
 }
@@ -37,19 +37,19 @@ std::string ShownWord(rules::Permission permission)
 {
     switch (permission) {
     case rules::Permission::kPermit:
-        return platform::Tr("RuleDescription", "Allow");
+        return text::Tr("RuleDescription", "Allow");
     case rules::Permission::kAsk:
-        return platform::Tr("RuleDescription", "Ask");
+        return text::Tr("RuleDescription", "Ask");
     case rules::Permission::kDeny:
         break;
     }
-    return platform::Tr("RuleDescription", "Block");
+    return text::Tr("RuleDescription", "Block");
 }
 
 std::string ShownWord(rules::Direction direction)
 {
-    return direction == rules::Direction::kIncoming ? platform::Tr("RuleDescription", "Incoming")
-                                                    : platform::Tr("RuleDescription", "Outgoing");
+    return direction == rules::Direction::kIncoming ? text::Tr("RuleDescription", "Incoming")
+                                                    : text::Tr("RuleDescription", "Outgoing");
 }
 
 std::string RuleDescription(const rules::Rule& rule)
@@ -67,7 +67,7 @@ std::string RuleDescription(const rules::Rule& rule)
     // that covers everything.
     std::string ports;
     if (rule.ports.empty())
-        ports = platform::Tr("RuleDescription", "nothing (no port)");
+        ports = text::Tr("RuleDescription", "nothing (no port)");
     for (size_t i = 0; i < rule.ports.size(); ++i)
         ports += (i > 0 ? ", " : "") + PortText(rule.ports[i]);
     if (rule.permission && rule.direction) {
@@ -75,13 +75,13 @@ std::string RuleDescription(const rules::Rule& rule)
                                 : *rule.permission == rules::Permission::kPermit ? 1
                                                                                  : 2;
         const size_t direction = *rule.direction == rules::Direction::kIncoming ? 0 : 1;
-        return platform::Arg(platform::Tr("RuleDescription", kSentences[permission][direction]), {ports});
+        return text::Arg(text::Tr("RuleDescription", kSentences[permission][direction]), {ports});
     }
     // A rule the file left without a permission or a direction.
     const std::string direction = !rule.direction ? std::string()
-        : *rule.direction == rules::Direction::kIncoming ? platform::Tr("RuleDescription", "incoming")
-                                                         : platform::Tr("RuleDescription", "outgoing");
-    return platform::Arg(platform::Tr("RuleDescription", "%1 %2 for : %3"),
+        : *rule.direction == rules::Direction::kIncoming ? text::Tr("RuleDescription", "incoming")
+                                                         : text::Tr("RuleDescription", "outgoing");
+    return text::Arg(text::Tr("RuleDescription", "%1 %2 for : %3"),
                          {rule.permission ? ShownWord(*rule.permission) : std::string(), direction, ports});
 }
 

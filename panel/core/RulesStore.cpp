@@ -1,15 +1,15 @@
-#include "core/RulesStore.h"
+#include "panel/core/RulesStore.h"
 
-#include "core/ErrorLog.h"
-#include "core/OutsideChanges.h"
-#include "platform/Files.h"
-#include "platform/LockFiles.h"
-#include "platform/Processes.h"
-#include "platform/RulesFile.h"
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "os/hooksafe/LockFiles.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/OutsideChanges.h"
 #include "rules/DocumentReader.h"
 #include "rules/DocumentWriter.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +21,7 @@
 
 namespace panel {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 
 namespace {
 
@@ -63,10 +63,10 @@ std::string FileBehind(const std::string& path, const char* label)
 class WritersTurn {
 public:
     WritersTurn(const std::string& file, int waitMs)
-        : path_(file.substr(0, file.rfind('/') + 1) + "." + std::string(platform::FileNamePart(file)) + ".lock")
+        : path_(file.substr(0, file.rfind('/') + 1) + "." + std::string(text::FileNamePart(file)) + ".lock")
     {
         for (int waited = 0;; waited += 10) {
-            fd_ = platform::HoldLockFile(path_.c_str());
+            fd_ = os::HoldLockFile(path_.c_str());
             if (fd_ >= 0) {
                 struct stat held {}, named {};
                 if (::fstat(fd_, &held) == 0 && ::stat(path_.c_str(), &named) == 0 && held.st_ino == named.st_ino
@@ -125,7 +125,7 @@ bool RulesStore::LoadText(std::string_view text)
 RulesStore::LoadResult RulesStore::Load(const std::string& fileToLoad)
 {
     const char* label = "AppBuffer : LoadRules";
-    platform::rules_file::Contents contents = platform::rules_file::Read(fileToLoad);
+    rules::rules_file::Contents contents = rules::rules_file::Read(fileToLoad);
     std::string problem;
     if (contents.status.Read()) {
         if (auto document = rules::ReadDocument(contents.text, &problem)) {
@@ -164,7 +164,7 @@ RulesStore::LoadResult RulesStore::Load(const std::string& fileToLoad)
     if (missing) {
         const size_t slash = fileToLoad.rfind('/');
         if (slash != std::string::npos && slash > 0)
-            platform::MakeDirectories(fileToLoad.substr(0, slash));
+            os::MakeDirectories(fileToLoad.substr(0, slash));
     } else {
         target = FileBehind(fileToLoad, label);
         if (target.empty())
@@ -173,7 +173,7 @@ RulesStore::LoadResult RulesStore::Load(const std::string& fileToLoad)
         if (const std::string notKept = KeepBadFile(target, target); !notKept.empty())
             return refuse("it does not parse (" + why + "); " + notKept + ", so no default rules are written");
     }
-    if (!platform::WriteFileAtomically(target, rf::kDefaultRulesDocument))
+    if (!os::WriteFileAtomically(target, rf::kDefaultRulesDocument))
         return refuse(why + ", and the default rules cannot be written to " + target + ": " + std::strerror(errno));
     if (missing)
         WriteErrLog(label, fileToLoad + ": " + why + "; the default rules are written");
@@ -188,7 +188,7 @@ std::string RulesStore::Text() const { return rules::WriteDocument(document_); }
 void RulesStore::KnowFile(const std::string& path)
 {
     onFile_ = document_;
-    onFileStamp_ = platform::StampOf(path);
+    onFileStamp_ = os::StampOf(path);
     onFileKnown_ = true;
 }
 
@@ -282,8 +282,8 @@ bool RulesStore::Save(const std::string& filePath, std::vector<std::string>* cha
             WriteErrLog(label, name + " was changed here and by another program at once, in the same part: the other "
                                       "program's change is kept and this one is not saved; make it again");
     };
-    if (onFileKnown_ && !(platform::StampOf(filePath) == onFileStamp_)) {
-        platform::rules_file::Contents contents = platform::rules_file::Read(filePath);
+    if (onFileKnown_ && !(os::StampOf(filePath) == onFileStamp_)) {
+        rules::rules_file::Contents contents = rules::rules_file::Read(filePath);
         if (auto outside = contents.status.Read() ? rules::ReadDocument(contents.text) : std::nullopt)
             takeIn(std::move(*outside));
     }
@@ -300,7 +300,7 @@ bool RulesStore::Save(const std::string& filePath, std::vector<std::string>* cha
                                    + std::to_string(rf::kMaxRulesFileBytes >> 20) + " MB; they are not written");
             return false;
         }
-        platform::rules_file::Markup markup;
+        rules::rules_file::Markup markup;
         markup.Add(document);
         if (markup.Over()) {
             WriteErrLog(label, "the rules would hold more than the limit of "
@@ -310,15 +310,15 @@ bool RulesStore::Save(const std::string& filePath, std::vector<std::string>* cha
         if (beforeReplace)
             beforeReplace();
         std::string displaced;
-        platform::FileStamp written;
-        if (!platform::ExchangeFile(target, document, mode, displaced, written)) {
+        os::FileStamp written;
+        if (!os::ExchangeFile(target, document, mode, displaced, written)) {
             WriteErrLogErrno(label, "cannot write " + target, errno);
             return false;
         }
-        const bool expected = displaced.empty() || !onFileKnown_ || platform::StampOf(displaced) == onFileStamp_;
+        const bool expected = displaced.empty() || !onFileKnown_ || os::StampOf(displaced) == onFileStamp_;
         std::optional<rules::Document> slipped;
         if (!expected) {
-            const platform::rules_file::Contents contents = platform::rules_file::Read(displaced);
+            const rules::rules_file::Contents contents = rules::rules_file::Read(displaced);
             slipped = contents.status.Read() ? rules::ReadDocument(contents.text) : std::nullopt;
         }
         if (!displaced.empty() && (expected || slipped)) {
@@ -348,7 +348,7 @@ void BindToPath(rules::Application& application)
 {
     if (!rules::IsPathKey(application.path))
         return;
-    application.name = platform::processes::CarrierExeName(application.path);
+    application.name = rules::rules_format::CarrierExeName(application.path);
     application.byPath = true;
 }
 
@@ -364,8 +364,8 @@ std::string RealFilePath(const std::string& path)
 
 std::string ProgramDescription(std::string_view description, std::string_view programName)
 {
-    if (description.empty() || platform::EqualsNoCase(description, rf::kGeneralApp)
-        || platform::EqualsNoCase(description, rf::kGeneralAppDescription))
+    if (description.empty() || text::EqualsNoCase(description, rf::kGeneralApp)
+        || text::EqualsNoCase(description, rf::kGeneralAppDescription))
         return std::string(programName);
     return std::string(description);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Files.h"
+#include "os/Files.h"
 #include "rules/Document.h"
 
 #include <functional>
@@ -82,7 +82,7 @@ private:
 
     // The document as the file last held it here, and the file's stamp then.
     rules::Document onFile_;
-    platform::FileStamp onFileStamp_;
+    os::FileStamp onFileStamp_;
     bool onFileKnown_ = false;
 
     rules::Document document_;

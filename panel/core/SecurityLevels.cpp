@@ -1,9 +1,9 @@
-#include "core/SecurityLevels.h"
+#include "panel/core/SecurityLevels.h"
 
-#include "core/ErrorLog.h"
-#include "core/RuleDescription.h"
-#include "core/SettingValues.h"
-#include "platform/Translate.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/RuleDescription.h"
+#include "panel/core/SettingValues.h"
+#include "text/Translate.h"
 
 namespace panel {
 
@@ -42,7 +42,7 @@ const SecurityLevel& PresetLevel(int slider) { return kLevels[slider < 0 ? 0 : s
 std::string LevelInfoText(int slider)
 {
     const SecurityLevel& level = PresetLevel(slider);
-    return InfoText(platform::Tr("SecurityLevels", level.title), platform::Tr("SecurityLevels", level.description));
+    return InfoText(text::Tr("SecurityLevels", level.title), text::Tr("SecurityLevels", level.description));
 }
 
 SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permission> generalIncoming,
@@ -54,7 +54,7 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
             if (generalIncoming == kLevels[slider].incoming) {
                 display.level = slider;
                 display.infoText = LevelInfoText(slider);
-                display.comboText = platform::Tr("SecurityLevels", kLevelNames[slider]);
+                display.comboText = text::Tr("SecurityLevels", kLevelNames[slider]);
                 display.comboTag = std::to_string(slider);
                 display.comboBack = kLevels[slider].colour;
             }
@@ -64,12 +64,12 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
             return permission ? ShownWord(*permission) : std::string();
         };
         display.custom = true;
-        display.infoText = InfoText(platform::Tr("SecurityLevels", "Status : Custom security "),
-                                    platform::Arg(platform::Tr("SecurityLevels", "Current security : %1 for the "
+        display.infoText = InfoText(text::Tr("SecurityLevels", "Status : Custom security "),
+                                    text::Arg(text::Tr("SecurityLevels", "Current security : %1 for the "
                                                                                  "incoming data and %2 for the "
                                                                                  "outgoing data."),
                                                   {word(generalIncoming), word(generalOutgoing)}));
-        display.comboText = platform::Tr("SecurityLevels", "CUSTOM");
+        display.comboText = text::Tr("SecurityLevels", "CUSTOM");
         display.comboTag = "3";
         display.comboBack = kCustomColour;
     }
@@ -78,10 +78,10 @@ SecurityDisplay DescribeSecurity(SecurityMode mode, std::optional<rules::Permiss
     } else if (*pressed == 0) {
         display.blockAll = true;
         display.infoColour = kBlockAllColour;
-        display.infoText = InfoText(platform::Tr("SecurityLevels", "Status : BLOCK ALL NETWORK "),
-                                    platform::Tr("SecurityLevels", "Current security will prevent any incoming "
+        display.infoText = InfoText(text::Tr("SecurityLevels", "Status : BLOCK ALL NETWORK "),
+                                    text::Tr("SecurityLevels", "Current security will prevent any incoming "
                                                                    "or outgoing network traffic."));
-        display.comboText = platform::Tr("SecurityLevels", "BLOCK ALL");
+        display.comboText = text::Tr("SecurityLevels", "BLOCK ALL");
         display.comboTag = "4";
         display.comboBack = kBlockAllColour;
         display.comboEnabled = false;

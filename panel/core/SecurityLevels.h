@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/PanelSettings.h"
+#include "panel/core/PanelSettings.h"
 #include "rules/Words.h"
 
 #include <cstdint>

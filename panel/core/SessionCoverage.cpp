@@ -1,12 +1,12 @@
-#include "core/SessionCoverage.h"
+#include "panel/core/SessionCoverage.h"
 
-#include "core/ErrorLog.h"
-#include "core/SettingValues.h"
-#include "platform/Registry.h"
-#include "platform/Retry.h"
-#include "platform/SessionLogin.h"
-#include "platform/Settings.h"
-#include "platform/Translate.h"
+#include "os/hooksafe/Retry.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/SettingValues.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "session/SessionLogin.h"
+#include "text/Translate.h"
 
 #include <cerrno>
 #include <spawn.h>
@@ -18,7 +18,7 @@ extern char** environ;
 
 namespace panel {
 
-namespace session = platform::session;
+namespace session = session;
 
 namespace {
 
@@ -43,7 +43,7 @@ std::string HookUnusableText(session::HookProblem problem, const std::string& ho
                                                 "changed by other users. Install the firewall again.");
         break;
     }
-    return platform::Arg(platform::Tr("SessionCoverage", text), {hook});
+    return text::Arg(text::Tr("SessionCoverage", text), {hook});
 }
 
 }  // namespace
@@ -71,23 +71,23 @@ std::string CoverageText(const SessionFacts& facts)
 {
     switch (CoverageOf(facts)) {
     case Coverage::kOff:
-        return platform::Tr("SessionCoverage", "Only programs you start with zel-run are decided by your rules. To have "
+        return text::Tr("SessionCoverage", "Only programs you start with zel-run are decided by your rules. To have "
                                                "every program you start decided, tick \"Decide every program I start\" "
                                                "in Settings.");
     case Coverage::kHookUnusable:
         return HookUnusableText(facts.problem, facts.hook);
     case Coverage::kFromNow:
-        return platform::Tr("SessionCoverage", "Programs you start from now on are decided by your rules; programs "
+        return text::Tr("SessionCoverage", "Programs you start from now on are decided by your rules; programs "
                                                "already running are not: restart them or log in again");
     case Coverage::kWholeSession:
-        return platform::Tr("SessionCoverage", "Programs you start are decided by your rules.");
+        return text::Tr("SessionCoverage", "Programs you start are decided by your rules.");
     }
     return {};
 }
 
 bool SaveSessionOption(bool on)
 {
-    return SaveString(RootKey::LocalMachine, platform::registry::kSettingsKey, platform::settings::kDecideEveryProgram,
+    return SaveString(RootKey::LocalMachine, protocol::registry::kSettingsKey, protocol::settings::kDecideEveryProgram,
                       on ? "1" : "0");
 }
 
@@ -117,17 +117,17 @@ bool ApplySessionOption(bool on, const std::string& installDir, bool updateRunni
     }
     std::thread([child] {
         int status = 0;
-        platform::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
+        os::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
     }).detach();
     return ok;
 }
 
 namespace {
 
-using platform::coverage::Program;
-using platform::coverage::Reason;
-using platform::coverage::State;
-using platform::Tr;
+using session::coverage::Program;
+using session::coverage::Reason;
+using session::coverage::State;
+using text::Tr;
 
 }  // namespace
 
@@ -172,7 +172,7 @@ std::string ReasonText(const Program& program, const std::string& owner)
     case Reason::kOtherUser:
         if (owner.empty())
             return Tr("SessionCoverage", "Another user's program: the firewall decides only your own programs.");
-        return platform::Arg(
+        return text::Arg(
             Tr("SessionCoverage", "Another user's program (it runs as %1): the firewall decides only your own programs."),
             {owner});
     }
@@ -207,10 +207,10 @@ std::string SummaryText(const std::vector<Program>& programs)
     const std::string byBackstop = Tr("SessionCoverage", "%n by the kernel backstop", nullptr, backstop);
     const std::string notCovered = Tr("SessionCoverage", "%n not covered", nullptr, open);
     if (backstop && open)
-        return platform::Arg(Tr("SessionCoverage", "Protection: %1, %2, %3."), {decided, byBackstop, notCovered});
+        return text::Arg(Tr("SessionCoverage", "Protection: %1, %2, %3."), {decided, byBackstop, notCovered});
     if (backstop || open)
-        return platform::Arg(Tr("SessionCoverage", "Protection: %1, %2."), {decided, backstop ? byBackstop : notCovered});
-    return platform::Arg(Tr("SessionCoverage", "Protection: %1."), {decided});
+        return text::Arg(Tr("SessionCoverage", "Protection: %1, %2."), {decided, backstop ? byBackstop : notCovered});
+    return text::Arg(Tr("SessionCoverage", "Protection: %1."), {decided});
 }
 
 std::string BackstopText(bool running)
@@ -222,14 +222,14 @@ std::string BackstopText(bool running)
                                  "README.");
 }
 
-std::string RuntimeFolderText(const platform::RuntimeFolderState& state)
+std::string RuntimeFolderText(const os::RuntimeFolderState& state)
 {
     if (!state.problem.empty())
-        return platform::Arg(Tr("SessionCoverage", "Your programs' connections are refused while the firewall is on: "
+        return text::Arg(Tr("SessionCoverage", "Your programs' connections are refused while the firewall is on: "
                                                    "it cannot use its runtime folder. In detail: %1"),
                              {state.problem});
     if (state.underHome)
-        return platform::Arg(Tr("SessionCoverage", "This session has no XDG_RUNTIME_DIR, so the firewall keeps its live "
+        return text::Arg(Tr("SessionCoverage", "This session has no XDG_RUNTIME_DIR, so the firewall keeps its live "
                                                    "files in %1, a folder of yours that only you can open (never in "
                                                    "/tmp, where another user could make the folder first)."),
                              {state.path});

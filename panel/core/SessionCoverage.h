@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Paths.h"
-#include "platform/ProgramCoverage.h"
-#include "platform/SessionPreload.h"
+#include "os/Paths.h"
+#include "session/ProgramCoverage.h"
+#include "session/SessionPreload.h"
 
 #include <string>
 #include <vector>
@@ -15,7 +15,7 @@ namespace panel {
 struct SessionFacts {
     bool optionOn = false;
     std::string hook; // the installation's hook
-    platform::session::HookProblem problem = platform::session::HookProblem::kNone;
+    session::HookProblem problem = session::HookProblem::kNone;
     // The panel itself was started with the hook named: the desktop that
     // started it gives it to what it starts.
     bool startedUnderHook = false;
@@ -48,14 +48,14 @@ bool ApplySessionOption(bool on, const std::string& installDir, bool updateRunni
 // The words of the Protection view for a program's state, the reason the
 // hook is not in it (owner: the user name of another user's program), what
 // fixes it, and the one line that sums up all programs.
-std::string StateText(platform::coverage::State state);
-std::string ReasonText(const platform::coverage::Program& program, const std::string& owner);
-std::string AdviceText(const platform::coverage::Program& program, bool backstopRunning);
-std::string SummaryText(const std::vector<platform::coverage::Program>& programs);
+std::string StateText(session::coverage::State state);
+std::string ReasonText(const session::coverage::Program& program, const std::string& owner);
+std::string AdviceText(const session::coverage::Program& program, bool backstopRunning);
+std::string SummaryText(const std::vector<session::coverage::Program>& programs);
 // The backstop's line: what it covers, or what installing it would.
 std::string BackstopText(bool running);
 // The runtime folder's line: why the user's programs are refused when it
 // cannot be used, where it is when the session gives none; empty otherwise.
-std::string RuntimeFolderText(const platform::RuntimeFolderState& state);
+std::string RuntimeFolderText(const os::RuntimeFolderState& state);
 
 }  // namespace panel

@@ -1,7 +1,7 @@
-#include "core/SettingValues.h"
+#include "panel/core/SettingValues.h"
 
-#include "core/ErrorLog.h"
-#include "platform/Text.h"
+#include "panel/core/ErrorLog.h"
+#include "text/Strings.h"
 
 #include <cerrno>
 #include <charconv>
@@ -12,7 +12,7 @@ std::string GetString(RootKey root, std::string_view subKey, std::string_view va
 {
     std::string text;
     errno = 0;
-    if (platform::registry::QueryStatus(root, subKey, valueName, text) == platform::registry::Value::Status::kUnreadable) {
+    if (protocol::registry::QueryStatus(root, subKey, valueName, text) == protocol::registry::Value::Status::kUnreadable) {
         WriteErrLogErrno("GeneralMdl : GetString", "cannot read \"" + std::string(valueName) + "\"", errno ? errno : EIO);
         return {};
     }
@@ -22,7 +22,7 @@ std::string GetString(RootKey root, std::string_view subKey, std::string_view va
 bool SaveString(RootKey root, std::string_view subKey, std::string_view valueName, std::string_view text)
 {
     errno = 0;
-    if (platform::registry::SetString(root, subKey, valueName, text))
+    if (protocol::registry::SetString(root, subKey, valueName, text))
         return true;
     WriteErrLogErrno("GeneralMdl : SaveString", "cannot write \"" + std::string(valueName) + "\"", errno ? errno : EIO);
     return false;
@@ -31,7 +31,7 @@ bool SaveString(RootKey root, std::string_view subKey, std::string_view valueNam
 bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueName)
 {
     errno = 0;
-    if (platform::registry::DeleteValue(root, subKey, valueName))
+    if (protocol::registry::DeleteValue(root, subKey, valueName))
         return true;
     WriteErrLogErrno("GeneralMdl : DeleteValue", "cannot delete \"" + std::string(valueName) + "\"", errno ? errno : EIO);
     return false;
@@ -39,10 +39,10 @@ bool DeleteValue(RootKey root, std::string_view subKey, std::string_view valueNa
 
 std::optional<bool> TextToBoolean(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
-    if (platform::EqualsNoCase(text, "True"))
+    text = text::TrimBlanks(text);
+    if (text::EqualsNoCase(text, "True"))
         return true;
-    if (platform::EqualsNoCase(text, "False"))
+    if (text::EqualsNoCase(text, "False"))
         return false;
     if (const auto number = TextToInteger(text))
         return *number != 0;
@@ -51,7 +51,7 @@ std::optional<bool> TextToBoolean(std::string_view text)
 
 std::optional<int32_t> TextToInteger(std::string_view text)
 {
-    text = platform::TrimBlanks(text);
+    text = text::TrimBlanks(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
     int32_t value = 0;

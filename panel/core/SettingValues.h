@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Registry.h"
+#include "protocol/Registry.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +11,7 @@
 // written to the error log, never thrown.
 namespace panel {
 
-using platform::registry::RootKey;
+using protocol::registry::RootKey;
 
 // A value's text; empty when it is missing or cannot be read (logged).
 std::string GetString(RootKey root, std::string_view subKey, std::string_view valueName);

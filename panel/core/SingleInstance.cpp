@@ -1,9 +1,9 @@
-#include "core/SingleInstance.h"
+#include "panel/core/SingleInstance.h"
 
-#include "platform/Constants.h"
-#include "platform/Paths.h"
-#include "platform/Presence.h"
-#include "platform/Windows.h"
+#include "os/Paths.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Presence.h"
+#include "protocol/Windows.h"
 
 #include <cerrno>
 #include <cstring>
@@ -20,31 +20,31 @@ SingleInstance::~SingleInstance()
 bool SingleInstance::Acquire()
 {
     problem_.clear();
-    const std::string lockPath = platform::presence::ControlPanelLockPath();
+    const std::string lockPath = protocol::presence::ControlPanelLockPath();
     if (lockPath.empty()) {
-        problem_ = platform::RuntimeDirProblem();
+        problem_ = os::RuntimeDirProblem();
         return false;
     }
     errno = 0;
-    fd_ = platform::presence::HoldControlPanelLock(lockPath);
+    fd_ = protocol::presence::HoldControlPanelLock(lockPath);
     if (fd_ >= 0)
         return true;
-    if (!platform::presence::IsControlPanelRunning(lockPath))
+    if (!protocol::presence::IsControlPanelRunning(lockPath))
         problem_ = "cannot take the lock " + lockPath + ": " + std::strerror(errno ? errno : EIO);
     return false;
 }
 
 bool RestorePreviousInstance()
 {
-    namespace windows = platform::windows;
-    for (const std::string& window : windows::FindWindows(platform::kMainWindowTitle)) {
-        std::string box = windows::FindChildWindow(window, platform::kPictureBoxClass);
+    namespace windows = protocol::windows;
+    for (const std::string& window : windows::FindWindows(protocol::kMainWindowTitle)) {
+        std::string box = windows::FindChildWindow(window, protocol::kPictureBoxClass);
         if (box.empty())
-            box = windows::FindChildWindow(window, platform::kPictureBoxClassOld);
+            box = windows::FindChildWindow(window, protocol::kPictureBoxClassOld);
         if (box.empty())
             continue;
         return windows::PostMessage(box, windows::WM_MOUSEMOVE, 0,
-                                    windows::MakeCodedParam(platform::kCodeRestoreWindow, 0));
+                                    windows::MakeCodedParam(protocol::kCodeRestoreWindow, 0));
     }
     return false;
 }

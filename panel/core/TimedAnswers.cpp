@@ -1,8 +1,8 @@
-#include "core/TimedAnswers.h"
+#include "panel/core/TimedAnswers.h"
 
-#include "core/ErrorLog.h"
-#include "core/PanelCore.h"
-#include "platform/Translate.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelCore.h"
+#include "text/Translate.h"
 
 #include <algorithm>
 
@@ -79,8 +79,8 @@ int RemoveEndedAnswers(PanelCore& core, int64_t now)
 
 std::string DescribeAnswer(const rules::TimedAnswer& answer)
 {
-    using platform::Arg;
-    using platform::Tr;
+    using text::Arg;
+    using text::Tr;
     const bool outgoing = answer.direction == rules::Direction::kOutgoing;
     const bool allow = answer.permission == rules::Permission::kPermit;
     const std::string action = outgoing
@@ -102,8 +102,8 @@ std::string DescribeAnswer(const rules::TimedAnswer& answer)
 
 std::string TimeLeftText(int64_t secondsLeft)
 {
-    using platform::Arg;
-    using platform::Tr;
+    using text::Arg;
+    using text::Tr;
     if (secondsLeft <= 0)
         return Tr("TimedAnswers", "ended");
     if (secondsLeft < 60)
@@ -118,8 +118,8 @@ std::string TimeLeftText(int64_t secondsLeft)
 
 std::string TimeLeftText(const rules::TimedAnswer& answer, int64_t now)
 {
-    using platform::Arg;
-    using platform::Tr;
+    using text::Arg;
+    using text::Tr;
     const std::string left = TimeLeftText(answer.until - now);
     if (answer.EndedAt(now) || !answer.LongerThanAllowedAt(now))
         return left;

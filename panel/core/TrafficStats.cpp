@@ -1,4 +1,4 @@
-#include "core/TrafficStats.h"
+#include "panel/core/TrafficStats.h"
 
 #include <cstdio>
 

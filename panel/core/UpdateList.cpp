@@ -1,7 +1,7 @@
-#include "core/UpdateList.h"
+#include "panel/core/UpdateList.h"
 
-#include "platform/RulesFormat.h"
-#include "platform/Text.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 
 #include <sstream>
 #include <vector>
@@ -23,12 +23,12 @@ std::vector<std::string> Names(const std::string& list)
 
 void UpdateList::Add(std::string_view programName)
 {
-    if (programName == platform::rules_format::kGeneralApp)
+    if (programName == rules::rules_format::kGeneralApp)
         return;
-    const std::string key = platform::ToUpper(programName);
+    const std::string key = text::ToUpper(programName);
     bool listed = false;
     for (const std::string& name : Names(text_))
-        listed = listed || platform::EqualsNoCase(name, key);
+        listed = listed || text::EqualsNoCase(name, key);
     if (!listed && !key.empty())
         text_ += " " + key;
     Publish();
@@ -36,7 +36,7 @@ void UpdateList::Add(std::string_view programName)
 
 void UpdateList::Remove(std::string_view programName)
 {
-    const std::string key = platform::ToUpper(programName);
+    const std::string key = text::ToUpper(programName);
     std::string kept;
     for (const std::string& name : Names(text_))
         if (name != key)

@@ -1,13 +1,13 @@
-#include "dialogs/AdvancedForm.h"
+#include "panel/dialogs/AdvancedForm.h"
 
-#include "core/ApplicationEditing.h"
-#include "dialogs/EditApp_Step4.h"
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"
-#include "widgets/DefaultsGroup.h"
-#include "widgets/RulesList.h"
-#include "widgets/TreeImages.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/ApplicationEditing.h"
+#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/widgets/DefaultsGroup.h"
+#include "panel/widgets/RulesList.h"
+#include "panel/widgets/TreeImages.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
-#include "dialogs/AwayDecisionsWindow.h"
+#include "panel/dialogs/AwayDecisionsWindow.h"
 
-#include "core/AwayAnswers.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/AwayAnswers.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -50,7 +50,7 @@ AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string lis
 
 void AwayDecisionsWindow::Reload()
 {
-    decisions_ = platform::away::ReadAll(listPath_);
+    decisions_ = protocol::away::ReadAll(listPath_);
     list_->clear();
     const std::time_t now = std::time(nullptr);
     // The latest first.

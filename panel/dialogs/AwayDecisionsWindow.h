@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AwayDecisions.h"
+#include "protocol/AwayDecisions.h"
 
 #include <QDialog>
 
@@ -36,7 +36,7 @@ signals:
 private:
     panel::PanelCore& core_;
     std::string listPath_;
-    std::vector<platform::away::Decision> decisions_;
+    std::vector<protocol::away::Decision> decisions_;
     QTreeWidget* list_;
     QLabel* emptyNote_;
     QPushButton* clear_;

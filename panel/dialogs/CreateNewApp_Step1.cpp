@@ -1,11 +1,12 @@
-#include "dialogs/CreateNewApp_Step1.h"
+#include "panel/dialogs/CreateNewApp_Step1.h"
 
-#include "core/FileInformation.h"
-#include "core/RulesStore.h"
 #include "gui/ProgramIcon.h"
-#include "widgets/PlainFileIcons.h"
-#include "widgets/WindowTools.h"
-#include "platform/Processes.h"
+#include "os/Processes.h"
+#include "panel/core/FileInformation.h"
+#include "panel/core/RulesStore.h"
+#include "panel/widgets/PlainFileIcons.h"
+#include "panel/widgets/WindowTools.h"
+#include "rules/RulesFormat.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -108,7 +109,7 @@ void CreateNewApp_Step1::ListRunningPrograms()
         if (offered.contains(list[position]))
             continue; // one row per program, however many copies run
         const std::string path = entry.front() == '+' ? entry.substr(1) : entry;
-        if (input_.hasEntry(platform::processes::CarrierExeName(path), path))
+        if (input_.hasEntry(rules::rules_format::CarrierExeName(path), path))
             continue;
         std::string text = panel::GetDisplayName(path);
         if (text.empty())
@@ -159,7 +160,7 @@ void CreateNewApp_Step1::Finish()
     // the rules file needs it (a program called "any" is not the system settings).
     const std::string fileName = TrimEnd(chosenFileName_);
     const std::string name
-        = fileName.empty() ? std::string() : platform::processes::CarrierExeName(path.empty() ? fileName : path);
+        = fileName.empty() ? std::string() : rules::rules_format::CarrierExeName(path.empty() ? fileName : path);
     if (name.empty()) {
         panel::ShowMessage(this, tr("Please choose application"));
         return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/WizardFlow.h"
+#include "panel/control/WizardFlow.h"
 #include "rules/Application.h"
 
 #include <QDialog>

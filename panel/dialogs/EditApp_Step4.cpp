@@ -1,9 +1,9 @@
-#include "dialogs/EditApp_Step4.h"
+#include "panel/dialogs/EditApp_Step4.h"
 
-#include "core/RuleChecks.h"
-#include "core/RuleDescription.h"
-#include "core/SettingValues.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/RuleChecks.h"
+#include "panel/core/RuleDescription.h"
+#include "panel/core/SettingValues.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
-#include "dialogs/HelpWindow.h"
+#include "panel/dialogs/HelpWindow.h"
 
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>

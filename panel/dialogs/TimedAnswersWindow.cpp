@@ -1,7 +1,7 @@
-#include "dialogs/TimedAnswersWindow.h"
+#include "panel/dialogs/TimedAnswersWindow.h"
 
-#include "widgets/TreeImages.h"
-#include "widgets/WindowTools.h"
+#include "panel/widgets/TreeImages.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/TimedAnswers.h"
+#include "panel/core/TimedAnswers.h"
 
 #include <QDialog>
 

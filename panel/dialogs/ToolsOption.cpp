@@ -1,7 +1,8 @@
-#include "dialogs/ToolsOption.h"
+#include "panel/dialogs/ToolsOption.h"
 
-#include "widgets/WindowTools.h"
-#include "platform/Settings.h"
+#include "panel/widgets/WindowTools.h"
+#include "protocol/SettingNames.h"
+#include "rules/TimedAnswer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -105,7 +106,7 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     auto* timeout = new QHBoxLayout;
     alertTimeout_ = Named(new QCheckBox(tr("Answer for me after"), frame5), "AlertTimeoutCheck");
     alertSeconds_ = Named(new QSpinBox(frame5), "AlertTimeoutSeconds");
-    alertSeconds_->setRange(5, platform::settings::kMaxAlertTimeout);
+    alertSeconds_->setRange(5, protocol::settings::kMaxAlertTimeout);
     alertSeconds_->setValue(60);
     timeout->addWidget(alertTimeout_);
     timeout->addWidget(alertSeconds_);
@@ -122,7 +123,7 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     awayLabel->setBuddy(awayAnswer_);
     auto* afterLabel = Named(new QLabel(tr("a&fter"), frame5), "AwayAfterLabel");
     awaySeconds_ = Named(new QSpinBox(frame5), "AwayTimeoutSeconds");
-    awaySeconds_->setRange(0, platform::settings::kMaxAlertTimeout);
+    awaySeconds_->setRange(0, protocol::settings::kMaxAlertTimeout);
     afterLabel->setBuddy(awaySeconds_);
     away->addWidget(awayLabel);
     away->addWidget(awayAnswer_);
@@ -136,7 +137,7 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     auto* timed = new QHBoxLayout;
     auto* timedLabel = Named(new QLabel(tr("An answer \"for a time\" &lasts"), frame5), "TimedAnswerLabel");
     timedMinutes_ = Named(new QSpinBox(frame5), "TimedAnswerMinutes");
-    timedMinutes_->setRange(1, platform::settings::kMaxTimedAnswerMinutes);
+    timedMinutes_->setRange(1, rules::kMaxTimedAnswerMinutes);
     timedLabel->setBuddy(timedMinutes_);
     timed->addWidget(timedLabel);
     timed->addWidget(timedMinutes_);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Options.h"
+#include "panel/core/Options.h"
 
 #include <QDialog>
 

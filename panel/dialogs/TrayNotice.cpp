@@ -1,7 +1,7 @@
-#include "dialogs/TrayNotice.h"
+#include "panel/dialogs/TrayNotice.h"
 
 #include "gui/Art.h"
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
-#include "widgets/DefaultsGroup.h"
+#include "panel/widgets/DefaultsGroup.h"
 
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>

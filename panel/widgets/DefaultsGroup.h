@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/PanelCore.h"
+#include "panel/core/PanelCore.h"
 #include "rules/Words.h"
 
 #include <QGroupBox>

@@ -1,4 +1,4 @@
-#include "widgets/PlainFileIcons.h"
+#include "panel/widgets/PlainFileIcons.h"
 
 #include <QApplication>
 #include <QCoreApplication>

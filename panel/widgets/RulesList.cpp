@@ -1,7 +1,7 @@
-#include "widgets/RulesList.h"
+#include "panel/widgets/RulesList.h"
 
-#include "core/RuleDescription.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/RuleDescription.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QHeaderView>
 #include <QSignalBlocker>

@@ -1,4 +1,4 @@
-#include "widgets/TreeImages.h"
+#include "panel/widgets/TreeImages.h"
 
 #include "gui/Art.h"
 

@@ -1,4 +1,4 @@
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QColor>
 #include <QDesktopServices>

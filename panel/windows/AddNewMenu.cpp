@@ -1,4 +1,4 @@
-#include "windows/AddNewMenu.h"
+#include "panel/windows/AddNewMenu.h"
 
 #include <QAction>
 

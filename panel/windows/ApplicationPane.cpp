@@ -1,18 +1,18 @@
-#include "windows/ApplicationPane.h"
+#include "panel/windows/ApplicationPane.h"
 
-#include "control/CoreSignals.h"
-#include "core/LogReader.h"
-#include "core/PanelConstants.h"
-#include "core/SettingValues.h"
 #include "gui/ProgramIcon.h"
-#include "widgets/DefaultsGroup.h"
-#include "windows/LogPage.h"
-#include "widgets/RulesList.h"
-#include "windows/SecurityLevelBox.h"
-#include "widgets/TreeImages.h"
-#include "widgets/WindowTools.h"
-#include "platform/RulesFormat.h"
-#include "platform/Settings.h"
+#include "panel/control/CoreSignals.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/core/SettingValues.h"
+#include "panel/widgets/DefaultsGroup.h"
+#include "panel/widgets/RulesList.h"
+#include "panel/widgets/TreeImages.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/LogPage.h"
+#include "panel/windows/SecurityLevelBox.h"
+#include "protocol/SettingNames.h"
+#include "rules/RulesFormat.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -27,7 +27,7 @@
 
 namespace {
 
-namespace rf = platform::rules_format;
+namespace rf = rules::rules_format;
 using View = panel::Selection::View;
 
 }  // namespace
@@ -144,7 +144,7 @@ void ApplicationPane::Follow(const CoreSignals* changes)
 {
     connect(changes, &CoreSignals::RulesReplaced, this, &ApplicationPane::ShowSecurity);
     connect(changes, &CoreSignals::SettingChanged, this, [this](const std::string& name) {
-        if (name != platform::settings::kSecurityStatus)
+        if (name != protocol::settings::kSecurityStatus)
             return;
         if (const std::optional<bool> on = core_.BlockAll())
             ShowBlockAll(*on);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/PanelCore.h"
-#include "core/LogReader.h"
-#include "core/Selection.h"
+#include "panel/core/LogReader.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/Selection.h"
 
 #include <QFrame>
 

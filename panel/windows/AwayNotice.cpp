@@ -1,13 +1,13 @@
-#include "windows/AwayNotice.h"
+#include "panel/windows/AwayNotice.h"
 
-#include "control/PanelTimer.h"
-#include "dialogs/AwayDecisionsWindow.h"
-#include "platform/AwayDecisions.h"
+#include "gui/Timer.h"
+#include "panel/dialogs/AwayDecisionsWindow.h"
+#include "protocol/AwayDecisions.h"
 
 #include <sys/stat.h>
 
 AwayNotice::AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* parent)
-    : QPushButton(parent), core_(core), listPath_(std::move(listPath)), timer_(new PanelTimer(this, kCheckMs))
+    : QPushButton(parent), core_(core), listPath_(std::move(listPath)), timer_(new gui::Timer(this, kCheckMs))
 {
     setObjectName("AwayNotice");
     setFlat(true);
@@ -17,7 +17,7 @@ AwayNotice::AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* pa
     setCursor(Qt::PointingHandCursor);
     hide();
     connect(this, &QPushButton::clicked, this, &AwayNotice::OpenList);
-    connect(timer_, &PanelTimer::timeout, this, &AwayNotice::Check);
+    connect(timer_, &gui::Timer::timeout, this, &AwayNotice::Check);
     timer_->start();
     Check();
 }
@@ -33,7 +33,7 @@ void AwayNotice::Check()
     size_ = size;
     changed_ = changed;
     const int before = count_;
-    count_ = exists ? static_cast<int>(platform::away::ReadAll(listPath_).size()) : 0;
+    count_ = exists ? static_cast<int>(protocol::away::ReadAll(listPath_).size()) : 0;
     // Alt+R opens the list from anywhere in the window. English has no
     // translation of its own to pick its singular: that is a text apart.
     setText(count_ == 1 ? tr("1 connection was decided while you were away: &review")

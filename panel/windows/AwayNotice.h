@@ -5,7 +5,9 @@
 #include <string>
 #include <sys/types.h>
 
-class PanelTimer;
+namespace gui {
+class Timer;
+}
 
 namespace panel {
 class PanelCore;
@@ -40,7 +42,7 @@ signals:
 private:
     panel::PanelCore& core_;
     std::string listPath_;
-    PanelTimer* timer_;
+    gui::Timer* timer_;
     int count_ = 0;
     // What the list was when last read: size and change time.
     off_t size_ = -1;

@@ -1,7 +1,7 @@
-#include "windows/BlockAllBanner.h"
+#include "panel/windows/BlockAllBanner.h"
 
 #include "gui/Art.h"
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "windows/GroupView.h"
+#include "panel/windows/GroupView.h"
 
 #include "gui/ProgramIconDelegate.h"
-#include "widgets/TreeImages.h"
-#include "widgets/WindowTools.h"
+#include "panel/widgets/TreeImages.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QLabel>
 #include <QTreeWidget>

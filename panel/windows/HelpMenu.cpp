@@ -1,9 +1,9 @@
-#include "windows/HelpMenu.h"
+#include "panel/windows/HelpMenu.h"
 
-#include "core/ErrorLog.h"
-#include "core/PanelConstants.h"
-#include "dialogs/HelpWindow.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/dialogs/HelpWindow.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QAction>
 #include <QUrl>

@@ -1,6 +1,6 @@
-#include "windows/LogPage.h"
+#include "panel/windows/LogPage.h"
 
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QComboBox>
 #include <QDate>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "windows/LogView.h"
+#include "panel/windows/LogView.h"
 
 #include <QWidget>
 

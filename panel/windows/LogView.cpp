@@ -1,8 +1,9 @@
-#include "windows/LogView.h"
+#include "panel/windows/LogView.h"
 
-#include "widgets/WindowTools.h"
-#include "platform/Files.h"
-#include "platform/Processes.h"
+#include "os/Files.h"
+#include "os/Processes.h"
+#include "panel/widgets/WindowTools.h"
+#include "rules/RulesFormat.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -109,8 +110,8 @@ void LogView::PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition)
     setCurrentItem(row);
     // Adding only for a program that has no entry yet.
     const auto selected = SelectedRow();
-    const std::string path = selected ? platform::processes::CleanCarrierPath(selected->path) : std::string();
-    addProgram_->setVisible(!(HasEntry && HasEntry(platform::processes::CarrierExeName(path), path)));
+    const std::string path = selected ? rules::rules_format::CleanCarrierPath(selected->path) : std::string();
+    addProgram_->setVisible(!(HasEntry && HasEntry(rules::rules_format::CarrierExeName(path), path)));
     rowMenu_->popup(globalPosition);
 }
 
@@ -153,7 +154,7 @@ void LogView::Fill()
     if (key_.rfind("Log", 0) != 0 || key_.size() != 4)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto text = platform::ReadFile(source_.portsFile, 1 << 20);
+    const auto text = os::ReadFile(source_.portsFile, 1 << 20);
     const panel::PortNames ports = panel::PortNames::FromText(text.value_or(std::string()));
     std::vector<panel::LogRow> rows
         = reader_->FillLogView(source_.folder, key_, source_.showServices, ports, source_.serviceManager, filter_);

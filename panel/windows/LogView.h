@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LogReader.h"
+#include "panel/core/LogReader.h"
 
 #include <QTreeWidget>
 

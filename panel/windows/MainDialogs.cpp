@@ -1,16 +1,16 @@
-#include "windows/MainDialogs.h"
+#include "panel/windows/MainDialogs.h"
 
-#include "core/ApplicationEditing.h"
-#include "core/Options.h"
-#include "dialogs/AdvancedForm.h"
-#include "dialogs/CreateNewApp_Step1.h"
-#include "dialogs/EditApp_Step4.h"
-#include "dialogs/TimedAnswersWindow.h"
-#include "dialogs/ToolsOption.h"
-#include "dialogs/TrayNotice.h"
 #include "gui/ProgramIcon.h"
-#include "widgets/TreeImages.h"
-#include "platform/RulesFormat.h"
+#include "panel/core/ApplicationEditing.h"
+#include "panel/core/Options.h"
+#include "panel/dialogs/AdvancedForm.h"
+#include "panel/dialogs/CreateNewApp_Step1.h"
+#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/dialogs/TimedAnswersWindow.h"
+#include "panel/dialogs/ToolsOption.h"
+#include "panel/dialogs/TrayNotice.h"
+#include "panel/widgets/TreeImages.h"
+#include "rules/RulesFormat.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -66,7 +66,7 @@ void OpenAdvanced(QWidget* parent, PanelCore& core, int level)
     // The system settings by where they are selected, not by a text a
     // program's description may read too.
     const std::string name = selected.view == Selection::View::kApplication ? selected.application
-                                                                           : platform::rules_format::kGeneralApp;
+                                                                           : rules::rules_format::kGeneralApp;
     ApplicationEditing editing(core, name, level);
     AdvancedForm advanced(editing, parent);
     advanced.exec();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "control/LogRuleFlow.h"
-#include "control/WizardFlow.h"
-#include "core/PanelCore.h"
+#include "panel/control/LogRuleFlow.h"
+#include "panel/control/WizardFlow.h"
+#include "panel/core/PanelCore.h"
 
 #include <optional>
 

@@ -1,34 +1,34 @@
-#include "windows/MainForm.h"
+#include "panel/windows/MainForm.h"
 
-#include "control/BackstopQuestions.h"
-#include "control/CoreSignals.h"
-#include "control/InterceptorWatch.h"
-#include "control/MessageChannel.h"
-#include "control/PanelTimer.h"
-#include "control/PeriodicWork.h"
-#include "control/RulesFileWatch.h"
-#include "core/BackstopNotice.h"
-#include "core/ErrorLog.h"
 #include "gui/Art.h"
-#include "widgets/WindowTools.h"
-#include "windows/AddNewMenu.h"
-#include "windows/ApplicationPane.h"
-#include "windows/AwayNotice.h"
-#include "windows/BlockAllBanner.h"
-#include "windows/GroupView.h"
-#include "windows/HelpMenu.h"
-#include "windows/MainDialogs.h"
-#include "windows/MainToolBar.h"
-#include "windows/ProgramMenu.h"
-#include "windows/ProtectionView.h"
-#include "windows/RulesNotice.h"
-#include "windows/StatusArea.h"
-#include "windows/TrayIcon.h"
-#include "platform/AwayDecisions.h"
-#include "platform/Constants.h"
-#include "platform/Net.h"
-#include "platform/RulesFormat.h"
-#include "platform/Settings.h"
+#include "gui/Timer.h"
+#include "os/Net.h"
+#include "panel/control/BackstopQuestions.h"
+#include "panel/control/CoreSignals.h"
+#include "panel/control/InterceptorWatch.h"
+#include "panel/control/MessageChannel.h"
+#include "panel/control/PeriodicWork.h"
+#include "panel/control/RulesFileWatch.h"
+#include "panel/core/BackstopNotice.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/AddNewMenu.h"
+#include "panel/windows/ApplicationPane.h"
+#include "panel/windows/AwayNotice.h"
+#include "panel/windows/BlockAllBanner.h"
+#include "panel/windows/GroupView.h"
+#include "panel/windows/HelpMenu.h"
+#include "panel/windows/MainDialogs.h"
+#include "panel/windows/MainToolBar.h"
+#include "panel/windows/ProgramMenu.h"
+#include "panel/windows/ProtectionView.h"
+#include "panel/windows/RulesNotice.h"
+#include "panel/windows/StatusArea.h"
+#include "panel/windows/TrayIcon.h"
+#include "protocol/AwayDecisions.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/SettingNames.h"
+#include "rules/RulesFormat.h"
 
 #include <QCloseEvent>
 #include <QScrollArea>
@@ -49,7 +49,7 @@ constexpr int kRulesRetryMs = 2000;
 MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
 {
     setObjectName("MainForm");
-    setWindowTitle(platform::kMainWindowTitle);
+    setWindowTitle(protocol::kMainWindowTitle);
     setWindowIcon(art::AppIcon());
     changes_ = new CoreSignals(core_, this);
     toolBar_ = new MainToolBar(this);
@@ -87,7 +87,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     layout->addWidget(banner_);
     rulesNotice_ = new RulesNotice(this);
     layout->addWidget(rulesNotice_);
-    away_ = new AwayNotice(core_, platform::away::ListPath(), this);
+    away_ = new AwayNotice(core_, protocol::away::ListPath(), this);
     status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
     auto* parts = panel::Named(new QSplitter(Qt::Vertical, this), "PartsSplitter");
     parts->setChildrenCollapsible(false);
@@ -109,7 +109,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     addNewMenu_ = new AddNewMenu(this);
     helpMenu_ = new HelpMenu(this);
     periodic_ = new PeriodicWork(core_, channel_, this);
-    rulesRetry_ = new PanelTimer(this, kRulesRetryMs);
+    rulesRetry_ = new gui::Timer(this, kRulesRetryMs);
     // Another program's change of the rules file (zel-rules): shown as a load is.
     rulesWatch_ = new RulesFileWatch(core_, this);
     shutdown_ = std::make_unique<panel::ShutdownFlow>(
@@ -132,13 +132,13 @@ void MainForm::ConnectCore()
     pane_->Follow(changes_);
     tree_->Follow(core_, changes_);
     connect(changes_, &CoreSignals::SettingChanged, this, [this](const std::string& name) {
-        if (name == platform::settings::kSecurityStatus)
+        if (name == protocol::settings::kSecurityStatus)
             if (const std::optional<bool> on = core_.BlockAll())
                 toolBar_->ShowBlockAll(*on);
         ShowFiltering();
     });
     connect(changes_, &CoreSignals::ApplicationChanged, this, [this](const std::string& key) {
-        if (key == platform::rules_format::kGeneralApp)
+        if (key == rules::rules_format::kGeneralApp)
             ShowFiltering();
     });
     connect(changes_, &CoreSignals::RulesReplaced, this, &MainForm::ShowFiltering);
@@ -216,7 +216,7 @@ void MainForm::ConnectChannel()
     connect(periodic_, &PeriodicWork::BlockedIntruders, status_, &StatusArea::ShowBlockedIntruders);
     connect(periodic_, &PeriodicWork::ReplacedEngine, status_, &StatusArea::ShowReplacedEngine);
     connect(periodic_, &PeriodicWork::HalfMinute, this, &MainForm::HalfMinute);
-    connect(rulesRetry_, &PanelTimer::timeout, this, &MainForm::RetryRules);
+    connect(rulesRetry_, &gui::Timer::timeout, this, &MainForm::RetryRules);
     connect(this, &MainForm::HalfMinute, this, [this] {
         periodic_->Refresh();
         pane_->RefreshLog();
@@ -265,7 +265,7 @@ void MainForm::Form_Load()
     if (!tray_->Available())
         toolBar_->AddShutDown();
     QStringList addresses;
-    for (const std::string& address : platform::net::AdapterAddresses())
+    for (const std::string& address : os::net::AdapterAddresses())
         addresses << QString::fromStdString(address);
     status_->ShowAddresses(addresses);
     periodic_->Refresh();

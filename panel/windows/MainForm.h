@@ -1,15 +1,15 @@
 #pragma once
 
-#include "control/EndedAnswersFlow.h"
-#include "control/LogRuleFlow.h"
-#include "control/ShutdownFlow.h"
-#include "control/WizardFlow.h"
-#include "core/AnswerQueue.h"
-#include "core/FilterState.h"
-#include "core/PanelCore.h"
-#include "windows/MainDialogs.h"
-#include "windows/NavigationTree.h"
-#include "windows/Pages.h"
+#include "panel/control/EndedAnswersFlow.h"
+#include "panel/control/LogRuleFlow.h"
+#include "panel/control/ShutdownFlow.h"
+#include "panel/control/WizardFlow.h"
+#include "panel/core/AnswerQueue.h"
+#include "panel/core/FilterState.h"
+#include "panel/core/PanelCore.h"
+#include "panel/windows/MainDialogs.h"
+#include "panel/windows/NavigationTree.h"
+#include "panel/windows/Pages.h"
 
 #include <QMainWindow>
 
@@ -29,7 +29,6 @@ class HelpMenu;
 class InterceptorWatch;
 class MainToolBar;
 class MessageChannel;
-class PanelTimer;
 class PeriodicWork;
 class ProgramMenu;
 class ProtectionView;
@@ -38,6 +37,9 @@ class RulesFileWatch;
 class RulesNotice;
 class StatusArea;
 class TrayIcon;
+namespace gui {
+class Timer;
+}
 
 // The control panel's main window: it assembles its parts (the toolbar, the
 // navigation tree, the application pane, the list of a group, the
@@ -121,7 +123,7 @@ private:
     AddNewMenu* addNewMenu_;
     HelpMenu* helpMenu_;
     PeriodicWork* periodic_;
-    PanelTimer* rulesRetry_;
+    gui::Timer* rulesRetry_;
     RulesFileWatch* rulesWatch_;
     // The program of the tree's program menu.
     std::string menuProgram_;

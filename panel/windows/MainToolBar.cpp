@@ -1,4 +1,4 @@
-#include "windows/MainToolBar.h"
+#include "panel/windows/MainToolBar.h"
 
 #include "gui/Art.h"
 

@@ -1,8 +1,8 @@
-#include "windows/NavigationTree.h"
+#include "panel/windows/NavigationTree.h"
 
-#include "control/CoreSignals.h"
 #include "gui/ProgramIconDelegate.h"
-#include "widgets/TreeImages.h"
+#include "panel/control/CoreSignals.h"
+#include "panel/widgets/TreeImages.h"
 
 #include <QHash>
 #include <QGuiApplication>

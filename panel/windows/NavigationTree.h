@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/PanelCore.h"
-#include "core/Selection.h"
+#include "panel/core/PanelCore.h"
+#include "panel/core/Selection.h"
 #include "rules/Document.h"
 
 #include <QTreeWidget>

@@ -1,9 +1,9 @@
-#include "windows/Pages.h"
+#include "panel/windows/Pages.h"
 
-#include "windows/ApplicationPane.h"
-#include "windows/GroupView.h"
-#include "windows/NavigationTree.h"
-#include "windows/ProtectionView.h"
+#include "panel/windows/ApplicationPane.h"
+#include "panel/windows/GroupView.h"
+#include "panel/windows/NavigationTree.h"
+#include "panel/windows/ProtectionView.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "windows/ProgramMenu.h"
+#include "panel/windows/ProgramMenu.h"
 
 #include <QAction>
 

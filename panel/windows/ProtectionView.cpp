@@ -1,12 +1,12 @@
-#include "windows/ProtectionView.h"
+#include "panel/windows/ProtectionView.h"
 
-#include "core/FileInformation.h"
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"
-#include "control/PanelTimer.h"
-#include "widgets/WindowTools.h"
-#include "platform/CarrierRegistry.h"
-#include "platform/Processes.h"
+#include "gui/Timer.h"
+#include "os/Processes.h"
+#include "panel/core/FileInformation.h"
+#include "panel/widgets/WindowTools.h"
+#include "protocol/CarrierRegistry.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -35,7 +35,7 @@
 namespace {
 
 using panel::Named;
-namespace coverage = platform::coverage;
+namespace coverage = session::coverage;
 
 constexpr int kPidRole = Qt::UserRole;
 constexpr int kPageRefreshMs = 2000;
@@ -157,20 +157,20 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     sideCoverage_ = coverageLine_;
     sideSummary_ = summaryLine_;
 
-    pageTimer_ = new PanelTimer(this, kPageRefreshMs);
-    connect(pageTimer_, &PanelTimer::timeout, this, &ProtectionView::Refresh);
+    pageTimer_ = new gui::Timer(this, kPageRefreshMs);
+    connect(pageTimer_, &gui::Timer::timeout, this, &ProtectionView::Refresh);
     const auto refreshSummary = [this] {
         if (!isVisible())
             Refresh();
     };
-    summaryTimer_ = new PanelTimer(this, kSummaryRefreshMs);
-    connect(summaryTimer_, &PanelTimer::timeout, this, refreshSummary);
+    summaryTimer_ = new gui::Timer(this, kSummaryRefreshMs);
+    connect(summaryTimer_, &gui::Timer::timeout, this, refreshSummary);
     summaryTimer_->start();
-    firstSummary_ = new PanelTimer(this, kFirstSummaryMs, true);
-    connect(firstSummary_, &PanelTimer::timeout, this, refreshSummary);
-    endingTimeout_ = new PanelTimer(this, kEndWaitMs, true);
+    firstSummary_ = new gui::Timer(this, kFirstSummaryMs, true);
+    connect(firstSummary_, &gui::Timer::timeout, this, refreshSummary);
+    endingTimeout_ = new gui::Timer(this, kEndWaitMs, true);
 
-    const std::string self = platform::processes::OwnExecutablePath();
+    const std::string self = os::processes::OwnExecutablePath();
     ZelRunProgram = self.substr(0, self.rfind('/') + 1) + "zel-run";
     Confirm = [this](const QString& question) {
         return QMessageBox::question(this, tr("Restart under the firewall"), question) == QMessageBox::Yes;
@@ -230,7 +230,7 @@ void ProtectionView::Refresh()
     settings.procRoot = procRoot_;
     settings.uid = ::getuid();
     settings.self = ::getpid();
-    for (const platform::carriers::CarrierRecord& host : platform::carriers::ListCarriers())
+    for (const protocol::carriers::CarrierRecord& host : protocol::carriers::ListCarriers())
         if (host.alive)
             settings.registered.insert(host.pid);
     backstop_ = coverage::BackstopRunning();
@@ -239,7 +239,7 @@ void ProtectionView::Refresh()
     backstopState_->setText(QString::fromStdString(panel::BackstopText(backstop_)));
     // Looked at every time: a folder spoilt while the panel runs refuses
     // the programs started since.
-    const platform::RuntimeFolderState runtime = platform::RuntimeDirState();
+    const os::RuntimeFolderState runtime = os::RuntimeDirState();
     const QString runtimeText = QString::fromStdString(panel::RuntimeFolderText(runtime));
     runtimeState_->setText(runtimeText);
     runtimeState_->setVisible(!runtimeText.isEmpty());
@@ -351,7 +351,7 @@ void ProtectionView::RestartSelected()
     };
     connect(ending_, &QSocketNotifier::activated, this, [finish] { finish(true); });
     endingTimeout_->disconnect();
-    connect(endingTimeout_, &PanelTimer::timeout, this, [this, finish, name] {
+    connect(endingTimeout_, &gui::Timer::timeout, this, [this, finish, name] {
         finish(false);
         Tell(tr("%1 did not end within %n seconds: it was not restarted.", nullptr, kEndWaitMs / 1000).arg(name));
     });

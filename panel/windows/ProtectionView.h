@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/SessionCoverage.h"
-#include "platform/ProgramCoverage.h"
+#include "panel/core/SessionCoverage.h"
+#include "session/ProgramCoverage.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-class PanelTimer;
 class QLabel;
 class QPushButton;
 class QSocketNotifier;
 class QTreeWidget;
+namespace gui {
+class Timer;
+}
 
 // The Protection page: the user's running programs that have network
 // connections, whether the firewall, the kernel backstop or nothing decides
@@ -44,7 +46,7 @@ public:
 
     // Reads the process table now.
     void Refresh();
-    const std::vector<platform::coverage::Program>& Programs() const { return programs_; }
+    const std::vector<session::coverage::Program>& Programs() const { return programs_; }
 
     // "Restart under the firewall" for the selected program, after asking.
     void RestartSelected();
@@ -76,7 +78,7 @@ private:
     void ShowSummaryColour();
     void FillList();
     void SelectionChanged();
-    void StartAgain(const platform::coverage::Launch& launch);
+    void StartAgain(const session::coverage::Launch& launch);
 
     QLabel* coverageLine_ = nullptr;
     QLabel* summaryLine_ = nullptr;
@@ -89,18 +91,18 @@ private:
     std::string procRoot_;
     std::string installDir_;
     panel::SessionFacts session_;
-    platform::coverage::Scanner scanner_;
-    std::vector<platform::coverage::Program> programs_;
+    session::coverage::Scanner scanner_;
+    std::vector<session::coverage::Program> programs_;
     bool backstop_ = false;
     QList<QPointer<QWidget>> others_;
     QPointer<QLabel> sideCoverage_;
     QPointer<QLabel> sideSummary_;
-    PanelTimer* pageTimer_ = nullptr;
-    PanelTimer* summaryTimer_ = nullptr;
-    PanelTimer* firstSummary_ = nullptr;
+    gui::Timer* pageTimer_ = nullptr;
+    gui::Timer* summaryTimer_ = nullptr;
+    gui::Timer* firstSummary_ = nullptr;
     // A restart in progress: the program's end is awaited.
     QSocketNotifier* ending_ = nullptr;
-    PanelTimer* endingTimeout_ = nullptr;
+    gui::Timer* endingTimeout_ = nullptr;
     int endingFd_ = -1;
-    platform::coverage::Launch pending_;
+    session::coverage::Launch pending_;
 };

@@ -1,6 +1,6 @@
-#include "windows/RulesNotice.h"
+#include "panel/windows/RulesNotice.h"
 
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

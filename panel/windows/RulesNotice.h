@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/RulesStore.h"
+#include "panel/core/RulesStore.h"
 
 #include <QFrame>
 

@@ -1,6 +1,6 @@
-#include "windows/SecurityLevelBox.h"
+#include "panel/windows/SecurityLevelBox.h"
 
-#include "widgets/WindowTools.h"
+#include "panel/widgets/WindowTools.h"
 
 #include <QAction>
 #include <QColor>

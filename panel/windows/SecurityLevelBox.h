@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SecurityLevels.h"
+#include "panel/core/SecurityLevels.h"
 
 #include <QGroupBox>
 

@@ -1,11 +1,11 @@
-#include "windows/StatusArea.h"
+#include "panel/windows/StatusArea.h"
 
-#include "core/ErrorLog.h"
-#include "core/FileInformation.h"
-#include "core/PanelConstants.h"
 #include "gui/ProgramIcon.h"
-#include "windows/TrafficChart.h"
-#include "widgets/WindowTools.h"
+#include "panel/core/ErrorLog.h"
+#include "panel/core/FileInformation.h"
+#include "panel/core/PanelConstants.h"
+#include "panel/widgets/WindowTools.h"
+#include "panel/windows/TrafficChart.h"
 
 #include <QEvent>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/TrafficStats.h"
+#include "panel/core/TrafficStats.h"
 
 #include <QStringList>
 #include <QWidget>

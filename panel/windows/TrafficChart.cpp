@@ -1,6 +1,6 @@
-#include "windows/TrafficChart.h"
+#include "panel/windows/TrafficChart.h"
 
-#include "core/TrafficStats.h"
+#include "panel/core/TrafficStats.h"
 
 #include <QChart>
 #include <QLineSeries>

@@ -1,7 +1,7 @@
-#include "windows/TrayIcon.h"
+#include "panel/windows/TrayIcon.h"
 
-#include "core/ErrorLog.h"
 #include "gui/Art.h"
+#include "panel/core/ErrorLog.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/FilterState.h"
+#include "panel/core/FilterState.h"
 
 #include <QIcon>
 #include <QObject>

@@ -46,7 +46,7 @@ wait_for() {
 shot() { [ -z "$SHOTS" ] || import -window root "$SHOTS/$1.png"; }
 
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
-export ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
 export ZEL_ALERT_PROGRAM="$BUILD/alert/zel-alert"
 mkdir -p "$HOME" && mkdir -m 0700 "$XDG_RUNTIME_DIR"
 "$BUILD/tools/zel-setup" --quiet --install-dir "$work/install"
@@ -65,7 +65,7 @@ port=$((25000 + RANDOM % 2000))
 pids+=($!)
 disown # it ends by itself 30 s after its last client: no word about that
 wait_for 50 grep -qs listening "$work/server.out" || fail "server"
-ask() { "$BUILD/interceptor/zel-run" "$@"; }
+ask() { "$BUILD/tools/zel-run" "$@"; }
 
 # The window showing a question and its geometry (X, Y, WIDTH, HEIGHT).
 alert_window() { xdotool search --onlyvisible --name "Connection Alert!" 2>/dev/null | head -1; }
@@ -115,7 +115,7 @@ wait_for 50 grep -q connected "$work/first.out" || fail "A did not allow: $(cat 
 wait_for 30 eval '! has_alert' || fail "the alert stayed"
 
 step "   a question whose program ends leaves with it"
-"$BUILD/interceptor/zel-run" "$BUILD/tests/netpeer" tcp-client 127.0.0.3 127.0.0.2 "$port" >"$work/ended.out" 2>&1 &
+"$BUILD/tools/zel-run" "$BUILD/tests/netpeer" tcp-client 127.0.0.3 127.0.0.2 "$port" >"$work/ended.out" 2>&1 &
 asker=$!
 disown
 pids+=($asker)

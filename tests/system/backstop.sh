@@ -127,7 +127,7 @@ tracing_before=$(tracing)
 user_env() { # UID: the environment of that user's hooked programs
   local home="$work/home-$1"
   echo HOME="$home" ZEL_REGISTRY_ROOT="$home/registry" ZEL_RUNTIME_DIR="$home/runtime" \
-    ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
+    ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
     ZEL_ALERT_PROGRAM=/bin/false
 }
 for uid in $auid $buid; do
@@ -137,8 +137,8 @@ done
 home="$work/home-$auid"
 read -r -a envA <<<"$(user_env "$auid")"
 read -r -a envB <<<"$(user_env "$buid")"
-hooked=(env "${envA[@]}" LD_PRELOAD="$BUILD/interceptor/libzelhook.so")
-hookedB=(env "${envB[@]}" LD_PRELOAD="$BUILD/interceptor/libzelhook.so")
+hooked=(env "${envA[@]}" LD_PRELOAD="$BUILD/hook/libzelhook.so")
+hookedB=(env "${envB[@]}" LD_PRELOAD="$BUILD/hook/libzelhook.so")
 
 # A hooked program that made its first connection before its user's
 # backstop came (it had nothing to register with then), then connects again
@@ -181,7 +181,7 @@ early "$buid" earlyB "${hookedB[@]}"
 earlyB=$early_pid
 
 # The user's interceptor takes the notices: into the day's log, to the panel.
-as_user env "${envA[@]}" ZEL_BACKSTOP_SOCKET="$sockA" "$BUILD/interceptor/zelconn" >/dev/null &
+as_user env "${envA[@]}" ZEL_BACKSTOP_SOCKET="$sockA" "$BUILD/zelconn/zelconn" >/dev/null &
 zelconn=$!
 check yes "the interceptor connected" "$(yes_no wait_until 8 serving "$relayA" 1)"
 

@@ -200,9 +200,9 @@ de_DE.UTF-8|Aufruf: zel-log|$BUILD/tools/zel-log --help
 de_DE.UTF-8|Aufruf: zel-reg|$BUILD/tools/zel-reg --help
 de_DE.UTF-8|Aufruf: zel-setup|$BUILD/tools/zel-setup --help
 de_DE.UTF-8|Aufruf: zel-session|$BUILD/tools/zel-session --help
-de_DE.UTF-8|Aufruf: zel-run|$BUILD/interceptor/zel-run --help
-C|usage: zel-run|$BUILD/interceptor/zel-run --help
-de_DE.UTF-8|zel-run: die Hook-Bibliothek $work/nohook.so kann nicht gelesen werden|$nohook $BUILD/interceptor/zel-run true
+de_DE.UTF-8|Aufruf: zel-run|$BUILD/tools/zel-run --help
+C|usage: zel-run|$BUILD/tools/zel-run --help
+de_DE.UTF-8|zel-run: die Hook-Bibliothek $work/nohook.so kann nicht gelesen werden|$nohook $BUILD/tools/zel-run true
 EOF2
 # Run as root for another user, the backstop reads only the installed
 # translations: a folder named here (holding, under a language nothing

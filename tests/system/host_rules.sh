@@ -46,7 +46,7 @@ ip -6 addr add fd00::2/128 dev lo 2>/dev/null || v6=
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/home/.state"
 export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
-export ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
 export ZEL_ALERT_PROGRAM=/bin/false
 mkdir -p "$HOME"
 "$BUILD/tools/zel-setup" --quiet --install-dir "$work/install"
@@ -75,7 +75,7 @@ if [ -n "$v6" ]; then
   for _ in $(seq 1 50); do (exec 3<>/dev/tcp/fd00::2/"$port") 2>/dev/null && break; sleep 0.1; done
 fi
 
-run() { "$BUILD/interceptor/zel-run" "$@" >/dev/null 2>&1; }
+run() { "$BUILD/tools/zel-run" "$@" >/dev/null 2>&1; }
 curl_gets() { run curl -s -o /dev/null --max-time 5 "$@"; }
 expect() {
   local want=$1 what=$2; shift 2

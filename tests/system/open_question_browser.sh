@@ -87,7 +87,7 @@ wait "$plain" 2>/dev/null || true
 for log in first second asked; do : >"$work/$log.log"; done
 
 step "under the hook, with the question about 127.0.0.5 left open"
-HOME=$work/home LD_PRELOAD="${ZEL_TEST_HOOK_LIBRARY:-$BUILD/interceptor/libzelhook.so}" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
+HOME=$work/home LD_PRELOAD="${ZEL_TEST_HOOK_LIBRARY:-$BUILD/hook/libzelhook.so}" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
   ZEL_ALERT_PROGRAM="$BUILD/tests/scripted_alert" ZEL_TEST_ALERT_SCRIPT="cue=$work/cue" \
   ZEL_TEST_ALERT_RECORD="$work/alerts.txt" \
   timeout 90 "$FIREFOX" --headless --no-remote --profile "$work/profile" "http://127.0.0.4:8080/" \

@@ -20,7 +20,7 @@ unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in the build's cache"
 
-programs=(tools/zel-reg tools/zel-rules tools/zel-log tools/zel-setup tools/zel-session interceptor/zel-run interceptor/zelconn)
+programs=(tools/zel-reg tools/zel-rules tools/zel-log tools/zel-setup tools/zel-session tools/zel-run zelconn/zelconn)
 [ -x "$BUILD/panel/zel" ] && programs+=(panel/zel alert/zel-alert)
 [ -x "$BUILD/backstop/zel-backstop" ] && programs+=(backstop/zel-backstop)
 
@@ -52,16 +52,16 @@ for program in "${programs[@]}"; do
 done
 
 step "zel-run: only its first argument can be its own"
-export ZEL_HOOK_LIBRARY="$BUILD/interceptor/libzelhook.so"
-run interceptor/zel-run /bin/echo --help --version
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so"
+run tools/zel-run /bin/echo --help --version
 [ "$status" = 0 ] && [ "$(cat "$work/out")" = "--help --version" ] || fail "zel-run PROGRAM --help: '$(cat "$work/out")'"
-run interceptor/zel-run -- /bin/echo -h
+run tools/zel-run -- /bin/echo -h
 [ "$status" = 0 ] && [ "$(cat "$work/out")" = "-h" ] || fail "zel-run -- PROGRAM -h: '$(cat "$work/out")'"
-run interceptor/zel-run
+run tools/zel-run
 [ "$status" = 2 ] || fail "zel-run without a program: exit status $status"
-run interceptor/zel-run --
+run tools/zel-run --
 [ "$status" = 2 ] || fail "zel-run -- without a program: exit status $status"
-run interceptor/zel-run -h
+run tools/zel-run -h
 [ "$status" = 0 ] && grep -q '^usage: zel-run' "$work/out" || fail "zel-run -h"
 
 step "zel-session --run: the command's arguments are the command's"

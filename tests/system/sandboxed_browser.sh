@@ -50,7 +50,7 @@ mkdir -p "$work/site" "$work/home" "$work/logs" "$work/runtime" "$work/lib"
 echo '<html><body><p>served by name</p></body></html>' >"$work/site/index.html"
 echo '<html><body><p>local page</p></body></html>' >"$work/page.html"
 # The firewall's libraries where the user can read them.
-cp "${ZEL_TEST_HOOK_LIBRARY:-$BUILD/interceptor/libzelhook.so}" "$work/lib/libzelhook.so"
+cp "${ZEL_TEST_HOOK_LIBRARY:-$BUILD/hook/libzelhook.so}" "$work/lib/libzelhook.so"
 cp "$BUILD/engine/libqrbruler.so" "$work/lib/"
 export WORK=$work
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"

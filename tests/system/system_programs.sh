@@ -34,7 +34,7 @@ ip link set lo up
 
 export WORK=$work
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
-HOOK=${ZEL_TEST_HOOK_LIBRARY:-$BUILD/interceptor/libzelhook.so}
+HOOK=${ZEL_TEST_HOOK_LIBRARY:-$BUILD/hook/libzelhook.so}
 export ZEL_HOOK_LIBRARY=$HOOK ZEL_ENGINE_LIBRARY=$BUILD/engine/libqrbruler.so ZEL_ALERT_PROGRAM=/bin/false
 rules() { # OUTDEF of every program
   echo "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>$1</OUTDEF></APPLICATION></APPLICATIONS>" \
@@ -63,7 +63,7 @@ echo "deb [trusted=yes] http://127.0.0.2:$port/ ./" >"$work/apt/sources.list"
 # The download folder is _apt's to write, so that apt runs its method as _apt.
 chown _apt "$work/download"
 apt_get() {
-  (cd "$work/download" && "$BUILD/interceptor/zel-run" apt-get -q -o Dir::Etc::SourceList="$work/apt/sources.list" \
+  (cd "$work/download" && "$BUILD/tools/zel-run" apt-get -q -o Dir::Etc::SourceList="$work/apt/sources.list" \
     -o Dir::Etc::SourceParts=/nonexistent -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache="$work/apt/cache" \
     -o Dir::State::status="$work/apt/status" -o Debug::NoLocking=1 -o Acquire::Retries=0 \
     -o Acquire::http::Proxy=DIRECT "$@")

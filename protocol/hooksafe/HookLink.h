@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// What the interceptor's hook and the engine it loads tell each other beyond
+// the engine's exports (engine/EngineExports.h). The hook exports the function named
+// kHookLinkSymbol returning its link; the engine looks it up in the process
+// when it is loaded, fills in its part, and runs on its own when there is none.
+//
+// One more convention rides on the exports themselves: when a signal
+// interrupts UserApprove's wait for the user's answer, it returns 0 with errno
+// EINTR (and logs nothing, since nothing was decided); otherwise it leaves
+// errno 0.
+namespace protocol {
+
+inline constexpr const char* kHookLinkSymbol = "zel_hook_link";
+
+struct HookLink {
+    static constexpr uint32_t kVersion = 1;
+    uint32_t version = kVersion;
+
+    // From the hook.
+    // The firewall's variables as the program started with them ("NAME=VALUE",
+    // ending with null; see Environment.h).
+    const char* const* startupEnvironment = nullptr;
+    // Keeps the program's own close calls off a descriptor the engine keeps
+    // (see Descriptors.h).
+    void (*keepDescriptor)(std::atomic<int>* holder) = nullptr;
+    void (*releaseDescriptor)(std::atomic<int>* holder) = nullptr;
+
+    // From the engine.
+    // Changes whenever a verdict remembered outside the engine (the hook's
+    // datagram verdicts) may no longer hold: the rules were loaded again,
+    // block-all or the pass-through state changed, or an answer for a time
+    // that decided such a verdict ended. A verdict is remembered with the epoch read before it was taken.
+    uint32_t (*verdictEpoch)() = nullptr;
+    // The program is about to change its user or group: open now what the
+    // engine will need and might not be allowed to open afterwards.
+    void (*prepareForCredentialChange)() = nullptr;
+    // The change happened.
+    void (*credentialsChanged)() = nullptr;
+};
+
+using HookLinkFn = HookLink* (*)();
+
+}  // namespace protocol

@@ -1,0 +1,100 @@
+#include "zelconn/BackstopNotices.h"
+
+#include "os/Net.h"
+#include "os/hooksafe/Environment.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace zelconn {
+
+std::string BackstopNotices::SocketPath()
+{
+    const char* configured = os::GetEnv("ZEL_BACKSTOP_SOCKET");
+    return configured && *configured ? configured : "/run/zel-backstop/" + std::to_string(::getuid()) + ".sock";
+}
+
+BackstopNotices::~BackstopNotices()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int BackstopNotices::Fd(std::chrono::steady_clock::time_point now)
+{
+    if (fd_ >= 0 || now < nextTry_)
+        return fd_;
+    nextTry_ = now + std::chrono::seconds(5);
+    sockaddr_un address;
+    if (!os::net::UnixSocketAddress(path_, address))
+        return -1;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    // A blocking connect on a local socket is immediate; non-blocking it may
+    // say EAGAIN when the service's queue is full: tried again later.
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != serviceUid_) {
+        ::close(fd);
+        return -1;
+    }
+    fd_ = fd;
+    pending_.clear();
+    return fd_;
+}
+
+std::optional<BackstopNotices::Notice> BackstopNotices::Next()
+{
+    for (;;) {
+        const size_t end = pending_.find('\n');
+        if (end != std::string::npos) {
+            const std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (auto notice = Parse(line))
+                return notice;
+            continue;
+        }
+        if (fd_ < 0)
+            return std::nullopt;
+        char buffer[4096];
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return std::nullopt;
+        if (n <= 0 || pending_.size() > 65536) {
+            // The service ended (or talks nonsense): connect again later.
+            ::close(fd_);
+            fd_ = -1;
+            pending_.clear();
+            return std::nullopt;
+        }
+        pending_.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+std::optional<BackstopNotices::Notice> BackstopNotices::Parse(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string verdict, protocol;
+    Notice notice;
+    long pid = 0;
+    if (!(in >> verdict >> pid >> notice.address >> notice.port >> protocol)
+        || (verdict != "denied" && verdict != "passed" && verdict != "asked")
+        || pid <= 0 || notice.port > 65535 || (protocol != "TCP" && protocol != "UDP"))
+        return std::nullopt;
+    notice.asked = verdict == "asked";
+    notice.denied = verdict != "passed";
+    notice.pid = static_cast<pid_t>(pid);
+    notice.protocol = protocol == "TCP" ? 1 : 2;
+    std::getline(in >> std::ws, notice.program);
+    if (notice.program.empty())
+        return std::nullopt;
+    return notice;
+}
+
+}  // namespace zelconn
