@@ -51,14 +51,25 @@ struct BenchEnvironment {
                      "<NUMBER>" + std::to_string(1000 + i) + "</NUMBER><IPS><IP>10.0.0.1-10.0.0.200</IP></IPS></PORT>"
                      "<PORT><NUMBER>0</NUMBER><HOSTS><HOST>" + (i % 2 ? "*.site" : "www.site") + std::to_string(i)
                      + ".example.org</HOST></HOSTS></PORT></PORTS></RULE>";
-        // A program with 100,000 entries of its own: ports 1 to 65,535 with
-        // an address range each, then more of them on the same ports.
+        // A program with 100,000 entries of its own: ports 1 to 65,535, then
+        // more of them on the same ports, 100 to a rule. Only those of the
+        // decision's port (two) name an address range, one that does not hold
+        // the peer: the rules file's limit on elements leaves no room for a
+        // range on every entry.
         std::string big;
-        big.reserve(100000 * 200);
-        for (int i = 0; i < 100000; ++i)
-            big += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
-                   "<NUMBER>" + std::to_string(1 + i % 65535) + "</NUMBER><IPS><IP>10.0." + std::to_string(i % 200)
-                   + ".1-10.0." + std::to_string(i % 200) + ".200</IP></IPS></PORT></PORTS></RULE>";
+        big.reserve(100000 * 40);
+        for (int r = 0; r < 1000; ++r) {
+            big += "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS>";
+            for (int i = r * 100; i < r * 100 + 100; ++i) {
+                const int port = 1 + i % 65535;
+                big += "<PORT><NUMBER>" + std::to_string(port) + "</NUMBER>"
+                       + (port == 80 ? "<IPS><IP>10.0." + std::to_string(i % 200) + ".1-10.0." + std::to_string(i % 200)
+                                           + ".200</IP></IPS>"
+                                     : std::string())
+                       + "</PORT>";
+            }
+            big += "</PORTS></RULE>";
+        }
         // A program with 1,000 entries of every address form, IPv4 and IPv6
         // addresses, ranges and prefixes, half of them on the decision's
         // port and half on every port, none of which holds the peers below:

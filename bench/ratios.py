@@ -7,7 +7,12 @@ import sys
 
 data = json.load(open(sys.argv[1]))
 times = {}
+# A benchmark that could not measure (its set-up failed) fails the run: a
+# figure that silently stops being measured is worse than none.
+failed = [f'{b["name"]}: {b.get("error_message", "error")}' for b in data["benchmarks"] if b.get("error_occurred")]
 for b in data["benchmarks"]:
+    if b.get("error_occurred"):
+        continue
     if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
         continue
     name = b.get("run_name", b["name"])
@@ -17,3 +22,6 @@ base = times.get(baseline)
 for name, ns in times.items():
     ratio = f"{ns / base:.3f}" if base else "n/a"
     print(f"{name:32s} {ns/1000:10.2f} us   ratio to {baseline}: {ratio}")
+for line in failed:
+    print(f"not measured: {line}")
+sys.exit(1 if failed else 0)
