@@ -28,7 +28,7 @@ inline constexpr int kMaxAlertTimeout = 3600;
 inline constexpr const char* kAwayAnswer = "AwayAnswer";
 inline constexpr const char* kAwayTimeout = "AwayTimeout";
 inline constexpr int kDefaultAwayTimeout = 30;
-// Minutes an alert's answer "for a time" lasts (1 to kMaxTimedAnswerMinutes;
+// Minutes an alert's answer "for a time" lasts (1 to rules::kMaxTimedAnswerMinutes;
 // missing or anything else: kDefaultTimedAnswerMinutes).
 inline constexpr const char* kTimedAnswerMinutes = "TimedAnswerMinutes";
 inline constexpr int kDefaultTimedAnswerMinutes = 60;

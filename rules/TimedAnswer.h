@@ -9,12 +9,12 @@
 
 namespace rules {
 
-// The furthest end an answer may have from now: the longest length the
-// options offer, and a minute for the clocks of the engine that sent it and
-// the reader that compares it.
 // The longest an answer for a time may last: a week.
 inline constexpr int kMaxTimedAnswerMinutes = 7 * 24 * 60;
 
+// The furthest end an answer may have from now: the longest length the
+// options offer, and a minute for the clocks of the engine that sent it and
+// the reader that compares it.
 inline constexpr int64_t kLongestAnswerSeconds = int64_t {60} * kMaxTimedAnswerMinutes + 60;
 
 // An answer the user gave for a time (the application's TIMED): it answers
