@@ -4,9 +4,9 @@
 // and matched first, against receiving that answer over loopback in the
 // same run.
 //   dns_answer_bench [benchmark options]; bench/ratios.py FILE BM_LoopbackDatagram
-#include "hook/DnsAnswers.h"
-#include "hook/Names.h"
-#include "hook/SocketTable.h"
+#include "hook/names/DnsReplies.h"
+#include "hook/names/Names.h"
+#include "hook/descriptors/SocketTable.h"
 #include "tests/DnsMessage.h"
 
 #include <arpa/inet.h>

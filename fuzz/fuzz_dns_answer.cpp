@@ -1,8 +1,8 @@
 // Any bytes as a name server's answer, as every program's hook reads them:
 // the reader stays inside the message, learns no more addresses than the
 // answer holds records, and what it remembers is a name it can say.
-#include "hook/DnsAnswers.h"
-#include "hook/Names.h"
+#include "hook/names/DnsReplies.h"
+#include "hook/names/Names.h"
 
 #include <arpa/inet.h>
 #include <cstddef>

@@ -1,9 +1,9 @@
 // What the hook remembers between calls, tested without a program around it.
-#include "hook/Datagrams.h"
-#include "hook/DnsAnswers.h"
-#include "hook/Names.h"
-#include "hook/Peer.h"
-#include "hook/SocketTable.h"
+#include "hook/decisions/Datagrams.h"
+#include "hook/names/DnsReplies.h"
+#include "hook/names/Names.h"
+#include "hook/descriptors/Peer.h"
+#include "hook/descriptors/SocketTable.h"
 #include "tests/DnsMessage.h"
 
 #include <arpa/inet.h>

@@ -1,10 +1,10 @@
 // Sockets that stand aside while the user decides, tested in-process with a
 // stand-in for the user: the kernel's view of the program's descriptor while
 // a question is open, and after its answer.
-#include "hook/Datagrams.h"
-#include "hook/Questions.h"
-#include "hook/SocketTable.h"
-#include "hook/StandIns.h"
+#include "hook/decisions/Datagrams.h"
+#include "hook/decisions/Questions.h"
+#include "hook/descriptors/SocketTable.h"
+#include "hook/decisions/StandIns.h"
 
 #include <arpa/inet.h>
 #include <atomic>

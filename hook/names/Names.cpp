@@ -1,7 +1,7 @@
-#include "hook/Names.h"
+#include "hook/names/Names.h"
 
 #include "hook/Memory.h"
-#include "hook/Peer.h"
+#include "hook/descriptors/Peer.h"
 
 #include <atomic>
 #include <cstdint>

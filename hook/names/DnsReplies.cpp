@@ -1,8 +1,8 @@
-#include "hook/DnsAnswers.h"
+#include "hook/names/DnsReplies.h"
 
 #include "hook/Memory.h"
-#include "hook/Names.h"
-#include "hook/SocketTable.h"
+#include "hook/names/Names.h"
+#include "hook/descriptors/SocketTable.h"
 
 #include <atomic>
 #include <cstdint>

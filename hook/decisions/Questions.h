@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hook/Names.h"
+#include "hook/names/Names.h"
 
 #include <cstdint>
 #include <netinet/in.h>

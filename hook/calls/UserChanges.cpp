@@ -6,7 +6,7 @@
 // it already is (ping as root): those cost nothing. A change of the root
 // folder is made ready for the same way.
 #include "hook/EngineHost.h"
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 #include "hook/Vfork.h"
 
 #include <cerrno>

@@ -7,7 +7,7 @@
 // function is looked up at once; a program that never installs one pays
 // nothing. Handlers installed by another library's start-up come through
 // here too, before the hook's own start-up has run.
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 
 #include <csignal>
 

@@ -1,9 +1,9 @@
 // Bytes the kernel moves itself (sendfile, splice): into a datagram socket
 // they leave as datagrams to its connected peer, out of one they are
 // datagrams received, decided as a send or a receive is.
-#include "hook/Decisions.h"
+#include "hook/decisions/Decisions.h"
 
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "hook/EpollSets.h"
+#include "hook/descriptors/EpollSets.h"
 
-#include "hook/Kernel.h"
-#include "hook/OpenDescriptors.h"
-#include "hook/SocketTable.h"
+#include "hook/descriptors/Kernel.h"
+#include "hook/descriptors/OpenDescriptors.h"
+#include "hook/descriptors/SocketTable.h"
 
 #include <cerrno>
 #include <cstring>

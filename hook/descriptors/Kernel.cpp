@@ -1,4 +1,4 @@
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

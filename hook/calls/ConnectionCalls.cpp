@@ -9,16 +9,16 @@
 // is needed. What a denial looks like to the program is what the kernel does
 // in the nearest case: a refused connect, a connection reset before it was
 // accepted, a datagram that never arrived.
-#include "hook/Datagrams.h"
-#include "hook/Decisions.h"
-#include "hook/DnsAnswers.h"
+#include "hook/decisions/Datagrams.h"
+#include "hook/decisions/Decisions.h"
+#include "hook/names/DnsReplies.h"
 #include "hook/EngineHost.h"
-#include "hook/Kernel.h"
-#include "hook/Names.h"
-#include "hook/Peer.h"
-#include "hook/Questions.h"
-#include "hook/SocketTable.h"
-#include "hook/StandIns.h"
+#include "hook/descriptors/Kernel.h"
+#include "hook/names/Names.h"
+#include "hook/descriptors/Peer.h"
+#include "hook/decisions/Questions.h"
+#include "hook/descriptors/SocketTable.h"
+#include "hook/decisions/StandIns.h"
 #include "hook/Vfork.h"
 #include "os/hooksafe/Environment.h"
 

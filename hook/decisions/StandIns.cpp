@@ -1,10 +1,10 @@
-#include "hook/StandIns.h"
+#include "hook/decisions/StandIns.h"
 
-#include "hook/DnsAnswers.h"
-#include "hook/EpollSets.h"
-#include "hook/Kernel.h"
+#include "hook/names/DnsReplies.h"
+#include "hook/descriptors/EpollSets.h"
+#include "hook/descriptors/Kernel.h"
 #include "hook/Memory.h"
-#include "hook/SocketTable.h"
+#include "hook/descriptors/SocketTable.h"
 
 #include "os/hooksafe/Retry.h"
 

@@ -2,7 +2,7 @@
 // Kernel.h). Built without a sanitizer's instrumentation: a sanitizer's
 // runtime installs its own signal handlers while it starts, before its
 // instrumented code may run, and they come through the hook's sigaction.
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 
 #include <dlfcn.h>
 

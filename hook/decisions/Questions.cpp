@@ -1,8 +1,8 @@
-#include "hook/Questions.h"
+#include "hook/decisions/Questions.h"
 
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 #include "hook/Memory.h"
-#include "hook/SocketTable.h"
+#include "hook/descriptors/SocketTable.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,8 +1,8 @@
-#include "hook/Datagrams.h"
+#include "hook/decisions/Datagrams.h"
 
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 #include "hook/Memory.h"
-#include "hook/SocketTable.h"
+#include "hook/descriptors/SocketTable.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "hook/Datagrams.h"
-#include "hook/DnsAnswers.h"
+#include "hook/decisions/Datagrams.h"
+#include "hook/names/DnsReplies.h"
 #include "hook/EngineHost.h"
-#include "hook/Peer.h"
-#include "hook/Questions.h"
-#include "hook/SocketTable.h"
-#include "hook/StandIns.h"
+#include "hook/descriptors/Peer.h"
+#include "hook/decisions/Questions.h"
+#include "hook/descriptors/SocketTable.h"
+#include "hook/decisions/StandIns.h"
 #include "hook/Vfork.h"
 
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
 #include "hook/Vfork.h"
 
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 
 #include <cstdarg>
 #include <sched.h>

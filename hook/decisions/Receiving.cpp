@@ -1,14 +1,14 @@
 // The calls that receive on a socket: a datagram from a peer the rules do
 // not let in is taken off the queue unseen, as if it never arrived, and the
 // call goes on to the next; what arrives from a name server may teach names.
-#include "hook/Decisions.h"
+#include "hook/decisions/Decisions.h"
 
-#include "hook/Datagrams.h"
-#include "hook/DnsAnswers.h"
+#include "hook/decisions/Datagrams.h"
+#include "hook/names/DnsReplies.h"
 #include "hook/EngineHost.h"
-#include "hook/Kernel.h"
-#include "hook/Peer.h"
-#include "hook/SocketTable.h"
+#include "hook/descriptors/Kernel.h"
+#include "hook/descriptors/Peer.h"
+#include "hook/descriptors/SocketTable.h"
 #include "hook/Vfork.h"
 
 #include <cerrno>

@@ -2,8 +2,8 @@
 // looks hosts up by are remembered for their addresses, for rules by host
 // name, the log and the alert (Names.h). The lookup itself is the library's.
 #include "hook/EngineHost.h"
-#include "hook/Kernel.h"
-#include "hook/Names.h"
+#include "hook/descriptors/Kernel.h"
+#include "hook/names/Names.h"
 
 #include <cstring>
 #include <netdb.h>

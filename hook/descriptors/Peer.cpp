@@ -1,4 +1,4 @@
-#include "hook/Peer.h"
+#include "hook/descriptors/Peer.h"
 
 #include <arpa/inet.h>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "hook/SocketTable.h"
+#include "hook/descriptors/SocketTable.h"
 
 #include "hook/Memory.h"
-#include "hook/OpenDescriptors.h"
+#include "hook/descriptors/OpenDescriptors.h"
 
 #include <cerrno>
 #include <climits>

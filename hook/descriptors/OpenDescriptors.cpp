@@ -1,6 +1,6 @@
-#include "hook/OpenDescriptors.h"
+#include "hook/descriptors/OpenDescriptors.h"
 
-#include "hook/Kernel.h"
+#include "hook/descriptors/Kernel.h"
 
 #include <dirent.h>
 #include <fcntl.h>

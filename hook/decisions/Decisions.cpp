@@ -2,17 +2,17 @@
 // connection or a datagram's peer, asking the user, what a send becomes,
 // the answer a refusal gives, and the name and traffic bookkeeping around
 // the calls that move bytes (Decisions.h).
-#include "hook/Decisions.h"
+#include "hook/decisions/Decisions.h"
 
-#include "hook/Datagrams.h"
-#include "hook/DnsAnswers.h"
+#include "hook/decisions/Datagrams.h"
+#include "hook/names/DnsReplies.h"
 #include "hook/EngineHost.h"
-#include "hook/Kernel.h"
-#include "hook/Names.h"
-#include "hook/Peer.h"
-#include "hook/Questions.h"
-#include "hook/SocketTable.h"
-#include "hook/StandIns.h"
+#include "hook/descriptors/Kernel.h"
+#include "hook/names/Names.h"
+#include "hook/descriptors/Peer.h"
+#include "hook/decisions/Questions.h"
+#include "hook/descriptors/SocketTable.h"
+#include "hook/decisions/StandIns.h"
 #include "hook/Vfork.h"
 
 #include <cerrno>
