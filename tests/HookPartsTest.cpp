@@ -4,6 +4,7 @@
 #include "hook/names/Names.h"
 #include "hook/descriptors/Peer.h"
 #include "hook/descriptors/SocketTable.h"
+#include "hook/descriptors/SocketView.h"
 #include "tests/DnsMessage.h"
 
 #include <arpa/inet.h>
@@ -565,6 +566,48 @@ TEST(HookSocketTable, WhatIsKnownOfADescriptorGoesWithIt)
     EXPECT_EQ(KnownKind(fd), kUnknown);
     EXPECT_EQ(DecidedPeer(fd), 0u);
     EXPECT_NE(PeerHash(MakePeer("10.0.0.1", 80)), PeerHash(MakePeer("10.0.0.1", 81)));
+}
+
+// A call reads what is known of its number once (View) and its decision
+// writes back through that view: only while the number is still the same
+// socket. One closed (or replaced by dup2) and given to another socket on
+// another thread while the decision waited for the engine or the user keeps
+// no verdict of the old one: the next socket's connect to that peer is
+// decided, not let through.
+TEST(AttackVerdictOnReusedNumber, WhatADecisionWritesBackHoldsOnlyForTheSocketItLookedAt)
+{
+    const int fd = 40005;
+    Forget(fd);
+    SetKind(fd, kTcpSocket);
+    SetBoundPort(fd, 4000, true);
+    SocketView view = View(fd);
+    EXPECT_EQ(view.kind, kTcpSocket);
+    EXPECT_EQ(LocalPortOf(view), 4000u);
+    EXPECT_EQ(view.decidedPeer, 0u);
+    EXPECT_TRUE(SetDecidedPeer(view, 42));
+    EXPECT_EQ(View(fd).decidedPeer, 42u);
+    struct Case {
+        const char* what;
+        void (*meanwhile)(int fd);
+    };
+    const Case cases[] = {
+        {"closed, the number made again", [](int n) { Forget(n); SetKind(n, kTcpSocket); }},
+        {"replaced by a copy of another socket", [](int n) { Forget(n); CopyKnowledge(40006, n); }},
+        {"closed", [](int n) { Forget(n); }},
+    };
+    SetKind(40006, kTcpSocket);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Forget(fd);
+        SetKind(fd, kTcpSocket);
+        SocketView stale = View(fd);
+        c.meanwhile(fd);
+        EXPECT_FALSE(SetDecidedPeer(stale, 43));
+        SetDnsStream(stale);
+        const SocketView now = View(fd);
+        EXPECT_EQ(now.decidedPeer, 0u);
+        EXPECT_FALSE(now.dnsStream);
+    }
 }
 
 // What a descriptor is comes from how it was made, and goes with its copies.

@@ -12,6 +12,7 @@
 #include "hook/descriptors/Peer.h"
 #include "hook/decisions/Questions.h"
 #include "hook/descriptors/SocketTable.h"
+#include "hook/descriptors/SocketView.h"
 #include "hook/decisions/StandIns.h"
 #include "hook/Vfork.h"
 
@@ -287,14 +288,14 @@ Verdict PermitsDatagramTo(int fd, const sockaddr* to, socklen_t toLength, int fl
 // A TCP connection to peer, decided once however often connect() is called
 // for it (a non-blocking connect is finished by calling it again).
 // kUndecided with the question when the user must answer.
-Verdict PermitsConnection(int fd, const Peer& peer, Question& question)
+Verdict PermitsConnection(SocketView& view, const Peer& peer, Question& question)
 {
     const uint64_t key = PeerHash(peer);
-    if (DecidedPeer(fd) == key)
+    if (view.decidedPeer == key)
         return Verdict::kPermitted;
-    const Verdict verdict = Assess(kOutgoing, peer, kTcp, LocalPortOf(fd), question);
+    const Verdict verdict = Assess(kOutgoing, peer, kTcp, LocalPortOf(view), question);
     if (verdict == Verdict::kPermitted)
-        SetDecidedPeer(fd, key);
+        SetDecidedPeer(view, key);
     return verdict;
 }
 
@@ -302,9 +303,10 @@ Verdict PermitsConnection(int fd, const Peer& peer, Question& question)
 // connect (a non-blocking socket, or a time-out it set) goes on while the
 // user decides (see StandIns.h): kAsking, and what the call returns is in
 // result. Otherwise the user is asked and the call waits, as before.
-Verdict AskAboutConnection(int fd, const sockaddr* address, socklen_t length, const Peer& peer,
+Verdict AskAboutConnection(SocketView& view, const sockaddr* address, socklen_t length, const Peer& peer,
                            const Question& question, int flags, bool useTimeout, int& result)
 {
+    const int fd = view.fd;
     const bool nonBlocking = IsNonBlocking(fd, flags);
     const long long timeout = nonBlocking || !useTimeout ? 0 : TimeoutMs(fd, SO_SNDTIMEO);
     if ((nonBlocking || timeout)
@@ -319,7 +321,7 @@ Verdict AskAboutConnection(int fd, const sockaddr* address, socklen_t length, co
     }
     const Verdict verdict = AskNow(question);
     if (verdict == Verdict::kPermitted)
-        SetDecidedPeer(fd, PeerHash(peer));
+        SetDecidedPeer(view, PeerHash(peer));
     return verdict;
 }
 
@@ -347,14 +349,15 @@ Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const
     if (kind == kUdpSocket) {
         verdict = PermitsDatagramTo(fd, to, toLength, flags, sent, datagramPeer);
     } else if (kind == kTcpSocket && (flags & MSG_FASTOPEN) && toPeer) {
+        SocketView view = View(fd);
         Question question;
-        verdict = PermitsConnection(fd, peer, question);
+        verdict = PermitsConnection(view, peer, question);
         deniedError = ECONNREFUSED;
         int result = 0;
         // Only a non-blocking one goes on meanwhile: a blocking Fast Open
         // send waits for the user, as before.
         if (verdict == Verdict::kUndecided
-            && (verdict = AskAboutConnection(fd, to, toLength, peer, question, flags, false, result)) == Verdict::kAsking)
+            && (verdict = AskAboutConnection(view, to, toLength, peer, question, flags, false, result)) == Verdict::kAsking)
             return Send::kStarted;
     }
     if (verdict == Verdict::kPermitted)
@@ -426,6 +429,30 @@ void LearnReceivedDescriptors(const msghdr* message, ssize_t received)
             ForgetDescriptor(fd);
         }
     }
+}
+
+// A send on a connected datagram socket: made (true), or ended with result.
+bool MayMakeConnectedSend(int fd, int flags, const iovec* parts, size_t count, ssize_t& result)
+{
+    if (!MayMoveData(fd, true, flags)) {
+        result = -1;
+        return false;
+    }
+    if (!IsKnownDatagram(fd))
+        return true;
+    msghdr message {};
+    message.msg_iov = const_cast<iovec*>(parts);
+    message.msg_iovlen = count;
+    const auto length = static_cast<ssize_t>(MessageBytes(&message));
+    const OutgoingDatagram sent {parts, count, nullptr, 0};
+    Peer peer;
+    const Verdict verdict = PermitsConnectedDatagram(fd, peer, flags, &sent);
+    if (verdict == Verdict::kPermitted || verdict == Verdict::kAsking)
+        NoteDnsDatagram(fd, peer, parts, count);
+    if (verdict == Verdict::kPermitted)
+        return true;
+    result = verdict == Verdict::kAsking ? length : Refuse(verdict, EPERM);
+    return false;
 }
 
 }  // namespace hook

@@ -6,16 +6,18 @@
 #include "hook/descriptors/Peer.h"
 #include "hook/decisions/Questions.h"
 #include "hook/descriptors/SocketTable.h"
+#include "hook/descriptors/SocketView.h"
 #include "hook/decisions/StandIns.h"
+#include "hook/descriptors/Lifecycle.h"
 #include "hook/Vfork.h"
 
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <ctime>
 
-// What the hook's wrappers decide before a call goes on, shared by the
-// files the wrappers live in (Hook.cpp, Receiving.cpp): each is described
-// where it is made (Decisions.cpp, Receiving.cpp, Hook.cpp).
+// What the hook's wrappers (calls/) decide before a call goes on: each is
+// described where it is made (Decisions.cpp, Accepting.cpp, Receiving.cpp).
 namespace hook {
 
 constexpr int kIncoming = 0;
@@ -45,8 +47,8 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, 
 Verdict PermitsConnectedDatagram(int fd, Peer& peer, int flags = 0, const OutgoingDatagram* sent = nullptr);
 Verdict PermitsDatagramTo(int fd, const sockaddr* to, socklen_t toLength, int flags, const OutgoingDatagram* sent,
                           Peer& peer);
-Verdict PermitsConnection(int fd, const Peer& peer, Question& question);
-Verdict AskAboutConnection(int fd, const sockaddr* address, socklen_t length, const Peer& peer,
+Verdict PermitsConnection(SocketView& view, const Peer& peer, Question& question);
+Verdict AskAboutConnection(SocketView& view, const sockaddr* address, socklen_t length, const Peer& peer,
                            const Question& question, int flags, bool useTimeout, int& result);
 bool DescribeDestination(int fd, const sockaddr* to, Peer& peer);
 Send DecideSend(int fd, const sockaddr* to, socklen_t toLength, int flags, const OutgoingDatagram* sent,
@@ -68,11 +70,15 @@ void LearnReceivedDescriptors(const msghdr* message, ssize_t received);
 // Receives decided (Receiving.cpp).
 ssize_t ReceiveByRecvmsg(int fd, msghdr* message, int flags, long long deadlineMs = 0);
 ssize_t ReceiveByRecvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength);
+ssize_t ReceiveAloneByRecvmmsg(int fd, msghdr* message, int flags, timespec* timeout);
 
-// Descriptors closed or copied (Hook.cpp).
-void ForgetDescriptor(int fd);
-void ForgetRange(unsigned first, unsigned last);
-int Duplicated(int from, int to);
+// Connections accepted (Accepting.cpp): acceptOnce makes the program's own
+// system call (accept or accept4 with flags) into the hook's address.
+using AcceptOnce = int (*)(int fd, sockaddr* from, socklen_t* fromLength, int flags);
+int Accepted(int fd, sockaddr* address, socklen_t* length, int flags, AcceptOnce acceptOnce);
+
+// A send on a connected datagram socket: made (true), or ended with result.
+bool MayMakeConnectedSend(int fd, int flags, const iovec* parts, size_t count, ssize_t& result);
 
 // Around every call that moves bytes: inline, as they are on every read and write.
 // Bytes moved on an IP socket go to the engine's traffic counters, once it

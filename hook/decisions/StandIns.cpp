@@ -1,4 +1,8 @@
-#include "hook/decisions/StandIns.h"
+// The stand-ins' table and what both kinds of stand-in share: the entries,
+// the firewall's descriptors kept aside, putting a stand-in under the
+// program's number and the socket back; every call the program makes on a
+// number that stands in (StandIns.h).
+#include "hook/decisions/StandInTable.h"
 
 #include "hook/names/DnsReplies.h"
 #include "hook/descriptors/EpollSets.h"
@@ -18,63 +22,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace hook {
 
-namespace {
-
-// Past this many at once in one program (a flood, not a user's questions)
-// a connection is asked about the old way, its call waiting for the answer.
-constexpr int kMaxStandIns = 1024;
-constexpr int kMaxHeld = 16;
-constexpr uint32_t kNoHeld = 0xFF;
-
-enum class Role : unsigned char { kFree, kConnecting, kListening };
-enum class Phase : unsigned char { kAsking, kConnecting };
-
-// An incoming connection held back from the program: its question is open,
-// or it was permitted and waits for the program's accept.
-struct Held {
-    bool used;
-    bool permitted;
-    int socket;   // kept aside
-    int question; // -1 once answered
-    sockaddr_storage peer;
-    socklen_t peerLength;
-};
-
-struct StandIn {
-    Role role;
-    int fd; // the program's number; -1 once it stands in no more (withdrawn, or the socket went back)
-    uint32_t generation;
-    int real;   // the socket kept aside; -1 once closed
-    int signal; // a connection: the full pipe's read end; a listener: the eventfd, readable while a permitted one waits
-    EpollRegistrations registrations;
-    // A connection being made.
-    Phase phase;
-    int question;
-    sockaddr_storage to;
-    socklen_t toLength;
-    uint64_t peerKey;
-    bool dnsStream;
-    // A listener.
-    Held held[kMaxHeld];
-};
-
-struct Entries {
-    StandIn items[kMaxStandIns];
-};
+namespace hook::standins {
 
 pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
-// Made at the first stand-in: a few kilobytes for each one at a time.
 std::atomic<Entries*> g_standIns {nullptr};
-int g_used = 0; // entries past this one are free
+int g_used = 0;
 uint32_t g_generation = 0;
 
-// The entries that may be in use: none before the first was made.
-struct InUse {
-    StandIn* begin() const { return g_used > 0 ? g_standIns.load(std::memory_order_relaxed)->items : nullptr; }
-    StandIn* end() const { return begin() + g_used; }
-};
+namespace {
 
 // Read ends of pipes that stood in, closed a while after they were emptied:
 // a poll woken by the emptying looks at the number again, which is the
@@ -87,6 +43,8 @@ struct Retired {
 constexpr int kRetiredPipes = 8;
 constexpr long long kRetiredMs = 1000;
 Retired g_retired[kRetiredPipes] = {{-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}};
+
+}  // namespace
 
 long long NowMs()
 {
@@ -164,6 +122,8 @@ void Release(StandIn& entry)
         --g_used;
 }
 
+namespace {
+
 int Dup3(int from, int to, int flags)
 {
     // Not a plain retry: EBUSY is dup3's race with an open of the same number
@@ -176,6 +136,8 @@ int Dup3(int from, int to, int flags)
     }
     return result;
 }
+
+}  // namespace
 
 int CloseOnExecFlag(int fd)
 {
@@ -219,34 +181,6 @@ void PutSocketBack(StandIn& entry)
     entry.fd = -1;
 }
 
-// A pipe whose write end is never writable: every buffer of it full.
-bool MakeFullPipe(int& readEnd, int& writeEnd)
-{
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    kernel::Fcntl(ends[1], F_SETPIPE_SZ, 4096); // the smallest: one page fills it
-    static const char kPage[4096] = {};
-    for (int i = 0; i < 256 && kernel::Write(ends[1], kPage, sizeof kPage) > 0; ++i) {
-    }
-    pollfd full {ends[1], POLLOUT, 0};
-    if (kernel::Poll(&full, 1, 0) != 0) {
-        kernel::Close(ends[0]);
-        kernel::Close(ends[1]);
-        return false;
-    }
-    readEnd = Kept(kernel::MoveHigh(ends[0]));
-    writeEnd = ends[1];
-    return true;
-}
-
-void EmptyPipe(int readEnd)
-{
-    char discard[4096];
-    for (int i = 0; i < 256 && kernel::Read(readEnd, discard, sizeof discard) > 0; ++i) {
-    }
-}
-
 // A connection the program never saw, ended as a refused one: with a reset.
 void Reset(int& socket)
 {
@@ -272,150 +206,6 @@ void PutListenerBack(StandIn& entry)
     Release(entry);
 }
 
-// ---- On the question's thread ---------------------------------------------------------------
-
-void ConnectionAnswered(uint64_t token, const Question&, UserAnswer answer, int withdrawFd)
-{
-    pthread_mutex_lock(&g_mutex);
-    StandIn& entry = EntryOf(token);
-    if (entry.fd >= 0 && answer == UserAnswer::kPermitted) {
-        // Made from here: until it goes back, the socket is the firewall's alone.
-        entry.phase = Phase::kConnecting;
-        const int real = entry.real;
-        sockaddr_storage to = entry.to;
-        const socklen_t length = entry.toLength;
-        pthread_mutex_unlock(&g_mutex);
-        const int made = kernel::Connect(real, reinterpret_cast<sockaddr*>(&to), length);
-        if (made != 0 && (errno == EINPROGRESS || errno == EALREADY || errno == EINTR)) {
-            pollfd waiting[2] = {{real, POLLOUT, 0}, {withdrawFd, POLLIN, 0}};
-            os::RetryOnInterrupt([&] { return kernel::Poll(waiting, 2, -1); });
-        }
-        pthread_mutex_lock(&g_mutex);
-        if (entry.fd >= 0) {
-            const int fd = entry.fd;
-            SetDecidedPeer(fd, entry.peerKey);
-            PutSocketBack(entry);
-            if (entry.dnsStream) {
-                SetDnsStream(fd);
-                StartDnsStream(fd);
-            }
-        }
-    } else if (entry.fd >= 0) {
-        // Denied (or no answer could be had): back unconnected, refused.
-        // Marked before it goes back: a program woken by its return asks at once.
-        SetMark(entry.fd, kMarkRefused);
-        PutSocketBack(entry);
-    }
-    // Emptied once the socket is back: whoever waited on the pipe looks again.
-    if (entry.fd < 0 && entry.real < 0) {
-        EmptyPipe(entry.signal);
-        Retire(entry.signal);
-    }
-    CloseKept(entry.real);
-    CloseKept(entry.signal);
-    entry.question = -1;
-    Release(entry);
-    pthread_mutex_unlock(&g_mutex);
-}
-
-void HeldAnswered(uint64_t token, const Question&, UserAnswer answer, int)
-{
-    pthread_mutex_lock(&g_mutex);
-    StandIn& entry = EntryOf(token);
-    Held& held = entry.held[HeldOf(token)];
-    held.question = -1;
-    if (entry.fd >= 0 && answer == UserAnswer::kPermitted) {
-        held.permitted = true;
-        const uint64_t one = 1;
-        kernel::Write(entry.signal, &one, sizeof one);
-    } else {
-        Reset(held.socket);
-        held.used = false;
-    }
-    if (!AnyHeld(entry, false))
-        PutListenerBack(entry);
-    pthread_mutex_unlock(&g_mutex);
-}
-
-}  // namespace
-
-// ---- Connections being made ---------------------------------------------------------
-
-bool StandInForConnection(int fd, const sockaddr* address, socklen_t length, const Question& question,
-                          uint64_t peerKey, bool dnsStream)
-{
-    if (length > sizeof(sockaddr_storage))
-        return false;
-    pthread_mutex_lock(&g_mutex);
-    StandIn* entry = Find(fd) ? nullptr : FreeEntry();
-    int readEnd = -1, writeEnd = -1;
-    const int real = entry ? kernel::MoveHigh(kernel::Fcntl(fd, F_DUPFD_CLOEXEC, 0)) : -1;
-    bool standing = real >= 0 && MakeFullPipe(readEnd, writeEnd);
-    if (standing) {
-        entry->role = Role::kConnecting;
-        entry->phase = Phase::kAsking;
-        entry->signal = readEnd;
-        std::memcpy(&entry->to, address, length);
-        entry->toLength = length;
-        entry->peerKey = peerKey;
-        entry->dnsStream = dnsStream;
-        standing = PutStandIn(*entry, fd, real, writeEnd);
-        kernel::Close(writeEnd);
-        if (!standing) {
-            kernel::Close(real);
-        } else {
-            entry->question = AskInBackground(question, ConnectionAnswered, Token(IndexOf(*entry), kNoHeld, entry->generation));
-            if (entry->question < 0) {
-                // As if nothing happened: the caller asks the old way.
-                PutSocketBack(*entry);
-                standing = false;
-            }
-        }
-        if (!standing) {
-            CloseKept(entry->signal);
-            Release(*entry);
-        }
-    } else if (real >= 0) {
-        kernel::Close(real);
-    }
-    pthread_mutex_unlock(&g_mutex);
-    return standing;
-}
-
-int AwaitConnection(int fd, long long deadlineMs)
-{
-    for (;;) {
-        const long long left = deadlineMs ? deadlineMs - NowMs() : -1;
-        if (deadlineMs && left <= 0) {
-            errno = EINPROGRESS;
-            return -1;
-        }
-        pollfd waiting {fd, POLLOUT, 0};
-        const int ready = ::poll(&waiting, 1, left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left));
-        if (ready < 0)
-            return -1;
-        if (ready == 0 || (MarksOf(fd) & kMarkStandsIn))
-            continue;
-        if (waiting.revents & POLLNVAL) {
-            errno = EBADF;
-            return -1;
-        }
-        if (TakeRefusal(fd)) {
-            errno = ECONNREFUSED;
-            return -1;
-        }
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (kernel::GetSocketOption(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) {
-            errno = error;
-            return -1;
-        }
-        return 0;
-    }
-}
-
-namespace {
-
 // How a call on the connection fd stands in for may wait: false when it
 // may not; deadline from the socket's time-out (0: none).
 bool MayWait(const StandIn& entry, int flags, int timeoutOption, long long& deadline)
@@ -434,158 +224,11 @@ bool MayWait(const StandIn& entry, int flags, int timeoutOption, long long& dead
     return true;
 }
 
-}  // namespace
+}  // namespace hook::standins
 
-bool ConnectAgain(int fd, int& result)
-{
-    pthread_mutex_lock(&g_mutex);
-    const StandIn* entry = Find(fd);
-    if (!entry || entry->role != Role::kConnecting) {
-        pthread_mutex_unlock(&g_mutex);
-        return false;
-    }
-    long long deadline = 0;
-    const bool mayWait = MayWait(*entry, 0, SO_SNDTIMEO, deadline);
-    pthread_mutex_unlock(&g_mutex);
-    if (!mayWait) {
-        errno = EALREADY;
-        result = -1;
-    } else {
-        result = AwaitConnection(fd, deadline);
-    }
-    return true;
-}
+namespace hook {
 
-// Taken only once the socket is back: while it stands in, the connection is
-// pending. Under the lock, because the program may wake as soon as the socket
-// is back, before the answer's thread has cleared the stand-in's mark.
-bool TakeRefusal(int fd)
-{
-    if (!AnyMarks() || !(MarksOf(fd) & (kMarkRefused | kMarkStandsIn)))
-        return false;
-    pthread_mutex_lock(&g_mutex);
-    const bool taken = !(MarksOf(fd) & kMarkStandsIn) && ClearMark(fd, kMarkRefused);
-    pthread_mutex_unlock(&g_mutex);
-    return taken;
-}
-
-// ---- Listeners --------------------------------------------------------------------------
-
-bool HoldConnection(int listener, int connection, const sockaddr* peer, socklen_t peerLength,
-                    const Question& question)
-{
-    if (peerLength > sizeof(sockaddr_storage))
-        return false;
-    pthread_mutex_lock(&g_mutex);
-    StandIn* entry = Find(listener);
-    bool made = false;
-    if (entry && entry->role != Role::kListening) {
-        entry = nullptr;
-    } else if (!entry && (entry = FreeEntry())) {
-        // An epoll set of the firewall's stands in: readable when the socket is.
-        const int real = kernel::MoveHigh(kernel::Fcntl(listener, F_DUPFD_CLOEXEC, 0));
-        const int signal = kernel::MoveHigh(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        const int set = ::epoll_create1(EPOLL_CLOEXEC);
-        epoll_event readable {};
-        readable.events = EPOLLIN;
-        made = real >= 0 && signal >= 0 && set >= 0 && kernel::EpollControl(set, EPOLL_CTL_ADD, real, &readable) == 0
-            && kernel::EpollControl(set, EPOLL_CTL_ADD, signal, &readable) == 0;
-        if (made) {
-            std::memset(entry->held, 0, sizeof entry->held);
-            entry->role = Role::kListening;
-            made = PutStandIn(*entry, listener, real, set);
-        }
-        if (made) {
-            entry->signal = Kept(signal);
-        } else {
-            Release(*entry);
-            if (real >= 0)
-                kernel::Close(real);
-            if (signal >= 0)
-                kernel::Close(signal);
-            entry = nullptr;
-        }
-        if (set >= 0)
-            kernel::Close(set);
-    }
-    Held* held = nullptr;
-    if (entry)
-        for (Held& candidate : entry->held)
-            if (!candidate.used) {
-                held = &candidate;
-                break;
-            }
-    if (held) {
-        held->question = AskInBackground(question, HeldAnswered,
-                                         Token(IndexOf(*entry), static_cast<uint32_t>(held - entry->held), entry->generation));
-        if (held->question >= 0) {
-            held->used = true;
-            held->permitted = false;
-            held->socket = Kept(kernel::MoveHigh(connection));
-            Forget(connection);
-            std::memcpy(&held->peer, peer, peerLength);
-            held->peerLength = peerLength;
-        } else {
-            held = nullptr;
-        }
-    }
-    if (!held && made)
-        PutListenerBack(*entry);
-    pthread_mutex_unlock(&g_mutex);
-    return held != nullptr;
-}
-
-int AcceptOnStandIn(int listener, sockaddr* peer, socklen_t* peerLength, int flags, bool& handedOver)
-{
-    handedOver = false;
-    pthread_mutex_lock(&g_mutex);
-    StandIn* entry = Find(listener);
-    if (!entry || entry->role != Role::kListening) {
-        pthread_mutex_unlock(&g_mutex);
-        return -2;
-    }
-    for (Held& held : entry->held) {
-        if (!held.used || !held.permitted)
-            continue;
-        int socket = held.socket;
-        ClearMark(socket, kMarkKept);
-        if (peer && peerLength) {
-            std::memcpy(peer, &held.peer, *peerLength < held.peerLength ? *peerLength : held.peerLength);
-            *peerLength = held.peerLength;
-        }
-        held.used = false;
-        if (!AnyHeld(*entry, true)) {
-            uint64_t count;
-            kernel::Read(entry->signal, &count, sizeof count);
-        }
-        if (!AnyHeld(*entry, false))
-            PutListenerBack(*entry);
-        pthread_mutex_unlock(&g_mutex);
-        // Under the lowest free number, as accept gives it, with the call's flags.
-        const int fd = kernel::Fcntl(socket, (flags & SOCK_CLOEXEC) ? F_DUPFD_CLOEXEC : F_DUPFD, 0);
-        const int error = errno;
-        kernel::Close(socket);
-        if (fd < 0) {
-            errno = error;
-            return -1;
-        }
-        const int status = kernel::Fcntl(fd, F_GETFL);
-        if (status >= 0)
-            kernel::Fcntl(fd, F_SETFL, (flags & SOCK_NONBLOCK) ? status | O_NONBLOCK : status & ~O_NONBLOCK);
-        handedOver = true;
-        return fd;
-    }
-    // The kernel's queue, through a copy: the program may close its number meanwhile.
-    const int copy = kernel::Fcntl(entry->real, F_DUPFD_CLOEXEC, 0);
-    pthread_mutex_unlock(&g_mutex);
-    if (copy < 0)
-        return -1;
-    const int connection = kernel::Accept4(copy, peer, peerLength, flags);
-    const int error = errno;
-    kernel::Close(copy);
-    errno = error;
-    return connection;
-}
+using namespace standins;
 
 // ---- Every call on a number that stands in ----------------------------------------------
 

@@ -1,4 +1,5 @@
 #include "hook/descriptors/SocketTable.h"
+#include "hook/descriptors/SocketView.h"
 
 #include "hook/Memory.h"
 #include "hook/descriptors/OpenDescriptors.h"
@@ -266,12 +267,15 @@ void Forget(int fd)
     Tables* tables = Existing(fd, at);
     if (!tables)
         return;
+    // The generation first: a decision that read the old one and writes
+    // after this sees it changed (SetDecidedPeer of a view), one that wrote
+    // before has its write cleared below.
+    tables->generations[at].fetch_add(1, std::memory_order_seq_cst);
     const unsigned char old = tables->kinds[at].exchange(kUnknown, std::memory_order_acq_rel);
     if (old & kMarkBits)
         g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
     tables->ports[at].store(0, std::memory_order_relaxed);
-    tables->decidedPeers[at].store(0, std::memory_order_relaxed);
-    tables->generations[at].fetch_add(1, std::memory_order_relaxed);
+    tables->decidedPeers[at].store(0, std::memory_order_seq_cst);
 }
 
 bool GenerationOf(int fd, uint32_t& generation)
@@ -347,5 +351,84 @@ bool FirstMarkedIn(unsigned first, unsigned last, Mark mark, unsigned& fd)
 }
 
 bool FirstKnownIn(unsigned first, unsigned last, unsigned& fd) { return FirstWith(first, last, kKindBits, fd); }
+
+SocketView View(int fd)
+{
+    SocketView view;
+    view.fd = fd;
+    Tables* tables = Existing(fd, view.at);
+    if (!tables)
+        return view;
+    view.block = tables;
+    // Acquire, as MarksOf: a mark seen gone shows what was done before it went.
+    const unsigned char bits = tables->kinds[view.at].load(std::memory_order_acquire);
+    view.kind = static_cast<Kind>(bits & kKindBits);
+    view.marks = bits & kMarkBits;
+    view.dnsStream = (bits & kDnsStreamBit) != 0;
+    const uint32_t port = tables->ports[view.at].load(std::memory_order_relaxed);
+    view.portKnown = (port & kPortKnown) != 0;
+    view.port = port & 0xFFFFu;
+    view.decidedPeer = tables->decidedPeers[view.at].load(std::memory_order_relaxed);
+    view.generation = tables->generations[view.at].load(std::memory_order_seq_cst);
+    return view;
+}
+
+Kind KindOf(SocketView& view)
+{
+    if (view.kind != kUnknown)
+        return view.kind;
+    view.kind = KindOf(view.fd);
+    if (!view.block) {
+        // The kernel was asked about the socket under the number now: its
+        // block (made by SetKind) holds the generation to write back under.
+        Tables* tables = Existing(view.fd, view.at);
+        view.block = tables;
+        if (tables)
+            view.generation = tables->generations[view.at].load(std::memory_order_seq_cst);
+    }
+    view.portKnown = false; // made behind the hook's back: asked when needed
+    return view.kind;
+}
+
+unsigned LocalPortOf(SocketView& view)
+{
+    if (view.portKnown)
+        return view.port;
+    auto* tables = static_cast<Tables*>(view.block);
+    const unsigned asked = AskLocalPort(view.fd);
+    // A port the kernel chose never changes; an unbound socket's 0 might.
+    if (asked != 0 && tables && tables->generations[view.at].load(std::memory_order_seq_cst) == view.generation)
+        tables->ports[view.at].store(kPortKnown | asked, std::memory_order_relaxed);
+    view.portKnown = asked != 0;
+    view.port = asked;
+    return asked;
+}
+
+bool SetDecidedPeer(SocketView& view, uint64_t peer)
+{
+    auto* tables = static_cast<Tables*>(view.block);
+    if (!tables)
+        tables = Made(view.fd, view.at); // no generation was read: as SetDecidedPeer(fd)
+    if (!tables)
+        return false;
+    // Written, then the generation looked at: a Forget in between (the
+    // number closed or replaced on another thread) either clears the write
+    // after it or shows in the generation, and the write is taken back.
+    tables->decidedPeers[view.at].store(peer, std::memory_order_seq_cst);
+    if (!view.block || tables->generations[view.at].load(std::memory_order_seq_cst) == view.generation) {
+        view.decidedPeer = peer;
+        return true;
+    }
+    uint64_t written = peer;
+    tables->decidedPeers[view.at].compare_exchange_strong(written, 0, std::memory_order_seq_cst);
+    return false;
+}
+
+void SetDnsStream(const SocketView& view)
+{
+    auto* tables = static_cast<Tables*>(view.block);
+    if (tables && tables->generations[view.at].load(std::memory_order_seq_cst) == view.generation)
+        tables->kinds[view.at].fetch_or(kDnsStreamBit, std::memory_order_relaxed);
+}
 
 }  // namespace hook

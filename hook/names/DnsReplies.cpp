@@ -1,6 +1,7 @@
 #include "hook/names/DnsReplies.h"
 
 #include "hook/Memory.h"
+#include "hook/names/DnsMessage.h"
 #include "hook/names/Names.h"
 #include "hook/descriptors/SocketTable.h"
 
@@ -13,145 +14,6 @@
 namespace hook {
 
 namespace {
-
-constexpr unsigned kMaxRecords = 64;   // answer records looked at
-constexpr unsigned kMaxChain = 8;      // the name asked for and its CNAME targets
-constexpr unsigned kMaxJumps = 16;     // compression pointers followed in one name
-constexpr uint16_t kTypeA = 1;
-constexpr uint16_t kTypeCname = 5;
-constexpr uint16_t kTypeAaaa = 28;
-constexpr uint16_t kClassIn = 1;
-
-uint16_t Read16(const unsigned char* at) { return static_cast<uint16_t>(at[0] << 8 | at[1]); }
-
-// The name at offset, decompressed into out in normal form (lower case
-// unless keepCase, dots between labels, no trailing dot; "" for the root);
-// at moves past the name where it stands. False for anything malformed or
-// no host name.
-bool ReadName(const unsigned char* message, size_t size, size_t& at, char* out, bool keepCase = false)
-{
-    size_t position = at;
-    size_t length = 0;
-    unsigned jumps = 0;
-    bool jumped = false;
-    for (;;) {
-        if (position >= size)
-            return false;
-        const unsigned char label = message[position];
-        if ((label & 0xC0) == 0xC0) {
-            if (position + 1 >= size || ++jumps > kMaxJumps)
-                return false;
-            if (!jumped)
-                at = position + 2;
-            jumped = true;
-            position = static_cast<size_t>((label & 0x3F) << 8 | message[position + 1]);
-            continue;
-        }
-        if (label & 0xC0)
-            return false;
-        ++position;
-        if (label == 0)
-            break;
-        if (position + label > size || length + label + 1 > rules::kMaxHostName)
-            return false;
-        if (length > 0)
-            out[length++] = '.';
-        for (unsigned i = 0; i < label; ++i) {
-            char c = static_cast<char>(message[position + i]);
-            const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-            if (!((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9') || lower == '-' || lower == '_'))
-                return false;
-            out[length++] = keepCase ? c : lower;
-        }
-        position += label;
-    }
-    if (!jumped)
-        at = position;
-    out[length] = '\0';
-    return true;
-}
-
-// What an answer must repeat of its query: the id and the question.
-struct DnsQuestion {
-    uint16_t id;
-    uint16_t type;
-    uint16_t dataClass;
-    char name[kNameSize]; // in normal form but for its case
-};
-
-// The id and question of a message: a query (answer false) or an answer to
-// one, with exactly one question, about a host name. at: past the question.
-bool ReadQuestion(const unsigned char* message, size_t size, bool answer, DnsQuestion& question, size_t& at)
-{
-    if (!message || size < 12)
-        return false;
-    const uint16_t flags = Read16(message + 2);
-    const bool isAnswer = flags & 0x8000;
-    const unsigned opcode = (flags >> 11) & 0x0F;
-    if (isAnswer != answer || opcode != 0 || Read16(message + 4) != 1)
-        return false;
-    at = 12;
-    if (!ReadName(message, size, at, question.name, true) || question.name[0] == '\0' || at + 4 > size)
-        return false;
-    question.id = Read16(message);
-    question.type = Read16(message + at);
-    question.dataClass = Read16(message + at + 2);
-    at += 4;
-    return true;
-}
-
-// The name as the query spelt it, case and all: an answer must copy its
-// question, and a resolver that varies the case of the names it asks for
-// (against forgers) takes no other. One the program would not take must not
-// teach, nor take the query from the answer it does take.
-bool SameQuestion(const DnsQuestion& a, const DnsQuestion& b)
-{
-    return a.id == b.id && a.type == b.type && a.dataClass == b.dataClass && std::strcmp(a.name, b.name) == 0;
-}
-
-struct Chain {
-    unsigned count = 0;
-    char names[kMaxChain][kNameSize];
-
-    bool Holds(const char* name) const
-    {
-        for (unsigned i = 0; i < count; ++i)
-            if (std::strcmp(names[i], name) == 0)
-                return true;
-        return false;
-    }
-};
-
-// Every name of the chain for the address; the name asked for last, so
-// that it is the one an address is first known by.
-void Remember(const Chain& chain, const sockaddr* address)
-{
-    for (unsigned i = chain.count; i-- > 0;)
-        RememberNormalName(chain.names[i], address);
-}
-
-// The first bytes of a datagram spread over the program's buffers, in one
-// piece: where it already is when it is in one buffer, else gathered into
-// room. Returns where they are; filled: how many.
-const unsigned char* Gathered(const iovec* parts, size_t count, size_t size, unsigned char* room, size_t roomSize,
-                              size_t& filled)
-{
-    if (count >= 1 && parts[0].iov_len >= size) {
-        filled = size;
-        return static_cast<const unsigned char*>(parts[0].iov_base);
-    }
-    filled = 0;
-    for (size_t i = 0; i < count && filled < size && filled < roomSize; ++i) {
-        size_t take = parts[i].iov_len;
-        if (take > size - filled)
-            take = size - filled;
-        if (take > roomSize - filled)
-            take = roomSize - filled;
-        std::memcpy(room + filled, parts[i].iov_base, take);
-        filled += take;
-    }
-    return room;
-}
 
 // A query's header and question come first, well inside this.
 constexpr size_t kQueryBytes = 512;
@@ -167,57 +29,7 @@ pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 }  // namespace
 
-unsigned LearnFromDnsAnswer(const unsigned char* message, size_t size)
-{
-    Chain chain;
-    DnsQuestion question;
-    size_t at = 0;
-    if (!ReadQuestion(message, size, true, question, at) || (Read16(message + 2) & 0x0F) != 0)
-        return 0; // no answer, or no such name or another error
-    for (size_t i = 0; i == 0 || question.name[i - 1] != '\0'; ++i) {
-        const char c = question.name[i];
-        chain.names[0][i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    chain.count = 1;
-    const unsigned records = Read16(message + 6);
-    unsigned learnt = 0;
-    char owner[kNameSize];
-    char target[kNameSize];
-    for (unsigned record = 0; record < records && record < kMaxRecords; ++record) {
-        if (!ReadName(message, size, at, owner) || at + 10 > size)
-            break;
-        const uint16_t type = Read16(message + at);
-        const uint16_t dataClass = Read16(message + at + 2);
-        const size_t length = Read16(message + at + 8);
-        at += 10;
-        if (at + length > size)
-            break;
-        const size_t data = at;
-        at += length;
-        // Records come in the chain's order; one about another name is passed over.
-        if (dataClass != kClassIn || !chain.Holds(owner))
-            continue;
-        if (type == kTypeCname) {
-            size_t targetAt = data;
-            if (chain.count < kMaxChain && ReadName(message, size, targetAt, target) && target[0] != '\0'
-                && !chain.Holds(target))
-                std::memcpy(chain.names[chain.count++], target, std::strlen(target) + 1);
-        } else if (type == kTypeA && length == 4) {
-            sockaddr_in in {};
-            in.sin_family = AF_INET;
-            std::memcpy(&in.sin_addr, message + data, 4);
-            Remember(chain, reinterpret_cast<const sockaddr*>(&in));
-            ++learnt;
-        } else if (type == kTypeAaaa && length == 16) {
-            sockaddr_in6 in6 {};
-            in6.sin6_family = AF_INET6;
-            std::memcpy(&in6.sin6_addr, message + data, 16);
-            Remember(chain, reinterpret_cast<const sockaddr*>(&in6));
-            ++learnt;
-        }
-    }
-    return learnt;
-}
+unsigned LearnFromDnsAnswer(const unsigned char* message, size_t size) { return dns::LearnFromAnswer(message, size); }
 
 // ---- DNS over UDP ---------------------------------------------------------------
 
@@ -233,7 +45,7 @@ struct Outstanding {
     uint32_t generation; // of the descriptor's number when the query left
     uint32_t sent;       // when, on the table's clock
     Peer peer;
-    DnsQuestion question;
+    dns::DnsQuestion question;
 };
 
 struct Queries {
@@ -244,9 +56,9 @@ struct Queries {
 
 std::atomic<Queries*> g_queries {nullptr};
 
-bool IsFor(const Outstanding& entry, int fd, uint32_t generation, const Peer& peer, const DnsQuestion& question)
+bool IsFor(const Outstanding& entry, int fd, uint32_t generation, const Peer& peer, const dns::DnsQuestion& question)
 {
-    return entry.owner == fd + 1 && entry.generation == generation && SameQuestion(entry.question, question)
+    return entry.owner == fd + 1 && entry.generation == generation && dns::SameQuestion(entry.question, question)
         && SamePeer(entry.peer, peer);
 }
 
@@ -262,10 +74,10 @@ void NoteDnsQuery(int fd, const Peer& peer, const iovec* parts, size_t count)
         size += parts[i].iov_len;
     unsigned char room[kQueryBytes];
     size_t filled = 0;
-    const unsigned char* message = Gathered(parts, count, size, room, sizeof room, filled);
-    DnsQuestion question;
+    const unsigned char* message = dns::Gathered(parts, count, size, room, sizeof room, filled);
+    dns::DnsQuestion question;
     size_t at = 0;
-    if (!ReadQuestion(message, filled, false, question, at))
+    if (!dns::ReadQuestion(message, filled, false, question, at))
         return;
     Queries* queries = MapOnce(g_queries);
     if (!queries)
@@ -306,10 +118,10 @@ unsigned LearnFromDnsDatagram(int fd, const Peer& peer, const iovec* parts, size
         return 0;
     unsigned char room[kGatheredAnswerBytes];
     size_t filled = 0;
-    const unsigned char* message = Gathered(parts, count, size, room, sizeof room, filled);
-    DnsQuestion question;
+    const unsigned char* message = dns::Gathered(parts, count, size, room, sizeof room, filled);
+    dns::DnsQuestion question;
     size_t at = 0;
-    if (!ReadQuestion(message, filled, true, question, at))
+    if (!dns::ReadQuestion(message, filled, true, question, at))
         return 0;
     bool asked = false;
     pthread_mutex_lock(&g_mutex);
@@ -344,7 +156,7 @@ struct Framing {
 struct Stream {
     int owner; // the descriptor + 1; 0: free
     unsigned asked;
-    DnsQuestion questions[kQueriesPerStream]; // written and not answered, the oldest first
+    dns::DnsQuestion questions[kQueriesPerStream]; // written and not answered, the oldest first
     Framing written;
     Framing read;
     unsigned char query[kQueryBytes];
@@ -376,7 +188,7 @@ void Consume(Framing& framing, unsigned char* kept, size_t capacity, const unsig
             framing.head[framing.headBytes++] = *bytes++;
             --size;
             if (framing.headBytes == 2) {
-                framing.expected = Read16(framing.head);
+                framing.expected = dns::Read16(framing.head);
                 framing.received = 0;
             }
             continue;
@@ -400,12 +212,12 @@ void Consume(Framing& framing, unsigned char* kept, size_t capacity, const unsig
 
 void Asked(Stream& stream, size_t size)
 {
-    DnsQuestion question;
+    dns::DnsQuestion question;
     size_t at = 0;
-    if (!ReadQuestion(stream.query, size, false, question, at))
+    if (!dns::ReadQuestion(stream.query, size, false, question, at))
         return;
     for (unsigned i = 0; i < stream.asked; ++i)
-        if (SameQuestion(stream.questions[i], question))
+        if (dns::SameQuestion(stream.questions[i], question))
             return;
     if (stream.asked == kQueriesPerStream) {
         std::memmove(&stream.questions[0], &stream.questions[1], sizeof stream.questions[0] * (kQueriesPerStream - 1));
@@ -416,12 +228,12 @@ void Asked(Stream& stream, size_t size)
 
 void Answered(Stream& stream, size_t size)
 {
-    DnsQuestion question;
+    dns::DnsQuestion question;
     size_t at = 0;
-    if (!ReadQuestion(stream.answer, size, true, question, at))
+    if (!dns::ReadQuestion(stream.answer, size, true, question, at))
         return;
     for (unsigned i = 0; i < stream.asked; ++i)
-        if (SameQuestion(stream.questions[i], question)) {
+        if (dns::SameQuestion(stream.questions[i], question)) {
             std::memmove(&stream.questions[i], &stream.questions[i + 1],
                          sizeof stream.questions[0] * (stream.asked - i - 1));
             --stream.asked;
