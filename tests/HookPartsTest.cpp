@@ -608,6 +608,19 @@ TEST(AttackVerdictOnReusedNumber, WhatADecisionWritesBackHoldsOnlyForTheSocketIt
         EXPECT_EQ(now.decidedPeer, 0u);
         EXPECT_FALSE(now.dnsStream);
     }
+    // A datagram peer's verdict likewise.
+    const Peer peer = MakePeer("10.0.0.7", 53);
+    uint32_t generation = 0;
+    SetKind(fd, kUdpSocket);
+    ASSERT_TRUE(GenerationOf(fd, generation));
+    RememberVerdict(fd, kOut, peer, true, 1, &generation);
+    EXPECT_EQ(RecallVerdict(fd, kOut, peer, 1), Recalled::kPermitted);
+    ASSERT_TRUE(GenerationOf(fd, generation));
+    Forget(fd);
+    ForgetDatagrams(fd);
+    SetKind(fd, kUdpSocket);
+    RememberVerdict(fd, kOut, peer, true, 1, &generation);
+    EXPECT_EQ(RecallVerdict(fd, kOut, peer, 1), Recalled::kNothing);
 }
 
 // What a descriptor is comes from how it was made, and goes with its copies.

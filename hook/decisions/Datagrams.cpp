@@ -199,10 +199,15 @@ Recalled RecallVerdict(int fd, int direction, const Peer& peer, uint32_t epoch)
     return recalled;
 }
 
-void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, uint32_t epoch)
+void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, uint32_t epoch,
+                     const uint32_t* generation)
 {
     pthread_mutex_lock(&g_mutex);
-    if (SocketPeers* peers = PeersOf(fd, true))
+    // Under the lock: a close counts the generation before it forgets the
+    // socket's datagrams (ForgetDescriptor), which waits for this lock.
+    uint32_t now = 0;
+    const bool sameSocket = !generation || (GenerationOf(fd, now) && now == *generation);
+    if (SocketPeers* peers = sameSocket ? PeersOf(fd, true) : nullptr)
         StoreVerdict(peers, direction, peer, permitted, epoch);
     pthread_mutex_unlock(&g_mutex);
 }

@@ -19,7 +19,11 @@ namespace hook {
 enum class Recalled { kNothing, kPermitted, kDenied, kAsking };
 
 Recalled RecallVerdict(int fd, int direction, const Peer& peer, uint32_t epoch);
-void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, uint32_t epoch);
+// generation: the number's (GenerationOf) when the decision began; the
+// verdict is kept only while it is still the same, so that a number closed
+// and given to another socket meanwhile never inherits it. Null: kept.
+void RememberVerdict(int fd, int direction, const Peer& peer, bool permitted, uint32_t epoch,
+                     const uint32_t* generation = nullptr);
 
 // A datagram the program sends while its peer is being asked about.
 struct OutgoingDatagram {

@@ -153,6 +153,9 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags, long
     case EngineState::kReady:
         break;
     }
+    // The socket under the number now: a verdict is kept for it alone.
+    uint32_t generation = 0;
+    const uint32_t* numbered = GenerationOf(fd, generation) ? &generation : nullptr;
     uint32_t epoch;
     {
         Inside inside;
@@ -177,7 +180,7 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags, long
     if (verdict == Verdict::kAsking && sent && nonBlocking)
         HoldBack(fd, peer, *sent);
     if (verdict != Verdict::kUndecided && verdict != Verdict::kAsking) {
-        RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
+        RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch, numbered);
         return verdict;
     }
     if (verdict == Verdict::kUndecided) {
@@ -186,7 +189,7 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags, long
         } else {
             verdict = AskNow(question);
             if (verdict != Verdict::kInterrupted)
-                RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch);
+                RememberVerdict(fd, direction, peer, verdict == Verdict::kPermitted, epoch, numbered);
             return verdict;
         }
     }

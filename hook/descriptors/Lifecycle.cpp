@@ -5,6 +5,7 @@
 #include "hook/Vfork.h"
 #include "hook/decisions/Datagrams.h"
 #include "hook/descriptors/SocketTable.h"
+#include "hook/descriptors/SocketView.h"
 #include "hook/names/DnsReplies.h"
 
 namespace hook {
@@ -15,11 +16,14 @@ void ForgetDescriptor(int fd)
 {
     if (InParentsMemory())
         return;
-    if (KnownKind(fd) == kUdpSocket)
-        ForgetDatagrams(fd);
-    if (IsDnsStream(fd))
-        EndDnsStream(fd);
+    const SocketView view = View(fd);
+    // The generation counted first: a verdict still being written for the
+    // old socket sees the number changed (RememberVerdict, SetDecidedPeer).
     Forget(fd);
+    if (view.kind == kUdpSocket)
+        ForgetDatagrams(fd);
+    if (view.dnsStream)
+        EndDnsStream(fd);
 }
 
 void ForgetRange(unsigned first, unsigned last)
