@@ -17,13 +17,16 @@ public:
     struct State {
         bool loaded = false;    // rules were compiled in
         bool blockAll = false;
-        unsigned programs = 0;  // applications in force, the general one included
+        unsigned programs = 0;  // tables in force, the general one and those of bound paths included
+        unsigned bound = 0;     // paths entries are bound to
     };
 
     explicit PinnedRules(std::string folder) : folder_(std::move(folder)) {}
 
     bool Put(const CompiledRules& rules, std::string& error) const;
     bool SetBlockAll(bool on, std::string& error) const;
+    // The services' "permit and record": what the general settings permit is told.
+    bool SetRecordGeneral(bool on, std::string& error) const;
     // network order; 0: none
     bool SetOwnAddress(unsigned address, std::string& error) const;
     // false when the maps are not there (or not readable).
