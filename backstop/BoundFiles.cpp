@@ -10,6 +10,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+namespace backstop {
+
 namespace {
 
 // What statx says of a path (not following a last link), with the mount it is on.
@@ -91,3 +93,5 @@ RulesCompiler::FileFacts BoundFiles::LookUp(const std::string& path, bool digest
         && Nanoseconds(after.stx_ctime) == Nanoseconds(before.stx_ctime) && age >= kSettleNs;
     return facts;
 }
+
+}  // namespace backstop

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+namespace backstop {
+
 // The files entries are bound to, as the kernel knows them: the folder's and
 // the file's inode and device (the device as the kernel numbers its file
 // system, found through the file's mount, which is not always what stat
@@ -26,3 +28,5 @@ private:
     std::map<unsigned long long, unsigned> devices_;
     bool mountsRead_ = false;
 };
+
+}  // namespace backstop

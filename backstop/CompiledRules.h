@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace backstop {
+
 // Rules as the kernel programs decide by them (see rules_lookup.h): what
 // RulesCompiler makes and PinnedRules writes into the maps. Offsets count
 // from 0; the writer places them in a generation's half.
@@ -35,3 +37,5 @@ struct CompiledRules {
     std::vector<zel_rules_interval6> intervals6;
     std::vector<Bound> bound;
 };
+
+}  // namespace backstop

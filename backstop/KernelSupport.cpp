@@ -6,6 +6,8 @@
 #include <sstream>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace kernel_support {
 
 std::string CgroupTwoMount(const std::string& mountInfo)
@@ -43,3 +45,5 @@ std::string Missing(const std::string& mountInfo, const std::string& typeInforma
 }
 
 }  // namespace kernel_support
+
+}  // namespace backstop

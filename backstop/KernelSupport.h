@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace backstop {
+
 // What the backstop needs of the running kernel, looked at without
 // privileges (the control panel asks too): a cgroup v2 hierarchy to attach
 // at, and the kernel's type information (BTF) its programs are fitted to.
@@ -19,3 +21,5 @@ std::string Missing(const std::string& mountInfo = "/proc/self/mountinfo",
                     const std::string& typeInformation = "/sys/kernel/btf/vmlinux");
 
 }  // namespace kernel_support
+
+}  // namespace backstop

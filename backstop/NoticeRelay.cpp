@@ -16,6 +16,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
 
 // One notice per program (by its executable) and verdict in this long.
@@ -273,3 +275,5 @@ NoticeRelay::~NoticeRelay()
     if (::lstat(path_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_)
         ::unlink(path_.c_str());
 }
+
+}  // namespace backstop

@@ -9,6 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace backstop {
+
 // One covered user's notices: to the journal (standard output) and to that
 // user's clients (the interceptor, the control panel), connected to a socket
 // of the user's own, once per program and verdict in a while; every
@@ -67,3 +69,5 @@ private:
     std::vector<int> clients_;
     std::map<std::string, std::chrono::steady_clock::time_point> lastNotice_;
 };
+
+}  // namespace backstop

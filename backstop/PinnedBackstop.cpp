@@ -13,6 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
 
 enum class Kind { kMap, kCgroupLink, kTracingLink };
@@ -48,7 +50,8 @@ constexpr Pin kPins[] = {
     {"link-connect6", Kind::kCgroupLink, "connect6"},
     {"link-sendmsg4", Kind::kCgroupLink, "sendmsg4"},
     {"link-sendmsg6", Kind::kCgroupLink, "sendmsg6"},
-    // Sockets bound are noted before what arrives for them is looked at.
+    // Sockets made and bound are noted before what arrives for them is looked at.
+    {"link-sock-create", Kind::kCgroupLink, "sock_create"},
     {"link-post-bind4", Kind::kCgroupLink, "post_bind4"},
     {"link-post-bind6", Kind::kCgroupLink, "post_bind6"},
     {"link-ingress", Kind::kCgroupLink, "ingress"},
@@ -354,3 +357,5 @@ int PinnedBackstop::RegisteredCount() const
     ::close(fd);
     return registered;
 }
+
+}  // namespace backstop

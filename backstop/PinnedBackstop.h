@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace backstop {
+
 // One covered user's backstop as the kernel holds it: its kernel programs,
 // attached and pinned, with their maps, in a folder of its own on the BPF
 // file system, so that the verdict outlives the service. The folder holds
@@ -64,3 +66,5 @@ private:
 
     std::string folder_;
 };
+
+}  // namespace backstop

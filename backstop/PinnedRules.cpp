@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace backstop {
+
 namespace {
 
 // A pinned map, open while this lives.
@@ -200,3 +202,5 @@ bool PinnedRules::Read(State& state) const
             KeysOf<zel_rules_bound_key>(bound.Fd(), [&](const auto& k) { return k.generation == generation; }).size());
     return true;
 }
+
+}  // namespace backstop

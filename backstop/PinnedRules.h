@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace backstop {
+
 // The compiled rules and the rules' state (Block All, this computer's
 // address) in a backstop's pinned maps. New rules go into the generation
 // not in force, which one write of the state then puts in force: a
@@ -39,3 +41,5 @@ private:
 
     std::string folder_;
 };
+
+}  // namespace backstop

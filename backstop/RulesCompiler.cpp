@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+namespace backstop {
 
 namespace {
 
@@ -397,3 +398,5 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
     rules_.programs.push_back(program);
     return true;
 }
+
+}  // namespace backstop

@@ -15,6 +15,8 @@ namespace engine {
 class RuleTable;
 }
 
+namespace backstop {
+
 // Turns a user's rules file into what the kernel decides by. The tables are
 // built by the engine's own reader, one per application the file names and
 // one for every other program, so that the kernel and the engine never read
@@ -84,3 +86,5 @@ private:
     // Lists alike share their intervals: by their bytes, the place they start.
     std::map<std::string, uint32_t, std::less<>> runs_, runs6_;
 };
+
+}  // namespace backstop

@@ -13,6 +13,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
 
 bool SameBound(const std::vector<CompiledRules::Bound>& a, const std::vector<CompiledRules::Bound>& b)
@@ -206,7 +208,8 @@ bool RulesFollower::Refresh(std::string& error)
         const std::string inForce = "the rules of " + look.rulesPath + " are in force: " + std::to_string(own)
             + (own == 1 ? " application" : " applications") + " with rules of its own and every other"
             + " program by the general ones, " + std::to_string(compiled.intervals.size()) + " address intervals";
-        if (source_ == Source::kFile && look.textHash == textHash_ && SameBound(look.compiled.bound, bound_)) {
+        if (source_ == Source::kFile && look.textHash == textHash_ && SameBound(look.compiled.bound, bound_)
+            && look.unsettled == unsettled_) {
             path_ = look.rulesPath; // written again, the same
             stamp_ = look.stamp;
             Say("rules", inForce);
@@ -221,9 +224,12 @@ bool RulesFollower::Refresh(std::string& error)
         stamp_ = look.stamp;
         textHash_ = look.textHash;
         bound_ = look.compiled.bound;
+        unsettled_ = look.unsettled;
         Say("rules", inForce);
         break;
     }
     }
     return put;
 }
+
+}  // namespace backstop

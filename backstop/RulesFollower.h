@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace backstop {
+
 // Keeps a backstop's compiled rules and Block All as the user's settings
 // say: reads and compiles them (as the user, see UserSettings) when the
 // kernel tells of a change in the settings key's folder or the rules file's
@@ -70,6 +72,9 @@ private:
     UserSettings::Stamp stamp_;
     uint64_t textHash_ = 0;
     std::vector<CompiledRules::Bound> bound_; // the bound files in force: a change of them is written though the text is the same
+    bool unsettled_ = false; // the rules in force doubt a bound file that had just changed: compiled settled, they are written
     std::optional<std::chrono::steady_clock::time_point> recheckAt_;
     std::map<std::string, std::string> said_;
 };
+
+}  // namespace backstop

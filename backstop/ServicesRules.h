@@ -1,5 +1,7 @@
 #pragma once
 
+namespace backstop {
+
 // The machine's rules for the system services (root's programs and the
 // system users'): a rules file of the usual format, root's, whose service
 // entries (ISSERVICE 1) and general settings apply.
@@ -13,3 +15,5 @@ inline constexpr const char* kServicesRulesDocument =
     "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION>"
     "<ISSERVICE>1</ISSERVICE><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF><RULES></RULES></APPLICATION>"
     "</APPLICATIONS>\n";
+
+}  // namespace backstop

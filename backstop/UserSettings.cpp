@@ -34,6 +34,8 @@
 
 namespace registry = protocol::registry;
 
+namespace backstop {
+
 namespace {
 
 // What the reader sends, then keyFolder, rulesPath and why; when rules is
@@ -417,3 +419,5 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
         && WriteItems(fd, rules.intervals) && WriteItems(fd, rules.intervals6) && WriteItems(fd, rules.bound);
     ::_exit(sent ? 0 : 1);
 }
+
+}  // namespace backstop

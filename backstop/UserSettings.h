@@ -10,6 +10,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace backstop {
+
 // What the root service reads of a covered user's settings: Block All and
 // the rules file, compiled. Everything is read by a child process that has
 // taken the user's identity (user and groups) before it opens anything, so
@@ -93,3 +95,5 @@ private:
     std::string home_;
     std::string store_;
 };
+
+}  // namespace backstop

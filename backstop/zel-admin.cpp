@@ -31,6 +31,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace backstop;
+
 namespace {
 
 using text::Arg;

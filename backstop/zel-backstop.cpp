@@ -64,6 +64,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace backstop;
+
 namespace {
 
 // Each user's backstop pins in a folder of its own here, named by the uid,
@@ -83,6 +85,7 @@ constexpr unsigned kLockWait = 10;
 constexpr unsigned kRelayLockWait = 3;
 
 // Exit statuses.
+constexpr int kMisused = 2;  // usage
 constexpr int kFailed = 3;   // did not happen; nothing half done is left
 constexpr int kPartial = 4;  // status: an interrupted start or stop left part of a backstop
 
@@ -173,8 +176,10 @@ bool ParseOptions(int argc, char** argv, Options& options)
             return false;
         }
     }
-    // A user's or the services', not both; a rules file is the services'.
-    return !(options.services && options.uid >= 0) && (options.services || options.rulesFile.empty());
+    // A user's or the services', not both; a rules file is the services'
+    // (or, named by its pins, a backstop's that must be the services').
+    return !(options.services && options.uid >= 0) && (options.services || options.rulesFile.empty()
+                                                       || (options.uid < 0 && !options.pin.empty()));
 }
 
 std::string PinFolder(const Options& options)
@@ -565,6 +570,11 @@ int Run(const Options& options)
         if (eventsFd >= 0)
             ::close(eventsFd);
         return kFailed;
+    }
+    if (!options.rulesFile.empty() && look.settings.uid != ZEL_BACKSTOP_SERVICES) {
+        ::close(eventsFd);
+        Say(stderr, Arg(Tr("zel-backstop", "a rules file is for the system services' backstop, not %1's"), {pin}));
+        return kMisused;
     }
     const std::string socket = SocketPath(options, look.settings.uid);
     NoticeRelay relay(socket, look.settings.uid);

@@ -152,8 +152,8 @@ struct {
     __type(value, struct zel_backstop_image);
 } image_scratch SEC(".maps");
 
-/* The sockets of unhooked programs that were bound or sent datagrams: who
- * made them, and whom they sent to. Goes with the socket (not copied to
+/* The TCP and UDP sockets of unhooked programs: who made them, and whom
+ * they sent datagrams to. Goes with the socket (not copied to
  * the connections a listener accepts). */
 struct {
     __uint(type, BPF_MAP_TYPE_SK_STORAGE);
@@ -674,6 +674,18 @@ static __always_inline int note_bound(struct bpf_sock* sk)
         return 1;
     socket_record(sk, tgid, uid, bpf_map_lookup_elem(&images, &tgid));
     return 1;
+}
+
+/* Noted when made too: a socket that listens without a bind, or sends a
+ * datagram that is refused, is given its port by the kernel with no bind
+ * to see, and what comes in for it is the program's to decide all the
+ * same. */
+SEC("cgroup/sock_create")
+int sock_create(struct bpf_sock* sk)
+{
+    if (sk->protocol != IPPROTO_TCP && sk->protocol != IPPROTO_UDP)
+        return 1;
+    return note_bound(sk);
 }
 
 SEC("cgroup/post_bind4")

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace backstop;
+
 namespace {
 
 const std::vector<zel_rules_interval>* g_intervals = nullptr;

@@ -11,6 +11,7 @@
  * "accepted ADDRESS read N" (the bytes it could read) or for each datagram
  * "datagram ADDRESS N":
  *   probe serve-tcp|serve-udp ADDRESS PORT MS
+ * (serve-tcp with PORT 0 listens without binding, and says "ready PORT").
  * Or knocks as a peer from FROM, waiting at most MS milliseconds: "connected
  * N" (bytes it could send), "refused", "timeout", or for a datagram "sent"
  * and then "answered" or "timeout" (a server answers nothing; the peer
@@ -100,11 +101,18 @@ static int serve(int udp, const struct sockaddr_in* at, long milliseconds)
     const int fd = socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
     const int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (fd < 0 || bind(fd, (const struct sockaddr*)at, sizeof *at) != 0 || (!udp && listen(fd, 8) != 0)) {
+    // Port 0 for a stream: listening without a bind, on the port the kernel picks.
+    const int unbound = !udp && at->sin_port == 0;
+    if (fd < 0 || (!unbound && bind(fd, (const struct sockaddr*)at, sizeof *at) != 0) || (!udp && listen(fd, 8) != 0)) {
         printf("error %d\n", errno);
         return 1;
     }
-    puts("ready");
+    struct sockaddr_in bound;
+    socklen_t size = sizeof bound;
+    if (unbound && getsockname(fd, (struct sockaddr*)&bound, &size) == 0)
+        printf("ready %u\n", ntohs(bound.sin_port));
+    else
+        puts("ready");
     fflush(stdout);
     const long long end = now_ns(CLOCK_MONOTONIC) + milliseconds * 1000000LL;
     for (;;) {
