@@ -191,7 +191,7 @@ struct zel_notice_key {
     unsigned int verdict;
     unsigned short port;   /* asked (or recorded): the question's peer (incoming: the program's port); else 0 */
     unsigned short family;
-    unsigned char address[16];
+    unsigned char address[16]; /* asked (or recorded) going out: the peer's; else none */
     unsigned int incoming;
     unsigned int pad;
 };

@@ -428,10 +428,13 @@ static __always_inline void tell(const struct peer* peer, __u32 pid, __u32 uid, 
 {
     struct zel_notice_key key = {.hash = hash, .verdict = verdict, .incoming = peer->incoming};
     const int each_peer = verdict == ZEL_VERDICT_ASKED || verdict == ZEL_VERDICT_PASSED;
+    /* What comes in is noticed per port of the program's: the peers choose
+     * their addresses, and so many would bury every other notice. */
     if (each_peer) {
         key.port = peer->incoming ? peer->local_port : peer->port;
         key.family = peer->family;
-        __builtin_memcpy(key.address, peer->bytes, 16);
+        if (!peer->incoming)
+            __builtin_memcpy(key.address, peer->bytes, 16);
     }
     if (noticed_lately(&key, verdict == ZEL_VERDICT_ASKED ? ASK_INTERVAL_NS : DENY_INTERVAL_NS))
         return;

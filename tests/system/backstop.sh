@@ -522,6 +522,25 @@ udp_refused=$(sh -c 'echo $$ > "$1/cgroup.procs"; shift; exec unshare -n "$@"' s
 echo "$udp_refused" | sed 's/^/   | /'
 check none "a datagram to the port a refused send left a program" "$(echo "$udp_refused" | tail -1)"
 
+# An attack: peers that knock from many addresses (as one with an IPv6
+# prefix can) on a port the rules ask about raise one question for it, not
+# one each, lest they bury the user's log and other notices.
+knocks=$(sh -c 'echo $$ > "$1/cgroup.procs"; shift; exec unshare -n "$@"' sh "$cg" sh -c '
+  ip link set lo up
+  server=$1 auid=$2 ouid=$3
+  for port in 7795 7796; do
+    setpriv --reuid=$auid --regid=$auid --clear-groups "$server" serve-tcp 127.0.0.2 $port 2500 >"$server.$port" 2>&1 &
+  done
+  for _ in $(seq 1 100); do grep -qs ready "$server.7795" && grep -qs ready "$server.7796" && break; sleep 0.02; done
+  for i in $(seq 10 39); do
+    setpriv --reuid=$ouid --regid=$ouid --clear-groups "$server" knock-tcp 127.0.0.2 7795 127.0.0.$i 10
+  done
+  setpriv --reuid=$ouid --regid=$ouid --clear-groups "$server" knock-tcp 127.0.0.2 7796 127.0.0.40 10
+  wait' sh "$work/server" "$auid" "$ouid" | sort | uniq -c | tr -s ' ')
+echo "   (the knocks: $knocks)"
+wait_until 5 grep -q "^asked-in [0-9]* 127.0.0.40 [0-9]* 7796 TCP" "$work/relayA.out" || true
+check 1 "questions raised by 30 peers' knocks on one port" "$(grep -c "^asked-in [0-9]* [0-9.]* [0-9]* 7795 TCP" "$work/relayA.out" || true)"
+
 step "user A's backstop stopped: user B's stays whole"
 "$backstop" stop --pin "$pinA" >/dev/null
 check yes "user A's relay ended and took its socket" "$(yes_no wait_until 3 sh -c "! kill -0 $relayA 2>/dev/null && [ ! -e '$sockA' ]")"
