@@ -1,13 +1,13 @@
 # Run at installation of the backstop's component (cmake --install
 # --component backstop, cpack): its units and polkit policy for the prefix
 # installed to, naming that prefix's zel-backstop and zel-admin. Expects
-# ZEL_PKG_DIR, ZEL_BACKSTOP_DATA and ZEL_BACKSTOP_STAGE.
+# ZEL_PKG_DIR, ZEL_SBIN_DIR, ZEL_BACKSTOP_DATA and ZEL_BACKSTOP_STAGE.
 #
 # The units go where systemd looks under /usr and /usr/local
 # (<prefix>/lib/systemd/system); polkit reads its actions from
 # /usr/share/polkit-1/actions only: an installation into another prefix keeps
 # the policy under <prefix>/share, and the set-up script puts it in place.
-set(ZEL_SBIN "${CMAKE_INSTALL_PREFIX}/sbin")
+set(ZEL_SBIN "${CMAKE_INSTALL_PREFIX}/${ZEL_SBIN_DIR}")
 set(ZEL_ADMIN "${CMAKE_INSTALL_PREFIX}/${ZEL_PKG_DIR}/zel-admin")
 if(ZEL_ADMIN MATCHES "[\n<>&\" ]")
   message(FATAL_ERROR "the installation folder ${ZEL_ADMIN} cannot be named in a unit or policy")

@@ -59,16 +59,20 @@ int Fail(const std::string& text)
     return kFailed;
 }
 
-// zel-backstop beside this program's installation: PREFIX/sbin, this being
-// PREFIX/lib/korvel/zel-admin. Both are root's, installed together.
+// zel-backstop of this program's installation: PREFIX/SBINDIR, this being
+// PREFIX/PKGDIR/zel-admin (the package's folder is lib/korvel, or under the
+// architecture's folder of lib). Both are root's, installed together.
+// Empty when this program is not where it was installed.
 std::string BackstopProgram()
 {
     char self[PATH_MAX] = {};
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string prefix = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string();
-    for (int up = 0; up < 3 && !prefix.empty(); ++up)
-        prefix.resize(prefix.rfind('/') == std::string::npos ? 0 : prefix.rfind('/'));
-    return prefix + "/sbin/zel-backstop";
+    std::string folder = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string();
+    folder.resize(folder.rfind('/') == std::string::npos ? 0 : folder.rfind('/'));
+    const std::string package = "/" ZEL_PKG_DIR;
+    if (folder.size() <= package.size() || !folder.ends_with(package))
+        return {};
+    return folder.substr(0, folder.size() - package.size()) + "/" ZEL_SBIN_DIR "/zel-backstop";
 }
 
 // Runs program with args, waiting; its exit status (-1: did not run).
@@ -187,7 +191,10 @@ int Stop(uid_t uid)
     const std::string user = std::to_string(uid);
     if (SystemdRuns())
         Run({Systemctl(), "disable", "--now", "zel-backstop@" + user + ".service"});
-    return Run({BackstopProgram(), "stop", "--user", user}) == 0 ? 0 : kFailed;
+    const std::string backstop = BackstopProgram();
+    if (backstop.empty())
+        return Fail(Tr("zel-admin", "the kernel layer is not installed beside this program"));
+    return Run({backstop, "stop", "--user", user}) == 0 ? 0 : kFailed;
 }
 
 // The machine's rules replaced whole by what the panel sends: a rules file
