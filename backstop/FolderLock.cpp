@@ -8,6 +8,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
 
 void OnAlarm(int) {}
@@ -56,3 +58,5 @@ FolderLock::~FolderLock()
     if (fd_ >= 0)
         ::close(fd_); // the lock goes with the descriptor
 }
+
+}  // namespace backstop

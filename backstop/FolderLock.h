@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace backstop {
+
 // An advisory lock (flock) on a folder, held while this object lives and
 // released by the kernel however the holder ends, a SIGKILL included: a
 // command killed midway never blocks the next one.
@@ -25,3 +27,5 @@ private:
     bool held_ = false;
     std::string error_;
 };
+
+}  // namespace backstop

@@ -2,19 +2,31 @@
 
 #include "os/Net.h"
 
+#include "protocol/LogFiles.h"
+#include "protocol/TrafficLog.h"
+#include "text/Strings.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
 
 // One notice per program (by its executable) and verdict in this long.
 constexpr std::chrono::minutes kNoticeInterval {10};
+
+const char* ModeWord(unsigned mode)
+{
+    return mode == ZEL_BACKSTOP_RULES ? "rules" : mode == ZEL_BACKSTOP_DENY ? "deny" : "notify";
+}
 
 // Whether a client that poll() says is readable has closed: it never sends.
 bool Closed(int fd)
@@ -61,8 +73,12 @@ bool NoticeRelay::Listen(std::string& error)
     const mode_t previous = ::umask(0177);
     const int bound = ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::umask(previous);
-    if (bound != 0 || ::lstat(path_.c_str(), &info) != 0 || ::chown(path_.c_str(), uid_, static_cast<gid_t>(-1)) != 0
-        || ::listen(listener_, 16) != 0) {
+    // The services' socket: root's and the administrators' group's.
+    const bool shared = uid_ == ZEL_BACKSTOP_SERVICES;
+    const bool owned = shared ? administrators_ == static_cast<gid_t>(-1)
+            || (::chown(path_.c_str(), 0, administrators_) == 0 && ::chmod(path_.c_str(), 0660) == 0)
+                              : ::chown(path_.c_str(), uid_, static_cast<gid_t>(-1)) == 0;
+    if (bound != 0 || ::lstat(path_.c_str(), &info) != 0 || !owned || ::listen(listener_, 16) != 0) {
         error = std::strerror(errno);
         if (bound == 0)
             ::unlink(path_.c_str());
@@ -107,18 +123,64 @@ void NoticeRelay::Accept()
         const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (client < 0)
             return;
-        ucred peer {};
-        socklen_t size = sizeof peer;
-        const bool allowed = ::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
-            && (peer.uid == uid_ || peer.uid == 0);
+        const bool allowed = Allowed(client);
         if (allowed && clients_.size() >= kMaxClients)
             Prune(); // closed clients not yet seen go before a new one is turned away
         if (!allowed || clients_.size() >= kMaxClients) {
             ::close(client);
             continue;
         }
+        // What the backstop does, first.
+        const std::string state = std::string("state ") + ModeWord(mode_) + "\n";
+        if (::send(client, state.data(), state.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(state.size())) {
+            ::close(client);
+            continue;
+        }
         clients_.push_back(client);
     }
+}
+
+bool NoticeRelay::Allowed(int client) const
+{
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return false;
+    if (peer.uid == 0 || (uid_ != ZEL_BACKSTOP_SERVICES && peer.uid == uid_))
+        return true;
+    if (uid_ != ZEL_BACKSTOP_SERVICES || administrators_ == static_cast<gid_t>(-1))
+        return false;
+    // An administrator: the group among the client's, as the kernel knew them when it connected.
+    gid_t groups[256];
+    size = sizeof groups;
+    if (::getsockopt(client, SOL_SOCKET, SO_PEERGROUPS, groups, &size) != 0)
+        return false;
+    for (size_t i = 0; i < size / sizeof groups[0]; ++i)
+        if (groups[i] == administrators_)
+            return true;
+    return peer.gid == administrators_;
+}
+
+void NoticeRelay::Record(const zel_backstop_event& event, const std::string& program, const std::string& address) const
+{
+    if (logFolder_.empty())
+        return;
+    const protocol::TrafficLog log(logFolder_);
+    const std::string name = program.substr(program.rfind('/') + 1);
+    const std::string head
+        = protocol::ConnectionRecordHead(text::EscapeLogText(program), text::EscapeLogText(name));
+    const protocol::ConnectionRecord record {&head,
+                                             event.protocol == 17 ? 2 : 1,
+                                             event.incoming ? 0 : 1,
+                                             address.c_str(),
+                                             event.incoming ? event.local_port : 0u,
+                                             event.port,
+                                             event.verdict == ZEL_VERDICT_PASSED ? 1 : 0,
+                                             true};
+    protocol::RecordText body;
+    protocol::FormatConnectionBody(record, body);
+    body.Append("<BACKSTOP>1</BACKSTOP>");
+    log.AppendLogRecord(body.View(), std::time(nullptr));
 }
 
 void NoticeRelay::Prune()
@@ -164,7 +226,7 @@ void NoticeRelay::Tell(const zel_backstop_event& event)
     // Once a while per program and verdict: a change of mode is news. A
     // question is the kernel's to space out: each one counts.
     if (event.verdict != ZEL_VERDICT_ASKED) {
-        const std::string key = std::to_string(event.mode) + " " + verdict + " " + program;
+        const std::string key = std::to_string(event.mode) + " " + verdict + (event.incoming ? " in " : " ") + program;
         const auto now = std::chrono::steady_clock::now();
         const auto last = lastNotice_.find(key);
         if (last != lastNotice_.end() && now - last->second < kNoticeInterval)
@@ -182,10 +244,16 @@ void NoticeRelay::Tell(const zel_backstop_event& event)
         ::inet_ntop(AF_INET6, event.address, address, sizeof address);
     else
         ::inet_ntop(AF_INET, mapped ? event.address + 12 : event.address, address, sizeof address);
+    // Incoming: "-in", and the program's own port after the peer's.
     char head[256];
-    std::snprintf(head, sizeof head, "%s %u %s %u %s ", verdict, event.pid, address, event.port,
-                  event.protocol == 17 ? "UDP" : "TCP");
+    if (event.incoming)
+        std::snprintf(head, sizeof head, "%s-in %u %s %u %u %s ", verdict, event.pid, address, event.port,
+                      event.local_port, event.protocol == 17 ? "UDP" : "TCP");
+    else
+        std::snprintf(head, sizeof head, "%s %u %s %u %s ", verdict, event.pid, address, event.port,
+                      event.protocol == 17 ? "UDP" : "TCP");
     const std::string line = head + program + "\n";
+    Record(event, program, address);
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
     for (size_t i = clients_.size(); i > 0; --i)
@@ -207,3 +275,5 @@ NoticeRelay::~NoticeRelay()
     if (::lstat(path_.c_str(), &info) == 0 && info.st_dev == device_ && info.st_ino == inode_)
         ::unlink(path_.c_str());
 }
+
+}  // namespace backstop

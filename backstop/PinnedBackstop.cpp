@@ -13,6 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
 
 enum class Kind { kMap, kCgroupLink, kTracingLink };
@@ -35,7 +37,9 @@ constexpr Pin kPins[] = {
     {"lists", Kind::kMap, "lists"},
     {"intervals", Kind::kMap, "intervals"},
     {"intervals6", Kind::kMap, "intervals6"},
+    {"bound", Kind::kMap, "bound"},
     {"noticed", Kind::kMap, "noticed"},
+    {"sockets", Kind::kMap, "sockets"},
     // Registrations are followed before any connection is looked at, so
     // that no hooked program is taken for an unhooked one.
     {"link-register", Kind::kCgroupLink, "register_program"},
@@ -46,6 +50,11 @@ constexpr Pin kPins[] = {
     {"link-connect6", Kind::kCgroupLink, "connect6"},
     {"link-sendmsg4", Kind::kCgroupLink, "sendmsg4"},
     {"link-sendmsg6", Kind::kCgroupLink, "sendmsg6"},
+    // Sockets made and bound are noted before what arrives for them is looked at.
+    {"link-sock-create", Kind::kCgroupLink, "sock_create"},
+    {"link-post-bind4", Kind::kCgroupLink, "post_bind4"},
+    {"link-post-bind6", Kind::kCgroupLink, "post_bind6"},
+    {"link-ingress", Kind::kCgroupLink, "ingress"},
 };
 constexpr const Pin& kConfigPin = kPins[0];
 // How long the kernel may take to let go of unpinned programs (it does so
@@ -121,11 +130,16 @@ bool ReadConfig(const std::string& path, zel_backstop_config& settings)
     return read;
 }
 
-bool WriteConfig(int mapFd, unsigned uid, unsigned mode)
+bool WriteConfig(int mapFd, const zel_backstop_config& settings)
 {
     const __u32 key = 0;
-    const zel_backstop_config settings {uid, mode};
     return bpf_map_update_elem(mapFd, &key, &settings, BPF_ANY) == 0;
+}
+
+zel_backstop_config With(zel_backstop_config settings, unsigned mode)
+{
+    settings.mode = mode;
+    return settings;
 }
 
 // The programs of the processes that ran before the kernel programs were
@@ -173,7 +187,7 @@ PinnedBackstop::Look PinnedBackstop::Inspect() const
     return look;
 }
 
-bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgroup, const Prepare& prepare,
+bool PinnedBackstop::Attach(const zel_backstop_config& settings, const std::string& cgroup, const Prepare& prepare,
                             std::string& error) const
 {
     if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -195,7 +209,7 @@ bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgro
     }
     const int configFd = bpf_map__fd(skeleton->maps.config);
     std::vector<bpf_link*> links;
-    bool whole = WriteConfig(configFd, uid, ZEL_BACKSTOP_OFF);
+    bool whole = WriteConfig(configFd, With(settings, ZEL_BACKSTOP_OFF));
     if (!whole)
         error = std::string("cannot write the configuration: ") + std::strerror(errno);
     for (const Pin& pin : kPins) {
@@ -222,7 +236,7 @@ bool PinnedBackstop::Attach(unsigned uid, unsigned mode, const std::string& cgro
     if (whole && prepare)
         whole = prepare(error);
     // Everything is in place: the verdict from now on.
-    if (whole && !WriteConfig(configFd, uid, mode)) {
+    if (whole && !WriteConfig(configFd, settings)) {
         whole = false;
         error = std::string("cannot put the verdict in force: ") + std::strerror(errno);
     }
@@ -251,7 +265,7 @@ void PinnedBackstop::Undo(std::string& error) const
         error += " " + std::to_string(removal.programsLeft) + " programs still held";
 }
 
-bool PinnedBackstop::SetMode(unsigned uid, unsigned mode, std::string& error) const
+bool PinnedBackstop::SetMode(const zel_backstop_config& wanted, std::string& error) const
 {
     const std::string path = Path(kConfigPin.name);
     zel_backstop_config settings {};
@@ -259,12 +273,12 @@ bool PinnedBackstop::SetMode(unsigned uid, unsigned mode, std::string& error) co
         error = "no backstop pinned in " + folder_;
         return false;
     }
-    if (settings.uid != uid) {
+    if (settings.uid != wanted.uid) {
         error = folder_ + " holds the backstop of uid " + std::to_string(settings.uid);
         return false;
     }
     const int fd = bpf_obj_get(path.c_str());
-    const bool written = fd >= 0 && WriteConfig(fd, uid, mode);
+    const bool written = fd >= 0 && WriteConfig(fd, wanted);
     if (!written)
         error = std::string("cannot change the verdict: ") + std::strerror(errno);
     if (fd >= 0)
@@ -280,7 +294,7 @@ PinnedBackstop::Removal PinnedBackstop::Remove() const
         zel_backstop_config settings {};
         const int fd = bpf_obj_get(path.c_str());
         if (fd >= 0 && ReadConfig(path, settings))
-            WriteConfig(fd, settings.uid, ZEL_BACKSTOP_OFF);
+            WriteConfig(fd, With(settings, ZEL_BACKSTOP_OFF));
         if (fd >= 0)
             ::close(fd);
     }
@@ -343,3 +357,5 @@ int PinnedBackstop::RegisteredCount() const
     ::close(fd);
     return registered;
 }
+
+}  // namespace backstop

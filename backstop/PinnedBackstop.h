@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace backstop {
+
 // One covered user's backstop as the kernel holds it: its kernel programs,
 // attached and pinned, with their maps, in a folder of its own on the BPF
 // file system, so that the verdict outlives the service. The folder holds
@@ -40,15 +42,16 @@ public:
     // What is done when everything is pinned, before the verdict is put in
     // force (the rules written); false (error says why) fails the attach.
     using Prepare = std::function<bool(std::string& error)>;
-    // Loads, attaches to the cgroup and pins everything for uid, learns the
-    // programs of the processes that run already, prepares, then puts the
-    // verdict in force; on any failure takes away all it made and says in
-    // error why, and whether anything is left. The folder holds nothing of
-    // the backstop's beforehand.
-    bool Attach(unsigned uid, unsigned mode, const std::string& cgroup, const Prepare& prepare,
+    // Loads, attaches to the cgroup and pins everything for the users the
+    // settings name, learns the programs of the processes that run already,
+    // prepares, then puts the verdict (settings.mode) in force; on any
+    // failure takes away all it made and says in error why, and whether
+    // anything is left. The folder holds nothing of the backstop's beforehand.
+    bool Attach(const zel_backstop_config& settings, const std::string& cgroup, const Prepare& prepare,
                 std::string& error) const;
-    // The verdict of a whole backstop, which must be uid's.
-    bool SetMode(unsigned uid, unsigned mode, std::string& error) const;
+    // The verdict (and the users) of a whole backstop, which must be of
+    // settings.uid already.
+    bool SetMode(const zel_backstop_config& settings, std::string& error) const;
     // Turns the verdict off, then unpins everything of the backstop's (and
     // the folder, when nothing else is in it) and waits for the kernel to
     // let the programs go.
@@ -63,3 +66,5 @@ private:
 
     std::string folder_;
 };
+
+}  // namespace backstop

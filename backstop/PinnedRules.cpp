@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace backstop {
+
 namespace {
 
 // A pinned map, open while this lives.
@@ -78,9 +80,9 @@ bool WriteState(int fd, const zel_rules_state& state)
 bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
 {
     const PinnedMap state(Path("rules_state")), programs(Path("programs")), lists(Path("lists")),
-        intervals(Path("intervals")), intervals6(Path("intervals6"));
+        intervals(Path("intervals")), intervals6(Path("intervals6")), bound(Path("bound"));
     zel_rules_state current {};
-    if (!state || !programs || !lists || !intervals || !intervals6 || !ReadState(state.Fd(), current)) {
+    if (!state || !programs || !lists || !intervals || !intervals6 || !bound || !ReadState(state.Fd(), current)) {
         error = "the rules' maps are not pinned in " + folder_;
         return false;
     }
@@ -88,8 +90,10 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
     // What the generation held a change ago goes first: no decision reads it now.
     for (const auto& key : KeysOf<zel_rules_program_key>(programs.Fd(), [&](const auto& k) { return k.generation == target; }))
         bpf_map_delete_elem(programs.Fd(), &key);
-    for (const auto& key : KeysOf<zel_rules_list_key>(lists.Fd(), [&](const auto& k) { return (k.port >> 16) == target; }))
+    for (const auto& key : KeysOf<zel_rules_list_key>(lists.Fd(), [&](const auto& k) { return ZEL_RULES_LIST_GENERATION(k.port) == target; }))
         bpf_map_delete_elem(lists.Fd(), &key);
+    for (const auto& key : KeysOf<zel_rules_bound_key>(bound.Fd(), [&](const auto& k) { return k.generation == target; }))
+        bpf_map_delete_elem(bound.Fd(), &key);
 
     const __u32 base = target * ZEL_RULES_INTERVALS, base6 = target * ZEL_RULES_INTERVALS6;
     const auto placesFrom = [](__u32 from, size_t count) {
@@ -109,18 +113,28 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
     std::vector<zel_rules_list_key> listKeys;
     std::vector<zel_rules_list> listValues;
     for (const CompiledRules::List& list : rules.lists) {
-        listKeys.push_back({list.program, ZEL_RULES_LIST_PORT(list.port, target)});
+        listKeys.push_back({list.program, list.incoming ? ZEL_RULES_LIST_IN(list.port, target)
+                                                        : ZEL_RULES_LIST_PORT(list.port, target)});
         listValues.push_back(placed(list.list));
     }
     std::vector<zel_rules_program_key> programKeys;
     std::vector<zel_rules_program> programValues;
     for (const CompiledRules::Program& program : rules.programs) {
         programKeys.push_back({program.hash, target, 0});
-        programValues.push_back({program.index, program.outgoing, placed(program.every)});
+        programValues.push_back({program.index, program.outgoing, placed(program.every), program.incoming,
+                                 program.general, placed(program.everyIn)});
+    }
+    std::vector<zel_rules_bound_key> boundKeys;
+    std::vector<zel_rules_bound> boundValues;
+    for (const CompiledRules::Bound& entry : rules.bound) {
+        boundKeys.push_back(entry.key);
+        boundKeys.back().generation = target;
+        boundValues.push_back(entry.file);
     }
     if (!WriteAll(intervals.Fd(), placesFrom(base, rules.intervals.size()), rules.intervals)
         || !WriteAll(intervals6.Fd(), placesFrom(base6, rules.intervals6.size()), rules.intervals6)
-        || !WriteAll(lists.Fd(), listKeys, listValues) || !WriteAll(programs.Fd(), programKeys, programValues)) {
+        || !WriteAll(lists.Fd(), listKeys, listValues) || !WriteAll(programs.Fd(), programKeys, programValues)
+        || !WriteAll(bound.Fd(), boundKeys, boundValues)) {
         error = std::string("cannot write the rules into the kernel's maps: ") + std::strerror(errno);
         return false;
     }
@@ -158,6 +172,12 @@ bool PinnedRules::SetBlockAll(bool on, std::string& error) const
     return ChangeState([on](zel_rules_state& state) { state.block_all = on ? 1 : 0; }, "Block All", error);
 }
 
+bool PinnedRules::SetRecordGeneral(bool on, std::string& error) const
+{
+    return ChangeState([on](zel_rules_state& state) { state.record_general = on ? 1 : 0; },
+                       "whether the general settings' passes are told", error);
+}
+
 bool PinnedRules::SetOwnAddress(unsigned address, std::string& error) const
 {
     return ChangeState([address](zel_rules_state& state) { state.own_address = address; }, "this computer's address",
@@ -177,5 +197,10 @@ bool PinnedRules::Read(State& state) const
                          KeysOf<zel_rules_program_key>(programs.Fd(), [&](const auto& k) { return k.generation == generation; })
                              .size())
                                   : 0;
+    if (const PinnedMap bound(Path("bound")); bound && state.loaded)
+        state.bound = static_cast<unsigned>(
+            KeysOf<zel_rules_bound_key>(bound.Fd(), [&](const auto& k) { return k.generation == generation; }).size());
     return true;
 }
+
+}  // namespace backstop

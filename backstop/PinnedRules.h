@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace backstop {
+
 // The compiled rules and the rules' state (Block All, this computer's
 // address) in a backstop's pinned maps. New rules go into the generation
 // not in force, which one write of the state then puts in force: a
@@ -17,13 +19,16 @@ public:
     struct State {
         bool loaded = false;    // rules were compiled in
         bool blockAll = false;
-        unsigned programs = 0;  // applications in force, the general one included
+        unsigned programs = 0;  // tables in force, the general one and those of bound paths included
+        unsigned bound = 0;     // paths entries are bound to
     };
 
     explicit PinnedRules(std::string folder) : folder_(std::move(folder)) {}
 
     bool Put(const CompiledRules& rules, std::string& error) const;
     bool SetBlockAll(bool on, std::string& error) const;
+    // The services' "permit and record": what the general settings permit is told.
+    bool SetRecordGeneral(bool on, std::string& error) const;
     // network order; 0: none
     bool SetOwnAddress(unsigned address, std::string& error) const;
     // false when the maps are not there (or not readable).
@@ -36,3 +41,5 @@ private:
 
     std::string folder_;
 };
+
+}  // namespace backstop

@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+namespace backstop {
 
 namespace {
 
@@ -140,8 +141,10 @@ Places ApplicationPlaces(const rules::Document& document)
 // the applications that apply to it alone (rules_format::EntryApplies: its
 // name, the general one's, its raw name), so that compiling many programs
 // costs each its own applications rather than the whole document's.
+// Whether one of them is the program's own (not the general one) goes to
+// own when given.
 void ReadProgram(rules::Document& document, const Places& places, const engine::ProgramIdentity& program,
-                 engine::RuleTable& table)
+                 engine::RuleTable& table, bool* ownEntry = nullptr)
 {
     namespace rf = rules::rules_format;
     std::vector<size_t> order;
@@ -162,8 +165,31 @@ void ReadProgram(rules::Document& document, const Places& places, const engine::
     for (const size_t at : order)
         own.applications.push_back(std::move(document.applications[at]));
     engine::ReadRulesDocument(own, table, program);
+    if (ownEntry) {
+        *ownEntry = false;
+        for (const rules::Application& app : own.applications)
+            *ownEntry = *ownEntry || (!app.IsGeneral() && app.AppliesTo(program.name, program.path));
+    }
     for (size_t i = 0; i < order.size(); ++i)
         document.applications[order[i]] = std::move(own.applications[i]);
+}
+
+// The hash under which a bound path's table is found: never a name's, since
+// a file name holds no '/' and these hash one.
+uint64_t BoundTableHash(const std::string& path, bool trusted)
+{
+    const std::string text = std::string(trusted ? "trusted:" : "doubted:") + path;
+    const uint64_t hash = zel_rules_name_hash(text.data(), text.size());
+    return hash == ZEL_RULES_GENERAL ? 1 : hash;
+}
+
+std::string FileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// The services' rules: the entries marked as services, and the general one.
+void KeepServices(rules::Document& document)
+{
+    std::erase_if(document.applications,
+                  [](const rules::Application& app) { return app.name && !app.IsGeneral() && !app.service; });
 }
 
 }  // namespace
@@ -172,11 +198,22 @@ CompiledRules RulesCompiler::NoRules()
 {
     RulesCompiler compiler;
     std::string error;
-    compiler.Add(ZEL_RULES_GENERAL, engine::RuleTable(), error);
+    compiler.Add(ZEL_RULES_GENERAL, engine::RuleTable(), error, true);
     return compiler.rules_;
 }
 
-std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, std::string& error)
+std::vector<std::string> RulesCompiler::BoundPaths(std::string_view document)
+{
+    std::vector<std::string> paths;
+    std::string problem;
+    if (const std::optional<rules::Document> parsed = rules::ReadDocument(document, &problem))
+        for (const rules::Application& app : parsed->applications)
+            if (app.name && app.IsBound() && std::find(paths.begin(), paths.end(), app.path) == paths.end())
+                paths.push_back(app.path);
+    return paths;
+}
+
+std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, std::string& error, const Options& options)
 {
     std::string problem;
     std::optional<rules::Document> parsed = rules::ReadDocument(document, &problem);
@@ -184,6 +221,8 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         error = "it does not parse: " + problem;
         return std::nullopt;
     }
+    if (options.services)
+        KeepServices(*parsed);
     namespace rf = rules::rules_format;
     RulesCompiler compiler;
     const std::vector<std::string> names = ApplicationNames(*parsed);
@@ -194,19 +233,76 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
             continue; // the general settings: in every table, and alone in the one below
         // Each program once, read under the name its engine has (an entry
         // may spell it escaped, or raw as an older panel wrote it), and
-        // found by the file name the kernel hashes.
+        // found by the file name the kernel hashes. Read without a path:
+        // entries bound to one hold for that file alone, below.
         const std::string program = rf::ProgramName(rf::FileNameOfProgram(name));
         if (!programs.insert(program).second)
             continue;
-        // The kernel knows a program by its file name alone: an entry
-        // bound to a path is taken for every program of its name.
         engine::RuleTable table;
-        engine::ProgramIdentity byName(program);
-        byName.everyPath = true;
-        ReadProgram(*parsed, places, byName, table);
+        bool own = false;
+        ReadProgram(*parsed, places, program, table, &own);
         const std::string fileName = rf::FileNameOfProgram(program);
-        if (!compiler.Add(zel_rules_name_hash(fileName.data(), fileName.size()), table, error))
+        if (!compiler.Add(zel_rules_name_hash(fileName.data(), fileName.size()), table, error, !own))
             return std::nullopt;
+    }
+    // The files entries are bound to, as the engine reads them for a program
+    // executed at that path: the file checked, and any other there.
+    std::vector<std::string> paths;
+    for (const rules::Application& app : parsed->applications)
+        if (app.name && app.IsBound() && std::find(paths.begin(), paths.end(), app.path) == paths.end())
+            paths.push_back(app.path);
+    for (const std::string& path : paths) {
+        if (!options.files)
+            break;
+        if (compiler.rules_.bound.size() >= ZEL_RULES_BOUND) {
+            error = "more than " + std::to_string(ZEL_RULES_BOUND) + " paths entries are bound to";
+            return std::nullopt;
+        }
+        // The engine's name for a program there (its path is already as the engine cuts it).
+        const std::string fileName = FileNameOf(path);
+        const std::string program = rf::ProgramName(fileName);
+        bool checked = false;
+        for (const rules::Application& app : parsed->applications)
+            checked = checked || (app.IsBound() && app.path == path && !app.fileHash.empty() && app.AppliesTo(program, path));
+        const FileFacts facts = options.files(path, checked);
+        if (!facts.folderFound)
+            continue; // no file there the kernel can meet under this path
+        struct Digest {
+            std::string text;
+            static const std::string& Of(void* context) { return static_cast<Digest*>(context)->text; }
+        } digest {facts.fileFound && facts.settled ? facts.digest : std::string()};
+        engine::ProgramIdentity asChecked(program, path);
+        if (!digest.text.empty()) {
+            asChecked.digest = &Digest::Of;
+            asChecked.digestContext = &digest;
+        }
+        engine::RuleTable trusted;
+        bool own = false;
+        ReadProgram(*parsed, places, asChecked, trusted, &own);
+        CompiledRules::Bound entry;
+        entry.key.folder = facts.folder;
+        entry.key.folder_device = facts.folderDevice;
+        entry.key.raw = zel_raw_name_hash(fileName.data(), fileName.size());
+        entry.file.trusted = BoundTableHash(path, true);
+        entry.file.doubted = entry.file.trusted;
+        if (!compiler.Add(entry.file.trusted, trusted, error, !own))
+            return std::nullopt;
+        if (checked) {
+            // Any other file there: the checks' permits are questions.
+            engine::RuleTable doubted;
+            ReadProgram(*parsed, places, engine::ProgramIdentity(program, path), doubted);
+            entry.file.checked = 1;
+            entry.file.doubted = BoundTableHash(path, false);
+            if (facts.fileFound) {
+                entry.file.file = facts.file;
+                entry.file.file_device = facts.fileDevice;
+                entry.file.changed = facts.changed;
+                entry.file.changed_ns = facts.changedNs;
+            }
+            if (!compiler.Add(entry.file.doubted, doubted, error, !own))
+                return std::nullopt;
+        }
+        compiler.rules_.bound.push_back(entry);
     }
     // Every other program: read under a name no application has.
     std::string other = "\x01";
@@ -214,12 +310,12 @@ std::optional<CompiledRules> RulesCompiler::Compile(std::string_view document, s
         other += '\x01';
     engine::RuleTable table;
     ReadProgram(*parsed, places, other, table);
-    if (!compiler.Add(ZEL_RULES_GENERAL, table, error))
+    if (!compiler.Add(ZEL_RULES_GENERAL, table, error, true))
         return std::nullopt;
     return std::move(compiler.rules_);
 }
 
-bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::string& error)
+bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::string& error, bool general)
 {
     if (rules_.programs.size() >= ZEL_RULES_PROGRAMS) {
         error = "more than " + std::to_string(ZEL_RULES_PROGRAMS) + " applications";
@@ -231,15 +327,15 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
     }
     const auto index = static_cast<uint32_t>(rules_.programs.size());
     const engine::HostKey unknown(nullptr);
+    // By direction (incoming above bit 16) and port.
     std::map<uint32_t, PortEntries> ports;
     for (size_t i = 0; i < table.entries.size(); ++i) {
         const engine::RuleEntry& entry = table.entries[i];
-        if (entry.direction != engine::kOutgoing)
-            continue; // incoming connections are not the kernel's to decide
         if (entry.host && !unknown.Matches(*entry.host))
             continue; // a name the kernel cannot know: matches no peer here
         const uint32_t match = ZEL_RULES_MATCH(static_cast<uint32_t>(i), static_cast<uint32_t>(entry.permission) & 3u);
-        PortEntries& port = ports[static_cast<uint32_t>(entry.port)];
+        const uint32_t incoming = entry.direction == engine::kIncoming ? 1u << 16 : 0;
+        PortEntries& port = ports[incoming | static_cast<uint32_t>(entry.port)];
         if (entry.host || !entry.addresses) {
             port.ipv4.push_back({0, UINT32_MAX, match});
             port.ipv6.push_back({0, ~static_cast<Wide>(0), match});
@@ -253,11 +349,13 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
     }
     // Checked whole before anything is added.
     std::vector<CompiledRules::List> lists;
-    zel_rules_list every {0, 0, 0, 0};
+    zel_rules_list every {0, 0, 0, 0}, everyIn {0, 0, 0, 0};
     std::vector<zel_rules_interval> intervals; // runs new to the rules, placed after theirs
     std::vector<zel_rules_interval6> intervals6;
     std::map<std::string, uint32_t, std::less<>> newRuns, newRuns6;
-    for (const auto& [number, entries] : ports) {
+    for (const auto& [key, entries] : ports) {
+        const uint32_t number = key & 0xffff;
+        const uint32_t incoming = key >> 16;
         const std::vector<zel_rules_interval> run = KernelIntervals(entries.ipv4);
         const std::vector<zel_rules_interval6> run6 = KernelIntervals(entries.ipv6);
         const zel_rules_list list {Place(run, runs_, newRuns, rules_.intervals.size(), intervals),
@@ -265,9 +363,9 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
                                    Place(run6, runs6_, newRuns6, rules_.intervals6.size(), intervals6),
                                    static_cast<uint32_t>(run6.size())};
         if (number == 0)
-            every = list;
+            (incoming ? everyIn : every) = list;
         else
-            lists.push_back({index, number, list});
+            lists.push_back({index, number, incoming, list});
     }
     if (rules_.intervals.size() + intervals.size() > ZEL_RULES_INTERVALS) {
         error = "the rules need more than " + std::to_string(ZEL_RULES_INTERVALS) + " IPv4 address intervals";
@@ -286,10 +384,19 @@ bool RulesCompiler::Add(uint64_t hash, const engine::RuleTable& table, std::stri
     rules_.lists.insert(rules_.lists.end(), lists.begin(), lists.end());
     runs_.merge(newRuns);
     runs6_.merge(newRuns6);
-    const int outgoing = table.defaultOutgoing;
-    rules_.programs.push_back({hash, index,
-                               outgoing >= ZEL_RULES_DENY && outgoing <= ZEL_RULES_ASK ? static_cast<uint32_t>(outgoing)
-                                                                                      : ZEL_RULES_DENY,
-                               every});
+    const auto permission = [](int value) {
+        return value >= ZEL_RULES_DENY && value <= ZEL_RULES_ASK ? static_cast<uint32_t>(value) : ZEL_RULES_DENY;
+    };
+    CompiledRules::Program program;
+    program.hash = hash;
+    program.index = index;
+    program.outgoing = permission(table.defaultOutgoing);
+    program.incoming = permission(table.defaultIncoming);
+    program.general = general ? 1 : 0;
+    program.every = every;
+    program.everyIn = everyIn;
+    rules_.programs.push_back(program);
     return true;
 }
+
+}  // namespace backstop

@@ -2,16 +2,25 @@
 
 #include "backstop/FolderLock.h"
 #include "backstop/RulesCompiler.h"
+#include "backstop/ServicesRules.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 #include <set>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+namespace backstop {
+
 namespace {
+
+bool SameBound(const std::vector<CompiledRules::Bound>& a, const std::vector<CompiledRules::Bound>& b)
+{
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
+}
 
 std::string FolderOf(const std::string& path)
 {
@@ -45,11 +54,19 @@ void RulesFollower::Say(const std::string& topic, const std::string& text)
     std::fflush(stdout);
 }
 
+CompiledRules RulesFollower::NoFile() const
+{
+    if (!settings_.IsMachine())
+        return RulesCompiler::NoRules();
+    std::string error;
+    return RulesCompiler::Compile(kServicesRulesDocument, error, {true, {}}).value_or(RulesCompiler::NoRules());
+}
+
 void RulesFollower::Watch(const std::string& keyFolder, const std::string& rulesFolder)
 {
     if (notify_ < 0)
         return;
-    std::set<std::string> wanted;
+    std::set<std::string> wanted(boundFolders_.begin(), boundFolders_.end());
     for (const std::string& folder : {keyFolder, rulesFolder})
         if (!folder.empty())
             wanted.insert(folder);
@@ -61,9 +78,10 @@ void RulesFollower::Watch(const std::string& keyFolder, const std::string& rules
             ++watch;
         }
     }
-    // The folders only: the panel replaces the files in them by rename.
+    // The folders only: the panel replaces the files in them by rename; a
+    // bound file written in place changes its contents (IN_MODIFY).
     constexpr uint32_t kChanges = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_ATTRIB
-        | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+        | IN_DELETE_SELF | IN_MOVE_SELF | IN_MODIFY | IN_ONLYDIR;
     for (const std::string& folder : wanted) {
         if (watches_.count(folder) != 0)
             continue;
@@ -83,16 +101,31 @@ void RulesFollower::Step(std::chrono::steady_clock::time_point now)
             if (n <= 0)
                 break;
             changed = true;
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer);
-            if (event->mask & IN_Q_OVERFLOW)
-                break;
+            // A bound file's folder: its file may be another, or changed.
+            for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                for (const auto& [folder, watch] : watches_)
+                    if (watch == event->wd
+                        && std::find(boundFolders_.begin(), boundFolders_.end(), folder) != boundFolders_.end())
+                        path_.clear();
+                if (event->mask & IN_Q_OVERFLOW)
+                    path_.clear();
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
         }
         if (changed && due_ > now + kSettle)
             due_ = std::max(now + kSettle, lookedAt_ + kLookAtMost);
     }
+    if (recheckAt_ && now >= *recheckAt_) {
+        recheckAt_.reset();
+        path_.clear(); // a bound file settled: compiled again, its digest trusted now
+        due_ = now;
+    }
     if (now < due_)
         return;
     due_ = now + kLookEvery;
+    if (recheckAt_)
+        due_ = std::min(due_, *recheckAt_);
     lookedAt_ = now;
     std::string error;
     Refresh(error);
@@ -135,12 +168,14 @@ bool RulesFollower::Refresh(std::string& error)
         break;
     case UserSettings::Rules::kMissing:
         if (source_ != Source::kNoFile) {
-            if (rules_.Put(RulesCompiler::NoRules(), error)) {
+            if (rules_.Put(NoFile(), error)) {
                 source_ = Source::kNoFile;
                 path_.clear();
                 stamp_ = {};
+                boundFolders_.clear();
                 Say("rules", "no rules file" + (look.rulesPath.empty() ? std::string() : " at " + look.rulesPath)
-                                 + ": every program is asked");
+                                 + (settings_.IsMachine() ? ": every service is permitted and recorded"
+                                                          : ": every program is asked"));
             } else {
                 put = false;
             }
@@ -161,12 +196,22 @@ bool RulesFollower::Refresh(std::string& error)
         break;
     case UserSettings::Rules::kRead: {
         const CompiledRules& compiled = look.compiled;
+        if (look.boundFolders != boundFolders_) {
+            boundFolders_ = look.boundFolders;
+            Watch(look.keyFolder, FolderOf(look.rulesPath));
+        }
+        // A bound file that changed just now is looked at again once it has
+        // settled: meanwhile its entries' permits are questions.
+        if (look.unsettled)
+            recheckAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         const size_t own = compiled.programs.size() - 1;
         const std::string inForce = "the rules of " + look.rulesPath + " are in force: " + std::to_string(own)
             + (own == 1 ? " application" : " applications") + " with rules of its own and every other"
             + " program by the general ones, " + std::to_string(compiled.intervals.size()) + " address intervals";
-        if (source_ == Source::kFile && look.textHash == textHash_ && look.rulesPath == path_) {
-            stamp_ = look.stamp; // written again, the same
+        if (source_ == Source::kFile && look.textHash == textHash_ && SameBound(look.compiled.bound, bound_)
+            && look.unsettled == unsettled_) {
+            path_ = look.rulesPath; // written again, the same
+            stamp_ = look.stamp;
             Say("rules", inForce);
             break;
         }
@@ -178,9 +223,13 @@ bool RulesFollower::Refresh(std::string& error)
         path_ = look.rulesPath;
         stamp_ = look.stamp;
         textHash_ = look.textHash;
+        bound_ = look.compiled.bound;
+        unsettled_ = look.unsettled;
         Say("rules", inForce);
         break;
     }
     }
     return put;
 }
+
+}  // namespace backstop

@@ -5,13 +5,18 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
+
+namespace backstop {
 
 // Keeps a backstop's compiled rules and Block All as the user's settings
 // say: reads and compiles them (as the user, see UserSettings) when the
 // kernel tells of a change in the settings key's folder or the rules file's
-// folder (the panel replaces both by rename), and every few seconds in case
-// it could not tell. A rules file that cannot be read, does not parse or is
+// folder (the panel replaces both by rename), or in the folder of a file an
+// entry is bound to (its identity or contents changed), and every few
+// seconds in case it could not tell. A rules file that cannot be read, does not parse or is
 // over a bound leaves the rules in force (one read but refused is not read
 // again until it changes); one that is gone leaves every program asked, as
 // the engine does. What it does is said on standard output, the service's
@@ -44,6 +49,9 @@ public:
 
 private:
     void Watch(const std::string& keyFolder, const std::string& rulesFolder);
+    // What no rules file means: every program asked, as the engine does; for
+    // the services, the shipped "permit and record".
+    CompiledRules NoFile() const;
     // Says text once: again only after something else was said on topic.
     void Say(const std::string& topic, const std::string& text);
 
@@ -52,6 +60,7 @@ private:
     std::string lockFolder_;
     int notify_ = -1;
     std::map<std::string, int> watches_; // folder → watch
+    std::vector<std::string> boundFolders_; // of the files bound entries name: a change there compiles again
     std::chrono::steady_clock::time_point due_ {};
     std::chrono::steady_clock::time_point lookedAt_ {};
 
@@ -62,5 +71,10 @@ private:
     std::string path_;
     UserSettings::Stamp stamp_;
     uint64_t textHash_ = 0;
+    std::vector<CompiledRules::Bound> bound_; // the bound files in force: a change of them is written though the text is the same
+    bool unsettled_ = false; // the rules in force doubt a bound file that had just changed: compiled settled, they are written
+    std::optional<std::chrono::steady_clock::time_point> recheckAt_;
     std::map<std::string, std::string> said_;
 };
+
+}  // namespace backstop

@@ -1,5 +1,6 @@
 #include "backstop/UserSettings.h"
 
+#include "backstop/BoundFiles.h"
 #include "backstop/RulesCompiler.h"
 
 #include "os/Files.h"
@@ -33,6 +34,8 @@
 
 namespace registry = protocol::registry;
 
+namespace backstop {
+
 namespace {
 
 // What the reader sends, then keyFolder, rulesPath and why; when rules is
@@ -45,24 +48,28 @@ struct Header {
     uint64_t lengths[3];
     UserSettings::Stamp stamp;
 };
-// Then why, and the compiled rules' programs, lists, intervals and
-// intervals6, as many as counts says.
+// Then why, the bound files' folders (each ending in a NUL), and the
+// compiled rules' programs, lists, intervals, intervals6 and bound paths, as
+// many as counts says.
 struct Result {
     uint8_t compiled; // 0: refused, why says why
-    uint8_t pad[7];
+    uint8_t unsettled;
+    uint8_t pad[6];
     uint64_t textHash;
     uint64_t whyLength;
-    uint64_t counts[4];
+    uint64_t foldersLength;
+    uint64_t counts[5];
 };
 constexpr uint64_t kMaxTextBytes = 64 << 10; // of the folders, path and reason
 constexpr int kCannotBound = 3;              // the reader's exit status when it cannot bound its memory
 // What the kernel's maps hold: more is not the compiler's.
-constexpr uint64_t kMaxCounts[4] = {ZEL_RULES_PROGRAMS, ZEL_RULES_LISTS, ZEL_RULES_INTERVALS, ZEL_RULES_INTERVALS6};
+constexpr uint64_t kMaxCounts[5] = {ZEL_RULES_PROGRAMS, ZEL_RULES_LISTS, ZEL_RULES_INTERVALS, ZEL_RULES_INTERVALS6,
+                                    ZEL_RULES_BOUND};
 
 template <typename Item>
 constexpr bool kPlain = std::is_trivially_copyable_v<Item>;
 static_assert(kPlain<CompiledRules::Program> && kPlain<CompiledRules::List> && kPlain<zel_rules_interval>
-              && kPlain<zel_rules_interval6>);
+              && kPlain<zel_rules_interval6> && kPlain<CompiledRules::Bound>);
 
 // In the reader: set when it ran out of the memory it may have (the
 // document parser says so only as a parse error).
@@ -149,7 +156,35 @@ UserSettings::Stamp StampOf(const struct stat& st)
 
 std::string Megabytes(size_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
 
+// Whether the machine's rules file (opened, st) and its folder are root's
+// and written by no one else: whoever may write them decides the services.
+bool WrittenByRootAlone(const std::string& path, const struct stat& st, std::string& why)
+{
+    const auto rootsAlone = [](const struct stat& info) {
+        return info.st_uid == 0 && (info.st_mode & S_IWOTH) == 0 && ((info.st_mode & S_IWGRP) == 0 || info.st_gid == 0);
+    };
+    struct stat folder {};
+    const std::string parent = path.substr(0, std::max<size_t>(path.rfind('/'), 1));
+    if (!rootsAlone(st)) {
+        why = path + " may be written by others than root";
+        return false;
+    }
+    if (::stat(parent.c_str(), &folder) != 0 || !rootsAlone(folder)) {
+        why = parent + " may be written by others than root";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+UserSettings UserSettings::Machine(std::string rulesPath)
+{
+    UserSettings machine(0, std::string());
+    machine.machine_ = true;
+    machine.store_ = std::move(rulesPath);
+    return machine;
+}
 
 UserSettings::UserSettings(uid_t uid, std::string store) : uid_(uid), gid_(static_cast<gid_t>(uid)), home_("/"), store_(std::move(store))
 {
@@ -164,18 +199,30 @@ UserSettings::UserSettings(uid_t uid, std::string store) : uid_(uid), gid_(stati
 bool UserSettings::TakeCompiled(int fd, std::chrono::steady_clock::time_point deadline, Look& look)
 {
     Result result {};
-    if (!ReadAll(fd, &result, sizeof result, deadline) || result.whyLength > kMaxTextBytes)
+    if (!ReadAll(fd, &result, sizeof result, deadline) || result.whyLength > kMaxTextBytes
+        || result.foldersLength > kMaxTextBytes)
         return false;
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 5; ++i)
         if (result.counts[i] > kMaxCounts[i])
             return false;
     look.why.resize(result.whyLength);
+    std::string folders(result.foldersLength, '\0');
     CompiledRules& rules = look.compiled;
-    if (!ReadAll(fd, look.why.data(), look.why.size(), deadline) || !ReadItems(fd, rules.programs, result.counts[0], deadline)
+    if (!ReadAll(fd, look.why.data(), look.why.size(), deadline) || !ReadAll(fd, folders.data(), folders.size(), deadline)
+        || !ReadItems(fd, rules.programs, result.counts[0], deadline)
         || !ReadItems(fd, rules.lists, result.counts[1], deadline)
         || !ReadItems(fd, rules.intervals, result.counts[2], deadline)
-        || !ReadItems(fd, rules.intervals6, result.counts[3], deadline))
+        || !ReadItems(fd, rules.intervals6, result.counts[3], deadline)
+        || !ReadItems(fd, rules.bound, result.counts[4], deadline))
         return false;
+    for (size_t start = 0; start < folders.size();) {
+        const size_t end = folders.find('\0', start);
+        if (end == std::string::npos)
+            break;
+        look.boundFolders.push_back(folders.substr(start, end - start));
+        start = end + 1;
+    }
+    look.unsettled = result.unsettled != 0;
     look.textHash = result.textHash;
     if (result.compiled == 0 || rules.programs.empty()) {
         look.rules = Rules::kRefused;
@@ -263,31 +310,39 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
     // Whatever the user's file makes it build, the reader fails, not the service.
     if (!BoundAddressSpace(kReadMemoryBytes))
         ::_exit(kCannotBound);
-    // The user's identity, whole, before anything of theirs is opened.
-    const bool groups = name_.empty() ? ::setgroups(0, nullptr) == 0 : ::initgroups(name_.c_str(), gid_) == 0;
+    // The user's identity, whole, before anything of theirs is opened. The
+    // machine's rules are root's: read as root, and only as root wrote them.
+    const bool groups = machine_ || (name_.empty() ? ::setgroups(0, nullptr) == 0 : ::initgroups(name_.c_str(), gid_) == 0);
     if (!groups || ::setresgid(gid_, gid_, gid_) != 0 || ::setresuid(uid_, uid_, uid_) != 0 || ::getuid() != uid_
         || ::geteuid() != uid_ || ::getegid() != gid_)
         ::_exit(2);
     ::clearenv();
     ::setenv("HOME", home_.c_str(), 1);
-    if (!store_.empty())
+    if (!store_.empty() && !machine_)
         ::setenv("ZEL_REGISTRY_ROOT", store_.c_str(), 1);
 
     Header header {};
     std::string keyFolder, rulesPath, why;
     rules::rules_file::Contents contents;
     std::string value;
-    const auto blockAll = registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
-                                                protocol::settings::kSecurityStatus, value);
-    const auto rulesFile = registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
-                                                 protocol::settings::kRulesFile, rulesPath);
+    const auto blockAll = machine_ ? registry::Value::Status::kMissing
+                                   : registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
+                                                           protocol::settings::kSecurityStatus, value);
+    const auto rulesFile = machine_ ? registry::Value::Status::kFound
+                                    : registry::QueryStatus(registry::RootKey::LocalMachine, registry::kSettingsKey,
+                                                            protocol::settings::kRulesFile, rulesPath);
     if (blockAll == registry::Value::Status::kUnreadable || rulesFile == registry::Value::Status::kUnreadable) {
         why = "the settings in " + os::RegistryRoot() + " cannot be read";
     } else {
         header.done = 1;
         header.blockAll = blockAll == registry::Value::Status::kFound && text::ParseDecimal(value) == 0;
-        keyFolder = registry::KeyFolderPath(registry::RootKey::LocalMachine, registry::kSettingsKey).value_or("");
-        rulesPath = rulesFile == registry::Value::Status::kFound ? os::SettingPath(rulesPath) : std::string();
+        if (machine_) {
+            rulesPath = store_;
+            keyFolder = rulesPath.substr(0, rulesPath.rfind('/'));
+        } else {
+            keyFolder = registry::KeyFolderPath(registry::RootKey::LocalMachine, registry::kSettingsKey).value_or("");
+            rulesPath = rulesFile == registry::Value::Status::kFound ? os::SettingPath(rulesPath) : std::string();
+        }
         Rules rules = Rules::kMissing;
         // As every reader reads it: only a regular file within the limits,
         // never waited on; only nothing at the path is no rules file.
@@ -299,6 +354,10 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
         } else if (file < 0) {
             rules = Rules::kUnreadable;
             why = opened.Reason();
+        } else if (std::string unsafe; machine_ && !WrittenByRootAlone(rulesPath, st, unsafe)) {
+            rules = Rules::kUnreadable;
+            why = unsafe;
+            ::close(file);
         } else if (header.stamp = StampOf(st); rulesPath == knownPath && header.stamp == known) {
             rules = Rules::kUnchanged;
             ::close(file);
@@ -325,10 +384,21 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
     Result result {};
     result.textHash = std::hash<std::string_view> {}(contents.text);
     std::optional<CompiledRules> compiled;
-    std::string problem;
+    std::string problem, folders;
     pugi::set_memory_management_functions(ParserAllocate, std::free);
     try {
-        compiled = RulesCompiler::Compile(contents.text, problem);
+        BoundFiles files;
+        RulesCompiler::Options options;
+        options.services = machine_;
+        options.files = [&](const std::string& path, bool digest) {
+            RulesCompiler::FileFacts facts = files.LookUp(path, digest);
+            result.unsettled |= facts.settled ? 0 : 1;
+            const std::string folder = path.substr(0, std::max<size_t>(path.rfind('/'), 1));
+            if (folders.size() + folder.size() < kMaxTextBytes)
+                folders += folder + '\0';
+            return facts;
+        };
+        compiled = RulesCompiler::Compile(contents.text, problem, options);
     } catch (const std::bad_alloc&) {
         g_outOfMemory = true;
     }
@@ -340,10 +410,14 @@ void UserSettings::ReadAsUser(int fd, const Stamp& known, const std::string& kno
     const CompiledRules& rules = compiled ? *compiled : none;
     result.compiled = compiled ? 1 : 0;
     result.whyLength = std::min<uint64_t>(problem.size(), kMaxTextBytes);
-    const uint64_t counts[4] = {rules.programs.size(), rules.lists.size(), rules.intervals.size(), rules.intervals6.size()};
+    result.foldersLength = folders.size();
+    const uint64_t counts[5] = {rules.programs.size(), rules.lists.size(), rules.intervals.size(), rules.intervals6.size(),
+                                rules.bound.size()};
     std::copy(std::begin(counts), std::end(counts), result.counts);
     sent = WriteAll(fd, &result, sizeof result) && WriteAll(fd, problem.data(), result.whyLength)
-        && WriteItems(fd, rules.programs) && WriteItems(fd, rules.lists) && WriteItems(fd, rules.intervals)
-        && WriteItems(fd, rules.intervals6);
+        && WriteAll(fd, folders.data(), folders.size()) && WriteItems(fd, rules.programs) && WriteItems(fd, rules.lists)
+        && WriteItems(fd, rules.intervals) && WriteItems(fd, rules.intervals6) && WriteItems(fd, rules.bound);
     ::_exit(sent ? 0 : 1);
 }
+
+}  // namespace backstop

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <vector>
+
+namespace backstop {
 
 // What the root service reads of a covered user's settings: Block All and
 // the rules file, compiled. Everything is read by a child process that has
@@ -56,15 +59,24 @@ public:
         CompiledRules compiled;  // kRead
         uint64_t textHash = 0;   // of the text compiled
         std::string why;
+        // The folders of the files entries are bound to (kRead): a change
+        // there asks for the rules to be compiled again.
+        std::vector<std::string> boundFolders;
+        bool unsettled = false;  // a bound file changed too lately to be trusted yet: compile again soon
     };
 
     // store: the user's settings store (what ZEL_REGISTRY_ROOT names); empty:
     // the user's own, under their home folder.
     UserSettings(uid_t uid, std::string store);
+    // The machine's rules for the system services: the file at rulesPath,
+    // which must be root's and written by root alone (and its folder too);
+    // read as root, its service entries and general settings compiled.
+    static UserSettings Machine(std::string rulesPath);
 
     // known, knownPath: the rules file read last time; its text is read
     // again only when the file is another one now.
     Look Read(const Stamp& known, const std::string& knownPath) const;
+    bool IsMachine() const { return machine_; }
 
     uid_t Uid() const { return uid_; }
     const std::string& Store() const { return store_; }
@@ -76,9 +88,12 @@ private:
     // say them whole (look.why then says why when known).
     static bool TakeCompiled(int fd, std::chrono::steady_clock::time_point deadline, Look& look);
 
+    bool machine_ = false;
     uid_t uid_;
     gid_t gid_;
     std::string name_; // the account's, for its groups; empty: no account
     std::string home_;
     std::string store_;
 };
+
+}  // namespace backstop

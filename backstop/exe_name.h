@@ -30,6 +30,8 @@ static __always_inline unsigned long long zel_name_hash_step(unsigned long long 
 struct zel_name_hasher {
     unsigned long long whole;
     unsigned long long cut;
+    unsigned long long raw;     /* the same with the letters as they are: the name a path ends in */
+    unsigned long long raw_cut;
     int phase; /* 0: before " (", 1: after it, 2: from the "." after it on */
 };
 
@@ -37,6 +39,8 @@ static __always_inline void zel_name_hasher_start(struct zel_name_hasher* hasher
 {
     hasher->whole = ZEL_NAME_HASH_START;
     hasher->cut = ZEL_NAME_HASH_START;
+    hasher->raw = ZEL_NAME_HASH_START;
+    hasher->raw_cut = ZEL_NAME_HASH_START;
     hasher->phase = 0;
 }
 
@@ -49,6 +53,9 @@ static __always_inline int zel_name_hasher_step(struct zel_name_hasher* hasher, 
         hasher->phase = 1;
     else if (hasher->phase == 1 && c == '.')
         hasher->phase = 2;
+    hasher->raw = zel_name_hash_step(hasher->raw, c);
+    if (hasher->phase != 1)
+        hasher->raw_cut = zel_name_hash_step(hasher->raw_cut, c);
     if (c >= 'a' && c <= 'z')
         c = (unsigned char)(c - 'a' + 'A');
     hasher->whole = zel_name_hash_step(hasher->whole, c);
@@ -60,6 +67,13 @@ static __always_inline int zel_name_hasher_step(struct zel_name_hasher* hasher, 
 static __always_inline unsigned long long zel_name_hasher_end(const struct zel_name_hasher* hasher)
 {
     return hasher->phase == 2 ? hasher->cut : hasher->whole;
+}
+
+/* The hash of the file name that ends the program's path as the engine
+ * takes it: cut the same way, the letters as they are. */
+static __always_inline unsigned long long zel_name_hasher_raw(const struct zel_name_hasher* hasher)
+{
+    return hasher->phase == 2 ? hasher->raw_cut : hasher->raw;
 }
 
 #ifndef __bpf__
@@ -85,6 +99,13 @@ static inline unsigned long long zel_rules_name_hash(const char* text, unsigned 
     for (unsigned long i = 0; i < length; i++)
         hash = zel_name_hash_step(hash, (unsigned char)text[i]);
     return hash;
+}
+
+/* The file name a path ends in, byte for byte: what zel_name_hasher_raw
+ * gives for a program executed there (the engine's paths are already cut). */
+static inline unsigned long long zel_raw_name_hash(const char* text, unsigned long length)
+{
+    return zel_rules_name_hash(text, length);
 }
 #endif
 

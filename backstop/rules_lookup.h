@@ -60,18 +60,17 @@ static __always_inline unsigned int zel_rules_search6(const struct zel_rules_lis
     return found ? found->first : ZEL_RULES_NONE;
 }
 
-/* The permission (ZEL_RULES_DENY, _PERMIT or _ASK) for an outgoing
- * connection of a program: the earlier of the first match among the
- * entries of the connection's port (own; for port 0, the program's entries
- * of every port) and among those of every port (every; none for port 0),
- * else the program's default. ipv4: the peer is the IPv4 address (host
+/* The permission (ZEL_RULES_DENY, _PERMIT or _ASK) for a connection of a
+ * program: the earlier of the first match among the entries of the
+ * connection's port (own; for port 0, the program's entries of every port)
+ * and among those of every port (every; none for port 0), else fallback,
+ * the program's default for the direction. ipv4: the peer is the IPv4 address (host
  * order; also one mapped into IPv6, as the engine holds); else it is the
  * IPv6 address high, low. */
-static __always_inline unsigned int zel_rules_decide(const struct zel_rules_program* program,
-                                                     const struct zel_rules_list* own,
-                                                     const struct zel_rules_list* every, int ipv4,
-                                                     unsigned int address, unsigned long long high,
-                                                     unsigned long long low)
+static __always_inline unsigned int zel_rules_decide_with(unsigned int fallback, const struct zel_rules_list* own,
+                                                          const struct zel_rules_list* every, int ipv4,
+                                                          unsigned int address, unsigned long long high,
+                                                          unsigned long long low)
 {
     unsigned int a, b;
     if (ipv4) {
@@ -82,7 +81,16 @@ static __always_inline unsigned int zel_rules_decide(const struct zel_rules_prog
         b = zel_rules_search6(every, high, low);
     }
     const unsigned int first = a < b ? a : b;
-    return first == ZEL_RULES_NONE ? program->outgoing : ZEL_RULES_PERMISSION(first);
+    return first == ZEL_RULES_NONE ? fallback : ZEL_RULES_PERMISSION(first);
+}
+
+static __always_inline unsigned int zel_rules_decide(const struct zel_rules_program* program,
+                                                     const struct zel_rules_list* own,
+                                                     const struct zel_rules_list* every, int ipv4,
+                                                     unsigned int address, unsigned long long high,
+                                                     unsigned long long low)
+{
+    return zel_rules_decide_with(program->outgoing, own, every, ipv4, address, high, low);
 }
 
 #endif

@@ -11,20 +11,26 @@
 // removes what it pinned. While it runs, the service relays the notices and,
 // deciding by rules, follows the user's rules and Block All (read from the
 // user's settings store, or the one --settings names).
-//   zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]
-//                      [--socket PATH] [--detach]
-//   zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]   relay (and follow) only
-//   zel-backstop stop (--user UID | --pin DIR)
-//   zel-backstop status [--user UID | --pin DIR]
+// The system services' backstop (--services) decides root's programs and the
+// system users' (below the first ordinary uid of /etc/login.defs, or above
+// the last) by the machine's rules (/etc/korvel/Rules.xml, or FILE), and
+// records what it lets through by their general settings.
+//   zel-backstop start (--user UID [--rules|--notify|--deny] [--settings DIR] | --services [--rules FILE] [--log DIR])
+//                      [--cgroup DIR] [--pin DIR] [--socket PATH] [--detach]
+//   zel-backstop run (--user UID | --services | --pin DIR) [--settings DIR | --rules FILE] [--socket PATH] [--log DIR]
+//   zel-backstop stop (--user UID | --services | --pin DIR)
+//   zel-backstop status [--user UID | --services | --pin DIR]    (as a user: the kernel's support and your own)
 // start and stop hold a lock on the pin folder's parent while they work, and
 // finish what they begin or undo it. Exit status: 0 done (status: running),
 // 1 not root, 2 usage, 3 not done and nothing half done left (status: not
 // running), 4 (status) partly attached by a start or stop that was killed.
 #include "backstop/FolderLock.h"
+#include "backstop/KernelSupport.h"
 #include "backstop/NoticeRelay.h"
 #include "backstop/PinnedBackstop.h"
 #include "backstop/PinnedRules.h"
 #include "backstop/RulesFollower.h"
+#include "backstop/ServicesRules.h"
 #include "backstop/UserSettings.h"
 #include "backstop/backstop.h"
 
@@ -45,15 +51,20 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <grp.h>
 #include <memory>
 #include <linux/magic.h>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace backstop;
 
 namespace {
 
@@ -62,6 +73,11 @@ namespace {
 constexpr const char* kBpfMount = "/sys/fs/bpf";
 constexpr const char* kPinRoot = "/sys/fs/bpf/zel";
 constexpr const char* kSocketFolder = "/run/zel-backstop";
+// The services' backstop: its pins and socket under this name, its records here.
+constexpr const char* kServicesName = "services";
+constexpr const char* kServicesLogFolder = "/var/log/korvel/services";
+// Whose members hear the services' notices (Debian's administrators).
+constexpr const char* kAdministrators = "sudo";
 // start and stop take well under a second; a lock held longer than this is
 // a command that hangs.
 constexpr unsigned kLockWait = 10;
@@ -69,6 +85,7 @@ constexpr unsigned kLockWait = 10;
 constexpr unsigned kRelayLockWait = 3;
 
 // Exit statuses.
+constexpr int kMisused = 2;  // usage
 constexpr int kFailed = 3;   // did not happen; nothing half done is left
 constexpr int kPartial = 4;  // status: an interrupted start or stop left part of a backstop
 
@@ -83,6 +100,9 @@ struct Options {
     std::string pin;
     std::string socket;
     std::string settings; // the user's settings store; empty: their own
+    bool services = false;
+    std::string rulesFile; // the services' rules; empty: kServicesRulesPath
+    std::string log;       // the services' records; empty: kServicesLogFolder
     bool detach = false;
 };
 
@@ -96,11 +116,13 @@ void Say(std::FILE* out, const std::string& text) { std::fprintf(out, "zel-backs
 int Usage(std::FILE* out = stderr)
 {
     std::fputs(Tr("zel-backstop",
-                 "usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]\n"
-                 "                          [--socket PATH] [--detach]\n"
-                 "       zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]\n"
-                 "       zel-backstop stop (--user UID | --pin DIR)\n"
-                 "       zel-backstop status [--user UID | --pin DIR]\n")
+                 "usage: zel-backstop start (--user UID [--rules|--notify|--deny] [--settings DIR] |\n"
+                 "                           --services [--rules FILE] [--log DIR]) [--cgroup DIR] [--pin DIR] [--socket PATH]\n"
+                 "                          [--detach]\n"
+                 "       zel-backstop run (--user UID | --services | --pin DIR) [--settings DIR | --rules FILE] [--socket PATH]\n"
+                 "                        [--log DIR]\n"
+                 "       zel-backstop stop (--user UID | --services | --pin DIR)\n"
+                 "       zel-backstop status [--user UID | --services | --pin DIR]\n")
                    .c_str(),
                out);
     return out == stdout ? 0 : 2;
@@ -116,13 +138,20 @@ bool ParseOptions(int argc, char** argv, Options& options)
         const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--rules") {
             options.mode = ZEL_BACKSTOP_RULES;
+            // The services' take the machine's rules file, when one is named.
+            if (i + 1 < argc && argv[i + 1][0] == '/')
+                options.rulesFile = argv[++i];
+        } else if (arg == "--services") {
+            options.services = true;
+            options.mode = ZEL_BACKSTOP_RULES;
         } else if (arg == "--notify") {
             options.mode = ZEL_BACKSTOP_NOTIFY;
         } else if (arg == "--deny") {
             options.mode = ZEL_BACKSTOP_DENY;
         } else if (arg == "--detach") {
             options.detach = true;
-        } else if (arg == "--user" || arg == "--cgroup" || arg == "--pin" || arg == "--socket" || arg == "--settings") {
+        } else if (arg == "--user" || arg == "--cgroup" || arg == "--pin" || arg == "--socket" || arg == "--settings"
+                   || arg == "--log") {
             const char* text = value();
             if (!text || !*text)
                 return false;
@@ -136,6 +165,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
                 std::string& target = arg == "--cgroup" ? options.cgroup
                     : arg == "--pin"                    ? options.pin
                     : arg == "--settings"               ? options.settings
+                    : arg == "--log"                    ? options.log
                                                         : options.socket;
                 target = text;
                 // "DIR/" names DIR.
@@ -146,17 +176,69 @@ bool ParseOptions(int argc, char** argv, Options& options)
             return false;
         }
     }
-    return true;
+    // A user's or the services', not both; a rules file is the services'
+    // (or, named by its pins, a backstop's that must be the services').
+    return !(options.services && options.uid >= 0) && (options.services || options.rulesFile.empty()
+                                                       || (options.uid < 0 && !options.pin.empty()));
 }
 
 std::string PinFolder(const Options& options)
 {
-    return !options.pin.empty() ? options.pin : std::string(kPinRoot) + "/" + std::to_string(options.uid);
+    return !options.pin.empty() ? options.pin
+        : options.services      ? std::string(kPinRoot) + "/" + kServicesName
+                                : std::string(kPinRoot) + "/" + std::to_string(options.uid);
 }
 
 std::string SocketPath(const Options& options, unsigned uid)
 {
-    return !options.socket.empty() ? options.socket : std::string(kSocketFolder) + "/" + std::to_string(uid) + ".sock";
+    if (!options.socket.empty())
+        return options.socket;
+    const std::string name = uid == ZEL_BACKSTOP_SERVICES ? kServicesName : std::to_string(uid);
+    return std::string(kSocketFolder) + "/" + name + ".sock";
+}
+
+// The ordinary users' uids, from /etc/login.defs (UID_MIN, UID_MAX), as
+// useradd takes them; everyone else's programs are the services'.
+std::pair<unsigned, unsigned> OrdinaryUsers()
+{
+    unsigned first = 1000, last = 60000;
+    std::ifstream defs("/etc/login.defs");
+    for (std::string line; std::getline(defs, line);) {
+        std::istringstream words(line);
+        std::string name;
+        unsigned long value = 0;
+        if (!(words >> name >> value) || value == 0 || value > 0x7fffffff)
+            continue;
+        if (name == "UID_MIN")
+            first = static_cast<unsigned>(value);
+        else if (name == "UID_MAX")
+            last = static_cast<unsigned>(value);
+    }
+    return first <= last ? std::pair {first, last} : std::pair {1000u, 60000u};
+}
+
+// What the kernel programs are configured with: a user, or the services.
+zel_backstop_config ConfigOf(const Options& options)
+{
+    zel_backstop_config settings {static_cast<unsigned>(options.uid), options.mode, 0, 0};
+    if (options.services) {
+        const auto [first, last] = OrdinaryUsers();
+        settings = {ZEL_BACKSTOP_SERVICES, options.mode, first, last};
+    }
+    return settings;
+}
+
+// Whose settings a backstop follows: the user's, or the machine's rules.
+UserSettings SettingsOf(unsigned uid, const Options& options)
+{
+    if (uid == ZEL_BACKSTOP_SERVICES)
+        return UserSettings::Machine(options.rulesFile.empty() ? kServicesRulesPath : options.rulesFile);
+    return UserSettings(uid, options.settings);
+}
+
+std::string Whose(unsigned uid)
+{
+    return uid == ZEL_BACKSTOP_SERVICES ? Tr("zel-backstop", "the system services") : "uid " + std::to_string(uid);
 }
 
 std::string ParentOf(const std::string& path)
@@ -169,31 +251,6 @@ bool OnBpfFilesystem(const std::string& path)
 {
     struct statfs fs {};
     return ::statfs(path.c_str(), &fs) == 0 && fs.f_type == BPF_FS_MAGIC;
-}
-
-// The cgroup v2 hierarchy, wherever this system mounted it (pure v2 at
-// /sys/fs/cgroup, or beside v1 controllers in a hybrid layout).
-std::string CgroupTwoMount()
-{
-    std::ifstream mounts("/proc/self/mountinfo");
-    for (std::string line; std::getline(mounts, line);) {
-        // ... mount-point ... - fstype source options
-        const size_t dash = line.find(" - ");
-        if (dash == std::string::npos)
-            continue;
-        std::istringstream tail(line.substr(dash + 3));
-        std::string type;
-        tail >> type;
-        if (type != "cgroup2")
-            continue;
-        std::istringstream head(line.substr(0, dash));
-        std::string field, mountPoint;
-        for (int i = 0; i < 5 && head >> field; ++i)
-            if (i == 4)
-                mountPoint = field;
-        return mountPoint;
-    }
-    return {};
 }
 
 // The BPF file system mounted (where the system did not) and the pin
@@ -267,9 +324,9 @@ unsigned OwnAddress()
 int Start(const Options& options)
 {
     const std::string pin = PinFolder(options);
-    const std::string cgroup = options.cgroup.empty() ? CgroupTwoMount() : options.cgroup;
-    if (cgroup.empty())
-        return Fail(Tr("zel-backstop", "no cgroup v2 hierarchy is mounted"));
+    const std::string cgroup = options.cgroup.empty() ? kernel_support::CgroupTwoMount() : options.cgroup;
+    if (const std::string missing = kernel_support::Missing(); !missing.empty() && options.cgroup.empty())
+        return Fail(Arg(Tr("zel-backstop", "this kernel cannot hold the backstop: %1"), {missing}));
     // Found before the lock is taken: the lookup may wait on the resolver.
     const unsigned ownAddress = OwnAddress();
     std::string error;
@@ -280,35 +337,34 @@ int Start(const Options& options)
         return Fail(lock.Error());
     const PinnedBackstop backstop(pin);
     const PinnedBackstop::Look look = backstop.Inspect();
-    const auto uid = static_cast<unsigned>(options.uid);
+    const zel_backstop_config settings = ConfigOf(options);
+    const unsigned uid = settings.uid;
     if (!look.foreign.empty()) {
         SayForeign(backstop, look, Tr("zel-backstop", "not started").c_str());
         return kFailed;
     }
     if (look.configured && look.settings.uid != uid)
-        return Fail(Arg(Tr("zel-backstop", "%1 holds the backstop of uid %2: not started"),
-                        {pin, std::to_string(look.settings.uid)}));
+        return Fail(Arg(Tr("zel-backstop", "%1 holds the backstop of %2: not started"), {pin, Whose(look.settings.uid)}));
     // Before the verdict: this computer's address and, deciding by rules,
     // the rules and Block All as the user's settings say now. Rules that
     // cannot be read leave every program asked, as the engine does, until
-    // the service reads them.
+    // the service reads them (the services: permitted and recorded).
     const auto prepare = [&](std::string& why) {
         const PinnedRules rules(pin);
-        if (!rules.SetOwnAddress(ownAddress, why))
+        if (!rules.SetOwnAddress(ownAddress, why) || !rules.SetRecordGeneral(options.services, why))
             return false;
         if (options.mode == ZEL_BACKSTOP_RULES) {
-            RulesFollower follower(pin, UserSettings(uid, options.settings), std::string());
+            RulesFollower follower(pin, SettingsOf(uid, options), std::string());
             if (std::string unread; !follower.Refresh(unread))
-                std::printf("zel-backstop: uid %u: %s\n", uid, unread.c_str());
+                std::printf("zel-backstop: %s: %s\n", Whose(uid).c_str(), unread.c_str());
         }
         return true;
     };
     if (look.state == PinnedBackstop::State::kWhole) {
         // Already attached (a restart of the service): the verdict may change.
-        if (!prepare(error) || !backstop.SetMode(uid, options.mode, error))
+        if (!prepare(error) || !backstop.SetMode(settings, error))
             return Fail(error);
-        Say(stdout, Arg(Tr("zel-backstop", "already attached; now %1 for uid %2"),
-                        {ModeName(options.mode), std::to_string(uid)}));
+        Say(stdout, Arg(Tr("zel-backstop", "already attached; now %1 for %2"), {ModeName(options.mode), Whose(uid)}));
         return 0;
     }
     if (look.state == PinnedBackstop::State::kPartial) {
@@ -316,10 +372,9 @@ int Start(const Options& options)
         if (!SayRemoval(backstop, backstop.Remove()))
             return kFailed;
     }
-    if (!backstop.Attach(uid, options.mode, cgroup, prepare, error))
+    if (!backstop.Attach(settings, cgroup, prepare, error))
         return Fail(error);
-    Say(stdout, Arg(Tr("zel-backstop", "%1 for uid %2 on %3, pinned in %4"),
-                    {ModeName(options.mode), std::to_string(uid), cgroup, pin}));
+    Say(stdout, Arg(Tr("zel-backstop", "%1 for %2 on %3, pinned in %4"), {ModeName(options.mode), Whose(uid), cgroup, pin}));
     std::fflush(stdout);
     return 0;
 }
@@ -344,8 +399,8 @@ int Stop(const Options& options)
         Say(stdout, Tr("zel-backstop", "was not running"));
         return 0;
     }
-    std::string stopped = look.configured ? Arg(Tr("zel-backstop", "stopped for uid %1; nothing of it is attached any more"),
-                                                {std::to_string(look.settings.uid)})
+    std::string stopped = look.configured ? Arg(Tr("zel-backstop", "stopped for %1; nothing of it is attached any more"),
+                                                {Whose(look.settings.uid)})
                                           : Tr("zel-backstop", "stopped; nothing of it is attached any more");
     if (removal.folderKept)
         stopped += Tr("zel-backstop", " (its folder is kept: it holds files that are not the backstop's)");
@@ -368,22 +423,23 @@ int StatusOf(const std::string& pin, bool named)
         std::string rules;
         PinnedRules::State state;
         if (look.settings.mode == ZEL_BACKSTOP_RULES && PinnedRules(pin).Read(state)) {
-            // Besides the general entry (ANY).
-            const int applications = state.programs - 1;
+            // Besides the general one (ANY).
+            const int tables = state.programs - 1;
             if (!state.loaded)
                 rules = Tr("zel-backstop", ", no rules read yet (every program is asked)");
-            else if (applications == 1)
-                rules = Tr("zel-backstop", ", the rules of 1 application and the general ones in force");
+            else if (tables == 1)
+                rules = Tr("zel-backstop", ", the rules of 1 program and the general ones in force");
             else
-                rules = Tr("zel-backstop", ", the rules of %n applications and the general ones in force", nullptr,
-                           applications);
+                rules = Tr("zel-backstop", ", the rules of %n programs and the general ones in force", nullptr, tables);
+            if (state.loaded && state.bound > 0)
+                rules += Tr("zel-backstop", ", %n paths known by their files", nullptr, static_cast<int>(state.bound));
         }
         if (state.blockAll)
             rules += Tr("zel-backstop", ", Block All on");
         // The mode keeps the word it is started with (rules, notify, deny).
         Say(stdout, prefix
-                + Arg(Tr("zel-backstop", "running, %1 for uid %2, %3, %4%5"),
-                      {ModeName(look.settings.mode), std::to_string(look.settings.uid),
+                + Arg(Tr("zel-backstop", "running, %1 for %2, %3, %4%5"),
+                      {ModeName(look.settings.mode), Whose(look.settings.uid),
                        backstop.AttachedCount() == 1
                            ? Tr("zel-backstop", "1 program attached")
                            : Tr("zel-backstop", "%n programs attached", nullptr, backstop.AttachedCount()),
@@ -403,9 +459,57 @@ int StatusOf(const std::string& pin, bool named)
     return kFailed;
 }
 
+// Asks the relay on socket what its backstop does: its first line.
+bool RelayMode(const std::string& socket, std::string& mode)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (socket.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, socket.data(), socket.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const timeval wait {2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char line[64] = {};
+    const bool heard = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::recv(fd, line, sizeof line - 1, 0) > 6;
+    ::close(fd);
+    const std::string text(line);
+    if (!heard || text.compare(0, 6, "state ") != 0)
+        return false;
+    mode = text.substr(6, text.find('\n') - 6);
+    return true;
+}
+
+// Without root: what the kernel lacks, and whether the caller's own
+// backstop runs, as its socket says (the pins are root's to look at).
+int UserStatus(const Options& options)
+{
+    const std::string missing = kernel_support::Missing();
+    if (!missing.empty()) {
+        Say(stdout, Arg(Tr("zel-backstop", "this kernel cannot hold the backstop: %1"), {missing}));
+        return kFailed;
+    }
+    const unsigned uid = options.services ? ZEL_BACKSTOP_SERVICES : options.uid >= 0 ? static_cast<unsigned>(options.uid) : ::getuid();
+    const std::string socket = SocketPath(options, uid);
+    std::string mode;
+    if (!RelayMode(socket, mode)) {
+        Say(stdout, Arg(Tr("zel-backstop", "not running for %1 (nothing answers on %2)"), {Whose(uid), socket}));
+        return kFailed;
+    }
+    Say(stdout, Arg(Tr("zel-backstop", "running, %1 for %2"), {mode, Whose(uid)}));
+    return 0;
+}
+
 int Status(const Options& options)
 {
-    if (options.uid >= 0 || !options.pin.empty())
+    if (::geteuid() != 0)
+        return UserStatus(options);
+    if (const std::string missing = kernel_support::Missing(); !missing.empty())
+        Say(stdout, Arg(Tr("zel-backstop", "this kernel cannot hold the backstop: %1"), {missing}));
+    if (options.uid >= 0 || options.services || !options.pin.empty())
         return StatusOf(PinFolder(options), false);
     // Every user's.
     std::vector<std::string> pins;
@@ -467,8 +571,24 @@ int Run(const Options& options)
             ::close(eventsFd);
         return kFailed;
     }
+    if (!options.rulesFile.empty() && look.settings.uid != ZEL_BACKSTOP_SERVICES) {
+        ::close(eventsFd);
+        Say(stderr, Arg(Tr("zel-backstop", "a rules file is for the system services' backstop, not %1's"), {pin}));
+        return kMisused;
+    }
     const std::string socket = SocketPath(options, look.settings.uid);
     NoticeRelay relay(socket, look.settings.uid);
+    relay.SetMode(look.settings.mode);
+    if (look.settings.uid == ZEL_BACKSTOP_SERVICES) {
+        // The services' notices: to the administrators, and into their own day logs.
+        const group* administrators = ::getgrnam(kAdministrators);
+        const std::string logFolder = options.log.empty() ? kServicesLogFolder : options.log;
+        ::mkdir(ParentOf(logFolder).c_str(), 0755);
+        ::mkdir(logFolder.c_str(), 0750);
+        if (administrators && ::chown(logFolder.c_str(), 0, administrators->gr_gid) != 0)
+            Say(stderr, Arg(Tr("zel-backstop", "cannot give %1 to the administrators: %2"), {logFolder, std::strerror(errno)}));
+        relay.ServeAdministrators(administrators ? administrators->gr_gid : static_cast<gid_t>(-1), logFolder);
+    }
     if (std::string error; !relay.Listen(error))
         Say(stderr,
             Arg(Tr("zel-backstop", "cannot listen on %1: %2 (notices go to the journal only)"), {socket, error}));
@@ -502,9 +622,9 @@ int Run(const Options& options)
             const unsigned mode = stillServing();
             if (mode == ZEL_BACKSTOP_OFF)
                 break;
+            relay.SetMode(mode);
             if (mode == ZEL_BACKSTOP_RULES && !follower)
-                follower = std::make_unique<RulesFollower>(pin, UserSettings(look.settings.uid, options.settings),
-                                                           ParentOf(pin));
+                follower = std::make_unique<RulesFollower>(pin, SettingsOf(look.settings.uid, options), ParentOf(pin));
             else if (mode != ZEL_BACKSTOP_RULES)
                 follower.reset();
             nextCheck = now + std::chrono::seconds(1);
@@ -542,17 +662,20 @@ int main(int argc, char** argv)
     Options options;
     if (!ParseOptions(argc, argv, options))
         return Usage();
-    const bool named = options.uid >= 0 || !options.pin.empty();
+    const bool named = options.uid >= 0 || options.services || !options.pin.empty();
     const bool known = options.command == "start" || options.command == "run" || options.command == "stop" || options.command == "status";
-    if (!known || (options.command == "start" && options.uid < 0) || ((options.command == "run" || options.command == "stop") && !named))
+    if (!known || (options.command == "start" && options.uid < 0 && !options.services)
+        || ((options.command == "run" || options.command == "stop") && !named))
         return Usage();
+    libbpf_set_print([](enum libbpf_print_level level, const char* format, va_list args) {
+        return level == LIBBPF_WARN ? std::vfprintf(stderr, format, args) : 0;
+    });
+    if (options.command == "status")
+        return Status(options); // a user may ask too: of the kernel, and of their own
     if (::geteuid() != 0) {
         Say(stderr, Tr("zel-backstop", "must run as root"));
         return 1;
     }
-    libbpf_set_print([](enum libbpf_print_level level, const char* format, va_list args) {
-        return level == LIBBPF_WARN ? std::vfprintf(stderr, format, args) : 0;
-    });
     if (options.command == "stop")
         return Stop(options);
     if (options.command == "status")

@@ -96,13 +96,15 @@ for ((round = 0; round < ROUNDS; round++)); do
   "$backstop" stop --pin "$pin" >/dev/null
 done
 # The kernel's count, in rounds of their own: counting costs time too.
-count_connect() { # what the connect program took a run
-  local stats
+count_connect() { # what the connect program, and the one that notes each new socket, took a run
+  local stats made
   if sysctl -qw kernel.bpf_stats_enabled=1 2>/dev/null; then
     run "$@" >/dev/null
     stats=$(bpftool prog show name connect4 2>/dev/null | grep -o 'run_time_ns [0-9]* run_cnt [0-9]*' | tail -1 || true)
+    made=$(bpftool prog show name sock_create 2>/dev/null | grep -o 'run_time_ns [0-9]* run_cnt [0-9]*' | tail -1 || true)
     sysctl -qw kernel.bpf_stats_enabled=0
     [ -z "$stats" ] || echo "$stats" | awk '{ printf "%.0f ns a run over %d runs", $2 / $4, $4 }'
+    [ -z "$made" ] || echo "$made" | awk '{ printf " (a new socket: %.0f ns a run)", $2 / $4 }'
   fi
 }
 "$backstop" start --user "$uid" --deny --cgroup "$cg" --pin "$pin" --socket "$work/sock" --detach >/dev/null

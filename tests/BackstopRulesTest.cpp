@@ -9,12 +9,17 @@
 #include "rules/AddressRange.h"
 #include "rules/RulesFormat.h"
 
+#include "os/FileDigest.h"
+
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+using namespace backstop;
 
 namespace {
 
@@ -39,13 +44,80 @@ const zel_rules_interval6* Interval6At(unsigned index)
 
 namespace {
 
+// The files the tests' rules bind entries to, as BoundFiles would find
+// them: a folder's identity from its path, a file's from its path and
+// contents; /opt/new/ files changed just now, /missing/ has no folder.
+struct FakeFile {
+    std::string contents;
+    bool settled = true;
+};
+std::map<std::string, FakeFile> g_files = {
+    {"/opt/a/tool", {"tool, as checked"}},
+    {"/opt/b/tool", {"tool, a copy elsewhere"}},
+    {"/opt/a/other", {"other"}},
+    {"/opt/new/tool", {"tool, written just now", false}},
+};
+
+uint64_t IdOf(const std::string& text) { return zel_raw_name_hash(text.data(), text.size()) | 1; }
+
+RulesCompiler::FileFacts FakeFacts(const std::string& path, bool digest)
+{
+    RulesCompiler::FileFacts facts;
+    const std::string folder = path.substr(0, path.rfind('/'));
+    if (folder.starts_with("/missing"))
+        return facts;
+    facts.folderFound = true;
+    facts.folder = IdOf(folder);
+    facts.folderDevice = 8;
+    const auto file = g_files.find(path);
+    if (file == g_files.end())
+        return facts;
+    facts.fileFound = true;
+    facts.file = IdOf(path);
+    facts.fileDevice = 8;
+    facts.changed = static_cast<int64_t>(IdOf(file->second.contents) >> 40);
+    facts.settled = file->second.settled;
+    if (digest)
+        facts.digest = os::DigestText(file->second.contents);
+    return facts;
+}
+
+// The identity the kernel notes when the program at path is executed; its
+// contents changed since the rules were compiled (changed) or not.
+zel_backstop_identity IdentityOf(const std::string& path, bool changed = false)
+{
+    const std::string name = path.substr(path.rfind('/') + 1);
+    char buffer[ZEL_NAME_SIZE] = {};
+    name.copy(buffer, sizeof buffer - 1);
+    zel_backstop_identity identity {};
+    identity.hash = zel_exe_name_hash(buffer);
+    identity.raw = zel_raw_name_hash(name.data(), name.size());
+    const RulesCompiler::FileFacts facts = FakeFacts(path, false);
+    identity.folder = facts.folder;
+    identity.folder_device = facts.folderDevice;
+    identity.file = facts.file ? facts.file : IdOf(path);
+    identity.file_device = 8;
+    identity.changed = facts.changed + (changed ? 1 : 0);
+    identity.known = 1;
+    return identity;
+}
+
 // The kernel's decision, step by step as zel_backstop.bpf.c takes it.
 class KernelView {
 public:
     explicit KernelView(CompiledRules rules) : rules_(std::move(rules)) {}
 
     // name: the program as the engine names it; peer: an IPv4 or IPv6 address.
-    unsigned Decide(const std::string& name, unsigned port, const std::string& peer) const
+    unsigned Decide(const std::string& name, unsigned port, const std::string& peer, bool incoming = false) const
+    {
+        // The kernel knows the file name, not its escaped spelling.
+        const std::string fileName = rules::rules_format::FileNameOfProgram(name);
+        zel_backstop_identity identity {};
+        identity.hash = zel_rules_name_hash(fileName.data(), fileName.size());
+        return Decide(identity, port, peer, incoming);
+    }
+    // The same for the file identity says.
+    unsigned Decide(const zel_backstop_identity& identity, unsigned port, const std::string& peer, bool incoming) const
     {
         g_intervals = &rules_.intervals;
         g_intervals6 = &rules_.intervals6;
@@ -55,20 +127,27 @@ public:
         if (!address)
             return 99;
         const bool ipv4 = address->family == rules::AddressFamily::kIpv4;
-        // The kernel knows the file name, not its escaped spelling.
-        const std::string fileName = rules::rules_format::FileNameOfProgram(name);
-        const uint64_t hash = zel_rules_name_hash(fileName.data(), fileName.size());
-        const CompiledRules::Program* program = Find(hash);
+        const CompiledRules::Program* program = nullptr;
+        if (identity.known)
+            for (const CompiledRules::Bound& bound : rules_.bound)
+                if (bound.key.folder == identity.folder && bound.key.raw == identity.raw
+                    && bound.key.folder_device == identity.folder_device) {
+                    const bool same = bound.file.file == identity.file && bound.file.file_device == identity.file_device
+                        && bound.file.changed == identity.changed && bound.file.changed_ns == identity.changed_ns;
+                    program = Find(!bound.file.checked || same ? bound.file.trusted : bound.file.doubted);
+                }
+        if (!program)
+            program = Find(identity.hash);
         if (!program)
             program = Find(ZEL_RULES_GENERAL);
         EXPECT_NE(program, nullptr);
         if (!program)
             return 99;
-        const zel_rules_program kernelProgram {program->index, program->outgoing, program->every};
-        const zel_rules_list* own = port != 0 ? List(program->index, port) : &kernelProgram.every;
-        const zel_rules_list* every = port != 0 ? &kernelProgram.every : nullptr;
-        return zel_rules_decide(&kernelProgram, own, every, ipv4, static_cast<uint32_t>(address->value.low),
-                                address->value.high, address->value.low);
+        const zel_rules_list* everyPort = incoming ? &program->everyIn : &program->every;
+        const zel_rules_list* own = port != 0 ? List(program->index, port, incoming) : everyPort;
+        const zel_rules_list* every = port != 0 ? everyPort : nullptr;
+        return zel_rules_decide_with(incoming ? program->incoming : program->outgoing, own, every, ipv4,
+                                     static_cast<uint32_t>(address->value.low), address->value.high, address->value.low);
     }
     const CompiledRules& Rules() const { return rules_; }
 
@@ -80,10 +159,10 @@ private:
                 return &program;
         return nullptr;
     }
-    const zel_rules_list* List(uint32_t program, uint32_t port) const
+    const zel_rules_list* List(uint32_t program, uint32_t port, bool incoming) const
     {
         for (const CompiledRules::List& list : rules_.lists)
-            if (list.program == program && list.port == port)
+            if (list.program == program && list.port == port && (list.incoming != 0) == incoming)
                 return &list.list;
         return nullptr;
     }
@@ -91,22 +170,46 @@ private:
     CompiledRules rules_;
 };
 
-KernelView Compile(const std::string& document)
+KernelView Compile(const std::string& document, bool services = false)
 {
     std::string error;
-    auto rules = RulesCompiler::Compile(document, error);
+    auto rules = RulesCompiler::Compile(document, error, {services, FakeFacts});
     EXPECT_TRUE(rules) << error;
     return KernelView(rules.value_or(CompiledRules {}));
 }
 
-// The engine's decision for an outgoing connection of a program that never
-// looked the peer's name up.
-int EngineDecides(const std::string& document, const std::string& name, unsigned port, const std::string& address)
+// The engine's decision for a program executed at path (its file changed
+// since the rules were compiled, or not), of a peer whose name it never
+// looked up.
+int EngineDecides(const std::string& document, const std::string& path, bool changed, bool incoming, unsigned port,
+                  const std::string& address)
+{
+    struct Digest {
+        std::string text;
+        static const std::string& Of(void* context) { return static_cast<Digest*>(context)->text; }
+    };
+    const auto file = g_files.find(path);
+    Digest digest {file == g_files.end() ? std::string()
+                                         : os::DigestText(file->second.contents + (changed ? "!" : ""))};
+    const std::string name = rules::rules_format::CarrierExeName(path);
+    engine::ProgramIdentity program(name, path);
+    program.digest = &Digest::Of;
+    program.digestContext = &digest;
+    engine::RuleTable table;
+    table.LoadRulesFromText(document, program);
+    const engine::HostKey unknown(nullptr);
+    return table.MatchRules(incoming ? engine::kIncoming : engine::kOutgoing, static_cast<int>(port), address, &unknown);
+}
+
+// The engine's decision for a connection of a program known by its name
+// alone, that never looked the peer's name up.
+int EngineDecides(const std::string& document, const std::string& name, unsigned port, const std::string& address,
+                  bool incoming = false)
 {
     engine::RuleTable table;
     table.LoadRulesFromText(document, name);
     const engine::HostKey unknown(nullptr);
-    return table.MatchRules(engine::kOutgoing, static_cast<int>(port), address, &unknown);
+    return table.MatchRules(incoming ? engine::kIncoming : engine::kOutgoing, static_cast<int>(port), address, &unknown);
 }
 
 std::string App(const std::string& name, const std::string& inDef, const std::string& outDef, const std::string& rules)
@@ -132,6 +235,15 @@ std::string Port(unsigned number, const std::string& ips = "-", const std::strin
 }
 
 std::string Document(const std::string& apps) { return "<APPLICATIONS>" + apps + "</APPLICATIONS>"; }
+
+// An application bound to path, with a content check of contents (none: no check).
+std::string Bind(std::string app, const std::string& path, const std::string& contents = "")
+{
+    std::string binding = "<APPPATH>" + path + "</APPPATH><BYPATH>1</BYPATH>";
+    if (!contents.empty())
+        binding += "<FILEHASH>" + os::DigestText(contents) + "</FILEHASH>";
+    return app.insert(app.find("<ISSERVICE>"), binding);
+}
 
 std::string Dotted(uint32_t value)
 {
@@ -168,7 +280,9 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
     // by every port, ranges that overlap, are reversed or cover nothing,
     // IPv6 addresses, ranges and prefixes of both families, peers of both
     // (IPv4 also mapped into IPv6), host names the kernel cannot know and
-    // "?", incoming rules, rules switched off.
+    // "?", incoming rules, rules switched off; entries bound to a path, with
+    // a content check or without, run from there, from a copy elsewhere, or
+    // from there changed; both directions.
     std::mt19937 random(20240523);
     const auto pick = [&](auto... options) {
         const std::string all[] = {options...};
@@ -219,8 +333,13 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
                 rules += rule;
             }
             // Escaped names beside their raw spelling an older panel wrote.
-            apps += App(a == count - 1 && random() % 2 ? "ANY" : pick("TOOL", "OTHER", "ANY", "./ANY", "./CAF%E9", "CAF\xE9"),
-                        pick("", "ASK", "DENY"), pick("", "PERMIT", "DENY", "ASK"), rules);
+            std::string app = App(a == count - 1 && random() % 2 ? "ANY" : pick("TOOL", "OTHER", "ANY", "./ANY", "./CAF%E9", "CAF\xE9"),
+                                  pick("", "ASK", "DENY"), pick("", "PERMIT", "DENY", "ASK"), rules);
+            if (random() % 3 == 0 && app.find("<EXENAME>ANY<") == std::string::npos)
+                app = Bind(App("TOOL", pick("", "ASK", "DENY"), pick("", "PERMIT", "DENY", "ASK"), rules),
+                           pick("/opt/a/tool", "/opt/a/tool", "/opt/new/tool", "/missing/tool"),
+                           pick("", "tool, as checked", "tool, written just now", "something else"));
+            apps += app;
         }
         const std::string document = Document(apps);
         const KernelView kernel = Compile(document);
@@ -228,14 +347,33 @@ TEST(BackstopRules, DecideAsTheEngineForEveryProgramPortAndPeer)
             for (int probe = 0; probe < 20; ++probe) {
                 const unsigned port = probe % 7 == 0 ? 8080 : ports[random() % 5];
                 const int kind = probe % 5;
+                const bool incoming = probe % 3 == 0;
                 const std::string peer = kind == 0 ? address6() : kind == 1 ? "::ffff:" + Dotted(address()) : Dotted(address());
-                EXPECT_EQ(kernel.Decide(name, port, peer), static_cast<unsigned>(EngineDecides(document, name, port, peer)))
-                    << name << " port " << port << " to " << peer << " by\n" << document;
+                EXPECT_EQ(kernel.Decide(name, port, peer, incoming),
+                          static_cast<unsigned>(EngineDecides(document, name, port, peer, incoming)))
+                    << name << (incoming ? " incoming" : "") << " port " << port << " to " << peer << " by\n" << document;
+                ++compared;
+            }
+        }
+        // Programs run from a path: the bound one, a copy elsewhere, the bound
+        // one changed; one written just now is taken for any other file there
+        // (its check's permits asked) until it has settled.
+        for (const auto& [path, changed] : {std::pair {"/opt/a/tool", false}, {"/opt/b/tool", false}, {"/opt/a/tool", true},
+                                           {"/opt/new/tool", false}, {"/opt/a/other", false}}) {
+            for (int probe = 0; probe < 10; ++probe) {
+                const unsigned port = ports[random() % 5];
+                const bool incoming = probe % 2 == 0;
+                const std::string peer = probe % 3 == 0 ? address6() : Dotted(address());
+                const bool unsettled = std::string(path) == "/opt/new/tool";
+                EXPECT_EQ(kernel.Decide(IdentityOf(path, changed), port, peer, incoming),
+                          static_cast<unsigned>(EngineDecides(document, path, changed || unsettled, incoming, port, peer)))
+                    << path << (changed ? " changed" : "") << (incoming ? " incoming" : "") << " port " << port
+                    << " to " << peer << " by\n" << document;
                 ++compared;
             }
         }
     }
-    EXPECT_EQ(compared, 300 * 5 * 20);
+    EXPECT_EQ(compared, 300 * (5 * 20 + 5 * 10));
 }
 
 TEST(BackstopRules, EdgesOfTheEnginesReadingHold)
@@ -272,7 +410,7 @@ TEST(BackstopRules, EdgesOfTheEnginesReadingHold)
         {"\"?\", a peer with no name, is every peer here",
          Document(App("TOOL", "DENY", "ASK", Rule("OUTGOING", "PERMIT", Port(0, "", "<HOST>?</HOST>")))),
          "TOOL", 443, "fd00::7", ZEL_RULES_PERMIT},
-        {"incoming rules are not the kernel's",
+        {"incoming rules do not decide outgoing connections",
          Document(App("TOOL", "DENY", "PERMIT", Rule("INCOMING", "DENY", Port(0)))), "TOOL", 80, "10.0.0.1", ZEL_RULES_PERMIT},
         {"an application's INDEF ends the reading: the general rules after it do not count",
          Document(App("TOOL", "DENY", "ASK", "") + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port(80)))),
@@ -397,4 +535,28 @@ TEST(BackstopRules, RulesTheMapsCannotHoldAreRefusedWhole)
     EXPECT_NE(error.find("IPv6 address intervals"), std::string::npos) << error;
     EXPECT_TRUE(intervals6.Rules().intervals6.empty());
     EXPECT_TRUE(intervals6.Rules().lists.empty());
+}
+
+TEST(BackstopRules, TheServicesAreDecidedByTheirOwnEntriesAndTheGeneralOnes)
+{
+    // The machine's rules: only entries marked as services apply; a program
+    // with none of its own is decided by the general settings, whose passes
+    // the kernel records.
+    const auto service = [](std::string app) { return app.replace(app.find("<ISSERVICE>0"), 12, "<ISSERVICE>1"); };
+    const std::string document = Document(service(App("DNSMASQ", "DENY", "DENY", Rule("OUTGOING", "PERMIT", Port(53))))
+                                          + App("CURL", "DENY", "DENY", "") + service(App("ANY", "PERMIT", "PERMIT", "")));
+    const KernelView services = Compile(document, true);
+    EXPECT_EQ(services.Decide("DNSMASQ", 53, "10.0.0.1"), static_cast<unsigned>(ZEL_RULES_PERMIT));
+    EXPECT_EQ(services.Decide("DNSMASQ", 80, "10.0.0.1"), static_cast<unsigned>(ZEL_RULES_DENY));
+    EXPECT_EQ(services.Decide("DNSMASQ", 67, "10.0.0.1", true), static_cast<unsigned>(ZEL_RULES_DENY));
+    EXPECT_EQ(services.Decide("CURL", 80, "10.0.0.1"), static_cast<unsigned>(ZEL_RULES_PERMIT)) << "not a service entry";
+    EXPECT_EQ(services.Decide("SSHD", 22, "10.0.0.1", true), static_cast<unsigned>(ZEL_RULES_PERMIT));
+    // Which tables are the general settings' (recorded when they permit).
+    int general = 0;
+    for (const CompiledRules::Program& program : services.Rules().programs)
+        general += program.general;
+    EXPECT_EQ(services.Rules().programs.size(), 2u);
+    EXPECT_EQ(general, 1);
+    // A user's rules take every entry.
+    EXPECT_EQ(Compile(document).Decide("CURL", 80, "10.0.0.1"), static_cast<unsigned>(ZEL_RULES_DENY));
 }

@@ -16,6 +16,8 @@
 
 using testing_support::Sandbox;
 
+using namespace backstop;
+
 namespace {
 
 // A user with no account, as the system tests' users are.

@@ -266,8 +266,18 @@ TEST(BackstopNotices, OnlyWellFormedLinesAreNotices)
     EXPECT_TRUE(asked->asked);
     EXPECT_TRUE(asked->denied);
     EXPECT_FALSE(notice->asked);
+    EXPECT_FALSE(notice->incoming);
+    // A peer that connected to the program: its port, then the program's.
+    const auto incoming = BackstopNotices::Parse("asked-in 12 10.0.0.9 40001 8080 TCP /srv/server");
+    ASSERT_TRUE(incoming);
+    EXPECT_TRUE(incoming->incoming && incoming->asked);
+    EXPECT_EQ(incoming->port, 40001u);
+    EXPECT_EQ(incoming->localPort, 8080u);
+    EXPECT_EQ(incoming->program, "/srv/server");
     for (const char* line : {"", "blocked 1 10.0.0.1 80 TCP x", "denied 0 10.0.0.1 80 TCP x", "denied 1 10.0.0.1 99999 TCP x",
-                             "denied 1 10.0.0.1 80 ICMP x", "denied 1 10.0.0.1 80 TCP", "denied x 10.0.0.1 80 TCP y"})
+                             "denied 1 10.0.0.1 80 ICMP x", "denied 1 10.0.0.1 80 TCP", "denied x 10.0.0.1 80 TCP y",
+                             "state rules", "denied-in 1 10.0.0.1 80 TCP x", "denied-in 1 10.0.0.1 80 99999 TCP x",
+                             "blocked-in 1 10.0.0.1 80 81 TCP x"})
         EXPECT_FALSE(BackstopNotices::Parse(line)) << line;
 }
 

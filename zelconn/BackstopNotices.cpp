@@ -83,8 +83,15 @@ std::optional<BackstopNotices::Notice> BackstopNotices::Parse(const std::string&
     std::string verdict, protocol;
     Notice notice;
     long pid = 0;
-    if (!(in >> verdict >> pid >> notice.address >> notice.port >> protocol)
-        || (verdict != "denied" && verdict != "passed" && verdict != "asked")
+    if (!(in >> verdict >> pid >> notice.address >> notice.port))
+        return std::nullopt;
+    notice.incoming = verdict.ends_with("-in");
+    if (notice.incoming) {
+        verdict.resize(verdict.size() - 3);
+        if (!(in >> notice.localPort) || notice.localPort > 65535)
+            return std::nullopt;
+    }
+    if (!(in >> protocol) || (verdict != "denied" && verdict != "passed" && verdict != "asked")
         || pid <= 0 || notice.port > 65535 || (protocol != "TCP" && protocol != "UDP"))
         return std::nullopt;
     notice.asked = verdict == "asked";

@@ -17,9 +17,11 @@ public:
     struct Notice {
         bool denied = false; // refused (also when asked)
         bool asked = false;  // refused because the user's rules say ASK: the user is asked
+        bool incoming = false; // the peer connected (or sent) to the program
         pid_t pid = 0;
         std::string address;
-        unsigned port = 0;
+        unsigned port = 0;      // the peer's
+        unsigned localPort = 0; // incoming: the program's
         int protocol = 1; // as the log writes it: 1 TCP, 2 UDP
         std::string program; // the executable's path (or its command name)
     };
@@ -39,7 +41,9 @@ public:
     // The next whole notice read, nullopt when none waits.
     std::optional<Notice> Next();
 
-    // One line of the service's: "denied|passed|asked PID ADDRESS PORT TCP|UDP PROGRAM".
+    // One line of the service's: "denied|passed|asked PID ADDRESS PORT TCP|UDP PROGRAM", or
+    // for what came in, "denied-in|passed-in|asked-in PID ADDRESS PORT LOCALPORT TCP|UDP PROGRAM";
+    // nullopt for anything else (its first line, "state MODE", too).
     static std::optional<Notice> Parse(const std::string& line);
 
 private:

@@ -92,16 +92,18 @@ void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::stri
         const std::string name = notice.program.substr(notice.program.rfind('/') + 1);
         const std::string head = protocol::ConnectionRecordHead(text::EscapeLogText(notice.program),
                                                                 text::EscapeLogText(name));
-        const protocol::ConnectionRecord record {&head, notice.protocol, 1, notice.address.c_str(), 0, notice.port,
-                                                 notice.denied ? 0 : 1, false};
+        const protocol::ConnectionRecord record {&head, notice.protocol, notice.incoming ? 0 : 1, notice.address.c_str(),
+                                                 notice.localPort, notice.port, notice.denied ? 0 : 1, false};
         protocol::RecordText body;
         protocol::FormatConnectionBody(record, body);
         body.Append("<BACKSTOP>1</BACKSTOP>");
         log.AppendLogRecord(body.View(), std::time(nullptr));
     }
     if (!box.empty()) {
-        std::string data = std::string(notice.asked ? "asked " : notice.denied ? "denied " : "passed ") + notice.address + " "
-            + std::to_string(notice.port) + " " + notice.program;
+        // What came in is asked about by the program's own port.
+        std::string data = std::string(notice.asked ? "asked" : notice.denied ? "denied" : "passed")
+            + (notice.incoming ? "-in " : " ") + notice.address + " "
+            + std::to_string(notice.incoming ? notice.localPort : notice.port) + " " + notice.program;
         data.resize(std::min(data.size(), protocol::windows::kMaxMessageData));
         protocol::windows::PostMessage(box, protocol::windows::WM_MOUSEMOVE, 0,
                                        protocol::windows::MakeCodedParam(protocol::kCodeBackstopNotice,

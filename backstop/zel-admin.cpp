@@ -1,0 +1,257 @@
+// zel-admin: what the control panel asks of the administrator, one thing per
+// call, run as root through pkexec (polkit asks for the administrator's
+// password where its policy says so, org.tessary.firewall.policy). Never a
+// set-user-ID program: it trusts nothing of its caller but the uid pkexec
+// names (PKEXEC_UID), or the uid root gives with --user.
+//   zel-admin protect [--user UID]   the caller's backstop and the services', started now and at every boot
+//   zel-admin start [--user UID]     the caller's backstop started when it is not running (at login, where
+//                                    nothing starts it at boot); nothing else
+//   zel-admin stop [--user UID]      the caller's backstop stopped, and not started at boot
+//   zel-admin services-rules         the machine's rules for the services replaced by the document on
+//                                    standard input (a rules file, read whole, refused unless it reads)
+// Exit status: 0 done, 1 not root, 2 usage, 3 failed.
+#include "backstop/ServicesRules.h"
+
+#include "os/Files.h"
+#include "rules/DocumentReader.h"
+#include "rules/RulesFile.h"
+#include "rules/RulesFormat.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace backstop;
+
+namespace {
+
+using text::Arg;
+using text::Tr;
+
+constexpr int kNotRoot = 1;
+constexpr int kMisused = 2;
+constexpr int kFailed = 3;
+// Where a backstop started without systemd writes what it says (its journal).
+constexpr const char* kLogFolder = "/var/log/korvel";
+
+int Usage(std::FILE* out = stderr)
+{
+    std::fputs(Tr("zel-admin", "usage: zel-admin protect|start|stop [--user UID]\n"
+                               "       zel-admin services-rules < RULES-FILE\n")
+                   .c_str(),
+               out);
+    return out == stdout ? 0 : kMisused;
+}
+
+int Fail(const std::string& text)
+{
+    std::fprintf(stderr, "zel-admin: %s\n", text.c_str());
+    return kFailed;
+}
+
+// zel-backstop of this program's installation: PREFIX/SBINDIR, this being
+// PREFIX/PKGDIR/zel-admin (the package's folder is lib/korvel, or under the
+// architecture's folder of lib). Both are root's, installed together.
+// Empty when this program is not where it was installed.
+std::string BackstopProgram()
+{
+    char self[PATH_MAX] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string folder = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string();
+    folder.resize(folder.rfind('/') == std::string::npos ? 0 : folder.rfind('/'));
+    const std::string package = "/" ZEL_PKG_DIR;
+    if (folder.size() <= package.size() || !folder.ends_with(package))
+        return {};
+    return folder.substr(0, folder.size() - package.size()) + "/" ZEL_SBIN_DIR "/zel-backstop";
+}
+
+// Runs program with args, waiting; its exit status (-1: did not run).
+int Run(const std::vector<std::string>& args)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::vector<char*> argv;
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0)
+        return -1;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts args in the background, on its own, its words appended to log.
+bool Detach(const std::vector<std::string>& args, const std::string& log)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        ::setsid();
+        if (::fork() != 0)
+            ::_exit(0); // the service goes on under init, not under pkexec
+        ::mkdir(kLogFolder, 0755);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
+            ::_exit(1);
+        std::vector<char*> argv;
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return true;
+}
+
+bool SystemdRuns()
+{
+    struct stat st {};
+    return ::lstat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Systemctl()
+{
+    for (const char* path : {"/usr/bin/systemctl", "/bin/systemctl"})
+        if (::access(path, X_OK) == 0)
+            return path;
+    return "systemctl";
+}
+
+// The caller's uid: the one pkexec names, or root's --user.
+bool CallerUid(const std::vector<std::string>& args, uid_t& uid)
+{
+    std::string text;
+    if (args.size() == 2 && args[0] == "--user")
+        text = args[1];
+    else if (!args.empty())
+        return false;
+    else if (const char* pkexec = std::getenv("PKEXEC_UID"))
+        text = pkexec;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = text.empty() ? 0 : std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0' || value == 0 || value > 0x7fffffff)
+        return false;
+    uid = static_cast<uid_t>(value);
+    return true;
+}
+
+// Whether a backstop answers on its socket: a relay runs for it.
+bool Running(const std::string& name)
+{
+    struct stat st {};
+    const std::string socket = "/run/zel-backstop/" + name + ".sock";
+    return ::lstat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+int Start(uid_t uid, bool atBoot)
+{
+    const std::string backstop = BackstopProgram();
+    if (::access(backstop.c_str(), X_OK) != 0)
+        return Fail(Arg(Tr("zel-admin", "the kernel layer is not installed (%1)"), {backstop}));
+    const std::string user = std::to_string(uid);
+    if (SystemdRuns()) {
+        const std::vector<std::string> units {"zel-backstop@" + user + ".service", "zel-backstop-services.service"};
+        std::vector<std::string> args {Systemctl(), atBoot ? "enable" : "start"};
+        if (atBoot)
+            args.push_back("--now");
+        args.insert(args.end(), units.begin(), units.end());
+        return Run(args) == 0 ? 0 : Fail(Tr("zel-admin", "systemctl could not start the kernel layer"));
+    }
+    // No service manager to start it: started here, and by the panel at the next login.
+    if (!Running(user))
+        Detach({backstop, "start", "--user", user, "--rules"}, std::string(kLogFolder) + "/backstop-" + user + ".log");
+    if (!Running("services"))
+        Detach({backstop, "start", "--services"}, std::string(kLogFolder) + "/backstop-services.log");
+    return 0;
+}
+
+int Stop(uid_t uid)
+{
+    const std::string user = std::to_string(uid);
+    if (SystemdRuns())
+        Run({Systemctl(), "disable", "--now", "zel-backstop@" + user + ".service"});
+    const std::string backstop = BackstopProgram();
+    if (backstop.empty())
+        return Fail(Tr("zel-admin", "the kernel layer is not installed beside this program"));
+    return Run({backstop, "stop", "--user", user}) == 0 ? 0 : kFailed;
+}
+
+// The machine's rules replaced whole by what the panel sends: a rules file
+// within the format's limits that reads, written by root for root.
+int ServicesRules()
+{
+    std::string text;
+    char buffer[65536];
+    rules::rules_file::Markup markup;
+    for (;;) {
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(std::strerror(errno));
+        if (n == 0)
+            break;
+        markup.Add(std::string_view(buffer, static_cast<size_t>(n)));
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > rules::rules_format::kMaxRulesFileBytes || markup.Over())
+            return Fail(Tr("zel-admin", "the rules are larger than a rules file may be"));
+    }
+    std::string problem;
+    if (!rules::ReadDocument(text, &problem))
+        return Fail(Arg(Tr("zel-admin", "the rules do not read: %1"), {problem}));
+    const std::string path = kServicesRulesPath;
+    const std::string folder = path.substr(0, path.rfind('/'));
+    ::umask(022);
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+        return Fail(Arg(Tr("zel-admin", "cannot make %1: %2"), {folder, std::strerror(errno)}));
+    if (!os::WriteFileAtomically(path, text, 0644))
+        return Fail(Arg(Tr("zel-admin", "cannot write %1: %2"), {path, std::strerror(errno)}));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Run as root for another user: the words come from the installed
+    // translations only, never from a folder the environment names.
+    if (const auto answered = text::StartTool({"zel-admin", argc, argv, Usage, false}))
+        return *answered;
+    if (argc < 2)
+        return Usage();
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (::geteuid() != 0 || ::getuid() != 0) {
+        std::fprintf(stderr, "zel-admin: %s\n", Tr("zel-admin", "must run as root (the control panel runs it through pkexec)").c_str());
+        return kNotRoot;
+    }
+    if (command == "services-rules" && args.empty())
+        return ServicesRules();
+    uid_t uid = 0;
+    if ((command != "protect" && command != "start" && command != "stop") || !CallerUid(args, uid))
+        return Usage();
+    if (command == "stop")
+        return Stop(uid);
+    return Start(uid, command == "protect");
+}
