@@ -224,7 +224,7 @@ int Run()
                 Post(box, protocol::kCodeApplicationFinished, static_cast<uint32_t>(pid));
             protocol::carriers::ForgetCarrier(pid);
         }
-        journalBehind = journal.Forward(std::time(nullptr));
+        journalBehind = journal.Forward(os::WallTime());
         if (schedule.SecondDue(now)) {
             configureJournal();
             lookNow = true;
