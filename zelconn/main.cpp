@@ -171,7 +171,7 @@ int Run()
     JournalForwarder journal;
     const auto configureJournal = [&] {
         journal.Configure(journalRecords.Read().value_or("0") == "1", os::SettingPath(logFolder.Read().value_or("")),
-                          std::time(nullptr));
+                          os::WallTime());
     };
     configureJournal();
     bool journalBehind = false;
