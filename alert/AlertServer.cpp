@@ -39,14 +39,11 @@ AlertServer::AlertServer(AlertDialog& dialog, QObject* parent) : QObject(parent)
         if (shown_)
             shown_->Say(Line(words::kShown));
     });
-    alive_.setInterval(kAliveIntervalMs);
-    connect(&alive_, &QTimer::timeout, this, &AlertServer::SayAlive);
+    connect(&alive_, &gui::Timer::timeout, this, &AlertServer::SayAlive);
     alive_.start();
-    countdown_.setInterval(1000);
-    connect(&countdown_, &QTimer::timeout, this, &AlertServer::CountDown);
+    connect(&countdown_, &gui::Timer::timeout, this, &AlertServer::CountDown);
     countdown_.start();
-    linger_.setSingleShot(true);
-    connect(&linger_, &QTimer::timeout, this, &AlertServer::TryRetire);
+    connect(&linger_, &gui::Timer::timeout, this, &AlertServer::TryRetire);
     connect(&presence_, &ScreenPresence::Changed, this, &AlertServer::PresenceChanged);
 }
 

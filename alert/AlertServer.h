@@ -1,10 +1,10 @@
 #pragma once
 
 #include "alert/ScreenPresence.h"
+#include "gui/Timer.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -90,8 +90,9 @@ private:
     QuestionChannel* shown_ = nullptr;
     std::unique_ptr<RendezvousListener> listener_;
     QSocketNotifier* accepting_ = nullptr;
-    QTimer alive_;
-    QTimer countdown_;
-    QTimer linger_;
+    // On the Qt programs' one clock, which a test can move.
+    gui::Timer alive_ {this, kAliveIntervalMs};
+    gui::Timer countdown_ {this, 1000};
+    gui::Timer linger_ {this, kLingerMs, true};
     ScreenPresence presence_;
 };

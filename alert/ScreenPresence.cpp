@@ -37,7 +37,7 @@ constexpr const char* kSessionInterface = "org.freedesktop.login1.Session";
 ScreenPresence::ScreenPresence(QObject* parent, int intervalMs) : QObject(parent)
 {
     interval_.setInterval(intervalMs);
-    connect(&interval_, &QTimer::timeout, this, &ScreenPresence::Look);
+    connect(&interval_, &gui::Timer::timeout, this, &ScreenPresence::Look);
     const QString tag = QString::number(reinterpret_cast<quintptr>(this), 16);
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "gui/Timer.h"
+
 #include <QObject>
-#include <QTimer>
 
 #include <map>
 #include <string>
@@ -43,7 +44,7 @@ private:
     // without a session bus never has one started for us.
     QString sessionName_;
     QString systemName_;
-    QTimer interval_;
+    gui::Timer interval_ {this}; // on the Qt programs' one clock
     std::map<std::string, bool> said_;
     bool away_ = false;
 };

@@ -14,13 +14,14 @@ namespace gui {
 
 class Timer;
 
-// The clock the control panel's periodic work runs by: the statistics tick,
-// the rules file's retry, the interceptor's supervision, the away notice and
-// the Protection page's refresh. Its time is the firewall's one clock
-// (os::MonotonicNow, which zelconn's loop runs by too); in tests a
-// clock that stands still until it is moved (an os::ManualTime),
-// firing what falls due on the way, so that a test never waits for time to
-// pass.
+// The clock the Qt programs' periodic work runs by: in the control panel
+// the statistics tick, the rules file's retry, the interceptor's
+// supervision, the away notice and the Protection page's refresh; in the
+// alert the "alive" beat, the questions' time-outs, the linger and the look
+// at the screen. Its time is the firewall's one clock (os::MonotonicNow,
+// which zelconn's loop runs by too); in tests a clock that stands still
+// until it is moved (an os::ManualTime), firing what falls due on the way,
+// so that a test never waits for time to pass.
 class Clock : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +46,16 @@ private:
 
     std::unique_ptr<os::ManualTime> manual_;
     QVector<QPointer<Timer>> timers_;
+};
+
+// While one lives, the clock stands still and moves only by Advance (tests).
+class ManualClock {
+public:
+    ManualClock() { Clock::Instance().UseManualTime(); }
+    ~ManualClock() { Clock::Instance().UseRealTime(); }
+    ManualClock(const ManualClock&) = delete;
+    ManualClock& operator=(const ManualClock&) = delete;
+    void Advance(qint64 ms) { Clock::Instance().Advance(ms); }
 };
 
 }  // namespace gui

@@ -78,9 +78,15 @@ long long CoarseMilliseconds()
     return manual ? manual->StartCoarse() + manual->Moved() : RealCoarseMilliseconds();
 }
 
+std::time_t WallTime()
+{
+    const ManualTime* manual = g_manual.load(std::memory_order_acquire);
+    return manual ? manual->StartWall() + static_cast<std::time_t>(manual->Moved() / 1000) : std::time(nullptr);
+}
+
 ManualTime::ManualTime()
     : start_(std::chrono::steady_clock::now()), now_(start_), startTicks_(RealTickCount()),
-      startCoarse_(RealCoarseMilliseconds())
+      startCoarse_(RealCoarseMilliseconds()), startWall_(std::time(nullptr))
 {
     g_manual.store(this, std::memory_order_release);
 }

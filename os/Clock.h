@@ -26,6 +26,10 @@ uint32_t GetTickCount();
 // milliseconds coarse: for deciding when something is due for a fresh look.
 long long CoarseMilliseconds();
 
+// Seconds since the epoch, for what depends on the day (which day's log is
+// followed); records are stamped with the real time.
+std::time_t WallTime();
+
 // While one lives, it is this process's time (one at a time, tests only).
 class ManualTime {
 public:
@@ -40,12 +44,14 @@ public:
     long long Moved() const { return std::chrono::duration_cast<std::chrono::milliseconds>(now_ - start_).count(); }
     uint32_t StartTicks() const { return startTicks_; }
     long long StartCoarse() const { return startCoarse_; }
+    std::time_t StartWall() const { return startWall_; }
 
 private:
     TimePoint start_;
     TimePoint now_;
     uint32_t startTicks_;
     long long startCoarse_;
+    std::time_t startWall_;
 };
 
 // The user's short date (%x) and time (%X) in the locale the environment

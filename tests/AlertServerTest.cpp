@@ -4,6 +4,7 @@
 #include "alert/AlertDialog.h"
 #include "alert/AlertServer.h"
 #include "alert/RendezvousListener.h"
+#include "gui/Clock.h"
 #include "tests/EventLoopWait.h"
 
 #include <QCheckBox>
@@ -396,6 +397,7 @@ TEST(RendezvousListener, LeavesAnotherProgramsSocketInPlace)
 
 TEST_F(AlertQueue, ServesQuestionsThatConnectAndRetiresWhenNoneIsLeft)
 {
+    gui::ManualClock clock;
     Rendezvous rendezvous;
     QSignalSpy finished(&server, &AlertServer::Finished);
     auto starter = Connect();
@@ -421,12 +423,17 @@ TEST_F(AlertQueue, ServesQuestionsThatConnectAndRetiresWhenNoneIsLeft)
     // It stays a moment for a next question, then leaves and takes its socket along.
     EXPECT_EQ(finished.count(), 0);
     EXPECT_TRUE(rendezvous.SocketExists());
-    ASSERT_TRUE(WaitUntil([&] { return finished.count() == 1; }, AlertServer::kLingerMs + 2000));
+    clock.Advance(AlertServer::kLingerMs - 1);
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_TRUE(rendezvous.SocketExists());
+    clock.Advance(1);
+    EXPECT_EQ(finished.count(), 1);
     EXPECT_FALSE(rendezvous.SocketExists());
 }
 
 TEST_F(AlertQueue, AQuestionArrivingWhileItLingersIsServedByTheSameWindow)
 {
+    gui::ManualClock clock;
     Rendezvous rendezvous;
     QSignalSpy finished(&server, &AlertServer::Finished);
     auto starter = Connect();
@@ -441,9 +448,7 @@ TEST_F(AlertQueue, AQuestionArrivingWhileItLingersIsServedByTheSameWindow)
     auto later = rendezvous.Connect();
     later->Ask("later.example", 6);
     ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 1; }));
-    // Fixed: that the window does not leave is seen only over time, and the
-    // linger runs on a QTimer of the server's own that no test clock drives.
-    QTest::qWait(AlertServer::kLingerMs);
+    clock.Advance(AlertServer::kLingerMs);
     EXPECT_EQ(finished.count(), 0);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(Peer(), "later.example");

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <cerrno>
 #include <cstdint>
@@ -39,31 +40,78 @@ inline bool WaitReadable(int fd, std::chrono::milliseconds limit)
     }
 }
 
+// Changes to files and folders as one descriptor that turns readable when
+// one comes: made, written, renamed or removed in a folder watched, or a file
+// watched opened or closed. A path not there yet is watched in the folder
+// above it, and again itself once it is there. For WaitUntil's wake, or
+// WaitForFile below.
+class Changes {
+public:
+    static constexpr uint32_t kFolder = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM
+        | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF;
+    static constexpr uint32_t kOpened = IN_OPEN | IN_CLOSE_NOWRITE | IN_CLOSE_WRITE;
+
+    Changes() : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {}
+    ~Changes()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Changes(const Changes&) = delete;
+    Changes& operator=(const Changes&) = delete;
+
+    // False when neither path nor the folder above it can be watched.
+    bool Watch(const std::string& path, uint32_t events = kFolder)
+    {
+        watched_.push_back({path, events});
+        return Add(watched_.back());
+    }
+    int Descriptor() const { return fd_; }
+    // Takes what has come, so that the descriptor waits for the next change;
+    // paths that have come to be are watched themselves from now on.
+    void Drain()
+    {
+        char events[4096];
+        while (fd_ >= 0 && ::read(fd_, events, sizeof events) > 0) {
+        }
+        for (const Watched& watched : watched_)
+            Add(watched);
+    }
+
+private:
+    struct Watched {
+        std::string path;
+        uint32_t events;
+    };
+    bool Add(const Watched& watched) const
+    {
+        if (fd_ < 0)
+            return false;
+        if (::inotify_add_watch(fd_, watched.path.c_str(), watched.events) >= 0)
+            return true;
+        const std::string above = watched.path.substr(0, watched.path.find_last_of('/') + 1);
+        return !above.empty() && ::inotify_add_watch(fd_, above.c_str(), kFolder) >= 0;
+    }
+
+    int fd_;
+    std::vector<Watched> watched_;
+};
+
 // Looks at done() again each time something in folder is made, written,
 // renamed or removed, until it holds or limit has passed: true when it held.
-// A folder not there yet is waited for in the one above it.
 inline bool WaitForFile(const std::string& folder, const std::function<bool()>& done,
                         std::chrono::milliseconds limit = std::chrono::seconds(10))
 {
-    constexpr uint32_t kChanges = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE
-        | IN_ATTRIB | IN_DELETE_SELF;
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (watch < 0)
-        return done();
-    const std::string above = folder.substr(0, folder.find_last_of('/') + 1);
+    Changes changes;
     // Watched before each look, so that no change falls between the two.
-    const auto watchFolder = [&] { return ::inotify_add_watch(watch, folder.c_str(), kChanges) >= 0; };
-    bool watching = watchFolder() || (!above.empty() && ::inotify_add_watch(watch, above.c_str(), kChanges) >= 0);
+    if (!changes.Watch(folder))
+        return done();
     bool held = done();
-    while (!held && watching && WaitReadable(watch, std::chrono::milliseconds(MillisecondsLeft(deadline)))) {
-        char events[4096];
-        while (::read(watch, events, sizeof events) > 0) {
-        }
-        watchFolder();
+    while (!held && WaitReadable(changes.Descriptor(), std::chrono::milliseconds(MillisecondsLeft(deadline)))) {
+        changes.Drain();
         held = done();
     }
-    ::close(watch);
     return held || done();
 }
 

@@ -6,6 +6,7 @@
 #include "tests/JournalReceiver.h"
 #include "tests/Sandbox.h"
 
+#include "os/Clock.h"
 #include "protocol/LogFiles.h"
 #include "protocol/SharedBlock.h"
 #include "protocol/TrafficLog.h"
@@ -206,6 +207,7 @@ TEST_F(Journal, ASlowJournalLosesNothingAndGetsNothingTwice)
 
 TEST_F(Journal, AJournalThatIsAwayGetsTheRecordsWhenItComes)
 {
+    os::ManualTime time;
     const std::string elsewhere = sandbox.root + "/later.sock";
     JournalForwarder waiting(elsewhere);
     waiting.Configure(true, sandbox.logs, kDay1);
@@ -214,6 +216,11 @@ TEST_F(Journal, AJournalThatIsAwayGetsTheRecordsWhenItComes)
     EXPECT_FALSE(waiting.Forward(kDay1));
     JournalReceiver later(elsewhere);
     log.AppendLogRecord(Body("/p/after"), kDay1);
+    // Looked for again only once its retry is due.
+    time.Advance(JournalForwarder::kAbsentRetry - 1ms);
+    waiting.Forward(kDay1);
+    EXPECT_FALSE(later.Receive(0ms));
+    time.Advance(1ms);
     std::vector<std::string> paths;
     for (int i = 0; i < 60 && paths.size() < 2; ++i) {
         waiting.Forward(kDay1);

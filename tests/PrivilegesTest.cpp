@@ -126,6 +126,8 @@ TEST_F(Privileges, ServerThatDropsItsPrivilegesStaysUnderItsRules)
     ChildProcess denied({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22102"});
     EXPECT_EQ(server->ReadLine(), Line("reset 127.0.0.3"));
     sandbox.SetSetting("SecurityStatus", "0");
+    // Fixed: the server's engine, in another process on its own clock, takes
+    // settings again once its copy is 20 ms old.
     std::this_thread::sleep_for(100ms);
     ChildProcess blocked({NETPEER, "tcp-client", "127.0.0.4", "127.0.0.2", "22102"});
     EXPECT_EQ(server->ReadLine(), Line("reset 127.0.0.4"));
@@ -167,6 +169,8 @@ http {
     EXPECT_EQ(fetched, std::make_pair(0, std::string("hello")));
     EXPECT_NE(Fetch("127.0.0.3", 22103).first, 0);
     sandbox.SetSetting("SecurityStatus", "0");
+    // Fixed: the server's engine, in another process on its own clock, takes
+    // settings again once its copy is 20 ms old.
     std::this_thread::sleep_for(100ms);
     EXPECT_NE(Fetch("127.0.0.4", 22103).first, 0);
     EXPECT_GE(Records("<EXEPATH>" + nginx + "</EXEPATH>").size(), 3u);

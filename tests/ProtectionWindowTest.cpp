@@ -6,7 +6,9 @@
 #include "panel/windows/MainForm.h"
 #include "panel/windows/ProtectionView.h"
 
+#include "gui/Clock.h"
 #include "os/Files.h"
+#include "protocol/CarrierRegistry.h"
 #include "protocol/Registry.h"
 #include "protocol/SettingNames.h"
 #include "session/SessionLogin.h"
@@ -40,17 +42,19 @@ using testing_support::WriteText;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
+// Runs the event loop until done() holds. What these tests wait for is
+// mostly in /proc and in files other processes write, of which the event
+// loop hears nothing: changes, when given, wake it for those too.
+bool WaitFor(const std::function<bool()>& done, testing_support::Changes* changes = nullptr,
+             std::chrono::milliseconds limit = 5s)
 {
-    // Fixed: what these tests wait for is mostly in /proc and in files other
-    // processes write, of which the event loop hears nothing.
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return testing_support::WaitUntil(
+        [&] {
+            if (changes)
+                changes->Drain();
+            return done();
+        },
+        limit, changes ? changes->Descriptor() : -1);
 }
 
 QTreeWidgetItem* TopNode(MainForm& form, const QString& key)
@@ -108,6 +112,7 @@ protected:
 
 TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
 {
+    gui::ManualClock clock;
     panel::PanelCore state;
     MainForm form(state);
     form.Form_Load();
@@ -144,7 +149,9 @@ TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
     ASSERT_TRUE(coverage && summary);
     EXPECT_TRUE(coverage->isVisible());
     EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run are decided")) << coverage->text().toStdString();
-    ASSERT_TRUE(WaitFor([&] { return summary->text().startsWith("Protection: "); }));
+    // It comes a moment after the window is up: the clock is moved there.
+    clock.Advance(2000);
+    EXPECT_TRUE(summary->text().startsWith("Protection: ")) << summary->text().toStdString();
     QTest::mouseClick(summary, Qt::LeftButton);
     EXPECT_TRUE(page->isVisible());
     EXPECT_EQ(Tree(form)->currentItem(), node);
@@ -176,13 +183,16 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
     EXPECT_EQ(coverage->text().toStdString(), "Programs you start from now on are decided by your rules; programs "
                                               "already running are not: restart them or log in again");
     EXPECT_EQ(form.Protection()->findChild<QLabel*>("PageCoverage")->text(), coverage->text());
-    ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n"; })) << ReadText(calls);
+    testing_support::Changes written;
+    written.Watch(sandbox.root);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n"; }, &written)) << ReadText(calls);
 
     options([](QCheckBox* decide) { EXPECT_TRUE(decide->isChecked()); }); // unchanged: nothing is done again
     options([](QCheckBox* decide) { decide->setChecked(false); });
     EXPECT_FALSE(session::HasLoginFiles());
     EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run"));
-    ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; })) << ReadText(calls);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; }, &written))
+        << ReadText(calls);
 }
 
 TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFirewall)
@@ -221,24 +231,34 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     EXPECT_NE(::kill(before.Pid(), 0), 0) << "the old one ended";
     const auto restarted = static_cast<pid_t>(again);
     const std::string proc = "/proc/" + std::to_string(restarted);
-    // zel-run becomes the program: same command line, the hook in it.
-    EXPECT_TRUE(WaitFor([&] {
-        const std::string maps = ReadText(proc + "/maps");
-        return maps.find("/libzelhook.so\n") != std::string::npos && maps.find("netpeer") != std::string::npos;
-    }));
+    // zel-run becomes the program: same command line, the hook in it. The
+    // loader closes the hook once it is mapped, and the hook registers the
+    // program among those it carries: either wakes the wait.
+    testing_support::Changes loaded;
+    loaded.Watch(HOOK_LIBRARY, testing_support::Changes::kOpened);
+    loaded.Watch(protocol::carriers::CarriersFolder());
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const std::string maps = ReadText(proc + "/maps");
+            return maps.find("/libzelhook.so\n") != std::string::npos && maps.find("netpeer") != std::string::npos;
+        },
+        &loaded));
     std::string command = ReadText(proc + "/cmdline");
     std::replace(command.begin(), command.end(), '\0', ' ');
     EXPECT_EQ(command, std::string(NETPEER) + " tcp-server 127.0.0.1 0 ");
     view.Refresh();
-    ASSERT_TRUE(WaitFor([&] {
-        view.Refresh();
-        const QTreeWidgetItem* now = Row(view, restarted);
-        return now && now->text(2) == "Firewall";
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            view.Refresh();
+            const QTreeWidgetItem* now = Row(view, restarted);
+            return now && now->text(2) == "Firewall";
+        },
+        &loaded));
     EXPECT_TRUE(told.isEmpty()) << told.join("; ").toStdString();
     // Started apart from the panel, it came back to the test to be reaped.
     ::kill(restarted, SIGTERM);
-    EXPECT_TRUE(WaitFor([&] { return ::waitpid(restarted, nullptr, WNOHANG) == restarted; }));
+    int status = 0;
+    EXPECT_TRUE(testing_support::WaitChild(restarted, status, 5s));
 }
 
 // The attack of AttackSquattedRuntimeFolder (interceptor tests) as the

@@ -2,11 +2,13 @@
 // bus of the test's own (served by this process, so its event loop runs
 // while the test waits).
 #include "alert/ScreenPresence.h"
+#include "gui/Clock.h"
 #include "tests/ChildProcess.h"
 #include "tests/EventLoopWait.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -75,23 +77,30 @@ protected:
 TEST_F(Presence, ALockedScreenMeansNobodyIsThereUntilItUnlocks)
 {
     constexpr int kIntervalMs = 100;
+    gui::ManualClock clock;
     ScreenPresence presence(nullptr, kIntervalMs);
     QSignalSpy changes(&presence, &ScreenPresence::Changed);
+    // Its questions on their way: each waits for its answer in a watcher of its own.
+    const auto asking = [&] { return !presence.findChildren<QDBusPendingCallWatcher*>().isEmpty(); };
     presence.Watch(true);
     ASSERT_TRUE(WaitUntil([this] { return saver.asked >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return !asking(); }));
     EXPECT_FALSE(presence.Away());
     saver.active = true;
-    ASSERT_TRUE(WaitUntil([&] { return presence.Away(); }, kIntervalMs * 20));
+    clock.Advance(kIntervalMs);
+    EXPECT_TRUE(asking());
+    ASSERT_TRUE(WaitUntil([&] { return presence.Away(); }));
     ASSERT_EQ(changes.count(), 1);
     EXPECT_TRUE(changes.at(0).at(0).toBool());
     saver.active = false;
-    EXPECT_TRUE(WaitUntil([&] { return !presence.Away(); }, kIntervalMs * 20));
+    clock.Advance(kIntervalMs);
+    EXPECT_TRUE(WaitUntil([&] { return !presence.Away(); }));
     // Not watching, nothing is asked.
+    ASSERT_TRUE(WaitUntil([&] { return !asking(); }));
     presence.Watch(false);
     const int asked = saver.asked;
-    // Fixed: that nothing comes is seen only over time, and ScreenPresence's
-    // interval runs on a QTimer of its own that no test clock drives.
-    QTest::qWait(kIntervalMs * 3);
+    clock.Advance(kIntervalMs * 3);
+    EXPECT_FALSE(asking());
     EXPECT_EQ(saver.asked, asked);
 }
 

@@ -6,13 +6,6 @@
 
 namespace zelconn {
 
-namespace {
-
-// A journal that is away is looked for again after this long.
-constexpr std::chrono::seconds kAbsentRetry(1);
-
-}  // namespace
-
 void JournalForwarder::Configure(bool on, const std::string& logFolder, std::time_t now)
 {
     if (!on || logFolder.empty()) {

@@ -46,6 +46,8 @@ public:
     // While on, Forward is called at least this often: the log's growth is
     // looked at on a timer, so that the programs writing it pay nothing.
     static constexpr std::chrono::milliseconds kLookEvery {100};
+    // A journal that is away is looked for again after this long.
+    static constexpr std::chrono::seconds kAbsentRetry {1};
 
 private:
     // Sends the pending entry; false when it has to wait.

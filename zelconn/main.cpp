@@ -173,7 +173,7 @@ int Run()
     JournalForwarder journal;
     const auto configureJournal = [&] {
         journal.Configure(journalRecords.Read().value_or("0") == "1", os::SettingPath(logFolder.Read().value_or("")),
-                          std::time(nullptr));
+                          os::WallTime());
     };
     configureJournal();
     bool journalBehind = false;
@@ -226,7 +226,7 @@ int Run()
                 Post(box, protocol::kCodeApplicationFinished, static_cast<uint32_t>(pid));
             protocol::carriers::ForgetCarrier(pid);
         }
-        journalBehind = journal.Forward(std::time(nullptr));
+        journalBehind = journal.Forward(os::WallTime());
         if (schedule.SecondDue(now)) {
             configureJournal();
             lookNow = true;
