@@ -6,12 +6,15 @@
 #include "os/Paths.h"
 #include "os/Processes.h"
 #include "os/hooksafe/Descriptors.h"
+#include "rules/hooksafe/Names.h"
 #include "protocol/LogFiles.h"
 #include "protocol/PanelMessages.h"
 #include "protocol/Presence.h"
 #include "protocol/SettingNames.h"
 #include "text/Strings.h"
 
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace engine {
@@ -230,6 +233,37 @@ int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAd
     if (verdict.result != kAsk)
         LogConnection(connection, verdict.result, used >= 0 ? names.normal[used] : nullptr, verdict.reason);
     return verdict.result;
+}
+
+int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                        int protocol, unsigned remotePort, int withdrawFd)
+{
+    const Connection connection(localPort, direction, remoteAddress, protocol, remotePort);
+    if (!remoteName)
+        remoteName = connection.addressText;
+    EnsureFirstUse();
+    // Taken before the question: an answer given while the rules changed is of the old generation.
+    const uint32_t generation = CurrentGeneration();
+    char name[rules::kMaxHostName + 1];
+    const bool named = !connection.Incoming() && remoteName != connection.addressText
+        && rules::NormalizeHostName(remoteName, strnlen(remoteName, rules::kMaxHostName + 2), name, sizeof name) != 0;
+    Asker::Outcome outcome {kDeny, protocol::log_reason::kService};
+    if (!carrier_.isServiceCarrier) {
+        outcome = asker_.Ask(connection, remoteName, named ? name : nullptr, withdrawFd);
+        if (outcome.interrupted || outcome.withdrawn) {
+            // Nothing was decided: the program's call fails as interrupted, or as taken back.
+            errno = outcome.interrupted ? EINTR : ECANCELED;
+            return kDeny;
+        }
+        if (outcome.answer == kPermit && connection.Datagram() && !connection.Incoming())
+            datagramPeers_.Add(connection, generation);
+        // A datagram verdict lasts no longer than the answer it came from.
+        if (connection.Datagram() && outcome.until != 0)
+            NoteVerdictEnd(outcome.until);
+    }
+    LogConnection(connection, outcome.answer, named ? name : nullptr, outcome.reason);
+    errno = 0;
+    return outcome.answer;
 }
 
 Verdict Engine::Decide(const Connection& connection)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/AlertLauncher.h"
 #include "engine/AnswerMemory.h"
+#include "engine/Asker.h"
 #include "engine/CarrierIdentity.h"
 #include "engine/CarrierLife.h"
 #include "engine/Connection.h"
@@ -135,30 +135,6 @@ private:
     void NoteVerdictEnd(int64_t until);
     // The record writes the address, ports and protocol as given.
     void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
-    // firstLine: the message's first line of data (a host name, an answer).
-    void NotifyControlPanel(int alertCode, std::string_view firstLine = {}) const;
-    AlertTexts PrepareAlertTexts(const Connection& connection, const char* remoteName, const char* hostName) const;
-    // What the user chose beside the button.
-    struct AlertChoice {
-        bool ticked = false;      // apply the answer to all of the direction's traffic...
-        bool hostOnly = false;    // ...or, for an outgoing connection to a known name, to that host
-        bool interrupted = false; // a signal ended the wait: nothing was decided
-        bool withdrawn = false;   // the question was taken back: nothing was decided
-        bool away = false;        // nobody was at the screen: the away setting answered
-        AnswerLength length = AnswerLength::kOnce;
-        AnswerScope scope = AnswerScope::kPeerAndPort;
-        int timedMinutes = 0;
-        int64_t heldUntil = 0;        // the end of the held answer that answered (0: none)
-        const char* reason = nullptr; // why the answer is what it is (log_reason)
-    };
-    // An answer for longer than one connection that is neither for all of
-    // a direction nor for one host always: held by this process, and sent to
-    // the control panel to store unless it lasts until the program quits.
-    void KeepScopedAnswer(const AlertChoice& choice, int answer, const Connection& connection, const char* hostName);
-    int AskUser(const Connection& connection, const char* remoteName, const char* hostName, int withdrawFd,
-                AlertChoice& choice);
-    // A decision made while nobody was at the screen, for the panel to list.
-    void RecordAwayDecision(const Connection& connection, const char* hostName, int answer) const;
     std::time_t Now() const;
     // The carrier's process id: a forked child is a carrier of its own.
     pid_t Pid() const { return life_.Pid(); }
@@ -193,6 +169,7 @@ private:
 
     SharedBlockLink block_;
 
+    Asker asker_ {carrier_, life_, answers_, options_.now};
 };
 
 }  // namespace engine
