@@ -25,6 +25,8 @@ EngineOptions WithClocks(EngineOptions options)
 {
     if (!options.tickCount)
         options.tickCount = os::GetTickCount;
+    if (!options.now)
+        options.now = [] { return std::time(nullptr); };
     return options;
 }
 
@@ -96,7 +98,7 @@ void Engine::UnlockAfterFork(bool inChild)
     rules_.UnlockAfterFork(inChild);
 }
 
-std::time_t Engine::Now() const { return options_.now ? options_.now() : std::time(nullptr); }
+std::time_t Engine::Now() const { return options_.now(); }
 
 void Engine::EnsureFirstUse()
 {
@@ -165,7 +167,7 @@ void Engine::RunReloadCheck()
         LoadTableLocked(true);
         answers_.ForgetStored();
         // Nothing a verdict was taken by during the reading holds either.
-        NewVerdictGeneration();
+        generations_.Begin();
     }
     block_.Seen(sequence);
 }
@@ -183,7 +185,7 @@ uint32_t Engine::Filtering()
     const uint32_t settings = settings_.Current(switched);
     // Block-all switched, filtering stopped or started: remembered verdicts are taken again.
     if (switched)
-        NewVerdictGeneration();
+        generations_.Begin();
     // Without its runtime folder the engine cannot know whether the panel
     // runs nor hear of rule changes: what the firewall would decide, it
     // refuses, and what the settings let pass (it is off) still passes.
@@ -243,7 +245,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
         remoteName = connection.addressText;
     EnsureFirstUse();
     // Taken before the question: an answer given while the rules changed is of the old generation.
-    const uint32_t generation = CurrentGeneration();
+    const uint32_t generation = generations_.Current();
     char name[rules::kMaxHostName + 1];
     const bool named = !connection.Incoming() && remoteName != connection.addressText
         && rules::NormalizeHostName(remoteName, strnlen(remoteName, rules::kMaxHostName + 2), name, sizeof name) != 0;
@@ -259,7 +261,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
             datagramPeers_.Add(connection, generation);
         // A datagram verdict lasts no longer than the answer it came from.
         if (connection.Datagram() && outcome.until != 0)
-            NoteVerdictEnd(outcome.until);
+            generations_.NoteEnd(outcome.until);
     }
     LogConnection(connection, outcome.answer, named ? name : nullptr, outcome.reason);
     errno = 0;
@@ -269,7 +271,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
 Verdict Engine::Decide(const Connection& connection)
 {
     // Taken before the rules are read: a verdict of rules that changed meanwhile is of the old generation.
-    const uint32_t generation = connection.Datagram() ? CurrentGeneration() : 0;
+    const uint32_t generation = connection.Datagram() ? generations_.Current() : 0;
     if (connection.Datagram()) {
         const DatagramPeers::Known known = datagramPeers_.Find(connection, generation);
         if (known == DatagramPeers::Known::kCurrent)
@@ -293,7 +295,7 @@ Verdict Engine::Decide(const Connection& connection)
     bool byEntry = false;
     bool byAnswer = false;
     int64_t answerEnd = 0;
-    verdict.result = MatchTable(connection, &verdict.matchedName, byEntry, byAnswer, answerEnd);
+    verdict.result = rules_.Match(connection, &verdict.matchedName, byEntry, byAnswer, answerEnd);
     if (verdict.result == kAsk) {
         verdict.result = answers_.Held(connection.direction, connection.RulePort(), connection.address,
                                        connection.names, connection.nameCount, [this] { return Now(); },
@@ -307,65 +309,15 @@ Verdict Engine::Decide(const Connection& connection)
                                             : why::kDefault;
     // A datagram verdict (remembered here and by the hook) lasts no longer than the answer it came from.
     if (connection.Datagram() && byAnswer && answerEnd != 0)
-        NoteVerdictEnd(answerEnd);
+        generations_.NoteEnd(answerEnd);
     if (verdict.result == kPermit && connection.Datagram() && !connection.Incoming())
         datagramPeers_.Add(connection, generation);
     return verdict;
 }
 
-int Engine::MatchTable(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
-                       int64_t& answerEnd) const
-{
-    const int port = static_cast<int>(connection.RulePort());
-    return rules_.Reading([&](const RuleTable& table) {
-        int result;
-        // Every direction other than incoming is outgoing, also in the rules.
-        // The names are taken apart only when some entry names a host.
-        if (!connection.Incoming() && table.HasHostEntries()) {
-            static_assert(PeerNames::kMost == 4);
-            const auto name = [&](unsigned i) { return i < connection.nameCount ? connection.names[i] : nullptr; };
-            const HostKey keys[PeerNames::kMost] = {HostKey(name(0)), HostKey(name(1)), HostKey(name(2)),
-                                                    HostKey(name(3))};
-            result = table.MatchRules(
-                kOutgoing, port, connection.address,
-                std::span<const HostKey>(keys, std::min(connection.nameCount, PeerNames::kMost)), matchedName,
-                &byEntry);
-        } else {
-            result = table.MatchRules(connection.Incoming() ? kIncoming : kOutgoing, port, connection.address,
-                                      std::span<const HostKey>(), nullptr, &byEntry);
-        }
-        if (result != kAsk || table.timedAnswers.Empty())
-            return result;
-        result = table.timedAnswers.Match(connection.direction, port, connection.address, connection.names,
-                                          connection.nameCount, Now(), &answerEnd);
-        byAnswer = result != kAsk;
-        return result;
-    });
-}
-
-uint32_t Engine::CurrentGeneration()
-{
-    const int64_t end = verdictEnd_.load(std::memory_order_acquire);
-    if (end != kNoEnd && Now() >= end) {
-        // The end is forgotten before the generation changes: an answer
-        // noted meanwhile decided a verdict of the generation that ends now.
-        int64_t expected = end;
-        if (verdictEnd_.compare_exchange_strong(expected, kNoEnd, std::memory_order_acq_rel))
-            NewVerdictGeneration();
-    }
-    return verdictGeneration_.load(std::memory_order_acquire);
-}
-
-void Engine::NoteVerdictEnd(int64_t until)
-{
-    int64_t known = verdictEnd_.load(std::memory_order_relaxed);
-    while (until < known && !verdictEnd_.compare_exchange_weak(known, until, std::memory_order_acq_rel)) {
-    }
-}
-
 bool Engine::HasDatagramPeer(std::string_view key) const
 {
-    return datagramPeers_.Find(key, verdictGeneration_.load(std::memory_order_acquire))
+    return datagramPeers_.Find(key, generations_.Seen())
         == DatagramPeers::Known::kCurrent;
 }
 
@@ -398,7 +350,7 @@ uint32_t Engine::VerdictEpoch()
     EnsureFirstUse();
     Filtering();
     // Even: never the epoch of a verdict taken while the engine failed.
-    return CurrentGeneration() << 1;
+    return generations_.Current() << 1;
 }
 
 void Engine::PrepareForCredentialChange()

@@ -10,6 +10,7 @@
 #include "engine/RulesHolder.h"
 #include "engine/SettingsCache.h"
 #include "engine/SharedBlockLink.h"
+#include "engine/VerdictGenerations.h"
 #include "os/ForkableSharedMutex.h"
 #include "protocol/TrafficLog.h"
 
@@ -120,19 +121,6 @@ private:
     // What the rules, then the answers held, say of a connection not local,
     // with filtering on and neither block-all nor the runtime refusal in force.
     Verdict Decide(const Connection& connection);
-    // The rules in force and the user's answers for a time (kAsk: neither
-    // decides); byEntry: an entry decided; answerEnd: the deciding answer's end.
-    int MatchTable(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
-                   int64_t& answerEnd) const;
-    // Verdicts remembered beyond one decision (the datagram peers here, the
-    // hook's datagram verdicts) belong to a generation: they hold only while
-    // it lasts. A new one begins when the rules are loaded again, when
-    // block-all or the pass-through state changes, and when an answer for a
-    // time that decided such a verdict ends.
-    uint32_t CurrentGeneration();
-    void NewVerdictGeneration() { verdictGeneration_.fetch_add(1, std::memory_order_acq_rel); }
-    // A verdict of the current generation came from an answer that ends at until.
-    void NoteVerdictEnd(int64_t until);
     // The record writes the address, ports and protocol as given.
     void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
     std::time_t Now() const;
@@ -156,13 +144,9 @@ private:
 
     std::atomic<bool> firstUseDone_ {false};
 
-    std::atomic<uint32_t> verdictGeneration_ {0};
-    // The earliest end of an answer for a time that decided a remembered
-    // verdict of this generation; kNoEnd: none.
-    static constexpr int64_t kNoEnd = INT64_MAX;
-    std::atomic<int64_t> verdictEnd_ {kNoEnd};
+    VerdictGenerations generations_ {options_.now};
 
-    RulesHolder rules_ {verdictGeneration_, options_.rulesRetryMs};
+    RulesHolder rules_ {generations_.Counter(), options_.rulesRetryMs, options_.now};
 
     DatagramPeers datagramPeers_;
     AnswerMemory answers_;
