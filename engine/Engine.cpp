@@ -1,7 +1,6 @@
 #include "engine/Engine.h"
 
 #include "os/Clock.h"
-#include "os/FileDigest.h"
 #include "os/Net.h"
 #include "os/Paths.h"
 #include "os/Processes.h"
@@ -47,32 +46,12 @@ Engine::Engine(EngineOptions options)
     // the firewall reads there: it is not used, and the program is refused.
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
         runtimeUsable_ = !os::RuntimeDir().empty();
-    const std::string exePath = options_.exePath.empty()
-        ? os::processes::ExecutablePath(options_.procRoot, Pid())
-        : options_.exePath;
-    carrier_.exePath = CleanCarrierPath(exePath);
-    carrier_.exeName = CarrierExeName(carrier_.exePath);
-    carrier_.exePathForLog = text::EscapeLogText(carrier_.exePath);
-    carrier_.isServiceCarrier = os::processes::IsSystemService(options_.procRoot, Pid());
+    IdentifyCarrier(carrier_, options_.procRoot, Pid(), options_.exePath);
     settings_.ReadPaths(log_);
     life_.LogStart(log_, Now());
 }
 
 Engine::~Engine() = default;
-
-const std::string& Engine::CarrierDigest(void* context)
-{
-    // A file that could not be read (no descriptor left) is read again the
-    // next time; until then the entry asks.
-    auto* engine = static_cast<Engine*>(context);
-    if (engine->carrierDigest_.empty()) {
-        engine->carrierDigest_ = os::FileDigestText(
-            engine->options_.exePath.empty()
-                ? engine->options_.procRoot + "/" + std::to_string(engine->Pid()) + "/exe"
-                : engine->options_.exePath);
-    }
-    return engine->carrierDigest_;
-}
 
 void Engine::Detach() { life_.LogEnd(log_, Now()); }
 
@@ -127,8 +106,8 @@ void Engine::LoadTableLocked(bool replace)
 {
     settings_.ReadPaths(log_);
     ProgramIdentity program(carrier_.exeName, carrier_.exePath);
-    program.digest = &Engine::CarrierDigest;
-    program.digestContext = this;
+    program.digest = &CarrierDigest::Of;
+    program.digestContext = &digest_;
     rules_.LoadLocked(settings_.RulesPath(), program, replace, firstUseDone_.load(std::memory_order_relaxed));
 }
 

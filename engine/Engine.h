@@ -134,25 +134,13 @@ private:
     protocol::TrafficLog log_;
     std::string ownAddress_;
     SettingsCache settings_;
-
-    // The digest of the carrier's file, read (under rules_.ReloadLock()) the first
-    // time an entry with a content check applies; the running image's, so
-    // an upgrade that replaces the file under a running program changes
-    // nothing for it.
-    static const std::string& CarrierDigest(void* engine);
-    std::string carrierDigest_;
-
+    CarrierDigest digest_ {life_, options_.procRoot, options_.exePath};
     std::atomic<bool> firstUseDone_ {false};
-
     VerdictGenerations generations_ {options_.now};
-
     RulesHolder rules_ {generations_.Counter(), options_.rulesRetryMs, options_.now};
-
     DatagramPeers datagramPeers_;
     AnswerMemory answers_;
-
     SharedBlockLink block_;
-
     Asker asker_ {carrier_, life_, answers_, options_.now};
 };
 
