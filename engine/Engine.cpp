@@ -236,11 +236,7 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
             errno = outcome.interrupted ? EINTR : ECANCELED;
             return kDeny;
         }
-        if (outcome.answer == kPermit && connection.Datagram() && !connection.Incoming())
-            datagramPeers_.Add(connection, generation);
-        // A datagram verdict lasts no longer than the answer it came from.
-        if (connection.Datagram() && outcome.until != 0)
-            generations_.NoteEnd(outcome.until);
+        KeepDatagramVerdict(connection, outcome.answer, outcome.until, generation);
     }
     LogConnection(connection, outcome.answer, named ? name : nullptr, outcome.reason);
     errno = 0;
@@ -286,12 +282,19 @@ Verdict Engine::Decide(const Connection& connection)
         : byAnswer                          ? why::kRemembered
         : byEntry                           ? why::kRule
                                             : why::kDefault;
-    // A datagram verdict (remembered here and by the hook) lasts no longer than the answer it came from.
-    if (connection.Datagram() && byAnswer && answerEnd != 0)
-        generations_.NoteEnd(answerEnd);
-    if (verdict.result == kPermit && connection.Datagram() && !connection.Incoming())
-        datagramPeers_.Add(connection, generation);
+    KeepDatagramVerdict(connection, verdict.result, byAnswer ? answerEnd : 0, generation);
     return verdict;
+}
+
+void Engine::KeepDatagramVerdict(const Connection& connection, int result, int64_t until, uint32_t generation)
+{
+    if (!connection.Datagram())
+        return;
+    // Remembered here and by the hook, it lasts no longer than the answer it came from.
+    if (until != 0)
+        generations_.NoteEnd(until);
+    if (result == kPermit && !connection.Incoming())
+        datagramPeers_.Add(connection, generation);
 }
 
 bool Engine::HasDatagramPeer(std::string_view key) const

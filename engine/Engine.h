@@ -121,6 +121,8 @@ private:
     // What the rules, then the answers held, say of a connection not local,
     // with filtering on and neither block-all nor the runtime refusal in force.
     Verdict Decide(const Connection& connection);
+    // A datagram verdict's peer and end (until; 0: none), of the generation taken before it.
+    void KeepDatagramVerdict(const Connection& connection, int result, int64_t until, uint32_t generation);
     // The record writes the address, ports and protocol as given.
     void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
     std::time_t Now() const;
