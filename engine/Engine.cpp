@@ -4,13 +4,10 @@
 #include "os/Net.h"
 #include "os/Paths.h"
 #include "os/Processes.h"
-#include "os/hooksafe/Descriptors.h"
-#include "rules/hooksafe/Names.h"
 #include "protocol/LogFiles.h"
-#include "protocol/PanelMessages.h"
 #include "protocol/Presence.h"
-#include "protocol/SettingNames.h"
-#include "text/Strings.h"
+#include "protocol/Registry.h"
+#include "rules/hooksafe/Names.h"
 
 #include <cerrno>
 #include <cstring>
