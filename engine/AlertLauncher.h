@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/AlertRendezvous.h"
 #include "engine/AskingProcess.h"
 
 #include <functional>
@@ -53,20 +54,6 @@ struct AlertResult {
     AnswerLength length = AnswerLength::kOnce;
     AnswerScope scope = AnswerScope::kPeerAndPort;
 };
-
-// The alert program: ZEL_ALERT_PROGRAM, else zel-alert beside this library.
-std::string AlertProgramPath();
-
-// Where the questions of every program on this desktop meet the one alert
-// program that shows them: a socket in the runtime folder, named after the
-// display, and the lock that orders finding it, starting it and its end.
-// Empty when the runtime folder cannot hold them.
-struct AlertRendezvous {
-    std::string socketPath;
-    std::string lockPath;
-    std::string program; // the alert program started when none serves yet
-};
-AlertRendezvous FindAlertRendezvous();
 
 // Shows an alert and waits on the calling thread for its answer. Every
 // 100 ms it asks pressRequest whether a button should be pressed on the

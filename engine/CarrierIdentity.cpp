@@ -20,6 +20,14 @@ std::string CutTo(std::string text, size_t limit)
 
 }  // namespace
 
+void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath)
+{
+    carrier.exePath = CleanCarrierPath(exePath.empty() ? os::processes::ExecutablePath(procRoot, pid) : exePath);
+    carrier.exeName = CarrierExeName(carrier.exePath);
+    carrier.exePathForLog = text::EscapeLogText(carrier.exePath);
+    carrier.isServiceCarrier = os::processes::IsSystemService(procRoot, pid);
+}
+
 void CompleteCarrierDescription(CarrierIdentity& carrier)
 {
     const os::file_info::ExecutableInfo info = os::file_info::LookupExecutable(carrier.exePath);

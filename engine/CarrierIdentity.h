@@ -27,6 +27,10 @@ struct CarrierIdentity {
 using rules::rules_format::CleanCarrierPath;
 using rules::rules_format::CarrierExeName;
 
+// The carrier's path, name and kind from the process table; exePath (empty:
+// the process's own) the file it runs.
+void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath);
+
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.
 void CompleteCarrierDescription(CarrierIdentity& carrier);

@@ -1,6 +1,7 @@
 #include "engine/CarrierLife.h"
 
 #include "engine/SettingsCache.h"
+#include "os/FileDigest.h"
 #include "os/hooksafe/Descriptors.h"
 #include "protocol/LogFiles.h"
 #include "protocol/PanelMessages.h"
@@ -65,6 +66,19 @@ void CarrierLife::CredentialsChanged(const std::string& rulesPath, std::time_t n
     if (errorLogFd_ >= 0)
         ::close(errorLogFd_);
     errorLogFd_ = -1;
+}
+
+const std::string& CarrierDigest::Of(void* context)
+{
+    // A file that could not be read (no descriptor left) is read again the
+    // next time; until then the entry asks.
+    auto* digest = static_cast<CarrierDigest*>(context);
+    if (digest->digest_.empty()) {
+        digest->digest_ = os::FileDigestText(digest->exePath_.empty()
+                                                 ? digest->procRoot_ + "/" + std::to_string(digest->life_.Pid()) + "/exe"
+                                                 : digest->exePath_);
+    }
+    return digest->digest_;
 }
 
 }  // namespace engine

@@ -48,4 +48,24 @@ private:
     int errorLogFd_ = -1;
 };
 
+// The digest of the carrier's file, read (under the rules' reload lock) the
+// first time an entry with a content check applies: the running image's, so
+// an upgrade that replaces the file under a running program changes nothing
+// for it. exePath (empty: the process's own image) and procRoot outlive it.
+class CarrierDigest {
+public:
+    CarrierDigest(const CarrierLife& life, const std::string& procRoot, const std::string& exePath)
+        : life_(life), procRoot_(procRoot), exePath_(exePath)
+    {
+    }
+    // ProgramIdentity's digest callback; context: a CarrierDigest.
+    static const std::string& Of(void* context);
+
+private:
+    const CarrierLife& life_;
+    const std::string& procRoot_;
+    const std::string& exePath_;
+    std::string digest_;
+};
+
 }  // namespace engine

@@ -1,17 +1,16 @@
 #include "engine/Engine.h"
 
 #include "os/Clock.h"
-#include "os/FileDigest.h"
 #include "os/Net.h"
 #include "os/Paths.h"
 #include "os/Processes.h"
-#include "os/hooksafe/Descriptors.h"
 #include "protocol/LogFiles.h"
-#include "protocol/PanelMessages.h"
 #include "protocol/Presence.h"
-#include "protocol/SettingNames.h"
-#include "text/Strings.h"
+#include "protocol/Registry.h"
+#include "rules/hooksafe/Names.h"
 
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace engine {
@@ -22,6 +21,8 @@ EngineOptions WithClocks(EngineOptions options)
 {
     if (!options.tickCount)
         options.tickCount = os::GetTickCount;
+    if (!options.now)
+        options.now = [] { return std::time(nullptr); };
     return options;
 }
 
@@ -42,32 +43,12 @@ Engine::Engine(EngineOptions options)
     // the firewall reads there: it is not used, and the program is refused.
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
         runtimeUsable_ = !os::RuntimeDir().empty();
-    const std::string exePath = options_.exePath.empty()
-        ? os::processes::ExecutablePath(options_.procRoot, Pid())
-        : options_.exePath;
-    carrier_.exePath = CleanCarrierPath(exePath);
-    carrier_.exeName = CarrierExeName(carrier_.exePath);
-    carrier_.exePathForLog = text::EscapeLogText(carrier_.exePath);
-    carrier_.isServiceCarrier = os::processes::IsSystemService(options_.procRoot, Pid());
+    IdentifyCarrier(carrier_, options_.procRoot, Pid(), options_.exePath);
     settings_.ReadPaths(log_);
     life_.LogStart(log_, Now());
 }
 
 Engine::~Engine() = default;
-
-const std::string& Engine::CarrierDigest(void* context)
-{
-    // A file that could not be read (no descriptor left) is read again the
-    // next time; until then the entry asks.
-    auto* engine = static_cast<Engine*>(context);
-    if (engine->carrierDigest_.empty()) {
-        engine->carrierDigest_ = os::FileDigestText(
-            engine->options_.exePath.empty()
-                ? engine->options_.procRoot + "/" + std::to_string(engine->Pid()) + "/exe"
-                : engine->options_.exePath);
-    }
-    return engine->carrierDigest_;
-}
 
 void Engine::Detach() { life_.LogEnd(log_, Now()); }
 
@@ -93,7 +74,7 @@ void Engine::UnlockAfterFork(bool inChild)
     rules_.UnlockAfterFork(inChild);
 }
 
-std::time_t Engine::Now() const { return options_.now ? options_.now() : std::time(nullptr); }
+std::time_t Engine::Now() const { return options_.now(); }
 
 void Engine::EnsureFirstUse()
 {
@@ -122,8 +103,8 @@ void Engine::LoadTableLocked(bool replace)
 {
     settings_.ReadPaths(log_);
     ProgramIdentity program(carrier_.exeName, carrier_.exePath);
-    program.digest = &Engine::CarrierDigest;
-    program.digestContext = this;
+    program.digest = &CarrierDigest::Of;
+    program.digestContext = &digest_;
     rules_.LoadLocked(settings_.RulesPath(), program, replace, firstUseDone_.load(std::memory_order_relaxed));
 }
 
@@ -162,7 +143,7 @@ void Engine::RunReloadCheck()
         LoadTableLocked(true);
         answers_.ForgetStored();
         // Nothing a verdict was taken by during the reading holds either.
-        NewVerdictGeneration();
+        generations_.Begin();
     }
     block_.Seen(sequence);
 }
@@ -180,7 +161,7 @@ uint32_t Engine::Filtering()
     const uint32_t settings = settings_.Current(switched);
     // Block-all switched, filtering stopped or started: remembered verdicts are taken again.
     if (switched)
-        NewVerdictGeneration();
+        generations_.Begin();
     // Without its runtime folder the engine cannot know whether the panel
     // runs nor hear of rule changes: what the firewall would decide, it
     // refuses, and what the settings let pass (it is off) still passes.
@@ -232,10 +213,37 @@ int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAd
     return verdict.result;
 }
 
+int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAddress, const char* remoteName,
+                        int protocol, unsigned remotePort, int withdrawFd)
+{
+    const Connection connection(localPort, direction, remoteAddress, protocol, remotePort);
+    if (!remoteName)
+        remoteName = connection.addressText;
+    EnsureFirstUse();
+    // Taken before the question: an answer given while the rules changed is of the old generation.
+    const uint32_t generation = generations_.Current();
+    char name[rules::kMaxHostName + 1];
+    const bool named = !connection.Incoming() && remoteName != connection.addressText
+        && rules::NormalizeHostName(remoteName, strnlen(remoteName, rules::kMaxHostName + 2), name, sizeof name) != 0;
+    Asker::Outcome outcome {kDeny, protocol::log_reason::kService};
+    if (!carrier_.isServiceCarrier) {
+        outcome = asker_.Ask(connection, remoteName, named ? name : nullptr, withdrawFd);
+        if (outcome.interrupted || outcome.withdrawn) {
+            // Nothing was decided: the program's call fails as interrupted, or as taken back.
+            errno = outcome.interrupted ? EINTR : ECANCELED;
+            return kDeny;
+        }
+        KeepDatagramVerdict(connection, outcome.answer, outcome.until, generation);
+    }
+    LogConnection(connection, outcome.answer, named ? name : nullptr, outcome.reason);
+    errno = 0;
+    return outcome.answer;
+}
+
 Verdict Engine::Decide(const Connection& connection)
 {
     // Taken before the rules are read: a verdict of rules that changed meanwhile is of the old generation.
-    const uint32_t generation = connection.Datagram() ? CurrentGeneration() : 0;
+    const uint32_t generation = connection.Datagram() ? generations_.Current() : 0;
     if (connection.Datagram()) {
         const DatagramPeers::Known known = datagramPeers_.Find(connection, generation);
         if (known == DatagramPeers::Known::kCurrent)
@@ -259,7 +267,7 @@ Verdict Engine::Decide(const Connection& connection)
     bool byEntry = false;
     bool byAnswer = false;
     int64_t answerEnd = 0;
-    verdict.result = MatchTable(connection, &verdict.matchedName, byEntry, byAnswer, answerEnd);
+    verdict.result = rules_.Match(connection, &verdict.matchedName, byEntry, byAnswer, answerEnd);
     if (verdict.result == kAsk) {
         verdict.result = answers_.Held(connection.direction, connection.RulePort(), connection.address,
                                        connection.names, connection.nameCount, [this] { return Now(); },
@@ -271,67 +279,24 @@ Verdict Engine::Decide(const Connection& connection)
         : byAnswer                          ? why::kRemembered
         : byEntry                           ? why::kRule
                                             : why::kDefault;
-    // A datagram verdict (remembered here and by the hook) lasts no longer than the answer it came from.
-    if (connection.Datagram() && byAnswer && answerEnd != 0)
-        NoteVerdictEnd(answerEnd);
-    if (verdict.result == kPermit && connection.Datagram() && !connection.Incoming())
-        datagramPeers_.Add(connection, generation);
+    KeepDatagramVerdict(connection, verdict.result, byAnswer ? answerEnd : 0, generation);
     return verdict;
 }
 
-int Engine::MatchTable(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
-                       int64_t& answerEnd) const
+void Engine::KeepDatagramVerdict(const Connection& connection, int result, int64_t until, uint32_t generation)
 {
-    const int port = static_cast<int>(connection.RulePort());
-    return rules_.Reading([&](const RuleTable& table) {
-        int result;
-        // Every direction other than incoming is outgoing, also in the rules.
-        // The names are taken apart only when some entry names a host.
-        if (!connection.Incoming() && table.HasHostEntries()) {
-            static_assert(PeerNames::kMost == 4);
-            const auto name = [&](unsigned i) { return i < connection.nameCount ? connection.names[i] : nullptr; };
-            const HostKey keys[PeerNames::kMost] = {HostKey(name(0)), HostKey(name(1)), HostKey(name(2)),
-                                                    HostKey(name(3))};
-            result = table.MatchRules(
-                kOutgoing, port, connection.address,
-                std::span<const HostKey>(keys, std::min(connection.nameCount, PeerNames::kMost)), matchedName,
-                &byEntry);
-        } else {
-            result = table.MatchRules(connection.Incoming() ? kIncoming : kOutgoing, port, connection.address,
-                                      std::span<const HostKey>(), nullptr, &byEntry);
-        }
-        if (result != kAsk || table.timedAnswers.Empty())
-            return result;
-        result = table.timedAnswers.Match(connection.direction, port, connection.address, connection.names,
-                                          connection.nameCount, Now(), &answerEnd);
-        byAnswer = result != kAsk;
-        return result;
-    });
-}
-
-uint32_t Engine::CurrentGeneration()
-{
-    const int64_t end = verdictEnd_.load(std::memory_order_acquire);
-    if (end != kNoEnd && Now() >= end) {
-        // The end is forgotten before the generation changes: an answer
-        // noted meanwhile decided a verdict of the generation that ends now.
-        int64_t expected = end;
-        if (verdictEnd_.compare_exchange_strong(expected, kNoEnd, std::memory_order_acq_rel))
-            NewVerdictGeneration();
-    }
-    return verdictGeneration_.load(std::memory_order_acquire);
-}
-
-void Engine::NoteVerdictEnd(int64_t until)
-{
-    int64_t known = verdictEnd_.load(std::memory_order_relaxed);
-    while (until < known && !verdictEnd_.compare_exchange_weak(known, until, std::memory_order_acq_rel)) {
-    }
+    if (!connection.Datagram())
+        return;
+    // Remembered here and by the hook, it lasts no longer than the answer it came from.
+    if (until != 0)
+        generations_.NoteEnd(until);
+    if (result == kPermit && !connection.Incoming())
+        datagramPeers_.Add(connection, generation);
 }
 
 bool Engine::HasDatagramPeer(std::string_view key) const
 {
-    return datagramPeers_.Find(key, verdictGeneration_.load(std::memory_order_acquire))
+    return datagramPeers_.Find(key, generations_.Seen())
         == DatagramPeers::Known::kCurrent;
 }
 
@@ -364,7 +329,7 @@ uint32_t Engine::VerdictEpoch()
     EnsureFirstUse();
     Filtering();
     // Even: never the epoch of a verdict taken while the engine failed.
-    return CurrentGeneration() << 1;
+    return generations_.Current() << 1;
 }
 
 void Engine::PrepareForCredentialChange()

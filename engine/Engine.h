@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/AlertLauncher.h"
 #include "engine/AnswerMemory.h"
+#include "engine/Asker.h"
 #include "engine/CarrierIdentity.h"
 #include "engine/CarrierLife.h"
 #include "engine/Connection.h"
@@ -10,6 +10,7 @@
 #include "engine/RulesHolder.h"
 #include "engine/SettingsCache.h"
 #include "engine/SharedBlockLink.h"
+#include "engine/VerdictGenerations.h"
 #include "os/ForkableSharedMutex.h"
 #include "protocol/TrafficLog.h"
 
@@ -120,45 +121,10 @@ private:
     // What the rules, then the answers held, say of a connection not local,
     // with filtering on and neither block-all nor the runtime refusal in force.
     Verdict Decide(const Connection& connection);
-    // The rules in force and the user's answers for a time (kAsk: neither
-    // decides); byEntry: an entry decided; answerEnd: the deciding answer's end.
-    int MatchTable(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
-                   int64_t& answerEnd) const;
-    // Verdicts remembered beyond one decision (the datagram peers here, the
-    // hook's datagram verdicts) belong to a generation: they hold only while
-    // it lasts. A new one begins when the rules are loaded again, when
-    // block-all or the pass-through state changes, and when an answer for a
-    // time that decided such a verdict ends.
-    uint32_t CurrentGeneration();
-    void NewVerdictGeneration() { verdictGeneration_.fetch_add(1, std::memory_order_acq_rel); }
-    // A verdict of the current generation came from an answer that ends at until.
-    void NoteVerdictEnd(int64_t until);
+    // A datagram verdict's peer and end (until; 0: none), of the generation taken before it.
+    void KeepDatagramVerdict(const Connection& connection, int result, int64_t until, uint32_t generation);
     // The record writes the address, ports and protocol as given.
     void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
-    // firstLine: the message's first line of data (a host name, an answer).
-    void NotifyControlPanel(int alertCode, std::string_view firstLine = {}) const;
-    AlertTexts PrepareAlertTexts(const Connection& connection, const char* remoteName, const char* hostName) const;
-    // What the user chose beside the button.
-    struct AlertChoice {
-        bool ticked = false;      // apply the answer to all of the direction's traffic...
-        bool hostOnly = false;    // ...or, for an outgoing connection to a known name, to that host
-        bool interrupted = false; // a signal ended the wait: nothing was decided
-        bool withdrawn = false;   // the question was taken back: nothing was decided
-        bool away = false;        // nobody was at the screen: the away setting answered
-        AnswerLength length = AnswerLength::kOnce;
-        AnswerScope scope = AnswerScope::kPeerAndPort;
-        int timedMinutes = 0;
-        int64_t heldUntil = 0;        // the end of the held answer that answered (0: none)
-        const char* reason = nullptr; // why the answer is what it is (log_reason)
-    };
-    // An answer for longer than one connection that is neither for all of
-    // a direction nor for one host always: held by this process, and sent to
-    // the control panel to store unless it lasts until the program quits.
-    void KeepScopedAnswer(const AlertChoice& choice, int answer, const Connection& connection, const char* hostName);
-    int AskUser(const Connection& connection, const char* remoteName, const char* hostName, int withdrawFd,
-                AlertChoice& choice);
-    // A decision made while nobody was at the screen, for the panel to list.
-    void RecordAwayDecision(const Connection& connection, const char* hostName, int answer) const;
     std::time_t Now() const;
     // The carrier's process id: a forked child is a carrier of its own.
     pid_t Pid() const { return life_.Pid(); }
@@ -170,29 +136,14 @@ private:
     protocol::TrafficLog log_;
     std::string ownAddress_;
     SettingsCache settings_;
-
-    // The digest of the carrier's file, read (under rules_.ReloadLock()) the first
-    // time an entry with a content check applies; the running image's, so
-    // an upgrade that replaces the file under a running program changes
-    // nothing for it.
-    static const std::string& CarrierDigest(void* engine);
-    std::string carrierDigest_;
-
+    CarrierDigest digest_ {life_, options_.procRoot, options_.exePath};
     std::atomic<bool> firstUseDone_ {false};
-
-    std::atomic<uint32_t> verdictGeneration_ {0};
-    // The earliest end of an answer for a time that decided a remembered
-    // verdict of this generation; kNoEnd: none.
-    static constexpr int64_t kNoEnd = INT64_MAX;
-    std::atomic<int64_t> verdictEnd_ {kNoEnd};
-
-    RulesHolder rules_ {verdictGeneration_, options_.rulesRetryMs};
-
+    VerdictGenerations generations_ {options_.now};
+    RulesHolder rules_ {generations_.Counter(), options_.rulesRetryMs, options_.now};
     DatagramPeers datagramPeers_;
     AnswerMemory answers_;
-
     SharedBlockLink block_;
-
+    Asker asker_ {carrier_, life_, answers_, options_.now};
 };
 
 }  // namespace engine

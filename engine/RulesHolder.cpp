@@ -2,7 +2,9 @@
 
 #include "os/Clock.h"
 
+#include <algorithm>
 #include <malloc.h>
+#include <span>
 
 namespace engine {
 
@@ -34,6 +36,36 @@ void RulesHolder::LoadLocked(const std::string& path, const ProgramIdentity& pro
     loadFailed_ = status != LoadStatus::kLoaded;
     retryAt_ = os::CoarseMilliseconds() + retryMs_;
     reloads_.fetch_add(1, std::memory_order_release);
+}
+
+int RulesHolder::Match(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
+                       int64_t& answerEnd) const
+{
+    const int port = static_cast<int>(connection.RulePort());
+    return Reading([&](const RuleTable& table) {
+        int result;
+        // Every direction other than incoming is outgoing, also in the rules.
+        // The names are taken apart only when some entry names a host.
+        if (!connection.Incoming() && table.HasHostEntries()) {
+            static_assert(PeerNames::kMost == 4);
+            const auto name = [&](unsigned i) { return i < connection.nameCount ? connection.names[i] : nullptr; };
+            const HostKey keys[PeerNames::kMost] = {HostKey(name(0)), HostKey(name(1)), HostKey(name(2)),
+                                                    HostKey(name(3))};
+            result = table.MatchRules(
+                kOutgoing, port, connection.address,
+                std::span<const HostKey>(keys, std::min(connection.nameCount, PeerNames::kMost)), matchedName,
+                &byEntry);
+        } else {
+            result = table.MatchRules(connection.Incoming() ? kIncoming : kOutgoing, port, connection.address,
+                                      std::span<const HostKey>(), nullptr, &byEntry);
+        }
+        if (result != kAsk || table.timedAnswers.Empty())
+            return result;
+        result = table.timedAnswers.Match(connection.direction, port, connection.address, connection.names,
+                                          connection.nameCount, now_(), &answerEnd);
+        byAnswer = result != kAsk;
+        return result;
+    });
 }
 
 bool RulesHolder::RetryTimeCame() const

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "engine/Connection.h"
 #include "engine/RuleTable.h"
 #include "os/ForkableSharedMutex.h"
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -19,9 +22,10 @@ namespace engine {
 class RulesHolder {
 public:
     // verdictGeneration: begins anew with every load (after the swap: a
-    // decision that sees the new generation sees the new table).
-    RulesHolder(std::atomic<uint32_t>& verdictGeneration, int retryMs)
-        : verdictGeneration_(verdictGeneration), retryMs_(retryMs)
+    // decision that sees the new generation sees the new table). now: the
+    // engine's wall clock, for the ends of answers for a time.
+    RulesHolder(std::atomic<uint32_t>& verdictGeneration, int retryMs, const std::function<std::time_t()>& now)
+        : verdictGeneration_(verdictGeneration), retryMs_(retryMs), now_(now)
     {
     }
 
@@ -47,6 +51,12 @@ public:
         std::shared_lock lock(tableMutex_);
         return read(table_);
     }
+    // What the rules in force, then the user's answers for a time (their end
+    // compared with the clock under the same lock), say of a connection
+    // (kAsk: neither); byEntry: an entry decided, byAnswer: an answer did,
+    // answerEnd its end; matchedName: the index of the name a host entry matched.
+    int Match(const Connection& connection, int* matchedName, bool& byEntry, bool& byAnswer,
+              int64_t& answerEnd) const;
     RuleTable Snapshot() const { return Reading([](const RuleTable& table) { return table; }); }
     int Loads() const { return reloads_.load(); }
 
@@ -64,6 +74,7 @@ private:
 
     std::atomic<uint32_t>& verdictGeneration_;
     int retryMs_;
+    const std::function<std::time_t()>& now_;
     std::mutex reloadMutex_;
     mutable os::ForkableSharedMutex tableMutex_;
     RuleTable table_;

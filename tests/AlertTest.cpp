@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include "engine/AlertLauncher.h"
+#include "engine/Asker.h"
 #include "engine/AskingProcess.h"
 
 #include "os/Files.h"
@@ -805,4 +806,55 @@ TEST_F(EngineAlert, AnswerLinesReadTheirLengthAndScope)
     }
     EXPECT_EQ(Recorded("choices").size(), std::size(cases));
     EXPECT_EQ(Recorded("port").back(), "443");
+}
+
+namespace {
+
+engine::AlertResult standInResult;
+engine::AlertResult StandInAlert(const engine::AlertTexts&, const std::function<int()>&, const std::string&, int)
+{
+    return standInResult;
+}
+
+}  // namespace
+
+// The asker applies an answer only when one came: a question taken back or
+// interrupted as the answer arrived remembers nothing, whatever the result
+// carries; a box ticked for one host applies to that host alone.
+TEST_F(EngineAlert, AskerAppliesOnlyAnAnswerThatCame)
+{
+    engine::CarrierIdentity carrier;
+    carrier.exePath = "/usr/bin/prog";
+    carrier.description = "prog";
+    const engine::CarrierLife life(carrier, 0);
+    const std::function<std::time_t()> now;
+    const engine::Connection connection(40000, engine::kOutgoing, "10.0.0.5", kTcp, 443);
+    struct Case {
+        bool withdrawn, interrupted, hostOnly;
+        int answer, forDirection, forHost;
+    };
+    const Case cases[] = {
+        {true, false, false, engine::kDeny, 0, 0},
+        {false, true, false, engine::kDeny, 0, 0},
+        {false, false, false, engine::kPermit, 1, 0},
+        {false, false, true, engine::kPermit, 0, 1},
+    };
+    for (const Case& c : cases) {
+        engine::AnswerMemory answers;
+        engine::Asker asker(carrier, life, answers, now, &StandInAlert);
+        standInResult = {};
+        standInResult.button = 1;
+        standInResult.ticked = true;
+        standInResult.length = engine::AnswerLength::kAlways;
+        standInResult.hostOnly = c.hostOnly;
+        standInResult.withdrawn = c.withdrawn;
+        standInResult.interrupted = c.interrupted;
+        const engine::Asker::Outcome outcome = asker.Ask(connection, "example.org", "example.org", -1);
+        const int row = static_cast<int>(&c - cases);
+        EXPECT_EQ(outcome.withdrawn, c.withdrawn) << row;
+        EXPECT_EQ(outcome.interrupted, c.interrupted) << row;
+        EXPECT_EQ(outcome.answer, c.answer) << row;
+        EXPECT_EQ(answers.ForDirection(engine::kOutgoing), c.forDirection) << row;
+        EXPECT_EQ(answers.ForHost("example.org"), c.forHost) << row;
+    }
 }

@@ -1,0 +1,202 @@
+// Asking the user: the alert's texts, the question put to the alert program
+// (or the answer remembered or held), and the answer applied: remembered,
+// held, sent to the control panel, listed when given while away.
+#include "engine/Asker.h"
+
+#include "engine/AnswerMemory.h"
+#include "engine/CarrierIdentity.h"
+#include "engine/CarrierLife.h"
+#include "engine/PanelNotices.h"
+#include "os/Processes.h"
+#include "protocol/AwayDecisions.h"
+#include "protocol/LogFiles.h"
+#include "protocol/PanelMessages.h"
+#include "protocol/Registry.h"
+#include "protocol/SettingNames.h"
+#include "rules/TimedAnswer.h"
+#include "text/Strings.h"
+
+#include <cstdio>
+
+namespace engine {
+
+namespace {
+
+using protocol::registry::kSettingsKey;
+using protocol::registry::RootKey;
+
+}  // namespace
+
+Asker::Asker(const CarrierIdentity& carrier, const CarrierLife& life, AnswerMemory& answers,
+             const std::function<std::time_t()>& now, AlertRunner runAlert)
+    : carrier_(carrier), life_(life), answers_(answers), now_(now), runAlert_(runAlert)
+{
+}
+
+std::time_t Asker::Now() const { return now_ ? now_() : std::time(nullptr); }
+
+void Asker::Notify(int alertCode, std::string_view firstLine) const
+{
+    NotifyControlPanel(alertCode, life_.Pid(), carrier_.exePath, firstLine);
+}
+
+int Asker::Remembered(const Connection& connection, const char* hostName, int64_t* heldUntil) const
+{
+    const int forAll = answers_.ForDirection(connection.direction);
+    const int forHost = forAll != 0 || !hostName ? forAll : answers_.ForHost(hostName);
+    if (forHost != 0)
+        return forHost;
+    // An answer for longer given to another of this process's questions.
+    const int held = answers_.Held(connection.direction, connection.RulePort(), connection.address, &hostName,
+                                   hostName ? 1 : 0, [this] { return Now(); }, heldUntil);
+    return held == kPermit ? 1 : held == kDeny ? 2 : 0;
+}
+
+Asker::Outcome Asker::Ask(const Connection& connection, const char* remoteName, const char* hostName, int withdrawFd)
+{
+    namespace why = protocol::log_reason;
+    Outcome outcome;
+    // An answer remembered for this direction, or for this host, closes the
+    // alert at once, as if its button was pressed, with the box unticked: no
+    // window is needed.
+    int64_t heldUntil = 0;
+    if (const int answer = Remembered(connection, hostName, &heldUntil); answer != 0) {
+        outcome.answer = answer == 1 ? kPermit : kDeny;
+        outcome.reason = why::kRemembered;
+        outcome.until = heldUntil;
+        return outcome;
+    }
+    const AlertTexts texts = Texts(connection, remoteName, hostName);
+    // Each alert keeps its own answer and tick state: several may be open at once.
+    const AlertResult result = runAlert_(
+        texts, [this, &connection, hostName, &heldUntil] { return Remembered(connection, hostName, &heldUntil); },
+        {}, withdrawFd);
+    outcome.interrupted = result.interrupted;
+    outcome.withdrawn = result.withdrawn;
+    if (outcome.interrupted || outcome.withdrawn)
+        return outcome;
+    Choice choice;
+    choice.away = result.away && result.button != 0;
+    choice.ticked = result.ticked && result.button != 0;
+    choice.hostOnly = choice.ticked && result.hostOnly && !texts.host.empty();
+    if (result.button != 0 && !result.away && !result.timedOut) {
+        choice.length = result.length;
+        choice.scope = result.scope;
+        choice.timedMinutes = texts.timedMinutes;
+    }
+    outcome.reason = result.timedOut ? why::kTimeout
+        : result.away                ? why::kAway
+        : result.button == 0         ? why::kNoAlert
+                                     : why::kAnswer;
+    const int answer = result.button == 1 ? kPermit : kDeny;
+    outcome.answer = answer;
+    // A verdict lasts no longer than the answer it came from; closed by an
+    // answer held meanwhile: that answer's end is this one's.
+    outcome.until = choice.length == AnswerLength::kTimed
+        ? static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes
+        : heldUntil;
+    if (choice.away)
+        RecordAway(connection, hostName, answer);
+    if (choice.hostOnly) {
+        Notify(answer == kPermit ? protocol::kCodeOutgoingHostPermitted : protocol::kCodeOutgoingHostBlocked,
+               hostName);
+        answers_.RememberForHost(hostName, 2 - answer);
+    } else if (choice.ticked) {
+        Notify(1 + answer + 2 * (connection.Incoming() ? 0 : 1));
+        answers_.RememberForDirection(connection.direction, 2 - answer);
+    } else if (choice.length != AnswerLength::kOnce) {
+        KeepScoped(choice, answer, connection, hostName);
+    }
+    return outcome;
+}
+
+void Asker::RecordAway(const Connection& connection, const char* hostName, int answer) const
+{
+    protocol::away::Decision decision;
+    decision.time = Now();
+    decision.outgoing = !connection.Incoming();
+    decision.protocol = connection.Datagram() ? 2 : 1;
+    decision.address = connection.addressText;
+    decision.remotePort = connection.remotePort;
+    decision.localPort = connection.localPort;
+    decision.host = hostName ? hostName : "";
+    decision.permitted = answer == kPermit;
+    decision.pid = life_.Pid();
+    decision.path = carrier_.exePath;
+    protocol::away::Append(protocol::away::ListPath(), decision);
+}
+
+AlertTexts Asker::Texts(const Connection& connection, const char* remoteName, const char* hostName) const
+{
+    const bool outgoing = !connection.Incoming();
+    const char* protocolText = connection.Datagram() ? "UDP" : "TCP";
+    char action[128];
+    std::snprintf(action, sizeof action,
+                  outgoing ? "create %s outgoing connection to" : "accept %s incoming connection from", protocolText);
+    AlertTexts texts;
+    texts.outgoing = outgoing;
+    texts.checkBox = "Apply my decision to all " + carrier_.description
+        + (outgoing ? " outgoing traffic" : " incoming traffic");
+    texts.message = carrier_.description + " created by " + carrier_.company + " is trying to " + action + " " + remoteName
+        + " through port:" + std::to_string(static_cast<int>(connection.RulePort()));
+    texts.peer = remoteName;
+    texts.port = static_cast<int>(connection.RulePort());
+    if (outgoing && hostName)
+        texts.host = hostName;
+    texts.caption = carrier_.description + " - " + protocolText + " Connection Alert!";
+    texts.program = carrier_.description;
+    texts.company = carrier_.company;
+    texts.protocol = protocolText;
+    texts.icon = carrier_.icon;
+    // Who asks, for the alert's details: read now, as rarely as alerts show.
+    texts.path = carrier_.exePath;
+    texts.process = DescribeAskingProcess(os::processes::kProcRoot, life_.Pid());
+    // Read at each alert, which is rare, rather than at every decision.
+    const protocol::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAlertTimeout);
+    const int64_t seconds = text::ParseDecimal(timeout.Read().value_or(""));
+    if (seconds >= 1 && seconds <= protocol::settings::kMaxAlertTimeout)
+        texts.timeoutSeconds = static_cast<int>(seconds);
+    const protocol::registry::Value timedMinutes(RootKey::LocalMachine, kSettingsKey,
+                                                 protocol::settings::kTimedAnswerMinutes);
+    const int64_t minutes = text::ParseDecimal(timedMinutes.Read().value_or(""));
+    texts.timedMinutes = minutes >= 1 && minutes <= rules::kMaxTimedAnswerMinutes
+        ? static_cast<int>(minutes)
+        : protocol::settings::kDefaultTimedAnswerMinutes;
+    const protocol::registry::Value awayAnswer(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAwayAnswer);
+    texts.awayButton = text::TrimBlanks(awayAnswer.Read().value_or("")) == "1" ? 1 : 2;
+    const protocol::registry::Value awayTimeout(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAwayTimeout);
+    const std::optional<std::string> awayText = awayTimeout.Read();
+    const int64_t awaySeconds = text::ParseDecimal(awayText.value_or(""));
+    texts.awaySeconds = awayText && !text::TrimBlanks(*awayText).empty() && awaySeconds >= 0
+            && awaySeconds <= protocol::settings::kMaxAlertTimeout
+        ? static_cast<int>(awaySeconds)
+        : protocol::settings::kDefaultAwayTimeout;
+    return texts;
+}
+
+void Asker::KeepScoped(const Choice& choice, int answer, const Connection& connection, const char* hostName)
+{
+    rules::TimedAnswer scoped;
+    scoped.direction = connection.Incoming() ? rules::Direction::kIncoming : rules::Direction::kOutgoing;
+    scoped.permission = answer == kPermit ? rules::Permission::kPermit : rules::Permission::kDeny;
+    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kPort)
+        scoped.port = static_cast<int>(connection.RulePort());
+    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kHost) {
+        if (hostName)
+            scoped.host = hostName;
+        else if (choice.scope == AnswerScope::kPeerAndPort)
+            scoped.address = connection.addressText;
+        else
+            return; // a host without a name is not offered
+    }
+    if (choice.length == AnswerLength::kTimed)
+        scoped.until = static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes;
+    std::optional<HeldAnswer> held = HeldAnswer::Of(scoped);
+    if (!held || (scoped.port == 0 && choice.scope != AnswerScope::kHost && choice.scope != AnswerScope::kAny))
+        return; // a peer that is no address, a port that is none: this connection only
+    answers_.Hold(std::move(*held), choice.length == AnswerLength::kProcess);
+    if (choice.length != AnswerLength::kProcess)
+        Notify(protocol::kCodeScopedAnswer, rules::AnswerText(scoped));
+}
+
+}  // namespace engine
