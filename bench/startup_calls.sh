@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The system calls a program makes at its start under the hook against the
-# same without it (strace -f -c: exact, unlike times on a shared machine):
+# same without it (strace -f -c: exact, unlike times on a shared machine),
+# and its page faults (the median of five runs without strace; on a virtual
+# machine each fault can cost more than a hundred system calls):
 # /bin/true, and curl of a page from a local server on 127.0.0.2 (its first
 # decision included), in a private settings store and runtime folder.
 #   bench/startup_calls.sh BUILD_DIR [HOOK_LIBRARY ENGINE_LIBRARY]
@@ -39,6 +41,11 @@ count() { # NAME [STRACE_OPTIONS...] -- COMMAND...
   strace -f -o /dev/null "${options[@]}" "$@" >/dev/null 2>&1 # warm: the runtime folder, the kept answers
   strace -f -c -o "$WORK/$name.txt" "${options[@]}" "$@" >/dev/null 2>&1
   [ -z "${ZEL_BENCH_TRACE:-}" ] || strace -f -o "$ZEL_BENCH_TRACE/$name.trace" "${options[@]}" "$@" >/dev/null 2>&1
+  local variables=() i
+  for ((i = 0; i < ${#options[@]}; i += 2)); do variables+=("${options[i + 1]}"); done
+  for i in 1 2 3 4 5; do
+    /usr/bin/time -a -f %R -o "$WORK/$name.faults" env "${variables[@]}" "$@" >/dev/null 2>&1
+  done
 }
 [ -z "${ZEL_BENCH_TRACE:-}" ] || mkdir -p "$ZEL_BENCH_TRACE"
 count true-plain -- /bin/true
@@ -61,4 +68,6 @@ for program in ("true", "curl"):
           f"({sum(hooked.values()) - sum(plain.values()):+d})")
     more = sorted(((hooked.get(n, 0) - plain.get(n, 0), n) for n in set(plain) | set(hooked)), reverse=True)
     print("  " + ", ".join(f"{n} {d:+d}" for d, n in more if d))
+    plain, hooked = (sorted(int(x) for x in open(f"{work}/{program}-{kind}.faults"))[2] for kind in ("plain", "hooked"))
+    print(f"  page faults: {plain} without the hook, {hooked} with it ({hooked - plain:+d})")
 PY

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,16 +123,18 @@ constexpr size_t kMaxTag = 256;
 // is being kept, copied into it as they are passed.
 class Window {
 public:
-    explicit Window(const RulesSource& source) : source_(source), buffer_(kBlock) {}
+    // Not zero-filled: a small rules file touches one page of the block, not
+    // sixteen (each a page fault in a program at its first decision).
+    explicit Window(const RulesSource& source) : source_(source), buffer_(new char[kBlock]), size_(kBlock) {}
 
     // At least count bytes ahead, unless the document ends first.
     bool Ensure(size_t count) { return end_ - pos_ >= count || Refill(count); }
     size_t Ahead() const { return end_ - pos_; }
-    const char* Here() const { return buffer_.data() + pos_; }
+    const char* Here() const { return buffer_.get() + pos_; }
     void Pass(size_t count)
     {
         if (keeping_)
-            kept_.append(buffer_.data() + pos_, count);
+            kept_.append(buffer_.get() + pos_, count);
         pos_ += count;
     }
     bool Failed() const { return failed_; }
@@ -154,13 +157,17 @@ private:
     {
         while (end_ - pos_ < count && !ended_) {
             if (pos_ > 0) {
-                std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
+                std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
                 end_ -= pos_;
                 pos_ = 0;
             }
-            if (buffer_.size() - end_ < kBlock / 2)
-                buffer_.resize(buffer_.size() + kBlock);
-            const ssize_t n = source_(buffer_.data() + end_, buffer_.size() - end_);
+            if (size_ - end_ < kBlock / 2) {
+                std::unique_ptr<char[]> larger(new char[size_ + kBlock]);
+                std::memcpy(larger.get(), buffer_.get(), end_);
+                buffer_ = std::move(larger);
+                size_ += kBlock;
+            }
+            const ssize_t n = source_(buffer_.get() + end_, size_ - end_);
             if (n < 0)
                 failed_ = true;
             if (n <= 0)
@@ -173,7 +180,8 @@ private:
 
     static constexpr size_t kBlock = 64 << 10;
     const RulesSource& source_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    size_t size_;
     size_t pos_ = 0;
     size_t end_ = 0;
     bool ended_ = false;
