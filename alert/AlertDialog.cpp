@@ -17,6 +17,8 @@
 #include <QScreen>
 #include <QToolButton>
 
+namespace alert {
+
 namespace {
 
 // The layout is kept in dialog units, as the window was designed, and turned
@@ -538,3 +540,5 @@ void AlertDialog::hideEvent(QHideEvent* event)
     slideTimer_.stop();
     arrowTimer_.stop();
 }
+
+}  // namespace alert

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace alert {
+
 namespace {
 
 namespace words = protocol::alert_words;
@@ -314,3 +316,5 @@ void AlertServer::TryRetire()
         return;
     }
 }
+
+}  // namespace alert

@@ -9,8 +9,11 @@
 #include <memory>
 #include <vector>
 
-class AlertDialog;
 class QSocketNotifier;
+
+namespace alert {
+
+class AlertDialog;
 class QuestionChannel;
 class RendezvousListener;
 
@@ -95,3 +98,5 @@ private:
     QTimer linger_;
     ScreenPresence presence_;
 };
+
+}  // namespace alert

@@ -19,6 +19,8 @@
 
 namespace {
 
+using alert::ScreenPresence;
+
 using testing_support::ChildProcess;
 using testing_support::WaitUntil;
 
