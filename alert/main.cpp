@@ -127,7 +127,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     gui::InstallTranslations("zel-alert");
-    app.setWindowIcon(art::AppIcon());
+    app.setWindowIcon(gui::art::AppIcon());
     app.setQuitOnLastWindowClosed(false);
     alert::AlertDialog dialog;
     alert::AlertServer server(dialog);

@@ -37,6 +37,13 @@
 #include <string>
 #include <vector>
 
+using panel::CreateNewApp_Step1;
+using panel::LogView;
+using panel::MainForm;
+using panel::MessageChannel;
+using panel::NavigationTree;
+using panel::PlainFileIcons;
+
 namespace {
 
 using protocol::registry::RootKey;

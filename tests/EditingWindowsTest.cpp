@@ -35,6 +35,10 @@ using testing_support::Part;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WithModal;
+using panel::AdvancedForm;
+using panel::CreateNewApp_Step1;
+using panel::MainForm;
+using panel::EditApp_Step4;
 
 namespace {
 

@@ -37,6 +37,8 @@
 
 using testing_support::Sandbox;
 using testing_support::WithModal;
+using panel::MainForm;
+using panel::NavigationTree;
 
 namespace {
 

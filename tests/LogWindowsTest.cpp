@@ -37,6 +37,7 @@ using testing_support::ReadText;
 using testing_support::Part;
 using testing_support::Sandbox;
 using testing_support::WithModal;
+using panel::MainForm;
 
 namespace {
 

@@ -39,6 +39,11 @@ using testing_support::Part;
 using testing_support::Sandbox;
 using testing_support::Tree;
 using testing_support::WithModal;
+using panel::BlockAllBanner;
+using panel::HelpWindow;
+using panel::MainForm;
+using panel::NavigationTree;
+using panel::TrayIcon;
 
 namespace {
 

@@ -54,6 +54,12 @@ using testing_support::Node;
 using testing_support::Part;
 using testing_support::Sandbox;
 using testing_support::Tree;
+using panel::MainForm;
+using panel::MessageChannel;
+using panel::SecurityLevelBox;
+using panel::TrafficChart;
+using panel::TrayIcon;
+using panel::TrayNotice;
 
 namespace {
 

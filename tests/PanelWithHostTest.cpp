@@ -45,6 +45,12 @@ using testing_support::App;
 using testing_support::ChildProcess;
 using testing_support::Part;
 using testing_support::Rule;
+using panel::AwayDecisionsWindow;
+using panel::AwayNotice;
+using panel::MainForm;
+using panel::MessageChannel;
+using panel::TimedAnswersWindow;
+using panel::ToolsOption;
 
 namespace {
 

@@ -37,6 +37,8 @@ using testing_support::Tree;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WriteText;
+using panel::MainForm;
+using panel::ProtectionView;
 
 namespace {
 

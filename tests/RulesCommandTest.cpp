@@ -24,6 +24,7 @@ using namespace std::chrono_literals;
 using testing_support::App;
 using testing_support::ChildProcess;
 using testing_support::Part;
+using panel::MainForm;
 
 namespace {
 

@@ -21,9 +21,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
-using panel::Named;
 using rules::Direction;
 
 }  // namespace
@@ -108,7 +109,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
         setWindowTitle(tr("  Advanced system settings permission"));
         defaults_->setTitle(tr("  Advanced system permission"));
         checkCaption_->setText(tr("Apply &custom settings"));
-        icon_->setPixmap(art::ComputerIcon(32));
+        icon_->setPixmap(gui::art::ComputerIcon(32));
         name_->setText(tr("System settings"));
         const bool normal = editing_.Settings().Mode == panel::SecurityMode::kNormal;
         check_->setChecked(!normal);
@@ -187,7 +188,7 @@ void AdvancedForm::OpenRuleEditor(bool editSelected)
         return;
     EditApp_Step4::Input input;
     input.application = panel::NodeText(app->description);
-    input.icon = editing_.IsSystem() ? art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
+    input.icon = editing_.IsSystem() ? gui::art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
     const std::optional<size_t> replaced
         = editSelected ? std::optional<size_t>(static_cast<size_t>(selectedRule_)) : std::nullopt;
     if (replaced && *replaced < app->rules.size())
@@ -220,3 +221,5 @@ void AdvancedForm::reject()
     editing_.Cancel();
     QDialog::reject();
 }
+
+}  // namespace panel

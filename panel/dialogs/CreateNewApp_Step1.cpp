@@ -20,9 +20,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace {
+namespace panel {
 
-using panel::Named;
+namespace {
 
 // The part after the last "/".
 std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -182,3 +182,5 @@ void CreateNewApp_Step1::Finish()
     result_ = app;
     accept();
 }
+
+}  // namespace panel

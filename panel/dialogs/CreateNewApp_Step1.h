@@ -14,6 +14,8 @@ class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+namespace panel {
+
 // The add-application wizard: a running program without an entry, or an
 // executable found by browsing, becomes an application with the defaults
 // for new applications; OK hands it over (Result).
@@ -45,3 +47,5 @@ private:
     QCheckBox* showSystem_;
     QLineEdit* chosen_;
 };
+
+}  // namespace panel

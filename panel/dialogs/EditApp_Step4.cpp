@@ -18,11 +18,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
-using panel::Buddy;
-using panel::Named;
-using panel::PlainLabel;
 using rules::Direction;
 using rules::Permission;
 
@@ -490,3 +489,5 @@ void EditApp_Step4::RemoteChoiceChanged()
     ipMax_->setEnabled(!list && !hosts);
     hosts_->setEnabled(hosts);
 }
+
+}  // namespace panel

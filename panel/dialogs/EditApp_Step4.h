@@ -18,6 +18,8 @@ class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+namespace panel {
+
 // The rule editor: one rule of an application, edited on a copy; OK hands
 // the rule over (Result), which goes last among the application's rules.
 class EditApp_Step4 : public QDialog {
@@ -91,3 +93,5 @@ private:
     QPushButton* editPort_;
     QPushButton* deletePort_;
 };
+
+}  // namespace panel

@@ -45,12 +45,12 @@ std::optional<rules::Rule> EditRuleFromLog(QWidget* parent, const RuleFromLogInp
 
 bool AskToShutDown(QWidget* parent)
 {
-    QMessageBox question(QMessageBox::Question, QCoreApplication::translate("MainForm", "Shut Down Korvel Firewall"),
-                         QCoreApplication::translate("MainForm", "Shut down the firewall?\n\nPrograms are no longer "
+    QMessageBox question(QMessageBox::Question, QCoreApplication::translate("panel::MainForm", "Shut Down Korvel Firewall"),
+                         QCoreApplication::translate("panel::MainForm", "Shut down the firewall?\n\nPrograms are no longer "
                                                                  "filtered until the control panel starts again."),
                          QMessageBox::NoButton, parent);
     question.setObjectName("ShutDownQuestion");
-    QPushButton* yes = question.addButton(QCoreApplication::translate("MainForm", "&Shut Down"),
+    QPushButton* yes = question.addButton(QCoreApplication::translate("panel::MainForm", "&Shut Down"),
                                           QMessageBox::DestructiveRole);
     yes->setObjectName("ShutDownYes");
     QPushButton* no = question.addButton(QMessageBox::Cancel);

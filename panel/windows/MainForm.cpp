@@ -40,6 +40,8 @@
 #include <algorithm>
 #include <ctime>
 
+namespace panel {
+
 namespace {
 
 constexpr int kRulesRetryMs = 2000;
@@ -50,7 +52,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
 {
     setObjectName("MainForm");
     setWindowTitle(protocol::kMainWindowTitle);
-    setWindowIcon(art::AppIcon());
+    setWindowIcon(gui::art::AppIcon());
     changes_ = new CoreSignals(core_, this);
     toolBar_ = new MainToolBar(this);
     addToolBar(toolBar_);
@@ -396,3 +398,5 @@ void MainForm::closeEvent(QCloseEvent* event)
         panel::ShowTrayNotice(this, core_);
     hide();
 }
+
+}  // namespace panel
