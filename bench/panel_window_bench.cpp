@@ -115,7 +115,7 @@ struct Window {
     void Start(bool shown = false)
     {
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         if (!shown)
             return;
         form->show();

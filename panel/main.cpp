@@ -164,7 +164,7 @@ int main(int argc, char** argv)
     panel::TheErrorLog().SetMessageBox([&form](const std::string& text) {
         QMessageBox::warning(&form, "Korvel Firewall", QString::fromStdString(text));
     });
-    form.Form_Load();
+    form.Load();
     if (!form.RegisterWindow()) {
         QMessageBox::critical(nullptr, "Korvel Firewall",
                               QCoreApplication::translate("zel", "The firewall cannot use its runtime folder, so programs "

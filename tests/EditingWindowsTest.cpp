@@ -71,7 +71,7 @@ protected:
         table.Add(52, 1, "/usr/sbin/ntpd", true);
         core.SetProcRoot(table.Root());
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
         panel::SetMessageSink([this](const QString& text) { messages << text; });
     }

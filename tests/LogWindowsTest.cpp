@@ -74,7 +74,7 @@ protected:
             return true;
         });
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
     }
     void TearDown() override

@@ -68,7 +68,7 @@ protected:
         sandbox.SetSetting("SecurityStatus", "1");
         sandbox.WriteRules(kRules);
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
         form->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));

@@ -112,7 +112,7 @@ TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
 {
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     form.Protection()->SetSession(install, false);
     form.show();
     ProtectionView* page = form.Protection();
@@ -156,7 +156,7 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
 {
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     form.Protection()->SetSession(install, false);
     auto* coverage = form.findChild<QLabel*>("CoverageText");
     // The options dialog, from the toolbar; its OK pressed.
@@ -274,7 +274,7 @@ TEST_F(AttackSquattedRuntimeFolderPanel, ThePanelStartsAndItsProtectionPageSaysW
     ::unsetenv("XDG_RUNTIME_DIR");
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ProtectionView& view = *form.Protection();
     view.Refresh();
     const auto* line = view.findChild<QLabel*>("RuntimeFolderState");

@@ -52,7 +52,7 @@ TEST_F(RulesCommand, ARuleAddedWhileTheProgramRunsDecidesItsNextConnectionAndSho
     WriteRules(App("NETPEER", "PERMIT", "PERMIT") + App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     testing_support::Click(form, "Netpeer");
@@ -86,7 +86,7 @@ TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
     WriteRules(App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     ASSERT_FALSE(testing_support::Node(form, "Netpeer"));
@@ -113,7 +113,7 @@ TEST_F(AttackDatagramVerdicts, AKeptSocketIsRefusedOnceTheRuleIsRemoved)
                + App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"udp-echo", "127.0.0.2", "21311"});

@@ -237,7 +237,7 @@ void MainForm::FitToScreen(QWidget* central, QWidget* right, QSplitter* parts)
     parts->setSizes({room - std::min(statusHeight, room / 3), std::min(statusHeight, room / 3)});
 }
 
-void MainForm::Form_Load()
+void MainForm::Load()
 {
     core_.LoadSettings(std::time(nullptr));
     if (const std::optional<bool> pressed = core_.BlockAll()) {

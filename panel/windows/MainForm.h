@@ -57,7 +57,7 @@ public:
     ~MainForm() override;
 
     // The load sequence, up to the window being ready to show.
-    void Form_Load();
+    void Load();
     // Registers the window and its message box with the window registry;
     // false (logged) when the runtime folder cannot hold it.
     bool RegisterWindow();
