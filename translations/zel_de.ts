@@ -760,6 +760,53 @@
     </message>
 </context>
 <context>
+    <name>panel::ApplicationWizard</name>
+    <message>
+        <source>Add application</source>
+        <translation>Anwendung hinzufügen</translation>
+    </message>
+    <message>
+        <source>  Current Running Application List  </source>
+        <translation>  Derzeit laufende Anwendungen  </translation>
+    </message>
+    <message>
+        <source>Process</source>
+        <translation>Prozess</translation>
+    </message>
+    <message>
+        <source>Show &amp;system services</source>
+        <translation>&amp;Systemdienste anzeigen</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>&amp;Durchsuchen …</translation>
+    </message>
+    <message>
+        <source>Selected &amp;Application :</source>
+        <translation>Ausgewählte A&amp;nwendung:</translation>
+    </message>
+    <message>
+        <source>Please select an application</source>
+        <translation>Bitte wählen Sie eine Anwendung aus</translation>
+    </message>
+    <message>
+        <source>Please choose application</source>
+        <translation>Bitte wählen Sie eine Anwendung</translation>
+    </message>
+    <message>
+        <source>This application already exists in the firewall rules</source>
+        <translation>Diese Anwendung ist bereits in den Firewall-Regeln enthalten</translation>
+    </message>
+    <message>
+        <source>Select an application</source>
+        <translation>Anwendung auswählen</translation>
+    </message>
+    <message>
+        <source>Application files (*)</source>
+        <translation>Anwendungsdateien (*)</translation>
+    </message>
+</context>
+<context>
     <name>panel::AwayDecisionsWindow</name>
     <message>
         <source>  Decided while you were away</source>
@@ -836,53 +883,6 @@
     </message>
 </context>
 <context>
-    <name>panel::CreateNewApp_Step1</name>
-    <message>
-        <source>Add application</source>
-        <translation>Anwendung hinzufügen</translation>
-    </message>
-    <message>
-        <source>  Current Running Application List  </source>
-        <translation>  Derzeit laufende Anwendungen  </translation>
-    </message>
-    <message>
-        <source>Process</source>
-        <translation>Prozess</translation>
-    </message>
-    <message>
-        <source>Show &amp;system services</source>
-        <translation>&amp;Systemdienste anzeigen</translation>
-    </message>
-    <message>
-        <source>&amp;Browse...</source>
-        <translation>&amp;Durchsuchen …</translation>
-    </message>
-    <message>
-        <source>Selected &amp;Application :</source>
-        <translation>Ausgewählte A&amp;nwendung:</translation>
-    </message>
-    <message>
-        <source>Please select an application</source>
-        <translation>Bitte wählen Sie eine Anwendung aus</translation>
-    </message>
-    <message>
-        <source>Please choose application</source>
-        <translation>Bitte wählen Sie eine Anwendung</translation>
-    </message>
-    <message>
-        <source>This application already exists in the firewall rules</source>
-        <translation>Diese Anwendung ist bereits in den Firewall-Regeln enthalten</translation>
-    </message>
-    <message>
-        <source>Select an application</source>
-        <translation>Anwendung auswählen</translation>
-    </message>
-    <message>
-        <source>Application files (*)</source>
-        <translation>Anwendungsdateien (*)</translation>
-    </message>
-</context>
-<context>
     <name>panel::DefaultsGroup</name>
     <message>
         <source>Allow</source>
@@ -903,97 +903,6 @@
     <message>
         <source>&amp;Outgoing network permission :</source>
         <translation>&amp;Ausgehend:</translation>
-    </message>
-</context>
-<context>
-    <name>panel::EditApp_Step4</name>
-    <message>
-        <source>  Rule Default Settings  </source>
-        <translation>  Grundeinstellungen der Regel  </translation>
-    </message>
-    <message>
-        <source>Rule &amp;name :</source>
-        <translation>Regel&amp;name:</translation>
-    </message>
-    <message>
-        <source>&amp;Permission :</source>
-        <translation>&amp;Berechtigung:</translation>
-    </message>
-    <message>
-        <source>&amp;Direction :</source>
-        <translation>&amp;Richtung:</translation>
-    </message>
-    <message>
-        <source>  Port Settings  </source>
-        <translation>  Port-Einstellungen  </translation>
-    </message>
-    <message>
-        <source>Port Number</source>
-        <translation>Portnummer</translation>
-    </message>
-    <message>
-        <source>Protocol</source>
-        <translation>Protokoll</translation>
-    </message>
-    <message>
-        <source>IP address</source>
-        <translation>IP-Adresse</translation>
-    </message>
-    <message>
-        <source>Port n&amp;umber :</source>
-        <translation>P&amp;ortnummer:</translation>
-    </message>
-    <message>
-        <source>Pro&amp;tocol:</source>
-        <translation>Pro&amp;tokoll:</translation>
-    </message>
-    <message>
-        <source>Remote IP &amp;Range:</source>
-        <translation>Entfernter IP-Berei&amp;ch:</translation>
-    </message>
-    <message>
-        <source>&amp;Add</source>
-        <translation>Hin&amp;zufügen</translation>
-    </message>
-    <message>
-        <source>Updat&amp;e</source>
-        <translation>A&amp;ktualisieren</translation>
-    </message>
-    <message>
-        <source>Re&amp;move</source>
-        <translation>&amp;Entfernen</translation>
-    </message>
-    <message>
-        <source>Add rule</source>
-        <translation>Regel hinzufügen</translation>
-    </message>
-    <message>
-        <source>Problem with the Port number</source>
-        <translation>Die Portnummer ist ungültig</translation>
-    </message>
-    <message>
-        <source>Problem with the IP list syntax</source>
-        <translation>Die IP-Liste ist fehlerhaft geschrieben</translation>
-    </message>
-    <message>
-        <source>Problem with the host name syntax</source>
-        <translation>Die Hostnamen sind fehlerhaft geschrieben</translation>
-    </message>
-    <message>
-        <source>This rule covers no port: add a port first (leave the number empty for all ports)</source>
-        <translation>Diese Regel gilt für keinen Port: Fügen Sie zuerst einen Port hinzu (ohne Nummer gilt er für alle Ports)</translation>
-    </message>
-    <message>
-        <source>Remote &amp;IP:</source>
-        <translation>Entfernte &amp;IP:</translation>
-    </message>
-    <message>
-        <source>Remote &amp;host:</source>
-        <translation>Entfernter &amp;Host:</translation>
-    </message>
-    <message>
-        <source>Edit rule</source>
-        <translation>Regel bearbeiten</translation>
     </message>
 </context>
 <context>
@@ -1371,6 +1280,97 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     <message>
         <source>It cannot be started again under the firewall: %1</source>
         <translation>Es kann nicht wieder unter der Firewall gestartet werden: %1</translation>
+    </message>
+</context>
+<context>
+    <name>panel::RuleEditor</name>
+    <message>
+        <source>  Rule Default Settings  </source>
+        <translation>  Grundeinstellungen der Regel  </translation>
+    </message>
+    <message>
+        <source>Rule &amp;name :</source>
+        <translation>Regel&amp;name:</translation>
+    </message>
+    <message>
+        <source>&amp;Permission :</source>
+        <translation>&amp;Berechtigung:</translation>
+    </message>
+    <message>
+        <source>&amp;Direction :</source>
+        <translation>&amp;Richtung:</translation>
+    </message>
+    <message>
+        <source>  Port Settings  </source>
+        <translation>  Port-Einstellungen  </translation>
+    </message>
+    <message>
+        <source>Port Number</source>
+        <translation>Portnummer</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>IP address</source>
+        <translation>IP-Adresse</translation>
+    </message>
+    <message>
+        <source>Port n&amp;umber :</source>
+        <translation>P&amp;ortnummer:</translation>
+    </message>
+    <message>
+        <source>Pro&amp;tocol:</source>
+        <translation>Pro&amp;tokoll:</translation>
+    </message>
+    <message>
+        <source>Remote IP &amp;Range:</source>
+        <translation>Entfernter IP-Berei&amp;ch:</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>Hin&amp;zufügen</translation>
+    </message>
+    <message>
+        <source>Updat&amp;e</source>
+        <translation>A&amp;ktualisieren</translation>
+    </message>
+    <message>
+        <source>Re&amp;move</source>
+        <translation>&amp;Entfernen</translation>
+    </message>
+    <message>
+        <source>Add rule</source>
+        <translation>Regel hinzufügen</translation>
+    </message>
+    <message>
+        <source>Problem with the Port number</source>
+        <translation>Die Portnummer ist ungültig</translation>
+    </message>
+    <message>
+        <source>Problem with the IP list syntax</source>
+        <translation>Die IP-Liste ist fehlerhaft geschrieben</translation>
+    </message>
+    <message>
+        <source>Problem with the host name syntax</source>
+        <translation>Die Hostnamen sind fehlerhaft geschrieben</translation>
+    </message>
+    <message>
+        <source>This rule covers no port: add a port first (leave the number empty for all ports)</source>
+        <translation>Diese Regel gilt für keinen Port: Fügen Sie zuerst einen Port hinzu (ohne Nummer gilt er für alle Ports)</translation>
+    </message>
+    <message>
+        <source>Remote &amp;IP:</source>
+        <translation>Entfernte &amp;IP:</translation>
+    </message>
+    <message>
+        <source>Remote &amp;host:</source>
+        <translation>Entfernter &amp;Host:</translation>
+    </message>
+    <message>
+        <source>Edit rule</source>
+        <translation>Regel bearbeiten</translation>
     </message>
 </context>
 <context>

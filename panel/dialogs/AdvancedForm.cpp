@@ -3,7 +3,7 @@
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"
 #include "panel/core/ApplicationEditing.h"
-#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/dialogs/RuleEditor.h"
 #include "panel/widgets/DefaultsGroup.h"
 #include "panel/widgets/RulesList.h"
 #include "panel/widgets/TreeImages.h"
@@ -186,7 +186,7 @@ void AdvancedForm::OpenRuleEditor(bool editSelected)
     const rules::Application* app = editing_.Application();
     if (!app)
         return;
-    EditApp_Step4::Input input;
+    RuleEditor::Input input;
     input.application = panel::NodeText(app->description);
     input.icon = editing_.IsSystem() ? gui::art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
     const std::optional<size_t> replaced
@@ -194,7 +194,7 @@ void AdvancedForm::OpenRuleEditor(bool editSelected)
     if (replaced && *replaced < app->rules.size())
         input.rule = app->rules[*replaced];
     input.portNames = editing_.PortNames();
-    EditApp_Step4 editor(input, this);
+    RuleEditor editor(input, this);
     if (editor.exec() == QDialog::Accepted)
         editing_.PutRule(replaced, editor.Result());
     Refill();
