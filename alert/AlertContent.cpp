@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+namespace alert {
+
 namespace words = protocol::alert_words;
 
 void AlertContent::Set(const std::string& key, const QString& value)
@@ -78,19 +80,19 @@ QString AlertContent::ShownMessage() const
     if (program.isEmpty())
         return message;
     const QString text = outgoing
-        ? QCoreApplication::translate("AlertContent",
+        ? QCoreApplication::translate("alert::AlertContent",
                                       "%1 created by %2 is trying to create %3 outgoing connection to %4 through port:%5")
-        : QCoreApplication::translate("AlertContent",
+        : QCoreApplication::translate("alert::AlertContent",
                                       "%1 created by %2 is trying to accept %3 incoming connection from %4 through port:%5");
     // The engine's word for a maker nobody knows reads in the user's language.
     const QString maker =
-        company == QLatin1String("Unknown") ? QCoreApplication::translate("AlertContent", "Unknown") : company;
+        company == QLatin1String("Unknown") ? QCoreApplication::translate("alert::AlertContent", "Unknown") : company;
     return text.arg(program, maker, protocol, peer, QString::number(port));
 }
 
 QString AlertContent::Details() const
 {
-    const auto tr = [](const char* text) { return QCoreApplication::translate("AlertContent", text); };
+    const auto tr = [](const char* text) { return QCoreApplication::translate("alert::AlertContent", text); };
     QStringList lines;
     const QString name = Visible(ProgramName());
     if (!path.isEmpty())
@@ -129,3 +131,5 @@ QString AlertContent::Visible(const QString& text)
     }
     return shown;
 }
+
+}  // namespace alert

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace alert {
+
 // One question as the engine sends it ("key<TAB>value" lines). Every text
 // comes from the program that asks or from its files: it is shown as it
 // stands, never read as markup.
@@ -61,3 +63,5 @@ struct AlertContent {
     // spelled out as \x1b or \u{202e}.
     static QString Visible(const QString& text);
 };
+
+}  // namespace alert

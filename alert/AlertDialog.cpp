@@ -17,6 +17,8 @@
 #include <QScreen>
 #include <QToolButton>
 
+namespace alert {
+
 namespace {
 
 // The layout is kept in dialog units, as the window was designed, and turned
@@ -73,7 +75,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     banner_ = new QLabel(this);
     banner_->setObjectName("banner107");
     banner_->setGeometry(0, 0, Px(kWidthUnits), 20);
-    banner_->setPixmap(art::Banner(Px(kWidthUnits), 20));
+    banner_->setPixmap(gui::art::Banner(Px(kWidthUnits), 20));
 
     programIcon_ = IconLabel(this, "1005", Units(7, 32, 21, 20));
     message_ = TextLabel(this, "1004");
@@ -84,7 +86,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     path_->setGeometry(Units(38, 68, 205, 10));
 
     computer_ = IconLabel(this, "1003", Units(38, 84, 21, 20));
-    computer_->setPixmap(art::ComputerIcon(kIconPixels));
+    computer_->setPixmap(gui::art::ComputerIcon(kIconPixels));
     myComputer_ = TextLabel(this, "myComputerLabel");
     myComputer_->setText(tr("My Computer"));
     // Wider than designed around the same centre: today's fonts run wider.
@@ -94,7 +96,7 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     arrows_[1] = IconLabel(this, "1001", Units(115, 88, 21, 20));
     arrows_[2] = IconLabel(this, "1006", Units(151, 88, 21, 20));
     remote_ = IconLabel(this, "1002", Units(192, 83, 21, 20));
-    remote_->setPixmap(art::RemoteIcon(kIconPixels));
+    remote_->setPixmap(gui::art::RemoteIcon(kIconPixels));
     peer_ = TextLabel(this, "1008");
     peer_->setGeometry(Units(149, 107, 102, 26));
     peer_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -197,7 +199,7 @@ void AlertDialog::SetQuestion(const AlertContent& content)
     const QString path = AlertContent::Visible(content.path);
     path_->setText(path_->fontMetrics().elidedText(path, Qt::ElideMiddle, path_->width()));
     path_->setToolTip(path);
-    const QPixmap arrow = art::ArrowIcon(kIconPixels, outgoing_);
+    const QPixmap arrow = gui::art::ArrowIcon(kIconPixels, outgoing_);
     for (QLabel* label : arrows_)
         label->setPixmap(arrow);
     step_ = 3;
@@ -538,3 +540,5 @@ void AlertDialog::hideEvent(QHideEvent* event)
     slideTimer_.stop();
     arrowTimer_.stop();
 }
+
+}  // namespace alert

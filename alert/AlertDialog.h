@@ -15,6 +15,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
 
+namespace alert {
+
 // The connection alert: a frameless, always-on-top window that slides up
 // into the bottom-right corner of the screen the pointer is on and animates
 // an arrow between the local computer and the remote party while it shows
@@ -137,3 +139,5 @@ private:
     QString host_;
     int sameProgram_ = 0;
 };
+
+}  // namespace alert

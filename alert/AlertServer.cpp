@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace alert {
+
 namespace {
 
 namespace words = protocol::alert_words;
@@ -311,3 +313,5 @@ void AlertServer::TryRetire()
         return;
     }
 }
+
+}  // namespace alert

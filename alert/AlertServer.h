@@ -9,8 +9,11 @@
 #include <memory>
 #include <vector>
 
-class AlertDialog;
 class QSocketNotifier;
+
+namespace alert {
+
+class AlertDialog;
 class QuestionChannel;
 class RendezvousListener;
 
@@ -96,3 +99,5 @@ private:
     gui::Timer linger_ {this, kLingerMs, true};
     ScreenPresence presence_;
 };
+
+}  // namespace alert

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace alert {
+
 namespace {
 
 namespace words = protocol::alert_words;
@@ -174,3 +176,5 @@ void QuestionChannel::Flush()
         deleteLater();
     }
 }
+
+}  // namespace alert

@@ -7,6 +7,8 @@
 
 class QSocketNotifier;
 
+namespace alert {
+
 // One question's channel to the engine that asks it: the engine writes the
 // texts, "end", and perhaps later "press N" (answered for this one by
 // another alert of its process); we write "alive" every half second, "shown"
@@ -52,3 +54,5 @@ private:
     bool complete_ = false;
     bool finishing_ = false;
 };
+
+}  // namespace alert

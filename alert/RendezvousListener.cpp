@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace alert {
+
 RendezvousListener::RendezvousListener(int fd, std::string socketPath, std::string lockPath)
     : fd_(fd), socketPath_(std::move(socketPath)), lockPath_(std::move(lockPath))
 {
@@ -84,3 +86,5 @@ bool RendezvousListener::Detach()
     ::setsid();
     return true;
 }
+
+}  // namespace alert

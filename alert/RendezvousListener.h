@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace alert {
+
 // The listening socket of the alert program that serves a desktop: the
 // engine that started it bound the socket in the runtime folder and passed it
 // on; every later question connects to it. Plain system calls, no toolkit, so
@@ -42,3 +44,5 @@ private:
     std::string lockPath_;
     unsigned long socketId_ = 0;
 };
+
+}  // namespace alert

@@ -7,6 +7,8 @@
 #include <QDBusVariant>
 #include <QFileInfo>
 
+namespace alert {
+
 namespace {
 
 constexpr int kCallTimeoutMs = 1000;
@@ -134,3 +136,5 @@ void ScreenPresence::AskSession()
         Report("login1", locked || behind);
     });
 }
+
+}  // namespace alert

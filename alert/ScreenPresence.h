@@ -9,6 +9,8 @@
 
 class QDBusPendingCallWatcher;
 
+namespace alert {
+
 // Whether anyone can see the alerts: nobody is there while the session's
 // screen is locked (the login manager's LockedHint for it), while it is not
 // the session in front on its seat (another user's is), or while the
@@ -48,3 +50,5 @@ private:
     std::map<std::string, bool> said_;
     bool away_ = false;
 };
+
+}  // namespace alert

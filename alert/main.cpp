@@ -30,6 +30,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+namespace alert {
 namespace {
 
 constexpr int kListenerDescriptor = 3;
@@ -91,18 +92,19 @@ int Usage(std::FILE* out)
 }
 
 }  // namespace
+}  // namespace alert
 
 int main(int argc, char** argv)
 {
     if (argc > 1 && text::IsHelpOption(argv[1]))
-        return Usage(stdout);
+        return alert::Usage(stdout);
     if (argc > 1 && text::IsVersionOption(argv[1]))
         return text::PrintVersion("zel-alert");
     const bool serveAsked = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
     for (int i = serveAsked ? 4 : 1; i < argc; ++i) {
         const int qtOption = gui::QtOptionLength(argc, argv, i);
         if (qtOption == 0)
-            return Usage(stderr);
+            return alert::Usage(stderr);
         i += qtOption - 1;
     }
     session::StartedUnderHook(argv); // never under the hook: restarted without it
@@ -110,28 +112,28 @@ int main(int argc, char** argv)
     // the away setting answers it, and the next question starts anew.
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         if (serveAsked)
-            ::close(kListenerDescriptor);
-        if (AnswerWithoutDisplay())
+            ::close(alert::kListenerDescriptor);
+        if (alert::AnswerWithoutDisplay())
             return 0;
         std::fprintf(stderr, "zel-alert: no display to show the alert on\n");
         return 2;
     }
     // An engine that went away must not end the questions of the others.
     std::signal(SIGPIPE, SIG_IGN);
-    bool serve = serveAsked && RendezvousListener::Detach();
+    bool serve = serveAsked && alert::RendezvousListener::Detach();
     if (serveAsked && !serve)
-        ::close(kListenerDescriptor); // this question only: the next one starts its own
-    AllowManyDescriptors();
+        ::close(alert::kListenerDescriptor); // this question only: the next one starts its own
+    alert::AllowManyDescriptors();
 
     QApplication app(argc, argv);
     gui::InstallTranslations("zel-alert");
-    app.setWindowIcon(art::AppIcon());
+    app.setWindowIcon(gui::art::AppIcon());
     app.setQuitOnLastWindowClosed(false);
-    AlertDialog dialog;
-    AlertServer server(dialog);
-    QObject::connect(&server, &AlertServer::Finished, &app, &QCoreApplication::quit);
+    alert::AlertDialog dialog;
+    alert::AlertServer server(dialog);
+    QObject::connect(&server, &alert::AlertServer::Finished, &app, &QCoreApplication::quit);
     server.AddChannel(STDIN_FILENO, STDOUT_FILENO);
     if (serve)
-        server.Serve(std::make_unique<RendezvousListener>(kListenerDescriptor, argv[2], argv[3]));
+        server.Serve(std::make_unique<alert::RendezvousListener>(alert::kListenerDescriptor, argv[2], argv[3]));
     return app.exec();
 }

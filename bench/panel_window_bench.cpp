@@ -16,7 +16,7 @@
 #include "panel/core/PanelConstants.h"
 #include "panel/core/PanelCore.h"
 #include "panel/core/ProcessList.h"
-#include "panel/dialogs/CreateNewApp_Step1.h"
+#include "panel/dialogs/ApplicationWizard.h"
 #include "panel/widgets/PlainFileIcons.h"
 #include "panel/windows/LogView.h"
 #include "panel/windows/MainForm.h"
@@ -36,6 +36,13 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using panel::ApplicationWizard;
+using panel::LogView;
+using panel::MainForm;
+using panel::MessageChannel;
+using panel::NavigationTree;
+using panel::PlainFileIcons;
 
 namespace {
 
@@ -108,7 +115,7 @@ struct Window {
     void Start(bool shown = false)
     {
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         if (!shown)
             return;
         form->show();
@@ -193,12 +200,12 @@ void BM_WizardList1000(benchmark::State& bench)
     char pattern[] = "/tmp/zel-window-bench-XXXXXX";
     const std::string procRoot = FakeProcesses(::mkdtemp(pattern));
     for (auto _ : bench) {
-        CreateNewApp_Step1::Input input;
+        ApplicationWizard::Input input;
         input.runningPrograms = [&](bool showSystem) {
             return panel::GetWindowsProcess("\n", true, showSystem, procRoot, true);
         };
         input.hasEntry = [&](const std::string& name, const std::string& path) { return window.core.Rules().Document().FindFor(name, path) != nullptr; };
-        CreateNewApp_Step1 wizard(std::move(input), window.form.get());
+        ApplicationWizard wizard(std::move(input), window.form.get());
         benchmark::DoNotOptimize(wizard.findChild<QTreeWidget*>("lvw")->topLevelItemCount());
     }
 }

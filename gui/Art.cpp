@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string>
 
-namespace art {
+namespace gui::art {
 
 namespace {
 
@@ -273,4 +273,4 @@ QPixmap ToolIcon(const char* key, int size)
     return GenericProgramIcon(size);
 }
 
-}  // namespace art
+}  // namespace gui::art

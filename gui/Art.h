@@ -6,7 +6,7 @@
 // Pictures the alert and the control panel draw rather than ship: the local computer (102),
 // the remote party (104), the arrows towards the local side (105, incoming)
 // and towards the remote side (106, outgoing), and the banner (107).
-namespace art {
+namespace gui::art {
 
 QPixmap ComputerIcon(int size);
 QPixmap RemoteIcon(int size);
@@ -29,4 +29,4 @@ QPixmap LogIcon(int size);
 // Toolbar pictures: add, logs, settings, block all, help.
 QPixmap ToolIcon(const char* key, int size);
 
-}  // namespace art
+}  // namespace gui::art

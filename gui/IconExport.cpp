@@ -15,9 +15,9 @@ int main(int argc, char** argv)
         return 2;
     }
     QGuiApplication app(argc, argv);
-    for (const int size : art::kAppIconSizes) {
+    for (const int size : gui::art::kAppIconSizes) {
         const QString folder = QString("%1/hicolor/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
-        if (!QDir().mkpath(folder) || !art::FirewallIcon(size).save(folder + "/tessary.png", "PNG")) {
+        if (!QDir().mkpath(folder) || !gui::art::FirewallIcon(size).save(folder + "/tessary.png", "PNG")) {
             std::fprintf(stderr, "zel-icons: cannot write %s/tessary.png\n", qPrintable(folder));
             return 1;
         }

@@ -33,6 +33,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace panel {
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -92,6 +93,7 @@ int Usage(std::FILE* out)
 }
 
 }  // namespace
+}  // namespace panel
 
 int main(int argc, char** argv)
 {
@@ -99,13 +101,13 @@ int main(int argc, char** argv)
     // Answered before anything else: no display, settings or running copy needed.
     for (int i = 1; i < argc; ++i) {
         if (text::IsHelpOption(argv[i]))
-            return Usage(stdout);
+            return panel::Usage(stdout);
         if (text::IsVersionOption(argv[i]))
             return text::PrintVersion("zel");
         if (std::strcmp(argv[i], "--quit-after-start") != 0) {
             const int qtOption = gui::QtOptionLength(argc, argv, i);
             if (qtOption == 0)
-                return Usage(stderr);
+                return panel::Usage(stderr);
             i += qtOption - 1;
         }
     }
@@ -149,20 +151,20 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    SetUpOnFirstStart();
+    panel::SetUpOnFirstStart();
     QApplication app(argc, argv);
     app.setApplicationName("Korvel Firewall");
     // Closing the window hides it to the tray: only the shutdown ends the program.
     app.setQuitOnLastWindowClosed(false);
-    QuitOnEndSignals(app);
+    panel::QuitOnEndSignals(app);
     gui::InstallTranslations("zel");
 
     panel::PanelCore core;
-    MainForm form(core);
+    panel::MainForm form(core);
     panel::TheErrorLog().SetMessageBox([&form](const std::string& text) {
         QMessageBox::warning(&form, "Korvel Firewall", QString::fromStdString(text));
     });
-    form.Form_Load();
+    form.Load();
     if (!form.RegisterWindow()) {
         QMessageBox::critical(nullptr, "Korvel Firewall",
                               QCoreApplication::translate("zel", "The firewall cannot use its runtime folder, so programs "
@@ -190,9 +192,9 @@ int main(int argc, char** argv)
 
     // Every end (the tray's shutdown, the session ending, a signal) goes
     // through the exit path once.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, &MainForm::EndOfProgram);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, &panel::MainForm::EndOfProgram);
     // At the end of the session the window closes instead of hiding.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &MainForm::AllowClose);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &panel::MainForm::AllowClose);
     if (quitAfterStart)
         QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
     return app.exec();

@@ -21,6 +21,9 @@
 
 namespace {
 
+using alert::AlertContent;
+using alert::AlertDialog;
+
 using testing_support::WaitUntil;
 
 AlertContent Content(bool outgoing)

@@ -29,6 +29,10 @@
 
 namespace {
 
+using alert::AlertDialog;
+using alert::AlertServer;
+using alert::RendezvousListener;
+
 using testing_support::WaitUntil;
 
 // One engine's end of a question's channel.

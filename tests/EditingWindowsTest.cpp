@@ -3,8 +3,8 @@
 #include "panel/core/ErrorLog.h"
 #include "panel/core/PanelCore.h"
 #include "panel/dialogs/AdvancedForm.h"
-#include "panel/dialogs/CreateNewApp_Step1.h"
-#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/dialogs/ApplicationWizard.h"
+#include "panel/dialogs/RuleEditor.h"
 #include "panel/widgets/WindowTools.h"
 #include "panel/windows/MainForm.h"
 
@@ -35,6 +35,10 @@ using testing_support::Part;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WithModal;
+using panel::AdvancedForm;
+using panel::ApplicationWizard;
+using panel::MainForm;
+using panel::RuleEditor;
 
 namespace {
 
@@ -67,7 +71,7 @@ protected:
         table.Add(52, 1, "/usr/sbin/ntpd", true);
         core.SetProcRoot(table.Root());
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
         panel::SetMessageSink([this](const QString& text) { messages << text; });
     }
@@ -117,9 +121,9 @@ protected:
 };
 
 // The rule editor as the advanced window gives it: CURL's rule 1, or a new one.
-EditApp_Step4::Input EditorInput(std::optional<rules::Rule> rule)
+RuleEditor::Input EditorInput(std::optional<rules::Rule> rule)
 {
-    EditApp_Step4::Input input;
+    RuleEditor::Input input;
     input.application = "Curl";
     input.rule = std::move(rule);
     input.portNames = {{"dns", 53}, {"http", 80}, {"https", 443}};
@@ -174,7 +178,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
     // From the toolbar: the general defaults (ASK in, PERMIT out).
     QAction* add = form->findChild<QAction*>("App");
     ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
-        auto* wizard = static_cast<CreateNewApp_Step1*>(dialog);
+        auto* wizard = static_cast<ApplicationWizard*>(dialog);
         wizard->ChooseFile = [] { return QString("/opt/tools/Backup-Tool"); };
         Press(wizard, "BrowseBtn");
         EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "Backup-Tool");
@@ -189,7 +193,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
     EXPECT_EQ(GroupOf("Backup-tool"), "Combined Applications");
 
     ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
-        auto* wizard = static_cast<CreateNewApp_Step1*>(dialog);
+        auto* wizard = static_cast<ApplicationWizard*>(dialog);
         wizard->ChooseFile = [] { return QString("/usr/local/bin/cUrL"); };
         Press(wizard, "BrowseBtn");
         Press(wizard, "FinishBtn");
@@ -204,7 +208,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
 
 TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)
 {
-    EditApp_Step4 editor(EditorInput(core.Rules().Find("CURL")->rules[0]), form.get());
+    RuleEditor editor(EditorInput(core.Rules().Find("CURL")->rules[0]), form.get());
     EXPECT_EQ(editor.windowTitle(), "Edit rule");
     EXPECT_EQ(In<QLineEdit>(&editor, "RuleName")->text(), "one");
     auto* ports = In<QTreeWidget>(&editor, "PortsListView");
@@ -365,16 +369,16 @@ TEST_F(Editing, RuleEditorKeepsAnAskingRuleAsking)
 {
     rules::Rule asking = core.Rules().Find("CURL")->rules[1];
     asking.permission = Permission::kAsk;
-    EditApp_Step4 editor(EditorInput(asking), form.get());
+    RuleEditor editor(EditorInput(asking), form.get());
     EXPECT_EQ(In<QComboBox>(&editor, "PermissionCombo")->currentText(), "Ask");
     EXPECT_EQ(editor.Result().permission, Permission::kAsk);
-    EditApp_Step4 fresh(EditorInput(std::nullopt), form.get());
+    RuleEditor fresh(EditorInput(std::nullopt), form.get());
     EXPECT_EQ(In<QComboBox>(&fresh, "PermissionCombo")->count(), 2); // Allow and Block for a new one
 }
 
 TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
 {
-    EditApp_Step4 editor(EditorInput(std::nullopt), form.get());
+    RuleEditor editor(EditorInput(std::nullopt), form.get());
     In<QLineEdit>(&editor, "RuleName")->setText("web by name");
     auto* direction = In<QComboBox>(&editor, "DirectionCombo");
     auto* remoteHost = In<QRadioButton>(&editor, "RemoteHost");
@@ -419,7 +423,7 @@ TEST_F(Editing, RuleEditorTakesHostNamesForOutgoingRules)
 
 TEST_F(Editing, RuleEditorTakesIpv6AndPrefixesAndStoresEachForm)
 {
-    EditApp_Step4 editor(EditorInput(std::nullopt), form.get());
+    RuleEditor editor(EditorInput(std::nullopt), form.get());
     In<QLineEdit>(&editor, "RuleName")->setText("v6");
     In<QComboBox>(&editor, "PermissionCombo")->setCurrentText("Block");
     auto* list = In<QLineEdit>(&editor, "NewIpsList");

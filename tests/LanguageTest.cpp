@@ -37,6 +37,8 @@
 
 using testing_support::Sandbox;
 using testing_support::WithModal;
+using panel::MainForm;
+using panel::NavigationTree;
 
 namespace {
 
@@ -169,7 +171,7 @@ protected:
                                        + Record("/usr/bin/curl", "CURL", 1, 0, 25, "rule") + Record("/usr/bin/ssh", "SSH", 0, 1, 22, "peer"));
         panel::SetMessageSink([this](const QString& text) { seen.emplace(text, "message"); });
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
     }
     void TearDown() override

@@ -37,6 +37,7 @@ using testing_support::ReadText;
 using testing_support::Part;
 using testing_support::Sandbox;
 using testing_support::WithModal;
+using panel::MainForm;
 
 namespace {
 
@@ -73,7 +74,7 @@ protected:
             return true;
         });
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
     }
     void TearDown() override

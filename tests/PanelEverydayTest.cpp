@@ -39,6 +39,11 @@ using testing_support::Part;
 using testing_support::Sandbox;
 using testing_support::Tree;
 using testing_support::WithModal;
+using panel::BlockAllBanner;
+using panel::HelpWindow;
+using panel::MainForm;
+using panel::NavigationTree;
+using panel::TrayIcon;
 
 namespace {
 
@@ -63,7 +68,7 @@ protected:
         sandbox.SetSetting("SecurityStatus", "1");
         sandbox.WriteRules(kRules);
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
         form->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));

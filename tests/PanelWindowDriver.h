@@ -21,7 +21,7 @@ T* Part(QWidget& window, const char* name = nullptr)
     return name ? window.findChild<T*>(name) : window.findChild<T*>();
 }
 
-inline NavigationTree* Tree(QWidget& form) { return Part<NavigationTree>(form); }
+inline panel::NavigationTree* Tree(QWidget& form) { return Part<panel::NavigationTree>(form); }
 
 inline QTreeWidgetItem* Node(QWidget& form, const QString& text)
 {

@@ -54,6 +54,12 @@ using testing_support::Node;
 using testing_support::Part;
 using testing_support::Sandbox;
 using testing_support::Tree;
+using panel::MainForm;
+using panel::MessageChannel;
+using panel::SecurityLevelBox;
+using panel::TrafficChart;
+using panel::TrayIcon;
+using panel::TrayNotice;
 
 namespace {
 
@@ -112,7 +118,7 @@ TEST_F(PanelWindow, ProgramIconsAreLookedUpOnlyForRowsDrawn)
     panel::PanelCore core;
     MainForm form(core);
     const int before = gui::ProgramIconDelegate::LookUps();
-    form.Form_Load();
+    form.Load();
     form.resize(880, 640);
     form.show();
     EXPECT_EQ(gui::ProgramIconDelegate::LookUps(), before); // none on the way to the window
@@ -143,7 +149,7 @@ TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
         sandbox.SetSetting("SecurityStatus", status);
         panel::PanelCore core;
         MainForm form(core);
-        form.Form_Load();
+        form.Load();
         QAction* blockAll = ToolButton(form, "BlockAll");
         ASSERT_TRUE(blockAll);
         EXPECT_EQ(blockAll->isChecked(), std::string(status) == "0") << status;
@@ -152,7 +158,7 @@ TEST_F(PanelWindow, BlockAllFollowsTheSecurityStatusAndWritesIt)
     sandbox.SetSetting("SecurityStatus", "1");
     panel::PanelCore core;
     MainForm form(core);
-    form.Form_Load();
+    form.Load();
     EXPECT_EQ(form.windowTitle().toStdString(), protocol::kMainWindowTitle);
     auto* label = form.findChild<QLabel*>("BlockActive");
     ToolButton(form, "BlockAll")->trigger();
@@ -167,7 +173,7 @@ TEST_F(PanelWindow, RestoreCodeBringsTheWindowBack)
 {
     panel::PanelCore core;
     MainForm form(core);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.showMinimized();
     form.hide();
@@ -338,7 +344,7 @@ protected:
         sandbox.WriteRules(kWindowRules);
         sandbox.SetSetting("SecurityStatus", "1");
         form = std::make_unique<MainForm>(core);
-        form->Form_Load();
+        form->Load();
         form->show();
     }
     QTreeWidgetItem* Node(const QString& text) const { return testing_support::Node(*form, text); }

@@ -45,6 +45,12 @@ using testing_support::App;
 using testing_support::ChildProcess;
 using testing_support::Part;
 using testing_support::Rule;
+using panel::AwayDecisionsWindow;
+using panel::AwayNotice;
+using panel::MainForm;
+using panel::MessageChannel;
+using panel::TimedAnswersWindow;
+using panel::ToolsOption;
 
 namespace {
 
@@ -88,7 +94,7 @@ TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
     WriteRules(App("NETPEER", "DENY", "PERMIT") + App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"tcp-server", "127.0.0.2", "21300"});
@@ -129,7 +135,7 @@ TEST_F(PanelWithHost, HandWrittenEntryWithItsDescriptionFirstIsDecidedAndShownAl
     EXPECT_EQ(NextResult(program), "ok");
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     form.show();
     QTreeWidgetItem* node = testing_support::Node(form, "Netpeer");
     ASSERT_TRUE(node);
@@ -151,7 +157,7 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
     WriteRules(App("ANY", "ASK", "ASK"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"tcp-server", "127.0.0.2", "21301"});
@@ -198,7 +204,7 @@ TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
     std::filesystem::copy_file(NETPEER, tool);
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"tcp-server", "127.0.0.2", "21303"});
@@ -239,7 +245,7 @@ TEST_F(PanelWithHost, TickedAnswerKeepsTheProgramsRules)
                + App("ANY", "ASK", "ASK"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto allowed = Server({"tcp-server", "127.0.0.2", "7001"});
@@ -284,7 +290,7 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
     WriteRules(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", 7010)));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"tcp-server", "127.0.0.2", "7011"});
@@ -336,7 +342,7 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
             testing_support::FilePermissionsHold unprivileged;
             panel::PanelCore state;
             MainForm form(state);
-            form.Form_Load();
+            form.Load();
             ASSERT_TRUE(form.RegisterWindow());
             form.show();
             EXPECT_TRUE(Part<QFrame>(form, "RulesNotice")->isVisible());
@@ -364,7 +370,7 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
     testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kPermission, document);
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     ASSERT_TRUE(Part<QFrame>(form, "RulesNotice")->isVisible());
@@ -388,7 +394,7 @@ TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
     WriteRules(App("NETPEER", "ASK", "PERMIT") + App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     const std::string library = ZELCONN_LIBRARY;
@@ -435,7 +441,7 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     sandbox.SetSetting("AwayTimeout", "30");
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto* notice = Part<AwayNotice>(form);
@@ -481,7 +487,7 @@ TEST_F(PanelWithHost, AnswerForATimeHoldsForNewProcessesUntilTheUserEndsIt)
     WriteRules(App("ANY", "ASK", "ASK"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"tcp-server", "127.0.0.2", "21303"});

@@ -39,6 +39,8 @@ using testing_support::Tree;
 using testing_support::ReadText;
 using testing_support::Sandbox;
 using testing_support::WriteText;
+using panel::MainForm;
+using panel::ProtectionView;
 
 namespace {
 
@@ -115,7 +117,7 @@ TEST_F(ProtectionWindow, PageTakesTheRightHandSideAndGivesItBack)
     gui::ManualClock clock;
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     form.Protection()->SetSession(install, false);
     form.show();
     ProtectionView* page = form.Protection();
@@ -161,7 +163,7 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
 {
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     form.Protection()->SetSession(install, false);
     auto* coverage = form.findChild<QLabel*>("CoverageText");
     // The options dialog, from the toolbar; its OK pressed.
@@ -292,7 +294,7 @@ TEST_F(AttackSquattedRuntimeFolderPanel, ThePanelStartsAndItsProtectionPageSaysW
     ::unsetenv("XDG_RUNTIME_DIR");
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ProtectionView& view = *form.Protection();
     view.Refresh();
     const auto* line = view.findChild<QLabel*>("RuntimeFolderState");

@@ -24,6 +24,7 @@ using namespace std::chrono_literals;
 using testing_support::App;
 using testing_support::ChildProcess;
 using testing_support::Part;
+using panel::MainForm;
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST_F(RulesCommand, ARuleAddedWhileTheProgramRunsDecidesItsNextConnectionAndSho
     WriteRules(App("NETPEER", "PERMIT", "PERMIT") + App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     testing_support::Click(form, "Netpeer");
@@ -85,7 +86,7 @@ TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
     WriteRules(App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     ASSERT_FALSE(testing_support::Node(form, "Netpeer"));
@@ -112,7 +113,7 @@ TEST_F(AttackDatagramVerdicts, AKeptSocketIsRefusedOnceTheRuleIsRemoved)
                + App("ANY", "ASK", "PERMIT"));
     panel::PanelCore state;
     MainForm form(state);
-    form.Form_Load();
+    form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
     auto server = Server({"udp-echo", "127.0.0.2", "21311"});

@@ -21,6 +21,8 @@
 
 namespace {
 
+using alert::ScreenPresence;
+
 using testing_support::ChildProcess;
 using testing_support::WaitUntil;
 

@@ -47,6 +47,8 @@
 
 namespace {
 
+using alert::RendezvousListener;
+
 constexpr int kListenerDescriptor = 3;
 
 std::string ReadLine(int fd)

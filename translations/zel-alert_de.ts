@@ -2,7 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
-    <name>AlertContent</name>
+    <name>alert::AlertContent</name>
     <message>
         <source>%1 created by %2 is trying to create %3 outgoing connection to %4 through port:%5</source>
         <translation>%1 von %2 versucht, eine ausgehende %3-Verbindung zu %4 über Port %5 aufzubauen</translation>
@@ -49,7 +49,7 @@
     </message>
 </context>
 <context>
-    <name>AlertDialog</name>
+    <name>alert::AlertDialog</name>
     <message>
         <source>My Computer</source>
         <translation>Mein Computer</translation>

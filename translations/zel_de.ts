@@ -2,135 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
-    <name>AddNewMenu</name>
-    <message>
-        <source>Add application</source>
-        <translation>Anwendung hinzufügen</translation>
-    </message>
-    <message>
-        <source>Add new</source>
-        <translation>Neu hinzufügen</translation>
-    </message>
-    <message>
-        <source>From the selected log row</source>
-        <translation>Aus der gewählten Protokollzeile</translation>
-    </message>
-</context>
-<context>
-    <name>AdvancedForm</name>
-    <message>
-        <source>  Advanced application permission</source>
-        <translation>  Erweiterte Anwendungsberechtigung</translation>
-    </message>
-    <message>
-        <source>Use &amp;system rules</source>
-        <translation>&amp;Systemregeln verwenden</translation>
-    </message>
-    <message>
-        <source>Move the rule up</source>
-        <translation>Regel nach oben verschieben</translation>
-    </message>
-    <message>
-        <source>Move the rule down</source>
-        <translation>Regel nach unten verschieben</translation>
-    </message>
-    <message>
-        <source>&amp;Add rule</source>
-        <translation>Regel &amp;hinzufügen</translation>
-    </message>
-    <message>
-        <source>&amp;Edit rule</source>
-        <translation>Regel &amp;bearbeiten</translation>
-    </message>
-    <message>
-        <source>&amp;Remove rule</source>
-        <translation>Regel en&amp;tfernen</translation>
-    </message>
-    <message>
-        <source>  Advanced system settings permission</source>
-        <translation>  Erweiterte Berechtigung der Systemeinstellungen</translation>
-    </message>
-    <message>
-        <source>  Advanced system permission</source>
-        <translation>  Erweiterte Systemberechtigung</translation>
-    </message>
-    <message>
-        <source>Apply &amp;custom settings</source>
-        <translation>Eigene Einstellungen an&amp;wenden</translation>
-    </message>
-    <message>
-        <source>System settings</source>
-        <translation>Systemeinstellungen</translation>
-    </message>
-    <message>
-        <source>Apply &amp;system rules</source>
-        <translation>&amp;Systemregeln anwenden</translation>
-    </message>
-    <message>
-        <source>Please select a rule</source>
-        <translation>Bitte wählen Sie eine Regel aus</translation>
-    </message>
-    <message>
-        <source>  Default application permission  </source>
-        <translation>  Standardberechtigung der Anwendung  </translation>
-    </message>
-</context>
-<context>
-    <name>ApplicationPane</name>
-    <message>
-        <source>  Application settings  </source>
-        <translation>  Anwendungseinstellungen  </translation>
-    </message>
-    <message>
-        <source>Apply &amp;system rules</source>
-        <translation>System&amp;regeln anwenden</translation>
-    </message>
-    <message>
-        <source>Ask again when the program&apos;s &amp;file changes</source>
-        <translation>Erneut fragen, wenn sich die Programm&amp;datei ändert</translation>
-    </message>
-    <message>
-        <source>Compares the file&apos;s SHA-256 digest with the one taken now</source>
-        <translation>Vergleicht die SHA-256-Prüfsumme der Datei mit der jetzt ermittelten</translation>
-    </message>
-    <message>
-        <source>A&amp;dvanced...</source>
-        <translation>Er&amp;weitert...</translation>
-    </message>
-    <message>
-        <source>Apply</source>
-        <translation>Anwenden</translation>
-    </message>
-    <message>
-        <source>Show ser&amp;vices</source>
-        <translation>Dienste an&amp;zeigen</translation>
-    </message>
-    <message>
-        <source>  Application information</source>
-        <translation>  Anwendungsinformationen</translation>
-    </message>
-    <message>
-        <source>The program&apos;s file cannot be read: its contents cannot be checked.</source>
-        <translation>Die Datei des Programms kann nicht gelesen werden: Ihr Inhalt kann nicht geprüft werden.</translation>
-    </message>
-    <message>
-        <source>  Default application permission  </source>
-        <translation>  Standardberechtigung  </translation>
-    </message>
-    <message>
-        <source>Every program named %1</source>
-        <translation>Jedes Programm namens %1</translation>
-    </message>
-    <message>
-        <source>There are additional rules at the advanced mode.</source>
-        <translation>Im erweiterten Modus gibt es weitere Regeln.</translation>
-    </message>
-    <message>
-        <source>Block all is now active.</source>
-        <translation>„Alles blockieren“ ist jetzt aktiv.</translation>
-    </message>
-</context>
-<context>
     <name>AwayAnswers</name>
     <message>
         <source>%1 to %2 port %3</source>
@@ -147,71 +18,6 @@
     <message>
         <source>Blocked</source>
         <translation>Blockiert</translation>
-    </message>
-</context>
-<context>
-    <name>AwayDecisionsWindow</name>
-    <message>
-        <source>  Decided while you were away</source>
-        <translation>  Während Ihrer Abwesenheit entschieden</translation>
-    </message>
-    <message>
-        <source>When</source>
-        <translation>Zeit</translation>
-    </message>
-    <message>
-        <source>Program</source>
-        <translation>Programm</translation>
-    </message>
-    <message>
-        <source>Connection</source>
-        <translation>Verbindung</translation>
-    </message>
-    <message>
-        <source>Decided</source>
-        <translation>Entscheidung</translation>
-    </message>
-    <message>
-        <source>Nothing was decided while you were away.</source>
-        <translation>Während Ihrer Abwesenheit wurde nichts entschieden.</translation>
-    </message>
-    <message>
-        <source>Allow</source>
-        <translation>Zulassen</translation>
-    </message>
-    <message>
-        <source>Make a rule that allows this, as the alert&apos;s Allow would have</source>
-        <translation>Eine Regel erstellen, die dies zulässt, wie es „Zulassen“ in der Warnung getan hätte</translation>
-    </message>
-    <message>
-        <source>Nobody was at the screen when these programs asked, and your setting answered. Allow makes a rule, as answering the alert would have.</source>
-        <translation>Niemand war am Bildschirm, als diese Programme fragten, und Ihre Einstellung hat geantwortet. „Zulassen“ erstellt eine Regel, wie es eine Antwort in der Warnung getan hätte.</translation>
-    </message>
-    <message>
-        <source>C&amp;lear list</source>
-        <translation>Liste &amp;leeren</translation>
-    </message>
-</context>
-<context>
-    <name>AwayNotice</name>
-    <message>
-        <source>1 connection was decided while you were away: &amp;review</source>
-        <translation>1 Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n connections were decided while you were away: &amp;review</source>
-        <translation>
-            <numerusform>%n Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform>
-            <numerusform>%n Verbindungen wurden in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Decided while you were away</source>
-        <translation>In Ihrer Abwesenheit entschieden</translation>
-    </message>
-    <message>
-        <source>Programs asked while nobody was at the screen, and your setting answered. Open the control panel to review.</source>
-        <translation>Programme haben gefragt, während niemand am Bildschirm war, und Ihre Einstellung hat geantwortet. Öffnen Sie die Steuerzentrale, um das zu prüfen.</translation>
     </message>
 </context>
 <context>
@@ -269,178 +75,6 @@
     </message>
 </context>
 <context>
-    <name>BlockAllBanner</name>
-    <message>
-        <source>Block All is on: every connection of every program is blocked.</source>
-        <translation>„Alles blockieren“ ist an: Jede Verbindung jedes Programms wird blockiert.</translation>
-    </message>
-    <message>
-        <source>&amp;Turn off Block All</source>
-        <translation>„Alles blockieren“ a&amp;usschalten</translation>
-    </message>
-</context>
-<context>
-    <name>CreateNewApp_Step1</name>
-    <message>
-        <source>Add application</source>
-        <translation>Anwendung hinzufügen</translation>
-    </message>
-    <message>
-        <source>  Current Running Application List  </source>
-        <translation>  Derzeit laufende Anwendungen  </translation>
-    </message>
-    <message>
-        <source>Process</source>
-        <translation>Prozess</translation>
-    </message>
-    <message>
-        <source>Show &amp;system services</source>
-        <translation>&amp;Systemdienste anzeigen</translation>
-    </message>
-    <message>
-        <source>&amp;Browse...</source>
-        <translation>&amp;Durchsuchen …</translation>
-    </message>
-    <message>
-        <source>Selected &amp;Application :</source>
-        <translation>Ausgewählte A&amp;nwendung:</translation>
-    </message>
-    <message>
-        <source>Please select an application</source>
-        <translation>Bitte wählen Sie eine Anwendung aus</translation>
-    </message>
-    <message>
-        <source>Please choose application</source>
-        <translation>Bitte wählen Sie eine Anwendung</translation>
-    </message>
-    <message>
-        <source>This application already exists in the firewall rules</source>
-        <translation>Diese Anwendung ist bereits in den Firewall-Regeln enthalten</translation>
-    </message>
-    <message>
-        <source>Select an application</source>
-        <translation>Anwendung auswählen</translation>
-    </message>
-    <message>
-        <source>Application files (*)</source>
-        <translation>Anwendungsdateien (*)</translation>
-    </message>
-</context>
-<context>
-    <name>DefaultsGroup</name>
-    <message>
-        <source>Allow</source>
-        <translation>Zulassen</translation>
-    </message>
-    <message>
-        <source>Ask</source>
-        <translation>Fragen</translation>
-    </message>
-    <message>
-        <source>Block</source>
-        <translation>Blockieren</translation>
-    </message>
-    <message>
-        <source>&amp;Incoming network permission :</source>
-        <translation>&amp;Eingehend:</translation>
-    </message>
-    <message>
-        <source>&amp;Outgoing network permission :</source>
-        <translation>&amp;Ausgehend:</translation>
-    </message>
-</context>
-<context>
-    <name>EditApp_Step4</name>
-    <message>
-        <source>  Rule Default Settings  </source>
-        <translation>  Grundeinstellungen der Regel  </translation>
-    </message>
-    <message>
-        <source>Rule &amp;name :</source>
-        <translation>Regel&amp;name:</translation>
-    </message>
-    <message>
-        <source>&amp;Permission :</source>
-        <translation>&amp;Berechtigung:</translation>
-    </message>
-    <message>
-        <source>&amp;Direction :</source>
-        <translation>&amp;Richtung:</translation>
-    </message>
-    <message>
-        <source>  Port Settings  </source>
-        <translation>  Port-Einstellungen  </translation>
-    </message>
-    <message>
-        <source>Port Number</source>
-        <translation>Portnummer</translation>
-    </message>
-    <message>
-        <source>Protocol</source>
-        <translation>Protokoll</translation>
-    </message>
-    <message>
-        <source>IP address</source>
-        <translation>IP-Adresse</translation>
-    </message>
-    <message>
-        <source>Port n&amp;umber :</source>
-        <translation>P&amp;ortnummer:</translation>
-    </message>
-    <message>
-        <source>Pro&amp;tocol:</source>
-        <translation>Pro&amp;tokoll:</translation>
-    </message>
-    <message>
-        <source>Remote IP &amp;Range:</source>
-        <translation>Entfernter IP-Berei&amp;ch:</translation>
-    </message>
-    <message>
-        <source>&amp;Add</source>
-        <translation>Hin&amp;zufügen</translation>
-    </message>
-    <message>
-        <source>Updat&amp;e</source>
-        <translation>A&amp;ktualisieren</translation>
-    </message>
-    <message>
-        <source>Re&amp;move</source>
-        <translation>&amp;Entfernen</translation>
-    </message>
-    <message>
-        <source>Add rule</source>
-        <translation>Regel hinzufügen</translation>
-    </message>
-    <message>
-        <source>Problem with the Port number</source>
-        <translation>Die Portnummer ist ungültig</translation>
-    </message>
-    <message>
-        <source>Problem with the IP list syntax</source>
-        <translation>Die IP-Liste ist fehlerhaft geschrieben</translation>
-    </message>
-    <message>
-        <source>Problem with the host name syntax</source>
-        <translation>Die Hostnamen sind fehlerhaft geschrieben</translation>
-    </message>
-    <message>
-        <source>This rule covers no port: add a port first (leave the number empty for all ports)</source>
-        <translation>Diese Regel gilt für keinen Port: Fügen Sie zuerst einen Port hinzu (ohne Nummer gilt er für alle Ports)</translation>
-    </message>
-    <message>
-        <source>Remote &amp;IP:</source>
-        <translation>Entfernte &amp;IP:</translation>
-    </message>
-    <message>
-        <source>Remote &amp;host:</source>
-        <translation>Entfernter &amp;Host:</translation>
-    </message>
-    <message>
-        <source>Edit rule</source>
-        <translation>Regel bearbeiten</translation>
-    </message>
-</context>
-<context>
     <name>FilterState</name>
     <message>
         <source>High</source>
@@ -473,82 +107,6 @@
     <message>
         <source>Filtering at level %1</source>
         <translation>Filtert mit Sicherheitsstufe %1</translation>
-    </message>
-</context>
-<context>
-    <name>GroupView</name>
-    <message>
-        <source>Name</source>
-        <translation>Name</translation>
-    </message>
-    <message>
-        <source>Incoming</source>
-        <translation>Eingehend</translation>
-    </message>
-    <message>
-        <source>Outgoing</source>
-        <translation>Ausgehend</translation>
-    </message>
-    <message>
-        <source>List of %1</source>
-        <translation>Liste: %1</translation>
-    </message>
-</context>
-<context>
-    <name>HelpMenu</name>
-    <message>
-        <source>&amp;Help</source>
-        <translation>&amp;Hilfe</translation>
-    </message>
-    <message>
-        <source>Korvel Group &amp;Site</source>
-        <translation>&amp;Website der Korvel Group</translation>
-    </message>
-    <message>
-        <source>&amp;Contact us</source>
-        <translation>&amp;Kontakt</translation>
-    </message>
-</context>
-<context>
-    <name>HelpWindow</name>
-    <message>
-        <source>Korvel Firewall Help</source>
-        <translation>Korvel Firewall – Hilfe</translation>
-    </message>
-    <message>
-        <source>&amp;Close</source>
-        <translation>&amp;Schließen</translation>
-    </message>
-    <message>
-        <source>&amp;Back</source>
-        <translation>&amp;Zurück</translation>
-    </message>
-    <message>
-        <source>The help page %1 is not installed.</source>
-        <translation>Die Hilfeseite %1 ist nicht installiert.</translation>
-    </message>
-</context>
-<context>
-    <name>LogPage</name>
-    <message>
-        <source>Program, host, address, port</source>
-        <translation>Programm, Host, Adresse, Port</translation>
-    </message>
-    <message>
-        <source>&amp;Search:</source>
-        <translation>Su&amp;che:</translation>
-    </message>
-    <message>
-        <source>&amp;Day:</source>
-        <translation>&amp;Tag:</translation>
-    </message>
-    <message>
-        <source>All days</source>
-        <translation>Alle Tage</translation>
-    </message>
-    <message>
-        <source>Shows the records that match every word: a program&apos;s name or path, a host name or address (a part of it), or a port number (Ctrl+F)</source>
-        <translation>Zeigt die Einträge, auf die jedes Wort passt: Name oder Pfad eines Programms, Hostname oder Adresse (auch ein Teil davon) oder eine Portnummer (Strg+F)</translation>
     </message>
 </context>
 <context>
@@ -647,198 +205,6 @@
     </message>
 </context>
 <context>
-    <name>LogView</name>
-    <message>
-        <source>Make a &amp;rule from this...</source>
-        <translation>&amp;Regel daraus erstellen...</translation>
-    </message>
-    <message>
-        <source>&amp;Add the program</source>
-        <translation>Programm &amp;hinzufügen</translation>
-    </message>
-    <message>
-        <source>ID</source>
-        <translation>ID</translation>
-    </message>
-    <message>
-        <source>Date</source>
-        <translation>Datum</translation>
-    </message>
-    <message>
-        <source>Application</source>
-        <translation>Anwendung</translation>
-    </message>
-    <message>
-        <source>Protocol</source>
-        <translation>Protokoll</translation>
-    </message>
-    <message>
-        <source>Ip</source>
-        <translation>IP</translation>
-    </message>
-    <message>
-        <source>Remote port</source>
-        <translation>Entfernter Port</translation>
-    </message>
-    <message>
-        <source>Local port</source>
-        <translation>Lokaler Port</translation>
-    </message>
-    <message>
-        <source>Reason</source>
-        <translation>Grund</translation>
-    </message>
-    <message>
-        <source>Host</source>
-        <translation>Host</translation>
-    </message>
-</context>
-<context>
-    <name>MainForm</name>
-    <message>
-        <source>BLOCKED OUTGOING CONNECTION</source>
-        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
-        <source>System settings</source>
-        <translation>Systemeinstellungen</translation>
-    </message>
-    <message>
-        <source>Shut Down Korvel Firewall</source>
-        <translation>Korvel Firewall beenden</translation>
-    </message>
-    <message>
-        <source>Shut down the firewall?
-
-Programs are no longer filtered until the control panel starts again.</source>
-        <translation>Die Firewall beenden?
-
-Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</translation>
-    </message>
-    <message>
-        <source>&amp;Shut Down</source>
-        <translation>&amp;Beenden</translation>
-    </message>
-</context>
-<context>
-    <name>MainToolBar</name>
-    <message>
-        <source>Find in logs</source>
-        <translation>In Protokollen suchen</translation>
-    </message>
-    <message>
-        <source>Help (the page: F1)</source>
-        <translation>Hilfe (die Seite: F1)</translation>
-    </message>
-    <message>
-        <source>Shut Down Korvel Firewall</source>
-        <translation>Korvel Firewall beenden</translation>
-    </message>
-    <message>
-        <source>Allowed incoming traffic</source>
-        <translation>Zugelassener eingehender Verkehr</translation>
-    </message>
-    <message>
-        <source>ALLOWED INCOMING CONNECTION</source>
-        <translation>ZUGELASSENE EINGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
-        <source>Allowed outgoing traffic</source>
-        <translation>Zugelassener ausgehender Verkehr</translation>
-    </message>
-    <message>
-        <source>ALLOWED OUTGOING CONNECTION</source>
-        <translation>ZUGELASSENE AUSGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
-        <source>Blocked incoming traffic</source>
-        <translation>Blockierter eingehender Verkehr</translation>
-    </message>
-    <message>
-        <source>BLOCKED INCOMING CONNECTION</source>
-        <translation>BLOCKIERTE EINGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
-        <source>Blocked outgoing traffic</source>
-        <translation>Blockierter ausgehender Verkehr</translation>
-    </message>
-    <message>
-        <source>BLOCKED OUTGOING CONNECTION</source>
-        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
-        <source>Add Application</source>
-        <translation>Anwendung hinzufügen</translation>
-    </message>
-    <message>
-        <source>Logs</source>
-        <translation>Protokolle</translation>
-    </message>
-    <message>
-        <source>Settings</source>
-        <translation>Einstellungen</translation>
-    </message>
-    <message>
-        <source>Block All</source>
-        <translation>Alles blockieren</translation>
-    </message>
-    <message>
-        <source>Help</source>
-        <translation>Hilfe</translation>
-    </message>
-    <message>
-        <source>Shut down</source>
-        <translation>Beenden</translation>
-    </message>
-</context>
-<context>
-    <name>NavigationTree</name>
-    <message>
-        <source>Allowed Applications</source>
-        <translation>Zugelassene Anwendungen</translation>
-    </message>
-    <message>
-        <source>Blocked Applications</source>
-        <translation>Blockierte Anwendungen</translation>
-    </message>
-    <message>
-        <source>Combined Applications</source>
-        <translation>Gemischte Anwendungen</translation>
-    </message>
-    <message>
-        <source>Allowed incoming connection</source>
-        <translation>Eingehend zugelassen</translation>
-    </message>
-    <message>
-        <source>Allowed outgoing connection</source>
-        <translation>Ausgehend zugelassen</translation>
-    </message>
-    <message>
-        <source>Blocked incoming connection</source>
-        <translation>Eingehend blockiert</translation>
-    </message>
-    <message>
-        <source>Blocked outgoing connection</source>
-        <translation>Ausgehend blockiert</translation>
-    </message>
-    <message>
-        <source>System settings</source>
-        <translation>Systemeinstellungen</translation>
-    </message>
-    <message>
-        <source>Protection</source>
-        <translation>Schutz</translation>
-    </message>
-    <message>
-        <source>Applications</source>
-        <translation>Anwendungen</translation>
-    </message>
-    <message>
-        <source>Logs</source>
-        <translation>Protokolle</translation>
-    </message>
-</context>
-<context>
     <name>PlainFileIcons</name>
     <message>
         <source>Folder</source>
@@ -851,115 +217,6 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
     <message>
         <source>File</source>
         <translation>Datei</translation>
-    </message>
-</context>
-<context>
-    <name>ProgramMenu</name>
-    <message>
-        <source>Allow</source>
-        <translation>Zulassen</translation>
-    </message>
-    <message>
-        <source>Ask</source>
-        <translation>Fragen</translation>
-    </message>
-    <message>
-        <source>Block</source>
-        <translation>Blockieren</translation>
-    </message>
-    <message>
-        <source>Add new</source>
-        <translation>Neu hinzufügen</translation>
-    </message>
-    <message>
-        <source>Delete</source>
-        <translation>Löschen</translation>
-    </message>
-    <message>
-        <source>Incoming network</source>
-        <translation>Eingehendes Netzwerk</translation>
-    </message>
-    <message>
-        <source>Outgoing network</source>
-        <translation>Ausgehendes Netzwerk</translation>
-    </message>
-</context>
-<context>
-    <name>ProtectionView</name>
-    <message>
-        <source>Protection: your programs&apos; connections are refused, see why here.</source>
-        <translation>Schutz: Die Verbindungen Ihrer Programme werden abgewiesen, siehe hier, warum.</translation>
-    </message>
-    <message>
-        <source>Protection</source>
-        <translation>Schutz</translation>
-    </message>
-    <message>
-        <source>Program</source>
-        <translation>Programm</translation>
-    </message>
-    <message>
-        <source>Process</source>
-        <translation>Prozess</translation>
-    </message>
-    <message>
-        <source>Decided by</source>
-        <translation>Entschieden von</translation>
-    </message>
-    <message>
-        <source>Why</source>
-        <translation>Grund</translation>
-    </message>
-    <message>
-        <source>Restart under the firewall</source>
-        <translation>Unter der Firewall neu starten</translation>
-    </message>
-    <message>
-        <source>Show which of your programs are protected</source>
-        <translation>Zeigen, welche Ihrer Programme geschützt sind</translation>
-    </message>
-    <message>
-        <source>user %1</source>
-        <translation>Benutzer %1</translation>
-    </message>
-    <message>
-        <source>%1: %2 %3</source>
-        <translation>%1: %2 %3</translation>
-    </message>
-    <message>
-        <source>Select a program to see what covers it.</source>
-        <translation>Wählen Sie ein Programm, um zu sehen, wodurch es geschützt ist.</translation>
-    </message>
-    <message>
-        <source>%1 has ended.</source>
-        <translation>%1 ist beendet.</translation>
-    </message>
-    <message>
-        <source>The command line of %1 cannot be read: start it again yourself.</source>
-        <translation>Die Befehlszeile von %1 kann nicht gelesen werden: Starten Sie es selbst neu.</translation>
-    </message>
-    <message>
-        <source>Restart %1 (process %2) under the firewall?
-
-It is ended and started again with the same command line, in the same folder. Work not saved in it is lost.</source>
-        <translation>%1 (Prozess %2) unter der Firewall neu starten?
-
-Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet. Darin nicht gespeicherte Arbeit geht verloren.</translation>
-    </message>
-    <message>
-        <source>%1 cannot be ended: %2</source>
-        <translation>%1 kann nicht beendet werden: %2</translation>
-    </message>
-    <message numerus="yes">
-        <source>%1 did not end within %n seconds: it was not restarted.</source>
-        <translation>
-            <numerusform>%1 hat sich nicht innerhalb von %n Sekunde beendet: Es wurde nicht neu gestartet.</numerusform>
-            <numerusform>%1 hat sich nicht innerhalb von %n Sekunden beendet: Es wurde nicht neu gestartet.</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>It cannot be started again under the firewall: %1</source>
-        <translation>Es kann nicht wieder unter der Firewall gestartet werden: %1</translation>
     </message>
 </context>
 <context>
@@ -1062,83 +319,6 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     <message>
         <source>its path is a loop of symbolic links</source>
         <translation>ihr Pfad ist eine Schleife symbolischer Links</translation>
-    </message>
-</context>
-<context>
-    <name>RulesList</name>
-    <message>
-        <source>Rule No.</source>
-        <translation>Nr.</translation>
-    </message>
-    <message>
-        <source>Rule Name.</source>
-        <translation>Regelname</translation>
-    </message>
-    <message>
-        <source>Rule description</source>
-        <translation>Regelbeschreibung</translation>
-    </message>
-</context>
-<context>
-    <name>RulesNotice</name>
-    <message>
-        <source>The rules file cannot be read</source>
-        <translation>Die Regeldatei kann nicht gelesen werden</translation>
-    </message>
-    <message>
-        <source>The rules file was not a rules document</source>
-        <translation>Die Regeldatei war kein Regeldokument</translation>
-    </message>
-    <message>
-        <source>%1: %2.
-The rules in force stay as they are: programs are still decided by them. They cannot be shown or changed here until the file can be read; the firewall tries again every few seconds.</source>
-        <translation>%1: %2.
-Die geltenden Regeln bleiben, wie sie sind: Programme werden weiterhin nach ihnen entschieden. Hier können sie erst angezeigt oder geändert werden, wenn die Datei lesbar ist; die Firewall versucht es alle paar Sekunden erneut.</translation>
-    </message>
-    <message>
-        <source>%1: %2.
-It is kept beside it as &quot;%1.bad&quot;, and the default rules are in force now.</source>
-        <translation>%1: %2.
-Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</translation>
-    </message>
-</context>
-<context>
-    <name>SecurityLevelBox</name>
-    <message>
-        <source>Security &amp;Level :</source>
-        <translation>&amp;Sicherheitsstufe:</translation>
-    </message>
-    <message>
-        <source>HIGH</source>
-        <translation>HOCH</translation>
-    </message>
-    <message>
-        <source>NORMAL</source>
-        <translation>NORMAL</translation>
-    </message>
-    <message>
-        <source>LOW</source>
-        <translation>NIEDRIG</translation>
-    </message>
-    <message>
-        <source>High</source>
-        <translation>Hoch</translation>
-    </message>
-    <message>
-        <source>Normal</source>
-        <translation>Normal</translation>
-    </message>
-    <message>
-        <source>Low</source>
-        <translation>Niedrig</translation>
-    </message>
-    <message>
-        <source>UNKNOWN</source>
-        <translation>UNBEKANNT</translation>
-    </message>
-    <message>
-        <source>Status : not known until the rules file can be read.</source>
-        <translation>Status: unbekannt, bis die Regeldatei gelesen werden kann.</translation>
     </message>
 </context>
 <context>
@@ -1365,59 +545,6 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
 </context>
 <context>
-    <name>StatusArea</name>
-    <message>
-        <source>  Traffic Status  </source>
-        <translation>  Datenverkehr  </translation>
-    </message>
-    <message>
-        <source>Running processes :</source>
-        <translation>Laufende Prozesse:</translation>
-    </message>
-    <message>
-        <source>Local IP address :</source>
-        <translation>Lokale IP-Adresse:</translation>
-    </message>
-    <message>
-        <source>help</source>
-        <translation>Hilfe</translation>
-    </message>
-    <message>
-        <source>Help</source>
-        <translation>Hilfe</translation>
-    </message>
-    <message>
-        <source>Incoming traffic : 
-%1 Kb/sec</source>
-        <translation>Eingehend:
-%1 Kb/s</translation>
-    </message>
-    <message>
-        <source>Outgoing traffic : 
-%1 Kb/sec</source>
-        <translation>Ausgehend:
-%1 Kb/s</translation>
-    </message>
-    <message>
-        <source>Current version : %1</source>
-        <translation>Version: %1</translation>
-    </message>
-    <message numerus="yes">
-        <source>Blocked intruders today : %n</source>
-        <translation>
-            <numerusform>Heute blockierte Eindringlinge: %n</numerusform>
-            <numerusform>Heute blockierte Eindringlinge: %n</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>Restart %1: they still run the firewall engine an update replaced, which may block more than your rules say.</source>
-        <translation>
-            <numerusform>Starten Sie %1 neu: Es nutzt noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform>
-            <numerusform>Starten Sie %1 neu: Sie nutzen noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform>
-        </translation>
-    </message>
-</context>
-<context>
     <name>TimedAnswers</name>
     <message>
         <source>Allow outgoing</source>
@@ -1489,7 +616,895 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
 </context>
 <context>
-    <name>TimedAnswersWindow</name>
+    <name>TreeImages</name>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
+    </message>
+</context>
+<context>
+    <name>panel::AddNewMenu</name>
+    <message>
+        <source>Add application</source>
+        <translation>Anwendung hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add new</source>
+        <translation>Neu hinzufügen</translation>
+    </message>
+    <message>
+        <source>From the selected log row</source>
+        <translation>Aus der gewählten Protokollzeile</translation>
+    </message>
+</context>
+<context>
+    <name>panel::AdvancedForm</name>
+    <message>
+        <source>  Advanced application permission</source>
+        <translation>  Erweiterte Anwendungsberechtigung</translation>
+    </message>
+    <message>
+        <source>Use &amp;system rules</source>
+        <translation>&amp;Systemregeln verwenden</translation>
+    </message>
+    <message>
+        <source>Move the rule up</source>
+        <translation>Regel nach oben verschieben</translation>
+    </message>
+    <message>
+        <source>Move the rule down</source>
+        <translation>Regel nach unten verschieben</translation>
+    </message>
+    <message>
+        <source>&amp;Add rule</source>
+        <translation>Regel &amp;hinzufügen</translation>
+    </message>
+    <message>
+        <source>&amp;Edit rule</source>
+        <translation>Regel &amp;bearbeiten</translation>
+    </message>
+    <message>
+        <source>&amp;Remove rule</source>
+        <translation>Regel en&amp;tfernen</translation>
+    </message>
+    <message>
+        <source>  Advanced system settings permission</source>
+        <translation>  Erweiterte Berechtigung der Systemeinstellungen</translation>
+    </message>
+    <message>
+        <source>  Advanced system permission</source>
+        <translation>  Erweiterte Systemberechtigung</translation>
+    </message>
+    <message>
+        <source>Apply &amp;custom settings</source>
+        <translation>Eigene Einstellungen an&amp;wenden</translation>
+    </message>
+    <message>
+        <source>System settings</source>
+        <translation>Systemeinstellungen</translation>
+    </message>
+    <message>
+        <source>Apply &amp;system rules</source>
+        <translation>&amp;Systemregeln anwenden</translation>
+    </message>
+    <message>
+        <source>Please select a rule</source>
+        <translation>Bitte wählen Sie eine Regel aus</translation>
+    </message>
+    <message>
+        <source>  Default application permission  </source>
+        <translation>  Standardberechtigung der Anwendung  </translation>
+    </message>
+</context>
+<context>
+    <name>panel::ApplicationPane</name>
+    <message>
+        <source>  Application settings  </source>
+        <translation>  Anwendungseinstellungen  </translation>
+    </message>
+    <message>
+        <source>Apply &amp;system rules</source>
+        <translation>System&amp;regeln anwenden</translation>
+    </message>
+    <message>
+        <source>Ask again when the program&apos;s &amp;file changes</source>
+        <translation>Erneut fragen, wenn sich die Programm&amp;datei ändert</translation>
+    </message>
+    <message>
+        <source>Compares the file&apos;s SHA-256 digest with the one taken now</source>
+        <translation>Vergleicht die SHA-256-Prüfsumme der Datei mit der jetzt ermittelten</translation>
+    </message>
+    <message>
+        <source>A&amp;dvanced...</source>
+        <translation>Er&amp;weitert...</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Anwenden</translation>
+    </message>
+    <message>
+        <source>Show ser&amp;vices</source>
+        <translation>Dienste an&amp;zeigen</translation>
+    </message>
+    <message>
+        <source>  Application information</source>
+        <translation>  Anwendungsinformationen</translation>
+    </message>
+    <message>
+        <source>The program&apos;s file cannot be read: its contents cannot be checked.</source>
+        <translation>Die Datei des Programms kann nicht gelesen werden: Ihr Inhalt kann nicht geprüft werden.</translation>
+    </message>
+    <message>
+        <source>  Default application permission  </source>
+        <translation>  Standardberechtigung  </translation>
+    </message>
+    <message>
+        <source>Every program named %1</source>
+        <translation>Jedes Programm namens %1</translation>
+    </message>
+    <message>
+        <source>There are additional rules at the advanced mode.</source>
+        <translation>Im erweiterten Modus gibt es weitere Regeln.</translation>
+    </message>
+    <message>
+        <source>Block all is now active.</source>
+        <translation>„Alles blockieren“ ist jetzt aktiv.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::ApplicationWizard</name>
+    <message>
+        <source>Add application</source>
+        <translation>Anwendung hinzufügen</translation>
+    </message>
+    <message>
+        <source>  Current Running Application List  </source>
+        <translation>  Derzeit laufende Anwendungen  </translation>
+    </message>
+    <message>
+        <source>Process</source>
+        <translation>Prozess</translation>
+    </message>
+    <message>
+        <source>Show &amp;system services</source>
+        <translation>&amp;Systemdienste anzeigen</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>&amp;Durchsuchen …</translation>
+    </message>
+    <message>
+        <source>Selected &amp;Application :</source>
+        <translation>Ausgewählte A&amp;nwendung:</translation>
+    </message>
+    <message>
+        <source>Please select an application</source>
+        <translation>Bitte wählen Sie eine Anwendung aus</translation>
+    </message>
+    <message>
+        <source>Please choose application</source>
+        <translation>Bitte wählen Sie eine Anwendung</translation>
+    </message>
+    <message>
+        <source>This application already exists in the firewall rules</source>
+        <translation>Diese Anwendung ist bereits in den Firewall-Regeln enthalten</translation>
+    </message>
+    <message>
+        <source>Select an application</source>
+        <translation>Anwendung auswählen</translation>
+    </message>
+    <message>
+        <source>Application files (*)</source>
+        <translation>Anwendungsdateien (*)</translation>
+    </message>
+</context>
+<context>
+    <name>panel::AwayDecisionsWindow</name>
+    <message>
+        <source>  Decided while you were away</source>
+        <translation>  Während Ihrer Abwesenheit entschieden</translation>
+    </message>
+    <message>
+        <source>When</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Program</source>
+        <translation>Programm</translation>
+    </message>
+    <message>
+        <source>Connection</source>
+        <translation>Verbindung</translation>
+    </message>
+    <message>
+        <source>Decided</source>
+        <translation>Entscheidung</translation>
+    </message>
+    <message>
+        <source>Nothing was decided while you were away.</source>
+        <translation>Während Ihrer Abwesenheit wurde nichts entschieden.</translation>
+    </message>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Make a rule that allows this, as the alert&apos;s Allow would have</source>
+        <translation>Eine Regel erstellen, die dies zulässt, wie es „Zulassen“ in der Warnung getan hätte</translation>
+    </message>
+    <message>
+        <source>Nobody was at the screen when these programs asked, and your setting answered. Allow makes a rule, as answering the alert would have.</source>
+        <translation>Niemand war am Bildschirm, als diese Programme fragten, und Ihre Einstellung hat geantwortet. „Zulassen“ erstellt eine Regel, wie es eine Antwort in der Warnung getan hätte.</translation>
+    </message>
+    <message>
+        <source>C&amp;lear list</source>
+        <translation>Liste &amp;leeren</translation>
+    </message>
+</context>
+<context>
+    <name>panel::AwayNotice</name>
+    <message>
+        <source>1 connection was decided while you were away: &amp;review</source>
+        <translation>1 Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n connections were decided while you were away: &amp;review</source>
+        <translation>
+            <numerusform>%n Verbindung wurde in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform>
+            <numerusform>%n Verbindungen wurden in Ihrer Abwesenheit entschieden: &amp;prüfen</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Decided while you were away</source>
+        <translation>In Ihrer Abwesenheit entschieden</translation>
+    </message>
+    <message>
+        <source>Programs asked while nobody was at the screen, and your setting answered. Open the control panel to review.</source>
+        <translation>Programme haben gefragt, während niemand am Bildschirm war, und Ihre Einstellung hat geantwortet. Öffnen Sie die Steuerzentrale, um das zu prüfen.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::BlockAllBanner</name>
+    <message>
+        <source>Block All is on: every connection of every program is blocked.</source>
+        <translation>„Alles blockieren“ ist an: Jede Verbindung jedes Programms wird blockiert.</translation>
+    </message>
+    <message>
+        <source>&amp;Turn off Block All</source>
+        <translation>„Alles blockieren“ a&amp;usschalten</translation>
+    </message>
+</context>
+<context>
+    <name>panel::DefaultsGroup</name>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
+    </message>
+    <message>
+        <source>&amp;Incoming network permission :</source>
+        <translation>&amp;Eingehend:</translation>
+    </message>
+    <message>
+        <source>&amp;Outgoing network permission :</source>
+        <translation>&amp;Ausgehend:</translation>
+    </message>
+</context>
+<context>
+    <name>panel::GroupView</name>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Incoming</source>
+        <translation>Eingehend</translation>
+    </message>
+    <message>
+        <source>Outgoing</source>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>List of %1</source>
+        <translation>Liste: %1</translation>
+    </message>
+</context>
+<context>
+    <name>panel::HelpMenu</name>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Korvel Group &amp;Site</source>
+        <translation>&amp;Website der Korvel Group</translation>
+    </message>
+    <message>
+        <source>&amp;Contact us</source>
+        <translation>&amp;Kontakt</translation>
+    </message>
+</context>
+<context>
+    <name>panel::HelpWindow</name>
+    <message>
+        <source>Korvel Firewall Help</source>
+        <translation>Korvel Firewall – Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Back</source>
+        <translation>&amp;Zurück</translation>
+    </message>
+    <message>
+        <source>The help page %1 is not installed.</source>
+        <translation>Die Hilfeseite %1 ist nicht installiert.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::LogPage</name>
+    <message>
+        <source>Program, host, address, port</source>
+        <translation>Programm, Host, Adresse, Port</translation>
+    </message>
+    <message>
+        <source>&amp;Search:</source>
+        <translation>Su&amp;che:</translation>
+    </message>
+    <message>
+        <source>&amp;Day:</source>
+        <translation>&amp;Tag:</translation>
+    </message>
+    <message>
+        <source>All days</source>
+        <translation>Alle Tage</translation>
+    </message>
+    <message>
+        <source>Shows the records that match every word: a program&apos;s name or path, a host name or address (a part of it), or a port number (Ctrl+F)</source>
+        <translation>Zeigt die Einträge, auf die jedes Wort passt: Name oder Pfad eines Programms, Hostname oder Adresse (auch ein Teil davon) oder eine Portnummer (Strg+F)</translation>
+    </message>
+</context>
+<context>
+    <name>panel::LogView</name>
+    <message>
+        <source>Make a &amp;rule from this...</source>
+        <translation>&amp;Regel daraus erstellen...</translation>
+    </message>
+    <message>
+        <source>&amp;Add the program</source>
+        <translation>Programm &amp;hinzufügen</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation>Datum</translation>
+    </message>
+    <message>
+        <source>Application</source>
+        <translation>Anwendung</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>Ip</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>Remote port</source>
+        <translation>Entfernter Port</translation>
+    </message>
+    <message>
+        <source>Local port</source>
+        <translation>Lokaler Port</translation>
+    </message>
+    <message>
+        <source>Reason</source>
+        <translation>Grund</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Host</translation>
+    </message>
+</context>
+<context>
+    <name>panel::MainForm</name>
+    <message>
+        <source>BLOCKED OUTGOING CONNECTION</source>
+        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>System settings</source>
+        <translation>Systemeinstellungen</translation>
+    </message>
+    <message>
+        <source>Shut Down Korvel Firewall</source>
+        <translation>Korvel Firewall beenden</translation>
+    </message>
+    <message>
+        <source>Shut down the firewall?
+
+Programs are no longer filtered until the control panel starts again.</source>
+        <translation>Die Firewall beenden?
+
+Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</translation>
+    </message>
+    <message>
+        <source>&amp;Shut Down</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>panel::MainToolBar</name>
+    <message>
+        <source>Find in logs</source>
+        <translation>In Protokollen suchen</translation>
+    </message>
+    <message>
+        <source>Help (the page: F1)</source>
+        <translation>Hilfe (die Seite: F1)</translation>
+    </message>
+    <message>
+        <source>Shut Down Korvel Firewall</source>
+        <translation>Korvel Firewall beenden</translation>
+    </message>
+    <message>
+        <source>Allowed incoming traffic</source>
+        <translation>Zugelassener eingehender Verkehr</translation>
+    </message>
+    <message>
+        <source>ALLOWED INCOMING CONNECTION</source>
+        <translation>ZUGELASSENE EINGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Allowed outgoing traffic</source>
+        <translation>Zugelassener ausgehender Verkehr</translation>
+    </message>
+    <message>
+        <source>ALLOWED OUTGOING CONNECTION</source>
+        <translation>ZUGELASSENE AUSGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Blocked incoming traffic</source>
+        <translation>Blockierter eingehender Verkehr</translation>
+    </message>
+    <message>
+        <source>BLOCKED INCOMING CONNECTION</source>
+        <translation>BLOCKIERTE EINGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Blocked outgoing traffic</source>
+        <translation>Blockierter ausgehender Verkehr</translation>
+    </message>
+    <message>
+        <source>BLOCKED OUTGOING CONNECTION</source>
+        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
+    </message>
+    <message>
+        <source>Add Application</source>
+        <translation>Anwendung hinzufügen</translation>
+    </message>
+    <message>
+        <source>Logs</source>
+        <translation>Protokolle</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Block All</source>
+        <translation>Alles blockieren</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Shut down</source>
+        <translation>Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>panel::NavigationTree</name>
+    <message>
+        <source>Allowed Applications</source>
+        <translation>Zugelassene Anwendungen</translation>
+    </message>
+    <message>
+        <source>Blocked Applications</source>
+        <translation>Blockierte Anwendungen</translation>
+    </message>
+    <message>
+        <source>Combined Applications</source>
+        <translation>Gemischte Anwendungen</translation>
+    </message>
+    <message>
+        <source>Allowed incoming connection</source>
+        <translation>Eingehend zugelassen</translation>
+    </message>
+    <message>
+        <source>Allowed outgoing connection</source>
+        <translation>Ausgehend zugelassen</translation>
+    </message>
+    <message>
+        <source>Blocked incoming connection</source>
+        <translation>Eingehend blockiert</translation>
+    </message>
+    <message>
+        <source>Blocked outgoing connection</source>
+        <translation>Ausgehend blockiert</translation>
+    </message>
+    <message>
+        <source>System settings</source>
+        <translation>Systemeinstellungen</translation>
+    </message>
+    <message>
+        <source>Protection</source>
+        <translation>Schutz</translation>
+    </message>
+    <message>
+        <source>Applications</source>
+        <translation>Anwendungen</translation>
+    </message>
+    <message>
+        <source>Logs</source>
+        <translation>Protokolle</translation>
+    </message>
+</context>
+<context>
+    <name>panel::ProgramMenu</name>
+    <message>
+        <source>Allow</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
+    </message>
+    <message>
+        <source>Add new</source>
+        <translation>Neu hinzufügen</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Incoming network</source>
+        <translation>Eingehendes Netzwerk</translation>
+    </message>
+    <message>
+        <source>Outgoing network</source>
+        <translation>Ausgehendes Netzwerk</translation>
+    </message>
+</context>
+<context>
+    <name>panel::ProtectionView</name>
+    <message>
+        <source>Protection: your programs&apos; connections are refused, see why here.</source>
+        <translation>Schutz: Die Verbindungen Ihrer Programme werden abgewiesen, siehe hier, warum.</translation>
+    </message>
+    <message>
+        <source>Protection</source>
+        <translation>Schutz</translation>
+    </message>
+    <message>
+        <source>Program</source>
+        <translation>Programm</translation>
+    </message>
+    <message>
+        <source>Process</source>
+        <translation>Prozess</translation>
+    </message>
+    <message>
+        <source>Decided by</source>
+        <translation>Entschieden von</translation>
+    </message>
+    <message>
+        <source>Why</source>
+        <translation>Grund</translation>
+    </message>
+    <message>
+        <source>Restart under the firewall</source>
+        <translation>Unter der Firewall neu starten</translation>
+    </message>
+    <message>
+        <source>Show which of your programs are protected</source>
+        <translation>Zeigen, welche Ihrer Programme geschützt sind</translation>
+    </message>
+    <message>
+        <source>user %1</source>
+        <translation>Benutzer %1</translation>
+    </message>
+    <message>
+        <source>%1: %2 %3</source>
+        <translation>%1: %2 %3</translation>
+    </message>
+    <message>
+        <source>Select a program to see what covers it.</source>
+        <translation>Wählen Sie ein Programm, um zu sehen, wodurch es geschützt ist.</translation>
+    </message>
+    <message>
+        <source>%1 has ended.</source>
+        <translation>%1 ist beendet.</translation>
+    </message>
+    <message>
+        <source>The command line of %1 cannot be read: start it again yourself.</source>
+        <translation>Die Befehlszeile von %1 kann nicht gelesen werden: Starten Sie es selbst neu.</translation>
+    </message>
+    <message>
+        <source>Restart %1 (process %2) under the firewall?
+
+It is ended and started again with the same command line, in the same folder. Work not saved in it is lost.</source>
+        <translation>%1 (Prozess %2) unter der Firewall neu starten?
+
+Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet. Darin nicht gespeicherte Arbeit geht verloren.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be ended: %2</source>
+        <translation>%1 kann nicht beendet werden: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 did not end within %n seconds: it was not restarted.</source>
+        <translation>
+            <numerusform>%1 hat sich nicht innerhalb von %n Sekunde beendet: Es wurde nicht neu gestartet.</numerusform>
+            <numerusform>%1 hat sich nicht innerhalb von %n Sekunden beendet: Es wurde nicht neu gestartet.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>It cannot be started again under the firewall: %1</source>
+        <translation>Es kann nicht wieder unter der Firewall gestartet werden: %1</translation>
+    </message>
+</context>
+<context>
+    <name>panel::RuleEditor</name>
+    <message>
+        <source>  Rule Default Settings  </source>
+        <translation>  Grundeinstellungen der Regel  </translation>
+    </message>
+    <message>
+        <source>Rule &amp;name :</source>
+        <translation>Regel&amp;name:</translation>
+    </message>
+    <message>
+        <source>&amp;Permission :</source>
+        <translation>&amp;Berechtigung:</translation>
+    </message>
+    <message>
+        <source>&amp;Direction :</source>
+        <translation>&amp;Richtung:</translation>
+    </message>
+    <message>
+        <source>  Port Settings  </source>
+        <translation>  Port-Einstellungen  </translation>
+    </message>
+    <message>
+        <source>Port Number</source>
+        <translation>Portnummer</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>IP address</source>
+        <translation>IP-Adresse</translation>
+    </message>
+    <message>
+        <source>Port n&amp;umber :</source>
+        <translation>P&amp;ortnummer:</translation>
+    </message>
+    <message>
+        <source>Pro&amp;tocol:</source>
+        <translation>Pro&amp;tokoll:</translation>
+    </message>
+    <message>
+        <source>Remote IP &amp;Range:</source>
+        <translation>Entfernter IP-Berei&amp;ch:</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>Hin&amp;zufügen</translation>
+    </message>
+    <message>
+        <source>Updat&amp;e</source>
+        <translation>A&amp;ktualisieren</translation>
+    </message>
+    <message>
+        <source>Re&amp;move</source>
+        <translation>&amp;Entfernen</translation>
+    </message>
+    <message>
+        <source>Add rule</source>
+        <translation>Regel hinzufügen</translation>
+    </message>
+    <message>
+        <source>Problem with the Port number</source>
+        <translation>Die Portnummer ist ungültig</translation>
+    </message>
+    <message>
+        <source>Problem with the IP list syntax</source>
+        <translation>Die IP-Liste ist fehlerhaft geschrieben</translation>
+    </message>
+    <message>
+        <source>Problem with the host name syntax</source>
+        <translation>Die Hostnamen sind fehlerhaft geschrieben</translation>
+    </message>
+    <message>
+        <source>This rule covers no port: add a port first (leave the number empty for all ports)</source>
+        <translation>Diese Regel gilt für keinen Port: Fügen Sie zuerst einen Port hinzu (ohne Nummer gilt er für alle Ports)</translation>
+    </message>
+    <message>
+        <source>Remote &amp;IP:</source>
+        <translation>Entfernte &amp;IP:</translation>
+    </message>
+    <message>
+        <source>Remote &amp;host:</source>
+        <translation>Entfernter &amp;Host:</translation>
+    </message>
+    <message>
+        <source>Edit rule</source>
+        <translation>Regel bearbeiten</translation>
+    </message>
+</context>
+<context>
+    <name>panel::RulesList</name>
+    <message>
+        <source>Rule No.</source>
+        <translation>Nr.</translation>
+    </message>
+    <message>
+        <source>Rule Name.</source>
+        <translation>Regelname</translation>
+    </message>
+    <message>
+        <source>Rule description</source>
+        <translation>Regelbeschreibung</translation>
+    </message>
+</context>
+<context>
+    <name>panel::RulesNotice</name>
+    <message>
+        <source>The rules file cannot be read</source>
+        <translation>Die Regeldatei kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>The rules file was not a rules document</source>
+        <translation>Die Regeldatei war kein Regeldokument</translation>
+    </message>
+    <message>
+        <source>%1: %2.
+The rules in force stay as they are: programs are still decided by them. They cannot be shown or changed here until the file can be read; the firewall tries again every few seconds.</source>
+        <translation>%1: %2.
+Die geltenden Regeln bleiben, wie sie sind: Programme werden weiterhin nach ihnen entschieden. Hier können sie erst angezeigt oder geändert werden, wenn die Datei lesbar ist; die Firewall versucht es alle paar Sekunden erneut.</translation>
+    </message>
+    <message>
+        <source>%1: %2.
+It is kept beside it as &quot;%1.bad&quot;, and the default rules are in force now.</source>
+        <translation>%1: %2.
+Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::SecurityLevelBox</name>
+    <message>
+        <source>Security &amp;Level :</source>
+        <translation>&amp;Sicherheitsstufe:</translation>
+    </message>
+    <message>
+        <source>HIGH</source>
+        <translation>HOCH</translation>
+    </message>
+    <message>
+        <source>NORMAL</source>
+        <translation>NORMAL</translation>
+    </message>
+    <message>
+        <source>LOW</source>
+        <translation>NIEDRIG</translation>
+    </message>
+    <message>
+        <source>High</source>
+        <translation>Hoch</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>Low</source>
+        <translation>Niedrig</translation>
+    </message>
+    <message>
+        <source>UNKNOWN</source>
+        <translation>UNBEKANNT</translation>
+    </message>
+    <message>
+        <source>Status : not known until the rules file can be read.</source>
+        <translation>Status: unbekannt, bis die Regeldatei gelesen werden kann.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::StatusArea</name>
+    <message>
+        <source>  Traffic Status  </source>
+        <translation>  Datenverkehr  </translation>
+    </message>
+    <message>
+        <source>Running processes :</source>
+        <translation>Laufende Prozesse:</translation>
+    </message>
+    <message>
+        <source>Local IP address :</source>
+        <translation>Lokale IP-Adresse:</translation>
+    </message>
+    <message>
+        <source>help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Incoming traffic : 
+%1 Kb/sec</source>
+        <translation>Eingehend:
+%1 Kb/s</translation>
+    </message>
+    <message>
+        <source>Outgoing traffic : 
+%1 Kb/sec</source>
+        <translation>Ausgehend:
+%1 Kb/s</translation>
+    </message>
+    <message>
+        <source>Current version : %1</source>
+        <translation>Version: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>Blocked intruders today : %n</source>
+        <translation>
+            <numerusform>Heute blockierte Eindringlinge: %n</numerusform>
+            <numerusform>Heute blockierte Eindringlinge: %n</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Restart %1: they still run the firewall engine an update replaced, which may block more than your rules say.</source>
+        <translation>
+            <numerusform>Starten Sie %1 neu: Es nutzt noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform>
+            <numerusform>Starten Sie %1 neu: Sie nutzen noch die durch ein Update ersetzte Firewall-Engine, die womöglich mehr blockiert, als Ihre Regeln vorsehen.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>panel::TimedAnswersWindow</name>
     <message>
         <source>  Answers for a time</source>
         <translation>  Befristete Antworten</translation>
@@ -1524,7 +1539,7 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
 </context>
 <context>
-    <name>ToolsOption</name>
+    <name>panel::ToolsOption</name>
     <message>
         <source>  General Settings</source>
         <translation>  Allgemeine Einstellungen</translation>
@@ -1643,7 +1658,7 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
 </context>
 <context>
-    <name>TrayIcon</name>
+    <name>panel::TrayIcon</name>
     <message>
         <source>&amp;View Korvel Firewall Settings</source>
         <translation>Korvel-Firewall-Einstellungen &amp;anzeigen</translation>
@@ -1682,7 +1697,7 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
 </context>
 <context>
-    <name>TrayNotice</name>
+    <name>panel::TrayNotice</name>
     <message>
         <source>  Closing Korvel Firewall</source>
         <translation>  Korvel Firewall schließen</translation>
@@ -1696,21 +1711,6 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
 The application&apos;s icon will appear in the systray toolbar as shown in the picture below.</source>
         <translation>Sie haben die Anwendung Korvel Firewall geschlossen.
 Ihr Symbol erscheint im Systembereich der Kontrollleiste, wie im Bild unten gezeigt.</translation>
-    </message>
-</context>
-<context>
-    <name>TreeImages</name>
-    <message>
-        <source>Allow</source>
-        <translation>Zulassen</translation>
-    </message>
-    <message>
-        <source>Ask</source>
-        <translation>Fragen</translation>
-    </message>
-    <message>
-        <source>Block</source>
-        <translation>Blockieren</translation>
     </message>
 </context>
 <context>

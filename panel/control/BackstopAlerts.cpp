@@ -7,6 +7,8 @@
 #include <QMetaObject>
 #include <QObject>
 
+namespace panel {
+
 BackstopAlerts::~BackstopAlerts()
 {
     // Each alert is told to close (Block pressed for it) at its next look,
@@ -85,3 +87,5 @@ void BackstopAlerts::Finished(uint64_t id)
         return;
     }
 }
+
+}  // namespace panel

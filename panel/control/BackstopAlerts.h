@@ -12,6 +12,8 @@
 
 class QObject;
 
+namespace panel {
+
 // The questions the kernel backstop raises (a program the hook is not in
 // was refused because the rules say ASK), each asked in an alert of its own
 // (the alert program, as for a hooked program's connection) from a thread of
@@ -51,3 +53,5 @@ private:
     std::list<Question> open_; // on the receiver's thread only
     uint64_t nextId_ = 1;
 };
+
+}  // namespace panel

@@ -4,6 +4,8 @@
 #include "panel/control/BackstopAlerts.h"
 #include "panel/core/BackstopAnswer.h"
 
+namespace panel {
+
 BackstopQuestions::BackstopQuestions(panel::PanelCore& core, QObject* parent) : QObject(parent), core_(core) {}
 
 BackstopQuestions::~BackstopQuestions() = default;
@@ -26,3 +28,5 @@ void BackstopQuestions::Ask(const panel::BackstopNotice& notice)
     const char* configured = os::GetEnv("ZEL_ALERT_PROGRAM");
     alerts_->Ask(notice, configured && *configured ? configured : core_.Settings().VRNFolder + "zel-alert");
 }
+
+}  // namespace panel

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+namespace panel {
+
 class BackstopAlerts;
 
 // The kernel backstop's questions: a program the hook is not in was refused
@@ -30,3 +32,5 @@ private:
     panel::PanelCore& core_;
     std::unique_ptr<BackstopAlerts> alerts_;
 };
+
+}  // namespace panel

@@ -1,5 +1,7 @@
 #include "panel/control/CoreSignals.h"
 
+namespace panel {
+
 CoreSignals::CoreSignals(panel::PanelCore& core, QObject* parent) : QObject(parent)
 {
     using Kind = panel::Change::Kind;
@@ -17,3 +19,5 @@ CoreSignals::CoreSignals(panel::PanelCore& core, QObject* parent) : QObject(pare
         }
     });
 }
+
+}  // namespace panel

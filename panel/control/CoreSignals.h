@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace panel {
+
 // The core's announcements (ChangeFeed) as Qt signals, for the windows to
 // connect to: each is emitted right after the change, before the operation
 // that made it returns.
@@ -24,3 +26,5 @@ signals:
 private:
     panel::ChangeFeed::Subscription subscription_;
 };
+
+}  // namespace panel

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <unistd.h>
 
+namespace panel {
+
 InterceptorWatch::InterceptorWatch(QObject* parent) : QObject(parent)
 {
     check_ = new gui::Timer(this, 1000);
@@ -87,3 +89,5 @@ void InterceptorWatch::Restart()
         Ended();
     }
 }
+
+}  // namespace panel

@@ -10,8 +10,8 @@ class Timer;
 }
 
 namespace panel {
+
 class InterceptorLibrary;
-}
 
 // Keeps the interceptor's process (zelconn) running while the panel runs:
 // when it ends it is logged and started again at once (after a second when
@@ -49,3 +49,5 @@ private:
     int failures_ = 0;
     bool stopped_ = false;
 };
+
+}  // namespace panel

@@ -12,6 +12,8 @@
 
 #include <utility>
 
+namespace panel {
+
 namespace windows = protocol::windows;
 
 MessageChannel::MessageChannel(panel::PanelCore& core, QObject* parent) : QObject(parent), core_(core) {}
@@ -150,3 +152,5 @@ void MessageChannel::RememberCarriers()
         if (carrier.alive)
             knownCarriers_[static_cast<uint32_t>(carrier.pid)] = rules::rules_format::ProgramName(carrier.exeName);
 }
+
+}  // namespace panel

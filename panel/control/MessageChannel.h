@@ -13,10 +13,11 @@
 #include <vector>
 
 class QSocketNotifier;
-
 namespace protocol::windows {
 class Window;
 }
+
+namespace panel {
 
 // The main window's message box: what other processes tell the panel (the
 // alerts' answers, ended programs, traffic, the tray, the kernel backstop,
@@ -63,3 +64,5 @@ private:
     // Names of the programs that carry an engine, by process.
     std::map<uint32_t, std::string> knownCarriers_;
 };
+
+}  // namespace panel

@@ -7,6 +7,8 @@
 
 #include <ctime>
 
+namespace panel {
+
 namespace {
 
 constexpr int kTickMs = 1000;
@@ -48,3 +50,5 @@ void PeriodicWork::Refresh()
     emit BlockedIntruders(panel::CountBlockedIntruders(core_.Settings().LogFilePath, now));
     emit ReplacedEngine(panel::ProgramsOnReplacedEngine(core_.ProcRoot()));
 }
+
+}  // namespace panel

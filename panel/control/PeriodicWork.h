@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
-class MessageChannel;
 namespace gui {
 class Timer;
 }
+
+namespace panel {
+
+class MessageChannel;
 
 // What the side column shows and what runs on the panel's clock: every
 // second the traffic rates (the amounts the interceptor posts) and the
@@ -46,3 +49,5 @@ private:
     // The programs today's log says were started and were running at the last look.
     std::vector<std::string> startedRunning_;
 };
+
+}  // namespace panel

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 
+namespace panel {
+
 RulesFileWatch::RulesFileWatch(panel::PanelCore& core, QObject* parent)
     : QObject(parent), core_(core), watcher_(new QFileSystemWatcher(this)), timer_(new gui::Timer(this, 1000))
 {
@@ -26,3 +28,5 @@ void RulesFileWatch::Look()
     if (const auto loaded = changes_.Take(core_))
         emit Changed(*loaded);
 }
+
+}  // namespace panel

@@ -10,6 +10,8 @@ namespace gui {
 class Timer;
 }
 
+namespace panel {
+
 // Follows the rules file while the panel runs: a file replaced in its
 // folder (as every writer replaces it) is looked at at once, and the file
 // once a second in case the kernel did not tell. What another program
@@ -33,3 +35,5 @@ private:
     QFileSystemWatcher* watcher_;
     gui::Timer* timer_;
 };
+
+}  // namespace panel

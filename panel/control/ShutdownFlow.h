@@ -5,10 +5,9 @@
 #include <functional>
 #include <utility>
 
-class InterceptorWatch;
-
 namespace panel {
 
+class InterceptorWatch;
 class InterceptorLibrary;
 
 // The ends of the program: the tray's (or the toolbar's) shutdown, asked

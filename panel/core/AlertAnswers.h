@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-// What the alerts' answers make of the rules.
 namespace panel {
+
+// What the alerts' answers make of the rules.
 
 // What an alert's answer made of a program: the key (Application::Key) and
 // description the window selects.

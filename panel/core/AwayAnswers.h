@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+
 // What was decided while nobody was at the screen, as the control panel
 // offers it afterwards: each decision can be allowed, which stores it as an
 // alert's answer is stored (a rule for the host when the program knew the
 // peer by name, else the program's default for the direction), and leaves
 // the list with every other decision that rule now covers.
-namespace panel {
 
 // One line of the list, as the window shows it.
 struct AwayLine {

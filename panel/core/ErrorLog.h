@@ -6,10 +6,11 @@
 #include <string>
 #include <string_view>
 
+namespace panel {
+
 // The control panel's error log. Errors never reach the caller: each
 // procedure writes one line with its label ("AppBuffer : LoadRules") and
 // returns what it has.
-namespace panel {
 
 // The day's error log, opened once at start-up and kept open. Lines written
 // before it is opened are kept and written when it is, so that nothing said

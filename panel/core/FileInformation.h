@@ -2,8 +2,9 @@
 
 #include <string>
 
-// What the panel shows about an executable besides its name.
 namespace panel {
+
+// What the panel shows about an executable besides its name.
 
 // The description (the desktop entry's Name) of the executable; empty when
 // there is none, and callers then show the file name. There is no source

@@ -5,10 +5,11 @@
 #include <optional>
 #include <string>
 
+namespace panel {
+
 // What the firewall is doing, in the words the tray and the window show:
 // filtering at a level, blocking everything, or not filtering (the panel is
 // shutting down; the engine lets everything pass once it has).
-namespace panel {
 
 enum class Filtering { kAtLevel, kBlockAll, kStopped };
 

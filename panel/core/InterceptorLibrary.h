@@ -3,11 +3,12 @@
 #include <string>
 #include <sys/types.h>
 
+namespace panel {
+
 // The interceptor's library (libzelconn.so in the installation folder),
 // bound by name when first used; the control panel runs without it. The
 // panel watches the process the library starts and starts it again when it
 // ends while the panel runs.
-namespace panel {
 
 class InterceptorLibrary {
 public:

@@ -14,9 +14,10 @@
 #include <utility>
 #include <vector>
 
+namespace panel {
+
 // The daily traffic logs as the control panel shows them: four filtered
 // views, today's blocked intruders, an application's statistics.
-namespace panel {
 
 // A field of a log line by its tag, with the display values of the views:
 // PROTOCOL "TCP"/"UDP", DIRECTION "Incoming"/"Outgoing" and PERMISSION

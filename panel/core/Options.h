@@ -7,8 +7,9 @@
 #include <optional>
 #include <string>
 
-// The general settings the options dialog shows and stores.
 namespace panel {
+
+// The general settings the options dialog shows and stores.
 
 struct Options {
     std::string logDays;           // "LogFileCount": days of logs kept, as typed

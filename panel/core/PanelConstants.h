@@ -2,10 +2,11 @@
 
 #include <string>
 
+namespace panel {
+
 // The control panel's own fixed texts, in one place. The words of the rules
 // file are rules::rules_format's, the names of the settings
 // protocol::settings'.
-namespace panel {
 
 inline constexpr const char* kWebSite = "https://tessary.org/";
 inline constexpr const char* kContactAddress = "support@tessary.org";

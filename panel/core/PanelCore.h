@@ -15,12 +15,13 @@
 #include <string>
 #include <string_view>
 
+namespace panel {
+
 // The control panel without its windows: the settings, the rules, the list
 // of programs whose rules changed, and what the window shows; with every
 // operation the windows (and a command-line tool) call. Each operation that
 // changes the rules saves them and then publishes the programs concerned,
 // so that an engine told of its change reads the new file.
-namespace panel {
 
 // The defaults chosen on a window for an application; none where no button
 // of the direction is chosen.

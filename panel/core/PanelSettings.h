@@ -4,10 +4,11 @@
 #include <string>
 #include <string_view>
 
+namespace panel {
+
 // The settings the control panel keeps while it runs, read from the settings
 // key at start-up. A missing value reads as the empty text: no default is
 // put in its place (the installation creates them).
-namespace panel {
 
 // "SecurityMode": the system settings follow a preset level ("Normal"), or
 // defaults set by hand ("Custom"; any other word is read so).

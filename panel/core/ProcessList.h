@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+
 // Which programs run: the running-process list, the programs started today
 // that still run, and those still running an engine an update replaced.
-namespace panel {
 
 // The running programs as one text: for each, the separator, "+" for a
 // system service (when showSystem; otherwise services are left out), then

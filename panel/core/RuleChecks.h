@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
-// What the rule editor accepts, and the ports list it offers names from.
 namespace panel {
+
+// What the rule editor accepts, and the ports list it offers names from.
 
 // One address, blanks allowed around it but not inside it: dotted IPv4 in
 // four parts of digits from 0 to 255, or IPv6 in any of its written forms

@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace panel {
+
 // The control panel's copy of the rules file: the rules model (rules/) read
 // from it and written back to it whole.
-namespace panel {
 
 class RulesStore {
 public:

@@ -7,10 +7,11 @@
 #include <optional>
 #include <string>
 
+namespace panel {
+
 // Security levels: a level is the general application's pair of defaults.
 // High, Normal and Low are presets; Custom is a pair set by hand; Block all
 // overrides whatever is shown without touching the defaults.
-namespace panel {
 
 struct SecurityLevel {
     rules::Permission incoming;

@@ -18,8 +18,6 @@ extern char** environ;
 
 namespace panel {
 
-namespace session = session;
-
 namespace {
 
 // Why the hook cannot be named for the session's programs, as one sentence.

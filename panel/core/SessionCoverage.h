@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+
 // "Decide every program I start": what the choice covers now, in words for
 // the main window, and making the session's start-up files and the running
 // session follow it.
-namespace panel {
 
 struct SessionFacts {
     bool optionOn = false;

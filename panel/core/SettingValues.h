@@ -7,9 +7,10 @@
 #include <string>
 #include <string_view>
 
+namespace panel {
+
 // The settings store as the control panel reads and writes it: failures are
 // written to the error log, never thrown.
-namespace panel {
 
 using protocol::registry::RootKey;
 

@@ -2,9 +2,10 @@
 
 #include <string>
 
+namespace panel {
+
 // One control panel per user: the running one holds the presence lock (which
 // the engines also ask to know that the panel runs) for its whole life.
-namespace panel {
 
 class SingleInstance {
 public:

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+
 // The alerts' answers for a time, as the rules file keeps them: listed,
 // ended by the user, and taken out of the file once they end.
-namespace panel {
 
 class PanelCore;
 

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <string>
 
+namespace panel {
+
 // The live traffic rates: amounts posted by the interceptor are summed, and
 // once a second the sums become the newest point of a 60-point ring.
-namespace panel {
 
 class TrafficStats {
 public:

@@ -4,11 +4,12 @@
 #include <string>
 #include <string_view>
 
+namespace panel {
+
 // The names of the programs whose rules changed, as the running engines
 // read them: the control panel publishes the list (its message box's window
 // text, relayed by the interceptor), and each engine of a listed program
 // reads its rules again.
-namespace panel {
 
 class UpdateList {
 public:

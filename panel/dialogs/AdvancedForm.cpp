@@ -3,7 +3,7 @@
 #include "gui/Art.h"
 #include "gui/ProgramIcon.h"
 #include "panel/core/ApplicationEditing.h"
-#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/dialogs/RuleEditor.h"
 #include "panel/widgets/DefaultsGroup.h"
 #include "panel/widgets/RulesList.h"
 #include "panel/widgets/TreeImages.h"
@@ -21,9 +21,10 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
-using panel::Named;
 using rules::Direction;
 
 }  // namespace
@@ -108,7 +109,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
         setWindowTitle(tr("  Advanced system settings permission"));
         defaults_->setTitle(tr("  Advanced system permission"));
         checkCaption_->setText(tr("Apply &custom settings"));
-        icon_->setPixmap(art::ComputerIcon(32));
+        icon_->setPixmap(gui::art::ComputerIcon(32));
         name_->setText(tr("System settings"));
         const bool normal = editing_.Settings().Mode == panel::SecurityMode::kNormal;
         check_->setChecked(!normal);
@@ -185,15 +186,15 @@ void AdvancedForm::OpenRuleEditor(bool editSelected)
     const rules::Application* app = editing_.Application();
     if (!app)
         return;
-    EditApp_Step4::Input input;
+    RuleEditor::Input input;
     input.application = panel::NodeText(app->description);
-    input.icon = editing_.IsSystem() ? art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
+    input.icon = editing_.IsSystem() ? gui::art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
     const std::optional<size_t> replaced
         = editSelected ? std::optional<size_t>(static_cast<size_t>(selectedRule_)) : std::nullopt;
     if (replaced && *replaced < app->rules.size())
         input.rule = app->rules[*replaced];
     input.portNames = editing_.PortNames();
-    EditApp_Step4 editor(input, this);
+    RuleEditor editor(input, this);
     if (editor.exec() == QDialog::Accepted)
         editing_.PutRule(replaced, editor.Result());
     Refill();
@@ -220,3 +221,5 @@ void AdvancedForm::reject()
     editing_.Cancel();
     QDialog::reject();
 }
+
+}  // namespace panel

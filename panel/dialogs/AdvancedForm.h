@@ -2,16 +2,16 @@
 
 #include <QDialog>
 
-class DefaultsGroup;
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTreeWidgetItem;
-class RulesList;
 
 namespace panel {
+
+class DefaultsGroup;
+class RulesList;
 class ApplicationEditing;
-}
 
 // The advanced window: one application's (or the system settings')
 // defaults and its rules, ordered, switched, added, edited and removed.
@@ -50,3 +50,5 @@ private:
     QPushButton* edit_;
     QPushButton* remove_;
 };
+
+}  // namespace panel

@@ -12,7 +12,7 @@
 
 #include <ctime>
 
-using panel::Named;
+namespace panel {
 
 AwayDecisionsWindow::AwayDecisionsWindow(panel::PanelCore& core, std::string listPath, QWidget* parent)
     : QDialog(parent), core_(core), listPath_(std::move(listPath))
@@ -88,3 +88,5 @@ void AwayDecisionsWindow::ClearList()
     panel::ClearAwayDecisions(listPath_);
     Reload();
 }
+
+}  // namespace panel

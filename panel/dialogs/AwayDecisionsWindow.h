@@ -12,8 +12,8 @@ class QPushButton;
 class QTreeWidget;
 
 namespace panel {
+
 class PanelCore;
-}
 
 // What was decided while nobody was at the screen, one line per decision,
 // each with Allow, which makes it a rule as answering its alert would have
@@ -41,3 +41,5 @@ private:
     QLabel* emptyNote_;
     QPushButton* clear_;
 };
+
+}  // namespace panel

@@ -37,8 +37,6 @@ QString HeadingAnchor(const QString& heading)
     return anchor;
 }
 
-}  // namespace panel
-
 namespace {
 
 // The width a picture has in itself, in the page's pixels; 0 when it does
@@ -203,3 +201,5 @@ bool HelpWindow::eventFilter(QObject* watched, QEvent* event)
         FitPictures();
     return QDialog::eventFilter(watched, event);
 }
+
+}  // namespace panel

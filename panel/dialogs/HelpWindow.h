@@ -6,6 +6,8 @@
 class QTextBrowser;
 class QUrl;
 
+namespace panel {
+
 // The user guide in a window of the panel: the same Markdown pages as the
 // project's docs/, installed with their pictures. Links to other pages and
 // to their headings follow inside it, Back returns; a link to the web goes
@@ -25,9 +27,9 @@ private:
     QTextBrowser* page_;
 };
 
-namespace panel {
 // The anchor a heading's text gets, as where the guides are read on the
 // web: lower case; letters, digits, '-' and '_' kept; blanks become '-';
 // anything else is dropped. Links between the guides name these.
 QString HeadingAnchor(const QString& heading);
+
 }  // namespace panel

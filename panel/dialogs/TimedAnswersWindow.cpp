@@ -13,7 +13,7 @@
 
 #include <ctime>
 
-using panel::Named;
+namespace panel {
 
 TimedAnswersWindow::TimedAnswersWindow(panel::PanelCore& core, QWidget* parent, std::function<int64_t()> now)
     : QDialog(parent), core_(core), now_(now ? std::move(now) : [] { return static_cast<int64_t>(std::time(nullptr)); })
@@ -100,3 +100,5 @@ bool TimedAnswersWindow::EndLine(int row)
     Reload();
     return ended;
 }
+
+}  // namespace panel

@@ -14,8 +14,8 @@ class QTimer;
 class QTreeWidget;
 
 namespace panel {
+
 class PanelCore;
-}
 
 // The alerts' answers for a time, one line each with the time left, the
 // first to end first; End takes the selected one back at once. The times
@@ -42,3 +42,5 @@ private:
     QPushButton* end_;
     QTimer* countDown_;
 };
+
+}  // namespace panel

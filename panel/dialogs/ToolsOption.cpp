@@ -17,9 +17,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-namespace {
+namespace panel {
 
-using panel::Named;
+namespace {
 
 QGroupBox* Frame(const char* name, const QString& caption, QWidget* parent)
 {
@@ -197,3 +197,5 @@ void ToolsOption::Ok()
     if (stored.stored)
         accept();
 }
+
+}  // namespace panel

@@ -12,6 +12,8 @@ class QLineEdit;
 class QRadioButton;
 class QSpinBox;
 
+namespace panel {
+
 // The general settings: days of logs kept, start at login, whether every
 // program the user starts runs under the firewall, UDP mode, the question
 // before a level is applied to every application, the graph's interval
@@ -48,3 +50,5 @@ private:
     QSpinBox* timedMinutes_;
     QCheckBox* journalRecords_;
 };
+
+}  // namespace panel

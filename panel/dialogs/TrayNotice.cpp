@@ -11,6 +11,8 @@
 #include <QTime>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
 // The notification area as the notice shows it: a strip with the icon in it.
@@ -22,7 +24,7 @@ QPixmap TrayPicture()
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QColor(200, 200, 210));
     p.drawText(QRect(130, 0, 84, 36), Qt::AlignVCenter | Qt::AlignRight, QTime::currentTime().toString("hh:mm"));
-    p.drawPixmap(100, 8, art::FirewallIcon(20));
+    p.drawPixmap(100, 8, gui::art::FirewallIcon(20));
     p.setPen(QPen(QColor(255, 210, 0), 2));
     p.drawEllipse(QRect(95, 3, 30, 30));
     return picture;
@@ -57,3 +59,5 @@ TrayNotice::TrayNotice(QWidget* parent) : QDialog(parent)
 }
 
 bool TrayNotice::ShowAgain() const { return !dontShow_->isChecked(); }
+
+}  // namespace panel

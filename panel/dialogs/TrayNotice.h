@@ -4,6 +4,8 @@
 
 class QCheckBox;
 
+namespace panel {
+
 // The notice shown when the close box sends the window to the tray: where
 // the icon is, and whether to show this again.
 class TrayNotice : public QDialog {
@@ -17,3 +19,5 @@ public:
 private:
     QCheckBox* dontShow_;
 };
+
+}  // namespace panel

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace panel {
+
 using rules::Direction;
 using rules::Permission;
 
@@ -117,3 +119,5 @@ void DefaultsGroup::SetButtonsEnabled(bool enabled)
 }
 
 void DefaultsGroup::AddBelow(QLayout* row) { grid_->addLayout(row, 3, 0, 1, 5); }
+
+}  // namespace panel

@@ -9,8 +9,11 @@
 
 class QButtonGroup;
 class QLabel;
+class QGridLayout;
 class QLayout;
 class QRadioButton;
+
+namespace panel {
 
 // An application's two defaults as option buttons, Allow, Ask and Block for
 // each direction; a direction with no button selected has no default of its
@@ -50,5 +53,7 @@ private:
     Row in_;
     Row out_;
     QLabel* captions_[5] = {};
-    class QGridLayout* grid_ = nullptr;
+    QGridLayout* grid_ = nullptr;
 };
+
+}  // namespace panel

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStyle>
 
+namespace panel {
+
 PlainFileIcons::PlainFileIcons()
 {
     QStyle* style = QApplication::style();
@@ -27,3 +29,5 @@ QString PlainFileIcons::type(const QFileInfo& info) const
     return info.isExecutable() ? QCoreApplication::translate("PlainFileIcons", "Program")
                                : QCoreApplication::translate("PlainFileIcons", "File");
 }
+
+}  // namespace panel

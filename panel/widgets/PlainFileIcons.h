@@ -3,6 +3,8 @@
 #include <QFileIconProvider>
 #include <QIcon>
 
+namespace panel {
+
 // Icons for a file dialog by kind alone (folder, program, file), never by
 // the file's content: the desktop's own provider reads every file without a
 // suffix to find its type, which for /usr/bin (thousands of programs) leaves
@@ -20,3 +22,5 @@ private:
     QIcon program_;
     QIcon file_;
 };
+
+}  // namespace panel

@@ -6,6 +6,8 @@
 #include <QHeaderView>
 #include <QSignalBlocker>
 
+namespace panel {
+
 namespace {
 
 constexpr int kRuleRole = Qt::UserRole;
@@ -92,3 +94,5 @@ void RulesList::ShowState(QTreeWidgetItem* row, bool inForce)
             row->setData(column, Qt::ForegroundRole, QVariant());
     }
 }
+
+}  // namespace panel

@@ -4,6 +4,8 @@
 
 #include <QTreeWidget>
 
+namespace panel {
+
 // An application's rules as the main window and the advanced window list
 // them: the rules it lists (a rule may be kept out of sight), each with its
 // position, name and description, and a tick box that switches it on or off.
@@ -26,3 +28,5 @@ signals:
 private:
     static void ShowState(QTreeWidgetItem* row, bool inForce);
 };
+
+}  // namespace panel

@@ -17,23 +17,23 @@ QIcon TreeImage(const char* key)
         return *found;
     QPixmap pixmap;
     if (name == "Approve" || name == "ApproveYellow")
-        pixmap = art::StatusIcon(art::Mark::kAllow, 32, name.endsWith("Yellow"));
+        pixmap = gui::art::StatusIcon(gui::art::Mark::kAllow, 32, name.endsWith("Yellow"));
     else if (name == "Deny" || name == "DenyYellow")
-        pixmap = art::StatusIcon(art::Mark::kBlock, 32, name.endsWith("Yellow"));
+        pixmap = gui::art::StatusIcon(gui::art::Mark::kBlock, 32, name.endsWith("Yellow"));
     else if (name == "Ask" || name == "AskYellow")
-        pixmap = art::StatusIcon(art::Mark::kAsk, 32, name.endsWith("Yellow"));
+        pixmap = gui::art::StatusIcon(gui::art::Mark::kAsk, 32, name.endsWith("Yellow"));
     else if (name == "LogIcon")
-        pixmap = art::LogIcon(32);
+        pixmap = gui::art::LogIcon(32);
     else if (name == "Protection")
-        pixmap = art::FirewallIcon(32);
+        pixmap = gui::art::FirewallIcon(32);
     else if (name == "MyComp" || name == "MyComp2")
-        pixmap = art::ComputerIcon(32);
+        pixmap = gui::art::ComputerIcon(32);
     else if (name == "Img3")
-        pixmap = art::FolderIcon(32, QColor(150, 170, 200));
+        pixmap = gui::art::FolderIcon(32, QColor(150, 170, 200));
     else if (name == "Img1" || name == "Img2")
-        pixmap = art::FolderIcon(32, QColor(240, 200, 90));
+        pixmap = gui::art::FolderIcon(32, QColor(240, 200, 90));
     else
-        pixmap = art::GenericProgramIcon(32);
+        pixmap = gui::art::GenericProgramIcon(32);
     return *images.insert(name, QIcon(pixmap));
 }
 

@@ -8,9 +8,10 @@
 #include <optional>
 #include <string>
 
+namespace panel {
+
 // The pictures and words of the navigation tree and the lists of
 // applications: drawn once, kept for the life of the program.
-namespace panel {
 
 // "Approve", "Deny", "Ask" (and their "Yellow" forms), "LogIcon",
 // "Protection", "MyComp", "MyComp2", "Img1" to "Img3"; anything else is a

@@ -13,8 +13,9 @@ class QScrollArea;
 class QTreeWidget;
 class QUrl;
 
-// Small things every window of the control panel does.
 namespace panel {
+
+// Small things every window of the control panel does.
 
 // A control with its object name: how tests and the system tests find it.
 template <typename T>

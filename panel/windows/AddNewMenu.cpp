@@ -2,6 +2,8 @@
 
 #include <QAction>
 
+namespace panel {
+
 AddNewMenu::AddNewMenu(QWidget* parent) : QMenu("AddNewMenu", parent)
 {
     setObjectName("AddNewMenu");
@@ -15,3 +17,5 @@ AddNewMenu::AddNewMenu(QWidget* parent) : QMenu("AddNewMenu", parent)
     addFromLog->setObjectName("AddNewLogMnu");
     connect(addFromLog, &QAction::triggered, this, &AddNewMenu::AddFromLog);
 }
+
+}  // namespace panel

@@ -2,6 +2,8 @@
 
 #include <QMenu>
 
+namespace panel {
+
 // Adding an application: a new one (the wizard), or the program of the log
 // row the menu was opened on.
 class AddNewMenu : public QMenu {
@@ -13,3 +15,5 @@ signals:
     void AddNew();
     void AddFromLog();
 };
+
+}  // namespace panel

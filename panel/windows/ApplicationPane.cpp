@@ -25,6 +25,8 @@
 #include <algorithm>
 #include <ctime>
 
+namespace panel {
+
 namespace {
 
 namespace rf = rules::rules_format;
@@ -330,3 +332,5 @@ void ApplicationPane::RuleSwitched(int rule, bool inForce)
         return;
     core_.SetRuleInForce(current_, static_cast<size_t>(rule), inForce);
 }
+
+}  // namespace panel

@@ -9,13 +9,16 @@
 #include <optional>
 #include <string>
 
-class CoreSignals;
-class DefaultsGroup;
-class LogPage;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+
+namespace panel {
+
+class CoreSignals;
+class DefaultsGroup;
+class LogPage;
 class RulesList;
 class SecurityLevelBox;
 
@@ -88,3 +91,5 @@ private:
     QGroupBox* statisticsFrame_;
     QLabel* statistics_;
 };
+
+}  // namespace panel

@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+namespace panel {
+
 AwayNotice::AwayNotice(panel::PanelCore& core, std::string listPath, QWidget* parent)
     : QPushButton(parent), core_(core), listPath_(std::move(listPath)), timer_(new gui::Timer(this, kCheckMs))
 {
@@ -59,3 +61,5 @@ void AwayNotice::OpenList()
     list.exec();
     Check();
 }
+
+}  // namespace panel

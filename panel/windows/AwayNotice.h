@@ -10,8 +10,8 @@ class Timer;
 }
 
 namespace panel {
+
 class PanelCore;
-}
 
 // The side column's line that tells how many connections were decided while
 // nobody was at the screen; a click (or Alt+R) opens the list
@@ -48,3 +48,5 @@ private:
     off_t size_ = -1;
     long long changed_ = -1;
 };
+
+}  // namespace panel

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+namespace panel {
+
 BlockAllBanner::BlockAllBanner(QWidget* parent) : QFrame(parent)
 {
     setObjectName("BlockAllBanner");
@@ -20,7 +22,7 @@ BlockAllBanner::BlockAllBanner(QWidget* parent) : QFrame(parent)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 4, 8, 4);
     auto* mark = new QLabel(this);
-    mark->setPixmap(art::StatusIcon(art::Mark::kBlock, 20));
+    mark->setPixmap(gui::art::StatusIcon(gui::art::Mark::kBlock, 20));
     layout->addWidget(mark);
     auto* text = panel::PlainLabel("BlockAllText", tr("Block All is on: every connection of every program is blocked."), this);
     QFont bold = text->font();
@@ -34,3 +36,5 @@ BlockAllBanner::BlockAllBanner(QWidget* parent) : QFrame(parent)
     connect(turnOff_, &QPushButton::clicked, this, &BlockAllBanner::TurnOff);
     hide();
 }
+
+}  // namespace panel

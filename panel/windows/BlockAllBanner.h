@@ -4,6 +4,8 @@
 
 class QPushButton;
 
+namespace panel {
+
 // The strip across the top of the main window while Block All is on: no
 // program may connect, which a pressed toolbar button alone does not make
 // plain. It offers to turn Block All off.
@@ -18,3 +20,5 @@ signals:
 private:
     QPushButton* turnOff_;
 };
+
+}  // namespace panel

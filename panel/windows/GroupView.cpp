@@ -8,6 +8,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
 constexpr int kKeyRole = Qt::UserRole;
@@ -73,3 +75,5 @@ void GroupView::Show(const QTreeWidgetItem* group, const rules::Document& docume
             row->setIcon(2, panel::TreeImage(image));
     }
 }
+
+}  // namespace panel

@@ -11,6 +11,8 @@ class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+namespace panel {
+
 // The applications of a tree group, each with its two defaults (an
 // application without defaults of its own shows the general ones). A double
 // click opens one.
@@ -32,3 +34,5 @@ private:
     QLabel* heading_;
     QTreeWidget* list_;
 };
+
+}  // namespace panel

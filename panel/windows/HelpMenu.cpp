@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QUrl>
 
+namespace panel {
+
 namespace {
 
 void Open(const std::string& address, const char* label)
@@ -45,3 +47,5 @@ void HelpMenu::OpenHelp()
     window_->raise();
     window_->activateWindow();
 }
+
+}  // namespace panel

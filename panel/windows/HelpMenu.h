@@ -3,6 +3,8 @@
 #include <QMenu>
 #include <QPointer>
 
+namespace panel {
+
 class HelpWindow;
 
 // Help: the user guide, the web site and a mail to the makers.
@@ -18,3 +20,5 @@ public:
 private:
     QPointer<HelpWindow> window_;
 };
+
+}  // namespace panel

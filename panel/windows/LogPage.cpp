@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
 // A search waits for a pause in the typing: each read of the view looks at
@@ -136,3 +138,5 @@ void LogPage::ApplyFilter()
     typing_->stop();
     view_->SetFilter({day_->currentData().toString().toStdString(), search_->text().trimmed().toStdString()});
 }
+
+}  // namespace panel

@@ -12,6 +12,8 @@ class QComboBox;
 class QLineEdit;
 class QTimer;
 
+namespace panel {
+
 // A traffic log as the main window shows it: a search field and a day
 // chooser over the list. The main window's Ctrl+F goes to the search;
 // Down or Return there goes to the list.
@@ -48,3 +50,5 @@ private:
     QTimer* typing_;
     LogView* view_;
 };
+
+}  // namespace panel

@@ -14,6 +14,8 @@
 
 #include <cstdlib>
 
+namespace panel {
+
 namespace {
 
 constexpr int kRowRole = Qt::UserRole + 1; // the row's place in the rows shown
@@ -201,3 +203,5 @@ std::optional<panel::LogRow> LogView::SelectedRow() const
         return std::nullopt;
     return shownRows_[static_cast<size_t>(index)];
 }
+
+}  // namespace panel

@@ -12,6 +12,8 @@
 
 class QMenu;
 
+namespace panel {
+
 // One of the four traffic logs as a list: the records of the view, newest
 // first, of one day or all and matching a search; a column the user sorted
 // by staying sorted; a menu on a row (by mouse, the Menu key or Shift+F10)
@@ -72,3 +74,5 @@ private:
     QMenu* rowMenu_;
     QAction* addProgram_;
 };
+
+}  // namespace panel

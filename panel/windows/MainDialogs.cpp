@@ -4,8 +4,8 @@
 #include "panel/core/ApplicationEditing.h"
 #include "panel/core/Options.h"
 #include "panel/dialogs/AdvancedForm.h"
-#include "panel/dialogs/CreateNewApp_Step1.h"
-#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/dialogs/ApplicationWizard.h"
+#include "panel/dialogs/RuleEditor.h"
 #include "panel/dialogs/TimedAnswersWindow.h"
 #include "panel/dialogs/ToolsOption.h"
 #include "panel/dialogs/TrayNotice.h"
@@ -23,7 +23,7 @@ namespace panel {
 
 std::optional<rules::Application> RunWizard(QWidget* parent, WizardInput input)
 {
-    CreateNewApp_Step1 wizard(std::move(input), parent);
+    ApplicationWizard wizard(std::move(input), parent);
     if (wizard.exec() != QDialog::Accepted)
         return std::nullopt;
     return wizard.Result();
@@ -31,13 +31,13 @@ std::optional<rules::Application> RunWizard(QWidget* parent, WizardInput input)
 
 std::optional<rules::Rule> EditRuleFromLog(QWidget* parent, const RuleFromLogInput& input)
 {
-    EditApp_Step4::Input shown;
+    RuleEditor::Input shown;
     shown.application = NodeText(input.description);
     shown.icon = gui::ExecutablePixmap(QString::fromStdString(input.path), 32);
     shown.rule = input.rule;
     shown.proposed = true;
     shown.portNames = input.portNames;
-    EditApp_Step4 editor(shown, parent);
+    RuleEditor editor(shown, parent);
     if (editor.exec() != QDialog::Accepted)
         return std::nullopt;
     return editor.Result();
@@ -45,12 +45,12 @@ std::optional<rules::Rule> EditRuleFromLog(QWidget* parent, const RuleFromLogInp
 
 bool AskToShutDown(QWidget* parent)
 {
-    QMessageBox question(QMessageBox::Question, QCoreApplication::translate("MainForm", "Shut Down Korvel Firewall"),
-                         QCoreApplication::translate("MainForm", "Shut down the firewall?\n\nPrograms are no longer "
+    QMessageBox question(QMessageBox::Question, QCoreApplication::translate("panel::MainForm", "Shut Down Korvel Firewall"),
+                         QCoreApplication::translate("panel::MainForm", "Shut down the firewall?\n\nPrograms are no longer "
                                                                  "filtered until the control panel starts again."),
                          QMessageBox::NoButton, parent);
     question.setObjectName("ShutDownQuestion");
-    QPushButton* yes = question.addButton(QCoreApplication::translate("MainForm", "&Shut Down"),
+    QPushButton* yes = question.addButton(QCoreApplication::translate("panel::MainForm", "&Shut Down"),
                                           QMessageBox::DestructiveRole);
     yes->setObjectName("ShutDownYes");
     QPushButton* no = question.addButton(QMessageBox::Cancel);

@@ -8,9 +8,10 @@
 
 class QWidget;
 
+namespace panel {
+
 // The dialogs the main window opens over itself (parent): those the flows
 // show through functions, and those of its own commands.
-namespace panel {
 
 // The add-application wizard; the application it made, none when cancelled.
 std::optional<rules::Application> RunWizard(QWidget* parent, WizardInput input);

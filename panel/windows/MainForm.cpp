@@ -40,17 +40,19 @@
 #include <algorithm>
 #include <ctime>
 
+namespace panel {
+
 namespace {
 
 constexpr int kRulesRetryMs = 2000;
 
 }  // namespace
 
-MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
+MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core_(core)
 {
     setObjectName("MainForm");
     setWindowTitle(protocol::kMainWindowTitle);
-    setWindowIcon(art::AppIcon());
+    setWindowIcon(gui::art::AppIcon());
     changes_ = new CoreSignals(core_, this);
     toolBar_ = new MainToolBar(this);
     addToolBar(toolBar_);
@@ -76,7 +78,7 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     // status area each on their own; the divider between them moves.
     auto* splitter = new QSplitter(this);
     splitter->addWidget(tree_);
-    splitter->addWidget(panel::Scrolled(this, right, "PageScroller"));
+    splitter->addWidget(Scrolled(this, right, "PageScroller"));
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({270, 600});
 
@@ -89,15 +91,15 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     layout->addWidget(rulesNotice_);
     away_ = new AwayNotice(core_, protocol::away::ListPath(), this);
     status_ = new StatusArea(protection_->CoverageLine(), protection_->SummaryLine(), away_, this);
-    auto* parts = panel::Named(new QSplitter(Qt::Vertical, this), "PartsSplitter");
+    auto* parts = Named(new QSplitter(Qt::Vertical, this), "PartsSplitter");
     parts->setChildrenCollapsible(false);
     parts->addWidget(splitter);
-    parts->addWidget(panel::Scrolled(this, status_, "StatusScroller"));
+    parts->addWidget(Scrolled(this, status_, "StatusScroller"));
     parts->setStretchFactor(0, 1);
     parts->setStretchFactor(1, 0);
     layout->addWidget(parts, 1);
     // The message box is reached by other processes only; it shows nothing.
-    auto* box = panel::Named(new QWidget(central), "Picture2");
+    auto* box = Named(new QWidget(central), "Picture2");
     box->setFixedSize(0, 0);
     layout->addWidget(box);
     setCentralWidget(central);
@@ -112,10 +114,9 @@ MainForm::MainForm(panel::PanelCore& core, QWidget* parent) : QMainWindow(parent
     rulesRetry_ = new gui::Timer(this, kRulesRetryMs);
     // Another program's change of the rules file (zel-rules): shown as a load is.
     rulesWatch_ = new RulesFileWatch(core_, this);
-    shutdown_ = std::make_unique<panel::ShutdownFlow>(
-        core_, *watch_,
-        panel::ShutdownFlow::Window {[this] { return panel::AskToShutDown(this); }, [this] { ShowFiltering(); },
-                                     [this] { if (tray_) tray_->Hide(); }});
+    shutdown_ = std::make_unique<ShutdownFlow>(
+        core_, *watch_, ShutdownFlow::Window {[this] { return AskToShutDown(this); }, [this] { ShowFiltering(); },
+                                              [this] { if (tray_) tray_->Hide(); }});
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
     ConnectCore();
     ConnectCommands();
@@ -142,7 +143,7 @@ void MainForm::ConnectCore()
             ShowFiltering();
     });
     connect(changes_, &CoreSignals::RulesReplaced, this, &MainForm::ShowFiltering);
-    connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const panel::RulesStore::LoadResult& loaded) {
+    connect(rulesWatch_, &RulesFileWatch::Changed, this, [this](const RulesStore::LoadResult& loaded) {
         pages_->ShowAgain();
         ShowRulesState(loaded);
     });
@@ -159,7 +160,7 @@ void MainForm::ConnectCommands()
     connect(toolBar_, &MainToolBar::LogChosen, this,
             [this](const std::string& key, const QString& caption) { pages_->ShowLog(key, caption); });
     connect(toolBar_, &MainToolBar::Settings, this, [this] {
-        if (panel::OpenOptions(this, core_, periodic_->Interval()))
+        if (OpenOptions(this, core_, periodic_->Interval()))
             protection_->SessionOptionChanged(core_.Settings().DecideEveryProgram);
     });
     connect(toolBar_, &MainToolBar::BlockAllToggled, this, [this](bool on) { core_.SetBlockAll(on); });
@@ -177,7 +178,7 @@ void MainForm::ConnectCommands()
     connect(tree_, &NavigationTree::MenuRequested, this, &MainForm::TreeMenuRequested);
     connect(group_, &GroupView::Opened, this, [this](const std::string& key) { pages_->ShowApplication(key); });
     connect(pane_, &ApplicationPane::AdvancedRequested, this, [this] {
-        panel::OpenAdvanced(this, core_, pane_->Level());
+        OpenAdvanced(this, core_, pane_->Level());
         pane_->ShowSelection();
     });
     connect(pane_, &ApplicationPane::AddProgramRequested, this, addFromLog);
@@ -200,12 +201,12 @@ void MainForm::ConnectCommands()
 void MainForm::ConnectChannel()
 {
     connect(channel_, &MessageChannel::Answers, this,
-            [this](const std::vector<panel::AlertAnswer>& answers) { ShowStored(answers_.Store(answers)); });
+            [this](const std::vector<AlertAnswer>& answers) { ShowStored(answers_.Store(answers)); });
     connect(channel_, &MessageChannel::RestoreRequested, this, &MainForm::RestoreWindow);
     connect(channel_, &MessageChannel::BackstopNotice, this, &MainForm::ShowBackstopNotice);
     connect(watch_, &InterceptorWatch::Restarted, this, [this] { core_.Updates().Publish(); });
     connect(backstop_, &BackstopQuestions::Stored, this,
-            [this](const std::string& name) { ShowStored(panel::AlertedApp {name, {}}); });
+            [this](const std::string& name) { ShowStored(AlertedApp {name, {}}); });
     connect(away_, &AwayNotice::MoreDecided, this, [this] {
         if (!isVisible() && tray_)
             tray_->ShowBalloon(AwayNotice::BalloonTitle(), AwayNotice::BalloonText(), false);
@@ -235,7 +236,7 @@ void MainForm::FitToScreen(QWidget* central, QWidget* right, QSplitter* parts)
     parts->setSizes({room - std::min(statusHeight, room / 3), std::min(statusHeight, room / 3)});
 }
 
-void MainForm::Form_Load()
+void MainForm::Load()
 {
     core_.LoadSettings(std::time(nullptr));
     if (const std::optional<bool> pressed = core_.BlockAll()) {
@@ -243,9 +244,9 @@ void MainForm::Form_Load()
         pane_->ShowBlockAll(*pressed);
         banner_->setVisible(*pressed);
     }
-    const panel::RulesStore::LoadResult loaded = core_.LoadRules();
+    const RulesStore::LoadResult loaded = core_.LoadRules();
     pages_->ShowSystem();
-    panel::CenterForm(this);
+    CenterForm(this);
     ShowRulesState(loaded);
     endedAnswers_.Run();
     rulesWatch_->Start();
@@ -275,7 +276,7 @@ void MainForm::Form_Load()
 
 bool MainForm::RegisterWindow() { return channel_->Register(); }
 
-void MainForm::SetInterceptor(panel::InterceptorLibrary* interceptor)
+void MainForm::SetInterceptor(InterceptorLibrary* interceptor)
 {
     shutdown_->SetInterceptor(interceptor);
     watch_->SetLibrary(interceptor);
@@ -285,10 +286,10 @@ void MainForm::WatchInterceptor() { watch_->Watch(); }
 
 bool MainForm::HasTray() const { return tray_ && tray_->Available(); }
 
-void MainForm::ShowRulesState(const panel::RulesStore::LoadResult& loaded)
+void MainForm::ShowRulesState(const RulesStore::LoadResult& loaded)
 {
     rulesNotice_->Show(QString::fromStdString(core_.Settings().XmlFilePath), loaded);
-    const bool readable = loaded.outcome != panel::RulesStore::LoadOutcome::kUnreadable;
+    const bool readable = loaded.outcome != RulesStore::LoadOutcome::kUnreadable;
     // Without the rules nothing can be changed (the logs stay).
     pane_->SetRulesEditing(readable);
     toolBar_->SetAddEnabled(readable);
@@ -301,25 +302,25 @@ void MainForm::ShowRulesState(const panel::RulesStore::LoadResult& loaded)
 
 void MainForm::RetryRules()
 {
-    const panel::RulesStore::LoadResult loaded = core_.LoadRules();
-    if (loaded.outcome == panel::RulesStore::LoadOutcome::kUnreadable) {
+    const RulesStore::LoadResult loaded = core_.LoadRules();
+    if (loaded.outcome == RulesStore::LoadOutcome::kUnreadable) {
         ShowRulesState(loaded); // the reason may have changed
         return;
     }
-    panel::WriteErrLog("MainForm : RetryRules", "the rules file " + core_.Settings().XmlFilePath + " is read now");
+    WriteErrLog("MainForm : RetryRules", "the rules file " + core_.Settings().XmlFilePath + " is read now");
     pages_->ShowSystem();
     ShowRulesState(loaded);
     ShowStored(answers_.StoreHeld());
 }
 
-panel::FilterState MainForm::Filtering() const
+FilterState MainForm::Filtering() const
 {
-    return panel::DescribeFiltering(core_.Security(), shutdown_->Stopped());
+    return DescribeFiltering(core_.Security(), shutdown_->Stopped());
 }
 
 void MainForm::ShowFiltering()
 {
-    const panel::FilterState state = Filtering();
+    const FilterState state = Filtering();
     banner_->setVisible(state.filtering == panel::Filtering::kBlockAll);
     if (tray_)
         tray_->ShowState(state);
@@ -329,7 +330,7 @@ void MainForm::ChooseLevel(int level)
 {
     if (!core_.RulesReadable())
         return; // the window says why
-    core_.SetMode(panel::SecurityMode::kNormal);
+    core_.SetMode(SecurityMode::kNormal);
     core_.ApplyPreset(level);
     pane_->ShowSecurity();
     pane_->ShowSelection();
@@ -348,7 +349,7 @@ void MainForm::TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTar
     programMenu_->popup(at);
 }
 
-void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)
+void MainForm::ShowStored(const std::optional<AlertedApp>& app)
 {
     if (!app)
         return;
@@ -358,7 +359,7 @@ void MainForm::ShowStored(const std::optional<panel::AlertedApp>& app)
 
 void MainForm::ShowBackstopNotice(const std::string& message)
 {
-    const auto notice = panel::ParseBackstopNotice(message);
+    const auto notice = ParseBackstopNotice(message);
     if (!notice)
         return;
     // The side column keeps the latest; a balloon comes once per program
@@ -366,8 +367,7 @@ void MainForm::ShowBackstopNotice(const std::string& message)
     // while), so that a program retrying does not flood the desktop.
     status_->ShowBackstopNotice(QString::fromStdString(notice->summary), QString::fromStdString(notice->text));
     if (HasTray() && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
-        tray_->ShowBalloon(QString::fromStdString(notice->title), QString::fromStdString(notice->text),
-                           notice->denied);
+        tray_->ShowBalloon(QString::fromStdString(notice->title), QString::fromStdString(notice->text), notice->denied);
     if (notice->asked)
         backstop_->Ask(*notice);
 }
@@ -393,6 +393,8 @@ void MainForm::closeEvent(QCloseEvent* event)
         return;
     }
     if (core_.Settings().FirstClose == "1")
-        panel::ShowTrayNotice(this, core_);
+        ShowTrayNotice(this, core_);
     hide();
 }
+
+}  // namespace panel

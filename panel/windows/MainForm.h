@@ -18,6 +18,13 @@
 #include <set>
 #include <string>
 
+class QSplitter;
+namespace gui {
+class Timer;
+}
+
+namespace panel {
+
 class AddNewMenu;
 class ApplicationPane;
 class AwayNotice;
@@ -32,14 +39,10 @@ class MessageChannel;
 class PeriodicWork;
 class ProgramMenu;
 class ProtectionView;
-class QSplitter;
 class RulesFileWatch;
 class RulesNotice;
 class StatusArea;
 class TrayIcon;
-namespace gui {
-class Timer;
-}
 
 // The control panel's main window: it assembles its parts (the toolbar, the
 // navigation tree, the application pane, the list of a group, the
@@ -54,7 +57,7 @@ public:
     ~MainForm() override;
 
     // The load sequence, up to the window being ready to show.
-    void Form_Load();
+    void Load();
     // Registers the window and its message box with the window registry;
     // false (logged) when the runtime folder cannot hold it.
     bool RegisterWindow();
@@ -136,3 +139,5 @@ private:
     panel::EndedAnswersFlow endedAnswers_ {core_};
     std::unique_ptr<panel::ShutdownFlow> shutdown_;
 };
+
+}  // namespace panel

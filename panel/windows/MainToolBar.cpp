@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QToolButton>
 
+namespace panel {
+
 namespace {
 
 struct LogItem {
@@ -17,14 +19,14 @@ struct LogItem {
 
 // The texts are translated where they are shown.
 constexpr LogItem kLogItems[] = {
-    {"Log1", QT_TRANSLATE_NOOP("MainToolBar", "Allowed incoming traffic"),
-     QT_TRANSLATE_NOOP("MainToolBar", "ALLOWED INCOMING CONNECTION")},
-    {"Log2", QT_TRANSLATE_NOOP("MainToolBar", "Allowed outgoing traffic"),
-     QT_TRANSLATE_NOOP("MainToolBar", "ALLOWED OUTGOING CONNECTION")},
-    {"Log3", QT_TRANSLATE_NOOP("MainToolBar", "Blocked incoming traffic"),
-     QT_TRANSLATE_NOOP("MainToolBar", "BLOCKED INCOMING CONNECTION")},
-    {"Log4", QT_TRANSLATE_NOOP("MainToolBar", "Blocked outgoing traffic"),
-     QT_TRANSLATE_NOOP("MainToolBar", "BLOCKED OUTGOING CONNECTION")},
+    {"Log1", QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed incoming traffic"),
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "ALLOWED INCOMING CONNECTION")},
+    {"Log2", QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed outgoing traffic"),
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "ALLOWED OUTGOING CONNECTION")},
+    {"Log3", QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked incoming traffic"),
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "BLOCKED INCOMING CONNECTION")},
+    {"Log4", QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked outgoing traffic"),
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "BLOCKED OUTGOING CONNECTION")},
 };
 
 }  // namespace
@@ -41,7 +43,7 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
     toggleViewAction()->setVisible(false);
     // Each button is reached by Tab and by its shortcut, which its tip names.
     const auto add = [this](const QString& caption, const char* key, const QKeySequence& shortcut = {}) {
-        QAction* action = addAction(QIcon(art::ToolIcon(key, 48)), caption);
+        QAction* action = addAction(QIcon(gui::art::ToolIcon(key, 48)), caption);
         action->setObjectName(key);
         if (!shortcut.isEmpty()) {
             action->setShortcut(shortcut);
@@ -100,10 +102,12 @@ void MainToolBar::SetAddEnabled(bool enabled) { add_->setEnabled(enabled); }
 void MainToolBar::AddShutDown()
 {
     addSeparator();
-    QAction* shutDown = addAction(QIcon(art::StatusIcon(art::Mark::kBlock, 48)), tr("Shut down"));
+    QAction* shutDown = addAction(QIcon(gui::art::StatusIcon(gui::art::Mark::kBlock, 48)), tr("Shut down"));
     shutDown->setObjectName("ExitBtn");
     shutDown->setToolTip(tr("Shut Down Korvel Firewall"));
     if (QWidget* button = widgetForAction(shutDown))
         button->setFocusPolicy(Qt::TabFocus);
     connect(shutDown, &QAction::triggered, this, &MainToolBar::ShutDown);
 }
+
+}  // namespace panel

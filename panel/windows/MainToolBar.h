@@ -7,6 +7,8 @@
 class QAction;
 class QMenu;
 
+namespace panel {
+
 // The main window's toolbar: Add Application, the logs, Settings, Block All
 // and Help (and Shut down where the desktop has no tray). It stays: it has
 // no menu to hide it.
@@ -38,3 +40,5 @@ private:
     QAction* add_;
     QAction* blockAll_;
 };
+
+}  // namespace panel

@@ -12,6 +12,8 @@
 
 #include <utility>
 
+namespace panel {
+
 namespace {
 
 using rules::Permission;
@@ -33,16 +35,16 @@ struct Group {
 
 // The captions are translated where the nodes are made.
 constexpr Group kGroups[] = {
-    {{QT_TRANSLATE_NOOP("NavigationTree", "Allowed Applications"), "Approved", "Approve"}, Permission::kPermit},
-    {{QT_TRANSLATE_NOOP("NavigationTree", "Blocked Applications"), "Denied", "Deny"}, Permission::kDeny},
-    {{QT_TRANSLATE_NOOP("NavigationTree", "Combined Applications"), "Combined", "Ask"}, Permission::kAsk},
+    {{QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed Applications"), "Approved", "Approve"}, Permission::kPermit},
+    {{QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked Applications"), "Denied", "Deny"}, Permission::kDeny},
+    {{QT_TRANSLATE_NOOP("panel::NavigationTree", "Combined Applications"), "Combined", "Ask"}, Permission::kAsk},
 };
 
 constexpr Node kLogs[] = {
-    {QT_TRANSLATE_NOOP("NavigationTree", "Allowed incoming connection"), "Log1", "LogIcon"},
-    {QT_TRANSLATE_NOOP("NavigationTree", "Allowed outgoing connection"), "Log2", "LogIcon"},
-    {QT_TRANSLATE_NOOP("NavigationTree", "Blocked incoming connection"), "Log3", "LogIcon"},
-    {QT_TRANSLATE_NOOP("NavigationTree", "Blocked outgoing connection"), "Log4", "LogIcon"},
+    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed incoming connection"), "Log1", "LogIcon"},
+    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed outgoing connection"), "Log2", "LogIcon"},
+    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked incoming connection"), "Log3", "LogIcon"},
+    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked outgoing connection"), "Log4", "LogIcon"},
 };
 
 QTreeWidgetItem* AddNode(QTreeWidgetItem* item, const QString& text, const QString& key, const QIcon& icon)
@@ -320,3 +322,5 @@ void NavigationTree::RequestMenu(const QPoint& at)
     }
     emit MenuRequested(where, target);
 }
+
+}  // namespace panel

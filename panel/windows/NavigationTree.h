@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace panel {
+
 class CoreSignals;
 
 // The main window's navigation: the system settings, the Protection page,
@@ -82,3 +84,5 @@ private:
     // ends with does not show it a second time.
     QTreeWidgetItem* shownByPress_ = nullptr;
 };
+
+}  // namespace panel

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+namespace panel {
+
 using View = panel::Selection::View;
 
 void Pages::Show(const panel::Selection& selection, const QString& caption)
@@ -33,7 +35,7 @@ void Pages::ShowAdded(const std::optional<std::string>& key)
         ShowApplication(*key);
 }
 
-void Pages::ShowSystem() { Show(panel::Selection {}, QCoreApplication::translate("MainForm", "System settings")); }
+void Pages::ShowSystem() { Show(panel::Selection {}, QCoreApplication::translate("panel::MainForm", "System settings")); }
 
 void Pages::ShowLog(const std::string& key, const QString& caption)
 {
@@ -48,7 +50,7 @@ void Pages::ShowSomeLog()
     // The log shown stays; otherwise the blocked outgoing connections, the
     // usual question ("why can this program not connect?").
     if (!core_.Selected().Shows(View::kLog))
-        ShowLog("Log4", QCoreApplication::translate("MainForm", "BLOCKED OUTGOING CONNECTION"));
+        ShowLog("Log4", QCoreApplication::translate("panel::MainForm", "BLOCKED OUTGOING CONNECTION"));
 }
 
 void Pages::ShowProtection()
@@ -85,3 +87,5 @@ void Pages::ShowAgain()
     else
         pane_->ShowSelection();
 }
+
+}  // namespace panel

@@ -8,11 +8,14 @@
 #include <optional>
 #include <string>
 
+class QTreeWidgetItem;
+
+namespace panel {
+
 class ApplicationPane;
 class GroupView;
 class NavigationTree;
 class ProtectionView;
-class QTreeWidgetItem;
 
 // Which page the main window's right-hand side shows (a group, an
 // application, the system settings, a log, the Protection page) and the
@@ -48,3 +51,5 @@ private:
     ApplicationPane* pane_;
     ProtectionView* protection_;
 };
+
+}  // namespace panel

@@ -2,6 +2,8 @@
 
 #include <QAction>
 
+namespace panel {
+
 namespace {
 
 using rules::Direction;
@@ -16,12 +18,12 @@ struct PermissionItem {
 
 // The captions are translated where the menu is made.
 constexpr PermissionItem kPermissionItems[] = {
-    {"AllowIn", QT_TRANSLATE_NOOP("ProgramMenu", "Allow"), Direction::kIncoming, Permission::kPermit},
-    {"AskIn", QT_TRANSLATE_NOOP("ProgramMenu", "Ask"), Direction::kIncoming, Permission::kAsk},
-    {"BlockIn", QT_TRANSLATE_NOOP("ProgramMenu", "Block"), Direction::kIncoming, Permission::kDeny},
-    {"AllowOut", QT_TRANSLATE_NOOP("ProgramMenu", "Allow"), Direction::kOutgoing, Permission::kPermit},
-    {"AskOut", QT_TRANSLATE_NOOP("ProgramMenu", "Ask"), Direction::kOutgoing, Permission::kAsk},
-    {"BlockOut", QT_TRANSLATE_NOOP("ProgramMenu", "Block"), Direction::kOutgoing, Permission::kDeny},
+    {"AllowIn", QT_TRANSLATE_NOOP("panel::ProgramMenu", "Allow"), Direction::kIncoming, Permission::kPermit},
+    {"AskIn", QT_TRANSLATE_NOOP("panel::ProgramMenu", "Ask"), Direction::kIncoming, Permission::kAsk},
+    {"BlockIn", QT_TRANSLATE_NOOP("panel::ProgramMenu", "Block"), Direction::kIncoming, Permission::kDeny},
+    {"AllowOut", QT_TRANSLATE_NOOP("panel::ProgramMenu", "Allow"), Direction::kOutgoing, Permission::kPermit},
+    {"AskOut", QT_TRANSLATE_NOOP("panel::ProgramMenu", "Ask"), Direction::kOutgoing, Permission::kAsk},
+    {"BlockOut", QT_TRANSLATE_NOOP("panel::ProgramMenu", "Block"), Direction::kOutgoing, Permission::kDeny},
 };
 
 }  // namespace
@@ -56,3 +58,5 @@ void ProgramMenu::ShowDefaults(const rules::Application* app)
         action->setChecked(own == item.permission);
     }
 }
+
+}  // namespace panel

@@ -4,6 +4,8 @@
 
 #include <QMenu>
 
+namespace panel {
+
 // A program's menu in the tree: a new application, deleting this one, and
 // its defaults in one click.
 class ProgramMenu : public QMenu {
@@ -20,3 +22,5 @@ signals:
     void Delete();
     void DefaultChosen(rules::Direction direction, rules::Permission permission);
 };
+
+}  // namespace panel

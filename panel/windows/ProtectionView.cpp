@@ -32,9 +32,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace panel {
+
 namespace {
 
-using panel::Named;
 namespace coverage = session::coverage;
 
 constexpr int kPidRole = Qt::UserRole;
@@ -58,7 +59,7 @@ std::string UserName(uid_t uid)
     char buffer[4096];
     if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
         return found->pw_name;
-    return QCoreApplication::translate("ProtectionView", "user %1").arg(uid).toStdString();
+    return QCoreApplication::translate("panel::ProtectionView", "user %1").arg(uid).toStdString();
 }
 
 // The name the user knows the program by: its menu entry's, else its file's.
@@ -88,13 +89,12 @@ QIcon ProgramIcon(const std::string& exePath)
 
 QIcon StateIcon(coverage::State state)
 {
-    static const QIcon icons[] = {QIcon(art::StatusIcon(art::Mark::kAllow, 32)), QIcon(art::StatusIcon(art::Mark::kAsk, 32)),
-                                  QIcon(art::StatusIcon(art::Mark::kBlock, 32))};
+    static const QIcon icons[] = {QIcon(gui::art::StatusIcon(gui::art::Mark::kAllow, 32)), QIcon(gui::art::StatusIcon(gui::art::Mark::kAsk, 32)),
+                                  QIcon(gui::art::StatusIcon(gui::art::Mark::kBlock, 32))};
     return icons[static_cast<int>(state)];
 }
 
 int OpenPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-
 
 }  // namespace
 
@@ -418,3 +418,5 @@ bool ProtectionView::eventFilter(QObject* watched, QEvent* event)
         hide();
     return QWidget::eventFilter(watched, event);
 }
+
+}  // namespace panel

@@ -18,6 +18,8 @@ namespace gui {
 class Timer;
 }
 
+namespace panel {
+
 // The Protection page: the user's running programs that have network
 // connections, whether the firewall, the kernel backstop or nothing decides
 // them, why, and what fixes it; where the firewall keeps its live files when
@@ -106,3 +108,5 @@ private:
     int endingFd_ = -1;
     session::coverage::Launch pending_;
 };
+
+}  // namespace panel

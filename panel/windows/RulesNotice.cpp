@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+namespace panel {
+
 RulesNotice::RulesNotice(QWidget* parent) : QFrame(parent)
 {
     // Colours of the palette: legible in a light and in a dark theme.
@@ -54,3 +56,5 @@ void RulesNotice::Show(const QString& path, const panel::RulesStore::LoadResult&
         hide();
     }
 }
+
+}  // namespace panel

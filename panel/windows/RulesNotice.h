@@ -6,6 +6,8 @@
 
 class QLabel;
 
+namespace panel {
+
 // The notice at the top of the main window about the rules file: it cannot
 // be read (the rules in force stay, nothing is shown or changed here until
 // it can), or it was no rules document and the defaults replaced it.
@@ -21,3 +23,5 @@ private:
     QLabel* title_;
     QLabel* text_;
 };
+
+}  // namespace panel

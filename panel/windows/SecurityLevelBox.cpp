@@ -12,6 +12,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
+namespace panel {
+
 namespace {
 
 QColor ColourOf(uint32_t packed)
@@ -74,9 +76,9 @@ SecurityLevelBox::SecurityLevelBox(QWidget* parent) : QGroupBox(parent)
 
     menu_ = new QMenu("SecurityMenu", this);
     menu_->setObjectName("SecMEnu");
-    const char* items[][2] = {{"HighMenu", QT_TRANSLATE_NOOP("SecurityLevelBox", "High")},
-                              {"NormalMenu", QT_TRANSLATE_NOOP("SecurityLevelBox", "Normal")},
-                              {"LowMenu", QT_TRANSLATE_NOOP("SecurityLevelBox", "Low")}};
+    const char* items[][2] = {{"HighMenu", QT_TRANSLATE_NOOP("panel::SecurityLevelBox", "High")},
+                              {"NormalMenu", QT_TRANSLATE_NOOP("panel::SecurityLevelBox", "Normal")},
+                              {"LowMenu", QT_TRANSLATE_NOOP("panel::SecurityLevelBox", "Low")}};
     for (int level = 0; level < panel::kPresetLevels; ++level) {
         QAction* item = menu_->addAction(tr(items[level][1]));
         item->setObjectName(items[level][0]);
@@ -164,3 +166,5 @@ void SecurityLevelBox::PopUpMenu(bool custom, const QPoint& globalPosition)
     CheckMenu(custom);
     menu_->popup(globalPosition);
 }
+
+}  // namespace panel

@@ -9,6 +9,8 @@ class QLabel;
 class QMenu;
 class QSlider;
 
+namespace panel {
+
 // The system settings' security level: a list and a slider of the preset
 // levels (High, Normal, Low), their status text, and a menu of the presets
 // on the right button. What the level is comes from the panel's core; the
@@ -50,3 +52,5 @@ private:
     QLabel* info_;
     QMenu* menu_;
 };
+
+}  // namespace panel

@@ -15,6 +15,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
 // The version shown as major.minor.revision.
@@ -178,3 +180,5 @@ bool StatusArea::eventFilter(QObject* watched, QEvent* event)
                                                      + " text-decoration: underline;");
     return QWidget::eventFilter(watched, event);
 }
+
+}  // namespace panel

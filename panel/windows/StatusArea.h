@@ -11,6 +11,9 @@
 
 class QLabel;
 class QListWidget;
+
+namespace panel {
+
 class TrafficChart;
 
 // The foot of the main window: the live traffic chart and rates, the
@@ -53,3 +56,5 @@ private:
     QLabel* siteLink_;
     std::optional<std::vector<std::string>> shownRunning_;
 };
+
+}  // namespace panel

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace panel {
+
 namespace {
 
 QLineSeries* MakeSeries(const QColor& colour)
@@ -86,3 +88,5 @@ void TrafficChart::Rescale()
             top = std::max(top, point.y());
     axis_->setRange(0, top * 1.1);
 }
+
+}  // namespace panel

@@ -5,6 +5,9 @@
 
 class QLineSeries;
 class QScatterSeries;
+class QValueAxis;
+
+namespace panel {
 
 // The live traffic chart: two lines of 60 points each (incoming, outgoing),
 // a ring overwritten in place; the newest point of each is marked white.
@@ -27,5 +30,7 @@ private:
     QLineSeries* incoming_;
     QLineSeries* outgoing_;
     QScatterSeries* newest_;
-    class QValueAxis* axis_;
+    QValueAxis* axis_;
 };
+
+}  // namespace panel

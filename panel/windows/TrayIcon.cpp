@@ -11,14 +11,16 @@
 #include <QPainter>
 #include <QSystemTrayIcon>
 
+namespace panel {
+
 namespace {
 
 constexpr uint32_t kDoubleClick = 0x0203;
 constexpr uint32_t kRightButtonUp = 0x0205;
 // Translated where the menu is made; the English is what the level is known by.
-constexpr const char* kLevelTexts[panel::kPresetLevels] = {QT_TRANSLATE_NOOP("TrayIcon", "&High"),
-                                                           QT_TRANSLATE_NOOP("TrayIcon", "&Normal"),
-                                                           QT_TRANSLATE_NOOP("TrayIcon", "&Low")};
+constexpr const char* kLevelTexts[panel::kPresetLevels] = {QT_TRANSLATE_NOOP("panel::TrayIcon", "&High"),
+                                                           QT_TRANSLATE_NOOP("panel::TrayIcon", "&Normal"),
+                                                           QT_TRANSLATE_NOOP("panel::TrayIcon", "&Low")};
 
 // The firewall's icon with the state's mark in its lower right corner:
 // none while filtering, the block mark for Block All, and for not filtering
@@ -36,8 +38,8 @@ QPixmap Marked(const QIcon& base, panel::Filtering filtering, int size)
     p.drawPixmap(0, 0, pixmap);
     p.setOpacity(1);
     const int mark = size * 5 / 8;
-    const art::Mark kind = filtering == panel::Filtering::kBlockAll ? art::Mark::kBlock : art::Mark::kAsk;
-    p.drawPixmap(size - mark, size - mark, art::StatusIcon(kind, mark));
+    const gui::art::Mark kind = filtering == panel::Filtering::kBlockAll ? gui::art::Mark::kBlock : gui::art::Mark::kAsk;
+    p.drawPixmap(size - mark, size - mark, gui::art::StatusIcon(kind, mark));
     return marked;
 }
 
@@ -139,3 +141,5 @@ void TrayIcon::ShowState(const panel::FilterState& state)
     if (iconChanged)
         icon_->setIcon(StateIcon(state.filtering));
 }
+
+}  // namespace panel

@@ -13,6 +13,8 @@ class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 
+namespace panel {
+
 // The firewall in the desktop's tray: its icon and tip, which say what the
 // firewall does (filtering at a level, Block All, not filtering), its menu
 // (show the window, Block All, the level, shut down) and its balloons.
@@ -56,3 +58,5 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     panel::FilterState state_;
 };
+
+}  // namespace panel

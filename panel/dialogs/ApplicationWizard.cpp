@@ -1,4 +1,4 @@
-#include "panel/dialogs/CreateNewApp_Step1.h"
+#include "panel/dialogs/ApplicationWizard.h"
 
 #include "gui/ProgramIcon.h"
 #include "os/Processes.h"
@@ -20,9 +20,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace {
+namespace panel {
 
-using panel::Named;
+namespace {
 
 // The part after the last "/".
 std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -40,10 +40,10 @@ QString BrowseForExecutable(QWidget* parent)
     // Listed at once, not after every program's content was read for its
     // icon; made first, as the dialog's file list uses it to its end.
     PlainFileIcons icons;
-    QFileDialog dialog(parent, CreateNewApp_Step1::tr("Select an application"), "/usr/bin");
+    QFileDialog dialog(parent, ApplicationWizard::tr("Select an application"), "/usr/bin");
     dialog.setObjectName("SelectExeDialog");
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(CreateNewApp_Step1::tr("Application files (*)"));
+    dialog.setNameFilter(ApplicationWizard::tr("Application files (*)"));
     dialog.setFilter(QDir::AllDirs | QDir::Executable | QDir::Files | QDir::NoDotAndDotDot);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setIconProvider(&icons);
@@ -53,7 +53,7 @@ QString BrowseForExecutable(QWidget* parent)
 
 }  // namespace
 
-CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(parent), input_(std::move(input))
+ApplicationWizard::ApplicationWizard(Input input, QWidget* parent) : QDialog(parent), input_(std::move(input))
 {
     setObjectName("CreateNewApp_Step1");
     setWindowTitle(tr("Add application"));
@@ -88,16 +88,16 @@ CreateNewApp_Step1::CreateNewApp_Step1(Input input, QWidget* parent) : QDialog(p
     Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
     layout->addWidget(buttons);
 
-    connect(showSystem_, &QCheckBox::clicked, this, &CreateNewApp_Step1::ListRunningPrograms);
-    connect(list_, &QTreeWidget::itemClicked, this, &CreateNewApp_Step1::ProgramClicked);
-    connect(browse, &QPushButton::clicked, this, &CreateNewApp_Step1::Browse);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CreateNewApp_Step1::Finish);
+    connect(showSystem_, &QCheckBox::clicked, this, &ApplicationWizard::ListRunningPrograms);
+    connect(list_, &QTreeWidget::itemClicked, this, &ApplicationWizard::ProgramClicked);
+    connect(browse, &QPushButton::clicked, this, &ApplicationWizard::Browse);
+    connect(buttons, &QDialogButtonBox::accepted, this, &ApplicationWizard::Finish);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     ListRunningPrograms();
     panel::FitDialog(this, QSize(520, 480));
 }
 
-void CreateNewApp_Step1::ListRunningPrograms()
+void ApplicationWizard::ListRunningPrograms()
 {
     list_->clear();
     const QStringList list = QString::fromStdString(input_.runningPrograms(showSystem_->isChecked()))
@@ -121,7 +121,7 @@ void CreateNewApp_Step1::ListRunningPrograms()
     }
 }
 
-void CreateNewApp_Step1::ProgramClicked(QTreeWidgetItem* row)
+void ApplicationWizard::ProgramClicked(QTreeWidgetItem* row)
 {
     if (!row)
         return;
@@ -131,7 +131,7 @@ void CreateNewApp_Step1::ProgramClicked(QTreeWidgetItem* row)
     chosenFromList_ = true;
 }
 
-void CreateNewApp_Step1::Browse()
+void ApplicationWizard::Browse()
 {
     browsedPath_ = ChooseFile().toStdString();
     chosenFileName_ = browsedPath_.empty() ? std::string() : FileName(browsedPath_);
@@ -139,7 +139,7 @@ void CreateNewApp_Step1::Browse()
     chosen_->setText(QString::fromStdString(chosenFileName_));
 }
 
-void CreateNewApp_Step1::Finish()
+void ApplicationWizard::Finish()
 {
     if (chosen_->text().isEmpty()) {
         panel::ShowMessage(this, tr("Please select an application"));
@@ -182,3 +182,5 @@ void CreateNewApp_Step1::Finish()
     result_ = app;
     accept();
 }
+
+}  // namespace panel

@@ -14,15 +14,17 @@ class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+namespace panel {
+
 // The add-application wizard: a running program without an entry, or an
 // executable found by browsing, becomes an application with the defaults
 // for new applications; OK hands it over (Result).
-class CreateNewApp_Step1 : public QDialog {
+class ApplicationWizard : public QDialog {
     Q_OBJECT
 public:
     using Input = panel::WizardInput;
 
-    CreateNewApp_Step1(Input input, QWidget* parent);
+    ApplicationWizard(Input input, QWidget* parent);
 
     // Chooses the file a browse returns (tests give their own).
     std::function<QString()> ChooseFile;
@@ -45,3 +47,5 @@ private:
     QCheckBox* showSystem_;
     QLineEdit* chosen_;
 };
+
+}  // namespace panel

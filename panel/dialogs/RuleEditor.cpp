@@ -1,4 +1,4 @@
-#include "panel/dialogs/EditApp_Step4.h"
+#include "panel/dialogs/RuleEditor.h"
 
 #include "panel/core/RuleChecks.h"
 #include "panel/core/RuleDescription.h"
@@ -18,11 +18,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+namespace panel {
+
 namespace {
 
-using panel::Buddy;
-using panel::Named;
-using panel::PlainLabel;
 using rules::Direction;
 using rules::Permission;
 
@@ -43,7 +42,7 @@ QStringList Texts(const std::vector<std::string>& items)
 
 }  // namespace
 
-EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(parent), aliases_(input.portNames)
+RuleEditor::RuleEditor(const Input& input, QWidget* parent) : QDialog(parent), aliases_(input.portNames)
 {
     setObjectName("EditApp_Step4");
     setModal(true);
@@ -127,24 +126,24 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
     layout->addWidget(buttons);
 
-    connect(addNew_, &QPushButton::clicked, this, &EditApp_Step4::AddNewClicked);
-    connect(editPort_, &QPushButton::clicked, this, &EditApp_Step4::EditPortClicked);
-    connect(deletePort_, &QPushButton::clicked, this, &EditApp_Step4::DeletePortClicked);
-    connect(ports_, &QTreeWidget::itemClicked, this, &EditApp_Step4::PortClicked);
-    connect(buttons, &QDialogButtonBox::accepted, this, &EditApp_Step4::FinishClicked);
+    connect(addNew_, &QPushButton::clicked, this, &RuleEditor::AddNewClicked);
+    connect(editPort_, &QPushButton::clicked, this, &RuleEditor::EditPortClicked);
+    connect(deletePort_, &QPushButton::clicked, this, &RuleEditor::DeletePortClicked);
+    connect(ports_, &QTreeWidget::itemClicked, this, &RuleEditor::PortClicked);
+    connect(buttons, &QDialogButtonBox::accepted, this, &RuleEditor::FinishClicked);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(number_, &QLineEdit::textChanged, this, &EditApp_Step4::NewPortNumChanged);
-    connect(alias_, qOverload<int>(&QComboBox::activated), this, &EditApp_Step4::AliasChosen);
-    connect(alias_, &QComboBox::editTextChanged, this, &EditApp_Step4::AliasTyped);
+    connect(number_, &QLineEdit::textChanged, this, &RuleEditor::NewPortNumChanged);
+    connect(alias_, qOverload<int>(&QComboBox::activated), this, &RuleEditor::AliasChosen);
+    connect(alias_, &QComboBox::editTextChanged, this, &RuleEditor::AliasTyped);
     for (QLineEdit* field : {ips_, ipMin_, ipMax_, hosts_})
-        connect(field, &QLineEdit::textChanged, this, &EditApp_Step4::AddressFieldsChanged);
+        connect(field, &QLineEdit::textChanged, this, &RuleEditor::AddressFieldsChanged);
     for (QLineEdit* field : {number_, ips_, ipMin_, ipMax_, hosts_})
-        connect(field, &QLineEdit::textEdited, this, &EditApp_Step4::FieldsTyped);
-    connect(alias_, &QComboBox::editTextChanged, this, &EditApp_Step4::FieldsTyped);
-    connect(alias_, qOverload<int>(&QComboBox::activated), this, &EditApp_Step4::FieldsTyped);
+        connect(field, &QLineEdit::textEdited, this, &RuleEditor::FieldsTyped);
+    connect(alias_, &QComboBox::editTextChanged, this, &RuleEditor::FieldsTyped);
+    connect(alias_, qOverload<int>(&QComboBox::activated), this, &RuleEditor::FieldsTyped);
     for (QRadioButton* choice : {remoteIp_, remoteIpRange_, remoteHost_})
-        connect(choice, &QRadioButton::toggled, this, &EditApp_Step4::RemoteChoiceChanged);
-    connect(direction_, &QComboBox::currentTextChanged, this, &EditApp_Step4::RemoteChoiceChanged);
+        connect(choice, &QRadioButton::toggled, this, &RuleEditor::RemoteChoiceChanged);
+    connect(direction_, &QComboBox::currentTextChanged, this, &RuleEditor::RemoteChoiceChanged);
 
     {
         const QSignalBlocker quiet(alias_);
@@ -177,7 +176,7 @@ EditApp_Step4::EditApp_Step4(const Input& input, QWidget* parent) : QDialog(pare
     panel::FitDialog(this, QSize(560, 520));
 }
 
-rules::Rule EditApp_Step4::Result() const
+rules::Rule RuleEditor::Result() const
 {
     rules::Rule rule = working_;
     rule.direction = static_cast<Direction>(direction_->currentData().toInt());
@@ -192,7 +191,7 @@ rules::Rule EditApp_Step4::Result() const
     return rule;
 }
 
-void EditApp_Step4::RefreshForm()
+void RuleEditor::RefreshForm()
 {
     ports_->clear();
     for (const rules::Port& port : working_.ports) {
@@ -207,7 +206,7 @@ void EditApp_Step4::RefreshForm()
     DisableButtons();
 }
 
-void EditApp_Step4::ClearText()
+void RuleEditor::ClearText()
 {
     for (QLineEdit* field : {number_, ips_, ipMax_, ipMin_, hosts_})
         field->clear();
@@ -216,13 +215,13 @@ void EditApp_Step4::ClearText()
     alias_->setEditText(QString());
 }
 
-void EditApp_Step4::DisableButtons()
+void RuleEditor::DisableButtons()
 {
     for (QPushButton* button : {deletePort_, editPort_, addNew_})
         button->setEnabled(false);
 }
 
-rules::Port EditApp_Step4::CreatePort()
+rules::Port RuleEditor::CreatePort()
 {
     if (number_->text().trimmed().isEmpty())
         number_->setText("0");
@@ -241,12 +240,12 @@ rules::Port EditApp_Step4::CreatePort()
     return port;
 }
 
-bool EditApp_Step4::CheckRange()
+bool RuleEditor::CheckRange()
 {
     return panel::CheckIpRange(ipMin_->text().toStdString(), ipMax_->text().toStdString());
 }
 
-bool EditApp_Step4::PortFieldsValid()
+bool RuleEditor::PortFieldsValid()
 {
     if (!panel::CheckPortOk(number_->text().toStdString())) {
         panel::ShowMessage(this, tr("Problem with the Port number"));
@@ -264,14 +263,14 @@ bool EditApp_Step4::PortFieldsValid()
     return true;
 }
 
-std::optional<size_t> EditApp_Step4::SelectedPort() const
+std::optional<size_t> RuleEditor::SelectedPort() const
 {
     if (selectedRow_ < 1 || static_cast<size_t>(selectedRow_) > working_.ports.size())
         return std::nullopt;
     return static_cast<size_t>(selectedRow_ - 1);
 }
 
-void EditApp_Step4::PortsChanged()
+void RuleEditor::PortsChanged()
 {
     RefreshForm();
     ClearText();
@@ -279,12 +278,12 @@ void EditApp_Step4::PortsChanged()
     typed_ = false;
 }
 
-void EditApp_Step4::FieldsTyped()
+void RuleEditor::FieldsTyped()
 {
     typed_ = true;
 }
 
-void EditApp_Step4::FinishClicked()
+void RuleEditor::FinishClicked()
 {
     if (typed_ && !FieldsEmpty()) {
         if (SelectedPort())
@@ -303,7 +302,7 @@ void EditApp_Step4::FinishClicked()
     accept();
 }
 
-void EditApp_Step4::AddNewClicked()
+void RuleEditor::AddNewClicked()
 {
     if (!PortFieldsValid())
         return;
@@ -311,7 +310,7 @@ void EditApp_Step4::AddNewClicked()
     PortsChanged();
 }
 
-void EditApp_Step4::EditPortClicked()
+void RuleEditor::EditPortClicked()
 {
     const std::optional<size_t> selected = SelectedPort();
     // Checked as Add checks: an update must not store what Add refuses.
@@ -332,7 +331,7 @@ void EditApp_Step4::EditPortClicked()
     PortsChanged();
 }
 
-void EditApp_Step4::DeletePortClicked()
+void RuleEditor::DeletePortClicked()
 {
     const std::optional<size_t> selected = SelectedPort();
     if (!selected)
@@ -342,7 +341,7 @@ void EditApp_Step4::DeletePortClicked()
     DisableButtons();
 }
 
-void EditApp_Step4::PortClicked(QTreeWidgetItem* row)
+void RuleEditor::PortClicked(QTreeWidgetItem* row)
 {
     if (!row)
         return;
@@ -380,13 +379,13 @@ void EditApp_Step4::PortClicked(QTreeWidgetItem* row)
     typed_ = false;
 }
 
-bool EditApp_Step4::FieldsEmpty() const
+bool RuleEditor::FieldsEmpty() const
 {
     return number_->text().isEmpty() && ips_->text().isEmpty() && ipMax_->text().isEmpty() && ipMin_->text().isEmpty()
         && hosts_->text().isEmpty();
 }
 
-std::optional<std::vector<std::string>> EditApp_Step4::HostPatterns() const
+std::optional<std::vector<std::string>> RuleEditor::HostPatterns() const
 {
     // International names as typed ("bücher.example") become their ASCII
     // form, which is what programs look up and the rules compare.
@@ -407,7 +406,7 @@ std::optional<std::vector<std::string>> EditApp_Step4::HostPatterns() const
     return panel::CheckHostList(items.join(',').toStdString());
 }
 
-void EditApp_Step4::NewPortNumChanged()
+void RuleEditor::NewPortNumChanged()
 {
     if (FieldsEmpty()) {
         addNew_->setEnabled(false);
@@ -426,7 +425,7 @@ void EditApp_Step4::NewPortNumChanged()
         alias_->setEditText(QString());
 }
 
-void EditApp_Step4::AliasChosen()
+void RuleEditor::AliasChosen()
 {
     const std::string shown = alias_->currentText().toStdString();
     for (const auto& [name, number] : aliases_) {
@@ -441,7 +440,7 @@ void EditApp_Step4::AliasChosen()
         number_->clear();
 }
 
-void EditApp_Step4::AliasTyped(const QString& typed)
+void RuleEditor::AliasTyped(const QString& typed)
 {
     // Deleting (the text got shorter) does not complete again, so the user
     // can take letters away.
@@ -462,7 +461,7 @@ void EditApp_Step4::AliasTyped(const QString& typed)
     AliasChosen();
 }
 
-void EditApp_Step4::AddressFieldsChanged()
+void RuleEditor::AddressFieldsChanged()
 {
     const bool list = remoteIp_->isChecked() && !ips_->text().isEmpty();
     const bool range = !ipMin_->text().isEmpty() && !ipMax_->text().isEmpty();
@@ -476,7 +475,7 @@ void EditApp_Step4::AddressFieldsChanged()
     }
 }
 
-void EditApp_Step4::RemoteChoiceChanged()
+void RuleEditor::RemoteChoiceChanged()
 {
     // An incoming peer has no name: host names are for outgoing rules.
     const bool outgoing = static_cast<Direction>(direction_->currentData().toInt()) == Direction::kOutgoing;
@@ -490,3 +489,5 @@ void EditApp_Step4::RemoteChoiceChanged()
     ipMax_->setEnabled(!list && !hosts);
     hosts_->setEnabled(hosts);
 }
+
+}  // namespace panel

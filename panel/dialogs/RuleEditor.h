@@ -18,9 +18,11 @@ class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+namespace panel {
+
 // The rule editor: one rule of an application, edited on a copy; OK hands
 // the rule over (Result), which goes last among the application's rules.
-class EditApp_Step4 : public QDialog {
+class RuleEditor : public QDialog {
     Q_OBJECT
 public:
     struct Input {
@@ -31,7 +33,7 @@ public:
         std::vector<std::pair<std::string, int>> portNames; // the ports list: names and numbers
     };
 
-    EditApp_Step4(const Input& input, QWidget* parent);
+    RuleEditor(const Input& input, QWidget* parent);
 
     // The rule as OK leaves it: in force, listed, its host names written so
     // that engines without them never permit more (PortsForOlderReaders).
@@ -91,3 +93,5 @@ private:
     QPushButton* editPort_;
     QPushButton* deletePort_;
 };
+
+}  // namespace panel
