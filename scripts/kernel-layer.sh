@@ -102,7 +102,10 @@ running() {
 
 as_root() {
   [ "$(id -u)" -eq 0 ] || { echo "kernel-layer.sh: --as-root must run as root" >&2; exit 1; }
-  guarded "$BUILD/backstop/cmake_install.cmake" "${SUDO_UID:-0}" && guarded "$BUILD/backstop/zel-backstop" "${SUDO_UID:-0}" \
+  # cmake --install runs the build folder's scripts: none of them another user's to change.
+  local owner=${SUDO_UID:-0}
+  guarded "$BUILD" "$owner" && [ -z "$(find "$BUILD" ! -type l \( ! -user 0 ! -user "$owner" -o -perm -o+w \
+    -o -perm -g+w ! -gid 0 \) -print -quit)" ] \
     || { say "is not set up: the build folder $BUILD can be changed by another user; $LATER"; return 0; }
   guarded "$PREFIX/sbin" && guarded "$(dirname "$ADMIN")" && guarded "$PIDS" \
     || { say "is not set up: $PREFIX or $PIDS can be changed by a user other than root; $LATER"; return 0; }
@@ -153,6 +156,10 @@ if lacks=$(kernel_lacks) && [ -n "$lacks" ]; then
   exit 0
 fi
 installed && running && exit 0
+if ! guarded "$SELF" "$(id -u)"; then
+  say "is not set up: $SELF, which would run as root, can be changed by another user"
+  exit 0
+fi
 if [ ! -x "$SUDO" ] || ! "$SUDO" -v 2>/dev/null; then
   say "is not set up (no administrator rights); $LATER"
   exit 0

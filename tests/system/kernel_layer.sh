@@ -120,6 +120,15 @@ chmod 777 "$T/build/backstop"
 out=$(layer)
 check "attack: a build folder others may write to is not installed from" \
   'echo "$out" | grep -q "can be changed by another user" && [ $(count log "^cmake") = 0 ]'
+machine open-script
+mkdir -m 777 "$T/scripts" && cp "$SCRIPT" "$T/scripts/"
+out=$(PATH=$T/evil:$PATH "$T/scripts/kernel-layer.sh" --build "$T/build" --user 1000 --sandbox "$T" 2>&1)
+check "attack: a copy of this script others may change is not run as root" \
+  'echo "$out" | grep -q "would run as root, can be changed by another user" && [ $(count log "^sudo") = 0 ]'
+chmod o+w "$T/build/CMakeCache.txt"
+out=$(layer)
+check "attack: a file in the build folder others may write to: not installed from" \
+  'echo "$out" | grep -q "can be changed by another user" && [ $(count log "^cmake") = 0 ]'
 machine foreign-program
 layer >/dev/null; starts 1 >/dev/null; pid=$(started_pid); PIDS+=("$pid"); kill "$pid"; rm "$T/state/started"
 chown 65534 "$T/usr/local/sbin/zel-backstop"
