@@ -82,6 +82,10 @@ installed() {
 
 systemd_runs() { [ -d "$R/run/systemd/system" ] && [ ! -L "$R/run/systemd/system" ]; }
 
+# When the process started (clock ticks after boot), read past its name,
+# which may hold spaces and parentheses.
+start_time() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{print $20}'; }
+
 # The pid recorded is ours while a process of root's with the same start time has it.
 recorded_runs() {
   local pid start
@@ -89,7 +93,7 @@ recorded_runs() {
   read -r pid start < "$PIDFILE" || return 1
   case $pid in '' | *[!0-9]*) return 1 ;; esac
   [ "$(stat -c %u "/proc/$pid" 2>/dev/null)" = 0 ] \
-    && [ "$(awk '{print $22}' "/proc/$pid/stat" 2>/dev/null)" = "$start" ]
+    && [ "$(start_time "$pid")" = "$start" ]
 }
 
 running() {
@@ -103,12 +107,12 @@ running() {
 as_root() {
   [ "$(id -u)" -eq 0 ] || { echo "kernel-layer.sh: --as-root must run as root" >&2; exit 1; }
   # cmake --install runs the build folder's scripts: none of them another user's to change.
-  local owner=${SUDO_UID:-0}
+  local owner=$USER_ID
   guarded "$BUILD" "$owner" && [ -z "$(find "$BUILD" ! -type l \( ! -user 0 ! -user "$owner" -o -perm -o+w \
     -o -perm -g+w ! -gid 0 \) -print -quit)" ] \
     || { say "is not set up: the build folder $BUILD can be changed by another user; $LATER"; return 0; }
-  guarded "$PREFIX/sbin" && guarded "$(dirname "$ADMIN")" && guarded "$PIDS" \
-    || { say "is not set up: $PREFIX or $PIDS can be changed by a user other than root; $LATER"; return 0; }
+  guarded "$PREFIX/sbin" && guarded "$(dirname "$ADMIN")" && guarded "$PIDS" && guarded "$R/var/log/korvel" \
+    || { say "is not set up: $PREFIX, $PIDS or $R/var/log/korvel can be changed by a user other than root; $LATER"; return 0; }
   local fresh=0
   if ! installed; then
     "$CMAKE" --install "$BUILD" --component backstop --prefix "$PREFIX" >/dev/null
@@ -133,7 +137,7 @@ as_root() {
   env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/bin/setsid "$BACKSTOP" start --user "$USER_ID" --rules \
     </dev/null >>"$R/var/log/korvel/backstop-$USER_ID.log" 2>&1 &
   local pid=$!
-  echo "$pid $(awk '{print $22}' "/proc/$pid/stat")" > "$PIDFILE.new" && mv -f "$PIDFILE.new" "$PIDFILE"
+  echo "$pid $(start_time "$pid")" > "$PIDFILE.new" && mv -f "$PIDFILE.new" "$PIDFILE"
   say "is on: zel-backstop (pid $pid) decides your programs the hook is not in by your rules; no systemd here, run.sh starts it again after a reboot"
 }
 
@@ -156,7 +160,7 @@ if lacks=$(kernel_lacks) && [ -n "$lacks" ]; then
   exit 0
 fi
 installed && running && exit 0
-if ! guarded "$SELF" "$(id -u)"; then
+if ! guarded "$SELF" "$USER_ID"; then
   say "is not set up: $SELF, which would run as root, can be changed by another user"
   exit 0
 fi

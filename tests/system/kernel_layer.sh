@@ -138,7 +138,7 @@ check "attack: an installed zel-backstop another user owns is not run" \
 machine taken-pid
 mkdir -p "$T/run/korvel"
 setpriv --reuid 65534 --regid 65534 --clear-groups sleep 30 & other=$!; PIDS+=("$other")
-echo "$other $(awk '{print $22}' /proc/$other/stat)" > "$T/run/korvel/backstop-1000.pid"
+echo "$other $(sed 's/.*) //' /proc/$other/stat | awk '{print $20}')" > "$T/run/korvel/backstop-1000.pid"
 layer >/dev/null
 check "attack: a pid file naming another user's process does not stop the start" '[ $(starts 1) = 1 ]'
 PIDS+=("$(started_pid)")
