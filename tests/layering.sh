@@ -8,7 +8,10 @@
 #   include only their own files, */hooksafe/ and two headers of plain
 #   declarations (they are built without the C++ runtime);
 # - every include is rooted at the project ("folder/File.h");
-# - no product file is over 800 lines, but for the ones listed below.
+# - no product file is over 800 lines, but for the ones listed below;
+# - each folder is one namespace of its name: a product C++ file opens it,
+#   but for a program's main(), the C entry points the hook and the engine
+#   export (and their list), and the C headers the kernel programs share.
 #   usage: layering.sh SOURCE_DIR
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}" || exit 2
@@ -53,6 +56,11 @@ for file in "${sources[@]}"; do
     fi
   done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file")
   case $folder in tests | bench | fuzz) continue ;; esac
+  if [[ $file != *.c && ! $file =~ ^backstop/[a-z_]+\.h$ ]] \
+    && ! grep -qE "^namespace $folder(::[a-z_:]+)? \{" "$file" \
+    && ! grep -qE '^(int main\(|extern "C"|ZEL_HOOK |#define ZEL_ENGINE_EXPORTS)|ZEL_EXPORT' "$file"; then
+    fail "$file opens no namespace $folder"
+  fi
   lines=$(wc -l <"$file")
   known=0
   for long in "${LONG_KNOWN[@]}"; do [ "$file" = "$long" ] && known=1; done
@@ -71,4 +79,4 @@ if [ "$failures" -gt 0 ]; then
   echo "layering: $failures problem(s)"
   exit 1
 fi
-echo "layering: ${#sources[@]} files keep their floors, the hook-safe list and the line limit"
+echo "layering: ${#sources[@]} files keep their floors, namespaces, the hook-safe list and the line limit"

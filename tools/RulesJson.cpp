@@ -13,7 +13,7 @@
 #include <initializer_list>
 #include <map>
 
-namespace rules_json {
+namespace tools::rules_json {
 
 namespace rf = rules::rules_format;
 using nlohmann::ordered_json;
@@ -334,4 +334,4 @@ std::optional<rules::Document> Import(std::string_view text, std::string& proble
     return std::nullopt;
 }
 
-}  // namespace rules_json
+}  // namespace tools::rules_json

@@ -19,7 +19,7 @@
 //                  "addresses": ["192.0.2.1", "10.0.0.0/8"], "hosts": ["*.example.org"]}]}],
 //     "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 1800003600,
 //                "port": 443, "host": "api.example.org"}]}]}
-namespace rules_json {
+namespace tools::rules_json {
 
 std::string Export(const rules::Document& document);
 
@@ -32,4 +32,4 @@ std::string Export(const rules::Document& document);
 // from now (seconds since 1970) than the longest one allowed.
 std::optional<rules::Document> Import(std::string_view text, std::string& problem, int64_t now);
 
-}  // namespace rules_json
+}  // namespace tools::rules_json

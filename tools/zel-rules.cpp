@@ -454,7 +454,7 @@ int Import(const std::string& file)
         text = *read;
     }
     std::string problem;
-    std::optional<rules::Document> document = rules_json::Import(text, problem, std::time(nullptr));
+    std::optional<rules::Document> document = tools::rules_json::Import(text, problem, std::time(nullptr));
     if (!document)
         return Fail(kMisused, (file.empty() ? Tr("zel-rules", "standard input") : file) + ": " + problem);
     return Change(
@@ -482,7 +482,7 @@ int main(int argc, char** argv)
         if (command == "list")
             PrintList(rules.core.Rules().Document());
         else
-            std::fputs(rules_json::Export(rules.core.Rules().Document()).c_str(), stdout);
+            std::fputs(tools::rules_json::Export(rules.core.Rules().Document()).c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kFailed;
     }
     if (command == "show" && args.size() == 1) {
