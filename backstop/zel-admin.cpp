@@ -75,17 +75,23 @@ std::string BackstopProgram()
     return folder.substr(0, folder.size() - package.size()) + "/" ZEL_SBIN_DIR "/zel-backstop";
 }
 
+// In a child: becomes args[0] (a full path, no search) with args.
+[[noreturn]] void Exec(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
 // Runs program with args, waiting; its exit status (-1: did not run).
 int Run(const std::vector<std::string>& args)
 {
     const pid_t child = ::fork();
     if (child == 0) {
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        Exec(args);
     }
     int status = 0;
     if (child < 0)
@@ -110,12 +116,7 @@ bool Detach(const std::vector<std::string>& args, const std::string& log)
         const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
             ::_exit(1);
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        Exec(args);
     }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
@@ -137,16 +138,21 @@ std::string Systemctl()
     return "systemctl";
 }
 
-// The caller's uid: the one pkexec names, or root's --user.
+// The caller's uid: the one pkexec names, or root's --user. Through pkexec
+// --user may only name the caller: "start" needs no password, and would
+// otherwise put another user's programs under a backstop they never asked for.
 bool CallerUid(const std::vector<std::string>& args, uid_t& uid)
 {
+    const char* pkexec = std::getenv("PKEXEC_UID");
     std::string text;
     if (args.size() == 2 && args[0] == "--user")
         text = args[1];
     else if (!args.empty())
         return false;
-    else if (const char* pkexec = std::getenv("PKEXEC_UID"))
+    else if (pkexec)
         text = pkexec;
+    if (pkexec && text != pkexec)
+        return false;
     char* end = nullptr;
     errno = 0;
     const unsigned long value = text.empty() ? 0 : std::strtoul(text.c_str(), &end, 10);

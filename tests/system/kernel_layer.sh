@@ -5,7 +5,7 @@
 # no backstop is attached. Run as root (the sandbox's files are root's).
 # Attacks: programs another user put on PATH, a prefix, build folder or
 # installed program another user may change, a recorded pid another process
-# has taken.
+# has taken, zel-admin asked through pkexec for another user.
 set -uo pipefail
 SCRIPT=$(cd "$(dirname "$0")/../.." && pwd)/scripts/kernel-layer.sh
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root"; exit 77; }
@@ -142,5 +142,14 @@ echo "$other $(sed 's/.*) //' /proc/$other/stat | awk '{print $20}')" > "$T/run/
 layer >/dev/null
 check "attack: a pid file naming another user's process does not stop the start" '[ $(starts 1) = 1 ]'
 PIDS+=("$(started_pid)")
+
+# zel-admin through pkexec: "start" asks no password, so --user may name only
+# the caller (the build folder is the first argument).
+ADMIN=${1:-}/backstop/zel-admin
+if [ -n "${1:-}" ] && [ -x "$ADMIN" ]; then
+  PKEXEC_UID=1000 "$ADMIN" start --user 1001 >/dev/null 2>&1
+  code=$?
+  check "attack: zel-admin through pkexec starts no backstop for another user" '[ "$code" = 2 ]'
+fi
 
 [ "$failures" -eq 0 ] || { echo "$failures failed"; exit 1; }
