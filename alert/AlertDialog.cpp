@@ -1,6 +1,7 @@
 #include "alert/AlertDialog.h"
 
 #include "gui/Art.h"
+#include "gui/Clock.h"
 #include "gui/ProgramIcon.h"
 
 #include <QApplication>
@@ -170,14 +171,10 @@ AlertDialog::AlertDialog(const AlertContent& content, QWidget* parent) : QDialog
     setTabOrder(details_, allow_);
     setTabOrder(allow_, block_);
 
-    slideTimer_.setInterval(kSlideIntervalMs);
-    arrowTimer_.setInterval(kArrowIntervalMs);
-    armTimer_.setInterval(kArmDelayMs);
-    armTimer_.setSingleShot(true);
     armTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&slideTimer_, &QTimer::timeout, this, &AlertDialog::SlideStep);
-    connect(&arrowTimer_, &QTimer::timeout, this, &AlertDialog::AdvanceArrow);
-    connect(&armTimer_, &QTimer::timeout, this, [this] {
+    connect(&slideTimer_, &gui::Timer::timeout, this, &AlertDialog::SlideStep);
+    connect(&arrowTimer_, &gui::Timer::timeout, this, &AlertDialog::AdvanceArrow);
+    connect(&armTimer_, &gui::Timer::timeout, this, [this] {
         armed_ = true;
         allow_->setEnabled(true);
         block_->setEnabled(true);
@@ -333,7 +330,7 @@ void AlertDialog::Start()
     move(target.x(), target.y() + slideOffset_);
     arrowTimer_.stop();
     slideTimer_.start();
-    visibleFor_.start();
+    shownAt_ = gui::Clock::Instance().Now();
     Arm();
     show();
     raise();
@@ -486,7 +483,7 @@ bool AlertDialog::eventFilter(QObject* watched, QEvent* event)
         // Switched to after it showed a while unfocused: chosen. A window
         // manager that focuses it as it appears does so at once, and that
         // is no choice of the user's.
-        if (widget == this && visibleFor_.isValid() && visibleFor_.elapsed() >= kForcedFocusMs)
+        if (widget == this && shownAt_ >= 0 && gui::Clock::Instance().Now() - shownAt_ >= kForcedFocusMs)
             chosen_ = true;
         return false;
     case QEvent::Wheel:

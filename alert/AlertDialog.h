@@ -1,11 +1,10 @@
 #pragma once
 
 #include "alert/AlertContent.h"
+#include "gui/Timer.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QString>
-#include <QTimer>
 
 class QCheckBox;
 class QComboBox;
@@ -112,10 +111,10 @@ private:
     bool chosen_ = false;
     int slideOffset_ = 0;
     QRect area_;
-    QElapsedTimer visibleFor_;
-    QTimer slideTimer_;
-    QTimer arrowTimer_;
-    QTimer armTimer_;
+    qint64 shownAt_ = -1; // on gui::Clock, when Start showed it; -1 before
+    gui::Timer slideTimer_ {this, kSlideIntervalMs};
+    gui::Timer arrowTimer_ {this, kArrowIntervalMs};
+    gui::Timer armTimer_ {this, kArmDelayMs, true};
     QLabel* banner_ = nullptr;
     QLabel* programIcon_ = nullptr;
     QLabel* message_ = nullptr;

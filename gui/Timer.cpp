@@ -25,6 +25,13 @@ void Timer::setSingleShot(bool singleShot)
         timer_->setSingleShot(singleShot);
 }
 
+void Timer::setTimerType(Qt::TimerType type)
+{
+    type_ = type;
+    if (timer_)
+        timer_->setTimerType(type);
+}
+
 void Timer::start() { start(interval_); }
 
 void Timer::start(int ms)
@@ -41,6 +48,7 @@ void Timer::start(int ms)
     }
     if (!timer_) {
         timer_ = new QTimer(this);
+        timer_->setTimerType(type_);
         connect(timer_, &QTimer::timeout, this, &Timer::timeout);
     }
     timer_->setSingleShot(singleShot_);

@@ -16,6 +16,8 @@ public:
     void setInterval(int ms);
     int interval() const { return interval_; }
     void setSingleShot(bool singleShot);
+    // Qt::PreciseTimer for a delay that must never end early (real time).
+    void setTimerType(Qt::TimerType type);
     void start();
     void start(int ms);
     void stop();
@@ -28,6 +30,7 @@ private:
     friend class Clock;
     int interval_;
     bool singleShot_;
+    Qt::TimerType type_ = Qt::CoarseTimer;
     QTimer* timer_ = nullptr; // in real time, made when first started
     bool active_ = false;     // in manual time
     qint64 due_ = 0;

@@ -1,6 +1,6 @@
 // The alert window under the offscreen platform.
 #include "alert/AlertDialog.h"
-#include "tests/EventLoopWait.h"
+#include "gui/Clock.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,7 +24,6 @@ namespace {
 using alert::AlertContent;
 using alert::AlertDialog;
 
-using testing_support::WaitUntil;
 
 AlertContent Content(bool outgoing)
 {
@@ -60,6 +59,16 @@ std::vector<std::pair<int, QString>> Animate(AlertDialog& dialog, int steps)
         seen.emplace_back(step, dialog.VisibleArrow());
     }
     return seen;
+}
+
+// The arm delay passed on the clock: armed then, and not a millisecond before.
+bool ArmedAfterTheDelay(gui::ManualClock& clock, const AlertDialog& dialog)
+{
+    clock.Advance(AlertDialog::kArmDelayMs - 1);
+    if (dialog.IsArmed())
+        return false;
+    clock.Advance(1);
+    return dialog.IsArmed();
 }
 
 }  // namespace
@@ -133,6 +142,7 @@ TEST(AlertWindow, IncomingArrowWalksTowardsTheLocalComputer)
 
 TEST(AlertWindow, SlidesIntoTheBottomRightCornerOfTheAvailableAreaThenAnimates)
 {
+    gui::ManualClock clock;
     AlertDialog dialog(Content(true));
     dialog.Start();
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -140,16 +150,17 @@ TEST(AlertWindow, SlidesIntoTheBottomRightCornerOfTheAvailableAreaThenAnimates)
     EXPECT_EQ(dialog.geometry().right(), area.right());
     EXPECT_GT(dialog.geometry().top(), area.bottom());
     EXPECT_TRUE(dialog.IsSliding());
-    QElapsedTimer timer;
-    timer.start();
-    ASSERT_TRUE(WaitUntil([&] { return !dialog.IsSliding(); }, 5000));
+    // About 300 pixels at 20 per 50 ms: about 0.75 s.
+    clock.Advance(500);
+    EXPECT_TRUE(dialog.IsSliding());
+    EXPECT_GT(dialog.geometry().bottom(), area.bottom());
+    clock.Advance(5000);
+    EXPECT_FALSE(dialog.IsSliding());
     EXPECT_TRUE(dialog.IsAnimating());
     // It ends wholly inside, on the corner: never partly off the screen.
     EXPECT_EQ(dialog.geometry().bottom(), area.bottom());
     EXPECT_EQ(dialog.geometry().right(), area.right());
     EXPECT_TRUE(area.contains(dialog.geometry()));
-    // About 300 pixels at 20 per 50 ms: about 0.75 s.
-    EXPECT_GE(timer.elapsed(), 500);
 
     // Details open: the window grows upwards and stays inside.
     QTest::mouseClick(Child<QToolButton>(dialog, "detailsToggle"), Qt::LeftButton);
@@ -187,6 +198,7 @@ TEST(AlertWindow, DetailsNameTheProcessItsUserCommandLineAndWhoStartedIt)
 // for a moment. No key but A, B and Escape answers.
 TEST(AlertWindow, NoKeyAnswersUntilTheUserHasChosenTheAlert)
 {
+    gui::ManualClock clock;
     struct Case {
         const char* name;
         Qt::Key key;
@@ -211,7 +223,7 @@ TEST(AlertWindow, NoKeyAnswersUntilTheUserHasChosenTheAlert)
         // would do: not the user's choice.
         dialog.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog)) << c.name;
-        ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); })) << c.name;
+        ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog)) << c.name;
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space, Qt::Key_A, Qt::Key_Escape, c.key})
             QTest::keyClick(&dialog, key, key == c.key ? c.modifiers : Qt::NoModifier);
         EXPECT_EQ(answered.count(), 0) << c.name;
@@ -229,6 +241,7 @@ TEST(AlertWindow, NoKeyAnswersUntilTheUserHasChosenTheAlert)
 
 TEST(AlertWindow, SwitchingToTheAlertOnceItShowsChoosesIt)
 {
+    gui::ManualClock clock;
     AlertDialog dialog(Content(true));
     QSignalSpy answered(&dialog, &AlertDialog::Answered);
     dialog.Start();
@@ -237,7 +250,7 @@ TEST(AlertWindow, SwitchingToTheAlertOnceItShowsChoosesIt)
     editor.show();
     editor.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&editor));
-    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog));
     EXPECT_FALSE(dialog.IsChosen());
     // ...and then switches to it.
     dialog.activateWindow();
@@ -252,6 +265,7 @@ TEST(AlertWindow, SwitchingToTheAlertOnceItShowsChoosesIt)
 // that replaces the one answered: a new question waits a moment.
 TEST(AlertWindow, ANewQuestionIgnoresAnswersForAMoment)
 {
+    gui::ManualClock clock;
     AlertDialog dialog(Content(true));
     QSignalSpy answered(&dialog, &AlertDialog::Answered);
     dialog.Start();
@@ -259,7 +273,7 @@ TEST(AlertWindow, ANewQuestionIgnoresAnswersForAMoment)
     EXPECT_FALSE(allow->isEnabled());
     dialog.Press(AlertDialog::kAllow);
     EXPECT_EQ(answered.count(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog));
     EXPECT_TRUE(allow->isEnabled());
     QTest::mouseClick(allow, Qt::LeftButton);
     ASSERT_EQ(answered.count(), 1);
@@ -273,7 +287,7 @@ TEST(AlertWindow, ANewQuestionIgnoresAnswersForAMoment)
     QTest::mouseClick(allow, Qt::LeftButton);
     QTest::keyClick(&dialog, Qt::Key_A);
     EXPECT_EQ(answered.count(), 1);
-    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog));
     QTest::keyClick(&dialog, Qt::Key_A); // chosen before: still chosen
     ASSERT_EQ(answered.count(), 2);
     EXPECT_EQ(answered.at(1).at(0).toInt(), AlertDialog::kAllow);
@@ -293,6 +307,7 @@ TEST(AlertWindow, TheWindowManagersCloseBlocks)
 
 TEST(AlertWindow, ShowsHowManyWaitAndOffersTheSameAnswerForTheProgramsOwn)
 {
+    gui::ManualClock clock;
     AlertDialog dialog(Content(true));
     auto* more = Child<QLabel>(dialog, "moreWaiting");
     auto* also = Child<QCheckBox>(dialog, "alsoWaiting");
@@ -319,7 +334,7 @@ TEST(AlertWindow, ShowsHowManyWaitAndOffersTheSameAnswerForTheProgramsOwn)
     QSignalSpy answered(&dialog, &AlertDialog::Answered);
     dialog.SetWaiting(2, 2);
     also->setChecked(true);
-    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog));
     dialog.Press(AlertDialog::kBlock);
     ASSERT_EQ(answered.count(), 1);
     EXPECT_TRUE(answered.at(0).at(3).toBool());
@@ -332,6 +347,7 @@ TEST(AlertWindow, ShowsHowManyWaitAndOffersTheSameAnswerForTheProgramsOwn)
 // for any connection or the named host).
 TEST(AlertWindow, OffersLengthsAndScopesTheAskingEngineTakes)
 {
+    gui::ManualClock clock;
     const auto items = [](QComboBox* box) {
         QStringList texts;
         for (int i = 0; i < box->count(); ++i)
@@ -354,7 +370,7 @@ TEST(AlertWindow, OffersLengthsAndScopesTheAskingEngineTakes)
     EXPECT_TRUE(scope->isEnabled());
     scope->setCurrentIndex(2);
     QSignalSpy answered(&dialog, &AlertDialog::Answered);
-    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog));
     dialog.Press(AlertDialog::kAllow);
     ASSERT_EQ(answered.count(), 1);
     EXPECT_EQ(answered.at(0).at(1).toInt(), AlertDialog::kTimed);
@@ -392,6 +408,7 @@ TEST(AlertWindow, OffersLengthsAndScopesTheAskingEngineTakes)
 // changes them.
 TEST(AlertWindow, LengthAndScopeAreChosenByKeyboardOnceTheAlertIsChosen)
 {
+    gui::ManualClock clock;
     AlertContent content = Content(true);
     content.port = 443;
     content.timedMinutes = 60;
@@ -400,7 +417,7 @@ TEST(AlertWindow, LengthAndScopeAreChosenByKeyboardOnceTheAlertIsChosen)
     dialog.Start();
     dialog.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    ASSERT_TRUE(WaitUntil([&] { return dialog.IsArmed(); }));
+    ASSERT_TRUE(ArmedAfterTheDelay(clock, dialog));
     QTest::keyClick(&dialog, Qt::Key_L);
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Down);
     EXPECT_EQ(dialog.ChosenLength(), AlertDialog::kOnce);
