@@ -3,6 +3,7 @@
 // limits, and the wait as the program's own blocking call would behave.
 #include "engine/AlertConversation.h"
 
+#include "os/Clock.h"
 #include "os/hooksafe/Retry.h"
 #include "protocol/AlertWords.h"
 #include "text/Strings.h"
@@ -23,8 +24,6 @@ namespace engine::launch {
 namespace {
 
 namespace words = protocol::alert_words;
-
-using Clock = std::chrono::steady_clock;
 
 // Checked more often than the window's own half-second animation step, so
 // that an answer remembered by another alert closes this one promptly.
@@ -165,7 +164,7 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
     if (!SendAll(fd, request))
         return conversation;
     const timespec interval {0, kPressCheckMs * 1000000L};
-    const auto startedAt = Clock::now();
+    const auto startedAt = os::MonotonicNow();
     auto heardAt = startedAt;
     std::string pending;
     int pressed = 0;
@@ -185,7 +184,7 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
         if (ready == 0) {
             // Silence counts once the alert has spoken: a program still
             // starting, or one busy taking many questions at once, has not.
-            const auto now = Clock::now();
+            const auto now = os::MonotonicNow();
             if (conversation.heard && now - heardAt > std::chrono::milliseconds(kSilenceLimitMs)) {
                 conversation.ending = Ending::kSilent;
                 return conversation;
@@ -227,7 +226,7 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
                 return conversation;
             conversation.heard = true;
         }
-        heardAt = Clock::now();
+        heardAt = os::MonotonicNow();
         pending.append(buffer, static_cast<size_t>(n));
         for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
             if (ParseAnswer(pending.substr(0, end), result)) {

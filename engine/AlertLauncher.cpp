@@ -5,12 +5,15 @@
 
 #include "engine/AlertConversation.h"
 #include "engine/AlertRendezvous.h"
+#include "os/Clock.h"
 #include "os/hooksafe/Retry.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +22,6 @@ namespace engine {
 namespace {
 
 using namespace launch;
-using Clock = std::chrono::steady_clock;
 
 // A serving alert program leaves the process we started at once and goes on
 // in the background: that process ends within this time.
@@ -44,17 +46,32 @@ void Reap(pid_t child)
 void ReapStarted(pid_t child, pid_t speaker)
 {
     if (speaker > 0 && speaker != child) {
-        const auto until = Clock::now() + std::chrono::milliseconds(kStarterExitMs);
+        const auto until = os::MonotonicNow() + std::chrono::milliseconds(kStarterExitMs);
+        // Its end wakes us through a process descriptor; without one (a
+        // kernel before 5.3, no descriptor left) it is asked again every few
+        // milliseconds. Rounds are bounded too, should the clock stand still.
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
         int status = 0;
-        for (;;) {
+        for (int round = 0; round < kStarterExitMs; ++round) {
             const pid_t done = ::waitpid(child, &status, WNOHANG);
-            if (done == child || (done < 0 && errno != EINTR))
+            if (done == child || (done < 0 && errno != EINTR)) {
+                if (pidfd >= 0)
+                    ::close(pidfd);
                 return;
-            if (Clock::now() > until)
+            }
+            const auto now = os::MonotonicNow();
+            if (now > until)
                 break;
-            const timespec pause {0, 5 * 1000000L};
-            ::nanosleep(&pause, nullptr);
+            if (pidfd >= 0) {
+                pollfd end {pidfd, POLLIN, 0};
+                ::poll(&end, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+            } else {
+                const timespec pause {0, 5 * 1000000L};
+                ::nanosleep(&pause, nullptr);
+            }
         }
+        if (pidfd >= 0)
+            ::close(pidfd);
     }
     Reap(child);
 }

@@ -4,6 +4,7 @@
 #include "engine/AlertRendezvous.h"
 
 #include "engine/AlertConversation.h"
+#include "os/Clock.h"
 #include "os/Net.h"
 #include "os/Paths.h"
 #include "os/hooksafe/Environment.h"
@@ -30,8 +31,6 @@ namespace engine {
 namespace launch {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // How long a question waits for its turn at the rendezvous (another question
 // finding or starting the alert program) before it shows a window of its own.
@@ -82,9 +81,9 @@ public:
         struct stat st {};
         if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()))
             Release();
-        const auto until = Clock::now() + std::chrono::milliseconds(kRendezvousWaitMs);
+        const auto until = os::MonotonicNow() + std::chrono::milliseconds(kRendezvousWaitMs);
         while (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() > until) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || os::MonotonicNow() > until) {
                 Release();
             } else if (!Pause(2, mask)) {
                 interrupted_ = true;

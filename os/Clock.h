@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -38,17 +39,18 @@ public:
     ManualTime(const ManualTime&) = delete;
     ManualTime& operator=(const ManualTime&) = delete;
 
-    TimePoint Now() const { return now_; }
-    void Advance(std::chrono::milliseconds by) { now_ += by; }
+    // Read from any thread; moved by one (the test's) at a time.
+    TimePoint Now() const { return now_.load(std::memory_order_acquire); }
+    void Advance(std::chrono::milliseconds by) { now_.store(Now() + by, std::memory_order_release); }
     // The milliseconds it has moved on since it was made.
-    long long Moved() const { return std::chrono::duration_cast<std::chrono::milliseconds>(now_ - start_).count(); }
+    long long Moved() const { return std::chrono::duration_cast<std::chrono::milliseconds>(Now() - start_).count(); }
     uint32_t StartTicks() const { return startTicks_; }
     long long StartCoarse() const { return startCoarse_; }
     std::time_t StartWall() const { return startWall_; }
 
 private:
     TimePoint start_;
-    TimePoint now_;
+    std::atomic<TimePoint> now_;
     uint32_t startTicks_;
     long long startCoarse_;
     std::time_t startWall_;
