@@ -166,6 +166,9 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
     const timespec interval {0, kPressCheckMs * 1000000L};
     const auto startedAt = os::MonotonicNow();
     auto heardAt = startedAt;
+    // Quiet rounds last kPressCheckMs at least: the limits are reached by
+    // the clock first, unless it stands still (a test's), and then by these.
+    int quietRounds = 0;
     std::string pending;
     int pressed = 0;
     for (;;) {
@@ -185,11 +188,14 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
             // Silence counts once the alert has spoken: a program still
             // starting, or one busy taking many questions at once, has not.
             const auto now = os::MonotonicNow();
-            if (conversation.heard && now - heardAt > std::chrono::milliseconds(kSilenceLimitMs)) {
+            ++quietRounds;
+            if (conversation.heard
+                && (now - heardAt > std::chrono::milliseconds(kSilenceLimitMs) || quietRounds > 2 * kSilenceLimitMs / kPressCheckMs)) {
                 conversation.ending = Ending::kSilent;
                 return conversation;
             }
-            if (!conversation.heard && now - startedAt > std::chrono::milliseconds(kFirstWordLimitMs)) {
+            if (!conversation.heard
+                && (now - startedAt > std::chrono::milliseconds(kFirstWordLimitMs) || quietRounds > 2 * kFirstWordLimitMs / kPressCheckMs)) {
                 conversation.ending = Ending::kMute;
                 return conversation;
             }
@@ -227,6 +233,7 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
             conversation.heard = true;
         }
         heardAt = os::MonotonicNow();
+        quietRounds = 0;
         pending.append(buffer, static_cast<size_t>(n));
         for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
             if (ParseAnswer(pending.substr(0, end), result)) {

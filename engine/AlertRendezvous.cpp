@@ -81,9 +81,11 @@ public:
         struct stat st {};
         if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()))
             Release();
+        // Each round pauses 2 ms at least: the time runs out before the
+        // rounds do, unless the clock stands still.
         const auto until = os::MonotonicNow() + std::chrono::milliseconds(kRendezvousWaitMs);
-        while (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || os::MonotonicNow() > until) {
+        for (int round = 0; fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0; ++round) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || os::MonotonicNow() > until || round > kRendezvousWaitMs) {
                 Release();
             } else if (!Pause(2, mask)) {
                 interrupted_ = true;

@@ -4,6 +4,7 @@
 #include "engine/Asker.h"
 #include "engine/AskingProcess.h"
 
+#include "os/Clock.h"
 #include "os/Files.h"
 #include "protocol/AwayDecisions.h"
 #include "protocol/LogFiles.h"
@@ -21,7 +22,9 @@
 #include <fstream>
 #include <future>
 #include <set>
+#include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <map>
 #include <gtest/gtest.h>
@@ -64,7 +67,7 @@ protected:
                 return ::lstat(socket.c_str(), &st) != 0;
             }, std::chrono::seconds(4));
         for (const char* name : {"ZEL_ALERT_PROGRAM", "ZEL_TEST_ALERT_RECORD", "ZEL_TEST_ALERT_SCRIPT",
-                                 "ZEL_TEST_ALERT_SERVE", "ZEL_TEST_ALERT_START_MS"})
+                                 "ZEL_TEST_ALERT_SERVE", "ZEL_TEST_ALERT_START_CUE"})
             ::unsetenv(name);
     }
 
@@ -552,10 +555,26 @@ TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
 // that takes longer than the silence limit to speak is waited for.
 TEST_F(EngineAlert, SilenceCountsOnlyOnceTheAlertHasSpoken)
 {
-    ::setenv("ZEL_TEST_ALERT_START_MS", std::to_string(engine::kSilenceLimitMs + 700).c_str(), 1);
+    using std::chrono::milliseconds;
+    const std::string cue = sandbox.root + "/speak";
+    ::setenv("ZEL_TEST_ALERT_START_CUE", cue.c_str(), 1);
     ::setenv("ZEL_TEST_ALERT_SCRIPT", "answer=1", 1);
     Engine engine(Options());
-    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080), 1);
+    {
+        os::ManualTime time;
+        auto answer = std::async(std::launch::async, [&engine] {
+            return engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080);
+        });
+        ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [&cue] { return ::access((cue + ".started").c_str(), F_OK) == 0; },
+                                                 std::chrono::seconds(5)));
+        // Silent past the silence limit, still starting: the conversation
+        // looks at the clock every 100 ms, and three of its looks pass here.
+        time.Advance(milliseconds(engine::kSilenceLimitMs + 700));
+        EXPECT_EQ(answer.wait_for(milliseconds(300)), std::future_status::timeout);
+        testing_support::WriteText(cue, "");
+        ASSERT_EQ(answer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_EQ(answer.get(), 1);
+    }
     EXPECT_TRUE(NoChildLeft());
 }
 
@@ -564,13 +583,29 @@ TEST_F(EngineAlert, SilenceCountsOnlyOnceTheAlertHasSpoken)
 // next question starts a new one.
 TEST_F(EngineAlert, StoppedServingAlertIsEndedAndTheNextQuestionStartsAnother)
 {
+    using std::chrono::milliseconds;
     ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
     Engine engine(Options());
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", "script:stop", kTcp, 8080), 0);
-    const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(waited, std::chrono::milliseconds(engine::kSilenceLimitMs));
-    EXPECT_LT(waited, std::chrono::milliseconds(engine::kSilenceLimitMs + 3000));
+    {
+        os::ManualTime time;
+        auto answer = std::async(std::launch::async, [&engine] {
+            return engine.UserApprove(40000, 1, "10.0.0.5", "script:stop", kTcp, 8080);
+        });
+        // It stops once it has recorded the question.
+        ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return !Recorded("alertpid").empty(); },
+                                                 std::chrono::seconds(5)));
+        // Not a moment early: the conversation looks at the clock every 100 ms,
+        // and three of its looks pass here.
+        time.Advance(milliseconds(engine::kSilenceLimitMs - 100));
+        EXPECT_EQ(answer.wait_for(milliseconds(300)), std::future_status::timeout);
+        // A beat sent just before it stopped may have come after a move: moved again then.
+        for (int round = 0; round < 5 && answer.wait_for(milliseconds(0)) != std::future_status::ready; ++round) {
+            time.Advance(milliseconds(round == 0 ? 101 : engine::kSilenceLimitMs + 1));
+            answer.wait_for(std::chrono::seconds(1));
+        }
+        ASSERT_EQ(answer.wait_for(milliseconds(0)), std::future_status::ready);
+        EXPECT_EQ(answer.get(), 0);
+    }
     const auto first = Recorded("alertpid");
     ASSERT_EQ(first.size(), 1u);
     // Ended: gone, or a zombie waiting for whoever adopted it.
@@ -585,6 +620,40 @@ TEST_F(EngineAlert, StoppedServingAlertIsEndedAndTheNextQuestionStartsAnother)
     const auto both = Recorded("alertpid");
     ASSERT_EQ(both.size(), 2u);
     EXPECT_NE(both[1], both[0]);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// Another program of the user's holding the rendezvous (a question hung in
+// it, or one meaning harm) delays a question by the rendezvous wait on the
+// engine's clock, never for good: the question gets a window of its own.
+TEST_F(EngineAlert, RendezvousHeldByAnotherDelaysAQuestionOnlyForItsWait)
+{
+    using std::chrono::milliseconds;
+    const engine::AlertRendezvous rendezvous = engine::FindAlertRendezvous();
+    const int held = ::open(rendezvous.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    testing_support::Changes opened;
+    ASSERT_TRUE(opened.Watch(rendezvous.lockPath, testing_support::Changes::kOpened));
+    Engine engine(Options());
+    {
+        os::ManualTime time;
+        auto answer = std::async(std::launch::async, [&engine] {
+            return engine.UserApprove(40000, 1, "10.0.0.5", "script:answer=1", kTcp, 8080);
+        });
+        ASSERT_TRUE(testing_support::WaitReadable(opened.Descriptor(), std::chrono::seconds(5)));
+        // Not before the wait of 2 s: it tries the lock every 2 ms.
+        time.Advance(milliseconds(1900));
+        EXPECT_EQ(answer.wait_for(milliseconds(100)), std::future_status::timeout);
+        for (int round = 0; round < 5 && answer.wait_for(milliseconds(0)) != std::future_status::ready; ++round) {
+            time.Advance(milliseconds(1000));
+            answer.wait_for(std::chrono::seconds(1));
+        }
+        ASSERT_EQ(answer.wait_for(milliseconds(0)), std::future_status::ready);
+        EXPECT_EQ(answer.get(), 1);
+    }
+    EXPECT_EQ(AlertsShown(), 1);
+    ::close(held);
     EXPECT_TRUE(NoChildLeft());
 }
 

@@ -16,8 +16,9 @@
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
 // Like the real program it says "alive" at once and every half second while
-// a question is open; with ZEL_TEST_ALERT_START_MS it first stays silent that
-// long, as a program that starts slowly does.
+// a question is open; with ZEL_TEST_ALERT_START_CUE=PATH it first stays
+// silent until PATH exists (PATH.started says it waits), as a program that
+// starts slowly does.
 //
 // Started with --serve (a listening socket on descriptor 3), it serves only
 // its own question by default, as an alert program that does not serve
@@ -25,6 +26,7 @@
 // serves every question that connects, each on a thread of its own, and
 // leaves as the real program does once none is left.
 #include "alert/RendezvousListener.h"
+#include "tests/EventWait.h"
 
 #include <atomic>
 #include <chrono>
@@ -262,9 +264,12 @@ int main(int argc, char** argv)
 {
     const bool listening = argc >= 4 && std::strcmp(argv[1], "--serve") == 0;
     g_inherited = Inherited(listening);
-    // Fixed: a program slow to start; the engine under test counts it in real time.
-    if (const char* start = std::getenv("ZEL_TEST_ALERT_START_MS"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(start)));
+    if (const char* cue = std::getenv("ZEL_TEST_ALERT_START_CUE")) {
+        std::ofstream(std::string(cue) + ".started");
+        const std::string path = cue;
+        testing_support::WaitForFile(path.substr(0, path.rfind('/')), [&path] { return ::access(path.c_str(), F_OK) == 0; },
+                                     std::chrono::seconds(10));
+    }
     const char* serve = std::getenv("ZEL_TEST_ALERT_SERVE");
     if (listening && serve && std::strcmp(serve, "1") == 0 && RendezvousListener::Detach()) {
         RendezvousListener listener(kListenerDescriptor, argv[2], argv[3]);
