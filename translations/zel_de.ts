@@ -34,6 +34,18 @@
         <source>Apply my decision to all %1 outgoing traffic</source>
         <translation>Meine Entscheidung auf den gesamten ausgehenden Verkehr von %1 anwenden</translation>
     </message>
+    <message>
+        <source>%1 is trying to accept incoming connection from %2 through port:%3 without the firewall in it. It was blocked until you decide; your answer is kept for this port.</source>
+        <translation>%1 versucht ohne die Firewall, eine eingehende Verbindung von %2 über Port %3 anzunehmen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diesen Port.</translation>
+    </message>
+    <message>
+        <source>%1 is trying to accept incoming connection from %2 through port:%3 without the firewall in it. It was blocked until you decide; your answer is kept for this address and port.</source>
+        <translation>%1 versucht ohne die Firewall, eine eingehende Verbindung von %2 über Port %3 anzunehmen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diese Adresse und diesen Port.</translation>
+    </message>
+    <message>
+        <source>Apply my decision to all %1 incoming traffic</source>
+        <translation>Meine Entscheidung auf den gesamten eingehenden Verkehr von %1 anwenden</translation>
+    </message>
 </context>
 <context>
     <name>BackstopNotice</name>
@@ -72,6 +84,42 @@
     <message>
         <source>%1 connected to %2 without the firewall in it (a static or set-user-ID program, or one started without it): no rule decided it. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
         <translation>%1 hat sich mit %2 verbunden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde): Keine Regel hat darüber entschieden. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
+    </message>
+    <message>
+        <source>Not under the firewall: %2 to %1 on port %3</source>
+        <translation>Nicht unter der Firewall: %2 an %1 auf Port %3</translation>
+    </message>
+    <message>
+        <source>A program was connected to without the firewall</source>
+        <translation>Mit einem Programm wurde ohne die Firewall eine Verbindung aufgebaut</translation>
+    </message>
+    <message>
+        <source>%2 connected to %1 on its port %3 without the firewall in the program (a static or set-user-ID program, or one started without it): no rule decided it. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
+        <translation>%2 hat sich mit %1 auf dessen Port %3 verbunden, ohne dass die Firewall in dem Programm läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde): Keine Regel hat darüber entschieden. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
+    </message>
+    <message>
+        <source>Blocked, not under the firewall: %2 to %1 on port %3</source>
+        <translation>Blockiert, nicht unter der Firewall: %2 an %1 auf Port %3</translation>
+    </message>
+    <message>
+        <source>A connection to a program was blocked</source>
+        <translation>Eine Verbindung zu einem Programm wurde blockiert</translation>
+    </message>
+    <message>
+        <source>%2 tried to connect to %1 on its port %3 without the firewall in the program (a static or set-user-ID program, or one started without it), and was blocked before the program read anything. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
+        <translation>%2 hat versucht, sich mit %1 auf dessen Port %3 zu verbinden, ohne dass die Firewall in dem Programm läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde), und wurde blockiert, bevor das Programm etwas gelesen hat. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
+    </message>
+    <message>
+        <source>Asked, not under the firewall: %2 to %1 on port %3</source>
+        <translation>Nachgefragt, nicht unter der Firewall: %2 an %1 auf Port %3</translation>
+    </message>
+    <message>
+        <source>A connection to a program was blocked until you decide</source>
+        <translation>Eine Verbindung zu einem Programm wurde bis zu Ihrer Entscheidung blockiert</translation>
+    </message>
+    <message>
+        <source>%2 tried to connect to %1 on its port %3 without the firewall in the program (a static or set-user-ID program, or one started without it). Your rules say to ask, and the kernel cannot wait for an answer: it was blocked. Allow or block it from now on in the alert.</source>
+        <translation>%2 hat versucht, sich mit %1 auf dessen Port %3 zu verbinden, ohne dass die Firewall in dem Programm läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde). Ihre Regeln sagen „Fragen“, und der Kernel kann nicht auf eine Antwort warten: Die Verbindung wurde blockiert. Lassen Sie sie in der Warnung künftig zu oder blockieren Sie sie.</translation>
     </message>
 </context>
 <context>
