@@ -123,6 +123,45 @@
     </message>
 </context>
 <context>
+    <name>KernelLayer</name>
+    <message>
+        <source>no cgroup v2 hierarchy is mounted</source>
+        <translation>keine cgroup-v2-Hierarchie ist eingehängt</translation>
+    </message>
+    <message>
+        <source>the kernel has no type information (BTF)</source>
+        <translation>der Kernel hat keine Typinformationen (BTF)</translation>
+    </message>
+    <message>
+        <source>The kernel backstop: looking whether it runs for you.</source>
+        <translation>Der Kernel-Rückhalt: Es wird nachgesehen, ob er für Sie läuft.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. ./run.sh installs it with the administrator's rights: see the README.</source>
+        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. ./run.sh installiert ihn mit Administratorrechten: siehe README.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop cannot run on this kernel (%1): programs the firewall cannot enter are not covered. The firewall still decides the programs it is in.</source>
+        <translation>Der Kernel-Rückhalt kann auf diesem Kernel nicht laufen (%1): Programme, in die die Firewall nicht hinein kann, sind nicht abgedeckt. Über die Programme, in denen sie läuft, entscheidet die Firewall weiterhin.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not attached for you: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie nicht angebunden: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: it lets the programs the firewall cannot enter connect, and tells you of each.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er lässt die Programme, in die die Firewall nicht hinein kann, Verbindungen aufbauen und meldet Ihnen jedes.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: it blocks the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er blockiert die Programme, in die die Firewall nicht hinein kann.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: your rules decide the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Ihre Regeln entscheiden über die Programme, in die die Firewall nicht hinein kann.</translation>
+    </message>
+</context>
+<context>
     <name>FilterState</name>
     <message>
         <source>High</source>
@@ -582,14 +621,6 @@
     <message>
         <source>This session has no XDG_RUNTIME_DIR, so the firewall keeps its live files in %1, a folder of yours that only you can open (never in /tmp, where another user could make the folder first).</source>
         <translation>Diese Sitzung hat kein XDG_RUNTIME_DIR, daher legt die Firewall ihre laufenden Dateien in %1 ab, einem Ordner, den nur Sie öffnen können (nie in /tmp, wo ein anderer Benutzer den Ordner zuerst anlegen könnte).</translation>
-    </message>
-    <message>
-        <source>The kernel backstop runs: it covers your programs the firewall cannot enter.</source>
-        <translation>Der Kernel-Rückhalt läuft: Er deckt Ihre Programme ab, in die die Firewall nicht hinein kann.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. It installs as root: see the README.</source>
-        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. Er wird als root installiert: siehe README.</translation>
     </message>
 </context>
 <context>
@@ -1328,6 +1359,42 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     <message>
         <source>It cannot be started again under the firewall: %1</source>
         <translation>Es kann nicht wieder unter der Firewall gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>Protect the programs the firewall cannot enter</source>
+        <translation>Programme schützen, in die die Firewall nicht hinein kann</translation>
+    </message>
+    <message>
+        <source>%1 cannot be started.</source>
+        <translation>%1 kann nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Nothing was changed: no administrator agreed.</source>
+        <translation>Nichts wurde geändert: Kein Administrator hat zugestimmt.</translation>
+    </message>
+    <message>
+        <source>It could not be started.</source>
+        <translation>Er konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>It could not be started: %1</source>
+        <translation>Er konnte nicht gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>Waiting for an administrator to agree.</source>
+        <translation>Warten auf die Zustimmung eines Administrators.</translation>
+    </message>
+    <message>
+        <source>This kernel cannot run the kernel backstop.</source>
+        <translation>Dieser Kernel kann den Kernel-Rückhalt nicht ausführen.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not installed.</source>
+        <translation>Der Kernel-Rückhalt ist nicht installiert.</translation>
+    </message>
+    <message>
+        <source>Asks for an administrator's password, then starts the kernel backstop for you, now and at every start of the computer.</source>
+        <translation>Fragt nach dem Passwort eines Administrators und startet dann den Kernel-Rückhalt für Sie, jetzt und bei jedem Start des Computers.</translation>
     </message>
 </context>
 <context>
