@@ -285,6 +285,9 @@ TEST_F(ProtectionWindow, KernelBackstopIsShownAndProtectedThroughPkexecWithoutBl
 
     ProtectionView view("/proc", nullptr);
     // What it runs by itself: pkexec by its full path, an installed zel-admin, or nothing.
+    if (!view.KernelStatusCommand.isEmpty()) {
+        EXPECT_EQ(view.KernelStatusCommand.mid(1), QStringList({"status", "--user", QString::number(::getuid())}));
+    }
     if (!view.ProtectCommand.isEmpty()) {
         EXPECT_EQ(view.ProtectCommand.first(), "/usr/bin/pkexec");
         EXPECT_TRUE(view.ProtectCommand[1].startsWith('/') && view.ProtectCommand[1].endsWith("/zel-admin"));

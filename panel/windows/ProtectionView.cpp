@@ -118,13 +118,12 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     layout->addWidget(heading);
     pageCoverage_ = WrappedLabel("PageCoverage", this);
     layout->addWidget(pageCoverage_);
-    auto* kernelLayer = new QHBoxLayout;
     backstopState_ = WrappedLabel("BackstopState", this);
+    layout->addWidget(backstopState_);
+    // Below the line, which keeps the page's width to wrap in.
     protect_ = Named(new QPushButton(tr("Protect the programs the firewall cannot enter"), this), "ProtectKernelLayer");
     protect_->hide();
-    kernelLayer->addWidget(backstopState_, 1);
-    kernelLayer->addWidget(protect_, 0, Qt::AlignTop);
-    layout->addLayout(kernelLayer);
+    layout->addWidget(protect_, 0, Qt::AlignLeft);
     connect(protect_, &QPushButton::clicked, this, &ProtectionView::Protect);
     runtimeState_ = WrappedLabel("RuntimeFolderState", this);
     runtimeState_->hide();
@@ -196,7 +195,8 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     Tell = [this](const QString& text) { QMessageBox::warning(this, tr("Restart under the firewall"), text); };
     // Never by a search of PATH: what pkexec runs as root is named in full.
     if (const panel::KernelLayerPrograms installed = panel::InstalledKernelLayerPrograms(); !installed.admin.empty()) {
-        KernelStatusCommand = {QString::fromStdString(installed.backstop), "status"};
+        // For this user: root's "status" alone would speak of every user's.
+        KernelStatusCommand = {QString::fromStdString(installed.backstop), "status", "--user", QString::number(::getuid())};
         ProtectCommand = {"/usr/bin/pkexec", QString::fromStdString(installed.admin), "protect"};
     }
     ShowKernelLayer();

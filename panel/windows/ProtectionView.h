@@ -72,9 +72,9 @@ public:
     // The launcher a restart goes through (zel-run beside the panel).
     std::string ZelRunProgram;
     // What the kernel backstop's line and button run, program first: the
-    // installed zel-backstop's "status" as the user, and pkexec by its full
-    // path with the installed zel-admin; empty when it is not installed
-    // (root's alone). Tests put stand-ins here.
+    // installed zel-backstop's "status --user UID" as the user, and pkexec
+    // by its full path with the installed zel-admin; empty when it is not
+    // installed (root's alone). Tests put stand-ins here.
     QStringList KernelStatusCommand;
     QStringList ProtectCommand;
     // Asks the user; tests answer instead.
