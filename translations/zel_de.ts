@@ -123,45 +123,6 @@
     </message>
 </context>
 <context>
-    <name>KernelLayer</name>
-    <message>
-        <source>no cgroup v2 hierarchy is mounted</source>
-        <translation>keine cgroup-v2-Hierarchie ist eingehängt</translation>
-    </message>
-    <message>
-        <source>the kernel has no type information (BTF)</source>
-        <translation>der Kernel hat keine Typinformationen (BTF)</translation>
-    </message>
-    <message>
-        <source>The kernel backstop: looking whether it runs for you.</source>
-        <translation>Der Kernel-Rückhalt: Es wird nachgesehen, ob er für Sie läuft.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. ./run.sh installs it with the administrator's rights: see the README.</source>
-        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. ./run.sh installiert ihn mit Administratorrechten: siehe README.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop cannot run on this kernel (%1): programs the firewall cannot enter are not covered. The firewall still decides the programs it is in.</source>
-        <translation>Der Kernel-Rückhalt kann auf diesem Kernel nicht laufen (%1): Programme, in die die Firewall nicht hinein kann, sind nicht abgedeckt. Über die Programme, in denen sie läuft, entscheidet die Firewall weiterhin.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is not attached for you: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered.</source>
-        <translation>Der Kernel-Rückhalt ist für Sie nicht angebunden: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is attached for you: it lets the programs the firewall cannot enter connect, and tells you of each.</source>
-        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er lässt die Programme, in die die Firewall nicht hinein kann, Verbindungen aufbauen und meldet Ihnen jedes.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is attached for you: it blocks the programs the firewall cannot enter.</source>
-        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er blockiert die Programme, in die die Firewall nicht hinein kann.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is attached for you: your rules decide the programs the firewall cannot enter.</source>
-        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Ihre Regeln entscheiden über die Programme, in die die Firewall nicht hinein kann.</translation>
-    </message>
-</context>
-<context>
     <name>FilterState</name>
     <message>
         <source>High</source>
@@ -194,6 +155,45 @@
     <message>
         <source>Filtering at level %1</source>
         <translation>Filtert mit Sicherheitsstufe %1</translation>
+    </message>
+</context>
+<context>
+    <name>KernelLayer</name>
+    <message>
+        <source>no cgroup v2 hierarchy is mounted</source>
+        <translation>keine cgroup-v2-Hierarchie ist eingehängt</translation>
+    </message>
+    <message>
+        <source>the kernel has no type information (BTF)</source>
+        <translation>der Kernel hat keine Typinformationen (BTF)</translation>
+    </message>
+    <message>
+        <source>The kernel backstop: looking whether it runs for you.</source>
+        <translation>Der Kernel-Rückhalt: Es wird nachgesehen, ob er für Sie läuft.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. ./run.sh installs it with the administrator&apos;s rights: see the README.</source>
+        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. ./run.sh installiert ihn mit Administratorrechten: siehe README.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop cannot run on this kernel (%1): programs the firewall cannot enter are not covered. The firewall still decides the programs it is in.</source>
+        <translation>Der Kernel-Rückhalt kann auf diesem Kernel nicht laufen (%1): Programme, in die die Firewall nicht hinein kann, sind nicht abgedeckt. Über die Programme, in denen sie läuft, entscheidet die Firewall weiterhin.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not attached for you: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie nicht angebunden: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: it lets the programs the firewall cannot enter connect, and tells you of each.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er lässt die Programme, in die die Firewall nicht hinein kann, Verbindungen aufbauen und meldet Ihnen jedes.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: it blocks the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er blockiert die Programme, in die die Firewall nicht hinein kann.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: your rules decide the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Ihre Regeln entscheiden über die Programme, in die die Firewall nicht hinein kann.</translation>
     </message>
 </context>
 <context>
@@ -1393,7 +1393,7 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
         <translation>Der Kernel-Rückhalt ist nicht installiert.</translation>
     </message>
     <message>
-        <source>Asks for an administrator's password, then starts the kernel backstop for you, now and at every start of the computer.</source>
+        <source>Asks for an administrator&apos;s password, then starts the kernel backstop for you, now and at every start of the computer.</source>
         <translation>Fragt nach dem Passwort eines Administrators und startet dann den Kernel-Rückhalt für Sie, jetzt und bei jedem Start des Computers.</translation>
     </message>
 </context>
