@@ -477,6 +477,21 @@ TEST_F(RunningPrograms, BackstopAnswerBecomesTheProgramsRuleOrDefault)
     EXPECT_EQ(editorTable.MatchRules(engine::kOutgoing, 993, "fd00::8"), engine::kDeny);
     EXPECT_EQ(fetchTable.MatchRules(engine::kOutgoing, 80, "10.0.0.3"), engine::kDeny);
     EXPECT_EQ(state.Updates().Text(), " EDITOR FETCH.BIN");
+    // What came in: an incoming rule for that peer and the program's port,
+    // beside the outgoing one made for the same address and port.
+    const panel::BackstopAnswer allowIn {"/opt/hazel/bin/editor", "10.0.0.2", 8443, true, false, true};
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, allowIn));
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, allowIn));
+    EXPECT_EQ(state.Rules().Find("EDITOR")->rules.size(), 4u);
+    engine::RuleTable incoming;
+    incoming.LoadRulesFromText(testing_support::ReadText(sandbox.rulesFile), "EDITOR");
+    ASSERT_NE(incoming.defaultIncoming, engine::kPermit);
+    EXPECT_EQ(incoming.MatchRules(engine::kIncoming, 8443, "10.0.0.2"), engine::kPermit);
+    EXPECT_EQ(incoming.MatchRules(engine::kIncoming, 8443, "10.0.0.4"), incoming.defaultIncoming);
+    EXPECT_EQ(incoming.MatchRules(engine::kOutgoing, 8443, "10.0.0.2"), engine::kPermit);
+    ASSERT_TRUE(panel::StoreBackstopAnswer(state, {"fetch (2).bin", "10.0.0.3", 80, true, true, true}));
+    EXPECT_EQ(In(state.Rules().Find("FETCH.BIN")), "PERMIT");
+    EXPECT_EQ(Out(state.Rules().Find("FETCH.BIN")), "DENY");
     // Ticked for a program that follows the system settings: the answer holds
     // (its incoming default is set too, or the system settings' outgoing one
     // would still win), and its rules stay.

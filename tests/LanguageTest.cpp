@@ -3,7 +3,10 @@
 // English may be left in them: neither a text the translation has in German
 // but the window shows as written, nor a sentence never marked for
 // translation (it gives itself away by its small English words).
+#include "panel/control/BackstopAlerts.h"
+#include "panel/core/BackstopNotice.h"
 #include "panel/core/ErrorLog.h"
+#include "panel/core/KernelLayer.h"
 #include "panel/core/PanelCore.h"
 #include "panel/core/RulesStore.h"
 #include "panel/widgets/WindowTools.h"
@@ -242,6 +245,28 @@ TEST_F(German, NoEnglishIsLeftInTheWindows)
 
 // A rules file that cannot be read: the window says why in German, the
 // error log (a stored file) in the words it always had.
+// The kernel backstop's notices and questions, both ways, and its state with
+// what the kernel lacks, which zel-backstop says in English.
+TEST_F(German, KernelBackstopIsSpokenOfInTheLanguage)
+{
+    const auto incoming = panel::ParseBackstopNotice("asked-in 10.0.0.9 8080 /srv/server");
+    ASSERT_TRUE(incoming);
+    EXPECT_EQ(incoming->summary, "Nachgefragt, nicht unter der Firewall: 10.0.0.9 an /srv/server auf Port 8080");
+    const engine::AlertTexts in = panel::BackstopAlerts::TextsFor(*incoming);
+    EXPECT_FALSE(in.outgoing);
+    EXPECT_EQ(in.message, "/srv/server versucht ohne die Firewall, eine eingehende Verbindung von 10.0.0.9 über Port "
+                          "8080 anzunehmen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diese "
+                          "Adresse und diesen Port.");
+    EXPECT_EQ(in.checkBox, "Meine Entscheidung auf den gesamten eingehenden Verkehr von SERVER anwenden");
+    const engine::AlertTexts out = panel::BackstopAlerts::TextsFor(*panel::ParseBackstopNotice("asked fd00::2 53 dig"));
+    EXPECT_TRUE(out.outgoing);
+    EXPECT_NE(out.message.find("ausgehende Verbindung zu fd00::2 über Port 53"), std::string::npos) << out.message;
+    const std::string lacks = panel::KernelLayerText(
+        {panel::KernelLayerState::Kind::kCannotHold, "no cgroup v2 hierarchy is mounted; the kernel has no type information (BTF)"});
+    EXPECT_TRUE(lacks.starts_with("Der Kernel-Rückhalt kann auf diesem Kernel nicht laufen (keine cgroup-v2-Hierarchie "
+                                  "ist eingehängt; der Kernel hat keine Typinformationen (BTF)):")) << lacks;
+}
+
 TEST_F(German, AnUnreadableRulesFileIsExplainedInTheLanguageAndLoggedAsWritten)
 {
     const std::string fifo = sandbox.root + "/Rules.fifo";

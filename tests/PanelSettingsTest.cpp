@@ -327,8 +327,25 @@ TEST(BackstopNotice, SaysWhatHappenedAndHowToRunTheProgramUnderTheFirewall)
     EXPECT_EQ(asked->summary, "Asked, not under the firewall: /opt/tools/fetch to 10.0.0.8:8443");
     EXPECT_NE(asked->text.find("it was blocked. Allow or block it"), std::string::npos);
     EXPECT_FALSE(denied->asked);
+    EXPECT_FALSE(asked->incoming);
+    // What came in: the peer, and the program's own port, which its rules name.
+    const auto askedIn = panel::ParseBackstopNotice("asked-in 10.0.0.9 8080 /srv/server");
+    ASSERT_TRUE(askedIn);
+    EXPECT_TRUE(askedIn->asked && askedIn->denied && askedIn->incoming);
+    EXPECT_EQ(askedIn->address, "10.0.0.9");
+    EXPECT_EQ(askedIn->port, 8080u);
+    EXPECT_EQ(askedIn->summary, "Asked, not under the firewall: 10.0.0.9 to /srv/server on port 8080");
+    EXPECT_NE(askedIn->text.find("10.0.0.9 tried to connect to /srv/server on its port 8080"), std::string::npos);
+    const auto deniedIn = panel::ParseBackstopNotice("denied-in fd00::3 53 /srv/dns");
+    ASSERT_TRUE(deniedIn);
+    EXPECT_TRUE(deniedIn->denied && deniedIn->incoming && !deniedIn->asked);
+    EXPECT_EQ(deniedIn->title, "A connection to a program was blocked");
+    EXPECT_EQ(deniedIn->summary, "Blocked, not under the firewall: fd00::3 to /srv/dns on port 53");
+    EXPECT_NE(deniedIn->text.find("zel-run /srv/dns"), std::string::npos);
+    EXPECT_FALSE(panel::ParseBackstopNotice("passed-in 10.0.0.9 22 sshd")->denied);
     for (const char* data : {"", "allowed 10.0.0.7 443 x", "denied 10.0.0.7 http x", "denied 10.0.0.7 443",
-                             "denied <b>x</b> 443 y", "denied 10.0.0.7 4430000 y"})
+                             "denied <b>x</b> 443 y", "denied 10.0.0.7 4430000 y", "asked-out 10.0.0.7 443 x",
+                             "-in 10.0.0.7 443 x", "denied-in-in 10.0.0.7 443 x", "asked-in 10.0.0.7 99999 x"})
         EXPECT_FALSE(panel::ParseBackstopNotice(data)) << data;
 }
 

@@ -263,6 +263,86 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     EXPECT_TRUE(testing_support::WaitChild(restarted, status, 5s));
 }
 
+// The kernel backstop's line and its button, with stand-ins for the
+// installed zel-backstop and for pkexec: the state read from "status" (in
+// English, whatever the user's language), and the button running pkexec in
+// the background, the state looked at again when it ends.
+TEST_F(ProtectionWindow, KernelBackstopIsShownAndProtectedThroughPkexecWithoutBlocking)
+{
+    using Kind = panel::KernelLayerState::Kind;
+    const std::string state = sandbox.root + "/backstop-state", refuse = sandbox.root + "/refuse";
+    const std::string status = sandbox.root + "/zel-backstop", pkexec = sandbox.root + "/pkexec";
+    WriteText(status, "#!/bin/sh\necho \"$LC_ALL $*\" >>'" + calls + "'\ncase $(cat '" + state + "') in\n"
+              "on) echo 'zel-backstop: running, rules for you'; exit 0 ;;\n"
+              "btf) echo 'zel-backstop: this kernel cannot hold the backstop: the kernel has no type information (BTF)';"
+              " exit 3 ;;\nesac\necho 'zel-backstop: not running for you (nothing answers on /run/x.sock)'\nexit 3\n");
+    WriteText(pkexec, "#!/bin/sh\necho \"pkexec $*\" >>'" + calls + "'\n[ -e '" + refuse + "' ] && exit 126\n"
+              "[ \"$2\" = protect ] || exit 3\necho on >'" + state + "'\n");
+    ::chmod(status.c_str(), 0755);
+    ::chmod(pkexec.c_str(), 0755);
+    WriteText(state, "off");
+    WriteText(refuse, "");
+
+    ProtectionView view("/proc", nullptr);
+    // What it runs by itself: pkexec by its full path, an installed zel-admin, or nothing.
+    if (!view.KernelStatusCommand.isEmpty()) {
+        EXPECT_EQ(view.KernelStatusCommand.mid(1), QStringList({"status", "--user", QString::number(::getuid())}));
+    }
+    if (!view.ProtectCommand.isEmpty()) {
+        EXPECT_EQ(view.ProtectCommand.first(), "/usr/bin/pkexec");
+        EXPECT_TRUE(view.ProtectCommand[1].startsWith('/') && view.ProtectCommand[1].endsWith("/zel-admin"));
+        EXPECT_EQ(view.ProtectCommand.last(), "protect");
+    }
+    view.KernelStatusCommand = {QString::fromStdString(status), "status"};
+    view.ProtectCommand = {QString::fromStdString(pkexec), "/usr/lib/korvel/zel-admin", "protect"};
+    view.show();
+    auto* line = view.findChild<QLabel*>("BackstopState");
+    auto* protect = view.findChild<QPushButton*>("ProtectKernelLayer");
+    ASSERT_TRUE(WaitFor([&] { return view.KernelLayer().kind == Kind::kNotAttached; }));
+    EXPECT_TRUE(line->text().startsWith("The kernel backstop is not attached for you")) << line->text().toStdString();
+    EXPECT_TRUE(protect->isVisible() && protect->isEnabled());
+    EXPECT_EQ(ReadText(calls), "C status\n");
+
+    // The administrator does not agree: nothing changes, and the line says so.
+    protect->click();
+    EXPECT_FALSE(protect->isEnabled());
+    EXPECT_TRUE(line->text().endsWith("Waiting for an administrator to agree.")) << "the window is not held up";
+    ASSERT_TRUE(WaitFor([&] { return line->text().endsWith("Nothing was changed: no administrator agreed."); }))
+        << line->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return ReadText(calls).ends_with("C status\n"); }));
+    EXPECT_EQ(view.KernelLayer().kind, Kind::kNotAttached);
+    EXPECT_TRUE(protect->isEnabled());
+    // It agrees: attached, and nothing more to offer.
+    ::unlink(refuse.c_str());
+    protect->click();
+    ASSERT_TRUE(WaitFor([&] { return view.KernelLayer().kind == Kind::kAttached; })) << line->text().toStdString();
+    EXPECT_EQ(line->text(), "The kernel backstop is attached for you: your rules decide the programs the firewall "
+                            "cannot enter.");
+    EXPECT_FALSE(protect->isVisible());
+    EXPECT_NE(ReadText(calls).find("pkexec /usr/lib/korvel/zel-admin protect\n"), std::string::npos) << ReadText(calls);
+
+    // A kernel that cannot hold it: why, and the button not offered.
+    WriteText(state, "btf");
+    view.LookAtKernelLayer();
+    ASSERT_TRUE(WaitFor([&] { return view.KernelLayer().kind == Kind::kCannotHold; }));
+    EXPECT_TRUE(line->text().contains("(the kernel has no type information (BTF))")) << line->text().toStdString();
+    EXPECT_TRUE(protect->isVisible());
+    EXPECT_FALSE(protect->isEnabled());
+    EXPECT_EQ(protect->toolTip(), "This kernel cannot run the kernel backstop.");
+    view.Protect();
+    const std::string ran = ReadText(calls);
+    size_t pkexecRuns = 0;
+    for (size_t at = ran.find("pkexec "); at != std::string::npos; at = ran.find("pkexec ", at + 1))
+        ++pkexecRuns;
+    EXPECT_EQ(pkexecRuns, 2u) << "not run again: " << ran;
+    // Not installed (or no status that runs): said so.
+    view.KernelStatusCommand = {QString::fromStdString(sandbox.root + "/absent"), "status"};
+    view.LookAtKernelLayer();
+    ASSERT_TRUE(WaitFor([&] { return view.KernelLayer().kind == Kind::kNotInstalled; }));
+    EXPECT_TRUE(line->text().startsWith("The kernel backstop is not installed")) << line->text().toStdString();
+    EXPECT_FALSE(protect->isEnabled());
+}
+
 // The attack of AttackSquattedRuntimeFolder (interceptor tests) as the
 // control panel meets it: another user made /tmp/korvel-UID first in a
 // session without XDG_RUNTIME_DIR, and the panel ended with a line on

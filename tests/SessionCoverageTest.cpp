@@ -1,6 +1,7 @@
 // What the main window says "Decide every program I start" covers, the
 // Protection view's words, and the panel making the user's start-up files
 // and the running session follow the choice.
+#include "panel/core/KernelLayer.h"
 #include "panel/core/SessionCoverage.h"
 
 #include "os/Files.h"
@@ -97,6 +98,66 @@ TEST(SessionCoverage, AdviceNamesWhatFixesAProgram)
         EXPECT_EQ(AdviceText(c.program, c.backstop), c.advice);
     Program other = Row(State::kNotCovered, Reason::kOtherUser);
     EXPECT_EQ(ReasonText(other, "_apt"), "Another user's program (it runs as _apt): the firewall decides only your own programs.");
+}
+
+// What `zel-backstop status` says, as the page reads it: only its own
+// lines count, and nothing unknown is taken for attached.
+TEST(KernelLayer, StatusIsReadFromTheBackstopsOwnLines)
+{
+    using Kind = panel::KernelLayerState::Kind;
+    const struct {
+        int exit;
+        const char* output;
+        Kind kind;
+        const char* detail;
+    } cases[] = {
+        {0, "zel-backstop: running, rules for alice\n", Kind::kAttached, "rules"},
+        {0, "zel-backstop: running, notify for alice\n", Kind::kAttached, "notify"},
+        {3, "zel-backstop: not running for alice (nothing answers on /run/zel-backstop/1000.sock)\n", Kind::kNotAttached, ""},
+        {3, "libbpf: noise\nzel-backstop: this kernel cannot hold the backstop: no cgroup v2 hierarchy is mounted; "
+            "the kernel has no type information (BTF)\n", Kind::kCannotHold,
+         "no cgroup v2 hierarchy is mounted; the kernel has no type information (BTF)"},
+        {3, "zel-backstop: running, rules for alice\n", Kind::kNotAttached, ""}, // said, but it failed
+        {0, "zel-backstop: running, sideways for alice\n", Kind::kUnknown, ""},
+        {0, "running, rules for alice\n", Kind::kUnknown, ""},
+        {-1, "", Kind::kNotAttached, ""},
+    };
+    for (const auto& c : cases) {
+        const panel::KernelLayerState state = panel::ParseKernelLayerStatus(c.exit, c.output);
+        EXPECT_EQ(state.kind, c.kind) << c.output;
+        EXPECT_EQ(state.detail, c.detail) << c.output;
+    }
+    EXPECT_EQ(panel::KernelLayerText({Kind::kCannotHold, "the kernel has no type information (BTF); a new lack"}),
+              "The kernel backstop cannot run on this kernel (the kernel has no type information (BTF); a new lack): "
+              "programs the firewall cannot enter are not covered. The firewall still decides the programs it is in.");
+}
+
+// pkexec runs zel-admin as root once an administrator agrees: a copy that
+// anyone but root could replace, or one beside it, is never offered.
+TEST(KernelLayer, OnlyProgramsRootAloneCanChangeAreOffered)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of root's need root";
+    testing_support::Sandbox sandbox;
+    const std::string prefix = sandbox.root + "/usr", other = sandbox.root + "/opt";
+    for (const std::string& at : {prefix, other}) {
+        ASSERT_TRUE(os::MakeDirectories(at + "/" ZEL_SBIN_DIR) && os::MakeDirectories(at + "/" ZEL_PKG_DIR));
+        for (const std::string& program : {at + "/" ZEL_SBIN_DIR "/zel-backstop", at + "/" ZEL_PKG_DIR "/zel-admin"})
+            ASSERT_TRUE(os::WriteFileAtomically(program, "#!/bin/sh\n", 0755));
+    }
+    ASSERT_EQ(::chmod(sandbox.root.c_str(), 0755), 0);
+    const auto offered = [&] { return panel::FindKernelLayerPrograms({"relative", other, prefix}).admin; };
+    EXPECT_EQ(offered(), other + "/" ZEL_PKG_DIR "/zel-admin");
+    // Another user's file, a folder others can write: the next prefix's.
+    ASSERT_EQ(::chown((other + "/" ZEL_PKG_DIR "/zel-admin").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(offered(), prefix + "/" ZEL_PKG_DIR "/zel-admin");
+    ASSERT_EQ(::chmod((prefix + "/" ZEL_SBIN_DIR).c_str(), 0777), 0);
+    EXPECT_EQ(offered(), "");
+    ASSERT_EQ(::chmod((prefix + "/" ZEL_SBIN_DIR).c_str(), 01777), 0); // sticky: root's entries stay root's
+    EXPECT_EQ(panel::FindKernelLayerPrograms({prefix}).backstop, prefix + "/" ZEL_SBIN_DIR "/zel-backstop");
+    ASSERT_EQ(::chmod(sandbox.root.c_str(), 0775), 0);
+    ASSERT_EQ(::chown(sandbox.root.c_str(), 0, 65534), 0);
+    EXPECT_EQ(offered(), "");
 }
 
 // The panel's side: the user's start-up files follow the choice, and the

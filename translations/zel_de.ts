@@ -34,6 +34,18 @@
         <source>Apply my decision to all %1 outgoing traffic</source>
         <translation>Meine Entscheidung auf den gesamten ausgehenden Verkehr von %1 anwenden</translation>
     </message>
+    <message>
+        <source>%1 is trying to accept incoming connection from %2 through port:%3 without the firewall in it. It was blocked until you decide; your answer is kept for this port.</source>
+        <translation>%1 versucht ohne die Firewall, eine eingehende Verbindung von %2 über Port %3 anzunehmen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diesen Port.</translation>
+    </message>
+    <message>
+        <source>%1 is trying to accept incoming connection from %2 through port:%3 without the firewall in it. It was blocked until you decide; your answer is kept for this address and port.</source>
+        <translation>%1 versucht ohne die Firewall, eine eingehende Verbindung von %2 über Port %3 anzunehmen. Sie bleibt blockiert, bis Sie entscheiden; Ihre Antwort gilt für diese Adresse und diesen Port.</translation>
+    </message>
+    <message>
+        <source>Apply my decision to all %1 incoming traffic</source>
+        <translation>Meine Entscheidung auf den gesamten eingehenden Verkehr von %1 anwenden</translation>
+    </message>
 </context>
 <context>
     <name>BackstopNotice</name>
@@ -73,6 +85,42 @@
         <source>%1 connected to %2 without the firewall in it (a static or set-user-ID program, or one started without it): no rule decided it. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
         <translation>%1 hat sich mit %2 verbunden, ohne dass die Firewall darin läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde): Keine Regel hat darüber entschieden. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
     </message>
+    <message>
+        <source>Not under the firewall: %2 to %1 on port %3</source>
+        <translation>Nicht unter der Firewall: %2 an %1 auf Port %3</translation>
+    </message>
+    <message>
+        <source>A program was connected to without the firewall</source>
+        <translation>Mit einem Programm wurde ohne die Firewall eine Verbindung aufgebaut</translation>
+    </message>
+    <message>
+        <source>%2 connected to %1 on its port %3 without the firewall in the program (a static or set-user-ID program, or one started without it): no rule decided it. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
+        <translation>%2 hat sich mit %1 auf dessen Port %3 verbunden, ohne dass die Firewall in dem Programm läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde): Keine Regel hat darüber entschieden. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
+    </message>
+    <message>
+        <source>Blocked, not under the firewall: %2 to %1 on port %3</source>
+        <translation>Blockiert, nicht unter der Firewall: %2 an %1 auf Port %3</translation>
+    </message>
+    <message>
+        <source>A connection to a program was blocked</source>
+        <translation>Eine Verbindung zu einem Programm wurde blockiert</translation>
+    </message>
+    <message>
+        <source>%2 tried to connect to %1 on its port %3 without the firewall in the program (a static or set-user-ID program, or one started without it), and was blocked before the program read anything. Start it with &quot;zel-run %1&quot; to have your rules decide its connections.</source>
+        <translation>%2 hat versucht, sich mit %1 auf dessen Port %3 zu verbinden, ohne dass die Firewall in dem Programm läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde), und wurde blockiert, bevor das Programm etwas gelesen hat. Starten Sie es mit „zel-run %1“, damit Ihre Regeln über seine Verbindungen entscheiden.</translation>
+    </message>
+    <message>
+        <source>Asked, not under the firewall: %2 to %1 on port %3</source>
+        <translation>Nachgefragt, nicht unter der Firewall: %2 an %1 auf Port %3</translation>
+    </message>
+    <message>
+        <source>A connection to a program was blocked until you decide</source>
+        <translation>Eine Verbindung zu einem Programm wurde bis zu Ihrer Entscheidung blockiert</translation>
+    </message>
+    <message>
+        <source>%2 tried to connect to %1 on its port %3 without the firewall in the program (a static or set-user-ID program, or one started without it). Your rules say to ask, and the kernel cannot wait for an answer: it was blocked. Allow or block it from now on in the alert.</source>
+        <translation>%2 hat versucht, sich mit %1 auf dessen Port %3 zu verbinden, ohne dass die Firewall in dem Programm läuft (ein statisches oder Set-User-ID-Programm oder eines, das ohne sie gestartet wurde). Ihre Regeln sagen „Fragen“, und der Kernel kann nicht auf eine Antwort warten: Die Verbindung wurde blockiert. Lassen Sie sie in der Warnung künftig zu oder blockieren Sie sie.</translation>
+    </message>
 </context>
 <context>
     <name>FilterState</name>
@@ -107,6 +155,45 @@
     <message>
         <source>Filtering at level %1</source>
         <translation>Filtert mit Sicherheitsstufe %1</translation>
+    </message>
+</context>
+<context>
+    <name>KernelLayer</name>
+    <message>
+        <source>no cgroup v2 hierarchy is mounted</source>
+        <translation>keine cgroup-v2-Hierarchie ist eingehängt</translation>
+    </message>
+    <message>
+        <source>the kernel has no type information (BTF)</source>
+        <translation>der Kernel hat keine Typinformationen (BTF)</translation>
+    </message>
+    <message>
+        <source>The kernel backstop: looking whether it runs for you.</source>
+        <translation>Der Kernel-Rückhalt: Es wird nachgesehen, ob er für Sie läuft.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. ./run.sh installs it with the administrator&apos;s rights: see the README.</source>
+        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. ./run.sh installiert ihn mit Administratorrechten: siehe README.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop cannot run on this kernel (%1): programs the firewall cannot enter are not covered. The firewall still decides the programs it is in.</source>
+        <translation>Der Kernel-Rückhalt kann auf diesem Kernel nicht laufen (%1): Programme, in die die Firewall nicht hinein kann, sind nicht abgedeckt. Über die Programme, in denen sie läuft, entscheidet die Firewall weiterhin.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not attached for you: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie nicht angebunden: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: it lets the programs the firewall cannot enter connect, and tells you of each.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er lässt die Programme, in die die Firewall nicht hinein kann, Verbindungen aufbauen und meldet Ihnen jedes.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: it blocks the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Er blockiert die Programme, in die die Firewall nicht hinein kann.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is attached for you: your rules decide the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt ist für Sie angebunden: Ihre Regeln entscheiden über die Programme, in die die Firewall nicht hinein kann.</translation>
     </message>
 </context>
 <context>
@@ -534,14 +621,6 @@
     <message>
         <source>This session has no XDG_RUNTIME_DIR, so the firewall keeps its live files in %1, a folder of yours that only you can open (never in /tmp, where another user could make the folder first).</source>
         <translation>Diese Sitzung hat kein XDG_RUNTIME_DIR, daher legt die Firewall ihre laufenden Dateien in %1 ab, einem Ordner, den nur Sie öffnen können (nie in /tmp, wo ein anderer Benutzer den Ordner zuerst anlegen könnte).</translation>
-    </message>
-    <message>
-        <source>The kernel backstop runs: it covers your programs the firewall cannot enter.</source>
-        <translation>Der Kernel-Rückhalt läuft: Er deckt Ihre Programme ab, in die die Firewall nicht hinein kann.</translation>
-    </message>
-    <message>
-        <source>The kernel backstop is not installed: programs the firewall cannot enter (statically linked, Go, set-user-ID, sandboxed) are not covered. It installs as root: see the README.</source>
-        <translation>Der Kernel-Rückhalt ist nicht installiert: Programme, in die die Firewall nicht hinein kann (statisch gelinkt, Go, Set-User-ID, in einer Sandbox), sind nicht abgedeckt. Er wird als root installiert: siehe README.</translation>
     </message>
 </context>
 <context>
@@ -1280,6 +1359,42 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     <message>
         <source>It cannot be started again under the firewall: %1</source>
         <translation>Es kann nicht wieder unter der Firewall gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>Protect the programs the firewall cannot enter</source>
+        <translation>Programme schützen, in die die Firewall nicht hinein kann</translation>
+    </message>
+    <message>
+        <source>%1 cannot be started.</source>
+        <translation>%1 kann nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Nothing was changed: no administrator agreed.</source>
+        <translation>Nichts wurde geändert: Kein Administrator hat zugestimmt.</translation>
+    </message>
+    <message>
+        <source>It could not be started.</source>
+        <translation>Er konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>It could not be started: %1</source>
+        <translation>Er konnte nicht gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>Waiting for an administrator to agree.</source>
+        <translation>Warten auf die Zustimmung eines Administrators.</translation>
+    </message>
+    <message>
+        <source>This kernel cannot run the kernel backstop.</source>
+        <translation>Dieser Kernel kann den Kernel-Rückhalt nicht ausführen.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop is not installed.</source>
+        <translation>Der Kernel-Rückhalt ist nicht installiert.</translation>
+    </message>
+    <message>
+        <source>Asks for an administrator&apos;s password, then starts the kernel backstop for you, now and at every start of the computer.</source>
+        <translation>Fragt nach dem Passwort eines Administrators und startet dann den Kernel-Rückhalt für Sie, jetzt und bei jedem Start des Computers.</translation>
     </message>
 </context>
 <context>

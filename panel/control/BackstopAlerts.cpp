@@ -24,24 +24,35 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
     const std::string name = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(notice.program));
     const bool ipv6 = notice.address.find(':') != std::string::npos;
     engine::AlertTexts texts;
-    texts.outgoing = true;
+    texts.outgoing = !notice.incoming;
     // The caption stays in English: it is what the alert window is found by.
     texts.caption = name + " - Connection Alert! (not under the firewall)";
     // Short enough for the alert's five lines with a long path.
     const QString program = QString::fromStdString(notice.program);
     const QString address = QString::fromStdString(notice.address);
     const QString port = QString::number(notice.port);
-    const QString message = ipv6
-        ? QCoreApplication::translate("BackstopAlerts",
-                                      "%1 is trying to create outgoing connection to %2 through port:%3 without the "
-                                      "firewall in it. It was blocked until you decide; your answer is kept for this "
-                                      "port.")
-        : QCoreApplication::translate("BackstopAlerts",
-                                      "%1 is trying to create outgoing connection to %2 through port:%3 without the "
-                                      "firewall in it. It was blocked until you decide; your answer is kept for this "
-                                      "address and port.");
+    QString message;
+    if (notice.incoming)
+        message = ipv6 ? QCoreApplication::translate("BackstopAlerts",
+                                                     "%1 is trying to accept incoming connection from %2 through "
+                                                     "port:%3 without the firewall in it. It was blocked until you "
+                                                     "decide; your answer is kept for this port.")
+                       : QCoreApplication::translate("BackstopAlerts",
+                                                     "%1 is trying to accept incoming connection from %2 through "
+                                                     "port:%3 without the firewall in it. It was blocked until you "
+                                                     "decide; your answer is kept for this address and port.");
+    else
+        message = ipv6 ? QCoreApplication::translate("BackstopAlerts",
+                                                     "%1 is trying to create outgoing connection to %2 through "
+                                                     "port:%3 without the firewall in it. It was blocked until you "
+                                                     "decide; your answer is kept for this port.")
+                       : QCoreApplication::translate("BackstopAlerts",
+                                                     "%1 is trying to create outgoing connection to %2 through "
+                                                     "port:%3 without the firewall in it. It was blocked until you "
+                                                     "decide; your answer is kept for this address and port.");
     texts.message = message.arg(program, address, port).toStdString();
-    texts.checkBox = QCoreApplication::translate("BackstopAlerts", "Apply my decision to all %1 outgoing traffic")
+    texts.checkBox = (notice.incoming ? QCoreApplication::translate("BackstopAlerts", "Apply my decision to all %1 incoming traffic")
+                                      : QCoreApplication::translate("BackstopAlerts", "Apply my decision to all %1 outgoing traffic"))
                          .arg(QString::fromStdString(name))
                          .toStdString();
     texts.peer = notice.address;
@@ -51,7 +62,7 @@ engine::AlertTexts BackstopAlerts::TextsFor(const panel::BackstopNotice& notice)
 bool BackstopAlerts::Ask(const panel::BackstopNotice& notice, const std::string& alertProgram)
 {
     const std::string key = rules::rules_format::CarrierExeName(rules::rules_format::CleanCarrierPath(notice.program)) + " "
-        + notice.address + " " + std::to_string(notice.port);
+        + notice.address + " " + std::to_string(notice.port) + (notice.incoming ? " in" : "");
     if (open_.size() >= kMaxOpen)
         return false;
     for (const Question& question : open_)

@@ -19,7 +19,7 @@ void BackstopQuestions::Ask(const panel::BackstopNotice& notice)
             if ((result.button != 1 && result.button != 2) || result.timedOut)
                 return;
             const panel::BackstopAnswer answer {asked.program, asked.address, asked.port, result.button == 1,
-                                                result.ticked};
+                                                result.ticked, asked.incoming};
             if (const auto app = panel::StoreBackstopAnswer(core_, answer))
                 emit Stored(app->key);
         });

@@ -16,12 +16,17 @@ namespace {
 // The rule an answer for this peer makes, named so that the rule lists say what it is for.
 std::string RuleNameFor(const BackstopAnswer& answer)
 {
-    return "Backstop: " + answer.address + " port " + std::to_string(answer.port);
+    return (answer.incoming ? "Backstop: from " : "Backstop: ") + answer.address + " port " + std::to_string(answer.port);
 }
 
-bool IsAnswerRule(const rules::Rule& rule, const std::string& name)
+rules::Direction DirectionOf(const BackstopAnswer& answer)
 {
-    return rule.name == name && rule.direction == rules::Direction::kOutgoing && rule.ports.size() == 1;
+    return answer.incoming ? rules::Direction::kIncoming : rules::Direction::kOutgoing;
+}
+
+bool IsAnswerRule(const rules::Rule& rule, const std::string& name, rules::Direction direction)
+{
+    return rule.name == name && rule.direction == direction && rule.ports.size() == 1;
 }
 
 }  // namespace
@@ -50,16 +55,19 @@ std::optional<AlertedApp> StoreBackstopAnswer(PanelCore& core, const BackstopAns
 
     rules::Application& app = ProgramEntry(core, exeName, path.empty() ? std::string() : GetDisplayName(path), path);
     if (answer.forAll) {
-        SetAnsweredDefault(core, app, answer.permit ? protocol::kCodeOutgoingPermitted : protocol::kCodeOutgoingBlocked);
+        SetAnsweredDefault(core, app,
+                           answer.incoming ? (answer.permit ? protocol::kCodeIncomingPermitted : protocol::kCodeIncomingBlocked)
+                                           : (answer.permit ? protocol::kCodeOutgoingPermitted : protocol::kCodeOutgoingBlocked));
     } else {
         const std::string name = RuleNameFor(answer);
-        std::erase_if(app.rules, [&name](const rules::Rule& rule) { return IsAnswerRule(rule, name); });
+        const rules::Direction direction = DirectionOf(answer);
+        std::erase_if(app.rules, [&](const rules::Rule& rule) { return IsAnswerRule(rule, name, direction); });
         rules::Port port = rules::Port::Numbered(static_cast<int>(answer.port));
         port.addresses = std::vector<std::string> {answer.address}; // IPv4 or IPv6: the rule covers that peer alone
         rules::Rule rule;
         rule.name = name;
         rule.permission = permission;
-        rule.direction = rules::Direction::kOutgoing;
+        rule.direction = direction;
         rule.inForce = true;
         rule.ports.push_back(std::move(port));
         // First: the question was raised because no earlier rule decided,

@@ -14,16 +14,17 @@ namespace panel {
 struct BackstopAnswer {
     std::string program; // its path, or its file name when it ended before the backstop looked
     std::string address; // the peer
-    unsigned port = 0;
+    unsigned port = 0;   // the peer's; incoming, the program's own
     bool permit = false;
-    bool forAll = false; // ticked: for all its outgoing traffic
+    bool forAll = false; // ticked: for all its traffic that way
+    bool incoming = false; // the peer connected (or sent) to the program
 };
 
 // Stores the answer so that the backstop decides the next attempt without
-// asking, as an alert's answer is stored: ticked, the program's outgoing
-// default (its rules kept); otherwise a rule, first among its rules, that
-// permits or blocks its outgoing connections to that address and port (an
-// IPv6 peer, which rules cannot name, by the port alone). A program without
+// asking, as an alert's answer is stored: ticked, the program's default for
+// that direction (its rules kept); otherwise a rule, first among its rules,
+// that permits or blocks its outgoing connections to that address and port,
+// or what that address sends to that port of the program's. A program without
 // an entry gets one with the general defaults; a rule an earlier answer made
 // for the same peer gives way. Saved and published. nullopt (logged) when
 // the program or peer is not one a rule can name.

@@ -211,15 +211,6 @@ std::string SummaryText(const std::vector<Program>& programs)
     return text::Arg(Tr("SessionCoverage", "Protection: %1."), {decided});
 }
 
-std::string BackstopText(bool running)
-{
-    if (running)
-        return Tr("SessionCoverage", "The kernel backstop runs: it covers your programs the firewall cannot enter.");
-    return Tr("SessionCoverage", "The kernel backstop is not installed: programs the firewall cannot enter (statically "
-                                 "linked, Go, set-user-ID, sandboxed) are not covered. It installs as root: see the "
-                                 "README.");
-}
-
 std::string RuntimeFolderText(const os::RuntimeFolderState& state)
 {
     if (!state.problem.empty())

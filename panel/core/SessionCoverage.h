@@ -53,8 +53,6 @@ std::string StateText(session::coverage::State state);
 std::string ReasonText(const session::coverage::Program& program, const std::string& owner);
 std::string AdviceText(const session::coverage::Program& program, bool backstopRunning);
 std::string SummaryText(const std::vector<session::coverage::Program>& programs);
-// The backstop's line: what it covers, or what installing it would.
-std::string BackstopText(bool running);
 // The runtime folder's line: why the user's programs are refused when it
 // cannot be used, where it is when the session gives none; empty otherwise.
 std::string RuntimeFolderText(const os::RuntimeFolderState& state);

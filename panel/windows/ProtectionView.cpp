@@ -43,6 +43,13 @@ constexpr int kPageRefreshMs = 2000;
 constexpr int kSummaryRefreshMs = 30000;
 constexpr int kEndWaitMs = 5000;
 constexpr int kFirstSummaryMs = 1500;
+// The kernel backstop's state is looked at this often while the page shows;
+// a look that takes longer than the limit is given up.
+constexpr auto kKernelLookInterval = std::chrono::seconds(10);
+constexpr int kKernelLookLimitMs = 10000;
+// pkexec's exit statuses when the administrator did not agree.
+constexpr int kPkexecDismissed = 126;
+constexpr int kPkexecNotAuthorized = 127;
 
 QLabel* WrappedLabel(const char* name, QWidget* parent)
 {
@@ -113,6 +120,11 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     layout->addWidget(pageCoverage_);
     backstopState_ = WrappedLabel("BackstopState", this);
     layout->addWidget(backstopState_);
+    // Below the line, which keeps the page's width to wrap in.
+    protect_ = Named(new QPushButton(tr("Protect the programs the firewall cannot enter"), this), "ProtectKernelLayer");
+    protect_->hide();
+    layout->addWidget(protect_, 0, Qt::AlignLeft);
+    connect(protect_, &QPushButton::clicked, this, &ProtectionView::Protect);
     runtimeState_ = WrappedLabel("RuntimeFolderState", this);
     runtimeState_->hide();
     layout->addWidget(runtimeState_);
@@ -169,6 +181,11 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     firstSummary_ = new gui::Timer(this, kFirstSummaryMs, true);
     connect(firstSummary_, &gui::Timer::timeout, this, refreshSummary);
     endingTimeout_ = new gui::Timer(this, kEndWaitMs, true);
+    statusLimit_ = new gui::Timer(this, kKernelLookLimitMs, true);
+    connect(statusLimit_, &gui::Timer::timeout, this, [this] {
+        if (statusRun_)
+            statusRun_->kill(); // it ends, and is taken for not attached
+    });
 
     const std::string self = os::processes::OwnExecutablePath();
     ZelRunProgram = self.substr(0, self.rfind('/') + 1) + "zel-run";
@@ -176,6 +193,13 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
         return QMessageBox::question(this, tr("Restart under the firewall"), question) == QMessageBox::Yes;
     };
     Tell = [this](const QString& text) { QMessageBox::warning(this, tr("Restart under the firewall"), text); };
+    // Never by a search of PATH: what pkexec runs as root is named in full.
+    if (const panel::KernelLayerPrograms installed = panel::InstalledKernelLayerPrograms(); !installed.admin.empty()) {
+        // For this user: root's "status" alone would speak of every user's.
+        KernelStatusCommand = {QString::fromStdString(installed.backstop), "status", "--user", QString::number(::getuid())};
+        ProtectCommand = {"/usr/bin/pkexec", QString::fromStdString(installed.admin), "protect"};
+    }
+    ShowKernelLayer();
     hide();
 }
 
@@ -233,10 +257,12 @@ void ProtectionView::Refresh()
     for (const protocol::carriers::CarrierRecord& host : protocol::carriers::ListCarriers())
         if (host.alive)
             settings.registered.insert(host.pid);
-    backstop_ = coverage::BackstopRunning();
+    const auto now = std::chrono::steady_clock::now();
+    if (!statusRun_ && (kernelLookedAt_ == std::chrono::steady_clock::time_point {} || now - kernelLookedAt_ >= kKernelLookInterval))
+        LookAtKernelLayer();
+    backstop_ = kernelLayer_.kind == panel::KernelLayerState::Kind::kAttached || coverage::BackstopRunning();
     settings.backstop = backstop_;
     programs_ = scanner_.Scan(settings);
-    backstopState_->setText(QString::fromStdString(panel::BackstopText(backstop_)));
     // Looked at every time: a folder spoilt while the panel runs refuses
     // the programs started since.
     const os::RuntimeFolderState runtime = os::RuntimeDirState();
@@ -380,6 +406,105 @@ void ProtectionView::StartAgain(const coverage::Launch& launch)
         emit Restarted(pid);
     else
         Tell(tr("It cannot be started again under the firewall: %1").arg(process.errorString()));
+}
+
+void ProtectionView::LookAtKernelLayer()
+{
+    if (statusRun_) {
+        lookAgain_ = true;
+        return;
+    }
+    kernelLookedAt_ = std::chrono::steady_clock::now();
+    if (KernelStatusCommand.isEmpty()) {
+        kernelLayer_ = {panel::KernelLayerState::Kind::kNotInstalled, {}};
+        ShowKernelLayer();
+        return;
+    }
+    statusRun_ = new QProcess(this);
+    // Its words in English, which are read here; its own folder, not ours.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "C");
+    environment.insert("LANGUAGE", "");
+    statusRun_->setProcessEnvironment(environment);
+    statusRun_->setProcessChannelMode(QProcess::MergedChannels);
+    statusRun_->setWorkingDirectory("/");
+    QProcess* run = statusRun_;
+    connect(run, &QProcess::finished, this, [this, run](int exitStatus, QProcess::ExitStatus how) {
+        StatusEnded(how == QProcess::NormalExit ? exitStatus : -1, QString::fromLocal8Bit(run->read(65536)));
+    });
+    connect(run, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            StatusEnded(-2, {});
+    });
+    statusLimit_->start();
+    run->start(KernelStatusCommand.first(), KernelStatusCommand.mid(1));
+}
+
+void ProtectionView::StatusEnded(int exitStatus, const QString& output)
+{
+    statusLimit_->stop();
+    statusRun_->deleteLater();
+    statusRun_ = nullptr;
+    kernelLayer_ = exitStatus == -2 ? panel::KernelLayerState {panel::KernelLayerState::Kind::kNotInstalled, {}}
+                                    : panel::ParseKernelLayerStatus(exitStatus, output.toStdString());
+    ShowKernelLayer();
+    if (lookAgain_) {
+        lookAgain_ = false;
+        LookAtKernelLayer();
+    }
+}
+
+void ProtectionView::Protect()
+{
+    if (protectRun_ || ProtectCommand.isEmpty() || kernelLayer_.kind != panel::KernelLayerState::Kind::kNotAttached)
+        return;
+    protectProblem_.clear();
+    protectRun_ = new QProcess(this);
+    protectRun_->setWorkingDirectory("/");
+    QProcess* run = protectRun_;
+    connect(run, &QProcess::finished, this, [this, run](int exitStatus, QProcess::ExitStatus how) {
+        // zel-admin says why it failed on its last line.
+        const QStringList said = QString::fromLocal8Bit(run->readAllStandardError().right(4096)).split('\n', Qt::SkipEmptyParts);
+        ProtectEnded(how == QProcess::NormalExit ? exitStatus : -1, said.isEmpty() ? QString() : said.last());
+    });
+    connect(run, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ProtectEnded(-2, tr("%1 cannot be started.").arg(ProtectCommand.first()));
+    });
+    run->start(ProtectCommand.first(), ProtectCommand.mid(1));
+    ShowKernelLayer();
+}
+
+void ProtectionView::ProtectEnded(int exitStatus, const QString& problem)
+{
+    protectRun_->deleteLater();
+    protectRun_ = nullptr;
+    if (exitStatus == kPkexecDismissed || exitStatus == kPkexecNotAuthorized)
+        protectProblem_ = tr("Nothing was changed: no administrator agreed.");
+    else if (exitStatus != 0)
+        protectProblem_ = problem.isEmpty() ? tr("It could not be started.") : tr("It could not be started: %1").arg(problem);
+    LookAtKernelLayer();
+    ShowKernelLayer();
+}
+
+void ProtectionView::ShowKernelLayer()
+{
+    using Kind = panel::KernelLayerState::Kind;
+    QString line = QString::fromStdString(panel::KernelLayerText(kernelLayer_));
+    if (protectRun_)
+        line += " " + tr("Waiting for an administrator to agree.");
+    else if (!protectProblem_.isEmpty())
+        line += " " + protectProblem_;
+    backstopState_->setText(line);
+    // Offered wherever it could help; why not, where it cannot.
+    protect_->setVisible(kernelLayer_.kind != Kind::kAttached && kernelLayer_.kind != Kind::kUnknown);
+    protect_->setEnabled(kernelLayer_.kind == Kind::kNotAttached && !ProtectCommand.isEmpty() && !protectRun_);
+    protect_->setToolTip(kernelLayer_.kind == Kind::kCannotHold
+                             ? tr("This kernel cannot run the kernel backstop.")
+                         : kernelLayer_.kind == Kind::kNotInstalled || ProtectCommand.isEmpty()
+                             ? tr("The kernel backstop is not installed.")
+                             : tr("Asks for an administrator's password, then starts the kernel backstop for you, now "
+                                  "and at every start of the computer."));
 }
 
 void ProtectionView::showEvent(QShowEvent* event)

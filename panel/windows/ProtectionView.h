@@ -1,16 +1,20 @@
 #pragma once
 
+#include "panel/core/KernelLayer.h"
 #include "panel/core/SessionCoverage.h"
 #include "session/ProgramCoverage.h"
 
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 class QLabel;
+class QProcess;
 class QPushButton;
 class QSocketNotifier;
 class QTreeWidget;
@@ -53,12 +57,26 @@ public:
     // "Restart under the firewall" for the selected program, after asking.
     void RestartSelected();
 
+    // The kernel backstop as last looked at; looks again in the background
+    // (the page does every 10 s while shown, 30 s otherwise).
+    const panel::KernelLayerState& KernelLayer() const { return kernelLayer_; }
+    void LookAtKernelLayer();
+    // "Protect the programs the firewall cannot enter": zel-admin through
+    // pkexec, in the background; the state is looked at again when it ends.
+    void Protect();
+
     // The side column's lines, for the main window to place.
     QLabel* CoverageLine() const { return coverageLine_; }
     QLabel* SummaryLine() const { return summaryLine_; }
 
     // The launcher a restart goes through (zel-run beside the panel).
     std::string ZelRunProgram;
+    // What the kernel backstop's line and button run, program first: the
+    // installed zel-backstop's "status --user UID" as the user, and pkexec
+    // by its full path with the installed zel-admin; empty when it is not
+    // installed (root's alone). Tests put stand-ins here.
+    QStringList KernelStatusCommand;
+    QStringList ProtectCommand;
     // Asks the user; tests answer instead.
     std::function<bool(const QString& question)> Confirm;
     // Tells the user something went wrong; tests record instead.
@@ -81,11 +99,15 @@ private:
     void FillList();
     void SelectionChanged();
     void StartAgain(const session::coverage::Launch& launch);
+    void StatusEnded(int exitStatus, const QString& output);
+    void ProtectEnded(int exitStatus, const QString& problem);
+    void ShowKernelLayer();
 
     QLabel* coverageLine_ = nullptr;
     QLabel* summaryLine_ = nullptr;
     QLabel* pageCoverage_ = nullptr;
     QLabel* backstopState_ = nullptr;
+    QPushButton* protect_ = nullptr;
     QLabel* runtimeState_ = nullptr;
     QTreeWidget* programList_ = nullptr;
     QLabel* advice_ = nullptr;
@@ -96,6 +118,13 @@ private:
     session::coverage::Scanner scanner_;
     std::vector<session::coverage::Program> programs_;
     bool backstop_ = false;
+    panel::KernelLayerState kernelLayer_;
+    std::chrono::steady_clock::time_point kernelLookedAt_ {};
+    QProcess* statusRun_ = nullptr;
+    gui::Timer* statusLimit_ = nullptr;
+    bool lookAgain_ = false;
+    QProcess* protectRun_ = nullptr;
+    QString protectProblem_;
     QList<QPointer<QWidget>> others_;
     QPointer<QLabel> sideCoverage_;
     QPointer<QLabel> sideSummary_;

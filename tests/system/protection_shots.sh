@@ -3,11 +3,14 @@
 # the installed panel on a 1366x768 screen with openbox, opened by keyboard
 # (the node below the system settings, Return), with five programs of the
 # user's holding sockets: one under the hook, one started before protection,
-# a statically linked one, one marked as Go and a set-user-ID one. At scale
+# a statically linked one, one marked as Go and a set-user-ID one; the kernel
+# backstop's line and button above them. At scale
 # 1, at scale 2 and in a dark palette; and the options dialog.
 #   tests/system/protection_shots.sh BUILD_DIR FOLDER
 . "$(dirname "${BASH_SOURCE[0]}")/shots_common.sh"
 hook=$(find "$prefix" -name libzelhook.so | head -1)
+# The kernel backstop beside it, when built: the page shows what it says of this machine.
+[ ! -x "$BUILD/backstop/zel-backstop" ] || cmake --install "$BUILD" --component backstop --prefix "$prefix" >/dev/null
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
 mkdir -p "$HOME" && mkdir -m 0700 "$ZEL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS
