@@ -13,6 +13,7 @@
 #include "backstop/ServicesRules.h"
 
 #include "os/Files.h"
+#include "protocol/BackstopSocket.h"
 #include "rules/DocumentReader.h"
 #include "rules/RulesFile.h"
 #include "rules/RulesFormat.h"
@@ -163,12 +164,7 @@ bool CallerUid(const std::vector<std::string>& args, uid_t& uid)
 }
 
 // Whether a backstop answers on its socket: a relay runs for it.
-bool Running(const std::string& name)
-{
-    struct stat st {};
-    const std::string socket = "/run/zel-backstop/" + name + ".sock";
-    return ::lstat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-}
+bool Running(const std::string& name) { return protocol::backstop_socket::Answers(protocol::backstop_socket::PathFor(name)); }
 
 int Start(uid_t uid, bool atBoot)
 {

@@ -35,6 +35,7 @@
 #include "backstop/backstop.h"
 
 #include "os/Net.h"
+#include "protocol/BackstopSocket.h"
 #include "text/ToolStart.h"
 #include "text/Translate.h"
 
@@ -69,12 +70,11 @@ using namespace backstop;
 namespace {
 
 // Each user's backstop pins in a folder of its own here, named by the uid,
-// and relays on a socket of its own in the socket folder.
+// and relays on a socket of its own (protocol::backstop_socket).
 constexpr const char* kBpfMount = "/sys/fs/bpf";
 constexpr const char* kPinRoot = "/sys/fs/bpf/zel";
-constexpr const char* kSocketFolder = "/run/zel-backstop";
 // The services' backstop: its pins and socket under this name, its records here.
-constexpr const char* kServicesName = "services";
+using protocol::backstop_socket::kServicesName;
 constexpr const char* kServicesLogFolder = "/var/log/korvel/services";
 // Whose members hear the services' notices (Debian's administrators).
 constexpr const char* kAdministrators = "sudo";
@@ -193,8 +193,7 @@ std::string SocketPath(const Options& options, unsigned uid)
 {
     if (!options.socket.empty())
         return options.socket;
-    const std::string name = uid == ZEL_BACKSTOP_SERVICES ? kServicesName : std::to_string(uid);
-    return std::string(kSocketFolder) + "/" + name + ".sock";
+    return protocol::backstop_socket::PathFor(uid == ZEL_BACKSTOP_SERVICES ? kServicesName : std::to_string(uid));
 }
 
 // The ordinary users' uids, from /etc/login.defs (UID_MIN, UID_MAX), as

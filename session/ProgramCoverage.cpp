@@ -1,6 +1,7 @@
 #include "session/ProgramCoverage.h"
 
 #include "os/hooksafe/Retry.h"
+#include "protocol/BackstopSocket.h"
 #include "session/SessionPreload.h"
 
 #include <algorithm>
@@ -557,12 +558,6 @@ Launch LaunchOf(const std::string& procRoot, pid_t pid)
     return launch;
 }
 
-bool BackstopRunning()
-{
-    const char* configured = ::secure_getenv("ZEL_BACKSTOP_SOCKET");
-    const std::string path = configured && *configured ? configured : "/run/zel-backstop.sock";
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == 0;
-}
+bool BackstopRunning() { return protocol::backstop_socket::Answers(protocol::backstop_socket::ForThisUser()); }
 
 }  // namespace session::coverage

@@ -1,22 +1,16 @@
 #include "zelconn/BackstopNotices.h"
 
-#include "os/Net.h"
-#include "os/hooksafe/Environment.h"
+#include "protocol/BackstopSocket.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace zelconn {
 
-std::string BackstopNotices::SocketPath()
-{
-    const char* configured = os::GetEnv("ZEL_BACKSTOP_SOCKET");
-    return configured && *configured ? configured : "/run/zel-backstop/" + std::to_string(::getuid()) + ".sock";
-}
+std::string BackstopNotices::SocketPath() { return protocol::backstop_socket::ForThisUser(); }
 
 BackstopNotices::~BackstopNotices()
 {
@@ -29,21 +23,9 @@ int BackstopNotices::Fd(std::chrono::steady_clock::time_point now)
     if (fd_ >= 0 || now < nextTry_)
         return fd_;
     nextTry_ = now + std::chrono::seconds(5);
-    sockaddr_un address;
-    if (!os::net::UnixSocketAddress(path_, address))
-        return -1;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = protocol::backstop_socket::Connect(path_, serviceUid_);
     if (fd < 0)
         return -1;
-    // A blocking connect on a local socket is immediate; non-blocking it may
-    // say EAGAIN when the service's queue is full: tried again later.
-    ucred peer {};
-    socklen_t size = sizeof peer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != serviceUid_) {
-        ::close(fd);
-        return -1;
-    }
     fd_ = fd;
     pending_.clear();
     return fd_;
