@@ -2,8 +2,10 @@
 #include "zelconn/CarrierTracker.h"
 #include "zelconn/UpdateRelay.h"
 
+#include "protocol/BackstopSocket.h"
 #include "protocol/CarrierRegistry.h"
 #include "protocol/SharedBlock.h"
+#include "session/ProgramCoverage.h"
 #include "tests/Sandbox.h"
 
 #include <chrono>
@@ -315,5 +317,17 @@ TEST(AttackBackstopNotices, ListensOnlyToTheServiceOfThisUser)
     ASSERT_TRUE(notice);
     EXPECT_EQ(notice->program, "/opt/fetch");
     ::close(accepted);
+
+    // The panel's "the backstop runs" asks the same question of the same path.
+    ::setenv("ZEL_BACKSTOP_SOCKET", path.c_str(), 1);
+    EXPECT_EQ(session::coverage::BackstopRunning(), ::getuid() == 0); // only root's listener is the backstop
+    EXPECT_TRUE(protocol::backstop_socket::Answers(path, ::getuid()));
+    EXPECT_FALSE(protocol::backstop_socket::Answers(path, ::getuid() + 1));
+    for (int i = 0; i < 3; ++i)
+        ::close(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     ::close(listener);
+    EXPECT_FALSE(protocol::backstop_socket::Answers(path, ::getuid())); // nobody listens
+    ::unlink(path.c_str());
+    EXPECT_FALSE(protocol::backstop_socket::Answers(path, ::getuid())); // nothing there
+    ::unsetenv("ZEL_BACKSTOP_SOCKET");
 }
