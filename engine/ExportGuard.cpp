@@ -26,8 +26,12 @@ void ExportGuard::Prepare() noexcept
 {
     try {
         using namespace protocol::registry;
-        const std::string folder = os::SettingPath(
-            GetString(RootKey::LocalMachine, kSettingsKey, protocol::settings::kErrLogs));
+        // Read through the store's kept folders, as every later setting is,
+        // and kept so that they stay open for them: a one-off query would
+        // walk the store's path from the root again. Never destroyed, as the
+        // settings are not.
+        static const Value& errorLogs = *new Value(RootKey::LocalMachine, kSettingsKey, protocol::settings::kErrLogs);
+        const std::string folder = os::SettingPath(errorLogs.Read().value_or(std::string()));
         if (folder.size() < sizeof g_errorFolder)
             std::snprintf(g_errorFolder, sizeof g_errorFolder, "%s", folder.c_str());
     } catch (...) {

@@ -2,7 +2,6 @@
 
 #include "text/Strings.h"
 
-#include <sstream>
 
 namespace rules {
 
@@ -16,10 +15,13 @@ std::string AnswerText(const TimedAnswer& answer)
 
 std::optional<TimedAnswer> AnswerOfText(std::string_view text)
 {
-    std::istringstream in {std::string(text)};
-    std::string direction, permission, until, port, address, host, more;
-    if (!(in >> direction >> permission >> until >> port >> address >> host) || (in >> more))
+    // Not a string stream: it would bring the C++ locale machinery into the
+    // engine, which every networked program loads.
+    const std::vector<std::string_view> words = text::Words(text, 7);
+    if (words.size() != 6)
         return std::nullopt;
+    const std::string direction(words[0]), permission(words[1]), until(words[2]), port(words[3]),
+        address(words[4]), host(words[5]);
     TimedAnswer answer;
     if (direction != WordOf(Direction::kIncoming) && direction != WordOf(Direction::kOutgoing))
         return std::nullopt;

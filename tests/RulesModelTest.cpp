@@ -428,8 +428,10 @@ TEST(RulesModel, TimedAnswersAreKeptWithTheirEndAndMalformedOnesAreDropped)
     EXPECT_EQ(rules::AnswerOfText(rules::AnswerText(curl.timed[1])), curl.timed[1]);
     for (const char* bad : {"", "OUTGOING ASK 1 443 - -", "SIDEWAYS PERMIT 1 1 - -",
                             "OUTGOING PERMIT -1 443 - -", "OUTGOING PERMIT 1 70000 - -", "OUTGOING PERMIT 1 1 1.2.3.4 a.b",
-                            "OUTGOING PERMIT 1 1 - - more"})
+                            "OUTGOING PERMIT 1 1 - - more", "OUTGOING PERMIT 1 1 -"})
         EXPECT_FALSE(rules::AnswerOfText(bad)) << bad;
+    // Words apart by any blanks, as the journal's lines may be.
+    EXPECT_EQ(rules::AnswerOfText(" OUTGOING\tPERMIT  1800003600 443 -\v api.example.com\n"), curl.timed[0]);
 }
 
 // A reader that predates timed answers reads EXENAME, the defaults and

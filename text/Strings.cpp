@@ -31,14 +31,36 @@ int64_t ParseDecimal(std::string_view text)
     return negative ? -result : result;
 }
 
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+}  // namespace
+
 std::string_view TrimBlanks(std::string_view text)
 {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
-    while (!text.empty() && blank(text.front()))
+    while (!text.empty() && IsBlank(text.front()))
         text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
+    while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+std::vector<std::string_view> Words(std::string_view text, size_t most)
+{
+    std::vector<std::string_view> words;
+    size_t at = 0;
+    while (words.size() < most) {
+        while (at < text.size() && IsBlank(text[at]))
+            ++at;
+        if (at == text.size())
+            break;
+        const size_t start = at;
+        while (at < text.size() && !IsBlank(text[at]))
+            ++at;
+        words.push_back(text.substr(start, at - start));
+    }
+    return words;
 }
 
 std::string ToUpper(std::string_view text)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace text {
 
@@ -15,6 +16,10 @@ std::string ToUpper(std::string_view text);
 // The text without the blanks and line breaks around it.
 std::string_view TrimBlanks(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// The words of the text, split at blanks and line breaks; at most `most`
+// (the rest is not looked at), so that a caller wanting N words asks for N+1
+// to learn that there were more.
+std::vector<std::string_view> Words(std::string_view text, size_t most);
 
 // Calls fn with each line of the text, without its '\n'; a last line
 // without one is a line too.
