@@ -77,6 +77,7 @@ mine other.xml EVIL
 ln -s "$S/other.xml" "$S/link.xml"
 mine theirs.xml EVIL; chown 64990:64990 "$S/theirs.xml"
 mine target.xml EVIL; chown 0:0 "$S/target.xml"; ln "$S/target.xml" "$S/hard.xml"
+ln -s "$S" "$S/via"
 mkfifo "$S/fifo.xml"; chown 65534:65534 "$S/fifo.xml"
 { printf '<APPLICATIONS>'; head -c $((33 << 20)) /dev/zero | tr '\0' ' '; printf '</APPLICATIONS>\n'; } >"$S/huge.xml"
 chown 65534:65534 "$S/huge.xml"
@@ -91,6 +92,7 @@ done <<'EOF'
 a symbolic link named|65534|link.xml|is a symbolic link
 another user's file|65534|theirs.xml|not the caller's own file
 a hard link to root's file|65534|hard.xml|not the caller's own file
+a link on the way to root's file|65534|via/target.xml|not the caller's own file
 a FIFO, not waited on|65534|fifo.xml|not a regular file
 a file over the limit|65534|huge.xml|larger than a rules file may be
 an entry not a service's|65534|user.xml|is not a service's
