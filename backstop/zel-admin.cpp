@@ -7,9 +7,11 @@
 //   zel-admin start [--user UID]     the caller's backstop started when it is not running (at login, where
 //                                    nothing starts it at boot); nothing else
 //   zel-admin stop [--user UID]      the caller's backstop stopped, and not started at boot
-//   zel-admin services-rules         the machine's rules for the services replaced by the document on
-//                                    standard input (a rules file, read whole, refused unless it reads)
+//   zel-admin services-rules [FILE]  the machine's rules for the services replaced by a rules file: FILE
+//                                    (an absolute path, the caller's own regular file) or standard input;
+//                                    refused unless it reads whole and every entry is a service's
 // Exit status: 0 done, 1 not root, 2 usage, 3 failed.
+#include "backstop/RulesCompiler.h"
 #include "backstop/ServicesRules.h"
 
 #include "os/Files.h"
@@ -25,7 +27,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,11 +48,13 @@ constexpr int kMisused = 2;
 constexpr int kFailed = 3;
 // Where a backstop started without systemd writes what it says (its journal).
 constexpr const char* kLogFolder = "/var/log/korvel";
+// The machine's administrators (Debian's, as polkit and zel-backstop know them).
+constexpr const char* kAdministrators = "sudo";
 
 int Usage(std::FILE* out = stderr)
 {
     std::fputs(Tr("zel-admin", "usage: zel-admin protect|start|stop [--user UID]\n"
-                               "       zel-admin services-rules < RULES-FILE\n")
+                               "       zel-admin services-rules [FILE]   (FILE an absolute path; none: standard input)\n")
                    .c_str(),
                out);
     return out == stdout ? 0 : kMisused;
@@ -199,29 +205,130 @@ int Stop(uid_t uid)
     return Run({backstop, "stop", "--user", user}) == 0 ? 0 : kFailed;
 }
 
-// The machine's rules replaced whole by what the panel sends: a rules file
-// within the format's limits that reads, written by root for root.
-int ServicesRules()
+// Whether uid is root or one of the machine's administrators. polkit asked
+// for an administrator's password; the services' rules are still changed
+// only for an administrator's panel, whatever a local policy lets through.
+bool Administrator(uid_t uid)
 {
-    std::string text;
+    if (uid == 0)
+        return true;
+    const passwd* account = ::getpwuid(uid);
+    const group* admins = ::getgrnam(kAdministrators);
+    if (!account || !account->pw_name || !admins)
+        return false;
+    if (account->pw_gid == admins->gr_gid)
+        return true;
+    for (char** member = admins->gr_mem; member && *member; ++member)
+        if (std::strcmp(*member, account->pw_name) == 0)
+            return true;
+    return false;
+}
+
+// Reads what fd holds, to one byte over the limit; false (told) on error.
+bool ReadBounded(int fd, std::string& text)
+{
     char buffer[65536];
     rules::rules_file::Markup markup;
     for (;;) {
-        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Fail(std::strerror(errno));
+            return Fail(std::strerror(errno)), false;
         if (n == 0)
-            break;
+            return true;
         markup.Add(std::string_view(buffer, static_cast<size_t>(n)));
         text.append(buffer, static_cast<size_t>(n));
         if (text.size() > rules::rules_format::kMaxRulesFileBytes || markup.Over())
-            return Fail(Tr("zel-admin", "the rules are larger than a rules file may be"));
+            return Fail(Tr("zel-admin", "the rules are larger than a rules file may be")), false;
     }
+}
+
+// Opens FILE for the caller: the file itself (no link), a regular file of
+// the caller's own, within the limit; what was opened is what is checked,
+// so a name changed meanwhile gains nothing. -1 (told) when refused.
+int OpenCallersFile(const std::string& file, uid_t caller)
+{
+    if (file.empty() || file[0] != '/')
+        return Fail(Arg(Tr("zel-admin", "%1: the rules file is named by its absolute path"), {file})), -1;
+    // O_NONBLOCK: a FIFO put there is refused, not waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(errno == ELOOP ? Arg(Tr("zel-admin", "%1 is a symbolic link; name the file itself"), {file})
+                                   : file + ": " + std::strerror(errno)),
+               -1;
+    struct stat st {};
+    std::string why;
+    if (::fstat(fd, &st) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = Arg(Tr("zel-admin", "%1 is not a regular file"), {file});
+    else if (st.st_uid != caller)
+        why = Arg(Tr("zel-admin", "%1 is not the caller's own file"), {file});
+    else if (static_cast<size_t>(st.st_size) > rules::rules_format::kMaxRulesFileBytes)
+        why = Tr("zel-admin", "the rules are larger than a rules file may be");
+    if (why.empty() && ::fcntl(fd, F_SETFL, 0) == 0)
+        return fd;
+    why = why.empty() ? std::string(std::strerror(errno)) : why;
+    ::close(fd);
+    return Fail(why), -1;
+}
+
+// Whether text is rules the services' backstop takes as written: a rules
+// file that reads, each entry named and a service's (the general settings
+// apart), and fits the kernel's maps. false (why) otherwise.
+bool ServicesDocument(const std::string& text, std::string& why)
+{
     std::string problem;
-    if (!rules::ReadDocument(text, &problem))
-        return Fail(Arg(Tr("zel-admin", "the rules do not read: %1"), {problem}));
+    const std::optional<rules::Document> document = rules::ReadDocument(text, &problem);
+    if (!document) {
+        why = Arg(Tr("zel-admin", "the rules do not read: %1"), {problem});
+        return false;
+    }
+    for (const rules::Application& app : document->applications)
+        if (!app.name || (!app.service && !app.IsGeneral())) {
+            why = Arg(Tr("zel-admin", "the entry %1 is not a service's (ISSERVICE 1): the services' rules hold no other"),
+                      {app.name.value_or("(none)")});
+            return false;
+        }
+    RulesCompiler::Options options;
+    options.services = true;
+    if (!RulesCompiler::Compile(text, problem, options)) {
+        why = Arg(Tr("zel-admin", "the rules do not read: %1"), {problem});
+        return false;
+    }
+    return true;
+}
+
+// The machine's rules replaced whole by what an administrator's panel sends:
+// a rules file within the format's limits, of service entries only, written
+// by root for root. Nothing is replaced unless all of it is good.
+int ServicesRules(const std::vector<std::string>& args)
+{
+    uid_t caller = 0;
+    if (const char* pkexec = std::getenv("PKEXEC_UID")) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long value = std::strtoul(pkexec, &end, 10);
+        if (errno != 0 || end == pkexec || *end != '\0' || value > 0x7fffffff)
+            return Usage();
+        caller = static_cast<uid_t>(value);
+    }
+    if (!Administrator(caller))
+        return Fail(Arg(Tr("zel-admin", "user %1 is no administrator (a member of %2): the services' rules are not changed"),
+                        {std::to_string(caller), kAdministrators}));
+    int fd = 0;
+    if (!args.empty() && (fd = OpenCallersFile(args[0], caller)) < 0)
+        return kFailed;
+    std::string text;
+    const bool read = ReadBounded(fd, text);
+    if (fd != 0)
+        ::close(fd);
+    if (!read)
+        return kFailed;
+    std::string why;
+    if (!ServicesDocument(text, why))
+        return Fail(why);
     const std::string path = kServicesRulesPath;
     const std::string folder = path.substr(0, path.rfind('/'));
     ::umask(022);
@@ -248,8 +355,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zel-admin: %s\n", Tr("zel-admin", "must run as root (the control panel runs it through pkexec)").c_str());
         return kNotRoot;
     }
-    if (command == "services-rules" && args.empty())
-        return ServicesRules();
+    if (command == "services-rules" && args.size() <= 1)
+        return ServicesRules(args);
     uid_t uid = 0;
     if ((command != "protect" && command != "start" && command != "stop") || !CallerUid(args, uid))
         return Usage();

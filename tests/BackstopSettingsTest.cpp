@@ -7,6 +7,7 @@
 #include "tests/Sandbox.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -184,4 +185,30 @@ TEST(BackstopUserSettings, ASettingsStoreTheUserCannotReadIsNotRead)
     const UserSettings::Look look = UserSettings(kUser, sandbox.registry).Read({}, "");
     EXPECT_FALSE(look.done);
     EXPECT_NE(look.why.find("cannot be read"), std::string::npos) << look.why;
+}
+
+// What zel-rules --services writes is what the services' backstop reads:
+// each change seen as a new file, compiled from the text written.
+TEST(BackstopUserSettings, TheServicesReaderTakesEachChangeZelRulesMakes)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the machine's rules are root's";
+    Sandbox sandbox;
+    const std::string file = sandbox.root + "/korvel/Rules.xml";
+    const auto rules = [&](const std::string& change) {
+        return std::system((ZEL_RULES " --services --rules '" + file + "' " + change + " >/dev/null").c_str());
+    };
+    const UserSettings machine = UserSettings::Machine(file);
+    ASSERT_EQ(rules("block ANY --out"), 0);
+    const UserSettings::Look first = machine.Read({}, "");
+    ASSERT_TRUE(first.done) << first.why;
+    ASSERT_EQ(first.rules, UserSettings::Rules::kRead) << first.why;
+    EXPECT_EQ(first.textHash, std::hash<std::string_view> {}(testing_support::ReadText(file)));
+
+    ASSERT_EQ(rules("allow ANY --out"), 0);
+    const UserSettings::Look second = machine.Read(first.stamp, first.rulesPath);
+    ASSERT_EQ(second.rules, UserSettings::Rules::kRead) << second.why;
+    EXPECT_EQ(second.textHash, std::hash<std::string_view> {}(testing_support::ReadText(file)));
+    EXPECT_NE(second.textHash, first.textHash);
+    EXPECT_FALSE(SameRules(first.compiled, second.compiled));
 }

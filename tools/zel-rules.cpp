@@ -1,8 +1,11 @@
 // zel-rules: the firewall's rules from the command line. It changes them
 // as the control panel does (the panel's own operations on the rules model,
 // the file replaced whole) and, while the panel runs, waits until the panel
-// has taken the change and told the running programs concerned.
+// has taken the change and told the running programs concerned. With
+// --services it acts on the machine's rules for the system services, root's.
 #include "tools/RulesJson.h"
+
+#include "backstop/ServicesRules.h"
 
 #include "os/Clock.h"
 #include "os/Files.h"
@@ -16,6 +19,7 @@
 #include "protocol/SharedBlock.h"
 #include "protocol/Windows.h"
 #include "rules/DocumentReader.h"
+#include "rules/DocumentWriter.h"
 #include "rules/HostPatterns.h"
 #include "rules/RulesFile.h"
 #include "rules/RulesFormat.h"
@@ -36,6 +40,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -53,10 +58,19 @@ constexpr int kMisused = 2;
 using text::Arg;
 using text::Tr;
 
+// Which rules the command acts on: the user's (the file the settings name),
+// or with --services the machine's for the system services.
+struct Target {
+    bool services = false;
+    std::string path; // the services' rules file
+};
+Target g_target;
+
 int Usage(std::FILE* out = stderr)
 {
     std::fputs(Tr("zel-rules",
-                  "usage: zel-rules list\n"
+                  "usage: zel-rules [--services [--rules FILE]] COMMAND ...\n"
+                  "       zel-rules list\n"
                   "       zel-rules show PROGRAM\n"
                   "       zel-rules allow|block|ask PROGRAM [--in|--out]\n"
                   "       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]\n"
@@ -64,7 +78,8 @@ int Usage(std::FILE* out = stderr)
                   "       zel-rules remove PROGRAM [N]\n"
                   "       zel-rules export\n"
                   "       zel-rules import [FILE]\n"
-                  "PROGRAM: a program's path or file name; ANY: the system settings.\n")
+                  "PROGRAM: a program's path or file name; ANY: the system settings.\n"
+                  "--services: the system services' rules (/etc/korvel/Rules.xml, or FILE), root's to change.\n")
                    .c_str(),
                out);
     if (out == stdout)
@@ -124,15 +139,19 @@ struct Rules {
 // read or does not parse: nothing is then changed.
 int Load(Rules& rules, bool missingIsEmpty = false)
 {
-    panel::GetFilesFromReg(rules.core.Settings());
+    if (g_target.services)
+        rules.core.Settings().XmlFilePath = g_target.path;
+    else
+        panel::GetFilesFromReg(rules.core.Settings());
     const std::string& path = rules.core.Settings().XmlFilePath;
     if (path.empty())
         return Fail(kFailed, Tr("zel-rules", "the rules file is not set (the setting RulesFile; has zel-setup been run?)"));
     const rules::rules_file::Contents contents = rules::rules_file::Read(path);
     rules.stamp = contents.stamp;
     if (contents.status.Missing())
-        return rules.core.Rules().LoadText(missingIsEmpty ? std::string("<APPLICATIONS></APPLICATIONS>")
-                                                          : std::string(rf::kDefaultRulesDocument))
+        return rules.core.Rules().LoadText(missingIsEmpty       ? std::string("<APPLICATIONS></APPLICATIONS>")
+                                           : g_target.services ? std::string(backstop::kServicesRulesDocument)
+                                                               : std::string(rf::kDefaultRulesDocument))
             ? 0
             : Fail(kFailed, Tr("zel-rules", "the default rules do not parse"));
     if (!contents.status.Read())
@@ -206,8 +225,12 @@ rules::Application* EntryFor(Rules& rules, const std::string& program, std::stri
 std::string Entry(Rules& rules, const std::string& program)
 {
     std::string exe;
-    if (const rules::Application* app = EntryFor(rules, program, exe))
+    if (rules::Application* app = EntryFor(rules, program, exe)) {
+        // What is changed in the services' rules is a service's entry: the
+        // services' backstop reads no other.
+        app->service = app->service || g_target.services;
         return app->Key();
+    }
     if (exe.empty()) {
         Fail(kFailed, Arg(Tr("zel-rules", "no program \"%1\" in the rules, nor an executable file of that name"), {program}));
         return {};
@@ -215,7 +238,7 @@ std::string Entry(Rules& rules, const std::string& program)
     const std::string own = rules::rules_format::CarrierExeName(exe);
     return rules.core.Rules()
         .Document()
-        .Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, false))
+        .Add(rules.core.NewApplication(own, panel::GetDisplayName(exe), exe, g_target.services))
         .Key();
 }
 
@@ -268,10 +291,30 @@ void WaitForEngines(const std::vector<std::string>& entries, uint32_t before)
     }
 }
 
+// The services' rules written whole in place of the file: root's, readable
+// by all (what decides the services is no secret, and the panel of every
+// administrator shows it), in a folder only root writes; the services'
+// backstop reads nothing else. false (errno) when not written.
+bool SaveServices(const rules::Document& document, const std::string& path)
+{
+    const std::string text = rules::WriteDocument(document);
+    if (text.size() > rf::kMaxRulesFileBytes) {
+        errno = EFBIG;
+        return false;
+    }
+    ::umask(022);
+    if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
+        os::MakeDirectories(path.substr(0, slash));
+    return os::WriteFileAtomically(path, text, 0644, true);
+}
+
 // Saves the rules changed by change(rules) on the file as it was read: read
 // again when another writer replaced it meanwhile, so nobody's change is lost.
 int Change(const std::function<int(Rules&)>& change, bool missingIsEmpty = false)
 {
+    // Whatever the services' rules permit, every service may do.
+    if (g_target.services && ::geteuid() != 0)
+        return Fail(kFailed, Tr("zel-rules", "must be run as root to change the system services' rules"));
     for (int attempt = 0; attempt < 5; ++attempt) {
         Rules rules;
         if (const int status = Load(rules, missingIsEmpty))
@@ -284,9 +327,18 @@ int Change(const std::function<int(Rules&)>& change, bool missingIsEmpty = false
             return 0;
         if (!(os::StampOf(rules.core.Settings().XmlFilePath) == rules.stamp))
             continue;
+        const std::string& path = rules.core.Settings().XmlFilePath;
+        if (g_target.services) {
+            // No panel takes it: the services' backstop follows the file.
+            errno = 0;
+            if (SaveServices(rules.core.Rules().Document(), path))
+                return 0;
+            const std::string reason = std::strerror(errno ? errno : EIO);
+            return Fail(kFailed, Arg(Tr("zel-rules", "the rules file %1 could not be written (%2); it is left as it was"),
+                                     {path, reason}));
+        }
         protocol::SharedBlock block = protocol::SharedBlock::Open(protocol::SharedBlock::DefaultPath());
         const uint32_t sequence = block ? block.Sequence() : 0;
-        const std::string& path = rules.core.Settings().XmlFilePath;
         if (const size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0)
             os::MakeDirectories(path.substr(0, slash));
         errno = 0;
@@ -457,6 +509,10 @@ int Import(const std::string& file)
     std::optional<rules::Document> document = tools::rules_json::Import(text, problem, std::time(nullptr));
     if (!document)
         return Fail(kMisused, (file.empty() ? Tr("zel-rules", "standard input") : file) + ": " + problem);
+    // Into the services' rules, every entry is a service's.
+    if (g_target.services)
+        for (rules::Application& app : document->applications)
+            app.service = true;
     return Change(
         [&](Rules& rules) {
             rules.core.Rules().Document() = *document;
@@ -471,10 +527,21 @@ int main(int argc, char** argv)
 {
     if (const auto answered = text::StartTool({kProgram, argc, argv, Usage}))
         return *answered;
-    if (argc < 2)
+    int first = 1;
+    if (first < argc && std::string_view(argv[first]) == "--services") {
+        g_target.services = true;
+        g_target.path = backstop::kServicesRulesPath;
+        if (++first + 1 < argc && std::string_view(argv[first]) == "--rules") {
+            g_target.path = argv[first + 1];
+            first += 2;
+        }
+        if (g_target.path.empty())
+            return Usage();
+    }
+    if (argc - first < 1)
         return Usage();
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
+    const std::string command = argv[first];
+    const std::vector<std::string> args(argv + first + 1, argv + argc);
     if ((command == "list" || command == "export") && args.empty()) {
         Rules rules;
         if (const int status = Load(rules))

@@ -29,21 +29,74 @@
     </message>
 </context>
 <context>
-    <name>zel-backstop</name>
+    <name>zel-admin</name>
     <message>
-        <source>usage: zel-backstop start --user UID [--rules|--notify|--deny] [--settings DIR] [--cgroup DIR] [--pin DIR]
-                          [--socket PATH] [--detach]
-       zel-backstop run (--user UID | --pin DIR) [--settings DIR] [--socket PATH]
-       zel-backstop stop (--user UID | --pin DIR)
-       zel-backstop status [--user UID | --pin DIR]
+        <source>usage: zel-admin protect|start|stop [--user UID]
+       zel-admin services-rules [FILE]   (FILE an absolute path; none: standard input)
 </source>
-        <translation>Aufruf: zel-backstop start --user UID [--rules|--notify|--deny] [--settings ORDNER] [--cgroup ORDNER] [--pin ORDNER]
-                           [--socket PFAD] [--detach]
-        zel-backstop run (--user UID | --pin ORDNER) [--settings ORDNER] [--socket PFAD]
-        zel-backstop stop (--user UID | --pin ORDNER)
-        zel-backstop status [--user UID | --pin ORDNER]
+        <translation>Aufruf: zel-admin protect|start|stop [--user UID]
+        zel-admin services-rules [DATEI]   (DATEI ein absoluter Pfad; keine: Standardeingabe)
 </translation>
     </message>
+    <message>
+        <source>the kernel layer is not installed (%1)</source>
+        <translation>die Kernel-Schicht ist nicht installiert (%1)</translation>
+    </message>
+    <message>
+        <source>systemctl could not start the kernel layer</source>
+        <translation>systemctl konnte die Kernel-Schicht nicht starten</translation>
+    </message>
+    <message>
+        <source>the kernel layer is not installed beside this program</source>
+        <translation>die Kernel-Schicht ist nicht neben diesem Programm installiert</translation>
+    </message>
+    <message>
+        <source>the rules are larger than a rules file may be</source>
+        <translation>die Regeln sind größer, als eine Regeldatei sein darf</translation>
+    </message>
+    <message>
+        <source>%1: the rules file is named by its absolute path</source>
+        <translation>%1: die Regeldatei wird mit ihrem absoluten Pfad angegeben</translation>
+    </message>
+    <message>
+        <source>%1 is a symbolic link; name the file itself</source>
+        <translation>%1 ist ein symbolischer Link; geben Sie die Datei selbst an</translation>
+    </message>
+    <message>
+        <source>%1 is not a regular file</source>
+        <translation>%1 ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>%1 is not the caller&apos;s own file</source>
+        <translation>%1 ist keine eigene Datei des Aufrufers</translation>
+    </message>
+    <message>
+        <source>the rules do not read: %1</source>
+        <translation>die Regeln lassen sich nicht lesen: %1</translation>
+    </message>
+    <message>
+        <source>the entry %1 is not a service&apos;s (ISSERVICE 1): the services&apos; rules hold no other</source>
+        <translation>der Eintrag %1 ist keiner eines Dienstes (ISSERVICE 1): die Regeln der Dienste enthalten keine anderen</translation>
+    </message>
+    <message>
+        <source>user %1 is no administrator (a member of %2): the services&apos; rules are not changed</source>
+        <translation>Benutzer %1 ist kein Administrator (Mitglied von %2): die Regeln der Dienste werden nicht geändert</translation>
+    </message>
+    <message>
+        <source>cannot make %1: %2</source>
+        <translation>%1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>cannot write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>must run as root (the control panel runs it through pkexec)</source>
+        <translation>muss als root laufen (die Steuerzentrale startet es über pkexec)</translation>
+    </message>
+</context>
+<context>
+    <name>zel-backstop</name>
     <message>
         <source>%1 is not the backstop&apos;s: %2</source>
         <translation>%1 gehört nicht zum Backstop: %2</translation>
@@ -64,20 +117,8 @@
         <translation>nicht gestartet</translation>
     </message>
     <message>
-        <source>%1 holds the backstop of uid %2: not started</source>
-        <translation>%1 enthält den Backstop von UID %2: nicht gestartet</translation>
-    </message>
-    <message>
-        <source>already attached; now %1 for uid %2</source>
-        <translation>bereits angehängt; jetzt %1 für UID %2</translation>
-    </message>
-    <message>
         <source>removing what an interrupted start or stop left in %1</source>
         <translation>entferne, was ein abgebrochener Start oder Stopp in %1 hinterlassen hat</translation>
-    </message>
-    <message>
-        <source>%1 for uid %2 on %3, pinned in %4</source>
-        <translation>%1 für UID %2 an %3, festgehalten in %4</translation>
     </message>
     <message>
         <source>was not running</source>
@@ -86,10 +127,6 @@
     <message>
         <source>left as it is</source>
         <translation>bleibt, wie es ist</translation>
-    </message>
-    <message>
-        <source>stopped for uid %1; nothing of it is attached any more</source>
-        <translation>für UID %1 gestoppt; nichts davon ist mehr angehängt</translation>
     </message>
     <message>
         <source>stopped; nothing of it is attached any more</source>
@@ -124,24 +161,12 @@
         <translation>muss als root laufen</translation>
     </message>
     <message>
-        <source>no cgroup v2 hierarchy is mounted</source>
-        <translation>keine cgroup-v2-Hierarchie eingehängt</translation>
-    </message>
-    <message>
         <source>, no rules read yet (every program is asked)</source>
         <translation>, noch keine Regeln gelesen (jedes Programm wird erfragt)</translation>
     </message>
     <message>
-        <source>, the rules of 1 application and the general ones in force</source>
-        <translation>, die Regeln einer Anwendung und die allgemeinen in Kraft</translation>
-    </message>
-    <message>
         <source>, Block All on</source>
         <translation>, Alles blockieren an</translation>
-    </message>
-    <message>
-        <source>running, %1 for uid %2, %3, %4%5</source>
-        <translation>läuft, %1 für UID %2, %3, %4%5</translation>
     </message>
     <message numerus="yes">
         <source>%n programs attached</source>
@@ -165,13 +190,6 @@
         <source>not running</source>
         <translation>läuft nicht</translation>
     </message>
-    <message numerus="yes">
-        <source>, the rules of %n applications and the general ones in force</source>
-        <translation>
-            <numerusform>, die Regeln von %n Anwendung und die allgemeinen in Kraft</numerusform>
-            <numerusform>, die Regeln von %n Anwendungen und die allgemeinen in Kraft</numerusform>
-        </translation>
-    </message>
     <message>
         <source>unpinned, but 1 of its programs is still held by another process</source>
         <translation>gelöst, aber 1 seiner Programme wird noch von einem anderen Prozess gehalten</translation>
@@ -183,6 +201,79 @@
     <message>
         <source>1 hooked program registered</source>
         <translation>1 Programm mit Hook angemeldet</translation>
+    </message>
+    <message>
+        <source>usage: zel-backstop start (--user UID [--rules|--notify|--deny] [--settings DIR] |
+                           --services [--rules FILE] [--log DIR]) [--cgroup DIR] [--pin DIR] [--socket PATH]
+                          [--detach]
+       zel-backstop run (--user UID | --services | --pin DIR) [--settings DIR | --rules FILE] [--socket PATH]
+                        [--log DIR]
+       zel-backstop stop (--user UID | --services | --pin DIR)
+       zel-backstop status [--user UID | --services | --pin DIR]
+</source>
+        <translation>Aufruf: zel-backstop start (--user UID [--rules|--notify|--deny] [--settings ORDNER] |
+                            --services [--rules DATEI] [--log ORDNER]) [--cgroup ORDNER] [--pin ORDNER] [--socket PFAD]
+                           [--detach]
+        zel-backstop run (--user UID | --services | --pin ORDNER) [--settings ORDNER | --rules DATEI] [--socket PFAD]
+                         [--log ORDNER]
+        zel-backstop stop (--user UID | --services | --pin ORDNER)
+        zel-backstop status [--user UID | --services | --pin ORDNER]
+</translation>
+    </message>
+    <message>
+        <source>the system services</source>
+        <translation>die Systemdienste</translation>
+    </message>
+    <message>
+        <source>this kernel cannot hold the backstop: %1</source>
+        <translation>dieser Kernel kann den Backstop nicht aufnehmen: %1</translation>
+    </message>
+    <message>
+        <source>%1 holds the backstop of %2: not started</source>
+        <translation>%1 enthält den Backstop von %2: nicht gestartet</translation>
+    </message>
+    <message>
+        <source>already attached; now %1 for %2</source>
+        <translation>bereits angehängt; jetzt %1 für %2</translation>
+    </message>
+    <message>
+        <source>%1 for %2 on %3, pinned in %4</source>
+        <translation>%1 für %2 an %3, festgehalten in %4</translation>
+    </message>
+    <message>
+        <source>stopped for %1; nothing of it is attached any more</source>
+        <translation>für %1 gestoppt; nichts davon ist mehr angehängt</translation>
+    </message>
+    <message>
+        <source>, the rules of 1 program and the general ones in force</source>
+        <translation>, die Regeln eines Programms und die allgemeinen in Kraft</translation>
+    </message>
+    <message numerus="yes">
+        <source>, the rules of %n programs and the general ones in force</source>
+        <translation>
+            <numerusform>, die Regeln von %n Programm und die allgemeinen in Kraft</numerusform>
+            <numerusform>, die Regeln von %n Programmen und die allgemeinen in Kraft</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>running, %1 for %2, %3, %4%5</source>
+        <translation>läuft, %1 für %2, %3, %4%5</translation>
+    </message>
+    <message>
+        <source>not running for %1 (nothing answers on %2)</source>
+        <translation>läuft nicht für %1 (an %2 antwortet nichts)</translation>
+    </message>
+    <message>
+        <source>running, %1 for %2</source>
+        <translation>läuft, %1 für %2</translation>
+    </message>
+    <message>
+        <source>a rules file is for the system services&apos; backstop, not %1&apos;s</source>
+        <translation>eine Regeldatei ist für den Backstop der Systemdienste, nicht für den von %1</translation>
+    </message>
+    <message>
+        <source>cannot give %1 to the administrators: %2</source>
+        <translation>%1 kann den Administratoren nicht übergeben werden: %2</translation>
     </message>
 </context>
 <context>
@@ -359,28 +450,6 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         </translation>
     </message>
     <message>
-        <source>usage: zel-rules list
-       zel-rules show PROGRAM
-       zel-rules allow|block|ask PROGRAM [--in|--out]
-       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]
-                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
-       zel-rules remove PROGRAM [N]
-       zel-rules export
-       zel-rules import [FILE]
-PROGRAM: a program&apos;s path or file name; ANY: the system settings.
-</source>
-        <translation>Aufruf: zel-rules list
-        zel-rules show PROGRAMM
-        zel-rules allow|block|ask PROGRAMM [--in|--out]
-        zel-rules add PROGRAMM --in|--out --allow|--block|--ask [--port P[,P...]]
-                  [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
-        zel-rules remove PROGRAMM [N]
-        zel-rules export
-        zel-rules import [DATEI]
-PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
-</translation>
-    </message>
-    <message>
         <source>(ended)</source>
         <translation>(abgelaufen)</translation>
     </message>
@@ -395,6 +464,36 @@ PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
     <message>
         <source>  answers for a time:</source>
         <translation>  befristete Antworten:</translation>
+    </message>
+    <message>
+        <source>usage: zel-rules [--services [--rules FILE]] COMMAND ...
+       zel-rules list
+       zel-rules show PROGRAM
+       zel-rules allow|block|ask PROGRAM [--in|--out]
+       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]
+                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
+       zel-rules remove PROGRAM [N]
+       zel-rules export
+       zel-rules import [FILE]
+PROGRAM: a program&apos;s path or file name; ANY: the system settings.
+--services: the system services&apos; rules (/etc/korvel/Rules.xml, or FILE), root&apos;s to change.
+</source>
+        <translation>Aufruf: zel-rules [--services [--rules DATEI]] BEFEHL ...
+        zel-rules list
+        zel-rules show PROGRAMM
+        zel-rules allow|block|ask PROGRAMM [--in|--out]
+        zel-rules add PROGRAMM --in|--out --allow|--block|--ask [--port P[,P...]]
+                  [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
+        zel-rules remove PROGRAMM [N]
+        zel-rules export
+        zel-rules import [DATEI]
+PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
+--services: die Regeln der Systemdienste (/etc/korvel/Rules.xml oder DATEI), nur von root zu ändern.
+</translation>
+    </message>
+    <message>
+        <source>must be run as root to change the system services&apos; rules</source>
+        <translation>muss als root ausgeführt werden, um die Regeln der Systemdienste zu ändern</translation>
     </message>
 </context>
 <context>

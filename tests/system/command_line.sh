@@ -191,8 +191,8 @@ while IFS='|' read -r locale first args; do
   set +e; got=$(in_locale "$locale" "${argv[@]}" 2>&1 | head -n 1); set -e
   [[ "$got" == "$first"* ]] || fail "LANG=$locale $args: '$got', expected '$first...'"
 done <<EOF2
-de_DE.UTF-8|Aufruf: zel-rules list|$BUILD/tools/zel-rules --help
-C|usage: zel-rules list|$BUILD/tools/zel-rules --help
+de_DE.UTF-8|Aufruf: zel-rules [--services|$BUILD/tools/zel-rules --help
+C|usage: zel-rules [--services|$BUILD/tools/zel-rules --help
 de_DE.UTF-8|zel-rules: kein Programm „nosuch“ in den Regeln|$BUILD/tools/zel-rules show nosuch
 C|zel-rules: no program "nosuch" in the rules|$BUILD/tools/zel-rules show nosuch
 de_DE.UTF-8|zel-rules: $work/list.json: das Dokument: ein Objekt wird erwartet|$BUILD/tools/zel-rules import $work/list.json
