@@ -78,75 +78,24 @@ std::time_t Engine::Now() const { return options_.now(); }
 
 void Engine::EnsureFirstUse()
 {
-    if (!firstUseDone_.load(std::memory_order_acquire)) {
-        std::lock_guard reload(rules_.ReloadLock());
-        if (!firstUseDone_.load(std::memory_order_relaxed)) {
-            CompleteCarrierDescription(carrier_);
-            if (options_.lookUpOwnAddress)
-                ownAddress_ = os::net::OwnAddress();
-            // Whatever the update string names now is in the file read next.
-            if (block_.Open())
-                block_.TakeCurrentAsSeen();
-            LoadTableLocked(false);
-            firstUseDone_.store(true, std::memory_order_release);
-        }
-    }
+    reloader_.EnsureLoaded([this] {
+        CompleteCarrierDescription(carrier_);
+        if (options_.lookUpOwnAddress)
+            ownAddress_ = os::net::OwnAddress();
+    });
     // A forked child is a carrier of its own: its start is logged with its first decision.
     if (!life_.StartLogged())
         life_.LogStart(log_, Now());
 }
 
-// Reads the rules file into a table: a new one (replace), or the current one
-// extended (an explicit LoadRules). A file that cannot be read whole leaves
-// the rules in force as they are, and is read again once it has changed.
-void Engine::LoadTableLocked(bool replace)
-{
-    settings_.ReadPaths(log_);
-    ProgramIdentity program(carrier_.exeName, carrier_.exePath);
-    program.digest = &CarrierDigest::Of;
-    program.digestContext = &digest_;
-    rules_.LoadLocked(settings_.RulesPath(), program, replace, firstUseDone_.load(std::memory_order_relaxed));
-}
-
 int Engine::LoadRules()
 {
     EnsureFirstUse();
-    std::lock_guard reload(rules_.ReloadLock());
-    LoadTableLocked(false);
+    reloader_.LoadAgain();
     return 0;
 }
 
-void Engine::RetryFailedLoad()
-{
-    if (!rules_.RetryDue())
-        return;
-    std::lock_guard reload(rules_.ReloadLock());
-    if (rules_.RetryDue() && rules_.MustReadAgain(settings_.PathsKnown(), settings_.RulesPath()))
-        LoadTableLocked(true);
-}
-
 RuleTable Engine::RulesSnapshot() const { return rules_.Snapshot(); }
-
-void Engine::RunReloadCheck()
-{
-    if (!block_.Open() || block_.Unchanged())
-        return;
-    std::lock_guard reload(rules_.ReloadLock());
-    uint32_t sequence = 0;
-    const SharedBlockLink::Update update = block_.Look(carrier_.exeName, options_.tickCount, sequence);
-    if (update == SharedBlockLink::Update::kBusy)
-        return;
-    if (update == SharedBlockLink::Update::kDue) {
-        // Acknowledged before the file is read: whatever the interceptor
-        // publishes after seeing this acknowledgement is in the file read now.
-        PostUpdateDone();
-        LoadTableLocked(true);
-        answers_.ForgetStored();
-        // Nothing a verdict was taken by during the reading holds either.
-        generations_.Begin();
-    }
-    block_.Seen(sequence);
-}
 
 bool Engine::IsLocalAddress(std::string_view remoteAddress) const
 {
@@ -168,10 +117,10 @@ uint32_t Engine::Filtering()
     if (!runtimeUsable_)
         return (settings & SettingsCache::kPassThrough) ? 0 : settings | SettingsCache::kRuntimeRefused;
     if (settings & SettingsCache::kPanelRunning)
-        RunReloadCheck();
+        reloader_.CheckUpdate();
     else if (settings & SettingsCache::kPassThrough)
         return 0;
-    RetryFailedLoad();
+    reloader_.RetryFailedLoad();
     return settings;
 }
 

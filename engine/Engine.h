@@ -8,6 +8,7 @@
 #include "engine/DatagramPeers.h"
 #include "engine/RuleTable.h"
 #include "engine/RulesHolder.h"
+#include "engine/RulesReloader.h"
 #include "engine/SettingsCache.h"
 #include "engine/SharedBlockLink.h"
 #include "engine/VerdictGenerations.h"
@@ -115,9 +116,6 @@ private:
     // The reload check, or the pass-through test: the settings
     // (SettingsCache::Bits), or 0 when everything passes unfiltered.
     uint32_t Filtering();
-    void RunReloadCheck();
-    void RetryFailedLoad();
-    void LoadTableLocked(bool replace);
     // What the rules, then the answers held, say of a connection not local,
     // with filtering on and neither block-all nor the runtime refusal in force.
     Verdict Decide(const Connection& connection);
@@ -137,12 +135,13 @@ private:
     std::string ownAddress_;
     SettingsCache settings_;
     CarrierDigest digest_ {life_, options_.procRoot, options_.exePath};
-    std::atomic<bool> firstUseDone_ {false};
     VerdictGenerations generations_ {options_.now};
     RulesHolder rules_ {generations_.Counter(), options_.rulesRetryMs, options_.now};
     DatagramPeers datagramPeers_;
     AnswerMemory answers_;
     SharedBlockLink block_;
+    RulesReloader reloader_ {{rules_, settings_, block_, answers_, generations_, log_, carrier_, life_, digest_,
+                              options_.tickCount}};
     Asker asker_ {carrier_, life_, answers_, options_.now};
 };
 

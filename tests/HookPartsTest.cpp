@@ -478,6 +478,7 @@ TEST(HookDnsAnswers, TcpAnswersAreFollowedAcrossReadsOfAnySize)
         queries += Framed(DnsMessage::Query(name, 0x100 + i).bytes);
         answers += Framed(AnswerOf(name, ("10.8.0." + std::to_string(i)).c_str(), 0x100 + i));
     }
+    queries += Framed(DnsMessage::Query("n1.example.org", 0x101).bytes); // written twice: answered once
     // Nobody asked; another id; a duplicate; asked on another connection.
     answers += Framed(AnswerOf("n3.example.org", "10.8.1.1", 0x103));
     answers += Framed(AnswerOf("n0.example.org", "10.8.1.2", 0x1FF));
@@ -500,6 +501,17 @@ TEST(HookDnsAnswers, TcpAnswersAreFollowedAcrossReadsOfAnySize)
     };
     feed(fd, queries, FeedDnsQueries);
     feed(fd, answers, FeedDnsStream);
+    // More queries than a connection keeps: the oldest give way.
+    std::string many, late;
+    for (int i = 0; i < 9; ++i)
+        many += Framed(DnsMessage::Query("e" + std::to_string(i) + ".example.org", 0x200 + i).bytes);
+    for (int i : {0, 8})
+        late += Framed(AnswerOf("e" + std::to_string(i) + ".example.org", ("10.8.2." + std::to_string(i)).c_str(),
+                                0x200 + i));
+    feed(other, many, FeedDnsQueries);
+    feed(other, late, FeedDnsStream);
+    EXPECT_TRUE(NamesFor("10.8.2.0").empty());
+    EXPECT_EQ(NamesFor("10.8.2.8"), std::set<std::string> {"e8.example.org"});
     EndDnsStream(fd);
     EndDnsStream(other);
     for (int i = 0; i < 3; ++i)

@@ -56,6 +56,17 @@ struct Queries {
 
 std::atomic<Queries*> g_queries {nullptr};
 
+// A datagram's first bytes in one piece (gathered into room when spread)
+// with its question; null when it has none.
+template <size_t kRoom>
+const unsigned char* WithQuestion(const iovec* parts, size_t count, size_t size, unsigned char (&room)[kRoom],
+                                  bool answer, dns::DnsQuestion& question, size_t& filled)
+{
+    const unsigned char* message = dns::Gathered(parts, count, size, room, kRoom, filled);
+    size_t at = 0;
+    return dns::ReadQuestion(message, filled, answer, question, at) ? message : nullptr;
+}
+
 bool IsFor(const Outstanding& entry, int fd, uint32_t generation, const Peer& peer, const dns::DnsQuestion& question)
 {
     return entry.owner == fd + 1 && entry.generation == generation && dns::SameQuestion(entry.question, question)
@@ -74,10 +85,8 @@ void NoteDnsQuery(int fd, const Peer& peer, const iovec* parts, size_t count)
         size += parts[i].iov_len;
     unsigned char room[kQueryBytes];
     size_t filled = 0;
-    const unsigned char* message = dns::Gathered(parts, count, size, room, sizeof room, filled);
     dns::DnsQuestion question;
-    size_t at = 0;
-    if (!dns::ReadQuestion(message, filled, false, question, at))
+    if (!WithQuestion(parts, count, size, room, false, question, filled))
         return;
     Queries* queries = MapOnce(g_queries);
     if (!queries)
@@ -118,10 +127,9 @@ unsigned LearnFromDnsDatagram(int fd, const Peer& peer, const iovec* parts, size
         return 0;
     unsigned char room[kGatheredAnswerBytes];
     size_t filled = 0;
-    const unsigned char* message = dns::Gathered(parts, count, size, room, sizeof room, filled);
     dns::DnsQuestion question;
-    size_t at = 0;
-    if (!dns::ReadQuestion(message, filled, true, question, at))
+    const unsigned char* message = WithQuestion(parts, count, size, room, true, question, filled);
+    if (!message)
         return 0;
     bool asked = false;
     pthread_mutex_lock(&g_mutex);
@@ -210,36 +218,44 @@ void Consume(Framing& framing, unsigned char* kept, size_t capacity, const unsig
     }
 }
 
+// Where the question of a message stands among the stream's questions
+// written and not answered: its index, stream.asked when it is not among
+// them, -1 when the message has no question (of a query, or of an answer).
+int Place(const Stream& stream, const unsigned char* message, size_t size, bool answer, dns::DnsQuestion& question)
+{
+    size_t at = 0;
+    if (!dns::ReadQuestion(message, size, answer, question, at))
+        return -1;
+    unsigned i = 0;
+    while (i < stream.asked && !dns::SameQuestion(stream.questions[i], question))
+        ++i;
+    return static_cast<int>(i);
+}
+
+void Remove(Stream& stream, unsigned i)
+{
+    std::memmove(&stream.questions[i], &stream.questions[i + 1], sizeof stream.questions[0] * (stream.asked - i - 1));
+    --stream.asked;
+}
+
 void Asked(Stream& stream, size_t size)
 {
     dns::DnsQuestion question;
-    size_t at = 0;
-    if (!dns::ReadQuestion(stream.query, size, false, question, at))
-        return;
-    for (unsigned i = 0; i < stream.asked; ++i)
-        if (dns::SameQuestion(stream.questions[i], question))
-            return;
-    if (stream.asked == kQueriesPerStream) {
-        std::memmove(&stream.questions[0], &stream.questions[1], sizeof stream.questions[0] * (kQueriesPerStream - 1));
-        --stream.asked;
-    }
+    if (Place(stream, stream.query, size, false, question) != static_cast<int>(stream.asked))
+        return; // none, or asked already
+    if (stream.asked == kQueriesPerStream)
+        Remove(stream, 0);
     stream.questions[stream.asked++] = question;
 }
 
 void Answered(Stream& stream, size_t size)
 {
     dns::DnsQuestion question;
-    size_t at = 0;
-    if (!dns::ReadQuestion(stream.answer, size, true, question, at))
-        return;
-    for (unsigned i = 0; i < stream.asked; ++i)
-        if (dns::SameQuestion(stream.questions[i], question)) {
-            std::memmove(&stream.questions[i], &stream.questions[i + 1],
-                         sizeof stream.questions[0] * (stream.asked - i - 1));
-            --stream.asked;
-            LearnFromDnsAnswer(stream.answer, size);
-            return;
-        }
+    const int place = Place(stream, stream.answer, size, true, question);
+    if (place < 0 || place == static_cast<int>(stream.asked))
+        return; // none, or not asked
+    Remove(stream, static_cast<unsigned>(place));
+    LearnFromDnsAnswer(stream.answer, size);
 }
 
 template <typename Direction>

@@ -4,12 +4,12 @@
 #include "os/Processes.h"
 #include "panel/core/FileInformation.h"
 #include "panel/core/RulesStore.h"
+#include "panel/widgets/DialogButtons.h"
 #include "panel/widgets/PlainFileIcons.h"
 #include "panel/widgets/WindowTools.h"
 #include "rules/RulesFormat.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -83,16 +83,11 @@ ApplicationWizard::ApplicationWizard(Input input, QWidget* parent) : QDialog(par
     chosenLayout->addWidget(browse);
     layout->addWidget(chosen);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    Named(buttons->button(QDialogButtonBox::Ok), "FinishBtn")->setDefault(true);
-    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
-    layout->addWidget(buttons);
+    AddOkCancel(this, layout, "FinishBtn", &ApplicationWizard::Finish);
 
     connect(showSystem_, &QCheckBox::clicked, this, &ApplicationWizard::ListRunningPrograms);
     connect(list_, &QTreeWidget::itemClicked, this, &ApplicationWizard::ProgramClicked);
     connect(browse, &QPushButton::clicked, this, &ApplicationWizard::Browse);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ApplicationWizard::Finish);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     ListRunningPrograms();
     panel::FitDialog(this, QSize(520, 480));
 }

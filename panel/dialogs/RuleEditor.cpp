@@ -3,10 +3,10 @@
 #include "panel/core/RuleChecks.h"
 #include "panel/core/RuleDescription.h"
 #include "panel/core/SettingValues.h"
+#include "panel/widgets/DialogButtons.h"
 #include "panel/widgets/WindowTools.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -121,17 +121,12 @@ RuleEditor::RuleEditor(const Input& input, QWidget* parent) : QDialog(parent), a
     portsLayout->addLayout(portButtons, 5, 0, 1, 6);
     layout->addWidget(ports);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    Named(buttons->button(QDialogButtonBox::Ok), "FinishCmd")->setDefault(true);
-    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
-    layout->addWidget(buttons);
+    AddOkCancel(this, layout, "FinishCmd", &RuleEditor::FinishClicked);
 
     connect(addNew_, &QPushButton::clicked, this, &RuleEditor::AddNewClicked);
     connect(editPort_, &QPushButton::clicked, this, &RuleEditor::EditPortClicked);
     connect(deletePort_, &QPushButton::clicked, this, &RuleEditor::DeletePortClicked);
     connect(ports_, &QTreeWidget::itemClicked, this, &RuleEditor::PortClicked);
-    connect(buttons, &QDialogButtonBox::accepted, this, &RuleEditor::FinishClicked);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(number_, &QLineEdit::textChanged, this, &RuleEditor::NewPortNumChanged);
     connect(alias_, qOverload<int>(&QComboBox::activated), this, &RuleEditor::AliasChosen);
     connect(alias_, &QComboBox::editTextChanged, this, &RuleEditor::AliasTyped);
