@@ -5,12 +5,12 @@
 #include "panel/core/ApplicationEditing.h"
 #include "panel/dialogs/RuleEditor.h"
 #include "panel/widgets/DefaultsGroup.h"
+#include "panel/widgets/DialogButtons.h"
 #include "panel/widgets/RulesList.h"
 #include "panel/widgets/TreeImages.h"
 #include "panel/widgets/WindowTools.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -78,10 +78,7 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     rulesLayout->addLayout(ruleButtons, 4, 0, 1, 2);
     layout->addWidget(rules, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    Named(buttons->button(QDialogButtonBox::Ok), "CmdOk")->setDefault(true);
-    Named(buttons->button(QDialogButtonBox::Cancel), "CmdCancel");
-    layout->addWidget(buttons);
+    AddOkCancel(this, layout, "CmdOk", &AdvancedForm::Accept, "CmdCancel");
 
     connect(check_, &QCheckBox::clicked, this, &AdvancedForm::FollowSystemClicked);
     connect(defaults_, &DefaultsGroup::Picked, this, [this](Direction direction) { DefaultPicked(static_cast<int>(direction)); });
@@ -102,8 +99,6 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
     connect(add, &QPushButton::clicked, this, [this] { OpenRuleEditor(false); });
     connect(edit_, &QPushButton::clicked, this, [this] { OpenRuleEditor(true); });
     connect(remove_, &QPushButton::clicked, this, &AdvancedForm::RemoveRule);
-    connect(buttons, &QDialogButtonBox::accepted, this, &AdvancedForm::Accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &AdvancedForm::reject);
 
     if (editing_.IsSystem()) {
         setWindowTitle(tr("  Advanced system settings permission"));

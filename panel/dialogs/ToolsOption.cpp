@@ -1,12 +1,12 @@
 #include "panel/dialogs/ToolsOption.h"
 
+#include "panel/widgets/DialogButtons.h"
 #include "panel/widgets/WindowTools.h"
 #include "protocol/SettingNames.h"
 #include "rules/TimedAnswer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -153,12 +153,7 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     page->addWidget(frame5);
     layout->addWidget(tabs);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    Named(buttons->button(QDialogButtonBox::Ok), "OkBtn")->setDefault(true);
-    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ToolsOption::Ok);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    AddOkCancel(this, layout, "OkBtn", &ToolsOption::Ok);
 
     // Load, in the documented order.
     logDays_->setText(QString::fromStdString(current.logDays));

@@ -8,11 +8,11 @@
 
 namespace panel {
 
-QDialogButtonBox* OkCancelButtons(QDialog* dialog, QBoxLayout* layout, const char* okName)
+QDialogButtonBox* OkCancelButtons(QDialog* dialog, QBoxLayout* layout, const char* okName, const char* cancelName)
 {
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
     Named(buttons->button(QDialogButtonBox::Ok), okName)->setDefault(true);
-    Named(buttons->button(QDialogButtonBox::Cancel), "CancelBtn");
+    Named(buttons->button(QDialogButtonBox::Cancel), cancelName);
     layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return buttons;
