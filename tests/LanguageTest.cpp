@@ -265,6 +265,9 @@ TEST_F(German, KernelBackstopIsSpokenOfInTheLanguage)
         {panel::KernelLayerState::Kind::kCannotHold, "no cgroup v2 hierarchy is mounted; the kernel has no type information (BTF)"});
     EXPECT_TRUE(lacks.starts_with("Der Kernel-Rückhalt kann auf diesem Kernel nicht laufen (keine cgroup-v2-Hierarchie "
                                   "ist eingehängt; der Kernel hat keine Typinformationen (BTF)):")) << lacks;
+    // The tray's and status line's word when it stops.
+    EXPECT_EQ(panel::KernelLayerEventTitle(), "Kernel-Rückhalt");
+    EXPECT_TRUE(panel::KernelLayerEventText(panel::KernelLayerWatch::Event::kStopped).starts_with("Der Kernel-Rückhalt wurde beendet"));
 }
 
 TEST_F(German, AnUnreadableRulesFileIsExplainedInTheLanguageAndLoggedAsWritten)

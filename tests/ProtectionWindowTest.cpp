@@ -1,6 +1,7 @@
 // The Protection page in the main window, the side column's lines, the
 // Settings switch "Decide every program I start", and a program started
 // again under the firewall from the page.
+#include "panel/control/BackstopWatch.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/core/PanelCore.h"
 #include "panel/windows/MainForm.h"
@@ -341,6 +342,89 @@ TEST_F(ProtectionWindow, KernelBackstopIsShownAndProtectedThroughPkexecWithoutBl
     ASSERT_TRUE(WaitFor([&] { return view.KernelLayer().kind == Kind::kNotInstalled; }));
     EXPECT_TRUE(line->text().startsWith("The kernel backstop is not installed")) << line->text().toStdString();
     EXPECT_FALSE(protect->isEnabled());
+}
+
+// The panel's watch on the backstop, with a stand-in for pkexec and the
+// backstop's answer, on the panel's clock standing still: at the first start
+// of a login where no systemd starts it, pkexec runs zel-admin start once;
+// a stop, a start that fails and a return are each told once, within two
+// looks (a few seconds), in the tray's balloon and the status line.
+TEST_F(ProtectionWindow, BackstopIsStartedOnceAtLoginAndItsChangesAreToldOnce)
+{
+    using panel::LoginStart;
+    const std::string state = sandbox.root + "/backstop-state", refuse = sandbox.root + "/refuse";
+    const std::string pkexec = sandbox.root + "/pkexec", systemd = sandbox.root + "/systemd";
+    WriteText(pkexec, "#!/bin/sh\necho \"pkexec $*\" >>'" + calls + "'\n[ -e '" + refuse + "' ] && exit 126\n"
+              "[ \"$2\" = start ] || exit 3\necho on >'" + state + "'\n");
+    ::chmod(pkexec.c_str(), 0755);
+    gui::Clock::Instance().UseManualTime();
+    struct Watch {
+        panel::BackstopWatch watch {nullptr};
+        QStringList told;
+        int ended = -2;
+    };
+    const auto make = [&](bool installed) {
+        auto made = std::make_unique<Watch>();
+        panel::BackstopWatch& watch = made->watch;
+        watch.StartCommand = installed ? QStringList {QString::fromStdString(pkexec), "/usr/lib/korvel/zel-admin", "start"}
+                                       : QStringList();
+        watch.Running = [&] { return ReadText(state) == "on\n"; };
+        watch.SystemdFolder = systemd;
+        watch.UnitLink = sandbox.root + "/unit-enabled";
+        watch.MarkPath = sandbox.root + "/login-start";
+        QObject::connect(&watch, &panel::BackstopWatch::Changed, &watch,
+                         [told = &made->told](const QString& title, const QString& text, bool) { *told << title + ": " + text; });
+        QObject::connect(&watch, &panel::BackstopWatch::LoginStartEnded, &watch, [ended = &made->ended](int status) { *ended = status; });
+        watch.Start();
+        return made;
+    };
+    const auto looks = [](int count) {
+        for (int i = 0; i < count; ++i)
+            gui::Clock::Instance().Advance(panel::BackstopWatch::kCheckMs);
+    };
+    // Where it is not installed, or systemd starts it: never run.
+    const struct {
+        bool installed, systemd;
+        LoginStart decided;
+    } nothing[] = {{false, false, LoginStart::kNotInstalled}, {true, true, LoginStart::kSystemd}};
+    for (const auto& c : nothing) {
+        c.systemd ? (void)::mkdir(systemd.c_str(), 0755) : (void)::rmdir(systemd.c_str());
+        EXPECT_EQ(make(c.installed)->watch.Decision(), c.decided);
+    }
+    ::rmdir(systemd.c_str());
+    // The first start of the login starts it, once; it comes up, then stops.
+    auto first = make(true);
+    EXPECT_EQ(first->watch.Decision(), LoginStart::kStart);
+    ASSERT_TRUE(WaitFor([&] { return first->ended == 0; }));
+    EXPECT_EQ(make(true)->watch.Decision(), LoginStart::kRunning);
+    WriteText(state, "off\n");
+    EXPECT_EQ(make(true)->watch.Decision(), LoginStart::kAlreadyTried);
+    EXPECT_EQ(ReadText(calls), "pkexec /usr/lib/korvel/zel-admin start\n");
+    WriteText(state, "on\n");
+    looks(3);
+    EXPECT_TRUE(first->told.isEmpty()) << first->told.join("; ").toStdString();
+    WriteText(state, "off\n");
+    looks(1);
+    EXPECT_TRUE(first->told.isEmpty()) << "one miss is no stop";
+    looks(5);
+    ASSERT_EQ(first->told.size(), 1) << first->told.join("; ").toStdString();
+    EXPECT_TRUE(first->told[0].startsWith("Kernel backstop: The kernel backstop stopped")) << first->told[0].toStdString();
+    WriteText(state, "on\n");
+    looks(3);
+    ASSERT_EQ(first->told.size(), 2);
+    EXPECT_TRUE(first->told[1].contains("runs again")) << first->told[1].toStdString();
+
+    // The next login: the administrator's tool refuses, nothing comes up; said once.
+    WriteText(state, "off\n");
+    WriteText(sandbox.root + "/login-start", "an earlier login");
+    WriteText(refuse, "");
+    auto refused = make(true);
+    EXPECT_EQ(refused->watch.Decision(), LoginStart::kStart);
+    ASSERT_TRUE(WaitFor([&] { return refused->ended == 126; }));
+    looks(6);
+    ASSERT_EQ(refused->told.size(), 1) << refused->told.join("; ").toStdString();
+    EXPECT_TRUE(refused->told[0].contains("could not start")) << refused->told[0].toStdString();
+    gui::Clock::Instance().UseRealTime();
 }
 
 // The attack of AttackSquattedRuntimeFolder (interceptor tests) as the

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace panel;
 using session::coverage::Program;
@@ -158,6 +159,76 @@ TEST(KernelLayer, OnlyProgramsRootAloneCanChangeAreOffered)
     ASSERT_EQ(::chmod(sandbox.root.c_str(), 0775), 0);
     ASSERT_EQ(::chown(sandbox.root.c_str(), 0, 65534), 0);
     EXPECT_EQ(offered(), "");
+}
+
+// What the panel tells as it looks at the backstop every few seconds: each
+// change once (a single miss is a restart, not a stop), nothing while
+// nothing was expected to run.
+TEST(KernelLayer, ChangesAreToldOncePerChange)
+{
+    using Event = panel::KernelLayerWatch::Event;
+    const struct {
+        const char* name;
+        const char* looks; // per look: R running, m missing, e missing while expected
+        std::vector<Event> told;
+    } cases[] = {
+        {"never installed or wanted", "mmmmmm", {}},
+        {"running throughout", "RRRR", {}},
+        {"a restart between two looks", "RmRmRmR", {}},
+        {"stopped, and stays stopped", "RRmmmmmm", {Event::kStopped}},
+        {"stopped and started again, twice", "RmmmRRmmR", {Event::kStopped, Event::kBack, Event::kStopped, Event::kBack}},
+        {"expected but never came", "eeeeee", {Event::kNotStarted}},
+        {"came late after all", "eeeR", {Event::kNotStarted, Event::kBack}},
+        {"came in time", "eR", {}},
+    };
+    for (const auto& c : cases) {
+        panel::KernelLayerWatch watch;
+        std::vector<Event> told;
+        for (const char* look = c.looks; *look; ++look)
+            if (const Event event = watch.Observe(*look == 'R', *look == 'e'); event != Event::kNone)
+                told.push_back(event);
+        EXPECT_EQ(told, c.told) << c.name;
+    }
+    EXPECT_EQ(panel::KernelLayerEventText(Event::kNone), "");
+    EXPECT_NE(panel::KernelLayerEventText(Event::kStopped), panel::KernelLayerEventText(Event::kNotStarted));
+}
+
+// The login start's decision: started only where it is installed, systemd
+// does not start it and it is not running, and once per login (the mark
+// names the login; a mark left by an earlier login does not count; a mark
+// that cannot be kept means no start rather than one at every panel start).
+TEST(KernelLayer, StartedAtLoginOnlyWhereNothingElseStartsItAndOnce)
+{
+    using panel::LoginStart;
+    Sandbox sandbox;
+    const std::string mark = sandbox.root + "/mark";
+    const struct {
+        bool installed, systemd, running;
+        std::string mark, login;
+        LoginStart decided;
+    } cases[] = {
+        {false, false, false, mark, "boot 1", LoginStart::kNotInstalled},
+        {true, true, false, mark, "boot 1", LoginStart::kSystemd},
+        {true, false, true, mark, "boot 1", LoginStart::kRunning},
+        {true, false, false, mark, "boot 1", LoginStart::kStart},
+        {true, false, false, mark, "boot 1", LoginStart::kAlreadyTried},
+        {true, false, true, mark, "boot 1", LoginStart::kRunning},
+        {true, false, false, mark, "boot 2", LoginStart::kStart}, // the next login
+        {true, false, false, mark, "boot 2", LoginStart::kAlreadyTried},
+        {true, false, false, "", "boot 3", LoginStart::kAlreadyTried},
+        {true, false, false, sandbox.root + "/absent/mark", "boot 3", LoginStart::kAlreadyTried},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(panel::DecideLoginStart(c.installed, c.systemd, c.running, c.mark, c.login), c.decided)
+            << c.login << " " << c.installed << c.systemd << c.running << " " << c.mark;
+    // A link planted for the mark is not followed.
+    ASSERT_EQ(::unlink(mark.c_str()), 0);
+    ASSERT_EQ(::symlink((sandbox.root + "/elsewhere").c_str(), mark.c_str()), 0);
+    EXPECT_EQ(panel::DecideLoginStart(true, false, false, mark, "boot 4"), LoginStart::kStart);
+    EXPECT_FALSE(os::ReadFile(sandbox.root + "/elsewhere").has_value());
+    const std::string login = panel::LoginName("/proc");
+    EXPECT_EQ(login, panel::LoginName("/proc"));
+    EXPECT_GT(login.size(), 36u) << login; // the boot's id and a session
 }
 
 // The panel's side: the user's start-up files follow the choice, and the

@@ -195,6 +195,22 @@
         <source>The kernel backstop is attached for you: your rules decide the programs the firewall cannot enter.</source>
         <translation>Der Kernel-Rückhalt ist für Sie angebunden: Ihre Regeln entscheiden über die Programme, in die die Firewall nicht hinein kann.</translation>
     </message>
+    <message>
+        <source>Kernel backstop</source>
+        <translation>Kernel-Rückhalt</translation>
+    </message>
+    <message>
+        <source>The kernel backstop stopped: programs the firewall cannot enter may no longer be decided by your rules. See the Protection page.</source>
+        <translation>Der Kernel-Rückhalt wurde beendet: Über Programme, in die die Firewall nicht hinein kann, entscheiden Ihre Regeln womöglich nicht mehr. Siehe die Seite „Schutz“.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop could not start: programs the firewall cannot enter are not covered. See the Protection page.</source>
+        <translation>Der Kernel-Rückhalt konnte nicht starten: Programme, in die die Firewall nicht hinein kann, sind nicht abgedeckt. Siehe die Seite „Schutz“.</translation>
+    </message>
+    <message>
+        <source>The kernel backstop runs again: your rules decide the programs the firewall cannot enter.</source>
+        <translation>Der Kernel-Rückhalt läuft wieder: Ihre Regeln entscheiden über die Programme, in die die Firewall nicht hinein kann.</translation>
+    </message>
 </context>
 <context>
     <name>LogReader</name>

@@ -1,5 +1,6 @@
 #include "panel/core/KernelLayer.h"
 
+#include "os/Files.h"
 #include "os/Processes.h"
 #include "text/Translate.h"
 
@@ -139,6 +140,77 @@ KernelLayerPrograms InstalledKernelLayerPrograms()
     const std::string bin = self.substr(0, self.rfind('/') == std::string::npos ? 0 : self.rfind('/'));
     const std::string own = bin.ends_with("/bin") ? bin.substr(0, bin.size() - 4) : std::string();
     return FindKernelLayerPrograms({own, "/usr/local", "/usr"});
+}
+
+LoginStart DecideLoginStart(bool installed, bool systemdRuns, bool running, const std::string& markPath,
+                            const std::string& login)
+{
+    if (!installed)
+        return LoginStart::kNotInstalled;
+    if (systemdRuns)
+        return LoginStart::kSystemd;
+    if (running)
+        return LoginStart::kRunning;
+    if (markPath.empty())
+        return LoginStart::kAlreadyTried; // nowhere to keep the mark: never asked at every start
+    // Not followed: the mark is in the user's own runtime folder.
+    if (const auto mark = os::ReadFile(markPath, 4096, false); mark && *mark == login)
+        return LoginStart::kAlreadyTried;
+    // Marked before it is tried: a panel that dies while pkexec asks does not ask again.
+    if (!os::WriteFileAtomically(markPath, login, 0600, false))
+        return LoginStart::kAlreadyTried;
+    return LoginStart::kStart;
+}
+
+std::string LoginName(const std::string& procRoot)
+{
+    const auto line = [&](const std::string& name) {
+        std::string text = os::ReadFile(procRoot + "/" + name, 256).value_or("");
+        return text.substr(0, text.find('\n'));
+    };
+    std::string session = line("self/sessionid");
+    // 4294967295: no login set one (no pam_loginuid).
+    if (session.empty() || session == "4294967295")
+        session = "sid " + std::to_string(::getsid(0));
+    return line("sys/kernel/random/boot_id") + " " + session;
+}
+
+KernelLayerWatch::Event KernelLayerWatch::Observe(bool running, bool expected)
+{
+    if (running) {
+        misses_ = 0;
+        seenRunning_ = true;
+        const bool back = told_;
+        told_ = false;
+        return back ? Event::kBack : Event::kNone;
+    }
+    if (told_ || (!seenRunning_ && !expected) || ++misses_ < kMisses)
+        return Event::kNone;
+    told_ = true;
+    const bool stopped = seenRunning_;
+    seenRunning_ = false;
+    return stopped ? Event::kStopped : Event::kNotStarted;
+}
+
+std::string KernelLayerEventTitle() { return Tr("KernelLayer", "Kernel backstop"); }
+
+std::string KernelLayerEventText(KernelLayerWatch::Event event)
+{
+    using Event = KernelLayerWatch::Event;
+    switch (event) {
+    case Event::kStopped:
+        return Tr("KernelLayer", "The kernel backstop stopped: programs the firewall cannot enter may no longer be "
+                                 "decided by your rules. See the Protection page.");
+    case Event::kNotStarted:
+        return Tr("KernelLayer", "The kernel backstop could not start: programs the firewall cannot enter are not "
+                                 "covered. See the Protection page.");
+    case Event::kBack:
+        return Tr("KernelLayer", "The kernel backstop runs again: your rules decide the programs the firewall cannot "
+                                 "enter.");
+    case Event::kNone:
+        break;
+    }
+    return {};
 }
 
 }  // namespace panel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace panel {
@@ -41,5 +42,40 @@ KernelLayerPrograms FindKernelLayerPrograms(const std::initializer_list<std::str
 // The prefixes looked in: the panel's own installation's (PREFIX/bin/zel),
 // then /usr/local (where ./run.sh installs it), then /usr (the package).
 KernelLayerPrograms InstalledKernelLayerPrograms();
+
+// Whether the panel starts this user's backstop at login (pkexec zel-admin
+// start, which the active session may do without a password): only where
+// systemd does not run (there its unit starts it at boot), only when it is
+// installed and not running, and once per login: the first look of a login
+// writes the login's name (LoginName) to markPath; a later look in the same
+// login finds it there.
+enum class LoginStart { kStart, kNotInstalled, kSystemd, kRunning, kAlreadyTried };
+LoginStart DecideLoginStart(bool installed, bool systemdRuns, bool running, const std::string& markPath,
+                            const std::string& login);
+// This login: the boot and the login's audit session (or, where nothing set
+// one, the process session), read from procRoot.
+std::string LoginName(const std::string& procRoot);
+
+// What the panel tells of the backstop as it looks every few seconds: a
+// change once, never again until the next change. A backstop seen running
+// that no longer answers stopped; one expected (started at this login, or
+// its unit enabled) that never answered could not start; one back after
+// either is said to run again. A single miss is not taken for a stop (a
+// service restarting).
+class KernelLayerWatch {
+public:
+    enum class Event { kNone, kStopped, kNotStarted, kBack };
+    static constexpr int kMisses = 2;
+
+    Event Observe(bool running, bool expected);
+
+private:
+    bool seenRunning_ = false;
+    bool told_ = false; // a stop or failed start was told and not yet taken back
+    int misses_ = 0;
+};
+// The tray balloon's and the status line's words for an event.
+std::string KernelLayerEventTitle();
+std::string KernelLayerEventText(KernelLayerWatch::Event event);
 
 }  // namespace panel

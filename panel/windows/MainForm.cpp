@@ -8,6 +8,7 @@
 #include "panel/control/InterceptorWatch.h"
 #include "panel/control/MessageChannel.h"
 #include "panel/control/PeriodicWork.h"
+#include "panel/control/BackstopWatch.h"
 #include "panel/control/RulesFileWatch.h"
 #include "panel/core/BackstopNotice.h"
 #include "panel/core/ErrorLog.h"
@@ -111,6 +112,7 @@ MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core
     addNewMenu_ = new AddNewMenu(this);
     helpMenu_ = new HelpMenu(this);
     periodic_ = new PeriodicWork(core_, channel_, this);
+    backstopWatch_ = new BackstopWatch(this);
     rulesRetry_ = new gui::Timer(this, kRulesRetryMs);
     // Another program's change of the rules file (zel-rules): shown as a load is.
     rulesWatch_ = new RulesFileWatch(core_, this);
@@ -217,6 +219,14 @@ void MainForm::ConnectChannel()
     connect(periodic_, &PeriodicWork::BlockedIntruders, status_, &StatusArea::ShowBlockedIntruders);
     connect(periodic_, &PeriodicWork::ReplacedEngine, status_, &StatusArea::ShowReplacedEngine);
     connect(periodic_, &PeriodicWork::HalfMinute, this, &MainForm::HalfMinute);
+    // The kernel backstop stopped, failed to start or came back: said once.
+    connect(backstopWatch_, &BackstopWatch::Changed, this, [this](const QString& title, const QString& text, bool warning) {
+        status_->ShowKernelLayerChange(text, warning);
+        if (tray_)
+            tray_->ShowBalloon(title, text, warning);
+        if (protection_->isVisible())
+            protection_->LookAtKernelLayer();
+    });
     connect(rulesRetry_, &gui::Timer::timeout, this, &MainForm::RetryRules);
     connect(this, &MainForm::HalfMinute, this, [this] {
         periodic_->Refresh();
@@ -270,6 +280,7 @@ void MainForm::Load()
         addresses << QString::fromStdString(address);
     status_->ShowAddresses(addresses);
     periodic_->Refresh();
+    backstopWatch_->Start();
     // The keyboard starts in the tree; Tab goes on to the page, Shift+Tab to the toolbar.
     tree_->setFocus(Qt::OtherFocusReason);
 }

@@ -30,6 +30,7 @@ class ApplicationPane;
 class AwayNotice;
 class BlockAllBanner;
 class BackstopQuestions;
+class BackstopWatch;
 class CoreSignals;
 class GroupView;
 class HelpMenu;
@@ -126,6 +127,7 @@ private:
     AddNewMenu* addNewMenu_;
     HelpMenu* helpMenu_;
     PeriodicWork* periodic_;
+    BackstopWatch* backstopWatch_;
     gui::Timer* rulesRetry_;
     RulesFileWatch* rulesWatch_;
     // The program of the tree's program menu.

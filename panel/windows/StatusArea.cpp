@@ -84,6 +84,8 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     side->addWidget(engineNotice_);
     backstopNotice_ = Notice("BackstopNotice", this);
     side->addWidget(backstopNotice_);
+    kernelLayer_ = Notice("KernelLayerChange", this);
+    side->addWidget(kernelLayer_);
     side->addWidget(away);
     QLabel* version = panel::PlainLabel("LBLVersion", QString(), this);
     side->addWidget(version);
@@ -161,6 +163,14 @@ void StatusArea::ShowBackstopNotice(const QString& summary, const QString& text)
     backstopNotice_->setText(summary);
     backstopNotice_->setToolTip(text);
     backstopNotice_->show();
+}
+
+void StatusArea::ShowKernelLayerChange(const QString& text, bool warning)
+{
+    kernelLayer_->setText(text);
+    // In the notices' red while the backstop is missing; plain once it is back.
+    kernelLayer_->setStyleSheet(warning ? panel::ReadableStyle(this, QColor(160, 0, 0)) : QString());
+    kernelLayer_->show();
 }
 
 bool StatusArea::eventFilter(QObject* watched, QEvent* event)

@@ -35,6 +35,8 @@ public:
     void ShowReplacedEngine(const std::vector<std::string>& names);
     // The latest connection the kernel backstop reported.
     void ShowBackstopNotice(const QString& summary, const QString& text);
+    // The kernel backstop stopped, could not start, or runs again.
+    void ShowKernelLayerChange(const QString& text, bool warning);
 
 signals:
     // The "help" link: the help page, as F1 opens it.
@@ -52,6 +54,7 @@ private:
     QLabel* blocked_;
     QLabel* engineNotice_;
     QLabel* backstopNotice_;
+    QLabel* kernelLayer_;
     QLabel* helpLink_;
     QLabel* siteLink_;
     std::optional<std::vector<std::string>> shownRunning_;

@@ -2,7 +2,9 @@
 # The Debian package made from a build folder: its files, desktop entries and
 # dependencies; installed into and removed from a private dpkg root (nothing
 # touches the system); and a user's first start from the unpacked files
-# making that user's settings.
+# making that user's settings. The kernel layer's package (where the backstop
+# is built) likewise, with its maintainer scripts run against a fake
+# systemctl, succeeding or failing.
 #   tests/system/package.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
@@ -15,6 +17,11 @@ step "package"
 (cd "$work" && cpack -G DEB -B "$work" --config "$BUILD/CPackConfig.cmake" >cpack.log 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/tessary_*.deb)
 echo "   $(basename "$deb"), $(du -k "$deb" | cut -f1) kB"
+backstop_deb=
+if [ -x "$BUILD/backstop/zel-backstop" ]; then
+  backstop_deb=$(ls "$work"/tessary-backstop_*.deb)
+  echo "   $(basename "$backstop_deb"), $(du -k "$backstop_deb" | cut -f1) kB"
+fi
 
 step "files"
 root="$work/root"
@@ -67,6 +74,31 @@ for script in preinst postinst prerm postrm; do
   [ -z "$other" ] || fail "$script does more than ldconfig: $other"
 done
 
+if [ -n "$backstop_deb" ]; then
+  step "the kernel layer's package"
+  broot="$work/backstop-root"
+  dpkg-deb -x "$backstop_deb" "$broot"
+  bfiles="usr/sbin/zel-backstop usr/lib/korvel/zel-admin usr/lib/systemd/system/zel-backstop@.service
+          usr/lib/systemd/system/zel-backstop-services.service usr/share/polkit-1/actions/org.tessary.firewall.policy
+          usr/share/man/man8/zel-backstop.8.gz usr/share/bash-completion/completions/zel-backstop"
+  for file in $bfiles; do
+    [ -f "$broot/$file" ] || fail "$file is not in the kernel layer's package"
+    [ ! -e "$root/$file" ] || fail "$file is in both packages"
+  done
+  other=$(cd "$broot" && find . -type f | sed 's|^\./||' | grep -vxF -f <(tr -s ' \n' '\n' <<<"$bfiles") || true)
+  [ -z "$other" ] || fail "the kernel layer's package has more: $other"
+  # The programs run as root: root's alone, not set-user-ID (pkexec raises zel-admin).
+  [ -z "$(find "$broot" -perm /6022)" ] || fail "writable or set-id files in the kernel layer's package"
+  grep -qF 'ExecStart=/usr/sbin/zel-backstop start --services' "$broot/usr/lib/systemd/system/zel-backstop-services.service" \
+    || fail "the services' unit does not start the installed zel-backstop"
+  grep -qF '<annotate key="org.freedesktop.policykit.exec.path">/usr/lib/korvel/zel-admin</annotate>' \
+    "$broot/usr/share/polkit-1/actions/org.tessary.firewall.policy" || fail "the policy does not name the installed zel-admin"
+  bdepends=$(dpkg-deb -f "$backstop_deb" Depends)
+  echo "   $bdepends"
+  grep -qF "tessary (= $(dpkg-deb -f "$deb" Version))" <<<"$bdepends" || fail "the kernel layer does not depend on this tessary"
+  grep -qE '(^|, )libbpf1( |,|$)' <<<"$bdepends" || fail "the kernel layer does not depend on libbpf's runtime"
+fi
+
 step "install and remove in a private dpkg root"
 admin="$work/dpkg"
 mkdir -p "$admin/var/lib/dpkg/info" "$admin/var/lib/dpkg/updates" "$admin/var/lib/dpkg/triggers"
@@ -84,6 +116,30 @@ dpkg_private -i "$deb"
 dpkg_private -r tessary
 left=$(cd "$admin" && find usr etc -type f 2>/dev/null || true)
 [ -z "$left" ] || fail "left after removal: $left"
+# The kernel layer's scripts against a systemctl that answers and one that
+# fails (as without systemd, or with a kernel that cannot hold it): the
+# package installs and removes either way, enabling the services' unit in the
+# root dpkg names and disabling it again; nothing left behind.
+if [ -n "$backstop_deb" ]; then
+  for answer in 0 1; do
+    printf '#!/bin/sh\necho "$*" >>"%s"\nexit %s\n' "$work/systemctl.calls" "$answer" >"$work/bin/systemctl"
+    chmod +x "$work/bin/systemctl"
+    rm -f "$work/systemctl.calls"
+    dpkg_private -i "$deb"
+    dpkg_private -i "$backstop_deb"
+    [ -x "$admin/usr/sbin/zel-backstop" ] || fail "installed: no zel-backstop"
+    grep -qxF -- "--root=$admin enable zel-backstop-services.service" "$work/systemctl.calls" \
+      || fail "the services' unit was not enabled: $(cat "$work/systemctl.calls")"
+    dpkg_private -r tessary-backstop
+    grep -qxF -- "--root=$admin disable zel-backstop-services.service" "$work/systemctl.calls" \
+      || fail "the services' unit was not disabled: $(cat "$work/systemctl.calls")"
+    dpkg_private -r tessary
+    [ "$(grep -c . "$work/systemctl.calls")" = 2 ] || fail "systemctl called more than asked: $(cat "$work/systemctl.calls")"
+    left=$(cd "$admin" && find usr etc -type f 2>/dev/null || true)
+    [ -z "$left" ] || fail "left after removing the kernel layer: $left"
+  done
+  rm -f "$work/bin/systemctl"
+fi
 
 step "a user's first start from the package"
 home="$work/home"
