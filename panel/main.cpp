@@ -184,6 +184,7 @@ int main(int argc, char** argv)
     if (!quitAfterStart) {
         interceptor.StartListen();
         form.WatchInterceptor();
+        form.WatchBackstop();
     }
     // After a restart of the machine the panel starts in the tray; without a
     // tray icon to bring it back it stays shown. The stamp goes either way.

@@ -8,9 +8,7 @@
 #include "panel/control/InterceptorWatch.h"
 #include "panel/control/MessageChannel.h"
 #include "panel/control/PeriodicWork.h"
-#include "panel/control/BackstopWatch.h"
 #include "panel/control/RulesFileWatch.h"
-#include "panel/core/BackstopNotice.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/widgets/WindowTools.h"
 #include "panel/windows/AddNewMenu.h"
@@ -19,6 +17,7 @@
 #include "panel/windows/BlockAllBanner.h"
 #include "panel/windows/GroupView.h"
 #include "panel/windows/HelpMenu.h"
+#include "panel/windows/KernelLayerNotices.h"
 #include "panel/windows/MainDialogs.h"
 #include "panel/windows/MainToolBar.h"
 #include "panel/windows/ProgramMenu.h"
@@ -112,7 +111,6 @@ MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core
     addNewMenu_ = new AddNewMenu(this);
     helpMenu_ = new HelpMenu(this);
     periodic_ = new PeriodicWork(core_, channel_, this);
-    backstopWatch_ = new BackstopWatch(this);
     rulesRetry_ = new gui::Timer(this, kRulesRetryMs);
     // Another program's change of the rules file (zel-rules): shown as a load is.
     rulesWatch_ = new RulesFileWatch(core_, this);
@@ -205,7 +203,6 @@ void MainForm::ConnectChannel()
     connect(channel_, &MessageChannel::Answers, this,
             [this](const std::vector<AlertAnswer>& answers) { ShowStored(answers_.Store(answers)); });
     connect(channel_, &MessageChannel::RestoreRequested, this, &MainForm::RestoreWindow);
-    connect(channel_, &MessageChannel::BackstopNotice, this, &MainForm::ShowBackstopNotice);
     connect(watch_, &InterceptorWatch::Restarted, this, [this] { core_.Updates().Publish(); });
     connect(backstop_, &BackstopQuestions::Stored, this,
             [this](const std::string& name) { ShowStored(AlertedApp {name, {}}); });
@@ -219,14 +216,6 @@ void MainForm::ConnectChannel()
     connect(periodic_, &PeriodicWork::BlockedIntruders, status_, &StatusArea::ShowBlockedIntruders);
     connect(periodic_, &PeriodicWork::ReplacedEngine, status_, &StatusArea::ShowReplacedEngine);
     connect(periodic_, &PeriodicWork::HalfMinute, this, &MainForm::HalfMinute);
-    // The kernel backstop stopped, failed to start or came back: said once.
-    connect(backstopWatch_, &BackstopWatch::Changed, this, [this](const QString& title, const QString& text, bool warning) {
-        status_->ShowKernelLayerChange(text, warning);
-        if (tray_)
-            tray_->ShowBalloon(title, text, warning);
-        if (protection_->isVisible())
-            protection_->LookAtKernelLayer();
-    });
     connect(rulesRetry_, &gui::Timer::timeout, this, &MainForm::RetryRules);
     connect(this, &MainForm::HalfMinute, this, [this] {
         periodic_->Refresh();
@@ -262,6 +251,8 @@ void MainForm::Load()
     rulesWatch_->Start();
     periodic_->Start();
     tray_ = new TrayIcon(windowIcon(), this);
+    kernelLayer_ = new KernelLayerNotices(status_, tray_, protection_, backstop_, this);
+    connect(channel_, &MessageChannel::BackstopNotice, kernelLayer_, &KernelLayerNotices::ShowNotice);
     connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);
     connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::AskShutDown);
     connect(tray_, &TrayIcon::BlockAllToggled, this, [this](bool on) { core_.SetBlockAll(on); });
@@ -280,7 +271,6 @@ void MainForm::Load()
         addresses << QString::fromStdString(address);
     status_->ShowAddresses(addresses);
     periodic_->Refresh();
-    backstopWatch_->Start();
     // The keyboard starts in the tree; Tab goes on to the page, Shift+Tab to the toolbar.
     tree_->setFocus(Qt::OtherFocusReason);
 }
@@ -294,6 +284,8 @@ void MainForm::SetInterceptor(InterceptorLibrary* interceptor)
 }
 
 void MainForm::WatchInterceptor() { watch_->Watch(); }
+
+void MainForm::WatchBackstop() { kernelLayer_->Start(); }
 
 bool MainForm::HasTray() const { return tray_ && tray_->Available(); }
 
@@ -366,21 +358,6 @@ void MainForm::ShowStored(const std::optional<AlertedApp>& app)
         return;
     pages_->ShowApplication(app->key);
     RestoreWindow();
-}
-
-void MainForm::ShowBackstopNotice(const std::string& message)
-{
-    const auto notice = ParseBackstopNotice(message);
-    if (!notice)
-        return;
-    // The side column keeps the latest; a balloon comes once per program
-    // while the panel runs (the backstop already says each program once in a
-    // while), so that a program retrying does not flood the desktop.
-    status_->ShowBackstopNotice(QString::fromStdString(notice->summary), QString::fromStdString(notice->text));
-    if (HasTray() && backstopNoticesShown_.insert(notice->program).second && backstopNoticesShown_.size() < 4096)
-        tray_->ShowBalloon(QString::fromStdString(notice->title), QString::fromStdString(notice->text), notice->denied);
-    if (notice->asked)
-        backstop_->Ask(*notice);
 }
 
 void MainForm::RestoreWindow()

@@ -15,7 +15,6 @@
 
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 
 class QSplitter;
@@ -30,7 +29,7 @@ class ApplicationPane;
 class AwayNotice;
 class BlockAllBanner;
 class BackstopQuestions;
-class BackstopWatch;
+class KernelLayerNotices;
 class CoreSignals;
 class GroupView;
 class HelpMenu;
@@ -66,6 +65,10 @@ public:
     // on and started again when it ends while the panel runs.
     void SetInterceptor(panel::InterceptorLibrary* interceptor);
     void WatchInterceptor();
+    // The kernel backstop: started once at login where nothing else starts
+    // it (through pkexec), and its stops told. Not in the constructor: a
+    // window made by a test must not start a root service.
+    void WatchBackstop();
 
     // Shown again, in normal state (tray, second copy).
     void RestoreWindow();
@@ -105,7 +108,6 @@ private:
     void ChooseLevel(int level);
     void TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTarget& target);
     void ShowStored(const std::optional<panel::AlertedApp>& app);
-    void ShowBackstopNotice(const std::string& message);
 
     panel::PanelCore& core_;
     CoreSignals* changes_;
@@ -127,12 +129,11 @@ private:
     AddNewMenu* addNewMenu_;
     HelpMenu* helpMenu_;
     PeriodicWork* periodic_;
-    BackstopWatch* backstopWatch_;
+    KernelLayerNotices* kernelLayer_ = nullptr;
     gui::Timer* rulesRetry_;
     RulesFileWatch* rulesWatch_;
     // The program of the tree's program menu.
     std::string menuProgram_;
-    std::set<std::string> backstopNoticesShown_;
     panel::AnswerQueue answers_ {core_};
     // The flows, with the dialogs they show over the window.
     panel::WizardFlow wizard_ {core_, [this](panel::WizardInput in) { return panel::RunWizard(this, std::move(in)); }};
