@@ -5,6 +5,7 @@
 #include "rules/RulesFile.h"
 #include "rules/RulesFormat.h"
 #include "text/Strings.h"
+#include "text/Translate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -193,12 +194,9 @@ Listing List(const Places& places)
     if (contents.status.Missing()) {
         listing.rulesMissing = true;
     } else if (!contents.status.Read()) {
-        listing.rulesProblem = contents.status.Reason();
-    } else {
-        std::string problem;
-        document = rules::ReadDocument(contents.text, &problem);
-        if (!document)
-            listing.rulesProblem = problem.empty() ? "not a rules file" : problem;
+        listing.rulesProblem = contents.status.ShownReason();
+    } else if (!(document = rules::ReadDocument(contents.text))) {
+        listing.rulesProblem = text::Tr("SystemServices", "it is not a rules file that can be read");
     }
 
     const auto [firstOrdinary, lastOrdinary] = OrdinaryUsers(places.loginDefs);

@@ -67,7 +67,7 @@ struct Listing {
     bool truncated = false;        // more than kMaxServices
     size_t unseen = 0;             // root's processes whose descriptors this user cannot see
     bool rulesMissing = false;     // no rules file: the shipped settings hold
-    std::string rulesProblem;      // why the rules file cannot be read, in English; empty when read
+    std::string rulesProblem;      // why the rules file cannot be read, in the user's language; empty when read
     bool backstopRuns = false;     // the services' backstop answers on its socket
 };
 

@@ -50,6 +50,8 @@ constexpr int kKernelLookLimitMs = 10000;
 // pkexec's exit statuses when the administrator did not agree.
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorized = 127;
+// The services are listed again this often while the page shows.
+constexpr auto kServicesInterval = std::chrono::seconds(10);
 
 QLabel* WrappedLabel(const char* name, QWidget* parent)
 {
@@ -154,6 +156,27 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     actions->addWidget(restart_, 0, Qt::AlignTop);
     layout->addLayout(actions);
     connect(restart_, &QPushButton::clicked, this, &ProtectionView::RestartSelected);
+
+    // An administrator's: the system services.
+    servicesPart_ = Named(new QWidget(this), "ServicesPart");
+    auto* services = new QVBoxLayout(servicesPart_);
+    services->setContentsMargins(0, 0, 0, 0);
+    auto* servicesHeading = Named(new QLabel(tr("System services"), servicesPart_), "ServicesHeading");
+    servicesHeading->setFont(bold);
+    services->addWidget(servicesHeading);
+    servicesState_ = WrappedLabel("ServicesState", servicesPart_);
+    services->addWidget(servicesState_);
+    serviceList_ = Named(new QTreeWidget(servicesPart_), "ServiceList");
+    serviceList_->setRootIsDecorated(false);
+    serviceList_->setUniformRowHeights(true);
+    serviceList_->setWordWrap(false);
+    serviceList_->setHeaderLabels({tr("Service"), tr("Process"), tr("User"), tr("Decided by"), tr("Incoming"), tr("Outgoing")});
+    for (int column = 0; column < 5; ++column)
+        serviceList_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    serviceList_->header()->setStretchLastSection(true);
+    services->addWidget(serviceList_, 1);
+    layout->addWidget(servicesPart_, 1);
+    servicesPart_->hide();
 
     coverageLine_ = WrappedLabel("CoverageText", nullptr);
     summaryLine_ = Named(new QLabel, "ProtectionSummary");
@@ -272,8 +295,65 @@ void ProtectionView::Refresh()
     summaryLine_->setText(runtime.problem.empty()
                               ? QString::fromStdString(panel::SummaryText(programs_))
                               : tr("Protection: your programs' connections are refused, see why here."));
-    if (isVisible())
+    if (isVisible()) {
         FillList();
+        if (servicesListedAt_ == std::chrono::steady_clock::time_point {} || now - servicesListedAt_ >= kServicesInterval)
+            ListServices();
+    }
+}
+
+void ProtectionView::ListServices()
+{
+    servicesPart_->setVisible(Administrator);
+    if (!Administrator)
+        return;
+    servicesListedAt_ = std::chrono::steady_clock::now();
+    services_ = panel::services::List(ServicePlaces);
+    using By = panel::services::DecidedBy;
+    QStringList state;
+    state << (services_.backstopRuns ? tr("The services' kernel backstop runs: it decides these programs by %1.")
+                                           .arg(QString::fromStdString(ServicePlaces.rulesFile))
+                                     : tr("The services' kernel backstop is not running: nothing decides these programs."));
+    if (services_.rulesMissing)
+        state << tr("There is no services' rules file: every service is permitted both ways and recorded.");
+    else if (!services_.rulesProblem.empty())
+        state << tr("The services' rules cannot be read: %1").arg(QString::fromStdString(services_.rulesProblem));
+    if (services_.unseen > 0)
+        state << tr("%n of root's programs are not listed: only root can see their sockets.", nullptr,
+                    static_cast<int>(services_.unseen));
+    if (services_.truncated)
+        state << tr("Only the first %n are listed.", nullptr, static_cast<int>(services_.services.size()));
+    servicesState_->setText(state.join(' '));
+    const auto permission = [this](std::optional<rules::Permission> value) {
+        return !value ? tr("Not set")
+            : *value == rules::Permission::kPermit ? tr("Permit")
+            : *value == rules::Permission::kDeny   ? tr("Block")
+                                                   : tr("Ask");
+    };
+    const qint64 selected = serviceList_->currentItem() ? serviceList_->currentItem()->data(0, kPidRole).toLongLong() : 0;
+    const QSignalBlocker quiet(serviceList_);
+    serviceList_->setUpdatesEnabled(false);
+    serviceList_->clear();
+    for (const panel::services::Service& service : services_.services) {
+        const QString entry = QString::fromStdString(service.entry);
+        const QString decidedBy = service.decidedBy == By::kEntry
+            ? (service.rules ? tr("Its entry, %1, with %n rule(s)", nullptr, static_cast<int>(service.rules)).arg(entry)
+                             : tr("Its entry, %1").arg(entry))
+            : service.decidedBy == By::kDefault ? tr("The services' default")
+            : service.decidedBy == By::kShipped ? tr("The shipped default")
+                                                : tr("Unknown");
+        const QString path = QString::fromStdString(service.exePath);
+        const QString name = path.isEmpty() ? QString::fromStdString(service.command) : path.section('/', -1);
+        auto* item = new QTreeWidgetItem(serviceList_, {name, QString::number(service.pid), QString::fromStdString(UserName(service.uid)),
+                                                        decidedBy, permission(service.incoming), permission(service.outgoing)});
+        item->setData(0, kPidRole, static_cast<qint64>(service.pid));
+        item->setToolTip(0, service.pathFromCommandLine ? tr("%1 (as the program names itself: it cannot be looked into)").arg(path)
+                                                        : path);
+        item->setToolTip(3, decidedBy);
+        if (service.pid == selected)
+            serviceList_->setCurrentItem(item);
+    }
+    serviceList_->setUpdatesEnabled(true);
 }
 
 void ProtectionView::FillList()

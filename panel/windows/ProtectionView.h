@@ -2,6 +2,7 @@
 
 #include "panel/core/KernelLayer.h"
 #include "panel/core/SessionCoverage.h"
+#include "panel/core/SystemServices.h"
 #include "session/ProgramCoverage.h"
 
 #include <QPointer>
@@ -69,6 +70,15 @@ public:
     QLabel* CoverageLine() const { return coverageLine_; }
     QLabel* SummaryLine() const { return summaryLine_; }
 
+    // The system services with network sockets and what decides them,
+    // listed for an administrator (read on showing, then every 10 s).
+    void ListServices();
+    const panel::services::Listing& Services() const { return services_; }
+    // Whether the user may see the services (root or of the administrators'
+    // group), and where they are read from; tests give their own.
+    bool Administrator = panel::services::IsAdministrator();
+    panel::services::Places ServicePlaces = panel::services::Places::OfThisMachine();
+
     // The launcher a restart goes through (zel-run beside the panel).
     std::string ZelRunProgram;
     // What the kernel backstop's line and button run, program first: the
@@ -112,6 +122,11 @@ private:
     QTreeWidget* programList_ = nullptr;
     QLabel* advice_ = nullptr;
     QPushButton* restart_ = nullptr;
+    QWidget* servicesPart_ = nullptr;
+    QLabel* servicesState_ = nullptr;
+    QTreeWidget* serviceList_ = nullptr;
+    panel::services::Listing services_;
+    std::chrono::steady_clock::time_point servicesListedAt_ {};
     std::string procRoot_;
     std::string installDir_;
     panel::SessionFacts session_;
