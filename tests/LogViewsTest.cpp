@@ -131,6 +131,7 @@ TEST_F(LogViews, TheServicesRecordsAreMergedByTimeWhenShown)
         {"switched off", false, services, "", {"SSHD"}, {"0"}},
         {"missing folder", true, sandbox.root + "/none", "", {"SYSTEMD", "SSHD"}, {"1", "0"}},
         {"not a folder", true, today, "", {"SYSTEMD", "SSHD"}, {}},
+        {"the user's own folder", true, sandbox.logs, "", {"SYSTEMD", "SSHD"}, {}},
     };
     for (const auto& c : cases) {
         const auto rows = View("Log3", c.show, c.folder, {c.dayFile, ""});

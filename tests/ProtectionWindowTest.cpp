@@ -29,7 +29,9 @@
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
@@ -305,7 +307,7 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     view.Administrator = true;
     view.ListServices();
     EXPECT_TRUE(part->isVisible());
-    ASSERT_EQ(list->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() == 2; }));
     const auto row = [&](int i) {
         QStringList texts;
         for (int column = 0; column < list->columnCount(); ++column)
@@ -318,6 +320,38 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     EXPECT_EQ(list->topLevelItem(1)->toolTip(0), "/usr/sbin/dhclient");
     EXPECT_TRUE(view.findChild<QLabel*>("ServicesState")->text().startsWith(
         "The services' kernel backstop is not running: nothing decides these programs."));
+}
+
+// A system user's program can hold up a read of its command line (a page
+// fault on a file system of its own) as long as it likes: the page, and
+// the panel with it, must not wait for it.
+TEST(AttackHeldUpServiceProcess, TheWindowDoesNotWaitForIt)
+{
+    Sandbox sandbox;
+    const std::string machine = sandbox.root + "/machine";
+    const std::string folder = machine + "/proc/43";
+    os::MakeDirectories(folder + "/fd");
+    WriteText(folder + "/status", "Name:\tstuck\nUid:\t104\t104\t104\t104\n");
+    ASSERT_EQ(::mkfifo((folder + "/cmdline").c_str(), 0600), 0); // opening it waits for a writer
+    ::setenv("ZEL_SERVICES_ROOT", machine.c_str(), 1);
+    ProtectionView view("/proc", nullptr);
+    ::unsetenv("ZEL_SERVICES_ROOT");
+    view.Administrator = true;
+    bool listed = false;
+    QObject::connect(&view, &ProtectionView::ServicesListed, [&] { listed = true; });
+    // Lets the read go on after a while, whatever happened.
+    std::thread release([&] {
+        std::this_thread::sleep_for(2s);
+        const int fd = ::open((folder + "/cmdline").c_str(), O_WRONLY | O_CLOEXEC);
+        ::close(fd);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    view.ListServices();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(listed);
+    EXPECT_TRUE(WaitFor([&] { return listed; }));
+    release.join();
+    EXPECT_EQ(view.Services().services.size(), 0u);
 }
 
 TEST_F(ProtectionWindow, KernelBackstopIsShownAndProtectedThroughPkexecWithoutBlocking)

@@ -255,7 +255,8 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
     std::map<long long, std::pair<std::string, std::string>, std::greater<>> days;
     for (auto& [date, path] : DatedFiles(folder))
         days[date].first = std::move(path);
-    if (showServices && !servicesFolder.empty())
+    // Never the user's own folder twice.
+    if (showServices && !servicesFolder.empty() && servicesFolder != folder)
         for (auto& [date, path] : DatedFiles(servicesFolder))
             days[date].second = std::move(path);
     // Files that left the folders are forgotten.

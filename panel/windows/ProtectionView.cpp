@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QMetaObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -24,6 +25,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -305,10 +308,27 @@ void ProtectionView::Refresh()
 void ProtectionView::ListServices()
 {
     servicesPart_->setVisible(Administrator);
-    if (!Administrator)
+    if (!Administrator || servicesReading_)
         return;
     servicesListedAt_ = std::chrono::steady_clock::now();
-    services_ = panel::services::List(ServicePlaces);
+    servicesReading_ = true;
+    // Off the window's thread: reading a process's command line waits for
+    // its memory map, which a program of a system user can hold up (a page
+    // fault on a file system of its own) for as long as it likes. One read
+    // at a time; a page gone meanwhile takes nothing.
+    std::thread([places = ServicePlaces, page = QPointer<ProtectionView>(this)] {
+        auto listing = std::make_shared<panel::services::Listing>(panel::services::List(places));
+        QMetaObject::invokeMethod(qApp, [page, listing] {
+            if (page)
+                page->ShowServices(std::move(*listing));
+        }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void ProtectionView::ShowServices(panel::services::Listing listing)
+{
+    servicesReading_ = false;
+    services_ = std::move(listing);
     using By = panel::services::DecidedBy;
     QStringList state;
     state << (services_.backstopRuns ? tr("The services' kernel backstop runs: it decides these programs by %1.")
@@ -354,6 +374,7 @@ void ProtectionView::ListServices()
             serviceList_->setCurrentItem(item);
     }
     serviceList_->setUpdatesEnabled(true);
+    emit ServicesListed();
 }
 
 void ProtectionView::FillList()

@@ -71,7 +71,8 @@ public:
     QLabel* SummaryLine() const { return summaryLine_; }
 
     // The system services with network sockets and what decides them,
-    // listed for an administrator (read on showing, then every 10 s).
+    // listed for an administrator (read in the background on showing, then
+    // every 10 s); ServicesListed follows.
     void ListServices();
     const panel::services::Listing& Services() const { return services_; }
     // Whether the user may see the services (root or of the administrators'
@@ -97,6 +98,8 @@ signals:
     void Requested();
     // A program was started again under the firewall (its new process).
     void Restarted(qint64 pid);
+    // The services were read and listed.
+    void ServicesListed();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -112,6 +115,7 @@ private:
     void StatusEnded(int exitStatus, const QString& output);
     void ProtectEnded(int exitStatus, const QString& problem);
     void ShowKernelLayer();
+    void ShowServices(panel::services::Listing listing);
 
     QLabel* coverageLine_ = nullptr;
     QLabel* summaryLine_ = nullptr;
@@ -126,6 +130,7 @@ private:
     QLabel* servicesState_ = nullptr;
     QTreeWidget* serviceList_ = nullptr;
     panel::services::Listing services_;
+    bool servicesReading_ = false;
     std::chrono::steady_clock::time_point servicesListedAt_ {};
     std::string procRoot_;
     std::string installDir_;
