@@ -315,8 +315,8 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
         texts.removeAt(2); // the user's name, the machine's
         return texts;
     };
-    EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Its entry, Time", "Block", "Permit"}));
-    EXPECT_EQ(row(1), QStringList({"dhclient", "42", "The services' default", "Permit", "Ask"}));
+    EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Block", "Permit", "Its entry, Time"}));
+    EXPECT_EQ(row(1), QStringList({"dhclient", "42", "Permit", "Ask", "The services' default"}));
     EXPECT_EQ(list->topLevelItem(1)->toolTip(0), "/usr/sbin/dhclient");
     EXPECT_TRUE(view.findChild<QLabel*>("ServicesState")->text().startsWith(
         "The services' kernel backstop is not running: nothing decides these programs."));

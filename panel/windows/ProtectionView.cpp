@@ -173,12 +173,18 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     serviceList_->setRootIsDecorated(false);
     serviceList_->setUniformRowHeights(true);
     serviceList_->setWordWrap(false);
-    serviceList_->setHeaderLabels({tr("Service"), tr("Process"), tr("User"), tr("Decided by"), tr("Incoming"), tr("Outgoing")});
-    for (int column = 0; column < 5; ++column)
+    // What decides last, where it may be cut (its tool tip has it whole);
+    // the name as wide as it needs up to a limit (the path in its tool tip).
+    serviceList_->setHeaderLabels({tr("Service"), tr("Process"), tr("User"), tr("Incoming"), tr("Outgoing"), tr("Decided by")});
+    for (int column = 1; column < 5; ++column)
         serviceList_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     serviceList_->header()->setStretchLastSection(true);
+    // A few rows of each list at least: the programs' do not crowd the
+    // services out.
+    programList_->setMinimumHeight(programList_->fontMetrics().height() * 4);
+    serviceList_->setMinimumHeight(serviceList_->fontMetrics().height() * 6);
     services->addWidget(serviceList_, 1);
-    layout->addWidget(servicesPart_, 1);
+    layout->addWidget(servicesPart_, 2);
     servicesPart_->hide();
 
     coverageLine_ = WrappedLabel("CoverageText", nullptr);
@@ -365,14 +371,16 @@ void ProtectionView::ShowServices(panel::services::Listing listing)
         const QString path = QString::fromStdString(service.exePath);
         const QString name = path.isEmpty() ? QString::fromStdString(service.command) : path.section('/', -1);
         auto* item = new QTreeWidgetItem(serviceList_, {name, QString::number(service.pid), QString::fromStdString(UserName(service.uid)),
-                                                        decidedBy, permission(service.incoming), permission(service.outgoing)});
+                                                        permission(service.incoming), permission(service.outgoing), decidedBy});
         item->setData(0, kPidRole, static_cast<qint64>(service.pid));
         item->setToolTip(0, service.pathFromCommandLine ? tr("%1 (as the program names itself: it cannot be looked into)").arg(path)
                                                         : path);
-        item->setToolTip(3, decidedBy);
+        item->setToolTip(5, decidedBy);
         if (service.pid == selected)
             serviceList_->setCurrentItem(item);
     }
+    serviceList_->resizeColumnToContents(0);
+    serviceList_->setColumnWidth(0, std::min(serviceList_->columnWidth(0), serviceList_->fontMetrics().averageCharWidth() * 18));
     serviceList_->setUpdatesEnabled(true);
     emit ServicesListed();
 }
