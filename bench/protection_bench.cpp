@@ -3,8 +3,10 @@
 // in (the most the scan reads for a program: descriptors, executable,
 // auxiliary vector, maps, cgroup, environment), next to the process
 // snapshot the panel takes for its strip of running programs (every
-// process's stat and executable link).
+// process's stat and executable link); and an administrator's list of
+// the system services.
 #include "os/Processes.h"
+#include "panel/core/SystemServices.h"
 #include "session/ProgramCoverage.h"
 
 #include <arpa/inet.h>
@@ -107,6 +109,18 @@ void BM_ProtectionFirstScan(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ProtectionFirstScan)->Unit(benchmark::kMillisecond);
+
+// An administrator's list of the system services, every 10 s while the page
+// shows: as root, the 300 programs above are services too.
+void BM_ServicesList(benchmark::State& state)
+{
+    const panel::services::Places places;
+    size_t listed = 0;
+    for (auto _ : state)
+        listed = panel::services::List(places).services.size();
+    state.counters["services"] = static_cast<double>(listed);
+}
+BENCHMARK(BM_ServicesList)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,13 +1,18 @@
 #include "panel/core/LogReader.h"
 #include "panel/core/RuleChecks.h"
+#include "panel/core/SystemServices.h"
 
+#include "os/Files.h"
 #include "protocol/LogFiles.h"
 #include "tests/Sandbox.h"
 #include "text/Strings.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using panel::LogRow;
 using testing_support::Sandbox;
@@ -52,9 +57,10 @@ protected:
                              + "<DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>/usr/bin/curl</APPLICATIONSTART>\r\n");
         ports = panel::PortNames::FromText("http 80/tcp\r\nno number here\r\nssh 22\r\n");
     }
-    std::vector<LogRow> View(const char* key, bool services = false)
+    std::vector<LogRow> View(const char* key, bool services = false, const std::string& servicesFolder = {},
+                             const panel::LogFilter& filter = {})
     {
-        return reader.FillLogView(sandbox.logs, key, services, ports, "SYSTEMD");
+        return reader.FillLogView(sandbox.logs, key, services, ports, "SYSTEMD", filter, servicesFolder);
     }
 
     Sandbox sandbox;
@@ -99,6 +105,170 @@ TEST_F(LogViews, ViewsFilterByDirectionAndPermission)
     EXPECT_EQ(permittedIn[0].application, "<i>Tool</i>");
     EXPECT_EQ(permittedIn[0].path, "/opt/x/<b>tool</b>");
     EXPECT_EQ(permittedIn[0].service, "1");
+}
+
+TEST_F(LogViews, TheServicesRecordsAreMergedByTimeWhenShown)
+{
+    const std::string services = sandbox.root + "/services";
+    os::MakeDirectories(services);
+    // Written by the services' backstop: every record a service's, whatever it says.
+    WriteText(protocol::TrafficLogFileName(services, std::time(nullptr)),
+              Record("/usr/sbin/resolved", "RESOLVED", 0, 0, 53, 5353, 1, "10.0.0.8", "09:00:00")
+                  + Record("/usr/sbin/ntpd", "NTPD", 0, 0, 123, 123, 0, "10.0.0.9", "10:30:00")
+                  + Record("/usr/sbin/chronyd", "CHRONYD", 0, 0, 123, 123, 1, "10.0.0.9", "01:05:00 PM"));
+    const std::string earlier = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr) - 3 * 86400);
+    const struct {
+        const char* what;
+        bool show;
+        std::string folder;
+        std::string dayFile;
+        std::vector<std::string> applications;
+        std::vector<std::string> service;
+    } cases[] = {
+        {"merged, newest first", true, services, "", {"CHRONYD", "NTPD", "SYSTEMD", "SSHD", "RESOLVED"}, {"1", "1", "1", "0", "1"}},
+        {"the day chosen by the user's file", true, services, today, {"CHRONYD", "NTPD", "SYSTEMD", "SSHD", "RESOLVED"}, {}},
+        {"another day", true, services, earlier, {}, {}},
+        {"switched off", false, services, "", {"SSHD"}, {"0"}},
+        {"missing folder", true, sandbox.root + "/none", "", {"SYSTEMD", "SSHD"}, {"1", "0"}},
+        {"not a folder", true, today, "", {"SYSTEMD", "SSHD"}, {}},
+        {"the user's own folder", true, sandbox.logs, "", {"SYSTEMD", "SSHD"}, {}},
+    };
+    for (const auto& c : cases) {
+        const auto rows = View("Log3", c.show, c.folder, {c.dayFile, ""});
+        EXPECT_EQ(Column(rows, &LogRow::application), c.applications) << c.what;
+        if (!c.service.empty()) {
+            EXPECT_EQ(Column(rows, &LogRow::service), c.service) << c.what;
+        }
+    }
+    // A search reaches them as any record.
+    EXPECT_EQ(Column(View("Log3", true, services, {"", "ntpd"}), &LogRow::application), (std::vector<std::string> {"NTPD"}));
+}
+
+// A machine of its own: processes of root, system and ordinary users, and the
+// service rules.
+TEST(SystemServices, ListedWithWhatDecidesThem)
+{
+    Sandbox sandbox;
+    const std::string proc = sandbox.root + "/proc";
+    WriteText(sandbox.root + "/login.defs", "# users\nUID_MIN   500\nUID_MAX 60000\n");
+    std::string tables = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+    for (const auto& [inode, uid] : std::initializer_list<std::pair<int, int>> {{100, 0}, {101, 101}, {102, 1000}, {103, 102}, {104, 0}, {105, 600}, {106, 65534}})
+        tables += "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  " + std::to_string(uid)
+            + "        0 " + std::to_string(inode) + " 1 0000000000000000 100 0 0 10 0\n";
+    os::MakeDirectories(proc + "/net");
+    WriteText(proc + "/net/tcp", tables);
+    const auto add = [&](int pid, int uid, const std::string& exe, std::vector<int> sockets, bool hidden = false,
+                         const std::string& commandLine = "prog") {
+        const std::string folder = proc + "/" + std::to_string(pid);
+        os::MakeDirectories(folder);
+        WriteText(folder + "/status", "Name:\tp" + std::to_string(pid) + "\nUid:\t" + std::to_string(uid) + "\t"
+                                          + std::to_string(uid) + "\t0\t0\n");
+        WriteText(folder + "/cmdline", commandLine);
+        if (!exe.empty()) {
+            ASSERT_EQ(::symlink(exe.c_str(), (folder + "/exe").c_str()), 0);
+        }
+        if (hidden) {
+            WriteText(folder + "/fd", ""); // cannot be listed
+            return;
+        }
+        os::MakeDirectories(folder + "/fd");
+        WriteText(folder + "/fd/0", "");
+        sockets.push_back(900); // a local socket: not a network one
+        for (size_t i = 0; i < sockets.size(); ++i)
+            ASSERT_EQ(::symlink(("socket:[" + std::to_string(sockets[i]) + "]").c_str(),
+                                (folder + "/fd/" + std::to_string(i + 3)).c_str()), 0);
+    };
+    add(10, 0, "/usr/sbin/sshd", {100});
+    add(11, 0, "/usr/sbin/cron", {});
+    add(12, 101, "/usr/lib/systemd/systemd-resolved", {101});
+    add(13, 1000, "/usr/bin/curl", {102});
+    add(14, 0, "", {}, false, ""); // a kernel thread
+    add(15, 102, "", {}, true, std::string("/usr/sbin/ntpd\0-g\0", 18)); // unseen, its user holds sockets
+    add(16, 0, "", {}, true);                                             // root's, unseen
+    add(17, 0, "/tmp/sshd", {104});                                       // a copy of a bound program
+    add(18, 600, "/usr/bin/wget", {105});                                 // above UID_MIN of the file
+    add(19, 103, "", {}, true);                                           // unseen, its user holds none
+    add(20, 65534, "/usr/bin/nobodys", {106});                            // above UID_MAX: the system's
+    const std::string rulesFile = sandbox.root + "/Rules.xml";
+    WriteText(rulesFile, testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>SSHD</EXENAME><DESCRIPTION>SSH server</DESCRIPTION><APPPATH>/usr/sbin/sshd</APPPATH>"
+        "<BYPATH>1</BYPATH><ISSERVICE>1</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES></RULES></APPLICATION>"
+        "<APPLICATION><EXENAME>NTPD</EXENAME><DESCRIPTION></DESCRIPTION><ISSERVICE>1</ISSERVICE><OUTDEF>PERMIT</OUTDEF>"
+        "<RULES></RULES></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>1</ISSERVICE>"
+        "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF><RULES></RULES></APPLICATION>"));
+    panel::services::Places places {proc, sandbox.root + "/login.defs", rulesFile, sandbox.root + "/services.sock", ""};
+
+    using panel::services::DecidedBy;
+    using rules::Permission;
+    auto listing = panel::services::List(places);
+    const struct {
+        int pid;
+        int sockets;
+        bool fromCommandLine;
+        DecidedBy by;
+        const char* entry;
+        Permission incoming, outgoing;
+    } expected[] = {
+        {10, 1, false, DecidedBy::kEntry, "SSH server", Permission::kDeny, Permission::kDeny},
+        {12, 1, false, DecidedBy::kDefault, "", Permission::kAsk, Permission::kPermit},
+        {15, -1, true, DecidedBy::kEntry, "NTPD", Permission::kAsk, Permission::kPermit},
+        {17, 1, false, DecidedBy::kDefault, "", Permission::kAsk, Permission::kPermit},
+        {20, 1, false, DecidedBy::kDefault, "", Permission::kAsk, Permission::kPermit},
+    };
+    ASSERT_EQ(listing.services.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const auto& service = listing.services[i];
+        const auto& want = expected[i];
+        EXPECT_EQ(service.pid, want.pid);
+        EXPECT_EQ(service.sockets, want.sockets) << want.pid;
+        EXPECT_EQ(service.pathFromCommandLine, want.fromCommandLine) << want.pid;
+        EXPECT_EQ(service.decidedBy, want.by) << want.pid;
+        EXPECT_EQ(service.entry, want.entry) << want.pid;
+        EXPECT_EQ(service.incoming, want.incoming) << want.pid;
+        EXPECT_EQ(service.outgoing, want.outgoing) << want.pid;
+    }
+    EXPECT_EQ(listing.services[2].exePath, "/usr/sbin/ntpd");
+    EXPECT_EQ(listing.unseen, 1u);
+    EXPECT_FALSE(listing.truncated);
+    EXPECT_FALSE(listing.backstopRuns);
+
+    // The backstop answers: root serves its socket.
+    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", places.backstopSocket.c_str());
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 4), 0);
+    EXPECT_EQ(panel::services::List(places).backstopRuns, ::geteuid() == 0);
+    ::close(server);
+
+    // No rules file: the shipped settings; one that cannot be read: nothing claimed.
+    ::unlink(rulesFile.c_str());
+    listing = panel::services::List(places);
+    EXPECT_TRUE(listing.rulesMissing);
+    for (const auto& service : listing.services)
+        EXPECT_TRUE(service.decidedBy == DecidedBy::kShipped && service.incoming == Permission::kPermit
+                    && service.outgoing == Permission::kPermit) << service.pid;
+    WriteText(rulesFile, "<APPLICATIONS><APPLICATION>");
+    listing = panel::services::List(places);
+    EXPECT_FALSE(listing.rulesProblem.empty());
+    for (const auto& service : listing.services)
+        EXPECT_TRUE(service.decidedBy == DecidedBy::kUnknown && !service.incoming && !service.outgoing) << service.pid;
+
+    // Bounded: a machine of very many services lists the first few hundred.
+    for (int pid = 1000; pid < 1000 + static_cast<int>(panel::services::kMaxServices); ++pid)
+        add(pid, 0, "/usr/sbin/many", {100});
+    listing = panel::services::List(places);
+    EXPECT_EQ(listing.services.size(), panel::services::kMaxServices);
+    EXPECT_TRUE(listing.truncated);
+    EXPECT_EQ(panel::services::OrdinaryUsers(sandbox.root + "/none"), (std::pair<uid_t, uid_t> {1000, 60000}));
+    ::setenv("ZEL_SERVICES_ROOT", sandbox.root.c_str(), 1);
+    const auto there = panel::services::Places::OfThisMachine();
+    ::unsetenv("ZEL_SERVICES_ROOT");
+    EXPECT_EQ(there.rulesFile, sandbox.root + "/etc/korvel/Rules.xml");
+    EXPECT_EQ(there.backstopSocket, sandbox.root + "/run/zel-backstop/services.sock");
+    EXPECT_EQ(panel::services::Places::OfThisMachine().logFolder, "/var/log/korvel/services");
 }
 
 TEST_F(LogViews, ARefreshReadsOnlyWhatChanged)

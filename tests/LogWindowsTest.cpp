@@ -112,8 +112,15 @@ TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
     EXPECT_EQ(Part<QLabel>(*form, "AppName")->text(), "BLOCKED INCOMING CONNECTION");
     EXPECT_EQ(Current()->text(0), "Blocked incoming connection");
     EXPECT_EQ(Applications(), QStringList {"NC"}); // the service only with "Show services"
+    // With them, the services' own records, where the user may read them.
+    const std::string machine = sandbox.root + "/machine";
+    os::MakeDirectories(machine + "/var/log/korvel/services");
+    testing_support::WriteText(protocol::TrafficLogFileName(machine + "/var/log/korvel/services", std::time(nullptr)),
+                               Record("/usr/sbin/ntpd", "NTPD", 0, 0, 123));
+    ::setenv("ZEL_SERVICES_ROOT", machine.c_str(), 1);
     Part<QCheckBox>(*form, "ShowServicesCheck")->click();
-    EXPECT_EQ(Applications(), (QStringList {"NC", "SSHD"})); // newest first
+    ::unsetenv("ZEL_SERVICES_ROOT");
+    EXPECT_EQ(Applications(), (QStringList {"NC", "SSHD", "NTPD"})); // newest first, the user's first at a tie
     EXPECT_EQ(Log()->topLevelItem(1)->text(5), "22(ssh)");
     EXPECT_EQ(Part<QLabel>(*form, "StatText")->text(), "Blocked intruders today : 2");
 }

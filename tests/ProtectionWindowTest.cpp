@@ -30,7 +30,9 @@
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
@@ -268,6 +270,91 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
 // installed zel-backstop and for pkexec: the state read from "status" (in
 // English, whatever the user's language), and the button running pkexec in
 // the background, the state looked at again when it ends.
+// An administrator's page lists the system services with network sockets and
+// what decides each; another user's shows nothing of them.
+TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
+{
+    const std::string machine = sandbox.root + "/machine";
+    const std::string proc = machine + "/proc";
+    os::MakeDirectories(proc + "/net");
+    WriteText(proc + "/net/udp", "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+                                 "   0: 00000000:007B 00000000:0000 07 00000000:00000000 00:00000000 00000000   104        0 "
+                                 "700 2 0000000000000000 0\n");
+    for (const auto& [pid, exe] : {std::pair {41, "/usr/sbin/chronyd"}, {42, "/usr/sbin/dhclient"}}) {
+        const std::string folder = proc + "/" + std::to_string(pid);
+        os::MakeDirectories(folder + "/fd");
+        WriteText(folder + "/status", "Name:\tsvc\nUid:\t104\t104\t104\t104\n");
+        WriteText(folder + "/cmdline", exe);
+        ::symlink(exe, (folder + "/exe").c_str());
+        ::symlink("socket:[700]", (folder + "/fd/3").c_str());
+    }
+    os::MakeDirectories(machine + "/etc/korvel");
+    WriteText(machine + "/etc/korvel/Rules.xml", testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>CHRONYD</EXENAME><DESCRIPTION>Time</DESCRIPTION><ISSERVICE>1</ISSERVICE>"
+        "<INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF><RULES></RULES></APPLICATION>"
+        "<APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>1</ISSERVICE>"
+        "<INDEF>PERMIT</INDEF><OUTDEF>ASK</OUTDEF><RULES></RULES></APPLICATION>"));
+    ::setenv("ZEL_SERVICES_ROOT", machine.c_str(), 1);
+    ProtectionView view("/proc", nullptr);
+    ::unsetenv("ZEL_SERVICES_ROOT");
+    view.resize(900, 600);
+    auto* part = view.findChild<QWidget*>("ServicesPart");
+    auto* list = view.findChild<QTreeWidget*>("ServiceList");
+    view.Administrator = false;
+    view.show();
+    EXPECT_FALSE(part->isVisible());
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+
+    view.Administrator = true;
+    view.ListServices();
+    EXPECT_TRUE(part->isVisible());
+    ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() == 2; }));
+    const auto row = [&](int i) {
+        QStringList texts;
+        for (int column = 0; column < list->columnCount(); ++column)
+            texts << list->topLevelItem(i)->text(column);
+        texts.removeAt(2); // the user's name, the machine's
+        return texts;
+    };
+    EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Block", "Permit", "Its entry, Time"}));
+    EXPECT_EQ(row(1), QStringList({"dhclient", "42", "Permit", "Ask", "The services' default"}));
+    EXPECT_EQ(list->topLevelItem(1)->toolTip(0), "/usr/sbin/dhclient");
+    EXPECT_TRUE(view.findChild<QLabel*>("ServicesState")->text().startsWith(
+        "The services' kernel backstop is not running: nothing decides these programs."));
+}
+
+// A system user's program can hold up a read of its command line (a page
+// fault on a file system of its own) as long as it likes: the page, and
+// the panel with it, must not wait for it.
+TEST(AttackHeldUpServiceProcess, TheWindowDoesNotWaitForIt)
+{
+    Sandbox sandbox;
+    const std::string machine = sandbox.root + "/machine";
+    const std::string folder = machine + "/proc/43";
+    os::MakeDirectories(folder + "/fd");
+    WriteText(folder + "/status", "Name:\tstuck\nUid:\t104\t104\t104\t104\n");
+    ASSERT_EQ(::mkfifo((folder + "/cmdline").c_str(), 0600), 0); // opening it waits for a writer
+    ::setenv("ZEL_SERVICES_ROOT", machine.c_str(), 1);
+    ProtectionView view("/proc", nullptr);
+    ::unsetenv("ZEL_SERVICES_ROOT");
+    view.Administrator = true;
+    bool listed = false;
+    QObject::connect(&view, &ProtectionView::ServicesListed, [&] { listed = true; });
+    // Lets the read go on after a while, whatever happened.
+    std::thread release([&] {
+        std::this_thread::sleep_for(2s);
+        const int fd = ::open((folder + "/cmdline").c_str(), O_WRONLY | O_CLOEXEC);
+        ::close(fd);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    view.ListServices();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(listed);
+    EXPECT_TRUE(WaitFor([&] { return listed; }));
+    release.join();
+    EXPECT_EQ(view.Services().services.size(), 0u);
+}
+
 TEST_F(ProtectionWindow, KernelBackstopIsShownAndProtectedThroughPkexecWithoutBlocking)
 {
     using Kind = panel::KernelLayerState::Kind;

@@ -640,6 +640,13 @@
     </message>
 </context>
 <context>
+    <name>SystemServices</name>
+    <message>
+        <source>it is not a rules file that can be read</source>
+        <translation>sie ist keine Regeldatei, die gelesen werden kann</translation>
+    </message>
+</context>
+<context>
     <name>TimedAnswers</name>
     <message>
         <source>Allow outgoing</source>
@@ -1411,6 +1418,99 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     <message>
         <source>Asks for an administrator&apos;s password, then starts the kernel backstop for you, now and at every start of the computer.</source>
         <translation>Fragt nach dem Passwort eines Administrators und startet dann den Kernel-Rückhalt für Sie, jetzt und bei jedem Start des Computers.</translation>
+    </message>
+    <message>
+        <source>System services</source>
+        <translation>Systemdienste</translation>
+    </message>
+    <message>
+        <source>Service</source>
+        <translation>Dienst</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Benutzer</translation>
+    </message>
+    <message>
+        <source>Incoming</source>
+        <translation>Eingehend</translation>
+    </message>
+    <message>
+        <source>Outgoing</source>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>The services&apos; kernel backstop runs: it decides these programs by %1.</source>
+        <translation>Der Kernel-Rückhalt der Dienste läuft: Er entscheidet über diese Programme nach %1.</translation>
+    </message>
+    <message>
+        <source>The services&apos; kernel backstop is not running: nothing decides these programs.</source>
+        <translation>Der Kernel-Rückhalt der Dienste läuft nicht: Nichts entscheidet über diese Programme.</translation>
+    </message>
+    <message>
+        <source>There is no services&apos; rules file: every service is permitted both ways and recorded.</source>
+        <translation>Es gibt keine Regeldatei der Dienste: Jeder Dienst wird in beide Richtungen zugelassen und protokolliert.</translation>
+    </message>
+    <message>
+        <source>The services&apos; rules cannot be read: %1</source>
+        <translation>Die Regeln der Dienste können nicht gelesen werden: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n of root&apos;s programs are not listed: only root can see their sockets.</source>
+        <translation>
+            <numerusform>%n Programm von root fehlt hier: Nur root sieht seine Sockets.</numerusform>
+            <numerusform>%n Programme von root fehlen hier: Nur root sieht ihre Sockets.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Only the first %n are listed.</source>
+        <translation>
+            <numerusform>Nur der erste wird gezeigt.</numerusform>
+            <numerusform>Nur die ersten %n werden gezeigt.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Not set</source>
+        <translation>Nicht festgelegt</translation>
+    </message>
+    <message>
+        <source>Permit</source>
+        <translation>Zulassen</translation>
+    </message>
+    <message>
+        <source>Block</source>
+        <translation>Blockieren</translation>
+    </message>
+    <message>
+        <source>Ask</source>
+        <translation>Fragen</translation>
+    </message>
+    <message numerus="yes">
+        <source>Its entry, %1, with %n rule(s)</source>
+        <translation>
+            <numerusform>Sein Eintrag, %1, mit %n Regel</numerusform>
+            <numerusform>Sein Eintrag, %1, mit %n Regeln</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Its entry, %1</source>
+        <translation>Sein Eintrag, %1</translation>
+    </message>
+    <message>
+        <source>The services&apos; default</source>
+        <translation>Die Vorgabe der Dienste</translation>
+    </message>
+    <message>
+        <source>The shipped default</source>
+        <translation>Die ausgelieferte Vorgabe</translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation>Unbekannt</translation>
+    </message>
+    <message>
+        <source>%1 (as the program names itself: it cannot be looked into)</source>
+        <translation>%1 (wie das Programm sich selbst nennt: Es kann nicht eingesehen werden)</translation>
     </message>
 </context>
 <context>

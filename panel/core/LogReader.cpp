@@ -57,9 +57,8 @@ bool IsServiceManager(const std::string& path, const std::string& serviceManager
     return !serviceManager.empty() && Upper(text::FileNamePart(path)) == serviceManager;
 }
 
-}  // namespace
-
-std::vector<std::string> DailyFiles(const std::string& folder)
+// The traffic logs of the folder with their dates (yyyymmdd), oldest first.
+std::vector<std::pair<long long, std::string>> DatedFiles(const std::string& folder)
 {
     std::vector<std::pair<long long, std::string>> files;
     DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
@@ -74,8 +73,41 @@ std::vector<std::string> DailyFiles(const std::string& folder)
     }
     ::closedir(dir);
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The second of the day a record's time (in the local format the engine
+// wrote: "14:05:09", "2:05:09 PM", "14.05.09") names; -1 when it names none.
+int SecondOfDay(std::string_view time)
+{
+    int parts[3] = {0, 0, 0};
+    int count = 0;
+    for (size_t at = 0; at < time.size() && count < 3;) {
+        if (time[at] < '0' || time[at] > '9') {
+            ++at;
+            continue;
+        }
+        int value = 0;
+        for (; at < time.size() && time[at] >= '0' && time[at] <= '9' && value < 100; ++at)
+            value = value * 10 + (time[at] - '0');
+        parts[count++] = value;
+    }
+    if (count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 60)
+        return -1;
+    const std::string upper = text::ToUpper(time);
+    if (upper.find("PM") != std::string::npos && parts[0] < 12)
+        parts[0] += 12;
+    else if (upper.find("AM") != std::string::npos && parts[0] == 12)
+        parts[0] = 0;
+    return parts[0] * 3600 + parts[1] * 60 + parts[2];
+}
+
+}  // namespace
+
+std::vector<std::string> DailyFiles(const std::string& folder)
+{
     std::vector<std::string> paths;
-    for (auto& [date, path] : files)
+    for (auto& [date, path] : DatedFiles(folder))
         paths.push_back(std::move(path));
     return paths;
 }
@@ -149,7 +181,7 @@ std::string AddressSortKey(std::string_view address)
     return key;
 }
 
-const LogReader::File& LogReader::Read(const std::string& path, const std::string& serviceManager)
+const LogReader::File& LogReader::Read(const std::string& path, const std::string& serviceManager, bool allServices)
 {
     struct stat st {};
     std::shared_ptr<File>& cached = files_[path];
@@ -182,7 +214,8 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.tcp = entry->protocol == "1";
             record.incoming = entry->direction == "0";
             record.denied = !Permitted(entry->permission);
-            record.service = entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
+            record.service = allServices || entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
+            record.secondOfDay = SecondOfDay(entry->time);
             record.host = entry->host;
             const bool backstop = std::any_of(entry->others.begin(), entry->others.end(),
                                               [](const auto& field) { return field.first == "BACKSTOP"; });
@@ -213,15 +246,26 @@ bool LogReader::Matches(const Record& record, const std::string& port, const std
 
 std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std::string& key, bool showServices,
                                            const PortNames& ports, const std::string& serviceManager,
-                                           const LogFilter& filter)
+                                           const LogFilter& filter, const std::string& servicesFolder)
 {
     const bool incoming = key == "Log1" || key == "Log3";
     const bool denied = key == "Log3" || key == "Log4";
     std::vector<LogRow> rows;
-    std::vector<std::string> paths = DailyFiles(folder);
-    // Files that left the folder are forgotten.
-    for (auto it = files_.begin(); it != files_.end();)
-        it = std::find(paths.begin(), paths.end(), it->first) == paths.end() ? files_.erase(it) : std::next(it);
+    // Each day's file of the user's folder and of the services', newest day first.
+    std::map<long long, std::pair<std::string, std::string>, std::greater<>> days;
+    for (auto& [date, path] : DatedFiles(folder))
+        days[date].first = std::move(path);
+    // Never the user's own folder twice.
+    if (showServices && !servicesFolder.empty() && servicesFolder != folder)
+        for (auto& [date, path] : DatedFiles(servicesFolder))
+            days[date].second = std::move(path);
+    // Files that left the folders are forgotten.
+    for (auto it = files_.begin(); it != files_.end();) {
+        const bool kept = std::any_of(days.begin(), days.end(), [&](const auto& day) {
+            return day.second.first == it->first || day.second.second == it->first;
+        });
+        it = kept ? std::next(it) : files_.erase(it);
+    }
     std::vector<std::string> words;
     for (size_t at = 0; at < filter.search.size();) {
         const size_t end = std::min(filter.search.find_first_of(" \t", at), filter.search.size());
@@ -229,38 +273,50 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
             words.push_back(Upper(std::string_view(filter.search).substr(at, end - at)));
         at = end + 1;
     }
-    std::reverse(paths.begin(), paths.end());
     std::map<std::string, std::string, std::less<>> portTexts; // a port's name is looked up once
-    for (const std::string& path : paths) {
-        if (!filter.dayFile.empty() && path != filter.dayFile)
-            continue;
-        const std::vector<Record>& records = Read(path, serviceManager).records;
-        for (auto record = records.rbegin(); record != records.rend(); ++record) {
-            if ((record->service && !showServices) || record->incoming != incoming || record->denied != denied)
-                continue;
-            const std::string& port = incoming ? record->localPort : record->remotePort;
-            if (port.empty() || !Matches(*record, port, words))
-                continue;
-            LogRow row;
-            char number[16];
-            std::snprintf(number, sizeof number, "%6zu", rows.size() + 1);
-            row.number = number;
-            row.dateTime = record->dateTime;
-            row.application = record->application;
-            row.protocol = record->tcp ? "TCP" : "UDP";
-            row.ip = record->ip;
-            auto named = portTexts.find(port);
-            if (named == portTexts.end())
-                named = portTexts.emplace(port, port + ports.NameOf(port)).first;
-            row.port = named->second;
-            row.path = record->path;
-            row.service = record->service ? "1" : "0";
-            row.host = record->host;
-            row.reason = record->reason;
-            row.portNumber = port;
-            row.outgoing = !incoming;
-            row.denied = denied;
-            rows.push_back(std::move(row));
+    const auto take = [&](const Record& record) {
+        if ((record.service && !showServices) || record.incoming != incoming || record.denied != denied)
+            return;
+        const std::string& port = incoming ? record.localPort : record.remotePort;
+        if (port.empty() || !Matches(record, port, words))
+            return;
+        LogRow row;
+        char number[16];
+        std::snprintf(number, sizeof number, "%6zu", rows.size() + 1);
+        row.number = number;
+        row.dateTime = record.dateTime;
+        row.application = record.application;
+        row.protocol = record.tcp ? "TCP" : "UDP";
+        row.ip = record.ip;
+        auto named = portTexts.find(port);
+        if (named == portTexts.end())
+            named = portTexts.emplace(port, port + ports.NameOf(port)).first;
+        row.port = named->second;
+        row.path = record.path;
+        row.service = record.service ? "1" : "0";
+        row.host = record.host;
+        row.reason = record.reason;
+        row.portNumber = port;
+        row.outgoing = !incoming;
+        row.denied = denied;
+        rows.push_back(std::move(row));
+    };
+    // A day chosen by its file: the services' file of that day with it.
+    const std::string_view dayName = text::FileNamePart(filter.dayFile);
+    const std::vector<Record> none;
+    for (const auto& [date, paths] : days) {
+        const bool own = !paths.first.empty() && (filter.dayFile.empty() || paths.first == filter.dayFile);
+        const bool theirs = !paths.second.empty() && (filter.dayFile.empty() || text::FileNamePart(paths.second) == dayName);
+        const std::vector<Record>& mine = own ? Read(paths.first, serviceManager).records : none;
+        const std::vector<Record>& services = theirs ? Read(paths.second, serviceManager, true).records : none;
+        // Both newest first, the later of the two taken each time.
+        auto a = mine.rbegin();
+        auto b = services.rbegin();
+        while (a != mine.rend() || b != services.rend()) {
+            if (a == mine.rend() || (b != services.rend() && b->secondOfDay > a->secondOfDay))
+                take(*b++);
+            else
+                take(*a++);
         }
     }
     return rows;

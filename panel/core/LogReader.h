@@ -81,11 +81,14 @@ public:
     // The rows of the view "Log1" (permitted incoming), "Log2" (permitted
     // outgoing), "Log3" (denied incoming) or "Log4" (denied outgoing), newest
     // first: the latest day's file first, each file's records from its end.
-    // Service records only with showServices; servicePath names the service
-    // manager's executable file (upper case).
+    // Service records only with showServices; serviceManager names the
+    // service manager's executable file (upper case). With showServices the
+    // records of the services' log folder are shown too (all of them service
+    // records), each day's merged with the user's by time; a folder that is
+    // missing or cannot be read adds nothing.
     std::vector<LogRow> FillLogView(const std::string& folder, const std::string& key, bool showServices,
                                     const PortNames& ports, const std::string& serviceManager,
-                                    const LogFilter& filter = {});
+                                    const LogFilter& filter = {}, const std::string& servicesFolder = {});
 
 private:
     // What the views need of one record, decoded once.
@@ -106,6 +109,7 @@ private:
         bool incoming = false;
         bool denied = false; // not permitted: "Deny", and an "Ask" no answer decided
         bool service = false;
+        int secondOfDay = -1; // what records of one day are merged by
     };
     struct File {
         long long size = -1;
@@ -113,7 +117,8 @@ private:
         long long modifiedNanoseconds = 0;
         std::vector<Record> records;
     };
-    const File& Read(const std::string& path, const std::string& serviceManager);
+    // allServices: a file of the services' folder, every record a service's.
+    const File& Read(const std::string& path, const std::string& serviceManager, bool allServices = false);
     static bool Matches(const Record& record, const std::string& port, const std::vector<std::string>& words);
 
     std::map<std::string, std::shared_ptr<File>> files_;

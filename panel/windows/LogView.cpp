@@ -159,7 +159,8 @@ void LogView::Fill()
     const auto text = os::ReadFile(source_.portsFile, 1 << 20);
     const panel::PortNames ports = panel::PortNames::FromText(text.value_or(std::string()));
     std::vector<panel::LogRow> rows
-        = reader_->FillLogView(source_.folder, key_, source_.showServices, ports, source_.serviceManager, filter_);
+        = reader_->FillLogView(source_.folder, key_, source_.showServices, ports, source_.serviceManager, filter_,
+                                 source_.servicesFolder);
     if (key_ == shownKey_ && rows == shownRows_) {
         QApplication::restoreOverrideCursor();
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "panel/core/LogReader.h"
+#include "panel/core/SystemServices.h"
 
 #include <QTreeWidget>
 
@@ -27,6 +28,8 @@ public:
         std::string portsFile;      // the ports list, for the names of ports
         std::string serviceManager; // its file name in upper case
         bool showServices = false;
+        // The services' day logs, shown with showServices where the user may read them.
+        std::string servicesFolder = panel::services::Places::OfThisMachine().logFolder;
     };
 
     explicit LogView(QWidget* parent);

@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QMetaObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -24,6 +25,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -50,6 +53,8 @@ constexpr int kKernelLookLimitMs = 10000;
 // pkexec's exit statuses when the administrator did not agree.
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorized = 127;
+// The services are listed again this often while the page shows.
+constexpr auto kServicesInterval = std::chrono::seconds(10);
 
 QLabel* WrappedLabel(const char* name, QWidget* parent)
 {
@@ -154,6 +159,33 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     actions->addWidget(restart_, 0, Qt::AlignTop);
     layout->addLayout(actions);
     connect(restart_, &QPushButton::clicked, this, &ProtectionView::RestartSelected);
+
+    // An administrator's: the system services.
+    servicesPart_ = Named(new QWidget(this), "ServicesPart");
+    auto* services = new QVBoxLayout(servicesPart_);
+    services->setContentsMargins(0, 0, 0, 0);
+    auto* servicesHeading = Named(new QLabel(tr("System services"), servicesPart_), "ServicesHeading");
+    servicesHeading->setFont(bold);
+    services->addWidget(servicesHeading);
+    servicesState_ = WrappedLabel("ServicesState", servicesPart_);
+    services->addWidget(servicesState_);
+    serviceList_ = Named(new QTreeWidget(servicesPart_), "ServiceList");
+    serviceList_->setRootIsDecorated(false);
+    serviceList_->setUniformRowHeights(true);
+    serviceList_->setWordWrap(false);
+    // What decides last, where it may be cut (its tool tip has it whole);
+    // the name as wide as it needs up to a limit (the path in its tool tip).
+    serviceList_->setHeaderLabels({tr("Service"), tr("Process"), tr("User"), tr("Incoming"), tr("Outgoing"), tr("Decided by")});
+    for (int column = 1; column < 5; ++column)
+        serviceList_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    serviceList_->header()->setStretchLastSection(true);
+    // A few rows of each list at least: the programs' do not crowd the
+    // services out.
+    programList_->setMinimumHeight(programList_->fontMetrics().height() * 4);
+    serviceList_->setMinimumHeight(serviceList_->fontMetrics().height() * 6);
+    services->addWidget(serviceList_, 1);
+    layout->addWidget(servicesPart_, 2);
+    servicesPart_->hide();
 
     coverageLine_ = WrappedLabel("CoverageText", nullptr);
     summaryLine_ = Named(new QLabel, "ProtectionSummary");
@@ -272,8 +304,85 @@ void ProtectionView::Refresh()
     summaryLine_->setText(runtime.problem.empty()
                               ? QString::fromStdString(panel::SummaryText(programs_))
                               : tr("Protection: your programs' connections are refused, see why here."));
-    if (isVisible())
+    if (isVisible()) {
         FillList();
+        if (servicesListedAt_ == std::chrono::steady_clock::time_point {} || now - servicesListedAt_ >= kServicesInterval)
+            ListServices();
+    }
+}
+
+void ProtectionView::ListServices()
+{
+    servicesPart_->setVisible(Administrator);
+    if (!Administrator || servicesReading_)
+        return;
+    servicesListedAt_ = std::chrono::steady_clock::now();
+    servicesReading_ = true;
+    // Off the window's thread: reading a process's command line waits for
+    // its memory map, which a program of a system user can hold up (a page
+    // fault on a file system of its own) for as long as it likes. One read
+    // at a time; a page gone meanwhile takes nothing.
+    std::thread([places = ServicePlaces, page = QPointer<ProtectionView>(this)] {
+        auto listing = std::make_shared<panel::services::Listing>(panel::services::List(places));
+        QMetaObject::invokeMethod(qApp, [page, listing] {
+            if (page)
+                page->ShowServices(std::move(*listing));
+        }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void ProtectionView::ShowServices(panel::services::Listing listing)
+{
+    servicesReading_ = false;
+    services_ = std::move(listing);
+    using By = panel::services::DecidedBy;
+    QStringList state;
+    state << (services_.backstopRuns ? tr("The services' kernel backstop runs: it decides these programs by %1.")
+                                           .arg(QString::fromStdString(ServicePlaces.rulesFile))
+                                     : tr("The services' kernel backstop is not running: nothing decides these programs."));
+    if (services_.rulesMissing)
+        state << tr("There is no services' rules file: every service is permitted both ways and recorded.");
+    else if (!services_.rulesProblem.empty())
+        state << tr("The services' rules cannot be read: %1").arg(QString::fromStdString(services_.rulesProblem));
+    if (services_.unseen > 0)
+        state << tr("%n of root's programs are not listed: only root can see their sockets.", nullptr,
+                    static_cast<int>(services_.unseen));
+    if (services_.truncated)
+        state << tr("Only the first %n are listed.", nullptr, static_cast<int>(services_.services.size()));
+    servicesState_->setText(state.join(' '));
+    const auto permission = [this](std::optional<rules::Permission> value) {
+        return !value ? tr("Not set")
+            : *value == rules::Permission::kPermit ? tr("Permit")
+            : *value == rules::Permission::kDeny   ? tr("Block")
+                                                   : tr("Ask");
+    };
+    const qint64 selected = serviceList_->currentItem() ? serviceList_->currentItem()->data(0, kPidRole).toLongLong() : 0;
+    const QSignalBlocker quiet(serviceList_);
+    serviceList_->setUpdatesEnabled(false);
+    serviceList_->clear();
+    for (const panel::services::Service& service : services_.services) {
+        const QString entry = QString::fromStdString(service.entry);
+        const QString decidedBy = service.decidedBy == By::kEntry
+            ? (service.rules ? tr("Its entry, %1, with %n rule(s)", nullptr, static_cast<int>(service.rules)).arg(entry)
+                             : tr("Its entry, %1").arg(entry))
+            : service.decidedBy == By::kDefault ? tr("The services' default")
+            : service.decidedBy == By::kShipped ? tr("The shipped default")
+                                                : tr("Unknown");
+        const QString path = QString::fromStdString(service.exePath);
+        const QString name = path.isEmpty() ? QString::fromStdString(service.command) : path.section('/', -1);
+        auto* item = new QTreeWidgetItem(serviceList_, {name, QString::number(service.pid), QString::fromStdString(UserName(service.uid)),
+                                                        permission(service.incoming), permission(service.outgoing), decidedBy});
+        item->setData(0, kPidRole, static_cast<qint64>(service.pid));
+        item->setToolTip(0, service.pathFromCommandLine ? tr("%1 (as the program names itself: it cannot be looked into)").arg(path)
+                                                        : path);
+        item->setToolTip(5, decidedBy);
+        if (service.pid == selected)
+            serviceList_->setCurrentItem(item);
+    }
+    serviceList_->resizeColumnToContents(0);
+    serviceList_->setColumnWidth(0, std::min(serviceList_->columnWidth(0), serviceList_->fontMetrics().averageCharWidth() * 18));
+    serviceList_->setUpdatesEnabled(true);
+    emit ServicesListed();
 }
 
 void ProtectionView::FillList()

@@ -2,6 +2,7 @@
 
 #include "panel/core/KernelLayer.h"
 #include "panel/core/SessionCoverage.h"
+#include "panel/core/SystemServices.h"
 #include "session/ProgramCoverage.h"
 
 #include <QPointer>
@@ -69,6 +70,16 @@ public:
     QLabel* CoverageLine() const { return coverageLine_; }
     QLabel* SummaryLine() const { return summaryLine_; }
 
+    // The system services with network sockets and what decides them,
+    // listed for an administrator (read in the background on showing, then
+    // every 10 s); ServicesListed follows.
+    void ListServices();
+    const panel::services::Listing& Services() const { return services_; }
+    // Whether the user may see the services (root or of the administrators'
+    // group), and where they are read from; tests give their own.
+    bool Administrator = panel::services::IsAdministrator();
+    panel::services::Places ServicePlaces = panel::services::Places::OfThisMachine();
+
     // The launcher a restart goes through (zel-run beside the panel).
     std::string ZelRunProgram;
     // What the kernel backstop's line and button run, program first: the
@@ -87,6 +98,8 @@ signals:
     void Requested();
     // A program was started again under the firewall (its new process).
     void Restarted(qint64 pid);
+    // The services were read and listed.
+    void ServicesListed();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -102,6 +115,7 @@ private:
     void StatusEnded(int exitStatus, const QString& output);
     void ProtectEnded(int exitStatus, const QString& problem);
     void ShowKernelLayer();
+    void ShowServices(panel::services::Listing listing);
 
     QLabel* coverageLine_ = nullptr;
     QLabel* summaryLine_ = nullptr;
@@ -112,6 +126,12 @@ private:
     QTreeWidget* programList_ = nullptr;
     QLabel* advice_ = nullptr;
     QPushButton* restart_ = nullptr;
+    QWidget* servicesPart_ = nullptr;
+    QLabel* servicesState_ = nullptr;
+    QTreeWidget* serviceList_ = nullptr;
+    panel::services::Listing services_;
+    bool servicesReading_ = false;
+    std::chrono::steady_clock::time_point servicesListedAt_ {};
     std::string procRoot_;
     std::string installDir_;
     panel::SessionFacts session_;

@@ -4,13 +4,65 @@
 # (the node below the system settings, Return), with five programs of the
 # user's holding sockets: one under the hook, one started before protection,
 # a statically linked one, one marked as Go and a set-user-ID one; the kernel
-# backstop's line and button above them. At scale
-# 1, at scale 2 and in a dark palette; and the options dialog.
+# backstop's line and button above them, and for the administrator (root
+# here) the system services below. The kernel backstop on, off, not installed
+# and on a kernel that cannot hold it (a stand-in zel-backstop says which),
+# and the services of a machine laid out in a folder (ZEL_SERVICES_ROOT):
+# each at scale 1, at scale 2 and in a dark palette; and the options dialog.
 #   tests/system/protection_shots.sh BUILD_DIR FOLDER
 . "$(dirname "${BASH_SOURCE[0]}")/shots_common.sh"
 hook=$(find "$prefix" -name libzelhook.so | head -1)
-# The kernel backstop beside it, when built: the page shows what it says of this machine.
-[ ! -x "$BUILD/backstop/zel-backstop" ] || cmake --install "$BUILD" --component backstop --prefix "$prefix" >/dev/null
+# The kernel backstop as a stand-in that says what $work/kernel holds, root's
+# alone as the panel wants it (beside zel-admin); "missing" takes it away.
+mkdir -p "$prefix/sbin"
+kernel_state() {
+  rm -f "$prefix/sbin/zel-backstop"
+  local say code=3
+  case $1 in
+    on) say="zel-backstop: running, rules for $(id -un)"; code=0 ;;
+    off) say="zel-backstop: not running for $(id -un) (nothing answers on /run/zel-backstop/$(id -u).sock)" ;;
+    cannot) say="zel-backstop: this kernel cannot hold the backstop: the kernel has no type information (BTF)" ;;
+    missing) return ;;
+  esac
+  printf '#!/bin/sh\necho "%s"\nexit %s\n' "$say" "$code" >"$work/zel-backstop"
+  install -m 0755 "$work/zel-backstop" "$prefix/sbin/zel-backstop"
+}
+admin_dir=$(dirname "$(find "$prefix" -name libzelhook.so | head -1)")
+[ -x "$admin_dir/zel-admin" ] || install -m 0755 /bin/true "$admin_dir/zel-admin"
+
+# The machine's services: a process table of a few, what they hold, the
+# service rules, and the services' backstop answering on its socket.
+machine="$work/machine"
+mkdir -p "$machine/proc/net" "$machine/etc/korvel" "$machine/run/zel-backstop"
+printf 'UID_MIN 1000\nUID_MAX 60000\n' >"$machine/etc/login.defs"
+printf '  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n' >"$machine/proc/net/udp"
+service() { # pid uid exe inode
+  mkdir -p "$machine/proc/$1/fd"
+  printf 'Name:\t%s\nUid:\t%s\t%s\t%s\t%s\n' "$(basename "$3" | cut -c1-15)" "$2" "$2" "$2" "$2" >"$machine/proc/$1/status"
+  printf '%s\0' "$3" >"$machine/proc/$1/cmdline"
+  ln -s "$3" "$machine/proc/$1/exe"
+  ln -s "socket:[$4]" "$machine/proc/$1/fd/3"
+  printf '   0: 00000000:0044 00000000:0000 07 00000000:00000000 00:00000000 00000000 %5s        0 %s 2 0 0\n' "$2" "$4" >>"$machine/proc/net/udp"
+}
+service 401 0 /usr/sbin/sshd 9001
+service 402 0 /usr/sbin/NetworkManager 9002
+service 403 0 /usr/sbin/dhclient 9003
+service 404 101 /usr/lib/systemd/systemd-resolved 9004
+service 405 102 /usr/lib/systemd/systemd-timesyncd 9005
+service 406 0 /usr/sbin/cupsd 9006
+service 407 110 /usr/sbin/avahi-daemon 9007
+service 408 0 /opt/vendor/bin/update-agent-with-a-rather-long-name 9008
+cat >"$machine/etc/korvel/Rules.xml" <<'RULES'
+<APPLICATIONS><APPLICATION><EXENAME>SSHD</EXENAME><DESCRIPTION>OpenSSH server</DESCRIPTION><APPPATH>/usr/sbin/sshd</APPPATH><BYPATH>1</BYPATH><ISSERVICE>1</ISSERVICE><INDEF>PERMIT</INDEF><OUTDEF>DENY</OUTDEF><RULES></RULES></APPLICATION><APPLICATION><EXENAME>CUPSD</EXENAME><DESCRIPTION>Printing</DESCRIPTION><ISSERVICE>1</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES></RULES></APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>1</ISSERVICE><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF><RULES></RULES></APPLICATION></APPLICATIONS>
+RULES
+start_services_backstop() {
+  python3 -c 'import socket,sys
+s=socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(8)
+while True: s.accept()[0].close()' "$machine/run/zel-backstop/services.sock" >/dev/null 2>&1 &
+  pids+=($!)
+  wait_for 50 test -S "$machine/run/zel-backstop/services.sock"
+}
+export ZEL_SERVICES_ROOT="$machine"
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
 mkdir -p "$HOME" && mkdir -m 0700 "$ZEL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS
@@ -31,7 +83,7 @@ if [ "$(id -u)" = 0 ]; then
 fi
 
 # One look: the panel started with the given environment, the page opened
-# by keyboard, the first program selected.
+# by keyboard, the first program selected (with services: the first service).
 look() {
   local name=$1; shift
   local panel window
@@ -40,6 +92,7 @@ look() {
   xdotool key --window "$window" Down Return
   sleep 2.5
   xdotool key --window "$window" Tab Down
+  case $name in *services*) xdotool key --window "$window" Tab Down ;; esac
   sleep 0.5
   import -window root "$SHOTS/$name.png"
   if [ "$name" = protection-view ]; then
@@ -54,9 +107,22 @@ look() {
   kill "$panel"
   wait "$panel" 2>/dev/null || true
 }
-look protection-view QT_SCALE_FACTOR=1
-look protection-view-scale2 QT_SCALE_FACTOR=2
 source "$(dirname "${BASH_SOURCE[0]}")/dark_palette.sh"
 dark_palette "$work/dark"
-look protection-view-dark XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark"
+# Each state at scale 1, at scale 2 and dark.
+looks() {
+  look "$1" QT_SCALE_FACTOR=1
+  look "$1-scale2" QT_SCALE_FACTOR=2
+  look "$1-dark" XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark"
+}
+kernel_state off
+looks protection-view
+kernel_state missing
+looks protection-kernel-missing
+kernel_state cannot
+looks protection-kernel-cannot
+kernel_state on
+start_services_backstop
+looks protection-kernel-on
+looks protection-services
 echo "pictures in $SHOTS"
