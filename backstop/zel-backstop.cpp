@@ -35,6 +35,7 @@
 #include "backstop/backstop.h"
 
 #include "os/Net.h"
+#include "os/Processes.h"
 #include "protocol/BackstopSocket.h"
 #include "text/ToolStart.h"
 #include "text/Translate.h"
@@ -51,11 +52,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <grp.h>
 #include <memory>
 #include <linux/magic.h>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -196,32 +195,12 @@ std::string SocketPath(const Options& options, unsigned uid)
     return protocol::backstop_socket::PathFor(uid == ZEL_BACKSTOP_SERVICES ? kServicesName : std::to_string(uid));
 }
 
-// The ordinary users' uids, from /etc/login.defs (UID_MIN, UID_MAX), as
-// useradd takes them; everyone else's programs are the services'.
-std::pair<unsigned, unsigned> OrdinaryUsers()
-{
-    unsigned first = 1000, last = 60000;
-    std::ifstream defs("/etc/login.defs");
-    for (std::string line; std::getline(defs, line);) {
-        std::istringstream words(line);
-        std::string name;
-        unsigned long value = 0;
-        if (!(words >> name >> value) || value == 0 || value > 0x7fffffff)
-            continue;
-        if (name == "UID_MIN")
-            first = static_cast<unsigned>(value);
-        else if (name == "UID_MAX")
-            last = static_cast<unsigned>(value);
-    }
-    return first <= last ? std::pair {first, last} : std::pair {1000u, 60000u};
-}
-
 // What the kernel programs are configured with: a user, or the services.
 zel_backstop_config ConfigOf(const Options& options)
 {
     zel_backstop_config settings {static_cast<unsigned>(options.uid), options.mode, 0, 0};
     if (options.services) {
-        const auto [first, last] = OrdinaryUsers();
+        const auto [first, last] = os::processes::OrdinaryUsers();
         settings = {ZEL_BACKSTOP_SERVICES, options.mode, first, last};
     }
     return settings;

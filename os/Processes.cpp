@@ -154,4 +154,22 @@ bool IsSystemService(const std::string& procRoot, pid_t pid)
     return parent && *parent == 1 && uid && *uid < 1000;
 }
 
+std::pair<uid_t, uid_t> OrdinaryUsers(const std::string& loginDefs)
+{
+    uid_t first = 1000, last = 60000;
+    text::ForEachLine(ReadFile(loginDefs, 1 << 20).value_or(std::string()), [&](std::string_view line) {
+        const std::vector<std::string_view> words = text::Words(line, 2);
+        if (words.size() < 2 || words[1].find_first_not_of("0123456789") != std::string_view::npos)
+            return;
+        const int64_t value = text::ParseDecimal(words[1]);
+        if (value == 0 || value > 0x7fffffff)
+            return;
+        if (words[0] == "UID_MIN")
+            first = static_cast<uid_t>(value);
+        else if (words[0] == "UID_MAX")
+            last = static_cast<uid_t>(value);
+    });
+    return first <= last ? std::pair {first, last} : std::pair {uid_t {1000}, uid_t {60000}};
+}
+
 }  // namespace os::processes

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // The process table, read from /proc. The proc root is a parameter so that
@@ -36,5 +37,10 @@ std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std
 // cgroup is a unit under system.slice; without such cgroups, its parent is
 // pid 1 and it runs under a system account.
 bool IsSystemService(const std::string& procRoot, pid_t pid);
+
+// The ordinary users' uids, from login.defs (UID_MIN, UID_MAX) as useradd
+// takes them, else 1000 to 60000: everyone else's programs are the system's
+// services.
+std::pair<uid_t, uid_t> OrdinaryUsers(const std::string& loginDefs = "/etc/login.defs");
 
 }  // namespace os::processes

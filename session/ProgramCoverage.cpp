@@ -2,6 +2,7 @@
 
 #include "os/hooksafe/Retry.h"
 #include "protocol/BackstopSocket.h"
+#include "text/Strings.h"
 #include "session/SessionPreload.h"
 
 #include <algorithm>
@@ -127,23 +128,7 @@ bool ReadProcess(int rootFd, pid_t pid, Process& process, std::string& scratch)
         && TwoIds(Field(scratch, "Gid"), process.realGid, process.effectiveGid);
 }
 
-// The whole word in a given column (1-based) of a table line, or empty.
-std::string_view Column(std::string_view line, int wanted)
-{
-    size_t pos = 0;
-    for (int column = 1; pos < line.size(); ++column) {
-        while (pos < line.size() && line[pos] == ' ')
-            ++pos;
-        const size_t start = pos;
-        while (pos < line.size() && line[pos] != ' ')
-            ++pos;
-        if (pos == start)
-            break;
-        if (column == wanted)
-            return line.substr(start, pos - start);
-    }
-    return {};
-}
+using text::Column;
 
 // Calls take(line) for every line of a table of net/ after its heading.
 template <class Take>

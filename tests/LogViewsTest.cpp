@@ -263,6 +263,9 @@ TEST(SystemServices, ListedWithWhatDecidesThem)
     EXPECT_EQ(listing.services.size(), panel::services::kMaxServices);
     EXPECT_TRUE(listing.truncated);
     EXPECT_EQ(panel::services::OrdinaryUsers(sandbox.root + "/none"), (std::pair<uid_t, uid_t> {1000, 60000}));
+    // Words that are not a whole number, and 0, are not taken.
+    WriteText(sandbox.root + "/odd.defs", "UID_MIN 2000x\nUID_MAX 0\n\tUID_MIN\t1500\nUID_MAX\n");
+    EXPECT_EQ(panel::services::OrdinaryUsers(sandbox.root + "/odd.defs"), (std::pair<uid_t, uid_t> {1500, 60000}));
     ::setenv("ZEL_SERVICES_ROOT", sandbox.root.c_str(), 1);
     const auto there = panel::services::Places::OfThisMachine();
     ::unsetenv("ZEL_SERVICES_ROOT");

@@ -63,6 +63,23 @@ std::vector<std::string_view> Words(std::string_view text, size_t most)
     return words;
 }
 
+std::string_view Column(std::string_view line, int wanted)
+{
+    size_t pos = 0;
+    for (int column = 1; pos < line.size(); ++column) {
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
+        const size_t start = pos;
+        while (pos < line.size() && line[pos] != ' ')
+            ++pos;
+        if (pos == start)
+            break;
+        if (column == wanted)
+            return line.substr(start, pos - start);
+    }
+    return {};
+}
+
 std::string ToUpper(std::string_view text)
 {
     std::string out(text);

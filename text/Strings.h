@@ -20,6 +20,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // (the rest is not looked at), so that a caller wanting N words asks for N+1
 // to learn that there were more.
 std::vector<std::string_view> Words(std::string_view text, size_t most);
+// The word in a column (1-based) of a line of words apart by spaces, as the
+// kernel's tables are; empty when the line has fewer.
+std::string_view Column(std::string_view line, int wanted);
 
 // Calls fn with each line of the text, without its '\n'; a last line
 // without one is a line too.

@@ -1,5 +1,6 @@
 #include "panel/core/SystemServices.h"
 
+#include "os/Processes.h"
 #include "protocol/BackstopSocket.h"
 #include "rules/DocumentReader.h"
 #include "rules/RulesFile.h"
@@ -13,9 +14,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <grp.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -59,23 +58,7 @@ std::string_view Field(std::string_view status, std::string_view name)
     return {};
 }
 
-// The word in a column (1-based) of a table line.
-std::string_view Column(std::string_view line, int wanted)
-{
-    size_t pos = 0;
-    for (int column = 1; pos < line.size(); ++column) {
-        while (pos < line.size() && line[pos] == ' ')
-            ++pos;
-        const size_t start = pos;
-        while (pos < line.size() && line[pos] != ' ')
-            ++pos;
-        if (pos == start)
-            break;
-        if (column == wanted)
-            return line.substr(start, pos - start);
-    }
-    return {};
-}
+using text::Column;
 
 // The internet sockets of a network namespace (its net/ folder): their
 // inodes, and the users that own them.
@@ -146,25 +129,7 @@ Places Places::OfThisMachine()
     return places;
 }
 
-std::pair<uid_t, uid_t> OrdinaryUsers(const std::string& loginDefs)
-{
-    unsigned long first = 1000, last = 60000;
-    std::ifstream defs(loginDefs);
-    for (std::string line; std::getline(defs, line);) {
-        std::istringstream words(line);
-        std::string name;
-        unsigned long value = 0;
-        if (!(words >> name >> value) || value == 0 || value > 0x7fffffff)
-            continue;
-        if (name == "UID_MIN")
-            first = value;
-        else if (name == "UID_MAX")
-            last = value;
-    }
-    if (first > last)
-        first = 1000, last = 60000;
-    return {static_cast<uid_t>(first), static_cast<uid_t>(last)};
-}
+std::pair<uid_t, uid_t> OrdinaryUsers(const std::string& loginDefs) { return os::processes::OrdinaryUsers(loginDefs); }
 
 bool IsAdministrator()
 {
