@@ -310,6 +310,9 @@ TEST(SystemServices, DefaultSetForOneServiceAlone)
          Direction::kOutgoing, Permission::kAsk, 4, Permission::kAsk, Permission::kAsk, 0},
         {"a copy of a bound program is another program", machine, "/tmp/sshd", Direction::kOutgoing,
          Permission::kPermit, 4, Permission::kAsk, Permission::kPermit, 0},
+        {"a path a program names itself with markup in it stays a path", machine,
+         "/usr/sbin/x</APPPATH><INDEF>PERMIT</INDEF></APPLICATION><APPLICATION><EXENAME>ANY", Direction::kIncoming,
+         Permission::kDeny, 4, Permission::kDeny, Permission::kPermit, 0},
     };
     const auto before = rules::ReadDocument(machine);
     ASSERT_TRUE(before);

@@ -364,6 +364,7 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     };
     menu->popup(QPoint());
     EXPECT_TRUE(menu->findChild<QMenu*>("ServiceIncoming")->findChild<QAction*>("Block")->isChecked()) << "what applies now";
+    EXPECT_EQ(menu->actions().first()->text(), "For /usr/sbin/chronyd") << "the file the entry is for";
     menu->hide();
     // The administrator does not agree: nothing changes, the window is not held up.
     choose("ServiceIncoming", "Permit", false);

@@ -1759,6 +1759,14 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <source>The services&apos; rules were not changed: %1</source>
         <translation>Die Regeln der Dienste wurden nicht geändert: %1</translation>
     </message>
+    <message>
+        <source>For %1 (as the program names itself)</source>
+        <translation>Für %1 (wie sich das Programm selbst nennt)</translation>
+    </message>
+    <message>
+        <source>For %1</source>
+        <translation>Für %1</translation>
+    </message>
 </context>
 <context>
     <name>panel::StatusArea</name>

@@ -80,6 +80,13 @@ void ServiceDefaults::FillMenu(QMenu* menu, const services::Service* service)
 {
     menu->clear();
     const bool can = CanChange(service);
+    // The file the entry is for: a program that cannot be looked into is
+    // listed by the path it names itself with, which may be another's.
+    if (service && !service->exePath.empty()) {
+        const QString path = QString::fromStdString(service->exePath);
+        menu->addAction(service->pathFromCommandLine ? tr("For %1 (as the program names itself)").arg(path) : tr("For %1").arg(path))
+            ->setEnabled(false);
+    }
     using rules::Permission;
     for (const services::Direction direction : {services::Direction::kIncoming, services::Direction::kOutgoing}) {
         const bool incoming = direction == services::Direction::kIncoming;
