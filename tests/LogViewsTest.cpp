@@ -2,6 +2,9 @@
 #include "panel/core/RuleChecks.h"
 #include "panel/core/SystemServices.h"
 
+#include "backstop/ServicesRules.h"
+#include "rules/DocumentReader.h"
+
 #include "os/Files.h"
 #include "protocol/LogFiles.h"
 #include "tests/Sandbox.h"
@@ -272,6 +275,86 @@ TEST(SystemServices, ListedWithWhatDecidesThem)
     EXPECT_EQ(there.rulesFile, sandbox.root + "/etc/korvel/Rules.xml");
     EXPECT_EQ(there.backstopSocket, sandbox.root + "/run/zel-backstop/services.sock");
     EXPECT_EQ(panel::services::Places::OfThisMachine().logFolder, "/var/log/korvel/services");
+}
+
+// An administrator's choice for one service: its own entry bound to its path
+// changed or added, nothing else of the machine's rules changed.
+TEST(SystemServices, DefaultSetForOneServiceAlone)
+{
+    using panel::services::Direction;
+    using rules::Permission;
+    const auto app = [](const std::string& name, const std::string& path, const std::string& defaults, const std::string& rules = "") {
+        return "<APPLICATION><EXENAME>" + name + "</EXENAME><DESCRIPTION>" + name + "</DESCRIPTION>"
+            + (path.empty() ? "" : "<APPPATH>" + path + "</APPPATH><BYPATH>1</BYPATH>") + "<ISSERVICE>1</ISSERVICE>" + defaults
+            + "<RULES>" + rules + "</RULES></APPLICATION>";
+    };
+    const std::string rule = "<RULE><RULENAME>ntp</RULENAME><DIRECTION>1</DIRECTION><PERMISSION>1</PERMISSION><STATE>1</STATE>"
+                             "<PORTS></PORTS></RULE>";
+    const std::string machine = testing_support::RulesDocument(
+        app("SSHD", "/usr/sbin/sshd", "<INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF>")
+        + app("NTPD", "", "<OUTDEF>PERMIT</OUTDEF>", rule) + app("ANY", "", "<INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF>"));
+    const struct {
+        const char* what;
+        std::optional<std::string> current;
+        std::string path;
+        Direction direction;
+        Permission permission;
+        size_t entries; // after
+        std::optional<Permission> incoming, outgoing; // the path's own entry, after
+        size_t rules;
+    } cases[] = {
+        {"no file: the shipped settings and the entry", std::nullopt, "/usr/sbin/sshd", Direction::kOutgoing,
+         Permission::kDeny, 2, Permission::kPermit, Permission::kDeny, 0},
+        {"its bound entry changed in place", machine, "/usr/sbin/sshd", Direction::kIncoming, Permission::kAsk, 3,
+         Permission::kAsk, Permission::kDeny, 0},
+        {"the entry of its name copied, bound, its rules with it", machine, "/usr/sbin/ntpd", Direction::kIncoming,
+         Permission::kDeny, 4, Permission::kDeny, Permission::kPermit, 1},
+        {"none: a new one, the other way as the default had it", machine, "/usr/lib/systemd/systemd-resolved",
+         Direction::kOutgoing, Permission::kAsk, 4, Permission::kAsk, Permission::kAsk, 0},
+        {"a copy of a bound program is another program", machine, "/tmp/sshd", Direction::kOutgoing,
+         Permission::kPermit, 4, Permission::kAsk, Permission::kPermit, 0},
+        {"a path a program names itself with markup in it stays a path", machine,
+         "/usr/sbin/x</APPPATH><INDEF>PERMIT</INDEF></APPLICATION><APPLICATION><EXENAME>ANY", Direction::kIncoming,
+         Permission::kDeny, 4, Permission::kDeny, Permission::kPermit, 0},
+    };
+    const auto before = rules::ReadDocument(machine);
+    ASSERT_TRUE(before);
+    for (const auto& c : cases) {
+        std::string why;
+        const auto text = panel::services::WithDefault(c.current, {c.path, c.direction, c.permission}, why);
+        ASSERT_TRUE(text) << c.what << ": " << why;
+        const auto after = rules::ReadDocument(*text);
+        ASSERT_TRUE(after) << c.what;
+        EXPECT_EQ(after->applications.size(), c.entries) << c.what;
+        const std::string name = rules::rules_format::ProgramName(text::FileNamePart(c.path));
+        const rules::Application* own = after->FindFor(name, c.path);
+        ASSERT_TRUE(own) << c.what;
+        EXPECT_TRUE(own->IsBound() && own->path == c.path && own->service) << c.what;
+        EXPECT_EQ(own->incoming, c.incoming) << c.what;
+        EXPECT_EQ(own->outgoing, c.outgoing) << c.what;
+        EXPECT_EQ(own->rules.size(), c.rules) << c.what;
+        // Every entry a service's (the services' helper takes no other), and
+        // the others' as they were: another ntpd still follows NTPD.
+        for (const rules::Application& entry : after->applications) {
+            EXPECT_TRUE(entry.service) << c.what;
+            if (&entry != own && c.current) {
+                EXPECT_NE(std::find(before->applications.begin(), before->applications.end(), entry),
+                          before->applications.end()) << c.what << ": " << entry.Key();
+            }
+        }
+        EXPECT_EQ(after->FindFor("NTPD", "/opt/ntpd") == nullptr, !c.current) << c.what;
+    }
+    // What stands for a missing file is what the services' backstop ships.
+    EXPECT_EQ(panel::services::ShippedRules(), rules::ReadDocument(backstop::kServicesRulesDocument));
+    // Nothing made of rules that do not read, nor for a program of no known file.
+    std::string why;
+    EXPECT_FALSE(panel::services::WithDefault(std::string("<APPLICATIONS><APPLICATION>"), {"/usr/sbin/sshd"}, why));
+    EXPECT_FALSE(why.empty());
+    for (const std::string& path : {std::string(), std::string("sshd"), std::string("/usr/sbin/sshd\0x", 16)}) {
+        why.clear();
+        EXPECT_FALSE(panel::services::WithDefault(machine, {path}, why)) << path;
+        EXPECT_FALSE(why.empty()) << path;
+    }
 }
 
 TEST_F(LogViews, ARefreshReadsOnlyWhatChanged)

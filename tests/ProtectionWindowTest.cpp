@@ -6,6 +6,7 @@
 #include "panel/core/PanelCore.h"
 #include "panel/windows/MainForm.h"
 #include "panel/windows/ProtectionView.h"
+#include "panel/windows/ServiceDefaults.h"
 
 #include "gui/Clock.h"
 #include "os/Files.h"
@@ -19,15 +20,19 @@
 #include "tests/Sandbox.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -271,7 +276,10 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
 // English, whatever the user's language), and the button running pkexec in
 // the background, the state looked at again when it ends.
 // An administrator's page lists the system services with network sockets and
-// what decides each; another user's shows nothing of them.
+// what decides each; another user's shows nothing of them. A service's
+// defaults are set from its menu through a stand-in for pkexec, in the
+// background: the new rules in a private file, gone after; what refused
+// them told in the page's line; the list read again.
 TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
 {
     const std::string machine = sandbox.root + "/machine";
@@ -319,8 +327,68 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Block", "Permit", "Its entry, Time"}));
     EXPECT_EQ(row(1), QStringList({"dhclient", "42", "Permit", "Ask", "The services' default"}));
     EXPECT_EQ(list->topLevelItem(1)->toolTip(0), "/usr/sbin/dhclient");
-    EXPECT_TRUE(view.findChild<QLabel*>("ServicesState")->text().startsWith(
-        "The services' kernel backstop is not running: nothing decides these programs."));
+    auto* line = view.findChild<QLabel*>("ServicesState");
+    EXPECT_TRUE(line->text().startsWith("The services' kernel backstop is not running: nothing decides these programs."));
+
+    const std::string pkexec = sandbox.root + "/pkexec", refuse = sandbox.root + "/refuse", fail = sandbox.root + "/fail";
+    const std::string rulesFile = machine + "/etc/korvel/Rules.xml", before = ReadText(rulesFile);
+    WriteText(pkexec, "#!/bin/sh\necho \"pkexec $1 $2 $(stat -c %a \"$3\") $(dirname \"$3\")\" >>'" + calls + "'\n"
+              "[ -e '" + refuse + "' ] && exit 126\n[ -e '" + fail + "' ] && { echo 'zel-admin: it is no good' >&2; exit 1; }\n"
+              "cp \"$3\" '" + rulesFile + "'\n");
+    ::chmod(pkexec.c_str(), 0755);
+    WriteText(refuse, "");
+    EXPECT_EQ(view.ServiceEditor().Command.isEmpty() ? "" : view.ServiceEditor().Command.first(),
+              view.ProtectCommand.isEmpty() ? "" : "/usr/bin/pkexec");
+    view.ServiceEditor().Command = {QString::fromStdString(pkexec), "/usr/lib/korvel/zel-admin", "services-rules"};
+    auto* button = view.findChild<QPushButton*>("ServiceDefaults");
+    auto* menu = view.findChild<QMenu*>("ServiceMenu");
+    EXPECT_EQ(button->menu(), menu);
+    EXPECT_FALSE(button->isEnabled()) << "no service selected";
+    list->setCurrentItem(list->topLevelItem(0));
+    EXPECT_TRUE(button->isEnabled());
+    // The choice in a menu: the list's context menu (by keyboard too) or the button's.
+    const auto choose = [&](const char* direction, const char* choice, bool byKeyboard) {
+        if (byKeyboard) {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(4, 4), list->mapToGlobal(QPoint(4, 4)));
+            QApplication::sendEvent(list, &event);
+        } else {
+            menu->popup(QPoint());
+        }
+        EXPECT_TRUE(menu->isVisible());
+        auto* action = menu->findChild<QMenu*>(direction)->findChild<QAction*>(choice);
+        menu->hide();
+        action->trigger();
+    };
+    const auto shows = [&](const QString& end) {
+        return WaitFor([&] { return line->text().endsWith(end); }) && !view.ServiceEditor().Running();
+    };
+    menu->popup(QPoint());
+    EXPECT_TRUE(menu->findChild<QMenu*>("ServiceIncoming")->findChild<QAction*>("Block")->isChecked()) << "what applies now";
+    EXPECT_EQ(menu->actions().first()->text(), "For /usr/sbin/chronyd") << "the file the entry is for";
+    menu->hide();
+    // The administrator does not agree: nothing changes, the window is not held up.
+    choose("ServiceIncoming", "Permit", false);
+    EXPECT_TRUE(line->text().endsWith("Waiting for an administrator to agree."));
+    EXPECT_FALSE(button->isEnabled());
+    ASSERT_TRUE(shows("Nothing was changed: no administrator agreed.")) << line->text().toStdString();
+    // zel-admin refuses: its word.
+    ::unlink(refuse.c_str());
+    WriteText(fail, "");
+    choose("ServiceOutgoing", "Block", true);
+    ASSERT_TRUE(shows("The services' rules were not changed: zel-admin: it is no good")) << line->text().toStdString();
+    EXPECT_EQ(ReadText(rulesFile), before);
+    // It agrees: the rules replaced and the list read again.
+    ::unlink(fail.c_str());
+    choose("ServiceIncoming", "Permit", false);
+    ASSERT_TRUE(shows("The services' rules were changed.")) << line->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() == 2 && list->topLevelItem(0)->text(3) == "Permit"; }));
+    EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Permit", "Permit", "Its entry, TIME"}));
+    EXPECT_EQ(row(1), QStringList({"dhclient", "42", "Permit", "Ask", "The services' default"}));
+    // Each time a file of the runtime folder only the user can read, removed after.
+    const std::string once = "pkexec /usr/lib/korvel/zel-admin services-rules 600 " + sandbox.runtime + "\n";
+    EXPECT_EQ(ReadText(calls), once + once + once);
+    for (const auto& entry : std::filesystem::directory_iterator(sandbox.runtime))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("services-rules.")) << entry.path();
 }
 
 // A system user's program can hold up a read of its command line (a page

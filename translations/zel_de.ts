@@ -645,6 +645,10 @@
         <source>it is not a rules file that can be read</source>
         <translation>sie ist keine Regeldatei, die gelesen werden kann</translation>
     </message>
+    <message>
+        <source>the service&apos;s program file is not known</source>
+        <translation>die Programmdatei des Dienstes ist nicht bekannt</translation>
+    </message>
 </context>
 <context>
     <name>TimedAnswers</name>
@@ -1512,6 +1516,30 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
         <source>%1 (as the program names itself: it cannot be looked into)</source>
         <translation>%1 (wie das Programm sich selbst nennt: Es kann nicht eingesehen werden)</translation>
     </message>
+    <message>
+        <source>Set its &amp;defaults</source>
+        <translation>&amp;Standards festlegen</translation>
+    </message>
+    <message>
+        <source>The services&apos; rules were changed.</source>
+        <translation>Die Regeln der Dienste wurden geändert.</translation>
+    </message>
+    <message>
+        <source>The administrator&apos;s helper is not installed.</source>
+        <translation>Das Hilfsprogramm für Administratoren ist nicht installiert.</translation>
+    </message>
+    <message>
+        <source>Select a service.</source>
+        <translation>Wählen Sie einen Dienst aus.</translation>
+    </message>
+    <message>
+        <source>Its program file is not known.</source>
+        <translation>Seine Programmdatei ist nicht bekannt.</translation>
+    </message>
+    <message>
+        <source>Asks for an administrator&apos;s password, then sets the service&apos;s defaults in %1.</source>
+        <translation>Fragt nach dem Passwort eines Administrators und legt dann die Standards des Dienstes in %1 fest.</translation>
+    </message>
 </context>
 <context>
     <name>panel::RuleEditor</name>
@@ -1679,6 +1707,65 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     <message>
         <source>Status : not known until the rules file can be read.</source>
         <translation>Status: unbekannt, bis die Regeldatei gelesen werden kann.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::ServiceDefaults</name>
+    <message>
+        <source>&amp;Incoming connections</source>
+        <translation>&amp;Eingehende Verbindungen</translation>
+    </message>
+    <message>
+        <source>&amp;Outgoing connections</source>
+        <translation>&amp;Ausgehende Verbindungen</translation>
+    </message>
+    <message>
+        <source>&amp;Permit</source>
+        <translation>&amp;Zulassen</translation>
+    </message>
+    <message>
+        <source>&amp;Ask</source>
+        <translation>&amp;Fragen</translation>
+    </message>
+    <message>
+        <source>&amp;Block</source>
+        <translation>&amp;Blockieren</translation>
+    </message>
+    <message>
+        <source>The services&apos; rules cannot be changed: %1</source>
+        <translation>Die Regeln der Dienste können nicht geändert werden: %1</translation>
+    </message>
+    <message>
+        <source>The new rules cannot be written for the administrator&apos;s helper: %1</source>
+        <translation>Die neuen Regeln können nicht für das Hilfsprogramm für Administratoren geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>%1 cannot be started.</source>
+        <translation>%1 kann nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Nothing was changed: no administrator agreed.</source>
+        <translation>Nichts wurde geändert: Kein Administrator hat zugestimmt.</translation>
+    </message>
+    <message>
+        <source>Nothing was changed: %1</source>
+        <translation>Nichts wurde geändert: %1</translation>
+    </message>
+    <message>
+        <source>The services&apos; rules were not changed.</source>
+        <translation>Die Regeln der Dienste wurden nicht geändert.</translation>
+    </message>
+    <message>
+        <source>The services&apos; rules were not changed: %1</source>
+        <translation>Die Regeln der Dienste wurden nicht geändert: %1</translation>
+    </message>
+    <message>
+        <source>For %1 (as the program names itself)</source>
+        <translation>Für %1 (wie sich das Programm selbst nennt)</translation>
+    </message>
+    <message>
+        <source>For %1</source>
+        <translation>Für %1</translation>
     </message>
 </context>
 <context>

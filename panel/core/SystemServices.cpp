@@ -1,8 +1,10 @@
 #include "panel/core/SystemServices.h"
 
 #include "os/Processes.h"
+#include "panel/core/RulesStore.h"
 #include "protocol/BackstopSocket.h"
 #include "rules/DocumentReader.h"
+#include "rules/DocumentWriter.h"
 #include "rules/RulesFile.h"
 #include "rules/RulesFormat.h"
 #include "text/Strings.h"
@@ -264,6 +266,66 @@ Listing List(const Places& places)
             service.outgoing = general->outgoing;
     }
     return listing;
+}
+
+rules::Document ShippedRules()
+{
+    rules::Application general;
+    general.name = rules::rules_format::kGeneralApp;
+    general.description = "SYSTEM SETTINGS";
+    general.service = true;
+    general.incoming = general.outgoing = rules::Permission::kPermit;
+    return rules::Document {{std::move(general)}};
+}
+
+std::optional<std::string> WithDefault(const std::optional<std::string>& current, const DefaultChange& change,
+                                       std::string& why)
+{
+    const std::string& path = change.exePath;
+    if (!rules::IsPathKey(path) || path.find('\0') != std::string::npos) {
+        why = text::Tr("SystemServices", "the service's program file is not known");
+        return std::nullopt;
+    }
+    std::optional<rules::Document> document = current ? rules::ReadDocument(*current) : ShippedRules();
+    if (!document) {
+        why = text::Tr("SystemServices", "it is not a rules file that can be read");
+        return std::nullopt;
+    }
+    const auto set = [&change](rules::Application& app) {
+        app.service = true;
+        (change.direction == Direction::kIncoming ? app.incoming : app.outgoing) = change.permission;
+    };
+    const std::string name = rules::rules_format::ProgramName(text::FileNamePart(path));
+    if (rules::Application* own = document->FindFor(name, path); own && own->IsBound()) {
+        set(*own);
+        return rules::WriteDocument(*document);
+    }
+    // The entry of its name (or none) it followed until now, bound to it
+    // alone: other programs of that name keep theirs.
+    const rules::Application* followed = document->FindFor(name, path);
+    rules::Application app = followed ? *followed : rules::Application {};
+    if (const rules::Application* general = document->General()) {
+        app.incoming = app.incoming ? app.incoming : general->incoming;
+        app.outgoing = app.outgoing ? app.outgoing : general->outgoing;
+    }
+    if (app.description.empty())
+        app.description = std::string(text::FileNamePart(path));
+    app.path = path;
+    app.fileHash.clear();
+    panel::BindToPath(app);
+    set(app);
+    document->Add(std::move(app));
+    return rules::WriteDocument(*document);
+}
+
+std::optional<std::string> WithDefault(const Places& places, const DefaultChange& change, std::string& why)
+{
+    const rules::rules_file::Contents contents = rules::rules_file::Read(places.rulesFile);
+    if (!contents.status.Missing() && !contents.status.Read()) {
+        why = contents.status.ShownReason();
+        return std::nullopt;
+    }
+    return WithDefault(contents.status.Missing() ? std::nullopt : std::optional<std::string>(contents.text), change, why);
 }
 
 }  // namespace panel::services

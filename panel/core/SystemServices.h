@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rules/Document.h"
 #include "rules/Words.h"
 
 #include <cstddef>
@@ -75,5 +76,29 @@ struct Listing {
 // caller cannot look into are listed when their system user (not root, whose
 // services always hold some) owns internet sockets; kernel threads never.
 Listing List(const Places& places);
+
+// An administrator's choice for one service: one direction's default.
+enum class Direction { kIncoming, kOutgoing };
+struct DefaultChange {
+    std::string exePath; // the service's executable, as listed
+    Direction direction = Direction::kOutgoing;
+    rules::Permission permission = rules::Permission::kPermit;
+};
+
+// What stands for the machine's rules while there is no file: the general
+// settings, a service's, permitting both ways (and so recording).
+rules::Document ShippedRules();
+
+// The machine's rules (current: the file's text; nullopt: there is none)
+// with the change made, as the new file's text: the service's own entry
+// bound to its path changed, or added where it has none: a copy of the
+// entry of its name it followed (its rules with it) or a new one, bound to
+// the path, a service's, holding the other direction's default as it
+// applied, so that nothing but the choice changes. nullopt (why, in the
+// user's language) when the rules cannot be read or the path is none.
+std::optional<std::string> WithDefault(const std::optional<std::string>& current, const DefaultChange& change,
+                                       std::string& why);
+// The same on the rules file of places, read now.
+std::optional<std::string> WithDefault(const Places& places, const DefaultChange& change, std::string& why);
 
 }  // namespace panel::services

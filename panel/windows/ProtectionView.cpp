@@ -5,6 +5,7 @@
 #include "gui/Timer.h"
 #include "os/Processes.h"
 #include "panel/core/FileInformation.h"
+#include "panel/windows/ServiceDefaults.h"
 #include "panel/widgets/WindowTools.h"
 #include "protocol/CarrierRegistry.h"
 
@@ -16,6 +17,7 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -184,6 +186,30 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     programList_->setMinimumHeight(programList_->fontMetrics().height() * 4);
     serviceList_->setMinimumHeight(serviceList_->fontMetrics().height() * 6);
     services->addWidget(serviceList_, 1);
+    // The selected service's defaults: from its context menu (the menu key
+    // too) or the button's.
+    serviceDefaults_ = new panel::ServiceDefaults(this);
+    serviceMenu_ = Named(new QMenu(this), "ServiceMenu");
+    connect(serviceMenu_, &QMenu::aboutToShow, this, [this] { serviceDefaults_->FillMenu(serviceMenu_, SelectedService()); });
+    serviceList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(serviceList_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (SelectedService())
+            serviceMenu_->popup(serviceList_->viewport()->mapToGlobal(at));
+    });
+    serviceChange_ = Named(new QPushButton(tr("Set its &defaults"), servicesPart_), "ServiceDefaults");
+    serviceChange_->setMenu(serviceMenu_);
+    serviceChange_->setEnabled(false);
+    services->addWidget(serviceChange_, 0, Qt::AlignRight);
+    connect(serviceList_, &QTreeWidget::currentItemChanged, this, &ProtectionView::ShowServicesState);
+    connect(serviceDefaults_, &panel::ServiceDefaults::Started, this, [this] {
+        servicesOutcome_ = tr("Waiting for an administrator to agree.");
+        ShowServicesState();
+    });
+    connect(serviceDefaults_, &panel::ServiceDefaults::Ended, this, [this](const QString& problem) {
+        servicesOutcome_ = problem.isEmpty() ? tr("The services' rules were changed.") : problem;
+        ShowServicesState();
+        ListServices();
+    });
     layout->addWidget(servicesPart_, 2);
     servicesPart_->hide();
 
@@ -230,6 +256,7 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
         // For this user: root's "status" alone would speak of every user's.
         KernelStatusCommand = {QString::fromStdString(installed.backstop), "status", "--user", QString::number(::getuid())};
         ProtectCommand = {"/usr/bin/pkexec", QString::fromStdString(installed.admin), "protect"};
+        serviceDefaults_->Command = {"/usr/bin/pkexec", QString::fromStdString(installed.admin), "services-rules"};
     }
     ShowKernelLayer();
     hide();
@@ -314,8 +341,10 @@ void ProtectionView::Refresh()
 void ProtectionView::ListServices()
 {
     servicesPart_->setVisible(Administrator);
+    servicesAgain_ = servicesReading_;
     if (!Administrator || servicesReading_)
         return;
+    serviceDefaults_->Places = ServicePlaces;
     servicesListedAt_ = std::chrono::steady_clock::now();
     servicesReading_ = true;
     // Off the window's thread: reading a process's command line waits for
@@ -336,20 +365,6 @@ void ProtectionView::ShowServices(panel::services::Listing listing)
     servicesReading_ = false;
     services_ = std::move(listing);
     using By = panel::services::DecidedBy;
-    QStringList state;
-    state << (services_.backstopRuns ? tr("The services' kernel backstop runs: it decides these programs by %1.")
-                                           .arg(QString::fromStdString(ServicePlaces.rulesFile))
-                                     : tr("The services' kernel backstop is not running: nothing decides these programs."));
-    if (services_.rulesMissing)
-        state << tr("There is no services' rules file: every service is permitted both ways and recorded.");
-    else if (!services_.rulesProblem.empty())
-        state << tr("The services' rules cannot be read: %1").arg(QString::fromStdString(services_.rulesProblem));
-    if (services_.unseen > 0)
-        state << tr("%n of root's programs are not listed: only root can see their sockets.", nullptr,
-                    static_cast<int>(services_.unseen));
-    if (services_.truncated)
-        state << tr("Only the first %n are listed.", nullptr, static_cast<int>(services_.services.size()));
-    servicesState_->setText(state.join(' '));
     const auto permission = [this](std::optional<rules::Permission> value) {
         return !value ? tr("Not set")
             : *value == rules::Permission::kPermit ? tr("Permit")
@@ -382,7 +397,50 @@ void ProtectionView::ShowServices(panel::services::Listing listing)
     serviceList_->resizeColumnToContents(0);
     serviceList_->setColumnWidth(0, std::min(serviceList_->columnWidth(0), serviceList_->fontMetrics().averageCharWidth() * 18));
     serviceList_->setUpdatesEnabled(true);
+    ShowServicesState();
     emit ServicesListed();
+    // A change ended while this was read: what it made.
+    if (servicesAgain_)
+        ListServices();
+}
+
+void ProtectionView::ShowServicesState()
+{
+    QStringList state;
+    state << (services_.backstopRuns ? tr("The services' kernel backstop runs: it decides these programs by %1.")
+                                           .arg(QString::fromStdString(ServicePlaces.rulesFile))
+                                     : tr("The services' kernel backstop is not running: nothing decides these programs."));
+    if (services_.rulesMissing)
+        state << tr("There is no services' rules file: every service is permitted both ways and recorded.");
+    else if (!services_.rulesProblem.empty())
+        state << tr("The services' rules cannot be read: %1").arg(QString::fromStdString(services_.rulesProblem));
+    if (services_.unseen > 0)
+        state << tr("%n of root's programs are not listed: only root can see their sockets.", nullptr,
+                    static_cast<int>(services_.unseen));
+    if (services_.truncated)
+        state << tr("Only the first %n are listed.", nullptr, static_cast<int>(services_.services.size()));
+    if (!servicesOutcome_.isEmpty())
+        state << servicesOutcome_;
+    servicesState_->setText(state.join(' '));
+    const panel::services::Service* service = SelectedService();
+    serviceChange_->setEnabled(serviceDefaults_->CanChange(service));
+    serviceChange_->setToolTip(serviceDefaults_->Command.isEmpty() ? tr("The administrator's helper is not installed.")
+                               : !service                          ? tr("Select a service.")
+                               : service->exePath.empty()          ? tr("Its program file is not known.")
+                                                                   : tr("Asks for an administrator's password, then sets "
+                                                                        "the service's defaults in %1.")
+                                                                         .arg(QString::fromStdString(ServicePlaces.rulesFile)));
+}
+
+const panel::services::Service* ProtectionView::SelectedService() const
+{
+    const QTreeWidgetItem* item = serviceList_->currentItem();
+    if (!item)
+        return nullptr;
+    for (const panel::services::Service& service : services_.services)
+        if (service.pid == item->data(0, kPidRole).toLongLong())
+            return &service;
+    return nullptr;
 }
 
 void ProtectionView::FillList()

@@ -15,6 +15,7 @@
 #include <vector>
 
 class QLabel;
+class QMenu;
 class QProcess;
 class QPushButton;
 class QSocketNotifier;
@@ -24,6 +25,8 @@ class Timer;
 }
 
 namespace panel {
+
+class ServiceDefaults;
 
 // The Protection page: the user's running programs that have network
 // connections, whether the firewall, the kernel backstop or nothing decides
@@ -79,6 +82,11 @@ public:
     // group), and where they are read from; tests give their own.
     bool Administrator = panel::services::IsAdministrator();
     panel::services::Places ServicePlaces = panel::services::Places::OfThisMachine();
+    // Sets the selected service's defaults (its menu, from the list's
+    // context menu and the button below it): through zel-admin and pkexec,
+    // in the background; the services listed again when it ends. Tests
+    // give it their own command.
+    panel::ServiceDefaults& ServiceEditor() { return *serviceDefaults_; }
 
     // The launcher a restart goes through (zel-run beside the panel).
     std::string ZelRunProgram;
@@ -116,6 +124,8 @@ private:
     void ProtectEnded(int exitStatus, const QString& problem);
     void ShowKernelLayer();
     void ShowServices(panel::services::Listing listing);
+    void ShowServicesState();
+    const panel::services::Service* SelectedService() const;
 
     QLabel* coverageLine_ = nullptr;
     QLabel* summaryLine_ = nullptr;
@@ -129,6 +139,11 @@ private:
     QWidget* servicesPart_ = nullptr;
     QLabel* servicesState_ = nullptr;
     QTreeWidget* serviceList_ = nullptr;
+    QPushButton* serviceChange_ = nullptr;
+    QMenu* serviceMenu_ = nullptr;
+    panel::ServiceDefaults* serviceDefaults_ = nullptr;
+    QString servicesOutcome_; // of the last change, shown after the state
+    bool servicesAgain_ = false; // list again when the read under way ends
     panel::services::Listing services_;
     bool servicesReading_ = false;
     std::chrono::steady_clock::time_point servicesListedAt_ {};
