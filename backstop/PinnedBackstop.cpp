@@ -54,6 +54,7 @@ constexpr Pin kPins[] = {
     {"link-sock-create", Kind::kCgroupLink, "sock_create"},
     {"link-post-bind4", Kind::kCgroupLink, "post_bind4"},
     {"link-post-bind6", Kind::kCgroupLink, "post_bind6"},
+    {"link-listen", Kind::kTracingLink, "note_listener"},
     {"link-ingress", Kind::kCgroupLink, "ingress"},
 };
 constexpr const Pin& kConfigPin = kPins[0];

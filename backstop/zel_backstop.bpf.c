@@ -18,7 +18,8 @@
  * Only what Debian 12's kernel (6.1) has: cgroup sock_addr, sock (post_bind),
  * skb (ingress) and sockopt programs, BTF tracepoints (5.5), task iterators
  * (5.8), bounded loops (5.3), ring buffers (5.8), socket local storage
- * (5.2; from sock programs 5.10), LRU hash maps, and the helpers map lookup
+ * (5.2; from sock programs 5.10, tracing 5.11), the TCP state tracepoint,
+ * LRU hash maps, and the helpers map lookup
  * and update, ringbuf, current uid/pid/comm, ktime, probe_read_kernel(_str),
  * sk_fullsock, skb_load_bytes and bpf_loop (5.17). The inode's change time
  * is read under each of its three names (6.1; 6.6; 6.11 on). */
@@ -30,6 +31,7 @@
 
 #include "backstop/backstop.h"
 #include "backstop/exe_name.h"
+#include "backstop/kernel_types.bpf.h"
 
 #define AF_INET 2
 #define AF_INET6 10
@@ -41,76 +43,6 @@
 /* Socket states as bpf_sock gives them. */
 #define STATE_ESTABLISHED 1
 #define STATE_LISTEN 10
-
-/* Only the fields read, found by name in the running kernel's types. */
-struct signal_struct {
-    struct {
-        int counter;
-    } live;
-} __attribute__((preserve_access_index));
-
-struct qstr {
-    const unsigned char* name;
-} __attribute__((preserve_access_index));
-
-struct super_block {
-    unsigned int s_dev;
-} __attribute__((preserve_access_index));
-
-struct timespec64 {
-    long long tv_sec;
-    long tv_nsec;
-} __attribute__((preserve_access_index));
-
-/* The change time as 6.11 and later keep it ... */
-struct inode {
-    unsigned long i_ino;
-    struct super_block* i_sb;
-    long long i_ctime_sec;
-    unsigned int i_ctime_nsec;
-} __attribute__((preserve_access_index));
-
-/* ... as 6.6 to 6.10 do ... */
-struct inode___hidden_ctime {
-    struct timespec64 __i_ctime;
-} __attribute__((preserve_access_index));
-
-/* ... and as 6.1 (Debian 12) does. */
-struct inode___plain_ctime {
-    struct timespec64 i_ctime;
-} __attribute__((preserve_access_index));
-
-struct dentry {
-    struct dentry* d_parent;
-    struct qstr d_name;
-    struct inode* d_inode;
-} __attribute__((preserve_access_index));
-
-struct path {
-    struct dentry* dentry;
-} __attribute__((preserve_access_index));
-
-struct file {
-    struct path f_path;
-    struct inode* f_inode;
-} __attribute__((preserve_access_index));
-
-struct mm_struct {
-    struct file* exe_file;
-} __attribute__((preserve_access_index));
-
-struct task_struct {
-    int pid;
-    int tgid;
-    struct signal_struct* signal;
-    struct mm_struct* mm;
-} __attribute__((preserve_access_index));
-
-struct bpf_iter_meta;
-struct bpf_iter__task {
-    struct bpf_iter_meta* meta;
-    struct task_struct* task;
-} __attribute__((preserve_access_index));
 
 char LICENSE[] SEC("license") = "GPL";
 
@@ -661,34 +593,56 @@ int sendmsg4(struct bpf_sock_addr* ctx) { return decide4(ctx); }
 SEC("cgroup/sendmsg6")
 int sendmsg6(struct bpf_sock_addr* ctx) { return decide6(ctx); }
 
-/* A socket an unhooked program of a covered user bound (a server's): what
- * arrives for it is that program's to decide by. The bind itself is not
- * refused. */
-static __always_inline int note_bound(struct bpf_sock* sk)
+/* Notes the current program as the one a socket's incoming traffic is
+ * decided by, when it is a covered user's unhooked program. */
+static __always_inline void note_socket(void* sk)
 {
     const struct zel_backstop_config* settings = settings_now();
     if (!settings || settings->mode == ZEL_BACKSTOP_OFF)
-        return 1;
+        return;
     __u32 uid = (__u32)bpf_get_current_uid_gid();
     if (!covers(settings, uid))
-        return 1;
+        return;
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
     if (bpf_map_lookup_elem(&registered, &tgid))
-        return 1;
+        return;
     socket_record(sk, tgid, uid, bpf_map_lookup_elem(&images, &tgid));
-    return 1;
 }
 
-/* Noted when made too: a socket that listens without a bind, or sends a
- * datagram that is refused, is given its port by the kernel with no bind
- * to see, and what comes in for it is the program's to decide all the
- * same. */
+/* What comes in for a TCP socket is looked at only while it listens, so a
+ * TCP socket is noted when it starts to, by the program that listens on it
+ * (its maker, or one it was handed to, before or after an exec), bound or
+ * not, and nothing is kept for the far more numerous ones that only
+ * connect. The state is set before the socket is put where connections
+ * find it, so none comes in unlooked-at. Run on every change of a TCP
+ * socket's state, machine-wide: returns at once on all but a listen. */
+SEC("tp_btf/inet_sock_set_state")
+int BPF_PROG(note_listener, struct sock* sk, int oldstate, int newstate)
+{
+    if (newstate == STATE_LISTEN && sk->sk_protocol == IPPROTO_TCP)
+        note_socket(sk);
+    return 0;
+}
+
+/* A datagram socket is noted when made: one that sends a datagram that is
+ * refused, or is sent to through a call that binds it with no address to
+ * look at, is given its port by the kernel with no bind to see, and what
+ * comes in for it is the program's to decide all the same. */
 SEC("cgroup/sock_create")
 int sock_create(struct bpf_sock* sk)
 {
-    if (sk->protocol != IPPROTO_TCP && sk->protocol != IPPROTO_UDP)
-        return 1;
-    return note_bound(sk);
+    if (sk->protocol == IPPROTO_UDP)
+        note_socket(sk);
+    return 1;
+}
+
+/* A datagram socket bound (a server's): its binder decides what arrives,
+ * where it was handed over since it was made. The bind is not refused. */
+static __always_inline int note_bound(struct bpf_sock* sk)
+{
+    if (sk->protocol == IPPROTO_UDP)
+        note_socket(sk);
+    return 1;
 }
 
 SEC("cgroup/post_bind4")

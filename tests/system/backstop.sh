@@ -684,6 +684,38 @@ check yes "the refusal too" "$(yes_no grep -q '<EXEPATH>[^<]*svc-refused</EXEPAT
 check yes "and in the journal" "$(yes_no grep -q "^denied [0-9]* 127.0.0.2 7777 TCP .*svc-refused" "$work/relayS.out")"
 check "refused 13" "an ordinary user cannot hear the services' notices" \
   "$(setpriv --reuid=$ouid --regid=$ouid --clear-groups /usr/bin/python3 "$work/listen.py" "$sockS" "$work/never" 2>&1)"
+# An attack: a socket made while the hook was in the program (registered,
+# so nothing noted of it), kept across an exec into a program the hook is
+# not in, which listens on it without a bind.
+mkdir -p "$work/pyexec" && cp /usr/bin/python3 "$work/pyexec/svc-refused"
+cat >"$work/exec-listen.py" <<'EOF2'
+import os, socket, sys
+if len(sys.argv) == 1:
+    socket.socket().setsockopt(0x5a454c, 1, 1)  # registered, as the hook does
+    s = socket.socket()
+    s.set_inheritable(True)
+    os.execv(sys.executable, [sys.executable, '-S', sys.argv[0], str(s.fileno())])
+s = socket.socket(fileno=int(sys.argv[1]))
+s.listen()
+print('port %d' % s.getsockname()[1], flush=True)
+s.settimeout(1.5)
+try:
+    print('accepted %s' % s.accept()[1][0], flush=True)
+except socket.timeout:
+    print('none', flush=True)
+EOF2
+exec_listen=$(sh -c 'echo $$ > "$1/cgroup.procs"; shift; exec unshare -n "$@"' sh "$cg" sh -c '
+  ip link set lo up
+  python=$1 script=$2 knocker=$3 suid=$4 ouid=$5
+  setpriv --reuid=$suid --regid=$suid --clear-groups "$python" -S "$script" >"$script.out" 2>&1 &
+  for _ in $(seq 1 100); do grep -q port "$script.out" 2>/dev/null && break; sleep 0.02; done
+  port=$(sed -n "s/^port //p" "$script.out")
+  echo "knock $(setpriv --reuid=$ouid --regid=$ouid --clear-groups "$knocker" knock-tcp 127.0.0.2 "${port:-1}" 127.0.0.4 700 | head -1)"
+  wait
+  cat "$script.out"' sh "$work/pyexec/svc-refused" "$work/exec-listen.py" "$work/server" "$suid" "$ouid")
+echo "$exec_listen" | sed 's/^/   | /'
+check "timeout none" "a socket made hooked, listened on after an exec: what its entry refuses" \
+  "$(echo "$exec_listen" | sed -n 's/^knock \([a-z]*\).*/\1/p') $(echo "$exec_listen" | tail -1)"
 chmod 666 "$work/machine/Rules.xml"
 check yes "a machine's rules file others may write is not used" \
   "$(yes_no wait_until 5 grep -q "may be written by others than root" "$work/relayS.out")"
