@@ -56,7 +56,7 @@ for file in "${sources[@]}"; do
     fi
   done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file")
   case $folder in tests | bench | fuzz) continue ;; esac
-  if [[ $file != *.c && ! $file =~ ^backstop/[a-z_]+\.h$ ]] \
+  if [[ $file != *.c && ! $file =~ ^backstop/[a-z_]+(\.bpf)?\.h$ ]] \
     && ! grep -qE "^namespace $folder(::[a-z_:]+)? \{" "$file" \
     && ! grep -qE '^(int main\(|extern "C"|ZEL_HOOK |#define ZEL_ENGINE_EXPORTS)|ZEL_EXPORT' "$file"; then
     fail "$file opens no namespace $folder"
