@@ -39,10 +39,10 @@ std::optional<uid_t> RealUid(const std::string& procRoot, pid_t pid)
     const auto status = ReadFile(ProcPath(procRoot, pid, "status"), 16384);
     if (!status)
         return std::nullopt;
-    const size_t line = status->find("\nUid:");
-    if (line == std::string::npos)
+    const std::string_view uid = StatusField(*status, "Uid");
+    if (uid.empty())
         return std::nullopt;
-    return static_cast<uid_t>(text::ParseDecimal(std::string_view(*status).substr(line + 5)));
+    return static_cast<uid_t>(text::ParseDecimal(uid));
 }
 
 bool IsPidName(const char* name)
@@ -152,6 +152,24 @@ bool IsSystemService(const std::string& procRoot, pid_t pid)
     const auto parent = ParentPid(procRoot, pid);
     const auto uid = RealUid(procRoot, pid);
     return parent && *parent == 1 && uid && *uid < 1000;
+}
+
+std::string_view StatusField(std::string_view status, std::string_view name)
+{
+    for (size_t at = 0; at < status.size();) {
+        size_t end = status.find('\n', at);
+        if (end == std::string_view::npos)
+            end = status.size();
+        const std::string_view line = status.substr(at, end - at);
+        if (line.size() > name.size() && line.starts_with(name) && line[name.size()] == ':') {
+            std::string_view value = line.substr(name.size() + 1);
+            while (!value.empty() && (value.front() == '\t' || value.front() == ' '))
+                value.remove_prefix(1);
+            return value;
+        }
+        at = end + 1;
+    }
+    return {};
 }
 
 std::pair<uid_t, uid_t> OrdinaryUsers(const std::string& loginDefs)

@@ -38,6 +38,10 @@ std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std
 // pid 1 and it runs under a system account.
 bool IsSystemService(const std::string& procRoot, pid_t pid);
 
+// The value of a "Name:" line of a /proc status file, without the blanks
+// before it; empty when there is no such line.
+std::string_view StatusField(std::string_view status, std::string_view name);
+
 // The ordinary users' uids, from login.defs (UID_MIN, UID_MAX) as useradd
 // takes them, else 1000 to 60000: everyone else's programs are the system's
 // services.

@@ -1,5 +1,6 @@
 #include "session/ProgramCoverage.h"
 
+#include "os/Processes.h"
 #include "os/hooksafe/Retry.h"
 #include "protocol/BackstopSocket.h"
 #include "text/Strings.h"
@@ -71,25 +72,7 @@ bool ReadAll(int fd, uint64_t offset, void* data, size_t size)
     return true;
 }
 
-// The value after "Name:" on its own line of a status file.
-std::string_view Field(std::string_view status, std::string_view name)
-{
-    size_t at = 0;
-    while (at < status.size()) {
-        size_t end = status.find('\n', at);
-        if (end == std::string_view::npos)
-            end = status.size();
-        const std::string_view line = status.substr(at, end - at);
-        if (line.size() > name.size() && line.starts_with(name) && line[name.size()] == ':') {
-            std::string_view value = line.substr(name.size() + 1);
-            while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-                value.remove_prefix(1);
-            return value;
-        }
-        at = end + 1;
-    }
-    return {};
-}
+using os::processes::StatusField;
 
 // The first and second numbers of a "Uid:"/"Gid:" value (real, effective).
 bool TwoIds(std::string_view value, unsigned long& real, unsigned long& effective)
@@ -120,12 +103,12 @@ bool ReadProcess(int rootFd, pid_t pid, Process& process, std::string& scratch)
     if (!ReadAt(rootFd, name, scratch, kSmallFile, true))
         return false;
     process.pid = pid;
-    process.command = std::string(Field(scratch, "Name"));
-    process.parent = static_cast<pid_t>(std::strtol(std::string(Field(scratch, "PPid")).c_str(), nullptr, 10));
-    const std::string capabilities(Field(scratch, "CapPrm"));
+    process.command = std::string(StatusField(scratch, "Name"));
+    process.parent = static_cast<pid_t>(std::strtol(std::string(StatusField(scratch, "PPid")).c_str(), nullptr, 10));
+    const std::string capabilities(StatusField(scratch, "CapPrm"));
     process.capabilities = !capabilities.empty() && std::strtoull(capabilities.c_str(), nullptr, 16) != 0;
-    return TwoIds(Field(scratch, "Uid"), process.realUid, process.effectiveUid)
-        && TwoIds(Field(scratch, "Gid"), process.realGid, process.effectiveGid);
+    return TwoIds(StatusField(scratch, "Uid"), process.realUid, process.effectiveUid)
+        && TwoIds(StatusField(scratch, "Gid"), process.realGid, process.effectiveGid);
 }
 
 using text::Column;

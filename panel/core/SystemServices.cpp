@@ -41,24 +41,7 @@ bool ReadAt(int dirFd, const char* name, std::string& text, size_t limit = 64u <
     return n >= 0;
 }
 
-// The value of a "Name:\tvalue" line of a status file.
-std::string_view Field(std::string_view status, std::string_view name)
-{
-    for (size_t at = 0; at < status.size();) {
-        size_t end = status.find('\n', at);
-        if (end == std::string_view::npos)
-            end = status.size();
-        const std::string_view line = status.substr(at, end - at);
-        if (line.size() > name.size() && line.starts_with(name) && line[name.size()] == ':') {
-            std::string_view value = line.substr(name.size() + 1);
-            while (!value.empty() && (value.front() == '\t' || value.front() == ' '))
-                value.remove_prefix(1);
-            return value;
-        }
-        at = end + 1;
-    }
-    return {};
-}
+using os::processes::StatusField;
 
 using text::Column;
 
@@ -205,7 +188,7 @@ Listing List(const Places& places)
             continue;
         Service service;
         service.pid = pid;
-        const uid_t uid = static_cast<uid_t>(std::strtoul(std::string(Field(
+        const uid_t uid = static_cast<uid_t>(std::strtoul(std::string(StatusField(
             ReadAt(pidFd, "status", status) ? std::string_view(status) : std::string_view(), "Uid")).c_str(), nullptr, 10));
         // Kernel threads have no command line; ordinary users are their own backstops'.
         if (status.empty() || (uid >= firstOrdinary && uid <= lastOrdinary) || !ReadAt(pidFd, "cmdline", commandLine) || commandLine.empty()) {
@@ -213,7 +196,7 @@ Listing List(const Places& places)
             continue;
         }
         service.uid = uid;
-        service.command = std::string(Field(status, "Name"));
+        service.command = std::string(StatusField(status, "Name"));
         const Internet& internet = internetOf(pidFd);
         service.sockets = CountSockets(pidFd, internet.inodes);
         const bool listed = service.sockets > 0 || (service.sockets < 0 && uid != 0 && internet.owners.contains(uid));
