@@ -37,7 +37,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
@@ -408,18 +407,19 @@ TEST(AttackHeldUpServiceProcess, TheWindowDoesNotWaitForIt)
     view.Administrator = true;
     bool listed = false;
     QObject::connect(&view, &ProtectionView::ServicesListed, [&] { listed = true; });
-    // Lets the read go on after a while, whatever happened.
-    std::thread release([&] {
-        std::this_thread::sleep_for(2s);
-        const int fd = ::open((folder + "/cmdline").c_str(), O_WRONLY | O_CLOEXEC);
-        ::close(fd);
-    });
     const auto start = std::chrono::steady_clock::now();
     view.ListServices();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_FALSE(listed);
+    // The read goes on once the process "answers": a writer opens the FIFO
+    // as soon as the reader waits on it.
+    int writer = -1;
+    EXPECT_TRUE(WaitFor([&] {
+        writer = ::open((folder + "/cmdline").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return writer >= 0;
+    }));
+    ::close(writer);
     EXPECT_TRUE(WaitFor([&] { return listed; }));
-    release.join();
     EXPECT_EQ(view.Services().services.size(), 0u);
 }
 
