@@ -29,7 +29,6 @@ struct Pin {
 };
 constexpr Pin kPins[] = {
     {"config", Kind::kMap, "config"},
-    {"registered", Kind::kMap, "registered"},
     {"events", Kind::kMap, "events"},
     {"images", Kind::kMap, "images"},
     {"rules_state", Kind::kMap, "rules_state"},
@@ -344,16 +343,18 @@ int PinnedBackstop::AttachedCount() const
 
 int PinnedBackstop::RegisteredCount() const
 {
-    const int fd = bpf_obj_get(Path("registered").c_str());
+    // The hook's registrations are kept in the processes' notes.
+    const int fd = bpf_obj_get(Path("images").c_str());
     if (fd < 0)
         return 0;
     int registered = 0;
     __u32 current = 0, next = 0;
     bool first = true;
-    while (registered < 1000000 && bpf_map_get_next_key(fd, first ? nullptr : &current, &next) == 0) {
+    zel_backstop_image image{};
+    for (int seen = 0; seen < 1000000 && bpf_map_get_next_key(fd, first ? nullptr : &current, &next) == 0; ++seen) {
         current = next;
         first = false;
-        ++registered;
+        registered += bpf_map_lookup_elem(fd, &current, &image) == 0 && image.registered != 0;
     }
     ::close(fd);
     return registered;

@@ -56,9 +56,12 @@ struct zel_backstop_identity {
     unsigned int known;        /* 1: the fields above were read; 0: only the name is known */
 };
 
+/* A process's note, by tgid: the program it runs and whether the hook is in
+ * it, so that one lookup tells both on a connect. */
 struct zel_backstop_image {
     struct zel_backstop_identity identity;
-    char name[ZEL_NAME_SIZE]; /* the executable's file name as it is, NUL-terminated */
+    char name[ZEL_NAME_SIZE]; /* the executable's file name as it is, NUL-terminated; empty: not known */
+    unsigned int registered;  /* 1: the hook is in the process and decides its connections */
 };
 
 /* One connection of an unhooked program. */

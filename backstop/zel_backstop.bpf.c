@@ -47,14 +47,6 @@
 char LICENSE[] SEC("license") = "GPL";
 
 struct {
-    __uint(type, BPF_MAP_TYPE_HASH);
-    __uint(max_entries, 65536);
-    __uint(map_flags, BPF_F_NO_PREALLOC);
-    __type(key, __u32);   /* tgid */
-    __type(value, __u8);
-} registered SEC(".maps");
-
-struct {
     __uint(type, BPF_MAP_TYPE_ARRAY);
     __uint(max_entries, 1);
     __type(key, __u32);
@@ -67,7 +59,9 @@ struct {
 } events SEC(".maps");
 
 /* The program each process runs, by tgid: every user's, since a process
- * may take a covered user's identity without executing anything. */
+ * may take a covered user's identity without executing anything; and
+ * whether the hook is in it (registered), kept in the same note so that a
+ * connect looks up its process once. */
 struct {
     __uint(type, BPF_MAP_TYPE_HASH);
     __uint(max_entries, 65536);
@@ -185,6 +179,24 @@ static __always_inline int covers(const struct zel_backstop_config* settings, __
     return uid < settings->first_user || (uid > settings->last_user && uid != 0xffffffffu);
 }
 
+/* Marks a process as one the hook is in, in its note; a note is made for it
+ * when the program it runs is not known (its name left empty). Where the
+ * notes are full, the process stays decided here as well as by the hook. */
+static __always_inline void note_registered(__u32 tgid)
+{
+    struct zel_backstop_image* image = bpf_map_lookup_elem(&images, &tgid);
+    if (!image) {
+        /* On the stack, not in the shared scratch room, which a note being
+         * made on this CPU when this program is preempted may be using. */
+        struct zel_backstop_image fresh = {.registered = 1};
+        bpf_map_update_elem(&images, &tgid, &fresh, BPF_NOEXIST);
+        image = bpf_map_lookup_elem(&images, &tgid);
+        if (!image)
+            return;
+    }
+    image->registered = 1;
+}
+
 /* Each backstop sees every registration and takes only its own users': a
  * program of a user with no backstop then hears ENOPROTOOPT, as with none
  * installed, and registers again when one comes. */
@@ -196,11 +208,8 @@ int register_program(struct bpf_sockopt* ctx)
     const struct zel_backstop_config* settings = settings_now();
     if (!settings || !covers(settings, (__u32)bpf_get_current_uid_gid()))
         return 1; /* another user's program: another backstop's, or none */
-    if (ctx->optname == ZEL_BACKSTOP_REGISTER) {
-        __u32 tgid = bpf_get_current_pid_tgid() >> 32;
-        __u8 yes = 1;
-        bpf_map_update_elem(&registered, &tgid, &yes, BPF_ANY);
-    }
+    if (ctx->optname == ZEL_BACKSTOP_REGISTER)
+        note_registered(bpf_get_current_pid_tgid() >> 32);
     ctx->optlen = -1; /* handled here: the kernel does not see the level */
     return 1;
 }
@@ -212,13 +221,10 @@ int BPF_PROG(on_fork, struct task_struct* parent, struct task_struct* child)
     __u32 to = BPF_CORE_READ(child, tgid);
     if (from == to)
         return 0; /* a thread */
+    /* The child runs the same program, with the hook in it if it was in the parent. */
     const struct zel_backstop_image* image = bpf_map_lookup_elem(&images, &from);
     if (image)
         bpf_map_update_elem(&images, &to, image, BPF_ANY);
-    if (bpf_map_lookup_elem(&registered, &from)) {
-        __u8 yes = 1;
-        bpf_map_update_elem(&registered, &to, &yes, BPF_ANY);
-    }
     return 0;
 }
 
@@ -282,6 +288,7 @@ static __always_inline void note_image(struct task_struct* task, __u32 tgid, __u
         return;
     }
     __builtin_memset(&image->identity, 0, sizeof image->identity);
+    image->registered = 0; /* a new image: the hook, if it is in it, registers again */
     struct name_walk walk = {.name = image->name};
     zel_name_hasher_start(&walk.hasher);
     bpf_loop(ZEL_NAME_SIZE, hash_name_byte, &walk, 0);
@@ -294,9 +301,8 @@ static __always_inline void note_image(struct task_struct* task, __u32 tgid, __u
 SEC("tp_btf/sched_process_exec")
 int BPF_PROG(on_exec, struct task_struct* task)
 {
-    /* A new image: the hook, if it is in it, registers again. */
+    /* A new image: its note replaced, unregistered. */
     __u32 tgid = BPF_CORE_READ(task, tgid);
-    bpf_map_delete_elem(&registered, &tgid);
     note_image(task, tgid, BPF_ANY);
     return 0;
 }
@@ -323,7 +329,6 @@ int BPF_PROG(on_exit, struct task_struct* task)
     if (BPF_CORE_READ(task, signal, live.counter) != 0)
         return 0; /* other threads of the program still run */
     __u32 tgid = BPF_CORE_READ(task, tgid);
-    bpf_map_delete_elem(&registered, &tgid);
     bpf_map_delete_elem(&images, &tgid);
     return 0;
 }
@@ -517,9 +522,9 @@ static __always_inline int decide_outgoing(struct bpf_sock_addr* ctx, struct pee
     if (!covers(settings, uid) || loopback)
         return 1;
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
-    if (bpf_map_lookup_elem(&registered, &tgid))
-        return 1;
     const struct zel_backstop_image* image = bpf_map_lookup_elem(&images, &tgid);
+    if (image && image->registered)
+        return 1; /* the hook decides */
     const int pass = verdict_for(peer, tgid, uid, settings, image ? &image->identity : 0, image, 1);
     /* A datagram's answers are the same exchange: they come in as answers,
      * not as incoming traffic. */
@@ -604,9 +609,10 @@ static __always_inline void note_socket(void* sk)
     if (!covers(settings, uid))
         return;
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
-    if (bpf_map_lookup_elem(&registered, &tgid))
+    const struct zel_backstop_image* image = bpf_map_lookup_elem(&images, &tgid);
+    if (image && image->registered)
         return;
-    socket_record(sk, tgid, uid, bpf_map_lookup_elem(&images, &tgid));
+    socket_record(sk, tgid, uid, image);
 }
 
 /* What comes in for a TCP socket is looked at only while it listens, so a
@@ -693,7 +699,8 @@ int ingress(struct __sk_buff* skb)
     if (protocol == IPPROTO_TCP ? sk->state != STATE_LISTEN : protocol != IPPROTO_UDP || sk->state == STATE_ESTABLISHED)
         return 1; /* a connection of its own, or a connected datagram socket: decided going out */
     __u32 pid = record->pid;
-    if (bpf_map_lookup_elem(&registered, &pid))
+    const struct zel_backstop_image* image = bpf_map_lookup_elem(&images, &pid);
+    if (image && image->registered)
         return 1; /* the hook came in since: it decides */
     struct peer peer = {.incoming = 1, .protocol = (unsigned char)protocol, .local_port = (unsigned short)sk->src_port};
     int loopback = 0;
@@ -731,7 +738,6 @@ int ingress(struct __sk_buff* skb)
         peer.port = bpf_ntohs(source_port);
     if (protocol == IPPROTO_UDP && peer.port != 0 && answers(record, &peer))
         return 1;
-    const struct zel_backstop_image* image = bpf_map_lookup_elem(&images, &pid);
     if (image && image->identity.hash != record->identity.hash)
         image = 0; /* the process runs another program now: named by the socket's */
     return verdict_for(&peer, pid, record->uid, settings, &record->identity, image, 0);
