@@ -87,6 +87,13 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
         return false;
     }
     const unsigned target = (current.generation & 1) ^ 1;
+    // The generation being written is looked up for bound files while it is
+    // made (nothing reads it yet; a torn read of the state then errs on looking).
+    current.bound_in |= ZEL_RULES_BOUND_IN(target);
+    if (!WriteState(state.Fd(), current)) {
+        error = std::string("cannot prepare the rules' state: ") + std::strerror(errno);
+        return false;
+    }
     // What the generation held a change ago goes first: no decision reads it now.
     for (const auto& key : KeysOf<zel_rules_program_key>(programs.Fd(), [&](const auto& k) { return k.generation == target; }))
         bpf_map_delete_elem(programs.Fd(), &key);
@@ -143,6 +150,10 @@ bool PinnedRules::Put(const CompiledRules& rules, std::string& error) const
     ReadState(state.Fd(), current);
     current.generation = target;
     current.loaded = 1;
+    if (rules.bound.empty())
+        current.bound_in &= ~ZEL_RULES_BOUND_IN(target);
+    else
+        current.bound_in |= ZEL_RULES_BOUND_IN(target);
     if (!WriteState(state.Fd(), current)) {
         error = std::string("cannot put the rules in force: ") + std::strerror(errno);
         return false;

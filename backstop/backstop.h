@@ -113,8 +113,12 @@ struct zel_rules_state {
     /* 1: what the general settings permit is told too (the services'
      * "permit and record"), once in a while per program and peer. */
     unsigned int record_general;
-    unsigned int pad;
+    /* Bit g (ZEL_RULES_BOUND_IN): generation g may hold entries bound to a
+     * path; clear, a connect looks up no file. Set before such entries are
+     * written, cleared only with the switch to a generation without them. */
+    unsigned int bound_in;
 };
+#define ZEL_RULES_BOUND_IN(generation) (1u << ((generation) & 1))
 
 /* The program hash ZEL_RULES_GENERAL stands for every program without an
  * application entry of its own (and a process whose image is not known). */

@@ -403,11 +403,11 @@ static __always_inline void tell(const struct peer* peer, __u32 pid, __u32 uid, 
  * when it runs one (trusted while it is the very file checked, unchanged),
  * else the one of its name, else the general one. */
 static __always_inline const struct zel_rules_program* program_for(const struct zel_backstop_identity* identity,
-                                                                   __u32 generation)
+                                                                   __u32 generation, int any_bound)
 {
     struct zel_rules_program_key key = {.hash = ZEL_RULES_GENERAL, .generation = generation};
     const struct zel_rules_program* program = 0;
-    if (identity && identity->known) {
+    if (identity && identity->known && any_bound) {
         struct zel_rules_bound_key place = {.folder = identity->folder, .raw = identity->raw,
                                             .folder_device = identity->folder_device, .generation = generation};
         const struct zel_rules_bound* file = bpf_map_lookup_elem(&bound, &place);
@@ -440,7 +440,8 @@ static __always_inline __u32 permission_by_rules(const struct peer* peer, const 
     if (!state->loaded)
         return ZEL_RULES_ASK; /* no rules read yet: as the engine without a rules file */
     const __u32 generation = state->generation & 1;
-    const struct zel_rules_program* program = program_for(identity, generation);
+    const struct zel_rules_program* program =
+        program_for(identity, generation, (state->bound_in & ZEL_RULES_BOUND_IN(generation)) != 0);
     if (!program)
         return ZEL_RULES_ASK;
     *general = program->general;

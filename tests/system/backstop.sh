@@ -443,6 +443,17 @@ cp "$work/probe-static" "$work/bin/checked.new" && mv -f "$work/bin/checked.new"
 check denied "the checked file replaced by the one checked: asked until it has settled" \
   "$(as_user "$work/bin/checked" libc 127.0.0.2 7790)"
 check passed "... and then trusted again" "$(as_user "$work/bin/checked" until-passed 127.0.0.2 7790 5000 | tail -1 | cut -d' ' -f1)"
+# Rules with no bound entry let a connect skip looking for its file; the
+# generation they left is looked in again when bound entries come back (the
+# file put at the path above may still be settling: asked until it has).
+bound_rules="<APPLICATIONS>$(bound_app BOUND "$work/bin/bound" "" "$(rule PERMIT 7790)")$(app ANY ASK ASK)</APPLICATIONS>"
+for rules_now in "<APPLICATIONS>$(app ANY ASK ASK)</APPLICATIONS>" "$bound_rules" "<APPLICATIONS>$(app ANY ASK ASK)</APPLICATIONS>" "$bound_rules"; do
+  put_rules "$rules_now"
+  in_force=$((in_force + 1))
+  wait_until 5 sh -c "[ \$(grep -c 'are in force' '$work/relayA.out') -gt $in_force ]" || true
+done
+check "passed denied" "bound entries again after rules without: the file at the path, not a copy" \
+  "$(as_user "$work/bin/bound" until-passed 127.0.0.2 7790 5000 | tail -1 | cut -d' ' -f1) $(as_user "$work/copy/bound" libc 127.0.0.2 7790)"
 
 step "what comes in for a program the hook is not in"
 # SERVER accepts connections from 127.0.0.3 on 7792, refuses the rest; its
