@@ -145,6 +145,9 @@ TEST_F(LogViews, TheServicesRecordsAreMergedByTimeWhenShown)
     }
     // A search reaches them as any record.
     EXPECT_EQ(Column(View("Log3", true, services, {"", "ntpd"}), &LogRow::application), (std::vector<std::string> {"NTPD"}));
+    // Only the services' own records are the machine's; the user's service entry stays the user's.
+    for (const LogRow& row : View("Log3", true, services))
+        EXPECT_EQ(row.machine, row.application != "SYSTEMD" && row.application != "SSHD") << row.application;
 }
 
 // A machine of its own: processes of root, system and ordinary users, and the

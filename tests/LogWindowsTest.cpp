@@ -123,6 +123,18 @@ TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
     EXPECT_EQ(Applications(), (QStringList {"NC", "SSHD", "NTPD"})); // newest first, the user's first at a tie
     EXPECT_EQ(Log()->topLevelItem(1)->text(5), "22(ssh)");
     EXPECT_EQ(Part<QLabel>(*form, "StatText")->text(), "Blocked intruders today : 2");
+    // A service's row makes nothing in the user's rules: the menu says where its rules are.
+    Log()->setCurrentItem(Log()->topLevelItem(2));
+    QTest::keyClick(Log(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(Part<QMenu>(*form, "LogRowMenu")->isVisible());
+    EXPECT_TRUE(form->findChild<QAction*>("MachineRowFromLog")->isVisible());
+    for (const char* action : {"MakeRuleFromLog", "AddProgramFromLog"})
+        EXPECT_FALSE(form->findChild<QAction*>(action)->isVisible()) << action;
+    Part<QMenu>(*form, "LogRowMenu")->hide();
+    const std::string before = ReadText(sandbox.rulesFile);
+    form->findChild<QAction*>("AddNewLogMnu")->trigger();
+    EXPECT_FALSE(core.Rules().Find("/usr/sbin/ntpd"));
+    EXPECT_EQ(ReadText(sandbox.rulesFile), before);
 }
 
 TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)

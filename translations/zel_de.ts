@@ -1098,6 +1098,10 @@
         <translation>Programm &amp;hinzufügen</translation>
     </message>
     <message>
+        <source>A system service: its rules are set on the Protection page</source>
+        <translation>Ein Systemdienst: seine Regeln werden auf der Seite „Schutz“ festgelegt</translation>
+    </message>
+    <message>
         <source>ID</source>
         <translation>ID</translation>
     </message>

@@ -12,6 +12,12 @@ std::optional<rules::Application> LogRuleFlow::ProgramOf(const char* label, cons
         WriteErrLog(label, "no log row is selected");
         return std::nullopt;
     }
+    // The machine's rules decided a system service's record; an entry in
+    // the user's rules would change nothing for it, and mislead.
+    if (selected->machine) {
+        WriteErrLog(label, "the row is a system service's: its rules are the machine's");
+        return std::nullopt;
+    }
     if (!core_.RulesReadable())
         return std::nullopt; // the window says why
     return ApplicationFromLog(selected->application, selected->path, selected->service,

@@ -274,7 +274,7 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
         at = end + 1;
     }
     std::map<std::string, std::string, std::less<>> portTexts; // a port's name is looked up once
-    const auto take = [&](const Record& record) {
+    const auto take = [&](const Record& record, bool machine) {
         if ((record.service && !showServices) || record.incoming != incoming || record.denied != denied)
             return;
         const std::string& port = incoming ? record.localPort : record.remotePort;
@@ -299,6 +299,7 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
         row.portNumber = port;
         row.outgoing = !incoming;
         row.denied = denied;
+        row.machine = machine;
         rows.push_back(std::move(row));
     };
     // A day chosen by its file: the services' file of that day with it.
@@ -314,9 +315,9 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
         auto b = services.rbegin();
         while (a != mine.rend() || b != services.rend()) {
             if (a == mine.rend() || (b != services.rend() && b->secondOfDay > a->secondOfDay))
-                take(*b++);
+                take(*b++, true);
             else
-                take(*a++);
+                take(*a++, false);
         }
     }
     return rows;

@@ -40,6 +40,9 @@ struct LogRow {
     std::string portNumber; // the port alone
     bool outgoing = false;
     bool denied = false;
+    // From the system services' log: the machine's rules decided it, which
+    // the user's rules cannot change.
+    bool machine = false;
 
     bool operator==(const LogRow&) const = default;
 };

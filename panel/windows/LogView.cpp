@@ -52,12 +52,16 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
     header()->setStretchLastSection(true);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { panel::SortList(this, column + 1, 0); });
     rowMenu_ = panel::Named(new QMenu(this), "LogRowMenu");
-    QAction* makeRule = rowMenu_->addAction(tr("Make a &rule from this..."));
-    makeRule->setObjectName("MakeRuleFromLog");
-    connect(makeRule, &QAction::triggered, this, &LogView::MakeRuleRequested);
+    makeRule_ = rowMenu_->addAction(tr("Make a &rule from this..."));
+    makeRule_->setObjectName("MakeRuleFromLog");
+    connect(makeRule_, &QAction::triggered, this, &LogView::MakeRuleRequested);
     addProgram_ = rowMenu_->addAction(tr("&Add the program"));
     addProgram_->setObjectName("AddProgramFromLog");
     connect(addProgram_, &QAction::triggered, this, &LogView::AddProgramRequested);
+    // In place of both on a system service's row, whose rules are the machine's.
+    machineRow_ = rowMenu_->addAction(tr("A system service: its rules are set on the Protection page"));
+    machineRow_->setObjectName("MachineRowFromLog");
+    machineRow_->setEnabled(false);
 }
 
 void LogView::changeEvent(QEvent* event)
@@ -112,8 +116,11 @@ void LogView::PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition)
     setCurrentItem(row);
     // Adding only for a program that has no entry yet.
     const auto selected = SelectedRow();
+    const bool machine = selected && selected->machine;
     const std::string path = selected ? rules::rules_format::CleanCarrierPath(selected->path) : std::string();
-    addProgram_->setVisible(!(HasEntry && HasEntry(rules::rules_format::CarrierExeName(path), path)));
+    makeRule_->setVisible(!machine);
+    addProgram_->setVisible(!machine && !(HasEntry && HasEntry(rules::rules_format::CarrierExeName(path), path)));
+    machineRow_->setVisible(machine);
     rowMenu_->popup(globalPosition);
 }
 

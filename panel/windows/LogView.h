@@ -75,7 +75,9 @@ private:
     std::string shownKey_;
     std::vector<panel::LogRow> shownRows_;
     QMenu* rowMenu_;
+    QAction* makeRule_;
     QAction* addProgram_;
+    QAction* machineRow_;
 };
 
 }  // namespace panel
