@@ -7,14 +7,20 @@
 //   zel-admin start [--user UID]     the caller's backstop started when it is not running (at login, where
 //                                    nothing starts it at boot); nothing else
 //   zel-admin stop [--user UID]      the caller's backstop stopped, and not started at boot
-//   zel-admin services-rules [FILE]  the machine's rules for the services replaced by a rules file: FILE
+//   zel-admin services-rules [--over DIGEST] [FILE]
+//                                    the machine's rules for the services replaced by a rules file: FILE
 //                                    (an absolute path, the caller's own regular file) or standard input;
-//                                    refused unless it reads whole and every entry is a service's
+//                                    refused unless it reads whole and every entry is a service's, and with
+//                                    --over unless the rules in place are still those of DIGEST (their
+//                                    sha256:HEX, or "none"): a change made from rules another administrator
+//                                    has replaced meanwhile would undo theirs
 // Exit status: 0 done, 1 not root, 2 usage, 3 failed.
 #include "backstop/RulesCompiler.h"
 #include "backstop/ServicesRules.h"
 
+#include "os/FileDigest.h"
 #include "os/Files.h"
+#include "os/hooksafe/Retry.h"
 #include "protocol/BackstopSocket.h"
 #include "rules/DocumentReader.h"
 #include "rules/RulesFile.h"
@@ -30,7 +36,9 @@
 #include <grp.h>
 #include <limits.h>
 #include <pwd.h>
+#include <optional>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,7 +62,7 @@ constexpr const char* kAdministrators = "sudo";
 int Usage(std::FILE* out = stderr)
 {
     std::fputs(Tr("zel-admin", "usage: zel-admin protect|start|stop [--user UID]\n"
-                               "       zel-admin services-rules [FILE]   (FILE an absolute path; none: standard input)\n")
+                               "       zel-admin services-rules [--over DIGEST] [FILE]   (FILE an absolute path; none: standard input)\n")
                    .c_str(),
                out);
     return out == stdout ? 0 : kMisused;
@@ -300,6 +308,16 @@ bool ServicesDocument(const std::string& text, std::string& why)
     return true;
 }
 
+// What --over compares: the digest of the rules in place, "none" where there
+// are none; empty (never equal) when they cannot be read.
+std::string InPlace(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT)
+        return "none";
+    return os::FileDigestText(path);
+}
+
 // The machine's rules replaced whole by what an administrator's panel sends:
 // a rules file within the format's limits, of service entries only, written
 // by root for root. Nothing is replaced unless all of it is good.
@@ -317,8 +335,16 @@ int ServicesRules(const std::vector<std::string>& args)
     if (!Administrator(caller))
         return Fail(Arg(Tr("zel-admin", "user %1 is no administrator (a member of %2): the services' rules are not changed"),
                         {std::to_string(caller), kAdministrators}));
+    std::vector<std::string> rest = args;
+    std::optional<std::string> over;
+    if (rest.size() >= 2 && rest[0] == "--over") {
+        over = rest[1];
+        rest.erase(rest.begin(), rest.begin() + 2);
+    }
+    if (rest.size() > 1 || (!rest.empty() && rest[0].starts_with("-")))
+        return Usage();
     int fd = 0;
-    if (!args.empty() && (fd = OpenCallersFile(args[0], caller)) < 0)
+    if (!rest.empty() && (fd = OpenCallersFile(rest[0], caller)) < 0)
         return kFailed;
     std::string text;
     const bool read = ReadBounded(fd, text);
@@ -334,6 +360,14 @@ int ServicesRules(const std::vector<std::string>& args)
     ::umask(022);
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         return Fail(Arg(Tr("zel-admin", "cannot make %1: %2"), {folder, std::strerror(errno)}));
+    // One change at a time: the check of what is in place and the
+    // replacement go together. The folder's lock ends with the process.
+    const int lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock < 0 || os::RetryOnInterrupt([&] { return ::flock(lock, LOCK_EX); }) != 0)
+        return Fail(Arg(Tr("zel-admin", "cannot make %1: %2"), {folder, std::strerror(errno)}));
+    if (over && *over != InPlace(path))
+        return Fail(Tr("zel-admin", "the services' rules were changed meanwhile (by another administrator?): nothing was "
+                                    "changed; read them again and choose anew"));
     if (!os::WriteFileAtomically(path, text, 0644))
         return Fail(Arg(Tr("zel-admin", "cannot write %1: %2"), {path, std::strerror(errno)}));
     return 0;
@@ -355,7 +389,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zel-admin: %s\n", Tr("zel-admin", "must run as root (the control panel runs it through pkexec)").c_str());
         return kNotRoot;
     }
-    if (command == "services-rules" && args.size() <= 1)
+    if (command == "services-rules")
         return ServicesRules(args);
     uid_t uid = 0;
     if ((command != "protect" && command != "start" && command != "stop") || !CallerUid(args, uid))

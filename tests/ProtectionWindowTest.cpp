@@ -331,9 +331,11 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
 
     const std::string pkexec = sandbox.root + "/pkexec", refuse = sandbox.root + "/refuse", fail = sandbox.root + "/fail";
     const std::string rulesFile = machine + "/etc/korvel/Rules.xml", before = ReadText(rulesFile);
-    WriteText(pkexec, "#!/bin/sh\necho \"pkexec $1 $2 $(stat -c %a \"$3\") $(dirname \"$3\")\" >>'" + calls + "'\n"
+    // As zel-admin: the change only over the rules it was made from.
+    WriteText(pkexec, "#!/bin/sh\necho \"pkexec $1 $2 $3 $(stat -c %a \"$5\") $(dirname \"$5\")\" >>'" + calls + "'\n"
               "[ -e '" + refuse + "' ] && exit 126\n[ -e '" + fail + "' ] && { echo 'zel-admin: it is no good' >&2; exit 1; }\n"
-              "cp \"$3\" '" + rulesFile + "'\n");
+              "[ \"$4\" = \"sha256:$(sha256sum <'" + rulesFile + "' | cut -d' ' -f1)\" ] || { echo 'zel-admin: changed meanwhile' >&2; exit 3; }\n"
+              "cp \"$5\" '" + rulesFile + "'\n");
     ::chmod(pkexec.c_str(), 0755);
     WriteText(refuse, "");
     EXPECT_EQ(view.ServiceEditor().Command.isEmpty() ? "" : view.ServiceEditor().Command.first(),
@@ -384,7 +386,7 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Permit", "Permit", "Its entry, TIME"}));
     EXPECT_EQ(row(1), QStringList({"dhclient", "42", "Permit", "Ask", "The services' default"}));
     // Each time a file of the runtime folder only the user can read, removed after.
-    const std::string once = "pkexec /usr/lib/korvel/zel-admin services-rules 600 " + sandbox.runtime + "\n";
+    const std::string once = "pkexec /usr/lib/korvel/zel-admin services-rules --over 600 " + sandbox.runtime + "\n";
     EXPECT_EQ(ReadText(calls), once + once + once);
     for (const auto& entry : std::filesystem::directory_iterator(sandbox.runtime))
         EXPECT_FALSE(entry.path().filename().string().starts_with("services-rules.")) << entry.path();

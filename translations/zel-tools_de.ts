@@ -31,11 +31,15 @@
 <context>
     <name>zel-admin</name>
     <message>
+        <source>the services&apos; rules were changed meanwhile (by another administrator?): nothing was changed; read them again and choose anew</source>
+        <translation>die Regeln der Dienste wurden inzwischen geändert (von einem anderen Administrator?): nichts wurde geändert; lesen Sie sie erneut und wählen Sie neu</translation>
+    </message>
+    <message>
         <source>usage: zel-admin protect|start|stop [--user UID]
-       zel-admin services-rules [FILE]   (FILE an absolute path; none: standard input)
+       zel-admin services-rules [--over DIGEST] [FILE]   (FILE an absolute path; none: standard input)
 </source>
         <translation>Aufruf: zel-admin protect|start|stop [--user UID]
-        zel-admin services-rules [DATEI]   (DATEI ein absoluter Pfad; keine: Standardeingabe)
+        zel-admin services-rules [--over PRÜFSUMME] [DATEI]   (DATEI ein absoluter Pfad; keine: Standardeingabe)
 </translation>
     </message>
     <message>

@@ -1,5 +1,6 @@
 #include "panel/core/SystemServices.h"
 
+#include "os/FileDigest.h"
 #include "os/Processes.h"
 #include "panel/core/RulesStore.h"
 #include "protocol/BackstopSocket.h"
@@ -301,13 +302,15 @@ std::optional<std::string> WithDefault(const std::optional<std::string>& current
     return rules::WriteDocument(*document);
 }
 
-std::optional<std::string> WithDefault(const Places& places, const DefaultChange& change, std::string& why)
+std::optional<std::string> WithDefault(const Places& places, const DefaultChange& change, std::string& why,
+                                       std::string& over)
 {
     const rules::rules_file::Contents contents = rules::rules_file::Read(places.rulesFile);
     if (!contents.status.Missing() && !contents.status.Read()) {
         why = contents.status.ShownReason();
         return std::nullopt;
     }
+    over = contents.status.Missing() ? "none" : os::DigestText(contents.text);
     return WithDefault(contents.status.Missing() ? std::nullopt : std::optional<std::string>(contents.text), change, why);
 }
 

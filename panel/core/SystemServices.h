@@ -98,7 +98,9 @@ rules::Document ShippedRules();
 // user's language) when the rules cannot be read or the path is none.
 std::optional<std::string> WithDefault(const std::optional<std::string>& current, const DefaultChange& change,
                                        std::string& why);
-// The same on the rules file of places, read now.
-std::optional<std::string> WithDefault(const Places& places, const DefaultChange& change, std::string& why);
+// The same on the rules file of places, read now; over: what zel-admin's
+// --over is given, the digest of the rules read ("none": there were none).
+std::optional<std::string> WithDefault(const Places& places, const DefaultChange& change, std::string& why,
+                                       std::string& over);
 
 }  // namespace panel::services

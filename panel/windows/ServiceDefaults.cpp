@@ -115,8 +115,8 @@ void ServiceDefaults::Change(const services::DefaultChange& change)
 {
     if (run_ || Command.isEmpty())
         return;
-    std::string why;
-    const std::optional<std::string> text = services::WithDefault(Places, change, why);
+    std::string why, over;
+    const std::optional<std::string> text = services::WithDefault(Places, change, why, over);
     if (!text) {
         emit Ended(tr("The services' rules cannot be changed: %1").arg(QString::fromStdString(why)));
         return;
@@ -140,7 +140,8 @@ void ServiceDefaults::Change(const services::DefaultChange& change)
             Finish(-2, tr("%1 cannot be started.").arg(Command.first()));
     });
     emit Started();
-    run->start(Command.first(), Command.mid(1) << QString::fromStdString(file_));
+    // Another administrator's change since the read is not undone: zel-admin refuses then.
+    run->start(Command.first(), Command.mid(1) << "--over" << QString::fromStdString(over) << QString::fromStdString(file_));
 }
 
 void ServiceDefaults::Finish(int exitStatus, const QString& said)

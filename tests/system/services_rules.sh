@@ -107,4 +107,18 @@ PKEXEC_UID=0 as_nobody "$A" services-rules "$S/good.xml" 2>/dev/null
 check "attack: not run as root" "[ $? = 1 ] && [ \"\$(sha256sum <$M)\" = \"$before\" ]"
 admin 65534 good.xml
 check "a relative name is refused" "[ $? = 3 ] && grep -q 'absolute path' '$S/err'"
+# Two administrators at once: each change over the rules it was made from;
+# the second, made from rules the first replaced, is refused, not undoing it.
+read_over="sha256:$(sha256sum <$M | cut -d' ' -f1)"
+mine first.xml FIRST
+admin 65534 --over "$read_over" "$S/first.xml"
+check "a change over the rules in place is made" "[ $? = 0 ] && grep -q FIRST $M"
+mine second.xml SECOND
+admin 65534 --over "$read_over" "$S/second.xml"
+check "attack: a change over rules replaced meanwhile is refused" \
+  "[ $? = 3 ] && grep -q 'changed meanwhile' '$S/err' && grep -q FIRST $M"
+admin 65534 --over none "$S/second.xml"
+check "none only while there are no rules" "[ $? = 3 ] && grep -q FIRST $M"
+service SECOND | PKEXEC_UID=65534 "$A" services-rules --over "$read_over" 2>"$S/err"
+check "attack: the same through standard input" "[ $? = 3 ] && grep -q 'changed meanwhile' '$S/err' && grep -q FIRST $M"
 [ "$failures" -eq 0 ]
