@@ -6,6 +6,7 @@
 #include "os/hooksafe/TrustedFolder.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -257,7 +258,14 @@ private:
             why = path + " is not a usable database: " + failed.Error();
             return false;
         }
-        db.version_ = static_cast<int>(version.Integer(0));
+        const std::int64_t found = version.Integer(0);
+        if (found < 0 || found > INT32_MAX) {
+            // Not a version any writer of ours sets: someone else's file.
+            code = SQLITE_NOTADB;
+            why = path + " is not a usable database: its schema version " + std::to_string(found) + " is none of ours";
+            return false;
+        }
+        db.version_ = static_cast<int>(found);
         return true;
     }
 };

@@ -105,6 +105,8 @@ TEST(AttackForeignDatabase, RefusedAndLeftAlone)
         {"group-writable", [](const std::string& path) { ::chmod(path.c_str(), 0620); }, "may be written by other users (mode 0620)"},
         {"writable by all", [](const std::string& path) { ::chmod(path.c_str(), 0606); }, "may be written by other users (mode 0606)"},
         {"another user's", [](const std::string& path) { ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0); }, "belongs to user 65534"},
+        {"a FIFO, never waited on", [](const std::string& path) { ::unlink(path.c_str()); ::mkfifo(path.c_str(), 0600); },
+         "is not a regular file: refused"},
         {"in a folder all may write", [](const std::string& path) { ::chmod(path.substr(0, path.rfind('/')).c_str(), 0777); },
          "other users may change the folder"},
     };
@@ -242,6 +244,14 @@ TEST(LogStoreDamage, DamagedFileSetAsideAndMadeAnew)
     }
     const std::string whole = ReadText(path);
     ASSERT_GT(whole.size(), 20000u);
+    const std::string foreignVersion = sandbox.root + "/foreign.db";
+    MakeOtherDatabase(foreignVersion);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(foreignVersion.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version = -5", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
     const struct {
         const char* name;
         std::string content;
@@ -249,6 +259,7 @@ TEST(LogStoreDamage, DamagedFileSetAsideAndMadeAnew)
         {"garbage", std::string(3000, 'x')},
         {"cut in its first page", whole.substr(0, 1000)},
         {"cut after its first pages", whole.substr(0, whole.size() / 2)},
+        {"of a version never written", ReadText(foreignVersion)},
     };
     int copy = 1;
     for (const auto& c : cases) {
