@@ -28,6 +28,8 @@ enum class Access { kRead, kWrite };
 // in WAL mode and brings its schema up to date. A file that is not a database
 // or is damaged is set aside (renamed, never deleted) and made anew; one
 // written by a newer version is opened read-only and left as it is.
+// One connection serves one thread at a time; its statements and
+// transactions must not outlive it.
 class Database {
 public:
     static Database Open(const std::string& path, Access access, const Schema& schema,

@@ -124,24 +124,29 @@ TEST(AttackForeignDatabase, RefusedAndLeftAlone)
 TEST(LogStoreOpening, MakesAPrivateFileInTheDataFolderInWalMode)
 {
     Sandbox sandbox;
-    const mode_t umask = ::umask(0);
-    const Database db = Database::Open(Access::kWrite);
-    ::umask(umask);
-    ASSERT_TRUE(db) << db.Error();
-    EXPECT_TRUE(db.Writable());
     const std::string path = sandbox.root + "/data/korvel/tessary.db";
     EXPECT_EQ(logstore::DatabasePath(), path);
-    struct stat file {}, folder {};
-    ASSERT_EQ(::stat(path.c_str(), &file), 0);
-    ASSERT_EQ(::stat((sandbox.root + "/data/korvel").c_str(), &folder), 0);
-    EXPECT_EQ(file.st_mode & 07777, 0600u);
-    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    const mode_t umask = ::umask(0);
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    EXPECT_TRUE(db.Writable());
+    EXPECT_TRUE(db.Run("CREATE TABLE t(x); INSERT INTO t VALUES (1)"));
+    db = Database();
+    // A reader alone, with the write-ahead log's index made anew.
+    const Database reader = Database::Open(Access::kRead);
+    ::umask(umask);
+    ASSERT_TRUE(reader) << reader.Error();
+    EXPECT_FALSE(reader.Writable());
     EXPECT_EQ(Query(path, "PRAGMA journal_mode"), "wal");
+    for (const std::string& name : {path, path + "-wal", path + "-shm", sandbox.root + "/data/korvel"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(name.c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 07777, S_ISDIR(st.st_mode) ? 0700u : 0600u) << name;
+    }
     // A reader never makes the database.
-    ::unlink(path.c_str());
-    const Database reader = Database::Open(sandbox.root + "/data/korvel/other.db", Access::kRead, Steps(0));
-    EXPECT_FALSE(reader);
-    EXPECT_NE(reader.Error().find("there is no database at"), std::string::npos) << reader.Error();
+    const Database none = Database::Open(sandbox.root + "/data/korvel/other.db", Access::kRead, Steps(0));
+    EXPECT_FALSE(none);
+    EXPECT_NE(none.Error().find("there is no database at"), std::string::npos) << none.Error();
     EXPECT_EQ(PathState(sandbox.root + "/data/korvel/other.db"), "nothing");
 }
 
