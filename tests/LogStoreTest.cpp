@@ -167,10 +167,20 @@ TEST(LogStoreWriter, OneWriterAtATimeWhileReadersOpenReadOnly)
     std::string why;
     EXPECT_FALSE(reader.Run("CREATE TABLE y(x)", &why));
     EXPECT_NE(why.find("readonly"), std::string::npos) << why;
-    EXPECT_TRUE(first.Run("INSERT INTO t1 VALUES (1)"));
-    logstore::Statement count(reader, "SELECT count(*) FROM t1");
-    ASSERT_EQ(count.Next(), logstore::Statement::Step::kRow) << count.Error();
-    EXPECT_EQ(count.Integer(0), 1);
+    // Texts are bound as data; a transaction not committed leaves nothing.
+    const std::string text("x'); DROP TABLE t1; --\0after", 28);
+    logstore::Statement insert(first, "INSERT INTO t1 VALUES (?)");
+    EXPECT_TRUE(insert.Bind(1, text).Run()) << insert.Error();
+    {
+        logstore::Transaction transaction(first);
+        ASSERT_TRUE(transaction) << transaction.Error();
+        insert.Reset();
+        EXPECT_TRUE(insert.Bind(1, std::int64_t {2}).Run()) << insert.Error();
+    }
+    logstore::Statement rows(reader, "SELECT x FROM t1");
+    ASSERT_EQ(rows.Next(), logstore::Statement::Step::kRow) << rows.Error();
+    EXPECT_EQ(rows.Text(0), text);
+    EXPECT_EQ(rows.Next(), logstore::Statement::Step::kDone);
     first = Database();
     EXPECT_TRUE(Database::Open(path, Access::kWrite, Steps(1))) << "the lock goes with its writer";
     // A link in place of the lock file is not followed either.
