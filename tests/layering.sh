@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The source tree's layering, checked on every test run:
 # - floors: a product file includes only its own folder or a lower floor
-#     1 text · 2 os · 3 rules, protocol, gui · 4 session, engine ·
+#     1 text · 2 os · 3 rules, protocol, gui · 4 session, engine, logstore ·
 #     5 zelconn, backstop, alert, panel · 6 hook, tools
 #   (tests, bench and fuzz stand above them all);
 # - hook-safe: */hooksafe/ includes only */hooksafe/; the hook and zel-run
@@ -20,7 +20,7 @@ cd "${1:-$(dirname "$0")/..}" || exit 2
 LONG_KNOWN=()
 LIMIT=800
 
-declare -A FLOOR=([text]=1 [os]=2 [rules]=3 [protocol]=3 [gui]=3 [session]=4 [engine]=4
+declare -A FLOOR=([text]=1 [os]=2 [rules]=3 [protocol]=3 [gui]=3 [session]=4 [engine]=4 [logstore]=4
   [zelconn]=5 [backstop]=5 [alert]=5 [panel]=5 [hook]=6 [tools]=6 [tests]=7 [bench]=7 [fuzz]=7)
 HOOK_MAY_USE='^(hook/|os/hooksafe/|protocol/hooksafe/|rules/hooksafe/|text/hooksafe/|engine/EngineExports\.h$|backstop/backstop\.h$)'
 
@@ -67,6 +67,16 @@ for file in "${sources[@]}"; do
   if [ "$lines" -gt "$LIMIT" ] && [ "$known" = 0 ]; then
     fail "$file has $lines lines, over $LIMIT: split it along its seams"
   fi
+done
+# SQLite stays in logstore/, linked by the programs: never by the engine or
+# the hook, which are loaded into every program, nor by what they build on.
+while IFS= read -r file; do
+  fail "$file includes SQLite: only logstore/ may"
+done < <(grep -lE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<sqlite3' "${sources[@]}" 2>/dev/null \
+  | grep -vE '^(logstore|tests|bench|fuzz)/')
+for folder in text os rules protocol gui session engine hook; do
+  [ -f "$folder/CMakeLists.txt" ] && grep -qiE 'zellogstore|sqlite' "$folder/CMakeLists.txt" \
+    && fail "$folder/CMakeLists.txt names SQLite or zellogstore: the engine and the hook must not carry it"
 done
 # A known exception that is short now has been split: take it off the list.
 for long in "${LONG_KNOWN[@]}"; do
