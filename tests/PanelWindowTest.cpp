@@ -584,10 +584,13 @@ TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
 }
 
 // An answer applied to one host reaches the window with the host's name and
-// shows the program with its new rule.
-TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
+// stores the program with its new rule, leaving the user's page and the
+// keyboard where they were.
+TEST_F(MainWindow, AnswerForOneHostStoresTheProgramWithItsNewRule)
 {
     const uint32_t self = static_cast<uint32_t>(::getpid());
+    const panel::Selection before = core.Selected();
+    const QString page = Tree(*form)->currentItem()->text(0);
     // The new entry is bound to the program's file: known by its path.
     const std::string exePath
         = rules::rules_format::CleanCarrierPath(os::processes::ExecutablePath("/proc", ::getpid()));
@@ -597,8 +600,10 @@ TEST_F(MainWindow, AnswerForOneHostShowsTheProgramWithItsNewRule)
     ASSERT_EQ(app->rules.size(), 1u);
     ASSERT_EQ(app->rules[0].ports.size(), 1u);
     EXPECT_EQ(app->rules[0].ports[0].hosts, std::vector<std::string> {"api.example.org"});
-    EXPECT_EQ(core.Selected().application, exePath);
-    EXPECT_EQ(Tree(*form)->currentItem(), Tree(*form)->ApplicationNode(exePath));
+    EXPECT_EQ(core.Selected().application, before.application);
+    EXPECT_EQ(core.Selected().view, before.view);
+    EXPECT_EQ(Tree(*form)->currentItem()->text(0), page);
+    EXPECT_TRUE(Tree(*form)->ApplicationNode(exePath));
     // A pattern is never taken from a message.
     Post(protocol::kCodeOutgoingHostBlocked, self, "*.org");
     EXPECT_EQ(core.Rules().Find(exePath)->rules.size(), 1u);

@@ -215,7 +215,9 @@ TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
     };
     EXPECT_EQ(run("answer=1,ticked=1"), "ok");
     ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool) != nullptr; }));
-    // The answer's program is shown, with the check offered.
+    // The answer's program, once the user opens it, with the check offered.
+    ASSERT_TRUE(WaitFor([&] { return testing_support::Tree(form)->ApplicationNode(tool) != nullptr; }));
+    testing_support::Tree(form)->setCurrentItem(testing_support::Tree(form)->ApplicationNode(tool));
     auto* check = Part<QCheckBox>(form, "ContentCheck");
     ASSERT_TRUE(WaitFor([&] { return check->isVisibleTo(&form); }));
     check->click();

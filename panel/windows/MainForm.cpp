@@ -354,10 +354,12 @@ void MainForm::TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTar
 
 void MainForm::ShowStored(const std::optional<AlertedApp>& app)
 {
-    if (!app)
-        return;
-    pages_->ShowApplication(app->key);
-    RestoreWindow();
+    // An answer is the alert's business: the window is not raised, nor the
+    // keyboard taken from what the user types in, nor the page changed. The
+    // page shown is drawn again only when it is the program's own.
+    const Selection& shown = core_.Selected();
+    if (app && isVisible() && shown.Shows(Selection::View::kApplication) && shown.application == app->key)
+        pages_->ShowAgain();
 }
 
 void MainForm::RestoreWindow()
