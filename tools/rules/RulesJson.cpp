@@ -1,4 +1,4 @@
-#include "tools/RulesJson.h"
+#include "tools/rules/RulesJson.h"
 
 #include "protocol/SettingNames.h"
 #include "rules/AddressRange.h"
@@ -7,6 +7,7 @@
 #include "rules/TimedAnswer.h"
 #include "rules/hooksafe/Names.h"
 #include "text/Translate.h"
+#include "tools/common/ToolOutput.h"
 
 #include <nlohmann/json.hpp>
 
@@ -305,7 +306,7 @@ std::string Export(const rules::Document& document)
     for (const rules::Application& app : document.applications)
         out["applications"].push_back(ApplicationJson(app));
     // Texts that are not UTF-8 are written as they are read back: replaced.
-    return out.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+    return JsonText(out, 2) + "\n";
 }
 
 std::optional<rules::Document> Import(std::string_view text, std::string& problem, int64_t now)

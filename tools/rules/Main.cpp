@@ -1,0 +1,71 @@
+// zel-rules: the firewall's rules from the command line. It changes them
+// as the control panel does (the panel's own operations on the rules model,
+// the file replaced whole) and, while the panel runs, waits until the panel
+// has taken the change and told the running programs concerned. With
+// --services it acts on the machine's rules for the system services, root's.
+#include "tools/rules/Commands.h"
+
+#include "backstop/ServicesRules.h"
+#include "text/ToolStart.h"
+#include "text/Translate.h"
+#include "tools/common/Arguments.h"
+
+namespace tools::zel_rules {
+
+namespace {
+
+// A new command is a function in a file of its own, declared in Commands.h,
+// with its row here and its line in the usage.
+constexpr Command kCommands[] = {
+    {"list", List},          {"show", Show},          {"allow", SetDefault}, {"block", SetDefault},
+    {"ask", SetDefault},     {"add", Add},            {"remove", Remove},    {"export", Export},
+    {"import", Import},
+};
+
+}  // namespace
+
+int Usage(std::FILE* out)
+{
+    using text::Tr;
+    return PrintUsage(out,
+                      Tr("zel-rules",
+                         "usage: zel-rules [--services [--rules FILE]] COMMAND ...\n"
+                         "       zel-rules list\n"
+                         "       zel-rules show PROGRAM\n"
+                         "       zel-rules allow|block|ask PROGRAM [--in|--out]\n"
+                         "       zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]\n"
+                         "                 [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]\n"
+                         "       zel-rules remove PROGRAM [N]\n"
+                         "       zel-rules export\n"
+                         "       zel-rules import [FILE]\n"
+                         "PROGRAM: a program's path or file name; ANY: the system settings.\n"
+                         "--services: the system services' rules (/etc/korvel/Rules.xml, or FILE), root's to change.\n"),
+                      Tr("zel-rules", "Lists and changes the firewall's rules. See zel-rules(1).\n"));
+}
+
+}  // namespace tools::zel_rules
+
+int main(int argc, char** argv)
+{
+    using namespace tools::zel_rules;
+    if (const auto answered = text::StartTool({kProgram, argc, argv, Usage}))
+        return *answered;
+    tools::Arguments arguments(argc, argv, 1);
+    Call call;
+    if (arguments.Take("--services")) {
+        call.target.services = true;
+        call.target.path = backstop::kServicesRulesPath;
+        if (const auto path = arguments.TakeValue("--rules"))
+            call.target.path = *path;
+        if (call.target.path.empty())
+            return Usage();
+    }
+    if (arguments.Done())
+        return Usage();
+    call.command = arguments.Take();
+    call.args = arguments.TakeRest();
+    for (const Command& command : kCommands)
+        if (command.name == call.command)
+            return command.run(call);
+    return Usage();
+}
