@@ -235,7 +235,8 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
                                           + with(Record("/usr/bin/wget", "WGET", 1, 0, 443), "192.0.2.8",
                                                  "<HOST>ads.example.net</HOST><REASON>rule</REASON>")
                                           + with(Record("/usr/bin/curl", "CURL", 1, 2, 80), "198.51.100.3",
-                                                 "<REASON>timeout</REASON>"));
+                                                 "<REASON>timeout</REASON>")
+                                          + Record("/usr/bin/nc", "NC", 0, 0, 4444));
     ChooseLog("Log4");
     EXPECT_EQ(Applications(), (QStringList {"CURL", "WGET", "NC", "WGET"}));
     EXPECT_EQ(Log()->headerItem()->text(6), "Reason");
@@ -261,6 +262,16 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
         EXPECT_EQ(Applications(), found) << text;
     }
     EXPECT_TRUE(Log()->hasFocus());
+    // Each view keeps its own search: one made here does not empty another.
+    QTest::keyClicks(search, "wget");
+    QTest::keyClick(search, Qt::Key_Return);
+    ChooseLog("Log3");
+    EXPECT_EQ(search->text(), "");
+    EXPECT_EQ(Applications(), QStringList {"NC"});
+    ChooseLog("Log4");
+    EXPECT_EQ(search->text(), "wget");
+    EXPECT_EQ(Applications(), (QStringList {"WGET", "WGET"}));
+    search->clear();
 
     auto* day = Part<QComboBox>(*form, "LogDay");
     ASSERT_EQ(day->count(), 3); // all days, today, yesterday

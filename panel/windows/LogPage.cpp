@@ -105,6 +105,13 @@ void LogPage::SetHasEntry(std::function<bool(const std::string& name, const std:
 
 void LogPage::Open(const std::string& key, const LogView::Source& source)
 {
+    if (key != key_) {
+        searches_[key_] = search_->text();
+        const QSignalBlocker quiet(search_);
+        search_->setText(searches_[key]);
+        typing_->stop();
+        key_ = key;
+    }
     ListDays(source.folder);
     view_->Open(key, source, {day_->currentData().toString().toStdString(), search_->text().trimmed().toStdString()});
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,9 @@ private:
     QComboBox* day_;
     QTimer* typing_;
     LogView* view_;
+    // Each view's own search: one made in a view does not empty another.
+    std::map<std::string, QString> searches_;
+    std::string key_;
 };
 
 }  // namespace panel
