@@ -421,8 +421,8 @@ TEST_F(MainWindow, EveryPageOfTheTableIsInTheTreeAndOnTheToolbar)
         SCOPED_TRACE(row.key);
         QTreeWidgetItem* node = Tree(*form)->FindNode(row.key);
         ASSERT_NE(node, nullptr);
-        EXPECT_EQ(node->text(0), row.title);
-        EXPECT_EQ(panel::NavigationTree::NodeKey(node->parent()), row.parent ? row.parent : "");
+        EXPECT_EQ(node->text(0).toStdString(), row.title);
+        EXPECT_EQ(panel::NavigationTree::NodeKey(node->parent()).toStdString(), row.parent ? row.parent : "");
         const std::unique_ptr<QWidget> own(row.factory ? row.factory(core, nullptr) : nullptr);
         const auto showsPage = [&] {
             if (own)
@@ -434,20 +434,17 @@ TEST_F(MainWindow, EveryPageOfTheTableIsInTheTreeAndOnTheToolbar)
         const QStringList before = shown();
         Click(row.title);
         EXPECT_TRUE(own || partOf.count(row.key) ? showsPage() : shown() == before);
-        QAction* entry = nullptr;
-        if (row.slot == panel::ToolSlot::kLogMenu)
-            entry = Part<QMenu>(*form, "LogMnu")->findChild<QAction*>(row.key);
-        else if (row.slot == panel::ToolSlot::kButton)
-            entry = Part<QToolBar>(*form, "MainToolBar")->findChild<QAction*>(row.key);
         if (row.slot == panel::ToolSlot::kNone)
             continue;
+        const char* holder = row.slot == panel::ToolSlot::kLogMenu ? "LogMnu" : "MainToolBar";
+        QAction* entry = Part<QWidget>(*form, holder)->findChild<QAction*>(row.key);
         ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(entry->text(), row.toolText);
+        EXPECT_EQ(entry->text().toStdString(), row.toolText);
         Click("Blocked Applications");
         entry->trigger();
         EXPECT_TRUE(showsPage());
         if (row.toolCaption) {
-            EXPECT_EQ(Control<QLabel>("AppName")->text(), row.toolCaption);
+            EXPECT_EQ(Control<QLabel>("AppName")->text().toStdString(), row.toolCaption);
         }
     }
 }
