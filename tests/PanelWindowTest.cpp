@@ -9,6 +9,7 @@
 #include "panel/dialogs/TrayNotice.h"
 #include "panel/widgets/WindowTools.h"
 #include "panel/windows/MainForm.h"
+#include "panel/windows/PageTable.h"
 #include "panel/windows/SecurityLevelBox.h"
 #include "panel/windows/TrafficChart.h"
 #include "panel/windows/TrayIcon.h"
@@ -38,11 +39,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -396,6 +399,54 @@ TEST_F(MainWindow, TreeGroupsApplicationsByTheirDefaults)
     EXPECT_EQ(Tree(*form)->FindNode("BOTH.EXE"), Node("Internet explorer"));
     EXPECT_EQ(Tree(*form)->FindNode("internet EXPLORER"), Node("Internet explorer"));
     EXPECT_EQ(Tree(*form)->FindNode("nothing"), nullptr);
+}
+
+// Every row of the page table has its node in the tree, under its parent's,
+// and its entry on the toolbar where it has a slot; either shows the row's
+// page alone on the right-hand side (the Logs root shows nothing of its own).
+TEST_F(MainWindow, EveryPageOfTheTableIsInTheTreeAndOnTheToolbar)
+{
+    QWidget* column = Control<QScrollArea>("PageScroller")->widget();
+    const auto shown = [&] {
+        QStringList pages;
+        for (QWidget* page : column->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (page->isVisible())
+                pages << page->metaObject()->className();
+        return pages;
+    };
+    // A part of the window's own views that only the row's page shows.
+    const std::map<std::string, const char*> partOf {{"Sys", "SystemFrame"}, {"App", "AppListView"},
+        {"Log1", "LogListView"}, {"Log2", "LogListView"}, {"Log3", "LogListView"}, {"Log4", "LogListView"}};
+    for (const panel::PageRow& row : panel::PageTable()) {
+        SCOPED_TRACE(row.key);
+        QTreeWidgetItem* node = Tree(*form)->FindNode(row.key);
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(node->text(0).toStdString(), row.title);
+        EXPECT_EQ(panel::NavigationTree::NodeKey(node->parent()).toStdString(), row.parent ? row.parent : "");
+        const std::unique_ptr<QWidget> own(row.factory ? row.factory(core, nullptr) : nullptr);
+        const auto showsPage = [&] {
+            if (own)
+                return shown() == QStringList {own->metaObject()->className()};
+            return shown().size() == 1 && Control<QWidget>(partOf.at(row.key))->isVisible()
+                && (row.slot != panel::ToolSlot::kLogMenu || core.Selected().logKey == row.key);
+        };
+        Click("Blocked Applications");
+        const QStringList before = shown();
+        Click(row.title);
+        EXPECT_TRUE(own || partOf.count(row.key) ? showsPage() : shown() == before);
+        if (row.slot == panel::ToolSlot::kNone)
+            continue;
+        const char* holder = row.slot == panel::ToolSlot::kLogMenu ? "LogMnu" : "MainToolBar";
+        QAction* entry = Part<QWidget>(*form, holder)->findChild<QAction*>(row.key);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->text().toStdString(), row.toolText);
+        Click("Blocked Applications");
+        entry->trigger();
+        EXPECT_TRUE(showsPage());
+        if (row.toolCaption) {
+            EXPECT_EQ(Control<QLabel>("AppName")->text().toStdString(), row.toolCaption);
+        }
+    }
 }
 
 TEST_F(MainWindow, LogNodesShowTheirPortColumn)

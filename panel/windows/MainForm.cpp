@@ -59,7 +59,7 @@ MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core
     tree_ = new NavigationTree(this);
 
     // The right-hand side: a group of applications, one application, the
-    // system settings or a log, or the Protection page.
+    // system settings or a log, or a page of its own (the page table's).
     auto* right = new QWidget(this);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(6, 0, 0, 0);
@@ -67,10 +67,8 @@ MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core
     pane_ = new ApplicationPane(core_, right);
     rightLayout->addWidget(group_, 1);
     rightLayout->addWidget(pane_, 1);
-    protection_ = new ProtectionView(core_.ProcRoot(), right);
-    protection_->TakePlaceOf({group_, pane_});
-    rightLayout->addWidget(protection_, 1);
-    pages_ = std::make_unique<Pages>(core_, tree_, group_, pane_, protection_);
+    pages_ = std::make_unique<Pages>(core_, tree_, group_, pane_, rightLayout);
+    protection_ = qobject_cast<ProtectionView*>(pages_->Page("Protection"));
 
     // What the window holds scrolls where the screen is smaller than it
     // would like (scale 2 on a small screen), so that the window itself
@@ -159,6 +157,7 @@ void MainForm::ConnectCommands()
     });
     connect(toolBar_, &MainToolBar::LogChosen, this,
             [this](const std::string& key, const QString& caption) { pages_->ShowLog(key, caption); });
+    connect(toolBar_, &MainToolBar::PageChosen, this, [this](const std::string& key) { pages_->ShowPage(key); });
     connect(toolBar_, &MainToolBar::Settings, this, [this] {
         if (OpenOptions(this, core_, periodic_->Interval()))
             protection_->SessionOptionChanged(core_.Settings().DecideEveryProgram);
@@ -184,7 +183,7 @@ void MainForm::ConnectCommands()
     connect(pane_, &ApplicationPane::AddProgramRequested, this, addFromLog);
     connect(pane_, &ApplicationPane::MakeRuleRequested, this,
             [this] { pages_->ShowAdded(logRules_.MakeRule(pane_->SelectedLogRow())); });
-    connect(protection_, &ProtectionView::Requested, this, [this] { pages_->ShowProtection(); });
+    connect(protection_, &ProtectionView::Requested, this, [this] { pages_->ShowPage("Protection"); });
     connect(programMenu_, &ProgramMenu::AddNew, this, addNew);
     connect(programMenu_, &ProgramMenu::Delete, this, [this] {
         core_.RemoveApplication(menuProgram_);

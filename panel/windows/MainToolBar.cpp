@@ -1,6 +1,7 @@
 #include "panel/windows/MainToolBar.h"
 
 #include "gui/Art.h"
+#include "panel/windows/PageTable.h"
 
 #include <QAction>
 #include <QCursor>
@@ -8,28 +9,6 @@
 #include <QToolButton>
 
 namespace panel {
-
-namespace {
-
-struct LogItem {
-    const char* key;
-    const char* menuText; // the toolbar names the logs as "traffic"...
-    const char* caption;  // ...the views as "connection"
-};
-
-// The texts are translated where they are shown.
-constexpr LogItem kLogItems[] = {
-    {"Log1", QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed incoming traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "ALLOWED INCOMING CONNECTION")},
-    {"Log2", QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed outgoing traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "ALLOWED OUTGOING CONNECTION")},
-    {"Log3", QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked incoming traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "BLOCKED INCOMING CONNECTION")},
-    {"Log4", QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked outgoing traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "BLOCKED OUTGOING CONNECTION")},
-};
-
-}  // namespace
 
 MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
 {
@@ -58,16 +37,22 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
     QAction* logs = add(tr("Logs"), "Logs", QKeySequence(Qt::CTRL | Qt::Key_L));
     auto* logMenu = new QMenu(this);
     logMenu->setObjectName("LogMnu");
-    for (const LogItem& item : kLogItems) {
-        QAction* action = logMenu->addAction(tr(item.menuText));
-        action->setObjectName(item.key);
-        connect(action, &QAction::triggered, this, [this, item] { emit LogChosen(item.key, tr(item.caption)); });
-    }
     logs->setMenu(logMenu);
     if (auto* button = qobject_cast<QToolButton*>(widgetForAction(logs))) {
         button->setPopupMode(QToolButton::InstantPopup);
         // The shortcut opens the menu as a click does.
         connect(logs, &QAction::triggered, button, &QToolButton::showMenu);
+    }
+    // The pages the toolbar reaches, in the page table's order.
+    for (const PageRow& page : PageTable()) {
+        const PageRow* row = &page;
+        if (page.slot == ToolSlot::kLogMenu) {
+            QAction* action = logMenu->addAction(tr(page.toolText));
+            action->setObjectName(page.key);
+            connect(action, &QAction::triggered, this, [this, row] { emit LogChosen(row->key, tr(row->toolCaption)); });
+        } else if (page.slot == ToolSlot::kButton) {
+            connect(add(tr(page.toolText), page.key), &QAction::triggered, this, [this, row] { emit PageChosen(row->key); });
+        }
     }
     // No button of its own: the window holds it, so that it works wherever the focus is.
     auto* find = new QAction(tr("Find in logs"), this);

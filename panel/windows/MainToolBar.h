@@ -9,8 +9,9 @@ class QMenu;
 
 namespace panel {
 
-// The main window's toolbar: Add Application, the logs, Settings, Block All
-// and Help (and Shut down where the desktop has no tray). It stays: it has
+// The main window's toolbar: Add Application, the logs, the pages of the
+// page table with a button, Settings, Block All and Help (and Shut down
+// where the desktop has no tray). It stays: it has
 // no menu to hide it.
 class MainToolBar : public QToolBar {
     Q_OBJECT
@@ -28,6 +29,8 @@ signals:
     void AddApplication();
     // A log chosen from the menu: its key ("Log1" to "Log4") and the caption the view gets.
     void LogChosen(const std::string& key, const QString& caption);
+    // A page's button pressed: its key in the page table.
+    void PageChosen(const std::string& key);
     void Settings();
     // Ctrl+F: the logs, to look something up in them.
     void FindInLogs();

@@ -3,6 +3,7 @@
 #include "gui/ProgramIconDelegate.h"
 #include "panel/control/CoreSignals.h"
 #include "panel/widgets/TreeImages.h"
+#include "panel/windows/PageTable.h"
 
 #include <QHash>
 #include <QGuiApplication>
@@ -38,13 +39,6 @@ constexpr Group kGroups[] = {
     {{QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed Applications"), "Approved", "Approve"}, Permission::kPermit},
     {{QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked Applications"), "Denied", "Deny"}, Permission::kDeny},
     {{QT_TRANSLATE_NOOP("panel::NavigationTree", "Combined Applications"), "Combined", "Ask"}, Permission::kAsk},
-};
-
-constexpr Node kLogs[] = {
-    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed incoming connection"), "Log1", "LogIcon"},
-    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed outgoing connection"), "Log2", "LogIcon"},
-    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked incoming connection"), "Log3", "LogIcon"},
-    {QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked outgoing connection"), "Log4", "LogIcon"},
 };
 
 QTreeWidgetItem* AddNode(QTreeWidgetItem* item, const QString& text, const QString& key, const QIcon& icon)
@@ -126,15 +120,28 @@ void NavigationTree::Build(std::vector<Entry> entries)
     using panel::TreeImage;
     const QSignalBlocker quiet(this);
     clear();
-    AddNode(new QTreeWidgetItem(this), tr("System settings"), "Sys", TreeImage("MyComp2"));
-    AddNode(new QTreeWidgetItem(this), tr("Protection"), "Protection", TreeImage("Protection"));
-    QTreeWidgetItem* applications = AddNode(new QTreeWidgetItem(this), tr("Applications"), "App", TreeImage("Img2"));
+    // The pages' nodes in the table's order, each under its row's parent;
+    // the applications' groups and programs under theirs.
+    QHash<QString, QTreeWidgetItem*> pages;
+    for (const PageRow& row : PageTable()) {
+        QTreeWidgetItem* parent = row.parent ? pages.value(row.parent) : nullptr;
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
+        pages.insert(row.key, AddNode(item, tr(row.title), row.key, TreeImage(row.icon)));
+        if (QString(row.key) == "App")
+            AddApplications(item, std::move(entries));
+    }
+    for (QTreeWidgetItem* page : pages)
+        if (page->childCount() > 0)
+            page->setExpanded(true);
+}
+
+void NavigationTree::AddApplications(QTreeWidgetItem* applications, std::vector<Entry> entries)
+{
+    using panel::TreeImage;
     QHash<QString, QTreeWidgetItem*> groups;
     for (const Group& group : kGroups)
         groups.insert(group.node.key, AddNode(new QTreeWidgetItem(applications), tr(group.node.text), group.node.key,
                                               TreeImage(group.node.image)));
-    applications->setExpanded(true);
-
     shown_ = std::move(entries);
     for (const Entry& entry : *shown_) {
         // The program's own icon comes when its node is first drawn.
@@ -144,11 +151,6 @@ void NavigationTree::Build(std::vector<Entry> entries)
     }
     for (QTreeWidgetItem* group : groups)
         group->setExpanded(true);
-
-    QTreeWidgetItem* logs = AddNode(new QTreeWidgetItem(this), tr("Logs"), "Log", TreeImage("Img3"));
-    for (const Node& log : kLogs)
-        AddNode(new QTreeWidgetItem(logs), tr(log.text), log.key, TreeImage(log.image));
-    logs->setExpanded(true);
 }
 
 std::vector<NavigationTree::Entry> NavigationTree::Entries(const rules::Document& document,
@@ -248,6 +250,8 @@ void NavigationTree::Select(QTreeWidgetItem* node)
     const QSignalBlocker quiet(this);
     setCurrentItem(node);
 }
+
+QString NavigationTree::NodeKey(const QTreeWidgetItem* node) { return KeyOf(node); }
 
 std::optional<panel::Selection> NavigationTree::SelectionOf(const QTreeWidgetItem* node)
 {

@@ -14,8 +14,9 @@ namespace panel {
 
 class CoreSignals;
 
-// The main window's navigation: the system settings, the Protection page,
-// the applications grouped by their defaults, and the four logs. A node made
+// The main window's navigation: the pages of the page table (the system
+// settings, the Protection page, the applications grouped by their
+// defaults, the four logs) in its order. A node made
 // current by the user (arrow keys, a click, typing its first letters), a
 // click on the current node or Return asks the window to show it; the right
 // button (or the menu key) asks for a node's menu.
@@ -52,6 +53,8 @@ public:
     // Selects the node of what selection shows (a program, a log or the
     // system settings); nothing for the other views.
     void SelectShown(const panel::Selection& selection);
+    // A node's key (a page's in the page table, an application's name); empty for none.
+    static QString NodeKey(const QTreeWidgetItem* node);
     // What a node shows; nothing for a node that shows nothing of its own.
     static std::optional<panel::Selection> SelectionOf(const QTreeWidgetItem* node);
 
@@ -75,6 +78,7 @@ private:
     static std::vector<Entry> Entries(const rules::Document& document, std::optional<rules::Permission> in,
                                       std::optional<rules::Permission> out);
     void Build(std::vector<Entry> entries);
+    void AddApplications(QTreeWidgetItem* applications, std::vector<Entry> entries);
     void RequestMenu(const QPoint& at);
 
     // The programs' nodes as the last load made them; none before the first.

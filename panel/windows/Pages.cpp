@@ -3,13 +3,67 @@
 #include "panel/windows/ApplicationPane.h"
 #include "panel/windows/GroupView.h"
 #include "panel/windows/NavigationTree.h"
-#include "panel/windows/ProtectionView.h"
+#include "panel/windows/PageTable.h"
 
+#include <QBoxLayout>
 #include <QCoreApplication>
+#include <QEvent>
 
 namespace panel {
 
 using View = panel::Selection::View;
+
+namespace {
+
+// Hides the other pages when a page of its own is shown, and the pages of
+// their own when the group or the pane is (the window's own views take
+// turns by themselves).
+class PlaceKeeper : public QObject {
+public:
+    PlaceKeeper(QList<QWidget*> views, QList<QWidget*> own) : views_(std::move(views)), own_(std::move(own))
+    {
+        for (QWidget* page : views_ + own_)
+            page->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && !event->spontaneous()) {
+            const bool own = own_.contains(watched);
+            for (QWidget* page : own ? views_ + own_ : own_)
+                if (page != watched)
+                    page->hide();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QList<QWidget*> views_;
+    QList<QWidget*> own_;
+};
+
+}  // namespace
+
+Pages::Pages(PanelCore& core, NavigationTree* tree, GroupView* group, ApplicationPane* pane, QBoxLayout* column)
+    : core_(core), tree_(tree), group_(group), pane_(pane)
+{
+    QList<QWidget*> own;
+    for (const PageRow& row : PageTable()) {
+        if (!row.factory)
+            continue;
+        QWidget* page = row.factory(core_, column->parentWidget());
+        page->hide();
+        column->addWidget(page, 1);
+        own_.insert(row.key, page);
+        own << page;
+    }
+    placeKeeper_ = std::make_unique<PlaceKeeper>(QList<QWidget*> {group_, pane_}, own);
+}
+
+Pages::~Pages() = default;
+
+QWidget* Pages::Page(const std::string& key) const { return own_.value(QString::fromStdString(key)); }
 
 void Pages::Show(const panel::Selection& selection, const QString& caption)
 {
@@ -53,20 +107,23 @@ void Pages::ShowSomeLog()
         ShowLog("Log4", QCoreApplication::translate("panel::MainForm", "BLOCKED OUTGOING CONNECTION"));
 }
 
-void Pages::ShowProtection()
+void Pages::ShowPage(const std::string& key)
 {
-    tree_->Select(tree_->FindNode("Protection"));
-    protection_->show();
+    tree_->Select(tree_->FindNode(QString::fromStdString(key)));
+    if (QWidget* page = Page(key))
+        page->show();
 }
 
 void Pages::ShowNode(QTreeWidgetItem* node)
 {
+    if (QWidget* page = own_.value(NavigationTree::NodeKey(node))) {
+        page->show();
+        return;
+    }
     const std::optional<panel::Selection> selection = NavigationTree::SelectionOf(node);
     if (!selection)
         return;
-    if (selection->view == View::kProtection) {
-        protection_->show();
-    } else if (selection->view == View::kGroup) {
+    if (selection->view == View::kGroup) {
         group_->show();
         pane_->hide();
         group_->Show(node, core_.Rules().Document(), core_.GeneralDefault(rules::Direction::kIncoming),

@@ -272,14 +272,6 @@ ProtectionView::~ProtectionView()
         ::close(endingFd_);
 }
 
-void ProtectionView::TakePlaceOf(const QList<QWidget*>& others)
-{
-    for (QWidget* other : others) {
-        others_.append(other);
-        other->installEventFilter(this);
-    }
-}
-
 void ProtectionView::SetSession(const std::string& installDir, bool startedUnderHook)
 {
     installDir_ = installDir;
@@ -677,10 +669,6 @@ void ProtectionView::ShowKernelLayer()
 void ProtectionView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
-        for (QWidget* other : others_)
-            if (other)
-                other->hide();
     Refresh();
     pageTimer_->start();
 }
@@ -706,8 +694,6 @@ bool ProtectionView::eventFilter(QObject* watched, QEvent* event)
         emit Requested();
         return true;
     }
-    if (event->type() == QEvent::Show && !event->spontaneous() && watched != summaryLine_)
-        hide();
     return QWidget::eventFilter(watched, event);
 }
 

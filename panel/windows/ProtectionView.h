@@ -35,17 +35,13 @@ class ServiceDefaults;
 // (and refuses the user's programs). It also keeps the two lines of the
 // main window's side column: what "Decide every program I start" covers
 // now, and a one-line summary of the page. It takes the place of the main
-// window's right-hand side while shown, and reads the process table every
+// window's right-hand side while shown (Pages), and reads the process table every
 // 2 s then (every 30 s for the summary otherwise).
 class ProtectionView : public QWidget {
     Q_OBJECT
 public:
     ProtectionView(std::string procRoot, QWidget* parent);
     ~ProtectionView() override;
-
-    // The widgets the page shows instead of: it hides them when it shows,
-    // and hides itself when one of them is shown again.
-    void TakePlaceOf(const QList<QWidget*>& others);
 
     // The installation folder (ending in "/") and whether the panel was
     // started with the hook named; the side column's text follows.
@@ -160,7 +156,6 @@ private:
     bool lookAgain_ = false;
     QProcess* protectRun_ = nullptr;
     QString protectProblem_;
-    QList<QPointer<QWidget>> others_;
     QPointer<QLabel> sideCoverage_;
     QPointer<QLabel> sideSummary_;
     gui::Timer* pageTimer_ = nullptr;
