@@ -2,6 +2,7 @@
 
 #include "rules/hooksafe/Names.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace rules {
@@ -279,6 +280,9 @@ Outcome Parser::Line(std::string_view line)
 HostList ParseHostList(std::string_view text)
 {
     HostList list;
+    // The names never outgrow the text: reserved once, the pool is never
+    // copied as it grows, and its pages past the names are never touched.
+    list.pool.reserve(std::min(text.size(), kMaxHostListBytes));
     Parser parser(list);
     size_t start = 0;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") // a byte order mark some editors write
