@@ -262,8 +262,9 @@ Outcome Parser::Line(std::string_view line)
         if (body.size() < 2 || body.back() != '^')
             return Outcome::kAdBlock;
         const std::string_view name = body.substr(0, body.size() - 1);
-        return HasAdBlockMark(name) || name.find('/') != std::string_view::npos ? Outcome::kAdBlock
-                                                                                 : Name(name, true);
+        if (HasAdBlockMark(name) || name.find('/') != std::string_view::npos)
+            return Outcome::kAdBlock;
+        return LooksLikeAddress(name) ? Address(name) : Name(name, true);
     }
     if (line[0] == '|' || line[0] == '/')
         return Outcome::kAdBlock;

@@ -349,7 +349,8 @@ TEST(HostLists, EachFormatItsSkipsAndCountsAndHostileLinesNeverEntries)
          "example.com#@#.ad\n||x.example/path^\n||x.example\n/banner[0-9]/\n|https://x.example\n"
          "[Adblock Plus 2.0]\n&ad_type=\nexample.com/ads/\nexample.com^",
          "||ads.example", "below=1 adblock=13"},
-        {"*.tracker.example\n*.com\n||org^\n*.a*.b.example\n*.", "||tracker.example", "below=1 adblock=2 invalid=2"},
+        {"*.tracker.example\n*.com\n||org^\n*.a*.b.example\n*.\n||192.0.2.9^\n||1.2.3^", "||tracker.example ip:192.0.2.9",
+         "below=1 ip=1 adblock=2 invalid=3"},
         // Addresses and prefixes, strict; this machine's passed over, whole regions refused.
         {"203.0.113.7\n198.51.100.0/24\n2001:db8::1\n2001:db8::/32\n::ffff:192.0.2.1\n127.0.0.1\n0.0.0.0/8\n::1\n"
          "0.0.0.0/0\n::/0\n10.0.0.300\n1.2.3\n10.0.0.1/33\n2001:db8::/8",
