@@ -5,11 +5,14 @@
 #include "engine/RuleTable.h"
 
 #include "protocol/LogFiles.h"
+#include "rules/HostListParser.h"
 #include "rules/RulesFormat.h"
 #include "rules/hooksafe/Names.h"
 #include "tests/Sandbox.h"
+#include "text/Strings.h"
 
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 using engine::HostKey;
@@ -56,6 +59,66 @@ int Decide(const RuleTable& table, int port, const char* address, const char* na
     const std::string normal = name ? Normal(name) : std::string();
     const HostKey key(normal.c_str());
     return table.MatchRules(engine::kOutgoing, port, address, &key);
+}
+
+// A list's entries as "name", "||name" (and below) and "ip:" + the range's
+// numbers; the expected addresses are written as text and read the same way.
+std::string RangeText(const rules::AddressRange& range)
+{
+    return "ip:" + std::to_string(static_cast<int>(range.family)) + ":" + std::to_string(range.first.high) + ":"
+        + std::to_string(range.first.low) + "-" + std::to_string(range.last.high) + ":" + std::to_string(range.last.low);
+}
+
+std::string ListEntries(const rules::HostList& list)
+{
+    std::string out;
+    for (const auto& name : list.names)
+        out += (out.empty() ? "" : " ") + std::string(name.below ? "||" : "") + std::string(list.Name(name));
+    for (const auto& range : list.addresses)
+        out += (out.empty() ? "" : " ") + RangeText(range);
+    return out;
+}
+
+std::string ExpectedEntries(std::string_view words)
+{
+    std::string out;
+    for (const auto word : text::Words(words, 100)) {
+        const auto range = word.substr(0, 3) == "ip:" ? rules::ParseAddressRange(word.substr(3)) : std::nullopt;
+        out += (out.empty() ? "" : " ") + (range ? RangeText(*range) : std::string(word));
+    }
+    return out;
+}
+
+// The counts that are not zero, as "name=2 invalid=1".
+std::string ListCounts(const rules::HostList& list)
+{
+    const auto& c = list.counts;
+    const std::pair<const char*, size_t> counts[] = {
+        {"name", c.names}, {"below", c.namesAndBelow}, {"ip", c.addresses}, {"comment", c.comments},
+        {"adblock", c.skippedAdBlock}, {"local", c.skippedLocal}, {"nonascii", c.skippedNonAscii},
+        {"long", c.skippedLong}, {"invalid", c.invalid},
+    };
+    std::string out;
+    for (const auto& [word, count] : counts)
+        if (count)
+            out += (out.empty() ? "" : " ") + std::string(word) + "=" + std::to_string(count);
+    return out;
+}
+
+// "0.0.0.0 n<i>.x n<i+1>.x ..." lines of at most 1 KB holding names from..to.
+std::string HostsLines(size_t from, size_t to)
+{
+    std::string text;
+    std::string line = "0.0.0.0";
+    for (size_t i = from; i < to; ++i) {
+        const std::string name = " n" + std::to_string(i) + ".x";
+        if (line.size() + name.size() > rules::kMaxHostListLine) {
+            text += line + "\n";
+            line = "0.0.0.0";
+        }
+        line += name;
+    }
+    return text + line + "\n";
 }
 
 }  // namespace
@@ -259,4 +322,83 @@ TEST(HostRules, RecordCarriesTheNameAfterTheDocumentedFields)
     protocol::RecordText unnamed;
     protocol::FormatConnectionBody({&head, 1, 1, "127.0.0.2", 0, 443, 1, false, nullptr}, unnamed);
     EXPECT_EQ(std::string(unnamed.View()).find("<HOST>"), std::string::npos);
+}
+
+TEST(HostLists, EachFormatItsSkipsAndCountsAndHostileLinesNeverEntries)
+{
+    const std::string longLine(100 * 1024, 'a');
+    const struct {
+        std::string text;
+        const char* entries;
+        const char* counts;
+    } cases[] = {
+        // Hosts files, CRLF, a comment after the names, several names a line.
+        {"0.0.0.0 ads.example.com\r\n127.0.0.1\tA.org B.ORG. # trackers\n:: v6.example\n::1 x.example",
+         "ads.example.com a.org b.org v6.example x.example", "name=5"},
+        // The hosts file's own lines are passed over, not refused.
+        {"127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n255.255.255.255 broadcasthost\n"
+         "fe80::1%lo0 localhost\n0.0.0.0 0.0.0.0\n0.0.0.0 me.localhost",
+         "", "local=6"},
+        // A hosts line to a real address, or with one bad name, adds nothing.
+        {"192.0.2.1 nas.example\n0.0.0.0 good.example bad..example\nname.example other.example",
+         "", "invalid=3"},
+        {"\xEF\xBB\xBF" "first.example\n\n  \t\r\nSub.Example.ORG.\n# c\n! c\nsecond.example # c", "first.example sub.example.org second.example",
+         "name=3 comment=4"},
+        // AdBlock: "||name^" only; options, exceptions, page filters, paths, expressions and headers counted.
+        {"||ads.example^\n||a.example^$third-party\n@@||good.example^\nexample.com##.banner\n##.ad\n"
+         "example.com#@#.ad\n||x.example/path^\n||x.example\n/banner[0-9]/\n|https://x.example\n"
+         "[Adblock Plus 2.0]\n&ad_type=\nexample.com/ads/\nexample.com^",
+         "||ads.example", "below=1 adblock=13"},
+        {"*.tracker.example\n*.com\n||org^\n*.a*.b.example\n*.\n||192.0.2.9^\n||1.2.3^", "||tracker.example ip:192.0.2.9",
+         "below=1 ip=1 adblock=2 invalid=3"},
+        // Addresses and prefixes, strict; this machine's passed over, whole regions refused.
+        {"203.0.113.7\n198.51.100.0/24\n2001:db8::1\n2001:db8::/32\n::ffff:192.0.2.1\n127.0.0.1\n0.0.0.0/8\n::1\n"
+         "0.0.0.0/0\n::/0\n10.0.0.300\n1.2.3\n10.0.0.1/33\n2001:db8::/8",
+         "ip:203.0.113.7 ip:198.51.100.0/24 ip:2001:db8::1 ip:2001:db8::/32 ip:192.0.2.1", "ip=5 local=3 invalid=6"},
+        // International names travel as punycode.
+        {"b\xC3\xBC" "cher.example\n0.0.0.0 xn--bcher-kva.example\n# caf\xC3\xA9", "xn--bcher-kva.example",
+         "name=1 comment=1 nonascii=1"},
+        // Hostile lines: control bytes, markup, a 100 KB line. None is an entry.
+        {std::string("evil.example\0.x\n0.0.0.0 ok.example\0\n", 36) + "0.0.0.0 a</HOST>b.example\n<HOST>x.example</HOST>\n"
+         "x.example\x01" "\n||a.example^<x>\nx.example##<script>\nx\ry.example\n" + longLine + "\n0.0.0.0 " + longLine,
+         "", "long=2 invalid=8"},
+    };
+    for (const auto& c : cases) {
+        const auto list = rules::ParseHostList(c.text);
+        EXPECT_EQ(ListEntries(list), ExpectedEntries(c.entries)) << c.text.substr(0, 200);
+        EXPECT_EQ(ListCounts(list), c.counts) << c.text.substr(0, 200);
+        EXPECT_EQ(list.stop, rules::HostListStop::kNone);
+    }
+
+    // Lines up to 1 KB are read (a CR aside), longer ones skipped; the first invalid lines are named.
+    const std::string full = HostsLines(0, 1000).substr(0, HostsLines(0, 1000).find('\n'));
+    ASSERT_LE(full.size(), rules::kMaxHostListLine);
+    const std::string edge = full + std::string(rules::kMaxHostListLine - full.size(), ' ');
+    auto list = rules::ParseHostList(edge + "\r\n" + edge + "x\na..b\n.a\na b\n1.2\nb..\nx<\n<");
+    EXPECT_EQ(ListCounts(list), "name=" + std::to_string(list.names.size()) + " long=1 invalid=7");
+    EXPECT_GT(list.names.size(), 80u);
+    EXPECT_EQ(std::vector<size_t>(list.firstInvalid.begin(), list.firstInvalid.end()),
+              (std::vector<size_t> {3, 4, 5, 6, 7}));
+
+    // At 2,000,000 entries reading stops before the line that would pass them: it adds nothing.
+    list = rules::ParseHostList(HostsLines(0, rules::kMaxHostListEntries + 50) + "more.example\n");
+    EXPECT_EQ(list.stop, rules::HostListStop::kTooManyEntries);
+    EXPECT_LT(list.counts.Entries(), rules::kMaxHostListEntries);
+    EXPECT_GT(list.counts.Entries(), rules::kMaxHostListEntries - 100);
+    EXPECT_EQ(list.names.size(), list.counts.names);
+    EXPECT_EQ(list.stopLine, list.counts.lines + 1);
+    EXPECT_EQ(list.Name(list.names.back()), "n" + std::to_string(list.names.size() - 1) + ".x");
+
+    // At 64 MB reading stops before the line that crosses it.
+    std::string large = "first.example\n";
+    const std::string comment = "#" + std::string(1022, 'c') + "\n";
+    while (large.size() + comment.size() <= rules::kMaxHostListBytes)
+        large += comment;
+    large += "#" + std::string(rules::kMaxHostListBytes - large.size() - 10, 'c') + "\n";
+    large += "0.0.0.0 last.example crossing.example\n";
+    ASSERT_GT(large.size(), rules::kMaxHostListBytes);
+    list = rules::ParseHostList(large);
+    EXPECT_EQ(list.stop, rules::HostListStop::kTooLarge);
+    EXPECT_EQ(ListEntries(list), "first.example");
+    EXPECT_EQ(list.stopLine, list.counts.lines + 1);
 }
