@@ -6,6 +6,7 @@
 #include "panel/core/RulesStore.h"
 #include "panel/core/SettingValues.h"
 #include "protocol/LogFiles.h"
+#include "protocol/RecordWords.h"
 #include "rules/AddressRange.h"
 #include "rules/RulesFormat.h"
 #include "text/Strings.h"
@@ -127,25 +128,10 @@ std::vector<LogDay> LogDays(const std::string& folder)
 
 std::string ReasonText(std::string_view reason, bool backstop)
 {
-    namespace why = protocol::log_reason;
-    static const std::pair<const char*, const char*> texts[] = {
-        {why::kRule, ZEL_TEXT_NOOP("LogReader", "Rule")},
-        {why::kDefault, ZEL_TEXT_NOOP("LogReader", "Default")},
-        {why::kBlockAll, ZEL_TEXT_NOOP("LogReader", "Block All")},
-        {why::kPeer, ZEL_TEXT_NOOP("LogReader", "Reply to an allowed peer")},
-        {why::kAnswer, ZEL_TEXT_NOOP("LogReader", "Your answer")},
-        {why::kRemembered, ZEL_TEXT_NOOP("LogReader", "Earlier answer")},
-        {why::kTimeout, ZEL_TEXT_NOOP("LogReader", "Time-out")},
-        {why::kAway, ZEL_TEXT_NOOP("LogReader", "Away answer")},
-        {why::kNoAlert, ZEL_TEXT_NOOP("LogReader", "No alert shown")},
-        {why::kService, ZEL_TEXT_NOOP("LogReader", "Service, never asked")},
-        {why::kRuntime, ZEL_TEXT_NOOP("LogReader", "Runtime folder not safe")},
-    };
-    for (const auto& [word, text] : texts)
-        if (reason == word)
-            return text::Tr("LogReader", text);
+    if (const protocol::ReasonWord* known = protocol::FindReasonWord(reason))
+        return text::Tr(protocol::kReasonTextContext, known->text);
     if (reason.empty() && backstop)
-        return text::Tr("LogReader", "Kernel backstop");
+        return text::Tr(protocol::kReasonTextContext, protocol::kBackstopReasonText);
     // A word of a newer engine: shown as it is.
     return std::string(reason);
 }
@@ -154,15 +140,16 @@ std::string GetPhrase(std::string_view line, std::string_view tag)
 {
     const std::string value = text::UnescapeLogText(RawField(line, tag));
     const std::string name = Upper(tag);
-    if (name == "PROTOCOL")
+    namespace field = protocol::record_tag;
+    if (name == field::kProtocol)
         return value.empty() ? value : value == "1" ? "TCP" : "UDP";
-    if (name == "DIRECTION")
+    if (name == field::kDirection)
         return value.empty() ? value
             : value == "0"   ? text::Tr("LogReader", "Incoming")
                              : text::Tr("LogReader", "Outgoing");
-    if (name == "PERMISSION")
+    if (name == field::kPermission)
         return value.empty() ? value : PermissionText(value);
-    if (name == "SERVICE")
+    if (name == field::kService)
         return value.empty() ? "0" : value;
     return value;
 }
@@ -217,8 +204,9 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.service = allServices || entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
             record.secondOfDay = SecondOfDay(entry->time);
             record.host = entry->host;
-            const bool backstop = std::any_of(entry->others.begin(), entry->others.end(),
-                                              [](const auto& field) { return field.first == "BACKSTOP"; });
+            const bool backstop = std::any_of(entry->others.begin(), entry->others.end(), [](const auto& field) {
+                return field.first == protocol::record_tag::kBackstop;
+            });
             record.reason = ReasonText(entry->reason, backstop);
             if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
                 || record.ip.empty())
