@@ -6,6 +6,7 @@
 #include "panel/core/RulesStore.h"
 #include "panel/core/SettingValues.h"
 #include "protocol/LogFiles.h"
+#include "protocol/RecordTime.h"
 #include "protocol/RecordWords.h"
 #include "rules/AddressRange.h"
 #include "rules/RulesFormat.h"
@@ -66,41 +67,13 @@ std::vector<std::pair<long long, std::string>> DatedFiles(const std::string& fol
     if (!dir)
         return {};
     while (const dirent* entry = ::readdir(dir)) {
-        if (!protocol::IsTrafficLogFileName(entry->d_name))
-            continue;
-        int day = 0, month = 0, year = 0;
-        std::sscanf(entry->d_name, "%d_%d_%d", &day, &month, &year);
-        files.emplace_back(year * 10000LL + month * 100 + day, folder + "/" + entry->d_name);
+        const auto day = protocol::DayOfLogFile(entry->d_name);
+        if (day)
+            files.emplace_back(day->year * 10000LL + day->month * 100 + day->day, folder + "/" + entry->d_name);
     }
     ::closedir(dir);
     std::sort(files.begin(), files.end());
     return files;
-}
-
-// The second of the day a record's time (in the local format the engine
-// wrote: "14:05:09", "2:05:09 PM", "14.05.09") names; -1 when it names none.
-int SecondOfDay(std::string_view time)
-{
-    int parts[3] = {0, 0, 0};
-    int count = 0;
-    for (size_t at = 0; at < time.size() && count < 3;) {
-        if (time[at] < '0' || time[at] > '9') {
-            ++at;
-            continue;
-        }
-        int value = 0;
-        for (; at < time.size() && time[at] >= '0' && time[at] <= '9' && value < 100; ++at)
-            value = value * 10 + (time[at] - '0');
-        parts[count++] = value;
-    }
-    if (count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 60)
-        return -1;
-    const std::string upper = text::ToUpper(time);
-    if (upper.find("PM") != std::string::npos && parts[0] < 12)
-        parts[0] += 12;
-    else if (upper.find("AM") != std::string::npos && parts[0] == 12)
-        parts[0] = 0;
-    return parts[0] * 3600 + parts[1] * 60 + parts[2];
 }
 
 }  // namespace
@@ -117,8 +90,11 @@ std::vector<LogDay> LogDays(const std::string& folder)
 {
     std::vector<LogDay> days;
     for (std::string& path : DailyFiles(folder)) {
+        const protocol::CalendarDay named = protocol::DayOfLogFile(path).value_or(protocol::CalendarDay {});
         LogDay day;
-        std::sscanf(text::FileNamePart(path).data(), "%d_%d_%d", &day.day, &day.month, &day.year);
+        day.year = named.year;
+        day.month = named.month;
+        day.day = named.day;
         day.path = std::move(path);
         days.push_back(std::move(day));
     }
@@ -184,6 +160,8 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
     file->modified = st.st_mtim.tv_sec;
     file->modifiedNanoseconds = st.st_mtim.tv_nsec;
     errno = 0;
+    // Each record's date is read against its file's day (only such files are read).
+    protocol::RecordTimeReader times(protocol::DayOfLogFile(path).value_or(protocol::CalendarDay {1970, 1, 1}));
     if (const auto text = os::ReadFile(path, kMaxLogBytes)) {
         text::ForEachLine(*text, [&](std::string_view line) {
             // Only whole connection records: start and end records, cut or
@@ -202,7 +180,7 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.incoming = entry->direction == "0";
             record.denied = !Permitted(entry->permission);
             record.service = allServices || entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
-            record.secondOfDay = SecondOfDay(entry->time);
+            record.when = times.Read(entry->date, entry->time).when;
             record.host = entry->host;
             const bool backstop = std::any_of(entry->others.begin(), entry->others.end(), [](const auto& field) {
                 return field.first == protocol::record_tag::kBackstop;
@@ -301,7 +279,7 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
         auto a = mine.rbegin();
         auto b = services.rbegin();
         while (a != mine.rend() || b != services.rend()) {
-            if (a == mine.rend() || (b != services.rend() && b->secondOfDay > a->secondOfDay))
+            if (a == mine.rend() || (b != services.rend() && b->when > a->when))
                 take(*b++);
             else
                 take(*a++);
