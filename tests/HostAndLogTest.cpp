@@ -208,6 +208,7 @@ TEST_F(FixedTimeZone, RecordTimesAreReadAsEveryLocaleWritesThemAgainstTheirFiles
         {"3_7_2026_qrb.log", "03 Jul, 2026", "02:05:09 PM IST", "2026-07-03T14:05:09+02:00", true},
         {"3_7_2026_qrb.log", "03/07/2026", "kl. 14.05 +0200", "2026-07-03T14:05:00+02:00", true},
         {"/logs/1_1_2027_qrb.log", "12/31/26", "11:59:59 PM", "2026-12-31T23:59:59+01:00", true},
+        {"1_1_2026_qrb.log", "01/02/26", "10:00:00", "2026-01-02T10:00:00+01:00", true}, // the nearer of two
         // Not read: the file's day stands in, with the time when it is read.
         {"3_7_2026_qrb.log", "Freitag", "14:05:09", "2026-07-03T14:05:09+02:00", false},
         {"3_7_2026_qrb.log", "03/07/2569", "14:05:09", "2026-07-03T14:05:09+02:00", false}, // another era's year
