@@ -179,7 +179,9 @@ void NoticeRelay::Record(const zel_backstop_event& event, const std::string& pro
                                              true};
     protocol::RecordText body;
     protocol::FormatConnectionBody(record, body);
-    body.Append("<BACKSTOP>1</BACKSTOP>");
+    body.Append(protocol::kOpenTag<protocol::record_tag::kBackstop>);
+    body.Append("1");
+    body.Append(protocol::kEndTag<protocol::record_tag::kBackstop>);
     log.AppendLogRecord(body.View(), std::time(nullptr));
 }
 

@@ -3,6 +3,7 @@
 #include "panel/core/LogReader.h"
 #include "panel/core/RuleChecks.h"
 #include "protocol/LogFiles.h"
+#include "protocol/RecordTime.h"
 #include "text/Strings.h"
 
 #include <cstddef>
@@ -28,6 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (const auto entry = protocol::ParseLogLine(line)) {
             (void)ports.NameOf(entry->remotePort);
             (void)panel::ReasonText(entry->reason, !entry->others.empty());
+            // A date read lies from the day before its file's to a month after.
+            const auto read = protocol::ReadRecordTime(entry->date, entry->time, {2026, 7, 3});
+            (void)protocol::IsoTime(read.when);
+            if (read.dated && (read.when < 1783036800 - 2 * 86400 || read.when > 1783036800 + 33 * 86400))
+                __builtin_trap();
             // A record read back is whole: written again it reads the same.
             if (entry->kind == protocol::LogEntry::Kind::kConnection && !entry->exePath.empty()
                 && protocol::ParseLogLine("<EXEPATH>" + text::EscapeLogText(entry->exePath) + "</EXEPATH>")->exePath

@@ -7,6 +7,8 @@
 
 namespace protocol {
 
+namespace tag = record_tag;
+
 namespace {
 
 std::string DayFileName(const std::string& folder, const std::tm& local, const char* suffix)
@@ -89,7 +91,12 @@ std::string RecordStamp(const std::tm& local)
     char time[256];
     os::FormatLocalDate(local, date, sizeof date);
     os::FormatLocalTime(local, time, sizeof time);
-    return "<DATE>" + text::EscapeLogText(date) + "</DATE><TIME>" + text::EscapeLogText(time) + "</TIME>";
+    std::string stamp(kOpenTag<tag::kDate>);
+    stamp += text::EscapeLogText(date);
+    stamp += kTagsBetween<tag::kDate, tag::kTime>;
+    stamp += text::EscapeLogText(time);
+    stamp += kEndTag<tag::kTime>;
+    return stamp;
 }
 
 void RecordText::Spill(std::string_view text)
@@ -127,42 +134,47 @@ void RecordText::AppendNumber(long long value)
 
 std::string ConnectionRecordHead(const std::string& exePathForLog, const std::string& descriptionForLog)
 {
-    return "<EXEPATH>" + exePathForLog + "</EXEPATH><APPLICATION>" + descriptionForLog + "</APPLICATION><PROTOCOL>";
+    std::string head(kOpenTag<tag::kExePath>);
+    head += exePathForLog;
+    head += kTagsBetween<tag::kExePath, tag::kApplication>;
+    head += descriptionForLog;
+    head += kTagsBetween<tag::kApplication, tag::kProtocol>;
+    return head;
 }
 
 void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
 {
     body.Append(*r.head);
     body.AppendNumber(r.protocol);
-    body.Append("</PROTOCOL><DIRECTION>");
+    body.Append(kTagsBetween<tag::kProtocol, tag::kDirection>);
     body.AppendNumber(r.direction);
-    body.Append("</DIRECTION><IP>");
+    body.Append(kTagsBetween<tag::kDirection, tag::kIp>);
     const std::string_view address = r.remoteAddress ? r.remoteAddress : "";
     if (text::NeedsLogEscaping(address))
         body.Append(text::EscapeLogText(address));
     else
         body.Append(address);
-    body.Append("</IP><LOCALPORT>");
+    body.Append(kTagsBetween<tag::kIp, tag::kLocalPort>);
     body.AppendNumber(r.localPort);
-    body.Append("</LOCALPORT><REMOTEPORT>");
+    body.Append(kTagsBetween<tag::kLocalPort, tag::kRemotePort>);
     body.AppendNumber(r.remotePort);
-    body.Append("</REMOTEPORT><PERMISSION>");
+    body.Append(kTagsBetween<tag::kRemotePort, tag::kPermission>);
     body.AppendNumber(r.permission);
-    body.Append("</PERMISSION><SERVICE>");
+    body.Append(kTagsBetween<tag::kPermission, tag::kService>);
     body.AppendNumber(r.service ? 1 : 0);
-    body.Append("</SERVICE>");
+    body.Append(kEndTag<tag::kService>);
     // After the documented fields: readers that look fields up by tag pass
     // over it. A normalised name holds nothing that needs escaping.
     if (r.hostName && *r.hostName && !text::NeedsLogEscaping(r.hostName)) {
-        body.Append("<HOST>");
+        body.Append(kOpenTag<tag::kHost>);
         body.Append(r.hostName);
-        body.Append("</HOST>");
+        body.Append(kEndTag<tag::kHost>);
     }
     // Last, for the same reason; the words are plain letters.
     if (r.reason && *r.reason) {
-        body.Append("<REASON>");
+        body.Append(kOpenTag<tag::kReason>);
         body.Append(r.reason);
-        body.Append("</REASON>");
+        body.Append(kEndTag<tag::kReason>);
     }
 }
 
@@ -184,49 +196,49 @@ std::optional<LogEntry> ParseLogLine(std::string_view line)
         const size_t close = line.find('>');
         if (close == std::string_view::npos)
             return std::nullopt;
-        const std::string_view tag = line.substr(1, close - 1);
-        if (tag.empty() || tag.front() == '/')
+        const std::string_view name = line.substr(1, close - 1);
+        if (name.empty() || name.front() == '/')
             return std::nullopt;
-        const std::string end = "</" + std::string(tag) + ">";
+        const std::string end = "</" + std::string(name) + ">";
         const size_t valueEnd = line.find(end, close + 1);
         if (valueEnd == std::string_view::npos)
             return std::nullopt;
         std::string value = text::UnescapeLogText(line.substr(close + 1, valueEnd - close - 1));
         line.remove_prefix(valueEnd + end.size());
         any = true;
-        if (tag == "DATE")
+        if (name == tag::kDate)
             entry.date = std::move(value);
-        else if (tag == "TIME")
+        else if (name == tag::kTime)
             entry.time = std::move(value);
-        else if (tag == kApplicationStartTag || tag == kApplicationEndTag) {
-            entry.kind = tag == kApplicationStartTag ? LogEntry::Kind::kApplicationStart : LogEntry::Kind::kApplicationEnd;
+        else if (name == tag::kApplicationStart || name == tag::kApplicationEnd) {
+            entry.kind = name == tag::kApplicationStart ? LogEntry::Kind::kApplicationStart : LogEntry::Kind::kApplicationEnd;
             entry.exePath = std::move(value);
         } else {
             connection = true;
-            if (tag == "EXEPATH")
+            if (name == tag::kExePath)
                 entry.exePath = std::move(value);
-            else if (tag == "APPLICATION")
+            else if (name == tag::kApplication)
                 entry.application = std::move(value);
-            else if (tag == "PROTOCOL")
+            else if (name == tag::kProtocol)
                 entry.protocol = std::move(value);
-            else if (tag == "DIRECTION")
+            else if (name == tag::kDirection)
                 entry.direction = std::move(value);
-            else if (tag == "IP")
+            else if (name == tag::kIp)
                 entry.ip = std::move(value);
-            else if (tag == "LOCALPORT")
+            else if (name == tag::kLocalPort)
                 entry.localPort = std::move(value);
-            else if (tag == "REMOTEPORT")
+            else if (name == tag::kRemotePort)
                 entry.remotePort = std::move(value);
-            else if (tag == "PERMISSION")
+            else if (name == tag::kPermission)
                 entry.permission = std::move(value);
-            else if (tag == "SERVICE")
+            else if (name == tag::kService)
                 entry.service = std::move(value);
-            else if (tag == "HOST")
+            else if (name == tag::kHost)
                 entry.host = std::move(value);
-            else if (tag == "REASON")
+            else if (name == tag::kReason)
                 entry.reason = std::move(value);
             else
-                entry.others.emplace_back(tag, std::move(value));
+                entry.others.emplace_back(name, std::move(value));
         }
     }
     if (!any || (connection && entry.kind != LogEntry::Kind::kConnection))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/RecordWords.h"
+
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -17,7 +19,8 @@
 //   <REMOTEPORT>n</REMOTEPORT><PERMISSION>n</PERMISSION><SERVICE>0</SERVICE>
 //   [<HOST>name</HOST>][<REASON>why</REASON>]\r\n
 // (HOST and REASON come after the older fields, so that readers that look
-// fields up by tag, or stop after SERVICE, pass over them.)
+// fields up by tag, or stop after SERVICE, pass over them.) The tags and
+// REASON words are RecordWords'.
 // or a program's start or end:
 //   <DATE>d</DATE><TIME>t</TIME><APPLICATIONSTART>p</APPLICATIONSTART>\r\n
 // Texts between tags are escaped (EscapeLogText).
@@ -26,23 +29,10 @@
 //   date ":" time " " label " : " description\r\n
 namespace protocol {
 
-inline constexpr const char* kApplicationStartTag = "APPLICATIONSTART";
-inline constexpr const char* kApplicationEndTag = "APPLICATIONEND";
-
-// Why a connection was decided as it was: the REASON of its record.
-namespace log_reason {
-inline constexpr const char* kRule = "rule";             // an entry of the program's rules
-inline constexpr const char* kDefault = "default";       // the program's default for the direction
-inline constexpr const char* kBlockAll = "blockall";     // Block All was on
-inline constexpr const char* kPeer = "peer";             // a datagram peer permitted before
-inline constexpr const char* kAnswer = "answer";         // the user's answer in the alert
-inline constexpr const char* kRemembered = "remembered"; // an answer given earlier for all of it, or for the host
-inline constexpr const char* kTimeout = "timeout";       // nobody answered the alert in time
-inline constexpr const char* kAway = "away";             // nobody was at the screen: the away answer
-inline constexpr const char* kNoAlert = "noalert";       // the alert could not be shown or ended unanswered
-inline constexpr const char* kService = "service";       // a service is never asked: denied
-inline constexpr const char* kRuntime = "runtime";       // the runtime folder cannot be trusted: denied
-}  // namespace log_reason
+// A program's start and end records' tags (null-terminated, as the engine's
+// bookkeeping of them compares them).
+inline constexpr const char* kApplicationStartTag = record_tag::kApplicationStart.data();
+inline constexpr const char* kApplicationEndTag = record_tag::kApplicationEnd.data();
 
 std::string TrafficLogFileName(const std::string& folder, std::time_t when);
 std::string ErrorLogFileName(const std::string& folder, std::time_t when);

@@ -1,5 +1,7 @@
 #include "engine/CarrierIdentity.h"
 #include "engine/Engine.h"
+#include "protocol/RecordTime.h"
+#include "protocol/RecordWords.h"
 #include "protocol/TrafficLog.h"
 
 #include "rules/RulesFormat.h"
@@ -176,6 +178,80 @@ TEST_F(FixedTimeZone, EngineUsesItsClockForTheFileOfTheDay)
     EXPECT_EQ(testing_support::ReadText(sandbox.logs + "/6_12_2026_qrb.log").find("<EXEPATH>"),
               testing_support::ReadText(sandbox.logs + "/6_12_2026_qrb.log").rfind("<EXEPATH>"));
     EXPECT_NE(testing_support::ReadText(sandbox.logs + "/7_12_2026_qrb.log").find("<EXEPATH>"), std::string::npos);
+}
+
+// A record's DATE and TIME as the locales write them (%x, %X), read against
+// its file's day: which number is the day is told by the file, a record
+// from before midnight in the next day's file keeps its own day, and one
+// whose DATE cannot be read stays in its file's day, never dropped.
+TEST_F(FixedTimeZone, RecordTimesAreReadAsEveryLocaleWritesThemAgainstTheirFilesDay)
+{
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+    struct Case {
+        const char* file;
+        const char* date;
+        const char* time;
+        const char* iso;
+        bool dated;
+    };
+    const Case cases[] = {
+        {"3_7_2026_qrb.log", "07/03/26", "14:05:09", "2026-07-03T14:05:09+02:00", true},      // C
+        {"3_7_2026_qrb.log", "07/03/2026", "02:05:09 PM", "2026-07-03T14:05:09+02:00", true}, // en_US
+        {"3_7_2026_qrb.log", "03.07.2026", "14:05:09", "2026-07-03T14:05:09+02:00", true},    // de_DE
+        {"3_7_2026_qrb.log", "03/07/26", "14:05:09", "2026-07-03T14:05:09+02:00", true},      // en_GB
+        {"7_3_2026_qrb.log", "07/03/26", "09:00:00", "2026-03-07T09:00:00+01:00", true},      // en_GB in March
+        {"7_3_2026_qrb.log", "03/07/26", "12:00:01 AM", "2026-03-07T00:00:01+01:00", true},   // C, en_US's midnight
+        {"4_7_2026_qrb.log", "07/03/26", "23:59:59", "2026-07-03T23:59:59+02:00", true},      // the day before
+        {"4_7_2026_qrb.log", "03.07.2026", "23:59:59", "2026-07-03T23:59:59+02:00", true},
+        {"3_7_2026_qrb.log", "2026年07月03日", "14時05分09秒", "2026-07-03T14:05:09+02:00", true},
+        {"3_7_2026_qrb.log", "03 Jul, 2026", "02:05:09 PM IST", "2026-07-03T14:05:09+02:00", true},
+        {"3_7_2026_qrb.log", "03/07/2026", "kl. 14.05 +0200", "2026-07-03T14:05:00+02:00", true},
+        {"/logs/1_1_2027_qrb.log", "12/31/26", "11:59:59 PM", "2026-12-31T23:59:59+01:00", true},
+        {"1_1_2026_qrb.log", "01/02/26", "10:00:00", "2026-01-02T10:00:00+01:00", true}, // the nearer of two
+        // Not read: the file's day stands in, with the time when it is read.
+        {"3_7_2026_qrb.log", "Freitag", "14:05:09", "2026-07-03T14:05:09+02:00", false},
+        {"3_7_2026_qrb.log", "03/07/2569", "14:05:09", "2026-07-03T14:05:09+02:00", false}, // another era's year
+        {"3_7_2026_qrb.log", "06/30/26", "14:05:09", "2026-07-03T14:05:09+02:00", false},   // days before its file
+        {"3_7_2026_qrb.log", "", "", "2026-07-03T00:00:00+02:00", false},
+        {"3_7_2026_qrb.log", "03/07/26", "99:99", "2026-07-03T00:00:00+02:00", false},
+    };
+    for (const Case& c : cases) {
+        const auto day = protocol::DayOfLogFile(c.file);
+        ASSERT_TRUE(day) << c.file;
+        const protocol::RecordWhen read = protocol::ReadRecordTime(c.date, c.time, *day);
+        EXPECT_EQ(protocol::IsoTime(read.when), c.iso) << c.file << " " << c.date << " " << c.time;
+        EXPECT_EQ(read.dated, c.dated) << c.date << " " << c.time;
+    }
+    for (const char* name : {"03_7_2026_qrb.log", "3_7_2026_err.LOG", "31_2_2026_qrb.log", "x"})
+        EXPECT_FALSE(protocol::DayOfLogFile(name)) << name;
+
+    // The words: every REASON word the engine writes has its text, the
+    // reserved ones too; a word no table knows has none and is shown as it is.
+    for (const char* word : {protocol::log_reason::kRule, protocol::log_reason::kRuntime, protocol::log_reason::kList,
+                             protocol::log_reason::kQuiet, protocol::log_reason::kLearn})
+        EXPECT_TRUE(protocol::FindReasonWord(word)) << word;
+    for (const char* word : {"", "newword", "Rule", "rule "})
+        EXPECT_FALSE(protocol::FindReasonWord(word)) << word;
+    // What the writer puts down the reader finds by the same tags.
+    const std::string head = protocol::ConnectionRecordHead("/usr/bin/curl", "CURL");
+    protocol::RecordText body;
+    protocol::FormatConnectionBody({&head, 1, 1, "192.0.2.7", 0, 443, 0, false, "x.example", protocol::log_reason::kList},
+                                   body);
+    std::tm local {};
+    local.tm_year = 126;
+    local.tm_mon = 6;
+    local.tm_mday = 3;
+    const auto entry = protocol::ParseLogLine(protocol::RecordStamp(local) + std::string(body.View()) + "<LIST>ads</LIST>");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ((std::vector<std::string> {entry->exePath, entry->application, entry->protocol, entry->direction, entry->ip,
+                                         entry->localPort, entry->remotePort, entry->permission, entry->service,
+                                         entry->host, entry->reason}),
+              (std::vector<std::string> {"/usr/bin/curl", "CURL", "1", "1", "192.0.2.7", "0", "443", "0", "0", "x.example",
+                                         "list"}));
+    EXPECT_FALSE(entry->date.empty());
+    ASSERT_EQ(entry->others.size(), 1u);
+    EXPECT_EQ(entry->others[0].first, protocol::record_tag::kList);
 }
 
 TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)

@@ -544,7 +544,8 @@ TEST_F(LogViews, ReasonsAreShownAndOlderRecordsStillRead)
     const std::pair<const char*, const char*> texts[] = {
         {"default", "Default"}, {"peer", "Reply to an allowed peer"}, {"answer", "Your answer"},
         {"remembered", "Earlier answer"}, {"away", "Away answer"}, {"noalert", "No alert shown"},
-        {"service", "Service, never asked"}, {"", ""}};
+        {"service", "Service, never asked"}, {"list", "Host list"}, {"quiet", "Quiet mode"}, {"learn", "Learning mode"},
+        {"", ""}};
     for (const auto& [word, text] : texts)
         EXPECT_EQ(panel::ReasonText(word), text) << word;
 }

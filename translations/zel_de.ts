@@ -271,6 +271,18 @@
         <translation>Laufzeitordner nicht sicher</translation>
     </message>
     <message>
+        <source>Host list</source>
+        <translation>Hostliste</translation>
+    </message>
+    <message>
+        <source>Quiet mode</source>
+        <translation>Stiller Modus</translation>
+    </message>
+    <message>
+        <source>Learning mode</source>
+        <translation>Lernmodus</translation>
+    </message>
+    <message>
         <source>Kernel backstop</source>
         <translation>Kernel-Rückhalt</translation>
     </message>

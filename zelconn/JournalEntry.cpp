@@ -65,7 +65,7 @@ std::string Format(const protocol::LogEntry& record)
     std::string reason = record.reason;
     if (reason.empty())
         for (const auto& [tag, text] : record.others)
-            if (tag == "BACKSTOP" && text == "1")
+            if (tag == protocol::record_tag::kBackstop && text == "1")
                 reason = "backstop";
 
     message.append(verdict).append(" ").append(direction).append(protocol == "tcp" ? " TCP" : " UDP");

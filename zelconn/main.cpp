@@ -96,7 +96,9 @@ void ReportBackstopNotice(const BackstopNotices::Notice& notice, const std::stri
                                                  notice.localPort, notice.port, notice.denied ? 0 : 1, false};
         protocol::RecordText body;
         protocol::FormatConnectionBody(record, body);
-        body.Append("<BACKSTOP>1</BACKSTOP>");
+        body.Append(protocol::kOpenTag<protocol::record_tag::kBackstop>);
+        body.Append("1");
+        body.Append(protocol::kEndTag<protocol::record_tag::kBackstop>);
         log.AppendLogRecord(body.View(), std::time(nullptr));
     }
     if (!box.empty()) {

@@ -6,6 +6,8 @@
 #include "panel/core/RulesStore.h"
 #include "panel/core/SettingValues.h"
 #include "protocol/LogFiles.h"
+#include "protocol/RecordTime.h"
+#include "protocol/RecordWords.h"
 #include "rules/AddressRange.h"
 #include "rules/RulesFormat.h"
 #include "text/Strings.h"
@@ -65,41 +67,13 @@ std::vector<std::pair<long long, std::string>> DatedFiles(const std::string& fol
     if (!dir)
         return {};
     while (const dirent* entry = ::readdir(dir)) {
-        if (!protocol::IsTrafficLogFileName(entry->d_name))
-            continue;
-        int day = 0, month = 0, year = 0;
-        std::sscanf(entry->d_name, "%d_%d_%d", &day, &month, &year);
-        files.emplace_back(year * 10000LL + month * 100 + day, folder + "/" + entry->d_name);
+        const auto day = protocol::DayOfLogFile(entry->d_name);
+        if (day)
+            files.emplace_back(day->year * 10000LL + day->month * 100 + day->day, folder + "/" + entry->d_name);
     }
     ::closedir(dir);
     std::sort(files.begin(), files.end());
     return files;
-}
-
-// The second of the day a record's time (in the local format the engine
-// wrote: "14:05:09", "2:05:09 PM", "14.05.09") names; -1 when it names none.
-int SecondOfDay(std::string_view time)
-{
-    int parts[3] = {0, 0, 0};
-    int count = 0;
-    for (size_t at = 0; at < time.size() && count < 3;) {
-        if (time[at] < '0' || time[at] > '9') {
-            ++at;
-            continue;
-        }
-        int value = 0;
-        for (; at < time.size() && time[at] >= '0' && time[at] <= '9' && value < 100; ++at)
-            value = value * 10 + (time[at] - '0');
-        parts[count++] = value;
-    }
-    if (count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 60)
-        return -1;
-    const std::string upper = text::ToUpper(time);
-    if (upper.find("PM") != std::string::npos && parts[0] < 12)
-        parts[0] += 12;
-    else if (upper.find("AM") != std::string::npos && parts[0] == 12)
-        parts[0] = 0;
-    return parts[0] * 3600 + parts[1] * 60 + parts[2];
 }
 
 }  // namespace
@@ -116,8 +90,11 @@ std::vector<LogDay> LogDays(const std::string& folder)
 {
     std::vector<LogDay> days;
     for (std::string& path : DailyFiles(folder)) {
+        const protocol::CalendarDay named = protocol::DayOfLogFile(path).value_or(protocol::CalendarDay {});
         LogDay day;
-        std::sscanf(text::FileNamePart(path).data(), "%d_%d_%d", &day.day, &day.month, &day.year);
+        day.year = named.year;
+        day.month = named.month;
+        day.day = named.day;
         day.path = std::move(path);
         days.push_back(std::move(day));
     }
@@ -127,25 +104,10 @@ std::vector<LogDay> LogDays(const std::string& folder)
 
 std::string ReasonText(std::string_view reason, bool backstop)
 {
-    namespace why = protocol::log_reason;
-    static const std::pair<const char*, const char*> texts[] = {
-        {why::kRule, ZEL_TEXT_NOOP("LogReader", "Rule")},
-        {why::kDefault, ZEL_TEXT_NOOP("LogReader", "Default")},
-        {why::kBlockAll, ZEL_TEXT_NOOP("LogReader", "Block All")},
-        {why::kPeer, ZEL_TEXT_NOOP("LogReader", "Reply to an allowed peer")},
-        {why::kAnswer, ZEL_TEXT_NOOP("LogReader", "Your answer")},
-        {why::kRemembered, ZEL_TEXT_NOOP("LogReader", "Earlier answer")},
-        {why::kTimeout, ZEL_TEXT_NOOP("LogReader", "Time-out")},
-        {why::kAway, ZEL_TEXT_NOOP("LogReader", "Away answer")},
-        {why::kNoAlert, ZEL_TEXT_NOOP("LogReader", "No alert shown")},
-        {why::kService, ZEL_TEXT_NOOP("LogReader", "Service, never asked")},
-        {why::kRuntime, ZEL_TEXT_NOOP("LogReader", "Runtime folder not safe")},
-    };
-    for (const auto& [word, text] : texts)
-        if (reason == word)
-            return text::Tr("LogReader", text);
+    if (const protocol::ReasonWord* known = protocol::FindReasonWord(reason))
+        return text::Tr(protocol::kReasonTextContext, known->text);
     if (reason.empty() && backstop)
-        return text::Tr("LogReader", "Kernel backstop");
+        return text::Tr(protocol::kReasonTextContext, protocol::kBackstopReasonText);
     // A word of a newer engine: shown as it is.
     return std::string(reason);
 }
@@ -154,15 +116,16 @@ std::string GetPhrase(std::string_view line, std::string_view tag)
 {
     const std::string value = text::UnescapeLogText(RawField(line, tag));
     const std::string name = Upper(tag);
-    if (name == "PROTOCOL")
+    namespace field = protocol::record_tag;
+    if (name == field::kProtocol)
         return value.empty() ? value : value == "1" ? "TCP" : "UDP";
-    if (name == "DIRECTION")
+    if (name == field::kDirection)
         return value.empty() ? value
             : value == "0"   ? text::Tr("LogReader", "Incoming")
                              : text::Tr("LogReader", "Outgoing");
-    if (name == "PERMISSION")
+    if (name == field::kPermission)
         return value.empty() ? value : PermissionText(value);
-    if (name == "SERVICE")
+    if (name == field::kService)
         return value.empty() ? "0" : value;
     return value;
 }
@@ -197,6 +160,8 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
     file->modified = st.st_mtim.tv_sec;
     file->modifiedNanoseconds = st.st_mtim.tv_nsec;
     errno = 0;
+    // Each record's date is read against its file's day (only such files are read).
+    protocol::RecordTimeReader times(protocol::DayOfLogFile(path).value_or(protocol::CalendarDay {1970, 1, 1}));
     if (const auto text = os::ReadFile(path, kMaxLogBytes)) {
         text::ForEachLine(*text, [&](std::string_view line) {
             // Only whole connection records: start and end records, cut or
@@ -215,10 +180,11 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.incoming = entry->direction == "0";
             record.denied = !Permitted(entry->permission);
             record.service = allServices || entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
-            record.secondOfDay = SecondOfDay(entry->time);
+            record.when = times.Read(entry->date, entry->time).when;
             record.host = entry->host;
-            const bool backstop = std::any_of(entry->others.begin(), entry->others.end(),
-                                              [](const auto& field) { return field.first == "BACKSTOP"; });
+            const bool backstop = std::any_of(entry->others.begin(), entry->others.end(), [](const auto& field) {
+                return field.first == protocol::record_tag::kBackstop;
+            });
             record.reason = ReasonText(entry->reason, backstop);
             if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
                 || record.ip.empty())
@@ -314,7 +280,7 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
         auto a = mine.rbegin();
         auto b = services.rbegin();
         while (a != mine.rend() || b != services.rend()) {
-            if (a == mine.rend() || (b != services.rend() && b->secondOfDay > a->secondOfDay))
+            if (a == mine.rend() || (b != services.rend() && b->when > a->when))
                 take(*b++, true);
             else
                 take(*a++, false);

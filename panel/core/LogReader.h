@@ -112,7 +112,7 @@ private:
         bool incoming = false;
         bool denied = false; // not permitted: "Deny", and an "Ask" no answer decided
         bool service = false;
-        int secondOfDay = -1; // what records of one day are merged by
+        std::time_t when = 0; // what records of one day are merged by (protocol::ReadRecordTime)
     };
     struct File {
         long long size = -1;
