@@ -1,0 +1,260 @@
+#include "os/SockDiag.h"
+#include "os/SocketOwners.h"
+#include "tests/EventWait.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace os::sockdiag;
+using namespace std::chrono_literals;
+
+namespace {
+
+sockaddr_in Loopback(const char* ip)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, ip, &address.sin_addr);
+    return address;
+}
+
+uint16_t BoundPort(int fd)
+{
+    sockaddr_in address {};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+uint64_t Inode(int fd)
+{
+    struct stat info {};
+    ::fstat(fd, &info);
+    return info.st_ino;
+}
+
+int Bound(int type, const char* ip)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(ip);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+const SocketRow* Find(const std::vector<SocketRow>& rows, int fd)
+{
+    const auto found = std::find_if(rows.begin(), rows.end(), [&](const SocketRow& row) { return row.inode == Inode(fd); });
+    return found == rows.end() ? nullptr : &*found;
+}
+
+// A connection from 127.0.0.3 to a listener on 127.0.0.2, and a UDP socket.
+struct LoopbackSockets {
+    LoopbackSockets()
+    {
+        EXPECT_EQ(::listen(listener, 4), 0);
+        const sockaddr_in server = [&] {
+            sockaddr_in address = Loopback("127.0.0.2");
+            address.sin_port = htons(BoundPort(listener));
+            return address;
+        }();
+        EXPECT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&server), sizeof server), 0);
+        accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    ~LoopbackSockets()
+    {
+        for (const int fd : {listener, client, accepted, udp})
+            ::close(fd);
+    }
+    int listener = Bound(SOCK_STREAM, "127.0.0.2");
+    int client = Bound(SOCK_STREAM, "127.0.0.3");
+    int accepted = -1;
+    int udp = Bound(SOCK_DGRAM, "127.0.0.2");
+};
+
+}  // namespace
+
+TEST(SocketDiagnostics, ListsBothEndsOfAConnectionWithTheBytesEachMoved)
+{
+    LoopbackSockets sockets;
+    ASSERT_GE(sockets.accepted, 0);
+    // The client sends a known amount; the server answers one byte once it
+    // has it all, and that answer carries the acknowledgement of every byte.
+    constexpr size_t kSent = 300000;
+    const std::vector<char> data(kSent, 'x');
+    std::vector<char> incoming(kSent);
+    size_t sent = 0, received = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (received < kSent && std::chrono::steady_clock::now() < deadline) {
+        if (sent < kSent) {
+            const ssize_t n = ::send(sockets.client, data.data() + sent, kSent - sent, MSG_DONTWAIT);
+            sent += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+        if (testing_support::WaitReadable(sockets.accepted, 100ms)) {
+            const ssize_t n = ::recv(sockets.accepted, incoming.data(), kSent - received, MSG_DONTWAIT);
+            received += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+    }
+    ASSERT_EQ(received, kSent);
+    ASSERT_EQ(::send(sockets.accepted, "!", 1, 0), 1);
+    ASSERT_TRUE(testing_support::WaitReadable(sockets.client, 5s));
+    char answer;
+    ASSERT_EQ(::recv(sockets.client, &answer, 1, 0), 1);
+
+    SocketDiagnostics diagnostics;
+    std::vector<SocketRow> rows;
+    ASSERT_EQ(diagnostics.Dump(::getuid(), rows), DumpStatus::Complete) << diagnostics.Error();
+    const uint16_t serverPort = BoundPort(sockets.listener), clientPort = BoundPort(sockets.client);
+    struct Expected {
+        int fd;
+        Protocol protocol;
+        uint8_t state;
+        const char* localIp;
+        uint16_t localPort;
+        const char* remoteIp;
+        uint16_t remotePort;
+        std::optional<uint64_t> bytesSent, bytesReceived;
+    };
+    const Expected table[] = {
+        {sockets.listener, Protocol::Tcp, TCP_LISTEN, "127.0.0.2", serverPort, "0.0.0.0", 0, 0, 0},
+        {sockets.client, Protocol::Tcp, TCP_ESTABLISHED, "127.0.0.3", clientPort, "127.0.0.2", serverPort, kSent, 1},
+        {sockets.accepted, Protocol::Tcp, TCP_ESTABLISHED, "127.0.0.2", serverPort, "127.0.0.3", clientPort,
+            std::nullopt, kSent},
+        {sockets.udp, Protocol::Udp, TCP_CLOSE, "127.0.0.2", BoundPort(sockets.udp), "0.0.0.0", 0, std::nullopt,
+            std::nullopt},
+    };
+    for (const Expected& expected : table) {
+        SCOPED_TRACE(expected.fd);
+        const SocketRow* row = Find(rows, expected.fd);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->family, AF_INET);
+        EXPECT_EQ(row->protocol, expected.protocol);
+        EXPECT_EQ(row->state, expected.state);
+        EXPECT_EQ(row->uid, ::getuid());
+        EXPECT_EQ(AddressText(row->family, row->localAddress), expected.localIp);
+        EXPECT_EQ(row->localPort, expected.localPort);
+        EXPECT_EQ(AddressText(row->family, row->remoteAddress), expected.remoteIp);
+        EXPECT_EQ(row->remotePort, expected.remotePort);
+        EXPECT_EQ(row->bytesReceived, expected.bytesReceived);
+        // The server's one byte may still wait for its acknowledgement.
+        if (expected.fd == sockets.accepted)
+            EXPECT_LE(row->bytesSent.value_or(2), 1u);
+        else
+            EXPECT_EQ(row->bytesSent, expected.bytesSent);
+    }
+
+    // The client's FIN is not data: the server, now in CLOSE_WAIT, still
+    // received exactly what was sent.
+    ASSERT_EQ(::shutdown(sockets.client, SHUT_WR), 0);
+    ASSERT_TRUE(testing_support::WaitReadable(sockets.accepted, 5s));
+    ASSERT_EQ(::recv(sockets.accepted, incoming.data(), 1, 0), 0);
+    ASSERT_EQ(diagnostics.Dump(::getuid(), rows), DumpStatus::Complete);
+    const SocketRow* server = Find(rows, sockets.accepted);
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->state, TCP_CLOSE_WAIT);
+    EXPECT_EQ(server->bytesReceived, kSent);
+}
+
+TEST(SocketDiagnostics, KeepsToTheUidAndTheLimitAndListsIpv6)
+{
+    LoopbackSockets sockets;
+    const int v6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 any6 {};
+    any6.sin6_family = AF_INET6;
+    any6.sin6_addr = in6addr_loopback;
+    const bool haveV6 = ::bind(v6, reinterpret_cast<const sockaddr*>(&any6), sizeof any6) == 0 && ::listen(v6, 1) == 0;
+
+    SocketDiagnostics diagnostics;
+    std::vector<SocketRow> rows;
+    ASSERT_EQ(diagnostics.Dump(std::nullopt, rows), DumpStatus::Complete);
+    EXPECT_NE(Find(rows, sockets.client), nullptr);
+    if (haveV6) {
+        const SocketRow* row = Find(rows, v6);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->family, AF_INET6);
+        EXPECT_EQ(AddressText(row->family, row->localAddress), "::1");
+        EXPECT_EQ(row->state, TCP_LISTEN);
+    }
+    // Another user's list holds none of ours.
+    constexpr uid_t kStranger = 2000000000;
+    ASSERT_EQ(diagnostics.Dump(kStranger, rows), DumpStatus::Complete);
+    EXPECT_TRUE(std::all_of(rows.begin(), rows.end(), [](const SocketRow& row) { return row.uid == kStranger; }));
+    EXPECT_EQ(Find(rows, sockets.client), nullptr);
+
+    // A dump cut at its limit says so, and the next one on the same object
+    // is whole (the rest of the cut answer is not taken for it).
+    SocketDiagnostics limited({.maxSockets = 2, .timeout = 500ms});
+    EXPECT_EQ(limited.Dump(::getuid(), rows), DumpStatus::Truncated);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_EQ(limited.Dump(kStranger, rows), DumpStatus::Complete);
+    EXPECT_TRUE(rows.empty());
+    ::close(v6);
+}
+
+TEST(SocketOwners, FindsOwnersOnceAndLooksOnlyForNewSockets)
+{
+    LoopbackSockets sockets;
+    const pid_t self = ::getpid();
+    SocketOwners owners(::getuid(), "/proc", {.maxProcesses = 8, .maxTime = 2s});
+    std::vector<uint64_t> inodes = {Inode(sockets.listener), Inode(sockets.client), Inode(sockets.udp)};
+    owners.Refresh(inodes, std::vector<pid_t> {self});
+    for (const uint64_t inode : inodes)
+        EXPECT_EQ(owners.Owner(inode), self);
+    EXPECT_EQ(owners.counts().looks, 1u);  // the candidate had them all
+
+    // Known sockets: no look into /proc at all.
+    const auto before = owners.counts();
+    owners.Refresh(inodes, std::vector<pid_t> {self});
+    EXPECT_EQ(owners.counts().looks, before.looks);
+    EXPECT_EQ(owners.counts().listings, before.listings);
+
+    // A socket of a process started since: found among the new processes,
+    // with no candidate given.
+    int ready[2], stop[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(stop, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(stop[1]);
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const uint64_t inode = Inode(fd);
+        char byte;
+        if (::write(ready[1], &inode, sizeof inode) == sizeof inode)
+            (void)::read(stop[0], &byte, 1);
+        ::_exit(0);
+    }
+    uint64_t childInode = 0;
+    ASSERT_TRUE(testing_support::WaitReadable(ready[0], 5s));
+    ASSERT_EQ(::read(ready[0], &childInode, sizeof childInode), static_cast<ssize_t>(sizeof childInode));
+    inodes.push_back(childInode);
+    owners.Refresh(inodes, {});
+    EXPECT_EQ(owners.Owner(childInode), child);
+    EXPECT_EQ(owners.Owner(Inode(sockets.client)), self);
+    ::close(stop[1]);
+    ::waitpid(child, nullptr, 0);
+    for (const int fd : {ready[0], ready[1], stop[0]})
+        ::close(fd);
+
+    // A socket nobody readable holds is given up after one round of the
+    // user's processes: then refreshes look no more.
+    inodes.back() = 1;
+    uint64_t looks = owners.counts().looks;
+    int refreshes = 0;
+    for (; refreshes < 200; ++refreshes) {
+        owners.Refresh(inodes, {});
+        if (owners.counts().looks == looks)
+            break;
+        looks = owners.counts().looks;
+    }
+    EXPECT_LT(refreshes, 200);
+    owners.Refresh(inodes, {});
+    EXPECT_EQ(owners.counts().looks, looks);
+    EXPECT_EQ(owners.Owner(1), 0);
+}
