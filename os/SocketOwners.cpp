@@ -3,6 +3,7 @@
 #include "os/Processes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <dirent.h>
 #include <iterator>
 #include <fcntl.h>
@@ -106,11 +107,20 @@ size_t SocketOwners::Look(pid_t pid, std::chrono::steady_clock::time_point deadl
         ::close(folder);
         return 0;
     }
+    // A table too long for one refresh is read on from where the last one
+    // stopped (the folder lists descriptors in ascending order).
+    const long skipThrough = resume_.pid == pid ? resume_.descriptor : -1;
+    resume_ = {};
     size_t found = 0;
     unsigned count = 0;
     while (const dirent* item = ::readdir(dir)) {
-        if (++count % 256 == 0 && std::chrono::steady_clock::now() >= deadline)
+        const long descriptor = std::atol(item->d_name);
+        if (item->d_name[0] == '.' || descriptor <= skipThrough)
+            continue;
+        if (++count % 256 == 0 && std::chrono::steady_clock::now() >= deadline) {
+            resume_ = {pid, descriptor - 1};
             break;
+        }
         char target[64];
         const ssize_t length = ::readlinkat(folder, item->d_name, target, sizeof target);
         constexpr std::string_view prefix = "socket:[";

@@ -56,6 +56,10 @@ private:
     std::unordered_map<uint64_t, Entry> entries_;
     std::vector<pid_t> known_;  // the user's processes at the last listing, ascending
     pid_t cursor_ = 0;          // the last process of the round looked at
+    struct {
+        pid_t pid = 0;
+        long descriptor = -1;
+    } resume_;  // a descriptor table read in part: read on after this descriptor
     uint32_t refreshes_ = 0;
     uint32_t rounds_ = 0;  // whole rounds through the user's processes
 };
