@@ -2,7 +2,15 @@
 #include "os/SocketOwners.h"
 #include "tests/EventWait.h"
 
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+
 #include <algorithm>
+#include <dirent.h>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -196,6 +204,71 @@ TEST(SocketDiagnostics, KeepsToTheUidAndTheLimitAndListsIpv6)
     EXPECT_EQ(limited.Dump(kStranger, rows), DumpStatus::Complete);
     EXPECT_TRUE(rows.empty());
     ::close(v6);
+}
+
+// The netlink port of this process's NETLINK_SOCK_DIAG socket, from
+// /proc/net/netlink; 0 when there is none.
+uint32_t OwnDiagnosticsPort()
+{
+    std::set<uint64_t> own;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (const dirent* item = ::readdir(dir)) {
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), item->d_name, &info, 0) == 0 && S_ISSOCK(info.st_mode))
+                own.insert(info.st_ino);
+        }
+        ::closedir(dir);
+    }
+    std::ifstream table("/proc/net/netlink");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string sk, rest;
+        int protocol = -1;
+        uint32_t port = 0;
+        uint64_t inode = 0;
+        fields >> sk >> protocol >> port;
+        for (int skip = 0; skip < 6; ++skip)
+            fields >> rest;
+        fields >> inode;
+        if (protocol == NETLINK_SOCK_DIAG && own.count(inode))
+            return port;
+    }
+    return 0;
+}
+
+TEST(AttackSocketDiagnostics, ADatagramNotFromTheKernelMakesUpNoSocket)
+{
+    SocketDiagnostics diagnostics;
+    std::vector<SocketRow> rows;
+    ASSERT_EQ(diagnostics.Dump(::getuid(), rows), DumpStatus::Complete);
+    const uint32_t port = OwnDiagnosticsPort();
+    ASSERT_NE(port, 0u);
+    // A socket with the next answer's sequence number, queued before it.
+    struct {
+        nlmsghdr header;
+        inet_diag_msg socket;
+    } forged {};
+    forged.header.nlmsg_len = sizeof forged;
+    forged.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    forged.header.nlmsg_flags = NLM_F_MULTI;
+    forged.header.nlmsg_seq = 5;
+    forged.socket.idiag_family = AF_INET;
+    forged.socket.idiag_state = TCP_ESTABLISHED;
+    forged.socket.idiag_uid = ::getuid();
+    forged.socket.idiag_inode = 424242;
+    const int forger = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    sockaddr_nl target {};
+    target.nl_family = AF_NETLINK;
+    target.nl_pid = port;
+    const bool sent = ::sendto(forger, &forged, sizeof forged, 0, reinterpret_cast<sockaddr*>(&target), sizeof target)
+        == static_cast<ssize_t>(sizeof forged);
+    ::close(forger);
+    if (!sent)
+        GTEST_SKIP() << "sending to a netlink port needs CAP_NET_ADMIN";
+    ASSERT_EQ(diagnostics.Dump(::getuid(), rows), DumpStatus::Complete);
+    EXPECT_TRUE(std::none_of(rows.begin(), rows.end(), [](const SocketRow& row) { return row.inode == 424242; }));
 }
 
 TEST(SocketOwners, FindsOwnersOnceAndLooksOnlyForNewSockets)
