@@ -51,10 +51,12 @@ void SocketOwners::Refresh(std::span<const uint64_t> inodes, std::span<const pid
     }
 
     const auto deadline = std::chrono::steady_clock::now() + limits_.maxTime;
+    descriptorsLeft_ = limits_.maxDescriptors;
     size_t looks = 0;
     std::vector<pid_t> visited;
     const auto visit = [&](pid_t pid) {
-        if (wanted == 0 || looks >= limits_.maxProcesses || std::chrono::steady_clock::now() >= deadline)
+        if (wanted == 0 || looks >= limits_.maxProcesses || descriptorsLeft_ == 0
+            || std::chrono::steady_clock::now() >= deadline)
             return false;
         if (std::find(visited.begin(), visited.end(), pid) == visited.end()) {
             visited.push_back(pid);
@@ -117,10 +119,11 @@ size_t SocketOwners::Look(pid_t pid, std::chrono::steady_clock::time_point deadl
         const long descriptor = std::atol(item->d_name);
         if (item->d_name[0] == '.' || descriptor <= skipThrough)
             continue;
-        if (++count % 256 == 0 && std::chrono::steady_clock::now() >= deadline) {
+        if (descriptorsLeft_ == 0 || (++count % 256 == 0 && std::chrono::steady_clock::now() >= deadline)) {
             resume_ = {pid, descriptor - 1};
             break;
         }
+        --descriptorsLeft_;
         char target[64];
         const ssize_t length = ::readlinkat(folder, item->d_name, target, sizeof target);
         constexpr std::string_view prefix = "socket:[";

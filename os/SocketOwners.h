@@ -19,7 +19,8 @@ namespace os::sockdiag {
 class SocketOwners {
 public:
     struct Limits {
-        size_t maxProcesses = 64;  // /proc/<pid>/fd folders read per refresh
+        size_t maxProcesses = 64;       // /proc/<pid>/fd folders read per refresh
+        size_t maxDescriptors = 20000;  // their entries read per refresh
         std::chrono::milliseconds maxTime {10};
     };
     struct Counts {
@@ -60,6 +61,7 @@ private:
         pid_t pid = 0;
         long descriptor = -1;
     } resume_;  // a descriptor table read in part: read on after this descriptor
+    size_t descriptorsLeft_ = 0;  // in this refresh
     uint32_t refreshes_ = 0;
     uint32_t rounds_ = 0;  // whole rounds through the user's processes
 };

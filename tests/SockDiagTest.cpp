@@ -315,6 +315,23 @@ TEST(SocketOwners, FindsOwnersOnceAndLooksOnlyForNewSockets)
     for (const int fd : {ready[0], ready[1], stop[0]})
         ::close(fd);
 
+    // A descriptor table longer than a refresh may read is read on where
+    // the last refresh stopped, so that its last socket is found.
+    SocketOwners bounded(::getuid(), "/proc", {.maxProcesses = 8, .maxDescriptors = 300, .maxTime = 2s});
+    std::vector<int> copies;
+    for (int i = 0; i < 1000; ++i)
+        copies.push_back(::dup(sockets.listener));
+    const int last = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const std::vector<uint64_t> lastOnly = {Inode(last)};
+    int rounds = 0;
+    for (; rounds < 20 && bounded.Owner(lastOnly[0]) != self; ++rounds)
+        bounded.Refresh(lastOnly, std::vector<pid_t> {self});
+    EXPECT_EQ(bounded.Owner(lastOnly[0]), self);
+    EXPECT_LT(rounds, 20);
+    for (const int fd : copies)
+        ::close(fd);
+    ::close(last);
+
     // A socket nobody readable holds is given up after one round of the
     // user's processes: then refreshes look no more.
     inodes.back() = 1;
