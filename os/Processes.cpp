@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -100,6 +102,23 @@ std::vector<ProcessEntry> Snapshot(const std::string& procRoot)
     }
     ::closedir(dir);
     return entries;
+}
+
+std::vector<pid_t> ProcessIds(const std::string& procRoot, uid_t owner)
+{
+    std::vector<pid_t> found;
+    DIR* dir = ::opendir(procRoot.c_str());
+    if (!dir)
+        return found;
+    while (const dirent* item = ::readdir(dir)) {
+        struct stat info;
+        if (IsPidName(item->d_name) && ::fstatat(::dirfd(dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
+            && info.st_uid == owner)
+            found.push_back(static_cast<pid_t>(std::atol(item->d_name)));
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 std::vector<pid_t> ProcessesWithReplacedLibrary(const std::string& procRoot, std::string_view fileName)

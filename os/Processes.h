@@ -23,6 +23,11 @@ struct ProcessEntry {
 std::optional<ProcessEntry> ReadProcess(const std::string& procRoot, pid_t pid);
 std::vector<ProcessEntry> Snapshot(const std::string& procRoot = kProcRoot);
 
+// The ids, ascending, of the processes whose /proc folder belongs to owner:
+// its effective uid (root while the process may not be examined). Reads
+// nothing inside the folders.
+std::vector<pid_t> ProcessIds(const std::string& procRoot, uid_t owner);
+
 // The full path of the process's executable, without a trailing " (deleted)".
 std::string ExecutablePath(const std::string& procRoot, pid_t pid);
 std::string OwnExecutablePath();
