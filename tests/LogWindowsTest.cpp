@@ -109,7 +109,7 @@ protected:
 TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
 {
     ChooseLog("Log3");
-    EXPECT_EQ(Part<QLabel>(*form, "AppName")->text(), "BLOCKED INCOMING CONNECTION");
+    EXPECT_EQ(Part<QLabel>(*form, "AppName")->text(), "Blocked incoming connection");
     EXPECT_EQ(Current()->text(0), "Blocked incoming connection");
     EXPECT_EQ(Applications(), QStringList {"NC"}); // the service only with "Show services"
     // With them, the services' own records, where the user may read them.

@@ -1153,10 +1153,6 @@
 <context>
     <name>panel::MainForm</name>
     <message>
-        <source>BLOCKED OUTGOING CONNECTION</source>
-        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
         <source>System settings</source>
         <translation>Systemeinstellungen</translation>
     </message>
@@ -1196,32 +1192,16 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
         <translation>Zugelassener eingehender Verkehr</translation>
     </message>
     <message>
-        <source>ALLOWED INCOMING CONNECTION</source>
-        <translation>ZUGELASSENE EINGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
         <source>Allowed outgoing traffic</source>
         <translation>Zugelassener ausgehender Verkehr</translation>
-    </message>
-    <message>
-        <source>ALLOWED OUTGOING CONNECTION</source>
-        <translation>ZUGELASSENE AUSGEHENDE VERBINDUNGEN</translation>
     </message>
     <message>
         <source>Blocked incoming traffic</source>
         <translation>Blockierter eingehender Verkehr</translation>
     </message>
     <message>
-        <source>BLOCKED INCOMING CONNECTION</source>
-        <translation>BLOCKIERTE EINGEHENDE VERBINDUNGEN</translation>
-    </message>
-    <message>
         <source>Blocked outgoing traffic</source>
         <translation>Blockierter ausgehender Verkehr</translation>
-    </message>
-    <message>
-        <source>BLOCKED OUTGOING CONNECTION</source>
-        <translation>BLOCKIERTE AUSGEHENDE VERBINDUNGEN</translation>
     </message>
     <message>
         <source>Add Application</source>

@@ -4,6 +4,7 @@
 #include "panel/windows/PageTable.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QMenu>
 #include <QToolButton>
@@ -49,7 +50,7 @@ MainToolBar::MainToolBar(QWidget* parent) : QToolBar("MainToolBar", parent)
         if (page.slot == ToolSlot::kLogMenu) {
             QAction* action = logMenu->addAction(tr(page.toolText));
             action->setObjectName(page.key);
-            connect(action, &QAction::triggered, this, [this, row] { emit LogChosen(row->key, tr(row->toolCaption)); });
+            connect(action, &QAction::triggered, this, [this, row] { emit LogChosen(row->key, QCoreApplication::translate("panel::NavigationTree", row->title)); });
         } else if (page.slot == ToolSlot::kButton) {
             connect(add(tr(page.toolText), page.key), &QAction::triggered, this, [this, row] { emit PageChosen(row->key); });
         }

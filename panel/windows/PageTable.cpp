@@ -11,28 +11,24 @@ namespace {
 QWidget* MakeProtection(PanelCore& core, QWidget* parent) { return new ProtectionView(core.ProcRoot(), parent); }
 
 // The texts are translated where they are shown. The toolbar names the logs
-// as "traffic", their pages as "connection".
+// as "traffic", their pages (wherever they are reached from) "connection".
 constexpr PageRow kRows[] = {
     {"Sys", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "System settings"), "MyComp2", ToolSlot::kNone,
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr},
     {"Protection", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Protection"), "Protection", ToolSlot::kNone,
-     nullptr, nullptr, MakeProtection},
+     nullptr, MakeProtection},
     {"App", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Applications"), "Img2", ToolSlot::kNone,
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr},
     {"Log", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Logs"), "Img3", ToolSlot::kNone,
-     nullptr, nullptr, nullptr},
+     nullptr, nullptr},
     {"Log1", "Log", QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed incoming connection"), "LogIcon", ToolSlot::kLogMenu,
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed incoming traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "ALLOWED INCOMING CONNECTION"), nullptr},
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed incoming traffic"), nullptr},
     {"Log2", "Log", QT_TRANSLATE_NOOP("panel::NavigationTree", "Allowed outgoing connection"), "LogIcon", ToolSlot::kLogMenu,
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed outgoing traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "ALLOWED OUTGOING CONNECTION"), nullptr},
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "Allowed outgoing traffic"), nullptr},
     {"Log3", "Log", QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked incoming connection"), "LogIcon", ToolSlot::kLogMenu,
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked incoming traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "BLOCKED INCOMING CONNECTION"), nullptr},
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked incoming traffic"), nullptr},
     {"Log4", "Log", QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked outgoing connection"), "LogIcon", ToolSlot::kLogMenu,
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked outgoing traffic"),
-     QT_TRANSLATE_NOOP("panel::MainToolBar", "BLOCKED OUTGOING CONNECTION"), nullptr},
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked outgoing traffic"), nullptr},
 };
 
 }  // namespace

@@ -27,8 +27,7 @@ struct PageRow {
     const char* title;  // the node's text, translated as panel::NavigationTree's
     const char* icon;   // the node's picture (TreeImage); a toolbar button is drawn by its key (gui::art::ToolIcon)
     ToolSlot slot;
-    const char* toolText;    // the toolbar's text for it, translated as panel::MainToolBar's
-    const char* toolCaption; // the caption a page reached from the toolbar gets (the same context)
+    const char* toolText; // the toolbar's text for it, translated as panel::MainToolBar's
     // Makes the page, hidden, on parent; nullptr for the rows the window's
     // own views show (the system settings, the applications, the logs).
     QWidget* (*factory)(panel::PanelCore& core, QWidget* parent);

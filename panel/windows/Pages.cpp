@@ -104,7 +104,7 @@ void Pages::ShowSomeLog()
     // The log shown stays; otherwise the blocked outgoing connections, the
     // usual question ("why can this program not connect?").
     if (!core_.Selected().Shows(View::kLog))
-        ShowLog("Log4", QCoreApplication::translate("panel::MainForm", "BLOCKED OUTGOING CONNECTION"));
+        ShowLog("Log4", QCoreApplication::translate("panel::NavigationTree", FindPage(u"Log4")->title));
 }
 
 void Pages::ShowPage(const std::string& key)
