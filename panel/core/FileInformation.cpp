@@ -1,6 +1,8 @@
 #include "panel/core/FileInformation.h"
 
 #include "os/FileInfo.h"
+#include "rules/ProgramNames.h"
+#include "text/Strings.h"
 
 namespace panel {
 
@@ -10,6 +12,22 @@ std::string GetDisplayName(const std::string& path, const std::string& field)
         return {};
     const os::file_info::ExecutableInfo info = os::file_info::LookupExecutable(path);
     return info.found ? info.description : std::string();
+}
+
+std::string ProgramDisplayName(const std::string& path)
+{
+    return rules::program_names::DisplayName(path, GetDisplayName(path));
+}
+
+std::string EntryDisplayName(const rules::Application& app)
+{
+    if (!rules::IsPathKey(app.path))
+        return {};
+    // The panel saves descriptions upper-cased; one in other letters was
+    // written so by hand and is the user's own.
+    if (text::ToUpper(app.description) != app.description)
+        return rules::program_names::DisplayName(app.path, app.description);
+    return ProgramDisplayName(app.path);
 }
 
 std::string StripLabel(const std::string& text)

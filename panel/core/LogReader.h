@@ -2,6 +2,7 @@
 
 #include "panel/core/PortNames.h"
 #include "rules/Application.h"
+#include "rules/ProgramNames.h"
 #include "rules/Rule.h"
 
 #include <cstdint>
@@ -40,6 +41,10 @@ struct LogRow {
     std::string portNumber; // the port alone
     bool outgoing = false;
     bool denied = false;
+
+    // The program as its row shows it (rules::program_names::DisplayName);
+    // application stays the record's own.
+    std::string ShownApplication() const { return rules::program_names::DisplayName(path, application); }
 
     bool operator==(const LogRow&) const = default;
 };

@@ -1,6 +1,7 @@
 #include "panel/core/SystemServices.h"
 
 #include "os/Processes.h"
+#include "panel/core/FileInformation.h"
 #include "panel/core/RulesStore.h"
 #include "protocol/BackstopSocket.h"
 #include "rules/DocumentReader.h"
@@ -238,7 +239,8 @@ Listing List(const Places& places)
         const rules::Application* entry = service.exePath.empty() ? nullptr : document->FindFor(name, service.exePath);
         service.decidedBy = entry ? DecidedBy::kEntry : DecidedBy::kDefault;
         if (entry) {
-            service.entry = entry->description.empty() ? entry->Key() : entry->description;
+            const std::string shown = EntryDisplayName(*entry);
+            service.entry = !shown.empty() ? shown : entry->description.empty() ? entry->Key() : entry->description;
             service.rules = entry->rules.size();
             service.incoming = entry->incoming;
             service.outgoing = entry->outgoing;
