@@ -4,6 +4,11 @@
 #include "rules/ProgramNames.h"
 #include "text/Strings.h"
 
+#include <chrono>
+#include <mutex>
+#include <sys/stat.h>
+#include <unordered_map>
+
 namespace panel {
 
 std::string GetDisplayName(const std::string& path, const std::string& field)
@@ -14,9 +19,50 @@ std::string GetDisplayName(const std::string& path, const std::string& field)
     return info.found ? info.description : std::string();
 }
 
+namespace {
+
+// The application folders as they are now: a desktop entry added, changed or
+// removed changes its folder's time.
+std::string FoldersStamp()
+{
+    std::string stamp;
+    for (const std::string& folder : os::file_info::ApplicationFolders()) {
+        struct stat st {};
+        stamp += folder + '\t';
+        if (::stat(folder.c_str(), &st) == 0)
+            stamp += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        stamp += '\n';
+    }
+    return stamp;
+}
+
+}  // namespace
+
 std::string ProgramDisplayName(const std::string& path)
 {
-    return rules::program_names::DisplayName(path, GetDisplayName(path));
+    // A list of a thousand programs asks for a thousand names at once, and
+    // each look-up reads the desktop index: names are kept while the
+    // folders stay as they were, looked at no more than every 200 ms.
+    static std::mutex lock;
+    static std::unordered_map<std::string, std::string> names;
+    static std::string stamp;
+    static std::chrono::steady_clock::time_point checked;
+    constexpr size_t kMostKept = 20000;
+    const std::lock_guard<std::mutex> held(lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - checked > std::chrono::milliseconds(200)) {
+        checked = now;
+        std::string current = FoldersStamp();
+        if (current != stamp) {
+            stamp = std::move(current);
+            names.clear();
+        }
+    }
+    if (const auto found = names.find(path); found != names.end())
+        return found->second;
+    if (names.size() >= kMostKept)
+        names.clear();
+    return names.emplace(path, rules::program_names::DisplayName(path, GetDisplayName(path))).first->second;
 }
 
 std::string EntryDisplayName(const rules::Application& app)
