@@ -46,10 +46,13 @@ size_t SequenceLength(std::string_view text, char32_t& code)
     return length;
 }
 
-bool Reorders(char32_t code)
+// Characters that reorder text or take no room: a name holding one could
+// pass for another ("cu\u200brl" for curl).
+bool Hides(char32_t code)
 {
-    return code == 0x061c || code == 0x200e || code == 0x200f || (code >= 0x202a && code <= 0x202e)
-        || (code >= 0x2066 && code <= 0x2069);
+    return code == 0x00ad || code == 0x061c || code == 0x180e || (code >= 0x200b && code <= 0x200f)
+        || (code >= 0x2028 && code <= 0x202e) || (code >= 0x2060 && code <= 0x206f) || code == 0xfeff
+        || (code >= 0xfff9 && code <= 0xfffb);
 }
 
 std::string Shown(std::string_view text)
@@ -66,7 +69,7 @@ std::string Shown(std::string_view text)
             text.remove_prefix(1);
             continue;
         }
-        if ((code >= 0x80 && code < 0xa0) || Reorders(code)) {
+        if ((code >= 0x80 && code < 0xa0) || Hides(code)) {
             std::snprintf(spelled, sizeof spelled, "\\u{%04x}", static_cast<unsigned>(code));
             out += spelled;
         } else {

@@ -13,8 +13,9 @@ namespace rules::program_names {
 // is only the program's upper-cased file name (what the engine writes for a
 // program without one) counts as none. The result is always valid UTF-8: a
 // byte that is not, and a control character, is spelled out as \xff, and a
-// character that reorders text (U+202E) as \u{202e}, so that a hostile file
-// name can neither vanish nor disguise itself. Empty only when both are.
+// character that reorders text or takes no room (U+202E, U+200B) as
+// \u{202e}, so that a hostile file name can neither vanish nor pass for
+// another. Empty only when both are.
 std::string DisplayName(std::string_view path, std::string_view description);
 
 // A script run by an interpreter: "backup.py (Python 3.11)". The

@@ -746,4 +746,7 @@ TEST(ProgramDisplayNames, RecordAlertAndRulesPageNameAProgramAlike)
     EXPECT_EQ(names::DisplayName("", "CURL"), "CURL");
     EXPECT_EQ(names::DisplayName("", ""), "");
     EXPECT_EQ(names::DisplayName("/usr/bin/x\n\x7f", ""), "x\\x0a\\x7f");
+    EXPECT_EQ(names::DisplayName("/usr/bin/cu\u200brl", ""), "cu\\u{200b}rl");
+    EXPECT_EQ(names::DisplayName("/x", "Fire\u202efox \xc0\xaf"), "Fire\\u{202e}fox \\xc0\\xaf"); // overlong '/'
+    EXPECT_EQ(names::DisplayName("/x", "caf\u00e9 \u65e5\u672c"), "caf\u00e9 \u65e5\u672c");
 }
