@@ -1,6 +1,7 @@
 #include "alert/AlertContent.h"
 
 #include "protocol/AlertWords.h"
+#include "rules/ProgramNames.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -38,10 +39,13 @@ void AlertContent::Set(const std::string& key, const QString& value)
         timedMinutes = qBound(0, value.toInt(), 7 * 24 * 60);
     else if (key == words::kPort)
         port = qBound(0, value.toInt(), 65535);
-    else if (key == words::kPath)
+    else if (key == words::kPath) {
         path = value;
-    else if (key == words::kProgram)
+        pathBytes = value.toStdString();
+    } else if (key == words::kProgram) {
         program = value;
+        programBytes = value.toStdString();
+    }
     else if (key == words::kCompany)
         company = value;
     else if (key == words::kProtocol)
@@ -58,6 +62,15 @@ void AlertContent::Set(const std::string& key, const QString& value)
         parentPath = value;
 }
 
+void AlertContent::Set(const std::string& key, const std::string& value)
+{
+    Set(key, QString::fromStdString(value));
+    if (key == words::kPath)
+        pathBytes = value;
+    else if (key == words::kProgram)
+        programBytes = value;
+}
+
 QString AlertContent::ProgramKey() const
 {
     return QString::number(pid) + '\n' + path + '\n' + (outgoing ? "out" : "in");
@@ -71,8 +84,12 @@ QString FileName(const QString& path) { return path.mid(path.lastIndexOf('/') + 
 
 QString AlertContent::ProgramName() const
 {
-    const QString name = FileName(path);
-    return name.isEmpty() ? caption : name;
+    // The bytes as they came while they are what the texts hold.
+    const auto bytes = [](const std::string& raw, const QString& shown) {
+        return QString::fromStdString(raw) == shown ? raw : shown.toStdString();
+    };
+    const std::string name = rules::program_names::DisplayName(bytes(pathBytes, path), bytes(programBytes, program));
+    return name.empty() ? caption : QString::fromStdString(name);
 }
 
 QString AlertContent::ShownMessage() const
@@ -87,7 +104,7 @@ QString AlertContent::ShownMessage() const
     // The engine's word for a maker nobody knows reads in the user's language.
     const QString maker =
         company == QLatin1String("Unknown") ? QCoreApplication::translate("alert::AlertContent", "Unknown") : company;
-    return text.arg(program, maker, protocol, peer, QString::number(port));
+    return text.arg(ProgramName(), maker, protocol, peer, QString::number(port));
 }
 
 QString AlertContent::Details() const
@@ -108,7 +125,7 @@ QString AlertContent::Details() const
     // A helper program connects for the one the user started (git starts
     // git-remote-http): the answer is about the helper.
     const QString parentName = Visible(FileName(parentPath));
-    if (!parentName.isEmpty() && parentName != name)
+    if (!parentName.isEmpty() && FileName(parentPath) != FileName(path))
         lines << tr("The program asking is %1, started by %2. Your answer is for %1: a rule for %2 does not cover it.")
                      .arg(name, parentName);
     else

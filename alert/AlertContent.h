@@ -41,15 +41,23 @@ struct AlertContent {
     QString commandLine;
     qint64 parentPid = 0;
     QString parentPath;
+    // path and program as their bytes came (Set).
+    std::string pathBytes;
+    std::string programBytes;
 
     // Takes one line's key and (unescaped) value; unknown keys are ignored,
     // so that an engine newer than this program still gets its question shown.
     void Set(const std::string& key, const QString& value);
+    // The same from the line's bytes: the program's path and description
+    // are kept as they came, so that a name that is not UTF-8 is shown
+    // spelled out rather than lost (ProgramName).
+    void Set(const std::string& key, const std::string& value);
 
     // Questions with the same key may be answered together: one process, one
     // direction.
     QString ProgramKey() const;
-    // The program's file name, else the caption.
+    // The program as the panel and its logs show it
+    // (rules::program_names::DisplayName), else the caption.
     QString ProgramName() const;
     // The message in the user's language: in English, the engine's words
     // exactly.

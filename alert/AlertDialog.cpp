@@ -231,8 +231,8 @@ void AlertDialog::SetQuestion(const AlertContent& content)
         scope_->addItem((outgoing_ ? tr("port %1, any host") : tr("port %1, any peer")).arg(port), kPort);
     scope_->addItem(tr("any connection of %1").arg(AlertContent::Visible(content.ProgramName())), kAny);
     scope_->setToolTip(content.program.isEmpty() ? content.checkBox
-                       : outgoing_ ? tr("Apply my decision to all %1 outgoing traffic").arg(content.program)
-                                   : tr("Apply my decision to all %1 incoming traffic").arg(content.program));
+                       : outgoing_ ? tr("Apply my decision to all %1 outgoing traffic").arg(content.ProgramName())
+                                   : tr("Apply my decision to all %1 incoming traffic").arg(content.ProgramName()));
     scope_->setCurrentIndex(0);
     scope_->setEnabled(false);
     scopeLabel_->setEnabled(false);

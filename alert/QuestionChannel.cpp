@@ -114,8 +114,7 @@ void QuestionChannel::TakeLine(const QByteArray& line)
     if (tab < 0)
         return;
     content_.Set(line.left(tab).toStdString(),
-                 QString::fromStdString(text::UnescapeLine(std::string_view(line.constData() + tab + 1,
-                                                                                static_cast<size_t>(line.size() - tab - 1)))));
+                 text::UnescapeLine(std::string_view(line.constData() + tab + 1, static_cast<size_t>(line.size() - tab - 1))));
     // Counted as it comes: the texts together must stay small as well.
     if (content_.message.size() + content_.commandLine.size() + content_.path.size() + content_.peer.size()
             + content_.checkBox.size() + content_.caption.size() + content_.parentPath.size()

@@ -72,7 +72,7 @@ bool AnswerWithoutDisplay()
             break;
         const size_t tab = line.find('\t');
         if (tab != std::string::npos)
-            content.Set(line.substr(0, tab), QString::fromStdString(text::UnescapeLine(line.substr(tab + 1))));
+            content.Set(line.substr(0, tab), text::UnescapeLine(line.substr(tab + 1)));
     }
     if (content.awayButton == 0)
         return false;

@@ -162,10 +162,22 @@ void BM_LoadTreeView1000(benchmark::State& bench)
 }
 BENCHMARK(BM_LoadTreeView1000)->Unit(benchmark::kMillisecond);
 
+// The same with every program's file there and a desktop's entries: each
+// node is named by its desktop entry or its file.
+void BM_LoadTreeView1000OnDisk(benchmark::State& bench)
+{
+    Window window(1000, std::string(), true);
+    for (auto _ : bench)
+        window.LoadTree();
+    if (window.Tree()->findItems("Program 1", Qt::MatchExactly | Qt::MatchRecursive).size() != 1)
+        bench.SkipWithError("no node named by its desktop entry");
+}
+BENCHMARK(BM_LoadTreeView1000OnDisk)->Unit(benchmark::kMillisecond);
+
 void BM_Apply1000(benchmark::State& bench)
 {
     Window window(1000);
-    const auto nodes = window.Tree()->findItems("Program500 description", Qt::MatchExactly | Qt::MatchRecursive);
+    const auto nodes = window.Tree()->findItems("PROGRAM500", Qt::MatchExactly | Qt::MatchRecursive);
     emit window.Tree()->itemClicked(nodes.value(0), 0);
     auto* outBlock = window.form->findChild<QRadioButton*>("OutBlock");
     auto* outAsk = window.form->findChild<QRadioButton*>("OutAsk");

@@ -190,7 +190,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
     EXPECT_EQ(tool->path, "/opt/tools/Backup-Tool");
     EXPECT_EQ(tool->incoming, Permission::kAsk);
     EXPECT_EQ(tool->outgoing, Permission::kPermit);
-    EXPECT_EQ(GroupOf("Backup-tool"), "Combined Applications");
+    EXPECT_EQ(GroupOf("Backup-Tool"), "Combined Applications");
 
     ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
         auto* wizard = static_cast<ApplicationWizard*>(dialog);
@@ -269,7 +269,7 @@ TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)
 TEST_F(Editing, EditedRuleGoesLastAndACancelledOneChangesNothing)
 {
     std::string rules;
-    Advanced("Curl", [&](QDialog* advanced) {
+    Advanced("curl", [&](QDialog* advanced) {
         auto* list = In<QTreeWidget>(advanced, "MainListView");
         emit list->itemClicked(list->topLevelItem(0), 0);
         ASSERT_TRUE(WithModal([&] { Press(advanced, "EditRuleBtn"); }, [&](QDialog* editor) {
@@ -307,7 +307,7 @@ TEST_F(Editing, EditedRuleGoesLastAndACancelledOneChangesNothing)
 // refused. A refusal keeps the editor open with what was typed.
 TEST_F(Editing, RuleEditorSavesOnOkWhatWasTypedAndRefusesARuleOfNoPort)
 {
-    Advanced("Curl", [&](QDialog* advanced) {
+    Advanced("curl", [&](QDialog* advanced) {
         const std::string before = ReadText(sandbox.rulesFile);
         ASSERT_TRUE(WithModal([&] { Press(advanced, "AddRuleBtn"); }, [&](QDialog* editor) {
             In<QLineEdit>(editor, "RuleName")->setText("nothing");
@@ -497,7 +497,7 @@ TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
         menu->hide();
         return menu;
     };
-    QMenu* menu = openMenu("Curl");
+    QMenu* menu = openMenu("curl");
     EXPECT_TRUE(menu->findChild<QAction*>("AllowIn")->isChecked());
     EXPECT_TRUE(menu->findChild<QAction*>("AllowOut")->isChecked());
     EXPECT_FALSE(menu->findChild<QAction*>("BlockIn")->isChecked());
@@ -506,9 +506,9 @@ TEST_F(Editing, TreeMenuSetsDefaultsMovesAndDeletes)
     EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>CURL</EXENAME><DESCRIPTION>CURL</DESCRIPTION><APPPATH>/usr/bin/curl"
                                                "</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT"),
               std::string::npos);
-    EXPECT_EQ(GroupOf("Curl"), "Combined Applications");
-    openMenu("Curl")->findChild<QAction*>("BlockOut")->trigger();
-    EXPECT_EQ(GroupOf("Curl"), "Blocked Applications");
+    EXPECT_EQ(GroupOf("curl"), "Combined Applications");
+    openMenu("curl")->findChild<QAction*>("BlockOut")->trigger();
+    EXPECT_EQ(GroupOf("curl"), "Blocked Applications");
     // An application that follows the system settings shows no mark.
     menu = openMenu("Follower");
     for (const char* item : {"AllowIn", "AskIn", "BlockIn", "AllowOut", "AskOut", "BlockOut"})
@@ -561,7 +561,7 @@ TEST_F(Editing, AdvancedApplicationFollowsSystemRulesUntilAButtonIsChosen)
 
 TEST_F(Editing, AdvancedRulesMoveWithinBoundsAndCancelRestoresTheOrder)
 {
-    Advanced("Curl", [&](QDialog* dialog) {
+    Advanced("curl", [&](QDialog* dialog) {
         auto* advanced = static_cast<AdvancedForm*>(dialog);
         Press(advanced, "DelRuleBtn");
         Press(advanced, "EditRuleBtn");
@@ -602,7 +602,7 @@ TEST_F(Editing, AdvancedRulesMoveWithinBoundsAndCancelRestoresTheOrder)
 // Escape and the close box say Cancel: they put the order back as the button does.
 TEST_F(Editing, AdvancedEscapeCancelsAsTheButtonDoes)
 {
-    Advanced("Curl", [&](QDialog* dialog) {
+    Advanced("curl", [&](QDialog* dialog) {
         auto* list = In<QTreeWidget>(dialog, "MainListView");
         emit list->itemClicked(list->topLevelItem(0), 0);
         Press(dialog, "MoveDownCmd");

@@ -111,7 +111,7 @@ TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
     ChooseLog("Log3");
     EXPECT_EQ(Part<QLabel>(*form, "AppName")->text(), "Blocked incoming connection");
     EXPECT_EQ(Current()->text(0), "Blocked incoming connection");
-    EXPECT_EQ(Applications(), QStringList {"NC"}); // the service only with "Show services"
+    EXPECT_EQ(Applications(), QStringList {"nc"}); // the service only with "Show services"
     // With them, the services' own records, where the user may read them.
     const std::string machine = sandbox.root + "/machine";
     os::MakeDirectories(machine + "/var/log/korvel/services");
@@ -120,7 +120,7 @@ TEST_F(LogWindow, LogMenuShowsTheViewWithItsCaptionAndNode)
     ::setenv("ZEL_SERVICES_ROOT", machine.c_str(), 1);
     Part<QCheckBox>(*form, "ShowServicesCheck")->click();
     ::unsetenv("ZEL_SERVICES_ROOT");
-    EXPECT_EQ(Applications(), (QStringList {"NC", "SSHD", "NTPD"})); // newest first, the user's first at a tie
+    EXPECT_EQ(Applications(), (QStringList {"nc", "sshd", "ntpd"})); // newest first, the user's first at a tie
     EXPECT_EQ(Log()->topLevelItem(1)->text(5), "22(ssh)");
     EXPECT_EQ(Part<QLabel>(*form, "StatText")->text(), "Blocked intruders today : 2");
     // A service's row makes nothing in the user's rules: the menu says where its rules are.
@@ -145,19 +145,19 @@ TEST_F(LogWindow, HalfMinuteRefreshShowsNewRecordsAndLeavesAnUnchangedLogBe)
     testing_support::WriteText(today, ReadText(today) + Record("/usr/bin/nc", "NC", 1, 0, 25)
                                           + Record("/usr/bin/wget", "WGET", 1, 2, 443));
     emit form->HalfMinute();
-    ASSERT_EQ(Applications(), (QStringList {"WGET", "NC"}));
+    ASSERT_EQ(Applications(), (QStringList {"wget", "nc"}));
     EXPECT_EQ(Log()->topLevelItem(0)->text(5), "443"); // no name in this ports list
 
     panel::SortList(Log(), 3, 2); // by application, descending
     Log()->setCurrentItem(Log()->topLevelItem(1));
     emit form->HalfMinute();
-    EXPECT_EQ(Applications(), (QStringList {"WGET", "NC"}));
-    EXPECT_EQ(Log()->currentItem()->text(2), "NC");
+    EXPECT_EQ(Applications(), (QStringList {"wget", "nc"}));
+    EXPECT_EQ(Log()->currentItem()->text(2), "nc");
 
     // Another view between two visits: the log is shown again, sorted as chosen.
-    testing_support::Click(*form, "Curl");
+    testing_support::Click(*form, "curl");
     ChooseLog("Log4");
-    EXPECT_EQ(Applications(), (QStringList {"WGET", "NC"}));
+    EXPECT_EQ(Applications(), (QStringList {"wget", "nc"}));
 }
 
 TEST_F(LogWindow, AddressColumnSortsByFamilyThenValue)
@@ -201,7 +201,7 @@ TEST_F(LogWindow, AddingTheProgramOfALogRow)
     EXPECT_EQ(nc->path, "/usr/bin/nc");
     EXPECT_EQ(core.Updates().Text(), " NC");
     EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>NC</EXENAME>"), std::string::npos);
-    EXPECT_EQ(Current()->text(0), "Nc");
+    EXPECT_EQ(Current()->text(0), "nc");
     // The row's menu: adding only for a program without an entry; no
     // internal names in any menu of the log.
     ChooseLog("Log3");
@@ -238,7 +238,7 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
                                                  "<REASON>timeout</REASON>")
                                           + Record("/usr/bin/nc", "NC", 0, 0, 4444));
     ChooseLog("Log4");
-    EXPECT_EQ(Applications(), (QStringList {"CURL", "WGET", "NC", "WGET"}));
+    EXPECT_EQ(Applications(), (QStringList {"curl", "wget", "nc", "wget"}));
     EXPECT_EQ(Log()->headerItem()->text(6), "Reason");
     EXPECT_EQ(Log()->topLevelItem(0)->text(6), "Time-out");
     EXPECT_EQ(Log()->topLevelItem(1)->text(6), "Rule");
@@ -252,7 +252,7 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
     QTest::keyClick(Log(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(search->hasFocus());
     const std::pair<const char*, QStringList> searches[] = {
-        {"example.net", {"WGET"}}, {"198.51", {"CURL"}}, {"25", {"NC"}}, {"wget", {"WGET", "WGET"}}, {"", {"CURL", "WGET", "NC", "WGET"}}};
+        {"example.net", {"wget"}}, {"198.51", {"curl"}}, {"25", {"nc"}}, {"wget", {"wget", "wget"}}, {"", {"curl", "wget", "nc", "wget"}}};
     for (const auto& [text, found] : searches) {
         search->selectAll();
         QTest::keyClicks(search, text);
@@ -278,11 +278,11 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
     EXPECT_EQ(day->itemText(0), "All days");
     day->setCurrentIndex(2);
     emit day->activated(2);
-    EXPECT_EQ(Applications(), QStringList {"WGET"});
+    EXPECT_EQ(Applications(), QStringList {"wget"});
     // The day stays chosen across the refresh.
     emit form->HalfMinute();
     EXPECT_EQ(day->currentIndex(), 2);
-    EXPECT_EQ(Applications(), QStringList {"WGET"});
+    EXPECT_EQ(Applications(), QStringList {"wget"});
 }
 
 // The row's menu from the keyboard (the Menu key, Shift+F10), and a rule
@@ -296,7 +296,7 @@ TEST_F(LogWindow, MakeARuleFromARowFillsTheEditor)
     named.insert(named.find("\r\n"), "<HOST>ads.example.net</HOST>");
     testing_support::WriteText(today, ReadText(today) + named);
     ChooseLog("Log4");
-    ASSERT_EQ(Applications(), QStringList {"WGET"});
+    ASSERT_EQ(Applications(), QStringList {"wget"});
     auto* log = Log();
     log->setFocus();
     log->setCurrentItem(log->topLevelItem(0));
@@ -322,7 +322,7 @@ TEST_F(LogWindow, MakeARuleFromARowFillsTheEditor)
     EXPECT_FALSE(core.Rules().Find("/usr/bin/wget"));
     editor([](QDialog* dialog) {
         EXPECT_EQ(dialog->windowTitle(), "Add rule");
-        EXPECT_EQ(dialog->findChild<QLineEdit*>("AppNameLabel")->text(), "Wget");
+        EXPECT_EQ(dialog->findChild<QLineEdit*>("AppNameLabel")->text(), "wget");
         EXPECT_EQ(dialog->findChild<QLineEdit*>("RuleName")->text(), "Block ads.example.net port 80");
         EXPECT_EQ(dialog->findChild<QComboBox*>("PermissionCombo")->currentText(), "Block");
         EXPECT_EQ(dialog->findChild<QComboBox*>("DirectionCombo")->currentText(), "Outgoing");
@@ -348,11 +348,11 @@ TEST_F(LogWindow, MakeARuleFromARowFillsTheEditor)
 
     // An incoming row of a program with rules: by its address, first among them.
     ChooseLog("Log3");
-    ASSERT_EQ(Applications(), QStringList {"NC"});
+    ASSERT_EQ(Applications(), QStringList {"nc"});
     Log()->setCurrentItem(Log()->topLevelItem(0));
     editor([](QDialog* dialog) { dialog->findChild<QPushButton*>("FinishCmd")->click(); });
     // Saved, the program's page shows its new rule; back to the log for another.
-    EXPECT_EQ(Current()->text(0), "Nc");
+    EXPECT_EQ(Current()->text(0), "nc");
     ChooseLog("Log3");
     Log()->setCurrentItem(Log()->topLevelItem(0));
     editor([](QDialog* dialog) {
@@ -372,7 +372,7 @@ TEST_F(LogWindow, MakeARuleFromARowFillsTheEditor)
 
 TEST_F(LogWindow, ApplicationViewShowsItsStatistics)
 {
-    testing_support::Click(*form, "Curl");
+    testing_support::Click(*form, "curl");
     EXPECT_TRUE(Part<QGroupBox>(*form, "AppStatFrame")->isVisibleTo(form.get()));
     EXPECT_EQ(Part<QLabel>(*form, "AppStatText")->text().toStdString(),
               "Application last time accessed : 08.12.2026 09:30:00\nRemote ports used : 80\nLocal ports used : \n");

@@ -382,7 +382,7 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
     PostAnswer(form, 4, program.Pid());
     ASSERT_TRUE(WaitFor([&] { return !Part<QFrame>(form, "RulesNotice")->isVisible(); }));
     EXPECT_TRUE(Part<QGroupBox>(form, "SystemFrame")->isEnabled());
-    EXPECT_TRUE(testing_support::Node(form, "Netpeer"));
+    EXPECT_TRUE(testing_support::Node(form, "netpeer"));
     EXPECT_EQ(state.Rules().Find("NETPEER")->outgoing, rules::Permission::kPermit);
     EXPECT_NE(Errors().find("MainForm : RetryRules : the rules file " + sandbox.rulesFile + " is read now"),
               std::string::npos);

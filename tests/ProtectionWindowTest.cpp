@@ -383,7 +383,7 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     choose("ServiceIncoming", "Permit", false);
     ASSERT_TRUE(shows("The services' rules were changed.")) << line->text().toStdString();
     ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() == 2 && list->topLevelItem(0)->text(3) == "Permit"; }));
-    EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Permit", "Permit", "Its entry, TIME"}));
+    EXPECT_EQ(row(0), QStringList({"chronyd", "41", "Permit", "Permit", "Its entry, chronyd"}));
     EXPECT_EQ(row(1), QStringList({"dhclient", "42", "Permit", "Ask", "The services' default"}));
     // Each time a file of the runtime folder only the user can read, removed after.
     const std::string once = "pkexec /usr/lib/korvel/zel-admin services-rules --over 600 " + sandbox.runtime + "\n";

@@ -89,17 +89,17 @@ TEST_F(RulesCommand, AProgramTheCommandAddsAppearsInTheTree)
     form.Load();
     ASSERT_TRUE(form.RegisterWindow());
     form.show();
-    ASSERT_FALSE(testing_support::Node(form, "Netpeer"));
+    ASSERT_FALSE(testing_support::Node(form, "netpeer"));
     ASSERT_EQ(RunRules({"block", NETPEER, "--in"}), 0);
     // Bound to the file: known by its path, and still by its name to the command.
     ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(NETPEER) != nullptr; }));
     EXPECT_EQ(state.Rules().Find(NETPEER)->incoming, rules::Permission::kDeny);
     EXPECT_EQ(state.Rules().Find(NETPEER)->name, "NETPEER");
-    EXPECT_TRUE(testing_support::Node(form, "Netpeer"));
+    EXPECT_TRUE(testing_support::Node(form, "netpeer"));
     // Removed again: gone from the tree.
     ASSERT_EQ(RunRules({"remove", "NETPEER"}), 0);
     EXPECT_TRUE(WaitFor([&] { return !state.Rules().Find(NETPEER); }));
-    EXPECT_FALSE(testing_support::Node(form, "Netpeer"));
+    EXPECT_FALSE(testing_support::Node(form, "netpeer"));
 }
 
 // A datagram socket the program keeps is decided again once the rule that

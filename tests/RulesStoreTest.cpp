@@ -1,8 +1,17 @@
 #include "panel/core/ErrorLog.h"
+#include "panel/core/FileInformation.h"
+#include "panel/core/LogReader.h"
 #include "panel/core/RulesStore.h"
 
+#include "alert/AlertContent.h"
+#include "engine/AlertConversation.h"
+#include "engine/CarrierIdentity.h"
 #include "engine/RuleTable.h"
+#include "protocol/LogFiles.h"
+#include "protocol/TrafficLog.h"
+#include "rules/DocumentReader.h"
 #include "rules/DocumentWriter.h"
+#include "rules/ProgramNames.h"
 #include "rules/RulesFormat.h"
 #include "tests/OlderEngineView.h"
 #include "tests/Sandbox.h"
@@ -649,4 +658,95 @@ TEST_F(RulesStoreFile, FullDiskLeavesThePreviousRulesWhole)
         GTEST_SKIP() << "no private tmpfs can be made here";
     EXPECT_EQ(status, 0);
     EXPECT_NE(Errors().find("No space left on device"), std::string::npos);
+}
+
+// One name per program wherever it is shown: the row of its record, the
+// alert's question and the rules page read the same, from the desktop entry
+// or the file name as written (never upper-cased), with bytes that are not
+// UTF-8 and reordering characters spelled out rather than lost. The files
+// keep their own names.
+TEST(ProgramDisplayNames, RecordAlertAndRulesPageNameAProgramAlike)
+{
+    Sandbox sandbox;
+    const std::string bin = sandbox.root + "/bin";
+    ::mkdir(bin.c_str(), 0755);
+    ::mkdir((sandbox.root + "/data/applications").c_str(), 0755);
+    WriteText(sandbox.root + "/data/applications/firefox-esr.desktop",
+              "[Desktop Entry]\nName=Firefox ESR\nExec=" + bin + "/firefox-esr %u\n");
+    struct Case {
+        std::string file;
+        std::string shown;
+        std::string application; // the record's APPLICATION, as engines always wrote it; "": the escaped name
+    };
+    const Case cases[] = {
+        {"curl", "curl", "CURL"},
+        {"firefox-esr", "Firefox ESR", "Firefox ESR"},
+        {"python3.11", "python3.11", "PYTHON3.11"},
+        {"bad\xff\xe2\x80\xaename", "bad\\xff\\u{202e}name", ""},
+    };
+    // Every file there before the desktop entries are first looked at.
+    for (const Case& c : cases) {
+        WriteText(bin + "/" + c.file, "#!/bin/sh\n");
+        ::chmod((bin + "/" + c.file).c_str(), 0755);
+    }
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        const std::string application = c.application.empty() ? rules::rules_format::ProgramName(c.file) : c.application;
+        const std::string exe = bin + "/" + c.file;
+        engine::CarrierIdentity carrier;
+        engine::IdentifyCarrier(carrier, "/proc", ::getpid(), exe);
+        engine::CompleteCarrierDescription(carrier);
+        ASSERT_EQ(carrier.description, application);
+
+        // The record's row.
+        const std::time_t now = std::time(nullptr);
+        protocol::RecordText body;
+        protocol::FormatConnectionBody({&carrier.recordHead, 1, 1, "10.0.0.7", 40000, 443, 1, false}, body);
+        const std::string logs = sandbox.logs + "/" + std::to_string(++number);
+        ::mkdir(logs.c_str(), 0700);
+        protocol::TrafficLog(logs).AppendLogRecord(body.View(), now);
+        const std::vector<panel::LogRow> rows =
+            panel::LogReader().FillLogView(logs, "Log2", false, panel::PortNames(), "", {}, "");
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].application, application);
+        EXPECT_EQ(rows[0].ShownApplication(), c.shown);
+
+        // The alert's question, as the engine sends it and the alert reads it.
+        engine::AlertTexts texts;
+        texts.path = carrier.exePath;
+        texts.program = carrier.description;
+        alert::AlertContent content;
+        text::ForEachLine(engine::launch::Request(texts), [&content](std::string_view line) {
+            const size_t tab = line.find('\t');
+            if (tab != std::string_view::npos)
+                content.Set(std::string(line.substr(0, tab)), text::UnescapeLine(line.substr(tab + 1)));
+        });
+        EXPECT_EQ(content.ProgramName().toStdString(), c.shown);
+
+        // The rules page, from the entry an answer stores, as the file keeps it.
+        rules::Application app;
+        app.name = carrier.exeName;
+        app.description = panel::ProgramDescription(panel::GetDisplayName(exe), carrier.exeName);
+        app.path = exe;
+        const auto stored = rules::ReadDocument(rules::WriteDocument(rules::Document {{app}}));
+        ASSERT_TRUE(stored && stored->Find(carrier.exeName));
+        EXPECT_EQ(stored->Find(carrier.exeName)->description, text::ToUpper(application));
+        EXPECT_EQ(panel::EntryDisplayName(*stored->Find(carrier.exeName)), c.shown);
+    }
+    // A script is named with its interpreter's language; another interpreter
+    // as itself.
+    namespace names = rules::program_names;
+    EXPECT_EQ(names::DisplayName(bin + "/backup.py", bin + "/python3.11", ""), "backup.py (Python 3.11)");
+    EXPECT_EQ(names::DisplayName("/home/u/run.sh", "/usr/bin/bash", ""), "run.sh (bash)");
+    EXPECT_EQ(names::DisplayName("/home/u/a.js", "/usr/bin/nodejs", ""), "a.js (Node.js)");
+    EXPECT_EQ(names::DisplayName("/home/u/t.pl", "/usr/bin/perl5.36.0", ""), "t.pl (Perl 5.36.0)");
+    EXPECT_EQ(names::DisplayName("/home/u/x", "/usr/bin/pythonista", "Pythonista"), "x (Pythonista)");
+    // Without a path the description stands; with neither, nothing.
+    EXPECT_EQ(names::DisplayName("", "CURL"), "CURL");
+    EXPECT_EQ(names::DisplayName("", ""), "");
+    EXPECT_EQ(names::DisplayName("/usr/bin/x\n\x7f", ""), "x\\x0a\\x7f");
+    EXPECT_EQ(names::DisplayName("/usr/bin/cu\u200brl", ""), "cu\\u{200b}rl");
+    EXPECT_EQ(names::DisplayName("/x", "Fire\u202efox \xc0\xaf"), "Fire\\u{202e}fox \\xc0\\xaf"); // overlong '/'
+    EXPECT_EQ(names::DisplayName("/x", "caf\u00e9 \u65e5\u672c"), "caf\u00e9 \u65e5\u672c");
 }

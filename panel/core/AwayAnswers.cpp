@@ -1,5 +1,6 @@
 #include "panel/core/AwayAnswers.h"
 
+#include "panel/core/FileInformation.h"
 #include "protocol/PanelMessages.h"
 #include "rules/hooksafe/Names.h"
 #include "text/Strings.h"
@@ -41,7 +42,7 @@ AwayLine DescribeAway(const Decision& decision, std::time_t now)
 {
     AwayLine line;
     line.when = TimeText(decision.time, now);
-    line.program = std::string(text::FileNamePart(decision.path));
+    line.program = ProgramDisplayName(decision.path);
     if (line.program.empty())
         line.program = decision.path;
     const std::string protocol = decision.protocol == 2 ? "UDP" : "TCP";

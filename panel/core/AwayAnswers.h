@@ -18,7 +18,7 @@ namespace panel {
 // One line of the list, as the window shows it.
 struct AwayLine {
     std::string when;       // "14:05", or "12 Mar 14:05" when not today
-    std::string program;    // the file name
+    std::string program;    // the program as shown (ProgramDisplayName)
     std::string connection; // "TCP to www.example.org (93.184.216.34) port 443"
     std::string decided;    // "Blocked" or "Allowed"
 };

@@ -2,6 +2,7 @@
 
 #include "panel/core/PortNames.h"
 #include "rules/Application.h"
+#include "rules/ProgramNames.h"
 #include "rules/Rule.h"
 
 #include <cstdint>
@@ -43,6 +44,10 @@ struct LogRow {
     // From the system services' log: the machine's rules decided it, which
     // the user's rules cannot change.
     bool machine = false;
+
+    // The program as its row shows it (rules::program_names::DisplayName);
+    // application stays the record's own.
+    std::string ShownApplication() const { return rules::program_names::DisplayName(path, application); }
 
     bool operator==(const LogRow&) const = default;
 };

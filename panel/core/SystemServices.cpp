@@ -2,6 +2,7 @@
 
 #include "os/FileDigest.h"
 #include "os/Processes.h"
+#include "panel/core/FileInformation.h"
 #include "panel/core/RulesStore.h"
 #include "protocol/BackstopSocket.h"
 #include "rules/DocumentReader.h"
@@ -239,7 +240,8 @@ Listing List(const Places& places)
         const rules::Application* entry = service.exePath.empty() ? nullptr : document->FindFor(name, service.exePath);
         service.decidedBy = entry ? DecidedBy::kEntry : DecidedBy::kDefault;
         if (entry) {
-            service.entry = entry->description.empty() ? entry->Key() : entry->description;
+            const std::string shown = EntryDisplayName(*entry);
+            service.entry = !shown.empty() ? shown : entry->description.empty() ? entry->Key() : entry->description;
             service.rules = entry->rules.size();
             service.incoming = entry->incoming;
             service.outgoing = entry->outgoing;

@@ -58,7 +58,7 @@ struct Service {
     bool pathFromCommandLine = false; // exePath is what the program says it is, not what the kernel does
     int sockets = -1;                 // its network sockets; -1: not visible, but its user holds some
     DecidedBy decidedBy = DecidedBy::kUnknown;
-    std::string entry; // the entry's description (or path) when decidedBy is kEntry
+    std::string entry; // the entry as the rules page names it (EntryDisplayName) when decidedBy is kEntry
     std::optional<rules::Permission> incoming, outgoing; // the defaults that apply
     size_t rules = 0; // rules of its own entry, before the defaults
 };

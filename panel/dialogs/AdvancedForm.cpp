@@ -128,7 +128,7 @@ void AdvancedForm::Refill()
         check_->setChecked(false);
     defaults_->Show(app ? app->incoming : std::nullopt, app ? app->outgoing : std::nullopt);
     if (app && !editing_.IsSystem()) {
-        name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
+        name_->setText(panel::EntryText(*app));
         icon_->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->path), 32));
     }
     const bool listed = rules_->Show(app);
@@ -182,7 +182,7 @@ void AdvancedForm::OpenRuleEditor(bool editSelected)
     if (!app)
         return;
     RuleEditor::Input input;
-    input.application = panel::NodeText(app->description);
+    input.application = editing_.IsSystem() ? panel::NodeText(app->description) : panel::EntryText(*app);
     input.icon = editing_.IsSystem() ? gui::art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
     const std::optional<size_t> replaced
         = editSelected ? std::optional<size_t>(static_cast<size_t>(selectedRule_)) : std::nullopt;

@@ -106,9 +106,7 @@ void ApplicationWizard::ListRunningPrograms()
         const std::string path = entry.front() == '+' ? entry.substr(1) : entry;
         if (input_.hasEntry(rules::rules_format::CarrierExeName(path), path))
             continue;
-        std::string text = panel::GetDisplayName(path);
-        if (text.empty())
-            text = FileName(path);
+        const std::string text = panel::ProgramDisplayName(path);
         auto* row = new QTreeWidgetItem(list_, {QString::fromStdString(TrimEnd(text))});
         row->setData(0, Qt::UserRole, list[position]);
         row->setIcon(0, QIcon(gui::ExecutablePixmap(QString::fromStdString(path), 16)));

@@ -1,5 +1,6 @@
 #include "panel/dialogs/TimedAnswersWindow.h"
 
+#include "panel/core/PanelCore.h"
 #include "panel/widgets/TreeImages.h"
 #include "panel/widgets/WindowTools.h"
 
@@ -66,7 +67,10 @@ void TimedAnswersWindow::Reload()
     list_->clear();
     for (const panel::TimedEntry& entry : entries_) {
         // Named as the tree names the program.
-        auto* item = new QTreeWidgetItem(list_, {panel::NodeText(entry.description.empty() ? entry.exeName : entry.description),
+        const rules::Application* app = core_.Rules().Find(entry.key);
+        const QString name =
+            app ? panel::EntryText(*app) : panel::NodeText(entry.description.empty() ? entry.exeName : entry.description);
+        auto* item = new QTreeWidgetItem(list_, {name,
                                                  QString::fromStdString(panel::DescribeAnswer(entry.answer)), QString()});
         item->setToolTip(0, QString::fromStdString(entry.exeName));
     }

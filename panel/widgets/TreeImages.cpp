@@ -1,6 +1,7 @@
 #include "panel/widgets/TreeImages.h"
 
 #include "gui/Art.h"
+#include "panel/core/FileInformation.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -71,6 +72,14 @@ QString NodeText(const std::string& description)
 {
     const QString text = QString::fromStdString(description);
     return text.left(1) + text.mid(1).toLower();
+}
+
+QString EntryText(const rules::Application& app)
+{
+    const std::string shown = EntryDisplayName(app);
+    if (!shown.empty())
+        return QString::fromStdString(shown);
+    return NodeText(app.description.empty() ? app.name.value_or(std::string()) : app.description);
 }
 
 }  // namespace panel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rules/Application.h"
 #include "rules/Words.h"
 
 #include <QIcon>
@@ -24,5 +25,10 @@ QString PermissionText(std::optional<rules::Permission> permission);
 // An application's name in the tree: the description with its first
 // character as it is and the rest in lower case ("Internet explorer").
 QString NodeText(const std::string& description);
+// An entry's name wherever the panel lists it: its program's name
+// (panel::EntryDisplayName), so that it reads as in the alert and the logs;
+// an entry known by its name alone as NodeText gives its description, else
+// its name.
+QString EntryText(const rules::Application& app);
 
 }  // namespace panel

@@ -225,7 +225,7 @@ void ApplicationPane::ShowApplication(const std::string& name)
         contentCheck_->setChecked(app && !app->fileHash.empty());
     }
     if (app && !general) {
-        name_->setText(panel::NodeText(app->description.empty() ? *app->name : app->description));
+        name_->setText(panel::EntryText(*app));
         path_->setText(app->IsBound() ? QString::fromStdString(app->path)
                                       : tr("Every program named %1").arg(QString::fromStdString(*app->name)));
         icon_->setPixmap(gui::ExecutablePixmap(QString::fromStdString(app->path), 32));

@@ -180,7 +180,7 @@ void LogView::Fill()
     for (size_t i = 0; i < rows.size(); ++i) {
         const panel::LogRow& row = rows[i];
         auto* item = new LogItem(QStringList {QString::fromStdString(row.number), QString::fromStdString(row.dateTime),
-                                          QString::fromStdString(row.application), QString::fromStdString(row.protocol),
+                                          QString::fromStdString(row.ShownApplication()), QString::fromStdString(row.protocol),
                                           QString::fromStdString(row.ip), QString::fromStdString(row.port),
                                           QString::fromStdString(row.reason), QString::fromStdString(row.host)});
         item->setData(0, kRowRole, static_cast<int>(i));

@@ -2,6 +2,7 @@
 
 #include "gui/ProgramIcon.h"
 #include "panel/core/ApplicationEditing.h"
+#include "panel/core/FileInformation.h"
 #include "panel/core/Options.h"
 #include "panel/dialogs/AdvancedForm.h"
 #include "panel/dialogs/ApplicationWizard.h"
@@ -32,7 +33,8 @@ std::optional<rules::Application> RunWizard(QWidget* parent, WizardInput input)
 std::optional<rules::Rule> EditRuleFromLog(QWidget* parent, const RuleFromLogInput& input)
 {
     RuleEditor::Input shown;
-    shown.application = NodeText(input.description);
+    shown.application = rules::IsPathKey(input.path) ? QString::fromStdString(ProgramDisplayName(input.path))
+                                                     : NodeText(input.description);
     shown.icon = gui::ExecutablePixmap(QString::fromStdString(input.path), 32);
     shown.rule = input.rule;
     shown.proposed = true;

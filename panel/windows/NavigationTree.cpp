@@ -170,9 +170,7 @@ std::vector<NavigationTree::Entry> NavigationTree::Entries(const rules::Document
         const char* group = GroupOf(in, out);
         if (!group)
             continue; // defaults the panel does not know: no node
-        // An entry without a description is shown by its name.
-        const std::string& shown = app.description.empty() ? *app.name : app.description;
-        entries.push_back({group, panel::NodeText(shown), QString::fromStdString(app.Key()),
+        entries.push_back({group, panel::EntryText(app), QString::fromStdString(app.Key()),
                            QString::fromStdString(app.path)});
     }
     return entries;

@@ -85,8 +85,7 @@ QString ProgramName(const coverage::Program& program)
         return QString::fromStdString(program.command);
     auto found = names.find(path);
     if (found == names.end()) {
-        const std::string display = panel::GetDisplayName(program.exePath);
-        found = names.insert(path, display.empty() ? path.section('/', -1) : QString::fromStdString(display));
+        found = names.insert(path, QString::fromStdString(panel::ProgramDisplayName(program.exePath)));
     }
     return *found;
 }

@@ -126,10 +126,7 @@ void StatusArea::ShowRunning(const std::vector<std::string>& paths)
     running_->clear();
     for (size_t i = 0; i < paths.size() && i < kMostRunningShown; ++i) {
         const std::string& path = paths[i];
-        std::string label = panel::GetDisplayName(path);
-        if (label.empty())
-            label = path.substr(path.rfind('/') + 1);
-        const QString text = QString::fromStdString(panel::StripLabel(label));
+        const QString text = QString::fromStdString(panel::StripLabel(panel::ProgramDisplayName(path)));
         const QString file = QString::fromStdString(path);
         auto* item = new QListWidgetItem(QIcon(gui::ExecutablePixmap(file, 16)), text, running_);
         item->setToolTip(text);
