@@ -267,10 +267,10 @@ TEST_F(LogWindow, SearchDaysAndReasonsInTheLog)
     QTest::keyClick(search, Qt::Key_Return);
     ChooseLog("Log3");
     EXPECT_EQ(search->text(), "");
-    EXPECT_EQ(Applications(), QStringList {"NC"});
+    EXPECT_EQ(Applications(), QStringList {"nc"});
     ChooseLog("Log4");
     EXPECT_EQ(search->text(), "wget");
-    EXPECT_EQ(Applications(), (QStringList {"WGET", "WGET"}));
+    EXPECT_EQ(Applications(), (QStringList {"wget", "wget"}));
     search->clear();
 
     auto* day = Part<QComboBox>(*form, "LogDay");
