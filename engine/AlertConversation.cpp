@@ -161,8 +161,11 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
                       const sigset_t& waitMask, int withdrawFd, Speaker& speaker, AlertResult& result)
 {
     Conversation conversation;
-    if (!SendAll(fd, request))
+    // Refused before it was heard: an alert program that ended just then.
+    if (!SendAll(fd, request)) {
+        conversation.ending = Ending::kClosedEarly;
         return conversation;
+    }
     const timespec interval {0, kPressCheckMs * 1000000L};
     const auto startedAt = os::MonotonicNow();
     auto heardAt = startedAt;

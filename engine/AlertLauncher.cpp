@@ -42,10 +42,12 @@ void Reap(pid_t child)
 
 // The program we started: a serving alert leaves it at once and speaks from
 // a process of its own; one that spoke itself served this question alone and
-// ends now, as does one that never spoke.
-void ReapStarted(pid_t child, pid_t speaker)
+// ends now, as does one that never spoke. mayGoOn: it may be a serving one
+// still starting (this question was taken back before it spoke), which other
+// questions may have met meanwhile: it is given the same time to leave.
+void ReapStarted(pid_t child, bool mayGoOn)
 {
-    if (speaker > 0 && speaker != child) {
+    if (mayGoOn) {
         const auto until = os::MonotonicNow() + std::chrono::milliseconds(kStarterExitMs);
         // Its end wakes us through a process descriptor; without one (a
         // kernel before 5.3, no descriptor left) it is asked again every few
@@ -111,7 +113,8 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
         if (channel.mode == Mode::kOwn && channel.child > 0)
             Reap(channel.child);
         if (channel.mode == Mode::kStarted)
-            ReapStarted(channel.child, speaker.Pid());
+            ReapStarted(channel.child, (speaker.Pid() > 0 && speaker.Pid() != channel.child)
+                                           || conversation.ending == Ending::kWithdrawn);
         if (conversation.ending == Ending::kMute && channel.mode != Mode::kOwn)
             GiveUpRendezvous(rendezvous, channel.socketId, waitMask);
         if (conversation.ending == Ending::kClosedEarly && channel.mode == Mode::kJoined)

@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include "engine/AlertConversation.h"
 #include "engine/AlertLauncher.h"
 #include "engine/Asker.h"
 #include "engine/AskingProcess.h"
@@ -18,13 +19,17 @@
 #include "tests/Sandbox.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <set>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <map>
 #include <gtest/gtest.h>
@@ -576,6 +581,56 @@ TEST_F(EngineAlert, SilenceCountsOnlyOnceTheAlertHasSpoken)
         EXPECT_EQ(answer.get(), 1);
     }
     EXPECT_TRUE(NoChildLeft());
+}
+
+// An alert program that leaves before its first word (it ended just as the
+// question joined it) leaves the question to be asked anew; one that spoke
+// and left has ended it unanswered.
+TEST(AlertConversation, LeavingBeforeTheFirstWordIsToldApartFromLeavingLater)
+{
+    using engine::launch::Ending;
+    struct Case {
+        const char* name;
+        bool readsRequest; // false: gone before the request could be sent
+        const char* says;  // before it leaves
+        Ending ending;
+    };
+    const Case cases[] = {
+        {"gone before the request", false, "", Ending::kClosedEarly},
+        {"read the request, said nothing", true, "", Ending::kClosedEarly},
+        {"spoke, then left", true, "alive\n", Ending::kClosed},
+    };
+    for (const Case& c : cases) {
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+        const int on = 1;
+        ::setsockopt(pair[0], SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+        if (!c.readsRequest)
+            ::close(pair[1]);
+        std::thread alert;
+        if (c.readsRequest)
+            alert = std::thread([&c, fd = pair[1]] {
+                char buffer[4096];
+                for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                    if (std::string_view(buffer, static_cast<size_t>(n)).find("end\n") != std::string_view::npos)
+                        break;
+                if (*c.says) {
+                    EXPECT_GT(::write(fd, c.says, std::strlen(c.says)), 0);
+                }
+                ::close(fd);
+            });
+        sigset_t none;
+        sigemptyset(&none);
+        engine::launch::Speaker speaker;
+        engine::AlertResult result;
+        const engine::launch::Conversation conversation =
+            engine::launch::Converse(pair[0], "peer\t10.0.0.5\nend\n", nullptr, none, -1, speaker, result);
+        if (alert.joinable())
+            alert.join();
+        ::close(pair[0]);
+        EXPECT_EQ(static_cast<int>(conversation.ending), static_cast<int>(c.ending)) << c.name;
+        EXPECT_EQ(result.button, 0) << c.name;
+    }
 }
 
 // A serving alert program that stopped (or hangs) after it spoke: its

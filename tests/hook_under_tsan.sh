@@ -27,4 +27,8 @@ asked=$(TSAN_OPTIONS="halt_on_error=1 exitcode=66" LD_PRELOAD="$BUILD/hook/libze
   ZEL_TEST_ALERT_SCRIPT="answer=1,delay=20" ZEL_TEST_ALERT_SERVE=1 \
   timeout 300 "$BUILD/tests/waitpeer" questions 127.0.0.3 127.0.0.2 21098 4 20)
 echo "questions under ThreadSanitizer: $asked"
-[ "$asked" = "connected=40 refused=0 closed=40" ]
+if [ "$asked" != "connected=40 refused=0 closed=40" ]; then
+  # Why each refusal was made: the denied records, with their reasons.
+  grep -h '<PERMISSION>0</PERMISSION>' "$WORK"/logs/* | head -20 || true
+  exit 1
+fi
