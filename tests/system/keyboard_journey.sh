@@ -17,7 +17,7 @@ command -v openbox >/dev/null || { echo "SKIP: openbox missing"; exit 77; }
 source "$(dirname "$0")/desktop.sh"
 
 cat >"$rules" <<'XML'
-<APPLICATIONS><APPLICATION><EXENAME>NETPEER</EXENAME><DESCRIPTION>NETPEER</DESCRIPTION><APPPATH>/usr/bin/netpeer</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>
+<APPLICATIONS><APPLICATION><EXENAME>NETPEER</EXENAME><DESCRIPTION>NETPEER</DESCRIPTION><APPPATH>/usr/bin/netpeer</APPPATH><ISSERVICE>0</ISSERVICE><INDEF>ASK</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION><APPLICATION><EXENAME>ASKER</EXENAME><DESCRIPTION>ASKER</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF></APPLICATION><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>
 XML
 reg add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 /f
 
@@ -62,5 +62,40 @@ shot keyboard-log
 # The log's own steps go here: type a host into the search field, pick the
 # row, and make a rule from it (its keys), then check the rules file.
 
+step "4. a question answered \"always\" by keyboard leaves the keyboard with the terminal"
+start_server
+mkdir -p "$work/bin" && cp "$BUILD/tests/netpeer" "$work/bin/asker"
+xterm -geometry 80x20+40+40 -e sh -c "read line; echo \"got:\$line\" >'$work/typed'; sleep 120" >/dev/null 2>&1 &
+pids+=($!)
+terminal=
+wait_for 50 eval 'terminal=$(xdotool search --pid $! 2>/dev/null | tail -1); [ -n "$terminal" ]' || fail "no terminal"
+xdotool windowactivate --sync "$terminal"
+wait_for 30 eval '[ "$(xdotool getwindowfocus)" = "$terminal" ]' || fail "the terminal has no focus"
+"$prefix/bin/zel-run" "$work/bin/asker" tcp-client 127.0.0.3 127.0.0.2 "$port" >"$work/asker.out" 2>&1 &
+pids+=($!)
+alert_window() { xdotool search --onlyvisible --name "Connection Alert!" 2>/dev/null | head -1; }
+wait_for 150 eval '[ -n "$(alert_window)" ]' || fail "no alert"
+[ "$(xdotool getwindowfocus)" = "$terminal" ] || fail "the alert took the focus"
+# The user gives the alert the keyboard (a click), then: How long, always; Allow.
+eval "$(xdotool getwindowgeometry --shell "$(alert_window)")"
+xdotool mousemove $((X + 120)) $((Y + 60)) click 1
+sleep 0.6 # a new question ignores keys for half a second
+keys alt+l End Return alt+a
+wait_for 50 grep -q connected "$work/asker.out" || fail "the answer did not allow: $(cat "$work/asker.out")"
+asker_rule() { grep -q "<EXENAME>ASKER</EXENAME>.*<RULE>" "$rules"; }
+wait_for 50 asker_rule || fail "no rule stored for the program"
+# Stored by the panel meanwhile: the terminal gets the keyboard back and
+# keeps it; the panel's window is neither raised nor focused.
+wait_for 30 eval '[ "$(xdotool getwindowfocus)" = "$terminal" ]' || fail "the keyboard did not go back to the terminal"
+sleep 1
+[ "$(xdotool getactivewindow)" = "$terminal" ] || fail "the terminal lost the keyboard to $(xdotool getactivewindow getwindowname)"
+stacking=$(for id in $(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //' | tr -d ','); do printf '%d\n' "$id"; done)
+[ "$(echo "$stacking" | grep -nx "$main" | cut -d: -f1)" -lt "$(echo "$stacking" | grep -nx "$terminal" | cut -d: -f1)" ] \
+  || fail "the panel was raised above the terminal"
+xdotool type --delay 30 "typed after the answer"
+xdotool key Return
+wait_for 30 grep -qs "got:typed after the answer" "$work/typed" || fail "the terminal did not get the line"
+shot keyboard-after-answer
+
 ended "$panel" && fail "the panel ended"
-echo "PASS: a program's page, Block All on and off and the logs, by keyboard alone"
+echo "PASS: a program's page, Block All on and off, the logs, and an answer that leaves the keyboard where it was, by keyboard alone"
