@@ -22,11 +22,16 @@
 #include "tests/ChildProcess.h"
 #include "tests/EventLoopWait.h"
 #include "tests/PanelWindowDriver.h"
+#include "tests/PrivateSessionBus.h"
 #include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QMutex>
+#include <QThread>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineSeries>
@@ -659,8 +664,71 @@ TEST_F(MainWindow, AnswerForOneHostStoresTheProgramWithItsNewRule)
     EXPECT_EQ(core.Rules().Find(exePath)->rules.size(), 1u);
 }
 
+namespace {
+
+// org.freedesktop.Notifications' Notify and CloseNotification, as a desktop's
+// notification server answers them: from a thread of its own, since the
+// panel waits for the answer.
+class NotificationServer : public QDBusVirtualObject {
+public:
+    NotificationServer()
+    {
+        thread_.start();
+        moveToThread(&thread_);
+    }
+    ~NotificationServer() override
+    {
+        thread_.quit();
+        thread_.wait();
+    }
+    QVariantList Notified() const
+    {
+        QMutexLocker lock(&mutex_);
+        return notified_;
+    }
+    QList<uint> Closed() const
+    {
+        QMutexLocker lock(&mutex_);
+        return closed_;
+    }
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.interface() != "org.freedesktop.Notifications")
+            return false;
+        QMutexLocker lock(&mutex_);
+        if (message.member() == "Notify") {
+            notified_ = message.arguments();
+            connection.send(message.createReply(QVariant(7u)));
+        } else if (message.member() == "CloseNotification") {
+            closed_ << message.arguments().value(0).toUInt();
+            connection.send(message.createReply());
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+private:
+    QThread thread_;
+    mutable QMutex mutex_;
+    QVariantList notified_;
+    QList<uint> closed_;
+};
+
+}  // namespace
+
+// Shut down, the panel leaves a notice that stays (the tray icon is gone
+// with it); the next start takes it away.
 TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
 {
+    testing_support::PrivateSessionBus bus("notifications");
+    NotificationServer server;
+    if (bus.Available()) {
+        QDBusConnection services = bus.Services();
+        ASSERT_TRUE(services.registerVirtualObject("/org/freedesktop/Notifications", &server));
+        ASSERT_TRUE(services.registerService("org.freedesktop.Notifications"));
+    }
     auto* tray = Part<TrayIcon>(*form);
     ASSERT_TRUE(tray);
     form->showMinimized();
@@ -691,6 +759,16 @@ TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
               std::string::npos);
     EXPECT_EQ(Setting("SecurityMode"), "Custom");
     EXPECT_FALSE(Setting("VRNTIMEEND").empty());
+    if (!bus.Available())
+        GTEST_SKIP() << "no /usr/bin/dbus-daemon: the notice is not tried";
+    const QVariantList notified = server.Notified();
+    ASSERT_EQ(notified.size(), 8);
+    EXPECT_EQ(notified.at(3).toString(), "Korvel Firewall is shut down");
+    EXPECT_EQ(notified.at(7).toInt(), 0); // never expires
+    EXPECT_EQ(testing_support::ReadText(sandbox.runtime + "/stopped-notice"), "7");
+    MainForm again(core);
+    EXPECT_EQ(server.Closed(), QList<uint> {7u});
+    EXPECT_NE(::access((sandbox.runtime + "/stopped-notice").c_str(), F_OK), 0);
 }
 
 TEST_F(MainWindow, NoticeRemembersNotToShowAgain)

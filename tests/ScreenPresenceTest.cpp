@@ -5,6 +5,7 @@
 #include "gui/Clock.h"
 #include "tests/ChildProcess.h"
 #include "tests/EventLoopWait.h"
+#include "tests/PrivateSessionBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -44,33 +45,17 @@ public:
 
 class Presence : public testing::Test {
 protected:
-    std::unique_ptr<ChildProcess> bus;
+    testing_support::PrivateSessionBus bus {"screen-saver"};
     ScreenSaver saver;
-    QString previous = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
 
     void SetUp() override
     {
-        if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
+        if (!bus.Available())
             GTEST_SKIP() << "no /usr/bin/dbus-daemon (Debian package dbus-daemon)";
-        bus = std::make_unique<ChildProcess>(
-            std::vector<std::string> {"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"});
-        const auto address = bus->ReadLine();
-        ASSERT_TRUE(address.has_value());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(*address));
-        QDBusConnection service = QDBusConnection::connectToBus(QString::fromStdString(*address), "screen-saver");
+        QDBusConnection service = bus.Services();
         ASSERT_TRUE(service.isConnected());
         ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/ScreenSaver", &saver));
         ASSERT_TRUE(service.registerService("org.freedesktop.ScreenSaver"));
-    }
-    void TearDown() override
-    {
-        if (!bus)
-            return;
-        QDBusConnection::disconnectFromBus("screen-saver");
-        if (previous.isEmpty())
-            qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        else
-            qputenv("DBUS_SESSION_BUS_ADDRESS", previous.toUtf8());
     }
 };
 

@@ -2054,4 +2054,15 @@ Starten Sie sie in einer Desktop-Sitzung oder mit QT_QPA_PLATFORM=offscreen, um 
         <translation>Die Firewall kann ihren Laufzeitordner nicht benutzen; Programme erreichen die Steuerzentrale daher nicht.</translation>
     </message>
 </context>
+<context>
+    <name>panel::StoppedNotice</name>
+    <message>
+        <source>Korvel Firewall is shut down</source>
+        <translation>Korvel Firewall ist beendet</translation>
+    </message>
+    <message>
+        <source>Programs are no longer filtered. Start it again from the menu: Korvel Firewall.</source>
+        <translation>Programme werden nicht mehr gefiltert. Starten Sie sie im Menü wieder: Korvel Firewall.</translation>
+    </message>
+</context>
 </TS>

@@ -1,13 +1,21 @@
 #include "panel/control/ShutdownFlow.h"
 
 #include "os/Clock.h"
+#include "os/Paths.h"
 #include "panel/control/InterceptorWatch.h"
+#include "panel/control/StoppedNotice.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/core/InterceptorLibrary.h"
 
 #include <QCoreApplication>
 
 namespace panel {
+
+ShutdownFlow::ShutdownFlow(PanelCore& core, InterceptorWatch& watch, Window window)
+    : core_(core), watch_(watch), window_(std::move(window))
+{
+    stopped_notice::Withdraw(QString::fromStdString(os::RuntimeDir()));
+}
 
 void ShutdownFlow::Ask()
 {
@@ -22,6 +30,9 @@ void ShutdownFlow::ShutDown()
     window_.showStopped();
     core_.Save();
     window_.hideTray();
+    // The icon is gone with the panel: something must still say that
+    // programs pass unfiltered now.
+    stopped_notice::Post(QString::fromStdString(os::RuntimeDir()));
     End();
     QCoreApplication::exit(0);
 }

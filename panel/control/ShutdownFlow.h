@@ -24,10 +24,8 @@ public:
         std::function<void()> hideTray;
     };
 
-    ShutdownFlow(PanelCore& core, InterceptorWatch& watch, Window window)
-        : core_(core), watch_(watch), window_(std::move(window))
-    {
-    }
+    // Takes away the notice an earlier shutdown left: filtering again.
+    ShutdownFlow(PanelCore& core, InterceptorWatch& watch, Window window);
 
     void SetInterceptor(InterceptorLibrary* interceptor) { interceptor_ = interceptor; }
     void Ask();
