@@ -73,7 +73,7 @@ void AlertContent::Set(const std::string& key, const std::string& value)
 
 QString AlertContent::ProgramKey() const
 {
-    return QString::number(pid) + '\n' + path + '\n' + (outgoing ? "out" : "in");
+    return path + '\n' + (outgoing ? "out" : "in");
 }
 
 namespace {

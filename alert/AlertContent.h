@@ -53,8 +53,8 @@ struct AlertContent {
     // spelled out rather than lost (ProgramName).
     void Set(const std::string& key, const std::string& value);
 
-    // Questions with the same key may be answered together: one process, one
-    // direction.
+    // Questions with the same key may be answered together: one program
+    // (whichever of its processes asks), one direction.
     QString ProgramKey() const;
     // The program as the panel and its logs show it
     // (rules::program_names::DisplayName), else the caption.

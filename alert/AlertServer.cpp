@@ -166,6 +166,35 @@ QByteArray UsersAnswer(int button, int length, int scope, const AlertContent& co
     return AnswerLine(button, 0);
 }
 
+// Whether the answer reaches past the question's own connection in the
+// asking engine: a time or always, for a scope that engine takes.
+bool Lasting(int length, int scope, const AlertContent& content)
+{
+    if (content.timedMinutes > 0)
+        return length == AlertDialog::kAlways || length == AlertDialog::kTimed;
+    return length == AlertDialog::kAlways
+        && (scope == AlertDialog::kAny || (scope == AlertDialog::kHost && !content.host.isEmpty()));
+}
+
+// Whether a lasting answer to answered, for scope, covers waiting (a
+// question of the same program, from any of its processes).
+bool Covers(const AlertContent& answered, int scope, const AlertContent& waiting)
+{
+    const bool samePeer = answered.host.isEmpty() ? waiting.peer == answered.peer : waiting.host == answered.host;
+    switch (scope) {
+    case AlertDialog::kAny:
+        return true;
+    case AlertDialog::kHost:
+        return samePeer;
+    case AlertDialog::kPort:
+        return waiting.port == answered.port;
+    case AlertDialog::kPeerAndPort:
+        return samePeer && waiting.port == answered.port;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
@@ -173,17 +202,20 @@ void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
     QuestionChannel* current = shown_;
     if (!current)
         return;
-    if (alsoWaiting) {
-        // The same answer for this program's other questions, for their
-        // connections only: the box "apply to all" is the shown one's.
-        const QString program = current->Content().ProgramKey();
-        std::vector<QuestionChannel*> same;
-        for (const Question& question : queue_)
-            if (question.channel != current && question.channel->Content().ProgramKey() == program)
-                same.push_back(question.channel);
-        for (QuestionChannel* channel : same)
-            Answer(channel, AnswerLine(button, 0));
-    }
+    // The same answer for this program's other questions, from any of its
+    // processes, for their connections only: the ticked box's, and those a
+    // lasting answer covers (it reaches their engines as a rule, which
+    // decides their later connections; these were asked already).
+    const AlertContent& shown = current->Content();
+    const QString program = shown.ProgramKey();
+    const bool lasting = Lasting(length, scope, shown);
+    std::vector<QuestionChannel*> same;
+    for (const Question& question : queue_)
+        if (question.channel != current && question.channel->Content().ProgramKey() == program
+            && (alsoWaiting || (lasting && Covers(shown, scope, question.channel->Content()))))
+            same.push_back(question.channel);
+    for (QuestionChannel* channel : same)
+        Answer(channel, AnswerLine(button, 0));
     Answer(current, UsersAnswer(button, length, scope, current->Content()));
     ShowCurrent();
 }

@@ -149,19 +149,17 @@ TEST_F(AlertQueue, QuestionsShowOneAtATimeInTheOrderTheyCameAndSayWhenTheyShow)
     EXPECT_TRUE(dialog.isVisible());
 }
 
-TEST_F(AlertQueue, OneClickAnswersTheWaitingQuestionsOfTheSameProgramOnly)
+TEST_F(AlertQueue, OneClickAnswersTheWaitingQuestionsOfTheSameProgramInEachOfItsProcesses)
 {
     std::vector<std::unique_ptr<Asker>> same;
     for (int i = 0; i < 20; ++i) {
         same.push_back(Connect());
-        same.back()->Ask("peer" + std::to_string(i) + ".example", 10);
+        same.back()->Ask("peer" + std::to_string(i) + ".example", i % 2 ? 10 : 11);
     }
     auto other = Connect();
     other->Ask("other.example", 20, 0, "/usr/bin/other");
-    auto sameFileOtherProcess = Connect();
-    sameFileOtherProcess->Ask("again.example", 11);
-    ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 22; }));
-    EXPECT_EQ(More()->text(), "21 more waiting");
+    ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 21; }));
+    EXPECT_EQ(More()->text(), "20 more waiting");
     EXPECT_EQ(AlsoWaiting()->text(), "Also for the 19 &waiting from this program");
     // These engines predate lengths and scopes: always, for any connection.
     QComboBox* length = dialog.findChild<QComboBox*>("1011");
@@ -178,10 +176,71 @@ TEST_F(AlertQueue, OneClickAnswersTheWaitingQuestionsOfTheSameProgramOnly)
     for (size_t i = 1; i < same.size(); ++i)
         EXPECT_EQ(same[i]->Answer(), "answer 1 0") << i;
     EXPECT_EQ(other->Answer(), "");
-    EXPECT_EQ(sameFileOtherProcess->Answer(), "");
-    EXPECT_EQ(server.Waiting(), 2);
+    EXPECT_EQ(server.Waiting(), 1);
     EXPECT_EQ(Peer(), "other.example");
     EXPECT_FALSE(AlsoWaiting()->isChecked());
+}
+
+// A lasting answer (always, or for a time) settles the waiting questions
+// of the same program it covers, whichever process asks; one for this
+// connection, or until this process quits, settles none.
+TEST_F(AlertQueue, ALastingAnswerSettlesTheWaitingQuestionsItCoversInEveryProcess)
+{
+    struct Waiting {
+        const char* host;
+        int port;
+        long pid;
+        const char* path;
+        bool incoming;
+    };
+    const Waiting waiting[] = {
+        {"api.example.com", 443, 11, "/usr/bin/tool", false}, // 0: same host and port, another process
+        {"api.example.com", 80, 12, "/usr/bin/tool", false},  // 1: same host, another port
+        {"cdn.example.com", 443, 10, "/usr/bin/tool", false}, // 2: another host, same port
+        {"api.example.com", 443, 13, "/usr/bin/other", false}, // 3: another program
+        {"api.example.com", 443, 14, "/usr/bin/tool", true},  // 4: the other direction
+    };
+    struct Case {
+        int length;
+        int scope;
+        const char* settled; // one letter per waiting question: y settled, n still waiting
+    };
+    const Case cases[] = {
+        {AlertDialog::kAlways, AlertDialog::kPeerAndPort, "ynnnn"},
+        {AlertDialog::kAlways, AlertDialog::kHost, "yynnn"},
+        {AlertDialog::kTimed, AlertDialog::kPort, "ynynn"},
+        {AlertDialog::kAlways, AlertDialog::kAny, "yyynn"},
+        {AlertDialog::kOnce, AlertDialog::kAny, "nnnnn"},
+        {AlertDialog::kProcess, AlertDialog::kAny, "nnnnn"},
+    };
+    const auto ask = [this](const char* host, int port, long pid, const char* path, bool incoming) {
+        auto asker = Connect();
+        asker->Send(std::string("caption\tX\npeer\t") + host + "\nhost\t" + host + "\ndirection\t"
+                    + (incoming ? "incoming" : "outgoing") + "\npath\t" + path + "\npid\t" + std::to_string(pid)
+                    + "\nchoices\t60\nport\t" + std::to_string(port) + "\nend\n");
+        return asker;
+    };
+    for (const Case& c : cases) {
+        auto shown = ask("api.example.com", 443, 10, "/usr/bin/tool", false);
+        std::vector<std::unique_ptr<Asker>> askers;
+        for (const Waiting& w : waiting)
+            askers.push_back(ask(w.host, w.port, w.pid, w.path, w.incoming));
+        ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 6; }));
+        auto* lengths = dialog.findChild<QComboBox*>("1011");
+        auto* scopes = dialog.findChild<QComboBox*>("1012");
+        lengths->setCurrentIndex(lengths->findData(c.length));
+        scopes->setCurrentIndex(scopes->findData(c.scope));
+        Click("2");
+        ASSERT_TRUE(WaitUntil([&] { return !shown->Answer().empty(); }));
+        std::string settled;
+        for (auto& asker : askers)
+            settled += asker->Answer().empty() ? 'n' : 'y';
+        EXPECT_EQ(settled, c.settled) << c.length << " " << c.scope;
+        for (size_t i = 0; i < askers.size(); ++i)
+            EXPECT_EQ(askers[i]->Answer(), c.settled[i] == 'y' ? "answer 2 0" : "") << i;
+        askers.clear(); // withdrawn
+        ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 0; }));
+    }
 }
 
 TEST_F(AlertQueue, AQuestionWithdrawnByItsEngineLeavesTheQueue)
