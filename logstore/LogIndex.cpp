@@ -227,7 +227,7 @@ bool LogIndex::DropRows(std::int64_t file, std::string& why)
     return true;
 }
 
-IndexPass LogIndex::IndexDayFile(const std::string& path)
+IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
 {
     IndexPass pass;
     const auto fail = [&](const std::string& why) {
@@ -302,6 +302,10 @@ IndexPass LogIndex::IndexDayFile(const std::string& path)
         }
         std::int64_t rows = 0, skipped = 0;
         for (int lines = 0; lines < kBatchLines; ++lines) {
+            if (maxLines >= 0 && maxLines-- == 0) {
+                done = pass.more = true;
+                break;
+            }
             std::string_view line;
             std::int64_t offset = 0;
             const LineReader::Kind kind = reader.Next(line, offset);

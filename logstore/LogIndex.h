@@ -16,6 +16,7 @@ struct IndexPass {
     std::int64_t rows = 0;   // records added to the index
     std::int64_t skipped = 0;  // lines too long to be a record, passed over
     bool restarted = false;  // the file was another one, or shorter: indexed again from its start
+    bool more = false;       // stopped at the pass's budget of lines: there may be more
 };
 
 // The index of the daily traffic logs, kept in the user's database beside
@@ -40,8 +41,9 @@ public:
     // last pass stopped. Only whole lines: a last line without its end waits
     // for the next pass. A file that shrank, or that is another file (another
     // inode, or other first bytes) than the one read before, is indexed
-    // again from its start, its old rows dropped.
-    IndexPass IndexDayFile(const std::string& path);
+    // again from its start, its old rows dropped. maxLines bounds the pass
+    // (an event loop catching up on a day of a busy machine); negative: none.
+    IndexPass IndexDayFile(const std::string& path, std::int64_t maxLines = -1);
 
     // Drops the rows of a file (a day deleted); true when there were none.
     bool DropDayFile(const std::string& path, std::string* why = nullptr);

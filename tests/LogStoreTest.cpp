@@ -348,6 +348,12 @@ std::vector<std::string> Rows(Database& db)
     return out;
 }
 
+// A second database beside the user's, to index the same files into.
+Database Fresh(const Sandbox& sandbox)
+{
+    return Database::Open(sandbox.root + "/fresh.db", Access::kWrite, Schema::Current(), sandbox.runtime + "/fresh.lock");
+}
+
 std::string Count(Database& db, const std::string& sql)
 {
     logstore::Statement count(db, sql);
@@ -396,6 +402,14 @@ TEST(LogIndexIngest, TornLinesWaitAndLongLinesAreCounted)
     EXPECT_EQ(rows[0].substr(rows[0].find("|/usr")), "|/usr/bin/curl|App|10.0.0.1|40000|443|a.example|rule|");
     EXPECT_EQ(rows[1].substr(rows[1].find("|/usr")), "|/usr/bin/wget|App|10.0.0.2|40000|443||rule|");
     EXPECT_EQ(Count(db, "SELECT group_concat(rowid) FROM records_text WHERE records_text MATCH 'wget'"), "2,4");
+    // The same read a line per pass.
+    Database fresh = Fresh(sandbox);
+    LogIndex budgeted(fresh);
+    int passes = 1;
+    for (logstore::IndexPass pass; (pass = budgeted.IndexDayFile(file, 1)).more && passes < 20; ++passes)
+        ASSERT_TRUE(pass.ok) << pass.error;
+    EXPECT_EQ(passes, 7) << "six lines, and the pass that finds the end";
+    EXPECT_EQ(Rows(fresh), rows);
 }
 
 // A file cut shorter, or another file put in its place (another inode, or the
@@ -432,8 +446,7 @@ TEST(LogIndexIngest, ReplacedOrTruncatedFileIndexedAgain)
         ASSERT_TRUE(pass.ok) << pass.error;
         const bool grown = kase.then.starts_with(a + b);
         EXPECT_EQ(pass.restarted, !grown) << kase.name;
-        Database fresh = Database::Open(sandbox.root + "/fresh.db", Access::kWrite, Schema::Current(),
-                                        sandbox.runtime + "/fresh.lock");
+        Database fresh = Fresh(sandbox);
         ASSERT_TRUE(fresh) << fresh.Error();
         ASSERT_TRUE(LogIndex(fresh).IndexDayFile(file).ok);
         EXPECT_EQ(Rows(db), Rows(fresh)) << kase.name;
@@ -441,6 +454,23 @@ TEST(LogIndexIngest, ReplacedOrTruncatedFileIndexedAgain)
                   std::to_string(Rows(fresh).size()))
             << kase.name;
     }
+}
+
+// Only plain files are read: a pipe named as a day would stall the reader,
+// a link would have it read what it leads to. The other days are still read.
+TEST(LogIndexIngest, OnlyPlainDayFilesAreRead)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    WriteText(sandbox.logs + "/3_7_2026_qrb.log", Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0));
+    WriteText(sandbox.root + "/other", Record("/usr/bin/wget", "10.0.0.2", nullptr, 4, 9, 0, 0));
+    ASSERT_EQ(::mkfifo((sandbox.logs + "/5_7_2026_qrb.log").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((sandbox.root + "/other").c_str(), (sandbox.logs + "/4_7_2026_qrb.log").c_str()), 0);
+    const logstore::IndexPass pass = LogIndex(db).IndexFolder(sandbox.logs);
+    EXPECT_FALSE(pass.ok);
+    EXPECT_NE(pass.error.find("5_7_2026_qrb.log: not a regular file"), std::string::npos) << pass.error;
+    EXPECT_EQ(Count(db, "SELECT group_concat(ip) FROM records"), "10.0.0.1");
 }
 
 // Texts are unescaped once and tags are found only where the writer puts
@@ -521,8 +551,7 @@ TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
     EXPECT_EQ(times, (std::vector<long long> {times[0], times[0] + 1, times[0] + 3, times[0] + 4}));
     EXPECT_EQ(rows[1].substr(0, rows[1].find('|')), "4_7_2026_qrb.log");
 
-    Database fresh = Database::Open(sandbox.root + "/fresh.db", Access::kWrite, Schema::Current(),
-                                    sandbox.runtime + "/fresh.lock");
+    Database fresh = Fresh(sandbox);
     LogIndex rebuilt(fresh);
     const logstore::IndexPass pass = rebuilt.IndexFolder(sandbox.logs);
     ASSERT_TRUE(pass.ok) << pass.error;
