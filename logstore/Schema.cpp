@@ -52,8 +52,9 @@ CREATE UNIQUE INDEX records_by_line ON records(file, offset);
 CREATE INDEX records_by_view ON records(dir, perm, t DESC);
 CREATE INDEX records_by_exe ON records(exe_id, t);
 -- Words of the texts a search looks in; contentless, the rowid is the
--- record's id (the texts are in records, exes and hosts).
-CREATE VIRTUAL TABLE records_text USING fts5(app, path, host, ip, content='',
+-- record's id (the texts are in records, exes and hosts). Rows are found,
+-- not ranked (the views order by time): no column sizes kept.
+CREATE VIRTUAL TABLE records_text USING fts5(app, path, host, ip, content='', columnsize=0,
   tokenize='unicode61 remove_diacritics 2');
 )"},
     }};
