@@ -159,11 +159,20 @@ int main(int argc, char** argv)
         while (parts.Next() == logstore::Statement::Step::kRow)
             std::printf("  %-28s %5.0f bytes per record\n", parts.Text(0).c_str(),
                         static_cast<double>(parts.Integer(1)) / static_cast<double>(count + 5000));
+        const long long bytes = FileBytes(path) + FileBytes(path + "-wal");
+        std::printf("database: %.1f MB, %.0f bytes per record (the log: %.0f)\n", static_cast<double>(bytes) / 1e6,
+                    static_cast<double>(bytes) / static_cast<double>(count + 5000),
+                    static_cast<double>(text.size()) / static_cast<double>(count));
+        // The day deleted: its rows, search words and names dropped.
+        start = std::chrono::steady_clock::now();
+        cpu = CpuSeconds();
+        std::string why;
+        if (!index.DropDayFile(log, &why)) {
+            std::fprintf(stderr, "%s\n", why.c_str());
+            return 1;
+        }
+        std::printf("drop the day: %.2f s (%.2f s of CPU)\n", Seconds(start), CpuSeconds() - cpu);
     }
-    const long long bytes = FileBytes(path) + FileBytes(path + "-wal");
-    std::printf("database: %.1f MB, %.0f bytes per record (the log: %.0f)\n", static_cast<double>(bytes) / 1e6,
-                static_cast<double>(bytes) / static_cast<double>(count + 5000),
-                static_cast<double>(text.size()) / static_cast<double>(count));
     for (const char* suffix : {"", "-wal", "-shm", ".lock"})
         std::remove((path + suffix).c_str());
     std::remove(log.c_str());

@@ -201,30 +201,30 @@ std::int64_t LogIndex::Intern(std::unordered_map<std::string, std::int64_t>& cac
 
 bool LogIndex::DropRows(std::int64_t file, std::string& why)
 {
+    // The programs and host names of the file's rows: those no other day
+    // names are forgotten with it (a day deleted takes its names along).
     // A contentless search table forgets a row only when told its texts.
-    Statement forget(db_, "INSERT INTO records_text(records_text, rowid, app, path, host, ip) "
-                          "SELECT 'delete', r.id, r.app, e.path, COALESCE(h.name, ''), r.ip FROM records r "
-                          "JOIN exes e ON e.id = r.exe_id LEFT JOIN hosts h ON h.id = r.host WHERE r.file = ?1");
-    Statement programs(db_, "SELECT DISTINCT exe_id FROM records WHERE file = ?1");
-    std::vector<std::int64_t> exes;
-    for (programs.Bind(1, file); programs.Next() == Statement::Step::kRow;)
-        exes.push_back(programs.Integer(0));
-    Statement drop(db_, "DELETE FROM records WHERE file = ?1");
-    if (!programs || !forget.Bind(1, file).Run() || !drop.Bind(1, file).Run()) {
-        why = !programs ? programs.Error() : !forget ? forget.Error() : drop.Error();
-        return false;
-    }
-    // A program no day names any more is forgotten with its last day.
-    Statement unused(db_, "DELETE FROM exes WHERE id = ?1 AND NOT EXISTS (SELECT 1 FROM records WHERE exe_id = ?1)");
-    for (const std::int64_t exe : exes) {
-        if (!unused.Bind(1, exe).Run()) {
-            why = unused.Error();
-            return false;
-        }
-        unused.Reset();
-    }
+    // The host names have no index of their own (it would cost every row):
+    // one scan of the rows, and only when the day named hosts.
+    const std::string id = std::to_string(file);
+    const bool done = db_.Run(
+        "CREATE TEMP TABLE IF NOT EXISTS dropped_names(kind INTEGER, id INTEGER);"
+        "DELETE FROM temp.dropped_names;"
+        "INSERT INTO temp.dropped_names SELECT DISTINCT 0, exe_id FROM records WHERE file = " + id + ";"
+        "INSERT INTO temp.dropped_names SELECT DISTINCT 1, host FROM records WHERE file = " + id + " AND host IS NOT NULL;"
+        "INSERT INTO records_text(records_text, rowid, app, path, host, ip) "
+        "SELECT 'delete', r.id, r.app, e.path, COALESCE(h.name, ''), r.ip FROM records r "
+        "JOIN exes e ON e.id = r.exe_id LEFT JOIN hosts h ON h.id = r.host WHERE r.file = " + id + ";"
+        "DELETE FROM records WHERE file = " + id + ";"
+        "DELETE FROM exes WHERE id IN (SELECT id FROM temp.dropped_names WHERE kind = 0) "
+        "AND NOT EXISTS (SELECT 1 FROM records WHERE exe_id = exes.id);"
+        "DELETE FROM hosts WHERE id IN (SELECT id FROM temp.dropped_names WHERE kind = 1) AND id NOT IN "
+        "(SELECT host FROM records WHERE host IN (SELECT id FROM temp.dropped_names WHERE kind = 1));"
+        "DELETE FROM temp.dropped_names;",
+        &why);
     exes_.clear();
-    return true;
+    hosts_.clear();
+    return done;
 }
 
 IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)

@@ -532,7 +532,7 @@ TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
     const std::string day3 = sandbox.logs + "/3_7_2026_qrb.log";
     const std::string day4 = sandbox.logs + "/4_7_2026_qrb.log";
     const std::string text3 = Record("/usr/bin/curl", "10.0.0.1", "a.example", 3, 23, 59, 58);
-    const std::string text4 = Record("/usr/bin/curl", "10.0.0.2", "a.example", 3, 23, 59, 59)
+    const std::string text4 = Record("/usr/bin/curl", "10.0.0.2", "b.example", 3, 23, 59, 59)
         + "<DATE>07/04/26</DATE><TIME>00:00:00</TIME><APPLICATIONSTART>/usr/bin/nc</APPLICATIONSTART>\r\n"
         + Record("/usr/bin/nc", "10.0.0.3", nullptr, 4, 0, 0, 1, "answer") + std::string(200, ' ') + "\n"
         + Record("/usr/bin/nc", "10.0.0.4", nullptr, 4, 0, 0, 2, "default");
@@ -563,7 +563,8 @@ TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
     ASSERT_TRUE(index.IndexFolder(sandbox.logs).ok);
     EXPECT_EQ(Rows(db), std::vector<std::string> {rows[0]});
     EXPECT_EQ(Count(db, "SELECT count(*) || ' ' || group_concat(path) FROM files"), "1 " + day3);
-    EXPECT_EQ(Count(db, "SELECT group_concat(path) FROM exes"), "/usr/bin/curl");
+    EXPECT_EQ(Count(db, "SELECT group_concat(path) || ' ' || (SELECT group_concat(name) FROM hosts) FROM exes"),
+              "/usr/bin/curl a.example");
     EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'nc OR 10'"), "1");
     EXPECT_TRUE(db.Run("INSERT INTO records_text(records_text) VALUES ('integrity-check')"));
 }
