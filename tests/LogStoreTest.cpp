@@ -486,12 +486,14 @@ TEST(LogIndexIngest, EscapedTagsInPathsStayText)
         "/opt/&lt;HOST&gt;x&lt;/HOST&gt;/run",
         "/opt/</EXEPATH><APPLICATION>Other</APPLICATION>/run",
         "/opt/a&amp;b\r\n<DATE>/run",
+        "/opt/\xff\xfe&#1;/run", // bytes that are no UTF-8: kept as they are
     };
     std::string text;
     for (const char* path : paths)
         text += Record(path, "10.0.0.1", "b.example", 3, 9, 0, 0);
     WriteText(file, text);
-    const logstore::IndexPass pass = LogIndex(db).IndexDayFile(file);
+    LogIndex index(db);
+    const logstore::IndexPass pass = index.IndexDayFile(file);
     ASSERT_TRUE(pass.ok) << pass.error;
     const std::vector<std::string> rows = Rows(db);
     ASSERT_EQ(rows.size(), std::size(paths));
@@ -499,6 +501,10 @@ TEST(LogIndexIngest, EscapedTagsInPathsStayText)
         EXPECT_NE(rows[i].find(std::string("|") + paths[i] + "|App|10.0.0.1|40000|443|b.example|rule|"),
                   std::string::npos)
             << rows[i];
+    // Their search words go with them, whatever bytes they hold.
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'opt'"), "5");
+    ASSERT_TRUE(index.DropDayFile(file));
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'opt OR run OR example'"), "0");
 }
 
 // A program may name itself anything; its record's address is still the one
