@@ -9,9 +9,55 @@ namespace logstore {
 
 const Schema& Schema::Current()
 {
-    // The traffic index and the traffic counts add their tables here, each
-    // as a step of its own.
-    static const Schema schema {{}};
+    // Each step stays as released; the traffic counts add theirs after.
+    static const Schema schema {{
+        // 1: the index of the daily traffic logs (LogIndex). The day files
+        // stay the truth: each row says where its line is (file, offset),
+        // and files says how far each file has been read and how to tell
+        // the same file from one put in its place.
+        {R"(
+CREATE TABLE files(
+  id INTEGER PRIMARY KEY,
+  path TEXT NOT NULL UNIQUE,
+  day INTEGER NOT NULL,            -- yyyymmdd of the file's name
+  dev INTEGER NOT NULL,
+  ino INTEGER NOT NULL,
+  size_indexed INTEGER NOT NULL,   -- bytes read: always the end of a whole line
+  head_digest INTEGER NOT NULL,    -- of the first bytes read, to tell a rewritten file
+  skipped INTEGER NOT NULL DEFAULT 0,  -- lines too long to be a record
+  in_long_line INTEGER NOT NULL DEFAULT 0  -- size_indexed is inside such a line
+);
+CREATE TABLE exes(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);
+CREATE TABLE hosts(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+CREATE TABLE records(
+  id INTEGER PRIMARY KEY,
+  file INTEGER NOT NULL REFERENCES files(id),
+  offset INTEGER NOT NULL,  -- of the line in its file
+  t INTEGER NOT NULL,       -- local time read from DATE and TIME, as a time_t
+  dir INTEGER NOT NULL,     -- 0 incoming, 1 outgoing
+  perm INTEGER NOT NULL,    -- 1 permitted, 0 denied, 2 anything else (not let through)
+  proto INTEGER NOT NULL,   -- 1 TCP, 0 UDP
+  service INTEGER NOT NULL,
+  backstop INTEGER NOT NULL,
+  exe_id INTEGER NOT NULL REFERENCES exes(id),
+  app TEXT NOT NULL,
+  ip TEXT NOT NULL,
+  lport INTEGER,
+  rport INTEGER,
+  host INTEGER REFERENCES hosts(id),
+  reason TEXT,
+  list TEXT
+);
+CREATE UNIQUE INDEX records_by_line ON records(file, offset);
+CREATE INDEX records_by_view ON records(dir, perm, t DESC);
+CREATE INDEX records_by_exe ON records(exe_id, t);
+-- Words of the texts a search looks in; contentless, the rowid is the
+-- record's id (the texts are in records, exes and hosts). Rows are found,
+-- not ranked (the views order by time): no column sizes kept.
+CREATE VIRTUAL TABLE records_text USING fts5(app, path, host, ip, content='', columnsize=0,
+  tokenize='unicode61 remove_diacritics 2');
+)"},
+    }};
     return schema;
 }
 

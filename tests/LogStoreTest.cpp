@@ -1,10 +1,14 @@
 #include "logstore/Database.h"
+#include "logstore/LogIndex.h"
 #include "logstore/Schema.h"
 #include "logstore/WriterLock.h"
+#include "protocol/LogFiles.h"
 #include "tests/Sandbox.h"
+#include "text/Strings.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +16,7 @@ namespace {
 
 using logstore::Access;
 using logstore::Database;
+using logstore::LogIndex;
 using logstore::MigrationStep;
 using logstore::Schema;
 using testing_support::PathState;
@@ -293,4 +298,279 @@ TEST(LogStoreDamage, DamagedFileSetAsideAndMadeAnew)
         EXPECT_EQ(Query(path, "SELECT group_concat(name) FROM sqlite_schema"), "t1,t2") << c.name;
         ++copy;
     }
+}
+
+namespace {
+
+// A connection record as the engine writes it, stamped at h:m:s on July day
+// of 2026 (the tests run in the C locale: "07/03/26").
+std::string Record(const std::string& path, const char* ip, const char* host, int day, int h, int m, int s,
+                   const char* reason = "rule")
+{
+    std::tm local {};
+    local.tm_year = 126;
+    local.tm_mon = 6;
+    local.tm_mday = day;
+    local.tm_hour = h;
+    local.tm_min = m;
+    local.tm_sec = s;
+    local.tm_isdst = -1;
+    const std::string head = protocol::ConnectionRecordHead(text::EscapeLogText(path), "App");
+    protocol::RecordText body;
+    protocol::FormatConnectionBody({&head, 1, 1, ip, 40000, 443, 1, false, host, reason}, body);
+    return protocol::RecordStamp(local) + std::string(body.View()) + "\r\n";
+}
+
+void Append(const std::string& path, std::string_view text)
+{
+    FILE* file = std::fopen(path.c_str(), "ab");
+    ASSERT_TRUE(file);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+}
+
+// Every row of the index, one line each, with its file's name and the texts
+// interned; in the order of the files' days and the lines' offsets.
+std::vector<std::string> Rows(Database& db)
+{
+    logstore::Statement rows(db, "SELECT f.path, r.offset, r.t, r.dir, r.perm, r.proto, r.service, r.backstop, e.path, "
+                                 "r.app, r.ip, r.lport, r.rport, h.name, r.reason, r.list FROM records r "
+                                 "JOIN files f ON f.id = r.file JOIN exes e ON e.id = r.exe_id "
+                                 "LEFT JOIN hosts h ON h.id = r.host ORDER BY f.day, r.offset");
+    std::vector<std::string> out;
+    while (rows.Next() == logstore::Statement::Step::kRow) {
+        std::string row(text::FileNamePart(rows.Text(0)));
+        for (int column = 1; column < 16; ++column)
+            row += "|" + rows.Text(column);
+        out.push_back(row);
+    }
+    EXPECT_TRUE(rows) << rows.Error();
+    return out;
+}
+
+// A second database beside the user's, to index the same files into.
+Database Fresh(const Sandbox& sandbox)
+{
+    return Database::Open(sandbox.root + "/fresh.db", Access::kWrite, Schema::Current(), sandbox.runtime + "/fresh.lock");
+}
+
+std::string Count(Database& db, const std::string& sql)
+{
+    logstore::Statement count(db, sql);
+    return count.Next() == logstore::Statement::Step::kRow ? count.Text(0) : "error: " + count.Error();
+}
+
+}  // namespace
+
+// Lines are taken whole only: a last line still being written waits, and a
+// line too long to be a record is passed over and counted, whether it comes
+// whole or in parts, never held.
+TEST(LogIndexIngest, TornLinesWaitAndLongLinesAreCounted)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    LogIndex index(db);
+    const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
+    const std::string first = Record("/usr/bin/curl", "10.0.0.1", "a.example", 3, 9, 0, 0);
+    const std::string second = Record("/usr/bin/wget", "10.0.0.2", nullptr, 3, 9, 0, 1);
+    const std::string longLine = "<DATE>" + std::string(LogIndex::kMaxLineBytes + 10, 'x') + "</DATE>\r\n";
+    const struct {
+        std::string append;
+        std::int64_t rows, skipped;
+    } steps[] = {
+        {first + second.substr(0, 40), 1, 0},
+        {"", 0, 0},
+        {second.substr(40), 1, 0},
+        {longLine.substr(0, 50000), 0, 0},        // not yet too long: waits
+        {longLine.substr(50000, 52410), 0, 1},    // too long now: passed over as it comes
+        {longLine.substr(102410) + first, 1, 0},  // its end, and a record after it
+        {longLine + second, 1, 1},
+    };
+    for (const auto& step : steps) {
+        Append(file, step.append);
+        const logstore::IndexPass pass = index.IndexDayFile(file);
+        ASSERT_TRUE(pass.ok) << pass.error;
+        EXPECT_EQ(pass.rows, step.rows) << step.append.size();
+        EXPECT_EQ(pass.skipped, step.skipped) << step.append.size();
+        EXPECT_FALSE(pass.restarted);
+    }
+    EXPECT_EQ(Count(db, "SELECT size_indexed || ' ' || skipped FROM files"),
+              std::to_string(ReadText(file).size()) + " 2");
+    const std::vector<std::string> rows = Rows(db);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].substr(rows[0].find("|/usr")), "|/usr/bin/curl|App|10.0.0.1|40000|443|a.example|rule|");
+    EXPECT_EQ(rows[1].substr(rows[1].find("|/usr")), "|/usr/bin/wget|App|10.0.0.2|40000|443||rule|");
+    EXPECT_EQ(Count(db, "SELECT group_concat(rowid) FROM records_text WHERE records_text MATCH 'wget'"), "2,4");
+    // The same read a line per pass.
+    Database fresh = Fresh(sandbox);
+    LogIndex budgeted(fresh);
+    int passes = 1;
+    for (logstore::IndexPass pass; (pass = budgeted.IndexDayFile(file, 1)).more && passes < 20; ++passes)
+        ASSERT_TRUE(pass.ok) << pass.error;
+    EXPECT_EQ(passes, 7) << "six lines, and the pass that finds the end";
+    EXPECT_EQ(Rows(fresh), rows);
+}
+
+// A file cut shorter, or another file put in its place (another inode, or the
+// same one written anew to the same length), is read again from its start:
+// only the new file's rows remain.
+TEST(LogIndexIngest, ReplacedOrTruncatedFileIndexedAgain)
+{
+    const std::string a = Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0);
+    const std::string b = Record("/usr/bin/wget", "10.0.0.2", nullptr, 3, 9, 0, 1);
+    const std::string c = Record("/usr/bin/nc", "10.0.0.3", nullptr, 3, 9, 0, 2);
+    const struct {
+        const char* name;
+        std::string then;
+        bool rename;
+    } cases[] = {
+        {"truncated", c, false},
+        {"replaced by a longer file", c + a + b + c, true},
+        {"written anew to the same length", b + a, false},
+        {"grown in place", a + b + c, false},
+    };
+    for (const auto& kase : cases) {
+        Sandbox sandbox;
+        Database db = Database::Open(Access::kWrite);
+        ASSERT_TRUE(db) << db.Error();
+        LogIndex index(db);
+        const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
+        WriteText(file, a + b);
+        ASSERT_EQ(index.IndexDayFile(file).rows, 2);
+        WriteText(kase.rename ? file + ".new" : file, kase.then);
+        if (kase.rename) {
+            ASSERT_EQ(::rename((file + ".new").c_str(), file.c_str()), 0);
+        }
+        const logstore::IndexPass pass = index.IndexDayFile(file);
+        ASSERT_TRUE(pass.ok) << pass.error;
+        const bool grown = kase.then.starts_with(a + b);
+        EXPECT_EQ(pass.restarted, !grown) << kase.name;
+        Database fresh = Fresh(sandbox);
+        ASSERT_TRUE(fresh) << fresh.Error();
+        ASSERT_TRUE(LogIndex(fresh).IndexDayFile(file).ok);
+        EXPECT_EQ(Rows(db), Rows(fresh)) << kase.name;
+        EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'usr'"),
+                  std::to_string(Rows(fresh).size()))
+            << kase.name;
+    }
+}
+
+// Only plain files are read: a pipe named as a day would stall the reader,
+// a link would have it read what it leads to. The other days are still read.
+TEST(LogIndexIngest, OnlyPlainDayFilesAreRead)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    WriteText(sandbox.logs + "/3_7_2026_qrb.log", Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0));
+    WriteText(sandbox.root + "/other", Record("/usr/bin/wget", "10.0.0.2", nullptr, 4, 9, 0, 0));
+    ASSERT_EQ(::mkfifo((sandbox.logs + "/5_7_2026_qrb.log").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((sandbox.root + "/other").c_str(), (sandbox.logs + "/4_7_2026_qrb.log").c_str()), 0);
+    const logstore::IndexPass pass = LogIndex(db).IndexFolder(sandbox.logs);
+    EXPECT_FALSE(pass.ok);
+    EXPECT_NE(pass.error.find("5_7_2026_qrb.log: not a regular file"), std::string::npos) << pass.error;
+    EXPECT_EQ(Count(db, "SELECT group_concat(ip) FROM records"), "10.0.0.1");
+}
+
+// Texts are unescaped once and tags are found only where the writer puts
+// them: a path naming a tag, or an escape, stays the path it is.
+TEST(LogIndexIngest, EscapedTagsInPathsStayText)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
+    const char* const paths[] = {
+        "/opt/<HOST>evil.example</HOST>/run",
+        "/opt/&lt;HOST&gt;x&lt;/HOST&gt;/run",
+        "/opt/</EXEPATH><APPLICATION>Other</APPLICATION>/run",
+        "/opt/a&amp;b\r\n<DATE>/run",
+        "/opt/\xff\xfe&#1;/run", // bytes that are no UTF-8: kept as they are
+    };
+    std::string text;
+    for (const char* path : paths)
+        text += Record(path, "10.0.0.1", "b.example", 3, 9, 0, 0);
+    WriteText(file, text);
+    LogIndex index(db);
+    const logstore::IndexPass pass = index.IndexDayFile(file);
+    ASSERT_TRUE(pass.ok) << pass.error;
+    const std::vector<std::string> rows = Rows(db);
+    ASSERT_EQ(rows.size(), std::size(paths));
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_NE(rows[i].find(std::string("|") + paths[i] + "|App|10.0.0.1|40000|443|b.example|rule|"),
+                  std::string::npos)
+            << rows[i];
+    // Their search words go with them, whatever bytes they hold.
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'opt'"), "5");
+    ASSERT_TRUE(index.DropDayFile(file));
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'opt OR run OR example'"), "0");
+}
+
+// A program may name itself anything; its record's address is still the one
+// the engine wrote after its path.
+TEST(AttackLogIndexForgedRecord, IpTagInAnEscapedPathLeavesTheIpAlone)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
+    const std::string forged[] = {"/tmp/x</IP><IP>6.6.6.6</IP><IP>", "/tmp/<IP>6.6.6.6</IP>",
+                                  "/tmp/y</EXEPATH><IP>6.6.6.6</IP><EXEPATH>"};
+    WriteText(file, Record(forged[0], "10.0.0.1", nullptr, 3, 9, 0, 0) + Record(forged[1], "10.0.0.2", nullptr, 3, 9, 0, 1)
+                        + Record(forged[2], "10.0.0.3", nullptr, 3, 9, 0, 2));
+    ASSERT_TRUE(LogIndex(db).IndexDayFile(file).ok);
+    EXPECT_EQ(Count(db, "SELECT group_concat(ip, ' ') FROM records"), "10.0.0.1 10.0.0.2 10.0.0.3");
+    EXPECT_EQ(Count(db, "SELECT group_concat(e.path, ' ') FROM records r JOIN exes e ON e.id = r.exe_id"),
+              forged[0] + " " + forged[1] + " " + forged[2]);
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE ip MATCH '6'"), "0");
+}
+
+// Days are read newest first, each record's time against its own file's day
+// (one stamped before midnight may sit in the next day's file); an index made
+// at once holds what one made pass by pass does; a deleted day's rows go.
+TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    LogIndex index(db);
+    const std::string day3 = sandbox.logs + "/3_7_2026_qrb.log";
+    const std::string day4 = sandbox.logs + "/4_7_2026_qrb.log";
+    const std::string text3 = Record("/usr/bin/curl", "10.0.0.1", "a.example", 3, 23, 59, 58);
+    const std::string text4 = Record("/usr/bin/curl", "10.0.0.2", "b.example", 3, 23, 59, 59)
+        + "<DATE>07/04/26</DATE><TIME>00:00:00</TIME><APPLICATIONSTART>/usr/bin/nc</APPLICATIONSTART>\r\n"
+        + Record("/usr/bin/nc", "10.0.0.3", nullptr, 4, 0, 0, 1, "answer") + std::string(200, ' ') + "\n"
+        + Record("/usr/bin/nc", "10.0.0.4", nullptr, 4, 0, 0, 2, "default");
+    // Fed in pieces cut anywhere, as a busy writer leaves them.
+    for (size_t at = 0; at < text4.size(); at += 97) {
+        Append(day4, text4.substr(at, 97));
+        if (at < text3.size())
+            Append(day3, text3.substr(at, 97));
+        ASSERT_TRUE(index.IndexFolder(sandbox.logs).ok);
+    }
+    const std::vector<std::string> rows = Rows(db);
+    ASSERT_EQ(rows.size(), 4u);
+    std::vector<long long> times;
+    for (const std::string& row : rows)
+        times.push_back(std::stoll(row.substr(row.find('|', row.find('|') + 1) + 1)));
+    EXPECT_EQ(times, (std::vector<long long> {times[0], times[0] + 1, times[0] + 3, times[0] + 4}));
+    EXPECT_EQ(rows[1].substr(0, rows[1].find('|')), "4_7_2026_qrb.log");
+
+    Database fresh = Fresh(sandbox);
+    LogIndex rebuilt(fresh);
+    const logstore::IndexPass pass = rebuilt.IndexFolder(sandbox.logs);
+    ASSERT_TRUE(pass.ok) << pass.error;
+    EXPECT_EQ(pass.rows, 4);
+    EXPECT_EQ(Rows(fresh), rows);
+    EXPECT_EQ(Count(fresh, "SELECT group_concat(day) FROM files ORDER BY id"), "20260704,20260703") << "newest first";
+
+    ASSERT_EQ(::unlink(day4.c_str()), 0);
+    ASSERT_TRUE(index.IndexFolder(sandbox.logs).ok);
+    EXPECT_EQ(Rows(db), std::vector<std::string> {rows[0]});
+    EXPECT_EQ(Count(db, "SELECT count(*) || ' ' || group_concat(path) FROM files"), "1 " + day3);
+    EXPECT_EQ(Count(db, "SELECT group_concat(path) || ' ' || (SELECT group_concat(name) FROM hosts) FROM exes"),
+              "/usr/bin/curl a.example");
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'nc OR 10'"), "1");
+    EXPECT_TRUE(db.Run("INSERT INTO records_text(records_text) VALUES ('integrity-check')"));
 }
