@@ -1,5 +1,6 @@
 #include "logstore/RecordParser.h"
 
+#include "protocol/LogFiles.h"
 #include "protocol/RecordWords.h"
 #include "text/Strings.h"
 
@@ -41,25 +42,9 @@ std::optional<RecordRow> RecordParser::Parse(std::string_view line)
         host, reason, list;
     bool backstop = false;
     while (!line.empty()) {
-        if (line.front() != '<')
+        std::string_view name, value;
+        if (!protocol::NextLogTag(line, name, value))
             return std::nullopt;
-        const size_t close = line.find('>');
-        if (close == std::string_view::npos)
-            return std::nullopt;
-        const std::string_view name = line.substr(1, close - 1);
-        if (name.empty() || name.front() == '/')
-            return std::nullopt;
-        // "</name>" searched in two steps, without building it.
-        size_t valueEnd = close + 1;
-        for (;; ++valueEnd) {
-            valueEnd = line.find("</", valueEnd);
-            if (valueEnd == std::string_view::npos)
-                return std::nullopt;
-            if (line.substr(valueEnd + 2, name.size()) == name && line.substr(valueEnd + 2 + name.size(), 1) == ">")
-                break;
-        }
-        const std::string_view value = line.substr(close + 1, valueEnd - close - 1);
-        line.remove_prefix(valueEnd + name.size() + 3);
         if (name == tag::kDate)
             date = value;
         else if (name == tag::kTime)

@@ -183,6 +183,29 @@ std::string CarrierEventBody(const char* tag, const std::string& exePathForLog)
     return std::string("<") + tag + ">" + exePathForLog + "</" + tag + ">";
 }
 
+bool NextLogTag(std::string_view& rest, std::string_view& name, std::string_view& value)
+{
+    if (rest.empty() || rest.front() != '<')
+        return false;
+    const size_t close = rest.find('>');
+    if (close == std::string_view::npos)
+        return false;
+    name = rest.substr(1, close - 1);
+    if (name.empty() || name.front() == '/')
+        return false;
+    // "</NAME>" searched in two steps, without building it.
+    for (size_t end = close + 1;; ++end) {
+        end = rest.find("</", end);
+        if (end == std::string_view::npos)
+            return false;
+        if (rest.substr(end + 2, name.size()) == name && rest.substr(end + 2 + name.size(), 1) == ">") {
+            value = rest.substr(close + 1, end - close - 1);
+            rest.remove_prefix(end + name.size() + 3);
+            return true;
+        }
+    }
+}
+
 std::optional<LogEntry> ParseLogLine(std::string_view line)
 {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
@@ -191,20 +214,10 @@ std::optional<LogEntry> ParseLogLine(std::string_view line)
     bool any = false;
     bool connection = false;
     while (!line.empty()) {
-        if (line.front() != '<')
+        std::string_view name, raw;
+        if (!NextLogTag(line, name, raw))
             return std::nullopt;
-        const size_t close = line.find('>');
-        if (close == std::string_view::npos)
-            return std::nullopt;
-        const std::string_view name = line.substr(1, close - 1);
-        if (name.empty() || name.front() == '/')
-            return std::nullopt;
-        const std::string end = "</" + std::string(name) + ">";
-        const size_t valueEnd = line.find(end, close + 1);
-        if (valueEnd == std::string_view::npos)
-            return std::nullopt;
-        std::string value = text::UnescapeLogText(line.substr(close + 1, valueEnd - close - 1));
-        line.remove_prefix(valueEnd + end.size());
+        std::string value = text::UnescapeLogText(raw);
         any = true;
         if (name == tag::kDate)
             entry.date = std::move(value);

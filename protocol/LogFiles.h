@@ -120,4 +120,9 @@ struct LogEntry {
 // nullopt for a line that is not a record (an empty or blanked-out line).
 std::optional<LogEntry> ParseLogLine(std::string_view line);
 
+// The "<NAME>value</NAME>" at the front of rest: its name and its value as
+// written (escaped), rest moved past it. False when rest does not begin
+// with one. Every reader of the records walks them with this.
+bool NextLogTag(std::string_view& rest, std::string_view& name, std::string_view& value);
+
 }  // namespace protocol
