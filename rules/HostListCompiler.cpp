@@ -171,7 +171,7 @@ CompiledHostLists CompileHostLists(const std::vector<HostListSource>& lists, con
             out.error = "the lists are too large for one file";
             return out;
         }
-        placed.emplace_back(uint32_t(pool.size()), it->second);
+        placed.emplace_back(uint32_t(pool.size()), it->second | (bits.below ? kHostListSlotBelow : 0));
         pool += char(text.size());
         pool += text;
     }

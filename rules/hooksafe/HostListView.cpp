@@ -209,9 +209,8 @@ const HostListFileList* HostListView::List(size_t index) const
     return index < listCount_ ? reinterpret_cast<const HostListFileList*>(lists_) + index : nullptr;
 }
 
-uint64_t HostListView::Probe(const char* name, size_t length, bool whole) const
+uint64_t HostListView::Probe(const char* name, size_t length, uint64_t hash, bool whole) const
 {
-    const uint64_t hash = HostListHash(seed_, name, length) & hashMask_;
     const uint64_t mask = slotCount_ - 1;
     uint64_t at = hash & mask;
     for (uint64_t run = 0; run <= maxProbe_ && run < slotCount_; ++run, at = (at + 1) & mask) {
@@ -219,15 +218,18 @@ uint64_t HostListView::Probe(const char* name, size_t length, bool whole) const
         std::memcpy(&slot, slots_ + at * sizeof slot, sizeof slot);
         if (slot.nameOffset == 0)
             return 0;
+        if (slot.hash != hash || (!whole && !(slot.set & kHostListSlotBelow)))
+            continue;
         // The pool decides, not the hash: a name that merely hashes like a
         // listed one is not refused.
-        if (slot.hash != hash || slot.nameOffset >= poolSize_ || pool_[slot.nameOffset] != length
+        if (slot.nameOffset >= poolSize_ || pool_[slot.nameOffset] != length
             || length > poolSize_ - slot.nameOffset - 1 || std::memcmp(pool_ + slot.nameOffset + 1, name, length) != 0)
             continue;
-        if (slot.set >= setCount_)
+        const uint32_t index = slot.set & ~kHostListSlotBelow;
+        if (index >= setCount_)
             return 0;
         HostListSet set;
-        std::memcpy(&set, sets_ + uint64_t(slot.set) * sizeof set, sizeof set);
+        std::memcpy(&set, sets_ + uint64_t(index) * sizeof set, sizeof set);
         return whole ? set.exact | set.below : set.below;
     }
     return 0;
@@ -241,18 +243,27 @@ uint64_t HostListView::Name(const char* name, size_t length) const
     const size_t n = NormalizeHostName(name, length, normal, sizeof normal);
     if (n == 0)
         return 0;
-    uint64_t bits = Probe(normal, n, true);
-    // The suffixes after each dot, from the right: one label, two, ...
+    // The name itself, then the suffixes after each dot from the right (one
+    // label, two, ...) at the depths entries covering what is under them
+    // have. Their slots are fetched from memory together, not one by one.
+    struct Wanted {
+        size_t from;
+        uint64_t hash;
+    } wanted[1 + kHostListSuffixProbes];
+    size_t count = 0;
     size_t labels = 0;
-    size_t probes = 0;
-    for (size_t i = n; i-- > 0 && probes < kHostListSuffixProbes;) {
-        if (normal[i] != '.')
-            continue;
-        if (belowDepths_ & DepthBit(++labels)) {
-            bits |= Probe(normal + i + 1, n - i - 1, false);
-            ++probes;
-        }
+    for (size_t i = n; i-- > 0 && count < kHostListSuffixProbes;)
+        if (normal[i] == '.' && (belowDepths_ & DepthBit(++labels)))
+            wanted[count++].from = i + 1;
+    wanted[count++].from = 0;
+    const uint64_t mask = slotCount_ - 1;
+    for (size_t k = 0; k < count; ++k) {
+        wanted[k].hash = HostListHash(seed_, normal + wanted[k].from, n - wanted[k].from) & hashMask_;
+        __builtin_prefetch(slots_ + (wanted[k].hash & mask) * sizeof(HostListSlot));
     }
+    uint64_t bits = 0;
+    for (size_t k = 0; k < count; ++k)
+        bits |= Probe(normal + wanted[k].from, n - wanted[k].from, wanted[k].hash, wanted[k].from == 0);
     return bits;
 }
 

@@ -71,8 +71,11 @@ static_assert(sizeof(HostListFileHeader) == 144 + 64 * 64);
 struct HostListSlot {
     uint64_t hash = 0;
     uint32_t nameOffset = 0; // into the pool; 0: free
-    uint32_t set = 0;        // into the sets
+    uint32_t set = 0;        // into the sets, with kHostListSlotBelow
 };
+// In a slot's set: the name covers what is under it. A suffix of a name
+// looked up that meets a slot without it reads neither pool nor set.
+inline constexpr uint32_t kHostListSlotBelow = 1u << 31;
 struct HostListSet {
     uint64_t exact = 0; // lists that name the name itself
     uint64_t below = 0; // lists that name it and every name under it
@@ -138,7 +141,7 @@ public:
     uint64_t Ipv6Count() const { return v6Count_; }
 
 private:
-    uint64_t Probe(const char* name, size_t length, bool whole) const;
+    uint64_t Probe(const char* name, size_t length, uint64_t hash, bool whole) const;
 
     void* mapped_ = nullptr;
     size_t mappedSize_ = 0;
