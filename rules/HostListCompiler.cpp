@@ -194,7 +194,8 @@ CompiledHostLists CompileHostLists(const std::vector<HostListSource>& lists, con
     }
 
     std::vector<HostListSlot> slots(slotCount);
-    const uint64_t hashMask = HostListHashMask(options.hashBits);
+    header.hashBits = std::clamp<uint32_t>(options.hashBits, 1, 64);
+    const uint64_t hashMask = HostListHashMask(header.hashBits);
     header.seed = options.seed ? options.seed : RandomSeed();
     for (int tries = 1; !placed.empty() && !FillSlots(slots, placed, pool, header.seed, hashMask, header.maxProbe);
          ++tries) {
@@ -207,7 +208,6 @@ CompiledHostLists CompileHostLists(const std::vector<HostListSource>& lists, con
 
     std::memcpy(header.magic, kHostListMagic, sizeof header.magic);
     header.version = kHostListVersion;
-    header.hashBits = std::clamp<uint32_t>(options.hashBits, 1, 64);
     header.listCount = uint32_t(lists.size());
     header.nameCount = placed.size();
     header.slotCount = slotCount;

@@ -131,8 +131,43 @@ void HostListView::Clear()
     listCount_ = 0;
 }
 
+void HostListView::Swap(HostListView& other)
+{
+    const auto exchange = [](auto& a, auto& b) {
+        const auto held = a;
+        a = b;
+        b = held;
+    };
+    exchange(mapped_, other.mapped_);
+    exchange(mappedSize_, other.mappedSize_);
+    exchange(data_, other.data_);
+    exchange(size_, other.size_);
+    exchange(seed_, other.seed_);
+    exchange(hashMask_, other.hashMask_);
+    exchange(nameCount_, other.nameCount_);
+    exchange(slotCount_, other.slotCount_);
+    exchange(maxProbe_, other.maxProbe_);
+    exchange(setCount_, other.setCount_);
+    exchange(poolSize_, other.poolSize_);
+    exchange(v4Count_, other.v4Count_);
+    exchange(v6Count_, other.v6Count_);
+    exchange(belowDepths_, other.belowDepths_);
+    exchange(listCount_, other.listCount_);
+    exchange(lists_, other.lists_);
+    exchange(slots_, other.slots_);
+    exchange(sets_, other.sets_);
+    exchange(pool_, other.pool_);
+    exchange(v4_, other.v4_);
+    exchange(v6_, other.v6_);
+}
+
 HostListLoad HostListView::Load(const char* path)
 {
+    // Called inside a program's own calls: its errno is not ours to change.
+    struct KeptErrno {
+        int value = errno;
+        ~KeptErrno() { errno = value; }
+    } kept;
     Clear();
     // Never through a link, never waiting on a FIFO put in its place.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);

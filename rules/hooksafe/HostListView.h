@@ -117,8 +117,10 @@ public:
     HostListView& operator=(const HostListView&) = delete;
 
     // The file mapped (shared, read-only) and checked; anything but kLoaded
-    // leaves the view empty.
+    // leaves the view empty. errno is kept as it was. To keep the lists in
+    // use when a new file is refused, load into another view and swap.
     HostListLoad Load(const char* path);
+    void Swap(HostListView& other);
     // The same over bytes the caller keeps unchanged while the view lives.
     bool Use(const unsigned char* data, size_t size);
     void Clear();
