@@ -22,6 +22,7 @@
 #include <fstream>
 #include <future>
 #include <set>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -548,6 +549,54 @@ TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
     EXPECT_EQ(AlertsShown(), kQuestions);
     const auto pids = Recorded("alertpid");
     EXPECT_EQ(std::set<std::string>(pids.begin(), pids.end()).size(), 1u);
+    EXPECT_TRUE(NoChildLeft());
+}
+
+// The process a serving alert program leaves as it goes to the background is
+// reaped at once, not when the user answers: no zombie under the asking
+// program meanwhile. A child of the program's own stays its to wait for.
+TEST_F(EngineAlert, StarterOfAServingAlertIsReapedBeforeTheAnswerAndTheProgramsChildIsLeftAlone)
+{
+    ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
+    const std::string cue = sandbox.root + "/cue";
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", ("cue=" + cue).c_str(), 1);
+    const pid_t own = ::fork();
+    if (own == 0)
+        ::_exit(7);
+    ASSERT_GT(own, 0);
+    // This process's ended children waiting to be reaped, but its own one.
+    const auto zombies = [own] {
+        int count = 0;
+        if (DIR* processes = ::opendir("/proc")) {
+            while (const dirent* entry = ::readdir(processes)) {
+                const std::string stat = ReadText(std::string("/proc/") + entry->d_name + "/stat");
+                const size_t end = stat.rfind(") ");
+                int parent = 0;
+                char state = 0;
+                if (end != std::string::npos && std::atoi(entry->d_name) != own
+                    && std::sscanf(stat.c_str() + end + 2, "%c %d", &state, &parent) == 2 && state == 'Z' && parent == ::getpid())
+                    ++count;
+            }
+            ::closedir(processes);
+        }
+        return count;
+    };
+    Engine engine(Options());
+    auto answer = std::async(std::launch::async, [&engine] {
+        return engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080);
+    });
+    ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() == 1; }, std::chrono::seconds(5)));
+    // Being reaped is no event one can wait on: looked at every 10 ms, for 2 s at most.
+    int left = zombies();
+    for (int round = 0; round < 200 && left > 0; ++round, left = zombies())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    ASSERT_TRUE(os::WriteFileAtomically(cue, "1", 0644, false));
+    EXPECT_EQ(answer.get(), 1);
+    int status = 0;
+    EXPECT_EQ(::waitpid(own, &status, 0), own);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
     EXPECT_TRUE(NoChildLeft());
 }
 
