@@ -95,8 +95,10 @@ bool HoldConnection(int listener, int connection, const sockaddr* peer, socklen_
                 break;
             }
     if (held) {
+        // Its peer resetting it withdraws the question: nobody is left to answer for.
         held->question = AskInBackground(question, HeldAnswered,
-                                         Token(IndexOf(*entry), static_cast<uint32_t>(held - entry->held), entry->generation));
+                                         Token(IndexOf(*entry), static_cast<uint32_t>(held - entry->held), entry->generation),
+                                         connection);
         if (held->question >= 0) {
             held->used = true;
             held->permitted = false;
