@@ -22,7 +22,6 @@
 #include <fstream>
 #include <future>
 #include <set>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -560,26 +559,18 @@ TEST_F(EngineAlert, StarterOfAServingAlertIsReapedBeforeTheAnswerAndTheProgramsC
     ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
     const std::string cue = sandbox.root + "/cue";
     ::setenv("ZEL_TEST_ALERT_SCRIPT", ("cue=" + cue).c_str(), 1);
-    const pid_t own = ::fork();
-    if (own == 0)
-        ::_exit(7);
-    ASSERT_GT(own, 0);
-    // This process's ended children waiting to be reaped, but its own one.
-    const auto zombies = [own] {
-        int count = 0;
-        if (DIR* processes = ::opendir("/proc")) {
-            while (const dirent* entry = ::readdir(processes)) {
-                const std::string stat = ReadText(std::string("/proc/") + entry->d_name + "/stat");
-                const size_t end = stat.rfind(") ");
-                int parent = 0;
-                char state = 0;
-                if (end != std::string::npos && std::atoi(entry->d_name) != own
-                    && std::sscanf(stat.c_str() + end + 2, "%c %d", &state, &parent) == 2 && state == 'Z' && parent == ::getpid())
-                    ++count;
-            }
-            ::closedir(processes);
-        }
-        return count;
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const pid_t own = ::fork(); // ends when told, while the question is open
+    if (own == 0) {
+        char told;
+        ::close(ends[1]);
+        ::_exit(::read(ends[0], &told, 1) == 0 ? 7 : 1);
+    }
+    ::close(ends[0]);
+    const auto zombie = [] {
+        siginfo_t info {};
+        return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
     };
     Engine engine(Options());
     auto answer = std::async(std::launch::async, [&engine] {
@@ -587,10 +578,11 @@ TEST_F(EngineAlert, StarterOfAServingAlertIsReapedBeforeTheAnswerAndTheProgramsC
     });
     ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() == 1; }, std::chrono::seconds(5)));
     // Being reaped is no event one can wait on: looked at every 10 ms, for 2 s at most.
-    int left = zombies();
-    for (int round = 0; round < 200 && left > 0; ++round, left = zombies())
+    for (int round = 0; round < 200 && zombie(); ++round)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(left, 0);
+    EXPECT_FALSE(zombie());
+    ::close(ends[1]);
+    testing_support::WaitProcessEnd(own, std::chrono::seconds(2));
     EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     ASSERT_TRUE(os::WriteFileAtomically(cue, "1", 0644, false));
     EXPECT_EQ(answer.get(), 1);
