@@ -43,7 +43,7 @@ cmake --build "$ASAN_DIR" -j"$JOBS"
 # for the real build.
 ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|AttackPrograms|Privileges|AttackPrivileges|PanelWithHost|AttackSquattedRuntimeFolder)\.'
 ASAN_EXCLUDED+='|^HookLibrary\.NeedsOnly|^EngineLibrary\.AddsNoThread'
-ASAN_EXCLUDED+='|^AttackForgedDnsAnswer\.|^AttackDatagramPaths\.|^AttackHeldDatagram\.|^AttackUnspecifiedDestination\.'
+ASAN_EXCLUDED+='|^AttackLoopbackPeers\.|^AttackForgedDnsAnswer\.|^AttackDatagramPaths\.|^AttackHeldDatagram\.|^AttackUnspecifiedDestination\.'
 ASAN_EXCLUDED+='|^AttackSignalHandler\.|^AttackChildInTheParentsMemory\.|^AttackQuestionFlood\.'
 ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^AttackDatagramVerdicts\.AKeptSocket|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore'
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp" \

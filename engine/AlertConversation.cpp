@@ -158,7 +158,8 @@ void Speaker::End() const
 }
 
 Conversation Converse(int fd, const std::string& request, const std::function<int()>& pressRequest,
-                      const sigset_t& waitMask, int withdrawFd, Speaker& speaker, AlertResult& result)
+                      const sigset_t& waitMask, int withdrawFd, StartedChild& child, Speaker& speaker,
+                      AlertResult& result)
 {
     Conversation conversation;
     // Refused before it was heard: an alert program that ended just then.
@@ -174,18 +175,29 @@ Conversation Converse(int fd, const std::string& request, const std::function<in
     int quietRounds = 0;
     std::string pending;
     int pressed = 0;
+    bool watchChild = true;
     for (;;) {
-        pollfd waiting[2] = {{fd, POLLIN, 0}, {withdrawFd, POLLIN, 0}};
-        const int ready = ::ppoll(waiting, withdrawFd >= 0 ? 2 : 1, &interval, &waitMask);
+        // A negative descriptor is skipped, its revents left 0.
+        pollfd waiting[3] = {{fd, POLLIN, 0}, {withdrawFd, POLLIN, 0}, {watchChild ? child.EndFd() : -1, POLLIN, 0}};
+        int ready = ::ppoll(waiting, 3, &interval, &waitMask);
         if (ready < 0 && errno == EINTR) {
             conversation.ending = Ending::kInterrupted;
             return conversation;
         }
         if (ready < 0)
             return conversation;
-        if (withdrawFd >= 0 && waiting[1].revents) {
+        if (waiting[1].revents) {
             conversation.ending = Ending::kWithdrawn;
             return conversation;
+        }
+        // Left by a serving alert as it went to the background, or ended:
+        // no zombie under the carrier while the user thinks it over.
+        if (waiting[2].revents) {
+            child.ReapIfEnded();
+            // Readable means ended: once is enough, and never a busy loop.
+            watchChild = false;
+            if (--ready == 0)
+                continue;
         }
         if (ready == 0) {
             // Silence counts once the alert has spoken: a program still

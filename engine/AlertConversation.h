@@ -58,7 +58,9 @@ struct Conversation {
 
 // Sends the request and waits for the answer on fd, telling the alert of
 // presses pressRequest asks for; withdrawFd readable takes the question back.
+// The program this call started is reaped as soon as it ends, answer or not.
 Conversation Converse(int fd, const std::string& request, const std::function<int()>& pressRequest,
-                      const sigset_t& waitMask, int withdrawFd, Speaker& speaker, AlertResult& result);
+                      const sigset_t& waitMask, int withdrawFd, StartedChild& child, Speaker& speaker,
+                      AlertResult& result);
 
 }  // namespace engine::launch

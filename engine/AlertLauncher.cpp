@@ -5,16 +5,7 @@
 
 #include "engine/AlertConversation.h"
 #include "engine/AlertRendezvous.h"
-#include "os/Clock.h"
-#include "os/hooksafe/Retry.h"
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <ctime>
-#include <poll.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace engine {
@@ -26,57 +17,6 @@ using namespace launch;
 // A serving alert program leaves the process we started at once and goes on
 // in the background: that process ends within this time.
 constexpr int kStarterExitMs = 1000;
-
-void WaitFor(pid_t child)
-{
-    int status = 0;
-    os::RetryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
-}
-
-// The alert program has answered, gone or been given up: it ends now.
-void Reap(pid_t child)
-{
-    ::kill(child, SIGKILL);
-    WaitFor(child);
-}
-
-// The program we started: a serving alert leaves it at once and speaks from
-// a process of its own; one that spoke itself served this question alone and
-// ends now, as does one that never spoke. mayGoOn: it may be a serving one
-// still starting (this question was taken back before it spoke), which other
-// questions may have met meanwhile: it is given the same time to leave.
-void ReapStarted(pid_t child, bool mayGoOn)
-{
-    if (mayGoOn) {
-        const auto until = os::MonotonicNow() + std::chrono::milliseconds(kStarterExitMs);
-        // Its end wakes us through a process descriptor; without one (a
-        // kernel before 5.3, no descriptor left) it is asked again every few
-        // milliseconds. Rounds are bounded too, should the clock stand still.
-        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-        int status = 0;
-        for (int round = 0; round < kStarterExitMs; ++round) {
-            const pid_t done = ::waitpid(child, &status, WNOHANG);
-            if (done == child || (done < 0 && errno != EINTR)) {
-                if (pidfd >= 0)
-                    ::close(pidfd);
-                return;
-            }
-            const auto now = os::MonotonicNow();
-            if (now > until)
-                break;
-            if (pidfd >= 0) {
-                pollfd end {pidfd, POLLIN, 0};
-                ::poll(&end, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
-            } else {
-                const timespec pause {0, 5 * 1000000L};
-                ::nanosleep(&pause, nullptr);
-            }
-        }
-        if (pidfd >= 0)
-            ::close(pidfd);
-    }
-    Reap(child);
-}
 
 }  // namespace
 
@@ -92,7 +32,7 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
     for (int attempt = 0; attempt < 2; ++attempt) {
         AlertResult result;
         bool interrupted = false;
-        const Channel channel = OpenChannel(rendezvous, waitMask, interrupted);
+        Channel channel = OpenChannel(rendezvous, waitMask, interrupted);
         if (interrupted) {
             result.interrupted = true;
             return result;
@@ -101,7 +41,7 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
             return result;
         Speaker speaker;
         const Conversation conversation =
-            Converse(channel.fd, request, pressRequest, waitMask, withdrawFd, speaker, result);
+            Converse(channel.fd, request, pressRequest, waitMask, withdrawFd, channel.child, speaker, result);
         // Closing the channel withdraws the question from the queue.
         ::close(channel.fd);
         if (conversation.ending != Ending::kAnswered)
@@ -110,11 +50,15 @@ AlertResult RunAlert(const AlertTexts& texts, const std::function<int()>& pressR
         result.withdrawn = conversation.ending == Ending::kWithdrawn;
         if (conversation.ending == Ending::kSilent)
             speaker.End();
-        if (channel.mode == Mode::kOwn && channel.child > 0)
-            Reap(channel.child);
-        if (channel.mode == Mode::kStarted)
-            ReapStarted(channel.child, (speaker.Pid() > 0 && speaker.Pid() != channel.child)
-                                           || conversation.ending == Ending::kWithdrawn);
+        // The program we started ends now: one for this question alone, or a
+        // serving one that spoke itself and so served this question alone; a
+        // serving alert leaves it at once and speaks from a process of its own.
+        // One this question was taken back from before it spoke may be a
+        // serving one still starting, which other questions may have met
+        // meanwhile: it is given the same time to leave.
+        const bool leavesByItself = channel.mode == Mode::kStarted
+            && ((speaker.Pid() > 0 && speaker.Pid() != channel.child.Pid()) || conversation.ending == Ending::kWithdrawn);
+        channel.child.End(leavesByItself ? kStarterExitMs : 0);
         if (conversation.ending == Ending::kMute && channel.mode != Mode::kOwn)
             GiveUpRendezvous(rendezvous, channel.socketId, waitMask);
         if (conversation.ending == Ending::kClosedEarly && channel.mode == Mode::kJoined)

@@ -8,6 +8,7 @@
 #include "os/Net.h"
 #include "os/Paths.h"
 #include "os/hooksafe/Environment.h"
+#include "os/hooksafe/Retry.h"
 #include "os/hooksafe/TrustedFile.h"
 
 #include <cerrno>
@@ -16,12 +17,16 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -219,7 +224,10 @@ Channel Meet(const AlertRendezvous& rendezvous)
                 return channel;
             }
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            return {fd, Mode::kJoined, -1, st.st_ino};
+            channel.fd = fd;
+            channel.mode = Mode::kJoined;
+            channel.socketId = st.st_ino;
+            return channel;
         }
         const int error = errno;
         ::close(fd);
@@ -248,13 +256,15 @@ Channel Meet(const AlertRendezvous& rendezvous)
     channel.mode = Mode::kStarted;
     channel.socketId = st.st_ino;
     int theirs = -1;
+    pid_t started = -1;
     channel.fd = NewChannel(theirs);
     if (channel.fd >= 0) {
-        channel.child = SpawnAlert(theirs, listener, rendezvous);
+        started = SpawnAlert(theirs, listener, rendezvous);
+        channel.child = StartedChild(started);
         ::close(theirs);
     }
     ::close(listener);
-    if (channel.child < 0) {
+    if (started < 0) {
         ::unlink(rendezvous.socketPath.c_str());
         if (channel.fd >= 0)
             ::close(channel.fd);
@@ -263,7 +273,115 @@ Channel Meet(const AlertRendezvous& rendezvous)
     return channel;
 }
 
+// waitid's P_PIDFD, which the C library's headers do not name yet.
+constexpr auto kByDescriptor = static_cast<idtype_t>(3);
+
 }  // namespace
+
+StartedChild::StartedChild(pid_t pid) : pid_(pid)
+{
+    if (pid_ <= 0)
+        return;
+    pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd_ < 0)
+        return;
+    // Still ours to wait for? The carrier may have reaped it already (a wait
+    // for any child, SIGCHLD ignored), its number may be another's now: then
+    // there is nothing of ours left to reap or end. A kernel that cannot
+    // wait on a descriptor (before 5.4) leaves its number alone.
+    siginfo_t info {};
+    if (::waitid(kByDescriptor, static_cast<id_t>(pidfd_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        const bool gone = errno == ECHILD;
+        ::close(pidfd_);
+        pidfd_ = -1;
+        if (gone)
+            pid_ = -1;
+    }
+}
+
+StartedChild::~StartedChild()
+{
+    if (pidfd_ >= 0)
+        ::close(pidfd_);
+}
+
+StartedChild::StartedChild(StartedChild&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), pidfd_(std::exchange(other.pidfd_, -1))
+{
+}
+
+StartedChild& StartedChild::operator=(StartedChild&& other) noexcept
+{
+    if (this != &other) {
+        if (pidfd_ >= 0)
+            ::close(pidfd_);
+        pid_ = std::exchange(other.pid_, -1);
+        pidfd_ = std::exchange(other.pidfd_, -1);
+    }
+    return *this;
+}
+
+void StartedChild::Forget()
+{
+    if (pidfd_ >= 0)
+        ::close(pidfd_);
+    pidfd_ = -1;
+    pid_ = -1;
+}
+
+void StartedChild::ReapIfEnded()
+{
+    if (pidfd_ < 0)
+        return;
+    siginfo_t info {};
+    const int waited = os::RetryOnInterrupt(
+        [&] { return ::waitid(kByDescriptor, static_cast<id_t>(pidfd_), &info, WEXITED | WNOHANG); });
+    // Reaped now, or by the carrier before us.
+    if ((waited == 0 && info.si_pid != 0) || (waited != 0 && errno == ECHILD))
+        Forget();
+}
+
+void StartedChild::End(int graceMs)
+{
+    if (pid_ <= 0)
+        return;
+    // Its end wakes us through the descriptor; without one it is asked again
+    // every few milliseconds. Rounds are bounded too, should the clock stand still.
+    const auto until = os::MonotonicNow() + std::chrono::milliseconds(graceMs);
+    for (int round = 0; round <= graceMs; ++round) {
+        if (pidfd_ >= 0) {
+            ReapIfEnded();
+        } else {
+            int status = 0;
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done == pid_ || (done < 0 && errno != EINTR))
+                Forget();
+        }
+        const auto now = os::MonotonicNow();
+        if (pid_ <= 0 || now >= until)
+            break;
+        if (pidfd_ >= 0) {
+            pollfd end {pidfd_, POLLIN, 0};
+            ::poll(&end, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+        } else {
+            const timespec pause {0, 5 * 1000000L};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    if (pid_ <= 0)
+        return;
+    if (pidfd_ >= 0) {
+        ::syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0);
+        siginfo_t info {};
+        os::RetryOnInterrupt(
+            [&] { return ::waitid(kByDescriptor, static_cast<id_t>(pidfd_), &info, WEXITED); });
+    } else {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        os::RetryOnInterrupt([&] { return ::waitpid(pid_, &status, 0); });
+    }
+    Forget();
+}
 
 Channel OpenChannel(const AlertRendezvous& rendezvous, const sigset_t& mask, bool& interrupted)
 {
@@ -284,9 +402,10 @@ Channel OpenChannel(const AlertRendezvous& rendezvous, const sigset_t& mask, boo
     channel.fd = NewChannel(theirs);
     if (channel.fd < 0)
         return channel;
-    channel.child = SpawnAlert(theirs, -1, rendezvous);
+    const pid_t started = SpawnAlert(theirs, -1, rendezvous);
+    channel.child = StartedChild(started);
     ::close(theirs);
-    if (channel.child < 0) {
+    if (started < 0) {
         ::close(channel.fd);
         channel.fd = -1;
     }

@@ -28,10 +28,38 @@ enum class Mode {
     kJoined,  // the serving alert program another question started
 };
 
+// A program this call started. Known by a process descriptor where the
+// kernel gives one, it is reaped the moment it ends, while the question is
+// still open, and signalled and waited for as itself: never as a process
+// that took its number after the carrier reaped it. Without a descriptor (a
+// kernel before 5.4) it is reaped by its number when the question ends.
+class StartedChild {
+public:
+    StartedChild() = default;
+    explicit StartedChild(pid_t pid);
+    ~StartedChild();
+    StartedChild(StartedChild&& other) noexcept;
+    StartedChild& operator=(StartedChild&& other) noexcept;
+
+    bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
+    // Readable once it has ended; -1 when there is no descriptor to watch.
+    int EndFd() const { return pidfd_; }
+    // Reaped if it has ended (EndFd readable); nothing else happens to it.
+    void ReapIfEnded();
+    // Given up to graceMs to end by itself, then ended; reaped either way.
+    void End(int graceMs);
+
+private:
+    void Forget();
+    pid_t pid_ = -1;
+    int pidfd_ = -1;
+};
+
 struct Channel {
     int fd = -1;
     Mode mode = Mode::kOwn;
-    pid_t child = -1;    // the program this call started, reaped before the call returns
+    StartedChild child;  // the program this call started, reaped before the call returns
     ino_t socketId = 0;  // the rendezvous socket met, to give up one that stays mute
 };
 

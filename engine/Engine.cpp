@@ -104,6 +104,11 @@ bool Engine::IsLocalAddress(std::string_view remoteAddress) const
         || remoteAddress == ownAddress_;
 }
 
+bool Engine::IsLocalConnection(std::string_view remoteAddress, std::string_view localAddress) const
+{
+    return IsLocalAddress(remoteAddress) && (localAddress.empty() || localAddress == "::" || IsLocalAddress(localAddress));
+}
+
 uint32_t Engine::Filtering()
 {
     bool switched = false;
@@ -139,11 +144,19 @@ int Engine::ApproveNamed(unsigned localPort, int direction, const char* remoteAd
 int Engine::ApproveNames(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
                          unsigned nameCount, int protocol, unsigned remotePort, int* usedName)
 {
+    return ApproveNamesAt(localPort, direction, remoteAddress, remoteNames, nameCount, protocol, remotePort, usedName,
+                          nullptr);
+}
+
+int Engine::ApproveNamesAt(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
+                           unsigned nameCount, int protocol, unsigned remotePort, int* usedName,
+                           const char* localAddress)
+{
     if (usedName)
         *usedName = -1;
     EnsureFirstUse();
     const uint32_t settings = Filtering();
-    if (settings == 0 || IsLocalAddress(remoteAddress ? remoteAddress : ""))
+    if (settings == 0 || IsLocalConnection(remoteAddress ? remoteAddress : "", localAddress ? localAddress : ""))
         return kPermit;
     Connection connection(localPort, direction, remoteAddress, protocol, remotePort);
     PeerNames names;

@@ -64,6 +64,13 @@ public:
     // else the first), -1 for none: the name to ask the user about.
     int ApproveNames(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
                      unsigned nameCount, int protocol, unsigned remotePort, int* usedName);
+    // The same with the socket's own address (null or empty: not known, or
+    // not bound to one). A connection between two of this computer's
+    // addresses passes undecided only when both ends are local ones: one
+    // from 127.0.0.1 to 127.0.0.2 is decided on both sides, as the side
+    // that connected to 127.0.0.2 is.
+    int ApproveNamesAt(unsigned localPort, int direction, const char* remoteAddress, const char* const* remoteNames,
+                       unsigned nameCount, int protocol, unsigned remotePort, int* usedName, const char* localAddress);
     static constexpr unsigned kMaxPeerNames = PeerNames::kMost;
     // Asks the user. withdrawFd (-1: none) readable takes the question
     // back: 0 with errno ECANCELED, nothing decided or logged.
@@ -108,6 +115,9 @@ public:
     // By the text as given: a mapped loopback ("::ffff:127.0.0.1") is not
     // local, the rules decide it.
     bool IsLocalAddress(std::string_view remoteAddress) const;
+    // Both ends of a connection local; an unknown or unbound own end (empty,
+    // 0.0.0.0, ::) is where the kernel takes a local peer to: local too.
+    bool IsLocalConnection(std::string_view remoteAddress, std::string_view localAddress) const;
     bool IsControlPanelRunning() const { return settings_.IsControlPanelRunning(); }
     int Reloads() const { return rules_.Loads(); }
 

@@ -48,4 +48,11 @@
                           const char* const* remoteNames, unsigned int nameCount, int protocol,                      \
                           unsigned int remotePort, int* usedName),                                                    \
       (localPort, direction, remoteAddress, remoteNames, nameCount, protocol, remotePort, usedName),                 \
-      _Z12ApproveNamesjiPKcPKS0_jijPi, 0)
+      _Z12ApproveNamesjiPKcPKS0_jijPi, 0)                                                                             \
+    /* ApproveNames with the socket's own address (null: not known): a connection between this computer's     \
+       addresses counts as local only when both of its ends do. */                                                    \
+    X(ApproveNamesAt, int, (unsigned int localPort, int direction, const char* remoteAddress,                       \
+                            const char* const* remoteNames, unsigned int nameCount, int protocol,                    \
+                            unsigned int remotePort, int* usedName, const char* localAddress),                        \
+      (localPort, direction, remoteAddress, remoteNames, nameCount, protocol, remotePort, usedName, localAddress),   \
+      _Z14ApproveNamesAtjiPKcPKS0_jijPiS0_, 0)

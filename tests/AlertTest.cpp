@@ -556,6 +556,47 @@ TEST_F(EngineAlert, QuestionsAtOnceMeetOneServingAlertProgram)
     EXPECT_TRUE(NoChildLeft());
 }
 
+// The process a serving alert program leaves as it goes to the background is
+// reaped at once, not when the user answers: no zombie under the asking
+// program meanwhile. A child of the program's own stays its to wait for.
+TEST_F(EngineAlert, StarterOfAServingAlertIsReapedBeforeTheAnswerAndTheProgramsChildIsLeftAlone)
+{
+    ::setenv("ZEL_TEST_ALERT_SERVE", "1", 1);
+    const std::string cue = sandbox.root + "/cue";
+    ::setenv("ZEL_TEST_ALERT_SCRIPT", ("cue=" + cue).c_str(), 1);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const pid_t own = ::fork(); // ends when told, while the question is open
+    if (own == 0) {
+        char told;
+        ::close(ends[1]);
+        ::_exit(::read(ends[0], &told, 1) == 0 ? 7 : 1);
+    }
+    ::close(ends[0]);
+    const auto zombie = [] {
+        siginfo_t info {};
+        return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+    };
+    Engine engine(Options());
+    auto answer = std::async(std::launch::async, [&engine] {
+        return engine.UserApprove(40000, 1, "10.0.0.5", "host1", kTcp, 8080);
+    });
+    ASSERT_TRUE(testing_support::WaitForFile(sandbox.root, [this] { return AlertsShown() == 1; }, std::chrono::seconds(5)));
+    // Being reaped is no event one can wait on: looked at every 10 ms, for 2 s at most.
+    for (int round = 0; round < 200 && zombie(); ++round)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(zombie());
+    ::close(ends[1]);
+    testing_support::WaitProcessEnd(own, std::chrono::seconds(2));
+    EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    ASSERT_TRUE(os::WriteFileAtomically(cue, "1", 0644, false));
+    EXPECT_EQ(answer.get(), 1);
+    int status = 0;
+    EXPECT_EQ(::waitpid(own, &status, 0), own);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+    EXPECT_TRUE(NoChildLeft());
+}
+
 // Before its first word an alert program may still be starting: a program
 // that takes longer than the silence limit to speak is waited for.
 TEST_F(EngineAlert, SilenceCountsOnlyOnceTheAlertHasSpoken)
@@ -621,10 +662,11 @@ TEST(AlertConversation, LeavingBeforeTheFirstWordIsToldApartFromLeavingLater)
             });
         sigset_t none;
         sigemptyset(&none);
+        engine::launch::StartedChild joined;
         engine::launch::Speaker speaker;
         engine::AlertResult result;
-        const engine::launch::Conversation conversation =
-            engine::launch::Converse(pair[0], "peer\t10.0.0.5\nend\n", nullptr, none, -1, speaker, result);
+        const engine::launch::Conversation conversation = engine::launch::Converse(
+            pair[0], "peer\t10.0.0.5\nend\n", nullptr, none, -1, joined, speaker, result);
         if (alert.joinable())
             alert.join();
         ::close(pair[0]);

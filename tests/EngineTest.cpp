@@ -106,6 +106,18 @@ TEST_F(EngineDecision, LocalAddressesPassUnloggedEvenWhenBlockingAll)
     ASSERT_EQ(records.size(), 2u);
     EXPECT_NE(records[0].find("<PERMISSION>0</PERMISSION>"), std::string::npos);
     EXPECT_NE(records[1].find("<IP>::ffff:127.0.0.1</IP>"), std::string::npos);
+    // Local only when both ends are: from 127.0.0.1 to a server on 127.0.0.2
+    // is decided, as the side that connected to 127.0.0.2 is.
+    const struct {
+        const char *remote, *own;
+        int permitted;
+    } ends[] = {{"127.0.0.1", "127.0.0.2", 0}, {"::1", "fd00::1", 0},    {"127.0.0.1", "127.0.0.1", 1},
+                {"127.0.0.1", "0.0.0.0", 1},   {"::1", "::", 1},         {"::1", nullptr, 1},
+                {"127.0.0.2", "127.0.0.1", 0}};
+    for (const auto& end : ends)
+        EXPECT_EQ(engine.ApproveNamesAt(40000, kIn, end.remote, nullptr, 0, kTcp, 9999, nullptr, end.own), end.permitted)
+            << end.remote << " at " << (end.own ? end.own : "-");
+    EXPECT_EQ(sandbox.ConnectionRecords().size(), 5u);
 }
 
 TEST_F(EngineDecision, BlockAllFollowsTheSecurityStatusText)

@@ -23,6 +23,7 @@ using testing_support::App;
 using testing_support::PanelStandIn;
 using testing_support::Rule;
 using Interceptor = testing_support::InterceptorTest;
+using AttackLoopbackPeers = testing_support::InterceptorTest;
 
 }  // namespace
 
@@ -81,6 +82,28 @@ TEST_F(Interceptor, IncomingConnectionToADeniedPortArrivesReset)
     EXPECT_EQ(permitted->ReadLine(), std::optional<std::string>("accepted 127.0.0.3"));
     EXPECT_EQ(Records("<LOCALPORT>21004</LOCALPORT>").size(), 1u);
     EXPECT_EQ(Records("<LOCALPORT>21005</LOCALPORT>").size(), 1u);
+}
+
+// Only a connection within 127.0.0.1 passes undecided: one from 127.0.0.1
+// to a server on 127.0.0.2 is decided on the server's side too, as it is on
+// the side that connected, and so is one from 127.0.0.3 to 127.0.0.1.
+TEST_F(AttackLoopbackPeers, ConnectionToAnotherLoopbackAddressIsDecidedOnBothSides)
+{
+    WriteRules(App("NETPEER", "DENY", "DENY"));
+    const struct {
+        const char *server, *at, *client, *source, *port, *refused;
+        bool serverHooked;
+    } cases[] = {
+        {"tcp-server", "127.0.0.2", "tcp-client", "127.0.0.1", "21011", "failed", true},
+        {"udp-echo", "127.0.0.2", "udp-client", "127.0.0.1", "21012", "timeout", true},
+        {"tcp-server", "127.0.0.1", "tcp-client", "127.0.0.3", "21013", "refused", false},
+    };
+    for (const auto& c : cases) {
+        auto server = Server({c.server, c.at, c.port}, c.serverHooked);
+        ChildProcess client({NETPEER, c.client, c.source, c.at, c.port}, c.serverHooked ? std::map<std::string, std::string> {} : hooked);
+        EXPECT_EQ(client.ReadLine(3s), std::optional<std::string>(c.refused)) << c.port;
+        EXPECT_EQ(Records(std::string(c.serverHooked ? "<LOCALPORT>" : "<REMOTEPORT>") + c.port + "<").size(), 1u) << c.port;
+    }
 }
 
 // In a network of its own with IPv6 addresses on its loopback (::1 is as

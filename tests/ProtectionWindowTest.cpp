@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -202,6 +203,30 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
     EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run"));
     ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; }, &written))
         << ReadText(calls);
+}
+
+// The processes of one program are one row, listed under it; restarting is
+// offered a process at a time.
+TEST_F(ProtectionWindow, ProcessesOfOneProgramAreOneRowWithTheProcessesUnderIt)
+{
+    ChildProcess first({NETPEER, "tcp-server", "127.0.0.2", "0"});
+    ChildProcess second({NETPEER, "tcp-server", "127.0.0.2", "0"});
+    ASSERT_EQ(first.ReadLine(), std::optional<std::string>("listening"));
+    ASSERT_EQ(second.ReadLine(), std::optional<std::string>("listening"));
+    ProtectionView view("/proc", nullptr);
+    view.show();
+    auto* list = view.findChild<QTreeWidget*>("ProgramList");
+    const auto rows = list->findItems("netpeer", Qt::MatchExactly, 0);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0]->text(1), "2 processes");
+    ASSERT_EQ(rows[0]->childCount(), 2);
+    EXPECT_EQ(QSet<QString>({rows[0]->child(0)->text(1), rows[0]->child(1)->text(1)}),
+              QSet<QString>({QString::number(first.Pid()), QString::number(second.Pid())}));
+    auto* restart = view.findChild<QPushButton*>("RestartUnderFirewall");
+    list->setCurrentItem(rows[0]);
+    EXPECT_FALSE(restart->isEnabled());
+    list->setCurrentItem(rows[0]->child(1));
+    EXPECT_TRUE(restart->isEnabled());
 }
 
 TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFirewall)

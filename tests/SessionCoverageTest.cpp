@@ -79,6 +79,20 @@ TEST(SessionCoverage, SummaryCountsProgramsByWhatDecidesThem)
               "Protection: 2 programs decided by your rules, 1 by the kernel backstop, 1 not covered.");
     EXPECT_EQ(SummaryText({Row(State::kNotCovered, Reason::kStartedWithout)}),
               "Protection: 0 programs decided by your rules, 1 not covered.");
+    // Processes of one file are one program, as covered as its least covered
+    // process; processes whose file cannot be read count one by one.
+    std::vector<Program> browser(9, Row(State::kFirewall, Reason::kNone));
+    for (Program& process : browser)
+        process.exePath = "/usr/lib/firefox-esr/firefox-esr";
+    EXPECT_EQ(SummaryText(browser), "Protection: 1 program decided by your rules.");
+    browser[5].state = State::kNotCovered;
+    browser.push_back(Row(State::kFirewall, Reason::kNone));
+    browser.push_back(Row(State::kFirewall, Reason::kNone));
+    EXPECT_EQ(SummaryText(browser), "Protection: 2 programs decided by your rules, 1 not covered.");
+    const auto programs = panel::GroupByProgram(browser);
+    ASSERT_EQ(programs.size(), 3u);
+    EXPECT_EQ(programs[0].size(), 9u);
+    EXPECT_EQ(programs[0].front(), &browser[5]);
 }
 
 TEST(SessionCoverage, AdviceNamesWhatFixesAProgram)

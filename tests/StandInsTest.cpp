@@ -361,6 +361,46 @@ TEST_F(StandInsTest, DeniedHeldConnectionIsReset)
     Forget(listener);
 }
 
+// A peer that gives up, resetting the connection held for the answer, takes
+// its question with it; one that only shut its sending side still waits.
+TEST_F(StandInsTest, PeerResettingAHeldConnectionWithdrawsItsQuestion)
+{
+    unsigned port = 0;
+    const int listener = Listener(port, true);
+    const sockaddr_in at = Loopback(port);
+    // Both accepted before the first is held: then the listener is a stand-in.
+    int clients[2], held[2];
+    sockaddr_in from[2] {};
+    for (int i = 0; i < 2; ++i) {
+        clients[i] = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(::connect(clients[i], reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+        socklen_t length = sizeof from[i];
+        held[i] = ::accept4(listener, reinterpret_cast<sockaddr*>(&from[i]), &length, 0);
+        ASSERT_GE(held[i], 0);
+    }
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(HoldConnection(listener, held[i], reinterpret_cast<sockaddr*>(&from[i]), sizeof from[i], QuestionFor(port)));
+    ASSERT_TRUE(user.Asked(2));
+    ::shutdown(clients[1], SHUT_WR);
+    const linger reset {1, 0};
+    ::setsockopt(clients[0], SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::close(clients[0]);
+    // Told nobody but the stand-in user: looked at every 10 ms, for 5 s at most.
+    for (int i = 0; i < 500 && user.withdrawn == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(user.withdrawn, 1);
+    EXPECT_TRUE(user.Answer('1'));
+    EXPECT_TRUE(Ready(listener, POLLIN, 5000) & POLLIN);
+    bool handedOver = false;
+    const int taken = AcceptOnStandIn(listener, nullptr, nullptr, 0, handedOver);
+    EXPECT_GE(taken, 0);
+    EXPECT_TRUE(handedOver);
+    EXPECT_TRUE(QuestionsEnd());
+    for (const int open : {taken, clients[1], listener})
+        ::close(open);
+    Forget(listener);
+}
+
 // A datagram sent while its peer is asked about leaves once permitted.
 TEST_F(StandInsTest, DatagramHeldBackLeavesOncePermitted)
 {

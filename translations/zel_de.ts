@@ -1308,6 +1308,13 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
 </context>
 <context>
     <name>panel::ProtectionView</name>
+    <message numerus="yes">
+        <source>%n processes</source>
+        <translation>
+            <numerusform>%n Prozess</numerusform>
+            <numerusform>%n Prozesse</numerusform>
+        </translation>
+    </message>
     <message>
         <source>Protection: your programs&apos; connections are refused, see why here.</source>
         <translation>Schutz: Die Verbindungen Ihrer Programme werden abgewiesen, siehe hier, warum.</translation>

@@ -84,7 +84,7 @@ int Accepted(int fd, sockaddr* address, socklen_t* length, int flags, AcceptOnce
         if (handedOver)
             return deliver(); // permitted while it was held back
         Question question;
-        Verdict verdict = Assess(kIncoming, peer, kTcp, localPort, question);
+        Verdict verdict = Assess(kIncoming, peer, kTcp, connection, localPort, question);
         if (verdict == Verdict::kUndecided) {
             const bool nonBlocking = IsNonBlocking(fd, 0);
             if (!nonBlocking && deadline < 0) {

@@ -29,9 +29,29 @@
 
 namespace hook {
 
+namespace {
+
+// The socket's own address, looked up only for a peer the engine would
+// take as this computer itself: the connection from 127.0.0.1 to a server
+// on 127.0.0.2 is then decided, as it is on the side that connected.
+// Empty when not bound to one address or not known.
+void OwnEnd(int socket, const Peer& peer, char* text, unsigned size)
+{
+    text[0] = '\0';
+    if (socket < 0 || (std::strcmp(peer.address, "127.0.0.1") != 0 && std::strcmp(peer.address, "::1") != 0))
+        return;
+    sockaddr_storage own {};
+    socklen_t length = sizeof own;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&own), &length) != 0
+        || !AddressText(reinterpret_cast<const sockaddr*>(&own), text, size))
+        text[0] = '\0';
+}
+
+}  // namespace
+
 // The engine's verdict without asking the user: kUndecided when the user
 // must answer, with the question to ask filled in.
-Verdict Assess(int direction, const Peer& peer, int protocol, unsigned localPort, Question& question)
+Verdict Assess(int direction, const Peer& peer, int protocol, int socket, unsigned localPort, Question& question)
 {
     switch (EnsureEngine()) {
     case EngineState::kPassThrough:
@@ -54,7 +74,12 @@ Verdict Assess(int direction, const Peer& peer, int protocol, unsigned localPort
         names[i] = known.names[i];
     int used = known.count > 0 ? 0 : -1;
     int result;
-    if (engine.ApproveNames)
+    char ownEnd[sizeof peer.address];
+    OwnEnd(socket, peer, ownEnd, sizeof ownEnd);
+    if (engine.ApproveNamesAt)
+        result = engine.ApproveNamesAt(localPort, direction, peer.address, names, known.count, protocol, peer.port, &used,
+                                       ownEnd);
+    else if (engine.ApproveNames)
         result = engine.ApproveNames(localPort, direction, peer.address, names, known.count, protocol, peer.port, &used);
     else if (engine.ApproveNamed)
         result = engine.ApproveNamed(localPort, direction, peer.address, used >= 0 ? names[used] : nullptr, protocol,
@@ -173,7 +198,7 @@ Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags, long
     }
     Question question;
     Verdict verdict = recalled == Recalled::kAsking ? Verdict::kAsking
-                                                    : Assess(direction, peer, kUdp, LocalPortOf(fd), question);
+                                                    : Assess(direction, peer, kUdp, fd, LocalPortOf(fd), question);
     const bool nonBlocking = IsNonBlocking(fd, flags);
     // Only a send that does not wait leaves its datagram to the hook: one
     // that waits sends it itself once permitted, so it leaves once.
@@ -296,7 +321,7 @@ Verdict PermitsConnection(SocketView& view, const Peer& peer, Question& question
     const uint64_t key = PeerHash(peer);
     if (view.decidedPeer == key)
         return Verdict::kPermitted;
-    const Verdict verdict = Assess(kOutgoing, peer, kTcp, LocalPortOf(view), question);
+    const Verdict verdict = Assess(kOutgoing, peer, kTcp, view.fd, LocalPortOf(view), question);
     if (verdict == Verdict::kPermitted)
         SetDecidedPeer(view, key);
     return verdict;

@@ -39,7 +39,10 @@ enum class Verdict { kPermitted, kDenied, kInterrupted, kUndecided, kAsking };
 enum class Send { kMake, kRefused, kStarted, kHeldBack };
 
 // Verdicts and questions.
-Verdict Assess(int direction, const Peer& peer, int protocol, unsigned localPort, Question& question);
+// socket: the program's socket the connection or datagram is on, whose own
+// address tells a connection between two loopback addresses from one
+// within 127.0.0.1 (-1: not known).
+Verdict Assess(int direction, const Peer& peer, int protocol, int socket, unsigned localPort, Question& question);
 Verdict AskNow(const Question& question);
 UserAnswer AskEngine(const Question& question, int withdrawFd);
 Verdict PermitsDatagram(int fd, int direction, const Peer& peer, int flags = 0, long long deadlineMs = 0,

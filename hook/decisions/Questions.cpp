@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 
 namespace hook {
@@ -31,6 +32,8 @@ struct Slot {
     uint64_t turn; // while waiting: the order it came in
     Question question;
     int withdraw; // while asking: an eventfd, readable once withdrawn (-1: none could be made)
+    int watched;  // the socket whose reset withdraws it too (-1: none)
+    int waitOn;   // what the engine waits on: withdraw, or a set of it and the watched socket
     AnsweredFn answered;
     uint64_t token;
 };
@@ -48,21 +51,50 @@ uint64_t g_turns = 0;  // questions that had to wait
 std::atomic<AskFn> g_ask {nullptr};
 std::atomic<int> g_open {0};
 
-int MakeWithdrawal()
+void CloseWithdrawal(Slot& slot)
 {
-    const int withdraw = kernel::MoveHigh(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (withdraw >= 0)
-        SetMark(withdraw, kMarkKept);
-    return withdraw;
+    if (slot.waitOn >= 0 && slot.waitOn != slot.withdraw) {
+        ClearMark(slot.waitOn, kMarkKept);
+        kernel::Close(slot.waitOn);
+    }
+    if (slot.withdraw >= 0) {
+        ClearMark(slot.withdraw, kMarkKept);
+        kernel::Close(slot.withdraw);
+    }
+    slot.withdraw = -1;
+    slot.waitOn = -1;
+}
+
+// The slot's withdrawal: an eventfd the owner writes to; with a watched
+// socket, an epoll set of both, ready once either is: the peer that reset
+// a connection held for the answer has given up, and the question goes.
+// Only a reset or a hang-up counts, never an end of what the peer sends: a
+// client may shut its side and still wait for the reply.
+void MakeWithdrawal(Slot& slot)
+{
+    slot.withdraw = kernel::MoveHigh(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    slot.waitOn = slot.withdraw;
+    if (slot.withdraw < 0)
+        return;
+    SetMark(slot.withdraw, kMarkKept);
+    if (slot.watched < 0)
+        return;
+    const int set = kernel::MoveHigh(::epoll_create1(EPOLL_CLOEXEC));
+    epoll_event readable {};
+    readable.events = EPOLLIN;
+    epoll_event hangUp {}; // EPOLLERR and EPOLLHUP are always reported
+    if (set >= 0 && kernel::EpollControl(set, EPOLL_CTL_ADD, slot.withdraw, &readable) == 0
+        && kernel::EpollControl(set, EPOLL_CTL_ADD, slot.watched, &hangUp) == 0) {
+        SetMark(set, kMarkKept);
+        slot.waitOn = set;
+    } else if (set >= 0) {
+        kernel::Close(set); // asked all the same, withdrawn by the owner alone
+    }
 }
 
 void Free(Slot& slot)
 {
-    if (slot.withdraw >= 0) {
-        ClearMark(slot.withdraw, kMarkKept);
-        kernel::Close(slot.withdraw);
-        slot.withdraw = -1;
-    }
+    CloseWithdrawal(slot);
     slot.state = State::kFree;
     Slot* items = g_slots.load(std::memory_order_relaxed)->items;
     while (g_used > 0 && items[g_used - 1].state == State::kFree)
@@ -79,7 +111,7 @@ Slot* NextTurn()
             next = &items[i];
     if (next) {
         next->state = State::kAsking;
-        next->withdraw = MakeWithdrawal(); // without one it is asked all the same, as before
+        MakeWithdrawal(*next); // without one it is asked all the same, as before
     }
     return next;
 }
@@ -88,7 +120,7 @@ void* Run(void* argument)
 {
     for (Slot* slot = static_cast<Slot*>(argument); slot;) {
         const AskFn ask = g_ask.load(std::memory_order_acquire);
-        const UserAnswer answer = ask ? ask(slot->question, slot->withdraw) : UserAnswer::kDenied;
+        const UserAnswer answer = ask ? ask(slot->question, slot->waitOn) : UserAnswer::kDenied;
         slot->answered(slot->token, slot->question, answer, slot->withdraw);
         pthread_mutex_lock(&g_mutex);
         Free(*slot);
@@ -124,7 +156,7 @@ bool StartAsker(Slot& slot)
 
 void SetAsker(AskFn ask) { g_ask.store(ask, std::memory_order_release); }
 
-int AskInBackground(const Question& question, AnsweredFn answered, uint64_t token)
+int AskInBackground(const Question& question, AnsweredFn answered, uint64_t token, int watched)
 {
     pthread_mutex_lock(&g_mutex);
     Slots* slots = MapOnce(g_slots);
@@ -136,12 +168,12 @@ int AskInBackground(const Question& question, AnsweredFn answered, uint64_t toke
         return -1;
     }
     Slot& slot = slots->items[index];
-    slot = {State::kWaiting, ++g_turns, question, -1, answered, token};
+    slot = {State::kWaiting, ++g_turns, question, -1, watched, -1, answered, token};
     if (index >= g_used)
         g_used = index + 1;
     if (g_askers < kMaxAskers) {
         slot.state = State::kAsking;
-        slot.withdraw = MakeWithdrawal();
+        MakeWithdrawal(slot);
         if (slot.withdraw >= 0 && StartAsker(slot)) {
             ++g_askers;
         } else if (g_askers == 0) {
@@ -151,11 +183,7 @@ int AskInBackground(const Question& question, AnsweredFn answered, uint64_t toke
             return -1;
         } else {
             // No thread now: it waits for one that is done with its question.
-            if (slot.withdraw >= 0) {
-                ClearMark(slot.withdraw, kMarkKept);
-                kernel::Close(slot.withdraw);
-            }
-            slot.withdraw = -1;
+            CloseWithdrawal(slot);
             slot.state = State::kWaiting;
         }
     }
@@ -193,13 +221,8 @@ void UnlockQuestionsAfterFork(bool inChild)
         for (int i = 0; i < g_used; ++i)
             if (slots->items[i].state != State::kFree) {
                 // Free only closes; g_used shrinks behind the loop.
-                Slot& slot = slots->items[i];
-                if (slot.withdraw >= 0) {
-                    ClearMark(slot.withdraw, kMarkKept);
-                    kernel::Close(slot.withdraw);
-                    slot.withdraw = -1;
-                }
-                slot.state = State::kFree;
+                CloseWithdrawal(slots->items[i]);
+                slots->items[i].state = State::kFree;
             }
         g_used = 0;
         g_askers = 0;

@@ -42,7 +42,10 @@ using AnsweredFn = void (*)(uint64_t token, const Question& question, UserAnswer
 // Starts asking, or puts the question in line; its number, or -1 when no
 // thread could be started or too many questions are open (the caller asks
 // and waits, as before).
-int AskInBackground(const Question& question, AnsweredFn answered, uint64_t token);
+// watched (-1: none): a socket held for the answer, whose reset by its peer
+// withdraws the question (the owner is told kWithdrawn); it stays open
+// while the question does.
+int AskInBackground(const Question& question, AnsweredFn answered, uint64_t token, int watched = -1);
 // Withdraws question, which must still be open: its owner calls this before
 // it has been told the answer, under the lock it tells answers under. True
 // when it was still waiting its turn: it is gone, and its owner is never

@@ -95,12 +95,20 @@ bool HoldConnection(int listener, int connection, const sockaddr* peer, socklen_
                 break;
             }
     if (held) {
-        held->question = AskInBackground(question, HeldAnswered,
-                                         Token(IndexOf(*entry), static_cast<uint32_t>(held - entry->held), entry->generation));
+        // Kept under a number of the firewall's from the start: its peer
+        // resetting it withdraws the question (nobody is left to answer
+        // for), watched by that number whenever the question's turn comes.
+        const int kept = kernel::MoveHigh(kernel::Fcntl(connection, F_DUPFD_CLOEXEC, 0));
+        held->question = kept < 0 ? -1
+            : AskInBackground(question, HeldAnswered,
+                              Token(IndexOf(*entry), static_cast<uint32_t>(held - entry->held), entry->generation), kept);
+        if (held->question < 0 && kept >= 0)
+            kernel::Close(kept);
         if (held->question >= 0) {
             held->used = true;
             held->permitted = false;
-            held->socket = Kept(kernel::MoveHigh(connection));
+            held->socket = Kept(kept);
+            kernel::Close(connection);
             Forget(connection);
             std::memcpy(&held->peer, peer, peerLength);
             held->peerLength = peerLength;

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 extern char** environ;
 
@@ -190,11 +191,34 @@ std::string AdviceText(const Program& program, bool backstopRunning)
     return Tr("SessionCoverage", "Install the kernel backstop (zel-backstop, as root) to cover it; see the README.");
 }
 
-std::string SummaryText(const std::vector<Program>& programs)
+std::vector<ProgramProcesses> GroupByProgram(const std::vector<Program>& processes)
 {
+    std::vector<ProgramProcesses> programs;
+    std::unordered_map<std::string, size_t> byFile;
+    for (const Program& process : processes) {
+        if (process.exePath.empty()) {
+            programs.push_back({&process});
+            continue;
+        }
+        const auto [at, added] = byFile.try_emplace(process.exePath, programs.size());
+        if (added)
+            programs.emplace_back();
+        ProgramProcesses& group = programs[at->second];
+        // The states run from covered to not covered: the least covered goes first.
+        const bool weaker = !group.empty() && static_cast<int>(process.state) > static_cast<int>(group.front()->state);
+        group.insert(weaker ? group.begin() : group.end(), &process);
+    }
+    return programs;
+}
+
+std::string SummaryText(const std::vector<Program>& processes)
+{
+    const std::vector<ProgramProcesses> programs = GroupByProgram(processes);
     int firewall = 0, backstop = 0, open = 0;
-    for (const Program& program : programs)
-        (program.state == State::kFirewall ? firewall : program.state == State::kBackstop ? backstop : open)++;
+    for (const ProgramProcesses& program : programs)
+        (program.front()->state == State::kFirewall   ? firewall
+         : program.front()->state == State::kBackstop ? backstop
+                                                      : open)++;
     if (programs.empty())
         return Tr("SessionCoverage", "Protection: no program of yours has a network connection.");
     // English words its singular apart, as it has no translation of its own;

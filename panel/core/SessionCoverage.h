@@ -53,6 +53,13 @@ std::string StateText(session::coverage::State state);
 std::string ReasonText(const session::coverage::Program& program, const std::string& owner);
 std::string AdviceText(const session::coverage::Program& program, bool backstopRunning);
 std::string SummaryText(const std::vector<session::coverage::Program>& programs);
+
+// The processes of one program, by its executable file (nine browser
+// processes are one program): the least covered one first, whose state and
+// reason are the program's. A process whose file cannot be read is a
+// program of its own. In the order the programs were first met.
+using ProgramProcesses = std::vector<const session::coverage::Program*>;
+std::vector<ProgramProcesses> GroupByProgram(const std::vector<session::coverage::Program>& processes);
 // The runtime folder's line: why the user's programs are refused when it
 // cannot be used, where it is when the session gives none; empty otherwise.
 std::string RuntimeFolderText(const os::RuntimeFolderState& state);

@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -44,6 +45,8 @@ namespace {
 namespace coverage = session::coverage;
 
 constexpr int kPidRole = Qt::UserRole;
+// A program's row over several processes: it speaks of the least covered one.
+constexpr int kManyRole = Qt::UserRole + 1;
 constexpr int kPageRefreshMs = 2000;
 constexpr int kSummaryRefreshMs = 30000;
 constexpr int kEndWaitMs = 5000;
@@ -136,7 +139,7 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     layout->addWidget(runtimeState_);
 
     programList_ = Named(new QTreeWidget(this), "ProgramList");
-    programList_->setRootIsDecorated(false);
+    programList_->setRootIsDecorated(true);
     programList_->setUniformRowHeights(true);
     programList_->setIconSize(QSize(16, 16));
     programList_->setHeaderLabels({tr("Program"), tr("Process"), tr("Decided by"), tr("Why")});
@@ -437,22 +440,47 @@ const panel::services::Service* ProtectionView::SelectedService() const
 void ProtectionView::FillList()
 {
     const qint64 selected = programList_->currentItem() ? programList_->currentItem()->data(0, kPidRole).toLongLong() : 0;
+    const bool selectedProgram = programList_->currentItem() && programList_->currentItem()->data(0, kManyRole).toBool();
+    QSet<QString> expanded;
+    for (int i = 0; i < programList_->topLevelItemCount(); ++i)
+        if (programList_->topLevelItem(i)->isExpanded())
+            expanded << programList_->topLevelItem(i)->toolTip(0);
     const QSignalBlocker quiet(programList_);
     programList_->setUpdatesEnabled(false);
     programList_->clear();
     QTreeWidgetItem* current = nullptr;
-    for (const coverage::Program& program : programs_) {
-        const std::string owner = program.reason == coverage::Reason::kOtherUser ? UserName(program.uid) : std::string();
-        auto* item = new QTreeWidgetItem(programList_, {ProgramName(program), QString::number(program.pid),
-                                                       QString::fromStdString(panel::StateText(program.state)),
-                                                       QString::fromStdString(panel::ReasonText(program, owner))});
-        item->setData(0, kPidRole, static_cast<qint64>(program.pid));
-        item->setIcon(0, ProgramIcon(program.exePath));
-        item->setIcon(2, StateIcon(program.state));
-        item->setToolTip(0, QString::fromStdString(program.exePath.empty() ? program.command : program.exePath));
+    const auto add = [&](QTreeWidgetItem* item, const coverage::Program& process, const QString& processText) {
+        const std::string owner = process.reason == coverage::Reason::kOtherUser ? UserName(process.uid) : std::string();
+        item->setText(0, ProgramName(process));
+        item->setText(1, processText);
+        item->setText(2, QString::fromStdString(panel::StateText(process.state)));
+        item->setText(3, QString::fromStdString(panel::ReasonText(process, owner)));
+        item->setData(0, kPidRole, static_cast<qint64>(process.pid));
+        item->setIcon(0, ProgramIcon(process.exePath));
+        item->setIcon(2, StateIcon(process.state));
+        item->setToolTip(0, QString::fromStdString(process.exePath.empty() ? process.command : process.exePath));
         item->setToolTip(3, item->text(3));
-        if (program.pid == selected)
-            current = item;
+    };
+    // One row a program; one with several processes lists them under it
+    // and reads as its least covered one.
+    for (const panel::ProgramProcesses& program : panel::GroupByProgram(programs_)) {
+        auto* row = new QTreeWidgetItem(programList_);
+        const coverage::Program& first = *program.front();
+        if (program.size() == 1) {
+            add(row, first, QString::number(first.pid));
+        } else {
+            add(row, first, tr("%n processes", nullptr, static_cast<int>(program.size())));
+            row->setData(0, kManyRole, true);
+            for (const coverage::Program* process : program) {
+                auto* child = new QTreeWidgetItem(row);
+                add(child, *process, QString::number(process->pid));
+                if (process->pid == selected && !selectedProgram)
+                    current = child;
+            }
+            row->setExpanded(expanded.contains(row->toolTip(0)));
+        }
+        if (first.pid == selected && (selectedProgram || program.size() == 1))
+            current = row;
     }
     if (current)
         programList_->setCurrentItem(current);
@@ -468,7 +496,9 @@ void ProtectionView::SelectionChanged()
         for (const coverage::Program& candidate : programs_)
             if (candidate.pid == item->data(0, kPidRole).toLongLong())
                 program = &candidate;
-    restart_->setEnabled(program && program->CanRestartUnderHook() && !ending_);
+    // A program of several processes is restarted a process at a time, from
+    // the rows under it: never all of a browser's at one click.
+    restart_->setEnabled(program && program->CanRestartUnderHook() && !ending_ && !item->data(0, kManyRole).toBool());
     // The program, why it is decided so, and what to do about it.
     advice_->setText(program ? tr("%1: %2 %3").arg(item->text(0), item->text(3),
                                                    QString::fromStdString(panel::AdviceText(*program, backstop_)))
@@ -478,7 +508,7 @@ void ProtectionView::SelectionChanged()
 void ProtectionView::RestartSelected()
 {
     const QTreeWidgetItem* item = programList_->currentItem();
-    if (!item || ending_)
+    if (!item || ending_ || item->data(0, kManyRole).toBool())
         return;
     const auto pid = static_cast<pid_t>(item->data(0, kPidRole).toLongLong());
     const coverage::Program* program = nullptr;
