@@ -40,6 +40,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -706,6 +707,33 @@ TEST_F(MainWindow, NoticeRemembersNotToShowAgain)
         core.SetTrayNoticeShown(notice.ShowAgain());
         EXPECT_EQ(Setting("FirstClose"), tick ? "0" : "1");
     }
+}
+
+// On a 1366x768 screen (the offscreen platform told so by the two ctest
+// entries of this test; skipped on any other): at scale 1 the status area
+// is whole without scrolling; at scale 2 the log list shows ten rows.
+TEST_F(MainWindow, FitsASmallScreen)
+{
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    const bool scale2 = screen == QSize(683, 384);
+    if (screen != QSize(1366, 768) && !scale2)
+        GTEST_SKIP() << "the screen is " << screen.width() << "x" << screen.height();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QApplication::processEvents();
+    EXPECT_LE(form->frameGeometry().height(), screen.height());
+    if (!scale2) {
+        auto* status = Control<QScrollArea>("StatusScroller");
+        EXPECT_EQ(status->verticalScrollBar()->maximum(), 0) << status->widget()->height() << " in " << status->height();
+        return;
+    }
+    Part<QMenu>(*form, "LogMnu")->findChild<QAction*>("Log4")->trigger();
+    auto* list = Control<QTreeWidget>("LogListView");
+    for (int i = 0; i < 12; ++i)
+        list->addTopLevelItem(new QTreeWidgetItem(QStringList {"row"}));
+    QApplication::processEvents();
+    const int row = list->visualItemRect(list->topLevelItem(0)).height();
+    ASSERT_GT(row, 0);
+    EXPECT_GE(list->viewport()->height() / row, 10);
 }
 
 int main(int argc, char** argv)
