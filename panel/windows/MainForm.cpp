@@ -180,6 +180,11 @@ void MainForm::ConnectCommands()
         OpenAdvanced(this, core_, pane_->Level());
         pane_->ShowSelection();
     });
+    connect(pane_, &ApplicationPane::EditRuleRequested, this, [this](int rule) {
+        const int put = EditSelectedRule(this, core_, pane_->Level(), rule);
+        pane_->ShowSelection();
+        pane_->SelectRule(put);
+    });
     connect(pane_, &ApplicationPane::AddProgramRequested, this, addFromLog);
     connect(pane_, &ApplicationPane::MakeRuleRequested, this,
             [this] { pages_->ShowAdded(logRules_.MakeRule(pane_->SelectedLogRow())); });
