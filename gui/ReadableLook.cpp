@@ -68,7 +68,9 @@ public:
             return;
         }
         if (DrawnWithWindowEdge(element) && option) {
-            const QColor window = EdgeColour(option->palette).lighter(140);
+            // (A check box's edge comes out a tenth lighter still.)
+            const QColor edge = EdgeColour(option->palette);
+            const QColor window = (element == PE_IndicatorCheckBox ? edge.darker(110) : edge).lighter(140);
             const auto draw = [&](auto copy) {
                 for (const auto group : {QPalette::Active, QPalette::Inactive})
                     copy.palette.setColor(group, QPalette::Window, window);
