@@ -3,6 +3,7 @@
 //   zel [--quit-after-start]   (the option ends once the window is shown: for timing start-up)
 // and Qt's own options (-style, -platform, ...).
 #include "gui/QtOptions.h"
+#include "gui/ReadableLook.h"
 #include "gui/Translations.h"
 #include "os/Clock.h"
 #include "os/Paths.h"
@@ -131,6 +132,7 @@ int main(int argc, char** argv)
         // Started from the menu nobody reads standard error: said in a window too.
         if (display) {
             QApplication app(argc, argv);
+            gui::UseReadableLook(app);
             gui::InstallTranslations("zel");
             const os::RuntimeFolderState runtime = os::RuntimeDirState();
             QMessageBox box(QMessageBox::Critical, "Korvel Firewall",
@@ -153,6 +155,7 @@ int main(int argc, char** argv)
 
     panel::SetUpOnFirstStart();
     QApplication app(argc, argv);
+    gui::UseReadableLook(app);
     app.setApplicationName("Korvel Firewall");
     // Closing the window hides it to the tray: only the shutdown ends the program.
     app.setQuitOnLastWindowClosed(false);

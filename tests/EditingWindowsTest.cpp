@@ -599,6 +599,45 @@ TEST_F(Editing, AdvancedRulesMoveWithinBoundsAndCancelRestoresTheOrder)
     EXPECT_EQ(core.Rules().Document().applications[0].name, "CURL");
 }
 
+// By keyboard alone, in the main window and the advanced one: the row with
+// the focus mark is the one Return, the Menu key, Shift+F10 and "Edit rule"
+// act on.
+TEST_F(Editing, RulesAreEditedByKeyboard)
+{
+    const auto editedName = [&](QTreeWidget* list, const std::function<void()>& trigger) {
+        std::string name;
+        EXPECT_TRUE(WithModal(trigger, [&](QDialog* editor) { name = In<QLineEdit>(editor, "RuleName")->text().toStdString(); }));
+        return name;
+    };
+    const auto menuShown = [](QTreeWidget* list, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        auto* menu = list->findChild<QMenu*>();
+        QTest::keyClick(list, key, modifiers);
+        std::vector<std::string> texts;
+        if (menu && menu->isVisible())
+            for (QAction* action : menu->actions())
+                texts.push_back(action->text().toStdString());
+        if (menu)
+            menu->hide();
+        return texts;
+    };
+    testing_support::Click(*form, "curl");
+    auto* pane = Part<QTreeWidget>(*form, "MainListView");
+    pane->setCurrentItem(pane->topLevelItem(2)); // as the arrow keys leave it
+    EXPECT_EQ(editedName(pane, [&] { QTest::keyClick(pane, Qt::Key_Return); }), "three");
+    EXPECT_EQ(pane->currentItem()->text(1).toStdString(), "three");
+    EXPECT_EQ(menuShown(pane, Qt::Key_Menu, Qt::NoModifier), (std::vector<std::string> {"&Edit rule", "A&dvanced..."}));
+    Advanced("curl", [&](QDialog* dialog) {
+        auto* list = In<QTreeWidget>(dialog, "MainListView");
+        list->setCurrentItem(list->topLevelItem(1));
+        EXPECT_EQ(editedName(list, [&] { Press(dialog, "EditRuleBtn"); }), "two");
+        // The row stays current after the editor is cancelled.
+        EXPECT_EQ(editedName(list, [&] { QTest::keyClick(list, Qt::Key_Enter, Qt::KeypadModifier); }), "two");
+        EXPECT_EQ(menuShown(list, Qt::Key_F10, Qt::ShiftModifier),
+                  (std::vector<std::string> {"&Edit rule", "&Add rule", "&Remove rule"}));
+        EXPECT_TRUE(messages.isEmpty());
+    });
+}
+
 // Escape and the close box say Cancel: they put the order back as the button does.
 TEST_F(Editing, AdvancedEscapeCancelsAsTheButtonDoes)
 {

@@ -1,5 +1,6 @@
 #include "gui/Clock.h"
 #include "gui/ProgramIconDelegate.h"
+#include "gui/ReadableLook.h"
 #include "panel/control/MessageChannel.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/core/PanelCore.h"
@@ -45,6 +46,8 @@
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyleFactory>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -283,6 +286,43 @@ TEST(PanelWindowTools, CenteredOnTheScreensWorkArea)
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE(std::abs(window.frameGeometry().center().x() - area.center().x()), 1);
     EXPECT_LE(std::abs(window.frameGeometry().center().y() - area.center().y()), 1);
+}
+
+// The panel's palette, from a light desktop (Qt's own) and a dark one (the
+// colours of KDE's Breeze Dark, which keep Qt's half-transparent hint and
+// white on a light blue selection): text of every role used reads at 4.5,
+// control edges and focus marks at 3, on every background they meet.
+TEST(PanelWindowTools, PaletteReadsInLightAndDark)
+{
+    QPalette dark(QColor(239, 240, 241), QColor(49, 54, 59), QColor(70, 76, 82), QColor(30, 33, 36), QColor(60, 65, 70),
+                  QColor(239, 240, 241), Qt::white, QColor(35, 38, 41), QColor(49, 54, 59));
+    dark.setColor(QPalette::Highlight, QColor(61, 174, 233));
+    dark.setColor(QPalette::HighlightedText, QColor(252, 252, 252));
+    const QPalette light = QStyleFactory::create("fusion")->standardPalette();
+    const auto drawn = [](const QPalette& palette, QPalette::ColorRole role, QPalette::ColorRole on) {
+        const QColor colour = palette.color(role);
+        const QColor background = palette.color(on);
+        const double a = colour.alphaF();
+        return QColor::fromRgbF(static_cast<float>(background.redF() * (1 - a) + colour.redF() * a),
+                                static_cast<float>(background.greenF() * (1 - a) + colour.greenF() * a),
+                                static_cast<float>(background.blueF() * (1 - a) + colour.blueF() * a));
+    };
+    EXPECT_LT(gui::Contrast(drawn(dark, QPalette::PlaceholderText, QPalette::Base), dark.color(QPalette::Base)), 4.5);
+    for (const QPalette& given : {light, dark}) {
+        const QPalette palette = gui::ReadablePalette(given);
+        using R = QPalette::ColorRole;
+        const std::pair<R, R> texts[] = {{R::Text, R::Base}, {R::WindowText, R::Window}, {R::ButtonText, R::Button},
+                                         {R::PlaceholderText, R::Base}, {R::HighlightedText, R::Highlight}, {R::Link, R::Base}};
+        for (const auto& [text, on] : texts)
+            EXPECT_GE(gui::Contrast(drawn(palette, text, on), palette.color(on)), 4.5) << text << " on " << on;
+        for (const R on : {R::Window, R::Base}) {
+            EXPECT_GE(gui::Contrast(gui::EdgeColour(palette), palette.color(on)), 3.0) << on;
+            EXPECT_GE(gui::Contrast(gui::FocusColour(palette), palette.color(on)), 3.0) << on;
+        }
+        // What read already stays as the desktop gave it.
+        EXPECT_EQ(palette.color(R::Text), given.color(R::Text));
+        EXPECT_EQ(palette.color(R::Base), given.color(R::Base));
+    }
 }
 
 // The real program: a second copy asks the running one to show itself and ends.
@@ -784,6 +824,33 @@ TEST_F(MainWindow, NoticeRemembersNotToShowAgain)
         core.SetTrayNoticeShown(notice.ShowAgain());
         EXPECT_EQ(Setting("FirstClose"), tick ? "0" : "1");
     }
+}
+
+// On a 1366x768 screen (the offscreen platform told so by the two ctest
+// entries of this test; skipped on any other): at scale 1 the status area
+// is whole without scrolling; at scale 2 the log list shows ten rows.
+TEST_F(MainWindow, FitsASmallScreen)
+{
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    const bool scale2 = screen == QSize(683, 384);
+    if (screen != QSize(1366, 768) && !scale2)
+        GTEST_SKIP() << "the screen is " << screen.width() << "x" << screen.height();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QApplication::processEvents();
+    EXPECT_LE(form->frameGeometry().height(), screen.height());
+    if (!scale2) {
+        auto* status = Control<QScrollArea>("StatusScroller");
+        EXPECT_EQ(status->verticalScrollBar()->maximum(), 0) << status->widget()->height() << " in " << status->height();
+        return;
+    }
+    Part<QMenu>(*form, "LogMnu")->findChild<QAction*>("Log4")->trigger();
+    auto* list = Control<QTreeWidget>("LogListView");
+    for (int i = 0; i < 12; ++i)
+        list->addTopLevelItem(new QTreeWidgetItem(QStringList {"row"}));
+    QApplication::processEvents();
+    const int row = list->visualItemRect(list->topLevelItem(0)).height();
+    ASSERT_GT(row, 0);
+    EXPECT_GE(list->viewport()->height() / row, 10);
 }
 
 int main(int argc, char** argv)

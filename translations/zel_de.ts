@@ -1649,6 +1649,10 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
         <source>Rule description</source>
         <translation>Regelbeschreibung</translation>
     </message>
+    <message>
+        <source>&amp;Edit rule</source>
+        <translation>Regel &amp;bearbeiten</translation>
+    </message>
 </context>
 <context>
     <name>panel::RulesNotice</name>

@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -82,22 +83,16 @@ AdvancedForm::AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent) 
 
     connect(check_, &QCheckBox::clicked, this, &AdvancedForm::FollowSystemClicked);
     connect(defaults_, &DefaultsGroup::Picked, this, [this](Direction direction) { DefaultPicked(static_cast<int>(direction)); });
-    connect(rules_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) {
-        if (RulesList::RuleOf(row) >= 0)
-            selectedRule_ = RulesList::RuleOf(row);
-    });
-    connect(rules_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
-        if (RulesList::RuleOf(row) >= 0)
-            selectedRule_ = RulesList::RuleOf(row);
-        OpenRuleEditor(true);
-    });
+    connect(rules_, &RulesList::EditRequested, this, [this](int rule) { OpenRuleEditor(rule); });
+    rules_->Menu()->addAction(add->text(), this, [this] { OpenRuleEditor(std::nullopt); });
+    rules_->Menu()->addAction(remove_->text(), this, &AdvancedForm::RemoveRule);
     connect(rules_, &RulesList::Switched, this, [this](int rule, bool inForce) {
         editing_.SwitchRule(static_cast<size_t>(rule), inForce);
     });
     connect(up, &QPushButton::clicked, this, [this] { Move(-1); });
     connect(down, &QPushButton::clicked, this, [this] { Move(1); });
-    connect(add, &QPushButton::clicked, this, [this] { OpenRuleEditor(false); });
-    connect(edit_, &QPushButton::clicked, this, [this] { OpenRuleEditor(true); });
+    connect(add, &QPushButton::clicked, this, [this] { OpenRuleEditor(std::nullopt); });
+    connect(edit_, &QPushButton::clicked, this, [this] { OpenRuleEditor(SelectedRule()); });
     connect(remove_, &QPushButton::clicked, this, &AdvancedForm::RemoveRule);
 
     if (editing_.IsSystem()) {
@@ -134,8 +129,9 @@ void AdvancedForm::Refill()
     const bool listed = rules_->Show(app);
     edit_->setEnabled(listed);
     remove_->setEnabled(listed);
-    selectedRule_ = -1;
 }
+
+int AdvancedForm::SelectedRule() const { return rules_->CurrentRule(); }
 
 void AdvancedForm::FollowSystemClicked()
 {
@@ -161,47 +157,53 @@ void AdvancedForm::DefaultPicked(int picked)
 void AdvancedForm::Move(int by)
 {
     const rules::Application* app = editing_.Application();
-    if (!app || selectedRule_ < 0)
+    const int from = SelectedRule();
+    if (!app || from < 0)
         return;
-    const int to = selectedRule_ + by;
+    const int to = from + by;
     if (to < 0 || static_cast<size_t>(to) >= app->rules.size())
         return;
-    editing_.MoveRule(static_cast<size_t>(selectedRule_), static_cast<size_t>(to));
+    editing_.MoveRule(static_cast<size_t>(from), static_cast<size_t>(to));
     Refill();
     rules_->SelectRule(to);
-    selectedRule_ = to;
 }
 
-void AdvancedForm::OpenRuleEditor(bool editSelected)
+std::optional<size_t> EditRule(panel::ApplicationEditing& editing, std::optional<size_t> rule, QWidget* parent)
 {
-    if (editSelected && selectedRule_ < 0) {
+    const rules::Application* app = editing.Application();
+    if (!app || (rule && *rule >= app->rules.size()))
+        return std::nullopt;
+    RuleEditor::Input input;
+    input.application = editing.IsSystem() ? panel::NodeText(app->description) : panel::EntryText(*app);
+    input.icon = editing.IsSystem() ? gui::art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
+    if (rule)
+        input.rule = app->rules[*rule];
+    input.portNames = editing.PortNames();
+    RuleEditor editor(input, parent);
+    if (editor.exec() != QDialog::Accepted || !editing.PutRule(rule, editor.Result()) || !editing.Application())
+        return std::nullopt;
+    return editing.Application()->rules.size() - 1;
+}
+
+void AdvancedForm::OpenRuleEditor(std::optional<int> rule)
+{
+    if (rule && *rule < 0) {
         panel::ShowMessage(this, tr("Please select a rule"));
         return;
     }
-    const rules::Application* app = editing_.Application();
-    if (!app)
-        return;
-    RuleEditor::Input input;
-    input.application = editing_.IsSystem() ? panel::NodeText(app->description) : panel::EntryText(*app);
-    input.icon = editing_.IsSystem() ? gui::art::ComputerIcon(32) : gui::ExecutablePixmap(QString::fromStdString(app->path), 32);
-    const std::optional<size_t> replaced
-        = editSelected ? std::optional<size_t>(static_cast<size_t>(selectedRule_)) : std::nullopt;
-    if (replaced && *replaced < app->rules.size())
-        input.rule = app->rules[*replaced];
-    input.portNames = editing_.PortNames();
-    RuleEditor editor(input, this);
-    if (editor.exec() == QDialog::Accepted)
-        editing_.PutRule(replaced, editor.Result());
+    const std::optional<size_t> put = EditRule(editing_, rule ? std::optional<size_t>(static_cast<size_t>(*rule)) : std::nullopt, this);
     Refill();
+    // The keyboard goes on where it was: on the rule edited, or the one it was on.
+    rules_->SelectRule(put ? static_cast<int>(*put) : rule.value_or(-1));
 }
 
 void AdvancedForm::RemoveRule()
 {
-    if (selectedRule_ < 0) {
+    if (SelectedRule() < 0) {
         panel::ShowMessage(this, tr("Please select a rule"));
         return;
     }
-    editing_.RemoveRule(static_cast<size_t>(selectedRule_));
+    editing_.RemoveRule(static_cast<size_t>(SelectedRule()));
     Refill();
 }
 

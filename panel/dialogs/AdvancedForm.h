@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -13,6 +15,11 @@ class DefaultsGroup;
 class RulesList;
 class ApplicationEditing;
 
+// The rule editor over parent on the rule (none: a new one) of the
+// application edited; the rule, if accepted, saved at once. Where the rule
+// is now (last), none when cancelled.
+std::optional<size_t> EditRule(panel::ApplicationEditing& editing, std::optional<size_t> rule, QWidget* parent);
+
 // The advanced window: one application's (or the system settings')
 // defaults and its rules, ordered, switched, added, edited and removed.
 // Every rule change is saved at once; OK applies the defaults; Cancel puts
@@ -23,9 +30,9 @@ class AdvancedForm : public QDialog {
 public:
     AdvancedForm(panel::ApplicationEditing& editing, QWidget* parent);
 
-    // The rule (0-based) the buttons act on; -1 when none was clicked since
-    // the list was filled.
-    int SelectedRule() const { return selectedRule_; }
+    // The rule (0-based) the buttons act on: the current row's (the one
+    // with the focus mark, clicked or reached by keyboard); -1 for none.
+    int SelectedRule() const;
 
     // Cancel, Escape and the close box alike put the application back.
     void reject() override;
@@ -35,12 +42,11 @@ private:
     void FollowSystemClicked();
     void DefaultPicked(int direction);
     void Move(int by);
-    void OpenRuleEditor(bool editSelected);
+    void OpenRuleEditor(std::optional<int> rule);
     void RemoveRule();
     void Accept();
 
     panel::ApplicationEditing& editing_;
-    int selectedRule_ = -1;
     QLabel* icon_;
     QLabel* name_;
     DefaultsGroup* defaults_;

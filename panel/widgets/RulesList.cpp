@@ -3,7 +3,10 @@
 #include "panel/core/RuleDescription.h"
 #include "panel/widgets/WindowTools.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QSignalBlocker>
 
 namespace panel {
@@ -42,6 +45,50 @@ RulesList::RulesList(QWidget* parent) : QTreeWidget(parent)
         }
         emit Switched(RuleOf(row), on);
     });
+    // A click makes the row current as the keyboard does: one row the commands act on.
+    connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) { setCurrentItem(row); });
+    connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
+        if (RuleOf(row) >= 0)
+            emit EditRequested(RuleOf(row));
+    });
+    menu_ = new QMenu(this);
+    edit_ = menu_->addAction(tr("&Edit rule"), this, [this] {
+        if (CurrentRule() >= 0)
+            emit EditRequested(CurrentRule());
+    });
+}
+
+void RulesList::keyPressEvent(QKeyEvent* event)
+{
+    const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain && CurrentRule() >= 0) {
+        emit EditRequested(CurrentRule());
+        return;
+    }
+    // Shift+F10 is the Menu key of keyboards without one.
+    if ((event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+        || (event->key() == Qt::Key_Menu && plain)) {
+        const QRect row = visualItemRect(currentItem());
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, row.isValid() ? row.center() : QPoint(), QPoint());
+        contextMenuEvent(&menu);
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void RulesList::contextMenuEvent(QContextMenuEvent* event)
+{
+    // By keyboard the menu is the current row's; by the mouse the row under it becomes current.
+    const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;
+    if (!keyboard)
+        if (QTreeWidgetItem* row = itemAt(event->pos()))
+            setCurrentItem(row);
+    QPoint at = event->pos();
+    if (keyboard)
+        at = currentItem() ? visualItemRect(currentItem()).center() : QPoint(0, 0);
+    edit_->setEnabled(CurrentRule() >= 0);
+    menu_->popup(viewport()->mapToGlobal(at));
+    event->accept();
 }
 
 bool RulesList::Show(const rules::Application* app)

@@ -1,5 +1,7 @@
 #include "panel/widgets/WindowTools.h"
 
+#include "gui/ReadableLook.h"
+
 #include <QColor>
 #include <QDesktopServices>
 #include <QDialog>
@@ -64,22 +66,7 @@ void FitToScreen(QWidget* window, const QSize& least)
     window->resize(size);
 }
 
-namespace {
-
-double Luminance(const QColor& colour)
-{
-    const auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
-}
-
-}  // namespace
-
-double Contrast(const QColor& a, const QColor& b)
-{
-    const double la = Luminance(a);
-    const double lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+double Contrast(const QColor& a, const QColor& b) { return gui::Contrast(a, b); }
 
 QColor ReadableLink(const QPalette& palette, QPalette::ColorRole background)
 {
@@ -88,20 +75,7 @@ QColor ReadableLink(const QPalette& palette, QPalette::ColorRole background)
     return readable ? palette.color(QPalette::Link) : palette.color(text);
 }
 
-QColor Readable(const QColor& colour, const QColor& background)
-{
-    constexpr double kEnough = 4.5;
-    const QColor towards = Luminance(background) < 0.18 ? QColor(Qt::white) : QColor(Qt::black);
-    QColor shown = colour.toRgb();
-    // Ten steps of a tenth towards white or black reach it in the end.
-    for (int step = 1; step <= 10 && Contrast(shown, background) < kEnough; ++step) {
-        const double t = step / 10.0;
-        shown = QColor::fromRgbF(static_cast<float>(colour.redF() + (towards.redF() - colour.redF()) * t),
-                                 static_cast<float>(colour.greenF() + (towards.greenF() - colour.greenF()) * t),
-                                 static_cast<float>(colour.blueF() + (towards.blueF() - colour.blueF()) * t));
-    }
-    return shown;
-}
+QColor Readable(const QColor& colour, const QColor& background) { return gui::WithContrast(colour, background, 4.5); }
 
 QString ReadableStyle(const QWidget* widget, const QColor& colour)
 {

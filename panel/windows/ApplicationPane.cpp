@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -139,6 +140,8 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
         security_->PopUpMenu(core_.Mode() == panel::SecurityMode::kCustom, at);
     });
     connect(rules_, &RulesList::Switched, this, &ApplicationPane::RuleSwitched);
+    connect(rules_, &RulesList::EditRequested, this, &ApplicationPane::EditRuleRequested);
+    rules_->Menu()->addAction(advanced_->text(), this, &ApplicationPane::AdvancedRequested);
     connect(showServices_, &QCheckBox::clicked, this, &ApplicationPane::RefreshLog);
 }
 
@@ -152,6 +155,12 @@ void ApplicationPane::Follow(const CoreSignals* changes)
             ShowBlockAll(*on);
         ShowSecurity();
     });
+}
+
+void ApplicationPane::SelectRule(int rule)
+{
+    rules_->SelectRule(rule);
+    rules_->setFocus();
 }
 
 int ApplicationPane::Level() const { return security_->Level(); }

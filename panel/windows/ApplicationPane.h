@@ -52,8 +52,13 @@ public:
     // The cursor into the log's search (Ctrl+F).
     void FocusLogSearch();
 
+    // Makes the rule's row current again (after its editor closed).
+    void SelectRule(int rule);
+
 signals:
     void AdvancedRequested();
+    // Return, a double click or the menu on a rule of the list.
+    void EditRuleRequested(int rule);
     // The log's menu: add the row's program, or make a rule from the row.
     void AddProgramRequested();
     void MakeRuleRequested();

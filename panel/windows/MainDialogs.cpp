@@ -62,16 +62,30 @@ bool AskToShutDown(QWidget* parent)
     return question.clickedButton() == yes;
 }
 
-void OpenAdvanced(QWidget* parent, PanelCore& core, int level)
+namespace {
+
+std::string SelectedName(const PanelCore& core)
 {
     const Selection selected = core.Selected();
     // The system settings by where they are selected, not by a text a
     // program's description may read too.
-    const std::string name = selected.view == Selection::View::kApplication ? selected.application
-                                                                           : rules::rules_format::kGeneralApp;
-    ApplicationEditing editing(core, name, level);
+    return selected.view == Selection::View::kApplication ? selected.application : rules::rules_format::kGeneralApp;
+}
+
+}  // namespace
+
+void OpenAdvanced(QWidget* parent, PanelCore& core, int level)
+{
+    ApplicationEditing editing(core, SelectedName(core), level);
     AdvancedForm advanced(editing, parent);
     advanced.exec();
+}
+
+int EditSelectedRule(QWidget* parent, PanelCore& core, int level, int rule)
+{
+    ApplicationEditing editing(core, SelectedName(core), level);
+    const std::optional<size_t> put = EditRule(editing, static_cast<size_t>(rule), parent);
+    return put ? static_cast<int>(*put) : rule;
 }
 
 bool OpenOptions(QWidget* parent, PanelCore& core, int tickInterval)

@@ -21,6 +21,9 @@ std::optional<rules::Rule> EditRuleFromLog(QWidget* parent, const RuleFromLogInp
 bool AskToShutDown(QWidget* parent);
 // The advanced settings of the program selected, else of the system settings.
 void OpenAdvanced(QWidget* parent, PanelCore& core, int level);
+// The rule editor on a rule (0-based) of the program selected, else of the
+// system settings; the rule's place after (last), the same when cancelled.
+int EditSelectedRule(QWidget* parent, PanelCore& core, int level, int rule);
 // The options; true when the session's option changed.
 bool OpenOptions(QWidget* parent, PanelCore& core, int tickInterval);
 // The notice that the window went to the tray (and whether it shows again).

@@ -180,6 +180,11 @@ void MainForm::ConnectCommands()
         OpenAdvanced(this, core_, pane_->Level());
         pane_->ShowSelection();
     });
+    connect(pane_, &ApplicationPane::EditRuleRequested, this, [this](int rule) {
+        const int put = EditSelectedRule(this, core_, pane_->Level(), rule);
+        pane_->ShowSelection();
+        pane_->SelectRule(put);
+    });
     connect(pane_, &ApplicationPane::AddProgramRequested, this, addFromLog);
     connect(pane_, &ApplicationPane::MakeRuleRequested, this,
             [this] { pages_->ShowAdded(logRules_.MakeRule(pane_->SelectedLogRow())); });
@@ -225,13 +230,32 @@ void MainForm::ConnectChannel()
 
 void MainForm::FitToScreen(QWidget* central, QWidget* right, QSplitter* parts)
 {
-    const int statusHeight = status_->sizeHint().height();
+    // Wide enough on a 1366x768 screen for the status area's columns to sit
+    // beside the chart: then it is no higher than the chart.
     const QSize wanted(central->sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent),
-                       toolBar_->sizeHint().height() + right->sizeHint().height() + statusHeight + 24);
-    panel::FitToScreen(this, wanted.expandedTo(QSize(880, 640)));
+                       toolBar_->sizeHint().height() + right->sizeHint().height() + status_->sizeHint().height() + 24);
+    panel::FitToScreen(this, wanted.expandedTo(QSize(1200, 700)));
+    const int width = this->width() - 12;
+    const int statusHeight = std::max(status_->minimumSizeHint().height(),
+                                      status_->hasHeightForWidth() ? status_->heightForWidth(width) : 0);
+    // The page is what the user came for: where the status area would leave
+    // it less than about eighteen lines (scale 2 on a small screen), the area
+    // folds away below the divider, to be pulled up, and opens again by
+    // itself for a line that needs the user's attention; the toolbar's texts
+    // go beside their icons.
+    const int pageLeast = fontMetrics().height() * 18;
+    const bool roomy = height() - toolBar_->sizeHint().height() - 24 - statusHeight >= pageLeast;
+    if (!roomy)
+        toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     const int room = height() - toolBar_->sizeHint().height() - 24;
-    // The page is what the user came for: the status area gets at most a third.
-    parts->setSizes({room - std::min(statusHeight, room / 3), std::min(statusHeight, room / 3)});
+    const int statusRoom = roomy ? statusHeight : 0;
+    parts->setCollapsible(1, true);
+    parts->setSizes({room - statusRoom, statusRoom});
+    connect(status_, &StatusArea::NoticeShown, parts, [parts, statusHeight] {
+        const QList<int> sizes = parts->sizes();
+        if (sizes.size() == 2 && sizes[1] == 0)
+            parts->setSizes({sizes[0] - std::min(statusHeight, sizes[0] / 3), std::min(statusHeight, sizes[0] / 3)});
+    });
 }
 
 void MainForm::Load()

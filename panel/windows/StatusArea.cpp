@@ -64,6 +64,9 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     trafficLayout->addLayout(rates);
     row->addWidget(traffic, 3);
 
+    // Two columns beside the chart keep the area as low as the chart on a
+    // screen as small as 1366x768: this computer's figures and the links in
+    // one, the lines of protection and of what needs attention in the other.
     auto* side = new QVBoxLayout;
     side->addWidget(panel::PlainLabel("Label5", tr("Running processes :"), this));
     running_ = panel::Named(new QListWidget(this), "RunProcIconList");
@@ -78,18 +81,10 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     side->addLayout(address);
     blocked_ = panel::PlainLabel("StatText", QString(), this);
     side->addWidget(blocked_);
-    side->addWidget(coverage);
-    side->addWidget(summary);
-    engineNotice_ = Notice("EngineNotice", this);
-    side->addWidget(engineNotice_);
-    backstopNotice_ = Notice("BackstopNotice", this);
-    side->addWidget(backstopNotice_);
-    kernelLayer_ = Notice("KernelLayerChange", this);
-    side->addWidget(kernelLayer_);
-    side->addWidget(away);
     QLabel* version = panel::PlainLabel("LBLVersion", QString(), this);
-    side->addWidget(version);
     auto* links = new QHBoxLayout;
+    links->addWidget(version);
+    links->addSpacing(12);
     helpLink_ = panel::PlainLabel("HelpLink", tr("help"), this);
     siteLink_ = panel::PlainLabel("KorvelLink", QString(), this);
     for (QLabel* link : {helpLink_, siteLink_}) {
@@ -102,6 +97,22 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     side->addLayout(links);
     side->addStretch(1);
     row->addLayout(side, 2);
+
+    auto* lines = new QVBoxLayout;
+    lines->addWidget(coverage);
+    lines->addWidget(summary);
+    engineNotice_ = Notice("EngineNotice", this);
+    lines->addWidget(engineNotice_);
+    backstopNotice_ = Notice("BackstopNotice", this);
+    lines->addWidget(backstopNotice_);
+    kernelLayer_ = Notice("KernelLayerChange", this);
+    lines->addWidget(kernelLayer_);
+    lines->addWidget(away);
+    lines->addStretch(1);
+    row->addLayout(lines, 2);
+    for (QWidget* notice : {static_cast<QWidget*>(engineNotice_), static_cast<QWidget*>(backstopNotice_),
+                            static_cast<QWidget*>(kernelLayer_), away})
+        notice->installEventFilter(this);
 
     version->setText(tr("Current version : %1").arg(QString("%1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2])));
     siteLink_->setText(panel::kWebSite);
@@ -172,6 +183,8 @@ void StatusArea::ShowKernelLayerChange(const QString& text, bool warning)
 
 bool StatusArea::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Show && watched != helpLink_ && watched != siteLink_)
+        emit NoticeShown();
     if ((watched == helpLink_ || watched == siteLink_) && event->type() == QEvent::MouseButtonRelease) {
         if (watched == helpLink_) {
             emit HelpRequested(); // the page, in a window of the panel where no browser opens it

@@ -41,6 +41,8 @@ public:
 signals:
     // The "help" link: the help page, as F1 opens it.
     void HelpRequested();
+    // A line that needs the user's attention appeared (the area may be folded away).
+    void NoticeShown();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

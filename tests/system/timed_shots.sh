@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The pictures of the answers for a time, taken as a user sees them: the
 # installed panel on a 1366x768 screen with openbox, a rules file holding
-# three timed answers, Settings opened from the toolbar and the list opened
-# by keyboard (Alt+T); at scale 1, at scale 2 and in a dark palette.
+# three timed answers, Settings (Ctrl+Comma) and the list opened by
+# keyboard (Alt+T); at scale 1, at scale 2 and in a dark palette.
 #   tests/system/timed_shots.sh BUILD_DIR FOLDER
 . "$(dirname "${BASH_SOURCE[0]}")/shots_common.sh"
 export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_RUNTIME_DIR="$work/xdg"
@@ -30,9 +30,8 @@ look() {
   local panel window
   show_panel "$@"
   sleep 1.5
-  eval "$(xdotool getwindowgeometry --shell "$window")"
-  local scale=${QT_SCALE:-1}
-  xdotool mousemove $((X + 193 * scale)) $((Y + 30 * scale)) click 1
+  xdotool windowactivate --sync "$window" 2>/dev/null || true
+  xdotool key ctrl+comma
   wait_for 50 xdotool search --onlyvisible --name "General Settings" >/dev/null
   sleep 0.5
   [ "$name" = timed-answers ] && import -window "$(xdotool search --onlyvisible --name "General Settings" | head -1)" "$SHOTS/options.png"
@@ -48,7 +47,7 @@ look() {
   wait "$panel" 2>/dev/null || true
 }
 look timed-answers QT_SCALE_FACTOR=1
-QT_SCALE=2 look timed-answers-scale2 QT_SCALE_FACTOR=2
+look timed-answers-scale2 QT_SCALE_FACTOR=2
 source "$(dirname "${BASH_SOURCE[0]}")/dark_palette.sh"
 dark_palette "$work/dark"
 look timed-answers-dark XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME="$work/dark"
