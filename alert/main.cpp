@@ -12,6 +12,7 @@
 #include "alert/RendezvousListener.h"
 #include "gui/Art.h"
 #include "gui/QtOptions.h"
+#include "gui/ReadableLook.h"
 #include "gui/Translations.h"
 #include "protocol/AlertWords.h"
 #include "session/SessionPreload.h"
@@ -126,6 +127,7 @@ int main(int argc, char** argv)
     alert::AllowManyDescriptors();
 
     QApplication app(argc, argv);
+    gui::UseReadableLook(app);
     gui::InstallTranslations("zel-alert");
     app.setWindowIcon(gui::art::AppIcon());
     app.setQuitOnLastWindowClosed(false);
