@@ -47,6 +47,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
 #include <QToolBar>
@@ -54,6 +55,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -298,7 +300,8 @@ TEST(PanelWindowTools, PaletteReadsInLightAndDark)
                   QColor(239, 240, 241), Qt::white, QColor(35, 38, 41), QColor(49, 54, 59));
     dark.setColor(QPalette::Highlight, QColor(61, 174, 233));
     dark.setColor(QPalette::HighlightedText, QColor(252, 252, 252));
-    const QPalette light = QStyleFactory::create("fusion")->standardPalette();
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create("fusion"));
+    const QPalette light = fusion->standardPalette();
     const auto drawn = [](const QPalette& palette, QPalette::ColorRole role, QPalette::ColorRole on) {
         const QColor colour = palette.color(role);
         const QColor background = palette.color(on);
