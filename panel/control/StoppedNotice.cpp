@@ -31,11 +31,11 @@ bool HasSessionBus()
         || (!runtime.isEmpty() && QFileInfo(runtime + "/bus").exists());
 }
 
-QDBusMessage Call(const char* method, const QVariantList& arguments)
+QDBusMessage Message(const char* method, const QVariantList& arguments)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
     call.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, kCallTimeoutMs);
+    return call;
 }
 
 }  // namespace
@@ -47,10 +47,10 @@ bool Post(const QString& folder)
     QVariantMap hints;
     hints.insert("urgency", QVariant::fromValue(kCritical));
     hints.insert("desktop-entry", QString("tessary"));
-    const QDBusMessage reply = Call(
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(Message(
         "Notify", {QString("Korvel Firewall"), 0u, QString("tessary"), Tr("Korvel Firewall is shut down"),
                    Tr("Programs are no longer filtered. Start it again from the menu: Korvel Firewall."),
-                   QStringList(), hints, 0});
+                   QStringList(), hints, 0}), QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return false;
     const uint id = reply.arguments().constFirst().toUInt();
@@ -66,15 +66,23 @@ void Withdraw(const QString& folder)
 {
     if (folder.isEmpty())
         return;
+    // A pipe in its place would hold the start up: only a plain file is read.
     QFile file(folder + kFileName);
+    const QFileInfo info(file);
+    if (!info.isFile() || info.isSymLink()) {
+        QFile::remove(file.fileName());
+        return;
+    }
     if (!file.open(QIODevice::ReadOnly))
         return;
     bool number = false;
     const uint id = file.read(16).trimmed().toUInt(&number);
     file.close();
     file.remove();
-    if (number && id != 0 && HasSessionBus())
-        Call("CloseNotification", {id});
+    if (number && id != 0 && HasSessionBus()) {
+        // The panel is starting: nothing waits for the notification server.
+        QDBusConnection::sessionBus().send(Message("CloseNotification", {id}));
+    }
 }
 
 }  // namespace panel::stopped_notice
