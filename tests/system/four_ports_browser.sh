@@ -112,7 +112,10 @@ settled() { [ "$(lines "$work"/alerts.txt.{answered,pressed,withdrawn})" -ge "$r
 wait_until 10 settled || fail "$reached question(s), only $(lines "$work"/alerts.txt.{answered,pressed,withdrawn}) ended: some are left waiting"
 answered() { cat "$work/alerts.txt.answered" 2>/dev/null | grep -cx "$1" || true; }
 users=$(lines "$work/alerts.txt.answered")
-counts=$(for port in "${ports[@]}"; do printf '%s:%s ' "$port" "$(answered "$port")"; done)
+counts=$(for port in "${ports[@]}"; do printf '%s:%s\n' "$port" "$(answered "$port")"; done | paste -sd' ')
+# None was blocked for want of an alert: the questions that race to start
+# the alert program all reach it.
+if grep -q "<REASON>noalert</REASON>" "$work"/logs/*; then fail "a question found no alert program"; fi
 summary="$users answered by the user (by port $counts), $(lines "$work/alerts.txt.pressed") settled by an answer given meanwhile, $(lines "$work/alerts.txt.withdrawn") withdrawn, of $reached that reached the alert"
 case $SCENARIO in
   port)
