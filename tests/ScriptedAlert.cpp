@@ -13,6 +13,13 @@
 //   cue=PATH                    answer once the file PATH exists: "1" Allow, else Block
 //                               (or when told to press a button); a question its
 //                               engine withdraws is added to $ZEL_TEST_ALERT_RECORD.withdrawn
+//                               (its peer), one its engine presses to the record.pressed (its port)
+//   ...,after=MS                answer only after MS, as a user who thinks it over
+//                               (its port added to the record.answered), unless its engine
+//                               presses or withdraws it first
+//   claim=PATH,...              the question that makes PATH first is answered as the
+//                               rest says; every other one waits, as with cue, for its
+//                               engine to press or withdraw it
 //   exit | crash | kill         end without answering
 //   stop                        stop itself (SIGSTOP) without answering
 // Like the real program it says "alive" at once and every half second while
@@ -28,6 +35,7 @@
 #include "alert/RendezvousListener.h"
 #include "tests/EventWait.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -36,6 +44,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -72,6 +81,7 @@ int Field(const std::string& script, const char* name, int fallback)
 }
 
 std::mutex g_record;
+std::mutex g_turn;
 std::string g_inherited;
 
 // One question's channel: what it says goes out whole, never mixed with
@@ -145,6 +155,13 @@ void Ask(int in, int out)
     std::string script = std::getenv("ZEL_TEST_ALERT_SCRIPT") ? std::getenv("ZEL_TEST_ALERT_SCRIPT") : "answer=2";
     if (texts["peer"].rfind("script:", 0) == 0)
         script = texts["peer"].substr(7);
+    if (script.rfind("claim=", 0) == 0) {
+        const std::string claim = script.substr(6, script.find(',') - 6);
+        const int made = ::open(claim.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (made >= 0)
+            ::close(made);
+        script = made >= 0 ? script.substr(std::min(script.size(), 7 + claim.size())) : "cue=";
+    }
 
     if (script == "stop")
         ::raise(SIGSTOP);
@@ -156,6 +173,10 @@ void Ask(int in, int out)
         ::raise(SIGKILL);
     int button = Field(script, "answer=", 2);
     int ticked = Field(script, "ticked=", 0);
+    bool pressed = false;
+    // One question at a time, as the real window shows them: after= counts
+    // from this one's turn, which lasts until its answer is said.
+    std::unique_lock turn(g_turn, std::defer_lock);
     if (script == "wait") {
         for (std::string line = ReadLine(in); line != "\x04"; line = ReadLine(in)) {
             if (line.rfind("press ", 0) == 0) {
@@ -164,8 +185,17 @@ void Ask(int in, int out)
                 break;
             }
         }
-    } else if (script.rfind("cue=", 0) == 0) {
-        const std::string cue = script.substr(4);
+    } else if (const int afterMs = Field(script, "after=", 0); afterMs > 0 || script.rfind("cue=", 0) == 0) {
+        // Until the cue (none: until pressed or withdrawn), or as a user who
+        // takes afterMs to answer as the script says, unless pressed first.
+        const std::string cue = afterMs > 0 ? std::string() : script.substr(4);
+        auto deadline = std::chrono::steady_clock::time_point::max();
+        const auto note = [](const char* ending, const std::string& what) {
+            if (const char* record = std::getenv("ZEL_TEST_ALERT_RECORD")) {
+                std::lock_guard lock(g_record);
+                std::ofstream(std::string(record) + ending, std::ios::app) << what << '\n';
+            }
+        };
         for (;;) {
             if (std::ifstream file {cue}) {
                 std::string text;
@@ -174,19 +204,24 @@ void Ask(int in, int out)
                 ticked = 0;
                 break;
             }
+            if (afterMs > 0 && !turn.owns_lock() && turn.try_lock())
+                deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(afterMs);
+            if (afterMs > 0 && std::chrono::steady_clock::now() >= deadline) {
+                note(".answered", texts["port"]);
+                break;
+            }
             pollfd closed {in, POLLIN, 0};
             if (::poll(&closed, 1, 20) > 0) {
                 const std::string line = ReadLine(in);
                 if (line == "\x04") {
-                    if (const char* record = std::getenv("ZEL_TEST_ALERT_RECORD")) {
-                        std::lock_guard lock(g_record);
-                        std::ofstream(std::string(record) + ".withdrawn", std::ios::app) << texts["peer"] << '\n';
-                    }
+                    note(".withdrawn", texts["peer"]);
                     return;
                 }
                 if (line.rfind("press ", 0) == 0) {
                     button = std::atoi(line.c_str() + 6);
                     ticked = 0;
+                    pressed = true;
+                    note(".pressed", texts["port"]);
                     break;
                 }
             }
@@ -198,7 +233,7 @@ void Ask(int in, int out)
         return at == std::string::npos ? std::string()
                                        : script.substr(at + std::strlen(name), script.find(',', at) - at - std::strlen(name));
     };
-    if (!word("for=").empty()) {
+    if (!pressed && !word("for=").empty()) {
         channel.Say("answer " + std::to_string(button) + " 0 for=" + word("for=") + " to=" + word("to=") + "\n");
         return;
     }

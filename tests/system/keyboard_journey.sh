@@ -79,7 +79,15 @@ wait_for 150 eval '[ -n "$(alert_window)" ]' || fail "no alert"
 # The user gives the alert the keyboard (a click), then: How long, always; Allow.
 eval "$(xdotool getwindowgeometry --shell "$(alert_window)")"
 xdotool mousemove $((X + 120)) $((Y + 60)) click 1
-sleep 0.6 # a new question ignores keys for half a second
+# A new question ignores keys for half a second. It takes them once its D
+# opens the details, which makes the window taller; D again closes them.
+alert_height() { xdotool getwindowgeometry --shell "$(alert_window)" 2>/dev/null | sed -n 's/^HEIGHT=//p'; }
+closed=$(alert_height)
+taller() { [ "$(alert_height)" -gt "$closed" ]; }
+for _ in $(seq 1 10); do xdotool key d; wait_for 10 taller && break; done
+taller || fail "the alert took no key"
+xdotool key d
+wait_for 30 eval '[ "$(alert_height)" = "$closed" ]' || fail "D did not close the details"
 keys alt+l End Return alt+a
 wait_for 50 grep -q connected "$work/asker.out" || fail "the answer did not allow: $(cat "$work/asker.out")"
 asker_rule() { grep -q "<EXENAME>ASKER</EXENAME>.*<RULE>" "$rules"; }
@@ -87,7 +95,9 @@ wait_for 50 asker_rule || fail "no rule stored for the program"
 # Stored by the panel meanwhile: the terminal gets the keyboard back and
 # keeps it; the panel's window is neither raised nor focused.
 wait_for 30 eval '[ "$(xdotool getwindowfocus)" = "$terminal" ]' || fail "the keyboard did not go back to the terminal"
-sleep 1
+# Kept once the alert program has gone (it stays a few seconds after its
+# last question) and nothing of the answer is left to happen.
+wait_for 100 eval '! pgrep -f "^$prefix/.*/zel-alert" >/dev/null' || fail "the alert program did not end"
 [ "$(xdotool getactivewindow)" = "$terminal" ] || fail "the terminal lost the keyboard to $(xdotool getactivewindow getwindowname)"
 stacking=$(for id in $(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //' | tr -d ','); do printf '%d\n' "$id"; done)
 [ "$(echo "$stacking" | grep -nx "$main" | cut -d: -f1)" -lt "$(echo "$stacking" | grep -nx "$terminal" | cut -d: -f1)" ] \
