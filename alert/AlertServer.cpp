@@ -195,6 +195,15 @@ bool Covers(const AlertContent& answered, int scope, const AlertContent& waiting
     }
 }
 
+// Whether waiting asks again for the connection answered: a program that
+// opens a second connection to the same peer while the first is held (a
+// browser's backup connection) would otherwise ask twice for one request.
+bool SameConnection(const AlertContent& answered, const AlertContent& waiting)
+{
+    return waiting.pid == answered.pid && waiting.peer == answered.peer && waiting.host == answered.host
+        && waiting.port == answered.port && waiting.protocol == answered.protocol;
+}
+
 }  // namespace
 
 void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
@@ -203,8 +212,8 @@ void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
     if (!current)
         return;
     // The same answer for this program's other questions, from any of its
-    // processes, for their connections only: the ticked box's, and those a
-    // lasting answer covers (it reaches their engines as a rule, which
+    // processes, for their connections only: the ticked box's, the same
+    // connection asked again, and those a lasting answer covers (it reaches their engines as a rule, which
     // decides their later connections; these were asked already).
     const AlertContent& shown = current->Content();
     const QString program = shown.ProgramKey();
@@ -212,7 +221,8 @@ void AlertServer::Answered(int button, int length, int scope, bool alsoWaiting)
     std::vector<QuestionChannel*> same;
     for (const Question& question : queue_)
         if (question.channel != current && question.channel->Content().ProgramKey() == program
-            && (alsoWaiting || (lasting && Covers(shown, scope, question.channel->Content()))))
+            && (alsoWaiting || SameConnection(shown, question.channel->Content())
+                || (lasting && Covers(shown, scope, question.channel->Content()))))
             same.push_back(question.channel);
     for (QuestionChannel* channel : same)
         Answer(channel, AnswerLine(button, 0));

@@ -184,7 +184,7 @@ TEST_F(AlertQueue, OneClickAnswersTheWaitingQuestionsOfTheSameProgramInEachOfIts
 // A lasting answer (always, or for a time) settles the waiting questions
 // of the same program it covers, whichever process asks; one for this
 // connection, or until this process quits, settles none.
-TEST_F(AlertQueue, ALastingAnswerSettlesTheWaitingQuestionsItCoversInEveryProcess)
+TEST_F(AlertQueue, AnAnswerSettlesTheWaitingQuestionsItCoversInEveryProcess)
 {
     struct Waiting {
         const char* host;
@@ -199,6 +199,7 @@ TEST_F(AlertQueue, ALastingAnswerSettlesTheWaitingQuestionsItCoversInEveryProces
         {"cdn.example.com", 443, 10, "/usr/bin/tool", false}, // 2: another host, same port
         {"api.example.com", 443, 13, "/usr/bin/other", false}, // 3: another program
         {"api.example.com", 443, 14, "/usr/bin/tool", true},  // 4: the other direction
+        {"api.example.com", 443, 10, "/usr/bin/tool", false}, // 5: the same connection again, as a backup
     };
     struct Case {
         int length;
@@ -206,12 +207,12 @@ TEST_F(AlertQueue, ALastingAnswerSettlesTheWaitingQuestionsItCoversInEveryProces
         const char* settled; // one letter per waiting question: y settled, n still waiting
     };
     const Case cases[] = {
-        {AlertDialog::kAlways, AlertDialog::kPeerAndPort, "ynnnn"},
-        {AlertDialog::kAlways, AlertDialog::kHost, "yynnn"},
-        {AlertDialog::kTimed, AlertDialog::kPort, "ynynn"},
-        {AlertDialog::kAlways, AlertDialog::kAny, "yyynn"},
-        {AlertDialog::kOnce, AlertDialog::kAny, "nnnnn"},
-        {AlertDialog::kProcess, AlertDialog::kAny, "nnnnn"},
+        {AlertDialog::kAlways, AlertDialog::kPeerAndPort, "ynnnny"},
+        {AlertDialog::kAlways, AlertDialog::kHost, "yynnny"},
+        {AlertDialog::kTimed, AlertDialog::kPort, "ynynny"},
+        {AlertDialog::kAlways, AlertDialog::kAny, "yyynny"},
+        {AlertDialog::kOnce, AlertDialog::kAny, "nnnnny"},
+        {AlertDialog::kProcess, AlertDialog::kAny, "nnnnny"},
     };
     const auto ask = [this](const char* host, int port, long pid, const char* path, bool incoming) {
         auto asker = Connect();
@@ -225,7 +226,7 @@ TEST_F(AlertQueue, ALastingAnswerSettlesTheWaitingQuestionsItCoversInEveryProces
         std::vector<std::unique_ptr<Asker>> askers;
         for (const Waiting& w : waiting)
             askers.push_back(ask(w.host, w.port, w.pid, w.path, w.incoming));
-        ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 6; }));
+        ASSERT_TRUE(WaitUntil([this] { return server.Waiting() == 7; }));
         auto* lengths = dialog.findChild<QComboBox*>("1011");
         auto* scopes = dialog.findChild<QComboBox*>("1012");
         lengths->setCurrentIndex(lengths->findData(c.length));
