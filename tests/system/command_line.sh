@@ -169,6 +169,38 @@ zlog --json --today | grep -q '"program":"curl".*"direction":"out","verdict":"de
 set +e; zlog --since 2020-13-01 >/dev/null 2>"$work/err"; got=$?; set -e
 [ "$got" = 2 ] && grep -q '^zel-log: ' "$work/err" || fail "a bad date: status $got"
 
+step "zel-log: dates and times in ISO 8601 (as written when unreadable), --since strict"
+zlog --json --since 2020-01-02 --program wget | grep -q '"date":"2020-01-02","time":"10:00:00"' \
+  || fail "not ISO: $(zlog --json --program wget)"
+zlog --program wget | tail -n 1 | grep -q '^2020-01-02 10:00:00 ' || fail "the table's date: $(zlog --program wget)"
+zlog --json --today | grep -q '"date":"today"' || fail "an unreadable date not as written: $(zlog --json --today)"
+for bad in 2020-02-30 2021-02-29 20200102 2020-1-2 ' 2020-01-02' 2020-01-02x; do
+  set +e; zlog --since "$bad" >/dev/null 2>"$work/err"; got=$?; set -e
+  [ "$got" = 2 ] && grep -q 'is no date (YYYY-MM-DD)' "$work/err" || fail "--since '$bad': status $got, $(cat "$work/err")"
+done
+zlog --since 2020-02-29 >/dev/null || fail "--since a leap day"
+
+step "zel-log on a terminal fits its width; a pipe keeps every value whole"
+long_program=überprüfungsprogramm-für-äpfel long_peer=2001:db8:85a3:1234:5678:8a2e:370:7334
+record "$(date +%m/%d/%Y)" "/usr/bin/$long_program" "$long_program" 1 "$long_peer" 1 a-rather-long-host-name.example.org >>"$today"
+on_terminal() { # COLUMNS-OF-THE-TERMINAL [ENVIRONMENT...]
+  local cols=$1; shift
+  script -qec "stty cols $cols; env $* $BUILD/tools/zel-log --today" /dev/null </dev/null | tr -d '\r'
+}
+# columns|environment|what the last line holds
+while IFS='|' read -r cols environment holds; do
+  on_terminal "$cols" "$environment" >"$work/tty"
+  width=${environment#COLUMNS=}; [ "$cols" = 0 ] || width=$cols
+  [ "$(LC_ALL=C.UTF-8 wc -L <"$work/tty")" -le "$width" ] && iconv -f UTF-8 -t UTF-8 "$work/tty" >/dev/null \
+    && tail -n 1 "$work/tty" | grep -qF "$holds" || fail "a terminal of $cols columns ($environment): $(cat "$work/tty")"
+done <<EOF2
+80||überpr…
+100||überprüfun…
+200||$long_peer
+0|COLUMNS=90|überprü…
+EOF2
+zlog --today | tail -n 1 | grep -qF "$long_program" || fail "a pipe cut the program: $(zlog --today | tail -n 1)"
+
 step "zel-log --follow: a record written later shows"
 "$BUILD/tools/zel-log" --follow --json --program wget >"$work/followed" &
 follower=$!
