@@ -159,6 +159,10 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     advice_ = WrappedLabel("ProtectionAdvice", this);
     restart_ = Named(new QPushButton(tr("Restart under the firewall"), this), "RestartUnderFirewall");
     restart_->setEnabled(false);
+    // Room for a few lines of advice whatever is selected: a row chosen with
+    // the mouse does not move the lists or the button under it.
+    advice_->setMinimumHeight(advice_->fontMetrics().lineSpacing() * 3);
+    advice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     actions->addWidget(advice_, 1);
     actions->addWidget(restart_, 0, Qt::AlignTop);
     layout->addLayout(actions);
