@@ -348,6 +348,10 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     view.ListServices();
     EXPECT_TRUE(part->isVisible());
     ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() == 2; }));
+    // However small the page is made, six rows stay in view.
+    view.resize(900, 100);
+    QCoreApplication::processEvents();
+    EXPECT_GE(list->viewport()->height(), 6 * list->sizeHintForRow(0));
     const auto row = [&](int i) {
         QStringList texts;
         for (int column = 0; column < list->columnCount(); ++column)

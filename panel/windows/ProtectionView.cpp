@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QSet>
 #include <QSocketNotifier>
@@ -394,6 +395,12 @@ void ProtectionView::ShowServices(panel::services::Listing listing)
     }
     serviceList_->resizeColumnToContents(0);
     serviceList_->setColumnWidth(0, std::min(serviceList_->columnWidth(0), serviceList_->fontMetrics().averageCharWidth() * 18));
+    // Six rows in view at least, at any scale: below the header, beside a
+    // scroll bar the columns may need, as tall as the rows turn out.
+    if (serviceList_->topLevelItemCount() > 0)
+        serviceList_->setMinimumHeight(serviceList_->header()->sizeHint().height() + 6 * serviceList_->sizeHintForRow(0)
+                                       + serviceList_->horizontalScrollBar()->sizeHint().height()
+                                       + 2 * serviceList_->frameWidth());
     serviceList_->setUpdatesEnabled(true);
     ShowServicesState();
     emit ServicesListed();
