@@ -7,10 +7,13 @@
 
 #include "os/Files.h"
 #include "protocol/LogFiles.h"
+#include "protocol/RecordTime.h"
 #include "tests/Sandbox.h"
 #include "text/Strings.h"
+#include "tools/log/Table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -388,23 +391,34 @@ TEST_F(LogViews, TodaysBlockedIntrudersAndAnApplicationsStatistics)
     for (int port = 1; port <= 6; ++port)
         log += Record("/usr/bin/curl", "CURL", 1, 1, 40000 + port, port, 0, "10.0.0.7", "11:0" + std::to_string(port) + ":00");
     log += Record("/usr/bin/curlish", "CURLISH", 1, 1, 0, 99, 0, "10.0.0.7", "12:00:00");
+    // Written today: its time is shown as the window's shownTime has it.
+    const std::time_t now = std::time(nullptr);
+    std::tm at {};
+    ::localtime_r(&now, &at);
+    char date[16];
+    std::strftime(date, sizeof date, "%d.%m.%Y", &at);
     std::string named = Record("/usr/bin/wget", "WGET", 1, 1, 0, 443);
+    named.replace(named.find("08.12.2026"), 10, date);
     named.insert(named.find("\r\n"), "<HOST>www.example.org</HOST>");
     log += named;
     WriteText(today, log);
+    at.tm_hour = 10;
+    at.tm_min = at.tm_sec = 0;
+    at.tm_isdst = -1;
+    const std::string written = protocol::IsoTime(std::mktime(&at));
     const auto statistics = [&](const char* exeName, const char* path, bool service) {
         rules::Application app;
         app.name = exeName;
         app.path = path;
         app.service = service;
-        return panel::AppStatistics(app, sandbox.logs, std::time(nullptr));
+        return panel::AppStatistics(app, sandbox.logs, now, protocol::IsoTime);
     };
     EXPECT_EQ(statistics("CURL", "/usr/bin/curl", false),
               "Application last time accessed : 08.12.2026 11:06:00\n"
               "Remote ports used : 1, 2, 3, 4\n"
               "Local ports used : 40001, 40002, 40003, 40004\n");
     EXPECT_EQ(statistics("WGET", "/usr/bin/wget", false),
-              "Application last time accessed : 08.12.2026 10:00:00\n"
+              "Application last time accessed : " + written + "\n"
               "Remote ports used : 443\n"
               "Local ports used : \n"
               "Remote hosts used : www.example.org\n");
@@ -461,7 +475,7 @@ TEST_F(LogViews, Ipv6PeersAreListedCountedAndInTheStatistics)
     rules::Application app;
     app.name = "CURL";
     app.path = "/usr/bin/curl";
-    EXPECT_EQ(panel::AppStatistics(app, sandbox.logs, std::time(nullptr)),
+    EXPECT_EQ(panel::AppStatistics(app, sandbox.logs, std::time(nullptr), protocol::IsoTime),
               "Application last time accessed : 08.12.2026 11:00:00\n"
               "Remote ports used : 443, 80\n"
               "Local ports used : 40001, 40002\n");
@@ -600,5 +614,102 @@ TEST(LogRules, RuleFromARowTakesWhatTheRowShows)
             EXPECT_EQ(port.addresses, std::vector<std::string> {"192.0.2.5"}) << c.name;
             EXPECT_FALSE(port.hosts) << c.name;
         }
+    }
+}
+
+namespace {
+
+// Columns on the screen (a character each), and whether the text is whole
+// UTF-8: no character cut in two.
+int ScreenColumns(std::string_view text)
+{
+    return static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+bool WholeCharacters(std::string_view text)
+{
+    for (size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || at + length > text.size())
+            return false;
+        for (size_t i = 1; i < length; ++i)
+            if ((text[at + i] & 0xC0) != 0x80)
+                return false;
+        at += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+// zel-log's rows on a terminal: never wider than it, the program, peer and
+// host cut with "…" on a character's edge; not on a terminal, every value
+// whole in the columns scripts have always cut.
+TEST(LogTable, RowsFitTheTerminalAndPipesGetWholeValues)
+{
+    const std::string program = "Überprüfungsprogramm-für-Äpfel";
+    const std::string peer = "2001:db8:85a3:1234:5678:8a2e:370:7334";
+    const std::string host = "a-rather-long-host-name.example.org";
+    const std::string_view values[10] = {"2026-07-03", "14:05:09", program, "out", "allowed", "TCP", peer, "443", "rule", host};
+    struct Case {
+        int width;
+        const char* programShown; // its start, as shown
+        bool whole;               // the peer and host shown whole
+    };
+    for (const Case& c : {Case {80, "Überpr\u2026", false}, Case {100, "Überprüfu", false}, Case {200, program.c_str(), true}}) {
+        const std::string row = tools::zel_log::TableRow(values, c.width);
+        EXPECT_LE(ScreenColumns(row), c.width) << row;
+        EXPECT_TRUE(WholeCharacters(row)) << row;
+        EXPECT_NE(row.find(c.programShown), std::string::npos) << row;
+        EXPECT_EQ(row.find(peer) != std::string::npos && row.find(host) != std::string::npos, c.whole) << row;
+        EXPECT_EQ(row.rfind("2026-07-03 14:05:09 ", 0), 0u) << row;
+    }
+    // A pipe: the columns of old (printf's), the values whole however long.
+    const std::string_view plain[10] = {"2026-07-03", "14:05:09", "curl", "in", "denied", "UDP", peer, "53", "-", host};
+    char old[512];
+    std::snprintf(old, sizeof old, "%-10s %-8s %-20s %-3s %-7s %-3s %-39s %5s %-10s %s", "2026-07-03", "14:05:09",
+                  "curl", "in", "denied", "UDP", peer.c_str(), "53", "-", host.c_str());
+    EXPECT_EQ(tools::zel_log::TableRow(plain, 0), old);
+    EXPECT_NE(tools::zel_log::TableRow(values, 0).find(program), std::string::npos);
+}
+
+// A record's date and time in ISO 8601, read as the writer's locale wrote
+// them against the file's day; what cannot be read stays as written.
+TEST(LogTable, DatesAndTimesAreShownAsIso)
+{
+    struct Case {
+        const char* date;
+        const char* time;
+        const char* isoDate;
+        const char* isoTime;
+    };
+    for (const Case& c : {Case {"07/03/26", "14:05:09", "2026-07-03", "14:05:09"},
+                          Case {"07/03/2026", "02:05:09 PM", "2026-07-03", "14:05:09"},
+                          Case {"03.07.2026", "14:05:09", "2026-07-03", "14:05:09"},
+                          Case {"03/07/26", "00:00:01", "2026-07-03", "00:00:01"},
+                          Case {"today", "10:00:00", "today", "10:00:00"},
+                          Case {"03.07.2026", "noon", "03.07.2026", "noon"}}) {
+        protocol::RecordTimeReader times(protocol::CalendarDay {2026, 7, 3});
+        protocol::LogEntry entry;
+        entry.date = c.date;
+        entry.time = c.time;
+        const tools::zel_log::ShownTime shown = tools::zel_log::IsoDateAndTime(entry, times);
+        EXPECT_EQ(shown.date, c.isoDate) << c.date << " " << c.time;
+        EXPECT_EQ(shown.time, c.isoTime) << c.date << " " << c.time;
+    }
+}
+
+// A hostile program's name (or a host name from the network) holding a
+// terminal's control sequence: zel-log shows it as "?", on a terminal or not.
+TEST(AttackLogTable, ControlCharactersOfARecordNeverReachTheTerminal)
+{
+    const std::string_view values[10] = {"2026-07-03", "14:05:09", "\x1b]0;owned\x07x",  "out", "allowed",
+                                         "TCP",        "10.0.0.1", "443", "rule\r", "h\xc2\x9b" "2J\n"};
+    for (const int width : {0, 100}) {
+        const std::string row = tools::zel_log::TableRow(values, width);
+        EXPECT_TRUE(std::none_of(row.begin(), row.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+            << width;
+        EXPECT_EQ(row.find("\xc2\x9b"), std::string::npos) << width;
+        EXPECT_NE(row.find("?]0;owned?x"), std::string::npos) << row;
     }
 }

@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDate>
+#include <QLocale>
 #include <QTest>
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,6 +34,8 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 using testing_support::ReadText;
 using testing_support::Part;
@@ -187,6 +191,45 @@ TEST_F(LogWindow, AddressColumnSortsByFamilyThenValue)
     // The date column sorts by when, oldest first when ascending.
     panel::SortList(Log(), 2, 1);
     EXPECT_EQ(addresses(), (QStringList {"fd00::10", "10.0.0.10", "2001:db8::2", "10.0.0.9", "fd00::9", "9.1.1.1"}));
+}
+
+// The date column in the user's locale, German or British, never the
+// writer's; sorted by when the records were written, not by that text; a
+// date that cannot be read shown as it was written.
+TEST_F(LogWindow, DatesAreShownInTheUsersLocaleAndSortByWhen)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm today {};
+    ::localtime_r(&now, &today);
+    char written[16];
+    std::strftime(written, sizeof written, "%m/%d/%Y", &today); // as an American locale writes it
+    std::string log;
+    for (const char* time : {"09:30:05", "02:00:00 PM", "09:45:00", "someday"}) {
+        std::string record = Record("/usr/bin/wget", "WGET", 1, 0, 443);
+        record.replace(record.find("08.12.2026"), 10, std::string(time) == "someday" ? time : written);
+        record.replace(record.find("09:30:00"), 8, std::string(time) == "someday" ? "09:30:00" : time);
+        log += record;
+    }
+    testing_support::WriteText(protocol::TrafficLogFileName(sandbox.logs, now), log);
+    const QLocale before;
+    const QDate day = QDate::currentDate();
+    const auto dates = [&] {
+        QStringList shown;
+        for (int i = 0; i < Log()->topLevelItemCount(); ++i)
+            shown << Log()->topLevelItem(i)->text(1);
+        return shown;
+    };
+    for (const auto& [locale, date] : {std::pair {"de_DE", day.toString("dd.MM.yy")}, std::pair {"en_GB", day.toString("dd/MM/yyyy")}}) {
+        QLocale::setDefault(QLocale(locale));
+        ChooseLog("Log4");
+        EXPECT_EQ(dates(), (QStringList {"someday 09:30:00", date + " 09:45:00", date + " 14:00:00", date + " 09:30:05"}))
+            << locale;
+        panel::SortList(Log(), 2, 1);
+        EXPECT_EQ(dates(), (QStringList {"someday 09:30:00", date + " 09:30:05", date + " 09:45:00", date + " 14:00:00"}))
+            << locale;
+        panel::SortList(Log(), 1, 1); // as shown at first again
+    }
+    QLocale::setDefault(before);
 }
 
 TEST_F(LogWindow, AddingTheProgramOfALogRow)

@@ -246,7 +246,11 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     view.Tell = [&](const QString& text) { told << text; };
     qint64 again = 0;
     QObject::connect(&view, &ProtectionView::Restarted, [&](qint64 pid) { again = pid; });
+    view.resize(640, 480);
     view.show();
+    QCoreApplication::processEvents();
+    auto* restart = view.findChild<QPushButton*>("RestartUnderFirewall");
+    const QPoint unselected = restart->mapTo(&view, QPoint());
 
     QTreeWidgetItem* row = Row(view, before.Pid());
     ASSERT_NE(row, nullptr);
@@ -257,6 +261,9 @@ TEST_F(ProtectionWindow, ProgramStartedBeforeProtectionIsStartedAgainUnderTheFir
     EXPECT_TRUE(view.findChild<QPushButton*>("RestartUnderFirewall")->isEnabled());
     const QString advice = view.findChild<QLabel*>("ProtectionAdvice")->text();
     EXPECT_TRUE(advice.endsWith(" Restart it under the firewall, or log in again.")) << advice.toStdString();
+    // The longer advice of a selected row leaves the button where the mouse found it.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(restart->mapTo(&view, QPoint()), unselected);
 
     view.RestartSelected();
     EXPECT_TRUE(asked.startsWith("Restart netpeer (process " + QString::number(before.Pid()) + ") under the firewall?"));
@@ -341,6 +348,10 @@ TEST_F(ProtectionWindow, SystemServicesAreListedForAnAdministrator)
     view.ListServices();
     EXPECT_TRUE(part->isVisible());
     ASSERT_TRUE(WaitFor([&] { return list->topLevelItemCount() == 2; }));
+    // However small the page is made, six rows stay in view.
+    view.resize(900, 100);
+    QCoreApplication::processEvents();
+    EXPECT_GE(list->viewport()->height(), 6 * list->sizeHintForRow(0));
     const auto row = [&](int i) {
         QStringList texts;
         for (int column = 0; column < list->columnCount(); ++column)

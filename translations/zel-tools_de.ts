@@ -551,6 +551,10 @@ PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
         <translation>%1: „%2“ muss eine ganze Zahl von 0 bis %3 sein</translation>
     </message>
     <message>
+        <source>%1: &quot;until&quot; is no time as ISO 8601 writes one (2026-07-03T14:05:09, local, or with Z or an offset as +02:00)</source>
+        <translation>%1: „until“ ist keine Zeit, wie ISO 8601 sie schreibt (2026-07-03T14:05:09, Ortszeit, oder mit Z oder einem Versatz wie +02:00)</translation>
+    </message>
+    <message>
         <source>%1: an answer for a time needs its direction and permission</source>
         <translation>%1: eine befristete Antwort braucht Richtung und Erlaubnis</translation>
     </message>

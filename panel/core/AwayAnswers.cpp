@@ -24,16 +24,12 @@ bool ForHost(const Decision& decision)
     return length != 0 && std::string_view(normal, length) == decision.host;
 }
 
-std::string TimeText(std::time_t time, std::time_t now)
+bool SameDay(std::time_t time, std::time_t now)
 {
     tm at {};
     tm today {};
-    ::localtime_r(&time, &at);
-    ::localtime_r(&now, &today);
-    char text[32];
-    const bool sameDay = at.tm_year == today.tm_year && at.tm_yday == today.tm_yday;
-    std::strftime(text, sizeof text, sameDay ? "%H:%M" : "%d %b %H:%M", &at);
-    return text;
+    return ::localtime_r(&time, &at) && ::localtime_r(&now, &today) && at.tm_year == today.tm_year
+        && at.tm_yday == today.tm_yday;
 }
 
 }  // namespace
@@ -41,7 +37,8 @@ std::string TimeText(std::time_t time, std::time_t now)
 AwayLine DescribeAway(const Decision& decision, std::time_t now)
 {
     AwayLine line;
-    line.when = TimeText(decision.time, now);
+    line.time = decision.time;
+    line.today = SameDay(decision.time, now);
     line.program = ProgramDisplayName(decision.path);
     if (line.program.empty())
         line.program = decision.path;

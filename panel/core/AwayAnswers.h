@@ -3,6 +3,7 @@
 #include "panel/core/AlertAnswers.h"
 #include "protocol/AwayDecisions.h"
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +18,8 @@ namespace panel {
 
 // One line of the list, as the window shows it.
 struct AwayLine {
-    std::string when;       // "14:05", or "12 Mar 14:05" when not today
+    std::time_t time = 0;   // when it was decided
+    bool today = false;     // on the day of now: the window shows the time alone
     std::string program;    // the program as shown (ProgramDisplayName)
     std::string connection; // "TCP to www.example.org (93.184.216.34) port 443"
     std::string decided;    // "Blocked" or "Allowed"

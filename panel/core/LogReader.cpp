@@ -180,7 +180,9 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             record.incoming = entry->direction == "0";
             record.denied = !Permitted(entry->permission);
             record.service = allServices || entry->service == "1" || IsServiceManager(entry->exePath, serviceManager);
-            record.when = times.Read(entry->date, entry->time).when;
+            const protocol::RecordWhen read = times.Read(entry->date, entry->time);
+            record.when = read.when;
+            record.dated = read.dated;
             record.host = entry->host;
             const bool backstop = std::any_of(entry->others.begin(), entry->others.end(), [](const auto& field) {
                 return field.first == protocol::record_tag::kBackstop;
@@ -251,6 +253,8 @@ std::vector<LogRow> LogReader::FillLogView(const std::string& folder, const std:
         std::snprintf(number, sizeof number, "%6zu", rows.size() + 1);
         row.number = number;
         row.dateTime = record.dateTime;
+        row.when = record.when;
+        row.dated = record.dated;
         row.application = record.application;
         row.protocol = record.tcp ? "TCP" : "UDP";
         row.ip = record.ip;
@@ -306,7 +310,8 @@ int CountBlockedIntruders(const std::string& folder, std::time_t now)
     return count;
 }
 
-std::string AppStatistics(const rules::Application& app, const std::string& folder, std::time_t now)
+std::string AppStatistics(const rules::Application& app, const std::string& folder, std::time_t now,
+                          const std::function<std::string(std::time_t)>& shownTime)
 {
     std::string lastAccess;
     std::vector<std::string> remote, local, hosts;
@@ -315,8 +320,9 @@ std::string AppStatistics(const rules::Application& app, const std::string& fold
             list.push_back(port);
     };
     const std::string name = app.path.empty() ? app.name.value_or(std::string()) : std::string(text::FileNamePart(app.path));
-    const auto text = folder.empty() ? std::nullopt
-                                     : os::ReadFile(protocol::TrafficLogFileName(folder, now), kMaxLogBytes);
+    const std::string path = folder.empty() ? std::string() : protocol::TrafficLogFileName(folder, now);
+    const auto text = path.empty() ? std::nullopt : os::ReadFile(path, kMaxLogBytes);
+    protocol::RecordTimeReader times(protocol::DayOfLogFile(path).value_or(protocol::CalendarDay {1970, 1, 1}));
     if (text) {
         text::ForEachLine(*text, [&](std::string_view line) {
             const auto entry = protocol::ParseLogLine(line);
@@ -326,7 +332,8 @@ std::string AppStatistics(const rules::Application& app, const std::string& fold
                 || (app.IsBound() ? entry->exePath != app.path
                                   : !text::EqualsNoCase(text::FileNamePart(entry->exePath), name)))
                 return;
-            lastAccess = entry->date + " " + entry->time;
+            const protocol::RecordWhen read = times.Read(entry->date, entry->time);
+            lastAccess = read.dated && shownTime ? shownTime(read.when) : entry->date + " " + entry->time;
             collect(remote, entry->remotePort);
             collect(local, entry->localPort);
             if (!entry->host.empty())

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,7 +30,11 @@ std::string GetPhrase(std::string_view line, std::string_view tag);
 // One row of a log view.
 struct LogRow {
     std::string number; // the running number, right-aligned in 6 characters
-    std::string dateTime;
+    std::string dateTime; // DATE and TIME as stored
+    // When it was written, when DATE and TIME could be read (the view then
+    // shows it in the user's locale), else dateTime alone tells.
+    std::time_t when = 0;
+    bool dated = false;
     std::string application;
     std::string protocol;
     std::string ip;
@@ -118,6 +123,7 @@ private:
         bool denied = false; // not permitted: "Deny", and an "Ask" no answer decided
         bool service = false;
         std::time_t when = 0; // what records of one day are merged by (protocol::ReadRecordTime)
+        bool dated = false;   // DATE and TIME were read
     };
     struct File {
         long long size = -1;
@@ -139,10 +145,12 @@ std::vector<std::string> DailyFiles(const std::string& folder);
 // Incoming connections denied today, from the day's log.
 int CountBlockedIntruders(const std::string& folder, std::time_t now);
 
-// The statistics text of an application from today's log: last access,
-// up to four remote and four local ports, the service note; "No statistics
-// are available at the moment" when the log has nothing of it.
-std::string AppStatistics(const rules::Application& app, const std::string& folder, std::time_t now);
+// The statistics text of an application from today's log: last access
+// (by shownTime, as stored when its time cannot be read), up to four
+// remote and four local ports, the service note; "No statistics are
+// available at the moment" when the log has nothing of it.
+std::string AppStatistics(const rules::Application& app, const std::string& folder, std::time_t now,
+                          const std::function<std::string(std::time_t)>& shownTime);
 
 // An application taken from a log row: named as the engine names the
 // program, described as the row names it, with the general defaults (a

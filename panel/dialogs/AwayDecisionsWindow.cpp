@@ -1,5 +1,6 @@
 #include "panel/dialogs/AwayDecisionsWindow.h"
 
+#include "gui/LocalTime.h"
 #include "panel/core/AwayAnswers.h"
 #include "panel/widgets/WindowTools.h"
 
@@ -57,7 +58,9 @@ void AwayDecisionsWindow::Reload()
     for (int row = 0; row < static_cast<int>(decisions_.size()); ++row) {
         const auto& decision = decisions_[decisions_.size() - 1 - static_cast<size_t>(row)];
         const panel::AwayLine line = panel::DescribeAway(decision, now);
-        auto* item = new QTreeWidgetItem(list_, {QString::fromStdString(line.when), QString::fromStdString(line.program),
+        const QString when = line.today ? gui::ShortTime(line.time, false)
+                                        : gui::ShortDate(line.time) + ' ' + gui::ShortTime(line.time, false);
+        auto* item = new QTreeWidgetItem(list_, {when, QString::fromStdString(line.program),
                                                  QString::fromStdString(line.connection),
                                                  QString::fromStdString(line.decided)});
         item->setToolTip(1, QString::fromStdString(decision.path));

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
 #include <QTime>
@@ -23,7 +24,7 @@ QPixmap TrayPicture()
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QColor(200, 200, 210));
-    p.drawText(QRect(130, 0, 84, 36), Qt::AlignVCenter | Qt::AlignRight, QTime::currentTime().toString("hh:mm"));
+    p.drawText(QRect(130, 0, 84, 36), Qt::AlignVCenter | Qt::AlignRight, QLocale().toString(QTime::currentTime(), QLocale::ShortFormat));
     p.drawPixmap(100, 8, gui::art::FirewallIcon(20));
     p.setPen(QPen(QColor(255, 210, 0), 2));
     p.drawEllipse(QRect(95, 3, 30, 30));

@@ -1,5 +1,6 @@
 #include "panel/windows/ApplicationPane.h"
 
+#include "gui/LocalTime.h"
 #include "gui/ProgramIcon.h"
 #include "panel/control/CoreSignals.h"
 #include "panel/core/LogReader.h"
@@ -259,8 +260,9 @@ void ApplicationPane::ShowStatistics(const rules::Application* app)
         statisticsFrame_->hide();
         return;
     }
-    statistics_->setText(
-        QString::fromStdString(panel::AppStatistics(*app, core_.Settings().LogFilePath, std::time(nullptr))));
+    const auto shownTime = [](std::time_t when) { return gui::ShortDateTime(when).toStdString(); };
+    statistics_->setText(QString::fromStdString(
+        panel::AppStatistics(*app, core_.Settings().LogFilePath, std::time(nullptr), shownTime)));
     statisticsFrame_->show();
 }
 

@@ -1,5 +1,6 @@
 #include "panel/windows/LogView.h"
 
+#include "gui/LocalTime.h"
 #include "os/Files.h"
 #include "os/Processes.h"
 #include "panel/widgets/WindowTools.h"
@@ -24,7 +25,8 @@ constexpr int kDateColumn = 1;
 constexpr int kAddressColumn = 4;
 
 // A log row: its address column sorts by address, its date by when it was
-// written (rows come newest first), the others as text.
+// written (not by its text, which is in the user's locale), the others as
+// text.
 class LogItem : public QTreeWidgetItem {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
@@ -33,8 +35,12 @@ public:
         const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
         if (column == kAddressColumn)
             return data(kAddressColumn, kSortKeyRole).toString() < other.data(kAddressColumn, kSortKeyRole).toString();
-        if (column == kDateColumn)
-            return data(0, kRowRole).toInt() > other.data(0, kRowRole).toInt();
+        if (column == kDateColumn) {
+            // By when it was written; records of one second, as they were written.
+            const qlonglong when = data(kDateColumn, kSortKeyRole).toLongLong();
+            const qlonglong otherWhen = other.data(kDateColumn, kSortKeyRole).toLongLong();
+            return when != otherWhen ? when < otherWhen : data(0, kRowRole).toInt() > other.data(0, kRowRole).toInt();
+        }
         return QTreeWidgetItem::operator<(other);
     }
 };
@@ -179,12 +185,15 @@ void LogView::Fill()
     items.reserve(static_cast<int>(rows.size()));
     for (size_t i = 0; i < rows.size(); ++i) {
         const panel::LogRow& row = rows[i];
-        auto* item = new LogItem(QStringList {QString::fromStdString(row.number), QString::fromStdString(row.dateTime),
+        // In the user's locale; a record whose date cannot be read, as stored.
+        const QString when = row.dated ? gui::ShortDateTime(row.when) : QString::fromStdString(row.dateTime);
+        auto* item = new LogItem(QStringList {QString::fromStdString(row.number), when,
                                           QString::fromStdString(row.ShownApplication()), QString::fromStdString(row.protocol),
                                           QString::fromStdString(row.ip), QString::fromStdString(row.port),
                                           QString::fromStdString(row.reason), QString::fromStdString(row.host)});
         item->setData(0, kRowRole, static_cast<int>(i));
         item->setData(kAddressColumn, kSortKeyRole, QString::fromStdString(panel::AddressSortKey(row.ip)));
+        item->setData(kDateColumn, kSortKeyRole, static_cast<qlonglong>(row.when));
         items << item;
     }
     addTopLevelItems(items);

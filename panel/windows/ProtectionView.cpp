@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QSet>
 #include <QSocketNotifier>
@@ -159,6 +160,10 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     advice_ = WrappedLabel("ProtectionAdvice", this);
     restart_ = Named(new QPushButton(tr("Restart under the firewall"), this), "RestartUnderFirewall");
     restart_->setEnabled(false);
+    // Room for a few lines of advice whatever is selected: a row chosen with
+    // the mouse does not move the lists or the button under it.
+    advice_->setMinimumHeight(advice_->fontMetrics().lineSpacing() * 3);
+    advice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     actions->addWidget(advice_, 1);
     actions->addWidget(restart_, 0, Qt::AlignTop);
     layout->addLayout(actions);
@@ -390,6 +395,12 @@ void ProtectionView::ShowServices(panel::services::Listing listing)
     }
     serviceList_->resizeColumnToContents(0);
     serviceList_->setColumnWidth(0, std::min(serviceList_->columnWidth(0), serviceList_->fontMetrics().averageCharWidth() * 18));
+    // Six rows in view at least, at any scale: below the header, beside a
+    // scroll bar the columns may need, as tall as the rows turn out.
+    if (serviceList_->topLevelItemCount() > 0)
+        serviceList_->setMinimumHeight(serviceList_->header()->sizeHint().height() + 6 * serviceList_->sizeHintForRow(0)
+                                       + serviceList_->horizontalScrollBar()->sizeHint().height()
+                                       + 2 * serviceList_->frameWidth());
     serviceList_->setUpdatesEnabled(true);
     ShowServicesState();
     emit ServicesListed();

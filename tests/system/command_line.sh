@@ -60,6 +60,17 @@ rules list | grep -q '^CURL  *ask  *ask  *0  *2 ' || fail "list does not count t
 rules show curl | grep -q "^    in   block  port 22 address 192.0.2.44  until $(date -d "@$((hour + 60))" '+%Y-%m-%d %H:%M:%S %Z')\$" \
   || fail "show: $(rules show curl)"
 
+# "until" as ISO 8601 too: local, in UTC, with an offset; export gives the seconds.
+use_rules_file "$work/five/Rules.xml"
+printf '{"applications": [{"name": "CURL", "timed": [%s, %s, %s]}]}' \
+  "{\"direction\": \"OUTGOING\", \"permission\": \"PERMIT\", \"until\": \"$(date -d "@$hour" +%Y-%m-%dT%H:%M:%S)\", \"port\": 1}" \
+  "{\"direction\": \"OUTGOING\", \"permission\": \"PERMIT\", \"until\": \"$(date -u -d "@$((hour + 60))" '+%Y-%m-%d %H:%M:%SZ')\", \"port\": 2}" \
+  "{\"direction\": \"OUTGOING\", \"permission\": \"PERMIT\", \"until\": \"$(TZ=Asia/Kolkata date -d "@$((hour + 120))" +%Y-%m-%dT%H:%M:%S%:z)\", \"port\": 3}" \
+  >"$work/timed-iso.json"
+rules import "$work/timed-iso.json"
+[ "$(rules export | grep -o '"until": [0-9]*' | tr '\n' ' ')" = "\"until\": $hour \"until\": $((hour + 60)) \"until\": $((hour + 120)) " ] \
+  || fail "ISO ends: $(rules export)"
+
 step "bad input: a clear error, a status, the rules file untouched"
 use_rules_file "$work/two/Rules.xml"
 before=$(sha256sum <"$work/two/Rules.xml")
@@ -71,6 +82,10 @@ printf '{"applications": [{"name": "X", "colour": "red"}]}' >"$work/field.json"
 printf '[1, 2]' >"$work/list.json"
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 1, "port": 1, "host": "*.example.org"}]}]}' >"$work/timed-pattern.json"
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "ASK", "until": 1, "port": 1}]}]}' >"$work/timed-ask.json"
+for bad in 2026-02-30T10:00:00 2026-07-03T24:00:00 2026-07-03 tomorrow 2026-07-03T10:00:00+2; do
+  printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "DENY", "until": "%s", "port": 1}]}]}' "$bad" \
+    >"$work/timed-$bad.json"
+done
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "DENY", "until": %s, "port": 1}]}]}' \
   "$(($(date +%s) + 8 * 86400))" >"$work/timed-far.json"
 printf '{"applications": [{"description": "no name"}, {"name": "X"}]}' >"$work/nameless.json"
@@ -99,6 +114,11 @@ done <<EOF2
 2|an object is expected|import $work/list.json
 2|no host name as the engine writes one|import $work/timed-pattern.json
 2|must be one of PERMIT, DENY|import $work/timed-ask.json
+2|"until" is no time as ISO 8601|import $work/timed-2026-02-30T10:00:00.json
+2|"until" is no time as ISO 8601|import $work/timed-2026-07-03T24:00:00.json
+2|"until" is no time as ISO 8601|import $work/timed-2026-07-03.json
+2|"until" is no time as ISO 8601|import $work/timed-tomorrow.json
+2|"until" is no time as ISO 8601|import $work/timed-2026-07-03T10:00:00+2.json
 2|answer for a time 1: "until" is further away than the longest answer for a time (7 days from now)|import $work/timed-far.json
 2|application 1: "name" is missing|import $work/nameless.json
 2|application 1: "x" names no program|import $work/lower.json
@@ -168,6 +188,38 @@ zlog --json --today | grep -q '"program":"curl".*"direction":"out","verdict":"de
   && [ "$(zlog --program sshd | tail -n 1 | awk '{print $9}')" = "-" ] || fail "the reason column: $(zlog)"
 set +e; zlog --since 2020-13-01 >/dev/null 2>"$work/err"; got=$?; set -e
 [ "$got" = 2 ] && grep -q '^zel-log: ' "$work/err" || fail "a bad date: status $got"
+
+step "zel-log: dates and times in ISO 8601 (as written when unreadable), --since strict"
+zlog --json --since 2020-01-02 --program wget | grep -q '"date":"2020-01-02","time":"10:00:00"' \
+  || fail "not ISO: $(zlog --json --program wget)"
+zlog --program wget | tail -n 1 | grep -q '^2020-01-02 10:00:00 ' || fail "the table's date: $(zlog --program wget)"
+zlog --json --today | grep -q '"date":"today"' || fail "an unreadable date not as written: $(zlog --json --today)"
+for bad in 2020-02-30 2021-02-29 20200102 2020-1-2 ' 2020-01-02' 2020-01-02x; do
+  set +e; zlog --since "$bad" >/dev/null 2>"$work/err"; got=$?; set -e
+  [ "$got" = 2 ] && grep -q 'is no date (YYYY-MM-DD)' "$work/err" || fail "--since '$bad': status $got, $(cat "$work/err")"
+done
+zlog --since 2020-02-29 >/dev/null || fail "--since a leap day"
+
+step "zel-log on a terminal fits its width; a pipe keeps every value whole"
+long_program=überprüfungsprogramm-für-äpfel long_peer=2001:db8:85a3:1234:5678:8a2e:370:7334
+record "$(date +%m/%d/%Y)" "/usr/bin/$long_program" "$long_program" 1 "$long_peer" 1 a-rather-long-host-name.example.org >>"$today"
+on_terminal() { # COLUMNS-OF-THE-TERMINAL [ENVIRONMENT...]
+  local cols=$1; shift
+  script -qec "stty cols $cols; env $* $BUILD/tools/zel-log --today" /dev/null </dev/null | tr -d '\r'
+}
+# columns|environment|what the last line holds
+while IFS='|' read -r cols environment holds; do
+  on_terminal "$cols" "$environment" >"$work/tty"
+  width=${environment#COLUMNS=}; [ "$cols" = 0 ] || width=$cols
+  [ "$(LC_ALL=C.UTF-8 wc -L <"$work/tty")" -le "$width" ] && iconv -f UTF-8 -t UTF-8 "$work/tty" >/dev/null \
+    && tail -n 1 "$work/tty" | grep -qF "$holds" || fail "a terminal of $cols columns ($environment): $(cat "$work/tty")"
+done <<EOF2
+80||überpr…
+100||überprüfun…
+200||$long_peer
+0|COLUMNS=90|überprü…
+EOF2
+zlog --today | tail -n 1 | grep -qF "$long_program" || fail "a pipe cut the program: $(zlog --today | tail -n 1)"
 
 step "zel-log --follow: a record written later shows"
 "$BUILD/tools/zel-log" --follow --json --program wget >"$work/followed" &

@@ -17,12 +17,26 @@ namespace {
 
 long long DayKey(const std::tm& day) { return (day.tm_year + 1900) * 10000LL + (day.tm_mon + 1) * 100 + day.tm_mday; }
 
+// A day of the calendar written as ISO 8601 has it, YYYY-MM-DD, and no other way.
 std::optional<long long> DayOfText(std::string_view text)
 {
-    int year = 0, month = 0, day = 0;
-    char end = 0;
-    if (std::sscanf(std::string(text).c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &end) != 3 || month < 1
-        || month > 12 || day < 1 || day > 31)
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+        return std::nullopt;
+    for (const size_t at : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u})
+        if (text[at] < '0' || text[at] > '9')
+            return std::nullopt;
+    const auto number = [&](size_t at, size_t digits) {
+        int value = 0;
+        for (size_t i = at; i < at + digits; ++i)
+            value = value * 10 + (text[i] - '0');
+        return value;
+    };
+    const int year = number(0, 4);
+    const int month = number(5, 2);
+    const int day = number(8, 2);
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || (month == 2 && day == 29 && !leap))
         return std::nullopt;
     return year * 10000LL + month * 100 + day;
 }

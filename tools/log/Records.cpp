@@ -27,12 +27,16 @@ long long PrintFrom(const std::string& path, long long offset, const Filter& fil
     const auto text = os::ReadFile(path, 256u << 20);
     if (!text || static_cast<long long>(text->size()) < offset)
         return text ? 0 : offset;
+    // Each record's date is read against its file's day, as the panel reads it.
+    protocol::RecordTimeReader times(protocol::DayOfLogFile(path).value_or(protocol::CalendarDay {1970, 1, 1}));
+    // Looked at each time: a terminal made wider while following shows more.
+    const int width = filter.json ? 0 : TerminalWidth();
     const size_t end = text->rfind('\n');
     if (end == std::string::npos || static_cast<long long>(end) < offset)
         return offset;
     text::ForEachLine(std::string_view(*text).substr(offset, end + 1 - offset), [&](std::string_view line) {
         if (const auto entry = protocol::ParseLogLine(line); entry && Passes(*entry, filter))
-            PrintRecord(*entry, filter.json);
+            PrintRecord(*entry, times, filter.json, width);
     });
     std::fflush(stdout);
     return static_cast<long long>(end + 1);
@@ -58,7 +62,7 @@ int ShowRecords(Arguments& args)
     if (!folder)
         return kFailed;
     if (!filter.json)
-        PrintHeader();
+        PrintHeader(TerminalWidth());
     std::string last;
     long long offset = 0;
     for (const std::string& path : panel::DailyFiles(*folder))

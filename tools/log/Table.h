@@ -1,12 +1,36 @@
 #pragma once
 
 #include "protocol/LogFiles.h"
+#include "protocol/RecordTime.h"
+
+#include <string>
+#include <string_view>
 
 namespace tools::zel_log {
 
-// A connection's record on standard output: a row of the table (its
-// columns fixed, for scripts that cut them) or a JSON line.
-void PrintHeader();
-void PrintRecord(const protocol::LogEntry& entry, bool json);
+// A connection's record on standard output: a row of the table or a JSON
+// line. width is how many columns a row may take; 0 (not a terminal: a
+// pipe, a file) leaves every value whole and the columns as they always
+// were, for scripts that cut them.
+void PrintHeader(int width);
+void PrintRecord(const protocol::LogEntry& entry, protocol::RecordTimeReader& times, bool json, int width);
+
+// The columns standard output has when it is a terminal (its size, else
+// COLUMNS); 0 when it is none.
+int TerminalWidth();
+
+// A row of the table: date, time, program, direction, verdict, protocol,
+// peer, port, reason and host, in width columns (see PrintHeader). The
+// program, peer and host give up room first, their values cut with "…",
+// never inside a character; control characters show as "?".
+std::string TableRow(const std::string_view (&values)[10], int width);
+
+// A record's DATE and TIME in ISO 8601 ("2026-07-03", "14:05:09", local
+// time), read against its file's day; as stored when they cannot be read.
+struct ShownTime {
+    std::string date;
+    std::string time;
+};
+ShownTime IsoDateAndTime(const protocol::LogEntry& entry, protocol::RecordTimeReader& times);
 
 }  // namespace tools::zel_log

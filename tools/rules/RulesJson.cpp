@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <ctime>
 #include <initializer_list>
 #include <map>
 
@@ -235,6 +236,73 @@ int64_t WholeOfJson(const Fields& fields, const char* name, int64_t most)
     return value->get<int64_t>();
 }
 
+// A moment written as ISO 8601 has it, "2026-07-03T14:05:09" (a space for
+// the T too): in local time, or with "Z" or an offset ("+02:00", "+0200")
+// in that zone's. nullopt for any other text or a day the calendar lacks.
+std::optional<int64_t> MomentOfIso(std::string_view text)
+{
+    const auto digits = [&](size_t at, size_t count) -> std::optional<int> {
+        if (at + count > text.size())
+            return std::nullopt;
+        int value = 0;
+        for (size_t i = at; i < at + count; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return std::nullopt;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const auto year = digits(0, 4), month = digits(5, 2), day = digits(8, 2);
+    const auto hour = digits(11, 2), minute = digits(14, 2), second = digits(17, 2);
+    if (!year || !month || !day || !hour || !minute || !second || text[4] != '-' || text[7] != '-'
+        || (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':' || *hour > 23 || *minute > 59
+        || *second > 59)
+        return std::nullopt;
+    std::tm parts {};
+    parts.tm_year = *year - 1900;
+    parts.tm_mon = *month - 1;
+    parts.tm_mday = *day;
+    parts.tm_hour = *hour;
+    parts.tm_min = *minute;
+    parts.tm_sec = *second;
+    parts.tm_isdst = -1;
+    const std::string_view zone = text.substr(19);
+    std::tm checked = parts;
+    std::time_t moment = 0;
+    if (zone.empty()) {
+        moment = std::mktime(&checked);
+    } else {
+        int offset = 0; // seconds east of UTC
+        if (zone != "Z") {
+            const bool colon = zone.size() == 6 && zone[3] == ':';
+            const auto hours = digits(20, 2), minutes = digits(colon ? 23 : 22, 2);
+            if ((zone[0] != '+' && zone[0] != '-') || (zone.size() != 5 && !colon) || !hours || !minutes || *hours > 23
+                || *minutes > 59)
+                return std::nullopt;
+            offset = (zone[0] == '-' ? -1 : 1) * (*hours * 3600 + *minutes * 60);
+        }
+        moment = ::timegm(&checked) - offset;
+    }
+    // mktime and timegm carry a 31 June into July: such a day is none.
+    if (moment == -1 || checked.tm_mday != parts.tm_mday || checked.tm_mon != parts.tm_mon)
+        return std::nullopt;
+    return moment;
+}
+
+// An answer's end: seconds since 1970, or a moment as ISO 8601 (MomentOfIso).
+int64_t UntilOfJson(const Fields& fields)
+{
+    const ordered_json* value = fields.Get("until");
+    if (!value || !value->is_string())
+        return WholeOfJson(fields, "until", int64_t {1} << 40);
+    const auto moment = MomentOfIso(value->get<std::string>());
+    if (!moment || *moment < 0)
+        throw Fault {Arg(Tr("zel-rules import", "%1: \"until\" is no time as ISO 8601 writes one "
+                                                "(2026-07-03T14:05:09, local, or with Z or an offset as +02:00)"),
+                         {fields.Where()})};
+    return *moment;
+}
+
 rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& where, int64_t now)
 {
     const Fields fields(json, where, {"direction", "permission", "until", "port", "address", "host"});
@@ -245,7 +313,7 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
         throw Fault {Arg(Tr("zel-rules import", "%1: an answer for a time needs its direction and permission"), {where})};
     answer.direction = *direction;
     answer.permission = *permission;
-    answer.until = WholeOfJson(fields, "until", int64_t {1} << 40);
+    answer.until = UntilOfJson(fields);
     if (answer.LongerThanAllowedAt(now))
         throw Fault {Arg(Tr("zel-rules import", "%1: \"until\" is further away than the longest answer for a time (%2 days from now)"),
                          {where, std::to_string(rules::kMaxTimedAnswerMinutes / (24 * 60))})};
