@@ -310,6 +310,16 @@ void MainForm::WatchInterceptor() { watch_->Watch(); }
 
 void MainForm::WatchBackstop() { kernelLayer_->Start(); }
 
+void MainForm::OfferFirstRun()
+{
+    if (!isVisible())
+        return;
+    // A level chosen there reaches the parts through the core's announcements;
+    // the page shown is drawn again for the defaults it shows.
+    if (firstRun_.Run(protection_->Session()))
+        pages_->ShowAgain();
+}
+
 bool MainForm::HasTray() const { return tray_ && tray_->Available(); }
 
 void MainForm::ShowRulesState(const RulesStore::LoadResult& loaded)
