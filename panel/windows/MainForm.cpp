@@ -115,6 +115,11 @@ MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core
     shutdown_ = std::make_unique<ShutdownFlow>(
         core_, *watch_, ShutdownFlow::Window {[this] { return AskToShutDown(this); }, [this] { ShowFiltering(); },
                                               [this] { if (tray_) tray_->Hide(); }});
+    // Once, at the start after a shutdown: what went undecided meanwhile.
+    if (const auto& earlier = shutdown_->EarlierShutdown()) {
+        protection_->ShowEarlierShutdown(*earlier);
+        status_->ShowEarlierShutdown(EarlierShutdownText(*earlier));
+    }
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
     ConnectCore();
     ConnectCommands();
