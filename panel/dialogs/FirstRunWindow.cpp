@@ -4,8 +4,8 @@
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -56,17 +56,28 @@ FirstRunWindow::FirstRunWindow(const FirstRunInput& input, QWidget* parent)
         askIncoming_->setChecked(true);
 
     auto* coverage = panel::Named(new QGroupBox(tr("Which programs are decided"), this), "FirstRunCoverage");
-    auto* facts = new QFormLayout(coverage);
-    facts->setRowWrapPolicy(QFormLayout::WrapLongRows);
-    facts->addRow(tr("Now:"), Wrapped("CoverageNow", QString::fromStdString(input.coverageNow), coverage));
-    facts->addRow(tr("After your next login:"),
-                  Wrapped("CoverageNextLogin", QString::fromStdString(input.coverageNextLogin), coverage));
+    // Captions above their texts: a wrapped text beside a caption is cut short at scale 2.
+    auto* coverageLayout = new QVBoxLayout(coverage);
+    const auto caption = [coverage](const char* name, const QString& text) {
+        QLabel* label = panel::PlainLabel(name, text, coverage);
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+        return label;
+    };
+    coverageLayout->addWidget(caption("CoverageNowCaption", tr("Now:")));
+    coverageLayout->addWidget(Wrapped("CoverageNow", QString::fromStdString(input.coverageNow), coverage));
+    coverageLayout->addWidget(caption("CoverageNextLoginCaption", tr("After your next login:")));
+    coverageLayout->addWidget(Wrapped("CoverageNextLogin", QString::fromStdString(input.coverageNextLogin), coverage));
     if (openTerminal_) {
         auto* terminal
             = panel::Named(new QPushButton(tr("Open a &terminal under the firewall"), coverage), "OpenTerminal");
         terminal->setAutoDefault(false);
         terminalOutcome_ = Wrapped("TerminalOutcome", QString(), coverage);
-        facts->addRow(terminal, terminalOutcome_);
+        auto* row = new QHBoxLayout;
+        row->addWidget(terminal);
+        row->addWidget(terminalOutcome_, 1);
+        coverageLayout->addLayout(row);
         connect(terminal, &QPushButton::clicked, this, &FirstRunWindow::OpenTerminal);
     }
     layout->addWidget(coverage);
