@@ -97,7 +97,8 @@ FirstRunWindow::FirstRunWindow(const FirstRunInput& input, QWidget* parent)
     chosen();
     if (!input.canChoose)
         done_->setEnabled(false);
-    panel::FitDialog(this, QSize(560, 0));
+    // Wide enough that its texts take few lines: at scale 2 on a small screen it still fits.
+    panel::FitDialog(this, QSize(660, 0));
     // The keyboard starts on the first choice.
     askEvery_->setFocus(Qt::OtherFocusReason);
 }
