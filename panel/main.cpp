@@ -193,6 +193,9 @@ int main(int argc, char** argv)
     // tray icon to bring it back it stays shown. The stamp goes either way.
     if (core.StartHidden(os::GetTickCount()) && form.HasTray())
         form.hide();
+    // Once the event loop runs: an end (a signal) while it shows ends the program.
+    if (!quitAfterStart)
+        QTimer::singleShot(0, &form, &panel::MainForm::OfferFirstRun);
 
     // Every end (the tray's shutdown, the session ending, a signal) goes
     // through the exit path once.

@@ -15,6 +15,9 @@ inline constexpr const char* kVrnFolder = "VRNFolder";          // installation 
 inline constexpr const char* kUpdFullMode = "UpdFullMode";      // sic: not "Udp"
 inline constexpr const char* kApplySettings = "ApplySettings";  // "True" or "False"
 inline constexpr const char* kFirstClose = "FirstClose";        // "1" while closing shows the tray notice
+// "1" once the control panel's first-run window was shown (a choice made or
+// skipped); missing or anything else: it shows at the panel's next start.
+inline constexpr const char* kFirstRunShown = "FirstRunShown";
 inline constexpr const char* kDebugPrint = "DebugPrint";        // "1": errors also shown in a message box
 inline constexpr const char* kTimeEnd = "VRNTIMEEND";           // tick count at the panel's last end
 // Seconds after which an unanswered alert answers Block; missing, "0" or

@@ -1,16 +1,19 @@
 #include "gui/Clock.h"
 #include "gui/ProgramIconDelegate.h"
 #include "gui/ReadableLook.h"
+#include "panel/control/FirstRunFlow.h"
 #include "panel/control/MessageChannel.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/core/PanelCore.h"
 #include "panel/core/RuleDescription.h"
 #include "panel/core/RulesStore.h"
+#include "panel/core/SessionCoverage.h"
 #include "panel/core/SingleInstance.h"
 #include "panel/dialogs/TrayNotice.h"
 #include "panel/widgets/WindowTools.h"
 #include "panel/windows/MainForm.h"
 #include "panel/windows/PageTable.h"
+#include "panel/windows/ProtectionView.h"
 #include "panel/windows/SecurityLevelBox.h"
 #include "panel/windows/TrafficChart.h"
 #include "panel/windows/TrayIcon.h"
@@ -29,6 +32,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QMutex>
@@ -36,6 +40,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineSeries>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -59,6 +64,7 @@
 #include <optional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testing_support::ChildProcess;
@@ -658,6 +664,72 @@ TEST_F(MainWindow, SecurityMenuChecksTheLevelAndSetsOnlyTheSystemSettings)
         EXPECT_FALSE(item->isChecked());
 }
 
+// The first start explains itself, once: each choice sets the level it names
+// as the system settings' page does, chosen by keyboard alone; Skip and
+// Escape change nothing. Every way out marks the window shown, and the next
+// start does not show it.
+TEST_F(MainWindow, FirstRunWindowShowsOnceAndSetsTheLevelChosen)
+{
+    const struct {
+        const char* choice;            // clicked first, when any
+        std::vector<const char*> keys; // then typed where the focus is (the first choice at the start)
+        const char* button;            // clicked after the keys, when any
+        std::optional<Permission> incoming; // the system settings' after; none: the file unchanged
+        std::optional<Permission> outgoing;
+    } cases[] = {
+        {nullptr, {"Space", "Return"}, nullptr, Permission::kDeny, Permission::kAsk},
+        {"AskIncoming", {"Return"}, nullptr, Permission::kAsk, Permission::kPermit},
+        {nullptr, {"Space", "Escape"}, nullptr, std::nullopt, std::nullopt},
+        {"AskIncoming", {}, "FirstRunSkip", std::nullopt, std::nullopt},
+    };
+    form->Protection()->SetSession(sandbox.root + "/install/", false);
+    for (const auto& c : cases) {
+        core.ApplyPreset(2); // Low: neither choice is in force
+        sandbox.SetSetting("FirstRunShown", "0");
+        core.Settings().FirstRunShown = false;
+        const std::string before = testing_support::ReadText(sandbox.rulesFile);
+        const bool shown = testing_support::WithModal([&] { form->OfferFirstRun(); }, [&](QDialog* window) {
+            EXPECT_EQ(window->objectName(), "FirstRunWindow");
+            EXPECT_EQ(window->focusWidget(), window->findChild<QRadioButton*>("AskEveryProgram"));
+            EXPECT_FALSE(window->findChild<QPushButton*>("FirstRunDone")->isEnabled()) << "nothing chosen yet";
+            // The side column's words for the same facts.
+            EXPECT_EQ(window->findChild<QLabel*>("CoverageNow")->text(), Label(*form, "CoverageText")->text());
+            EXPECT_EQ(window->findChild<QLabel*>("CoverageNextLogin")->text().toStdString(),
+                      panel::CoverageText(panel::AtNextLogin(form->Protection()->Session())));
+            if (c.choice)
+                window->findChild<QRadioButton*>(c.choice)->click();
+            for (const char* key : c.keys)
+                QTest::keySequence(window->focusWidget(), QKeySequence(key));
+            if (c.button)
+                window->findChild<QPushButton*>(c.button)->click();
+        });
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(Setting("FirstRunShown"), "1");
+        if (!c.incoming) {
+            EXPECT_EQ(testing_support::ReadText(sandbox.rulesFile), before);
+            continue;
+        }
+        EXPECT_EQ(Default("ANY", Direction::kIncoming), c.incoming);
+        EXPECT_EQ(Default("ANY", Direction::kOutgoing), c.outgoing);
+        EXPECT_EQ(core.Mode(), panel::SecurityMode::kNormal);
+        // Written to the file the engines read, and shown on the system settings' page.
+        EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find(
+                      std::string("<INDEF>") + (*c.incoming == Permission::kDeny ? "DENY" : "ASK") + "</INDEF>"),
+                  std::string::npos);
+        EXPECT_EQ(Control<QSlider>("SecSlider")->value(), *c.incoming == Permission::kDeny ? 0 : 1);
+    }
+    // The next start reads that it was shown.
+    panel::PanelCore next;
+    next.LoadSettings(std::time(nullptr));
+    int opened = 0;
+    panel::FirstRunFlow flow(next, [&](const panel::FirstRunInput&) {
+        ++opened;
+        return std::nullopt;
+    });
+    EXPECT_FALSE(flow.Run(form->Protection()->Session()));
+    EXPECT_EQ(opened, 0);
+}
+
 TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
 {
     QLabel* incoming = Label(*form, "IncomingLabel");
@@ -802,22 +874,90 @@ TEST_F(MainWindow, TrayBringsTheWindowBackAndShutsDown)
               std::string::npos);
     EXPECT_EQ(Setting("SecurityMode"), "Custom");
     EXPECT_FALSE(Setting("VRNTIMEEND").empty());
+    // The notice's number (0 without a notification server) and the time of the shutdown.
+    const QList<QByteArray> kept = QByteArray::fromStdString(testing_support::ReadText(sandbox.runtime + "/stopped-notice")).split('\n');
+    ASSERT_EQ(kept.size(), 3);
+    EXPECT_EQ(kept[0], bus.Available() ? "7" : "0");
+    const qint64 at = kept[1].toLongLong();
+    EXPECT_LE(std::abs(at - static_cast<qint64>(std::time(nullptr))), 5);
+    if (bus.Available()) {
+        const QVariantList notified = server.Notified();
+        ASSERT_EQ(notified.size(), 8);
+        EXPECT_EQ(notified.at(3).toString(), "Korvel Firewall is shut down");
+        EXPECT_EQ(notified.at(7).toInt(), 0); // never expires
+    }
+    // The next start takes the notice away and says, on the Protection page
+    // and in the side column, when and what went undecided; the one after says nothing.
+    {
+        MainForm again(core);
+        if (bus.Available()) {
+            // Sent without waiting for an answer: the start is not held by the server.
+            EXPECT_TRUE(testing_support::WaitUntil([&server] { return !server.Closed().isEmpty(); }));
+            EXPECT_EQ(server.Closed(), QList<uint> {7u});
+        }
+        EXPECT_NE(::access((sandbox.runtime + "/stopped-notice").c_str(), F_OK), 0);
+        const QString said = QString("The firewall was shut down at %1. Connections made until it started again were "
+                                     "neither decided by your rules nor logged.")
+                                 .arg(QLocale().toString(QDateTime::fromSecsSinceEpoch(at), QLocale::ShortFormat));
+        EXPECT_EQ(Label(again, "EarlierShutdown")->text(), said);
+        EXPECT_FALSE(Label(again, "EarlierShutdown")->isHidden());
+        EXPECT_EQ(Label(again, "EarlierShutdownNotice")->text(), said);
+        EXPECT_FALSE(Label(again, "EarlierShutdownNotice")->isHidden());
+    }
+    MainForm third(core);
+    EXPECT_TRUE(Label(third, "EarlierShutdown")->isHidden());
+    EXPECT_TRUE(Label(third, "EarlierShutdownNotice")->isHidden());
     if (!bus.Available())
         GTEST_SKIP() << "no /usr/bin/dbus-daemon: the notice is not tried";
-    const QVariantList notified = server.Notified();
-    ASSERT_EQ(notified.size(), 8);
-    EXPECT_EQ(notified.at(3).toString(), "Korvel Firewall is shut down");
-    EXPECT_EQ(notified.at(7).toInt(), 0); // never expires
-    EXPECT_EQ(testing_support::ReadText(sandbox.runtime + "/stopped-notice"), "7");
-    MainForm again(core);
-    // Sent without waiting for an answer: the start is not held by the server.
-    EXPECT_TRUE(testing_support::WaitUntil([&server] { return !server.Closed().isEmpty(); }));
-    EXPECT_EQ(server.Closed(), QList<uint> {7u});
-    EXPECT_NE(::access((sandbox.runtime + "/stopped-notice").c_str(), F_OK), 0);
-    // A pipe in the notice's place is taken away unread: it would hold the start.
-    ASSERT_EQ(::mkfifo((sandbox.runtime + "/stopped-notice").c_str(), 0600), 0);
-    MainForm third(core);
-    EXPECT_NE(::access((sandbox.runtime + "/stopped-notice").c_str(), F_OK), 0);
+}
+
+// The runtime folder's "stopped-notice" is any program's of the user to
+// write: what it holds shows at most as a wrong time, a FIFO is never waited
+// on, a link never followed, and the next start says nothing of it.
+using AttackStoppedNoticeFile = PanelWindow;
+TEST_F(AttackStoppedNoticeFile, ShowsNoMoreThanAWrongTimeAndNeverWaits)
+{
+    const std::string file = sandbox.runtime + "/stopped-notice";
+    const qint64 now = std::time(nullptr);
+    const std::string unknown = "The firewall was shut down before this start.";
+    const std::string elsewhere = sandbox.root + "/elsewhere";
+    testing_support::WriteText(elsewhere, "0\n" + std::to_string(now - 60) + "\n");
+    const struct {
+        std::string content; // "fifo", "link": made as such
+        const char* said;    // the start of the page's line; nullptr: nothing shown
+    } cases[] = {
+        {"7\nnot a time\n", unknown.c_str()},
+        {"0\n99999999999999999999999\n", unknown.c_str()},
+        {"0\n" + std::to_string(now + 86400 * 365) + "\n", unknown.c_str()},
+        {"0\n-5\n", unknown.c_str()},
+        {"0\n" + std::to_string(now - 60) + " <b>hello</b>\n", unknown.c_str()},
+        {std::string("\xff\0\n\x01", 4), unknown.c_str()},
+        {"0\n" + std::to_string(now - 60) + "\n" + std::string(1 << 20, '9'), unknown.c_str()},
+        {"4294967296999\n" + std::to_string(now - 60) + "\n", "The firewall was shut down at "},
+        {"fifo", nullptr},
+        {"link", nullptr},
+    };
+    for (const auto& c : cases) {
+        if (c.content == "fifo")
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        else if (c.content == "link")
+            ASSERT_EQ(::symlink(elsewhere.c_str(), file.c_str()), 0);
+        else
+            testing_support::WriteText(file, c.content);
+        const auto start = std::chrono::steady_clock::now();
+        panel::PanelCore state;
+        MainForm form(state);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        const QLabel* page = Label(form, "EarlierShutdown");
+        EXPECT_EQ(page->isHidden(), c.said == nullptr) << c.content.substr(0, 40);
+        if (c.said) {
+            EXPECT_TRUE(page->text().startsWith(c.said)) << page->text().toStdString();
+        }
+        EXPECT_EQ(Label(form, "EarlierShutdownNotice")->text(), page->text());
+        struct stat left {};
+        EXPECT_NE(::lstat(file.c_str(), &left), 0) << "gone after one start";
+        EXPECT_EQ(testing_support::ReadText(elsewhere).substr(0, 2), "0\n") << "a link's target is left alone";
+    }
 }
 
 TEST_F(MainWindow, NoticeRemembersNotToShowAgain)

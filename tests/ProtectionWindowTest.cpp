@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSet>
 #include <QTest>
 #include <QTreeWidget>
@@ -203,6 +204,70 @@ TEST_F(ProtectionWindow, SettingsSwitchCoversTheSessionAndTheWindowSaysSo)
     EXPECT_TRUE(coverage->text().startsWith("Only programs you start with zel-run"));
     ASSERT_TRUE(WaitFor([&] { return ReadText(calls) == "--update-session\n--update-session\n"; }, &written))
         << ReadText(calls);
+}
+
+// The first-run window offers a terminal under the firewall only where one
+// can be started with the hook (a terminal found, zel-run beside the panel,
+// the hook usable); the programs started in it have the hook named.
+TEST_F(ProtectionWindow, FirstRunWindowOpensATerminalUnderTheFirewallWhereItCan)
+{
+    const std::string terminal = sandbox.root + "/terminal";
+    const std::string seen = sandbox.root + "/seen";
+    WriteText(terminal, "#!/bin/sh\nprintf '%s' \"$LD_PRELOAD\" >'" + seen + ".part' && mv '" + seen + ".part' '" + seen + "'\n");
+    ::chmod(terminal.c_str(), 0755);
+    const char* saved = std::getenv("ZEL_HOOK_LIBRARY");
+    const std::string savedHook = saved ? saved : "";
+    ::setenv("ZEL_HOOK_LIBRARY", HOOK_LIBRARY, 1);
+    const struct {
+        std::string terminal;
+        std::string zelRun;
+        bool hookThere;
+        bool offered;
+    } cases[] = {
+        {"", ZEL_RUN, true, false},
+        {terminal, sandbox.root + "/no-zel-run", true, false},
+        {terminal, ZEL_RUN, false, false},
+        {terminal, ZEL_RUN, true, true},
+    };
+    testing_support::Changes written;
+    written.Watch(sandbox.root);
+    for (const auto& c : cases) {
+        if (!c.hookThere)
+            ::rename((install + "libzelhook.so").c_str(), (install + "hook-aside").c_str());
+        panel::PanelCore state;
+        MainForm form(state);
+        form.Load();
+        form.Protection()->SetSession(install, false);
+        form.show();
+        form.FirstRun().Terminal = c.terminal;
+        form.FirstRun().ZelRunProgram = c.zelRun;
+        const bool shown = testing_support::WithModal([&] { form.OfferFirstRun(); }, [&](QDialog* window) {
+            auto* open = window->findChild<QPushButton*>("OpenTerminal");
+            EXPECT_EQ(open != nullptr, c.offered) << c.terminal << " " << c.zelRun;
+            EXPECT_EQ(window->findChild<QLabel*>("CoverageNow")->text(), form.findChild<QLabel*>("CoverageText")->text());
+            if (open) {
+                // Reached by Tab from the first choice.
+                EXPECT_EQ(window->focusWidget(), window->findChild<QRadioButton*>("AskEveryProgram"));
+                for (int i = 0; i < 8 && window->focusWidget() != open; ++i)
+                    QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+                EXPECT_EQ(window->focusWidget(), open);
+                open->click();
+                EXPECT_EQ(window->findChild<QLabel*>("TerminalOutcome")->text(),
+                          "Programs you start in it are decided by your rules.");
+            }
+            window->reject();
+        });
+        EXPECT_TRUE(shown);
+        if (!c.hookThere)
+            ::rename((install + "hook-aside").c_str(), (install + "libzelhook.so").c_str());
+        sandbox.SetSetting(protocol::settings::kFirstRunShown, "0");
+    }
+    ASSERT_TRUE(WaitFor([&] { return ::access(seen.c_str(), F_OK) == 0; }, &written));
+    EXPECT_NE(ReadText(seen).find("libzelhook.so"), std::string::npos) << ReadText(seen);
+    if (saved)
+        ::setenv("ZEL_HOOK_LIBRARY", savedHook.c_str(), 1);
+    else
+        ::unsetenv("ZEL_HOOK_LIBRARY");
 }
 
 // The processes of one program are one row, listed under it; restarting is

@@ -42,8 +42,12 @@ Program Row(State state, Reason reason)
 
 }  // namespace
 
-TEST(SessionCoverage, TextSaysWhatIsDecidedNow)
+// What is decided now, and what after the next login (the first-run window's second line).
+TEST(SessionCoverage, TextSaysWhatIsDecidedNowAndAfterTheNextLogin)
 {
+    constexpr const char* kOff = "Only programs you start with zel-run are decided";
+    constexpr const char* kWhole = "Programs you start are decided by your rules.";
+    constexpr const char* kMissing = "Programs you start are not decided: the firewall's hook /i/libzelhook.so is missing";
     const struct {
         bool on;
         HookProblem problem;
@@ -51,22 +55,24 @@ TEST(SessionCoverage, TextSaysWhatIsDecidedNow)
         bool switchedNow;
         Coverage coverage;
         const char* text; // the start of it
+        const char* nextLogin; // the start of it
     } cases[] = {
-        {false, HookProblem::kNone, true, false, Coverage::kOff, "Only programs you start with zel-run are decided"},
-        {true, HookProblem::kMissing, false, false, Coverage::kHookUnusable,
-         "Programs you start are not decided: the firewall's hook /i/libzelhook.so is missing"},
+        {false, HookProblem::kNone, true, false, Coverage::kOff, kOff, kOff},
+        {true, HookProblem::kMissing, false, false, Coverage::kHookUnusable, kMissing, kMissing},
         {true, HookProblem::kWritableByOthers, true, false, Coverage::kHookUnusable,
+         "Programs you start are not decided: the firewall's hook /i/libzelhook.so could be changed by other users",
          "Programs you start are not decided: the firewall's hook /i/libzelhook.so could be changed by other users"},
-        {true, HookProblem::kNone, false, false, Coverage::kFromNow, kFromNow},
-        {true, HookProblem::kNone, false, true, Coverage::kFromNow, kFromNow},
+        {true, HookProblem::kNone, false, false, Coverage::kFromNow, kFromNow, kWhole},
+        {true, HookProblem::kNone, false, true, Coverage::kFromNow, kFromNow, kWhole},
         // Off and on again: what started meanwhile started without it.
-        {true, HookProblem::kNone, true, true, Coverage::kFromNow, kFromNow},
-        {true, HookProblem::kNone, true, false, Coverage::kWholeSession, "Programs you start are decided by your rules."},
+        {true, HookProblem::kNone, true, true, Coverage::kFromNow, kFromNow, kWhole},
+        {true, HookProblem::kNone, true, false, Coverage::kWholeSession, kWhole, kWhole},
     };
     for (const auto& c : cases) {
         const SessionFacts facts {c.on, "/i/libzelhook.so", c.problem, c.underHook, c.switchedNow};
         EXPECT_EQ(CoverageOf(facts), c.coverage) << c.text;
         EXPECT_EQ(CoverageText(facts).rfind(c.text, 0), 0u) << CoverageText(facts);
+        EXPECT_EQ(CoverageText(AtNextLogin(facts)).rfind(c.nextLogin, 0), 0u) << CoverageText(AtNextLogin(facts));
     }
 }
 

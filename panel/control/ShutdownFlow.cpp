@@ -9,12 +9,14 @@
 
 #include <QCoreApplication>
 
+#include <ctime>
+
 namespace panel {
 
 ShutdownFlow::ShutdownFlow(PanelCore& core, InterceptorWatch& watch, Window window)
     : core_(core), watch_(watch), window_(std::move(window))
 {
-    stopped_notice::Withdraw(QString::fromStdString(os::RuntimeDir()));
+    earlier_ = stopped_notice::Withdraw(QString::fromStdString(os::RuntimeDir()), std::time(nullptr));
 }
 
 void ShutdownFlow::Ask()
@@ -32,7 +34,7 @@ void ShutdownFlow::ShutDown()
     window_.hideTray();
     // The icon is gone with the panel: something must still say that
     // programs pass unfiltered now.
-    stopped_notice::Post(QString::fromStdString(os::RuntimeDir()));
+    stopped_notice::Post(QString::fromStdString(os::RuntimeDir()), std::time(nullptr));
     End();
     QCoreApplication::exit(0);
 }

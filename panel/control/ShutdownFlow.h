@@ -1,8 +1,10 @@
 #pragma once
 
+#include "panel/control/StoppedNotice.h"
 #include "panel/core/PanelCore.h"
 
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace panel {
@@ -24,7 +26,8 @@ public:
         std::function<void()> hideTray;
     };
 
-    // Takes away the notice an earlier shutdown left: filtering again.
+    // Takes away the notice an earlier shutdown left: filtering again. What
+    // it kept of that shutdown is EarlierShutdown's.
     ShutdownFlow(PanelCore& core, InterceptorWatch& watch, Window window);
 
     void SetInterceptor(InterceptorLibrary* interceptor) { interceptor_ = interceptor; }
@@ -35,6 +38,8 @@ public:
     void AllowClose() { shuttingDown_ = true; }
 
     bool Stopped() const { return stopped_; }
+    // The shutdown before this start; none when the panel ended otherwise.
+    const std::optional<stopped_notice::Trace>& EarlierShutdown() const { return earlier_; }
     // Whether the window may close now rather than hide.
     bool Closing() const { return ended_ || shuttingDown_; }
 
@@ -46,6 +51,7 @@ private:
     bool ended_ = false;
     bool shuttingDown_ = false;
     bool stopped_ = false;
+    std::optional<stopped_notice::Trace> earlier_;
 };
 
 }  // namespace panel

@@ -1,12 +1,15 @@
 #include "panel/control/StoppedNotice.h"
 
+#include "os/Files.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QVariantMap>
+
+#include <unistd.h>
 
 namespace panel::stopped_notice {
 
@@ -20,6 +23,11 @@ constexpr const char* kFileName = "/stopped-notice";
 // at once is not waited for.
 constexpr int kCallTimeoutMs = 1000;
 constexpr unsigned char kCritical = 2; // stays until the user closes it
+// Two numbers and their line ends; a longer file is not one this panel wrote.
+constexpr size_t kMostFileBytes = 64;
+constexpr qint64 kEarliestTime = 946684800; // 1 January 2000
+// The clock may have been set back a little since the shutdown.
+constexpr qint64 kClockSlack = 60;
 
 QString Tr(const char* text) { return QCoreApplication::translate("panel::StoppedNotice", text); }
 
@@ -40,49 +48,54 @@ QDBusMessage Message(const char* method, const QVariantList& arguments)
 
 }  // namespace
 
-bool Post(const QString& folder)
+bool Post(const QString& folder, qint64 now)
 {
-    if (!HasSessionBus())
-        return false;
-    QVariantMap hints;
-    hints.insert("urgency", QVariant::fromValue(kCritical));
-    hints.insert("desktop-entry", QString("tessary"));
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(Message(
-        "Notify", {QString("Korvel Firewall"), 0u, QString("tessary"), Tr("Korvel Firewall is shut down"),
-                   Tr("Programs are no longer filtered. Start it again from the menu: Korvel Firewall."),
-                   QStringList(), hints, 0}), QDBus::Block, kCallTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return false;
-    const uint id = reply.arguments().constFirst().toUInt();
+    uint id = 0;
+    if (HasSessionBus()) {
+        QVariantMap hints;
+        hints.insert("urgency", QVariant::fromValue(kCritical));
+        hints.insert("desktop-entry", QString("tessary"));
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(
+            Message("Notify", {QString("Korvel Firewall"), 0u, QString("tessary"), Tr("Korvel Firewall is shut down"),
+                               Tr("Programs are no longer filtered. Start it again from the menu: Korvel Firewall."),
+                               QStringList(), hints, 0}),
+            QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            id = reply.arguments().constFirst().toUInt();
+    }
     if (!folder.isEmpty()) {
         QSaveFile file(folder + kFileName);
-        if (file.open(QIODevice::WriteOnly) && file.write(QByteArray::number(id)) > 0)
+        if (file.open(QIODevice::WriteOnly) && file.write(QByteArray::number(id) + '\n' + QByteArray::number(now) + '\n') > 0)
             file.commit();
     }
     return id != 0;
 }
 
-void Withdraw(const QString& folder)
+std::optional<Trace> Withdraw(const QString& folder, qint64 now)
 {
     if (folder.isEmpty())
-        return;
-    // A pipe in its place would hold the start up: only a plain file is read.
-    QFile file(folder + kFileName);
-    const QFileInfo info(file);
-    if (!info.isFile() || info.isSymLink()) {
-        QFile::remove(file.fileName());
-        return;
-    }
-    if (!file.open(QIODevice::ReadOnly))
-        return;
+        return std::nullopt;
+    const std::string path = (folder + kFileName).toStdString();
+    // Never waited on (a FIFO), never followed (a link to a device).
+    const std::optional<std::string> text = os::ReadFile(path, kMostFileBytes + 1, false);
+    // Whatever was put there, it is for one start only.
+    ::unlink(path.c_str());
+    if (!text)
+        return std::nullopt;
+    Trace trace;
+    if (text->size() > kMostFileBytes)
+        return trace;
+    const QList<QByteArray> lines = QByteArray::fromStdString(*text).split('\n');
     bool number = false;
-    const uint id = file.read(16).trimmed().toUInt(&number);
-    file.close();
-    file.remove();
-    if (number && id != 0 && HasSessionBus()) {
-        // The panel is starting: nothing waits for the notification server.
+    const uint id = lines.value(0).trimmed().toUInt(&number);
+    // The panel is starting: nothing waits for the notification server.
+    if (number && id != 0 && HasSessionBus())
         QDBusConnection::sessionBus().send(Message("CloseNotification", {id}));
-    }
+    bool time = false;
+    const qint64 at = lines.value(1).trimmed().toLongLong(&time);
+    if (time && at >= kEarliestTime && at <= now + kClockSlack)
+        trace.shutDownAt = at;
+    return trace;
 }
 
 }  // namespace panel::stopped_notice

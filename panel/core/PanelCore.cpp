@@ -140,6 +140,12 @@ void PanelCore::SetTrayNoticeShown(bool shown)
     SaveString(RootKey::LocalMachine, kSettingsKey, names::kFirstClose, settings_.FirstClose);
 }
 
+void PanelCore::SetFirstRunShown()
+{
+    settings_.FirstRunShown = true;
+    SaveString(RootKey::LocalMachine, kSettingsKey, names::kFirstRunShown, "1");
+}
+
 rules::Application* PanelCore::Changed(std::string_view name, const char* label)
 {
     rules::Application* app = rules_.Find(name);
@@ -244,6 +250,12 @@ void PanelCore::ApplyPreset(int level)
     SetMode(SecurityMode::kNormal);
     SetGeneralDefaults(preset.incoming, preset.outgoing, false);
     Commit(rf::kGeneralApp);
+}
+
+bool PanelCore::ChooseLevel(int level)
+{
+    SetMode(SecurityMode::kNormal);
+    return ApplyDefaults(rf::kGeneralApp, {}, false, level);
 }
 
 std::optional<Permission> PanelCore::DefaultToShow(std::string_view name, Direction direction) const

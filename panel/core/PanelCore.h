@@ -75,6 +75,8 @@ public:
     void SetBlockAll(bool on);
     // Stores "FirstClose": whether the notice shows when the window goes to the tray.
     void SetTrayNoticeShown(bool shown);
+    // Stores "FirstRunShown": the first-run window does not show again.
+    void SetFirstRunShown();
 
     // Applies the defaults shown on a window to the application: for a
     // program, the chosen ones (none chosen: the general ones, "ASK" made
@@ -93,6 +95,10 @@ public:
     bool SetContentCheck(std::string_view key, bool on);
     // The preset level on the system settings alone, in "Normal" mode.
     void ApplyPreset(int level);
+    // A preset level chosen as the system settings' page takes it: "Normal"
+    // mode, the level's defaults on the system settings and, with
+    // "ApplySettings", on every application. False as ApplyDefaults.
+    bool ChooseLevel(int level);
     // What a group of the window with no button chosen shows for a
     // direction: the general default ("ASK" made "DENY" for a service).
     std::optional<rules::Permission> DefaultToShow(std::string_view name, rules::Direction direction) const;

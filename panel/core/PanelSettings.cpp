@@ -45,6 +45,7 @@ void GetFilesFromReg(PanelSettings& s)
     s.DebugPrint = read(names::kDebugPrint);
     s.AlertTimeout = read(names::kAlertTimeout);
     s.DecideEveryProgram = text::TrimBlanks(read(names::kDecideEveryProgram)) == "1";
+    s.FirstRunShown = text::TrimBlanks(read(names::kFirstRunShown)) == "1";
 }
 
 std::optional<bool> BlockAllPressed(const std::string& securityStatus)

@@ -31,6 +31,7 @@ struct PanelSettings {
     std::string DebugPrint;     // "DebugPrint"
     std::string AlertTimeout;   // "AlertTimeout": seconds before an alert answers Block, "0" never
     bool DecideEveryProgram = false; // "DecideEveryProgram" is "1": the session's programs start under the hook
+    bool FirstRunShown = false; // "FirstRunShown" is "1": the first-run window was shown
 };
 
 // Reads every setting, in the documented order. Paths are taken as the

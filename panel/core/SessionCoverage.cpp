@@ -84,6 +84,14 @@ std::string CoverageText(const SessionFacts& facts)
     return {};
 }
 
+SessionFacts AtNextLogin(const SessionFacts& now)
+{
+    SessionFacts next = now;
+    next.startedUnderHook = now.optionOn;
+    next.switchedOnNow = false;
+    return next;
+}
+
 bool SaveSessionOption(bool on)
 {
     return SaveString(RootKey::LocalMachine, protocol::registry::kSettingsKey, protocol::settings::kDecideEveryProgram,

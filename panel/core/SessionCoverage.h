@@ -36,6 +36,9 @@ SessionFacts ReadSessionFacts(const std::string& installDir, bool startedUnderHo
 Coverage CoverageOf(const SessionFacts& facts);
 // What is decided now, as one or two sentences for the main window.
 std::string CoverageText(const SessionFacts& facts);
+// The facts as the next login will have them: with the option on, the
+// session starts with the hook named (the start-up files name it).
+SessionFacts AtNextLogin(const SessionFacts& now);
 
 // Stores the choice ("DecideEveryProgram"); false (logged) when it could not be.
 bool SaveSessionOption(bool on);

@@ -90,7 +90,12 @@ void FitDialog(QDialog* dialog, const QSize& least)
         return;
     // Room for the window manager's frame and title bar.
     const QSize room = screen->availableGeometry().size() - QSize(16, 48);
-    const QSize smallest = dialog->minimumSizeHint();
+    QSize smallest = dialog->minimumSizeHint();
+    // Wrapped texts count at the width the dialog gets: their own least height is one line.
+    if (layout->hasHeightForWidth()) {
+        const int width = std::min(std::max(least.width(), dialog->sizeHint().width()), room.width());
+        smallest.setHeight(std::max(smallest.height(), layout->totalHeightForWidth(width)));
+    }
     if (smallest.width() > room.width() || smallest.height() > room.height()) {
         QDialogButtonBox* buttons = nullptr;
         if (layout->count() > 0)

@@ -149,6 +149,11 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
 void ApplicationPane::Follow(const CoreSignals* changes)
 {
     connect(changes, &CoreSignals::RulesReplaced, this, &ApplicationPane::ShowSecurity);
+    // A level chosen elsewhere (the tray, the first-run window) shows here too.
+    connect(changes, &CoreSignals::ApplicationChanged, this, [this](const std::string& key) {
+        if (key == rf::kGeneralApp)
+            ShowSecurity();
+    });
     connect(changes, &CoreSignals::SettingChanged, this, [this](const std::string& name) {
         if (name != protocol::settings::kSecurityStatus)
             return;
@@ -323,12 +328,13 @@ void ApplicationPane::FollowSystemClicked()
     ShowSelection();
 }
 
-void ApplicationPane::LevelChosen(int)
+void ApplicationPane::LevelChosen(int level)
 {
     // The level is the system settings' (the box shows only with them).
     current_ = rf::kGeneralApp;
-    core_.SetMode(panel::SecurityMode::kNormal);
-    Apply();
+    core_.ChooseLevel(level);
+    security_->ShowSliderLevel();
+    ShowSecurity();
 }
 
 void ApplicationPane::PresetChosen(int level)

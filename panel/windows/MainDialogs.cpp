@@ -6,6 +6,7 @@
 #include "panel/core/Options.h"
 #include "panel/dialogs/AdvancedForm.h"
 #include "panel/dialogs/ApplicationWizard.h"
+#include "panel/dialogs/FirstRunWindow.h"
 #include "panel/dialogs/RuleEditor.h"
 #include "panel/dialogs/TimedAnswersWindow.h"
 #include "panel/dialogs/ToolsOption.h"
@@ -100,6 +101,13 @@ bool OpenOptions(QWidget* parent, PanelCore& core, int tickInterval)
     ToolsOption options(Options::Of(core.Settings()), tickInterval, store, parent, showTimed);
     options.exec();
     return options.SessionOptionChanged();
+}
+
+std::optional<int> ShowFirstRun(QWidget* parent, const FirstRunInput& input)
+{
+    FirstRunWindow window(input, parent);
+    window.exec();
+    return window.Level();
 }
 
 void ShowTrayNotice(QWidget* parent, PanelCore& core)

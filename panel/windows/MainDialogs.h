@@ -1,5 +1,6 @@
 #pragma once
 
+#include "panel/control/FirstRunFlow.h"
 #include "panel/control/LogRuleFlow.h"
 #include "panel/control/WizardFlow.h"
 #include "panel/core/PanelCore.h"
@@ -28,5 +29,7 @@ int EditSelectedRule(QWidget* parent, PanelCore& core, int level, int rule);
 bool OpenOptions(QWidget* parent, PanelCore& core, int tickInterval);
 // The notice that the window went to the tray (and whether it shows again).
 void ShowTrayNotice(QWidget* parent, PanelCore& core);
+// The first start's window; the level chosen, none when skipped.
+std::optional<int> ShowFirstRun(QWidget* parent, const FirstRunInput& input);
 
 }  // namespace panel

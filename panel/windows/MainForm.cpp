@@ -115,6 +115,11 @@ MainForm::MainForm(PanelCore& core, QWidget* parent) : QMainWindow(parent), core
     shutdown_ = std::make_unique<ShutdownFlow>(
         core_, *watch_, ShutdownFlow::Window {[this] { return AskToShutDown(this); }, [this] { ShowFiltering(); },
                                               [this] { if (tray_) tray_->Hide(); }});
+    // Once, at the start after a shutdown: what went undecided meanwhile.
+    if (const auto& earlier = shutdown_->EarlierShutdown()) {
+        protection_->ShowEarlierShutdown(*earlier);
+        status_->ShowEarlierShutdown(EarlierShutdownText(*earlier));
+    }
     core_.Updates().SetPublisher([this](const std::string& text) { channel_->Publish(text); });
     ConnectCore();
     ConnectCommands();
@@ -309,6 +314,16 @@ void MainForm::SetInterceptor(InterceptorLibrary* interceptor)
 void MainForm::WatchInterceptor() { watch_->Watch(); }
 
 void MainForm::WatchBackstop() { kernelLayer_->Start(); }
+
+void MainForm::OfferFirstRun()
+{
+    if (!isVisible())
+        return;
+    // A level chosen there reaches the parts through the core's announcements;
+    // the page shown is drawn again for the defaults it shows.
+    if (firstRun_.Run(protection_->Session()))
+        pages_->ShowAgain();
+}
 
 bool MainForm::HasTray() const { return tray_ && tray_->Available(); }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "panel/control/EndedAnswersFlow.h"
+#include "panel/control/FirstRunFlow.h"
 #include "panel/control/LogRuleFlow.h"
 #include "panel/control/ShutdownFlow.h"
 #include "panel/control/WizardFlow.h"
@@ -80,6 +81,11 @@ public:
     // The session is ending: the window closes instead of hiding.
     void AllowClose() { shutdown_->AllowClose(); }
 
+    // The first-run window over the shown window, unless it was shown at an
+    // earlier start (a window started in the tray shows it at a later one).
+    void OfferFirstRun();
+    panel::FirstRunFlow& FirstRun() { return firstRun_; }
+
     bool HasTray() const;
     // What the firewall does, as the tray shows it.
     panel::FilterState Filtering() const;
@@ -140,6 +146,7 @@ private:
     panel::LogRuleFlow logRules_ {core_,
                                   [this](const panel::RuleFromLogInput& in) { return panel::EditRuleFromLog(this, in); }};
     panel::EndedAnswersFlow endedAnswers_ {core_};
+    panel::FirstRunFlow firstRun_ {core_, [this](const panel::FirstRunInput& in) { return panel::ShowFirstRun(this, in); }};
     std::unique_ptr<panel::ShutdownFlow> shutdown_;
 };
 

@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHash>
@@ -126,6 +128,9 @@ ProtectionView::ProtectionView(std::string procRoot, QWidget* parent) : QWidget(
     bold.setPointSizeF(bold.pointSizeF() * 1.15);
     heading->setFont(bold);
     layout->addWidget(heading);
+    earlierShutdown_ = WrappedLabel("EarlierShutdown", this);
+    earlierShutdown_->hide();
+    layout->addWidget(earlierShutdown_);
     pageCoverage_ = WrappedLabel("PageCoverage", this);
     layout->addWidget(pageCoverage_);
     backstopState_ = WrappedLabel("BackstopState", this);
@@ -289,6 +294,23 @@ void ProtectionView::SetSession(const std::string& installDir, bool startedUnder
     firstSummary_->start();
 }
 
+QString EarlierShutdownText(const panel::stopped_notice::Trace& trace)
+{
+    const auto tr = [](const char* text) { return QCoreApplication::translate("panel::ProtectionView", text); };
+    const QString meanwhile = tr("Connections made until it started again were neither decided by your rules nor logged.");
+    if (!trace.shutDownAt)
+        return tr("The firewall was shut down before this start.") + ' ' + meanwhile;
+    const QString at = QLocale().toString(QDateTime::fromSecsSinceEpoch(*trace.shutDownAt), QLocale::ShortFormat);
+    return tr("The firewall was shut down at %1.").arg(at) + ' ' + meanwhile;
+}
+
+void ProtectionView::ShowEarlierShutdown(const panel::stopped_notice::Trace& trace)
+{
+    earlierShutdown_->setText(EarlierShutdownText(trace));
+    earlierShutdown_->setStyleSheet(ReadableStyle(this, QColor(160, 0, 0)));
+    earlierShutdown_->show();
+}
+
 void ProtectionView::SessionOptionChanged(bool on)
 {
     const bool started = session_.startedUnderHook;
@@ -306,8 +328,22 @@ void ProtectionView::ShowSession()
     pageCoverage_->setText(text);
 }
 
+void ProtectionView::ReadSessionAgain()
+{
+    if (installDir_.empty())
+        return;
+    panel::SessionFacts now = panel::ReadSessionFacts(installDir_, session_.startedUnderHook);
+    // Switched on from outside the panel (zel-reg): what runs started without it.
+    now.switchedOnNow = session_.switchedOnNow || (now.optionOn && !session_.optionOn);
+    if (now.optionOn == session_.optionOn && now.problem == session_.problem && now.switchedOnNow == session_.switchedOnNow)
+        return;
+    session_ = std::move(now);
+    ShowSession();
+}
+
 void ProtectionView::Refresh()
 {
+    ReadSessionAgain();
     coverage::ScanSettings settings;
     settings.procRoot = procRoot_;
     settings.uid = ::getuid();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "panel/control/StoppedNotice.h"
 #include "panel/core/KernelLayer.h"
 #include "panel/core/SessionCoverage.h"
 #include "panel/core/SystemServices.h"
@@ -37,6 +38,9 @@ class ServiceDefaults;
 // now, and a one-line summary of the page. It takes the place of the main
 // window's right-hand side while shown (Pages), and reads the process table every
 // 2 s then (every 30 s for the summary otherwise).
+// What a shutdown before this start left undecided, in one or two sentences.
+QString EarlierShutdownText(const panel::stopped_notice::Trace& trace);
+
 class ProtectionView : public QWidget {
     Q_OBJECT
 public:
@@ -46,6 +50,8 @@ public:
     // The installation folder (ending in "/") and whether the panel was
     // started with the hook named; the side column's text follows.
     void SetSession(const std::string& installDir, bool startedUnderHook);
+    // The firewall was shut down before this start: said at the page's top.
+    void ShowEarlierShutdown(const panel::stopped_notice::Trace& trace);
     // "Decide every program I start" was switched in Settings.
     void SessionOptionChanged(bool on);
     const panel::SessionFacts& Session() const { return session_; }
@@ -112,6 +118,8 @@ protected:
 
 private:
     void ShowSession();
+    // The option and the hook read again: the side column says what holds now.
+    void ReadSessionAgain();
     void ShowSummaryColour();
     void FillList();
     void SelectionChanged();
@@ -126,6 +134,7 @@ private:
     QLabel* coverageLine_ = nullptr;
     QLabel* summaryLine_ = nullptr;
     QLabel* pageCoverage_ = nullptr;
+    QLabel* earlierShutdown_ = nullptr;
     QLabel* backstopState_ = nullptr;
     QPushButton* protect_ = nullptr;
     QLabel* runtimeState_ = nullptr;

@@ -107,11 +107,13 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     lines->addWidget(backstopNotice_);
     kernelLayer_ = Notice("KernelLayerChange", this);
     lines->addWidget(kernelLayer_);
+    earlierShutdown_ = Notice("EarlierShutdownNotice", this);
+    lines->addWidget(earlierShutdown_);
     lines->addWidget(away);
     lines->addStretch(1);
     row->addLayout(lines, 2);
     for (QWidget* notice : {static_cast<QWidget*>(engineNotice_), static_cast<QWidget*>(backstopNotice_),
-                            static_cast<QWidget*>(kernelLayer_), away})
+                            static_cast<QWidget*>(kernelLayer_), static_cast<QWidget*>(earlierShutdown_), away})
         notice->installEventFilter(this);
 
     version->setText(tr("Current version : %1").arg(QString("%1.%2.%3").arg(kVersion[0]).arg(kVersion[1]).arg(kVersion[2])));
@@ -171,6 +173,12 @@ void StatusArea::ShowBackstopNotice(const QString& summary, const QString& text)
     backstopNotice_->setText(summary);
     backstopNotice_->setToolTip(text);
     backstopNotice_->show();
+}
+
+void StatusArea::ShowEarlierShutdown(const QString& text)
+{
+    earlierShutdown_->setText(text);
+    earlierShutdown_->show();
 }
 
 void StatusArea::ShowKernelLayerChange(const QString& text, bool warning)

@@ -35,6 +35,8 @@ public:
     void ShowReplacedEngine(const std::vector<std::string>& names);
     // The latest connection the kernel backstop reported.
     void ShowBackstopNotice(const QString& summary, const QString& text);
+    // The firewall was shut down before this start (EarlierShutdownText).
+    void ShowEarlierShutdown(const QString& text);
     // The kernel backstop stopped, could not start, or runs again.
     void ShowKernelLayerChange(const QString& text, bool warning);
 
@@ -57,6 +59,7 @@ private:
     QLabel* engineNotice_;
     QLabel* backstopNotice_;
     QLabel* kernelLayer_;
+    QLabel* earlierShutdown_;
     QLabel* helpLink_;
     QLabel* siteLink_;
     std::optional<std::vector<std::string>> shownRunning_;

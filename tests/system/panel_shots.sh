@@ -67,9 +67,13 @@ round() {
   write_rules
   "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 /f >/dev/null
   "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v FirstClose /d 1 /f >/dev/null
+  # A first start: the first-run window over the panel, left with Escape.
+  "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v FirstRunShown /d 0 /f >/dev/null
   local panel window
   show_panel "$@"
   local main=$window
+  window_shot "Welcome to Korvel Firewall" "first-run$suffix"
+  keys Escape
   xdotool windowactivate --sync "$main" 2>/dev/null || true
   sleep 1.5
   window_shot "Korvel Personal FireWall" "panel-system$suffix"
@@ -123,6 +127,7 @@ round() {
 german() {
   write_rules
   "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 /f >/dev/null
+  "$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v FirstRunShown /d 1 /f >/dev/null
   local panel window
   show_panel LANG=de_DE.UTF-8 LC_ALL= LANGUAGE=
   xdotool windowactivate --sync "$window" 2>/dev/null || true
