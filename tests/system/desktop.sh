@@ -46,6 +46,9 @@ mkdir -m 0700 "$XDG_RUNTIME_DIR"
 # start": never the bus of the machine's own session.
 unset DBUS_SESSION_BUS_ADDRESS
 "$prefix/bin/zel-setup" --quiet
+# The first-run window has a test and pictures of its own: here it would
+# stand over the panel being driven.
+"$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v FirstRunShown /d 1 /f >/dev/null
 reg() { "$prefix/bin/zel-reg" "$@" >/dev/null; }
 setting() { "$prefix/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed -n 's/.*REG_SZ    //p'; }
 setting_is() { [ "$(setting "$1")" = "$2" ]; }

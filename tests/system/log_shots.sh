@@ -10,6 +10,9 @@ export HOME="$work/home" ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$wo
 mkdir -p "$HOME" && mkdir -m 0700 "$ZEL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS
 "$prefix/bin/zel-setup" --quiet
+# The first-run window has a test and pictures of its own: here it would
+# stand over the panel being driven.
+"$prefix/bin/zel-reg" add HKLM/Software/KORVEL/QRB /v FirstRunShown /d 1 /f >/dev/null
 sample_logs "$("$prefix/bin/zel-reg" query HKLM/Software/KORVEL/QRB /v LogFilesPath | sed -n 's/.*REG_SZ    //p')"
 openbox >/dev/null 2>&1 &
 pids+=($!)
