@@ -749,6 +749,21 @@
     </message>
 </context>
 <context>
+    <name>panel</name>
+    <message>
+        <source>Connections made until it started again were neither decided by your rules nor logged.</source>
+        <translation>Verbindungen bis zum nächsten Start wurden weder nach Ihren Regeln entschieden noch protokolliert.</translation>
+    </message>
+    <message>
+        <source>The firewall was shut down before this start.</source>
+        <translation>Die Firewall war vor diesem Start beendet.</translation>
+    </message>
+    <message>
+        <source>The firewall was shut down at %1.</source>
+        <translation>Die Firewall wurde am %1 beendet.</translation>
+    </message>
+</context>
+<context>
     <name>panel::AddNewMenu</name>
     <message>
         <source>Add application</source>
@@ -1021,6 +1036,69 @@
     <message>
         <source>&amp;Outgoing network permission :</source>
         <translation>&amp;Ausgehend:</translation>
+    </message>
+</context>
+<context>
+    <name>panel::FirstRunWindow</name>
+    <message>
+        <source>Welcome to Korvel Firewall</source>
+        <translation>Willkommen bei Korvel Firewall</translation>
+    </message>
+    <message>
+        <source>Korvel Firewall decides, program by program, whether a connection may be made or accepted, and asks you in an alert where your rules say so. It writes every connection it decides into a log, one file a day.</source>
+        <translation>Korvel Firewall entscheidet Programm für Programm, ob eine Verbindung aufgebaut oder angenommen werden darf, und fragt Sie in einer Meldung, wo Ihre Regeln es verlangen. Jede Verbindung, über die sie entscheidet, schreibt sie in ein Protokoll, eine Datei pro Tag.</translation>
+    </message>
+    <message>
+        <source>How do you want to live with it?</source>
+        <translation>Wie möchten Sie mit ihr arbeiten?</translation>
+    </message>
+    <message>
+        <source>&amp;Ask me about every new program</source>
+        <translation>Bei jedem neuen Programm &amp;fragen</translation>
+    </message>
+    <message>
+        <source>A&amp;llow outgoing connections, ask about incoming</source>
+        <translation>Ausgehende Verbindungen &amp;erlauben, bei eingehenden fragen</translation>
+    </message>
+    <message>
+        <source>You can change this later under System settings.</source>
+        <translation>Sie können das später unter Systemeinstellungen ändern.</translation>
+    </message>
+    <message>
+        <source>The rules file cannot be read now: choose under System settings once it can.</source>
+        <translation>Die Regeldatei kann gerade nicht gelesen werden: Wählen Sie unter Systemeinstellungen, sobald sie lesbar ist.</translation>
+    </message>
+    <message>
+        <source>Which programs are decided</source>
+        <translation>Welche Programme entschieden werden</translation>
+    </message>
+    <message>
+        <source>Now:</source>
+        <translation>Jetzt:</translation>
+    </message>
+    <message>
+        <source>After your next login:</source>
+        <translation>Nach Ihrer nächsten Anmeldung:</translation>
+    </message>
+    <message>
+        <source>Open a &amp;terminal under the firewall</source>
+        <translation>Ein &amp;Terminal unter der Firewall öffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Done</source>
+        <translation>Fert&amp;ig</translation>
+    </message>
+    <message>
+        <source>&amp;Skip</source>
+        <translation>Ü&amp;berspringen</translation>
+    </message>
+    <message>
+        <source>Programs you start in it are decided by your rules.</source>
+        <translation>Programme, die Sie darin starten, werden nach Ihren Regeln entschieden.</translation>
+    </message>
+    <message>
+        <source>The terminal cannot be started: %1</source>
+        <translation>Das Terminal kann nicht gestartet werden: %1</translation>
     </message>
 </context>
 <context>
@@ -1829,6 +1907,17 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     </message>
 </context>
 <context>
+    <name>panel::StoppedNotice</name>
+    <message>
+        <source>Korvel Firewall is shut down</source>
+        <translation>Korvel Firewall ist beendet</translation>
+    </message>
+    <message>
+        <source>Programs are no longer filtered. Start it again from the menu: Korvel Firewall.</source>
+        <translation>Programme werden nicht mehr gefiltert. Starten Sie sie im Menü wieder: Korvel Firewall.</translation>
+    </message>
+</context>
+<context>
     <name>panel::TimedAnswersWindow</name>
     <message>
         <source>  Answers for a time</source>
@@ -2063,17 +2152,6 @@ Starten Sie sie in einer Desktop-Sitzung oder mit QT_QPA_PLATFORM=offscreen, um 
     <message>
         <source>The firewall cannot use its runtime folder, so programs cannot reach the control panel.</source>
         <translation>Die Firewall kann ihren Laufzeitordner nicht benutzen; Programme erreichen die Steuerzentrale daher nicht.</translation>
-    </message>
-</context>
-<context>
-    <name>panel::StoppedNotice</name>
-    <message>
-        <source>Korvel Firewall is shut down</source>
-        <translation>Korvel Firewall ist beendet</translation>
-    </message>
-    <message>
-        <source>Programs are no longer filtered. Start it again from the menu: Korvel Firewall.</source>
-        <translation>Programme werden nicht mehr gefiltert. Starten Sie sie im Menü wieder: Korvel Firewall.</translation>
     </message>
 </context>
 </TS>

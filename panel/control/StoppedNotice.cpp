@@ -29,8 +29,6 @@ constexpr qint64 kEarliestTime = 946684800; // 1 January 2000
 // The clock may have been set back a little since the shutdown.
 constexpr qint64 kClockSlack = 60;
 
-QString Tr(const char* text) { return QCoreApplication::translate("panel::StoppedNotice", text); }
-
 // Only a bus the session has: never one started for us.
 bool HasSessionBus()
 {
@@ -56,8 +54,10 @@ bool Post(const QString& folder, qint64 now)
         hints.insert("urgency", QVariant::fromValue(kCritical));
         hints.insert("desktop-entry", QString("tessary"));
         const QDBusMessage reply = QDBusConnection::sessionBus().call(
-            Message("Notify", {QString("Korvel Firewall"), 0u, QString("tessary"), Tr("Korvel Firewall is shut down"),
-                               Tr("Programs are no longer filtered. Start it again from the menu: Korvel Firewall."),
+            Message("Notify", {QString("Korvel Firewall"), 0u, QString("tessary"), QCoreApplication::translate("panel::StoppedNotice", "Korvel Firewall is shut down"),
+                               QCoreApplication::translate(
+                                   "panel::StoppedNotice",
+                                   "Programs are no longer filtered. Start it again from the menu: Korvel Firewall."),
                                QStringList(), hints, 0}),
             QDBus::Block, kCallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
