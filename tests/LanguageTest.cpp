@@ -9,6 +9,7 @@
 #include "panel/core/KernelLayer.h"
 #include "panel/core/PanelCore.h"
 #include "panel/core/RulesStore.h"
+#include "panel/dialogs/FirstRunWindow.h"
 #include "panel/widgets/WindowTools.h"
 #include "panel/windows/MainForm.h"
 
@@ -223,6 +224,10 @@ TEST_F(German, NoEnglishIsLeftInTheWindows)
     EXPECT_GE(visited, 10);
     WithModal([&] { form->findChild<QAction*>("ToolsSet")->trigger(); }, [&](QDialog* dialog) { Collect(dialog, seen); });
     WithModal([&] { form->findChild<QAction*>("AddNewApp")->trigger(); }, [&](QDialog* dialog) { Collect(dialog, seen); });
+    panel::FirstRunInput first;
+    first.openTerminal = [] { return std::string(); };
+    panel::FirstRunWindow welcome(first, form.get());
+    Collect(&welcome, seen);
 
     const std::set<QString> translated = TranslatedSources();
     ASSERT_GT(translated.size(), 300u);
