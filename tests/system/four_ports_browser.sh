@@ -48,6 +48,7 @@ wait_until() { # SECONDS COMMAND...
 ip link set lo up
 export WORK=$work BUILD
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 cat >"$work/Rules.xml" <<'XML'
 <APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><RULES>
 <RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>8080</NUMBER><IPS><IP>127.0.0.2</IP></IPS></PORT></PORTS></RULE>
@@ -61,22 +62,7 @@ mkdir -p "$work/site" "$work/home" "$work/profile"
   for i in 0 1 2 3; do echo "fetch('http://127.0.0.$((i + 3)):${ports[i]}/load', {mode: 'no-cors'}),"; done
   echo "]).then(() => fetch('/report?all-loaded'));</script></body></html>"
 } >"$work/site/index.html"
-# Quiet: nothing of its own to the network, no first-run pages.
-cat >"$work/profile/user.js" <<'JS'
-user_pref("browser.shell.checkDefaultBrowser", false);
-user_pref("network.captive-portal-service.enabled", false);
-user_pref("network.connectivity-service.enabled", false);
-user_pref("network.dns.disablePrefetch", true);
-user_pref("network.prefetch-next", false);
-user_pref("network.http.speculative-parallel-limit", 0);
-user_pref("datareporting.policy.dataSubmissionEnabled", false);
-user_pref("app.update.enabled", false);
-JS
-serve() { # ADDRESS PORT LOG
-  python3 -m http.server "$2" --bind "$1" --directory "$work/site" >"$3" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 1 50); do (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null && break; sleep 0.1; done
-}
+quiet_profile "$work/profile"
 serve 127.0.0.2 8080 "$work/page.log"
 echo x >"$work/site/load"
 for i in 0 1 2 3; do

@@ -40,6 +40,7 @@ wait_for() { # FILE TEXT SECONDS
 ip link set lo up
 export WORK=$work BUILD
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 rule() { echo "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>$1</NUMBER><IPS><IP>127.0.0.4</IP></IPS></PORT></PORTS></RULE>"; }
 cat >"$work/Rules.xml" <<XML
 <APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><RULES>
@@ -55,22 +56,7 @@ setTimeout(() => fetch('http://127.0.0.4:8081/second', {mode: 'no-cors'})
   .then(() => fetch('/report?second-loaded')), 1000);
 </script></body></html>
 HTML
-# Quiet: nothing of its own to the network, no first-run pages.
-cat >"$work/profile/user.js" <<'JS'
-user_pref("browser.shell.checkDefaultBrowser", false);
-user_pref("network.captive-portal-service.enabled", false);
-user_pref("network.connectivity-service.enabled", false);
-user_pref("network.dns.disablePrefetch", true);
-user_pref("network.prefetch-next", false);
-user_pref("network.http.speculative-parallel-limit", 0);
-user_pref("datareporting.policy.dataSubmissionEnabled", false);
-user_pref("app.update.enabled", false);
-JS
-serve() { # ADDRESS PORT LOG
-  python3 -m http.server "$2" --bind "$1" --directory "$work/site" >"$3" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 1 50); do (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null && break; sleep 0.1; done
-}
+quiet_profile "$work/profile"
 serve 127.0.0.4 8080 "$work/first.log"
 serve 127.0.0.4 8081 "$work/second.log"
 serve 127.0.0.5 8080 "$work/asked.log"
