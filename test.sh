@@ -45,7 +45,7 @@ ASAN_EXCLUDED='^(System|Interceptor|InterceptorWithListener|Programs|AttackProgr
 ASAN_EXCLUDED+='|^HookLibrary\.NeedsOnly|^EngineLibrary\.AddsNoThread'
 ASAN_EXCLUDED+='|^AttackLoopbackPeers\.|^AttackForgedDnsAnswer\.|^AttackDatagramPaths\.|^AttackHeldDatagram\.|^AttackUnspecifiedDestination\.'
 ASAN_EXCLUDED+='|^AttackSignalHandler\.|^AttackChildInTheParentsMemory\.|^AttackQuestionFlood\.'
-ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^AttackDatagramVerdicts\.AKeptSocket|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore'
+ASAN_EXCLUDED+='|^OpenQuestions\.|^RulesCommand\.ARuleAddedWhileTheProgramRuns|^AttackDatagramVerdicts\.AKeptSocket|^SessionProgram\.|^SessionPreload\.ZelRun|^ProgramCoverage\.RealPrograms|^ProtectionWindow\.ProgramStartedBefore|^ProtectionWindow\.FirstRunWindowOpensATerminal'
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" LSAN_OPTIONS="suppressions=$ROOT/tests/sanitizer/lsan.supp" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
   ctest --test-dir "$ASAN_DIR" -j"$JOBS" --output-on-failure --timeout 300 -E "$ASAN_EXCLUDED"
