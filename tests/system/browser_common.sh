@@ -1,4 +1,15 @@
-# Sourced by the Firefox tests, once $work and the pids array are set.
+# Sourced by the browser tests. quiet_profile and serve need $work and the
+# pids array set.
+
+# Skips the test (exit 77) where a browser cannot run in a mount, network and
+# process namespace of the test's own; else marks the run that the test
+# starts inside one.
+namespace_or_skip() { # PATH NAME PACKAGE WHY-ROOT
+  [ -x "$1" ] || skip "no $2 at $1 (Debian package $3)"
+  [ "$(id -u)" -eq 0 ] || skip "needs root: $4"
+  unshare -mnpf --mount-proc true 2>/dev/null || skip "no mount, network and process namespace here"
+  export ZEL_BROWSER_IN_NAMESPACE=1
+}
 
 # A profile that sends nothing of its own to the network and shows no
 # first-run pages.

@@ -13,11 +13,9 @@ set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 FIREFOX=${ZEL_TEST_FIREFOX:-/usr/bin/firefox-esr}
 skip() { echo "SKIP: $*"; exit 77; }
+source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 if [ -z "${ZEL_BROWSER_IN_NAMESPACE:-}" ]; then
-  [ -x "$FIREFOX" ] || skip "no Firefox at $FIREFOX (Debian package firefox-esr)"
-  [ "$(id -u)" -eq 0 ] || skip "needs root: a network namespace of its own"
-  unshare -mnpf --mount-proc true 2>/dev/null || skip "no mount, network and process namespace here"
-  export ZEL_BROWSER_IN_NAMESPACE=1
+  namespace_or_skip "$FIREFOX" Firefox firefox-esr "a network namespace of its own"
   for scenario in port any; do
     # Whatever Firefox leaves running ends with the namespace.
     status=0
@@ -48,7 +46,6 @@ wait_until() { # SECONDS COMMAND...
 ip link set lo up
 export WORK=$work BUILD
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 cat >"$work/Rules.xml" <<'XML'
 <APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><RULES>
 <RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>8080</NUMBER><IPS><IP>127.0.0.2</IP></IPS></PORT></PORTS></RULE>

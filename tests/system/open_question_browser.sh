@@ -11,11 +11,9 @@ set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 FIREFOX=${ZEL_TEST_FIREFOX:-/usr/bin/firefox-esr}
 skip() { echo "SKIP: $*"; exit 77; }
+source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 if [ -z "${ZEL_BROWSER_IN_NAMESPACE:-}" ]; then
-  [ -x "$FIREFOX" ] || skip "no Firefox at $FIREFOX (Debian package firefox-esr)"
-  [ "$(id -u)" -eq 0 ] || skip "needs root: a network namespace of its own"
-  unshare -mnpf --mount-proc true 2>/dev/null || skip "no mount, network and process namespace here"
-  export ZEL_BROWSER_IN_NAMESPACE=1
+  namespace_or_skip "$FIREFOX" Firefox firefox-esr "a network namespace of its own"
   # Whatever Firefox leaves running ends with the namespace.
   exec timeout 150 unshare -mnpf --mount-proc "$0" "$@"
 fi
@@ -40,7 +38,6 @@ wait_for() { # FILE TEXT SECONDS
 ip link set lo up
 export WORK=$work BUILD
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 rule() { echo "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>PERMIT</PERMISSION><STATE>1</STATE><PORTS><PORT><NUMBER>$1</NUMBER><IPS><IP>127.0.0.4</IP></IPS></PORT></PORTS></RULE>"; }
 cat >"$work/Rules.xml" <<XML
 <APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>ASK</OUTDEF><RULES>

@@ -11,11 +11,9 @@ set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 CHROMIUM=${ZEL_TEST_CHROMIUM:-/usr/lib/chromium/chromium}
 skip() { echo "SKIP: $*"; exit 77; }
+source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 if [ -z "${ZEL_BROWSER_IN_NAMESPACE:-}" ]; then
-  [ -x "$CHROMIUM" ] || skip "no Chromium at $CHROMIUM (Debian package chromium)"
-  [ "$(id -u)" -eq 0 ] || skip "needs root: a network namespace and another user for Chromium"
-  unshare -mnpf --mount-proc true 2>/dev/null || skip "no mount, network and process namespace here"
-  export ZEL_BROWSER_IN_NAMESPACE=1
+  namespace_or_skip "$CHROMIUM" Chromium chromium "a network namespace and another user for Chromium"
   # A process namespace of its own: whatever Chromium leaves running ends
   # with the test.
   exec timeout 240 unshare -mnpf --mount-proc "$0" "$@"
