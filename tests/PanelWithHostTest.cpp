@@ -69,6 +69,27 @@ protected:
         return program.ReadLine(5s).value_or("none");
     }
 
+    // The panel as the user starts it: the rules loaded, its window
+    // registered for the programs' messages and shown.
+    struct ShownPanel {
+        panel::PanelCore state;
+        MainForm form {state};
+        ShownPanel()
+        {
+            form.Load();
+            EXPECT_TRUE(form.RegisterWindow());
+            form.show();
+        }
+    };
+
+    // One connection of the program from 127.0.0.3 to port on 127.0.0.2,
+    // an alert answering as the script says.
+    std::string ConnectOnce(const std::string& program, const std::string& port, const char* script)
+    {
+        ChildProcess once({program, "tcp-repeat", "127.0.0.3", "127.0.0.2", port, "1", "10"}, Hooked(Alerting(script)));
+        return NextResult(once);
+    }
+
     std::string Errors() const
     {
         std::string text;
@@ -92,11 +113,8 @@ protected:
 TEST_F(PanelWithHost, AppliedDefaultsAndBlockAllReachTheRunningProgram)
 {
     WriteRules(App("NETPEER", "DENY", "PERMIT") + App("ANY", "ASK", "PERMIT"));
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto server = Server({"tcp-server", "127.0.0.2", "21300"});
     ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21300", "40", "150"}, hooked);
     EXPECT_EQ(NextResult(program), "ok");
@@ -155,11 +173,8 @@ TEST_F(PanelWithHost, HandWrittenEntryWithItsDescriptionFirstIsDecidedAndShownAl
 TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
 {
     WriteRules(App("ANY", "ASK", "ASK"));
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto server = Server({"tcp-server", "127.0.0.2", "21301"});
     ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "12", "300"},
                          Hooked(Alerting("answer=1,ticked=1")));
@@ -184,13 +199,9 @@ TEST_F(PanelWithHost, TickedAllowInAnAlertBecomesTheProgramsDefault)
     // blocked by this answer), while the original still is not.
     const std::string copy = sandbox.root + "/netpeer";
     std::filesystem::copy_file(NETPEER, copy);
-    ChildProcess copied({copy, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "1", "10"},
-                        Hooked(Alerting("answer=2,ticked=0")));
-    EXPECT_EQ(NextResult(copied), "refused");
+    EXPECT_EQ(ConnectOnce(copy, "21301", "answer=2,ticked=0"), "refused");
     EXPECT_EQ(AlertsShown(), 2u);
-    ChildProcess original({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21301", "1", "10"},
-                          Hooked(Alerting("answer=2,ticked=0")));
-    EXPECT_EQ(NextResult(original), "ok");
+    EXPECT_EQ(ConnectOnce(NETPEER, "21301", "answer=2,ticked=0"), "ok");
     EXPECT_EQ(AlertsShown(), 2u);
 }
 
@@ -202,17 +213,10 @@ TEST_F(PanelWithHost, ChangedFileOfACheckedProgramIsAskedAboutAgain)
     WriteRules(App("ANY", "ASK", "ASK"));
     const std::string tool = sandbox.root + "/tool";
     std::filesystem::copy_file(NETPEER, tool);
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto server = Server({"tcp-server", "127.0.0.2", "21303"});
-    const auto run = [&](const char* script) {
-        ChildProcess program({tool, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "10"},
-                             Hooked(Alerting(script)));
-        return NextResult(program);
-    };
+    const auto run = [&](const char* script) { return ConnectOnce(tool, "21303", script); };
     EXPECT_EQ(run("answer=1,ticked=1"), "ok");
     ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(tool) != nullptr; }));
     // The answer's program, once the user opens it, with the check offered.
@@ -245,20 +249,15 @@ TEST_F(PanelWithHost, TickedAnswerKeepsTheProgramsRules)
 {
     WriteRules(App("NETPEER", "ASK", "ASK", Rule("OUTGOING", "DENY", 7002) + Rule("OUTGOING", "PERMIT", 7001))
                + App("ANY", "ASK", "ASK"));
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto allowed = Server({"tcp-server", "127.0.0.2", "7001"});
     auto blocked = Server({"tcp-server", "127.0.0.2", "7002"});
     auto asked = Server({"tcp-server", "127.0.0.2", "7005"});
     ChildProcess running({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7002", "150", "50"}, hooked);
     EXPECT_EQ(NextResult(running), "refused");
 
-    ChildProcess asking({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7005", "1", "10"},
-                        Hooked(Alerting("answer=1,ticked=1")));
-    EXPECT_EQ(NextResult(asking), "ok");
+    EXPECT_EQ(ConnectOnce(NETPEER, "7005", "answer=1,ticked=1"), "ok");
     ASSERT_TRUE(WaitFor([&] {
         const rules::Application* app = state.Rules().Find("NETPEER");
         return app && app->outgoing == rules::Permission::kPermit;
@@ -274,9 +273,7 @@ TEST_F(PanelWithHost, TickedAnswerKeepsTheProgramsRules)
         EXPECT_EQ(NextResult(running), "refused");
     // A new copy: 7002 refused, 7001 and 7005 let through, nothing asked.
     for (const auto& [port, result] : {std::pair {"7002", "refused"}, {"7001", "ok"}, {"7005", "ok"}}) {
-        ChildProcess again({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", port, "1", "10"},
-                           Hooked(Alerting("answer=2,ticked=0")));
-        EXPECT_EQ(NextResult(again), result) << port;
+        EXPECT_EQ(ConnectOnce(NETPEER, port, "answer=2,ticked=0"), result) << port;
     }
     EXPECT_EQ(AlertsShown(), 1u);
 }
@@ -290,15 +287,10 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
     std::filesystem::create_directories(sandbox.root + "/bin");
     std::filesystem::copy_file(NETPEER, any);
     WriteRules(App("ANY", "ASK", "ASK", Rule("OUTGOING", "PERMIT", 7010)));
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto server = Server({"tcp-server", "127.0.0.2", "7011"});
-    ChildProcess asking({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
-                        Hooked(Alerting("answer=2,ticked=1")));
-    EXPECT_EQ(NextResult(asking), "refused");
+    EXPECT_EQ(ConnectOnce(any, "7011", "answer=2,ticked=1"), "refused");
     ASSERT_TRUE(WaitFor([&] { return state.Rules().Find(any) != nullptr; }));
     EXPECT_EQ(state.Rules().Find(any)->name, "./ANY");
     EXPECT_EQ(state.Rules().Find(any)->outgoing, rules::Permission::kDeny);
@@ -312,13 +304,9 @@ TEST_F(PanelWithHost, ProgramNamedAnyNeverTakesTheSystemSettings)
               std::string::npos);
     // "any" is refused by its own entry without asking; another program is
     // still asked, as the system settings say.
-    ChildProcess again({any, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
-                       Hooked(Alerting("answer=1,ticked=0")));
-    EXPECT_EQ(NextResult(again), "refused");
+    EXPECT_EQ(ConnectOnce(any, "7011", "answer=1,ticked=0"), "refused");
     EXPECT_EQ(AlertsShown(), 1u);
-    ChildProcess other({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7011", "1", "10"},
-                       Hooked(Alerting("answer=1,ticked=0")));
-    EXPECT_EQ(NextResult(other), "ok");
+    EXPECT_EQ(ConnectOnce(NETPEER, "7011", "answer=1,ticked=0"), "ok");
     EXPECT_EQ(AlertsShown(), 2u);
 }
 
@@ -342,11 +330,8 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
         const auto entries = testing_support::FolderEntries(sandbox.root);
         {
             testing_support::FilePermissionsHold unprivileged;
-            panel::PanelCore state;
-            MainForm form(state);
-            form.Load();
-            ASSERT_TRUE(form.RegisterWindow());
-            form.show();
+            ShownPanel started;
+            auto& [state, form] = started;
             EXPECT_TRUE(Part<QFrame>(form, "RulesNotice")->isVisible());
             const std::string shown = Part<QLabel>(form, "RulesNoticeText")->text().toStdString();
             EXPECT_NE(shown.find(failure.reason), std::string::npos) << shown;
@@ -370,11 +355,8 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
     // and an answer that came meanwhile is stored then.
     testing_support::FilePermissionsHold unprivileged;
     testing_support::MakeUnreadable(sandbox.rulesFile, testing_support::ReadFailure::kPermission, document);
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     ASSERT_TRUE(Part<QFrame>(form, "RulesNotice")->isVisible());
     ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "7020", "1", "10"}, hooked);
     EXPECT_EQ(NextResult(program), "refused");
@@ -394,11 +376,8 @@ TEST_F(PanelWithHost, UnreadableRulesFileIsLeftAloneAndItsRulesStillDecide)
 TEST_F(PanelWithHost, KilledInterceptorIsStartedAgainAndMissesNothing)
 {
     WriteRules(App("NETPEER", "ASK", "PERMIT") + App("ANY", "ASK", "PERMIT"));
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     const std::string library = ZELCONN_LIBRARY;
     panel::InterceptorLibrary interceptor(library.substr(0, library.rfind('/') + 1));
     form.SetInterceptor(&interceptor);
@@ -441,11 +420,8 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
     WriteRules(App("ANY", "ASK", "ASK"));
     sandbox.SetSetting("AwayAnswer", "2");
     sandbox.SetSetting("AwayTimeout", "30");
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto* notice = Part<AwayNotice>(form);
     ASSERT_TRUE(notice);
     EXPECT_FALSE(notice->isVisible());
@@ -487,11 +463,8 @@ TEST_F(PanelWithHost, QuestionNobodyCouldSeeIsListedAndBecomesARule)
 TEST_F(PanelWithHost, AnswerForATimeHoldsForNewProcessesUntilTheUserEndsIt)
 {
     WriteRules(App("ANY", "ASK", "ASK"));
-    panel::PanelCore state;
-    MainForm form(state);
-    form.Load();
-    ASSERT_TRUE(form.RegisterWindow());
-    form.show();
+    ShownPanel started;
+    auto& [state, form] = started;
     auto server = Server({"tcp-server", "127.0.0.2", "21303"});
     ChildProcess program({NETPEER, "tcp-repeat", "127.0.0.3", "127.0.0.2", "21303", "1", "50"},
                          Hooked(Alerting("answer=1,for=timed,to=port")));
