@@ -1,5 +1,8 @@
 #include "os/SockDiag.h"
 #include "os/SocketOwners.h"
+#include "os/Processes.h"
+#include "panel/core/LiveConnections.h"
+#include "protocol/LogFiles.h"
 #include "tests/EventWait.h"
 
 #include <linux/inet_diag.h>
@@ -8,6 +11,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -347,4 +351,43 @@ TEST(SocketOwners, FindsOwnersOnceAndLooksOnlyForNewSockets)
     owners.Refresh(inodes, {});
     EXPECT_EQ(owners.counts().looks, looks);
     EXPECT_EQ(owners.Owner(1), 0);
+}
+
+// A day's file written by a hostile program of the user: a line longer than
+// a read neither stalls the list nor hides the records after it, and a
+// record of the engine never speaks for a program without it (this one):
+// only the backstop's does.
+TEST(AttackLiveConnections, AHugeLineStallsNothingAndEngineRecordsSpeakOnlyForHookedPrograms)
+{
+    char folder[] = "/tmp/zel-live-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    LoopbackSockets sockets;
+    const std::string record = "<DATE>1/1/2026</DATE><TIME>10:00:00</TIME><EXEPATH>" + os::processes::OwnExecutablePath()
+        + "</EXEPATH><APPLICATION>T</APPLICATION><PROTOCOL>1</PROTOCOL><DIRECTION>1</DIRECTION><IP>127.0.0.2</IP>"
+          "<LOCALPORT>0</LOCALPORT><REMOTEPORT>"
+        + std::to_string(BoundPort(sockets.listener)) + "</REMOTEPORT><PERMISSION>1</PERMISSION><SERVICE>0</SERVICE>";
+    const std::time_t now = std::time(nullptr);
+    const std::string day = protocol::TrafficLogFileName(folder, now);
+    {
+        std::ofstream file(day, std::ios::binary);
+        file << std::string(33u << 20, 'x') << "\r\n"
+             << record << "<HOST>kernel.example</HOST><BACKSTOP>1</BACKSTOP>\r\n"
+             << record << "<HOST>engine.example</HOST><REASON>rule</REASON>\r\n";
+    }
+    panel::LiveConnections live({.uid = ::getuid(), .logFolder = folder,
+                                 .owners = {.maxProcesses = 1u << 20, .maxDescriptors = 1u << 24, .maxTime = 5s}});
+    std::vector<panel::LiveConnection> rows;
+    const panel::LiveConnection* client = nullptr;
+    for (int refresh = 0; refresh < 3 && !(client && !client->decidedBy.empty()); ++refresh) {
+        ASSERT_EQ(live.Refresh(std::chrono::steady_clock::now(), now, rows), DumpStatus::Complete);
+        const auto found = std::find_if(rows.begin(), rows.end(), [&](const auto& row) { return row.inode == Inode(sockets.client); });
+        client = found == rows.end() ? nullptr : &*found;
+    }
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->pid, ::getpid());
+    EXPECT_FALSE(client->hooked);
+    EXPECT_EQ(client->direction, panel::LiveDirection::Out);
+    EXPECT_EQ(client->decidedBy, "backstop");
+    EXPECT_EQ(client->host, "kernel.example");
+    std::filesystem::remove_all(folder);
 }

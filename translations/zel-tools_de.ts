@@ -284,8 +284,10 @@
     <name>zel-log</name>
     <message>
         <source>usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]
+       zel-log --connections [--json]
 </source>
         <translation>Aufruf: zel-log [--today | --since JJJJ-MM-TT] [--program NAME] [--denied] [--follow] [--json]
+        zel-log --connections [--json]
 </translation>
     </message>
     <message>
@@ -301,6 +303,14 @@
     <message>
         <source>no log folder &quot;%1&quot; (the setting LogFilesPath)</source>
         <translation>kein Protokollordner „%1“ (die Einstellung LogFilesPath)</translation>
+    </message>
+    <message>
+        <source>the kernel&apos;s list of sockets cannot be read: %1</source>
+        <translation>die Liste der Sockets des Kernels kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>the kernel&apos;s list of sockets was not read whole: the first are shown</source>
+        <translation>die Liste der Sockets des Kernels wurde nicht ganz gelesen: die ersten werden gezeigt</translation>
     </message>
 </context>
 <context>

@@ -231,6 +231,77 @@ for _ in $(seq 100); do grep -q 192.0.2.9 "$work/followed" && break; sleep 0.05;
 kill "$follower"; wait "$follower" 2>/dev/null || true; follower=
 grep -q '"peer":"192.0.2.9"' "$work/followed" || fail "the followed record did not show: $(cat "$work/followed")"
 [ "$(grep -c . "$work/followed")" = 2 ] || fail "followed: $(cat "$work/followed")"
+
+step "zel-log --connections: kept connections of a program without the hook and of one under it, with their bytes"
+use_rules_file "$work/live/Rules.xml"
+mkdir -p "$work/live"
+# The firewall on, as a session starts it: the hook decides.
+"$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v SecurityStatus /d 1 >/dev/null
+"$BUILD/tools/zel-reg" set HKLM/Software/Microsoft/Windows/CurrentVersion/Run /v "Korvel Firewall" /d zel >/dev/null
+echo '<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>PERMIT</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>' \
+  >"$work/live/Rules.xml"
+ZEL_LOG="$BUILD/tools/zel-log" HOOKED="$BUILD/tools/zel-run" HOOK="$BUILD/hook/libzelhook.so" ENGINE="$BUILD/engine/libqrbruler.so" \
+  timeout 60 python3 - <<'PYTHON' || fail "the connections list"
+import json, os, select, socket, subprocess, sys
+# A sink on 127.0.0.2 (no hook) takes two connections: 5,000,000 bytes from a
+# sender without the hook, 3,000,000 from one under it; all stay open.
+sink_code = """
+import socket, sys
+s = socket.socket(); s.bind(('127.0.0.2', 0)); s.listen(2)
+print(s.getsockname()[1], flush=True)
+total = 0; peers = []
+while total < 8000000:
+    c, _ = s.accept(); peers.append(c)
+    while (chunk := c.recv(1 << 20)):
+        total += len(chunk)
+        if total >= 8000000 or (len(peers) == 1 and total >= 5000000): break
+print('received', total, flush=True)
+sys.stdin.read()
+"""
+sender_code = """
+import socket, sys
+c = socket.create_connection(('127.0.0.2', int(sys.argv[1])), source_address=(sys.argv[2], 0))
+c.sendall(b'x' * int(sys.argv[3]))
+print('sent', flush=True)
+sys.stdin.read()
+"""
+def start(argv, env=None):
+    return subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=env)
+def line(process):
+    ready, _, _ = select.select([process.stdout], [], [], 20)
+    assert ready, "no answer from %s" % process.args
+    return process.stdout.readline().strip()
+hooked = dict(os.environ, ZEL_ALERT_PROGRAM="/bin/false", ZEL_HOOK_LIBRARY=os.environ["HOOK"],
+              ZEL_ENGINE_LIBRARY=os.environ["ENGINE"])
+processes = []
+try:
+    sink = start([sys.executable, "-c", sink_code]); processes.append(sink)
+    port = line(sink)
+    plain = start([sys.executable, "-c", sender_code, port, "127.0.0.5", "5000000"]); processes.append(plain)
+    assert line(plain) == "sent"
+    under = start([os.environ["HOOKED"], sys.executable, "-c", sender_code, port, "127.0.0.3", "3000000"], hooked)
+    processes.append(under)
+    assert line(under) == "sent", "the hooked sender"
+    assert line(sink) == "received 8000000"
+    rows = [json.loads(text) for text in subprocess.run([os.environ["ZEL_LOG"], "--connections", "--json"],
+                                                        check=True, capture_output=True, text=True).stdout.splitlines()]
+    def row(pid, direction, peer):
+        found = [r for r in rows if r["pid"] == pid and r["direction"] == direction and r["peer"] == peer]
+        assert len(found) == 1, "no %s row of %d with %s in %s" % (direction, pid, peer, rows)
+        return found[0]
+    near = lambda got, want: abs(got - want) <= want * 0.02
+    received = row(sink.pid, "in", "127.0.0.5")
+    assert near(received["bytesReceived"], 5000000) and received["path"] == os.path.realpath(sys.executable), received
+    sent = row(under.pid, "out", "127.0.0.2")
+    assert near(sent["bytesSent"], 3000000) and sent["decidedBy"] == "default" and sent["hooked"], sent
+    # The same program to the same peer and port, but without the hook: no
+    # record of the engine speaks for it.
+    assert row(plain.pid, "out", "127.0.0.2")["decidedBy"] == "" and not received["hooked"], rows
+    assert any(r["pid"] == sink.pid and r["direction"] == "listening" for r in rows), "the sink's listener"
+finally:
+    for process in processes:
+        process.kill(); process.wait()
+PYTHON
 step "the user's language: words in German, what scripts read the same in any language"
 export ZEL_TRANSLATIONS_DIR="$BUILD/translations"
 [ -s "$ZEL_TRANSLATIONS_DIR/zel-tools_de.qm" ] || fail "no German translation built"

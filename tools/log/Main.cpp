@@ -14,6 +14,7 @@ namespace {
 // its row here and its options in the usage.
 constexpr Mode kModes[] = {
     {"", ShowRecords},
+    {"--connections", ShowConnections},
 };
 
 }  // namespace
@@ -22,7 +23,8 @@ int Usage(std::FILE* out)
 {
     return PrintUsage(
         out,
-        text::Tr("zel-log", "usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]\n"),
+        text::Tr("zel-log", "usage: zel-log [--today | --since YYYY-MM-DD] [--program NAME] [--denied] [--follow] [--json]\n"
+                     "       zel-log --connections [--json]\n"),
         text::Tr("zel-log", "Shows the firewall's traffic log. See zel-log(1).\n"));
 }
 

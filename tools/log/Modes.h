@@ -31,4 +31,7 @@ inline int Fail(int status, const std::string& text) { return tools::Fail(kProgr
 // Records.cpp: the records of the daily files, as a table or JSON lines.
 int ShowRecords(Arguments& args);
 
+// Connections.cpp: the user's open connections now, as a table or JSON lines.
+int ShowConnections(Arguments& args);
+
 }  // namespace tools::zel_log

@@ -9,26 +9,17 @@
 #include <ctime>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tools::zel_log {
 
 namespace {
 
-struct Column {
-    const char* title;
-    int width; // as wide as it is when there is room
-    int least; // the narrowest it becomes when it gives up room; 0: it keeps its width
-    bool right = false;
-};
-// The host, last, takes what is left of the line.
+// The host, last, takes what is left of the line; the program grows first.
 constexpr Column kColumns[] = {{"DATE", 10, 0},   {"TIME", 8, 0},   {"PROGRAM", 20, 7}, {"DIR", 3, 0},
                                {"VERDICT", 7, 0}, {"PRO", 3, 0},    {"PEER", 39, 14},   {"PORT", 5, 0, true},
                                {"REASON", 10, 0}, {"HOST", 24, 4}};
-constexpr size_t kCount = std::size(kColumns);
-constexpr size_t kProgram = 2;
-constexpr size_t kHost = kCount - 1;
-// How wide the program grows on a wide terminal; the host takes the rest.
-constexpr int kProgramMost = 32;
+constexpr TableLayout kRecords {kColumns, 2, 32};
 
 bool Continues(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -77,34 +68,36 @@ std::string Cut(std::string text, int columns)
     return text + "\u2026";
 }
 
-std::array<int, kCount> Widths(int width)
+std::vector<int> Widths(const TableLayout& layout, int width)
 {
-    std::array<int, kCount> widths {};
-    for (size_t i = 0; i < kCount; ++i)
-        widths[i] = kColumns[i].width;
+    const std::span<const Column> columns = layout.columns;
+    const size_t count = columns.size();
+    std::vector<int> widths(count);
+    for (size_t i = 0; i < count; ++i)
+        widths[i] = columns[i].width;
     if (width <= 0)
         return widths;
-    int fixed = static_cast<int>(kCount) - 1; // the spaces between
+    int fixed = static_cast<int>(count) - 1; // the spaces between
     int wanted = 0;
-    for (const Column& column : kColumns)
+    for (const Column& column : columns)
         (column.least ? wanted : fixed) += column.width;
     const int room = width - fixed;
     if (room >= wanted) {
         const int spare = room - wanted;
-        const int grown = std::min(spare, kProgramMost - widths[kProgram]);
-        widths[kProgram] += grown;
-        widths[kHost] += spare - grown;
+        const int grown = std::min(spare, layout.growsMost - widths[layout.grows]);
+        widths[layout.grows] += grown;
+        widths[count - 1] += spare - grown;
         return widths;
     }
     // A column at a time gives up one: the one that kept the most of its
     // width, so that all shrink alike, down to their least.
     for (int over = wanted - room; over > 0; --over) {
-        size_t giving = kCount;
-        for (size_t i = 0; i < kCount; ++i)
-            if (kColumns[i].least && widths[i] > kColumns[i].least
-                && (giving == kCount || widths[i] * kColumns[giving].width > widths[giving] * kColumns[i].width))
+        size_t giving = count;
+        for (size_t i = 0; i < count; ++i)
+            if (columns[i].least && widths[i] > columns[i].least
+                && (giving == count || widths[i] * columns[giving].width > widths[giving] * columns[i].width))
                 giving = i;
-        if (giving == kCount)
+        if (giving == count)
             break;
         --widths[giving];
     }
@@ -113,25 +106,39 @@ std::array<int, kCount> Widths(int width)
 
 }  // namespace
 
-std::string TableRow(const std::string_view (&values)[10], int width)
+std::string TableRow(const TableLayout& layout, std::span<const std::string_view> values, int width)
 {
-    static_assert(std::size(kColumns) == 10, "a value for each column");
-    const std::array<int, kCount> widths = Widths(width);
+    const std::vector<int> widths = Widths(layout, width);
+    const size_t count = layout.columns.size();
     std::string row;
-    for (size_t i = 0; i < kCount; ++i) {
+    for (size_t i = 0; i < count && i < values.size(); ++i) {
         std::string value = Printable(values[i]);
         if (width > 0)
             value = Cut(std::move(value), widths[i]);
-        if (i == kHost) {
+        if (i == count - 1) {
             row += value;
             break;
         }
         const std::string padding(static_cast<size_t>(std::max(0, widths[i] - Columns(value))), ' ');
-        row += kColumns[i].right ? padding + value : value + padding;
+        row += layout.columns[i].right ? padding + value : value + padding;
         row += ' ';
     }
     // Below the least widths too, a row never runs over the terminal's edge.
     return width > 0 ? Cut(std::move(row), width) : row;
+}
+
+std::string TableHeader(const TableLayout& layout, int width)
+{
+    std::vector<std::string_view> titles;
+    for (const Column& column : layout.columns)
+        titles.emplace_back(column.title);
+    return TableRow(layout, titles, width);
+}
+
+std::string TableRow(const std::string_view (&values)[10], int width)
+{
+    static_assert(std::size(kColumns) == 10, "a value for each column");
+    return TableRow(kRecords, values, width);
 }
 
 int TerminalWidth()
@@ -159,13 +166,7 @@ ShownTime IsoDateAndTime(const protocol::LogEntry& entry, protocol::RecordTimeRe
     return {date, time};
 }
 
-void PrintHeader(int width)
-{
-    std::string_view titles[kCount];
-    for (size_t i = 0; i < kCount; ++i)
-        titles[i] = kColumns[i].title;
-    std::printf("%s\n", TableRow(titles, width).c_str());
-}
+void PrintHeader(int width) { std::printf("%s\n", TableHeader(kRecords, width).c_str()); }
 
 void PrintRecord(const protocol::LogEntry& entry, protocol::RecordTimeReader& times, bool json, int width)
 {
@@ -186,7 +187,7 @@ void PrintRecord(const protocol::LogEntry& entry, protocol::RecordTimeReader& ti
     }
     // A record of an older engine has no reason: "-" keeps the columns.
     const std::string_view reason = entry.reason.empty() ? std::string_view("-") : std::string_view(entry.reason);
-    const std::string_view values[kCount] = {shown.date, shown.time, entry.application, incoming ? "in" : "out",
+    const std::string_view values[std::size(kColumns)] = {shown.date, shown.time, entry.application, incoming ? "in" : "out",
                                              verdict,    protocol,   entry.ip,          port,
                                              reason,     entry.host};
     std::printf("%s\n", TableRow(values, width).c_str());

@@ -3,6 +3,7 @@
 #include "protocol/LogFiles.h"
 #include "protocol/RecordTime.h"
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,30 @@ void PrintRecord(const protocol::LogEntry& entry, protocol::RecordTimeReader& ti
 // COLUMNS); 0 when it is none.
 int TerminalWidth();
 
-// A row of the table: date, time, program, direction, verdict, protocol,
+// A table's column: its title, as wide as it is when there is room, and
+// the narrowest it becomes when it gives up room (0: it keeps its width).
+struct Column {
+    const char* title;
+    int width;
+    int least;
+    bool right = false;
+};
+// The columns of a table; on a wide terminal the column grows grows up to
+// growsMost, and the last takes what is left of the line.
+struct TableLayout {
+    std::span<const Column> columns;
+    size_t grows;
+    int growsMost;
+};
+
+// A row of a table: a value for each column, in width columns (0: every
+// value whole, padded to the columns' widths). The columns that may give
+// up room do so alike; values are cut with "…", never inside a
+// character; control characters show as "?".
+std::string TableRow(const TableLayout& layout, std::span<const std::string_view> values, int width);
+std::string TableHeader(const TableLayout& layout, int width);
+
+// A row of the records' table: date, time, program, direction, verdict, protocol,
 // peer, port, reason and host, in width columns (see PrintHeader). The
 // program, peer and host give up room first, their values cut with "…",
 // never inside a character; control characters show as "?".
