@@ -246,9 +246,22 @@ QPixmap LogIcon(int size)
     return pixmap;
 }
 
+QPixmap ConnectionsIcon(int size)
+{
+    // Two arrows passing each other: traffic both ways.
+    return Disc(QColor(20, 120, 140), size, [](QPainter& p, qreal s) {
+        p.drawLine(QPointF(s * 0.26, s * 0.38), QPointF(s * 0.74, s * 0.38));
+        p.drawLine(QPointF(s * 0.62, s * 0.27), QPointF(s * 0.74, s * 0.38));
+        p.drawLine(QPointF(s * 0.26, s * 0.62), QPointF(s * 0.74, s * 0.62));
+        p.drawLine(QPointF(s * 0.38, s * 0.73), QPointF(s * 0.26, s * 0.62));
+    });
+}
+
 QPixmap ToolIcon(const char* key, int size)
 {
     const std::string name = key;
+    if (name == "Connections")
+        return ConnectionsIcon(size);
     if (name == "BlockAll")
         return StatusIcon(Mark::kBlock, size);
     if (name == "Logs")

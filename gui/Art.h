@@ -26,7 +26,9 @@ enum class Mark { kAllow, kBlock, kAsk };
 QPixmap StatusIcon(Mark mark, int size, bool pale = false);
 QPixmap FolderIcon(int size, const QColor& colour);
 QPixmap LogIcon(int size);
-// Toolbar pictures: add, logs, settings, block all, help.
+// The open connections: arrows both ways on a disc.
+QPixmap ConnectionsIcon(int size);
+// Toolbar pictures: add, logs, connections, settings, block all, help.
 QPixmap ToolIcon(const char* key, int size);
 
 }  // namespace gui::art

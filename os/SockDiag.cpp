@@ -4,13 +4,18 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <string_view>
+#include <sys/syscall.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace os::sockdiag {
@@ -221,6 +226,56 @@ SocketDiagnostics::Step SocketDiagnostics::ReadAnswer(
         }
     }
     return Step::More;
+}
+
+namespace {
+
+// By number: Debian 12's <sys/pidfd.h> declares them without C linkage.
+int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+int PidfdGetfd(int process, int descriptor) { return static_cast<int>(::syscall(SYS_pidfd_getfd, process, descriptor, 0)); }
+
+}  // namespace
+
+int EndSocket(const std::string& procRoot, pid_t pid, uint64_t inode)
+{
+    // The process is pinned first: a number used again by another process
+    // after this has no descriptor of ours to give.
+    const int process = PidfdOpen(pid);
+    if (process < 0)
+        return errno;
+    const std::string folder = procRoot + "/" + std::to_string(pid) + "/fd";
+    DIR* descriptors = ::opendir(folder.c_str());
+    if (!descriptors) {
+        const int error = errno == ENOENT ? ESRCH : errno;
+        ::close(process);
+        return error;
+    }
+    const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+    int result = ESRCH;
+    while (const dirent* entry = ::readdir(descriptors)) {
+        char target[64];
+        const ssize_t length = ::readlinkat(::dirfd(descriptors), entry->d_name, target, sizeof target);
+        if (length <= 0 || std::string_view(target, static_cast<size_t>(length)) != wanted)
+            continue;
+        char* end = nullptr;
+        const long number = std::strtol(entry->d_name, &end, 10);
+        const int borrowed = *end == '\0' ? PidfdGetfd(process, static_cast<int>(number)) : -1;
+        if (borrowed < 0) {
+            result = errno;
+            break;
+        }
+        // The descriptor may have been closed and its number given to
+        // another file since the folder was read: only that socket ends.
+        struct stat info {};
+        result = ::fstat(borrowed, &info) == 0 && S_ISSOCK(info.st_mode) && info.st_ino == inode
+            ? (::shutdown(borrowed, SHUT_RDWR) == 0 || errno == ENOTCONN ? 0 : errno)
+            : ESRCH;
+        ::close(borrowed);
+        break;
+    }
+    ::closedir(descriptors);
+    ::close(process);
+    return result;
 }
 
 }  // namespace os::sockdiag

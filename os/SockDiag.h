@@ -86,4 +86,13 @@ private:
     std::vector<unsigned char> buffer_;  // one receive buffer, kept
 };
 
+// Ends a connection of another process of the caller's user at once: the
+// socket with inode, held by pid, is shut down both ways (the program sees
+// it end as if the peer had gone). The process's descriptor is borrowed
+// with pidfd_getfd, which the kernel allows only where the caller may trace
+// the process (same user; the Yama setting may narrow that). 0, or the
+// errno: ESRCH when the process or the socket is gone, EPERM when the
+// kernel does not allow it.
+int EndSocket(const std::string& procRoot, pid_t pid, uint64_t inode);
+
 }  // namespace os::sockdiag

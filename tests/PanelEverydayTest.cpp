@@ -143,7 +143,10 @@ TEST_F(Everyday, ArrowKeysInTheTreeShowThePageOfTheCurrentNode)
     EXPECT_EQ(core.Selected().application, "ALLOWED");
     Keys(tree, {Qt::Key_Down, Qt::Key_Down});
     EXPECT_EQ(core.Selected().application, "BLOCKED");
+    // The last node is the Connections page; the one above it the last log.
     QTest::keyClick(tree, Qt::Key_End);
+    EXPECT_TRUE(form->findChild<QWidget*>("ConnectionsView")->isVisible());
+    QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(core.Selected().view, panel::Selection::View::kLog);
     EXPECT_EQ(core.Selected().logKey, "Log4");
     QTest::keyClick(tree, Qt::Key_Home);

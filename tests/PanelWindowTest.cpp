@@ -497,8 +497,11 @@ TEST_F(MainWindow, EveryPageOfTheTableIsInTheTreeAndOnTheToolbar)
         Click("Blocked Applications");
         entry->trigger();
         EXPECT_TRUE(showsPage());
-        // Reached from the toolbar or the tree, the same title, in the words' own case.
-        EXPECT_EQ(Control<QLabel>("AppName")->text().toStdString(), row.title);
+        // Reached from the toolbar or the tree, the same title, in the words' own
+        // case (a page of its own takes the place of the pane that shows it).
+        if (!own) {
+            EXPECT_EQ(Control<QLabel>("AppName")->text().toStdString(), row.title);
+        }
     }
 }
 

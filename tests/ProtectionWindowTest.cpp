@@ -4,12 +4,16 @@
 #include "panel/control/BackstopWatch.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/core/PanelCore.h"
+#include "panel/windows/ConnectionsView.h"
 #include "panel/windows/MainForm.h"
 #include "panel/windows/ProtectionView.h"
 #include "panel/windows/ServiceDefaults.h"
 
 #include "gui/Clock.h"
 #include "os/Files.h"
+#include "os/Processes.h"
+#include "panel/core/FileInformation.h"
+#include "tests/EventWait.h"
 #include "protocol/CarrierRegistry.h"
 #include "protocol/Registry.h"
 #include "protocol/SettingNames.h"
@@ -24,7 +28,11 @@
 #include <QContextMenuEvent>
 #include <QCheckBox>
 #include <QFrame>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSortFilterProxyModel>
+#include <QTreeView>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,6 +42,9 @@
 #include <QTreeWidgetItemIterator>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <chrono>
 #include <filesystem>
 #include <csignal>
@@ -741,4 +752,105 @@ TEST_F(AttackSquattedRuntimeFolderPanel, ThePanelStartsAndItsProtectionPageSaysW
     ::setenv("ZEL_RUNTIME_DIR", saved[0].c_str(), 1);
     if (!saved[1].empty())
         ::setenv("XDG_RUNTIME_DIR", saved[1].c_str(), 1);
+}
+
+// The Connections page: this process's own connection listed under its
+// program with the bytes it sent, found by a search of its peer; the row's
+// menu from the keyboard; Block opens the rule editor with a block of the
+// peer, and OK stores it and ends the connection at once.
+TEST_F(ProtectionWindow, ConnectionsPageListsBlocksAndEndsALiveConnection)
+{
+    gui::ManualClock clock;
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Load();
+    form.show();
+    // A connection from 127.0.0.3 to a listener on 127.0.0.2.
+    const auto bound = [](const char* ip) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        ::inet_pton(AF_INET, ip, &address.sin_addr);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        return fd;
+    };
+    const int listener = bound("127.0.0.2"), client = bound("127.0.0.3");
+    ASSERT_EQ(::listen(listener, 1), 0);
+    sockaddr_in server {};
+    socklen_t length = sizeof server;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&server), &length);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
+    const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(accepted, 0);
+    const std::string sent(100000, 'x');
+    ASSERT_EQ(::send(client, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+    std::string received(sent.size(), '\0');
+    ASSERT_EQ(::recv(accepted, received.data(), received.size(), MSG_WAITALL), static_cast<ssize_t>(sent.size()));
+
+    emit Tree(form)->itemClicked(TopNode(form, "Connections"), 0);
+    auto* page = form.findChild<panel::ConnectionsView*>("ConnectionsView");
+    ASSERT_TRUE(page && page->isVisible());
+    auto* shown = static_cast<QSortFilterProxyModel*>(page->List()->model());
+    struct stat socket {};
+    ::fstat(client, &socket);
+    const auto row = [&](uint64_t inode) {
+        for (int program = 0; program < shown->rowCount(); ++program)
+            for (int at = 0; at < shown->rowCount(shown->index(program, 0)); ++at) {
+                const QModelIndex index = shown->index(at, 0, shown->index(program, 0));
+                const panel::LiveConnection* connection = page->Model()->Connection(shown->mapToSource(index));
+                if (connection && connection->inode == inode)
+                    return index;
+            }
+        return QModelIndex();
+    };
+    const auto text = [&](const QModelIndex& index, int column) { return index.siblingAtColumn(column).data().toString(); };
+    using Column = panel::ConnectionsModel::Column;
+    // The kernel counts what the peer acknowledged: a refresh or two later.
+    ASSERT_TRUE(WaitFor([&] {
+        page->Refresh();
+        const QModelIndex found = row(socket.st_ino);
+        return found.isValid() && found.siblingAtColumn(Column::kSent).data(panel::ConnectionsModel::kSortRole).toULongLong() == sent.size();
+    }));
+    QModelIndex mine = row(socket.st_ino);
+    EXPECT_EQ(text(mine.parent(), Column::kProgram).toStdString(), panel::ProgramDisplayName(os::processes::OwnExecutablePath()));
+    EXPECT_EQ(text(mine, Column::kProcess), QString::number(::getpid()));
+    EXPECT_EQ(text(mine, Column::kDirection), "Outgoing");
+    EXPECT_EQ(text(mine, Column::kPeer), "127.0.0.2");
+    EXPECT_EQ(text(mine, Column::kDecided), "Not decided");
+    // A search for the client's own address finds the server's end alone.
+    struct stat other {};
+    ::fstat(accepted, &other);
+    page->findChild<QLineEdit*>("ConnectionsSearch")->setText("127.0.0.3");
+    EXPECT_FALSE(row(socket.st_ino).isValid());
+    EXPECT_EQ(text(row(other.st_ino), Column::kDirection), "Incoming");
+    page->findChild<QLineEdit*>("ConnectionsSearch")->clear();
+
+    mine = row(socket.st_ino);
+    page->List()->setFocus();
+    page->List()->setCurrentIndex(mine);
+    QTest::keyClick(page->List(), Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = page->findChild<QMenu*>("ConnectionMenu");
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(page->findChild<QAction*>("BlockPort")->text(),
+              QString("Block port %1 for %2…").arg(ntohs(server.sin_port)).arg(text(mine.parent(), Column::kProgram)));
+    menu->hide();
+    ASSERT_TRUE(testing_support::WithModal([&] { page->findChild<QAction*>("BlockPeer")->trigger(); }, [](QDialog* dialog) {
+        EXPECT_EQ(dialog->findChild<QLineEdit*>("RuleName")->text(), "Block 127.0.0.2");
+        EXPECT_EQ(dialog->findChild<QComboBox*>("PermissionCombo")->currentText(), "Block");
+        dialog->findChild<QPushButton*>("FinishCmd")->click();
+    }));
+    const rules::Application* stored = state.Rules().Find(os::processes::OwnExecutablePath());
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->rules.size(), 1u);
+    EXPECT_EQ(stored->rules[0].permission, rules::Permission::kDeny);
+    ASSERT_FALSE(stored->rules[0].ports.empty());
+    EXPECT_EQ(stored->rules[0].ports[0].number, "0");
+    EXPECT_EQ(stored->rules[0].ports[0].addresses, std::vector<std::string> {"127.0.0.2"});
+    // Ended: the peer reads the end at once.
+    ASSERT_TRUE(testing_support::WaitReadable(accepted, 2s));
+    char byte;
+    EXPECT_EQ(::recv(accepted, &byte, 1, MSG_DONTWAIT), 0);
+    EXPECT_TRUE(page->findChild<QLabel*>("ConnectionsSummary")->text().contains("The connection was ended."));
+    for (const int fd : {listener, client, accepted})
+        ::close(fd);
 }

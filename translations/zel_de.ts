@@ -1254,6 +1254,10 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
 <context>
     <name>panel::MainToolBar</name>
     <message>
+        <source>Connections</source>
+        <translation>Verbindungen</translation>
+    </message>
+    <message>
         <source>Find in logs</source>
         <translation>In Protokollen suchen</translation>
     </message>
@@ -1307,7 +1311,176 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
     </message>
 </context>
 <context>
+    <name>panel::ConnectionsView</name>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 h</translation>
+    </message>
+    <message>
+        <source>Process %1</source>
+        <translation>Prozess %1</translation>
+    </message>
+    <message>
+        <source>Unknown program</source>
+        <translation>Unbekanntes Programm</translation>
+    </message>
+    <message>
+        <source>1 connection</source>
+        <translation>1 Verbindung</translation>
+    </message>
+    <message>
+        <source>1 program</source>
+        <translation>1 Programm</translation>
+    </message>
+    <message>
+        <source>%1/s</source>
+        <translation>%1/s</translation>
+    </message>
+    <message>
+        <source>Outgoing</source>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>Incoming</source>
+        <translation>Eingehend</translation>
+    </message>
+    <message>
+        <source>Listening</source>
+        <translation>Wartend</translation>
+    </message>
+    <message>
+        <source>No record today</source>
+        <translation>Heute kein Eintrag</translation>
+    </message>
+    <message>
+        <source>Not decided</source>
+        <translation>Nicht entschieden</translation>
+    </message>
+    <message>
+        <source>Program</source>
+        <translation>Programm</translation>
+    </message>
+    <message>
+        <source>Process</source>
+        <translation>Prozess</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>Direction</source>
+        <translation>Richtung</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Zustand</translation>
+    </message>
+    <message>
+        <source>Peer</source>
+        <translation>Gegenstelle</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Sent</source>
+        <translation>Gesendet</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>Empfangen</translation>
+    </message>
+    <message>
+        <source>Rate</source>
+        <translation>Rate</translation>
+    </message>
+    <message>
+        <source>Age</source>
+        <translation>Alter</translation>
+    </message>
+    <message>
+        <source>Decided by</source>
+        <translation>Entschieden durch</translation>
+    </message>
+    <message>
+        <source>Search programs, peers, hosts, ports</source>
+        <translation>Programme, Gegenstellen, Hosts, Ports suchen</translation>
+    </message>
+    <message>
+        <source>The kernel&apos;s list of connections cannot be read: %1</source>
+        <translation>Die Verbindungsliste des Kernels kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>Not every connection could be read: the first are shown.</source>
+        <translation>Nicht alle Verbindungen konnten gelesen werden: die ersten werden gezeigt.</translation>
+    </message>
+    <message>
+        <source>%1/s in, %2/s out</source>
+        <translation>%1/s herein, %2/s hinaus</translation>
+    </message>
+    <message>
+        <source>Block %1 for %2…</source>
+        <translation>%1 für %2 blockieren…</translation>
+    </message>
+    <message>
+        <source>Block port %1 for %2…</source>
+        <translation>Port %1 für %2 blockieren…</translation>
+    </message>
+    <message>
+        <source>&amp;End this connection</source>
+        <translation>Diese Verbindung &amp;beenden</translation>
+    </message>
+    <message>
+        <source>The connection was ended.</source>
+        <translation>Die Verbindung wurde beendet.</translation>
+    </message>
+    <message>
+        <source>The connection could not be ended: the system does not let the panel reach into that program.</source>
+        <translation>Die Verbindung konnte nicht beendet werden: das System lässt die Steuerzentrale nicht in dieses Programm.</translation>
+    </message>
+    <message>
+        <source>The connection had already ended.</source>
+        <translation>Die Verbindung war schon beendet.</translation>
+    </message>
+    <message>
+        <source>The connection could not be ended: %1</source>
+        <translation>Die Verbindung konnte nicht beendet werden: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n connections</source>
+        <translation>
+            <numerusform>%n Verbindung</numerusform>
+            <numerusform>%n Verbindungen</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n programs</source>
+        <translation>
+            <numerusform>%n Programm</numerusform>
+            <numerusform>%n Programme</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>panel::NavigationTree</name>
+    <message>
+        <source>Connections</source>
+        <translation>Verbindungen</translation>
+    </message>
     <message>
         <source>Allowed Applications</source>
         <translation>Zugelassene Anwendungen</translation>

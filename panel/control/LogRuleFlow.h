@@ -35,9 +35,14 @@ public:
     // The rule editor with a rule for the row; OK puts it first among the
     // program's rules (adding the program when it has no entry yet).
     std::optional<std::string> MakeRule(const std::optional<LogRow>& selected);
+    // The same for a rule made elsewhere (a live connection's) for the
+    // program of row (its application, path and service).
+    std::optional<std::string> MakeRuleFor(const LogRow& row, const rules::Rule& rule);
 
 private:
     std::optional<rules::Application> ProgramOf(const char* label, const std::optional<LogRow>& selected);
+    std::optional<rules::Application> EntryFor(const char* label, const LogRow& row);
+    std::optional<std::string> Edit(const rules::Application& made, const LogRow& row, const rules::Rule& rule);
 
     PanelCore& core_;
     Editor editor_;

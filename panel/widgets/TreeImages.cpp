@@ -25,6 +25,8 @@ QIcon TreeImage(const char* key)
         pixmap = gui::art::StatusIcon(gui::art::Mark::kAsk, 32, name.endsWith("Yellow"));
     else if (name == "LogIcon")
         pixmap = gui::art::LogIcon(32);
+    else if (name == "Connections")
+        pixmap = gui::art::ConnectionsIcon(32);
     else if (name == "Protection")
         pixmap = gui::art::FirewallIcon(32);
     else if (name == "MyComp" || name == "MyComp2")

@@ -1,5 +1,7 @@
 #include "panel/widgets/WindowTools.h"
 
+#include <cstdlib>
+
 #include "gui/ReadableLook.h"
 
 #include <QColor>
@@ -76,6 +78,20 @@ QColor ReadableLink(const QPalette& palette, QPalette::ColorRole background)
 }
 
 QColor Readable(const QColor& colour, const QColor& background) { return gui::WithContrast(colour, background, 4.5); }
+
+void MatchAlternateRows(QWidget* list)
+{
+    QPalette colours = list->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const QColor base = colours.color(group, QPalette::Base);
+        const QColor alternate = colours.color(group, QPalette::AlternateBase);
+        if (std::abs(base.lightness() - alternate.lightness()) <= 48)
+            continue;
+        colours.setColor(group, QPalette::AlternateBase, base.lightness() < 128 ? base.lighter(125) : base.darker(106));
+    }
+    if (colours != list->palette())
+        list->setPalette(colours);
+}
 
 QString ReadableStyle(const QWidget* widget, const QColor& colour)
 {

@@ -50,6 +50,11 @@ void SortAsBefore(QTreeWidget* list);
 // The label's mnemonic (its "&" letter) puts the focus in field.
 QLabel* Buddy(QLabel* label, QWidget* field);
 
+// Every other row of a list in a colour near its base when the palette
+// gives none that goes with it (a dark palette without one: white rows
+// under light text). Called again when the palette changes.
+void MatchAlternateRows(QWidget* list);
+
 // The colour, lightened on a dark background or darkened on a light one
 // until text in it reads there (a contrast of 4.5, as for body text): the
 // window's own colours (a rule in force, traffic, warnings) on any palette.

@@ -53,7 +53,7 @@ LogView::LogView(QWidget* parent) : QTreeWidget(parent), reader_(std::make_uniqu
     setRootIsDecorated(false);
     setAlternatingRowColors(true);
     setUniformRowHeights(true);
-    MatchAlternateRows();
+    panel::MatchAlternateRows(this);
     header()->setSectionsClickable(true);
     header()->setStretchLastSection(true);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) { panel::SortList(this, column + 1, 0); });
@@ -74,21 +74,7 @@ void LogView::changeEvent(QEvent* event)
 {
     QTreeWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
-        MatchAlternateRows();
-}
-
-void LogView::MatchAlternateRows()
-{
-    QPalette colours = palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        const QColor base = colours.color(group, QPalette::Base);
-        const QColor alternate = colours.color(group, QPalette::AlternateBase);
-        if (std::abs(base.lightness() - alternate.lightness()) <= 48)
-            continue;
-        colours.setColor(group, QPalette::AlternateBase, base.lightness() < 128 ? base.lighter(125) : base.darker(106));
-    }
-    if (colours != palette())
-        setPalette(colours);
+        panel::MatchAlternateRows(this);
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event)

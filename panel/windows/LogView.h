@@ -63,9 +63,6 @@ protected:
 
 private:
     void Fill();
-    // Every other row's colour from the palette's base when the theme gives
-    // none that goes with it (a dark palette without one: white rows).
-    void MatchAlternateRows();
     void PopUpRowMenu(QTreeWidgetItem* row, const QPoint& globalPosition);
 
     std::unique_ptr<panel::LogReader> reader_;

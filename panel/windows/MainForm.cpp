@@ -21,6 +21,7 @@
 #include "panel/windows/MainDialogs.h"
 #include "panel/windows/MainToolBar.h"
 #include "panel/windows/ProgramMenu.h"
+#include "panel/windows/ConnectionsView.h"
 #include "panel/windows/ProtectionView.h"
 #include "panel/windows/RulesNotice.h"
 #include "panel/windows/StatusArea.h"
@@ -194,6 +195,14 @@ void MainForm::ConnectCommands()
     connect(pane_, &ApplicationPane::MakeRuleRequested, this,
             [this] { pages_->ShowAdded(logRules_.MakeRule(pane_->SelectedLogRow())); });
     connect(protection_, &ProtectionView::Requested, this, [this] { pages_->ShowPage("Protection"); });
+    // A live connection's Block: the rule as the user makes it in the editor,
+    // then the connection it was made for ends (new ones meet the rule).
+    auto* connections = qobject_cast<ConnectionsView*>(pages_->Page("Connections"));
+    connect(connections, &ConnectionsView::BlockRequested, this,
+            [this, connections](const LogRow& program, const rules::Rule& rule, pid_t pid, uint64_t inode) {
+                if (logRules_.MakeRuleFor(program, rule))
+                    connections->EndConnection(pid, inode);
+            });
     connect(programMenu_, &ProgramMenu::AddNew, this, addNew);
     connect(programMenu_, &ProgramMenu::Delete, this, [this] {
         core_.RemoveApplication(menuProgram_);

@@ -1,5 +1,6 @@
 #include "panel/windows/PageTable.h"
 
+#include "panel/windows/ConnectionsView.h"
 #include "panel/windows/ProtectionView.h"
 
 #include <QtGlobal>
@@ -9,6 +10,7 @@ namespace panel {
 namespace {
 
 QWidget* MakeProtection(PanelCore& core, QWidget* parent) { return new ProtectionView(core.ProcRoot(), parent); }
+QWidget* MakeConnections(PanelCore& core, QWidget* parent) { return new ConnectionsView(core, parent); }
 
 // The texts are translated where they are shown. The toolbar names the logs
 // as "traffic", their pages (wherever they are reached from) "connection".
@@ -29,6 +31,8 @@ constexpr PageRow kRows[] = {
      QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked incoming traffic"), nullptr},
     {"Log4", "Log", QT_TRANSLATE_NOOP("panel::NavigationTree", "Blocked outgoing connection"), "LogIcon", ToolSlot::kLogMenu,
      QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked outgoing traffic"), nullptr},
+    {"Connections", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Connections"), "Connections", ToolSlot::kButton,
+     QT_TRANSLATE_NOOP("panel::MainToolBar", "Connections"), MakeConnections},
 };
 
 }  // namespace

@@ -37,8 +37,7 @@ look() {
   import -window root "$SHOTS/$name.png"
   xdotool key Escape
   if [ "$name" = away-decisions ]; then
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    xdotool mousemove $((X + 193)) $((Y + 30)) click 1
+    xdotool key --window "$window" ctrl+comma
     wait_for 50 xdotool search --onlyvisible --name "General Settings" >/dev/null
     sleep 0.5
     import -window "$(xdotool search --onlyvisible --name "General Settings" | head -1)" "$SHOTS/options.png"

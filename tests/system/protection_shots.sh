@@ -85,23 +85,29 @@ if [ "$(id -u)" = 0 ]; then
   start "$work/setuid-peer" tcp-server 127.0.0.5 0
 fi
 
+# A connection kept open that moved 300,000 bytes, for the Connections page.
+start python3 -c 'import socket, time
+s = socket.socket(); s.bind(("127.0.0.6", 0)); s.listen()
+c = socket.create_connection(s.getsockname(), source_address=("127.0.0.7", 0)); a, _ = s.accept()
+c.sendall(b"x" * 300000); a.recv(1 << 20, socket.MSG_WAITALL); time.sleep(300)'
+
 # One look: the panel started with the given environment, the page opened
-# by keyboard, the first program selected (with services: the first service).
+# by keyboard (the node below the system settings, or with connections the
+# last one), the first program selected (with services: the first service).
 look() {
   local name=$1; shift
   local panel window
   show_panel "$@"
   sleep 1
-  xdotool key --window "$window" Down Return
+  case $name in connections*) xdotool key --window "$window" End Return ;; *) xdotool key --window "$window" Down Return ;; esac
   sleep 2.5
   xdotool key --window "$window" Tab Down
   case $name in *services*) xdotool key --window "$window" Tab Down ;; esac
   sleep 0.5
   import -window root "$SHOTS/$name.png"
   if [ "$name" = protection-view ]; then
-    # The options, from the toolbar's Settings button.
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    xdotool mousemove $((X + 193)) $((Y + 30)) click 1
+    # The options, by the Settings shortcut.
+    xdotool key --window "$window" ctrl+comma
     wait_for 50 xdotool search --onlyvisible --name "General Settings" >/dev/null
     sleep 0.5
     import -window "$(xdotool search --onlyvisible --name "General Settings" | head -1)" "$SHOTS/options.png"
@@ -128,4 +134,5 @@ kernel_state on
 start_services_backstop
 looks protection-kernel-on
 looks protection-services
+looks connections
 echo "pictures in $SHOTS"
