@@ -387,9 +387,9 @@ HostListOutcome HostListSubscriptions::UpdateDue(std::vector<std::string>* updat
     for (HostListSubscription& list : All()) {
         if (!list.enabled || (list.updated != 0 && now - list.updated < interval && now >= list.updated))
             continue;
-        if (updated)
-            updated->push_back(list.name);
         const HostListOutcome one = Refresh(list);
+        if (one && updated)
+            updated->push_back(list.name);
         outcome.changed = outcome.changed || one.changed;
         if (!one)
             outcome.error += (outcome.error.empty() ? "" : "\n") + list.name + ": " + one.error;

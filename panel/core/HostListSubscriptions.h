@@ -62,7 +62,7 @@ public:
     // Fetches the list again now. A failure is kept with the list, its text stays.
     HostListOutcome Update(std::string_view name);
     // Updates every enabled list whose last good fetch is older than the
-    // refresh interval (or that never had one); the names updated go to updated.
+    // refresh interval (or that never had one); the names updated well go to updated.
     HostListOutcome UpdateDue(std::vector<std::string>* updated = nullptr);
     // The enabled lists' kept texts compiled into the shared file.
     HostListOutcome Compile() const;
