@@ -359,3 +359,28 @@ TEST(AttackHostListSubscriptions, NamesAndSourcesStayWhereTheyBelong)
     for (const char* name : {"Ads", "Steven Black 2", "a.b_c-d", "0"})
         EXPECT_EQ(panel::HostListNameProblem(name), "") << name;
 }
+
+// A full disk: the list's text fits, the shared file compiled with it does
+// not. The list is not added, and the lists already there stay as they were.
+TEST(HostListSubscriptions, AListThatCannotBeKeptIsNotAdded)
+{
+    Sandbox sandbox;
+    const std::string small = sandbox.root + "/small.txt";
+    const std::string large = sandbox.root + "/large.txt";
+    WriteText(small, "0.0.0.0 small.example\n");
+    std::string text;
+    for (int i = 0; i < 20'000; ++i)
+        text += "0.0.0.0 n" + std::to_string(i) + ".example\n";
+    WriteText(large, text);
+    const int status = testing_support::WithTinyDisk(sandbox.root + "/data", "768k", [&] {
+        panel::HostListSubscriptions lists;
+        const bool first = bool(lists.Add("Small", small));
+        const panel::HostListOutcome second = lists.Add("Large", large);
+        return first && !second && second.error.find("cannot write") != std::string::npos && lists.All().size() == 1
+            && !lists.Find("Large") && ::access(panel::HostListSubscriptions::TextPath("Large").c_str(), F_OK) != 0
+            && Listed("small.example") == 1 && Listed("n1.example") == 0;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no file system of the test's own";
+    EXPECT_EQ(status, 0);
+}

@@ -310,7 +310,13 @@ HostListOutcome HostListSubscriptions::Add(std::string_view name, std::string_vi
     }
     std::vector<HostListSubscription> all = lists;
     all.push_back(list);
-    return CompileLists(all, list.name, &parsed);
+    HostListOutcome compiled = CompileLists(all, list.name, &parsed);
+    if (!compiled) {
+        // Not added after all: the shared file still holds the lists without it.
+        registry::DeleteValue(registry::RootKey::LocalMachine, protocol::settings::kHostListsKey, list.name);
+        ::unlink(TextPath(list.name).c_str());
+    }
+    return compiled;
 }
 
 HostListOutcome HostListSubscriptions::Remove(std::string_view name)
@@ -318,13 +324,21 @@ HostListOutcome HostListSubscriptions::Remove(std::string_view name)
     const WriterLock lock;
     if (!lock.Held())
         return Failed(kNotLocked);
-    const auto list = Find(name);
-    if (!list)
+    std::vector<HostListSubscription> lists = All();
+    const auto list = std::find_if(lists.begin(), lists.end(),
+                                   [&](const HostListSubscription& one) { return Lower(one.name) == Lower(name); });
+    if (list == lists.end())
         return Failed("no list \"" + std::string(name) + "\"");
-    if (!registry::DeleteValue(registry::RootKey::LocalMachine, protocol::settings::kHostListsKey, list->name))
+    const std::string removed = list->name;
+    lists.erase(list);
+    // The shared file first: while it cannot be written the list stays, whole.
+    HostListOutcome compiled = CompileLists(lists, {}, nullptr);
+    if (!compiled)
+        return compiled;
+    if (!registry::DeleteValue(registry::RootKey::LocalMachine, protocol::settings::kHostListsKey, removed))
         return Failed("the settings store cannot be written");
-    ::unlink(TextPath(list->name).c_str());
-    return CompileLists(All(), {}, nullptr);
+    ::unlink(TextPath(removed).c_str());
+    return compiled;
 }
 
 // Fetches one list and keeps the outcome with it; the caller compiles when
