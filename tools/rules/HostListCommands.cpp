@@ -82,7 +82,10 @@ int UpdateLists(const std::vector<std::string>& names)
         return outcome ? FinishOutput() : Failed(outcome);
     }
     const panel::HostListOutcome outcome = lists.Update(names[0]);
-    return outcome ? 0 : Failed(outcome);
+    if (!outcome)
+        return Failed(outcome);
+    std::printf("%s\n", Arg(Tr("zel-rules", "updated: %1"), {lists.Find(names[0])->name}).c_str());
+    return FinishOutput();
 }
 
 }  // namespace
