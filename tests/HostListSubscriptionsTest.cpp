@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -300,10 +301,24 @@ TEST(AttackHostListSubscriptions, RedirectsLeadOnlyToHttpAndHttps)
     }
 }
 
-// A server that never stops sending, fast or slowly, or announces a huge
-// body: the download ends at its bound, and in its time.
+// A server that never stops sending, fast or slowly, announces a huge body
+// or packs one small: the download ends at its bound, and in its time.
 TEST(AttackHostListSubscriptions, AHugeOrEndlessBodyIsCutOff)
 {
+    // 64 MB of lines sent as 100 KB of gzip: the bound is on what it unpacks to.
+    Sandbox sandbox;
+    std::string lines;
+    for (int i = 0; i < (64 << 20) / 32; ++i)
+        lines += "0.0.0.0 aaaaaaaaaaaa.example.org\n";
+    WriteText(sandbox.root + "/lines", lines);
+    std::string packed;
+    if (FILE* gzip = ::popen(("gzip -c " + sandbox.root + "/lines").c_str(), "r")) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, gzip)) > 0;)
+            packed.append(buffer, n);
+        ASSERT_EQ(::pclose(gzip), 0);
+    }
+    ASSERT_LT(packed.size(), 1u << 20);
     const struct {
         const char* name;
         std::string answer;
@@ -312,10 +327,10 @@ TEST(AttackHostListSubscriptions, AHugeOrEndlessBodyIsCutOff)
         {"endless", PageServer::kStream, "larger than 1 MB"},
         {"announced", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n0.0.0.0 a.example\n", "larger than 1 MB"},
         {"trickle", PageServer::kTrickle, "no answer in time"},
+        {"packed", Reply("200 OK", packed, "Content-Encoding: gzip\r\n"), "larger than 1 MB"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Sandbox sandbox;
         PageServer server([&](const std::string&) { return c.answer; });
         panel::DownloadLimits limits = TestLimits();
         limits.maxBytes = 1u << 20;
