@@ -1,8 +1,11 @@
 #pragma once
 
+#include <string_view>
+
 // Names of the values under the settings key (registry::kSettingsKey) that
 // the engine, the interceptor, the tools and the control panel share. All
 // values are texts; numbers and flags are decimal text.
+
 namespace protocol::settings {
 
 inline constexpr const char* kRulesFile = "RulesFile";          // path of the rules file
@@ -42,5 +45,13 @@ inline constexpr const char* kDecideEveryProgram = "DecideEveryProgram";
 // "1": the interceptor's process also hands every record of the day's
 // traffic log to the system journal; missing or "0": only the daily file.
 inline constexpr const char* kJournalRecords = "JournalRecords";
+// Hours between updates of a subscribed host list (1 to 8760; missing or
+// anything else: kDefaultHostListRefreshHours).
+inline constexpr const char* kHostListRefreshHours = "HostListRefreshHours";
+inline constexpr int kDefaultHostListRefreshHours = 24;
+// The subscribed host lists: a value per list, named as the list, holding
+// "field=value" lines (source, enabled, bit, entries, updated, error, etag,
+// last-modified).
+inline constexpr std::string_view kHostListsKey = "Software\\KORVEL\\QRB\\HostLists";
 
 }  // namespace protocol::settings

@@ -78,6 +78,16 @@ for folder in text os rules protocol gui session engine hook; do
   [ -f "$folder/CMakeLists.txt" ] && grep -qiE 'zellogstore|sqlite' "$folder/CMakeLists.txt" \
     && fail "$folder/CMakeLists.txt names SQLite or zellogstore: the engine and the hook must not carry it"
 done
+# Downloads (libcurl) are the panel's and the tools' (through the panel's
+# core): the engine and the hook never fetch anything.
+while IFS= read -r file; do
+  fail "$file includes libcurl: only panel/ may"
+done < <(grep -lE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<curl/' "${sources[@]}" 2>/dev/null \
+  | grep -vE '^(panel|tests|bench|fuzz)/')
+for folder in text os rules protocol gui session engine hook; do
+  [ -f "$folder/CMakeLists.txt" ] && grep -qE 'CURL' "$folder/CMakeLists.txt" \
+    && fail "$folder/CMakeLists.txt names libcurl: the engine and the hook must not carry it"
+done
 # A known exception that is short now has been split: take it off the list.
 for long in "${LONG_KNOWN[@]}"; do
   if [ ! -f "$long" ] || [ "$(wc -l <"$long")" -le "$LIMIT" ]; then

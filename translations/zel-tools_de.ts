@@ -480,6 +480,30 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <translation>  befristete Antworten:</translation>
     </message>
     <message>
+        <source>&quot;%1&quot; is no list name: %2</source>
+        <translation>„%1“ ist kein Listenname: %2</translation>
+    </message>
+    <message>
+        <source>%1: only http and https addresses are fetched</source>
+        <translation>%1: nur http- und https-Adressen werden geladen</translation>
+    </message>
+    <message>
+        <source>list &quot;%1&quot; was not added: %2</source>
+        <translation>Liste „%1“ wurde nicht hinzugefügt: %2</translation>
+    </message>
+    <message>
+        <source>list &quot;%1&quot; added: %2 entries</source>
+        <translation>Liste „%1“ hinzugefügt: %2 Einträge</translation>
+    </message>
+    <message>
+        <source>updated: %1</source>
+        <translation>aktualisiert: %1</translation>
+    </message>
+    <message>
+        <source>host lists are the user&apos;s: --services does not apply to them</source>
+        <translation>Host-Listen gehören dem Benutzer: --services gilt für sie nicht</translation>
+    </message>
+    <message>
         <source>usage: zel-rules [--services [--rules FILE]] COMMAND ...
        zel-rules list
        zel-rules show PROGRAM
@@ -489,7 +513,9 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
        zel-rules remove PROGRAM [N]
        zel-rules export
        zel-rules import [FILE]
+       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME]]
 PROGRAM: a program&apos;s path or file name; ANY: the system settings.
+lists: the host lists subscribed to; update without NAME: the lists due.
 --services: the system services&apos; rules (/etc/korvel/Rules.xml, or FILE), root&apos;s to change.
 </source>
         <translation>Aufruf: zel-rules [--services [--rules DATEI]] BEFEHL ...
@@ -501,7 +527,9 @@ PROGRAM: a program&apos;s path or file name; ANY: the system settings.
         zel-rules remove PROGRAMM [N]
         zel-rules export
         zel-rules import [DATEI]
+        zel-rules lists [add NAME URL|DATEI | remove NAME | update [NAME]]
 PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
+lists: die abonnierten Host-Listen; update ohne NAME: die fälligen Listen.
 --services: die Regeln der Systemdienste (/etc/korvel/Rules.xml oder DATEI), nur von root zu ändern.
 </translation>
     </message>

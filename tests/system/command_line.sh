@@ -11,7 +11,7 @@ follower=
 trap '[ -n "$follower" ] && kill "$follower" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 step() { echo "-- $*"; }
-export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
+export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data"
 # The messages checked are the English ones, whatever the caller's language.
 export LC_ALL=C
 mkdir -m 0700 "$ZEL_RUNTIME_DIR"
@@ -139,7 +139,21 @@ done <<EOF2
 2|host names are for outgoing rules|add env --in --allow --host example.org
 2|needs a direction|add env --allow
 1|cannot be removed|remove ANY
+2|"../x" is no list name|lists add ../x $work/first.json
+2|"a/b" is no list name|lists remove a/b
+2|only http and https addresses are fetched|lists add X file:///etc/hosts
+2|--services does not apply|--services lists
+1|list "X" was not added: cannot read $work/missing.txt|lists add X $work/missing.txt
+1|list "X" was not added: the list holds no host names|lists add X $work/first.json
+1|no list "nosuch"|lists update nosuch
 EOF2
+
+step "host lists: added from a file, listed, removed"
+printf '0.0.0.0 ads.example.com\n||track.example.net^\n' >"$work/hosts.txt"
+rules lists add 'My Ads' "$work/hosts.txt" | grep -q '^list "My Ads" added: 2 entries$' || fail "lists add"
+rules lists | grep -q "^My Ads  *$work/hosts.txt  *2  $(date +%Y-%m-%d) [0-9:]*  -\$" || fail "lists: $(rules lists)"
+[ -s "$XDG_DATA_HOME/korvel/hostlists.bin" ] || fail "no compiled lists"
+rules lists remove 'my ads' && [ "$(rules lists | wc -l)" = 1 ] || fail "lists remove: $(rules lists)"
 
 step "a rules file that does not parse is neither read nor replaced"
 use_rules_file "$work/bad/Rules.xml"

@@ -85,7 +85,7 @@ step "zel-rules: commands, the programs in the rules, a command's options, files
 ln -s "$BUILD/tools/zel-rules" "$work/bin/zel-rules"
 "$work/bin/zel-reg" set HKLM/Software/KORVEL/QRB /v RulesFile /d "$work/Rules.xml" >/dev/null
 "$work/bin/zel-rules" block "$work/bin/zzfirst" --in
-expect zel-rules "" == "--help --services --version add allow ask block export import list remove show"
+expect zel-rules "" == "--help --services --version add allow ask block export import list lists remove show"
 expect zel-rules a == "add allow ask"
 expect zel-rules show "" == "ANY ZZFIRST"
 expect zel-rules block Z == "ZZFIRST"
@@ -94,6 +94,8 @@ expect zel-rules add ZZFIRST --a == "--address --allow --ask"
 expect zel-rules add ZZFIRST --port "" == ""
 expect zel-rules import "$work/dirs/a" == "$work/dirs/afile $work/dirs/alpha"
 expect zel-rules export "" == ""
+expect zel-rules lists "" == "add remove update"
+expect zel-rules lists add Ads "$work/dirs/a" == "$work/dirs/afile $work/dirs/alpha"
 # The system services' rules: the programs of the file named (none: the shipped ANY).
 expect zel-rules --services --r == "--rules"
 expect zel-rules --services --rules "$work/dirs/a" == "$work/dirs/afile $work/dirs/alpha"

@@ -57,5 +57,7 @@ int Remove(const Call& call);
 // JsonCommands.cpp
 int Export(const Call& call);
 int Import(const Call& call);
+// HostListCommands.cpp: lists, lists add|remove|update
+int HostLists(const Call& call);
 
 }  // namespace tools::zel_rules

@@ -19,7 +19,7 @@ namespace {
 constexpr Command kCommands[] = {
     {"list", List},          {"show", Show},          {"allow", SetDefault}, {"block", SetDefault},
     {"ask", SetDefault},     {"add", Add},            {"remove", Remove},    {"export", Export},
-    {"import", Import},
+    {"import", Import},      {"lists", HostLists},
 };
 
 }  // namespace
@@ -38,7 +38,9 @@ int Usage(std::FILE* out)
                          "       zel-rules remove PROGRAM [N]\n"
                          "       zel-rules export\n"
                          "       zel-rules import [FILE]\n"
+                         "       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME]]\n"
                          "PROGRAM: a program's path or file name; ANY: the system settings.\n"
+                         "lists: the host lists subscribed to; update without NAME: the lists due.\n"
                          "--services: the system services' rules (/etc/korvel/Rules.xml, or FILE), root's to change.\n"),
                       Tr("zel-rules", "Lists and changes the firewall's rules. See zel-rules(1).\n"));
 }
