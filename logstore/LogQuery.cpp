@@ -1,0 +1,271 @@
+#include "logstore/LogQuery.h"
+
+#include "logstore/Database.h"
+#include "text/Strings.h"
+
+#include <variant>
+
+namespace logstore {
+
+namespace {
+
+// A search whose words match at most this many records is answered from
+// those records; one whose words most records hold, by walking the view in
+// time order and keeping those that match.
+constexpr std::int64_t kDriveLimit = 5000;
+
+// The port the view shows, written as the index's condition is (see Schema).
+constexpr const char* kShownPort = "CASE r.dir WHEN 0 THEN r.lport ELSE r.rport END";
+
+// What a search looks in, as panel::LogReader joins it.
+constexpr const char* kSearchedText =
+    "upper(r.app || char(10) || e.path || char(10) || ifnull(h.name, '') || char(10) || r.ip)";
+
+constexpr const char* kColumns = "r.id, r.t, r.dir, r.perm, r.proto, r.service, r.backstop, e.path, r.app, r.ip, "
+                                 "r.lport, r.rport, h.name, r.reason, r.list";
+
+// Whether the search index has a word in text: a letter or digit (or any
+// byte of a non-ASCII character) is part of a word, the rest separates.
+bool HasWord(std::string_view text)
+{
+    for (const char c : text)
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    return false;
+}
+
+// A port as a view shows it: digits without a leading zero, at most 65535.
+bool IsPort(std::string_view text)
+{
+    if (text.empty() || text.size() > 5 || (text.size() > 1 && text[0] == '0')
+        || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    return std::stoi(std::string(text)) <= 65535;
+}
+
+// One search word as a phrase of the search index: quoted, so that a quote,
+// an operator or a column name in it is text; its last word may go on (a
+// prefix), as the word typed may be the start of a longer one.
+std::string Phrase(std::string_view word)
+{
+    std::string phrase = "\"";
+    for (const char c : word) {
+        if (c == '"')
+            phrase += '"';
+        phrase += c;
+    }
+    return phrase + "\"*";
+}
+
+}  // namespace
+
+struct LogQuery::Plan {
+    using Value = std::variant<std::int64_t, std::string>;
+    bool none = false;   // the day or the program has no rows at all
+    bool search = false; // the texts are looked in: rows joined with their names
+    std::string from;
+    std::string where;
+    std::vector<Value> values;
+
+    void Add(const std::string& condition, std::vector<Value> more = {})
+    {
+        where += where.empty() ? condition : " AND " + condition;
+        for (Value& value : more)
+            values.push_back(std::move(value));
+    }
+    bool Bind(Statement& statement, int& at) const
+    {
+        for (const Value& value : values) {
+            if (const auto* number = std::get_if<std::int64_t>(&value))
+                statement.Bind(++at, *number);
+            else
+                statement.Bind(++at, std::get<std::string>(value));
+        }
+        return static_cast<bool>(statement);
+    }
+};
+
+bool LogQuery::Prepare(const LogSelection& selection, Plan& plan, std::string& why)
+{
+    // Ids of what the selection names, looked up once; a day or a program
+    // the index does not know has no rows.
+    const auto lookUp = [&](const char* sql, const std::string& text, std::int64_t& id) {
+        Statement find(db_, sql);
+        switch (find.Bind(1, text).Next()) {
+        case Statement::Step::kRow:
+            id = find.Integer(0);
+            return true;
+        case Statement::Step::kDone:
+            plan.none = true;
+            return true;
+        case Statement::Step::kFailed:
+            why = find.Error();
+            return false;
+        }
+        return false;
+    };
+    std::int64_t file = 0, exe = 0;
+    if (!selection.dayFile.empty() && !lookUp("SELECT id FROM files WHERE path = ?1", selection.dayFile, file))
+        return false;
+    if (!selection.program.empty() && !lookUp("SELECT id FROM exes WHERE path = ?1", selection.program, exe))
+        return false;
+    if (plan.none)
+        return true;
+
+    plan.Add("r.dir = ?", {std::int64_t {selection.incoming ? 0 : 1}});
+    plan.Add("(r.perm <> 1) = ?", {std::int64_t {selection.denied ? 1 : 0}});
+    plan.Add(std::string(kShownPort) + " IS NOT NULL");
+    if (file != 0)
+        plan.Add("r.file = ?", {file});
+    if (exe != 0)
+        plan.Add("r.exe_id = ?", {exe});
+    if (!selection.services) {
+        plan.Add("r.service = 0");
+        if (!selection.serviceManager.empty()) {
+            // The service manager's records are service records whatever
+            // they say: its executables (a few) left out by id.
+            Statement exes(db_, "SELECT id, path FROM exes");
+            std::vector<Plan::Value> manager;
+            std::string list;
+            while (exes.Next() == Statement::Step::kRow)
+                if (text::ToUpper(text::FileNamePart(exes.Text(1))) == selection.serviceManager) {
+                    manager.emplace_back(exes.Integer(0));
+                    list += list.empty() ? "?" : ", ?";
+                }
+            if (!exes) {
+                why = exes.Error();
+                return false;
+            }
+            if (!manager.empty())
+                plan.Add("r.exe_id NOT IN (" + list + ")", std::move(manager));
+        }
+    }
+
+    plan.from = "records r";
+    std::string words; // of the search index, all of which a row must hold
+    for (std::size_t at = 0; at < selection.search.size();) {
+        const std::size_t end = std::min(selection.search.find_first_of(" \t", at), selection.search.size());
+        const std::string_view word = std::string_view(selection.search).substr(at, end - at);
+        at = end + 1;
+        if (word.empty())
+            continue;
+        plan.search = true;
+        // The index finds the rows; the text itself decides, as the day
+        // files' reader does (a search word's dots or quotes count too).
+        const std::string literal = std::string("instr(") + kSearchedText + ", ?) > 0";
+        if (IsPort(word)) {
+            plan.Add("(" + std::string(kShownPort) + " = ? OR " + literal + ")",
+                     {std::int64_t {std::stoi(std::string(word))}, text::ToUpper(word)});
+            continue;
+        }
+        plan.Add(literal, {text::ToUpper(word)});
+        if (HasWord(word))
+            words += (words.empty() ? "" : " AND ") + Phrase(word);
+    }
+    if (!plan.search)
+        return true;
+    plan.from = "records r JOIN exes e ON e.id = r.exe_id LEFT JOIN hosts h ON h.id = r.host";
+    if (words.empty())
+        return true;
+    Statement matches(db_, "SELECT count(*) FROM (SELECT rowid FROM records_text WHERE records_text MATCH ?1 LIMIT ?2)");
+    if (matches.Bind(1, words).Bind(2, kDriveLimit + 1).Next() != Statement::Step::kRow) {
+        why = matches.Error();
+        return false;
+    }
+    if (matches.Integer(0) <= kDriveLimit) {
+        // Few: those rows taken first (CROSS JOIN keeps that order), then sorted.
+        plan.from = "records_text f CROSS JOIN records r ON r.id = f.rowid JOIN exes e ON e.id = r.exe_id "
+                    "LEFT JOIN hosts h ON h.id = r.host";
+        plan.Add("f.records_text MATCH ?", {words});
+    } else {
+        plan.Add("r.id IN (SELECT rowid FROM records_text WHERE records_text MATCH ?)", {words});
+    }
+    return true;
+}
+
+LogCount LogQuery::Count(const LogSelection& selection, std::string* why)
+{
+    LogCount count;
+    Plan plan;
+    std::string failure;
+    if (!Prepare(selection, plan, failure)) {
+        if (why)
+            *why = "cannot count the log's rows: " + failure;
+        return count;
+    }
+    if (plan.none)
+        return count;
+    const std::string rows = "SELECT 1 FROM " + plan.from + " WHERE " + plan.where;
+    Statement statement(db_, plan.search ? "SELECT count(*) FROM (" + rows + " LIMIT ?)"
+                                         : "SELECT count(*) FROM records r WHERE " + plan.where);
+    int at = 0;
+    plan.Bind(statement, at);
+    if (plan.search)
+        statement.Bind(++at, kSearchCountCap + 1);
+    if (statement.Next() != Statement::Step::kRow) {
+        if (why)
+            *why = "cannot count the log's rows: " + statement.Error();
+        return count;
+    }
+    count.rows = statement.Integer(0);
+    if (plan.search && count.rows > kSearchCountCap) {
+        count.rows = kSearchCountCap;
+        count.capped = true;
+    }
+    return count;
+}
+
+std::vector<LogEntry> LogQuery::Page(const LogSelection& selection, const std::optional<LogPosition>& before, int rows,
+                                     std::string* why)
+{
+    std::vector<LogEntry> page;
+    Plan plan;
+    std::string failure;
+    if (!Prepare(selection, plan, failure)) {
+        if (why)
+            *why = "cannot read the log's rows: " + failure;
+        return page;
+    }
+    if (plan.none || rows <= 0)
+        return page;
+    if (before)
+        plan.Add("(r.t, r.id) < (?, ?)", {std::int64_t {before->t}, before->id});
+    if (!plan.search)
+        plan.from = "records r JOIN exes e ON e.id = r.exe_id LEFT JOIN hosts h ON h.id = r.host";
+    Statement statement(db_, std::string("SELECT ") + kColumns + " FROM " + plan.from + " WHERE " + plan.where
+                                 + " ORDER BY r.t DESC, r.id DESC LIMIT ?");
+    int at = 0;
+    plan.Bind(statement, at);
+    statement.Bind(++at, std::int64_t {rows});
+    const auto port = [&](int column) {
+        return statement.IsNull(column) ? std::nullopt : std::optional<int>(static_cast<int>(statement.Integer(column)));
+    };
+    Statement::Step step;
+    while ((step = statement.Next()) == Statement::Step::kRow) {
+        LogEntry entry;
+        entry.id = statement.Integer(0);
+        entry.t = static_cast<std::time_t>(statement.Integer(1));
+        entry.incoming = statement.Integer(2) == 0;
+        entry.perm = static_cast<int>(statement.Integer(3));
+        entry.tcp = statement.Integer(4) == 1;
+        entry.service = statement.Integer(5) != 0;
+        entry.backstop = statement.Integer(6) != 0;
+        entry.exePath = statement.Text(7);
+        entry.app = statement.Text(8);
+        entry.ip = statement.Text(9);
+        entry.localPort = port(10);
+        entry.remotePort = port(11);
+        entry.host = statement.Text(12);
+        entry.reason = statement.Text(13);
+        entry.list = statement.Text(14);
+        page.push_back(std::move(entry));
+    }
+    if (step == Statement::Step::kFailed) {
+        if (why)
+            *why = "cannot read the log's rows: " + statement.Error();
+        page.clear();
+    }
+    return page;
+}
+
+}  // namespace logstore
