@@ -365,6 +365,27 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
     return pass;
 }
 
+bool LogIndex::DropOtherFolders(const std::string& folder, std::string* why)
+{
+    std::vector<std::string> other;
+    Statement files(db_, "SELECT path FROM files");
+    Statement::Step step;
+    while ((step = files.Next()) == Statement::Step::kRow) {
+        std::string path = files.Text(0);
+        if (std::string_view(path).substr(0, path.rfind('/')) != folder)
+            other.push_back(std::move(path));
+    }
+    if (step == Statement::Step::kFailed) {
+        if (why)
+            *why = "cannot read the index's files: " + files.Error();
+        return false;
+    }
+    for (const std::string& path : other)
+        if (!DropDayFile(path, why))
+            return false;
+    return true;
+}
+
 bool LogIndex::DropDayFile(const std::string& path, std::string* why)
 {
     std::string failure;
@@ -394,7 +415,7 @@ bool LogIndex::DropDayFile(const std::string& path, std::string* why)
     return transaction.Commit() || fail(transaction.Error());
 }
 
-IndexPass LogIndex::IndexFolder(const std::string& folder)
+IndexPass LogIndex::IndexFolder(const std::string& folder, std::int64_t maxLines)
 {
     IndexPass all;
     all.ok = true;
@@ -413,7 +434,12 @@ IndexPass LogIndex::IndexFolder(const std::string& folder)
     std::set<std::string> present;
     for (const auto& [day, path] : days) {
         present.insert(path);
-        const IndexPass pass = IndexDayFile(path);
+        if (all.more)
+            continue; // over the budget: read at the next pass, still not dropped
+        const IndexPass pass = IndexDayFile(path, maxLines);
+        if (maxLines >= 0)
+            maxLines = std::max<std::int64_t>(0, maxLines - pass.rows - pass.skipped);
+        all.more = pass.more;
         all.rows += pass.rows;
         all.skipped += pass.skipped;
         all.restarted = all.restarted || pass.restarted;

@@ -50,8 +50,13 @@ public:
 
     // Brings the index of a log folder up to date: each day's file, newest
     // day first (so the views have today soonest), and the rows of files
-    // that are gone dropped. A missing index is made this way.
-    IndexPass IndexFolder(const std::string& folder);
+    // that are gone dropped. A missing index is made this way. maxLines
+    // bounds the pass over all days (more then says there may be more).
+    IndexPass IndexFolder(const std::string& folder, std::int64_t maxLines = -1);
+
+    // Drops the rows of every file that is not in folder: the log folder
+    // was moved, and the views show only the one folder's days.
+    bool DropOtherFolders(const std::string& folder, std::string* why = nullptr);
 
 private:
     struct FileState;

@@ -7,6 +7,7 @@
 #include "protocol/LogFiles.h"
 #include "tests/Sandbox.h"
 #include "text/Strings.h"
+#include "zelconn/IndexFeeder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -788,4 +789,42 @@ TEST(AttackLogQueryHostileText, RecordTextNeverWidensAQuery)
         found += entry.ip + " ";
     EXPECT_EQ(found, "10.0.0.3 10.0.0.2 ");
     EXPECT_EQ(Count(db, "SELECT count(*) FROM records"), "4");
+}
+
+// zelconn's feeder keeps the index of the log folder: new lines, a removed
+// day, a database removed under it (made anew and every day read again),
+// the log folder moved (the old folder's days dropped).
+TEST(LogIndexFeeder, FollowsTheFolderAndRebuildsAMissingDatabase)
+{
+    Sandbox sandbox;
+    const std::string day3 = sandbox.logs + "/3_7_2026_qrb.log";
+    const std::string day4 = sandbox.logs + "/4_7_2026_qrb.log";
+    WriteText(day3, Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0));
+    WriteText(day4, Record("/usr/bin/curl", "10.0.0.2", nullptr, 4, 9, 0, 0));
+    zelconn::IndexFeeder feeder;
+    const auto rows = [&] {
+        EXPECT_TRUE(feeder.WaitCaughtUp(std::chrono::seconds(20)));
+        EXPECT_EQ(feeder.LastError(), "");
+        Database reader = Database::Open(Access::kRead);
+        return reader ? Count(reader, "SELECT group_concat(ip, ' ') FROM (SELECT ip FROM records ORDER BY ip)")
+                      : reader.Error();
+    };
+    feeder.Follow(sandbox.logs);
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.2");
+    Append(day3, Record("/usr/bin/wget", "10.0.0.3", nullptr, 3, 9, 0, 1) + Record("/usr/bin/nc", "10.0.0.4", nullptr, 3, 9, 0, 2));
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.2 10.0.0.3 10.0.0.4");
+    ASSERT_EQ(::unlink(day4.c_str()), 0);
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.3 10.0.0.4");
+    const std::string database = logstore::DatabasePath();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ::unlink((database + suffix).c_str());
+    Append(day3, Record("/usr/bin/nc", "10.0.0.5", nullptr, 3, 9, 0, 3));
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.3 10.0.0.4 10.0.0.5");
+    const std::string moved = sandbox.root + "/logs2";
+    ASSERT_EQ(::mkdir(moved.c_str(), 0700), 0);
+    WriteText(moved + "/5_7_2026_qrb.log", Record("/usr/bin/curl", "10.0.0.6", nullptr, 5, 9, 0, 0));
+    feeder.Follow(moved);
+    EXPECT_EQ(rows(), "10.0.0.6");
+    feeder.Stop();
+    EXPECT_TRUE(Database::Open(Access::kWrite)) << "the writer lock goes with the feeder";
 }
