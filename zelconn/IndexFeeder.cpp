@@ -10,7 +10,6 @@
 #include <cstring>
 #include <optional>
 #include <poll.h>
-#include <sqlite3.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -77,7 +76,7 @@ void IndexFeeder::Stop()
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (writing_)
-            ::sqlite3_interrupt(writing_);
+            writing_->Interrupt();
     }
     Wake();
     thread_.join();
@@ -169,7 +168,7 @@ void IndexFeeder::Run()
             } else {
                 {
                     const std::lock_guard<std::mutex> lock(mutex_);
-                    writing_ = db.Handle();
+                    writing_ = &db;
                 }
                 index.emplace(db);
                 moved = pending = true;

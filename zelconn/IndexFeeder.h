@@ -8,7 +8,9 @@
 #include <string>
 #include <thread>
 
-struct sqlite3;
+namespace logstore {
+class Database;
+}
 
 namespace zelconn {
 
@@ -62,7 +64,7 @@ private:
     std::uint64_t asked_ = 0; // waits begun
     std::uint64_t done_ = 0;  // waits answered: a whole pass began after them
     std::string error_;
-    sqlite3* writing_ = nullptr; // the thread's connection, to interrupt a long pass
+    logstore::Database* writing_ = nullptr; // the thread's connection, to interrupt a long pass
 };
 
 }  // namespace zelconn
