@@ -10,9 +10,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -216,6 +218,7 @@ bool LogIndex::DropRows(std::int64_t file, std::string& why)
         "SELECT 'delete', r.id, r.app, e.path, COALESCE(h.name, ''), r.ip FROM records r "
         "JOIN exes e ON e.id = r.exe_id LEFT JOIN hosts h ON h.id = r.host WHERE r.file = " + id + ";"
         "DELETE FROM records WHERE file = " + id + ";"
+        "DELETE FROM view_counts WHERE file = " + id + ";"
         "DELETE FROM exes WHERE id IN (SELECT id FROM temp.dropped_names WHERE kind = 0) "
         "AND NOT EXISTS (SELECT 1 FROM records WHERE exe_id = exes.id);"
         "DELETE FROM hosts WHERE id IN (SELECT id FROM temp.dropped_names WHERE kind = 1) AND id NOT IN "
@@ -280,6 +283,10 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
                           "lport, rport, host, reason, list) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
                           "?13, ?14, ?15, ?16)");
     Statement addText(db_, "INSERT INTO records_text(rowid, app, path, host, ip) VALUES (?1, ?2, ?3, ?4, ?5)");
+    // The rows each batch adds to the views' counts, by program and view.
+    Statement addCount(db_, "INSERT INTO view_counts(file, exe_id, dir, denied, service, rows) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+                            "ON CONFLICT DO UPDATE SET rows = rows + excluded.rows");
+    std::map<std::tuple<std::int64_t, int, int, int>, std::int64_t> counts;
     Statement progress(db_, "UPDATE files SET dev = ?2, ino = ?3, size_indexed = ?4, head_digest = ?5, skipped = ?6, "
                             "in_long_line = ?7 WHERE id = ?1");
     const auto optional = [](Statement& statement, int index, const auto& value, bool present) -> Statement& {
@@ -345,8 +352,18 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
             if (!addText.Run())
                 return fail(addText.Error());
             addText.Reset();
+            if ((row->dir == 0 ? row->localPort : row->remotePort).has_value())
+                ++counts[{exe, row->dir, row->perm != 1, row->service}];
             ++rows;
         }
+        for (const auto& [key, added] : counts) {
+            const auto& [exe, dir, denied, service] = key;
+            addCount.Bind(1, state.id).Bind(2, exe).Bind(3, dir).Bind(4, denied).Bind(5, service).Bind(6, added);
+            if (!addCount.Run())
+                return fail(addCount.Error());
+            addCount.Reset();
+        }
+        counts.clear();
         state.size = reader.Consumed();
         state.skipped += skipped;
         if (!HeadDigest(fd.Get(), state.size, state.digest))

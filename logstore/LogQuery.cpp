@@ -66,6 +66,9 @@ struct LogQuery::Plan {
     std::string from;
     std::string where;
     std::vector<Value> values;
+    // The same selection over view_counts, while nothing is searched.
+    std::string countWhere;
+    std::vector<Value> countValues;
 
     void Add(const std::string& condition, std::vector<Value> more = {})
     {
@@ -73,7 +76,13 @@ struct LogQuery::Plan {
         for (Value& value : more)
             values.push_back(std::move(value));
     }
-    bool Bind(Statement& statement, int& at) const
+    void AddToCount(const std::string& condition, std::vector<Value> more = {})
+    {
+        countWhere += countWhere.empty() ? condition : " AND " + condition;
+        for (Value& value : more)
+            countValues.push_back(std::move(value));
+    }
+    static bool Bind(Statement& statement, int& at, const std::vector<Value>& values)
     {
         for (const Value& value : values) {
             if (const auto* number = std::get_if<std::int64_t>(&value))
@@ -112,15 +121,20 @@ bool LogQuery::Prepare(const LogSelection& selection, Plan& plan, std::string& w
     if (plan.none)
         return true;
 
-    plan.Add("r.dir = ?", {std::int64_t {selection.incoming ? 0 : 1}});
-    plan.Add("(r.perm <> 1) = ?", {std::int64_t {selection.denied ? 1 : 0}});
-    plan.Add(std::string(kShownPort) + " IS NOT NULL");
+    // Each condition on the rows and on their counts.
+    const auto both = [&](const std::string& rows, const std::string& counts, std::vector<Plan::Value> values = {}) {
+        plan.AddToCount(counts, values);
+        plan.Add(rows, std::move(values));
+    };
+    both("r.dir = ?", "c.dir = ?", {std::int64_t {selection.incoming ? 0 : 1}});
+    both("(r.perm <> 1) = ?", "c.denied = ?", {std::int64_t {selection.denied ? 1 : 0}});
+    plan.Add(std::string(kShownPort) + " IS NOT NULL"); // the counts hold only those
     if (file != 0)
-        plan.Add("r.file = ?", {file});
+        both("r.file = ?", "c.file = ?", {file});
     if (exe != 0)
-        plan.Add("r.exe_id = ?", {exe});
+        both("r.exe_id = ?", "c.exe_id = ?", {exe});
     if (!selection.services) {
-        plan.Add("r.service = 0");
+        both("r.service = 0", "c.service = 0");
         if (!selection.serviceManager.empty()) {
             // The service manager's records are service records whatever
             // they say: its executables (a few) left out by id.
@@ -137,7 +151,7 @@ bool LogQuery::Prepare(const LogSelection& selection, Plan& plan, std::string& w
                 return false;
             }
             if (!manager.empty())
-                plan.Add("r.exe_id NOT IN (" + list + ")", std::move(manager));
+                both("r.exe_id NOT IN (" + list + ")", "c.exe_id NOT IN (" + list + ")", std::move(manager));
         }
     }
 
@@ -197,9 +211,9 @@ LogCount LogQuery::Count(const LogSelection& selection, std::string* why)
         return count;
     const std::string rows = "SELECT 1 FROM " + plan.from + " WHERE " + plan.where;
     Statement statement(db_, plan.search ? "SELECT count(*) FROM (" + rows + " LIMIT ?)"
-                                         : "SELECT count(*) FROM records r WHERE " + plan.where);
+                                         : "SELECT ifnull(sum(c.rows), 0) FROM view_counts c WHERE " + plan.countWhere);
     int at = 0;
-    plan.Bind(statement, at);
+    Plan::Bind(statement, at, plan.search ? plan.values : plan.countValues);
     if (plan.search)
         statement.Bind(++at, kSearchCountCap + 1);
     if (statement.Next() != Statement::Step::kRow) {
@@ -235,7 +249,7 @@ std::vector<LogEntry> LogQuery::Page(const LogSelection& selection, const std::o
     Statement statement(db_, std::string("SELECT ") + kColumns + " FROM " + plan.from + " WHERE " + plan.where
                                  + " ORDER BY r.t DESC, r.id DESC LIMIT ?");
     int at = 0;
-    plan.Bind(statement, at);
+    Plan::Bind(statement, at, plan.values);
     statement.Bind(++at, std::int64_t {rows});
     const auto port = [&](int column) {
         return statement.IsNull(column) ? std::nullopt : std::optional<int>(static_cast<int>(statement.Integer(column)));

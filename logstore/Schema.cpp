@@ -68,6 +68,18 @@ CREATE INDEX records_shown ON records(dir, perm <> 1, t, id, service, exe_id)
   WHERE CASE dir WHEN 0 THEN lport ELSE rport END IS NOT NULL;
 CREATE INDEX records_shown_by_day ON records(file, dir, perm <> 1, t, id, service, exe_id)
   WHERE CASE dir WHEN 0 THEN lport ELSE rport END IS NOT NULL;
+-- How many of those rows each day holds of each program, by view: a view
+-- of millions of rows is counted from a few hundred of these.
+CREATE TABLE view_counts(
+  file INTEGER NOT NULL,
+  exe_id INTEGER NOT NULL,
+  dir INTEGER NOT NULL,
+  denied INTEGER NOT NULL,  -- perm <> 1
+  service INTEGER NOT NULL,
+  rows INTEGER NOT NULL,
+  PRIMARY KEY(file, exe_id, dir, denied, service)
+) WITHOUT ROWID;
+CREATE INDEX view_counts_by_view ON view_counts(dir, denied);
 )"},
     }};
     return schema;

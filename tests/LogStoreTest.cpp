@@ -696,25 +696,35 @@ TEST(LogQueryViews, SameRowsAsTheDayFilesInPagesWithoutGapsOrRepeats)
         {"Log4", false, "", "", "mail.other.net 10.0"},
     };
     panel::LogReader files;
-    for (const auto& c : cases) {
-        const std::string name = std::string(c.key) + (c.services ? "+services " : " ") + c.day + " " + c.program + " " + c.search;
-        std::vector<std::string> expected;
-        for (const panel::LogRow& row : files.FillLogView(sandbox.logs, c.key, c.services, {}, "SYSTEMD", {c.day, c.search}))
-            if (c.program.empty() || row.path == c.program)
-                expected.push_back(Shown(row.when, row.application, row.path, row.ip, row.portNumber, row.host));
-        const logstore::LogSelection selection {c.key == std::string("Log1") || c.key == std::string("Log3"),
-                                                c.key == std::string("Log3") || c.key == std::string("Log4"),
-                                                c.day, c.program, c.services, "SYSTEMD", c.search};
-        std::string why;
-        const logstore::LogCount count = query.Count(selection, &why);
-        EXPECT_EQ(why, "") << name;
-        EXPECT_EQ(count.rows, static_cast<std::int64_t>(expected.size())) << name;
-        EXPECT_FALSE(count.capped) << name;
-        EXPECT_EQ(Shown(query.Page(selection, std::nullopt, 1000)), expected) << name;
-        for (const int pageRows : {1, 4})
-            EXPECT_EQ(Shown(AllPages(query, selection, pageRows)), expected) << name << " pages of " << pageRows;
+    // As indexed, then with a day gone and another written anew shorter.
+    for (int state = 0; state < 2; ++state) {
+        if (state == 1) {
+            ASSERT_EQ(::unlink((sandbox.logs + "/5_7_2026_qrb.log").c_str()), 0);
+            const std::string day3 = sandbox.logs + "/3_7_2026_qrb.log";
+            const std::string text = ReadText(day3);
+            WriteText(day3, text.substr(0, text.find('\n', text.size() / 2) + 1));
+            ASSERT_TRUE(LogIndex(db).IndexFolder(sandbox.logs).ok);
+        }
+        for (const auto& c : cases) {
+            const std::string name = std::string(c.key) + (c.services ? "+services " : " ") + c.day + " " + c.program + " " + c.search;
+            std::vector<std::string> expected;
+            for (const panel::LogRow& row : files.FillLogView(sandbox.logs, c.key, c.services, {}, "SYSTEMD", {c.day, c.search}))
+                if (c.program.empty() || row.path == c.program)
+                    expected.push_back(Shown(row.when, row.application, row.path, row.ip, row.portNumber, row.host));
+            const logstore::LogSelection selection {c.key == std::string("Log1") || c.key == std::string("Log3"),
+                                                    c.key == std::string("Log3") || c.key == std::string("Log4"),
+                                                    c.day, c.program, c.services, "SYSTEMD", c.search};
+            std::string why;
+            const logstore::LogCount count = query.Count(selection, &why);
+            EXPECT_EQ(why, "") << name;
+            EXPECT_EQ(count.rows, static_cast<std::int64_t>(expected.size())) << name;
+            EXPECT_FALSE(count.capped) << name;
+            EXPECT_EQ(Shown(query.Page(selection, std::nullopt, 1000)), expected) << name;
+            for (const int pageRows : {1, 4})
+                EXPECT_EQ(Shown(AllPages(query, selection, pageRows)), expected) << name << " pages of " << pageRows;
+        }
     }
-    EXPECT_GT(query.Count({false, false, "", "", false, "", ""}).rows, 20) << "the views are not all empty";
+    EXPECT_GT(query.Count({false, false, "", "", false, "", ""}).rows, 10) << "the views are not all empty";
 }
 
 // A search's quotes, operators, column names and "*" are text: it finds the
