@@ -3,35 +3,94 @@
 #include "logstore/Database.h"
 #include "text/Strings.h"
 
+#include <sqlite3.h>
+
 #include <variant>
 
 namespace logstore {
 
 namespace {
 
-// A search whose words match at most this many records is answered from
-// those records; one whose words most records hold, by walking the view in
-// time order and keeping those that match.
-constexpr std::int64_t kDriveLimit = 5000;
-
 // The port the view shows, written as the index's condition is (see Schema).
 constexpr const char* kShownPort = "CASE r.dir WHEN 0 THEN r.lport ELSE r.rport END";
 
 // What a search looks in, as panel::LogReader joins it.
-constexpr const char* kSearchedText =
-    "upper(r.app || char(10) || e.path || char(10) || ifnull(h.name, '') || char(10) || r.ip)";
+constexpr const char* kSearchedText = "r.app || char(10) || e.path || char(10) || ifnull(h.name, '') || char(10) || r.ip";
 
 constexpr const char* kColumns = "r.id, r.t, r.dir, r.perm, r.proto, r.service, r.backstop, e.path, r.app, r.ip, "
                                  "r.lport, r.rport, h.name, r.reason, r.list";
 
-// Whether the search index has a word in text: a letter or digit (or any
-// byte of a non-ASCII character) is part of a word, the rest separates.
-bool HasWord(std::string_view text)
+// Text as a phrase of the search index: quoted, so that a quote, an
+// operator or a column name in it can only be text.
+std::string Phrase(std::string_view text)
 {
-    for (const char c : text)
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80)
+    std::string phrase = "\"";
+    for (const char c : text) {
+        if (c == '"')
+            phrase += '"';
+        phrase += c;
+    }
+    return phrase + "\"";
+}
+
+// As the search index reads texts: a letter or digit (or any byte of a
+// non-ASCII character) is part of a word, the rest separates words.
+bool IsWordByte(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether text holds word (in upper case) where a word of the text starts,
+// or anywhere when word itself starts with no word, without regard to
+// ASCII case: what the search index can find, told by the text itself.
+bool HoldsAtWordStart(std::string_view text, std::string_view word)
+{
+    const bool anywhere = word.empty() || !IsWordByte(word.front());
+    for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+        if (!anywhere && at > 0 && IsWordByte(text[at - 1]))
+            continue;
+        std::size_t i = 0;
+        while (i < word.size() && Upper(text[at + i]) == word[i])
+            ++i;
+        if (i == word.size())
             return true;
+    }
     return false;
+}
+
+void LogHolds(sqlite3_context* context, int, sqlite3_value** values)
+{
+    const auto text = [&](int i) {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_value_text(values[i]));
+        return data ? std::string_view(data, static_cast<std::size_t>(sqlite3_value_bytes(values[i]))) : std::string_view();
+    };
+    sqlite3_result_int(context, HoldsAtWordStart(text(0), text(1)) ? 1 : 0);
+}
+
+// The one word of a search word the search index is asked for: the longest
+// (the rarest, likely), whole, or as a start when it is the word's last (the
+// word typed may go on); empty when the word holds none.
+std::string IndexTerm(std::string_view word)
+{
+    std::string_view best;
+    bool last = false;
+    for (std::size_t at = 0; at < word.size();) {
+        if (!IsWordByte(word[at])) {
+            ++at;
+            continue;
+        }
+        std::size_t end = at;
+        while (end < word.size() && IsWordByte(word[end]))
+            ++end;
+        if (end - at >= best.size()) {
+            best = word.substr(at, end - at);
+            last = end == word.size();
+        }
+        at = end;
+    }
+    return best.empty() ? std::string() : Phrase(best) + (last ? "*" : "");
 }
 
 // A port as a view shows it: digits without a leading zero, at most 65535.
@@ -41,20 +100,6 @@ bool IsPort(std::string_view text)
         || text.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
     return std::stoi(std::string(text)) <= 65535;
-}
-
-// One search word as a phrase of the search index: quoted, so that a quote,
-// an operator or a column name in it is text; its last word may go on (a
-// prefix), as the word typed may be the start of a longer one.
-std::string Phrase(std::string_view word)
-{
-    std::string phrase = "\"";
-    for (const char c : word) {
-        if (c == '"')
-            phrase += '"';
-        phrase += c;
-    }
-    return phrase + "\"*";
 }
 
 }  // namespace
@@ -93,6 +138,14 @@ struct LogQuery::Plan {
         return static_cast<bool>(statement);
     }
 };
+
+LogQuery::LogQuery(Database& db, std::int64_t driveLimit) : db_(db), driveLimit_(driveLimit)
+{
+    // Registered on the connection; a failure shows as the search's own.
+    if (db_.Handle())
+        sqlite3_create_function_v2(db_.Handle(), "log_holds", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   LogHolds, nullptr, nullptr, nullptr);
+}
 
 bool LogQuery::Prepare(const LogSelection& selection, Plan& plan, std::string& why)
 {
@@ -164,17 +217,17 @@ bool LogQuery::Prepare(const LogSelection& selection, Plan& plan, std::string& w
         if (word.empty())
             continue;
         plan.search = true;
-        // The index finds the rows; the text itself decides, as the day
-        // files' reader does (a search word's dots or quotes count too).
-        const std::string literal = std::string("instr(") + kSearchedText + ", ?) > 0";
+        // The index finds the rows; the text itself decides (a search
+        // word's dots or quotes count too).
+        const std::string literal = std::string("log_holds(") + kSearchedText + ", ?)";
         if (IsPort(word)) {
             plan.Add("(" + std::string(kShownPort) + " = ? OR " + literal + ")",
                      {std::int64_t {std::stoi(std::string(word))}, text::ToUpper(word)});
             continue;
         }
         plan.Add(literal, {text::ToUpper(word)});
-        if (HasWord(word))
-            words += (words.empty() ? "" : " AND ") + Phrase(word);
+        if (const std::string term = IndexTerm(word); !term.empty())
+            words += (words.empty() ? "" : " AND ") + term;
     }
     if (!plan.search)
         return true;
@@ -182,17 +235,15 @@ bool LogQuery::Prepare(const LogSelection& selection, Plan& plan, std::string& w
     if (words.empty())
         return true;
     Statement matches(db_, "SELECT count(*) FROM (SELECT rowid FROM records_text WHERE records_text MATCH ?1 LIMIT ?2)");
-    if (matches.Bind(1, words).Bind(2, kDriveLimit + 1).Next() != Statement::Step::kRow) {
+    if (matches.Bind(1, words).Bind(2, driveLimit_ + 1).Next() != Statement::Step::kRow) {
         why = matches.Error();
         return false;
     }
-    if (matches.Integer(0) <= kDriveLimit) {
+    if (matches.Integer(0) <= driveLimit_) {
         // Few: those rows taken first (CROSS JOIN keeps that order), then sorted.
         plan.from = "records_text f CROSS JOIN records r ON r.id = f.rowid JOIN exes e ON e.id = r.exe_id "
                     "LEFT JOIN hosts h ON h.id = r.host";
         plan.Add("f.records_text MATCH ?", {words});
-    } else {
-        plan.Add("r.id IN (SELECT rowid FROM records_text WHERE records_text MATCH ?)", {words});
     }
     return true;
 }

@@ -22,8 +22,9 @@ struct LogSelection {
     std::string serviceManager; // the service manager's file name in upper case: its records are service records
     // Words, each of which must match: a part of the program's name or path,
     // the host name or the address, without regard to case, that starts one
-    // of their words (the index knows words, not every part of them); or the
-    // port the view shows, whole.
+    // of their words (the index knows words, not every part of them; a word
+    // that starts with a dot or a quote may be anywhere); or the port the
+    // view shows, whole.
     std::string search;
 };
 
@@ -73,7 +74,13 @@ public:
     // matches a word most rows hold would take seconds.
     static constexpr std::int64_t kSearchCountCap = 10000;
 
-    explicit LogQuery(Database& db) : db_(db) {}
+    // A search whose words the search index finds in at most this many
+    // records is answered from those records, sorted; one whose words more
+    // records hold, by walking the view newest first and keeping the rows
+    // that match, which soon fills a page.
+    static constexpr std::int64_t kDriveLimit = 50000;
+
+    explicit LogQuery(Database& db, std::int64_t driveLimit = kDriveLimit);
 
     LogCount Count(const LogSelection& selection, std::string* why = nullptr);
     // Up to rows rows before the position (or the newest when none).
@@ -85,6 +92,7 @@ private:
     bool Prepare(const LogSelection& selection, Plan& plan, std::string& why);
 
     Database& db_;
+    std::int64_t driveLimit_;
 };
 
 }  // namespace logstore

@@ -670,7 +670,8 @@ TEST(LogQueryViews, SameRowsAsTheDayFilesInPagesWithoutGapsOrRepeats)
     ASSERT_TRUE(LogIndex(db).IndexFolder(sandbox.logs).ok);
     Database reader = Database::Open(Access::kRead);
     ASSERT_TRUE(reader) << reader.Error();
-    logstore::LogQuery query(reader);
+    // Searches answered from the search index's rows, and by walking the views.
+    logstore::LogQuery fromIndex(reader), walking(reader, 0);
     const std::string day4 = sandbox.logs + "/4_7_2026_qrb.log";
     const struct {
         const char* key;
@@ -706,25 +707,28 @@ TEST(LogQueryViews, SameRowsAsTheDayFilesInPagesWithoutGapsOrRepeats)
             ASSERT_TRUE(LogIndex(db).IndexFolder(sandbox.logs).ok);
         }
         for (const auto& c : cases) {
-            const std::string name = std::string(c.key) + (c.services ? "+services " : " ") + c.day + " " + c.program + " " + c.search;
-            std::vector<std::string> expected;
-            for (const panel::LogRow& row : files.FillLogView(sandbox.logs, c.key, c.services, {}, "SYSTEMD", {c.day, c.search}))
-                if (c.program.empty() || row.path == c.program)
-                    expected.push_back(Shown(row.when, row.application, row.path, row.ip, row.portNumber, row.host));
-            const logstore::LogSelection selection {c.key == std::string("Log1") || c.key == std::string("Log3"),
-                                                    c.key == std::string("Log3") || c.key == std::string("Log4"),
-                                                    c.day, c.program, c.services, "SYSTEMD", c.search};
-            std::string why;
-            const logstore::LogCount count = query.Count(selection, &why);
-            EXPECT_EQ(why, "") << name;
-            EXPECT_EQ(count.rows, static_cast<std::int64_t>(expected.size())) << name;
-            EXPECT_FALSE(count.capped) << name;
-            EXPECT_EQ(Shown(query.Page(selection, std::nullopt, 1000)), expected) << name;
-            for (const int pageRows : {1, 4})
-                EXPECT_EQ(Shown(AllPages(query, selection, pageRows)), expected) << name << " pages of " << pageRows;
+            for (logstore::LogQuery* const query : {&fromIndex, &walking}) {
+                const std::string name = std::string(c.key) + (c.services ? "+services " : " ") + c.day + " " + c.program + " "
+                    + c.search + (query == &walking ? " walking" : "");
+                std::vector<std::string> expected;
+                for (const panel::LogRow& row : files.FillLogView(sandbox.logs, c.key, c.services, {}, "SYSTEMD", {c.day, c.search}))
+                    if (c.program.empty() || row.path == c.program)
+                        expected.push_back(Shown(row.when, row.application, row.path, row.ip, row.portNumber, row.host));
+                const logstore::LogSelection selection {c.key == std::string("Log1") || c.key == std::string("Log3"),
+                                                        c.key == std::string("Log3") || c.key == std::string("Log4"),
+                                                        c.day, c.program, c.services, "SYSTEMD", c.search};
+                std::string why;
+                const logstore::LogCount count = query->Count(selection, &why);
+                EXPECT_EQ(why, "") << name;
+                EXPECT_EQ(count.rows, static_cast<std::int64_t>(expected.size())) << name;
+                EXPECT_FALSE(count.capped) << name;
+                EXPECT_EQ(Shown(query->Page(selection, std::nullopt, 1000)), expected) << name;
+                for (const int pageRows : {1, 4})
+                    EXPECT_EQ(Shown(AllPages(*query, selection, pageRows)), expected) << name << " pages of " << pageRows;
+            }
         }
     }
-    EXPECT_GT(query.Count({false, false, "", "", false, "", ""}).rows, 10) << "the views are not all empty";
+    EXPECT_GT(fromIndex.Count({false, false, "", "", false, "", ""}).rows, 10) << "the views are not all empty";
 }
 
 // A search's quotes, operators, column names and "*" are text: it finds the
@@ -742,7 +746,6 @@ TEST(LogQuerySearch, OperatorsAndQuotesAreLiteralText)
         text += AnyRecord(paths[i], ("10.0.0." + std::to_string(i)).c_str(), nullptr, 3, static_cast<int>(i), 1, 1, false);
     WriteText(file, text);
     ASSERT_TRUE(LogIndex(db).IndexDayFile(file).ok);
-    logstore::LogQuery query(db);
     const struct {
         const char* search;
         const char* ips; // the last number of each address found, newest first
@@ -751,17 +754,22 @@ TEST(LogQuerySearch, OperatorsAndQuotesAreLiteralText)
         {"\"hi", "2"},        {"app:curl", "3"},    {"path:plain", ""},  {"curl", "3"},        {"NEAR(a", "4"},
         {"OR", "5"},          {"a OR b", "5"},       {"^plain", ""},      {"plain)", ""},       {"-opt", ""},
         {"x\" OR \"opt", ""}, {"weird* OR", ""},    {"(", "4"},          {"NOT", ""},          {"\"\"", ""},
+        {"eird", ""},         {"/plain", "6"},      {"RUN", "6 5 4 3 2 1 0"},
     };
-    for (const auto& c : cases) {
-        std::string found;
-        std::string why;
-        for (const logstore::LogEntry& entry : query.Page({false, false, "", "", false, "", c.search}, std::nullopt, 100, &why))
-            found += (found.empty() ? "" : " ") + entry.ip.substr(7);
-        EXPECT_EQ(why, "") << c.search;
-        EXPECT_EQ(found, c.ips) << c.search;
-        EXPECT_EQ(query.Count({false, false, "", "", false, "", c.search}).rows,
-                  static_cast<std::int64_t>(found.empty() ? 0 : std::count(found.begin(), found.end(), ' ') + 1))
-            << c.search;
+    // Answered from the search index's rows, and by walking the view.
+    for (const std::int64_t driveLimit : {logstore::LogQuery::kDriveLimit, std::int64_t {0}}) {
+        logstore::LogQuery query(db, driveLimit);
+        for (const auto& c : cases) {
+            std::string found;
+            std::string why;
+            for (const logstore::LogEntry& entry : query.Page({false, false, "", "", false, "", c.search}, std::nullopt, 100, &why))
+                found += (found.empty() ? "" : " ") + entry.ip.substr(7);
+            EXPECT_EQ(why, "") << c.search;
+            EXPECT_EQ(found, c.ips) << c.search;
+            EXPECT_EQ(query.Count({false, false, "", "", false, "", c.search}).rows,
+                      static_cast<std::int64_t>(found.empty() ? 0 : std::count(found.begin(), found.end(), ' ') + 1))
+                << c.search;
+        }
     }
 }
 
