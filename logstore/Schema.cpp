@@ -80,6 +80,8 @@ CREATE TABLE view_counts(
   PRIMARY KEY(file, exe_id, dir, denied, service)
 ) WITHOUT ROWID;
 CREATE INDEX view_counts_by_view ON view_counts(dir, denied);
+INSERT INTO view_counts SELECT file, exe_id, dir, perm <> 1, service, count(*) FROM records
+  WHERE CASE dir WHEN 0 THEN lport ELSE rport END IS NOT NULL GROUP BY 1, 2, 3, 4, 5;
 )"},
     }};
     return schema;
