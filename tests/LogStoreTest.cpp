@@ -806,6 +806,12 @@ TEST(AttackLogQueryHostileText, RecordTextNeverWidensAQuery)
     for (const logstore::LogEntry& entry : query.Page({false, false, "", "", false, "", "x\" OR \"usr"}, std::nullopt, 100))
         found += entry.ip + " ";
     EXPECT_EQ(found, "10.0.0.3 10.0.0.2 ");
+    // Bytes no text holds find nothing, and break nothing.
+    for (const std::string& odd : {std::string("usr\0\"*", 6), std::string("\xff\xfe*"), std::string("\"\0", 2)}) {
+        std::string why;
+        EXPECT_EQ(query.Page({false, false, "", "", false, "", odd}, std::nullopt, 100, &why).size(), 0u);
+        EXPECT_EQ(why, "");
+    }
     EXPECT_EQ(Count(db, "SELECT count(*) FROM records"), "4");
 }
 

@@ -222,7 +222,9 @@ void IndexFeeder::Run()
         }
         alignas(inotify_event) char buffer[8192];
         ssize_t got = 0;
-        while (notify >= 0 && (got = ::read(notify, buffer, sizeof buffer)) > 0) {
+        // Bounded: a program making files in the folder without end must not
+        // keep the feeder reading news instead of passes.
+        for (int reads = 0; reads < 64 && notify >= 0 && (got = ::read(notify, buffer, sizeof buffer)) > 0; ++reads) {
             for (ssize_t at = 0; at < got;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 if (event->wd == databaseWatch && databaseWatch >= 0) {
