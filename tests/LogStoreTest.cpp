@@ -5,6 +5,8 @@
 #include "logstore/WriterLock.h"
 #include "panel/core/LogReader.h"
 #include "protocol/LogFiles.h"
+#include "tests/ChildProcess.h"
+#include "tests/EventWait.h"
 #include "tests/Sandbox.h"
 #include "text/Strings.h"
 #include "zelconn/IndexFeeder.h"
@@ -877,4 +879,30 @@ TEST(LogStoreSchema, EarlierIndexCountedAfterTheUpgrade)
             EXPECT_EQ(query.Count(selection).rows, static_cast<std::int64_t>(AllPages(query, selection, 100).size()))
                 << incoming << denied;
         }
+}
+
+// The interceptor's process keeps the index: the records written to the day's
+// file while it runs reach the index, all of them.
+TEST(LogIndexFromTheInterceptor, RecordsWrittenReachTheIndex)
+{
+    Sandbox sandbox;
+    const std::string day = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    WriteText(day, "");
+    testing_support::ChildProcess zelconn({ZELCONN});
+    constexpr int kRecords = 5000;
+    std::string text;
+    for (int i = 0; i < kRecords; ++i)
+        text += AnyRecord("/usr/bin/p" + std::to_string(i % 50), "10.0.0.1", nullptr, 3, i % 3600, 1, 1, false);
+    for (size_t at = 0; at < text.size(); at += 65536)
+        Append(day, std::string_view(text).substr(at, 65536));
+    std::string rows;
+    const bool reached = testing_support::WaitForFile(
+        sandbox.root + "/data/korvel",
+        [&] {
+            Database reader = Database::Open(Access::kRead);
+            rows = reader ? Count(reader, "SELECT count(*) FROM records") : reader.Error();
+            return rows == std::to_string(kRecords);
+        },
+        std::chrono::seconds(60));
+    EXPECT_TRUE(reached) << rows;
 }
