@@ -71,7 +71,9 @@ void LogHolds(sqlite3_context* context, int, sqlite3_value** values)
 
 // The one word of a search word the search index is asked for: the longest
 // (the rarest, likely), whole, or as a start when it is the word's last (the
-// word typed may go on); empty when the word holds none.
+// word typed may go on); empty when the word holds none. Only a word with an
+// ASCII letter or digit: one of other characters alone may be punctuation
+// to the index ("«"), which it would never find.
 std::string IndexTerm(std::string_view word)
 {
     std::string_view best;
@@ -82,9 +84,10 @@ std::string IndexTerm(std::string_view word)
             continue;
         }
         std::size_t end = at;
-        while (end < word.size() && IsWordByte(word[end]))
-            ++end;
-        if (end - at >= best.size()) {
+        bool ascii = false;
+        for (; end < word.size() && IsWordByte(word[end]); ++end)
+            ascii = ascii || static_cast<unsigned char>(word[end]) < 0x80;
+        if (ascii && end - at >= best.size()) {
             best = word.substr(at, end - at);
             last = end == word.size();
         }

@@ -742,7 +742,7 @@ TEST(LogQuerySearch, OperatorsAndQuotesAreLiteralText)
     ASSERT_TRUE(db) << db.Error();
     const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
     const char* const paths[] = {"/opt/weird*/run", "/opt/weirdo/run", "/opt/say \"hi\"/run", "/opt/app:curl/run",
-                                 "/opt/NEAR(a b)/run", "/opt/a OR b/run", "/opt/plain/run"};
+                                 "/opt/NEAR(a b)/run", "/opt/a OR b/run", "/opt/plain/run", "/opt/\u00abx\u00bb/run"};
     std::string text;
     for (size_t i = 0; i < std::size(paths); ++i)
         text += AnyRecord(paths[i], ("10.0.0." + std::to_string(i)).c_str(), nullptr, 3, static_cast<int>(i), 1, 1, false);
@@ -756,7 +756,7 @@ TEST(LogQuerySearch, OperatorsAndQuotesAreLiteralText)
         {"\"hi", "2"},        {"app:curl", "3"},    {"path:plain", ""},  {"curl", "3"},        {"NEAR(a", "4"},
         {"OR", "5"},          {"a OR b", "5"},       {"^plain", ""},      {"plain)", ""},       {"-opt", ""},
         {"x\" OR \"opt", ""}, {"weird* OR", ""},    {"(", "4"},          {"NOT", ""},          {"\"\"", ""},
-        {"eird", ""},         {"/plain", "6"},      {"RUN", "6 5 4 3 2 1 0"},
+        {"eird", ""},         {"/plain", "6"},      {"RUN", "7 6 5 4 3 2 1 0"}, {"\u00ab", "7"}, {"\u00abx\u00bb/", "7"},
     };
     // Answered from the search index's rows, and by walking the view.
     for (const std::int64_t driveLimit : {logstore::LogQuery::kDriveLimit, std::int64_t {0}}) {
