@@ -12,7 +12,8 @@ class Database;
 
 // What a log view shows: one of the four kinds (by direction and verdict),
 // of one day or of all, of one program or of all, and, when searched, the
-// records that match every word. The same selection as panel::LogReader's.
+// records that match every word; the selections of panel::LogReader's views
+// over the user's log folder (the services' folder is not indexed).
 struct LogSelection {
     bool incoming = false;
     bool denied = false;        // not permitted: denied, or an Ask no answer decided
