@@ -322,6 +322,7 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
                 done = true;
                 break;
             }
+            ++pass.lines;
             if (kind == LineReader::Kind::kLong) {
                 ++skipped;
                 continue;
@@ -455,10 +456,11 @@ IndexPass LogIndex::IndexFolder(const std::string& folder, std::int64_t maxLines
             continue; // over the budget: read at the next pass, still not dropped
         const IndexPass pass = IndexDayFile(path, maxLines);
         if (maxLines >= 0)
-            maxLines = std::max<std::int64_t>(0, maxLines - pass.rows - pass.skipped);
+            maxLines = std::max<std::int64_t>(0, maxLines - pass.lines);
         all.more = pass.more;
         all.rows += pass.rows;
         all.skipped += pass.skipped;
+        all.lines += pass.lines;
         all.restarted = all.restarted || pass.restarted;
         if (!pass.ok && all.ok) {
             all.ok = false; // the other days are still indexed

@@ -15,6 +15,7 @@ struct IndexPass {
     std::string error;       // why not, in one line
     std::int64_t rows = 0;   // records added to the index
     std::int64_t skipped = 0;  // lines too long to be a record, passed over
+    std::int64_t lines = 0;    // lines read, records or not
     bool restarted = false;  // the file was another one, or shorter: indexed again from its start
     bool more = false;       // stopped at the pass's budget of lines: there may be more
 };

@@ -570,6 +570,15 @@ TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
     EXPECT_EQ(pass.rows, 4);
     EXPECT_EQ(Rows(fresh), rows);
     EXPECT_EQ(Count(fresh, "SELECT group_concat(day) FROM files ORDER BY id"), "20260704,20260703") << "newest first";
+    // The same in passes of two lines over all days, as zelconn's feeder reads.
+    Database budgeted = Database::Open(sandbox.root + "/budgeted.db", Access::kWrite, Schema::Current(),
+                                       sandbox.runtime + "/budgeted.lock");
+    LogIndex inPasses(budgeted);
+    int passes = 1;
+    for (logstore::IndexPass step; (step = inPasses.IndexFolder(sandbox.logs, 2)).more && passes < 20; ++passes)
+        ASSERT_TRUE(step.ok) << step.error;
+    EXPECT_EQ(passes, 4) << "six lines and the end";
+    EXPECT_EQ(Rows(budgeted), rows);
 
     ASSERT_EQ(::unlink(day4.c_str()), 0);
     ASSERT_TRUE(index.IndexFolder(sandbox.logs).ok);
