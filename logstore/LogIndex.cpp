@@ -294,7 +294,10 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
     };
 
     RecordParser parser(*day);
-    LineReader reader(fd.Get(), state.size, st.st_size, state.inLong);
+    // A bounded pass reads a bounded part of the file too: a day's file of a
+    // line without end must not hold the feeder for as long as reading it takes.
+    const std::int64_t end = maxLines >= 0 ? std::min<std::int64_t>(st.st_size, state.size + kPassBytes) : st.st_size;
+    LineReader reader(fd.Get(), state.size, end, state.inLong);
     std::string why;
     for (bool first = true, done = false; !done; first = false) {
         Transaction transaction(db_);
@@ -320,6 +323,7 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
                 return fail(std::strerror(errno));
             if (kind == LineReader::Kind::kEnd) {
                 done = true;
+                pass.more = end < st.st_size;
                 break;
             }
             ++pass.lines;

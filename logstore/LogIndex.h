@@ -34,6 +34,9 @@ public:
     // the file has been read, so a pass cut short loses nothing and adds
     // nothing twice.
     static constexpr int kBatchLines = 10000;
+    // Bytes of a file a pass with a budget of lines reads at most: some
+    // 90,000 records, so only a file of lines without end meets it.
+    static constexpr std::int64_t kPassBytes = 32 << 20;
 
     // db must be open for writing and outlive the index.
     explicit LogIndex(Database& db) : db_(db) {}
@@ -43,7 +46,8 @@ public:
     // for the next pass. A file that shrank, or that is another file (another
     // inode, or other first bytes) than the one read before, is indexed
     // again from its start, its old rows dropped. maxLines bounds the pass
-    // (an event loop catching up on a day of a busy machine); negative: none.
+    // (an event loop catching up on a day of a busy machine), and so does
+    // kPassBytes then; negative: no bound.
     IndexPass IndexDayFile(const std::string& path, std::int64_t maxLines = -1);
 
     // Drops the rows of a file (a day deleted); true when there were none.

@@ -915,3 +915,27 @@ TEST(LogIndexFromTheInterceptor, RecordsWrittenReachTheIndex)
         std::chrono::seconds(60));
     EXPECT_TRUE(reached) << rows;
 }
+
+// A program of the user may make a day's file of one line without end (a
+// sparse gigabyte): a bounded pass reads a bounded part of it, so zelconn's
+// feeder still stops at once and still reaches the other days.
+TEST(AttackLogIndexEndlessLine, BoundedPassesReadBoundedParts)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    const std::string endless = sandbox.logs + "/4_7_2026_qrb.log";
+    WriteText(endless, "<DATE>");
+    ASSERT_EQ(::truncate(endless.c_str(), 1LL << 30), 0);
+    WriteText(sandbox.logs + "/3_7_2026_qrb.log", Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0));
+    LogIndex index(db);
+    int passes = 1;
+    for (logstore::IndexPass pass; (pass = index.IndexFolder(sandbox.logs, 1000)).more && passes < 100; ++passes) {
+        ASSERT_TRUE(pass.ok) << pass.error;
+        ASSERT_EQ(Count(db, "SELECT size_indexed FROM files WHERE day = 20260704"),
+                  std::to_string(std::int64_t {passes} * LogIndex::kPassBytes));
+    }
+    EXPECT_EQ(passes, 32) << "32 parts, the last with the other day";
+    EXPECT_EQ(Count(db, "SELECT group_concat(ip) || ' ' || (SELECT skipped FROM files WHERE day = 20260704) FROM records"),
+              "10.0.0.1 1");
+}
