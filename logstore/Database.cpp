@@ -279,6 +279,12 @@ Database Database::Open(Access access) { return Open(DatabasePath(), access, Sch
 
 Database::~Database() { Close(); }
 
+void Database::Interrupt() const
+{
+    if (db_)
+        sqlite3_interrupt(db_);
+}
+
 Database::Database(Database&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)), lock_(std::move(other.lock_)), error_(std::move(other.error_)),
       setAside_(std::move(other.setAside_)), version_(other.version_), writable_(other.writable_), newer_(other.newer_)

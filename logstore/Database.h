@@ -55,6 +55,9 @@ public:
     // when none was.
     const std::string& SetAside() const { return setAside_; }
 
+    // Cuts short what runs on the connection now; the one call that another
+    // thread may make: the statement fails and its transaction rolls back.
+    void Interrupt() const;
     // Runs statements that return no rows; false with why on failure.
     bool Run(std::string_view sql, std::string* why = nullptr);
     // The connection's last failure, as SQLite tells it.

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -216,6 +218,7 @@ bool LogIndex::DropRows(std::int64_t file, std::string& why)
         "SELECT 'delete', r.id, r.app, e.path, COALESCE(h.name, ''), r.ip FROM records r "
         "JOIN exes e ON e.id = r.exe_id LEFT JOIN hosts h ON h.id = r.host WHERE r.file = " + id + ";"
         "DELETE FROM records WHERE file = " + id + ";"
+        "DELETE FROM view_counts WHERE file = " + id + ";"
         "DELETE FROM exes WHERE id IN (SELECT id FROM temp.dropped_names WHERE kind = 0) "
         "AND NOT EXISTS (SELECT 1 FROM records WHERE exe_id = exes.id);"
         "DELETE FROM hosts WHERE id IN (SELECT id FROM temp.dropped_names WHERE kind = 1) AND id NOT IN "
@@ -280,6 +283,10 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
                           "lport, rport, host, reason, list) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
                           "?13, ?14, ?15, ?16)");
     Statement addText(db_, "INSERT INTO records_text(rowid, app, path, host, ip) VALUES (?1, ?2, ?3, ?4, ?5)");
+    // The rows each batch adds to the views' counts, by program and view.
+    Statement addCount(db_, "INSERT INTO view_counts(file, exe_id, dir, denied, service, rows) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+                            "ON CONFLICT DO UPDATE SET rows = rows + excluded.rows");
+    std::map<std::tuple<std::int64_t, int, int, int>, std::int64_t> counts;
     Statement progress(db_, "UPDATE files SET dev = ?2, ino = ?3, size_indexed = ?4, head_digest = ?5, skipped = ?6, "
                             "in_long_line = ?7 WHERE id = ?1");
     const auto optional = [](Statement& statement, int index, const auto& value, bool present) -> Statement& {
@@ -287,7 +294,10 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
     };
 
     RecordParser parser(*day);
-    LineReader reader(fd.Get(), state.size, st.st_size, state.inLong);
+    // A bounded pass reads a bounded part of the file too: a day's file of a
+    // line without end must not hold the feeder for as long as reading it takes.
+    const std::int64_t end = maxLines >= 0 ? std::min<std::int64_t>(st.st_size, state.size + kPassBytes) : st.st_size;
+    LineReader reader(fd.Get(), state.size, end, state.inLong);
     std::string why;
     for (bool first = true, done = false; !done; first = false) {
         Transaction transaction(db_);
@@ -313,8 +323,10 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
                 return fail(std::strerror(errno));
             if (kind == LineReader::Kind::kEnd) {
                 done = true;
+                pass.more = end < st.st_size;
                 break;
             }
+            ++pass.lines;
             if (kind == LineReader::Kind::kLong) {
                 ++skipped;
                 continue;
@@ -345,8 +357,18 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
             if (!addText.Run())
                 return fail(addText.Error());
             addText.Reset();
+            if ((row->dir == 0 ? row->localPort : row->remotePort).has_value())
+                ++counts[{exe, row->dir, row->perm != 1, row->service}];
             ++rows;
         }
+        for (const auto& [key, added] : counts) {
+            const auto& [exe, dir, denied, service] = key;
+            addCount.Bind(1, state.id).Bind(2, exe).Bind(3, dir).Bind(4, denied).Bind(5, service).Bind(6, added);
+            if (!addCount.Run())
+                return fail(addCount.Error());
+            addCount.Reset();
+        }
+        counts.clear();
         state.size = reader.Consumed();
         state.skipped += skipped;
         if (!HeadDigest(fd.Get(), state.size, state.digest))
@@ -363,6 +385,27 @@ IndexPass LogIndex::IndexDayFile(const std::string& path, std::int64_t maxLines)
     }
     pass.ok = true;
     return pass;
+}
+
+bool LogIndex::DropOtherFolders(const std::string& folder, std::string* why)
+{
+    std::vector<std::string> other;
+    Statement files(db_, "SELECT path FROM files");
+    Statement::Step step;
+    while ((step = files.Next()) == Statement::Step::kRow) {
+        std::string path = files.Text(0);
+        if (std::string_view(path).substr(0, path.rfind('/')) != folder)
+            other.push_back(std::move(path));
+    }
+    if (step == Statement::Step::kFailed) {
+        if (why)
+            *why = "cannot read the index's files: " + files.Error();
+        return false;
+    }
+    for (const std::string& path : other)
+        if (!DropDayFile(path, why))
+            return false;
+    return true;
 }
 
 bool LogIndex::DropDayFile(const std::string& path, std::string* why)
@@ -394,7 +437,7 @@ bool LogIndex::DropDayFile(const std::string& path, std::string* why)
     return transaction.Commit() || fail(transaction.Error());
 }
 
-IndexPass LogIndex::IndexFolder(const std::string& folder)
+IndexPass LogIndex::IndexFolder(const std::string& folder, std::int64_t maxLines)
 {
     IndexPass all;
     all.ok = true;
@@ -413,9 +456,15 @@ IndexPass LogIndex::IndexFolder(const std::string& folder)
     std::set<std::string> present;
     for (const auto& [day, path] : days) {
         present.insert(path);
-        const IndexPass pass = IndexDayFile(path);
+        if (all.more)
+            continue; // over the budget: read at the next pass, still not dropped
+        const IndexPass pass = IndexDayFile(path, maxLines);
+        if (maxLines >= 0)
+            maxLines = std::max<std::int64_t>(0, maxLines - pass.lines);
+        all.more = pass.more;
         all.rows += pass.rows;
         all.skipped += pass.skipped;
+        all.lines += pass.lines;
         all.restarted = all.restarted || pass.restarted;
         if (!pass.ok && all.ok) {
             all.ok = false; // the other days are still indexed

@@ -15,6 +15,7 @@ struct IndexPass {
     std::string error;       // why not, in one line
     std::int64_t rows = 0;   // records added to the index
     std::int64_t skipped = 0;  // lines too long to be a record, passed over
+    std::int64_t lines = 0;    // lines read, records or not
     bool restarted = false;  // the file was another one, or shorter: indexed again from its start
     bool more = false;       // stopped at the pass's budget of lines: there may be more
 };
@@ -33,6 +34,9 @@ public:
     // the file has been read, so a pass cut short loses nothing and adds
     // nothing twice.
     static constexpr int kBatchLines = 10000;
+    // Bytes of a file a pass with a budget of lines reads at most: some
+    // 90,000 records, so only a file of lines without end meets it.
+    static constexpr std::int64_t kPassBytes = 32 << 20;
 
     // db must be open for writing and outlive the index.
     explicit LogIndex(Database& db) : db_(db) {}
@@ -42,7 +46,8 @@ public:
     // for the next pass. A file that shrank, or that is another file (another
     // inode, or other first bytes) than the one read before, is indexed
     // again from its start, its old rows dropped. maxLines bounds the pass
-    // (an event loop catching up on a day of a busy machine); negative: none.
+    // (an event loop catching up on a day of a busy machine), and so does
+    // kPassBytes then; negative: no bound.
     IndexPass IndexDayFile(const std::string& path, std::int64_t maxLines = -1);
 
     // Drops the rows of a file (a day deleted); true when there were none.
@@ -50,8 +55,13 @@ public:
 
     // Brings the index of a log folder up to date: each day's file, newest
     // day first (so the views have today soonest), and the rows of files
-    // that are gone dropped. A missing index is made this way.
-    IndexPass IndexFolder(const std::string& folder);
+    // that are gone dropped. A missing index is made this way. maxLines
+    // bounds the pass over all days (more then says there may be more).
+    IndexPass IndexFolder(const std::string& folder, std::int64_t maxLines = -1);
+
+    // Drops the rows of every file that is not in folder: the log folder
+    // was moved, and the views show only the one folder's days.
+    bool DropOtherFolders(const std::string& folder, std::string* why = nullptr);
 
 private:
     struct FileState;

@@ -1,11 +1,17 @@
 #include "logstore/Database.h"
 #include "logstore/LogIndex.h"
+#include "logstore/LogQuery.h"
 #include "logstore/Schema.h"
 #include "logstore/WriterLock.h"
+#include "panel/core/LogReader.h"
 #include "protocol/LogFiles.h"
+#include "tests/ChildProcess.h"
+#include "tests/EventWait.h"
 #include "tests/Sandbox.h"
 #include "text/Strings.h"
+#include "zelconn/IndexFeeder.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <cstdio>
@@ -564,6 +570,15 @@ TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
     EXPECT_EQ(pass.rows, 4);
     EXPECT_EQ(Rows(fresh), rows);
     EXPECT_EQ(Count(fresh, "SELECT group_concat(day) FROM files ORDER BY id"), "20260704,20260703") << "newest first";
+    // The same in passes of two lines over all days, as zelconn's feeder reads.
+    Database budgeted = Database::Open(sandbox.root + "/budgeted.db", Access::kWrite, Schema::Current(),
+                                       sandbox.runtime + "/budgeted.lock");
+    LogIndex inPasses(budgeted);
+    int passes = 1;
+    for (logstore::IndexPass step; (step = inPasses.IndexFolder(sandbox.logs, 2)).more && passes < 20; ++passes)
+        ASSERT_TRUE(step.ok) << step.error;
+    EXPECT_EQ(passes, 4) << "six lines and the end";
+    EXPECT_EQ(Rows(budgeted), rows);
 
     ASSERT_EQ(::unlink(day4.c_str()), 0);
     ASSERT_TRUE(index.IndexFolder(sandbox.logs).ok);
@@ -573,4 +588,354 @@ TEST(LogIndexDays, AcrossMidnightRebuiltAndDropped)
               "/usr/bin/curl a.example");
     EXPECT_EQ(Count(db, "SELECT count(*) FROM records_text WHERE records_text MATCH 'nc OR 10'"), "1");
     EXPECT_TRUE(db.Run("INSERT INTO records_text(records_text) VALUES ('integrity-check')"));
+}
+
+namespace {
+
+// A record of any kind, as the engine writes it on July day of 2026.
+std::string AnyRecord(const std::string& path, const char* ip, const char* host, int day, int second, int direction,
+                      int permission, bool service)
+{
+    std::tm local {};
+    local.tm_year = 126;
+    local.tm_mon = 6;
+    local.tm_mday = day;
+    local.tm_hour = 9 + second / 3600;
+    local.tm_min = second / 60 % 60;
+    local.tm_sec = second % 60;
+    local.tm_isdst = -1;
+    const std::string head = protocol::ConnectionRecordHead(text::EscapeLogText(path),
+                                                            text::EscapeLogText(std::string(text::FileNamePart(path))));
+    protocol::RecordText body;
+    protocol::FormatConnectionBody({&head, 1, direction, ip, 40000u + static_cast<unsigned>(second), 443, permission,
+                                    service, host, "rule"},
+                                   body);
+    return protocol::RecordStamp(local) + std::string(body.View()) + "\r\n";
+}
+
+// What both readers show of a row: time, program, peer, shown port, host.
+std::string Shown(std::time_t when, const std::string& app, const std::string& path, const std::string& ip,
+                  const std::string& port, const std::string& host)
+{
+    return std::to_string(when) + "|" + app + "|" + path + "|" + ip + "|" + port + "|" + host;
+}
+
+std::vector<std::string> Shown(const std::vector<logstore::LogEntry>& entries)
+{
+    std::vector<std::string> out;
+    for (const logstore::LogEntry& e : entries)
+        out.push_back(Shown(e.t, e.app, e.exePath, e.ip, std::to_string(e.ShownPort()), e.host));
+    return out;
+}
+
+// Every row of a selection, fetched a page of pageRows at a time.
+std::vector<logstore::LogEntry> AllPages(logstore::LogQuery& query, const logstore::LogSelection& selection, int pageRows)
+{
+    std::vector<logstore::LogEntry> all;
+    std::optional<logstore::LogPosition> position;
+    for (int pages = 0; pages < 1000; ++pages) {
+        std::string why;
+        const std::vector<logstore::LogEntry> page = query.Page(selection, position, pageRows, &why);
+        EXPECT_EQ(why, "");
+        all.insert(all.end(), page.begin(), page.end());
+        if (static_cast<int>(page.size()) < pageRows)
+            break;
+        position = page.back().Position();
+    }
+    return all;
+}
+
+// Three days of mixed records: every direction and verdict (an unanswered
+// Ask too), service records and the service manager's, several to a second,
+// one stamped before midnight in the next day's file, one without the port
+// its view shows.
+void WriteMixedDays(const Sandbox& sandbox)
+{
+    const char* const programs[] = {"/usr/bin/curl", "/usr/lib/systemd/systemd", "/opt/x.y/Tool Box", "/usr/bin/wget"};
+    const char* const hosts[] = {"a.example", nullptr, "cdn.example.org", "mail.other.net"};
+    for (int day = 3; day <= 5; ++day) {
+        std::string text;
+        if (day == 4)
+            text += AnyRecord("/usr/bin/curl", "10.9.9.9", "late.example", 3, 14 * 3600 + 59 * 60 + 59, 1, 1, false);
+        for (int i = 0; i < 40; ++i)
+            text += AnyRecord(programs[i % 4], ("10.0." + std::to_string(day) + "." + std::to_string(i)).c_str(),
+                              hosts[i / 4 % 4], day, i / 3, i % 2, i % 7 == 6 ? 2 : i % 3 == 0 ? 0 : 1, i % 5 == 0);
+        std::string unported = AnyRecord("/usr/bin/nc", "10.7.7.7", nullptr, day, 100, 1, 1, false);
+        unported.replace(unported.find("<REMOTEPORT>443<"), 16, "<REMOTEPORT><");
+        text += unported;
+        WriteText(sandbox.logs + "/" + std::to_string(day) + "_7_2026_qrb.log", text);
+    }
+}
+
+}  // namespace
+
+// The index's views hold what the day files' reader shows, in its order,
+// whole and a page at a time (no row missed or repeated across pages), and
+// counted alike.
+TEST(LogQueryViews, SameRowsAsTheDayFilesInPagesWithoutGapsOrRepeats)
+{
+    Sandbox sandbox;
+    WriteMixedDays(sandbox);
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    ASSERT_TRUE(LogIndex(db).IndexFolder(sandbox.logs).ok);
+    Database reader = Database::Open(Access::kRead);
+    ASSERT_TRUE(reader) << reader.Error();
+    // Searches answered from the search index's rows, and by walking the views.
+    logstore::LogQuery fromIndex(reader), walking(reader, 0);
+    const std::string day4 = sandbox.logs + "/4_7_2026_qrb.log";
+    const struct {
+        const char* key;
+        bool services;
+        std::string day, program, search;
+    } cases[] = {
+        {"Log1", false, "", "", ""},
+        {"Log2", false, "", "", ""},
+        {"Log3", false, "", "", ""},
+        {"Log4", false, "", "", ""},
+        {"Log2", true, "", "", ""},
+        {"Log3", true, "", "", ""},
+        {"Log2", false, day4, "", ""},
+        {"Log4", true, day4, "", ""},
+        {"Log2", true, "", "/usr/bin/curl", ""},
+        {"Log1", true, day4, "/opt/x.y/Tool Box", ""},
+        {"Log2", true, "", "/usr/bin/none", ""},
+        {"Log2", true, "", "", "EXAMPLE"},
+        {"Log1", true, "", "", "curl 10.0.4"},
+        {"Log2", true, "", "", "x.y/tool"},
+        {"Log2", true, day4, "", "443 cdn"},
+        {"Log1", true, "", "", "40004"},
+        {"Log4", false, "", "", "mail.other.net 10.0"},
+    };
+    panel::LogReader files;
+    // As indexed, then with a day gone and another written anew shorter.
+    for (int state = 0; state < 2; ++state) {
+        if (state == 1) {
+            ASSERT_EQ(::unlink((sandbox.logs + "/5_7_2026_qrb.log").c_str()), 0);
+            const std::string day3 = sandbox.logs + "/3_7_2026_qrb.log";
+            const std::string text = ReadText(day3);
+            WriteText(day3, text.substr(0, text.find('\n', text.size() / 2) + 1));
+            ASSERT_TRUE(LogIndex(db).IndexFolder(sandbox.logs).ok);
+        }
+        for (const auto& c : cases) {
+            for (logstore::LogQuery* const query : {&fromIndex, &walking}) {
+                const std::string name = std::string(c.key) + (c.services ? "+services " : " ") + c.day + " " + c.program + " "
+                    + c.search + (query == &walking ? " walking" : "");
+                std::vector<std::string> expected;
+                for (const panel::LogRow& row : files.FillLogView(sandbox.logs, c.key, c.services, {}, "SYSTEMD", {c.day, c.search}))
+                    if (c.program.empty() || row.path == c.program)
+                        expected.push_back(Shown(row.when, row.application, row.path, row.ip, row.portNumber, row.host));
+                const logstore::LogSelection selection {c.key == std::string("Log1") || c.key == std::string("Log3"),
+                                                        c.key == std::string("Log3") || c.key == std::string("Log4"),
+                                                        c.day, c.program, c.services, "SYSTEMD", c.search};
+                std::string why;
+                const logstore::LogCount count = query->Count(selection, &why);
+                EXPECT_EQ(why, "") << name;
+                EXPECT_EQ(count.rows, static_cast<std::int64_t>(expected.size())) << name;
+                EXPECT_FALSE(count.capped) << name;
+                EXPECT_EQ(Shown(query->Page(selection, std::nullopt, 1000)), expected) << name;
+                for (const int pageRows : {1, 4})
+                    EXPECT_EQ(Shown(AllPages(*query, selection, pageRows)), expected) << name << " pages of " << pageRows;
+            }
+        }
+    }
+    EXPECT_GT(fromIndex.Count({false, false, "", "", false, "", ""}).rows, 10) << "the views are not all empty";
+}
+
+// A search's quotes, operators, column names and "*" are text: it finds the
+// rows that hold it literally, and nothing more.
+TEST(LogQuerySearch, OperatorsAndQuotesAreLiteralText)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
+    const char* const paths[] = {"/opt/weird*/run", "/opt/weirdo/run", "/opt/say \"hi\"/run", "/opt/app:curl/run",
+                                 "/opt/NEAR(a b)/run", "/opt/a OR b/run", "/opt/plain/run", "/opt/\u00abx\u00bb/run"};
+    std::string text;
+    for (size_t i = 0; i < std::size(paths); ++i)
+        text += AnyRecord(paths[i], ("10.0.0." + std::to_string(i)).c_str(), nullptr, 3, static_cast<int>(i), 1, 1, false);
+    WriteText(file, text);
+    ASSERT_TRUE(LogIndex(db).IndexDayFile(file).ok);
+    const struct {
+        const char* search;
+        const char* ips; // the last number of each address found, newest first
+    } cases[] = {
+        {"weird*", "0"},      {"weird", "1 0"},     {"*", "0"},          {"\"", "2"},          {"\"hi\"", "2"},
+        {"\"hi", "2"},        {"app:curl", "3"},    {"path:plain", ""},  {"curl", "3"},        {"NEAR(a", "4"},
+        {"OR", "5"},          {"a OR b", "5"},       {"^plain", ""},      {"plain)", ""},       {"-opt", ""},
+        {"x\" OR \"opt", ""}, {"weird* OR", ""},    {"(", "4"},          {"NOT", ""},          {"\"\"", ""},
+        {"eird", ""},         {"/plain", "6"},      {"RUN", "7 6 5 4 3 2 1 0"}, {"\u00ab", "7"}, {"\u00abx\u00bb/", "7"},
+    };
+    // Answered from the search index's rows, and by walking the view.
+    for (const std::int64_t driveLimit : {logstore::LogQuery::kDriveLimit, std::int64_t {0}}) {
+        logstore::LogQuery query(db, driveLimit);
+        for (const auto& c : cases) {
+            std::string found;
+            std::string why;
+            for (const logstore::LogEntry& entry : query.Page({false, false, "", "", false, "", c.search}, std::nullopt, 100, &why))
+                found += (found.empty() ? "" : " ") + entry.ip.substr(7);
+            EXPECT_EQ(why, "") << c.search;
+            EXPECT_EQ(found, c.ips) << c.search;
+            EXPECT_EQ(query.Count({false, false, "", "", false, "", c.search}).rows,
+                      static_cast<std::int64_t>(found.empty() ? 0 : std::count(found.begin(), found.end(), ' ') + 1))
+                << c.search;
+        }
+    }
+}
+
+// A program may name itself, its peer's host name may read, whatever it
+// likes: a search for that text (as a view searching for a row's program
+// would make) finds that program's rows only, and a selection by its path is
+// bound as data, never read as SQL.
+TEST(AttackLogQueryHostileText, RecordTextNeverWidensAQuery)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    const std::string file = sandbox.logs + "/3_7_2026_qrb.log";
+    const std::string hostile[] = {"/tmp/x\"OR\"usr*", "/tmp/');DELETE/**/FROM/**/records;--", "/tmp/usr\"*\"NOT\"x"};
+    WriteText(file, AnyRecord("/usr/bin/curl", "10.0.0.1", "usr.example", 3, 0, 1, 1, false)
+                        + AnyRecord(hostile[0], "10.0.0.2", nullptr, 3, 1, 1, 1, false)
+                        + AnyRecord(hostile[1], "10.0.0.3", "x\" OR \"usr", 3, 2, 1, 1, false)
+                        + AnyRecord(hostile[2], "10.0.0.4", nullptr, 3, 3, 1, 1, false));
+    ASSERT_TRUE(LogIndex(db).IndexDayFile(file).ok);
+    logstore::LogQuery query(db);
+    for (size_t i = 0; i < std::size(hostile); ++i) {
+        const std::string ip = "10.0.0." + std::to_string(i + 2);
+        for (const logstore::LogSelection& selection :
+             {logstore::LogSelection {false, false, "", "", false, "", hostile[i]},
+              logstore::LogSelection {false, false, "", hostile[i], false, "", ""}}) {
+            const std::vector<logstore::LogEntry> page = query.Page(selection, std::nullopt, 100);
+            ASSERT_EQ(page.size(), 1u) << hostile[i];
+            EXPECT_EQ(page[0].ip, ip) << hostile[i];
+            EXPECT_EQ(query.Count(selection).rows, 1) << hostile[i];
+        }
+    }
+    // Its words, each held literally by the path of one and the host name of the other.
+    std::string found;
+    for (const logstore::LogEntry& entry : query.Page({false, false, "", "", false, "", "x\" OR \"usr"}, std::nullopt, 100))
+        found += entry.ip + " ";
+    EXPECT_EQ(found, "10.0.0.3 10.0.0.2 ");
+    // Bytes no text holds find nothing, and break nothing.
+    for (const std::string& odd : {std::string("usr\0\"*", 6), std::string("\xff\xfe*"), std::string("\"\0", 2)}) {
+        std::string why;
+        EXPECT_EQ(query.Page({false, false, "", "", false, "", odd}, std::nullopt, 100, &why).size(), 0u);
+        EXPECT_EQ(why, "");
+    }
+    EXPECT_EQ(Count(db, "SELECT count(*) FROM records"), "4");
+}
+
+// zelconn's feeder keeps the index of the log folder: new lines, a removed
+// day, a database removed under it (made anew and every day read again),
+// the log folder moved (the old folder's days dropped).
+TEST(LogIndexFeeder, FollowsTheFolderAndRebuildsAMissingDatabase)
+{
+    Sandbox sandbox;
+    const std::string day3 = sandbox.logs + "/3_7_2026_qrb.log";
+    const std::string day4 = sandbox.logs + "/4_7_2026_qrb.log";
+    WriteText(day3, Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0));
+    WriteText(day4, Record("/usr/bin/curl", "10.0.0.2", nullptr, 4, 9, 0, 0));
+    zelconn::IndexFeeder feeder;
+    const auto rows = [&] {
+        EXPECT_TRUE(feeder.WaitCaughtUp(std::chrono::seconds(20)));
+        EXPECT_EQ(feeder.LastError(), "");
+        Database reader = Database::Open(Access::kRead);
+        return reader ? Count(reader, "SELECT group_concat(ip, ' ') FROM (SELECT ip FROM records ORDER BY ip)")
+                      : reader.Error();
+    };
+    feeder.Follow(sandbox.logs);
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.2");
+    Append(day3, Record("/usr/bin/wget", "10.0.0.3", nullptr, 3, 9, 0, 1) + Record("/usr/bin/nc", "10.0.0.4", nullptr, 3, 9, 0, 2));
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.2 10.0.0.3 10.0.0.4");
+    ASSERT_EQ(::unlink(day4.c_str()), 0);
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.3 10.0.0.4");
+    const std::string database = logstore::DatabasePath();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ::unlink((database + suffix).c_str());
+    Append(day3, Record("/usr/bin/nc", "10.0.0.5", nullptr, 3, 9, 0, 3));
+    EXPECT_EQ(rows(), "10.0.0.1 10.0.0.3 10.0.0.4 10.0.0.5");
+    const std::string moved = sandbox.root + "/logs2";
+    ASSERT_EQ(::mkdir(moved.c_str(), 0700), 0);
+    WriteText(moved + "/5_7_2026_qrb.log", Record("/usr/bin/curl", "10.0.0.6", nullptr, 5, 9, 0, 0));
+    feeder.Follow(moved);
+    EXPECT_EQ(rows(), "10.0.0.6");
+    feeder.Stop();
+    EXPECT_TRUE(Database::Open(Access::kWrite)) << "the writer lock goes with the feeder";
+}
+
+// An index made by the version before the views' indexes is brought up to
+// date with its rows counted: the views count what they show at once.
+TEST(LogStoreSchema, EarlierIndexCountedAfterTheUpgrade)
+{
+    Sandbox sandbox;
+    WriteMixedDays(sandbox);
+    {
+        Database db = Database::Open(Access::kWrite);
+        ASSERT_TRUE(db) << db.Error();
+        ASSERT_TRUE(LogIndex(db).IndexFolder(sandbox.logs).ok);
+        // As the first version left it.
+        ASSERT_TRUE(db.Run("DROP TABLE view_counts; DROP INDEX records_shown; DROP INDEX records_shown_by_day; "
+                           "CREATE INDEX records_by_view ON records(dir, perm, t DESC); PRAGMA user_version = 1"));
+    }
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    EXPECT_EQ(db.Version(), Schema::Current().Version());
+    logstore::LogQuery query(db);
+    for (const bool incoming : {false, true})
+        for (const bool denied : {false, true}) {
+            const logstore::LogSelection selection {incoming, denied, "", "", true, "", ""};
+            EXPECT_EQ(query.Count(selection).rows, static_cast<std::int64_t>(AllPages(query, selection, 100).size()))
+                << incoming << denied;
+        }
+}
+
+// The interceptor's process keeps the index: the records written to the day's
+// file while it runs reach the index, all of them.
+TEST(LogIndexFromTheInterceptor, RecordsWrittenReachTheIndex)
+{
+    Sandbox sandbox;
+    const std::string day = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    WriteText(day, "");
+    testing_support::ChildProcess zelconn({ZELCONN});
+    constexpr int kRecords = 5000;
+    std::string text;
+    for (int i = 0; i < kRecords; ++i)
+        text += AnyRecord("/usr/bin/p" + std::to_string(i % 50), "10.0.0.1", nullptr, 3, i % 3600, 1, 1, false);
+    for (size_t at = 0; at < text.size(); at += 65536)
+        Append(day, std::string_view(text).substr(at, 65536));
+    std::string rows;
+    const bool reached = testing_support::WaitForFile(
+        sandbox.root + "/data/korvel",
+        [&] {
+            Database reader = Database::Open(Access::kRead);
+            rows = reader ? Count(reader, "SELECT count(*) FROM records") : reader.Error();
+            return rows == std::to_string(kRecords);
+        },
+        std::chrono::seconds(60));
+    EXPECT_TRUE(reached) << rows;
+}
+
+// A program of the user may make a day's file of one line without end (a
+// sparse gigabyte): a bounded pass reads a bounded part of it, so zelconn's
+// feeder still stops at once and still reaches the other days.
+TEST(AttackLogIndexEndlessLine, BoundedPassesReadBoundedParts)
+{
+    Sandbox sandbox;
+    Database db = Database::Open(Access::kWrite);
+    ASSERT_TRUE(db) << db.Error();
+    const std::string endless = sandbox.logs + "/4_7_2026_qrb.log";
+    WriteText(endless, "<DATE>");
+    ASSERT_EQ(::truncate(endless.c_str(), 1LL << 30), 0);
+    WriteText(sandbox.logs + "/3_7_2026_qrb.log", Record("/usr/bin/curl", "10.0.0.1", nullptr, 3, 9, 0, 0));
+    LogIndex index(db);
+    int passes = 1;
+    for (logstore::IndexPass pass; (pass = index.IndexFolder(sandbox.logs, 1000)).more && passes < 100; ++passes) {
+        ASSERT_TRUE(pass.ok) << pass.error;
+        ASSERT_EQ(Count(db, "SELECT size_indexed FROM files WHERE day = 20260704"),
+                  std::to_string(std::int64_t {passes} * LogIndex::kPassBytes));
+    }
+    EXPECT_EQ(passes, 32) << "32 parts, the last with the other day";
+    EXPECT_EQ(Count(db, "SELECT group_concat(ip) || ' ' || (SELECT skipped FROM files WHERE day = 20260704) FROM records"),
+              "10.0.0.1 1");
 }

@@ -3,7 +3,7 @@
 // traffic the engines counted to the control panel once a second (codes 10
 // and 11, in units of 10 bytes) and the programs that ended (code 5), and,
 // with the option "JournalRecords", hands the day's log records to the
-// system journal.
+// system journal; it keeps the log's index (the user's database) up to date.
 //   zelconn [--daemon]
 #include "os/Clock.h"
 #include "os/Files.h"
@@ -21,6 +21,7 @@
 #include "text/hooksafe/Version.h"
 #include "zelconn/BackstopNotices.h"
 #include "zelconn/CarrierTracker.h"
+#include "zelconn/IndexFeeder.h"
 #include "zelconn/JournalForwarder.h"
 #include "zelconn/Listener.h"
 #include "zelconn/LoopSchedule.h"
@@ -173,9 +174,12 @@ int Run()
     protocol::registry::Value journalRecords(protocol::registry::RootKey::LocalMachine, protocol::registry::kSettingsKey,
                                              protocol::settings::kJournalRecords);
     JournalForwarder journal;
+    // The log index follows the same folder, on a thread of its own.
+    IndexFeeder index;
     const auto configureJournal = [&] {
-        journal.Configure(journalRecords.Read().value_or("0") == "1", os::SettingPath(logFolder.Read().value_or("")),
-                          os::WallTime());
+        const std::string folder = os::SettingPath(logFolder.Read().value_or(""));
+        journal.Configure(journalRecords.Read().value_or("0") == "1", folder, os::WallTime());
+        index.Follow(folder);
     };
     configureJournal();
     bool journalBehind = false;
@@ -254,6 +258,7 @@ int Run()
                              {journal.BlockedFd(), POLLOUT, 0}};
         ::poll(descriptors, 4, static_cast<int>(wait.count()));
     }
+    index.Stop();
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);
     block.StampRelay(0);
