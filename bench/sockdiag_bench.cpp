@@ -1,8 +1,17 @@
-// The kernel's socket list and its owners with 2,000 loopback sockets of
-// this process (1,000 connections from 127.0.0.3 to 127.0.0.2): the cost of
-// one refresh, as the traffic sampler makes one a second.
+// The kernel's socket list and its owners with 10,000 loopback sockets of
+// this process (5,000 connections from 127.0.0.3 to 127.0.0.2): the cost of
+// one refresh, as the traffic sampler makes one a second and the
+// Connections page two.
 #include "os/SockDiag.h"
 #include "os/SocketOwners.h"
+#include "panel/core/LiveConnections.h"
+#include "protocol/LogFiles.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -17,7 +26,7 @@ using namespace os::sockdiag;
 
 namespace {
 
-constexpr int kConnections = 1000;
+constexpr int kConnections = 5000;
 
 struct Connections {
     Connections()
@@ -68,7 +77,7 @@ Connections& Loopback()
 void BM_DumpOwnSockets(benchmark::State& state)
 {
     if (!Loopback().Ready()) {
-        state.SkipWithError("cannot open 2,000 loopback sockets");
+        state.SkipWithError("cannot open 10,000 loopback sockets");
         return;
     }
     SocketDiagnostics diagnostics;
@@ -88,7 +97,7 @@ BENCHMARK(BM_DumpOwnSockets)->Unit(benchmark::kMicrosecond);
 void BM_RefreshWithKnownOwners(benchmark::State& state)
 {
     if (!Loopback().Ready()) {
-        state.SkipWithError("cannot open 2,000 loopback sockets");
+        state.SkipWithError("cannot open 10,000 loopback sockets");
         return;
     }
     SocketDiagnostics diagnostics;
@@ -112,7 +121,7 @@ BENCHMARK(BM_RefreshWithKnownOwners)->Unit(benchmark::kMicrosecond);
 void BM_FirstOwnersLook(benchmark::State& state)
 {
     if (!Loopback().Ready()) {
-        state.SkipWithError("cannot open 2,000 loopback sockets");
+        state.SkipWithError("cannot open 10,000 loopback sockets");
         return;
     }
     SocketDiagnostics diagnostics;
@@ -130,6 +139,40 @@ void BM_FirstOwnersLook(benchmark::State& state)
     }
 }
 BENCHMARK(BM_FirstOwnersLook)->Unit(benchmark::kMicrosecond);
+
+// The Connections page's refresh: the dump, owners known, the engine's
+// carriers, the day's new records (none after the first) and each row's
+// program, rate and decision; today's log holds 100,000 records.
+void BM_LiveConnectionsRefresh(benchmark::State& state)
+{
+    if (!Loopback().Ready()) {
+        state.SkipWithError("cannot open 10,000 loopback sockets");
+        return;
+    }
+    const std::string folder = std::filesystem::temp_directory_path() / ("zel-live-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    {
+        std::ofstream log(protocol::TrafficLogFileName(folder, std::time(nullptr)), std::ios::binary);
+        for (int i = 0; i < 100000; ++i)
+            log << "<DATE>1/1/2026</DATE><TIME>10:00:00</TIME><EXEPATH>/usr/bin/program" << i % 200
+                << "</EXEPATH><APPLICATION>P</APPLICATION><PROTOCOL>1</PROTOCOL><DIRECTION>1</DIRECTION><IP>10.0."
+                << i % 250 << ".1</IP><LOCALPORT>0</LOCALPORT><REMOTEPORT>443</REMOTEPORT><PERMISSION>1</PERMISSION>"
+                   "<SERVICE>0</SERVICE><HOST>host"
+                << i % 5000 << ".example.org</HOST><REASON>rule</REASON>\r\n";
+    }
+    panel::LiveConnections live({.uid = ::getuid(), .logFolder = folder});
+    std::vector<panel::LiveConnection> rows;
+    live.Refresh(std::chrono::steady_clock::now(), std::time(nullptr), rows); // the day read, owners looked for
+    for (int i = 0; i < 100 && std::any_of(rows.begin(), rows.end(), [](const auto& row) { return row.pid == 0; }); ++i)
+        live.Refresh(std::chrono::steady_clock::now(), std::time(nullptr), rows);
+    for (auto _ : state) {
+        live.Refresh(std::chrono::steady_clock::now(), std::time(nullptr), rows);
+        benchmark::DoNotOptimize(rows.data());
+    }
+    state.counters["sockets"] = static_cast<double>(rows.size());
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_LiveConnectionsRefresh)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -72,15 +72,15 @@ wait_for 60 results_at_least ok $((before + 3)) || fail "next connections"
 ! xdotool search --onlyvisible --name "Connection Alert!" >/dev/null || fail "a second alert"
 grep -q "refused\|failed" "$work/client.out" && fail "a connection failed: $(cat "$work/client.out")"
 
-step "Block All from the toolbar denies the running program"
+step "Block All by its shortcut, as the toolbar's button does, denies the running program"
 panel_corner
-xdotool mousemove $((X + 267)) $((Y + 28)) click 1
+xdotool windowfocus --sync "$WINDOW" key ctrl+shift+b
 wait_for 50 setting_is SecurityStatus 0 || fail "SecurityStatus is $(setting SecurityStatus)"
 lines=$(wc -l <"$work/client.out")
 wait_for 50 result_after $lines refused || fail "not denied: $(tail -3 "$work/client.out")"
 shot typical-blockall
 step "released"
-xdotool mousemove $((X + 267)) $((Y + 28)) click 1
+xdotool windowfocus --sync "$WINDOW" key ctrl+shift+b
 wait_for 50 setting_is SecurityStatus 1 || fail "not released"
 lines=$(wc -l <"$work/client.out")
 wait_for 50 result_after $lines ok || fail "not let through again"
