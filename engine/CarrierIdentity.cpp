@@ -3,7 +3,16 @@
 #include "protocol/TrafficLog.h"
 
 #include "os/FileInfo.h"
+#include "os/Files.h"
+#include "rules/ProgramNames.h"
+#include "rules/hooksafe/ScriptArguments.h"
 #include "text/Strings.h"
+
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace engine {
 
@@ -18,11 +27,71 @@ std::string CutTo(std::string text, size_t limit)
     return text;
 }
 
+constexpr size_t kCommandLineLimit = 65536;
+
+// Only an interpreter installed by the system speaks for the script it is
+// given: a program of the user's own named python3 may run anything at all.
+bool IsSystemInterpreter(const std::string& file)
+{
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 && (st.st_mode & 022) == 0;
+}
+
+// The arguments of the process, each ended by a NUL; one cut off by the
+// limit is left out rather than read as another name.
+std::vector<const char*> Arguments(const std::string& commandLine)
+{
+    std::vector<const char*> argv;
+    for (size_t start = 0, end; (end = commandLine.find('\0', start)) != std::string::npos; start = end + 1)
+        argv.push_back(commandLine.c_str() + start);
+    return argv;
+}
+
+// The script's absolute path with every link resolved, relative to the
+// process's working folder; as written under that folder when it is gone.
+std::string ResolvedScriptPath(const std::string& processFolder, const char* written)
+{
+    std::string path = written;
+    if (path[0] != '/') {
+        char folder[PATH_MAX];
+        const ssize_t n = ::readlink((processFolder + "/cwd").c_str(), folder, sizeof folder - 1);
+        if (n <= 0 || folder[0] != '/')
+            return {};
+        path = std::string(folder, static_cast<size_t>(n)) + "/" + path;
+    }
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+// Makes the script an interpreter runs the carrier; leaves any other alone.
+void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, const std::string& exeFile)
+{
+    const std::optional<std::string> commandLine = os::ReadFile(processFolder + "/cmdline", kCommandLineLimit);
+    if (!commandLine)
+        return;
+    const std::vector<const char*> argv = Arguments(*commandLine);
+    const rules::ScriptArgument script = rules::FindScriptArgument(carrier.exePath.c_str(), argv.data(), argv.size());
+    if (script.kind == rules::ScriptKind::kNone || !IsSystemInterpreter(exeFile))
+        return;
+    std::string path;
+    if (script.kind == rules::ScriptKind::kFile)
+        path = ResolvedScriptPath(processFolder, script.text);
+    else
+        path = carrier.exePath + (script.kind == rules::ScriptKind::kModule ? " -m " : " ") + script.text;
+    if (path.empty())
+        return;
+    carrier.interpreterPath = carrier.exePath;
+    carrier.scriptFile = script.kind == rules::ScriptKind::kFile ? path : std::string();
+    carrier.exePath = path;
+}
+
 }  // namespace
 
 void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath)
 {
+    const std::string processFolder = procRoot + "/" + std::to_string(pid);
     carrier.exePath = CleanCarrierPath(exePath.empty() ? os::processes::ExecutablePath(procRoot, pid) : exePath);
+    IdentifyScript(carrier, processFolder, exePath.empty() ? processFolder + "/exe" : exePath);
     carrier.exeName = CarrierExeName(carrier.exePath);
     carrier.exePathForLog = text::EscapeLogText(carrier.exePath);
     carrier.isServiceCarrier = os::processes::IsSystemService(procRoot, pid);
@@ -30,8 +99,20 @@ void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_
 
 void CompleteCarrierDescription(CarrierIdentity& carrier)
 {
-    const os::file_info::ExecutableInfo info = os::file_info::LookupExecutable(carrier.exePath);
-    carrier.description = CutTo(info.found ? info.description : carrier.exeName, kDescriptionLimit);
+    const bool script = !carrier.interpreterPath.empty();
+    const os::file_info::ExecutableInfo info =
+        os::file_info::LookupExecutable(script ? carrier.interpreterPath : carrier.exePath);
+    if (script) {
+        // "backup.py (Python 3.11)", "pip (Python 3.11)": the script, with what runs it.
+        const std::string_view name = carrier.scriptFile.empty()
+            ? std::string_view(carrier.exePath).substr(carrier.exePath.rfind(' ') + 1)
+            : std::string_view(carrier.exePath);
+        carrier.description = CutTo(rules::program_names::DisplayName(name, carrier.interpreterPath,
+                                                                      info.found ? info.description : std::string()),
+                                    kDescriptionLimit);
+    } else {
+        carrier.description = CutTo(info.found ? info.description : carrier.exeName, kDescriptionLimit);
+    }
     // Linux has no source for a maker's name: it is unknown, also when a
     // desktop entry gives the description.
     carrier.company = "Unknown";

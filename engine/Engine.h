@@ -144,7 +144,7 @@ private:
     protocol::TrafficLog log_;
     std::string ownAddress_;
     SettingsCache settings_;
-    CarrierDigest digest_ {life_, options_.procRoot, options_.exePath};
+    CarrierDigest digest_ {life_, carrier_, options_.procRoot, options_.exePath};
     VerdictGenerations generations_ {options_.now};
     RulesHolder rules_ {generations_.Counter(), options_.rulesRetryMs, options_.now};
     DatagramPeers datagramPeers_;

@@ -10,10 +10,12 @@
 #include "tests/EventWait.h"
 #include "tests/Sandbox.h"
 
+#include "os/Files.h"
 #include "os/Paths.h"
 #include "text/Strings.h"
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -206,6 +208,64 @@ TEST(CarrierIdentity, ServiceHostsAreThoseTheServiceManagerStarted)
         engine::Engine engine(options);
         EXPECT_EQ(engine.IsInService(), expected) << pid;
         EXPECT_EQ(engine.Carrier().isServiceCarrier, expected == 1) << pid;
+    }
+}
+
+// A script a system interpreter runs is the program, named by its resolved
+// path from the folder the process started in; code given on the command
+// line, and whatever an interpreter of the user's own runs, are the
+// interpreter's.
+TEST(CarrierIdentity, AScriptASystemInterpreterRunsIsTheCarrier)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    const std::string proc = sandbox.root + "/proc";
+    const std::string folder = sandbox.root + "/work";
+    ASSERT_TRUE(os::MakeDirectories(folder));
+    WriteText(folder + "/run.py", "print(1)\n");
+    ASSERT_EQ(::symlink("run.py", (folder + "/link.py").c_str()), 0);
+    WriteText(folder + "/python3", ""); // the user's own, even when the tests run as root
+    ASSERT_EQ(::chmod((folder + "/python3").c_str(), 0755), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((folder + "/python3").c_str(), 1000, 1000), 0);
+    }
+    char resolved[PATH_MAX];
+    ASSERT_TRUE(::realpath(folder.c_str(), resolved));
+    const std::string script = std::string(resolved) + "/run.py";
+    const std::string python = "/usr/bin/python3.11";
+    struct Case {
+        std::string exe;
+        std::vector<std::string> argv;
+        std::string exePath;
+        std::string exeName;
+    };
+    const Case cases[] = {
+        {python, {"python3", "-u", "run.py"}, script, "RUN.PY"},
+        {python, {"python3", "link.py", "x"}, script, "RUN.PY"},
+        {"/usr/bin/bash", {"bash", "-e", script}, script, "RUN.PY"},
+        {python, {"python3", "-c", "code", "run.py"}, python, "PYTHON3.11"},
+        {python, {"python3", "-m", "http.server"}, python + " -m http.server", "PYTHON3.11 -M HTTP.SERVER"},
+        {folder + "/python3", {"python3", "run.py"}, folder + "/python3", "PYTHON3"},
+    };
+    int pid = 100;
+    for (const Case& c : cases) {
+        AddProcess(proc, ++pid, 1, c.exe, "");
+        std::string commandLine;
+        for (const std::string& arg : c.argv)
+            commandLine += arg + '\0';
+        WriteText(proc + "/" + std::to_string(pid) + "/cmdline", commandLine);
+        ASSERT_EQ(::symlink(folder.c_str(), (proc + "/" + std::to_string(pid) + "/cwd").c_str()), 0);
+        engine::EngineOptions options = testing_support::TestEngineOptions("");
+        options.procRoot = proc;
+        options.pid = pid;
+        engine::Engine engine(options);
+        EXPECT_EQ(engine.Carrier().exePath, c.exePath) << c.argv.back();
+        EXPECT_EQ(engine.Carrier().exeName, c.exeName) << c.argv.back();
+        EXPECT_EQ(engine.Carrier().interpreterPath.empty(), c.exePath == c.exe) << c.argv.back();
+        if (pid == 101) {
+            engine.LoadRules();
+            EXPECT_EQ(engine.Carrier().description, "run.py (Python 3.11)");
+        }
     }
 }
 
