@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -48,34 +49,47 @@ std::vector<const char*> Arguments(const std::string& commandLine)
 }
 
 // The script's absolute path with every link resolved, relative to the
-// process's working folder; as written under that folder when it is gone.
-std::string ResolvedScriptPath(const std::string& processFolder, const char* written)
+// process's working folder (empty: the process table's); as written under
+// that folder when it is gone.
+std::string ResolvedScriptPath(const std::string& processFolder, const char* startFolder, const char* written)
 {
     std::string path = written;
     if (path[0] != '/') {
-        char folder[PATH_MAX];
-        const ssize_t n = ::readlink((processFolder + "/cwd").c_str(), folder, sizeof folder - 1);
-        if (n <= 0 || folder[0] != '/')
+        std::string folder = startFolder ? startFolder : "";
+        if (folder.empty()) {
+            char link[PATH_MAX];
+            const ssize_t n = ::readlink((processFolder + "/cwd").c_str(), link, sizeof link - 1);
+            if (n > 0)
+                folder.assign(link, static_cast<size_t>(n));
+        }
+        if (!folder.starts_with('/'))
             return {};
-        path = std::string(folder, static_cast<size_t>(n)) + "/" + path;
+        path = folder + "/" + path;
     }
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
 // Makes the script an interpreter runs the carrier; leaves any other alone.
-void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, const std::string& exeFile)
+void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, const std::string& exeFile,
+                    const protocol::HookStart* start)
 {
-    const std::optional<std::string> commandLine = os::ReadFile(processFolder + "/cmdline", kCommandLineLimit);
-    if (!commandLine)
-        return;
-    const std::vector<const char*> argv = Arguments(*commandLine);
+    std::optional<std::string> commandLine;
+    std::vector<const char*> argv;
+    if (start && start->count > 0) {
+        argv.assign(start->arguments, start->arguments + start->count);
+    } else {
+        commandLine = os::ReadFile(processFolder + "/cmdline", kCommandLineLimit);
+        if (!commandLine)
+            return;
+        argv = Arguments(*commandLine);
+    }
     const rules::ScriptArgument script = rules::FindScriptArgument(carrier.exePath.c_str(), argv.data(), argv.size());
     if (script.kind == rules::ScriptKind::kNone || !IsSystemInterpreter(exeFile))
         return;
     std::string path;
     if (script.kind == rules::ScriptKind::kFile)
-        path = ResolvedScriptPath(processFolder, script.text);
+        path = ResolvedScriptPath(processFolder, start ? start->folder : nullptr, script.text);
     else
         path = carrier.exePath + (script.kind == rules::ScriptKind::kModule ? " -m " : " ") + script.text;
     if (path.empty())
@@ -87,11 +101,12 @@ void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, 
 
 }  // namespace
 
-void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath)
+void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath,
+                     const protocol::HookStart* start)
 {
     const std::string processFolder = procRoot + "/" + std::to_string(pid);
     carrier.exePath = CleanCarrierPath(exePath.empty() ? os::processes::ExecutablePath(procRoot, pid) : exePath);
-    IdentifyScript(carrier, processFolder, exePath.empty() ? processFolder + "/exe" : exePath);
+    IdentifyScript(carrier, processFolder, exePath.empty() ? processFolder + "/exe" : exePath, start);
     carrier.exeName = CarrierExeName(carrier.exePath);
     carrier.exePathForLog = text::EscapeLogText(carrier.exePath);
     carrier.isServiceCarrier = os::processes::IsSystemService(procRoot, pid);

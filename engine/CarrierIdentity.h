@@ -1,6 +1,7 @@
 #pragma once
 
 #include "os/Processes.h"
+#include "protocol/hooksafe/HookLink.h"
 #include "rules/RulesFormat.h"
 
 #include <string>
@@ -33,10 +34,11 @@ using rules::rules_format::CleanCarrierPath;
 using rules::rules_format::CarrierExeName;
 
 // The carrier's path, name and kind from the process table; exePath (empty:
-// the process's own) the file it runs. The command line and working folder
-// are read here, once: later the program may have changed both, or
-// forbidden itself to read them.
-void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath);
+// the process's own) the file it runs. The arguments and working folder are
+// the hook's copy from the program's start (start), else read here, once:
+// later the program may have changed both, or forbidden itself to read them.
+void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath,
+                     const protocol::HookStart* start = nullptr);
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.

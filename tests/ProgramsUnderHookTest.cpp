@@ -230,8 +230,10 @@ TEST_F(Programs, ScriptsOfOneInterpreterAreEachDecidedByTheirOwnEntry)
 
 // A process that only claims an allowed script gets nothing of its entry:
 // code given with -c beside the script's path, argv[0] naming it, a copy of
-// the interpreter of the user's own. A link to the allowed script is the
-// same file, the same program: it runs the code the entry was given for.
+// the interpreter of the user's own, a script of the same name that moves
+// to the allowed one's folder before it connects. A link to the allowed
+// script is the same file, the same program: it runs the code the entry
+// was given for.
 TEST_F(AttackPrograms, ScriptPathsThatLieDoNotBorrowAnAllowedScriptsEntry)
 {
     const std::string folder = ScriptsFolder(sandbox);
@@ -245,6 +247,11 @@ TEST_F(AttackPrograms, ScriptPathsThatLieDoNotBorrowAnAllowedScriptsEntry)
     }
     WriteRules(ScriptApp(allowed, "PERMIT") + App(PythonName(), "DENY", "DENY") + App("ANY", "DENY", "DENY"));
     const std::string execLying = "import os, sys\nos.execv('/usr/bin/python3', ['" + allowed + "', '-c', sys.argv[1], '22113'])";
+    const std::string elsewhere = sandbox.root + "/elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
+    testing_support::WriteText(elsewhere + "/allowed.py", "import os\nos.chdir('" + folder + "')\n" + kConnectCode);
+    const std::string startElsewhere =
+        "import os\nos.chdir('" + elsewhere + "')\nos.execv('/usr/bin/python3', ['python3', 'allowed.py', '22116'])";
     const struct {
         std::vector<std::string> argv;
         int port;
@@ -255,6 +262,7 @@ TEST_F(AttackPrograms, ScriptPathsThatLieDoNotBorrowAnAllowedScriptsEntry)
         {{"/usr/bin/python3", "-c", execLying, kConnectCode}, 22113, 0},
         {{copy, allowed, "22114"}, 22114, 0},
         {{"/usr/bin/python3", folder + "/link.py", "22115"}, 22115, 1},
+        {{"/usr/bin/python3", "-c", startElsewhere}, 22116, 0},
     };
     for (const auto& c : cases) {
         ChildProcess program(c.argv, hooked);
