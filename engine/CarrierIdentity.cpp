@@ -49,21 +49,24 @@ std::vector<const char*> Arguments(const std::string& commandLine)
 }
 
 // The script's absolute path with every link resolved, relative to the
-// process's working folder (empty: the process table's); as written under
-// that folder when it is gone.
+// folder the process started in (null: the process table's working folder);
+// as written under that folder when it is gone, and as written when the
+// folder is not known: a name no entry made by the panel is bound to.
 std::string ResolvedScriptPath(const std::string& processFolder, const char* startFolder, const char* written)
 {
     std::string path = written;
     if (path[0] != '/') {
-        std::string folder = startFolder ? startFolder : "";
-        if (folder.empty()) {
+        std::string folder;
+        if (startFolder) {
+            folder = startFolder;
+        } else {
             char link[PATH_MAX];
             const ssize_t n = ::readlink((processFolder + "/cwd").c_str(), link, sizeof link - 1);
             if (n > 0)
                 folder.assign(link, static_cast<size_t>(n));
         }
         if (!folder.starts_with('/'))
-            return {};
+            return path;
         path = folder + "/" + path;
     }
     char resolved[PATH_MAX];
@@ -74,9 +77,11 @@ std::string ResolvedScriptPath(const std::string& processFolder, const char* sta
 void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, const std::string& exeFile,
                     const protocol::HookStart* start)
 {
+    if (start && start->count == 0)
+        start = nullptr;
     std::optional<std::string> commandLine;
     std::vector<const char*> argv;
-    if (start && start->count > 0) {
+    if (start) {
         argv.assign(start->arguments, start->arguments + start->count);
     } else {
         commandLine = os::ReadFile(processFolder + "/cmdline", kCommandLineLimit);
@@ -87,13 +92,9 @@ void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, 
     const rules::ScriptArgument script = rules::FindScriptArgument(carrier.exePath.c_str(), argv.data(), argv.size());
     if (script.kind == rules::ScriptKind::kNone || !IsSystemInterpreter(exeFile))
         return;
-    std::string path;
-    if (script.kind == rules::ScriptKind::kFile)
-        path = ResolvedScriptPath(processFolder, start ? start->folder : nullptr, script.text);
-    else
-        path = carrier.exePath + (script.kind == rules::ScriptKind::kModule ? " -m " : " ") + script.text;
-    if (path.empty())
-        return;
+    const std::string path = script.kind == rules::ScriptKind::kFile
+        ? ResolvedScriptPath(processFolder, start ? start->folder : nullptr, script.text)
+        : carrier.exePath + (script.kind == rules::ScriptKind::kModule ? " -m " : " ") + script.text;
     carrier.interpreterPath = carrier.exePath;
     carrier.scriptFile = script.kind == rules::ScriptKind::kFile ? path : std::string();
     carrier.exePath = path;
