@@ -208,20 +208,23 @@ TEST_F(Programs, ScriptsOfOneInterpreterAreEachDecidedByTheirOwnEntry)
     const std::string folder = ScriptsFolder(sandbox);
     const std::string allowed = folder + "/allowed.py";
     const std::string other = folder + "/other.py";
-    testing_support::WriteText(allowed, kConnectCode);
+    testing_support::WriteText(allowed, std::string("#!/usr/bin/python3\n") + kConnectCode);
+    ASSERT_EQ(::chmod(allowed.c_str(), 0755), 0);
     testing_support::WriteText(other, kConnectCode);
     WriteRules(ScriptApp(allowed, "PERMIT") + App(PythonName(), "DENY", "PERMIT") + App("ANY", "DENY", "ASK"));
     const auto env = Hooked(Alerting("answer=2"));
     ChildProcess first({"/usr/bin/python3", allowed, "22101"}, env);
     ChildProcess second({"/usr/bin/python3", "-u", other, "22102"}, env);
     ChildProcess inline_({"/usr/bin/python3", "-c", kConnectCode, "22103"}, env);
-    for (ChildProcess* program : {&first, &second, &inline_})
+    ChildProcess started({allowed, "22104"}, env); // by its "#!" line
+    for (ChildProcess* program : {&first, &second, &inline_, &started})
         EXPECT_EQ(program->Wait(), 0);
     EXPECT_EQ(Records("<REMOTEPORT>22101</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<REMOTEPORT>22104</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
     EXPECT_EQ(Records("<REMOTEPORT>22102</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
     EXPECT_EQ(Records("<REMOTEPORT>22103</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
     // Records and the question name the script; code given inline is the interpreter's.
-    EXPECT_EQ(Records(allowed).size(), 1u);
+    EXPECT_EQ(Records(allowed).size(), 2u);
     EXPECT_EQ(Records(other).size(), 1u);
     const std::string asked = testing_support::ReadText(sandbox.root + "/alerts.txt");
     EXPECT_EQ(AlertsShown(), 1u);
