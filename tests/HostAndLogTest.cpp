@@ -101,6 +101,8 @@ TEST(CarrierIdentity, ScriptArgumentsFollowEachInterpretersGrammar)
         {"/usr/bin/python3", {"python3", "-m", "http.server", "x.py"}, Kind::kModule, "http.server"},
         {"/usr/bin/python3", {"python3", "-Im", "pip", "install"}, Kind::kModule, "pip"},
         {"/usr/bin/python3", {"python3", "-W"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-m", ""}, Kind::kNone, nullptr},
+        {"/usr/bin/java", {"java", ""}, Kind::kNone, nullptr},
         {"/usr/bin/python3", {"python3", "--check-hash-based-pycs", "always", "x.py"}, Kind::kFile, "x.py"},
         {"/usr/bin/python3", {"python3", "--version", "x.py"}, Kind::kNone, nullptr},
         {"/usr/bin/python3", {"python3", "-Z", "x.py"}, Kind::kNone, nullptr},

@@ -55,8 +55,7 @@ Language LanguageOf(const char* exePath)
 
 constexpr ScriptArgument kNothing {};
 
-// An empty argument names no file.
-ScriptArgument File(const char* path) { return *path ? ScriptArgument {ScriptKind::kFile, path} : kNothing; }
+ScriptArgument File(const char* path) { return {ScriptKind::kFile, path}; }
 
 // The argument after "--": a file, unless it is "-" (standard input) or missing.
 ScriptArgument AfterEnd(const char* const* argv, size_t argc, size_t i)
@@ -338,23 +337,31 @@ ScriptArgument FindScriptArgument(const char* exePath, const char* const* argv, 
     for (size_t i = 0; i < argc; ++i)
         if (!argv[i])
             return kNothing;
+    ScriptArgument found;
     switch (LanguageOf(exePath)) {
     case Language::kPython:
-        return Python(argv, argc);
+        found = Python(argv, argc);
+        break;
     case Language::kPerl:
-        return Perl(argv, argc);
+        found = Perl(argv, argc);
+        break;
     case Language::kRuby:
-        return Ruby(argv, argc);
+        found = Ruby(argv, argc);
+        break;
     case Language::kNode:
-        return Node(argv, argc);
+        found = Node(argv, argc);
+        break;
     case Language::kJava:
-        return Java(argv, argc);
+        found = Java(argv, argc);
+        break;
     case Language::kShell:
-        return Shell(argv, argc);
+        found = Shell(argv, argc);
+        break;
     case Language::kNone:
         break;
     }
-    return kNothing;
+    // An empty name (python3 -m "", java "") names nothing.
+    return found.text && *found.text ? found : kNothing;
 }
 
 }  // namespace rules
