@@ -120,6 +120,7 @@ TEST(CarrierIdentity, ScriptArgumentsFollowEachInterpretersGrammar)
         {"/usr/bin/ruby", {"ruby", "-C", "/elsewhere", "t.rb"}, Kind::kNone, nullptr},
         {"/usr/bin/node", {"node", "--require", "x", "y.js"}, Kind::kFile, "y.js"},
         {"/usr/bin/nodejs", {"node", "-r", "x", "--inspect", "--import=z", "y.js"}, Kind::kFile, "y.js"},
+        {"/usr/bin/node", {"node", "--max-old-space-size", "4096", "--no-warnings", "y.js"}, Kind::kFile, "y.js"},
         {"/usr/bin/node", {"node", "--eval", "1", "y.js"}, Kind::kNone, nullptr},
         {"/usr/bin/node", {"node", "-pe", "1", "y.js"}, Kind::kNone, nullptr},
         {"/usr/bin/node", {"node", "--print=1", "y.js"}, Kind::kNone, nullptr},

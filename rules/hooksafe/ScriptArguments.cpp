@@ -224,6 +224,7 @@ ScriptArgument Node(const char* const* argv, size_t argc)
         "--policy-integrity",  "--disable-warning",  "--diagnostic-dir", "--report-dir",
         "--report-directory",  "--report-filename",  "--report-signal",  "--heapsnapshot-signal",
         "--secure-heap",       "--secure-heap-min",  "--dns-result-order", "--max-http-header-size",
+        "--stack-size",        "--stack-trace-limit", "--max-old-space-size", "--max-semi-space-size",
         nullptr};
     static const char* const kNoScript[] = {"--eval", "--print", "--version", "--help", "--v8-options",
                                             "--run", "--interactive", nullptr};
