@@ -77,8 +77,6 @@ std::string ResolvedScriptPath(const std::string& processFolder, const char* sta
 void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, const std::string& exeFile,
                     const protocol::HookStart* start)
 {
-    if (start && start->count == 0)
-        start = nullptr;
     std::optional<std::string> commandLine;
     std::vector<const char*> argv;
     if (start) {

@@ -275,15 +275,17 @@ void StartUp(int argc, char** argv)
     os::CaptureStartupEnvironment(g_environmentStore, sizeof g_environmentStore, g_environment,
                                         sizeof g_environment / sizeof g_environment[0]);
     // The arguments that do not fit are left out, never cut: the script's
-    // name comes before its own arguments.
+    // name comes before its own arguments. argv[0], whatever the starter
+    // wrote, names nothing and is kept empty, so that a long one crowds
+    // nothing out.
     const size_t most = argc > 0 ? static_cast<size_t>(argc) : 0;
     size_t used = 0;
     size_t count = 0;
     for (; argv && count < most && count < sizeof g_arguments / sizeof g_arguments[0] && argv[count]; ++count) {
-        const size_t length = std::strlen(argv[count]) + 1;
+        const size_t length = count == 0 ? 1 : std::strlen(argv[count]) + 1;
         if (length > sizeof g_argumentStore - used)
             break;
-        std::memcpy(g_argumentStore + used, argv[count], length);
+        std::memcpy(g_argumentStore + used, count == 0 ? "" : argv[count], length);
         g_arguments[count] = g_argumentStore + used;
         used += length;
     }

@@ -215,9 +215,9 @@ TEST_F(Programs, ScriptsOfOneInterpreterAreEachDecidedByTheirOwnEntry)
     const auto env = Hooked(Alerting("answer=2"));
     ChildProcess first({"/usr/bin/python3", allowed, "22101"}, env);
     ChildProcess second({"/usr/bin/python3", "-u", other, "22102"}, env);
-    ChildProcess inline_({"/usr/bin/python3", "-c", kConnectCode, "22103"}, env);
+    ChildProcess inlineCode({"/usr/bin/python3", "-c", kConnectCode, "22103"}, env);
     ChildProcess started({allowed, "22104"}, env); // by its "#!" line
-    for (ChildProcess* program : {&first, &second, &inline_, &started})
+    for (ChildProcess* program : {&first, &second, &inlineCode, &started})
         EXPECT_EQ(program->Wait(), 0);
     EXPECT_EQ(Records("<REMOTEPORT>22101</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
     EXPECT_EQ(Records("<REMOTEPORT>22104</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);

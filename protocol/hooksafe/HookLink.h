@@ -53,7 +53,7 @@ using HookLinkFn = HookLink* (*)();
 inline constexpr const char* kHookStartSymbol = "zel_hook_start";
 
 struct HookStart {
-    const char* const* arguments = nullptr; // the first count arguments, each whole
+    const char* const* arguments = nullptr; // the first count arguments, each whole; argv[0] empty
     size_t count = 0;
     const char* folder = nullptr; // an absolute path; empty when it was not known
 };
