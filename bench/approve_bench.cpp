@@ -3,7 +3,10 @@
 // it must walk before the default permits, with and without its log record,
 // with 1,000 entries of every address form of both families, with a
 // name against 500 host patterns, answered by the last of 100 answers for a
-// time, and for a datagram peer already permitted.
+// time, and for a datagram peer already permitted. A process's first
+// decision (the engine's start, the rules read) is measured for a plain
+// program and for a script its interpreter runs, which reads the process's
+// command line and working folder too.
 #include "bench/LoopbackPair.h"
 #include "engine/Engine.h"
 #include "os/Files.h"
@@ -17,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -123,6 +127,21 @@ struct BenchEnvironment {
             std::abort();
     }
 
+    // A process in a process table of the bench's own: its executable, its
+    // command line (arguments after a NUL each), its working folder.
+    std::string FakeProcess(int pid, const std::string& exe, std::string_view commandLine)
+    {
+        const std::string folder = root + "/proc/" + std::to_string(pid);
+        if (os::MakeDirectories(root + "/proc") && ::mkdir(folder.c_str(), 0755) == 0) {
+            os::WriteFileAtomically(folder + "/cmdline", commandLine);
+            os::WriteFileAtomically(root + "/bench.py", "");
+            if (::symlink(exe.c_str(), (folder + "/exe").c_str()) != 0
+                || ::symlink(root.c_str(), (folder + "/cwd").c_str()) != 0)
+                std::abort();
+        }
+        return root + "/proc";
+    }
+
     std::unique_ptr<engine::Engine> MakeEngine(bool withLog, const char* exePath = "/usr/bin/bench-host")
     {
         if (withLog)
@@ -215,6 +234,40 @@ void BM_ApproveDatagramPeerWithoutLog(benchmark::State& state)
         benchmark::DoNotOptimize(engine->Approve(40000, 0, "10.0.0.5", 2, 53));
 }
 BENCHMARK(BM_ApproveDatagramPeerWithoutLog);
+
+using namespace std::string_literals;
+
+// A process's first decision: its engine made, the rules read (a short
+// file, so that what naming the process costs shows), one decision.
+void FirstDecision(benchmark::State& state, int pid, const char* exe, const std::string& commandLine)
+{
+    Environment().MakeEngine(false); // without a log
+    const std::string& root = Environment().root;
+    os::WriteFileAtomically(root + "/Short.xml", "<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>ASK</INDEF>"
+                                                 "<OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>");
+    protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "RulesFile", root + "/Short.xml");
+    engine::EngineOptions options;
+    options.lookUpOwnAddress = false;
+    options.procRoot = Environment().FakeProcess(pid, exe, commandLine);
+    options.pid = pid;
+    for (auto _ : state) {
+        engine::Engine engine(options);
+        benchmark::DoNotOptimize(engine.Approve(40000, 1, "10.0.0.5", 1, 80));
+    }
+    engine::Engine engine(options);
+    if (std::string_view(exe).starts_with("/usr/bin/python3") != !engine.Carrier().interpreterPath.empty())
+        state.SkipWithError("the process was not named as expected");
+}
+void BM_FirstDecisionOfAProgram(benchmark::State& state)
+{
+    FirstDecision(state, 101, "/usr/bin/bench-host", "bench-host\0-v\0"s);
+}
+BENCHMARK(BM_FirstDecisionOfAProgram);
+void BM_FirstDecisionOfAScript(benchmark::State& state)
+{
+    FirstDecision(state, 102, "/usr/bin/python3", "python3\0-u\0bench.py\0"s);
+}
+BENCHMARK(BM_FirstDecisionOfAScript);
 
 // What the hook asks before each datagram it lets through by a verdict it holds.
 void BM_VerdictEpoch(benchmark::State& state)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "os/Processes.h"
+#include "protocol/hooksafe/HookLink.h"
 #include "rules/RulesFormat.h"
 
 #include <string>
@@ -12,8 +13,13 @@ namespace engine {
 // code "carrier" is always that program, and "host" (a host name, a host
 // rule) always the name of a peer, as the rules file's HOSTS have it.
 struct CarrierIdentity {
-    std::string exePath;     // after the name clean-up
-    std::string exeName;     // upper-cased file part: the key into the rules file
+    // A script an interpreter runs is the program: exePath is the script's
+    // absolute path ("INTERPRETER -m MODULE" or "INTERPRETER CLASS" for one
+    // run by name), and an entry for it never applies to the interpreter.
+    std::string exePath;         // after the name clean-up
+    std::string exeName;         // upper-cased file part: the key into the rules file
+    std::string interpreterPath; // the interpreter running the script; empty for any other program
+    std::string scriptFile;      // the script's file, whose content an entry may check; empty for none
     bool isServiceCarrier = false;
     std::string description; // FileDescription, or exeName
     std::string company;     // CompanyName, or "Unknown"
@@ -28,8 +34,11 @@ using rules::rules_format::CleanCarrierPath;
 using rules::rules_format::CarrierExeName;
 
 // The carrier's path, name and kind from the process table; exePath (empty:
-// the process's own) the file it runs.
-void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath);
+// the process's own) the file it runs. The arguments and working folder are
+// the hook's copy from the program's start (start), else read here, once:
+// later the program may have changed both, or forbidden itself to read them.
+void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath,
+                     const protocol::HookStart* start = nullptr);
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.

@@ -73,7 +73,10 @@ const std::string& CarrierDigest::Of(void* context)
     // A file that could not be read (no descriptor left) is read again the
     // next time; until then the entry asks.
     auto* digest = static_cast<CarrierDigest*>(context);
-    if (digest->digest_.empty()) {
+    if (!digest->carrier_.interpreterPath.empty()) {
+        if (digest->digest_.empty() && !digest->carrier_.scriptFile.empty())
+            digest->digest_ = os::FileDigestText(digest->carrier_.scriptFile);
+    } else if (digest->digest_.empty()) {
         digest->digest_ = os::FileDigestText(digest->exePath_.empty()
                                                  ? digest->procRoot_ + "/" + std::to_string(digest->life_.Pid()) + "/exe"
                                                  : digest->exePath_);

@@ -52,10 +52,13 @@ private:
 // first time an entry with a content check applies: the running image's, so
 // an upgrade that replaces the file under a running program changes nothing
 // for it. exePath (empty: the process's own image) and procRoot outlive it.
+// A script's carrier is the script: its file's digest (none for a module or
+// class run by name, so a content check there always asks).
 class CarrierDigest {
 public:
-    CarrierDigest(const CarrierLife& life, const std::string& procRoot, const std::string& exePath)
-        : life_(life), procRoot_(procRoot), exePath_(exePath)
+    CarrierDigest(const CarrierLife& life, const CarrierIdentity& carrier, const std::string& procRoot,
+                  const std::string& exePath)
+        : life_(life), carrier_(carrier), procRoot_(procRoot), exePath_(exePath)
     {
     }
     // ProgramIdentity's digest callback; context: a CarrierDigest.
@@ -63,6 +66,7 @@ public:
 
 private:
     const CarrierLife& life_;
+    const CarrierIdentity& carrier_;
     const std::string& procRoot_;
     const std::string& exePath_;
     std::string digest_;

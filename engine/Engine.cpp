@@ -43,7 +43,7 @@ Engine::Engine(EngineOptions options)
     // the firewall reads there: it is not used, and the program is refused.
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
         runtimeUsable_ = !os::RuntimeDir().empty();
-    IdentifyCarrier(carrier_, options_.procRoot, Pid(), options_.exePath);
+    IdentifyCarrier(carrier_, options_.procRoot, Pid(), options_.exePath, options_.start);
     settings_.ReadPaths(log_);
     life_.LogStart(log_, Now());
 }

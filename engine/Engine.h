@@ -13,6 +13,7 @@
 #include "engine/SharedBlockLink.h"
 #include "engine/VerdictGenerations.h"
 #include "os/ForkableSharedMutex.h"
+#include "protocol/hooksafe/HookLink.h"
 #include "protocol/TrafficLog.h"
 
 #include <atomic>
@@ -31,6 +32,9 @@ struct EngineOptions {
     std::string procRoot = "/proc";
     pid_t pid = 0;                    // 0: the calling process
     std::string exePath;              // empty: the process's own executable
+    // The program's arguments and folder as the hook saw them at its start;
+    // null: read from the process table when the engine starts.
+    const protocol::HookStart* start = nullptr;
     std::string sharedBlockPath;      // empty: the runtime folder's block
     std::string controlPanelLockPath; // empty: the runtime folder's lock
     std::function<uint32_t()> tickCount;
@@ -144,7 +148,7 @@ private:
     protocol::TrafficLog log_;
     std::string ownAddress_;
     SettingsCache settings_;
-    CarrierDigest digest_ {life_, options_.procRoot, options_.exePath};
+    CarrierDigest digest_ {life_, carrier_, options_.procRoot, options_.exePath};
     VerdictGenerations generations_ {options_.now};
     RulesHolder rules_ {generations_.Counter(), options_.rulesRetryMs, options_.now};
     DatagramPeers datagramPeers_;

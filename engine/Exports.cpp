@@ -14,6 +14,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdexcept>
+#include <utility>
 #include <type_traits>
 
 #define ZEL_EXPORT __attribute__((visibility("default")))
@@ -66,6 +67,13 @@ protocol::HookLink* FindHookLink()
     return link && link->version == protocol::HookLink::kVersion ? link : nullptr;
 }
 
+// What the hook saw at the program's start, when it kept it.
+const protocol::HookStart* FindHookStart()
+{
+    const auto find = reinterpret_cast<protocol::HookStartFn>(::dlsym(RTLD_DEFAULT, protocol::kHookStartSymbol));
+    return find ? find() : nullptr;
+}
+
 void BeforeFork()
 {
     engine::Guarded(kSlotFork, "fork", [] { TheEngine().LockForFork(); });
@@ -93,7 +101,11 @@ __attribute__((constructor)) void AttachProcess()
     protocol::registry::ReadOnlyTrustedStore();
     engine::ExportGuard::Prepare();
     g_engine = engine::Guarded(kSlotLoad, "load", static_cast<engine::Engine*>(nullptr),
-                               [] { return new engine::Engine(); });
+                               [] {
+                                   engine::EngineOptions options;
+                                   options.start = FindHookStart();
+                                   return new engine::Engine(std::move(options));
+                               });
     if (!g_engine)
         return;
     ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);

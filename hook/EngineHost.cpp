@@ -39,6 +39,11 @@ namespace {
 char g_environmentStore[16384];
 const char* g_environment[32];
 protocol::HookLink g_link;
+// The arguments that fit, each whole, and the working folder at the start.
+char g_argumentStore[8192];
+const char* g_arguments[64];
+char g_startFolder[PATH_MAX];
+protocol::HookStart g_start;
 std::atomic<pid_t> g_pid {0};
 // What the hook learns when it is first needed, not at every program's start.
 pthread_mutex_t g_readyMutex = PTHREAD_MUTEX_INITIALIZER;
@@ -263,12 +268,32 @@ __attribute__((destructor)) void HookDetach()
 
 }  // namespace
 
-void StartUp()
+void StartUp(int argc, char** argv)
 {
     // Copied now, whatever comes: a program may clear its environment before
     // it first uses the network. Used only outside secure execution.
     os::CaptureStartupEnvironment(g_environmentStore, sizeof g_environmentStore, g_environment,
                                         sizeof g_environment / sizeof g_environment[0]);
+    // The arguments that do not fit are left out, never cut: the script's
+    // name comes before its own arguments. argv[0], whatever the starter
+    // wrote, names nothing and is kept empty, so that a long one crowds
+    // nothing out.
+    const size_t most = argc > 0 ? static_cast<size_t>(argc) : 0;
+    size_t used = 0;
+    size_t count = 0;
+    for (; argv && count < most && count < sizeof g_arguments / sizeof g_arguments[0] && argv[count]; ++count) {
+        const size_t length = count == 0 ? 1 : std::strlen(argv[count]) + 1;
+        if (length > sizeof g_argumentStore - used)
+            break;
+        std::memcpy(g_argumentStore + used, count == 0 ? "" : argv[count], length);
+        g_arguments[count] = g_argumentStore + used;
+        used += length;
+    }
+    if (!::getcwd(g_startFolder, sizeof g_startFolder) || g_startFolder[0] != '/')
+        g_startFolder[0] = '\0';
+    g_start.arguments = g_arguments;
+    g_start.count = count;
+    g_start.folder = g_startFolder;
 }
 
 bool IsSecure() { return !Ready(); }
@@ -452,3 +477,4 @@ void MoveGuardedAside(int fd)
 
 // The link the engine looks for when it is loaded (see protocol/hooksafe/HookLink.h).
 extern "C" __attribute__((visibility("default"))) protocol::HookLink* zel_hook_link() { return &hook::g_link; }
+extern "C" __attribute__((visibility("default"))) const protocol::HookStart* zel_hook_start() { return &hook::g_start; }

@@ -25,9 +25,10 @@ enum class EngineState {
     kUndecidable, // cannot load it now (no descriptor left): refuse, try again next time
 };
 
-// At the program's start: the environment is copied, and nothing else
-// happens until the program first needs the hook.
-void StartUp();
+// At the program's start: the environment, the arguments and the working
+// folder are copied, and nothing else happens until the program first needs
+// the hook.
+void StartUp(int argc, char** argv);
 // A connection refused with EPERM in a program that found no kernel
 // backstop when it registered: registers once more; true when the
 // connection is worth trying again.

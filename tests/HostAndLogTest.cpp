@@ -5,14 +5,17 @@
 #include "protocol/TrafficLog.h"
 
 #include "rules/RulesFormat.h"
+#include "rules/hooksafe/ScriptArguments.h"
 #include "tests/EngineTestOptions.h"
 #include "tests/EventWait.h"
 #include "tests/Sandbox.h"
 
+#include "os/Files.h"
 #include "os/Paths.h"
 #include "text/Strings.h"
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -71,6 +74,87 @@ TEST(CarrierIdentity, CopyNumbersAreCutFromTheFileName)
     EXPECT_EQ(rules::rules_format::CarrierExeName("/apps/Tool.exe"), "TOOL.EXE");
 }
 
+// Each interpreter's own grammar: the script it runs, the module or class it
+// runs by name, or nothing (code on the command line, standard input).
+TEST(CarrierIdentity, ScriptArgumentsFollowEachInterpretersGrammar)
+{
+    using Kind = rules::ScriptKind;
+    struct Case {
+        const char* exe;
+        std::vector<const char*> argv;
+        Kind kind;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"/usr/bin/python3", {"python3", "x.py", "-c", "a"}, Kind::kFile, "x.py"},
+        {"/usr/bin/python3.11", {"python3", "-u", "-W", "ignore", "x.py"}, Kind::kFile, "x.py"},
+        {"/usr/bin/python3", {"python3", "-Wignore", "-X", "dev", "-OO", "x.py"}, Kind::kFile, "x.py"},
+        {"/usr/bin/python3", {"/usr/bin/python3", "-W ignore", "/s/x.py"}, Kind::kFile, "/s/x.py"}, // "#!python3 -W ignore"
+        {"/usr/bin/python3", {"python3", "-uW", "error", "x.py"}, Kind::kFile, "x.py"},
+        {"/usr/bin/python3", {"python3", "--", "-x.py"}, Kind::kFile, "-x.py"},
+        {"/usr/bin/python3", {"python3", "--", "-"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-c", "print(1)", "/allowed/x.py"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-ic", "code", "x.py"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-", "/allowed/x.py"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", ""}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-m", "http.server", "x.py"}, Kind::kModule, "http.server"},
+        {"/usr/bin/python3", {"python3", "-Im", "pip", "install"}, Kind::kModule, "pip"},
+        {"/usr/bin/python3", {"python3", "-W"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-m", ""}, Kind::kNone, nullptr},
+        {"/usr/bin/java", {"java", ""}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "--check-hash-based-pycs", "always", "x.py"}, Kind::kFile, "x.py"},
+        {"/usr/bin/python3", {"python3", "--version", "x.py"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"python3", "-Z", "x.py"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3.11d", {"python3", "x.py"}, Kind::kNone, nullptr}, // not a name the grammar knows
+        {"/usr/bin/perl", {"perl", "-Ilib", "-Mstrict", "s.pl"}, Kind::kFile, "s.pl"},
+        {"/usr/bin/perl5.36.0", {"perl", "-I", "lib", "-w", "s.pl", "-e"}, Kind::kFile, "s.pl"},
+        {"/usr/bin/perl", {"perl", "-lane", "print", "s.pl"}, Kind::kNone, nullptr},
+        {"/usr/bin/perl", {"perl", "-0777", "-pi.bak", "s.pl"}, Kind::kFile, "s.pl"},
+        {"/usr/bin/perl", {"perl", "-E", "say 1", "s.pl"}, Kind::kNone, nullptr},
+        {"/usr/bin/perl", {"perl", "-M", "strict", "s.pl"}, Kind::kNone, nullptr}, // perl refuses it
+        {"/usr/bin/perl", {"perl", "-S", "s.pl"}, Kind::kNone, nullptr},          // found through PATH
+        {"/usr/bin/ruby3.1", {"ruby", "-I", "lib", "-rjson", "-w", "t.rb"}, Kind::kFile, "t.rb"},
+        {"/usr/bin/ruby", {"ruby", "--disable-gems", "--encoding", "utf-8", "t.rb"}, Kind::kFile, "t.rb"},
+        {"/usr/bin/ruby", {"ruby", "-e", "puts 1", "t.rb"}, Kind::kNone, nullptr},
+        {"/usr/bin/ruby", {"ruby", "-C", "/elsewhere", "t.rb"}, Kind::kNone, nullptr},
+        {"/usr/bin/node", {"node", "--require", "x", "y.js"}, Kind::kFile, "y.js"},
+        {"/usr/bin/nodejs", {"node", "-r", "x", "--inspect", "--import=z", "y.js"}, Kind::kFile, "y.js"},
+        {"/usr/bin/node", {"node", "--max-old-space-size", "4096", "--no-warnings", "y.js"}, Kind::kFile, "y.js"},
+        {"/usr/bin/node", {"node", "--eval", "1", "y.js"}, Kind::kNone, nullptr},
+        {"/usr/bin/node", {"node", "-pe", "1", "y.js"}, Kind::kNone, nullptr},
+        {"/usr/bin/node", {"node", "--print=1", "y.js"}, Kind::kNone, nullptr},
+        {"/usr/lib/jvm/java-17-openjdk-amd64/bin/java", {"java", "-jar", "app.jar", "x"}, Kind::kFile, "app.jar"},
+        {"/usr/bin/java", {"java", "-cp", "a.jar:b.jar", "org.Main"}, Kind::kMainClass, "org.Main"},
+        {"/usr/bin/java", {"java", "-Xmx1g", "-Dx=y", "-classpath", "a.jar", "org.Main", "-jar"}, Kind::kMainClass,
+         "org.Main"},
+        {"/usr/bin/java", {"java", "--module-path", "mods", "-m", "app/org.Main"}, Kind::kModule, "app/org.Main"},
+        {"/usr/bin/java", {"java", "Hello.java"}, Kind::kFile, "Hello.java"},
+        {"/usr/bin/java", {"java", "--source", "17", "hello"}, Kind::kFile, "hello"},
+        {"/usr/bin/java", {"java", "@args.txt"}, Kind::kNone, nullptr},
+        {"/usr/bin/java", {"java", "-version", "org.Main"}, Kind::kNone, nullptr},
+        {"/usr/bin/bash", {"bash", "-e", "-o", "pipefail", "s.sh"}, Kind::kFile, "s.sh"},
+        {"/bin/sh", {"sh", "-eux", "s.sh", "-c"}, Kind::kFile, "s.sh"},
+        {"/usr/bin/dash", {"sh", "-c", "code", "s.sh"}, Kind::kNone, nullptr},
+        {"/usr/bin/bash", {"bash", "-ec", "code", "s.sh"}, Kind::kNone, nullptr},
+        {"/usr/bin/bash", {"bash", "-s", "s.sh"}, Kind::kNone, nullptr},
+        {"/usr/bin/bash", {"bash", "--norc", "--rcfile", "r", "+x", "-O", "extglob", "s.sh"}, Kind::kFile, "s.sh"},
+        {"/usr/bin/zsh", {"zsh", "--", "-s.sh"}, Kind::kFile, "-s.sh"},
+        {"/usr/bin/bash", {"bash"}, Kind::kNone, nullptr},
+        // argv[0] is whatever the starter wrote; only the executable counts.
+        {"/usr/bin/curl", {"python3", "x.py"}, Kind::kNone, nullptr},
+        {"/usr/bin/python3", {"/allowed/x.py", "-c", "code"}, Kind::kNone, nullptr},
+    };
+    for (const Case& c : cases) {
+        const rules::ScriptArgument found = rules::FindScriptArgument(c.exe, c.argv.data(), c.argv.size());
+        std::string line = c.exe;
+        for (const char* arg : c.argv)
+            line += std::string(" ") + arg;
+        EXPECT_EQ(found.kind, c.kind) << line;
+        EXPECT_STREQ(found.text, c.text) << line;
+    }
+}
+
 TEST(CarrierIdentity, HostWithoutDesktopEntryIsNamedByItsFileAndUnknownCompany)
 {
     Sandbox sandbox;
@@ -127,6 +211,64 @@ TEST(CarrierIdentity, ServiceHostsAreThoseTheServiceManagerStarted)
         engine::Engine engine(options);
         EXPECT_EQ(engine.IsInService(), expected) << pid;
         EXPECT_EQ(engine.Carrier().isServiceCarrier, expected == 1) << pid;
+    }
+}
+
+// A script a system interpreter runs is the program, named by its resolved
+// path from the folder the process started in; code given on the command
+// line, and whatever an interpreter of the user's own runs, are the
+// interpreter's.
+TEST(CarrierIdentity, AScriptASystemInterpreterRunsIsTheCarrier)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(kDefaultRulesDocument);
+    const std::string proc = sandbox.root + "/proc";
+    const std::string folder = sandbox.root + "/work";
+    ASSERT_TRUE(os::MakeDirectories(folder));
+    WriteText(folder + "/run.py", "print(1)\n");
+    ASSERT_EQ(::symlink("run.py", (folder + "/link.py").c_str()), 0);
+    WriteText(folder + "/python3", ""); // the user's own, even when the tests run as root
+    ASSERT_EQ(::chmod((folder + "/python3").c_str(), 0755), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((folder + "/python3").c_str(), 1000, 1000), 0);
+    }
+    char resolved[PATH_MAX];
+    ASSERT_TRUE(::realpath(folder.c_str(), resolved));
+    const std::string script = std::string(resolved) + "/run.py";
+    const std::string python = "/usr/bin/python3.11";
+    struct Case {
+        std::string exe;
+        std::vector<std::string> argv;
+        std::string exePath;
+        std::string exeName;
+    };
+    const Case cases[] = {
+        {python, {"python3", "-u", "run.py"}, script, "RUN.PY"},
+        {python, {"python3", "link.py", "x"}, script, "RUN.PY"},
+        {"/usr/bin/bash", {"bash", "-e", script}, script, "RUN.PY"},
+        {python, {"python3", "-c", "code", "run.py"}, python, "PYTHON3.11"},
+        {python, {"python3", "-m", "http.server"}, python + " -m http.server", "PYTHON3.11 -M HTTP.SERVER"},
+        {folder + "/python3", {"python3", "run.py"}, folder + "/python3", "PYTHON3"},
+    };
+    int pid = 100;
+    for (const Case& c : cases) {
+        AddProcess(proc, ++pid, 1, c.exe, "");
+        std::string commandLine;
+        for (const std::string& arg : c.argv)
+            commandLine += arg + '\0';
+        WriteText(proc + "/" + std::to_string(pid) + "/cmdline", commandLine);
+        ASSERT_EQ(::symlink(folder.c_str(), (proc + "/" + std::to_string(pid) + "/cwd").c_str()), 0);
+        engine::EngineOptions options = testing_support::TestEngineOptions("");
+        options.procRoot = proc;
+        options.pid = pid;
+        engine::Engine engine(options);
+        EXPECT_EQ(engine.Carrier().exePath, c.exePath) << c.argv.back();
+        EXPECT_EQ(engine.Carrier().exeName, c.exeName) << c.argv.back();
+        EXPECT_EQ(engine.Carrier().interpreterPath.empty(), c.exePath == c.exe) << c.argv.back();
+        if (pid == 101) {
+            engine.LoadRules();
+            EXPECT_EQ(engine.Carrier().description, "run.py (Python 3.11)");
+        }
     }
 }
 

@@ -4,7 +4,10 @@
 // close every descriptor or run out of them.
 #include "tests/InterceptorFixture.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>
@@ -152,6 +155,126 @@ TEST_F(Programs, RecvmmsgKeepsItsTimeOut)
     ASSERT_TRUE(line.has_value());
     EXPECT_EQ(line->rfind("got 1 after ", 0), 0u) << *line;
     EXPECT_LT(std::stoi(line->substr(12)), 1500) << *line;
+}
+
+// ---- Scripts -----------------------------------------------------------------------
+
+namespace {
+
+// Connects from 127.0.0.3 to the port its last argument names and prints
+// connect_ex's result; as a script file or as code given with -c.
+constexpr const char* kConnectCode = "import socket, sys\n"
+                                     "s = socket.socket(); s.bind(('127.0.0.3', 0)); s.settimeout(5)\n"
+                                     "print(s.connect_ex(('127.0.0.2', int(sys.argv[-1]))))\n";
+
+// The scripts' folder, resolved as the engine resolves a script's path.
+std::string ScriptsFolder(const testing_support::Sandbox& sandbox)
+{
+    const std::string folder = sandbox.root + "/scripts";
+    ::mkdir(folder.c_str(), 0755);
+    char resolved[PATH_MAX];
+    return ::realpath(folder.c_str(), resolved) ? resolved : folder;
+}
+
+// The rules' name of the program at path: its file name in capitals.
+std::string ExeName(const std::string& path)
+{
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    return name;
+}
+
+// An entry bound to the script at path, as the panel stores an answer for it.
+std::string ScriptApp(const std::string& path, const std::string& outDef)
+{
+    return "<APPLICATION><EXENAME>" + ExeName(path) + "</EXENAME><APPPATH>" + path
+        + "</APPPATH><BYPATH>1</BYPATH><INDEF>DENY</INDEF><OUTDEF>" + outDef + "</OUTDEF></APPLICATION>";
+}
+
+// The system's python3 as the engine names it: its file, links resolved.
+std::string PythonName()
+{
+    char resolved[PATH_MAX];
+    return ExeName(::realpath("/usr/bin/python3", resolved) ? resolved : "python3");
+}
+
+}  // namespace
+
+// Every script of one interpreter is a program of its own: an entry for one
+// lets neither the other nor the interpreter through, and the interpreter's
+// entry decides the code it runs from its command line.
+TEST_F(Programs, ScriptsOfOneInterpreterAreEachDecidedByTheirOwnEntry)
+{
+    const std::string folder = ScriptsFolder(sandbox);
+    const std::string allowed = folder + "/allowed.py";
+    const std::string other = folder + "/other.py";
+    testing_support::WriteText(allowed, std::string("#!/usr/bin/python3\n") + kConnectCode);
+    ASSERT_EQ(::chmod(allowed.c_str(), 0755), 0);
+    testing_support::WriteText(other, kConnectCode);
+    WriteRules(ScriptApp(allowed, "PERMIT") + App(PythonName(), "DENY", "PERMIT") + App("ANY", "DENY", "ASK"));
+    const auto env = Hooked(Alerting("answer=2"));
+    ChildProcess first({"/usr/bin/python3", allowed, "22101"}, env);
+    ChildProcess second({"/usr/bin/python3", "-u", other, "22102"}, env);
+    ChildProcess inlineCode({"/usr/bin/python3", "-c", kConnectCode, "22103"}, env);
+    ChildProcess started({allowed, "22104"}, env); // by its "#!" line
+    for (ChildProcess* program : {&first, &second, &inlineCode, &started})
+        EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(Records("<REMOTEPORT>22101</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<REMOTEPORT>22104</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<REMOTEPORT>22102</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
+    EXPECT_EQ(Records("<REMOTEPORT>22103</REMOTEPORT><PERMISSION>1</PERMISSION>").size(), 1u);
+    // Records and the question name the script; code given inline is the interpreter's.
+    EXPECT_EQ(Records(allowed).size(), 2u);
+    EXPECT_EQ(Records(other).size(), 1u);
+    const std::string asked = testing_support::ReadText(sandbox.root + "/alerts.txt");
+    EXPECT_EQ(AlertsShown(), 1u);
+    EXPECT_NE(asked.find("other.py (Python 3"), std::string::npos) << asked;
+}
+
+// A process that only claims an allowed script gets nothing of its entry:
+// code given with -c beside the script's path, argv[0] naming it, a copy of
+// the interpreter of the user's own, a script of the same name that moves
+// to the allowed one's folder before it connects. A link to the allowed
+// script is the same file, the same program: it runs the code the entry
+// was given for.
+TEST_F(AttackPrograms, ScriptPathsThatLieDoNotBorrowAnAllowedScriptsEntry)
+{
+    const std::string folder = ScriptsFolder(sandbox);
+    const std::string allowed = folder + "/allowed.py";
+    testing_support::WriteText(allowed, kConnectCode);
+    ASSERT_EQ(::symlink(allowed.c_str(), (folder + "/link.py").c_str()), 0);
+    const std::string copy = folder + "/python3"; // the user's own, even when the tests run as root
+    ASSERT_EQ(ChildProcess({"/bin/cp", "/usr/bin/python3", copy}).Wait(), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(copy.c_str(), 1000, 1000), 0);
+    }
+    WriteRules(ScriptApp(allowed, "PERMIT") + App(PythonName(), "DENY", "DENY") + App("ANY", "DENY", "DENY"));
+    const std::string execLying = "import os, sys\nos.execv('/usr/bin/python3', ['" + allowed + "', '-c', sys.argv[1], '22113'])";
+    const std::string elsewhere = sandbox.root + "/elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
+    testing_support::WriteText(elsewhere + "/allowed.py", "import os\nos.chdir('" + folder + "')\n" + kConnectCode);
+    const std::string startElsewhere =
+        "import os\nos.chdir('" + elsewhere + "')\nos.execv('/usr/bin/python3', ['python3', 'allowed.py', '22116'])";
+    const struct {
+        std::vector<std::string> argv;
+        int port;
+        int permission;
+    } cases[] = {
+        {{"/usr/bin/python3", "-c", kConnectCode, allowed, "22111"}, 22111, 0},
+        {{"/usr/bin/python3", "-W", allowed, "-c", kConnectCode, "22112"}, 22112, 0},
+        {{"/usr/bin/python3", "-c", execLying, kConnectCode}, 22113, 0},
+        {{copy, allowed, "22114"}, 22114, 0},
+        {{"/usr/bin/python3", folder + "/link.py", "22115"}, 22115, 1},
+        {{"/usr/bin/python3", "-c", startElsewhere}, 22116, 0},
+    };
+    for (const auto& c : cases) {
+        ChildProcess program(c.argv, hooked);
+        EXPECT_EQ(program.Wait(), 0) << c.port;
+        EXPECT_EQ(Records("<REMOTEPORT>" + std::to_string(c.port) + "</REMOTEPORT><PERMISSION>"
+                          + std::to_string(c.permission) + "</PERMISSION>").size(),
+                  1u)
+            << c.port;
+    }
 }
 
 // ---- Clients -----------------------------------------------------------------------

@@ -35,9 +35,10 @@ using namespace hook;
 
 namespace {
 
-__attribute__((constructor)) void HookAttach()
+// The C library gives a constructor the program's arguments as main gets them.
+__attribute__((constructor)) void HookAttach(int argc, char** argv, char**)
 {
-    StartUp();
+    StartUp(argc, argv);
     SetAsker(AskEngine);
     // What the program inherited is looked at now, before it can have
     // forbidden itself the calls that tell.

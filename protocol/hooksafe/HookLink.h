@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 // What the interceptor's hook and the engine it loads tell each other beyond
@@ -43,5 +44,20 @@ struct HookLink {
 };
 
 using HookLinkFn = HookLink* (*)();
+
+// The program's arguments and working folder as the hook saw them at its
+// start, before the program could change either (a process title written
+// over its arguments, a change of folder before its first connection): what
+// names the script an interpreter runs. A symbol of its own beside the link,
+// so that an engine and a hook of another age each go on without it.
+inline constexpr const char* kHookStartSymbol = "zel_hook_start";
+
+struct HookStart {
+    const char* const* arguments = nullptr; // the first count arguments, each whole; argv[0] empty
+    size_t count = 0;
+    const char* folder = nullptr; // an absolute path; empty when it was not known
+};
+
+using HookStartFn = const HookStart* (*)();
 
 }  // namespace protocol
