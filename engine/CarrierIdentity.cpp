@@ -5,7 +5,7 @@
 #include "os/FileInfo.h"
 #include "os/Files.h"
 #include "rules/ProgramNames.h"
-#include "rules/hooksafe/ScriptArguments.h"
+#include "rules/ScriptProgram.h"
 #include "text/Strings.h"
 
 #include <climits>
@@ -28,74 +28,25 @@ std::string CutTo(std::string text, size_t limit)
     return text;
 }
 
-constexpr size_t kCommandLineLimit = 65536;
-
-// Only an interpreter installed by the system speaks for the script it is
-// given: a program of the user's own named python3 may run anything at all.
-bool IsSystemInterpreter(const std::string& file)
-{
-    struct stat st {};
-    return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 && (st.st_mode & 022) == 0;
-}
-
-// The arguments of the process, each ended by a NUL; one cut off by the
-// limit is left out rather than read as another name.
-std::vector<const char*> Arguments(const std::string& commandLine)
-{
-    std::vector<const char*> argv;
-    for (size_t start = 0, end; (end = commandLine.find('\0', start)) != std::string::npos; start = end + 1)
-        argv.push_back(commandLine.c_str() + start);
-    return argv;
-}
-
-// The script's absolute path with every link resolved, relative to the
-// folder the process started in (null: the process table's working folder);
-// as written under that folder when it is gone, and as written when the
-// folder is not known: a name no entry made by the panel is bound to.
-std::string ResolvedScriptPath(const std::string& processFolder, const char* startFolder, const char* written)
-{
-    std::string path = written;
-    if (path[0] != '/') {
-        std::string folder;
-        if (startFolder) {
-            folder = startFolder;
-        } else {
-            char link[PATH_MAX];
-            const ssize_t n = ::readlink((processFolder + "/cwd").c_str(), link, sizeof link - 1);
-            if (n > 0)
-                folder.assign(link, static_cast<size_t>(n));
-        }
-        if (!folder.starts_with('/'))
-            return path;
-        path = folder + "/" + path;
-    }
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
 // Makes the script an interpreter runs the carrier; leaves any other alone.
 void IdentifyScript(CarrierIdentity& carrier, const std::string& processFolder, const std::string& exeFile,
                     const protocol::HookStart* start)
 {
-    std::optional<std::string> commandLine;
-    std::vector<const char*> argv;
+    rules::ScriptProgram script;
     if (start) {
-        argv.assign(start->arguments, start->arguments + start->count);
+        script = rules::FindScriptProgram(carrier.exePath, exeFile, start->arguments, start->count, processFolder,
+                                          start->folder);
     } else {
-        commandLine = os::ReadFile(processFolder + "/cmdline", kCommandLineLimit);
-        if (!commandLine)
-            return;
-        argv = Arguments(*commandLine);
+        const size_t slash = processFolder.rfind('/');
+        script = rules::ScriptProgramOfProcess(processFolder.substr(0, slash),
+                                               static_cast<pid_t>(std::atoi(processFolder.c_str() + slash + 1)),
+                                               carrier.exePath, exeFile);
     }
-    const rules::ScriptArgument script = rules::FindScriptArgument(carrier.exePath.c_str(), argv.data(), argv.size());
-    if (script.kind == rules::ScriptKind::kNone || !IsSystemInterpreter(exeFile))
+    if (script.path.empty())
         return;
-    const std::string path = script.kind == rules::ScriptKind::kFile
-        ? ResolvedScriptPath(processFolder, start ? start->folder : nullptr, script.text)
-        : carrier.exePath + (script.kind == rules::ScriptKind::kModule ? " -m " : " ") + script.text;
     carrier.interpreterPath = carrier.exePath;
-    carrier.scriptFile = script.kind == rules::ScriptKind::kFile ? path : std::string();
-    carrier.exePath = path;
+    carrier.scriptFile = script.file ? script.path : std::string();
+    carrier.exePath = script.path;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "protocol/CarrierRegistry.h"
 #include "protocol/LogFiles.h"
 #include "protocol/RecordWords.h"
+#include "rules/ScriptProgram.h"
 #include "text/Strings.h"
 
 #include <algorithm>
@@ -213,8 +214,12 @@ os::sockdiag::DumpStatus LiveConnections::Refresh(std::chrono::steady_clock::tim
         row.pid = owners_.Owner(socket.inode);
         if (row.pid != 0) {
             auto [path, added] = paths.try_emplace(row.pid);
-            if (added)
-                path->second = os::processes::ExecutablePath(options_.procRoot, row.pid);
+            if (added) {
+                // Named as the engine names it: a script by the script.
+                const std::string exe = os::processes::ExecutablePath(options_.procRoot, row.pid);
+                rules::ScriptProgram script = rules::ScriptProgramOfProcess(options_.procRoot, row.pid, exe);
+                path->second = script.path.empty() ? exe : std::move(script.path);
+            }
             row.path = path->second;
         }
         row.hooked = row.pid != 0 && hooked_.count(row.pid);

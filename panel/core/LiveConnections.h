@@ -24,7 +24,7 @@ enum class LiveDirection { Out, In, Listening };
 struct LiveConnection {
     uint64_t inode = 0;
     pid_t pid = 0;     // 0 while its owner is not known
-    std::string path;  // the program's file; empty while not known
+    std::string path;  // the program as the rules name it (a script by its file); empty while not known
     bool tcp = true;
     LiveDirection direction = LiveDirection::Out;
     // The kernel's state in words: "established", "listen", "syn-sent", ...;
