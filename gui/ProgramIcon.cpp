@@ -4,6 +4,7 @@
 #include "os/FileInfo.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 namespace gui {
 
@@ -21,6 +22,16 @@ QPixmap ExecutablePixmap(const QString& exePath, int size)
 {
     const auto info = os::file_info::LookupExecutable(exePath.toStdString());
     return ProgramPixmap(QString::fromStdString(info.icon), size);
+}
+
+QIcon ExecutableIcon(const std::string& exePath)
+{
+    static QHash<QString, QIcon> icons;
+    const QString path = QString::fromStdString(exePath);
+    auto found = icons.find(path);
+    if (found == icons.end())
+        found = icons.insert(path, QIcon(ExecutablePixmap(path, 16)));
+    return *found;
 }
 
 }  // namespace gui

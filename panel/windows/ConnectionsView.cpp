@@ -51,16 +51,6 @@ QString Connections(int count)
                       : QCoreApplication::translate("panel::ConnectionsView", "%n connections", nullptr, count);
 }
 
-QIcon ProgramIcon(const std::string& path)
-{
-    static QHash<QString, QIcon> icons;
-    const QString key = QString::fromStdString(path);
-    auto found = icons.find(key);
-    if (found == icons.end())
-        found = icons.insert(key, QIcon(gui::ExecutablePixmap(key, 16)));
-    return *found;
-}
-
 // A program's row: its file, else (a process the user may not look into)
 // its process.
 std::string GroupKey(const LiveConnection& connection)
@@ -155,7 +145,7 @@ void ConnectionsModel::Apply(std::vector<LiveConnection> connections)
             group->name = !first.path.empty() ? QString::fromStdString(ProgramDisplayName(first.path))
                 : first.pid ? QCoreApplication::translate("panel::ConnectionsView", "Process %1").arg(first.pid)
                             : QCoreApplication::translate("panel::ConnectionsView", "Unknown program");
-            group->icon = ProgramIcon(first.path);
+            group->icon = gui::ExecutableIcon(first.path);
             group->connections = std::move(sockets);
             group->Total();
             added.push_back(std::move(group));

@@ -96,16 +96,6 @@ QString ProgramName(const coverage::Program& program)
     return *found;
 }
 
-QIcon ProgramIcon(const std::string& exePath)
-{
-    static QHash<QString, QIcon> icons;
-    const QString path = QString::fromStdString(exePath);
-    auto found = icons.find(path);
-    if (found == icons.end())
-        found = icons.insert(path, QIcon(gui::ExecutablePixmap(path, 16)));
-    return *found;
-}
-
 QIcon StateIcon(coverage::State state)
 {
     static const QIcon icons[] = {QIcon(gui::art::StatusIcon(gui::art::Mark::kAllow, 32)), QIcon(gui::art::StatusIcon(gui::art::Mark::kAsk, 32)),
@@ -503,7 +493,7 @@ void ProtectionView::FillList()
         item->setText(2, QString::fromStdString(panel::StateText(process.state)));
         item->setText(3, QString::fromStdString(panel::ReasonText(process, owner)));
         item->setData(0, kPidRole, static_cast<qint64>(process.pid));
-        item->setIcon(0, ProgramIcon(process.exePath));
+        item->setIcon(0, gui::ExecutableIcon(process.exePath));
         item->setIcon(2, StateIcon(process.state));
         item->setToolTip(0, QString::fromStdString(process.exePath.empty() ? process.command : process.exePath));
         item->setToolTip(3, item->text(3));
