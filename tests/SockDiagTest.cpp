@@ -389,5 +389,13 @@ TEST(AttackLiveConnections, AHugeLineStallsNothingAndEngineRecordsSpeakOnlyForHo
     EXPECT_EQ(client->direction, panel::LiveDirection::Out);
     EXPECT_EQ(client->decidedBy, "backstop");
     EXPECT_EQ(client->host, "kernel.example");
+    // Ending names a socket by its process and inode: another inode of the
+    // process, or one it does not hold, ends nothing.
+    EXPECT_EQ(EndSocket("/proc", ::getpid(), Inode(sockets.udp) + 1000000), ESRCH);
+    EXPECT_EQ(::send(sockets.client, "x", 1, MSG_NOSIGNAL), 1);
+    EXPECT_EQ(EndSocket("/proc", ::getpid(), Inode(sockets.accepted)), 0);
+    char byte;
+    ASSERT_TRUE(testing_support::WaitReadable(sockets.client, 2s));
+    EXPECT_EQ(::recv(sockets.client, &byte, 1, MSG_DONTWAIT), 0);
     std::filesystem::remove_all(folder);
 }
