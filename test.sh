@@ -55,9 +55,9 @@ FUZZ_DIR="$BUILD_DIR-fuzz"
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_FUZZ=ON \
   -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$FUZZ_DIR" -j"$JOBS" --target fuzz_rules_loader fuzz_parse_ipv4 fuzz_log_text fuzz_update_string fuzz_panel_rules fuzz_log_reader \
-  fuzz_host_match fuzz_qm_catalog fuzz_dns_answer fuzz_host_list fuzz_record_parser fuzz_host_list_view
+  fuzz_host_match fuzz_qm_catalog fuzz_dns_answer fuzz_host_list fuzz_record_parser fuzz_host_list_view fuzz_script_arguments
 for target in rules_loader:rules parse_ipv4:ipv4 log_text:logtext update_string:update panel_rules:rules log_reader:logs host_match:hosts \
-    qm_catalog:qm dns_answer:dns host_list:hostlists record_parser:logs host_list_view:hostfiles; do
+    qm_catalog:qm dns_answer:dns host_list:hostlists record_parser:logs host_list_view:hostfiles script_arguments:scripts; do
   name=${target%%:*}
   corpus=$(mktemp -d)
   cp "$ROOT/fuzz/corpus/${target##*:}"/* "$corpus/"
