@@ -101,7 +101,11 @@ private:
 
     panel::PanelCore& core_;
     panel::LiveConnections live_;
-    std::vector<panel::LiveConnection> rows_;
+    std::vector<panel::LiveConnection> rows_; // filled by live_, then handed to the model
+    struct {
+        int connections = 0;
+        double in = 0, out = 0; // bytes a second
+    } totals_;
     ConnectionsModel* model_;
     QSortFilterProxyModel* shown_;
     QLineEdit* search_;
