@@ -143,9 +143,13 @@ TEST_F(Everyday, ArrowKeysInTheTreeShowThePageOfTheCurrentNode)
     EXPECT_EQ(core.Selected().application, "ALLOWED");
     Keys(tree, {Qt::Key_Down, Qt::Key_Down});
     EXPECT_EQ(core.Selected().application, "BLOCKED");
-    // The last node is the Connections page; the one above it the last log.
+    // The last nodes are the Connections and the Host lists pages; the one
+    // above them the last log.
     QTest::keyClick(tree, Qt::Key_End);
+    EXPECT_TRUE(form->findChild<QWidget*>("HostListsView")->isVisible());
+    QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_TRUE(form->findChild<QWidget*>("ConnectionsView")->isVisible());
+    EXPECT_FALSE(form->findChild<QWidget*>("HostListsView")->isVisible());
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_EQ(core.Selected().view, panel::Selection::View::kLog);
     EXPECT_EQ(core.Selected().logKey, "Log4");

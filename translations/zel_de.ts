@@ -1476,10 +1476,152 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
     </message>
 </context>
 <context>
+    <name>panel::HostListAddDialog</name>
+    <message>
+        <source>Add a host list</source>
+        <translation>Hostliste hinzufügen</translation>
+    </message>
+    <message>
+        <source>https://… or a file</source>
+        <translation>https://… oder eine Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Browse…</source>
+        <translation>&amp;Durchsuchen…</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>&amp;Hinzufügen</translation>
+    </message>
+    <message>
+        <source>&amp;Name:</source>
+        <translation>&amp;Name:</translation>
+    </message>
+    <message>
+        <source>A&amp;ddress or file:</source>
+        <translation>&amp;Adresse oder Datei:</translation>
+    </message>
+    <message>
+        <source>Host list file</source>
+        <translation>Datei der Hostliste</translation>
+    </message>
+    <message>
+        <source>A name has 1 to %1 letters, digits, &apos;.&apos;, &apos;_&apos;, &apos;-&apos; or blanks and begins with a letter or digit.</source>
+        <translation>Ein Name hat 1 bis %1 Buchstaben, Ziffern, „.“, „_“, „-“ oder Leerzeichen und beginnt mit einem Buchstaben oder einer Ziffer.</translation>
+    </message>
+    <message>
+        <source>Only http and https addresses can be fetched.</source>
+        <translation>Nur http- und https-Adressen können geladen werden.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::HostListsView</name>
+    <message>
+        <source>Never</source>
+        <translation>Nie</translation>
+    </message>
+    <message>
+        <source>&amp;Add…</source>
+        <translation>&amp;Hinzufügen…</translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation>&amp;Entfernen</translation>
+    </message>
+    <message>
+        <source>&amp;Update now</source>
+        <translation>Jetzt &amp;aktualisieren</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Source</source>
+        <translation>Quelle</translation>
+    </message>
+    <message>
+        <source>Enabled</source>
+        <translation>Aktiv</translation>
+    </message>
+    <message>
+        <source>Entries</source>
+        <translation>Einträge</translation>
+    </message>
+    <message>
+        <source>Last update</source>
+        <translation>Letzte Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Last error</source>
+        <translation>Letzter Fehler</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Ja</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>Nein</translation>
+    </message>
+    <message>
+        <source>Fetching the list &quot;%1&quot;…</source>
+        <translation>Die Liste „%1“ wird geladen…</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was not added: %2</source>
+        <translation>Die Liste „%1“ wurde nicht hinzugefügt: %2</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was added. Entries: %2</source>
+        <translation>Die Liste „%1“ wurde hinzugefügt. Einträge: %2</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was not updated; its last good copy stays in use: %2</source>
+        <translation>Die Liste „%1“ wurde nicht aktualisiert; ihre letzte gute Fassung bleibt in Gebrauch: %2</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was updated.</source>
+        <translation>Die Liste „%1“ wurde aktualisiert.</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; has not changed.</source>
+        <translation>Die Liste „%1“ hat sich nicht geändert.</translation>
+    </message>
+    <message>
+        <source>Remove a host list</source>
+        <translation>Hostliste entfernen</translation>
+    </message>
+    <message>
+        <source>Remove the host list &quot;%1&quot;? Its entries stop counting at once.</source>
+        <translation>Die Hostliste „%1“ entfernen? Ihre Einträge gelten sofort nicht mehr.</translation>
+    </message>
+    <message>
+        <source>&amp;Keep</source>
+        <translation>&amp;Behalten</translation>
+    </message>
+    <message>
+        <source>Removing the list &quot;%1&quot;…</source>
+        <translation>Die Liste „%1“ wird entfernt…</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was removed.</source>
+        <translation>Die Liste „%1“ wurde entfernt.</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was not removed: %2</source>
+        <translation>Die Liste „%1“ wurde nicht entfernt: %2</translation>
+    </message>
+</context>
+<context>
     <name>panel::NavigationTree</name>
     <message>
         <source>Connections</source>
         <translation>Verbindungen</translation>
+    </message>
+    <message>
+        <source>Host lists</source>
+        <translation>Hostlisten</translation>
     </message>
     <message>
         <source>Allowed Applications</source>

@@ -1,6 +1,7 @@
 #include "panel/windows/PageTable.h"
 
 #include "panel/windows/ConnectionsView.h"
+#include "panel/windows/HostListsView.h"
 #include "panel/windows/ProtectionView.h"
 
 #include <QtGlobal>
@@ -11,6 +12,7 @@ namespace {
 
 QWidget* MakeProtection(PanelCore& core, QWidget* parent) { return new ProtectionView(core.ProcRoot(), parent); }
 QWidget* MakeConnections(PanelCore& core, QWidget* parent) { return new ConnectionsView(core, parent); }
+QWidget* MakeHostLists(PanelCore&, QWidget* parent) { return new HostListsView(parent); }
 
 // The texts are translated where they are shown. The toolbar names the logs
 // as "traffic", their pages (wherever they are reached from) "connection".
@@ -33,6 +35,8 @@ constexpr PageRow kRows[] = {
      QT_TRANSLATE_NOOP("panel::MainToolBar", "Blocked outgoing traffic"), nullptr},
     {"Connections", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Connections"), "Connections", ToolSlot::kButton,
      QT_TRANSLATE_NOOP("panel::MainToolBar", "Connections"), MakeConnections},
+    {"HostLists", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Host lists"), "Protection", ToolSlot::kNone,
+     nullptr, MakeHostLists},
 };
 
 }  // namespace
