@@ -220,6 +220,9 @@ TEST_F(German, NoEnglishIsLeftInTheWindows)
                 if (auto* add = dialog->findChild<QAbstractButton*>("AddRuleBtn"))
                     WithModal([&] { add->click(); }, [&](QDialog* editor) { Collect(editor, seen); });
             });
+        // The host lists' page asks for a new list in a dialog of its own.
+        if (auto* add = form->findChild<QAbstractButton*>("HostListAddButton"); add && add->isVisible())
+            WithModal([&] { add->click(); }, [&](QDialog* dialog) { Collect(dialog, seen); });
     }
     EXPECT_GE(visited, 10);
     WithModal([&] { form->findChild<QAction*>("ToolsSet")->trigger(); }, [&](QDialog* dialog) { Collect(dialog, seen); });

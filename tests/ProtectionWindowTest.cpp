@@ -5,6 +5,7 @@
 #include "panel/core/ErrorLog.h"
 #include "panel/core/PanelCore.h"
 #include "panel/windows/ConnectionsView.h"
+#include "panel/windows/HostListsView.h"
 #include "panel/windows/MainForm.h"
 #include "panel/windows/ProtectionView.h"
 #include "panel/windows/ServiceDefaults.h"
@@ -29,11 +30,13 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSortFilterProxyModel>
 #include <QTreeView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
@@ -59,6 +62,7 @@ using testing_support::Part;
 using testing_support::Tree;
 using testing_support::ReadText;
 using testing_support::Sandbox;
+using testing_support::WithModal;
 using testing_support::WriteText;
 using panel::MainForm;
 using panel::ProtectionView;
@@ -853,4 +857,81 @@ TEST_F(ProtectionWindow, ConnectionsPageListsBlocksAndEndsALiveConnection)
     EXPECT_TRUE(page->findChild<QLabel*>("ConnectionsSummary")->text().contains("The connection was ended."));
     for (const int fd : {listener, client, accepted})
         ::close(fd);
+}
+
+TEST_F(ProtectionWindow, HostListsPageAddsUpdatesAndRemovesAListFromAFile)
+{
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Load();
+    form.show();
+    const std::string file = sandbox.root + "/ads.txt";
+    WriteText(file, "0.0.0.0 ads.example\n0.0.0.0 track.example\n");
+    emit Tree(form)->itemClicked(TopNode(form, "HostLists"), 0);
+    auto* page = form.findChild<panel::HostListsView*>("HostListsView");
+    ASSERT_TRUE(page && page->isVisible());
+    QTreeWidget* list = page->List();
+    const auto status = [&] { return page->findChild<QLabel*>("HostListStatus")->text().toStdString(); };
+    const auto cell = [&](int column) { return list->topLevelItem(0)->text(column).toStdString(); };
+    using Column = panel::HostListsView::Column;
+
+    // Through the dialog, which takes a good name and a source only.
+    ASSERT_TRUE(WithModal([&] { page->findChild<QPushButton*>("HostListAddButton")->click(); }, [&](QDialog* dialog) {
+        auto* add = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        dialog->findChild<QLineEdit*>("HostListName")->setText("-Ads");
+        dialog->findChild<QLineEdit*>("HostListSource")->setText(QString::fromStdString(file));
+        EXPECT_FALSE(add->isEnabled());
+        EXPECT_TRUE(dialog->findChild<QLabel*>("HostListProblem")->isVisible());
+        dialog->findChild<QLineEdit*>("HostListName")->setText("Ads");
+        ASSERT_TRUE(add->isEnabled());
+        add->click();
+    }));
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(cell(Column::kName), "Ads");
+    EXPECT_EQ(cell(Column::kSource), file);
+    EXPECT_EQ(cell(Column::kEnabled), "Yes");
+    EXPECT_EQ(cell(Column::kEntries), "2");
+    EXPECT_NE(cell(Column::kUpdated), "Never");
+    EXPECT_EQ(cell(Column::kError), "");
+    EXPECT_EQ(status(), "The list \"Ads\" was added. Entries: 2");
+
+    // An update runs off the window's thread: the buttons wait for it.
+    WriteText(file, "0.0.0.0 ads.example\n0.0.0.0 track.example\n0.0.0.0 pixel.example\n");
+    auto* update = page->findChild<QPushButton*>("HostListUpdate");
+    update->click();
+    EXPECT_TRUE(page->Busy());
+    EXPECT_FALSE(update->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    EXPECT_TRUE(update->isEnabled());
+    EXPECT_EQ(cell(Column::kEntries), "3");
+    EXPECT_EQ(status(), "The list \"Ads\" was updated.");
+
+    // A file that is no host list: told, and the list keeps what it had.
+    WriteText(file, "<html><body>Not found</body></html>\n");
+    update->click();
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    EXPECT_EQ(cell(Column::kEntries), "3");
+    EXPECT_EQ(cell(Column::kError), "the list holds no host names or addresses");
+    EXPECT_EQ(status(), "The list \"Ads\" was not updated; its last good copy stays in use: the list holds no host names or addresses");
+    page->Add("Gone", QString::fromStdString(sandbox.root + "/missing.txt"));
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(status(), "The list \"Gone\" was not added: cannot read " + sandbox.root + "/missing.txt: No such file or directory");
+
+    // Delete asks first: kept when the user says no, removed when yes.
+    list->setFocus();
+    const auto answer = [&](QMessageBox::StandardButton button) {
+        return WithModal([&] { QTest::keyClick(list, Qt::Key_Delete); },
+                         [&](QDialog* dialog) { static_cast<QMessageBox*>(dialog)->button(button)->click(); });
+    };
+    ASSERT_TRUE(answer(QMessageBox::No));
+    EXPECT_FALSE(page->Busy());
+    EXPECT_EQ(panel::HostListSubscriptions().All().size(), 1u);
+    ASSERT_TRUE(answer(QMessageBox::Yes));
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_TRUE(panel::HostListSubscriptions().All().empty());
+    EXPECT_NE(::access(panel::HostListSubscriptions::TextPath("Ads").c_str(), F_OK), 0);
+    EXPECT_EQ(status(), "The list \"Ads\" was removed.");
 }
