@@ -92,14 +92,18 @@ c = socket.create_connection(s.getsockname(), source_address=("127.0.0.7", 0)); 
 c.sendall(b"x" * 300000); a.recv(1 << 20, socket.MSG_WAITALL); time.sleep(300)'
 
 # One look: the panel started with the given environment, the page opened
-# by keyboard (the node below the system settings, or with connections the
-# last one), the first program selected (with services: the first service).
+# by keyboard (the node below the system settings; with connections and host
+# lists the last two), the first row selected (with services: the first service).
 look() {
   local name=$1; shift
   local panel window
   show_panel "$@"
   sleep 1
-  case $name in connections*) xdotool key --window "$window" End Return ;; *) xdotool key --window "$window" Down Return ;; esac
+  case $name in
+    connections*) xdotool key --window "$window" End Up Return ;;
+    hostlists*) xdotool key --window "$window" End Return ;;
+    *) xdotool key --window "$window" Down Return ;;
+  esac
   sleep 2.5
   xdotool key --window "$window" Tab Down
   case $name in *services*) xdotool key --window "$window" Tab Down ;; esac
@@ -135,4 +139,12 @@ start_services_backstop
 looks protection-kernel-on
 looks protection-services
 looks connections
+# Two host lists from files, the second's last update failed.
+printf '0.0.0.0 ads.example\n0.0.0.0 tracker.example\n0.0.0.0 pixel.example\n' >"$work/ads.txt"
+printf '0.0.0.0 malware.example\n' >"$work/malware.txt"
+"$prefix/bin/zel-rules" lists add Ads "$work/ads.txt" >/dev/null
+"$prefix/bin/zel-rules" lists add Malware "$work/malware.txt" >/dev/null
+printf '<html>Not found</html>\n' >"$work/malware.txt"
+"$prefix/bin/zel-rules" lists update Malware >/dev/null 2>&1 || true
+looks hostlists
 echo "pictures in $SHOTS"
