@@ -120,7 +120,7 @@ HostListsView::HostListsView(QWidget* parent)
     list_->setUniformRowHeights(true);
     list_->setAllColumnsShowFocus(true);
     list_->installEventFilter(this);
-    static constexpr int kWidths[kColumns] = {18, 36, 8, 10, 16, 30};
+    static constexpr int kWidths[kColumns] = {18, 36, 8, 10, 20, 30};
     for (int column = 0; column < kColumns; ++column)
         list_->header()->resizeSection(column, list_->fontMetrics().averageCharWidth() * kWidths[column] + 12);
     connect(add_, &QPushButton::clicked, this, &HostListsView::AskToAdd);
