@@ -2,6 +2,7 @@
 
 #include "engine/SettingsCache.h"
 #include "os/FileDigest.h"
+#include "os/Paths.h"
 #include "os/hooksafe/Descriptors.h"
 #include "protocol/LogFiles.h"
 #include "protocol/PanelMessages.h"
@@ -36,17 +37,22 @@ void CarrierLife::LogEnd(protocol::TrafficLog& log, std::time_t now)
         LogEvent(log, protocol::kApplicationEndTag, now);
 }
 
-void CarrierLife::PrepareForCredentialChange(std::time_t now)
+int CarrierLife::OpenErrorLog(std::time_t now)
 {
-    if (errorLogFd_ >= 0)
-        return;
     using protocol::registry::RootKey;
     const protocol::registry::Value errorLogs(RootKey::LocalMachine, protocol::registry::kSettingsKey,
                                               protocol::settings::kErrLogs);
     const auto folder = ReadPathSetting(errorLogs);
-    if (folder && !folder->empty())
-        errorLogFd_ = os::OpenRegularFile(protocol::ErrorLogFileName(*folder, now).c_str(),
-                                                O_WRONLY | O_CREAT | O_APPEND, 0644, false);
+    if (!folder || folder->empty())
+        return -1;
+    return os::OpenRegularFile(protocol::ErrorLogFileName(*folder, now).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644,
+                               false);
+}
+
+void CarrierLife::PrepareForCredentialChange(std::time_t now)
+{
+    if (errorLogFd_ < 0)
+        errorLogFd_ = OpenErrorLog(now);
 }
 
 void CarrierLife::CredentialsChanged(const std::string& rulesPath, std::time_t now)
@@ -66,6 +72,24 @@ void CarrierLife::CredentialsChanged(const std::string& rulesPath, std::time_t n
     if (errorLogFd_ >= 0)
         ::close(errorLogFd_);
     errorLogFd_ = -1;
+}
+
+void CarrierLife::RuntimeFolderRefused(std::time_t now)
+{
+    // Every refused connection says "runtime" in its record; the error log
+    // says which folder and what to do about it, where the panel shows it.
+    if (runtimeRefusalTold_.exchange(true))
+        return;
+    const int fd = OpenErrorLog(now);
+    if (fd < 0)
+        return;
+    // Empty when the folder was mended since the engine looked at it.
+    const std::string problem = os::RuntimeDirProblem();
+    const std::string description = carrier_.exePath + " (process " + std::to_string(Pid()) + "): "
+        + (problem.empty() ? "the runtime folder could not be used when the program started" : problem);
+    const std::string line = protocol::ErrorLogLine("qrbruler : RuntimeFolder", description, now);
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+    ::close(fd);
 }
 
 const std::string& CarrierDigest::Of(void* context)

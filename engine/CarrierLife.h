@@ -37,13 +37,20 @@ public:
     void PrepareForCredentialChange(std::time_t now);
     void CredentialsChanged(const std::string& rulesPath, std::time_t now);
 
+    // A connection refused because the runtime folder cannot be used: the
+    // error log is told why, and what mends it, once per program.
+    void RuntimeFolderRefused(std::time_t now);
+
 private:
     void LogEvent(protocol::TrafficLog& log, const char* tag, std::time_t now);
+    // The day's error log, opened to append; -1 when no folder is set.
+    static int OpenErrorLog(std::time_t now);
 
     const CarrierIdentity& carrier_;
     pid_t pid_;
     std::atomic<bool> started_ {false};
     std::atomic<pid_t> startedBy_ {0};
+    std::atomic<bool> runtimeRefusalTold_ {false};
     // Open between PrepareForCredentialChange and CredentialsChanged.
     int errorLogFd_ = -1;
 };

@@ -172,6 +172,8 @@ int Engine::ApproveNamesAt(unsigned localPort, int direction, const char* remote
         *usedName = names.given[used];
     if (verdict.result != kAsk)
         LogConnection(connection, verdict.result, used >= 0 ? names.normal[used] : nullptr, verdict.reason);
+    if (settings & SettingsCache::kRuntimeRefused)
+        life_.RuntimeFolderRefused(Now());
     return verdict.result;
 }
 

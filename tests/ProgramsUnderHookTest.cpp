@@ -2,6 +2,7 @@
 // accept from event loops, clients that finish a connect twice, datagram
 // programs with many peers, programs that are interrupted, that fork, that
 // close every descriptor or run out of them.
+#include "protocol/LogFiles.h"
 #include "tests/InterceptorFixture.h"
 
 #include <algorithm>
@@ -560,17 +561,40 @@ for s in (first, second):
 
 // A runtime folder others can open is not used: nothing is written where
 // others could have planted it, and the program is refused (it would
-// otherwise pass undecided), with the reason in its record.
+// otherwise pass undecided), with the reason in its record and, once, the
+// folder and its mend in the error log. A folder opened only for reading
+// (a "chmod -R a+rX" over the user's files) is refused the same way, at once.
 TEST_F(AttackPrograms, RuntimeFolderOthersCanOpenIsNotUsed)
 {
     WriteRules(App("ANY", "DENY", "PERMIT"));
-    ASSERT_EQ(::chmod(sandbox.runtime.c_str(), 0777), 0);
     auto server = Server({"tcp-server", "127.0.0.2", "22018"});
-    ChildProcess client({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22018"}, hooked);
-    EXPECT_EQ(client.ReadLine(), Line("refused"));
-    EXPECT_TRUE(FolderEntries(sandbox.runtime).empty());
-    EXPECT_EQ(Records("<REMOTEPORT>22018</REMOTEPORT><PERMISSION>0</PERMISSION>").size(), 1u);
-    EXPECT_EQ(Records("<REASON>runtime</REASON>").size(), 1u);
+    sandbox.SetSetting("ErrLogs", sandbox.logs);
+    const std::string errorLog = protocol::ErrorLogFileName(sandbox.logs, std::time(nullptr));
+    for (const mode_t mode : {0777, 0755}) {
+        SCOPED_TRACE(mode);
+        ::unlink(errorLog.c_str());
+        ASSERT_EQ(::chmod(sandbox.runtime.c_str(), mode), 0);
+        const auto recordsBefore = Records("<REASON>runtime</REASON>").size();
+        auto client = Python(R"(
+import socket, time
+for _ in range(2):
+    s = socket.socket(); s.bind(('127.0.0.3', 0)); started = time.monotonic()
+    try:
+        s.connect(('127.0.0.2', 22018)); print('connected')
+    except ConnectionRefusedError:
+        print('refused', 'at once' if time.monotonic() - started < 2 else 'late')
+)");
+        EXPECT_EQ(client->ReadLine(), Line("refused at once"));
+        EXPECT_EQ(client->ReadLine(), Line("refused at once"));
+        EXPECT_FALSE(server->ReadLine(100ms).has_value());
+        EXPECT_TRUE(FolderEntries(sandbox.runtime).empty());
+        EXPECT_EQ(Records("<REASON>runtime</REASON>").size(), recordsBefore + 2);
+        const std::string told = testing_support::ReadText(errorLog);
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+        EXPECT_NE(told.find("RuntimeFolder : "), std::string::npos) << told;
+        EXPECT_NE(told.find(sandbox.runtime + " can be opened by other users (its mode must be 0700)"),
+                  std::string::npos) << told;
+    }
     // Switched off by its settings (no autostart), the firewall lets it pass as before.
     sandbox.SetAutostart(false);
     ChildProcess passing({NETPEER, "tcp-client", "127.0.0.3", "127.0.0.2", "22018"}, hooked);
