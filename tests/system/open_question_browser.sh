@@ -4,7 +4,10 @@
 # for something from a server the user is being asked about, then, a second
 # later, for something from another permitted server. The second request must
 # arrive while the question is open (the browser's network thread goes on);
-# the first arrives once the user permits it.
+# the first arrives once the user permits it. Then, with a runtime folder
+# others can open (as a recursive chmod over the user's files leaves it), the
+# page's requests are refused at once although the rules permit them, and the
+# error log says why.
 #   tests/system/open_question_browser.sh BUILD_DIR   (exit 77: cannot run here, said why)
 # ZEL_TEST_HOOK_LIBRARY puts another build of the hook under the same test.
 set -euo pipefail
@@ -15,7 +18,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/browser_common.sh"
 if [ -z "${ZEL_BROWSER_IN_NAMESPACE:-}" ]; then
   namespace_or_skip "$FIREFOX" Firefox firefox-esr "a network namespace of its own"
   # Whatever Firefox leaves running ends with the namespace.
-  exec timeout 150 unshare -mnpf --mount-proc "$0" "$@"
+  exec timeout 210 unshare -mnpf --mount-proc "$0" "$@"
 fi
 
 work=$(mktemp -d /tmp/zel-firefox-XXXXXX)
@@ -75,7 +78,8 @@ HOME=$work/home LD_PRELOAD="${ZEL_TEST_HOOK_LIBRARY:-$BUILD/hook/libzelhook.so}"
   ZEL_TEST_ALERT_RECORD="$work/alerts.txt" \
   timeout 90 "$FIREFOX" --headless --no-remote --profile "$work/profile" "http://127.0.0.4:8080/" \
   >"$work/firefox.err" 2>&1 &
-pids+=($!)
+questioned=$!
+pids+=($questioned)
 wait_for "$work/alerts.txt" "peer	127.0.0.5" 40 || fail "no question about 127.0.0.5 was asked"
 wait_for "$work/second.log" "GET /second" 20 || fail "the permitted server's request did not arrive while the question was open"
 wait_for "$work/first.log" "report?second-loaded" 10 || fail "the page did not see its second request answered"
@@ -88,4 +92,39 @@ echo 1 >"$work/cue"
 # in parallel on two cores has taken the browser past 20 s here.
 wait_for "$work/asked.log" "GET /asked" 45 || fail "the permitted request never reached 127.0.0.5"
 grep -q "<IP>127.0.0.5</IP>.*<PERMISSION>1</PERMISSION>" "$work"/logs/* || fail "no permitted record for 127.0.0.5"
-echo "PASS: $(grep -c '^---' "$work/alerts.txt") question(s) about 127.0.0.5; the page's other requests went on meanwhile"
+asked=$(grep -c '^---' "$work/alerts.txt")
+kill "$questioned" 2>/dev/null || true
+
+step "a runtime folder others can open: refused at once, and told"
+# The page reports what became of its request to this machine's own
+# address, which passes undecided.
+cat >"$work/refused.html" <<'HTML'
+<html><body><p>refused page</p><script>
+const started = performance.now();
+fetch('http://127.0.0.4:8081/refused', {mode: 'no-cors'}).then(() => 'loaded', () => 'refused')
+  .then(outcome => fetch('http://127.0.0.1:8090/report?' + outcome + '-after-'
+                         + Math.round(performance.now() - started) + 'ms', {mode: 'no-cors'}));
+</script></body></html>
+HTML
+serve 127.0.0.1 8090 "$work/report.log"
+reg HKLM/Software/KORVEL/QRB /v ErrLogs /d "$work/logs"
+mkdir -p "$work/runtime-open" "$work/profile-open"
+chmod 755 "$work/runtime-open"
+quiet_profile "$work/profile-open"
+HOME=$work/home LD_PRELOAD="${ZEL_TEST_HOOK_LIBRARY:-$BUILD/hook/libzelhook.so}" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so" \
+  ZEL_RUNTIME_DIR="$work/runtime-open" \
+  timeout 60 "$FIREFOX" --headless --no-remote --profile "$work/profile-open" "file://$work/refused.html" \
+  >"$work/firefox-open.err" 2>&1 &
+pids+=($!)
+wait_for "$work/report.log" "report?" 40 || fail "the page never learnt what became of its request"
+grep -q "report?refused" "$work/report.log" || fail "the request went through: $(grep -o 'report?[^ ]*' "$work/report.log")"
+after=$(grep -o 'report?refused-after-[0-9]*' "$work/report.log" | head -1 | grep -o '[0-9]*$')
+# The browser tries twice; the hang this guards against lasted a minute.
+[ "$after" -lt 10000 ] || fail "the refusal took $after ms"
+if grep -q "GET /refused" "$work/second.log"; then fail "the request reached 127.0.0.4:8081"; fi
+grep -q "<IP>127.0.0.4</IP>.*<REMOTEPORT>8081</REMOTEPORT><PERMISSION>0</PERMISSION>.*<REASON>runtime</REASON>" "$work"/logs/*qrb.log \
+  || fail "no record refuses 127.0.0.4:8081 for the runtime folder"
+grep -q "RuntimeFolder : .*$work/runtime-open can be opened by other users" "$work"/logs/*err.LOG 2>/dev/null \
+  || fail "the error log does not say why: $(cat "$work"/logs/*err.LOG 2>/dev/null)"
+echo "   refused after $after ms; the error log names the folder"
+echo "PASS: $asked question(s) about 127.0.0.5; the page's other requests went on meanwhile; an open runtime folder refused at once"
