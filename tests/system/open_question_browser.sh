@@ -107,7 +107,6 @@ fetch('http://127.0.0.4:8081/refused', {mode: 'no-cors'}).then(() => 'loaded', (
 </script></body></html>
 HTML
 serve 127.0.0.1 8090 "$work/report.log"
-reg HKLM/Software/KORVEL/QRB /v ErrLogs /d "$work/logs"
 mkdir -p "$work/runtime-open" "$work/profile-open"
 chmod 755 "$work/runtime-open"
 quiet_profile "$work/profile-open"
@@ -122,9 +121,9 @@ after=$(grep -o 'report?refused-after-[0-9]*' "$work/report.log" | head -1 | gre
 # The browser tries twice; the hang this guards against lasted a minute.
 [ "$after" -lt 10000 ] || fail "the refusal took $after ms"
 if grep -q "GET /refused" "$work/second.log"; then fail "the request reached 127.0.0.4:8081"; fi
-grep -q "<IP>127.0.0.4</IP>.*<REMOTEPORT>8081</REMOTEPORT><PERMISSION>0</PERMISSION>.*<REASON>runtime</REASON>" "$work"/logs/*qrb.log \
+grep -q "<IP>127.0.0.4</IP>.*<REMOTEPORT>8081</REMOTEPORT><PERMISSION>0</PERMISSION>.*<REASON>runtime</REASON>" "$work"/logs/* \
   || fail "no record refuses 127.0.0.4:8081 for the runtime folder"
-grep -q "RuntimeFolder : .*$work/runtime-open can be opened by other users" "$work"/logs/*err.LOG 2>/dev/null \
-  || fail "the error log does not say why: $(cat "$work"/logs/*err.LOG 2>/dev/null)"
+grep -q "RuntimeFolder : .*$work/runtime-open can be opened by other users" "$work"/errlogs/* 2>/dev/null \
+  || fail "the error log does not say why: $(cat "$work"/errlogs/* 2>/dev/null)"
 echo "   refused after $after ms; the error log names the folder"
 echo "PASS: $asked question(s) about 127.0.0.5; the page's other requests went on meanwhile; an open runtime folder refused at once"
