@@ -13,6 +13,8 @@
 #include "protocol/Presence.h"
 #include "protocol/Registry.h"
 #include "protocol/SharedBlock.h"
+#include "rules/HostListCompiler.h"
+#include "rules/HostListParser.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -22,6 +24,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -142,7 +145,8 @@ struct BenchEnvironment {
         return root + "/proc";
     }
 
-    std::unique_ptr<engine::Engine> MakeEngine(bool withLog, const char* exePath = "/usr/bin/bench-host")
+    std::unique_ptr<engine::Engine> MakeEngine(bool withLog, const char* exePath = "/usr/bin/bench-host",
+                                               std::string hostListPath = {})
     {
         if (withLog)
             protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "LogFilesPath", root + "/logs");
@@ -154,6 +158,7 @@ struct BenchEnvironment {
         engine::EngineOptions options;
         options.exePath = exePath;
         options.lookUpOwnAddress = false;
+        options.hostListPath = std::move(hostListPath);
         return std::make_unique<engine::Engine>(options);
     }
 };
@@ -195,6 +200,42 @@ void BM_ApproveNamedWithoutLog(benchmark::State& state)
         benchmark::DoNotOptimize(engine->ApproveNamed(40000, 1, "10.0.0.5", "www.unrelated.example.net", 1, 80));
 }
 BENCHMARK(BM_ApproveNamedWithoutLog);
+
+// The named program's decisions with the name going round 65,536 unlisted
+// ones (most lookups miss the caches), without host lists and with a list
+// of 1,000,000 names in force: what the lists add to a decision.
+const std::string& MillionNameList()
+{
+    static const std::string path = [] {
+        std::string text;
+        text.reserve(1'000'000 * 32);
+        for (int i = 0; i < 1'000'000; ++i)
+            text += "0.0.0.0 h" + std::to_string(i) + ".d" + std::to_string(i % 50'000) + ".example\n";
+        const rules::HostList list = rules::ParseHostList(text);
+        const std::string file = Environment().root + "/data/korvel/million.bin";
+        if (!rules::WriteHostListFile(file, rules::CompileHostLists({{"Million", 0, &list}}).bytes))
+            std::abort();
+        return file;
+    }();
+    return path;
+}
+
+void ApproveNamedRound(benchmark::State& state, const std::string& listPath)
+{
+    auto engine = Environment().MakeEngine(false, "/usr/bin/bench-named", listPath);
+    std::vector<std::string> names;
+    for (int i = 0; i < 65'536; ++i)
+        names.push_back("www.h" + std::to_string(i * 13) + ".unlisted" + std::to_string(i % 97) + ".example.net");
+    if (engine->ApproveNamed(40000, 1, "10.0.0.5", "h7.d7.example", 1, 80) != (listPath.empty() ? 1 : 0))
+        state.SkipWithError("the list is not in force as it should be");
+    size_t i = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->ApproveNamed(40000, 1, "10.0.0.5", names[i++ & 65535].c_str(), 1, 80));
+}
+void BM_ApproveNamedRoundWithoutLists(benchmark::State& state) { ApproveNamedRound(state, {}); }
+BENCHMARK(BM_ApproveNamedRoundWithoutLists);
+void BM_ApproveNamedRoundAgainstAMillionListed(benchmark::State& state) { ApproveNamedRound(state, MillionNameList()); }
+BENCHMARK(BM_ApproveNamedRoundAgainstAMillionListed);
 
 // 1,000 entries of every address form: an IPv4 peer and an IPv6 one that
 // none of them holds.

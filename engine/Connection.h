@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rules/AddressRange.h"
+#include "rules/hooksafe/HostListView.h"
 #include "rules/hooksafe/Names.h"
 
 #include <optional>
@@ -51,12 +52,14 @@ struct Connection {
 };
 
 // What a decision came to: kPermit, kDeny or kAsk, why (a log_reason; null
-// for kAsk), and the index among the connection's names of the one a host
-// entry decided by (-1: none).
+// for kAsk), the index among the connection's names of the one a host
+// entry or list decided by (-1: none), and the host list that refused it
+// (empty: none).
 struct Verdict {
     int result = 0;
     const char* reason = nullptr;
     int matchedName = -1;
+    char list[rules::kMaxHostListTitle + 1] = {};
 };
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include "protocol/LogFiles.h"
 #include "protocol/Presence.h"
 #include "protocol/Registry.h"
+#include "rules/HostListCompiler.h"
 #include "rules/hooksafe/Names.h"
 
 #include <cerrno>
@@ -34,7 +35,9 @@ Engine::Engine(EngineOptions options)
       settings_(options_.controlPanelLockPath.empty() ? protocol::presence::ControlPanelLockPath()
                                                       : options_.controlPanelLockPath,
                 options_.settingsFreshnessMs, options_.tickCount),
-      block_(options_.sharedBlockPath.empty() ? protocol::SharedBlock::DefaultPath() : options_.sharedBlockPath)
+      block_(options_.sharedBlockPath.empty() ? protocol::SharedBlock::DefaultPath() : options_.sharedBlockPath),
+      hostLists_(options_.hostListPath.empty() ? rules::HostListFilePath() : options_.hostListPath,
+                 options_.hostListCheckMs, options_.tickCount)
 {
     // A root program started with its caller's variables must not take its
     // settings (nor the folder it writes its logs in) from the caller's store.
@@ -54,6 +57,7 @@ void Engine::Detach() { life_.LogEnd(log_, Now()); }
 
 void Engine::LockForFork()
 {
+    hostLists_.LockForFork();
     rules_.LockForFork();
     answers_.LockForFork();
     datagramPeers_.LockForFork();
@@ -72,6 +76,7 @@ void Engine::UnlockAfterFork(bool inChild)
     if (inChild)
         life_.Forked();
     rules_.UnlockAfterFork(inChild);
+    hostLists_.UnlockAfterFork(inChild);
 }
 
 std::time_t Engine::Now() const { return options_.now(); }
@@ -171,7 +176,8 @@ int Engine::ApproveNamesAt(unsigned localPort, int direction, const char* remote
     if (usedName && used >= 0)
         *usedName = names.given[used];
     if (verdict.result != kAsk)
-        LogConnection(connection, verdict.result, used >= 0 ? names.normal[used] : nullptr, verdict.reason);
+        LogConnection(connection, verdict.result, used >= 0 ? names.normal[used] : nullptr, verdict.reason,
+                      verdict.list);
     if (settings & SettingsCache::kRuntimeRefused)
         life_.RuntimeFolderRefused(Now());
     return verdict.result;
@@ -206,6 +212,10 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
 
 Verdict Engine::Decide(const Connection& connection)
 {
+    // A listed peer is refused before anything of the program's own decides.
+    hostLists_.Refresh(false);
+    if (Verdict listed {kDeny, protocol::log_reason::kList}; hostLists_.Refuses(connection, listed.list, listed.matchedName))
+        return listed;
     // Taken before the rules are read: a verdict of rules that changed meanwhile is of the old generation.
     const uint32_t generation = connection.Datagram() ? generations_.Current() : 0;
     if (connection.Datagram()) {
@@ -264,7 +274,8 @@ bool Engine::HasDatagramPeer(std::string_view key) const
         == DatagramPeers::Known::kCurrent;
 }
 
-void Engine::LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason)
+void Engine::LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason,
+                           const char* list)
 {
     if (log_.Folder().empty())
         return;
@@ -272,7 +283,8 @@ void Engine::LogConnection(const Connection& connection, int permission, const c
                                              connection.direction,     connection.addressText,
                                              connection.localPort,     connection.remotePort,
                                              permission,               carrier_.isServiceCarrier,
-                                             hostName,                 reason};
+                                             hostName,                 reason,
+                                             list};
     protocol::RecordText body;
     protocol::FormatConnectionBody(record, body);
     log_.AppendLogRecord(body.View(), Now());

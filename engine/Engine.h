@@ -6,6 +6,7 @@
 #include "engine/CarrierLife.h"
 #include "engine/Connection.h"
 #include "engine/DatagramPeers.h"
+#include "engine/HostListGate.h"
 #include "engine/RuleTable.h"
 #include "engine/RulesHolder.h"
 #include "engine/RulesReloader.h"
@@ -46,6 +47,10 @@ struct EngineOptions {
     // A rules file that could not be read whole is read again when it has
     // changed, looked at no more often than this.
     int rulesRetryMs = 1000;
+    // The compiled host lists (empty: the user's); a replaced file is taken
+    // at the first decision after this long.
+    std::string hostListPath;
+    int hostListCheckMs = 500;
 };
 
 // The process-wide state of one loaded engine copy and what its exports do.
@@ -136,7 +141,8 @@ private:
     // A datagram verdict's peer and end (until; 0: none), of the generation taken before it.
     void KeepDatagramVerdict(const Connection& connection, int result, int64_t until, uint32_t generation);
     // The record writes the address, ports and protocol as given.
-    void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason);
+    void LogConnection(const Connection& connection, int permission, const char* hostName, const char* reason,
+                       const char* list = nullptr);
     std::time_t Now() const;
     // The carrier's process id: a forked child is a carrier of its own.
     pid_t Pid() const { return life_.Pid(); }
@@ -157,6 +163,7 @@ private:
     RulesReloader reloader_ {{rules_, settings_, block_, answers_, generations_, log_, carrier_, life_, digest_,
                               options_.tickCount}};
     Asker asker_ {carrier_, life_, answers_, options_.now};
+    HostListGate hostLists_;
 };
 
 }  // namespace engine

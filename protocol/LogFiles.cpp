@@ -176,6 +176,15 @@ void FormatConnectionBody(const ConnectionRecord& r, RecordText& body)
         body.Append(r.reason);
         body.Append(kEndTag<tag::kReason>);
     }
+    if (r.list && *r.list) {
+        const std::string_view list(r.list);
+        body.Append(kOpenTag<tag::kList>);
+        if (text::NeedsLogEscaping(list))
+            body.Append(text::EscapeLogText(list));
+        else
+            body.Append(list);
+        body.Append(kEndTag<tag::kList>);
+    }
 }
 
 std::string CarrierEventBody(const char* tag, const std::string& exePathForLog)
@@ -250,6 +259,8 @@ std::optional<LogEntry> ParseLogLine(std::string_view line)
                 entry.host = std::move(value);
             else if (name == tag::kReason)
                 entry.reason = std::move(value);
+            else if (name == tag::kList)
+                entry.list = std::move(value);
             else
                 entry.others.emplace_back(name, std::move(value));
         }

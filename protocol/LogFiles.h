@@ -84,6 +84,7 @@ struct ConnectionRecord {
     bool service;
     const char* hostName = nullptr; // normalised; null when the program did not look the peer up
     const char* reason = nullptr;   // one of log_reason; null: none written
+    const char* list = nullptr;     // the host list that refused it; null or empty: none
 };
 
 // The part of a connection record that is the same for every connection of
@@ -112,6 +113,7 @@ struct LogEntry {
     std::string service;
     std::string host; // the name the program looked the peer up as; empty when not known
     std::string reason; // log_reason's word; empty in records of older engines
+    std::string list;   // the host list that refused it; empty: none
     // Fields a writer put after the ones above (such as the backstop's
     // BACKSTOP), in their order: tag and text.
     std::vector<std::pair<std::string, std::string>> others;

@@ -31,8 +31,9 @@ inline constexpr std::string_view kService = "SERVICE";
 inline constexpr std::string_view kHost = "HOST";
 inline constexpr std::string_view kReason = "REASON";
 inline constexpr std::string_view kBackstop = "BACKSTOP"; // "1": the kernel backstop reported it
-// Facts still to come, each after BACKSTOP: the host list that refused, the
-// resolver a name came from, the profile in force, the script a program ran.
+// Facts after the ones above: the host list that refused (the engine's
+// records, after REASON); still to come: the resolver a name came from, the
+// profile in force, the script a program ran.
 inline constexpr std::string_view kList = "LIST";
 inline constexpr std::string_view kResolver = "RESOLVER";
 inline constexpr std::string_view kProfile = "PROFILE";
@@ -90,10 +91,10 @@ inline constexpr const char* kAway = "away";             // nobody was at the sc
 inline constexpr const char* kNoAlert = "noalert";       // the alert could not be shown or ended unanswered
 inline constexpr const char* kService = "service";       // a service is never asked: denied
 inline constexpr const char* kRuntime = "runtime";       // the runtime folder cannot be trusted: denied
-// Reserved for what comes: a host list refused it (the record's LIST names
-// the list); a quiet mode decided what would have been asked; the learning
-// mode allowed and remembered it.
+// A host list refused it (the record's LIST names the list).
 inline constexpr const char* kList = "list";
+// Reserved for what comes: a quiet mode decided what would have been asked;
+// the learning mode allowed and remembered it.
 inline constexpr const char* kQuiet = "quiet";
 inline constexpr const char* kLearn = "learn";
 }  // namespace log_reason

@@ -3,6 +3,7 @@
 #include "protocol/LogFiles.h"
 #include "protocol/Presence.h"
 #include "protocol/SharedBlock.h"
+#include "rules/HostListCompiler.h"
 #include "rules/RulesFormat.h"
 #include "tests/EngineTestOptions.h"
 #include "tests/Sandbox.h"
@@ -232,6 +233,54 @@ TEST_F(EngineDecision, EveryDecisionRecordsItsReason)
     sandbox.SetSetting("SecurityStatus", "1");
     EXPECT_EQ(engine.Approve(139, kIn, "10.0.0.5", kTcp, 40000), 2);
     EXPECT_EQ(sandbox.ConnectionRecords().size(), std::size(cases));
+}
+
+// A host list refuses a listed name or address before the program's own
+// rules (here: everything on port 80 permitted, incoming asked), names the
+// list in the record, and a replaced or removed file is taken by the
+// running program.
+TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheList)
+{
+    const std::string path = rules::HostListFilePath();
+    ASSERT_EQ(path.rfind(sandbox.root, 0), 0u) << path; // never the user's own lists
+    const auto writeLists = [&path](std::string_view text) {
+        const rules::HostList list = rules::ParseHostList(text);
+        const rules::CompiledHostLists compiled = rules::CompileHostLists({{"Ads & trackers", 5, &list}});
+        ASSERT_EQ(compiled.error, "");
+        ASSERT_TRUE(rules::WriteHostListFile(path, compiled.bytes));
+    };
+    writeLists("0.0.0.0 ads.example.com\n10.9.9.0/24\n");
+    EngineOptions options = TestOptions();
+    options.hostListCheckMs = 0;
+    Engine engine(options);
+    const struct {
+        int direction;
+        const char* address;
+        const char* name;
+        int result;
+        const char* list; // in the record; null: none
+    } cases[] = {
+        {kOut, "10.0.0.5", "ads.example.com", 0, "Ads &amp; trackers"},
+        {kOut, "10.0.0.5", "www.example.com", 1, nullptr}, // the same address by an unlisted name
+        {kOut, "10.9.9.7", nullptr, 0, "Ads &amp; trackers"},
+        {kIn, "10.9.9.7", nullptr, 0, "Ads &amp; trackers"}, // would be asked: refused, no question
+    };
+    for (const auto& c : cases) {
+        const unsigned local = c.direction == kIn ? 139 : 40000;
+        EXPECT_EQ(engine.ApproveNamed(local, c.direction, c.address, c.name, kTcp, c.direction == kIn ? 40000 : 80),
+                  c.result) << c.address << " " << (c.name ? c.name : "");
+        const auto records = sandbox.ConnectionRecords();
+        ASSERT_FALSE(records.empty());
+        const std::string expected = c.list ? std::string("<REASON>list</REASON><LIST>") + c.list + "</LIST>\r"
+                                            : std::string("<REASON>rule</REASON>\r");
+        EXPECT_TRUE(records.back().ends_with(expected)) << records.back();
+    }
+    // A new file is taken by the running program; without a file nothing is listed.
+    writeLists("0.0.0.0 other.example\n");
+    EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "ads.example.com", kTcp, 80), 1);
+    EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 0);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 1);
 }
 
 TEST_F(EngineDecision, AskedConnectionWithoutAlertProgramIsDeniedAndLoggedOnce)

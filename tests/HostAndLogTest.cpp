@@ -378,22 +378,23 @@ TEST_F(FixedTimeZone, RecordTimesAreReadAsEveryLocaleWritesThemAgainstTheirFiles
     // What the writer puts down the reader finds by the same tags.
     const std::string head = protocol::ConnectionRecordHead("/usr/bin/curl", "CURL");
     protocol::RecordText body;
-    protocol::FormatConnectionBody({&head, 1, 1, "192.0.2.7", 0, 443, 0, false, "x.example", protocol::log_reason::kList},
-                                   body);
+    protocol::FormatConnectionBody(
+        {&head, 1, 1, "192.0.2.7", 0, 443, 0, false, "x.example", protocol::log_reason::kList, "Ads <EU>"}, body);
     std::tm local {};
     local.tm_year = 126;
     local.tm_mon = 6;
     local.tm_mday = 3;
-    const auto entry = protocol::ParseLogLine(protocol::RecordStamp(local) + std::string(body.View()) + "<LIST>ads</LIST>");
+    const auto entry = protocol::ParseLogLine(protocol::RecordStamp(local) + std::string(body.View()) + "<NEWER>x</NEWER>");
     ASSERT_TRUE(entry);
     EXPECT_EQ((std::vector<std::string> {entry->exePath, entry->application, entry->protocol, entry->direction, entry->ip,
                                          entry->localPort, entry->remotePort, entry->permission, entry->service,
-                                         entry->host, entry->reason}),
+                                         entry->host, entry->reason, entry->list}),
               (std::vector<std::string> {"/usr/bin/curl", "CURL", "1", "1", "192.0.2.7", "0", "443", "0", "0", "x.example",
-                                         "list"}));
+                                         "list", "Ads <EU>"}));
     EXPECT_FALSE(entry->date.empty());
+    // A tag of a newer writer is kept aside.
     ASSERT_EQ(entry->others.size(), 1u);
-    EXPECT_EQ(entry->others[0].first, protocol::record_tag::kList);
+    EXPECT_EQ(entry->others[0].first, "NEWER");
 }
 
 TEST(TrafficLog, UnwritableOrMissingFolderDropsRecordsQuietly)

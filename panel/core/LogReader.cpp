@@ -102,10 +102,14 @@ std::vector<LogDay> LogDays(const std::string& folder)
     return days;
 }
 
-std::string ReasonText(std::string_view reason, bool backstop)
+std::string ReasonText(std::string_view reason, bool backstop, std::string_view list)
 {
-    if (const protocol::ReasonWord* known = protocol::FindReasonWord(reason))
-        return text::Tr(protocol::kReasonTextContext, known->text);
+    if (const protocol::ReasonWord* known = protocol::FindReasonWord(reason)) {
+        std::string shown = text::Tr(protocol::kReasonTextContext, known->text);
+        if (!list.empty())
+            shown.append(": ").append(list);
+        return shown;
+    }
     if (reason.empty() && backstop)
         return text::Tr(protocol::kReasonTextContext, protocol::kBackstopReasonText);
     // A word of a newer engine: shown as it is.
@@ -187,7 +191,7 @@ const LogReader::File& LogReader::Read(const std::string& path, const std::strin
             const bool backstop = std::any_of(entry->others.begin(), entry->others.end(), [](const auto& field) {
                 return field.first == protocol::record_tag::kBackstop;
             });
-            record.reason = ReasonText(entry->reason, backstop);
+            record.reason = ReasonText(entry->reason, backstop, entry->list);
             if (entry->date.empty() || entry->time.empty() || record.application.empty() || entry->protocol.empty()
                 || record.ip.empty())
                 return;

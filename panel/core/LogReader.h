@@ -79,7 +79,7 @@ std::vector<LogDay> LogDays(const std::string& folder);
 // The text of a record's reason as the log column shows it, in the user's
 // language: "Rule", "Default", "Block All", "Your answer", "Time-out" and
 // so on; "" for a record without one (written by an older engine).
-std::string ReasonText(std::string_view reason, bool backstop = false);
+std::string ReasonText(std::string_view reason, bool backstop = false, std::string_view list = {});
 
 // What the address column sorts by: by family (IPv4 first), then by value,
 // so that 10.0.0.9 comes before 10.0.0.10 and 2001:db8::9 before

@@ -181,12 +181,15 @@ void PrintRecord(const protocol::LogEntry& entry, protocol::RecordTimeReader& ti
                                              {"direction", incoming ? "in" : "out"}, {"verdict", verdict},
                                              {"protocol", protocol},      {"peer", entry.ip},
                                              {"port", port},              {"host", entry.host},
-                                             {"reason", entry.reason}};
+                                             {"reason", entry.reason},    {"list", entry.list}};
         std::printf("%s\n", JsonText(line).c_str());
         return;
     }
-    // A record of an older engine has no reason: "-" keeps the columns.
-    const std::string_view reason = entry.reason.empty() ? std::string_view("-") : std::string_view(entry.reason);
+    // A record of an older engine has no reason: "-" keeps the columns. A
+    // list that refused is named after the word.
+    const std::string reason = entry.reason.empty() ? std::string("-")
+        : entry.list.empty()                         ? entry.reason
+                                                     : entry.reason + ":" + entry.list;
     const std::string_view values[std::size(kColumns)] = {shown.date, shown.time, entry.application, incoming ? "in" : "out",
                                              verdict,    protocol,   entry.ip,          port,
                                              reason,     entry.host};
