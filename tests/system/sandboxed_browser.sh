@@ -3,8 +3,9 @@
 # unprivileged user, in a network and mount namespace of the test's own: it
 # renders a local page, resolves names with its own DNS client (a name
 # server on 127.0.0.2:53), and loads pages from servers on 127.0.0.4 and
-# 127.0.0.5 that rules by host name permit and deny. Then the same under a
-# machine-wide preload (an ld.so.preload laid over /etc).
+# 127.0.0.5 that rules by host name permit and deny, and a page whose
+# image a subscribed host list refuses. Then the same under a machine-wide
+# preload (an ld.so.preload laid over /etc).
 #   tests/system/sandboxed_browser.sh BUILD_DIR   (exit 77: cannot run here, said why)
 # ZEL_TEST_HOOK_LIBRARY puts another build of the hook under the same test.
 set -euo pipefail
@@ -46,13 +47,15 @@ echo "127.0.0.1 localhost" >/etc/hosts
 
 mkdir -p "$work/site" "$work/home" "$work/logs" "$work/runtime" "$work/lib"
 echo '<html><body><p>served by name</p></body></html>' >"$work/site/index.html"
+port=8080
+echo "<html><body><p>a page with a tracker</p><img src=\"http://tracker.example.org:$port/index.html\"></body></html>" \
+  >"$work/site/tracked.html"
 echo '<html><body><p>local page</p></body></html>' >"$work/page.html"
 # The firewall's libraries where the user can read them.
 cp "${ZEL_TEST_HOOK_LIBRARY:-$BUILD/hook/libzelhook.so}" "$work/lib/libzelhook.so"
 cp "$BUILD/engine/libqrbruler.so" "$work/lib/"
 export WORK=$work
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/sandbox-settings.sh"
-port=8080
 rule() { echo "<RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>$1</PERMISSION><STATE>1</STATE><PORTS>$2</PORTS></RULE>"; }
 cat >"$work/Rules.xml" <<XML
 <APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF><RULES>
@@ -65,7 +68,8 @@ chmod 700 "$work/runtime"
 chown -R "$USER_ID:$USER_ID" "$work/registry" "$work/runtime" "$work/logs" "$work/home" "$work/Rules.xml"
 chmod -R a+rX "$work/site" "$work/page.html" "$work/lib"
 
-"$BUILD/tests/netpeer" dns-server 127.0.0.2 53 www.example.org=127.0.0.4 ads.example.org=127.0.0.5 >/dev/null &
+"$BUILD/tests/netpeer" dns-server 127.0.0.2 53 www.example.org=127.0.0.4 ads.example.org=127.0.0.5 \
+  tracker.example.org=127.0.0.5 >/dev/null &
 pids+=($!)
 for address in 127.0.0.4 127.0.0.5; do
   python3 -m http.server "$port" --bind "$address" --directory "$work/site" >/dev/null 2>&1 &
@@ -127,6 +131,18 @@ log | grep -q "<APPLICATION>CHROMIUM</APPLICATION>.*<IP>127.0.0.4</IP>.*<PERMISS
   || fail "no permitted record names www.example.org"
 log | grep -q "<APPLICATION>CHROMIUM</APPLICATION>.*<IP>127.0.0.5</IP>.*<PERMISSION>0</PERMISSION><SERVICE>0</SERVICE><HOST>ads.example.org</HOST>" \
   || fail "no denied record names ads.example.org"
+
+step "a host list refuses a listed name whatever the rules; the page that uses it loads"
+echo "0.0.0.0 tracker.example.org" >"$work/trackers.txt"
+XDG_DATA_HOME="$work/home/.local/share" "$BUILD/tools/zel-rules" lists add Trackers "$work/trackers.txt" >/dev/null \
+  || fail "the list was not added"
+chown -R "$USER_ID:$USER_ID" "$work/home" "$work/registry"
+page=$(dump LD_PRELOAD="$work/lib/libzelhook.so" "http://www.example.org:$port/tracked.html")
+[[ $page == *"a page with a tracker"* ]] || fail "the page using a listed host did not load"
+log | grep -q "<IP>127.0.0.5</IP>.*<PERMISSION>0</PERMISSION><SERVICE>0</SERVICE><HOST>tracker.example.org</HOST><REASON>list</REASON><LIST>Trackers</LIST>" \
+  || fail "no record of tracker.example.org refused by the list"
+! log | grep -q "<PERMISSION>1</PERMISSION><SERVICE>0</SERVICE><HOST>tracker.example.org</HOST>" \
+  || fail "tracker.example.org was let through"
 
 step "machine-wide: the hook in /etc/ld.so.preload"
 before=$(log | grep -c "<HOST>www.example.org</HOST>" || true)
