@@ -49,6 +49,15 @@ inline constexpr const char* kJournalRecords = "JournalRecords";
 // anything else: kDefaultHostListRefreshHours).
 inline constexpr const char* kHostListRefreshHours = "HostListRefreshHours";
 inline constexpr int kDefaultHostListRefreshHours = 24;
+// What the firewall does with what the rules would ask: "ask" (the alert),
+// "quiet-allow" or "quiet-block" (no alert: allowed or blocked for that
+// connection, and listed for review), "learn" (allowed, remembered and
+// listed until LearnUntil, then asked again); missing or anything else: ask.
+inline constexpr const char* kFirewallMode = "FirewallMode";
+// Seconds since 1970 (decimal) at which the learning mode ends.
+inline constexpr const char* kLearnUntil = "LearnUntil";
+inline constexpr int kDefaultLearnDays = 7;
+inline constexpr int kMaxLearnDays = 365;
 // The subscribed host lists: a value per list, named as the list, holding
 // "field=value" lines (source, enabled, bit, entries, updated, error, etag,
 // last-modified).
