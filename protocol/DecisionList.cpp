@@ -16,7 +16,7 @@ namespace {
 
 // How long a program waits for another holder of the lock: a program that
 // keeps it forever must not hang every program asking a question.
-constexpr int kLockWaitMs = 2000;
+constexpr int kLockWaitMs = 500;
 constexpr int kLockPollMs = 5;
 // Replacements of the file met in a row before giving up.
 constexpr int kMostReplacements = 8;

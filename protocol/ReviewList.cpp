@@ -6,10 +6,12 @@
 #include "text/Strings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string_view>
+#include <sys/stat.h>
 #include <tuple>
 
 namespace protocol::review {
@@ -98,6 +100,9 @@ std::vector<Item> ReadAll(const std::string& path)
 
 bool Remove(const std::string& path, const std::function<bool(const Item&)>& drop)
 {
+    struct stat st {};
+    if (!path.empty() && ::lstat(FolderOf(path).c_str(), &st) != 0 && errno == ENOENT)
+        return true; // no list: nothing to take out
     return SafeFolder(path, false)
         && list::Rewrite(path, kLimits, [&drop](const std::string& text) {
                std::string kept;

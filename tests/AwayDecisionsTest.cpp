@@ -7,10 +7,12 @@
 #include "tests/Sandbox.h"
 
 #include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -146,6 +148,7 @@ TEST(ReviewList, GroupedByProgramAndPeerWithStableIds)
     Sandbox sandbox;
     const std::string path = review::ListPath();
     EXPECT_EQ(path, sandbox.root + "/data/korvel/review");
+    EXPECT_TRUE(review::Remove(path, [](const review::Item&) { return true; })); // no list yet: nothing to do
     review::Item odd = Reviewed("/opt/my\ttool\nx", "", 53, 100);
     odd.protocol = 2;
     odd.outgoing = false;
@@ -225,6 +228,17 @@ TEST(ReviewList, AttackHostileListFileHarmsNothing)
     const std::string rewritten = testing_support::ReadText(path);
     EXPECT_EQ(std::count(rewritten.begin(), rewritten.end(), '\n'), 1) << rewritten.size();
     EXPECT_EQ(rewritten.find('\0'), std::string::npos);
+
+    // A program that keeps the list locked delays a decision a moment, no more.
+    {
+        const int holder = ::open(path.c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_FALSE(review::Append(path, good));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+        ::close(holder);
+        EXPECT_TRUE(review::Append(path, good));
+    }
 
     const std::string target = sandbox.root + "/target";
     testing_support::WriteText(target, "kept\n");
