@@ -49,4 +49,10 @@ void AnswerMemory::ForgetStored()
     sent_.Clear();
 }
 
+bool AnswerMemory::FirstListing(std::string_view peer)
+{
+    std::lock_guard lock(mutex_);
+    return listed_.size() < kMostListed && listed_.emplace(peer).second;
+}
+
 }  // namespace engine

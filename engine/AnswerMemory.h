@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,11 @@ public:
     // The rules were loaded again: they hold what the panel stored.
     void ForgetStored();
 
+    // Whether a peer (direction, protocol, port and peer as one text) is
+    // listed for review for the first time by this process: a busy program
+    // lists each once. Past kMostListed nothing more is listed.
+    bool FirstListing(std::string_view peer);
+
     void LockForFork() { mutex_.lock(); }
     void UnlockAfterFork() { mutex_.unlock(); }
 
@@ -59,6 +65,8 @@ private:
     static constexpr size_t kMostHosts = 256;
     HeldAnswers untilQuit_;
     HeldAnswers sent_;
+    std::set<std::string, std::less<>> listed_;
+    static constexpr size_t kMostListed = 256;
 };
 
 }  // namespace engine

@@ -9,13 +9,16 @@
 #include "engine/PanelNotices.h"
 #include "os/Processes.h"
 #include "protocol/AwayDecisions.h"
+#include "protocol/FirewallMode.h"
 #include "protocol/LogFiles.h"
 #include "protocol/PanelMessages.h"
 #include "protocol/Registry.h"
+#include "protocol/ReviewList.h"
 #include "protocol/SettingNames.h"
 #include "rules/TimedAnswer.h"
 #include "text/Strings.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace engine {
@@ -24,6 +27,10 @@ namespace {
 
 using protocol::registry::kSettingsKey;
 using protocol::registry::RootKey;
+
+// How long a quiet mode's datagram verdict is kept: a change of mode is
+// seen by then.
+constexpr int64_t kQuietVerdictSeconds = 60;
 
 }  // namespace
 
@@ -66,6 +73,8 @@ Asker::Outcome Asker::Ask(const Connection& connection, const char* remoteName, 
         outcome.until = heldUntil;
         return outcome;
     }
+    if (const std::optional<Outcome> decided = DecideByMode(connection, hostName))
+        return *decided;
     const AlertTexts texts = Texts(connection, remoteName, hostName);
     // Each alert keeps its own answer and tick state: several may be open at once.
     const AlertResult result = runAlert_(
@@ -108,6 +117,56 @@ Asker::Outcome Asker::Ask(const Connection& connection, const char* remoteName, 
         KeepScoped(choice, answer, connection, hostName);
     }
     return outcome;
+}
+
+std::optional<Asker::Outcome> Asker::DecideByMode(const Connection& connection, const char* hostName)
+{
+    namespace mode = protocol::mode;
+    namespace why = protocol::log_reason;
+    // Read at each question, as the alert's texts are.
+    const std::time_t now = Now();
+    const mode::State state = mode::Read();
+    const mode::Mode decides = mode::Effective(state, now);
+    if (decides == mode::Mode::kAsk)
+        return std::nullopt;
+    Outcome outcome;
+    outcome.answer = decides == mode::Mode::kQuietBlock ? kDeny : kPermit;
+    if (decides == mode::Mode::kLearn) {
+        outcome.reason = why::kLearn;
+        // Learnt for the peer and port until learning ends (or as long as
+        // an answer may be held): later questions are answered as remembered.
+        outcome.until = std::min<int64_t>(state.learnUntil, static_cast<int64_t>(now) + rules::kLongestAnswerSeconds - 60);
+        const std::optional<rules::TimedAnswer> learnt
+            = ScopedAnswer(AnswerScope::kPeerAndPort, kPermit, connection, hostName, outcome.until);
+        std::optional<HeldAnswer> held = learnt ? HeldAnswer::Of(*learnt) : std::nullopt;
+        if (held)
+            answers_.Hold(std::move(*held), true);
+    } else {
+        outcome.reason = why::kQuiet;
+        outcome.until = static_cast<int64_t>(now) + kQuietVerdictSeconds;
+    }
+    ListForReview(connection, hostName, outcome);
+    return outcome;
+}
+
+void Asker::ListForReview(const Connection& connection, const char* hostName, const Outcome& outcome) const
+{
+    protocol::review::Item item;
+    item.time = Now();
+    item.mode = outcome.reason;
+    item.outgoing = !connection.Incoming();
+    item.protocol = connection.Datagram() ? 2 : 1;
+    item.address = connection.addressText;
+    item.remotePort = connection.remotePort;
+    item.localPort = connection.localPort;
+    item.host = hostName ? hostName : "";
+    item.permitted = outcome.answer == kPermit;
+    item.path = carrier_.exePath;
+    const std::string peer = item.mode + (item.outgoing ? " out " : " in ") + std::to_string(item.protocol) + " "
+        + std::to_string(connection.RulePort()) + " " + (hostName ? item.host : item.address)
+        + (item.permitted ? " allowed" : " blocked");
+    if (answers_.FirstListing(peer))
+        protocol::review::Append(protocol::review::ListPath(), item);
 }
 
 void Asker::RecordAway(const Connection& connection, const char* hostName, int answer) const
@@ -174,29 +233,39 @@ AlertTexts Asker::Texts(const Connection& connection, const char* remoteName, co
     return texts;
 }
 
-void Asker::KeepScoped(const Choice& choice, int answer, const Connection& connection, const char* hostName)
+std::optional<rules::TimedAnswer> Asker::ScopedAnswer(AnswerScope scope, int answer, const Connection& connection,
+                                                     const char* hostName, int64_t until)
 {
     rules::TimedAnswer scoped;
     scoped.direction = connection.Incoming() ? rules::Direction::kIncoming : rules::Direction::kOutgoing;
     scoped.permission = answer == kPermit ? rules::Permission::kPermit : rules::Permission::kDeny;
-    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kPort)
+    if (scope == AnswerScope::kPeerAndPort || scope == AnswerScope::kPort)
         scoped.port = static_cast<int>(connection.RulePort());
-    if (choice.scope == AnswerScope::kPeerAndPort || choice.scope == AnswerScope::kHost) {
+    if (scope == AnswerScope::kPeerAndPort || scope == AnswerScope::kHost) {
         if (hostName)
             scoped.host = hostName;
-        else if (choice.scope == AnswerScope::kPeerAndPort)
+        else if (scope == AnswerScope::kPeerAndPort)
             scoped.address = connection.addressText;
         else
-            return; // a host without a name is not offered
+            return std::nullopt; // a host without a name is not offered
     }
-    if (choice.length == AnswerLength::kTimed)
-        scoped.until = static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes;
-    std::optional<HeldAnswer> held = HeldAnswer::Of(scoped);
-    if (!held || (scoped.port == 0 && choice.scope != AnswerScope::kHost && choice.scope != AnswerScope::kAny))
-        return; // a peer that is no address, a port that is none: this connection only
+    scoped.until = until;
+    if (scoped.port == 0 && scope != AnswerScope::kHost && scope != AnswerScope::kAny)
+        return std::nullopt; // a port that is none: this connection only
+    return scoped;
+}
+
+void Asker::KeepScoped(const Choice& choice, int answer, const Connection& connection, const char* hostName)
+{
+    const int64_t until
+        = choice.length == AnswerLength::kTimed ? static_cast<int64_t>(Now()) + int64_t {60} * choice.timedMinutes : 0;
+    const std::optional<rules::TimedAnswer> scoped = ScopedAnswer(choice.scope, answer, connection, hostName, until);
+    std::optional<HeldAnswer> held = scoped ? HeldAnswer::Of(*scoped) : std::nullopt;
+    if (!held)
+        return; // a peer that is no address: this connection only
     answers_.Hold(std::move(*held), choice.length == AnswerLength::kProcess);
     if (choice.length != AnswerLength::kProcess)
-        Notify(protocol::kCodeScopedAnswer, rules::AnswerText(scoped));
+        Notify(protocol::kCodeScopedAnswer, rules::AnswerText(*scoped));
 }
 
 }  // namespace engine

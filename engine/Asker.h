@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
+
+namespace rules {
+struct TimedAnswer;
+}
 
 namespace engine {
 
@@ -61,6 +66,15 @@ private:
     // a direction nor for one host always: held by this process, and sent to
     // the control panel to store unless it lasts until the program quits.
     void KeepScoped(const Choice& choice, int answer, const Connection& connection, const char* hostName);
+    // What a quiet or the learning mode decides instead of asking; nullopt
+    // when the firewall asks.
+    std::optional<Outcome> DecideByMode(const Connection& connection, const char* hostName);
+    // A decision of a mode, listed for review once per peer by this process.
+    void ListForReview(const Connection& connection, const char* hostName, const Outcome& outcome) const;
+    // The answer held for a scope (until: its end, 0 none); nullopt where
+    // the connection has nothing the scope needs.
+    static std::optional<rules::TimedAnswer> ScopedAnswer(AnswerScope scope, int answer, const Connection& connection,
+                                                          const char* hostName, int64_t until);
     // A decision made while nobody was at the screen, for the panel to list.
     void RecordAway(const Connection& connection, const char* hostName, int answer) const;
     // firstLine: the message's first line of data (a host name, an answer).

@@ -8,9 +8,11 @@
 #include "os/Clock.h"
 #include "os/Files.h"
 #include "protocol/AwayDecisions.h"
+#include "protocol/FirewallMode.h"
 #include "protocol/LogFiles.h"
 #include "protocol/PanelMessages.h"
 #include "protocol/Presence.h"
+#include "protocol/ReviewList.h"
 #include "protocol/SharedBlock.h"
 #include "protocol/Windows.h"
 #include "rules/RulesFormat.h"
@@ -902,6 +904,83 @@ TEST_F(EngineAlert, TimedAnswerInTheFileEndsByTheEnginesClockAlone)
     now = 1'800'000'100;
     EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", kTcp, 443), 2);
     EXPECT_EQ(engine.Reloads(), reloads); // no reload was needed to end them
+}
+
+// A quiet or the learning mode answers what the rules would ask without an
+// alert, records why and lists each peer once for review; Block All still
+// wins; back in ask, the next question is asked.
+TEST_F(EngineAlert, QuietAndLearningModesDecideWithoutAnAlert)
+{
+    namespace mode = protocol::mode;
+    sandbox.WriteRules(kAskEverything);
+    std::time_t now = 1'800'000'000;
+    engine::EngineOptions options = Options();
+    options.now = [&now] { return now; };
+    const struct {
+        mode::Mode mode;
+        int result;
+        const char* reason;
+        const char* again; // the second question's reason
+    } cases[] = {
+        {mode::Mode::kQuietBlock, 0, "quiet", "quiet"},
+        {mode::Mode::kQuietAllow, 1, "quiet", "quiet"},
+        {mode::Mode::kLearn, 1, "learn", "remembered"},
+    };
+    const std::string list = protocol::review::ListPath();
+    for (const auto& c : cases) {
+        ASSERT_TRUE(protocol::review::Remove(list, [](const protocol::review::Item&) { return true; }));
+        ASSERT_TRUE(mode::Write({c.mode, now + 7 * 86400}));
+        Engine engine(options);
+        for (const unsigned localPort : {40000u, 40001u})
+            EXPECT_EQ(engine.UserApprove(localPort, 1, "10.0.0.5", "host.example", kTcp, 443), c.result);
+        EXPECT_EQ(engine.UserApprove(40002, 1, "10.0.0.5", nullptr, kUdp, 53), c.result);
+        const auto records = sandbox.ConnectionRecords();
+        ASSERT_GE(records.size(), 3u);
+        EXPECT_EQ(protocol::ParseLogLine(records[records.size() - 3])->reason, c.reason);
+        EXPECT_EQ(protocol::ParseLogLine(records[records.size() - 2])->reason, c.again);
+        const auto items = protocol::review::ReadAll(list);
+        ASSERT_EQ(items.size(), 2u) << mode::Word(c.mode);
+        EXPECT_EQ(items[0].host, "host.example");
+        EXPECT_EQ(items[0].remotePort, 443u);
+        EXPECT_EQ(items[0].permitted, c.result == 1);
+        EXPECT_EQ(items[0].mode, c.reason);
+        EXPECT_EQ(items[0].path, engine.Carrier().exePath);
+        EXPECT_EQ(items[1].protocol, 2);
+        sandbox.SetSetting("SecurityStatus", "0");
+        EXPECT_EQ(engine.Approve(40003, 1, "10.0.0.6", kTcp, 443), 0);
+        sandbox.DeleteSetting("SecurityStatus");
+    }
+    EXPECT_EQ(AlertsShown(), 0);
+    ASSERT_TRUE(mode::Write({mode::Mode::kAsk, 0}));
+    Engine engine(options);
+    EXPECT_EQ(engine.UserApprove(40004, 1, "10.0.0.7", nullptr, kTcp, 443), 0);
+    EXPECT_EQ(AlertsShown(), 1);
+}
+
+// Learning lasts until its end by the engine's clock: what it allowed is
+// remembered until then, and afterwards every question is asked.
+TEST_F(EngineAlert, LearningEndsByTheEnginesClock)
+{
+    namespace mode = protocol::mode;
+    sandbox.WriteRules(kAskEverything);
+    std::time_t now = 1'800'000'000;
+    const std::time_t end = now + 100;
+    engine::EngineOptions options = Options();
+    options.now = [&now] { return now; };
+    ASSERT_TRUE(mode::Write({mode::Mode::kLearn, end}));
+    Engine engine(options);
+    EXPECT_EQ(engine.UserApprove(40000, 1, "10.0.0.5", nullptr, kTcp, 443), 1);
+    now = end - 1;
+    EXPECT_EQ(engine.UserApprove(40001, 1, "10.0.0.6", nullptr, kTcp, 443), 1);
+    EXPECT_FALSE(mode::LearningOver(mode::Read(), now));
+    EXPECT_EQ(AlertsShown(), 0);
+    EXPECT_EQ(protocol::review::ReadAll(protocol::review::ListPath()).size(), 2u);
+    now = end;
+    EXPECT_TRUE(mode::LearningOver(mode::Read(), now));
+    EXPECT_EQ(engine.UserApprove(40002, 1, "10.0.0.5", nullptr, kTcp, 443), 0);
+    EXPECT_EQ(engine.UserApprove(40003, 1, "10.0.0.8", nullptr, kTcp, 443), 0);
+    EXPECT_EQ(AlertsShown(), 2);
+    EXPECT_EQ(protocol::review::ReadAll(protocol::review::ListPath()).size(), 2u);
 }
 
 // A lasting answer given in one alert answers this process's other open
