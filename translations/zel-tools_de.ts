@@ -514,8 +514,14 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
        zel-rules export
        zel-rules import [FILE]
        zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME]]
+       zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]
+       zel-rules review [--json]
+       zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]
+       zel-rules review reject ITEM|--program PATH
 PROGRAM: a program&apos;s path or file name; ANY: the system settings.
 lists: the host lists subscribed to; update without NAME: the lists due.
+mode: what the firewall does with what the rules would ask; review: what a
+quiet or the learning mode decided without asking, ITEM as it lists them.
 --services: the system services&apos; rules (/etc/korvel/Rules.xml, or FILE), root&apos;s to change.
 </source>
         <translation>Aufruf: zel-rules [--services [--rules DATEI]] BEFEHL ...
@@ -528,10 +534,56 @@ lists: the host lists subscribed to; update without NAME: the lists due.
         zel-rules export
         zel-rules import [DATEI]
         zel-rules lists [add NAME URL|DATEI | remove NAME | update [NAME]]
+        zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]
+        zel-rules review [--json]
+        zel-rules review accept EINTRAG|--program PFAD [--allow|--block] [--scope host|port|any]
+        zel-rules review reject EINTRAG|--program PFAD
 PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
 lists: die abonnierten Host-Listen; update ohne NAME: die fälligen Listen.
+mode: was die Firewall mit dem tut, wonach die Regeln fragen würden; review: was ein
+stiller oder der lernende Modus ohne Frage entschied, EINTRAG wie dort aufgeführt.
 --services: die Regeln der Systemdienste (/etc/korvel/Rules.xml oder DATEI), nur von root zu ändern.
 </translation>
+    </message>
+    <message>
+        <source>learn (over: the firewall asks; learning ended %1)</source>
+        <translation>learn (vorbei: die Firewall fragt; das Lernen endete %1)</translation>
+    </message>
+    <message>
+        <source>learn (until %1)</source>
+        <translation>learn (bis %1)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no address or host name: no rule made of it</source>
+        <translation>„%1“ ist weder Adresse noch Hostname: keine Regel daraus gemacht</translation>
+    </message>
+    <message>
+        <source>the review list has nothing of %1</source>
+        <translation>die Prüfliste enthält nichts von %1</translation>
+    </message>
+    <message>
+        <source>the review list has no item %1 (zel-rules review lists them)</source>
+        <translation>die Prüfliste hat keinen Eintrag %1 (zel-rules review listet sie auf)</translation>
+    </message>
+    <message>
+        <source>the review list %1 could not be rewritten</source>
+        <translation>die Prüfliste %1 konnte nicht neu geschrieben werden</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no scope (host, port or any)</source>
+        <translation>„%1“ ist kein Bereich (host, port oder any)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no mode (ask, quiet-allow, quiet-block, learn)</source>
+        <translation>„%1“ ist kein Modus (ask, quiet-allow, quiet-block, learn)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no number of days (1 to %2)</source>
+        <translation>„%1“ ist keine Anzahl von Tagen (1 bis %2)</translation>
+    </message>
+    <message>
+        <source>the mode could not be written to the settings</source>
+        <translation>der Modus konnte nicht in die Einstellungen geschrieben werden</translation>
     </message>
     <message>
         <source>must be run as root to change the system services&apos; rules</source>

@@ -155,6 +155,60 @@ rules lists | grep -q "^My Ads  *$work/hosts.txt  *2  $(date +%Y-%m-%d) [0-9:]* 
 [ -s "$XDG_DATA_HOME/korvel/hostlists.bin" ] || fail "no compiled lists"
 rules lists remove 'my ads' && [ "$(rules lists | wc -l)" = 1 ] || fail "lists remove: $(rules lists)"
 
+step "the mode, and the review list: listed, accepted into rules, rejected"
+use_rules_file "$work/review/Rules.xml"
+[ "$(rules mode)" = ask ] || fail "the mode without a setting: $(rules mode)"
+rules mode learn --days 3 | grep -q "^learn (until $(date -d "@$(($(date +%s) + 3 * 86400))" +%Y-%m-%d) " || fail "mode learn: $(rules mode)"
+[ "$(rules mode quiet-block)" = quiet-block ] && [ "$(rules mode)" = quiet-block ] || fail "mode quiet-block: $(rules mode)"
+mkdir -p -m 0700 "$XDG_DATA_HOME/korvel"
+t=$(date +%s)
+# What the engines write: time, mode, direction, protocol, address, remote
+# and local port, host, decision, program.
+printf '%s\tquiet\tout\tTCP\t192.0.2.7\t443\t40000\tapi.example.org\tblocked\t/usr/bin/curl\n' "$t" "$((t + 1))" >"$XDG_DATA_HOME/korvel/review"
+printf '%s\tquiet\tin\tUDP\t198.51.100.3\t5000\t5353\t\tallowed\t/usr/bin/curl\n' "$((t + 2))" >>"$XDG_DATA_HOME/korvel/review"
+printf '%s\tlearn\tout\tTCP\t192.0.2.9\t80\t40001\t\tallowed\t/usr/bin/env\n' "$t" >>"$XDG_DATA_HOME/korvel/review"
+rules review --json >"$work/review.json"
+python3 - "$work/review.json" <<'PY' || fail "review --json: $(cat "$work/review.json")"
+import json, sys
+programs = json.load(open(sys.argv[1]))
+assert [p["program"] for p in programs] == ["/usr/bin/curl", "/usr/bin/env"], programs
+curl = programs[0]
+assert curl["count"] == 3 and len(curl["peers"]) == 2, curl
+inc, out = curl["peers"]
+assert (inc["direction"], inc["protocol"], inc["port"], inc["host"], inc["decided"]) == ("in", "UDP", 5353, "198.51.100.3", "allowed"), inc
+assert (out["port"], out["host"], out["decided"], out["mode"], out["count"]) == (443, "api.example.org", "blocked", "quiet", 2), out
+assert all(len(p["id"]) == 8 for p in curl["peers"])
+PY
+out_id=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[0]["peers"][1]["id"])' "$work/review.json")
+in_id=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[0]["peers"][0]["id"])' "$work/review.json")
+rules review | grep -q "^  $out_id out TCP     443  api.example.org  *blocked (quiet)  *2  " || fail "review: $(rules review)"
+rules review accept "$out_id"
+rules show curl | grep -q '^  1  out  block  port 443 host api.example.org  "Block api.example.org port 443"$' || fail "accept: $(rules show curl)"
+rules review accept "$in_id" --block --scope port
+rules show curl | grep -q '^  1  in   block  port 5353  "Block port 5353"$' || fail "accept --scope port: $(rules show curl)"
+[ "$(rules review --json | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))')" = 1 ] || fail "accepted items stay: $(rules review)"
+rules review reject --program /usr/bin/env
+[ "$(rules review --json)" = "[]" ] || fail "reject: $(rules review --json)"
+! rules show env >/dev/null 2>&1 || fail "reject made a rule"
+rules mode ask >/dev/null
+# status|message part|arguments
+while IFS='|' read -r status message args; do
+  read -ra argv <<<"$args"
+  set +e
+  rules "${argv[@]}" >"$work/out" 2>"$work/err"
+  got=$?
+  set -e
+  [ "$got" = "$status" ] && grep -q "^zel-rules: .*$message" "$work/err" || fail "zel-rules $args: status $got, $(cat "$work/err")"
+done <<EOF2
+2|"loud" is no mode|mode loud
+2|"0" is no number of days (1 to 365)|mode learn --days 0
+2|"366" is no number of days|mode learn --days 366
+2|no item 0badf00d|review accept 0badf00d
+2|no item 0badf00d|review reject 0badf00d
+2|has nothing of /usr/bin/nosuch|review accept --program /usr/bin/nosuch
+EOF2
+[ "$(rules mode)" = ask ] || fail "a bad mode changed it: $(rules mode)"
+
 step "a rules file that does not parse is neither read nor replaced"
 use_rules_file "$work/bad/Rules.xml"
 mkdir -p "$work/bad" && printf '<APPLICATIONS><APPLICATION>' >"$work/bad/Rules.xml"

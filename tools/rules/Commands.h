@@ -3,6 +3,7 @@
 #include "rules/Document.h"
 #include "tools/common/ToolOutput.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -59,5 +60,10 @@ int Export(const Call& call);
 int Import(const Call& call);
 // HostListCommands.cpp: lists, lists add|remove|update
 int HostLists(const Call& call);
+// Seconds since 1970 in local time ("2026-12-11 10:40:00"), "never" for 0.
+std::string LocalTime(int64_t seconds);
+// ReviewCommands.cpp: mode [WORD [--days N]]; review [--json], review accept|reject
+int Mode(const Call& call);
+int Review(const Call& call);
 
 }  // namespace tools::zel_rules

@@ -14,7 +14,9 @@ namespace {
 using text::Arg;
 using text::Tr;
 
-std::string When(int64_t seconds)
+}  // namespace
+
+std::string LocalTime(int64_t seconds)
 {
     if (seconds == 0)
         return "never";
@@ -26,6 +28,8 @@ std::string When(int64_t seconds)
     return std::to_string(seconds);
 }
 
+namespace {
+
 // Names, sources and numbers as they are, so that a script may cut the
 // columns; the error, or "-", last.
 int Show()
@@ -34,7 +38,7 @@ int Show()
     std::printf("%-20s %-40s %9s  %-19s  %s\n", "NAME", "SOURCE", "ENTRIES", "UPDATED", "ERROR");
     for (const panel::HostListSubscription& list : lists)
         std::printf("%-20s %-40s %9zu  %-19s  %s%s\n", list.name.c_str(), list.source.c_str(), list.entries,
-                    When(list.updated).c_str(), list.enabled ? "" : "(off) ", list.error.empty() ? "-" : list.error.c_str());
+                    LocalTime(list.updated).c_str(), list.enabled ? "" : "(off) ", list.error.empty() ? "-" : list.error.c_str());
     return FinishOutput();
 }
 

@@ -19,7 +19,7 @@ namespace {
 constexpr Command kCommands[] = {
     {"list", List},          {"show", Show},          {"allow", SetDefault}, {"block", SetDefault},
     {"ask", SetDefault},     {"add", Add},            {"remove", Remove},    {"export", Export},
-    {"import", Import},      {"lists", HostLists},
+    {"import", Import},      {"lists", HostLists},    {"mode", Mode},        {"review", Review},
 };
 
 }  // namespace
@@ -39,8 +39,14 @@ int Usage(std::FILE* out)
                          "       zel-rules export\n"
                          "       zel-rules import [FILE]\n"
                          "       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME]]\n"
+                         "       zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]\n"
+                         "       zel-rules review [--json]\n"
+                         "       zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]\n"
+                         "       zel-rules review reject ITEM|--program PATH\n"
                          "PROGRAM: a program's path or file name; ANY: the system settings.\n"
                          "lists: the host lists subscribed to; update without NAME: the lists due.\n"
+                         "mode: what the firewall does with what the rules would ask; review: what a\n"
+                         "quiet or the learning mode decided without asking, ITEM as it lists them.\n"
                          "--services: the system services' rules (/etc/korvel/Rules.xml, or FILE), root's to change.\n"),
                       Tr("zel-rules", "Lists and changes the firewall's rules. See zel-rules(1).\n"));
 }
