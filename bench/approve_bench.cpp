@@ -3,7 +3,8 @@
 // it must walk before the default permits, with and without its log record,
 // with 1,000 entries of every address form of both families, with a
 // name against 500 host patterns, answered by the last of 100 answers for a
-// time, and for a datagram peer already permitted. A process's first
+// time, for a datagram peer already permitted, and a question the quiet
+// mode answers without an alert. A process's first
 // decision (the engine's start, the rules read) is measured for a plain
 // program and for a script its interpreter runs, which reads the process's
 // command line and working folder too.
@@ -275,6 +276,21 @@ void BM_ApproveDatagramPeerWithoutLog(benchmark::State& state)
         benchmark::DoNotOptimize(engine->Approve(40000, 0, "10.0.0.5", 2, 53));
 }
 BENCHMARK(BM_ApproveDatagramPeerWithoutLog);
+
+// A question the rules would ask, answered by the quiet mode instead of an
+// alert: the mode read from the settings, the peer already listed for review.
+void BM_QuietAnswerWithoutLog(benchmark::State& state)
+{
+    auto engine = Environment().MakeEngine(false);
+    protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "FirewallMode", "quiet-block");
+    if (engine->Approve(80, 0, "10.0.0.5", 1, 40000) != engine::kAsk
+        || engine->UserApprove(80, 0, "10.0.0.5", nullptr, 1, 40000) != engine::kDeny)
+        state.SkipWithError("the quiet mode did not answer");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->UserApprove(80, 0, "10.0.0.5", nullptr, 1, 40000));
+    protocol::registry::DeleteValue(RootKey::LocalMachine, kSettingsKey, "FirewallMode");
+}
+BENCHMARK(BM_QuietAnswerWithoutLog);
 
 using namespace std::string_literals;
 
