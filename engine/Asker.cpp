@@ -9,7 +9,6 @@
 #include "engine/PanelNotices.h"
 #include "os/Processes.h"
 #include "protocol/AwayDecisions.h"
-#include "protocol/FirewallMode.h"
 #include "protocol/LogFiles.h"
 #include "protocol/PanelMessages.h"
 #include "protocol/Registry.h"
@@ -123,9 +122,9 @@ std::optional<Asker::Outcome> Asker::DecideByMode(const Connection& connection, 
 {
     namespace mode = protocol::mode;
     namespace why = protocol::log_reason;
-    // Read at each question, as the alert's texts are.
+    // Looked at each question: a stat while the settings stay the same.
     const std::time_t now = Now();
-    const mode::State state = mode::Read();
+    const mode::State state = mode_.Read();
     const mode::Mode decides = mode::Effective(state, now);
     if (decides == mode::Mode::kAsk)
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "engine/AlertLauncher.h"
 #include "engine/Connection.h"
+#include "protocol/FirewallMode.h"
 
 #include <cstdint>
 #include <ctime>
@@ -49,6 +50,9 @@ public:
     // the question back.
     Outcome Ask(const Connection& connection, const char* remoteName, const char* hostName, int withdrawFd);
 
+    void LockForFork() { mode_.LockForFork(); }
+    void UnlockAfterFork() { mode_.UnlockAfterFork(); }
+
 private:
     // What the user chose beside the button.
     struct Choice {
@@ -86,6 +90,7 @@ private:
     AnswerMemory& answers_;
     const std::function<std::time_t()>& now_;
     AlertRunner runAlert_;
+    protocol::mode::Reader mode_;
 };
 
 }  // namespace engine

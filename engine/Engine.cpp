@@ -63,12 +63,14 @@ void Engine::LockForFork()
     datagramPeers_.LockForFork();
     block_.LockForFork();
     settings_.LockForFork();
+    asker_.LockForFork();
     log_.LockForFork();
 }
 
 void Engine::UnlockAfterFork(bool inChild)
 {
     log_.UnlockAfterFork();
+    asker_.UnlockAfterFork();
     settings_.UnlockAfterFork(inChild);
     block_.UnlockAfterFork();
     datagramPeers_.UnlockAfterFork();

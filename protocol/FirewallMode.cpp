@@ -47,19 +47,37 @@ std::optional<Mode> Parse(std::string_view word)
     return std::nullopt;
 }
 
-State Read()
+Reader::Reader()
+    : mode_(RootKey::LocalMachine, kSettingsKey, settings::kFirewallMode),
+      until_(RootKey::LocalMachine, kSettingsKey, settings::kLearnUntil)
+{
+}
+
+State Reader::Read() const
 {
     State state;
-    const registry::Value mode(RootKey::LocalMachine, kSettingsKey, settings::kFirewallMode);
-    state.mode = Parse(mode.Read().value_or("")).value_or(Mode::kAsk);
+    state.mode = Parse(mode_.Read().value_or("")).value_or(Mode::kAsk);
     if (state.mode == Mode::kLearn) {
-        const registry::Value until(RootKey::LocalMachine, kSettingsKey, settings::kLearnUntil);
-        const std::string text(text::TrimBlanks(until.Read().value_or("")));
+        const std::string text(text::TrimBlanks(until_.Read().value_or("")));
         if (decision_list::IsNumber(text))
             state.learnUntil = static_cast<std::time_t>(text::ParseDecimal(text));
     }
     return state;
 }
+
+void Reader::LockForFork() const
+{
+    mode_.LockForFork();
+    until_.LockForFork();
+}
+
+void Reader::UnlockAfterFork() const
+{
+    until_.UnlockAfterFork();
+    mode_.UnlockAfterFork();
+}
+
+State Read() { return Reader().Read(); }
 
 bool Write(const State& state)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/Registry.h"
+
 #include <ctime>
 #include <optional>
 #include <string_view>
@@ -24,6 +26,22 @@ struct State {
 // From the settings; a mode that is missing or does not read is kAsk, a
 // learning mode without a readable end ends at once.
 State Read();
+
+// The same, read again and again (the engine, at each question): while the
+// values stay the same, a read costs a look at their files, no more.
+// Thread-safe.
+class Reader {
+public:
+    Reader();
+    State Read() const;
+    // Held across fork(), as registry::Value's.
+    void LockForFork() const;
+    void UnlockAfterFork() const;
+
+private:
+    registry::Value mode_;
+    registry::Value until_;
+};
 // Both values, the end first, so that a reader between them never sees a
 // learning mode with an end that is not meant; false when not written.
 bool Write(const State& state);
