@@ -266,6 +266,14 @@ TEST(ReviewList, AttackHostileListFileHarmsNothing)
     EXPECT_FALSE(review::Append(path, good));
     EXPECT_TRUE(review::ReadAll(path).empty());
     ASSERT_EQ(::chmod((sandbox.root + "/data/korvel").c_str(), 0700), 0);
+    // Nor another user's folder, where a program run by root with its
+    // caller's environment would look.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((sandbox.root + "/data/korvel").c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(review::Append(path, good));
+        EXPECT_TRUE(review::ReadAll(path).empty());
+        ASSERT_EQ(::chown((sandbox.root + "/data/korvel").c_str(), 0, 0), 0);
+    }
     EXPECT_EQ(review::ReadAll(path).size(), 1u);
 }
 
