@@ -1,7 +1,9 @@
 #pragma once
 
 #include "panel/core/SecurityLevels.h"
+#include "protocol/FirewallMode.h"
 
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -22,12 +24,17 @@ struct FilterState {
     bool custom = false;
     // "High", "Normal", "Low", "Custom" or "unknown", as shown.
     std::string level;
-    // The tray's tip: the product's name, then what it does.
+    // The mode stored, as the engines take it (ask once learning ran out);
+    // it decides only while filtering at a level.
+    protocol::mode::Mode mode = protocol::mode::Mode::kAsk;
+    // The tray's tip: the product's name, then what it does, then the mode
+    // when it does not ask.
     std::string tip;
 
     bool operator==(const FilterState&) const = default;
 };
 
-FilterState DescribeFiltering(const SecurityDisplay& display, bool stopped);
+FilterState DescribeFiltering(const SecurityDisplay& display, bool stopped, const protocol::mode::State& mode = {},
+                              std::time_t now = 0);
 
 }  // namespace panel

@@ -10,6 +10,8 @@
 #include "rules/TimedAnswer.h"
 #include "session/Autostart.h"
 
+#include <algorithm>
+
 namespace panel {
 
 namespace names = protocol::settings;
@@ -35,6 +37,22 @@ Options Options::Of(const PanelSettings& settings)
         options.timedAnswerMinutes = *minutes;
     options.journalRecords = panel::GetString(RootKey::LocalMachine, kSettingsKey, names::kJournalRecords) == "1";
     return options;
+}
+
+void ShowMode(Options& options, const protocol::mode::State& stored, std::time_t now)
+{
+    options.mode = protocol::mode::Effective(stored, now);
+    if (options.mode != protocol::mode::Mode::kLearn)
+        return;
+    constexpr std::time_t kDay = 24 * 60 * 60;
+    const std::time_t left = stored.learnUntil - now;
+    options.learnDays = static_cast<int>(std::clamp<std::time_t>((left + kDay - 1) / kDay, 1, names::kMaxLearnDays));
+}
+
+bool ModeChosenAnew(const Options& shown, const Options& chosen)
+{
+    return chosen.mode != shown.mode
+        || (chosen.mode == protocol::mode::Mode::kLearn && chosen.learnDays != shown.learnDays);
 }
 
 OptionsStored StoreOptions(PanelSettings& settings, const Options& options, std::time_t now)

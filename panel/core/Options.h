@@ -1,6 +1,7 @@
 #pragma once
 
 #include "panel/core/PanelSettings.h"
+#include "protocol/FirewallMode.h"
 #include "protocol/SettingNames.h"
 
 #include <ctime>
@@ -25,10 +26,21 @@ struct Options {
     // "TimedAnswerMinutes": how long an alert's answer "for a time" lasts.
     int timedAnswerMinutes = protocol::settings::kDefaultTimedAnswerMinutes;
     bool journalRecords = false; // "JournalRecords": each log record also goes to the system journal
+    // "FirewallMode": what becomes of a question; while learning, the days
+    // it lasts (left of it, as shown; from OK on, when chosen).
+    protocol::mode::Mode mode = protocol::mode::Mode::kAsk;
+    int learnDays = protocol::settings::kDefaultLearnDays;
 
     // What the settings hold now.
     static Options Of(const PanelSettings& settings);
 };
+
+// The mode stored, as the options show it at now: learning that ran out
+// as asking, learning under way with its whole days left.
+void ShowMode(Options& options, const protocol::mode::State& stored, std::time_t now);
+// Whether the mode chosen is to be stored: another mode, or learning for
+// another number of days (OK alone never stretches learning under way).
+bool ModeChosenAnew(const Options& shown, const Options& chosen);
 
 struct OptionsStored {
     bool stored = false;         // false: the days are no number (written, and nothing after them)

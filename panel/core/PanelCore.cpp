@@ -134,6 +134,25 @@ void PanelCore::SetMode(SecurityMode mode)
     changes_.Announce({Change::Kind::kSettingChanged, names::kSecurityMode});
 }
 
+bool PanelCore::SetFirewallMode(protocol::mode::Mode mode, std::time_t now, int learnDays)
+{
+    protocol::mode::State state;
+    state.mode = mode;
+    if (mode == protocol::mode::Mode::kLearn)
+        state.learnUntil = now + static_cast<std::time_t>(std::max(learnDays, 1)) * 24 * 60 * 60;
+    if (!protocol::mode::Write(state)) {
+        WriteErrLog("PanelCore : SetFirewallMode", "the mode could not be stored");
+        return false;
+    }
+    changes_.Announce({Change::Kind::kSettingChanged, names::kFirewallMode});
+    return true;
+}
+
+bool PanelCore::EndLearningIfOver(std::time_t now)
+{
+    return protocol::mode::LearningOver(FirewallMode(), now) && SetFirewallMode(protocol::mode::Mode::kAsk, now, 0);
+}
+
 void PanelCore::SetTrayNoticeShown(bool shown)
 {
     settings_.FirstClose = shown ? "1" : "0";

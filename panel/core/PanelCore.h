@@ -6,6 +6,7 @@
 #include "panel/core/SecurityLevels.h"
 #include "panel/core/Selection.h"
 #include "panel/core/UpdateList.h"
+#include "protocol/FirewallMode.h"
 #include "rules/Words.h"
 
 #include <cstddef>
@@ -73,6 +74,14 @@ public:
     std::optional<bool> BlockAll() const;
     // Stores "SecurityStatus" ("0" blocks all).
     void SetBlockAll(bool on);
+    // The firewall's mode ("FirewallMode", "LearnUntil") as the engines read it.
+    protocol::mode::State FirewallMode() const { return protocol::mode::Read(); }
+    // Stores a mode, learning for learnDays from now, and announces it;
+    // false (logged) when the setting could not be written.
+    bool SetFirewallMode(protocol::mode::Mode mode, std::time_t now, int learnDays);
+    // Learning that ran out puts the firewall back to asking: stored and
+    // announced, once (the stored mode is the mark). True when it did so now.
+    bool EndLearningIfOver(std::time_t now);
     // Stores "FirstClose": whether the notice shows when the window goes to the tray.
     void SetTrayNoticeShown(bool shown);
     // Stores "FirstRunShown": the first-run window does not show again.
