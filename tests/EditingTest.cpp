@@ -10,6 +10,7 @@
 #include "panel/core/PanelCore.h"
 #include "panel/core/ProcessList.h"
 #include "panel/core/RuleChecks.h"
+#include "panel/core/ReviewRules.h"
 #include "panel/core/RuleDescription.h"
 #include "panel/core/SecurityLevels.h"
 #include "panel/core/TimedAnswers.h"
@@ -858,4 +859,61 @@ TEST_F(RunningPrograms, TranslatedWordsNeverReachStoredFiles)
           panel::ShownWord(rules::Permission::kAsk), describedAnswer, panel::TimeLeftText(90),
           panel::ReasonText(protocol::log_reason::kRule)})
         EXPECT_NE(shown.find(mark), std::string::npos) << shown;
+}
+
+// The review list is written by the programs themselves: a peer whose host
+// is a wildcard, a range or a name where none is matched, or whose port is
+// none (0 is every port), never becomes a rule wider than the peer.
+TEST(AttackHostileReviewItems, NeverMakeARuleWiderThanThePeer)
+{
+    using panel::ReviewScope;
+    using Hosts = std::optional<std::vector<std::string>>;
+    const auto peer = [](bool outgoing, unsigned port, const char* host) {
+        protocol::review::Peer made;
+        made.outgoing = outgoing;
+        made.port = port;
+        made.host = host;
+        return made;
+    };
+    const Hosts none;
+    const Hosts noAddress = std::vector<std::string> {rules::rules_format::kNoAddress};
+    const struct {
+        std::vector<protocol::review::Peer> peers;
+        ReviewScope scope;
+        bool made;
+        const char* number;
+        Hosts hosts;
+        Hosts addresses;
+    } cases[] = {
+        {{peer(true, 443, "Updates.Example.")}, ReviewScope::kHostAndPort, true, "443",
+         std::vector<std::string> {"updates.example"}, noAddress},
+        {{peer(true, 443, "10.1.2.3")}, ReviewScope::kHostAndPort, true, "443", none,
+         std::vector<std::string> {"10.1.2.3"}},
+        {{peer(false, 8000, "fe80::1")}, ReviewScope::kHostAndPort, true, "8000", none,
+         std::vector<std::string> {"fe80::1"}},
+        {{peer(true, 443, "*")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(true, 443, "*.example.com")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(true, 443, "10.0.0.0/8")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(true, 443, "?")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(true, 443, "")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(false, 8000, "lan.example")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(true, 0, "10.1.2.3")}, ReviewScope::kHostAndPort, false, "", none, none},
+        {{peer(true, 0, "10.1.2.3")}, ReviewScope::kPort, false, "", none, none},
+        {{peer(true, 443, "*")}, ReviewScope::kPort, true, "443", none, none},
+        {{peer(true, 443, "10.1.2.3"), peer(false, 443, "10.1.2.3")}, ReviewScope::kPort, false, "", none, none},
+        {{peer(true, 443, "*")}, ReviewScope::kAny, true, "0", none, none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.peers.front().host + " port " + std::to_string(c.peers.front().port));
+        const std::optional<rules::Rule> rule = panel::ReviewRule(c.peers, true, c.scope);
+        ASSERT_EQ(rule.has_value(), c.made);
+        if (!rule)
+            continue;
+        EXPECT_EQ(rule->permission, rules::Permission::kPermit);
+        EXPECT_EQ(rule->direction, c.peers.front().outgoing ? rules::Direction::kOutgoing : rules::Direction::kIncoming);
+        ASSERT_EQ(rule->ports.size(), 1u);
+        EXPECT_EQ(rule->ports[0].number, c.number);
+        EXPECT_EQ(rule->ports[0].hosts, c.hosts);
+        EXPECT_EQ(rule->ports[0].addresses, c.addresses);
+    }
 }
