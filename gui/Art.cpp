@@ -215,6 +215,35 @@ QPixmap StatusIcon(Mark mark, int size, bool pale)
     });
 }
 
+QPixmap ModeBadgeIcon(ModeBadge badge, int size)
+{
+    const QColor colour = badge == ModeBadge::kQuietAllow  ? QColor(30, 160, 60)
+                          : badge == ModeBadge::kQuietBlock ? QColor(200, 40, 40)
+                                                            : QColor(40, 100, 200);
+    return Disc(colour, size, [badge](QPainter& p, qreal s) {
+        p.setBrush(Qt::white);
+        if (badge == ModeBadge::kLearn) {
+            // Two triangles meeting at the middle.
+            QPainterPath glass;
+            glass.moveTo(s * 0.32, s * 0.26);
+            glass.lineTo(s * 0.68, s * 0.26);
+            glass.lineTo(s * 0.32, s * 0.74);
+            glass.lineTo(s * 0.68, s * 0.74);
+            glass.closeSubpath();
+            p.setPen(QPen(Qt::white, qMax<qreal>(1.0, s / 14), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawPath(glass);
+            return;
+        }
+        // A crescent: a disc less a disc moved to its upper right.
+        QPainterPath moon;
+        moon.addEllipse(QRectF(s * 0.24, s * 0.24, s * 0.52, s * 0.52));
+        QPainterPath bite;
+        bite.addEllipse(QRectF(s * 0.38, s * 0.14, s * 0.48, s * 0.48));
+        p.setPen(Qt::NoPen);
+        p.drawPath(moon.subtracted(bite));
+    });
+}
+
 QPixmap FolderIcon(int size, const QColor& colour)
 {
     QPixmap pixmap = Blank(size, size);

@@ -24,6 +24,10 @@ inline constexpr int kAppIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 // A round status mark: a tick (allow), a bar (block) or a question mark (ask).
 enum class Mark { kAllow, kBlock, kAsk };
 QPixmap StatusIcon(Mark mark, int size, bool pale = false);
+// The firewall's mode when it does not ask: a crescent (quiet) on green
+// (allowing) or red (blocking), an hourglass (learning for a time) on blue.
+enum class ModeBadge { kQuietAllow, kQuietBlock, kLearn };
+QPixmap ModeBadgeIcon(ModeBadge badge, int size);
 QPixmap FolderIcon(int size, const QColor& colour);
 QPixmap LogIcon(int size);
 // The open connections: arrows both ways on a disc.

@@ -17,9 +17,16 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+
 namespace panel {
 
 namespace {
+
+using protocol::mode::Mode;
+
+constexpr Mode kModes[] = {Mode::kAsk, Mode::kQuietAllow, Mode::kQuietBlock, Mode::kLearn};
 
 QGroupBox* Frame(const char* name, const QString& caption, QWidget* parent)
 {
@@ -150,6 +157,24 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     }
     timed->addStretch(1);
     security->addLayout(timed);
+    // What becomes of a question: asked, decided quietly (and listed for
+    // review), or allowed and listed while learning for some days.
+    auto* modeRow = new QHBoxLayout;
+    auto* modeLabel = Named(new QLabel(tr("&Mode:"), frame5), "ModeLabel");
+    mode_ = Named(new QComboBox(frame5), "ModeCombo");
+    mode_->addItems({tr("Ask me"), tr("Quiet: allow"), tr("Quiet: block"), tr("Learn for")});
+    modeLabel->setBuddy(mode_);
+    learnDays_ = Named(new QSpinBox(frame5), "LearnDays");
+    learnDays_->setRange(1, protocol::settings::kMaxLearnDays);
+    learnDays_->setAccessibleName(tr("Days to learn"));
+    modeRow->addWidget(modeLabel);
+    modeRow->addWidget(mode_);
+    modeRow->addWidget(learnDays_);
+    modeRow->addWidget(Named(new QLabel(tr("days"), frame5), "LearnDaysLabel"));
+    modeRow->addStretch(1);
+    security->addLayout(modeRow);
+    connect(mode_, &QComboBox::currentIndexChanged, learnDays_,
+            [this](int index) { learnDays_->setEnabled(index == 3); });
     page->addWidget(frame5);
     layout->addWidget(tabs);
 
@@ -169,6 +194,11 @@ ToolsOption::ToolsOption(const panel::Options& current, int graphIntervalMs, Sto
     awaySeconds_->setValue(current.awaySeconds);
     timedMinutes_->setValue(current.timedAnswerMinutes);
     journalRecords_->setChecked(current.journalRecords);
+    for (int i = 0; i < static_cast<int>(std::size(kModes)); ++i)
+        if (kModes[i] == current.mode)
+            mode_->setCurrentIndex(i);
+    learnDays_->setValue(current.learnDays);
+    learnDays_->setEnabled(current.mode == Mode::kLearn);
     adjustSize();
     panel::CenterForm(this);
 }
@@ -187,6 +217,8 @@ void ToolsOption::Ok()
     options.awaySeconds = awaySeconds_->value();
     options.timedAnswerMinutes = timedMinutes_->value();
     options.journalRecords = journalRecords_->isChecked();
+    options.mode = kModes[std::clamp(mode_->currentIndex(), 0, static_cast<int>(std::size(kModes)) - 1)];
+    options.learnDays = learnDays_->value();
     const panel::OptionsStored stored = store_(options);
     sessionChanged_ = sessionChanged_ || stored.sessionChanged;
     if (stored.stored)

@@ -49,6 +49,8 @@ private:
     QSpinBox* awaySeconds_;
     QSpinBox* timedMinutes_;
     QCheckBox* journalRecords_;
+    QComboBox* mode_; // in the order of kModes (ToolsOption.cpp)
+    QSpinBox* learnDays_;
 };
 
 }  // namespace panel

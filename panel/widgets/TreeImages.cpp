@@ -27,6 +27,8 @@ QIcon TreeImage(const char* key)
         pixmap = gui::art::LogIcon(32);
     else if (name == "Connections")
         pixmap = gui::art::ConnectionsIcon(32);
+    else if (name == "Review")
+        pixmap = gui::art::ModeBadgeIcon(gui::art::ModeBadge::kLearn, 32);
     else if (name == "Protection")
         pixmap = gui::art::FirewallIcon(32);
     else if (name == "MyComp" || name == "MyComp2")

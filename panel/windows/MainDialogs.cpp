@@ -1,6 +1,7 @@
 #include "panel/windows/MainDialogs.h"
 
 #include "gui/ProgramIcon.h"
+#include "os/Clock.h"
 #include "panel/core/ApplicationEditing.h"
 #include "panel/core/FileInformation.h"
 #include "panel/core/Options.h"
@@ -91,14 +92,20 @@ int EditSelectedRule(QWidget* parent, PanelCore& core, int level, int rule)
 
 bool OpenOptions(QWidget* parent, PanelCore& core, int tickInterval)
 {
-    const ToolsOption::Store store = [&core](const Options& options) {
-        return StoreOptions(core.Settings(), options, std::time(nullptr));
+    Options current = Options::Of(core.Settings());
+    ShowMode(current, core.FirewallMode(), os::WallTime());
+    const ToolsOption::Store store = [&core, &current](const Options& options) {
+        const OptionsStored stored = StoreOptions(core.Settings(), options, std::time(nullptr));
+        // Announced, for the tray.
+        if (stored.stored && ModeChosenAnew(current, options))
+            core.SetFirewallMode(options.mode, os::WallTime(), options.learnDays);
+        return stored;
     };
     const auto showTimed = [&core](QWidget* over) {
         TimedAnswersWindow timed(core, over);
         timed.exec();
     };
-    ToolsOption options(Options::Of(core.Settings()), tickInterval, store, parent, showTimed);
+    ToolsOption options(current, tickInterval, store, parent, showTimed);
     options.exec();
     return options.SessionOptionChanged();
 }

@@ -2,6 +2,7 @@
 
 #include "gui/Art.h"
 #include "gui/Timer.h"
+#include "os/Clock.h"
 #include "os/Net.h"
 #include "panel/control/BackstopQuestions.h"
 #include "panel/control/CoreSignals.h"
@@ -23,6 +24,7 @@
 #include "panel/windows/ProgramMenu.h"
 #include "panel/windows/ConnectionsView.h"
 #include "panel/windows/ProtectionView.h"
+#include "panel/windows/ReviewView.h"
 #include "panel/windows/RulesNotice.h"
 #include "panel/windows/StatusArea.h"
 #include "panel/windows/TrayIcon.h"
@@ -203,6 +205,15 @@ void MainForm::ConnectCommands()
                 if (logRules_.MakeRuleFor(program, rule))
                     connections->EndConnection(pid, inode);
             });
+    // A reviewed peer's rule, as the user makes it in the editor; the items
+    // it settles leave the list once it is made.
+    auto* review = qobject_cast<ReviewView*>(pages_->Page("Review"));
+    connect(review, &ReviewView::RuleRequested, this,
+            [this, review](const LogRow& program, const rules::Rule& rule,
+                           const std::vector<protocol::review::Peer>& peers) {
+                if (logRules_.MakeRuleFor(program, rule))
+                    review->Settle(program.path, peers);
+            });
     connect(programMenu_, &ProgramMenu::AddNew, this, addNew);
     connect(programMenu_, &ProgramMenu::Delete, this, [this] {
         core_.RemoveApplication(menuProgram_);
@@ -239,6 +250,9 @@ void MainForm::ConnectChannel()
         periodic_->Refresh();
         pane_->RefreshLog();
         endedAnswers_.Run();
+        // A mode set from a terminal, and the end of learning.
+        ShowFiltering();
+        EndLearningIfOver();
     });
 }
 
@@ -294,7 +308,15 @@ void MainForm::Load()
     connect(tray_, &TrayIcon::ShutDownRequested, this, &MainForm::AskShutDown);
     connect(tray_, &TrayIcon::BlockAllToggled, this, [this](bool on) { core_.SetBlockAll(on); });
     connect(tray_, &TrayIcon::LevelChosen, this, &MainForm::ChooseLevel);
+    connect(tray_, &TrayIcon::ModeChosen, this, [this](protocol::mode::Mode mode) {
+        core_.SetFirewallMode(mode, os::WallTime(), protocol::settings::kDefaultLearnDays);
+    });
+    connect(tray_, &TrayIcon::ReviewRequested, this, [this] {
+        pages_->ShowPage("Review");
+        RestoreWindow();
+    });
     ShowFiltering();
+    EndLearningIfOver();
     connect(channel_, &MessageChannel::TrayMouse, tray_, [this](uint32_t message) {
         if (tray_->MouseMessage(message) == 1)
             tray_->PopUpMenu();
@@ -365,7 +387,16 @@ void MainForm::RetryRules()
 
 FilterState MainForm::Filtering() const
 {
-    return DescribeFiltering(core_.Security(), shutdown_->Stopped());
+    return DescribeFiltering(core_.Security(), shutdown_->Stopped(), core_.FirewallMode(), os::WallTime());
+}
+
+void MainForm::EndLearningIfOver()
+{
+    if (!tray_ || !core_.EndLearningIfOver(os::WallTime()))
+        return;
+    const int programs
+        = static_cast<int>(protocol::review::Group(protocol::review::ReadAll(protocol::review::ListPath())).size());
+    tray_->ShowReviewBalloon(tr("Korvel Firewall"), tr("Learning ended: %n programs to review", nullptr, programs));
 }
 
 void MainForm::ShowFiltering()

@@ -112,6 +112,9 @@ private:
     // The tray and the banner after Block All and the level.
     void ShowFiltering();
     void ChooseLevel(int level);
+    // Learning that ran out: the firewall asks again, and the tray says
+    // what is left to review (once: asking again is the mark).
+    void EndLearningIfOver();
     void TreeMenuRequested(const QPoint& at, const NavigationTree::MenuTarget& target);
     void ShowStored(const std::optional<panel::AlertedApp>& app);
 

@@ -3,6 +3,7 @@
 #include "panel/windows/ConnectionsView.h"
 #include "panel/windows/HostListsView.h"
 #include "panel/windows/ProtectionView.h"
+#include "panel/windows/ReviewView.h"
 
 #include <QtGlobal>
 
@@ -13,6 +14,7 @@ namespace {
 QWidget* MakeProtection(PanelCore& core, QWidget* parent) { return new ProtectionView(core.ProcRoot(), parent); }
 QWidget* MakeConnections(PanelCore& core, QWidget* parent) { return new ConnectionsView(core, parent); }
 QWidget* MakeHostLists(PanelCore&, QWidget* parent) { return new HostListsView(parent); }
+QWidget* MakeReview(PanelCore&, QWidget* parent) { return new ReviewView(parent); }
 
 // The texts are translated where they are shown. The toolbar names the logs
 // as "traffic", their pages (wherever they are reached from) "connection".
@@ -37,6 +39,8 @@ constexpr PageRow kRows[] = {
      QT_TRANSLATE_NOOP("panel::MainToolBar", "Connections"), MakeConnections},
     {"HostLists", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Host lists"), "Protection", ToolSlot::kNone,
      nullptr, MakeHostLists},
+    {"Review", nullptr, QT_TRANSLATE_NOOP("panel::NavigationTree", "Review"), "Review", ToolSlot::kNone,
+     nullptr, MakeReview},
 };
 
 }  // namespace

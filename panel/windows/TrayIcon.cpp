@@ -2,6 +2,7 @@
 
 #include "gui/Art.h"
 #include "panel/core/ErrorLog.h"
+#include "protocol/SettingNames.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -10,6 +11,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+
+#include <iterator>
 
 namespace panel {
 
@@ -22,14 +25,30 @@ constexpr const char* kLevelTexts[panel::kPresetLevels] = {QT_TRANSLATE_NOOP("pa
                                                            QT_TRANSLATE_NOOP("panel::TrayIcon", "&Normal"),
                                                            QT_TRANSLATE_NOOP("panel::TrayIcon", "&Low")};
 
+using protocol::mode::Mode;
+
+constexpr Mode kModes[] = {Mode::kAsk, Mode::kQuietAllow, Mode::kQuietBlock, Mode::kLearn};
+constexpr const char* kModeTexts[] = {QT_TRANSLATE_NOOP("panel::TrayIcon", "&Ask me"),
+                                      QT_TRANSLATE_NOOP("panel::TrayIcon", "&Quiet: allow"),
+                                      QT_TRANSLATE_NOOP("panel::TrayIcon", "Quiet: &block")};
+
 // The firewall's icon with the state's mark in its lower right corner:
 // none while filtering, the block mark for Block All, and for not filtering
-// the icon faded with a question mark, so that the three differ at 16 pixels.
-QPixmap Marked(const QIcon& base, panel::Filtering filtering, int size)
+// the icon faded with a question mark, so that the three differ at 16
+// pixels; a mode that does not ask puts its badge in the upper left one.
+QPixmap Marked(const QIcon& base, panel::Filtering filtering, Mode mode, int size)
 {
     QPixmap pixmap = base.pixmap(size, size);
-    if (filtering == panel::Filtering::kAtLevel)
+    if (filtering == panel::Filtering::kAtLevel) {
+        if (mode == Mode::kAsk)
+            return pixmap;
+        QPainter p(&pixmap);
+        const gui::art::ModeBadge badge = mode == Mode::kQuietAllow   ? gui::art::ModeBadge::kQuietAllow
+                                          : mode == Mode::kQuietBlock ? gui::art::ModeBadge::kQuietBlock
+                                                                      : gui::art::ModeBadge::kLearn;
+        p.drawPixmap(0, 0, gui::art::ModeBadgeIcon(badge, size / 2));
         return pixmap;
+    }
     QPixmap marked(size, size);
     marked.fill(Qt::transparent);
     QPainter p(&marked);
@@ -72,6 +91,21 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(
     custom_->setCheckable(true);
     custom_->setEnabled(false);
     group->addAction(custom_);
+    // How a question is answered: by the user, quietly, or learnt for a time.
+    auto* modeMenu = menu_->addMenu(tr("&Mode"));
+    modeMenu->setObjectName("ModeMnu");
+    auto* modeGroup = new QActionGroup(modeMenu);
+    for (size_t i = 0; i < std::size(kModes); ++i) {
+        const Mode mode = kModes[i];
+        const QString caption = mode == Mode::kLearn
+            ? tr("&Learn for %n days", nullptr, protocol::settings::kDefaultLearnDays)
+            : tr(kModeTexts[i]);
+        modes_[i] = modeMenu->addAction(caption);
+        modes_[i]->setCheckable(true);
+        modes_[i]->setObjectName(QString("ModeMnu%1").arg(i));
+        modeGroup->addAction(modes_[i]);
+        connect(modes_[i], &QAction::triggered, this, [this, mode] { emit ModeChosen(mode); });
+    }
     menu_->addSeparator();
     QAction* exit = menu_->addAction(tr("&Shut Down Korvel Firewall"));
     exit->setObjectName("ExitMnu");
@@ -91,6 +125,10 @@ TrayIcon::TrayIcon(const QIcon& icon, QWidget* window) : QObject(window), base_(
             MouseMessage(kDoubleClick);
         else if (reason == QSystemTrayIcon::Context && MouseMessage(kRightButtonUp) == 1)
             PopUpMenu();
+    });
+    connect(icon_, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (balloonOpensReview_)
+            emit ReviewRequested();
     });
     icon_->show();
 }
@@ -114,27 +152,38 @@ void TrayIcon::Hide()
 
 void TrayIcon::ShowBalloon(const QString& title, const QString& text, bool warning)
 {
+    balloonOpensReview_ = false;
+    ++balloonsTold_;
+    lastBalloon_ = text;
     if (icon_)
         icon_->showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
 }
 
-QIcon TrayIcon::StateIcon(panel::Filtering filtering) const
+void TrayIcon::ShowReviewBalloon(const QString& title, const QString& text)
+{
+    ShowBalloon(title, text, false);
+    balloonOpensReview_ = true;
+}
+
+QIcon TrayIcon::StateIcon(panel::Filtering filtering, Mode mode) const
 {
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64})
-        icon.addPixmap(Marked(base_, filtering, size));
+        icon.addPixmap(Marked(base_, filtering, mode, size));
     return icon;
 }
 
 void TrayIcon::ShowState(const panel::FilterState& state)
 {
-    const bool iconChanged = state.filtering != state_.filtering;
+    const bool iconChanged = state.filtering != state_.filtering || state.mode != state_.mode;
     state_ = state;
     blockAll_->setChecked(state.filtering == panel::Filtering::kBlockAll);
     // While everything is blocked the level does not apply; it can still be chosen.
     for (int level = 0; level < panel::kPresetLevels; ++level)
         levels_[level]->setChecked(state.preset == level);
     custom_->setChecked(state.custom);
+    for (size_t i = 0; i < std::size(kModes); ++i)
+        modes_[i]->setChecked(state.mode == kModes[i]);
     if (!icon_)
         return;
     icon_->setToolTip(QString::fromStdString(state.tip));

@@ -16,8 +16,9 @@ class QWidget;
 namespace panel {
 
 // The firewall in the desktop's tray: its icon and tip, which say what the
-// firewall does (filtering at a level, Block All, not filtering), its menu
-// (show the window, Block All, the level, shut down) and its balloons.
+// firewall does (filtering at a level, Block All, not filtering) and in
+// which mode when it does not ask, its menu (show the window, Block All,
+// the level, the mode, shut down) and its balloons.
 // Without a tray there is none of it, and the window keeps a way to shut
 // down of its own.
 class TrayIcon : public QObject {
@@ -34,11 +35,18 @@ public:
     void PopUpMenu();
     void Hide();
     void ShowBalloon(const QString& title, const QString& text, bool warning);
+    // A balloon that opens the Review page when clicked.
+    void ShowReviewBalloon(const QString& title, const QString& text);
+    // The balloons told since the start, shown or (without a tray) not,
+    // and the last one's text.
+    int BalloonsTold() const { return balloonsTold_; }
+    const QString& LastBalloon() const { return lastBalloon_; }
     // The icon, the tip and the menu's marks after the state.
     void ShowState(const panel::FilterState& state);
     const panel::FilterState& State() const { return state_; }
-    // The icon the tray shows for a state (a mark on the firewall's icon).
-    QIcon StateIcon(panel::Filtering filtering) const;
+    // The icon the tray shows for a state (a mark on the firewall's icon,
+    // and a badge for a mode that does not ask).
+    QIcon StateIcon(panel::Filtering filtering, protocol::mode::Mode mode = protocol::mode::Mode::kAsk) const;
     QMenu* Menu() const { return menu_; }
 
 signals:
@@ -47,6 +55,8 @@ signals:
     void BlockAllToggled(bool on);
     // A preset level (0 High, 1 Normal, 2 Low) chosen from the menu.
     void LevelChosen(int level);
+    void ModeChosen(protocol::mode::Mode mode);
+    void ReviewRequested();
 
 private:
     QIcon base_;
@@ -55,6 +65,10 @@ private:
     QAction* levels_[panel::kPresetLevels];
     QAction* custom_;
     QMenu* levelMenu_;
+    QAction* modes_[4];
+    bool balloonOpensReview_ = false;
+    int balloonsTold_ = 0;
+    QString lastBalloon_;
     QSystemTrayIcon* icon_ = nullptr;
     panel::FilterState state_;
 };
