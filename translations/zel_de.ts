@@ -156,6 +156,18 @@
         <source>Filtering at level %1</source>
         <translation>Filtert mit Sicherheitsstufe %1</translation>
     </message>
+    <message>
+        <source>Quiet mode: allowing</source>
+        <translation>Stiller Modus: lässt zu</translation>
+    </message>
+    <message>
+        <source>Quiet mode: blocking</source>
+        <translation>Stiller Modus: blockiert</translation>
+    </message>
+    <message>
+        <source>Learning until %1</source>
+        <translation>Lernt bis %1</translation>
+    </message>
 </context>
 <context>
     <name>KernelLayer</name>
@@ -1250,6 +1262,17 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
         <source>&amp;Shut Down</source>
         <translation>&amp;Beenden</translation>
     </message>
+    <message>
+        <source>Korvel Firewall</source>
+        <translation>Korvel Firewall</translation>
+    </message>
+    <message numerus="yes">
+        <source>Learning ended: %n programs to review</source>
+        <translation>
+            <numerusform>Lernen beendet: %n Programm zu prüfen</numerusform>
+            <numerusform>Lernen beendet: %n Programme zu prüfen</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>panel::MainToolBar</name>
@@ -1667,6 +1690,10 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
         <source>Logs</source>
         <translation>Protokolle</translation>
     </message>
+    <message>
+        <source>Review</source>
+        <translation>Zur Prüfung</translation>
+    </message>
 </context>
 <context>
     <name>panel::ProgramMenu</name>
@@ -1935,6 +1962,109 @@ Es wird beendet und mit derselben Befehlszeile im selben Ordner wieder gestartet
     <message>
         <source>Asks for an administrator&apos;s password, then sets the service&apos;s defaults in %1.</source>
         <translation>Fragt nach dem Passwort eines Administrators und legt dann die Standards des Dienstes in %1 fest.</translation>
+    </message>
+</context>
+<context>
+    <name>panel::ReviewView</name>
+    <message>
+        <source>Allowed while learning</source>
+        <translation>Beim Lernen zugelassen</translation>
+    </message>
+    <message>
+        <source>Blocked while learning</source>
+        <translation>Beim Lernen blockiert</translation>
+    </message>
+    <message>
+        <source>Allowed quietly</source>
+        <translation>Still zugelassen</translation>
+    </message>
+    <message>
+        <source>Blocked quietly</source>
+        <translation>Still blockiert</translation>
+    </message>
+    <message>
+        <source>&amp;Allow</source>
+        <translation>&amp;Zulassen</translation>
+    </message>
+    <message>
+        <source>&amp;Block</source>
+        <translation>&amp;Blockieren</translation>
+    </message>
+    <message>
+        <source>All of this &amp;program</source>
+        <translation>Das ganze &amp;Programm</translation>
+    </message>
+    <message>
+        <source>&amp;Dismiss</source>
+        <translation>&amp;Verwerfen</translation>
+    </message>
+    <message>
+        <source>Nothing to review. In a quiet mode or while learning, what would have been asked is listed here, to be turned into rules.</source>
+        <translation>Nichts zu prüfen. In einem stillen Modus oder beim Lernen steht hier, was sonst gefragt worden wäre, um daraus Regeln zu machen.</translation>
+    </message>
+    <message>
+        <source>This host and port</source>
+        <translation>Dieser Host und Port</translation>
+    </message>
+    <message>
+        <source>This port</source>
+        <translation>Dieser Port</translation>
+    </message>
+    <message>
+        <source>Any host and port</source>
+        <translation>Jeder Host und Port</translation>
+    </message>
+    <message>
+        <source>&amp;Scope:</source>
+        <translation>&amp;Umfang:</translation>
+    </message>
+    <message>
+        <source>Program or direction</source>
+        <translation>Programm oder Richtung</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>Decided</source>
+        <translation>Entschieden</translation>
+    </message>
+    <message>
+        <source>Count</source>
+        <translation>Anzahl</translation>
+    </message>
+    <message>
+        <source>Last</source>
+        <translation>Zuletzt</translation>
+    </message>
+    <message>
+        <source>&amp;Scope</source>
+        <translation>&amp;Umfang</translation>
+    </message>
+    <message>
+        <source>Outgoing</source>
+        <translation>Ausgehend</translation>
+    </message>
+    <message>
+        <source>Incoming</source>
+        <translation>Eingehend</translation>
+    </message>
+    <message>
+        <source>No rule can cover just this: a host or port in the list is not one a rule can name. Choose a wider scope, or Dismiss.</source>
+        <translation>Keine Regel kann genau dies decken: Ein Host oder Port der Liste ist keiner, den eine Regel nennen kann. Wählen Sie einen weiteren Umfang, oder Verwerfen.</translation>
+    </message>
+    <message>
+        <source>The list could not be written; what was settled stays listed.</source>
+        <translation>Die Liste konnte nicht geschrieben werden; was erledigt wurde, bleibt aufgeführt.</translation>
     </message>
 </context>
 <context>
@@ -2385,6 +2515,34 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <source>Every connection logged also goes to the journal (journalctl -t tessary), so that the machine&apos;s log forwarding takes it; the daily log stays as it is.</source>
         <translation>Jede protokollierte Verbindung geht auch an das Journal (journalctl -t tessary), sodass die Protokollweiterleitung des Rechners sie übernimmt; das tägliche Protokoll bleibt unverändert.</translation>
     </message>
+    <message>
+        <source>&amp;Mode:</source>
+        <translation>&amp;Modus:</translation>
+    </message>
+    <message>
+        <source>Ask me</source>
+        <translation>Mich fragen</translation>
+    </message>
+    <message>
+        <source>Quiet: allow</source>
+        <translation>Still: zulassen</translation>
+    </message>
+    <message>
+        <source>Quiet: block</source>
+        <translation>Still: blockieren</translation>
+    </message>
+    <message>
+        <source>Learn for</source>
+        <translation>Lernen für</translation>
+    </message>
+    <message>
+        <source>Days to learn</source>
+        <translation>Tage zu lernen</translation>
+    </message>
+    <message>
+        <source>days</source>
+        <translation>Tage</translation>
+    </message>
 </context>
 <context>
     <name>panel::TrayIcon</name>
@@ -2423,6 +2581,29 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
     <message>
         <source>&amp;Low</source>
         <translation>N&amp;iedrig</translation>
+    </message>
+    <message>
+        <source>&amp;Ask me</source>
+        <translation>&amp;Mich fragen</translation>
+    </message>
+    <message>
+        <source>&amp;Quiet: allow</source>
+        <translation>&amp;Still: zulassen</translation>
+    </message>
+    <message>
+        <source>Quiet: &amp;block</source>
+        <translation>Still: &amp;blockieren</translation>
+    </message>
+    <message>
+        <source>&amp;Mode</source>
+        <translation>&amp;Modus</translation>
+    </message>
+    <message numerus="yes">
+        <source>&amp;Learn for %n days</source>
+        <translation>
+            <numerusform>%n Tag &amp;lernen</numerusform>
+            <numerusform>%n Tage &amp;lernen</numerusform>
+        </translation>
     </message>
 </context>
 <context>
