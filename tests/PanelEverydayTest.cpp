@@ -2,6 +2,8 @@
 // shows its page, the shortcuts, the tray's state and menu, the Block All
 // banner, the shutdown that asks, the user guide in the help window, and the
 // window within a small screen.
+#include "gui/Clock.h"
+#include "os/Clock.h"
 #include "panel/core/ErrorLog.h"
 #include "panel/core/FilterState.h"
 #include "panel/core/PanelCore.h"
@@ -11,11 +13,15 @@
 #include "panel/windows/MainForm.h"
 #include "panel/windows/TrayIcon.h"
 
+#include "protocol/FirewallMode.h"
+#include "protocol/ReviewList.h"
 #include "tests/PanelWindowDriver.h"
 #include "tests/Sandbox.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QMenu>
 #include <QPainter>
 #include <QMessageBox>
@@ -80,6 +86,21 @@ protected:
         panel::TheErrorLog().Close();
     }
     TrayIcon* Tray() const { return Part<TrayIcon>(*form); }
+    // A learning mode's decision for each of count programs, as the engines list them.
+    static void WriteReviewItems(int count)
+    {
+        for (int program = 0; program < count; ++program) {
+            protocol::review::Item item;
+            item.time = os::WallTime();
+            item.mode = "learn";
+            item.address = "127.0.0.2";
+            item.remotePort = 443;
+            item.localPort = 40000;
+            item.permitted = true;
+            item.path = "/usr/bin/program" + std::to_string(program);
+            ASSERT_TRUE(protocol::review::Append(protocol::review::ListPath(), item));
+        }
+    }
     BlockAllBanner* Banner() const { return Part<BlockAllBanner>(*form); }
     void Keys(QWidget* to, std::initializer_list<Qt::Key> keys)
     {
@@ -90,6 +111,23 @@ protected:
     Sandbox sandbox;
     panel::PanelCore core;
     std::unique_ptr<MainForm> form;
+};
+
+// The same window on a clock that moves only when the test moves it.
+class EverydayOnTheClock : public Everyday {
+protected:
+    void SetUp() override
+    {
+        clock.emplace();
+        Everyday::SetUp();
+    }
+    void TearDown() override
+    {
+        Everyday::TearDown();
+        clock.reset();
+    }
+
+    std::optional<gui::ManualClock> clock;
 };
 
 }  // namespace
@@ -129,6 +167,35 @@ TEST(FilterState, SaysWhatTheFirewallDoes)
         EXPECT_EQ(state.level, c.levelName) << c.tip;
         EXPECT_EQ(state.tip, c.tip);
     }
+    // The mode, while filtering at a level; learning that ran out is asking.
+    using protocol::mode::Mode;
+    const std::time_t now = 1'800'000'000;
+    const struct {
+        Mode stored;
+        std::time_t learnUntil;
+        bool blockAll;
+        Mode shown;
+        const char* tipStart; // the whole tip, but for a date
+    } modes[] = {
+        {Mode::kAsk, 0, false, Mode::kAsk, "Korvel Firewall\nFiltering at level Normal"},
+        {Mode::kQuietAllow, 0, false, Mode::kQuietAllow, "Korvel Firewall\nFiltering at level Normal\nQuiet mode: allowing"},
+        {Mode::kQuietBlock, 0, false, Mode::kQuietBlock, "Korvel Firewall\nFiltering at level Normal\nQuiet mode: blocking"},
+        {Mode::kQuietBlock, 0, true, Mode::kQuietBlock, "Korvel Firewall\nBlock All: every connection is blocked"},
+        {Mode::kLearn, now + 3600, false, Mode::kLearn, "Korvel Firewall\nFiltering at level Normal\nLearning until "},
+        {Mode::kLearn, now - 1, false, Mode::kAsk, "Korvel Firewall\nFiltering at level Normal"},
+    };
+    for (const auto& c : modes) {
+        panel::SecurityDisplay display;
+        display.level = 1;
+        display.blockAll = c.blockAll;
+        protocol::mode::State stored;
+        stored.mode = c.stored;
+        stored.learnUntil = c.learnUntil;
+        const panel::FilterState state = panel::DescribeFiltering(display, false, stored, now);
+        EXPECT_EQ(state.mode, c.shown) << c.tipStart;
+        EXPECT_EQ(state.tip.substr(0, std::string(c.tipStart).size()), c.tipStart);
+        EXPECT_EQ(state.tip.size() > std::string(c.tipStart).size(), c.shown == Mode::kLearn) << state.tip;
+    }
 }
 
 // Arrow keys alone: every node they reach shows its page at once.
@@ -143,10 +210,13 @@ TEST_F(Everyday, ArrowKeysInTheTreeShowThePageOfTheCurrentNode)
     EXPECT_EQ(core.Selected().application, "ALLOWED");
     Keys(tree, {Qt::Key_Down, Qt::Key_Down});
     EXPECT_EQ(core.Selected().application, "BLOCKED");
-    // The last nodes are the Connections and the Host lists pages; the one
-    // above them the last log.
+    // The last nodes are the Connections, the Host lists and the Review
+    // pages; the one above them the last log.
     QTest::keyClick(tree, Qt::Key_End);
+    EXPECT_TRUE(form->findChild<QWidget*>("ReviewView")->isVisible());
+    QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_TRUE(form->findChild<QWidget*>("HostListsView")->isVisible());
+    EXPECT_FALSE(form->findChild<QWidget*>("ReviewView")->isVisible());
     QTest::keyClick(tree, Qt::Key_Up);
     EXPECT_TRUE(form->findChild<QWidget*>("ConnectionsView")->isVisible());
     EXPECT_FALSE(form->findChild<QWidget*>("HostListsView")->isVisible());
@@ -194,6 +264,14 @@ TEST_F(Everyday, TrayIconDiffersBetweenTheStates)
     EXPECT_NE(image(panel::Filtering::kAtLevel), image(panel::Filtering::kBlockAll));
     EXPECT_NE(image(panel::Filtering::kAtLevel), image(panel::Filtering::kStopped));
     EXPECT_NE(image(panel::Filtering::kBlockAll), image(panel::Filtering::kStopped));
+    // A mode that does not ask has a badge of its own.
+    using protocol::mode::Mode;
+    const auto badged = [this](Mode mode) { return Tray()->StateIcon(panel::Filtering::kAtLevel, mode).pixmap(32).toImage(); };
+    EXPECT_EQ(badged(Mode::kAsk), image(panel::Filtering::kAtLevel));
+    EXPECT_NE(badged(Mode::kQuietAllow), image(panel::Filtering::kAtLevel));
+    EXPECT_NE(badged(Mode::kQuietAllow), badged(Mode::kQuietBlock));
+    EXPECT_NE(badged(Mode::kQuietBlock), badged(Mode::kLearn));
+    EXPECT_NE(badged(Mode::kLearn), badged(Mode::kQuietAllow));
     // For the documentation: the three side by side at the tray's size (the
     // last is seen only while the panel shuts down).
     if (const char* folder = std::getenv("ZEL_PICTURES")) {
@@ -226,6 +304,61 @@ TEST_F(Everyday, TrayLevelMenuSetsThePresetAndShowsIt)
     reread.LoadSettings(0);
     reread.LoadRules();
     EXPECT_EQ(core.Rules().Find("ANY")->incoming, rules::Permission::kPermit);
+}
+
+// The mode from the tray's menu and from the options; learning that runs out
+// asks again and says so once, with the number of programs to review.
+TEST_F(EverydayOnTheClock, TheModeIsChosenInTheTrayAndTheOptionsAndTheEndOfLearningIsToldOnce)
+{
+    using protocol::mode::Mode;
+    QMenu* modes = Tray()->Menu()->findChild<QMenu*>("ModeMnu");
+    ASSERT_TRUE(modes);
+    const auto item = [modes](int index) { return modes->findChild<QAction*>(QString("ModeMnu%1").arg(index)); };
+    EXPECT_TRUE(item(0)->isChecked());
+    item(2)->trigger();
+    EXPECT_EQ(protocol::mode::Read().mode, Mode::kQuietBlock);
+    EXPECT_EQ(Tray()->State().tip, "Korvel Firewall\nFiltering at level High\nQuiet mode: blocking");
+    EXPECT_TRUE(item(2)->isChecked());
+    EXPECT_FALSE(item(0)->isChecked());
+    item(3)->trigger();
+    const protocol::mode::State learning = protocol::mode::Read();
+    EXPECT_EQ(learning.mode, Mode::kLearn);
+    EXPECT_EQ(learning.learnUntil, os::WallTime() + 7 * 24 * 3600);
+
+    // The options show the days left; OK alone does not make learning last
+    // longer, another count of days does, from now.
+    const auto options = [this](const std::function<void(QComboBox*, QSpinBox*)>& change) {
+        return WithModal([this] { form->findChild<QAction*>("ToolsSet")->trigger(); }, [&](QDialog* dialog) {
+            auto* mode = dialog->findChild<QComboBox*>("ModeCombo");
+            auto* days = dialog->findChild<QSpinBox*>("LearnDays");
+            ASSERT_TRUE(mode && days);
+            change(mode, days);
+            dialog->findChild<QAbstractButton*>("OkBtn")->click();
+        });
+    };
+    clock->Advance(3 * 1000);
+    ASSERT_TRUE(options([](QComboBox* mode, QSpinBox* days) {
+        EXPECT_EQ(mode->currentIndex(), 3);
+        EXPECT_EQ(days->value(), 7);
+        EXPECT_TRUE(days->isEnabled());
+    }));
+    EXPECT_EQ(protocol::mode::Read().learnUntil, learning.learnUntil);
+    ASSERT_TRUE(options([](QComboBox*, QSpinBox* days) { days->setValue(2); }));
+    EXPECT_EQ(protocol::mode::Read().learnUntil, os::WallTime() + 2 * 24 * 3600);
+    EXPECT_EQ(Tray()->State().mode, Mode::kLearn);
+
+    // Learning ends within the half minute; two programs wait to be reviewed.
+    WriteReviewItems(2);
+    ASSERT_TRUE(protocol::mode::Write({Mode::kLearn, os::WallTime() + 10}));
+    const int toldBefore = Tray()->BalloonsTold();
+    clock->Advance(31 * 1000);
+    EXPECT_EQ(protocol::mode::Read().mode, Mode::kAsk);
+    EXPECT_EQ(Tray()->State().tip, "Korvel Firewall\nFiltering at level High");
+    EXPECT_TRUE(item(0)->isChecked());
+    EXPECT_EQ(Tray()->BalloonsTold(), toldBefore + 1);
+    EXPECT_EQ(Tray()->LastBalloon(), "Learning ended: 2 programs to review");
+    clock->Advance(31 * 1000);
+    EXPECT_EQ(Tray()->BalloonsTold(), toldBefore + 1);
 }
 
 TEST_F(Everyday, ShutDownAsksAndCancelKeepsFiltering)

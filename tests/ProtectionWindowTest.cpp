@@ -8,6 +8,7 @@
 #include "panel/windows/HostListsView.h"
 #include "panel/windows/MainForm.h"
 #include "panel/windows/ProtectionView.h"
+#include "panel/windows/ReviewView.h"
 #include "panel/windows/ServiceDefaults.h"
 
 #include "gui/Clock.h"
@@ -934,4 +935,101 @@ TEST_F(ProtectionWindow, HostListsPageAddsUpdatesAndRemovesAListFromAFile)
     EXPECT_TRUE(panel::HostListSubscriptions().All().empty());
     EXPECT_NE(::access(panel::HostListSubscriptions::TextPath("Ads").c_str(), F_OK), 0);
     EXPECT_EQ(status(), "The list \"Ads\" was removed.");
+}
+
+// What the quiet and learning modes listed: a rule made for one peer's port
+// through the rule editor takes the peer's items off the list, Delete
+// dismisses another's without a rule, and an empty list says so.
+TEST_F(ProtectionWindow, ReviewPageMakesARuleForAPeersPortAndDismissesAnother)
+{
+    const std::string program = os::processes::OwnExecutablePath();
+    const std::string list = protocol::review::ListPath();
+    const auto add = [&](const std::string& path, bool outgoing, const char* address, unsigned port, const char* host) {
+        protocol::review::Item item;
+        item.time = std::time(nullptr);
+        item.mode = "quiet";
+        item.outgoing = outgoing;
+        item.address = address;
+        (outgoing ? item.remotePort : item.localPort) = port;
+        (outgoing ? item.localPort : item.remotePort) = 40000;
+        item.host = host;
+        item.permitted = true;
+        item.path = path;
+        ASSERT_TRUE(protocol::review::Append(list, item));
+    };
+    add(program, true, "127.0.0.2", 8443, "updates.example");
+    add(program, true, "127.0.0.2", 8443, "updates.example");
+    add(program, true, "127.0.0.3", 2525, "mail.example");
+    add("/usr/bin/env", false, "127.0.0.4", 9000, "");
+
+    panel::PanelCore state;
+    MainForm form(state);
+    form.Load();
+    form.show();
+    emit Tree(form)->itemClicked(TopNode(form, "Review"), 0);
+    auto* page = form.findChild<panel::ReviewView*>("ReviewView");
+    ASSERT_TRUE(page && page->isVisible());
+    QTreeWidget* tree = page->List();
+    using Column = panel::ReviewView::Column;
+    const auto peerRow = [&](const QString& host) -> QTreeWidgetItem* {
+        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+            if ((*it)->parent() && (*it)->text(Column::kHost) == host)
+                return *it;
+        return nullptr;
+    };
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    QTreeWidgetItem* updates = peerRow("updates.example");
+    ASSERT_TRUE(updates);
+    EXPECT_EQ(updates->parent()->text(Column::kProgram).toStdString(), panel::ProgramDisplayName(program));
+    EXPECT_EQ(updates->parent()->text(Column::kCount), "3");
+    EXPECT_EQ(updates->text(Column::kProgram), "Outgoing");
+    EXPECT_EQ(updates->text(Column::kProtocol), "TCP");
+    EXPECT_EQ(updates->text(Column::kPort), "8443");
+    EXPECT_EQ(updates->text(Column::kDecided), "Allowed quietly");
+    EXPECT_EQ(updates->text(Column::kCount), "2");
+
+    // Allow, this port: the editor opens on the rule, and once it is saved
+    // the peer's items leave the list.
+    tree->setCurrentItem(updates);
+    page->findChild<QComboBox*>("ReviewScope")->setCurrentIndex(1);
+    ASSERT_TRUE(WithModal([&] { page->findChild<QPushButton*>("ReviewAllow")->click(); }, [](QDialog* dialog) {
+        EXPECT_EQ(dialog->findChild<QLineEdit*>("RuleName")->text(), "Allow port 8443");
+        dialog->findChild<QPushButton*>("FinishCmd")->click();
+    }));
+    const rules::Application* stored = state.Rules().Find(program);
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->rules.size(), 1u);
+    EXPECT_EQ(stored->rules[0].permission, rules::Permission::kPermit);
+    EXPECT_EQ(stored->rules[0].direction, rules::Direction::kOutgoing);
+    ASSERT_EQ(stored->rules[0].ports.size(), 1u);
+    EXPECT_EQ(stored->rules[0].ports[0].number, "8443");
+    EXPECT_FALSE(stored->rules[0].ports[0].addresses || stored->rules[0].ports[0].hosts);
+    const auto listedPorts = [&] {
+        std::vector<unsigned> ports;
+        for (const protocol::review::Item& item : protocol::review::ReadAll(list))
+            ports.push_back(item.outgoing ? item.remotePort : item.localPort);
+        return ports;
+    };
+    EXPECT_EQ(listedPorts(), (std::vector<unsigned> {2525, 9000}));
+    EXPECT_FALSE(peerRow("updates.example"));
+
+    // Cancel in the editor leaves the list as it was; Delete dismisses.
+    QTreeWidgetItem* incoming = peerRow("127.0.0.4");
+    ASSERT_TRUE(incoming);
+    tree->setCurrentItem(incoming);
+    ASSERT_TRUE(WithModal([&] { page->findChild<QPushButton*>("ReviewBlock")->click(); },
+                          [](QDialog* dialog) { dialog->reject(); }));
+    EXPECT_EQ(listedPorts(), (std::vector<unsigned> {2525, 9000}));
+    tree->setFocus();
+    tree->setCurrentItem(peerRow("127.0.0.4"));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    EXPECT_EQ(listedPorts(), std::vector<unsigned> {2525});
+    EXPECT_EQ(tree->topLevelItemCount(), 1);
+
+    // The last, by its program's row: the page then says there is nothing.
+    tree->setCurrentItem(tree->topLevelItem(0));
+    page->findChild<QPushButton*>("ReviewDismiss")->click();
+    EXPECT_TRUE(listedPorts().empty());
+    EXPECT_TRUE(page->findChild<QLabel*>("ReviewEmpty")->isVisible());
+    EXPECT_FALSE(tree->isVisible());
 }
