@@ -272,6 +272,18 @@ TEST_F(Everyday, TrayIconDiffersBetweenTheStates)
     EXPECT_NE(badged(Mode::kQuietAllow), badged(Mode::kQuietBlock));
     EXPECT_NE(badged(Mode::kQuietBlock), badged(Mode::kLearn));
     EXPECT_NE(badged(Mode::kLearn), badged(Mode::kQuietAllow));
+    if (const char* folder = std::getenv("ZEL_PICTURES")) {
+        QImage row(4 * 32, 32, QImage::Format_ARGB32);
+        row.fill(QColor(51, 51, 51));
+        QPainter painter(&row);
+        int x = 0;
+        for (const Mode mode : {Mode::kAsk, Mode::kQuietAllow, Mode::kQuietBlock, Mode::kLearn}) {
+            painter.drawPixmap(x + 5, 5, Tray()->StateIcon(panel::Filtering::kAtLevel, mode).pixmap(22));
+            x += 32;
+        }
+        painter.end();
+        EXPECT_TRUE(row.scaled(row.size() * 2).save(QString(folder) + "/tray-modes.png"));
+    }
     // For the documentation: the three side by side at the tray's size (the
     // last is seen only while the panel shuts down).
     if (const char* folder = std::getenv("ZEL_PICTURES")) {
@@ -319,6 +331,10 @@ TEST_F(EverydayOnTheClock, TheModeIsChosenInTheTrayAndTheOptionsAndTheEndOfLearn
     EXPECT_EQ(protocol::mode::Read().mode, Mode::kQuietBlock);
     EXPECT_EQ(Tray()->State().tip, "Korvel Firewall\nFiltering at level High\nQuiet mode: blocking");
     EXPECT_TRUE(item(2)->isChecked());
+    if (const char* folder = std::getenv("ZEL_PICTURES")) {
+        modes->adjustSize();
+        EXPECT_TRUE(modes->grab().save(QString(folder) + "/tray-mode-menu.png"));
+    }
     EXPECT_FALSE(item(0)->isChecked());
     item(3)->trigger();
     const protocol::mode::State learning = protocol::mode::Read();

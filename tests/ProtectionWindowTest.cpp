@@ -987,6 +987,11 @@ TEST_F(ProtectionWindow, ReviewPageMakesARuleForAPeersPortAndDismissesAnother)
     EXPECT_EQ(updates->text(Column::kPort), "8443");
     EXPECT_EQ(updates->text(Column::kDecided), "Allowed quietly");
     EXPECT_EQ(updates->text(Column::kCount), "2");
+    if (const char* folder = std::getenv("ZEL_PICTURES")) {
+        tree->setCurrentItem(updates);
+        QApplication::processEvents(); // the layout, after the page was shown
+        EXPECT_TRUE(form.grab().save(QString(folder) + "/review.png"));
+    }
 
     // Allow, this port: the editor opens on the rule, and once it is saved
     // the peer's items leave the list.
