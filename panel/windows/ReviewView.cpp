@@ -113,25 +113,30 @@ ReviewView::ReviewView(QWidget* parent)
     connect(watcher_, &QFileSystemWatcher::fileChanged, this, changed);
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, changed);
 
+    // Two rows, so that the page fits a small screen at scale 2: what is
+    // done, then how much of it.
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(allow_);
     buttons->addWidget(block_);
-    buttons->addWidget(scopeLabel);
-    buttons->addWidget(scope_);
-    buttons->addWidget(wholeProgram_);
     buttons->addWidget(dismiss_);
     buttons->addStretch(1);
+    auto* scope = new QHBoxLayout;
+    scope->addWidget(scopeLabel);
+    scope->addWidget(scope_);
+    scope->addWidget(wholeProgram_);
+    scope->addStretch(1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(empty_);
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
+    layout->addLayout(scope);
     layout->addWidget(status_);
     setTabOrder(list_, allow_);
     setTabOrder(allow_, block_);
-    setTabOrder(block_, scope_);
+    setTabOrder(block_, dismiss_);
+    setTabOrder(dismiss_, scope_);
     setTabOrder(scope_, wholeProgram_);
-    setTabOrder(wholeProgram_, dismiss_);
     setFocusProxy(list_);
     Watch();
     EnableButtons();
