@@ -17,7 +17,7 @@ PACKAGES=(
   libpugixml-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   clang libclang-rt-14-dev
-  libbpf-dev bpftool liburing-dev iproute2 util-linux libsqlite3-dev libcurl4-openssl-dev
+  libbpf-dev bpftool liburing-dev iproute2 util-linux libsqlite3-dev libcurl4-openssl-dev libsystemd-dev
   xvfb xauth imagemagick xdotool trayer desktop-file-utils openbox xterm
   curl wget python3 binutils strace
   chromium iputils-ping firefox-esr dbus-daemon

@@ -65,5 +65,7 @@ std::string LocalTime(int64_t seconds);
 // ReviewCommands.cpp: mode [WORD [--days N]]; review [--json], review accept|reject
 int Mode(const Call& call);
 int Review(const Call& call);
+// ProfileCommands.cpp: profile, profile list|add|remove|use
+int Profiles(const Call& call);
 
 }  // namespace tools::zel_rules

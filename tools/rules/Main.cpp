@@ -20,6 +20,7 @@ constexpr Command kCommands[] = {
     {"list", List},          {"show", Show},          {"allow", SetDefault}, {"block", SetDefault},
     {"ask", SetDefault},     {"add", Add},            {"remove", Remove},    {"export", Export},
     {"import", Import},      {"lists", HostLists},    {"mode", Mode},        {"review", Review},
+    {"profile", Profiles},
 };
 
 }  // namespace
@@ -43,10 +44,15 @@ int Usage(std::FILE* out)
                          "       zel-rules review [--json]\n"
                          "       zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]\n"
                          "       zel-rules review reject ITEM|--program PATH\n"
+                         "       zel-rules profile [list | remove NAME | use NAME|--auto]\n"
+                         "       zel-rules profile add NAME --network ID [--block-all on|off] [--mode WORD]\n"
+                         "                 [--incoming ask|allow|block] [--outgoing ask|allow|block]\n"
+                         "                 [--allow[-in|-out] PATH] [--block[-in|-out] PATH] ...\n"
                          "PROGRAM: a program's path or file name; ANY: the system settings.\n"
                          "lists: the host lists subscribed to; update without NAME: the lists due.\n"
                          "mode: what the firewall does with what the rules would ask; review: what a\n"
                          "quiet or the learning mode decided without asking, ITEM as it lists them.\n"
+                         "profile: what changes on a network; without a word, which is in force and why.\n"
                          "--services: the system services' rules (/etc/korvel/Rules.xml, or FILE), root's to change.\n"),
                       Tr("zel-rules", "Lists and changes the firewall's rules. See zel-rules(1).\n"));
 }

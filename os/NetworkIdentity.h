@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Which network the computer is on, as a short id a profile names: the
+// default gateway of the main routing table with its hardware address,
+// "gw:ADDRESS/MAC" ("gw:ADDRESS" while the neighbour table does not know
+// it yet), or empty without a default route. NetworkManager's view, where it
+// runs, is os/NetworkManagerId.h.
+namespace os {
+
+std::string GatewayNetworkId();
+
+// Bytes from outside (an SSID, a connection's name) as an id may hold them:
+// '\' and every byte that is a control character or no part of clean UTF-8
+// become "\xHH", so that an id is one printable line, shown as it is stored.
+std::string EscapeNetworkText(std::string_view bytes);
+
+// A socket on the kernel's route, neighbour, address and link notices, to
+// poll; Fd is -1 when it could not be had.
+class RouteWatch {
+public:
+    RouteWatch();
+    ~RouteWatch();
+    RouteWatch(const RouteWatch&) = delete;
+    RouteWatch& operator=(const RouteWatch&) = delete;
+
+    int Fd() const { return fd_; }
+    // Reads every notice waiting; true when there was one.
+    bool Drain();
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace os
