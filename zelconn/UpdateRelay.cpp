@@ -54,7 +54,12 @@ std::string UpdateRelay::Names() const
 bool UpdateRelay::Step(const std::vector<Carrier>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
                        Update& update)
 {
-    bool changed = false;
+    bool changed = everyoneDue_;
+    if (everyoneDue_) {
+        // The floor past every engine's last look: each reads its rules again.
+        floor_ = nextSequence;
+        everyoneDue_ = false;
+    }
     for (Entry& entry : entries_) {
         for (uint32_t pid : acknowledged)
             entry.waiting.erase(static_cast<pid_t>(pid));

@@ -46,7 +46,11 @@ public:
     bool Step(const std::vector<Carrier>& hosts, const std::vector<uint32_t>& acknowledged, uint32_t nextSequence,
               Update& update);
 
-    bool Idle() const { return entries_.empty() && pending_.empty(); }
+    // Every running engine is to read its rules again (a profile came into
+    // or out of force): the next Step raises the floor past them all.
+    void EveryoneDue() { everyoneDue_ = true; }
+
+    bool Idle() const { return entries_.empty() && pending_.empty() && !everyoneDue_; }
     std::string Names() const;
 
 private:
@@ -63,6 +67,7 @@ private:
     std::vector<std::string> pending_;
     std::vector<Entry> entries_; // in string order, oldest first
     uint32_t floor_ = 0;
+    bool everyoneDue_ = false;
 };
 
 std::vector<std::string> SplitNames(const std::string& list);

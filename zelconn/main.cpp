@@ -3,7 +3,8 @@
 // traffic the engines counted to the control panel once a second (codes 10
 // and 11, in units of 10 bytes) and the programs that ended (code 5), and,
 // with the option "JournalRecords", hands the day's log records to the
-// system journal; it keeps the log's index (the user's database) up to date.
+// system journal; it keeps the log's index (the user's database) up to date
+// and puts in force the profile of the network the computer is on.
 //   zelconn [--daemon]
 #include "os/Clock.h"
 #include "os/Files.h"
@@ -25,6 +26,7 @@
 #include "zelconn/JournalForwarder.h"
 #include "zelconn/Listener.h"
 #include "zelconn/LoopSchedule.h"
+#include "zelconn/ProfileSwitcher.h"
 #include "zelconn/UpdateRelay.h"
 
 #include <algorithm>
@@ -187,6 +189,8 @@ int Run()
                           std::chrono::milliseconds(protocol::SharedBlock::kRelayBeatLimitMs / 4));
     bool lookNow = true;
     std::vector<UpdateRelay::Carrier> stepCarriers;
+    // The profile of the network, on a thread of its own; a switch has every engine reload.
+    ProfileSwitcher profiles;
 
     while (!g_stop) {
         auto now = os::MonotonicNow();
@@ -204,7 +208,11 @@ int Run()
             lookNow = false;
         }
         const std::vector<pid_t> ended = tracker.TakeEnded();
-        if (hostsChanged || !ended.empty() || looked || (!relay.Idle() && schedule.AcknowledgementsDue(now))) {
+        const bool switched = profiles.TakeSwitch();
+        if (switched)
+            relay.EveryoneDue();
+        if (hostsChanged || !ended.empty() || looked || switched
+            || (!relay.Idle() && schedule.AcknowledgementsDue(now))) {
             const std::vector<UpdateRelay::Carrier>* hosts = &tracker.Hosts();
             if (!ended.empty()) {
                 stepCarriers = tracker.Hosts();
@@ -254,10 +262,11 @@ int Run()
         waiting.journalBehind = journalBehind;
         waiting.journalEvery = JournalForwarder::kLookEvery;
         const auto wait = schedule.Wait(now, waiting);
-        pollfd descriptors[4] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}, {journal.WatchFd(), POLLIN, 0},
-                             {journal.BlockedFd(), POLLOUT, 0}};
-        ::poll(descriptors, 4, static_cast<int>(wait.count()));
+        pollfd descriptors[5] = {{tracker.Fd(), POLLIN, 0}, {notices.Fd(now), POLLIN, 0}, {journal.WatchFd(), POLLIN, 0},
+                             {journal.BlockedFd(), POLLOUT, 0}, {profiles.Fd(), POLLIN, 0}};
+        ::poll(descriptors, 5, static_cast<int>(wait.count()));
     }
+    profiles.Stop();
     index.Stop();
     // Ending in the middle of a turn: nothing stays named for the engines.
     block.PublishUpdate("", {}, block.ReadUpdate(left) ? left.floor : 0);
