@@ -83,6 +83,42 @@ void RuleTable::Clear()
     hostEntries_ = 0;
     defaultIncoming = kAsk;
     defaultOutgoing = kAsk;
+    ownEntry = false;
+    overrideIncoming = kNoOverride;
+    overrideOutgoing = kNoOverride;
+}
+
+namespace {
+
+int DecisionOf(protocol::profiles::Answer answer)
+{
+    switch (answer) {
+    case protocol::profiles::Answer::kAllow: return kPermit;
+    case protocol::profiles::Answer::kBlock: return kDeny;
+    case protocol::profiles::Answer::kAsk: break;
+    }
+    return kAsk;
+}
+
+}  // namespace
+
+void RuleTable::ApplyProfile(const protocol::profiles::Profile& profile, std::string_view path)
+{
+    if (!ownEntry) {
+        if (profile.incoming)
+            defaultIncoming = DecisionOf(*profile.incoming);
+        if (profile.outgoing)
+            defaultOutgoing = DecisionOf(*profile.outgoing);
+    }
+    // A program whose path is unknown is overridden by no profile.
+    const protocol::profiles::ProgramOverride* program = path.empty() ? nullptr : profile.OverrideFor(path);
+    if (!program)
+        return;
+    const int decision = program->allow ? kPermit : kDeny;
+    if (program->incoming)
+        overrideIncoming = decision;
+    if (program->outgoing)
+        overrideOutgoing = decision;
 }
 
 namespace {
@@ -151,6 +187,11 @@ int RuleTable::MatchRules(int direction, int port, const std::optional<rules::Pe
     const int fallback = direction != kIncoming ? defaultOutgoing : defaultIncoming;
     if (matchedName)
         *matchedName = -1;
+    if (const int forced = direction != kIncoming ? overrideOutgoing : overrideIncoming; forced != kNoOverride) {
+        if (byEntry)
+            *byEntry = true;
+        return forced;
+    }
     // The first host entry that any of the names matches, found through
     // each name's suffixes.
     uint32_t first = UINT32_MAX;

@@ -3,6 +3,7 @@
 #include "engine/HeldAnswers.h"
 #include "engine/HostPattern.h"
 #include "os/Files.h"
+#include "protocol/Profiles.h"
 #include "rules/AddressRange.h"
 
 #include <cstdint>
@@ -72,6 +73,18 @@ public:
     // The user's answers for a time (the file's TIMED): they answer only
     // what the entries and defaults leave to a question.
     HeldAnswers timedAnswers;
+    // Whether an entry of the program's own (not "ANY") was read.
+    bool ownEntry = false;
+    // What the profile in force decides for this program before its
+    // entries, by direction; kNoOverride: nothing.
+    static constexpr int kNoOverride = -1;
+    int overrideIncoming = kNoOverride;
+    int overrideOutgoing = kNoOverride;
+
+    // Takes what the profile says of the program at path: its defaults
+    // replace the file's when the program has no entry of its own, and an
+    // override for the path decides before the entries.
+    void ApplyProfile(const protocol::profiles::Profile& profile, std::string_view path);
 
     // Appends the defaults and entries of the rules file at path that apply to
     // program. Returns 1 when an entry with a non-empty INDEF ended the

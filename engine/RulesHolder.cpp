@@ -18,12 +18,14 @@ void ReturnParserMemory() { ::malloc_trim(0); }
 }  // namespace
 
 void RulesHolder::LoadLocked(const std::string& path, const ProgramIdentity& program, bool replace,
-                             bool keepOnFailure)
+                             bool keepOnFailure, const protocol::profiles::Profile* profile)
 {
     RuleTable table = replace ? RuleTable() : Snapshot();
     LoadStatus status;
     FileStamp stamp;
     table.LoadRulesFor(path, program, status, stamp);
+    if (profile)
+        table.ApplyProfile(*profile, program.path);
     const bool whole = status == LoadStatus::kLoaded || status == LoadStatus::kMissing;
     if (whole || !keepOnFailure) {
         std::unique_lock lock(tableMutex_);

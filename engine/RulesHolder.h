@@ -35,8 +35,9 @@ public:
     // Under ReloadLock: reads the file at path into a new table (replace) or
     // the current one extended. A file that cannot be read whole leaves the
     // rules in force as they are (keepOnFailure), and is read again once it
-    // has changed.
-    void LoadLocked(const std::string& path, const ProgramIdentity& program, bool replace, bool keepOnFailure);
+    // has changed. profile: the profile in force, taken into the new table.
+    void LoadLocked(const std::string& path, const ProgramIdentity& program, bool replace, bool keepOnFailure,
+                    const protocol::profiles::Profile* profile = nullptr);
     // Whether the last reading failed and its retry time has come.
     bool RetryDue() const { return loadFailed_.load(std::memory_order_relaxed) && RetryTimeCame(); }
     // Under ReloadLock, when RetryDue: whether the file must be read again

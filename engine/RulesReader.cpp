@@ -58,6 +58,8 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
     // replaced) is asked about where the entry would permit; what the entry
     // blocks stays blocked. The kernel layer, which knows names alone, takes
     // the entry as it stands.
+    if (!app.IsGeneral())
+        table.ownEntry = true;
     const bool doubted = !program.everyPath && app.IsBound() && !app.fileHash.empty()
         && (!program.digest || program.digest(program.digestContext) != app.fileHash);
     const auto own = [doubted](rules::Permission permission) {

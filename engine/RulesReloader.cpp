@@ -1,5 +1,9 @@
 #include "engine/RulesReloader.h"
 
+#include "protocol/Profiles.h"
+
+#include <optional>
+
 namespace engine {
 
 void RulesReloader::FirstLoadLocked()
@@ -19,8 +23,10 @@ void RulesReloader::LoadLocked(bool replace)
     ProgramIdentity program(parts_.carrier.exeName, parts_.carrier.exePath);
     program.digest = &CarrierDigest::Of;
     program.digestContext = &parts_.digest;
-    parts_.rules.LoadLocked(parts_.settings.RulesPath(), program, replace,
-                            loaded_.load(std::memory_order_relaxed));
+    // The profile in force is read with the rules, never at a decision.
+    const std::optional<protocol::profiles::Profile> profile = protocol::profiles::Active();
+    parts_.rules.LoadLocked(parts_.settings.RulesPath(), program, replace, loaded_.load(std::memory_order_relaxed),
+                            profile ? &*profile : nullptr);
 }
 
 void RulesReloader::LoadAgain()

@@ -1,6 +1,8 @@
 #include "engine/RuleTable.h"
 #include "engine/RulesReader.h"
 
+#include "os/NetworkIdentity.h"
+#include "protocol/Profiles.h"
 #include "rules/RulesFormat.h"
 #include "tests/Sandbox.h"
 
@@ -495,6 +497,89 @@ TEST(AttackRulesFileOfEmptyElements, IsRefusedAsItIsReadBeforeTheEngineBuildsIt)
     }
     EXPECT_EQ(status, engine::LoadStatus::kUnreadable);
     EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
+}
+
+// A profile in force: its defaults stand for the file's only where the
+// program has no entry of its own, its override for the program's path
+// decides before any entry, by direction, and nothing else changes.
+TEST(RuleTableProfiles, DefaultsOnlyWithoutAnEntryAndOverridesBeforeTheEntries)
+{
+    const std::string document = RulesDocument(App("TOOL", "DENY", "DENY", Rule("OUTGOING", "PERMIT", Port("443")))
+                                               + App("ANY", "ASK", "PERMIT", Rule("OUTGOING", "DENY", Port("25"))));
+    const auto profile = protocol::profiles::Parse("Caf\xc3\xa9", "network=gw:10.0.0.1\nincoming=block\noutgoing=block\n"
+                                                                      "allow=out /opt/tool\nblock=both /usr/bin/other\n");
+    ASSERT_TRUE(profile);
+    struct Case {
+        const char* name;
+        const char* path;
+        int port;
+        int outgoing, incoming;
+    };
+    for (const Case& c : {
+             Case {"OTHER", "/usr/bin/other2", 80, engine::kDeny, engine::kDeny}, // the profile's defaults
+             Case {"OTHER", "/usr/bin/other2", 25, engine::kDeny, engine::kDeny},
+             Case {"TOOL", "/usr/bin/tool", 80, engine::kDeny, engine::kDeny},    // its own entry's defaults
+             Case {"TOOL", "/usr/bin/tool", 443, engine::kPermit, engine::kDeny},
+             Case {"TOOL", "/opt/tool", 80, engine::kPermit, engine::kDeny},      // overridden outgoing only
+             Case {"OTHER", "/usr/bin/other", 443, engine::kDeny, engine::kDeny},
+             Case {"TOOL", "", 443, engine::kPermit, engine::kDeny},              // no path: no override
+         }) {
+        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.port));
+        RuleTable table;
+        table.LoadRulesFromText(document, {c.name, c.path});
+        table.ApplyProfile(*profile, c.path);
+        EXPECT_EQ(table.MatchRules(engine::kOutgoing, c.port, "192.0.2.1"), c.outgoing);
+        EXPECT_EQ(table.MatchRules(engine::kIncoming, c.port, "192.0.2.1"), c.incoming);
+    }
+}
+
+// A profile's value is anyone's text who can write the settings: what does
+// not read as one of its words adds nothing, so it never lets through more
+// than its readable words say, and network ids made from hostile names are
+// one printable line that matches only itself.
+TEST(AttackProfileValue, HostileTextChangesNothingItsWordsDoNotSay)
+{
+    namespace profiles = protocol::profiles;
+    const std::string tooMany = [] {
+        std::string text;
+        for (int i = 0; i <= 256; ++i)
+            text += "allow=both /bin/p" + std::to_string(i) + "\n";
+        return text;
+    }();
+    EXPECT_FALSE(profiles::Parse("big", std::string(profiles::kMaxValueBytes, 'x')));
+    EXPECT_FALSE(profiles::Parse("many", tooMany));
+    const auto hostile = profiles::Parse(
+        "p", "network=gw:1\x01\nincoming=allow\r\noutgoing=alloww\nallow=both relative/tool\nallow=out /bin/a\x1b[2J\n"
+             "allow=sideways /bin/b\nblock-all=yes\nmode=everything\nallow=in /bin/c\n");
+    ASSERT_TRUE(hostile);
+    EXPECT_EQ(hostile->network, "");
+    EXPECT_FALSE(hostile->incoming);
+    EXPECT_FALSE(hostile->outgoing);
+    EXPECT_FALSE(hostile->blockAll);
+    EXPECT_EQ(hostile->mode, "");
+    ASSERT_EQ(hostile->programs.size(), 1u);
+    EXPECT_EQ(hostile->programs[0], (profiles::ProgramOverride {"/bin/c", true, true, false}));
+    EXPECT_EQ(profiles::ForNetwork({*hostile}, ""), nullptr);
+    RuleTable table;
+    table.LoadRulesFromText(RulesDocument(App("ANY", "DENY", "DENY")), {"c", "/bin/c"});
+    table.ApplyProfile(*hostile, "/bin/c");
+    EXPECT_EQ(table.MatchRules(engine::kIncoming, 80, "192.0.2.1"), engine::kPermit);
+    EXPECT_EQ(table.MatchRules(engine::kOutgoing, 80, "192.0.2.1"), engine::kDeny);
+    for (const char* name : {"a/b", "..", ".hidden", " x", "tab\there", "back\\slash", "\xc3", "\xc2\x85",
+                             "", "0123456789012345678901234567890123456789012345678901234567890123456789"})
+        EXPECT_NE(profiles::NameProblem(name), "") << name;
+    EXPECT_EQ(profiles::NameProblem("Caf\xc3\xa9"), "");
+    // An SSID is 32 bytes of anything.
+    std::string ssid;
+    for (int i = 0; i < 32; ++i)
+        ssid += static_cast<char>(i * 37 % 256);
+    for (const std::string& bytes : {ssid, std::string("Caf\xc3\xa9\n\x1b]0;x\x07\\"), std::string("\xc2\x9b\xed\xa0\x80")}) {
+        const std::string id = "ssid:" + os::EscapeNetworkText(bytes);
+        EXPECT_EQ(profiles::NetworkProblem(id), "") << id;
+    }
+    // Escaped text never passes for another network's name.
+    EXPECT_NE(os::EscapeNetworkText("a\\x01"), os::EscapeNetworkText("a\x01"));
+    EXPECT_EQ(os::EscapeNetworkText("Caf\xc3\xa9\n\\"), "Caf\xc3\xa9\\x0a\\x5c");
 }
 
 TEST(RuleMatching, PortZeroMatchesEveryPortAndTheFirstMatchWins)
