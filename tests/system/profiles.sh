@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Profiles that follow the network: in a network namespace of its own, the
+# default gateway changes from none to "Café" to "Home" and away again; a
+# running program and one started anew follow each profile within 2 s.
+#   tests/system/profiles.sh BUILD_DIR      (exit 77: no network namespace here)
+set -euo pipefail
+BUILD=$(cd "${1:?build folder}" && pwd)
+if [ -z "${ZEL_PROFILES_IN_NAMESPACE:-}" ]; then
+  export ZEL_PROFILES_IN_NAMESPACE=1
+  flags=(-n)
+  [ "$(id -u)" -eq 0 ] || flags=(-Urn)
+  unshare "${flags[@]}" true 2>/dev/null || { echo "SKIP: no network namespace"; exit 77; }
+  exec timeout 120 unshare "${flags[@]}" "$0" "$@"
+fi
+
+work=$(mktemp -d)
+cleanup() {
+  set +e
+  exec {py_in}>&- 2>/dev/null
+  for pid in ${server:-} ${zelconn:-} ${py:-}; do kill "$pid" 2>/dev/null; done
+  for pid in ${server:-} ${zelconn:-} ${py:-}; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "-- error log:"; cat "$errlog" 2>/dev/null || true; exit 1; }
+step() { echo "-- $*"; }
+
+ip link set lo up
+# The "gateway" lives on a dummy link inside the namespace, its hardware
+# address put into the neighbour table by hand (a dummy link has no ARP).
+ip link add uplink type dummy || { echo "SKIP: no dummy links"; exit 77; }
+ip link set uplink up
+ip addr add 10.77.0.2/24 dev uplink
+gateway() { # ADDRESS MAC, or nothing: no default route
+  ip route del default 2>/dev/null || true
+  [ $# -eq 0 ] && return
+  ip neigh replace "$1" lladdr "$2" dev uplink nud permanent
+  ip route add default via "$1" dev uplink
+}
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/home/.state"
+export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
+export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
+export ZEL_ALERT_PROGRAM=/bin/false
+# No system bus in here: the gateway names the network.
+export ZEL_NM_BUS_ADDRESS="unix:path=$work/no-bus"
+mkdir -p "$HOME"
+"$BUILD/tools/zel-setup" --quiet --install-dir "$work/install"
+setting() { "$BUILD/tools/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed -n 's/.*REG_SZ    //p'; }
+errlog="$(setting ErrLogs)/$(date +%-d_%-m_%Y)_err.LOG"
+cat >"$(setting RulesFile)" <<'XML'
+<APPLICATIONS><APPLICATION><EXENAME>ANY</EXENAME><DESCRIPTION>SYSTEM SETTINGS</DESCRIPTION><ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION></APPLICATIONS>
+XML
+
+port=$((23000 + RANDOM % 2000))
+python3 -m http.server "$port" --bind 127.0.0.2 --directory "$work" >/dev/null 2>&1 &
+server=$!
+for _ in $(seq 1 50); do (exec 3<>/dev/tcp/127.0.0.2/"$port") 2>/dev/null && break; sleep 0.1; done
+
+rules() { "$BUILD/tools/zel-rules" "$@"; }
+python=$(readlink -f "$(command -v python3)")
+cafe=(10.77.0.1 02:00:00:00:ca:fe)
+home=(10.77.0.9 02:00:00:00:00:01)
+step "the tool"
+rules profile add "Café" --network "gw:${cafe[0]}/${cafe[1]}" --block "$python"
+rules profile add Home --network "gw:${home[0]}/${home[1]}" --outgoing block --allow "$python"
+rules profile list | grep -q "^Café .*--block $python" || fail "list does not show Café"
+rules profile add "a/b" --network gw:x 2>/dev/null && fail "a name with '/' was taken"
+[ "$(rules profile add x --network gw:x --incoming sometimes 2>/dev/null; echo $?)" = 2 ] || fail "a bad word is no misuse"
+rules profile add Twice --network gw:x --allow /bin/a --block /bin/a 2>/dev/null && fail "a program named twice was taken"
+
+"$BUILD/zelconn/zelconn" &
+zelconn=$!
+
+# A program that runs throughout: it connects whenever it reads a line and
+# says how it went. The source is another loopback address than 127.0.0.1.
+exec {py_in}> >(exec "$BUILD/tools/zel-run" "$python" -u -c '
+import socket, sys
+for line in sys.stdin:
+    s = socket.socket()
+    s.bind(("127.0.0.3", 0))
+    try:
+        s.connect(("127.0.0.2", int(sys.argv[1])))
+        print("passes", flush=True)
+    except OSError:
+        print("denied", flush=True)
+    s.close()
+' "$port" >"$work/py.out" 2>/dev/null)
+py=$!
+asked=0
+running() { # the running program's next answer
+  asked=$((asked + 1))
+  echo go >&"$py_in"
+  for _ in $(seq 1 50); do [ "$(wc -l <"$work/py.out")" -ge "$asked" ] && break; sleep 0.05; done
+  sed -n "${asked}p" "$work/py.out"
+}
+started() { # a program started anew: python's own, and curl (no profile names it)
+  if "$BUILD/tools/zel-run" "$@" >/dev/null 2>&1; then echo passes; else echo denied; fi
+}
+curl_gets() { started curl -s -o /dev/null --max-time 5 --interface 127.0.0.3 "http://127.0.0.2:$port/"; }
+# Within 2 s of the change the running program gets want (each look is a connection).
+follows() {
+  local want=$1 what=$2 start got
+  start=$(date +%s%3N)
+  for _ in $(seq 1 40); do
+    got=$(running)
+    [ "$got" = "$want" ] && break
+    sleep 0.05
+  done
+  [ "$got" = "$want" ] || fail "$what: the running program $got, expected $want"
+  local took=$(($(date +%s%3N) - start))
+  [ "$took" -le 2000 ] || fail "$what: took $took ms"
+  echo "   $what: the running program $got after $took ms"
+}
+expect() {
+  local want=$1 what=$2; shift 2
+  local got; got=$("$@")
+  [ "$got" = "$want" ] || fail "$what: $got, expected $want"
+  echo "   $what: $got"
+}
+
+step "no gateway: no profile"
+follows passes "no profile"
+expect passes "curl, no profile" curl_gets
+
+step "Café"
+gateway "${cafe[@]}"
+follows denied "Café"
+expect denied "python started at Café" started "$python" -c "import socket; s=socket.socket(); s.bind(('127.0.0.3',0)); s.connect(('127.0.0.2',$port))"
+expect passes "curl at Café (its defaults are the file's)" curl_gets
+[ "$(setting ActiveProfile)" = "Café" ] || fail "ActiveProfile is not Café"
+rules profile | grep -q "\"Café\" is in force" || fail "the tool does not tell Café"
+
+step "Home"
+gateway "${home[@]}"
+follows passes "Home"
+expect denied "curl at Home (the profile's default)" curl_gets
+
+step "by hand, then by the network again"
+rules profile use "Café"
+follows denied "Café chosen by hand"
+rules profile use --auto
+follows passes "Home again"
+
+step "the gateway gone"
+gateway
+follows passes "no profile"
+expect passes "curl, no profile" curl_gets
+[ -z "$(setting ActiveProfile)" ] || fail "a profile stays in force"
+grep -q 'zelconn : Profile : profile "Café" is in force (network gw:10.77.0.1/02:00:00:00:ca:fe)' "$errlog" \
+  || fail "the switch is not in the error log"
+kill -0 "$py" 2>/dev/null || fail "the running program ended"
+echo "PASS"
