@@ -118,13 +118,15 @@ void ProfileSwitcher::Run()
     std::string network = os::CurrentNetworkId();
     if (Evaluate(network))
         Signal(switched_);
-    std::optional<Clock::time_point> settleAt, latest;
+    // While notices are settling: when to look at the network.
+    bool settling = false;
+    Clock::time_point settleAt, latest;
     auto lookAt = Clock::now() + kLookEvery;
     while (!stop_) {
         const auto now = Clock::now();
         auto until = lookAt;
-        if (settleAt)
-            until = std::min({until, *settleAt, *latest});
+        if (settling)
+            until = std::min({until, settleAt, latest});
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
         pollfd descriptors[3] = {{wake_, POLLIN, 0}, {routes.Fd(), POLLIN, 0}, {manager.Fd(), POLLIN, 0}};
         ::poll(descriptors, 3, static_cast<int>(std::clamp<long long>(wait, 0, kLookEvery.count())));
@@ -139,14 +141,14 @@ void ProfileSwitcher::Run()
         if (changed) {
             // Quiet for kSettle, but never later than kMostDelay after the first notice.
             settleAt = after + kSettle;
-            if (!latest)
+            if (!settling)
                 latest = after + kMostDelay;
+            settling = true;
         }
         bool look = false;
-        if (settleAt && (after >= *settleAt || after >= *latest)) {
+        if (settling && (after >= settleAt || after >= latest)) {
             network = os::CurrentNetworkId();
-            settleAt.reset();
-            latest.reset();
+            settling = false;
             look = true;
         }
         if (after >= lookAt) {
