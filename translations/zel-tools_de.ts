@@ -518,10 +518,15 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
        zel-rules review [--json]
        zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]
        zel-rules review reject ITEM|--program PATH
+       zel-rules profile [list | remove NAME | use NAME|--auto]
+       zel-rules profile add NAME --network ID [--block-all on|off] [--mode WORD]
+                 [--incoming ask|allow|block] [--outgoing ask|allow|block]
+                 [--allow[-in|-out] PATH] [--block[-in|-out] PATH] ...
 PROGRAM: a program&apos;s path or file name; ANY: the system settings.
 lists: the host lists subscribed to; update without NAME: the lists due.
 mode: what the firewall does with what the rules would ask; review: what a
 quiet or the learning mode decided without asking, ITEM as it lists them.
+profile: what changes on a network; without a word, which is in force and why.
 --services: the system services&apos; rules (/etc/korvel/Rules.xml, or FILE), root&apos;s to change.
 </source>
         <translation>Aufruf: zel-rules [--services [--rules DATEI]] BEFEHL ...
@@ -538,10 +543,15 @@ quiet or the learning mode decided without asking, ITEM as it lists them.
         zel-rules review [--json]
         zel-rules review accept EINTRAG|--program PFAD [--allow|--block] [--scope host|port|any]
         zel-rules review reject EINTRAG|--program PFAD
+        zel-rules profile [list | remove NAME | use NAME|--auto]
+        zel-rules profile add NAME --network KENNUNG [--block-all on|off] [--mode WORT]
+                  [--incoming ask|allow|block] [--outgoing ask|allow|block]
+                  [--allow[-in|-out] PFAD] [--block[-in|-out] PFAD] ...
 PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
 lists: die abonnierten Host-Listen; update ohne NAME: die fälligen Listen.
 mode: was die Firewall mit dem tut, wonach die Regeln fragen würden; review: was ein
 stiller oder der lernende Modus ohne Frage entschied, EINTRAG wie dort aufgeführt.
+profile: was sich in einem Netz ändert; ohne Wort: welches gilt und warum.
 --services: die Regeln der Systemdienste (/etc/korvel/Rules.xml oder DATEI), nur von root zu ändern.
 </translation>
     </message>
@@ -584,6 +594,62 @@ stiller oder der lernende Modus ohne Frage entschied, EINTRAG wie dort aufgefüh
     <message>
         <source>the mode could not be written to the settings</source>
         <translation>der Modus konnte nicht in die Einstellungen geschrieben werden</translation>
+    </message>
+    <message>
+        <source>this network: %1</source>
+        <translation>dieses Netz: %1</translation>
+    </message>
+    <message>
+        <source>no profile is in force</source>
+        <translation>kein Profil gilt</translation>
+    </message>
+    <message>
+        <source>profile &quot;%1&quot; is in force: chosen by hand</source>
+        <translation>Profil „%1“ gilt: von Hand gewählt</translation>
+    </message>
+    <message>
+        <source>profile &quot;%1&quot; is in force: its network is this one</source>
+        <translation>Profil „%1“ gilt: sein Netz ist dieses</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no profile name: %2</source>
+        <translation>„%1“ ist kein Profilname: %2</translation>
+    </message>
+    <message>
+        <source>%1 does not take &quot;%2&quot;</source>
+        <translation>%1 nimmt „%2“ nicht</translation>
+    </message>
+    <message>
+        <source>%1 is named twice</source>
+        <translation>%1 ist zweimal genannt</translation>
+    </message>
+    <message>
+        <source>a profile needs its network: --network ID (see zel-rules profile list)</source>
+        <translation>ein Profil braucht sein Netz: --network KENNUNG (siehe zel-rules profile list)</translation>
+    </message>
+    <message>
+        <source>a profile holds at most 256 programs</source>
+        <translation>ein Profil hält höchstens 256 Programme</translation>
+    </message>
+    <message>
+        <source>profile &quot;%1&quot; could not be stored</source>
+        <translation>Profil „%1“ konnte nicht gespeichert werden</translation>
+    </message>
+    <message>
+        <source>the choice could not be stored</source>
+        <translation>die Wahl konnte nicht gespeichert werden</translation>
+    </message>
+    <message>
+        <source>there is no profile &quot;%1&quot;</source>
+        <translation>es gibt kein Profil „%1“</translation>
+    </message>
+    <message>
+        <source>the profile could not be removed</source>
+        <translation>das Profil konnte nicht entfernt werden</translation>
+    </message>
+    <message>
+        <source>profiles are the user&apos;s: --services does not apply to them</source>
+        <translation>Profile gehören dem Benutzer: --services gilt für sie nicht</translation>
     </message>
     <message>
         <source>must be run as root to change the system services&apos; rules</source>

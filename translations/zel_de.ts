@@ -2336,6 +2336,10 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
         <source>Current version : %1</source>
         <translation>Version: %1</translation>
     </message>
+    <message>
+        <source>Profile: %1</source>
+        <translation>Profil: %1</translation>
+    </message>
     <message numerus="yes">
         <source>Blocked intruders today : %n</source>
         <translation>

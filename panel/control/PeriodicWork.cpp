@@ -1,9 +1,11 @@
 #include "panel/control/PeriodicWork.h"
 
 #include "gui/Timer.h"
+#include "os/NetworkIdentity.h"
 #include "panel/control/MessageChannel.h"
 #include "panel/core/LogReader.h"
 #include "panel/core/ProcessList.h"
+#include "protocol/Profiles.h"
 
 #include <ctime>
 
@@ -34,6 +36,7 @@ void PeriodicWork::Tick()
 {
     emit Traffic(traffic_.NextTick());
     channel_->RememberCarriers();
+    LookAtProfile();
     if (++ticks_ % kTicksPerHalfMinute == 0)
         emit HalfMinute();
     else if (ticks_ % kTicksPerRunningCheck == 0)
@@ -49,6 +52,18 @@ void PeriodicWork::Refresh()
     emit Running(panel::StillRunning(startedRunning_, core_.ProcRoot()));
     emit BlockedIntruders(panel::CountBlockedIntruders(core_.Settings().LogFilePath, now));
     emit ReplacedEngine(panel::ProgramsOnReplacedEngine(core_.ProcRoot()));
+    LookAtProfile();
+}
+
+void PeriodicWork::LookAtProfile()
+{
+    // Anyone who can write the settings names it: shown escaped.
+    const std::string name = os::EscapeNetworkText(protocol::profiles::ActiveName());
+    if (profileShown_ && name == profile_)
+        return;
+    profile_ = name;
+    profileShown_ = true;
+    emit Profile(QString::fromStdString(name));
 }
 
 }  // namespace panel

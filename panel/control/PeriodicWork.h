@@ -35,11 +35,14 @@ signals:
     void Traffic(const panel::TrafficStats::Tick& tick);
     void Running(const std::vector<std::string>& paths);
     void BlockedIntruders(int count);
+    // The name of the profile in force (empty: none), escaped; at a change.
+    void Profile(const QString& name);
     void ReplacedEngine(const std::vector<std::string>& names);
     void HalfMinute();
 
 private:
     void Tick();
+    void LookAtProfile();
 
     panel::PanelCore& core_;
     MessageChannel* channel_;
@@ -48,6 +51,8 @@ private:
     int ticks_ = 0;
     // The programs today's log says were started and were running at the last look.
     std::vector<std::string> startedRunning_;
+    std::string profile_;
+    bool profileShown_ = false;
 };
 
 }  // namespace panel

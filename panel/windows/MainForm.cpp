@@ -243,6 +243,7 @@ void MainForm::ConnectChannel()
     connect(periodic_, &PeriodicWork::Traffic, status_, &StatusArea::ShowTraffic);
     connect(periodic_, &PeriodicWork::Running, status_, &StatusArea::ShowRunning);
     connect(periodic_, &PeriodicWork::BlockedIntruders, status_, &StatusArea::ShowBlockedIntruders);
+    connect(periodic_, &PeriodicWork::Profile, status_, &StatusArea::ShowProfile);
     connect(periodic_, &PeriodicWork::ReplacedEngine, status_, &StatusArea::ShowReplacedEngine);
     connect(periodic_, &PeriodicWork::HalfMinute, this, &MainForm::HalfMinute);
     connect(rulesRetry_, &gui::Timer::timeout, this, &MainForm::RetryRules);

@@ -81,6 +81,9 @@ StatusArea::StatusArea(QLabel* coverage, QLabel* summary, QWidget* away, QWidget
     side->addLayout(address);
     blocked_ = panel::PlainLabel("StatText", QString(), this);
     side->addWidget(blocked_);
+    profile_ = panel::PlainLabel("ProfileText", QString(), this);
+    profile_->hide();
+    side->addWidget(profile_);
     QLabel* version = panel::PlainLabel("LBLVersion", QString(), this);
     auto* links = new QHBoxLayout;
     links->addWidget(version);
@@ -154,6 +157,12 @@ void StatusArea::ShowBlockedIntruders(int count)
     blocked_->setText(tr("Blocked intruders today : %n", nullptr, count));
     helpLink_->setText(tr("Help"));
     siteLink_->setText(panel::kWebSite);
+}
+
+void StatusArea::ShowProfile(const QString& name)
+{
+    profile_->setText(tr("Profile: %1").arg(name));
+    profile_->setVisible(!name.isEmpty());
 }
 
 void StatusArea::ShowReplacedEngine(const std::vector<std::string>& names)

@@ -31,6 +31,8 @@ public:
     void ShowRunning(const std::vector<std::string>& paths);
     void ShowAddresses(const QStringList& addresses);
     void ShowBlockedIntruders(int count);
+    // The profile in force, shown while there is one (empty: none).
+    void ShowProfile(const QString& name);
     // Programs still running an engine an update replaced; hidden when none.
     void ShowReplacedEngine(const std::vector<std::string>& names);
     // The latest connection the kernel backstop reported.
@@ -56,6 +58,7 @@ private:
     QListWidget* running_;
     QLabel* addresses_;
     QLabel* blocked_;
+    QLabel* profile_;
     QLabel* engineNotice_;
     QLabel* backstopNotice_;
     QLabel* kernelLayer_;
