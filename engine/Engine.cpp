@@ -289,6 +289,14 @@ void Engine::LogConnection(const Connection& connection, int permission, const c
                                              list};
     protocol::RecordText body;
     protocol::FormatConnectionBody(record, body);
+    if (rules_.ProfileInForce())
+        rules_.Reading([&body](const RuleTable& table) {
+            if (table.profileForLog.empty())
+                return;
+            body.Append(protocol::kOpenTag<protocol::record_tag::kProfile>);
+            body.Append(table.profileForLog);
+            body.Append(protocol::kEndTag<protocol::record_tag::kProfile>);
+        });
     log_.AppendLogRecord(body.View(), Now());
 }
 

@@ -84,6 +84,7 @@ void RuleTable::Clear()
     defaultIncoming = kAsk;
     defaultOutgoing = kAsk;
     ownEntry = false;
+    profileForLog.clear();
     overrideIncoming = kNoOverride;
     overrideOutgoing = kNoOverride;
 }
@@ -104,6 +105,7 @@ int DecisionOf(protocol::profiles::Answer answer)
 
 void RuleTable::ApplyProfile(const protocol::profiles::Profile& profile, std::string_view path)
 {
+    profileForLog = text::EscapeLogText(profile.name);
     if (!ownEntry) {
         if (profile.incoming)
             defaultIncoming = DecisionOf(*profile.incoming);

@@ -80,6 +80,8 @@ public:
     static constexpr int kNoOverride = -1;
     int overrideIncoming = kNoOverride;
     int overrideOutgoing = kNoOverride;
+    // The profile's name as records carry it (escaped); empty: none in force.
+    std::string profileForLog;
 
     // Takes what the profile says of the program at path: its defaults
     // replace the file's when the program has no entry of its own, and an

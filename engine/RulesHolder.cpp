@@ -30,6 +30,7 @@ void RulesHolder::LoadLocked(const std::string& path, const ProgramIdentity& pro
     if (whole || !keepOnFailure) {
         std::unique_lock lock(tableMutex_);
         table_ = std::move(table);
+        profileInForce_.store(!table_.profileForLog.empty(), std::memory_order_release);
     }
     verdictGeneration_.fetch_add(1, std::memory_order_acq_rel);
     ReturnParserMemory();

@@ -60,6 +60,9 @@ public:
               int64_t& answerEnd) const;
     RuleTable Snapshot() const { return Reading([](const RuleTable& table) { return table; }); }
     int Loads() const { return reloads_.load(); }
+    // Whether the table in force came with a profile: one load before
+    // a record takes the table's lock for the profile's name.
+    bool ProfileInForce() const { return profileInForce_.load(std::memory_order_acquire); }
 
     void LockForFork() { reloadMutex_.lock(); }
     // In the child, readers of the parent's other threads may have held the table lock.
@@ -80,6 +83,7 @@ private:
     mutable os::ForkableSharedMutex tableMutex_;
     RuleTable table_;
     std::atomic<int> reloads_ {0};
+    std::atomic<bool> profileInForce_ {false};
     // How the last reading went and which version of the file it read.
     LoadStatus loadStatus_ = LoadStatus::kMissing;
     FileStamp loadedStamp_;

@@ -156,5 +156,8 @@ expect passes "no profile: the running program" running
 [ -z "$(setting ActiveProfile)" ] || fail "a profile stays in force"
 grep -q 'zelconn : Profile : profile "Café" is in force (network gw:10.77.0.1/02:00:00:00:ca:fe)' "$errlog" \
   || fail "the switch is not in the error log"
+today="$(setting LogFilesPath)/$(date +%-d_%-m_%Y)_qrb.log"
+grep -q "<PERMISSION>0</PERMISSION>.*<PROFILE>Café</PROFILE>" "$today" || fail "no denied record names the profile Café"
+grep "<PERMISSION>1</PERMISSION>" "$today" | grep -q -v "<PROFILE>" || fail "records without a profile name one"
 kill -0 "$py" 2>/dev/null || fail "the running program ended"
 echo "PASS"
