@@ -3,8 +3,9 @@
 // it must walk before the default permits, with and without its log record,
 // with 1,000 entries of every address form of both families, with a
 // name against 500 host patterns, answered by the last of 100 answers for a
-// time, for a datagram peer already permitted, and a question the quiet
-// mode answers without an alert. A process's first
+// time, for a datagram peer already permitted, a question the quiet mode
+// answers without an alert, and with a log record under a profile. A
+// process's first
 // decision (the engine's start, the rules read) is measured for a plain
 // program and for a script its interpreter runs, which reads the process's
 // command line and working folder too.
@@ -180,6 +181,21 @@ void BM_ApproveWithLog(benchmark::State& state)
         benchmark::DoNotOptimize(engine->Approve(40000, 1, "10.0.0.5", 1, 80));
 }
 BENCHMARK(BM_ApproveWithLog);
+
+// The same under a profile: its default stands for the file's (the entries
+// are walked as before), and the record names the profile.
+void BM_ApproveWithLogUnderProfile(benchmark::State& state)
+{
+    protocol::registry::SetString(RootKey::LocalMachine, "Software\\KORVEL\\QRB\\Profiles", "Bench",
+                                  "network=gw:10.0.0.1\noutgoing=allow\nblock=both /usr/bin/bench-other\n");
+    protocol::registry::SetString(RootKey::LocalMachine, kSettingsKey, "ActiveProfile", "Bench");
+    auto engine = Environment().MakeEngine(true);
+    engine->Approve(40000, 1, "10.0.0.5", 1, 80); // the rules and the profile read
+    protocol::registry::DeleteValue(RootKey::LocalMachine, kSettingsKey, "ActiveProfile");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->Approve(40000, 1, "10.0.0.5", 1, 80));
+}
+BENCHMARK(BM_ApproveWithLogUnderProfile);
 
 void BM_ApproveWithoutLog(benchmark::State& state)
 {

@@ -18,8 +18,9 @@ cleanup() {
   set +e
   [ -z "${py_in:-}" ] || exec {py_in}>&-
   [ -z "${panel_in:-}" ] || exec {panel_in}>&-
-  for pid in ${server:-} ${zelconn:-} ${py:-}; do kill "$pid" 2>/dev/null; done
-  for pid in ${server:-} ${zelconn:-} ${py:-}; do wait "$pid" 2>/dev/null; done
+  [ -z "${nm_in:-}" ] || exec {nm_in}>&-
+  for pid in ${server:-} ${zelconn:-} ${py:-} ${bus:-}; do kill "$pid" 2>/dev/null; done
+  for pid in ${server:-} ${zelconn:-} ${py:-} ${bus:-}; do wait "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,8 +45,23 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$w
 export ZEL_REGISTRY_ROOT="$work/registry" ZEL_RUNTIME_DIR="$work/runtime"
 export ZEL_HOOK_LIBRARY="$BUILD/hook/libzelhook.so" ZEL_ENGINE_LIBRARY="$BUILD/engine/libqrbruler.so"
 export ZEL_ALERT_PROGRAM=/bin/false
-# No system bus in here: the gateway names the network.
+# NetworkManager stands in on a bus of the test's own, with no connection
+# at first: the gateway names the network until it has one.
 export ZEL_NM_BUS_ADDRESS="unix:path=$work/no-bus"
+nm_in=
+if [ -x /usr/bin/dbus-daemon ] && /usr/bin/python3 -c 'import dbus.service; from gi.repository import GLib' 2>/dev/null; then
+  coproc BUS { exec /usr/bin/dbus-daemon --session --nofork --print-address=1; }
+  bus=$!
+  read -r -t 10 ZEL_NM_BUS_ADDRESS <&"${BUS[0]}" || fail "no private bus"
+  exec {nm_in}> >(exec /usr/bin/python3 "$(dirname "$0")/fake_network_manager.py" "$ZEL_NM_BUS_ADDRESS" >"$work/nm.out")
+  for _ in $(seq 1 100); do grep -qs ready "$work/nm.out" && break; sleep 0.05; done
+  grep -qs ready "$work/nm.out" || fail "the stand-in for NetworkManager did not start"
+fi
+nm() { # a change of NetworkManager's primary connection, told
+  local before; before=$(grep -c changed "$work/nm.out" || true)
+  echo "$*" >&"$nm_in"
+  for _ in $(seq 1 100); do [ "$(grep -c changed "$work/nm.out")" -gt "$before" ] && break; sleep 0.05; done
+}
 mkdir -p "$HOME"
 "$BUILD/tools/zel-setup" --quiet --install-dir "$work/install"
 setting() { "$BUILD/tools/zel-reg" query HKLM/Software/KORVEL/QRB /v "$1" | sed -n 's/.*REG_SZ    //p'; }
@@ -148,6 +164,26 @@ rules profile use "Café"
 follows denied "Café chosen by hand: the running program"
 rules profile use --auto
 follows passes "Home again: the running program"
+
+if [ -n "$nm_in" ]; then
+  # 32 bytes of an SSID: letters, a terminal's escape, a newline, a NUL, a
+  # byte that is no UTF-8, a backslash; the id holds them escaped.
+  step "NetworkManager's Wi-Fi, a hostile SSID"
+  nm wifi "$(printf 'Caf\xc3\xa9\x1b[2J\n\x00\xff\\%s' 0123456789abcdefghi | od -An -tx1 | tr -d ' \n')"
+  ssid=$'ssid:Caf\xc3\xa9''\x1b[2J\x0a\x00\xff\x5c0123456789abcdefghi'
+  follows passes "no profile for the Wi-Fi: curl" curl_gets
+  shown=$(rules profile list | sed -n 's/^this network: //p')
+  [ "$shown" = "$ssid" ] || fail "this network is shown as '$shown', expected '$ssid'"
+  rules profile add Train --network "$shown" --block "$python"
+  follows denied "Train: the running program"
+  nm wired Office
+  follows passes "a wired connection, no profile: the running program"
+  expect passes "a wired connection, no profile: curl" curl_gets
+  [ "$(rules profile list | sed -n 's/^this network: //p')" = "nm:Office" ] || fail "the wired connection is not nm:Office"
+  nm none
+  follows denied "Home again: curl" curl_gets
+  expect passes "Home again: the running program" running
+fi
 
 step "the gateway gone"
 gateway
