@@ -3,6 +3,7 @@
 
 #include "os/NetworkIdentity.h"
 #include "protocol/Profiles.h"
+#include "protocol/Registry.h"
 #include "rules/RulesFormat.h"
 #include "tests/Sandbox.h"
 
@@ -577,6 +578,19 @@ TEST(AttackProfileValue, HostileTextChangesNothingItsWordsDoNotSay)
         const std::string id = "ssid:" + os::EscapeNetworkText(bytes);
         EXPECT_EQ(profiles::NetworkProblem(id), "") << id;
     }
+    // The store: ActiveProfile naming a path outside the profiles, or a
+    // value too large to be one, puts nothing in force.
+    testing_support::Sandbox sandbox;
+    namespace registry = protocol::registry;
+    const auto key = profiles::kProfilesKey;
+    ASSERT_TRUE(registry::SetString(registry::RootKey::LocalMachine, key, "Big", std::string(200000, 'x')));
+    ASSERT_TRUE(registry::SetString(registry::RootKey::LocalMachine, "Software\\KORVEL\\QRB", "Outside",
+                                    "network=gw:1\noutgoing=allow\n"));
+    for (const char* active : {"../Outside", "Big", "Missing"}) {
+        ASSERT_TRUE(profiles::SetActive(active));
+        EXPECT_FALSE(profiles::Active()) << active;
+    }
+    EXPECT_TRUE(profiles::All().empty());
     // Escaped text never passes for another network's name.
     EXPECT_NE(os::EscapeNetworkText("a\\x01"), os::EscapeNetworkText("a\x01"));
     EXPECT_EQ(os::EscapeNetworkText("Caf\xc3\xa9\n\\"), "Caf\xc3\xa9\\x0a\\x5c");
