@@ -756,6 +756,21 @@ TEST_F(MainWindow, TrafficMessagesBecomeRatesAndTheRingWraps)
     EXPECT_EQ(chart->Series(0)->count(), 60);
 }
 
+// The profile in force shows in the status area within a second, its name
+// escaped (anyone who writes the settings names it); none: nothing shows.
+TEST_F(MainWindow, StatusAreaShowsTheProfileInForce)
+{
+    QLabel* profile = Label(*form, "ProfileText");
+    EXPECT_FALSE(profile->isVisible());
+    sandbox.SetSetting("ActiveProfile", "Caf\xc3\xa9\x1b[2J");
+    gui::Clock::Instance().Advance(1000);
+    EXPECT_TRUE(profile->isVisible());
+    EXPECT_EQ(profile->text().toStdString(), "Profile: Caf\xc3\xa9\\x1b[2J");
+    sandbox.SetSetting("ActiveProfile", "");
+    gui::Clock::Instance().Advance(1000);
+    EXPECT_FALSE(profile->isVisible());
+}
+
 // An answer applied to one host reaches the window with the host's name and
 // stores the program with its new rule, leaving the user's page and the
 // keyboard where they were.
