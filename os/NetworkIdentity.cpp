@@ -216,15 +216,45 @@ RouteWatch::~RouteWatch()
         ::close(fd_);
 }
 
+void RouteWatch::FollowNeighbour(std::string_view id)
+{
+    family_ = 0;
+    if (!id.starts_with("gw:"))
+        return;
+    const std::string address(id.substr(3, id.find('/') == std::string_view::npos ? id.npos : id.find('/') - 3));
+    if (::inet_pton(AF_INET, address.c_str(), neighbour_) == 1)
+        family_ = AF_INET;
+    else if (::inet_pton(AF_INET6, address.c_str(), neighbour_) == 1)
+        family_ = AF_INET6;
+}
+
+bool RouteWatch::Counts(const nlmsghdr* message) const
+{
+    if (message->nlmsg_type != RTM_NEWNEIGH && message->nlmsg_type != RTM_DELNEIGH)
+        return true;
+    const auto* neighbour = static_cast<const ndmsg*>(NLMSG_DATA(message));
+    if (family_ == 0 || neighbour->ndm_family != family_ || message->nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg)))
+        return false;
+    unsigned length = message->nlmsg_len - NLMSG_LENGTH(sizeof(ndmsg));
+    for (const auto* attribute = reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(neighbour) + NLMSG_ALIGN(sizeof(ndmsg)));
+         RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length))
+        if (attribute->rta_type == NDA_DST)
+            return RTA_PAYLOAD(attribute) == AddressSize(family_) && !std::memcmp(RTA_DATA(attribute), neighbour_, AddressSize(family_));
+    return false;
+}
+
 bool RouteWatch::Drain()
 {
     bool any = false;
-    char buffer[8192];
+    alignas(nlmsghdr) char buffer[8192];
     // Bounded: a flood of notices is read in a burst at most this long.
     for (int i = 0; i < 256; ++i) {
         const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
         if (got > 0) {
-            any = true;
+            auto length = static_cast<unsigned>(got);
+            for (auto* message = reinterpret_cast<const nlmsghdr*>(buffer); NLMSG_OK(message, length);
+                 message = NLMSG_NEXT(message, length))
+                any |= Counts(message);
             continue;
         }
         // An overrun lost notices: something changed.

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+
+struct nlmsghdr;
 #include <string_view>
 
 // Which network the computer is on, as a short id a profile names: the
@@ -27,11 +29,18 @@ public:
     RouteWatch& operator=(const RouteWatch&) = delete;
 
     int Fd() const { return fd_; }
-    // Reads every notice waiting; true when there was one.
+    // Neighbour notices count only for this address (an id's "gw:ADDRESS"
+    // part; anything else: none), as every host of a busy network has them.
+    void FollowNeighbour(std::string_view id);
+    // Reads every notice waiting; true when one of them counts.
     bool Drain();
 
 private:
+    bool Counts(const ::nlmsghdr* message) const;
+
     int fd_ = -1;
+    int family_ = 0; // of the neighbour followed; 0: none
+    unsigned char neighbour_[16] = {};
 };
 
 }  // namespace os

@@ -116,6 +116,7 @@ void ProfileSwitcher::Run()
     os::RouteWatch routes;
     os::NetworkManagerWatch manager;
     std::string network = os::CurrentNetworkId();
+    routes.FollowNeighbour(network);
     if (Evaluate(network))
         Signal(switched_);
     // While notices are settling: when to look at the network.
@@ -148,6 +149,7 @@ void ProfileSwitcher::Run()
         bool look = false;
         if (settling && (after >= settleAt || after >= latest)) {
             network = os::CurrentNetworkId();
+            routes.FollowNeighbour(network);
             settling = false;
             look = true;
         }
