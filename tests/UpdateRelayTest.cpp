@@ -119,6 +119,16 @@ TEST(UpdateRelay, FullStringMakesRoomAndRaisesTheFloorForWhatLeft)
     EXPECT_EQ(names.find("PROGRAM100.EXE"), std::string::npos);
     EXPECT_EQ(r.last.floor, r.sequence);
     EXPECT_EQ(r.last.wordSequences.size(), SplitNames(names).size());
+    // A profile switched: the next write raises the floor past every engine,
+    // the names still waiting kept; then the relay is idle again.
+    const uint32_t before = r.sequence;
+    r.relay.EveryoneDue();
+    EXPECT_FALSE(r.relay.Idle());
+    EXPECT_EQ(r.Step(hosts), names);
+    EXPECT_EQ(r.sequence, before + 2);
+    EXPECT_EQ(r.last.floor, r.sequence);
+    r.Step(hosts, {});
+    EXPECT_EQ(r.sequence, before + 2);
 }
 
 // The engine side of the same bookkeeping: which writes make an engine reload.
