@@ -1,5 +1,6 @@
 #include "protocol/Profiles.h"
 
+#include "protocol/FirewallMode.h"
 #include "protocol/Registry.h"
 #include "protocol/SettingNames.h"
 #include "text/Strings.h"
@@ -124,10 +125,7 @@ std::string PathProblem(std::string_view path)
     return {};
 }
 
-bool IsModeWord(std::string_view word)
-{
-    return word == "ask" || word == "quiet-allow" || word == "quiet-block" || word == "learn";
-}
+bool IsModeWord(std::string_view word) { return mode::Parse(word).has_value(); }
 
 std::optional<Answer> ParseAnswer(std::string_view word)
 {
@@ -285,7 +283,7 @@ bool Apply(const Profile* profile)
         });
     } else {
         status = registry::Query(kRoot, registry::kSettingsKey, settings::kSecurityStatus);
-        mode = registry::Query(kRoot, registry::kSettingsKey, kFirewallMode);
+        mode = registry::Query(kRoot, registry::kSettingsKey, settings::kFirewallMode);
         if (profile)
             ok &= registry::SetString(kRoot, registry::kSettingsKey, kProfileRestore,
                                       "SecurityStatus=" + status.value_or("-") + "\nFirewallMode=" + mode.value_or("-")
@@ -296,9 +294,9 @@ bool Apply(const Profile* profile)
     else if (saved)
         ok &= Put(settings::kSecurityStatus, status);
     if (profile && !profile->mode.empty())
-        ok &= Put(kFirewallMode, profile->mode);
+        ok &= Put(settings::kFirewallMode, profile->mode);
     else if (saved)
-        ok &= Put(kFirewallMode, mode);
+        ok &= Put(settings::kFirewallMode, mode);
     ok &= SetActive(profile ? profile->name : std::string());
     if (!profile && saved && ok)
         ok &= registry::DeleteValue(kRoot, registry::kSettingsKey, kProfileRestore);

@@ -20,8 +20,6 @@ inline constexpr const char* kActiveProfile = "ActiveProfile";
 // What the settings held before a profile changed them, put back when no
 // profile is in force any more: "SecurityStatus=..." and "FirewallMode=..." lines.
 inline constexpr const char* kProfileRestore = "ProfileRestore";
-// The firewall's mode, a word the profile may set (ask|quiet-allow|quiet-block|learn).
-inline constexpr const char* kFirewallMode = "FirewallMode";
 
 // A value larger than this, or with more overrides, is no profile.
 inline constexpr size_t kMaxValueBytes = 64 * 1024;
