@@ -9,11 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_set>
 
 namespace panel {
@@ -93,49 +90,16 @@ const char* DirectionWord(LiveDirection direction)
 
 LiveConnections::LiveConnections(Options options)
     : options_(std::move(options)), diagnostics_(options_.sockets),
-      owners_(options_.uid, options_.procRoot, options_.owners)
+      owners_(options_.uid, options_.procRoot, options_.owners), records_(kRecordsPerRead)
 {
 }
 
 void LiveConnections::ReadRecords(std::time_t wallNow)
 {
-    if (options_.logFolder.empty())
-        return;
-    const std::string file = protocol::TrafficLogFileName(options_.logFolder, wallNow);
-    if (file != recordsFile_) {  // a new day: its own decisions
-        recordsFile_ = file;
-        recordsOffset_ = 0;
+    const TrafficLogTail::Appended appended = records_.ReadOn(options_.logFolder, wallNow);
+    if (appended.restarted)  // a new day, or a file cut or replaced: its own decisions
         decisions_.clear();
-    }
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return;
-    }
-    if (status.st_size < recordsOffset_) {  // cut or replaced: read again
-        recordsOffset_ = 0;
-        decisions_.clear();
-    }
-    const auto size = static_cast<size_t>(std::min<long long>(status.st_size - recordsOffset_, kRecordsPerRead));
-    std::string text(size, '\0');
-    const ssize_t got = size ? ::pread(fd, text.data(), size, recordsOffset_) : 0;
-    ::close(fd);
-    if (got <= 0)
-        return;
-    text.resize(static_cast<size_t>(got));
-    const size_t end = text.rfind('\n');
-    if (end == std::string::npos) {
-        // No record is that long: a line filling a whole read is passed over,
-        // not read again at every refresh.
-        if (text.size() == kRecordsPerRead)
-            recordsOffset_ += static_cast<long long>(text.size());
-        return;
-    }
-    recordsOffset_ += static_cast<long long>(end + 1);
-    text::ForEachLine(std::string_view(text).substr(0, end + 1), [this](std::string_view line) {
+    text::ForEachLine(appended.lines, [this](std::string_view line) {
         const auto entry = protocol::ParseLogLine(line);
         if (!entry || entry->kind != protocol::LogEntry::Kind::kConnection)
             return;

@@ -2,6 +2,7 @@
 
 #include "os/SockDiag.h"
 #include "os/SocketOwners.h"
+#include "panel/core/TrafficLogTail.h"
 
 #include <chrono>
 #include <cstdint>
@@ -102,8 +103,7 @@ private:
     uint32_t refreshes_ = 0;
     // Today's records, read on from where the last refresh stopped: the
     // latest decision by program, protocol, peer and port.
-    std::string recordsFile_;
-    long long recordsOffset_ = 0;
+    TrafficLogTail records_;
     std::unordered_map<std::string, Decisions> decisions_;
 };
 
