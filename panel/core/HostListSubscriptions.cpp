@@ -56,6 +56,8 @@ std::optional<uint64_t> Number(std::string_view text)
     return std::stoull(std::string(text));
 }
 
+const char* const kUnreadable = "its settings do not read; remove it and add it again";
+
 // A list as the store holds it; one whose source or bit does not read is
 // kept (so that it can be seen and removed) but not compiled.
 HostListSubscription Deserialize(const std::string& name, std::string_view text)
@@ -94,7 +96,7 @@ HostListSubscription Deserialize(const std::string& name, std::string_view text)
     }
     if (list.source.empty() || !haveBit) {
         list.enabled = false;
-        list.error = "its settings do not read; remove it and add it again";
+        list.error = kUnreadable;
     }
     return list;
 }
@@ -388,6 +390,34 @@ HostListOutcome HostListSubscriptions::Update(std::string_view name)
         if (HostListOutcome compiled = CompileLists(All(), {}, nullptr); !compiled)
             outcome.error += (outcome.error.empty() ? "" : "\n") + compiled.error;
     return outcome;
+}
+
+HostListOutcome HostListSubscriptions::SetEnabled(std::string_view name, bool enabled)
+{
+    const WriterLock lock;
+    if (!lock.Held())
+        return Failed(kNotLocked);
+    std::vector<HostListSubscription> lists = All();
+    const auto list = std::find_if(lists.begin(), lists.end(),
+                                   [&](const HostListSubscription& one) { return Lower(one.name) == Lower(name); });
+    if (list == lists.end())
+        return Failed("no list \"" + std::string(name) + "\"");
+    if (list->enabled == enabled)
+        return {};
+    if (enabled && list->error == kUnreadable)
+        return Failed(kUnreadable);
+    list->enabled = enabled;
+    // The shared file first: while it cannot be written nothing changes.
+    HostListOutcome compiled = CompileLists(lists, {}, nullptr);
+    if (!compiled)
+        return compiled;
+    if (!Save(*list)) {
+        // The settings still say what the file held before: make it so again.
+        list->enabled = !enabled;
+        CompileLists(lists, {}, nullptr);
+        return Failed("the settings store cannot be written");
+    }
+    return compiled;
 }
 
 HostListOutcome HostListSubscriptions::UpdateDue(std::vector<std::string>* updated)

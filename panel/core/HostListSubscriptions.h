@@ -64,6 +64,10 @@ public:
     // Updates every enabled list whose last good fetch is older than the
     // refresh interval (or that never had one); the names updated well go to updated.
     HostListOutcome UpdateDue(std::vector<std::string>* updated = nullptr);
+    // Switches a list on or off and compiles again. A list switched off keeps
+    // its text and its bit, so that switching it back on fetches nothing; it
+    // is not updated while off.
+    HostListOutcome SetEnabled(std::string_view name, bool enabled);
     // The enabled lists' kept texts compiled into the shared file.
     HostListOutcome Compile() const;
 
