@@ -513,7 +513,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
        zel-rules remove PROGRAM [N]
        zel-rules export
        zel-rules import [FILE]
-       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME]]
+       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME] | enable|disable NAME]
        zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]
        zel-rules review [--json]
        zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]
@@ -538,7 +538,7 @@ profile: what changes on a network; without a word, which is in force and why.
         zel-rules remove PROGRAMM [N]
         zel-rules export
         zel-rules import [DATEI]
-        zel-rules lists [add NAME URL|DATEI | remove NAME | update [NAME]]
+        zel-rules lists [add NAME URL|DATEI | remove NAME | update [NAME] | enable|disable NAME]
         zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]
         zel-rules review [--json]
         zel-rules review accept EINTRAG|--program PFAD [--allow|--block] [--scope host|port|any]

@@ -146,13 +146,21 @@ done <<EOF2
 1|list "X" was not added: cannot read $work/missing.txt|lists add X $work/missing.txt
 1|list "X" was not added: the list holds no host names|lists add X $work/first.json
 1|no list "nosuch"|lists update nosuch
+1|no list "nosuch"|lists disable nosuch
+2|"a/b" is no list name|lists enable a/b
 EOF2
 
-step "host lists: added from a file, listed, removed"
+step "host lists: added from a file, listed, switched off and on, removed"
 printf '0.0.0.0 ads.example.com\n||track.example.net^\n' >"$work/hosts.txt"
 rules lists add 'My Ads' "$work/hosts.txt" | grep -q '^list "My Ads" added: 2 entries$' || fail "lists add"
 rules lists | grep -q "^My Ads  *$work/hosts.txt  *2  $(date +%Y-%m-%d) [0-9:]*  -\$" || fail "lists: $(rules lists)"
 [ -s "$XDG_DATA_HOME/korvel/hostlists.bin" ] || fail "no compiled lists"
+# Off: compiled without it; on again from the text kept, its source gone.
+rules lists disable 'my ads' && rules lists | grep -q "^My Ads .* (off) -\$" || fail "lists disable: $(rules lists)"
+! grep -qa 'ads.example.com' "$XDG_DATA_HOME/korvel/hostlists.bin" || fail "a list switched off still compiled"
+rm "$work/hosts.txt"
+rules lists enable 'My Ads' && rules lists | grep -q "^My Ads .*  -\$" || fail "lists enable: $(rules lists)"
+grep -qa 'ads.example.com' "$XDG_DATA_HOME/korvel/hostlists.bin" || fail "a list switched on again not compiled"
 rules lists remove 'my ads' && [ "$(rules lists | wc -l)" = 1 ] || fail "lists remove: $(rules lists)"
 
 step "the mode, and the review list: listed, accepted into rules, rejected"

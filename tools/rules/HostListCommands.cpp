@@ -1,5 +1,5 @@
 // The host lists the user subscribes to: lists (a line per list), lists add,
-// remove and update. They are the user's own, apart from the rules file.
+// remove, update, enable and disable. They are the user's own, apart from the rules file.
 #include "tools/rules/Commands.h"
 
 #include "panel/core/HostListSubscriptions.h"
@@ -108,6 +108,12 @@ int HostLists(const Call& call)
         if (const int status = CheckName(args[1]))
             return status;
         const panel::HostListOutcome outcome = panel::HostListSubscriptions().Remove(args[1]);
+        return outcome ? 0 : Failed(outcome);
+    }
+    if ((verb == "enable" || verb == "disable") && args.size() == 2) {
+        if (const int status = CheckName(args[1]))
+            return status;
+        const panel::HostListOutcome outcome = panel::HostListSubscriptions().SetEnabled(args[1], verb == "enable");
         return outcome ? 0 : Failed(outcome);
     }
     if (verb == "update" && args.size() <= 2) {

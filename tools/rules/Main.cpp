@@ -39,7 +39,7 @@ int Usage(std::FILE* out)
                          "       zel-rules remove PROGRAM [N]\n"
                          "       zel-rules export\n"
                          "       zel-rules import [FILE]\n"
-                         "       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME]]\n"
+                         "       zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME] | enable|disable NAME]\n"
                          "       zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]\n"
                          "       zel-rules review [--json]\n"
                          "       zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]\n"
