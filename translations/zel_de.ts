@@ -1580,12 +1580,32 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
         <translation>Letzter Fehler</translation>
     </message>
     <message>
-        <source>Yes</source>
-        <translation>Ja</translation>
+        <source>Refused today</source>
+        <translation>Heute abgewiesen</translation>
     </message>
     <message>
-        <source>No</source>
-        <translation>Nein</translation>
+        <source>Switching the list &quot;%1&quot; on…</source>
+        <translation>Die Liste „%1“ wird eingeschaltet…</translation>
+    </message>
+    <message>
+        <source>Switching the list &quot;%1&quot; off…</source>
+        <translation>Die Liste „%1“ wird ausgeschaltet…</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was not switched on: %2</source>
+        <translation>Die Liste „%1“ wurde nicht eingeschaltet: %2</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; was not switched off: %2</source>
+        <translation>Die Liste „%1“ wurde nicht ausgeschaltet: %2</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; is on.</source>
+        <translation>Die Liste „%1“ ist eingeschaltet.</translation>
+    </message>
+    <message>
+        <source>The list &quot;%1&quot; is off; it keeps its entries for when it is switched on.</source>
+        <translation>Die Liste „%1“ ist ausgeschaltet; ihre Einträge bleiben für das Wiedereinschalten erhalten.</translation>
     </message>
     <message>
         <source>Fetching the list &quot;%1&quot;…</source>

@@ -1,5 +1,8 @@
 #include "panel/windows/HostListsView.h"
 
+#include "gui/Timer.h"
+#include "os/Clock.h"
+#include "panel/core/PanelCore.h"
 #include "panel/widgets/DialogButtons.h"
 #include "panel/widgets/WindowTools.h"
 #include "rules/hooksafe/HostListView.h"
@@ -17,6 +20,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -27,6 +31,9 @@
 namespace panel {
 
 namespace {
+
+// How often the counts of today's refusals are brought up to date while the page is shown.
+constexpr int kRefusalsIntervalMs = 5000;
 
 // A tip that shows a text as it is, markup included.
 QString PlainTip(const QString& text) { return text.isEmpty() ? text : Qt::convertFromPlainText(text); }
@@ -97,10 +104,10 @@ void HostListAddDialog::Check()
     ok_->setEnabled(problem.isEmpty() && !Name().isEmpty() && !Source().isEmpty());
 }
 
-HostListsView::HostListsView(QWidget* parent)
-    : QWidget(parent), list_(new QTreeWidget(this)), add_(new QPushButton(tr("&Add…"), this)),
+HostListsView::HostListsView(const PanelCore& core, QWidget* parent)
+    : QWidget(parent), core_(core), list_(new QTreeWidget(this)), add_(new QPushButton(tr("&Add…"), this)),
       remove_(new QPushButton(tr("&Remove"), this)), update_(new QPushButton(tr("&Update now"), this)),
-      status_(new QLabel(this))
+      status_(new QLabel(this)), refusalsTimer_(new gui::Timer(this, kRefusalsIntervalMs))
 {
     setObjectName("HostListsView");
     list_->setObjectName("HostLists");
@@ -113,20 +120,24 @@ HostListsView::HostListsView(QWidget* parent)
     status_->setTextFormat(Qt::PlainText);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     list_->setColumnCount(kColumns);
-    list_->setHeaderLabels({tr("Name"), tr("Source"), tr("Enabled"), tr("Entries"), tr("Last update"), tr("Last error")});
+    list_->setHeaderLabels({tr("Name"), tr("Source"), tr("Enabled"), tr("Entries"), tr("Refused today"),
+                            tr("Last update"), tr("Last error")});
     list_->setRootIsDecorated(false);
     list_->setAlternatingRowColors(true);
     MatchAlternateRows(list_);
     list_->setUniformRowHeights(true);
     list_->setAllColumnsShowFocus(true);
     list_->installEventFilter(this);
-    static constexpr int kWidths[kColumns] = {18, 36, 8, 10, 20, 30};
+    static constexpr int kWidths[kColumns] = {18, 36, 8, 10, 12, 20, 30};
     for (int column = 0; column < kColumns; ++column)
         list_->header()->resizeSection(column, list_->fontMetrics().averageCharWidth() * kWidths[column] + 12);
     connect(add_, &QPushButton::clicked, this, &HostListsView::AskToAdd);
     connect(remove_, &QPushButton::clicked, this, [this] { RemoveCurrent(true); });
     connect(update_, &QPushButton::clicked, this, [this] { Update(CurrentName()); });
     connect(list_, &QTreeWidget::currentItemChanged, this, &HostListsView::EnableButtons);
+    // Rows are filled under a blocker: a change seen here is the user's check box.
+    connect(list_, &QTreeWidget::itemChanged, this, &HostListsView::Checked);
+    connect(refusalsTimer_, &gui::Timer::timeout, this, &HostListsView::ShowRefusals);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(add_);
     buttons->addWidget(remove_);
@@ -156,22 +167,51 @@ HostListsView::~HostListsView()
 void HostListsView::Refresh()
 {
     const QString current = CurrentName();
+    const QSignalBlocker blocker(list_);
     list_->clear();
     for (const HostListSubscription& one : HostListSubscriptions().All()) {
         auto* row = new QTreeWidgetItem(list_);
         row->setText(kName, QString::fromStdString(one.name));
         row->setText(kSource, QString::fromStdString(one.source));
         row->setToolTip(kSource, PlainTip(row->text(kSource)));
-        row->setText(kEnabled, one.enabled ? tr("Yes") : tr("No"));
+        row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+        row->setCheckState(kEnabled, one.enabled ? Qt::Checked : Qt::Unchecked);
         row->setText(kEntries, QLocale().toString(static_cast<qulonglong>(one.entries)));
         row->setTextAlignment(kEntries, Qt::AlignRight | Qt::AlignVCenter);
+        row->setTextAlignment(kRefusedToday, Qt::AlignRight | Qt::AlignVCenter);
         row->setText(kUpdated, When(one.updated));
         row->setText(kError, QString::fromStdString(one.error));
         row->setToolTip(kError, PlainTip(row->text(kError)));
         if (row->text(kName) == current || !list_->currentItem())
             list_->setCurrentItem(row);
     }
+    ShowRefusals();
     EnableButtons();
+}
+
+void HostListsView::ShowRefusals()
+{
+    refusals_.ReadOn(core_.Settings().LogFilePath, os::WallTime());
+    const QSignalBlocker blocker(list_);
+    for (int index = 0; index < list_->topLevelItemCount(); ++index) {
+        QTreeWidgetItem* row = list_->topLevelItem(index);
+        row->setText(kRefusedToday,
+                     QLocale().toString(static_cast<qulonglong>(refusals_.Today(row->text(kName).toStdString()))));
+    }
+}
+
+void HostListsView::Checked(QTreeWidgetItem* row, int column)
+{
+    if (column != kEnabled)
+        return;
+    const bool enabled = row->checkState(kEnabled) == Qt::Checked;
+    if (worker_) {
+        // One change at a time: the box shows what holds until this one ends.
+        const QSignalBlocker blocker(list_);
+        row->setCheckState(kEnabled, enabled ? Qt::Unchecked : Qt::Checked);
+        return;
+    }
+    SetEnabled(row->text(kName), enabled);
 }
 
 QString HostListsView::CurrentName() const
@@ -222,6 +262,25 @@ void HostListsView::Update(const QString& name)
             else
                 status_->setText(outcome.changed ? tr("The list \"%1\" was updated.").arg(name)
                                                  : tr("The list \"%1\" has not changed.").arg(name));
+        });
+}
+
+void HostListsView::SetEnabled(const QString& name, bool enabled)
+{
+    if (name.isEmpty())
+        return;
+    const std::string listName = name.toStdString();
+    Run(enabled ? tr("Switching the list \"%1\" on…").arg(name) : tr("Switching the list \"%1\" off…").arg(name),
+        [=] { return HostListSubscriptions().SetEnabled(listName, enabled); },
+        [this, name, enabled](const HostListOutcome& outcome) {
+            if (!outcome)
+                status_->setText((enabled ? tr("The list \"%1\" was not switched on: %2")
+                                          : tr("The list \"%1\" was not switched off: %2"))
+                                     .arg(name, QString::fromStdString(outcome.error)));
+            else
+                status_->setText(enabled ? tr("The list \"%1\" is on.").arg(name)
+                                         : tr("The list \"%1\" is off; it keeps its entries for when it is switched on.")
+                                               .arg(name));
         });
 }
 
@@ -276,6 +335,13 @@ bool HostListsView::eventFilter(QObject* watched, QEvent* event)
         RemoveCurrent(true);
         return true;
     }
+    // Space switches the current row's list, whichever column has the focus.
+    if (watched == list_ && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space
+        && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        if (QTreeWidgetItem* row = list_->currentItem())
+            row->setCheckState(kEnabled, row->checkState(kEnabled) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -283,6 +349,13 @@ void HostListsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     Refresh();
+    refusalsTimer_->start();
+}
+
+void HostListsView::hideEvent(QHideEvent* event)
+{
+    refusalsTimer_->stop();
+    QWidget::hideEvent(event);
 }
 
 }  // namespace panel

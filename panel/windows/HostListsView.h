@@ -1,5 +1,6 @@
 #pragma once
 
+#include "panel/core/HostListRefusals.h"
 #include "panel/core/HostListSubscriptions.h"
 
 #include <QDialog>
@@ -12,8 +13,15 @@ class QLineEdit;
 class QPushButton;
 class QThread;
 class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace gui {
+class Timer;
+}
 
 namespace panel {
+
+class PanelCore;
 
 // Asks for a new list: its name and the address or file it comes from.
 class HostListAddDialog : public QDialog {
@@ -33,16 +41,17 @@ private:
     QPushButton* ok_;
 };
 
-// The host lists the user subscribes to, with their state, and the buttons
-// that add, remove and update them. A download may take minutes: each runs
+// The host lists the user subscribes to, with their state and what each
+// refused today, and the buttons that add, remove and update them; a list
+// is switched on and off by its check box (Space on its row). A download may take minutes: each runs
 // on a thread of its own, one at a time, while the page stays usable and
 // says what it is doing.
 class HostListsView : public QWidget {
     Q_OBJECT
 public:
-    enum Column { kName, kSource, kEnabled, kEntries, kUpdated, kError, kColumns };
+    enum Column { kName, kSource, kEnabled, kEntries, kRefusedToday, kUpdated, kError, kColumns };
 
-    explicit HostListsView(QWidget* parent);
+    HostListsView(const PanelCore& core, QWidget* parent);
     ~HostListsView() override;
 
     // Reads the lists again.
@@ -54,12 +63,14 @@ public:
     // Each starts the work and returns at once; the status line tells the end.
     void Add(const QString& name, const QString& source);
     void Update(const QString& name);
+    void SetEnabled(const QString& name, bool enabled);
     // Removes the list of the current row; with ask, after the user agreed.
     void RemoveCurrent(bool ask);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void AskToAdd();
@@ -68,13 +79,19 @@ private:
     void Run(const QString& doing, std::function<panel::HostListOutcome()> job,
              std::function<void(const panel::HostListOutcome&)> done);
     void EnableButtons();
+    void Checked(QTreeWidgetItem* row, int column);
+    // Takes in what today's log gained and shows each list's count.
+    void ShowRefusals();
 
+    const PanelCore& core_;
+    HostListRefusals refusals_;
     QTreeWidget* list_;
     QPushButton* add_;
     QPushButton* remove_;
     QPushButton* update_;
     QLabel* status_;
     QThread* worker_ = nullptr;
+    gui::Timer* refusalsTimer_;
 };
 
 }  // namespace panel

@@ -13,7 +13,7 @@ namespace {
 
 QWidget* MakeProtection(PanelCore& core, QWidget* parent) { return new ProtectionView(core.ProcRoot(), parent); }
 QWidget* MakeConnections(PanelCore& core, QWidget* parent) { return new ConnectionsView(core, parent); }
-QWidget* MakeHostLists(PanelCore&, QWidget* parent) { return new HostListsView(parent); }
+QWidget* MakeHostLists(PanelCore& core, QWidget* parent) { return new HostListsView(core, parent); }
 QWidget* MakeReview(PanelCore&, QWidget* parent) { return new ReviewView(parent); }
 
 // The texts are translated where they are shown. The toolbar names the logs
