@@ -17,8 +17,11 @@
 #include "panel/core/FileInformation.h"
 #include "tests/EventWait.h"
 #include "protocol/CarrierRegistry.h"
+#include "protocol/LogFiles.h"
 #include "protocol/Registry.h"
 #include "protocol/SettingNames.h"
+#include "rules/HostListCompiler.h"
+#include "rules/hooksafe/HostListView.h"
 #include "session/SessionLogin.h"
 #include "tests/ChildProcess.h"
 #include "tests/EventLoopWait.h"
@@ -51,6 +54,7 @@
 #include <sys/stat.h>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -860,14 +864,23 @@ TEST_F(ProtectionWindow, ConnectionsPageListsBlocksAndEndsALiveConnection)
         ::close(fd);
 }
 
-TEST_F(ProtectionWindow, HostListsPageAddsUpdatesAndRemovesAListFromAFile)
+TEST_F(ProtectionWindow, HostListsPageAddsUpdatesSwitchesAndRemovesAListFromAFile)
 {
+    gui::ManualClock clock;
     panel::PanelCore state;
     MainForm form(state);
     form.Load();
     form.show();
     const std::string file = sandbox.root + "/ads.txt";
     WriteText(file, "0.0.0.0 ads.example\n0.0.0.0 track.example\n");
+    // Today's refusals: two by the list (its name in any case), one by another, one by the rules.
+    const std::string day = protocol::TrafficLogFileName(sandbox.logs, std::time(nullptr));
+    const auto refused = [](const char* list) {
+        return std::string("<DATE>d</DATE><TIME>t</TIME><EXEPATH>/usr/bin/curl</EXEPATH><PROTOCOL>1</PROTOCOL>"
+                           "<DIRECTION>1</DIRECTION><IP>192.0.2.7</IP><PERMISSION>0</PERMISSION><REASON>")
+            + (list ? std::string("list</REASON><LIST>") + list + "</LIST>" : "rule</REASON>") + "\r\n";
+    };
+    WriteText(day, refused("Ads") + refused("Other") + refused(nullptr) + refused("ADS"));
     emit Tree(form)->itemClicked(TopNode(form, "HostLists"), 0);
     auto* page = form.findChild<panel::HostListsView*>("HostListsView");
     ASSERT_TRUE(page && page->isVisible());
@@ -891,8 +904,9 @@ TEST_F(ProtectionWindow, HostListsPageAddsUpdatesAndRemovesAListFromAFile)
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(cell(Column::kName), "Ads");
     EXPECT_EQ(cell(Column::kSource), file);
-    EXPECT_EQ(cell(Column::kEnabled), "Yes");
+    EXPECT_EQ(list->topLevelItem(0)->checkState(Column::kEnabled), Qt::Checked);
     EXPECT_EQ(cell(Column::kEntries), "2");
+    EXPECT_EQ(cell(Column::kRefusedToday), "2");
     EXPECT_NE(cell(Column::kUpdated), "Never");
     EXPECT_EQ(cell(Column::kError), "");
     EXPECT_EQ(status(), "The list \"Ads\" was added. Entries: 2");
@@ -907,6 +921,32 @@ TEST_F(ProtectionWindow, HostListsPageAddsUpdatesAndRemovesAListFromAFile)
     EXPECT_TRUE(update->isEnabled());
     EXPECT_EQ(cell(Column::kEntries), "3");
     EXPECT_EQ(status(), "The list \"Ads\" was updated.");
+
+    // Counted on from where it stopped, while the page is shown.
+    std::ofstream(day, std::ios::app) << refused("ads");
+    clock.Advance(5000);
+    EXPECT_EQ(cell(Column::kRefusedToday), "3");
+
+    // Space switches it off and on: the shared file without it, then with it
+    // again from the text kept, the source being gone meanwhile.
+    const auto compiled = [] {
+        rules::HostListView view;
+        view.Load(rules::HostListFilePath().c_str());
+        return std::pair(view.ListCount(), view.Name("ads.example", 11) != 0);
+    };
+    ASSERT_EQ(compiled(), std::pair(size_t(1), true));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    EXPECT_EQ(list->topLevelItem(0)->checkState(Column::kEnabled), Qt::Unchecked);
+    EXPECT_EQ(compiled(), std::pair(size_t(0), false));
+    EXPECT_FALSE(panel::HostListSubscriptions().Find("Ads")->enabled);
+    EXPECT_EQ(status(), "The list \"Ads\" is off; it keeps its entries for when it is switched on.");
+    ::unlink(file.c_str());
+    list->topLevelItem(0)->setCheckState(Column::kEnabled, Qt::Checked);
+    ASSERT_TRUE(WaitFor([&] { return !page->Busy(); }));
+    EXPECT_EQ(compiled(), std::pair(size_t(1), true));
+    EXPECT_EQ(status(), "The list \"Ads\" is on.");
 
     // A file that is no host list: told, and the list keeps what it had.
     WriteText(file, "<html><body>Not found</body></html>\n");
