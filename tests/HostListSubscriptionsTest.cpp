@@ -3,7 +3,9 @@
 // through its mapped reader; a download that fails or does not read as a
 // list keeps what the list had; hostile servers, sources and names.
 #include "os/Clock.h"
+#include "panel/core/HostListRefusals.h"
 #include "panel/core/HostListSubscriptions.h"
+#include "protocol/LogFiles.h"
 #include "rules/HostListCompiler.h"
 #include "rules/hooksafe/HostListView.h"
 #include "tests/Sandbox.h"
@@ -15,6 +17,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -375,6 +379,57 @@ TEST(AttackHostListSubscriptions, NamesAndSourcesStayWhereTheyBelong)
     // The names the store takes.
     for (const char* name : {"Ads", "Steven Black 2", "a.b_c-d", "0"})
         EXPECT_EQ(panel::HostListNameProblem(name), "") << name;
+}
+
+// Today's log is the user's programs' to write: in place of the day's file
+// a pipe or a link is not read (nor waited on), a line longer than a look is
+// passed over, a flood of names keeps a bounded count, a replaced file starts over.
+TEST(AttackHostListSubscriptions, AHostileDayLogNeitherHangsNorGrowsTheCounts)
+{
+    Sandbox sandbox;
+    const std::time_t now = std::time(nullptr);
+    const std::string day = protocol::TrafficLogFileName(sandbox.logs, now);
+    const auto refused = [](const std::string& list) {
+        return "<DATE>d</DATE><TIME>t</TIME><EXEPATH>/usr/bin/curl</EXEPATH><IP>192.0.2.7</IP>"
+               "<PERMISSION>0</PERMISSION><REASON>list</REASON><LIST>" + list + "</LIST>\r\n";
+    };
+    panel::HostListRefusals counts(1024);
+    const auto start = Clock::now();
+    ASSERT_EQ(::mkfifo(day.c_str(), 0600), 0);
+    counts.ReadOn(sandbox.logs, now);
+    ::unlink(day.c_str());
+    WriteText(sandbox.root + "/elsewhere", refused("Ads"));
+    ASSERT_EQ(::symlink((sandbox.root + "/elsewhere").c_str(), day.c_str()), 0);
+    counts.ReadOn(sandbox.logs, now);
+    EXPECT_EQ(counts.Today("Ads"), 0u);
+    EXPECT_LT(SecondsSince(start), 2.0);
+    ::unlink(day.c_str());
+
+    WriteText(day, refused("Ads") + std::string(1500, 'x') + refused("Ads") + refused("../etc") + refused("Ads"));
+    for (int look = 0; look < 4; ++look)
+        counts.ReadOn(sandbox.logs, now);
+    // The second record went with the endless line it follows.
+    EXPECT_EQ(counts.Today("ads"), 2u);
+    EXPECT_EQ(counts.Today("../etc"), 0u);
+
+    std::string flood;
+    for (int name = 0; name < 1000; ++name)
+        flood += refused("n" + std::to_string(name));
+    std::ofstream(day, std::ios::app) << flood << refused("Ads");
+    for (int look = 0; look < 200; ++look)
+        counts.ReadOn(sandbox.logs, now);
+    EXPECT_EQ(counts.Today("Ads"), 3u);
+    EXPECT_EQ(counts.Today("n0"), 1u);
+    EXPECT_EQ(counts.Today("n999"), 0u);
+
+    // Replaced by a file of the same size: read again from its start.
+    const std::string text = ReadText(day);
+    WriteText(day + ".new", std::string(text.size() - refused("Ads").size(), '\n') + refused("Ads"));
+    ASSERT_EQ(::rename((day + ".new").c_str(), day.c_str()), 0);
+    for (int look = 0; look < 200; ++look)
+        counts.ReadOn(sandbox.logs, now);
+    EXPECT_EQ(counts.Today("Ads"), 1u);
+    EXPECT_EQ(counts.Today("n0"), 0u);
 }
 
 // A full disk: the list's text fits, the shared file compiled with it does

@@ -12,8 +12,8 @@ namespace panel {
 
 namespace {
 
-// Names counted at most: a log that names more (a program of the user
-// writing to it) adds no more of them, the lists there are still counted.
+// Names counted at most (a program of the user may write anything to the
+// log): beyond, a name not counted yet is passed over.
 constexpr size_t kMostNames = 256;
 
 std::string Lower(std::string_view text)
