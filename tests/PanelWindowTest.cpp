@@ -766,9 +766,13 @@ TEST_F(MainWindow, StatusAreaShowsTheProfileInForce)
     gui::Clock::Instance().Advance(1000);
     EXPECT_TRUE(profile->isVisible());
     EXPECT_EQ(profile->text().toStdString(), "Profile: Caf\xc3\xa9\\x1b[2J");
+    const panel::TrayIcon* tray = form->findChild<panel::TrayIcon*>();
+    ASSERT_TRUE(tray);
+    EXPECT_TRUE(tray->Tip().endsWith("\nProfile: Caf\u00e9\\x1b[2J")) << tray->Tip().toStdString();
     sandbox.SetSetting("ActiveProfile", "");
     gui::Clock::Instance().Advance(1000);
     EXPECT_FALSE(profile->isVisible());
+    EXPECT_FALSE(tray->Tip().contains("Profile")) << tray->Tip().toStdString();
 }
 
 // An answer applied to one host reaches the window with the host's name and

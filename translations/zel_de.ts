@@ -2571,6 +2571,10 @@ Sie wird daneben als „%1.bad“ aufbewahrt; jetzt gelten die Standardregeln.</
 <context>
     <name>panel::TrayIcon</name>
     <message>
+        <source>Profile: %1</source>
+        <translation>Profil: %1</translation>
+    </message>
+    <message>
         <source>&amp;View Korvel Firewall Settings</source>
         <translation>Korvel-Firewall-Einstellungen &amp;anzeigen</translation>
     </message>

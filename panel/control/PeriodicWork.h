@@ -30,6 +30,8 @@ public:
     // The programs started today and still running, the intruders blocked
     // today, and the programs on an engine replaced since they started.
     void Refresh();
+    // The profile in force as last shown (escaped; empty: none).
+    QString ProfileName() const { return QString::fromStdString(profile_); }
 
 signals:
     void Traffic(const panel::TrafficStats::Tick& tick);

@@ -303,6 +303,8 @@ void MainForm::Load()
     rulesWatch_->Start();
     periodic_->Start();
     tray_ = new TrayIcon(windowIcon(), this);
+    tray_->ShowProfile(periodic_->ProfileName());
+    connect(periodic_, &PeriodicWork::Profile, tray_, &TrayIcon::ShowProfile);
     kernelLayer_ = new KernelLayerNotices(status_, tray_, protection_, backstop_, this);
     connect(channel_, &MessageChannel::BackstopNotice, kernelLayer_, &KernelLayerNotices::ShowNotice);
     connect(tray_, &TrayIcon::RestoreRequested, this, &MainForm::RestoreWindow);

@@ -184,11 +184,26 @@ void TrayIcon::ShowState(const panel::FilterState& state)
     custom_->setChecked(state.custom);
     for (size_t i = 0; i < std::size(kModes); ++i)
         modes_[i]->setChecked(state.mode == kModes[i]);
+    ShowTip();
     if (!icon_)
         return;
-    icon_->setToolTip(QString::fromStdString(state.tip));
     if (iconChanged)
         icon_->setIcon(StateIcon(state.filtering));
+}
+
+void TrayIcon::ShowProfile(const QString& name)
+{
+    profile_ = name;
+    ShowTip();
+}
+
+void TrayIcon::ShowTip()
+{
+    tip_ = QString::fromStdString(state_.tip);
+    if (!profile_.isEmpty())
+        tip_ += "\n" + tr("Profile: %1").arg(profile_);
+    if (icon_)
+        icon_->setToolTip(tip_);
 }
 
 }  // namespace panel

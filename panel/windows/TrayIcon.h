@@ -44,6 +44,10 @@ public:
     // The icon, the tip and the menu's marks after the state.
     void ShowState(const panel::FilterState& state);
     const panel::FilterState& State() const { return state_; }
+    // The profile in force (empty: none), said in the tip under the state.
+    void ShowProfile(const QString& name);
+    // The tip as the icon shows it (also where no tray is).
+    const QString& Tip() const { return tip_; }
     // The icon the tray shows for a state (a mark on the firewall's icon,
     // and a badge for a mode that does not ask).
     QIcon StateIcon(panel::Filtering filtering, protocol::mode::Mode mode = protocol::mode::Mode::kAsk) const;
@@ -71,6 +75,9 @@ private:
     QString lastBalloon_;
     QSystemTrayIcon* icon_ = nullptr;
     panel::FilterState state_;
+    QString profile_;
+    QString tip_;
+    void ShowTip();
 };
 
 }  // namespace panel

@@ -92,16 +92,18 @@ c = socket.create_connection(s.getsockname(), source_address=("127.0.0.7", 0)); 
 c.sendall(b"x" * 300000); a.recv(1 << 20, socket.MSG_WAITALL); time.sleep(300)'
 
 # One look: the panel started with the given environment, the page opened
-# by keyboard (the node below the system settings; with connections and host
-# lists the last two), the first row selected (with services: the first service).
+# by keyboard (the node below the system settings; connections, host lists
+# and review the last three), the first row selected (with services: the
+# first service).
 look() {
   local name=$1; shift
   local panel window
   show_panel "$@"
   sleep 1
   case $name in
-    connections*) xdotool key --window "$window" End Up Return ;;
-    hostlists*) xdotool key --window "$window" End Return ;;
+    connections*) xdotool key --window "$window" End Up Up Return ;;
+    hostlists*) xdotool key --window "$window" End Up Return ;;
+    review*) xdotool key --window "$window" End Return ;;
     *) xdotool key --window "$window" Down Return ;;
   esac
   sleep 2.5
@@ -147,4 +149,15 @@ printf '0.0.0.0 malware.example\n' >"$work/malware.txt"
 printf '<html>Not found</html>\n' >"$work/malware.txt"
 "$prefix/bin/zel-rules" lists update Malware >/dev/null 2>&1 || true
 looks hostlists
+# What the quiet mode refused without asking, for the Review page: a program
+# under the hook that the rules would ask about tries two peers.
+"$prefix/bin/zel-rules" mode quiet-block >/dev/null
+env LD_PRELOAD="$hook" python3 -c 'import socket
+for peer in (("127.0.0.2", 8443), ("127.0.0.3", 25)):
+    try:
+        socket.create_connection(peer, 2).close()
+    except OSError:
+        pass'
+"$prefix/bin/zel-rules" review | grep -q 127.0.0.3 || echo "no review items: $("$prefix/bin/zel-rules" review)"
+looks review
 echo "pictures in $SHOTS"
