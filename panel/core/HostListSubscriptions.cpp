@@ -209,6 +209,13 @@ std::optional<HostListSubscription> HostListSubscriptions::Find(std::string_view
 
 namespace {
 
+// The list of that name, whatever its case; end when there is none.
+std::vector<HostListSubscription>::iterator Named(std::vector<HostListSubscription>& lists, std::string_view name)
+{
+    return std::find_if(lists.begin(), lists.end(),
+                        [&](const HostListSubscription& one) { return Lower(one.name) == Lower(name); });
+}
+
 Fetched Fetch(const HostListSubscription& list, const DownloadLimits& limits, bool haveCopy)
 {
     Fetched fetched;
@@ -327,8 +334,7 @@ HostListOutcome HostListSubscriptions::Remove(std::string_view name)
     if (!lock.Held())
         return Failed(kNotLocked);
     std::vector<HostListSubscription> lists = All();
-    const auto list = std::find_if(lists.begin(), lists.end(),
-                                   [&](const HostListSubscription& one) { return Lower(one.name) == Lower(name); });
+    const auto list = Named(lists, name);
     if (list == lists.end())
         return Failed("no list \"" + std::string(name) + "\"");
     const std::string removed = list->name;
@@ -398,8 +404,7 @@ HostListOutcome HostListSubscriptions::SetEnabled(std::string_view name, bool en
     if (!lock.Held())
         return Failed(kNotLocked);
     std::vector<HostListSubscription> lists = All();
-    const auto list = std::find_if(lists.begin(), lists.end(),
-                                   [&](const HostListSubscription& one) { return Lower(one.name) == Lower(name); });
+    const auto list = Named(lists, name);
     if (list == lists.end())
         return Failed("no list \"" + std::string(name) + "\"");
     if (list->enabled == enabled)

@@ -87,7 +87,9 @@ if grep -q "GET" "$work/asked.log"; then fail "the server asked about was reache
 echo "   served by 127.0.0.4:8081 while the question was open"
 
 step "the user permits it: the request waiting for it goes out"
-echo 1 >"$work/cue"
+# Whole or not at all: the alert reads the cue as soon as the file exists,
+# and an empty one would answer Block.
+echo 1 >"$work/cue.new" && mv "$work/cue.new" "$work/cue"
 # A ceiling, not a wait: it returns when the request comes. The full suite
 # in parallel on two cores has taken the browser past 20 s here.
 wait_for "$work/asked.log" "GET /asked" 45 || fail "the permitted request never reached 127.0.0.5"
