@@ -149,15 +149,16 @@ printf '0.0.0.0 malware.example\n' >"$work/malware.txt"
 printf '<html>Not found</html>\n' >"$work/malware.txt"
 "$prefix/bin/zel-rules" lists update Malware >/dev/null 2>&1 || true
 looks hostlists
-# What the quiet mode refused without asking, for the Review page: a program
-# under the hook that the rules would ask about tries two peers.
-"$prefix/bin/zel-rules" mode quiet-block >/dev/null
-env LD_PRELOAD="$hook" python3 -c 'import socket
-for peer in (("127.0.0.2", 8443), ("127.0.0.3", 25)):
-    try:
-        socket.create_connection(peer, 2).close()
-    except OSError:
-        pass'
-"$prefix/bin/zel-rules" review | grep -q 127.0.0.3 || echo "no review items: $("$prefix/bin/zel-rules" review)"
+# What the quiet mode refused without asking, for the Review page: the list
+# as the engines write it (a panel's first look would find it so).
+mkdir -p -m 0700 "$HOME/.local/share/korvel"
+now=$(date +%s)
+printf '%s\tquiet\tout\tTCP\t%s\t%s\t0\t%s\tblocked\t%s\n' \
+  "$((now - 300))" 127.0.0.2 8443 updates.example.org /usr/bin/python3.11 \
+  "$((now - 120))" 127.0.0.3 25 mail.example.org /usr/bin/python3.11 \
+  "$((now - 60))" 127.0.0.3 25 mail.example.org /usr/bin/python3.11 \
+  "$((now - 30))" 127.0.0.4 443 cdn.example.net /opt/sync-agent/sync-agent >"$HOME/.local/share/korvel/review"
+chmod 0600 "$HOME/.local/share/korvel/review"
+"$prefix/bin/zel-rules" review | grep -q mail.example.org || echo "the review list does not read: $("$prefix/bin/zel-rules" review)"
 looks review
 echo "pictures in $SHOTS"
