@@ -249,14 +249,18 @@ void ReviewView::Decide(bool allow)
     LogRow row;
     row.path = program->path;
     row.application = rules::program_names::DisplayName(program->path, {});
-    const std::vector<const protocol::review::Peer*> chosen = ChosenPeers();
+    // Copied: a rule saved at once settles its peers, and the list read
+    // again then holds none of what the pointers pointed at.
+    std::vector<protocol::review::Peer> chosen;
+    for (const protocol::review::Peer* peer : ChosenPeers())
+        chosen.push_back(*peer);
     status_->clear();
     // A rule has one direction: one for the outgoing peers, one for the incoming.
     for (const bool outgoing : {true, false}) {
         std::vector<protocol::review::Peer> peers;
-        for (const protocol::review::Peer* peer : chosen)
-            if (peer->outgoing == outgoing)
-                peers.push_back(*peer);
+        for (const protocol::review::Peer& peer : chosen)
+            if (peer.outgoing == outgoing)
+                peers.push_back(peer);
         if (peers.empty())
             continue;
         const std::optional<rules::Rule> rule = ReviewRule(peers, allow, Scope());
