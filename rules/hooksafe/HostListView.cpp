@@ -2,6 +2,7 @@
 
 #include "rules/hooksafe/Names.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -9,6 +10,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace rules {
 
@@ -66,6 +70,23 @@ __attribute__((target("sse4.2"))) uint32_t CrcHardware(uint32_t crc, const unsig
         crc = __builtin_ia32_crc32qi(crc, *data);
     return crc;
 }
+
+// Asked of the processor at the first check, not at load: the compiler's own
+// test (__builtin_cpu_supports) brings a constructor that runs CPUID in every
+// program the engine is loaded into, and each CPUID is a costly exit on a
+// virtual machine. 0: not asked yet, 1: has it, 2: has not.
+std::atomic<int> crcInstruction{0};
+
+bool HasCrcInstruction()
+{
+    int known = crcInstruction.load(std::memory_order_relaxed);
+    if (known == 0) {
+        unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+        known = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_SSE4_2) ? 1 : 2;
+        crcInstruction.store(known, std::memory_order_relaxed);
+    }
+    return known == 1;
+}
 #endif
 
 uint64_t Mix(uint64_t x)
@@ -110,7 +131,7 @@ uint32_t HostListCrc(uint32_t crc, const unsigned char* data, size_t size)
 {
     crc = ~crc;
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("sse4.2"))
+    if (HasCrcInstruction())
         return ~CrcHardware(crc, data, size);
 #endif
     return ~CrcSoftware(crc, data, size);
