@@ -113,6 +113,12 @@ TEST(Registry, RepeatedReadsFollowEveryChange)
     EXPECT_EQ(value.Read(), std::optional<std::string>("spelled"));
     ::unlink((sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/K/WATCHED").c_str());
     EXPECT_FALSE(value.Exists());
+    // Another value of the key missing too is answered from the same listing,
+    // and found as soon as the folder changes.
+    registry::Value other(RootKey::LocalMachine, "Software\\K", "Other");
+    EXPECT_FALSE(other.Exists());
+    WriteText(sandbox.registry + "/HKEY_LOCAL_MACHINE/Software/K/OTHER", "x");
+    EXPECT_EQ(other.Read(), std::optional<std::string>("x"));
 }
 
 TEST(Registry, ReadersSeeTheOldOrTheNewTextNeverAMix)
@@ -621,7 +627,9 @@ TEST(AttackSettingsStore, KeptRootAndKeyFoldersAreJudgedAgainWhenChanged)
             c.spoil(sandbox.registry, other);
             // Spelled otherwise than on disk: found by listing the folders.
             const bool found = registry::Value(RootKey::LocalMachine, "SOFTWARE\\second", "v").Read() == "2";
-            ::_exit(first ? (found ? 1 : 0) : 3);
+            // A single query goes the same way.
+            const bool queried = registry::Query(RootKey::LocalMachine, "SOFTWARE\\second", "v") == "2";
+            ::_exit(first && found == queried ? (found ? 1 : 0) : 3);
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
