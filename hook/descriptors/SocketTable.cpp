@@ -22,13 +22,19 @@ namespace {
 struct Tables {
     // Bits 0..1: the kind; bits 4..6: marks (SocketTable.h); bit 7: a TCP
     // connection to port 53.
+    // Apart from the rest: the marks are searched across many numbers.
     std::atomic<unsigned char> kinds[kDescriptorsPerBlock];
-    // Bit 16: the port is known; bits 0..15: the port.
-    std::atomic<uint32_t> ports[kDescriptorsPerBlock];
-    std::atomic<uint64_t> decidedPeers[kDescriptorsPerBlock];
-    // Counts the number's closes and reuses, so that what was remembered
-    // for a socket never holds for the next one given its number.
-    std::atomic<uint32_t> generations[kDescriptorsPerBlock];
+    // The rest of a number side by side: a program's first socket touches
+    // one new page for them, not three.
+    struct Entry {
+        std::atomic<uint64_t> decidedPeer;
+        // Bit 16: the port is known; bits 0..15: the port.
+        std::atomic<uint32_t> port;
+        // Counts the number's closes and reuses, so that what was remembered
+        // for a socket never holds for the next one given its number.
+        std::atomic<uint32_t> generation;
+    };
+    Entry entries[kDescriptorsPerBlock];
 };
 
 constexpr unsigned char kKindBits = 0x03;
@@ -148,7 +154,7 @@ Kind KindOf(int fd)
     // Made behind our back: its port is asked when needed.
     unsigned at = 0;
     if (Tables* tables = Existing(fd, at))
-        tables->ports[at].store(0, std::memory_order_relaxed);
+        tables->entries[at].port.store(0, std::memory_order_relaxed);
     SetKind(fd, kind);
     return kind;
 }
@@ -202,9 +208,9 @@ void CopyKnowledge(int from, int to)
     const unsigned char old = target->kinds[toAt].exchange(copied, std::memory_order_acq_rel);
     if (old & kMarkBits)
         g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
-    target->ports[toAt].store(source ? source->ports[fromAt].load(std::memory_order_relaxed) : 0,
+    target->entries[toAt].port.store(source ? source->entries[fromAt].port.load(std::memory_order_relaxed) : 0,
                               std::memory_order_relaxed);
-    target->decidedPeers[toAt].store(source ? source->decidedPeers[fromAt].load(std::memory_order_relaxed) : 0,
+    target->entries[toAt].decidedPeer.store(source ? source->entries[fromAt].decidedPeer.load(std::memory_order_relaxed) : 0,
                                      std::memory_order_relaxed);
 }
 
@@ -226,7 +232,7 @@ void SetBoundPort(int fd, unsigned port, bool known)
 {
     unsigned at = 0;
     if (Tables* tables = Made(fd, at))
-        tables->ports[at].store(known ? (kPortKnown | (port & 0xFFFFu)) : 0, std::memory_order_relaxed);
+        tables->entries[at].port.store(known ? (kPortKnown | (port & 0xFFFFu)) : 0, std::memory_order_relaxed);
 }
 
 unsigned LocalPortOf(int fd)
@@ -235,13 +241,13 @@ unsigned LocalPortOf(int fd)
     Tables* tables = Existing(fd, at);
     if (!tables)
         return AskLocalPort(fd);
-    const uint32_t port = tables->ports[at].load(std::memory_order_relaxed);
+    const uint32_t port = tables->entries[at].port.load(std::memory_order_relaxed);
     if (port & kPortKnown)
         return port & 0xFFFFu;
     const unsigned asked = AskLocalPort(fd);
     // A port the kernel chose never changes; an unbound socket's 0 might.
     if (asked != 0)
-        tables->ports[at].store(kPortKnown | asked, std::memory_order_relaxed);
+        tables->entries[at].port.store(kPortKnown | asked, std::memory_order_relaxed);
     return asked;
 }
 
@@ -251,14 +257,14 @@ void SetDecidedPeer(int fd, uint64_t peer)
 {
     unsigned at = 0;
     if (Tables* tables = peer ? Made(fd, at) : Existing(fd, at))
-        tables->decidedPeers[at].store(peer, std::memory_order_relaxed);
+        tables->entries[at].decidedPeer.store(peer, std::memory_order_relaxed);
 }
 
 uint64_t DecidedPeer(int fd)
 {
     unsigned at = 0;
     const Tables* tables = Existing(fd, at);
-    return tables ? tables->decidedPeers[at].load(std::memory_order_relaxed) : 0;
+    return tables ? tables->entries[at].decidedPeer.load(std::memory_order_relaxed) : 0;
 }
 
 void Forget(int fd)
@@ -270,12 +276,12 @@ void Forget(int fd)
     // The generation first: a decision that read the old one and writes
     // after this sees it changed (SetDecidedPeer of a view), one that wrote
     // before has its write cleared below.
-    tables->generations[at].fetch_add(1, std::memory_order_seq_cst);
+    tables->entries[at].generation.fetch_add(1, std::memory_order_seq_cst);
     const unsigned char old = tables->kinds[at].exchange(kUnknown, std::memory_order_acq_rel);
     if (old & kMarkBits)
         g_markedDescriptors.fetch_sub(CountMarks(old), std::memory_order_release);
-    tables->ports[at].store(0, std::memory_order_relaxed);
-    tables->decidedPeers[at].store(0, std::memory_order_seq_cst);
+    tables->entries[at].port.store(0, std::memory_order_relaxed);
+    tables->entries[at].decidedPeer.store(0, std::memory_order_seq_cst);
 }
 
 bool GenerationOf(int fd, uint32_t& generation)
@@ -284,7 +290,7 @@ bool GenerationOf(int fd, uint32_t& generation)
     const Tables* tables = Existing(fd, at);
     if (!tables)
         return false;
-    generation = tables->generations[at].load(std::memory_order_relaxed);
+    generation = tables->entries[at].generation.load(std::memory_order_relaxed);
     return true;
 }
 
@@ -365,11 +371,11 @@ SocketView View(int fd)
     view.kind = static_cast<Kind>(bits & kKindBits);
     view.marks = bits & kMarkBits;
     view.dnsStream = (bits & kDnsStreamBit) != 0;
-    const uint32_t port = tables->ports[view.at].load(std::memory_order_relaxed);
+    const uint32_t port = tables->entries[view.at].port.load(std::memory_order_relaxed);
     view.portKnown = (port & kPortKnown) != 0;
     view.port = port & 0xFFFFu;
-    view.decidedPeer = tables->decidedPeers[view.at].load(std::memory_order_relaxed);
-    view.generation = tables->generations[view.at].load(std::memory_order_seq_cst);
+    view.decidedPeer = tables->entries[view.at].decidedPeer.load(std::memory_order_relaxed);
+    view.generation = tables->entries[view.at].generation.load(std::memory_order_seq_cst);
     return view;
 }
 
@@ -384,7 +390,7 @@ Kind KindOf(SocketView& view)
         Tables* tables = Existing(view.fd, view.at);
         view.block = tables;
         if (tables)
-            view.generation = tables->generations[view.at].load(std::memory_order_seq_cst);
+            view.generation = tables->entries[view.at].generation.load(std::memory_order_seq_cst);
     }
     view.portKnown = false; // made behind the hook's back: asked when needed
     return view.kind;
@@ -397,8 +403,8 @@ unsigned LocalPortOf(SocketView& view)
     auto* tables = static_cast<Tables*>(view.block);
     const unsigned asked = AskLocalPort(view.fd);
     // A port the kernel chose never changes; an unbound socket's 0 might.
-    if (asked != 0 && tables && tables->generations[view.at].load(std::memory_order_seq_cst) == view.generation)
-        tables->ports[view.at].store(kPortKnown | asked, std::memory_order_relaxed);
+    if (asked != 0 && tables && tables->entries[view.at].generation.load(std::memory_order_seq_cst) == view.generation)
+        tables->entries[view.at].port.store(kPortKnown | asked, std::memory_order_relaxed);
     view.portKnown = asked != 0;
     view.port = asked;
     return asked;
@@ -414,20 +420,20 @@ bool SetDecidedPeer(SocketView& view, uint64_t peer)
     // Written, then the generation looked at: a Forget in between (the
     // number closed or replaced on another thread) either clears the write
     // after it or shows in the generation, and the write is taken back.
-    tables->decidedPeers[view.at].store(peer, std::memory_order_seq_cst);
-    if (!view.block || tables->generations[view.at].load(std::memory_order_seq_cst) == view.generation) {
+    tables->entries[view.at].decidedPeer.store(peer, std::memory_order_seq_cst);
+    if (!view.block || tables->entries[view.at].generation.load(std::memory_order_seq_cst) == view.generation) {
         view.decidedPeer = peer;
         return true;
     }
     uint64_t written = peer;
-    tables->decidedPeers[view.at].compare_exchange_strong(written, 0, std::memory_order_seq_cst);
+    tables->entries[view.at].decidedPeer.compare_exchange_strong(written, 0, std::memory_order_seq_cst);
     return false;
 }
 
 void SetDnsStream(const SocketView& view)
 {
     auto* tables = static_cast<Tables*>(view.block);
-    if (tables && tables->generations[view.at].load(std::memory_order_seq_cst) == view.generation)
+    if (tables && tables->entries[view.at].generation.load(std::memory_order_seq_cst) == view.generation)
         tables->kinds[view.at].fetch_or(kDnsStreamBit, std::memory_order_relaxed);
 }
 
