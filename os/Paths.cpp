@@ -121,7 +121,7 @@ std::string RuntimeDir()
         return std::string();
     }
     if (fd >= 0 && key.size() < sizeof g_known.key && !g_knownInUse.test_and_set(std::memory_order_acquire)) {
-        g_knownFolder.Adopt(fd);
+        g_knownFolder.Adopt(fd, st);
         std::memcpy(g_known.key, key.c_str(), key.size() + 1);
         std::memcpy(g_known.path, path, std::strlen(path) + 1);
         g_known.device = st.st_dev;

@@ -218,7 +218,7 @@ int OpenTrustedKey(RootKey root, std::string_view subKey)
                 errno = ENOENT; // a store others control reads as no store
             return -1;
         }
-        kept.fd.Adopt(fd);
+        kept.fd.Adopt(fd, st);
         kept.path = rootPath;
         kept.device = st.st_dev;
         kept.inode = st.st_ino;

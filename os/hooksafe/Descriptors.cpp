@@ -72,15 +72,20 @@ int MoveDescriptorHigh(int fd)
 
 bool KeptDescriptor::Adopt(int fd)
 {
+    struct stat st {};
+    if (fd >= 0 && direct::Fstat(fd, &st) != 0)
+        st = {};
+    return Adopt(fd, st);
+}
+
+bool KeptDescriptor::Adopt(int fd, const struct stat& st)
+{
     Close();
     if (fd < 0)
         return false;
     fd = MoveDescriptorHigh(fd);
-    struct stat st {};
-    if (direct::Fstat(fd, &st) == 0) {
-        device_ = st.st_dev;
-        inode_ = st.st_ino;
-    }
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
     fd_.store(fd, std::memory_order_release);
     if (DescriptorGuardFn keep = g_keep.load(std::memory_order_acquire))
         keep(&fd_);

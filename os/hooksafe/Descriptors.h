@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Opening files safely and keeping descriptors for a program's whole life.
@@ -36,6 +37,9 @@ public:
 
     // Takes fd over (it may be moved to another number); false when fd < 0.
     bool Adopt(int fd);
+    // The same for a descriptor whose file the caller has just looked at (st):
+    // spares asking the kernel again.
+    bool Adopt(int fd, const struct stat& st);
     int Get() const { return fd_.load(std::memory_order_acquire); }
     bool IsOpen() const { return Get() >= 0; }
     // Still the file it was adopted as (not closed and reused behind our back).
