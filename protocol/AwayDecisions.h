@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/DecisionList.h"
+
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -17,15 +19,8 @@
 // kept (the traffic log has every decision).
 namespace protocol::away {
 
-struct Decision {
+struct Decision : decision_list::Peer {
     std::time_t time = 0;
-    bool outgoing = true;
-    int protocol = 1; // 1 TCP, 2 UDP, as the rules and the log count them
-    std::string address;
-    unsigned remotePort = 0;
-    unsigned localPort = 0;
-    std::string host; // the name the program knew the peer by; empty: none
-    bool permitted = false;
     pid_t pid = 0;
     std::string path; // the program
 

@@ -2,6 +2,7 @@
 
 #include "os/Files.h"
 #include "os/hooksafe/Descriptors.h"
+#include "text/Strings.h"
 
 #include <cerrno>
 #include <ctime>
@@ -146,6 +147,32 @@ bool IsNumber(std::string_view text)
     for (const char c : text)
         if (c < '0' || c > '9')
             return false;
+    return true;
+}
+
+void AddPeerFields(std::string& line, const Peer& peer)
+{
+    AddField(line, peer.outgoing ? "out" : "in");
+    AddField(line, peer.protocol == 2 ? "UDP" : "TCP");
+    AddField(line, peer.address);
+    AddField(line, std::to_string(peer.remotePort));
+    AddField(line, std::to_string(peer.localPort));
+    AddField(line, peer.host);
+    AddField(line, peer.permitted ? "allowed" : "blocked");
+}
+
+bool ParsePeerFields(const std::string_view* fields, Peer& peer)
+{
+    if ((fields[0] != "out" && fields[0] != "in") || (fields[1] != "TCP" && fields[1] != "UDP") || fields[2].empty()
+        || !IsNumber(fields[3]) || !IsNumber(fields[4]) || (fields[6] != "allowed" && fields[6] != "blocked"))
+        return false;
+    peer.outgoing = fields[0] == "out";
+    peer.protocol = fields[1] == "UDP" ? 2 : 1;
+    peer.address = text::UnescapeLine(fields[2]);
+    peer.remotePort = static_cast<unsigned>(text::ParseDecimal(fields[3]) & 0xFFFF);
+    peer.localPort = static_cast<unsigned>(text::ParseDecimal(fields[4]) & 0xFFFF);
+    peer.host = text::UnescapeLine(fields[5]);
+    peer.permitted = fields[6] == "allowed";
     return true;
 }
 

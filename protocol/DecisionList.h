@@ -1,7 +1,5 @@
 #pragma once
 
-#include "text/Strings.h"
-
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -40,37 +38,23 @@ void AddField(std::string& line, std::string_view field);
 // Up to 19 decimal digits.
 bool IsNumber(std::string_view text);
 
-// The fields every such decision has, in this order: direction, protocol,
-// address, remote port, local port, host, decision.
+// The peer and the answer every such decision has; written in this order:
+// direction, protocol, address, remote port, local port, host, decision.
+struct Peer {
+    bool outgoing = true;
+    int protocol = 1; // 1 TCP, 2 UDP, as the rules and the log count them
+    std::string address;
+    unsigned remotePort = 0;
+    unsigned localPort = 0;
+    std::string host; // the name the program knew the peer by; empty: none
+    bool permitted = false;
+
+    bool operator==(const Peer&) const = default;
+};
 inline constexpr int kPeerFields = 7;
 
-template <typename Decision>
-void AddPeerFields(std::string& line, const Decision& decision)
-{
-    AddField(line, decision.outgoing ? "out" : "in");
-    AddField(line, decision.protocol == 2 ? "UDP" : "TCP");
-    AddField(line, decision.address);
-    AddField(line, std::to_string(decision.remotePort));
-    AddField(line, std::to_string(decision.localPort));
-    AddField(line, decision.host);
-    AddField(line, decision.permitted ? "allowed" : "blocked");
-}
-
+void AddPeerFields(std::string& line, const Peer& peer);
 // false when the fields do not read (an empty address does not).
-template <typename Decision>
-bool ParsePeerFields(const std::string_view* fields, Decision& decision)
-{
-    if ((fields[0] != "out" && fields[0] != "in") || (fields[1] != "TCP" && fields[1] != "UDP") || fields[2].empty()
-        || !IsNumber(fields[3]) || !IsNumber(fields[4]) || (fields[6] != "allowed" && fields[6] != "blocked"))
-        return false;
-    decision.outgoing = fields[0] == "out";
-    decision.protocol = fields[1] == "UDP" ? 2 : 1;
-    decision.address = text::UnescapeLine(fields[2]);
-    decision.remotePort = static_cast<unsigned>(text::ParseDecimal(fields[3]) & 0xFFFF);
-    decision.localPort = static_cast<unsigned>(text::ParseDecimal(fields[4]) & 0xFFFF);
-    decision.host = text::UnescapeLine(fields[5]);
-    decision.permitted = fields[6] == "allowed";
-    return true;
-}
+bool ParsePeerFields(const std::string_view* fields, Peer& peer);
 
 }  // namespace protocol::decision_list

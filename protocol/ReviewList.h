@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/DecisionList.h"
+
 #include <ctime>
 #include <cstddef>
 #include <functional>
@@ -15,16 +17,9 @@
 // is added (the traffic log has every decision).
 namespace protocol::review {
 
-struct Item {
+struct Item : decision_list::Peer {
     std::time_t time = 0;
     std::string mode; // "quiet" or "learn", the log's REASON
-    bool outgoing = true;
-    int protocol = 1; // 1 TCP, 2 UDP, as the rules and the log count them
-    std::string address;
-    unsigned remotePort = 0;
-    unsigned localPort = 0;
-    std::string host; // the name the program knew the peer by; empty: none
-    bool permitted = false;
     std::string path; // the program
 
     bool operator==(const Item&) const = default;
