@@ -7,6 +7,12 @@
 
 namespace engine {
 
+namespace {
+
+constexpr unsigned kPlainDnsPort = 53;
+
+}  // namespace
+
 EncryptedDnsServices::EncryptedDnsServices(std::string_view text)
 {
     const rules::HostList list = rules::ParseHostList(text);
@@ -39,12 +45,13 @@ bool EncryptedDnsServices::Named(std::string_view name) const
 
 bool EncryptedDnsServices::Serves(const Connection& connection, const char* hostName) const
 {
+    // Plain DNS to the same servers (port 53) is read by the hook as it goes.
+    if (connection.Incoming() || connection.remotePort == kPlainDnsPort)
+        return false;
     if (connection.address
         && std::any_of(addresses_.begin(), addresses_.end(),
                        [&](const rules::AddressRange& range) { return range.Covers(*connection.address); }))
         return true;
-    if (connection.Incoming())
-        return false;
     if (hostName && Named(hostName))
         return true;
     for (unsigned i = 0; i < connection.nameCount; ++i)

@@ -23,8 +23,9 @@ public:
     // (threads still deciding while the program exits may read it).
     static const EncryptedDnsServices& Shipped();
 
-    // Whether the peer is such a service: by its address, by the name given
-    // (normalised, may be null) or by one of the connection's names.
+    // Whether an outgoing connection goes to such a service, but for plain
+    // DNS (port 53): by its address, by the name given (normalised, may be
+    // null) or by one of the connection's names.
     bool Serves(const Connection& connection, const char* hostName) const;
 
 private:

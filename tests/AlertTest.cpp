@@ -483,6 +483,7 @@ TEST_F(EngineAlert, QuestionCarriesTheProgramsPathProcessUserCommandLineAndParen
     engine.UserApprove(40001, 1, "10.0.0.6", "DNS.Google.", kTcp, 443);
     engine.UserApprove(40002, 1, "2606:4700:4700::1111", nullptr, kTcp, 443);
     engine.UserApprove(40003, 1, "10.0.0.7", "dns.google.example.org", kTcp, 443);
+    engine.UserApprove(40004, 1, "8.8.8.8", nullptr, kTcp, 53); // plain DNS: the hook reads it
     EXPECT_EQ(Recorded("encrypteddns"), (std::vector<std::string> {"1", "1"}));
 }
 

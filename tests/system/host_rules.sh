@@ -141,10 +141,8 @@ for call in getaddrinfo gethostbyname gethostbyname2 gethostbyname_r gethostbyna
   [ "$(named "$call" use-application-dns.net.example.org)" = ok ] || fail "a name under the canary's by $call was answered"
 done
 "$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v CanaryNoSuchName /d 0 >/dev/null
-for call in getaddrinfo gethostbyname_r; do
-  # Found in the hosts file, then refused by the rules as any other name.
-  [ "$(named "$call" use-application-dns.net)" = refused ] || fail "with the setting off, $call did not reach the resolver"
-done
+# Found in the hosts file, then refused by the rules as any other name.
+[ "$(named getaddrinfo use-application-dns.net)" = refused ] || fail "with the setting off, the lookup was answered"
 "$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v CanaryNoSuchName /d 1 >/dev/null
 echo "   answered for every call, passed through with the setting off"
 
