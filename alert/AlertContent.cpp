@@ -60,6 +60,8 @@ void AlertContent::Set(const std::string& key, const QString& value)
         parentPid = qMax<qint64>(0, value.toLongLong());
     else if (key == words::kParent)
         parentPath = value;
+    else if (key == words::kEncryptedDns)
+        encryptedDns = value == "1";
 }
 
 void AlertContent::Set(const std::string& key, const std::string& value)
@@ -121,6 +123,9 @@ QString AlertContent::Details() const
     if (parentPid > 0)
         lines << (parentPath.isEmpty() ? tr("Started by: (process %1)").arg(parentPid)
                                        : tr("Started by: %1 (process %2)").arg(Visible(parentPath)).arg(parentPid));
+    if (encryptedDns)
+        lines << tr("This is an encrypted DNS service: names this program looks up through it are hidden from the "
+                    "firewall.");
     lines << QString();
     // A helper program connects for the one the user started (git starts
     // git-remote-http): the answer is about the helper.

@@ -41,6 +41,7 @@ struct AlertContent {
     QString commandLine;
     qint64 parentPid = 0;
     QString parentPath;
+    bool encryptedDns = false; // the peer is an encrypted DNS service
     // path and program as their bytes came (Set).
     std::string pathBytes;
     std::string programBytes;

@@ -308,6 +308,8 @@ std::string Request(const AlertTexts& texts)
         add(words::kParentPid, std::to_string(texts.process.parentPid));
     if (!texts.process.parentPath.empty())
         add(words::kParent, texts.process.parentPath);
+    if (texts.encryptedDns)
+        add(words::kEncryptedDns, "1");
     request += words::kEnd;
     request += '\n';
     return request;

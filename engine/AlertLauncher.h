@@ -34,6 +34,7 @@ struct AlertTexts {
     std::string company;
     std::string protocol;   // "TCP" or "UDP"
     AskingProcess process;  // the details: process, user, command line, parent
+    bool encryptedDns = false; // the peer is an encrypted DNS service: said in the details
 };
 
 // How long an answer lasts, and what it covers: the alert's two choices.

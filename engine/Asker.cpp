@@ -6,6 +6,7 @@
 #include "engine/AnswerMemory.h"
 #include "engine/CarrierIdentity.h"
 #include "engine/CarrierLife.h"
+#include "engine/EncryptedDnsServices.h"
 #include "engine/PanelNotices.h"
 #include "os/Processes.h"
 #include "protocol/AwayDecisions.h"
@@ -209,6 +210,7 @@ AlertTexts Asker::Texts(const Connection& connection, const char* remoteName, co
     // Who asks, for the alert's details: read now, as rarely as alerts show.
     texts.path = carrier_.exePath;
     texts.process = DescribeAskingProcess(os::processes::kProcRoot, life_.Pid());
+    texts.encryptedDns = EncryptedDnsServices::Shipped().Serves(connection, hostName);
     // Read at each alert, which is rare, rather than at every decision.
     const protocol::registry::Value timeout(RootKey::LocalMachine, kSettingsKey, protocol::settings::kAlertTimeout);
     const int64_t seconds = text::ParseDecimal(timeout.Read().value_or(""));

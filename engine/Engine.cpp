@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include "engine/EncryptedDnsServices.h"
 #include "os/Clock.h"
 #include "os/Net.h"
 #include "os/Paths.h"
@@ -297,6 +298,11 @@ void Engine::LogConnection(const Connection& connection, int permission, const c
             body.Append(table.profileForLog);
             body.Append(protocol::kEndTag<protocol::record_tag::kProfile>);
         });
+    if (EncryptedDnsServices::Shipped().Serves(connection, hostName)) {
+        body.Append(protocol::kOpenTag<protocol::record_tag::kEncryptedDns>);
+        body.Append("1");
+        body.Append(protocol::kEndTag<protocol::record_tag::kEncryptedDns>);
+    }
     log_.AppendLogRecord(body.View(), Now());
 }
 

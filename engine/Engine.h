@@ -92,6 +92,9 @@ public:
     }
     int LoadRules();
     bool IsBlockAll() const { return settings_.IsBlockAll(); }
+    // 1 when the program's lookups of the encrypted-DNS canary name go to its
+    // resolver, 0 when the hook answers them "no such name".
+    int PassesDnsCanary() const { return settings_.AnswersDnsCanary() ? 0 : 1; }
     int IsInService() const;
     void WriteTraffic(int counterSelect, unsigned byteCount);
     void GetUpdateString(char* buffer);

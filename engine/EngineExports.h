@@ -55,4 +55,7 @@
                             const char* const* remoteNames, unsigned int nameCount, int protocol,                    \
                             unsigned int remotePort, int* usedName, const char* localAddress),                        \
       (localPort, direction, remoteAddress, remoteNames, nameCount, protocol, remotePort, usedName, localAddress),   \
-      _Z14ApproveNamesAtjiPKcPKS0_jijPiS0_, 0)
+      _Z14ApproveNamesAtjiPKcPKS0_jijPiS0_, 0)                                                                        \
+    /* 1 when the program's lookups of the encrypted-DNS canary name go to its resolver; 0 (also when it fails):   \
+       the hook answers them "no such name". */                                                                       \
+    X(PassesDnsCanary, int, (), (), _Z15PassesDnsCanaryv, 0)

@@ -35,6 +35,7 @@ SettingsCache::SettingsCache(std::string controlPanelLockPath, int freshnessMs, 
       securityStatus_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kSecurityStatus, freshnessMs),
       autostart_(RootKey::LocalMachine, kRunKey, protocol::registry::kAutostartValue, freshnessMs),
       timeEnd_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kTimeEnd, freshnessMs),
+      dnsCanary_(RootKey::LocalMachine, kSettingsKey, protocol::settings::kCanaryNoSuchName, freshnessMs),
       controlPanel_(std::move(controlPanelLockPath), freshnessMs)
 {
 }
@@ -80,6 +81,12 @@ bool SettingsCache::IsPassThrough() const
     return lastEnd < tickCount_();
 }
 
+bool SettingsCache::AnswersDnsCanary() const
+{
+    char text[kSettingBytes];
+    return !dnsCanary_.ReadInto(text, sizeof text) || text::TrimBlanks(text) != "0";
+}
+
 void SettingsCache::ReadPaths(protocol::TrafficLog& log)
 {
     if (pathsKnown_)
@@ -99,6 +106,7 @@ void SettingsCache::Prepare()
     securityStatus_.Fetch(text);
     autostart_.Fetch(text);
     timeEnd_.Fetch(text);
+    dnsCanary_.Fetch(text);
     controlPanel_.IsRunning();
 }
 
@@ -107,12 +115,14 @@ void SettingsCache::LockForFork()
     securityStatus_.LockForFork();
     autostart_.LockForFork();
     timeEnd_.LockForFork();
+    dnsCanary_.LockForFork();
     controlPanel_.LockForFork();
 }
 
 void SettingsCache::UnlockAfterFork(bool inChild)
 {
     controlPanel_.UnlockAfterFork(inChild);
+    dnsCanary_.UnlockAfterFork();
     timeEnd_.UnlockAfterFork();
     autostart_.UnlockAfterFork();
     securityStatus_.UnlockAfterFork();

@@ -36,6 +36,9 @@ public:
     bool IsBlockAll() const;
     bool IsPassThrough() const;
     bool IsControlPanelRunning() const { return controlPanel_.IsRunning(); }
+    // Whether the program's lookups of the encrypted-DNS canary name are
+    // answered "no such name" (settings::kCanaryNoSuchName).
+    bool AnswersDnsCanary() const;
 
     // The paths the settings name, read until both could be read (no
     // descriptor left: read again later). Called under the engine's reload
@@ -59,6 +62,7 @@ private:
     protocol::registry::Value securityStatus_;
     protocol::registry::Value autostart_;
     protocol::registry::Value timeEnd_;
+    protocol::registry::Value dnsCanary_;
     mutable protocol::presence::ControlPanelWatch controlPanel_;
     std::atomic<uint32_t> settings_ {0};
     std::atomic<long long> settingsAt_ {0};

@@ -39,6 +39,7 @@ inline constexpr std::string_view kUser = "user";
 inline constexpr std::string_view kCommandLine = "cmdline";
 inline constexpr std::string_view kParentPid = "parentpid";
 inline constexpr std::string_view kParent = "parent";
+inline constexpr std::string_view kEncryptedDns = "encrypteddns"; // "1": the peer is an encrypted DNS service
 // The question's last line.
 inline constexpr std::string_view kEnd = "end";
 

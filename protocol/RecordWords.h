@@ -38,6 +38,9 @@ inline constexpr std::string_view kList = "LIST";
 inline constexpr std::string_view kResolver = "RESOLVER";
 inline constexpr std::string_view kProfile = "PROFILE";
 inline constexpr std::string_view kScript = "SCRIPT";
+// "1": the peer is a known encrypted DNS service (names looked up through it
+// are hidden from the firewall); last of the engine's records.
+inline constexpr std::string_view kEncryptedDns = "ENCRYPTEDDNS";
 // A program's start and end records.
 inline constexpr std::string_view kApplicationStart = "APPLICATIONSTART";
 inline constexpr std::string_view kApplicationEnd = "APPLICATIONEND";

@@ -58,6 +58,12 @@ inline constexpr const char* kFirewallMode = "FirewallMode";
 inline constexpr const char* kLearnUntil = "LearnUntil";
 inline constexpr int kDefaultLearnDays = 7;
 inline constexpr int kMaxLearnDays = 365;
+// "0": a program's lookup of "use-application-dns.net", the name browsers
+// ask before they resolve names over encrypted DNS themselves, goes to the
+// resolver as any other; missing or anything else: the hook answers it "no
+// such name", so that they keep to the system's resolver and the firewall
+// learns the names they connect to.
+inline constexpr const char* kCanaryNoSuchName = "CanaryNoSuchName";
 // The subscribed host lists: a value per list, named as the list, holding
 // "field=value" lines (source, enabled, bit, entries, updated, error, etag,
 // last-modified).

@@ -491,6 +491,11 @@ TEST(AlertWindow, SpeaksTheTranslationAndEnglishAsTheEngineWordsIt)
         EXPECT_EQ(Child<QCheckBox>(dialog, "alsoWaiting")->text(),
                   QString::fromUtf8("Auch für die 2 &wartenden Fragen dieses Programms"));
     }
+    // A peer the engine knows as an encrypted DNS service, said in the details.
+    content.Set("encrypteddns", std::string("1"));
+    EXPECT_TRUE(content.Details().contains(QString::fromUtf8(
+        "Dies ist ein verschlüsselter DNS-Dienst: Namen, die dieses Programm über ihn nachschlägt, bleiben der "
+        "Firewall verborgen.")));
     QCoreApplication::removeTranslator(&german);
     EXPECT_EQ(AlertDialog::TimedWords(120), "for 2 hours");
 }

@@ -478,6 +478,13 @@ TEST_F(EngineAlert, QuestionCarriesTheProgramsPathProcessUserCommandLineAndParen
     EXPECT_NE(Recorded("cmdline")[0].find("engine_tests"), std::string::npos) << Recorded("cmdline")[0];
     ASSERT_EQ(Recorded("parent").size(), 1u);
     EXPECT_FALSE(Recorded("parent")[0].empty());
+    EXPECT_TRUE(Recorded("encrypteddns").empty());
+    // A known encrypted DNS service, by its name or its address: the details say so.
+    engine.UserApprove(40001, 1, "10.0.0.6", "DNS.Google.", kTcp, 443);
+    engine.UserApprove(40002, 1, "2606:4700:4700::1111", nullptr, kTcp, 443);
+    engine.UserApprove(40003, 1, "10.0.0.7", "dns.google.example.org", kTcp, 443);
+    engine.UserApprove(40004, 1, "8.8.8.8", nullptr, kTcp, 53); // plain DNS: the hook reads it
+    EXPECT_EQ(Recorded("encrypteddns"), (std::vector<std::string> {"1", "1"}));
 }
 
 // A command line as /proc holds it, NUL bytes included.

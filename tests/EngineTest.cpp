@@ -238,7 +238,8 @@ TEST_F(EngineDecision, EveryDecisionRecordsItsReason)
 // A host list refuses a listed name or address before the program's own
 // rules (here: everything on port 80 permitted, incoming asked), names the
 // list in the record, and a replaced or removed file is taken by the
-// running program.
+// running program. A peer on the shipped list of encrypted DNS services is
+// marked so in its record, whatever decided it.
 TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheList)
 {
     const std::string path = rules::HostListFilePath();
@@ -259,11 +260,15 @@ TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheLis
         const char* name;
         int result;
         const char* list; // in the record; null: none
+        bool encryptedDns = false;
     } cases[] = {
         {kOut, "10.0.0.5", "ads.example.com", 0, "Ads &amp; trackers"},
         {kOut, "10.0.0.5", "www.example.com", 1, nullptr}, // the same address by an unlisted name
         {kOut, "10.9.9.7", nullptr, 0, "Ads &amp; trackers"},
         {kIn, "10.9.9.7", nullptr, 0, "Ads &amp; trackers"}, // would be asked: refused, no question
+        {kOut, "10.0.0.5", "dns.google", 1, nullptr, true},
+        {kOut, "9.9.9.9", nullptr, 1, nullptr, true},
+        {kOut, "10.0.0.5", "dns.google.example.com", 1, nullptr},
     };
     for (const auto& c : cases) {
         const unsigned local = c.direction == kIn ? 139 : 40000;
@@ -271,8 +276,9 @@ TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheLis
                   c.result) << c.address << " " << (c.name ? c.name : "");
         const auto records = sandbox.ConnectionRecords();
         ASSERT_FALSE(records.empty());
-        const std::string expected = c.list ? std::string("<REASON>list</REASON><LIST>") + c.list + "</LIST>\r"
-                                            : std::string("<REASON>rule</REASON>\r");
+        const std::string expected = (c.list ? std::string("<REASON>list</REASON><LIST>") + c.list + "</LIST>"
+                                             : std::string("<REASON>rule</REASON>"))
+            + (c.encryptedDns ? "<ENCRYPTEDDNS>1</ENCRYPTEDDNS>\r" : "\r");
         EXPECT_TRUE(records.back().ends_with(expected)) << records.back();
     }
     // A new file is taken by the running program; without a file nothing is listed.
@@ -281,6 +287,18 @@ TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheLis
     EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 0);
     ASSERT_EQ(::unlink(path.c_str()), 0);
     EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 1);
+}
+
+// The hook answers lookups of the encrypted-DNS canary "no such name"
+// unless the setting says "0": missing, "1" or anything else answers them.
+TEST_F(EngineDecision, TheDnsCanaryPassesOnlyWhenTheSettingSaysZero)
+{
+    Engine engine(TestOptions());
+    EXPECT_EQ(engine.PassesDnsCanary(), 0);
+    for (const auto& [value, passes] : {std::pair {"0", 1}, {"1", 0}, {" 0\n", 1}, {"off", 0}, {"00", 0}}) {
+        sandbox.SetSetting("CanaryNoSuchName", value);
+        EXPECT_EQ(engine.PassesDnsCanary(), passes) << '"' << value << '"';
+    }
 }
 
 TEST_F(EngineDecision, AskedConnectionWithoutAlertProgramIsDeniedAndLoggedOnce)

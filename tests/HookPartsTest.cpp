@@ -284,6 +284,30 @@ std::string Framed(const std::string& message)
 // socket it came to: from the address and port the query went to, with its
 // id and question. One that does not leaves the query to the true answer;
 // the first that does takes it, so a duplicate after it teaches nothing.
+// A page, a hosts file or a hostile resolver can make a program look up
+// names close to the encrypted-DNS canary: only the canary itself is
+// answered "no such name" by the hook; every other name reaches the resolver.
+TEST(AttackDnsCanaryLookalikes, OnlyTheCanaryItselfIsAnswered)
+{
+    const std::string longName = "use-application-dns.net" + std::string(5000, '.');
+    const char withNul[] = "use-application-dns.net\0evil"; // the C library reads up to the NUL
+    const struct {
+        const char* name;
+        bool answered;
+    } cases[] = {
+        {"use-application-dns.net", true},   {"USE-APPLICATION-DNS.NET.", true},
+        {"Use-Application-Dns.Net", true},   {withNul, true},
+        {"use-application-dns.net.evil", false}, {"use-application-dns.net..", false},
+        {"xuse-application-dns.net", false}, {"www.use-application-dns.net", false},
+        {"use-application-dns.ne", false},   {"use-application-dns", false},
+        {"use_application-dns.net", false},  {"use-application-dns.net ", false},
+        {"", false},                         {nullptr, false},
+        {longName.c_str(), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsDnsCanary(c.name), c.answered) << (c.name ? c.name : "(null)");
+}
+
 TEST(HookDnsAnswers, OnlyTheAnswerToAQueryTheSocketSentTeachesAndOnlyOnce)
 {
     const int fd = 40030;

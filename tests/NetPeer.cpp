@@ -4,8 +4,9 @@
 //   tcp-server ADDR PORT          accept, read, print "accepted IP" and answer "ok",
 //                                 or print "reset IP" when the connection reads as reset
 //   tcp-client SRC DST PORT       print "connected" + the answer, or "refused"
-//   named-connect CALL NAME PORT  look NAME up with CALL (gethostbyname, gethostbyname2,
-//                                 or their _r forms), connect from 127.0.0.3: "ok" or "refused"
+//   named-connect CALL NAME PORT  look NAME up with CALL (getaddrinfo, gethostbyname,
+//                                 gethostbyname2, or their _r forms), connect from
+//                                 127.0.0.3: "ok" or "refused"; "not found" and 2
 //   tcp-repeat SRC DST PORT N MS  N connections MS apart, one result line each
 //   tcp-threads SRC DST PORT T N  T threads x N connections: "ok=A failed=B"
 //   sink ADDR PORT                accept one connection, print the bytes read
@@ -366,7 +367,22 @@ int main(int argc, char** argv)
         hostent* entry = nullptr;
         char buffer[8192];
         int error = 0;
-        if (call == "gethostbyname")
+        in_addr first {};
+        char* firstOnly[2] = {reinterpret_cast<char*>(&first), nullptr};
+        if (call == "getaddrinfo") {
+            addrinfo hints {};
+            hints.ai_family = AF_INET;
+            addrinfo* found = nullptr;
+            if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) {
+                Say("not found");
+                return 2;
+            }
+            first = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+            ::freeaddrinfo(found);
+            storage.h_addrtype = AF_INET;
+            storage.h_addr_list = firstOnly;
+            entry = &storage;
+        } else if (call == "gethostbyname")
             entry = ::gethostbyname(name);
         else if (call == "gethostbyname2")
             entry = ::gethostbyname2(name, AF_INET);

@@ -122,6 +122,7 @@ int main(int argc, char** argv)
     Ensure(kSettingsKey, protocol::settings::kAwayAnswer, "2", failed);
     Ensure(kSettingsKey, protocol::settings::kAwayTimeout, std::to_string(protocol::settings::kDefaultAwayTimeout), failed);
     Ensure(kSettingsKey, protocol::settings::kJournalRecords, "0", failed);
+    Ensure(kSettingsKey, protocol::settings::kCanaryNoSuchName, "1", failed);
     if (firstInstall) {
         // A new user has every program they start decided.
         Ensure(kSettingsKey, protocol::settings::kDecideEveryProgram, "1", failed);

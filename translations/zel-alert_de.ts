@@ -40,6 +40,10 @@
         <translation>Es fragt das Programm %1, gestartet von %2. Ihre Antwort gilt für %1: Eine Regel für %2 deckt es nicht ab.</translation>
     </message>
     <message>
+        <source>This is an encrypted DNS service: names this program looks up through it are hidden from the firewall.</source>
+        <translation>Dies ist ein verschlüsselter DNS-Dienst: Namen, die dieses Programm über ihn nachschlägt, bleiben der Firewall verborgen.</translation>
+    </message>
+    <message>
         <source>The program asking is %1.</source>
         <translation>Es fragt das Programm %1.</translation>
     </message>

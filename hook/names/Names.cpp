@@ -219,6 +219,21 @@ bool NameOf(const char* address, char* name, unsigned size)
     return true;
 }
 
+bool IsDnsCanary(const char* name)
+{
+    static constexpr char kCanary[] = "use-application-dns.net";
+    constexpr size_t kLength = sizeof kCanary - 1;
+    if (!name)
+        return false;
+    // Letters compared as ASCII: the program's locale plays no part.
+    for (size_t i = 0; i < kLength; ++i) {
+        const char c = name[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kCanary[i])
+            return false; // a shorter name stops at its NUL
+    }
+    return name[kLength] == '\0' || (name[kLength] == '.' && name[kLength + 1] == '\0');
+}
+
 void LockNamesForFork() { pthread_mutex_lock(&g_writers); }
 void UnlockNamesAfterFork() { pthread_mutex_unlock(&g_writers); }
 

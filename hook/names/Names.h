@@ -32,6 +32,10 @@ void RememberNormalName(const char* name, const sockaddr* address);
 void NamesOf(const char* address, KnownNames& known);
 // The most recently learnt of them into name; false when none.
 bool NameOf(const char* address, char* name, unsigned size);
+// Whether name is "use-application-dns.net" (any case, with or without its
+// final dot): browsers that find it does not resolve keep to the system's
+// resolver. Only that name: not one under it, nor one it begins.
+bool IsDnsCanary(const char* name);
 void LockNamesForFork();
 void UnlockNamesAfterFork();
 

@@ -398,8 +398,24 @@ HostListOutcome HostListSubscriptions::Update(std::string_view name)
     return outcome;
 }
 
+std::vector<BuiltInHostList> BuiltInHostLists()
+{
+    std::string folder = os::SettingPath(
+        registry::Query(registry::RootKey::LocalMachine, registry::kSettingsKey, protocol::settings::kVrnFolder)
+            .value_or(""));
+    if (folder.empty())
+        return {};
+    if (folder.back() != '/')
+        folder += '/';
+    return {{"Encrypted DNS resolvers", folder + "EncryptedDnsResolvers.txt"}};
+}
+
 HostListOutcome HostListSubscriptions::SetEnabled(std::string_view name, bool enabled)
 {
+    if (enabled && !Find(name))
+        for (const BuiltInHostList& builtIn : BuiltInHostLists())
+            if (Lower(builtIn.name) == Lower(name))
+                return Add(builtIn.name, builtIn.path);
     const WriterLock lock;
     if (!lock.Held())
         return Failed(kNotLocked);

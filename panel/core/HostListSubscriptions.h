@@ -43,6 +43,15 @@ struct HostListOutcome {
 // differ only in case are the same list. Empty when the name is good, else why not.
 std::string HostListNameProblem(std::string_view name);
 
+// A list shipped with the firewall, in its installation folder (VRNFolder).
+// Offered switched off: switching it on adds it as a list read from that
+// file, which an update of the firewall replaces.
+struct BuiltInHostList {
+    std::string name;
+    std::string path;
+};
+std::vector<BuiltInHostList> BuiltInHostLists();
+
 // Hours between updates of a list (HostListRefreshHours; missing or not a
 // number from 1 to 8760: 24).
 int HostListRefreshHours();
@@ -66,7 +75,7 @@ public:
     HostListOutcome UpdateDue(std::vector<std::string>* updated = nullptr);
     // Switches a list on or off and compiles again. A list switched off keeps
     // its text and its bit, so that switching it back on fetches nothing; it
-    // is not updated while off.
+    // is not updated while off. A built-in list not added yet is added.
     HostListOutcome SetEnabled(std::string_view name, bool enabled);
     // The enabled lists' kept texts compiled into the shared file.
     HostListOutcome Compile() const;

@@ -163,6 +163,18 @@ rules lists enable 'My Ads' && rules lists | grep -q "^My Ads .*  -\$" || fail "
 grep -qa 'ads.example.com' "$XDG_DATA_HOME/korvel/hostlists.bin" || fail "a list switched on again not compiled"
 rules lists remove 'my ads' && [ "$(rules lists | wc -l)" = 1 ] || fail "lists remove: $(rules lists)"
 
+step "the built-in list: offered switched off, added when switched on, off again when removed"
+mkdir "$work/install"
+cp "$(dirname "$0")/../../data/EncryptedDnsResolvers.txt" "$work/install/"
+"$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v VRNFolder /d "$work/install/" >/dev/null
+builtin="^Encrypted DNS resolvers $work/install/EncryptedDnsResolvers.txt  *[1-9][0-9]*  "
+rules lists | grep -q "$builtin""never  *(off) -\$" || fail "the built-in list not offered: $(rules lists)"
+! grep -qa 'dns.google' "$XDG_DATA_HOME/korvel/hostlists.bin" || fail "a built-in list not switched on compiled"
+rules lists enable 'encrypted DNS resolvers' && rules lists | grep -q "$builtin""$(date +%Y-%m-%d) [0-9:]*  -\$" \
+  || fail "the built-in list not added: $(rules lists)"
+grep -qa 'dns.google' "$XDG_DATA_HOME/korvel/hostlists.bin" || fail "the built-in list switched on not compiled"
+rules lists remove 'Encrypted DNS resolvers' && rules lists | grep -q "(off) -\$" || fail "removed: $(rules lists)"
+
 step "the mode, and the review list: listed, accepted into rules, rejected"
 use_rules_file "$work/review/Rules.xml"
 [ "$(rules mode)" = ask ] || fail "the mode without a setting: $(rules mode)"

@@ -31,6 +31,7 @@ cat >"$work/hosts" <<'HOSTS'
 127.0.0.1 localhost
 127.0.0.2 www.example.org ads.example.org example.org
 127.0.0.2 xn--bcher-kva.example.net
+127.0.0.2 use-application-dns.net use-application-dns.net.example.org
 fd00::2 v6.example.org
 HOSTS
 echo "hosts: files" >"$work/nsswitch.conf"
@@ -128,6 +129,22 @@ for call in gethostbyname gethostbyname2 gethostbyname_r gethostbyname2_r; do
   expect passes "www.example.org by $call" run "$BUILD/tests/netpeer" named-connect "$call" www.example.org "$port"
   expect denied "ads.example.org by $call" run "$BUILD/tests/netpeer" named-connect "$call" ads.example.org "$port"
 done
+
+step "the encrypted-DNS canary"
+# Answered "no such name" before any resolver hears of it: the hosts file
+# would have found it. Only that name, not one that begins with it.
+named() { "$BUILD/tools/zel-run" "$BUILD/tests/netpeer" named-connect "$1" "$2" "$port" 2>/dev/null | tail -n 1; }
+for call in getaddrinfo gethostbyname gethostbyname2 gethostbyname_r gethostbyname2_r; do
+  for name in use-application-dns.net USE-Application-DNS.net.; do
+    [ "$(named "$call" "$name")" = "not found" ] || fail "$name by $call was not answered \"no such name\""
+  done
+  [ "$(named "$call" use-application-dns.net.example.org)" = ok ] || fail "a name under the canary's by $call was answered"
+done
+"$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v CanaryNoSuchName /d 0 >/dev/null
+# Found in the hosts file, then refused by the rules as any other name.
+[ "$(named getaddrinfo use-application-dns.net)" = refused ] || fail "with the setting off, the lookup was answered"
+"$BUILD/tools/zel-reg" set HKLM/Software/KORVEL/QRB /v CanaryNoSuchName /d 1 >/dev/null
+echo "   answered for every call, passed through with the setting off"
 
 step "the log"
 grep -q "<HOST>www.example.org</HOST>" "$today" || fail "no record names www.example.org"

@@ -2,9 +2,13 @@
 // remove, update, enable and disable. They are the user's own, apart from the rules file.
 #include "tools/rules/Commands.h"
 
+#include "os/Files.h"
 #include "panel/core/HostListSubscriptions.h"
+#include "rules/HostListParser.h"
 #include "text/Translate.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 namespace tools::zel_rules {
@@ -30,15 +34,35 @@ std::string LocalTime(int64_t seconds)
 
 namespace {
 
+void ShowRow(const panel::HostListSubscription& list)
+{
+    std::printf("%-20s %-40s %9zu  %-19s  %s%s\n", list.name.c_str(), list.source.c_str(), list.entries,
+                LocalTime(list.updated).c_str(), list.enabled ? "" : "(off) ", list.error.empty() ? "-" : list.error.c_str());
+}
+
 // Names, sources and numbers as they are, so that a script may cut the
-// columns; the error, or "-", last.
+// columns; the error, or "-", last. A built-in list not added yet shows
+// as one switched off, with the entries its file holds.
 int Show()
 {
-    const auto lists = panel::HostListSubscriptions().All();
+    const panel::HostListSubscriptions subscriptions;
     std::printf("%-20s %-40s %9s  %-19s  %s\n", "NAME", "SOURCE", "ENTRIES", "UPDATED", "ERROR");
-    for (const panel::HostListSubscription& list : lists)
-        std::printf("%-20s %-40s %9zu  %-19s  %s%s\n", list.name.c_str(), list.source.c_str(), list.entries,
-                    LocalTime(list.updated).c_str(), list.enabled ? "" : "(off) ", list.error.empty() ? "-" : list.error.c_str());
+    for (const panel::HostListSubscription& list : subscriptions.All())
+        ShowRow(list);
+    for (const panel::BuiltInHostList& builtIn : panel::BuiltInHostLists()) {
+        if (subscriptions.Find(builtIn.name))
+            continue;
+        panel::HostListSubscription list;
+        list.name = builtIn.name;
+        list.source = builtIn.path;
+        list.enabled = false;
+        errno = 0;
+        if (const auto text = os::ReadFile(builtIn.path, rules::kMaxHostListBytes))
+            list.entries = rules::ParseHostList(*text).counts.Entries();
+        else
+            list.error = "cannot read " + builtIn.path + ": " + (errno ? std::strerror(errno) : "not a regular file");
+        ShowRow(list);
+    }
     return FinishOutput();
 }
 
