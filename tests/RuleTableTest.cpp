@@ -500,6 +500,47 @@ TEST(AttackRulesFileOfEmptyElements, IsRefusedAsItIsReadBeforeTheEngineBuildsIt)
     EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
 }
 
+// A planted or hand-made mark leaves the host lists out for no program but
+// the one it surely names: not through "ANY", an entry without a name,
+// another program's or another file's entry, one the reading never reaches,
+// a value other than "1", nor a second element after a "0".
+TEST(AttackListsMark, NeverLeavesTheListsOutForAProgramItDoesNotName)
+{
+    const auto tool = [](const std::string& extra, const char* name = "<EXENAME>TOOL</EXENAME>") {
+        return std::string("<APPLICATION>") + name + "<APPPATH>/opt/tool</APPPATH>" + extra + "</APPLICATION>";
+    };
+    const std::string mark = "<IGNORELISTS>1</IGNORELISTS>", any = App("ANY", "ASK", "ASK");
+    const std::string bound = "<BYPATH>1</BYPATH><FILEHASH>sha256:aa</FILEHASH>" + mark;
+    const struct {
+        std::string applications;
+        const char* digest; // the program's file; null: unknown
+        bool everyPath, ignores;
+    } cases[] = {
+        {tool(mark) + any, nullptr, false, true},          {tool(bound) + any, "sha256:aa", false, true},
+        {tool("") + "<APPLICATION><EXENAME>ANY</EXENAME>" + mark + "</APPLICATION>", nullptr, false, false},
+        {tool(mark, "") + any, nullptr, false, false},     {tool(mark, "<EXENAME>OTHER</EXENAME>") + any, nullptr, false, false},
+        {tool(bound) + any, "sha256:bb", false, false},    {tool(bound) + any, nullptr, false, false},
+        {tool(bound) + any, nullptr, true, false},         {any + tool(mark), nullptr, false, false},
+        {tool("<IGNORELISTS>0</IGNORELISTS>" + mark) + any, nullptr, false, false},
+        {tool("<IGNORELISTS>1 </IGNORELISTS>") + any, nullptr, false, false},
+        {tool("<IGNORELISTS>yes</IGNORELISTS>") + any, nullptr, false, false},
+    };
+    for (const auto& c : cases) {
+        std::string digest = c.digest ? c.digest : "";
+        engine::ProgramIdentity program("TOOL", "/opt/tool");
+        program.everyPath = c.everyPath;
+        if (c.digest) {
+            program.digest = [](void* context) -> const std::string& { return *static_cast<std::string*>(context); };
+            program.digestContext = &digest;
+        }
+        RuleTable streamed, whole;
+        streamed.LoadRulesFromText(RulesDocument(c.applications), program);
+        whole.LoadRulesFromDocument(RulesDocument(c.applications), program);
+        EXPECT_EQ(streamed.ignoresLists, c.ignores) << c.applications;
+        EXPECT_EQ(whole.ignoresLists, c.ignores) << c.applications;
+    }
+}
+
 // A profile in force: its defaults stand for the file's only where the
 // program has no entry of its own, its override for the program's path
 // decides before any entry, by direction, and nothing else changes.
