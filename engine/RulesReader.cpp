@@ -63,9 +63,8 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
     const bool doubted = !program.everyPath && app.IsBound() && !app.fileHash.empty()
         && (!program.digest || program.digest(program.digestContext) != app.fileHash);
     // Only an entry known to be this program's leaves the lists out: not
-    // "ANY", not a doubted file, and not a bound entry where the reader
-    // knows names alone (it would reach every program of the name).
-    if (app.ignoreLists && !app.IsGeneral() && !doubted && !(program.everyPath && app.IsBound()))
+    // "ANY", and not a file other than the one the entry was checked against.
+    if (app.ignoreLists && !app.IsGeneral() && !doubted)
         table.ignoresLists = true;
     const auto own = [doubted](rules::Permission permission) {
         const int value = static_cast<int>(permission);

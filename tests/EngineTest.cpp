@@ -283,26 +283,20 @@ TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheLis
     EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 1);
 
     // A program whose own entry leaves the lists out is decided by its rules
-    // (443 denied, "ANY" permits 80); another program, or a mark on "ANY", is not.
+    // (443 denied, "ANY" permits 80); another program, or one marked on "ANY", is not.
     writeLists("0.0.0.0 ads.example.com\n");
-    const auto rules = [](const std::string& tool, const char* general) {
-        std::string text = std::string(kDefaultRulesDocument).insert(std::strlen("<APPLICATIONS>"), tool);
-        return text.insert(text.find("ANY</EXENAME>") + 13, general);
-    };
-    const std::string mark = "<IGNORELISTS>1</IGNORELISTS>", tool = "<APPLICATION><EXENAME>TOOL.EXE</EXENAME>";
-    const std::string deny443 = "<RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1"
-                                "</STATE><PORTS><PORT><NUMBER>443</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>";
+    std::string marked = kDefaultRulesDocument, anyMarked = kDefaultRulesDocument;
+    marked.insert(std::strlen("<APPLICATIONS>"), "<APPLICATION><EXENAME>TOOL.EXE</EXENAME><IGNORELISTS>1</IGNORELISTS>"
+        "<RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+        "<NUMBER>443</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>");
+    anyMarked.insert(anyMarked.find("</EXENAME>") + 10, "<IGNORELISTS>1</IGNORELISTS>");
     const struct {
-        std::string document;
-        const char* exe;
+        const std::string& document;
+        const char *exe, *reason;
         unsigned port;
         int result;
-        const char* reason;
-    } marks[] = {{rules(tool + mark + deny443, ""), "/opt/apps/tool.exe", 80, 1, "rule"},
-                 {rules(tool + mark + deny443, ""), "/opt/apps/tool.exe", 443, 0, "rule"},
-                 {rules(tool + mark + deny443, ""), "/opt/apps/other", 80, 0, "list"},
-                 {rules(tool + deny443, ""), "/opt/apps/tool.exe", 80, 0, "list"},
-                 {rules("", mark.c_str()), "/opt/apps/tool.exe", 80, 0, "list"}};
+    } marks[] = {{marked, "/opt/apps/tool.exe", "rule", 80, 1}, {marked, "/opt/apps/tool.exe", "rule", 443, 0},
+                 {marked, "/opt/apps/other", "list", 80, 0}, {anyMarked, "/opt/apps/tool.exe", "list", 80, 0}};
     for (const auto& m : marks) {
         sandbox.WriteRules(m.document);
         Engine program(TestOptions(m.exe));

@@ -510,34 +510,27 @@ TEST(AttackListsMark, NeverLeavesTheListsOutForAProgramItDoesNotName)
         return std::string("<APPLICATION>") + name + "<APPPATH>/opt/tool</APPPATH>" + extra + "</APPLICATION>";
     };
     const std::string mark = "<IGNORELISTS>1</IGNORELISTS>", any = App("ANY", "ASK", "ASK");
-    const std::string bound = "<BYPATH>1</BYPATH><FILEHASH>sha256:aa</FILEHASH>" + mark;
+    const std::string bound = tool("<BYPATH>1</BYPATH><FILEHASH>sha256:aa</FILEHASH>" + mark) + any;
     const struct {
         std::string applications;
-        const char* digest; // the program's file; null: unknown
-        bool everyPath, ignores;
+        std::string digest; // of the program's file
+        bool ignores;
     } cases[] = {
-        {tool(mark) + any, nullptr, false, true},          {tool(bound) + any, "sha256:aa", false, true},
-        {tool("") + "<APPLICATION><EXENAME>ANY</EXENAME>" + mark + "</APPLICATION>", nullptr, false, false},
-        {tool(mark, "") + any, nullptr, false, false},     {tool(mark, "<EXENAME>OTHER</EXENAME>") + any, nullptr, false, false},
-        {tool(bound) + any, "sha256:bb", false, false},    {tool(bound) + any, nullptr, false, false},
-        {tool(bound) + any, nullptr, true, false},         {any + tool(mark), nullptr, false, false},
-        {tool("<IGNORELISTS>0</IGNORELISTS>" + mark) + any, nullptr, false, false},
-        {tool("<IGNORELISTS>1 </IGNORELISTS>") + any, nullptr, false, false},
-        {tool("<IGNORELISTS>yes</IGNORELISTS>") + any, nullptr, false, false},
+        {tool(mark) + any, "", true}, {bound, "sha256:aa", true}, {bound, "sha256:bb", false}, {bound, "", false},
+        {tool("") + "<APPLICATION><EXENAME>ANY</EXENAME>" + mark + "</APPLICATION>", "", false},
+        {tool(mark, "") + any, "", false}, {tool(mark, "<EXENAME>OTHER</EXENAME>") + any, "", false},
+        {any + tool(mark), "", false}, {tool("<IGNORELISTS>0</IGNORELISTS>" + mark) + any, "", false},
+        {tool("<IGNORELISTS>1 </IGNORELISTS>") + any, "", false}, {tool("<IGNORELISTS>yes</IGNORELISTS>") + any, "", false},
     };
     for (const auto& c : cases) {
-        std::string digest = c.digest ? c.digest : "";
         engine::ProgramIdentity program("TOOL", "/opt/tool");
-        program.everyPath = c.everyPath;
-        if (c.digest) {
-            program.digest = [](void* context) -> const std::string& { return *static_cast<std::string*>(context); };
-            program.digestContext = &digest;
-        }
+        program.digest = [](void* context) -> const std::string& { return *static_cast<const std::string*>(context); };
+        program.digestContext = const_cast<std::string*>(&c.digest);
         RuleTable streamed, whole;
         streamed.LoadRulesFromText(RulesDocument(c.applications), program);
         whole.LoadRulesFromDocument(RulesDocument(c.applications), program);
-        EXPECT_EQ(streamed.ignoresLists, c.ignores) << c.applications;
-        EXPECT_EQ(whole.ignoresLists, c.ignores) << c.applications;
+        EXPECT_EQ(std::make_pair(streamed.ignoresLists, whole.ignoresLists), std::make_pair(c.ignores, c.ignores))
+            << c.applications << " " << c.digest;
     }
 }
 
