@@ -215,10 +215,14 @@ int Engine::UserApprove(unsigned localPort, int direction, const char* remoteAdd
 
 Verdict Engine::Decide(const Connection& connection)
 {
-    // A listed peer is refused before anything of the program's own decides.
-    hostLists_.Refresh(false);
-    if (Verdict listed {kDeny, protocol::log_reason::kList}; hostLists_.Refuses(connection, listed.list, listed.matchedName))
-        return listed;
+    // A listed peer is refused before anything of the program's own decides,
+    // unless the program's own entry leaves the lists out.
+    if (!rules_.IgnoresLists()) {
+        hostLists_.Refresh(false);
+        if (Verdict listed {kDeny, protocol::log_reason::kList};
+            hostLists_.Refuses(connection, listed.list, listed.matchedName))
+            return listed;
+    }
     // Taken before the rules are read: a verdict of rules that changed meanwhile is of the old generation.
     const uint32_t generation = connection.Datagram() ? generations_.Current() : 0;
     if (connection.Datagram()) {

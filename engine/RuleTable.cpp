@@ -84,6 +84,7 @@ void RuleTable::Clear()
     defaultIncoming = kAsk;
     defaultOutgoing = kAsk;
     ownEntry = false;
+    ignoresLists = false;
     profileForLog.clear();
     overrideIncoming = kNoOverride;
     overrideOutgoing = kNoOverride;

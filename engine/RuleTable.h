@@ -75,6 +75,10 @@ public:
     HeldAnswers timedAnswers;
     // Whether an entry of the program's own (not "ANY") was read.
     bool ownEntry = false;
+    // Whether an entry of the program's own that is surely this program's
+    // (its content check, if any, passed) asks that the host lists be left
+    // out: then its own rules decide a listed peer.
+    bool ignoresLists = false;
     // What the profile in force decides for this program before its
     // entries, by direction; kNoOverride: nothing.
     static constexpr int kNoOverride = -1;

@@ -31,6 +31,7 @@ void RulesHolder::LoadLocked(const std::string& path, const ProgramIdentity& pro
         std::unique_lock lock(tableMutex_);
         table_ = std::move(table);
         profileInForce_.store(!table_.profileForLog.empty(), std::memory_order_release);
+        ignoresLists_.store(table_.ignoresLists, std::memory_order_release);
     }
     verdictGeneration_.fetch_add(1, std::memory_order_acq_rel);
     ReturnParserMemory();

@@ -63,6 +63,9 @@ public:
     // Whether the table in force came with a profile: one load before
     // a record takes the table's lock for the profile's name.
     bool ProfileInForce() const { return profileInForce_.load(std::memory_order_acquire); }
+    // Whether the program's own entry leaves the host lists out: read
+    // without the table's lock by every decision.
+    bool IgnoresLists() const { return ignoresLists_.load(std::memory_order_acquire); }
 
     void LockForFork() { reloadMutex_.lock(); }
     // In the child, readers of the parent's other threads may have held the table lock.
@@ -84,6 +87,7 @@ private:
     RuleTable table_;
     std::atomic<int> reloads_ {0};
     std::atomic<bool> profileInForce_ {false};
+    std::atomic<bool> ignoresLists_ {false};
     // How the last reading went and which version of the file it read.
     LoadStatus loadStatus_ = LoadStatus::kMissing;
     FileStamp loadedStamp_;

@@ -62,6 +62,10 @@ AppRead ReadApplication(const rules::Application& app, RuleTable& table, Program
         table.ownEntry = true;
     const bool doubted = !program.everyPath && app.IsBound() && !app.fileHash.empty()
         && (!program.digest || program.digest(program.digestContext) != app.fileHash);
+    // Only an entry known to be this program's leaves the lists out: not
+    // "ANY", and not a file other than the one the entry was checked against.
+    if (app.ignoreLists && !app.IsGeneral() && !doubted)
+        table.ignoresLists = true;
     const auto own = [doubted](rules::Permission permission) {
         const int value = static_cast<int>(permission);
         return doubted && value == kPermit ? kAsk : value;

@@ -29,6 +29,10 @@ struct Application {
     // no content check.
     std::string fileHash;
     bool service = false;    // ISSERVICE "1": a system service, never asked
+    // IGNORELISTS "1": the host lists are not applied to the program, its
+    // own rules decide. Never set on the general application (readers and
+    // writers leave it out there).
+    bool ignoreLists = false;
     // INDEF and OUTDEF; nullopt when empty or missing: no default of its own
     // for that direction. An INDEF ends the engine's reading after this
     // application.

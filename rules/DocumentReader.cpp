@@ -123,6 +123,8 @@ Application Read(const pugi::xml_node& node)
     application.byPath = TextOf(node, rf::kByPath).value_or(std::string()) == "1";
     application.fileHash = TextOf(node, rf::kFileHash).value_or(std::string());
     application.service = TextOf(node, rf::kIsService).value_or(std::string()) == "1";
+    // Exactly "1", and never for every program at once.
+    application.ignoreLists = !application.IsGeneral() && TextOf(node, rf::kIgnoreLists) == "1";
     application.incoming = DefaultOf(node, rf::kInDef);
     application.outgoing = DefaultOf(node, rf::kOutDef);
     for (const pugi::xml_node rule : node.child(rf::kRules).children())

@@ -125,6 +125,8 @@ void WriteApplication(pugi::xml_node root, const Application& application)
     if (application.IsBound() && !application.fileHash.empty())
         AddText(node, rf::kFileHash, ValueText(application.fileHash));
     AddText(node, rf::kIsService, application.service ? "1" : "0");
+    if (application.ignoreLists && !application.IsGeneral())
+        AddText(node, rf::kIgnoreLists, "1");
     AddText(node, rf::kInDef, application.incoming ? WordOf(*application.incoming) : "");
     AddText(node, rf::kOutDef, application.outgoing ? WordOf(*application.outgoing) : "");
     if (!application.rules.empty()) {

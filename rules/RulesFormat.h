@@ -35,6 +35,12 @@ inline constexpr const char* kByPath = "BYPATH";
 // permit (its blocks stay), until an answer accepts the new file.
 inline constexpr const char* kFileHash = "FILEHASH";
 inline constexpr const char* kIsService = "ISSERVICE";
+// "1" in a program's own entry: the user's host lists are not applied to
+// that program, its own rules decide. Never read on "ANY": a mark there
+// would switch the lists off for every program unseen. Readers predating it
+// pass over it and apply the lists, which only refuses more, as does a
+// writer predating it, which drops it when it writes the file back.
+inline constexpr const char* kIgnoreLists = "IGNORELISTS";
 inline constexpr const char* kInDef = "INDEF";
 inline constexpr const char* kOutDef = "OUTDEF";
 inline constexpr const char* kRules = "RULES";

@@ -287,6 +287,30 @@ TEST_F(EngineDecision, AListedPeerIsRefusedBeforeTheRulesAndTheRecordNamesTheLis
     EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 0);
     ASSERT_EQ(::unlink(path.c_str()), 0);
     EXPECT_EQ(engine.ApproveNamed(40000, kOut, "10.0.0.5", "other.example", kTcp, 80), 1);
+
+    // A program whose own entry leaves the lists out is decided by its rules
+    // (443 denied, "ANY" permits 80); another program, or one marked on "ANY", is not.
+    writeLists("0.0.0.0 ads.example.com\n");
+    std::string marked = kDefaultRulesDocument, anyMarked = kDefaultRulesDocument;
+    marked.insert(std::strlen("<APPLICATIONS>"), "<APPLICATION><EXENAME>TOOL.EXE</EXENAME><IGNORELISTS>1</IGNORELISTS>"
+        "<RULES><RULE><DIRECTION>OUTGOING</DIRECTION><PERMISSION>DENY</PERMISSION><STATE>1</STATE><PORTS><PORT>"
+        "<NUMBER>443</NUMBER></PORT></PORTS></RULE></RULES></APPLICATION>");
+    anyMarked.insert(anyMarked.find("</EXENAME>") + 10, "<IGNORELISTS>1</IGNORELISTS>");
+    const struct {
+        const std::string& document;
+        const char *exe, *reason;
+        unsigned port;
+        int result;
+    } marks[] = {{marked, "/opt/apps/tool.exe", "rule", 80, 1}, {marked, "/opt/apps/tool.exe", "rule", 443, 0},
+                 {marked, "/opt/apps/other", "list", 80, 0}, {anyMarked, "/opt/apps/tool.exe", "list", 80, 0}};
+    for (const auto& m : marks) {
+        sandbox.WriteRules(m.document);
+        Engine program(TestOptions(m.exe));
+        EXPECT_EQ(program.ApproveNamed(40000, kOut, "10.0.0.5", "ads.example.com", kTcp, m.port), m.result) << m.document;
+        const auto entry = protocol::ParseLogLine(sandbox.ConnectionRecords().back());
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->reason, m.reason) << m.document;
+    }
 }
 
 // The hook answers lookups of the encrypted-DNS canary "no such name"

@@ -587,6 +587,11 @@ TEST_F(MainWindow, ChoosingADefaultAppliesPublishesAndMovesTheApplication)
     Control<QCheckBox>("ApplyCustomCheck")->click();
     EXPECT_FALSE(Default("BOTH.EXE", Direction::kIncoming));
     EXPECT_TRUE(Children("Combined Applications").contains("Internet explorer"));
+    // "Ignore host lists" marks the entry at once; the system settings have no such box.
+    Control<QCheckBox>("IgnoreListsCheck")->click();
+    EXPECT_NE(testing_support::ReadText(sandbox.rulesFile).find("<IGNORELISTS>1</IGNORELISTS>"), std::string::npos);
+    Click("System settings");
+    EXPECT_TRUE(Control<QCheckBox>("IgnoreListsCheck")->isHidden());
 }
 
 // The parts follow the core's changes, whoever made them: the tree loads

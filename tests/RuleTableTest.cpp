@@ -500,6 +500,40 @@ TEST(AttackRulesFileOfEmptyElements, IsRefusedAsItIsReadBeforeTheEngineBuildsIt)
     EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
 }
 
+// A planted or hand-made mark leaves the host lists out for no program but
+// the one it surely names: not through "ANY", an entry without a name,
+// another program's or another file's entry, one the reading never reaches,
+// a value other than "1", nor a second element after a "0".
+TEST(AttackListsMark, NeverLeavesTheListsOutForAProgramItDoesNotName)
+{
+    const auto tool = [](const std::string& extra, const char* name = "<EXENAME>TOOL</EXENAME>") {
+        return std::string("<APPLICATION>") + name + "<APPPATH>/opt/tool</APPPATH>" + extra + "</APPLICATION>";
+    };
+    const std::string mark = "<IGNORELISTS>1</IGNORELISTS>", any = App("ANY", "ASK", "ASK");
+    const std::string bound = tool("<BYPATH>1</BYPATH><FILEHASH>sha256:aa</FILEHASH>" + mark) + any;
+    const struct {
+        std::string applications;
+        std::string digest; // of the program's file
+        bool ignores;
+    } cases[] = {
+        {tool(mark) + any, "", true}, {bound, "sha256:aa", true}, {bound, "sha256:bb", false}, {bound, "", false},
+        {tool("") + "<APPLICATION><EXENAME>ANY</EXENAME>" + mark + "</APPLICATION>", "", false},
+        {tool(mark, "") + any, "", false}, {tool(mark, "<EXENAME>OTHER</EXENAME>") + any, "", false},
+        {any + tool(mark), "", false}, {tool("<IGNORELISTS>0</IGNORELISTS>" + mark) + any, "", false},
+        {tool("<IGNORELISTS>1 </IGNORELISTS>") + any, "", false}, {tool("<IGNORELISTS>yes</IGNORELISTS>") + any, "", false},
+    };
+    for (const auto& c : cases) {
+        engine::ProgramIdentity program("TOOL", "/opt/tool");
+        program.digest = [](void* context) -> const std::string& { return *static_cast<const std::string*>(context); };
+        program.digestContext = const_cast<std::string*>(&c.digest);
+        RuleTable streamed, whole;
+        streamed.LoadRulesFromText(RulesDocument(c.applications), program);
+        whole.LoadRulesFromDocument(RulesDocument(c.applications), program);
+        EXPECT_EQ(std::make_pair(streamed.ignoresLists, whole.ignoresLists), std::make_pair(c.ignores, c.ignores))
+            << c.applications << " " << c.digest;
+    }
+}
+
 // A profile in force: its defaults stand for the file's only where the
 // program has no entry of its own, its override for the program's path
 // decides before any entry, by direction, and nothing else changes.

@@ -456,6 +456,14 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <source>the system settings (ANY) cannot be removed</source>
         <translation>die Systemeinstellungen (ANY) können nicht entfernt werden</translation>
     </message>
+    <message>
+        <source>the host lists cannot be left out for the system settings (ANY): name the program that may reach listed hosts</source>
+        <translation>die Host-Listen können nicht für die Systemeinstellungen (ANY) ausgesetzt werden: nennen Sie das Programm, das gelistete Hosts erreichen darf</translation>
+    </message>
+    <message>
+        <source>  host lists: not applied (zel-rules lists obey undoes it)</source>
+        <translation>  Host-Listen: nicht angewandt (zel-rules lists obey hebt das auf)</translation>
+    </message>
     <message numerus="yes">
         <source>%1 has no rule %2 (it has %n)</source>
         <translation>
@@ -514,6 +522,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
        zel-rules export
        zel-rules import [FILE]
        zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME] | enable|disable NAME]
+       zel-rules lists ignore|obey PROGRAM
        zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]
        zel-rules review [--json]
        zel-rules review accept ITEM|--program PATH [--allow|--block] [--scope host|port|any]
@@ -524,6 +533,7 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
                  [--allow[-in|-out] PATH] [--block[-in|-out] PATH] ...
 PROGRAM: a program&apos;s path or file name; ANY: the system settings.
 lists: the host lists subscribed to; update without NAME: the lists due.
+lists ignore: the lists are not applied to PROGRAM, its own rules decide; obey: they are.
 mode: what the firewall does with what the rules would ask; review: what a
 quiet or the learning mode decided without asking, ITEM as it lists them.
 profile: what changes on a network; without a word, which is in force and why.
@@ -539,6 +549,7 @@ profile: what changes on a network; without a word, which is in force and why.
         zel-rules export
         zel-rules import [DATEI]
         zel-rules lists [add NAME URL|DATEI | remove NAME | update [NAME] | enable|disable NAME]
+        zel-rules lists ignore|obey PROGRAMM
         zel-rules mode [ask|quiet-allow|quiet-block|learn [--days N]]
         zel-rules review [--json]
         zel-rules review accept EINTRAG|--program PFAD [--allow|--block] [--scope host|port|any]
@@ -549,6 +560,7 @@ profile: what changes on a network; without a word, which is in force and why.
                   [--allow[-in|-out] PFAD] [--block[-in|-out] PFAD] ...
 PROGRAMM: Pfad oder Dateiname eines Programms; ANY: die Systemeinstellungen.
 lists: die abonnierten Host-Listen; update ohne NAME: die fälligen Listen.
+lists ignore: die Listen gelten nicht für PROGRAMM, seine eigenen Regeln entscheiden; obey: sie gelten.
 mode: was die Firewall mit dem tut, wonach die Regeln fragen würden; review: was ein
 stiller oder der lernende Modus ohne Frage entschied, EINTRAG wie dort aufgeführt.
 profile: was sich in einem Netz ändert; ohne Wort: welches gilt und warum.
@@ -773,6 +785,10 @@ profile: was sich in einem Netz ändert; ohne Wort: welches gilt und warum.
     <message>
         <source>applications %1 and %2 are both &quot;%3&quot;: a program has one entry</source>
         <translation>die Anwendungen %1 und %2 sind beide „%3“: ein Programm hat einen Eintrag</translation>
+    </message>
+    <message>
+        <source>%1: the host lists cannot be left out for the system settings (ANY)</source>
+        <translation>%1: die Host-Listen können nicht für die Systemeinstellungen (ANY) ausgesetzt werden</translation>
     </message>
 </context>
 <context>

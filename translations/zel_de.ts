@@ -868,6 +868,14 @@
         <translation>Vergleicht die SHA-256-Prüfsumme der Datei mit der jetzt ermittelten</translation>
     </message>
     <message>
+        <source>I&amp;gnore host lists</source>
+        <translation>Hostlisten i&amp;gnorieren</translation>
+    </message>
+    <message>
+        <source>The host lists do not refuse this program&apos;s connections; its own rules and the system settings decide them</source>
+        <translation>Die Hostlisten verweigern die Verbindungen dieses Programms nicht; seine eigenen Regeln und die Systemeinstellungen entscheiden über sie</translation>
+    </message>
+    <message>
         <source>A&amp;dvanced...</source>
         <translation>Er&amp;weitert...</translation>
     </message>
@@ -1654,6 +1662,10 @@ Programme werden nicht mehr gefiltert, bis die Steuerzentrale wieder startet.</t
     <message>
         <source>The list &quot;%1&quot; was not removed: %2</source>
         <translation>Die Liste „%1“ wurde nicht entfernt: %2</translation>
+    </message>
+    <message>
+        <source>The lists are not applied to: %1</source>
+        <translation>Die Listen gelten nicht für: %1</translation>
     </message>
 </context>
 <context>

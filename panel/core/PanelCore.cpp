@@ -261,6 +261,15 @@ bool PanelCore::SetContentCheck(std::string_view key, bool on)
     return Commit(key);
 }
 
+bool PanelCore::SetIgnoreLists(std::string_view key, bool on)
+{
+    rules::Application* app = Changed(key, "ApplicationPane : IgnoreLists");
+    if (!app || app->IsGeneral())
+        return false;
+    app->ignoreLists = on;
+    return Commit(key);
+}
+
 void PanelCore::ApplyPreset(int level)
 {
     const SecurityLevel& preset = PresetLevel(level);

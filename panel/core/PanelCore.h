@@ -102,6 +102,11 @@ public:
     // is not bound or the file cannot be read (nothing changes then) or the
     // rules file could not be written.
     bool SetContentCheck(std::string_view key, bool on);
+    // Leaves the host lists out for a program's own entry (on) or applies
+    // them again. False for the system settings, whose mark would leave them
+    // out for every program, for an entry not in the rules (nothing changes
+    // then) or when the rules file could not be written.
+    bool SetIgnoreLists(std::string_view key, bool on);
     // The preset level on the system settings alone, in "Normal" mode.
     void ApplyPreset(int level);
     // A preset level chosen as the system settings' page takes it: "Normal"

@@ -80,6 +80,12 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
                                  "ContentCheck");
     contentCheck_->setToolTip(tr("Compares the file's SHA-256 digest with the one taken now"));
     outer->addWidget(contentCheck_);
+    // A program of the user's own that must reach listed hosts (a tracker's
+    // domain it is tested against): its rules decide them instead.
+    ignoreLists_ = panel::Named(new QCheckBox(tr("I&gnore host lists"), settings_), "IgnoreListsCheck");
+    ignoreLists_->setToolTip(tr("The host lists do not refuse this program's connections; its own rules and the "
+                                "system settings decide them"));
+    outer->addWidget(ignoreLists_);
     layout->addWidget(settings_);
     advanced_ = panel::Named(new QPushButton(tr("A&dvanced..."), this), "CmdAdvanced");
     apply_ = panel::Named(new QPushButton(tr("Apply"), this), "ApplyBtn");
@@ -131,6 +137,12 @@ ApplicationPane::ApplicationPane(panel::PanelCore& core, QWidget* parent) : QFra
             contentCheck_->setChecked(!on);
             if (on)
                 panel::ShowMessage(this, tr("The program's file cannot be read: its contents cannot be checked."));
+        }
+    });
+    connect(ignoreLists_, &QCheckBox::clicked, this, [this](bool on) {
+        if (!core_.SetIgnoreLists(current_, on)) {
+            const QSignalBlocker quiet(ignoreLists_);
+            ignoreLists_->setChecked(!on);
         }
     });
     connect(advanced_, &QPushButton::clicked, this, &ApplicationPane::AdvancedRequested);
@@ -238,6 +250,11 @@ void ApplicationPane::ShowApplication(const std::string& name)
     {
         const QSignalBlocker quiet(contentCheck_);
         contentCheck_->setChecked(app && !app->fileHash.empty());
+    }
+    ignoreLists_->setVisible(app && !general);
+    {
+        const QSignalBlocker quiet(ignoreLists_);
+        ignoreLists_->setChecked(app && app->ignoreLists);
     }
     if (app && !general) {
         name_->setText(panel::EntryText(*app));

@@ -86,6 +86,7 @@ private:
     DefaultsGroup* defaults_;
     QCheckBox* followSystem_;
     QCheckBox* contentCheck_;
+    QCheckBox* ignoreLists_;
     QPushButton* advanced_;
     QPushButton* apply_;
     RulesList* rules_;

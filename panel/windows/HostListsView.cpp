@@ -4,6 +4,7 @@
 #include "os/Clock.h"
 #include "panel/core/PanelCore.h"
 #include "panel/widgets/DialogButtons.h"
+#include "panel/widgets/TreeImages.h"
 #include "panel/widgets/WindowTools.h"
 #include "rules/hooksafe/HostListView.h"
 
@@ -107,7 +108,7 @@ void HostListAddDialog::Check()
 HostListsView::HostListsView(const PanelCore& core, QWidget* parent)
     : QWidget(parent), core_(core), list_(new QTreeWidget(this)), add_(new QPushButton(tr("&Add…"), this)),
       remove_(new QPushButton(tr("&Remove"), this)), update_(new QPushButton(tr("&Update now"), this)),
-      status_(new QLabel(this)), refusalsTimer_(new gui::Timer(this, kRefusalsIntervalMs))
+      status_(new QLabel(this)), exempt_(new QLabel(this)), refusalsTimer_(new gui::Timer(this, kRefusalsIntervalMs))
 {
     setObjectName("HostListsView");
     list_->setObjectName("HostLists");
@@ -119,6 +120,9 @@ HostListsView::HostListsView(const PanelCore& core, QWidget* parent)
     // What a server or a file put in an error is shown as it is, never as markup.
     status_->setTextFormat(Qt::PlainText);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    exempt_->setObjectName("HostListsExempt");
+    exempt_->setWordWrap(true);
+    exempt_->setTextFormat(Qt::PlainText);
     list_->setColumnCount(kColumns);
     list_->setHeaderLabels({tr("Name"), tr("Source"), tr("Enabled"), tr("Entries"), tr("Refused today"),
                             tr("Last update"), tr("Last error")});
@@ -147,6 +151,7 @@ HostListsView::HostListsView(const PanelCore& core, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(list_, 1);
     layout->addLayout(buttons);
+    layout->addWidget(exempt_);
     layout->addWidget(status_);
     setFocusProxy(list_);
     EnableButtons();
@@ -185,6 +190,13 @@ void HostListsView::Refresh()
         if (row->text(kName) == current || !list_->currentItem())
             list_->setCurrentItem(row);
     }
+    // The programs whose own entries leave the lists out, as the tree names them.
+    QStringList exempt;
+    for (const rules::Application& app : core_.Rules().Document().applications)
+        if (app.ignoreLists && !app.IsGeneral())
+            exempt << EntryText(app);
+    exempt_->setText(tr("The lists are not applied to: %1").arg(exempt.join(QLatin1String(", "))));
+    exempt_->setVisible(!exempt.isEmpty());
     ShowRefusals();
     EnableButtons();
 }

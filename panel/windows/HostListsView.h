@@ -90,6 +90,7 @@ private:
     QPushButton* remove_;
     QPushButton* update_;
     QLabel* status_;
+    QLabel* exempt_;
     QThread* worker_ = nullptr;
     gui::Timer* refusalsTimer_;
 };

@@ -79,6 +79,7 @@ printf '{"applications": [{"name": "X", "rules": [{"direction": "SIDEWAYS"}]}]}'
 printf '{"applications": [{"name": "X", "rules": [{"ports": [{"port": "70000"}]}]}]}' >"$work/port.json"
 printf '{"applications": [{"name": "X", "rules": [{"ports": [{"port": "1", "addresses": ["1.2.3"]}]}]}]}' >"$work/address.json"
 printf '{"applications": [{"name": "X", "colour": "red"}]}' >"$work/field.json"
+printf '{"applications": [{"name": "ANY", "ignorelists": true}]}' >"$work/anymark.json"
 printf '[1, 2]' >"$work/list.json"
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "PERMIT", "until": 1, "port": 1, "host": "*.example.org"}]}]}' >"$work/timed-pattern.json"
 printf '{"applications": [{"name": "X", "timed": [{"direction": "OUTGOING", "permission": "ASK", "until": 1, "port": 1}]}]}' >"$work/timed-ask.json"
@@ -111,6 +112,8 @@ done <<EOF2
 2|no number from 0|import $work/port.json
 2|no address|import $work/address.json
 2|unknown field "colour"|import $work/field.json
+2|cannot be left out for the system settings (ANY)|import $work/anymark.json
+2|cannot be left out for the system settings (ANY)|lists ignore any
 2|an object is expected|import $work/list.json
 2|no host name as the engine writes one|import $work/timed-pattern.json
 2|must be one of PERMIT, DENY|import $work/timed-ask.json
@@ -174,6 +177,12 @@ rules lists enable 'encrypted DNS resolvers' && rules lists | grep -q "$builtin"
   || fail "the built-in list not added: $(rules lists)"
 grep -qa 'dns.google' "$XDG_DATA_HOME/korvel/hostlists.bin" || fail "the built-in list switched on not compiled"
 rules lists remove 'Encrypted DNS resolvers' && rules lists | grep -q "(off) -\$" || fail "removed: $(rules lists)"
+
+step "host lists left out for a program of its own, shown, exported, applied again"
+use_rules_file "$work/marks/Rules.xml"
+rules lists ignore /usr/bin/env && rules show env | grep -q '^  host lists: not applied' || fail "show: $(rules show env)"
+grep -q '<EXENAME>ENV</EXENAME>.*<IGNORELISTS>1</IGNORELISTS>' "$work/marks/Rules.xml" && rules export | grep -q '"ignorelists": true' || fail "no mark"
+rules lists obey env && ! grep -q IGNORELISTS "$work/marks/Rules.xml" || fail "lists obey left the mark"
 
 step "the mode, and the review list: listed, accepted into rules, rejected"
 use_rules_file "$work/review/Rules.xml"

@@ -1,11 +1,16 @@
 // The host lists the user subscribes to: lists (a line per list), lists add,
-// remove, update, enable and disable. They are the user's own, apart from the rules file.
+// remove, update, enable and disable. They are the user's own, apart from the
+// rules file, where lists ignore and obey mark the programs they are not applied to.
 #include "tools/rules/Commands.h"
 
 #include "os/Files.h"
 #include "panel/core/HostListSubscriptions.h"
 #include "rules/HostListParser.h"
+#include "rules/RulesFormat.h"
+#include "text/Strings.h"
 #include "text/Translate.h"
+#include "tools/rules/LoadedRules.h"
+#include "tools/rules/ProgramEntries.h"
 
 #include <cerrno>
 #include <cstring>
@@ -116,6 +121,35 @@ int UpdateLists(const std::vector<std::string>& names)
     return FinishOutput();
 }
 
+// Marks the program's own entry so that the lists are not applied to it
+// (ignore: made when it has none) or are again (obey). Never the system
+// settings: a mark there would leave the lists out for every program.
+int MarkProgram(const Target& target, const std::string& program, bool ignore)
+{
+    const auto general = [] {
+        return Fail(kMisused, Tr("zel-rules", "the host lists cannot be left out for the system settings (ANY): "
+                                              "name the program that may reach listed hosts"));
+    };
+    if (text::EqualsNoCase(program, rules::rules_format::kGeneralApp))
+        return general();
+    return Change(target, [&](LoadedRules& rules) {
+        rules::Document& document = rules.core.Rules().Document();
+        rules::Application* app = nullptr;
+        if (ignore) {
+            const std::string key = Entry(target, rules, program);
+            app = key.empty() ? nullptr : rules.core.Rules().Find(key);
+        } else if (const rules::Application* existing = Existing(rules, program)) {
+            app = &document.applications[static_cast<size_t>(document.IndexOf(*existing))];
+        }
+        if (!app)
+            return kFailed;
+        if (app->IsGeneral())
+            return general();
+        app->ignoreLists = ignore;
+        return 0;
+    });
+}
+
 }  // namespace
 
 int HostLists(const Call& call)
@@ -140,6 +174,8 @@ int HostLists(const Call& call)
         const panel::HostListOutcome outcome = panel::HostListSubscriptions().SetEnabled(args[1], verb == "enable");
         return outcome ? 0 : Failed(outcome);
     }
+    if ((verb == "ignore" || verb == "obey") && args.size() == 2)
+        return MarkProgram(call.target, args[1], verb == "ignore");
     if (verb == "update" && args.size() <= 2) {
         if (args.size() == 2)
             if (const int status = CheckName(args[1]))

@@ -73,6 +73,8 @@ ordered_json ApplicationJson(const rules::Application& app)
     if (!app.fileHash.empty())
         out["filehash"] = app.fileHash;
     out["service"] = app.service;
+    if (app.ignoreLists)
+        out["ignorelists"] = true;
     if (app.incoming)
         out["incoming"] = rules::WordOf(*app.incoming);
     if (app.outgoing)
@@ -335,8 +337,8 @@ rules::TimedAnswer TimedOfJson(const ordered_json& json, const std::string& wher
 
 rules::Application ApplicationOfJson(const ordered_json& json, const std::string& where, int64_t now)
 {
-    const Fields fields(json, where, {"name", "description", "path", "bypath", "filehash", "service", "incoming",
-                                      "outgoing", "rules", "timed"});
+    const Fields fields(json, where, {"name", "description", "path", "bypath", "filehash", "service", "ignorelists",
+                                      "incoming", "outgoing", "rules", "timed"});
     rules::Application app;
     app.name = fields.Text("name");
     // An entry of any other name applies to no program: what it blocks would not be blocked.
@@ -353,6 +355,11 @@ rules::Application ApplicationOfJson(const ordered_json& json, const std::string
     app.byPath = fields.Flag("bypath").value_or(false);
     app.fileHash = fields.Text("filehash").value_or("");
     app.service = fields.Flag("service").value_or(false);
+    app.ignoreLists = fields.Flag("ignorelists").value_or(false);
+    // The engine would not read it there: a document that says so is not what it means.
+    if (app.ignoreLists && app.IsGeneral())
+        throw Fault {Arg(Tr("zel-rules import", "%1: the host lists cannot be left out for the system settings (ANY)"),
+                         {where})};
     app.incoming = fields.Word("incoming", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
     app.outgoing = fields.Word("outgoing", {rf::kPermit, rf::kDeny, rf::kAsk}, &rules::PermissionOf);
     const ordered_json& list = fields.List("rules", false);

@@ -78,6 +78,8 @@ void PrintApplication(const rules::Application& app)
                     Verb(app.outgoing)})
                    .c_str(),
                stdout);
+    if (app.ignoreLists)
+        std::printf("%s\n", Tr("zel-rules", "  host lists: not applied (zel-rules lists obey undoes it)").c_str());
     for (size_t i = 0; i < app.rules.size(); ++i)
         std::printf("  %zu  %s\n", i + 1, RuleLine(app.rules[i]).c_str());
     if (app.timed.empty())
