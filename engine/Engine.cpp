@@ -47,6 +47,7 @@ Engine::Engine(EngineOptions options)
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
         runtimeUsable_ = !os::RuntimeDir().empty();
     IdentifyCarrier(carrier_, options_.procRoot, Pid(), options_.exePath, options_.start);
+    IdentifyParent(carrier_, options_.procRoot, options_.parentPid);
     settings_.ReadPaths(log_);
     life_.LogStart(log_, Now());
 }

@@ -28,6 +28,10 @@ struct Application {
     // FILEHASH (os::DigestText of the file) of a bound entry; empty:
     // no content check.
     std::string fileHash;
+    // PARENT: the parent's name or path (rules_format::kParent) when the
+    // entry applies only to its program started by that parent; the name
+    // is then rules_format::LimitedEntryName. Empty: any parent, or none.
+    std::string parent;
     bool service = false;    // ISSERVICE "1": a system service, never asked
     // INDEF and OUTDEF; nullopt when empty or missing: no default of its own
     // for that direction. An INDEF ends the engine's reading after this
@@ -43,6 +47,8 @@ struct Application {
     bool IsNamed(std::string_view exactName) const { return name && *name == exactName; }
     // The general application, named "ANY".
     bool IsGeneral() const { return IsNamed(rules::rules_format::kGeneralApp); }
+    // Whether the entry applies only to its program started by parent.
+    bool IsLimited() const { return !parent.empty(); }
     // Whether the entry is bound to the program at its path.
     bool IsBound() const { return byPath && IsPathKey(path); }
     // Whether the entry applies to the program named programName (as

@@ -42,7 +42,9 @@ void AddProcess(const std::string& procRoot, int pid, int parent, const std::str
     const std::string folder = procRoot + "/" + std::to_string(pid);
     ::mkdir(procRoot.c_str(), 0755);
     ::mkdir(folder.c_str(), 0755);
-    WriteText(folder + "/stat", std::to_string(pid) + " (a) b) S " + std::to_string(parent) + " 1 1 0 -1\n");
+    // Fields 4 to 22 of proc(5), the start time last.
+    WriteText(folder + "/stat", std::to_string(pid) + " (a) b) S " + std::to_string(parent)
+                  + " 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " + std::to_string(pid * 7) + " 0 0\n");
     WriteText(folder + "/status", "Name:\ta\nUid:\t" + std::to_string(uid) + "\t" + std::to_string(uid) + "\n");
     if (!cgroup.empty())
         WriteText(folder + "/cgroup", cgroup);
@@ -269,6 +271,50 @@ TEST(CarrierIdentity, AScriptASystemInterpreterRunsIsTheCarrier)
             engine.LoadRules();
             EXPECT_EQ(engine.Carrier().description, "run.py (Python 3.11)");
         }
+    }
+}
+
+// The parent is known, as its own entry would name it, only when the same
+// process was the parent before and after it was read; an entry limited to
+// it then decides for the carrier.
+TEST(CarrierIdentity, ParentIsKnownOnlyWhileTheSameProcessStaysTheParent)
+{
+    Sandbox sandbox;
+    const std::string plain = "<APPLICATION><EXENAME>GIT-REMOTE-HTTPS</EXENAME><ISSERVICE>0</ISSERVICE>"
+                              "<INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>";
+    const std::string limited = "<APPLICATION><EXENAME>GIT-REMOTE-HTTPS/GIT</EXENAME><PARENT>GIT</PARENT>"
+                                "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
+    sandbox.WriteRules(testing_support::RulesDocument(plain + limited));
+    const std::string proc = sandbox.root + "/proc";
+    AddProcess(proc, 300, 1, "/usr/bin/git", "");
+    WriteText(proc + "/300/cmdline", std::string("git\0fetch\0", 10));
+    AddProcess(proc, 303, 1, "/usr/bin/git", "");
+    ::unlink((proc + "/303/exe").c_str()); // another user's, or gone: its executable does not read
+    AddProcess(proc, 310, 300, "/usr/lib/git-core/git-remote-https", "");
+    static std::vector<pid_t> parents;
+    static size_t asked;
+    const struct Case {
+        const char* name;
+        std::vector<pid_t> parents; // what getppid answers, call by call (the last one thereafter)
+        const char* parentName;
+        int outgoing;
+    } cases[] = {
+        {"started by git", {300}, "GIT", engine::kPermit},
+        {"reparented while read", {300, 1}, "", engine::kDeny},
+        {"a parent that does not read", {303}, "", engine::kDeny},
+        {"started by init", {1}, "", engine::kDeny},
+        {"a parent not in the table", {309}, "", engine::kDeny},
+    };
+    for (const Case& c : cases) {
+        parents = c.parents;
+        asked = 0;
+        engine::EngineOptions options = testing_support::TestEngineOptions("");
+        options.procRoot = proc;
+        options.pid = 310;
+        options.parentPid = [] { return parents[std::min(asked++, parents.size() - 1)]; };
+        engine::Engine engine(options);
+        EXPECT_EQ(engine.Carrier().parentName, c.parentName) << c.name;
+        EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), c.outgoing) << c.name;
     }
 }
 
