@@ -62,13 +62,14 @@ void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_
     carrier.isServiceCarrier = os::processes::IsSystemService(procRoot, pid);
 }
 
-void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t (*parentPid)())
+void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t parent,
+                    const std::function<pid_t()>& parentNow)
 {
     carrier.parentPath.clear();
     carrier.parentName.clear();
-    // pid 1 or none: started by nothing in particular.
-    const pid_t parent = parentPid();
-    if (parent <= 1)
+    // pid 1 or none: started by nothing in particular. Another parent now
+    // than at the start: adopted, the one that started it gone.
+    if (parent <= 1 || parentNow() != parent)
         return;
     const std::optional<os::processes::ProcessStat> before = os::processes::ReadStat(procRoot, parent);
     struct stat folder {};
@@ -85,7 +86,7 @@ void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t
     // it was read: then the carrier has another parent now, or the process
     // at that pid started at another time.
     const std::optional<os::processes::ProcessStat> after = os::processes::ReadStat(procRoot, parent);
-    if (!after || after->startTime != before->startTime || parentPid() != parent)
+    if (!after || after->startTime != before->startTime || parentNow() != parent)
         return;
     carrier.parentName = CarrierExeName(path);
     carrier.parentPath = std::move(path);

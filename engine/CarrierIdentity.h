@@ -4,6 +4,7 @@
 #include "protocol/hooksafe/HookLink.h"
 #include "rules/RulesFormat.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -45,11 +46,13 @@ using rules::rules_format::CarrierExeName;
 void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath,
                      const protocol::HookStart* start = nullptr);
 
-// The carrier's parent, read once at the program's start, before a sandbox
+// The carrier's parent, read once when the engine starts, before a sandbox
 // may close the process table, and kept across fork: the identity is that of
-// the process that ran exec. parentPid gives the parent now (getppid); what
-// is read counts only when the parent was the same process before and after.
-void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t (*parentPid)());
+// the process that ran exec. parent: its parent when it started; parentNow
+// gives its parent now (getppid). What is read counts only when parentNow
+// gives parent before and after, and the process there started at one time.
+void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t parent,
+                    const std::function<pid_t()>& parentNow);
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.

@@ -61,7 +61,8 @@ struct Application {
     // What the control panel knows the entry by: its path when it is bound
     // (a path always starts with '/', a name never holds one), its name
     // otherwise; empty for an entry without a name.
-    std::string Key() const { return IsBound() ? path : name.value_or(std::string()); }
+    // An entry limited to a parent is known by its name, which holds the parent.
+    std::string Key() const { return IsBound() && !IsLimited() ? path : name.value_or(std::string()); }
 
     bool operator==(const Application&) const = default;
 };

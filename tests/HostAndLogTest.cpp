@@ -291,19 +291,25 @@ TEST(CarrierIdentity, ParentIsKnownOnlyWhileTheSameProcessStaysTheParent)
     AddProcess(proc, 303, 1, "/usr/bin/git", "");
     ::unlink((proc + "/303/exe").c_str()); // another user's, or gone: its executable does not read
     AddProcess(proc, 310, 300, "/usr/lib/git-core/git-remote-https", "");
+    AddProcess(proc, 311, 300, "/usr/lib/git-core/git-remote-https", "");
     static std::vector<pid_t> parents;
     static size_t asked;
     const struct Case {
         const char* name;
         std::vector<pid_t> parents; // what getppid answers, call by call (the last one thereafter)
+        pid_t startParent;          // the parent at the start; 0: the first of parents
+        pid_t self;                 // the process that ran exec: 0 this one, else this is its fork
         const char* parentName;
         int outgoing;
     } cases[] = {
-        {"started by git", {300}, "GIT", engine::kPermit},
-        {"reparented while read", {300, 1}, "", engine::kDeny},
-        {"a parent that does not read", {303}, "", engine::kDeny},
-        {"started by init", {1}, "", engine::kDeny},
-        {"a parent not in the table", {309}, "", engine::kDeny},
+        {"started by git", {300}, 0, 0, "GIT", engine::kPermit},
+        {"reparented while read", {300, 1}, 0, 0, "", engine::kDeny},
+        {"adopted by git after its starter ended", {300}, 305, 0, "", engine::kDeny},
+        {"a parent that does not read", {303}, 0, 0, "", engine::kDeny},
+        {"started by init", {1}, 0, 0, "", engine::kDeny},
+        {"a parent not in the table", {309}, 0, 0, "", engine::kDeny},
+        {"a fork of what git started", {310}, 300, 311, "GIT", engine::kPermit},
+        {"a fork of what git started, that one gone", {310}, 300, 312, "", engine::kDeny},
     };
     for (const Case& c : cases) {
         parents = c.parents;
@@ -312,6 +318,9 @@ TEST(CarrierIdentity, ParentIsKnownOnlyWhileTheSameProcessStaysTheParent)
         options.procRoot = proc;
         options.pid = 310;
         options.parentPid = [] { return parents[std::min(asked++, parents.size() - 1)]; };
+        // What the hook saw at the start: the parent then, and this very process.
+        const protocol::HookParent started {c.self ? c.self : 310, c.startParent ? c.startParent : c.parents.front()};
+        options.startParent = &started;
         engine::Engine engine(options);
         EXPECT_EQ(engine.Carrier().parentName, c.parentName) << c.name;
         EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), c.outgoing) << c.name;
