@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -41,6 +42,10 @@ struct AlertContent {
     QString commandLine;
     qint64 parentPid = 0;
     QString parentPath;
+    // The parent's parent and up: paths, empty where unknown; more than
+    // kMaxAncestors are not kept.
+    static constexpr qsizetype kMaxAncestors = 3;
+    QStringList ancestors;
     // path and program as their bytes came (Set).
     std::string pathBytes;
     std::string programBytes;

@@ -308,6 +308,8 @@ std::string Request(const AlertTexts& texts)
         add(words::kParentPid, std::to_string(texts.process.parentPid));
     if (!texts.process.parentPath.empty())
         add(words::kParent, texts.process.parentPath);
+    for (const std::string& ancestor : texts.process.ancestors)
+        add(words::kAncestor, ancestor);
     request += words::kEnd;
     request += '\n';
     return request;

@@ -39,6 +39,8 @@ inline constexpr std::string_view kUser = "user";
 inline constexpr std::string_view kCommandLine = "cmdline";
 inline constexpr std::string_view kParentPid = "parentpid";
 inline constexpr std::string_view kParent = "parent";
+// Repeated: the parent's parent and up, each an executable's path (empty: unreadable).
+inline constexpr std::string_view kAncestor = "ancestor";
 // The question's last line.
 inline constexpr std::string_view kEnd = "end";
 

@@ -478,6 +478,10 @@ TEST_F(EngineAlert, QuestionCarriesTheProgramsPathProcessUserCommandLineAndParen
     EXPECT_NE(Recorded("cmdline")[0].find("engine_tests"), std::string::npos) << Recorded("cmdline")[0];
     ASSERT_EQ(Recorded("parent").size(), 1u);
     EXPECT_FALSE(Recorded("parent")[0].empty());
+    // The scripted alert keeps a word's last value: the farthest ancestor.
+    const std::vector<std::string> ancestors = engine::DescribeAskingProcess("/proc", ::getpid()).ancestors;
+    EXPECT_EQ(Recorded("ancestor"),
+              ancestors.empty() ? std::vector<std::string>() : std::vector<std::string> {ancestors.back()});
 }
 
 // A command line as /proc holds it, NUL bytes included.
@@ -499,6 +503,16 @@ TEST(AskingProcess, ReadsTheCommandLineAndTheParentFromTheProcessTable)
     EXPECT_EQ(process.commandLine, "git-remote-http origin https://example.org/r.git");
     EXPECT_EQ(process.parentPid, 100);
     EXPECT_EQ(process.parentPath, "/usr/bin/git");
+    EXPECT_TRUE(process.ancestors.empty()); // git's parent is the service manager
+    // Who started the parent, and so on up: a bounded number of them.
+    table.Add(90, 80, "/usr/bin/bash");
+    table.Add(80, 70, "/usr/sbin/sshd");
+    table.Add(70, 60, "/usr/sbin/sshd");
+    table.Add(60, 50, "/usr/lib/systemd/systemd");
+    table.Add(110, 90, "/usr/bin/git");
+    table.Add(210, 110, "/usr/lib/git-core/git-remote-http");
+    EXPECT_EQ(engine::DescribeAskingProcess(table.Root(), 210).ancestors,
+              (std::vector<std::string> {"/usr/bin/bash", "/usr/sbin/sshd", "/usr/sbin/sshd"}));
     // A parent that cannot be examined: its number alone.
     table.Add(300, 250, "/usr/bin/curl");
     const engine::AskingProcess orphan = engine::DescribeAskingProcess(table.Root(), 300);
