@@ -128,8 +128,9 @@ std::string LimitedEntry(const Target& target, LoadedRules& rules, const std::st
         return key;
     }
     // By the program's name: the parent is what the entry holds to.
-    rules::Application app = rules.core.NewApplication(key, exe.empty() ? name : panel::GetDisplayName(exe), exe,
+    rules::Application app = rules.core.NewApplication(name, exe.empty() ? name : panel::GetDisplayName(exe), exe,
                                                        target.services);
+    app.name = key;
     app.byPath = false;
     app.parent = parent;
     return rules.core.Rules().Document().Add(std::move(app)).Key();
