@@ -278,49 +278,28 @@ TEST_F(AttackPrograms, ScriptPathsThatLieDoNotBorrowAnAllowedScriptsEntry)
     }
 }
 
-namespace {
-
-// Runs the helper (argv[1]) with the port (argv[2]) and waits for it, or with
-// "orphan" (argv[3]) leaves it running and ends at once.
-constexpr const char* kStarterCode =
-    "import subprocess, sys\n"
-    "run = ['/usr/bin/python3', sys.argv[1], sys.argv[2]]\n"
-    "if sys.argv[3:] == ['orphan']:\n"
-    "    subprocess.Popen(run + ['orphan'])\n"
-    "else:\n"
-    "    sys.exit(subprocess.run(run).returncode)\n";
-// Connects as kConnectCode does; with "orphan", first waits (bounded) until
-// its parent has ended and it has been adopted.
-constexpr const char* kHelperCode = "import os, socket, sys, time\n"
-                                    "parent = os.getppid()\n"
-                                    "for _ in range(500 if sys.argv[-1] == 'orphan' else 0):\n"
-                                    "    if os.getppid() != parent: break\n"
-                                    "    time.sleep(0.01)\n"
-                                    "s = socket.socket(); s.bind(('127.0.0.3', 0)); s.settimeout(5)\n"
-                                    "print(s.connect_ex(('127.0.0.2', int(sys.argv[1]))), flush=True)\n";
-
-}  // namespace
-
-// A helper's entry limited to the program that starts it lets it through
-// only when that program started it; started by another, its plain entry
-// decides. A program that claims to be the parent (its name and first
-// argument say so, its file is another), or a parent that ends at once so
-// that the helper is adopted before its first connection, gets nothing of
-// the limited entry.
+// A helper's entry limited to its starter lets it through only when that
+// starter runs it: not under another, nor under one posing by name (argv[0]
+// and command name) with another file, nor once adopted after the starter
+// ended at once.
 TEST_F(AttackPrograms, OnlyTheParentAnEntryIsLimitedToLetsItsHelperThrough)
 {
     const std::string folder = ScriptsFolder(sandbox);
-    const std::string starter = folder + "/starter.py";
-    const std::string other = folder + "/other.py";
-    const std::string helper = folder + "/helper.py";
-    testing_support::WriteText(starter, kStarterCode);
-    testing_support::WriteText(other, kStarterCode);
-    testing_support::WriteText(helper, kHelperCode);
-    const std::string limited = "<APPLICATION><EXENAME>HELPER.PY/STARTER.PY</EXENAME><PARENT>STARTER.PY</PARENT>"
-                                "<INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
-    WriteRules(ScriptApp(helper, "DENY") + limited + App("ANY", "DENY", "DENY"));
-    // Runs the starter's code inline under the parent's name: its argv[0],
-    // and its command name (set after the exec, which resets it).
+    const std::string starter = folder + "/starter.py", other = folder + "/other.py", helper = folder + "/helper.py";
+    const char* starterCode = R"(import subprocess, sys
+run = ['/usr/bin/python3', sys.argv[1], sys.argv[2]] + sys.argv[3:]
+subprocess.Popen(run) if sys.argv[3:] == ['orphan'] else sys.exit(subprocess.run(run).returncode))";
+    testing_support::WriteText(starter, starterCode);
+    testing_support::WriteText(other, starterCode);
+    testing_support::WriteText(helper, R"(import os, socket, sys, time
+parent = os.getppid()
+for _ in range(500 if sys.argv[-1] == 'orphan' else 0):
+    if os.getppid() != parent: break
+    time.sleep(0.01)
+s = socket.socket(); s.bind(('127.0.0.3', 0)); s.settimeout(5)
+print(s.connect_ex(('127.0.0.2', int(sys.argv[1]))), flush=True))");
+    WriteRules(ScriptApp(helper, "DENY") + "<APPLICATION><EXENAME>HELPER.PY/STARTER.PY</EXENAME><PARENT>STARTER.PY"
+               "</PARENT><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>" + App("ANY", "DENY", "DENY"));
     const std::string posing = "import os, sys\nos.execv('/usr/bin/python3', ['starter.py', '-c', "
                                "'import ctypes\\nctypes.CDLL(None).prctl(15, b\"starter.py\", 0, 0, 0)\\n' + sys.argv[1], '"
         + helper + "', '22123', 'wait'])";
@@ -331,13 +310,12 @@ TEST_F(AttackPrograms, OnlyTheParentAnEntryIsLimitedToLetsItsHelperThrough)
     } cases[] = {
         {{"/usr/bin/python3", starter, helper, "22121", "wait"}, 22121, 1},
         {{"/usr/bin/python3", other, helper, "22122", "wait"}, 22122, 0},
-        {{"/usr/bin/python3", "-c", posing, kStarterCode}, 22123, 0},
+        {{"/usr/bin/python3", "-c", posing, starterCode}, 22123, 0},
         {{"/usr/bin/python3", starter, helper, "22124", "orphan"}, 22124, 0},
     };
     for (const auto& c : cases) {
         ChildProcess program(c.argv, hooked);
-        // The helper shares the starter's output: its line comes when it has connected.
-        EXPECT_TRUE(program.ReadLine(15s).has_value()) << c.port;
+        EXPECT_TRUE(program.ReadLine(15s).has_value()) << c.port; // the helper's, once it has connected
         EXPECT_EQ(program.Wait(), 0) << c.port;
         EXPECT_EQ(Records("<REMOTEPORT>" + std::to_string(c.port) + "</REMOTEPORT><PERMISSION>"
                           + std::to_string(c.permission) + "</PERMISSION>").size(),

@@ -446,56 +446,42 @@ TEST(RuleTableLoading, EscapedNamesApplyToTheirProgramAndRawOnesStill)
     EXPECT_EQ(Load(escaped, "./CAF").defaultIncoming, engine::kAsk);
 }
 
-// An entry limited to a parent takes the place of its program's plain entry
-// when the program was started by that parent, wherever it stands in the
-// file; any other parent, none, or an entry whose name and PARENT disagree
-// fall to the plain entry (or to "ANY"). The kernel layer knows no parent.
+// An entry limited to a parent replaces its program's plain entry, wherever
+// it stands, only for a program that parent started; the kernel layer knows no parent.
 TEST(RuleTableLoading, EntryLimitedToAParentReplacesThePlainOneOnlyForThatParent)
 {
-    const auto limited = [](std::string_view name, std::string_view parent, std::string_view outDef) {
-        std::string xml = "<APPLICATION><EXENAME>" + std::string(name) + "</EXENAME>";
-        if (!parent.empty())
-            xml += "<PARENT>" + std::string(parent) + "</PARENT>";
-        return xml + "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>" + std::string(outDef) + "</OUTDEF></APPLICATION>";
+    const auto limited = [](std::string name, std::string parent) {
+        return "<APPLICATION><EXENAME>" + name + "</EXENAME>" + (parent.empty() ? "" : "<PARENT>" + parent + "</PARENT>")
+            + "<INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
     };
-    const std::string plain = App("HELPER", "DENY", "DENY");
-    const std::string byName = limited("HELPER/GIT", "GIT", "PERMIT");
-    const std::string byPath = limited("HELPER//usr/bin/git", "/usr/bin/git", "PERMIT");
-    const std::string any = App("ANY", "ASK", "ASK");
+    const std::string plain = App("HELPER", "DENY", "DENY"), any = App("ANY", "ASK", "ASK");
+    const std::string byName = limited("HELPER/GIT", "GIT"), byPath = limited("HELPER//usr/bin/git", "/usr/bin/git");
     const struct Case {
-        const char* name;
         std::string document;
-        const char* parentName;
-        const char* parentPath;
+        const char *parentName, *parentPath;
         int outgoing;
     } cases[] = {
-        {"its parent", RulesDocument(plain + byName + any), "GIT", "/usr/bin/git", engine::kPermit},
-        {"its parent, limited entry first", RulesDocument(byName + plain + any), "GIT", "/usr/bin/git", engine::kPermit},
-        {"another parent", RulesDocument(plain + byName + any), "BASH", "/bin/bash", engine::kDeny},
-        {"no known parent", RulesDocument(plain + byName + any), "", "", engine::kDeny},
-        {"another parent, no plain entry", RulesDocument(byName + any), "BASH", "/bin/bash", engine::kAsk},
-        {"a child of the parent's name", RulesDocument(plain + byName + any), "HELPER", "/usr/bin/helper", engine::kDeny},
-        {"bound parent at its path", RulesDocument(plain + byPath + any), "GIT", "/usr/bin/git", engine::kPermit},
-        {"bound parent elsewhere", RulesDocument(plain + byPath + any), "GIT", "/tmp/git", engine::kDeny},
-        {"name and PARENT disagree", RulesDocument(plain + limited("HELPER/GIT", "BASH", "PERMIT") + any), "GIT",
-         "/usr/bin/git", engine::kDeny},
-        {"a limited name without PARENT", RulesDocument(plain + limited("HELPER/GIT", "", "PERMIT") + any), "GIT",
-         "/usr/bin/git", engine::kDeny},
-        {"PARENT on a plain name", RulesDocument(limited("HELPER", "GIT", "PERMIT") + any), "GIT", "/usr/bin/git",
-         engine::kAsk},
+        {plain + byName + any, "GIT", "/usr/bin/git", engine::kPermit},
+        {byName + plain + any, "GIT", "/usr/bin/git", engine::kPermit},
+        {plain + byName + any, "BASH", "/bin/bash", engine::kDeny},
+        {plain + byName + any, "", "", engine::kDeny},
+        {byName + any, "BASH", "/bin/bash", engine::kAsk},
+        {plain + byName + any, "HELPER", "/usr/bin/helper", engine::kDeny},
+        {plain + byPath + any, "GIT", "/usr/bin/git", engine::kPermit},
+        {plain + byPath + any, "GIT", "/tmp/git", engine::kDeny},
+        {plain + limited("HELPER/GIT", "BASH") + any, "GIT", "/usr/bin/git", engine::kDeny}, // name and PARENT disagree
+        {plain + limited("HELPER/GIT", "") + any, "GIT", "/usr/bin/git", engine::kDeny},
+        {limited("HELPER", "GIT") + any, "GIT", "/usr/bin/git", engine::kAsk},
     };
     for (const Case& c : cases) {
-        for (const bool streamed : {true, false}) {
-            engine::ProgramIdentity program("HELPER", "/usr/lib/helper");
-            program.parentName = c.parentName;
-            program.parentPath = c.parentPath;
-            RuleTable table;
-            if (streamed)
-                table.LoadRulesFromText(c.document, program);
-            else
-                table.LoadRulesFromDocument(c.document, program);
-            EXPECT_EQ(table.defaultOutgoing, c.outgoing) << c.name << (streamed ? " streamed" : " whole");
-        }
+        engine::ProgramIdentity program("HELPER", "/usr/lib/helper");
+        program.parentName = c.parentName;
+        program.parentPath = c.parentPath;
+        RuleTable streamed, whole;
+        streamed.LoadRulesFromText(RulesDocument(c.document), program);
+        whole.LoadRulesFromDocument(RulesDocument(c.document), program);
+        EXPECT_EQ(streamed.defaultOutgoing, c.outgoing) << &c - cases;
+        EXPECT_EQ(whole.defaultOutgoing, c.outgoing) << &c - cases;
     }
     engine::ProgramIdentity kernel("HELPER");
     kernel.everyPath = true;
