@@ -199,11 +199,8 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
         In<QLineEdit>(wizard, "StartedBy")->setText(" git ");
         Press(wizard, "FinishBtn");
     }));
-    const rules::Application* limited = core.Rules().Find("BACKUP-TOOL/GIT");
-    ASSERT_TRUE(limited);
-    EXPECT_EQ(limited->parent, "GIT");
-    EXPECT_FALSE(limited->IsBound());
-    EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>BACKUP-TOOL/GIT</EXENAME>"), std::string::npos);
+    EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>BACKUP-TOOL/GIT</EXENAME><DESCRIPTION>BACKUP-TOOL</DESCRIPTION>"
+                                               "<APPPATH>/opt/tools/Backup-Tool</APPPATH><PARENT>GIT</PARENT>"), std::string::npos);
 
     ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
         auto* wizard = static_cast<ApplicationWizard*>(dialog);

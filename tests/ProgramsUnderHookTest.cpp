@@ -303,11 +303,7 @@ print(s.connect_ex(('127.0.0.2', int(sys.argv[1]))), flush=True))");
     const std::string posing = "import os, sys\nos.execv('/usr/bin/python3', ['starter.py', '-c', "
                                "'import ctypes\\nctypes.CDLL(None).prctl(15, b\"starter.py\", 0, 0, 0)\\n' + sys.argv[1], '"
         + helper + "', '22123', 'wait'])";
-    const struct {
-        std::vector<std::string> argv;
-        int port;
-        int permission;
-    } cases[] = {
+    const struct { std::vector<std::string> argv; int port, permission; } cases[] = {
         {{"/usr/bin/python3", starter, helper, "22121", "wait"}, 22121, 1},
         {{"/usr/bin/python3", other, helper, "22122", "wait"}, 22122, 0},
         {{"/usr/bin/python3", "-c", posing, starterCode}, 22123, 0},
@@ -317,10 +313,8 @@ print(s.connect_ex(('127.0.0.2', int(sys.argv[1]))), flush=True))");
         ChildProcess program(c.argv, hooked);
         EXPECT_TRUE(program.ReadLine(15s).has_value()) << c.port; // the helper's, once it has connected
         EXPECT_EQ(program.Wait(), 0) << c.port;
-        EXPECT_EQ(Records("<REMOTEPORT>" + std::to_string(c.port) + "</REMOTEPORT><PERMISSION>"
-                          + std::to_string(c.permission) + "</PERMISSION>").size(),
-                  1u)
-            << c.port;
+        const std::string record = "<REMOTEPORT>" + std::to_string(c.port) + "</REMOTEPORT><PERMISSION>";
+        EXPECT_EQ(Records(record + std::to_string(c.permission) + "</PERMISSION>").size(), 1u) << c.port;
     }
 }
 

@@ -461,14 +461,10 @@ TEST(RuleTableLoading, EntryLimitedToAParentReplacesThePlainOneOnlyForThatParent
         const char *parentName, *parentPath;
         int outgoing;
     } cases[] = {
-        {plain + byName + any, "GIT", "/usr/bin/git", engine::kPermit},
-        {byName + plain + any, "GIT", "/usr/bin/git", engine::kPermit},
-        {plain + byName + any, "BASH", "/bin/bash", engine::kDeny},
-        {plain + byName + any, "", "", engine::kDeny},
-        {byName + any, "BASH", "/bin/bash", engine::kAsk},
-        {plain + byName + any, "HELPER", "/usr/bin/helper", engine::kDeny},
-        {plain + byPath + any, "GIT", "/usr/bin/git", engine::kPermit},
-        {plain + byPath + any, "GIT", "/tmp/git", engine::kDeny},
+        {plain + byName + any, "GIT", "/usr/bin/git", engine::kPermit}, {byName + plain + any, "GIT", "", engine::kPermit},
+        {plain + byName + any, "BASH", "/bin/bash", engine::kDeny},    {plain + byName + any, "", "", engine::kDeny},
+        {byName + any, "BASH", "/bin/bash", engine::kAsk},    {plain + byName + any, "HELPER", "", engine::kDeny},
+        {plain + byPath + any, "GIT", "/usr/bin/git", engine::kPermit}, {plain + byPath + any, "GIT", "/tmp/git", engine::kDeny},
         {plain + limited("HELPER/GIT", "BASH") + any, "GIT", "/usr/bin/git", engine::kDeny}, // name and PARENT disagree
         {plain + limited("HELPER/GIT", "") + any, "GIT", "/usr/bin/git", engine::kDeny},
         {limited("HELPER", "GIT") + any, "GIT", "/usr/bin/git", engine::kAsk},
@@ -480,8 +476,7 @@ TEST(RuleTableLoading, EntryLimitedToAParentReplacesThePlainOneOnlyForThatParent
         RuleTable streamed, whole;
         streamed.LoadRulesFromText(RulesDocument(c.document), program);
         whole.LoadRulesFromDocument(RulesDocument(c.document), program);
-        EXPECT_EQ(streamed.defaultOutgoing, c.outgoing) << &c - cases;
-        EXPECT_EQ(whole.defaultOutgoing, c.outgoing) << &c - cases;
+        EXPECT_EQ(std::pair(streamed.defaultOutgoing, whole.defaultOutgoing), std::pair(c.outgoing, c.outgoing)) << &c - cases;
     }
     engine::ProgramIdentity kernel("HELPER");
     kernel.everyPath = true;
