@@ -60,6 +60,8 @@ void AlertContent::Set(const std::string& key, const QString& value)
         parentPid = qMax<qint64>(0, value.toLongLong());
     else if (key == words::kParent)
         parentPath = value;
+    else if (key == words::kAncestor && ancestors.size() < kMaxAncestors)
+        ancestors << value;
     else if (key == words::kEncryptedDns)
         encryptedDns = value == "1";
 }
@@ -123,6 +125,10 @@ QString AlertContent::Details() const
     if (parentPid > 0)
         lines << (parentPath.isEmpty() ? tr("Started by: (process %1)").arg(parentPid)
                                        : tr("Started by: %1 (process %2)").arg(Visible(parentPath)).arg(parentPid));
+    // "... ← bash ← sshd": who started the parent, and so on up.
+    for (const QString& ancestor : ancestors)
+        if (parentPid > 0)
+            lines.last() += QString::fromUtf8(" \u2190 ") + (ancestor.isEmpty() ? QString("?") : Visible(FileName(ancestor)));
     if (encryptedDns)
         lines << tr("This is an encrypted DNS service: names this program looks up through it are hidden from the "
                     "firewall.");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -42,6 +43,10 @@ struct AlertContent {
     qint64 parentPid = 0;
     QString parentPath;
     bool encryptedDns = false; // the peer is an encrypted DNS service
+    // The parent's parent and up: paths, empty where unknown; more than
+    // kMaxAncestors are not kept.
+    static constexpr qsizetype kMaxAncestors = 3;
+    QStringList ancestors;
     // path and program as their bytes came (Set).
     std::string pathBytes;
     std::string programBytes;

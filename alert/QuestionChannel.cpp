@@ -118,6 +118,7 @@ void QuestionChannel::TakeLine(const QByteArray& line)
     // Counted as it comes: the texts together must stay small as well.
     if (content_.message.size() + content_.commandLine.size() + content_.path.size() + content_.peer.size()
             + content_.checkBox.size() + content_.caption.size() + content_.parentPath.size()
+            + content_.ancestors.join(QString()).size()
         > kTextsLimit) {
         Close();
         emit Closed();

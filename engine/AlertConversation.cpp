@@ -310,6 +310,8 @@ std::string Request(const AlertTexts& texts)
         add(words::kParent, texts.process.parentPath);
     if (texts.encryptedDns)
         add(words::kEncryptedDns, "1");
+    for (const std::string& ancestor : texts.process.ancestors)
+        add(words::kAncestor, ancestor);
     request += words::kEnd;
     request += '\n';
     return request;

@@ -120,6 +120,15 @@ AskingProcess DescribeAskingProcess(const std::string& procRoot, pid_t pid)
     }
     if (process.parentPid > 0)
         process.parentPath = os::processes::ExecutablePath(procRoot, process.parentPid);
+    // Up to the first process the service manager started, or one that cannot be read.
+    pid_t above = process.parentPid;
+    while (above > 1 && process.ancestors.size() < AskingProcess::kAncestors) {
+        const auto entry = os::processes::ReadProcess(procRoot, above);
+        if (!entry || entry->parentPid <= 1)
+            break;
+        above = entry->parentPid;
+        process.ancestors.push_back(os::processes::ExecutablePath(procRoot, above));
+    }
     return process;
 }
 

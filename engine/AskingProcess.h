@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace engine {
 
@@ -14,6 +15,10 @@ struct AskingProcess {
     std::string commandLine; // the arguments, quoted where a shell would need it
     pid_t parentPid = 0;
     std::string parentPath;  // empty when the parent's executable cannot be read
+    // The parent's own parent and up, at most kAncestors, for display:
+    // executables' paths, empty where one cannot be read.
+    static constexpr size_t kAncestors = 3;
+    std::vector<std::string> ancestors;
 };
 
 // The process pid as procRoot shows it (tests pass a folder of their own).

@@ -62,6 +62,36 @@ void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_
     carrier.isServiceCarrier = os::processes::IsSystemService(procRoot, pid);
 }
 
+void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t parent,
+                    const std::function<pid_t()>& parentNow)
+{
+    carrier.parentPath.clear();
+    carrier.parentName.clear();
+    // pid 1 or none: started by nothing in particular. Another parent now
+    // than at the start: adopted, the one that started it gone.
+    if (parent <= 1 || parentNow() != parent)
+        return;
+    const std::optional<os::processes::ProcessStat> before = os::processes::ReadStat(procRoot, parent);
+    struct stat folder {};
+    const std::string processFolder = procRoot + "/" + std::to_string(parent);
+    if (!before || ::stat(processFolder.c_str(), &folder) != 0 || folder.st_uid != ::geteuid())
+        return;
+    std::string path = CleanCarrierPath(os::processes::ExecutablePath(procRoot, parent));
+    if (path.empty())
+        return;
+    const rules::ScriptProgram script = rules::ScriptProgramOfProcess(procRoot, parent, path);
+    if (!script.path.empty())
+        path = script.path;
+    // The parent may have ended, and its pid gone to another process, while
+    // it was read: then the carrier has another parent now, or the process
+    // at that pid started at another time.
+    const std::optional<os::processes::ProcessStat> after = os::processes::ReadStat(procRoot, parent);
+    if (!after || after->startTime != before->startTime || parentNow() != parent)
+        return;
+    carrier.parentName = CarrierExeName(path);
+    carrier.parentPath = std::move(path);
+}
+
 void CompleteCarrierDescription(CarrierIdentity& carrier)
 {
     const bool script = !carrier.interpreterPath.empty();

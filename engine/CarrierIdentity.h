@@ -4,6 +4,7 @@
 #include "protocol/hooksafe/HookLink.h"
 #include "rules/RulesFormat.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,11 @@ struct CarrierIdentity {
     std::string exePathForLog;
     std::string descriptionForLog;
     std::string recordHead; // the start of every connection record of the carrier
+    // The process that started the carrier, named as its own carrier
+    // identity would name it (a script it runs included); both empty: no
+    // known parent (gone, another user's, unreadable, or in doubt).
+    std::string parentPath;
+    std::string parentName;
 };
 
 using rules::rules_format::CleanCarrierPath;
@@ -39,6 +45,14 @@ using rules::rules_format::CarrierExeName;
 // later the program may have changed both, or forbidden itself to read them.
 void IdentifyCarrier(CarrierIdentity& carrier, const std::string& procRoot, pid_t pid, const std::string& exePath,
                      const protocol::HookStart* start = nullptr);
+
+// The carrier's parent, read once when the engine starts, before a sandbox
+// may close the process table, and kept across fork: the identity is that of
+// the process that ran exec. parent: its parent when it started; parentNow
+// gives its parent now (getppid). What is read counts only when parentNow
+// gives parent before and after, and the process there started at one time.
+void IdentifyParent(CarrierIdentity& carrier, const std::string& procRoot, pid_t parent,
+                    const std::function<pid_t()>& parentNow);
 
 // Description, company and icon from the executable's desktop entry, with the
 // fall-backs of an executable that has none.

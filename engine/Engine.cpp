@@ -48,6 +48,20 @@ Engine::Engine(EngineOptions options)
     if (options_.sharedBlockPath.empty() && options_.controlPanelLockPath.empty())
         runtimeUsable_ = !os::RuntimeDir().empty();
     IdentifyCarrier(carrier_, options_.procRoot, Pid(), options_.exePath, options_.start);
+    const protocol::HookParent* started = options_.startParent;
+    if (started && started->self > 0 && started->self != Pid()) {
+        // Loaded in a fork of the program that ran exec: the identity is that
+        // program's, whose parent counts while that program still has it.
+        const pid_t origin = started->self;
+        const std::string& procRoot = options_.procRoot;
+        IdentifyParent(carrier_, procRoot, started->parent, [&procRoot, origin] {
+            const auto stat = os::processes::ReadStat(procRoot, origin);
+            return stat ? stat->parentPid : 0;
+        });
+    } else {
+        IdentifyParent(carrier_, options_.procRoot, started ? started->parent : options_.parentPid(),
+                       options_.parentPid);
+    }
     settings_.ReadPaths(log_);
     life_.LogStart(log_, Now());
 }

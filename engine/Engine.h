@@ -24,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace engine {
 
@@ -33,6 +34,9 @@ struct EngineOptions {
     std::string procRoot = "/proc";
     pid_t pid = 0;                    // 0: the calling process
     std::string exePath;              // empty: the process's own executable
+    pid_t (*parentPid)() = &::getppid; // the carrier's parent now
+    // The pids the hook saw at the program's start; null: read at the engine's start.
+    const protocol::HookParent* startParent = nullptr;
     // The program's arguments and folder as the hook saw them at its start;
     // null: read from the process table when the engine starts.
     const protocol::HookStart* start = nullptr;

@@ -77,6 +77,12 @@ const protocol::HookStart* FindHookStart()
     return find ? find() : nullptr;
 }
 
+const protocol::HookParent* FindHookParent()
+{
+    const auto find = reinterpret_cast<protocol::HookParentFn>(::dlsym(RTLD_DEFAULT, protocol::kHookParentSymbol));
+    return find ? find() : nullptr;
+}
+
 void BeforeFork()
 {
     engine::Guarded(kSlotFork, "fork", [] { TheEngine().LockForFork(); });
@@ -134,6 +140,7 @@ __attribute__((constructor)) void AttachProcess()
                                [] {
                                    engine::EngineOptions options;
                                    options.start = FindHookStart();
+                                   options.startParent = FindHookParent();
                                    return new engine::Engine(std::move(options));
                                });
     if (!g_engine)

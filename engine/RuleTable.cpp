@@ -248,7 +248,40 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program)
     return LoadRulesFor(path, program, status, stamp);
 }
 
+template <typename Read>
+int RuleTable::ReadPreferringLimited(ProgramIdentity program, const Read& read)
+{
+    if (!program.HasParent())
+        return read(program);
+    const RuleTable before = *this;
+    bool seen = false;
+    program.limitedSeen = &seen;
+    const int plain = read(program);
+    if (!seen)
+        return plain;
+    // Each reading is whole: a file replaced between them is read again
+    // as it is now, never half from one version and half from the other.
+    *this = before;
+    bool found = false;
+    program.limited = true;
+    program.limitedSeen = &found;
+    const int limited = read(program);
+    if (found)
+        return limited;
+    *this = before;
+    program.limited = false;
+    program.limitedSeen = nullptr;
+    return read(program);
+}
+
 int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, LoadStatus& status, FileStamp& stamp)
+{
+    return ReadPreferringLimited(program, [&](ProgramIdentity reading) {
+        return LoadRulesOnce(path, reading, status, stamp);
+    });
+}
+
+int RuleTable::LoadRulesOnce(const std::string& path, ProgramIdentity program, LoadStatus& status, FileStamp& stamp)
 {
     namespace rules_file = rules::rules_file;
     stamp = {};
@@ -319,6 +352,11 @@ int RuleTable::LoadRulesFor(const std::string& path, ProgramIdentity program, Lo
 
 int RuleTable::LoadRulesFromText(std::string_view text, ProgramIdentity program)
 {
+    return ReadPreferringLimited(program, [&](ProgramIdentity reading) { return LoadRulesFromTextOnce(text, reading); });
+}
+
+int RuleTable::LoadRulesFromTextOnce(std::string_view text, ProgramIdentity program)
+{
     size_t offset = 0;
     const RulesSource source = [&text, &offset](char* buffer, size_t size) -> ssize_t {
         const size_t count = std::min(size, text.size() - offset);
@@ -329,7 +367,10 @@ int RuleTable::LoadRulesFromText(std::string_view text, ProgramIdentity program)
     const StreamResult streamed = ReadRulesStream(source, *this, program);
     if (streamed.outcome == StreamOutcome::kRead)
         return streamed.stopped;
-    return LoadRulesFromDocument(text, program);
+    rules::DocumentReader document;
+    if (!document.Parse(text))
+        return 0;
+    return ReadRulesDocument(document, *this, program);
 }
 
 int RuleTable::LoadRulesFromDocument(std::string_view text, ProgramIdentity program)
@@ -337,7 +378,8 @@ int RuleTable::LoadRulesFromDocument(std::string_view text, ProgramIdentity prog
     rules::DocumentReader document;
     if (!document.Parse(text))
         return 0;
-    return ReadRulesDocument(document, *this, program);
+    return ReadPreferringLimited(program,
+                                 [&](ProgramIdentity reading) { return ReadRulesDocument(document, *this, reading); });
 }
 
 }  // namespace engine

@@ -44,6 +44,17 @@ struct ProgramIdentity {
     // an entry never permits without asking.
     const std::string& (*digest)(void* context) = nullptr;
     void* digestContext = nullptr;
+    // The program's parent as its own entry would name it, and its path;
+    // both empty: no known parent. An entry limited to that parent
+    // (rules::Application::parent) takes the place of the program's plain
+    // entry; one limited to another parent never applies.
+    std::string_view parentName;
+    std::string_view parentPath;
+    // Set by the readers: read the entry limited to the parent, not the
+    // plain one; and where to note that the file holds one.
+    bool limited = false;
+    bool* limitedSeen = nullptr;
+    bool HasParent() const { return !parentName.empty() || !parentPath.empty(); }
     ProgramIdentity(std::string_view programName, std::string_view programPath = {})
         : name(programName), path(programPath)
     {
@@ -139,6 +150,14 @@ public:
                    std::span<const HostKey> names, int* matchedName, bool* byEntry = nullptr) const;
 
 private:
+    // Reads with read(program); when the program's parent is known and the
+    // file holds an entry limited to it, reads again with that entry in
+    // place of the plain one (what the table held before kept).
+    template <typename Read>
+    int ReadPreferringLimited(ProgramIdentity program, const Read& read);
+    int LoadRulesOnce(const std::string& path, ProgramIdentity program, LoadStatus& status, FileStamp& stamp);
+    int LoadRulesFromTextOnce(std::string_view text, ProgramIdentity program);
+
     // So that a decision need not look at every host entry: the entries by
     // kind, in order. Host patterns of names and domains by their hash, so
     // that a name finds the few that can match it; "*" and "?" apart.

@@ -46,14 +46,55 @@ void AddPort(RuleTable& table, const rules::Port& port, int number, int directio
             table.AddHostEntry(number, direction, permission, host);
 }
 
+// Whether the entry named name is one of the program's parent-limited
+// entries: limited to its parent's name or to its parent's path.
+bool IsLimitedToParent(std::string_view name, const ProgramIdentity& program)
+{
+    return rf::IsLimitedEntryName(name, program.name, program.parentName)
+        || rf::IsLimitedEntryName(name, program.name, program.parentPath);
+}
+
+// Whether the reading of program looks at the entry named name: in a plain
+// reading the program's own entry and "ANY"; in a limited one "ANY" and the
+// entries limited to the program's parent, which a plain reading notes.
+bool Concerns(std::string_view name, const ProgramIdentity& program)
+{
+    if (!program.HasParent())
+        return rf::EntryApplies(name, program.name);
+    const bool limited = IsLimitedToParent(name, program);
+    if (program.limited)
+        return limited || name == rf::kGeneralApp;
+    if (limited && program.limitedSeen)
+        *program.limitedSeen = true;
+    return rf::EntryApplies(name, program.name);
+}
+
+// Whether the entry applies to program: by its name, its path when it is
+// bound, and its parent. An entry whose PARENT and name disagree applies to
+// no program; the kernel layer, which knows no parent, takes no limited one.
+bool Applies(const rules::Application& app, const ProgramIdentity& program)
+{
+    if (program.everyPath)
+        return !app.IsLimited() && rf::EntryApplies(*app.name, program.name);
+    if (!Concerns(*app.name, program))
+        return false;
+    if (app.IsBound() && app.path != program.path)
+        return false;
+    if (!app.IsLimited())
+        return rf::LimitedProgramName(*app.name).empty() && app.AppliesTo(program.name, program.path);
+    return rf::IsLimitedEntryName(*app.name, program.name, app.parent) && IsLimitedToParent(*app.name, program);
+}
+
 AppRead ReadApplication(const rules::Application& app, RuleTable& table, ProgramIdentity program)
 {
     // An entry without a name applies to no program. Passed over, it takes
     // nothing from those after it.
     if (!app.name)
         return AppRead::kSkipped;
-    if (program.everyPath ? !rf::EntryApplies(*app.name, program.name) : !app.AppliesTo(program.name, program.path))
+    if (!Applies(app, program))
         return AppRead::kSkipped;
+    if (app.IsLimited() && program.limitedSeen)
+        *program.limitedSeen = true;
     // A file that is not the one the entry was checked against (changed,
     // replaced) is asked about where the entry would permit; what the entry
     // blocks stays blocked. The kernel layer, which knows names alone, takes
@@ -301,14 +342,23 @@ template <typename NameAt, typename ApplicationAt>
 int ReadApplications(size_t count, const NameAt& nameAt, const ApplicationAt& applicationAt, RuleTable& table,
                      ProgramIdentity program)
 {
+    // A plain reading that notes limited entries looks at every name, also
+    // past the end of its own reading: such an entry may follow.
+    const bool watching = program.HasParent() && !program.limited && program.limitedSeen;
+    int stopped = 0;
     for (size_t i = 0; i < count; ++i) {
         const std::optional<std::string> name = nameAt(i);
-        if (name && !rf::EntryApplies(*name, program.name))
+        if (name && !Concerns(*name, program))
             continue;
-        if (ReadApplication(applicationAt(i), table, program) == AppRead::kStop)
-            return 1;
+        if (stopped)
+            continue;
+        if (ReadApplication(applicationAt(i), table, program) == AppRead::kStop) {
+            stopped = 1;
+            if (!watching)
+                break;
+        }
     }
-    return 0;
+    return stopped;
 }
 
 }  // namespace
@@ -339,6 +389,9 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, Progra
     int stopped = 0;
     AppState app = AppState::kNone;
     std::string name;
+    // A plain reading that notes limited entries looks at every name, also
+    // past the end of its own reading.
+    const bool watching = program.HasParent() && !program.limited && program.limitedSeen;
     // An application kept whole, read as the document reader reads it;
     // false when the parser does not take it.
     const auto readKept = [&] {
@@ -396,7 +449,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, Progra
                 // The name is whole: an application of another program is passed.
                 const bool plain = !name.empty() && !std::all_of(name.begin(), name.end(), IsSpace)
                     && name.find_first_of("&\r") == std::string::npos;
-                if (plain && !rf::EntryApplies(name, program.name)) {
+                if (plain && !Concerns(name, program)) {
                     app = AppState::kPassed;
                     window.Drop();
                 } else {
@@ -419,7 +472,7 @@ StreamResult ReadRulesStream(const RulesSource& source, RuleTable& table, Progra
         if (app == AppState::kNameText)
             app = AppState::kKept; // the name element holds elements
         if (open.size() == 1) {
-            app = reading ? AppState::kSeeking : AppState::kPassed;
+            app = reading || watching ? AppState::kSeeking : AppState::kPassed;
             if (reading)
                 window.Keep();
             name.clear();

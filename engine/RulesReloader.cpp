@@ -23,6 +23,8 @@ void RulesReloader::LoadLocked(bool replace)
     ProgramIdentity program(parts_.carrier.exeName, parts_.carrier.exePath);
     program.digest = &CarrierDigest::Of;
     program.digestContext = &parts_.digest;
+    program.parentName = parts_.carrier.parentName;
+    program.parentPath = parts_.carrier.parentPath;
     // The profile in force is read with the rules, never at a decision.
     const std::optional<protocol::profiles::Profile> profile = protocol::profiles::Active();
     parts_.rules.LoadLocked(parts_.settings.RulesPath(), program, replace, loaded_.load(std::memory_order_relaxed),

@@ -44,6 +44,7 @@ char g_argumentStore[8192];
 const char* g_arguments[64];
 char g_startFolder[PATH_MAX];
 protocol::HookStart g_start;
+protocol::HookParent g_parent;
 std::atomic<pid_t> g_pid {0};
 // What the hook learns when it is first needed, not at every program's start.
 pthread_mutex_t g_readyMutex = PTHREAD_MUTEX_INITIALIZER;
@@ -294,6 +295,8 @@ void StartUp(int argc, char** argv)
     g_start.arguments = g_arguments;
     g_start.count = count;
     g_start.folder = g_startFolder;
+    g_parent.self = ::getpid();
+    g_parent.parent = ::getppid();
 }
 
 bool IsSecure() { return !Ready(); }
@@ -478,3 +481,4 @@ void MoveGuardedAside(int fd)
 // The link the engine looks for when it is loaded (see protocol/hooksafe/HookLink.h).
 extern "C" __attribute__((visibility("default"))) protocol::HookLink* zel_hook_link() { return &hook::g_link; }
 extern "C" __attribute__((visibility("default"))) const protocol::HookStart* zel_hook_start() { return &hook::g_start; }
+extern "C" __attribute__((visibility("default"))) const protocol::HookParent* zel_hook_parent() { return &hook::g_parent; }

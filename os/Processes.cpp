@@ -36,6 +36,16 @@ std::optional<pid_t> ParentPid(const std::string& procRoot, pid_t pid)
     return static_cast<pid_t>(text::ParseDecimal(std::string_view(*stat).substr(ppidStart + 1)));
 }
 
+// The fields after the command name: "S PPID ...".
+std::optional<std::string_view> FieldsAfterName(std::string_view stat)
+{
+    // The command name may hold blanks and parentheses: fields start after the last ')'.
+    const size_t close = stat.rfind(')');
+    if (close == std::string_view::npos || close + 4 > stat.size())
+        return std::nullopt;
+    return stat.substr(close + 2);
+}
+
 std::optional<uid_t> RealUid(const std::string& procRoot, pid_t pid)
 {
     const auto status = ReadFile(ProcPath(procRoot, pid, "status"), 16384);
@@ -70,6 +80,31 @@ std::string ExecutablePath(const std::string& procRoot, pid_t pid)
     if (path.ends_with(deleted))
         path.resize(path.size() - deleted.size());
     return path;
+}
+
+std::optional<ProcessStat> ReadStat(const std::string& procRoot, pid_t pid)
+{
+    const auto stat = ReadFile(ProcPath(procRoot, pid, "stat"), 4096);
+    if (!stat)
+        return std::nullopt;
+    const auto fields = FieldsAfterName(*stat);
+    if (!fields)
+        return std::nullopt;
+    // The state (field 3 of proc(5)), then one field after each blank: the
+    // parent is field 4, the start time field 22.
+    ProcessStat read;
+    size_t at = 0;
+    for (int field = 4; field <= 22; ++field) {
+        at = fields->find(' ', at);
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        ++at;
+        if (field == 4)
+            read.parentPid = static_cast<pid_t>(text::ParseDecimal(fields->substr(at)));
+        else if (field == 22)
+            read.startTime = std::strtoull(std::string(fields->substr(at, 24)).c_str(), nullptr, 10);
+    }
+    return read;
 }
 
 std::string OwnExecutablePath() { return ExecutablePath(kProcRoot, ::getpid()); }

@@ -28,6 +28,13 @@ std::vector<ProcessEntry> Snapshot(const std::string& procRoot = kProcRoot);
 // nothing inside the folders.
 std::vector<pid_t> ProcessIds(const std::string& procRoot, uid_t owner);
 
+// What a process's stat file says of its parent and start.
+struct ProcessStat {
+    pid_t parentPid = 0;
+    unsigned long long startTime = 0; // clock ticks after boot: with the pid, names one process
+};
+std::optional<ProcessStat> ReadStat(const std::string& procRoot, pid_t pid);
+
 // The full path of the process's executable, without a trailing " (deleted)".
 std::string ExecutablePath(const std::string& procRoot, pid_t pid);
 std::string OwnExecutablePath();

@@ -40,6 +40,8 @@ inline constexpr std::string_view kCommandLine = "cmdline";
 inline constexpr std::string_view kParentPid = "parentpid";
 inline constexpr std::string_view kParent = "parent";
 inline constexpr std::string_view kEncryptedDns = "encrypteddns"; // "1": the peer is an encrypted DNS service
+// Repeated: the parent's parent and up, each an executable's path (empty: unreadable).
+inline constexpr std::string_view kAncestor = "ancestor";
 // The question's last line.
 inline constexpr std::string_view kEnd = "end";
 

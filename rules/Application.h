@@ -28,6 +28,10 @@ struct Application {
     // FILEHASH (os::DigestText of the file) of a bound entry; empty:
     // no content check.
     std::string fileHash;
+    // PARENT: the parent's name or path (rules_format::kParent) when the
+    // entry applies only to its program started by that parent; the name
+    // is then rules_format::LimitedEntryName. Empty: any parent, or none.
+    std::string parent;
     bool service = false;    // ISSERVICE "1": a system service, never asked
     // IGNORELISTS "1": the host lists are not applied to the program, its
     // own rules decide. Never set on the general application (readers and
@@ -47,6 +51,8 @@ struct Application {
     bool IsNamed(std::string_view exactName) const { return name && *name == exactName; }
     // The general application, named "ANY".
     bool IsGeneral() const { return IsNamed(rules::rules_format::kGeneralApp); }
+    // Whether the entry applies only to its program started by parent.
+    bool IsLimited() const { return !parent.empty(); }
     // Whether the entry is bound to the program at its path.
     bool IsBound() const { return byPath && IsPathKey(path); }
     // Whether the entry applies to the program named programName (as
@@ -59,7 +65,8 @@ struct Application {
     // What the control panel knows the entry by: its path when it is bound
     // (a path always starts with '/', a name never holds one), its name
     // otherwise; empty for an entry without a name.
-    std::string Key() const { return IsBound() ? path : name.value_or(std::string()); }
+    // An entry limited to a parent is known by its name, which holds the parent.
+    std::string Key() const { return IsBound() && !IsLimited() ? path : name.value_or(std::string()); }
 
     bool operator==(const Application&) const = default;
 };

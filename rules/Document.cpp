@@ -14,7 +14,8 @@ Application* Document::Find(std::string_view key)
 {
     const bool isPath = IsPathKey(key);
     for (Application& application : applications)
-        if (isPath ? application.IsBound() && application.path == key : !application.IsBound() && application.IsNamed(key))
+        if (isPath ? application.IsBound() && !application.IsLimited() && application.path == key
+                   : (!application.IsBound() || application.IsLimited()) && application.IsNamed(key))
             return &application;
     return nullptr;
 }

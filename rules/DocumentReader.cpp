@@ -122,6 +122,7 @@ Application Read(const pugi::xml_node& node)
     application.path = rf::PathOfText(TextOf(node, rf::kAppPath).value_or(std::string()));
     application.byPath = TextOf(node, rf::kByPath).value_or(std::string()) == "1";
     application.fileHash = TextOf(node, rf::kFileHash).value_or(std::string());
+    application.parent = rf::PathOfText(TextOf(node, rf::kParent).value_or(std::string()));
     application.service = TextOf(node, rf::kIsService).value_or(std::string()) == "1";
     // Exactly "1", and never for every program at once.
     application.ignoreLists = !application.IsGeneral() && TextOf(node, rf::kIgnoreLists) == "1";

@@ -124,6 +124,8 @@ void WriteApplication(pugi::xml_node root, const Application& application)
         AddText(node, rf::kByPath, "1");
     if (application.IsBound() && !application.fileHash.empty())
         AddText(node, rf::kFileHash, ValueText(application.fileHash));
+    if (application.IsLimited())
+        AddText(node, rf::kParent, rf::PathText(application.parent));
     AddText(node, rf::kIsService, application.service ? "1" : "0");
     if (application.ignoreLists && !application.IsGeneral())
         AddText(node, rf::kIgnoreLists, "1");

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kEscapedNamePrefix = "./";
 constexpr std::string_view kPathUrlPrefix = "file://";
+constexpr char kParentSeparator = '/';
 
 // The length of the UTF-8 sequence at the start of text that XML can carry
 // as a character; 0 for a byte that starts none (a stray byte, an overlong
@@ -153,6 +154,29 @@ std::string EntryName(std::string_view written)
     if (text::ToUpper(written) == written)
         return std::string(kEscapedNamePrefix) + PercentEscaped(written);
     return XmlSafeText(written);
+}
+
+std::string LimitedEntryName(std::string_view programName, std::string_view parent)
+{
+    std::string name(programName);
+    name += kParentSeparator;
+    name += parent;
+    return name;
+}
+
+bool IsLimitedEntryName(std::string_view entryName, std::string_view programName, std::string_view parent)
+{
+    return !programName.empty() && !parent.empty() && entryName.size() == programName.size() + 1 + parent.size()
+        && entryName.starts_with(programName) && entryName[programName.size()] == kParentSeparator
+        && entryName.ends_with(parent);
+}
+
+std::string_view LimitedProgramName(std::string_view entryName)
+{
+    // An escaped name's "./" is no separator.
+    const size_t from = entryName.starts_with(kEscapedNamePrefix) ? kEscapedNamePrefix.size() : 0;
+    const size_t at = entryName.find(kParentSeparator, from);
+    return at == std::string_view::npos || at == 0 ? std::string_view() : entryName.substr(0, at);
 }
 
 std::string PathText(std::string_view path)

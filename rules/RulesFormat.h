@@ -34,6 +34,13 @@ inline constexpr const char* kByPath = "BYPATH";
 // digest in hex. A program whose file differs is asked where the entry would
 // permit (its blocks stay), until an answer accepts the new file.
 inline constexpr const char* kFileHash = "FILEHASH";
+// Optional: the entry applies to its program only when that program was
+// started by this parent: the parent's name as ProgramName gives it, or its
+// path (starting with '/') for the parent at that path alone. Such an entry's
+// EXENAME is LimitedEntryName: no program's name holds a '/' past the
+// escape's "./", so a reader that predates PARENT never takes the entry for a
+// program's own and never permits more than the file says.
+inline constexpr const char* kParent = "PARENT";
 inline constexpr const char* kIsService = "ISSERVICE";
 // "1" in a program's own entry: the user's host lists are not applied to
 // that program, its own rules decide. Never read on "ANY": a mark there
@@ -139,6 +146,14 @@ bool EntryApplies(std::string_view entryName, std::string_view programName);
 // XML carries where it was none. An entry applies to the same programs under
 // either name, so that a file written back with it means what it meant.
 std::string EntryName(std::string_view written);
+
+// The EXENAME of programName's entry limited to parent (a name or a path):
+// "GIT-REMOTE-HTTPS/GIT", "GIT-REMOTE-HTTPS//usr/bin/git".
+std::string LimitedEntryName(std::string_view programName, std::string_view parent);
+// Whether entryName is LimitedEntryName(programName, parent).
+bool IsLimitedEntryName(std::string_view entryName, std::string_view programName, std::string_view parent);
+// The program's name in a LimitedEntryName; empty for any other name.
+std::string_view LimitedProgramName(std::string_view entryName);
 
 // An APPPATH: the path as it is when it is UTF-8 without control characters
 // (every path written before), otherwise a "file://" URL of it with those

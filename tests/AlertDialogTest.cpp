@@ -188,6 +188,10 @@ TEST(AlertWindow, DetailsNameTheProcessItsUserCommandLineAndWhoStartedIt)
     AlertContent content = Content(true);
     content.parentPath = "/usr/lib/git-core/git-remote-http";
     EXPECT_TRUE(content.Details().endsWith("\nThe program asking is git-remote-http."));
+    content.ancestors = {"/usr/bin/bash", ""};
+    EXPECT_TRUE(content.Details().contains(QString::fromUtf8("Started by: /usr/lib/git-core/git-remote-http (process 4240) "
+                                                             "\u2190 bash \u2190 ?\n")));
+    content.ancestors.clear();
     content.parentPath.clear();
     EXPECT_TRUE(content.Details().contains("Started by: (process 4240)"));
     EXPECT_TRUE(content.Details().endsWith("\nThe program asking is git-remote-http."));

@@ -35,6 +35,7 @@
 #include <sys/stat.h>
 #include <map>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -478,6 +479,8 @@ TEST_F(EngineAlert, QuestionCarriesTheProgramsPathProcessUserCommandLineAndParen
     EXPECT_NE(Recorded("cmdline")[0].find("engine_tests"), std::string::npos) << Recorded("cmdline")[0];
     ASSERT_EQ(Recorded("parent").size(), 1u);
     EXPECT_FALSE(Recorded("parent")[0].empty());
+    const auto ancestors = engine::DescribeAskingProcess("/proc", ::getpid()).ancestors; // the alert keeps the last
+    EXPECT_EQ(Recorded("ancestor"), std::vector<std::string>(ancestors.end() - (ancestors.empty() ? 0 : 1), ancestors.end()));
     EXPECT_TRUE(Recorded("encrypteddns").empty());
     // A known encrypted DNS service, by its name or its address: the details say so.
     engine.UserApprove(40001, 1, "10.0.0.6", "DNS.Google.", kTcp, 443);
@@ -506,6 +509,14 @@ TEST(AskingProcess, ReadsTheCommandLineAndTheParentFromTheProcessTable)
     EXPECT_EQ(process.commandLine, "git-remote-http origin https://example.org/r.git");
     EXPECT_EQ(process.parentPid, 100);
     EXPECT_EQ(process.parentPath, "/usr/bin/git");
+    EXPECT_TRUE(process.ancestors.empty()); // git's parent is the service manager
+    // Who started the parent, and so on up: a bounded number of them.
+    for (const auto& [pid, parent, exe] : {std::tuple {90, 80, "/usr/bin/bash"}, {80, 70, "/usr/sbin/sshd"},
+                                           {70, 60, "/usr/sbin/sshd"}, {60, 50, "/sbin/init"}, {110, 90, "/usr/bin/git"},
+                                           {210, 110, "/usr/lib/git-core/git-remote-http"}})
+        table.Add(pid, parent, exe);
+    EXPECT_EQ(engine::DescribeAskingProcess(table.Root(), 210).ancestors,
+              (std::vector<std::string> {"/usr/bin/bash", "/usr/sbin/sshd", "/usr/sbin/sshd"}));
     // A parent that cannot be examined: its number alone.
     table.Add(300, 250, "/usr/bin/curl");
     const engine::AskingProcess orphan = engine::DescribeAskingProcess(table.Root(), 300);

@@ -191,6 +191,16 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
     EXPECT_EQ(tool->incoming, Permission::kAsk);
     EXPECT_EQ(tool->outgoing, Permission::kPermit);
     EXPECT_EQ(GroupOf("Backup-Tool"), "Combined Applications");
+    // The same program only when git starts it: an entry of its own, by name.
+    ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
+        auto* wizard = static_cast<ApplicationWizard*>(dialog);
+        wizard->ChooseFile = [] { return QString("/opt/tools/Backup-Tool"); };
+        Press(wizard, "BrowseBtn");
+        In<QLineEdit>(wizard, "StartedBy")->setText(" git ");
+        Press(wizard, "FinishBtn");
+    }));
+    EXPECT_NE(ReadText(sandbox.rulesFile).find("<EXENAME>BACKUP-TOOL/GIT</EXENAME><DESCRIPTION>BACKUP-TOOL</DESCRIPTION>"
+                                               "<APPPATH>/opt/tools/Backup-Tool</APPPATH><PARENT>GIT</PARENT>"), std::string::npos);
 
     ASSERT_TRUE(WithModal([&] { add->trigger(); }, [&](QDialog* dialog) {
         auto* wizard = static_cast<ApplicationWizard*>(dialog);
@@ -203,7 +213,7 @@ TEST_F(Editing, WizardBrowsesToAFileAndRefusesOneWithAnEntry)
         EXPECT_EQ(In<QLineEdit>(wizard, "ChossenApp")->text(), "");
         Press(wizard, "CancelBtn");
     }));
-    EXPECT_EQ(core.Rules().Document().applications.size(), 5u);
+    EXPECT_EQ(core.Rules().Document().applications.size(), 6u);
 }
 
 TEST_F(Editing, RuleEditorChecksWhatItStoresAndPutsChangesLast)

@@ -42,7 +42,9 @@ void AddProcess(const std::string& procRoot, int pid, int parent, const std::str
     const std::string folder = procRoot + "/" + std::to_string(pid);
     ::mkdir(procRoot.c_str(), 0755);
     ::mkdir(folder.c_str(), 0755);
-    WriteText(folder + "/stat", std::to_string(pid) + " (a) b) S " + std::to_string(parent) + " 1 1 0 -1\n");
+    // Fields 4 to 22 of proc(5), the start time last.
+    WriteText(folder + "/stat", std::to_string(pid) + " (a) b) S " + std::to_string(parent)
+                  + " 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " + std::to_string(pid * 7) + " 0 0\n");
     WriteText(folder + "/status", "Name:\ta\nUid:\t" + std::to_string(uid) + "\t" + std::to_string(uid) + "\n");
     if (!cgroup.empty())
         WriteText(folder + "/cgroup", cgroup);
@@ -269,6 +271,49 @@ TEST(CarrierIdentity, AScriptASystemInterpreterRunsIsTheCarrier)
             engine.LoadRules();
             EXPECT_EQ(engine.Carrier().description, "run.py (Python 3.11)");
         }
+    }
+}
+
+// The parent is known only when the same process was the parent at the
+// start and before and after it was read; an entry limited to it then decides.
+TEST(CarrierIdentity, ParentIsKnownOnlyWhileTheSameProcessStaysTheParent)
+{
+    Sandbox sandbox;
+    sandbox.WriteRules(testing_support::RulesDocument(
+        "<APPLICATION><EXENAME>GIT-REMOTE-HTTPS</EXENAME><INDEF>DENY</INDEF><OUTDEF>DENY</OUTDEF></APPLICATION>"
+        "<APPLICATION><EXENAME>GIT-REMOTE-HTTPS/GIT</EXENAME><PARENT>GIT</PARENT><INDEF>DENY</INDEF><OUTDEF>PERMIT"
+        "</OUTDEF></APPLICATION>"));
+    const std::string proc = sandbox.root + "/proc";
+    AddProcess(proc, 300, 1, "/usr/bin/git", "");
+    AddProcess(proc, 303, 1, "/usr/bin/git", "");
+    ::unlink((proc + "/303/exe").c_str()); // another user's, or gone: its executable does not read
+    AddProcess(proc, 310, 300, "/usr/lib/git-core/git-remote-https", "");
+    AddProcess(proc, 311, 300, "/usr/lib/git-core/git-remote-https", "");
+    static std::vector<pid_t> parents; // what getppid answers, call by call (the last one thereafter)
+    static size_t asked;
+    const struct Case {
+        std::vector<pid_t> parents;
+        pid_t startParent, self; // as the hook saw them at the start (0: parents' first, this process)
+        const char* parentName;
+    } cases[] = {
+        {{300}, 0, 0, "GIT"},   {{300, 1}, 0, 0, ""}, // reparented while read
+        {{300}, 305, 0, ""},                          // adopted by git after its starter ended
+        {{303}, 0, 0, ""},      {{1}, 0, 0, ""},   {{309}, 0, 0, ""},
+        {{310}, 300, 311, "GIT"},                     // a fork of what git started
+        {{310}, 300, 312, ""},                        // the same, that one gone
+    };
+    for (const Case& c : cases) {
+        parents = c.parents;
+        asked = 0;
+        engine::EngineOptions options = testing_support::TestEngineOptions("");
+        options.procRoot = proc;
+        options.pid = 310;
+        options.parentPid = [] { return parents[std::min(asked++, parents.size() - 1)]; };
+        const protocol::HookParent started {c.self ? c.self : 310, c.startParent ? c.startParent : c.parents.front()};
+        options.startParent = &started;
+        engine::Engine engine(options);
+        EXPECT_EQ(engine.Carrier().parentName, c.parentName) << &c - cases;
+        EXPECT_EQ(engine.Approve(40000, 1, "10.0.0.5", 1, 80), *c.parentName ? engine::kPermit : engine::kDeny);
     }
 }
 

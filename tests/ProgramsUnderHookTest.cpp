@@ -278,6 +278,46 @@ TEST_F(AttackPrograms, ScriptPathsThatLieDoNotBorrowAnAllowedScriptsEntry)
     }
 }
 
+// A helper's entry limited to its starter lets it through only when that
+// starter runs it: not under another, nor under one posing by name (argv[0]
+// and command name) with another file, nor once adopted after the starter
+// ended at once.
+TEST_F(AttackPrograms, OnlyTheParentAnEntryIsLimitedToLetsItsHelperThrough)
+{
+    const std::string folder = ScriptsFolder(sandbox);
+    const std::string starter = folder + "/starter.py", other = folder + "/other.py", helper = folder + "/helper.py";
+    const char* starterCode = R"(import subprocess, sys
+run = ['/usr/bin/python3', sys.argv[1], sys.argv[2]] + sys.argv[3:]
+subprocess.Popen(run) if sys.argv[3:] == ['orphan'] else sys.exit(subprocess.run(run).returncode))";
+    testing_support::WriteText(starter, starterCode);
+    testing_support::WriteText(other, starterCode);
+    testing_support::WriteText(helper, R"(import os, socket, sys, time
+parent = os.getppid()
+for _ in range(500 if sys.argv[-1] == 'orphan' else 0):
+    if os.getppid() != parent: break
+    time.sleep(0.01)
+s = socket.socket(); s.bind(('127.0.0.3', 0)); s.settimeout(5)
+print(s.connect_ex(('127.0.0.2', int(sys.argv[1]))), flush=True))");
+    WriteRules(ScriptApp(helper, "DENY") + "<APPLICATION><EXENAME>HELPER.PY/STARTER.PY</EXENAME><PARENT>STARTER.PY"
+               "</PARENT><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>" + App("ANY", "DENY", "DENY"));
+    const std::string posing = "import os, sys\nos.execv('/usr/bin/python3', ['starter.py', '-c', "
+                               "'import ctypes\\nctypes.CDLL(None).prctl(15, b\"starter.py\", 0, 0, 0)\\n' + sys.argv[1], '"
+        + helper + "', '22123', 'wait'])";
+    const struct { std::vector<std::string> argv; int port, permission; } cases[] = {
+        {{"/usr/bin/python3", starter, helper, "22121", "wait"}, 22121, 1},
+        {{"/usr/bin/python3", other, helper, "22122", "wait"}, 22122, 0},
+        {{"/usr/bin/python3", "-c", posing, starterCode}, 22123, 0},
+        {{"/usr/bin/python3", starter, helper, "22124", "orphan"}, 22124, 0},
+    };
+    for (const auto& c : cases) {
+        ChildProcess program(c.argv, hooked);
+        EXPECT_TRUE(program.ReadLine(15s).has_value()) << c.port; // the helper's, once it has connected
+        EXPECT_EQ(program.Wait(), 0) << c.port;
+        const std::string record = "<REMOTEPORT>" + std::to_string(c.port) + "</REMOTEPORT><PERMISSION>";
+        EXPECT_EQ(Records(record + std::to_string(c.permission) + "</PERMISSION>").size(), 1u) << c.port;
+    }
+}
+
 // ---- Clients -----------------------------------------------------------------------
 
 TEST_F(Programs, SecondConnectFinishingANonBlockingOneIsOneDecision)

@@ -446,6 +446,45 @@ TEST(RuleTableLoading, EscapedNamesApplyToTheirProgramAndRawOnesStill)
     EXPECT_EQ(Load(escaped, "./CAF").defaultIncoming, engine::kAsk);
 }
 
+// An entry limited to a parent replaces its program's plain entry, wherever
+// it stands, only for a program that parent started; the kernel layer knows no parent.
+TEST(RuleTableLoading, EntryLimitedToAParentReplacesThePlainOneOnlyForThatParent)
+{
+    const auto limited = [](std::string name, std::string parent) {
+        return "<APPLICATION><EXENAME>" + name + "</EXENAME>" + (parent.empty() ? "" : "<PARENT>" + parent + "</PARENT>")
+            + "<INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>";
+    };
+    const std::string plain = App("HELPER", "DENY", "DENY"), any = App("ANY", "ASK", "ASK");
+    const std::string byName = limited("HELPER/GIT", "GIT"), byPath = limited("HELPER//usr/bin/git", "/usr/bin/git");
+    const struct Case {
+        std::string document;
+        const char *parentName, *parentPath;
+        int outgoing;
+    } cases[] = {
+        {plain + byName + any, "GIT", "/usr/bin/git", engine::kPermit}, {byName + plain + any, "GIT", "", engine::kPermit},
+        {plain + byName + any, "BASH", "/bin/bash", engine::kDeny},    {plain + byName + any, "", "", engine::kDeny},
+        {byName + any, "BASH", "/bin/bash", engine::kAsk},    {plain + byName + any, "HELPER", "", engine::kDeny},
+        {plain + byPath + any, "GIT", "/usr/bin/git", engine::kPermit}, {plain + byPath + any, "GIT", "/tmp/git", engine::kDeny},
+        {plain + limited("HELPER/GIT", "BASH") + any, "GIT", "/usr/bin/git", engine::kDeny}, // name and PARENT disagree
+        {plain + limited("HELPER/GIT", "") + any, "GIT", "/usr/bin/git", engine::kDeny},
+        {limited("HELPER", "GIT") + any, "GIT", "/usr/bin/git", engine::kAsk},
+    };
+    for (const Case& c : cases) {
+        engine::ProgramIdentity program("HELPER", "/usr/lib/helper");
+        program.parentName = c.parentName;
+        program.parentPath = c.parentPath;
+        RuleTable streamed, whole;
+        streamed.LoadRulesFromText(RulesDocument(c.document), program);
+        whole.LoadRulesFromDocument(RulesDocument(c.document), program);
+        EXPECT_EQ(std::pair(streamed.defaultOutgoing, whole.defaultOutgoing), std::pair(c.outgoing, c.outgoing)) << &c - cases;
+    }
+    engine::ProgramIdentity kernel("HELPER");
+    kernel.everyPath = true;
+    RuleTable table;
+    table.LoadRulesFromText(RulesDocument(byName + any), kernel);
+    EXPECT_EQ(table.defaultOutgoing, engine::kAsk);
+}
+
 // Whatever keeps a file from being read whole leaves the table as it was and
 // is told apart from a missing file: the rules in force stay.
 TEST(RuleTableLoading, FileThatCannotBeReadWholeChangesNothing)

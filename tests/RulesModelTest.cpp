@@ -120,7 +120,9 @@ TEST(RulesModel, FilesThePanelWroteAreWrittenBackAsTheyAre)
         "<PORT><NUMBER>443</NUMBER><IPS><IP>255.255.255.255-0.0.0.0</IP></IPS><HOSTS><HOST>*.example.org</HOST></HOSTS>"
         "</PORT></PORTS></RULE><RULE><RULENAME>off</RULENAME><DIRECTION>INCOMING</DIRECTION><PERMISSION>DENY</PERMISSION>"
         "<STATE>0</STATE><ENABLE>0</ENABLE></RULE></RULES></APPLICATION>"
-        "<APPLICATION><EXENAME>./ANY</EXENAME><ISSERVICE>1</ISSERVICE><INDEF></INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>")
+        "<APPLICATION><EXENAME>./ANY</EXENAME><ISSERVICE>1</ISSERVICE><INDEF></INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>"
+        "<APPLICATION><EXENAME>GIT-REMOTE-HTTPS//usr/bin/git</EXENAME><PARENT>/usr/bin/git</PARENT>"
+        "<ISSERVICE>0</ISSERVICE><INDEF>DENY</INDEF><OUTDEF>PERMIT</OUTDEF></APPLICATION>")
         + "\n";
     EXPECT_EQ(WrittenBack(panelWritten), panelWritten);
     EXPECT_EQ(WrittenBack(rf::kDefaultRulesDocument), rf::kDefaultRulesDocument);
@@ -132,6 +134,7 @@ TEST(RulesModel, FilesThePanelWroteAreWrittenBackAsTheyAre)
     EXPECT_FALSE(document.applications[0].rules[1].listed);
     EXPECT_TRUE(document.applications[1].service);
     EXPECT_FALSE(document.applications[1].incoming);
+    EXPECT_EQ(document.applications[2].parent, "/usr/bin/git");
     EXPECT_TRUE(document.Problems().empty());
 }
 

@@ -512,13 +512,36 @@ SCHLÜSSEL: HKLM\Software\KORVEL\QRB („/“ darf für „\“ stehen)
         <translation>Host-Listen gehören dem Benutzer: --services gilt für sie nicht</translation>
     </message>
     <message>
+        <source>--parent needs the program that starts it: a name or a path</source>
+        <translation>--parent braucht das Programm, das es startet: einen Namen oder einen Pfad</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no program that can start another</source>
+        <translation>„%1“ ist kein Programm, das ein anderes starten kann</translation>
+    </message>
+    <message>
+        <source>no program &quot;%1&quot; to limit to a parent</source>
+        <translation>kein Programm „%1“, das auf einen Starter beschränkt werden kann</translation>
+    </message>
+    <message>
+        <source>no entry of &quot;%1&quot; limited to &quot;%2&quot; in the rules</source>
+        <translation>kein auf „%2“ beschränkter Eintrag von „%1“ in den Regeln</translation>
+    </message>
+    <message>
+        <source>  only when started by: %1
+</source>
+        <translation>  nur wenn gestartet von: %1
+</translation>
+    </message>
+    <message>
         <source>usage: zel-rules [--services [--rules FILE]] COMMAND ...
        zel-rules list
-       zel-rules show PROGRAM
-       zel-rules allow|block|ask PROGRAM [--in|--out]
+       zel-rules show PROGRAM [--parent NAME|PATH]
+       zel-rules allow|block|ask PROGRAM [--in|--out] [--parent NAME|PATH]
        zel-rules add PROGRAM --in|--out --allow|--block|--ask [--port P[,P...]]
                  [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
-       zel-rules remove PROGRAM [N]
+                 [--parent NAME|PATH]
+       zel-rules remove PROGRAM [N] [--parent NAME|PATH]
        zel-rules export
        zel-rules import [FILE]
        zel-rules lists [add NAME URL|FILE | remove NAME | update [NAME] | enable|disable NAME]
@@ -541,11 +564,12 @@ profile: what changes on a network; without a word, which is in force and why.
 </source>
         <translation>Aufruf: zel-rules [--services [--rules DATEI]] BEFEHL ...
         zel-rules list
-        zel-rules show PROGRAMM
-        zel-rules allow|block|ask PROGRAMM [--in|--out]
+        zel-rules show PROGRAMM [--parent NAME|PFAD]
+        zel-rules allow|block|ask PROGRAMM [--in|--out] [--parent NAME|PFAD]
         zel-rules add PROGRAMM --in|--out --allow|--block|--ask [--port P[,P...]]
                   [--address A[,A...]] [--host NAME[,NAME...]] [--name TEXT]
-        zel-rules remove PROGRAMM [N]
+                  [--parent NAME|PFAD]
+        zel-rules remove PROGRAMM [N] [--parent NAME|PFAD]
         zel-rules export
         zel-rules import [DATEI]
         zel-rules lists [add NAME URL|DATEI | remove NAME | update [NAME] | enable|disable NAME]

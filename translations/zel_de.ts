@@ -935,6 +935,10 @@
         <translation>&amp;Durchsuchen …</translation>
     </message>
     <message>
+        <source>Only when started &amp;by:</source>
+        <translation>Nur wenn gestartet &amp;von:</translation>
+    </message>
+    <message>
         <source>Selected &amp;Application :</source>
         <translation>Ausgewählte A&amp;nwendung:</translation>
     </message>

@@ -83,6 +83,16 @@ ApplicationWizard::ApplicationWizard(Input input, QWidget* parent) : QDialog(par
     chosenLayout->addWidget(browse);
     layout->addWidget(chosen);
 
+    // An entry for the program only when this one starts it (a name, or a
+    // path for the program there alone); empty: whoever starts it.
+    auto* startedByRow = new QHBoxLayout;
+    startedBy_ = Named(new QLineEdit(this), "StartedBy");
+    auto* startedByLabel = Named(new QLabel(tr("Only when started &by:"), this), "StartedByLabel");
+    startedByLabel->setBuddy(startedBy_);
+    startedByRow->addWidget(startedByLabel);
+    startedByRow->addWidget(startedBy_, 1);
+    layout->addLayout(startedByRow);
+
     AddOkCancel(this, layout, "FinishBtn", &ApplicationWizard::Finish);
 
     connect(showSystem_, &QCheckBox::clicked, this, &ApplicationWizard::ListRunningPrograms);
@@ -165,6 +175,14 @@ void ApplicationWizard::Finish()
     // after, to the engine).
     app.path = path.empty() ? path : panel::RealFilePath(path);
     panel::BindToPath(app);
+    // Limited to a parent, the entry is known by its name, which holds the
+    // parent, and applies to every program of the name that parent starts.
+    if (const std::string starter = startedBy_->text().trimmed().toStdString(); !starter.empty()) {
+        app.parent = starter.find('/') == std::string::npos ? rules::rules_format::CarrierExeName(starter)
+                                                            : panel::RealFilePath(starter);
+        app.name = rules::rules_format::LimitedEntryName(name, app.parent);
+        app.byPath = false;
+    }
     if (input_.hasEntry(*app.name, app.IsBound() ? app.path : std::string())) {
         panel::ShowMessage(this, tr("This application already exists in the firewall rules"));
         return;

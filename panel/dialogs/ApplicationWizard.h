@@ -46,6 +46,7 @@ private:
     QTreeWidget* list_;
     QCheckBox* showSystem_;
     QLineEdit* chosen_;
+    QLineEdit* startedBy_; // empty: any parent; else a program's name or path
 };
 
 }  // namespace panel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -59,5 +61,17 @@ struct HookStart {
 };
 
 using HookStartFn = const HookStart* (*)();
+
+// The program's pid and its parent's when it started, before its first
+// connection (by when the parent may have ended and the program been
+// adopted, or the engine be loaded in a fork). A symbol of its own, as above.
+inline constexpr const char* kHookParentSymbol = "zel_hook_parent";
+
+struct HookParent {
+    pid_t self = 0;
+    pid_t parent = 0;
+};
+
+using HookParentFn = const HookParent* (*)();
 
 }  // namespace protocol

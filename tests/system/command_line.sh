@@ -33,6 +33,15 @@ grep -q 'incoming: block' "$work/show" || fail "show: $(cat "$work/show")"
 [ "$(grep -c '^  [0-9]' "$work/show")" = 3 ] || fail "show lists not three rules: $(cat "$work/show")"
 rules remove ENV 2
 [ "$(rules show env | grep -c '^  [0-9]')" = 2 ] || fail "remove did not take rule 2"
+plain=$(rules show env)
+rules block env --out --parent /bin/sh
+rules show env --parent "$(readlink -f /bin/sh)" | grep -q "only when started by: $(readlink -f /bin/sh)" \
+  || fail "show --parent: $(rules show env --parent /bin/sh)"
+[ "$(rules show env)" = "$plain" ] || fail "--parent changed the plain entry: $(rules show env)"
+rules show env --parent /bin/sh | grep -q 'outgoing: block' || fail "block --parent: $(rules show env --parent /bin/sh)"
+! rules allow env --parent 2>/dev/null || fail "--parent without a program taken"
+rules remove env --parent /bin/sh
+! rules show env --parent /bin/sh 2>/dev/null || fail "remove --parent left the entry"
 rules export >"$work/first.json"
 use_rules_file "$work/two/Rules.xml"
 rules import "$work/first.json"

@@ -98,16 +98,27 @@ std::optional<rules::Rule> RuleOf(Arguments options, int& status)
     return rule;
 }
 
+// The entry a command changes: the program's, or with a parent its entry
+// limited to that parent; made when there is none. Empty (told) for none.
+std::string ChangedEntry(const Call& call, LoadedRules& rules, const std::string& program,
+                         const std::optional<std::string>& parent)
+{
+    return parent ? LimitedEntry(call.target, rules, program, *parent) : Entry(call.target, rules, program);
+}
+
 }  // namespace
 
 int SetDefault(const Call& call)
 {
-    const std::vector<std::string>& args = call.args;
+    std::vector<std::string> args = call.args;
+    std::optional<std::string> parent;
+    if (!TakeParent(args, parent))
+        return kMisused;
     const std::optional<Permission> permission = PermissionOfVerb(call.command);
     if (!permission || args.empty() || args.size() > 2 || (args.size() == 2 && args[1] != "--in" && args[1] != "--out"))
         return Usage();
     return Change(call.target, [&](LoadedRules& rules) {
-        const std::string key = Entry(call.target, rules, args[0]);
+        const std::string key = ChangedEntry(call, rules, args[0], parent);
         if (key.empty())
             return kFailed;
         rules::Application& app = *rules.core.Rules().Find(key);
@@ -121,7 +132,10 @@ int SetDefault(const Call& call)
 
 int Add(const Call& call)
 {
-    const std::vector<std::string>& args = call.args;
+    std::vector<std::string> args = call.args;
+    std::optional<std::string> parent;
+    if (!TakeParent(args, parent))
+        return kMisused;
     if (args.empty())
         return Usage();
     int status = 0;
@@ -129,7 +143,7 @@ int Add(const Call& call)
     if (!rule)
         return status;
     return Change(call.target, [&](LoadedRules& rules) {
-        const std::string key = Entry(call.target, rules, args[0]);
+        const std::string key = ChangedEntry(call, rules, args[0], parent);
         if (key.empty())
             return kFailed;
         rules.core.Rules().Find(key)->rules.push_back(*rule);
@@ -139,7 +153,10 @@ int Add(const Call& call)
 
 int Remove(const Call& call)
 {
-    const std::vector<std::string>& args = call.args;
+    std::vector<std::string> args = call.args;
+    std::optional<std::string> parent;
+    if (!TakeParent(args, parent))
+        return kMisused;
     if (args.size() != 1 && args.size() != 2)
         return Usage();
     std::optional<size_t> number;
@@ -150,7 +167,7 @@ int Remove(const Call& call)
         number = static_cast<size_t>(*parsed);
     }
     return Change(call.target, [&](LoadedRules& rules) {
-        const rules::Application* app = Existing(rules, args[0]);
+        const rules::Application* app = parent ? ExistingLimited(rules, args[0], *parent) : Existing(rules, args[0]);
         if (!app)
             return kFailed;
         rules::Document& document = rules.core.Rules().Document();

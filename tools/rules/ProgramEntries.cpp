@@ -6,6 +6,7 @@
 #include "text/Translate.h"
 #include "tools/common/Arguments.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <unistd.h>
@@ -73,7 +74,77 @@ rules::Application* EntryFor(LoadedRules& rules, const std::string& program, std
     return rules.core.Rules().Document().FindFor(rf::CarrierExeName(exe), exe);
 }
 
+// The name the rules know program by, from a name or a path, and its
+// executable when there is one; empty for "ANY" or a path that leads to none.
+std::string ProgramNameOf(const std::string& program, std::string& exe)
+{
+    exe = ExecutableOf(program);
+    if (program.find('/') == std::string::npos) {
+        const std::string name = EntryNameOf(program);
+        return name == rf::kGeneralApp ? std::string() : name;
+    }
+    return exe.empty() ? std::string() : rf::CarrierExeName(exe);
+}
+
 }  // namespace
+
+bool TakeParent(std::vector<std::string>& args, std::optional<std::string>& parent)
+{
+    const auto at = std::find(args.begin(), args.end(), "--parent");
+    if (at == args.end())
+        return true;
+    if (at + 1 == args.end())
+        return Fail(kMisused, Tr("zel-rules", "--parent needs the program that starts it: a name or a path")), false;
+    const std::string given = *(at + 1);
+    args.erase(at, at + 2);
+    std::string exe;
+    if (given.find('/') == std::string::npos) {
+        parent = ProgramNameOf(given, exe);
+    } else {
+        // A path names the program there alone: the file the engine sees, links resolved.
+        char real[PATH_MAX];
+        if (::realpath(given.c_str(), real))
+            parent = rf::CleanCarrierPath(real);
+        else
+            parent = std::string();
+    }
+    if (parent->empty())
+        return Fail(kMisused, Arg(Tr("zel-rules", "\"%1\" is no program that can start another"), {given})), false;
+    return true;
+}
+
+std::string LimitedEntry(const Target& target, LoadedRules& rules, const std::string& program,
+                         const std::string& parent)
+{
+    std::string exe;
+    const std::string name = ProgramNameOf(program, exe);
+    if (name.empty()) {
+        Fail(kFailed, Arg(Tr("zel-rules", "no program \"%1\" to limit to a parent"), {program}));
+        return {};
+    }
+    const std::string key = rf::LimitedEntryName(name, parent);
+    if (rules::Application* app = rules.core.Rules().Find(key)) {
+        app->service = app->service || target.services;
+        return key;
+    }
+    // By the program's name: the parent is what the entry holds to.
+    rules::Application app = rules.core.NewApplication(name, exe.empty() ? name : panel::GetDisplayName(exe), exe,
+                                                       target.services);
+    app.name = key;
+    app.byPath = false;
+    app.parent = parent;
+    return rules.core.Rules().Document().Add(std::move(app)).Key();
+}
+
+const rules::Application* ExistingLimited(LoadedRules& rules, const std::string& program, const std::string& parent)
+{
+    std::string exe;
+    const std::string name = ProgramNameOf(program, exe);
+    const rules::Application* app = name.empty() ? nullptr : rules.core.Rules().Find(rf::LimitedEntryName(name, parent));
+    if (!app)
+        Fail(kFailed, Arg(Tr("zel-rules", "no entry of \"%1\" limited to \"%2\" in the rules"), {program, parent}));
+    return app;
+}
 
 std::string Entry(const Target& target, LoadedRules& rules, const std::string& program)
 {

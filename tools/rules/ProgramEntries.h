@@ -2,7 +2,9 @@
 
 #include "tools/rules/LoadedRules.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tools::zel_rules {
 
@@ -14,5 +16,15 @@ std::string Entry(const Target& target, LoadedRules& rules, const std::string& p
 
 // An existing entry, by what the user typed; nullptr (told) when there is none.
 const rules::Application* Existing(LoadedRules& rules, const std::string& program);
+
+// "--parent P" taken out of args: the parent as an entry limited to it names
+// it (a path with its links resolved, else the program name the rules know
+// it by); nullopt when args has none. false (told) for a parent that is none.
+bool TakeParent(std::vector<std::string>& args, std::optional<std::string>& parent);
+
+// The same as Entry and Existing for program's entry limited to parent.
+std::string LimitedEntry(const Target& target, LoadedRules& rules, const std::string& program,
+                         const std::string& parent);
+const rules::Application* ExistingLimited(LoadedRules& rules, const std::string& program, const std::string& parent);
 
 }  // namespace tools::zel_rules

@@ -80,6 +80,8 @@ void PrintApplication(const rules::Application& app)
                stdout);
     if (app.ignoreLists)
         std::printf("%s\n", Tr("zel-rules", "  host lists: not applied (zel-rules lists obey undoes it)").c_str());
+    if (app.IsLimited())
+        std::fputs(Arg(Tr("zel-rules", "  only when started by: %1\n"), {app.parent}).c_str(), stdout);
     for (size_t i = 0; i < app.rules.size(); ++i)
         std::printf("  %zu  %s\n", i + 1, RuleLine(app.rules[i]).c_str());
     if (app.timed.empty())
@@ -120,12 +122,16 @@ int List(const Call& call)
 
 int Show(const Call& call)
 {
-    if (call.args.size() != 1)
+    std::vector<std::string> args = call.args;
+    std::optional<std::string> parent;
+    if (!TakeParent(args, parent))
+        return kMisused;
+    if (args.size() != 1)
         return Usage();
     LoadedRules rules;
     if (const int status = Load(call.target, rules))
         return status;
-    const rules::Application* app = Existing(rules, call.args[0]);
+    const rules::Application* app = parent ? ExistingLimited(rules, args[0], *parent) : Existing(rules, args[0]);
     if (!app)
         return kFailed;
     PrintApplication(*app);
