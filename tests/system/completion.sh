@@ -94,7 +94,7 @@ expect zel-rules add ZZFIRST --a == "--address --allow --ask"
 expect zel-rules add ZZFIRST --port "" == ""
 expect zel-rules import "$work/dirs/a" == "$work/dirs/afile $work/dirs/alpha"
 expect zel-rules export "" == ""
-expect zel-rules lists "" == "add remove update ignore obey"
+expect zel-rules lists "" == "add disable enable ignore obey remove update"
 expect zel-rules lists ignore "" == "ZZFIRST"
 expect zel-rules lists add Ads "$work/dirs/a" == "$work/dirs/afile $work/dirs/alpha"
 # The system services' rules: the programs of the file named (none: the shipped ANY).
