@@ -97,30 +97,41 @@ void AfterForkInChild()
 }
 
 // Process attach: the state is built before any export can run.
-// The ELF header of this library, where the loader mapped it.
-extern "C" const ElfW(Ehdr) __ehdr_start;
-
 // The library's code and constant data, mapped into the program in one call.
 // A program's first connection runs code spread over most of the library, and
 // touching it page by page cost a fault for every region (some 25 µs each on
 // a virtual machine), more than the work itself. The pages come from the page
 // cache, shared with every other program: nothing private is added.
-void MapCodeAtOnce()
+int MapSegmentsAtOnce(dl_phdr_info* info, size_t, void* code)
 {
+    const auto here = reinterpret_cast<ElfW(Addr)>(code);
+    bool ours = false;
+    for (int i = 0; i < info->dlpi_phnum && !ours; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        ours = segment.p_type == PT_LOAD && here >= info->dlpi_addr + segment.p_vaddr
+            && here < info->dlpi_addr + segment.p_vaddr + segment.p_memsz;
+    }
+    if (!ours)
+        return 0;
 #ifdef MADV_POPULATE_READ
-    const auto* base = reinterpret_cast<const char*>(&__ehdr_start);
-    const auto* headers = reinterpret_cast<const ElfW(Phdr)*>(base + __ehdr_start.e_phoff);
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    for (int i = 0; i < __ehdr_start.e_phnum; ++i) {
-        const ElfW(Phdr)& segment = headers[i];
+    const ElfW(Addr) page = static_cast<ElfW(Addr)>(::sysconf(_SC_PAGESIZE));
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
         if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W) || segment.p_memsz == 0)
             continue;
-        const uintptr_t start = reinterpret_cast<uintptr_t>(base + segment.p_vaddr) & ~(page - 1);
-        const uintptr_t end = reinterpret_cast<uintptr_t>(base + segment.p_vaddr + segment.p_memsz);
-        // Refused by kernels before 5.14: the pages then come as they are touched.
+        const ElfW(Addr) start = (info->dlpi_addr + segment.p_vaddr) & ~(page - 1);
+        const ElfW(Addr) end = info->dlpi_addr + segment.p_vaddr + segment.p_memsz;
+        // Refused by kernels before 5.14 and by some sandboxes: the pages
+        // then come as they are touched.
         ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_READ);
     }
 #endif
+    return 1;
+}
+
+void MapCodeAtOnce()
+{
+    ::dl_iterate_phdr(MapSegmentsAtOnce, reinterpret_cast<void*>(&MapSegmentsAtOnce));
 }
 
 __attribute__((constructor)) void AttachProcess()
