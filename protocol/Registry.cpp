@@ -56,34 +56,40 @@ std::vector<std::string> SplitKey(std::string_view subKey)
 
 bool IsTempName(std::string_view name) { return name.starts_with(".tmp."); }
 
-// The entry of the folder listed by dir (taken over and closed) whose name
-// equals name without regard to case, or nullopt with errno.
-std::optional<std::string> ListedName(DIR* dir, std::string_view name)
+// The entries of the folder open as listing (taken over and closed), the
+// writers' temporary files left out; nullopt with errno when it cannot be listed.
+std::optional<std::vector<std::string>> ListedNames(int listing)
 {
-    if (!dir)
+    DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
         return std::nullopt;
-    std::optional<std::string> found;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!IsTempName(entry->d_name) && text::EqualsNoCase(entry->d_name, name)) {
-            found = entry->d_name;
-            break;
-        }
     }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir))
+        if (!IsTempName(entry->d_name) && std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
     ::closedir(dir);
-    if (!found)
-        errno = ENOENT;
-    return found;
+    return names;
 }
 
-// The same for a folder open as listing (taken over).
+// The one of names equal to name without regard to case, or nullopt with ENOENT.
+std::optional<std::string> SpelledAs(const std::vector<std::string>& names, std::string_view name)
+{
+    for (const std::string& entry : names)
+        if (text::EqualsNoCase(entry, name))
+            return entry;
+    errno = ENOENT;
+    return std::nullopt;
+}
+
+// The entry of the folder open as listing (taken over) whose name equals name
+// without regard to case, or nullopt with errno.
 std::optional<std::string> ListedName(int listing, std::string_view name)
 {
-    if (listing < 0)
-        return std::nullopt;
-    DIR* dir = ::fdopendir(listing);
-    if (!dir)
-        ::close(listing);
-    return ListedName(dir, name);
+    const auto names = ListedNames(listing);
+    return names ? SpelledAs(*names, name) : std::nullopt;
 }
 
 // The entry of folder whose name equals name without regard to case, or
@@ -93,7 +99,7 @@ std::optional<std::string> FindEntry(const std::string& folder, const std::strin
     struct stat st {};
     if (::lstat((folder + "/" + name).c_str(), &st) == 0)
         return name;
-    return ListedName(::opendir(folder.c_str()), name);
+    return ListedName(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), name);
 }
 
 // The folder of an existing key, with the stored spelling of every part.
@@ -310,27 +316,10 @@ public:
         const Stamp stamp {dir.st_dev, dir.st_ino, static_cast<long long>(dir.st_size), dir.st_mtim.tv_sec,
                            dir.st_mtim.tv_nsec, dir.st_ctim.tv_sec, dir.st_ctim.tv_nsec};
         if (!listed_ || listedStamp_ != stamp) {
-            listed_.reset();
-            const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing);
-            if (!entries) {
-                if (listing >= 0)
-                    ::close(listing);
-                return std::nullopt;
-            }
-            std::vector<std::string> names;
-            while (const dirent* entry = ::readdir(entries))
-                if (!IsTempName(entry->d_name) && std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                    names.emplace_back(entry->d_name);
-            ::closedir(entries);
-            listed_ = std::move(names);
+            listed_ = ListedNames(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             listedStamp_ = stamp;
         }
-        for (const std::string& entry : *listed_)
-            if (text::EqualsNoCase(entry, name))
-                return entry;
-        errno = ENOENT;
-        return std::nullopt;
+        return listed_ ? SpelledAs(*listed_, name) : std::nullopt;
     }
 
 private:
